@@ -1,0 +1,352 @@
+// Worker threads and the command ring.
+//
+// Every worker of the program is a BaseThread: one OS thread that waits on its wake
+// event, drains its CommandRingBuffer and runs each record in order. Writers on other
+// threads reserve, fill and commit records; the ring's write offset is published only
+// after a record's bytes (release), and the reader publishes its read offset the same
+// way, so the ring itself needs no lock. A writer lock, when the worker has one,
+// serialises several writer threads from reservation to commit.
+#include "core/BaseThread.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "platform/os/Thread.h"
+
+// ---------------------------------------------------------------------------------------
+// CommandRingBuffer
+
+namespace {
+inline uint32_t LoadU32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void StoreU32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+}  // namespace
+
+CommandRingBuffer::CommandRingBuffer(uint32_t capacityBytes, uint32_t filler)
+    : capacity(capacityBytes & ~3u), fillerId(filler) {
+    buffer = static_cast<uint8_t*>(EngineAlloc(capacity));
+    if (!buffer) capacity = 0;
+}
+
+CommandRingBuffer::~CommandRingBuffer() { EngineFree(buffer); }
+
+uint32_t CommandRingBuffer::Used() const {
+    const int64_t used = int64_t(writeOffset.load(std::memory_order_acquire)) - int64_t(readOffset.load(std::memory_order_acquire));
+    return static_cast<uint32_t>(used < 0 ? used + capacity : used);
+}
+
+bool CommandRingBuffer::HasSpace(uint32_t size) const {
+    return CanEverFit(size) && uint64_t(Used()) < uint64_t(capacity) - size - kReserve;
+}
+
+bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
+    assert(!writeRecord && "BeginWrite while a record is open");
+    if (!HasSpace(size)) return false;
+    uint32_t w = writeOffset.load(std::memory_order_relaxed);
+    if (capacity - w < size + kHeader) {
+        if (capacity - w >= kHeader) {
+            StoreU32(buffer + w, fillerId);
+            StoreU32(buffer + w + 4, capacity - w - kHeader);
+        }
+        // Publishes the filler at once; the reader skips the tail up to the end.
+        writeOffset.store(0, std::memory_order_seq_cst);
+        w = 0;
+        if (size + kReserve + kHeader >= readOffset.load(std::memory_order_acquire)) return false;
+    }
+    writeRecord = buffer + w;
+    StoreU32(writeRecord, id);
+    writeCursor = writeRecord + kHeader;
+    written = 0;
+    reserved = size;
+    return true;
+}
+
+void CommandRingBuffer::Write(const void* source, uint32_t n) {
+    assert(n <= reserved && "payload larger than its reservation");
+    if (n > reserved) n = reserved;
+    std::memcpy(writeCursor, source, n);
+    Skip(n);
+}
+
+void CommandRingBuffer::Skip(uint32_t n) {
+    assert(n <= reserved && "payload larger than its reservation");
+    if (n > reserved) n = reserved;
+    writeCursor += n;
+    written += n;
+    reserved -= n;
+}
+
+uint32_t CommandRingBuffer::Align16() {
+    const uint32_t pad = static_cast<uint32_t>((16 - (reinterpret_cast<uintptr_t>(writeCursor) & 15)) & 15);
+    Skip(pad);
+    return pad;
+}
+
+void CommandRingBuffer::EndWrite() {
+    assert(writeRecord);
+    StoreU32(writeRecord + 4, written);
+    const uint32_t w = static_cast<uint32_t>(writeRecord - buffer);
+    uint32_t next = (w + written + 11) & ~3u;
+    if (uint64_t(next) + kHeader > capacity) next = 0;
+    writeRecord = writeCursor = nullptr;
+    written = reserved = 0;
+    writeOffset.store(next, std::memory_order_seq_cst);
+}
+
+bool CommandRingBuffer::BeginRead() {
+    if (Used() == 0) return false;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    readRecord = buffer + readOffset.load(std::memory_order_relaxed);
+    readRecordId = LoadU32(readRecord);
+    readRecordSize = LoadU32(readRecord + 4);
+    readCursor = readRecord + kHeader;
+    readLeft = readRecordSize;
+    return true;
+}
+
+bool CommandRingBuffer::Read(void* destination, uint32_t n) {
+    if (n > readLeft) return false;
+    std::memcpy(destination, readCursor, n);
+    readCursor += n;
+    readLeft -= n;
+    return true;
+}
+
+void CommandRingBuffer::SkipRead(uint32_t n) {
+    if (n > readLeft) n = readLeft;
+    readCursor += n;
+    readLeft -= n;
+}
+
+uint32_t CommandRingBuffer::AlignRead16() {
+    const uint32_t pad = static_cast<uint32_t>((16 - (reinterpret_cast<uintptr_t>(readCursor) & 15)) & 15);
+    SkipRead(pad);
+    return pad;
+}
+
+void CommandRingBuffer::EndRead() {
+    assert(readRecord);
+    const uint32_t r = static_cast<uint32_t>(readRecord - buffer);
+    uint32_t next = static_cast<uint32_t>((uint64_t(r) + ((uint64_t(readRecordSize) + 11) & ~uint64_t(3))) % capacity);
+    if (uint64_t(next) + kHeader > capacity) next = 0;
+    readRecord = readCursor = nullptr;
+    readRecordId = readRecordSize = readLeft = 0;
+    readOffset.store(next, std::memory_order_seq_cst);
+}
+
+// ---------------------------------------------------------------------------------------
+// BaseThread
+
+const WorkerSettings kWorkerSettings[WORKER_KIND_COUNT] = {
+    {"PhysicalFileReader", 0x10000, true, BaseThread::kWaitForever},
+    {"PresenterThread", 1024, false, BaseThread::kWaitForever},
+    {"Renderer", 0x100000, false, 0},
+    {"ResourceManager", 0x10000, true, BaseThread::kWaitForever},
+    {"SoundEngine", 0x10000, true, 30},
+    {"MultiplayerEngine", 0x100000, false, 50},
+    {"ServerRequestThread", 8192, false, BaseThread::kWaitForever},
+};
+
+BaseThread::BaseThread(const char* threadName, uint32_t ringBytes, bool useLock, uint32_t waitTimeoutMs)
+    : currentTimeout(waitTimeoutMs), configuredTimeout(waitTimeoutMs), ring(ringBytes, CMD_NOP) {
+    if (threadName && threadName[0]) {
+        const size_t n = std::strlen(threadName);
+        name = new char[n + 1];
+        std::memcpy(name, threadName, n + 1);
+    }
+    wakeEvent = new os::Event;
+    doneEvent = new os::Event;
+    thread = new os::Thread;
+    if (useLock) writerLock = new CriticalSection;
+}
+
+BaseThread::~BaseThread() {
+    assert(!IsRunning() && "a worker must be stopped before it is destroyed");
+    delete thread;
+    delete writerLock;
+    delete doneEvent;
+    delete wakeEvent;
+    delete[] name;
+}
+
+bool BaseThread::OnWorkerThread() const { return IsRunning() && os::CurrentThreadId() == ThreadId(); }
+
+void BaseThread::Entry(void* self) { static_cast<BaseThread*>(self)->ThreadLoop(); }
+
+bool BaseThread::Start() {
+    if (IsRunning()) return true;
+    stopEvent.store(nullptr);
+    if (!thread->Start(&BaseThread::Entry, this, name)) {
+        gLog.Error(2, "BaseThread::Start - cannot create the thread \"%s\"", name ? name : "");
+        return false;
+    }
+    threadId.store(thread->Id(), std::memory_order_release);
+    running.store(true, std::memory_order_release);
+    if (BeginCommand(CMD_START, 0)) EndCommand();
+    return true;
+}
+
+void BaseThread::Stop() {
+    if (!IsRunning()) return;
+    if (OnWorkerThread()) {
+        gLog.Error(2, "BaseThread::Stop - \"%s\" cannot stop itself", name ? name : "");
+        return;
+    }
+    os::Event stopped;
+    os::Event* payload = &stopped;
+    if (BeginCommand(CMD_STOP, sizeof payload)) {
+        ring.WriteValue(payload);
+        EndCommand();
+        stopped.Wait(os::kWaitInfinite);
+    }
+    thread->Join();
+    running.store(false, std::memory_order_release);
+    threadId.store(0, std::memory_order_release);
+    stopEvent.store(nullptr);
+}
+
+bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
+    if (!ring.CanEverFit(payloadBytes)) {
+        assert(!"command payload can never fit the ring");
+        gLog.Error(2, "BaseThread::BeginCommand - %u bytes can never fit the %u-byte ring of \"%s\"", payloadBytes,
+                   ring.Capacity(), name ? name : "");
+        return false;
+    }
+    if (writerLock) writerLock->Enter(true);
+    bool woke = false;
+    while (!ring.BeginWrite(id, payloadBytes)) {
+        if (!IsRunning()) {
+            if (writerLock) writerLock->Leave();
+            gLog.Error(2, "BaseThread::BeginCommand - the ring of \"%s\" is full and its thread is not running",
+                       name ? name : "");
+            return false;
+        }
+        if (!woke) {
+            wakeEvent->Set();
+            woke = true;
+        }
+        os::Sleep(20);
+    }
+    return true;
+}
+
+void BaseThread::EndCommand() {
+    ring.EndWrite();
+    if (wakeOnCommit) wakeEvent->Set();
+    if (writerLock) writerLock->Leave();
+    if (semaphore) semaphore->Release();
+}
+
+bool BaseThread::Flush() {
+    if (OnWorkerThread()) return true;  // everything before this point has been run or is running now
+    if (!IsRunning()) return false;
+    // Each flush carries its own event, so two threads flushing at once each wait for
+    // their own command instead of the first done signal.
+    os::Event done;
+    os::Event* payload = &done;
+    if (!BeginCommand(CMD_FLUSH, sizeof payload)) return false;
+    ring.WriteValue(payload);
+    EndCommand();
+    return done.Wait(os::kWaitInfinite);
+}
+
+void BaseThread::SetTimeoutMode(uint8_t waitForever) {
+    if (BeginCommand(CMD_TIMEOUT_MODE, 1)) {
+        ring.WriteValue(waitForever);
+        EndCommand();
+    }
+}
+
+bool BaseThread::PostCall(CallFunction function, void* argument) {
+    if (!BeginCommand(CMD_CALL, sizeof function + sizeof argument)) return false;
+    ring.WriteValue(function);
+    ring.WriteValue(argument);
+    EndCommand();
+    return true;
+}
+
+void BaseThread::SetPriority(int priority) { thread->SetPriority(priority); }
+
+void BaseThread::Wake() { wakeEvent->Set(); }
+
+void BaseThread::OnThreadStart() {
+    // x86-64 computes floats in SSE registers at single precision and rounds to
+    // nearest by default, which is the state every worker assumes.
+}
+
+void BaseThread::ThreadLoop() {
+    // The start hook runs first, so that commands committed before Start find the
+    // thread set up; command 1 then does nothing more.
+    OnThreadStart();
+    while (!stopEvent.load(std::memory_order_acquire)) {
+        const uint32_t timeout = currentTimeout.load(std::memory_order_relaxed);
+        if (timeout != 0) wakeEvent->Wait(timeout);
+        Tick();
+    }
+    stopEvent.load()->Set();
+}
+
+void BaseThread::Tick() {
+    tickCount.fetch_add(1, std::memory_order_relaxed);
+    ProcessCommands();
+}
+
+void BaseThread::ProcessCommands() {
+    if (!ring.BeginRead()) {
+        if (idlePasses == 0) idleStart.LoadHardwareTime();
+        ++idlePasses;
+        return;
+    }
+    if (idlePasses != 0) {
+        Time now;
+        now.LoadHardwareTime();
+        totalIdle.fetch_add((now - idleStart).ticks, std::memory_order_relaxed);
+        idlePasses = 0;
+    }
+    do {
+        const uint32_t id = ring.RecordId();
+        switch (id) {
+        case CMD_NOP:
+            break;
+        case CMD_START:
+            break;  // the start hook already ran at thread entry
+        case CMD_STOP: {
+            OnThreadExit();
+            os::Event* event = nullptr;
+            ring.ReadValue(event);
+            stopEvent.store(event, std::memory_order_release);
+            break;
+        }
+        case CMD_TIMEOUT_MODE: {
+            uint8_t forever = 0;
+            ring.ReadValue(forever);
+            currentTimeout.store(forever ? kWaitForever : configuredTimeout, std::memory_order_relaxed);
+            break;
+        }
+        case CMD_FLUSH: {
+            os::Event* event = nullptr;
+            if (ring.ReadValue(event) && event)
+                event->Set();
+            else
+                doneEvent->Set();
+            break;
+        }
+        case CMD_CALL: {
+            CallFunction function = nullptr;
+            void* argument = nullptr;
+            if (ring.ReadValue(function) && ring.ReadValue(argument) && function) function(this, argument, &ring);
+            break;
+        }
+        default:
+            HandleCommand(id, ring);
+            break;
+        }
+        if (semaphore && id != CMD_NOP && id != CMD_STOP && id != CMD_TIMEOUT_MODE) semaphore->Wait();
+        ring.EndRead();
+    } while (ring.BeginRead());
+}

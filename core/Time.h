@@ -1,0 +1,47 @@
+#pragma once
+// Time: a signed 64-bit count of counter ticks since Time::InitTimer.
+//
+// The timer base is written once on the main thread during start-up, before any
+// worker exists, and read freely afterwards. Conversions are pure functions of the
+// tick count and the base.
+#include <cstdint>
+
+struct TimerBase {
+    int64_t start;
+    int64_t frequency;
+    double frequencyDouble;
+    int64_t frequencyInteger;  // frequencyDouble converted back; used by ToMicroseconds
+    double ticksPerMs;
+};
+
+class Time {
+public:
+    int64_t ticks = 0;
+
+    Time() = default;
+    explicit constexpr Time(int64_t t) : ticks(t) {}
+
+    static const Time ZERO;
+
+    static void InitTimer();
+    // Test hook: set the base to a given start and frequency.
+    static void InitTimer(int64_t start, int64_t frequency);
+    static const TimerBase& Base();
+
+    void LoadHardwareTime();  // now - start
+    double ToSeconds() const;
+    double ToMilliseconds() const;
+    int64_t ToMicroseconds() const;
+    // One message through Log::Print: "%s %.6f" with a label, "%.6f" without.
+    void Log(uint32_t severity, uint32_t category, const char* label) const;
+    // Scripts: ticks become the truncated product.
+    void Mul(float factor) { ticks = static_cast<int64_t>(static_cast<double>(factor) * static_cast<double>(ticks)); }
+    void Mul(const Time& other, float factor) { ticks = static_cast<int64_t>(static_cast<double>(factor) * static_cast<double>(other.ticks)); }
+
+    Time operator-(const Time& o) const { return Time(ticks - o.ticks); }
+    Time operator+(const Time& o) const { return Time(ticks + o.ticks); }
+    Time& operator+=(const Time& o) { ticks += o.ticks; return *this; }
+    Time& operator-=(const Time& o) { ticks -= o.ticks; return *this; }
+    bool operator==(const Time& o) const = default;
+    auto operator<=>(const Time& o) const = default;
+};
