@@ -25,14 +25,30 @@ void DynarrayFree(void* data);
 // The capacity after doubling from the current one (2 when 0) until it holds needed.
 uint32_t DynarrayGrownCapacity(uint32_t capacity, uint32_t needed);
 
+// The fields and element access shared by both array kinds.
 template <class T>
-class Dynarray {
-    static_assert(std::is_trivially_copyable_v<T>, "use DynarraySafe for elements with constructors");
-
-public:
+struct DynarrayStorage {
     uint32_t count = 0;
     uint32_t capacity = 0;
     T* data = nullptr;
+
+    uint32_t Count() const { return count; }
+    T& operator[](uint32_t i) { return data[i]; }
+    const T& operator[](uint32_t i) const { return data[i]; }
+    T* begin() { return data; }
+    T* end() { return data + count; }
+    const T* begin() const { return data; }
+    const T* end() const { return data + count; }
+};
+
+template <class T>
+class Dynarray : public DynarrayStorage<T> {
+    static_assert(std::is_trivially_copyable_v<T>, "use DynarraySafe for elements with constructors");
+
+public:
+    using DynarrayStorage<T>::count;
+    using DynarrayStorage<T>::capacity;
+    using DynarrayStorage<T>::data;
 
     Dynarray() = default;
     ~Dynarray() { DynarrayFree(data); }
@@ -54,14 +70,6 @@ public:
         std::swap(capacity, o.capacity);
         std::swap(data, o.data);
     }
-
-    uint32_t Count() const { return count; }
-    T& operator[](uint32_t i) { return data[i]; }
-    const T& operator[](uint32_t i) const { return data[i]; }
-    T* begin() { return data; }
-    T* end() { return data + count; }
-    const T* begin() const { return data; }
-    const T* end() const { return data + count; }
 
     // The element, or a zero value (null for pointers) at or beyond the count.
     T GetAt(uint32_t i) const { return i < count ? data[i] : T{}; }
@@ -162,11 +170,11 @@ void DeleteOwnedPointerArray(Dynarray<T*>& a) {
 }
 
 template <class T>
-class DynarraySafe {
+class DynarraySafe : public DynarrayStorage<T> {
 public:
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-    T* data = nullptr;
+    using DynarrayStorage<T>::count;
+    using DynarrayStorage<T>::capacity;
+    using DynarrayStorage<T>::data;
 
     DynarraySafe() = default;
     ~DynarraySafe() { Release(); }
@@ -178,14 +186,6 @@ public:
             for (const T& v : o) Add(v);
         return *this;
     }
-
-    uint32_t Count() const { return count; }
-    T& operator[](uint32_t i) { return data[i]; }
-    const T& operator[](uint32_t i) const { return data[i]; }
-    T* begin() { return data; }
-    T* end() { return data + count; }
-    const T* begin() const { return data; }
-    const T* end() const { return data + count; }
 
     bool Reserve(uint32_t n) {
         if (n <= capacity) return true;

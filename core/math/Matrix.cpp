@@ -257,7 +257,8 @@ void Matrix::LoadAlignedToTarget(const Matrix& source, uint32_t mode, const Matr
         break;
     case 2:
     case 3:
-        ax[2] = DirectionOf(toTarget);
+    case 6:
+        ax[2] = DirectionOf(mode == 6 ? target.r[2] : toTarget);
         ax[0] = DirectionOf(CrossOf(mode == 2 ? target.r[1] : source.r[1], ax[2]));
         ax[1] = DirectionOf(CrossOf(ax[2], ax[0]));
         break;
@@ -271,11 +272,6 @@ void Matrix::LoadAlignedToTarget(const Matrix& source, uint32_t mode, const Matr
         ax[1] = DirectionOf(mode == 5 ? target.r[1] : toTarget);
         ax[0] = DirectionOf(CrossOf(ax[1], source.r[2]));
         ax[2] = DirectionOf(CrossOf(ax[0], ax[1]));
-        break;
-    case 6:
-        ax[2] = DirectionOf(target.r[2]);
-        ax[0] = DirectionOf(CrossOf(source.r[1], ax[2]));
-        ax[1] = DirectionOf(CrossOf(ax[2], ax[0]));
         break;
     default:
         break;

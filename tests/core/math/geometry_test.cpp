@@ -1,3 +1,4 @@
+// test-sanitize: address
 #include <gtest/gtest.h>
 
 #include <cmath>
