@@ -62,7 +62,7 @@ template <class A>
 class RTTIArrayPropertyBase : public RTTIProperty {
 public:
     using Traits = RTTIArrayTraits<A>;
-    RTTIArrayPropertyBase(const char* name, size_t valueOffset, uint32_t flags)
+    RTTIArrayPropertyBase(const char* name, size_t valueOffset, uint32_t flags = 0)
         : RTTIProperty(name, flags), offset(valueOffset) {}
     bool IsTyped() const override { return false; }
     void* GetValuePtr(const void* object) const override { return const_cast<uint8_t*>(At(object, offset)); }
