@@ -131,8 +131,8 @@ public:
         else return cls;
     }
     uint32_t LayoutValue(const void* object) const override {
-        const RTTIClass* c = ClassOf(object);
-        return c ? c->GetLayoutHash(Member(object)) : TypeId() ^ Flags();
+        const RTTIClass* c = object ? ClassOf(object) : cls;
+        return c ? c->GetLayoutHash(object ? Member(object) : nullptr) : TypeId() ^ Flags();
     }
     uint32_t WriteBinary(uint8_t* destination, const void* object, uint32_t options) const override {
         if constexpr (kPoly) return RTTIArrayIO::WriteObject(destination, Member(object), options);

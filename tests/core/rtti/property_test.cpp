@@ -1,9 +1,10 @@
 // Binary and text forms of every property type, checked against bytes written by an
 // independent encoder that follows the format tables, plus entity-pointer passes.
-// test-sanitize: address
+// test-sanitize: thread address
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,21 @@ TEST_F(PropertyTest, SafePointerReadWithoutPassResolvesAtOnce) {
     EXPECT_TRUE(p->ReadBinary(in, &back, kSerializeNoEntityPass));
     EXPECT_EQ(back.safeEntity.Get(), &entity);
     EXPECT_FALSE(EntityPointerFixups::IsOpen());
+}
+
+TEST_F(PropertyTest, EachThreadHasItsOwnPass) {
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    bool otherOpened = false, otherSawOpen = true;
+    std::thread other([&] {
+        otherSawOpen = EntityPointerFixups::IsOpen();
+        otherOpened = EntityPointerFixups::Begin();
+        EntityPointerFixups::Resolve();
+    });
+    other.join();
+    EXPECT_FALSE(otherSawOpen);
+    EXPECT_TRUE(otherOpened);
+    EXPECT_TRUE(EntityPointerFixups::IsOpen());
+    EntityPointerFixups::Resolve();
 }
 
 }  // namespace
