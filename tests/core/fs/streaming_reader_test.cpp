@@ -145,7 +145,9 @@ TEST_F(StreamingFixture, LoopingReaderWhoseFileVanishedReturnsInsteadOfSpinning)
 }
 
 TEST_F(StreamingFixture, WithoutALoaderJobsRunOnTheCaller) {
+    // Inline mode: no loader at all, so the list belongs to this thread.
     StreamingFileReader::SetLoaderThread(nullptr);
+    loader.Stop();
     const std::vector<uint8_t> data = MakeContent(50000, 4);
     WriteWholeFile(dir / "inline.bin", data);
     StreamingFileReader* r = new StreamingFileReader(4096, "stream/inline.bin", nullptr, nullptr, false);
