@@ -19,12 +19,13 @@
 namespace {
 
 const std::string& Folder() {
-    static const std::string folder = [] {
+    // Never destroyed: the clean-up at exit still needs it.
+    static const std::string* folder = [] {
         auto p = std::filesystem::temp_directory_path() / ("container_fuzz_" + std::to_string(std::random_device()()));
         std::filesystem::create_directories(p);
-        return p.string();
+        return new std::string(p.string());
     }();
-    return folder;
+    return *folder;
 }
 
 struct Cleanup {
