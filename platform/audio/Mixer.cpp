@@ -83,10 +83,11 @@ bool SourceVoiceImpl::FetchWindow() {
     return false;
 }
 
+// Frames before the read position: those of finished windows plus the whole frames
+// already passed in this one (pos is relative to the window, -1 = history).
 uint64_t SourceVoiceImpl::SamplesPlayed() const {
-    if (!win || pos < 0) return consumedFrames;
-    const uint64_t inWindow = std::min<uint64_t>(uint64_t(pos >> 32) + 1, winCount);
-    return consumedFrames + inWindow;
+    const int64_t played = static_cast<int64_t>(consumedFrames) + (pos >> 32);
+    return played > 0 ? static_cast<uint64_t>(played) : 0;
 }
 
 uint32_t SourceVoiceImpl::Produce(float* out, uint32_t frames, uint64_t stepFx) {
