@@ -64,9 +64,11 @@ public:
     ~SourceVoiceImpl() override = default;
 
     // Mixer side (Mixer.cpp), called with the lock held.
-    // Writes up to `frames` resampled frames (raw 16-bit scale, interleaved by source
-    // channel) and returns how many; fewer when the voice starves or its stream ends.
-    uint32_t Produce(float* out, uint32_t frames, uint64_t step);
+    // Produces up to `frames` resampled frames (raw 16-bit scale) and returns how
+    // many; fewer when the voice starves or its stream ends.
+    // Sink receives (frame index, sample of each channel) per output frame.
+    template <uint32_t Channels, class Sink>
+    uint32_t Produce(uint32_t frames, int64_t step, Sink& sink);
     uint64_t SamplesPlayed() const;
     bool StreamEnded() const { return streamEnded; }
 
@@ -169,7 +171,6 @@ public:
     int64_t dueOrigin = 0;  // manual output: clock ticks at the mastering voice's creation
     uint64_t dueFrames = 0;
     std::vector<float> mixBuffer;    // one quantum, output channels
-    std::vector<float> voiceBuffer;  // one quantum, source channels
     RealtimeOutput* output = nullptr;  // set and cleared by the creating/stopping thread only
 
 private:

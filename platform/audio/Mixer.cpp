@@ -90,16 +90,19 @@ uint64_t SourceVoiceImpl::SamplesPlayed() const {
     return played > 0 ? static_cast<uint64_t>(played) : 0;
 }
 
-uint32_t SourceVoiceImpl::Produce(float* out, uint32_t frames, uint64_t stepFx) {
-    const uint32_t ch = format.channels;
-    const int64_t step = static_cast<int64_t>(stepFx);
+// Linear interpolation in integers: s0 + (s1 - s0) x f with f in 15 bits, exact at
+// f = 0, so a voice at the output's rate and ratio 1 reproduces its samples exactly.
+template <uint32_t Channels, class Sink>
+uint32_t SourceVoiceImpl::Produce(uint32_t frames, int64_t step, Sink& sink) {
+    constexpr uint32_t ch = Channels;
     uint32_t i = 0;
+    float frame[Channels];
     while (i < frames) {
         if (!win && !FetchWindow()) {
             if (draining) {
                 // The stream has ended: play out up to the last frame, then reset.
                 while (i < frames && pos < 0) {
-                    for (uint32_t c = 0; c < ch; ++c) out[i * ch + c] = history[c];
+                    sink(i, history);
                     pos += step;
                     ++i;
                 }
@@ -124,81 +127,96 @@ uint32_t SourceVoiceImpl::Produce(float* out, uint32_t frames, uint64_t stepFx) 
             const float f = static_cast<float>(static_cast<uint32_t>(pos)) * kFraction;
             for (uint32_t c = 0; c < ch; ++c) {
                 const float s0 = history[c], s1 = Load(win, c);
-                out[i * ch + c] = s0 + (s1 - s0) * f;
+                frame[c] = s0 + (s1 - s0) * f;
             }
+            sink(i, frame);
             pos += step;
             ++i;
             continue;
         }
-        const uint64_t k = std::min<uint64_t>(frames - i, uint64_t((last - pos + step - 1) / step));
+        const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(frames - i, uint64_t((last - pos + step - 1) / step)));
         const uint8_t* w = win;
         int64_t p = pos;
-        if (ch == 1) {
-            float* o = out + i;
-            for (uint64_t j = 0; j < k; ++j) {
-                const size_t idx = size_t(p >> 32);
-                const float f = static_cast<float>(static_cast<uint32_t>(p)) * kFraction;
-                const float s0 = Load(w, idx), s1 = Load(w, idx + 1);
-                o[j] = s0 + (s1 - s0) * f;
-                p += step;
+        for (uint32_t j = 0; j < k; ++j) {
+            const size_t idx = size_t(p >> 32) * ch;
+            const int32_t f = static_cast<int32_t>(static_cast<uint32_t>(p) >> 17);
+            for (uint32_t c = 0; c < ch; ++c) {
+                int16_t a, b;
+                std::memcpy(&a, w + (idx + c) * 2, 2);
+                std::memcpy(&b, w + (idx + ch + c) * 2, 2);
+                frame[c] = static_cast<float>(a + (((int32_t(b) - a) * f) >> 15));
             }
-        } else {
-            float* o = out + size_t(i) * 2;
-            for (uint64_t j = 0; j < k; ++j) {
-                const size_t idx = size_t(p >> 32) * 2;
-                const float f = static_cast<float>(static_cast<uint32_t>(p)) * kFraction;
-                const float l0 = Load(w, idx), r0 = Load(w, idx + 1);
-                const float l1 = Load(w, idx + 2), r1 = Load(w, idx + 3);
-                o[2 * j] = l0 + (l1 - l0) * f;
-                o[2 * j + 1] = r0 + (r1 - r0) * f;
-                p += step;
-            }
+            sink(i + j, frame);
+            p += step;
         }
         pos = p;
-        i += static_cast<uint32_t>(k);
+        i += k;
     }
     return i;
 }
+
+namespace {
+
+// Sinks: add one voice's frames to the mix bus through its gains ([d * src + s]).
+struct MonoToStereo {
+    float* mix;
+    float g0, g1;
+    void operator()(uint32_t i, const float* x) {
+        mix[2 * i] += x[0] * g0;
+        mix[2 * i + 1] += x[0] * g1;
+    }
+};
+struct StereoToStereo {
+    float* mix;
+    float gLL, gLR, gRL, gRR;
+    void operator()(uint32_t i, const float* x) {
+        mix[2 * i] += x[0] * gLL + x[1] * gLR;
+        mix[2 * i + 1] += x[0] * gRL + x[1] * gRR;
+    }
+};
+struct AnyLayout {
+    float* mix;
+    const float* g;
+    uint32_t src, dst;
+    void operator()(uint32_t i, const float* x) {
+        for (uint32_t d = 0; d < dst; ++d) {
+            float acc = 0.0f;
+            for (uint32_t s = 0; s < src; ++s) acc += x[s] * g[d * src + s];
+            mix[size_t(i) * dst + d] += acc;
+        }
+    }
+};
+
+}  // namespace
 
 void EngineImpl::MixQuantum(uint32_t frames, float* out) {
     if (!master || frames == 0) return;
     const uint32_t och = master->channels;
     float* mix = mixBuffer.data();
     std::fill(mix, mix + size_t(frames) * och, 0.0f);
-    float* vb = voiceBuffer.data();
 
     for (SourceVoiceImpl* v : voices) {
         if (!v->params.started) continue;
         const uint32_t sch = v->format.channels;
         const float ratio = (v->creationFlags & kVoiceNoPitch) ? 1.0f : v->params.ratio;
         const double step = double(ratio) * v->format.sampleRate / master->sampleRate;
-        const uint64_t stepFx = std::max<uint64_t>(1, static_cast<uint64_t>(step * 4294967296.0 + 0.5));
-        const uint32_t n = v->Produce(vb, frames, stepFx);
-        if (n == 0) continue;
+        const auto stepFx = static_cast<int64_t>(std::max(1.0, step * 4294967296.0 + 0.5));
 
         float g[kMaxSourceChannels * kMaxOutputChannels];
         const float scale = v->params.volume * (1.0f / 32768.0f);
         for (uint32_t j = 0; j < sch * och; ++j) g[j] = v->params.matrix[j] * scale;
         if (och == 2 && sch == 1) {
-            const float g0 = g[0], g1 = g[1];
-            for (uint32_t i = 0; i < n; ++i) {
-                mix[2 * i] += vb[i] * g0;
-                mix[2 * i + 1] += vb[i] * g1;
-            }
+            MonoToStereo sink{mix, g[0], g[1]};
+            v->Produce<1>(frames, stepFx, sink);
         } else if (och == 2 && sch == 2) {
-            const float gLL = g[0], gLR = g[1], gRL = g[2], gRR = g[3];  // [d * 2 + s]
-            for (uint32_t i = 0; i < n; ++i) {
-                const float l = vb[2 * i], r = vb[2 * i + 1];
-                mix[2 * i] += l * gLL + r * gLR;
-                mix[2 * i + 1] += l * gRL + r * gRR;
-            }
+            StereoToStereo sink{mix, g[0], g[1], g[2], g[3]};
+            v->Produce<2>(frames, stepFx, sink);
         } else {
-            for (uint32_t i = 0; i < n; ++i)
-                for (uint32_t d = 0; d < och; ++d) {
-                    float acc = 0.0f;
-                    for (uint32_t s = 0; s < sch; ++s) acc += vb[i * sch + s] * g[d * sch + s];
-                    mix[size_t(i) * och + d] += acc;
-                }
+            AnyLayout sink{mix, g, sch, och};
+            if (sch == 1)
+                v->Produce<1>(frames, stepFx, sink);
+            else
+                v->Produce<2>(frames, stepFx, sink);
         }
     }
 
