@@ -10,6 +10,7 @@ const int16_t kAdpcmCoefficients[kAdpcmCoefficientCount][2] = {
 
 namespace {
 
+constexpr int32_t kMaxStep = 0x7FFFFF;
 const int32_t kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 
 int16_t ReadI16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
@@ -23,8 +24,10 @@ struct ChannelState {
         int32_t s = predicted + signedCode * step;
         if (s > 32767) s = 32767;
         if (s < -32768) s = -32768;
-        int32_t next = (kAdaptation[code] * step) >> 8;
-        step = next < 16 ? 16 : next;
+        // Corrupt data can make the step grow without end; capping it far above any
+        // step that matters (everything saturates past 65536) keeps the arithmetic defined.
+        const int64_t next = (int64_t(kAdaptation[code]) * step) >> 8;
+        step = next < 16 ? 16 : (next > kMaxStep ? kMaxStep : static_cast<int32_t>(next));
         sample2 = sample1;
         sample1 = s;
         return static_cast<int16_t>(s);

@@ -8,7 +8,7 @@
 // (or code pair). Each code c (signed 4-bit) gives
 //   predicted = (sample1 * coef1 + sample2 * coef2) >> 8
 //   sample    = clamp16(predicted + c * step)
-//   step      = max(16, (kAdaptation[c & 15] * step) >> 8)
+//   step      = clamp((kAdaptation[c & 15] * step) >> 8, 16, 0x7FFFFF)
 #include <cstdint>
 
 namespace audio {
