@@ -75,9 +75,26 @@ std::vector<Motion> Motions(int n) {
     return m;
 }
 
-void Record(std::map<int, double>& into, benchmark::State& state, double seconds, int voices) {
+// Mixes one second per iteration: update(t) every 30 ms, render(out) every quantum.
+// Records the cost per second of audio under the voice count.
+template <class Update, class Render>
+void MixSeconds(benchmark::State& state, std::map<int, double>& into, Update update, Render render) {
+    std::vector<float> out(size_t(kQuantum) * 2);
+    float t = 0.0f;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        for (uint32_t frame = 0; frame < kOutRate; frame += kQuantum) {
+            if (frame % kUpdateFrames == 0) {
+                t += 0.03f;
+                update(t);
+            }
+            render(out.data());
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double perSecond = seconds / double(state.iterations());
-    into[voices] = perSecond;
+    into[int(state.range(0))] = perSecond;
     state.counters["core_fraction"] = perSecond;
 }
 
@@ -111,44 +128,34 @@ void BM_OurMixer(benchmark::State& state) {
     audio::PannerInitialize(audio::kSpeakerStereo, audio::kSpeedOfSound, panner);
     audio::Listener listener = {{0, 0, 1}, {0, 1, 0}, {0, 0, 0}, {0, 0, 0}, nullptr};
     const float azimuths[2] = {1.5707964f, 4.712389f};
-    std::vector<float> out(size_t(kQuantum) * 2);
-    float t = 0.0f;
-
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        for (uint32_t frame = 0; frame < kOutRate; frame += kQuantum) {
-            if (frame % kUpdateFrames == 0) {
-                t += 0.03f;
-                for (int i = 0; i < n; ++i) {
-                    const bool st = i & 1;
-                    audio::Emitter e = {};
-                    e.orientFront = {0, 0, 1};
-                    e.orientTop = {0, 1, 0};
-                    e.position = motions[i].Position(t);
-                    e.velocity = motions[i].Velocity(t);
-                    e.channelCount = st ? 2 : 1;
-                    e.channelRadius = st ? 1.0f : 0.0f;
-                    e.channelAzimuths = azimuths;
-                    e.curveDistanceScaler = 3.0f;
-                    e.dopplerScaler = 1.0f;
-                    float m[audio::kPannerMatrixCapacity];
-                    audio::DspSettings dsp = {};
-                    dsp.matrixCoefficients = m;
-                    dsp.srcChannelCount = e.channelCount;
-                    dsp.dstChannelCount = 2;
-                    audio::PannerCalculate(panner, &listener, &e, audio::kCalculateMatrix | audio::kCalculateDoppler, &dsp);
-                    for (uint32_t k = 0; k < e.channelCount * 2; ++k) m[k] = std::min(2.0f * m[k], 1.0f);
-                    voices[i]->SetOutputMatrix(nullptr, e.channelCount, 2, m, 1);
-                    voices[i]->SetFrequencyRatio(std::min(motions[i].pitch * dsp.dopplerFactor, 2.0f), 1);
-                }
-                engine->CommitChanges(1);
+    MixSeconds(
+        state, gSummary.ours,
+        [&](float t) {
+            for (int i = 0; i < n; ++i) {
+                const bool st = i & 1;
+                audio::Emitter e = {};
+                e.orientFront = {0, 0, 1};
+                e.orientTop = {0, 1, 0};
+                e.position = motions[i].Position(t);
+                e.velocity = motions[i].Velocity(t);
+                e.channelCount = st ? 2 : 1;
+                e.channelRadius = st ? 1.0f : 0.0f;
+                e.channelAzimuths = azimuths;
+                e.curveDistanceScaler = 3.0f;
+                e.dopplerScaler = 1.0f;
+                float m[audio::kPannerMatrixCapacity];
+                audio::DspSettings dsp = {};
+                dsp.matrixCoefficients = m;
+                dsp.srcChannelCount = e.channelCount;
+                dsp.dstChannelCount = 2;
+                audio::PannerCalculate(panner, &listener, &e, audio::kCalculateMatrix | audio::kCalculateDoppler, &dsp);
+                for (uint32_t k = 0; k < e.channelCount * 2; ++k) m[k] = std::min(2.0f * m[k], 1.0f);
+                voices[i]->SetOutputMatrix(nullptr, e.channelCount, 2, m, 1);
+                voices[i]->SetFrequencyRatio(std::min(motions[i].pitch * dsp.dopplerFactor, 2.0f), 1);
             }
-            engine->Render(kQuantum, out.data());
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    Record(gSummary.ours, state, seconds, n);
+            engine->CommitChanges(1);
+        },
+        [&](float* out) { engine->Render(kQuantum, out); });
     engine->Release();
 }
 
@@ -243,27 +250,17 @@ void BM_OpenAlSoft(benchmark::State& state) {
         if (linear >= 0) al.alSourcei(sources[i], AL_SOURCE_RESAMPLER_SOFT, linear);
         al.alSourcePlay(sources[i]);
     }
-    std::vector<float> out(size_t(kQuantum) * 2);
-    float t = 0.0f;
-
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        for (uint32_t frame = 0; frame < kOutRate; frame += kQuantum) {
-            if (frame % kUpdateFrames == 0) {
-                t += 0.03f;
-                for (int i = 0; i < n; ++i) {
-                    const audio::Vec3 p = motions[i].Position(t), v = motions[i].Velocity(t);
-                    al.alSource3f(sources[i], AL_POSITION, p.x, p.y, -p.z);  // OpenAL is right-handed
-                    al.alSource3f(sources[i], AL_VELOCITY, v.x, v.y, -v.z);
-                    al.alSourcef(sources[i], AL_PITCH, motions[i].pitch);
-                }
+    MixSeconds(
+        state, gSummary.openal,
+        [&](float t) {
+            for (int i = 0; i < n; ++i) {
+                const audio::Vec3 p = motions[i].Position(t), v = motions[i].Velocity(t);
+                al.alSource3f(sources[i], AL_POSITION, p.x, p.y, -p.z);  // OpenAL is right-handed
+                al.alSource3f(sources[i], AL_VELOCITY, v.x, v.y, -v.z);
+                al.alSourcef(sources[i], AL_PITCH, motions[i].pitch);
             }
-            al.alcRenderSamples(device, out.data(), ALCsizei(kQuantum));
-        }
-        benchmark::DoNotOptimize(out.data());
-    }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    Record(gSummary.openal, state, seconds, n);
+        },
+        [&](float* out) { al.alcRenderSamples(device, out, ALCsizei(kQuantum)); });
 
     al.alDeleteSources(n, sources.data());
     al.alDeleteBuffers(2, buffers);

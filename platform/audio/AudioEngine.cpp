@@ -346,6 +346,18 @@ uint32_t EngineImpl::GetVoiceDebugStates(VoiceDebugState* states, uint32_t maxSt
 
 void EngineImpl::InjectMixerStall(uint32_t milliseconds) { stallMs.store(milliseconds); }
 
+// ---- voices ---------------------------------------------------------------------------------------
+namespace {
+Operation MakeOperation(SourceVoiceImpl* voice, OpKind kind, uint32_t operationSet, float value = 0.0f) {
+    Operation op;
+    op.source = voice;
+    op.kind = kind;
+    op.operationSet = operationSet;
+    op.value = value;
+    return op;
+}
+}  // namespace
+
 // ---- mastering voice ------------------------------------------------------------------------
 void MasteringVoiceImpl::GetVoiceDetails(VoiceDetails* details) {
     if (!details) return;
@@ -355,11 +367,7 @@ void MasteringVoiceImpl::GetVoiceDetails(VoiceDetails* details) {
 Result MasteringVoiceImpl::SetVolume(float v, uint32_t operationSet) {
     std::lock_guard<std::mutex> guard(engine->lock);
     if (!ValidLevel(v)) return engine->Refuse(kErrorInvalidArg, "SetVolume: %g out of range", double(v));
-    Operation op;
-    op.kind = OpKind::kVolume;
-    op.operationSet = operationSet;
-    op.value = v;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(nullptr, OpKind::kVolume, operationSet, v));
 }
 
 Result MasteringVoiceImpl::SetOutputMatrix(Voice*, uint32_t, uint32_t, const float*, uint32_t) {
@@ -394,12 +402,7 @@ void SourceVoiceImpl::GetVoiceDetails(VoiceDetails* details) {
 Result SourceVoiceImpl::SetVolume(float v, uint32_t operationSet) {
     std::lock_guard<std::mutex> guard(engine->lock);
     if (!ValidLevel(v)) return engine->Refuse(kErrorInvalidArg, "SetVolume: %g out of range", double(v));
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kVolume;
-    op.operationSet = operationSet;
-    op.value = v;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(this, OpKind::kVolume, operationSet, v));
 }
 
 Result SourceVoiceImpl::SetOutputMatrix(Voice* destination, uint32_t sourceChannels, uint32_t destinationChannels,
@@ -410,10 +413,7 @@ Result SourceVoiceImpl::SetOutputMatrix(Voice* destination, uint32_t sourceChann
     if (sourceChannels != format.channels || destinationChannels != engine->master->channels || !levels)
         return engine->Refuse(kErrorInvalidArg, "SetOutputMatrix: %ux%u matrix for a %ux%u voice", sourceChannels,
                               destinationChannels, format.channels, engine->master->channels);
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kMatrix;
-    op.operationSet = operationSet;
+    Operation op = MakeOperation(this, OpKind::kMatrix, operationSet);
     for (uint32_t i = 0; i < sourceChannels * destinationChannels; ++i) {
         if (!ValidLevel(levels[i]))
             return engine->Refuse(kErrorInvalidArg, "SetOutputMatrix: level %u is %g", i, double(levels[i]));
@@ -432,30 +432,18 @@ void SourceVoiceImpl::DestroyVoice() {
 Result SourceVoiceImpl::Start(uint32_t flags, uint32_t operationSet) {
     std::lock_guard<std::mutex> guard(engine->lock);
     if (flags != 0) return engine->Refuse(kErrorInvalidArg, "Start: unknown flags 0x%X", flags);
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kStart;
-    op.operationSet = operationSet;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(this, OpKind::kStart, operationSet));
 }
 
 Result SourceVoiceImpl::Stop(uint32_t flags, uint32_t operationSet) {
     std::lock_guard<std::mutex> guard(engine->lock);
     if (flags & ~kPlayTails) return engine->Refuse(kErrorInvalidArg, "Stop: unknown flags 0x%X", flags);
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kStop;
-    op.operationSet = operationSet;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(this, OpKind::kStop, operationSet));
 }
 
 Result SourceVoiceImpl::ExitLoop(uint32_t operationSet) {
     std::lock_guard<std::mutex> guard(engine->lock);
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kExitLoop;
-    op.operationSet = operationSet;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(this, OpKind::kExitLoop, operationSet));
 }
 
 Result SourceVoiceImpl::SetFrequencyRatio(float ratio, uint32_t operationSet) {
@@ -464,12 +452,7 @@ Result SourceVoiceImpl::SetFrequencyRatio(float ratio, uint32_t operationSet) {
     if (!(ratio >= kMinFrequencyRatio && ratio <= maxRatio))
         return engine->Refuse(kErrorInvalidCall, "SetFrequencyRatio: %g outside [%g, %g]", double(ratio),
                               double(kMinFrequencyRatio), double(maxRatio));
-    Operation op;
-    op.source = this;
-    op.kind = OpKind::kRatio;
-    op.operationSet = operationSet;
-    op.value = ratio;
-    return engine->Apply(op);
+    return engine->Apply(MakeOperation(this, OpKind::kRatio, operationSet, ratio));
 }
 
 Result SourceVoiceImpl::SubmitSourceBuffer(const AudioBuffer* buffer, const PacketTable* packets) {

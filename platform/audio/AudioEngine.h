@@ -227,7 +227,8 @@ public:
     // Stops the output and destroys every voice and the engine. Returns 0.
     virtual uint32_t Release() = 0;
 
-    // A one-line description of the last refused call on this engine ("" when none).
+    // A one-line description of the last refused call on this engine ("" when none);
+    // the text is valid until the next refused call.
     virtual const char* LastErrorText() = 0;
 
     // Manual output: mixes `frames` frames into out (interleaved floats, one per

@@ -82,6 +82,15 @@ struct ManualEngine {
         return v;
     }
 
+    // A started voice with `samples` (which must outlive it) queued as one buffer.
+    audio::SourceVoice* Play(const audio::WaveFormat& f, const std::vector<int16_t>& samples, bool eos = true) {
+        audio::SourceVoice* v = Voice(f);
+        const audio::AudioBuffer b = Buffer(samples, f.channels, eos);
+        EXPECT_EQ(v->SubmitSourceBuffer(&b), audio::kOk);
+        EXPECT_EQ(v->Start(), audio::kOk);
+        return v;
+    }
+
     audio::VoiceDebugState Debug(audio::SourceVoice* v) {
         audio::VoiceDebugState s;
         v->GetDebugState(&s);

@@ -31,10 +31,7 @@ int FrameIndex(float sample) { return int(std::lround(sample * 32768.0f / 100.0f
 TEST(AudioMixer, NativeRateMonoPlaysSampleExactOnBothChannelsAndEndsAtEndOfStream) {
     ManualEngine m;
     const auto sine = Sine({1000.0}, 48000, 1000);
-    SourceVoice* v = m.Voice(audiotest::Pcm16(1, 48000));
-    const AudioBuffer b = Buffer(sine, 1);
-    ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
-    ASSERT_EQ(v->Start(), kOk);
+    SourceVoice* v = m.Play(audiotest::Pcm16(1, 48000), sine);
     const auto out = m.Render(1500);
     for (size_t i = 0; i < 1000; ++i) {
         ASSERT_EQ(out[2 * i], sine[i] / 32768.0f) << i;
@@ -48,6 +45,7 @@ TEST(AudioMixer, NativeRateMonoPlaysSampleExactOnBothChannelsAndEndsAtEndOfStrea
     EXPECT_TRUE(m.Debug(v).streamEnded);
 
     // A buffer after the end starts a new stream from its first frame.
+    const AudioBuffer b = Buffer(sine, 1);
     ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
     const auto again = m.Render(10);
     EXPECT_EQ(again[2 * 3], sine[3] / 32768.0f);
@@ -58,10 +56,7 @@ TEST(AudioMixer, FrequencyRatioAndSourceRateSetThePitch) {
     ManualEngine m;
     // 1 kHz recorded at 24 kHz: played at ratio 1 it is 1 kHz, at 1.5 it is 1.5 kHz.
     const auto sine = Sine({1000.0}, 24000, 48000);
-    SourceVoice* v = m.Voice(audiotest::Pcm16(1, 24000));
-    const AudioBuffer b = Buffer(sine, 1);
-    ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
-    ASSERT_EQ(v->Start(), kOk);
+    SourceVoice* v = m.Play(audiotest::Pcm16(1, 24000), sine);
     auto out = m.Render(24000);  // 0.5 s
     EXPECT_NEAR(audiotest::ZeroCrossings(out, 2, 0, 0, 24000), 1000, 2);
     EXPECT_NEAR(audiotest::Peak(out, 2, 0, 0, 24000), 0.5f, 0.01f);
@@ -80,10 +75,7 @@ TEST(AudioMixer, VolumeAndOutputMatrixScaleAndRoute) {
     ManualEngine m;
     // Stereo source: left 500 Hz, right 1500 Hz, so each output shows where it came from.
     const auto sine = Sine({500.0, 1500.0}, 48000, 48000);
-    SourceVoice* v = m.Voice(audiotest::Pcm16(2, 48000));
-    const AudioBuffer b = Buffer(sine, 2);
-    ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
-    ASSERT_EQ(v->Start(), kOk);
+    SourceVoice* v = m.Play(audiotest::Pcm16(2, 48000), sine);
     auto out = m.Render(4800);
     EXPECT_NEAR(audiotest::ZeroCrossings(out, 2, 0, 0, 4800), 100, 2);
     EXPECT_NEAR(audiotest::ZeroCrossings(out, 2, 1, 0, 4800), 300, 2);
@@ -197,10 +189,7 @@ TEST(AudioMixer, FrequencyRatioAboveTheMaximumIsRefused) {
 TEST(AudioMixer, PlayTailsStopHoldsPositionAndBuffersUntilStart) {
     ManualEngine m;
     const auto sine = Sine({750.0}, 48000, 4800);
-    SourceVoice* v = m.Voice(audiotest::Pcm16(1, 48000));
-    const AudioBuffer b = Buffer(sine, 1);
-    ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
-    ASSERT_EQ(v->Start(), kOk);
+    SourceVoice* v = m.Play(audiotest::Pcm16(1, 48000), sine);
     m.Render(480);
     ASSERT_EQ(v->Stop(kPlayTails, 1), kOk);
     ASSERT_EQ(m.engine->CommitChanges(1), kOk);
