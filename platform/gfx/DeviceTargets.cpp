@@ -119,7 +119,7 @@ void FillDepth(SurfaceImpl* s, const Rect& r, bool depth, float z, bool stencil,
             default: {  // 24-bit depth in the high bits, stencil (or unused) in the low byte
                 uint32_t v;
                 std::memcpy(&v, p, 4);
-                if (depth) v = (v & 0xFFu) | (static_cast<uint32_t>(clamped * 16777215.0f + 0.5f) << 8);
+                if (depth) v = (v & 0xFFu) | (static_cast<uint32_t>(static_cast<double>(clamped) * 16777215.0 + 0.5) << 8);
                 if (stencil) v = (v & ~0xFFu) | (stencilValue & 0xFFu);
                 std::memcpy(p, &v, 4);
                 break;

@@ -172,7 +172,6 @@ uint32_t Compiler::Limit(RegisterSet set) const {
 }
 
 size_t Compiler::Declaration(size_t i) {
-    const size_t start = i;
     bool isStatic = false, rowMajor = false;
     while (i < tokens.size()) {
         const std::string& t = tokens[i].text;
