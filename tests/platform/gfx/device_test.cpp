@@ -351,6 +351,24 @@ TEST_F(Fixture, ClearStretchAndLockBytes) {
     for (Unknown* u : std::initializer_list<Unknown*>{ml, managed, ds, back, msaa, level, target}) u->Release();
 }
 
+TEST_F(Fixture, StrictModeReportsToTheSink) {
+    std::vector<std::string> seen;
+    SetValidationSink([](void* user, const ValidationReport& r) {
+        static_cast<std::vector<std::string>*>(user)->push_back(r.rule);
+    }, &seen);
+    recorder->SetValidationMode(ValidationMode::Strict);
+    EXPECT_EQ(device->EndScene(), ERR_INVALIDCALL);
+    const float c[4] = {};
+    EXPECT_EQ(device->SetPixelShaderConstantF(247, c, 1), OK);  // a warning, not a violation
+    SetValidationSink(nullptr, nullptr);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "scene-not-begun");
+    EXPECT_EQ(seen[1], "constant-beyond-ps30");
+    EXPECT_EQ(recorder->ViolationCount(), 1u);
+    // Without a sink a strict violation stops the process.
+    EXPECT_DEATH(device->EndScene(), "strict validation");
+}
+
 TEST_F(Fixture, ThreeThreadsShareTheDevice) {
     // Main creates, render draws, presenter presents and polls; calls are serialised.
     VertexBuffer* vb = Quad();
