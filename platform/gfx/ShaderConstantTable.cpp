@@ -140,64 +140,50 @@ size_t ShaderCodeSize(const uint32_t* code, size_t limitBytes) {
     return 0;
 }
 
-bool ParseShaderConstantTable(const void* code, size_t bytes, std::vector<ConstantDesc>* out, std::string* target) {
-    if (!code || !out || bytes < 8) return false;
+namespace {
+
+// Walks the code's tokens to its "CTAB" comment block and reads it.
+bool ReadTable(const void* code, size_t bytes, std::vector<ConstantDesc>* out, std::string* creator,
+               std::string* target) {
+    if (!code || bytes < 8) return false;
     std::vector<uint32_t> words(bytes / 4);
     std::memcpy(words.data(), code, words.size() * 4);
-    size_t i = 1;
-    while (i < words.size()) {
+    for (size_t i = 1; i < words.size();) {
         const uint32_t token = words[i];
         if (token == kShaderEndToken) return false;
-        if ((token & 0xFFFF) == kCommentOpcode) {
-            const size_t length = (token >> 16) & 0x7FFF;
-            if (length > words.size() - i - 1) return false;
-            if (length >= 1 && words[i + 1] == kCtabTag) {
-                const auto* table = reinterpret_cast<const uint8_t*>(&words[i + 2]);
-                std::string creator, targetName;
-                if (!ParseCtab(table, (length - 1) * 4, out, &creator, &targetName)) return false;
-                if (target) *target = targetName;
-                return true;
-            }
-            i += 1 + length;
-        } else {
+        if ((token & 0xFFFF) != kCommentOpcode) {
             i += 1 + ((token >> 24) & 0xF);
+            continue;
         }
+        const size_t length = (token >> 16) & 0x7FFF;
+        if (length > words.size() - i - 1) return false;
+        if (length >= 1 && words[i + 1] == kCtabTag)
+            return ParseCtab(reinterpret_cast<const uint8_t*>(&words[i + 2]), (length - 1) * 4, out, creator, target);
+        i += 1 + length;
     }
     return false;
+}
+
+}  // namespace
+
+bool ParseShaderConstantTable(const void* code, size_t bytes, std::vector<ConstantDesc>* out, std::string* target) {
+    if (!out) return false;
+    std::string creator, name;
+    if (!ReadTable(code, bytes, out, &creator, &name)) return false;
+    if (target) *target = name;
+    return true;
 }
 
 Result GetShaderConstantTableSized(const void* code, size_t bytes, ConstantTable** table) {
     if (!table) return ERR_INVALIDCALL;
     *table = nullptr;
     auto* impl = new ConstantTableImpl();
-    if (!code || bytes < 8) {
+    if (!ReadTable(code, bytes, &impl->constants, &impl->creator, &impl->target)) {
         impl->Release();
-        return ERR_INVALIDCALL;
+        return ERR_INVALIDDATA;
     }
-    std::vector<uint32_t> words(bytes / 4);
-    std::memcpy(words.data(), code, words.size() * 4);
-    // Find the block again to keep the creator string as well.
-    for (size_t i = 1; i < words.size();) {
-        const uint32_t token = words[i];
-        if (token == kShaderEndToken) break;
-        if ((token & 0xFFFF) == kCommentOpcode) {
-            const size_t length = (token >> 16) & 0x7FFF;
-            if (length > words.size() - i - 1) break;
-            if (length >= 1 && words[i + 1] == kCtabTag) {
-                if (ParseCtab(reinterpret_cast<const uint8_t*>(&words[i + 2]), (length - 1) * 4, &impl->constants,
-                              &impl->creator, &impl->target)) {
-                    *table = impl;
-                    return OK;
-                }
-                break;
-            }
-            i += 1 + length;
-        } else {
-            i += 1 + ((token >> 24) & 0xF);
-        }
-    }
-    impl->Release();
-    return ERR_INVALIDDATA;
+    *table = impl;
+    return OK;
 }
 
 Result GetShaderConstantTable(const uint32_t* code, ConstantTable** table) {
