@@ -13,17 +13,45 @@
 //     0 for null, else byte 1, the class name without the property's class-name
 //     prefix, NUL, and the element's SolidSerialize output.
 //
-// Arrays are reached through RTTIArrayTraits<A> (Element, Count, Resize, At); a
-// container type used as a property member provides a specialisation.
+// Arrays are reached through RTTIArrayTraits<A> (Element, Count, Resize, At),
+// provided here for Dynarray and DynarraySafe.
 // Reading an array empties it first (owned object pointers are deleted), checks the
 // stored count against the remaining input and only then grows the array.
 #include <cstdint>
 #include <type_traits>
 
+#include "core/Dynarray.h"
 #include "core/rtti/RTTIProperty.h"
 
 template <class A>
 struct RTTIArrayTraits;
+
+// Resize to 0 frees the storage; new elements are zero or default-constructed;
+// false when memory runs out.
+template <class E>
+struct RTTIArrayTraits<Dynarray<E>> {
+    using Element = E;
+    static uint32_t Count(const Dynarray<E>& a) { return a.Count(); }
+    static bool Resize(Dynarray<E>& a, uint32_t n) {
+        if (n) return a.Resize(n);
+        a.Release();
+        return true;
+    }
+    static E& At(Dynarray<E>& a, uint32_t i) { return a[i]; }
+    static const E& At(const Dynarray<E>& a, uint32_t i) { return a[i]; }
+};
+template <class E>
+struct RTTIArrayTraits<DynarraySafe<E>> {
+    using Element = E;
+    static uint32_t Count(const DynarraySafe<E>& a) { return a.Count(); }
+    static bool Resize(DynarraySafe<E>& a, uint32_t n) {
+        if (n) return a.Resize(n);
+        a.Release();
+        return true;
+    }
+    static E& At(DynarraySafe<E>& a, uint32_t i) { return a[i]; }
+    static const E& At(const DynarraySafe<E>& a, uint32_t i) { return a[i]; }
+};
 
 // Elements of a type-2 array: value codecs by default; entity safe pointers
 // specialise this (RTTIEntityPointer.h).
@@ -47,6 +75,8 @@ namespace RTTIArrayIO {
 // Reads the u32 count and checks it against the remaining input, at least
 // minElementBytes per element.
 bool ReadCount(BoundedReader& in, uint32_t& count, uint32_t minElementBytes);
+// Fails the reader when an array could not grow to the stored count.
+bool Grown(BoundedReader& in, bool resized);
 uint32_t WriteObject(uint8_t* destination, const RTTIPolyBaseClass* object, uint32_t options);
 bool ReadObject(BoundedReader& in, RTTIPolyBaseClass* object, uint32_t options);
 // Present byte + class name without prefix + NUL (type 7 element header).
@@ -97,8 +127,7 @@ public:
         for (uint32_t i = 0; i < Traits::Count(a); ++i) IO::Release(Traits::At(a, i));
         Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count; ++i)
             if (!IO::Read(in, Traits::At(a, i), this, object, i)) return false;
         return true;
@@ -183,8 +212,7 @@ public:
         A& a = this->Array(object);
         Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count && !in.Failed(); ++i) cls->DeserializeProperties(in, &Traits::At(a, i), options);
         return !in.Failed();
     }
@@ -240,8 +268,7 @@ public:
         for (uint32_t i = 0; i < Traits::Count(a); ++i) delete Traits::At(a, i);
         Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count; ++i) {
             uint8_t present = 0;
             if (!in.ReadU8(present)) return false;
