@@ -28,30 +28,22 @@ struct RTTIArrayTraits;
 
 // Resize to 0 frees the storage; new elements are zero or default-constructed;
 // false when memory runs out.
-template <class E>
-struct RTTIArrayTraits<Dynarray<E>> {
+template <class A, class E>
+struct RTTIDynarrayTraits {
     using Element = E;
-    static uint32_t Count(const Dynarray<E>& a) { return a.Count(); }
-    static bool Resize(Dynarray<E>& a, uint32_t n) {
+    static uint32_t Count(const A& a) { return a.Count(); }
+    static bool Resize(A& a, uint32_t n) {
         if (n) return a.Resize(n);
         a.Release();
         return true;
     }
-    static E& At(Dynarray<E>& a, uint32_t i) { return a[i]; }
-    static const E& At(const Dynarray<E>& a, uint32_t i) { return a[i]; }
+    static E& At(A& a, uint32_t i) { return a[i]; }
+    static const E& At(const A& a, uint32_t i) { return a[i]; }
 };
 template <class E>
-struct RTTIArrayTraits<DynarraySafe<E>> {
-    using Element = E;
-    static uint32_t Count(const DynarraySafe<E>& a) { return a.Count(); }
-    static bool Resize(DynarraySafe<E>& a, uint32_t n) {
-        if (n) return a.Resize(n);
-        a.Release();
-        return true;
-    }
-    static E& At(DynarraySafe<E>& a, uint32_t i) { return a[i]; }
-    static const E& At(const DynarraySafe<E>& a, uint32_t i) { return a[i]; }
-};
+struct RTTIArrayTraits<Dynarray<E>> : RTTIDynarrayTraits<Dynarray<E>, E> {};
+template <class E>
+struct RTTIArrayTraits<DynarraySafe<E>> : RTTIDynarrayTraits<DynarraySafe<E>, E> {};
 
 // Elements of a type-2 array: value codecs by default; entity safe pointers
 // specialise this (RTTIEntityPointer.h).
