@@ -16,13 +16,13 @@ struct Large {
     std::vector<uint8_t> payload;
     Large() {
         FillRich(object, nullptr);
-        for (uint32_t i = 0; i < 20000; ++i) object.words.push_back(i);
-        for (uint32_t i = 0; i < 5000; ++i) object.records.push_back(Record{i, NameString(i % 2 ? "odd" : "even")});
+        for (uint32_t i = 0; i < 20000; ++i) object.words.Add(i);
+        for (uint32_t i = 0; i < 5000; ++i) object.records.Add(Record{i, NameString(i % 2 ? "odd" : "even")});
         for (uint32_t i = 0; i < 2000; ++i) {
             auto* e = new ElemText;
             e->v = static_cast<int32_t>(i);
             RTTIValueStore<char*>::Assign(e->s, const_cast<char*>("element"));
-            object.poly.push_back(e);
+            object.poly.Add(e);
         }
         payload.resize(object.SolidSerialize(nullptr, 0));
         object.SolidSerialize(payload.data(), 0);

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <cstring>
 
-class Vector;
-class Vector3;
+struct Vector;
+struct Vector3;
 class Matrix;
-class BoundingBox4;
-class HDRColor;
+struct BoundingBox4;
+struct HDRColor;
 
 constexpr uint32_t kSerializeSkipGuid = 1;      // skip properties flagged 4
 constexpr uint32_t kSerializeByteSwap = 2;      // swap multi-byte values on writing

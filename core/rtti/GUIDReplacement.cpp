@@ -1,7 +1,7 @@
 #include "core/rtti/GUIDReplacement.h"
 
 #include "core/rtti/RTTIProperty.h"
-#include "core/rtti/RTTIStdArrays.h"
+#include "core/rtti/RTTIArrayProperty.h"
 
 const RTTIClass* GUIDReplacementEntry::RegisterClass(const char* nameOverride) {
     static RTTIClass* cls = [nameOverride] {
@@ -21,7 +21,7 @@ const RTTIClass* GUIDReplacementTable::RegisterClass(const char* nameOverride) {
         const RTTIClass* entry = GUIDReplacementEntry::RegisterClass();
         auto* c = new RTTIClass;
         c->Register(nameOverride ? nameOverride : "GUIDReplacementTable", kRTTIRootBaseName);
-        c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<std::vector<GUIDReplacementEntry>>(
+        c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<Dynarray<GUIDReplacementEntry>>(
             "Entries", RTTI_OFFSETOF(GUIDReplacementTable, entries), entry));
         return c;
     }();
@@ -29,10 +29,10 @@ const RTTIClass* GUIDReplacementTable::RegisterClass(const char* nameOverride) {
 }
 
 int32_t GUIDReplacementTable::FindIndex(const SimpleGUID& guid) const {
-    int32_t lo = 0, hi = static_cast<int32_t>(entries.size()) - 1;
+    int32_t lo = 0, hi = static_cast<int32_t>(entries.Count()) - 1;
     while (lo <= hi) {
         const int32_t mid = (lo + hi) / 2;
-        const int c = SimpleGUID::Compare(guid, entries[static_cast<size_t>(mid)].original);
+        const int c = SimpleGUID::Compare(guid, entries[static_cast<uint32_t>(mid)].original);
         if (c == 0) return mid;
         if (c < 0) hi = mid - 1;
         else lo = mid + 1;
@@ -42,5 +42,5 @@ int32_t GUIDReplacementTable::FindIndex(const SimpleGUID& guid) const {
 
 SimpleGUID GUIDReplacementTable::Translate(const SimpleGUID& guid) const {
     const int32_t i = FindIndex(guid);
-    return i < 0 ? guid : entries[static_cast<size_t>(i)].replacement;
+    return i < 0 ? guid : entries[static_cast<uint32_t>(i)].replacement;
 }

@@ -4,8 +4,7 @@
 // A table read from data keeps its stored order; lookups need it sorted by
 // "Original" in SimpleGUID::Compare order.
 #include <cstdint>
-#include <vector>
-
+#include "core/Dynarray.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SimpleGUID.h"
 
@@ -28,5 +27,5 @@ public:
     // The replacement of the entry whose original is guid, else guid itself.
     SimpleGUID Translate(const SimpleGUID& guid) const;
 
-    std::vector<GUIDReplacementEntry> entries;
+    Dynarray<GUIDReplacementEntry> entries;
 };

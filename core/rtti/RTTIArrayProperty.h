@@ -13,17 +13,37 @@
 //     0 for null, else byte 1, the class name without the property's class-name
 //     prefix, NUL, and the element's SolidSerialize output.
 //
-// Arrays are reached through RTTIArrayTraits<A> (Element, Count, Resize, At); a
-// container type used as a property member provides a specialisation.
+// Arrays are reached through RTTIArrayTraits<A> (Element, Count, Resize, At),
+// provided here for Dynarray and DynarraySafe.
 // Reading an array empties it first (owned object pointers are deleted), checks the
 // stored count against the remaining input and only then grows the array.
 #include <cstdint>
 #include <type_traits>
 
+#include "core/Dynarray.h"
 #include "core/rtti/RTTIProperty.h"
 
 template <class A>
 struct RTTIArrayTraits;
+
+// Resize to 0 frees the storage; new elements are zero or default-constructed;
+// false when memory runs out.
+template <class A, class E>
+struct RTTIDynarrayTraits {
+    using Element = E;
+    static uint32_t Count(const A& a) { return a.Count(); }
+    static bool Resize(A& a, uint32_t n) {
+        if (n) return a.Resize(n);
+        a.Release();
+        return true;
+    }
+    static E& At(A& a, uint32_t i) { return a[i]; }
+    static const E& At(const A& a, uint32_t i) { return a[i]; }
+};
+template <class E>
+struct RTTIArrayTraits<Dynarray<E>> : RTTIDynarrayTraits<Dynarray<E>, E> {};
+template <class E>
+struct RTTIArrayTraits<DynarraySafe<E>> : RTTIDynarrayTraits<DynarraySafe<E>, E> {};
 
 // Elements of a type-2 array: value codecs by default; entity safe pointers
 // specialise this (RTTIEntityPointer.h).
@@ -47,6 +67,8 @@ namespace RTTIArrayIO {
 // Reads the u32 count and checks it against the remaining input, at least
 // minElementBytes per element.
 bool ReadCount(BoundedReader& in, uint32_t& count, uint32_t minElementBytes);
+// Fails the reader when an array could not grow to the stored count.
+bool Grown(BoundedReader& in, bool resized);
 uint32_t WriteObject(uint8_t* destination, const RTTIPolyBaseClass* object, uint32_t options);
 bool ReadObject(BoundedReader& in, RTTIPolyBaseClass* object, uint32_t options);
 // Present byte + class name without prefix + NUL (type 7 element header).
@@ -97,8 +119,7 @@ public:
         for (uint32_t i = 0; i < Traits::Count(a); ++i) IO::Release(Traits::At(a, i));
         Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count; ++i)
             if (!IO::Read(in, Traits::At(a, i), this, object, i)) return false;
         return true;
@@ -131,8 +152,8 @@ public:
         else return cls;
     }
     uint32_t LayoutValue(const void* object) const override {
-        const RTTIClass* c = ClassOf(object);
-        return c ? c->GetLayoutHash(Member(object)) : TypeId() ^ Flags();
+        const RTTIClass* c = object ? ClassOf(object) : cls;
+        return c ? c->GetLayoutHash(object ? Member(object) : nullptr) : TypeId() ^ Flags();
     }
     uint32_t WriteBinary(uint8_t* destination, const void* object, uint32_t options) const override {
         if constexpr (kPoly) return RTTIArrayIO::WriteObject(destination, Member(object), options);
@@ -159,66 +180,6 @@ private:
     const RTTIClass* cls;
 };
 
-// Elements are T* owned by the array; null elements allowed; created with new T.
-template <class A>
-class RTTIDynarrayOfEmbeddedObjectPointersProperty : public RTTIArrayPropertyBase<A> {
-public:
-    using Base = RTTIArrayPropertyBase<A>;
-    using Traits = typename Base::Traits;
-    using T = std::remove_pointer_t<typename Traits::Element>;
-    using Base::Base;
-
-    uint32_t TypeId() const override { return 5; }
-    uint32_t WriteBinary(uint8_t* destination, const void* object, uint32_t options) const override {
-        const A& a = this->Array(object);
-        const uint32_t count = Traits::Count(a);
-        if (destination) StoreU32(destination, count, options);
-        uint32_t n = 4;
-        for (uint32_t i = 0; i < count; ++i) {
-            const T* e = Traits::At(a, i);
-            if (destination) destination[n] = e ? 1 : 0;
-            ++n;
-            if (e) n += RTTIArrayIO::WriteObject(destination ? destination + n : nullptr, e, options);
-        }
-        return n;
-    }
-    bool ReadBinary(BoundedReader& in, void* object, uint32_t options) const override {
-        A& a = this->Array(object);
-        Clear(a);
-        uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
-        for (uint32_t i = 0; i < count; ++i) {
-            uint8_t present = 0;
-            if (!in.ReadU8(present)) return false;
-            if (!present) continue;
-            T* e = new T();
-            Traits::At(a, i) = e;
-            if (!RTTIArrayIO::ReadObject(in, e, options)) return false;
-        }
-        return true;
-    }
-    bool Equal(const void* x, const void* y) const override {
-        const A& a = this->Array(x);
-        const A& b = this->Array(y);
-        if (Traits::Count(a) != Traits::Count(b)) return false;
-        for (uint32_t i = 0; i < Traits::Count(a); ++i) {
-            const T* p = Traits::At(a, i);
-            const T* q = Traits::At(b, i);
-            if (!p || !q) {
-                if (p != q) return false;
-                continue;
-            }
-            if (!RTTIArrayIO::SameClass(p, q) || !p->GetRTTIClass()->PropertiesEqual(p, q)) return false;
-        }
-        return true;
-    }
-    static void Clear(A& a) {
-        for (uint32_t i = 0; i < Traits::Count(a); ++i) delete Traits::At(a, i);
-        Traits::Resize(a, 0);
-    }
-};
-
 // Elements are plain records of one registered class.
 template <class A>
 class RTTIDynarrayOfEmbeddedObjectsProperty : public RTTIArrayPropertyBase<A> {
@@ -243,8 +204,7 @@ public:
         A& a = this->Array(object);
         Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count && !in.Failed(); ++i) cls->DeserializeProperties(in, &Traits::At(a, i), options);
         return !in.Failed();
     }
@@ -261,21 +221,22 @@ private:
     const RTTIClass* cls;
 };
 
-// Elements are T* of varying classes derived from T, owned by the array and created
-// by class name (prefix + stored name, at most 1023 characters) through NameRegistry.
-// An element of a class that cannot be created fails the whole read: its data has
-// no length, so nothing after it could be trusted.
+// Arrays of owned object pointers (types 5 and 7); null elements allowed. With a
+// class-name prefix (type 7) each present element also stores its class name
+// without the prefix and is created by name through NameRegistry (prefix + stored
+// name, at most 1023 characters); without one (type 5) elements are created with
+// new T. An element of a class that cannot be created fails the whole read: its
+// data has no length, so nothing after it could be trusted.
 template <class A>
-class RTTIDynarrayOfPolyObjectPointersProperty : public RTTIArrayPropertyBase<A> {
+class RTTIObjectPointerArrayPropertyBase : public RTTIArrayPropertyBase<A> {
 public:
     using Base = RTTIArrayPropertyBase<A>;
     using Traits = typename Base::Traits;
     using T = std::remove_pointer_t<typename Traits::Element>;
-    RTTIDynarrayOfPolyObjectPointersProperty(const char* name, size_t valueOffset, const char* classNamePrefix = "",
-                                             uint32_t flags = 0)
-        : Base(name, valueOffset, flags), prefix(classNamePrefix ? classNamePrefix : "") {}
+    RTTIObjectPointerArrayPropertyBase(const char* name, size_t valueOffset, const char* classNamePrefix,
+                                       uint32_t flags)
+        : Base(name, valueOffset, flags), prefix(classNamePrefix) {}
 
-    uint32_t TypeId() const override { return 7; }
     uint32_t WriteBinary(uint8_t* destination, const void* object, uint32_t options) const override {
         const A& a = this->Array(object);
         const uint32_t count = Traits::Count(a);
@@ -283,28 +244,29 @@ public:
         uint32_t n = 4;
         for (uint32_t i = 0; i < count; ++i) {
             const T* e = Traits::At(a, i);
-            n += RTTIArrayIO::WritePolyHeader(destination ? destination + n : nullptr, e, prefix);
+            uint8_t* at = destination ? destination + n : nullptr;
+            if (prefix) {
+                n += RTTIArrayIO::WritePolyHeader(at, e, prefix);
+            } else {
+                if (at) *at = e ? 1 : 0;
+                ++n;
+            }
             if (e) n += RTTIArrayIO::WriteObject(destination ? destination + n : nullptr, e, options);
         }
         return n;
     }
     bool ReadBinary(BoundedReader& in, void* object, uint32_t options) const override {
         A& a = this->Array(object);
-        RTTIDynarrayOfEmbeddedObjectPointersProperty<A>::Clear(a);
+        for (uint32_t i = 0; i < Traits::Count(a); ++i) delete Traits::At(a, i);
+        Traits::Resize(a, 0);
         uint32_t count = 0;
-        if (!RTTIArrayIO::ReadCount(in, count, 1)) return false;
-        Traits::Resize(a, count);
+        if (!RTTIArrayIO::ReadCount(in, count, 1) || !RTTIArrayIO::Grown(in, Traits::Resize(a, count))) return false;
         for (uint32_t i = 0; i < count; ++i) {
             uint8_t present = 0;
             if (!in.ReadU8(present)) return false;
             if (!present) continue;
-            RTTIPolyBaseClass* created = RTTIArrayIO::ReadPolyObject(in, prefix);
-            if (!created) return false;
-            T* e = dynamic_cast<T*>(created);
-            if (!e) {
-                delete created;
-                return in.Fail("array element of an unrelated class");
-            }
+            T* e = Create(in);
+            if (!e) return false;
             Traits::At(a, i) = e;
             if (!RTTIArrayIO::ReadObject(in, e, options)) return false;
         }
@@ -327,5 +289,33 @@ public:
     }
 
 private:
+    T* Create(BoundedReader& in) const {
+        if (!prefix) return new T();
+        RTTIPolyBaseClass* created = RTTIArrayIO::ReadPolyObject(in, prefix);
+        if (!created) return nullptr;
+        T* e = dynamic_cast<T*>(created);
+        if (!e) {
+            delete created;
+            in.Fail("array element of an unrelated class");
+        }
+        return e;
+    }
     const char* prefix;
+};
+
+template <class A>
+class RTTIDynarrayOfEmbeddedObjectPointersProperty : public RTTIObjectPointerArrayPropertyBase<A> {
+public:
+    RTTIDynarrayOfEmbeddedObjectPointersProperty(const char* name, size_t valueOffset, uint32_t flags = 0)
+        : RTTIObjectPointerArrayPropertyBase<A>(name, valueOffset, nullptr, flags) {}
+    uint32_t TypeId() const override { return 5; }
+};
+
+template <class A>
+class RTTIDynarrayOfPolyObjectPointersProperty : public RTTIObjectPointerArrayPropertyBase<A> {
+public:
+    RTTIDynarrayOfPolyObjectPointersProperty(const char* name, size_t valueOffset, const char* classNamePrefix = "",
+                                             uint32_t flags = 0)
+        : RTTIObjectPointerArrayPropertyBase<A>(name, valueOffset, classNamePrefix ? classNamePrefix : "", flags) {}
+    uint32_t TypeId() const override { return 7; }
 };

@@ -155,16 +155,3 @@ bool RTTIArrayElementIO<SafePointer<E>>::Read(BoundedReader& in, SafePointer<E>&
         EntityPointerFixups::Assign(guid, target->ExpectedTemplateType(), true, target, object, index);
     return true;
 }
-
-// Arrays of safe pointers as property members.
-template <class E>
-struct RTTIArrayTraits<SafePointerArray<E>> {
-    using Element = SafePointer<E>;
-    static uint32_t Count(const SafePointerArray<E>& a) { return a.Count(); }
-    static void Resize(SafePointerArray<E>& a, uint32_t n) {
-        if (n == 0) a.Free();
-        else a.Resize(n);
-    }
-    static SafePointer<E>& At(SafePointerArray<E>& a, uint32_t i) { return a[i]; }
-    static const SafePointer<E>& At(const SafePointerArray<E>& a, uint32_t i) { return a[i]; }
-};

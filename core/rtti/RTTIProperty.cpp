@@ -12,7 +12,11 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/rtti/ByteOrder.h"
-#include "core/rtti/MathLayouts.h"
+#include "core/math/BoundingBox4.h"
+#include "core/math/HDRColor.h"
+#include "core/math/Matrix.h"
+#include "core/math/Quaternion.h"
+#include "core/math/Vector.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "core/text/TextConversion.h"
@@ -334,42 +338,25 @@ uint32_t RTTIValueCodec<HDRColor>::Write(uint8_t* d, const HDRColor& v, uint32_t
 }
 bool RTTIValueCodec<HDRColor>::Read(BoundedReader& in, HDRColor& v) { return ReadRaw(in, v); }
 void RTTIValueCodec<HDRColor>::ToString(const HDRColor& v, char* buffer, uint32_t size) {
-    Print(buffer, size, "%d %d %d %d %.6f", v.r, v.g, v.b, v.a, static_cast<double>(v.intensity));
+    Print(buffer, size, "%d %d %d %d %.6f", v.c[0], v.c[1], v.c[2], v.c[3], static_cast<double>(v.intensity));
 }
 bool RTTIValueCodec<HDRColor>::FromString(const char* text, HDRColor& v) {
     int c[4];
     float intensity;
     if (std::sscanf(text, "%d %d %d %d %f", &c[0], &c[1], &c[2], &c[3], &intensity) == 5) {
-        v.r = static_cast<uint8_t>(c[0]);
-        v.g = static_cast<uint8_t>(c[1]);
-        v.b = static_cast<uint8_t>(c[2]);
-        v.a = static_cast<uint8_t>(c[3]);
+        for (int k = 0; k < 4; ++k) v.c[k] = static_cast<uint8_t>(c[k]);
         v.intensity = intensity;
         return true;
     }
-    // Fallback: a colour vector "%f %f %f %f", starting from the current colour.
-    float f[4] = {v.r / 255.0f * v.intensity, v.g / 255.0f * v.intensity, v.b / 255.0f * v.intensity, v.a / 255.0f};
-    if (!ScanFloats(text, f, 4)) return false;
-    // The colour's vector conversion: the largest of x, y, z (at least 1) becomes
-    // the intensity; channels scaled into 0..255, clamped and truncated.
-    float i = f[0] > f[1] ? f[0] : f[1];
-    if (f[2] > i) i = f[2];
-    if (!(i > 1.0f)) i = 1.0f;
-    auto channel = [](float x) -> uint8_t {
-        const float s = x * 255.0f;
-        if (!(s > 0.0f)) return 0;
-        if (s >= 255.0f) return 255;
-        return static_cast<uint8_t>(s);
-    };
-    v.r = channel(f[0] / i);
-    v.g = channel(f[1] / i);
-    v.b = channel(f[2] / i);
-    v.a = channel(f[3]);
-    v.intensity = i;
+    // Fallback: a colour vector "%f %f %f %f" (starting from the current colour)
+    // through the colour's vector conversion.
+    Vector f = v.ToVector();
+    if (!ScanFloats(text, &f.x, 4)) return false;
+    v.SetFromVector(f);
     return true;
 }
 bool RTTIValueCodec<HDRColor>::Equal(const HDRColor& a, const HDRColor& b) {
-    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a && a.intensity == b.intensity;
+    return std::memcmp(a.c, b.c, 4) == 0 && a.intensity == b.intensity;
 }
 
 // ----- bit vector and raw block ---------------------------------------------------
@@ -419,6 +406,8 @@ namespace RTTIArrayIO {
 bool ReadCount(BoundedReader& in, uint32_t& count, uint32_t minElementBytes) {
     return in.ReadU32(count) && in.CheckCount(count, minElementBytes);
 }
+
+bool Grown(BoundedReader& in, bool resized) { return resized || in.Fail("out of memory for an array"); }
 
 uint32_t WriteObject(uint8_t* d, const RTTIPolyBaseClass* object, uint32_t options) {
     return object->SolidSerialize(d, options);

@@ -29,12 +29,12 @@
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SimpleGUID.h"
 
-class Vector;
-class Vector3;
-class BoundingBox4;
-class Quaternion;
+struct Vector;
+struct Vector3;
+struct BoundingBox4;
+struct Quaternion;
 class Matrix;
-class HDRColor;
+struct HDRColor;
 
 // Offset of a member inside a registered class (the classes are polymorphic, so
 // offsetof is only conditionally supported; g++ gives the natural answer).

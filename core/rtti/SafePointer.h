@@ -5,10 +5,7 @@
 // SafePointerListNodes aimed at it; its destructor (or ClearSafePointers) walks the
 // list and nulls every one. Safe pointers are not locked: a target and the safe
 // pointers to it belong to one thread, or their owner serialises them.
-#include <cstddef>
 #include <cstdint>
-#include <new>
-#include <utility>
 
 class SafePointerListNode;
 
@@ -102,92 +99,10 @@ private:
 };
 
 // Assigns element by element, so each destination links into its new target.
+// Arrays of safe pointers are DynarraySafe<SafePointer<T>>: it moves and copies
+// elements one by one through this type's copy and assignment, so every element
+// stays linked into its target's list.
 template <class T>
 void SafePointerArrayAssign(SafePointer<T>* destination, const SafePointer<T>* source, uint32_t count) {
     for (uint32_t i = 0; i < count; ++i) destination[i].Assign(source[i].Get());
 }
-
-// A growable array of safe pointers {count, capacity, storage}: capacity doubles
-// from 2; every constructed element stays linked into its target's list, because
-// elements are moved by assignment, never by copying bytes. Same thread rule as
-// SafePointer.
-template <class T>
-class SafePointerArray {
-public:
-    SafePointerArray() = default;
-    SafePointerArray(const SafePointerArray& other) { *this = other; }
-    SafePointerArray& operator=(const SafePointerArray& other) {
-        if (this == &other) return *this;
-        Resize(other.count);
-        SafePointerArrayAssign(data, other.data, other.count);
-        return *this;
-    }
-    ~SafePointerArray() { Free(); }
-
-    uint32_t Count() const { return count; }
-    uint32_t Capacity() const { return capacity; }
-    SafePointer<T>& operator[](uint32_t i) { return data[i]; }
-    const SafePointer<T>& operator[](uint32_t i) const { return data[i]; }
-    SafePointer<T>* Data() { return data; }
-
-    void Add(T* target) {
-        Grow(count + 1);
-        new (&data[count]) SafePointer<T>(target);
-        ++count;
-    }
-    // Inserts at index (appends when index == count), shifting the tail up by
-    // assignment from the end.
-    void Insert(T* target, uint32_t index) {
-        if (index > count) index = count;
-        Grow(count + 1);
-        new (&data[count]) SafePointer<T>();
-        ++count;
-        Move(index + 1, index, count - 1 - index);
-        data[index].Assign(target);
-    }
-    void RemoveAt(uint32_t index) {
-        if (index >= count) return;
-        Move(index, index + 1, count - 1 - index);
-        data[--count].~SafePointer<T>();
-    }
-    // Sets the count; new elements are null, surplus elements are destroyed.
-    void Resize(uint32_t n) {
-        Grow(n);
-        while (count < n) new (&data[count++]) SafePointer<T>();
-        while (count > n) data[--count].~SafePointer<T>();
-    }
-    void Free() {
-        Resize(0);
-        ::operator delete(static_cast<void*>(data));
-        data = nullptr;
-        capacity = 0;
-    }
-    // Moves n elements within the array by assignment; runs from the end when the
-    // destination lies after the source, so overlapping ranges are safe.
-    void Move(uint32_t to, uint32_t from, uint32_t n) {
-        if (to > from) {
-            for (uint32_t i = n; i-- > 0;) data[to + i].Assign(data[from + i].Get());
-        } else if (to < from) {
-            for (uint32_t i = 0; i < n; ++i) data[to + i].Assign(data[from + i].Get());
-        }
-    }
-
-private:
-    void Grow(uint32_t needed) {
-        if (needed <= capacity) return;
-        uint32_t cap = capacity ? capacity : 2;
-        while (cap < needed) cap *= 2;
-        auto* fresh = static_cast<SafePointer<T>*>(::operator new(sizeof(SafePointer<T>) * cap));
-        for (uint32_t i = 0; i < count; ++i) {
-            new (&fresh[i]) SafePointer<T>(data[i].Get());
-            data[i].~SafePointer<T>();
-        }
-        ::operator delete(static_cast<void*>(data));
-        data = fresh;
-        capacity = cap;
-    }
-
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-    SafePointer<T>* data = nullptr;
-};

@@ -2,8 +2,8 @@
 // Expansion of tag placeholders ("^tag^") in UI text from a replacement container
 // (the container itself belongs to the user interface).
 #include <cstdint>
-#include <string>
 
+#include "core/Dynarray.h"
 #include "core/rtti/NameString.h"
 
 struct StringReplacementEntry {
@@ -22,11 +22,13 @@ protected:
     ~StringReplacementContainer() = default;
 };
 
-// Appends 8-bit text to UTF-16 text, each byte widened unsigned.
-void AppendString(std::u16string& out, const char* text);
+// Append the characters of a zero-terminated text, without the terminator. Into
+// UTF-16 arrays each byte is widened unsigned. False when memory runs out.
+bool AppendString(Dynarray<char>& out, const char* text);
+bool AppendString(Dynarray<char16_t>& out, const char* text);
 
 // Appends text to out with every "^tag^" replaced by the entry of that tag (found
 // by a linear search by name): an empty tag, a tag of 64 units or more and an
 // unknown tag are dropped with their carets; an opening '^' without a closing one
 // ends the output there.
-void AppendWithTagReplacement(std::u16string& out, const char16_t* text, const StringReplacementContainer& container);
+void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, const StringReplacementContainer& container);

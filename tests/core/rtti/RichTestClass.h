@@ -3,13 +3,15 @@
 // the benchmark. Registration runs once per program through Rich::Class().
 #pragma once
 #include <cstring>
-#include <map>
 #include <vector>
 
-#include "core/rtti/MathLayouts.h"
+#include "core/math/BoundingBox4.h"
+#include "core/math/HDRColor.h"
+#include "core/math/Matrix.h"
+#include "core/math/Quaternion.h"
+#include "core/math/Vector.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "core/rtti/RTTIStdArrays.h"
 #include "core/rtti/SolidBlob.h"
 
 namespace richtest {
@@ -169,14 +171,14 @@ public:
     uint8_t raw[5] = {};
     FakeEntity* entity = nullptr;
     SafePointer<FakeEntity> safeEntity;
-    std::vector<uint32_t> words;
-    std::vector<NameString> names;
+    Dynarray<uint32_t> words;
+    DynarraySafe<NameString> names;
     Record record;
     ElemFloat embedded;
-    std::vector<ElemFloat*> owned;
-    std::vector<Record> records;
-    std::vector<Elem*> poly;
-    SafePointerArray<FakeEntity> safeArray;
+    Dynarray<ElemFloat*> owned;
+    DynarraySafe<Record> records;
+    Dynarray<Elem*> poly;
+    DynarraySafe<SafePointer<FakeEntity>> safeArray;
 };
 
 inline const RTTIClass* RichObject::Class() {
@@ -211,14 +213,14 @@ inline const RTTIClass* RichObject::Class() {
         r->AddProperty(new RTTIPureMemoryBlockProperty("Raw", RTTI_OFFSETOF(R, raw), 5));
         r->AddProperty(new RTTIEntityPointerProperty<FakeEntity>("Entity", RTTI_OFFSETOF(R, entity)));
         r->AddProperty(new RTTISafeEntityPointerProperty<FakeEntity>("Safe entity", RTTI_OFFSETOF(R, safeEntity)));
-        r->AddProperty(new RTTIDynarrayProperty<std::vector<uint32_t>>("Words", RTTI_OFFSETOF(R, words)));
-        r->AddProperty(new RTTIDynarrayProperty<std::vector<NameString>>("Names", RTTI_OFFSETOF(R, names)));
+        r->AddProperty(new RTTIDynarrayProperty<Dynarray<uint32_t>>("Words", RTTI_OFFSETOF(R, words)));
+        r->AddProperty(new RTTIDynarrayProperty<DynarraySafe<NameString>>("Names", RTTI_OFFSETOF(R, names)));
         r->AddProperty(new RTTIEmbeddedObjectProperty<Record>("Record", RTTI_OFFSETOF(R, record), rec));
         r->AddProperty(new RTTIEmbeddedObjectProperty<ElemFloat>("Embedded", RTTI_OFFSETOF(R, embedded)));
-        r->AddProperty(new RTTIDynarrayOfEmbeddedObjectPointersProperty<std::vector<ElemFloat*>>("Owned", RTTI_OFFSETOF(R, owned)));
-        r->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<std::vector<Record>>("Records", RTTI_OFFSETOF(R, records), rec));
-        r->AddProperty(new RTTIDynarrayOfPolyObjectPointersProperty<std::vector<Elem*>>("Poly", RTTI_OFFSETOF(R, poly), "TestElem"));
-        r->AddProperty(new RTTIDynarraySafePointerProperty<SafePointerArray<FakeEntity>>("Safe array", RTTI_OFFSETOF(R, safeArray)));
+        r->AddProperty(new RTTIDynarrayOfEmbeddedObjectPointersProperty<Dynarray<ElemFloat*>>("Owned", RTTI_OFFSETOF(R, owned)));
+        r->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<DynarraySafe<Record>>("Records", RTTI_OFFSETOF(R, records), rec));
+        r->AddProperty(new RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<Elem*>>("Poly", RTTI_OFFSETOF(R, poly), "TestElem"));
+        r->AddProperty(new RTTIDynarraySafePointerProperty<DynarraySafe<SafePointer<FakeEntity>>>("Safe array", RTTI_OFFSETOF(R, safeArray)));
         r->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Hidden", RTTI_OFFSETOF(R, u), kPropertyFlagNoSerialize));
         return r;
     }();
@@ -234,15 +236,15 @@ inline void FillRich(RichObject& o, FakeEntity* entity) {
     RTTIValueStore<char*>::Assign(o.text, const_cast<char*>("hi"));
     static char16_t w[] = u"A\u00e9";
     RTTIValueStore<char16_t*>::Assign(o.wide, w);
-    o.vec = {1, 2, 3, 4};
-    o.vec3 = {5, 6, 7};
-    o.box = {{-1, -2, -3, 1}, {1, 2, 3, 1}};
-    o.quat = {0, 0, 0, 1};
-    for (int k = 0; k < 16; ++k) o.mat.m[k / 4][k % 4] = static_cast<float>(k);
+    o.vec = Vector(1, 2, 3, 4);
+    o.vec3 = Vector3(5, 6, 7);
+    o.box = BoundingBox4(Vector(-1, -2, -3, 1), Vector(1, 2, 3, 1));
+    o.quat = Quaternion(0, 0, 0, 1);
+    for (int k = 0; k < 16; ++k) o.mat.r[k / 4][k % 4] = static_cast<float>(k);
     o.flag = true;
     o.guid = MakeGuid(0x40);
     o.name = "ab";
-    o.color = {10, 20, 30, 255, 2.0f};
+    o.color = HDRColor(10, 20, 30, 255, 2.0f);
     o.ch = -1;
     o.byte = 200;
     o.bits[0] = 1;
@@ -250,8 +252,10 @@ inline void FillRich(RichObject& o, FakeEntity* entity) {
     std::memcpy(o.raw, "\x01\x02\x03\x04\x05", 5);
     o.entity = entity;
     o.safeEntity.Assign(entity);
-    o.words = {7, 8};
-    o.names = {NameString("x"), NameString()};
+    o.words.Add(7);
+    o.words.Add(8);
+    o.names.Add(NameString("x"));
+    o.names.Add(NameString());
     o.record.a = 9;
     o.record.n = "r";
     o.embedded.v = 3;
@@ -259,16 +263,20 @@ inline void FillRich(RichObject& o, FakeEntity* entity) {
     auto* e1 = new ElemFloat;
     e1->v = 5;
     e1->f = 2.0f;
-    o.owned = {e1, nullptr};
-    o.records = {Record{1, NameString("p")}, Record{2, NameString()}};
+    o.owned.Add(e1);
+    o.owned.Add(nullptr);
+    o.records.Add(Record{1, NameString("p")});
+    o.records.Add(Record{2, NameString()});
     auto* p1 = new ElemText;
     p1->v = 6;
     RTTIValueStore<char*>::Assign(p1->s, const_cast<char*>("z"));
     auto* p2 = new Elem;
     p2->v = 7;
-    o.poly = {p1, nullptr, p2};
-    o.safeArray.Add(entity);
-    o.safeArray.Add(nullptr);
+    o.poly.Add(p1);
+    o.poly.Add(nullptr);
+    o.poly.Add(p2);
+    o.safeArray.Add(SafePointer<FakeEntity>(entity));
+    o.safeArray.Add(SafePointer<FakeEntity>());
 }
 
 }  // namespace richtest

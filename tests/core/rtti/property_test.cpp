@@ -1,9 +1,10 @@
 // Binary and text forms of every property type, checked against bytes written by an
 // independent encoder that follows the format tables, plus entity-pointer passes.
-// test-sanitize: address
+// test-sanitize: thread address
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -148,7 +149,7 @@ TEST_F(PropertyTest, EveryTypeWritesItsSpecifiedBinaryFormAndReadsBack) {
     EXPECT_EQ(back.entity, &entity);
     EXPECT_EQ(back.safeEntity.Get(), &entity);
     EXPECT_EQ(back.safeArray[0].Get(), &entity);
-    ASSERT_EQ(back.poly.size(), 3u);
+    ASSERT_EQ(back.poly.Count(), 3u);
     EXPECT_NE(dynamic_cast<ElemText*>(back.poly[0]), nullptr);
     EXPECT_EQ(back.poly[1], nullptr);
     EXPECT_EQ(back.poly[2]->GetRTTIClass(), Elem::Class());
@@ -174,13 +175,13 @@ TEST_F(PropertyTest, SmallFormsOfStringsNamesAndEmptyArrays) {
     RichObject back;
     RTTIValueStore<char*>::Assign(back.text, const_cast<char*>("stale"));
     back.name = "stale";
-    back.words = {1, 2, 3};
+    back.words.Add(1);
     BoundedReader in(b.data(), b.size());
     back.SolidDeserialize(in, 0);
     EXPECT_FALSE(in.Failed());
     EXPECT_EQ(back.text, nullptr);  // null char* is one 0 byte and reads back null
     EXPECT_TRUE(back.name.IsEmpty());
-    EXPECT_TRUE(back.words.empty());
+    EXPECT_EQ(back.words.Count(), 0u);
 
     // An empty (not null) string also reads back as null and equals null.
     RTTIValueStore<char*>::Assign(o.text, const_cast<char*>(""));
@@ -201,8 +202,8 @@ TEST_F(PropertyTest, TextFormsRoundTripAndKeepUnparsedFields) {
     RichObject o;
     FillRich(o, &entity);
     RichObject copy;
-    copy.safeArray.Add(&entity);
-    copy.safeArray.Add(nullptr);
+    copy.safeArray.Add(SafePointer<FakeEntity>(&entity));
+    copy.safeArray.Add(SafePointer<FakeEntity>());
     for (uint32_t c = 0; c < RichObject::Class()->ChainCount(); ++c) {
         const RTTIClass* cls = RichObject::Class()->ChainAt(c);
         for (uint32_t k = 0; k < cls->PropertyCount(); ++k) {
@@ -231,10 +232,10 @@ TEST_F(PropertyTest, TextFormsRoundTripAndKeepUnparsedFields) {
     EXPECT_EQ(copy.vec.w, 4.f);
     // The colour falls back to a vector "%f %f %f %f".
     ASSERT_TRUE(copy.SetPropertyFromString("Color", "2 1 0 1"));
-    EXPECT_EQ(copy.color.r, 255);
-    EXPECT_EQ(copy.color.g, 127);
-    EXPECT_EQ(copy.color.b, 0);
-    EXPECT_EQ(copy.color.a, 255);
+    EXPECT_EQ(copy.color.c[0], 255);
+    EXPECT_EQ(copy.color.c[1], 127);
+    EXPECT_EQ(copy.color.c[2], 0);
+    EXPECT_EQ(copy.color.c[3], 255);
     EXPECT_EQ(copy.color.intensity, 2.0f);
     ASSERT_TRUE(copy.SetPropertyFromString("Wide", "\xC3\xA9t\xC3\xA9"));
     EXPECT_EQ(std::u16string(copy.wide), u"\u00e9t\u00e9");
@@ -282,7 +283,7 @@ TEST_F(PropertyTest, UnknownPolymorphicClassLogsAndFailsTheRead) {
     EXPECT_TRUE(in.Failed());
     EXPECT_TRUE(sink.Contains(
         "Class factory cannot create an object of class TestElemMissing. Some objects cannot be deserialized properly."));
-    ASSERT_EQ(back.poly.size(), 2u);
+    ASSERT_EQ(back.poly.Count(), 2u);
     EXPECT_EQ(back.poly[0], nullptr);
 }
 
@@ -361,6 +362,21 @@ TEST_F(PropertyTest, SafePointerReadWithoutPassResolvesAtOnce) {
     EXPECT_TRUE(p->ReadBinary(in, &back, kSerializeNoEntityPass));
     EXPECT_EQ(back.safeEntity.Get(), &entity);
     EXPECT_FALSE(EntityPointerFixups::IsOpen());
+}
+
+TEST_F(PropertyTest, EachThreadHasItsOwnPass) {
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    bool otherOpened = false, otherSawOpen = true;
+    std::thread other([&] {
+        otherSawOpen = EntityPointerFixups::IsOpen();
+        otherOpened = EntityPointerFixups::Begin();
+        EntityPointerFixups::Resolve();
+    });
+    other.join();
+    EXPECT_FALSE(otherSawOpen);
+    EXPECT_TRUE(otherOpened);
+    EXPECT_TRUE(EntityPointerFixups::IsOpen());
+    EntityPointerFixups::Resolve();
 }
 
 }  // namespace

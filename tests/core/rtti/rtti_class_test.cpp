@@ -138,7 +138,8 @@ TEST(RTTIClassTest, GuidReplacementTranslates) {
     a.bytes[15] = 1;
     b.bytes[15] = 2;
     c.bytes[15] = 3;
-    table.entries = {{a, c}, {b, a}};
+    table.entries.Add({a, c});
+    table.entries.Add({b, a});
     EXPECT_EQ(table.Translate(a), c);
     EXPECT_EQ(table.Translate(b), a);
     EXPECT_EQ(table.Translate(c), c);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Dynarray.h"
 #include "core/rtti/BoundedReader.h"
 #include "core/rtti/ByteOrder.h"
 #include "core/rtti/NameString.h"
@@ -50,25 +51,26 @@ TEST(SafePointerTest, ClearedWhenTheTargetDies) {
 
 TEST(SafePointerTest, ArrayGrowthInsertionAndMovesKeepEveryElementLinked) {
     Target t[6];
-    SafePointerArray<Target> arr;
-    for (auto& x : t) arr.Add(&x);  // grows 2 -> 4 -> 8
-    EXPECT_EQ(arr.Capacity(), 8u);
-    arr.Insert(&t[0], 1);  // overlapping move up, from the end
-    arr.Insert(&t[5], 0);
+    using Ptr = SafePointer<Target>;
+    DynarraySafe<Ptr> arr;
+    for (auto& x : t) arr.Add(Ptr(&x));  // grows 2 -> 4 -> 8
+    EXPECT_EQ(arr.capacity, 8u);
+    arr.Insert(Ptr(&t[0]), 1);  // overlapping move up, from the end
+    arr.Insert(arr[arr.Count() - 1], 0);  // the source element lives in the array
     ASSERT_EQ(arr.Count(), 8u);
     const Target* order[8] = {&t[5], &t[0], &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]};
     for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(arr[i].Get(), order[i]) << i;
     EXPECT_EQ(t[0].CountSafePointers(), 2u);
     EXPECT_EQ(t[5].CountSafePointers(), 2u);
-    arr.RemoveAt(0);  // overlapping move down
+    arr.Remove(0);  // overlapping move down
     EXPECT_EQ(t[5].CountSafePointers(), 1u);
     for (int i = 1; i < 5; ++i) EXPECT_EQ(t[i].CountSafePointers(), 1u);
-    SafePointerArray<Target> copy = arr;
+    DynarraySafe<Ptr> copy = arr;
     EXPECT_EQ(t[1].CountSafePointers(), 2u);
     t[1].ClearSafePointers();
     EXPECT_EQ(arr[2].Get(), nullptr);
     EXPECT_EQ(copy[2].Get(), nullptr);
-    arr.Free();
+    arr.Release();
     EXPECT_EQ(t[0].CountSafePointers(), 2u);  // only the copy's two remain
 }
 

@@ -99,9 +99,10 @@ struct Container : StringReplacementContainer {
 };
 
 std::u16string Expand(const char16_t* text, const Container& c) {
-    std::u16string out = u">";
+    Dynarray<char16_t> out;
+    AppendString(out, ">");
     AppendWithTagReplacement(out, text, c);
-    return out;
+    return std::u16string(out.data, out.Count());
 }
 
 TEST(TextTest, TagReplacement) {
@@ -126,6 +127,12 @@ TEST(TextTest, TagReplacement) {
     EXPECT_EQ(Expand(u"a^name", c), u">a");
     const std::u16string longTag = u"x^" + std::u16string(64, u'n') + u"^y";
     EXPECT_EQ(Expand(longTag.c_str(), c), u">xy");
+
+    Dynarray<char> narrow;
+    EXPECT_TRUE(AppendString(narrow, "ab"));
+    EXPECT_TRUE(AppendString(narrow, nullptr));
+    EXPECT_TRUE(AppendString(narrow, "c"));
+    EXPECT_EQ(std::string(narrow.data, narrow.Count()), "abc");
 }
 
 }  // namespace

@@ -1,0 +1,415 @@
+// Recording device: state defaults, draw records, counters, bytes of clears, copies and
+// locks, and the implicit device rules the renderer relies on.
+// test-sanitize: thread address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/gfx/GfxDevice.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "platform/gfx/ShaderCompiler.h"
+
+using namespace gfx;
+
+namespace {
+
+struct Fixture : ::testing::Test {
+    void SetUp() override {
+        SetCapabilityFaults({});
+        factory = CreateDeviceFactory(SDK_VERSION);
+        ASSERT_NE(factory, nullptr);
+        params = {};
+        params.backBufferWidth = 64;
+        params.backBufferHeight = 32;
+        params.backBufferFormat = FMT_X8R8G8B8;
+        params.backBufferCount = 1;
+        params.swapEffect = SWAPEFFECT_DISCARD;
+        params.windowed = 1;
+        params.enableAutoDepthStencil = 1;
+        params.autoDepthStencilFormat = FMT_D24S8;
+        params.presentationInterval = PRESENT_INTERVAL_IMMEDIATE;
+        ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr,
+                                        CREATE_HARDWARE_VERTEXPROCESSING | CREATE_PUREDEVICE | CREATE_MULTITHREADED,
+                                        &params, &device),
+                  OK);
+        recorder = GetRecorder(device);
+        recorder->SetDrawRecordMode(DrawRecordMode::All);
+    }
+    void TearDown() override {
+        if (device) {
+            EXPECT_EQ(device->Release(), 0u);
+        }
+        factory->Release();
+        SetCapabilityFaults({});
+    }
+    bool Broke(const char* rule) {
+        for (const ValidationReport& r : recorder->Reports())
+            if (r.rule == rule && r.violation) return true;
+        return false;
+    }
+    VertexBuffer* Quad() {
+        VertexBuffer* vb = nullptr;
+        EXPECT_EQ(device->CreateVertexBuffer(4 * 20, USAGE_WRITEONLY, 0, POOL_MANAGED, &vb, nullptr), OK);
+        return vb;
+    }
+    uint32_t Pixel(Surface* s, uint32_t x, uint32_t y) {
+        std::vector<uint8_t> bytes;
+        EXPECT_EQ(recorder->ReadSurface(s, &bytes), OK);
+        SurfaceDesc d;
+        s->GetDesc(&d);
+        uint32_t v;
+        std::memcpy(&v, bytes.data() + (static_cast<size_t>(y) * d.width + x) * 4, 4);
+        return v;
+    }
+
+    DeviceFactory* factory = nullptr;
+    Device* device = nullptr;
+    Recorder* recorder = nullptr;
+    PresentParameters params;
+};
+
+TEST_F(Fixture, DefaultsModesAndCaps) {
+    uint32_t v = 0;
+    device->GetRenderState(RS_ZENABLE, &v);
+    EXPECT_EQ(v, ZB_TRUE);  // automatic depth surface
+    device->GetRenderState(RS_CULLMODE, &v);
+    EXPECT_EQ(v, CULL_CCW);
+    device->GetRenderState(RS_ZFUNC, &v);
+    EXPECT_EQ(v, CMP_LESSEQUAL);
+    device->GetRenderState(RS_STENCILMASK, &v);
+    EXPECT_EQ(v, 0xFFFFFFFFu);
+    device->GetRenderState(RS_COLORWRITEENABLE, &v);
+    EXPECT_EQ(v, 0xFu);
+    device->GetRenderState(RS_LIGHTING, &v);
+    EXPECT_EQ(v, 1u);
+    device->GetSamplerState(15, SAMP_MINFILTER, &v);
+    EXPECT_EQ(v, TEXF_POINT);
+    device->GetSamplerState(3, SAMP_ADDRESSU, &v);
+    EXPECT_EQ(v, TADDRESS_WRAP);
+    Viewport vp;
+    device->GetViewport(&vp);
+    EXPECT_EQ(vp.width, 64u);
+    EXPECT_EQ(vp.height, 32u);
+    EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
+
+    const uint32_t modes = factory->GetAdapterModeCount(0, FMT_X8R8G8B8);
+    ASSERT_GT(modes, 0u);
+    DisplayMode m;
+    EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes - 1, &m), OK);
+    EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes, &m), ERR_INVALIDCALL);
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_INTZ), OK);
+    EXPECT_EQ(CreateDeviceFactory(31), nullptr);
+}
+
+TEST_F(Fixture, DrawRecordsHoldTheBoundState) {
+    Blob* code = nullptr;
+    const char* src = "float4 Tint : register(c3);\nsampler2D Base : register(s2);\nfloat4 pixel() : COLOR { return Tint; }\n";
+    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "pixel", "ps_3_0", 0, &code,
+                            nullptr, nullptr),
+              OK);
+    PixelShader* ps = nullptr;
+    ASSERT_EQ(device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &ps), OK);
+    VertexShader* wrongStage = nullptr;
+    EXPECT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &wrongStage),
+              ERR_INVALIDCALL);
+    code->Release();
+
+    VertexBuffer* vb = Quad();
+    Texture* tex = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 0, 0, FMT_A8R8G8B8, POOL_MANAGED, &tex, nullptr), OK);
+    EXPECT_EQ(tex->GetLevelCount(), 4u);
+    const float tint[4] = {1, 0.5f, 0.25f, 1};
+    device->SetPixelShaderConstantF(3, tint, 1);
+    device->SetPixelShader(ps);
+    device->SetTexture(2, tex);
+    device->SetRenderState(RS_STENCILFUNC, CMP_EQUAL);
+    device->SetFVF(FVF_XYZ | FVF_TEX1);
+    device->SetStreamSource(0, vb, 0, 20);
+    ASSERT_EQ(device->BeginScene(), OK);
+    EXPECT_EQ(device->DrawPrimitive(PT_TRIANGLEFAN, 0, 2), OK);
+    device->SetRenderState(RS_STENCILFUNC, CMP_NOTEQUAL);
+    EXPECT_EQ(device->DrawPrimitive(PT_TRIANGLEFAN, 0, 2), OK);
+    EXPECT_EQ(device->DrawPrimitive(PT_TRIANGLEFAN, 1, 2), ERR_INVALIDCALL);  // reads past the buffer
+    ASSERT_EQ(device->EndScene(), OK);
+
+    const auto records = recorder->DrawRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].RenderState(RS_STENCILFUNC), CMP_EQUAL);
+    EXPECT_EQ(records[1].RenderState(RS_STENCILFUNC), CMP_NOTEQUAL);
+    EXPECT_EQ(records[0].primitiveType, PT_TRIANGLEFAN);
+    EXPECT_EQ(records[0].pixelShader.serial, SerialOf(ps));
+    ASSERT_TRUE(records[0].pixelShader.constants);
+    ASSERT_EQ(records[0].pixelShader.constants->size(), 2u);
+    EXPECT_EQ((*records[0].pixelShader.constants)[0].name, "Tint");
+    EXPECT_EQ(records[0].PixelConstant(3)[1], 0.5f);
+    EXPECT_EQ(records[0].textures[2].serial, SerialOf(tex));
+    EXPECT_EQ(records[0].textures[2].levels, 4u);
+    EXPECT_EQ(records[0].streams[0].stride, 20u);
+    EXPECT_EQ(records[0].pixelConstants, records[1].pixelConstants);  // unchanged blocks are shared
+    EXPECT_EQ(recorder->CallCount(CallKind::DrawPrimitive), 3u);
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture, POOL_MANAGED), 1u);
+
+    // Released while bound: gone for the counters, kept until unbound.
+    tex->Release();
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), 0u);
+    device->SetTexture(2, nullptr);
+    vb->Release();
+    ps->Release();
+
+    // Last-frame mode keeps only the frame being drawn.
+    recorder->SetDrawRecordMode(DrawRecordMode::LastFrame);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), OK);
+    vb = Quad();
+    device->SetStreamSource(0, vb, 0, 20);
+    device->BeginScene();
+    device->DrawPrimitive(PT_TRIANGLELIST, 0, 1);
+    device->EndScene();
+    EXPECT_EQ(recorder->DrawRecords().size(), 1u);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    vb->Release();
+}
+
+TEST_F(Fixture, ImplicitRules) {
+    recorder->SetValidationMode(ValidationMode::Warn);
+    // Render target 0 resets the viewport; target 1 may be null, target 0 may not.
+    Surface* rt = nullptr;
+    ASSERT_EQ(device->CreateRenderTarget(16, 8, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &rt, nullptr), OK);
+    Viewport small = {1, 1, 4, 4, 0, 1};
+    ASSERT_EQ(device->SetViewport(&small), OK);
+    ASSERT_EQ(device->SetRenderTarget(0, rt), OK);
+    Viewport vp;
+    device->GetViewport(&vp);
+    EXPECT_EQ(vp.x, 0u);
+    EXPECT_EQ(vp.width, 16u);
+    EXPECT_EQ(vp.height, 8u);
+    EXPECT_EQ(device->SetRenderTarget(1, nullptr), OK);
+    EXPECT_EQ(device->SetRenderTarget(0, nullptr), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("render-target-0-null"));
+    Viewport outside = {0, 0, 17, 8, 0, 1};
+    EXPECT_EQ(device->SetViewport(&outside), ERR_INVALIDCALL);
+
+    // Scenes do not nest; draws outside a scene are flagged.
+    VertexBuffer* vb = Quad();
+    device->SetFVF(FVF_XYZ);
+    device->SetStreamSource(0, vb, 0, 12);
+    EXPECT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("draw-outside-scene"));
+    EXPECT_EQ(device->BeginScene(), OK);
+    EXPECT_EQ(device->BeginScene(), ERR_INVALIDCALL);
+    EXPECT_EQ(device->EndScene(), OK);
+    EXPECT_EQ(device->EndScene(), ERR_INVALIDCALL);
+
+    // Discard and no-overwrite need DYNAMIC; read-only is refused on write-only buffers.
+    void* p = nullptr;
+    EXPECT_EQ(vb->Lock(0, 0, &p, LOCK_DISCARD), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("lock-discard-not-dynamic"));
+    EXPECT_EQ(vb->Lock(0, 0, &p, LOCK_READONLY), ERR_INVALIDCALL);
+    EXPECT_EQ(vb->Lock(60, 40, &p, 0), ERR_INVALIDCALL);  // beyond the end
+    VertexBuffer* dyn = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(64, USAGE_DYNAMIC | USAGE_WRITEONLY, 0, POOL_DEFAULT, &dyn, nullptr), OK);
+    EXPECT_EQ(dyn->Lock(0, 0, &p, LOCK_DISCARD), OK);
+    EXPECT_EQ(dyn->Unlock(), OK);
+    EXPECT_EQ(dyn->Lock(16, 16, &p, LOCK_NOOVERWRITE), OK);
+    EXPECT_EQ(dyn->Unlock(), OK);
+
+    // Event queries report not-done until the configured number of polls passed.
+    Query* q = nullptr;
+    ASSERT_EQ(device->CreateQuery(QUERYTYPE_EVENT, &q), OK);
+    recorder->SetQueryLatency(2);
+    q->Issue(ISSUE_END);
+    EXPECT_EQ(q->GetData(nullptr, 0, GETDATA_FLUSH), OK_FALSE);
+    EXPECT_EQ(q->GetData(nullptr, 0, GETDATA_FLUSH), OK_FALSE);
+    EXPECT_EQ(q->GetData(nullptr, 0, GETDATA_FLUSH), OK);
+    q->Release();
+
+    // Reset refuses while default-pool objects or back-buffer references live.
+    Surface* back = nullptr;
+    device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+    device->SetRenderState(RS_CULLMODE, CULL_NONE);
+    device->SetSamplerState(4, SAMP_MAGFILTER, TEXF_LINEAR);
+    PresentParameters next = params;
+    next.backBufferWidth = 40;
+    EXPECT_EQ(device->Reset(&next), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("reset-live-default-objects"));
+    rt->Release();
+    dyn->Release();
+    EXPECT_EQ(device->Reset(&next), ERR_INVALIDCALL);  // still the back-buffer reference
+    back->Release();
+    EXPECT_EQ(device->Reset(&next), OK);  // the managed buffer survives
+    uint32_t v = 0;
+    device->GetRenderState(RS_CULLMODE, &v);
+    EXPECT_EQ(v, CULL_CCW);
+    device->GetSamplerState(4, SAMP_MAGFILTER, &v);
+    EXPECT_EQ(v, TEXF_POINT);
+    device->GetViewport(&vp);
+    EXPECT_EQ(vp.width, 40u);
+    device->BeginScene();
+    EXPECT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), ERR_INVALIDCALL);  // streams were unbound
+    EXPECT_TRUE(Broke("draw-no-stream") || Broke("draw-no-input-layout"));
+    device->EndScene();
+    vb->Release();
+}
+
+TEST_F(Fixture, LossResetFailuresAndRefusedCapabilities) {
+    recorder->LoseDeviceOnNextPresent();
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), ERR_DEVICELOST);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), ERR_DEVICELOST);
+    EXPECT_EQ(device->TestCooperativeLevel(), ERR_DEVICENOTRESET);
+    recorder->FailResets(2);
+    PresentParameters p = params;
+    EXPECT_EQ(device->Reset(&p), ERR_DEVICELOST);
+    EXPECT_EQ(device->Reset(&p), ERR_DEVICELOST);
+    EXPECT_EQ(device->Reset(&p), OK);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), OK);
+    EXPECT_EQ(recorder->CallCount(CallKind::Reset), 3u);
+
+    CapabilityFaults faults;
+    faults.refuseHardwareVertexProcessing = true;
+    faults.refuseIntz = true;
+    faults.refuse10BitRenderTarget = true;
+    faults.refuseMultisample = true;
+    SetCapabilityFaults(faults);
+    Device* other = nullptr;
+    PresentParameters q = params;
+    EXPECT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &q, &other),
+              ERR_NOTAVAILABLE);
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_SOFTWARE_VERTEXPROCESSING, &q, &other), OK);
+    other->Release();
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_INTZ),
+              ERR_NOTAVAILABLE);
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_RAWZ), OK);
+    Texture* t = nullptr;
+    EXPECT_EQ(device->CreateTexture(8, 8, 1, USAGE_RENDERTARGET, FMT_A2R10G10B10, POOL_DEFAULT, &t, nullptr),
+              ERR_INVALIDCALL);
+    EXPECT_EQ(t, nullptr);
+    Surface* s = nullptr;
+    EXPECT_EQ(device->CreateRenderTarget(8, 8, FMT_A8R8G8B8, MULTISAMPLE_4_SAMPLES, 0, 0, &s, nullptr), ERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateTexture(8, 8, 1, USAGE_DEPTHSTENCIL, FMT_D16, POOL_DEFAULT, &t, nullptr), OK);  // shadow map
+    t->Release();
+}
+
+TEST_F(Fixture, ClearStretchAndLockBytes) {
+    Texture* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, USAGE_RENDERTARGET, FMT_A8R8G8B8, POOL_DEFAULT, &target, nullptr), OK);
+    Surface* level = nullptr;
+    target->GetSurfaceLevel(0, &level);
+    Surface* msaa = nullptr;
+    ASSERT_EQ(device->CreateRenderTarget(8, 8, FMT_A8R8G8B8, MULTISAMPLE_4_SAMPLES, 0, 0, &msaa, nullptr), OK);
+    Surface* back = nullptr;
+    device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+
+    // Clear is clipped to the viewport and writes the target's format.
+    Viewport vp = {2, 0, 4, 4, 0, 1};
+    device->SetViewport(&vp);
+    ASSERT_EQ(device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, 0x80FF0000u, 1.0f, 7), OK);
+    EXPECT_EQ(Pixel(back, 2, 0), 0xFFFF0000u);  // X8R8G8B8 keeps the unused byte set
+    EXPECT_EQ(Pixel(back, 1, 0), 0u);
+    Surface* depth = nullptr;
+    device->GetDepthStencilSurface(&depth);
+    EXPECT_EQ(Pixel(depth, 3, 3), 0xFFFFFF07u);
+    depth->Release();
+
+    // StretchRect: multisampled source resolves into a texture level; point vs linear.
+    device->SetRenderTarget(0, msaa);
+    device->Clear(0, nullptr, CLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+    const Rect right = {4, 0, 8, 8};
+    device->ColorFill(msaa, &right, 0xFFFFFFFFu);
+    EXPECT_EQ(device->StretchRect(msaa, nullptr, level, nullptr, TEXF_POINT), OK);
+    EXPECT_EQ(Pixel(level, 1, 0), 0xFF000000u);
+    EXPECT_EQ(Pixel(level, 2, 0), 0xFFFFFFFFu);
+    const Rect twoColumns = {3, 0, 5, 1};
+    const Rect onePixel = {0, 0, 1, 1};
+    EXPECT_EQ(device->StretchRect(msaa, &twoColumns, level, &onePixel, TEXF_LINEAR), OK);
+    EXPECT_EQ(Pixel(level, 0, 0), 0xFF808080u);  // average of black and white
+    EXPECT_EQ(device->StretchRect(level, nullptr, msaa, nullptr, TEXF_POINT), ERR_INVALIDCALL);  // MSAA destination
+    Surface* ds = nullptr;
+    device->CreateDepthStencilSurface(4, 4, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &ds, nullptr);
+    EXPECT_EQ(device->StretchRect(ds, nullptr, level, nullptr, TEXF_NONE), ERR_INVALIDCALL);
+    EXPECT_EQ(device->StretchRect(msaa, nullptr, level, nullptr, TEXF_ANISOTROPIC), ERR_INVALIDCALL);
+
+    // Locks on a managed texture: uploads land in the level bytes; one lock at a time.
+    Texture* managed = nullptr;
+    device->CreateTexture(4, 2, 1, 0, FMT_L8, POOL_MANAGED, &managed, nullptr);
+    LockedRect lr;
+    const Rect sub = {1, 1, 3, 2};
+    ASSERT_EQ(managed->LockRect(0, &lr, &sub, 0), OK);
+    EXPECT_EQ(lr.pitch, 4);
+    static_cast<uint8_t*>(lr.bits)[0] = 9;
+    EXPECT_EQ(managed->LockRect(0, &lr, nullptr, 0), ERR_INVALIDCALL);
+    EXPECT_EQ(managed->UnlockRect(0), OK);
+    EXPECT_EQ(managed->LockRect(0, &lr, nullptr, LOCK_DISCARD), ERR_INVALIDCALL);  // not dynamic
+    Surface* ml = nullptr;
+    managed->GetSurfaceLevel(0, &ml);
+    std::vector<uint8_t> bytes;
+    recorder->ReadSurface(ml, &bytes);
+    EXPECT_EQ(bytes[5], 9);
+    EXPECT_EQ(level->LockRect(&lr, nullptr, 0), ERR_INVALIDCALL);  // render targets are not lockable
+
+    device->SetRenderTarget(0, back);
+    for (Unknown* u : std::initializer_list<Unknown*>{ml, managed, ds, back, msaa, level, target}) u->Release();
+}
+
+TEST_F(Fixture, StrictModeReportsToTheSink) {
+    std::vector<std::string> seen;
+    SetValidationSink([](void* user, const ValidationReport& r) {
+        static_cast<std::vector<std::string>*>(user)->push_back(r.rule);
+    }, &seen);
+    recorder->SetValidationMode(ValidationMode::Strict);
+    EXPECT_EQ(device->EndScene(), ERR_INVALIDCALL);
+    const float c[4] = {};
+    EXPECT_EQ(device->SetPixelShaderConstantF(247, c, 1), OK);  // a warning, not a violation
+    SetValidationSink(nullptr, nullptr);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "scene-not-begun");
+    EXPECT_EQ(seen[1], "constant-beyond-ps30");
+    EXPECT_EQ(recorder->ViolationCount(), 1u);
+    // Without a sink a strict violation stops the process.
+    EXPECT_DEATH(device->EndScene(), "strict validation");
+}
+
+TEST_F(Fixture, ThreeThreadsShareTheDevice) {
+    // Main creates, render draws, presenter presents and polls; calls are serialised.
+    VertexBuffer* vb = Quad();
+    Query* q = nullptr;
+    device->CreateQuery(QUERYTYPE_EVENT, &q);
+    recorder->SetDrawRecordMode(DrawRecordMode::LastFrame);
+    std::thread render([&] {
+        for (int i = 0; i < 200; ++i) {
+            device->BeginScene();
+            device->SetFVF(FVF_XYZ);
+            device->SetStreamSource(0, vb, 0, 12);
+            const float c[4] = {static_cast<float>(i), 0, 0, 0};
+            device->SetVertexShaderConstantF(0, c, 1);
+            device->DrawPrimitive(PT_TRIANGLELIST, 0, 1);
+            device->EndScene();
+        }
+    });
+    std::thread presenter([&] {
+        for (int i = 0; i < 200; ++i) {
+            device->Present(nullptr, nullptr, nullptr, nullptr);
+            q->Issue(ISSUE_END);
+            while (q->GetData(nullptr, 0, GETDATA_FLUSH) == OK_FALSE) {
+            }
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        Texture* t = nullptr;
+        device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &t, nullptr);
+        t->Release();
+        (void)recorder->DrawRecords();
+    }
+    render.join();
+    presenter.join();
+    const os::ThreadId self = os::CurrentThreadId();
+    EXPECT_EQ(recorder->CallCountOnThread(self, CallKind::DrawPrimitive), 0u);
+    EXPECT_EQ(recorder->CallCount(CallKind::DrawPrimitive), 200u);
+    EXPECT_EQ(recorder->CallCount(CallKind::Present), 200u);
+    EXPECT_EQ(recorder->CallsByThread().size(), 3u);
+    q->Release();
+    device->SetStreamSource(0, nullptr, 0, 0);
+    vb->Release();
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Shader compiler stand-in: preprocessing, includes, registers, blob framing and errors.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/ShaderCompiler.h"
+
+using namespace gfx;
+
+namespace {
+
+class MapInclude : public IncludeHandler {
+public:
+    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
+        opened.push_back(name);
+        auto it = files.find(name);
+        if (it == files.end()) return ERR_FAIL;
+        *data = it->second.data();
+        *bytes = static_cast<uint32_t>(it->second.size());
+        ++open;
+        return OK;
+    }
+    Result Close(const void*) override {
+        --open;
+        return OK;
+    }
+    std::map<std::string, std::string> files;
+    std::vector<std::string> opened;
+    int open = 0;
+};
+
+struct Compiled {
+    Result result;
+    std::vector<uint8_t> code;
+    std::string errors;
+};
+
+Compiled Compile(const std::string& src, const char* entry, const char* profile, const ShaderMacro* macros = nullptr,
+                 IncludeHandler* include = nullptr) {
+    Blob* code = nullptr;
+    Blob* errors = nullptr;
+    Compiled c;
+    c.result = CompileShader(src.data(), static_cast<uint32_t>(src.size()), macros, include, entry, profile, 0, &code,
+                             &errors, nullptr);
+    if (code) {
+        const auto* p = static_cast<const uint8_t*>(code->GetBufferPointer());
+        c.code.assign(p, p + code->GetBufferSize());
+        code->Release();
+    }
+    if (errors) {
+        c.errors = static_cast<const char*>(errors->GetBufferPointer());
+        errors->Release();
+    }
+    return c;
+}
+
+const char* kSkinned = R"(// skinned mesh
+#include "Common.hlsl"
+#if defined(SKINNED) && MAX_SHADER_SKINNING_BONES >= 64
+float4x3 BoneMatrices[MAX_SHADER_SKINNING_BONES] : register(c0);
+#else
+#error skinning needs 64 bones
+#endif
+#ifndef SKINNED
+float4 Unused;
+#elif SCALE(2) == 4 /* function-like macro */
+float4 ConstantColor;
+#endif
+float4x4 ModelViewProjMatrix;
+sampler2D Diffuse : register(s3);
+samplerCUBE Ambient;
+float4 Long = float4(1, \
+                     2, 3, 4);
+struct Output { float4 pos : POSITION; };
+Output vertex(float4 p : POSITION) { Output o; o.pos = mul(p, ModelViewProjMatrix); return o; }
+)";
+
+TEST(ShaderCompiler, OptionsIncludesRegistersAndDeterminism) {
+    MapInclude include;
+    include.files["Common.hlsl"] = "#define SCALE(x) ((x) * 2)\nfloat4 CameraPos;\n";
+    const ShaderMacro macros[] = {{"SKINNED", nullptr}, {"MAX_SHADER_SKINNING_BONES", "64"}, {nullptr, nullptr}};
+    const Compiled a = Compile(kSkinned, "vertex", "vs_3_0", macros, &include);
+    ASSERT_EQ(a.result, OK) << a.errors;
+    EXPECT_EQ(include.opened, std::vector<std::string>{"Common.hlsl"});
+    EXPECT_EQ(include.open, 0);
+    const Compiled b = Compile(kSkinned, "vertex", "vs_3_0", macros, &include);
+    EXPECT_EQ(a.code, b.code);
+
+    uint32_t first, last;
+    std::memcpy(&first, a.code.data(), 4);
+    std::memcpy(&last, a.code.data() + a.code.size() - 4, 4);
+    EXPECT_EQ(first, kVertexShaderVersion30);
+    EXPECT_EQ(last, kShaderEndToken);
+    EXPECT_EQ(ShaderCodeSize(reinterpret_cast<const uint32_t*>(a.code.data()), a.code.size()), a.code.size());
+
+    ConstantTable* table = nullptr;
+    ASSERT_EQ(GetShaderConstantTable(reinterpret_cast<const uint32_t*>(a.code.data()), &table), OK);
+    EXPECT_STREQ(table->GetTarget(), "vs_3_0");
+    ASSERT_EQ(table->GetConstantCount(), 7u);
+    const ConstantDesc* bones = table->GetConstantByName("BoneMatrices");
+    ASSERT_NE(bones, nullptr);
+    EXPECT_EQ(bones->registerSet, REGISTERSET_FLOAT4);
+    EXPECT_EQ(bones->registerIndex, 0u);
+    EXPECT_EQ(bones->registerCount, 192u);
+    EXPECT_EQ(bones->parameterClass, PARAMCLASS_MATRIX_COLUMNS);
+    EXPECT_EQ(bones->rows, 4u);
+    EXPECT_EQ(bones->columns, 3u);
+    EXPECT_EQ(bones->elements, 64u);
+    // Unplaced constants fill the lowest free registers in declaration order.
+    EXPECT_EQ(table->GetConstantByName("CameraPos")->registerIndex, 192u);
+    EXPECT_EQ(table->GetConstantByName("ConstantColor")->registerIndex, 193u);
+    const ConstantDesc* mvp = table->GetConstantByName("ModelViewProjMatrix");
+    EXPECT_EQ(mvp->registerIndex, 194u);
+    EXPECT_EQ(mvp->registerCount, 4u);
+    EXPECT_EQ(table->GetConstantByName("Diffuse")->registerSet, REGISTERSET_SAMPLER);
+    EXPECT_EQ(table->GetConstantByName("Diffuse")->registerIndex, 3u);
+    EXPECT_EQ(table->GetConstantByName("Ambient")->registerIndex, 0u);
+    EXPECT_EQ(table->GetConstantByName("Ambient")->type, PARAMTYPE_SAMPLERCUBE);
+    EXPECT_EQ(table->GetConstantByName("Long")->registerIndex, 198u);
+    EXPECT_EQ(table->GetConstantByName("Unused"), nullptr);
+    table->Release();
+
+    // Without the option the #error fires, with file and line.
+    const ShaderMacro none[] = {{"MAX_SHADER_SKINNING_BONES", "64"}, {nullptr, nullptr}};
+    const Compiled c = Compile(kSkinned, "vertex", "vs_3_0", none, &include);
+    EXPECT_LT(c.result, 0);
+    EXPECT_TRUE(c.code.empty());
+    EXPECT_NE(c.errors.find("memory(6,1): error"), std::string::npos) << c.errors;
+    EXPECT_NE(c.errors.find("skinning needs 64 bones"), std::string::npos);
+}
+
+TEST(ShaderCompiler, ErrorsComeBackAsLines) {
+    MapInclude include;
+    include.files["Bad.hlsl"] = "\n#if 1 +\n#endif\n";
+    const Compiled missing = Compile("float4 vertex() : POSITION { return 0; }\n", "pixel", "ps_3_0");
+    EXPECT_NE(missing.errors.find("error X3501: 'pixel': entrypoint not found"), std::string::npos);
+    const Compiled bad = Compile("#include \"Bad.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0",
+                                 nullptr, &include);
+    EXPECT_NE(bad.errors.find("Bad.hlsl(2,1): error"), std::string::npos) << bad.errors;
+    const Compiled noFile = Compile("#include \"Nope.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel",
+                                    "ps_3_0", nullptr, &include);
+    EXPECT_NE(noFile.errors.find("memory(1,1): error X1507: failed to open source file: 'Nope.hlsl'"),
+              std::string::npos)
+        << noFile.errors;
+    const Compiled overlap = Compile("float4 A : register(c2);\nfloat4x4 B : register(c0);\nfloat4 pixel() : COLOR { return A; }\n",
+                                     "pixel", "ps_3_0");
+    EXPECT_NE(overlap.errors.find("memory(2,10): error X4500"), std::string::npos) << overlap.errors;
+    const Compiled tooMany = Compile("float4 A[257];\nfloat4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0");
+    EXPECT_NE(tooMany.errors.find("X4505"), std::string::npos);
+    const Compiled divide = Compile("#if 1 / 0\n#endif\nfloat4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0");
+    EXPECT_NE(divide.errors.find("division by zero"), std::string::npos);
+    const Compiled recursive = Compile("#define A A B\n#define B A\nA\nfloat4 vertex() : POSITION { return 0; }\n",
+                                       "vertex", "vs_3_0");
+    EXPECT_EQ(recursive.result, ERR_INVALIDDATA);  // "A B A" is no declaration; no hang either
+    EXPECT_EQ(Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "gs_4_0").result, ERR_INVALIDDATA);
+
+    // Pixel constants above 223 are accepted with a warning (the renderer writes c247 and c248).
+    const Compiled high = Compile("float4 Scene : register(c248);\nfloat4 pixel() : COLOR { return Scene; }\n", "pixel",
+                                  "ps_3_0");
+    ASSERT_EQ(high.result, OK);
+    EXPECT_NE(high.errors.find("beyond ps_3_0"), std::string::npos);
+}
+
+TEST(ShaderCompiler, ConstantTableReaderIsBounded) {
+    const Compiled a = Compile("float4 C;\nfloat4 pixel() : COLOR { return C; }\n", "pixel", "ps_3_0");
+    ASSERT_EQ(a.result, OK);
+    std::vector<ConstantDesc> out;
+    std::string target;
+    ASSERT_TRUE(ParseShaderConstantTable(a.code.data(), a.code.size(), &out, &target));
+    EXPECT_EQ(target, "ps_3_0");
+    uint32_t comment;
+    std::memcpy(&comment, a.code.data() + 4, 4);
+    const size_t tableEnd = 8 + 4 * static_cast<size_t>(comment >> 16);  // version and comment tokens, then the block
+    for (size_t cut = 0; cut < tableEnd; cut += 3)
+        EXPECT_FALSE(ParseShaderConstantTable(a.code.data(), cut, &out, &target)) << cut;
+    ConstantTable* table = nullptr;
+    EXPECT_EQ(GetShaderConstantTableSized(a.code.data(), 8, &table), ERR_INVALIDDATA);
+    EXPECT_EQ(table, nullptr);
+}
+
+}  // namespace
