@@ -1,13 +1,13 @@
 #include "core/config/ConfigRecords.h"
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/config/ConfigProperties.h"
-#include "core/rtti/RTTIStdArrays.h"
 
 namespace {
 RTTIClass* gKeyBindDefClass = nullptr;
@@ -68,12 +68,10 @@ void FontReplacement::SetLanguageName(char* const& name) { language = LanguageIn
 
 void FontReplacement::SetOriginal(const NameString& name) {
     // ASCII lower case, as the C library's in the C locale.
-    const char* s = name.CStr();
-    const size_t n = std::strlen(s);
-    std::vector<char> lower(s, s + n);
+    std::string lower = name.CStr();
     for (char& ch : lower)
         if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    original.Set(lower.data(), n);
+    original = lower.c_str();
 }
 
 const RTTIClass* FontReplacement::RegisterClass(const char* nameOverride) {
@@ -97,28 +95,31 @@ StringHistoryContainer::~StringHistoryContainer() { Clear(); }
 
 void StringHistoryContainer::Clear() {
     for (char*& s : history) RTTIFreeString(s);
-    history.clear();
+    history.Release();
 }
 
 const char* StringHistoryContainer::At(uint32_t i) const {
-    return i < history.size() && history[i] ? history[i] : "";
+    return i < history.Count() && history[i] ? history[i] : "";
 }
 
 void StringHistoryContainer::AddUnique(const char* text) {
     if (!text) return;
-    for (size_t i = 0; i < history.size(); ++i) {
+    for (uint32_t i = 0; i < history.Count(); ++i) {
         if (std::strcmp(history[i] ? history[i] : "", text) != 0) continue;
         char* found = history[i];
-        history.erase(history.begin() + static_cast<std::ptrdiff_t>(i));
-        history.insert(history.begin(), found);
+        history.Remove(i);
+        history.Insert(found, 0);
         return;
     }
     char* copy = nullptr;
     AssignString(copy, text);
-    history.insert(history.begin(), copy);
-    while (history.size() > maximumSize) {
-        RTTIFreeString(history.back());
-        history.pop_back();
+    if (!history.Insert(copy, 0)) {
+        RTTIFreeString(copy);
+        return;
+    }
+    while (history.Count() > maximumSize) {
+        RTTIFreeString(history[history.Count() - 1]);
+        history.Remove(history.Count() - 1);
     }
 }
 
@@ -127,7 +128,7 @@ const RTTIClass* StringHistoryContainer::RegisterClass(const char* nameOverride)
     using S = StringHistoryContainer;
     RTTIClass* c = CreateRegisteredClass(gStringHistoryClass, nameOverride ? nameOverride : "StringHistoryContainer",
                                          kRTTIRootBaseName);
-    c->AddProperty(new RTTIDynarrayProperty<std::vector<char*>>("History", RTTI_OFFSETOF(S, history)));
+    c->AddProperty(new RTTIDynarrayProperty<Dynarray<char*>>("History", RTTI_OFFSETOF(S, history)));
     AddDirect<uint32_t>(c, "Maximum size", RTTI_OFFSETOF(S, maximumSize));
     return c;
 }

@@ -6,8 +6,8 @@
 //
 // Threads: owned by their configuration object; main thread.
 #include <cstdint>
-#include <vector>
 
+#include "core/Dynarray.h"
 #include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
 
@@ -72,10 +72,10 @@ public:
     // are dropped while the count exceeds the maximum.
     void AddUnique(const char* text);
     void Clear();
-    uint32_t Count() const { return static_cast<uint32_t>(history.size()); }
+    uint32_t Count() const { return history.Count(); }
     // Entry i (0 = newest); "" for a null entry or an index beyond the count.
     const char* At(uint32_t i) const;
 
-    std::vector<char*> history;
+    Dynarray<char*> history;
     uint32_t maximumSize = 32;
 };

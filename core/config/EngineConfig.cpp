@@ -7,7 +7,6 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/ConfigProperties.h"
 #include "core/rtti/RTTIArrayProperty.h"
-#include "core/rtti/RTTIStdArrays.h"
 
 namespace {
 
@@ -16,10 +15,11 @@ RTTIClass* gEngineConfigClass = nullptr;
 const char* const kControlSetNames[kControlSetCount] = {"GamePad Control", "Mouse Control", "Keyboard Control",
                                                         "DIPad Control"};
 
-// First bind whose code is not below keyCode.
-std::vector<KeyBindDef>::iterator LowerBound(std::vector<KeyBindDef>& binds, uint32_t keyCode) {
-    return std::lower_bound(binds.begin(), binds.end(), keyCode,
-                            [](const KeyBindDef& b, uint32_t code) { return b.keyCode < code; });
+// Index of the first bind whose code is not below keyCode.
+uint32_t LowerBound(const DynarraySafe<KeyBindDef>& binds, uint32_t keyCode) {
+    return static_cast<uint32_t>(std::lower_bound(binds.begin(), binds.end(), keyCode,
+                                                  [](const KeyBindDef& b, uint32_t code) { return b.keyCode < code; }) -
+                                 binds.begin());
 }
 
 }  // namespace
@@ -61,12 +61,12 @@ const RTTIClass* EngineConfig::RegisterClass(const char* nameOverride) {
     AddDirect<bool>(c, "UserGUID established", RTTI_OFFSETOF(E, userGUIDEstablished));
     c->AddProperty(new RTTISGProperty<SimpleGUID, E>("UserGUID", &E::GetUserGUID, &E::SetUserGUID));
     for (uint32_t set = 0; set < kControlSetCount; ++set)
-        c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<std::vector<ControlEntry>>(
-            kControlSetNames[set], RTTI_OFFSETOF(E, controlSets) + set * sizeof(std::vector<ControlEntry>), control));
+        c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<Dynarray<ControlEntry>>(
+            kControlSetNames[set], RTTI_OFFSETOF(E, controlSets) + set * sizeof(Dynarray<ControlEntry>), control));
     AddDirect<uint32_t>(c, "Control established", RTTI_OFFSETOF(E, controlEstablished));
     AddDirect<bool>(c, "Console show commands", RTTI_OFFSETOF(E, consoleShowCommands));
     c->AddProperty(
-        new RTTIDynarrayOfEmbeddedObjectsProperty<std::vector<KeyBindDef>>("Key binds", RTTI_OFFSETOF(E, keyBinds), keyBind));
+        new RTTIDynarrayOfEmbeddedObjectsProperty<DynarraySafe<KeyBindDef>>("Key binds", RTTI_OFFSETOF(E, keyBinds), keyBind));
     c->AddProperty(
         new RTTIEmbeddedObjectProperty<StringHistoryContainer>("Console history", RTTI_OFFSETOF(E, consoleHistory)));
     c->AddProperty(new RTTIStaticBitVectorProperty<kProfilerBits>("In game profilers", RTTI_OFFSETOF(E, inGameProfilers)));
@@ -80,35 +80,34 @@ void EngineConfig::OnLoaded(uint32_t options) {
 }
 
 void EngineConfig::BindKey(uint32_t keyCode, const char* command) {
-    auto it = LowerBound(keyBinds, keyCode);
-    const bool bound = it != keyBinds.end() && it->keyCode == keyCode;
+    const uint32_t i = LowerBound(keyBinds, keyCode);
+    const bool bound = i < keyBinds.Count() && keyBinds[i].keyCode == keyCode;
     if (bound) {
         if (command) {
             KeyBindDef replacement(keyCode, command);
-            *it = std::move(replacement);
+            keyBinds[i] = std::move(replacement);
         } else {
-            keyBinds.erase(it);
+            keyBinds.Remove(i);
         }
     } else if (command) {
-        keyBinds.insert(it, KeyBindDef(keyCode, command));
+        keyBinds.Insert(KeyBindDef(keyCode, command), i);
     }
 }
 
 const char* EngineConfig::GetKeyBindCommand(uint32_t keyCode) const {
-    auto it = std::lower_bound(keyBinds.begin(), keyBinds.end(), keyCode,
-                               [](const KeyBindDef& b, uint32_t code) { return b.keyCode < code; });
-    return it != keyBinds.end() && it->keyCode == keyCode ? it->command : nullptr;
+    const uint32_t i = LowerBound(keyBinds, keyCode);
+    return i < keyBinds.Count() && keyBinds[i].keyCode == keyCode ? keyBinds[i].command : nullptr;
 }
 
-void EngineConfig::RemoveAllKeyBinds() { keyBinds.clear(); }
+void EngineConfig::RemoveAllKeyBinds() { keyBinds.Release(); }
 
 ControlEntry* EngineConfig::ControlSlot(uint32_t set, uint32_t action) {
     if (set >= kControlSetCount || action >= kMaxControlActions) {
         gLog.Warning(2, "EngineConfig - control set %u action %u out of range", set, action);
         return nullptr;
     }
-    std::vector<ControlEntry>& entries = controlSets[set];
-    if (action >= entries.size()) entries.resize(action + 1);
+    Dynarray<ControlEntry>& entries = controlSets[set];
+    if (action >= entries.Count() && !entries.Resize(action + 1)) return nullptr;
     return &entries[action];
 }
 
@@ -122,11 +121,11 @@ void EngineConfig::SetSecondaryControl(uint32_t set, uint32_t action, uint32_t c
 
 void EngineConfig::GetControl(uint32_t set, uint32_t action, uint32_t* primary, uint32_t* secondary) const {
     ControlEntry e;
-    if (set < kControlSetCount && action < controlSets[set].size()) e = controlSets[set][action];
+    if (set < kControlSetCount && action < controlSets[set].Count()) e = controlSets[set][action];
     if (primary) *primary = e.primary;
     if (secondary) *secondary = e.secondary;
 }
 
 void EngineConfig::RemoveAllControls(uint32_t set) {
-    if (set < kControlSetCount) controlSets[set].clear();
+    if (set < kControlSetCount) controlSets[set].Release();
 }

@@ -20,7 +20,6 @@
 //
 // Threads: main thread.
 #include <cstdint>
-#include <vector>
 
 #include "core/config/ConfigRecords.h"
 #include "core/config/CoreConfig.h"
@@ -101,10 +100,10 @@ public:
     bool loadFromMobileSubdir = false;
     bool userGUIDEstablished = false;
     SimpleGUID userGUID;
-    std::vector<ControlEntry> controlSets[kControlSetCount];
+    Dynarray<ControlEntry> controlSets[kControlSetCount];
     uint32_t controlEstablished = 0;
     bool consoleShowCommands = false;
-    std::vector<KeyBindDef> keyBinds;
+    DynarraySafe<KeyBindDef> keyBinds;
     StringHistoryContainer consoleHistory;
     uint32_t inGameProfilers[kProfilerWords] = {};
     uint32_t editorProfilers[kProfilerWords] = {};

@@ -6,7 +6,6 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/ConfigProperties.h"
 #include "core/rtti/RTTIArrayProperty.h"
-#include "core/rtti/RTTIStdArrays.h"
 
 ProjectConfig* gProjectConfig = nullptr;
 
@@ -25,25 +24,25 @@ void ProjectConfig::ReleaseData() {
     for (char** s : {&defaultScene, &executableFileName, &defaultDelegateTag, &storeDefinitionFile, &distributionTag,
                      &uiPrefabPathPrefix})
         RTTIFreeString(*s);
-    std::vector<FontReplacement>().swap(fontReplacements);
+    fontReplacements.Release();
 }
 
 void ProjectConfig::OnPropertyChanged(const char* propertyName) {
     if (!propertyName || RTTIStricmp(propertyName, "Default language") == 0)
         if (LanguageSelectionHook hook = gLanguageHook.load()) hook();
     // A listener may remove itself: walk a copy.
-    const std::vector<Listener> current = listeners;
+    const Dynarray<Listener> current = listeners;
     for (const Listener& l : current) l.function(propertyName, l.context);
 }
 
 void ProjectConfig::AddListener(ProjectConfigListener listener, void* context) {
-    if (listener) listeners.push_back({listener, context});
+    if (listener) listeners.Add({listener, context});
 }
 
 void ProjectConfig::RemoveListener(ProjectConfigListener listener, void* context) {
-    for (auto it = listeners.begin(); it != listeners.end(); ++it) {
-        if (it->function == listener && it->context == context) {
-            listeners.erase(it);
+    for (uint32_t i = 0; i < listeners.Count(); ++i) {
+        if (listeners[i].function == listener && listeners[i].context == context) {
+            listeners.Remove(i);
             return;
         }
     }
@@ -79,7 +78,7 @@ const RTTIClass* ProjectConfig::RegisterClass(const char* nameOverride) {
     AddDirect<char*>(c, "Executable file name", RTTI_OFFSETOF(P, executableFileName));
     AddDirect<uint32_t>(c, "Language mask", RTTI_OFFSETOF(P, languageMask));
     AddDirect<uint32_t>(c, "Default language", RTTI_OFFSETOF(P, defaultLanguage), kPropertyFlagEnum, kLanguageNames);
-    c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<std::vector<FontReplacement>>(
+    c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<DynarraySafe<FontReplacement>>(
         "Font replacement", RTTI_OFFSETOF(P, fontReplacements), font));
     AddDirect<char*>(c, "Default delegate tag", RTTI_OFFSETOF(P, defaultDelegateTag));
     AddDirect<char*>(c, "Store definition file", RTTI_OFFSETOF(P, storeDefinitionFile));

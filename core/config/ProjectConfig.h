@@ -29,8 +29,8 @@
 // Threads: main thread. The language hook and the listeners run on the thread that
 // reports the change.
 #include <cstdint>
-#include <vector>
 
+#include "core/Dynarray.h"
 #include "core/config/ConfigRecords.h"
 #include "core/config/OutlineParams.h"
 #include "core/rtti/NameString.h"
@@ -89,7 +89,7 @@ public:
     char* executableFileName = nullptr;  // "Default"
     uint32_t languageMask = 0xFFFFFFFFu;
     uint32_t defaultLanguage = 12;
-    std::vector<FontReplacement> fontReplacements;
+    DynarraySafe<FontReplacement> fontReplacements;
     char* defaultDelegateTag = nullptr;
     char* storeDefinitionFile = nullptr;
     uint32_t visualizationMode = 0;
@@ -140,7 +140,7 @@ private:
         ProjectConfigListener function;
         void* context;
     };
-    std::vector<Listener> listeners;
+    Dynarray<Listener> listeners;
 };
 
 extern ProjectConfig* gProjectConfig;

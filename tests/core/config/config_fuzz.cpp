@@ -50,7 +50,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     g.consoleHistory.AddUnique("help");
     g.SetSecondaryControl(kControlSetKeyboard, 3, 44);
     ProjectConfig p;
-    p.fontReplacements.resize(2);
+    p.fontReplacements.Resize(2);
     p.fontReplacements[0].SetOriginal("Arial");
     for (uint8_t mode : {0, 1, 2}) {
         std::vector<uint8_t> seed{mode};

@@ -80,11 +80,11 @@ TEST(GameConfigTest, FreshConfigSavesAndReloadsEveryDefault) {
     EXPECT_EQ(loaded.textLanguage, 12u);
     EXPECT_EQ(loaded.voiceLanguage, 1u);
     EXPECT_EQ(loaded.repositoryPath, nullptr);
-    EXPECT_EQ(loaded.keyBinds.size(), 0u);
+    EXPECT_EQ(loaded.keyBinds.Count(), 0u);
     EXPECT_EQ(loaded.consoleHistory.Count(), 0u);
     EXPECT_EQ(loaded.consoleHistory.maximumSize, 32u);
     EXPECT_EQ(loaded.rendererConfig.gfxQualityLevel, 3u);
-    for (const auto& set : loaded.controlSets) EXPECT_TRUE(set.empty());
+    for (const auto& set : loaded.controlSets) EXPECT_EQ(set.Count(), 0u);
 }
 
 TEST(GameConfigTest, EveryChangedValueSurvivesTheRoundTrip) {
@@ -167,12 +167,12 @@ TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
 TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     EngineConfig e;
     e.BindKey(5, nullptr);
-    EXPECT_TRUE(e.keyBinds.empty());
+    EXPECT_EQ(e.keyBinds.Count(), 0u);
 
     e.BindKey(30, "c");
     e.BindKey(10, "a");
     e.BindKey(20, "b");
-    ASSERT_EQ(e.keyBinds.size(), 3u);
+    ASSERT_EQ(e.keyBinds.Count(), 3u);
     EXPECT_EQ(e.keyBinds[0].keyCode, 10u);
     EXPECT_EQ(e.keyBinds[1].keyCode, 20u);
     EXPECT_EQ(e.keyBinds[2].keyCode, 30u);
@@ -181,27 +181,27 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     e.BindKey(20, text);
     text[0] = 'X';  // the bind keeps its own copy
     EXPECT_STREQ(e.GetKeyBindCommand(20), "replaced");
-    EXPECT_EQ(e.keyBinds.size(), 3u);
+    EXPECT_EQ(e.keyBinds.Count(), 3u);
 
     e.BindKey(10, nullptr);
     EXPECT_EQ(e.GetKeyBindCommand(10), nullptr);
     EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
     EXPECT_EQ(e.GetKeyBindCommand(99), nullptr);
     e.BindKey(15, nullptr);
-    EXPECT_EQ(e.keyBinds.size(), 2u);
+    EXPECT_EQ(e.keyBinds.Count(), 2u);
 
     e.RemoveAllKeyBinds();
-    EXPECT_TRUE(e.keyBinds.empty());
+    EXPECT_EQ(e.keyBinds.Count(), 0u);
 }
 
 TEST(EngineConfigTest, UnsortedKeyBindsFromAFileAreSortedOnLoad) {
     GameConfig g;
-    g.keyBinds.emplace_back(40u, "late");
-    g.keyBinds.emplace_back(2u, "early");
+    g.keyBinds.Add(KeyBindDef(40, "late"));
+    g.keyBinds.Add(KeyBindDef(2, "early"));
     const std::vector<uint8_t> blob = Save(g);
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
-    ASSERT_EQ(back.keyBinds.size(), 2u);
+    ASSERT_EQ(back.keyBinds.Count(), 2u);
     EXPECT_EQ(back.keyBinds[0].keyCode, 2u);
     EXPECT_STREQ(back.GetKeyBindCommand(40), "late");
 }
@@ -212,7 +212,7 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     EngineConfig e;
     e.SetPrimaryControl(kControlSetMouse, 3, 77);
     e.SetSecondaryControl(kControlSetMouse, 1, 12);
-    ASSERT_EQ(e.controlSets[kControlSetMouse].size(), 4u);
+    ASSERT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
     uint32_t p = 1, s = 1;
     e.GetControl(kControlSetMouse, 0, &p, &s);
     EXPECT_EQ(p, 0u);
@@ -233,11 +233,11 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     // Unknown sets and absurd action indices change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);
     e.SetPrimaryControl(kControlSetGamePad, 0x80000000u, 1);
-    EXPECT_TRUE(e.controlSets[kControlSetGamePad].empty());
+    EXPECT_EQ(e.controlSets[kControlSetGamePad].Count(), 0u);
     EXPECT_TRUE(sink.Contains("out of range"));
 
     e.RemoveAllControls(kControlSetMouse);
-    EXPECT_TRUE(e.controlSets[kControlSetMouse].empty());
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 0u);
 }
 
 TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {

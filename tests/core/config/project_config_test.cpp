@@ -99,7 +99,7 @@ TEST(ProjectConfigTest, HandMadeBlobLoadsFieldByField) {
     EXPECT_STREQ(c.executableFileName, "Quorvel.exe");
     EXPECT_EQ(c.languageMask, 0x7FFu);
     EXPECT_EQ(c.defaultLanguage, 2u);
-    ASSERT_EQ(c.fontReplacements.size(), 2u);
+    ASSERT_EQ(c.fontReplacements.Count(), 2u);
     const FontReplacement& f0 = c.fontReplacements[0];
     EXPECT_EQ(f0.language, 6u);
     EXPECT_STREQ(f0.original.CStr(), "arial");
@@ -186,7 +186,7 @@ TEST(ProjectConfigTest, WriterBlobOfAHandBuiltObjectLoadsFieldByField) {
     f.replacement = "Serif";
     f.scale = 0.8f;
     f.maxSize = 30;
-    c.fontReplacements.push_back(f);
+    c.fontReplacements.Add(f);
     c.outline.colorNeutral = HDRColor(1, 1, 1, 1, 4.0f);
     c.uiSceneParamTemplate.bytes[3] = 9;
     c.maxParticles = 100;
@@ -199,7 +199,7 @@ TEST(ProjectConfigTest, WriterBlobOfAHandBuiltObjectLoadsFieldByField) {
     EXPECT_TRUE(c.GetRTTIClass()->PropertiesEqual(&c, &back));
     EXPECT_STREQ(back.defaultScene, "scenes/intro");
     EXPECT_EQ(back.defaultLanguage, 0u);
-    ASSERT_EQ(back.fontReplacements.size(), 1u);
+    ASSERT_EQ(back.fontReplacements.Count(), 1u);
     EXPECT_EQ(back.fontReplacements[0].language, 2u);
     EXPECT_STREQ(back.fontReplacements[0].original.CStr(), "times");
     EXPECT_EQ(back.fontReplacements[0].maxSize, 30u);
@@ -284,7 +284,8 @@ TEST(ProjectConfigTest, FindFontReplacementTakesTheFirstMatchOrTheNameItself) {
     a.maxSize = 40;
     FontReplacement b = a;
     b.replacement = "Second";
-    c.fontReplacements = {a, b};
+    c.fontReplacements.Add(a);
+    c.fontReplacements.Add(b);
 
     NameString name;
     float scale = 0;
@@ -346,11 +347,11 @@ TEST(ProjectConfigTest, PropertyChangeSelectsTheLanguageThenCallsListeners) {
 TEST(ProjectConfigTest, ReleaseDataFreesStringsAndFonts) {
     ProjectConfig c;
     RTTIValueStore<char*>::Assign(c.distributionTag, const_cast<char*>("x"));
-    c.fontReplacements.resize(3);
+    c.fontReplacements.Resize(3);
     c.ReleaseData();
     EXPECT_EQ(c.distributionTag, nullptr);
     EXPECT_EQ(c.executableFileName, nullptr);
-    EXPECT_TRUE(c.fontReplacements.empty());
+    EXPECT_EQ(c.fontReplacements.Count(), 0u);
 }
 
 }  // namespace
