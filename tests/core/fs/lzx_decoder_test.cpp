@@ -90,15 +90,34 @@ std::vector<Case> Cases() {
 // source bytes back, for every block kind, E8 translation on and off, short last
 // frames and matches reaching back into earlier frames.
 TEST(LzxDecoder, MatchesSourceAndLibmspack) {
+    LzxTestStats used;
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> data = LzxTestData(c.size, c.size);
         const LzxTestFrames frames = LzxTestEncode(data, c.options);
+        const LzxTestStats& s = frames.stats;
+        used.literals += s.literals;
+        used.crossFrame += s.crossFrame;
+        used.lengthSymbols += s.lengthSymbols;
+        used.alignedOffsets += s.alignedOffsets;
+        for (int i = 0; i < 3; ++i) {
+            used.repeated[i] += s.repeated[i];
+            used.preTreeRuns[i] += s.preTreeRuns[i];
+        }
         std::vector<uint8_t> ours, theirs;
         ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
         EXPECT_TRUE(ours == data);
         ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
         EXPECT_TRUE(theirs == ours);
+    }
+    // The cases above really exercise every coding feature.
+    EXPECT_GT(used.literals, 0u);
+    EXPECT_GT(used.crossFrame, 0u);
+    EXPECT_GT(used.lengthSymbols, 0u);
+    EXPECT_GT(used.alignedOffsets, 0u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GT(used.repeated[i], 0u) << i;
+        EXPECT_GT(used.preTreeRuns[i], 0u) << i;
     }
 }
 

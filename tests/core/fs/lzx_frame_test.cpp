@@ -1,4 +1,4 @@
-// test-sanitize: address
+// test-sanitize: thread address
 // test-sources: support/LzxTestEncoder.cpp
 // test-link: mspack
 #include <gtest/gtest.h>

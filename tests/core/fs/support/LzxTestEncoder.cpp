@@ -131,6 +131,7 @@ public:
     }
 
 private:
+    LzxTestStats& stats() { return result.stats; }
     void Put(uint32_t value, uint32_t n) {
         if (!n) return;
         acc = (acc << n) | (value & ((1ull << n) - 1));
@@ -239,11 +240,16 @@ private:
                 }
             }
             if (best < 2 || (bestRep < 0 && best < 3)) {
+                ++stats().literals;
                 tokens.push_back({1, data[p], -1, 0, 0});
                 ++p;
                 continue;
             }
             Token t{best, 0, -1, 0, 0};
+            ++stats().matches;
+            if (bestRep >= 0) ++stats().repeated[bestRep];
+            if ((p - bestOffset) / kFrame != p / kFrame) ++stats().crossFrame;
+            if (best > 8) ++stats().lengthSymbols;
             uint32_t slot;
             if (bestRep == 0) {
                 slot = 0;
@@ -301,6 +307,7 @@ private:
         }
         std::vector<uint32_t> freq(20, 0);
         for (const Item& it : items) {
+            if (it.sym >= 17) ++stats().preTreeRuns[it.sym - 17];
             ++freq[it.sym];
             if (it.follow >= 0) ++freq[it.follow];
         }
@@ -322,7 +329,10 @@ private:
         for (const Token& t : tokens) {
             ++mainFreq[t.mainSym];
             if (t.lengthSym >= 0) ++lengthFreq[t.lengthSym];
-            if (aligned && t.extraBits >= 3) ++alignedFreq[t.extraValue & 7];
+            if (aligned && t.extraBits >= 3) {
+                ++alignedFreq[t.extraValue & 7];
+                ++stats().alignedOffsets;
+            }
         }
         const std::vector<uint8_t> mainLens = HuffmanLengths(mainFreq, 16, false);
         const std::vector<uint8_t> lengthLens = HuffmanLengths(lengthFreq, 16, true);
@@ -390,12 +400,13 @@ void PutLe(std::vector<uint8_t>& v, uint32_t value, int bytes) {
 // In-memory files for libmspack: "cab" is read from the cabinet, anything else is
 // written to the output.
 struct MemFile {
+    const std::vector<uint8_t>* in;  // null for the output file
     std::vector<uint8_t>* bytes;
     size_t pos;
 };
 struct MemSystem {
     mspack_system sys;
-    std::vector<uint8_t> cab;
+    const std::vector<uint8_t>* cab;
     std::vector<uint8_t> out;
 };
 
@@ -403,24 +414,24 @@ mspack_file* MemOpen(mspack_system* self, const char* name, int mode) {
     MemSystem* m = reinterpret_cast<MemSystem*>(self);
     if (std::strcmp(name, "cab") == 0) {
         if (mode != MSPACK_SYS_OPEN_READ) return nullptr;
-        return reinterpret_cast<mspack_file*>(new MemFile{&m->cab, 0});
+        return reinterpret_cast<mspack_file*>(new MemFile{m->cab, nullptr, 0});
     }
     if (mode != MSPACK_SYS_OPEN_WRITE) return nullptr;
     m->out.clear();
-    return reinterpret_cast<mspack_file*>(new MemFile{&m->out, 0});
+    return reinterpret_cast<mspack_file*>(new MemFile{nullptr, &m->out, 0});
 }
 void MemClose(mspack_file* f) { delete reinterpret_cast<MemFile*>(f); }
 int MemRead(mspack_file* f, void* buffer, int bytes) {
     MemFile* m = reinterpret_cast<MemFile*>(f);
-    if (bytes < 0) return -1;
-    const size_t n = std::min<size_t>(static_cast<size_t>(bytes), m->bytes->size() - m->pos);
-    std::memcpy(buffer, m->bytes->data() + m->pos, n);
+    if (bytes < 0 || !m->in) return -1;
+    const size_t n = std::min<size_t>(static_cast<size_t>(bytes), m->in->size() - m->pos);
+    std::memcpy(buffer, m->in->data() + m->pos, n);
     m->pos += n;
     return static_cast<int>(n);
 }
 int MemWrite(mspack_file* f, void* buffer, int bytes) {
     MemFile* m = reinterpret_cast<MemFile*>(f);
-    if (bytes < 0) return -1;
+    if (bytes < 0 || !m->bytes) return -1;
     const uint8_t* b = static_cast<const uint8_t*>(buffer);
     m->bytes->insert(m->bytes->end(), b, b + bytes);
     m->pos = m->bytes->size();
@@ -428,11 +439,10 @@ int MemWrite(mspack_file* f, void* buffer, int bytes) {
 }
 int MemSeek(mspack_file* f, off_t offset, int mode) {
     MemFile* m = reinterpret_cast<MemFile*>(f);
-    off_t base = mode == MSPACK_SYS_SEEK_START ? 0
-                 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(m->pos)
-                                                 : static_cast<off_t>(m->bytes->size());
+    const off_t size = static_cast<off_t>(m->in ? m->in->size() : m->bytes->size());
+    const off_t base = mode == MSPACK_SYS_SEEK_START ? 0 : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(m->pos) : size;
     const off_t to = base + offset;
-    if (to < 0 || to > static_cast<off_t>(m->bytes->size())) return -1;
+    if (to < 0 || to > size) return -1;
     m->pos = static_cast<size_t>(to);
     return 0;
 }
@@ -513,7 +523,8 @@ std::vector<uint8_t> LzxTestCabinet(const LzxTestFrames& frames, uint32_t window
 bool LzxMspackExtract(const std::vector<uint8_t>& cabinet, std::vector<uint8_t>& out) {
     MemSystem m;
     m.sys = {MemOpen, MemClose, MemRead, MemWrite, MemSeek, MemTell, MemMessage, MemAlloc, MemFree, MemCopy, nullptr};
-    m.cab = cabinet;
+    m.cab = &cabinet;
+    m.out = std::move(out);  // reuses the caller's capacity
     mscab_decompressor* d = mspack_create_cab_decompressor(&m.sys);
     if (!d) return false;
     bool ok = false;

@@ -21,9 +21,21 @@ struct LzxTestOptions {
     uint32_t chainDepth = 24;
 };
 
+// What the encoder used, so tests can tell that a feature was really exercised.
+struct LzxTestStats {
+    uint32_t literals = 0;
+    uint32_t matches = 0;            // all matches, repeated ones included
+    uint32_t repeated[3] = {};       // matches through repeated-offset slots 0, 1, 2
+    uint32_t crossFrame = 0;         // matches whose source starts in an earlier frame
+    uint32_t lengthSymbols = 0;      // matches longer than 8 (length tree used)
+    uint32_t alignedOffsets = 0;     // offsets with low bits through the aligned tree
+    uint32_t preTreeRuns[3] = {};    // pre-tree codes 17, 18, 19
+};
+
 struct LzxTestFrames {
     std::vector<std::vector<uint8_t>> compressed;  // one LZX frame each
     std::vector<uint32_t> expanded;                // 32768 but for the last
+    LzxTestStats stats;
 };
 
 LzxTestFrames LzxTestEncode(const std::vector<uint8_t>& data, const LzxTestOptions& options);
@@ -36,7 +48,8 @@ std::vector<uint8_t> LzxTestFrameStream(const LzxTestFrames& frames, const std::
 // each frame is one data block.
 std::vector<uint8_t> LzxTestCabinet(const LzxTestFrames& frames, uint32_t windowBits);
 
-// Extracts the one file of a cabinet with libmspack, all in memory. False on any error.
+// Extracts the one file of a cabinet with libmspack, all in memory, into out (whose
+// capacity is reused). False on any error.
 bool LzxMspackExtract(const std::vector<uint8_t>& cabinet, std::vector<uint8_t>& out);
 
 // Test inputs: x86-like code with E8 calls, text, runs and noise, from a seed.
