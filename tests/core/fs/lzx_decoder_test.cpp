@@ -77,6 +77,8 @@ std::vector<Case> Cases() {
     o.useMatches = true;
     o.blocks = {{3, 32768}, {1, 32768}};
     cases.push_back({"blocks on frame edges", 131072, o});
+    o.blocks = {{1, 1001}, {3, 31767}, {2, 40000}};
+    cases.push_back({"odd uncompressed block ending a frame", 70000, o});
     o.blocks = {{1, 1u << 20}};
     cases.push_back({"one short frame", 5, o});
     o.e8Size = 1000;
@@ -119,6 +121,26 @@ TEST(LzxDecoder, MatchesSourceAndLibmspack) {
         EXPECT_GT(used.repeated[i], 0u) << i;
         EXPECT_GT(used.preTreeRuns[i], 0u) << i;
     }
+}
+
+// An uncompressed block header that ends exactly on a word edge is followed by a whole
+// padding word; found by trying block sizes until the encoder hits that case.
+TEST(LzxDecoder, UncompressedHeaderOnWordEdge) {
+    int found = 0;
+    for (uint32_t n = 100; n < 400 && found < 3; ++n) {
+        LzxTestOptions o;
+        o.blocks = {{1, n}, {3, 501}};
+        const std::vector<uint8_t> data = LzxTestData(3000, n);
+        const LzxTestFrames frames = LzxTestEncode(data, o);
+        if (!frames.stats.padWords) continue;
+        ++found;
+        std::vector<uint8_t> ours, theirs;
+        ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
+        EXPECT_TRUE(ours == data);
+        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
+        EXPECT_TRUE(theirs == ours);
+    }
+    EXPECT_EQ(found, 3);
 }
 
 TEST(LzxDecoder, EveryWindowSize) {

@@ -366,8 +366,12 @@ private:
         Put(3, 3);
         Put(size >> 8, 16);
         Put(size & 0xFF, 8);
-        if (nbits == 0) Put(0, 16);
-        else PadWord();
+        if (nbits == 0) {
+            Put(0, 16);  // already on a word edge: a whole padding word
+            ++stats().padWords;
+        } else {
+            PadWord();
+        }
         for (uint32_t r : R)
             for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(r >> (8 * i)));
         for (uint32_t i = 0; i < size; ++i) {

@@ -30,6 +30,7 @@ struct LzxTestStats {
     uint32_t lengthSymbols = 0;      // matches longer than 8 (length tree used)
     uint32_t alignedOffsets = 0;     // offsets with low bits through the aligned tree
     uint32_t preTreeRuns[3] = {};    // pre-tree codes 17, 18, 19
+    uint32_t padWords = 0;           // uncompressed headers that ended on a word edge
 };
 
 struct LzxTestFrames {
