@@ -1,0 +1,55 @@
+// Storage routines of the growable arrays.
+#include "core/Dynarray.h"
+
+#include <cstring>
+
+#include "core/Memory.h"
+
+void* DynarrayAllocate(uint64_t bytes) {
+    if (bytes == 0 || bytes > 0x7FFFFFFFull) return nullptr;
+    return EngineAlloc(static_cast<size_t>(bytes));
+}
+
+void DynarrayFree(void* data) {
+    if (data) EngineFree(data);
+}
+
+void* DynarrayReallocate(void* data, uint32_t count, uint32_t capacity, uint32_t elementSize) {
+    void* p = DynarrayAllocate(uint64_t(capacity) * elementSize);
+    if (!p) return nullptr;
+    if (data) {
+        if (count) std::memcpy(p, data, size_t(count) * elementSize);
+        EngineFree(data);
+    }
+    return p;
+}
+
+uint32_t DynarrayGrownCapacity(uint32_t capacity, uint32_t needed) {
+    uint64_t c = capacity ? capacity : 2;
+    while (c < needed) c *= 2;
+    return c > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(c);
+}
+
+int32_t CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
+        if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
+        if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+int32_t SortedNameList::Find(const char* name) const {
+    if (!name) return -1;
+    int32_t lo = 0, hi = static_cast<int32_t>(count) - 1;
+    while (lo <= hi) {
+        int32_t mid = lo + (hi - lo) / 2;
+        int32_t c = data[mid] ? CompareNoCase(data[mid], name) : -1;
+        if (c == 0) return mid;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid - 1;
+    }
+    return -1;
+}

@@ -1,0 +1,239 @@
+// Local and CRC-protected file streams.
+#include "core/fs/FileStreams.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/fs/FsUtil.h"
+#include "platform/os/File.h"
+
+// ---------------------------------------------------------------------------------------
+// Local input
+
+FileSystemLocalFileInputStream::FileSystemLocalFileInputStream(const char* path) { file = os::OpenFile(path, "rb"); }
+
+FileSystemLocalFileInputStream::~FileSystemLocalFileInputStream() { os::CloseFile(file); }
+
+uint32_t FileSystemLocalFileInputStream::GetSize() {
+    if (!file) return 0;
+    if (size < 0) size = os::GetOpenFileSize(file);
+    if (size < 0) return 0;
+    return size > int64_t(0xFFFFFFFFu) ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+}
+
+uint64_t FileSystemLocalFileInputStream::GetFileTime() {
+    if (!file) return 0;
+    if (!timeKnown) {
+        fileTime = os::GetFileWriteTime(file);
+        timeKnown = true;
+    }
+    return fileTime;
+}
+
+bool FileSystemLocalFileInputStream::Read(void* buffer, uint32_t count) {
+    if (!file) return false;
+    if (!buffer) {
+        // A skip may not pass the end of the file.
+        const int64_t at = os::TellFile(file);
+        if (size < 0) size = os::GetOpenFileSize(file);
+        if (at < 0 || size < 0 || at + int64_t(count) > size) return false;
+        return os::SeekFile(file, count, os::SeekOrigin::Current);
+    }
+    return std::fread(buffer, 1, count, file) == count;
+}
+
+bool FileSystemLocalFileInputStream::ReadChar(uint8_t* out) {
+    if (!file) return false;
+    const int c = std::getc(file);
+    if (c == EOF) return false;
+    if (out) *out = static_cast<uint8_t>(c);
+    return true;
+}
+
+std::FILE* FileSystemLocalFileInputStream::GetFileHandle(bool detach) {
+    std::FILE* handle = file;
+    if (detach) file = nullptr;
+    return handle;
+}
+
+// ---------------------------------------------------------------------------------------
+// CRC-protected input
+
+FileSystemWholeFileCRCInputStream::FileSystemWholeFileCRCInputStream(const char* path) {
+    std::FILE* file = os::OpenFile(path, "rb");
+    if (!file) return;
+    uint8_t header[kWholeFileCrcHeader];
+    const size_t got = std::fread(header, 1, sizeof header, file);
+    // A file without the magic is not ours: it fails without a message.
+    if (got < 4 || fs::LoadLE32(header) != kWholeFileCrcMagic) {
+        os::CloseFile(file);
+        return;
+    }
+    const int64_t fileSize = os::GetOpenFileSize(file);
+    if (got < sizeof header || fileSize < int64_t(kWholeFileCrcHeader)) {
+        gLog.Warning(2, "Truncated CRC file header: %s", path);
+        os::CloseFile(file);
+        return;
+    }
+    const uint32_t bodySize = fs::LoadLE32(header + 4);
+    const uint32_t crc = fs::LoadLE32(header + 8);
+    // The size word is checked against what the file really holds before anything is
+    // allocated.
+    if (int64_t(bodySize) > fileSize - int64_t(kWholeFileCrcHeader)) {
+        gLog.Warning(2, "CRC file body size %u exceeds the file: %s", bodySize, path);
+        os::CloseFile(file);
+        return;
+    }
+    if (bodySize) {
+        body = static_cast<uint8_t*>(EngineAlloc(bodySize));
+        if (!body || std::fread(body, 1, bodySize, file) != bodySize) {
+            gLog.Warning(2, "Cannot read CRC file body: %s", path);
+            ReleaseBuffer(&body);
+            os::CloseFile(file);
+            return;
+        }
+    }
+    os::CloseFile(file);
+    if (fs::FileCrc32(body, bodySize) != crc) {
+        gLog.Warning(2, "Crc check failed for %s", path);
+        ReleaseBuffer(&body);
+        return;
+    }
+    size = bodySize;
+    open = true;  // an empty body is an open, empty stream
+}
+
+FileSystemWholeFileCRCInputStream::~FileSystemWholeFileCRCInputStream() { ReleaseBuffer(&body); }
+
+bool FileSystemWholeFileCRCInputStream::Read(void* buffer, uint32_t count) {
+    if (!open || count > size - position) return false;
+    if (buffer && count) std::memcpy(buffer, body + position, count);
+    position += count;
+    return true;
+}
+
+bool FileSystemWholeFileCRCInputStream::ReadChar(uint8_t* out) {
+    if (!open || position >= size) return false;
+    if (out) *out = body[position];
+    ++position;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Local output: a temporary file renamed over the target on Close.
+
+namespace {
+const char kTempSuffix[] = ".~tmp";
+}
+
+FileSystemLocalFileOutputStream::FileSystemLocalFileOutputStream(const char* path) {
+    if (!path || !path[0] || os::IsDirectory(path)) return;
+    const size_t n = std::strlen(path);
+    targetPath = fs::CopyText(path);
+    tempPath = static_cast<char*>(EngineAlloc(n + sizeof kTempSuffix));
+    if (!targetPath || !tempPath) return;
+    std::memcpy(tempPath, path, n);
+    std::memcpy(tempPath + n, kTempSuffix, sizeof kTempSuffix);
+    file = os::OpenFile(tempPath, "wb");
+    open = file != nullptr;
+}
+
+FileSystemLocalFileOutputStream::~FileSystemLocalFileOutputStream() {
+    if (!closed) FileSystemLocalFileOutputStream::Close();
+    EngineFree(targetPath);
+    EngineFree(tempPath);
+}
+
+bool FileSystemLocalFileOutputStream::WriteRaw(const void* buffer, size_t count) {
+    if (!file || failed) return false;
+    if (count && std::fwrite(buffer, 1, count, file) != count) failed = true;
+    return !failed;
+}
+
+bool FileSystemLocalFileOutputStream::Write(const void* buffer, uint32_t count) {
+    if (!open || closed || detached) return false;
+    if (count == 0) return true;
+    if (!buffer) return false;
+    return WriteRaw(buffer, count);
+}
+
+std::FILE* FileSystemLocalFileOutputStream::GetFileHandle(bool detach) {
+    std::FILE* handle = file;
+    if (detach && file) {
+        // The caller writes and closes the handle; Close still moves the file into place.
+        detached = true;
+        file = nullptr;
+    }
+    return handle;
+}
+
+bool FileSystemLocalFileOutputStream::Close() {
+    if (closed) return result;
+    closed = true;
+    if (!open) return result = false;
+    bool ok = !failed;
+    if (file) {
+        ok = os::FlushFileToDisk(file) && ok;
+        ok = std::fclose(file) == 0 && ok;
+        file = nullptr;
+    }
+    if (ok) ok = os::RenameFile(tempPath, targetPath);
+    if (!ok) {
+        os::DeleteFile(tempPath);
+        gLog.Error(2, "Cannot write file %s", targetPath);
+    }
+    return result = ok;
+}
+
+// ---------------------------------------------------------------------------------------
+// CRC-protected output
+
+FileSystemWholeFileCRCOutputStream::FileSystemWholeFileCRCOutputStream(const char* path)
+    : FileSystemLocalFileOutputStream(path) {}
+
+FileSystemWholeFileCRCOutputStream::~FileSystemWholeFileCRCOutputStream() {
+    if (!closed) FileSystemWholeFileCRCOutputStream::Close();
+    ReleaseBuffer(&body);
+}
+
+bool FileSystemWholeFileCRCOutputStream::Write(const void* buffer, uint32_t count) {
+    if (!open || closed || failed) return false;
+    if (count == 0) return true;
+    if (!buffer) return false;
+    if (count > capacity - size) {
+        // Doubling growth, within the 32-bit size the header can hold.
+        const uint64_t need = uint64_t(size) + count;
+        if (need > 0xFFFFFFFFu) {
+            failed = true;
+            return false;
+        }
+        uint64_t grown = capacity ? capacity : 256;
+        while (grown < need) grown *= 2;
+        if (grown > 0xFFFFFFFFu) grown = 0xFFFFFFFFu;
+        auto* bigger = static_cast<uint8_t*>(EngineAlloc(static_cast<size_t>(grown)));
+        if (!bigger) {
+            failed = true;
+            return false;
+        }
+        if (size) std::memcpy(bigger, body, size);
+        EngineFree(body);
+        body = bigger;
+        capacity = static_cast<uint32_t>(grown);
+    }
+    std::memcpy(body + size, buffer, count);
+    size += count;
+    return true;
+}
+
+bool FileSystemWholeFileCRCOutputStream::Close() {
+    if (closed) return result;
+    if (open && !failed) {
+        uint8_t header[kWholeFileCrcHeader];
+        fs::StoreLE32(header, kWholeFileCrcMagic);
+        fs::StoreLE32(header + 4, size);
+        fs::StoreLE32(header + 8, fs::FileCrc32(body, size));
+        if (WriteRaw(header, sizeof header)) WriteRaw(body, size);
+    }
+    return FileSystemLocalFileOutputStream::Close();
+}

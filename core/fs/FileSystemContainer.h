@@ -1,0 +1,95 @@
+#pragma once
+// Container sets: a ".dat" file of entries back to back and an ".idx" index per
+// container; up to four containers per mount (the base file and "_%03d.dat" extras).
+// Later containers override earlier ones. Streams read through three 32 KB read-ahead
+// buffers filled by the PhysicalFileReader and decode with a BlockDecompressor.
+//
+// Threads: the mount point is used under the FileSystem lock; a stream belongs to one
+// thread at a time (its reads are filled by the reader thread between posting and
+// completion only).
+#include <cstdint>
+
+#include "core/fs/BlockDecompressor.h"
+#include "core/fs/ContainerIndex.h"
+#include "core/fs/FileSystem.h"
+
+constexpr uint32_t MAX_CONTAINER_FILE_NUM = 4;
+constexpr uint32_t kContainerReadAheadBuffers = 3;
+constexpr uint32_t kContainerReadAheadBytes = 32768;
+
+class FileSystemContainerMountPoint : public FileSystemMountPoint {
+public:
+    FileSystemContainerMountPoint(FileSystem* owner, const char* mountName, const char* basePath, uint32_t dataKind,
+                                  uint32_t hashMultiplier, uint32_t extraCount);
+    ~FileSystemContainerMountPoint() override = default;
+
+    bool OpenContainerFiles(const char* mountName, const char* basePath, uint32_t dataKind, uint32_t hashMultiplier,
+                            uint32_t extraCount);
+
+    bool FileExists(const char* path) override;
+    FileSystemInputStream* OpenInputStream(const char* path, uint32_t flags) override;
+    bool AddExtraFiles(const char* mountName, const char* basePath, uint32_t dataKind, uint32_t hashMultiplier,
+                       uint32_t extraCount) override;
+
+    uint32_t ContainerCount() const { return loaded; }
+    const char* DatPath(uint32_t i) const { return i < loaded ? containers[i].datPath : nullptr; }
+    const char* IndexPath(uint32_t i) const { return i < loaded ? containers[i].indexPath : nullptr; }
+    const ContainerIndex* Index(uint32_t i) const { return i < loaded ? &containers[i].index : nullptr; }
+
+private:
+    struct Container {
+        uint32_t dataKind = 11;
+        ContainerIndex index;
+        char datPath[260] = {};
+        char indexPath[260] = {};
+    };
+
+    FileSystem* owner;
+    Container containers[MAX_CONTAINER_FILE_NUM];
+    uint32_t loaded = 0;
+};
+
+class FileSystemContainerInputStream : public FileSystemInputStream {
+public:
+    // Starts the read-ahead at once.
+    FileSystemContainerInputStream(FileSystem* owner, const ContainerIndexEntry& entry, uint8_t compression,
+                                   const char* datPath, uint32_t dataKind, uint32_t container);
+    // Waits for reads still in flight (they write into this object).
+    ~FileSystemContainerInputStream() override;
+
+    bool IsOpen() const override { return open; }
+    uint32_t GetSize() override { return entry.size; }
+    bool Read(void* buffer, uint32_t size) override;
+    bool ReadChar(uint8_t* out) override { return false; }
+
+private:
+    struct Slot {
+        uint32_t ticket;
+        uint32_t expected;  // bytes asked for
+        uint32_t got;       // bytes the reader really read (valid once complete)
+        uint32_t used;      // bytes handed out
+        bool ready;
+    };
+    void IssueReads();
+    // The next unread bytes of the stored data; false when none are left or a read came
+    // back short (then the stream fails).
+    bool Obtain(const uint8_t** data, uint32_t* available);
+    void Consume(uint32_t n);
+
+    FileSystem* owner;
+    PhysicalFileReader* reader;
+    ContainerIndexEntry entry;
+    BlockDecompressor decompressor;
+    char datPath[260];
+    uint32_t dataKind;
+    uint32_t container;
+    uint32_t requested = 0;  // stored bytes asked for so far
+    uint32_t issued = 0;     // reads posted
+    uint32_t completed = 0;  // buffers used up
+    uint32_t produced = 0;   // decoded bytes handed out
+    Slot slots[kContainerReadAheadBuffers] = {};
+    bool open = false;
+    bool broken = false;
+    bool preheatRequested = false;
+    uint8_t buffers[kContainerReadAheadBuffers][kContainerReadAheadBytes];
+};

@@ -1,0 +1,59 @@
+#include "core/fs/FsUtil.h"
+
+#include <cstring>
+
+#include "core/Memory.h"
+
+namespace fs {
+
+int CompareNoCase(const char* a, const char* b) {
+    const auto* x = reinterpret_cast<const unsigned char*>(a);
+    const auto* y = reinterpret_cast<const unsigned char*>(b);
+    for (;; ++x, ++y) {
+        const int cx = FoldAscii(*x), cy = FoldAscii(*y);
+        if (cx != cy || cx == 0) return cx - cy;
+    }
+}
+
+char* CopyText(const char* text) {
+    if (!text) return nullptr;
+    const size_t n = std::strlen(text);
+    char* copy = static_cast<char*>(EngineAlloc(n + 1));
+    if (copy) std::memcpy(copy, text, n + 1);
+    return copy;
+}
+
+bool CopyBounded(char* destination, size_t size, const char* text) {
+    if (!destination || size == 0) return false;
+    const size_t n = text ? std::strlen(text) : 0;
+    if (n + 1 > size) {
+        destination[0] = 0;
+        return false;
+    }
+    if (n) std::memcpy(destination, text, n);
+    destination[n] = 0;
+    return true;
+}
+
+namespace {
+struct CrcTable {
+    uint32_t entries[256];
+    constexpr CrcTable() : entries() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t v = i << 24;
+            for (int b = 0; b < 8; ++b) v = (v & 0x80000000u) ? (v << 1) ^ 0x04C11DB7u : (v << 1);
+            entries[i] = v;
+        }
+    }
+};
+constexpr CrcTable kCrcTable;
+}  // namespace
+
+uint32_t FileCrc32(const void* data, size_t length) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    uint32_t value = 0;
+    for (size_t i = 0; i < length; ++i) value = (value << 8) ^ kCrcTable.entries[(p[i] ^ (value >> 24)) & 0xFF];
+    return value;
+}
+
+}  // namespace fs

@@ -1,0 +1,123 @@
+#include "core/fs/PhysicalFileReader.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/fs/FsUtil.h"
+#include "platform/os/File.h"
+#include "platform/os/Thread.h"
+
+PhysicalFileReader gPhysicalFileReader;
+
+namespace {
+constexpr uint32_t kMaxJobPath = 4095;
+}
+
+PhysicalFileReader::PhysicalFileReader()
+    : BaseThread(kWorkerSettings[WORKER_PHYSICAL_FILE_READER].name, kWorkerSettings[WORKER_PHYSICAL_FILE_READER].ringBytes,
+                 kWorkerSettings[WORKER_PHYSICAL_FILE_READER].useLock, kWorkerSettings[WORKER_PHYSICAL_FILE_READER].waitTimeoutMs) {}
+
+PhysicalFileReader::~PhysicalFileReader() {
+    for (uint32_t k = 0; k < kDataKinds; ++k)
+        for (uint32_t c = 0; c < kContainers; ++c) {
+            os::CloseFile(handles[k][c]);
+            EngineFree(handlePaths[k][c]);
+        }
+}
+
+bool PhysicalFileReader::RegisterContainerFile(uint32_t dataKind, uint32_t container, const char* path) {
+    Job job{};
+    job.type = 0;
+    job.dataKind = dataKind;
+    job.container = container;
+    return Post(job, path);
+}
+
+uint32_t PhysicalFileReader::PostRead(uint32_t dataKind, uint32_t container, const char* path, uint64_t offset,
+                                      void* destination, uint32_t size, uint32_t* bytesRead) {
+    Job job{};
+    job.type = 1;
+    job.dataKind = dataKind;
+    job.container = container;
+    job.offset = offset;
+    job.destination = destination;
+    job.size = size;
+    job.bytesRead = bytesRead;
+    CriticalSectionGuard guard(&postLock);
+    Post(job, path);
+    return counters.First();
+}
+
+void PhysicalFileReader::WaitFor(uint32_t ticket) const {
+    while (!IsComplete(ticket)) os::YieldThread();
+}
+
+bool PhysicalFileReader::Post(const Job& original, const char* path) {
+    Job job = original;
+    const size_t n = path ? std::strlen(path) : 0;
+    job.pathLength = n > kMaxJobPath ? 0 : static_cast<uint32_t>(n);
+    if (n > kMaxJobPath) path = "";
+    CriticalSectionGuard guard(&postLock);
+    // The ticket is taken under the lock that also orders the records, so tickets
+    // complete in the order they were handed out.
+    if (job.type == 1) counters.IncrementFirst();
+    if (IsRunning()) {
+        CallFunction function = &PhysicalFileReader::RunJob;
+        void* self = this;
+        if (BeginCommand(CMD_CALL, uint32_t(sizeof function + sizeof self + sizeof job + job.pathLength + 1))) {
+            Ring().WriteValue(function);
+            Ring().WriteValue(self);
+            Ring().WriteValue(job);
+            Ring().Write(path ? path : "", job.pathLength);
+            Ring().Write("", 1);
+            EndCommand();
+            return true;
+        }
+    }
+    Execute(job, path ? path : "");
+    return true;
+}
+
+void PhysicalFileReader::RunJob(BaseThread* thread, void* argument, CommandRingBuffer* ring) {
+    auto* self = static_cast<PhysicalFileReader*>(argument);
+    Job job;
+    if (!ring->ReadValue(job)) return;
+    char path[kMaxJobPath + 1];
+    if (job.pathLength > kMaxJobPath || !ring->Read(path, job.pathLength + 1)) {
+        job.pathLength = 0;
+        path[0] = 0;
+    }
+    path[job.pathLength] = 0;
+    self->Execute(job, path);
+}
+
+void PhysicalFileReader::Execute(const Job& job, const char* path) {
+    const bool table = job.dataKind < kDataKinds && job.container < kContainers;
+    if (job.type == 0) {
+        if (!table) return;
+        std::FILE*& handle = handles[job.dataKind][job.container];
+        char*& handlePath = handlePaths[job.dataKind][job.container];
+        if (handle && handlePath && std::strcmp(handlePath, path) == 0) return;
+        os::CloseFile(handle);
+        EngineFree(handlePath);
+        handle = os::OpenFile(path, "rb");
+        handlePath = handle ? fs::CopyText(path) : nullptr;
+        if (!handle) gLog.Error(2, "PhysicalFileReader - cannot open container file %s", path);
+        return;
+    }
+    uint32_t got = 0;
+    std::FILE* file = nullptr;
+    bool own = false;
+    if (table) {
+        file = handles[job.dataKind][job.container];
+    } else {
+        file = os::OpenFile(path, "rb");
+        own = true;
+    }
+    if (file && job.size && os::SeekFile(file, static_cast<int64_t>(job.offset), os::SeekOrigin::Begin))
+        got = static_cast<uint32_t>(std::fread(job.destination, 1, job.size, file));
+    if (own) os::CloseFile(file);
+    if (job.bytesRead) *job.bytesRead = got;
+    counters.IncrementSecond();
+}

@@ -1,0 +1,183 @@
+#pragma once
+// Private to the audio engine: the voice and engine implementations shared by
+// AudioEngine.cpp (calls, validation, deferred operations), Mixer.cpp (rendering) and
+// Output.cpp (the real-time null output and its WAV capture).
+//
+// Every field below is guarded by EngineImpl::lock unless it says otherwise.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/audio/AudioEngine.h"
+
+namespace audio::detail {
+
+class EngineImpl;
+class RealtimeOutput;
+
+struct SourceFormat {
+    uint16_t tag = 0;
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint32_t blockAlign = 0;       // bytes per frame (PCM) or per block (ADPCM)
+    uint32_t bitsPerSample = 0;
+    uint32_t samplesPerBlock = 1;  // frames per block: 1 for PCM
+};
+
+// One submitted buffer; positions in decoded frames.
+struct QueuedBuffer {
+    const uint8_t* data = nullptr;
+    uint32_t cursor = 0;     // next frame to hand to the resampler
+    uint32_t playEnd = 0;
+    uint32_t loopBegin = 0;
+    uint32_t loopEnd = 0;
+    uint32_t loopsLeft = 0;  // kLoopInfinite = endless
+    bool endOfStream = false;
+    void* context = nullptr;
+};
+
+struct MixParams {
+    float volume = 1.0f;
+    float matrix[kMaxSourceChannels * kMaxOutputChannels] = {};
+    float ratio = 1.0f;
+    bool started = false;
+};
+
+class SourceVoiceImpl final : public SourceVoice {
+public:
+    SourceVoiceImpl(EngineImpl* engine, const SourceFormat& format, uint32_t flags, float maxRatio);
+
+    void GetVoiceDetails(VoiceDetails* details) override;
+    Result SetVolume(float volume, uint32_t operationSet) override;
+    Result SetOutputMatrix(Voice* destination, uint32_t sourceChannels, uint32_t destinationChannels,
+                           const float* levels, uint32_t operationSet) override;
+    void DestroyVoice() override;
+    Result Start(uint32_t flags, uint32_t operationSet) override;
+    Result Stop(uint32_t flags, uint32_t operationSet) override;
+    Result SubmitSourceBuffer(const AudioBuffer* buffer, const PacketTable* packets) override;
+    Result ExitLoop(uint32_t operationSet) override;
+    void GetState(VoiceState* state) override;
+    Result SetFrequencyRatio(float ratio, uint32_t operationSet) override;
+    void GetDebugState(VoiceDebugState* state) override;
+
+    ~SourceVoiceImpl() override = default;
+
+    // Mixer side (Mixer.cpp), called with the lock held.
+    // Produces up to `frames` resampled frames (raw 16-bit scale) and returns how
+    // many; fewer when the voice starves or its stream ends.
+    // Sink receives (frame index, sample of each channel) per output frame.
+    template <uint32_t Channels, class Sink>
+    uint32_t Produce(uint32_t frames, int64_t step, Sink& sink);
+    uint64_t SamplesPlayed() const;
+    bool StreamEnded() const { return streamEnded; }
+
+    EngineImpl* const engine;
+    const SourceFormat format;
+    const uint32_t creationFlags;
+    const float maxRatio;
+    MixParams params;
+
+    QueuedBuffer queue[kMaxQueuedBuffers];
+    uint32_t head = 0;
+    uint32_t count = 0;
+
+private:
+    bool FetchWindow();
+
+    // Resampler: the window holds winCount frames of 16-bit samples (little-endian,
+    // interleaved) at win; pos is the read position in 32.32 fixed point relative to
+    // the window's first frame; position -1 is `history`, the frame before the window.
+    const uint8_t* win = nullptr;
+    uint32_t winCount = 0;
+    int64_t pos = 0;
+    float history[kMaxSourceChannels] = {};
+    bool draining = false;     // the end-of-stream buffer finished; the last frame plays out
+    bool streamEnded = false;
+    uint64_t consumedFrames = 0;
+    std::vector<int16_t> scratch;  // converted PCM8 or one decoded ADPCM block
+    int64_t cachedBlock = -1;      // ADPCM block held in scratch for the front buffer
+};
+
+class MasteringVoiceImpl final : public MasteringVoice {
+public:
+    MasteringVoiceImpl(EngineImpl* engine, uint32_t channels, uint32_t sampleRate)
+        : engine(engine), channels(channels), sampleRate(sampleRate) {}
+    void GetVoiceDetails(VoiceDetails* details) override;
+    Result SetVolume(float volume, uint32_t operationSet) override;
+    Result SetOutputMatrix(Voice*, uint32_t, uint32_t, const float*, uint32_t) override;
+    void DestroyVoice() override;
+    ~MasteringVoiceImpl() override = default;
+
+    EngineImpl* const engine;
+    const uint32_t channels;
+    const uint32_t sampleRate;
+    float volume = 1.0f;
+};
+
+enum class OpKind : uint8_t { kStart, kStop, kExitLoop, kVolume, kMatrix, kRatio };
+
+struct Operation {
+    SourceVoiceImpl* source = nullptr;  // null: the mastering voice
+    OpKind kind = OpKind::kStart;
+    uint32_t operationSet = 0;
+    float value = 0.0f;
+    float matrix[kMaxSourceChannels * kMaxOutputChannels] = {};
+};
+
+class EngineImpl final : public AudioEngine {
+public:
+    explicit EngineImpl(const EngineOptions& options);
+
+    Result Initialize(uint32_t flags, uint32_t processor) override;
+    Result CreateMasteringVoice(MasteringVoice** voice, uint32_t channels, uint32_t sampleRate, uint32_t flags,
+                                uint32_t deviceIndex, const EffectChain* effects) override;
+    Result CreateSourceVoice(SourceVoice** voice, const WaveFormat* format, uint32_t flags, float maxFrequencyRatio,
+                             VoiceCallback* callback, const SendList* sends, const EffectChain* effects) override;
+    Result CommitChanges(uint32_t operationSet) override;
+    void GetPerformanceData(PerformanceData* data) override;
+    uint32_t Release() override;
+    const char* LastErrorText() override;
+    uint32_t Render(uint32_t frames, float* out) override;
+    uint32_t RenderDue(float* out, uint32_t maxFrames) override;
+    uint32_t GetVoiceDebugStates(VoiceDebugState* states, uint32_t maxStates) override;
+    void InjectMixerStall(uint32_t milliseconds) override;
+
+    // Helpers for the voices; called with the lock held.
+    Result Refuse(Result result, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    Result Apply(const Operation& op);  // at once (set 0) or queued
+    void Execute(const Operation& op);
+    void RemoveVoice(SourceVoiceImpl* voice);
+    void FillDebugState(const SourceVoiceImpl& voice, VoiceDebugState* state) const;
+
+    // Mixer (Mixer.cpp): mixes frames (at most one quantum) into out, interleaved
+    // output channels, clipped; out may be null. Lock held by the caller.
+    void MixQuantum(uint32_t frames, float* out);
+    uint32_t QuantumFrames() const;
+
+    // Output.cpp: stop and free the real-time output (joins its thread). Lock NOT held.
+    void StopOutput();
+
+    std::mutex lock;
+    const EngineOptions options;
+    bool initialized = false;
+    MasteringVoiceImpl* master = nullptr;
+    std::vector<SourceVoiceImpl*> voices;
+    std::vector<Operation> pending;
+    char lastError[192] = {};
+    std::atomic<uint32_t> glitches{0};  // written by the mixer thread, read by any
+    std::atomic<uint32_t> stallMs{0};
+    uint64_t framesRendered = 0;
+    int64_t dueOrigin = 0;  // manual output: clock ticks at the mastering voice's creation
+    uint64_t dueFrames = 0;
+    std::vector<float> mixBuffer;    // one quantum, output channels
+    RealtimeOutput* output = nullptr;  // set and cleared by the creating/stopping thread only
+
+private:
+    ~EngineImpl() override;
+};
+
+// Output.cpp
+RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath);
+
+}  // namespace audio::detail

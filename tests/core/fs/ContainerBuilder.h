@@ -1,0 +1,60 @@
+#pragma once
+// An independent writer of container sets for the tests: ".dat" files of entries back to
+// back and ".idx" index files, written from the format description with its own hash
+// code. Compressed entries come from the real gzip program or from zlib's compress2.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testfs {
+
+enum class Coding { Stored, Gzip, Compress2 };
+
+struct Entry {
+    std::string path;  // as the index hashes it: lower-cased, without the leading '/'
+    std::vector<uint8_t> data;
+    Coding coding = Coding::Stored;
+};
+
+struct ContainerOptions {
+    uint8_t version = 0;
+    uint8_t platformTag = 0;  // 1 and 5 write the words big-endian
+    uint8_t compression = 1;  // container kind: 0 none, 1 zlib, 2 LZX
+    uint32_t seed = 0x1234567;
+    uint32_t multiplier = 0x5BD1E995;
+};
+
+// Reference MurmurHash2 (32-bit, r = 24), written independently of the engine's.
+uint32_t ReferenceMurmur2(const void* key, int length, uint32_t seed, uint32_t m);
+
+std::vector<uint8_t> GzipWithProgram(const std::vector<uint8_t>& data, const std::string& scratchDir);
+std::vector<uint8_t> Compress2(const std::vector<uint8_t>& data);
+
+// Writes datPath and its index (".dat" -> ".idx"); entries that hash alike keep the last.
+// Stored bytes come first when no scratch folder is needed (Stored, Compress2).
+bool WriteContainer(const std::string& datPath, const std::vector<Entry>& entries, const ContainerOptions& options,
+                    const std::string& scratchDir);
+
+// Index bytes alone (for the fuzz target's seeds).
+std::vector<uint8_t> BuildIndex(const std::vector<Entry>& entries, const std::vector<uint32_t>& offsets,
+                                const std::vector<uint32_t>& storedSizes, const ContainerOptions& options);
+
+// Deterministic test content: text-like runs mixed with noise, so it compresses somewhat.
+std::vector<uint8_t> MakeContent(size_t size, uint32_t seed);
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data);
+
+// A fresh folder under the system's temporary folder, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& Path() const { return path; }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+
+private:
+    std::string path;
+};
+
+}  // namespace testfs

@@ -1,0 +1,189 @@
+// Local and CRC-protected ("FWSF") streams, FileReader and FileWriter.
+// test-sources: ContainerBuilder.cpp
+// test-link: z
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "CaptureLogSink.h"
+#include "ContainerBuilder.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
+#include "core/fs/FsUtil.h"
+
+using namespace testfs;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+// Bit-at-a-time CRC-32 (0x04C11DB7, MSB first, init 0, no final XOR), independent of
+// the table-driven one.
+uint32_t BitwiseCrc(const std::vector<uint8_t>& data) {
+    uint32_t crc = 0;
+    for (uint8_t byte : data) {
+        crc ^= uint32_t(byte) << 24;
+        for (int i = 0; i < 8; ++i) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+std::vector<uint8_t> Fwsf(const std::vector<uint8_t>& body, uint32_t sizeWord, uint32_t crc) {
+    std::vector<uint8_t> out = {'F', 'W', 'S', 'F'};
+    for (uint32_t v : {sizeWord, crc})
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+TEST(FileCrc32, MatchesTheCheckValues) {
+    EXPECT_EQ(fs::FileCrc32("123456789", 9), 0x89A1897Fu);
+    EXPECT_EQ(fs::FileCrc32("abc", 3), 0x2C17398Cu);
+    EXPECT_EQ(fs::FileCrc32(nullptr, 0), 0u);
+    const std::vector<uint8_t> data = MakeContent(5000, 3);
+    EXPECT_EQ(fs::FileCrc32(data.data(), data.size()), BitwiseCrc(data));
+}
+
+struct StreamFixture : ::testing::Test {
+    TempDir dir;
+    CaptureLogSink sink;
+    void SetUp() override {
+        sink.Attach();
+        ASSERT_TRUE(gFileSystem.MountDirectory("user", dir.Path().c_str()));
+    }
+    void TearDown() override {
+        gFileSystem.UnmountAll();
+        sink.Detach();
+    }
+    std::vector<uint8_t> ReadAll(const char* name, uint32_t flags) {
+        FileReader r(name, nullptr, "user", flags);
+        if (!r.IsOpen()) return {0xDE, 0xAD};
+        std::vector<uint8_t> out(r.GetSize());
+        if (!out.empty()) {
+            EXPECT_TRUE(r.Read(out.data(), static_cast<uint32_t>(out.size())));
+        }
+        return out;
+    }
+};
+
+TEST_F(StreamFixture, CrcFilesFromAnIndependentWriterReadBackAndDamageIsCaught) {
+    const std::vector<uint8_t> body = MakeContent(10000, 1);
+    WriteWholeFile(dir / "good.bin", Fwsf(body, 10000, BitwiseCrc(body)));
+    EXPECT_EQ(ReadAll("good.bin", FILE_OPEN_WHOLE_FILE_CRC), body);
+
+    std::vector<uint8_t> damaged = Fwsf(body, 10000, BitwiseCrc(body));
+    damaged.back() ^= 1;
+    WriteWholeFile(dir / "bad.bin", damaged);
+    EXPECT_FALSE(FileReader("bad.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
+    EXPECT_TRUE(sink.Contains("Crc check failed for " + (dir / "bad.bin")));
+
+    sink.Clear();
+    WriteWholeFile(dir / "plain.bin", body);
+    EXPECT_FALSE(FileReader("plain.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
+    EXPECT_TRUE(sink.Messages().empty());  // no magic: fails silently
+
+    // A size word larger than the file is refused before anything is allocated.
+    WriteWholeFile(dir / "huge.bin", Fwsf(body, 0xFFFFFFF0u, BitwiseCrc(body)));
+    EXPECT_FALSE(FileReader("huge.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
+    EXPECT_TRUE(sink.Contains("exceeds the file"));
+    WriteWholeFile(dir / "cut.bin", {'F', 'W', 'S', 'F', 1, 0});
+    EXPECT_FALSE(FileReader("cut.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
+
+    // An empty body is an open, empty stream (the writer makes such files).
+    WriteWholeFile(dir / "empty.bin", Fwsf({}, 0, 0));
+    FileReader empty("empty.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC);
+    EXPECT_TRUE(empty.IsOpen());
+    EXPECT_EQ(empty.GetSize(), 0u);
+    EXPECT_EQ(empty.GetFileTime(), 0u);
+}
+
+TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsComplete) {
+    const std::vector<uint8_t> body = MakeContent(70000, 2);
+    {
+        FileWriter w("config", "bin", "user", FILE_OPEN_WHOLE_FILE_CRC);
+        ASSERT_TRUE(w.IsOpen());
+        for (size_t at = 0; at < body.size(); at += 1000)
+            ASSERT_TRUE(w.Write(body.data() + at, static_cast<uint32_t>(std::min<size_t>(1000, body.size() - at))));
+        // Until closed, the target does not exist: a crash now loses nothing old.
+        EXPECT_FALSE(stdfs::exists(dir / "config.bin"));
+        EXPECT_TRUE(w.Close());
+    }
+    EXPECT_EQ(ReadWholeFile(dir / "config.bin"), Fwsf(body, 70000, BitwiseCrc(body)));
+    EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), body);
+    {
+        FileWriter nothing("config", "bin", "user", FILE_OPEN_WHOLE_FILE_CRC);
+    }
+    EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), std::vector<uint8_t>{});
+    for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
+
+    // A writer into a missing folder reports failure.
+    FileWriter lost("no/such/folder/x", "bin", "user", 0);
+    EXPECT_FALSE(lost.IsOpen());
+    EXPECT_FALSE(lost.Write("a", 1));
+    EXPECT_FALSE(lost.Close());
+}
+
+TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
+    WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>{'a', 'b', '\r', '\n', 'c', 'd', '\n', '\n', 'x', '\r', 'y', '\n', '7', '\r'});
+    FileReader r("lines.txt", nullptr, "user", 0);
+    char line[16];
+    ASSERT_TRUE(r.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "ab");
+    ASSERT_TRUE(r.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "cd");
+    EXPECT_FALSE(r.ReadLine(line, sizeof line));  // the empty line
+    ASSERT_TRUE(r.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "x\ry");
+    ASSERT_TRUE(r.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "7\r");
+    EXPECT_FALSE(r.ReadLine(line, sizeof line));
+    EXPECT_FALSE(r.ReadLine(nullptr, 10));
+
+    WriteWholeFile(dir / "cfg.txt", std::vector<uint8_t>{'3', '\r', '\n', '0', '.', '7', '5'});
+    FileReader cfg("cfg.txt", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC * 0);
+    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "3");
+    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
+    EXPECT_STREQ(line, "0.75");
+
+    WriteWholeFile(dir / "long.txt", std::vector<uint8_t>(40, 'z'));
+    FileReader longLine("long.txt", nullptr, "user", 0);
+    EXPECT_FALSE(longLine.ReadLine(line, sizeof line));  // does not fit
+}
+
+TEST_F(StreamFixture, SkipsTimesAndHandles) {
+    const std::vector<uint8_t> body = MakeContent(1000, 4);
+    WriteWholeFile(dir / "local.bin", body);
+    WriteWholeFile(dir / "crc.bin", Fwsf(body, 1000, BitwiseCrc(body)));
+    for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
+        FileReader r(flags ? "crc.bin" : "local.bin", nullptr, "user", flags);
+        ASSERT_TRUE(r.IsOpen());
+        uint8_t b[10];
+        EXPECT_TRUE(r.Read(nullptr, 990));
+        EXPECT_FALSE(r.Read(nullptr, 11));  // past the end
+        ASSERT_TRUE(r.Read(b, 10));
+        EXPECT_EQ(0, std::memcmp(b, body.data() + 990, 10));
+        EXPECT_FALSE(r.Read(b, 1));
+    }
+    // Last-write time in 100 ns units since 1601, as the file system reports it.
+    FileReader local("local.bin", nullptr, "user", 0);
+    const auto sys = std::chrono::file_clock::to_sys(stdfs::last_write_time(dir / "local.bin"));
+    const uint64_t expected = 116444736000000000ull + std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch()).count() / 100;
+    EXPECT_EQ(local.GetFileTime(), expected);
+    EXPECT_EQ(FileReader("crc.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).GetFileTime(), 0u);
+    EXPECT_EQ(FileReader().GetFileTime(), 0u);
+    EXPECT_EQ(FileReader().GetSize(), 0u);
+
+    // Detaching hands the handle over; the stream forgets it.
+    std::FILE* handle = local.GetFileHandle(true);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(local.GetFileHandle(false), nullptr);
+    EXPECT_EQ(std::fgetc(handle), body[0]);
+    std::fclose(handle);
+    EXPECT_EQ(FileReader("crc.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).GetFileHandle(false), nullptr);
+}
+
+}  // namespace

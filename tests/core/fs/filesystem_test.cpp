@@ -1,0 +1,186 @@
+// The virtual file system over real temporary folders: path composition, the absolute
+// rule, mount names, case-insensitive folder mounts, iteration, creation and deletion.
+// test-sources: ContainerBuilder.cpp
+// test-link: z
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "CaptureLogSink.h"
+#include "ContainerBuilder.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
+#include "platform/os/File.h"
+
+using namespace testfs;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+std::string Compose(const char* name, const char* extension, const char* directory) {
+    char buffer[260];
+    if (!FileSystem::ComposePath(buffer, sizeof buffer, name, extension, directory)) return "<fail>";
+    return buffer;
+}
+
+TEST(ComposePath, StripsSeparatorsAndDotsAndRefusesOverlongPaths) {
+    EXPECT_EQ(Compose("a/b", "bin", "common/"), "common/a/b.bin");
+    EXPECT_EQ(Compose("./x", nullptr, nullptr), "/x");  // only dots are skipped without a folder
+    EXPECT_EQ(Compose("\\.\\x\\", "", "dir\\sub\\.\\"), "dir/sub/x");
+    EXPECT_EQ(Compose("x", "\\", "d"), "d/x");  // an extension of separators only is ignored
+    EXPECT_EQ(Compose("x", "..tga", "d"), "d/x...tga");
+    EXPECT_EQ(Compose(nullptr, nullptr, "a\\b/"), "a/b");
+    EXPECT_EQ(Compose("...", nullptr, "d"), "d");
+    const std::string long259(259, 'a');
+    EXPECT_EQ(Compose(long259.c_str(), nullptr, nullptr), long259);
+    EXPECT_EQ(Compose(long259.c_str(), "x", nullptr), "<fail>");
+    EXPECT_EQ(Compose(std::string(200, 'b').c_str(), nullptr, std::string(59, 'c').c_str()), "<fail>");
+    char tiny[4];
+    EXPECT_FALSE(FileSystem::ComposePath(tiny, sizeof tiny, "abcd", nullptr, nullptr));
+    EXPECT_EQ(tiny[0], 0);
+}
+
+struct FileSystemFixture : ::testing::Test {
+    TempDir dir;
+    CaptureLogSink sink;
+    void SetUp() override {
+        sink.Attach();
+        setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    }
+    void TearDown() override {
+        gFileSystem.UnmountAll();
+        sink.Detach();
+    }
+    void Touch(const std::string& relative, const std::string& text = "x") {
+        stdfs::create_directories(stdfs::path(dir / relative).parent_path());
+        WriteWholeFile(dir / relative, std::vector<uint8_t>(text.begin(), text.end()));
+    }
+};
+
+TEST_F(FileSystemFixture, AbsolutePathsAreOnlyThePlatformFoldersAndDoubleSlashOrDrivePaths) {
+    EXPECT_TRUE(FileSystem::IsAbsolutePath((dir / "x").c_str()));  // under the user data folder
+    EXPECT_TRUE(FileSystem::IsAbsolutePath("//server/x"));
+    EXPECT_TRUE(FileSystem::IsAbsolutePath("C:/x"));
+    EXPECT_FALSE(FileSystem::IsAbsolutePath("/x"));
+    EXPECT_FALSE(FileSystem::IsAbsolutePath("/etc/passwd"));
+    EXPECT_FALSE(FileSystem::IsAbsolutePath("common/x"));
+    EXPECT_FALSE(FileSystem::IsAbsolutePath((dir.Path() + "x").c_str()));  // a sibling sharing the prefix
+
+    Touch("abs.txt", "abs");
+    FileReader reader((dir / "abs.txt").c_str(), nullptr, nullptr, 0);
+    EXPECT_TRUE(reader.IsOpen());
+    // A composed "/x" is a mount path with an empty mount name, never the machine's root.
+    EXPECT_FALSE(gFileSystem.FileExists("./etc/passwd", nullptr, nullptr));
+}
+
+TEST_F(FileSystemFixture, MountNamesCompareWithoutCaseAndUnknownMountsGiveNullSilently) {
+    Touch("data/file.txt");
+    ASSERT_TRUE(gFileSystem.MountDirectory("Common", (dir / "data").c_str()));
+    EXPECT_TRUE(sink.Contains("Mounting directory"));
+    EXPECT_FALSE(gFileSystem.MountDirectory("COMMON", dir.Path().c_str()));
+    EXPECT_TRUE(sink.Contains("Mount point COMMON already mounted"));
+    EXPECT_FALSE(gFileSystem.MountDirectory("other", (dir / "missing").c_str()));
+    EXPECT_TRUE(sink.Contains("Unable to mount directory"));
+    EXPECT_FALSE(gFileSystem.MountDirectory("", dir.Path().c_str()));
+
+    ASSERT_TRUE(gFileSystem.MountDirectory("b", dir.Path().c_str()));
+    ASSERT_TRUE(gFileSystem.MountDirectory("a", dir.Path().c_str()));
+    EXPECT_TRUE(gFileSystem.FileExists("file", "txt", "cOmMoN"));
+    EXPECT_TRUE(gFileSystem.FileExists("B/data/file.txt", nullptr, nullptr));
+    sink.Clear();
+    EXPECT_EQ(gFileSystem.OpenInputStream("nowhere/file.txt", nullptr, nullptr, 0), nullptr);
+    EXPECT_TRUE(sink.Messages().empty());
+}
+
+TEST_F(FileSystemFixture, FolderMountsResolveEveryComponentWithoutCase) {
+    Touch("root/Common/Fonts/Arial.BinFont", "font");
+    Touch("root/Templates/TemplateInfo.Bin", "info");
+    ASSERT_TRUE(gFileSystem.MountDirectory("common", (dir / "root").c_str()));
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass goes through the cache
+        FileReader a("common/COMMON\\fonts/arial.binfont", nullptr, nullptr, 0);
+        ASSERT_TRUE(a.IsOpen());
+        EXPECT_EQ(a.GetSize(), 4u);
+        EXPECT_TRUE(gFileSystem.FileExists("templates/templateinfo", "bin", "common"));
+    }
+    // The cache notices a folder that was renamed behind its back.
+    stdfs::rename(dir / "root/Common", dir / "root/COMMONX");
+    EXPECT_FALSE(gFileSystem.FileExists("common/common/fonts/arial.binfont", nullptr, nullptr));
+    EXPECT_TRUE(gFileSystem.FileExists("common/commonx/fonts/arial.binfont", nullptr, nullptr));
+
+    // New files go to the existing folder of another case, and overwrite an existing
+    // file of another case instead of adding a sibling.
+    FileWriter w("common/TEMPLATES/templateinfo.bin", nullptr, nullptr, 0);
+    ASSERT_TRUE(w.Write("new!", 4));
+    ASSERT_TRUE(w.Close());
+    EXPECT_EQ(ReadWholeFile(dir / "root/Templates/TemplateInfo.Bin"), std::vector<uint8_t>({'n', 'e', 'w', '!'}));
+    char physical[512];
+    ASSERT_TRUE(gFileSystem.GetPhysicalPath("templates/New.txt", nullptr, "common", physical, sizeof physical));
+    EXPECT_EQ(std::string(physical), dir / "root/Templates/New.txt");
+    char small[8];
+    EXPECT_FALSE(gFileSystem.GetPhysicalPath("templates/New.txt", nullptr, "common", small, sizeof small));
+}
+
+TEST_F(FileSystemFixture, DirectoriesNeverOpenAsFiles) {
+    stdfs::create_directories(dir / "m/sub.bin");
+    ASSERT_TRUE(gFileSystem.MountDirectory("m", (dir / "m").c_str()));
+    EXPECT_FALSE(gFileSystem.FileExists("m/sub.bin", nullptr, nullptr));
+    EXPECT_EQ(gFileSystem.OpenInputStream("m/sub.bin", nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(gFileSystem.OpenInputStream("m/sub.bin", nullptr, nullptr, FILE_OPEN_WHOLE_FILE_CRC), nullptr);
+    EXPECT_EQ(gFileSystem.OpenInputStream((dir / "m/sub.bin").c_str(), nullptr, nullptr, 0), nullptr);
+    EXPECT_FALSE(gFileSystem.FileExists((dir / "m").c_str(), nullptr, nullptr));
+    EXPECT_EQ(gFileSystem.OpenOutputStream("m/sub.bin", nullptr, nullptr, 0), nullptr);
+}
+
+TEST_F(FileSystemFixture, IteratorsListMatchingEntries) {
+    Touch("t/a.template");
+    Touch("t/B.TEMPLATE");
+    Touch("t/c.txt");
+    Touch("t/noext");
+    stdfs::create_directories(dir / "t/folder");
+    ASSERT_TRUE(gFileSystem.MountDirectory("templates", (dir / "t").c_str()));
+    auto list = [](const char* path, const char* pattern) {
+        std::set<std::string> names;
+        FileSystemDirectoryIterator it(path, pattern);
+        char name[256];
+        while (it.GetName()) {
+            const bool isDir = it.IsDirectory();
+            EXPECT_TRUE(it.Step(name, sizeof name));
+            names.insert(std::string(name) + (isDir ? "/" : ""));
+        }
+        return names;
+    };
+    EXPECT_EQ(list("TEMPLATES", "*.template"), (std::set<std::string>{"a.template", "B.TEMPLATE"}));
+    EXPECT_EQ(list("templates", "*"), (std::set<std::string>{"./", "../", "a.template", "B.TEMPLATE", "c.txt", "noext", "folder/"}));
+    EXPECT_EQ(list("templates", "*.*").count("noext"), 1u);
+    EXPECT_EQ(list((dir / "t").c_str(), "?.txt"), (std::set<std::string>{"c.txt"}));
+    EXPECT_TRUE(list(nullptr, "*").empty());
+    EXPECT_TRUE(list("unknown", "*").empty());
+}
+
+TEST_F(FileSystemFixture, CreateAndDeleteDirectories) {
+    ASSERT_TRUE(gFileSystem.MountDirectory("user", dir.Path().c_str()));
+    EXPECT_TRUE(gFileSystem.CreateDirectory("a/b/c", "user"));
+    EXPECT_TRUE(os::IsDirectory((dir / "a/b/c").c_str()));
+    EXPECT_FALSE(gFileSystem.CreateDirectory("a/b/c", "user"));  // nothing new
+    EXPECT_TRUE(gFileSystem.CreateDirectory("A/B/d", "user"));   // existing parts found without case
+    EXPECT_TRUE(os::IsDirectory((dir / "a/b/d").c_str()));
+    Touch("file");
+    EXPECT_FALSE(gFileSystem.CreateDirectory("file/x", "user"));
+
+    Touch("a/b/c/ro.txt");
+    Touch("a/top.txt");
+    os::SetReadOnly((dir / "a/b/c/ro.txt").c_str(), true);
+    EXPECT_TRUE(os::IsReadOnly((dir / "a/b/c/ro.txt").c_str()));
+    EXPECT_FALSE(gFileSystem.Delete("a", nullptr, "user", false));
+    EXPECT_TRUE(stdfs::exists(dir / "a/top.txt"));
+    EXPECT_TRUE(gFileSystem.Delete("a", nullptr, "user", true));
+    EXPECT_FALSE(stdfs::exists(dir / "a"));
+    EXPECT_FALSE(gFileSystem.Delete("a", nullptr, "user", true));
+    EXPECT_TRUE(gFileSystem.Delete("file", nullptr, "user", false));
+    EXPECT_FALSE(stdfs::exists(dir / "file"));
+}
+
+}  // namespace
