@@ -434,7 +434,7 @@ bool OnlineFriends::RequestUserInformation(OnlineId user, bool) {
     {
         std::lock_guard<std::mutex> lock(core->state);
         auto it = core->users.find(user);
-        if (it != core->users.end()) {
+        if (it != core->users.end() && it->second.known) {
             ClientCore::UserCache& u = it->second;
             if (core->config.personaDelay && !u.infoRequested) {
                 // First question under the knob: "loading", announced next pump.

@@ -89,6 +89,7 @@ bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error) {
         const OnlineId id = r.U64();
         UserCache& u = users[id];
         u.persona = r.Text(kMaxName);
+        u.known = true;
         u.isFriend = true;
     }
     if (!ok || r.Failed()) {
@@ -183,6 +184,7 @@ void ClientCore::ApplyLobbySnapshot(Reader& r, LobbyCache* out) {
         if (r.Failed()) break;
         UserCache& u = users[m.id];
         u.persona = persona;
+        u.known = true;
         out->members.push_back(std::move(m));
     }
 }
@@ -270,7 +272,7 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
     }
     case kLobbyListResult: {
         const CallHandle call = r.U64();
-        const uint32_t n = r.Count(10000, 41);
+        const uint32_t n = r.Count(10000, 33);
         std::vector<LobbyCache> found(n);
         std::map<OnlineId, UserCache> before = users;
         for (LobbyCache& l : found)
@@ -301,6 +303,7 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
         if (r.Failed() || !r.AtEnd()) break;
         UserCache& u = users[id];
         u.persona = persona;
+        u.known = true;
         u.isFriend = isFriend;
         u.knownAtPump = 0;
         if (announce) {
@@ -326,7 +329,7 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
         const CallHandle call = r.U64();
         const LeaderboardHandle board = r.U64();
         const int32_t total = r.I32();
-        const uint32_t n = r.Count(5000, 28);
+        const uint32_t n = r.Count(5000, 24);
         Downloaded d;
         std::vector<std::pair<OnlineId, std::string>> names;
         for (uint32_t i = 0; i < n && !r.Failed(); ++i) {
@@ -342,7 +345,10 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
             d.details.push_back(std::move(details));
         }
         if (r.Failed() || !r.AtEnd()) break;
-        for (auto& [id, name] : names) users[id].persona = name;
+        for (auto& [id, name] : names) {
+            users[id].persona = name;
+            users[id].known = true;
+        }
         const LeaderboardEntriesHandle h = nextEntries++;
         downloads[h] = std::move(d);
         while (downloads.size() > kMaxDownloads) downloads.erase(downloads.begin());

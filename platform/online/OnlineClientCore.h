@@ -77,6 +77,7 @@ public:
     };
     struct UserCache {
         std::string persona;
+        bool known = false;  // the persona came from the broker
         bool isFriend = false;
         uint64_t knownAtPump = 0;     // RequestUserInformation answers false from this pump on
         uint64_t avatarAtPump = 0;    // avatar handle valid from this pump on
