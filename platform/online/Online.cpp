@@ -31,8 +31,6 @@ bool ValidText(const char* s, size_t max) { return s && std::strlen(s) <= max; }
 
 OnlineContext::OnlineContext(std::unique_ptr<ClientCore> c) : core(std::move(c)) {
     ClientCore* p = core.get();
-    matchmaking.core = networking.core = user.core = friends.core = utils.core = apps.core = client.core =
-        userStats.core = remoteStorage.core = nullptr;
     matchmaking.core = p;
     networking.core = p;
     user.core = p;
@@ -278,13 +276,7 @@ bool OnlineNetworking::SendP2PPacket(OnlineId remote, const void* data, uint32_t
         return false;
     {
         std::lock_guard<std::mutex> lock(core->state);
-        core->accepted.insert(remote);  // sending opens our side, so replies are accepted
-        auto h = core->held.find(remote);
-        if (h != core->held.end()) {
-            core->heldCount -= h->second.size();
-            for (auto& p : h->second) core->ready.push_back(std::move(p));
-            core->held.erase(h);
-        }
+        core->OpenSession(remote);  // sending opens our side, so replies are accepted
     }
     Writer w(kP2PSend);
     w.U64(remote).U8(reliable ? 1 : 0).I32(channel).Bytes(data, size);
@@ -331,14 +323,7 @@ bool OnlineNetworking::ReadP2PPacket(void* buffer, uint32_t capacity, uint32_t* 
 
 bool OnlineNetworking::AcceptP2PSessionWithUser(OnlineId remote) {
     std::lock_guard<std::mutex> lock(core->state);
-    core->accepted.insert(remote);
-    core->requested.erase(remote);
-    auto h = core->held.find(remote);
-    if (h != core->held.end()) {
-        core->heldCount -= h->second.size();
-        for (auto& p : h->second) core->ready.push_back(std::move(p));
-        core->held.erase(h);
-    }
+    core->OpenSession(remote);
     return true;
 }
 

@@ -71,11 +71,15 @@ std::string BrokerCore::Impl::PersonaOf(uint32_t account) {
 
 void BrokerCore::Impl::Broadcast(const Lobby& lobby, const void* record, int callbackId, size_t size, OnlineId skip) {
     for (const Member& m : lobby.members) {
-        Writer snap(kLobbyState);
-        WriteSnapshot(snap, lobby);
-        Send(m.session, snap);
+        SendSnapshot(m.session, lobby);
         if (m.id != skip && callbackId) SendEvent(m.session, callbackId, 0, record, size);
     }
+}
+
+void BrokerCore::Impl::SendSnapshot(uint32_t session, const Lobby& lobby) {
+    Writer snap(kLobbyState);
+    WriteSnapshot(snap, lobby);
+    Send(session, snap);
 }
 
 void BrokerCore::Impl::DataChanged(const Lobby& lobby, OnlineId member) {
@@ -259,9 +263,7 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
         s.lobbies.insert(id);
         created.result = kResultOK;
         created.lobby = id;
-        Writer snap(kLobbyState);
-        WriteSnapshot(snap, lobbies[id]);
-        Send(s.id, snap);
+        SendSnapshot(s.id, lobbies[id]);
         SendEvent(s.id, LobbyCreated::kCallbackId, call, &created, sizeof created);
         LobbyEnter enter{};
         enter.lobby = id;
@@ -285,18 +287,14 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
         else enter.response = kEnterSuccess;
         if (enter.response != kEnterSuccess || member) {
             if (member) {
-                Writer snap(kLobbyState);
-                WriteSnapshot(snap, *lobby);
-                Send(s.id, snap);
+                SendSnapshot(s.id, *lobby);
             }
             SendEvent(s.id, LobbyEnter::kCallbackId, call, &enter, sizeof enter);
             return true;
         }
         lobby->members.push_back(Member{s.user, s.id, {}});
         s.lobbies.insert(id);
-        Writer snap(kLobbyState);
-        WriteSnapshot(snap, *lobby);
-        Send(s.id, snap);
+        SendSnapshot(s.id, *lobby);
         SendEvent(s.id, LobbyEnter::kCallbackId, call, &enter, sizeof enter);
         LobbyChatUpdate u{};
         u.lobby = id;

@@ -62,6 +62,7 @@ struct BrokerCore::Impl {
     std::string PersonaOf(uint32_t account);
     Lobby* FindLobby(OnlineId id);
     void WriteSnapshot(wire::Writer& w, const Lobby& lobby);
+    void SendSnapshot(uint32_t session, const Lobby& lobby);
     void Broadcast(const Lobby& lobby, const void* record, int callbackId, size_t size, OnlineId skip);
     void DataChanged(const Lobby& lobby, OnlineId member);
     void RemoveMember(OnlineId lobby, OnlineId user, uint32_t flags);

@@ -189,6 +189,16 @@ void ClientCore::ApplyLobbySnapshot(Reader& r, LobbyCache* out) {
     }
 }
 
+void ClientCore::OpenSession(OnlineId remote) {
+    accepted.insert(remote);
+    requested.erase(remote);
+    auto h = held.find(remote);
+    if (h == held.end()) return;
+    heldCount -= h->second.size();
+    for (auto& p : h->second) ready.push_back(std::move(p));
+    held.erase(h);
+}
+
 void ClientCore::OnPacket(Reader& r) {
     Packet p;
     p.from = r.U64();

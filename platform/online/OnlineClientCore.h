@@ -49,6 +49,8 @@ public:
     void Queue(int callbackId, CallHandle call, const void* record, size_t size, bool ioFailure = false);
     void Warn(int severity, const char* fmt, ...);
     const char* KeepText(const std::string& text);  // thread-local ring of 8 answers
+    // Accepts packets from remote from now on, releasing those held for it (caller holds `state`).
+    void OpenSession(OnlineId remote);
 
     void RunCallbacks();
     void RegisterCallback(CallbackBase* target, int callbackId);

@@ -3,6 +3,8 @@
 #include "platform/online/Online.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -73,6 +75,16 @@ inline bool PumpUntil(std::initializer_list<online::OnlineContext*> contexts, co
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
+
+// A fresh folder under /tmp, removed with everything in it.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        char pattern[] = "/tmp/onlinetestXXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
 
 inline online::ClientConfig Config(uint32_t account, const char* persona) {
     online::ClientConfig c;

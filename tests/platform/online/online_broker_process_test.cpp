@@ -26,15 +26,6 @@ using namespace onlinetest;
 
 namespace {
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/onlinebrkXXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
 // The broker program in a child process; stopped (or killed) by the test.
 class BrokerProcess {
 public:

@@ -26,15 +26,6 @@ StatsSchema GameSchema() {
     return s;
 }
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/onlinetestXXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
