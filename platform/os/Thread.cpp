@@ -40,9 +40,10 @@ void FullFence() { std::atomic_thread_fence(std::memory_order_seq_cst); }
 
 void SetCurrentThreadName(const char* name) {
     if (!name) return;
-    char shortName[16];
-    std::strncpy(shortName, name, sizeof shortName - 1);
-    shortName[sizeof shortName - 1] = 0;
+    char shortName[16];  // the platform's limit: 15 characters and the NUL
+    const size_t n = strnlen(name, sizeof shortName - 1);
+    std::memcpy(shortName, name, n);
+    shortName[n] = 0;
     pthread_setname_np(pthread_self(), shortName);
 }
 
@@ -88,8 +89,9 @@ bool Thread::Start(Entry entry, void* argument, const char* name) {
     s->argument = argument;
     s->name[0] = 0;
     if (name) {
-        std::strncpy(s->name, name, sizeof s->name - 1);
-        s->name[sizeof s->name - 1] = 0;
+        const size_t n = strnlen(name, sizeof s->name - 1);
+        std::memcpy(s->name, name, n);
+        s->name[n] = 0;
     }
     pthread_t t;
     if (pthread_create(&t, nullptr, &Launch::Run, s) != 0) {
