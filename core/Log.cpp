@@ -179,6 +179,7 @@ class FileLogSink : public LogSink {
 public:
     FileLogSink(FILE* f, bool own) : LogSink("LogSink"), file(f), ownsFile(own) {}
     ~FileLogSink() override {
+        Stop();  // the worker must be gone before the file and this class are
         if (ownsFile) std::fclose(file);
     }
 

@@ -113,6 +113,10 @@ TEST(Log, ModeTwoFromManyThreadsStaysConsistent) {
 TEST(Log, ErrorReturnsOnlyAfterTheSinkHandledTheRecord) {
     class SlowSink : public CaptureLogSink {
     public:
+        ~SlowSink() override {  // the worker must stop before this class goes away
+            Detach();
+            Stop();
+        }
         std::atomic<int> handled{0};
 
     protected:
