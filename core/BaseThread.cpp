@@ -84,7 +84,7 @@ bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
 void CommandRingBuffer::Write(const void* source, uint32_t n) {
     assert(n <= reserved && "payload larger than its reservation");
     if (n > reserved) n = reserved;
-    std::memcpy(writeCursor, source, n);
+    if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
     Skip(n);
 }
 
@@ -133,7 +133,7 @@ bool CommandRingBuffer::BeginRead() {
 
 bool CommandRingBuffer::Read(void* destination, uint32_t n) {
     if (n > readLeft) return false;
-    std::memcpy(destination, readCursor, n);
+    if (n) std::memcpy(destination, readCursor, n);
     readCursor += n;
     readLeft -= n;
     return true;
