@@ -243,7 +243,6 @@ void BaseThread::Stop() {
 
 bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
     if (!ring.CanEverFit(payloadBytes)) {
-        assert(!"command payload can never fit the ring");
         gLog.Error(2, "BaseThread::BeginCommand - %u bytes can never fit the %u-byte ring of \"%s\"", payloadBytes,
                    ring.Capacity(), name ? name : "");
         return false;

@@ -92,7 +92,6 @@ void SmallObjectPools::Free(void* block) {
             // A pointer inside a block or a second free would push past the class's
             // stack into the next class's list.
             if ((p - c.first) % c.blockSize != 0 || c.freeCount >= c.capacity) {
-                assert(!"SmallObjectPools::Free of a pointer that is not an allocated block");
                 gLog.Error(2, "SmallObjectPools::Free - %p is not an allocated %u-byte block", block, c.blockSize);
                 return;
             }

@@ -4,6 +4,7 @@
 // The timer base is written once on the main thread during start-up, before any
 // worker exists, and read freely afterwards. Conversions are pure functions of the
 // tick count and the base.
+#include <compare>
 #include <cstdint>
 
 struct TimerBase {
