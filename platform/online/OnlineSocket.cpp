@@ -204,11 +204,20 @@ int RunBrokerServer(const BrokerServerOptions& options) {
         std::fprintf(stderr, "online_broker: no usable socket folder\n");
         return 2;
     }
-    ::unlink(path.c_str());
+    // Bound and listening under a temporary name first, then renamed into place, so a
+    // client that sees the socket file can always connect to it.
+    const std::string pendingPath = path + ".new";
+    sockaddr_un pendingAddr;
+    if (!MakeAddress(pendingPath, &pendingAddr)) {
+        std::fprintf(stderr, "online_broker: no usable socket folder\n");
+        return 2;
+    }
+    ::unlink(pendingPath.c_str());
     const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener, 64) != 0) {
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&pendingAddr), sizeof pendingAddr) != 0 ||
+        ::listen(listener, 64) != 0 || ::rename(pendingPath.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "online_broker: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
+        ::unlink(pendingPath.c_str());
         return 2;
     }
     std::signal(SIGTERM, OnStopSignal);
