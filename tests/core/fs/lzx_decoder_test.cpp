@@ -1,0 +1,292 @@
+// test-sanitize: address
+// test-sources: support/LzxTestEncoder.cpp
+// test-link: mspack
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/fs/support/LzxTestEncoder.h"
+#include "core/fs/LzxDecoder.h"
+
+namespace {
+
+struct Context {
+    LzxDecoder* d = nullptr;
+    explicit Context(uint32_t windowBits = 16) {
+        const LzxCodecParams params{0, 1u << windowBits, 1u << windowBits};
+        EXPECT_EQ(LzxDecoder::Create(kLzxCodec, &params, &d), kLzxOk);
+    }
+    ~Context() { LzxDecoder::Destroy(d); }
+};
+
+// Decodes frame by frame; stops at the first failure and returns its code.
+LzxResult DecodeFrames(const LzxTestFrames& f, std::vector<uint8_t>& out, uint32_t windowBits = 16) {
+    Context c(windowBits);
+    out.clear();
+    for (size_t i = 0; i < f.compressed.size(); ++i) {
+        std::vector<uint8_t> frame(f.expanded[i]);
+        uint32_t size = f.expanded[i];
+        const LzxResult r = LzxDecoder::Decompress(c.d, frame.data(), &size, f.compressed[i].data(),
+                                                   static_cast<uint32_t>(f.compressed[i].size()));
+        if (r != kLzxOk) {
+            EXPECT_EQ(size, 0u);
+            return r;
+        }
+        EXPECT_EQ(size, f.expanded[i]);
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    return kLzxOk;
+}
+
+// Sets n bits at bit position pos of an LZX bit stream (16-bit little-endian words,
+// most significant bit first).
+void SetBits(std::vector<uint8_t>& s, uint32_t pos, uint32_t n, uint32_t value) {
+    for (uint32_t i = 0; i < n; ++i, ++pos) {
+        const uint32_t word = pos / 16, k = pos % 16;
+        uint8_t& byte = s[2 * word + (k < 8 ? 1 : 0)];
+        const uint8_t mask = static_cast<uint8_t>(1u << (k < 8 ? 7 - k : 15 - k));
+        if ((value >> (n - 1 - i)) & 1) byte |= mask;
+        else byte &= static_cast<uint8_t>(~mask);
+    }
+}
+
+struct Case {
+    const char* name;
+    uint32_t size;
+    LzxTestOptions options;
+};
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    LzxTestOptions o;
+    cases.push_back({"verbatim", 150000, o});
+    o.blocks = {{2, 1u << 20}};
+    cases.push_back({"aligned", 150000, o});
+    o.blocks = {{3, 1u << 20}};
+    cases.push_back({"uncompressed", 70001, o});
+    o.blocks = {{1, 40001}, {3, 9999}, {2, 30000}, {3, 12345}, {3, 1}, {1, 7}};
+    cases.push_back({"mixed odd blocks", 200000, o});
+    o.e8Size = 12000000;
+    cases.push_back({"mixed with E8", 200000, o});
+    o.blocks = {{2, 65536}};
+    cases.push_back({"aligned with E8", 131072 + 11, o});
+    o.e8Size = 0;
+    o.useMatches = false;
+    o.blocks = {{1, 1u << 20}};
+    cases.push_back({"literals only", 40000, o});
+    o.useMatches = true;
+    o.blocks = {{3, 32768}, {1, 32768}};
+    cases.push_back({"blocks on frame edges", 131072, o});
+    o.blocks = {{1, 1001}, {3, 31767}, {2, 40000}};
+    cases.push_back({"odd uncompressed block ending a frame", 70000, o});
+    o.blocks = {{1, 1u << 20}};
+    cases.push_back({"one short frame", 5, o});
+    o.e8Size = 1000;
+    cases.push_back({"E8 small translation size", 100000, o});
+    return cases;
+}
+
+}  // namespace
+
+// Our decoder and libmspack (fed the same frames as cabinet data blocks) both give the
+// source bytes back, for every block kind, E8 translation on and off, short last
+// frames and matches reaching back into earlier frames.
+TEST(LzxDecoder, MatchesSourceAndLibmspack) {
+    LzxTestStats used;
+    for (const Case& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> data = LzxTestData(c.size, c.size);
+        const LzxTestFrames frames = LzxTestEncode(data, c.options);
+        const LzxTestStats& s = frames.stats;
+        used.literals += s.literals;
+        used.crossFrame += s.crossFrame;
+        used.lengthSymbols += s.lengthSymbols;
+        used.alignedOffsets += s.alignedOffsets;
+        for (int i = 0; i < 3; ++i) {
+            used.repeated[i] += s.repeated[i];
+            used.preTreeRuns[i] += s.preTreeRuns[i];
+        }
+        std::vector<uint8_t> ours, theirs;
+        ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
+        EXPECT_TRUE(ours == data);
+        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
+        EXPECT_TRUE(theirs == ours);
+    }
+    // The cases above really exercise every coding feature.
+    EXPECT_GT(used.literals, 0u);
+    EXPECT_GT(used.crossFrame, 0u);
+    EXPECT_GT(used.lengthSymbols, 0u);
+    EXPECT_GT(used.alignedOffsets, 0u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GT(used.repeated[i], 0u) << i;
+        EXPECT_GT(used.preTreeRuns[i], 0u) << i;
+    }
+}
+
+// An uncompressed block header that ends exactly on a word edge is followed by a whole
+// padding word; found by trying block sizes until the encoder hits that case.
+TEST(LzxDecoder, UncompressedHeaderOnWordEdge) {
+    int found = 0;
+    for (uint32_t n = 100; n < 400 && found < 3; ++n) {
+        LzxTestOptions o;
+        o.blocks = {{1, n}, {3, 501}};
+        const std::vector<uint8_t> data = LzxTestData(3000, n);
+        const LzxTestFrames frames = LzxTestEncode(data, o);
+        if (!frames.stats.padWords) continue;
+        ++found;
+        std::vector<uint8_t> ours, theirs;
+        ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
+        EXPECT_TRUE(ours == data);
+        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
+        EXPECT_TRUE(theirs == ours);
+    }
+    EXPECT_EQ(found, 3);
+}
+
+// The pad byte of an odd uncompressed block that ends a frame may sit at the end of
+// that frame or open the next one; a continuous reader (libmspack) cannot tell them apart.
+TEST(LzxDecoder, PadByteOfOddBlockMayOpenTheNextFrame) {
+    LzxTestOptions o;
+    o.blocks = {{1, 1001}, {3, 31767}, {1, 40000}};
+    const std::vector<uint8_t> data = LzxTestData(70000, 70000);
+    LzxTestFrames frames = LzxTestEncode(data, o);
+    frames.compressed[0].pop_back();
+    frames.compressed[1].insert(frames.compressed[1].begin(), 0);
+    std::vector<uint8_t> ours, theirs;
+    ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
+    EXPECT_TRUE(ours == data);
+    ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
+    EXPECT_TRUE(theirs == ours);
+}
+
+TEST(LzxDecoder, EveryWindowSize) {
+    const std::vector<uint8_t> data = LzxTestData(300000, 7);
+    for (uint32_t bits = 15; bits <= 21; ++bits) {
+        SCOPED_TRACE(bits);
+        LzxTestOptions o;
+        o.windowBits = bits;
+        o.blocks = {{2, 100000}, {1, 100000}};
+        o.chainDepth = 64;
+        const LzxTestFrames frames = LzxTestEncode(data, o);
+        std::vector<uint8_t> ours, theirs;
+        ASSERT_EQ(DecodeFrames(frames, ours, bits), kLzxOk);
+        EXPECT_TRUE(ours == data);
+        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, bits), theirs));
+        EXPECT_TRUE(theirs == ours);
+    }
+}
+
+// E8 translation really changes the compressed stream and is undone only within the
+// translated part of each frame (not the last 10 bytes, not frames of 10 bytes or less).
+TEST(LzxDecoder, E8TranslationIsUndone) {
+    std::vector<uint8_t> data(32768 + 20, 0x90);
+    const uint32_t at[] = {0, 100, 32768 - 11, 32768 - 10, 32768 + 3};
+    for (uint32_t p : at) {
+        data[p] = 0xE8;
+        data[p + 1] = 0x10;
+    }
+    LzxTestOptions on;
+    on.e8Size = 1 << 20;
+    on.blocks = {{3, 1u << 20}};
+    LzxTestOptions off = on;
+    off.e8Size = 0;
+    const LzxTestFrames a = LzxTestEncode(data, on), b = LzxTestEncode(data, off);
+    EXPECT_NE(a.compressed[0], b.compressed[0]);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DecodeFrames(a, out), kLzxOk);
+    EXPECT_TRUE(out == data);
+    ASSERT_EQ(DecodeFrames(b, out), kLzxOk);
+    EXPECT_TRUE(out == data);
+}
+
+TEST(LzxDecoder, ContextLifecycleAndArguments) {
+    const LzxCodecParams good{0, 0x10000, 0x10000};
+    LzxDecoder* d = reinterpret_cast<LzxDecoder*>(1);
+    EXPECT_EQ(LzxDecoder::Create(2, &good, &d), kLzxFailure);
+    EXPECT_EQ(d, nullptr);
+    EXPECT_EQ(LzxDecoder::Create(kLzxCodec, nullptr, &d), kLzxFailure);
+    for (uint32_t w : {0u, 0x4000u, 0x18000u, 0x400000u}) {
+        const LzxCodecParams bad{0, w, 0x10000};
+        EXPECT_EQ(LzxDecoder::Create(kLzxCodec, &bad, &d), kLzxFailure) << w;
+    }
+    ASSERT_EQ(LzxDecoder::Create(kLzxCodec, &good, &d), kLzxOk);
+    EXPECT_EQ(d->signature, 0x76C3F251u);
+    EXPECT_EQ(d->version, 1u);
+    EXPECT_EQ(d->flags & 0x40000000u, 0x40000000u);
+
+    const LzxTestFrames f = LzxTestEncode(LzxTestData(40000, 3), LzxTestOptions{});
+    uint8_t out[32768];
+    uint32_t size = 0;
+    EXPECT_EQ(LzxDecoder::Decompress(d, out, &size, f.compressed[0].data(), 100), kLzxFailure);
+    size = 32769;
+    EXPECT_EQ(LzxDecoder::Decompress(d, out, &size, f.compressed[0].data(), 100), kLzxFailure);
+    EXPECT_EQ(size, 0u);
+    for (size_t i = 0; i < 2; ++i) {
+        size = f.expanded[i];
+        EXPECT_EQ(LzxDecoder::Decompress(d, out, &size, f.compressed[i].data(), uint32_t(f.compressed[i].size())),
+                  kLzxOk);
+    }
+    size = 100;  // a frame after the short last frame
+    EXPECT_EQ(LzxDecoder::Decompress(d, out, &size, f.compressed[1].data(), 100), kLzxFailure);
+    LzxDecoder::Destroy(d);
+    LzxDecoder::Destroy(nullptr);
+}
+
+// Corrupt input fails with the corrupt-data code, and the context keeps failing.
+TEST(LzxDecoder, CorruptInputFailsCleanly) {
+    const std::vector<uint8_t> data = LzxTestData(70000, 11);
+    const LzxTestFrames good = LzxTestEncode(data, LzxTestOptions{});
+    std::vector<uint8_t> out;
+
+    {  // truncated frames: every cut of the first frame but tiny tails fails
+        for (size_t cut : {size_t(0), size_t(1), size_t(17), good.compressed[0].size() / 2, good.compressed[0].size() - 4}) {
+            LzxTestFrames f = good;
+            f.compressed[0].resize(cut);
+            EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << cut;
+        }
+    }
+    {  // an over-subscribed pre-tree: all twenty lengths 1 (after the E8 bit and block header)
+        LzxTestFrames f = good;
+        for (uint32_t i = 0; i < 20; ++i) SetBits(f.compressed[0], 28 + 4 * i, 4, 1);
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+    }
+    {  // block types 0 and 4..7
+        for (uint32_t type : {0u, 4u, 7u}) {
+            LzxTestFrames f = good;
+            SetBits(f.compressed[0], 1, 3, type);
+            EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << type;
+        }
+    }
+    {  // a repeated offset (set by an uncompressed block) reaching before the stream start
+        std::vector<uint8_t> runs(3000, 'a');
+        runs[1] = 'b';
+        LzxTestOptions o;
+        o.blocks = {{3, 2}, {1, 1u << 20}};
+        LzxTestFrames f = LzxTestEncode(runs, o);
+        ASSERT_EQ(DecodeFrames(f, out), kLzxOk);
+        EXPECT_TRUE(out == runs);
+        f.compressed[0][4] = 0x88;  // R0 = 5000 (header bits fill the first 4 bytes)
+        f.compressed[0][5] = 0x13;
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+        std::vector<uint8_t> theirs;
+        EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs));
+    }
+    {  // a frame whose tokens expand past its end: decode a full frame as a 1000-byte one
+        uint8_t frame[32768];
+        uint32_t size;
+        LzxTestOptions o;
+        o.blocks = {{1, 1u << 20}};
+        std::vector<uint8_t> runs(40000, 'z');
+        const LzxTestFrames longMatches = LzxTestEncode(runs, o);
+        Context c2;
+        size = 1000;  // literal, then matches of 257: 1 + 3 * 257 < 1000 < 1 + 4 * 257
+        EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, longMatches.compressed[0].data(),
+                                         uint32_t(longMatches.compressed[0].size())),
+                  kLzxCorruptData);
+        EXPECT_EQ(size, 0u);
+        size = 1000;  // sticky
+        EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, good.compressed[0].data(),
+                                         uint32_t(good.compressed[0].size())),
+                  kLzxCorruptData);
+    }
+}
