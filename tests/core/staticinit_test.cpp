@@ -8,6 +8,7 @@
 #include "core/StaticInit.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
+#include "core/math/MathHelpers.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ TEST_F(StaticInitTest, RegistersEveryBaseBeforeItsSubclassesAndBuildsTheGlobals)
     EXPECT_STREQ(gProjectConfig->executableFileName, "Default");
     ASSERT_NE(GetPlatformName(), nullptr);
     EXPECT_STREQ(GetPlatformName(), "PC");
+    for (const RandomGenerator& g : gRandomGenerators) EXPECT_NE(g.state[0] | g.state[1] | g.state[4], 0u);
 
     // Template type rows all start without a base.
     const TemplateTypeTable::Row* rows = TemplateTypeTable::Get();
