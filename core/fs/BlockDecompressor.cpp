@@ -63,9 +63,13 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     if (kind == 2) {
         // The frame decoder keeps partial frames and undelivered output itself, so it
         // takes every call, drains included.
+        // The frame decoder copies zero-length pieces with memcpy, which must not see
+        // null pointers: a drain call (no input) or a call without room gets a dummy.
+        uint8_t none = 0;
         if (sourceSize) *sourceSize = in;
         if (destinationSize) *destinationSize = room;
-        const LzxResult r = lzx->Decompress(source, sourceSize, destination, destinationSize);
+        const LzxResult r = lzx->Decompress(source ? source : &none, sourceSize, destination ? destination : &none,
+                                            destinationSize);
         finished = lzx->Finished();
         if (r != kLzxOk) {
             failed = true;
