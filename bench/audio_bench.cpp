@@ -23,7 +23,7 @@
 
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/Panner3D.h"
-#include "platform/audio/SharedLibrary.h"
+#include "platform/os/SharedLibrary.h"
 
 namespace {
 
@@ -183,12 +183,12 @@ struct OpenAl {
 
     template <typename F>
     bool Load(F& f, const char* name) {
-        f = reinterpret_cast<F>(audio::FindSharedSymbol(lib, name));
+        f = reinterpret_cast<F>(os::FindSharedSymbol(lib, name));
         return f != nullptr;
     }
 
     bool Open() {
-        lib = audio::OpenSharedLibrary("libopenal.so.1");
+        lib = os::OpenSharedLibrary("libopenal.so.1");
         if (!lib) return false;
         bool ok = Load(alcGetProcAddress, "alcGetProcAddress") && Load(alcCreateContext, "alcCreateContext") &&
                   Load(alcMakeContextCurrent, "alcMakeContextCurrent") && Load(alcDestroyContext, "alcDestroyContext") &&

@@ -44,10 +44,22 @@ bool CommandRingBuffer::HasSpace(uint32_t size) const {
     return CanEverFit(size) && uint64_t(Used()) < uint64_t(capacity) - size - kReserve;
 }
 
+namespace {
+inline uint64_t UsedBetween(uint32_t w, uint32_t r, uint32_t capacity) { return w >= r ? w - r : uint64_t(w) + capacity - r; }
+}  // namespace
+
 bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
     assert(!writeRecord && "BeginWrite while a record is open");
-    if (!HasSpace(size)) return false;
+    if (!CanEverFit(size)) return false;
+    // The writer works from its last copy of the read offset and fetches a fresh one
+    // (another cache line) only when that copy says "no room". A stale copy is behind
+    // the reader, so it only ever underestimates the free space.
+    const uint64_t limit = uint64_t(capacity) - size - kReserve;
     uint32_t w = writeOffset.load(std::memory_order_relaxed);
+    if (UsedBetween(w, cachedReadOffset, capacity) >= limit) {
+        cachedReadOffset = readOffset.load(std::memory_order_acquire);
+        if (UsedBetween(w, cachedReadOffset, capacity) >= limit) return false;
+    }
     if (capacity - w < size + kHeader) {
         if (capacity - w >= kHeader) {
             StoreU32(buffer + w, fillerId);
@@ -56,7 +68,10 @@ bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
         // Publishes the filler at once; the reader skips the tail up to the end.
         writeOffset.store(0, std::memory_order_seq_cst);
         w = 0;
-        if (size + kReserve + kHeader >= readOffset.load(std::memory_order_acquire)) return false;
+        if (size + kReserve + kHeader >= cachedReadOffset) {
+            cachedReadOffset = readOffset.load(std::memory_order_acquire);
+            if (size + kReserve + kHeader >= cachedReadOffset) return false;
+        }
     }
     writeRecord = buffer + w;
     StoreU32(writeRecord, id);
@@ -69,7 +84,7 @@ bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
 void CommandRingBuffer::Write(const void* source, uint32_t n) {
     assert(n <= reserved && "payload larger than its reservation");
     if (n > reserved) n = reserved;
-    std::memcpy(writeCursor, source, n);
+    if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
     Skip(n);
 }
 
@@ -95,13 +110,20 @@ void CommandRingBuffer::EndWrite() {
     if (uint64_t(next) + kHeader > capacity) next = 0;
     writeRecord = writeCursor = nullptr;
     written = reserved = 0;
-    writeOffset.store(next, std::memory_order_seq_cst);
+    // Release: the record's bytes are visible to a reader that sees the new offset.
+    // (The wake event's Set is a read-modify-write, which orders this store before it.)
+    writeOffset.store(next, std::memory_order_release);
 }
 
 bool CommandRingBuffer::BeginRead() {
-    if (Used() == 0) return false;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    readRecord = buffer + readOffset.load(std::memory_order_relaxed);
+    // The reader works from its last copy of the write offset; records up to it are
+    // published already. Only an apparently empty ring costs a fresh (acquiring) load.
+    const uint32_t r = readOffset.load(std::memory_order_relaxed);
+    if (r == cachedWriteOffset) {
+        cachedWriteOffset = writeOffset.load(std::memory_order_seq_cst);
+        if (r == cachedWriteOffset) return false;
+    }
+    readRecord = buffer + r;
     readRecordId = LoadU32(readRecord);
     readRecordSize = LoadU32(readRecord + 4);
     readCursor = readRecord + kHeader;
@@ -111,7 +133,7 @@ bool CommandRingBuffer::BeginRead() {
 
 bool CommandRingBuffer::Read(void* destination, uint32_t n) {
     if (n > readLeft) return false;
-    std::memcpy(destination, readCursor, n);
+    if (n) std::memcpy(destination, readCursor, n);
     readCursor += n;
     readLeft -= n;
     return true;
@@ -136,7 +158,7 @@ void CommandRingBuffer::EndRead() {
     if (uint64_t(next) + kHeader > capacity) next = 0;
     readRecord = readCursor = nullptr;
     readRecordId = readRecordSize = readLeft = 0;
-    readOffset.store(next, std::memory_order_seq_cst);
+    readOffset.store(next, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -180,13 +202,22 @@ void BaseThread::Entry(void* self) { static_cast<BaseThread*>(self)->ThreadLoop(
 
 bool BaseThread::Start() {
     if (IsRunning()) return true;
+    // Without room for the stop command the thread could never be stopped again.
+    if (!ring.CanEverFit(2 * sizeof(void*))) {
+        gLog.Error(2, "BaseThread::Start - the %u-byte ring of \"%s\" cannot hold a command", ring.Capacity(),
+                   name ? name : "");
+        return false;
+    }
     stopEvent.store(nullptr);
+    // Running before the thread exists, so that the worker's first code already sees
+    // itself as running (self-flush and self-post checks).
+    running.store(true, std::memory_order_release);
     if (!thread->Start(&BaseThread::Entry, this, name)) {
+        running.store(false, std::memory_order_release);
         gLog.Error(2, "BaseThread::Start - cannot create the thread \"%s\"", name ? name : "");
         return false;
     }
     threadId.store(thread->Id(), std::memory_order_release);
-    running.store(true, std::memory_order_release);
     if (BeginCommand(CMD_START, 0)) EndCommand();
     return true;
 }
@@ -212,7 +243,6 @@ void BaseThread::Stop() {
 
 bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
     if (!ring.CanEverFit(payloadBytes)) {
-        assert(!"command payload can never fit the ring");
         gLog.Error(2, "BaseThread::BeginCommand - %u bytes can never fit the %u-byte ring of \"%s\"", payloadBytes,
                    ring.Capacity(), name ? name : "");
         return false;
@@ -220,10 +250,12 @@ bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
     if (writerLock) writerLock->Enter(true);
     bool woke = false;
     while (!ring.BeginWrite(id, payloadBytes)) {
-        if (!IsRunning()) {
+        // Nobody would ever drain the ring: a worker that never started (or stopped),
+        // or the worker itself posting into its own full ring.
+        if (!IsRunning() || OnWorkerThread()) {
             if (writerLock) writerLock->Leave();
-            gLog.Error(2, "BaseThread::BeginCommand - the ring of \"%s\" is full and its thread is not running",
-                       name ? name : "");
+            gLog.Error(2, "BaseThread::BeginCommand - the ring of \"%s\" is full and %s", name ? name : "",
+                       IsRunning() ? "the writer is its own worker" : "its thread is not running");
             return false;
         }
         if (!woke) {
@@ -280,9 +312,11 @@ void BaseThread::OnThreadStart() {
 }
 
 void BaseThread::ThreadLoop() {
+    threadId.store(os::CurrentThreadId(), std::memory_order_release);
     // The start hook runs first, so that commands committed before Start find the
     // thread set up; command 1 then does nothing more.
     OnThreadStart();
+    idlePasses = 0;  // time spent stopped is not idle time
     while (!stopEvent.load(std::memory_order_acquire)) {
         const uint32_t timeout = currentTimeout.load(std::memory_order_relaxed);
         if (timeout != 0) wakeEvent->Wait(timeout);
@@ -346,7 +380,9 @@ void BaseThread::ProcessCommands() {
             HandleCommand(id, ring);
             break;
         }
-        if (semaphore && id != CMD_NOP && id != CMD_STOP && id != CMD_TIMEOUT_MODE) semaphore->Wait();
+        // One wait per committed record, paired with the one release of its commit, so
+        // no command leaves a surplus count behind (fillers are never committed).
+        if (semaphore && id != CMD_NOP) semaphore->Wait();
         ring.EndRead();
     } while (ring.BeginRead());
 }

@@ -76,8 +76,10 @@ private:
     uint8_t* writeCursor = nullptr;
     uint32_t written = 0;
     uint32_t reserved = 0;
+    uint32_t cachedReadOffset = 0;  // the writer's last copy of readOffset
     // Reader side, on its own cache line.
     alignas(128) std::atomic<uint32_t> readOffset{0};
+    uint32_t cachedWriteOffset = 0;  // the reader's last copy of writeOffset
     uint8_t* readRecord = nullptr;
     uint8_t* readCursor = nullptr;
     uint32_t readRecordId = 0;

@@ -103,8 +103,11 @@ void Log::PostMessage(LogSink* sink, uint32_t severity, uint32_t category, const
             std::snprintf(suffix, sizeof suffix, " [frame: %d/%d]", a, b);
         } else if (mode == LOG_FRAME_INFO_WHEN_CHANGED) {
             const int32_t a = GetLogFrameNumberA(), b = GetLogFrameNumberB();
-            if (sink->lastFrameA.exchange(a, std::memory_order_relaxed) != a ||
-                sink->lastFrameB.exchange(b, std::memory_order_relaxed) != b) {
+            // Both are stored before comparing: a short-circuit would leave B stale and
+            // post a second frame record for the same frame.
+            const bool changedA = sink->lastFrameA.exchange(a, std::memory_order_relaxed) != a;
+            const bool changedB = sink->lastFrameB.exchange(b, std::memory_order_relaxed) != b;
+            if (changedA || changedB) {
                 char frame[64];
                 const int n = std::snprintf(frame, sizeof frame, "[frame: %d/%d]", a, b);
                 PostRecord(sink, severity, category, frame, static_cast<uint32_t>(n), "", 0);
@@ -176,6 +179,7 @@ class FileLogSink : public LogSink {
 public:
     FileLogSink(FILE* f, bool own) : LogSink("LogSink"), file(f), ownsFile(own) {}
     ~FileLogSink() override {
+        Stop();  // the worker must be gone before the file and this class are
         if (ownsFile) std::fclose(file);
     }
 

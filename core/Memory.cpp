@@ -11,7 +11,9 @@
 #include "platform/os/Memory.h"
 
 void* EngineAlloc(size_t size) {
-    // Rounded up to whole 16-byte units so that SIMD loads at the end stay inside.
+    // Rounded up to whole 16-byte units so that SIMD loads at the end stay inside; a
+    // size that would wrap while rounding is exhausted memory, not a tiny block.
+    if (size > SIZE_MAX - 15) return nullptr;
     return os::AlignedAlloc((size + 15) & ~size_t(15), 16);
 }
 
@@ -87,7 +89,12 @@ void SmallObjectPools::Free(void* block) {
     }
     for (auto& c : classes) {
         if (p < c.end) {
-            assert((p - c.first) % c.blockSize == 0 && c.freeCount < c.capacity);
+            // A pointer inside a block or a second free would push past the class's
+            // stack into the next class's list.
+            if ((p - c.first) % c.blockSize != 0 || c.freeCount >= c.capacity) {
+                gLog.Error(2, "SmallObjectPools::Free - %p is not an allocated %u-byte block", block, c.blockSize);
+                return;
+            }
             c.freeList[c.freeCount++] = static_cast<uint32_t>(p - blockStart);
             return;
         }

@@ -4,6 +4,7 @@
 // The timer base is written once on the main thread during start-up, before any
 // worker exists, and read freely afterwards. Conversions are pure functions of the
 // tick count and the base.
+#include <compare>
 #include <cstdint>
 
 struct TimerBase {
@@ -24,7 +25,8 @@ public:
     static const Time ZERO;
 
     static void InitTimer();
-    // Test hook: set the base to a given start and frequency.
+    // Test hook: set the base to a given start and frequency (a frequency of 0 or less
+    // keeps the counter's own).
     static void InitTimer(int64_t start, int64_t frequency);
     static const TimerBase& Base();
 
@@ -35,8 +37,9 @@ public:
     // One message through Log::Print: "%s %.6f" with a label, "%.6f" without.
     void Log(uint32_t severity, uint32_t category, const char* label) const;
     // Scripts: ticks become the truncated product.
-    void Mul(float factor) { ticks = static_cast<int64_t>(static_cast<double>(factor) * static_cast<double>(ticks)); }
-    void Mul(const Time& other, float factor) { ticks = static_cast<int64_t>(static_cast<double>(factor) * static_cast<double>(other.ticks)); }
+    // (Saturates at the int64 range; NaN gives 0.)
+    void Mul(float factor);
+    void Mul(const Time& other, float factor);
 
     Time operator-(const Time& o) const { return Time(ticks - o.ticks); }
     Time operator+(const Time& o) const { return Time(ticks + o.ticks); }

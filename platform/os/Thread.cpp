@@ -1,11 +1,15 @@
 #include "platform/os/Thread.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <ctime>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -36,9 +40,10 @@ void FullFence() { std::atomic_thread_fence(std::memory_order_seq_cst); }
 
 void SetCurrentThreadName(const char* name) {
     if (!name) return;
-    char shortName[16];
-    std::strncpy(shortName, name, sizeof shortName - 1);
-    shortName[sizeof shortName - 1] = 0;
+    char shortName[16];  // the platform's limit: 15 characters and the NUL
+    const size_t n = strnlen(name, sizeof shortName - 1);
+    std::memcpy(shortName, name, n);
+    shortName[n] = 0;
     pthread_setname_np(pthread_self(), shortName);
 }
 
@@ -84,8 +89,9 @@ bool Thread::Start(Entry entry, void* argument, const char* name) {
     s->argument = argument;
     s->name[0] = 0;
     if (name) {
-        std::strncpy(s->name, name, sizeof s->name - 1);
-        s->name[sizeof s->name - 1] = 0;
+        const size_t n = strnlen(name, sizeof s->name - 1);
+        std::memcpy(s->name, name, n);
+        s->name[n] = 0;
     }
     pthread_t t;
     if (pthread_create(&t, nullptr, &Launch::Run, s) != 0) {
@@ -116,10 +122,30 @@ bool Thread::SetAffinity(uint64_t mask) { return started && ApplyAffinity(static
 // ---------------------------------------------------------------------------------------
 namespace {
 
+// Auto-reset event on one futex word: 0 unsignalled, 1 signalled, 2 unsignalled with
+// sleepers. A Set that finds the event signalled or nobody asleep is one atomic
+// exchange, no system call. Set's last touch of the object is that exchange (the wake
+// call only names the address), so a waiter may destroy the event as soon as its Wait
+// returns, as the stop and flush commands do with their one-shot events.
+enum : uint32_t { kEventClear = 0, kEventSignalled = 1, kEventSleepers = 2 };
+
+long Futex(std::atomic<uint32_t>* word, int op, uint32_t value, const timespec* deadline) {
+    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op | FUTEX_PRIVATE_FLAG, value, deadline, nullptr,
+                   FUTEX_BITSET_MATCH_ANY);
+}
+
+timespec DeadlineAfter(uint32_t timeoutMs) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ns = uint64_t(now.tv_nsec) + uint64_t(timeoutMs % 1000) * 1000000u;
+    timespec d;
+    d.tv_sec = now.tv_sec + timeoutMs / 1000 + static_cast<time_t>(ns / 1000000000u);
+    d.tv_nsec = static_cast<long>(ns % 1000000000u);
+    return d;
+}
+
 struct EventState {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool signalled = false;
+    std::atomic<uint32_t> word{kEventClear};
 };
 
 struct SemaphoreState {
@@ -147,24 +173,39 @@ Event::~Event() { reinterpret_cast<EventState*>(storage)->~EventState(); }
 
 void Event::Set() {
     auto* s = reinterpret_cast<EventState*>(storage);
-    // Notified under the lock: a waiter may destroy the event as soon as it sees the signal.
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->signalled = true;
-    s->cv.notify_one();
+    // Every sleeper wakes; one of them takes the signal and the others sleep again.
+    if (s->word.exchange(kEventSignalled, std::memory_order_acq_rel) == kEventSleepers)
+        Futex(&s->word, FUTEX_WAKE, INT32_MAX, nullptr);
 }
 
 void Event::Reset() {
     auto* s = reinterpret_cast<EventState*>(storage);
-    std::lock_guard<std::mutex> lock(s->mutex);
-    s->signalled = false;
+    uint32_t expected = kEventSignalled;
+    s->word.compare_exchange_strong(expected, kEventClear, std::memory_order_acq_rel);
 }
 
 bool Event::Wait(uint32_t timeoutMs) {
     auto* s = reinterpret_cast<EventState*>(storage);
-    std::unique_lock<std::mutex> lock(s->mutex);
-    if (!WaitFor(s->cv, lock, timeoutMs, [s] { return s->signalled; })) return false;
-    s->signalled = false;  // auto-reset: this wait consumes the signal
-    return true;
+    timespec deadline{};
+    if (timeoutMs != kWaitInfinite && timeoutMs != 0) deadline = DeadlineAfter(timeoutMs);
+    uint32_t c = s->word.load(std::memory_order_acquire);
+    for (;;) {
+        if (c == kEventSignalled) {
+            // auto-reset: this wait consumes the signal
+            if (s->word.compare_exchange_weak(c, kEventClear, std::memory_order_acq_rel)) return true;
+            continue;
+        }
+        if (timeoutMs == 0) return false;
+        if (c == kEventClear && !s->word.compare_exchange_weak(c, kEventSleepers, std::memory_order_acq_rel)) continue;
+        const long r = Futex(&s->word, FUTEX_WAIT_BITSET, kEventSleepers,
+                             timeoutMs == kWaitInfinite ? nullptr : &deadline);
+        if (r != 0 && errno == ETIMEDOUT) {
+            // One last look: a Set may have landed just at the deadline.
+            c = kEventSignalled;
+            return s->word.compare_exchange_strong(c, kEventClear, std::memory_order_acq_rel);
+        }
+        c = s->word.load(std::memory_order_acquire);
+    }
 }
 
 Semaphore::Semaphore(int32_t initial, int32_t maximum) {

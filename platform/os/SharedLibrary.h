@@ -1,7 +1,7 @@
 #pragma once
-// Loading a shared library at run time, for the benchmark that compares this mixer
-// with a system audio library without making that library a link dependency.
-namespace audio {
+// Loading optional shared libraries at run time (optional input and lighting libraries,
+// and benchmarks that compare with a system library without linking it).
+namespace os {
 
 // Null when the library cannot be loaded.
 void* OpenSharedLibrary(const char* fileName);
@@ -9,4 +9,4 @@ void* OpenSharedLibrary(const char* fileName);
 void* FindSharedSymbol(void* library, const char* name);
 void CloseSharedLibrary(void* library);
 
-}  // namespace audio
+}  // namespace os

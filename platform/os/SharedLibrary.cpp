@@ -1,8 +1,8 @@
-#include "platform/audio/SharedLibrary.h"
+#include "platform/os/SharedLibrary.h"
 
 #include <dlfcn.h>
 
-namespace audio {
+namespace os {
 
 void* OpenSharedLibrary(const char* fileName) { return fileName ? dlopen(fileName, RTLD_NOW | RTLD_LOCAL) : nullptr; }
 
@@ -12,4 +12,4 @@ void CloseSharedLibrary(void* library) {
     if (library) dlclose(library);
 }
 
-}  // namespace audio
+}  // namespace os

@@ -1,0 +1,11 @@
+#include "core/rtti/BoundedReader.h"
+
+#include "core/Log.h"
+
+bool BoundedReader::Fail(const char* what) {
+    if (!failed) {
+        failed = true;
+        if (what) gLog.Error(2, "Binary property data is corrupt: %s at byte %zu", what, Offset());
+    }
+    return false;
+}

@@ -1,0 +1,381 @@
+// Class registry, property walk, NameRegistry and TemplateTypeTable.
+//
+// Descriptors are built by each class's registration function during the ordered
+// start-up and never change afterwards; walks and lookups run unlocked on any
+// thread. The walk order (chain sorted by class name, then declaration order) and
+// the layout hash are part of every stored property list.
+#include "core/rtti/RTTIClass.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/Memory.h"
+#include "core/rtti/BoundedReader.h"
+#include "core/rtti/ByteOrder.h"
+#include "core/rtti/CRC32.h"
+#include "core/rtti/RTTIEntityPointer.h"
+#include "core/rtti/RTTIProperty.h"
+
+int RTTIStricmp(const char* a, const char* b) {
+    // Names are compared as at most kRTTIMaxNameLength characters.
+    for (uint32_t i = 0; i < kRTTIMaxNameLength; ++i) {
+        int ca = static_cast<unsigned char>(a[i]);
+        int cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
+        if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
+        if (ca != cb) return ca - cb;
+        if (ca == 0) return 0;
+    }
+    return 0;
+}
+
+void RTTIPointerList::Insert(uint32_t index, void* p) {
+    if (count == capacity) {
+        const uint32_t cap = capacity ? capacity * 2 : 2;
+        auto** fresh = static_cast<void**>(EngineAlloc(sizeof(void*) * cap));
+        if (count) std::memcpy(fresh, items, sizeof(void*) * count);
+        EngineFree(items);
+        items = fresh;
+        capacity = cap;
+    }
+    if (index > count) index = count;
+    std::memmove(items + index + 1, items + index, sizeof(void*) * (count - index));
+    items[index] = p;
+    ++count;
+}
+
+void RTTIPointerList::RemoveAt(uint32_t index) {
+    if (index >= count) return;
+    std::memmove(items + index, items + index + 1, sizeof(void*) * (count - index - 1));
+    --count;
+}
+
+void RTTIPointerList::Free() {
+    EngineFree(items);
+    items = nullptr;
+    count = capacity = 0;
+}
+
+namespace {
+
+// Upper bound by name in a list of descriptors sorted by class name.
+uint32_t ClassUpperBound(const RTTIPointerList& list, const char* name) {
+    uint32_t lo = 0, hi = list.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (RTTIStricmp(name, static_cast<RTTIClass*>(list.items[mid])->Name()) < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo;
+}
+
+RTTIPointerList& Registry() {
+    static RTTIPointerList list;
+    return list;
+}
+
+const char* PropertyName(const void* p) {
+    const char* n = static_cast<const RTTIProperty*>(p)->Name();
+    return n ? n : "";
+}
+
+}  // namespace
+
+RTTIClass::~RTTIClass() {
+    for (uint32_t i = 0; i < properties.count; ++i) delete static_cast<RTTIProperty*>(properties.items[i]);
+    properties.Free();
+    sortedProperties.Free();
+    chain.Free();
+}
+
+void RTTIClass::Register(const char* className, const char* baseClassName, RTTICreateFunction factory) {
+    name = className;
+    chain.Insert(chain.count, this);
+    SetBase(baseClassName ? RTTIClassRegistry::FindClass(baseClassName) : nullptr);
+    RTTIClassRegistry::Insert(this);
+    if (factory) id = NameRegistry::Register(className, factory);
+}
+
+void RTTIClass::SetBase(RTTIClass* b) {
+    base = b;
+    for (RTTIClass* c = b; c; c = c->base) chain.Insert(ClassUpperBound(chain, c->name), c);
+}
+
+void RTTIClass::AddProperty(RTTIProperty* property) {
+    const uint32_t words[2] = {property->TypeId(), property->Flags()};
+    const CRC32& crc = CRC32::GetDefault();
+    layoutHash = crc.Update(layoutHash, words, sizeof(words));
+    if (property->Name()) layoutHash = crc.Update(layoutHash, property->Name(), std::strlen(property->Name()));
+    properties.Insert(properties.count, property);
+    uint32_t lo = 0, hi = sortedProperties.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (RTTIStricmp(PropertyName(property), PropertyName(sortedProperties.items[mid])) < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    sortedProperties.Insert(lo, property);
+}
+
+const RTTIProperty* RTTIClass::FindProperty(const char* n) const {
+    if (!n) return nullptr;
+    uint32_t lo = 0, hi = sortedProperties.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const int c = RTTIStricmp(n, PropertyName(sortedProperties.items[mid]));
+        if (c == 0) return static_cast<const RTTIProperty*>(sortedProperties.items[mid]);
+        if (c < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    return nullptr;
+}
+
+const RTTIProperty* RTTIClass::FindPropertyInChain(const char* n) const {
+    if (!n) return nullptr;
+    for (const RTTIClass* c = this; c; c = c->base)
+        if (const RTTIProperty* p = c->FindProperty(n)) return p;
+    return nullptr;
+}
+
+uint32_t RTTIClass::GetLayoutHash(const void* object) const {
+    uint32_t h = layoutHash;
+    for (uint32_t i = 0; i < properties.count; ++i) h ^= PropertyAt(i)->LayoutValue(object);
+    h ^= properties.count;
+    if (base) h ^= base->GetLayoutHash(object);
+    return h;
+}
+
+namespace {
+
+bool Skipped(const RTTIProperty* p, uint32_t options) {
+    if (p->Flags() & kPropertyFlagNoSerialize) return true;
+    return (options & kSerializeSkipGuid) && (p->Flags() & kPropertyFlagGuid);
+}
+
+}  // namespace
+
+uint32_t RTTIClass::SerializeProperties(uint8_t* buffer, const void* object, uint32_t options) const {
+    uint32_t total = 0;
+    const uint32_t classes = (options & kSerializeOwnClassOnly) ? 1 : chain.count;
+    for (uint32_t c = 0; c < classes; ++c) {
+        const RTTIClass* cls = (options & kSerializeOwnClassOnly) ? this : ChainAt(c);
+        for (uint32_t i = 0; i < cls->properties.count; ++i) {
+            const RTTIProperty* p = cls->PropertyAt(i);
+            if (Skipped(p, options)) continue;
+            total += p->WriteBinary(buffer ? buffer + total : nullptr, object, options);
+        }
+    }
+    return total;
+}
+
+uint32_t RTTIClass::DeserializeProperties(BoundedReader& in, void* object, uint32_t options) const {
+    const size_t start = in.Offset();
+    const bool opened = !(options & kSerializeNoEntityPass) && EntityPointerFixups::Begin();
+    const uint32_t classes = (options & kSerializeOwnClassOnly) ? 1 : chain.count;
+    for (uint32_t c = 0; c < classes && !in.Failed(); ++c) {
+        const RTTIClass* cls = (options & kSerializeOwnClassOnly) ? this : ChainAt(c);
+        for (uint32_t i = 0; i < cls->properties.count; ++i) {
+            const RTTIProperty* p = cls->PropertyAt(i);
+            if (Skipped(p, options)) continue;
+            if (!p->ReadBinary(in, object, options)) {
+                in.Fail("property read failed");
+                break;
+            }
+        }
+    }
+    if (opened) EntityPointerFixups::Resolve();
+    return static_cast<uint32_t>(in.Offset() - start);
+}
+
+bool RTTIClass::PropertiesEqual(const void* a, const void* b) const {
+    for (uint32_t c = 0; c < chain.count; ++c) {
+        const RTTIClass* cls = ChainAt(c);
+        for (uint32_t i = 0; i < cls->properties.count; ++i)
+            if (!cls->PropertyAt(i)->Equal(a, b)) return false;
+    }
+    return true;
+}
+
+RTTIClass* RTTIClassRegistry::FindClass(const char* n) {
+    const int32_t i = FindIndex(n);
+    return i < 0 ? nullptr : At(static_cast<uint32_t>(i));
+}
+
+int32_t RTTIClassRegistry::FindIndex(const char* n) {
+    if (!n) return -1;
+    const RTTIPointerList& list = Registry();
+    uint32_t lo = 0, hi = list.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const int c = RTTIStricmp(n, static_cast<RTTIClass*>(list.items[mid])->Name());
+        if (c == 0) return static_cast<int32_t>(mid);
+        if (c < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    return -1;
+}
+
+void RTTIClassRegistry::RemoveClass(const RTTIClass* descriptor) {
+    if (!descriptor || !descriptor->Name()) return;
+    RTTIPointerList& list = Registry();
+    for (uint32_t i = 0; i < list.count; ++i) {
+        if (std::strcmp(static_cast<RTTIClass*>(list.items[i])->Name(), descriptor->Name()) == 0) {
+            list.RemoveAt(i);
+            return;
+        }
+    }
+}
+
+uint32_t RTTIClassRegistry::Count() { return Registry().count; }
+RTTIClass* RTTIClassRegistry::At(uint32_t index) {
+    return index < Registry().count ? static_cast<RTTIClass*>(Registry().items[index]) : nullptr;
+}
+void RTTIClassRegistry::Insert(RTTIClass* descriptor) {
+    RTTIPointerList& list = Registry();
+    list.Insert(ClassUpperBound(list, descriptor->Name()), descriptor);
+}
+
+// ---------------------------------------------------------------------------------
+// RTTIPolyBaseClass
+
+uint32_t RTTIPolyBaseClass::SolidSerialize(uint8_t* buffer, uint32_t options) const {
+    const RTTIClass* cls = GetRTTIClass();
+    return cls ? cls->SerializeProperties(buffer, this, options) : 0;
+}
+
+uint32_t RTTIPolyBaseClass::SolidDeserialize(BoundedReader& in, uint32_t options) {
+    const RTTIClass* cls = GetRTTIClass();
+    OnPreDeserialize(options);
+    const uint32_t n = cls ? cls->DeserializeProperties(in, this, options) : 0;
+    OnLoaded(options);
+    return n;
+}
+
+bool RTTIPolyBaseClass::GetPropertyValueAsString(const char* name, char* buffer, uint32_t size) const {
+    if (!buffer || size == 0) return false;
+    buffer[0] = 0;
+    const RTTIClass* cls = GetRTTIClass();
+    const RTTIProperty* p = cls ? cls->FindPropertyInChain(name) : nullptr;
+    return p && p->ToString(this, buffer, size);
+}
+
+const char* RTTIPolyBaseClass::GetPropertyValueAsString(const char* name) const {
+    static thread_local char buffer[4096];
+    return GetPropertyValueAsString(name, buffer, sizeof(buffer)) ? buffer : nullptr;
+}
+
+bool RTTIPolyBaseClass::SetPropertyFromString(const char* name, const char* text) {
+    const RTTIClass* cls = GetRTTIClass();
+    const RTTIProperty* p = cls ? cls->FindPropertyInChain(name) : nullptr;
+    return p && text && p->FromString(this, text);
+}
+
+// ---------------------------------------------------------------------------------
+// NameRegistry: a strcmp-sorted table and a registration-order table of rows.
+
+namespace {
+
+struct NameRow {
+    char* name;
+    RTTICreateFunction create;
+};
+
+struct NameTables {
+    NameRow* sorted = nullptr;
+    NameRow* ordered = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
+
+NameTables& Names() {
+    static NameTables tables;
+    return tables;
+}
+
+}  // namespace
+
+int32_t NameRegistry::Register(const char* name, RTTICreateFunction create) {
+    NameTables& t = Names();
+    if (!name) return -1;
+    if (t.count == t.capacity) {
+        const uint32_t cap = t.capacity ? t.capacity * 2 : 2;
+        auto* s = static_cast<NameRow*>(EngineAlloc(sizeof(NameRow) * cap));
+        auto* o = static_cast<NameRow*>(EngineAlloc(sizeof(NameRow) * cap));
+        if (t.count) {
+            std::memcpy(s, t.sorted, sizeof(NameRow) * t.count);
+            std::memcpy(o, t.ordered, sizeof(NameRow) * t.count);
+        }
+        EngineFree(t.sorted);
+        EngineFree(t.ordered);
+        t.sorted = s;
+        t.ordered = o;
+        t.capacity = cap;
+    }
+    const size_t len = std::strlen(name);
+    auto* copy = static_cast<char*>(EngineAlloc(len + 1));
+    std::memcpy(copy, name, len + 1);
+    uint32_t lo = 0, hi = t.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (std::strcmp(copy, t.sorted[mid].name) < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    std::memmove(t.sorted + lo + 1, t.sorted + lo, sizeof(NameRow) * (t.count - lo));
+    t.sorted[lo] = {copy, create};
+    t.ordered[t.count] = {copy, create};
+    return static_cast<int32_t>(t.count++);
+}
+
+int32_t NameRegistry::FindIndex(const char* name) {
+    const NameTables& t = Names();
+    if (!name) return -1;
+    for (uint32_t i = 0; i < t.count; ++i)
+        if (std::strcmp(t.ordered[i].name, name) == 0) return static_cast<int32_t>(i);
+    return -1;
+}
+
+RTTIPolyBaseClass* NameRegistry::CreateObject(const char* name) {
+    const NameTables& t = Names();
+    if (!name) return nullptr;
+    uint32_t lo = 0, hi = t.count;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const int c = std::strcmp(name, t.sorted[mid].name);
+        if (c == 0) return t.sorted[mid].create ? t.sorted[mid].create(FindIndex(name)) : nullptr;
+        if (c < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    return nullptr;
+}
+
+uint32_t NameRegistry::Count() { return Names().count; }
+
+void NameRegistry::Release() {
+    NameTables& t = Names();
+    for (uint32_t i = 0; i < t.count; ++i) EngineFree(t.ordered[i].name);
+    EngineFree(t.sorted);
+    EngineFree(t.ordered);
+    t = NameTables{};
+}
+
+// ---------------------------------------------------------------------------------
+// TemplateTypeTable
+
+TemplateTypeTable::Row* TemplateTypeTable::Get() {
+    static Row rows[kRows];
+    return rows;
+}
+
+bool TemplateTypeTable::IsA(uint32_t typeId, uint32_t baseId) {
+    if (typeId == baseId) return true;
+    if (typeId >= kRows) return false;
+    const Row* rows = Get();
+    uint32_t t = typeId;
+    for (uint32_t step = 0; step < kRows; ++step) {
+        t = rows[t].base;
+        if (t == baseId) return true;
+        if (t >= kRows) return false;
+    }
+    return false;
+}

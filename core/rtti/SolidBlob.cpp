@@ -1,0 +1,65 @@
+#include "core/rtti/SolidBlob.h"
+
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/rtti/BoundedReader.h"
+#include "core/rtti/ByteOrder.h"
+#include "core/rtti/CRC32.h"
+#include "core/rtti/RTTIClass.h"
+
+void SolidSerializeToBuffer(const RTTIPolyBaseClass& object, std::vector<uint8_t>& out, uint32_t options) {
+    const uint32_t n = object.SolidSerialize(nullptr, options);
+    const size_t at = out.size();
+    const size_t header = (n && (options & kSerializeSolidCheck)) ? 12 : 4;
+    out.resize(at + header + n);
+    uint8_t* d = out.data() + at;
+    StoreU32(d, n, options);
+    if (n == 0) return;
+    uint8_t* payload = d + header;
+    object.SolidSerialize(payload, options);
+    if (options & kSerializeSolidCheck) {
+        const RTTIClass* cls = object.GetRTTIClass();
+        const uint32_t check = cls ? cls->GetLayoutHash(&object) : 0;
+        const uint32_t crc = CRC32::GetDefault().Compute(payload, n);
+        std::memcpy(d + 4, &check, 4);  // never swapped
+        std::memcpy(d + 8, &crc, 4);
+    }
+}
+
+bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, BoundedReader& in, uint32_t options) {
+    uint32_t n = 0;
+    if (!in.ReadU32(n)) return false;
+    if (n == 0) return true;
+    uint32_t check = 0, crc = 0;
+    if (options & kSerializeSolidCheck) {
+        if (!in.ReadU32(check) || !in.ReadU32(crc)) return false;
+    }
+    if (n > in.Remaining()) return in.Fail("blob size larger than the input");
+    const uint8_t* payload = in.Position();
+    if (options & kSerializeSolidCheck) {
+        const RTTIClass* cls = object.GetRTTIClass();
+        if (!cls || check != cls->GetLayoutHash(&object)) {
+            gLog.Error(2, "SolidDeserializeFromFileReader - magic check error!!!");
+            in.Fail(nullptr);
+            return false;
+        }
+        if (CRC32::GetDefault().Compute(payload, n) != crc) {
+            gLog.Error(2, "SolidDeserializeFromFileReader - CRC check error!!!");
+            in.Fail(nullptr);
+            return false;
+        }
+    }
+    // The payload is read through its own reader, so it cannot run into bytes after
+    // the blob.
+    BoundedReader body(payload, n);
+    object.SolidDeserialize(body, options);
+    in.Read(nullptr, n);
+    if (body.Failed()) return in.Fail(nullptr);
+    return true;
+}
+
+bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, const void* data, size_t size, uint32_t options) {
+    BoundedReader in(data, size);
+    return SolidDeserializeFromBuffer(object, in, options);
+}

@@ -1,0 +1,71 @@
+#include "core/text/TagReplacement.h"
+
+#include <cstring>
+
+namespace {
+
+// Grows out by n units and returns where they go (null when memory runs out).
+template <class T>
+T* Extend(Dynarray<T>& out, size_t n) {
+    const uint32_t at = out.Count();
+    if (n > 0xFFFFFFFFu - at || !out.Resize(at + static_cast<uint32_t>(n))) return nullptr;
+    return out.data + at;
+}
+
+void Append(Dynarray<char16_t>& out, const char16_t* units, size_t n) {
+    if (char16_t* d = n ? Extend(out, n) : nullptr) std::memcpy(d, units, n * sizeof(char16_t));
+}
+
+}  // namespace
+
+bool AppendString(Dynarray<char>& out, const char* text) {
+    const size_t n = text ? std::strlen(text) : 0;
+    if (n == 0) return true;
+    char* d = Extend(out, n);
+    if (d) std::memcpy(d, text, n);
+    return d != nullptr;
+}
+
+bool AppendString(Dynarray<char16_t>& out, const char* text) {
+    const size_t n = text ? std::strlen(text) : 0;
+    if (n == 0) return true;
+    char16_t* d = Extend(out, n);
+    if (!d) return false;
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+    return true;
+}
+
+void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, const StringReplacementContainer& container) {
+    if (!text) return;
+    constexpr size_t kMaxTag = 64;
+    const char16_t* p = text;
+    for (;;) {
+        const char16_t* run = p;
+        while (*p && *p != u'^') ++p;
+        Append(out, run, static_cast<size_t>(p - run));
+        if (!*p) return;
+        const char16_t* open = p;
+        const char16_t* close = open + 1;
+        while (*close && *close != u'^') ++close;
+        if (!*close) return;  // unclosed: the rest is dropped
+        const size_t len = static_cast<size_t>(close - open - 1);
+        p = close + 1;
+        if (len == 0 || len >= kMaxTag) continue;
+        char narrow[kMaxTag];
+        for (size_t i = 0; i < len; ++i) narrow[i] = static_cast<char>(open[1 + i] & 0xFF);
+        const NameString tag(narrow, len);
+        for (uint32_t i = 0; i < container.GetEntryCount(); ++i) {
+            const StringReplacementEntry* e = container.GetEntry(i);
+            if (!e || e->tag != tag) continue;
+            if (e->isWide) {
+                const char16_t* w = e->wideText;
+                size_t n = 0;
+                while (w && w[n]) ++n;
+                Append(out, w, n);
+            } else {
+                AppendString(out, e->text);
+            }
+            break;
+        }
+    }
+}

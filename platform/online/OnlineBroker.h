@@ -1,0 +1,101 @@
+#pragma once
+// The online broker: meets users in lobbies, routes peer-to-peer packets, issues and
+// checks tickets, and keeps stats, achievements, leaderboards and cloud files.
+//
+// BrokerCore is the transport-free logic. It is not thread-safe: its owner serialises
+// every call (the broker program's single poll loop; LocalBroker's lock). Durable
+// state lives in SQLite (a data folder, or memory); a request that changes it is
+// answered only after the change is committed, so no acknowledged write is lost when
+// the broker dies. Lobbies, sessions and tickets live only as long as the broker.
+//
+// LocalBroker serves OnlineContexts of this process directly (no sockets) for unit
+// tests and the offline mode.
+#include "platform/online/Online.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace online {
+
+struct StatDef {
+    std::string name;
+    int type = 0;  // 0 signed 32-bit integer, 1 float
+};
+
+// What stats and achievements exist. Text format, one entry per line:
+//   stat <name> int|float
+//   achievement <name>
+// Blank lines and lines starting with '#' are skipped.
+struct StatsSchema {
+    std::vector<StatDef> stats;
+    std::vector<std::string> achievements;
+
+    bool Parse(const char* text, size_t size, std::string* error);
+    bool Load(const std::string& path, std::string* error);
+    const StatDef* FindStat(const std::string& name) const;
+    bool HasAchievement(const std::string& name) const;
+};
+
+// Where BrokerCore's frames go. Deliver must not call back into the core.
+class BrokerOutput {
+public:
+    virtual ~BrokerOutput() = default;
+    virtual void Deliver(uint32_t session, const std::vector<uint8_t>& frame) = 0;
+};
+
+class BrokerCore {
+public:
+    explicit BrokerCore(BrokerOutput* output);
+    ~BrokerCore();
+    BrokerCore(const BrokerCore&) = delete;
+    BrokerCore& operator=(const BrokerCore&) = delete;
+
+    // dataDir empty: state in memory only. False (with the reason) when the store
+    // cannot be opened.
+    bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
+
+    uint32_t AddSession();
+    // One frame body from a session. False: the message was malformed or oversized and
+    // nothing of it was applied; the caller closes the session.
+    bool Handle(uint32_t session, const uint8_t* body, size_t size);
+    // The session's connection ended; its lobbies see it disconnect.
+    void RemoveSession(uint32_t session);
+    bool StopRequested() const { return stopRequested; }
+
+    // Control operations (also reachable through the control message):
+    //   "seed" text: lines "user <account> <persona>", "friends <a> <b>",
+    //                "leaderboard <name> ascending|descending", "score <board> <account> <score> [details]"
+    //   "stats" <account>: JSON object {"stats":{...},"achievements":{...}}
+    //   "leaderboard" <name>: lines "<rank> <account> <score>"
+    //   "file" <account>/<name>: the file's bytes
+    //   "stop": ask the broker program to exit
+    bool Control(const std::string& command, const std::string& argument, std::string* answer);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl;
+    bool stopRequested = false;
+};
+
+class LocalBroker {
+public:
+    LocalBroker();
+    ~LocalBroker();  // connected contexts see their connection lost
+    LocalBroker(const LocalBroker&) = delete;
+    LocalBroker& operator=(const LocalBroker&) = delete;
+
+    bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
+    // A new signed-in context (config's broker and offline fields are ignored).
+    std::unique_ptr<OnlineContext> CreateClient(const ClientConfig& config, std::string* error = nullptr);
+    bool Control(const std::string& command, const std::string& argument, std::string* answer);
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared;
+};
+
+}  // namespace online

@@ -1,0 +1,397 @@
+// Broker: stats and achievements against the schema, leaderboards, cloud files and
+// the control commands. Every change is committed before it is answered.
+#include "platform/online/OnlineBroker.h"
+#include "platform/online/OnlineBrokerImpl.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace online {
+
+using namespace wire;
+
+namespace {
+
+constexpr size_t kMaxSchemaBytes = 1 << 20;
+constexpr size_t kMaxSchemaEntries = 4096;
+constexpr size_t kMaxStatName = 127;
+constexpr int32_t kMaxDownload = 5000;
+
+std::string StatText(int type, uint32_t bits) {
+    char buf[48];
+    if (type == 1) {
+        float f;
+        std::memcpy(&f, &bits, 4);
+        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f));
+    } else {
+        std::snprintf(buf, sizeof buf, "%d", static_cast<int32_t>(bits));
+    }
+    return buf;
+}
+
+uint32_t StatBits(int type, const std::string& text) {
+    if (type == 1) {
+        const float f = std::strtof(text.c_str(), nullptr);
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        return bits;
+    }
+    return static_cast<uint32_t>(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+bool ParseInt(const std::string& text, long long lo, long long hi, long long* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (!end || *end || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+bool StatsSchema::Parse(const char* text, size_t size, std::string* error) {
+    stats.clear();
+    achievements.clear();
+    if (size > kMaxSchemaBytes) {
+        if (error) *error = "schema larger than 1 MiB";
+        return false;
+    }
+    std::istringstream in(std::string(text, size));
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        const std::vector<std::string> w = Words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        const bool statLine = w[0] == "stat" && w.size() == 3 && (w[2] == "int" || w[2] == "float");
+        const bool achLine = w[0] == "achievement" && w.size() == 2;
+        if ((!statLine && !achLine) || w[1].size() > kMaxStatName ||
+            stats.size() + achievements.size() >= kMaxSchemaEntries) {
+            if (error) *error = "schema line " + std::to_string(lineNo) + " is malformed";
+            stats.clear();
+            achievements.clear();
+            return false;
+        }
+        if (statLine) stats.push_back(StatDef{w[1], w[2] == "float" ? 1 : 0});
+        else achievements.push_back(w[1]);
+    }
+    return true;
+}
+
+bool StatsSchema::Load(const std::string& path, std::string* error) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        if (error) *error = "cannot read schema " + path;
+        return false;
+    }
+    std::string text(kMaxSchemaBytes + 1, '\0');
+    f.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(f.gcount()));
+    return Parse(text.data(), text.size(), error);
+}
+
+const StatDef* StatsSchema::FindStat(const std::string& name) const {
+    for (const StatDef& s : stats)
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+bool StatsSchema::HasAchievement(const std::string& name) const {
+    return std::find(achievements.begin(), achievements.end(), name) != achievements.end();
+}
+
+bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
+    const uint32_t account = AccountOf(s.user);
+    switch (kind) {
+    case kGetStats: {
+        if (!r.AtEnd()) return false;
+        std::map<std::string, std::string> values;
+        for (auto& [n, v] : store.LoadStats(account)) values[n] = v;
+        std::map<std::string, int> unlocked;
+        for (auto& [n, u] : store.LoadAchievements(account)) unlocked[n] = u;
+        Writer w(kReply, r.Sequence());
+        w.U32(kResultOK).U32(static_cast<uint32_t>(schema.stats.size()));
+        for (const StatDef& d : schema.stats) {
+            auto it = values.find(d.name);
+            w.Text(d.name).U8(static_cast<uint8_t>(d.type)).U32(it == values.end() ? 0 : StatBits(d.type, it->second));
+        }
+        w.U32(static_cast<uint32_t>(schema.achievements.size()));
+        for (const std::string& a : schema.achievements) w.Text(a).U8(unlocked.count(a) && unlocked[a] ? 1 : 0);
+        Send(s.id, w);
+        return true;
+    }
+    case kStoreStats: {
+        std::vector<std::pair<std::string, std::string>> stats;
+        std::vector<std::pair<std::string, int>> achievements;
+        bool valid = true;
+        const uint32_t ns = r.Count(kMaxSchemaEntries, 9);
+        for (uint32_t i = 0; i < ns && !r.Failed(); ++i) {
+            std::string name = r.Text(kMaxStatName);
+            const int type = r.U8();
+            const uint32_t bits = r.U32();
+            const StatDef* def = schema.FindStat(name);
+            valid = valid && def && def->type == type;  // unknown or wrong-type stats are refused
+            stats.emplace_back(name, StatText(type, bits));
+        }
+        const uint32_t na = r.Count(kMaxSchemaEntries, 5);
+        for (uint32_t i = 0; i < na && !r.Failed(); ++i) {
+            std::string name = r.Text(kMaxStatName);
+            const int u = r.U8() ? 1 : 0;
+            valid = valid && schema.HasAchievement(name);
+            achievements.emplace_back(name, u);
+        }
+        if (r.Failed() || !r.AtEnd()) return false;
+        Writer w(kReply, r.Sequence());
+        if (!valid) {
+            w.U32(kResultInvalidParam).U32(0);
+            Send(s.id, w);
+            return true;
+        }
+        std::map<std::string, int> before;
+        for (auto& [n, u] : store.LoadAchievements(account)) before[n] = u;
+        std::vector<std::string> newly;
+        for (const auto& [n, u] : achievements)
+            if (u && !(before.count(n) && before[n])) newly.push_back(n);
+        if (!store.SaveStats(account, stats, achievements)) newly.clear(), w.U32(kResultFail);
+        else w.U32(kResultOK);
+        w.U32(static_cast<uint32_t>(newly.size()));
+        for (const std::string& n : newly) w.Text(n);
+        Send(s.id, w);
+        return true;
+    }
+    case kFindLeaderboard: {
+        const CallHandle call = r.U64();
+        std::string name = r.Text(kMaxName);
+        if (r.Failed() || !r.AtEnd()) return false;
+        const int64_t board = name.empty() ? 0 : store.FindBoard(name, true, nullptr);
+        Writer w(kLeaderboardInfo);
+        w.U64(call).U64(static_cast<uint64_t>(board)).Text(name);
+        w.I32(board ? static_cast<int32_t>(store.Ranked(board).size()) : 0).U8(board ? 1 : 0);
+        Send(s.id, w);
+        return true;
+    }
+    case kDownloadEntries: {
+        const CallHandle call = r.U64();
+        const int64_t board = static_cast<int64_t>(r.U64());
+        const int32_t request = r.I32();
+        const int32_t start = r.I32();
+        const int32_t end = r.I32();
+        if (r.Failed() || !r.AtEnd()) return false;
+        const bool known = board > 0 && !store.BoardName(board, nullptr).empty();
+        const std::vector<StoredScore> ranked = known ? store.Ranked(board) : std::vector<StoredScore>();
+        const int64_t n = static_cast<int64_t>(ranked.size());
+        std::vector<int64_t> rows;  // 0-based indices into ranked
+        auto userIndex = [&](uint32_t acc) -> int64_t {
+            for (int64_t i = 0; i < n; ++i)
+                if (ranked[i].account == acc) return i;
+            return -1;
+        };
+        if (request == kLeaderboardGlobal) {
+            for (int64_t i = std::max<int64_t>(start, 1) - 1; i < std::min<int64_t>(end, n); ++i) rows.push_back(i);
+        } else if (request == kLeaderboardAroundUser) {
+            const int64_t u = userIndex(account);
+            if (u >= 0)
+                for (int64_t i = std::max<int64_t>(u + start, 0); i <= std::min<int64_t>(u + end, n - 1); ++i)
+                    rows.push_back(i);
+        } else if (request == kLeaderboardFriends) {
+            const std::vector<uint32_t> friends = store.Friends(account);
+            for (int64_t i = 0; i < n; ++i)
+                if (ranked[i].account == account ||
+                    std::find(friends.begin(), friends.end(), ranked[i].account) != friends.end())
+                    rows.push_back(i);
+        }
+        if (static_cast<int64_t>(rows.size()) > kMaxDownload) rows.resize(kMaxDownload);
+        Writer w(kEntries);
+        w.U64(call).U64(known ? static_cast<uint64_t>(board) : 0).I32(static_cast<int32_t>(n));
+        w.U32(static_cast<uint32_t>(rows.size()));
+        for (int64_t i : rows) {
+            const StoredScore& e = ranked[i];
+            w.U64(MakeUserId(e.account)).Text(PersonaOf(e.account)).I32(static_cast<int32_t>(i + 1)).I32(e.score);
+            w.U32(static_cast<uint32_t>(e.details.size()));
+            for (int32_t d : e.details) w.I32(d);
+        }
+        Send(s.id, w);
+        return true;
+    }
+    case kUploadScore: {
+        const CallHandle call = r.U64();
+        const int64_t board = static_cast<int64_t>(r.U64());
+        const int32_t method = r.I32();
+        const int32_t score = r.I32();
+        std::vector<int32_t> details(r.Count(kMaxLeaderboardDetails, 4));
+        for (int32_t& d : details) d = r.I32();
+        if (r.Failed() || !r.AtEnd()) return false;
+        int32_t sort = kSortDescending;
+        const bool known = board > 0 && !store.BoardName(board, &sort).empty();
+        Writer w(kScoreUploaded);
+        w.U64(call);
+        if (!known || (method != kUploadKeepBest && method != kUploadForceUpdate)) {
+            w.U8(0).U64(static_cast<uint64_t>(board)).I32(score).U8(0).I32(0).I32(0).I32(0);
+            Send(s.id, w);
+            return true;
+        }
+        std::vector<StoredScore> ranked = store.Ranked(board);
+        int32_t previous = 0;
+        const StoredScore* old = nullptr;
+        for (size_t i = 0; i < ranked.size(); ++i)
+            if (ranked[i].account == account) previous = static_cast<int32_t>(i + 1), old = &ranked[i];
+        // Keep-best follows the sort: a lower score is better on an ascending board.
+        const bool better = !old || (sort == kSortAscending ? score < old->score : score > old->score);
+        const bool replace = method == kUploadForceUpdate || better;
+        bool ok = true;
+        bool changed = false;
+        if (replace) {
+            changed = !old || old->score != score;
+            ok = store.PutScore(board, StoredScore{account, score, details});
+            ranked = store.Ranked(board);
+        }
+        int32_t rankNow = 0;
+        for (size_t i = 0; i < ranked.size(); ++i)
+            if (ranked[i].account == account) rankNow = static_cast<int32_t>(i + 1);
+        w.U8(ok ? 1 : 0).U64(static_cast<uint64_t>(board)).I32(score).U8(changed && ok ? 1 : 0);
+        w.I32(rankNow).I32(previous).I32(static_cast<int32_t>(ranked.size()));
+        Send(s.id, w);
+        return true;
+    }
+    case kFileWrite: {
+        std::string name = r.Text(kMaxName);
+        uint32_t n = 0;
+        const uint8_t* data = r.Bytes(kMaxCloudFile, &n);
+        if (r.Failed() || !r.AtEnd()) return false;
+        const bool ok = !name.empty() && store.WriteFile(account, name, data, n);
+        Writer w(kReply, r.Sequence());
+        w.U8(ok ? 1 : 0);
+        Send(s.id, w);
+        return true;
+    }
+    case kFileRead: {
+        std::string name = r.Text(kMaxName);
+        if (r.Failed() || !r.AtEnd()) return false;
+        std::vector<uint8_t> data;
+        const bool exists = !name.empty() && store.ReadFile(account, name, &data);
+        Writer w(kReply, r.Sequence());
+        w.U8(exists ? 1 : 0).Bytes(data.data(), data.size());
+        Send(s.id, w);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool BrokerCore::Impl::HandleControl(BrokerCore& core, uint32_t session, Reader& r) {
+    std::string command = r.Text(64);
+    uint32_t n = 0;
+    const uint8_t* arg = r.Bytes(kMaxCloudFile, &n);
+    if (r.Failed() || !r.AtEnd()) return false;
+    std::string answer;
+    const bool ok = core.Control(command, std::string(reinterpret_cast<const char*>(arg), n), &answer);
+    Writer w(kReply, r.Sequence());
+    w.U8(ok ? 1 : 0).Bytes(answer.data(), answer.size());
+    Send(session, w);
+    return true;
+}
+
+bool BrokerCore::Impl::Seed(const std::string& text, std::string* answer) {
+    std::istringstream in(text);
+    std::string line;
+    int lineNo = 0;
+    int applied = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        const std::vector<std::string> w = Words(line);
+        if (w.empty() || w[0][0] == '#') continue;
+        long long a = 0, b = 0, score = 0;
+        bool ok = false;
+        if (w[0] == "user" && w.size() >= 3 && ParseInt(w[1], 1, 0xFFFFFFFFll, &a)) {
+            // The persona is the rest of the line (UTF-8, may hold blanks).
+            const size_t at = line.find(w[2], line.find(w[1]) + w[1].size());
+            std::string persona = line.substr(at);
+            while (!persona.empty() && (persona.back() == '\r' || persona.back() == ' ')) persona.pop_back();
+            ok = persona.size() <= kMaxName && store.PutUser(static_cast<uint32_t>(a), persona);
+        } else if (w[0] == "friends" && w.size() == 3 && ParseInt(w[1], 1, 0xFFFFFFFFll, &a) &&
+                   ParseInt(w[2], 1, 0xFFFFFFFFll, &b)) {
+            ok = store.AddFriends(static_cast<uint32_t>(a), static_cast<uint32_t>(b));
+        } else if (w[0] == "leaderboard" && w.size() == 3 && w[1].size() <= kMaxName &&
+                   (w[2] == "ascending" || w[2] == "descending")) {
+            ok = store.DefineBoard(w[1], w[2] == "ascending" ? kSortAscending : kSortDescending);
+        } else if (w[0] == "score" && w.size() >= 4 && w.size() <= 4 + kMaxLeaderboardDetails &&
+                   ParseInt(w[2], 1, 0xFFFFFFFFll, &a) && ParseInt(w[3], INT32_MIN, INT32_MAX, &score)) {
+            StoredScore e{static_cast<uint32_t>(a), static_cast<int32_t>(score), {}};
+            ok = true;
+            for (size_t i = 4; i < w.size() && ok; ++i) {
+                long long d = 0;
+                ok = ParseInt(w[i], INT32_MIN, INT32_MAX, &d);
+                e.details.push_back(static_cast<int32_t>(d));
+            }
+            const int64_t board = ok ? store.FindBoard(w[1], true, nullptr) : 0;
+            ok = ok && board && store.PutScore(board, e);
+        }
+        if (!ok) {
+            *answer = "seed line " + std::to_string(lineNo) + " refused";
+            return false;
+        }
+        ++applied;
+    }
+    *answer = std::to_string(applied) + " lines applied";
+    return true;
+}
+
+bool BrokerCore::Control(const std::string& command, const std::string& argument, std::string* answer) {
+    answer->clear();
+    long long account = 0;
+    if (command == "seed") return impl->Seed(argument, answer);
+    if (command == "stop") {
+        stopRequested = true;
+        return true;
+    }
+    if (command == "stats" && ParseInt(argument, 1, 0xFFFFFFFFll, &account)) {
+        std::string out = "{\"stats\":{";
+        bool first = true;
+        for (auto& [n, v] : impl->store.LoadStats(static_cast<uint32_t>(account))) {
+            out += (first ? "\"" : ",\"") + n + "\":" + v;
+            first = false;
+        }
+        out += "},\"achievements\":{";
+        first = true;
+        for (auto& [n, u] : impl->store.LoadAchievements(static_cast<uint32_t>(account))) {
+            out += (first ? "\"" : ",\"") + n + "\":" + std::to_string(u);
+            first = false;
+        }
+        *answer = out + "}}";
+        return true;
+    }
+    if (command == "leaderboard") {
+        const int64_t board = impl->store.FindBoard(argument, false, nullptr);
+        if (!board) return false;
+        int rank = 0;
+        for (const StoredScore& e : impl->store.Ranked(board))
+            *answer += std::to_string(++rank) + " " + std::to_string(e.account) + " " + std::to_string(e.score) + "\n";
+        return true;
+    }
+    if (command == "file") {
+        const size_t slash = argument.find('/');
+        std::vector<uint8_t> data;
+        if (slash == std::string::npos || !ParseInt(argument.substr(0, slash), 1, 0xFFFFFFFFll, &account) ||
+            !impl->store.ReadFile(static_cast<uint32_t>(account), argument.substr(slash + 1), &data))
+            return false;
+        answer->assign(data.begin(), data.end());
+        return true;
+    }
+    *answer = "unknown control command";
+    return false;
+}
+
+}  // namespace online

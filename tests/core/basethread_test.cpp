@@ -1,0 +1,344 @@
+// test-sanitize: thread address
+// test-timeout: 120
+// BaseThread: the multi-writer stress run, flush, time-out mode, the life cycle,
+// failure paths that must not hang, idle-time accounting and the semaphore pairing.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "core/BaseThread.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Thread.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Polls until the condition holds or two seconds passed.
+template <class F>
+bool WaitUntil(F condition) {
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Records what ran on the worker, in order: 1 for the start hook, 2 for the exit
+// hook, the id of every subclass command.
+class Recorder : public BaseThread {
+public:
+    explicit Recorder(uint32_t ringBytes = 0x10000, bool lock = true, uint32_t timeoutMs = kWaitForever)
+        : BaseThread("Recorder", ringBytes, lock, timeoutMs) {}
+    ~Recorder() override { Stop(); }
+
+    bool Post(uint32_t id) {
+        if (!BeginCommand(id, 0)) return false;
+        EndCommand();
+        return true;
+    }
+    std::vector<uint32_t> Log() {
+        std::lock_guard<std::mutex> l(mutex);
+        return log;
+    }
+    std::atomic<uint64_t> startThread{0};
+    using BaseThread::InstallSemaphore;
+
+protected:
+    void OnThreadStart() override {
+        startThread = os::CurrentThreadId();
+        Add(1);
+    }
+    void OnThreadExit() override { Add(2); }
+    void HandleCommand(uint32_t id, CommandRingBuffer&) override { Add(id); }
+
+private:
+    void Add(uint32_t v) {
+        std::lock_guard<std::mutex> l(mutex);
+        log.push_back(v);
+    }
+    std::mutex mutex;
+    std::vector<uint32_t> log;
+};
+
+// ---------------------------------------------------------------------------------------
+// Four writers post 25,000 commands each (random sizes 0..3000) through a locked
+// worker. Each writer's sizes and bytes come from its own seeded generator, which the
+// worker replays, so every record is checked for its size, its bytes and its place in
+// that writer's sequence.
+
+struct WriterStream {
+    uint32_t state;
+    uint32_t seq = 0;
+    explicit WriterStream(uint32_t writer) : state(writer * 2654435761u + 1) {}
+    uint32_t NextSize() {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % 3001;
+    }
+};
+
+uint8_t StressByte(uint32_t writer, uint32_t seq, uint32_t i) { return static_cast<uint8_t>(seq * 131 + i * 7 + writer * 29); }
+
+constexpr uint32_t kWriters = 4;
+constexpr uint32_t kPerWriter = 25000;
+
+class StressWorker : public BaseThread {
+public:
+    StressWorker() : BaseThread("Stress", 0x400000, true, kWaitForever) {
+        for (uint32_t w = 0; w < kWriters; ++w) expected.emplace_back(w);
+    }
+    ~StressWorker() override { Stop(); }
+    std::vector<WriterStream> expected;  // worker thread only
+    uint32_t received = 0;
+    uint32_t faults = 0;
+
+protected:
+    void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+        const uint32_t w = id - CMD_FIRST_USER;
+        if (w >= kWriters) {
+            ++faults;
+            return;
+        }
+        WriterStream& s = expected[w];
+        const uint32_t size = s.NextSize();
+        const uint32_t seq = s.seq++;
+        ++received;
+        if (ring.ReadLeft() != size) {
+            ++faults;
+            return;
+        }
+        uint32_t start = 0;
+        if (size >= 4) {  // the sequence number leads the payload when it fits
+            uint32_t got = 0;
+            ring.ReadValue(got);
+            if (got != seq) ++faults;
+            start = 4;
+        }
+        const uint8_t* p = ring.ReadCursor();
+        for (uint32_t i = start; i < size; ++i)
+            if (p[i - start] != StressByte(w, seq, i)) {
+                ++faults;
+                break;
+            }
+    }
+};
+
+TEST(BaseThreadStress, FourWritersThroughALockedWorkerArriveIntactAndInOrder) {
+    StressWorker worker;
+    ASSERT_TRUE(worker.Start());
+    std::vector<std::thread> writers;
+    for (uint32_t w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&worker, w] {
+            WriterStream s(w);
+            std::vector<uint8_t> bytes;
+            for (uint32_t n = 0; n < kPerWriter; ++n) {
+                const uint32_t size = s.NextSize();
+                const uint32_t seq = s.seq++;
+                ASSERT_TRUE(worker.BeginCommand(BaseThread::CMD_FIRST_USER + w, size));
+                CommandRingBuffer& ring = worker.Ring();
+                uint32_t start = 0;
+                if (size >= 4) {
+                    ring.WriteValue(seq);
+                    start = 4;
+                }
+                if (n & 1) {  // half the records are written in place, half copied
+                    uint8_t* p = ring.Cursor();
+                    for (uint32_t i = start; i < size; ++i) p[i - start] = StressByte(w, seq, i);
+                    ring.Skip(size - start);
+                } else {
+                    bytes.resize(size);
+                    for (uint32_t i = start; i < size; ++i) bytes[i - start] = StressByte(w, seq, i);
+                    ring.Write(bytes.data(), size - start);
+                }
+                worker.EndCommand();
+            }
+        });
+    }
+    for (auto& t : writers) t.join();
+    ASSERT_TRUE(worker.Flush());
+    EXPECT_EQ(worker.received, kWriters * kPerWriter);
+    EXPECT_EQ(worker.faults, 0u);
+    for (uint32_t w = 0; w < kWriters; ++w) EXPECT_EQ(worker.expected[w].seq, kPerWriter);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(BaseThread, FlushReturnsAfterEveryEarlierCommandRan) {
+    Recorder r;
+    ASSERT_TRUE(r.Start());
+    for (uint32_t i = 0; i < 500; ++i) ASSERT_TRUE(r.Post(6 + i % 3));
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.Log().size(), 501u);  // start hook + 500
+
+    // Concurrent flushes each wait for their own command.
+    std::vector<std::thread> flushers;
+    std::atomic<int> flushed{0};
+    for (int t = 0; t < 4; ++t)
+        flushers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                r.Post(6);
+                if (r.Flush()) ++flushed;
+            }
+        });
+    for (auto& t : flushers) t.join();
+    EXPECT_EQ(flushed.load(), 200);
+}
+
+TEST(BaseThread, CallCommandCarriesNativePointersAndReadsTheRestOfItsPayload) {
+    Recorder r;
+    ASSERT_TRUE(r.Start());
+    struct Seen {
+        BaseThread* thread = nullptr;
+        uint32_t extra = 0;
+        bool flushedInside = false;
+    } seen;
+    auto call = [](BaseThread* thread, void* argument, CommandRingBuffer* ring) {
+        auto* s = static_cast<Seen*>(argument);
+        s->thread = thread;
+        ring->ReadValue(s->extra);
+        s->flushedInside = thread->Flush();  // from the worker itself: returns at once
+    };
+    BaseThread::CallFunction fn = call;
+    void* arg = &seen;
+    ASSERT_TRUE(r.BeginCommand(BaseThread::CMD_CALL, sizeof fn + sizeof arg + 4));
+    r.Ring().WriteValue(fn);
+    r.Ring().WriteValue(arg);
+    r.Ring().WriteValue(uint32_t{0xC0FFEE});
+    r.EndCommand();
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(seen.thread, &r);
+    EXPECT_EQ(seen.extra, 0xC0FFEEu);
+    EXPECT_TRUE(seen.flushedInside);
+}
+
+TEST(BaseThread, TimeoutModeSleepsUntilWokenAndZeroRestoresTheTimeout) {
+    Recorder r(0x10000, false, 2);
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(WaitUntil([&] { return r.TickCount() > 10; }));  // ticks on its 2 ms time-out
+
+    r.SetTimeoutMode(1);
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.CurrentTimeout(), BaseThread::kWaitForever);
+    std::this_thread::sleep_for(30ms);  // a wake left over from the flush is used up
+    const uint32_t ticks = r.TickCount();
+    std::this_thread::sleep_for(60ms);
+    EXPECT_EQ(r.TickCount(), ticks);
+
+    r.SetTimeoutMode(0);
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.CurrentTimeout(), 2u);
+    const uint32_t resumed = r.TickCount();
+    EXPECT_TRUE(WaitUntil([&] { return r.TickCount() > resumed + 10; }));
+}
+
+TEST(BaseThread, CommandsBeforeStartRunAfterTheStartHookAndRestartWorks) {
+    Recorder r;
+    ASSERT_TRUE(r.Post(6));
+    ASSERT_TRUE(r.Post(7));
+    EXPECT_FALSE(r.Flush());  // not running: nothing to wait for
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.Log(), (std::vector<uint32_t>{1, 6, 7}));
+    EXPECT_NE(r.startThread.load(), os::CurrentThreadId());
+
+    r.Stop();
+    EXPECT_FALSE(r.IsRunning());
+    r.Stop();  // a second stop returns at once
+    ASSERT_TRUE(r.Post(8));
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(r.Post(9));
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.Log(), (std::vector<uint32_t>{1, 6, 7, 2, 1, 8, 9}));
+}
+
+TEST(BaseThread, WritersNeverHangOnAWorkerThatCannotDrain) {
+    CaptureLogSink sink;
+    sink.Attach();
+
+    {  // never started: the ring fills, then posting fails with a log line
+        Recorder r(1024 + 512, true);
+        int posted = 0;
+        while (posted < 1000 && r.Post(6)) ++posted;
+        EXPECT_LT(posted, 1000);
+        EXPECT_GT(posted, 50);
+        EXPECT_TRUE(sink.Contains("is full and its thread is not running"));
+    }
+    {  // thread creation refused: Start reports it and nothing waits for ever
+        Recorder r;
+        os::Thread::SetCreationFault(true);
+        EXPECT_FALSE(r.Start());
+        os::Thread::SetCreationFault(false);
+        EXPECT_FALSE(r.IsRunning());
+        EXPECT_TRUE(sink.Contains("cannot create the thread"));
+    }
+    {  // a payload that can never fit is refused at once, even by a running worker
+        Recorder r(1024 + 512);
+        ASSERT_TRUE(r.Start());
+        EXPECT_FALSE(r.BeginCommand(6, 1024));
+        EXPECT_TRUE(sink.Contains("can never fit"));
+        ASSERT_TRUE(r.BeginCommand(6, 1023));
+        r.Ring().Skip(1023);
+        r.EndCommand();
+        EXPECT_TRUE(r.Flush());
+    }
+    {  // the worker posting into its own full ring fails instead of waiting on itself
+        Recorder r(1024 + 512);
+        ASSERT_TRUE(r.Start());
+        std::atomic<int> selfPosted{0};
+        ASSERT_TRUE(r.PostCall(
+            [](BaseThread* t, void* arg, CommandRingBuffer*) {
+                auto* count = static_cast<std::atomic<int>*>(arg);
+                while (*count < 1000 && static_cast<Recorder*>(t)->Post(6)) ++*count;
+            },
+            &selfPosted));
+        ASSERT_TRUE(r.Flush());
+        EXPECT_LT(selfPosted.load(), 1000);
+        EXPECT_TRUE(sink.Contains("the writer is its own worker"));
+    }
+    {  // a ring too small for the stop command cannot be started
+        Recorder r(256);
+        EXPECT_FALSE(r.Start());
+        EXPECT_TRUE(sink.Contains("cannot hold a command"));
+    }
+}
+
+TEST(BaseThread, IdleTimeGrowsWhileTheRingIsEmpty) {
+    os::ManualClock clock(1000);
+    clock.Install();
+    Recorder r(0x10000, false, 1);
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(r.Flush());
+    // Two more passes: the second one starts only after a whole pass found the ring
+    // empty and stamped the idle start at the still unmoved clock.
+    const uint32_t after = r.TickCount();
+    ASSERT_TRUE(WaitUntil([&] { return r.TickCount() >= after + 2; }));
+    clock.AdvanceSeconds(5.0);
+    ASSERT_TRUE(r.Post(6));
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(r.TotalIdleTime().ticks, 5 * os::kCounterFrequency);
+    r.Stop();
+}
+
+TEST(BaseThread, EveryCommittedCommandConsumesExactlyOneSemaphoreCount) {
+    Semaphore sem(0);
+    {
+        Recorder r;
+        r.InstallSemaphore(&sem);
+        ASSERT_TRUE(r.Start());
+        r.SetTimeoutMode(1);
+        r.SetTimeoutMode(0);
+        for (int i = 0; i < 3; ++i) r.Post(6);
+        r.PostCall([](BaseThread*, void*, CommandRingBuffer*) {}, nullptr);
+        r.Stop();  // commands 1, 3, 3, 6, 6, 6, 5, 2: eight releases, eight waits
+        EXPECT_EQ(r.Log().size(), 5u);
+    }
+    EXPECT_FALSE(sem.WaitSeconds(0));  // no surplus count left behind
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// test-sanitize: thread address
+// The log front ends through a capturing sink: the command-6 record byte for byte, the
+// cuts, frame information, console input and control, the callback and Error's flush.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "core/Log.h"
+
+namespace {
+
+struct FrameInfo {  // restores the process-wide mode and frame numbers
+    explicit FrameInfo(uint8_t mode) { Log::SetFrameInfoMode(mode); }
+    ~FrameInfo() {
+        Log::SetFrameInfoMode(LOG_FRAME_INFO_DISABLED);
+        SetLogFrameNumbers(0, 0);
+    }
+};
+
+std::vector<std::pair<uint32_t, std::string>> gCallbackCalls;
+void RecordCallback(uint32_t severity, uint32_t category, const char* text) {
+    gCallbackCalls.emplace_back(severity * 100 + category, text);
+}
+
+TEST(Log, MessageRecordIsSeverityCategoryTextAndNul) {
+    CaptureLogSink sink;
+    sink.Attach();
+    gLog.Print(1, 2, "hello %d", 42);
+    gLog.Warning(9, "w");
+    gLog.ErrorText("100%s %n %d");  // the text is never a format
+    const auto m = sink.Messages();
+    ASSERT_EQ(m.size(), 3u);
+    const std::vector<uint8_t> expected = {1, 2, 'h', 'e', 'l', 'l', 'o', ' ', '4', '2', 0};
+    EXPECT_EQ(m[0].payload, expected);
+    EXPECT_EQ(m[1].payload, (std::vector<uint8_t>{3, 9, 'w', 0}));
+    EXPECT_EQ(m[2].severity, 4);
+    EXPECT_EQ(m[2].category, 10);
+    EXPECT_EQ(m[2].text, "100%s %n %d");
+}
+
+TEST(Log, LongTextIsCutTo1024AndTheFrameSuffixIsNeverCut) {
+    CaptureLogSink sink;
+    sink.Attach();
+    const std::string huge(9000, 'x');
+    gLog.Print(0, 2, "%s", huge.c_str());
+
+    FrameInfo mode(LOG_FRAME_INFO_EVERY_LINE);
+    SetLogFrameNumbers(12, 345);
+    const std::string full(1024, 'y');
+    gLog.Print(0, 7, "%s", full.c_str());
+    gLog.Print(0, 2, "plain");  // other categories carry no frame information
+
+    const auto m = sink.Messages();
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].text, std::string(1024, 'x'));
+    EXPECT_EQ(m[0].payload.size(), 1024u + 3);
+    const std::string suffix = " [frame: 12/345]";
+    EXPECT_EQ(m[1].text, std::string(1024 - suffix.size(), 'y') + suffix);
+    EXPECT_EQ(m[2].text, "plain");
+}
+
+TEST(Log, WhenChangedModePostsOneFrameRecordPerChange) {
+    CaptureLogSink sink;
+    sink.Attach();
+    FrameInfo mode(LOG_FRAME_INFO_WHEN_CHANGED);
+    SetLogFrameNumbers(5, 6);
+    gLog.Print(0, 7, "a");
+    gLog.Print(1, 4, "b");  // same frame: nothing more
+    gLog.Print(0, 2, "c");  // never for other categories
+    SetLogFrameNumbers(7, 8);  // both numbers change at once
+    gLog.Print(0, 7, "d");
+    gLog.Print(0, 7, "e");
+    SetLogFrameNumbers(7, 9);  // only the second one changes
+    gLog.Print(3, 4, "f");
+
+    std::vector<std::string> texts;
+    for (const auto& m : sink.Messages()) texts.push_back(m.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"[frame: 5/6]", "a", "b", "c", "[frame: 7/8]", "d", "e", "[frame: 7/9]",
+                                               "f"}));
+    EXPECT_EQ(sink.Messages()[7].severity, 3);  // the frame record takes the message's severity and category
+    EXPECT_EQ(sink.Messages()[7].category, 4);
+}
+
+TEST(Log, ModeTwoFromManyThreadsStaysConsistent) {
+    CaptureLogSink sink;
+    sink.Attach();
+    FrameInfo mode(LOG_FRAME_INFO_WHEN_CHANGED);
+    std::atomic<bool> stop{false};
+    std::thread frames([&] {
+        for (int f = 1; !stop; ++f) SetLogFrameNumbers(f, f);
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t)
+        writers.emplace_back([] {
+            for (int i = 0; i < 300; ++i) gLog.Print(0, 7, "m");
+        });
+    for (auto& t : writers) t.join();
+    stop = true;
+    frames.join();
+    size_t messages = 0;
+    for (const auto& m : sink.Messages()) messages += m.text == "m";
+    EXPECT_EQ(messages, 900u);
+}
+
+TEST(Log, ErrorReturnsOnlyAfterTheSinkHandledTheRecord) {
+    class SlowSink : public CaptureLogSink {
+    public:
+        ~SlowSink() override {  // the worker must stop before this class goes away
+            Detach();
+            Stop();
+        }
+        std::atomic<int> handled{0};
+
+    protected:
+        void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            CaptureLogSink::HandleCommand(id, ring);
+            ++handled;
+        }
+    };
+    SlowSink sink;
+    sink.Attach();
+    gLog.Print(0, 2, "first");
+    gLog.Error(2, "second");
+    EXPECT_EQ(sink.handled.load(), 2);
+}
+
+TEST(Log, ConsoleInputSkipsTildeLinesAndCutsToTheBuffer) {
+    char buffer[8] = "unset";
+    EXPECT_FALSE(gLog.ReadConsoleInput(buffer, sizeof buffer));  // no sink
+    CaptureLogSink sink;
+    sink.Attach();
+    EXPECT_FALSE(gLog.ReadConsoleInput(buffer, sizeof buffer));  // nothing offered
+
+    ASSERT_TRUE(sink.OfferInputLine("~hidden"));
+    EXPECT_FALSE(sink.OfferInputLine("later"));  // one line at a time
+    EXPECT_FALSE(gLog.ReadConsoleInput(buffer, sizeof buffer));
+    EXPECT_EQ(sink.inputCounters.Second(), 1u);  // taken all the same
+    EXPECT_STREQ(buffer, "unset");
+
+    ASSERT_TRUE(sink.OfferInputLine("give me more"));
+    EXPECT_TRUE(gLog.ReadConsoleInput(buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, "give me");  // size - 1 characters
+    EXPECT_FALSE(sink.inputCounters.Pending());
+}
+
+TEST(Log, ConsoleFunctionsAndTheCallback) {
+    gCallbackCalls.clear();
+    gLog.SetCallback(&RecordCallback);
+    gLog.Print(2, 4, "no sink");  // designed state: nothing at all happens
+    gLog.ConsolePrint("no sink");
+    EXPECT_TRUE(gCallbackCalls.empty());
+
+    CaptureLogSink sink;
+    sink.Attach();
+    gLog.Print(0, 4, "script %d", 1);
+    gLog.Print(0, 2, "engine");
+    gLog.ConsolePrint("p");
+    gLog.ConsolePrintWarning("w");
+    gLog.ConsolePrintError("e");
+    gLog.ConsoleToggle();
+    gLog.ConsoleShow();
+    gLog.ConsoleHide();
+    gLog.ConsoleCls();
+    gLog.SetCallback(nullptr);
+
+    EXPECT_EQ(gCallbackCalls, (std::vector<std::pair<uint32_t, std::string>>{
+                                  {4, "script 1"}, {204, "p"}, {304, "w"}, {404, "e"}}));
+    const auto m = sink.Messages();
+    ASSERT_EQ(m.size(), 5u);
+    EXPECT_EQ(m[4].severity, 4);
+    EXPECT_EQ(m[4].category, 4);
+    EXPECT_EQ(sink.Controls(), (std::vector<uint8_t>{7, 5, 6, 14}));
+}
+
+TEST(Log, FileSinkWritesOneLinePerMessage) {
+    const std::string path = std::string(PROJECT_BINARY_ROOT) + "/log_test_output.txt";
+    std::remove(path.c_str());
+    LogSink* sink = CreateFileLogSink(path.c_str());
+    ASSERT_NE(sink, nullptr);
+    ASSERT_TRUE(sink->Start());
+    gLog.AttachSink(sink);
+    gLog.Print(1, 2, "first %s", "line");
+    gLog.Error(5, "second");
+    Log::DestroySink(&sink);
+    EXPECT_EQ(sink, nullptr);
+    EXPECT_EQ(gLog.Sink(), nullptr);
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    EXPECT_EQ(all.str(), "[1:2] first line\n[4:5] second\n");
+    EXPECT_EQ(CreateFileLogSink("/nonexistent-dir/x/y.log"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,382 @@
+// Binary and text forms of every property type, checked against bytes written by an
+// independent encoder that follows the format tables, plus entity-pointer passes.
+// test-sanitize: thread address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "RichTestClass.h"
+
+using namespace richtest;
+
+namespace {
+
+// Independent little encoder: appends fields as the format tables describe them.
+struct Enc {
+    std::vector<uint8_t> b;
+    bool swap = false;
+    void U8(uint8_t v) { b.push_back(v); }
+    void U16(uint16_t v) {
+        if (swap) v = static_cast<uint16_t>((v >> 8) | (v << 8));
+        U8(static_cast<uint8_t>(v));
+        U8(static_cast<uint8_t>(v >> 8));
+    }
+    void U32(uint32_t v) {
+        if (swap) v = __builtin_bswap32(v);
+        for (int k = 0; k < 4; ++k) U8(static_cast<uint8_t>(v >> (8 * k)));
+    }
+    void U32NoSwap(uint32_t v) {
+        for (int k = 0; k < 4; ++k) U8(static_cast<uint8_t>(v >> (8 * k)));
+    }
+    void F32(float f) {
+        uint32_t v;
+        std::memcpy(&v, &f, 4);
+        U32(v);
+    }
+    void Str(const char* s) {  // characters and NUL
+        for (; *s; ++s) U8(static_cast<uint8_t>(*s));
+        U8(0);
+    }
+    void Guid(const SimpleGUID& g) {
+        for (uint8_t x : g.bytes) U8(x);
+    }
+    void Zero(int n) {
+        for (int k = 0; k < n; ++k) U8(0);
+    }
+};
+
+std::vector<uint8_t> ExpectedRich(bool swap, const SimpleGUID& entityGuid) {
+    Enc e;
+    e.swap = swap;
+    e.U32(0xA1B2C3D4);  // RichBase "Base value": "RichBase" sorts before "RichObject"
+    e.F32(1.5f);
+    e.U32(static_cast<uint32_t>(-2));
+    e.U32(0x11223344);
+    e.U16(0xBEEF);
+    e.Str("hi");
+    e.U16(u'A');
+    e.U16(0xE9);
+    e.U16(0);
+    for (float f : {1.f, 2.f, 3.f, 4.f}) e.F32(f);
+    for (float f : {5.f, 6.f, 7.f}) e.F32(f);
+    for (float f : {-1.f, -2.f, -3.f, 1.f, 1.f, 2.f, 3.f, 1.f}) e.F32(f);
+    for (float f : {0.f, 0.f, 0.f, 1.f}) e.F32(f);
+    for (int k = 0; k < 16; ++k) e.F32(static_cast<float>(k));
+    e.U8(1);  // bool
+    e.Guid(MakeGuid(0x40));
+    e.U8(1);  // NameString "ab"
+    e.Str("ab");
+    for (uint8_t c : {10, 20, 30, 255}) e.U8(c);
+    e.F32(2.0f);
+    e.U8(0xFF);  // char -1
+    e.U8(200);
+    e.U32NoSwap(1);  // bit vector words are never swapped
+    e.U32NoSwap(0);
+    e.U32NoSwap(0x800);
+    for (uint8_t c : {1, 2, 3, 4, 5}) e.U8(c);
+    e.Guid(entityGuid);  // Entity*
+    e.Guid(entityGuid);  // SafePointer<Entity>
+    e.U32(2);            // "Words"
+    e.U32(7);
+    e.U32(8);
+    e.U32(2);  // "Names": "x", empty
+    e.U8(1);
+    e.Str("x");
+    e.U8(0);
+    e.U32(9);  // "Record" (plain record walk)
+    e.U8(1);
+    e.Str("r");
+    e.U32(3);  // "Embedded": TestElem "V", then TestElemFloat "F"
+    e.F32(0.25f);
+    e.U32(2);  // "Owned": present ElemFloat, null
+    e.U8(1);
+    e.U32(5);
+    e.F32(2.0f);
+    e.U8(0);
+    e.U32(2);  // "Records"
+    e.U32(1);
+    e.U8(1);
+    e.Str("p");
+    e.U32(2);
+    e.U8(0);
+    e.U32(3);  // "Poly": class names without the "TestElem" prefix
+    e.U8(1);
+    e.Str("Text");
+    e.U32(6);
+    e.Str("z");
+    e.U8(0);
+    e.U8(1);
+    e.Str("");
+    e.U32(7);
+    e.U32(2);  // "Safe array"
+    e.Guid(entityGuid);
+    e.Zero(16);
+    return e.b;
+}
+
+std::vector<uint8_t> Write(const RTTIPolyBaseClass& o, uint32_t options) {
+    std::vector<uint8_t> out(o.SolidSerialize(nullptr, options));
+    EXPECT_EQ(o.SolidSerialize(out.data(), options), out.size());
+    return out;
+}
+
+class PropertyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        entity.guid = MakeGuid(0x90);
+        entity.templateType = 5;
+        manager.entities.push_back(&entity);
+    }
+    FakeEntityManager manager;
+    FakeEntity entity;
+};
+
+TEST_F(PropertyTest, EveryTypeWritesItsSpecifiedBinaryFormAndReadsBack) {
+    RichObject o;
+    FillRich(o, &entity);
+    EXPECT_EQ(Write(o, 0), ExpectedRich(false, entity.guid));
+
+    RichObject back;
+    std::vector<uint8_t> bytes = Write(o, 0);
+    BoundedReader reader(bytes.data(), bytes.size());
+    EXPECT_EQ(back.SolidDeserialize(reader, 0), bytes.size());
+    EXPECT_FALSE(reader.Failed());
+    EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&o, &back));
+    EXPECT_EQ(back.entity, &entity);
+    EXPECT_EQ(back.safeEntity.Get(), &entity);
+    EXPECT_EQ(back.safeArray[0].Get(), &entity);
+    ASSERT_EQ(back.poly.Count(), 3u);
+    EXPECT_NE(dynamic_cast<ElemText*>(back.poly[0]), nullptr);
+    EXPECT_EQ(back.poly[1], nullptr);
+    EXPECT_EQ(back.poly[2]->GetRTTIClass(), Elem::Class());
+    EXPECT_STREQ(back.text, "hi");
+    EXPECT_EQ(back.u, 0x11223344u);  // the 0x4000 "Hidden" alias was skipped
+    EXPECT_EQ(Write(back, 0), bytes);
+}
+
+TEST_F(PropertyTest, Option2SwapsMultiByteValuesButNeverGuidsOrBitVectors) {
+    RichObject o;
+    FillRich(o, &entity);
+    const std::vector<uint8_t> swapped = Write(o, kSerializeByteSwap);
+    EXPECT_EQ(swapped, ExpectedRich(true, entity.guid));
+    // u32 0x11223344 follows "Base value", "Float" and "Int": 11 22 33 44.
+    EXPECT_EQ(swapped[12], 0x11);
+    EXPECT_EQ(swapped[15], 0x44);
+    EXPECT_EQ(0, std::memcmp(&swapped[swapped.size() - 32], entity.guid.bytes, 16));
+}
+
+TEST_F(PropertyTest, SmallFormsOfStringsNamesAndEmptyArrays) {
+    RichObject o;  // defaults: null strings, empty name, empty arrays, null pointers
+    const std::vector<uint8_t> b = Write(o, 0);
+    RichObject back;
+    RTTIValueStore<char*>::Assign(back.text, const_cast<char*>("stale"));
+    back.name = "stale";
+    back.words.Add(1);
+    BoundedReader in(b.data(), b.size());
+    back.SolidDeserialize(in, 0);
+    EXPECT_FALSE(in.Failed());
+    EXPECT_EQ(back.text, nullptr);  // null char* is one 0 byte and reads back null
+    EXPECT_TRUE(back.name.IsEmpty());
+    EXPECT_EQ(back.words.Count(), 0u);
+
+    // An empty (not null) string also reads back as null and equals null.
+    RTTIValueStore<char*>::Assign(o.text, const_cast<char*>(""));
+    EXPECT_EQ(o.text, nullptr);
+    const RTTIProperty* name = RichObject::Class()->FindProperty("name");
+    ASSERT_NE(name, nullptr);
+    uint8_t buf[8];
+    o.name = "ab";
+    ASSERT_EQ(name->WriteBinary(buf, &o, 0), 4u);
+    EXPECT_EQ(0, std::memcmp(buf, "\x01" "ab", 4));
+    o.name.Clear();
+    EXPECT_EQ(name->WriteBinary(buf, &o, 0), 1u);
+    const RTTIProperty* words = RichObject::Class()->FindProperty("Words");
+    EXPECT_EQ(words->WriteBinary(nullptr, &o, 0), 4u);
+}
+
+TEST_F(PropertyTest, TextFormsRoundTripAndKeepUnparsedFields) {
+    RichObject o;
+    FillRich(o, &entity);
+    RichObject copy;
+    copy.safeArray.Add(SafePointer<FakeEntity>(&entity));
+    copy.safeArray.Add(SafePointer<FakeEntity>());
+    for (uint32_t c = 0; c < RichObject::Class()->ChainCount(); ++c) {
+        const RTTIClass* cls = RichObject::Class()->ChainAt(c);
+        for (uint32_t k = 0; k < cls->PropertyCount(); ++k) {
+            const RTTIProperty* p = cls->PropertyAt(k);
+            char text[1024];
+            if (!p->IsTyped() || !p->ToString(&o, text, sizeof(text)) || p->TypeId() == 13) continue;
+            EXPECT_TRUE(copy.SetPropertyFromString(p->Name(), text)) << p->Name() << " " << text;
+            EXPECT_TRUE(p->Equal(&o, &copy)) << p->Name() << " from \"" << text << "\"";
+        }
+    }
+    EXPECT_STREQ(o.GetPropertyValueAsString("Char"), "4294967295");
+    EXPECT_EQ(copy.ch, -1);
+    EXPECT_STREQ(o.GetPropertyValueAsString("Color"), "10 20 30 255 2.000000");
+    EXPECT_STREQ(o.GetPropertyValueAsString("Vector3"), "5.000000 6.000000 7.000000");
+    EXPECT_STREQ(o.GetPropertyValueAsString("Bits"), "100000000000000000800000");
+    EXPECT_STREQ(o.GetPropertyValueAsString("Wide"), "");
+    EXPECT_EQ(o.GetPropertyValueAsString("No such property"), nullptr);
+
+    ASSERT_TRUE(copy.SetPropertyFromString("U32", "4294967295"));
+    EXPECT_EQ(copy.u, 4294967295u);
+    // Fields the text does not give keep their value.
+    ASSERT_TRUE(copy.SetPropertyFromString("Vector", "9 8"));
+    EXPECT_EQ(copy.vec.x, 9.f);
+    EXPECT_EQ(copy.vec.y, 8.f);
+    EXPECT_EQ(copy.vec.z, 3.f);
+    EXPECT_EQ(copy.vec.w, 4.f);
+    // The colour falls back to a vector "%f %f %f %f".
+    ASSERT_TRUE(copy.SetPropertyFromString("Color", "2 1 0 1"));
+    EXPECT_EQ(copy.color.c[0], 255);
+    EXPECT_EQ(copy.color.c[1], 127);
+    EXPECT_EQ(copy.color.c[2], 0);
+    EXPECT_EQ(copy.color.c[3], 255);
+    EXPECT_EQ(copy.color.intensity, 2.0f);
+    ASSERT_TRUE(copy.SetPropertyFromString("Wide", "\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ(std::u16string(copy.wide), u"\u00e9t\u00e9");
+    EXPECT_FALSE(copy.SetPropertyFromString("GUID", "01-02"));
+    EXPECT_EQ(copy.guid, o.guid);
+}
+
+TEST_F(PropertyTest, TruncatedAndCorruptInputFailsCleanly) {
+    RichObject o;
+    FillRich(o, &entity);
+    const std::vector<uint8_t> b = Write(o, 0);
+    CaptureLogSink sink;
+    sink.Attach();
+    for (size_t cut = 0; cut < b.size(); cut += 7) {
+        std::vector<uint8_t> part(b.begin(), b.begin() + static_cast<long>(cut));
+        RichObject back;
+        BoundedReader in(part.data(), part.size());
+        back.SolidDeserialize(in, 0);
+        EXPECT_TRUE(in.Failed()) << cut;
+        EXPECT_LE(in.Offset(), part.size());
+    }
+    // A huge array count fails before anything is allocated.
+    std::vector<uint8_t> huge = {0, 0, 0, 0};
+    huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0x7F});
+    const RTTIProperty* words = RichObject::Class()->FindProperty("Words");
+    RichObject back;
+    BoundedReader in(huge.data() + 4, 4);
+    EXPECT_FALSE(words->ReadBinary(in, &back, 0));
+    EXPECT_TRUE(sink.Contains("count larger than the remaining input"));
+}
+
+TEST_F(PropertyTest, UnknownPolymorphicClassLogsAndFailsTheRead) {
+    Enc e;
+    e.U32(2);
+    e.U8(1);
+    e.Str("Missing");
+    e.U32(1);
+    e.U8(0);
+    const RTTIProperty* poly = RichObject::Class()->FindProperty("Poly");
+    CaptureLogSink sink;
+    sink.Attach();
+    RichObject back;
+    BoundedReader in(e.b.data(), e.b.size());
+    EXPECT_FALSE(poly->ReadBinary(in, &back, 0));
+    EXPECT_TRUE(in.Failed());
+    EXPECT_TRUE(sink.Contains(
+        "Class factory cannot create an object of class TestElemMissing. Some objects cannot be deserialized properly."));
+    ASSERT_EQ(back.poly.Count(), 2u);
+    EXPECT_EQ(back.poly[0], nullptr);
+}
+
+TEST_F(PropertyTest, EntityPointersResolveAtTheEndOfTheOutermostPass) {
+    FakeEntity later;
+    later.guid = MakeGuid(0xA0);
+    RichObject source;
+    source.entity = &later;  // written by GUID while "later" is not known yet
+    source.safeEntity.Assign(&later);
+    manager.entities.push_back(&later);
+    const std::vector<uint8_t> b = Write(source, 0);
+    manager.entities.pop_back();
+
+    RichObject back;
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    EXPECT_FALSE(EntityPointerFixups::Begin());  // nested passes do not open again
+    BoundedReader in(b.data(), b.size());
+    back.SolidDeserialize(in, 0);  // nested: does not resolve
+    EXPECT_EQ(back.entity, nullptr);
+    manager.entities.push_back(&later);  // the entity is created later in the load
+    EntityPointerFixups::Resolve();
+    EXPECT_EQ(back.entity, &later);
+    EXPECT_EQ(back.safeEntity.Get(), &later);
+    EXPECT_FALSE(EntityPointerFixups::IsOpen());
+
+    // A zero GUID sets null at once, even inside a pass.
+    const RTTIProperty* ptr = RichObject::Class()->FindProperty("Entity");
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    uint8_t zero[16] = {};
+    BoundedReader z(zero, 16);
+    EXPECT_TRUE(ptr->ReadBinary(z, &back, 0));
+    EXPECT_EQ(back.entity, nullptr);
+    EntityPointerFixups::Resolve();
+}
+
+TEST_F(PropertyTest, MissingEntitiesAndTypeMismatchesAreLogged) {
+    TemplateTypeTable::Get()[5].base = 2;
+    struct Holder {
+        FakeEntity* e = nullptr;
+    } h;
+    RTTIEntityPointerProperty<FakeEntity> typed("Typed", 0, 3);
+    CaptureLogSink sink;
+    sink.Attach();
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    EXPECT_TRUE(typed.FromString(&h, entity.guid.ToStringUnsafe()));
+    EntityPointerFixups::Resolve();
+    EXPECT_EQ(h.e, nullptr);
+    char expected[256];
+    std::snprintf(expected, sizeof(expected),
+                  "Unable to deserialize entity pointer due to type mismatch. Guid=%s, type=5, expected=3",
+                  entity.guid.ToStringUnsafe());
+    EXPECT_TRUE(sink.Contains(expected));
+
+    RTTIEntityPointerProperty<FakeEntity> base("Base", 0, 2);
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    EXPECT_TRUE(base.FromString(&h, entity.guid.ToStringUnsafe()));
+    EntityPointerFixups::Resolve();
+    EXPECT_EQ(h.e, &entity);  // type 5 derives from 2
+
+    // No pass open: looked up at once; a miss is logged and leaves null.
+    const SimpleGUID missing = MakeGuid(0xE0);
+    EXPECT_TRUE(base.FromString(&h, missing.ToStringUnsafe()));
+    EXPECT_EQ(h.e, nullptr);
+    EXPECT_TRUE(sink.Contains(std::string("Unable to deserialize entity pointer. Guid=") + missing.ToStringUnsafe()));
+    TemplateTypeTable::Get()[5].base = TemplateTypeTable::kRows;
+}
+
+TEST_F(PropertyTest, SafePointerReadWithoutPassResolvesAtOnce) {
+    RichObject source;
+    source.safeEntity.Assign(&entity);
+    const RTTIProperty* p = RichObject::Class()->FindProperty("Safe entity");
+    uint8_t b[16];
+    p->WriteBinary(b, &source, 0);
+    RichObject back;
+    BoundedReader in(b, 16);
+    EXPECT_TRUE(p->ReadBinary(in, &back, kSerializeNoEntityPass));
+    EXPECT_EQ(back.safeEntity.Get(), &entity);
+    EXPECT_FALSE(EntityPointerFixups::IsOpen());
+}
+
+TEST_F(PropertyTest, EachThreadHasItsOwnPass) {
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    bool otherOpened = false, otherSawOpen = true;
+    std::thread other([&] {
+        otherSawOpen = EntityPointerFixups::IsOpen();
+        otherOpened = EntityPointerFixups::Begin();
+        EntityPointerFixups::Resolve();
+    });
+    other.join();
+    EXPECT_FALSE(otherSawOpen);
+    EXPECT_TRUE(otherOpened);
+    EXPECT_TRUE(EntityPointerFixups::IsOpen());
+    EntityPointerFixups::Resolve();
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// Class registry: walk order, layout check values, lookups, options, factories and
+// the template type table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/rtti/GUIDReplacement.h"
+#include "core/rtti/RTTIProperty.h"
+
+namespace {
+
+// Each test class holds one u32 whose value names the class, so the written order
+// of the words is the walk order.
+struct Words : RTTIPolyBaseClass {
+    uint32_t alpha = 1, zeta = 2, alpha2 = 3;
+    const RTTIClass* cls = nullptr;
+    const RTTIClass* GetRTTIClass() const override { return cls; }
+};
+
+RTTIClass* MakeClass(const char* name, const char* base) {
+    auto* c = new RTTIClass;
+    c->Register(name, base);
+    return c;
+}
+
+struct Hierarchy {
+    RTTIClass* alpha = MakeClass("WalkAlpha", kRTTIRootBaseName);
+    RTTIClass* zeta = MakeClass("WalkZeta", "WalkAlpha");
+    RTTIClass* alpha2 = MakeClass("WalkAlpha2", "WalkZeta");
+    Hierarchy() {
+        alpha->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("a", RTTI_OFFSETOF(Words, alpha)));
+        zeta->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("z", RTTI_OFFSETOF(Words, zeta), 4));
+        alpha2->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("a2", RTTI_OFFSETOF(Words, alpha2), 0x4000));
+        alpha2->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("a2b", RTTI_OFFSETOF(Words, alpha2)));
+    }
+};
+
+Hierarchy& H() {
+    // Registered once per program (descriptors live until exit, as in the engine).
+    static Hierarchy* h = new Hierarchy;
+    return *h;
+}
+
+std::vector<uint32_t> Walk(const RTTIClass* cls, uint32_t options) {
+    Words w;
+    std::vector<uint32_t> out(cls->SerializeProperties(nullptr, &w, options) / 4);
+    cls->SerializeProperties(reinterpret_cast<uint8_t*>(out.data()), &w, options);
+    return out;
+}
+
+TEST(RTTIClassTest, WalkVisitsClassesSortedByNameThenDeclarationOrder) {
+    // Zeta : Alpha walks Alpha first; Alpha2 : Zeta : Alpha walks Alpha, Alpha2, Zeta.
+    EXPECT_EQ(Walk(H().zeta, 0), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(Walk(H().alpha2, 0), (std::vector<uint32_t>{1, 3, 2}));
+    // Option 8: the class itself only; flag 0x4000 is always skipped; option 1 skips
+    // flag-4 properties.
+    EXPECT_EQ(Walk(H().alpha2, kSerializeOwnClassOnly), (std::vector<uint32_t>{3}));
+    EXPECT_EQ(Walk(H().alpha2, kSerializeSkipGuid), (std::vector<uint32_t>{1, 3}));
+    // '_' sorts before letters, as with a lower-casing compare.
+    RTTIClass* under = MakeClass("Walk_Under", "WalkAlpha");
+    EXPECT_STREQ(under->ChainAt(0)->Name(), "Walk_Under");
+    EXPECT_STREQ(under->ChainAt(1)->Name(), "WalkAlpha");
+}
+
+TEST(RTTIClassTest, LayoutHashFollowsTheDeclarations) {
+    // Values worked out independently with a bit-by-bit CRC-32 of {u32 type, u32
+    // flags, name} per property, then ^ each TypeId ^ flags ^ the count.
+    EXPECT_EQ(GUIDReplacementEntry::RegisterClass()->GetLayoutHash(nullptr), 0xA22DC406u);
+    EXPECT_EQ(GUIDReplacementTable::RegisterClass()->GetLayoutHash(nullptr), 0x91E72AEBu);
+
+    // A class without properties: 0 ^ 0 ^ the base's value.
+    Words w;
+    RTTIClass* empty = MakeClass("WalkEmpty", "WalkZeta");
+    EXPECT_EQ(empty->GetLayoutHash(&w), H().zeta->GetLayoutHash(&w));
+    EXPECT_NE(H().zeta->GetLayoutHash(&w), 0u);
+}
+
+TEST(RTTIClassTest, LookupsAreCaseInsensitive) {
+    EXPECT_EQ(RTTIClassRegistry::FindClass("walkzeta"), H().zeta);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("WALKALPHA2"), H().alpha2);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("NoSuchClass"), nullptr);
+    EXPECT_EQ(H().alpha2->FindProperty("A2B"), H().alpha2->PropertyAt(1));
+    EXPECT_EQ(H().alpha2->FindPropertyInChain("A"), H().alpha->PropertyAt(0));
+    EXPECT_EQ(H().alpha2->FindPropertyInChain(nullptr), nullptr);
+
+    RTTIClass* twin = MakeClass("WALKTWIN", kRTTIRootBaseName);
+    RTTIClass* twin2 = MakeClass("WalkTwin", kRTTIRootBaseName);
+    const RTTIClass* found = RTTIClassRegistry::FindClass("walktwin");
+    EXPECT_TRUE(found == twin || found == twin2);
+    RTTIClassRegistry::RemoveClass(twin2);
+    RTTIClassRegistry::RemoveClass(twin);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("walktwin"), nullptr);
+}
+
+TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
+    static int created = -1;
+    struct Made : RTTIPolyBaseClass {
+        const RTTIClass* GetRTTIClass() const override { return nullptr; }
+    };
+    const int32_t first = NameRegistry::Register("FactoryB", [](int32_t i) -> RTTIPolyBaseClass* {
+        created = i;
+        return new Made;
+    });
+    auto* cls = new RTTIClass;
+    cls->Register("FactoryA", kRTTIRootBaseName, [](int32_t i) -> RTTIPolyBaseClass* {
+        created = i;
+        return new Made;
+    });
+    EXPECT_EQ(cls->id, first + 1);
+    EXPECT_EQ(NameRegistry::FindIndex("FactoryA"), first + 1);
+    EXPECT_EQ(NameRegistry::FindIndex("factorya"), -1);
+    EXPECT_EQ(NameRegistry::CreateObject("Unknown"), nullptr);
+    RTTIPolyBaseClass* o = NameRegistry::CreateObject("FactoryB");
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(created, first);
+    delete o;
+}
+
+TEST(RTTIClassTest, TemplateTypeIsA) {
+    TemplateTypeTable::Row* rows = TemplateTypeTable::Get();
+    EXPECT_TRUE(TemplateTypeTable::IsA(5, 5));
+    EXPECT_TRUE(TemplateTypeTable::IsA(5000, 5000));
+    EXPECT_FALSE(TemplateTypeTable::IsA(5000, 0));
+    rows[300].base = 200;
+    rows[200].base = 100;
+    EXPECT_TRUE(TemplateTypeTable::IsA(300, 100));
+    EXPECT_FALSE(TemplateTypeTable::IsA(100, 300));
+    // A cyclic chain answers false instead of looping.
+    rows[100].base = 300;
+    EXPECT_FALSE(TemplateTypeTable::IsA(300, 7));
+    rows[100].base = rows[200].base = rows[300].base = TemplateTypeTable::kRows;
+}
+
+TEST(RTTIClassTest, GuidReplacementTranslates) {
+    GUIDReplacementTable table;
+    SimpleGUID a, b, c;
+    a.bytes[15] = 1;
+    b.bytes[15] = 2;
+    c.bytes[15] = 3;
+    table.entries.Add({a, c});
+    table.entries.Add({b, a});
+    EXPECT_EQ(table.Translate(a), c);
+    EXPECT_EQ(table.Translate(b), a);
+    EXPECT_EQ(table.Translate(c), c);
+    EXPECT_EQ(table.FindIndex(c), -1);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// Safe pointers clear on target death; NameString interning, pool accounting,
+// stream form and a multi-threaded intern/release stress.
+// test-sanitize: thread address
+// test-timeout: 120
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Dynarray.h"
+#include "core/rtti/BoundedReader.h"
+#include "core/rtti/ByteOrder.h"
+#include "core/rtti/NameString.h"
+#include "core/rtti/SafePointer.h"
+
+namespace {
+
+struct Target : SafePointerRoot {};
+
+TEST(SafePointerTest, ClearedWhenTheTargetDies) {
+    SafePointer<Target> a, b;
+    auto* c = new SafePointer<Target>;
+    {
+        Target t;
+        a.Assign(&t);
+        b = &t;
+        c->Assign(&t);
+        EXPECT_EQ(t.CountSafePointers(), 3u);
+        delete c;  // destroying one pointer first leaves the others linked
+        EXPECT_EQ(t.CountSafePointers(), 2u);
+        a.Assign(&t);  // same target: no change
+        EXPECT_EQ(t.CountSafePointers(), 2u);
+        Target copy = t;  // a copy does not take the list
+        EXPECT_EQ(copy.CountSafePointers(), 0u);
+    }
+    EXPECT_EQ(a.Get(), nullptr);
+    EXPECT_EQ(b.Get(), nullptr);
+
+    Target u, v;
+    a.Assign(&u);
+    a.Assign(&v);
+    EXPECT_EQ(u.CountSafePointers(), 0u);
+    EXPECT_EQ(v.CountSafePointers(), 1u);
+    v.ClearSafePointers();
+    EXPECT_EQ(a.Get(), nullptr);
+    EXPECT_EQ(v.CountSafePointers(), 0u);
+}
+
+TEST(SafePointerTest, ArrayGrowthInsertionAndMovesKeepEveryElementLinked) {
+    Target t[6];
+    using Ptr = SafePointer<Target>;
+    DynarraySafe<Ptr> arr;
+    for (auto& x : t) arr.Add(Ptr(&x));  // grows 2 -> 4 -> 8
+    EXPECT_EQ(arr.capacity, 8u);
+    arr.Insert(Ptr(&t[0]), 1);  // overlapping move up, from the end
+    arr.Insert(arr[arr.Count() - 1], 0);  // the source element lives in the array
+    ASSERT_EQ(arr.Count(), 8u);
+    const Target* order[8] = {&t[5], &t[0], &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]};
+    for (uint32_t i = 0; i < 8; ++i) EXPECT_EQ(arr[i].Get(), order[i]) << i;
+    EXPECT_EQ(t[0].CountSafePointers(), 2u);
+    EXPECT_EQ(t[5].CountSafePointers(), 2u);
+    arr.Remove(0);  // overlapping move down
+    EXPECT_EQ(t[5].CountSafePointers(), 1u);
+    for (int i = 1; i < 5; ++i) EXPECT_EQ(t[i].CountSafePointers(), 1u);
+    DynarraySafe<Ptr> copy = arr;
+    EXPECT_EQ(t[1].CountSafePointers(), 2u);
+    t[1].ClearSafePointers();
+    EXPECT_EQ(arr[2].Get(), nullptr);
+    EXPECT_EQ(copy[2].Get(), nullptr);
+    arr.Release();
+    EXPECT_EQ(t[0].CountSafePointers(), 2u);  // only the copy's two remain
+}
+
+TEST(NameStringTest, InterningCountsAndPoolTotal) {
+    const uint32_t entries = NameString::PoolEntryCount();
+    const uint64_t total = NameString::PoolTotalBytes();
+    {
+        NameString a("Mesh"), b("mesh"), c("Mesh");
+        NameString d = a;
+        EXPECT_EQ(a, c);
+        EXPECT_NE(a, b);
+        EXPECT_EQ(a.RefCount(), 3u);
+        EXPECT_EQ(NameString::PoolEntryCount(), entries + 2);
+        EXPECT_EQ(NameString::PoolTotalBytes(), total + 2 * (4 + 9));
+        NameString e, f("");
+        EXPECT_TRUE(e.IsEmpty());
+        EXPECT_EQ(e, f);
+        EXPECT_STREQ(e.CStr(), "");
+        d = "other";
+        EXPECT_EQ(a.RefCount(), 2u);
+        d = c;
+        EXPECT_EQ(a.RefCount(), 3u);
+    }
+    EXPECT_EQ(NameString::PoolEntryCount(), entries);
+    EXPECT_EQ(NameString::PoolTotalBytes(), total);
+}
+
+TEST(NameStringTest, StreamForm) {
+    NameString n("abc");
+    uint8_t buf[16];
+    ASSERT_EQ(n.Write(buf, 0), 7u);
+    EXPECT_EQ(0, std::memcmp(buf, "\x03\x00\x00\x00" "abc", 7));
+    n.Write(buf, kSerializeByteSwap);
+    EXPECT_EQ(0, std::memcmp(buf, "\x00\x00\x00\x03" "abc", 7));
+    EXPECT_EQ(NameString().Write(buf, 0), 4u);
+
+    // A 600-character name (the long-name path) reads back whole.
+    std::vector<uint8_t> in(4 + 600, 'q');
+    const uint32_t len = 600;
+    std::memcpy(in.data(), &len, 4);
+    NameString r("stale");
+    BoundedReader reader(in.data(), in.size());
+    ASSERT_TRUE(r.Read(reader));
+    EXPECT_EQ(r.Length(), 600u);
+    EXPECT_EQ(std::string(r.CStr()), std::string(600, 'q'));
+
+    // Length 0 makes the name empty; a length beyond the input fails.
+    const uint8_t zero[4] = {};
+    BoundedReader z(zero, 4);
+    ASSERT_TRUE(r.Read(z));
+    EXPECT_TRUE(r.IsEmpty());
+    const uint8_t lying[6] = {0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'};
+    BoundedReader l(lying, 6);
+    r = "keep";
+    EXPECT_FALSE(r.Read(l));
+    EXPECT_STREQ(r.CStr(), "keep");
+}
+
+TEST(NameStringTest, ConcurrentInternAndRelease) {
+    const uint32_t entries = NameString::PoolEntryCount();
+    std::atomic<bool> bad{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &bad] {
+            std::vector<NameString> held;
+            for (int i = 0; i < 4000; ++i) {
+                char text[16];
+                std::snprintf(text, sizeof(text), "n%d", (i * 7 + t) % 50);
+                NameString n(text);
+                if (std::strcmp(n.CStr(), text) != 0) bad = true;
+                if (i % 3 == 0) held.push_back(n);
+                if (held.size() > 20) held.erase(held.begin());
+                NameString copy = n;
+                if (copy != n) bad = true;
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_FALSE(bad);
+    EXPECT_EQ(NameString::PoolEntryCount(), entries);
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// test-sanitize: thread address
+// test-timeout: 60
+// Time conversions on an injected timer base, the sync wrappers and CrtRand.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "core/CrtRand.h"
+#include "core/Sync.h"
+#include "core/Time.h"
+#include "platform/os/Clock.h"
+
+namespace {
+
+struct TimerBaseScope {  // restores the real timer base afterwards
+    TimerBaseScope(int64_t start, int64_t frequency) { Time::InitTimer(start, frequency); }
+    ~TimerBaseScope() { Time::InitTimer(); }
+};
+
+TEST(Time, ConversionsKeepTheSignAndOneSecondIsAMillionMicroseconds) {
+    for (int64_t f : {int64_t(1000), int64_t(3579545), int64_t(10000000), int64_t(1000000000), int64_t(2400000000)}) {
+        TimerBaseScope base(0, f);
+        EXPECT_EQ(Time(f).ToMicroseconds(), 1000000) << f;
+        EXPECT_EQ(Time(-f).ToMicroseconds(), -1000000) << f;
+        EXPECT_DOUBLE_EQ(Time(-f / 2 * 2).ToSeconds(), -static_cast<double>(f / 2 * 2) / f);
+        EXPECT_NEAR(Time(-f).ToMilliseconds(), -1000.0, 1e-9);
+    }
+    TimerBaseScope base(0, 10000000);
+    EXPECT_EQ(Time(-15).ToMicroseconds(), -1);  // truncates toward zero
+    // Past 2^63 / 10^6 ticks the 64-bit product would overflow.
+    const int64_t big = int64_t(1) << 62;
+    EXPECT_EQ(Time(big).ToMicroseconds(), big / 10);
+    EXPECT_EQ(Time(-big).ToMicroseconds(), -(big / 10));
+}
+
+TEST(Time, HardwareTimeFollowsTheInstalledClockAndLogPrintsSeconds) {
+    // The base is written only while no worker runs, as at start-up.
+    os::ManualClock clock(5000);
+    clock.Install();
+    Time::InitTimer();
+    {
+        CaptureLogSink sink;
+        sink.Attach();
+        clock.AdvanceSeconds(1.5);
+        Time t;
+        t.LoadHardwareTime();
+        EXPECT_EQ(t.ticks, 15000000);
+        t.Log(2, 4, nullptr);
+        t.Log(0, 2, "frame");
+        Time::ZERO.Log(0, 2, "");
+        auto m = sink.Messages();
+        ASSERT_EQ(m.size(), 3u);
+        EXPECT_EQ(m[0].text, "1.500000");
+        EXPECT_EQ(m[0].severity, 2);
+        EXPECT_EQ(m[0].category, 4);
+        EXPECT_EQ(m[1].text, "frame 1.500000");
+        EXPECT_EQ(m[2].text, " 0.000000");
+    }
+    clock.Uninstall();
+    Time::InitTimer();
+}
+
+TEST(Time, MulTruncatesAndSaturates) {
+    Time t(10);
+    t.Mul(0.55f);
+    EXPECT_EQ(t.ticks, 5);
+    Time u;
+    u.Mul(Time(-7), 2.0f);
+    EXPECT_EQ(u.ticks, -14);
+    Time huge(int64_t(1) << 62);
+    huge.Mul(1e10f);
+    EXPECT_EQ(huge.ticks, std::numeric_limits<int64_t>::max());
+    huge.Mul(std::nanf(""));
+    EXPECT_EQ(huge.ticks, 0);
+}
+
+TEST(Time, MonotonicAcrossThreads) {
+    Time::InitTimer();
+    std::atomic<int64_t> last{0};
+    std::atomic<int> backwards{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            for (int n = 0; n < 20000; ++n) {
+                const int64_t seen = last.load();  // a reading published by any thread
+                Time t;
+                t.LoadHardwareTime();
+                if (t.ticks < seen) ++backwards;
+                int64_t cur = last.load();
+                while (cur < t.ticks && !last.compare_exchange_weak(cur, t.ticks)) {
+                }
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(backwards.load(), 0);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsIt) {
+    CriticalSection cs;
+    ASSERT_TRUE(cs.Enter(false));
+    ASSERT_TRUE(cs.Enter(true));  // the owner re-enters
+    bool other = true;
+    std::thread([&] { other = cs.Enter(false); }).join();
+    EXPECT_FALSE(other);
+    cs.Leave();
+    cs.Leave();
+    std::thread([&] {
+        other = cs.Enter(false);
+        if (other) cs.Leave();
+    }).join();
+    EXPECT_TRUE(other);
+    { CriticalSectionGuard nothing(nullptr); }
+    {
+        CriticalSectionGuard held(&cs);
+        std::thread([&] { other = cs.Enter(false); }).join();
+        EXPECT_FALSE(other);
+    }
+    EXPECT_TRUE(cs.Enter(false));
+    cs.Leave();
+}
+
+TEST(Semaphore, WaitSecondsPollsTruncatesAndClampsNegativeWaits) {
+    Semaphore s(1);
+    EXPECT_TRUE(s.WaitSeconds(0.0005f));  // 0 ms: a poll that finds the count
+    EXPECT_FALSE(s.WaitSeconds(0.0005f));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.WaitSeconds(-1.0f));  // would be an endless wait unclamped
+    EXPECT_FALSE(s.WaitSeconds(std::nanf("")));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    const auto t1 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.WaitSeconds(0.0309f));  // waits 30 ms
+    EXPECT_GE(std::chrono::steady_clock::now() - t1, std::chrono::milliseconds(29));
+
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        s.Release();
+    });
+    EXPECT_TRUE(s.WaitSeconds(10.0f));
+    releaser.join();
+}
+
+TEST(CounterPair, DataWrittenBeforeTheCountIsVisibleToTheReader) {
+    constexpr uint32_t kItems = 20000;
+    std::vector<uint32_t> data(kItems);  // plain memory, published by the counters
+    CounterPair ticket;
+    std::thread producer([&] {
+        for (uint32_t i = 0; i < kItems; ++i) {
+            data[i] = i * 3 + 1;
+            ticket.IncrementFirst();
+        }
+    });
+    uint32_t bad = 0;
+    for (uint32_t i = 0; i < kItems; ++i) {
+        while (ticket.First() <= i) std::this_thread::yield();
+        bad += data[i] != i * 3 + 1;
+        ticket.IncrementSecond();
+    }
+    producer.join();
+    EXPECT_EQ(bad, 0u);
+    EXPECT_FALSE(ticket.Pending());
+    EXPECT_EQ(ticket.Second(), kItems);
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(CrtRand, ClassicSequencePerThreadAndSeedable) {
+    CrtSrand(1);
+    const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
+    for (int v : expected) EXPECT_EQ(CrtRand(), v);
+    int otherFirst = -1;
+    std::thread([&] { otherFirst = CrtRand(); }).join();  // a new thread starts at seed 1
+    EXPECT_EQ(otherFirst, 41);
+    CrtSrand(12345);
+    const int a = CrtRand(), b = CrtRand();
+    CrtSrand(12345);
+    EXPECT_EQ(CrtRand(), a);
+    EXPECT_EQ(CrtRand(), b);
+    for (int i = 0; i < 1000; ++i) {
+        const int v = CrtRand();
+        ASSERT_TRUE(v >= 0 && v <= kCrtRandMax);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#pragma once
+// Shared helpers of the online tests: callback recorders and bounded pumping.
+#include "platform/online/Online.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace onlinetest {
+
+// Records every record of one callback number.
+template <class T>
+class Catch : public online::CallbackBase {
+public:
+    explicit Catch(online::OnlineContext* ctx) : ctx(ctx) { ctx->RegisterCallback(this, T::kCallbackId); }
+    ~Catch() override { ctx->UnregisterCallback(this); }
+    void Run(const void* data, bool, online::CallHandle) override {
+        std::lock_guard<std::mutex> lock(m);
+        seen.push_back(*static_cast<const T*>(data));
+    }
+    std::vector<T> All() {
+        std::lock_guard<std::mutex> lock(m);
+        return seen;
+    }
+    size_t Count() { return All().size(); }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m);
+        seen.clear();
+    }
+
+private:
+    online::OnlineContext* ctx;
+    std::mutex m;
+    std::vector<T> seen;
+};
+
+// One call result.
+template <class T>
+class CallResult : public online::CallbackBase {
+public:
+    explicit CallResult(online::OnlineContext* ctx) : ctx(ctx) {}
+    ~CallResult() override {
+        if (call) ctx->UnregisterCallResult(this, call);
+    }
+    void Bind(online::CallHandle c) {
+        call = c;
+        ctx->RegisterCallResult(this, c);
+    }
+    void Run(const void* data, bool io, online::CallHandle c) override {
+        value = *static_cast<const T*>(data);
+        ioFailure = io;
+        ++times;
+        call = 0;
+    }
+    online::OnlineContext* ctx;
+    online::CallHandle call = 0;
+    T value{};
+    bool ioFailure = false;
+    int times = 0;
+};
+
+// Pumps the contexts until pred holds (true) or about five seconds pass (false).
+inline bool PumpUntil(std::initializer_list<online::OnlineContext*> contexts, const std::function<bool()>& pred,
+                      int milliseconds = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        for (online::OnlineContext* c : contexts) c->RunCallbacks();
+        if (pred()) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// A fresh folder under /tmp, removed with everything in it.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        char pattern[] = "/tmp/onlinetestXXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+inline online::ClientConfig Config(uint32_t account, const char* persona) {
+    online::ClientConfig c;
+    c.account = account;
+    c.persona = persona;
+    c.appId = 0x1234567;
+    return c;
+}
+
+}  // namespace onlinetest

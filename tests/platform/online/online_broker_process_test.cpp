@@ -1,0 +1,306 @@
+// Online services through the real broker program: start-up without a broker, two
+// processes that meet in a lobby and play, and durable state across broker restarts
+// and a killed broker.
+// test-depends: online_broker
+// test-sanitize: thread address
+// test-timeout: 120
+#include "OnlineTestUtil.h"
+
+#include "platform/online/OnlineSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace online;
+using namespace onlinetest;
+
+namespace {
+
+// The broker program in a child process; stopped (or killed) by the test.
+class BrokerProcess {
+public:
+    explicit BrokerProcess(const std::string& folder) : folder(folder) {}
+    ~BrokerProcess() { Stop(); }
+
+    bool Start() {
+        std::filesystem::remove(BrokerSocketPath(folder));
+        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
+        pid = fork();
+        if (pid == 0) {
+            execl(program.c_str(), program.c_str(), "serve", "--dir", folder.c_str(), "--idle-exit", "60",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 500; ++i) {  // up to five seconds for the socket to appear
+            if (std::filesystem::exists(BrokerSocketPath(folder))) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void Stop(int sig = SIGTERM) {
+        if (pid <= 0) return;
+        kill(pid, sig);
+        int status = 0;
+        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, WNOHANG);
+        pid = -1;
+    }
+
+private:
+    std::string folder;
+    pid_t pid = -1;
+};
+
+#define REQUIRE(c)                                                               \
+    do {                                                                         \
+        if (!(c)) {                                                              \
+            std::fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #c); \
+            _exit(1);                                                            \
+        }                                                                        \
+    } while (0)
+
+bool Pump(const std::function<bool()>& pred) { return PumpUntil({GlobalContext()}, pred, 10000); }
+
+// The owner's side: creates a friends-only lobby, invites, readies last, sends, then dies.
+[[noreturn]] void OwnerProcess() {
+    REQUIRE(SteamAPI_Init());
+    OnlineContext* ctx = GlobalContext();
+    const OnlineId self = SteamUser()->GetSteamID();
+    CallResult<LobbyCreated> created(ctx);
+    created.Bind(SteamMatchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
+    REQUIRE(Pump([&] { return created.times == 1; }) && created.value.result == kResultOK);
+    const OnlineId lobby = created.value.lobby;
+    Catch<LobbyChatUpdate> members(ctx);
+    Catch<LobbyDataUpdate> updates(ctx);
+    Catch<LobbyChatMsg> chat(ctx);
+    SteamFriends()->ActivateGameOverlayInviteDialog(lobby);
+    REQUIRE(Pump([&] { return members.Count() == 1; }) && members.All()[0].changeFlags == kMemberEntered);
+    const OnlineId other = members.All()[0].userChanged;
+    REQUIRE(std::string(SteamFriends()->GetFriendPersonaName(other)) == "B\xC3\xB8rge");
+    REQUIRE(SteamMatchmaking()->SetLobbyData(lobby, "map", "2"));
+    REQUIRE(Pump([&] { return std::string(SteamMatchmaking()->GetLobbyMemberData(lobby, other, "ready")) == "1"; }));
+    updates.Clear();
+    SteamMatchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    REQUIRE(Pump([&] {
+        for (const auto& u : updates.All())
+            if (u.member == self) return true;
+        return false;
+    }));
+    REQUIRE(SteamMatchmaking()->SendLobbyChatMsg(lobby, "hi", 2));
+    REQUIRE(Pump([&] { return chat.Count() == 2; }));  // its own line, then the answer
+    // Reliable packets, then the ticket.
+    for (uint32_t i = 0; i < 100; ++i) REQUIRE(SteamNetworking()->SendP2PPacket(other, &i, 4, kSendReliable));
+    uint8_t ticket[1024];
+    uint32_t size = 0;
+    REQUIRE(SteamUser()->GetAuthSessionTicket(ticket, sizeof ticket, &size) != 0);
+    REQUIRE(SteamNetworking()->SendP2PPacket(other, ticket, size, kSendReliable, 1));
+    int unreliable = 0;
+    bool validated = false;
+    REQUIRE(Pump([&] {
+        char buf[1200];
+        uint32_t n = 0;
+        OnlineId from = 0;
+        while (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 0)) ++unreliable;
+        if (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 1)) validated = std::string(buf, n) == "validated";
+        return validated;
+    }));
+    std::fflush(stderr);
+    raise(SIGKILL);  // dies while still in the lobby
+    _exit(3);
+}
+
+// The invited side: joins, readies first, answers, validates the ticket, sees the owner die.
+[[noreturn]] void GuestProcess() {
+    REQUIRE(SteamAPI_Init());
+    OnlineContext* ctx = GlobalContext();
+    Catch<GameLobbyJoinRequested> invites(ctx);
+    Catch<LobbyDataUpdate> updates(ctx);
+    Catch<LobbyChatMsg> chat(ctx);
+    Catch<LobbyChatUpdate> members(ctx);
+    Catch<P2PSessionRequest> sessions(ctx);
+    Catch<ValidateAuthTicketResponse> validations(ctx);
+    REQUIRE(Pump([&] { return invites.Count() == 1; }));
+    const OnlineId lobby = invites.All()[0].lobby;
+    const OnlineId owner = invites.All()[0].friendId;
+    CallResult<LobbyEnter> entered(ctx);
+    entered.Bind(SteamMatchmaking()->JoinLobby(lobby));
+    REQUIRE(Pump([&] { return entered.times == 1; }) && entered.value.response == kEnterSuccess);
+    REQUIRE(SteamMatchmaking()->GetLobbyOwner(lobby) == owner);
+    REQUIRE(Pump([&] { return std::string(SteamMatchmaking()->GetLobbyData(lobby, "map")) == "2"; }));
+    SteamMatchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    REQUIRE(Pump([&] { return std::string(SteamMatchmaking()->GetLobbyMemberData(lobby, owner, "ready")) == "1"; }));
+    REQUIRE(Pump([&] { return chat.Count() == 1; }));
+    char line[256];
+    OnlineId from = 0;
+    int32_t type = 0;
+    REQUIRE(SteamMatchmaking()->GetLobbyChatEntry(lobby, static_cast<int>(chat.All()[0].chatId), &from, line, 256, &type) == 2);
+    REQUIRE(from == owner && type == kChatEntryMessage);
+    REQUIRE(SteamMatchmaking()->SendLobbyChatMsg(lobby, "yo", 2));
+    // Reliable packets are lossless and ordered under the loss knob.
+    REQUIRE(Pump([&] { return sessions.Count() == 1; }) && sessions.All()[0].remote == owner);
+    SteamNetworking()->AcceptP2PSessionWithUser(owner);
+    uint32_t expect = 0;
+    std::vector<uint8_t> ticket;
+    REQUIRE(Pump([&] {
+        uint32_t v = 0, n = 0;
+        while (SteamNetworking()->ReadP2PPacket(&v, 4, &n, &from, 0)) REQUIRE(v == expect++);
+        uint8_t buf[1200];
+        if (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 1)) ticket.assign(buf, buf + n);
+        return expect == 100 && !ticket.empty();
+    }));
+    for (uint32_t i = 0; i < 20; ++i) SteamNetworking()->SendP2PPacket(owner, &i, 4, kSendUnreliableNoDelay);
+    REQUIRE(SteamUser()->BeginAuthSession(ticket.data(), static_cast<int>(ticket.size()), owner) == kBeginAuthOK);
+    REQUIRE(Pump([&] { return validations.Count() == 1; }) && validations.All()[0].response == kAuthOK);
+    REQUIRE(SteamNetworking()->SendP2PPacket(owner, "validated", 9, kSendReliable, 1));
+    REQUIRE(Pump([&] {
+        for (const auto& m : members.All())
+            if (m.userChanged == owner && (m.changeFlags & kMemberDisconnected)) return true;
+        return false;
+    }));
+    REQUIRE(SteamMatchmaking()->GetLobbyOwner(lobby) == SteamUser()->GetSteamID());
+    SteamAPI_Shutdown();
+    _exit(0);
+}
+
+pid_t Spawn(void (*body)(), const std::vector<std::pair<const char*, std::string>>& env) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(40);  // a stuck child ends by itself
+        for (const auto& [k, v] : env) setenv(k, v.c_str(), 1);
+        body();
+    }
+    return pid;
+}
+
+int WaitFor(pid_t pid, int seconds) {
+    int status = 0;
+    for (int i = 0; i < seconds * 100; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+TEST(BrokerProcess, StartupFailsWithoutBrokerAndSucceedsOffline) {
+    TempDir dir;
+    setenv("ONLINE_BROKER_DIR", dir.path.c_str(), 1);
+    unsetenv("ONLINE_OFFLINE");
+    EXPECT_FALSE(SteamAPI_Init());
+    EXPECT_EQ(SteamUser(), nullptr);
+    setenv("ONLINE_OFFLINE", "1", 1);
+    setenv("ONLINE_DATA_DIR", dir.path.c_str(), 1);
+    setenv("ONLINE_SCHEMA", (std::string(PROJECT_SOURCE_ROOT) + "/platform/online/online_schema.txt").c_str(), 1);
+    ASSERT_TRUE(SteamAPI_Init());
+    ASSERT_NE(SteamUser(), nullptr);
+    EXPECT_TRUE(SteamRemoteStorage()->FileWrite("progress", "abc", 3));
+    // Nobody else is online: a packet's target fails to connect.
+    {
+        Catch<P2PSessionConnectFail> fails(GlobalContext());
+        SteamNetworking()->SendP2PPacket(MakeUserId(2), "x", 1, kSendReliable);
+        EXPECT_TRUE(PumpUntil({GlobalContext()}, [&] { return fails.Count() == 1; }));
+    }
+    SteamAPI_Shutdown();
+    // Offline saves persist in the data folder.
+    ASSERT_TRUE(SteamAPI_Init());
+    char buf[8] = {};
+    EXPECT_EQ(SteamRemoteStorage()->FileRead("progress", buf, 8), 3);
+    EXPECT_STREQ(buf, "abc");
+    SteamAPI_Shutdown();
+    unsetenv("ONLINE_OFFLINE");
+    unsetenv("ONLINE_DATA_DIR");
+}
+
+TEST(BrokerProcess, TwoProcessesMeetInALobbyAndPlay) {
+    TempDir dir;
+    BrokerProcess broker(dir.path.string());
+    ASSERT_TRUE(broker.Start());
+    std::string answer, error;
+    ASSERT_TRUE(ControlBroker(dir.path.string(), "seed", "user 1 \xC3\x81nna\nuser 2 B\xC3\xB8rge\nfriends 1 2\n", &answer,
+                              &error))
+        << error;
+    const std::string folder = dir.path.string();
+    const pid_t guest = Spawn(GuestProcess, {{"ONLINE_BROKER_DIR", folder}, {"ONLINE_ACCOUNT", "2"},
+                                             {"ONLINE_PERSONA", "B\xC3\xB8rge"}, {"ONLINE_PACKET_LOSS", "40"}});
+    const pid_t owner = Spawn(OwnerProcess, {{"ONLINE_BROKER_DIR", folder}, {"ONLINE_ACCOUNT", "1"},
+                                             {"ONLINE_PERSONA", "\xC3\x81nna"}, {"ONLINE_AUTO_INVITE", "2"}});
+    const int ownerStatus = WaitFor(owner, 60);
+    const int guestStatus = WaitFor(guest, 60);
+    EXPECT_TRUE(WIFSIGNALED(ownerStatus) && WTERMSIG(ownerStatus) == SIGKILL) << ownerStatus;
+    EXPECT_TRUE(WIFEXITED(guestStatus) && WEXITSTATUS(guestStatus) == 0) << guestStatus;
+}
+
+TEST(BrokerProcess, AcknowledgedWritesSurviveRestartsAndAKilledBroker) {
+    TempDir dir;
+    const std::string folder = dir.path.string();
+    ClientConfig config = Config(5, "Writer");
+    config.brokerDir = folder;
+    {
+        BrokerProcess broker(folder);
+        ASSERT_TRUE(broker.Start());
+        std::string error;
+        auto ctx = OnlineContext::Connect(config, &error);
+        ASSERT_TRUE(ctx) << error;
+        ASSERT_TRUE(ctx->UserStats()->RequestCurrentStats());
+        EXPECT_TRUE(ctx->UserStats()->SetStat("CTowersDestroyed", 12));
+        EXPECT_TRUE(ctx->UserStats()->SetAchievement("DESTROY_10_TOWERS"));
+        EXPECT_TRUE(ctx->UserStats()->StoreStats());
+        broker.Stop();
+        EXPECT_TRUE(PumpUntil({ctx.get()}, [&] { return !ctx->Connected(); }));
+        EXPECT_FALSE(ctx->RemoteStorage()->FileWrite("late", "x", 1));
+    }
+    BrokerProcess broker(folder);
+    ASSERT_TRUE(broker.Start());
+    std::string answer, error;
+    ASSERT_TRUE(ControlBroker(folder, "stats", "5", &answer, &error)) << error;
+    EXPECT_NE(answer.find("\"CTowersDestroyed\":12"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\"DESTROY_10_TOWERS\":1"), std::string::npos) << answer;
+
+    // Write files until the broker is killed; every acknowledged one must be there afterwards.
+    std::atomic<int> acknowledged{-1};
+    {
+        auto ctx = OnlineContext::Connect(config, &error);
+        ASSERT_TRUE(ctx) << error;
+        std::thread writer([&] {
+            for (int i = 0; i < 100000; ++i) {
+                const std::string name = "save" + std::to_string(i);
+                std::string body(1000 + i % 97, static_cast<char>('a' + i % 26));
+                if (!ctx->RemoteStorage()->FileWrite(name.c_str(), body.data(), static_cast<int32_t>(body.size()))) break;
+                acknowledged = i;
+            }
+        });
+        for (int i = 0; i < 500 && acknowledged < 20; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        broker.Stop(SIGKILL);
+        writer.join();
+    }
+    ASSERT_GE(acknowledged.load(), 20);
+    ASSERT_TRUE(broker.Start());
+    auto ctx = OnlineContext::Connect(config, &error);
+    ASSERT_TRUE(ctx) << error;
+    for (int i = 0; i <= acknowledged; ++i) {
+        const std::string name = "save" + std::to_string(i);
+        std::string expect(1000 + i % 97, static_cast<char>('a' + i % 26));
+        std::string got(expect.size(), '\0');
+        ASSERT_EQ(ctx->RemoteStorage()->FileRead(name.c_str(), got.data(), static_cast<int32_t>(got.size())),
+                  static_cast<int32_t>(expect.size()))
+            << name;
+        ASSERT_EQ(got, expect) << name;
+    }
+    ASSERT_TRUE(ControlBroker(folder, "file", "5/save0", &answer, &error));
+    EXPECT_EQ(answer.size(), 1000u);
+}
+
+}  // namespace

@@ -1,0 +1,585 @@
+// Online services through the in-process broker: several users in one process.
+// test-sanitize: thread address
+#include "OnlineTestUtil.h"
+
+#include "platform/online/OnlineBroker.h"
+#include "platform/online/OnlineClientCore.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+using namespace online;
+using namespace onlinetest;
+
+namespace {
+
+StatsSchema GameSchema() {
+    StatsSchema s;
+    std::string error;
+    EXPECT_TRUE(s.Load(std::string(PROJECT_SOURCE_ROOT) + "/platform/online/online_schema.txt", &error)) << error;
+    return s;
+}
+
+class InProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        broker = std::make_unique<LocalBroker>();
+        ASSERT_TRUE(broker->Open(dir.path.string(), GameSchema(), nullptr));
+        std::string answer;
+        ASSERT_TRUE(broker->Control("seed", "user 1 Alice\nuser 2 Bj\xC3\xB6rk \xE6\x97\xA5\nfriends 1 2\n", &answer)) << answer;
+        ClientConfig ca = Config(1, "Alice");
+        ca.autoInviteAccount = 2;
+        a = broker->CreateClient(ca);
+        b = broker->CreateClient(Config(2, "Bj\xC3\xB6rk \xE6\x97\xA5"));
+        ASSERT_TRUE(a && b);
+    }
+    void Restart() {
+        a.reset();
+        b.reset();
+        broker.reset();
+        SetUp();
+    }
+    // a creates a friends-only lobby, invites b through the overlay, b joins.
+    OnlineId MeetInLobby() {
+        CallResult<LobbyCreated> created(a.get());
+        Catch<GameLobbyJoinRequested> invited(b.get());
+        created.Bind(a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
+        EXPECT_EQ(created.value.result, kResultOK);
+        const OnlineId lobby = created.value.lobby;
+        a->Friends()->ActivateGameOverlayInviteDialog(lobby);
+        EXPECT_TRUE(PumpUntil({b.get()}, [&] { return invited.Count() == 1; }));
+        EXPECT_EQ(invited.All()[0].friendId, a->User()->GetSteamID());
+        CallResult<LobbyEnter> entered(b.get());
+        entered.Bind(b->Matchmaking()->JoinLobby(invited.All()[0].lobby));
+        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));
+        EXPECT_EQ(entered.value.response, kEnterSuccess);
+        return lobby;
+    }
+
+    TempDir dir;
+    std::unique_ptr<LocalBroker> broker;
+    std::unique_ptr<OnlineContext> a, b;
+};
+
+TEST_F(InProcess, IdentityAndIdsFollowTheValidityRules) {
+    const OnlineId id = a->User()->GetSteamID();
+    EXPECT_TRUE(IsValidUserId(id));
+    EXPECT_EQ(AccountOf(id), 1u);
+    EXPECT_FALSE(IsValidUserId(MakeUserId(0)));
+    EXPECT_FALSE(IsValidLobbyId(id));
+    EXPECT_TRUE(a->User()->BLoggedOn());
+    EXPECT_EQ(a->Utils()->GetAppID(), 0x1234567u);
+    EXPECT_STREQ(a->Apps()->GetCurrentGameLanguage(), "english");
+    // Friends and their UTF-8 names are known from sign-in.
+    EXPECT_STREQ(a->Friends()->GetFriendPersonaName(b->User()->GetSteamID()), "Bj\xC3\xB6rk \xE6\x97\xA5");
+    EXPECT_EQ(a->Friends()->GetFriendRelationship(b->User()->GetSteamID()), kRelationFriend);
+    EXPECT_EQ(a->Friends()->GetFriendRelationship(MakeUserId(99)), kRelationNone);
+}
+
+TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
+    Catch<LobbyDataUpdate> aUpdates(a.get()), bUpdates(b.get());
+    Catch<LobbyChatUpdate> aMembers(a.get());
+    const OnlineId lobby = MeetInLobby();
+    ASSERT_TRUE(IsValidLobbyId(lobby));
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aMembers.Count() == 1 && bUpdates.Count() >= 1; }));
+    EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberEntered);
+    EXPECT_EQ(aMembers.All()[0].userChanged, b->User()->GetSteamID());
+    EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 2);
+    EXPECT_EQ(b->Matchmaking()->GetLobbyOwner(lobby), a->User()->GetSteamID());
+    // Persona names of lobby-mates are known, so no information request is needed.
+    EXPECT_FALSE(b->Friends()->RequestUserInformation(a->User()->GetSteamID(), false));
+
+    aUpdates.Clear();
+    bUpdates.Clear();
+    // Only the owner sets lobby data; the setter hears of it too, and the data is readable then.
+    EXPECT_FALSE(b->Matchmaking()->SetLobbyData(lobby, "map", "3"));
+    EXPECT_TRUE(a->Matchmaking()->SetLobbyData(lobby, "map", "2"));
+    std::string seenByOwner;
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aUpdates.Count() == 1 && bUpdates.Count() == 1; }));
+    EXPECT_STREQ(b->Matchmaking()->GetLobbyData(lobby, "map"), "2");
+    EXPECT_EQ(aUpdates.All()[0].member, lobby);
+
+    // Readiness: the owner readies last and still hears its own change.
+    b->Matchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    a->Matchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aUpdates.Count() == 3 && bUpdates.Count() == 3; }));
+    EXPECT_EQ(aUpdates.All()[2].member, a->User()->GetSteamID());
+    EXPECT_STREQ(a->Matchmaking()->GetLobbyMemberData(lobby, b->User()->GetSteamID(), "ready"), "1");
+    EXPECT_STREQ(b->Matchmaking()->GetLobbyMemberData(lobby, a->User()->GetSteamID(), "ready"), "1");
+    // An unchanged value raises nothing (a handler that rewrites its data cannot loop).
+    a->Matchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    PumpUntil({a.get(), b.get()}, [] { return false; }, 30);
+    EXPECT_EQ(aUpdates.Count(), 3u);
+
+    // Chat reaches every member, the sender included.
+    Catch<LobbyChatMsg> aChat(a.get()), bChat(b.get());
+    const char16_t line[] = u"gg \u00e9";
+    ASSERT_TRUE(b->Matchmaking()->SendLobbyChatMsg(lobby, line, 8));
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aChat.Count() == 1 && bChat.Count() == 1; }));
+    char16_t got[128] = {};
+    OnlineId from = 0;
+    int32_t type = 0;
+    EXPECT_EQ(a->Matchmaking()->GetLobbyChatEntry(lobby, static_cast<int>(aChat.All()[0].chatId), &from, got, 256, &type), 8);
+    EXPECT_EQ(from, b->User()->GetSteamID());
+    EXPECT_EQ(type, kChatEntryMessage);
+    EXPECT_EQ(std::u16string(got), u"gg \u00e9");
+
+    // The owner leaves: ownership moves, the other sees the member leave.
+    Catch<LobbyChatUpdate> bMembers(b.get());
+    a->Matchmaking()->LeaveLobby(lobby);
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bMembers.Count() == 1; }));
+    EXPECT_EQ(bMembers.All()[0].changeFlags, kMemberLeft);
+    EXPECT_EQ(b->Matchmaking()->GetLobbyOwner(lobby), b->User()->GetSteamID());
+    EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 1);
+    // The last member leaves: the lobby is gone.
+    b->Matchmaking()->LeaveLobby(lobby);
+    CallResult<LobbyEnter> again(a.get());
+    again.Bind(a->Matchmaking()->JoinLobby(lobby));
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.times == 1; }));
+    EXPECT_EQ(again.value.response, kEnterDoesNotExist);
+}
+
+TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
+    const OnlineId lobby = MeetInLobby();
+    auto c = broker->CreateClient(Config(3, "Carol"));
+    CallResult<LobbyEnter> full(c.get());
+    full.Bind(c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return full.times == 1; }));
+    EXPECT_EQ(full.value.response, kEnterFull);
+
+    Catch<LobbyChatUpdate> aMembers(a.get());
+    b.reset();  // the process "dies"
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
+    EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
+    EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
+    CallResult<LobbyEnter> closed(c.get());
+    closed.Bind(c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_TRUE(PumpUntil({a.get(), c.get()}, [&] { return closed.times == 1; }));
+    EXPECT_EQ(closed.value.response, kEnterNotAllowed);
+}
+
+TEST_F(InProcess, LobbyListFindsOnlyListableLobbiesThroughFilters) {
+    auto makeLobby = [&](OnlineContext* ctx, int32_t type, const char* skill, const char* owner) {
+        CallResult<LobbyCreated> created(ctx);
+        created.Bind(ctx->Matchmaking()->CreateLobby(type, 2));
+        EXPECT_TRUE(PumpUntil({ctx}, [&] { return created.times == 1; }));
+        if (skill) {
+            ctx->Matchmaking()->SetLobbyData(created.value.lobby, "squadSkill", skill);
+            ctx->Matchmaking()->SetLobbyData(created.value.lobby, "ownerID", owner);
+        }
+        return created.value.lobby;
+    };
+    auto c = broker->CreateClient(Config(3, "Carol"));
+    auto d = broker->CreateClient(Config(4, "Dan"));
+    auto e = broker->CreateClient(Config(5, "Eve"));
+    makeLobby(a.get(), kLobbyFriendsOnly, "1000", "a");       // never listed
+    makeLobby(b.get(), kLobbyInvisible, nullptr, nullptr);    // no data: not listed
+    const OnlineId far = makeLobby(c.get(), kLobbyInvisible, "1900", "c");
+    const OnlineId near = makeLobby(d.get(), kLobbyInvisible, "1200", "d");
+    const OnlineId own = makeLobby(e.get(), kLobbyInvisible, "1100", "e");
+
+    auto list = [&](auto addFilters) {
+        CallResult<LobbyMatchList> matches(e.get());
+        addFilters(e->Matchmaking());
+        matches.Bind(e->Matchmaking()->RequestLobbyList());
+        EXPECT_TRUE(PumpUntil({e.get()}, [&] { return matches.times == 1; }));
+        std::vector<OnlineId> ids;
+        for (uint32_t i = 0; i < matches.value.lobbiesMatching; ++i) ids.push_back(e->Matchmaking()->GetLobbyByIndex(static_cast<int>(i)));
+        return ids;
+    };
+    // "lobby value OP given value"; own lobby excluded by the string filter; nearest first.
+    auto hits = list([](OnlineMatchmaking* m) {
+        m->AddRequestLobbyListNumericalFilter("squadSkill", 1000, kCompareGreaterOrEqual);
+        m->AddRequestLobbyListNumericalFilter("squadSkill", 2000, kCompareLessOrEqual);
+        m->AddRequestLobbyListStringFilter("ownerID", "e", kCompareNotEqual);
+        m->AddRequestLobbyListNearValueFilter("squadSkill", 1000);
+        m->AddRequestLobbyListDistanceFilter(2);
+    });
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0], near);
+    EXPECT_EQ(hits[1], far);
+    EXPECT_STREQ(e->Matchmaking()->GetLobbyData(hits[1], "squadSkill"), "1900");
+    // Filters are consumed by the request; the count filter caps the results.
+    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListResultCountFilter(1); });
+    ASSERT_EQ(hits.size(), 1u);
+    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListNumericalFilter("squadSkill", 1100, kCompareLess); });
+    EXPECT_TRUE(hits.empty());
+    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListNumericalFilter("squadSkill", 1100, kCompareEqual); });
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0], own);
+    // A full lobby is not listed.
+    CallResult<LobbyEnter> join(a.get());
+    join.Bind(a->Matchmaking()->JoinLobby(near));
+    EXPECT_TRUE(PumpUntil({a.get(), d.get()}, [&] { return join.times == 1; }));
+    hits = list([](OnlineMatchmaking*) {});
+    EXPECT_EQ(std::count(hits.begin(), hits.end(), near), 0);
+}
+
+TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
+    Catch<P2PSessionRequest> bRequests(b.get());
+    const OnlineId ida = a->User()->GetSteamID(), idb = b->User()->GetSteamID();
+    const char hello[] = "hello";
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, hello, 6, kSendReliable));
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "x", 2, kSendReliable));
+    uint32_t size = 0;
+    // Packets wait for the session to be accepted.
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 1; }));
+    EXPECT_EQ(bRequests.All()[0].remote, ida);
+    EXPECT_FALSE(b->Networking()->IsP2PPacketAvailable(&size));
+    b->Networking()->AcceptP2PSessionWithUser(ida);
+    ASSERT_TRUE(b->Networking()->IsP2PPacketAvailable(&size));
+    EXPECT_EQ(size, 6u);
+    char buf[1200];
+    OnlineId from = 0;
+    ASSERT_TRUE(b->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
+    EXPECT_STREQ(buf, "hello");
+    EXPECT_EQ(from, ida);
+    // A packet that does not fit the buffer is dropped, not left queued.
+    EXPECT_FALSE(b->Networking()->ReadP2PPacket(buf, 1, &size, &from));
+    EXPECT_FALSE(b->Networking()->IsP2PPacketAvailable(&size));
+    // Our reply is accepted at a without a request: sending opened a's side.
+    Catch<P2PSessionRequest> aRequests(a.get());
+    ASSERT_TRUE(b->Networking()->SendP2PPacket(ida, "ok", 3, kSendUnreliableNoDelay));
+    EXPECT_TRUE(a->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
+    PumpUntil({a.get()}, [] { return false; }, 20);
+    EXPECT_EQ(aRequests.Count(), 0u);
+    // Oversized unreliable packets are refused at the sender.
+    std::vector<char> big(kMaxUnreliablePacket + 1);
+    EXPECT_FALSE(a->Networking()->SendP2PPacket(idb, big.data(), static_cast<uint32_t>(big.size()), kSendUnreliableNoDelay));
+    // A user who is not online: connect failure, once.
+    Catch<P2PSessionConnectFail> fails(a.get());
+    a->Networking()->SendP2PPacket(MakeUserId(77), "?", 2, kSendReliable);
+    a->Networking()->SendP2PPacket(MakeUserId(77), "?", 2, kSendReliable);
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return fails.Count() == 1; }));
+    EXPECT_EQ(fails.All()[0].remote, MakeUserId(77));
+}
+
+TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
+    ClientConfig lossy = Config(9, "Lossy");
+    lossy.packetLossPercent = 50;
+    lossy.randomSeed = 7;
+    auto c = broker->CreateClient(lossy);
+    const OnlineId idc = c->User()->GetSteamID(), ida = a->User()->GetSteamID();
+    c->Networking()->AcceptP2PSessionWithUser(ida);
+    for (uint32_t i = 0; i < 200; ++i) {
+        a->Networking()->SendP2PPacket(idc, &i, 4, kSendReliable);
+        a->Networking()->SendP2PPacket(idc, &i, 4, kSendUnreliableNoDelay, 1);
+    }
+    uint32_t v = 0, size = 0, expect = 0, unreliable = 0;
+    OnlineId from;
+    while (c->Networking()->ReadP2PPacket(&v, 4, &size, &from, 0)) EXPECT_EQ(v, expect++);
+    while (c->Networking()->ReadP2PPacket(&v, 4, &size, &from, 1)) ++unreliable;
+    EXPECT_EQ(expect, 200u);
+    EXPECT_GT(unreliable, 50u);
+    EXPECT_LT(unreliable, 150u);
+}
+
+TEST_F(InProcess, TicketsValidateAsynchronouslyAndFailUnderTheKnob) {
+    uint8_t ticket[1024];
+    uint32_t size = 0;
+    const AuthTicket handle = a->User()->GetAuthSessionTicket(ticket, sizeof ticket, &size);
+    ASSERT_NE(handle, 0u);
+    ASSERT_GT(size, 0u);
+    Catch<ValidateAuthTicketResponse> responses(b.get());
+    const OnlineId ida = a->User()->GetSteamID();
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida), kBeginAuthOK);
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida), kBeginAuthDuplicate);
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return responses.Count() == 1; }));
+    EXPECT_EQ(responses.All()[0].response, kAuthOK);
+    EXPECT_EQ(responses.All()[0].user, ida);
+    b->User()->EndAuthSession(ida);
+    // A forged signature, a ticket shown for someone else, and a cancelled ticket fail.
+    ticket[30] ^= 1;
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida), kBeginAuthOK);
+    ticket[30] ^= 1;
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), MakeUserId(5)), kBeginAuthInvalidTicket);
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, 3, ida), kBeginAuthInvalidTicket);
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return responses.Count() == 2; }));
+    EXPECT_EQ(responses.All()[1].response, kAuthTicketInvalid);
+    b->User()->EndAuthSession(ida);
+    a->User()->CancelAuthTicket(handle);
+    b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida);
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return responses.Count() == 3; }));
+    EXPECT_EQ(responses.All()[2].response, kAuthTicketCanceled);
+
+    ClientConfig strict = Config(6, "Strict");
+    strict.ticketFailure = 5;
+    auto c = broker->CreateClient(strict);
+    Catch<ValidateAuthTicketResponse> cResponses(c.get());
+    a->User()->GetAuthSessionTicket(ticket, sizeof ticket, &size);
+    c->User()->BeginAuthSession(ticket, static_cast<int>(size), ida);
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return cResponses.Count() == 1; }));
+    EXPECT_EQ(cResponses.All()[0].response, 5u);
+}
+
+TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
+    ClientConfig slow = Config(7, "Slow");
+    slow.avatarsLoading = true;
+    slow.personaDelay = true;
+    auto c = broker->CreateClient(slow);
+    const OnlineId ida = a->User()->GetSteamID();
+    Catch<AvatarImageLoaded> loaded(c.get());
+    Catch<PersonaStateChange> persona(c.get());
+    EXPECT_EQ(c->Friends()->GetLargeFriendAvatar(ida), -1);
+    // Unknown user: asks the broker; the answer raises a persona change.
+    EXPECT_TRUE(c->Friends()->RequestUserInformation(ida, false));
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return loaded.Count() == 1 && persona.Count() >= 1; }));
+    const int image = c->Friends()->GetLargeFriendAvatar(ida);
+    EXPECT_GT(image, 0);
+    EXPECT_EQ(loaded.All()[0].image, image);
+    EXPECT_EQ(loaded.All()[0].wide, kAvatarSize);
+    EXPECT_STREQ(c->Friends()->GetFriendPersonaName(ida), "Alice");
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(c->Utils()->GetImageSize(image, &w, &h));
+    EXPECT_EQ(w, 184u);
+    std::vector<uint8_t> rgba(184 * 184 * 4), other(184 * 184 * 4);
+    EXPECT_FALSE(c->Utils()->GetImageRGBA(image, rgba.data(), 100));
+    ASSERT_TRUE(c->Utils()->GetImageRGBA(image, rgba.data(), static_cast<int>(rgba.size())));
+    EXPECT_EQ(rgba[3], 255);
+    const int own = a->Friends()->GetLargeFriendAvatar(a->User()->GetSteamID());
+    ASSERT_TRUE(a->Utils()->GetImageRGBA(own, other.data(), static_cast<int>(other.size())));
+    EXPECT_EQ(other, rgba);  // the same user's picture everywhere
+    EXPECT_EQ(a->Friends()->GetLargeFriendAvatar(MakeLobbyId(1)), 0);
+}
+
+TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
+    int32_t i = 0;
+    float f = 0;
+    {
+        Catch<UserStatsReceived> received(a.get());
+        Catch<UserStatsStored> stored(a.get());
+        Catch<UserAchievementStored> achieved(a.get());
+        EXPECT_FALSE(a->UserStats()->GetStat("MPTowersWinsNum", &i));  // not received yet
+        ASSERT_TRUE(a->UserStats()->RequestCurrentStats());
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 1; }));
+        EXPECT_EQ(received.All()[0].result, kResultOK);
+        EXPECT_EQ(received.All()[0].gameId, 0x234567u);
+        EXPECT_EQ(received.All()[0].user, a->User()->GetSteamID());
+        EXPECT_TRUE(a->UserStats()->GetStat("MPTowersWinsNum", &i));
+        EXPECT_EQ(i, 0);
+        EXPECT_FALSE(a->UserStats()->GetStat("MPTowersWinsNum", &f));  // wrong type
+        EXPECT_FALSE(a->UserStats()->GetStat("NoSuchStat", &i));
+        EXPECT_FALSE(a->UserStats()->SetStat("MPFastestWinTime", 3));
+        EXPECT_TRUE(a->UserStats()->SetStat("MPFastestWinTime", 93.5f));
+        EXPECT_TRUE(a->UserStats()->SetStat("MPWinStreak", -4));
+        EXPECT_TRUE(a->UserStats()->SetAchievement("MP_WIN_3_IN_A_ROW"));
+        EXPECT_FALSE(a->UserStats()->SetAchievement("NOT_AN_ACHIEVEMENT"));
+        EXPECT_TRUE(a->UserStats()->IndicateAchievementProgress("MP_WIN_5_IN_A_ROW", 3, 5));
+        ASSERT_TRUE(a->UserStats()->StoreStats());
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return stored.Count() == 1 && achieved.Count() == 2; }));
+        EXPECT_EQ(stored.All()[0].result, kResultOK);
+        EXPECT_STREQ(achieved.All()[0].achievementName, "MP_WIN_5_IN_A_ROW");
+        EXPECT_EQ(achieved.All()[0].maxProgress, 5u);
+        EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
+
+        std::string json;
+        ASSERT_TRUE(broker->Control("stats", "1", &json));
+        EXPECT_NE(json.find("\"MPFastestWinTime\":93.5"), std::string::npos) << json;
+        EXPECT_NE(json.find("\"MP_WIN_3_IN_A_ROW\":1"), std::string::npos);
+    }
+    Restart();
+    Catch<UserStatsReceived> again(a.get());
+    a->UserStats()->RequestCurrentStats();
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.Count() == 1; }));
+    EXPECT_TRUE(a->UserStats()->GetStat("MPFastestWinTime", &f));
+    EXPECT_EQ(f, 93.5f);
+    EXPECT_TRUE(a->UserStats()->GetStat("MPWinStreak", &i));
+    EXPECT_EQ(i, -4);
+    bool done = false;
+    EXPECT_TRUE(a->UserStats()->GetAchievement("MP_WIN_3_IN_A_ROW", &done));
+    EXPECT_TRUE(done);
+    EXPECT_TRUE(a->UserStats()->GetAchievement("Dummy", &done));
+    EXPECT_FALSE(done);
+
+    ClientConfig failing = Config(8, "Failing");
+    failing.statsFail = true;
+    auto c = broker->CreateClient(failing);
+    Catch<UserStatsReceived> failed(c.get());
+    c->UserStats()->RequestCurrentStats();
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return failed.Count() == 1; }));
+    EXPECT_NE(failed.All()[0].result, kResultOK);
+    EXPECT_FALSE(c->UserStats()->StoreStats());
+}
+
+TEST_F(InProcess, LeaderboardsRankKeepBestAndAnswerRanges) {
+    std::string answer;
+    ASSERT_TRUE(broker->Control("seed",
+                                "leaderboard M01 descending\nleaderboard Progress ascending\n"
+                                "score M01 10 500\nscore M01 11 400 7 8\nscore M01 12 300\nscore M01 13 200\n"
+                                "score M01 14 100\nscore Progress 10 5\nscore Progress 11 9\n",
+                                &answer))
+        << answer;
+    auto find = [&](const char* name) {
+        CallResult<LeaderboardFindResult> found(a.get());
+        found.Bind(a->UserStats()->FindLeaderboard(name));
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return found.times == 1; }));
+        EXPECT_TRUE(found.value.found);
+        return found.value.leaderboard;
+    };
+    auto upload = [&](LeaderboardHandle board, int32_t method, int32_t score) {
+        CallResult<LeaderboardScoreUploaded> up(a.get());
+        const int32_t details[2] = {score, 42};
+        up.Bind(a->UserStats()->UploadLeaderboardScore(board, method, score, details, 2));
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return up.times == 1; }));
+        return up.value;
+    };
+    auto download = [&](LeaderboardHandle board, int32_t request, int start, int end) {
+        CallResult<LeaderboardScoresDownloaded> down(a.get());
+        down.Bind(a->UserStats()->DownloadLeaderboardEntries(board, request, start, end));
+        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return down.times == 1; }));
+        std::vector<std::pair<uint32_t, int32_t>> rows;  // account, rank
+        for (int i = 0; i < down.value.entryCount; ++i) {
+            LeaderboardEntry e{};
+            EXPECT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, i, &e, nullptr, 0));
+            rows.emplace_back(AccountOf(e.user), e.globalRank);
+        }
+        return rows;
+    };
+    const LeaderboardHandle m01 = find("M01");
+    EXPECT_STREQ(a->UserStats()->GetLeaderboardName(m01), "M01");
+    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 5);
+
+    LeaderboardScoreUploaded up = upload(m01, kUploadKeepBest, 350);
+    EXPECT_TRUE(up.success);
+    EXPECT_TRUE(up.scoreChanged);
+    EXPECT_EQ(up.globalRankNew, 3);
+    EXPECT_EQ(up.globalRankPrevious, 0);
+    up = upload(m01, kUploadKeepBest, 250);  // worse: kept
+    EXPECT_FALSE(up.scoreChanged);
+    EXPECT_EQ(up.globalRankNew, 3);
+    up = upload(m01, kUploadForceUpdate, 50);  // forced
+    EXPECT_TRUE(up.scoreChanged);
+    EXPECT_EQ(up.globalRankNew, 6);
+    EXPECT_EQ(up.globalRankPrevious, 3);
+    up = upload(m01, kUploadKeepBest, 450);
+    EXPECT_EQ(up.globalRankNew, 2);
+
+    using Rows = std::vector<std::pair<uint32_t, int32_t>>;
+    EXPECT_EQ(download(m01, kLeaderboardGlobal, 2, 3), (Rows{{1, 2}, {11, 3}}));
+    EXPECT_EQ(download(m01, kLeaderboardGlobal, 5, 100), (Rows{{13, 5}, {14, 6}}));
+    EXPECT_EQ(download(m01, kLeaderboardAroundUser, -4, 1), (Rows{{10, 1}, {1, 2}, {11, 3}}));  // clamped
+    EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}}));
+    broker->Control("seed", "friends 1 13\n", &answer);
+    EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}, {13, 5}}));
+    // Details come back with the entry.
+    CallResult<LeaderboardScoresDownloaded> down(a.get());
+    down.Bind(a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 3, 3));
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return down.times == 1; }));
+    LeaderboardEntry e{};
+    int32_t details[4] = {};
+    ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, 0, &e, details, 4));
+    EXPECT_EQ(e.detailCount, 2);
+    EXPECT_EQ(details[0], 7);
+    EXPECT_EQ(details[1], 8);
+    EXPECT_STREQ(a->Friends()->GetFriendPersonaName(e.user), "");  // account 11 was never named
+
+    // Ascending boards keep the lower score.
+    const LeaderboardHandle progress = find("Progress");
+    up = upload(progress, kUploadKeepBest, 7);
+    EXPECT_EQ(up.globalRankNew, 2);
+    up = upload(progress, kUploadKeepBest, 8);
+    EXPECT_FALSE(up.scoreChanged);
+    // Unknown names are created descending; too many details are refused at the call.
+    const LeaderboardHandle fresh = find("GlobalScore");
+    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(fresh), 0);
+    int32_t many[65] = {};
+    EXPECT_EQ(a->UserStats()->UploadLeaderboardScore(fresh, kUploadKeepBest, 1, many, 65), 0u);
+}
+
+TEST_F(InProcess, CloudFilesReadBackByteExactAfterARestart) {
+    std::vector<uint8_t> data(300000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    EXPECT_FALSE(a->RemoteStorage()->FileExists("progress"));
+    ASSERT_TRUE(a->RemoteStorage()->FileWrite("progress", data.data(), static_cast<int32_t>(data.size())));
+    ASSERT_TRUE(a->RemoteStorage()->FileWrite("progress.alt", "", 0));
+    EXPECT_FALSE(b->RemoteStorage()->FileExists("progress"));  // per user
+    Restart();
+    EXPECT_TRUE(a->RemoteStorage()->FileExists("progress"));
+    EXPECT_TRUE(a->RemoteStorage()->FileExists("progress.alt"));
+    ASSERT_EQ(a->RemoteStorage()->GetFileSize("progress"), static_cast<int32_t>(data.size()));
+    std::vector<uint8_t> back(data.size());
+    EXPECT_EQ(a->RemoteStorage()->FileRead("progress", back.data(), static_cast<int32_t>(back.size())),
+              static_cast<int32_t>(data.size()));
+    EXPECT_EQ(back, data);
+    EXPECT_FALSE(a->RemoteStorage()->FileWrite("", "x", 1));
+    EXPECT_FALSE(a->RemoteStorage()->FileWrite("huge", data.data(), static_cast<int32_t>(kMaxCloudFile + 1)));
+}
+
+TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
+    // Two list requests in a row: only the second binding is served, once.
+    CallResult<LobbyMatchList> holder(a.get());
+    const CallHandle first = a->Matchmaking()->RequestLobbyList();
+    holder.Bind(first);
+    const CallHandle second = a->Matchmaking()->RequestLobbyList();
+    ASSERT_NE(first, second);
+    holder.Bind(second);
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return holder.times == 1; }));
+    PumpUntil({a.get()}, [] { return false; }, 30);
+    EXPECT_EQ(holder.times, 1);
+    // Handle 0 is never bound; a result bound late is still delivered.
+    CallResult<LobbyCreated> none(a.get());
+    none.Bind(0);
+    const CallHandle late = a->Matchmaking()->CreateLobby(kLobbyPrivate, 2);
+    a->RunCallbacks();
+    a->RunCallbacks();
+    CallResult<LobbyCreated> lateHolder(a.get());
+    lateHolder.Bind(late);
+    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return lateHolder.times == 1; }));
+    EXPECT_EQ(none.times, 0);
+    // Calls in flight when the broker goes away complete with the I/O-failure flag.
+    CallResult<LobbyEnter> pending(b.get());
+    // The in-process broker answers at once, so an outstanding call is made by hand.
+    const CallHandle lost = b->Core()->NewCall(LobbyEnter::kCallbackId);
+    pending.Bind(lost);
+    broker.reset();
+    EXPECT_FALSE(b->Connected());
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return pending.times == 1; }));
+    EXPECT_TRUE(pending.ioFailure);
+    EXPECT_FALSE(b->RemoteStorage()->FileWrite("x", "y", 1));
+    EXPECT_EQ(b->Matchmaking()->CreateLobby(kLobbyPrivate, 2), 0u);
+}
+
+TEST_F(InProcess, RegistrationFromOtherThreadsWhilePumping) {
+    // One thread pumps; another registers, makes calls and unregisters. Records reach
+    // only the pumping thread, and an unregistered target is never called afterwards.
+    struct Probe : CallbackBase {
+        std::thread::id expected;
+        std::atomic<bool> alive{true};
+        std::atomic<int>* wrong = nullptr;
+        void Run(const void*, bool, CallHandle) override {
+            if (std::this_thread::get_id() != expected || !alive) ++*wrong;
+        }
+    };
+    std::atomic<int> wrong{0};
+    std::atomic<bool> done{false};
+    const std::thread::id pumper = std::this_thread::get_id();
+    std::thread other([&] {
+        for (int i = 0; i < 200; ++i) {
+            Probe probe;
+            probe.wrong = &wrong;
+            probe.expected = pumper;
+            a->RegisterCallback(&probe, LobbyCreated::kCallbackId);
+            const CallHandle call = a->Matchmaking()->CreateLobby(kLobbyPrivate, 2);
+            a->RegisterCallResult(&probe, call);
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            a->UnregisterCallResult(&probe, call);
+            a->UnregisterCallback(&probe);
+            probe.alive = false;
+        }
+        done = true;
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done && std::chrono::steady_clock::now() < end) a->RunCallbacks();
+    other.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
