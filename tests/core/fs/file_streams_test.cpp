@@ -13,7 +13,6 @@
 #include "ContainerBuilder.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/fs/FsUtil.h"
 
 using namespace testfs;
 namespace stdfs = std::filesystem;
@@ -37,14 +36,6 @@ std::vector<uint8_t> Fwsf(const std::vector<uint8_t>& body, uint32_t sizeWord, u
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
     out.insert(out.end(), body.begin(), body.end());
     return out;
-}
-
-TEST(FileCrc32, MatchesTheCheckValues) {
-    EXPECT_EQ(fs::FileCrc32("123456789", 9), 0x89A1897Fu);
-    EXPECT_EQ(fs::FileCrc32("abc", 3), 0x2C17398Cu);
-    EXPECT_EQ(fs::FileCrc32(nullptr, 0), 0u);
-    const std::vector<uint8_t> data = MakeContent(5000, 3);
-    EXPECT_EQ(fs::FileCrc32(data.data(), data.size()), BitwiseCrc(data));
 }
 
 struct StreamFixture : ::testing::Test {
