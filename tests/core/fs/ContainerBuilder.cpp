@@ -176,6 +176,26 @@ std::string CheckInterleavedReads(const std::vector<FileSystemInputStream*>& str
     return {};
 }
 
+namespace {
+const std::string* gFuzzScratch = nullptr;
+struct FuzzScratchCleanup {
+    ~FuzzScratchCleanup() {
+        std::error_code ec;
+        if (gFuzzScratch) std::filesystem::remove_all(*gFuzzScratch, ec);
+    }
+} gFuzzScratchCleanup;
+}  // namespace
+
+const std::string& FuzzScratchFolder(const char* prefix) {
+    // Never destroyed: the clean-up at exit still needs it.
+    static const std::string* folder = [prefix] {
+        auto p = std::filesystem::temp_directory_path() / (std::string(prefix) + std::to_string(std::random_device()()));
+        std::filesystem::create_directories(p);
+        return gFuzzScratch = new std::string(p.string());
+    }();
+    return *folder;
+}
+
 std::vector<uint8_t> MakeContent(size_t size, uint32_t seed) {
     static const char* const kWords[] = {"tower ", "squad ", "path ", "level ", "medal ", "<entity>", "\r\n", "0.125 ", "template "};
     std::vector<uint8_t> out;

@@ -64,6 +64,10 @@ std::vector<uint8_t> MakeContent(size_t size, uint32_t seed);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data);
 
+// One scratch folder per process for a fuzz target, named from prefix on the first
+// call and removed at exit.
+const std::string& FuzzScratchFolder(const char* prefix);
+
 // A fresh folder under the system's temporary folder, removed by the destructor.
 class TempDir {
 public:

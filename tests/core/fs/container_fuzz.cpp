@@ -4,9 +4,6 @@
 // test-sources: ContainerBuilder.cpp support/LzxTestEncoder.cpp
 // test-link: z mspack
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,24 +15,7 @@
 #include "core/fs/support/LzxTestEncoder.h"
 
 namespace {
-
-const std::string& Folder() {
-    // Never destroyed: the clean-up at exit still needs it.
-    static const std::string* folder = [] {
-        auto p = std::filesystem::temp_directory_path() / ("container_fuzz_" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(p);
-        return new std::string(p.string());
-    }();
-    return *folder;
-}
-
-struct Cleanup {
-    ~Cleanup() {
-        std::error_code ec;
-        std::filesystem::remove_all(Folder(), ec);
-    }
-} gCleanup;
-
+const std::string& Folder() { return testfs::FuzzScratchFolder("container_fuzz_"); }
 }  // namespace
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {

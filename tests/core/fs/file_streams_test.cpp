@@ -11,6 +11,7 @@
 
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
+#include "UserFolderFixture.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 
@@ -38,17 +39,7 @@ std::vector<uint8_t> Fwsf(const std::vector<uint8_t>& body, uint32_t sizeWord, u
     return out;
 }
 
-struct StreamFixture : ::testing::Test {
-    TempDir dir;
-    CaptureLogSink sink;
-    void SetUp() override {
-        sink.Attach();
-        ASSERT_TRUE(gFileSystem.MountDirectory("user", dir.Path().c_str()));
-    }
-    void TearDown() override {
-        gFileSystem.UnmountAll();
-        sink.Detach();
-    }
+struct StreamFixture : UserFolderFixture {
     std::vector<uint8_t> ReadAll(const char* name, uint32_t flags) {
         FileReader r(name, nullptr, "user", flags);
         if (!r.IsOpen()) return {0xDE, 0xAD};

@@ -1,12 +1,12 @@
 // Arbitrary bytes as a Solid blob file, loaded through gFileSystem with and without
 // the check value and CRC. The first byte picks the options; the rest is the file.
+// test-sources: ContainerBuilder.cpp
+// test-link: z
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
@@ -16,23 +16,15 @@
 
 namespace {
 
+// The scratch folder, mounted as "fuzz" on first use.
 const std::string& Folder() {
-    // Never destroyed: the clean-up at exit still needs it.
-    static const std::string* folder = [] {
-        auto p = std::filesystem::temp_directory_path() / ("solid_file_fuzz_" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(p);
-        gFileSystem.MountDirectory("fuzz", p.string().c_str());
-        return new std::string(p.string());
+    static const std::string& folder = []() -> const std::string& {
+        const std::string& f = testfs::FuzzScratchFolder("solid_file_fuzz_");
+        gFileSystem.MountDirectory("fuzz", f.c_str());
+        return f;
     }();
-    return *folder;
+    return folder;
 }
-
-struct Cleanup {
-    ~Cleanup() {
-        std::error_code ec;
-        std::filesystem::remove_all(Folder(), ec);
-    }
-} gCleanup;
 
 constexpr uint32_t kOptions[] = {0, kSerializeSolidCheck};
 
@@ -54,10 +46,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const uint32_t options = kOptions[data[0] & 1];
-    {
-        std::ofstream out(Folder() + "/blob.bin", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-    }
+    testfs::WriteWholeFile(Folder() + "/blob.bin", std::vector<uint8_t>(data + 1, data + size));
     solidfiletest::Settings s;
     LoadFromFile(s, "blob", "bin", "fuzz", options);
     FileReader reader("blob", "bin", "fuzz");

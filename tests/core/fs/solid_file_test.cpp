@@ -11,6 +11,7 @@
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
+#include "UserFolderFixture.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/SolidFile.h"
@@ -32,17 +33,7 @@ struct Interfering : Settings {
     }
 };
 
-struct SolidFileFixture : ::testing::Test {
-    TempDir dir;
-    CaptureLogSink sink;
-    void SetUp() override {
-        sink.Attach();
-        ASSERT_TRUE(gFileSystem.MountDirectory("user", dir.Path().c_str()));
-    }
-    void TearDown() override {
-        gFileSystem.UnmountAll();
-        sink.Detach();
-    }
+struct SolidFileFixture : UserFolderFixture {
     static Settings Sample() {
         Settings s;
         s.level = 0x01020304;
