@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <new>
 
 #include "core/Log.h"
 #include "core/fs/LzxFrameDecoder.h"
@@ -25,8 +26,8 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         }
         zlibStream = z;
     } else if (kind == 2) {
-        auto* d = new LzxFrameDecoder;
-        if (!d->IsValid()) {  // the frame decoder logged why
+        auto* d = new (std::nothrow) LzxFrameDecoder;
+        if (!d || !d->IsValid()) {  // the frame decoder logged why
             delete d;
             failed = true;
             return;
@@ -62,9 +63,8 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     }
     if (kind == 2) {
         // The frame decoder keeps partial frames and undelivered output itself, so it
-        // takes every call, drains included.
-        // The frame decoder copies zero-length pieces with memcpy, which must not see
-        // null pointers: a drain call (no input) or a call without room gets a dummy.
+        // takes every call, drains included. It copies zero-length pieces with memcpy,
+        // which must not see null pointers: a call without input or room gets a dummy.
         uint8_t none = 0;
         if (sourceSize) *sourceSize = in;
         if (destinationSize) *destinationSize = room;
