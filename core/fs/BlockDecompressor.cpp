@@ -63,13 +63,10 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     }
     if (kind == 2) {
         // The frame decoder keeps partial frames and undelivered output itself, so it
-        // takes every call, drains included. It copies zero-length pieces with memcpy,
-        // which must not see null pointers: a call without input or room gets a dummy.
-        uint8_t none = 0;
+        // takes every call, drains (no input) included.
         if (sourceSize) *sourceSize = in;
         if (destinationSize) *destinationSize = room;
-        const LzxResult r = lzx->Decompress(source ? source : &none, sourceSize, destination ? destination : &none,
-                                            destinationSize);
+        const LzxResult r = lzx->Decompress(source, sourceSize, destination, destinationSize);
         finished = lzx->Finished();
         if (r != kLzxOk) {
             failed = true;
