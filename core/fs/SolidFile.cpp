@@ -8,6 +8,7 @@
 #include "core/fs/FileReader.h"
 #include "core/fs/FsUtil.h"
 #include "core/rtti/ByteOrder.h"
+#include "core/rtti/RTTIClass.h"
 #include "core/rtti/SolidBlob.h"
 
 namespace {
@@ -60,17 +61,17 @@ bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reade
     return ok;
 }
 
-bool SaveToFile(const RTTIPolyBaseClass& object, const char* name, const char* extension, const char* directory,
-                uint32_t options) {
+bool RTTIPolyBaseClass::SaveToFile(const char* name, const char* extension, const char* directory,
+                                   uint32_t options) const {
     FileWriter writer(name, extension, directory);
     if (!writer.IsOpen()) return false;
-    const bool written = SolidSerializeToFileWriter(object, writer, options);
+    const bool written = SolidSerializeToFileWriter(*this, writer, options);
     return writer.Close() && written;
 }
 
-bool LoadFromFile(RTTIPolyBaseClass& object, const char* name, const char* extension, const char* directory,
-                  uint32_t options) {
+bool RTTIPolyBaseClass::LoadFromFile(const char* name, const char* extension, const char* directory,
+                                     uint32_t options) {
     FileReader reader(name, extension, directory);
     if (!reader.IsOpen()) return false;
-    return SolidDeserializeFromFileReader(object, reader, options);
+    return SolidDeserializeFromFileReader(*this, reader, options);
 }

@@ -23,14 +23,7 @@ bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& wri
 // partially read.
 bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options);
 
-// Saves the object's blob as the file (name, extension, directory) of gFileSystem:
-// written to a temporary file and renamed over the old one, so a failed save keeps
-// the old file. False when the file cannot be created (nothing logged) or the blob did
-// not reach its place (the writer logs the path).
-bool SaveToFile(const RTTIPolyBaseClass& object, const char* name, const char* extension, const char* directory,
-                uint32_t options);
-
-// Loads the object from its blob file; false when the file cannot be opened (nothing
-// logged) or the blob fails as in SolidDeserializeFromFileReader.
-bool LoadFromFile(RTTIPolyBaseClass& object, const char* name, const char* extension, const char* directory,
-                  uint32_t options);
+// Whole-file saving and loading of one object are RTTIPolyBaseClass::SaveToFile and
+// RTTIPolyBaseClass::LoadFromFile, defined with these: the save writes a temporary file
+// and renames it over the old one, so a failed save keeps the old file, and reports a
+// blob that did not reach its place; the load fails as SolidDeserializeFromFileReader.

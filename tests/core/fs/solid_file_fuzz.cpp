@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t options = kOptions[data[0] & 1];
     testfs::WriteWholeFile(Folder() + "/blob.bin", std::vector<uint8_t>(data + 1, data + size));
     solidfiletest::Settings s;
-    LoadFromFile(s, "blob", "bin", "fuzz", options);
+    s.LoadFromFile("blob", "bin", "fuzz", options);
     FileReader reader("blob", "bin", "fuzz");
     solidfiletest::Settings t;
     while (SolidDeserializeFromFileReader(t, reader, options)) {

@@ -54,14 +54,14 @@ struct SolidFileFixture : UserFolderFixture {
 TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
     const Settings saved = Sample();
     for (uint32_t options : {0u, kSerializeSolidCheck}) {
-        ASSERT_TRUE(SaveToFile(saved, "config", "bin", "user", options));
+        ASSERT_TRUE(saved.SaveToFile("config", "bin", "user", options));
         const std::vector<uint8_t> file = ReadWholeFile(dir / "config.bin");
         std::vector<uint8_t> blob;
         SolidSerializeToBuffer(saved, blob, options);
         EXPECT_EQ(file, blob);  // the file is exactly the blob
 
         Settings back = Marked();
-        ASSERT_TRUE(LoadFromFile(back, "config", "bin", "user", options));
+        ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", options));
         EXPECT_EQ(back.level, saved.level);
         EXPECT_EQ(back.volume, 0.75f);
         EXPECT_STREQ(back.player.CStr(), "Second Player");
@@ -77,10 +77,10 @@ TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
 
     // A payload-free object writes only the size word and loads as a no-op.
     solidfiletest::Empty empty;
-    ASSERT_TRUE(SaveToFile(empty, "empty", "bin", "user", kSerializeSolidCheck));
+    ASSERT_TRUE(empty.SaveToFile("empty", "bin", "user", kSerializeSolidCheck));
     EXPECT_EQ(ReadWholeFile(dir / "empty.bin"), (std::vector<uint8_t>{0, 0, 0, 0}));
     Settings other = Marked();
-    EXPECT_TRUE(LoadFromFile(other, "empty", "bin", "user", kSerializeSolidCheck));
+    EXPECT_TRUE(other.LoadFromFile("empty", "bin", "user", kSerializeSolidCheck));
     EXPECT_TRUE(Untouched(other));
 
     // Several blobs back to back in one file, each read at the reader's position.
@@ -104,7 +104,7 @@ TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
 }
 
 TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject) {
-    ASSERT_TRUE(SaveToFile(Sample(), "config", "bin", "user", kSerializeSolidCheck));
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", kSerializeSolidCheck));
     const std::vector<uint8_t> good = ReadWholeFile(dir / "config.bin");
 
     struct Damage {
@@ -121,7 +121,7 @@ TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject)
         bad[d.at] ^= 0x40;
         WriteWholeFile(dir / "config.bin", bad);
         Settings s = Marked();
-        EXPECT_FALSE(LoadFromFile(s, "config", "bin", "user", kSerializeSolidCheck)) << d.at;
+        EXPECT_FALSE(s.LoadFromFile("config", "bin", "user", kSerializeSolidCheck)) << d.at;
         EXPECT_TRUE(sink.Contains(d.message)) << d.at;
         EXPECT_TRUE(Untouched(s)) << d.at;
     }
@@ -129,18 +129,18 @@ TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject)
     for (size_t length = 0; length < good.size(); ++length) {
         WriteWholeFile(dir / "config.bin", std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
         Settings s = Marked();
-        EXPECT_FALSE(LoadFromFile(s, "config", "bin", "user", kSerializeSolidCheck)) << length;
+        EXPECT_FALSE(s.LoadFromFile("config", "bin", "user", kSerializeSolidCheck)) << length;
         EXPECT_TRUE(Untouched(s)) << length;
     }
     // A file that does not exist: false and nothing logged.
     sink.Clear();
     Settings s = Marked();
-    EXPECT_FALSE(LoadFromFile(s, "missing", "bin", "user", 0));
+    EXPECT_FALSE(s.LoadFromFile("missing", "bin", "user", 0));
     EXPECT_TRUE(sink.Messages().empty());
 }
 
 TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
-    ASSERT_TRUE(SaveToFile(Sample(), "config", "bin", "user", 0));
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", 0));
     const std::vector<uint8_t> old = ReadWholeFile(dir / "config.bin");
     Settings changed = Sample();
     changed.level = 7;
@@ -148,23 +148,23 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     // The target folder is read-only. (The superuser may write there anyway.)
     std::filesystem::create_directory(dir / "locked");
     std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    const bool canWrite = SaveToFile(changed, "locked/config", "bin", "user", 0);
+    const bool canWrite = changed.SaveToFile("locked/config", "bin", "user", 0);
     std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
     const bool privileged = std::filesystem::exists(dir / "locked/config.bin");
     EXPECT_EQ(canWrite, privileged);
 
     // A folder nobody can create files in.
     ASSERT_TRUE(gFileSystem.MountDirectory("proc", "/proc/self"));
-    EXPECT_FALSE(SaveToFile(changed, "config", "bin", "proc", 0));
+    EXPECT_FALSE(changed.SaveToFile("config", "bin", "proc", 0));
     // The target is a folder.
     std::filesystem::create_directory(dir / "folder.bin");
-    EXPECT_FALSE(SaveToFile(changed, "folder", "bin", "user", 0));
+    EXPECT_FALSE(changed.SaveToFile("folder", "bin", "user", 0));
     // The temporary file cannot be made beside an existing save: the old file stays.
     std::filesystem::create_directory(dir / "config.bin.~tmp");
-    EXPECT_FALSE(SaveToFile(changed, "config", "bin", "user", 0));
+    EXPECT_FALSE(changed.SaveToFile("config", "bin", "user", 0));
     EXPECT_EQ(ReadWholeFile(dir / "config.bin"), old);
     Settings back = Marked();
-    ASSERT_TRUE(LoadFromFile(back, "config", "bin", "user", 0));
+    ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
     EXPECT_EQ(back.level, Sample().level);
     // The new file cannot be moved into place: something removes the temporary file
     // while the blob is being made (after the writer opened it).
@@ -173,7 +173,7 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     interfering.level = 7;
     interfering.during = [&] { std::filesystem::remove(dir / "config.bin.~tmp"); };
     sink.Clear();
-    EXPECT_FALSE(SaveToFile(interfering, "config", "bin", "user", 0));
+    EXPECT_FALSE(interfering.SaveToFile("config", "bin", "user", 0));
     EXPECT_TRUE(sink.Contains("Cannot write file"));
     EXPECT_EQ(ReadWholeFile(dir / "config.bin"), old);
     // A writer that never opened writes nothing.
