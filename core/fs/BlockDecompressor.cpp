@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <new>
 
 #include "core/Log.h"
+#include "core/fs/LzxFrameDecoder.h"
 
 namespace {
 // 15-bit window with automatic zlib/gzip header detection (15 + 32). The original
@@ -24,8 +26,13 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         }
         zlibStream = z;
     } else if (kind == 2) {
-        // LZX slot: the frame decoder is created here once the build carries it.
-        failed = true;
+        auto* d = new (std::nothrow) LzxFrameDecoder;
+        if (!d || !d->IsValid()) {  // the frame decoder logged why
+            delete d;
+            failed = true;
+            return;
+        }
+        lzx = d;
     } else if (kind != 0) {
         failed = true;
         gLog.Error(2, "BlockDecompressor - unknown compression kind %u", kind);
@@ -38,6 +45,7 @@ BlockDecompressor::~BlockDecompressor() {
         inflateEnd(z);
         delete z;
     }
+    delete lzx;
 }
 
 bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, uint8_t* destination, uint32_t* destinationSize) {
@@ -45,15 +53,25 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     const uint32_t room = destinationSize ? *destinationSize : 0;
     if (sourceSize) *sourceSize = 0;
     if (destinationSize) *destinationSize = 0;
-    if (failed) {
-        if (kind == 2) gLog.Error(2, "BlockDecompressor - LZX blocks cannot be decoded by this build");
-        return false;
-    }
+    if (failed) return false;
     if ((in && !source) || (room && !destination)) return false;
     if (kind == 0) {
         const uint32_t n = in < room ? in : room;
         if (n) std::memcpy(destination, source, n);
         *sourceSize = *destinationSize = n;
+        return true;
+    }
+    if (kind == 2) {
+        // The frame decoder keeps partial frames and undelivered output itself, so it
+        // takes every call, drains (no input) included.
+        if (sourceSize) *sourceSize = in;
+        if (destinationSize) *destinationSize = room;
+        const LzxResult r = lzx->Decompress(source, sourceSize, destination, destinationSize);
+        finished = lzx->Finished();
+        if (r != kLzxOk) {
+            failed = true;
+            return false;
+        }
         return true;
     }
     // zlib: sync flush hands out everything decodable from the input so far.

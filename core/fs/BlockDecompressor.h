@@ -1,9 +1,11 @@
 #pragma once
 // Decoder of a container entry's stored bytes, fed in pieces as the read-ahead buffers
 // arrive. Kinds: 0 stored (copied), 1 zlib (zlib or gzip wrapping, detected from the
-// header), 2 LZX frames (served by the LZX frame decoder when the build has one).
+// header), 2 LZX frames (LzxFrameDecoder.h gives the frame layout).
 // One decoder per stream; one thread at a time.
 #include <cstdint>
+
+class LzxFrameDecoder;
 
 class BlockDecompressor {
 public:
@@ -23,7 +25,7 @@ public:
 private:
     uint32_t kind;
     void* zlibStream = nullptr;  // z_stream, kept out of this header
-    void* lzx = nullptr;         // the LZX frame decoder's context (kind 2)
+    LzxFrameDecoder* lzx = nullptr;  // kind 2
     bool failed = false;
     bool finished = false;
 };

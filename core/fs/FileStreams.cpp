@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FsUtil.h"
+#include "core/rtti/CRC32.h"
 #include "platform/os/File.h"
 
 // ---------------------------------------------------------------------------------------
@@ -95,7 +96,7 @@ FileSystemWholeFileCRCInputStream::FileSystemWholeFileCRCInputStream(const char*
         }
     }
     os::CloseFile(file);
-    if (fs::FileCrc32(body, bodySize) != crc) {
+    if (CRC32::GetDefault().Compute(body, bodySize) != crc) {
         gLog.Warning(2, "Crc check failed for %s", path);
         ReleaseBuffer(&body);
         return;
@@ -232,7 +233,7 @@ bool FileSystemWholeFileCRCOutputStream::Close() {
         uint8_t header[kWholeFileCrcHeader];
         fs::StoreLE32(header, kWholeFileCrcMagic);
         fs::StoreLE32(header + 4, size);
-        fs::StoreLE32(header + 8, fs::FileCrc32(body, size));
+        fs::StoreLE32(header + 8, CRC32::GetDefault().Compute(body, size));
         if (WriteRaw(header, sizeof header)) WriteRaw(body, size);
     }
     return FileSystemLocalFileOutputStream::Close();

@@ -202,7 +202,13 @@ bool FileSystemContainerInputStream::Read(void* buffer, uint32_t size) {
             return false;
         }
         if (in) Consume(in);
-        if (in == 0 && room == 0) return false;
+        if (in == 0 && room == 0) {
+            // The stored data ran out before the entry's size was decoded.
+            gLog.Error(2, "FileSystemContainerInputStream - compressed data of %s at offset %u ends early", datPath,
+                       entry.offset);
+            broken = true;
+            return false;
+        }
         done += room;
         produced += room;
     }

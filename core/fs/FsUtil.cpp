@@ -35,25 +35,4 @@ bool CopyBounded(char* destination, size_t size, const char* text) {
     return true;
 }
 
-namespace {
-struct CrcTable {
-    uint32_t entries[256];
-    constexpr CrcTable() : entries() {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t v = i << 24;
-            for (int b = 0; b < 8; ++b) v = (v & 0x80000000u) ? (v << 1) ^ 0x04C11DB7u : (v << 1);
-            entries[i] = v;
-        }
-    }
-};
-constexpr CrcTable kCrcTable;
-}  // namespace
-
-uint32_t FileCrc32(const void* data, size_t length) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    uint32_t value = 0;
-    for (size_t i = 0; i < length; ++i) value = (value << 8) ^ kCrcTable.entries[(p[i] ^ (value >> 24)) & 0xFF];
-    return value;
-}
-
 }  // namespace fs

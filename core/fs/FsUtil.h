@@ -30,8 +30,4 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 
-// CRC-32 of the "FWSF" files: polynomial 0x04C11DB7, most significant bit first,
-// initial value 0, no final XOR.
-uint32_t FileCrc32(const void* data, size_t length);
-
 }  // namespace fs

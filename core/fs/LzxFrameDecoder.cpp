@@ -52,7 +52,7 @@ LzxResult LzxFrameDecoder::Decompress(const void* source, uint32_t* sourceSize, 
     while (result == kLzxOk) {
         if (pendingCount) {
             const uint32_t n = pendingCount < room ? pendingCount : room;
-            std::memcpy(out + produced, outputBuffer + pendingOffset, n);
+            if (n) std::memcpy(out + produced, outputBuffer + pendingOffset, n);
             pendingOffset += n;
             pendingCount -= n;
             produced += n;
@@ -96,7 +96,7 @@ LzxResult LzxFrameDecoder::Decompress(const void* source, uint32_t* sourceSize, 
         } else {
             const uint32_t want = compressedSize - gathered;
             const uint32_t n = want < inLeft ? want : inLeft;
-            std::memcpy(frameBuffer + gathered, in, n);
+            if (n) std::memcpy(frameBuffer + gathered, in, n);
             gathered += n;
             in += n;
             inLeft -= n;

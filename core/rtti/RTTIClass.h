@@ -124,8 +124,8 @@ private:
 // Root of every serialisable class. Virtual slots, one name each (later subsystems
 // override the slot by the name given here):
 //   1 destructor; 2 ClearSafePointers; 3 SafePointerHook (empty); 4 GetRTTIClass;
-//   5 SolidSerialize; 6 SolidDeserialize; (7, 8: LoadFromFile / SaveToFile arrive
-//   with the file system); 9 Hook9 (empty);
+//   5 SolidSerialize; 6 SolidDeserialize; 7 LoadFromFile; 8 SaveToFile (both defined
+//   with the file system, core/fs/SolidFile.cpp); 9 Hook9 (empty);
 //   10 OnPropertyChanged (name of the changed property, or null for "all"): the
 //      properties-changed hook. Configuration objects override it; Entity serves it
 //      with its RefreshAfterChange.
@@ -146,6 +146,10 @@ public:
     virtual uint32_t SolidSerialize(uint8_t* buffer, uint32_t options) const;
     // OnPreDeserialize, the property walk, OnLoaded; returns the bytes consumed.
     virtual uint32_t SolidDeserialize(BoundedReader& in, uint32_t options);
+    // The object's Solid blob as the file (name, extension, directory) of gFileSystem.
+    // False when the file cannot be opened or created (nothing logged) or the blob fails.
+    virtual bool LoadFromFile(const char* name, const char* extension, const char* directory, uint32_t options);
+    virtual bool SaveToFile(const char* name, const char* extension, const char* directory, uint32_t options) const;
     virtual void Hook9() {}
     virtual void OnPropertyChanged(const char* propertyName) {}
     virtual void OnPropertyEdited(const char* propertyName, const void* context) {}

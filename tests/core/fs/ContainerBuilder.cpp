@@ -10,6 +10,8 @@
 #include <map>
 #include <random>
 
+#include "core/fs/FileStreams.h"
+
 namespace testfs {
 
 uint32_t ReferenceMurmur2(const void* key, int length, uint32_t seed, uint32_t m) {
@@ -119,6 +121,9 @@ bool WriteContainer(const std::string& datPath, const std::vector<Entry>& entrie
             bytes = Compress2(e.data);
             if (bytes.empty()) return false;
             break;
+        case Coding::Precoded:
+            bytes = e.coded;
+            break;
         }
         offsets.push_back(static_cast<uint32_t>(dat.size()));
         stored.push_back(static_cast<uint32_t>(bytes.size()));
@@ -128,6 +133,67 @@ bool WriteContainer(const std::string& datPath, const std::vector<Entry>& entrie
     }
     std::string idxPath = datPath.substr(0, datPath.size() - 3) + "idx";
     return WriteWholeFile(datPath, dat) && WriteWholeFile(idxPath, BuildIndex(entries, offsets, stored, options));
+}
+
+std::string CheckChunkedRead(FileSystemInputStream* stream, const std::vector<uint8_t>& source, std::mt19937& rng) {
+    size_t at = 0;
+    std::vector<uint8_t> chunk;
+    while (at < source.size()) {
+        const size_t n = std::min<size_t>(source.size() - at, 1 + rng() % (rng() % 3 == 0 ? 70000 : 3000));
+        const bool skip = rng() % 4 == 0;
+        chunk.assign(n, 0);
+        if (!stream->Read(skip ? nullptr : chunk.data(), static_cast<uint32_t>(n)))
+            return "read of " + std::to_string(n) + " failed at " + std::to_string(at);
+        if (!skip && !std::equal(chunk.begin(), chunk.end(), source.begin() + static_cast<long>(at)))
+            return "bytes differ in the chunk at " + std::to_string(at);
+        at += n;
+    }
+    uint8_t extra;
+    if (stream->Read(&extra, 1)) return "a read past the end succeeded";
+    return {};
+}
+
+std::string CheckInterleavedReads(const std::vector<FileSystemInputStream*>& streams,
+                                  const std::vector<const std::vector<uint8_t>*>& sources, uint32_t maxPiece,
+                                  std::mt19937& rng) {
+    std::vector<size_t> positions(streams.size(), 0);
+    std::vector<uint8_t> chunk;
+    for (bool any = true; any;) {
+        any = false;
+        for (size_t i = 0; i < streams.size(); ++i) {
+            const std::vector<uint8_t>& src = *sources[i];
+            if (positions[i] >= src.size()) continue;
+            any = true;
+            const size_t n = std::min<size_t>(src.size() - positions[i], 1 + rng() % maxPiece);
+            chunk.assign(n, 0);
+            if (!streams[i]->Read(chunk.data(), static_cast<uint32_t>(n)))
+                return "stream " + std::to_string(i) + " failed at " + std::to_string(positions[i]);
+            if (!std::equal(chunk.begin(), chunk.end(), src.begin() + static_cast<long>(positions[i])))
+                return "stream " + std::to_string(i) + " differs at " + std::to_string(positions[i]);
+            positions[i] += n;
+        }
+    }
+    return {};
+}
+
+namespace {
+const std::string* gFuzzScratch = nullptr;
+struct FuzzScratchCleanup {
+    ~FuzzScratchCleanup() {
+        std::error_code ec;
+        if (gFuzzScratch) std::filesystem::remove_all(*gFuzzScratch, ec);
+    }
+} gFuzzScratchCleanup;
+}  // namespace
+
+const std::string& FuzzScratchFolder(const char* prefix) {
+    // Never destroyed: the clean-up at exit still needs it.
+    static const std::string* folder = [prefix] {
+        auto p = std::filesystem::temp_directory_path() / (std::string(prefix) + std::to_string(std::random_device()()));
+        std::filesystem::create_directories(p);
+        return gFuzzScratch = new std::string(p.string());
+    }();
+    return *folder;
 }
 
 std::vector<uint8_t> MakeContent(size_t size, uint32_t seed) {

@@ -1,19 +1,30 @@
 #pragma once
 // An independent writer of container sets for the tests: ".dat" files of entries back to
 // back and ".idx" index files, written from the format description with its own hash
-// code. Compressed entries come from the real gzip program or from zlib's compress2.
+// code. Compressed entries come from the real gzip program or from zlib's compress2, or
+// are handed over already coded (LZX frame streams from the test encoder).
 #include <cstdint>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
+
+class FileSystemInputStream;
 
 namespace testfs {
 
-enum class Coding { Stored, Gzip, Compress2 };
+// Precoded: the entry's stored bytes are `coded`, flagged compressed.
+enum class Coding { Stored, Gzip, Compress2, Precoded };
 
 struct Entry {
+    Entry(std::string entryPath, std::vector<uint8_t> content, Coding how = Coding::Stored,
+          std::vector<uint8_t> precoded = {})
+        : path(std::move(entryPath)), data(std::move(content)), coding(how), coded(std::move(precoded)) {}
+
     std::string path;  // as the index hashes it: lower-cased, without the leading '/'
     std::vector<uint8_t> data;
     Coding coding = Coding::Stored;
+    std::vector<uint8_t> coded;  // Precoded only
 };
 
 struct ContainerOptions {
@@ -39,11 +50,23 @@ bool WriteContainer(const std::string& datPath, const std::vector<Entry>& entrie
 std::vector<uint8_t> BuildIndex(const std::vector<Entry>& entries, const std::vector<uint32_t>& offsets,
                                 const std::vector<uint32_t>& storedSizes, const ContainerOptions& options);
 
+// Reads source.size() bytes in random chunks and skips (up to 70000 bytes) and compares
+// them with source; then one byte more must fail. Empty on success, else what differed.
+std::string CheckChunkedRead(FileSystemInputStream* stream, const std::vector<uint8_t>& source, std::mt19937& rng);
+// Reads all streams to their ends in interleaved random pieces of 1..maxPiece bytes.
+std::string CheckInterleavedReads(const std::vector<FileSystemInputStream*>& streams,
+                                  const std::vector<const std::vector<uint8_t>*>& sources, uint32_t maxPiece,
+                                  std::mt19937& rng);
+
 // Deterministic test content: text-like runs mixed with noise, so it compresses somewhat.
 std::vector<uint8_t> MakeContent(size_t size, uint32_t seed);
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data);
+
+// One scratch folder per process for a fuzz target, named from prefix on the first
+// call and removed at exit.
+const std::string& FuzzScratchFolder(const char* prefix);
 
 // A fresh folder under the system's temporary folder, removed by the destructor.
 class TempDir {

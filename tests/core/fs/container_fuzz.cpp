@@ -1,12 +1,9 @@
 // Arbitrary index files and container data through the container reader: the index
 // loader, lookups, and container streams over every entry the index claims.
 // Input: u16 index length (little-endian), the index bytes, then the ".dat" bytes.
-// test-sources: ContainerBuilder.cpp
-// test-link: z
+// test-sources: ContainerBuilder.cpp support/LzxTestEncoder.cpp
+// test-link: z mspack
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,35 +12,30 @@
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
 #include "core/fs/PhysicalFileReader.h"
+#include "core/fs/support/LzxTestEncoder.h"
 
 namespace {
-
-const std::string& Folder() {
-    // Never destroyed: the clean-up at exit still needs it.
-    static const std::string* folder = [] {
-        auto p = std::filesystem::temp_directory_path() / ("container_fuzz_" + std::to_string(std::random_device()()));
-        std::filesystem::create_directories(p);
-        return new std::string(p.string());
-    }();
-    return *folder;
-}
-
-struct Cleanup {
-    ~Cleanup() {
-        std::error_code ec;
-        std::filesystem::remove_all(Folder(), ec);
-    }
-} gCleanup;
-
+const std::string& Folder() { return testfs::FuzzScratchFolder("container_fuzz_"); }
 }  // namespace
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
-    for (uint8_t tag : {0, 1}) {
+    // Tags 0 and 1 with zlib entries; tag 0 with LZX entries (compression kind 2).
+    for (uint8_t tag : {0, 1, 2}) {
+        const bool lzx = tag == 2;
         std::vector<testfs::Entry> entries = {{"a.bin", testfs::MakeContent(40000, 1), testfs::Coding::Stored},
                                               {"b.bin", testfs::MakeContent(50000, 2), testfs::Coding::Compress2},
                                               {"c.bin", testfs::MakeContent(10, 3), testfs::Coding::Compress2}};
+        if (lzx) {
+            LzxTestOptions o;
+            o.blocks = {{1, 20000}, {3, 2000}, {2, 30000}};
+            for (size_t i = 1; i < entries.size(); ++i) {
+                entries[i].coding = testfs::Coding::Precoded;
+                entries[i].coded = LzxTestFrameStream(LzxTestEncode(entries[i].data, o));
+            }
+        }
         testfs::ContainerOptions options;
-        options.platformTag = tag;
+        options.platformTag = lzx ? 0 : tag;
+        options.compression = lzx ? 2 : 1;
         const std::string dat = Folder() + "/seed.dat";
         if (!testfs::WriteContainer(dat, entries, options, Folder())) continue;
         const std::vector<uint8_t> idx = testfs::ReadWholeFile(Folder() + "/seed.idx");

@@ -11,9 +11,9 @@
 
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
+#include "UserFolderFixture.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/fs/FsUtil.h"
 
 using namespace testfs;
 namespace stdfs = std::filesystem;
@@ -39,25 +39,7 @@ std::vector<uint8_t> Fwsf(const std::vector<uint8_t>& body, uint32_t sizeWord, u
     return out;
 }
 
-TEST(FileCrc32, MatchesTheCheckValues) {
-    EXPECT_EQ(fs::FileCrc32("123456789", 9), 0x89A1897Fu);
-    EXPECT_EQ(fs::FileCrc32("abc", 3), 0x2C17398Cu);
-    EXPECT_EQ(fs::FileCrc32(nullptr, 0), 0u);
-    const std::vector<uint8_t> data = MakeContent(5000, 3);
-    EXPECT_EQ(fs::FileCrc32(data.data(), data.size()), BitwiseCrc(data));
-}
-
-struct StreamFixture : ::testing::Test {
-    TempDir dir;
-    CaptureLogSink sink;
-    void SetUp() override {
-        sink.Attach();
-        ASSERT_TRUE(gFileSystem.MountDirectory("user", dir.Path().c_str()));
-    }
-    void TearDown() override {
-        gFileSystem.UnmountAll();
-        sink.Detach();
-    }
+struct StreamFixture : UserFolderFixture {
     std::vector<uint8_t> ReadAll(const char* name, uint32_t flags) {
         FileReader r(name, nullptr, "user", flags);
         if (!r.IsOpen()) return {0xDE, 0xAD};

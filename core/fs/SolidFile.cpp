@@ -1,0 +1,77 @@
+#include "core/fs/SolidFile.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
+#include "core/rtti/ByteOrder.h"
+#include "core/rtti/RTTIClass.h"
+#include "core/rtti/SolidBlob.h"
+
+namespace {
+constexpr int kLogCategory = 2;
+}  // namespace
+
+bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& writer, uint32_t options) {
+    if (!writer.IsOpen()) return false;
+    std::vector<uint8_t> blob;
+    SolidSerializeToBuffer(object, blob, options);
+    // A blob may exceed what one 32-bit write can carry by its header.
+    constexpr size_t kPiece = size_t(1) << 30;
+    for (size_t at = 0; at < blob.size(); at += kPiece) {
+        const size_t n = blob.size() - at < kPiece ? blob.size() - at : kPiece;
+        if (!writer.Write(blob.data() + at, static_cast<uint32_t>(n))) return false;
+    }
+    return true;
+}
+
+bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options) {
+    uint8_t sizeWord[4];
+    if (!reader.Read(sizeWord, sizeof sizeWord)) {
+        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - truncated blob");
+        return false;
+    }
+    const uint32_t n = fs::LoadLE32(sizeWord);
+    if (n == 0) return true;
+    // The whole blob, size word included, goes to the in-memory reader, which owns the
+    // check value, CRC and payload rules.
+    const uint32_t header = (options & kSerializeSolidCheck) ? 12 : 4;
+    const uint32_t fileSize = reader.GetSize();
+    if (n > fileSize || fileSize - n < header) {
+        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - blob size %u larger than the file (%u bytes)", n,
+                   fileSize);
+        return false;
+    }
+    const uint32_t total = header + n;
+    auto* blob = static_cast<uint8_t*>(EngineAlloc(total));
+    if (!blob) {
+        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - cannot allocate %u bytes", total);
+        return false;
+    }
+    std::memcpy(blob, sizeWord, sizeof sizeWord);
+    bool ok = reader.Read(blob + sizeof sizeWord, total - sizeof sizeWord);
+    if (!ok)
+        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - truncated blob");
+    else
+        ok = SolidDeserializeFromBuffer(object, blob, total, options);
+    EngineFree(blob);
+    return ok;
+}
+
+bool RTTIPolyBaseClass::SaveToFile(const char* name, const char* extension, const char* directory,
+                                   uint32_t options) const {
+    FileWriter writer(name, extension, directory);
+    if (!writer.IsOpen()) return false;
+    const bool written = SolidSerializeToFileWriter(*this, writer, options);
+    return writer.Close() && written;
+}
+
+bool RTTIPolyBaseClass::LoadFromFile(const char* name, const char* extension, const char* directory,
+                                     uint32_t options) {
+    FileReader reader(name, extension, directory);
+    if (!reader.IsOpen()) return false;
+    return SolidDeserializeFromFileReader(*this, reader, options);
+}
