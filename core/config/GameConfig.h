@@ -19,6 +19,14 @@ public:
     static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
+    // Reads "config.bin" from the "project" mount (Solid blob, option 16). False when
+    // the file is missing or was written by another class layout (values unchanged)
+    // or is damaged.
+    bool Load();
+    // Writes "config.bin" through a temporary file renamed over the old one; false,
+    // with one log line, when the file did not reach its place (the old one stays).
+    bool Save() const;
+
     bool GetUseContainerFiles() const override { return useContainerFiles; }
     bool IsStandaloneBuild() const override { return true; }
 
@@ -27,7 +35,10 @@ public:
     bool useContainerFiles = true;
 };
 
-// Serialisation options of "config.bin".
+// "config.bin" in the "project" mount, a Solid blob with check value and CRC.
+constexpr const char* kGameConfigFileName = "config";
+constexpr const char* kGameConfigFileExtension = "bin";
+constexpr const char* kGameConfigDirectory = "project";
 constexpr uint32_t kGameConfigOptions = 16;
 
 extern GameConfig* gGameConfig;

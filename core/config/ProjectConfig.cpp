@@ -2,9 +2,12 @@
 
 #include <atomic>
 
+#include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
 #include "core/config/ConfigProperties.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/SolidFile.h"
 #include "core/rtti/RTTIArrayProperty.h"
 
 ProjectConfig* gProjectConfig = nullptr;
@@ -25,6 +28,16 @@ void ProjectConfig::ReleaseData() {
                      &uiPrefabPathPrefix})
         RTTIFreeString(*s);
     fontReplacements.Release();
+}
+
+bool ProjectConfig::Load() {
+    FileReader reader(kProjectConfigFileName, kProjectConfigFileExtension, kProjectConfigDirectory);
+    if (!reader.IsOpen()) {
+        gLog.Error(2, "ProjectConfig::Load - cannot open %s/%s.%s", kProjectConfigDirectory, kProjectConfigFileName,
+                   kProjectConfigFileExtension);
+        return false;
+    }
+    return SolidDeserializeFromFileReader(*this, reader, 0);  // logs its own failure
 }
 
 void ProjectConfig::OnPropertyChanged(const char* propertyName) {

@@ -55,6 +55,11 @@ public:
     static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
+    // Reads "Project.ConfigBin" from the "common" mount (Solid blob, options 0).
+    // False, with one log line, when the file is missing or damaged (a payload that
+    // does not parse leaves the object partly read).
+    bool Load();
+
     // Runs the language hook when the name is null or "Default language", then every
     // listener with the name.
     void OnPropertyChanged(const char* propertyName) override;
@@ -142,5 +147,9 @@ private:
     };
     Dynarray<Listener> listeners;
 };
+
+constexpr const char* kProjectConfigFileName = "Project";
+constexpr const char* kProjectConfigFileExtension = "ConfigBin";
+constexpr const char* kProjectConfigDirectory = "common";
 
 extern ProjectConfig* gProjectConfig;

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "CaptureLogSink.h"
+#include "ConfigFolder.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/ByteOrder.h"
 #include "core/rtti/RTTIProperty.h"
@@ -293,6 +295,65 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     r.OnPropertyChanged("VSync");
     EXPECT_EQ(gApplyCount, 2);
     SetRendererConfigApplyHook(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+
+    GameConfig fresh;
+    ASSERT_TRUE(fresh.Save());
+    EXPECT_EQ(project.Read("config.bin"), Save(fresh));  // the blob and nothing else
+
+    GameConfig loaded;
+    FillNonDefault(loaded);
+    ASSERT_TRUE(loaded.Load());
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
+
+    FillNonDefault(loaded);
+    ASSERT_TRUE(loaded.Save());
+    GameConfig again;
+    ASSERT_TRUE(again.Load());
+    EXPECT_TRUE(loaded.GetRTTIClass()->PropertiesEqual(&loaded, &again));
+
+    // A file of another layout is rejected and the settings keep their values.
+    static const RTTIClass* renamed = GameConfigLayout("GameConfigRenamedOnDisk", "Window hieght");
+    OtherLayoutGameConfig other;
+    other.layout = renamed;
+    project.Write("config.bin", Save(other));
+    GameConfig target;
+    EXPECT_FALSE(target.Load());
+    EXPECT_TRUE(sink.Contains("magic check error"));
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
+
+    // A missing file is a plain false.
+    std::filesystem::remove(project.File("config.bin"));
+    EXPECT_FALSE(target.Load());
+}
+
+TEST(GameConfigFileTest, FailedSaveIsReported) {
+    CaptureLogSink sink;
+    sink.Attach();
+    GameConfig g;
+    {
+        // No "project" mount at all.
+        EXPECT_FALSE(g.Save());
+        EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
+    }
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    // A folder where the file should go: the rename cannot replace it.
+    std::filesystem::create_directory(project.File("config.bin"));
+    sink.Clear();
+    EXPECT_FALSE(g.Save());
+    EXPECT_TRUE(sink.Contains("GameConfig::Save"));
+    EXPECT_TRUE(std::filesystem::is_directory(project.File("config.bin")));
 }
 
 }  // namespace

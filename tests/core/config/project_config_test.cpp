@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "CaptureLogSink.h"
+#include "ConfigFolder.h"
 #include "core/config/ConfigEnums.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/RTTIProperty.h"
@@ -352,6 +355,55 @@ TEST(ProjectConfigTest, ReleaseDataFreesStringsAndFonts) {
     EXPECT_EQ(c.distributionTag, nullptr);
     EXPECT_EQ(c.executableFileName, nullptr);
     EXPECT_EQ(c.fontReplacements.Count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProjectConfigFileTest, ProjectConfigBinLoadsFromTheCommonMount) {
+    ConfigFolder common("common");
+    ASSERT_TRUE(common.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+
+    // Made byte by byte from the documented table.
+    common.Write("Project.ConfigBin", HandMadeProjectConfigBin());
+    ProjectConfig c;
+    ASSERT_TRUE(c.Load());
+    EXPECT_STREQ(c.defaultScene, "scenes/menu");
+    ASSERT_EQ(c.fontReplacements.Count(), 2u);
+    EXPECT_STREQ(c.fontReplacements[0].replacement.CStr(), "MSGothic");
+    EXPECT_TRUE(Same(c.uiOutline.colorFriendly, 24, 25, 26, 27, 1.0f));
+    EXPECT_EQ(c.maxParticles, 4096u);
+    EXPECT_EQ(c.GetMaxParticles(), 0x40000u);
+
+    // Made by the writer from a hand-built object.
+    ProjectConfig built;
+    built.languageMask = 3;
+    built.fontReplacements.Resize(1);
+    built.fontReplacements[0].SetOriginal("Tahoma");
+    built.fontReplacements[0].language = 10;
+    built.uiScreenWidth = 1600.0f;
+    ASSERT_TRUE(built.SaveToFile(kProjectConfigFileName, kProjectConfigFileExtension, kProjectConfigDirectory, 0));
+    ProjectConfig back;
+    ASSERT_TRUE(back.Load());
+    EXPECT_TRUE(built.GetRTTIClass()->PropertiesEqual(&built, &back));
+    EXPECT_EQ(back.languageMask, 3u);
+    EXPECT_EQ(back.fontReplacements[0].language, 10u);
+    EXPECT_STREQ(back.fontReplacements[0].original.CStr(), "tahoma");
+    EXPECT_EQ(back.uiScreenWidth, 1600.0f);
+
+    // A truncated file fails without reading past its end; a missing one is logged.
+    std::vector<uint8_t> cut = HandMadeProjectConfigBin();
+    cut.resize(cut.size() / 2);
+    common.Write("Project.ConfigBin", cut);
+    ProjectConfig partial;
+    EXPECT_FALSE(partial.Load());
+    std::filesystem::remove(common.File("Project.ConfigBin"));
+    sink.Clear();
+    EXPECT_FALSE(partial.Load());
+    EXPECT_TRUE(sink.Contains("ProjectConfig::Load - cannot open common/Project.ConfigBin"));
 }
 
 }  // namespace
