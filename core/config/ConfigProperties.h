@@ -1,0 +1,13 @@
+#pragma once
+// Private to the configuration classes: one-line registration of a direct-access
+// property.
+#include <cstddef>
+#include <cstdint>
+
+#include "core/rtti/RTTIProperty.h"
+
+template <class T>
+inline void AddDirect(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0,
+                      const void* extra = nullptr) {
+    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset, flags, extra));
+}

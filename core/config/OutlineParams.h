@@ -1,0 +1,24 @@
+#pragma once
+// OutlineParams: the outline parameter block (colours per outline category, the
+// dilatation kernel size and the softness). A renderer type; it lives with the
+// configuration because ProjectConfig embeds two of them ("Outline", "UI outline").
+// A plain 40-byte record, copied as a block into render commands.
+//
+// Registered as "OutlineParams" (root), properties in this order: "Color hostile"
+// (255, 0, 0, 255, 1.0), "Color friendly" (0, 255, 0, 255, 1.0), "Color neutral"
+// (0, 0, 255, 255, 1.0), "Color hero" (255, 255, 255, 255, 1.0) HDRColor;
+// "Dilatation kernel size" float 1.0; "Softness" float 0.5.
+#include "core/math/HDRColor.h"
+#include "core/rtti/RTTIClass.h"
+
+struct OutlineParams {
+    HDRColor colorHostile{255, 0, 0, 255, 1.0f};
+    HDRColor colorFriendly{0, 255, 0, 255, 1.0f};
+    HDRColor colorNeutral{0, 0, 255, 255, 1.0f};
+    HDRColor colorHero{255, 255, 255, 255, 1.0f};
+    float dilatationKernelSize = 1.0f;
+    float softness = 0.5f;
+
+    static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
+};
+static_assert(sizeof(OutlineParams) == 40, "copied as a 40-byte block into render commands");

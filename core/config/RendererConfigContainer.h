@@ -1,0 +1,53 @@
+#pragma once
+// RendererConfigContainer: the renderer settings, embedded in EngineConfig as
+// "Renderer config".
+//
+// Properties in registration order (type, default): "MSAA Mode" u32 enumeration 0
+// "None"; "GFX quality level" u32 enumeration 3 "High"; "Semi resolution screen
+// scale" float 1.0; "Brightness" float 0.5; "ScreenScaleX" float 1.0; "ScreenScaleY"
+// float 1.0; "GPU Sync", "VSync", "Enable shadow map", "Enable shadow map filtering"
+// bool true; "Shadow map size" u32 2048; "Enable full screen effects", "Enable
+// refraction", "Enable outlines" bool true; "Display shadow debug info", "Display
+// entity names" bool false.
+//
+// Threads: main thread; the renderer receives copies through its apply hook.
+#include <cstdint>
+
+#include "core/rtti/RTTIClass.h"
+
+class RendererConfigContainer;
+
+// Re-applies the renderer settings; set by the renderer, null until then.
+using RendererConfigApplyHook = void (*)(const RendererConfigContainer& config);
+void SetRendererConfigApplyHook(RendererConfigApplyHook hook);
+
+class RendererConfigContainer : public RTTIPolyBaseClass {
+public:
+    RendererConfigContainer() = default;
+    RendererConfigContainer(const RendererConfigContainer&) = delete;
+    RendererConfigContainer& operator=(const RendererConfigContainer&) = delete;
+
+    static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
+    const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
+
+    // Calls the apply hook when the name is null (everything changed) or
+    // "GFX quality level".
+    void OnPropertyChanged(const char* propertyName) override;
+
+    uint32_t msaaMode = 0;
+    uint32_t gfxQualityLevel = 3;
+    float semiResolutionScreenScale = 1.0f;
+    float brightness = 0.5f;
+    float screenScaleX = 1.0f;
+    float screenScaleY = 1.0f;
+    bool gpuSync = true;
+    bool vSync = true;
+    bool enableShadowMap = true;
+    bool enableShadowMapFiltering = true;
+    uint32_t shadowMapSize = 2048;
+    bool enableFullScreenEffects = true;
+    bool enableRefraction = true;
+    bool enableOutlines = true;
+    bool displayShadowDebugInfo = false;
+    bool displayEntityNames = false;
+};

@@ -1,0 +1,359 @@
+// GameConfig and EngineConfig: Solid blob round trips with option 16, rejection of a
+// blob from another class layout, key binds, control sets, the console history and
+// the renderer re-apply hook.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "ConfigFolder.h"
+#include "core/config/GameConfig.h"
+#include "core/rtti/ByteOrder.h"
+#include "core/rtti/RTTIProperty.h"
+#include "core/rtti/SolidBlob.h"
+
+namespace {
+
+std::vector<uint8_t> Save(const RTTIPolyBaseClass& o, uint32_t options = kGameConfigOptions) {
+    std::vector<uint8_t> blob;
+    SolidSerializeToBuffer(o, blob, options);
+    return blob;
+}
+
+// Every value away from its default, arrays and nested objects included.
+void FillNonDefault(GameConfig& g) {
+    g.connectToExternalConsole = true;
+    g.logFrameInfo = 2;
+    RTTIValueStore<char*>::Assign(g.repositoryPath, const_cast<char*>("D:/repo"));
+    g.mouseSensitivity = 2.5f;
+    g.inputMode = 3;
+    g.fullScreenMode = false;
+    g.rendererConfig.gfxQualityLevel = 1;
+    g.rendererConfig.brightness = 0.75f;
+    g.rendererConfig.vSync = false;
+    g.rendererConfig.shadowMapSize = 1024;
+    g.rendererConfig.displayEntityNames = true;
+    g.musicVolume = 0.25f;
+    g.port = 1234;
+    g.textLanguage = 3;
+    g.voiceLanguage = 12;
+    g.subtitleMode = 2;
+    RTTIValueStore<char*>::Assign(g.activeConfigurationProfiles, const_cast<char*>("low;quiet"));
+    g.userGUIDEstablished = true;
+    SimpleGUID guid;
+    for (uint8_t i = 0; i < 16; ++i) guid.bytes[i] = static_cast<uint8_t>(i * 17 + 1);
+    g.SetUserGUID(guid);
+    g.SetPrimaryControl(kControlSetGamePad, 2, 0x10001);
+    g.SetSecondaryControl(kControlSetKeyboard, 0, 57);
+    g.SetPrimaryControl(kControlSetDIPad, 1, 9);
+    g.controlEstablished = 7;
+    g.BindKey(59, "toggleconsole");
+    g.BindKey(28, "say hello");
+    g.consoleHistory.AddUnique("first");
+    g.consoleHistory.AddUnique("second");
+    g.inGameProfilers[0] = 0x80000001u;
+    g.editorProfilers[2] = 0xFFFu;
+    g.windowWidth = 1920;
+    g.windowHeight = 1080;
+    g.useContainerFiles = false;
+}
+
+TEST(GameConfigTest, FreshConfigSavesAndReloadsEveryDefault) {
+    GameConfig fresh;
+    const std::vector<uint8_t> blob = Save(fresh);
+    uint32_t size = 0;
+    std::memcpy(&size, blob.data(), 4);
+    ASSERT_EQ(blob.size(), 12u + size);  // option 16: size, check value, CRC, payload
+    uint32_t check = 0;
+    std::memcpy(&check, blob.data() + 4, 4);
+    EXPECT_EQ(check, fresh.GetRTTIClass()->GetLayoutHash(&fresh));
+
+    GameConfig loaded;
+    FillNonDefault(loaded);
+    ASSERT_TRUE(SolidDeserializeFromBuffer(loaded, blob.data(), blob.size(), kGameConfigOptions));
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
+    EXPECT_EQ(loaded.windowWidth, 800u);
+    EXPECT_EQ(loaded.windowHeight, 500u);
+    EXPECT_TRUE(loaded.useContainerFiles);
+    EXPECT_EQ(loaded.textLanguage, 12u);
+    EXPECT_EQ(loaded.voiceLanguage, 1u);
+    EXPECT_EQ(loaded.repositoryPath, nullptr);
+    EXPECT_EQ(loaded.keyBinds.Count(), 0u);
+    EXPECT_EQ(loaded.consoleHistory.Count(), 0u);
+    EXPECT_EQ(loaded.consoleHistory.maximumSize, 32u);
+    EXPECT_EQ(loaded.rendererConfig.gfxQualityLevel, 3u);
+    for (const auto& set : loaded.controlSets) EXPECT_EQ(set.Count(), 0u);
+}
+
+TEST(GameConfigTest, EveryChangedValueSurvivesTheRoundTrip) {
+    GameConfig g;
+    FillNonDefault(g);
+    const std::vector<uint8_t> blob = Save(g);
+    GameConfig back;
+    ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
+    EXPECT_TRUE(g.GetRTTIClass()->PropertiesEqual(&g, &back));
+    EXPECT_STREQ(back.repositoryPath, "D:/repo");
+    EXPECT_EQ(back.GetUserGUID(), g.GetUserGUID());
+    EXPECT_STREQ(back.GetKeyBindCommand(59), "toggleconsole");
+    EXPECT_STREQ(back.consoleHistory.At(0), "second");
+    EXPECT_EQ(back.rendererConfig.shadowMapSize, 1024u);
+    EXPECT_EQ(back.inGameProfilers[0], 0x80000001u);
+    EXPECT_EQ(back.editorProfilers[2], 0xFFFu);
+    uint32_t primary = 0, secondary = 0;
+    back.GetControl(kControlSetGamePad, 2, &primary, &secondary);
+    EXPECT_EQ(primary, 0x10001u);
+    EXPECT_EQ(back.windowWidth, 1920u);
+    EXPECT_FALSE(back.useContainerFiles);
+}
+
+// GameConfig's table with one property name changed (or not), under another class
+// name so it can stand beside the real one.
+struct OtherLayoutGameConfig : GameConfig {
+    const RTTIClass* layout = nullptr;
+    const RTTIClass* GetRTTIClass() const override { return layout; }
+};
+
+const RTTIClass* GameConfigLayout(const char* className, const char* heightName) {
+    GameConfig::RegisterClass();
+    auto* c = new RTTIClass;
+    c->Register(className, "EngineConfig");
+    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Window width", RTTI_OFFSETOF(GameConfig, windowWidth)));
+    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>(heightName, RTTI_OFFSETOF(GameConfig, windowHeight)));
+    c->AddProperty(
+        new RTTIDirectAccessTypedProperty<bool>("Use container files", RTTI_OFFSETOF(GameConfig, useContainerFiles)));
+    return c;
+}
+
+TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
+    static const RTTIClass* same = GameConfigLayout("GameConfigSameLayout", "Window height");
+    static const RTTIClass* renamed = GameConfigLayout("GameConfigRenamedLayout", "Window hieght");
+
+    OtherLayoutGameConfig writer;
+    FillNonDefault(writer);
+    writer.layout = same;
+    const std::vector<uint8_t> sameBlob = Save(writer);
+    writer.layout = renamed;
+    const std::vector<uint8_t> renamedBlob = Save(writer);
+    // Only the check value differs: the payload is the same bytes.
+    ASSERT_EQ(sameBlob.size(), renamedBlob.size());
+    EXPECT_EQ(0, std::memcmp(sameBlob.data() + 8, renamedBlob.data() + 8, sameBlob.size() - 8));
+
+    CaptureLogSink sink;
+    sink.Attach();
+    GameConfig target;
+    EXPECT_FALSE(SolidDeserializeFromBuffer(target, renamedBlob.data(), renamedBlob.size(), kGameConfigOptions));
+    EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - magic check error!!!"));
+    GameConfig fresh;
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
+    EXPECT_EQ(target.textLanguage, 12u);
+    EXPECT_EQ(target.windowWidth, 800u);
+
+    // The unchanged layout under another class name is accepted.
+    ASSERT_TRUE(SolidDeserializeFromBuffer(target, sameBlob.data(), sameBlob.size(), kGameConfigOptions));
+    EXPECT_EQ(target.windowHeight, 1080u);
+    EXPECT_EQ(target.textLanguage, 3u);
+
+    // A damaged payload fails its CRC and changes nothing.
+    GameConfig other;
+    std::vector<uint8_t> damaged = Save(fresh);
+    damaged.back() ^= 1;
+    EXPECT_FALSE(SolidDeserializeFromBuffer(other, damaged.data(), damaged.size(), kGameConfigOptions));
+    EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - CRC check error!!!"));
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &other));
+}
+
+TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
+    EngineConfig e;
+    e.BindKey(5, nullptr);
+    EXPECT_EQ(e.keyBinds.Count(), 0u);
+
+    e.BindKey(30, "c");
+    e.BindKey(10, "a");
+    e.BindKey(20, "b");
+    ASSERT_EQ(e.keyBinds.Count(), 3u);
+    EXPECT_EQ(e.keyBinds[0].keyCode, 10u);
+    EXPECT_EQ(e.keyBinds[1].keyCode, 20u);
+    EXPECT_EQ(e.keyBinds[2].keyCode, 30u);
+
+    char text[] = "replaced";
+    e.BindKey(20, text);
+    text[0] = 'X';  // the bind keeps its own copy
+    EXPECT_STREQ(e.GetKeyBindCommand(20), "replaced");
+    EXPECT_EQ(e.keyBinds.Count(), 3u);
+
+    e.BindKey(10, nullptr);
+    EXPECT_EQ(e.GetKeyBindCommand(10), nullptr);
+    EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
+    EXPECT_EQ(e.GetKeyBindCommand(99), nullptr);
+    e.BindKey(15, nullptr);
+    EXPECT_EQ(e.keyBinds.Count(), 2u);
+
+    e.RemoveAllKeyBinds();
+    EXPECT_EQ(e.keyBinds.Count(), 0u);
+}
+
+TEST(EngineConfigTest, UnsortedKeyBindsFromAFileAreSortedOnLoad) {
+    GameConfig g;
+    g.keyBinds.Add(KeyBindDef(40, "late"));
+    g.keyBinds.Add(KeyBindDef(2, "early"));
+    const std::vector<uint8_t> blob = Save(g);
+    GameConfig back;
+    ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
+    ASSERT_EQ(back.keyBinds.Count(), 2u);
+    EXPECT_EQ(back.keyBinds[0].keyCode, 2u);
+    EXPECT_STREQ(back.GetKeyBindCommand(40), "late");
+}
+
+TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
+    CaptureLogSink sink;
+    sink.Attach();
+    EngineConfig e;
+    e.SetPrimaryControl(kControlSetMouse, 3, 77);
+    e.SetSecondaryControl(kControlSetMouse, 1, 12);
+    ASSERT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
+    uint32_t p = 1, s = 1;
+    e.GetControl(kControlSetMouse, 0, &p, &s);
+    EXPECT_EQ(p, 0u);
+    EXPECT_EQ(s, 0u);
+    e.GetControl(kControlSetMouse, 1, &p, &s);
+    EXPECT_EQ(p, 0u);
+    EXPECT_EQ(s, 12u);
+    e.GetControl(kControlSetMouse, 3, &p, &s);
+    EXPECT_EQ(p, 77u);
+    p = s = 1;
+    e.GetControl(kControlSetMouse, 4, &p, &s);
+    EXPECT_EQ(p, 0u);
+    EXPECT_EQ(s, 0u);
+    p = s = 1;
+    e.GetControl(kControlSetCount, 0, &p, &s);
+    EXPECT_EQ(p + s, 0u);
+
+    // Unknown sets and absurd action indices change nothing.
+    e.SetPrimaryControl(kControlSetCount, 0, 1);
+    e.SetPrimaryControl(kControlSetGamePad, 0x80000000u, 1);
+    EXPECT_EQ(e.controlSets[kControlSetGamePad].Count(), 0u);
+    EXPECT_TRUE(sink.Contains("out of range"));
+
+    e.RemoveAllControls(kControlSetMouse);
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 0u);
+}
+
+TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
+    StringHistoryContainer h;
+    h.AddUnique("one");
+    h.AddUnique("one");
+    ASSERT_EQ(h.Count(), 1u);
+    h.AddUnique("two");
+    h.AddUnique("One");  // case-sensitive: a new line
+    h.AddUnique("one");
+    ASSERT_EQ(h.Count(), 3u);
+    EXPECT_STREQ(h.At(0), "one");
+    EXPECT_STREQ(h.At(1), "One");
+    EXPECT_STREQ(h.At(2), "two");
+    h.AddUnique(nullptr);
+    EXPECT_EQ(h.Count(), 3u);
+
+    h.Clear();
+    for (int i = 1; i <= 33; ++i) h.AddUnique(("line " + std::to_string(i)).c_str());
+    ASSERT_EQ(h.Count(), 32u);
+    EXPECT_STREQ(h.At(0), "line 33");
+    EXPECT_STREQ(h.At(31), "line 2");
+
+    // An empty line is stored as null and is found again as "".
+    h.AddUnique("");
+    EXPECT_EQ(h.history[0], nullptr);
+    h.AddUnique("line 10");
+    h.AddUnique("");
+    EXPECT_EQ(h.history[0], nullptr);
+    EXPECT_EQ(h.Count(), 32u);
+    EXPECT_STREQ(h.At(1), "line 10");
+    EXPECT_STREQ(h.At(99), "");
+}
+
+int gApplyCount = 0;
+uint32_t gAppliedQuality = 0;
+void CountApply(const RendererConfigContainer& c) {
+    ++gApplyCount;
+    gAppliedQuality = c.gfxQualityLevel;
+}
+
+TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
+    RendererConfigContainer r;
+    r.OnPropertyChanged(nullptr);  // no hook yet: nothing happens
+    SetRendererConfigApplyHook(&CountApply);
+    gApplyCount = 0;
+    r.gfxQualityLevel = 4;
+    r.OnPropertyChanged(nullptr);
+    EXPECT_EQ(gApplyCount, 1);
+    EXPECT_EQ(gAppliedQuality, 4u);
+    r.OnPropertyChanged("GFX quality level");
+    EXPECT_EQ(gApplyCount, 2);
+    r.OnPropertyChanged("VSync");
+    EXPECT_EQ(gApplyCount, 2);
+    SetRendererConfigApplyHook(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+
+    GameConfig fresh;
+    ASSERT_TRUE(fresh.Save());
+    EXPECT_EQ(project.Read("config.bin"), Save(fresh));  // the blob and nothing else
+
+    GameConfig loaded;
+    FillNonDefault(loaded);
+    ASSERT_TRUE(loaded.Load());
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
+
+    FillNonDefault(loaded);
+    ASSERT_TRUE(loaded.Save());
+    GameConfig again;
+    ASSERT_TRUE(again.Load());
+    EXPECT_TRUE(loaded.GetRTTIClass()->PropertiesEqual(&loaded, &again));
+
+    // A file of another layout is rejected and the settings keep their values.
+    static const RTTIClass* renamed = GameConfigLayout("GameConfigRenamedOnDisk", "Window hieght");
+    OtherLayoutGameConfig other;
+    other.layout = renamed;
+    project.Write("config.bin", Save(other));
+    GameConfig target;
+    EXPECT_FALSE(target.Load());
+    EXPECT_TRUE(sink.Contains("magic check error"));
+    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
+
+    // A missing file is a plain false.
+    std::filesystem::remove(project.File("config.bin"));
+    EXPECT_FALSE(target.Load());
+}
+
+TEST(GameConfigFileTest, FailedSaveIsReported) {
+    CaptureLogSink sink;
+    sink.Attach();
+    GameConfig g;
+    {
+        // No "project" mount at all.
+        EXPECT_FALSE(g.Save());
+        EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
+    }
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    // A folder where the file should go: the rename cannot replace it.
+    std::filesystem::create_directory(project.File("config.bin"));
+    sink.Clear();
+    EXPECT_FALSE(g.Save());
+    EXPECT_TRUE(sink.Contains("GameConfig::Save"));
+    EXPECT_TRUE(std::filesystem::is_directory(project.File("config.bin")));
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The ordered start-up table and the exit stack.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/StaticInit.h"
+#include "core/config/GameConfig.h"
+#include "core/config/ProjectConfig.h"
+#include "core/math/MathHelpers.h"
+
+namespace {
+
+// Each test starts from a shut-down process state.
+class StaticInitTest : public ::testing::Test {
+protected:
+    void SetUp() override { RunStaticShutdown(); }
+    void TearDown() override { RunStaticShutdown(); }
+};
+
+TEST_F(StaticInitTest, RegistersEveryBaseBeforeItsSubclassesAndBuildsTheGlobals) {
+    ASSERT_TRUE(RunStaticInit());
+    EXPECT_TRUE(IsStaticInitDone());
+
+    // A base registered after its subclass would have left the subclass's base null.
+    const char* const kExpected[][2] = {
+        {"CoreConfig", nullptr},
+        {"EngineConfig", "CoreConfig"},
+        {"GameConfig", "EngineConfig"},
+        {"RendererConfigContainer", nullptr},
+        {"ProjectConfig", nullptr},
+        {"FontReplacement", nullptr},
+        {"KeyBindDef", nullptr},
+        {"ControlEntry", nullptr},
+        {"StringHistoryContainer", nullptr},
+        {"OutlineParams", nullptr},
+        {"GUIDReplacementEntry", nullptr},
+        {"GUIDReplacementTable", nullptr},
+    };
+    for (const auto& row : kExpected) {
+        SCOPED_TRACE(row[0]);
+        const RTTIClass* c = RTTIClassRegistry::FindClass(row[0]);
+        ASSERT_NE(c, nullptr);
+        if (row[1]) {
+            ASSERT_NE(c->Base(), nullptr);
+            EXPECT_STREQ(c->Base()->Name(), row[1]);
+        } else {
+            EXPECT_EQ(c->Base(), nullptr);
+        }
+    }
+    // The registry stays sorted by name; every chain holds its bases.
+    for (uint32_t i = 1; i < RTTIClassRegistry::Count(); ++i)
+        EXPECT_LE(RTTIStricmp(RTTIClassRegistry::At(i - 1)->Name(), RTTIClassRegistry::At(i)->Name()), 0);
+    const RTTIClass* game = RTTIClassRegistry::FindClass("GameConfig");
+    ASSERT_EQ(game->ChainCount(), 3u);
+    EXPECT_STREQ(game->ChainAt(0)->Name(), "CoreConfig");
+    EXPECT_STREQ(game->ChainAt(1)->Name(), "EngineConfig");
+
+    ASSERT_NE(gGameConfig, nullptr);
+    EXPECT_EQ(gGameConfig->windowWidth, 800u);
+    EXPECT_EQ(gGameConfig->windowHeight, 500u);
+    EXPECT_TRUE(gGameConfig->useContainerFiles);
+    EXPECT_EQ(gGameConfig->GetRTTIClass(), game);
+    ASSERT_NE(gProjectConfig, nullptr);
+    EXPECT_STREQ(gProjectConfig->executableFileName, "Default");
+    ASSERT_NE(GetPlatformName(), nullptr);
+    EXPECT_STREQ(GetPlatformName(), "PC");
+    for (const RandomGenerator& g : gRandomGenerators) EXPECT_NE(g.state[0] | g.state[1] | g.state[4], 0u);
+
+    // Template type rows all start without a base.
+    const TemplateTypeTable::Row* rows = TemplateTypeTable::Get();
+    for (uint32_t t = 0; t < TemplateTypeTable::kRows; ++t) ASSERT_EQ(rows[t].base, 4096u) << t;
+}
+
+TEST_F(StaticInitTest, RegisteringTwiceReturnsOneDescriptor) {
+    ASSERT_TRUE(RunStaticInit());
+    const uint32_t classes = RTTIClassRegistry::Count();
+    const uint32_t handlers = ExitHandlerCount();
+    const RTTIClass* game = GameConfig::RegisterClass();
+    EXPECT_EQ(GameConfig::RegisterClass(), game);
+    EXPECT_EQ(EngineConfig::RegisterClass(), RTTIClassRegistry::FindClass("EngineConfig"));
+    EXPECT_FALSE(RunStaticInit());  // already done: nothing runs again
+    EXPECT_EQ(RTTIClassRegistry::Count(), classes);
+    EXPECT_EQ(ExitHandlerCount(), handlers);
+}
+
+TEST_F(StaticInitTest, ShutdownDestroysEverythingAndStartUpRunsAgain) {
+    const uint32_t before = RTTIClassRegistry::Count();
+    ASSERT_TRUE(RunStaticInit());
+    EXPECT_GT(RTTIClassRegistry::Count(), before);
+    RunStaticShutdown();
+    EXPECT_EQ(ExitHandlerCount(), 0u);
+    EXPECT_EQ(gGameConfig, nullptr);
+    EXPECT_EQ(gProjectConfig, nullptr);
+    EXPECT_EQ(GetPlatformName(), nullptr);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("GameConfig"), nullptr);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("CoreConfig"), nullptr);
+
+    ASSERT_TRUE(RunStaticInit());
+    ASSERT_NE(gGameConfig, nullptr);
+    const RTTIClass* game = RTTIClassRegistry::FindClass("GameConfig");
+    ASSERT_NE(game, nullptr);
+    ASSERT_NE(game->Base(), nullptr);
+    EXPECT_STREQ(game->Base()->Name(), "EngineConfig");
+    EXPECT_EQ(gGameConfig->GetRTTIClass(), game);
+}
+
+std::vector<std::string> gEvents;
+int* gTestObject = nullptr;
+void RunA() {
+    gEvents.push_back("run A");
+    PushExitHandler([](void*) { gEvents.push_back("exit A"); }, nullptr);
+}
+void RunB() {
+    gEvents.push_back("run B");
+    PushExitHandler([](void*) { gEvents.push_back("exit B"); }, nullptr);
+}
+void RunC() {
+    gEvents.push_back("run C");
+    PushExitHandler([](void*) { gEvents.push_back("exit C"); }, nullptr);
+}
+
+TEST_F(StaticInitTest, TablesMergeByModuleAndExitHandlersRunInReverse) {
+    using K = StaticInitKind;
+    const StaticInitRow first[] = {
+        {1, K::GlobalObject, "A", &RunA, 0, 0},
+        {4, K::TemplateTypeRow, "BaseTemplate", nullptr, 7, 4096},
+        {4, K::TemplateTypeRow, "DerivedTemplate", nullptr, 300, 7},
+        {9, K::GlobalObject, "C", &RunC, 0, 0},
+    };
+    const StaticInitRow second[] = {
+        {2, K::BareClassRegistration, "BareTestClass", nullptr, 0, 0},
+        {4, K::GlobalObject, "B", &RunB, 0, 0},
+        {5, K::GlobalObject, "object", &StaticInitCreateGlobal<int, gTestObject>, 0, 0},
+    };
+    const StaticInitTable a = {first, 4};
+    const StaticInitTable b = {second, 3};
+    const StaticInitTable* tables[] = {&a, &b};
+    gEvents.clear();
+    ASSERT_TRUE(RunStaticInit(tables, 2));
+
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"run A", "run B", "run C"}));
+    const TemplateTypeTable::Row* rows = TemplateTypeTable::Get();
+    EXPECT_STREQ(rows[7].name, "BaseTemplate");
+    EXPECT_EQ(rows[7].base, 4096u);
+    EXPECT_EQ(rows[300].base, 7u);
+    EXPECT_TRUE(TemplateTypeTable::IsA(300, 7));
+    EXPECT_EQ(rows[8].base, 4096u);
+    const RTTIClass* bare = RTTIClassRegistry::FindClass("BareTestClass");
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(bare->PropertyCount(), 0u);
+    EXPECT_EQ(bare->Base(), nullptr);
+    ASSERT_NE(gTestObject, nullptr);
+
+    gEvents.clear();
+    RunStaticShutdown();
+    EXPECT_EQ(gEvents, (std::vector<std::string>{"exit C", "exit B", "exit A"}));
+    EXPECT_EQ(rows[7].name, nullptr);
+    EXPECT_EQ(rows[300].base, 4096u);
+    EXPECT_EQ(RTTIClassRegistry::FindClass("BareTestClass"), nullptr);
+    EXPECT_EQ(gTestObject, nullptr);
+}
+
+TEST_F(StaticInitTest, TemplateRowOutOfRangeIsRefused) {
+    const StaticInitRow bad[] = {{8, StaticInitKind::TemplateTypeRow, "Bad", nullptr, 4096, 4096}};
+    const StaticInitTable t = {bad, 1};
+    const StaticInitTable* tables[] = {&t};
+    EXPECT_TRUE(RunStaticInit(tables, 1));
+    EXPECT_EQ(ExitHandlerCount(), 0u);
+}
+
+}  // namespace
