@@ -155,7 +155,10 @@ bool FileSystemLocalFileOutputStream::WriteRaw(const void* buffer, size_t count)
 bool FileSystemLocalFileOutputStream::Write(const void* buffer, uint32_t count) {
     if (!open || closed || detached) return false;
     if (count == 0) return true;
-    if (!buffer) return false;
+    if (!buffer) {  // bytes the caller meant to write are lost: the file must not replace the old one
+        failed = true;
+        return false;
+    }
     return WriteRaw(buffer, count);
 }
 
@@ -201,7 +204,10 @@ FileSystemWholeFileCRCOutputStream::~FileSystemWholeFileCRCOutputStream() {
 bool FileSystemWholeFileCRCOutputStream::Write(const void* buffer, uint32_t count) {
     if (!open || closed || failed) return false;
     if (count == 0) return true;
-    if (!buffer) return false;
+    if (!buffer) {  // bytes the caller meant to write are lost: the file must not replace the old one
+        failed = true;
+        return false;
+    }
     if (count > capacity - size) {
         // Doubling growth, within the 32-bit size the header can hold.
         const uint64_t need = uint64_t(size) + count;

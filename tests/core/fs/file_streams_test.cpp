@@ -101,6 +101,22 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
     EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), std::vector<uint8_t>{});
     for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
 
+    // A write that lost its bytes fails the save and leaves the old file alone, for
+    // plain and protected files alike.
+    for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
+        {
+            FileWriter w("keep", "bin", "user", flags);
+            ASSERT_TRUE(w.Write(body.data(), 100));
+            ASSERT_TRUE(w.Close());
+        }
+        const std::vector<uint8_t> before = ReadWholeFile(dir / "keep.bin");
+        FileWriter w("keep", "bin", "user", flags);
+        ASSERT_TRUE(w.Write(body.data(), 10));
+        EXPECT_FALSE(w.Write(nullptr, 10));
+        EXPECT_FALSE(w.Close());
+        EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
+    }
+
     // A writer into a missing folder reports failure.
     FileWriter lost("no/such/folder/x", "bin", "user", 0);
     EXPECT_FALSE(lost.IsOpen());
