@@ -15,7 +15,10 @@
 #include "core/config/OutlineParams.h"
 #include "core/config/ProjectConfig.h"
 #include "core/config/RendererConfigContainer.h"
+#include "core/fs/FileSystem.h"
+#include "core/fs/PhysicalFileReader.h"
 #include "core/math/MathHelpers.h"
+#include "core/profiler/Profiler.h"
 #include "core/rtti/CRC32.h"
 #include "core/rtti/GUIDReplacement.h"
 
@@ -37,6 +40,25 @@ char* gPlatformName = nullptr;
 void ReleaseNameRegistry(void*) { NameRegistry::Release(); }
 
 void CoreExitHandlers() { PushExitHandler(ReleaseNameRegistry, nullptr); }
+
+// Objects in static storage: constructed by the row, destroyed by its exit handler.
+template <void (*Create)(), void (*Destroy)()>
+void InPlaceGlobal() {
+    Create();
+    PushExitHandler([](void*) { Destroy(); }, nullptr);
+}
+
+// The script host's small-object pools, at the sizes the engine runs with.
+void CreateSmallObjectPools() {
+    if (gSmallObjectPools) return;
+    gSmallObjectPools = new SmallObjectPools(16384, 131072, 32768, 16384, 16384);
+    PushExitHandler(
+        [](void*) {
+            delete gSmallObjectPools;
+            gSmallObjectPools = nullptr;
+        },
+        nullptr);
+}
 
 // Builds the shared CRC-32 table now rather than on a first use from any thread.
 void BuildCrcTable() { CRC32::GetDefault(); }
@@ -112,9 +134,12 @@ using K = StaticInitKind;
 const StaticInitRow kCoreRows[] = {
     {1, K::GlobalObject, "core exit handlers", &CoreExitHandlers, 0, 0},
     {1, K::ClassRegistration, "CoreConfig", &StaticInitRegister<CoreConfig>, 0, 0},
+    {1, K::GlobalObject, "gFileSystem", &InPlaceGlobal<CreateGlobalFileSystem, DestroyGlobalFileSystem>, 0, 0},
     {1, K::CrcTable, "CRC32", &BuildCrcTable, 0, 0},
     {1, K::ClassRegistration, "GUIDReplacementEntry", &StaticInitRegister<GUIDReplacementEntry>, 0, 0},
     {1, K::ClassRegistration, "GUIDReplacementTable", &StaticInitRegister<GUIDReplacementTable>, 0, 0},
+    {1, K::GlobalObject, "PhysicalFileReader",
+     &InPlaceGlobal<CreateGlobalPhysicalFileReader, DestroyGlobalPhysicalFileReader>, 0, 0},
     {3, K::ClassRegistration, "EngineConfig", &StaticInitRegister<EngineConfig>, 0, 0},
     {3, K::ClassRegistration, "RendererConfigContainer", &StaticInitRegister<RendererConfigContainer>, 0, 0},
     {3, K::ClassRegistration, "FontReplacement", &StaticInitRegister<FontReplacement>, 0, 0},
@@ -122,10 +147,12 @@ const StaticInitRow kCoreRows[] = {
     {3, K::ClassRegistration, "KeyBindDef", &StaticInitRegister<KeyBindDef>, 0, 0},
     {3, K::ClassRegistration, "ControlEntry", &StaticInitRegister<ControlEntry>, 0, 0},
     {3, K::GlobalObject, "gProjectConfig", &StaticInitCreateGlobal<ProjectConfig, gProjectConfig>, 0, 0},
+    {4, K::GlobalObject, "gProfiler", &InPlaceGlobal<CreateGlobalProfiler, DestroyGlobalProfiler>, 0, 0},
     {5, K::ClassRegistration, "OutlineParams", &StaticInitRegister<OutlineParams>, 0, 0},
     {5, K::ClassRegistration, "StringHistoryContainer", &StaticInitRegister<StringHistoryContainer>, 0, 0},
     {6, K::RandomSeeds, "CrtSrand", &SeedCrtRand, 0, 0},
     {6, K::PlatformName, "PC", &CreatePlatformName, 0, 0},
+    {9, K::GlobalObject, "gSmallObjectPools", &CreateSmallObjectPools, 0, 0},
     {10, K::RandomSeeds, "engine generators", &SeedEngineRandomGenerators, 0, 0},
     {13, K::ClassRegistration, "GameConfig", &StaticInitRegister<GameConfig>, 0, 0},
     {13, K::GlobalObject, "gGameConfig", &StaticInitCreateGlobal<GameConfig, gGameConfig>, 0, 0},

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <unordered_map>
 
@@ -25,7 +26,13 @@
 #include "platform/os/File.h"
 #include "platform/os/Paths.h"
 
-FileSystem gFileSystem;
+namespace {
+alignas(FileSystem) unsigned char gFileSystemStorage[sizeof(FileSystem)];
+}
+FileSystem& gFileSystem = *reinterpret_cast<FileSystem*>(gFileSystemStorage);
+
+void CreateGlobalFileSystem() { new (gFileSystemStorage) FileSystem; }
+void DestroyGlobalFileSystem() { gFileSystem.~FileSystem(); }
 
 namespace {
 

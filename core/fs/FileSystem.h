@@ -154,4 +154,8 @@ private:
     FileSystemInputStream* preheated = nullptr;
 };
 
-extern FileSystem gFileSystem;
+// Lives in static storage; built and destroyed by the ordered start-up and shutdown
+// (RunStaticInit / RunStaticShutdown), never by a C++ static constructor.
+extern FileSystem& gFileSystem;
+void CreateGlobalFileSystem();
+void DestroyGlobalFileSystem();

@@ -1,6 +1,7 @@
 #include "core/fs/PhysicalFileReader.h"
 
 #include <cstring>
+#include <new>
 
 #include "core/Log.h"
 #include "core/Memory.h"
@@ -8,7 +9,16 @@
 #include "platform/os/File.h"
 #include "platform/os/Thread.h"
 
-PhysicalFileReader gPhysicalFileReader;
+namespace {
+alignas(PhysicalFileReader) unsigned char gPhysicalFileReaderStorage[sizeof(PhysicalFileReader)];
+}
+PhysicalFileReader& gPhysicalFileReader = *reinterpret_cast<PhysicalFileReader*>(gPhysicalFileReaderStorage);
+
+void CreateGlobalPhysicalFileReader() { new (gPhysicalFileReaderStorage) PhysicalFileReader; }
+void DestroyGlobalPhysicalFileReader() {
+    gPhysicalFileReader.Stop();
+    gPhysicalFileReader.~PhysicalFileReader();
+}
 
 namespace {
 constexpr uint32_t kMaxJobPath = 4095;

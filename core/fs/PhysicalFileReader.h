@@ -61,4 +61,8 @@ private:
 };
 
 // The program's reader; the start-up sequence starts it and the shutdown stops it.
-extern PhysicalFileReader gPhysicalFileReader;
+// Lives in static storage; built by the ordered start-up, stopped and destroyed by
+// the shutdown.
+extern PhysicalFileReader& gPhysicalFileReader;
+void CreateGlobalPhysicalFileReader();
+void DestroyGlobalPhysicalFileReader();

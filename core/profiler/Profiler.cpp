@@ -16,11 +16,18 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 
 #include "core/BaseThread.h"
 #include "core/math/Matrix.h"
 
-Profiler gProfiler;
+namespace {
+alignas(Profiler) unsigned char gProfilerStorage[sizeof(Profiler)];
+}
+Profiler& gProfiler = *reinterpret_cast<Profiler*>(gProfilerStorage);
+
+void CreateGlobalProfiler() { new (gProfilerStorage) Profiler; }
+void DestroyGlobalProfiler() { gProfiler.~Profiler(); }
 
 namespace {
 

@@ -157,4 +157,7 @@ private:
     float graphLines[kProfilerHistory * 2 * 3];
 };
 
-extern Profiler gProfiler;
+// Lives in static storage; built and destroyed by the ordered start-up and shutdown.
+extern Profiler& gProfiler;
+void CreateGlobalProfiler();
+void DestroyGlobalProfiler();

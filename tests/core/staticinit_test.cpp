@@ -1,12 +1,15 @@
 // The ordered start-up table and the exit stack.
-// test-sanitize: address
+// test-sanitize: thread address
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "core/StaticInit.h"
+#include "core/Memory.h"
 #include "core/config/GameConfig.h"
+#include "core/fs/FileSystem.h"
+#include "core/fs/PhysicalFileReader.h"
 #include "core/config/ProjectConfig.h"
 #include "core/math/MathHelpers.h"
 
@@ -97,8 +100,23 @@ TEST_F(StaticInitTest, ShutdownDestroysEverythingAndStartUpRunsAgain) {
     EXPECT_EQ(RTTIClassRegistry::FindClass("GameConfig"), nullptr);
     EXPECT_EQ(RTTIClassRegistry::FindClass("CoreConfig"), nullptr);
 
+    EXPECT_EQ(gSmallObjectPools, nullptr);
+
     ASSERT_TRUE(RunStaticInit());
     ASSERT_NE(gGameConfig, nullptr);
+    ASSERT_NE(gSmallObjectPools, nullptr);
+    EXPECT_EQ(gSmallObjectPools->Class(1).capacity, 131072u);
+    // The rebuilt file system and file reader are fresh objects: no mounts, a reader
+    // that starts and stops again (the shutdown stops it if nobody did).
+    const char* rest = nullptr;
+    EXPECT_EQ(gFileSystem.FindMountPoint("user/x", &rest), nullptr);
+    EXPECT_TRUE(gFileSystem.MountDirectory("user", "."));
+    EXPECT_NE(gFileSystem.FindMountPoint("user/x", &rest), nullptr);
+    EXPECT_TRUE(gPhysicalFileReader.Start());
+    RunStaticShutdown();
+    ASSERT_TRUE(RunStaticInit());
+    EXPECT_EQ(gFileSystem.FindMountPoint("user/x", &rest), nullptr);
+    EXPECT_FALSE(gPhysicalFileReader.IsRunning());
     const RTTIClass* game = RTTIClassRegistry::FindClass("GameConfig");
     ASSERT_NE(game, nullptr);
     ASSERT_NE(game->Base(), nullptr);

@@ -15,6 +15,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 using FuzzAddSeed = void (*)(const uint8_t* data, size_t size);
 extern "C" void FuzzSeeds(FuzzAddSeed add) __attribute__((weak));
+// libFuzzer's set-up hook: a target that needs the program's start-up runs it here.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak));
 
 namespace {
 
@@ -81,6 +83,7 @@ void Mutate(std::vector<uint8_t>& in, Lcg& rng) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
     if (argc == 2 && std::strtol(argv[1], nullptr, 10) == 0 && argv[1][0] != '0') {
         FILE* f = std::fopen(argv[1], "rb");
         if (!f) { std::perror(argv[1]); return 2; }

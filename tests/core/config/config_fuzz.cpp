@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/StaticInit.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/SolidBlob.h"
@@ -21,6 +22,11 @@ void LoadAndReuse(const uint8_t* data, size_t size, uint32_t options) {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    RunStaticInit();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

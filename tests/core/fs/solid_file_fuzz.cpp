@@ -8,6 +8,7 @@
 
 #include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
+#include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/SolidFile.h"
@@ -41,6 +42,11 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         SolidSerializeToBuffer(s, input, kOptions[mode]);  // a second blob after the first
         add(input.data(), input.size());
     }
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    RunStaticInit();
+    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
