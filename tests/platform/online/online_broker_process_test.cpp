@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -122,6 +123,8 @@ bool Pump(const std::function<bool()>& pred) { return PumpUntil({GlobalContext()
 }
 
 // The invited side: joins, readies first, answers, validates the ticket, sees the owner die.
+int gGuestReady[2] = {-1, -1};  // the guest writes one byte when it is connected
+
 [[noreturn]] void GuestProcess() {
     REQUIRE(SteamAPI_Init());
     OnlineContext* ctx = GlobalContext();
@@ -131,6 +134,9 @@ bool Pump(const std::function<bool()>& pred) { return PumpUntil({GlobalContext()
     Catch<LobbyChatUpdate> members(ctx);
     Catch<P2PSessionRequest> sessions(ctx);
     Catch<ValidateAuthTicketResponse> validations(ctx);
+    // Online and listening: the owner may invite now (an invitation to someone who is
+    // not connected yet would never arrive).
+    REQUIRE(write(gGuestReady[1], "r", 1) == 1);
     REQUIRE(Pump([&] { return invites.Count() == 1; }));
     const OnlineId lobby = invites.All()[0].lobby;
     const OnlineId owner = invites.All()[0].friendId;
@@ -233,14 +239,19 @@ TEST(BrokerProcess, TwoProcessesMeetInALobbyAndPlay) {
                               &error))
         << error;
     const std::string folder = dir.path.string();
+    ASSERT_EQ(pipe(gGuestReady), 0);
     const pid_t guest = Spawn(GuestProcess, {{"ONLINE_BROKER_DIR", folder}, {"ONLINE_ACCOUNT", "2"},
                                              {"ONLINE_PERSONA", "B\xC3\xB8rge"}, {"ONLINE_PACKET_LOSS", "40"}});
+    pollfd ready{gGuestReady[0], POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 30000), 1) << "the guest never came online";
     const pid_t owner = Spawn(OwnerProcess, {{"ONLINE_BROKER_DIR", folder}, {"ONLINE_ACCOUNT", "1"},
                                              {"ONLINE_PERSONA", "\xC3\x81nna"}, {"ONLINE_AUTO_INVITE", "2"}});
     const int ownerStatus = WaitFor(owner, 60);
     const int guestStatus = WaitFor(guest, 60);
     EXPECT_TRUE(WIFSIGNALED(ownerStatus) && WTERMSIG(ownerStatus) == SIGKILL) << ownerStatus;
     EXPECT_TRUE(WIFEXITED(guestStatus) && WEXITSTATUS(guestStatus) == 0) << guestStatus;
+    close(gGuestReady[0]);
+    close(gGuestReady[1]);
 }
 
 TEST(BrokerProcess, AcknowledgedWritesSurviveRestartsAndAKilledBroker) {
