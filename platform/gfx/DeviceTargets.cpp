@@ -279,8 +279,9 @@ Result DeviceImpl::SetRenderTarget(uint32_t index, Surface* surface) {
     Bind(s, state.renderTargets[index]);
     state.renderTargets[index] = s;
     if (index == 0) {
-        // Binding target 0 resets the viewport to the whole target.
+        // Binding target 0 resets the viewport and the scissor rectangle to the whole target.
         state.viewport = {0, 0, s->width, s->height, 0.0f, 1.0f};
+        state.scissor = {0, 0, static_cast<int32_t>(s->width), static_cast<int32_t>(s->height)};
     }
     return OK;
 }

@@ -178,12 +178,20 @@ TEST_F(Fixture, ImplicitRules) {
     ASSERT_EQ(device->CreateRenderTarget(16, 8, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &rt, nullptr), OK);
     Viewport small = {1, 1, 4, 4, 0, 1};
     ASSERT_EQ(device->SetViewport(&small), OK);
+    const Rect smallScissor = {1, 1, 3, 3};
+    ASSERT_EQ(device->SetScissorRect(&smallScissor), OK);
     ASSERT_EQ(device->SetRenderTarget(0, rt), OK);
     Viewport vp;
     device->GetViewport(&vp);
     EXPECT_EQ(vp.x, 0u);
     EXPECT_EQ(vp.width, 16u);
     EXPECT_EQ(vp.height, 8u);
+    Rect scissor{};
+    device->GetScissorRect(&scissor);  // the scissor rectangle is reset with the viewport
+    EXPECT_EQ(scissor.left, 0);
+    EXPECT_EQ(scissor.top, 0);
+    EXPECT_EQ(scissor.right, 16);
+    EXPECT_EQ(scissor.bottom, 8);
     EXPECT_EQ(device->SetRenderTarget(1, nullptr), OK);
     EXPECT_EQ(device->SetRenderTarget(0, nullptr), ERR_INVALIDCALL);
     EXPECT_TRUE(Broke("render-target-0-null"));
@@ -205,7 +213,9 @@ TEST_F(Fixture, ImplicitRules) {
     void* p = nullptr;
     EXPECT_EQ(vb->Lock(0, 0, &p, LOCK_DISCARD), ERR_INVALIDCALL);
     EXPECT_TRUE(Broke("lock-discard-not-dynamic"));
+    EXPECT_EQ(vb->Lock(0, 0, &p, LOCK_NOOVERWRITE), ERR_INVALIDCALL);
     EXPECT_EQ(vb->Lock(0, 0, &p, LOCK_READONLY), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("lock-readonly-writeonly"));
     EXPECT_EQ(vb->Lock(60, 40, &p, 0), ERR_INVALIDCALL);  // beyond the end
     VertexBuffer* dyn = nullptr;
     ASSERT_EQ(device->CreateVertexBuffer(64, USAGE_DYNAMIC | USAGE_WRITEONLY, 0, POOL_DEFAULT, &dyn, nullptr), OK);
@@ -227,8 +237,22 @@ TEST_F(Fixture, ImplicitRules) {
     // Reset refuses while default-pool objects or back-buffer references live.
     Surface* back = nullptr;
     device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+    Surface* autoDepth = nullptr;
+    ASSERT_EQ(device->GetDepthStencilSurface(&autoDepth), OK);
     device->SetRenderState(RS_CULLMODE, CULL_NONE);
     device->SetSamplerState(4, SAMP_MAGFILTER, TEXF_LINEAR);
+    Texture* managedTexture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &managedTexture, nullptr), OK);
+    device->SetTexture(7, managedTexture);
+    Blob* code = nullptr;
+    const char* src = "float4 vertex() : POSITION { return 0; }\n";
+    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "vertex", "vs_3_0", 0,
+                            &code, nullptr, nullptr),
+              OK);
+    VertexShader* vs = nullptr;
+    ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &vs), OK);
+    code->Release();
+    device->SetVertexShader(vs);
     PresentParameters next = params;
     next.backBufferWidth = 40;
     EXPECT_EQ(device->Reset(&next), ERR_INVALIDCALL);
@@ -237,7 +261,17 @@ TEST_F(Fixture, ImplicitRules) {
     dyn->Release();
     EXPECT_EQ(device->Reset(&next), ERR_INVALIDCALL);  // still the back-buffer reference
     back->Release();
-    EXPECT_EQ(device->Reset(&next), OK);  // the managed buffer survives
+    EXPECT_EQ(device->Reset(&next), ERR_INVALIDCALL);  // still the automatic depth surface reference
+    autoDepth->Release();
+    EXPECT_EQ(device->Reset(&next), OK);  // the managed buffer, texture and shader survive
+    BaseTexture* boundTexture = managedTexture;
+    device->GetTexture(7, &boundTexture);
+    EXPECT_EQ(boundTexture, nullptr);
+    VertexShader* boundShader = vs;
+    device->GetVertexShader(&boundShader);
+    EXPECT_EQ(boundShader, nullptr);
+    managedTexture->Release();
+    vs->Release();
     uint32_t v = 0;
     device->GetRenderState(RS_CULLMODE, &v);
     EXPECT_EQ(v, CULL_CCW);
@@ -346,6 +380,10 @@ TEST_F(Fixture, ClearStretchAndLockBytes) {
     recorder->ReadSurface(ml, &bytes);
     EXPECT_EQ(bytes[5], 9);
     EXPECT_EQ(level->LockRect(&lr, nullptr, 0), ERR_INVALIDCALL);  // render targets are not lockable
+    // Levels of ordinary textures are neither StretchRect sources nor destinations.
+    EXPECT_EQ(device->StretchRect(msaa, nullptr, ml, nullptr, TEXF_POINT), ERR_INVALIDCALL);
+    EXPECT_TRUE(Broke("stretch-dest-not-target"));
+    EXPECT_EQ(device->StretchRect(ml, nullptr, level, nullptr, TEXF_POINT), ERR_INVALIDCALL);
 
     device->SetRenderTarget(0, back);
     for (Unknown* u : std::initializer_list<Unknown*>{ml, managed, ds, back, msaa, level, target}) u->Release();

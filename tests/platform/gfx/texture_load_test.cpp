@@ -58,6 +58,29 @@ std::vector<uint8_t> CubeDds(uint32_t faceBits = 0xFC00) {
     return b;
 }
 
+// A one-face texture header with the given pixel format and levels, followed by payload bytes.
+std::vector<uint8_t> FlatDds(uint32_t pfFlags, uint32_t fourCC, uint32_t bits, uint32_t r, uint32_t g, uint32_t b,
+                             uint32_t a, uint32_t width = 4, uint32_t height = 4, uint32_t levels = 1,
+                             size_t payload = 4096) {
+    std::vector<uint8_t> d(128 + payload, 0);
+    std::memcpy(d.data(), "DDS ", 4);
+    Put32(d, 4, 124);
+    Put32(d, 8, 0x1007 | (levels > 1 ? 0x20000 : 0));
+    Put32(d, 12, height);
+    Put32(d, 16, width);
+    Put32(d, 28, levels);
+    Put32(d, 76, 32);
+    Put32(d, 80, pfFlags);
+    Put32(d, 84, fourCC);
+    Put32(d, 88, bits);
+    Put32(d, 92, r);
+    Put32(d, 96, g);
+    Put32(d, 100, b);
+    Put32(d, 104, a);
+    Put32(d, 108, 0x1000);
+    return d;
+}
+
 struct TextureLoad : ::testing::Test {
     void SetUp() override {
         factory = CreateDeviceFactory(SDK_VERSION);
@@ -193,6 +216,68 @@ TEST_F(TextureLoad, CubeMapsAndCorruptData) {
     Put32(huge, 12, 0x7FFFFFFF);
     EXPECT_EQ(GetImageInfoFromFileInMemory(huge.data(), static_cast<uint32_t>(huge.size()), &info), ERR_INVALIDDATA);
     EXPECT_EQ(GetImageInfoFromFileInMemory(nullptr, 0, &info), ERR_INVALIDDATA);
+}
+
+TEST(DdsHeader, DocumentedPixelFormatsAndBlockSizes) {
+    constexpr uint32_t kAlphaPixels = 0x1, kAlpha = 0x2, kFourCC = 0x4, kRgb = 0x40, kLuminance = 0x20000;
+    struct Case {
+        uint32_t flags, fourCC, bits, r, g, b, a;
+        Format expected;
+    };
+    const Case cases[] = {
+        {kRgb | kAlphaPixels, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, FMT_A8R8G8B8},
+        {kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0, FMT_X8R8G8B8},
+        {kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, FMT_X8R8G8B8},  // alpha mask without the alpha flag
+        {kRgb | kAlphaPixels, 0, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000u, FMT_A8B8G8R8},
+        {kRgb | kAlphaPixels, 0, 32, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000u, FMT_A2B10G10R10},
+        {kRgb | kAlphaPixels, 0, 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000u, FMT_A2R10G10B10},
+        {kRgb, 0, 32, 0xFFFF, 0xFFFF0000u, 0, 0, FMT_G16R16},
+        {kRgb, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0, FMT_R8G8B8},
+        {kRgb, 0, 16, 0xF800, 0x7E0, 0x1F, 0, FMT_R5G6B5},
+        {kRgb | kAlphaPixels, 0, 16, 0x7C00, 0x3E0, 0x1F, 0x8000, FMT_A1R5G5B5},
+        {kRgb, 0, 16, 0x7C00, 0x3E0, 0x1F, 0, FMT_X1R5G5B5},
+        {kRgb | kAlphaPixels, 0, 16, 0xF00, 0xF0, 0xF, 0xF000, FMT_A4R4G4B4},
+        {kLuminance, 0, 8, 0xFF, 0, 0, 0, FMT_L8},
+        {kLuminance | kAlphaPixels, 0, 16, 0xFF, 0, 0, 0xFF00, FMT_A8L8},
+        {kLuminance, 0, 16, 0xFFFF, 0, 0, 0, FMT_L16},
+        {kAlpha, 0, 8, 0, 0, 0, 0xFF, FMT_A8},
+        {kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, FMT_DXT1},
+        {kFourCC, MakeFourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, FMT_DXT3},
+        {kFourCC, MakeFourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, FMT_DXT5},
+        {kFourCC, 113, 0, 0, 0, 0, 0, FMT_A16B16G16R16F},
+        {kFourCC, 114, 0, 0, 0, 0, 0, FMT_R32F},
+        {kFourCC, MakeFourCC('D', 'X', '1', '0'), 0, 0, 0, 0, 0, FMT_UNKNOWN},  // extended header: not read
+        {kRgb, 0, 32, 0xFF000000u, 0xFF0000, 0xFF00, 0, FMT_UNKNOWN},
+    };
+    for (const Case& c : cases) {
+        const auto dds = FlatDds(c.flags, c.fourCC, c.bits, c.r, c.g, c.b, c.a);
+        ImageInfo info{};
+        const Result r = GetImageInfoFromFileInMemory(dds.data(), static_cast<uint32_t>(dds.size()), &info);
+        if (c.expected == FMT_UNKNOWN) {
+            EXPECT_EQ(r, ERR_INVALIDDATA) << std::hex << c.flags << " " << c.fourCC << " " << c.r;
+        } else {
+            ASSERT_EQ(r, OK) << std::hex << c.flags << " " << c.fourCC << " " << c.r;
+            EXPECT_EQ(info.format, c.expected) << std::hex << c.flags << " " << c.fourCC << " " << c.r;
+            EXPECT_EQ(info.resourceType, RTYPE_TEXTURE);
+            EXPECT_EQ(info.imageFileFormat, IFF_DDS);
+        }
+    }
+
+    // A 5x3 DXT1 chain of three levels: 2x1 blocks, then 1x1 and 1x1, 8 bytes each = 32 bytes.
+    const auto chain = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 3, 32);
+    ImageInfo info{};
+    ASSERT_EQ(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size()), &info), OK);
+    EXPECT_EQ(info.mipLevels, 3u);
+    EXPECT_EQ(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size() - 1), &info),
+              ERR_INVALIDDATA);
+    // More levels than the chain can hold, and a header of the wrong size, are refused.
+    const auto tooDeep = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 4, 64);
+    EXPECT_EQ(GetImageInfoFromFileInMemory(tooDeep.data(), static_cast<uint32_t>(tooDeep.size()), &info),
+              ERR_INVALIDDATA);
+    auto wrongSize = FlatDds(kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    Put32(wrongSize, 4, 120);
+    EXPECT_EQ(GetImageInfoFromFileInMemory(wrongSize.data(), static_cast<uint32_t>(wrongSize.size()), &info),
+              ERR_INVALIDDATA);
 }
 
 TEST_F(TextureLoad, SurfaceFromMemory) {
