@@ -73,6 +73,9 @@ public:
     void AddUnique(const char* text);
     void Clear();
     uint32_t Count() const { return history.Count(); }
+    // Entry i (0 = newest): the stored pointer (null for an empty line), or null for an
+    // index beyond the count.
+    const char* GetAt(uint32_t i) const { return history.GetAt(i); }
     // Entry i (0 = newest); "" for a null entry or an index beyond the count.
     const char* At(uint32_t i) const;
 

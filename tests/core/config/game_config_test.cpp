@@ -272,6 +272,11 @@ TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
     EXPECT_EQ(h.Count(), 32u);
     EXPECT_STREQ(h.At(1), "line 10");
     EXPECT_STREQ(h.At(99), "");
+    // GetAt gives the stored pointer itself: null for the empty line and beyond the end.
+    EXPECT_EQ(h.GetAt(0), nullptr);
+    EXPECT_STREQ(h.GetAt(1), "line 10");
+    EXPECT_EQ(h.GetAt(32), nullptr);
+    EXPECT_EQ(h.GetAt(0xFFFFFFFFu), nullptr);
 }
 
 int gApplyCount = 0;
