@@ -196,6 +196,13 @@ bool BoundingBox4::CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vect
     return ClipSegment(*this, a, b, nullptr);
 }
 
+bool BoundingBox4::CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vector& b, Vector* hit) const {
+    float t = 0.0f;
+    if (!ClipSegment(*this, a, b, &t)) return false;
+    if (hit) *hit = Vector(a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t, 1.0f);
+    return true;
+}
+
 bool BoundingBox4::CollidesWithOtherBox3D(const Matrix& m1, const BoundingBox4& other, const Matrix& m2) const {
     return SolidsOverlap(MakeSolid(*this, m1), MakeSolid(other, m2));
 }
