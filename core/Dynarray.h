@@ -86,8 +86,13 @@ public:
     }
     // Returns the new element's index, or kDynarrayNone when memory ran out.
     uint32_t Add(const T& v) {
-        if (count == capacity && !Reserve(count + 1)) return kDynarrayNone;
-        data[count] = v;
+        if (count == capacity) {
+            T copy = v;  // v may live in this array
+            if (!Reserve(count + 1)) return kDynarrayNone;
+            data[count] = copy;
+        } else {
+            data[count] = v;
+        }
         return count++;
     }
     // Inserts before index (appends when index >= count), shifting the tail.

@@ -38,6 +38,10 @@ bool ClipSegment(const BoundingBox4& box, const Vector& a, const Vector& b, floa
     return true;
 }
 
+Vector PointOnSegment(const Vector& a, const Vector& b, float t) {
+    return Vector(a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t, 1.0f);
+}
+
 // A box placed by a matrix as a parallelepiped: centre and three half-edge vectors.
 struct Solid {
     Vector c;
@@ -188,12 +192,19 @@ bool BoundingBox4::CollidesWithSegment3D(const Vector& a, const Vector& b, Vecto
     if (!CollidesWithSegment3D(a, b)) return false;
     float t = 0.0f;
     if (!ClipSegment(*this, a, b, &t)) t = 0.0f;  // grazing hit lost to rounding: report the start
-    if (hit) *hit = Vector(a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t, a.z + (b.z - a.z) * t, 1.0f);
+    if (hit) *hit = PointOnSegment(a, b, t);
     return true;
 }
 
 bool BoundingBox4::CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vector& b) const {
     return ClipSegment(*this, a, b, nullptr);
+}
+
+bool BoundingBox4::CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vector& b, Vector* hit) const {
+    float t = 0.0f;
+    if (!ClipSegment(*this, a, b, &t)) return false;
+    if (hit) *hit = PointOnSegment(a, b, t);
+    return true;
 }
 
 bool BoundingBox4::CollidesWithOtherBox3D(const Matrix& m1, const BoundingBox4& other, const Matrix& m2) const {

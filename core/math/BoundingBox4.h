@@ -64,6 +64,8 @@ struct alignas(16) BoundingBox4 {
     bool CollidesWithSegment3D(const Vector& a, const Vector& b, Vector* hit) const;
     // Exact clipping test, for callers that need precision over speed.
     bool CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vector& b) const;
+    // The same; on a hit also writes the entry point (a itself when a is inside).
+    bool CollidesWithSegment3DSlowSlowSlow(const Vector& a, const Vector& b, Vector* hit) const;
     // Separating-axis test of this box placed by m1 against other placed by m2.
     bool CollidesWithOtherBox3D(const Matrix& m1, const BoundingBox4& other, const Matrix& m2) const;
     // The same with this box untransformed.

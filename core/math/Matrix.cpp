@@ -223,7 +223,7 @@ void Matrix::Decompose(Vector* translation, Vector* angles, Vector* scale) const
     for (int i = 0; i < 3; ++i) {
         rows[i] = r[i];
         float s = sc[i];
-        if (std::fabs(s) > 0.0001f) rows[i] *= 1.0f / s;
+        if (std::fabs(s) > 0.0001f) rows[i] = Vector(rows[i].x / s, rows[i].y / s, rows[i].z / s, rows[i].w / s);
     }
     float ax, ay, az;
     if (rows[0].z >= 0.999999f) {

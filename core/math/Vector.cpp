@@ -15,6 +15,10 @@ const Vector Vector::UNITX(1, 0, 0, 0);
 const Vector Vector::UNITY(0, 1, 0, 0);
 const Vector Vector::UNITZ(0, 0, 1, 0);
 const Vector Vector::UNITW(0, 0, 0, 1);
+const Vector Vector::UNITXY(1, 1, 0, 0);
+const Vector Vector::UNITXZ(1, 0, 1, 0);
+const Vector Vector::UNITYZ(0, 1, 1, 0);
+const Vector Vector::UNITZW(0, 0, 1, 1);
 const Vector Vector::UNITXYZ(1, 1, 1, 0);
 
 float Vector::Length3() const { return std::sqrt(Length3Squared()); }

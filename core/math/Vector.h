@@ -36,7 +36,7 @@ struct alignas(16) Vector {
     static const Vector ONE;
     static const Vector HALF;
     static const Vector RAD2DEG;
-    static const Vector UNITX, UNITY, UNITZ, UNITW, UNITXYZ;
+    static const Vector UNITX, UNITY, UNITZ, UNITW, UNITXY, UNITXZ, UNITYZ, UNITZW, UNITXYZ;
 
     float operator[](int i) const { return i == 0 ? x : i == 1 ? y : i == 2 ? z : w; }
     float& operator[](int i) { return i == 0 ? x : i == 1 ? y : i == 2 ? z : w; }

@@ -1,6 +1,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/Dynarray.h"
@@ -25,6 +26,16 @@ TEST(Dynarray, GrowthDoublesFromTwoAndKeepsAlignment) {
     EXPECT_EQ(v[3].x, 3.0f);
     ASSERT_TRUE(v.Resize(2));
     EXPECT_EQ(v.count, 2u);
+    // Appending one of the array's own elements while it grows copies the value
+    // before the old storage is freed.
+    Dynarray<PathString> own;
+    PathString first{};
+    std::snprintf(first.text, sizeof first.text, "%s", "maps/first");
+    own.Add(first);
+    own.Add(PathString{});
+    ASSERT_EQ(own.count, own.capacity);
+    EXPECT_EQ(own.Add(own[0]), 2u);
+    EXPECT_STREQ(own[2].text, "maps/first");
     Dynarray<Vector> r;
     ASSERT_TRUE(DynarrayReserve16(r, 5));
     EXPECT_EQ(r.capacity, 8u);

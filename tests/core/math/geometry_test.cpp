@@ -49,6 +49,12 @@ int SampledSegmentVerdict(const BoundingBox4& box, const Vector& a, const Vector
     return nearest > margin + spacing ? -1 : 0;
 }
 
+void ExpectNearXYZ(const Vector& a, const Vector& b, float tol) {
+    EXPECT_NEAR(a.x, b.x, tol);
+    EXPECT_NEAR(a.y, b.y, tol);
+    EXPECT_NEAR(a.z, b.z, tol);
+}
+
 Vector Corner(const BoundingBox4& b, int i, const Matrix& m) {
     Vector v = b.GetVertex(i);
     v.Transform3D(m);
@@ -185,6 +191,10 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
     EXPECT_NEAR(hit.x, -1.0f, 1e-6f);
     ASSERT_TRUE(b.CollidesWithSegment3D(Vector(0, 0, 0, 1), Vector(5, 0, 0, 1), &hit));
     EXPECT_EQ(hit.x, 0.0f);  // starting inside
+    Vector exact;
+    ASSERT_TRUE(b.CollidesWithSegment3DSlowSlowSlow(Vector(3, 0.5f, 0, 1), Vector(-1, 0.5f, 0, 1), &exact));
+    ExpectNearXYZ(exact, Vector(1, 0.5f, 0, 1), 1e-6f);
+    EXPECT_FALSE(b.CollidesWithSegment3DSlowSlowSlow(Vector(3, 0, 0, 1), Vector(5, 0, 0, 1), &exact));
     EXPECT_FALSE(b.CollidesWithSegment3D(Vector(-5, 3, 0, 1), Vector(5, 3, 0, 1)));
     EXPECT_FALSE(b.CollidesWithSegment3D(Vector(2, 0, 0, 1), Vector(5, 0, 0, 1)));  // stops short
     // Diagonal that passes a corner: the cross-product axes reject it.
@@ -203,6 +213,9 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
             EXPECT_TRUE(slow);
             ASSERT_TRUE(b.CollidesWithSegment3D(a, c, &hit));
             EXPECT_TRUE(Grown(b, 1e-4f).Inside3D(hit));
+            Vector exact;
+            ASSERT_TRUE(b.CollidesWithSegment3DSlowSlowSlow(a, c, &exact));
+            ExpectNearXYZ(exact, hit, 1e-4f);
         } else if (verdict == -1) {
             ++misses;
             EXPECT_FALSE(sat);

@@ -202,6 +202,14 @@ TEST(Matrix, DecomposeUndoesComplexTransformation) {
         ExpectNear(rebuilt, m, 1e-4f);
     }
 
+    // Rows are divided by their scale, as written: here c / |row| reaches the gimbal
+    // threshold 0.999999 while c x (1 / |row|) falls one step short of it.
+    m.Set(Vector(0.00255860295f, -0.000597004371f, 1.84704185f, 0), Vector(0, 1, 0, 0), Vector(-1, 0, 0, 0),
+          Vector(0, 0, 0, 1));
+    m.Decompose(nullptr, &a, nullptr);
+    EXPECT_NEAR(a.y, 270.0f, 1e-4f);
+    EXPECT_EQ(a.z, 0.0f);
+
     // Random round trips through the rebuilt matrix.
     std::mt19937 rng(3);
     for (int n = 0; n < 200; ++n) {
