@@ -224,7 +224,15 @@ void ClientCore::OnPacket(Reader& r) {
     const OnlineId from = p.from;
     held[from].push_back(std::move(p));
     ++heldCount;
-    if (requested.insert(from).second) {
+    // One request per sender while it waits undelivered; a request the receiver let
+    // pass unanswered (say, before it was listening) is raised again by the next packet.
+    const bool waiting = std::any_of(queue.begin(), queue.end(), [&](const Pending& q) {
+        OnlineId remote = 0;
+        if (q.callbackId == P2PSessionRequest::kCallbackId && q.record.size() >= sizeof remote)
+            std::memcpy(&remote, q.record.data(), sizeof remote);
+        return remote == from && q.callbackId == P2PSessionRequest::kCallbackId;
+    });
+    if (requested.insert(from).second || !waiting) {
         P2PSessionRequest req{from};
         Queue(P2PSessionRequest::kCallbackId, 0, &req, sizeof req);
     }

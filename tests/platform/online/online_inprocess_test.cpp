@@ -261,6 +261,31 @@ TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
     EXPECT_EQ(fails.All()[0].remote, MakeUserId(77));
 }
 
+TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
+    // A host that was not yet listening ignores the first request; the client's next
+    // packet must ask again, or the two never connect.
+    Catch<P2PSessionRequest> bRequests(b.get());
+    const OnlineId ida = a->User()->GetSteamID(), idb = b->User()->GetSteamID();
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "1", 2, kSendUnreliableNoDelay));
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "2", 2, kSendUnreliableNoDelay));
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 1; }));
+    PumpUntil({b.get()}, [] { return false; }, 20);
+    EXPECT_EQ(bRequests.Count(), 1u);  // one request while it is still unanswered
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "3", 2, kSendUnreliableNoDelay));
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 2; }));
+    EXPECT_EQ(bRequests.All()[1].remote, ida);
+    b->Networking()->AcceptP2PSessionWithUser(ida);
+    char buf[16];
+    uint32_t size = 0;
+    OnlineId from = 0;
+    int read = 0;
+    while (b->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from)) ++read;
+    EXPECT_EQ(read, 3);
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "4", 2, kSendUnreliableNoDelay));
+    PumpUntil({b.get()}, [] { return false; }, 20);
+    EXPECT_EQ(bRequests.Count(), 2u);
+}
+
 TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
     ClientConfig lossy = Config(9, "Lossy");
     lossy.packetLossPercent = 50;
