@@ -104,9 +104,12 @@ NameString::NameString(const char* t, size_t length) : text(InternText(t, length
 NameString::NameString(const NameString& other) : text(other.text) { AddRef(text); }
 NameString::~NameString() { Release(text); }
 
+// The new text is interned before the old entry is released: t may point into that
+// entry (a name assigned its own text), which the release could free.
 NameString& NameString::operator=(const char* t) {
+    const char* fresh = t ? InternText(t, std::strlen(t)) : nullptr;
     Release(text);
-    text = t ? InternText(t, std::strlen(t)) : nullptr;
+    text = fresh;
     return *this;
 }
 
@@ -128,8 +131,9 @@ NameString& NameString::operator=(NameString&& other) noexcept {
 }
 
 void NameString::Set(const char* t, size_t length) {
+    const char* fresh = InternText(t, length);
     Release(text);
-    text = InternText(t, length);
+    text = fresh;
 }
 
 void NameString::Clear() {

@@ -290,7 +290,14 @@ public:
 
 private:
     T* Create(BoundedReader& in) const {
-        if (!prefix) return new T();
+        // Type 5 creates T itself; type 7 (a prefix) creates by name, so its T may be
+        // an abstract base.
+        if constexpr (!std::is_abstract_v<T>) {
+            if (!prefix) return new T();
+        } else if (!prefix) {
+            in.Fail("array element of an abstract class");
+            return nullptr;
+        }
         RTTIPolyBaseClass* created = RTTIArrayIO::ReadPolyObject(in, prefix);
         if (!created) return nullptr;
         T* e = dynamic_cast<T*>(created);

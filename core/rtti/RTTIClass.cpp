@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "core/Log.h"
 #include "core/Memory.h"
+#include "core/fs/FileReader.h"
 #include "core/rtti/BoundedReader.h"
 #include "core/rtti/ByteOrder.h"
 #include "core/rtti/CRC32.h"
@@ -186,6 +189,37 @@ uint32_t RTTIClass::DeserializeProperties(BoundedReader& in, void* object, uint3
     }
     if (opened) EntityPointerFixups::Resolve();
     return static_cast<uint32_t>(in.Offset() - start);
+}
+
+bool RTTIClass::ReadPropertiesBlock(FileReader& reader, void* object, uint32_t options) const {
+    uint8_t sizeWord[4];
+    if (!reader.Read(sizeWord, sizeof sizeWord)) {
+        gLog.Error(2, "ReadPropertiesBlock - truncated block");
+        return false;
+    }
+    uint32_t n;
+    std::memcpy(&n, sizeWord, sizeof n);
+    if (n == 0) return true;
+    if (n > reader.GetSize()) {
+        gLog.Error(2, "ReadPropertiesBlock - block size %u larger than the file", n);
+        return false;
+    }
+    // Reused across calls on this thread; taken out while in use, since the object's
+    // own read may read a nested block.
+    static thread_local std::vector<uint8_t> tBlock;
+    std::vector<uint8_t> block;
+    block.swap(tBlock);
+    block.resize(n);
+    bool ok = reader.Read(block.data(), n);
+    if (!ok) {
+        gLog.Error(2, "ReadPropertiesBlock - truncated block");
+    } else {
+        BoundedReader in(block.data(), n);
+        DeserializeProperties(in, object, options);
+        ok = !in.Failed();
+    }
+    block.swap(tBlock);
+    return ok;
 }
 
 bool RTTIClass::PropertiesEqual(const void* a, const void* b) const {

@@ -20,6 +20,7 @@
 #include "core/rtti/SafePointer.h"
 
 class BoundedReader;
+class FileReader;
 class RTTIProperty;
 class RTTIClass;
 class RTTIPolyBaseClass;
@@ -85,6 +86,11 @@ public:
     uint32_t DeserializeProperties(BoundedReader& in, void* object, uint32_t options) const;
     // Every property of every class of the chain reports equal; flags not consulted.
     bool PropertiesEqual(const void* a, const void* b) const;
+    // Reads a u32 size from the reader (0: nothing to read, true), then that many bytes
+    // through a reusable per-thread buffer, and deserialises them into object. False
+    // with one log line when the size exceeds the file or the bytes run short (object
+    // untouched), or when the payload does not parse (object partially read).
+    bool ReadPropertiesBlock(FileReader& reader, void* object, uint32_t options) const;
 
     const char* Name() const { return name; }
     RTTIClass* Base() const { return base; }

@@ -8,8 +8,9 @@ namespace {
 
 // Lower units: the fixed ranges of the table with their simple upper-case mapping,
 // plus the exceptions U+0258 -> U+018E, Georgian U+10D0..10F5 -> U+10A0..10C5 and
-// U+1F80..87/90..97/A0..A7 -> the prosgegrammeni forms (+8). Units mapped only by
-// newer Unicode data (U+0131, U+0289, U+0450, U+045D) are not in it.
+// U+1F80..87/90..97/A0..A7 -> the prosgegrammeni forms (+8). Not in it: U+0289,
+// U+0450 and U+045D, mapped only by newer Unicode data, and U+0131 (dotless i to
+// ASCII 'I', which lower-casing cannot undo).
 const UTF16CasePair kCaseTable[] = {
 #include "core/text/CaseTable.inc"
 };

@@ -287,6 +287,31 @@ TEST_F(PropertyTest, UnknownPolymorphicClassLogsAndFailsTheRead) {
     EXPECT_EQ(back.poly[0], nullptr);
 }
 
+// Elements of a polymorphic array may be typed by an abstract base: they are only
+// ever created by class name.
+TEST_F(PropertyTest, PolymorphicArrayOfAnAbstractBase) {
+    struct Holder {
+        Dynarray<RTTIPolyBaseClass*> any;
+        ~Holder() { DeleteOwnedPointerArray(any); }
+    };
+    ElemFloat::Class();
+    const RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<RTTIPolyBaseClass*>> prop("Any", offsetof(Holder, any),
+                                                                                      "TestElem");
+    Holder h;
+    auto* f = new ElemFloat;
+    f->f = 4.5f;
+    h.any.Add(f);
+    std::vector<uint8_t> b(prop.WriteBinary(nullptr, &h, 0));
+    prop.WriteBinary(b.data(), &h, 0);
+    Holder back;
+    BoundedReader in(b.data(), b.size());
+    ASSERT_TRUE(prop.ReadBinary(in, &back, 0));
+    ASSERT_EQ(back.any.Count(), 1u);
+    auto* g = dynamic_cast<ElemFloat*>(back.any[0]);
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->f, 4.5f);
+}
+
 TEST_F(PropertyTest, EntityPointersResolveAtTheEndOfTheOutermostPass) {
     FakeEntity later;
     later.guid = MakeGuid(0xA0);

@@ -93,6 +93,16 @@ TEST(NameStringTest, InterningCountsAndPoolTotal) {
         EXPECT_EQ(a.RefCount(), 2u);
         d = c;
         EXPECT_EQ(a.RefCount(), 3u);
+
+        // A sole holder assigned its own text (or a part of it) keeps a valid name:
+        // the new text is interned before the old entry is released.
+        NameString solo("solo name");
+        solo = solo.CStr();
+        EXPECT_STREQ(solo.CStr(), "solo name");
+        EXPECT_EQ(solo.RefCount(), 1u);
+        solo.Set(solo.CStr(), 4);
+        EXPECT_STREQ(solo.CStr(), "solo");
+        EXPECT_EQ(solo.RefCount(), 1u);
     }
     EXPECT_EQ(NameString::PoolEntryCount(), entries);
     EXPECT_EQ(NameString::PoolTotalBytes(), total);
