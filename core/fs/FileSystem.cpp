@@ -75,8 +75,10 @@ private:
 };
 
 // Deletes a folder and everything below it, clearing read-only bits on the way. True
-// when the folder itself is gone and every entry was deleted.
+// when the folder itself is gone and every entry was deleted. A symbolic link is
+// removed itself: nothing it points to outside the tree is touched.
 bool DeleteTree(const std::string& directory) {
+    if (os::IsSymbolicLink(directory.c_str())) return os::DeleteFile(directory.c_str());
     os::SetReadOnly(directory.c_str(), false);
     std::vector<std::pair<std::string, bool>> entries;
     {
@@ -91,6 +93,8 @@ bool DeleteTree(const std::string& directory) {
         const std::string full = directory + "/" + entry;
         if (isDirectory) {
             all = DeleteTree(full) && all;
+        } else if (os::IsSymbolicLink(full.c_str())) {
+            all = os::DeleteFile(full.c_str()) && all;
         } else {
             os::SetReadOnly(full.c_str(), false);
             all = os::DeleteFile(full.c_str()) && all;

@@ -21,7 +21,7 @@ FileSystemContainerMountPoint::FileSystemContainerMountPoint(FileSystem* fileSys
 bool FileSystemContainerMountPoint::OpenContainerFiles(const char* mountName, const char* basePath, uint32_t dataKind,
                                                        uint32_t hashMultiplier, uint32_t extraCount) {
     if (!basePath || loaded >= MAX_CONTAINER_FILE_NUM) return false;
-    if (loaded + extraCount + 1 > MAX_CONTAINER_FILE_NUM) {
+    if (uint64_t(loaded) + extraCount + 1 > MAX_CONTAINER_FILE_NUM) {
         gLog.Warning(2, "More than MAX_CONTAINER_FILE_NUM container files required");
         extraCount = MAX_CONTAINER_FILE_NUM - 1 - loaded;
     }

@@ -29,6 +29,14 @@ StreamingFileReader::StreamingFileReader(uint32_t bufferSize, const char* fileNa
     fs::CopyBounded(name, sizeof name, fileName);
     hasExtension = fileExtension && fs::CopyBounded(extension, sizeof extension, fileExtension);
     hasDirectory = fileDirectory && fs::CopyBounded(directory, sizeof directory, fileDirectory);
+    // A path part that does not fit would open another file; an empty ring could never
+    // hand out a byte and a ring size past 32 bits would wrap. Such a reader fails its
+    // open (an empty name).
+    if (bufferSize == 0 || bufferSize > UINT32_MAX - kRingGap || (fileExtension && !hasExtension) ||
+        (fileDirectory && !hasDirectory)) {
+        gLog.Error(2, "StreamingFileReader - unusable buffer size %u or path for %s", bufferSize, fileName ? fileName : "");
+        name[0] = 0;
+    }
     PostJob(JOB_OPEN);
 }
 

@@ -117,9 +117,15 @@ uint64_t GetPathWriteTime(const char* path) {
 bool MakeDirectory(const char* path) { return path && path[0] && mkdir(path, 0777) == 0; }
 bool RemoveDirectory(const char* path) { return path && path[0] && rmdir(path) == 0; }
 
+bool IsSymbolicLink(const char* path) {
+    struct stat st;
+    return path && path[0] && lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool DeleteFile(const char* path) {
-    if (GetPathKind(path) == PathKind::Directory) return false;
-    return path && path[0] && unlink(path) == 0;
+    struct stat st;
+    if (!path || !path[0] || lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return unlink(path) == 0;
 }
 
 bool SetReadOnly(const char* path, bool readOnly) {

@@ -16,6 +16,8 @@ enum class PathKind { Missing, File, Directory, Other };
 PathKind GetPathKind(const char* path);
 inline bool IsRegularFile(const char* path) { return GetPathKind(path) == PathKind::File; }
 inline bool IsDirectory(const char* path) { return GetPathKind(path) == PathKind::Directory; }
+// True when the path itself is a symbolic link (whatever it points to, if anything).
+bool IsSymbolicLink(const char* path);
 
 // Opens a file with a C runtime mode ("rb", "wb", ...). Only regular files open: a
 // directory or a device gives null, as on the original platform where opening a
@@ -46,7 +48,7 @@ constexpr uint64_t UnixToFileTime(int64_t seconds, uint32_t nanoseconds) {
 bool MakeDirectory(const char* path);
 // Removes an empty directory.
 bool RemoveDirectory(const char* path);
-// Deletes a file (not a directory).
+// Deletes a file (not a directory). A symbolic link is removed itself, never its target.
 bool DeleteFile(const char* path);
 // The original platform's read-only attribute: the owner's write permission.
 bool SetReadOnly(const char* path, bool readOnly);

@@ -185,6 +185,15 @@ TEST_F(ContainerFixture, ExtraFilesAreNamedFromTheBaseAndCappedAtFour) {
     EXPECT_TRUE(fsys->FileExists("c/x_003.dat.txt", nullptr, nullptr));
     EXPECT_FALSE(fsys->MountContainer("c", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
     EXPECT_TRUE(sink.Contains("AddExtraFiles failed - too many containers already added"));
+
+    // Counts that wrap 32-bit arithmetic are capped like any other large count.
+    sink.Clear();
+    FileSystemContainerMountPoint huge(fsys.get(), "d", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0xFFFFFFFFu);
+    EXPECT_TRUE(sink.Contains("More than MAX_CONTAINER_FILE_NUM container files required"));
+    EXPECT_EQ(huge.ContainerCount(), 4u);
+    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
+    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x_001.dat").c_str(), 1, 0x5BD1E995, 0xFFFFFFFEu));
+    EXPECT_TRUE(fsys->FileExists("e/x_001.dat.txt", nullptr, nullptr));
 }
 
 TEST_F(ContainerFixture, MissingExtraFileStillMountsAndWrongVersionStopsLoading) {

@@ -181,6 +181,23 @@ TEST_F(FileSystemFixture, CreateAndDeleteDirectories) {
     EXPECT_FALSE(gFileSystem.Delete("a", nullptr, "user", true));
     EXPECT_TRUE(gFileSystem.Delete("file", nullptr, "user", false));
     EXPECT_FALSE(stdfs::exists(dir / "file"));
+
+    // Links inside a deleted tree are removed themselves; what they point to survives
+    // with its attributes.
+    Touch("outside/keep.txt", "keep");
+    os::SetReadOnly((dir / "outside/keep.txt").c_str(), true);
+    stdfs::create_directories(dir / "tree/sub");
+    stdfs::create_directory_symlink(dir / "outside", dir / "tree/sub/dirlink");
+    stdfs::create_symlink(dir / "outside/keep.txt", dir / "tree/filelink");
+    stdfs::create_directory_symlink(dir / "outside", dir / "toplink");
+    EXPECT_TRUE(gFileSystem.Delete("tree", nullptr, "user", true));
+    EXPECT_FALSE(stdfs::exists(dir / "tree"));
+    EXPECT_FALSE(gFileSystem.Delete("toplink", nullptr, "user", false));
+    EXPECT_TRUE(gFileSystem.Delete("toplink", nullptr, "user", true));
+    EXPECT_FALSE(stdfs::is_symlink(dir / "toplink"));
+    EXPECT_EQ(ReadWholeFile(dir / "outside/keep.txt"), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+    EXPECT_TRUE(os::IsReadOnly((dir / "outside/keep.txt").c_str()));
+    os::SetReadOnly((dir / "outside/keep.txt").c_str(), false);
 }
 
 }  // namespace

@@ -69,6 +69,21 @@ TEST_F(StreamingFixture, MissingFileFailsAndReadsLogTheClosedFile) {
     EXPECT_FALSE(r->IsOpen());
     EXPECT_TRUE(sink.Contains("Incorrect use of StreamingFileReader - trying to read from a closed file"));
     r->Release();
+
+    // Settings that cannot work fail the open instead of hanging the consumer,
+    // overflowing the ring or opening another file.
+    WriteWholeFile(dir / "present.bin", MakeContent(3000, 1));
+    WriteWholeFile(dir / "present", MakeContent(3000, 1));
+    const std::string longExtension(300, 'x');
+    for (auto settings : {std::make_pair(0u, "bin"), std::make_pair(0xFFFFFFF0u, "bin"), std::make_pair(4096u, longExtension.c_str())}) {
+        StreamingFileReader* bad = new StreamingFileReader(settings.first, "present", settings.second, "stream", false);
+        OnConsumer([&] {
+            uint8_t b[16];
+            EXPECT_EQ(bad->Read(b, sizeof b), 0u);
+        });
+        EXPECT_FALSE(bad->IsOpen());
+        bad->Release();
+    }
 }
 
 TEST_F(StreamingFixture, SmallFileIsReadAtOpen) {
