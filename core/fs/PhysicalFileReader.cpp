@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/fs/FileSystem.h"
 #include "core/fs/FsUtil.h"
 #include "platform/os/File.h"
 #include "platform/os/Thread.h"
@@ -16,6 +17,9 @@ PhysicalFileReader& gPhysicalFileReader = *reinterpret_cast<PhysicalFileReader*>
 
 void CreateGlobalPhysicalFileReader() { new (gPhysicalFileReaderStorage) PhysicalFileReader; }
 void DestroyGlobalPhysicalFileReader() {
+    // The file system outlives the reader (it is built first): its mounts and a
+    // preheated container stream still waiting on the reader go first.
+    gFileSystem.UnmountAll();
     gPhysicalFileReader.Stop();
     gPhysicalFileReader.~PhysicalFileReader();
 }

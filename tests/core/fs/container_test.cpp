@@ -13,6 +13,7 @@
 
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
+#include "core/StaticInit.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
 #include "core/fs/PhysicalFileReader.h"
@@ -279,6 +280,23 @@ TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead)
     fsys->SetPreheatFile("p/none.bin", nullptr, nullptr, 0);
     fsys->PreheatNextStream();
     EXPECT_TRUE(sink.Contains("Cannot preheat input stream: p/none.bin. Serious performance degradation occured!"));
+}
+
+// The global file system outlives the global reader it uses: the shutdown drops the
+// mounts and a preheated stream before the reader goes, and start-up rebuilds both.
+TEST_F(ContainerFixture, ShutdownWithAPreheatedGlobalStreamAndRunningReader) {
+    ContainerOptions options;
+    const std::vector<Entry> entries = {{"a.bin", MakeContent(50000, 1), Coding::Compress2},
+                                        {"b.bin", MakeContent(60000, 2), Coding::Stored}};
+    WriteContainer(dir / "g.dat", entries, options, dir.Path());
+    ASSERT_TRUE(gPhysicalFileReader.Start());
+    ASSERT_TRUE(gFileSystem.MountContainer("g", (dir / "g.dat").c_str(), 10, 0x5BD1E995, 0));
+    gFileSystem.SetPreheatFile("g/b.bin", nullptr, nullptr, 0);
+    gFileSystem.PreheatNextStream();
+    RunStaticShutdown();
+    ASSERT_TRUE(RunStaticInit());
+    EXPECT_FALSE(gPhysicalFileReader.IsRunning());
+    EXPECT_FALSE(gFileSystem.FileExists("g/a.bin", nullptr, nullptr));
 }
 
 TEST_F(ContainerFixture, DroppingAStreamWithReadsInFlightWaitsForThem) {
