@@ -23,8 +23,8 @@ public:
 };
 
 const char* const kSeeds[] = {
-    "#define A(x) (x*2)\n#if defined(A) && A(3) == 6\nfloat4 C : register(c4);\n#else\n#error no\n#endif\n"
-    "sampler2D S : register(s1);\nfloat4 pixel() : COLOR { return C; }\n",
+    ("#define A(x) (x*2)\n#if defined(A) && A(3) == 6\nfloat4 C : register(c4);\n#else\n#error no\n#endif\n"
+     "sampler2D S : register(s1);\nfloat4 pixel() : COLOR { return C; }\n"),
     "#include \"self\"\nfloat4x3 Bones[64];\nfloat4 vertex() : POSITION { return 0; } /* c */ // d\n",
     "#ifdef X\n#elif 1 ? 2 : 3\nbool B : register(b2);\n#endif\\\n\nint I[4];\n",
 };
