@@ -9,6 +9,8 @@ namespace gfx::detail {
 namespace {
 
 constexpr int kMaxIncludeDepth = 32;
+// A file that includes itself twice would otherwise open 2^depth files.
+constexpr size_t kMaxIncludedFiles = 1024;
 constexpr int kMaxExpansionDepth = 64;
 constexpr size_t kMaxOutputBytes = 16u << 20;
 constexpr size_t kMaxLineBytes = 1u << 20;
@@ -532,6 +534,11 @@ void Preprocessor::Directive(const std::string& text, size_t at, uint32_t file, 
         const std::string target = spec.substr(1, spec.size() - 2);
         if (depth >= kMaxIncludeDepth) {
             Error(file, line, column, "X1507", "#include nested too deeply");
+            return;
+        }
+        if (result->files.size() > kMaxIncludedFiles) {
+            Error(file, line, column, "X1507", "too many #include files");
+            overflow = true;
             return;
         }
         const void* included = nullptr;

@@ -156,6 +156,14 @@ TEST(ShaderCompiler, ErrorsComeBackAsLines) {
     const Compiled recursive = Compile("#define A A B\n#define B A\nA\nfloat4 vertex() : POSITION { return 0; }\n",
                                        "vertex", "vs_3_0");
     EXPECT_EQ(recursive.result, ERR_INVALIDDATA);  // "A B A" is no declaration; no hang either
+    // A file that includes itself twice stops at the include budget instead of opening
+    // 2^depth files; every file it opened is closed again.
+    include.files["Twice.hlsl"] = "#include \"Twice.hlsl\"\n#include \"Twice.hlsl\"\n";
+    const Compiled twice = Compile("#include \"Twice.hlsl\"\nfloat4 vertex() : POSITION { return 0; }\n", "vertex",
+                                   "vs_3_0", nullptr, &include);
+    EXPECT_EQ(twice.result, ERR_INVALIDDATA);
+    EXPECT_LE(include.opened.size(), 1100u);
+    EXPECT_EQ(include.open, 0);
     EXPECT_EQ(Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "gs_4_0").result, ERR_INVALIDDATA);
 
     // Pixel constants above 223 are accepted with a warning (the renderer writes c247 and c248).
