@@ -171,6 +171,18 @@ Result CheckCommon(Device* device, uint32_t filter, uint32_t mipFilter, Color co
     return OK;
 }
 
+// The steps both texture kinds share: parse, check the kind and the size asked for,
+// settle the format. ERR_INVALIDDATA for a file of the other kind.
+Result PrepareDds(Device* device, const void* data, uint32_t size, ResourceType kind, uint32_t width,
+                  uint32_t height, uint32_t filter, uint32_t mipFilter, Color colorKey, void* palette,
+                  DdsImage* image, Format* format) {
+    Result r = ParseDds(data, size, image);
+    if (Failed(r)) return r;
+    if (image->info.resourceType != kind) return ERR_INVALIDDATA;
+    if (!FileSize(width, image->info.width) || !FileSize(height, image->info.height)) return ERR_NOTIMPL;
+    return CheckCommon(device, filter, mipFilter, colorKey, palette, *image, format);
+}
+
 }  // namespace
 
 Result GetImageInfoFromFileInMemory(const void* data, uint32_t size, ImageInfo* info) {
@@ -188,11 +200,8 @@ Result CreateTextureFromFileInMemoryEx(Device* device, const void* data, uint32_
     if (!texture) return ERR_INVALIDCALL;
     *texture = nullptr;
     DdsImage image;
-    Result r = ParseDds(data, size, &image);
-    if (Failed(r)) return r;
-    if (image.info.resourceType != RTYPE_TEXTURE) return ERR_INVALIDDATA;
-    if (!FileSize(width, image.info.width) || !FileSize(height, image.info.height)) return ERR_NOTIMPL;
-    r = CheckCommon(device, filter, mipFilter, colorKey, palette, image, &format);
+    Result r = PrepareDds(device, data, size, RTYPE_TEXTURE, width, height, filter, mipFilter, colorKey, palette,
+                          &image, &format);
     if (Failed(r)) return r;
     const uint32_t levels = LevelsToCreate(mipLevels, image.info.mipLevels);
     Texture* created = nullptr;
@@ -228,11 +237,8 @@ Result CreateCubeTextureFromFileInMemoryEx(Device* device, const void* data, uin
     if (!texture) return ERR_INVALIDCALL;
     *texture = nullptr;
     DdsImage image;
-    Result r = ParseDds(data, size, &image);
-    if (Failed(r)) return r;
-    if (image.info.resourceType != RTYPE_CUBETEXTURE) return ERR_INVALIDDATA;
-    if (!FileSize(edge, image.info.width)) return ERR_NOTIMPL;
-    r = CheckCommon(device, filter, mipFilter, colorKey, palette, image, &format);
+    Result r = PrepareDds(device, data, size, RTYPE_CUBETEXTURE, edge, edge, filter, mipFilter, colorKey, palette,
+                          &image, &format);
     if (Failed(r)) return r;
     const uint32_t levels = LevelsToCreate(mipLevels, image.info.mipLevels);
     CubeTexture* created = nullptr;
