@@ -204,7 +204,7 @@ bool BaseThread::Start() {
     if (IsRunning()) return true;
     // Without room for the stop command the thread could never be stopped again.
     if (!ring.CanEverFit(2 * sizeof(void*))) {
-        gLog.Error(2, "BaseThread::Start - the %u-byte ring of \"%s\" cannot hold a command", ring.Capacity(),
+        gLog.Error(LogCategory::Engine, "BaseThread::Start - the %u-byte ring of \"%s\" cannot hold a command", ring.Capacity(),
                    name ? name : "");
         return false;
     }
@@ -214,7 +214,7 @@ bool BaseThread::Start() {
     running.store(true, std::memory_order_release);
     if (!thread->Start(&BaseThread::Entry, this, name)) {
         running.store(false, std::memory_order_release);
-        gLog.Error(2, "BaseThread::Start - cannot create the thread \"%s\"", name ? name : "");
+        gLog.Error(LogCategory::Engine, "BaseThread::Start - cannot create the thread \"%s\"", name ? name : "");
         return false;
     }
     threadId.store(thread->Id(), std::memory_order_release);
@@ -225,7 +225,7 @@ bool BaseThread::Start() {
 void BaseThread::Stop() {
     if (!IsRunning()) return;
     if (OnWorkerThread()) {
-        gLog.Error(2, "BaseThread::Stop - \"%s\" cannot stop itself", name ? name : "");
+        gLog.Error(LogCategory::Engine, "BaseThread::Stop - \"%s\" cannot stop itself", name ? name : "");
         return;
     }
     os::Event stopped;
@@ -243,7 +243,7 @@ void BaseThread::Stop() {
 
 bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
     if (!ring.CanEverFit(payloadBytes)) {
-        gLog.Error(2, "BaseThread::BeginCommand - %u bytes can never fit the %u-byte ring of \"%s\"", payloadBytes,
+        gLog.Error(LogCategory::Engine, "BaseThread::BeginCommand - %u bytes can never fit the %u-byte ring of \"%s\"", payloadBytes,
                    ring.Capacity(), name ? name : "");
         return false;
     }
@@ -254,7 +254,7 @@ bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
         // or the worker itself posting into its own full ring.
         if (!IsRunning() || OnWorkerThread()) {
             if (writerLock) writerLock->Leave();
-            gLog.Error(2, "BaseThread::BeginCommand - the ring of \"%s\" is full and %s", name ? name : "",
+            gLog.Error(LogCategory::Engine, "BaseThread::BeginCommand - the ring of \"%s\" is full and %s", name ? name : "",
                        IsRunning() ? "the writer is its own worker" : "its thread is not running");
             return false;
         }

@@ -50,29 +50,29 @@ void Log::VPrint(uint32_t severity, uint32_t category, bool flush, const char* f
     if (flush) s->Flush();
 }
 
-void Log::Print(uint32_t severity, uint32_t category, const char* format, ...) {
+void Log::Print(LogSeverity severity, LogCategory category, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    VPrint(severity, category, false, format, args);
+    VPrint(uint32_t(severity), uint32_t(category), false, format, args);
     va_end(args);
 }
 
-void Log::Warning(uint32_t category, const char* format, ...) {
+void Log::Warning(LogCategory category, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    VPrint(3, category, false, format, args);
+    VPrint(uint32_t(LogSeverity::Warning), uint32_t(category), false, format, args);
     va_end(args);
 }
 
-void Log::Error(uint32_t category, const char* format, ...) {
+void Log::Error(LogCategory category, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    VPrint(4, category, true, format, args);
+    VPrint(uint32_t(LogSeverity::Error), uint32_t(category), true, format, args);
     va_end(args);
 }
 
 void Log::ErrorText(const char* text) {
-    if (text) Error(10, "%s", text);
+    if (text) Error(LogCategory::FileSystem, "%s", text);
 }
 
 static void PostRecord(LogSink* sink, uint32_t severity, uint32_t category, const char* text, uint32_t textLength,

@@ -15,6 +15,22 @@
 #include "core/BaseThread.h"
 
 enum : uint32_t { LOG_CMD_MESSAGE = 6, LOG_CMD_CONTROL = 7 };
+
+// The severity and category numbers travel in the sink record and reach the callback
+// as plain numbers; engine code names them.
+enum class LogSeverity : uint8_t { Information = 0, Progress = 1, ScriptConsole = 2, Warning = 3, Error = 4 };
+enum class LogCategory : uint8_t {
+    Rare = 0,
+    Engine = 2,
+    RenderDevice = 3,
+    Script = 4,  // scripts and the console; also handed to the callback
+    Resources = 5,
+    Sound = 6,
+    Multiplayer = 7,
+    Network = 8,
+    UI = 9,
+    FileSystem = 10,  // container index reading
+};
 enum : uint8_t { LOG_CONTROL_SHOW = 5, LOG_CONTROL_HIDE = 6, LOG_CONTROL_TOGGLE = 7, LOG_CONTROL_CLEAR = 14 };
 enum : uint8_t { LOG_FRAME_INFO_DISABLED = 0, LOG_FRAME_INFO_EVERY_LINE = 1, LOG_FRAME_INFO_WHEN_CHANGED = 2 };
 
@@ -46,9 +62,10 @@ using LogCallback = void (*)(uint32_t severity, uint32_t category, const char* t
 
 class Log {
 public:
-    void Print(uint32_t severity, uint32_t category, const char* format, ...) __attribute__((format(printf, 4, 5)));
-    void Warning(uint32_t category, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void Error(uint32_t category, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void Print(LogSeverity severity, LogCategory category, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+    void Warning(LogCategory category, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void Error(LogCategory category, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void ErrorText(const char* text);  // category 10; the text is never a format
 
     static void PostMessage(LogSink* sink, uint32_t severity, uint32_t category, const char* text);

@@ -40,7 +40,7 @@ SmallObjectPools::SmallObjectPools(uint32_t c16, uint32_t c32, uint32_t c64, uin
     }
     buffer = static_cast<uint8_t*>(EngineAlloc(blockBytes + 4ull * totalBlocks));
     if (!buffer) {  // every request then falls back to the heap
-        gLog.Error(2, "SmallObjectPools - cannot allocate %llu bytes", static_cast<unsigned long long>(blockBytes));
+        gLog.Error(LogCategory::Engine, "SmallObjectPools - cannot allocate %llu bytes", static_cast<unsigned long long>(blockBytes));
         totalBlocks = 0;
         blockBytes = 0;
         for (int i = 0; i < kClassCount; ++i) classes[i].blockSize = 16u << i;
@@ -92,7 +92,7 @@ void SmallObjectPools::Free(void* block) {
             // A pointer inside a block or a second free would push past the class's
             // stack into the next class's list.
             if ((p - c.first) % c.blockSize != 0 || c.freeCount >= c.capacity) {
-                gLog.Error(2, "SmallObjectPools::Free - %p is not an allocated %u-byte block", block, c.blockSize);
+                gLog.Error(LogCategory::Engine, "SmallObjectPools::Free - %p is not an allocated %u-byte block", block, c.blockSize);
                 return;
             }
             c.freeList[c.freeCount++] = static_cast<uint32_t>(p - blockStart);
@@ -105,19 +105,19 @@ void SmallObjectPools::LogStatistics() const {
     // Percentages in 64 bits: the counters pass 43 million allocations in long sessions.
     auto percent = [](uint64_t part, uint64_t whole) { return whole ? static_cast<unsigned>(part * 100 / whole) : 0u; };
     const double indexBytes = 4.0 * totalBlocks;
-    gLog.Print(0, 2, "Total memory used: %.2fMB, (data: %.2f, block indices: %.2f)\n",
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Total memory used: %.2fMB, (data: %.2f, block indices: %.2f)\n",
                (static_cast<double>(blockBytes) + indexBytes) / 1048576.0, static_cast<double>(blockBytes) / 1048576.0,
                indexBytes / 1048576.0);
-    gLog.Print(0, 2, "Pool based allocations: %d out of %d (%d%%)", poolAllocations, allAllocations,
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Pool based allocations: %d out of %d (%d%%)", poolAllocations, allAllocations,
                percent(poolAllocations, allAllocations));
     char line[103];
     std::memset(line, '-', 102);
     line[102] = 0;
-    gLog.Print(0, 2, "%s", line);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "%s", line);
     for (const auto& c : classes) {
         const uint32_t inUse = c.capacity - c.freeCount;
         const uint32_t peak = c.capacity - c.lowWater;
-        gLog.Print(0, 2, "%03d bytes:  %d (%d%%), peak: %d (%d%%)", c.blockSize, inUse, percent(inUse, c.capacity), peak,
+        gLog.Print(LogSeverity::Information, LogCategory::Engine, "%03d bytes:  %d (%d%%), peak: %d (%d%%)", c.blockSize, inUse, percent(inUse, c.capacity), peak,
                    percent(peak, c.capacity));
     }
 }
@@ -134,7 +134,7 @@ bool SystemMemoryPool::Init(uint32_t size, int32_t gran, int32_t) {
     granularity = gran;
     blockBase = static_cast<uint8_t*>(EngineAlloc(size));
     if (!blockBase) {
-        gLog.Error(2, "SystemMemoryPool::Init - cannot allocate %u bytes", size);
+        gLog.Error(LogCategory::Engine, "SystemMemoryPool::Init - cannot allocate %u bytes", size);
         return false;
     }
     SystemMemoryChunk* c = CreateChunk();
@@ -240,17 +240,17 @@ void SystemMemoryPool::ReleaseChunk(SystemMemoryChunk* c) {
 
 void SystemMemoryPool::Dump() {
     CriticalSectionGuard guard(&lock);
-    gLog.Print(1, 2, "Dump of memory pool of size %d and alignment %d", blockSize, granularity);
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Dump of memory pool of size %d and alignment %d", blockSize, granularity);
     uint32_t number = 0;
     uint32_t highWater = 0;
     for (SystemMemoryChunk* c = head; c; c = c->next) {
         if (c->free) continue;
         const char* chunkName = c->GetName();
-        gLog.Print(1, 2, "Chunk: %06d    start: %08d, length: %08d, loading: %d [%s]", number++, c->offset, c->length,
+        gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Chunk: %06d    start: %08d, length: %08d, loading: %d [%s]", number++, c->offset, c->length,
                    c->loading ? 1 : 0, chunkName ? chunkName : "");
         if (c->offset + c->length > highWater) highWater = c->offset + c->length;
     }
-    gLog.Print(1, 2, "High watermark: %u", highWater);
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "High watermark: %u", highWater);
 }
 
 void SystemMemoryPool::Release() {
@@ -259,7 +259,7 @@ void SystemMemoryPool::Release() {
         SystemMemoryChunk* next = c->next;
         if (!c->free) {
             const char* chunkName = c->GetName();
-            gLog.Warning(2, "SystemMemoryPool::Release - chunk at %u (%u bytes) still in use [%s]", c->offset, c->length,
+            gLog.Warning(LogCategory::Engine, "SystemMemoryPool::Release - chunk at %u (%u bytes) still in use [%s]", c->offset, c->length,
                          chunkName ? chunkName : "");
         }
         delete c;

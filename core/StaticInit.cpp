@@ -97,7 +97,7 @@ void ClearTemplateTypeRow(void* context) {
 
 void SetTemplateTypeRow(const StaticInitRow& r) {
     if (r.typeRow >= TemplateTypeTable::kRows) {
-        gLog.Error(2, "RunStaticInit - template type row %u of \"%s\" out of range", r.typeRow,
+        gLog.Error(LogCategory::Engine, "RunStaticInit - template type row %u of \"%s\" out of range", r.typeRow,
                    r.name ? r.name : "");
         return;
     }
@@ -187,7 +187,7 @@ bool RunStaticInit(const StaticInitTable* const* tables, uint32_t tableCount) {
     }
     for (uint32_t t = 0; t < tableCount; ++t)
         if (tables[t] && next[t] != tables[t]->count)
-            gLog.Error(2, "RunStaticInit - rows of table %u are not in module order; row %u and later skipped", t,
+            gLog.Error(LogCategory::Engine, "RunStaticInit - rows of table %u are not in module order; row %u and later skipped", t,
                        next[t]);
     return true;
 }

@@ -56,7 +56,7 @@ void Time::Mul(const Time& other, float factor) {
 
 void Time::Log(uint32_t severity, uint32_t category, const char* label) const {
     if (label)
-        gLog.Print(severity, category, "%s %.6f", label, ToSeconds());
+        gLog.Print(LogSeverity(severity), LogCategory(category), "%s %.6f", label, ToSeconds());
     else
-        gLog.Print(severity, category, "%.6f", ToSeconds());
+        gLog.Print(LogSeverity(severity), LogCategory(category), "%.6f", ToSeconds());
 }

@@ -103,7 +103,7 @@ void EngineConfig::RemoveAllKeyBinds() { keyBinds.Release(); }
 
 ControlEntry* EngineConfig::ControlSlot(uint32_t set, uint32_t action) {
     if (set >= kControlSetCount || action >= kMaxControlActions) {
-        gLog.Warning(2, "EngineConfig - control set %u action %u out of range", set, action);
+        gLog.Warning(LogCategory::Engine, "EngineConfig - control set %u action %u out of range", set, action);
         return nullptr;
     }
     Dynarray<ControlEntry>& entries = controlSets[set];

@@ -26,7 +26,7 @@ bool GameConfig::Load() {
 
 bool GameConfig::Save() const {
     if (SaveToFile(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory, kGameConfigOptions)) return true;
-    gLog.Error(2, "GameConfig::Save - the settings could not be saved to %s/%s.%s", kGameConfigDirectory,
+    gLog.Error(LogCategory::Engine, "GameConfig::Save - the settings could not be saved to %s/%s.%s", kGameConfigDirectory,
                kGameConfigFileName, kGameConfigFileExtension);
     return false;
 }

@@ -33,7 +33,7 @@ void ProjectConfig::ReleaseData() {
 bool ProjectConfig::Load() {
     FileReader reader(kProjectConfigFileName, kProjectConfigFileExtension, kProjectConfigDirectory);
     if (!reader.IsOpen()) {
-        gLog.Error(2, "ProjectConfig::Load - cannot open %s/%s.%s", kProjectConfigDirectory, kProjectConfigFileName,
+        gLog.Error(LogCategory::Engine, "ProjectConfig::Load - cannot open %s/%s.%s", kProjectConfigDirectory, kProjectConfigFileName,
                    kProjectConfigFileExtension);
         return false;
     }

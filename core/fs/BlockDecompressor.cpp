@@ -21,7 +21,7 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         if (inflateInit2(z, kZlibWindowBits) != Z_OK) {
             delete z;
             failed = true;
-            gLog.Error(2, "BlockDecompressor - cannot set up the zlib decoder");
+            gLog.Error(LogCategory::Engine, "BlockDecompressor - cannot set up the zlib decoder");
             return;
         }
         zlibStream = z;
@@ -35,7 +35,7 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         lzx = d;
     } else if (kind != 0) {
         failed = true;
-        gLog.Error(2, "BlockDecompressor - unknown compression kind %u", kind);
+        gLog.Error(LogCategory::Engine, "BlockDecompressor - unknown compression kind %u", kind);
     }
 }
 
@@ -90,6 +90,6 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     }
     if (result == Z_OK || result == Z_BUF_ERROR) return true;
     failed = true;
-    gLog.Error(2, "BlockDecompressor - corrupt zlib data (%s)", z->msg ? z->msg : "no message");
+    gLog.Error(LogCategory::Engine, "BlockDecompressor - corrupt zlib data (%s)", z->msg ? z->msg : "no message");
     return false;
 }

@@ -60,7 +60,7 @@ bool ContainerIndex::Load(const char* indexPath) {
     auto* data = static_cast<uint8_t*>(EngineAlloc(static_cast<size_t>(want)));
     if (!data) {
         os::CloseFile(file);
-        gLog.Error(10, "ContainerIndex::Load - out of memory for %s", indexPath);
+        gLog.Error(LogCategory::FileSystem, "ContainerIndex::Load - out of memory for %s", indexPath);
         return false;
     }
     std::memcpy(data, header, sizeof header);
@@ -75,7 +75,7 @@ bool ContainerIndex::Load(const char* indexPath) {
 bool ContainerIndex::LoadFromMemory(const uint8_t* data, uint64_t size, const char* name) {
     if (!name) name = "";
     if (!data || size < kContainerIndexHeader) {
-        gLog.Error(10, "ContainerIndex::Load - truncated index file %s", name);
+        gLog.Error(LogCategory::FileSystem, "ContainerIndex::Load - truncated index file %s", name);
         return false;
     }
     const uint8_t version = data[0];
@@ -83,19 +83,19 @@ bool ContainerIndex::LoadFromMemory(const uint8_t* data, uint64_t size, const ch
     const bool big = tag == 1 || tag == 5;
     auto word = [big](const uint8_t* p) { return big ? fs::LoadBE32(p) : fs::LoadLE32(p); };
     if (version != 0) {
-        gLog.Error(10, "wrong index file version");
+        gLog.Error(LogCategory::FileSystem, "wrong index file version");
         return false;
     }
     const uint32_t n = word(data + 3);
     if (uint64_t(n) * kContainerIndexEntry > size - kContainerIndexHeader) {
-        gLog.Error(10, "ContainerIndex::Load - %u entries do not fit index file %s", n, name);
+        gLog.Error(LogCategory::FileSystem, "ContainerIndex::Load - %u entries do not fit index file %s", n, name);
         return false;
     }
     ContainerIndexEntry* loaded = nullptr;
     if (n) {
         loaded = static_cast<ContainerIndexEntry*>(EngineAlloc(sizeof(ContainerIndexEntry) * n));
         if (!loaded) {
-            gLog.Error(10, "ContainerIndex::Load - out of memory for %s", name);
+            gLog.Error(LogCategory::FileSystem, "ContainerIndex::Load - out of memory for %s", name);
             return false;
         }
     }

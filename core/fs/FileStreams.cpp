@@ -73,7 +73,7 @@ FileSystemWholeFileCRCInputStream::FileSystemWholeFileCRCInputStream(const char*
     }
     const int64_t fileSize = os::GetOpenFileSize(file);
     if (got < sizeof header || fileSize < int64_t(kWholeFileCrcHeader)) {
-        gLog.Warning(2, "Truncated CRC file header: %s", path);
+        gLog.Warning(LogCategory::Engine, "Truncated CRC file header: %s", path);
         os::CloseFile(file);
         return;
     }
@@ -82,14 +82,14 @@ FileSystemWholeFileCRCInputStream::FileSystemWholeFileCRCInputStream(const char*
     // The size word is checked against what the file really holds before anything is
     // allocated.
     if (int64_t(bodySize) > fileSize - int64_t(kWholeFileCrcHeader)) {
-        gLog.Warning(2, "CRC file body size %u exceeds the file: %s", bodySize, path);
+        gLog.Warning(LogCategory::Engine, "CRC file body size %u exceeds the file: %s", bodySize, path);
         os::CloseFile(file);
         return;
     }
     if (bodySize) {
         body = static_cast<uint8_t*>(EngineAlloc(bodySize));
         if (!body || std::fread(body, 1, bodySize, file) != bodySize) {
-            gLog.Warning(2, "Cannot read CRC file body: %s", path);
+            gLog.Warning(LogCategory::Engine, "Cannot read CRC file body: %s", path);
             ReleaseBuffer(&body);
             os::CloseFile(file);
             return;
@@ -97,7 +97,7 @@ FileSystemWholeFileCRCInputStream::FileSystemWholeFileCRCInputStream(const char*
     }
     os::CloseFile(file);
     if (CRC32::GetDefault().Compute(body, bodySize) != crc) {
-        gLog.Warning(2, "Crc check failed for %s", path);
+        gLog.Warning(LogCategory::Engine, "Crc check failed for %s", path);
         ReleaseBuffer(&body);
         return;
     }
@@ -185,7 +185,7 @@ bool FileSystemLocalFileOutputStream::Close() {
     if (ok) ok = os::RenameFile(tempPath, targetPath);
     if (!ok) {
         os::DeleteFile(tempPath);
-        gLog.Error(2, "Cannot write file %s", targetPath);
+        gLog.Error(LogCategory::Engine, "Cannot write file %s", targetPath);
     }
     return result = ok;
 }

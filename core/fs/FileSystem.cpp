@@ -350,7 +350,7 @@ FileSystemInputStream* FileSystem::OpenInputStream(const char* name, const char*
             preheatedName[0] = 0;
             return stream;
         }
-        gLog.Error(2, "Preheated stream conflict. Serious performance degradation occured! Expected: %s, got: %s", preheatedName, path);
+        gLog.Error(LogCategory::Engine, "Preheated stream conflict. Serious performance degradation occured! Expected: %s, got: %s", preheatedName, path);
     }
     FileSystemInputStream* stream = nullptr;
     if (IsAbsolutePath(path)) {
@@ -456,17 +456,17 @@ bool FileSystem::MountDirectory(const char* mountName, const char* directoryPath
     CriticalSectionGuard guard(&lock);
     if (!mountName || !mountName[0] || std::strlen(mountName) >= fs::kMaxPath || std::strchr(mountName, '/') ||
         std::strchr(mountName, '\\')) {
-        gLog.Error(2, "Unable to mount directory: %s", directoryPath ? directoryPath : "");
+        gLog.Error(LogCategory::Engine, "Unable to mount directory: %s", directoryPath ? directoryPath : "");
         return false;
     }
     if (FindMountPoint(mountName, nullptr)) {
-        gLog.Error(2, "Mount point %s already mounted", mountName);
+        gLog.Error(LogCategory::Engine, "Mount point %s already mounted", mountName);
         return false;
     }
-    gLog.Print(0, 2, "Mounting directory %s to %s", directoryPath ? directoryPath : "", mountName);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Mounting directory %s to %s", directoryPath ? directoryPath : "", mountName);
     auto* mountPoint = new FileSystemDirectoryMountPoint(mountName, directoryPath);
     if (!mountPoint->IsValid()) {
-        gLog.Error(2, "Unable to mount directory: %s", directoryPath ? directoryPath : "");
+        gLog.Error(LogCategory::Engine, "Unable to mount directory: %s", directoryPath ? directoryPath : "");
         delete mountPoint;
         return false;
     }
@@ -480,21 +480,21 @@ bool FileSystem::MountContainer(const char* mountName, const char* basePath, uin
     const char* base = basePath ? basePath : "";
     if (!mountName || !mountName[0] || std::strlen(mountName) >= fs::kMaxPath || std::strchr(mountName, '/') ||
         std::strchr(mountName, '\\')) {
-        gLog.Error(2, "Unable to mount container: %s", base);
+        gLog.Error(LogCategory::Engine, "Unable to mount container: %s", base);
         return false;
     }
     if (FileSystemMountPoint* existing = FindMountPoint(mountName, nullptr)) {
-        gLog.Print(0, 2, "Adding extra files to mounted container %s at %s", base, mountName);
+        gLog.Print(LogSeverity::Information, LogCategory::Engine, "Adding extra files to mounted container %s at %s", base, mountName);
         return existing->AddExtraFiles(mountName, base, dataKind, hashMultiplier, extraCount);
     }
-    gLog.Print(0, 2, "Mounting container %s at %s", base, mountName);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Mounting container %s at %s", base, mountName);
     auto* mountPoint = new FileSystemContainerMountPoint(this, mountName, base, dataKind, hashMultiplier, extraCount);
     if (!mountPoint->IsValid()) {
-        gLog.Error(2, "Unable to mount container: %s", base);
+        gLog.Error(LogCategory::Engine, "Unable to mount container: %s", base);
         delete mountPoint;
         return false;
     }
-    gLog.Print(0, 2, "Container mounted successfully: %s", base);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Container mounted successfully: %s", base);
     InsertMountPoint(mountPoint);
     return true;
 }
@@ -519,7 +519,7 @@ void FileSystem::PreheatNextStream() {
     CriticalSectionGuard guard(&lock);
     if (!preheatRequest[0]) return;
     if (preheated) {
-        gLog.Error(2, "Previous preheated stream not consumed. Serious performance degradation occured!");
+        gLog.Error(LogCategory::Engine, "Previous preheated stream not consumed. Serious performance degradation occured!");
         delete preheated;
         preheated = nullptr;
         preheatedName[0] = 0;
@@ -534,6 +534,6 @@ void FileSystem::PreheatNextStream() {
         preheated = stream;
         std::memcpy(preheatedName, path, sizeof preheatedName);
     } else {
-        gLog.Warning(2, "Cannot preheat input stream: %s. Serious performance degradation occured!", path);
+        gLog.Warning(LogCategory::Engine, "Cannot preheat input stream: %s. Serious performance degradation occured!", path);
     }
 }

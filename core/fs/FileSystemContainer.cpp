@@ -22,14 +22,14 @@ bool FileSystemContainerMountPoint::OpenContainerFiles(const char* mountName, co
                                                        uint32_t hashMultiplier, uint32_t extraCount) {
     if (!basePath || loaded >= MAX_CONTAINER_FILE_NUM) return false;
     if (uint64_t(loaded) + extraCount + 1 > MAX_CONTAINER_FILE_NUM) {
-        gLog.Warning(2, "More than MAX_CONTAINER_FILE_NUM container files required");
+        gLog.Warning(LogCategory::Engine, "More than MAX_CONTAINER_FILE_NUM container files required");
         extraCount = MAX_CONTAINER_FILE_NUM - 1 - loaded;
     }
     // Paths of the new containers: the base itself, then "_%03d.dat" in place of ".dat".
     char base[fs::kMaxPath];
     const size_t baseLength = std::strlen(basePath);
     if (baseLength < 4 || !fs::CopyBounded(base, sizeof base, basePath)) {
-        gLog.Error(2, "FileSystemContainerMountPoint - unusable container path %s", basePath);
+        gLog.Error(LogCategory::Engine, "FileSystemContainerMountPoint - unusable container path %s", basePath);
         return false;
     }
     for (char* p = base; *p; ++p)
@@ -70,7 +70,7 @@ bool FileSystemContainerMountPoint::OpenContainerFiles(const char* mountName, co
 bool FileSystemContainerMountPoint::AddExtraFiles(const char* mountName, const char* basePath, uint32_t dataKind,
                                                   uint32_t hashMultiplier, uint32_t extraCount) {
     if (loaded >= MAX_CONTAINER_FILE_NUM) {
-        gLog.Error(2, "AddExtraFiles failed - too many containers already added");
+        gLog.Error(LogCategory::Engine, "AddExtraFiles failed - too many containers already added");
         return false;
     }
     OpenContainerFiles(mountName, basePath, dataKind, hashMultiplier, extraCount);
@@ -117,7 +117,7 @@ FileSystemContainerInputStream::~FileSystemContainerInputStream() {
         if (s.ready || reader->IsComplete(s.ticket)) continue;
         if (!waited) {
             reader->Flush();
-            gLog.Warning(2, "Incorrect usage of container file reader is causing delay. File: %s", datPath);
+            gLog.Warning(LogCategory::Engine, "Incorrect usage of container file reader is causing delay. File: %s", datPath);
             waited = true;
         }
         reader->WaitFor(s.ticket);
@@ -154,7 +154,7 @@ bool FileSystemContainerInputStream::Obtain(const uint8_t** data, uint32_t* avai
         s.ready = true;
         if (s.got != s.expected) {
             // A short read would hand out stale bytes as file content.
-            gLog.Error(2, "FileSystemContainerInputStream - short read of %s at offset %u", datPath, entry.offset);
+            gLog.Error(LogCategory::Engine, "FileSystemContainerInputStream - short read of %s at offset %u", datPath, entry.offset);
             broken = true;
             return false;
         }
@@ -204,7 +204,7 @@ bool FileSystemContainerInputStream::Read(void* buffer, uint32_t size) {
         if (in) Consume(in);
         if (in == 0 && room == 0) {
             // The stored data ran out before the entry's size was decoded.
-            gLog.Error(2, "FileSystemContainerInputStream - compressed data of %s at offset %u ends early", datPath,
+            gLog.Error(LogCategory::Engine, "FileSystemContainerInputStream - compressed data of %s at offset %u ends early", datPath,
                        entry.offset);
             broken = true;
             return false;

@@ -8,7 +8,6 @@
 #include "core/Memory.h"
 
 namespace {
-constexpr uint32_t kLogCategory = 2;
 constexpr uint8_t kLastFrameMark = 0xFF;
 }  // namespace
 
@@ -18,7 +17,7 @@ LzxFrameDecoder::LzxFrameDecoder() {
     const LzxResult r = LzxDecoder::Create(kLzxCodec, &params, &made);
     frameBuffer = static_cast<uint8_t*>(EngineAlloc(kMaxCompressedFrame + kLzxFrameSize));
     if (r != kLzxOk || !frameBuffer) {
-        gLog.Error(kLogCategory, "LzxFrameDecoder - cannot create the LZX decoder (0x%08X)",
+        gLog.Error(LogCategory::Engine, "LzxFrameDecoder - cannot create the LZX decoder (0x%08X)",
                    r != kLzxOk ? r : kLzxOutOfMemory);
         error = r != kLzxOk ? r : kLzxOutOfMemory;
         LzxDecoder::Destroy(made);
@@ -35,7 +34,7 @@ LzxFrameDecoder::~LzxFrameDecoder() {
 
 LzxResult LzxFrameDecoder::Fail(LzxResult code) {
     if (code == kLzxCorruptData)
-        gLog.Warning(kLogCategory, "LzxFrameDecoder::Decompress - corrupt LZX data in frame %u", frameIndex);
+        gLog.Warning(LogCategory::Engine, "LzxFrameDecoder::Decompress - corrupt LZX data in frame %u", frameIndex);
     error = code;
     return code;
 }

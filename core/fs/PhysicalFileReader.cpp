@@ -117,7 +117,7 @@ void PhysicalFileReader::Execute(const Job& job, const char* path) {
         EngineFree(handlePath);
         handle = os::OpenFile(path, "rb");
         handlePath = handle ? fs::CopyText(path) : nullptr;
-        if (!handle) gLog.Error(2, "PhysicalFileReader - cannot open container file %s", path);
+        if (!handle) gLog.Error(LogCategory::Engine, "PhysicalFileReader - cannot open container file %s", path);
         return;
     }
     uint32_t got = 0;

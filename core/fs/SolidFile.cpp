@@ -12,7 +12,6 @@
 #include "core/rtti/SolidBlob.h"
 
 namespace {
-constexpr int kLogCategory = 2;
 }  // namespace
 
 bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& writer, uint32_t options) {
@@ -31,7 +30,7 @@ bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& wri
 bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options) {
     uint8_t sizeWord[4];
     if (!reader.Read(sizeWord, sizeof sizeWord)) {
-        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - truncated blob");
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - truncated blob");
         return false;
     }
     const uint32_t n = fs::LoadLE32(sizeWord);
@@ -41,20 +40,20 @@ bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reade
     const uint32_t header = (options & kSerializeSolidCheck) ? 12 : 4;
     const uint32_t fileSize = reader.GetSize();
     if (n > fileSize || fileSize - n < header) {
-        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - blob size %u larger than the file (%u bytes)", n,
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - blob size %u larger than the file (%u bytes)", n,
                    fileSize);
         return false;
     }
     const uint32_t total = header + n;
     auto* blob = static_cast<uint8_t*>(EngineAlloc(total));
     if (!blob) {
-        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - cannot allocate %u bytes", total);
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - cannot allocate %u bytes", total);
         return false;
     }
     std::memcpy(blob, sizeWord, sizeof sizeWord);
     bool ok = reader.Read(blob + sizeof sizeWord, total - sizeof sizeWord);
     if (!ok)
-        gLog.Error(kLogCategory, "SolidDeserializeFromFileReader - truncated blob");
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - truncated blob");
     else
         ok = SolidDeserializeFromBuffer(object, blob, total, options);
     EngineFree(blob);

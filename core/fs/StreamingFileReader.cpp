@@ -34,7 +34,7 @@ StreamingFileReader::StreamingFileReader(uint32_t bufferSize, const char* fileNa
     // open (an empty name).
     if (bufferSize == 0 || bufferSize > UINT32_MAX - kRingGap || (fileExtension && !hasExtension) ||
         (fileDirectory && !hasDirectory)) {
-        gLog.Error(2, "StreamingFileReader - unusable buffer size %u or path for %s", bufferSize, fileName ? fileName : "");
+        gLog.Error(LogCategory::Engine, "StreamingFileReader - unusable buffer size %u or path for %s", bufferSize, fileName ? fileName : "");
         name[0] = 0;
     }
     PostJob(JOB_OPEN);
@@ -105,7 +105,7 @@ void StreamingFileReader::Open() {
     ring = static_cast<uint8_t*>(EngineAlloc(ringSize));
     const uint32_t first = size < ringSize - kRingGap ? size : ringSize - kRingGap;
     if (!ring || !reader.Read(ring, first)) {
-        gLog.Error(2, "StreamingFileReader - cannot read %s", name);
+        gLog.Error(LogCategory::Engine, "StreamingFileReader - cannot read %s", name);
         state.store(STATE_FAILED, std::memory_order_seq_cst);
         return;
     }
@@ -146,7 +146,7 @@ void StreamingFileReader::Pump(uint32_t threshold) {
         bool ok = reader.Read(ring + w, firstPiece);
         if (ok && n > firstPiece) ok = reader.Read(ring, n - firstPiece);
         if (!ok) {
-            gLog.Error(2, "StreamingFileReader - cannot read %s", name);
+            gLog.Error(LogCategory::Engine, "StreamingFileReader - cannot read %s", name);
             endFlag.store(true, std::memory_order_seq_cst);
             break;
         }
@@ -169,11 +169,11 @@ void StreamingFileReader::Release() { PostJob(JOB_DESTROY); }
 
 void StreamingFileReader::WaitUntilOpen() {
     for (uint32_t test = 0; state.load(std::memory_order_seq_cst) == STATE_OPEN_PENDING; ++test) {
-        if (WarnOnTest(test)) gLog.Warning(2, "Incorrect use of StreamingFileReader is causing a delay!!!");
+        if (WarnOnTest(test)) gLog.Warning(LogCategory::Engine, "Incorrect use of StreamingFileReader is causing a delay!!!");
         os::Sleep(kWaitMs);
     }
     if (state.load(std::memory_order_seq_cst) != STATE_OPEN) {
-        gLog.Error(2, "Incorrect use of StreamingFileReader - trying to read from a closed file");
+        gLog.Error(LogCategory::Engine, "Incorrect use of StreamingFileReader - trying to read from a closed file");
         return;
     }
     if (remaining == 0) remaining = fileSize.load(std::memory_order_acquire);
@@ -181,11 +181,11 @@ void StreamingFileReader::WaitUntilOpen() {
 
 uint32_t StreamingFileReader::Read(void* buffer, uint32_t n) {
     for (uint32_t test = 0; state.load(std::memory_order_seq_cst) == STATE_OPEN_PENDING; ++test) {
-        if (WarnOnTest(test)) gLog.Warning(2, "Incorrect use of StreamingFileReader is causing a delay!!!");
+        if (WarnOnTest(test)) gLog.Warning(LogCategory::Engine, "Incorrect use of StreamingFileReader is causing a delay!!!");
         os::Sleep(kWaitMs);
     }
     if (state.load(std::memory_order_seq_cst) != STATE_OPEN) {
-        gLog.Error(2, "Incorrect use of StreamingFileReader - trying to read from a closed file");
+        gLog.Error(LogCategory::Engine, "Incorrect use of StreamingFileReader - trying to read from a closed file");
         return 0;
     }
     if (n > remaining) n = remaining;
@@ -199,7 +199,7 @@ uint32_t StreamingFileReader::Read(void* buffer, uint32_t n) {
         if (available == 0) {
             if (refillsPosted != refillsDone.load(std::memory_order_acquire)) {
                 if (WarnOnTest(test++))
-                    gLog.Warning(2, "Incorrect use of StreamingFileReader is causing delay while waiting for the next data package");
+                    gLog.Warning(LogCategory::Engine, "Incorrect use of StreamingFileReader is causing delay while waiting for the next data package");
                 os::Sleep(kWaitMs);
                 continue;
             }

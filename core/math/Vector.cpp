@@ -116,7 +116,7 @@ const char* Vector::ToString() const {
 
 void Vector::Log(uint32_t severity, uint32_t category, const char* label) const {
     if (label)
-        gLog.Print(severity, category, "%s %.6f, %.6f, %.6f, %.6f", label, x, y, z, w);
+        gLog.Print(LogSeverity(severity), LogCategory(category), "%s %.6f, %.6f, %.6f, %.6f", label, x, y, z, w);
     else
-        gLog.Print(severity, category, "%.6f, %.6f, %.6f, %.6f", x, y, z, w);
+        gLog.Print(LogSeverity(severity), LogCategory(category), "%.6f, %.6f, %.6f, %.6f", x, y, z, w);
 }

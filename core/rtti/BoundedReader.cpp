@@ -5,7 +5,7 @@
 bool BoundedReader::Fail(const char* what) {
     if (!failed) {
         failed = true;
-        if (what) gLog.Error(2, "Binary property data is corrupt: %s at byte %zu", what, Offset());
+        if (what) gLog.Error(LogCategory::Engine, "Binary property data is corrupt: %s at byte %zu", what, Offset());
     }
     return false;
 }

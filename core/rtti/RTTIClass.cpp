@@ -194,14 +194,14 @@ uint32_t RTTIClass::DeserializeProperties(BoundedReader& in, void* object, uint3
 bool RTTIClass::ReadPropertiesBlock(FileReader& reader, void* object, uint32_t options) const {
     uint8_t sizeWord[4];
     if (!reader.Read(sizeWord, sizeof sizeWord)) {
-        gLog.Error(2, "ReadPropertiesBlock - truncated block");
+        gLog.Error(LogCategory::Engine, "ReadPropertiesBlock - truncated block");
         return false;
     }
     uint32_t n;
     std::memcpy(&n, sizeWord, sizeof n);
     if (n == 0) return true;
     if (n > reader.GetSize()) {
-        gLog.Error(2, "ReadPropertiesBlock - block size %u larger than the file", n);
+        gLog.Error(LogCategory::Engine, "ReadPropertiesBlock - block size %u larger than the file", n);
         return false;
     }
     // Reused across calls on this thread; taken out while in use, since the object's
@@ -212,7 +212,7 @@ bool RTTIClass::ReadPropertiesBlock(FileReader& reader, void* object, uint32_t o
     block.resize(n);
     bool ok = reader.Read(block.data(), n);
     if (!ok) {
-        gLog.Error(2, "ReadPropertiesBlock - truncated block");
+        gLog.Error(LogCategory::Engine, "ReadPropertiesBlock - truncated block");
     } else {
         BoundedReader in(block.data(), n);
         DeserializeProperties(in, object, options);

@@ -31,7 +31,7 @@ EntityPointerResolver* gResolver = nullptr;
 
 RTTIPolyBaseClass* Lookup(const SimpleGUID& guid) {
     RTTIPolyBaseClass* e = gResolver ? gResolver->FindEntityByGUID(guid) : nullptr;
-    if (!e) gLog.Error(2, "Unable to deserialize entity pointer. Guid=%s", guid.ToStringUnsafe());
+    if (!e) gLog.Error(LogCategory::Engine, "Unable to deserialize entity pointer. Guid=%s", guid.ToStringUnsafe());
     return e;
 }
 
@@ -68,7 +68,7 @@ void EntityPointerFixups::Resolve() {
             if (r.expectedType != 0) {
                 const uint32_t type = gResolver->GetEntityTemplateType(e);
                 if (!TemplateTypeTable::IsA(type, r.expectedType)) {
-                    gLog.Error(2, "Unable to deserialize entity pointer due to type mismatch. Guid=%s, type=%d, expected=%d",
+                    gLog.Error(LogCategory::Engine, "Unable to deserialize entity pointer due to type mismatch. Guid=%s, type=%d, expected=%d",
                                guid.ToStringUnsafe(), static_cast<int>(type), static_cast<int>(r.expectedType));
                     continue;
                 }

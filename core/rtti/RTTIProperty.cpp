@@ -457,7 +457,7 @@ RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix) {
     in.Read(nullptr, len + 1);
     RTTIPolyBaseClass* object = NameRegistry::CreateObject(full);
     if (!object) {
-        gLog.Error(2, "Class factory cannot create an object of class %s. Some objects cannot be deserialized properly.",
+        gLog.Error(LogCategory::Engine, "Class factory cannot create an object of class %s. Some objects cannot be deserialized properly.",
                    full);
         in.Fail(nullptr);
     }

@@ -40,12 +40,12 @@ bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, BoundedReader& in, ui
     if (options & kSerializeSolidCheck) {
         const RTTIClass* cls = object.GetRTTIClass();
         if (!cls || check != cls->GetLayoutHash(&object)) {
-            gLog.Error(2, "SolidDeserializeFromFileReader - magic check error!!!");
+            gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - magic check error!!!");
             in.Fail(nullptr);
             return false;
         }
         if (CRC32::GetDefault().Compute(payload, n) != crc) {
-            gLog.Error(2, "SolidDeserializeFromFileReader - CRC check error!!!");
+            gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - CRC check error!!!");
             in.Fail(nullptr);
             return false;
         }

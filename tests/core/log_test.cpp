@@ -33,8 +33,8 @@ void RecordCallback(uint32_t severity, uint32_t category, const char* text) {
 TEST(Log, MessageRecordIsSeverityCategoryTextAndNul) {
     CaptureLogSink sink;
     sink.Attach();
-    gLog.Print(1, 2, "hello %d", 42);
-    gLog.Warning(9, "w");
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "hello %d", 42);
+    gLog.Warning(LogCategory::UI, "w");
     gLog.ErrorText("100%s %n %d");  // the text is never a format
     const auto m = sink.Messages();
     ASSERT_EQ(m.size(), 3u);
@@ -50,13 +50,13 @@ TEST(Log, LongTextIsCutTo1024AndTheFrameSuffixIsNeverCut) {
     CaptureLogSink sink;
     sink.Attach();
     const std::string huge(9000, 'x');
-    gLog.Print(0, 2, "%s", huge.c_str());
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "%s", huge.c_str());
 
     FrameInfo mode(LOG_FRAME_INFO_EVERY_LINE);
     SetLogFrameNumbers(12, 345);
     const std::string full(1024, 'y');
-    gLog.Print(0, 7, "%s", full.c_str());
-    gLog.Print(0, 2, "plain");  // other categories carry no frame information
+    gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "%s", full.c_str());
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "plain");  // other categories carry no frame information
 
     const auto m = sink.Messages();
     ASSERT_EQ(m.size(), 3u);
@@ -72,14 +72,14 @@ TEST(Log, WhenChangedModePostsOneFrameRecordPerChange) {
     sink.Attach();
     FrameInfo mode(LOG_FRAME_INFO_WHEN_CHANGED);
     SetLogFrameNumbers(5, 6);
-    gLog.Print(0, 7, "a");
-    gLog.Print(1, 4, "b");  // same frame: nothing more
-    gLog.Print(0, 2, "c");  // never for other categories
+    gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "a");
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "b");  // same frame: nothing more
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "c");  // never for other categories
     SetLogFrameNumbers(7, 8);  // both numbers change at once
-    gLog.Print(0, 7, "d");
-    gLog.Print(0, 7, "e");
+    gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "d");
+    gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "e");
     SetLogFrameNumbers(7, 9);  // only the second one changes
-    gLog.Print(3, 4, "f");
+    gLog.Print(LogSeverity::Warning, LogCategory::Script, "f");
 
     std::vector<std::string> texts;
     for (const auto& m : sink.Messages()) texts.push_back(m.text);
@@ -100,7 +100,7 @@ TEST(Log, ModeTwoFromManyThreadsStaysConsistent) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 3; ++t)
         writers.emplace_back([] {
-            for (int i = 0; i < 300; ++i) gLog.Print(0, 7, "m");
+            for (int i = 0; i < 300; ++i) gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "m");
         });
     for (auto& t : writers) t.join();
     stop = true;
@@ -128,8 +128,8 @@ TEST(Log, ErrorReturnsOnlyAfterTheSinkHandledTheRecord) {
     };
     SlowSink sink;
     sink.Attach();
-    gLog.Print(0, 2, "first");
-    gLog.Error(2, "second");
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "first");
+    gLog.Error(LogCategory::Engine, "second");
     EXPECT_EQ(sink.handled.load(), 2);
 }
 
@@ -155,14 +155,14 @@ TEST(Log, ConsoleInputSkipsTildeLinesAndCutsToTheBuffer) {
 TEST(Log, ConsoleFunctionsAndTheCallback) {
     gCallbackCalls.clear();
     gLog.SetCallback(&RecordCallback);
-    gLog.Print(2, 4, "no sink");  // designed state: nothing at all happens
+    gLog.Print(LogSeverity::ScriptConsole, LogCategory::Script, "no sink");  // designed state: nothing at all happens
     gLog.ConsolePrint("no sink");
     EXPECT_TRUE(gCallbackCalls.empty());
 
     CaptureLogSink sink;
     sink.Attach();
-    gLog.Print(0, 4, "script %d", 1);
-    gLog.Print(0, 2, "engine");
+    gLog.Print(LogSeverity::Information, LogCategory::Script, "script %d", 1);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "engine");
     gLog.ConsolePrint("p");
     gLog.ConsolePrintWarning("w");
     gLog.ConsolePrintError("e");
@@ -188,8 +188,8 @@ TEST(Log, FileSinkWritesOneLinePerMessage) {
     ASSERT_NE(sink, nullptr);
     ASSERT_TRUE(sink->Start());
     gLog.AttachSink(sink);
-    gLog.Print(1, 2, "first %s", "line");
-    gLog.Error(5, "second");
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "first %s", "line");
+    gLog.Error(LogCategory::Resources, "second");
     Log::DestroySink(&sink);
     EXPECT_EQ(sink, nullptr);
     EXPECT_EQ(gLog.Sink(), nullptr);
