@@ -1,4 +1,5 @@
 // test-sources: ../NumpyReference.cpp
+// test-sanitize: address
 // Cameras against a numpy implementation of the left-handed formulas: the matrices of
 // each camera kind, the inverses, Focus, the angle rules, the sound listener of the
 // game camera; what reaches the renderer; the view-volume planes.

@@ -1,4 +1,5 @@
 // test-sources: ../NumpyReference.cpp
+// test-sanitize: address
 // Game controllers: stick dead zones, triggers and first-time tests against a numpy
 // float32 reference; the absent pad's re-check times; connection lines; the
 // any-controller queries; choosing the DirectInput controller among devices that are

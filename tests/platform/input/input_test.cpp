@@ -1,3 +1,4 @@
+// test-sanitize: address
 // The headless input layer: the key table against the documented codes, the
 // keyboard and game devices through their acquire rules, pads, the plug-and-play
 // list and the accessibility settings.

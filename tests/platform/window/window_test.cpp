@@ -1,3 +1,4 @@
+// test-sanitize: address
 // The headless window layer: events and their payloads through the queue and the
 // window procedure, placement with the two frames, show states and focus, display
 // modes, the cursor and touch records.
