@@ -139,10 +139,7 @@ uint32_t InputManager::ControllerMask(uint32_t index) const {
 }
 
 bool InputManager::IsXControllerPresent(uint32_t index) const {
-    const uint32_t mask = ControllerMask(index);
-    for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && xControllers[i].IsConnected()) return true;
-    return false;
+    return AnyController(index, [](const XInputController& c) { return c.IsConnected(); });
 }
 
 Vector InputManager::GetXControllerAnalogInput(uint32_t index) const {
@@ -161,34 +158,28 @@ Vector InputManager::GetXControllerAnalogInput(uint32_t index) const {
     return best;
 }
 
-float InputManager::GetXControllerLeftTriggerInput(uint32_t index) const {
+float InputManager::LargestTrigger(uint32_t index, float (XInputController::*trigger)() const) const {
     const uint32_t mask = ControllerMask(index);
     float best = 0.0f;
     for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && xControllers[i].LeftTrigger() > best) best = xControllers[i].LeftTrigger();
+        if ((mask & (1u << i)) && (xControllers[i].*trigger)() > best) best = (xControllers[i].*trigger)();
     return best;
+}
+
+float InputManager::GetXControllerLeftTriggerInput(uint32_t index) const {
+    return LargestTrigger(index, &XInputController::LeftTrigger);
 }
 
 float InputManager::GetXControllerRightTriggerInput(uint32_t index) const {
-    const uint32_t mask = ControllerMask(index);
-    float best = 0.0f;
-    for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && xControllers[i].RightTrigger() > best) best = xControllers[i].RightTrigger();
-    return best;
+    return LargestTrigger(index, &XInputController::RightTrigger);
 }
 
 bool InputManager::IsXControllerKeyPressed(uint32_t key, uint32_t index) const {
-    const uint32_t mask = ControllerMask(index);
-    for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && xControllers[i].IsKeyPressed(key)) return true;
-    return false;
+    return AnyController(index, [key](const XInputController& c) { return c.IsKeyPressed(key); });
 }
 
 bool InputManager::IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const {
-    const uint32_t mask = ControllerMask(index);
-    for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && xControllers[i].IsKeyPressedForTheFirstTime(key)) return true;
-    return false;
+    return AnyController(index, [key](const XInputController& c) { return c.IsKeyPressedForTheFirstTime(key); });
 }
 
 void InputManager::EnableControllerInput(bool enable, uint32_t index) {

@@ -203,6 +203,15 @@ private:
     static void MoveTap(TapRecord& tap, float x, float y);
     void EmulateMouseTaps();
     uint32_t ControllerMask(uint32_t index) const;
+    // Whether the test holds for a pad the index selects.
+    template <class Test>
+    bool AnyController(uint32_t index, Test test) const {
+        const uint32_t mask = ControllerMask(index);
+        for (uint32_t i = 0; i < kXControllerCount; ++i)
+            if ((mask & (1u << i)) && test(xControllers[i])) return true;
+        return false;
+    }
+    float LargestTrigger(uint32_t index, float (XInputController::*trigger)() const) const;
 
     Vector cursor;
     float wheel = 0.0f;
