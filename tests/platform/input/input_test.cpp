@@ -105,106 +105,58 @@ TEST_F(InputTest, KeyboardDeviceReadsTheSourceWhileAcquired) {
     EXPECT_EQ(Acquire(kb), Result::InvalidCall);
 }
 
-TEST_F(InputTest, InjectedCreationFailures) {
-    SetInputSystemFailure(true);
-    EXPECT_EQ(CreateInputSystem(), 0u);
-    SetInputSystemFailure(false);
+TEST_F(InputTest, UnknownSystemsOpenNothing) {
     const SystemHandle system = CreateInputSystem();
-    SetKeyboardCreationFailure(true);
     DeviceHandle kb = 7;
-    EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::Failed);
-    EXPECT_EQ(kb, 0u);
-    SetKeyboardCreationFailure(false);
     EXPECT_EQ(CreateKeyboardDevice(system + 1, &kb), Result::InvalidCall);
+    EXPECT_EQ(kb, 0u);
     ReleaseInputSystem(system);
     EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::InvalidCall);
 }
 
-TEST_F(InputTest, GameDeviceOpenPollStateAndUnplug) {
-    ConnectGameDevice({.instanceName = "XInput pad",
-                                            .vendorId = 0x045E,
-                                            .productId = 0x028E,
-                                            .pnpDeviceId = "HID\\VID_045E&PID_028E&IG_00\\7&1"});
-    const uint32_t stick = ConnectGameDevice({.instanceName = "Flight stick",
-                                              .productName = "Stick Pro",
-                                              .vendorId = 0x046D,
-                                              .productId = 0xC215,
-                                              .pnpDeviceId = "HID\\VID_046D&PID_C215\\6&2",
-                                              .forceFeedback = false});
-    const uint32_t busy = ConnectGameDevice({.instanceName = "Busy", .creatable = false});
-    ASSERT_EQ(GameDeviceCount(), 3u);
+// What the engine's controller tests do not reach: the device list, the default axis
+// range, background devices, and calls on an unplugged device.
+TEST_F(InputTest, GameDevicesListAndUnplug) {
+    ConnectGameDevice({.instanceName = "Pad", .pnpDeviceId = "HID\\VID_045E&PID_028E&IG_00\\7&1"});
+    const uint32_t stick = ConnectGameDevice({.instanceName = "Stick", .vendorId = 0x046D, .productId = 0xC215});
     GameDeviceInfo info;
     ASSERT_TRUE(GetGameDevice(1, &info));
     EXPECT_EQ(info.id, stick);
-    EXPECT_STREQ(info.instanceName, "Flight stick");
+    EXPECT_STREQ(info.instanceName, "Stick");
     EXPECT_EQ(info.productGuidData1, 0xC215046Du);
-    ASSERT_EQ(PnpEntityCount(), 3u);
+    ASSERT_EQ(PnpEntityCount(), 2u);
     EXPECT_STREQ(PnpEntityDeviceId(0), "HID\\VID_045E&PID_028E&IG_00\\7&1");
-    EXPECT_EQ(PnpEntityDeviceId(3), nullptr);
+    EXPECT_EQ(PnpEntityDeviceId(2), nullptr);
 
     const SystemHandle system = CreateInputSystem();
     DeviceHandle d = 0;
-    EXPECT_EQ(OpenGameDevice(system, busy, &d), Result::Failed);
     ASSERT_EQ(OpenGameDevice(system, stick, &d), Result::Ok);
-    ASSERT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::Ok);
-    ASSERT_EQ(SetCooperativeLevel(d, 1, kCoopExclusive | kCoopForeground), Result::Ok);
+    EXPECT_EQ(Acquire(d), Result::InvalidCall) << "no data format yet";
+    SetDataFormat(d, DataFormat::Joystick);
+    SetCooperativeLevel(d, 1, kCoopExclusive | kCoopBackground);
     EXPECT_EQ(SetAxisRange(d, 5, 5), Result::InvalidCall);
-    ASSERT_EQ(SetAxisRange(d, -1000, 1000), Result::Ok);
-    EffectHandle effect = 0;
-    EXPECT_EQ(CreateConstantForceEffect(d, {}, &effect), Result::NoEffect);
+    SetForeground(false);
     EXPECT_EQ(Poll(d), Result::NotAcquired);
-    ASSERT_EQ(Acquire(d), Result::Ok);
-    EXPECT_EQ(Poll(d), Result::Ok);
-
-    JoystickState in;
-    in.x = 250;
-    in.y = -4000;
-    in.rz = 1000;
-    in.buttons[31] = 0x80;
+    ASSERT_EQ(Acquire(d), Result::Ok) << "a background device does not need the foreground";
+    JoystickState in, out;
+    in.x = -3;
+    in.y = 70000;
     ASSERT_TRUE(SetGameDeviceInput(stick, in));
-    JoystickState out;
     ASSERT_EQ(GetJoystickState(d, &out), Result::Ok);
-    EXPECT_EQ(out.x, 250);
-    EXPECT_EQ(out.y, -1000) << "held inside the range the reader set";
-    EXPECT_EQ(out.rz, 1000);
-    EXPECT_EQ(out.buttons[31], 0x80);
-
+    EXPECT_EQ(out.x, 0) << "before a range is set the axes report 0..65535";
+    EXPECT_EQ(out.y, 65535);
     char name[16];
-    ASSERT_TRUE(GetObjectName(d, JoystickButtonOffset(0), name, sizeof(name)));
-    EXPECT_STREQ(name, "Button 1");
-    ASSERT_TRUE(GetObjectName(d, JoystickButtonOffset(31), name, sizeof(name)));
-    EXPECT_STREQ(name, "Button 32");
-    EXPECT_FALSE(GetObjectName(d, JoystickButtonOffset(32), name, sizeof(name)));
     ASSERT_TRUE(GetObjectName(d, 20, name, sizeof(name)));
     EXPECT_STREQ(name, "Z Rotation");
 
-    // Unplugged: every call fails until the handle is released.
     DisconnectGameDevice(stick);
-    EXPECT_EQ(GameDeviceCount(), 2u);
-    EXPECT_EQ(Poll(d), Result::InputLost);
-    EXPECT_EQ(Acquire(d), Result::InputLost);
+    EXPECT_EQ(GameDeviceCount(), 1u);
     EXPECT_EQ(GetJoystickState(d, &out), Result::InputLost);
     EXPECT_FALSE(SetGameDeviceInput(stick, in));
+    EXPECT_FALSE(GetObjectName(d, 20, name, sizeof(name)));
     DeviceHandle again = 1;
     EXPECT_EQ(OpenGameDevice(system, stick, &again), Result::InputLost);
     EXPECT_EQ(again, 0u);
-
-    // A device with force feedback gets its effect; releasing the device drops it.
-    const uint32_t wheel = ConnectGameDevice({.instanceName = "Wheel", .forceFeedback = true});
-    DeviceHandle w = 0;
-    ASSERT_EQ(OpenGameDevice(system, wheel, &w), Result::Ok);
-    EXPECT_EQ(CreateConstantForceEffect(w, {}, &effect), Result::Ok);
-    EXPECT_NE(effect, 0u);
-    // Before a range is set the axes report 0..65535.
-    SetDataFormat(w, DataFormat::Joystick);
-    SetCooperativeLevel(w, 1, kCoopExclusive | kCoopBackground);
-    SetForeground(false);
-    ASSERT_EQ(Acquire(w), Result::Ok) << "a background device does not need the foreground";
-    in.x = -3;
-    SetGameDeviceInput(wheel, in);
-    GetJoystickState(w, &out);
-    EXPECT_EQ(out.x, 0);
-    ReleaseDevice(w);
     ReleaseDevice(d);
     EXPECT_EQ(OpenDeviceCount(), 0u);
 }
