@@ -117,6 +117,7 @@ struct GameDeviceInfo {
     uint32_t id;             // the connection id
     char instanceName[64];
     char productName[64];
+    uint16_t vendorId, productId;
     uint32_t productGuidData1;  // the product identifier's first 32 bits: product id << 16 | vendor id
 };
 

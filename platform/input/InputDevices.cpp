@@ -259,6 +259,8 @@ bool GetGameDevice(uint32_t index, GameDeviceInfo* info) {
     info->id = g->id;
     CopyName(info->instanceName, g->instanceName);
     CopyName(info->productName, g->productName);
+    info->vendorId = g->vendorId;
+    info->productId = g->productId;
     info->productGuidData1 = uint32_t(g->productId) << 16 | g->vendorId;
     return true;
 }

@@ -124,6 +124,7 @@ TEST_F(InputTest, GameDevicesListAndUnplug) {
     EXPECT_EQ(info.id, stick);
     EXPECT_STREQ(info.instanceName, "Stick");
     EXPECT_EQ(info.productGuidData1, 0xC215046Du);
+    EXPECT_EQ(info.vendorId, 0x046D);
     ASSERT_EQ(PnpEntityCount(), 2u);
     EXPECT_STREQ(PnpEntityDeviceId(0), "HID\\VID_045E&PID_028E&IG_00\\7&1");
     EXPECT_EQ(PnpEntityDeviceId(2), nullptr);
