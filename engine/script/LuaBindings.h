@@ -33,5 +33,16 @@ constexpr uint32_t kMaxLuaBindingPackages = 32;
 bool RegisterLuaBindingPackage(uint32_t order, LuaPackageOpenFunction open);
 uint32_t LuaBindingPackageCount();
 
-// Initialises the tolua++ run-time in the state, then opens every registered package.
+// Initialises the tolua++ run-time in the state, then opens every registered package,
+// then repairs field assignment on their classes (below).
 void OpenAllLuaBindings(lua_State* state);
+
+// Debian's tolua++ 1.0.93 recurses until the C stack overflows when a script assigns a new
+// field (a method) to a class table whose base class has a base of its own: its table
+// assignment event hands the same table to the grandparent class's event, which does the
+// same again. This replaces the assignment event of the named class (every class of the
+// state when the name is null) with one that stores a class table's field directly (or
+// through the class's static-variable setter) and hands objects to tolua++'s own event.
+// Anything that opens packages or creates classes outside OpenAllLuaBindings and
+// LuaWrapper::RegisterClass runs it afterwards.
+void RepairClassFieldAssignment(lua_State* state, const char* className = nullptr);

@@ -19,6 +19,7 @@
 #include "core/fs/FsUtil.h"
 #include "core/profiler/Profiler.h"
 #include "engine/script/LuaBaseClass.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 
 struct LuaWrapper::HostRequest {
@@ -91,6 +92,7 @@ int RegisterClassBody(lua_State* L, R* r) {
     tolua_beginmodule(L, nullptr);
     tolua_cclass(L, r->className, r->className, Text(r->name), nullptr);
     tolua_endmodule(L);
+    RepairClassFieldAssignment(L, r->className);
     return 0;
 }
 

@@ -23,9 +23,10 @@ void PrintLine(LuaWrapper::LinePrinter print, void* context, const char* format,
     print(line, context);
 }
 
-bool IsUserType(lua_State* L, int index, const char* type) {
+// The value on the top, by absolute index: tolua++'s tests push as they go.
+bool IsUserType(lua_State* L, const char* type) {
     tolua_Error error;
-    return tolua_isusertype(L, index, type, 0, &error) != 0;
+    return tolua_isusertype(L, lua_gettop(L), type, 0, &error) != 0;
 }
 
 // The value text of the local on the top of the stack.
@@ -43,10 +44,10 @@ void ValueText(lua_State* L, char* out, size_t size) {
         return;
     case LUA_TUSERDATA: {
         // Only bound objects carry an object pointer; an entity is not described.
-        if (IsUserType(L, -1, "Entity")) break;
-        const bool vector = IsUserType(L, -1, "Vector");
-        if (!vector && !IsUserType(L, -1, "Matrix")) break;
-        const auto* f = static_cast<const float*>(tolua_tousertype(L, -1, nullptr));
+        if (IsUserType(L, "Entity")) break;
+        const bool vector = IsUserType(L, "Vector");
+        if (!vector && !IsUserType(L, "Matrix")) break;
+        const auto* f = static_cast<const float*>(tolua_tousertype(L, lua_gettop(L), nullptr));
         if (!f) break;  // a dead handle
         if (vector)
             std::snprintf(out, size, "[%f %f %f %f]", f[0], f[1], f[2], f[3]);
