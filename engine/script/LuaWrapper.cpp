@@ -160,6 +160,14 @@ void LuaWrapper::Init() {
     lua_gc(L, LUA_GCSETSTEPMUL, gcStepMultiplier);
     if (resetReplicationHook) resetReplicationHook(L);
     OpenAllLuaBindings(L);
+    lua_pushliteral(L, "tolua_ubox");
+    uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "__index");
+    indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    luaL_getmetatable(L, "tolua_commonclass");
+    lua_getfield(L, -1, "__index");
+    classIndexEvent = lua_tocfunction(L, -1);
+    lua_pop(L, 2);
     PublishSingletons();
     lua_register(L, "breakpoint", &Breakpoint);
     lua_register(L, "tcreate", &CreateHashTable);
@@ -188,7 +196,9 @@ void LuaWrapper::SetInitHooks(StateHook openBitLibrary, StateHook resetReplicati
 // ---- Allocator ----
 
 void* LuaWrapper::HostAllocate(void*, void* block, size_t oldSize, size_t newSize) {
-    gProfiler.StartTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
+    // An inactive section measures nothing; skipping both ends of it is the same.
+    const bool timed = gProfiler.IsActive(PROFILE_LUA_ALLOC_TIME);
+    if (timed) gProfiler.StartTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
     void* result = nullptr;
     if (newSize == 0) {
         if (block) {
@@ -213,7 +223,7 @@ void* LuaWrapper::HostAllocate(void*, void* block, size_t oldSize, size_t newSiz
             result = block;
         }
     }
-    gProfiler.StopTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
+    if (timed) gProfiler.StopTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
     return result;
 }
 

@@ -152,6 +152,7 @@ private:
     struct HostRequest;
     static int HostCall(lua_State* L);  // the protected body of every HostRequest
     bool RunHostRequest(HostRequest& request, const char* chunkName);
+    bool PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName);
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();
     void PushUserTypeAs(void* object, const char* typeName, bool collected);
@@ -164,6 +165,9 @@ private:
     int hostCallRef = 0;
     int errorHandlerNameRef = 0;
     int refusedChunkMessageRef = 0;
+    int uboxNameRef = 0;
+    int indexNameRef = 0;
+    int (*classIndexEvent)(lua_State*) = nullptr;  // tolua++'s lookup event of class metatables
     LuaWrapperFileExecutionCallbackObject* fileCallback = nullptr;
     StateHook openBitLibraryHook = nullptr;
     StateHook resetReplicationHook = nullptr;

@@ -152,6 +152,14 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     return buffer;
 }
 
+// Whether Lua might read the text as a number (strtod's leading characters), so that the
+// costly conversion test runs only for such names.
+bool MayBeNumber(const char* text) {
+    const char c = *text;
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == ' ' || (c >= '\t' && c <= '\r') ||
+           c == 'i' || c == 'I' || c == 'n' || c == 'N';
+}
+
 }  // namespace
 
 int LuaWrapper::HostCall(lua_State* L) {
@@ -301,9 +309,59 @@ void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool repor
 
 // ---- Calls into scripts ----
 
+// The common case without a protected host call: the object already has its handle under
+// exactly this class, with no fields of its own, the class's lookup event is tolua++'s,
+// and the class table itself holds the method as a function. Only raw reads, so no
+// script code runs; the result is what the protected lookup would find. Otherwise the
+// stack is left as it was and false is returned.
+bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
+    if (!object || !className || !methodName || !classIndexEvent) return false;
+    lua_State* L = state;
+    const int top = lua_gettop(L);
+    const int table = top + 1;
+    lua_getfield(L, LUA_REGISTRYINDEX, className);
+    bool direct = lua_istable(L, table);
+    if (direct) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
+        lua_rawget(L, table);
+        direct = lua_istable(L, -1);
+    }
+    if (direct) {
+        lua_pushlightuserdata(L, object);
+        lua_rawget(L, -2);  // table ubox handle
+        direct = lua_type(L, -1) == LUA_TUSERDATA && lua_getmetatable(L, -1);
+        if (direct) {
+            direct = lua_rawequal(L, -1, table);
+            lua_getfenv(L, -2);
+            direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
+            lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
+            lua_rawget(L, table);
+            direct = direct && lua_tocfunction(L, -1) == classIndexEvent;
+            lua_pop(L, 3);
+        }
+    }
+    if (direct) {
+        lua_pushstring(L, methodName);
+        direct = !MayBeNumber(methodName) || !lua_isnumber(L, -1);  // numeric keys take another way
+        lua_rawget(L, table);
+        direct = direct && lua_isfunction(L, -1);  // table ubox handle function
+    }
+    if (!direct) {
+        lua_settop(L, top);
+        return false;
+    }
+    lua_replace(L, top + 2);                 // arguments, table, function, handle
+    lua_replace(L, top + 1);                 // arguments, handle, function
+    lua_insert(L, top - argCount + 1);       // function, arguments, handle
+    lua_insert(L, top - argCount + 2);       // function, handle, arguments
+    return true;
+}
+
 bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
                             const char* methodName) {
     if (!state) return false;
+    if (PushMethodDirectly(argCount, object, className, methodName))
+        return ProtectedCall(methodName, argCount + 1, resultCount);
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
     if (!RunHostRequest(r, methodName)) return false;
     switch (r.outcome) {

@@ -280,6 +280,49 @@ TEST_F(LuaHostTest, ObjectMethodsUseTheScriptClassAndDeadHandlesStayDead) {
     lua_settop(L(), 0);
 }
 
+// The host finds a method as the script's own obj:Method() would, whatever the object
+// holds itself and however its class looks methods up.
+TEST_F(LuaHostTest, MethodLookupMatchesTheScriptsOwnLookup) {
+    const struct {
+        const char* name;
+        const char* setup;  // runs with `held` the object's handle, `C` its class
+    } kCases[] = {
+        {"ClassMethod", "function C:Which() return 'class' end"},
+        {"OwnField", "function C:Which() return 'class' end held.Which = function() return 'own' end"},
+        {"ReplacedLookup",
+         "function C:Which() return 'class' end\n"
+         "getmetatable(held).__index = function(t, k) return function() return 'custom ' .. k end end"},
+        {"BaseMethod", "function Base:Which() return 'base' end"},
+        {"NotAFunction", "C.Which = 'text'"},
+    };
+    gLua.RegisterClass("Base", "");
+    HostTestObject objects[sizeof(kCases) / sizeof(kCases[0])];  // one address, one handle each
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        gLua.RegisterClass(c.name, "Base");
+        HostTestObject& object = objects[&c - kCases];
+        for (int pass = 0; pass < 2; ++pass) {  // the first call makes the handle
+            gLua.PushUserType(&object, c.name);
+            lua_setglobal(L(), "held");
+            lua_getglobal(L(), c.name);
+            lua_setglobal(L(), "C");
+            if (pass == 1) Run(c.setup);
+            const std::string expected = Eval("select(2, pcall(function() return held:Which() end))");
+            sink.Clear();
+            const bool ran = gLua.CallMethod(0, 1, &object, c.name, "Which");
+            const std::string got = ran ? lua_tostring(L(), -1) : "<not run>";
+            lua_settop(L(), 0);
+            if (pass == 1 && std::string(c.name) == "NotAFunction") {
+                EXPECT_FALSE(ran);
+                EXPECT_TRUE(Logged("Variable \"Which\" is not function but string in NotAFunction class"));
+            } else if (pass == 1) {
+                EXPECT_EQ(got, expected);
+            }
+        }
+        Run("held = nil C = nil");
+    }
+}
+
 TEST_F(LuaHostTest, RegisteringAClassTwiceKeepsTheFirst) {
     gLua.RegisterClass(kClass, "");
     Run("HostTestClass.marker = 'first'; first = HostTestClass");
