@@ -73,6 +73,36 @@ TEST_F(LuaBindingsTest, PackagesOpenByOrderThenRegistrationAndAreRefusedTwice) {
     EXPECT_EQ(LuaBindingPackageCount(), 4u);
 }
 
+TEST_F(LuaBindingsTest, InitHooksRunBeforeThePackagesAndResetReplicationRunsTheSecond) {
+    static std::vector<std::string> seen;
+    seen.clear();
+    gLua.Close();
+    gOpened.clear();
+    gLua.SetInitHooks(
+        [](lua_State* L) {
+            lua_getglobal(L, "_LUA5");
+            seen.push_back(std::string("bit library after _LUA5 ") + (lua_toboolean(L, -1) ? "set" : "unset") + ", " +
+                           std::to_string(gOpened.size()) + " packages");
+            lua_pop(L, 1);
+            lua_newtable(L);
+            lua_setglobal(L, "bitlib");
+        },
+        [](lua_State* L) {
+            lua_getglobal(L, "bitlib");
+            seen.push_back(std::string("replication with bitlib ") + luaL_typename(L, -1) + ", " +
+                           std::to_string(gOpened.size()) + " packages");
+            lua_pop(L, 1);
+        });
+    gLua.Init();
+    gLua.ResetReplication();
+    gLua.SetInitHooks(nullptr, nullptr);
+    gLua.ResetReplication();
+    const std::vector<std::string> expected = {"bit library after _LUA5 set, 0 packages",
+                                               "replication with bitlib table, 0 packages",
+                                               "replication with bitlib table, 4 packages"};
+    EXPECT_EQ(seen, expected);
+}
+
 TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {
     EXPECT_EQ(Eval("type(gLua)"), "userdata");
     EXPECT_EQ(Eval("type(gConsole) .. type(gProfiler)"), "nilnil");  // types not registered here
