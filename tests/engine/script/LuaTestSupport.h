@@ -12,11 +12,14 @@
 #include <fstream>
 #include <lua.hpp>
 #include <string>
+#include <vector>
 
 #include "CaptureLogSink.h"
 #include "engine/script/LuaWrapper.h"
 
 namespace luatest {
+
+inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 inline std::string TempFile(const std::string& contents) {
     static int serial = 0;

@@ -59,8 +59,6 @@ protected:
     }
 };
 
-std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
 bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
 
 }  // namespace
@@ -121,40 +119,36 @@ TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {
 }
 
 TEST_F(LuaBindingsTest, ScriptClassesAnswerCallsByClassAndMethodName) {
-    ScriptTestObject object;
-    Run("function ScriptTestObject:Touch(n) self:Bump(n) return self:Counter() end");
-    gLua.PushInt(5);
-    ASSERT_TRUE(gLua.CallObjectMethod(&object, "Touch", 1, 1));
-    EXPECT_EQ(lua_tonumber(L(), -1), 5);
-    EXPECT_EQ(object.Counter(), 5);
-    gLua.Pop(1);
-
-    // A script class derived from a bound one, created by the script.
-    ASSERT_TRUE(gLua.ExecuteString("gLua:RegisterClass('ScriptedObject', 'ScriptTestObject')\n"
-                                   "function ScriptedObject:Twice(n) self:Bump(n) self:Bump(n) return self:Counter() end"));
-    ScriptTestObject other;
-    gLua.PushInt(3);
-    ASSERT_TRUE(gLua.CallMethod(1, 1, &other, "ScriptedObject", "Twice"));
-    EXPECT_EQ(lua_tonumber(L(), -1), 6);
-    gLua.Pop(1);
-    // The base class's methods are reached from the derived class, not the reverse (an
-    // object once pushed as the derived class keeps it).
-    gLua.PushInt(1);
-    EXPECT_TRUE(gLua.CallMethod(1, 1, &other, "ScriptedObject", "Touch"));
-    gLua.Pop(1);
-    EXPECT_EQ(other.Counter(), 7);
-    ScriptTestObject base;
-    gLua.PushInt(1);
-    EXPECT_FALSE(gLua.CallMethod(1, 1, &base, "ScriptTestObject", "Twice"));
-    EXPECT_EQ(Top(), 0);
-    // Methods added to a class two levels below a bound root.
-    ASSERT_TRUE(gLua.ExecuteString("gLua:RegisterClass('DeeperObject', 'ScriptedObject')\n"
+    // A bound class, a script class derived from it and one two levels below it.
+    ASSERT_TRUE(gLua.ExecuteString("function ScriptTestObject:Touch(n) self:Bump(n) return self:Counter() end\n"
+                                   "gLua:RegisterClass('ScriptedObject', 'ScriptTestObject')\n"
+                                   "function ScriptedObject:Twice(n) self:Bump(n) self:Bump(n) return self:Counter() end\n"
+                                   "gLua:RegisterClass('DeeperObject', 'ScriptedObject')\n"
                                    "function DeeperObject:Thrice(n) return self:Twice(n) + n end"));
-    ScriptTestObject deeper;
-    gLua.PushInt(2);
-    ASSERT_TRUE(gLua.CallMethod(1, 1, &deeper, "DeeperObject", "Thrice"));
-    EXPECT_EQ(lua_tonumber(L(), -1), 6);
-    gLua.Pop(1);
+    ScriptTestObject object, derived, base, deeper;
+    const struct {
+        ScriptTestObject* object;
+        const char* className;
+        const char* method;
+        int argument;
+        bool ran;
+        int result;
+        int counter;
+    } kCalls[] = {
+        {&object, "ScriptTestObject", "Touch", 5, true, 5, 5},
+        {&derived, "ScriptedObject", "Twice", 3, true, 6, 6},
+        {&derived, "ScriptedObject", "Touch", 1, true, 7, 7},  // the base class's method
+        {&base, "ScriptTestObject", "Twice", 1, false, 0, 0},  // but not the reverse
+        {&deeper, "DeeperObject", "Thrice", 2, true, 6, 4},
+    };
+    for (const auto& c : kCalls) {
+        SCOPED_TRACE(std::string(c.className) + ":" + c.method);
+        gLua.PushInt(c.argument);
+        ASSERT_EQ(gLua.CallMethod(1, 1, c.object, c.className, c.method), c.ran);
+        if (c.ran) EXPECT_EQ(lua_tonumber(L(), -1), c.result);
+        EXPECT_EQ(c.object->Counter(), c.counter);
+        lua_settop(L(), 0);
+    }
 }
 
 TEST_F(LuaBindingsTest, OverloadsPickTheSignatureTheArgumentsMatch) {
@@ -209,13 +203,13 @@ TEST_F(LuaBindingsTest, StackDumpDescribesVectorsAndMatricesButNotEntities) {
 TEST_F(LuaBindingsTest, NativesOfTheScriptHostFunctions) {
     ConfigFolder folder("common");
     std::filesystem::create_directories(folder.File("scripts"));
-    folder.Write("scripts/Outer.lua", Bytes("order = 'outer'\n"
+    folder.Write("scripts/Outer.lua", luatest::Bytes("order = 'outer'\n"
                                             "gLua:ExecuteFile('Inner', 'common/scripts')\n"
                                             "gLua:ExecuteFile('Missing', 'common/scripts')\n"
                                             "gLua:ExecuteFile('Default')\n"
                                             "order = order .. ',outer end'"));
-    folder.Write("scripts/Inner.lua", Bytes("order = order .. ',inner'"));
-    folder.Write("scripts/Default.lua", Bytes("order = order .. ',default'"));
+    folder.Write("scripts/Inner.lua", luatest::Bytes("order = order .. ',inner'"));
+    folder.Write("scripts/Default.lua", luatest::Bytes("order = order .. ',default'"));
     struct Recorder : LuaWrapperFileExecutionCallbackObject {
         std::vector<std::pair<std::string, bool>> seen;
         void OnFileExecuted(const char* path, bool flag) override { seen.emplace_back(path, flag); }

@@ -27,8 +27,6 @@ private:
     bool* destroyed;
 };
 
-std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
 }  // namespace
 
 TEST_F(LuaHostTest, InitPublishesTheHostGlobalsAndOnlyTheListedLibraries) {
@@ -117,10 +115,10 @@ TEST_F(LuaHostTest, ErrorMessageFunctionIsTheHandlerAndIsCalledOnce) {
 TEST_F(LuaHostTest, ScriptFilesRunReportAndCountAsTheirOutcomeSays) {
     ConfigFolder folder("scripts");
     ASSERT_TRUE(folder.Mounted());
-    folder.Write("Good.lua", Bytes("good = (good or 0) + 1"));
-    folder.Write("Broken.lua", Bytes("good = = 3"));
-    folder.Write("Failing.lua", Bytes("good = 100\nerror('stop')"));
-    folder.Write("Binary.lua", Bytes("\x1bLuaQ good = 7"));
+    folder.Write("Good.lua", luatest::Bytes("good = (good or 0) + 1"));
+    folder.Write("Broken.lua", luatest::Bytes("good = = 3"));
+    folder.Write("Failing.lua", luatest::Bytes("good = 100\nerror('stop')"));
+    folder.Write("Binary.lua", luatest::Bytes("\x1bLuaQ good = 7"));
 
     const struct {
         const char* name;
@@ -167,8 +165,8 @@ TEST_F(LuaHostTest, FileCallbackSeesEveryExecutedPathWithItsFlag) {
         void OnFileExecuted(const char* path, bool flag) override { seen.emplace_back(path, flag); }
     } recorder;
     ConfigFolder folder("scripts");
-    folder.Write("One.lua", Bytes("x = 1"));
-    folder.Write("Two.lua", Bytes("x = = 2"));  // compiled or not, it was executed
+    folder.Write("One.lua", luatest::Bytes("x = 1"));
+    folder.Write("Two.lua", luatest::Bytes("x = = 2"));  // compiled or not, it was executed
     gLua.SetFileExecutionCallback(&recorder);
     gLua.ExecuteFile("One", "scripts", true);
     gLua.ExecuteFile("Missing", "scripts", true);
