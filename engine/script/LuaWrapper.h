@@ -15,7 +15,9 @@
 //
 // Protection: the host's own lookups (class, method, static function, the object's
 // handle) run inside the same protected call as the script code, so a failing
-// metamethod or an exhausted allocator is reported like any script error.
+// metamethod or an exhausted allocator is reported like any script error. The one
+// exception is a method call on an object whose handle, class and lookup are the
+// ordinary ones: that is found by raw reads, which run no script code.
 //
 // Memory: every block of the state comes from the small-object pools (gSmallObjectPools)
 // through HostAllocate, which feeds the "LuaAllocTime" and "LuaAllocNum" counters; the
