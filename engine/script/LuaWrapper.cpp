@@ -148,6 +148,10 @@ void LuaWrapper::Init() {
     errorHandlerNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushliteral(L, "precompiled chunks are not accepted");
     refusedChunkMessageRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "tolua_ubox");
+    uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "__index");
+    indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
 
     OpenStandardLibraries(L);
     lua_pushboolean(L, 1);
@@ -160,10 +164,6 @@ void LuaWrapper::Init() {
     lua_gc(L, LUA_GCSETSTEPMUL, gcStepMultiplier);
     if (resetReplicationHook) resetReplicationHook(L);
     OpenAllLuaBindings(L);
-    lua_pushliteral(L, "tolua_ubox");
-    uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
-    lua_pushliteral(L, "__index");
-    indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     luaL_getmetatable(L, "tolua_commonclass");
     lua_getfield(L, -1, "__index");
     classIndexEvent = lua_tocfunction(L, -1);
