@@ -8,10 +8,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "core/StaticInit.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/EngineServices.h"
-#include "engine/EngineStaticInit.h"
 #include "engine/NumpyReference.h"
 #include "engine/camera/Cameras.h"
 
@@ -50,12 +48,6 @@ void RecordListener(const Matrix& m) { gListeners.push_back(m); }
 
 class CameraTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // The engine's classes registered as a program's start-up does it.
-        RunStaticShutdown();
-        const StaticInitTable* tables[] = {&kCoreStaticInit, &kEngineStaticInit};
-        RunStaticInit(tables, 2);
-    }
     void SetUp() override {
         SetCameraServices(&services);
         gEngineServices = EngineServices();
