@@ -158,21 +158,19 @@ Vector InputManager::GetXControllerAnalogInput(uint32_t index) const {
     return best;
 }
 
-float InputManager::LargestTrigger(uint32_t index, float (XInputController::*trigger)() const) const {
+float InputManager::LargestTrigger(uint32_t index, bool right) const {
     const uint32_t mask = ControllerMask(index);
     float best = 0.0f;
-    for (uint32_t i = 0; i < kXControllerCount; ++i)
-        if ((mask & (1u << i)) && (xControllers[i].*trigger)() > best) best = (xControllers[i].*trigger)();
+    for (uint32_t i = 0; i < kXControllerCount; ++i) {
+        const float value = right ? xControllers[i].RightTrigger() : xControllers[i].LeftTrigger();
+        if ((mask & (1u << i)) && value > best) best = value;
+    }
     return best;
 }
 
-float InputManager::GetXControllerLeftTriggerInput(uint32_t index) const {
-    return LargestTrigger(index, &XInputController::LeftTrigger);
-}
+float InputManager::GetXControllerLeftTriggerInput(uint32_t index) const { return LargestTrigger(index, false); }
 
-float InputManager::GetXControllerRightTriggerInput(uint32_t index) const {
-    return LargestTrigger(index, &XInputController::RightTrigger);
-}
+float InputManager::GetXControllerRightTriggerInput(uint32_t index) const { return LargestTrigger(index, true); }
 
 bool InputManager::IsXControllerKeyPressed(uint32_t key, uint32_t index) const {
     return AnyController(index, [key](const XInputController& c) { return c.IsKeyPressed(key); });

@@ -211,7 +211,7 @@ private:
             if ((mask & (1u << i)) && test(xControllers[i])) return true;
         return false;
     }
-    float LargestTrigger(uint32_t index, float (XInputController::*trigger)() const) const;
+    float LargestTrigger(uint32_t index, bool right) const;
 
     Vector cursor;
     float wheel = 0.0f;
