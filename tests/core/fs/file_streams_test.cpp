@@ -102,7 +102,7 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
     for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
 
     // A write that lost its bytes fails the save and leaves the old file alone, for
-    // plain and protected files alike.
+    // plain and protected files alike; the stream takes nothing after the failure.
     for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
         {
             FileWriter w("keep", "bin", "user", flags);
@@ -110,10 +110,13 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
             ASSERT_TRUE(w.Close());
         }
         const std::vector<uint8_t> before = ReadWholeFile(dir / "keep.bin");
-        FileWriter w("keep", "bin", "user", flags);
-        ASSERT_TRUE(w.Write(body.data(), 10));
-        EXPECT_FALSE(w.Write(nullptr, 10));
-        EXPECT_FALSE(w.Close());
+        std::unique_ptr<FileSystemOutputStream> s(gFileSystem.OpenOutputStream("keep", "bin", "user", flags));
+        ASSERT_NE(s, nullptr);
+        ASSERT_TRUE(s->Write(body.data(), 10));
+        EXPECT_FALSE(s->Write(nullptr, 10));
+        EXPECT_FALSE(s->Write(body.data(), 10));
+        EXPECT_FALSE(s->Close());
+        EXPECT_FALSE(s->Write(body.data(), 10));
         EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
     }
 

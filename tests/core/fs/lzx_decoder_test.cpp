@@ -50,6 +50,27 @@ void SetBits(std::vector<uint8_t>& s, uint32_t pos, uint32_t n, uint32_t value) 
     }
 }
 
+// Appends bits to an LZX bit stream: 16-bit little-endian words, most significant bit
+// first.
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    uint32_t word = 0, n = 0;
+    void Put(uint32_t bits, uint32_t value) {
+        for (uint32_t i = bits; i-- > 0;) {
+            word = word << 1 | ((value >> i) & 1);
+            if (++n == 16) {
+                bytes.push_back(static_cast<uint8_t>(word));
+                bytes.push_back(static_cast<uint8_t>(word >> 8));
+                word = n = 0;
+            }
+        }
+    }
+    std::vector<uint8_t> Finish() {
+        if (n) Put(16 - n, 0);
+        return bytes;
+    }
+};
+
 struct Case {
     const char* name;
     uint32_t size;
@@ -288,5 +309,40 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
         EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, good.compressed[0].data(),
                                          uint32_t(good.compressed[0].size())),
                   kLzxCorruptData);
+    }
+}
+
+// A verbatim block whose main tree gives the first k literals 2-bit codes and nothing
+// else a code: only k = 4 is a complete tree; fewer leave it incomplete, more
+// over-subscribe it, and both are corrupt. The block's data is the literals 0, 1, 2, 3.
+TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
+    const struct {
+        uint32_t twoBitLiterals;
+        LzxResult result;
+    } cases[] = {{0, kLzxCorruptData}, {3, kLzxCorruptData}, {4, kLzxOk}, {5, kLzxCorruptData}};
+    for (const auto& c : cases) {
+        BitWriter w;
+        w.Put(1, 0);   // no E8 translation
+        w.Put(3, 1);   // verbatim
+        w.Put(24, 4);  // expanded bytes
+        // Pre-tree: symbols 0..15 of 4 bits (their code is their value); symbol 15 turns
+        // a length of 0 into 2, symbol 0 keeps it.
+        auto lengths = [&w](uint32_t count, uint32_t twoBit) {
+            for (uint32_t i = 0; i < 20; ++i) w.Put(4, i < 16 ? 4 : 0);
+            for (uint32_t i = 0; i < count; ++i) w.Put(4, i < twoBit ? 15 : 0);
+        };
+        lengths(256, c.twoBitLiterals);
+        lengths(32 * 8, 0);  // position slots of the 64 KB window
+        lengths(249, 0);     // the length tree stays empty
+        for (uint32_t literal = 0; literal < 4; ++literal) w.Put(2, literal);
+        const std::vector<uint8_t> frame = w.Finish();
+        Context ctx;
+        uint8_t out[4] = {};
+        uint32_t size = 4;
+        EXPECT_EQ(LzxDecoder::Decompress(ctx.d, out, &size, frame.data(), static_cast<uint32_t>(frame.size())), c.result)
+            << c.twoBitLiterals;
+        if (c.result == kLzxOk) {
+            EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 1, 2, 3}));
+        }
     }
 }
