@@ -1,9 +1,10 @@
 // Container sets written by the independent builder and read back through the file
-// system: index byte orders, stored / gzip / compress2 entries, read-ahead across
-// buffers, several streams at once, overrides, extra files and failure cases.
+// system: index byte orders, stored / gzip / compress2 / LZX entries, read-ahead across
+// buffers, direct reads, several streams at once, overrides, extra files and failure
+// cases.
 // test-sanitize: thread address
-// test-link: z
-// test-sources: ContainerBuilder.cpp
+// test-link: z mspack
+// test-sources: ContainerBuilder.cpp support/LzxTestEncoder.cpp
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
 #include "core/fs/PhysicalFileReader.h"
+#include "core/fs/support/LzxTestEncoder.h"
 
 using namespace testfs;
 
@@ -82,16 +84,45 @@ std::vector<Entry> StandardEntries() {
     };
 }
 
-class ContainerRoundTrip : public ContainerFixture, public ::testing::WithParamInterface<std::tuple<uint8_t, bool>> {};
+Entry LzxEntry(const std::string& path, uint32_t size, uint32_t seed, const LzxTestOptions& options = {},
+               const std::vector<uint8_t>& trailing = {}) {
+    std::vector<uint8_t> data = LzxTestData(size, seed);
+    std::vector<uint8_t> coded = LzxTestFrameStream(LzxTestEncode(data, options), trailing);
+    return Entry(path, std::move(data), Coding::Precoded, std::move(coded));
+}
+
+// Frame streams from the test encoder (compression kind 2).
+std::vector<Entry> LzxEntries() {
+    LzxTestOptions mixed;  // every block type, E8 translation on
+    mixed.blocks = {{1, 40000}, {3, 5000}, {2, 70000}};
+    mixed.e8Size = 12000000;
+    return {
+        LzxEntry("lzx/big.bin", 420000, 1, mixed),  // stored size spans the three read-ahead buffers
+        LzxEntry("lzx/one_frame.bin", 32768, 2),
+        LzxEntry("lzx/frame_and_a_byte.bin", 32769, 3),
+        LzxEntry("lzx/tiny.txt", 9, 4),
+        LzxEntry("lzx/trailing.bin", 70000, 5, {}, std::vector<uint8_t>(11, 0xAB)),  // bytes after the last frame
+        {"plain/stored.bin", MakeContent(80000, 6), Coding::Stored},            // flag 0: read as stored
+    };
+}
+
+struct RoundTrip {
+    uint8_t tag;
+    bool threaded;
+    uint8_t compression;
+};
+
+class ContainerRoundTrip : public ContainerFixture, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralStreamsAtOnce) {
-    const auto [tag, threaded] = GetParam();
-    if (threaded) {
+    const RoundTrip p = GetParam();
+    if (p.threaded) {
         ASSERT_TRUE(reader.Start());
     }
-    const std::vector<Entry> entries = StandardEntries();
+    const std::vector<Entry> entries = p.compression == CONTAINER_COMPRESSION_LZX ? LzxEntries() : StandardEntries();
     ContainerOptions options;
-    options.platformTag = tag;
+    options.platformTag = p.tag;
+    options.compression = p.compression;
     ASSERT_TRUE(WriteContainer(dir / "data.dat", entries, options, dir.Path()));
     ASSERT_TRUE(fsys->MountContainer("data", (dir / "data.dat").c_str(), 2, 0x5BD1E995, 1));
     EXPECT_TRUE(sink.Contains("Container mounted successfully"));
@@ -101,16 +132,19 @@ TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralS
         EXPECT_TRUE(fsys->FileExists(name.c_str(), nullptr, nullptr));
         EXPECT_EQ(ReadAll(name.c_str()), e.data) << e.path;
     }
-    // All entries open at once, read in interleaved random pieces.
-    std::mt19937 rng(tag * 31 + threaded);
+    // All entries open at once, twice each (two decoders on one entry), read in
+    // interleaved random pieces.
+    std::mt19937 rng(p.tag * 31 + p.threaded + p.compression);
     std::vector<std::unique_ptr<FileSystemInputStream>> streams;
     std::vector<FileSystemInputStream*> raw;
     std::vector<const std::vector<uint8_t>*> sources;
-    for (const Entry& e : entries) {
-        streams.emplace_back(fsys->OpenInputStream(("data/" + e.path).c_str(), nullptr, nullptr, 0));
-        ASSERT_NE(streams.back(), nullptr);
-        raw.push_back(streams.back().get());
-        sources.push_back(&e.data);
+    for (int round = 0; round < 2; ++round) {
+        for (const Entry& e : entries) {
+            streams.emplace_back(fsys->OpenInputStream(("DATA/" + e.path).c_str(), nullptr, nullptr, 0));
+            ASSERT_NE(streams.back(), nullptr);
+            raw.push_back(streams.back().get());
+            sources.push_back(&e.data);
+        }
     }
     EXPECT_EQ(CheckInterleavedReads(raw, sources, 40000, rng), "");
     streams.clear();
@@ -122,11 +156,49 @@ TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralS
         EXPECT_FALSE(s->ReadChar(&c));
         EXPECT_EQ(CheckChunkedRead(s.get(), e.data, rng), "") << e.path;
     }
-    EXPECT_FALSE(sink.Contains("short read"));
+    for (const auto& m : sink.Messages()) EXPECT_LT(m.severity, 3) << m.text;  // no warning, no error
 }
 
-INSTANTIATE_TEST_SUITE_P(TagsAndThreads, ContainerRoundTrip,
-                         ::testing::Combine(::testing::Values<uint8_t>(0, 1, 5, 11), ::testing::Bool()));
+std::vector<RoundTrip> RoundTrips() {
+    std::vector<RoundTrip> all;
+    for (bool threaded : {false, true}) {
+        for (uint8_t tag : {0, 1, 5, 11}) all.push_back({tag, threaded, CONTAINER_COMPRESSION_ZLIB});
+        all.push_back({0, threaded, CONTAINER_COMPRESSION_LZX});
+    }
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(TagsThreadsAndCoding, ContainerRoundTrip, ::testing::ValuesIn(RoundTrips()));
+
+// A damaged LZX frame, a cut stream and an index that promises more than the stream
+// holds each fail the read; the other entries stay readable.
+TEST_F(ContainerFixture, CorruptAndTruncatedLzxEntriesFailCleanly) {
+    ASSERT_TRUE(reader.Start());
+    std::vector<Entry> entries = {LzxEntry("good.bin", 100000, 7), LzxEntry("bad_frame.bin", 100000, 8),
+                                  LzxEntry("cut.bin", 100000, 9), LzxEntry("short.bin", 50000, 10)};
+    // The stream's first bits (the top of its first little-endian word, after the
+    // 2-byte frame header): E8 flag 0, then block type 7, which does not exist.
+    entries[1].coded[3] = static_cast<uint8_t>((entries[1].coded[3] & 0x0F) | 0x70);
+    entries[2].coded.resize(entries[2].coded.size() / 2);
+    entries[3].data.resize(60000);  // the index claims 10000 bytes the stream lacks
+    ContainerOptions options;
+    options.compression = CONTAINER_COMPRESSION_LZX;
+    ASSERT_TRUE(WriteContainer(dir / "bad.dat", entries, options, dir.Path()));
+    ASSERT_TRUE(fsys->MountContainer("bad", (dir / "bad.dat").c_str(), 4, 0x5BD1E995, 0));
+
+    std::vector<uint8_t> out(100000);
+    EXPECT_FALSE(std::unique_ptr<FileSystemInputStream>(fsys->OpenInputStream("bad/bad_frame.bin", nullptr, nullptr, 0))
+                     ->Read(out.data(), 100000));
+    EXPECT_TRUE(sink.Contains("corrupt LZX data"));
+    std::unique_ptr<FileSystemInputStream> cut(fsys->OpenInputStream("bad/cut.bin", nullptr, nullptr, 0));
+    EXPECT_FALSE(cut->Read(out.data(), 100000));
+    EXPECT_FALSE(cut->Read(out.data(), 1));  // stays failed
+    EXPECT_TRUE(sink.Contains("ends early"));
+    std::unique_ptr<FileSystemInputStream> shortEntry(fsys->OpenInputStream("bad/short.bin", nullptr, nullptr, 0));
+    ASSERT_TRUE(shortEntry->Read(out.data(), 50000));
+    EXPECT_FALSE(shortEntry->Read(out.data(), 10000));
+    EXPECT_EQ(ReadAll("bad/good.bin"), entries[0].data);
+}
 
 TEST_F(ContainerFixture, LookupIgnoresCaseAndLaterContainersOverrideEarlierOnes) {
     ASSERT_TRUE(reader.Start());
