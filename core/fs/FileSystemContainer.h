@@ -1,12 +1,14 @@
 #pragma once
 // Container sets: a ".dat" file of entries back to back and an ".idx" index per
-// container; up to four containers per mount (the base file and "_%03d.dat" extras).
-// Later containers override earlier ones. Streams read through three 32 KB read-ahead
-// buffers filled by the PhysicalFileReader and decode with a BlockDecompressor.
+// container; up to MAX_CONTAINER_FILE_NUM containers per mount (the base file and
+// "_%03d.dat" extras). Later containers override earlier ones. Streams read through
+// three 32 KB read-ahead buffers filled by the PhysicalFileReader and decode with a
+// BlockDecompressor; a large stored read goes straight into the caller's buffer.
 //
 // Threads: the mount point is used under the FileSystem lock; a stream belongs to one
-// thread at a time (its reads are filled by the reader thread between posting and
-// completion only).
+// thread at a time (its buffers, and a caller's buffer during a direct read, are
+// written by the reader thread between posting and completion only; the stream sleeps
+// on its own event meanwhile).
 #include <cstdint>
 
 #include "core/fs/BlockDecompressor.h"

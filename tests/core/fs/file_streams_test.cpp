@@ -113,6 +113,7 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
         std::unique_ptr<FileSystemOutputStream> s(gFileSystem.OpenOutputStream("keep", "bin", "user", flags));
         ASSERT_NE(s, nullptr);
         ASSERT_TRUE(s->Write(body.data(), 10));
+        EXPECT_TRUE(s->Write(nullptr, 0));
         EXPECT_FALSE(s->Write(nullptr, 10));
         EXPECT_FALSE(s->Write(body.data(), 10));
         EXPECT_FALSE(s->Close());
