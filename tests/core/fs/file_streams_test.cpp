@@ -129,31 +129,26 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
 }
 
 TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
-    WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>{'a', 'b', '\r', '\n', 'c', 'd', '\n', '\n', 'x', '\r', 'y', '\n', '7', '\r'});
-    FileReader r("lines.txt", nullptr, "user", 0);
-    char line[16];
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "ab");
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "cd");
-    EXPECT_FALSE(r.ReadLine(line, sizeof line));  // the empty line
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "x\ry");
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "7\r");
-    EXPECT_FALSE(r.ReadLine(line, sizeof line));
-    EXPECT_FALSE(r.ReadLine(nullptr, 10));
-
-    WriteWholeFile(dir / "cfg.txt", std::vector<uint8_t>{'3', '\r', '\n', '0', '.', '7', '5'});
-    FileReader cfg("cfg.txt", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC * 0);
-    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "3");
-    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "0.75");
-
-    WriteWholeFile(dir / "long.txt", std::vector<uint8_t>(40, 'z'));
-    FileReader longLine("long.txt", nullptr, "user", 0);
-    EXPECT_FALSE(longLine.ReadLine(line, sizeof line));  // does not fit
+    const struct {
+        std::string text;
+        std::vector<const char*> lines;  // null: ReadLine fails there
+    } cases[] = {
+        {"ab\r\ncd\n\nx\ry\n7\r", {"ab", "cd", nullptr, "x\ry", "7\r", nullptr}},
+        {"3\r\n0.75", {"3", "0.75", nullptr}},
+        {std::string(40, 'z'), {nullptr}},  // does not fit the 16-byte buffer
+    };
+    for (const auto& c : cases) {
+        WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>(c.text.begin(), c.text.end()));
+        FileReader r("lines.txt", nullptr, "user", 0);
+        char line[16];
+        for (const char* expected : c.lines) {
+            ASSERT_EQ(r.ReadLine(line, sizeof line), expected != nullptr) << c.text;
+            if (expected) {
+                EXPECT_STREQ(line, expected);
+            }
+        }
+        EXPECT_FALSE(r.ReadLine(nullptr, 10));
+    }
 }
 
 TEST_F(StreamFixture, SkipsTimesAndHandles) {
