@@ -490,9 +490,13 @@ TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead)
     EXPECT_TRUE(sink.Contains("Previous preheated stream not consumed. Serious performance degradation occured!"));
     EXPECT_EQ(ReadAll("P/B.bin"), entries[1].data);
 
+    // An unconsumed stream goes even when the next one cannot be opened.
+    fsys->SetPreheatFile("p/b.bin", nullptr, nullptr, 0);
+    fsys->PreheatNextStream();
     fsys->SetPreheatFile("p/none.bin", nullptr, nullptr, 0);
     fsys->PreheatNextStream();
     EXPECT_TRUE(sink.Contains("Cannot preheat input stream: p/none.bin. Serious performance degradation occured!"));
+    EXPECT_EQ(ReadAll("p/b.bin"), entries[1].data);
 }
 
 // The global file system outlives the global reader it uses: the shutdown drops the
@@ -524,6 +528,29 @@ TEST_F(ContainerFixture, DroppingAStreamWithReadsInFlightWaitsForThem) {
     std::vector<uint8_t> out(300000);
     std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("d/a.bin", nullptr, nullptr, 0));
     EXPECT_TRUE(s->Read(out.data(), 300000));
+}
+
+// The block decoder refuses missing buffers and unknown kinds, and says why it failed.
+TEST(BlockDecompressor, RefusesMissingBuffersUnknownKindsAndBadData) {
+    uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8}, out[8];
+    for (uint32_t kind : {0u, 1u, 2u}) {
+        for (bool sourceMissing : {true, false}) {
+            BlockDecompressor d(kind);
+            uint32_t in = 4, room = 4;
+            EXPECT_FALSE(d.Decompress(sourceMissing ? nullptr : bytes, &in, sourceMissing ? out : nullptr, &room)) << kind;
+            EXPECT_EQ(in + room, 0u);
+        }
+    }
+    const struct {
+        uint32_t kind;
+        const char* error;
+    } bad[] = {{7, "unknown compression kind"}, {1, "corrupt zlib data"}};
+    for (const auto& b : bad) {
+        BlockDecompressor d(b.kind);
+        uint32_t in = sizeof bytes, room = sizeof out;
+        EXPECT_FALSE(d.Decompress(bytes, &in, out, &room));
+        EXPECT_NE(std::string(d.ErrorText()).find(b.error), std::string::npos) << d.ErrorText();
+    }
 }
 
 }  // namespace
