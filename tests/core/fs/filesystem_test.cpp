@@ -168,6 +168,8 @@ TEST_F(FileSystemFixture, CreateAndDeleteDirectories) {
     EXPECT_TRUE(os::IsDirectory((dir / "a/b/c").c_str()));
     EXPECT_FALSE(gFileSystem.CreateDirectory("a/b/c", "user"));  // nothing new
     EXPECT_TRUE(gFileSystem.CreateDirectory("A/B/d", "user"));   // existing parts found without case
+    EXPECT_TRUE(gFileSystem.CreateDirectory("long/name", "user"));
+    EXPECT_FALSE(stdfs::exists(dir / "l") || stdfs::exists(dir / "long/n"));  // only whole components
     EXPECT_TRUE(os::IsDirectory((dir / "a/b/d").c_str()));
     Touch("file");
     EXPECT_FALSE(gFileSystem.CreateDirectory("file/x", "user"));
