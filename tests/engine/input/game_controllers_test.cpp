@@ -48,21 +48,14 @@ bool HasMessage(CaptureLogSink& sink, const std::string& text) {
 }
 
 TEST_F(ControllerTest, SticksTakeTheDeadZoneAtAndBesideItsBoundary) {
-    struct Case {
-        int16_t lx, ly, rx, ry;
-    };
-    const Case cases[] = {
-        {7849, -7849, 8689, -8689},  {7848, -7848, 8688, -8688},    {7850, -7850, 8690, -8690},
-        {7851, 7852, 8691, 8692},    {32767, -32768, 32767, -32768}, {0, 16384, -16384, 30000},
-        {-1, 1, 8000, -8000},
-    };
+    // Left x, left y, right x, right y.
+    const int16_t cases[][4] = {{7849, -7849, 8689, -8689}, {7848, -7848, 8688, -8688}, {7850, -7850, 8690, -8690},
+                                {7851, 7852, 8691, 8692},    {32767, -32768, 32767, -32768}, {0, 16384, -16384, 30000},
+                                {-1, 1, 8000, -8000}};
     std::ostringstream in;
-    for (const Case& c : cases) {
-        in << "stick " << c.lx << " " << FloatBits(kXControllerLeftDeadZone) << "\n";
-        in << "stick " << c.ly << " " << FloatBits(kXControllerLeftDeadZone) << "\n";
-        in << "stick " << c.rx << " " << FloatBits(kXControllerRightDeadZone) << "\n";
-        in << "stick " << c.ry << " " << FloatBits(kXControllerRightDeadZone) << "\n";
-    }
+    for (const auto& c : cases)
+        for (int k = 0; k < 4; ++k)
+            in << "stick " << c[k] << " " << FloatBits(k < 2 ? kXControllerLeftDeadZone : kXControllerRightDeadZone) << "\n";
     const auto expected = Reference(in.str());
     ASSERT_EQ(expected.size(), std::size(cases) * 4);
 
@@ -71,10 +64,7 @@ TEST_F(ControllerTest, SticksTakeTheDeadZoneAtAndBesideItsBoundary) {
     pad.Init(1, Now());
     for (size_t i = 0; i < std::size(cases); ++i) {
         hid::PadState s;
-        s.thumbLX = cases[i].lx;
-        s.thumbLY = cases[i].ly;
-        s.thumbRX = cases[i].rx;
-        s.thumbRY = cases[i].ry;
+        s.thumbLX = cases[i][0], s.thumbLY = cases[i][1], s.thumbRX = cases[i][2], s.thumbRY = cases[i][3];
         hid::SetPadState(1, s);
         clock.Advance(kFrame);
         EXPECT_FALSE(pad.Update(Now()));
@@ -91,16 +81,12 @@ TEST_F(ControllerTest, TriggersAndFirstTimeTests) {
     struct Frame {
         uint16_t buttons;
         uint8_t left;
-        bool aPressed, aFirst, triggerPressed, triggerFirst;
+        bool aPressed, aFirst, triggerFirst;
     };
-    const Frame frames[] = {
-        {0x1000, 31, true, true, true, true},
-        {0x1000, 31, true, false, true, false},
-        {0x0000, 30, false, false, false, false},  // exactly 30/255 is not pressed
-        {0x1000, 29, true, true, false, false},
-        {0x3000, 255, true, false, true, true},
-        {0x2000, 0, false, false, false, false},
-    };
+    const Frame frames[] = {{0x1000, 31, true, true, true},   {0x1000, 31, true, false, false},
+                            {0x0000, 30, false, false, false},  // exactly 30/255 is not pressed
+                            {0x1000, 29, true, true, false},  {0x3000, 255, true, false, true},
+                            {0x2000, 0, false, false, false}};
     std::ostringstream in;
     for (const Frame& f : frames) in << "trigger " << int(f.left) << "\n";
     const auto expected = Reference(in.str());
@@ -112,9 +98,7 @@ TEST_F(ControllerTest, TriggersAndFirstTimeTests) {
     for (size_t i = 0; i < std::size(frames); ++i) {
         SCOPED_TRACE(i);
         hid::PadState s;
-        s.buttons = frames[i].buttons;
-        s.leftTrigger = frames[i].left;
-        s.rightTrigger = 255 - frames[i].left;
+        s.buttons = frames[i].buttons, s.leftTrigger = frames[i].left, s.rightTrigger = 255 - frames[i].left;
         hid::SetPadState(0, s);
         clock.Advance(kFrame);
         pad.Update(Now());
@@ -124,7 +108,6 @@ TEST_F(ControllerTest, TriggersAndFirstTimeTests) {
         ref >> bits >> pressed;
         EXPECT_EQ(FloatBits(pad.LeftTrigger()), bits);
         EXPECT_EQ(pad.IsKeyPressed(kXControllerLeftTrigger), pressed != 0);
-        EXPECT_EQ(pad.IsKeyPressed(kXControllerLeftTrigger), frames[i].triggerPressed);
         EXPECT_EQ(pad.IsKeyPressedForTheFirstTime(kXControllerLeftTrigger), frames[i].triggerFirst);
         EXPECT_EQ(pad.IsKeyPressed(0x1000), frames[i].aPressed);
         EXPECT_EQ(pad.IsKeyPressedForTheFirstTime(0x1000), frames[i].aFirst);
@@ -357,10 +340,7 @@ TEST_F(ControllerTest, DirectInputSticksButtonsAndDisconnection) {
     ASSERT_TRUE(di.Connect(system, 1));
     for (size_t i = 0; i < std::size(values); ++i) {
         hid::JoystickState js;
-        js.x = values[i];
-        js.y = values[i];
-        js.z = values[i];
-        js.rz = values[i];
+        js.x = js.y = js.z = js.rz = values[i];
         js.buttons[i % 32] = 0x80;
         hid::SetGameDeviceInput(id, js);
         di.Update();
