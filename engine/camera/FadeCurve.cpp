@@ -5,15 +5,11 @@
 
 #include "core/Time.h"
 
-namespace {
-constexpr float kPi = 3.14159265f;
-}
-
 float FadeCurve(uint32_t curve, float t) {
     switch (curve) {
-        case 1: return std::sin(t * kPi * 0.5f);
-        case 2: return 1.0f - std::sin((1.0f - t) * kPi * 0.5f);
-        case 3: return 0.5f * (std::sin((t - 0.5f) * kPi) + 1.0f);
+        case 1: return std::sin(t * kFadePi * 0.5f);
+        case 2: return 1.0f - std::sin((1.0f - t) * kFadePi * 0.5f);
+        case 3: return 0.5f * (std::sin((t - 0.5f) * kFadePi) + 1.0f);
         default: return t;
     }
 }

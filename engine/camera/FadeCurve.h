@@ -7,6 +7,8 @@
 
 #include "core/math/Vector.h"
 
+constexpr float kFadePi = 3.14159265f;
+
 float FadeCurve(uint32_t curve, float t);
 
 // A timed blend of one Vector along a fade curve, timed in counter ticks of whatever

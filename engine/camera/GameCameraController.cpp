@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr float kPi = 3.14159265f;
 constexpr float kGrey = 70.0f / 255.0f;
 
 float BlendCurve(uint32_t flags, float t) {
@@ -130,9 +129,9 @@ void GameCameraController::Update() {
     if (IsShaking()) {
         const float e = static_cast<float>(ClockSeconds(shakeFlags) - shakeStart);
         if (e <= shakeDuration) {
-            const float envelope = (shakeFlags & kCameraShakeFullEnvelope) ? 1.0f : std::sin(e / shakeDuration * kPi);
-            const float a = envelope * std::sin(2.0f * kPi * shakeParams[2] * e);
-            const float b = envelope * std::sin(2.0f * kPi * shakeParams[3] * e);
+            const float envelope = (shakeFlags & kCameraShakeFullEnvelope) ? 1.0f : std::sin(e / shakeDuration * kFadePi);
+            const float a = envelope * std::sin(2.0f * kFadePi * shakeParams[2] * e);
+            const float b = envelope * std::sin(2.0f * kFadePi * shakeParams[3] * e);
             shakeOutputs[0] = shakeParams[0] * a;
             shakeOutputs[1] = shakeParams[1] * b;
             shakeOutputs[2] = (a + b) * shakeAmplitude;
