@@ -46,7 +46,7 @@ Result CreateKeyboardDevice(SystemHandle system, DeviceHandle* device);
 void SetKeyboardCreationFailure(bool fail);
 
 enum class DataFormat : uint8_t { Keyboard, Joystick };
-// Cooperative-level bits (the original's values).
+// Cooperative-level bits (the platform's values).
 constexpr uint32_t kCoopExclusive = 0x1;
 constexpr uint32_t kCoopNonExclusive = 0x2;
 constexpr uint32_t kCoopForeground = 0x4;
@@ -161,7 +161,7 @@ bool GetPadState(uint32_t user, PadState* state);
 uint32_t PadReadCount(uint32_t user);  // GetPadState calls, connected or not
 
 // ---------------------------------------------------------------------------------
-// The accessibility-key settings (plain values of the original's records).
+// The accessibility-key settings (plain values of the platform's records).
 
 constexpr uint32_t kAccessFeatureOn = 0x1;
 constexpr uint32_t kAccessHotKeyActive = 0x4;

@@ -14,7 +14,7 @@
 // bits, show commands, sizing edge codes, display-mode field bits and change
 // results, virtual-key codes in key events, UTF-16 units in character events.
 //
-// Threads: main thread only, as the window procedure of the original. Nothing here
+// Threads: main thread only, like a window procedure. Nothing here
 // takes a lock.
 #include <cstdint>
 
@@ -247,7 +247,7 @@ uint32_t PendingEventCount();
 // result. Afterwards a Sizing event's rectangle becomes the window's rectangle and a
 // Destroy event ends the window. Events of windows that no longer exist return 0.
 int64_t DispatchEvent(Event& event);
-// What the original's default procedure does for the kinds the program passes on:
+// What the platform's default procedure does for the kinds the program passes on:
 // SetCursor sets the arrow cursor; Touch closes the contact handle; the rest does
 // nothing. Returns 0. Each call is counted by kind.
 int64_t DefaultProcedure(Event& event);
