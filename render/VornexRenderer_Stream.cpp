@@ -1,0 +1,377 @@
+// The command stream: the main thread's front end (blocks, records, flushes, start,
+// stop, reset, frame end and pacing), the render thread's task loop and its idle tick.
+#include <cassert>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/profiler/Profiler.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Thread.h"
+#include "render/RenderHooks.h"
+#include "render/VornexRenderer.h"
+#include "render/VornexRenderer_Local.h"
+
+namespace {
+// Idle ticks before the render thread blocks on the commit signal.
+constexpr uint32_t kIdleTicksBeforeBlocking = 16;
+constexpr float kFrameJobSeconds = 0.005f;
+constexpr float kIdleJobSeconds = 0.01f;
+constexpr uint32_t kJobBudgetUnits = 1000;
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Front end (main thread)
+
+void VornexRenderer::ReserveBlock() {
+    // Waits while the ring is full; refused only when the ring cannot drain at all.
+    if (!BaseThread::BeginCommand(kRenderCommandBlock, kRenderBlockBytes)) return;
+    blockOpen = true;
+    blockStart = recordEnd = Ring().Cursor();
+}
+
+void VornexRenderer::CloseBlock(uint32_t terminator) {
+    CommandRingBuffer& ring = Ring();
+    // A caller that wrote less than it announced leaves a gap; skip it so the reader
+    // finds the next id where it expects one.
+    assert(ring.Cursor() == recordEnd && "a render record's payload differs from its announced size");
+    if (ring.Cursor() < recordEnd) ring.Skip(static_cast<uint32_t>(recordEnd - ring.Cursor()));
+    ring.Skip(PadTo4(static_cast<uint32_t>(ring.Cursor() - blockStart)));
+    ring.WriteValue(terminator);
+    postedRecords.fetch_add(1, std::memory_order_acq_rel);
+    blockOpen = false;
+    BaseThread::EndCommand();
+}
+
+bool VornexRenderer::BeginCommand(uint32_t id, uint32_t payloadBytes) {
+    AssertMainThread();
+    if (payloadBytes > kRenderMaxPayload) {
+        gLog.Error(LogCategory::RenderDevice,
+                   "VornexRenderer::BeginCommand - task %u: %u payload bytes exceed the %u bytes of a block", id,
+                   payloadBytes, kRenderMaxPayload);
+        return false;
+    }
+    if (!blockOpen) ReserveBlock();
+    if (!blockOpen) return false;
+    CommandRingBuffer& ring = Ring();
+    assert(ring.Cursor() == recordEnd && "a render record's payload differs from its announced size");
+    if (ring.Cursor() < recordEnd) ring.Skip(static_cast<uint32_t>(recordEnd - ring.Cursor()));
+    uint32_t used = static_cast<uint32_t>(ring.Cursor() - blockStart);
+    used += PadTo4(used);
+    if (kRenderBlockBytes - used < payloadBytes + 8) {
+        CloseBlock(TASK_END_OF_BLOCK);
+        ReserveBlock();
+        if (!blockOpen) return false;
+        used = 0;
+    }
+    ring.Skip(PadTo4(static_cast<uint32_t>(ring.Cursor() - blockStart)));
+    ring.WriteValue(id);
+    recordEnd = ring.Cursor() + payloadBytes;
+    postedRecords.fetch_add(1, std::memory_order_acq_rel);
+    if (taskObserver) taskObserver(taskObserverUser, id);
+    return true;
+}
+
+void VornexRenderer::FlushCommands(bool wait) {
+    AssertMainThread();
+    if (!started) return;
+    const bool empty = !blockOpen || Ring().Cursor() == blockStart;
+    if (empty && !wait) return;
+    if (!blockOpen) ReserveBlock();
+    if (!blockOpen) return;
+    CloseBlock(wait ? TASK_END_OF_BLOCK_WAIT : TASK_END_OF_BLOCK);
+    if (wait) BaseThread::Flush();
+    ReserveBlock();
+}
+
+bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
+    if (started) return deviceCreated;
+    ownerThread = 0;
+    if (!BaseThread::Start()) return false;
+    ownerThread = os::CurrentThreadId();
+    startFlags = flags;
+    window = windowHandle;
+    gfx::SetValidationSink(&LogValidationReport, nullptr);
+    RefreshDisplayModes();
+    ComputePresentParameters(0, 0, true, false, &presentBlock);
+    blockInForce = presentBlock;
+    if (!blockOpen) ReserveBlock();
+    const bool created = CreateDevice(windowHandle, flags);
+    started = true;
+    CloseBlock(TASK_END_OF_BLOCK_WAIT);
+    BaseThread::Flush();
+    ReserveBlock();
+    gProfiler.SetDrawer(&profilerDrawer);
+    return created;
+}
+
+void VornexRenderer::Stop() {
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closing...");
+    if (started) {
+        AssertMainThread();
+        FlushCommands(true);
+        // The device closes on the render thread, which owns it.
+        if (BeginCommand(TASK_CLOSE_DX, 0)) FlushCommands(true);
+        if (blockOpen) CloseBlock(TASK_END_OF_BLOCK);
+        started = false;
+        gProfiler.SetDrawer(nullptr);
+    }
+    BaseThread::Stop();
+    blockOpen = false;
+    blockStart = recordEnd = nullptr;
+    ownerThread = 0;
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closed");
+}
+
+void VornexRenderer::Reset(uint32_t windowHandle, uint32_t width, uint32_t height, bool applyConfiguration,
+                           bool fullScreen) {
+    AssertMainThread();
+    if (!started) return;
+    FlushCommands(true);
+    PresentParameterBlock block;
+    ComputePresentParameters(width, height, applyConfiguration, fullScreen, &block);
+    {
+        CriticalSectionGuard guard(&rendererLock);
+        blockInForce = block;
+        ApplyPresentParameters(windowHandle);
+    }
+    FlushCommands(true);
+}
+
+bool VornexRenderer::EndFrame(gfx::SwapChain* swapChain) {
+    postedFrames.fetch_add(1, std::memory_order_acq_rel);
+    Post(TASK_END_FRAME, swapChain);
+    FlushCommands(false);
+    return !deviceResetPending.load(std::memory_order_acquire);
+}
+
+void VornexRenderer::WaitForFrameLatency(uint32_t framesAhead) {
+    FlushCommands(false);
+    if (!started) return;
+    gProfiler.StartTimer(PROFILE_MAIN_IDLE, PROFILER_THREAD_MAIN);
+    while (WaitedFrames() + framesAhead < PostedFrames()) {
+        waitedFrames.fetch_add(1, std::memory_order_acq_rel);
+        frameSemaphore.Wait();
+    }
+    gProfiler.StopTimer(PROFILE_MAIN_IDLE, PROFILER_THREAD_MAIN);
+}
+
+void VornexRenderer::SetSceneLoading(uint8_t loading) {
+    CriticalSectionGuard guard(&rendererLock);
+    sceneLoading.store(loading != 0, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------------------
+// Task loop (render thread)
+
+const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount] = {
+    &VornexRenderer::TaskEndOfBlock,            // 0
+    &VornexRenderer::TaskEndOfBlockWait,        // 1
+    &VornexRenderer::TaskCreateDevice,          // 2
+    &VornexRenderer::TaskReleaseDeviceResources,
+    &VornexRenderer::TaskCloseDX,
+    &VornexRenderer::TaskResetDevice,           // 5
+    &VornexRenderer::TaskNewScene,
+    &VornexRenderer::TaskSceneGridValue,
+    &VornexRenderer::TaskRequestDeviceReset,
+    &VornexRenderer::TaskGameDelegate,
+    &VornexRenderer::TaskNothing,               // 10
+    &VornexRenderer::TaskNothing,
+    &VornexRenderer::TaskLoadingScreen,
+    &VornexRenderer::TaskBlankFrame,
+    &VornexRenderer::TaskResetOverride,
+    &VornexRenderer::TaskStore15,               // 15
+    &VornexRenderer::TaskOutputSwapChain,
+    &VornexRenderer::TaskUpscaleFinal,
+    &VornexRenderer::TaskOutlineTypeMask,
+    &VornexRenderer::TaskBucketEnable,
+    &VornexRenderer::TaskOutlineParams,         // 20
+    &VornexRenderer::TaskSecondaryOutlineParams,
+    &VornexRenderer::TaskPostProcessTarget,
+    &VornexRenderer::TaskUpscale,
+    &VornexRenderer::TaskShadowMapPass,
+    &VornexRenderer::TaskBeginOutlineGather,    // 25
+    &VornexRenderer::TaskRenderOutlines,
+    &VornexRenderer::TaskLightBuffers,
+    &VornexRenderer::TaskViewport,
+    &VornexRenderer::TaskBrightness,
+    &VornexRenderer::TaskScreenScaleX,          // 30
+    &VornexRenderer::TaskScreenScaleY,
+    &VornexRenderer::TaskCamera,
+    &VornexRenderer::TaskCameraMatrices,
+    &VornexRenderer::TaskCameraFloat,
+    &VornexRenderer::TaskVisualizationMode,     // 35
+    &VornexRenderer::TaskFlagByte,
+    &VornexRenderer::TaskClear,
+    &VornexRenderer::TaskSRGBWrite,
+    &VornexRenderer::TaskEndFrame,
+    &VornexRenderer::TaskSleep,                 // 40
+    &VornexRenderer::TaskFrameParams,
+    &VornexRenderer::TaskObjectOp7,
+    &VornexRenderer::TaskObjectOp8,
+    &VornexRenderer::TaskScissor,
+    &VornexRenderer::TaskText,                  // 45
+    &VornexRenderer::TaskRegisterLight,
+    &VornexRenderer::TaskCall,
+    &VornexRenderer::TaskResetFrameGather,
+    &VornexRenderer::TaskRenderPasses,
+    &VornexRenderer::TaskObjectOp16,            // 50
+    &VornexRenderer::TaskRunJob,
+    &VornexRenderer::TaskNothing,
+    &VornexRenderer::TaskDepthStencil,
+    &VornexRenderer::TaskDebugSkip,
+    &VornexRenderer::TaskDebug55,               // 55
+    &VornexRenderer::TaskDebugSkip,
+    &VornexRenderer::TaskDebugSkip,
+    &VornexRenderer::TaskDebugLightShape,
+    &VornexRenderer::TaskDebugLightShape,
+    &VornexRenderer::TaskDebugSkip,             // 60
+    &VornexRenderer::TaskDebugSFX,
+    &VornexRenderer::TaskDebugMarker,
+    &VornexRenderer::TaskDebugFlag,
+    &VornexRenderer::TaskDebugMesh,
+    &VornexRenderer::TaskDebugMeshRecords,      // 65
+    &VornexRenderer::TaskDebugMeshParts,
+    &VornexRenderer::TaskDebugMeshPartsRecords,
+    &VornexRenderer::TaskDebugParticles,
+    &VornexRenderer::TaskSubmitRenderTask,
+};
+
+void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
+    if (id != kRenderCommandBlock) return;
+    handledBlock = true;
+    RunBlock(ring);
+}
+
+void VornexRenderer::RunBlock(CommandRingBuffer& r) {
+    for (;;) {
+        if (loadingScreen && rendererLock.Enter(false)) {
+            if (LoadingScreenDue()) LoadingScreenPresent();
+            rendererLock.Leave();
+        }
+        r.SkipRead(PadTo4(r.RecordSize() - r.ReadLeft()));
+        uint32_t task = 0;
+        if (!r.ReadValue(task)) return;  // a block always ends with a terminator; be safe
+        if (task >= kRenderTaskCount) {
+            // The payload cannot be parsed, and reading it as ids could reach a function
+            // pointer of task 47: the rest of the block is dropped.
+            gLog.Error(LogCategory::Resources, "Unknown XR task: %u, previous: %u", task, previousTaskId);
+            previousTaskId = task;
+            consumedTasks.fetch_add(1, std::memory_order_acq_rel);
+            return;
+        }
+        currentTask = task;
+        const bool next = (this->*kTaskHandlers[task])(r);
+        previousTaskId = task;
+        consumedTasks.fetch_add(1, std::memory_order_acq_rel);
+        if (!next) return;
+    }
+}
+
+bool VornexRenderer::TaskEndOfBlock(CommandRingBuffer&) { return false; }
+
+bool VornexRenderer::TaskEndOfBlockWait(CommandRingBuffer&) {
+    RunResourceJobs(0, 0.0f);
+    if (presenter->IsRunning()) {
+        presenter->Flush();
+        presenter->AcknowledgeDeviceLoss();
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Idle tick (render thread)
+
+void VornexRenderer::Tick() {
+    handledBlock = false;
+    BaseThread::Tick();
+    if (handledBlock) idleTicks = 0;
+    IdleTick();
+}
+
+void VornexRenderer::IdleTick() {
+    ++idleTicks;
+    if (blankFrameMode) {
+        // Under the lock, like every other device use that may meet a main-thread reset.
+        if (rendererLock.Enter(false)) {
+            PresentBlankFrame();
+            rendererLock.Leave();
+        }
+    } else if (loadingScreen && !deviceResetPending.load(std::memory_order_acquire) && rendererLock.Enter(false)) {
+        const int64_t now = os::ReadCounter();
+        const double left = loadingPresentInterval - double(now - lastLoadingPresent) / double(os::kCounterFrequency);
+        if (left > 0.0 && commitSignal.WaitSeconds(static_cast<float>(left))) {
+            commitSignal.Release();  // the count belongs to the block that arrived
+        } else if (LoadingScreenDue()) {
+            LoadingScreenPresent();
+        }
+        rendererLock.Leave();
+    } else if (idleTicks > kIdleTicksBeforeBlocking) {
+        commitSignal.Wait();
+        commitSignal.Release();
+    }
+    RunResourceJobs(kJobBudgetUnits, kIdleJobSeconds);
+}
+
+// The present conditions shared by the task loop and the idle tick (both hold the
+// renderer lock): the interval has passed on the clock, the presenter has no present
+// outstanding and the current event query reports completion.
+bool VornexRenderer::LoadingScreenDue() {
+    const double since = double(os::ReadCounter() - lastLoadingPresent) / double(os::kCounterFrequency);
+    if (since + 0.001 < loadingPresentInterval) return false;
+    if (presenter->PresentOutstanding()) return false;
+    gfx::Query* query = eventQueries[currentQuery];
+    return !query || query->GetData(nullptr, 0, 0) != gfx::OK_FALSE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Frame end (task 39)
+
+bool VornexRenderer::TaskEndFrame(CommandRingBuffer& r) {
+    gfx::SwapChain* swapChain = nullptr;
+    if (!Read(r, swapChain)) return false;
+    const int64_t now = os::ReadCounter();
+    if (lastFrameEnd != 0)
+        gProfiler.AddValue(PROFILE_RENDER_ROUND,
+                           static_cast<float>(double(now - lastFrameEnd) * 1000.0 / double(os::kCounterFrequency)),
+                           PROFILER_THREAD_RENDER);
+    lastFrameEnd = now;
+    if (device) {
+        gProfiler.StartTimer(PROFILE_D3D_PRESENT, PROFILER_THREAD_RENDER);
+        const gfx::Result result = swapChain ? swapChain->Present(nullptr, nullptr, nullptr, nullptr, 0)
+                                             : device->Present(nullptr, nullptr, nullptr, nullptr);
+        gProfiler.StopTimer(PROFILE_D3D_PRESENT, PROFILER_THREAD_RENDER);
+        if (result == gfx::ERR_DEVICELOST) deviceResetPending.store(true, std::memory_order_release);
+        currentQuery ^= 1;
+        if (gfx::Query* query = eventQueries[currentQuery]) {
+            gProfiler.StartTimer(PROFILE_GPU_SYNC, PROFILER_THREAD_RENDER);
+            const int64_t limit = os::ReadRealCounter() + os::kCounterFrequency;
+            while (query->GetData(nullptr, 0, gfx::GETDATA_FLUSH) == gfx::OK_FALSE && os::ReadRealCounter() < limit)
+                os::Sleep(1);
+            gProfiler.StopTimer(PROFILE_GPU_SYNC, PROFILER_THREAD_RENDER);
+        }
+    }
+    completedFrames.fetch_add(1, std::memory_order_acq_rel);
+    frameSemaphore.Release();
+    RunResourceJobs(kJobBudgetUnits, kFrameJobSeconds);
+    frameCompleted = true;
+    return true;
+}
+
+void VornexRenderer::UpdateFrameStatistics() {
+    const int64_t now = os::ReadCounter();
+    const int64_t idle = TotalIdleTime().ticks;
+    if (frameCompleted && lastStatistics != 0) {
+        const float ms = static_cast<float>(double(now - lastStatistics) * 1000.0 / double(os::kCounterFrequency));
+        gProfiler.SetValue(PROFILE_FPS, ms, PROFILER_THREAD_RENDER);
+        gProfiler.SetValue(PROFILE_FRAME_TIME, ms, PROFILER_THREAD_RENDER);
+        gProfiler.SetValue(PROFILE_RENDER_IDLE,
+                           static_cast<float>(double(idle - lastIdle) * 1000.0 / double(os::kCounterFrequency)),
+                           PROFILER_THREAD_RENDER);
+        gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
+        gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);
+        // UI instances drawn: the UI issue's two global counts; none exist yet.
+        gProfiler.SetValue(PROFILE_UI_INST, 0.0f, PROFILER_THREAD_RENDER);
+    }
+    lastStatistics = now;
+    lastIdle = idle;
+}
