@@ -22,7 +22,7 @@
 #include <new>
 
 #include "core/Log.h"
-#include "core/StaticInit.h"
+#include "render/RenderStaticInit.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Thread.h"
