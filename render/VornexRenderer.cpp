@@ -27,6 +27,7 @@
 #include "core/profiler/Profiler.h"
 #include "platform/os/Thread.h"
 #include "render/RenderHooks.h"
+#include "render/VornexRenderer_Local.h"
 
 namespace {
 
