@@ -627,7 +627,6 @@ private:
     uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
     uint32_t idleTicks = 0;
-    bool handledBlock = false;
     void* loadingScreen = nullptr;
     uint8_t loadingScreenOverScene = 0;
     uint8_t blankFrameMode = 0;

@@ -7,6 +7,7 @@
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
+#include "platform/window/Window.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
@@ -86,13 +87,25 @@ void VornexRenderer::FlushCommands(bool wait) {
 bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
     if (started) return deviceCreated;
     ownerThread = 0;
+    // A new session: nothing of a previous run's render-thread state carries over.
+    loadingScreen = nullptr;
+    loadingScreenOverScene = blankFrameMode = 0;
+    brightness = -1.0f;
+    screenScaleX = screenScaleY = 1.0f;
+    bucketEnableMask = 0xFFFFFFFFu;
+    outlineTypeMask = visualizationMode = 0;
+    sceneLoading.store(false, std::memory_order_release);
+    deviceResetPending.store(false, std::memory_order_release);
     if (!BaseThread::Start()) return false;
     ownerThread = os::CurrentThreadId();
     startFlags = flags;
     window = windowHandle;
     gfx::SetValidationSink(&LogValidationReport, nullptr);
     RefreshDisplayModes();
-    ComputePresentParameters(0, 0, true, false, &presentBlock);
+    wnd::Rect client;
+    if (!wnd::GetClientRect(windowHandle, &client)) client = wnd::Rect{};
+    ComputePresentParameters(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), true, false,
+                             &presentBlock);
     blockInForce = presentBlock;
     if (!blockOpen) ReserveBlock();
     const bool created = CreateDevice(windowHandle, flags);
@@ -237,9 +250,7 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
 };
 
 void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
-    if (id != kRenderCommandBlock) return;
-    handledBlock = true;
-    RunBlock(ring);
+    if (id == kRenderCommandBlock) RunBlock(ring);
 }
 
 void VornexRenderer::RunBlock(CommandRingBuffer& r) {
@@ -282,9 +293,11 @@ bool VornexRenderer::TaskEndOfBlockWait(CommandRingBuffer&) {
 // Idle tick (render thread)
 
 void VornexRenderer::Tick() {
-    handledBlock = false;
+    // Any command run (a block, a flush, the stop) makes this tick a busy one, so the
+    // thread never blocks right after taking its stop command.
+    const uint32_t before = Ring().ReadOffset();
     BaseThread::Tick();
-    if (handledBlock) idleTicks = 0;
+    if (Ring().ReadOffset() != before) idleTicks = 0;
     IdleTick();
 }
 
