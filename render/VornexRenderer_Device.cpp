@@ -203,10 +203,13 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
     const bool changed = renderWidth != b.renderWidth || renderHeight != b.renderHeight;
     renderWidth = b.renderWidth;
     renderHeight = b.renderHeight;
+    // A pending reset (a lost device) resets the device itself also in a window: only a
+    // reset brings a lost device back.
+    const bool pending = deviceResetPending.load(std::memory_order_acquire);
     if (fullScreenSize)
         DeviceReset(true);
-    else if (device && (changed || deviceResetPending.load(std::memory_order_acquire)))
-        DeviceReset(false);
+    else if (device && (changed || pending))
+        DeviceReset(pending);
 }
 
 namespace {

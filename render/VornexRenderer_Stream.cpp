@@ -108,12 +108,13 @@ bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
                              &presentBlock);
     blockInForce = presentBlock;
     if (!blockOpen) ReserveBlock();
+    // The overlay's graph buffer is one of the device objects made with the device.
+    gProfiler.SetDrawer(&profilerDrawer);
     const bool created = CreateDevice(windowHandle, flags);
     started = true;
     CloseBlock(TASK_END_OF_BLOCK_WAIT);
     BaseThread::Flush();
     ReserveBlock();
-    gProfiler.SetDrawer(&profilerDrawer);
     return created;
 }
 
