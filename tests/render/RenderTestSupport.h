@@ -76,6 +76,7 @@ struct RendererFixture : ::testing::Test {
         desc.width = kClientWidth;
         desc.height = kClientHeight;
         window = wnd::CreateWindow(desc);
+        log.Clear();
         log.Attach();
         created = gVornexRenderer.Start(window, 0);
         if (gVornexRenderer.Device()) {
