@@ -73,8 +73,8 @@ struct RendererFixture : ::testing::Test {
         wnd::WindowDesc desc;
         desc.className = "RenderTest";
         desc.style = wnd::kStylePopup;
-        desc.width = kClientWidth;
-        desc.height = kClientHeight;
+        desc.width = clientWidth;
+        desc.height = clientHeight;
         window = wnd::CreateWindow(desc);
         log.Clear();
         log.Attach();
@@ -112,6 +112,7 @@ struct RendererFixture : ::testing::Test {
     }
     bool Logged(const std::string& text) { return log.Contains(text); }
 
+    int32_t clientWidth = kClientWidth, clientHeight = kClientHeight;
     uint32_t window = 0;
     bool created = false;
     gfx::Recorder* recorder = nullptr;
