@@ -468,6 +468,8 @@ private:
     void ReserveBlock();
     void CloseBlock(uint32_t terminator);
     void AssertMainThread() const;
+    // Single writer (the main thread): a plain increment published with release.
+    void CountPosted() { postedRecords.store(postedRecords.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
     template <class... T>
     bool Post(uint32_t id, const T&... fields);
 

@@ -38,7 +38,7 @@ void VornexRenderer::CloseBlock(uint32_t terminator) {
     if (ring.Cursor() < recordEnd) ring.Skip(static_cast<uint32_t>(recordEnd - ring.Cursor()));
     ring.Skip(PadTo4(static_cast<uint32_t>(ring.Cursor() - blockStart)));
     ring.WriteValue(terminator);
-    postedRecords.fetch_add(1, std::memory_order_acq_rel);
+    CountPosted();
     blockOpen = false;
     BaseThread::EndCommand();
 }
@@ -64,10 +64,13 @@ bool VornexRenderer::BeginCommand(uint32_t id, uint32_t payloadBytes) {
         if (!blockOpen) return false;
         used = 0;
     }
-    ring.Skip(PadTo4(static_cast<uint32_t>(ring.Cursor() - blockStart)));
-    ring.WriteValue(id);
+    // Padding and id in one copy.
+    const uint32_t pad = PadTo4(static_cast<uint32_t>(ring.Cursor() - blockStart));
+    uint8_t head[8] = {};
+    std::memcpy(head + pad, &id, sizeof id);
+    ring.Write(head, pad + sizeof id);
     recordEnd = ring.Cursor() + payloadBytes;
-    postedRecords.fetch_add(1, std::memory_order_acq_rel);
+    CountPosted();
     if (taskObserver) taskObserver(taskObserverUser, id);
     return true;
 }
@@ -255,26 +258,35 @@ void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
 }
 
 void VornexRenderer::RunBlock(CommandRingBuffer& r) {
+    // The consumed count is published once per block (its only writer is this thread).
+    uint32_t consumed = 0;
+    struct Publish {
+        std::atomic<uint32_t>& count;
+        uint32_t& n;
+        ~Publish() { count.store(count.load(std::memory_order_relaxed) + n, std::memory_order_release); }
+    } publish{consumedTasks, consumed};
     for (;;) {
         if (loadingScreen && rendererLock.Enter(false)) {
             if (LoadingScreenDue()) LoadingScreenPresent();
             rendererLock.Leave();
         }
-        r.SkipRead(PadTo4(r.RecordSize() - r.ReadLeft()));
+        const uint32_t pad = PadTo4(r.RecordSize() - r.ReadLeft());
         uint32_t task = 0;
-        if (!r.ReadValue(task)) return;  // a block always ends with a terminator; be safe
+        if (r.ReadLeft() < pad + sizeof task) return;  // a block always ends with a terminator; be safe
+        std::memcpy(&task, r.ReadCursor() + pad, sizeof task);
+        r.SkipRead(pad + sizeof task);
         if (task >= kRenderTaskCount) {
             // The payload cannot be parsed, and reading it as ids could reach a function
             // pointer of task 47: the rest of the block is dropped.
             gLog.Error(LogCategory::Resources, "Unknown XR task: %u, previous: %u", task, previousTaskId);
             previousTaskId = task;
-            consumedTasks.fetch_add(1, std::memory_order_acq_rel);
+            ++consumed;
             return;
         }
         currentTask = task;
         const bool next = (this->*kTaskHandlers[task])(r);
         previousTaskId = task;
-        consumedTasks.fetch_add(1, std::memory_order_acq_rel);
+        ++consumed;
         if (!next) return;
     }
 }
