@@ -461,7 +461,9 @@ protected:
     void Tick() override;
 
 private:
-    using TaskHandler = bool (VornexRenderer::*)(CommandRingBuffer& r);
+    using TaskHandler = bool (*)(VornexRenderer& self, CommandRingBuffer& r);
+    template <bool (VornexRenderer::*Handler)(CommandRingBuffer&)>
+    static bool Run(VornexRenderer& self, CommandRingBuffer& r);
     static const TaskHandler kTaskHandlers[kRenderTaskCount];
 
     // Front end.

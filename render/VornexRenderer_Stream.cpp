@@ -180,77 +180,84 @@ void VornexRenderer::SetSceneLoading(uint8_t loading) {
 // ---------------------------------------------------------------------------------------
 // Task loop (render thread)
 
+// Plain functions in the table (a table of member-function pointers is misread by the
+// undefined-behaviour sanitizer); each forwards to its handler.
+template <bool (VornexRenderer::*Handler)(CommandRingBuffer&)>
+bool VornexRenderer::Run(VornexRenderer& self, CommandRingBuffer& r) {
+    return (self.*Handler)(r);
+}
+
 const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount] = {
-    &VornexRenderer::TaskEndOfBlock,            // 0
-    &VornexRenderer::TaskEndOfBlockWait,        // 1
-    &VornexRenderer::TaskCreateDevice,          // 2
-    &VornexRenderer::TaskReleaseDeviceResources,
-    &VornexRenderer::TaskCloseDX,
-    &VornexRenderer::TaskResetDevice,           // 5
-    &VornexRenderer::TaskNewScene,
-    &VornexRenderer::TaskSceneGridValue,
-    &VornexRenderer::TaskRequestDeviceReset,
-    &VornexRenderer::TaskGameDelegate,
-    &VornexRenderer::TaskNothing,               // 10
-    &VornexRenderer::TaskNothing,
-    &VornexRenderer::TaskLoadingScreen,
-    &VornexRenderer::TaskBlankFrame,
-    &VornexRenderer::TaskResetOverride,
-    &VornexRenderer::TaskStore15,               // 15
-    &VornexRenderer::TaskOutputSwapChain,
-    &VornexRenderer::TaskUpscaleFinal,
-    &VornexRenderer::TaskOutlineTypeMask,
-    &VornexRenderer::TaskBucketEnable,
-    &VornexRenderer::TaskOutlineParams,         // 20
-    &VornexRenderer::TaskSecondaryOutlineParams,
-    &VornexRenderer::TaskPostProcessTarget,
-    &VornexRenderer::TaskUpscale,
-    &VornexRenderer::TaskShadowMapPass,
-    &VornexRenderer::TaskBeginOutlineGather,    // 25
-    &VornexRenderer::TaskRenderOutlines,
-    &VornexRenderer::TaskLightBuffers,
-    &VornexRenderer::TaskViewport,
-    &VornexRenderer::TaskBrightness,
-    &VornexRenderer::TaskScreenScaleX,          // 30
-    &VornexRenderer::TaskScreenScaleY,
-    &VornexRenderer::TaskCamera,
-    &VornexRenderer::TaskCameraMatrices,
-    &VornexRenderer::TaskCameraFloat,
-    &VornexRenderer::TaskVisualizationMode,     // 35
-    &VornexRenderer::TaskFlagByte,
-    &VornexRenderer::TaskClear,
-    &VornexRenderer::TaskSRGBWrite,
-    &VornexRenderer::TaskEndFrame,
-    &VornexRenderer::TaskSleep,                 // 40
-    &VornexRenderer::TaskFrameParams,
-    &VornexRenderer::TaskObjectOp7,
-    &VornexRenderer::TaskObjectOp8,
-    &VornexRenderer::TaskScissor,
-    &VornexRenderer::TaskText,                  // 45
-    &VornexRenderer::TaskRegisterLight,
-    &VornexRenderer::TaskCall,
-    &VornexRenderer::TaskResetFrameGather,
-    &VornexRenderer::TaskRenderPasses,
-    &VornexRenderer::TaskObjectOp16,            // 50
-    &VornexRenderer::TaskRunJob,
-    &VornexRenderer::TaskNothing,
-    &VornexRenderer::TaskDepthStencil,
-    &VornexRenderer::TaskDebugSkip,
-    &VornexRenderer::TaskDebug55,               // 55
-    &VornexRenderer::TaskDebugSkip,
-    &VornexRenderer::TaskDebugSkip,
-    &VornexRenderer::TaskDebugLightShape,
-    &VornexRenderer::TaskDebugLightShape,
-    &VornexRenderer::TaskDebugSkip,             // 60
-    &VornexRenderer::TaskDebugSFX,
-    &VornexRenderer::TaskDebugMarker,
-    &VornexRenderer::TaskDebugFlag,
-    &VornexRenderer::TaskDebugMesh,
-    &VornexRenderer::TaskDebugMeshRecords,      // 65
-    &VornexRenderer::TaskDebugMeshParts,
-    &VornexRenderer::TaskDebugMeshPartsRecords,
-    &VornexRenderer::TaskDebugParticles,
-    &VornexRenderer::TaskSubmitRenderTask,
+    &Run<&VornexRenderer::TaskEndOfBlock>,            // 0
+    &Run<&VornexRenderer::TaskEndOfBlockWait>,        // 1
+    &Run<&VornexRenderer::TaskCreateDevice>,          // 2
+    &Run<&VornexRenderer::TaskReleaseDeviceResources>,
+    &Run<&VornexRenderer::TaskCloseDX>,
+    &Run<&VornexRenderer::TaskResetDevice>,           // 5
+    &Run<&VornexRenderer::TaskNewScene>,
+    &Run<&VornexRenderer::TaskSceneGridValue>,
+    &Run<&VornexRenderer::TaskRequestDeviceReset>,
+    &Run<&VornexRenderer::TaskGameDelegate>,
+    &Run<&VornexRenderer::TaskNothing>,               // 10
+    &Run<&VornexRenderer::TaskNothing>,
+    &Run<&VornexRenderer::TaskLoadingScreen>,
+    &Run<&VornexRenderer::TaskBlankFrame>,
+    &Run<&VornexRenderer::TaskResetOverride>,
+    &Run<&VornexRenderer::TaskStore15>,               // 15
+    &Run<&VornexRenderer::TaskOutputSwapChain>,
+    &Run<&VornexRenderer::TaskUpscaleFinal>,
+    &Run<&VornexRenderer::TaskOutlineTypeMask>,
+    &Run<&VornexRenderer::TaskBucketEnable>,
+    &Run<&VornexRenderer::TaskOutlineParams>,         // 20
+    &Run<&VornexRenderer::TaskSecondaryOutlineParams>,
+    &Run<&VornexRenderer::TaskPostProcessTarget>,
+    &Run<&VornexRenderer::TaskUpscale>,
+    &Run<&VornexRenderer::TaskShadowMapPass>,
+    &Run<&VornexRenderer::TaskBeginOutlineGather>,    // 25
+    &Run<&VornexRenderer::TaskRenderOutlines>,
+    &Run<&VornexRenderer::TaskLightBuffers>,
+    &Run<&VornexRenderer::TaskViewport>,
+    &Run<&VornexRenderer::TaskBrightness>,
+    &Run<&VornexRenderer::TaskScreenScaleX>,          // 30
+    &Run<&VornexRenderer::TaskScreenScaleY>,
+    &Run<&VornexRenderer::TaskCamera>,
+    &Run<&VornexRenderer::TaskCameraMatrices>,
+    &Run<&VornexRenderer::TaskCameraFloat>,
+    &Run<&VornexRenderer::TaskVisualizationMode>,     // 35
+    &Run<&VornexRenderer::TaskFlagByte>,
+    &Run<&VornexRenderer::TaskClear>,
+    &Run<&VornexRenderer::TaskSRGBWrite>,
+    &Run<&VornexRenderer::TaskEndFrame>,
+    &Run<&VornexRenderer::TaskSleep>,                 // 40
+    &Run<&VornexRenderer::TaskFrameParams>,
+    &Run<&VornexRenderer::TaskObjectOp7>,
+    &Run<&VornexRenderer::TaskObjectOp8>,
+    &Run<&VornexRenderer::TaskScissor>,
+    &Run<&VornexRenderer::TaskText>,                  // 45
+    &Run<&VornexRenderer::TaskRegisterLight>,
+    &Run<&VornexRenderer::TaskCall>,
+    &Run<&VornexRenderer::TaskResetFrameGather>,
+    &Run<&VornexRenderer::TaskRenderPasses>,
+    &Run<&VornexRenderer::TaskObjectOp16>,            // 50
+    &Run<&VornexRenderer::TaskRunJob>,
+    &Run<&VornexRenderer::TaskNothing>,
+    &Run<&VornexRenderer::TaskDepthStencil>,
+    &Run<&VornexRenderer::TaskDebugSkip>,
+    &Run<&VornexRenderer::TaskDebug55>,               // 55
+    &Run<&VornexRenderer::TaskDebugSkip>,
+    &Run<&VornexRenderer::TaskDebugSkip>,
+    &Run<&VornexRenderer::TaskDebugLightShape>,
+    &Run<&VornexRenderer::TaskDebugLightShape>,
+    &Run<&VornexRenderer::TaskDebugSkip>,             // 60
+    &Run<&VornexRenderer::TaskDebugSFX>,
+    &Run<&VornexRenderer::TaskDebugMarker>,
+    &Run<&VornexRenderer::TaskDebugFlag>,
+    &Run<&VornexRenderer::TaskDebugMesh>,
+    &Run<&VornexRenderer::TaskDebugMeshRecords>,      // 65
+    &Run<&VornexRenderer::TaskDebugMeshParts>,
+    &Run<&VornexRenderer::TaskDebugMeshPartsRecords>,
+    &Run<&VornexRenderer::TaskDebugParticles>,
+    &Run<&VornexRenderer::TaskSubmitRenderTask>,
 };
 
 void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
@@ -284,7 +291,7 @@ void VornexRenderer::RunBlock(CommandRingBuffer& r) {
             return;
         }
         currentTask = task;
-        const bool next = (this->*kTaskHandlers[task])(r);
+        const bool next = kTaskHandlers[task](*this, r);
         previousTaskId = task;
         ++consumed;
         if (!next) return;

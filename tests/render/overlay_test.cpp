@@ -167,6 +167,23 @@ TEST_F(OverlayTest, NothingIsDrawnWithoutAFont) {
     EXPECT_TRUE(gTexts.empty());
 }
 
+struct DrawerHandOffTest : RendererFixture {};
+
+TEST_F(DrawerHandOffTest, StartConnectsTheOverlayBeforeTheProfilerStartsAndStopDisconnectsIt) {
+    gVornexRenderer.ProfilerOverlay().SetFontLookup([](const char*) -> void* { return &gFont; }, [](void*) {});
+    uint32_t mask[kProfilerMaskWords] = {1, 0, 0};
+    gProfiler.Init(mask);
+    EXPECT_EQ(gProfiler.Font(), &gFont);
+    RunOnRenderThread([] { EXPECT_EQ(gProfiler.ActiveMaskWord(0), 1u); });  // the mask went through the stream
+    gProfiler.BindEnabledMask(nullptr);
+    gProfiler.Release();
+    gVornexRenderer.Stop();
+    recorder = nullptr;
+    gProfiler.Init(nullptr);
+    EXPECT_EQ(gProfiler.Font(), nullptr);
+    gVornexRenderer.ProfilerOverlay().SetFontLookup(nullptr, nullptr);
+}
+
 TEST(RendererHandOffTest, ConfigurationReachesTheRendererSettings) {
     EngineConfig config;
     config.rendererConfig.gfxQualityLevel = 1;
