@@ -274,9 +274,17 @@ TEST_F(InputManagerTest, TouchesTakenByAScreenMakeNoTapAndNoEvent) {
     r.takeDown = true;
     im.TouchDown(1, 0.5f, 0.5f);
     EXPECT_TRUE(im.Taps().empty());
+    // The screen that took the press still gets the touch's moves and release, under
+    // the id it was offered; an unknown touch reaches no screen.
+    im.TouchMove(1, 0.6f, 0.6f);
+    im.TouchUp(1, 0.6f, 0.6f);
+    im.TouchMove(1, 0.7f, 0.7f);
+    im.TouchUp(5, 0.7f, 0.7f);
+    EXPECT_TRUE(im.Taps().empty());
     EXPECT_TRUE(im.InputEvents().empty());
-    im.TouchMove(1, 0.6f, 0.6f);  // no tap: nothing offered
-    ASSERT_EQ(r.calls.size(), 1u);
+    const std::string held = std::to_string(r.calls.empty() ? 0 : std::stoul(r.calls[0].substr(5)));
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"down " + held, "move " + held, "up " + held}));
+    r.calls.resize(1);
 
     r.takeDown = false;
     r.takeMove = true;
@@ -443,6 +451,9 @@ TEST_F(InputManagerTest, ControllerNamesGoToUIText) {
     EXPECT_EQ(gText, u"Button 3");
     im->AppendDIKeyName(text, 33, false);
     EXPECT_EQ(gText, u"Button 3");
+    im->AppendDIDeviceName(nullptr, true);  // no text: nothing reaches the UI
+    im->AppendDIKeyName(nullptr, 3, true);
+    EXPECT_EQ(gTextTarget, text);
     im->ReleaseGameControllers();
     im->AppendDIDeviceName(text, true);
     EXPECT_EQ(gText, u"");
