@@ -146,7 +146,6 @@ public:
     bool IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const;
     void EnableControllerInput(bool enable, uint32_t index);
     uint32_t EnabledControllerMask() const { return enabledControllers; }
-    const XInputController& XController(uint32_t index) const { return xControllers[index]; }
     bool IsDIControllerPresent() const { return diController.IsConnected(); }
     Vector GetDIControllerAnalogInput() const;
     bool IsDIControllerKeyPressed(uint32_t button) const { return diController.IsButtonPressed(button); }

@@ -10,6 +10,8 @@
 
 #include "engine/EngineServices.h"
 #include "engine/NumpyReference.h"
+#include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIProperty.h"
 #include "engine/camera/Cameras.h"
 
 namespace {
@@ -144,18 +146,18 @@ TEST_F(CameraTest, ViewProjectionAndInversesOfEachCameraKind) {
 TEST_F(CameraTest, FocusTurnsMovesAndLimits) {
     Matrix transform;
     transform.LoadComplexTransformation(Vector(10, -2, 7), Vector(0, 30, 0), Vector(2, 2, 2));
-    struct Turn {
-        float yaw, pitch, dyaw, dpitch;
-    };
-    const Turn turns[] = {{10, 0, -30, 0}, {-350, 80, -20, -400}, {350, 80, 20, 300}, {0, -80, -720.5f, -20}};
+    // Yaw, pitch and the deltas of RotateLocal, negative wraps included.
+    const float turns[][4] = {{10, 0, -30, 0}, {-350, 80, -20, -400}, {350, 80, 20, 300}, {0, -80, -720.5f, -20}};
     std::ostringstream in;
     in << "focus" << Words({-1, 0, -2, 3, 4, 2}) << Words(transform) << Words({60.0f}) << "\n";
     in << "movelocal" << Words({40, 25, 1, 2, 3}) << "\n";
-    for (const Turn& t : turns) in << "rotate" << Words({t.yaw, t.pitch, t.dyaw, t.dpitch}) << "\n";
+    for (const auto& t : turns) in << "rotate" << Words({t[0], t[1], t[2], t[3]}) << "\n";
     const auto expected = Reference(in.str());
     ASSERT_EQ(expected.size(), std::size(turns) + 2);
 
     TargetViewCamera target;
+    EXPECT_EQ(std::make_tuple(target.viewDistance, target.fov, target.zNear, target.zFar),
+              std::make_tuple(1.0f, 60.0f, 0.01f, 1000.0f));
     target.Focus(BoundingBox4(Vector(-1, 0, -2, 1), Vector(3, 4, 2, 1)), transform);
     ExpectNear(&target.targetPosition.x, expected[0], 0, 3, "focus target");
     ExpectNear(&target.viewDistance, expected[0], 3, 1, "focus distance");
@@ -170,21 +172,18 @@ TEST_F(CameraTest, FocusTurnsMovesAndLimits) {
     ExpectNear(&target.targetPosition.x, expected[1], 0, 3, "move local of the target");
     for (size_t i = 0; i < std::size(turns); ++i) {
         PerspectiveCamera c;
-        c.yaw = turns[i].yaw, c.pitch = turns[i].pitch;
-        c.RotateLocal(turns[i].dyaw, turns[i].dpitch);
+        c.yaw = turns[i][0], c.pitch = turns[i][1];
+        c.RotateLocal(turns[i][2], turns[i][3]);
         const auto e = ParseFloats(expected[2 + i]);
-        EXPECT_EQ(c.yaw, e[0]) << i;
-        EXPECT_EQ(c.pitch, e[1]) << i;
+        EXPECT_EQ(std::make_tuple(c.yaw, c.pitch), std::make_tuple(e[0], e[1])) << i;
     }
 
     PerspectiveCamera c;
     c.SetYawPitch(10, 120);
     EXPECT_EQ(c.pitch, 90.0f);
     c.SetYawPitch(-400, -90.5f);
-    EXPECT_EQ(c.yaw, -400.0f);
-    EXPECT_EQ(c.pitch, -90.0f);
+    EXPECT_EQ(std::make_tuple(c.yaw, c.pitch), std::make_tuple(-400.0f, -90.0f));
     TargetViewCamera t;
-    EXPECT_EQ(std::make_tuple(t.viewDistance, t.fov, t.zNear, t.zFar), std::make_tuple(1.0f, 60.0f, 0.01f, 1000.0f));
     t.AlterViewDistance(-5);
     EXPECT_EQ(t.viewDistance, 0.0f);
     t.AlterViewDistance(3);
@@ -194,15 +193,43 @@ TEST_F(CameraTest, FocusTurnsMovesAndLimits) {
     t.SetYawPitch(20, 10);
     const Vector eye = t.EyePosition();
     t.RotateAroundEye(-50, 30);
-    EXPECT_EQ(t.yaw, -30.0f);
-    EXPECT_EQ(t.pitch, 40.0f);
+    EXPECT_EQ(std::make_tuple(t.yaw, t.pitch), std::make_tuple(-30.0f, 40.0f));
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(t.EyePosition()[i], eye[i], 1e-5f);
-    // Properties reach the fields.
-    ASSERT_TRUE(t.SetPropertyFromString("Pitch", "12.5"));
-    EXPECT_EQ(t.pitch, 12.5f);
-    GameCameraControllerCamera game;
-    ASSERT_TRUE(game.SetPropertyFromString("zFar", "500"));
-    EXPECT_EQ(game.zFar, 500.0f);
+}
+
+TEST_F(CameraTest, RegisteredClassesAndTheirProperties) {
+    // Name, base (none for the root), own properties in order: stored data depends on all three.
+    struct Row {
+        const char *name, *base;
+        std::vector<std::string> properties;
+    };
+    const Row rows[] = {{"BaseCamera", "", {}},
+                        {"LCBaseCameraSubcontroller", "", {}},
+                        {"LCRTSCameraSubcontroller", "LCBaseCameraSubcontroller", {}},
+                        {"YawPitchCamera", "BaseCamera", {"Yaw", "Pitch"}},
+                        {"PerspectiveCamera", "YawPitchCamera", {"Eye position"}},
+                        {"TargetViewCamera", "YawPitchCamera", {"Target position", "View distance", "zNear", "zFar"}},
+                        {"GameCameraControllerCamera", "BaseCamera", {"Position", "Rotation", "Scale", "zNear", "zFar"}}};
+    for (const Row& r : rows) {
+        const RTTIClass* c = RTTIClassRegistry::FindClass(r.name);
+        ASSERT_NE(c, nullptr) << r.name;
+        EXPECT_STREQ(c->Base() ? c->Base()->Name() : "", r.base);
+        std::vector<std::string> names;
+        for (uint32_t i = 0; i < c->PropertyCount(); ++i) names.push_back(c->PropertyAt(i)->Name());
+        EXPECT_EQ(names, r.properties) << r.name;
+    }
+    // The float properties reach their fields.
+    TargetViewCamera t;
+    GameCameraControllerCamera g;
+    for (auto [object, property, field] : {std::tuple<RTTIPolyBaseClass*, const char*, float*>{&t, "Yaw", &t.yaw},
+                                           {&t, "Pitch", &t.pitch}, {&t, "View distance", &t.viewDistance},
+                                           {&t, "zNear", &t.zNear}, {&t, "zFar", &t.zFar}, {&g, "zNear", &g.zNear},
+                                           {&g, "zFar", &g.zFar}}) {
+        ASSERT_TRUE(object->SetPropertyFromString(property, "12.5")) << property;
+        EXPECT_EQ(*field, 12.5f) << property;
+    }
+    EXPECT_EQ(std::make_tuple(g.fov, g.zNear, g.zFar, g.soundListenerAltitude, g.rotation),
+              std::make_tuple(50.0f, 12.5f, 12.5f, 0.0f, Quaternion()));
 }
 
 TEST_F(CameraTest, WhatReachesTheRenderer) {
