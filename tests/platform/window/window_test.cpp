@@ -257,6 +257,9 @@ TEST_F(WindowTest, DisplayModeChangeRestoreAndFailure) {
     EXPECT_EQ(now.frequency, 60u);
     EXPECT_FALSE(EnumDisplaySettings(3, &now));
     EXPECT_FALSE(SetDisplayModes(list, 3, 3));
+    const DisplayMode empty[] = {{0, 32, 0, 600, 60}};
+    EXPECT_FALSE(SetDisplayModes(empty, 1, 0)) << "a screen without pixels";
+    EXPECT_EQ(GetScreenWidth(), 640);
 }
 
 TEST_F(WindowTest, CursorCounterClipPositionAndImages) {
