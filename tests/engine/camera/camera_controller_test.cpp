@@ -13,30 +13,11 @@
 
 #include "core/StaticInit.h"
 #include "core/Time.h"
-#include "engine/NumpyReference.h"
+#include "engine/camera/CameraTestServices.h"
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/GameCameraController.h"
 
 namespace {
-
-// The Game's clocks and the renderer, as the controller sees them.
-class TestServices : public CameraServices {
-public:
-    void PostCameraFloat(float value) override { cameraValues.push_back(value); }
-    void GetWindowSize(uint32_t* w, uint32_t* h) const override { *w = 1280, *h = 720; }
-    int64_t SmoothGameTime() const override { return smoothGame; }
-    int64_t SmoothGameplayTime() const override { return smoothGameplay; }
-    int64_t EngineTime() const override { return engine; }
-    float FrameGameDelta() const override { return frameDelta; }
-    float SmoothGameLastDelta() const override { return lastDelta; }
-    float TimeMultiplier() const override { return multiplier; }
-    uint32_t VariableSubStepIndex() const override { return subStep; }
-
-    int64_t smoothGame = 0, smoothGameplay = 0, engine = 0;
-    float frameDelta = 0, lastDelta = 0, multiplier = 1;
-    uint32_t subStep = 0;
-    std::vector<float> cameraValues;
-};
 
 class ControllerTest : public testing::Test {
 protected:
@@ -48,16 +29,12 @@ protected:
         SetCameraServices(nullptr);
         Time::InitTimer();
     }
-    TestServices services;
+    TestCameraServices services;
 };
 
 std::vector<std::string> Reference(const std::string& input) {
     return RunNumpyReference("camera/controller_reference.py", input);
 }
-
-std::string Hex(float v) { return FloatBits(v); }
-std::string Hex3(const Vector& v) { return Hex(v.x) + " " + Hex(v.y) + " " + Hex(v.z); }
-std::string Hex4(const Quaternion& q) { return Hex(q.x) + " " + Hex(q.y) + " " + Hex(q.z) + " " + Hex(q.w); }
 
 bool Near(float got, float expected, float scale = 1e-4f) {
     return std::fabs(got - expected) <= scale * std::max(1.0f, std::fabs(expected));
@@ -77,9 +54,9 @@ bool Near(float got, float expected, float scale = 1e-4f) {
 //   acc X Y Z DT MULT [BOX6]   ApplyAcceleration (last delta, multiplier, bounds)
 //   pos X Y Z                  SetPosition
 // The simulation reads the same words.
-using Words = std::vector<std::string>;
+using Op = std::vector<std::string>;
 
-void RunOp(const Words& w, LCRTSCameraSubcontroller& c, TestServices& s) {
+void RunOp(const Op& w, LCRTSCameraSubcontroller& c, TestCameraServices& s) {
     auto f = [&](size_t i) { return std::stof(w[i]); };
     auto v = [&](size_t i) { return Vector(f(i), f(i + 1), f(i + 2)); };
     const std::string& op = w[0];
@@ -108,12 +85,12 @@ void RunOp(const Words& w, LCRTSCameraSubcontroller& c, TestServices& s) {
 }
 
 // The operations of a scenario with the repeats written out.
-std::vector<Words> ParseOps(const std::string& text) {
-    std::vector<Words> ops;
+std::vector<Op> ParseOps(const std::string& text) {
+    std::vector<Op> ops;
     std::istringstream parts(text);
     for (std::string part; std::getline(parts, part, ';');) {
         std::istringstream words(part);
-        Words w;
+        Op w;
         for (std::string word; words >> word;) w.push_back(word);
         if (w.empty()) continue;
         int repeat = 1;
@@ -157,11 +134,11 @@ TEST_F(ControllerTest, DriveModesFollowTheSimulation) {
         {"0 0 0 5 0 0 10 10 1 10 10 0", "goto 50 0 0 1; pos 3 3 3; 2*u 0.0166667 1 0 0"},
     };
     std::string input;
-    std::vector<std::vector<Words>> ops;
+    std::vector<std::vector<Op>> ops;
     for (const auto& [fields, text] : scenarios) {
         ops.push_back(ParseOps(text));
         input += fields;
-        for (const Words& w : ops.back()) {
+        for (const Op& w : ops.back()) {
             input += " ;";
             for (const std::string& word : w) input += " " + word;
         }
@@ -274,11 +251,11 @@ TEST_F(ControllerTest, DefaultsListAndSwitchingAtOnce) {
 TEST_F(ControllerTest, BlendCurvesOnEachClock) {
     struct Clock {
         uint32_t flag;
-        int64_t TestServices::*ticks;
+        int64_t TestCameraServices::*ticks;
     };
-    const Clock clocks[] = {{0, &TestServices::smoothGame},
-                            {GCCF_GAMEPLAYTIME, &TestServices::smoothGameplay},
-                            {GCCF_SYSTEMTIME, &TestServices::engine}};
+    const Clock clocks[] = {{0, &TestCameraServices::smoothGame},
+                            {GCCF_GAMEPLAYTIME, &TestCameraServices::smoothGameplay},
+                            {GCCF_SYSTEMTIME, &TestCameraServices::engine}};
     const uint32_t curves[] = {GCCF_LINEAR, GCCF_HALFSINE, GCCF_INVHALFSINE, GCCF_SINE, 4};
     const float times[] = {0.0f, 0.5f, 1.5f, 2.0f};  // of a 2-second blend
     Quaternion from, to;
@@ -289,8 +266,11 @@ TEST_F(ControllerTest, BlendCurvesOnEachClock) {
     std::string input;
     for (uint32_t curve : curves)
         for (float t : times)
-            input += "blend " + std::to_string(curve) + " " + Hex(std::min(t / 2.0f, 1.0f)) + " " + Hex4(from) + " " +
-                     Hex4(to) + " " + Hex3(fromPosition) + " " + Hex3(toPosition) + " " + Hex(30) + " " + Hex(70) + "\n";
+            input += "blend " + std::to_string(curve) +
+                     Words({std::min(t / 2.0f, 1.0f), from.x, from.y, from.z, from.w, to.x, to.y, to.z, to.w,
+                            fromPosition.x, fromPosition.y, fromPosition.z, toPosition.x, toPosition.y, toPosition.z,
+                            30, 70}) +
+                     "\n";
     const auto expected = Reference(input);
     ASSERT_EQ(expected.size(), std::size(curves) * std::size(times));
 
@@ -339,8 +319,8 @@ TEST_F(ControllerTest, ShakeOutputsAndTheFrameValue) {
     std::string input;
     for (uint32_t flags : {0u, kCameraShakeFullEnvelope})
         for (float e : times)
-            input += "shake " + Hex(e) + " " + Hex(1.0f) + " " + Hex(params[0]) + " " + Hex(params[1]) + " " +
-                     Hex(params[2]) + " " + Hex(params[3]) + " " + Hex(params[4]) + " " + std::to_string(flags) + "\n";
+            input += "shake" + Words({e, 1.0f, params[0], params[1], params[2], params[3], params[4]}) + " " +
+                     std::to_string(flags) + "\n";
     const auto expected = Reference(input);
     ASSERT_EQ(expected.size(), 2 * std::size(times));
 
