@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <tuple>
 #include <sstream>
 
-#include "core/StaticInit.h"
+#include "core/rtti/RTTIClass.h"
 #include "core/Time.h"
 #include "engine/camera/CameraTestServices.h"
 #include "engine/camera/CameraSubcontrollers.h"
