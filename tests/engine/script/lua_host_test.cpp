@@ -373,28 +373,33 @@ TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {
 }
 
 TEST_F(LuaHostTest, StackDumpNamesLevelsAndLocals) {
-    Run("function Inner(s, n)\n  local b = true\n  local t = {}\n  DumpHere()\nend");
+    Run("function Inner(s, n)\n  local b, t, p = true, {}, newproxy(true)\n  DumpHere()\nend");
     struct Lines {
         std::vector<std::string> lines;
+        int pushed = 0;  // values the dump left on the stack
         static void Add(const char* line, void* self) { static_cast<Lines*>(self)->lines.push_back(line); }
     } dump;
     // The dump runs inside a native called from the script, as the console command does.
     static Lines* target;
     target = &dump;
-    lua_pushcfunction(L(), [](lua_State*) -> int {
+    lua_pushcfunction(L(), [](lua_State* L) -> int {
+        const int top = lua_gettop(L);
         gLua.DumpStack(&Lines::Add, target);
+        target->pushed = lua_gettop(L) - top;
         return 0;
     });
     lua_setglobal(L(), "DumpHere");
     Run("Inner('text', 1.5)");
     const std::vector<std::string> expected = {
         "(0) C: global:[C] DumpHere [line: -1] [defined: -1]\n",
-        "(1) Lua: global:[string \"function Inner(s, n)...\"] Inner [line: 4] [defined: 1]\n",
+        "(1) Lua: global:[string \"function Inner(s, n)...\"] Inner [line: 3] [defined: 1]\n",
         "\t(1) s - type string - value text\n",
         "\t(2) n - type number - value 1.5\n",
         "\t(3) b - type boolean - value \n",
         "\t(4) t - type table - value <unsupported yet>\n",
+        "\t(5) p - type userdata - value <unsupported yet>\n",  // not a bound object
     };
+    EXPECT_EQ(dump.pushed, 0);
     ASSERT_GE(dump.lines.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(dump.lines[i], expected[i]);
 
