@@ -74,7 +74,8 @@ public:
     void ExecuteFile(const char* name, const char* directory = kScriptFolder, bool reportMissing = true);
     // object:method(args) on the argCount values the caller pushed, the object pushed as a
     // user type of className. False (stack restored) when the class is unknown, the
-    // method is not a function, or the call failed.
+    // method is not a function, or the call failed; false with the stack untouched when
+    // fewer than argCount values are on it.
     bool CallMethod(int argCount, int resultCount, void* object, const char* className, const char* methodName);
     bool CallObjectMethod(LuaBaseClass* object, const char* methodName, int argCount = 0, int resultCount = 0);
     // Class.function(args) without an object.
@@ -154,6 +155,8 @@ private:
     struct HostRequest;
     static int HostCall(lua_State* L);  // the protected body of every HostRequest
     bool RunHostRequest(HostRequest& request, const char* chunkName);
+    // False, with an error line, unless argCount values are on the stack.
+    bool ArgumentsPresent(int argCount) const;
     bool PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName);
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();

@@ -357,9 +357,16 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
     return true;
 }
 
+bool LuaWrapper::ArgumentsPresent(int argCount) const {
+    const int top = lua_gettop(state);
+    if (argCount >= 0 && argCount <= top) return true;
+    gLog.Error(LogCategory::Script, "LuaWrapper - a call with %d arguments and %d values on the stack", argCount, top);
+    return false;
+}
+
 bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
                             const char* methodName) {
-    if (!state) return false;
+    if (!state || !ArgumentsPresent(argCount)) return false;
     if (PushMethodDirectly(argCount, object, className, methodName))
         return ProtectedCall(methodName, argCount + 1, resultCount);
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
@@ -389,7 +396,7 @@ bool LuaWrapper::CallObjectMethod(LuaBaseClass* object, const char* methodName, 
 }
 
 bool LuaWrapper::ExecuteStaticFunction(const char* className, const char* functionName, int argCount, int resultCount) {
-    if (!state) return false;
+    if (!state || !ArgumentsPresent(argCount)) return false;
     HostRequest r{HostRequest::Op::CallStatic, argCount, resultCount, nullptr, className, functionName};
     if (!RunHostRequest(r, "ExecuteStaticFunction")) return false;
     if (r.outcome == HostRequest::Outcome::Ran) return true;

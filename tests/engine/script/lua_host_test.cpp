@@ -227,6 +227,16 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         }
     }
 
+    // More arguments than values on the stack, or a negative count: nothing is touched.
+    for (int count : {3, -1}) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        EXPECT_FALSE(gLua.CallMethod(count, 0, &object, kClass, "Sum"));
+        EXPECT_FALSE(gLua.ExecuteStaticFunction(kClass, "Twice", count, 0));
+        EXPECT_EQ(Top(), 2);
+        lua_settop(L(), 0);
+    }
+
     gLua.PushInt(1);
     gLua.PushInt(2);
     gLua.PushInt(4);
