@@ -141,10 +141,12 @@ const char* StatusText(int status) {
     }
 }
 
-// Reads the whole script file; null (nothing logged) when it is missing or short.
+// Reads the whole script file, logging the loading line once it is open; null when it is
+// missing or short.
 char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     FileReader reader;
     if (!reader.Open(name, "lua", directory)) return nullptr;
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Loading script file: %s.lua", name);
     *size = reader.GetSize();
     char* buffer = static_cast<char*>(EngineAlloc(size_t(*size) + 1));
     if (buffer && !reader.Read(buffer, *size)) ReleaseBuffer(&buffer);
@@ -291,7 +293,6 @@ void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool repor
             gLog.Error(LogCategory::Script, "Cannot load script file: %s.lua", name);
         return;
     }
-    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Loading script file: %s.lua", name);
     if (fileCallback) {
         char path[fs::kMaxPath];
         if (directory)
