@@ -120,7 +120,9 @@ TEST_F(LuaBindingsTest, ScriptClassesAnswerCallsByClassAndMethodName) {
         SCOPED_TRACE(std::string(c.className) + ":" + c.method);
         gLua.PushInt(2);
         ASSERT_EQ(gLua.CallMethod(1, 1, c.object, c.className, c.method), c.ran);
-        if (c.ran) EXPECT_EQ(lua_tonumber(L(), -1), c.result);
+        if (c.ran) {
+            EXPECT_EQ(lua_tonumber(L(), -1), c.result);
+        }
         lua_settop(L(), 0);
     }
 }

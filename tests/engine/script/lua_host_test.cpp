@@ -3,6 +3,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -173,10 +174,12 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
     gLua.RegisterClass(kClass, "");
     Run("function HostTestClass:Sum(a, b, c) return a + b + c, self ~= nil end\n"
         "function HostTestClass:Fail(a, b, c) error('inside') end\n"
+        "function HostTestClass:Half(a) return a / 2 end\n"
         "function HostTestClass.Twice(a, b, c) return 2 * a end\n"
         "function HostTestClass.Broken(a, b, c) error('static') end\n"
         "HostTestClass.number = 5\n"
-        "HostTestClass.table = {}\n");
+        "HostTestClass.table = {}\n"
+        "HostTestClass['1'] = HostTestClass.Sum\n");  // a number key: the lookup is another
     int object = 0;
 
     const struct {
@@ -191,6 +194,7 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         {true, kClass, "number", "Variable \"number\" is not function but number in HostTestClass class", 0},
         {true, kClass, "table", "Variable \"table\" is not function but table in HostTestClass class", 0},
         {true, kClass, "Fail", "LUA: error in 'Fail'", 1},
+        {true, kClass, "1", "Variable \"1\" is not function but nil in HostTestClass class", 0},
         {false, "NoSuchClass", "Twice", nullptr, 0},
         {false, kClass, "Missing", nullptr, 0},
         {false, kClass, "number", nullptr, 0},
@@ -228,14 +232,22 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         lua_settop(L(), 0);
     }
 
-    gLua.PushInt(1);
-    gLua.PushInt(2);
+    char method[8] = "Sum";  // the names are the caller's characters, wherever they lie
+    for (int i = 0; i < 2; ++i) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        gLua.PushInt(4);
+        ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, method));
+        ASSERT_EQ(Top(), 2);
+        EXPECT_EQ(lua_tonumber(L(), 1), 7);
+        EXPECT_TRUE(gLua.ToBool(2));
+        gLua.Pop(2);
+    }
+    std::strcpy(method, "Half");
     gLua.PushInt(4);
-    ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, "Sum"));
-    ASSERT_EQ(Top(), 2);
-    EXPECT_EQ(lua_tonumber(L(), 1), 7);
-    EXPECT_TRUE(gLua.ToBool(2));
-    gLua.Pop(2);
+    ASSERT_TRUE(gLua.CallMethod(1, 1, &object, kClass, method));
+    EXPECT_EQ(lua_tonumber(L(), -1), 2);
+    gLua.Pop(1);
     gLua.PushInt(21);
     ASSERT_TRUE(gLua.ExecuteStaticFunction(kClass, "Twice", 1, 1));
     EXPECT_EQ(lua_tonumber(L(), -1), 42);
