@@ -166,7 +166,7 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
 bool IsText(lua_State* L, const char* text) {
     size_t length = 0;
     const char* value = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
-    return value && std::memcmp(value, text, length) == 0 && text[length] == 0;
+    return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
 }
 
 }  // namespace
