@@ -4,6 +4,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "ConfigFolder.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/ByteOrder.h"
+#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIProperty.h"
 #include "core/rtti/SolidBlob.h"
 
@@ -340,6 +342,55 @@ TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     // A missing file is a plain false.
     std::filesystem::remove(project.File("config.bin"));
     EXPECT_FALSE(target.Load());
+}
+
+// A blob whose check value and CRC pass but whose payload stops parsing half-way.
+std::vector<uint8_t> Resealed(std::vector<uint8_t> payload) {
+    std::vector<uint8_t> blob(12);
+    const uint32_t n = static_cast<uint32_t>(payload.size());
+    GameConfig layout;
+    const uint32_t check = layout.GetRTTIClass()->GetLayoutHash(&layout);
+    const uint32_t crc = CRC32::GetDefault().Compute(payload.data(), n);
+    std::memcpy(&blob[0], &n, 4);
+    std::memcpy(&blob[4], &check, 4);
+    std::memcpy(&blob[8], &crc, 4);
+    blob.insert(blob.end(), payload.begin(), payload.end());
+    return blob;
+}
+
+TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
+    GameConfig plain, oneBind;
+    oneBind.keyBinds.Add(KeyBindDef(1, "x"));
+    const std::vector<uint8_t> a = Save(plain), b = Save(oneBind);
+    const std::vector<uint8_t> payload(a.begin() + 12, a.end());
+    // The key-bind count is where the two payloads first differ; everything read
+    // before it (the CoreConfig properties) would be applied by an in-place read.
+    const size_t count = std::mismatch(a.begin() + 12, a.end(), b.begin() + 12).first - a.begin() - 12;
+    ASSERT_GT(count, 8u);
+    std::vector<uint8_t> wildCount = payload;
+    std::memset(&wildCount[count], 0xFF, 4);
+    const std::vector<uint8_t> cut(payload.begin(), payload.begin() + static_cast<long>(count + 2));
+
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+    for (const std::vector<uint8_t>* damaged : std::initializer_list<const std::vector<uint8_t>*>{&wildCount, &cut}) {
+        project.Write("config.bin", Resealed(*damaged));
+        GameConfig target, expected;
+        FillNonDefault(target);
+        FillNonDefault(expected);
+        EXPECT_FALSE(target.Load());
+        EXPECT_TRUE(expected.GetRTTIClass()->PropertiesEqual(&expected, &target));
+        EXPECT_STREQ(target.repositoryPath, "D:/repo");
+        EXPECT_EQ(target.logFrameInfo, 2u);
+    }
+    // The same sealing around the whole payload loads.
+    project.Write("config.bin", Resealed(payload));
+    GameConfig target;
+    FillNonDefault(target);
+    EXPECT_TRUE(target.Load());
+    EXPECT_TRUE(plain.GetRTTIClass()->PropertiesEqual(&plain, &target));
 }
 
 TEST(GameConfigFileTest, FailedSaveIsReported) {

@@ -394,6 +394,16 @@ TEST(ProjectConfigFileTest, ProjectConfigBinLoadsFromTheCommonMount) {
     EXPECT_STREQ(back.fontReplacements[0].original.CStr(), "tahoma");
     EXPECT_EQ(back.uiScreenWidth, 1600.0f);
 
+    // A payload cut short behind a matching size word fails and changes nothing.
+    std::vector<uint8_t> resized = HandMadeProjectConfigBin();
+    resized.resize(resized.size() - 40);
+    const uint32_t shorter = static_cast<uint32_t>(resized.size() - 4);
+    std::memcpy(resized.data(), &shorter, 4);
+    common.Write("Project.ConfigBin", resized);
+    sink.Clear();
+    EXPECT_FALSE(back.Load());
+    EXPECT_TRUE(built.GetRTTIClass()->PropertiesEqual(&built, &back));
+
     // A truncated file fails without reading past its end; a missing one is logged.
     std::vector<uint8_t> cut = HandMadeProjectConfigBin();
     cut.resize(cut.size() / 2);
