@@ -377,6 +377,24 @@ private:
                           uint32_t firstVertex, bool indexed, uint32_t indexStart);
     void RecordDraw(DrawRecord record);
     void StatesChanged() { stateSnapshot.reset(); }
+    // The binders of the device state. Own: the device's own object behind a pointer
+    // (null for null); false, reported as "foreign-object", for an object of another
+    // device, of another kind or already released. Rebind: points a slot at an object,
+    // moving the internal reference. HandOut: a bound object with a reference of its own.
+    template <class Impl, class Interface>
+    bool Own(Interface* object, Impl** out, CallKind call, const char* what);
+    template <class Impl>
+    void Rebind(Impl*& slot, Impl* object) {
+        Bind(object, slot);
+        slot = object;
+    }
+    template <class Interface>
+    static Result HandOut(Interface* bound, Interface** out) {
+        if (!out) return ERR_INVALIDCALL;
+        *out = bound;
+        if (bound) bound->AddRef();
+        return OK;
+    }
     Result SetConstants(bool pixel, uint32_t start, const float* data, uint32_t count, CallKind call);
     void ClearRect(SurfaceImpl* surface, const Rect& rect, uint32_t flags, Color color, float z, uint32_t stencil);
     bool ClipToTarget(const Rect& in, Rect* out) const;
@@ -421,6 +439,20 @@ public:
 private:
     std::lock_guard<std::recursive_mutex> lock;
 };
+
+template <class Impl, class Interface>
+bool DeviceImpl::Own(Interface* object, Impl** out, CallKind call, const char* what) {
+    *out = nullptr;
+    if (!object) return true;
+    auto* impl = dynamic_cast<Impl*>(object);
+    const ObjectCore* owner = impl ? static_cast<ObjectCore*>(impl)->Owner() : nullptr;
+    if (!owner || impl->device != this || (owner->publicRefs == 0 && !owner->deviceOwned)) {
+        Report(true, call, "foreign-object", "%s of another device or released", what);
+        return false;
+    }
+    *out = impl;
+    return true;
+}
 
 template <class Interface, class Core>
 uint32_t Counted<Interface, Core>::AddRef() {
