@@ -1,12 +1,15 @@
 // Recording device: the ranges every draw kind checks, what user-pointer draws unbind,
-// the binders' ownership checks and hand-outs, and the index limits of the state calls.
+// the binders' ownership checks and hand-outs, the index limits of the state calls,
+// and the edges of creation, lock and present arguments.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "DeviceFixture.h"
+#include "platform/gfx/ShaderCompiler.h"
 
 using namespace gfx;
 
@@ -453,6 +456,144 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     EXPECT_EQ(record.PixelConstant(224)[0], 1.0f);
     EXPECT_EQ(record.streams[1].frequency, STREAMSOURCE_INSTANCEDATA | 1);
     EXPECT_EQ(record.SamplerState(15, SAMP_MAXANISOTROPY), 4u);
+}
+
+TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
+    Texture* t = nullptr;
+    VertexBuffer* b = nullptr;
+    IndexBuffer* i = nullptr;
+    auto texture = [&](uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, Format f, Pool pool) {
+        const Result r = device->CreateTexture(w, h, levels, usage, f, pool, &t, nullptr);
+        const uint32_t count = t ? t->GetLevelCount() : 0;
+        if (t) t->Release();
+        t = nullptr;
+        return Rule(r) + (count ? "/" + std::to_string(count) : "");
+    };
+    EXPECT_EQ(texture(16384, 1, 1, 0, FMT_A8, POOL_SYSTEMMEM), "/1");
+    EXPECT_EQ(texture(8, 8, 9, 0, FMT_A8, POOL_MANAGED), "/4");  // more levels than the chain: the chain
+    EXPECT_EQ(texture(8, 2, 0, 0, FMT_A8, POOL_MANAGED), "/4");
+    EXPECT_EQ(texture(16385, 1, 1, 0, FMT_A8, POOL_MANAGED), "texture-arguments");
+    EXPECT_EQ(texture(1, 0, 1, 0, FMT_A8, POOL_MANAGED), "texture-arguments");
+    EXPECT_EQ(texture(4, 4, 1, 0, FMT_A8, static_cast<Pool>(POOL_SCRATCH + 1)), "texture-arguments");
+    EXPECT_EQ(texture(4, 4, 1, 0, static_cast<Format>(12345), POOL_MANAGED), "unknown-format");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_A8R8G8B8, POOL_MANAGED), "target-not-default-pool");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_MANAGED), "dynamic-managed");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_DXT1, POOL_DEFAULT), "?");
+    EXPECT_EQ(texture(4, 4, 1, 0, FMT_D16, POOL_DEFAULT), "?");  // depth formats need the depth usage
+    EXPECT_EQ(Rule(device->CreateVertexBuffer(0, 0, 0, POOL_MANAGED, &b, nullptr)), "buffer-arguments");
+    EXPECT_EQ(Rule(device->CreateVertexBuffer(4, USAGE_DYNAMIC, 0, POOL_MANAGED, &b, nullptr)), "dynamic-managed");
+    EXPECT_EQ(Rule(device->CreateIndexBuffer(4, 0, FMT_A8, POOL_MANAGED, &i, nullptr)), "buffer-arguments");
+    EXPECT_EQ(b, nullptr);
+    EXPECT_EQ(i, nullptr);
+
+    // Buffer locks: offset and size within the buffer; size 0 runs to the end.
+    ASSERT_EQ(device->CreateVertexBuffer(80, USAGE_DYNAMIC, 0, POOL_DEFAULT, &b, nullptr), OK);
+    struct Lock {
+        uint32_t offset, size, flags;
+        const char* rule;
+    } locks[] = {
+        {60, 20, 0, ""},           {60, 21, 0, "lock-range"},
+        {80, 0, 0, ""},            {81, 0, 0, "lock-range"},
+        {0, 0, LOCK_DISCARD | LOCK_NOOVERWRITE, "lock-discard-nooverwrite"},
+        {0, 0, LOCK_READONLY, ""},
+    };
+    for (const Lock& l : locks) {
+        void* data = nullptr;
+        const Result r = b->Lock(l.offset, l.size, &data, l.flags);
+        EXPECT_EQ(Rule(r), l.rule) << l.offset << " " << l.size;
+        EXPECT_EQ(data != nullptr, r == OK);
+        if (r == OK) b->Unlock();
+    }
+    EXPECT_EQ(Rule(b->Unlock()), "unlock-not-locked");
+    void* data = nullptr;
+    ASSERT_EQ(b->Lock(0, 0, &data, LOCK_DISCARD), OK);
+    EXPECT_EQ(static_cast<uint8_t*>(data)[79], 0xCD);  // discarded contents are visibly undefined
+    b->Unlock();
+    EXPECT_EQ(b->Lock(0, 0, nullptr, 0), ERR_INVALIDCALL);
+    b->Release();
+
+    // Surface locks: inside the surface, on 4x4 blocks when compressed, one at a time.
+    Texture *dynamic = nullptr, *blocks = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT, &dynamic, nullptr), OK);
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, FMT_DXT1, POOL_MANAGED, &blocks, nullptr), OK);
+    struct RectLock {
+        Texture* texture;
+        Rect rect;
+        uint32_t flags;
+        const char* rule;
+    } rects[] = {
+        {dynamic, {0, 0, 8, 8}, 0, ""},          {dynamic, {7, 7, 8, 8}, 0, ""},
+        {dynamic, {-1, 0, 8, 8}, 0, "lock-rect-outside"}, {dynamic, {0, 0, 9, 8}, 0, "lock-rect-outside"},
+        {dynamic, {0, 0, 8, 9}, 0, "lock-rect-outside"},  {dynamic, {3, 0, 3, 8}, 0, "lock-rect-outside"},
+        {dynamic, {0, 5, 8, 5}, 0, "lock-rect-outside"},  {dynamic, {0, 0, 8, 8}, LOCK_NOOVERWRITE, "lock-nooverwrite-texture"},
+        {dynamic, {0, 0, 8, 8}, LOCK_DISCARD | LOCK_READONLY, "lock-discard-readonly"},
+        {blocks, {4, 4, 8, 8}, 0, ""},           {blocks, {2, 0, 8, 8}, 0, "lock-rect-unaligned"},
+        {blocks, {0, 0, 8, 8}, LOCK_DISCARD, "lock-discard-not-dynamic"},
+    };
+    for (const RectLock& l : rects) {
+        LockedRect locked{};
+        const Result r = l.texture->LockRect(0, &locked, &l.rect, l.flags);
+        EXPECT_EQ(Rule(r), l.rule) << l.rect.left << "," << l.rect.top << "," << l.rect.right << "," << l.rect.bottom;
+        if (r == OK) {
+            EXPECT_EQ(Rule(l.texture->LockRect(0, &locked, nullptr, 0)), "lock-twice");
+            l.texture->UnlockRect(0);
+        }
+    }
+    LockedRect locked{};
+    const Rect lastBlock = {4, 4, 8, 8};
+    ASSERT_EQ(blocks->LockRect(0, &locked, &lastBlock, 0), OK);
+    EXPECT_EQ(locked.pitch, 16);  // two 8-byte blocks per row of blocks
+    blocks->UnlockRect(0);
+    EXPECT_EQ(Rule(blocks->UnlockRect(0)), "unlock-not-locked");
+    dynamic->Release();
+    blocks->Release();
+
+    // Only the lockable depth formats lock.
+    for (Format f : {FMT_D16_LOCKABLE, FMT_D32F_LOCKABLE, FMT_D24S8}) {
+        Surface* depth = nullptr;
+        ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, f, MULTISAMPLE_NONE, 0, 0, &depth, nullptr), OK);
+        const bool lockable = f != FMT_D24S8;
+        const Result r = depth->LockRect(&locked, nullptr, 0);
+        EXPECT_EQ(Rule(r), lockable ? "" : "lock-not-lockable") << f;
+        if (r == OK) depth->UnlockRect();
+        depth->Release();
+    }
+    Surface* none = nullptr;
+    EXPECT_EQ(Rule(device->CreateDepthStencilSurface(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &none, nullptr)),
+              "depth-arguments");
+
+    // Present parameters: a zero count means one buffer, an unknown format the default.
+    Device* other = nullptr;
+    PresentParameters p = params;
+    p.backBufferCount = 0;
+    p.backBufferFormat = FMT_UNKNOWN;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
+    SwapChain* chain = nullptr;
+    ASSERT_EQ(other->GetSwapChain(0, &chain), OK);
+    PresentParameters got{};
+    chain->GetPresentParameters(&got);
+    EXPECT_EQ(got.backBufferCount, 1u);
+    EXPECT_EQ(got.backBufferFormat, FMT_X8R8G8B8);
+    chain->Release();
+    EXPECT_EQ(other->Release(), 0u);
+    p.backBufferWidth = 16385;
+    EXPECT_NE(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
+
+    // Constant names are found with or without the '$' of global parameters.
+    const char* src = "float4 Tint;\nfloat4 pixel() : COLOR { return Tint; }\n";
+    Blob* code = nullptr;
+    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "pixel", "ps_3_0", 0, &code,
+                            nullptr, nullptr),
+              OK);
+    ConstantTable* table = nullptr;
+    ASSERT_EQ(GetShaderConstantTable(static_cast<const uint32_t*>(code->GetBufferPointer()), &table), OK);
+    ASSERT_NE(table->GetConstantByName("Tint"), nullptr);
+    EXPECT_EQ(table->GetConstantByName("$Tint"), table->GetConstantByName("Tint"));
+    EXPECT_EQ(table->GetConstantByName("Tin"), nullptr);
+    EXPECT_EQ(table->GetConstantByName(nullptr), nullptr);
+    EXPECT_EQ(table->GetConstantDesc(table->GetConstantCount()), nullptr);
+    table->Release();
+    code->Release();
 }
 
 }  // namespace
