@@ -240,7 +240,12 @@ TEST(Directories, ListMatchingEntriesWithTheirKinds) {
     EXPECT_TRUE(list((t / "missing").c_str(), "*").empty());
     EXPECT_TRUE(list(dir.c_str(), nullptr).empty());
 
+    // Opening again releases the listing before: no handle is left behind.
+    auto openHandles = [] { return std::distance(stdfs::directory_iterator("/proc/self/fd"), stdfs::directory_iterator{}); };
     os::DirectoryIterator it;
+    const auto handles = openHandles();
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(it.Open(dir.c_str(), "*"));
+    EXPECT_LE(openHandles(), handles + 1);
     ASSERT_TRUE(it.Open(dir.c_str(), "c.dat"));
     EXPECT_STREQ(it.Name(), "c.dat");
     it.Close();
