@@ -135,6 +135,42 @@ struct Rig {
 
 }  // namespace
 
+// The 76-row counter table (name, text format, minimum flag, thread kind, value kind,
+// graph range) folded into one FNV-1a digest, pinned when the table was checked row by
+// row against the design: a changed row anywhere changes it.
+TEST(Profiler, CounterTableMatchesItsCheckedDigest) {
+    Profiler p;
+    uint64_t h = 1469598103934665603ull;
+    auto fold = [&h](const std::string& s) {
+        for (unsigned char c : s + "|") h = (h ^ c) * 1099511628211ull;
+    };
+    for (uint32_t i = 0; i < kProfilerCounterCount; ++i) {
+        const ProfilerCounter& c = p.Counter(i);
+        char row[256];
+        std::snprintf(row, sizeof row, "%s,%s,%u,%u,%u,%g,%g", c.name, c.format, c.showMinimum, c.threadKind,
+                      c.valueKind, c.graphMin, c.graphMax);
+        fold(row);
+    }
+    EXPECT_EQ(h, 0x0FD43852FADC85F0ull);
+    EXPECT_STREQ(p.Counter(PROFILE_TEST_M).name, "TestM");
+}
+
+#ifndef NDEBUG
+TEST(ProfilerDeathTest, ControlAndMainFeedingStayOnTheThreadThatCalledInit) {
+    Profiler p;
+    uint32_t mask[kProfilerMaskWords] = {};
+    p.Init(mask);
+    p.EnableProfiler("FPS");  // the main thread: fine
+    auto offThread = [&p](auto call) {
+        std::thread t(call, &p);
+        t.join();
+    };
+    EXPECT_DEATH(offThread([](Profiler* q) { q->EnableProfiler("FPS"); }), "main thread");
+    EXPECT_DEATH(offThread([](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); }), "main thread");
+    offThread([](Profiler* q) { q->AddValue(PROFILE_NET_SENT_B, 1, PROFILER_THREAD_OTHER); });
+}
+#endif
+
 TEST(Profiler, EnablingByNameSelectsExactlyTheMatchingCounters) {
     Rig rig;
     Profiler& p = *rig.profiler;
