@@ -4,12 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
 
 namespace gfx {
+
+inline std::string Str(const Viewport& v) {
+    return std::to_string(v.x) + "," + std::to_string(v.y) + " " + std::to_string(v.width) + "x" + std::to_string(v.height);
+}
+inline std::string Str(const Rect& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
 
 struct Fixture : ::testing::Test {
     void SetUp() override {
