@@ -256,6 +256,7 @@ TEST(Directories, ListMatchingEntriesWithTheirKinds) {
 
 TEST(Folders, UserAndExecutableFolders) {
     char buffer[4096];
+    const std::string longHome = "/" + std::string(4090, 'h');
     struct Case {
         const char* xdg;
         const char* home;
@@ -267,6 +268,7 @@ TEST(Folders, UserAndExecutableFolders) {
         {nullptr, "/home/tester//", "/home/tester/.local/share"},
         {nullptr, "/", "/.local/share"},
         {nullptr, "relative", nullptr},
+        {nullptr, longHome.c_str(), nullptr},  // the folder would not fit a path
         {nullptr, nullptr, nullptr},
     };
     const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
