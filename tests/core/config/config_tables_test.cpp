@@ -60,6 +60,15 @@ TEST(ConfigTablesTest, EveryTableMatchesItsCheckedDigest) {
         {ControlEntry::RegisterClass(), &control, 0xEC6B4DF4u},
         {FontReplacement::RegisterClass(), &font, 0x3821DCE9u},
     };
+    // Registering again hands back the same descriptor.
+    using Registration = const RTTIClass* (*)(const char*);
+    for (Registration r : {&GameConfig::RegisterClass, &EngineConfig::RegisterClass, &CoreConfig::RegisterClass,
+                           &RendererConfigContainer::RegisterClass, &StringHistoryContainer::RegisterClass,
+                           &ProjectConfig::RegisterClass, &OutlineParams::RegisterClass, &KeyBindDef::RegisterClass,
+                           &ControlEntry::RegisterClass, &FontReplacement::RegisterClass}) {
+        const RTTIClass* first = r(nullptr);
+        EXPECT_EQ(r(nullptr), first) << first->Name();
+    }
     for (const Case& c : cases) {
         ASSERT_NE(c.cls, nullptr);
         EXPECT_EQ(Digest(c.cls, c.object), c.digest) << Describe(c.cls, c.object);

@@ -49,7 +49,7 @@ void FillNonDefault(GameConfig& g) {
     SimpleGUID guid;
     for (uint8_t i = 0; i < 16; ++i) guid.bytes[i] = static_cast<uint8_t>(i * 17 + 1);
     g.SetUserGUID(guid);
-    g.SetPrimaryControl(kControlSetGamePad, 2, 0x10001);
+    for (uint32_t set = 0; set < kControlSetCount; ++set) g.SetPrimaryControl(set, 2, 0x10001 + set);
     g.SetSecondaryControl(kControlSetKeyboard, 0, 57);
     g.SetPrimaryControl(kControlSetDIPad, 1, 9);
     g.controlEstablished = 7;
@@ -82,6 +82,12 @@ TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
         EXPECT_EQ(back.windowWidth, source->windowWidth);
         EXPECT_EQ(back.consoleHistory.Count(), source->consoleHistory.Count());
         EXPECT_EQ(back.GetUserGUID(), source->GetUserGUID());
+        for (uint32_t set = 0; set < kControlSetCount; ++set) {
+            uint32_t p[2] = {}, q[2] = {};
+            source->GetControl(set, 2, &p[0], &p[1]);
+            back.GetControl(set, 2, &q[0], &q[1]);
+            EXPECT_EQ(p[0] * 31 + p[1], q[0] * 31 + q[1]) << set;
+        }
     }
 }
 

@@ -33,12 +33,15 @@ struct Draws : Fixture {
         for (Unknown* u : std::initializer_list<Unknown*>{vb, ib16, ib32}) u->Release();
         Fixture::TearDown();
     }
-    // The rule a failed call broke, "" when it passed, "?" when it failed silently.
+    // The rule a failed call broke, "" when it passed, "?" when it failed without
+    // reporting a violation.
     std::string Rule(Result r) {
-        if (r == OK) return "";
         const auto reports = recorder->Reports();
         recorder->ClearReports();
-        return reports.empty() ? "?" : reports.back().rule;
+        if (r == OK) return "";
+        for (auto it = reports.rbegin(); it != reports.rend(); ++it)
+            if (it->violation) return it->rule;
+        return "?";
     }
     VertexBuffer* vb = nullptr;
     IndexBuffer *ib16 = nullptr, *ib32 = nullptr;
