@@ -167,6 +167,9 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     e.BindKey(15, nullptr);
     EXPECT_EQ(Binds(e), "20:replaced 30:c ");
     EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
+    e.BindKey(30, nullptr);  // the last bind goes; its old slot is no bind any more
+    EXPECT_EQ(e.GetKeyBindCommand(30), nullptr);
+    e.BindKey(30, "c");
     EXPECT_EQ(e.GetKeyBindCommand(10), nullptr);
     EXPECT_EQ(e.GetKeyBindCommand(99), nullptr);
     e.RemoveAllKeyBinds();

@@ -71,7 +71,9 @@ public:
 
     void UpdateFrameStatistics() override { calls.push_back("stats"); }
     bool CreateGraphVertexBuffer(const float* xyz, uint32_t n) override {
-        calls.push_back("create " + std::to_string(n) + " " + std::to_string(int(xyz[3 * 9])));
+        std::string all;
+        for (uint32_t i = 0; i < 3 * n; ++i) all += std::to_string(int(xyz[i])) + (i % 3 == 2 ? ";" : ",");
+        calls.push_back("create " + std::to_string(n) + " " + all);
         return true;
     }
     void ReleaseGraphVertexBuffer() override { calls.push_back("release"); }
@@ -278,6 +280,8 @@ TEST(Profiler, MainThreadSumsResetEveryFrame) {
 TEST(Profiler, FormatTextUsesTakenSamplesAndInvertsFrameRate) {
     Profiler p;
     EXPECT_EQ(Text(p, PROFILE_DRAW_CALLS), "");
+    char none[8];
+    EXPECT_EQ(p.FormatText(PROFILE_DRAW_CALLS, none, sizeof none), 0u);
     p.AddSample(PROFILE_DRAW_CALLS, 10);
     p.AddSample(PROFILE_DRAW_CALLS, 30);
     p.AddSample(PROFILE_DRAW_CALLS, 20);
@@ -371,6 +375,11 @@ TEST(Profiler, DrawPostsSamplesCameraAndPanelsThroughTheRing) {
     FakeRenderer& r = rig.renderer;
     ASSERT_NE(p.Font(), nullptr);
     p.CreateGraphVertexBuffer();
+    // The 210 x 80 panel: its outline under an 18-pixel title (a strip of seven), then
+    // its rectangle (a fan of four).
+    ASSERT_FALSE(r.calls.empty());
+    EXPECT_EQ(r.calls.back(), "create 11 0,18,0;210,18,0;210,80,0;0,80,0;0,0,0;210,0,0;210,18,0;"
+                              "0,0,0;210,0,0;210,80,0;0,80,0;");
     p.EnableProfiler("MainFrameTime");
     p.EnableProfiler("DrawCalls");
     p.SetValue(PROFILE_MAIN_FRAME_TIME, 30, PROFILER_THREAD_MAIN);
@@ -482,5 +491,6 @@ TEST(Profiler, OtherThreadsFeedUnderTheLockWhileTheRenderThreadSamples) {
     for (uint32_t i = 0; i < c.sampleCount; ++i) total += c.raw[i];
     EXPECT_EQ(total, 6000.0f);
     EXPECT_EQ(p.Counter(PROFILE_SOUND_DECODE_TIME).depth, 0);
+    EXPECT_GT(p.Counter(PROFILE_SOUND_DECODE_TIME).sampleCount, 0u);  // other-thread sections are sampled too
     EXPECT_EQ(p.Counter(PROFILE_NET_LATENCY).value, 0.0f);
 }
