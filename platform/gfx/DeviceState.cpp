@@ -251,6 +251,7 @@ Result DeviceImpl::SetConstants(bool pixel, uint32_t start, const float* data, u
     if (pixel && end > kPixelShaderFloatConstants)
         Report(false, call, "constant-beyond-ps30", "pixel constants c%u..c%llu are beyond ps_3_0", start,
                static_cast<unsigned long long>(end) - 1);
+    if (count == 0) return OK;  // nothing to copy; data may be null
     ConstantBlock& block = pixel ? state.pixelConstants : state.vertexConstants;
     std::memcpy(block.floats[start].data(), data, static_cast<size_t>(count) * 16);
     (pixel ? pixelSnapshot : vertexSnapshot).reset();
@@ -270,14 +271,14 @@ Result DeviceImpl::SetPixelShaderConstantF(uint32_t start, const float* data, ui
 Result DeviceImpl::GetVertexShaderConstantF(uint32_t start, float* data, uint32_t count) {
     CallScope scope(this, CallKind::Other);
     if (!data || static_cast<uint64_t>(start) + count > kMaxFloatConstants) return ERR_INVALIDCALL;
-    std::memcpy(data, state.vertexConstants.floats[start].data(), static_cast<size_t>(count) * 16);
+    if (count) std::memcpy(data, state.vertexConstants.floats[start].data(), static_cast<size_t>(count) * 16);
     return OK;
 }
 
 Result DeviceImpl::GetPixelShaderConstantF(uint32_t start, float* data, uint32_t count) {
     CallScope scope(this, CallKind::Other);
     if (!data || static_cast<uint64_t>(start) + count > kMaxFloatConstants) return ERR_INVALIDCALL;
-    std::memcpy(data, state.pixelConstants.floats[start].data(), static_cast<size_t>(count) * 16);
+    if (count) std::memcpy(data, state.pixelConstants.floats[start].data(), static_cast<size_t>(count) * 16);
     return OK;
 }
 
@@ -286,6 +287,7 @@ namespace {
 Result CopyInts(ConstantBlock& block, uint32_t start, const int32_t* data, uint32_t count, bool bools) {
     const uint32_t limit = bools ? kBoolConstants : kIntConstants;
     if ((!data && count) || static_cast<uint64_t>(start) + count > limit) return ERR_INVALIDCALL;
+    if (count == 0) return OK;
     if (bools)
         std::memcpy(&block.bools[start], data, static_cast<size_t>(count) * 4);
     else

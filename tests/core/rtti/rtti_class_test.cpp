@@ -136,6 +136,8 @@ TEST(RTTIClassTest, LookupsAreCaseInsensitive) {
     RTTIClassRegistry::RemoveClass(twin2);
     RTTIClassRegistry::RemoveClass(twin);
     EXPECT_EQ(RTTIClassRegistry::FindClass("walktwin"), nullptr);
+    delete twin;
+    delete twin2;
 }
 
 TEST(RTTIClassTest, NameRegistryCreatesByExactName) {

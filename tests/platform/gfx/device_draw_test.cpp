@@ -192,7 +192,7 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
                                                       c.vertexData, c.stride)),
                   c.rule);
     }
-    const DrawRecord& record = recorder->DrawRecords().back();
+    const DrawRecord record = recorder->DrawRecords().back();
     EXPECT_EQ(record.call, CallKind::DrawIndexedPrimitiveUP);
     EXPECT_EQ(record.userIndexFormat, FMT_INDEX32);
     EXPECT_EQ(record.numVertices, 3u);
@@ -244,7 +244,7 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().rule, "draw-texture-is-target");
     EXPECT_FALSE(reports.back().violation);
-    const DrawRecord& record = recorder->DrawRecords().back();
+    const DrawRecord record = recorder->DrawRecords().back();
     EXPECT_EQ(record.renderTargets[1], SerialOf(level));
     EXPECT_EQ(record.textures[5].serial, SerialOf(target));
     EXPECT_EQ(record.textures[5].width, 64u);
@@ -381,6 +381,8 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
         {device->SetVertexShaderConstantF(255, f, 2), "constant-range"},
         {device->SetVertexShaderConstantF(0, nullptr, 1), "?"},
         {device->SetVertexShaderConstantF(0, nullptr, 0), ""},
+        {device->SetPixelShaderConstantF(256, nullptr, 0), ""},
+        {device->SetVertexShaderConstantB(16, nullptr, 0), ""},
         {device->SetPixelShaderConstantF(256, f, 1), "constant-range"},
         {device->SetVertexShaderConstantI(15, n, 1), ""},
         {device->SetVertexShaderConstantI(15, n, 2), "constant-range"},
@@ -454,7 +456,7 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     // The last draw records the constants and frequencies in effect.
     device->SetStreamSourceFreq(0, 1);
     ASSERT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
-    const DrawRecord& record = recorder->DrawRecords().back();
+    const DrawRecord record = recorder->DrawRecords().back();
     EXPECT_EQ(record.VertexConstant(255)[2], 3.0f);
     EXPECT_EQ(record.PixelConstant(224)[0], 1.0f);
     EXPECT_EQ(record.streams[1].frequency, STREAMSOURCE_INSTANCEDATA | 1);
