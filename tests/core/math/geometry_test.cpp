@@ -209,7 +209,8 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> u(-4, 4);
     int hits = 0, misses = 0;
-    for (int n = 0; n < 3000; ++n) {
+    for (int n = 0; n < 4000; ++n) {
+        if (n == 3000) b = Box(0.5f, -1, 0, 3, 2, 0.5f);  // off the origin
         Vector a(u(rng), u(rng), u(rng), 1), c(u(rng), u(rng), u(rng), 1);
         if (n % 4 == 1) c.x = a.x;  // parallel to a face: the slab of that axis alone decides
         if (n % 4 == 2) c.y = a.y, c.z = a.z;

@@ -186,6 +186,11 @@ TEST_F(PropertyTest, TypeIdsAndTextFormsOfEveryFamily) {
     uint8_t bytes[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     ASSERT_EQ(RichObject::Class()->FindProperty("Wide")->WriteBinary(bytes, &o, 0), 4u);
     EXPECT_EQ(0, std::memcmp(bytes, "A\0\0\0", 4));
+    // Wide strings compare unit by unit, down to a single one.
+    RichObject w1, w2;
+    RTTIValueStore<char16_t*>::Assign(w1.wide, const_cast<char16_t*>(u"A"));
+    RTTIValueStore<char16_t*>::Assign(w2.wide, const_cast<char16_t*>(u"B"));
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Wide")->Equal(&w1, &w2));
     // Equality covers the base classes too.
     RichObject a, b;
     b.baseValue = 1;
