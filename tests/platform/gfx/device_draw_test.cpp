@@ -239,6 +239,7 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
     target->GetSurfaceLevel(0, &level);
     device->SetRenderTarget(1, level);
     device->SetTexture(5, target);
+    device->SetTexture(0, target);
     EXPECT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
     const auto reports = recorder->Reports();
     ASSERT_FALSE(reports.empty());
@@ -248,6 +249,9 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
     EXPECT_EQ(record.renderTargets[1], SerialOf(level));
     EXPECT_EQ(record.textures[5].serial, SerialOf(target));
     EXPECT_EQ(record.textures[5].width, 64u);
+    EXPECT_EQ(record.textures[0].serial, SerialOf(target));
+    EXPECT_EQ(record.textures[1].serial, 0u);
+    device->SetTexture(0, nullptr);
     EXPECT_EQ(record.depthStencil, SerialOf(autoDepth));
     device->SetTexture(5, nullptr);
     device->SetRenderTarget(1, nullptr);

@@ -35,8 +35,18 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     EXPECT_EQ(Str(vp), "0,0 64x32");
     EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
 
+    // The adapter's display modes, pinned as one digest of "w h rate;" per mode.
     const uint32_t modes = factory->GetAdapterModeCount(0, FMT_X8R8G8B8);
     ASSERT_GT(modes, 0u);
+    uint64_t digest = 1469598103934665603ull;
+    for (uint32_t i = 0; i < modes; ++i) {
+        DisplayMode m{};
+        ASSERT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, i, &m), OK);
+        EXPECT_EQ(m.format, FMT_X8R8G8B8);
+        for (char c : std::to_string(m.width) + " " + std::to_string(m.height) + " " + std::to_string(m.refreshRate) + ";")
+            digest = (digest ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    EXPECT_EQ(digest, 0x6F6EF0E75A9702BDull);
     DisplayMode m;
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes - 1, &m), OK);
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes, &m), ERR_INVALIDCALL);

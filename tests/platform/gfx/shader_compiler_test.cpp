@@ -185,6 +185,15 @@ TEST(ShaderCompiler, ConstantTableReaderIsBounded) {
     const size_t tableEnd = 8 + 4 * static_cast<size_t>(comment >> 16);  // version and comment tokens, then the block
     for (size_t cut = 0; cut < tableEnd; cut += 3)
         EXPECT_FALSE(ParseShaderConstantTable(a.code.data(), cut, &out, &target)) << cut;
+    // Strings the table points at must lie inside it: the creator (word 1 of the table,
+    // which starts behind the version token, the comment token and the tag) and the
+    // target (word 6).
+    for (size_t word : {size_t(1), size_t(6)}) {
+        std::vector<uint8_t> bad = a.code;
+        const uint32_t outside = 0xFFFF;
+        std::memcpy(bad.data() + 12 + 4 * word, &outside, 4);
+        EXPECT_FALSE(ParseShaderConstantTable(bad.data(), bad.size(), &out, &target)) << word;
+    }
     ConstantTable* table = nullptr;
     EXPECT_EQ(GetShaderConstantTableSized(a.code.data(), 8, &table), ERR_INVALIDDATA);
     EXPECT_EQ(table, nullptr);

@@ -109,7 +109,7 @@ TEST(ShaderPreprocessor, ExpressionsAgreeWithTheSystemPreprocessor) {
 
 TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
     const char* sources[] = {
-        "a /* block */ b // line\nc /* across\nlines */ d\ne",
+        "/* leading */ a /* block */ b // line\nc /* across\nlines */ d\ne",
         "x = 1; /**/ y = 2;\n// only a comment\n/* a / and a * inside */ z",
         "long \\\nline \\\n joined\nnext",
         "// a comment \\\n continued\nafter",
@@ -148,6 +148,7 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"#if 1\n#else\n#else\n#endif", "X1507"},
         {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
         {"a /", nullptr},
+        {"s = \"never closed", nullptr},
         {"a /* never closed", nullptr},
     };
     for (const Case& c : cases) {
