@@ -167,6 +167,14 @@ TEST(TextTest, ConversionLengthsAndBuffers) {
     w[2] = u'#';
     ASSERT_TRUE(MultiByteToWide(w, 16, "xy", 2, kCodePageANSI));
     EXPECT_EQ(w[2], u'#');
+    ASSERT_TRUE(WideToMultiByte(s, sizeof s, u"x", -1, kCodePageANSI));  // one unit and its terminator
+    EXPECT_STREQ(s, "x");
+    ASSERT_TRUE(MultiByteToWide(w, 16, "x", -1, kCodePageANSI));
+    EXPECT_EQ(std::u16string(w), u"x");
+    // A length ends the input even inside a surrogate pair.
+    const char16_t pair[] = {0xD800, 0xDC00, 0};
+    ASSERT_TRUE(WideToMultiByte(s, sizeof s, pair, 1, kCodePageANSI));
+    EXPECT_EQ(std::string(s, 3), "\xEF\xBF\xBD");
 
     // The output must hold every unit (or byte): exactly enough passes, one less fails.
     EXPECT_TRUE(MultiByteToWide(w, 3, "abc", 3, kCodePageANSI));
