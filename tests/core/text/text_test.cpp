@@ -155,6 +155,13 @@ TEST(TextTest, ConversionLengthsAndBuffers) {
     EXPECT_TRUE(MultiByteToWide(w, 16, "abc", 0, kCodePageANSI));
     EXPECT_EQ(w[0], 0);
     EXPECT_TRUE(MultiByteToWide(nullptr, 0, "", -1, kCodePageANSI));
+    // A zero-sized output is not written at all.
+    w[0] = u'x';
+    s[0] = 'x';
+    EXPECT_TRUE(MultiByteToWide(w, 0, "", -1, kCodePageANSI));
+    EXPECT_TRUE(WideToMultiByte(s, 0, nullptr, -1, kCodePageANSI));
+    EXPECT_EQ(w[0], u'x');
+    EXPECT_EQ(s[0], 'x');
     s[0] = 'x';
     EXPECT_TRUE(WideToMultiByte(s, sizeof s, u"abc", 0, kCodePageANSI));
     EXPECT_EQ(s[0], 0);
