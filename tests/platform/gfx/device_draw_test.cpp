@@ -583,8 +583,26 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     chain->GetPresentParameters(&got);
     EXPECT_EQ(got.backBufferCount, 1u);
     EXPECT_EQ(got.backBufferFormat, FMT_X8R8G8B8);
+    // A chain handed out twice is released twice without a broken rule; its back buffer
+    // locks only when the parameters ask for a lockable one (flag 1).
+    SwapChain* again = nullptr;
+    ASSERT_EQ(other->GetSwapChain(0, &again), OK);
+    again->Release();
     chain->Release();
+    EXPECT_EQ(GetRecorder(other)->ViolationCount(), 0u);
     EXPECT_EQ(other->Release(), 0u);
+    p.backBufferCount = 1;
+    for (uint32_t flags : {0u, 1u}) {
+        p.flags = flags;
+        ASSERT_EQ(device->CreateAdditionalSwapChain(&p, &chain), OK);
+        Surface* backBuffer = nullptr;
+        ASSERT_EQ(chain->GetBackBuffer(0, BACKBUFFER_TYPE_MONO, &backBuffer), OK);
+        const Result r = backBuffer->LockRect(&locked, nullptr, 0);
+        EXPECT_EQ(Rule(r), flags ? "" : "lock-not-lockable");
+        if (r == OK) backBuffer->UnlockRect();
+        backBuffer->Release();
+        chain->Release();
+    }
     p.backBufferWidth = 16385;
     EXPECT_NE(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
 

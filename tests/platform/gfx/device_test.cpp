@@ -34,6 +34,19 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     device->GetViewport(&vp);
     EXPECT_EQ(Str(vp), "0,0 64x32");
     EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
+    // Every default render and sampler state, pinned as one digest (the values were
+    // checked one by one against the platform's documentation).
+    uint64_t defaults = 1469598103934665603ull;
+    auto fold = [&defaults](uint32_t value) {
+        for (int b = 0; b < 4; ++b) defaults = (defaults ^ ((value >> (8 * b)) & 0xFF)) * 1099511628211ull;
+    };
+    for (uint32_t s = 0; s < kRenderStateCount; ++s) fold(device->GetRenderState(static_cast<RenderStateType>(s), &v) == OK ? v : 0xDEADu);
+    for (uint32_t stage = 0; stage < kSamplerStageCount; ++stage)
+        for (uint32_t t = 1; t < kSamplerStateCount; ++t)
+            fold(device->GetSamplerState(stage, static_cast<SamplerStateType>(t), &v) == OK ? v : 0xDEADu);
+    EXPECT_EQ(defaults, 0x4168D85F8137AED1ull);
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Count), 0u);
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture, static_cast<Pool>(kPoolCount)), 0u);
 
     // The adapter's display modes, pinned as one digest of "w h rate;" per mode.
     const uint32_t modes = factory->GetAdapterModeCount(0, FMT_X8R8G8B8);
@@ -51,6 +64,10 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes - 1, &m), OK);
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes, &m), ERR_INVALIDCALL);
     EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_INTZ), OK);
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, 0, RTYPE_TEXTURE, FMT_D16), ERR_NOTAVAILABLE);
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, 0, RTYPE_SURFACE, FMT_D16), OK);
+    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_A8R8G8B8),
+              ERR_NOTAVAILABLE);
     EXPECT_EQ(CreateDeviceFactory(31), nullptr);
 }
 

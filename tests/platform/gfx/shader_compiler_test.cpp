@@ -133,6 +133,23 @@ TEST(ShaderCompiler, OptionsIncludesRegistersAndDeterminism) {
     EXPECT_NE(c.errors.find("skinning needs 64 bones"), std::string::npos);
 }
 
+TEST(ShaderCompiler, EffectBlocksAreSkippedAndRegistersEndAt65535) {
+    const char* effect = "float4 C : register(c7);\nstruct S { float4 a; };\ntypedef float4 F;\n"
+                         "technique T { pass P { VertexShader = compile vs_3_0 vertex(); } }\n"
+                         "float4 vertex() : POSITION { return C; }\n";
+    const Compiled c = Compile(effect, "vertex", "vs_3_0");
+    ASSERT_EQ(c.result, OK) << c.errors;
+    ConstantTable* table = nullptr;
+    ASSERT_EQ(GetShaderConstantTable(reinterpret_cast<const uint32_t*>(c.code.data()), &table), OK);
+    EXPECT_EQ(table->GetConstantCount(), 1u);
+    table->Release();
+    for (const char* reg : {"c65535", "c65536", "c7x", "t3"}) {
+        const Compiled r = Compile(std::string("float4 C : register(") + reg + ");\nfloat4 vertex() : POSITION { return C; }\n",
+                                   "vertex", "vs_3_0");
+        EXPECT_EQ(r.errors.find("X4509") == std::string::npos, std::string(reg) == "c65535") << reg << ": " << r.errors;
+    }
+}
+
 TEST(ShaderCompiler, ErrorsComeBackAsLines) {
     MapInclude include;
     include.files["Bad.hlsl"] = "\n#if 1 +\n#endif\n";

@@ -112,6 +112,7 @@ TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
         "/* leading */ a /* block */ b // line\nc /* across\nlines */ d\ne",
         "x = 1; /**/ y = 2;\n// only a comment\n/* a / and a * inside */ z",
         "long \\\nline \\\n joined\nnext",
+        "crlf \\\r\njoined\r\nnext\r\n",
         "// a comment \\\n continued\nafter",
         "s = \"// not a comment /* either */\";",
         "#define A 1\n#define B A + A\n#define F(x, y) ((x) * (y) + B)\nF(2, A) F( (1,2) , 3 )\n#undef A\nA B",
