@@ -548,14 +548,27 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
             l.texture->UnlockRect(0);
         }
     }
-    LockedRect locked{};
+    LockedRect locked{}, whole{};
+    ASSERT_EQ(blocks->LockRect(0, &whole, nullptr, 0), OK);
+    blocks->UnlockRect(0);
     const Rect lastBlock = {4, 4, 8, 8};
     ASSERT_EQ(blocks->LockRect(0, &locked, &lastBlock, 0), OK);
     EXPECT_EQ(locked.pitch, 16);  // two 8-byte blocks per row of blocks
+    EXPECT_EQ(static_cast<uint8_t*>(locked.bits) - static_cast<uint8_t*>(whole.bits), 16 + 8);
     blocks->UnlockRect(0);
     EXPECT_EQ(Rule(blocks->UnlockRect(0)), "unlock-not-locked");
     dynamic->Release();
     blocks->Release();
+
+    // UpdateSurface copies between surfaces of one format only.
+    Surface *sysA = nullptr, *sysL = nullptr, *target = nullptr;
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, FMT_A8R8G8B8, POOL_SYSTEMMEM, &sysA, nullptr), OK);
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, FMT_L8, POOL_SYSTEMMEM, &sysL, nullptr), OK);
+    ASSERT_EQ(device->CreateRenderTarget(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr), OK);
+    EXPECT_EQ(Rule(device->UpdateSurface(sysA, nullptr, target, nullptr)), "");
+    EXPECT_EQ(Rule(device->UpdateSurface(sysL, nullptr, target, nullptr)), "update-surface");
+    EXPECT_EQ(Rule(device->UpdateSurface(target, nullptr, sysA, nullptr)), "update-surface");
+    for (Unknown* u : std::initializer_list<Unknown*>{sysA, sysL, target}) u->Release();
 
     // Only the lockable depth formats lock.
     for (Format f : {FMT_D16_LOCKABLE, FMT_D32F_LOCKABLE, FMT_D24S8}) {

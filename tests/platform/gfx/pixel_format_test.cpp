@@ -130,6 +130,7 @@ TEST(PixelFormatTest, SizesOfLevelsAndKinds) {
         {FMT_DXT1, 5, 5, 16, 2, false, true},       {FMT_DXT5, 8, 9, 32, 3, false, true},
         {FMT_D16, 3, 2, 6, 2, true, false},         {FMT_D24S8, 3, 2, 12, 2, true, false},
         {FMT_INTZ, 2, 2, 8, 2, true, false},        {FMT_A32B32G32R32F, 2, 1, 32, 1, false, false},
+        {FMT_R16F, 3, 1, 6, 1, false, false},       {FMT_A16B16G16R16, 1, 2, 8, 2, false, false},
         {static_cast<Format>(12345), 4, 4, 0, 0, false, false},
     };
     for (const Case& c : cases) {
@@ -140,6 +141,8 @@ TEST(PixelFormatTest, SizesOfLevelsAndKinds) {
         FormatInfo info{};
         GetFormatInfo(c.format, &info);
         EXPECT_EQ(info.blockCompressed, c.blocks) << c.format;
+        // Colour formats that are not blocks convert texel by texel.
+        EXPECT_EQ(info.convertible, c.pitch != 0 && !c.depth && !c.blocks) << c.format;
     }
     EXPECT_TRUE(IsTenBitFormat(FMT_A2R10G10B10));
     EXPECT_TRUE(IsTenBitFormat(FMT_A2B10G10R10));

@@ -15,8 +15,8 @@ namespace {
 
 class MapInclude : public IncludeHandler {
 public:
-    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
-        opened.push_back(name);
+    Result Open(IncludeType type, const char* name, const void*, const void** data, uint32_t* bytes) override {
+        opened.push_back(type == INCLUDE_SYSTEM ? std::string("<") + name + ">" : std::string(name));
         auto it = files.find(name);
         if (it == files.end()) return ERR_FAIL;
         *data = it->second.data();
@@ -53,6 +53,7 @@ Compiled Compile(const std::string& src, const char* entry, const char* profile,
     }
     if (errors) {
         c.errors = static_cast<const char*>(errors->GetBufferPointer());
+        EXPECT_EQ(errors->GetBufferSize(), c.errors.size() + 1);  // the text and its NUL
         errors->Release();
     }
     return c;
@@ -180,6 +181,10 @@ TEST(ShaderCompiler, ErrorsComeBackAsLines) {
                                    "vs_3_0", nullptr, &include);
     EXPECT_EQ(twice.result, ERR_INVALIDDATA);
     EXPECT_LE(include.opened.size(), 1100u);
+    include.opened.clear();
+    Compile("#include <Sys.hlsl>\n#include \"Local.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0",
+            nullptr, &include);
+    EXPECT_EQ(include.opened, (std::vector<std::string>{"<Sys.hlsl>", "Local.hlsl"}));
     EXPECT_EQ(include.open, 0);
     EXPECT_EQ(Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "gs_4_0").result, ERR_INVALIDDATA);
 
