@@ -12,6 +12,7 @@
 #include "core/rtti/NameString.h"
 
 class InGameStore;
+class Matrix;
 class SequenceActionFactory;
 class SequenceSpawner;
 class SequenceSystem;
@@ -19,6 +20,10 @@ class ShaderManager;
 class SoundEngine;
 class SoundEntriesContainer;
 class StringReplacementContainer;
+class UIElement;
+class UIScreen;
+class UITextBase;
+struct Vector;
 class VideoEngine;
 
 struct EngineServices {
@@ -40,6 +45,23 @@ struct EngineServices {
     SequenceSpawner* (*sequenceSpawner)() = nullptr;                        // gSequenceSpawner
     SequenceActionFactory* (*sequenceActionFactory)() = nullptr;            // gSequenceActionFactory
     VideoEngine* (*videoEngine)() = nullptr;                                // gVideoEngine
+
+    // ---- User interface ----
+    // UIScreen::FindTrackedEntitySlot: the slot of an element the screen tracks,
+    // negative when it does not. Empty: no element is tracked.
+    int32_t (*uiScreenFindTrackedEntitySlot)(UIScreen* screen, UIElement* element) = nullptr;
+    // UIScreen::HitTestTrackedEntity: whether the position lies inside the tracked
+    // element. Empty: nothing is hit.
+    bool (*uiScreenHitTestTrackedEntity)(UIScreen* screen, int32_t slot, const Vector& position) = nullptr;
+    // UITextBase::SetTextUnicharPtr (null clears the text) and UITextBase::AppendText.
+    // Empty: nothing is written.
+    void (*uiTextSetTextUnicharPtr)(UITextBase* text, const char16_t* characters) = nullptr;
+    void (*uiTextAppendText)(UITextBase* text, const char16_t* characters) = nullptr;
+
+    // ---- Sound ----
+    // SoundEngine::SetListener: posts the listener (rows side, up, forward, position) to
+    // the sound thread. Empty: no listener.
+    void (*soundEngineSetListener)(const Matrix& listener) = nullptr;
 };
 
 extern EngineServices gEngineServices;
