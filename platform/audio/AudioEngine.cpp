@@ -103,6 +103,7 @@ Result EngineImpl::CreateMasteringVoice(MasteringVoice** voice, uint32_t channel
     master = new MasteringVoiceImpl(this, channels, sampleRate);
     const uint32_t quantum = QuantumFrames();
     mixBuffer.assign(size_t(quantum) * channels, 0.0f);
+    voiceBuffer.assign(size_t(quantum) * kMaxSourceChannels, 0.0f);
     framesRendered = 0;
     dueOrigin = os::ReadCounter();
     dueFrames = 0;

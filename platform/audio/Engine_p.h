@@ -64,11 +64,11 @@ public:
     ~SourceVoiceImpl() override = default;
 
     // Mixer side (Mixer.cpp), called with the lock held.
-    // Produces up to `frames` resampled frames (raw 16-bit scale) and returns how
-    // many; fewer when the voice starves or its stream ends.
-    // Sink receives (frame index, sample of each channel) per output frame.
-    template <uint32_t Channels, class Sink>
-    uint32_t Produce(uint32_t frames, int64_t step, Sink& sink);
+    // Writes up to `frames` resampled frames to out (Channels floats per frame, in
+    // 16-bit sample units times 2^14) and returns how many; fewer when the voice
+    // starves or its stream ends.
+    template <uint32_t Channels>
+    uint32_t Produce(uint32_t frames, int64_t step, float* out);
     uint64_t SamplesPlayed() const;
     bool StreamEnded() const { return streamEnded; }
 
@@ -91,7 +91,7 @@ private:
     const uint8_t* win = nullptr;
     uint32_t winCount = 0;
     int64_t pos = 0;
-    float history[kMaxSourceChannels] = {};
+    int32_t history[kMaxSourceChannels] = {};
     bool draining = false;     // the end-of-stream buffer finished; the last frame plays out
     bool streamEnded = false;
     uint64_t consumedFrames = 0;
@@ -171,6 +171,7 @@ public:
     int64_t dueOrigin = 0;  // manual output: clock ticks at the mastering voice's creation
     uint64_t dueFrames = 0;
     std::vector<float> mixBuffer;    // one quantum, output channels
+    std::vector<float> voiceBuffer;  // one quantum of one voice, source channels
     RealtimeOutput* output = nullptr;  // set and cleared by the creating/stopping thread only
 
 private:
