@@ -5,13 +5,49 @@
 //
 // Every field below is guarded by EngineImpl::lock unless it says otherwise.
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "platform/audio/AudioEngine.h"
+#include "platform/os/Thread.h"
 
 namespace audio::detail {
+
+// The engine's lock. The development build also records which thread holds it, so
+// the functions below that must run under it (or must not) check their caller.
+class EngineLock {
+public:
+    void lock() {
+        mutex.lock();
+#ifndef NDEBUG
+        owner.store(Caller(), std::memory_order_relaxed);
+#endif
+    }
+    void unlock() {
+#ifndef NDEBUG
+        owner.store(0, std::memory_order_relaxed);
+#endif
+        mutex.unlock();
+    }
+#ifndef NDEBUG
+    bool HeldByCaller() const { return owner.load(std::memory_order_relaxed) == Caller(); }
+#endif
+
+private:
+#ifndef NDEBUG
+    static os::ThreadId Caller() {
+        thread_local const os::ThreadId id = os::CurrentThreadId();
+        return id;
+    }
+#endif
+    std::mutex mutex;
+#ifndef NDEBUG
+    std::atomic<os::ThreadId> owner{0};
+#endif
+};
+using EngineGuard = std::lock_guard<EngineLock>;
 
 class EngineImpl;
 class RealtimeOutput;
@@ -158,7 +194,7 @@ public:
     // Output.cpp: stop and free the real-time output (joins its thread). Lock NOT held.
     void StopOutput();
 
-    std::mutex lock;
+    EngineLock lock;
     const EngineOptions options;
     bool initialized = false;
     MasteringVoiceImpl* master = nullptr;
@@ -172,7 +208,7 @@ public:
     uint64_t dueFrames = 0;
     std::vector<float> mixBuffer;    // one quantum, output channels
     std::vector<float> voiceBuffer;  // one quantum of one voice, source channels
-    RealtimeOutput* output = nullptr;  // set and cleared by the creating/stopping thread only
+    RealtimeOutput* output = nullptr;  // the mixer thread itself never reads it
 
 private:
     ~EngineImpl() override;

@@ -277,6 +277,7 @@ uint32_t SourceVoiceImpl::Produce(uint32_t frames, int64_t step, float* out) {
 }
 
 void EngineImpl::MixQuantum(uint32_t frames, float* out) {
+    assert(lock.HeldByCaller());
     if (!master || frames == 0) return;
     const uint32_t och = master->channels;
     float* mix = mixBuffer.data();
