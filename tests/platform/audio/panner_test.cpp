@@ -3,7 +3,9 @@
 // worked out by hand from those definitions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "platform/audio/Panner3D.h"
 
@@ -20,6 +22,7 @@ struct Scene {
 
     Scene() {
         EXPECT_EQ(PannerInitialize(kSpeakerStereo, kSpeedOfSound, handle), kOk);
+        std::fill(std::begin(matrix), std::end(matrix), 7.0f);  // 7: not written
         emitter.orientFront = {0, 0, 1};
         emitter.orientTop = {0, 1, 0};
         emitter.channelCount = 1;
@@ -75,6 +78,7 @@ TEST(AudioPanner, PansByTheDirectionInTheListenersFrame) {
         s.Calculate();
         EXPECT_NEAR(s.matrix[0], c.left, 1e-6f);
         EXPECT_NEAR(s.matrix[1], c.right, 1e-6f);
+        EXPECT_EQ(s.matrix[2], 7.0f);
     }
 }
 
@@ -154,6 +158,9 @@ TEST(AudioPanner, DopplerFactorFollowsTheClampedVelocities) {
     s.emitter.position = {0, 0, 10};
     s.Calculate();
     EXPECT_EQ(s.dsp.dopplerFactor, 7.0f);  // not written without the flag
+    s.emitter.velocity = {0, 0, NAN};
+    s.Calculate(kCalculateDoppler);
+    EXPECT_EQ(s.dsp.dopplerFactor, 1.0f);
 }
 
 // An emitter facing the listener has its right towards the listener's left, so its
@@ -199,7 +206,6 @@ TEST(AudioPanner, InvalidCallsLeaveTheSettingsAloneAndNonFiniteResultsAreSilent)
         Scene s;
         c.change(s);
         s.emitter.position = {1, 0, 1};
-        s.matrix[0] = 7.0f;
         s.dsp.dopplerFactor = 7.0f;
         s.Calculate(kCalculateMatrix | kCalculateDoppler);
         EXPECT_EQ(s.matrix[0], 7.0f);

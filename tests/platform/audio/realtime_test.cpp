@@ -72,6 +72,11 @@ TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
     const std::string convert = "soxi -c " + capture + " | grep -qx 2 && soxi -r " + capture +
                                 " | grep -qx 48000 && sox " + capture + " -t raw -e signed-integer -b 16 " + raw;
     ASSERT_EQ(std::system(convert.c_str()), 0);
+    std::ifstream wav(capture, std::ios::binary);  // the sizes in the header
+    uint32_t sizes[11] = {};
+    wav.read(reinterpret_cast<char*>(sizes), sizeof sizes);
+    EXPECT_EQ(sizes[1], std::filesystem::file_size(capture) - 8);
+    EXPECT_EQ(sizes[10], std::filesystem::file_size(capture) - 44);
     std::ifstream in(raw, std::ios::binary);
     std::vector<int16_t> pcm(std::filesystem::file_size(raw) / 2);
     in.read(reinterpret_cast<char*>(pcm.data()), std::streamsize(pcm.size() * 2));
