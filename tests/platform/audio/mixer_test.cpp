@@ -207,7 +207,9 @@ TEST(AudioMixer, StopHoldsThePlaceAndAStarvedStreamGoesOnWhereItWas) {
     AudioBuffer b = Buffer(first, false);
     b.context = &m;
     ASSERT_TRUE(AllOk({v->SubmitSourceBuffer(&b), v->Start()}));
-    EXPECT_EQ(Played(m.Render(30)), Ids({{0, 0, 30}}));
+    EXPECT_EQ(Played(m.Render(1)), Ids({{0, 0, 1}}));
+    EXPECT_EQ(m.Debug(v).samplesPlayed, 1u);
+    EXPECT_EQ(Played(m.Render(29)), Ids({{0, 1, 30}}));
     ASSERT_TRUE(AllOk({v->Stop(kPlayTails, 1), m.engine->CommitChanges(1)}));
     EXPECT_EQ(v->Stop(0x1), kErrorInvalidArg);
     EXPECT_TRUE(Played(m.Render(50)).empty());
