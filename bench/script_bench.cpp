@@ -1,7 +1,8 @@
 // The script host's two hot paths, each beside its baseline in the same run:
 //  - LuaWrapper::CallMethod of a script method on a registered object, beside a plain
 //    lua_pcall of the same Lua function from C++, found by name (goal: at most 3 times the
-//    plain call), and beside a lua_pcall of the function already in hand;
+//    plain call), and beside a lua_pcall of the function already in hand, in batches
+//    interleaved within one benchmark;
 //  - the host allocator (small-object pools) beside Lua's default allocator, on a workload
 //    of small tables and strings (goal: at least as fast).
 // Prints the rates, then the two ratios.
@@ -33,62 +34,87 @@ void StartOnce() {
 
 int gObject = 0;
 
-void BM_CallMethod(benchmark::State& state) {
-    StartOnce();
-    int n = 0;
-    for (auto _ : state) {
-        gLua.PushInt(++n & 0xFFFF);
-        if (!gLua.CallMethod(1, 1, &gObject, kClass, "Touch")) state.SkipWithError("call failed");
+// One way of calling BenchObject:Touch(n) from C++: a batch of kBatch calls.
+constexpr int kBatch = 256;
+using CallBatch = bool (*)(lua_State* L, int first);
+
+// Through the host, by class and method name.
+bool HostCalls(lua_State*, int first) {
+    bool ok = true;
+    for (int i = 0; i < kBatch; ++i) {
+        gLua.PushInt((first + i) & 0xFFFF);
+        ok = gLua.CallMethod(1, 1, &gObject, kClass, "Touch") && ok;
         gLua.Pop(1);
     }
-    state.SetItemsProcessed(state.iterations());
+    return ok;
 }
-BENCHMARK(BM_CallMethod);
 
-// The plain call from C++: the function found by its class and method name, the object's
-// handle (made once, as a script keeps it), the argument, lua_pcall.
-void BM_PlainPcall(benchmark::State& state) {
-    StartOnce();
-    lua_State* L = gLua.GetState();
-    gLua.PushUserType(&gObject, kClass);
-    const int self = luaL_ref(L, LUA_REGISTRYINDEX);
-    int n = 0;
-    for (auto _ : state) {
+// Registry references of the object's handle (made once, as a script keeps it) and of
+// the method (for the call with the function in hand).
+int gSelfRef = 0;
+int gFunctionRef = 0;
+
+// A plain lua_pcall from C++, the function found by its class and method name.
+bool PlainCalls(lua_State* L, int first) {
+    bool ok = true;
+    for (int i = 0; i < kBatch; ++i) {
         lua_getglobal(L, kClass);
         lua_getfield(L, -1, "Touch");
-        lua_rawgeti(L, LUA_REGISTRYINDEX, self);
-        lua_pushnumber(L, ++n & 0xFFFF);
-        if (lua_pcall(L, 2, 1, 0) != 0) state.SkipWithError("call failed");
+        lua_rawgeti(L, LUA_REGISTRYINDEX, gSelfRef);
+        lua_pushnumber(L, (first + i) & 0xFFFF);
+        ok = lua_pcall(L, 2, 1, 0) == 0 && ok;
         lua_pop(L, 2);
     }
-    luaL_unref(L, LUA_REGISTRYINDEX, self);
-    state.SetItemsProcessed(state.iterations());
+    return ok;
 }
-BENCHMARK(BM_PlainPcall);
 
 // The same with the function already in hand: the floor of any call into a script.
-void BM_ResolvedPcall(benchmark::State& state) {
-    StartOnce();
-    lua_State* L = gLua.GetState();
-    lua_getglobal(L, kClass);
-    lua_getfield(L, -1, "Touch");
-    const int function = luaL_ref(L, LUA_REGISTRYINDEX);
-    lua_pop(L, 1);
-    gLua.PushUserType(&gObject, kClass);
-    const int self = luaL_ref(L, LUA_REGISTRYINDEX);
-    int n = 0;
-    for (auto _ : state) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, function);
-        lua_rawgeti(L, LUA_REGISTRYINDEX, self);
-        lua_pushnumber(L, ++n & 0xFFFF);
-        if (lua_pcall(L, 2, 1, 0) != 0) state.SkipWithError("call failed");
+bool ResolvedCalls(lua_State* L, int first) {
+    bool ok = true;
+    for (int i = 0; i < kBatch; ++i) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, gFunctionRef);
+        lua_rawgeti(L, LUA_REGISTRYINDEX, gSelfRef);
+        lua_pushnumber(L, (first + i) & 0xFFFF);
+        ok = lua_pcall(L, 2, 1, 0) == 0 && ok;
         lua_pop(L, 1);
     }
-    luaL_unref(L, LUA_REGISTRYINDEX, function);
-    luaL_unref(L, LUA_REGISTRYINDEX, self);
-    state.SetItemsProcessed(state.iterations());
+    return ok;
 }
-BENCHMARK(BM_ResolvedPcall);
+
+// The three ways in one benchmark, one batch of each per iteration, so that the load of a
+// shared machine falls on all alike; the counters give nanoseconds per call and the
+// ratios.
+void BM_MethodCalls(benchmark::State& state) {
+    StartOnce();
+    lua_State* L = gLua.GetState();
+    gLua.PushUserType(&gObject, kClass);
+    gSelfRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_getglobal(L, kClass);
+    lua_getfield(L, -1, "Touch");
+    gFunctionRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pop(L, 1);
+    const CallBatch kWays[] = {&HostCalls, &PlainCalls, &ResolvedCalls};
+    double ns[3] = {0, 0, 0};
+    int first = 0;
+    for (auto _ : state) {
+        for (int way = 0; way < 3; ++way) {
+            const auto start = std::chrono::steady_clock::now();
+            if (!kWays[way](L, first)) state.SkipWithError("call failed");
+            ns[way] += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+        }
+        first += kBatch;
+    }
+    luaL_unref(L, LUA_REGISTRYINDEX, gSelfRef);
+    luaL_unref(L, LUA_REGISTRYINDEX, gFunctionRef);
+    const double calls = static_cast<double>(state.iterations()) * kBatch;
+    state.counters["host_ns"] = ns[0] / calls;
+    state.counters["plain_ns"] = ns[1] / calls;
+    state.counters["resolved_ns"] = ns[2] / calls;
+    state.counters["host/plain"] = ns[1] > 0 ? ns[0] / ns[1] : 0;
+    state.counters["host/resolved"] = ns[2] > 0 ? ns[0] / ns[2] : 0;
+    state.SetItemsProcessed(state.iterations() * 3 * kBatch);
+}
+BENCHMARK(BM_MethodCalls);
 
 // Small tables and strings, made and dropped; the collector runs as it would. The
 // strings are joined from a fixed set of parts, so the work is allocation rather than
@@ -148,24 +174,21 @@ void BM_Allocators(benchmark::State& state) {
 }
 BENCHMARK(BM_Allocators);
 
+// Prints the ratios after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
-            const auto ratio = run.counters.find("default/pool");
-            if (ratio != run.counters.end()) allocatorRatio = ratio->second;
-        }
+        for (const Run& run : runs)
+            for (const auto& [name, counter] : run.counters) ratios[name] = counter.value;
     }
-    double allocatorRatio = 0;
-    double Ratio(const char* a, const char* b) const {
-        const auto x = times.find(a), y = times.find(b);
-        return x == times.end() || y == times.end() || y->second <= 0 ? 0 : x->second / y->second;
+    double Ratio(const char* name) const {
+        const auto it = ratios.find(name);
+        return it == ratios.end() ? 0 : it->second;
     }
 
 private:
-    std::map<std::string, double> times;
+    std::map<std::string, double> ratios;
 };
 
 }  // namespace
@@ -174,9 +197,9 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("CallMethod / plain lua_pcall: %.2f (goal: at most 3)\n", reporter.Ratio("BM_CallMethod", "BM_PlainPcall"));
-    std::printf("CallMethod / lua_pcall of a resolved function: %.2f\n", reporter.Ratio("BM_CallMethod", "BM_ResolvedPcall"));
-    std::printf("default allocator / pool allocator: %.2f (goal: at least 1)\n", reporter.allocatorRatio);
+    std::printf("CallMethod / plain lua_pcall: %.2f (goal: at most 3)\n", reporter.Ratio("host/plain"));
+    std::printf("CallMethod / lua_pcall of a resolved function: %.2f\n", reporter.Ratio("host/resolved"));
+    std::printf("default allocator / pool allocator: %.2f (goal: at least 1)\n", reporter.Ratio("default/pool"));
     benchmark::Shutdown();
     return 0;
 }

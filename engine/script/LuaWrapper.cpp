@@ -152,6 +152,12 @@ void LuaWrapper::Init() {
     uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushliteral(L, "__index");
     indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    for (MethodNames& names : methodNames) {
+        lua_pushboolean(L, 0);
+        names.classRef = luaL_ref(L, LUA_REGISTRYINDEX);
+        lua_pushboolean(L, 0);
+        names.methodRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    }
 
     OpenStandardLibraries(L);
     lua_pushboolean(L, 1);

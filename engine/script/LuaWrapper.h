@@ -16,8 +16,9 @@
 // Protection: the host's own lookups (class, method, static function, the object's
 // handle) run inside the same protected call as the script code, so a failing
 // metamethod or an exhausted allocator is reported like any script error. The one
-// exception is a method call on an object whose handle, class and lookup are the
-// ordinary ones: that is found by raw reads, which run no script code.
+// exception is a repeated method call on an object whose handle, class and lookup are
+// the ordinary ones: that is found by raw reads of values that already exist, which run
+// no script code and allocate nothing.
 //
 // Memory: every block of the state comes from the small-object pools (gSmallObjectPools)
 // through HostAllocate, which feeds the "LuaAllocTime" and "LuaAllocNum" counters; the
@@ -74,7 +75,8 @@ public:
     void ExecuteFile(const char* name, const char* directory = kScriptFolder, bool reportMissing = true);
     // object:method(args) on the argCount values the caller pushed, the object pushed as a
     // user type of className. False (stack restored) when the class is unknown, the
-    // method is not a function, or the call failed.
+    // method is not a function, or the call failed; false with the stack untouched when
+    // fewer than argCount values are on it.
     bool CallMethod(int argCount, int resultCount, void* object, const char* className, const char* methodName);
     bool CallObjectMethod(LuaBaseClass* object, const char* methodName, int argCount = 0, int resultCount = 0);
     // Class.function(args) without an object.
@@ -152,8 +154,20 @@ public:
 
 private:
     struct HostRequest;
+    // The class and method names of a recent method call, as Lua strings held in two
+    // registry slots, so that the next call with those names makes no string. A slot is
+    // picked by the caller's pointers and used only when its characters match.
+    struct MethodNames {
+        int classRef = 0;
+        int methodRef = 0;
+        bool numeric = false;  // the method name reads as a number: looked up another way
+    };
+    static constexpr uint32_t kMethodNameSlots = 32;
+    MethodNames& MethodNameSlot(const char* className, const char* methodName);
     static int HostCall(lua_State* L);  // the protected body of every HostRequest
     bool RunHostRequest(HostRequest& request, const char* chunkName);
+    // False, with an error line, unless argCount values are on the stack.
+    bool ArgumentsPresent(int argCount) const;
     bool PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName);
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();
@@ -170,6 +184,7 @@ private:
     int uboxNameRef = 0;
     int indexNameRef = 0;
     int (*classIndexEvent)(lua_State*) = nullptr;  // tolua++'s lookup event of class metatables
+    MethodNames methodNames[kMethodNameSlots];
     LuaWrapperFileExecutionCallbackObject* fileCallback = nullptr;
     StateHook openBitLibraryHook = nullptr;
     StateHook resetReplicationHook = nullptr;

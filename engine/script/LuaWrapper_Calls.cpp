@@ -33,6 +33,7 @@ struct LuaWrapper::HostRequest {
     const char* className = nullptr;
     const char* name = nullptr;  // method, static function or base class
     int stepSize = 0;
+    MethodNames* names = nullptr;  // CallMethod: the slot to remember the names in
     Outcome outcome = Outcome::Ran;
     const char* foundType = nullptr;  // NotFunction: Lua's name of the value's type
 };
@@ -55,6 +56,13 @@ int CallMethodBody(lua_State* L, R* r) {
     if (!KnownClass(L, r->className)) {
         r->outcome = R::Outcome::UnknownClass;
         return 0;
+    }
+    if (r->names && r->name) {
+        lua_pushstring(L, r->className);
+        lua_rawseti(L, LUA_REGISTRYINDEX, r->names->classRef);
+        lua_pushstring(L, r->name);
+        r->names->numeric = lua_isnumber(L, -1);
+        lua_rawseti(L, LUA_REGISTRYINDEX, r->names->methodRef);
     }
     tolua_pushusertype(L, r->object, r->className);
     lua_pushstring(L, r->name);
@@ -141,10 +149,12 @@ const char* StatusText(int status) {
     }
 }
 
-// Reads the whole script file; null (nothing logged) when it is missing or short.
+// Reads the whole script file, logging the loading line once it is open; null when it is
+// missing or short.
 char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     FileReader reader;
     if (!reader.Open(name, "lua", directory)) return nullptr;
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Loading script file: %s.lua", name);
     *size = reader.GetSize();
     char* buffer = static_cast<char*>(EngineAlloc(size_t(*size) + 1));
     if (buffer && !reader.Read(buffer, *size)) ReleaseBuffer(&buffer);
@@ -152,12 +162,11 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     return buffer;
 }
 
-// Whether Lua might read the text as a number (strtod's leading characters), so that the
-// costly conversion test runs only for such names.
-bool MayBeNumber(const char* text) {
-    const char c = *text;
-    return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == ' ' || (c >= '\t' && c <= '\r') ||
-           c == 'i' || c == 'I' || c == 'n' || c == 'N';
+// Whether the value on the top is a string of exactly these characters.
+bool IsText(lua_State* L, const char* text) {
+    size_t length = 0;
+    const char* value = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+    return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
 }
 
 }  // namespace
@@ -291,7 +300,6 @@ void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool repor
             gLog.Error(LogCategory::Script, "Cannot load script file: %s.lua", name);
         return;
     }
-    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Loading script file: %s.lua", name);
     if (fileCallback) {
         char path[fs::kMaxPath];
         if (directory)
@@ -309,18 +317,29 @@ void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool repor
 
 // ---- Calls into scripts ----
 
-// The common case without a protected host call: the object already has its handle under
-// exactly this class, with no fields of its own, the class's lookup event is tolua++'s,
-// and the class table itself holds the method as a function. Only raw reads, so no
-// script code runs; the result is what the protected lookup would find. Otherwise the
-// stack is left as it was and false is returned.
+LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const char* methodName) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(className) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<uintptr_t>(methodName);
+    return methodNames[(key ^ key >> 32) % kMethodNameSlots];
+}
+
+// The common case without a protected host call: the names were met before, the object
+// already has its handle under exactly this class, with no fields of its own, the
+// class's lookup event is tolua++'s, and the class table itself holds the method as a
+// function. Only raw reads of existing values, so no script code runs and nothing is
+// allocated; the result is what the protected lookup would find. Otherwise the stack is
+// left as it was and false is returned.
 bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
     if (!object || !className || !methodName || !classIndexEvent) return false;
+    const MethodNames& names = MethodNameSlot(className, methodName);
     lua_State* L = state;
     const int top = lua_gettop(L);
     const int table = top + 1;
-    lua_getfield(L, LUA_REGISTRYINDEX, className);
-    bool direct = lua_istable(L, table);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
+    bool direct = IsText(L, className);
+    if (direct) {
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        direct = lua_istable(L, table);
+    }
     if (direct) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
         lua_rawget(L, table);
@@ -341,8 +360,8 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
         }
     }
     if (direct) {
-        lua_pushstring(L, methodName);
-        direct = !MayBeNumber(methodName) || !lua_isnumber(L, -1);  // numeric keys take another way
+        lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
+        direct = !names.numeric && IsText(L, methodName);  // numeric keys take another way
         lua_rawget(L, table);
         direct = direct && lua_isfunction(L, -1);  // table ubox handle function
     }
@@ -350,19 +369,26 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
         lua_settop(L, top);
         return false;
     }
-    lua_replace(L, top + 2);                 // arguments, table, function, handle
-    lua_replace(L, top + 1);                 // arguments, handle, function
-    lua_insert(L, top - argCount + 1);       // function, arguments, handle
-    lua_insert(L, top - argCount + 2);       // function, handle, arguments
+    lua_insert(L, top - argCount + 1);  // function, arguments, table, ubox, handle
+    lua_insert(L, top - argCount + 2);  // function, handle, arguments, table, ubox
+    lua_settop(L, top + 2);
     return true;
+}
+
+bool LuaWrapper::ArgumentsPresent(int argCount) const {
+    const int top = lua_gettop(state);
+    if (argCount >= 0 && argCount <= top) return true;
+    gLog.Error(LogCategory::Script, "LuaWrapper - a call with %d arguments and %d values on the stack", argCount, top);
+    return false;
 }
 
 bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
                             const char* methodName) {
-    if (!state) return false;
+    if (!state || !ArgumentsPresent(argCount)) return false;
     if (PushMethodDirectly(argCount, object, className, methodName))
         return ProtectedCall(methodName, argCount + 1, resultCount);
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
+    if (className && methodName) r.names = &MethodNameSlot(className, methodName);
     if (!RunHostRequest(r, methodName)) return false;
     switch (r.outcome) {
     case HostRequest::Outcome::UnknownClass:
@@ -389,7 +415,7 @@ bool LuaWrapper::CallObjectMethod(LuaBaseClass* object, const char* methodName, 
 }
 
 bool LuaWrapper::ExecuteStaticFunction(const char* className, const char* functionName, int argCount, int resultCount) {
-    if (!state) return false;
+    if (!state || !ArgumentsPresent(argCount)) return false;
     HostRequest r{HostRequest::Op::CallStatic, argCount, resultCount, nullptr, className, functionName};
     if (!RunHostRequest(r, "ExecuteStaticFunction")) return false;
     if (r.outcome == HostRequest::Outcome::Ran) return true;

@@ -23,10 +23,14 @@ void PrintLine(LuaWrapper::LinePrinter print, void* context, const char* format,
     print(line, context);
 }
 
-// The value on the top, by absolute index: tolua++'s tests push as they go.
+// The value on the top. tolua++'s test leaves values behind for a userdata whose
+// metatable is not a class's, so the stack is restored after it.
 bool IsUserType(lua_State* L, const char* type) {
+    const int top = lua_gettop(L);
     tolua_Error error;
-    return tolua_isusertype(L, lua_gettop(L), type, 0, &error) != 0;
+    const bool is = tolua_isusertype(L, top, type, 0, &error) != 0;
+    lua_settop(L, top);
+    return is;
 }
 
 // The value text of the local on the top of the stack.

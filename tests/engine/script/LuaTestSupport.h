@@ -12,6 +12,7 @@
 #include <fstream>
 #include <lua.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CaptureLogSink.h"
@@ -57,6 +58,13 @@ inline std::string InterpreterMessage(const std::string& code, const std::string
     return out;
 }
 
+// The file-execution callback as a recorder of (path, flag).
+struct FileRecorder : LuaWrapperFileExecutionCallbackObject {
+    using Seen = std::vector<std::pair<std::string, bool>>;
+    void OnFileExecuted(const char* path, bool flag) override { seen.emplace_back(path, flag); }
+    Seen seen;
+};
+
 }  // namespace luatest
 
 class LuaHostTest : public testing::Test {
@@ -99,7 +107,12 @@ protected:
         }
     }
     bool Logged(const std::string& fragment) { return sink.Contains(fragment); }
-    // Messages of the script category whose text contains the fragment.
+    std::vector<std::string> Texts() {
+        std::vector<std::string> texts;
+        for (const auto& m : sink.Messages()) texts.push_back(m.text);
+        return texts;
+    }
+    // Messages whose text contains the fragment.
     int CountLogged(const std::string& fragment) {
         int n = 0;
         for (const auto& m : sink.Messages()) n += m.text.find(fragment) != std::string::npos;

@@ -2,6 +2,7 @@
 // The C++ side of the test binding package (ScriptTestPackage.pkg): probes that record
 // what a bound function received, a small bound class, and bound values of the types the
 // stack dump describes.
+#include <lua.hpp>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,15 @@ inline const char* ProbePick(int value) { return (gProbePicked = "number:" + std
 inline Vector* ProbeVector() { return &gProbeVector; }
 inline Matrix* ProbeMatrix() { return &gProbeMatrix; }
 inline ScriptTestEntity* ProbeEntity() { return gProbeEntity; }
-inline void ProbeDumpStack() {
+// The stack dump, printed to the lines and to the console; gProbeDumpPushed is what it
+// left on the stack.
+inline int gProbeDumpPushed = 0;
+inline void ProbeDumpStack(lua_State* L) {
     gProbeDumpLines.clear();
+    const int top = lua_gettop(L);
     gLua.DumpStack([](const char* line, void*) { gProbeDumpLines.emplace_back(line); }, nullptr);
+    gLua.DumpLuaStackToConsole();
+    gProbeDumpPushed = lua_gettop(L) - top;
 }
 
 #define PROBE_CONSTANT 16777217

@@ -1,8 +1,9 @@
-// The script host: start-up globals, error reporting and counting, script files, calls
-// into script classes with their stack discipline, handles, and the panic handler.
+// The script host: start-up globals, error reports and the error counter, script files,
+// calls into script classes with their stack discipline, handles, and the panic handler.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,18 @@ private:
     bool* destroyed;
 };
 
+// A file whose reported size is larger than what it holds (a sysfs attribute); empty on
+// a machine without one.
+std::string ShortFile() {
+    for (const char* path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state", "/sys/kernel/uevent_seqnum"}) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        std::ifstream in(path, std::ios::binary);
+        if (!error && in.is_open() && size > std::string(std::istreambuf_iterator<char>(in), {}).size()) return path;
+    }
+    return "";
+}
+
 }  // namespace
 
 TEST_F(LuaHostTest, InitPublishesTheHostGlobalsAndOnlyTheListedLibraries) {
@@ -36,10 +49,8 @@ TEST_F(LuaHostTest, InitPublishesTheHostGlobalsAndOnlyTheListedLibraries) {
     } kCases[] = {
         {"_LUA5", "true"},
         {"VORNEX_LUA_CLASS_KEY", "_VORNEX_ENGINE_LUA_CLASSES_"},
-        {"type(breakpoint)", "function"},
         {"select('#', breakpoint(1, 2))", "0"},
-        {"type(tcreate(8))", "table"},
-        {"type(acreate(-3))", "table"},
+        {"type(tcreate(8)) .. type(acreate(-3))", "tabletable"},
         {"type(string.format) .. type(table.insert) .. type(math.floor) .. type(debug.traceback)",
          "functionfunctionfunctionfunction"},
         {"type(io) .. type(os) .. type(package)", "nilnilnil"},
@@ -62,7 +73,6 @@ TEST_F(LuaHostTest, ErrorsOfTextsAreReportedWithTheirStatusAndCountedOnlyWhenThe
         {"error(42, 0)", "LUA_ERROR: error while running the chunk.", 1, "42"},
         {"error({})", "LUA_ERROR: error while running the chunk.", 1, ""},
         {"x = = 1", "LUA_ERROR: syntax error during pre-compilation.", 0, nullptr},
-        {"for i = 1 do end", "LUA_ERROR: syntax error during pre-compilation.", 0, nullptr},
         {"\x1bLuaQ\x01\x04\x08\x04\x08", "LUA_ERROR: syntax error during pre-compilation.", 0,
          "precompiled chunks are not accepted"},
     };
@@ -72,38 +82,29 @@ TEST_F(LuaHostTest, ErrorsOfTextsAreReportedWithTheirStatusAndCountedOnlyWhenThe
         LuaWrapper::ResetErrorCounter();
         EXPECT_FALSE(gLua.ExecuteString(c.code));
         EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
-        EXPECT_EQ(CountLogged(std::string("LUA: error in '") + c.code + "'"), 1);
-        EXPECT_EQ(CountLogged(c.status), 1);
-        const std::string message = c.message ? c.message : luatest::InterpreterMessage(c.code, c.code);
-        if (c.message && !*c.message)
-            EXPECT_EQ(CountLogged("Lua msg:"), 0);
-        else
-            EXPECT_TRUE(Logged("Lua msg:" + message)) << message;
+        std::vector<std::string> expected = {std::string("LUA: error in '") + c.code + "'", c.status};
+        if (!c.message || *c.message)
+            expected.push_back("Lua msg:" + (c.message ? c.message : luatest::InterpreterMessage(c.code, c.code)));
+        EXPECT_EQ(Texts(), expected);
         EXPECT_EQ(Top(), 0);
     }
     sink.Clear();
     EXPECT_TRUE(gLua.ExecuteString("ran = 1"));
     EXPECT_EQ(Eval("ran"), "1");
-    EXPECT_TRUE(sink.Messages().empty());
+    EXPECT_TRUE(Texts().empty());
 }
 
 TEST_F(LuaHostTest, ErrorMessageFunctionIsTheHandlerAndIsCalledOnce) {
-    Run("calls = 0; received = ''\n"
-        "function _ERRORMESSAGE(m) calls = calls + 1; received = received .. tostring(m); return m end");
-    const char* runtime = "error('boom')";
-    EXPECT_FALSE(gLua.ExecuteString(runtime));
-    EXPECT_EQ(Eval("calls"), "1");
-    EXPECT_EQ(Eval("received"), luatest::InterpreterMessage(runtime, runtime));
-    EXPECT_EQ(CountLogged("Lua msg:"), 0);
-    EXPECT_EQ(LuaWrapper::GetErrorCount(), 1u);
-
-    // A compile error never reached a handler: the report hands it over, once.
-    Run("calls = 0; received = ''");
-    const char* broken = "x = = 2";
-    EXPECT_FALSE(gLua.ExecuteString(broken));
-    EXPECT_EQ(Eval("calls"), "1");
-    EXPECT_EQ(Eval("received"), luatest::InterpreterMessage(broken, broken));
-
+    Run("function _ERRORMESSAGE(m) calls = calls + 1; received = received .. tostring(m); return m end");
+    for (const char* code : {"error('boom')", "x = = 2"}) {  // a compile error is handed over by the report
+        SCOPED_TRACE(code);
+        Run("calls = 0; received = ''");
+        sink.Clear();
+        EXPECT_FALSE(gLua.ExecuteString(code));
+        EXPECT_EQ(Eval("calls"), "1");
+        EXPECT_EQ(Eval("received"), luatest::InterpreterMessage(code, code));
+        EXPECT_FALSE(Logged("Lua msg:"));
+    }
     // A handler that fails itself turns the run into status 5.
     Run("function _ERRORMESSAGE(m) error('again') end");
     sink.Clear();
@@ -112,79 +113,73 @@ TEST_F(LuaHostTest, ErrorMessageFunctionIsTheHandlerAndIsCalledOnce) {
     EXPECT_EQ(Top(), 0);
 }
 
-TEST_F(LuaHostTest, ScriptFilesRunReportAndCountAsTheirOutcomeSays) {
+TEST_F(LuaHostTest, ScriptFilesRunReportCountAndReachTheCallbackAsTheirOutcomeSays) {
     ConfigFolder folder("scripts");
     ASSERT_TRUE(folder.Mounted());
     folder.Write("Good.lua", luatest::Bytes("good = (good or 0) + 1"));
     folder.Write("Broken.lua", luatest::Bytes("good = = 3"));
     folder.Write("Failing.lua", luatest::Bytes("good = 100\nerror('stop')"));
     folder.Write("Binary.lua", luatest::Bytes("\x1bLuaQ good = 7"));
+    const std::string shortFile = ShortFile();
+    if (!shortFile.empty()) std::filesystem::create_symlink(shortFile, folder.File("Short.lua"));
+    luatest::FileRecorder recorder;
+    gLua.SetFileExecutionCallback(&recorder);
 
     const struct {
         const char* name;
         const char* directory;
         bool report;
-        std::vector<std::string> logged;
+        std::vector<std::string> logged;  // every line, in order
         uint32_t counted;
         const char* good;  // the global after the run
+        bool executed;     // the callback saw it
     } kCases[] = {
-        {"Missing", "scripts", false, {}, 0, "nil"},
-        {"Missing", "scripts", true, {"Cannot load script file: scripts/Missing.lua"}, 0, "nil"},
-        {"Missing", nullptr, true, {"Cannot load script file: Missing.lua"}, 0, "nil"},
-        {"Good", "scripts", false, {"Loading script file: Good.lua"}, 0, "1"},
+        {"Missing", "scripts", false, {}, 0, "nil", false},
+        {"Missing", "scripts", true, {"Cannot load script file: scripts/Missing.lua"}, 0, "nil", false},
+        {"Missing", nullptr, true, {"Cannot load script file: Missing.lua"}, 0, "nil", false},
+        {"Short", "scripts", true,
+         {"Loading script file: Short.lua", "Cannot load script file: scripts/Short.lua"}, 0, "nil", false},
+        {"Good", "scripts", false, {"Loading script file: Good.lua"}, 0, "1", true},
         {"Broken", "scripts", true,
          {"Loading script file: Broken.lua", "LUA: error in 'Broken'", "LUA_ERROR: syntax error during pre-compilation.",
           "Lua msg:" + luatest::InterpreterMessage("good = = 3", "Broken")},
-         1, "nil"},
+         1, "nil", true},
         {"Failing", "scripts", true,
-         {"LUA: error in 'Failing'", "LUA_ERROR: error while running the chunk.",
+         {"Loading script file: Failing.lua", "LUA: error in 'Failing'", "LUA_ERROR: error while running the chunk.",
           "Lua msg:" + luatest::InterpreterMessage("good = 100\nerror('stop')", "Failing")},
-         1, "100"},
-        {"Binary", "scripts", true, {"LUA: error in 'Binary'", "Lua msg:precompiled chunks are not accepted"}, 1, "nil"},
+         1, "100", true},
+        {"Binary", "scripts", true,
+         {"Loading script file: Binary.lua", "LUA: error in 'Binary'", "LUA_ERROR: syntax error during pre-compilation.",
+          "Lua msg:precompiled chunks are not accepted"},
+         1, "nil", true},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "Short" && shortFile.empty()) continue;
         Run("good = nil");
         sink.Clear();
+        recorder.seen.clear();
         LuaWrapper::ResetErrorCounter();
         gLua.ExecuteFile(c.name, c.directory, c.report);
-        const auto messages = sink.Messages();
-        if (c.logged.empty()) {
-            EXPECT_TRUE(messages.empty());
-        }
-        for (const std::string& line : c.logged) EXPECT_TRUE(Logged(line)) << line;
+        EXPECT_EQ(Texts(), c.logged);
         EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
         EXPECT_EQ(Eval("good"), c.good);
+        const luatest::FileRecorder::Seen seen = {{std::string("scripts/") + c.name, c.report}};
+        EXPECT_EQ(recorder.seen, c.executed ? seen : luatest::FileRecorder::Seen{});
         EXPECT_EQ(Top(), 0);
     }
-}
-
-TEST_F(LuaHostTest, FileCallbackSeesEveryExecutedPathWithItsFlag) {
-    struct Recorder : LuaWrapperFileExecutionCallbackObject {
-        std::vector<std::pair<std::string, bool>> seen;
-        void OnFileExecuted(const char* path, bool flag) override { seen.emplace_back(path, flag); }
-    } recorder;
-    ConfigFolder folder("scripts");
-    folder.Write("One.lua", luatest::Bytes("x = 1"));
-    folder.Write("Two.lua", luatest::Bytes("x = = 2"));  // compiled or not, it was executed
-    gLua.SetFileExecutionCallback(&recorder);
-    gLua.ExecuteFile("One", "scripts", true);
-    gLua.ExecuteFile("Missing", "scripts", true);
-    gLua.ExecuteFile("Two", "scripts", false);
-    gLua.SetFileExecutionCallback(nullptr);
-    gLua.ExecuteFile("One", "scripts", true);
-    const std::vector<std::pair<std::string, bool>> expected = {{"scripts/One", true}, {"scripts/Two", false}};
-    EXPECT_EQ(recorder.seen, expected);
 }
 
 TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
     gLua.RegisterClass(kClass, "");
     Run("function HostTestClass:Sum(a, b, c) return a + b + c, self ~= nil end\n"
         "function HostTestClass:Fail(a, b, c) error('inside') end\n"
+        "function HostTestClass:Half(a) return a / 2 end\n"
         "function HostTestClass.Twice(a, b, c) return 2 * a end\n"
         "function HostTestClass.Broken(a, b, c) error('static') end\n"
         "HostTestClass.number = 5\n"
-        "HostTestClass.table = {}\n");
+        "HostTestClass.table = {}\n"
+        "HostTestClass['1'] = HostTestClass.Sum\n");  // a number key: the lookup is another
     int object = 0;
 
     const struct {
@@ -199,6 +194,7 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         {true, kClass, "number", "Variable \"number\" is not function but number in HostTestClass class", 0},
         {true, kClass, "table", "Variable \"table\" is not function but table in HostTestClass class", 0},
         {true, kClass, "Fail", "LUA: error in 'Fail'", 1},
+        {true, kClass, "1", "Variable \"1\" is not function but nil in HostTestClass class", 0},
         {false, "NoSuchClass", "Twice", nullptr, 0},
         {false, kClass, "Missing", nullptr, 0},
         {false, kClass, "number", nullptr, 0},
@@ -222,19 +218,36 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
             if (c.logged)
                 EXPECT_EQ(CountLogged(c.logged), 1);
             else
-                EXPECT_TRUE(sink.Messages().empty());
+                EXPECT_TRUE(Texts().empty());
             EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
         }
     }
+    // More arguments than values on the stack, or a negative count: nothing is touched.
+    for (int count : {3, -1}) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        EXPECT_FALSE(gLua.CallMethod(count, 0, &object, kClass, "Sum"));
+        EXPECT_FALSE(gLua.ExecuteStaticFunction(kClass, "Twice", count, 0));
+        EXPECT_EQ(Top(), 2);
+        lua_settop(L(), 0);
+    }
 
-    gLua.PushInt(1);
-    gLua.PushInt(2);
+    char method[8] = "Sum";  // the names are the caller's characters, wherever they lie
+    for (int i = 0; i < 2; ++i) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        gLua.PushInt(4);
+        ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, method));
+        ASSERT_EQ(Top(), 2);
+        EXPECT_EQ(lua_tonumber(L(), 1), 7);
+        EXPECT_TRUE(gLua.ToBool(2));
+        gLua.Pop(2);
+    }
+    std::strcpy(method, "Half");
     gLua.PushInt(4);
-    ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, "Sum"));
-    ASSERT_EQ(Top(), 2);
-    EXPECT_EQ(lua_tonumber(L(), 1), 7);
-    EXPECT_TRUE(gLua.ToBool(2));
-    gLua.Pop(2);
+    ASSERT_TRUE(gLua.CallMethod(1, 1, &object, kClass, method));
+    EXPECT_EQ(lua_tonumber(L(), -1), 2);
+    gLua.Pop(1);
     gLua.PushInt(21);
     ASSERT_TRUE(gLua.ExecuteStaticFunction(kClass, "Twice", 1, 1));
     EXPECT_EQ(lua_tonumber(L(), -1), 42);
@@ -248,7 +261,6 @@ TEST_F(LuaHostTest, ObjectMethodsUseTheScriptClassAndDeadHandlesStayDead) {
     bool destroyed = false;
     auto* object = new HostTestObject(&destroyed);
     ASSERT_TRUE(gLua.CallObjectMethod(object, "Keep", 0, 1));
-    gLua.Pop(1);
     gLua.PushObject(object);
     lua_getglobal(L(), "held");
     EXPECT_TRUE(lua_rawequal(L(), -1, -2)) << "one handle per object";
@@ -256,25 +268,15 @@ TEST_F(LuaHostTest, ObjectMethodsUseTheScriptClassAndDeadHandlesStayDead) {
 
     object->Destroy();
     EXPECT_TRUE(destroyed);
-    EXPECT_EQ(Eval("type(held)"), "userdata");
-    EXPECT_EQ(Eval("getmetatable(held)"), "nil");
+    EXPECT_EQ(Eval("type(held) .. tostring(getmetatable(held))"), "userdatanil");
     // The script sees what Lua gives for a userdata without a type.
     sink.Clear();
     EXPECT_FALSE(gLua.ExecuteString("held:Keep()"));
     EXPECT_TRUE(Logged("Lua msg:" + luatest::InterpreterMessage("held = newproxy() held:Keep()", "held:Keep()")));
     lua_getglobal(L(), "held");
     EXPECT_EQ(*static_cast<void**>(lua_touserdata(L(), -1)), nullptr) << "a binding reads the dead handle as null";
-    lua_settop(L(), 0);
-
-    HostTestObject second;
-    gLua.PushObject(&second);
     gLua.PushObject(nullptr);
-    gLua.PushString(nullptr);
-    EXPECT_EQ(lua_type(L(), 1), LUA_TUSERDATA);
-    EXPECT_TRUE(lua_isnil(L(), 2));
-    EXPECT_TRUE(lua_isnil(L(), 3));
-    gLua.InvalidateObject(&second);
-    EXPECT_EQ(lua_getmetatable(L(), 1), 0);
+    EXPECT_TRUE(lua_isnil(L(), -1));
     lua_settop(L(), 0);
 }
 
@@ -321,19 +323,12 @@ TEST_F(LuaHostTest, MethodLookupMatchesTheScriptsOwnLookup) {
     }
 }
 
-TEST_F(LuaHostTest, RegisteringAClassTwiceKeepsTheFirst) {
+TEST_F(LuaHostTest, ClassesRegisterOnceAndUnknownTypesPushNilWithOneWarning) {
     gLua.RegisterClass(kClass, "");
     Run("HostTestClass.marker = 'first'; first = HostTestClass");
     gLua.RegisterClass(kClass, "OtherBase");
-    EXPECT_EQ(Eval("HostTestClass.marker"), "first");
-    EXPECT_EQ(Eval("rawequal(first, HostTestClass)"), "true");
-    lua_getfield(L(), LUA_REGISTRYINDEX, kClass);
-    lua_getglobal(L(), "first");
-    EXPECT_TRUE(lua_rawequal(L(), -1, -2));
-    lua_settop(L(), 0);
-}
+    EXPECT_EQ(Eval("HostTestClass.marker .. tostring(rawequal(first, HostTestClass))"), "firsttrue");
 
-TEST_F(LuaHostTest, UnknownTypesPushNilWithOneWarningPerName) {
     int object = 0;
     for (int i = 0; i < 3; ++i) {
         gLua.PushUserType(&object, "NotRegistered");
@@ -353,11 +348,9 @@ TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {
     } kCases[] = {
         {"{1, 2, nil, 4}", {1, 2}},
         {"{0.1, -2.5, '3', true}", {0.1f, -2.5f, 3, 0}},
-        {"{}", {}},
         {"{[2] = 5}", {}},
         {"setmetatable({}, {__index = function() return 1 end})", {}},
         {"'not a table'", {}},
-        {"nil", {}},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.value);
@@ -372,41 +365,6 @@ TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {
     }
 }
 
-TEST_F(LuaHostTest, StackDumpNamesLevelsAndLocals) {
-    Run("function Inner(s, n)\n  local b = true\n  local t = {}\n  DumpHere()\nend");
-    struct Lines {
-        std::vector<std::string> lines;
-        static void Add(const char* line, void* self) { static_cast<Lines*>(self)->lines.push_back(line); }
-    } dump;
-    // The dump runs inside a native called from the script, as the console command does.
-    static Lines* target;
-    target = &dump;
-    lua_pushcfunction(L(), [](lua_State*) -> int {
-        gLua.DumpStack(&Lines::Add, target);
-        return 0;
-    });
-    lua_setglobal(L(), "DumpHere");
-    Run("Inner('text', 1.5)");
-    const std::vector<std::string> expected = {
-        "(0) C: global:[C] DumpHere [line: -1] [defined: -1]\n",
-        "(1) Lua: global:[string \"function Inner(s, n)...\"] Inner [line: 4] [defined: 1]\n",
-        "\t(1) s - type string - value text\n",
-        "\t(2) n - type number - value 1.5\n",
-        "\t(3) b - type boolean - value \n",
-        "\t(4) t - type table - value <unsupported yet>\n",
-    };
-    ASSERT_GE(dump.lines.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(dump.lines[i], expected[i]);
-
-    sink.Clear();
-    gLua.DumpLuaStackToConsole();  // at the top level there is no call level
-    const auto messages = sink.Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Lua stack dump:");
-    EXPECT_EQ(messages[0].severity, static_cast<uint8_t>(LogSeverity::Warning));
-    EXPECT_EQ(messages[0].category, static_cast<uint8_t>(LogCategory::Script));
-}
-
 TEST_F(LuaHostTest, WithoutAStateEveryOperationDoesNothing) {
     gLua.Close();
     int object = 0;
@@ -419,9 +377,10 @@ TEST_F(LuaHostTest, WithoutAStateEveryOperationDoesNothing) {
     EXPECT_FALSE(gLua.ToBool(1));
     EXPECT_EQ(gLua.GetFloatArray(1).Count(), 0u);
     gLua.StepGarbageCollector();
+    gLua.DumpLuaStackToConsole();
     gLua.Pop(1);
     EXPECT_EQ(LuaWrapper::GetErrorCount(), 0u);
-    EXPECT_TRUE(sink.Messages().size() == 1 && sink.Messages()[0].text == "Closing LUA wrapper");
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Closing LUA wrapper"});
 }
 
 TEST(LuaHostDeathTest, PanicHandlerLogsTheMessageBeforeLuaEndsTheProcess) {

@@ -143,34 +143,24 @@ TEST_F(ScriptSchedulerTest, CancellingTextCallsSilencesThemUntilTheyFallDue) {
     }
 }
 
-TEST_F(ScriptSchedulerTest, RepeatingCallsThatCancelThemselvesRunOnce) {
+TEST_F(ScriptSchedulerTest, CancellationsReachTheCallsOfThePassInFlight) {
     const int64_t now = Now();
-    scheduler.ScheduleString(&entity, "stop", now, 1.0f, SCRIPTSCHEDULER_REPEAT);
-    scheduler.ScheduleCallbackId(&entity, 5, now, 1.0f, SCRIPTSCHEDULER_REPEAT);
-    entity.onCallback = [this](uint32_t id) { scheduler.CancelCallback(&entity, id); };
-    for (int i = 0; i < 3; ++i) RunAfter(1.0);
-    EXPECT_EQ(Log(), "stop");
-    EXPECT_EQ(entity.callbacks, std::vector<uint32_t>({5}));
-    EXPECT_EQ(scheduler.Count(), 0u);
-}
-
-TEST_F(ScriptSchedulerTest, CallsCancelledByAnEarlierCallOfThePassDoNotRun) {
-    const int64_t now = Now();
+    scheduler.ScheduleString(&entity, "stop", now, 1.0f, SCRIPTSCHEDULER_REPEAT);  // cancels itself
+    scheduler.ScheduleCallbackId(&entity, 5, now, 1.0f, SCRIPTSCHEDULER_REPEAT);   // cancels itself
     scheduler.ScheduleString(&entity, "cancel second", now, 1.0f, 0);
     scheduler.ScheduleString(&entity, "second", now, 1.0f, 0);
     scheduler.ScheduleString(&entity, "third", now, 1.0f, 0);
     scheduler.ScheduleCallbackId(&entity, 1, now, 1.0f, 0);
     scheduler.ScheduleCallbackId(&entity, 2, now, 1.0f, SCRIPTSCHEDULER_REPEAT);
-    entity.onCallback = [this](uint32_t id) {
-        if (id == 1) scheduler.CancelCallback(&entity, 2);
-    };
+    entity.onCallback = [this](uint32_t id) { scheduler.CancelCallback(&entity, id == 1 ? 2 : id); };
     scheduler.ScheduleString(&entity, "cancel all", now, 1.5f, 0);
     scheduler.ScheduleString(&entity, "after all", now, 1.5f, 0);
     RunAfter(1.0);
-    EXPECT_EQ(Log(), "cancel second,third");
-    EXPECT_EQ(entity.callbacks, std::vector<uint32_t>({1}));
-    RunAfter(1.0);
+    EXPECT_EQ(Log(), "stop,cancel second,third");
+    EXPECT_EQ(entity.callbacks, std::vector<uint32_t>({5, 1}));
+    for (int i = 0; i < 3; ++i) RunAfter(1.0);
     EXPECT_EQ(Log(), "cancel all");
+    EXPECT_EQ(entity.callbacks, std::vector<uint32_t>({5, 1}));
     EXPECT_EQ(scheduler.Count(), 0u);
 }
 
