@@ -112,13 +112,17 @@ TEST(DisplayModeTest, NarrowScreenEndsItsWindowSizesWithTheScreenSize) {
 // ---------------------------------------------------------------------------------------
 // Creation
 
-struct SoftwareProcessingTest : RendererFixture {
+// The renderer started under one refused capability.
+template <bool CapabilityFaults::*Refused>
+struct RefusingFixture : RendererFixture {
     void Configure(RendererSettings&) override {
         CapabilityFaults f;
-        f.refuseHardwareVertexProcessing = true;
+        f.*Refused = true;
         SetCapabilityFaults(f);
     }
 };
+
+using SoftwareProcessingTest = RefusingFixture<&CapabilityFaults::refuseHardwareVertexProcessing>;
 
 TEST_F(SoftwareProcessingTest, RetryWithoutThePureDeviceFlagCreatesTheDevice) {
     EXPECT_TRUE(created);
@@ -126,13 +130,7 @@ TEST_F(SoftwareProcessingTest, RetryWithoutThePureDeviceFlagCreatesTheDevice) {
     EXPECT_FALSE(Logged("cannot be created"));
 }
 
-struct RefusedDeviceTest : RendererFixture {
-    void Configure(RendererSettings&) override {
-        CapabilityFaults f;
-        f.refuseDeviceCreation = true;
-        SetCapabilityFaults(f);
-    }
-};
+using RefusedDeviceTest = RefusingFixture<&CapabilityFaults::refuseDeviceCreation>;
 
 TEST_F(RefusedDeviceTest, StartReportsFailureAndTheRendererStillRunsAndStops) {
     EXPECT_FALSE(created);

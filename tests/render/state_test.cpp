@@ -242,7 +242,11 @@ TEST_F(StateTest, ScreenScaleIsClampedAndIgnoresTinyChanges) {
 
 // Without a depth texture the depth scale is the reciprocal of the far plane's view depth.
 struct SoftwareDepthTest : StateTest {
-    void Configure(RendererSettings& s) override { SetCapabilityFaults({false, true, true, false, false, false}); }
+    void Configure(RendererSettings&) override {
+        CapabilityFaults f;
+        f.refuseIntz = f.refuseRawz = true;
+        SetCapabilityFaults(f);
+    }
 };
 
 TEST_F(SoftwareDepthTest, DepthScaleComesFromTheInverseProjection) {
