@@ -341,6 +341,10 @@ void VornexRenderer::IdleTick() {
     } else if (idleTicks > kIdleTicksBeforeBlocking) {
         commitSignal.Wait();
         commitSignal.Release();
+    } else {
+        // A writer in the middle of a block usually commits within the next few ticks;
+        // yielding spreads them over that time instead of sleeping on the signal.
+        os::YieldThread();
     }
     RunResourceJobs(kJobBudgetUnits, kIdleJobSeconds);
 }
