@@ -481,6 +481,11 @@ private:
     bool LoadingScreenDue();
     void LoadingScreenPresent();
     void PresentBlankFrame();
+    // Hands a present (minimum interval since the previous one, device, event query to
+    // issue and poll) to the presenter thread.
+    void PostPresentToPresenter(float interval, gfx::Device* presentDevice, gfx::Query* query) {
+        presenter->PostPresent(interval, presentDevice, query);
+    }
     void RunResourceJobs(uint32_t budgetUnits, float seconds) {}  // the resource issue fills the queue
 
     // Device management.

@@ -506,7 +506,7 @@ void VornexRenderer::LoadingScreenPresent() {
     }
     UpscaleFinal();
     if (presenter->AcknowledgeDeviceLoss()) deviceResetPending.store(true, std::memory_order_release);
-    presenter->PostPresent(loadingPresentInterval, device, eventQueries[currentQuery]);
+    PostPresentToPresenter(loadingPresentInterval, device, eventQueries[currentQuery]);
     currentQuery ^= 1;
     loadingPresents.fetch_add(1, std::memory_order_acq_rel);
 }

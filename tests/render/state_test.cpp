@@ -3,6 +3,7 @@
 // the gamma ramp and the screen scale. Render-thread calls run on the render thread.
 // test-sanitize: thread address
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -163,6 +164,36 @@ TEST_F(StateTest, ClearColoursSaturateEachChannel) {
         std::memcpy(&pixel, bytes.data(), 4);
         EXPECT_EQ(pixel, c.argb) << c.colour.ToString();
     }
+}
+
+// A 4 x 4 A8R8G8B8 DDS file, cut to the given size.
+std::vector<uint8_t> DdsFile(size_t keep) {
+    std::vector<uint8_t> f(4 + 124 + 64, 0);
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+    std::memcpy(f.data(), "DDS ", 4);
+    put(4, 124), put(8, 0x100F), put(12, 4), put(16, 4), put(20, 16), put(28, 1);
+    put(76, 32), put(80, 0x41), put(88, 32);
+    put(92, 0x00FF0000), put(96, 0x0000FF00), put(100, 0x000000FF), put(104, 0xFF000000), put(108, 0x1000);
+    for (size_t i = 128; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i);
+    f.resize(keep < f.size() ? keep : f.size());
+    return f;
+}
+
+TEST_F(StateTest, DdsTexturesFillTheHolderOrLeaveItEmpty) {
+    const std::vector<uint8_t> whole = DdsFile(SIZE_MAX), cut = DdsFile(100);
+    RunOnRenderThread([&] {
+        auto* holder = new DeviceObjectHandle;
+        EXPECT_TRUE(gVornexRenderer.CreateTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
+        ASSERT_NE(holder->Texture2D(), nullptr);
+        SurfaceDesc d{};
+        holder->Texture2D()->GetLevelDesc(0, &d);
+        EXPECT_EQ(d.width, 4u);
+        EXPECT_EQ(d.format, FMT_A8R8G8B8);
+        EXPECT_FALSE(gVornexRenderer.CreateTextureFromDDS(holder, cut.data(), uint32_t(cut.size()), 1, POOL_MANAGED));
+        EXPECT_EQ(holder->Texture(), nullptr);  // the earlier texture was released first
+        EXPECT_FALSE(gVornexRenderer.CreateCubeTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
+        holder->Unref();
+    });
 }
 
 std::vector<double> Numbers(const std::string& text) {
