@@ -18,6 +18,9 @@ constexpr uint32_t kIdleTicksBeforeBlocking = 16;
 constexpr float kFrameJobSeconds = 0.005f;
 constexpr float kIdleJobSeconds = 0.01f;
 constexpr uint32_t kJobBudgetUnits = 1000;
+// How long the frame wait sleeps before it checks whether the render thread still
+// has a frame end to run.
+constexpr float kFrameWaitStepSeconds = 0.05f;
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -99,6 +102,12 @@ bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
     outlineTypeMask = visualizationMode = 0;
     sceneLoading.store(false, std::memory_order_release);
     deviceResetPending.store(false, std::memory_order_release);
+    // Counts start from zero, so a frame end lost in an earlier session does not keep
+    // the frame counts apart in this one.
+    for (std::atomic<uint32_t>* count : {&postedRecords, &consumedTasks, &postedFrames, &completedFrames, &waitedFrames})
+        count->store(0, std::memory_order_release);
+    while (frameSemaphore.WaitSeconds(0.0f)) {
+    }
     if (!BaseThread::Start()) return false;
     ownerThread = os::CurrentThreadId();
     startFlags = flags;
@@ -167,7 +176,12 @@ void VornexRenderer::WaitForFrameLatency(uint32_t framesAhead) {
     gProfiler.StartTimer(PROFILE_MAIN_IDLE, PROFILER_THREAD_MAIN);
     while (WaitedFrames() + framesAhead < PostedFrames()) {
         waitedFrames.fetch_add(1, std::memory_order_acq_rel);
-        frameSemaphore.Wait();
+        // A frame end can be lost (abandoned with its block after an unknown id). Once
+        // the render thread has run every committed block without a release, none will
+        // come: the ring's read offset moves only after a whole block, frame ends and
+        // their releases included, has run.
+        while (!frameSemaphore.WaitSeconds(kFrameWaitStepSeconds))
+            if (Ring().Used() == 0 && !frameSemaphore.WaitSeconds(0.0f)) break;
     }
     gProfiler.StopTimer(PROFILE_MAIN_IDLE, PROFILER_THREAD_MAIN);
 }

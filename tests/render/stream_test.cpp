@@ -145,6 +145,17 @@ TEST_F(StreamTest, UnknownIdAbandonsItsBlockWithoutRunningWhatFollows) {
     // The next block runs as usual.
     PostBucket(7, 0);
     EXPECT_EQ(BucketMask(), ~(1u << 7));
+    // A frame end abandoned with its block never completes; the frame wait still ends
+    // once the render thread has run everything, and later frames pace as before.
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(200, 0));
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.WaitForFrameLatency(0);
+    EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
+    const uint32_t completed = gVornexRenderer.CompletedFrames();
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.WaitForFrameLatency(0);
+    EXPECT_EQ(gVornexRenderer.CompletedFrames(), completed + 1);
+    EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
 }
 
 TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
