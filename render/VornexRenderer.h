@@ -234,7 +234,8 @@ public:
     void Stop() override;
     void Reset(uint32_t window, uint32_t width, uint32_t height, bool applyConfiguration, bool fullScreen);
     // Starts a record; the caller then writes exactly payloadBytes through Ring(). False
-    // (nothing written) when the payload is larger than kRenderMaxPayload.
+    // (nothing written) when the payload is larger than kRenderMaxPayload or the renderer
+    // is not started.
     bool BeginCommand(uint32_t id, uint32_t payloadBytes);
     void FlushCommands(bool wait);
     // Ends the frame (task 39 with the swap chain or null); false while a device reset

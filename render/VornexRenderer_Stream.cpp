@@ -54,6 +54,9 @@ bool VornexRenderer::BeginCommand(uint32_t id, uint32_t payloadBytes) {
                    payloadBytes, kRenderMaxPayload);
         return false;
     }
+    // Nothing runs a block while stopped, and a block left open would break the ring
+    // records of the next Start.
+    if (!started) return false;
     if (!blockOpen) ReserveBlock();
     if (!blockOpen) return false;
     CommandRingBuffer& ring = Ring();

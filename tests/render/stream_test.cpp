@@ -158,6 +158,19 @@ TEST_F(StreamTest, UnknownIdAbandonsItsBlockWithoutRunningWhatFollows) {
     EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
 }
 
+TEST_F(StreamTest, WritersWhileStoppedWriteNothingAndTheNextStartRuns) {
+    gVornexRenderer.Stop();
+    gVornexRenderer.SetBrightness(0.7f);
+    EXPECT_FALSE(gVornexRenderer.BeginCommand(TASK_NOP, 0));
+    ASSERT_TRUE(gVornexRenderer.Start(window, 0));
+    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    PostBucket(2, 0);
+    EXPECT_EQ(BucketMask(), ~(1u << 2));
+    float brightness = 0.0f;
+    RunOnRenderThread([&] { brightness = gVornexRenderer.AppliedBrightness(); });
+    EXPECT_NE(brightness, 0.7f);
+}
+
 TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
     BeginFrame();
     const Matrix m = Matrix::IDENTITY;
