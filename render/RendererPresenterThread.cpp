@@ -4,6 +4,10 @@
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 
+namespace {
+constexpr int64_t kQueryWaitLimitSeconds = 1;
+}  // namespace
+
 VornexRendererPresenterThread::VornexRendererPresenterThread()
     : BaseThread(kWorkerSettings[WORKER_PRESENTER].name, kWorkerSettings[WORKER_PRESENTER].ringBytes,
                  kWorkerSettings[WORKER_PRESENTER].useLock, kWorkerSettings[WORKER_PRESENTER].waitTimeoutMs) {}
@@ -51,5 +55,9 @@ void VornexRendererPresenterThread::Present(float minimumIntervalSeconds, gfx::D
     }
     if (!query) return;
     query->Issue(gfx::ISSUE_END);
-    while (query->GetData(nullptr, 0, gfx::GETDATA_FLUSH) == gfx::OK_FALSE) os::Sleep(1);
+    // Bounded like the frame end's wait: the render thread flushes this thread, so a
+    // query that never completes must not stop both.
+    const int64_t limit = os::ReadRealCounter() + kQueryWaitLimitSeconds * os::kCounterFrequency;
+    while (query->GetData(nullptr, 0, gfx::GETDATA_FLUSH) == gfx::OK_FALSE && os::ReadRealCounter() < limit)
+        os::Sleep(1);
 }

@@ -310,4 +310,16 @@ TEST_F(ResetTest, PresenterLossBecomesAResetRequestOnlyThroughTheLoadingScreen) 
     clock.Uninstall();
 }
 
+TEST_F(ResetTest, PresenterGivesUpOnAQueryThatNeverCompletes) {
+    static int screen;
+    recorder->SetQueryLatency(0xFFFFFFFFu);
+    gVornexRenderer.SetSceneLoading(1);
+    gVornexRenderer.SetLoadingScreen(&screen, 0, 0);  // draws at once and hands the present over
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_TRUE(WaitUntil([] { return !gVornexRendererPresenter.PresentOutstanding(); }));
+    EXPECT_GE(gVornexRendererPresenter.PresentsDone(), 1u);
+    gVornexRenderer.SetSceneLoading(0);
+    recorder->SetQueryLatency(0);
+}
+
 }  // namespace
