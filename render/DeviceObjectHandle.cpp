@@ -10,7 +10,12 @@ void DeviceObjectHandle::Unref() {
     delete this;
 }
 
-void DeviceObjectHandle::ReleaseInterface() { SafeReleaseInterface(&texture); }
+void DeviceObjectHandle::ReleaseInterface() {
+    if (!texture) return;
+    SafeReleaseInterface(&texture);
+    // A stage that holds this holder no longer shows what it holds next.
+    gVornexRenderer.ForgetTextureHolder(this);
+}
 
 void DeviceObjectHandle::Attach(gfx::BaseTexture* t) {
     ReleaseInterface();

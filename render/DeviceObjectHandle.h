@@ -1,8 +1,9 @@
 #pragma once
 // DeviceObjectHandle: a heap holder of one device texture (2D or cube) with a reference
 // count that starts at 1. Render objects share holders; the last Unref releases the
-// interface exactly once and frees the holder, and the renderer's state cache forgets
-// every sampler stage that held it (so a new holder at the same address is bound).
+// interface exactly once and frees the holder. Whenever a holder's texture is released
+// or replaced, the renderer's state cache forgets every sampler stage that held it (so
+// a new texture in it, or a new holder at the same address, is bound).
 //
 // Threads: render thread only (and the main thread while it creates or resets the
 // device with the render thread drained).

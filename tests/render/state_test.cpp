@@ -118,22 +118,29 @@ TEST_F(StateTest, SamplerFlagsSelectAddressingFilteringAndSRGB) {
     gVornexRenderer.SetSRGBForcedOff(false);
 }
 
-TEST_F(StateTest, FreedHolderAtAReusedAddressIsBoundAgain) {
+TEST_F(StateTest, HolderWithANewTextureIsBoundAgain) {
     RunOnRenderThread([&] {
         VornexRenderer& r = gVornexRenderer;
+        auto expectBound = [&](DeviceObjectHandle* holder, const char* how) {
+            const uint64_t before = recorder->CallCount(CallKind::SetTexture);
+            r.SetTexture(0, holder, 0);
+            EXPECT_EQ(recorder->CallCount(CallKind::SetTexture), before + 1) << how;
+            BaseTexture* bound = nullptr;
+            r.Device()->GetTexture(0, &bound);
+            EXPECT_EQ(bound, holder->Texture()) << how;
+            if (bound) bound->Release();
+        };
+        // A freed holder, and a new one at what may be the same address.
         auto* first = new DeviceObjectHandle;
         ASSERT_TRUE(first->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED));
         r.SetTexture(0, first, 0);
         first->Unref();
         auto* second = new DeviceObjectHandle;
         ASSERT_TRUE(second->CreateTexture(8, 8, 1, 0, FMT_A8R8G8B8, POOL_MANAGED));
-        const uint64_t before = recorder->CallCount(CallKind::SetTexture);
-        r.SetTexture(0, second, 0);
-        EXPECT_EQ(recorder->CallCount(CallKind::SetTexture), before + 1) << (second == first ? "same address" : "");
-        BaseTexture* bound = nullptr;
-        r.Device()->GetTexture(0, &bound);
-        EXPECT_EQ(bound, second->Texture());
-        if (bound) bound->Release();
+        expectBound(second, second == first ? "freed, same address" : "freed");
+        // A bound holder that makes a new texture in place (a reloaded texture).
+        ASSERT_TRUE(second->CreateTexture(16, 16, 1, 0, FMT_A8R8G8B8, POOL_MANAGED));
+        expectBound(second, "recreated");
         r.SetTexture(0, nullptr, 0);
         second->Unref();
     });
