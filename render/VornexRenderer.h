@@ -683,6 +683,7 @@ private:
     gfx::PresentParameters presentParams{};
     PresentParameterBlock blockInForce{};
     uint32_t backBufferWidth = 0, backBufferHeight = 0;
+    WindowSize windowBackBuffer{0, 0};  // the back buffer in a window, kept while full screen
     uint32_t renderWidth = 0, renderHeight = 0;
     bool rawz = false, intz = false, hardwareDepth = false;
     bool deviceCreated = false;

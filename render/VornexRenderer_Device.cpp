@@ -184,7 +184,18 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
 void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
     const PresentParameterBlock& b = blockInForce;
     const bool fullScreenSize = b.fullScreenWidth && b.fullScreenHeight;
+    // Leaving full screen takes the device back to its window, with the back buffer it
+    // had there (a windowed resize changes only the render size).
+    const bool leaveFullScreen = !fullScreenSize && !presentParams.windowed;
+    if (leaveFullScreen) {
+        presentParams.windowed = 1;
+        presentParams.backBufferWidth = windowBackBuffer.width;
+        presentParams.backBufferHeight = windowBackBuffer.height;
+        presentParams.fullScreenRefreshRateInHz = 0;
+    }
     if (fullScreenSize) {
+        if (presentParams.windowed && b.fullScreen)
+            windowBackBuffer = {presentParams.backBufferWidth, presentParams.backBufferHeight};
         presentParams.backBufferWidth = b.fullScreenWidth;
         presentParams.backBufferHeight = b.fullScreenHeight;
         presentParams.windowed = b.fullScreen ? 0 : 1;
@@ -206,7 +217,7 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
     // A pending reset (a lost device) resets the device itself also in a window: only a
     // reset brings a lost device back.
     const bool pending = deviceResetPending.load(std::memory_order_acquire);
-    if (fullScreenSize)
+    if (fullScreenSize || leaveFullScreen)
         DeviceReset(true);
     else if (device && (changed || pending))
         DeviceReset(pending);

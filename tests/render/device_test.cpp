@@ -237,6 +237,14 @@ TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 1);
     EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 60u);
+    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
+    // Back in a window: the device is reset to its window and the back buffer it had there.
+    gVornexRenderer.Reset(window, 320, 180, true, false);
+    EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
+    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 1u);
+    EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 0u);
+    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), uint32_t(kClientWidth));
+    EXPECT_EQ(gVornexRenderer.BackBufferHeight(), uint32_t(kClientHeight));
     EXPECT_TRUE(NoLiveObjectReports());
 }
 
