@@ -114,6 +114,10 @@ public:
     // Moves the next complete body into out; false when none is complete.
     bool Next(std::vector<uint8_t>& out);
     bool Broken() const { return broken; }
+    // Bytes held: complete bodies not yet taken and the start of the next frame.
+    size_t Buffered() const { return pending.size() - consumed; }
+    // The body length the next frame announces; 0 while its length is not in yet.
+    uint32_t HeadLength() const;
 
 private:
     bool HeadValid();

@@ -1,9 +1,11 @@
 // Online services through the in-process broker: several users in one process.
 // test-sanitize: thread address
+// test-link: broker_server
 #include "OnlineTestUtil.h"
 
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineClientCore.h"
+#include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
 
@@ -26,13 +28,18 @@ StatsSchema GameSchema() {
     return s;
 }
 
+// A control command on the in-process broker's store.
+bool Control(LocalBroker& broker, const std::string& command, const std::string& argument, std::string* answer) {
+    return broker.WithStore([&](BrokerStore& store) { return RunControl(store, command, argument, answer); });
+}
+
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
         broker = std::make_unique<LocalBroker>();
         ASSERT_TRUE(broker->Open(dir.path.string(), GameSchema(), nullptr));
         std::string answer;
-        ASSERT_TRUE(broker->Control("seed", "user 1 Alice\nuser 2 Bj\xC3\xB6rk \xE6\x97\xA5\nfriends 1 2\n", &answer)) << answer;
+        ASSERT_TRUE(Control(*broker, "seed", "user 1 Alice\nuser 2 Bj\xC3\xB6rk \xE6\x97\xA5\nfriends 1 2\n", &answer)) << answer;
         ClientConfig ca = Config(1, "Alice");
         ca.autoInviteAccount = 2;
         a = broker->CreateClient(ca);
@@ -405,7 +412,7 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
 
         std::string json;
-        ASSERT_TRUE(broker->Control("stats", "1", &json));
+        ASSERT_TRUE(Control(*broker, "stats", "1", &json));
         EXPECT_NE(json.find("\"MPFastestWinTime\":93.5"), std::string::npos) << json;
         EXPECT_NE(json.find("\"MP_WIN_3_IN_A_ROW\":1"), std::string::npos);
     }
@@ -435,7 +442,7 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
 
 TEST_F(InProcess, LeaderboardsRankKeepBestAndAnswerRanges) {
     std::string answer;
-    ASSERT_TRUE(broker->Control("seed",
+    ASSERT_TRUE(Control(*broker, "seed",
                                 "leaderboard M01 descending\nleaderboard Progress ascending\n"
                                 "score M01 10 500\nscore M01 11 400 7 8\nscore M01 12 300\nscore M01 13 200\n"
                                 "score M01 14 100\nscore Progress 10 5\nscore Progress 11 9\n",
@@ -491,7 +498,7 @@ TEST_F(InProcess, LeaderboardsRankKeepBestAndAnswerRanges) {
     EXPECT_EQ(download(m01, kLeaderboardGlobal, 5, 100), (Rows{{13, 5}, {14, 6}}));
     EXPECT_EQ(download(m01, kLeaderboardAroundUser, -4, 1), (Rows{{10, 1}, {1, 2}, {11, 3}}));  // clamped
     EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}}));
-    broker->Control("seed", "friends 1 13\n", &answer);
+    Control(*broker, "seed", "friends 1 13\n", &answer);
     EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}, {13, 5}}));
     // Details come back with the entry.
     CallResult<LeaderboardScoresDownloaded> down(a.get());
