@@ -32,6 +32,12 @@ constexpr uint32_t kTicketSize = 32;
 // Friends named in the sign-in answer: as many as one frame holds.
 constexpr size_t kMaxFriendsListed = (kMaxFrame - 64) / (8 + 4 + kMaxName);
 constexpr int32_t kDefaultListResults = 50;
+constexpr uint64_t kNoDistance = UINT64_MAX;  // a near filter's key is missing or not a number
+
+// |a - b| without overflow.
+uint64_t Distance(long long a, long long b) {
+    return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b) : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
 
 // What one data entry adds to a snapshot: two lengths and the texts.
 uint32_t EntryBytes(const std::string& key, const std::string& value) {
@@ -465,7 +471,7 @@ bool BrokerCore::Impl::HandleLobbyList(Session& s, Reader& r) {
     if (r.Failed() || !r.AtEnd()) return false;
     if (resultCount <= 0) resultCount = kDefaultListResults;
 
-    struct Hit { const Lobby* lobby; std::vector<long long> distance; };
+    struct Hit { const Lobby* lobby; std::vector<uint64_t> distance; };
     std::vector<Hit> hits;
     for (const auto& [id, lobby] : lobbies) {
         const bool listable = (lobby.type == kLobbyPublic || (lobby.type == kLobbyInvisible && !lobby.data.empty())) &&
@@ -490,7 +496,7 @@ bool BrokerCore::Impl::HandleLobbyList(Session& s, Reader& r) {
             auto it = lobby.data.find(f.key);
             long long v = 0;
             const bool have = it != lobby.data.end() && ParseNumber(it->second, &v);
-            hit.distance.push_back(have ? std::llabs(v - f.value) : (1ll << 62));
+            hit.distance.push_back(have ? Distance(v, f.value) : kNoDistance);
         }
         hits.push_back(std::move(hit));
     }

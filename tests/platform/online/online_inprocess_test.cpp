@@ -229,6 +229,39 @@ TEST_F(InProcess, LobbyListFindsOnlyListableLobbiesThroughFilters) {
     EXPECT_EQ(std::count(hits.begin(), hits.end(), near), 0);
 }
 
+TEST_F(InProcess, NearFilterOrdersByDistanceOverTheWholeNumberRange) {
+    // Lobby values at the ends of the 64-bit range, one that is no number, and one
+    // without the key; distances are exact, and lobbies without a distance come last.
+    const char* const values[] = {"9223372036854775807", "0", "-9223372036854775808", "x", nullptr};
+    std::vector<OnlineId> lobbies;
+    for (const char* v : values) {
+        CallResult<LobbyCreated> created(a.get());
+        created.Bind(a->Matchmaking()->CreateLobby(kLobbyPublic, 4));
+        ASSERT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
+        lobbies.push_back(created.value.lobby);
+        if (v) a->Matchmaking()->SetLobbyData(created.value.lobby, "n", v);
+    }
+    struct Case {
+        int32_t near;
+        std::vector<int> order;  // indices into values
+    };
+    const Case cases[] = {
+        {-1, {1, 2, 0, 3, 4}},
+        {1, {1, 0, 2, 3, 4}},
+        {INT32_MAX, {1, 0, 2, 3, 4}},
+        {INT32_MIN, {1, 2, 0, 3, 4}},
+    };
+    for (const Case& c : cases) {
+        CallResult<LobbyMatchList> matches(b.get());
+        b->Matchmaking()->AddRequestLobbyListNearValueFilter("n", c.near);
+        matches.Bind(b->Matchmaking()->RequestLobbyList());
+        ASSERT_TRUE(PumpUntil({b.get()}, [&] { return matches.times == 1; }));
+        ASSERT_EQ(matches.value.lobbiesMatching, 5u);
+        for (size_t i = 0; i < c.order.size(); ++i)
+            EXPECT_EQ(b->Matchmaking()->GetLobbyByIndex(static_cast<int>(i)), lobbies[c.order[i]]) << c.near << " " << i;
+    }
+}
+
 TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
     Catch<P2PSessionRequest> bRequests(b.get());
     const OnlineId ida = a->User()->GetSteamID(), idb = b->User()->GetSteamID();
