@@ -4,6 +4,7 @@
 #include "platform/online/OnlineBrokerImpl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,9 +39,16 @@ std::string StatText(int type, uint32_t bits) {
     return buf;
 }
 
+bool FiniteBits(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return std::isfinite(f);
+}
+
 uint32_t StatBits(int type, const std::string& text) {
     if (type == 1) {
-        const float f = std::strtof(text.c_str(), nullptr);
+        float f = std::strtof(text.c_str(), nullptr);
+        if (!std::isfinite(f)) f = 0;  // stored before non-finite values were refused
         uint32_t bits;
         std::memcpy(&bits, &f, 4);
         return bits;
@@ -139,7 +147,8 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             const int type = r.U8();
             const uint32_t bits = r.U32();
             const StatDef* def = schema.FindStat(name);
-            valid = valid && def && def->type == type;  // unknown or wrong-type stats are refused
+            // Unknown or wrong-type stats are refused, and so are non-finite floats.
+            valid = valid && def && def->type == type && (type != 1 || FiniteBits(bits));
             stats.emplace_back(name, StatText(type, bits));
         }
         const uint32_t na = r.Count(kMaxSchemaEntries, 5);

@@ -7,6 +7,7 @@
 #include "platform/online/OnlineTypes.h"
 #include "platform/online/OnlineWire.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -83,13 +84,21 @@ bool Seed(BrokerStore& store, const std::string& text, std::string* answer) {
     return true;
 }
 
+// A stored stat value as a JSON number: null for one that is not finite (the store
+// refuses those now; older data may hold them).
+std::string JsonNumber(const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && std::isfinite(v) ? text : "null";
+}
+
 bool Stats(BrokerStore& store, const std::string& argument, std::string* answer) {
     uint32_t account = 0;
     if (!ParseAccount(argument, &account)) return false;
     std::string out = "{\"stats\":{";
     const char* comma = "";
     for (auto& [n, v] : store.LoadStats(account)) {
-        out += comma + ("\"" + n + "\":") + v;
+        out += comma + ("\"" + n + "\":") + JsonNumber(v);
         comma = ",";
     }
     out += "},\"achievements\":{";

@@ -5,6 +5,7 @@
 
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineClientCore.h"
+#include "platform/online/OnlineStore.h"
 #include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -471,6 +473,39 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
     EXPECT_TRUE(PumpUntil({c.get()}, [&] { return failed.Count() == 1; }));
     EXPECT_NE(failed.All()[0].result, kResultOK);
     EXPECT_FALSE(c->UserStats()->StoreStats());
+}
+
+TEST_F(InProcess, NonFiniteStatsAreRefusedAndNeverReachTheJson) {
+    Catch<UserStatsReceived> received(a.get());
+    ASSERT_TRUE(a->UserStats()->RequestCurrentStats());
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 1; }));
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    for (float f : bad) EXPECT_FALSE(a->UserStats()->SetStat("MPFastestWinTime", f)) << f;
+    EXPECT_TRUE(a->UserStats()->SetStat("MPFastestWinTime", std::numeric_limits<float>::max()));
+    // A store request that carries one anyway is refused whole.
+    for (float f : bad) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        wire::Writer w(wire::kStoreStats, a->Core()->NextSequence());
+        w.U32(2).Text("MPWinStreak").U8(0).U32(7).Text("MPFastestWinTime").U8(1).U32(bits).U32(0);
+        std::vector<uint8_t> reply;
+        ASSERT_TRUE(a->Core()->Call(w, &reply));
+        wire::Reader r(reply.data(), reply.size(), false);
+        EXPECT_EQ(r.U32(), static_cast<uint32_t>(kResultInvalidParam)) << f;
+    }
+    std::string json;
+    ASSERT_TRUE(Control(*broker, "stats", "1", &json));
+    EXPECT_EQ(json, "{\"stats\":{},\"achievements\":{}}");
+    // A value stored before the refusal reads as 0 and shows as null.
+    ASSERT_TRUE(broker->WithStore([](BrokerStore& s) { return s.SaveStats(1, {{"MPFastestWinTime", "nan"}}, {}); }));
+    ASSERT_TRUE(Control(*broker, "stats", "1", &json));
+    EXPECT_EQ(json, "{\"stats\":{\"MPFastestWinTime\":null},\"achievements\":{}}");
+    a->UserStats()->RequestCurrentStats();
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 2; }));
+    float f = 1;
+    EXPECT_TRUE(a->UserStats()->GetStat("MPFastestWinTime", &f));
+    EXPECT_EQ(f, 0.0f);
 }
 
 TEST_F(InProcess, LeaderboardsRankKeepBestAndAnswerRanges) {
