@@ -106,7 +106,7 @@ void BrokerCore::Impl::Deliver(uint32_t session, const SharedFrame& frame, Onlin
 }
 
 void BrokerCore::Impl::Send(uint32_t session, Writer& w) {
-    Deliver(session, std::make_shared<const std::vector<uint8_t>>(w.Frame()));
+    Deliver(session, std::make_shared<const std::vector<uint8_t>>(w.TakeFrame()));
 }
 
 BrokerCore::Impl::Session* BrokerCore::Impl::SessionOf(uint32_t account) {
@@ -143,7 +143,7 @@ void BrokerCore::Impl::Broadcast(const Lobby& lobby, const void* record, int cal
     const SharedFrame snapshot = SnapshotFrame(lobby);
     Writer event(kEvent);
     event.I32(callbackId).U64(0).Bytes(record, size);
-    const SharedFrame eventFrame = std::make_shared<const std::vector<uint8_t>>(event.Frame());
+    const SharedFrame eventFrame = std::make_shared<const std::vector<uint8_t>>(event.TakeFrame());
     for (const Member& m : lobby.members) {
         Deliver(m.session, snapshot, lobby.id);
         if (m.id != skip) Deliver(m.session, eventFrame);
@@ -152,8 +152,9 @@ void BrokerCore::Impl::Broadcast(const Lobby& lobby, const void* record, int cal
 
 SharedFrame BrokerCore::Impl::SnapshotFrame(const Lobby& lobby) {
     Writer snap(kLobbyState);
+    snap.Reserve(5 + SnapshotBound(lobby));
     WriteSnapshot(snap, lobby);
-    return std::make_shared<const std::vector<uint8_t>>(snap.Frame());
+    return std::make_shared<const std::vector<uint8_t>>(snap.TakeFrame());
 }
 
 void BrokerCore::Impl::DataChanged(const Lobby& lobby, OnlineId member) {
