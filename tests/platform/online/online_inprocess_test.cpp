@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -610,6 +611,88 @@ TEST_F(InProcess, CloudFilesReadBackByteExactAfterARestart) {
     EXPECT_EQ(back, data);
     EXPECT_FALSE(a->RemoteStorage()->FileWrite("", "x", 1));
     EXPECT_FALSE(a->RemoteStorage()->FileWrite("huge", data.data(), static_cast<int32_t>(kMaxCloudFile + 1)));
+}
+
+TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
+    OnlineMatchmaking* m = a->Matchmaking();
+    OnlineNetworking* n = a->Networking();
+    OnlineUserStats* st = a->UserStats();
+    OnlineRemoteStorage* rs = a->RemoteStorage();
+    CallResult<LobbyCreated> created(a.get());
+    created.Bind(m->CreateLobby(kLobbyPublic, 4));
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
+    const OnlineId lobby = created.value.lobby, idb = b->User()->GetSteamID();
+    CallResult<LeaderboardFindResult> found(a.get());
+    found.Bind(st->FindLeaderboard("B"));
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return found.times == 1; }));
+    const LeaderboardHandle board = found.value.leaderboard;
+    ASSERT_TRUE(st->RequestCurrentStats());
+    const std::string key(wire::kMaxKey, 'k'), value(wire::kMaxValue, 'v'), name(wire::kMaxName, 'n');
+    const std::vector<char> big(kMaxCloudFile + 1, 'b');
+    uint8_t ticket[64];
+    uint32_t size = 0;
+    const int32_t details[kMaxLeaderboardDetails + 1] = {};
+    const struct {
+        const char* what;
+        std::function<long long()> call;
+        long long expected;
+    } cases[] = {
+        {"longest key and value", [&] { return m->SetLobbyData(lobby, key.c_str(), value.c_str()); }, 1},
+        {"key too long", [&] { return m->SetLobbyData(lobby, (key + "k").c_str(), "v"); }, 0},
+        {"value too long", [&] { return m->SetLobbyData(lobby, "k", (value + "v").c_str()); }, 0},
+        {"empty key", [&] { return m->SetLobbyData(lobby, "", "v"); }, 0},
+        {"null value", [&] { return m->SetLobbyData(lobby, "k", nullptr); }, 0},
+        {"longest chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage); }, 1},
+        {"chat too long", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage + 1); }, 0},
+        {"negative chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), -1); }, 0},
+        {"chat without bytes", [&] { return m->SendLobbyChatMsg(lobby, nullptr, 1); }, 0},
+        {"largest unreliable", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket, kSendUnreliable); }, 1},
+        {"unreliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket + 1, kSendUnreliable); }, 0},
+        {"largest reliable", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket, kSendReliableWithBuffering); }, 1},
+        {"reliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket + 1, kSendReliable); }, 0},
+        {"packet without bytes", [&] { return n->SendP2PPacket(idb, nullptr, 1, kSendReliable); }, 0},
+        {"packet to a lobby", [&] { return n->SendP2PPacket(lobby, "x", 1, kSendReliable); }, 0},
+        {"ticket buffer too small", [&] { return a->User()->GetAuthSessionTicket(ticket, 31, &size); }, 0},
+        {"no ticket buffer", [&] { return a->User()->GetAuthSessionTicket(nullptr, 64, &size); }, 0},
+        {"ticket too short", [&] { return b->User()->BeginAuthSession("OTK1xxxxxxxxxxx", 15, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
+        {"ticket too long", [&] { return b->User()->BeginAuthSession(big.data(), kMaxTicketBytes + 1, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
+        {"ticket of a lobby", [&] { return b->User()->BeginAuthSession(big.data(), 32, lobby); }, kBeginAuthInvalidTicket},
+        {"longest board name", [&] { return st->FindLeaderboard(name.c_str()) != 0; }, 1},
+        {"board name too long", [&] { return st->FindLeaderboard((name + "n").c_str()); }, 0},
+        {"empty board name", [&] { return st->FindLeaderboard(""); }, 0},
+        {"request kind below", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardGlobal - 1, 1, 2); }, 0},
+        {"request kind above", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends + 1, 1, 2); }, 0},
+        {"friends request", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends, 1, 2) != 0; }, 1},
+        {"no board", [&] { return st->DownloadLeaderboardEntries(0, kLeaderboardGlobal, 1, 2); }, 0},
+        {"most details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails) != 0; }, 1},
+        {"too many details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails + 1); }, 0},
+        {"negative details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, -1); }, 0},
+        {"details missing", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, nullptr, 1); }, 0},
+        {"longest file name", [&] { return rs->FileWrite(name.c_str(), "x", 1); }, 1},
+        {"file name too long", [&] { return rs->FileWrite((name + "n").c_str(), "x", 1); }, 0},
+        {"read name too long", [&] { return rs->GetFileSize((name + "n").c_str()); }, 0},
+        {"largest file", [&] { return rs->FileWrite("f", big.data(), kMaxCloudFile); }, 1},
+        {"file too large", [&] { return rs->FileWrite("f", big.data(), kMaxCloudFile + 1); }, 0},
+        {"negative file size", [&] { return rs->FileWrite("f", big.data(), -1); }, 0},
+        {"file without bytes", [&] { return rs->FileWrite("f", nullptr, 1); }, 0},
+        {"read into nothing", [&] { return rs->FileRead("f", nullptr, 10); }, 0},
+        {"read into no room", [&] { return rs->FileRead("f", ticket, 0); }, 0},
+        {"read part", [&] { return rs->FileRead("f", ticket, 5); }, 5},
+        {"progress at its end", [&] { return st->IndicateAchievementProgress("Dummy", 5, 5); }, 0},
+        {"progress before its end", [&] { return st->IndicateAchievementProgress("Dummy", 4, 5); }, 1},
+        {"member index past the end", [&] { return m->GetLobbyMemberByIndex(lobby, 1); }, 0},
+        {"member index below", [&] { return m->GetLobbyMemberByIndex(lobby, -1); }, 0},
+        {"avatar of a lobby", [&] { return a->Friends()->GetLargeFriendAvatar(lobby); }, 0},
+        {"no image 0", [&] { return a->Utils()->GetImageSize(0, nullptr, nullptr); }, 0},
+        {"information about oneself", [&] { return a->Friends()->RequestUserInformation(a->User()->GetSteamID(), false); }, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.call(), c.expected) << c.what;
+    EXPECT_EQ(m->GetLobbyMemberByIndex(lobby, 0), a->User()->GetSteamID());
+    const int image = a->Friends()->GetLargeFriendAvatar(idb);
+    std::vector<uint8_t> rgba(kAvatarSize * kAvatarSize * 4);
+    EXPECT_FALSE(a->Utils()->GetImageRGBA(image, rgba.data(), static_cast<int>(rgba.size()) - 1));
+    EXPECT_TRUE(a->Utils()->GetImageRGBA(image, rgba.data(), static_cast<int>(rgba.size())));
+    EXPECT_FALSE(a->Utils()->GetImageSize(image + 1, nullptr, nullptr));
 }
 
 TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
