@@ -1,6 +1,7 @@
 // The broker core message by message: every request's size and count checks at their
 // exact limits, malformed requests, and the rules behind lobby lists, tickets, stats,
 // leaderboards and cloud files. Answers are read back from the frames the core sends.
+// test-sanitize: address
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineStore.h"
 #include "platform/online/OnlineTypes.h"
@@ -386,6 +387,29 @@ TEST_F(Core, LobbyListShowsListableLobbiesThatPassEveryFilter) {
                 }).empty());
 }
 
+TEST_F(Core, NearFilterOrdersByExactDistanceOverTheWholeNumberRange) {
+    // Values at the ends of the 64-bit range, one that is no number, one lobby without
+    // the key (lobbies without a distance come last, oldest first), and one 2^63 away
+    // from INT32_MAX, which a wrapped subtraction would place wrongly.
+    const char* const values[] = {"9223372036854775807", "0", "-9223372036854775808", "x", nullptr, "-9223372034707292161"};
+    std::vector<OnlineId> lobbies;
+    for (const char* v : values) {
+        lobbies.push_back(CreateLobby(a, kLobbyPublic));
+        if (v) ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies.back(), "n", v));
+    }
+    const struct {
+        int32_t near;
+        int order[6];  // indices into values
+    } cases[] = {{-1, {1, 5, 2, 0, 3, 4}}, {1, {1, 5, 0, 2, 3, 4}}, {INT32_MAX, {1, 0, 5, 2, 3, 4}},
+                 {INT32_MIN, {1, 5, 2, 0, 3, 4}}};
+    for (const auto& c : cases) {
+        const auto hits = List(b, [&](Writer& w) { w.U32(0).U32(0).U32(1).Text("n").I32(c.near).I32(0); });
+        std::vector<OnlineId> expected;
+        for (int i : c.order) expected.push_back(lobbies[i]);
+        EXPECT_EQ(hits, expected) << c.near;
+    }
+}
+
 TEST_F(Core, LobbyListResultCountDefaultsToFifty) {
     for (int i = 0; i < 52; ++i) CreateLobby(a, kLobbyPublic);
     const struct {
@@ -538,7 +562,7 @@ TEST_F(Core, ScoreUploadsKeepTheBetterScoreForTheBoardsOrder) {
     auto upload = [&](const char* name, int32_t method, int32_t score) {
         const int64_t board = core.Store().FindBoard(name, false, nullptr);
         Writer w(kUploadScore);
-        w.U64(3).U64(static_cast<uint64_t>(board)).I32(method).I32(score).U32(0);
+        w.U64(3).U64(static_cast<uint64_t>(board)).I32(method).I32(score).U32(3).I32(INT32_MIN).I32(-2).I32(score);
         EXPECT_TRUE(Handle(a, w));
         const auto up = Take(a, kScoreUploaded);
         Reader r(up[0].data(), up[0].size());
@@ -561,6 +585,11 @@ TEST_F(Core, ScoreUploadsKeepTheBetterScoreForTheBoardsOrder) {
     EXPECT_EQ(upload("down", 0, 50), P(0, 0));
     EXPECT_EQ(upload("down", 3, 50), P(0, 0));
     EXPECT_EQ(upload("none", kUploadKeepBest, 50), P(0, 0));
+    // The stored entry keeps the score and its details.
+    const auto ranked = core.Store().Ranked(core.Store().FindBoard("down", false, nullptr));
+    ASSERT_EQ(ranked.size(), 1u);
+    EXPECT_EQ(ranked[0].score, 2);
+    EXPECT_EQ(ranked[0].details, (std::vector<int32_t>{INT32_MIN, -2, 2}));
 }
 
 TEST_F(Core, CloudFilesNeedANameAndArePerAccount) {
