@@ -1,11 +1,14 @@
-// The client's reader of broker messages: every kind is taken whole or dropped with one
-// warning, and the caches keep their limits.
+// The message format's reader and frame splitter at their limits, and the client's
+// reader of broker messages: every kind is taken whole or dropped with one warning, and
+// the caches keep their limits.
 #include "platform/online/OnlineClientCore.h"
 #include "platform/online/OnlineTypes.h"
 #include "platform/online/OnlineWire.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +17,76 @@ using namespace online;
 using namespace online::wire;
 
 namespace {
+
+TEST(Wire, ReadsPastTheEndFailAndAnswerZeroFromThenOn) {
+    const uint8_t bytes[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    for (size_t size = 0; size < 9; ++size) {
+        Reader r(bytes, size, false);
+        const uint64_t v = size >= 8 ? r.U64() : size >= 4 ? r.U32() : size >= 1 ? r.U8() : 0;
+        EXPECT_FALSE(r.Failed()) << size;
+        EXPECT_NE(v + (size == 0), 0u);
+        EXPECT_EQ(r.U64(), 0u) << size;  // at most 7 bytes are left
+        EXPECT_TRUE(r.Failed());
+        EXPECT_EQ(r.U8(), 0u);
+    }
+    // Byte strings up to their cap; counts up to theirs and to what the rest can hold.
+    Writer w(kReply);
+    w.Bytes("abc", 3).U32(2).U32(0).U32(0);
+    const std::vector<uint8_t>& f = w.Frame();
+    const struct {
+        uint32_t cap, maxCount, itemSize;
+        bool ok;
+    } cases[] = {{3, 2, 4, true}, {2, 2, 4, false}, {3, 1, 4, false}, {3, 2, 5, false}, {3, 2, 0, true}};
+    for (const auto& c : cases) {
+        Reader r(f.data() + 4, f.size() - 4);
+        uint32_t n = 0;
+        const uint8_t* p = r.Bytes(c.cap, &n);
+        const uint32_t count = r.Count(c.maxCount, c.itemSize);
+        EXPECT_EQ(!r.Failed(), c.ok) << c.cap << " " << c.maxCount << " " << c.itemSize;
+        EXPECT_EQ(count, c.ok ? 2u : 0u);
+        if (c.cap == 3) EXPECT_TRUE(p && n == 3 && std::memcmp(p, "abc", 3) == 0);
+    }
+    Writer nul(kReply);
+    nul.Bytes("ab\0cd", 5);
+    Reader r(nul.Frame().data() + 4, nul.Frame().size() - 4);
+    EXPECT_EQ(r.Text(5), "ab");  // texts end at an embedded terminator
+    EXPECT_TRUE(r.AtEnd());
+}
+
+TEST(Wire, FrameSplitterReassemblesAndRefusesBadLengths) {
+    auto frame = [](uint32_t body) {
+        std::vector<uint8_t> f = {uint8_t(body), uint8_t(body >> 8), uint8_t(body >> 16), uint8_t(body >> 24)};
+        f.resize(4 + std::min<uint32_t>(body, 16), 0x33);
+        return f;
+    };
+    for (uint32_t bad : {0u, kMaxFrame + 1}) {
+        FrameSplitter s;
+        EXPECT_FALSE(s.Push(frame(bad).data(), 4)) << bad;
+        EXPECT_TRUE(s.Broken());
+    }
+    FrameSplitter largest;
+    EXPECT_TRUE(largest.Push(frame(kMaxFrame).data(), 4));
+    EXPECT_EQ(largest.HeadLength(), kMaxFrame);
+    // Two frames and the start of a third, pushed a byte at a time.
+    std::vector<uint8_t> stream = frame(3);
+    for (uint32_t n : {1u, 9u}) {
+        const auto f = frame(n);
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    stream.resize(stream.size() - 2);
+    FrameSplitter s;
+    std::vector<std::vector<uint8_t>> bodies;
+    std::vector<uint8_t> body;
+    for (uint8_t byte : stream) {
+        ASSERT_TRUE(s.Push(&byte, 1));
+        while (s.Next(body)) bodies.push_back(body);
+    }
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(bodies[0].size(), 3u);
+    EXPECT_EQ(bodies[1].size(), 1u);
+    EXPECT_EQ(s.HeadLength(), 9u);
+    EXPECT_EQ(s.Buffered(), 4u + 7u);
+}
 
 int gWarnings = 0;
 void CountWarning(int, const char*) { ++gWarnings; }
