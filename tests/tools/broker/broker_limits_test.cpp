@@ -5,7 +5,7 @@
 // test-link: broker_server
 // test-sanitize: thread address
 // test-timeout: 120
-#include "OnlineTestUtil.h"
+#include "platform/online/OnlineTestUtil.h"
 
 #include "platform/online/OnlineTypes.h"
 #include "tools/broker/BrokerControl.h"
