@@ -14,6 +14,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -220,6 +221,8 @@ volatile std::sig_atomic_t gStopSignal = 0;
 void OnStopSignal(int) { gStopSignal = 1; }
 
 }  // namespace
+
+void MakePrivateFolder(const std::string& path) { ::mkdir(path.c_str(), 0700); }
 
 void CatchStopSignals() {
     std::signal(SIGTERM, OnStopSignal);

@@ -72,6 +72,10 @@ bool PollSockets(std::vector<PollItem>& items, int timeoutMs);
 SocketHandle ConnectBroker(const std::string& folder, std::string* error);
 bool SocketSendAll(SocketHandle socket, const void* data, size_t size);  // blocking socket
 
+// Creates the broker's data folder, readable by its owner only (one level; an existing
+// folder is left as it is).
+void MakePrivateFolder(const std::string& path);
+
 // SIGTERM and SIGINT set a flag that StopSignalled reports; SIGPIPE is ignored.
 void CatchStopSignals();
 bool StopSignalled();

@@ -10,7 +10,6 @@
 #include "platform/online/OnlineSocket.h"
 #include "platform/online/OnlineWire.h"
 #include "platform/os/Clock.h"
-#include "platform/os/File.h"
 #include "tools/broker/BrokerControl.h"
 
 #include <algorithm>
@@ -288,7 +287,7 @@ int Server::Run() {
         std::fprintf(stderr, "online_broker: %s\n", error.c_str());
         return 2;
     }
-    if (!options.dataFolder.empty()) os::MakeDirectory(options.dataFolder.c_str());
+    if (!options.dataFolder.empty()) MakePrivateFolder(options.dataFolder);
     if (!core.Open(options.dataFolder, schema, &error) || !listener.Open(options.socketFolder, &error)) {
         std::fprintf(stderr, "online_broker: %s\n", error.c_str());
         return 2;
