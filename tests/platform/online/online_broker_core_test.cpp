@@ -242,7 +242,8 @@ TEST_F(Core, MalformedRequestsAreRefusedWhole) {
         std::vector<uint8_t> body(good.Frame().begin() + 4, good.Frame().end());
         body.push_back(0);
         EXPECT_FALSE(core.Handle(a, body.data(), body.size())) << "trailing byte, kind " << int(kind);
-        body.resize(body.size() - 2);
+        body.pop_back();
+        body.pop_back();
         EXPECT_FALSE(core.Handle(a, body.data(), body.size())) << "cut, kind " << int(kind);
         // Before sign-in nothing but the sign-in is taken.
         EXPECT_FALSE(Handle(core.AddSession(), good)) << "no sign-in, kind " << int(kind);
@@ -395,7 +396,9 @@ TEST_F(Core, NearFilterOrdersByExactDistanceOverTheWholeNumberRange) {
     std::vector<OnlineId> lobbies;
     for (const char* v : values) {
         lobbies.push_back(CreateLobby(a, kLobbyPublic));
-        if (v) ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies.back(), "n", v));
+        if (v) {
+            ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies.back(), "n", v));
+        }
     }
     const struct {
         int32_t near;

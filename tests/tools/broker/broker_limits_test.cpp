@@ -4,7 +4,7 @@
 // test-depends: online_broker
 // test-link: broker_server
 // test-sanitize: thread address
-// test-timeout: 120
+// test-timeout: 240
 #include "platform/online/OnlineTestUtil.h"
 
 #include "platform/online/OnlineTypes.h"
