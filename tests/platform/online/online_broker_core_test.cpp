@@ -287,6 +287,90 @@ TEST_F(Core, LobbyCreationChecksTypeAndSize) {
     }
 }
 
+TEST_F(Core, OnlyTheOwnerChangesALobbyAndOnlyMembersTakePart) {
+    const OnlineId lobby = CreateLobby(a, kLobbyPublic, 3);
+    const OnlineId ida = MakeUserId(1), idb = MakeUserId(2), idc = MakeUserId(3);
+    const uint32_t c = SignIn(3);
+    auto send = [&](uint32_t session, Kind kind, const std::function<void(Writer&)>& build) {
+        Writer w(kind, 2);
+        build(w);
+        EXPECT_TRUE(Handle(session, w));
+    };
+    auto updates = [&](uint32_t session) { return Events<LobbyDataUpdate>(session).size(); };
+    auto join = [&](uint32_t session, OnlineId id) {
+        send(session, kJoinLobby, [&](Writer& w) { w.U64(1).U64(id); });
+        const auto e = Events<LobbyEnter>(session);
+        return e.empty() ? 0u : e.back().response;
+    };
+    EXPECT_EQ(join(b, lobby), kEnterSuccess);
+    EXPECT_EQ(join(b, lobby), kEnterSuccess);  // already in: answered again, nothing changes
+    EXPECT_EQ(join(b, lobby + 1), kEnterDoesNotExist);
+    // Owner changes: not by a member, not to oneself or a stranger, and only real changes.
+    const struct {
+        uint32_t session;
+        Kind kind;
+        OnlineId target;  // new owner, or joinable flag
+        size_t updates;   // at the owner
+    } changes[] = {{b, kSetOwner, idb, 0},     {a, kSetOwner, ida, 0},     {a, kSetOwner, idc, 0},
+                   {b, kSetJoinable, 0, 0},    {a, kSetJoinable, 1, 0},    {a, kSetJoinable, 0, 1},
+                   {a, kSetOwner, idb, 1}};
+    for (const auto& ch : changes) {
+        send(ch.session, ch.kind, [&](Writer& w) {
+            w.U64(lobby);
+            ch.kind == kSetOwner ? w.U64(ch.target) : w.U8(static_cast<uint8_t>(ch.target));
+        });
+        EXPECT_EQ(updates(a), ch.updates) << ch.kind << " " << ch.target;
+    }
+    EXPECT_EQ(join(c, lobby), kEnterNotAllowed);
+    send(b, kSetJoinable, [&](Writer& w) { w.U64(lobby).U8(1); });  // b owns it now
+    EXPECT_EQ(join(c, lobby), kEnterSuccess);
+    EXPECT_EQ(join(SignIn(4), lobby), kEnterFull);
+    // Strangers neither chat, set data, nor leave; members leave with a goodbye.
+    const uint32_t d = SignIn(5);
+    sent.clear();
+    send(d, kChat, [&](Writer& w) { w.U64(lobby).Text("x"); });
+    send(d, kSetMemberData, [&](Writer& w) { w.U64(lobby).Text("k").Text("v"); });
+    send(d, kLeaveLobby, [&](Writer& w) { w.U64(lobby); });
+    EXPECT_TRUE(sent.empty());
+    send(c, kLeaveLobby, [&](Writer& w) { w.U64(lobby); });
+    EXPECT_EQ(Take(c, kLobbyGone).size(), 1u);
+    // Invitations reach online users only, for lobbies that exist.
+    const struct {
+        OnlineId lobby;
+        uint32_t account;
+        size_t delivered;
+    } invites[] = {{lobby, 1, 1}, {lobby, 9, 0}, {lobby + 1, 1, 0}};
+    for (const auto& inv : invites) {
+        send(b, kInvite, [&](Writer& w) { w.U64(inv.lobby).U32(inv.account); });
+        EXPECT_EQ(Events<GameLobbyJoinRequested>(a).size(), inv.delivered) << inv.account;
+    }
+}
+
+TEST_F(Core, PeerPacketsReachOnlineUsersAndReportAFailureOncePerSignIn) {
+    auto sendTo = [&](OnlineId target) {
+        Writer w(kP2PSend);
+        w.U64(target).U8(1).I32(0).Text("p");
+        EXPECT_TRUE(Handle(a, w));
+        return Events<P2PSessionConnectFail>(a).size();
+    };
+    EXPECT_EQ(sendTo(MakeUserId(3)), 1u);
+    EXPECT_EQ(sendTo(MakeUserId(3)), 0u);
+    EXPECT_EQ(sendTo(MakeLobbyId(3)), 1u);
+    const uint32_t c = SignIn(3);
+    EXPECT_EQ(sendTo(MakeUserId(3)), 0u);
+    core.RemoveSession(c);
+    EXPECT_EQ(sendTo(MakeUserId(3)), 1u);  // gone again: reported again
+    Writer w(kP2PSend);
+    w.U64(MakeUserId(2)).U8(0).I32(7).Text("u");
+    ASSERT_TRUE(Handle(a, w));
+    const auto packets = Take(b, kP2PPacket);
+    ASSERT_EQ(packets.size(), 1u);
+    Reader r(packets[0].data(), packets[0].size());
+    EXPECT_EQ(r.U64(), MakeUserId(1));
+    EXPECT_EQ(r.U8(), 0);
+    EXPECT_EQ(r.I32(), 7);
+}
+
 TEST_F(Core, LobbyDataIsCappedByEntriesAndByBytes) {
     const OnlineId lobby = CreateLobby(a, kLobbyPublic, 8);
     const std::string value = Text(kMaxValue);
