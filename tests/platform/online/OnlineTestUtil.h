@@ -1,9 +1,8 @@
 #pragma once
-// Shared helpers of the online tests: callback recorders, bounded pumping, a broker
-// program in a child process, and raw socket clients.
+// Shared helpers of the online tests: callback recorders, bounded pumping, and the
+// broker program in a child process.
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
-#include "platform/online/OnlineWire.h"
 
 #include <chrono>
 #include <csignal>
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -144,68 +142,6 @@ public:
 private:
     std::string folder;
     pid_t pid = -1;
-};
-
-// A hand-made client on the broker's socket: whole frames or raw bytes out, frames in.
-class RawClient {
-public:
-    explicit RawClient(const std::string& folder) : socket(online::ConnectBroker(folder, nullptr)) {}
-    ~RawClient() { online::SocketClose(socket); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool Connected() const { return socket >= 0; }
-    bool Send(online::wire::Writer& w) { return online::SocketSendAll(socket, w.Frame().data(), w.Frame().size()); }
-    // Sends what the socket takes without blocking; the bytes taken.
-    size_t SendAvailable(const uint8_t* data, size_t size) {
-        const ssize_t n = ::send(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-        return n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    bool Hello(uint32_t account) {
-        online::wire::Writer w(online::wire::kHello, 1);
-        w.U32(account).Text("Raw").U32(1).Text("english");
-        std::vector<uint8_t> reply;
-        return Send(w) && Next(&reply, 5000) && reply[0] == online::wire::kReply;
-    }
-    // The next frame body within ms; false at the end of the connection or the time-out.
-    bool Next(std::vector<uint8_t>* body, int ms) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        std::vector<uint8_t> buf(1 << 16);
-        while (!splitter.Next(*body)) {
-            if (ended || splitter.Broken() || std::chrono::steady_clock::now() > end) return false;
-            std::vector<online::PollItem> items(1);
-            items[0].handle = socket;
-            items[0].wantRead = true;
-            if (!online::PollSockets(items, 10) || !items[0].readable) continue;
-            const long n = online::SocketReceive(socket, buf.data(), buf.size());
-            if (n < 0) ended = true;
-            else if (n > 0) splitter.Push(buf.data(), static_cast<size_t>(n));
-        }
-        return true;
-    }
-    // True when the broker ends the connection within ms; what arrives meanwhile is dropped.
-    bool EndsWithin(int ms) {
-        std::vector<uint8_t> body;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end && !ended) Next(&body, 10);
-        return ended;
-    }
-
-    // True when the broker closes the connection within ms, read or not.
-    bool HangsUpWithin(int ms) {
-        std::vector<online::PollItem> items(1);
-        items[0].handle = socket;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        do {
-            if (online::PollSockets(items, 10) && items[0].readable) return true;  // only a hang-up marks it
-        } while (std::chrono::steady_clock::now() < end);
-        return false;
-    }
-
-private:
-    online::SocketHandle socket;
-    online::wire::FrameSplitter splitter;
-    bool ended = false;
 };
 
 }  // namespace onlinetest

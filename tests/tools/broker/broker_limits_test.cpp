@@ -8,6 +8,7 @@
 #include "platform/online/OnlineTestUtil.h"
 
 #include "platform/online/OnlineTypes.h"
+#include "platform/online/OnlineWire.h"
 #include "tools/broker/BrokerControl.h"
 #include "tools/broker/BrokerServer.h"
 
@@ -15,11 +16,74 @@
 
 #include <fstream>
 #include <sstream>
+#include <sys/socket.h>
 
 using namespace online;
 using namespace onlinetest;
 
 namespace {
+
+// A hand-made client on the broker's socket: whole frames or raw bytes out, frames in.
+class RawClient {
+public:
+    explicit RawClient(const std::string& folder) : socket(ConnectBroker(folder, nullptr)) {}
+    ~RawClient() { SocketClose(socket); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Connected() const { return socket >= 0; }
+    bool Send(wire::Writer& w) { return SocketSendAll(socket, w.Frame().data(), w.Frame().size()); }
+    // Sends what the socket takes without blocking; the bytes taken.
+    size_t SendAvailable(const uint8_t* data, size_t size) {
+        const ssize_t n = ::send(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    bool Hello(uint32_t account) {
+        wire::Writer w(wire::kHello, 1);
+        w.U32(account).Text("Raw").U32(1).Text("english");
+        std::vector<uint8_t> reply;
+        return Send(w) && Next(&reply, 5000) && reply[0] == wire::kReply;
+    }
+    // The next frame body within ms; false at the end of the connection or the time-out.
+    bool Next(std::vector<uint8_t>* body, int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        std::vector<uint8_t> buf(1 << 16);
+        while (!splitter.Next(*body)) {
+            if (ended || splitter.Broken() || std::chrono::steady_clock::now() > end) return false;
+            std::vector<PollItem> items(1);
+            items[0].handle = socket;
+            items[0].wantRead = true;
+            if (!PollSockets(items, 10) || !items[0].readable) continue;
+            const long n = SocketReceive(socket, buf.data(), buf.size());
+            if (n < 0) ended = true;
+            else if (n > 0) splitter.Push(buf.data(), static_cast<size_t>(n));
+        }
+        return true;
+    }
+    // True when the broker ends the connection within ms; what arrives meanwhile is dropped.
+    bool EndsWithin(int ms) {
+        std::vector<uint8_t> body;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end && !ended) Next(&body, 10);
+        return ended;
+    }
+
+    // True when the broker closes the connection within ms, read or not.
+    bool HangsUpWithin(int ms) {
+        std::vector<PollItem> items(1);
+        items[0].handle = socket;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        do {
+            if (PollSockets(items, 10) && items[0].readable) return true;  // only a hang-up marks it
+        } while (std::chrono::steady_clock::now() < end);
+        return false;
+    }
+
+private:
+    SocketHandle socket;
+    wire::FrameSplitter splitter;
+    bool ended = false;
+};
 
 // The serving loop on a thread of this process, with the limits a test chooses.
 class InThreadBroker {
