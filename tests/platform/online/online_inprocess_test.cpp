@@ -6,6 +6,7 @@
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineClientCore.h"
 #include "platform/online/OnlineStore.h"
+#include "platform/os/Clock.h"
 #include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -292,6 +294,28 @@ TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
     EXPECT_EQ(expect, 200u);
     EXPECT_GT(unreliable, 50u);
     EXPECT_LT(unreliable, 150u);
+
+    // Latency holds unreliable packets back; jitter adds up to its value, so they pass each other.
+    os::ManualClock clock(1000);
+    clock.Install();
+    ClientConfig late = Config(10, "Late");
+    late.packetLatencyMs = 50;
+    late.packetJitterMs = 20;
+    late.randomSeed = 3;
+    auto d = broker->CreateClient(late);
+    const OnlineId idd = d->User()->GetSteamID();
+    d->Networking()->AcceptP2PSessionWithUser(ida);
+    for (uint32_t i = 0; i < 20; ++i) a->Networking()->SendP2PPacket(idd, &i, 4, kSendUnreliableNoDelay);
+    a->Networking()->SendP2PPacket(idd, "r", 2, kSendReliable, 1);
+    EXPECT_TRUE(d->Networking()->IsP2PPacketAvailable(&size, 1));  // reliable ones are never held
+    clock.AdvanceSeconds(0.0499);
+    EXPECT_FALSE(d->Networking()->IsP2PPacketAvailable(&size, 0));
+    clock.AdvanceSeconds(0.0202);
+    std::vector<uint32_t> order;
+    while (d->Networking()->ReadP2PPacket(&v, 4, &size, &from, 0)) order.push_back(v);
+    clock.Uninstall();
+    EXPECT_EQ(order.size(), 20u);
+    EXPECT_FALSE(std::is_sorted(order.begin(), order.end()));
 }
 
 TEST_F(InProcess, TicketsValidateAsynchronouslyAndFailUnderTheKnob) {
@@ -352,6 +376,25 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     ASSERT_TRUE(a->Utils()->GetImageRGBA(own, other.data(), static_cast<int>(other.size())));
     EXPECT_EQ(other, rgba);  // the same user's picture everywhere
     EXPECT_EQ(a->Friends()->GetLargeFriendAvatar(MakeLobbyId(1)), 0);
+    // A friendship made after sign-in shows once the user is asked about; others stay strangers.
+    std::string answer;
+    auto e = broker->CreateClient(Config(8, "Eve"));
+    ASSERT_TRUE(Control(*broker, "seed", "friends 8 1\n", &answer));
+    EXPECT_TRUE(e->Friends()->RequestUserInformation(ida, false));
+    EXPECT_TRUE(e->Friends()->RequestUserInformation(b->User()->GetSteamID(), false));
+    EXPECT_TRUE(PumpUntil({e.get()}, [&] { return std::string(e->Friends()->GetFriendPersonaName(b->User()->GetSteamID())) != ""; }));
+    EXPECT_EQ(e->Friends()->GetFriendRelationship(ida), kRelationFriend);
+    EXPECT_EQ(e->Friends()->GetFriendRelationship(b->User()->GetSteamID()), kRelationNone);
+    // The overlay knob: every overlay raises "shown", then "hidden".
+    ClientConfig overlay = Config(11, "Overlay");
+    overlay.overlayEvents = true;
+    auto f = broker->CreateClient(overlay);
+    Catch<GameOverlayActivated> shown(f.get());
+    f->Friends()->ActivateGameOverlayInviteDialog(MakeLobbyId(1));
+    f->Friends()->ActivateGameOverlayToWebPage("https://example.invalid/");
+    f->Friends()->ActivateGameOverlay("Friends");
+    EXPECT_TRUE(PumpUntil({f.get()}, [&] { return shown.Count() == 6; }));
+    for (size_t i = 0; i < shown.Count(); ++i) EXPECT_EQ(shown.All()[i].active, i % 2 == 0 ? 1 : 0) << i;
 }
 
 TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
@@ -383,6 +426,7 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_STREQ(achieved.All()[0].achievementName, "MP_WIN_5_IN_A_ROW");
         EXPECT_EQ(achieved.All()[0].maxProgress, 5u);
         EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
+        EXPECT_EQ(achieved.All()[1].gameId, 0x234567u);
 
         std::string json;
         ASSERT_TRUE(Control(*broker, "stats", "1", &json));
