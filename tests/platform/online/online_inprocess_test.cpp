@@ -274,6 +274,16 @@ TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
     ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "4", 2, kSendUnreliableNoDelay));
     PumpUntil({b.get()}, [] { return false; }, 20);
     EXPECT_EQ(bRequests.Count(), 2u);
+    // Packets from senders nobody accepted are held up to 4096 in all.
+    auto c = broker->CreateClient(Config(3, "Carol"));
+    for (uint32_t i = 0; i < 4097; ++i) c->Networking()->SendP2PPacket(idb, &i, 4, kSendReliable);
+    b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());
+    uint32_t v = 0, last = 0;
+    read = 0;
+    while (b->Networking()->ReadP2PPacket(&v, 4, &size, &from))
+        if (from == c->User()->GetSteamID()) ++read, last = v;
+    EXPECT_EQ(read, 4096);
+    EXPECT_EQ(last, 4095u);
 }
 
 TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
@@ -365,6 +375,13 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     EXPECT_EQ(loaded.All()[0].image, image);
     EXPECT_EQ(loaded.All()[0].wide, kAvatarSize);
     EXPECT_STREQ(c->Friends()->GetFriendPersonaName(ida), "Alice");
+    // Known now: under the knob, the first question answers "loading" and announces the
+    // name at the next pump; later questions answer at once.
+    persona.Clear();
+    EXPECT_TRUE(c->Friends()->RequestUserInformation(ida, false));
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return persona.Count() == 1; }));
+    EXPECT_EQ(persona.All()[0].user, ida);
+    EXPECT_FALSE(c->Friends()->RequestUserInformation(ida, false));
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(c->Utils()->GetImageSize(image, &w, &h));
     EXPECT_EQ(w, 184u);
@@ -628,6 +645,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"avatar of a lobby", [&] { return a->Friends()->GetLargeFriendAvatar(lobby); }, 0},
         {"no image 0", [&] { return a->Utils()->GetImageSize(0, nullptr, nullptr); }, 0},
         {"information about oneself", [&] { return a->Friends()->RequestUserInformation(a->User()->GetSteamID(), false); }, 0},
+        {"information about a lobby", [&] { return a->Friends()->RequestUserInformation(lobby, false); }, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(c.call(), c.expected) << c.what;
     EXPECT_EQ(m->GetLobbyMemberByIndex(lobby, 0), a->User()->GetSteamID());
