@@ -497,6 +497,27 @@ TEST_F(Core, NearFilterOrdersByExactDistanceOverTheWholeNumberRange) {
     }
 }
 
+TEST_F(Core, ALobbyListCarriesTheLobbiesThatFitOneFrame) {
+    // Snapshots count with their members' names at the longest: 33 bytes, 276 for the one
+    // member, and the data. Four lobbies of 256 longest entries, and a fifth filled so
+    // that the answer (17 bytes of its own) is exactly one frame, then one byte more.
+    constexpr size_t kEntry = 8 + kMaxKey + kMaxValue, kLobby = 33 + 276;
+    const std::string value = Text(kMaxValue);
+    auto key = [](size_t i) { return std::to_string(1000 + i) + Text(kMaxKey - 4, 'k'); };
+    std::vector<OnlineId> lobbies;
+    for (int l = 0; l < 5; ++l) {
+        lobbies.push_back(CreateLobby(a, kLobbyPublic));
+        for (size_t i = 0; i < (l < 4 ? 256u : 0u); ++i, sent.clear()) ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies[l], key(i), value));
+    }
+    size_t rest = kMaxFrame - 17 - 4 * (kLobby + 256 * kEntry) - kLobby, i = 0;
+    for (; rest > kEntry; rest -= kEntry, sent.clear()) ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies[4], key(i++), value));
+    const auto none = [](Writer& w) { w.U32(0).U32(0).U32(0).I32(0); };
+    for (size_t extra : {0, 1}) {
+        ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies[4], key(i), Text(static_cast<uint32_t>(rest - 8 - kMaxKey + extra))));
+        EXPECT_EQ(List(b, none).size(), extra ? 4u : 5u);
+    }
+}
+
 TEST_F(Core, LobbyListResultCountDefaultsToFifty) {
     for (int i = 0; i < 52; ++i) CreateLobby(a, kLobbyPublic);
     const struct {
