@@ -11,3 +11,31 @@ function(project_library name)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${PL_DEPS} PRIVATE ${PL_PRIVATE_DEPS})
 endfunction()
+
+# project_lua_package(TARGET PACKAGE): runs tolua++5.1 on a binding package file at build
+# time and compiles the generated C++ into TARGET, with the script number shim
+# (engine/script/LuaPackageShim.h) included first, so every number crossing the package's
+# bindings follows the engine's float rule. The open function is tolua_<name>_open, <name>
+# being the package file's name without its extension. The generated code is never edited.
+function(project_lua_package target package)
+  find_program(TOLUA_PROGRAM tolua++5.1 REQUIRED)
+  get_filename_component(pkg ${package} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(name ${pkg} NAME_WE)
+  get_filename_component(dir ${pkg} DIRECTORY)
+  set(outdir ${CMAKE_CURRENT_BINARY_DIR}/lua_packages/${target})
+  set(out ${outdir}/${name}.cpp)
+  file(GLOB pkg_parts CONFIGURE_DEPENDS ${dir}/*.pkg)  # files the package may $pfile
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
+    COMMAND ${TOLUA_PROGRAM} -n ${name} -o ${out} ${pkg}
+    WORKING_DIRECTORY ${dir}
+    DEPENDS ${pkg} ${pkg_parts}
+    COMMENT "Generating the ${name} script bindings"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${out})
+  # Generated code: its own includes resolve beside the package file; its warnings are
+  # not ours to fix.
+  set_source_files_properties(${out} PROPERTIES
+    INCLUDE_DIRECTORIES ${dir}
+    COMPILE_OPTIONS "-include;${CMAKE_SOURCE_DIR}/engine/script/LuaPackageShim.h;-w")
+endfunction()

@@ -14,6 +14,7 @@ const RTTIClass* GameConfig::RegisterClass(const char* nameOverride) {
     if (gGameConfigClass) return gGameConfigClass;
     EngineConfig::RegisterClass();
     RTTIClass* c = CreateRegisteredClass(gGameConfigClass, nameOverride ? nameOverride : "GameConfig", "EngineConfig");
+    c->SetScratchFactory([](int32_t) -> RTTIPolyBaseClass* { return new GameConfig; });
     AddDirect<uint32_t>(c, "Window width", RTTI_OFFSETOF(GameConfig, windowWidth));
     AddDirect<uint32_t>(c, "Window height", RTTI_OFFSETOF(GameConfig, windowHeight));
     AddDirect<bool>(c, "Use container files", RTTI_OFFSETOF(GameConfig, useContainerFiles));

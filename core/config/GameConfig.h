@@ -20,8 +20,8 @@ public:
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
     // Reads "config.bin" from the "project" mount (Solid blob, option 16). False when
-    // the file is missing or was written by another class layout (values unchanged)
-    // or is damaged.
+    // the file is missing, was written by another class layout or is damaged; the
+    // values are then unchanged (the class reads through a scratch object).
     bool Load();
     // Writes "config.bin" through a temporary file renamed over the old one; false,
     // with one log line, when the file did not reach its place (the old one stays).

@@ -86,6 +86,7 @@ const RTTIClass* ProjectConfig::RegisterClass(const char* nameOverride) {
     using P = ProjectConfig;
     RTTIClass* c =
         CreateRegisteredClass(gProjectConfigClass, nameOverride ? nameOverride : "ProjectConfig", kRTTIRootBaseName);
+    c->SetScratchFactory([](int32_t) -> RTTIPolyBaseClass* { return new ProjectConfig; });
     AddDirect<char*>(c, "Default scene", RTTI_OFFSETOF(P, defaultScene), 2);
     AddDirect<float>(c, "Default asset import scale", RTTI_OFFSETOF(P, defaultAssetImportScale));
     AddDirect<char*>(c, "Executable file name", RTTI_OFFSETOF(P, executableFileName));

@@ -56,8 +56,8 @@ public:
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
     // Reads "Project.ConfigBin" from the "common" mount (Solid blob, options 0).
-    // False, with one log line, when the file is missing or damaged (a payload that
-    // does not parse leaves the object partly read).
+    // False, with one log line, when the file is missing or damaged; the values are
+    // then unchanged (the class reads through a scratch object).
     bool Load();
 
     // Runs the language hook when the name is null or "Default language", then every

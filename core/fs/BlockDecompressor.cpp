@@ -2,10 +2,10 @@
 
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "core/Log.h"
 #include "core/fs/LzxFrameDecoder.h"
 
 namespace {
@@ -21,7 +21,7 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         if (inflateInit2(z, kZlibWindowBits) != Z_OK) {
             delete z;
             failed = true;
-            gLog.Error(LogCategory::Engine, "BlockDecompressor - cannot set up the zlib decoder");
+            error = "cannot set up the zlib decoder";
             return;
         }
         zlibStream = z;
@@ -30,12 +30,13 @@ BlockDecompressor::BlockDecompressor(uint32_t decoderKind) : kind(decoderKind) {
         if (!d || !d->IsValid()) {  // the frame decoder logged why
             delete d;
             failed = true;
+            error = "cannot set up the LZX decoder";
             return;
         }
         lzx = d;
     } else if (kind != 0) {
         failed = true;
-        gLog.Error(LogCategory::Engine, "BlockDecompressor - unknown compression kind %u", kind);
+        error = "unknown compression kind";
     }
 }
 
@@ -70,6 +71,7 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
         finished = lzx->Finished();
         if (r != kLzxOk) {
             failed = true;
+            error = "corrupt LZX data";
             return false;
         }
         return true;
@@ -90,6 +92,7 @@ bool BlockDecompressor::Decompress(const uint8_t* source, uint32_t* sourceSize, 
     }
     if (result == Z_OK || result == Z_BUF_ERROR) return true;
     failed = true;
-    gLog.Error(LogCategory::Engine, "BlockDecompressor - corrupt zlib data (%s)", z->msg ? z->msg : "no message");
+    std::snprintf(zlibMessage, sizeof zlibMessage, "corrupt zlib data (%s)", z->msg ? z->msg : "no message");
+    error = zlibMessage;
     return false;
 }

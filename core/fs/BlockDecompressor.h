@@ -16,11 +16,14 @@ public:
 
     // In: *sourceSize bytes at source (null with 0 only drains), room for
     // *destinationSize bytes. Out: the bytes consumed and produced. False on corrupt
-    // data or a decoder that could not be set up; the stream then fails.
+    // data (a zlib or gzip check value that does not match included) or a decoder that
+    // could not be set up; the stream then fails and logs ErrorText.
     bool Decompress(const uint8_t* source, uint32_t* sourceSize, uint8_t* destination, uint32_t* destinationSize);
 
     uint32_t Kind() const { return kind; }
+    // True once the compressed stream ended (for zlib: its check value matched).
     bool Finished() const { return finished; }
+    const char* ErrorText() const { return error; }
 
 private:
     uint32_t kind;
@@ -28,4 +31,6 @@ private:
     LzxFrameDecoder* lzx = nullptr;  // kind 2
     bool failed = false;
     bool finished = false;
+    const char* error = "";
+    char zlibMessage[96] = {};
 };

@@ -137,3 +137,21 @@ bool ContainerIndex::Find(const char* path, ContainerIndexEntry* out) const {
     if (out) *out = entries[lo];
     return true;
 }
+
+uint32_t ContainerIndex::DropUnreadableEntries(uint64_t dataSize, const char* name) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const ContainerIndexEntry& e = entries[i];
+        const bool uncoded = !e.compressed || compression == CONTAINER_COMPRESSION_NONE;
+        if (uint64_t(e.offset) + e.storedSize <= dataSize && (!uncoded || e.size <= e.storedSize)) {
+            entries[kept++] = e;
+            continue;
+        }
+        gLog.Error(LogCategory::FileSystem,
+                   "ContainerIndex - entry %08X of %s (offset %u, %u stored bytes, size %u) cannot be read from its %llu-byte data file",
+                   e.hash, name ? name : "", e.offset, e.storedSize, e.size, static_cast<unsigned long long>(dataSize));
+    }
+    const uint32_t dropped = count - kept;
+    count = kept;
+    return dropped;
+}

@@ -9,6 +9,12 @@
 constexpr uint32_t kContainerIndexHeader = 11;
 constexpr uint32_t kContainerIndexEntry = 17;
 constexpr uint32_t kContainerMaxHashedPath = 2047;
+// A container mount holds at most this many containers: the base file and its extras.
+constexpr uint32_t MAX_CONTAINER_FILE_NUM = 4;
+// Data kinds 0 .. 10 each own a row of kept-open container files in the reader;
+// kContainerNoDataKind (and anything above) means none: such reads open their file.
+constexpr uint32_t kContainerDataKinds = 11;
+constexpr uint32_t kContainerNoDataKind = 11;
 
 enum : uint8_t { CONTAINER_COMPRESSION_NONE = 0, CONTAINER_COMPRESSION_ZLIB = 1, CONTAINER_COMPRESSION_LZX = 2 };
 
@@ -38,6 +44,10 @@ public:
     bool LoadFromMemory(const uint8_t* data, uint64_t size, const char* nameForMessages);
     // The path starts with '/', which is skipped; the rest is lower-cased.
     bool Find(const char* path, ContainerIndexEntry* out) const;
+    // Drops every entry that its data file of dataSize bytes cannot serve: stored bytes
+    // past the end of the file, or uncoded contents larger than their stored bytes.
+    // One error line names each; returns how many went.
+    uint32_t DropUnreadableEntries(uint64_t dataSize, const char* indexPathForMessages);
 
     void SetMultiplier(uint32_t m) { multiplier = m; }
     uint32_t Count() const { return count; }

@@ -483,9 +483,19 @@ bool FileSystem::MountContainer(const char* mountName, const char* basePath, uin
         gLog.Error(LogCategory::Engine, "Unable to mount container: %s", base);
         return false;
     }
-    if (FileSystemMountPoint* existing = FindMountPoint(mountName, nullptr)) {
+    FileSystemMountPoint* existing = FindMountPoint(mountName, nullptr);
+    FileSystemMountPoint* kindOwner = dataKind < kContainerDataKinds ? dataKindOwners[dataKind] : nullptr;
+    if (kindOwner && kindOwner != existing) {
+        // Its reads would go to the other set's data files.
+        gLog.Error(LogCategory::Engine, "Unable to mount container %s at %s: data kind %u is already used by mount point %s", base,
+                   mountName, dataKind, kindOwner->GetName());
+        return false;
+    }
+    if (existing) {
         gLog.Print(LogSeverity::Information, LogCategory::Engine, "Adding extra files to mounted container %s at %s", base, mountName);
-        return existing->AddExtraFiles(mountName, base, dataKind, hashMultiplier, extraCount);
+        const bool added = existing->AddExtraFiles(mountName, base, dataKind, hashMultiplier, extraCount);
+        if (added && dataKind < kContainerDataKinds) dataKindOwners[dataKind] = existing;
+        return added;
     }
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Mounting container %s at %s", base, mountName);
     auto* mountPoint = new FileSystemContainerMountPoint(this, mountName, base, dataKind, hashMultiplier, extraCount);
@@ -495,6 +505,7 @@ bool FileSystem::MountContainer(const char* mountName, const char* basePath, uin
         return false;
     }
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Container mounted successfully: %s", base);
+    if (dataKind < kContainerDataKinds) dataKindOwners[dataKind] = mountPoint;
     InsertMountPoint(mountPoint);
     return true;
 }
@@ -507,6 +518,7 @@ void FileSystem::UnmountAll() {
     preheatRequest[0] = 0;
     for (FileSystemMountPoint* mountPoint : mountPoints) delete mountPoint;
     mountPoints.clear();
+    for (FileSystemMountPoint*& o : dataKindOwners) o = nullptr;
 }
 
 void FileSystem::SetPreheatFile(const char* name, const char* extension, const char* directory, uint32_t flags) {

@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "core/Sync.h"
+#include "core/fs/ContainerIndex.h"
 #include "core/fs/FileStreams.h"
+#include "core/fs/FsUtil.h"
 
 class PhysicalFileReader;
 class FileSystemDirectoryIteratorInternals;
@@ -115,7 +117,7 @@ public:
     FileSystem& operator=(const FileSystem&) = delete;
 
     // Builds the path every operation uses (see the design note in FileSystem.cpp);
-    // false when the result would not fit min(size, 260) bytes.
+    // false when the result would not fit min(size, fs::kMaxPath) bytes.
     static bool ComposePath(char* buffer, uint32_t size, const char* name, const char* extension, const char* directory);
     static bool IsAbsolutePath(const char* path);
 
@@ -129,6 +131,8 @@ public:
     bool CreateDirectory(const char* path, const char* directory);
 
     bool MountDirectory(const char* mountName, const char* directoryPath);
+    // Data kinds 0..10 name the reader's kept-open files: a kind already used by another
+    // mounted container set is refused (the first mount keeps working).
     bool MountContainer(const char* mountName, const char* basePath, uint32_t dataKind, uint32_t hashMultiplier,
                         uint32_t extraCount);
     void UnmountAll();
@@ -148,9 +152,10 @@ private:
     CriticalSection lock;
     PhysicalFileReader* reader;
     std::vector<FileSystemMountPoint*> mountPoints;  // sorted by name, case-insensitively
-    char preheatRequest[260] = {};
+    FileSystemMountPoint* dataKindOwners[kContainerDataKinds] = {};  // container mounts by data kind
+    char preheatRequest[fs::kMaxPath] = {};
     uint32_t preheatFlags = 0;
-    char preheatedName[260] = {};
+    char preheatedName[fs::kMaxPath] = {};
     FileSystemInputStream* preheated = nullptr;
 };
 

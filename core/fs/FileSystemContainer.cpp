@@ -9,6 +9,17 @@
 #include "core/fs/PhysicalFileReader.h"
 #include "platform/os/File.h"
 
+namespace {
+// Size of a regular file; -1 when it is missing or cannot be opened.
+int64_t DataFileSize(const char* path) {
+    std::FILE* file = os::OpenFile(path, "rb");
+    if (!file) return -1;
+    const int64_t size = os::GetOpenFileSize(file);
+    os::CloseFile(file);
+    return size;
+}
+}  // namespace
+
 // ---------------------------------------------------------------------------------------
 // Mount point
 
@@ -56,7 +67,9 @@ bool FileSystemContainerMountPoint::OpenContainerFiles(const char* mountName, co
     for (uint32_t i = 0; i < newCount; ++i) {
         Container& c = containers[first + i];
         c.index.SetMultiplier(hashMultiplier);
-        if (!c.index.Load(idx[i])) break;
+        const int64_t datSize = DataFileSize(dat[i]);
+        if (datSize < 0 || !c.index.Load(idx[i])) break;
+        c.index.DropUnreadableEntries(uint64_t(datSize), idx[i]);
         std::memcpy(c.datPath, dat[i], sizeof c.datPath);
         std::memcpy(c.indexPath, idx[i], sizeof c.indexPath);
         reader->RegisterContainerFile(dataKind, first + i, c.datPath);
@@ -88,24 +101,33 @@ FileSystemInputStream* FileSystemContainerMountPoint::OpenInputStream(const char
     for (uint32_t i = loaded; i-- > 0;) {
         const Container& c = containers[i];
         if (!c.index.Find(path, &entry)) continue;
-        return new FileSystemContainerInputStream(owner, entry, c.index.Compression(), c.datPath, c.dataKind, i);
+        return new FileSystemContainerInputStream(owner, entry, c.index.Compression(), c.datPath, c.dataKind, i, path);
     }
     return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
 // Stream
+//
+// Stored data: small reads are served from the three read-ahead buffers; a read that
+// reaches kContainerDirectReadBytes or more past the bytes already in flight posts that
+// rest as one job into the caller's buffer at once, then hands out the buffers in
+// flight ahead of it (tickets complete in order) and waits for the job. Compressed data
+// always goes through the buffers into the decoder.
 
 FileSystemContainerInputStream::FileSystemContainerInputStream(FileSystem* fileSystem, const ContainerIndexEntry& indexEntry,
                                                                uint8_t compression, const char* path, uint32_t kind,
-                                                               uint32_t number)
+                                                               uint32_t number, const char* entryName)
     : owner(fileSystem),
       reader(fileSystem ? fileSystem->Reader() : &gPhysicalFileReader),
       entry(indexEntry),
-      decompressor(indexEntry.compressed ? compression : 0),
+      decompressor(indexEntry.compressed ? compression : uint8_t(CONTAINER_COMPRESSION_NONE)),
       dataKind(kind),
       container(number) {
     fs::CopyBounded(datPath, sizeof datPath, path);
+    if (!fs::CopyBounded(name, sizeof name, entryName)) fs::CopyBounded(name, sizeof name, "?");
+    for (Slot& s : slots) s.done.wake = &wake;
+    direct.wake = &wake;
     open = true;
     IssueReads();
 }
@@ -120,8 +142,14 @@ FileSystemContainerInputStream::~FileSystemContainerInputStream() {
             gLog.Warning(LogCategory::Engine, "Incorrect usage of container file reader is causing delay. File: %s", datPath);
             waited = true;
         }
-        reader->WaitFor(s.ticket);
+        reader->WaitFor(s.ticket, s.done);
     }
+}
+
+bool FileSystemContainerInputStream::Fail(const char* what) {
+    gLog.Error(LogCategory::Engine, "FileSystemContainerInputStream - %s: %s (offset %u in %s)", name, what, entry.offset, datPath);
+    broken = true;
+    return false;
 }
 
 void FileSystemContainerInputStream::IssueReads() {
@@ -130,11 +158,10 @@ void FileSystemContainerInputStream::IssueReads() {
         const uint32_t left = entry.storedSize - requested;
         const uint32_t n = left < kContainerReadAheadBytes ? left : kContainerReadAheadBytes;
         s.expected = n;
-        s.got = 0;
         s.used = 0;
         s.ready = false;
         s.ticket = reader->PostRead(dataKind, container, datPath, uint64_t(entry.offset) + requested,
-                                    buffers[issued % kContainerReadAheadBuffers], n, &s.got);
+                                    buffers[issued % kContainerReadAheadBuffers], n, &s.done);
         requested += n;
         ++issued;
     }
@@ -150,17 +177,13 @@ bool FileSystemContainerInputStream::Obtain(const uint8_t** data, uint32_t* avai
     if (broken || completed == issued) return false;
     Slot& s = slots[completed % kContainerReadAheadBuffers];
     if (!s.ready) {
-        reader->WaitFor(s.ticket);
+        reader->WaitFor(s.ticket, s.done);
         s.ready = true;
-        if (s.got != s.expected) {
-            // A short read would hand out stale bytes as file content.
-            gLog.Error(LogCategory::Engine, "FileSystemContainerInputStream - short read of %s at offset %u", datPath, entry.offset);
-            broken = true;
-            return false;
-        }
+        // A short read would hand out stale bytes as file content.
+        if (s.done.bytesRead.load(std::memory_order_acquire) != s.expected) return Fail("short read");
     }
     *data = buffers[completed % kContainerReadAheadBuffers] + s.used;
-    *available = s.got - s.used;
+    *available = s.expected - s.used;
     IssueReads();
     return true;
 }
@@ -168,7 +191,7 @@ bool FileSystemContainerInputStream::Obtain(const uint8_t** data, uint32_t* avai
 void FileSystemContainerInputStream::Consume(uint32_t n) {
     Slot& s = slots[completed % kContainerReadAheadBuffers];
     s.used += n;
-    if (s.used >= s.got) {
+    if (s.used >= s.expected) {
         ++completed;
         IssueReads();
     }
@@ -178,40 +201,80 @@ bool FileSystemContainerInputStream::Read(void* buffer, uint32_t size) {
     if (!open || broken || size == 0) return false;
     if (size > entry.size - produced) return false;
     auto* out = static_cast<uint8_t*>(buffer);
+    const bool ok = decompressor.Kind() == CONTAINER_COMPRESSION_NONE ? ReadStored(out, size) : ReadCoded(out, size);
+    if (!ok) return false;
+    produced += size;
+    if (produced == entry.size && decompressor.Kind() == CONTAINER_COMPRESSION_ZLIB) return FinishCodedStream();
+    return true;
+}
+
+bool FileSystemContainerInputStream::CopyFromSlots(uint8_t* out, uint32_t size) {
+    for (uint32_t done = 0; done < size;) {
+        const uint8_t* data = nullptr;
+        uint32_t available = 0;
+        if (!Obtain(&data, &available) || available == 0) return false;
+        const uint32_t n = size - done < available ? size - done : available;
+        if (out) std::memcpy(out + done, data, n);
+        Consume(n);
+        done += n;
+    }
+    return true;
+}
+
+bool FileSystemContainerInputStream::ReadStored(uint8_t* out, uint32_t size) {
+    // Stored bytes handed out so far equal the decoded ones.
+    if (size > entry.storedSize - produced) return false;
+    const uint32_t inFlight = requested - produced;
+    if (size <= inFlight || size - inFlight < kContainerDirectReadBytes) return CopyFromSlots(out, size);
+
+    const uint32_t rest = size - inFlight;
+    uint32_t ticket = 0;
+    if (out)  // a skip needs no bytes at all
+        ticket = reader->PostRead(dataKind, container, datPath, uint64_t(entry.offset) + requested, out + inFlight, rest, &direct);
+    requested += rest;
+    IssueReads();  // read-ahead resumes behind the direct range
+    bool ok = CopyFromSlots(out, inFlight);
+    if (out) {
+        // Waited for even after a failure: the job writes into the caller's buffer.
+        reader->WaitFor(ticket, direct);
+        if (ok && direct.bytesRead.load(std::memory_order_acquire) != rest) ok = Fail("short read");
+    }
+    return ok;
+}
+
+bool FileSystemContainerInputStream::ReadCoded(uint8_t* out, uint32_t size) {
     uint8_t scratch[1024];
-    uint32_t done = 0;
-    while (done < size) {
+    for (uint32_t done = 0; done < size;) {
         const uint8_t* data = nullptr;
         uint32_t available = 0;
         if (!Obtain(&data, &available) && broken) return false;
-        if (decompressor.Kind() == 0) {
-            if (available == 0) return false;
-            uint32_t n = size - done < available ? size - done : available;
-            if (out) std::memcpy(out + done, data, n);
-            Consume(n);
-            done += n;
-            continue;
-        }
         // Decoded into the caller's buffer, or for a skip into a scratch area.
         uint8_t* target = out ? out + done : scratch;
         uint32_t room = size - done;
         if (!out && room > sizeof scratch) room = sizeof scratch;
         uint32_t in = available;
-        if (!decompressor.Decompress(data, &in, target, &room)) {
-            broken = true;
-            return false;
-        }
+        if (!decompressor.Decompress(data, &in, target, &room)) return Fail(decompressor.ErrorText());
         if (in) Consume(in);
-        if (in == 0 && room == 0) {
-            // The stored data ran out before the entry's size was decoded.
-            gLog.Error(LogCategory::Engine, "FileSystemContainerInputStream - compressed data of %s at offset %u ends early", datPath,
-                       entry.offset);
-            broken = true;
-            return false;
-        }
+        // The stored data ran out before the entry's size was decoded.
+        if (in == 0 && room == 0) return Fail("compressed data ends early");
         done += room;
-        produced += room;
     }
-    if (decompressor.Kind() == 0) produced += size;
+    return true;
+}
+
+bool FileSystemContainerInputStream::FinishCodedStream() {
+    // The end of the stream and its check value follow the last byte, possibly in a
+    // read-ahead buffer still to come.
+    uint8_t beyond[16];
+    while (!decompressor.Finished()) {
+        const uint8_t* data = nullptr;
+        uint32_t available = 0;
+        if (!Obtain(&data, &available)) return broken ? false : Fail("compressed stream does not end with the entry");
+        uint32_t in = available, made = sizeof beyond;
+        if (!decompressor.Decompress(data, &in, beyond, &made)) return Fail(decompressor.ErrorText());
+        if (made) return Fail("compressed stream decodes past the entry's size");
+        if (in == 0) return Fail("compressed stream does not end with the entry");
+        Consume(in);
+    }
     return true;
 }

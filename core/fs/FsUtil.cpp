@@ -2,9 +2,13 @@
 
 #include <cstring>
 
+#include "core/Dynarray.h"
 #include "core/Memory.h"
 
 namespace fs {
+
+// The array helpers' fixed path strings hold one composed path.
+static_assert(sizeof(PathString::text) == kMaxPath);
 
 int CompareNoCase(const char* a, const char* b) {
     const auto* x = reinterpret_cast<const unsigned char*>(a);

@@ -1,5 +1,5 @@
 #pragma once
-// Private helpers of the file system: path limits, ASCII case-insensitive comparison
+// Helpers of the file system: the path limit, ASCII case-insensitive comparison
 // (the original's _stricmp), heap copies of names, and byte order of file words.
 #include <cstddef>
 #include <cstdint>

@@ -33,8 +33,8 @@ PhysicalFileReader::PhysicalFileReader()
                  kWorkerSettings[WORKER_PHYSICAL_FILE_READER].useLock, kWorkerSettings[WORKER_PHYSICAL_FILE_READER].waitTimeoutMs) {}
 
 PhysicalFileReader::~PhysicalFileReader() {
-    for (uint32_t k = 0; k < kDataKinds; ++k)
-        for (uint32_t c = 0; c < kContainers; ++c) {
+    for (uint32_t k = 0; k < kContainerDataKinds; ++k)
+        for (uint32_t c = 0; c < MAX_CONTAINER_FILE_NUM; ++c) {
             os::CloseFile(handles[k][c]);
             EngineFree(handlePaths[k][c]);
         }
@@ -49,7 +49,7 @@ bool PhysicalFileReader::RegisterContainerFile(uint32_t dataKind, uint32_t conta
 }
 
 uint32_t PhysicalFileReader::PostRead(uint32_t dataKind, uint32_t container, const char* path, uint64_t offset,
-                                      void* destination, uint32_t size, uint32_t* bytesRead) {
+                                      void* destination, uint32_t size, ReadDone* done) {
     Job job{};
     job.type = 1;
     job.dataKind = dataKind;
@@ -57,18 +57,34 @@ uint32_t PhysicalFileReader::PostRead(uint32_t dataKind, uint32_t container, con
     job.offset = offset;
     job.destination = destination;
     job.size = size;
-    job.bytesRead = bytesRead;
+    job.done = done;
+    if (done) done->bytesRead.store(kReadPending, std::memory_order_relaxed);
     CriticalSectionGuard guard(&postLock);
     Post(job, path);
     return counters.First();
 }
 
-void PhysicalFileReader::WaitFor(uint32_t ticket) const {
-    while (!IsComplete(ticket)) os::YieldThread();
+void PhysicalFileReader::WaitFor(uint32_t ticket, const ReadDone& done) const {
+    while (!IsComplete(ticket)) {
+        // Once the count is in, the completion is a few instructions away; before, the
+        // event is set after the count, so a sleep here cannot miss it.
+        if (done.bytesRead.load(std::memory_order_acquire) != kReadPending || !done.wake)
+            os::YieldThread();
+        else
+            done.wake->Wait();
+    }
 }
+
+namespace {
+bool HasKeptOpenFile(uint32_t dataKind, uint32_t container) {
+    return dataKind < kContainerDataKinds && container < MAX_CONTAINER_FILE_NUM;
+}
+}  // namespace
 
 bool PhysicalFileReader::Post(const Job& original, const char* path) {
     Job job = original;
+    // Reads of a kept-open file need no path; registrations and reopening reads do.
+    if (job.type == 1 && HasKeptOpenFile(job.dataKind, job.container)) path = nullptr;
     const size_t n = path ? std::strlen(path) : 0;
     job.pathLength = n > kMaxJobPath ? 0 : static_cast<uint32_t>(n);
     if (n > kMaxJobPath) path = "";
@@ -107,7 +123,7 @@ void PhysicalFileReader::RunJob(BaseThread* thread, void* argument, CommandRingB
 }
 
 void PhysicalFileReader::Execute(const Job& job, const char* path) {
-    const bool table = job.dataKind < kDataKinds && job.container < kContainers;
+    const bool table = HasKeptOpenFile(job.dataKind, job.container);
     if (job.type == 0) {
         if (!table) return;
         std::FILE*& handle = handles[job.dataKind][job.container];
@@ -132,6 +148,10 @@ void PhysicalFileReader::Execute(const Job& job, const char* path) {
     if (file && job.size && os::SeekFile(file, static_cast<int64_t>(job.offset), os::SeekOrigin::Begin))
         got = static_cast<uint32_t>(std::fread(job.destination, 1, job.size, file));
     if (own) os::CloseFile(file);
-    if (job.bytesRead) *job.bytesRead = got;
+    if (job.done) {
+        // The owner leaves only once the ticket completed, so both stay valid until then.
+        job.done->bytesRead.store(got, std::memory_order_release);
+        if (job.done->wake) job.done->wake->Set();
+    }
     counters.IncrementSecond();
 }

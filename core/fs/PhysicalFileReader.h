@@ -3,25 +3,35 @@
 // container streams, so that file input overlaps decoding.
 //
 // Jobs are command-5 records (register a container file, read a range). Each read gets
-// a ticket from the posted counter; the worker completes jobs in order, records the
-// bytes it really read and then advances the completed counter, so a ticket is complete
-// when the completed counter has reached it (compared wrap-safely). A handle table of
-// 11 data kinds x 4 containers keeps each container file open for the worker's life;
-// data kind 11 means none: such reads open, read and close their file.
+// a ticket from the posted counter; the worker completes jobs in order. A read reports
+// back through its ReadDone: the worker stores the byte count it really read, wakes the
+// owner's event, and only then advances the completed counter, so a ticket is complete
+// when the completed counter has reached it (compared wrap-safely) and the worker no
+// longer touches the ReadDone or the event once it is. A handle table of data kinds
+// 0..10 x MAX_CONTAINER_FILE_NUM containers keeps each container file open for the
+// worker's life; reads of any other data kind open, read and close their file, and only
+// those carry their path in the job.
 //
 // Threads: any thread posts (a lock orders tickets and records). When the worker is not
 // running, jobs run at once on the posting thread (the inline mode), so a stream never
 // waits for a thread that is not there. Handles are touched only by whoever runs jobs.
+// A ReadDone and its event belong to one waiting thread at a time.
 #include <cstdint>
+#include <atomic>
 #include <cstdio>
 
 #include "core/BaseThread.h"
+#include "core/fs/ContainerIndex.h"
 
 class PhysicalFileReader : public BaseThread {
 public:
-    static constexpr uint32_t kDataKinds = 11;
-    static constexpr uint32_t kContainers = 4;
-    static constexpr uint32_t kNoDataKind = 11;
+    static constexpr uint32_t kReadPending = 0xFFFFFFFFu;
+    // Where one read reports back. bytesRead is kReadPending until the worker stored
+    // the count; wake (optional) is set right after.
+    struct ReadDone {
+        std::atomic<uint32_t> bytesRead{kReadPending};
+        os::Event* wake = nullptr;
+    };
 
     PhysicalFileReader();
     ~PhysicalFileReader() override;  // closes every handle; the worker must be stopped
@@ -29,13 +39,15 @@ public:
     // Opens the container file for (data kind, number) unless that slot already holds
     // the same file; a different file replaces it.
     bool RegisterContainerFile(uint32_t dataKind, uint32_t container, const char* path);
-    // Reads size bytes at offset into destination; *bytesRead receives the count really
-    // read before the ticket completes. Returns the ticket.
+    // Reads size bytes at offset into destination and reports through done (which must
+    // stay alive until the ticket completes). The path is used only by data kinds without
+    // a kept-open file. Returns the ticket.
     uint32_t PostRead(uint32_t dataKind, uint32_t container, const char* path, uint64_t offset, void* destination,
-                      uint32_t size, uint32_t* bytesRead);
+                      uint32_t size, ReadDone* done);
     bool IsComplete(uint32_t ticket) const { return int32_t(counters.Second() - ticket) >= 0; }
-    // Waits (yielding) until the ticket completed.
-    void WaitFor(uint32_t ticket) const;
+    // Waits until the ticket completed: asleep on done's event while the job is pending,
+    // yielding only in the moment between its report and its completion.
+    void WaitFor(uint32_t ticket, const ReadDone& done) const;
     uint32_t Posted() const { return counters.First(); }
     uint32_t Completed() const { return counters.Second(); }
 
@@ -48,7 +60,7 @@ private:
         uint64_t offset;
         void* destination;
         uint32_t size;
-        uint32_t* bytesRead;
+        ReadDone* done;
     };
     static void RunJob(BaseThread* thread, void* argument, CommandRingBuffer* ring);
     bool Post(const Job& job, const char* path);
@@ -56,8 +68,8 @@ private:
 
     CriticalSection postLock;
     CounterPair counters;  // first: reads posted, second: reads completed
-    std::FILE* handles[kDataKinds][kContainers] = {};
-    char* handlePaths[kDataKinds][kContainers] = {};
+    std::FILE* handles[kContainerDataKinds][MAX_CONTAINER_FILE_NUM] = {};
+    char* handlePaths[kContainerDataKinds][MAX_CONTAINER_FILE_NUM] = {};
 };
 
 // The program's reader; the start-up sequence starts it and the shutdown stops it.

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
 
 class BaseThread;
 class CommandRingBuffer;
@@ -65,10 +66,10 @@ private:
     std::atomic<uint32_t> readPosition{0};
     uint32_t remaining = 0;
     uint32_t refillsPosted = 0;
-    // Settings.
-    char name[260] = {};
-    char extension[260] = {};
-    char directory[260] = {};
+    // Settings: the three path parts, as for FileSystem::OpenInputStream.
+    char name[fs::kMaxPath] = {};
+    char extension[fs::kMaxPath] = {};
+    char directory[fs::kMaxPath] = {};
     bool hasExtension = false;
     bool hasDirectory = false;
     std::atomic<uint32_t> state{STATE_OPEN_PENDING};

@@ -168,6 +168,7 @@ bool Profiler::IsActive(uint32_t index) const {
 // ---- Feeding ----
 
 void Profiler::StartTimer(uint32_t index, uint32_t threadKind) {
+    if (threadKind == PROFILER_THREAD_MAIN) AssertMainThread();
     if (index >= kProfilerCounterCount) return;
     ProfilerCounter& c = counters[index];
     // Kind 2 keeps the whole section under the lock: several worker threads may share
@@ -180,6 +181,7 @@ void Profiler::StartTimer(uint32_t index, uint32_t threadKind) {
 }
 
 void Profiler::StopTimer(uint32_t index, uint32_t threadKind) {
+    if (threadKind == PROFILER_THREAD_MAIN) AssertMainThread();
     if (index >= kProfilerCounterCount) return;
     ProfilerCounter& c = counters[index];
     CriticalSectionGuard guard(threadKind == PROFILER_THREAD_OTHER ? &lock : nullptr);
@@ -192,6 +194,7 @@ void Profiler::StopTimer(uint32_t index, uint32_t threadKind) {
 }
 
 void Profiler::AddValue(uint32_t index, float value, uint32_t threadKind) {
+    if (threadKind == PROFILER_THREAD_MAIN) AssertMainThread();
     if (index >= kProfilerCounterCount) return;
     if (threadKind == PROFILER_THREAD_OTHER) {
         if (!IsActive(index)) return;
@@ -203,6 +206,7 @@ void Profiler::AddValue(uint32_t index, float value, uint32_t threadKind) {
 }
 
 void Profiler::SetValue(uint32_t index, float value, uint32_t threadKind) {
+    if (threadKind == PROFILER_THREAD_MAIN) AssertMainThread();
     if (index >= kProfilerCounterCount) return;
     if (threadKind == PROFILER_THREAD_OTHER) {
         if (!IsActive(index)) return;
@@ -216,11 +220,14 @@ void Profiler::SetValue(uint32_t index, float value, uint32_t threadKind) {
 // ---- Control ----
 
 void Profiler::Init(uint32_t* mask) {
+    AssertMainThread();
+    mainThread = os::CurrentThreadId();
     if (drawer && !font) font = drawer->AcquireFont(kProfilerFontName);
     BindEnabledMask(mask);
 }
 
 void Profiler::Release() {
+    AssertMainThread();
     if (drawer && font) drawer->ReleaseFont(font);
     font = nullptr;
 }
@@ -249,6 +256,7 @@ void Profiler::PostClear() {
 }
 
 void Profiler::BindEnabledMask(uint32_t* mask) {
+    AssertMainThread();
     configuredMask = mask;
     if (!mask) return;
     PostMaskOp(mask, PROFILER_MASK_SET);
@@ -256,6 +264,7 @@ void Profiler::BindEnabledMask(uint32_t* mask) {
 }
 
 void Profiler::EnableProfiler(const char* pattern, bool enable) {
+    AssertMainThread();
     if (!configuredMask) return;
     uint32_t m[kProfilerMaskWords] = {};
     if (!pattern) {
@@ -279,6 +288,7 @@ void Profiler::EnableProfiler(const char* pattern, bool enable) {
 }
 
 void Profiler::PostDrawCommands() {
+    AssertMainThread();
     // An unbound mask reads as all clear: nothing is sent, but timers and sums are
     // still reset each frame.
     static const uint32_t kNone[kProfilerMaskWords] = {};

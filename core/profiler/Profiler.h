@@ -6,12 +6,14 @@
 // Threads:
 //  - Feeding (StartTimer/StopTimer/AddValue/SetValue): any thread, which passes its
 //    thread kind (0 main, 1 render, 2 other). Kind 2 takes the profiler's lock.
-//  - Control (Init, BindEnabledMask, EnableProfiler, Draw, Release): main thread.
+//  - Control (Init, BindEnabledMask, EnableProfiler, Draw, Release): main thread, the
+//    one that called Init; development builds assert it there and for kind-0 feeding.
 //  - Render side (ExecuteRenderCommand and what it calls, graph vertex buffer): render
 //    thread, reached through the drawer's function-call records.
 // The configured mask (three words owned by the configuration) belongs to the main
 // thread; the active mask is the render thread's copy, read by every feeder.
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 
 #include "core/Sync.h"
@@ -142,6 +144,10 @@ public:
     void* Font() const { return font; }
 
 private:
+    // Development builds: the caller is the main thread (or Init has not run yet).
+    void AssertMainThread() const {
+        assert((mainThread == 0 || mainThread == os::CurrentThreadId()) && "profiler control off the main thread");
+    }
     CommandRingBuffer* BeginPost(uint32_t subCommand, uint32_t extraBytes);
     void PostMaskOp(const uint32_t words[kProfilerMaskWords], uint32_t op);
     void PostClear();
@@ -151,6 +157,7 @@ private:
     std::atomic<uint32_t> activeMask[kProfilerMaskWords] = {};
     void* font = nullptr;
     CriticalSection lock;
+    os::ThreadId mainThread = 0;  // set by Init; 0 until then
     ProfilerDrawer* drawer = nullptr;
     bool vertexBufferReady = false;
     // 209 line pairs (x, y, z each), render thread.

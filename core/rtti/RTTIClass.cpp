@@ -222,6 +222,11 @@ bool RTTIClass::ReadPropertiesBlock(FileReader& reader, void* object, uint32_t o
     return ok;
 }
 
+RTTIPolyBaseClass* RTTIClass::CreateScratch() const {
+    if (scratchFactory) return scratchFactory(id);
+    return id >= 0 ? NameRegistry::CreateObject(name) : nullptr;
+}
+
 bool RTTIClass::PropertiesEqual(const void* a, const void* b) const {
     for (uint32_t c = 0; c < chain.count; ++c) {
         const RTTIClass* cls = ChainAt(c);

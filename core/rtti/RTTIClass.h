@@ -92,6 +92,14 @@ public:
     // untouched), or when the payload does not parse (object partially read).
     bool ReadPropertiesBlock(FileReader& reader, void* object, uint32_t options) const;
 
+    // Blank objects for whole-or-nothing loads: the Solid blob reader reads a payload
+    // into one first and into the real object only when it parsed completely, so a
+    // payload that stops parsing half-way leaves the object as it was. The class's own
+    // scratch factory when set, else its NameRegistry factory; null when it has
+    // neither (such objects are read in place). The caller deletes the object.
+    void SetScratchFactory(RTTICreateFunction create) { scratchFactory = create; }
+    RTTIPolyBaseClass* CreateScratch() const;
+
     const char* Name() const { return name; }
     RTTIClass* Base() const { return base; }
     uint32_t PropertyCount() const { return properties.count; }
@@ -110,6 +118,7 @@ private:
     RTTIClass* base = nullptr;
     RTTIPointerList chain;  // self and bases, by class name, case-insensitive
     uint32_t layoutHash = 0;
+    RTTICreateFunction scratchFactory = nullptr;
 };
 
 // All registered descriptors, sorted by class name (case-insensitive).

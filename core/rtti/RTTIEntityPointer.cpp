@@ -21,6 +21,7 @@ struct PendingRecord {
 
 struct PassState {
     bool open = false;
+    uint32_t scratchDepth = 0;  // EntityPointerScratchScope nesting
     std::vector<PendingRecord> raw;
     std::vector<PendingRecord> safe;
     std::unique_ptr<GUIDReplacementTable> table;
@@ -80,6 +81,7 @@ void EntityPointerFixups::Resolve() {
 
 void EntityPointerFixups::Assign(const SimpleGUID& guid, uint32_t expectedType, bool safeList,
                                  const RTTIEntityPointerTarget* target, void* object, uint32_t index) {
+    if (tPass.scratchDepth) return;
     if (guid.IsNull()) {
         target->ApplyEntity(object, index, nullptr);
         return;
@@ -92,6 +94,9 @@ void EntityPointerFixups::Assign(const SimpleGUID& guid, uint32_t expectedType, 
     // wait for an unrelated later pass and might write into a dead object).
     target->ApplyEntity(object, index, Lookup(guid));
 }
+
+EntityPointerScratchScope::EntityPointerScratchScope() { ++tPass.scratchDepth; }
+EntityPointerScratchScope::~EntityPointerScratchScope() { --tPass.scratchDepth; }
 
 SimpleGUID EntityPointerFixups::GuidOf(const RTTIPolyBaseClass* entity) {
     return entity && gResolver ? gResolver->GetEntityGUID(entity) : SimpleGUID{};

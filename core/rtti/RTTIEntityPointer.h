@@ -61,6 +61,17 @@ public:
     static SimpleGUID GuidOf(const RTTIPolyBaseClass* entity);
 };
 
+// While one lives on a thread, entity pointers read there are dropped: no lookup, no
+// record, no log line. Reads into a scratch object that is thrown away use it, so the
+// object never lands in a pending list that outlives it.
+class EntityPointerScratchScope {
+public:
+    EntityPointerScratchScope();
+    ~EntityPointerScratchScope();
+    EntityPointerScratchScope(const EntityPointerScratchScope&) = delete;
+    EntityPointerScratchScope& operator=(const EntityPointerScratchScope&) = delete;
+};
+
 // Binary form of a GUID (16 bytes, never swapped).
 uint32_t RTTIWriteGuid(uint8_t* destination, const SimpleGUID& guid);
 

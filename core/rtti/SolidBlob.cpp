@@ -7,6 +7,7 @@
 #include "core/rtti/ByteOrder.h"
 #include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIEntityPointer.h"
 
 void SolidSerializeToBuffer(const RTTIPolyBaseClass& object, std::vector<uint8_t>& out, uint32_t options) {
     const uint32_t n = object.SolidSerialize(nullptr, options);
@@ -50,11 +51,26 @@ bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, BoundedReader& in, ui
             return false;
         }
     }
+    in.Read(nullptr, n);
+    // A payload that passes its checks may still stop parsing half-way (a wild count,
+    // a cut with a matching size word). It is read into a scratch object first, and
+    // the object reads the same bytes only when that read was complete.
+    const RTTIClass* cls = object.GetRTTIClass();
+    if (RTTIPolyBaseClass* scratch = cls ? cls->CreateScratch() : nullptr) {
+        bool complete;
+        {
+            EntityPointerScratchScope dropEntityPointers;
+            BoundedReader trial(payload, n);
+            scratch->SolidDeserialize(trial, options);
+            complete = !trial.Failed();
+        }
+        delete scratch;
+        if (!complete) return in.Fail(nullptr);
+    }
     // The payload is read through its own reader, so it cannot run into bytes after
     // the blob.
     BoundedReader body(payload, n);
     object.SolidDeserialize(body, options);
-    in.Read(nullptr, n);
     if (body.Failed()) return in.Fail(nullptr);
     return true;
 }

@@ -24,6 +24,7 @@ void SolidSerializeToBuffer(const RTTIPolyBaseClass& object, std::vector<uint8_t
 // the remaining input, a check value that differs from the object's current one
 // ("SolidDeserializeFromFileReader - magic check error!!!") or a wrong CRC
 // ("SolidDeserializeFromFileReader - CRC check error!!!") fail with the object
-// untouched; a payload that does not parse fails with the object partially read.
+// untouched. A payload that does not parse fails too: with the object untouched when
+// its class can make a scratch object (RTTIClass::CreateScratch), else partly read.
 bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, BoundedReader& in, uint32_t options);
 bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, const void* data, size_t size, uint32_t options);

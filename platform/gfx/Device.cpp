@@ -21,6 +21,7 @@
 
 #include "platform/gfx/DeviceImpl.h"
 #include "platform/gfx/PixelFormat.h"
+#include "platform/gfx/SelfCounted.h"
 
 namespace gfx {
 namespace {
@@ -73,14 +74,8 @@ void FillCaps(Caps* caps, bool hardwareVertexProcessing) {
     caps->hardwareVertexProcessing = hardwareVertexProcessing ? 1 : 0;
 }
 
-class FactoryImpl final : public DeviceFactory {
+class FactoryImpl final : public detail::SelfCounted<DeviceFactory> {
 public:
-    uint32_t AddRef() override { return ++refs; }
-    uint32_t Release() override {
-        const uint32_t r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     uint32_t GetAdapterCount() override { return 1; }
     uint32_t GetAdapterModeCount(uint32_t adapter, Format format) override {
         return adapter == 0 && format == FMT_X8R8G8B8 ? kModeCount : 0;
@@ -146,9 +141,6 @@ public:
         *device = created;
         return OK;
     }
-
-private:
-    std::atomic<uint32_t> refs{1};
 };
 
 }  // namespace

@@ -41,16 +41,32 @@ public:
     ObjectCore* Owner() { return container ? container : this; }
 };
 
+// The one reference-counting base of the device's objects: the interface's AddRef and
+// Release go to the device, which keeps the counts (see above). Core is ObjectCore or
+// a shared core derived from it; its constructors are inherited.
+template <class Interface, class Core = ObjectCore>
+class Counted : public Interface, public Core {
+public:
+    using Core::Core;
+    uint32_t AddRef() final;
+    uint32_t Release() final;
+};
+
+// A counted resource also hands out its device (with a reference of its own).
+template <class Interface, class Core = ObjectCore>
+class CountedResource : public Counted<Interface, Core> {
+public:
+    using Counted<Interface, Core>::Counted;
+    Result GetDevice(Device** out) final;
+};
+
 enum class SurfaceRole : uint8_t { TextureLevel, RenderTarget, DepthStencil, OffscreenPlain, BackBuffer };
 
-class SurfaceImpl final : public Surface, public ObjectCore {
+class SurfaceImpl final : public CountedResource<Surface> {
 public:
     SurfaceImpl(DeviceImpl* device, SurfaceRole role, uint32_t width, uint32_t height, Format format, uint32_t usage,
                 Pool pool, MultisampleType ms, uint32_t msQuality, bool lockable);
 
-    uint32_t AddRef() override;
-    uint32_t Release() override;
-    Result GetDevice(Device** device) override;
     ResourceType GetType() override { return RTYPE_SURFACE; }
     Result GetDesc(SurfaceDesc* desc) override;
     Result LockRect(LockedRect* locked, const Rect* rect, uint32_t flags) override;
@@ -76,13 +92,10 @@ public:
     std::vector<uint8_t> bytes;  // one sample per pixel, also for multisampled surfaces
 };
 
-class TextureImpl final : public Texture, public ObjectCore {
+class TextureImpl final : public CountedResource<Texture> {
 public:
     TextureImpl(DeviceImpl* device, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage, Format format,
                 Pool pool);
-    uint32_t AddRef() override;
-    uint32_t Release() override;
-    Result GetDevice(Device** device) override;
     ResourceType GetType() override { return RTYPE_TEXTURE; }
     uint32_t GetLevelCount() override { return static_cast<uint32_t>(levels.size()); }
     Result GetLevelDesc(uint32_t level, SurfaceDesc* desc) override;
@@ -95,12 +108,9 @@ public:
     std::vector<std::unique_ptr<SurfaceImpl>> levels;
 };
 
-class CubeTextureImpl final : public CubeTexture, public ObjectCore {
+class CubeTextureImpl final : public CountedResource<CubeTexture> {
 public:
     CubeTextureImpl(DeviceImpl* device, uint32_t edge, uint32_t levels, uint32_t usage, Format format, Pool pool);
-    uint32_t AddRef() override;
-    uint32_t Release() override;
-    Result GetDevice(Device** device) override;
     ResourceType GetType() override { return RTYPE_CUBETEXTURE; }
     uint32_t GetLevelCount() override { return levelCount; }
     Result GetLevelDesc(uint32_t level, SurfaceDesc* desc) override;
@@ -126,13 +136,10 @@ public:
     std::vector<uint8_t> bytes;
 };
 
-class VertexBufferImpl final : public VertexBuffer, public BufferCore {
+class VertexBufferImpl final : public CountedResource<VertexBuffer, BufferCore> {
 public:
     VertexBufferImpl(DeviceImpl* device, uint32_t length, uint32_t usage, uint32_t fvf, Pool pool)
-        : BufferCore(device, ObjectKind::VertexBuffer, length, usage, pool), fvf(fvf) {}
-    uint32_t AddRef() override;
-    uint32_t Release() override;
-    Result GetDevice(Device** device) override;
+        : CountedResource(device, ObjectKind::VertexBuffer, length, usage, pool), fvf(fvf) {}
     ResourceType GetType() override { return RTYPE_VERTEXBUFFER; }
     Result Lock(uint32_t offset, uint32_t size, void** data, uint32_t flags) override;
     Result Unlock() override;
@@ -140,13 +147,10 @@ public:
     uint32_t fvf;
 };
 
-class IndexBufferImpl final : public IndexBuffer, public BufferCore {
+class IndexBufferImpl final : public CountedResource<IndexBuffer, BufferCore> {
 public:
     IndexBufferImpl(DeviceImpl* device, uint32_t length, uint32_t usage, Format format, Pool pool)
-        : BufferCore(device, ObjectKind::IndexBuffer, length, usage, pool), format(format) {}
-    uint32_t AddRef() override;
-    uint32_t Release() override;
-    Result GetDevice(Device** device) override;
+        : CountedResource(device, ObjectKind::IndexBuffer, length, usage, pool), format(format) {}
     ResourceType GetType() override { return RTYPE_INDEXBUFFER; }
     Result Lock(uint32_t offset, uint32_t size, void** data, uint32_t flags) override;
     Result Unlock() override;
@@ -154,11 +158,9 @@ public:
     Format format;
 };
 
-class DeclarationImpl final : public VertexDeclaration, public ObjectCore {
+class DeclarationImpl final : public Counted<VertexDeclaration> {
 public:
     DeclarationImpl(DeviceImpl* device, std::vector<VertexElement> elements);
-    uint32_t AddRef() override;
-    uint32_t Release() override;
     Result GetDeclaration(VertexElement* elements, uint32_t* count) override;
     std::shared_ptr<const std::vector<VertexElement>> elements;  // end marker included
 };
@@ -172,27 +174,21 @@ public:
     std::shared_ptr<const std::vector<ConstantDesc>> constants;
 };
 
-class VertexShaderImpl final : public VertexShader, public ShaderCore {
+class VertexShaderImpl final : public Counted<VertexShader, ShaderCore> {
 public:
-    using ShaderCore::ShaderCore;
-    uint32_t AddRef() override;
-    uint32_t Release() override;
+    using Counted::Counted;
     Result GetFunction(void* data, uint32_t* size) override { return Function(data, size); }
 };
 
-class PixelShaderImpl final : public PixelShader, public ShaderCore {
+class PixelShaderImpl final : public Counted<PixelShader, ShaderCore> {
 public:
-    using ShaderCore::ShaderCore;
-    uint32_t AddRef() override;
-    uint32_t Release() override;
+    using Counted::Counted;
     Result GetFunction(void* data, uint32_t* size) override { return Function(data, size); }
 };
 
-class QueryImpl final : public Query, public ObjectCore {
+class QueryImpl final : public Counted<Query> {
 public:
     QueryImpl(DeviceImpl* device, QueryType type);
-    uint32_t AddRef() override;
-    uint32_t Release() override;
     QueryType GetType() override { return type; }
     Result Issue(uint32_t flags) override;
     Result GetData(void* data, uint32_t size, uint32_t flags) override;
@@ -200,11 +196,9 @@ public:
     uint32_t pendingPolls = 0;
 };
 
-class SwapChainImpl final : public SwapChain, public ObjectCore {
+class SwapChainImpl final : public Counted<SwapChain> {
 public:
     SwapChainImpl(DeviceImpl* device, const PresentParameters& params);
-    uint32_t AddRef() override;
-    uint32_t Release() override;
     Result Present(const Rect* source, const Rect* dest, void* window, const void* dirtyRegion,
                    uint32_t flags) override;
     Result GetBackBuffer(uint32_t index, BackBufferType type, Surface** surface) override;
@@ -383,6 +377,24 @@ private:
                           uint32_t firstVertex, bool indexed, uint32_t indexStart);
     void RecordDraw(DrawRecord record);
     void StatesChanged() { stateSnapshot.reset(); }
+    // The binders of the device state. Own: the device's own object behind a pointer
+    // (null for null); false, reported as "foreign-object", for an object of another
+    // device, of another kind or already released. Rebind: points a slot at an object,
+    // moving the internal reference. HandOut: a bound object with a reference of its own.
+    template <class Impl, class Interface>
+    bool Own(Interface* object, Impl** out, CallKind call, const char* what);
+    template <class Impl>
+    void Rebind(Impl*& slot, Impl* object) {
+        Bind(object, slot);
+        slot = object;
+    }
+    template <class Interface>
+    static Result HandOut(Interface* bound, Interface** out) {
+        if (!out) return ERR_INVALIDCALL;
+        *out = bound;
+        if (bound) bound->AddRef();
+        return OK;
+    }
     Result SetConstants(bool pixel, uint32_t start, const float* data, uint32_t count, CallKind call);
     void ClearRect(SurfaceImpl* surface, const Rect& rect, uint32_t flags, Color color, float z, uint32_t stencil);
     bool ClipToTarget(const Rect& in, Rect* out) const;
@@ -427,5 +439,37 @@ public:
 private:
     std::lock_guard<std::recursive_mutex> lock;
 };
+
+template <class Impl, class Interface>
+bool DeviceImpl::Own(Interface* object, Impl** out, CallKind call, const char* what) {
+    *out = nullptr;
+    if (!object) return true;
+    auto* impl = dynamic_cast<Impl*>(object);
+    const ObjectCore* owner = impl ? static_cast<ObjectCore*>(impl)->Owner() : nullptr;
+    if (!owner || impl->device != this || (owner->publicRefs == 0 && !owner->deviceOwned)) {
+        Report(true, call, "foreign-object", "%s of another device or released", what);
+        return false;
+    }
+    *out = impl;
+    return true;
+}
+
+template <class Interface, class Core>
+uint32_t Counted<Interface, Core>::AddRef() {
+    return this->device->AddRefObject(this);
+}
+
+template <class Interface, class Core>
+uint32_t Counted<Interface, Core>::Release() {
+    return this->device->ReleaseObject(this);
+}
+
+template <class Interface, class Core>
+Result CountedResource<Interface, Core>::GetDevice(Device** out) {
+    if (!out) return ERR_INVALIDCALL;
+    this->device->AddRef();
+    *out = this->device;
+    return OK;
+}
 
 }  // namespace gfx::detail

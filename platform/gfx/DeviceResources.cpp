@@ -29,7 +29,7 @@ uint32_t FullMipCount(uint32_t width, uint32_t height) {
 
 SurfaceImpl::SurfaceImpl(DeviceImpl* device, SurfaceRole role, uint32_t width, uint32_t height, Format format,
                          uint32_t usage, Pool pool, MultisampleType ms, uint32_t msQuality, bool lockable)
-    : ObjectCore(device, ObjectKind::Surface, pool),
+    : CountedResource(device, ObjectKind::Surface, pool),
       role(role),
       width(width),
       height(height),
@@ -45,15 +45,6 @@ SurfaceImpl::SurfaceImpl(DeviceImpl* device, SurfaceRole role, uint32_t width, u
     bytes.assign(LevelBytes(format, width, height), 0);
 }
 
-uint32_t SurfaceImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t SurfaceImpl::Release() { return device->ReleaseObject(this); }
-
-Result SurfaceImpl::GetDevice(Device** out) {
-    if (!out) return ERR_INVALIDCALL;
-    device->AddRef();
-    *out = device;
-    return OK;
-}
 
 Result SurfaceImpl::GetDesc(SurfaceDesc* desc) {
     if (!desc) return ERR_INVALIDCALL;
@@ -117,7 +108,7 @@ Result SurfaceImpl::UnlockLocked() {
 
 TextureImpl::TextureImpl(DeviceImpl* device, uint32_t width, uint32_t height, uint32_t levelCount, uint32_t usage,
                          Format format, Pool pool)
-    : ObjectCore(device, ObjectKind::Texture, pool), width(width), height(height), usage(usage), format(format) {
+    : CountedResource(device, ObjectKind::Texture, pool), width(width), height(height), usage(usage), format(format) {
     const bool lockable = !(usage & (USAGE_RENDERTARGET | USAGE_DEPTHSTENCIL)) &&
                           (pool != POOL_DEFAULT || (usage & USAGE_DYNAMIC));
     uint32_t w = width, h = height;
@@ -131,10 +122,6 @@ TextureImpl::TextureImpl(DeviceImpl* device, uint32_t width, uint32_t height, ui
     }
 }
 
-uint32_t TextureImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t TextureImpl::Release() { return device->ReleaseObject(this); }
-
-Result TextureImpl::GetDevice(Device** out) { return levels[0]->GetDevice(out); }
 
 Result TextureImpl::GetLevelDesc(uint32_t level, SurfaceDesc* desc) {
     if (level >= levels.size()) return ERR_INVALIDCALL;
@@ -164,7 +151,7 @@ Result TextureImpl::UnlockRect(uint32_t level) {
 
 CubeTextureImpl::CubeTextureImpl(DeviceImpl* device, uint32_t edge, uint32_t levelCount, uint32_t usage,
                                  Format format, Pool pool)
-    : ObjectCore(device, ObjectKind::CubeTexture, pool), edge(edge), levelCount(levelCount), usage(usage),
+    : CountedResource(device, ObjectKind::CubeTexture, pool), edge(edge), levelCount(levelCount), usage(usage),
       format(format) {
     const bool lockable = !(usage & (USAGE_RENDERTARGET | USAGE_DEPTHSTENCIL)) &&
                           (pool != POOL_DEFAULT || (usage & USAGE_DYNAMIC));
@@ -179,10 +166,6 @@ CubeTextureImpl::CubeTextureImpl(DeviceImpl* device, uint32_t edge, uint32_t lev
         }
     }
 }
-
-uint32_t CubeTextureImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t CubeTextureImpl::Release() { return device->ReleaseObject(this); }
-Result CubeTextureImpl::GetDevice(Device** out) { return faces[0][0]->GetDevice(out); }
 
 Result CubeTextureImpl::GetLevelDesc(uint32_t level, SurfaceDesc* desc) {
     if (level >= levelCount) return ERR_INVALIDCALL;
@@ -243,14 +226,6 @@ Result BufferCore::UnlockBuffer() {
     return OK;
 }
 
-uint32_t VertexBufferImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t VertexBufferImpl::Release() { return device->ReleaseObject(this); }
-Result VertexBufferImpl::GetDevice(Device** out) {
-    if (!out) return ERR_INVALIDCALL;
-    device->AddRef();
-    *out = device;
-    return OK;
-}
 Result VertexBufferImpl::Lock(uint32_t offset, uint32_t size, void** data, uint32_t flags) {
     CallScope scope(device, CallKind::Lock);
     return LockBuffer(offset, size, data, flags);
@@ -266,14 +241,6 @@ Result VertexBufferImpl::GetDesc(VertexBufferDesc* desc) {
     return OK;
 }
 
-uint32_t IndexBufferImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t IndexBufferImpl::Release() { return device->ReleaseObject(this); }
-Result IndexBufferImpl::GetDevice(Device** out) {
-    if (!out) return ERR_INVALIDCALL;
-    device->AddRef();
-    *out = device;
-    return OK;
-}
 Result IndexBufferImpl::Lock(uint32_t offset, uint32_t size, void** data, uint32_t flags) {
     CallScope scope(device, CallKind::Lock);
     return LockBuffer(offset, size, data, flags);
@@ -292,10 +259,8 @@ Result IndexBufferImpl::GetDesc(IndexBufferDesc* desc) {
 // ---------------------------------------------------------------- declarations, shaders, queries
 
 DeclarationImpl::DeclarationImpl(DeviceImpl* device, std::vector<VertexElement> list)
-    : ObjectCore(device, ObjectKind::VertexDeclaration, kNoPool),
+    : Counted(device, ObjectKind::VertexDeclaration, kNoPool),
       elements(std::make_shared<const std::vector<VertexElement>>(std::move(list))) {}
-uint32_t DeclarationImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t DeclarationImpl::Release() { return device->ReleaseObject(this); }
 Result DeclarationImpl::GetDeclaration(VertexElement* out, uint32_t* count) {
     if (!count) return ERR_INVALIDCALL;
     const auto n = static_cast<uint32_t>(elements->size());
@@ -319,14 +284,8 @@ Result ShaderCore::Function(void* data, uint32_t* size) {
     return OK;
 }
 
-uint32_t VertexShaderImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t VertexShaderImpl::Release() { return device->ReleaseObject(this); }
-uint32_t PixelShaderImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t PixelShaderImpl::Release() { return device->ReleaseObject(this); }
 
-QueryImpl::QueryImpl(DeviceImpl* device, QueryType type) : ObjectCore(device, ObjectKind::Query, kNoPool), type(type) {}
-uint32_t QueryImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t QueryImpl::Release() { return device->ReleaseObject(this); }
+QueryImpl::QueryImpl(DeviceImpl* device, QueryType type) : Counted(device, ObjectKind::Query, kNoPool), type(type) {}
 
 Result QueryImpl::Issue(uint32_t flags) {
     CallScope scope(device, CallKind::QueryIssue);
@@ -355,7 +314,7 @@ Result QueryImpl::GetData(void* data, uint32_t size, uint32_t flags) {
 // ---------------------------------------------------------------- swap chains
 
 SwapChainImpl::SwapChainImpl(DeviceImpl* device, const PresentParameters& p)
-    : ObjectCore(device, ObjectKind::SwapChain, POOL_DEFAULT) {
+    : Counted(device, ObjectKind::SwapChain, POOL_DEFAULT) {
     Rebuild(p);
 }
 
@@ -367,8 +326,6 @@ void SwapChainImpl::Rebuild(const PresentParameters& p) {
     backBuffer->container = this;
 }
 
-uint32_t SwapChainImpl::AddRef() { return device->AddRefObject(this); }
-uint32_t SwapChainImpl::Release() { return device->ReleaseObject(this); }
 
 Result SwapChainImpl::GetBackBuffer(uint32_t index, BackBufferType type, Surface** surface) {
     CallScope scope(device, CallKind::GetBackBuffer);

@@ -136,25 +136,14 @@ void SetDefaultStates(StateBlock* block, bool autoDepth) {
 
 // Everything back to the defaults; bindings dropped; targets are the implicit ones.
 void DeviceImpl::ResetState() {
-    for (ObjectCore*& t : state.textures) {
-        Bind(nullptr, t);
-        t = nullptr;
-    }
-    for (SurfaceImpl*& rt : state.renderTargets) {
-        Bind(nullptr, rt);
-        rt = nullptr;
-    }
-    Bind(nullptr, state.depthStencil);
-    Bind(nullptr, state.vertexShader);
-    Bind(nullptr, state.pixelShader);
-    Bind(nullptr, state.declaration);
-    Bind(nullptr, state.indices);
-    for (StreamSlot& s : state.streams) Bind(nullptr, s.buffer);
-    state.depthStencil = nullptr;
-    state.vertexShader = nullptr;
-    state.pixelShader = nullptr;
-    state.declaration = nullptr;
-    state.indices = nullptr;
+    for (ObjectCore*& t : state.textures) Rebind<ObjectCore>(t, nullptr);
+    for (SurfaceImpl*& rt : state.renderTargets) Rebind<SurfaceImpl>(rt, nullptr);
+    Rebind<SurfaceImpl>(state.depthStencil, nullptr);
+    Rebind<VertexShaderImpl>(state.vertexShader, nullptr);
+    Rebind<PixelShaderImpl>(state.pixelShader, nullptr);
+    Rebind<DeclarationImpl>(state.declaration, nullptr);
+    Rebind<IndexBufferImpl>(state.indices, nullptr);
+    for (StreamSlot& s : state.streams) Rebind<VertexBufferImpl>(s.buffer, nullptr);
     state.streams.fill(StreamSlot{});
     state.fvf = 0;
     SetDefaultStates(&state.states, params.enableAutoDepthStencil != 0);
@@ -162,12 +151,8 @@ void DeviceImpl::ResetState() {
     std::memset(&state.pixelConstants, 0, sizeof(state.pixelConstants));
 
     SurfaceImpl* back = implicitSwapChain->backBuffer.get();
-    Bind(back, nullptr);
-    state.renderTargets[0] = back;
-    if (autoDepth) {
-        Bind(autoDepth.get(), nullptr);
-        state.depthStencil = autoDepth.get();
-    }
+    Rebind(state.renderTargets[0], back);
+    if (autoDepth) Rebind(state.depthStencil, autoDepth.get());
     state.viewport = {0, 0, back->width, back->height, 0.0f, 1.0f};
     state.scissor = {0, 0, static_cast<int32_t>(back->width), static_cast<int32_t>(back->height)};
     stateSnapshot.reset();
@@ -217,61 +202,44 @@ Result DeviceImpl::SetTexture(uint32_t stage, BaseTexture* texture) {
     CallScope scope(this, CallKind::SetTexture);
     if (stage >= kSamplerStageCount)
         return Report(true, CallKind::SetTexture, "texture-stage", "stage %u", stage);
-    ObjectCore* core = nullptr;
-    if (texture) {
-        core = dynamic_cast<ObjectCore*>(texture);
-        if (!core || core->device != this || core->publicRefs == 0)
-            return Report(true, CallKind::SetTexture, "foreign-object", "texture of another device or released");
-        if (core->pool == POOL_SYSTEMMEM || core->pool == POOL_SCRATCH)
-            return Report(true, CallKind::SetTexture, "texture-pool", "SYSTEMMEM and SCRATCH textures cannot be bound");
-    }
-    Bind(core, state.textures[stage]);
-    state.textures[stage] = core;
+    ObjectCore* core;
+    if (!Own(texture, &core, CallKind::SetTexture, "texture")) return ERR_INVALIDCALL;
+    if (core && (core->pool == POOL_SYSTEMMEM || core->pool == POOL_SCRATCH))
+        return Report(true, CallKind::SetTexture, "texture-pool", "SYSTEMMEM and SCRATCH textures cannot be bound");
+    Rebind(state.textures[stage], core);
     return OK;
 }
 
 Result DeviceImpl::GetTexture(uint32_t stage, BaseTexture** texture) {
     CallScope scope(this, CallKind::Other);
-    if (!texture || stage >= kSamplerStageCount) return ERR_INVALIDCALL;
-    *texture = dynamic_cast<BaseTexture*>(state.textures[stage]);
-    if (*texture) (*texture)->AddRef();
-    return OK;
+    if (stage >= kSamplerStageCount) return ERR_INVALIDCALL;
+    return HandOut(dynamic_cast<BaseTexture*>(state.textures[stage]), texture);
 }
 
 Result DeviceImpl::SetVertexShader(VertexShader* shader) {
     CallScope scope(this, CallKind::SetVertexShader);
-    auto* impl = dynamic_cast<VertexShaderImpl*>(shader);
-    if (shader && (!impl || impl->device != this))
-        return Report(true, CallKind::SetVertexShader, "foreign-object", "shader of another device");
-    Bind(impl, state.vertexShader);
-    state.vertexShader = impl;
+    VertexShaderImpl* impl;
+    if (!Own(shader, &impl, CallKind::SetVertexShader, "shader")) return ERR_INVALIDCALL;
+    Rebind(state.vertexShader, impl);
     return OK;
 }
 
 Result DeviceImpl::GetVertexShader(VertexShader** shader) {
     CallScope scope(this, CallKind::Other);
-    if (!shader) return ERR_INVALIDCALL;
-    *shader = state.vertexShader;
-    if (*shader) (*shader)->AddRef();
-    return OK;
+    return HandOut<VertexShader>(state.vertexShader, shader);
 }
 
 Result DeviceImpl::SetPixelShader(PixelShader* shader) {
     CallScope scope(this, CallKind::SetPixelShader);
-    auto* impl = dynamic_cast<PixelShaderImpl*>(shader);
-    if (shader && (!impl || impl->device != this))
-        return Report(true, CallKind::SetPixelShader, "foreign-object", "shader of another device");
-    Bind(impl, state.pixelShader);
-    state.pixelShader = impl;
+    PixelShaderImpl* impl;
+    if (!Own(shader, &impl, CallKind::SetPixelShader, "shader")) return ERR_INVALIDCALL;
+    Rebind(state.pixelShader, impl);
     return OK;
 }
 
 Result DeviceImpl::GetPixelShader(PixelShader** shader) {
     CallScope scope(this, CallKind::Other);
-    if (!shader) return ERR_INVALIDCALL;
-    *shader = state.pixelShader;
-    if (*shader) (*shader)->AddRef();
-    return OK;
+    return HandOut<PixelShader>(state.pixelShader, shader);
 }
 
 Result DeviceImpl::SetConstants(bool pixel, uint32_t start, const float* data, uint32_t count, CallKind call) {
@@ -283,6 +251,7 @@ Result DeviceImpl::SetConstants(bool pixel, uint32_t start, const float* data, u
     if (pixel && end > kPixelShaderFloatConstants)
         Report(false, call, "constant-beyond-ps30", "pixel constants c%u..c%llu are beyond ps_3_0", start,
                static_cast<unsigned long long>(end) - 1);
+    if (count == 0) return OK;  // nothing to copy; data may be null
     ConstantBlock& block = pixel ? state.pixelConstants : state.vertexConstants;
     std::memcpy(block.floats[start].data(), data, static_cast<size_t>(count) * 16);
     (pixel ? pixelSnapshot : vertexSnapshot).reset();
@@ -302,14 +271,14 @@ Result DeviceImpl::SetPixelShaderConstantF(uint32_t start, const float* data, ui
 Result DeviceImpl::GetVertexShaderConstantF(uint32_t start, float* data, uint32_t count) {
     CallScope scope(this, CallKind::Other);
     if (!data || static_cast<uint64_t>(start) + count > kMaxFloatConstants) return ERR_INVALIDCALL;
-    std::memcpy(data, state.vertexConstants.floats[start].data(), static_cast<size_t>(count) * 16);
+    if (count) std::memcpy(data, state.vertexConstants.floats[start].data(), static_cast<size_t>(count) * 16);
     return OK;
 }
 
 Result DeviceImpl::GetPixelShaderConstantF(uint32_t start, float* data, uint32_t count) {
     CallScope scope(this, CallKind::Other);
     if (!data || static_cast<uint64_t>(start) + count > kMaxFloatConstants) return ERR_INVALIDCALL;
-    std::memcpy(data, state.pixelConstants.floats[start].data(), static_cast<size_t>(count) * 16);
+    if (count) std::memcpy(data, state.pixelConstants.floats[start].data(), static_cast<size_t>(count) * 16);
     return OK;
 }
 
@@ -318,6 +287,7 @@ namespace {
 Result CopyInts(ConstantBlock& block, uint32_t start, const int32_t* data, uint32_t count, bool bools) {
     const uint32_t limit = bools ? kBoolConstants : kIntConstants;
     if ((!data && count) || static_cast<uint64_t>(start) + count > limit) return ERR_INVALIDCALL;
+    if (count == 0) return OK;
     if (bools)
         std::memcpy(&block.bools[start], data, static_cast<size_t>(count) * 4);
     else
@@ -360,8 +330,7 @@ Result DeviceImpl::SetPixelShaderConstantB(uint32_t start, const int32_t* data, 
 Result DeviceImpl::SetFVF(uint32_t fvf) {
     CallScope scope(this, CallKind::SetFVF);
     // An FVF replaces the declaration, as in the original.
-    Bind(nullptr, state.declaration);
-    state.declaration = nullptr;
+    Rebind<DeclarationImpl>(state.declaration, nullptr);
     state.fvf = fvf;
     return OK;
 }
@@ -375,34 +344,27 @@ Result DeviceImpl::GetFVF(uint32_t* fvf) {
 
 Result DeviceImpl::SetVertexDeclaration(VertexDeclaration* declaration) {
     CallScope scope(this, CallKind::SetVertexDeclaration);
-    auto* impl = dynamic_cast<DeclarationImpl*>(declaration);
-    if (declaration && (!impl || impl->device != this))
-        return Report(true, CallKind::SetVertexDeclaration, "foreign-object", "declaration of another device");
-    Bind(impl, state.declaration);
-    state.declaration = impl;
+    DeclarationImpl* impl;
+    if (!Own(declaration, &impl, CallKind::SetVertexDeclaration, "declaration")) return ERR_INVALIDCALL;
+    Rebind(state.declaration, impl);
     if (impl) state.fvf = 0;
     return OK;
 }
 
 Result DeviceImpl::GetVertexDeclaration(VertexDeclaration** declaration) {
     CallScope scope(this, CallKind::Other);
-    if (!declaration) return ERR_INVALIDCALL;
-    *declaration = state.declaration;
-    if (*declaration) (*declaration)->AddRef();
-    return OK;
+    return HandOut<VertexDeclaration>(state.declaration, declaration);
 }
 
 Result DeviceImpl::SetStreamSource(uint32_t stream, VertexBuffer* buffer, uint32_t offset, uint32_t stride) {
     CallScope scope(this, CallKind::SetStreamSource);
     if (stream >= kMaxStreams) return Report(true, CallKind::SetStreamSource, "stream-index", "stream %u", stream);
-    auto* impl = dynamic_cast<VertexBufferImpl*>(buffer);
-    if (buffer && (!impl || impl->device != this))
-        return Report(true, CallKind::SetStreamSource, "foreign-object", "buffer of another device");
+    VertexBufferImpl* impl;
+    if (!Own(buffer, &impl, CallKind::SetStreamSource, "buffer")) return ERR_INVALIDCALL;
     if (impl && offset >= impl->bytes.size())
         return Report(true, CallKind::SetStreamSource, "stream-offset", "offset %u beyond buffer of %zu bytes", offset,
                       impl->bytes.size());
-    Bind(impl, state.streams[stream].buffer);
-    state.streams[stream].buffer = impl;
+    Rebind(state.streams[stream].buffer, impl);
     state.streams[stream].offset = offset;
     state.streams[stream].stride = stride;
     return OK;
@@ -422,11 +384,9 @@ Result DeviceImpl::SetStreamSourceFreq(uint32_t stream, uint32_t setting) {
 
 Result DeviceImpl::SetIndices(IndexBuffer* buffer) {
     CallScope scope(this, CallKind::SetIndices);
-    auto* impl = dynamic_cast<IndexBufferImpl*>(buffer);
-    if (buffer && (!impl || impl->device != this))
-        return Report(true, CallKind::SetIndices, "foreign-object", "buffer of another device");
-    Bind(impl, state.indices);
-    state.indices = impl;
+    IndexBufferImpl* impl;
+    if (!Own(buffer, &impl, CallKind::SetIndices, "buffer")) return ERR_INVALIDCALL;
+    Rebind(state.indices, impl);
     return OK;
 }
 
@@ -586,8 +546,7 @@ Result DeviceImpl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t minIndex,
     // User-pointer indexed draws unbind stream 0 and the index buffer, as in the original.
     Bind(nullptr, state.streams[0].buffer);
     state.streams[0] = StreamSlot{};
-    Bind(nullptr, state.indices);
-    state.indices = nullptr;
+    Rebind<IndexBufferImpl>(state.indices, nullptr);
     DrawRecord record = NewRecord(CallKind::DrawIndexedPrimitiveUP, type, primitiveCount);
     record.minIndex = minIndex;
     record.numVertices = numVertices;

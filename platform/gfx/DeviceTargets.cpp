@@ -239,12 +239,8 @@ Result DeviceImpl::Reset(PresentParameters* p) {
     // Unbind first so the old back buffer and depth surface are no longer referenced.
     params = next;
     ResetState();
-    for (SurfaceImpl*& rt : state.renderTargets) {
-        Bind(nullptr, rt);
-        rt = nullptr;
-    }
-    Bind(nullptr, state.depthStencil);
-    state.depthStencil = nullptr;
+    for (SurfaceImpl*& rt : state.renderTargets) Rebind<SurfaceImpl>(rt, nullptr);
+    Rebind<SurfaceImpl>(state.depthStencil, nullptr);
     CreateImplicitTargets();
     ResetState();
     inScene = false;
@@ -267,17 +263,15 @@ Result DeviceImpl::SetRenderTarget(uint32_t index, Surface* surface) {
     if (index >= kMaxRenderTargets)
         return Report(true, CallKind::SetRenderTarget, "render-target-index", "index %u", index);
     SurfaceImpl* s = nullptr;
-    if (surface) {
-        s = AsSurface(surface);
-        if (!s) return Report(true, CallKind::SetRenderTarget, "foreign-object", "surface of another device");
+    if (!Own(surface, &s, CallKind::SetRenderTarget, "surface")) return ERR_INVALIDCALL;
+    if (s) {
         if (!s->IsRenderTarget())
             return Report(true, CallKind::SetRenderTarget, "render-target-usage",
                           "surface %u was not created as a render target", s->serial);
     } else if (index == 0) {
         return Report(true, CallKind::SetRenderTarget, "render-target-0-null", "render target 0 cannot be null");
     }
-    Bind(s, state.renderTargets[index]);
-    state.renderTargets[index] = s;
+    Rebind(state.renderTargets[index], s);
     if (index == 0) {
         // Binding target 0 resets the viewport and the scissor rectangle to the whole target.
         state.viewport = {0, 0, s->width, s->height, 0.0f, 1.0f};
@@ -292,23 +286,17 @@ Result DeviceImpl::GetRenderTarget(uint32_t index, Surface** surface) {
     *surface = nullptr;
     if (index >= kMaxRenderTargets) return ERR_INVALIDCALL;
     if (!state.renderTargets[index]) return ERR_NOTFOUND;
-    state.renderTargets[index]->AddRef();
-    *surface = state.renderTargets[index];
-    return OK;
+    return HandOut<Surface>(state.renderTargets[index], surface);
 }
 
 Result DeviceImpl::SetDepthStencilSurface(Surface* surface) {
     CallScope scope(this, CallKind::SetDepthStencilSurface);
-    SurfaceImpl* s = nullptr;
-    if (surface) {
-        s = AsSurface(surface);
-        if (!s) return Report(true, CallKind::SetDepthStencilSurface, "foreign-object", "surface of another device");
-        if (!s->IsDepth())
-            return Report(true, CallKind::SetDepthStencilSurface, "depth-usage", "surface %u is not a depth surface",
-                          s->serial);
-    }
-    Bind(s, state.depthStencil);
-    state.depthStencil = s;
+    SurfaceImpl* s;
+    if (!Own(surface, &s, CallKind::SetDepthStencilSurface, "surface")) return ERR_INVALIDCALL;
+    if (s && !s->IsDepth())
+        return Report(true, CallKind::SetDepthStencilSurface, "depth-usage", "surface %u is not a depth surface",
+                      s->serial);
+    Rebind(state.depthStencil, s);
     return OK;
 }
 
@@ -317,9 +305,7 @@ Result DeviceImpl::GetDepthStencilSurface(Surface** surface) {
     if (!surface) return ERR_INVALIDCALL;
     *surface = nullptr;
     if (!state.depthStencil) return ERR_NOTFOUND;
-    state.depthStencil->AddRef();
-    *surface = state.depthStencil;
-    return OK;
+    return HandOut<Surface>(state.depthStencil, surface);
 }
 
 Result DeviceImpl::SetViewport(const Viewport* v) {

@@ -7,9 +7,9 @@
 //                      u16 register count, u16 reserved, type-info offset, default-value offset
 //   type info (16 bytes each): u16 class, type, rows, columns, elements, struct members,
 //                      u32 struct-member-info offset
-#include <atomic>
 #include <cstring>
 
+#include "platform/gfx/SelfCounted.h"
 #include "platform/gfx/ShaderCompiler.h"
 
 namespace gfx {
@@ -19,32 +19,19 @@ constexpr uint32_t kCommentOpcode = 0xFFFE;
 constexpr uint32_t kCtabTag = MakeFourCC('C', 'T', 'A', 'B');
 constexpr size_t kMaxCodeBytes = 1u << 20;
 
-class BlobImpl final : public Blob {
+class BlobImpl final : public detail::SelfCounted<Blob> {
 public:
     BlobImpl(const void* data, size_t bytes)
         : bytes(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + bytes) {}
-    uint32_t AddRef() override { return ++refs; }
-    uint32_t Release() override {
-        const uint32_t r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     void* GetBufferPointer() override { return bytes.data(); }
     uint32_t GetBufferSize() override { return static_cast<uint32_t>(bytes.size()); }
 
 private:
     std::vector<uint8_t> bytes;
-    std::atomic<uint32_t> refs{1};
 };
 
-class ConstantTableImpl final : public ConstantTable {
+class ConstantTableImpl final : public detail::SelfCounted<ConstantTable> {
 public:
-    uint32_t AddRef() override { return ++refs; }
-    uint32_t Release() override {
-        const uint32_t r = --refs;
-        if (r == 0) delete this;
-        return r;
-    }
     uint32_t GetConstantCount() override { return static_cast<uint32_t>(constants.size()); }
     const ConstantDesc* GetConstantDesc(uint32_t index) override {
         return index < constants.size() ? &constants[index] : nullptr;
@@ -62,9 +49,6 @@ public:
 
     std::vector<ConstantDesc> constants;
     std::string creator, target;
-
-private:
-    std::atomic<uint32_t> refs{1};
 };
 
 uint32_t Word(const uint8_t* p) {

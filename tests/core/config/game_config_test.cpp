@@ -4,6 +4,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "ConfigFolder.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/ByteOrder.h"
+#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIProperty.h"
 #include "core/rtti/SolidBlob.h"
 
@@ -47,7 +49,7 @@ void FillNonDefault(GameConfig& g) {
     SimpleGUID guid;
     for (uint8_t i = 0; i < 16; ++i) guid.bytes[i] = static_cast<uint8_t>(i * 17 + 1);
     g.SetUserGUID(guid);
-    g.SetPrimaryControl(kControlSetGamePad, 2, 0x10001);
+    for (uint32_t set = 0; set < kControlSetCount; ++set) g.SetPrimaryControl(set, 2, 0x10001 + set);
     g.SetSecondaryControl(kControlSetKeyboard, 0, 57);
     g.SetPrimaryControl(kControlSetDIPad, 1, 9);
     g.controlEstablished = 7;
@@ -62,52 +64,31 @@ void FillNonDefault(GameConfig& g) {
     g.useContainerFiles = false;
 }
 
-TEST(GameConfigTest, FreshConfigSavesAndReloadsEveryDefault) {
-    GameConfig fresh;
-    const std::vector<uint8_t> blob = Save(fresh);
-    uint32_t size = 0;
-    std::memcpy(&size, blob.data(), 4);
-    ASSERT_EQ(blob.size(), 12u + size);  // option 16: size, check value, CRC, payload
-    uint32_t check = 0;
-    std::memcpy(&check, blob.data() + 4, 4);
-    EXPECT_EQ(check, fresh.GetRTTIClass()->GetLayoutHash(&fresh));
-
-    GameConfig loaded;
-    FillNonDefault(loaded);
-    ASSERT_TRUE(SolidDeserializeFromBuffer(loaded, blob.data(), blob.size(), kGameConfigOptions));
-    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
-    EXPECT_EQ(loaded.windowWidth, 800u);
-    EXPECT_EQ(loaded.windowHeight, 500u);
-    EXPECT_TRUE(loaded.useContainerFiles);
-    EXPECT_EQ(loaded.textLanguage, 12u);
-    EXPECT_EQ(loaded.voiceLanguage, 1u);
-    EXPECT_EQ(loaded.repositoryPath, nullptr);
-    EXPECT_EQ(loaded.keyBinds.Count(), 0u);
-    EXPECT_EQ(loaded.consoleHistory.Count(), 0u);
-    EXPECT_EQ(loaded.consoleHistory.maximumSize, 32u);
-    EXPECT_EQ(loaded.rendererConfig.gfxQualityLevel, 3u);
-    for (const auto& set : loaded.controlSets) EXPECT_EQ(set.Count(), 0u);
-}
-
-TEST(GameConfigTest, EveryChangedValueSurvivesTheRoundTrip) {
-    GameConfig g;
-    FillNonDefault(g);
-    const std::vector<uint8_t> blob = Save(g);
-    GameConfig back;
-    ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
-    EXPECT_TRUE(g.GetRTTIClass()->PropertiesEqual(&g, &back));
-    EXPECT_STREQ(back.repositoryPath, "D:/repo");
-    EXPECT_EQ(back.GetUserGUID(), g.GetUserGUID());
-    EXPECT_STREQ(back.GetKeyBindCommand(59), "toggleconsole");
-    EXPECT_STREQ(back.consoleHistory.At(0), "second");
-    EXPECT_EQ(back.rendererConfig.shadowMapSize, 1024u);
-    EXPECT_EQ(back.inGameProfilers[0], 0x80000001u);
-    EXPECT_EQ(back.editorProfilers[2], 0xFFFu);
-    uint32_t primary = 0, secondary = 0;
-    back.GetControl(kControlSetGamePad, 2, &primary, &secondary);
-    EXPECT_EQ(primary, 0x10001u);
-    EXPECT_EQ(back.windowWidth, 1920u);
-    EXPECT_FALSE(back.useContainerFiles);
+TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
+    GameConfig fresh, filled;
+    FillNonDefault(filled);
+    for (const GameConfig* source : {&fresh, &filled}) {
+        const std::vector<uint8_t> blob = Save(*source);
+        uint32_t size = 0, check = 0;
+        std::memcpy(&size, blob.data(), 4);
+        std::memcpy(&check, blob.data() + 4, 4);
+        ASSERT_EQ(blob.size(), 12u + size);  // option 16: size, check value, CRC, payload
+        EXPECT_EQ(check, source->GetRTTIClass()->GetLayoutHash(source));
+        // Read over the other one, so every value must come from the blob.
+        GameConfig back;
+        if (source == &fresh) FillNonDefault(back);
+        ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
+        EXPECT_TRUE(source->GetRTTIClass()->PropertiesEqual(source, &back));
+        EXPECT_EQ(back.windowWidth, source->windowWidth);
+        EXPECT_EQ(back.consoleHistory.Count(), source->consoleHistory.Count());
+        EXPECT_EQ(back.GetUserGUID(), source->GetUserGUID());
+        for (uint32_t set = 0; set < kControlSetCount; ++set) {
+            uint32_t p[2] = {}, q[2] = {};
+            source->GetControl(set, 2, &p[0], &p[1]);
+            back.GetControl(set, 2, &q[0], &q[1]);
+            EXPECT_EQ(p[0] * 31 + p[1], q[0] * 31 + q[1]) << set;
+        }
+    }
 }
 
 // GameConfig's table with one property name changed (or not), under another class
@@ -166,46 +147,42 @@ TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
     EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &other));
 }
 
+std::string Binds(const EngineConfig& e) {
+    std::string s;
+    for (const KeyBindDef& k : e.keyBinds) s += std::to_string(k.keyCode) + ":" + (k.command ? k.command : "-") + " ";
+    return s;
+}
+
 TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     EngineConfig e;
     e.BindKey(5, nullptr);
-    EXPECT_EQ(e.keyBinds.Count(), 0u);
-
     e.BindKey(30, "c");
     e.BindKey(10, "a");
     e.BindKey(20, "b");
-    ASSERT_EQ(e.keyBinds.Count(), 3u);
-    EXPECT_EQ(e.keyBinds[0].keyCode, 10u);
-    EXPECT_EQ(e.keyBinds[1].keyCode, 20u);
-    EXPECT_EQ(e.keyBinds[2].keyCode, 30u);
-
+    EXPECT_EQ(Binds(e), "10:a 20:b 30:c ");
     char text[] = "replaced";
     e.BindKey(20, text);
     text[0] = 'X';  // the bind keeps its own copy
-    EXPECT_STREQ(e.GetKeyBindCommand(20), "replaced");
-    EXPECT_EQ(e.keyBinds.Count(), 3u);
-
     e.BindKey(10, nullptr);
-    EXPECT_EQ(e.GetKeyBindCommand(10), nullptr);
-    EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
-    EXPECT_EQ(e.GetKeyBindCommand(99), nullptr);
     e.BindKey(15, nullptr);
-    EXPECT_EQ(e.keyBinds.Count(), 2u);
-
+    EXPECT_EQ(Binds(e), "20:replaced 30:c ");
+    EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
+    e.BindKey(30, nullptr);  // the last bind goes; its old slot is no bind any more
+    EXPECT_EQ(e.GetKeyBindCommand(30), nullptr);
+    e.BindKey(30, "c");
+    EXPECT_EQ(e.GetKeyBindCommand(10), nullptr);
+    EXPECT_EQ(e.GetKeyBindCommand(99), nullptr);
     e.RemoveAllKeyBinds();
-    EXPECT_EQ(e.keyBinds.Count(), 0u);
-}
+    EXPECT_EQ(Binds(e), "");
 
-TEST(EngineConfigTest, UnsortedKeyBindsFromAFileAreSortedOnLoad) {
+    // Binds from a file come back sorted.
     GameConfig g;
     g.keyBinds.Add(KeyBindDef(40, "late"));
     g.keyBinds.Add(KeyBindDef(2, "early"));
     const std::vector<uint8_t> blob = Save(g);
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
-    ASSERT_EQ(back.keyBinds.Count(), 2u);
-    EXPECT_EQ(back.keyBinds[0].keyCode, 2u);
-    EXPECT_STREQ(back.GetKeyBindCommand(40), "late");
+    EXPECT_EQ(Binds(back), "2:early 40:late ");
 }
 
 TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
@@ -214,67 +191,50 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     EngineConfig e;
     e.SetPrimaryControl(kControlSetMouse, 3, 77);
     e.SetSecondaryControl(kControlSetMouse, 1, 12);
-    ASSERT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
-    uint32_t p = 1, s = 1;
-    e.GetControl(kControlSetMouse, 0, &p, &s);
-    EXPECT_EQ(p, 0u);
-    EXPECT_EQ(s, 0u);
-    e.GetControl(kControlSetMouse, 1, &p, &s);
-    EXPECT_EQ(p, 0u);
-    EXPECT_EQ(s, 12u);
-    e.GetControl(kControlSetMouse, 3, &p, &s);
-    EXPECT_EQ(p, 77u);
-    p = s = 1;
-    e.GetControl(kControlSetMouse, 4, &p, &s);
-    EXPECT_EQ(p, 0u);
-    EXPECT_EQ(s, 0u);
-    p = s = 1;
-    e.GetControl(kControlSetCount, 0, &p, &s);
-    EXPECT_EQ(p + s, 0u);
-
+    auto controls = [&e](uint32_t set, uint32_t count) {
+        std::string s;
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t p = 1, q = 1;
+            e.GetControl(set, i, &p, &q);
+            s += std::to_string(p) + "/" + std::to_string(q) + " ";
+        }
+        return s;
+    };
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
+    EXPECT_EQ(controls(kControlSetMouse, 5), "0/0 0/12 0/0 77/0 0/0 ");
+    EXPECT_EQ(controls(kControlSetCount, 1), "0/0 ");
     // Unknown sets and absurd action indices change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);
     e.SetPrimaryControl(kControlSetGamePad, 0x80000000u, 1);
     EXPECT_EQ(e.controlSets[kControlSetGamePad].Count(), 0u);
     EXPECT_TRUE(sink.Contains("out of range"));
-
     e.RemoveAllControls(kControlSetMouse);
     EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 0u);
 }
 
 TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
     StringHistoryContainer h;
-    h.AddUnique("one");
-    h.AddUnique("one");
-    ASSERT_EQ(h.Count(), 1u);
-    h.AddUnique("two");
-    h.AddUnique("One");  // case-sensitive: a new line
-    h.AddUnique("one");
-    ASSERT_EQ(h.Count(), 3u);
-    EXPECT_STREQ(h.At(0), "one");
-    EXPECT_STREQ(h.At(1), "One");
-    EXPECT_STREQ(h.At(2), "two");
-    h.AddUnique(nullptr);
-    EXPECT_EQ(h.Count(), 3u);
+    auto lines = [&h] {
+        std::string s;
+        for (uint32_t i = 0; i < h.Count(); ++i) s += std::string(h.GetAt(i) ? h.GetAt(i) : "(null)") + "|";
+        return s;
+    };
+    for (const char* t : {"one", "one", "two", "One", "one", static_cast<const char*>(nullptr)}) h.AddUnique(t);
+    EXPECT_EQ(lines(), "one|One|two|");  // case-sensitive; repeats move to the front
 
     h.Clear();
     for (int i = 1; i <= 33; ++i) h.AddUnique(("line " + std::to_string(i)).c_str());
     ASSERT_EQ(h.Count(), 32u);
     EXPECT_STREQ(h.At(0), "line 33");
     EXPECT_STREQ(h.At(31), "line 2");
-
     // An empty line is stored as null and is found again as "".
     h.AddUnique("");
-    EXPECT_EQ(h.history[0], nullptr);
     h.AddUnique("line 10");
     h.AddUnique("");
-    EXPECT_EQ(h.history[0], nullptr);
     EXPECT_EQ(h.Count(), 32u);
-    EXPECT_STREQ(h.At(1), "line 10");
+    EXPECT_EQ(lines().substr(0, 27), "(null)|line 10|line 33|line");
+    EXPECT_STREQ(h.At(0), "");
     EXPECT_STREQ(h.At(99), "");
-    // GetAt gives the stored pointer itself: null for the empty line and beyond the end.
-    EXPECT_EQ(h.GetAt(0), nullptr);
-    EXPECT_STREQ(h.GetAt(1), "line 10");
     EXPECT_EQ(h.GetAt(32), nullptr);
     EXPECT_EQ(h.GetAt(0xFFFFFFFFu), nullptr);
 }
@@ -340,6 +300,55 @@ TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     // A missing file is a plain false.
     std::filesystem::remove(project.File("config.bin"));
     EXPECT_FALSE(target.Load());
+}
+
+// A blob whose check value and CRC pass but whose payload stops parsing half-way.
+std::vector<uint8_t> Resealed(std::vector<uint8_t> payload) {
+    std::vector<uint8_t> blob(12);
+    const uint32_t n = static_cast<uint32_t>(payload.size());
+    GameConfig layout;
+    const uint32_t check = layout.GetRTTIClass()->GetLayoutHash(&layout);
+    const uint32_t crc = CRC32::GetDefault().Compute(payload.data(), n);
+    std::memcpy(&blob[0], &n, 4);
+    std::memcpy(&blob[4], &check, 4);
+    std::memcpy(&blob[8], &crc, 4);
+    blob.insert(blob.end(), payload.begin(), payload.end());
+    return blob;
+}
+
+TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
+    GameConfig plain, oneBind;
+    oneBind.keyBinds.Add(KeyBindDef(1, "x"));
+    const std::vector<uint8_t> a = Save(plain), b = Save(oneBind);
+    const std::vector<uint8_t> payload(a.begin() + 12, a.end());
+    // The key-bind count is where the two payloads first differ; everything read
+    // before it (the CoreConfig properties) would be applied by an in-place read.
+    const size_t count = std::mismatch(a.begin() + 12, a.end(), b.begin() + 12).first - a.begin() - 12;
+    ASSERT_GT(count, 8u);
+    std::vector<uint8_t> wildCount = payload;
+    std::memset(&wildCount[count], 0xFF, 4);
+    const std::vector<uint8_t> cut(payload.begin(), payload.begin() + static_cast<long>(count + 2));
+
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+    for (const std::vector<uint8_t>* damaged : std::initializer_list<const std::vector<uint8_t>*>{&wildCount, &cut}) {
+        project.Write("config.bin", Resealed(*damaged));
+        GameConfig target, expected;
+        FillNonDefault(target);
+        FillNonDefault(expected);
+        EXPECT_FALSE(target.Load());
+        EXPECT_TRUE(expected.GetRTTIClass()->PropertiesEqual(&expected, &target));
+        EXPECT_STREQ(target.repositoryPath, "D:/repo");
+        EXPECT_EQ(target.logFrameInfo, 2u);
+    }
+    // The same sealing around the whole payload loads.
+    project.Write("config.bin", Resealed(payload));
+    GameConfig target;
+    FillNonDefault(target);
+    EXPECT_TRUE(target.Load());
+    EXPECT_TRUE(plain.GetRTTIClass()->PropertiesEqual(&plain, &target));
 }
 
 TEST(GameConfigFileTest, FailedSaveIsReported) {

@@ -135,42 +135,26 @@ bool WriteContainer(const std::string& datPath, const std::vector<Entry>& entrie
     return WriteWholeFile(datPath, dat) && WriteWholeFile(idxPath, BuildIndex(entries, offsets, stored, options));
 }
 
-std::string CheckChunkedRead(FileSystemInputStream* stream, const std::vector<uint8_t>& source, std::mt19937& rng) {
-    size_t at = 0;
-    std::vector<uint8_t> chunk;
-    while (at < source.size()) {
-        const size_t n = std::min<size_t>(source.size() - at, 1 + rng() % (rng() % 3 == 0 ? 70000 : 3000));
-        const bool skip = rng() % 4 == 0;
-        chunk.assign(n, 0);
-        if (!stream->Read(skip ? nullptr : chunk.data(), static_cast<uint32_t>(n)))
-            return "read of " + std::to_string(n) + " failed at " + std::to_string(at);
-        if (!skip && !std::equal(chunk.begin(), chunk.end(), source.begin() + static_cast<long>(at)))
-            return "bytes differ in the chunk at " + std::to_string(at);
-        at += n;
-    }
-    uint8_t extra;
-    if (stream->Read(&extra, 1)) return "a read past the end succeeded";
-    return {};
-}
-
 std::string CheckInterleavedReads(const std::vector<FileSystemInputStream*>& streams,
-                                  const std::vector<const std::vector<uint8_t>*>& sources, uint32_t maxPiece,
-                                  std::mt19937& rng) {
+                                  const std::vector<const std::vector<uint8_t>*>& sources, std::mt19937& rng) {
     std::vector<size_t> positions(streams.size(), 0);
     std::vector<uint8_t> chunk;
     for (bool any = true; any;) {
         any = false;
         for (size_t i = 0; i < streams.size(); ++i) {
             const std::vector<uint8_t>& src = *sources[i];
+            const std::string where = "stream " + std::to_string(i) + " at " + std::to_string(positions[i]);
             if (positions[i] >= src.size()) continue;
             any = true;
-            const size_t n = std::min<size_t>(src.size() - positions[i], 1 + rng() % maxPiece);
+            const size_t n = std::min<size_t>(src.size() - positions[i], 1 + rng() % (rng() % 3 == 0 ? 70000 : 3000));
+            const bool skip = rng() % 4 == 0;
             chunk.assign(n, 0);
-            if (!streams[i]->Read(chunk.data(), static_cast<uint32_t>(n)))
-                return "stream " + std::to_string(i) + " failed at " + std::to_string(positions[i]);
-            if (!std::equal(chunk.begin(), chunk.end(), src.begin() + static_cast<long>(positions[i])))
-                return "stream " + std::to_string(i) + " differs at " + std::to_string(positions[i]);
+            if (!streams[i]->Read(skip ? nullptr : chunk.data(), static_cast<uint32_t>(n))) return where + ": read failed";
+            if (!skip && !std::equal(chunk.begin(), chunk.end(), src.begin() + static_cast<long>(positions[i])))
+                return where + ": bytes differ";
             positions[i] += n;
+            uint8_t extra;
+            if (positions[i] == src.size() && streams[i]->Read(&extra, 1)) return where + ": a read past the end succeeded";
         }
     }
     return {};

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t count = fileIndex.Count() < 16 ? fileIndex.Count() : 16;
     for (uint32_t i = 0; i < count; ++i) {
         FileSystemContainerInputStream stream(&fileSystem, fileIndex.Entries()[i], fileIndex.Compression(),
-                                              (Folder() + "/f.dat").c_str(), 0, 0);
+                                              (Folder() + "/f.dat").c_str(), 0, 0, "fuzz");
         uint32_t left = stream.GetSize() < (1u << 20) ? stream.GetSize() : (1u << 20);
         bool skip = false;
         while (left) {

@@ -1,9 +1,10 @@
 // Container sets written by the independent builder and read back through the file
-// system: index byte orders, stored / gzip / compress2 entries, read-ahead across
-// buffers, several streams at once, overrides, extra files and failure cases.
+// system: index byte orders, stored / gzip / compress2 / LZX entries, read-ahead across
+// buffers, direct reads, several streams at once, overrides, extra files and failure
+// cases.
 // test-sanitize: thread address
-// test-link: z
-// test-sources: ContainerBuilder.cpp
+// test-link: z mspack
+// test-sources: ContainerBuilder.cpp support/LzxTestEncoder.cpp
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
 #include "core/fs/PhysicalFileReader.h"
+#include "core/fs/support/LzxTestEncoder.h"
 
 using namespace testfs;
 
@@ -82,16 +84,45 @@ std::vector<Entry> StandardEntries() {
     };
 }
 
-class ContainerRoundTrip : public ContainerFixture, public ::testing::WithParamInterface<std::tuple<uint8_t, bool>> {};
+Entry LzxEntry(const std::string& path, uint32_t size, uint32_t seed, const LzxTestOptions& options = {},
+               const std::vector<uint8_t>& trailing = {}) {
+    std::vector<uint8_t> data = LzxTestData(size, seed);
+    std::vector<uint8_t> coded = LzxTestFrameStream(LzxTestEncode(data, options), trailing);
+    return Entry(path, std::move(data), Coding::Precoded, std::move(coded));
+}
+
+// Frame streams from the test encoder (compression kind 2).
+std::vector<Entry> LzxEntries() {
+    LzxTestOptions mixed;  // every block type, E8 translation on
+    mixed.blocks = {{1, 40000}, {3, 5000}, {2, 70000}};
+    mixed.e8Size = 12000000;
+    return {
+        LzxEntry("lzx/big.bin", 420000, 1, mixed),  // stored size spans the three read-ahead buffers
+        LzxEntry("lzx/one_frame.bin", 32768, 2),
+        LzxEntry("lzx/frame_and_a_byte.bin", 32769, 3),
+        LzxEntry("lzx/tiny.txt", 9, 4),
+        LzxEntry("lzx/trailing.bin", 70000, 5, {}, std::vector<uint8_t>(11, 0xAB)),  // bytes after the last frame
+        {"plain/stored.bin", MakeContent(80000, 6), Coding::Stored},            // flag 0: read as stored
+    };
+}
+
+struct RoundTrip {
+    uint8_t tag;
+    bool threaded;
+    uint8_t compression;
+};
+
+class ContainerRoundTrip : public ContainerFixture, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralStreamsAtOnce) {
-    const auto [tag, threaded] = GetParam();
-    if (threaded) {
+    const RoundTrip p = GetParam();
+    if (p.threaded) {
         ASSERT_TRUE(reader.Start());
     }
-    const std::vector<Entry> entries = StandardEntries();
+    const std::vector<Entry> entries = p.compression == CONTAINER_COMPRESSION_LZX ? LzxEntries() : StandardEntries();
     ContainerOptions options;
-    options.platformTag = tag;
+    options.platformTag = p.tag;
+    options.compression = p.compression;
     ASSERT_TRUE(WriteContainer(dir / "data.dat", entries, options, dir.Path()));
     ASSERT_TRUE(fsys->MountContainer("data", (dir / "data.dat").c_str(), 2, 0x5BD1E995, 1));
     EXPECT_TRUE(sink.Contains("Container mounted successfully"));
@@ -101,48 +132,66 @@ TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralS
         EXPECT_TRUE(fsys->FileExists(name.c_str(), nullptr, nullptr));
         EXPECT_EQ(ReadAll(name.c_str()), e.data) << e.path;
     }
-    // All entries open at once, read in interleaved random pieces.
-    std::mt19937 rng(tag * 31 + threaded);
+    // All entries open at once, twice each (two decoders on one entry), read in
+    // interleaved random pieces and skips.
+    std::mt19937 rng(p.tag * 31 + p.threaded + p.compression);
     std::vector<std::unique_ptr<FileSystemInputStream>> streams;
     std::vector<FileSystemInputStream*> raw;
     std::vector<const std::vector<uint8_t>*> sources;
-    for (const Entry& e : entries) {
-        streams.emplace_back(fsys->OpenInputStream(("data/" + e.path).c_str(), nullptr, nullptr, 0));
-        ASSERT_NE(streams.back(), nullptr);
-        raw.push_back(streams.back().get());
-        sources.push_back(&e.data);
+    for (int round = 0; round < 2; ++round) {
+        for (const Entry& e : entries) {
+            streams.emplace_back(fsys->OpenInputStream(("DATA/" + e.path).c_str(), nullptr, nullptr, 0));
+            ASSERT_NE(streams.back(), nullptr);
+            EXPECT_EQ(streams.back()->GetFileTime(), 0u);
+            uint8_t c;
+            EXPECT_FALSE(streams.back()->ReadChar(&c));
+            raw.push_back(streams.back().get());
+            sources.push_back(&e.data);
+        }
     }
-    EXPECT_EQ(CheckInterleavedReads(raw, sources, 40000, rng), "");
-    streams.clear();
-    for (const Entry& e : entries) {
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(("data/" + e.path).c_str(), nullptr, nullptr, 0));
-        ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->GetFileTime(), 0u);
-        uint8_t c;
-        EXPECT_FALSE(s->ReadChar(&c));
-        EXPECT_EQ(CheckChunkedRead(s.get(), e.data, rng), "") << e.path;
-    }
-    EXPECT_FALSE(sink.Contains("short read"));
+    EXPECT_EQ(CheckInterleavedReads(raw, sources, rng), "");
+    for (const auto& m : sink.Messages()) EXPECT_LT(m.severity, 3) << m.text;  // no warning, no error
 }
 
-INSTANTIATE_TEST_SUITE_P(TagsAndThreads, ContainerRoundTrip,
-                         ::testing::Combine(::testing::Values<uint8_t>(0, 1, 5, 11), ::testing::Bool()));
-
-TEST_F(ContainerFixture, BigEndianTagsSwapCountSeedAndEntryWords) {
-    std::vector<Entry> entries = {{"x.bin", MakeContent(1000, 9), Coding::Stored}};
-    for (uint8_t tag : {1, 5, 2}) {
-        ContainerOptions options;
-        options.platformTag = tag;
-        options.seed = 0x01020304;
-        WriteContainer(dir / "t.dat", entries, options, dir.Path());
-        ContainerIndex index;
-        ASSERT_TRUE(index.Load((dir / "t.idx").c_str()));
-        EXPECT_EQ(index.IsBigEndian(), tag != 2);
-        EXPECT_EQ(index.Seed(), 0x01020304u);
-        ASSERT_EQ(index.Count(), 1u);
-        EXPECT_EQ(index.Entries()[0].size, 1000u);
-        EXPECT_TRUE(index.Find("/X.BIN", nullptr));
+std::vector<RoundTrip> RoundTrips() {
+    std::vector<RoundTrip> all;
+    for (bool threaded : {false, true}) {
+        for (uint8_t tag : {0, 1, 5, 11}) all.push_back({tag, threaded, CONTAINER_COMPRESSION_ZLIB});
+        all.push_back({0, threaded, CONTAINER_COMPRESSION_LZX});
     }
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(TagsThreadsAndCoding, ContainerRoundTrip, ::testing::ValuesIn(RoundTrips()));
+
+// A damaged LZX frame, a cut stream and an index that promises more than the stream
+// holds each fail the read; the other entries stay readable.
+TEST_F(ContainerFixture, CorruptAndTruncatedLzxEntriesFailCleanly) {
+    ASSERT_TRUE(reader.Start());
+    std::vector<Entry> entries = {LzxEntry("good.bin", 100000, 7), LzxEntry("bad_frame.bin", 100000, 8),
+                                  LzxEntry("cut.bin", 100000, 9), LzxEntry("short.bin", 50000, 10)};
+    // The stream's first bits (the top of its first little-endian word, after the
+    // 2-byte frame header): E8 flag 0, then block type 7, which does not exist.
+    entries[1].coded[3] = static_cast<uint8_t>((entries[1].coded[3] & 0x0F) | 0x70);
+    entries[2].coded.resize(entries[2].coded.size() / 2);
+    entries[3].data.resize(60000);  // the index claims 10000 bytes the stream lacks
+    ContainerOptions options;
+    options.compression = CONTAINER_COMPRESSION_LZX;
+    ASSERT_TRUE(WriteContainer(dir / "bad.dat", entries, options, dir.Path()));
+    ASSERT_TRUE(fsys->MountContainer("bad", (dir / "bad.dat").c_str(), 4, 0x5BD1E995, 0));
+
+    std::vector<uint8_t> out(100000);
+    EXPECT_FALSE(std::unique_ptr<FileSystemInputStream>(fsys->OpenInputStream("bad/bad_frame.bin", nullptr, nullptr, 0))
+                     ->Read(out.data(), 100000));
+    EXPECT_TRUE(sink.Contains("corrupt LZX data"));
+    std::unique_ptr<FileSystemInputStream> cut(fsys->OpenInputStream("bad/cut.bin", nullptr, nullptr, 0));
+    EXPECT_FALSE(cut->Read(out.data(), 100000));
+    EXPECT_FALSE(cut->Read(out.data(), 1));  // stays failed
+    EXPECT_TRUE(sink.Contains("ends early"));
+    std::unique_ptr<FileSystemInputStream> shortEntry(fsys->OpenInputStream("bad/short.bin", nullptr, nullptr, 0));
+    ASSERT_TRUE(shortEntry->Read(out.data(), 50000));
+    EXPECT_FALSE(shortEntry->Read(out.data(), 10000));
+    EXPECT_EQ(ReadAll("bad/good.bin"), entries[0].data);
 }
 
 TEST_F(ContainerFixture, LookupIgnoresCaseAndLaterContainersOverrideEarlierOnes) {
@@ -162,16 +211,19 @@ TEST_F(ContainerFixture, ExtraFilesAreNamedFromTheBaseAndCappedAtFour) {
     ContainerOptions options;
     for (const char* name : {"x.dat", "x_001.dat", "x_002.dat", "x_003.dat", "x_004.dat"})
         WriteContainer(dir / name, {{std::string(name) + ".txt", MakeContent(100, 1), Coding::Stored}}, options, dir.Path());
-    FileSystemContainerMountPoint three(fsys.get(), "a", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 3);
-    ASSERT_EQ(three.ContainerCount(), 4u);
-    EXPECT_EQ(std::string(three.DatPath(3)), dir / "x_003.dat");
-    EXPECT_EQ(std::string(three.IndexPath(3)), dir / "x_003.idx");
-    EXPECT_FALSE(sink.Contains("More than MAX_CONTAINER_FILE_NUM"));
-
-    FileSystemContainerMountPoint four(fsys.get(), "b", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 4);
-    EXPECT_TRUE(sink.Contains("More than MAX_CONTAINER_FILE_NUM container files required"));
-    ASSERT_EQ(four.ContainerCount(), 4u);
-    EXPECT_EQ(std::string(four.DatPath(3)), dir / "x_003.dat");
+    // The cap holds for counts that would wrap 32-bit arithmetic too.
+    const struct {
+        uint32_t extra, containers;
+        bool warned;
+    } caps[] = {{2, 3, false}, {3, 4, false}, {4, 4, true}, {0xFFFFFFFFu, 4, true}};
+    for (const auto& c : caps) {
+        sink.Clear();
+        FileSystemContainerMountPoint m(fsys.get(), "a", (dir / "x.dat").c_str(), 1, 0x5BD1E995, c.extra);
+        ASSERT_EQ(m.ContainerCount(), c.containers) << c.extra;
+        EXPECT_EQ(std::string(m.DatPath(c.containers - 1)), dir / ("x_00" + std::to_string(c.containers - 1) + ".dat"));
+        EXPECT_EQ(std::string(m.IndexPath(c.containers - 1)), dir / ("x_00" + std::to_string(c.containers - 1) + ".idx"));
+        EXPECT_EQ(sink.Contains("More than MAX_CONTAINER_FILE_NUM container files required"), c.warned) << c.extra;
+    }
 
     // Adding through the file system numbers the new containers after those loaded.
     ASSERT_TRUE(fsys->MountContainer("c", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
@@ -187,13 +239,8 @@ TEST_F(ContainerFixture, ExtraFilesAreNamedFromTheBaseAndCappedAtFour) {
     EXPECT_FALSE(fsys->MountContainer("c", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
     EXPECT_TRUE(sink.Contains("AddExtraFiles failed - too many containers already added"));
 
-    // Counts that wrap 32-bit arithmetic are capped like any other large count.
-    sink.Clear();
-    FileSystemContainerMountPoint huge(fsys.get(), "d", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0xFFFFFFFFu);
-    EXPECT_TRUE(sink.Contains("More than MAX_CONTAINER_FILE_NUM container files required"));
-    EXPECT_EQ(huge.ContainerCount(), 4u);
-    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
-    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x_001.dat").c_str(), 1, 0x5BD1E995, 0xFFFFFFFEu));
+    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x.dat").c_str(), 2, 0x5BD1E995, 0));
+    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x_001.dat").c_str(), 2, 0x5BD1E995, 0xFFFFFFFEu));
     EXPECT_TRUE(fsys->FileExists("e/x_001.dat.txt", nullptr, nullptr));
 }
 
@@ -219,25 +266,87 @@ TEST_F(ContainerFixture, MissingExtraFileStillMountsAndWrongVersionStopsLoading)
     EXPECT_FALSE(fsys->MountContainer("v", (dir / "nothing.dat").c_str(), 5, 0x5BD1E995, 0));
 }
 
-TEST_F(ContainerFixture, CorruptIndexesAndShortDataFailCleanly) {
-    ASSERT_TRUE(reader.Start());
-    ContainerOptions options;
-    const std::vector<Entry> entries = {{"a.bin", MakeContent(100000, 1), Coding::Stored},
-                                        {"b.bin", MakeContent(100000, 2), Coding::Compress2}};
-    WriteContainer(dir / "s.dat", entries, options, dir.Path());
-    // The data file loses its tail: the index still promises the bytes.
-    std::vector<uint8_t> dat = ReadWholeFile(dir / "s.dat");
-    dat.resize(90000);
-    WriteWholeFile(dir / "s.dat", dat);
-    ASSERT_TRUE(fsys->MountContainer("s", (dir / "s.dat").c_str(), 6, 0x5BD1E995, 0));
-    for (const char* name : {"s/a.bin", "s/b.bin"}) {
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(name, nullptr, nullptr, 0));
-        ASSERT_NE(s, nullptr);
-        std::vector<uint8_t> out(100000);
-        EXPECT_FALSE(s->Read(out.data(), 100000)) << name;
+// Entries whose bytes the data file cannot hold are dropped when the set is mounted,
+// with one line each, so GetSize never promises what cannot be read.
+TEST_F(ContainerFixture, EntriesTheDataFileCannotServeAreDroppedAtMount) {
+    struct Case {
+        const char* path;
+        uint32_t offset, storedSize, size;
+        bool compressed, kept;
+    } cases[] = {
+        {"ends_at_end", 0, 1000, 1000, false, true},
+        {"one_past_end", 1, 1000, 1000, false, false},
+        {"empty_at_end", 1000, 0, 0, false, true},
+        {"offset_wraps", 0xFFFFFFFFu, 2, 2, false, false},
+        {"stored_claims_more", 0, 100, 101, false, false},
+        {"coded_may_expand", 0, 100, 5000, true, true},
+        {"coded_past_end", 999, 2, 50, true, false},
+    };
+    std::vector<Entry> entries;
+    std::vector<uint32_t> offsets, stored;
+    for (const Case& c : cases) {
+        entries.emplace_back(c.path, std::vector<uint8_t>(c.size, 1), c.compressed ? Coding::Precoded : Coding::Stored);
+        offsets.push_back(c.offset);
+        stored.push_back(c.storedSize);
     }
-    EXPECT_TRUE(sink.Contains("short read"));
+    ASSERT_TRUE(WriteWholeFile(dir / "b.dat", std::vector<uint8_t>(1000, 7)));
+    ASSERT_TRUE(WriteWholeFile(dir / "b.idx", BuildIndex(entries, offsets, stored, ContainerOptions{})));
+    ASSERT_TRUE(fsys->MountContainer("b", (dir / "b.dat").c_str(), 6, 0x5BD1E995, 0));
+    size_t errors = 0;
+    for (const auto& m : sink.Messages()) errors += m.severity == 4;
+    EXPECT_EQ(errors, 4u);
+    for (const Case& c : cases) {
+        const std::string name = std::string("b/") + c.path;
+        EXPECT_EQ(fsys->FileExists(name.c_str(), nullptr, nullptr), c.kept) << c.path;
+        const uint32_t hash = ReferenceMurmur2(c.path, int(std::strlen(c.path)), ContainerOptions{}.seed, 0x5BD1E995);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", hash);
+        EXPECT_EQ(sink.Contains(std::string("entry ") + hex), !c.kept) << c.path;
+    }
+    std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("b/ends_at_end", nullptr, nullptr, 0));
+    ASSERT_NE(s, nullptr);
+    std::vector<uint8_t> out(1000);
+    ASSERT_TRUE(s->Read(out.data(), 1000));
+    EXPECT_EQ(out, std::vector<uint8_t>(1000, 7));
+}
 
+// A data file cut after mounting: every read that reaches the missing bytes fails with
+// one line naming the entry, through the read-ahead buffers and the direct read alike.
+TEST_F(ContainerFixture, DataCutAfterMountingFailsReadsWithOneLine) {
+    ASSERT_TRUE(reader.Start());
+    const std::vector<Entry> entries = {{"a.bin", MakeContent(300000, 1), Coding::Stored},
+                                        {"b.bin", MakeContent(100000, 2), Coding::Compress2}};
+    WriteContainer(dir / "s.dat", entries, ContainerOptions{}, dir.Path());
+    ASSERT_TRUE(fsys->MountContainer("s", (dir / "s.dat").c_str(), 6, 0x5BD1E995, 0));
+    std::vector<uint8_t> dat = ReadWholeFile(dir / "s.dat");
+    dat.resize(250000);
+    WriteWholeFile(dir / "s.dat", dat);
+    struct Case {
+        const char* name;
+        uint32_t first, second;  // two reads in a row
+        bool firstOk;            // the first stays within the data left
+    } cases[] = {{"s/a.bin", 300000, 0, false},
+                 {"s/a.bin", 1000, 299000, true},
+                 {"s/a.bin", 240000, 60000, true},
+                 {"s/b.bin", 1000, 99000, false}};
+    std::vector<uint8_t> out(300000);
+    for (const Case& c : cases) {
+        sink.Clear();
+        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(c.name, nullptr, nullptr, 0));
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->Read(out.data(), c.first), c.firstOk) << c.name << " " << c.first;
+        if (c.firstOk) {
+            EXPECT_FALSE(s->Read(out.data(), c.second)) << c.name << " " << c.first;
+        }
+        EXPECT_FALSE(s->Read(out.data(), 1));  // stays failed
+        const auto messages = sink.Messages();
+        ASSERT_EQ(messages.size(), 1u) << c.name << " " << c.first;
+        EXPECT_NE(messages[0].text.find(c.name + 1), std::string::npos);
+    }
+}
+
+TEST_F(ContainerFixture, CorruptIndexesFailBeforeAllocating) {
+    WriteContainer(dir / "s.dat", {{"a.bin", MakeContent(1000, 1), Coding::Stored}}, ContainerOptions{}, dir.Path());
     // A count larger than the file holds is refused before anything is allocated.
     std::vector<uint8_t> idx = ReadWholeFile(dir / "s.idx");
     idx[3] = 0xFF;
@@ -252,6 +361,116 @@ TEST_F(ContainerFixture, CorruptIndexesAndShortDataFailCleanly) {
     WriteWholeFile(dir / "s.idx", idx);
     EXPECT_FALSE(index.Load((dir / "s.idx").c_str()));
     EXPECT_TRUE(sink.Contains("truncated index"));
+}
+
+// Data kinds name the reader's kept-open files: a second set of a kind in use would
+// read through the first one's file slot, so it is refused, in either order.
+TEST_F(ContainerFixture, ASecondSetOfADataKindInUseIsRefusedAndTheFirstKeepsItsData) {
+    ASSERT_TRUE(reader.Start());
+    const std::vector<uint8_t> a = MakeContent(5000, 1), b = MakeContent(5000, 2);
+    WriteContainer(dir / "a.dat", {{"x.bin", a, Coding::Stored}}, ContainerOptions{}, dir.Path());
+    WriteContainer(dir / "b.dat", {{"x.bin", b, Coding::Stored}}, ContainerOptions{}, dir.Path());
+    for (bool aFirst : {true, false}) {
+        fsys = std::make_unique<FileSystem>(&reader);
+        const char* first = aFirst ? "a" : "b";
+        const char* second = aFirst ? "b" : "a";
+        ASSERT_TRUE(fsys->MountContainer(first, (dir / (std::string(first) + ".dat")).c_str(), 3, 0x5BD1E995, 0));
+        sink.Clear();
+        EXPECT_FALSE(fsys->MountContainer(second, (dir / (std::string(second) + ".dat")).c_str(), 3, 0x5BD1E995, 0));
+        EXPECT_TRUE(sink.Contains(std::string("data kind 3 is already used by mount point ") + first));
+        EXPECT_EQ(ReadAll((std::string(first) + "/x.bin").c_str()), aFirst ? a : b);
+        EXPECT_FALSE(fsys->FileExists((std::string(second) + "/x.bin").c_str(), nullptr, nullptr));
+        // Another kind, or none (11: every read opens the file by its path), is fine.
+        for (uint32_t kind : {4u, 11u}) {
+            const std::string name = second + std::to_string(kind);
+            ASSERT_TRUE(fsys->MountContainer(name.c_str(), (dir / (std::string(second) + ".dat")).c_str(), kind, 0x5BD1E995, 0));
+            EXPECT_EQ(ReadAll((name + "/x.bin").c_str()), aFirst ? b : a);
+        }
+        EXPECT_EQ(ReadAll((std::string(first) + "/x.bin").c_str()), aFirst ? a : b);
+    }
+}
+
+// A zlib or gzip entry is only good when its stream ends with the entry and its check
+// value matches: flipping any byte of the stream either fails the read or changes
+// nothing, and the damage that changes nothing visible still fails at the trailer.
+TEST_F(ContainerFixture, ZlibAndGzipEntriesMustEndWithAMatchingCheckValue) {
+    ASSERT_TRUE(reader.Start());
+    const std::vector<uint8_t> data = MakeContent(1500, 5);
+    for (Coding coding : {Coding::Compress2, Coding::Gzip}) {
+        const std::vector<uint8_t> coded = coding == Coding::Gzip ? GzipWithProgram(data, dir.Path()) : Compress2(data);
+        ASSERT_FALSE(coded.empty());
+        std::vector<Entry> entries;
+        for (size_t at = 0; at < coded.size(); ++at) {
+            std::vector<uint8_t> flipped = coded;
+            flipped[at] ^= static_cast<uint8_t>(1u << (at % 8));
+            entries.emplace_back("flip/" + std::to_string(at), data, Coding::Precoded, flipped);
+        }
+        std::vector<uint8_t> cut(coded.begin(), coded.end() - 4);
+        std::vector<uint8_t> trailer = coded;
+        trailer.back() ^= 0x10;
+        std::vector<uint8_t> oneShort(data.begin(), data.end() - 1);
+        entries.emplace_back("cut", data, Coding::Precoded, cut);
+        entries.emplace_back("trailer", data, Coding::Precoded, trailer);
+        entries.emplace_back("decodes_past", oneShort, Coding::Precoded, coded);
+        ASSERT_TRUE(WriteContainer(dir / "z.dat", entries, ContainerOptions{}, dir.Path()));
+        fsys = std::make_unique<FileSystem>(&reader);
+        ASSERT_TRUE(fsys->MountContainer("z", (dir / "z.dat").c_str(), 7, 0x5BD1E995, 0));
+        std::vector<uint8_t> out(data.size());
+        size_t failed = 0;
+        for (size_t at = 0; at < coded.size(); ++at) {
+            std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(("z/flip/" + std::to_string(at)).c_str(), nullptr, nullptr, 0));
+            ASSERT_NE(s, nullptr);
+            const bool ok = s->Read(out.data(), static_cast<uint32_t>(out.size()));
+            EXPECT_TRUE(!ok || out == data) << "flipped byte " << at;
+            failed += !ok;
+        }
+        EXPECT_GT(failed, coded.size() / 2);
+        struct Bad {
+            const char* name;
+            const char* message;
+        } bad[] = {{"z/cut", "does not end"}, {"z/trailer", "incorrect"}, {"z/decodes_past", "past the entry"}};
+        for (const Bad& b : bad) {
+            sink.Clear();
+            std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(b.name, nullptr, nullptr, 0));
+            ASSERT_NE(s, nullptr);
+            const uint32_t size = s->GetSize();
+            // The last byte is skipped: the check still runs when it is produced.
+            EXPECT_TRUE(s->Read(out.data(), size - 1)) << b.name;
+            EXPECT_FALSE(s->Read(nullptr, 1)) << b.name;
+            const auto messages = sink.Messages();
+            ASSERT_EQ(messages.size(), 1u) << b.name;
+            EXPECT_NE(messages[0].text.find(b.name + 1), std::string::npos) << messages[0].text;
+            EXPECT_NE(messages[0].text.find(b.message), std::string::npos) << messages[0].text;
+        }
+    }
+}
+
+// A large stored read goes into the caller's buffer as one reader job after the buffers
+// already in flight, and a large skip reads nothing; small reads keep the read-ahead.
+TEST_F(ContainerFixture, LargeStoredReadsAreOneJobAndLargeSkipsReadNothing) {
+    ASSERT_TRUE(reader.Start());
+    const std::vector<uint8_t> data = MakeContent(1 << 20, 3);
+    WriteContainer(dir / "l.dat", {{"big.bin", data, Coding::Stored}}, ContainerOptions{}, dir.Path());
+    ASSERT_TRUE(fsys->MountContainer("l", (dir / "l.dat").c_str(), 5, 0x5BD1E995, 0));
+    struct Step {
+        uint32_t size;
+        bool skip;
+        uint32_t jobs;  // reads posted by this step: the direct one, buffers refilled behind it
+    } steps[] = {{10, false, 0}, {kContainerReadAheadBytes, false, 1}, {500000, false, 1 + 3}, {400000, true, 3}, {100, false, 0}};
+    std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("l/big.bin", nullptr, nullptr, 0));
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(reader.Posted(), kContainerReadAheadBuffers);
+    uint32_t at = 0;
+    std::vector<uint8_t> out(500000);
+    for (const Step& step : steps) {
+        const uint32_t before = reader.Posted();
+        ASSERT_TRUE(s->Read(step.skip ? nullptr : out.data(), step.size)) << at;
+        EXPECT_EQ(reader.Posted() - before, step.jobs) << at;
+        if (!step.skip) {
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + step.size, data.begin() + at)) << at;
+        }
+        at += step.size;
+    }
 }
 
 TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead) {
@@ -277,9 +496,13 @@ TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead)
     EXPECT_TRUE(sink.Contains("Previous preheated stream not consumed. Serious performance degradation occured!"));
     EXPECT_EQ(ReadAll("P/B.bin"), entries[1].data);
 
+    // An unconsumed stream goes even when the next one cannot be opened.
+    fsys->SetPreheatFile("p/b.bin", nullptr, nullptr, 0);
+    fsys->PreheatNextStream();
     fsys->SetPreheatFile("p/none.bin", nullptr, nullptr, 0);
     fsys->PreheatNextStream();
     EXPECT_TRUE(sink.Contains("Cannot preheat input stream: p/none.bin. Serious performance degradation occured!"));
+    EXPECT_EQ(ReadAll("p/b.bin"), entries[1].data);
 }
 
 // The global file system outlives the global reader it uses: the shutdown drops the
@@ -311,6 +534,29 @@ TEST_F(ContainerFixture, DroppingAStreamWithReadsInFlightWaitsForThem) {
     std::vector<uint8_t> out(300000);
     std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("d/a.bin", nullptr, nullptr, 0));
     EXPECT_TRUE(s->Read(out.data(), 300000));
+}
+
+// The block decoder refuses missing buffers and unknown kinds, and says why it failed.
+TEST(BlockDecompressor, RefusesMissingBuffersUnknownKindsAndBadData) {
+    uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8}, out[8];
+    for (uint32_t kind : {0u, 1u, 2u}) {
+        for (bool sourceMissing : {true, false}) {
+            BlockDecompressor d(kind);
+            uint32_t in = 4, room = 4;
+            EXPECT_FALSE(d.Decompress(sourceMissing ? nullptr : bytes, &in, sourceMissing ? out : nullptr, &room)) << kind;
+            EXPECT_EQ(in + room, 0u);
+        }
+    }
+    const struct {
+        uint32_t kind;
+        const char* error;
+    } bad[] = {{7, "unknown compression kind"}, {1, "corrupt zlib data"}};
+    for (const auto& b : bad) {
+        BlockDecompressor d(b.kind);
+        uint32_t in = sizeof bytes, room = sizeof out;
+        EXPECT_FALSE(d.Decompress(bytes, &in, out, &room));
+        EXPECT_NE(std::string(d.ErrorText()).find(b.error), std::string::npos) << d.ErrorText();
+    }
 }
 
 }  // namespace

@@ -53,33 +53,37 @@ struct StreamFixture : UserFolderFixture {
 
 TEST_F(StreamFixture, CrcFilesFromAnIndependentWriterReadBackAndDamageIsCaught) {
     const std::vector<uint8_t> body = MakeContent(10000, 1);
-    WriteWholeFile(dir / "good.bin", Fwsf(body, 10000, BitwiseCrc(body)));
-    EXPECT_EQ(ReadAll("good.bin", FILE_OPEN_WHOLE_FILE_CRC), body);
-
     std::vector<uint8_t> damaged = Fwsf(body, 10000, BitwiseCrc(body));
     damaged.back() ^= 1;
-    WriteWholeFile(dir / "bad.bin", damaged);
-    EXPECT_FALSE(FileReader("bad.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
-    EXPECT_TRUE(sink.Contains("Crc check failed for " + (dir / "bad.bin")));
-
-    sink.Clear();
-    WriteWholeFile(dir / "plain.bin", body);
-    EXPECT_FALSE(FileReader("plain.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
-    EXPECT_TRUE(sink.Messages().empty());  // no magic: fails silently
-
-    // A size word larger than the file is refused before anything is allocated.
-    WriteWholeFile(dir / "huge.bin", Fwsf(body, 0xFFFFFFF0u, BitwiseCrc(body)));
-    EXPECT_FALSE(FileReader("huge.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
-    EXPECT_TRUE(sink.Contains("exceeds the file"));
-    WriteWholeFile(dir / "cut.bin", {'F', 'W', 'S', 'F', 1, 0});
-    EXPECT_FALSE(FileReader("cut.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).IsOpen());
-
-    // An empty body is an open, empty stream (the writer makes such files).
-    WriteWholeFile(dir / "empty.bin", Fwsf({}, 0, 0));
-    FileReader empty("empty.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC);
-    EXPECT_TRUE(empty.IsOpen());
-    EXPECT_EQ(empty.GetSize(), 0u);
-    EXPECT_EQ(empty.GetFileTime(), 0u);
+    const struct {
+        std::vector<uint8_t> file;
+        bool opens;
+        std::string message;  // empty: nothing logged
+    } cases[] = {
+        {Fwsf(body, 10000, BitwiseCrc(body)), true, ""},
+        {damaged, false, "Crc check failed for " + (dir / "f.bin")},
+        {body, false, ""},                                                     // no magic: fails silently
+        {Fwsf(body, 0xFFFFFFF0u, BitwiseCrc(body)), false, "exceeds the file"},  // refused before allocating
+        {{'F', 'W', 'S', 'F', 1, 0}, false, "Truncated"},
+        {Fwsf({}, 0, 0), true, ""},  // an empty body is an open, empty stream (the writer makes such files)
+    };
+    for (const auto& c : cases) {
+        sink.Clear();
+        WriteWholeFile(dir / "f.bin", c.file);
+        FileReader r("f.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC);
+        ASSERT_EQ(r.IsOpen(), c.opens) << c.file.size();
+        if (c.opens) {
+            std::vector<uint8_t> out(r.GetSize());
+            EXPECT_TRUE(out.empty() || r.Read(out.data(), static_cast<uint32_t>(out.size())));
+            EXPECT_EQ(out, c.file.size() > 12 ? body : std::vector<uint8_t>{});
+            EXPECT_EQ(r.GetFileTime(), 0u);
+        }
+        if (c.message.empty()) {
+            EXPECT_TRUE(sink.Messages().empty());
+        } else {
+            EXPECT_TRUE(sink.Contains(c.message)) << c.message;
+        }
+    }
 }
 
 TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsComplete) {
@@ -102,7 +106,7 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
     for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
 
     // A write that lost its bytes fails the save and leaves the old file alone, for
-    // plain and protected files alike.
+    // plain and protected files alike; the stream takes nothing after the failure.
     for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
         {
             FileWriter w("keep", "bin", "user", flags);
@@ -110,10 +114,14 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
             ASSERT_TRUE(w.Close());
         }
         const std::vector<uint8_t> before = ReadWholeFile(dir / "keep.bin");
-        FileWriter w("keep", "bin", "user", flags);
-        ASSERT_TRUE(w.Write(body.data(), 10));
-        EXPECT_FALSE(w.Write(nullptr, 10));
-        EXPECT_FALSE(w.Close());
+        std::unique_ptr<FileSystemOutputStream> s(gFileSystem.OpenOutputStream("keep", "bin", "user", flags));
+        ASSERT_NE(s, nullptr);
+        ASSERT_TRUE(s->Write(body.data(), 10));
+        EXPECT_TRUE(s->Write(nullptr, 0));
+        EXPECT_FALSE(s->Write(nullptr, 10));
+        EXPECT_FALSE(s->Write(body.data(), 10));
+        EXPECT_FALSE(s->Close());
+        EXPECT_FALSE(s->Write(body.data(), 10));
         EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
     }
 
@@ -125,31 +133,26 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
 }
 
 TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
-    WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>{'a', 'b', '\r', '\n', 'c', 'd', '\n', '\n', 'x', '\r', 'y', '\n', '7', '\r'});
-    FileReader r("lines.txt", nullptr, "user", 0);
-    char line[16];
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "ab");
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "cd");
-    EXPECT_FALSE(r.ReadLine(line, sizeof line));  // the empty line
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "x\ry");
-    ASSERT_TRUE(r.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "7\r");
-    EXPECT_FALSE(r.ReadLine(line, sizeof line));
-    EXPECT_FALSE(r.ReadLine(nullptr, 10));
-
-    WriteWholeFile(dir / "cfg.txt", std::vector<uint8_t>{'3', '\r', '\n', '0', '.', '7', '5'});
-    FileReader cfg("cfg.txt", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC * 0);
-    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "3");
-    ASSERT_TRUE(cfg.ReadLine(line, sizeof line));
-    EXPECT_STREQ(line, "0.75");
-
-    WriteWholeFile(dir / "long.txt", std::vector<uint8_t>(40, 'z'));
-    FileReader longLine("long.txt", nullptr, "user", 0);
-    EXPECT_FALSE(longLine.ReadLine(line, sizeof line));  // does not fit
+    const struct {
+        std::string text;
+        std::vector<const char*> lines;  // null: ReadLine fails there
+    } cases[] = {
+        {"ab\r\ncd\n\nx\ry\n7\r", {"ab", "cd", nullptr, "x\ry", "7\r", nullptr}},
+        {"3\r\n0.75", {"3", "0.75", nullptr}},
+        {std::string(40, 'z'), {nullptr}},  // does not fit the 16-byte buffer
+    };
+    for (const auto& c : cases) {
+        WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>(c.text.begin(), c.text.end()));
+        FileReader r("lines.txt", nullptr, "user", 0);
+        char line[16];
+        for (const char* expected : c.lines) {
+            ASSERT_EQ(r.ReadLine(line, sizeof line), expected != nullptr) << c.text;
+            if (expected) {
+                EXPECT_STREQ(line, expected);
+            }
+        }
+        EXPECT_FALSE(r.ReadLine(nullptr, 10));
+    }
 }
 
 TEST_F(StreamFixture, SkipsTimesAndHandles) {

@@ -84,7 +84,7 @@ TEST_F(FileSystemFixture, MountNamesCompareWithoutCaseAndUnknownMountsGiveNullSi
     EXPECT_TRUE(sink.Contains("Mount point COMMON already mounted"));
     EXPECT_FALSE(gFileSystem.MountDirectory("other", (dir / "missing").c_str()));
     EXPECT_TRUE(sink.Contains("Unable to mount directory"));
-    EXPECT_FALSE(gFileSystem.MountDirectory("", dir.Path().c_str()));
+    for (const char* bad : {"", "a/b", "a\\b"}) EXPECT_FALSE(gFileSystem.MountDirectory(bad, dir.Path().c_str())) << bad;
 
     ASSERT_TRUE(gFileSystem.MountDirectory("b", dir.Path().c_str()));
     ASSERT_TRUE(gFileSystem.MountDirectory("a", dir.Path().c_str()));
@@ -155,6 +155,8 @@ TEST_F(FileSystemFixture, IteratorsListMatchingEntries) {
     EXPECT_EQ(list("TEMPLATES", "*.template"), (std::set<std::string>{"a.template", "B.TEMPLATE"}));
     EXPECT_EQ(list("templates", "*"), (std::set<std::string>{"./", "../", "a.template", "B.TEMPLATE", "c.txt", "noext", "folder/"}));
     EXPECT_EQ(list("templates", "*.*").count("noext"), 1u);
+    EXPECT_EQ(list("templates", "a.*"), (std::set<std::string>{"a.template"}));
+    EXPECT_EQ(list("templates", "noext.*"), (std::set<std::string>{"noext"}));
     EXPECT_EQ(list((dir / "t").c_str(), "?.txt"), (std::set<std::string>{"c.txt"}));
     EXPECT_TRUE(list(nullptr, "*").empty());
     EXPECT_TRUE(list("unknown", "*").empty());
@@ -166,6 +168,8 @@ TEST_F(FileSystemFixture, CreateAndDeleteDirectories) {
     EXPECT_TRUE(os::IsDirectory((dir / "a/b/c").c_str()));
     EXPECT_FALSE(gFileSystem.CreateDirectory("a/b/c", "user"));  // nothing new
     EXPECT_TRUE(gFileSystem.CreateDirectory("A/B/d", "user"));   // existing parts found without case
+    EXPECT_TRUE(gFileSystem.CreateDirectory("long/name", "user"));
+    EXPECT_FALSE(stdfs::exists(dir / "l") || stdfs::exists(dir / "long/n"));  // only whole components
     EXPECT_TRUE(os::IsDirectory((dir / "a/b/d").c_str()));
     Touch("file");
     EXPECT_FALSE(gFileSystem.CreateDirectory("file/x", "user"));

@@ -50,11 +50,44 @@ void SetBits(std::vector<uint8_t>& s, uint32_t pos, uint32_t n, uint32_t value) 
     }
 }
 
+// Appends bits to an LZX bit stream: 16-bit little-endian words, most significant bit
+// first.
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    uint32_t word = 0, n = 0;
+    void Put(uint32_t bits, uint32_t value) {
+        for (uint32_t i = bits; i-- > 0;) {
+            word = word << 1 | ((value >> i) & 1);
+            if (++n == 16) {
+                bytes.push_back(static_cast<uint8_t>(word));
+                bytes.push_back(static_cast<uint8_t>(word >> 8));
+                word = n = 0;
+            }
+        }
+    }
+    std::vector<uint8_t> Finish() {
+        if (n) Put(16 - n, 0);
+        return bytes;
+    }
+};
+
 struct Case {
     const char* name;
     uint32_t size;
     LzxTestOptions options;
 };
+
+// Every window size, with matches reaching far back.
+void AddWindowCases(std::vector<Case>& cases) {
+    static const char* const kNames[] = {"window 15", "window 16", "window 17", "window 18", "window 19", "window 20", "window 21"};
+    for (uint32_t bits = 15; bits <= 21; ++bits) {
+        LzxTestOptions o;
+        o.windowBits = bits;
+        o.blocks = {{2, 100000}, {1, 100000}};
+        o.chainDepth = 64;
+        cases.push_back({kNames[bits - 15], 300000, o});
+    }
+}
 
 std::vector<Case> Cases() {
     std::vector<Case> cases;
@@ -83,6 +116,7 @@ std::vector<Case> Cases() {
     cases.push_back({"one short frame", 5, o});
     o.e8Size = 1000;
     cases.push_back({"E8 small translation size", 100000, o});
+    AddWindowCases(cases);
     return cases;
 }
 
@@ -90,7 +124,7 @@ std::vector<Case> Cases() {
 
 // Our decoder and libmspack (fed the same frames as cabinet data blocks) both give the
 // source bytes back, for every block kind, E8 translation on and off, short last
-// frames and matches reaching back into earlier frames.
+// frames, matches reaching back into earlier frames and every window size.
 TEST(LzxDecoder, MatchesSourceAndLibmspack) {
     LzxTestStats used;
     for (const Case& c : Cases()) {
@@ -107,9 +141,9 @@ TEST(LzxDecoder, MatchesSourceAndLibmspack) {
             used.preTreeRuns[i] += s.preTreeRuns[i];
         }
         std::vector<uint8_t> ours, theirs;
-        ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
+        ASSERT_EQ(DecodeFrames(frames, ours, c.options.windowBits), kLzxOk);
         EXPECT_TRUE(ours == data);
-        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
+        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, c.options.windowBits), theirs));
         EXPECT_TRUE(theirs == ours);
     }
     // The cases above really exercise every coding feature.
@@ -157,23 +191,6 @@ TEST(LzxDecoder, PadByteOfOddBlockMayOpenTheNextFrame) {
     EXPECT_TRUE(ours == data);
     ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
     EXPECT_TRUE(theirs == ours);
-}
-
-TEST(LzxDecoder, EveryWindowSize) {
-    const std::vector<uint8_t> data = LzxTestData(300000, 7);
-    for (uint32_t bits = 15; bits <= 21; ++bits) {
-        SCOPED_TRACE(bits);
-        LzxTestOptions o;
-        o.windowBits = bits;
-        o.blocks = {{2, 100000}, {1, 100000}};
-        o.chainDepth = 64;
-        const LzxTestFrames frames = LzxTestEncode(data, o);
-        std::vector<uint8_t> ours, theirs;
-        ASSERT_EQ(DecodeFrames(frames, ours, bits), kLzxOk);
-        EXPECT_TRUE(ours == data);
-        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, bits), theirs));
-        EXPECT_TRUE(theirs == ours);
-    }
 }
 
 // E8 translation really changes the compressed stream and is undone only within the
@@ -288,5 +305,40 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
         EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, good.compressed[0].data(),
                                          uint32_t(good.compressed[0].size())),
                   kLzxCorruptData);
+    }
+}
+
+// A verbatim block whose main tree gives the first k literals 2-bit codes and nothing
+// else a code: only k = 4 is a complete tree; fewer leave it incomplete, more
+// over-subscribe it, and both are corrupt. The block's data is the literals 0, 1, 2, 3.
+TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
+    const struct {
+        uint32_t twoBitLiterals;
+        LzxResult result;
+    } cases[] = {{0, kLzxCorruptData}, {3, kLzxCorruptData}, {4, kLzxOk}, {5, kLzxCorruptData}};
+    for (const auto& c : cases) {
+        BitWriter w;
+        w.Put(1, 0);   // no E8 translation
+        w.Put(3, 1);   // verbatim
+        w.Put(24, 4);  // expanded bytes
+        // Pre-tree: symbols 0..15 of 4 bits (their code is their value); symbol 15 turns
+        // a length of 0 into 2, symbol 0 keeps it.
+        auto lengths = [&w](uint32_t count, uint32_t twoBit) {
+            for (uint32_t i = 0; i < 20; ++i) w.Put(4, i < 16 ? 4 : 0);
+            for (uint32_t i = 0; i < count; ++i) w.Put(4, i < twoBit ? 15 : 0);
+        };
+        lengths(256, c.twoBitLiterals);
+        lengths(32 * 8, 0);  // position slots of the 64 KB window
+        lengths(249, 0);     // the length tree stays empty
+        for (uint32_t literal = 0; literal < 4; ++literal) w.Put(2, literal);
+        const std::vector<uint8_t> frame = w.Finish();
+        Context ctx;
+        uint8_t out[4] = {};
+        uint32_t size = 4;
+        EXPECT_EQ(LzxDecoder::Decompress(ctx.d, out, &size, frame.data(), static_cast<uint32_t>(frame.size())), c.result)
+            << c.twoBitLiterals;
+        if (c.result == kLzxOk) {
+            EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 1, 2, 3}));
+        }
     }
 }

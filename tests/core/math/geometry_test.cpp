@@ -92,6 +92,12 @@ Matrix Placement(std::mt19937& rng, float spread) {
 }  // namespace
 
 TEST(BoundingBox4, ContainmentOverlapAndCorners) {
+    for (int axis = 0; axis < 3; ++axis) {  // one inverted axis makes a box empty
+        BoundingBox4 inverted = Box(0, 0, 0, 1, 1, 1);
+        inverted.min[axis] = 2;
+        EXPECT_TRUE(inverted.IsEmpty3D()) << axis;
+    }
+    EXPECT_FALSE(Box(0, 0, 0, 0, 0, 0).IsEmpty3D());
     BoundingBox4 b = Box(0, 0, 0, 2, 4, 6);
     EXPECT_TRUE(b.Inside3D(Vector(2, 1, 1)));  // on a face
     EXPECT_TRUE(b.Inside3D(Vector(0, 4, 6)));  // on a corner
@@ -203,8 +209,11 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> u(-4, 4);
     int hits = 0, misses = 0;
-    for (int n = 0; n < 3000; ++n) {
+    for (int n = 0; n < 4000; ++n) {
+        if (n == 3000) b = Box(0.5f, -1, 0, 3, 2, 0.5f);  // off the origin
         Vector a(u(rng), u(rng), u(rng), 1), c(u(rng), u(rng), u(rng), 1);
+        if (n % 4 == 1) c.x = a.x;  // parallel to a face: the slab of that axis alone decides
+        if (n % 4 == 2) c.y = a.y, c.z = a.z;
         int verdict = SampledSegmentVerdict(b, a, c, 1e-3f);
         bool sat = b.CollidesWithSegment3D(a, c), slow = b.CollidesWithSegment3DSlowSlowSlow(a, c);
         if (verdict == 1) {

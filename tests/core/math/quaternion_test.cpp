@@ -62,6 +62,20 @@ TEST(Quaternion, ProductComposesRotations) {
     inv.Conjugate();
     id.Mul(a, inv);
     ExpectSameRotation(id, Quaternion::ZERO);
+
+    // Any two rotations: the product's matrix is b's rotation followed by a's.
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1, 1);
+    for (int n = 0; n < 100; ++n) {
+        Quaternion p = Axis(u(rng), u(rng), u(rng), 360 * u(rng)), q = Axis(u(rng), u(rng), u(rng), 360 * u(rng)), pq;
+        pq.Mul(p, q);
+        Matrix mp, mq, mpq, both;
+        mp.LoadQuaternion(p);
+        mq.LoadQuaternion(q);
+        mpq.LoadQuaternion(pq);
+        both.Mul(mp, mq);
+        for (int k = 0; k < 16; ++k) EXPECT_NEAR(mpq.At(k / 4, k % 4), both.At(k / 4, k % 4), 1e-5f) << n << " " << k;
+    }
 }
 
 TEST(Quaternion, SlerpEndpointsMidpointAndSignFlip) {

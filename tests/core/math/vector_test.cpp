@@ -86,6 +86,7 @@ TEST(Vector, TextAndColourForms) {
 }
 
 TEST(HDRColor, IntegerArithmetic) {
+    EXPECT_EQ(HDRColor(), HDRColor(0, 0, 0, 0, 1.0f));
     HDRColor a(3, 200, 200, 10, 1.0f), b(0, 100, 100, 250, 3.0f), r;
     r.Lerp(a, b, 1.0f);
     EXPECT_EQ(r.c[0], 0);

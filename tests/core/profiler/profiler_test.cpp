@@ -71,7 +71,9 @@ public:
 
     void UpdateFrameStatistics() override { calls.push_back("stats"); }
     bool CreateGraphVertexBuffer(const float* xyz, uint32_t n) override {
-        calls.push_back("create " + std::to_string(n) + " " + std::to_string(int(xyz[3 * 9])));
+        std::string all;
+        for (uint32_t i = 0; i < 3 * n; ++i) all += std::to_string(int(xyz[i])) + (i % 3 == 2 ? ";" : ",");
+        calls.push_back("create " + std::to_string(n) + " " + all);
         return true;
     }
     void ReleaseGraphVertexBuffer() override { calls.push_back("release"); }
@@ -134,6 +136,42 @@ struct Rig {
 };
 
 }  // namespace
+
+// The 76-row counter table (name, text format, minimum flag, thread kind, value kind,
+// graph range) folded into one FNV-1a digest, pinned when the table was checked row by
+// row against the design: a changed row anywhere changes it.
+TEST(Profiler, CounterTableMatchesItsCheckedDigest) {
+    Profiler p;
+    uint64_t h = 1469598103934665603ull;
+    auto fold = [&h](const std::string& s) {
+        for (unsigned char c : s + "|") h = (h ^ c) * 1099511628211ull;
+    };
+    for (uint32_t i = 0; i < kProfilerCounterCount; ++i) {
+        const ProfilerCounter& c = p.Counter(i);
+        char row[256];
+        std::snprintf(row, sizeof row, "%s,%s,%u,%u,%u,%g,%g", c.name, c.format, c.showMinimum, c.threadKind,
+                      c.valueKind, c.graphMin, c.graphMax);
+        fold(row);
+    }
+    EXPECT_EQ(h, 0x0FD43852FADC85F0ull);
+    EXPECT_STREQ(p.Counter(PROFILE_TEST_M).name, "TestM");
+}
+
+#ifndef NDEBUG
+TEST(ProfilerDeathTest, ControlAndMainFeedingStayOnTheThreadThatCalledInit) {
+    Profiler p;
+    uint32_t mask[kProfilerMaskWords] = {};
+    p.Init(mask);
+    p.EnableProfiler("FPS");  // the main thread: fine
+    auto offThread = [&p](auto call) {
+        std::thread t(call, &p);
+        t.join();
+    };
+    EXPECT_DEATH(offThread([](Profiler* q) { q->EnableProfiler("FPS"); }), "main thread");
+    EXPECT_DEATH(offThread([](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); }), "main thread");
+    offThread([](Profiler* q) { q->AddValue(PROFILE_NET_SENT_B, 1, PROFILER_THREAD_OTHER); });
+}
+#endif
 
 TEST(Profiler, EnablingByNameSelectsExactlyTheMatchingCounters) {
     Rig rig;
@@ -242,6 +280,8 @@ TEST(Profiler, MainThreadSumsResetEveryFrame) {
 TEST(Profiler, FormatTextUsesTakenSamplesAndInvertsFrameRate) {
     Profiler p;
     EXPECT_EQ(Text(p, PROFILE_DRAW_CALLS), "");
+    char none[8];
+    EXPECT_EQ(p.FormatText(PROFILE_DRAW_CALLS, none, sizeof none), 0u);
     p.AddSample(PROFILE_DRAW_CALLS, 10);
     p.AddSample(PROFILE_DRAW_CALLS, 30);
     p.AddSample(PROFILE_DRAW_CALLS, 20);
@@ -335,6 +375,11 @@ TEST(Profiler, DrawPostsSamplesCameraAndPanelsThroughTheRing) {
     FakeRenderer& r = rig.renderer;
     ASSERT_NE(p.Font(), nullptr);
     p.CreateGraphVertexBuffer();
+    // The 210 x 80 panel: its outline under an 18-pixel title (a strip of seven), then
+    // its rectangle (a fan of four).
+    ASSERT_FALSE(r.calls.empty());
+    EXPECT_EQ(r.calls.back(), "create 11 0,18,0;210,18,0;210,80,0;0,80,0;0,0,0;210,0,0;210,18,0;"
+                              "0,0,0;210,0,0;210,80,0;0,80,0;");
     p.EnableProfiler("MainFrameTime");
     p.EnableProfiler("DrawCalls");
     p.SetValue(PROFILE_MAIN_FRAME_TIME, 30, PROFILER_THREAD_MAIN);
@@ -446,5 +491,6 @@ TEST(Profiler, OtherThreadsFeedUnderTheLockWhileTheRenderThreadSamples) {
     for (uint32_t i = 0; i < c.sampleCount; ++i) total += c.raw[i];
     EXPECT_EQ(total, 6000.0f);
     EXPECT_EQ(p.Counter(PROFILE_SOUND_DECODE_TIME).depth, 0);
+    EXPECT_GT(p.Counter(PROFILE_SOUND_DECODE_TIME).sampleCount, 0u);  // other-thread sections are sampled too
     EXPECT_EQ(p.Counter(PROFILE_NET_LATENCY).value, 0.0f);
 }

@@ -1,4 +1,5 @@
 // GUID text and order, generation bits, hex words, byte swaps and CRC-32.
+// test-sanitize: address
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -76,12 +77,17 @@ TEST(SimpleGUIDTest, CompareFromByte15Down) {
 
 TEST(SimpleGUIDTest, GenerateSetsVersionBits) {
     CrtSrand(1234);
+    SimpleGUID previous;
+    int differentBytes = 0;
     for (int i = 0; i < 1000; ++i) {
         SimpleGUID g;
         g.Generate();
         EXPECT_EQ(g.bytes[9] & 0xF0, 0x40);
         EXPECT_EQ(g.bytes[7] & 0xC0, 0x80);
+        for (int k = 0; k < 16; ++k) differentBytes += g.bytes[k] != previous.bytes[k];
+        previous = g;
     }
+    EXPECT_GT(differentBytes, 1000 * 12);  // every byte is drawn afresh
 }
 
 TEST(ByteOrderTest, HexWordsAndSwaps) {

@@ -158,6 +158,47 @@ TEST_F(PropertyTest, EveryTypeWritesItsSpecifiedBinaryFormAndReadsBack) {
     EXPECT_EQ(Write(back, 0), bytes);
 }
 
+TEST_F(PropertyTest, TypeIdsAndTextFormsOfEveryFamily) {
+    // Type id of each property of RichObject's walk, in walk order; arrays and embedded
+    // objects (2, 3, 5, 6, 7) have no typed value, group and separator entries (0, 1) do.
+    std::string ids;
+    for (uint32_t c = 0; c < RichObject::Class()->ChainCount(); ++c) {
+        const RTTIClass* cls = RichObject::Class()->ChainAt(c);
+        for (uint32_t k = 0; k < cls->PropertyCount(); ++k) {
+            const RTTIProperty* p = cls->PropertyAt(k);
+            const uint32_t id = p->TypeId();
+            const bool structured = id >= 2 && id <= 7;
+            EXPECT_EQ(p->IsTyped(), !structured) << p->Name();
+            ids += std::to_string(id) + " ";
+        }
+    }
+    EXPECT_EQ(ids, "10 0 8 9 10 11 12 13 14 15 16 17 18 1 19 20 21 22 23 24 25 26 27 28 2 2 3 3 5 6 7 2 10 ");
+    // Properties without a text form clear the caller's buffer.
+    RichObject o;
+    char text[8] = "stale";
+    EXPECT_TRUE(RichObject::Class()->FindProperty("Wide")->ToString(&o, text, sizeof text));
+    EXPECT_STREQ(text, "");
+    std::strcpy(text, "stale");
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Words")->ToString(&o, text, sizeof text));
+    EXPECT_STREQ(text, "");
+    // The wide string's terminator is written, whatever the buffer held.
+    RTTIValueStore<char16_t*>::Assign(o.wide, const_cast<char16_t*>(u"A"));
+    uint8_t bytes[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    ASSERT_EQ(RichObject::Class()->FindProperty("Wide")->WriteBinary(bytes, &o, 0), 4u);
+    EXPECT_EQ(0, std::memcmp(bytes, "A\0\0\0", 4));
+    // Wide strings compare unit by unit, down to a single one.
+    RichObject w1, w2;
+    RTTIValueStore<char16_t*>::Assign(w1.wide, const_cast<char16_t*>(u"A"));
+    RTTIValueStore<char16_t*>::Assign(w2.wide, const_cast<char16_t*>(u"B"));
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Wide")->Equal(&w1, &w2));
+    // Equality covers the base classes too.
+    RichObject a, b;
+    b.baseValue = 1;
+    EXPECT_FALSE(RichObject::Class()->PropertiesEqual(&a, &b));
+    b.baseValue = a.baseValue;
+    EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&a, &b));
+}
+
 TEST_F(PropertyTest, Option2SwapsMultiByteValuesButNeverGuidsOrBitVectors) {
     RichObject o;
     FillRich(o, &entity);

@@ -1,5 +1,6 @@
 // Class registry: walk order, layout check values, lookups, options, factories and
 // the template type table.
+// test-sanitize: address
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -135,6 +136,8 @@ TEST(RTTIClassTest, LookupsAreCaseInsensitive) {
     RTTIClassRegistry::RemoveClass(twin2);
     RTTIClassRegistry::RemoveClass(twin);
     EXPECT_EQ(RTTIClassRegistry::FindClass("walktwin"), nullptr);
+    delete twin;
+    delete twin2;
 }
 
 TEST(RTTIClassTest, NameRegistryCreatesByExactName) {

@@ -139,6 +139,29 @@ TEST(NameStringTest, StreamForm) {
     EXPECT_STREQ(r.CStr(), "keep");
 }
 
+TEST(NameStringTest, ArraysOfNamesHoldAndReleaseTheirEntries) {
+    const uint32_t entries = NameString::PoolEntryCount();
+    EXPECT_EQ(NewNameStringArray(0), nullptr);
+    EXPECT_EQ(NewNameStringArray(-1), nullptr);
+    DeleteNameStringArray(nullptr);
+    for (int32_t n : {1, 3, 17}) {
+        NameString* names = NewNameStringArray(n);
+        ASSERT_NE(names, nullptr);
+        for (int32_t i = 0; i < n; ++i) {
+            EXPECT_TRUE(names[i].IsEmpty());
+            names[i] = ("array name " + std::to_string(i)).c_str();
+        }
+        EXPECT_EQ(NameString::PoolEntryCount(), entries + static_cast<uint32_t>(n));
+        ClearNameStringRange(names, static_cast<uint32_t>(n - 1));
+        EXPECT_EQ(names[0].IsEmpty(), n > 1);
+        EXPECT_STREQ(names[n - 1].CStr(), ("array name " + std::to_string(n - 1)).c_str());
+        EXPECT_EQ(NameString::PoolEntryCount(), entries + 1);
+        DeleteNameStringArray(names);  // releases the last name too
+        EXPECT_EQ(NameString::PoolEntryCount(), entries);
+    }
+    ClearNameStringRange(nullptr, 0);
+}
+
 TEST(NameStringTest, ConcurrentInternAndRelease) {
     const uint32_t entries = NameString::PoolEntryCount();
     std::atomic<bool> bad{false};

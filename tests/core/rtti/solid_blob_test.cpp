@@ -155,4 +155,50 @@ TEST(SolidBlobTest, EmptyTruncatedOversizedAndMismatchedBlobs) {
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&o, &good));
 }
 
+// A class with a factory reads a blob into a scratch object first: a payload that stops
+// parsing changes nothing, and entity pointers are resolved only for the real object.
+TEST(SolidBlobTest, ScratchReadsLeaveTheObjectAndResolvePointersOnce) {
+    FakeEntityManager manager;
+    FakeEntity entity;
+    entity.guid = MakeGuid(0x70);
+    RichObject source;
+    FillRich(source, &entity);
+    std::vector<uint8_t> blob;
+    SolidSerializeToBuffer(source, blob, 0);
+
+    // Cut behind a matching size word: half the properties would parse.
+    std::vector<uint8_t> cut(blob.begin(), blob.begin() + static_cast<long>(blob.size() / 2));
+    const uint32_t n = static_cast<uint32_t>(cut.size() - 4);
+    std::memcpy(cut.data(), &n, 4);
+    CaptureLogSink sink;
+    sink.Attach();
+    RichObject target, expected;
+    target.baseValue = expected.baseValue = 5;
+    RTTIValueStore<char*>::Assign(target.text, const_cast<char*>("kept"));
+    RTTIValueStore<char*>::Assign(expected.text, const_cast<char*>("kept"));
+    EXPECT_FALSE(SolidDeserializeFromBuffer(target, cut.data(), cut.size(), 0));
+    EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&expected, &target));
+
+    // Inside an outer pass the pointers wait for its end; the scratch object, gone by
+    // then, left no record behind.
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    ASSERT_TRUE(SolidDeserializeFromBuffer(target, blob.data(), blob.size(), 0));
+    EXPECT_EQ(target.entity, nullptr);
+    manager.entities.push_back(&entity);
+    EntityPointerFixups::Resolve();
+    EXPECT_EQ(target.entity, &entity);
+    EXPECT_EQ(target.safeArray[0].Get(), &entity);
+    EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&source, &target));
+
+    // Without a pass, a missing entity is reported once per pointer, not once more for
+    // the scratch read.
+    manager.entities.clear();
+    sink.Clear();
+    RichObject again;
+    ASSERT_TRUE(SolidDeserializeFromBuffer(again, blob.data(), blob.size(), 0));
+    int misses = 0;
+    for (const auto& m : sink.Messages()) misses += m.text.find("Unable to deserialize entity pointer") != std::string::npos;
+    EXPECT_EQ(misses, 3);  // "Entity", "Safe entity" and the first "Safe array" element
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
-// UTF-8 <-> UTF-16 conversion, upper-casing by table, tag replacement.
+// UTF-8 <-> UTF-16 conversion (checked against Python's codecs), upper-casing by
+// table, tag replacement.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
@@ -16,18 +17,37 @@ std::u16string Upper(std::u16string s, bool skipTags) {
     return s;
 }
 
+std::string Encode(const std::u16string& units) {
+    char s[64] = {};
+    if (!WideToMultiByte(s, 64, units.data(), static_cast<int32_t>(units.size()), kCodePageANSI)) return "<fail>";
+    return s;
+}
+
 TEST(TextTest, ToUpperUTF16) {
-    EXPECT_EQ(Upper(u"abc 123 \u00df \u00ff", false), u"ABC 123 \u00df \u0178");
-    EXPECT_EQ(Upper(u"\u10d0\u1f80\u0258\u0450", false), u"\u10a0\u1f88\u018e\u0450");
-    EXPECT_EQ(Upper(u"ab|cd|ef", true), u"AB|cd|EF");
-    EXPECT_EQ(Upper(u"ab|cd|ef|gh", true), u"AB|cd|EF|gh");
-    EXPECT_EQ(Upper(u"ab|cd|ef", false), u"AB|CD|EF");
+    struct Case {
+        const char16_t* in;
+        bool skipTags;
+        const char16_t* out;
+    } cases[] = {
+        {u"abc 123 \u00df \u00ff", false, u"ABC 123 \u00df \u0178"},
+        {u"\u10d0\u1f80\u0258\u0450", false, u"\u10a0\u1f88\u018e\u0450"},
+        {u"`az{\uff41\uff5a\uff5b", false, u"`AZ{\uff21\uff3a\uff5b"},  // the table's first and last pairs
+        {u"ab|cd|ef", true, u"AB|cd|EF"},
+        {u"ab|cd|ef|gh", true, u"AB|cd|EF|gh"},
+        {u"a||b|", true, u"A||B|"},
+        {u"ab|cd|ef", false, u"AB|CD|EF"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Upper(c.in, c.skipTags), c.out);
     ToUpperUTF16(nullptr, true);
 
     uint32_t n = 0;
     const UTF16CasePair* table = GetUTF16CaseTable(&n);
     ASSERT_EQ(n, 666u);
-    for (uint32_t i = 1; i < n; ++i) EXPECT_LT(table[i - 1].lower, table[i].lower);
+    EXPECT_EQ(GetUTF16CaseTable(nullptr), table);
+    const UTF16CasePair lo{u'a', 0}, hi{u'b', 0};
+    EXPECT_LT(CompareUTF16CasePair(&lo, &hi), 0);
+    EXPECT_GT(CompareUTF16CasePair(&hi, &lo), 0);
+    EXPECT_EQ(CompareUTF16CasePair(&lo, &lo), 0);
 }
 
 // The compiled table equals the generator's output from Python's Unicode data.
@@ -50,40 +70,141 @@ TEST(TextTest, CaseTableMatchesUnicodeData) {
     }
 }
 
-TEST(TextTest, ConversionsBetweenUTF8AndUTF16) {
+std::vector<uint8_t> Hex(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// Seeded random inputs around every boundary of both encodings, converted by Python.
+TEST(TextTest, ConversionsAgreeWithPython) {
+    const std::string cmd = "python3 " PROJECT_SOURCE_ROOT "/tests/core/text/utf_reference.py 2>/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char kind[2], in[64], out[128];
+    int cases = 0;
+    while (std::fscanf(p, "%1s %63s %127s", kind, in, out) == 3) {
+        ++cases;
+        const std::vector<uint8_t> input = Hex(in), expected = Hex(out[0] == '-' ? "" : out);
+        std::vector<uint8_t> got(128);
+        if (kind[0] == 'D') {
+            ASSERT_TRUE(MultiByteToWide(reinterpret_cast<char16_t*>(got.data()), 64, reinterpret_cast<const char*>(input.data()),
+                                        static_cast<int32_t>(input.size()), kCodePageUTF8));
+        } else {
+            ASSERT_TRUE(WideToMultiByte(reinterpret_cast<char*>(got.data()), 128, reinterpret_cast<const char16_t*>(input.data()),
+                                        static_cast<int32_t>(input.size() / 2), kCodePageUTF8));
+        }
+        got.resize(expected.size());
+        EXPECT_EQ(got, expected) << kind << " " << in;
+    }
+    const int status = pclose(p);
+    if (cases == 0 && status != 0) GTEST_SKIP() << "python3 not available";
+    EXPECT_EQ(cases, 6000);
+}
+
+TEST(TextTest, UTF8BoundariesOverlongsAndSurrogates) {
+    struct Case {
+        std::string utf8;
+        std::u16string utf16;
+    } cases[] = {
+        {"\x7F", u"\u007f"},
+        {"\xC2\x80", u"\u0080"},
+        {"\xDF\xBF", u"\u07ff"},
+        {"\xE0\xA0\x80", u"\u0800"},
+        {"\xED\x9F\xBF", u"\ud7ff"},
+        {"\xEE\x80\x80", u"\ue000"},
+        {"\xEF\xBF\xBF", u"\uffff"},
+        {"\xF0\x90\x80\x80", u"\U00010000"},
+        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+        // Overlongs, surrogates and values past U+10FFFF: each byte that cannot
+        // continue a sequence is one U+FFFD.
+        {"\xC0\x80", u"\ufffd\ufffd"},
+        {"\xC1\xBF", u"\ufffd\ufffd"},
+        {"\xE0\x9F\xBF", u"\ufffd\ufffd\ufffd"},
+        {"\xED\xA0\x80", u"\ufffd\ufffd\ufffd"},
+        {"\xF0\x8F\xBF\xBF", u"\ufffd\ufffd\ufffd\ufffd"},
+        {"\xF4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},
+        {"\xF5\x80", u"\ufffd\ufffd"},
+        {"\xE2\x82", u"\ufffd"},  // cut short: one replacement for the sequence
+        {"\xE2\x82" "a", u"\ufffda"},
+        {"\xF0\x9F\x98", u"\ufffd"},
+        {"\xFF" "a\xC3" "b", u"\ufffda\ufffdb"},
+    };
+    for (const Case& c : cases) {
+        char16_t w[8];
+        ASSERT_TRUE(MultiByteToWide(w, 8, c.utf8.data(), static_cast<int32_t>(c.utf8.size()), kCodePageUTF8));
+        EXPECT_EQ(std::u16string(w, c.utf16.size()), c.utf16) << c.utf8.size();
+    }
+    // The valid ones encode back to the same bytes (unpaired surrogates: the Python check).
+    for (size_t i = 0; i < 9; ++i) EXPECT_EQ(Encode(cases[i].utf16), cases[i].utf8);
+}
+
+TEST(TextTest, ConversionLengthsAndBuffers) {
     char16_t w[16];
+    char s[32];
     // Empty or null input: empty terminated output and true.
-    w[0] = u'x';
-    EXPECT_TRUE(MultiByteToWide(w, 16, nullptr, -1, kCodePageANSI));
-    EXPECT_EQ(w[0], 0);
+    for (const char* text : {static_cast<const char*>(nullptr), ""}) {
+        w[0] = u'x';
+        EXPECT_TRUE(MultiByteToWide(w, 16, text, -1, kCodePageANSI));
+        EXPECT_EQ(w[0], 0);
+        s[0] = 'x';
+        EXPECT_TRUE(WideToMultiByte(s, sizeof s, text ? u"" : nullptr, -1, kCodePageANSI));
+        EXPECT_EQ(s[0], 0);
+    }
     w[0] = u'x';
     EXPECT_TRUE(MultiByteToWide(w, 16, "abc", 0, kCodePageANSI));
     EXPECT_EQ(w[0], 0);
+    EXPECT_TRUE(MultiByteToWide(nullptr, 0, "", -1, kCodePageANSI));
+    // A zero-sized output is not written at all.
+    w[0] = u'x';
+    s[0] = 'x';
+    EXPECT_TRUE(MultiByteToWide(w, 0, "", -1, kCodePageANSI));
+    EXPECT_TRUE(WideToMultiByte(s, 0, nullptr, -1, kCodePageANSI));
+    EXPECT_EQ(w[0], u'x');
+    EXPECT_EQ(s[0], 'x');
+    s[0] = 'x';
+    EXPECT_TRUE(WideToMultiByte(s, sizeof s, u"abc", 0, kCodePageANSI));
+    EXPECT_EQ(s[0], 0);
 
-    // Multi-byte and supplementary characters; -1 includes the terminator.
+    // -1 converts the terminator too; an explicit length does not add one.
     ASSERT_TRUE(MultiByteToWide(w, 16, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", -1, kCodePageUTF8));
     EXPECT_EQ(std::u16string(w), u"a\u00e9\u20ac\U0001F600");
-    char s[32];
-    ASSERT_TRUE(WideToMultiByte(s, sizeof(s), w, -1, kCodePageANSI));
+    ASSERT_TRUE(WideToMultiByte(s, sizeof s, w, -1, kCodePageANSI));
     EXPECT_STREQ(s, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    w[2] = u'#';
+    ASSERT_TRUE(MultiByteToWide(w, 16, "xy", 2, kCodePageANSI));
+    EXPECT_EQ(w[2], u'#');
+    ASSERT_TRUE(WideToMultiByte(s, sizeof s, u"x", -1, kCodePageANSI));  // one unit and its terminator
+    EXPECT_STREQ(s, "x");
+    ASSERT_TRUE(MultiByteToWide(w, 16, "x", -1, kCodePageANSI));
+    EXPECT_EQ(std::u16string(w), u"x");
+    // A length ends the input even inside a surrogate pair.
+    const char16_t pair[] = {0xD800, 0xDC00, 0};
+    ASSERT_TRUE(WideToMultiByte(s, sizeof s, pair, 1, kCodePageANSI));
+    EXPECT_EQ(std::string(s, 3), "\xEF\xBF\xBD");
 
-    // Invalid input: bytes never sign-extend; each bad sequence becomes U+FFFD.
-    ASSERT_TRUE(MultiByteToWide(w, 16, "\xFF" "a\xC3" "b\xED\xA0\x80", -1, kCodePageANSI));
-    EXPECT_EQ(std::u16string(w), u"\ufffda\ufffdb\ufffd\ufffd\ufffd");
-    ASSERT_TRUE(MultiByteToWide(w, 16, "\xE2\x82", 2, kCodePageANSI));
-    EXPECT_EQ(w[0], 0xFFFD);
-    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
-    ASSERT_TRUE(WideToMultiByte(s, sizeof(s), lone, -1, kCodePageANSI));
-    EXPECT_STREQ(s, "a\xEF\xBF\xBD" "b");
-
-    // A too-small buffer gives false.
+    // The output must hold every unit (or byte): exactly enough passes, one less fails.
+    EXPECT_TRUE(MultiByteToWide(w, 3, "abc", 3, kCodePageANSI));
     EXPECT_FALSE(MultiByteToWide(w, 2, "abc", 3, kCodePageANSI));
+    EXPECT_FALSE(MultiByteToWide(w, 3, "abc", -1, kCodePageANSI));  // the terminator needs a fourth
+    EXPECT_TRUE(MultiByteToWide(w, 2, "\xF0\x9F\x98\x80", 4, kCodePageANSI));
+    EXPECT_FALSE(MultiByteToWide(w, 1, "\xF0\x9F\x98\x80", 4, kCodePageANSI));
+    EXPECT_TRUE(WideToMultiByte(s, 3, u"\u20ac", 1, kCodePageANSI));
     EXPECT_FALSE(WideToMultiByte(s, 2, u"\u20ac", 1, kCodePageANSI));
+    EXPECT_TRUE(WideToMultiByte(s, 4, u"\U0001F600", 2, kCodePageANSI));
+    EXPECT_FALSE(WideToMultiByte(s, 3, u"\U0001F600", 2, kCodePageANSI));
+    EXPECT_FALSE(MultiByteToWide(nullptr, 16, "a", 1, kCodePageANSI));
+    EXPECT_FALSE(WideToMultiByte(nullptr, 16, u"a", 1, kCodePageANSI));
+
     // MultiByteToWideZ leaves the output unterminated.
     w[3] = u'#';
     ASSERT_TRUE(MultiByteToWideZ(w, 16, "xyz", kCodePageANSI));
     EXPECT_EQ(std::u16string(w, 4), u"xyz#");
+    w[0] = u'x';
+    EXPECT_TRUE(MultiByteToWideZ(w, 16, nullptr, kCodePageANSI));
+    EXPECT_EQ(w[0], 0);
     EXPECT_EQ(UTF16Length(u"hello"), 5u);
+    EXPECT_EQ(UTF16Length(u""), 0u);
     EXPECT_EQ(UTF16Length(nullptr), 0u);
 
     char path[] = "a\\b\\c";
@@ -94,8 +215,11 @@ TEST(TextTest, ConversionsBetweenUTF8AndUTF16) {
 
 struct Container : StringReplacementContainer {
     std::vector<StringReplacementEntry> entries;
+    std::vector<bool> missing;  // entries the container cannot hand out
     uint32_t GetEntryCount() const override { return static_cast<uint32_t>(entries.size()); }
-    const StringReplacementEntry* GetEntry(uint32_t i) const override { return &entries[i]; }
+    const StringReplacementEntry* GetEntry(uint32_t i) const override {
+        return i < missing.size() && missing[i] ? nullptr : &entries[i];
+    }
 };
 
 std::u16string Expand(const char16_t* text, const Container& c) {
@@ -105,34 +229,69 @@ std::u16string Expand(const char16_t* text, const Container& c) {
     return std::u16string(out.data, out.Count());
 }
 
-TEST(TextTest, TagReplacement) {
-    Container c;
-    StringReplacementEntry name;
-    name.tag = "name";
-    name.text = "J\xF6rg";  // an 8-bit byte above 0x7F widens unsigned
-    StringReplacementEntry wide;
-    wide.tag = "w";
-    wide.isWide = true;
-    wide.wideText = u"\u20ac5";
-    StringReplacementEntry empty;
-    empty.tag = "e";
-    empty.isWide = true;
-    c.entries = {name, wide, empty};
+StringReplacementEntry Narrow(const char* tag, const char* text) {
+    StringReplacementEntry e;
+    e.tag = tag;
+    e.text = text;
+    return e;
+}
 
-    EXPECT_EQ(Expand(u"Hi ^name^!", c), u">Hi J\u00f6rg!");
-    EXPECT_EQ(Expand(u"^w^^w^", c), u">\u20ac5\u20ac5");
-    EXPECT_EQ(Expand(u"a^^b", c), u">ab");
-    EXPECT_EQ(Expand(u"a^unknown^b", c), u">ab");
-    EXPECT_EQ(Expand(u"a^e^b", c), u">ab");
-    EXPECT_EQ(Expand(u"a^name", c), u">a");
-    const std::u16string longTag = u"x^" + std::u16string(64, u'n') + u"^y";
-    EXPECT_EQ(Expand(longTag.c_str(), c), u">xy");
+StringReplacementEntry Wide(const char* tag, const char16_t* text) {
+    StringReplacementEntry e;
+    e.tag = tag;
+    e.isWide = true;
+    e.wideText = text;
+    return e;
+}
+
+TEST(TextTest, TagReplacement) {
+    const std::string tag63(63, 'n');
+    Container c;
+    c.entries = {Narrow("skipped", "never"),
+                 Narrow("name", "J\xF6rg"),  // an 8-bit byte above 0x7F widens unsigned
+                 Wide("w", u"\u20ac5"),
+                 Wide("e", u""),
+                 Wide("nullwide", nullptr),
+                 Narrow("a", "low byte"),
+                 Narrow("\xE9", "e-acute"),
+                 Narrow(tag63.c_str(), "63"),
+                 Narrow("name", "second")};
+    c.missing = {true};
+    c.entries[0].tag = "skipped";
+    const std::u16string text63 = u"x^" + std::u16string(63, u'n') + u"^y";
+    const std::u16string text64 = u"x^" + std::u16string(64, u'n') + u"^y";
+    struct Case {
+        std::u16string in, out;
+    } cases[] = {
+        {u"Hi ^name^!", u">Hi J\u00f6rg!"},  // the first entry of a tag wins
+        {u"^w^^w^", u">\u20ac5\u20ac5"},
+        {u"a^^b", u">ab"},
+        {u"a^unknown^b", u">ab"},
+        {u"a^e^b^nullwide^c", u">abc"},
+        {u"a^name", u">a"},
+        {u"a^skipped^b", u">ab"},
+        {u"^\u0161^", u">low byte"},  // tags narrow to the low byte of each unit
+        {u"^\u00e9^", u">e-acute"},
+        {text63, u">x63y"},
+        {text64, u">xy"},
+        {u"", u">"},
+    };
+    for (const Case& k : cases) EXPECT_EQ(Expand(k.in.c_str(), c), k.out);
+    Dynarray<char16_t> none;
+    AppendWithTagReplacement(none, nullptr, c);
+    EXPECT_EQ(none.Count(), 0u);
 
     Dynarray<char> narrow;
     EXPECT_TRUE(AppendString(narrow, "ab"));
     EXPECT_TRUE(AppendString(narrow, nullptr));
+    EXPECT_TRUE(AppendString(narrow, ""));
     EXPECT_TRUE(AppendString(narrow, "c"));
     EXPECT_EQ(std::string(narrow.data, narrow.Count()), "abc");
+    Dynarray<char16_t> wide;
+    EXPECT_TRUE(AppendString(wide, nullptr));
+    EXPECT_TRUE(AppendString(wide, "\xFF"));
+    ASSERT_EQ(wide.Count(), 1u);
+    EXPECT_EQ(wide[0], u'\u00ff');
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ namespace {
 
 class MapInclude : public IncludeHandler {
 public:
-    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
-        opened.push_back(name);
+    Result Open(IncludeType type, const char* name, const void*, const void** data, uint32_t* bytes) override {
+        opened.push_back(type == INCLUDE_SYSTEM ? std::string("<") + name + ">" : std::string(name));
         auto it = files.find(name);
         if (it == files.end()) return ERR_FAIL;
         *data = it->second.data();
@@ -53,6 +53,7 @@ Compiled Compile(const std::string& src, const char* entry, const char* profile,
     }
     if (errors) {
         c.errors = static_cast<const char*>(errors->GetBufferPointer());
+        EXPECT_EQ(errors->GetBufferSize(), c.errors.size() + 1);  // the text and its NUL
         errors->Release();
     }
     return c;
@@ -133,6 +134,23 @@ TEST(ShaderCompiler, OptionsIncludesRegistersAndDeterminism) {
     EXPECT_NE(c.errors.find("skinning needs 64 bones"), std::string::npos);
 }
 
+TEST(ShaderCompiler, EffectBlocksAreSkippedAndRegistersEndAt65535) {
+    const char* effect = "float4 C : register(c7);\nstruct S { float4 a; };\ntypedef float4 F;\n"
+                         "technique T { pass P { VertexShader = compile vs_3_0 vertex(); } }\n"
+                         "float4 vertex() : POSITION { return C; }\n";
+    const Compiled c = Compile(effect, "vertex", "vs_3_0");
+    ASSERT_EQ(c.result, OK) << c.errors;
+    ConstantTable* table = nullptr;
+    ASSERT_EQ(GetShaderConstantTable(reinterpret_cast<const uint32_t*>(c.code.data()), &table), OK);
+    EXPECT_EQ(table->GetConstantCount(), 1u);
+    table->Release();
+    for (const char* reg : {"c65535", "c65536", "c7x", "t3"}) {
+        const Compiled r = Compile(std::string("float4 C : register(") + reg + ");\nfloat4 vertex() : POSITION { return C; }\n",
+                                   "vertex", "vs_3_0");
+        EXPECT_EQ(r.errors.find("X4509") == std::string::npos, std::string(reg) == "c65535") << reg << ": " << r.errors;
+    }
+}
+
 TEST(ShaderCompiler, ErrorsComeBackAsLines) {
     MapInclude include;
     include.files["Bad.hlsl"] = "\n#if 1 +\n#endif\n";
@@ -163,6 +181,10 @@ TEST(ShaderCompiler, ErrorsComeBackAsLines) {
                                    "vs_3_0", nullptr, &include);
     EXPECT_EQ(twice.result, ERR_INVALIDDATA);
     EXPECT_LE(include.opened.size(), 1100u);
+    include.opened.clear();
+    Compile("#include <Sys.hlsl>\n#include \"Local.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0",
+            nullptr, &include);
+    EXPECT_EQ(include.opened, (std::vector<std::string>{"<Sys.hlsl>", "Local.hlsl"}));
     EXPECT_EQ(include.open, 0);
     EXPECT_EQ(Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "gs_4_0").result, ERR_INVALIDDATA);
 
@@ -185,6 +207,15 @@ TEST(ShaderCompiler, ConstantTableReaderIsBounded) {
     const size_t tableEnd = 8 + 4 * static_cast<size_t>(comment >> 16);  // version and comment tokens, then the block
     for (size_t cut = 0; cut < tableEnd; cut += 3)
         EXPECT_FALSE(ParseShaderConstantTable(a.code.data(), cut, &out, &target)) << cut;
+    // Strings the table points at must lie inside it: the creator (word 1 of the table,
+    // which starts behind the version token, the comment token and the tag) and the
+    // target (word 6).
+    for (size_t word : {size_t(1), size_t(6)}) {
+        std::vector<uint8_t> bad = a.code;
+        const uint32_t outside = 0xFFFF;
+        std::memcpy(bad.data() + 12 + 4 * word, &outside, 4);
+        EXPECT_FALSE(ParseShaderConstantTable(bad.data(), bad.size(), &out, &target)) << word;
+    }
     ConstantTable* table = nullptr;
     EXPECT_EQ(GetShaderConstantTableSized(a.code.data(), 8, &table), ERR_INVALIDDATA);
     EXPECT_EQ(table, nullptr);

@@ -308,6 +308,22 @@ TEST_F(TextureLoad, SurfaceFromMemory) {
               ERR_INVALIDCALL);
     s->Release();
     t->Release();
+
+    // Compressed blocks are copied as they are, from and to block rows and columns.
+    Texture* dxt = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, FMT_DXT1, POOL_MANAGED, &dxt, nullptr), OK);
+    dxt->GetSurfaceLevel(0, &s);
+    uint8_t blocks[3 * 3 * 8];  // a 12x12 source of 3x3 blocks, pitch 24
+    for (size_t i = 0; i < sizeof blocks; ++i) blocks[i] = static_cast<uint8_t>(i);
+    const Rect lowerRight = {4, 4, 12, 12}, topRight = {4, 0, 8, 4};
+    ASSERT_EQ(LoadSurfaceFromMemory(s, nullptr, nullptr, blocks, FMT_DXT1, 24, nullptr, &lowerRight, FILTER_NONE, 0), OK);
+    GetRecorder(device)->ReadSurface(s, &bytes);
+    EXPECT_EQ(bytes[0], 32);       // block (1, 1) of the source
+    EXPECT_EQ(bytes[16 + 8], 64);  // block (2, 2): row 2 at 48, column 2 at 16
+    EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, &topRight, blocks, FMT_DXT1, 24, nullptr, &lowerRight, FILTER_NONE, 0),
+              ERR_NOTIMPL);  // sizes differ
+    s->Release();
+    dxt->Release();
 }
 
 }  // namespace

@@ -1,27 +1,111 @@
+// Threads, events with timed waits, semaphores, recursive locks and the clock.
 // test-sanitize: thread address
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <climits>
+#include <fstream>
+#include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 
-TEST(OsThread, StartsJoinsAndReportsCreationFailure) {
-    std::atomic<int> ran{0};
+namespace {
+
+int64_t ElapsedMs(int64_t since) { return (os::ReadRealCounter() - since) / (os::kCounterFrequency / 1000); }
+
+// What the system reports for a thread of this process.
+std::string TaskFile(os::ThreadId id, const char* file) {
+    std::ifstream in("/proc/self/task/" + std::to_string(id) + "/" + file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string AllowedCpus(os::ThreadId id) {
+    const std::string status = TaskFile(id, "status");
+    const size_t at = status.find("Cpus_allowed_list:");
+    return at == std::string::npos ? "" : status.substr(at + 19, status.find('\n', at) - at - 19);
+}
+
+struct Probe {
+    std::atomic<os::ThreadId> id{0};
+    std::string name;
+};
+
+TEST(OsThread, StartsNamedJoinsAndReportsCreationFailure) {
+    Probe probe;
     os::Thread t;
-    ASSERT_TRUE(t.Start([](void* p) { static_cast<std::atomic<int>*>(p)->fetch_add(1); }, &ran, "TestWorkerWithALongName"));
-    EXPECT_NE(t.Id(), 0u);
-    EXPECT_NE(t.Id(), os::CurrentThreadId());
+    EXPECT_FALSE(t.Running());
+    ASSERT_TRUE(t.Start(
+        [](void* p) {
+            auto* probe = static_cast<Probe*>(p);
+            probe->name = TaskFile(os::CurrentThreadId(), "comm");
+            probe->id = os::CurrentThreadId();
+        },
+        &probe, "TestWorkerWithALongName"));
+    EXPECT_TRUE(t.Running());
+    EXPECT_FALSE(t.Start([](void*) {}, nullptr));  // already started
+    const os::ThreadId id = t.Id();
     t.Join();
-    EXPECT_EQ(ran.load(), 1);
+    EXPECT_FALSE(t.Running());
+    EXPECT_EQ(probe.id.load(), id);
+    EXPECT_NE(id, os::CurrentThreadId());
+    EXPECT_EQ(probe.name, "TestWorkerWithA\n");  // the platform's 15 characters
+    t.Join();  // a second join does nothing
+
+    // A joined thread object starts again; the destructor joins.
+    {
+        os::Thread again;
+        std::atomic<int> ran{0};
+        ASSERT_TRUE(again.Start([](void* p) { ++*static_cast<std::atomic<int>*>(p); }, &ran));
+        again.Join();
+        ASSERT_TRUE(again.Start([](void* p) { ++*static_cast<std::atomic<int>*>(p); }, &ran));
+        again.Join();
+        EXPECT_EQ(ran.load(), 2);
+    }
 
     os::Thread::SetCreationFault(true);
     os::Thread f;
     EXPECT_FALSE(f.Start([](void*) {}, nullptr));
+    EXPECT_FALSE(f.Running());
     os::Thread::SetCreationFault(false);
+    EXPECT_GE(os::ProcessorCount(), 1u);
+}
+
+TEST(OsThread, NamesAndAffinityReachTheSystem) {
+    struct Args {
+        std::string shortName, exactName, kept;
+        std::string pinned, unpinnable;
+        bool emptyMaskRefused = false;
+    } a;
+    std::thread([&a] {
+        const os::ThreadId self = os::CurrentThreadId();
+        os::SetCurrentThreadName("exactly15chars!");
+        a.exactName = TaskFile(self, "comm");
+        os::SetCurrentThreadName("w");
+        a.shortName = TaskFile(self, "comm");
+        os::SetCurrentThreadName(nullptr);
+        a.kept = TaskFile(self, "comm");
+        if (os::SetCurrentThreadAffinity(1)) a.pinned = AllowedCpus(self);
+        a.emptyMaskRefused = !os::SetCurrentThreadAffinity(0);
+    }).join();
+    EXPECT_EQ(a.exactName, "exactly15chars!\n");
+    EXPECT_EQ(a.shortName, "w\n");
+    EXPECT_EQ(a.kept, "w\n");
+    EXPECT_EQ(a.pinned, "0");
+    EXPECT_TRUE(a.emptyMaskRefused);
+
+    // A started thread is pinned from outside; a thread not started cannot be.
+    os::Event release;
+    os::Thread t;
+    ASSERT_TRUE(t.Start([](void* p) { static_cast<os::Event*>(p)->Wait(10000); }, &release));
+    EXPECT_TRUE(t.SetAffinity(1));
+    EXPECT_EQ(AllowedCpus(t.Id()), "0");
+    release.Set();
+    t.Join();
+    EXPECT_FALSE(t.SetAffinity(1));
 }
 
 TEST(OsEvent, AutoResetKeepsOneSignalForOneWait) {
@@ -31,46 +115,38 @@ TEST(OsEvent, AutoResetKeepsOneSignalForOneWait) {
     e.Set();
     EXPECT_TRUE(e.Wait(0));
     EXPECT_FALSE(e.Wait(0));
-    EXPECT_FALSE(e.Wait(5));
+    e.Set();
+    EXPECT_TRUE(e.Wait(os::kWaitInfinite));
+    e.Set();
+    e.Reset();
+    EXPECT_FALSE(e.Wait(0));
+    e.Reset();  // resetting a clear event keeps it clear
+    e.Set();
+    EXPECT_TRUE(e.Wait(5));
 }
 
-TEST(OsSemaphore, CountsAndHonoursMaximum) {
-    os::Semaphore s(0, 2);
-    EXPECT_FALSE(s.Wait(0));
-    EXPECT_TRUE(s.Release(2));
-    EXPECT_FALSE(s.Release(1));
-    EXPECT_TRUE(s.Wait(0));
-    EXPECT_TRUE(s.Wait(0));
-    EXPECT_FALSE(s.Wait(1));
-}
-
-TEST(OsClock, ManualClockReplacesAndRestoresTheSource) {
-    const int64_t before = os::ReadCounter();
-    {
-        os::ManualClock clock(1000);
-        clock.Install();
-        EXPECT_EQ(os::ReadCounter(), 1000);
-        clock.AdvanceSeconds(0.5);
-        EXPECT_EQ(os::ReadCounter(), 1000 + os::kCounterFrequency / 2);
+TEST(OsEvent, TimedWaitsLastTheirTimeOut) {
+    // Whole seconds and the millisecond part both count, and no wait is cut short.
+    os::Event e;
+    for (uint32_t ms : {1u, 30u, 1100u}) {
+        const int64_t start = os::ReadRealCounter();
+        EXPECT_FALSE(e.Wait(ms));
+        EXPECT_GE(ElapsedMs(start), ms);
     }
-    EXPECT_GE(os::ReadCounter(), before);
+    os::Semaphore s;
+    const int64_t start = os::ReadRealCounter();
+    EXPECT_FALSE(s.Wait(30));
+    EXPECT_GE(ElapsedMs(start), 30);
 }
 
 TEST(OsEvent, WakesSleepersAndMayBeDestroyedAsSoonAsTheWaitReturns) {
     // A waiter asleep in the kernel is woken by a Set from another thread.
     os::Event e;
     std::atomic<bool> woke{false};
-    std::pair<os::Event*, std::atomic<bool>*> args(&e, &woke);
-    os::Thread waiter;
-    ASSERT_TRUE(waiter.Start(
-        [](void* p) {
-            auto* args = static_cast<std::pair<os::Event*, std::atomic<bool>*>*>(p);
-            *args->second = args->first->Wait(5000);
-        },
-        &args));
+    std::thread waiter([&] { woke = e.Wait(5000); });
     os::Sleep(20);
     e.Set();
-    waiter.Join();
+    waiter.join();
     EXPECT_TRUE(woke.load());
 
     // One-shot events on the waiter's stack, as the flush and stop commands use them.
@@ -96,30 +172,143 @@ TEST(OsEvent, WakesSleepersAndMayBeDestroyedAsSoonAsTheWaitReturns) {
     setter.Join();
 }
 
-TEST(OsEvent, TwoSleepersTwoSetsBothWake) {
+TEST(OsEvent, OneSetWakesOneOfTwoSleepers) {
     os::Event e;
-    std::atomic<int> woke{0};
+    std::atomic<int> woke{0}, done{0};
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 2; ++i) waiters.emplace_back([&] { woke += e.Wait(5000); });
+    for (int i = 0; i < 2; ++i) waiters.emplace_back([&] {
+        woke += e.Wait(5000);
+        ++done;
+    });
     os::Sleep(20);
     e.Set();
     while (woke.load() == 0) os::YieldThread();
+    os::Sleep(20);
+    EXPECT_EQ(woke.load(), 1);
+    EXPECT_EQ(done.load(), 1);
     e.Set();
     for (auto& t : waiters) t.join();
     EXPECT_EQ(woke.load(), 2);
     EXPECT_FALSE(e.Wait(0));
-    e.Set();
-    e.Reset();
-    EXPECT_FALSE(e.Wait(0));
 }
 
-TEST(OsRecursiveLock, TryLockFromAnotherThreadFails) {
+TEST(OsSemaphore, CountsAndHonoursMaximum) {
+    os::Semaphore s(0, 2);
+    EXPECT_FALSE(s.Wait(0));
+    EXPECT_FALSE(s.Release(0));
+    EXPECT_FALSE(s.Release(-1));
+    EXPECT_FALSE(s.Release(3));  // past the maximum: nothing is added
+    EXPECT_TRUE(s.Release(2));
+    EXPECT_FALSE(s.Release(1));
+    EXPECT_TRUE(s.Wait(0));
+    EXPECT_TRUE(s.Release(1));
+    EXPECT_TRUE(s.Wait(0));
+    EXPECT_TRUE(s.Wait(0));
+    EXPECT_FALSE(s.Wait(1));
+
+    os::Semaphore negative(-5);
+    EXPECT_FALSE(negative.Wait(0));
+    EXPECT_TRUE(negative.Release(1));
+    EXPECT_TRUE(negative.Wait(0));
+
+    // Near the top of the range the check cannot overflow.
+    os::Semaphore full(INT32_MAX - 1);
+    EXPECT_FALSE(full.Release(2));
+    EXPECT_TRUE(full.Release(1));
+    EXPECT_FALSE(full.Release(INT32_MAX));
+}
+
+TEST(OsSemaphore, ReleasingSeveralWakesAsManyWaiters) {
+    os::Semaphore s;
+    std::atomic<int> woke{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { woke += s.Wait(5000); });
+    os::Sleep(20);
+    EXPECT_TRUE(s.Release(3));
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(woke.load(), 3);
+    EXPECT_FALSE(s.Wait(0));
+}
+
+TEST(OsRecursiveLock, OwnerReentersOthersWaitUntilTheLastUnlock) {
     os::RecursiveLock lock;
+    auto otherTries = [&] {
+        bool got = false;
+        std::thread([&] {
+            got = lock.TryLock();
+            if (got) lock.Unlock();
+        }).join();
+        return got;
+    };
+    EXPECT_TRUE(otherTries());
     lock.Lock();
     EXPECT_TRUE(lock.TryLock());
-    bool other = true;
-    std::thread([&] { other = lock.TryLock(); }).join();
-    EXPECT_FALSE(other);
+    EXPECT_FALSE(otherTries());
     lock.Unlock();
+    EXPECT_FALSE(otherTries());
     lock.Unlock();
+    EXPECT_TRUE(otherTries());
+
+    // A blocked Lock proceeds once the owner leaves.
+    lock.Lock();
+    std::atomic<bool> entered{false};
+    std::thread blocked([&] {
+        lock.Lock();
+        entered = true;
+        lock.Unlock();
+    });
+    os::Sleep(20);
+    EXPECT_FALSE(entered.load());
+    lock.Unlock();
+    blocked.join();
+    EXPECT_TRUE(entered.load());
 }
+
+TEST(OsClock, RealCounterIsTheMonotonicClockInTenthsOfAMicrosecond) {
+    using std::chrono::steady_clock;
+    for (int i = 0; i < 3; ++i) {
+        const int64_t before = steady_clock::now().time_since_epoch().count() / 100;
+        const int64_t ticks = os::ReadRealCounter();
+        const int64_t after = steady_clock::now().time_since_epoch().count() / 100;
+        EXPECT_GE(ticks, before);
+        EXPECT_LE(ticks, after);
+        os::Sleep(i * 7);
+    }
+    const int64_t start = os::ReadRealCounter();
+    os::Sleep(20);
+    EXPECT_GE(ElapsedMs(start), 20);
+    os::SleepMicroseconds(0);
+    os::Sleep(0);
+    os::YieldThread();
+    os::FullFence();
+}
+
+TEST(OsClock, ManualClockReplacesAndRestoresTheSource) {
+    const int64_t before = os::ReadCounter();
+    {
+        os::ManualClock clock(1000);
+        EXPECT_GE(os::ReadCounter(), before);  // not installed yet
+        clock.Install();
+        EXPECT_EQ(os::ReadCounter(), 1000);
+        clock.AdvanceSeconds(0.5);
+        EXPECT_EQ(os::ReadCounter(), 1000 + os::kCounterFrequency / 2);
+        clock.Advance(-1);
+        clock.Set(clock.Now() + 2);
+        EXPECT_EQ(os::ReadCounter(), 1001 + os::kCounterFrequency / 2);
+
+        // Uninstalling a clock that is no longer the source leaves the newer one.
+        os::ManualClock newer(7);
+        newer.Install();
+        clock.Uninstall();
+        EXPECT_EQ(os::ReadCounter(), 7);
+        newer.Uninstall();
+        EXPECT_GE(os::ReadCounter(), before);
+        clock.Install();
+        EXPECT_EQ(os::ReadCounter(), clock.Now());
+    }
+    // The destructor uninstalled it.
+    EXPECT_GE(os::ReadCounter(), before);
+    EXPECT_GE(os::ReadRealCounter(), before);
+}
+
+}  // namespace

@@ -1,0 +1,3 @@
+#include "engine/EngineServices.h"
+
+EngineServices gEngineServices;

@@ -1,0 +1,3 @@
+#include "engine/entity/Entity.h"
+
+void Entity::RequestDelete(uint32_t) {}

@@ -1,0 +1,157 @@
+#pragma once
+// GameDelegate: the interface through which the engine tells the game layer about
+// engine events and asks it for decisions (time-step mode, background sleeping, scene
+// switches, closing). The Game holds one delegate (not owned); every caller tolerates a
+// null delegate and then behaves as this base class does. The game's delegate derives
+// from it and forwards most events to its scripts.
+//
+// The operations are listed in their fixed order; the unnamed ones keep placeholder
+// names (with their position) and their base results. Nothing depends on the positions.
+// Main thread, except OnRenderScenePass (render thread).
+#include <cstdint>
+
+#include "core/Dynarray.h"
+#include "core/rtti/NameString.h"
+
+class Entity;
+class MPMethodCall;
+class Player;
+
+// The online leaderboard viewer the base delegate creates at init (body with the
+// leaderboards); the delegate owns and deletes it.
+class LeaderboardViewer {
+public:
+    virtual ~LeaderboardViewer();
+};
+
+class GameDelegate {
+public:
+    GameDelegate() = default;
+    virtual ~GameDelegate();  // deletes the leaderboard viewer
+    GameDelegate(const GameDelegate&) = delete;
+    GameDelegate& operator=(const GameDelegate&) = delete;
+
+    virtual bool Slot01() { return false; }
+    virtual bool IsXBoxLiveEnabled() { return false; }
+    virtual bool IsXBoxLiveSignedIn() { return false; }
+    virtual bool IsXBoxLiveAgeRestricted() { return false; }
+    virtual bool Slot05() { return false; }
+    virtual bool IsSteamEnabled() { return false; }
+    virtual bool CanClose() { return true; }
+    virtual bool UseServerRequestThread() { return false; }
+    virtual bool OnBeforeTick() { return true; }  // true: fixed 1/15 s steps
+    virtual void XBoxLiveLogin() {}
+    virtual bool CanSleep() { return true; }
+    virtual bool Slot12() { return false; }
+    virtual void Slot13() {}
+    virtual void Slot14(uint32_t) {}
+    virtual uint32_t Slot15() { return 0; }
+    virtual void OnPreInit() {}
+    // Creates the leaderboard viewer through CreateLeaderboardViewer while there is none.
+    virtual void OnInit();
+    virtual void Slot18() {}
+    virtual void OnAfterInit() {}
+    virtual void OnQuit() {}
+    virtual void OnClose() {}
+    virtual void OnAfterClose() {}
+    virtual bool CanSwitchScene(const char* sceneName) { return true; }
+    virtual void OnSwitchScene(const char* sceneName) {}
+    virtual void OnSwitchSceneAfterNetEntitiesDestroyed() {}
+    virtual void OnDuringSwitchScene() {}
+    virtual void OnAfterSwitchScene() {}
+    virtual void OnSceneReady() {}
+    virtual void OnFirstSceneLoaded() {}
+    virtual void OnAppActivate(bool suspend) {}
+    virtual void OnAppDeactivate(bool suspend) {}
+    virtual void OnCancelCurrentGame() {}
+    virtual void OnGameCenterMatchingCompleted(bool success) {}
+    virtual void InitEntity(Entity* entity) {}
+    virtual bool OnBigFrameTick() { return true; }  // false skips the frame
+    virtual void OnTick() {}
+    virtual void OnSmoothTick() {}
+    virtual void OnAfterTick() {}
+    virtual void OnPauseTick() {}
+    virtual void OnTickInput() {}
+    virtual void OnInputEvent(int32_t type, uint32_t value) {}
+    virtual void Slot42() {}
+    virtual void OnInputConfigChanged() {}
+    virtual void OnScreenResolutionChanged() {}
+    virtual void OnPreSceneRender() {}
+    virtual void OnPostSceneRender() {}
+    virtual void SaveConfig() {}
+    virtual void Slot48() {}
+    virtual void Slot49() {}
+    virtual void Slot50() {}
+    virtual void OnXBoxLiveLoginFinished() {}
+    virtual void Slot52() {}
+    virtual void OnDisplayReset() {}
+    virtual void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) {}
+    virtual void OnLobbyUpdated() {}
+    virtual void OnLobbyJoinRequested() {}
+    virtual void OnLobbyGameStartRequest(uint32_t value, bool first, bool second) {}
+    virtual void OnLobbyError(int32_t error) {}
+    virtual void Slot59() {}
+    virtual void Slot60(uint32_t) {}
+    virtual void Slot61() {}
+    // Lists the script files of a resource set (or of a scene) into files.
+    virtual void LoadMainScripts(const char* setName, DynarraySafe<NameString>& files) {}
+    virtual void RegisterSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {}
+    // With store definitions in the project configuration, a temporary store answers the
+    // request (its item image files are appended to result); otherwise nothing.
+    virtual void HandleStoreRequest(uint32_t request, DynarraySafe<NameString>& result);
+    virtual uint32_t Slot65(uint32_t, uint32_t, uint32_t) { return 0; }
+    virtual uint32_t Slot66(uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }
+    virtual void Slot67(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}
+    virtual bool Slot68() { return false; }
+    virtual void Slot69(uint32_t) {}
+    virtual uint32_t Slot70(uint32_t, uint32_t) { return 0; }
+    virtual bool Slot71() { return false; }
+    virtual uint32_t Slot72() { return 0; }
+    virtual uint32_t Slot73(uint32_t) { return 0; }
+    // Stores 0 through result (when given) and returns it.
+    virtual uint32_t* Slot74(uint32_t, uint32_t, uint32_t* result);
+    virtual uint32_t Slot75(uint32_t, uint32_t) { return 0; }
+    virtual void Slot76(uint32_t) {}
+    virtual bool CanDeactivateApp() { return true; }
+    virtual bool Slot78() { return false; }
+    virtual void Slot79(uint32_t) {}
+    // True while the process-wide sample number is a multiple of 100; otherwise the
+    // number is replaced by CrtRand() and the answer is false.
+    virtual bool ShouldSample();
+    // The wide text becomes "?" (the character and its terminator); both return 0.
+    virtual uint32_t Slot81(uint32_t, Dynarray<char16_t>& text);
+    virtual uint32_t Slot82(Dynarray<char16_t>& text);
+    virtual bool Slot83(uint32_t) { return false; }
+    virtual bool Slot84(uint32_t, uint32_t) { return true; }
+    virtual void OnGameHosted(int32_t result) {}
+    virtual void OnGameJoined(int32_t result) {}
+    virtual void OnGameDisconnected(int32_t reason) {}
+    virtual bool OnPlayerConnecting() { return false; }
+    virtual void OnPlayerConnected(Player* player) {}
+    virtual void OnPlayerReady(Player* player) {}
+    virtual void OnPlayerDisconnected(Player* player, uint32_t reason) {}
+    virtual void OnPlayerConnectionStall(Player* player) {}
+    virtual void OnPlayerConnectionResume(Player* player) {}
+    virtual void OnReplicatedProperty(Entity* entity) {}
+    virtual void OnReplicatedMethodCall(Player* player, const MPMethodCall* call) {}
+    virtual void OnTornOff(Entity* entity) {}
+    virtual void OnRenderScenePass() {}  // render thread, at the start of each scene pass
+    virtual void Slot98() {}
+    virtual LeaderboardViewer* CreateLeaderboardViewer() { return nullptr; }
+
+    // Asked before an action starts a sequence; non-null means the delegate handled it.
+    virtual void* OverrideStartSequence(const char* sequenceName, bool gameplayTime) { return nullptr; }
+    // Adds files of a kind to a packaging list.
+    virtual void FileListHook(uint32_t kind, DynarraySafe<NameString>& files) {}
+
+    LeaderboardViewer* GetLeaderboardViewer() const { return leaderboardViewer; }
+    int32_t GetCounter() const { return counter; }
+
+    // Test hook: the process-wide number of ShouldSample.
+    static void SetSampleNumber(int32_t value);
+    static int32_t GetSampleNumber();
+
+private:
+    LeaderboardViewer* leaderboardViewer = nullptr;
+    int32_t counter = 5;
+};

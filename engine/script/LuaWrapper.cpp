@@ -1,0 +1,355 @@
+// Script host: start-up and shutdown, the host allocator, the panic handler, the push
+// and read helpers and the small natives. Running scripts and calling into them is in
+// LuaWrapper_Calls.cpp, the stack dump in LuaWrapper_Debug.cpp.
+#include "engine/script/LuaWrapper.h"
+
+#include <algorithm>
+#include <cstring>
+#include <lua.hpp>
+#include <new>
+#include <tolua++.h>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/profiler/Profiler.h"
+#include "engine/EngineServices.h"
+#include "engine/script/LuaBaseClass.h"
+#include "engine/script/LuaBindings.h"
+#include "engine/script/LuaNumber.h"
+
+namespace {
+
+alignas(LuaWrapper) unsigned char gLuaStorage[sizeof(LuaWrapper)];
+
+// Bytes of the state's blocks as Lua counts them, and the test budget.
+size_t gLuaBytes = 0;
+size_t gLuaByteBudget = SIZE_MAX;
+
+// A table length beyond this is not reserved up front (a sparse table can report a
+// length of a billion with a handful of entries); the array grows as it fills.
+constexpr size_t kFloatArrayReserveLimit = 65536;
+
+void* PoolAlloc(size_t size) { return gSmallObjectPools ? gSmallObjectPools->Alloc(size) : EngineAlloc(size); }
+
+void PoolFree(void* block) {
+    if (gSmallObjectPools)
+        gSmallObjectPools->Free(block);
+    else
+        EngineFree(block);
+}
+
+int Panic(lua_State* L) {
+    const char* message = lua_tostring(L, -1);
+    gLog.Error(LogCategory::Script, "LUA panic: %s!!!\n", message ? message : "");
+    return 0;  // Lua then ends the process
+}
+
+// ---- Natives of the host's own globals (no C++ object with a destructor in their
+// frames: Lua unwinds errors with longjmp) ----
+
+int Breakpoint(lua_State*) { return 0; }
+
+int TableSize(lua_State* L) {
+    const int n = ScriptNumber(lua_tonumber(L, 1));
+    return n > 0 ? n : 0;
+}
+
+int CreateHashTable(lua_State* L) {
+    lua_createtable(L, 0, TableSize(L));
+    return 1;
+}
+
+int CreateArrayTable(lua_State* L) {
+    lua_createtable(L, TableSize(L), 0);
+    return 1;
+}
+
+void OpenStandardLibraries(lua_State* L) {
+    static const luaL_Reg kLibraries[] = {
+        {"", luaopen_base}, {LUA_TABLIBNAME, luaopen_table}, {LUA_STRLIBNAME, luaopen_string},
+        {LUA_MATHLIBNAME, luaopen_math}, {LUA_DBLIBNAME, luaopen_debug},
+    };
+    for (const luaL_Reg& library : kLibraries) {
+        lua_pushcfunction(L, library.func);
+        lua_pushstring(L, library.name);
+        lua_call(L, 1, 0);
+    }
+}
+
+// ---- The singletons published at start-up ----
+
+void* NotYetBuilt() { return nullptr; }
+void* ScriptHost() { return &gLua; }
+void* Console() { return &gLog; }
+void* ProfilerObject() { return &gProfiler; }
+
+template <auto Hook>
+void* FromServices() {
+    const auto hook = gEngineServices.*Hook;
+    return hook ? static_cast<void*>(hook()) : nullptr;
+}
+
+struct ScriptSingleton {
+    const char* global;
+    const char* type;
+    void* (*object)();
+};
+
+const ScriptSingleton kSingletons[] = {
+    {"gVornexEngine", "VornexEngine", &NotYetBuilt},
+    {"gLua", "LuaWrapper", &ScriptHost},
+    {"gConsole", "GameConsole", &Console},
+    {"gGame", "Game", &NotYetBuilt},
+    {"gEntityManager", "EntityManager", &NotYetBuilt},
+    {"gProfiler", "Profiler", &ProfilerObject},
+    {"gShaderManager", "ShaderManager", &FromServices<&EngineServices::shaderManager>},
+    {"gEngineTimer", "EngineTimer", &NotYetBuilt},
+    {"gSoundEngine", "SoundEngine", &FromServices<&EngineServices::soundEngine>},
+    {"gSoundEntriesContainer", "SoundEntriesContainer", &FromServices<&EngineServices::soundEntriesContainer>},
+    {"gDefaultReplacementContainer", "StringReplacementContainer",
+     &FromServices<&EngineServices::defaultReplacementContainer>},
+    {"gConfigHelper", "LUAConfigHelper", &NotYetBuilt},
+    {"gSequenceSystem", "SequenceSystem", &FromServices<&EngineServices::sequenceSystem>},
+    {"gSequenceSpawner", "SequenceSpawner", &FromServices<&EngineServices::sequenceSpawner>},
+    {"gSequenceActionFactory", "SequenceActionFactory", &FromServices<&EngineServices::sequenceActionFactory>},
+    {"gVideoEngine", "VideoEngine", &FromServices<&EngineServices::videoEngine>},
+};
+static_assert(sizeof(kSingletons) / sizeof(kSingletons[0]) == 16);
+
+uint32_t gScriptErrorCount = 0;
+
+}  // namespace
+
+LuaWrapper& gLua = *reinterpret_cast<LuaWrapper*>(gLuaStorage);
+
+void CreateGlobalLuaWrapper() { new (gLuaStorage) LuaWrapper; }
+void DestroyGlobalLuaWrapper() { gLua.~LuaWrapper(); }
+
+LuaWrapper::~LuaWrapper() { Close(); }
+
+// ---- Lifecycle ----
+
+void LuaWrapper::Init() {
+    if (state) return;
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Initializing LUA wrapper...");
+    gScriptErrorCount = 0;
+    state = lua_newstate(&HostAllocate, nullptr);
+    if (!state) {
+        gLog.Error(LogCategory::Script, "LuaWrapper::Init - cannot create the Lua state");
+        return;
+    }
+    lua_State* L = state;
+    lua_atpanic(L, &Panic);
+    lua_gc(L, LUA_GCSTOP, 0);
+
+    lua_pushcfunction(L, &HostCall);
+    hostCallRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "_ERRORMESSAGE");
+    errorHandlerNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "precompiled chunks are not accepted");
+    refusedChunkMessageRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "tolua_ubox");
+    uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, "__index");
+    indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    for (MethodNames& names : methodNames) {
+        lua_pushboolean(L, 0);
+        names.classRef = luaL_ref(L, LUA_REGISTRYINDEX);
+        lua_pushboolean(L, 0);
+        names.methodRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    }
+
+    OpenStandardLibraries(L);
+    lua_pushboolean(L, 1);
+    lua_setglobal(L, "_LUA5");
+    lua_pushstring(L, kLuaClassKey);
+    lua_setglobal(L, "VORNEX_LUA_CLASS_KEY");
+    if (openBitLibraryHook) openBitLibraryHook(L);
+    lua_gc(L, LUA_GCRESTART, 0);
+    lua_gc(L, LUA_GCSETPAUSE, gcPause);
+    lua_gc(L, LUA_GCSETSTEPMUL, gcStepMultiplier);
+    if (resetReplicationHook) resetReplicationHook(L);
+    OpenAllLuaBindings(L);
+    luaL_getmetatable(L, "tolua_commonclass");
+    lua_getfield(L, -1, "__index");
+    classIndexEvent = lua_tocfunction(L, -1);
+    lua_pop(L, 2);
+    PublishSingletons();
+    lua_register(L, "breakpoint", &Breakpoint);
+    lua_register(L, "tcreate", &CreateHashTable);
+    lua_register(L, "acreate", &CreateArrayTable);
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "done.");
+}
+
+void LuaWrapper::Close() {
+    if (!state) return;
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Closing LUA wrapper");
+    lua_close(state);
+    state = nullptr;
+    floatArray.Release();
+    unknownTypes.Release();
+}
+
+void LuaWrapper::PublishSingletons() {
+    for (const ScriptSingleton& s : kSingletons) SetGlobalObject(s.object(), s.type, s.global);
+}
+
+void LuaWrapper::SetInitHooks(StateHook openBitLibrary, StateHook resetReplication) {
+    openBitLibraryHook = openBitLibrary;
+    resetReplicationHook = resetReplication;
+}
+
+// ---- Allocator ----
+
+void* LuaWrapper::HostAllocate(void*, void* block, size_t oldSize, size_t newSize) {
+    // An inactive section measures nothing; skipping both ends of it is the same.
+    const bool timed = gProfiler.IsActive(PROFILE_LUA_ALLOC_TIME);
+    if (timed) gProfiler.StartTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
+    void* result = nullptr;
+    if (newSize == 0) {
+        if (block) {
+            PoolFree(block);
+            gLuaBytes -= oldSize;
+        }
+    } else {
+        gProfiler.AddValue(PROFILE_LUA_ALLOC_NUM, 1.0f, PROFILER_THREAD_MAIN);
+        if (!block) oldSize = 0;
+        const bool withinBudget = newSize <= gLuaByteBudget && gLuaBytes <= gLuaByteBudget - newSize;
+        void* fresh = withinBudget ? PoolAlloc(newSize) : nullptr;
+        if (fresh) {
+            if (block) {
+                std::memcpy(fresh, block, std::min(oldSize, newSize));
+                PoolFree(block);
+            }
+            gLuaBytes += newSize - oldSize;
+            result = fresh;
+        } else if (block && newSize <= oldSize) {
+            // Lua requires a shrink to succeed: the old block serves at its new size.
+            gLuaBytes -= oldSize - newSize;
+            result = block;
+        }
+    }
+    if (timed) gProfiler.StopTimer(PROFILE_LUA_ALLOC_TIME, PROFILER_THREAD_MAIN);
+    return result;
+}
+
+void LuaWrapper::SetAllocationBudget(size_t bytes) { gLuaByteBudget = bytes; }
+size_t LuaWrapper::AllocatedBytes() { return gLuaBytes; }
+
+// ---- Error counter ----
+
+void LuaWrapper::ResetErrorCounter() { gScriptErrorCount = 0; }
+uint32_t LuaWrapper::GetErrorCount() { return gScriptErrorCount; }
+void LuaWrapper::IncErrorCounter() { ++gScriptErrorCount; }
+
+// ---- Arguments and results ----
+
+void LuaWrapper::PushBool(bool value) {
+    if (state) lua_pushboolean(state, value);
+}
+
+void LuaWrapper::PushInt(int32_t value) {
+    if (state) lua_pushnumber(state, ScriptPushValue(value));
+}
+
+void LuaWrapper::PushUInt(uint32_t value) {
+    if (!state) return;
+    // The value is converted as a signed integer; the top bit stands for 2^32.
+    double d = static_cast<int32_t>(value);
+    if (value & 0x80000000u) d += 4294967296.0;
+    lua_pushnumber(state, ScriptPushValue(d));
+}
+
+void LuaWrapper::PushString(const char* text) {
+    if (!state) return;
+    if (text)
+        lua_pushstring(state, text);
+    else
+        lua_pushnil(state);
+}
+
+void LuaWrapper::PushObject(LuaBaseClass* object) {
+    if (!state) return;
+    if (!object) {
+        lua_pushnil(state);
+        return;
+    }
+    PushUserType(object, object->GetScriptClassName());
+}
+
+void LuaWrapper::PushUserType(void* object, const char* typeName) { PushUserTypeAs(object, typeName, false); }
+
+void LuaWrapper::PushCollectedUserType(void* object, const char* typeName) { PushUserTypeAs(object, typeName, true); }
+
+void LuaWrapper::PushUserTypeAs(void* object, const char* typeName, bool collected) {
+    if (!state) return;
+    lua_State* L = state;
+    if (!object || !typeName) {
+        lua_pushnil(L);
+        return;
+    }
+    luaL_getmetatable(L, typeName);
+    const bool known = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    if (!known) {
+        // tolua++ would push nothing for an unknown type and unbalance the caller's stack.
+        const NameString name(typeName);
+        bool warned = false;
+        for (const NameString& n : unknownTypes) warned = warned || n == name;
+        if (!warned) {
+            unknownTypes.Add(name);
+            gLog.Warning(LogCategory::Script, "LuaWrapper::PushUserType - unknown type %s, pushed as nil", typeName);
+        }
+        lua_pushnil(L);
+        return;
+    }
+    if (collected)
+        tolua_pushusertype_and_takeownership(L, object, typeName);
+    else
+        tolua_pushusertype(L, object, typeName);
+}
+
+void LuaWrapper::SetGlobalObject(void* object, const char* typeName, const char* globalName) {
+    if (!state || !globalName) return;
+    lua_pushstring(state, globalName);
+    PushUserType(object, typeName);
+    lua_rawset(state, LUA_GLOBALSINDEX);
+}
+
+void LuaWrapper::Pop(int count) {
+    if (!state || count <= 0) return;
+    lua_pop(state, std::min(count, lua_gettop(state)));
+}
+
+bool LuaWrapper::ToBool(int index) const { return state && lua_toboolean(state, index); }
+
+const Dynarray<float>& LuaWrapper::GetFloatArray(int index) {
+    floatArray.Clear();
+    if (!state || !lua_istable(state, index)) return floatArray;
+    lua_State* L = state;
+    const int table = index > 0 || index <= LUA_REGISTRYINDEX ? index : lua_gettop(L) + index + 1;
+    floatArray.Reserve(static_cast<uint32_t>(std::min(lua_objlen(L, table), kFloatArrayReserveLimit)));
+    for (int i = 1; i > 0; ++i) {
+        lua_rawgeti(L, table, i);
+        if (lua_isnil(L, -1)) {
+            lua_pop(L, 1);
+            break;
+        }
+        const float value = ScriptNumber(lua_tonumber(L, -1)).Float();
+        lua_pop(L, 1);
+        if (floatArray.Add(value) == kDynarrayNone) break;
+    }
+    return floatArray;
+}
+
+// ---- Natives behind gLua's script functions ----
+
+void LuaWrapper::ReportMemoryStats() {
+    if (gSmallObjectPools) gSmallObjectPools->LogStatistics();
+}
+
+void LuaWrapper::ResetReplication() {
+    if (state && resetReplicationHook) resetReplicationHook(state);
+}
+
+void LuaWrapper::ProfilerCommand(const char*) {}

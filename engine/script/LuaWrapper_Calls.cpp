@@ -1,0 +1,449 @@
+// Script host: running texts and files, calls into scripts, and the one error report.
+//
+// The host's own work inside the state (finding a class, pushing the object, looking up
+// the method, registering a class, killing a handle, the collector step) runs as a
+// HostRequest: a C function kept in the registry is put under the caller's arguments
+// with a light pointer to the request and run through ProtectedCall. Whatever fails in
+// there - a script's metamethod, an exhausted allocator - is reported like a script
+// error, and the stack is restored on every path. The request's C function and the
+// natives it reaches keep no C++ object with a destructor in their frames: Lua unwinds
+// errors with longjmp.
+#include <cstdio>
+#include <cstring>
+#include <lua.hpp>
+#include <tolua++.h>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
+#include "core/profiler/Profiler.h"
+#include "engine/script/LuaBaseClass.h"
+#include "engine/script/LuaBindings.h"
+#include "engine/script/LuaWrapper.h"
+
+struct LuaWrapper::HostRequest {
+    enum class Op : uint8_t { CallMethod, CallStatic, RegisterClass, Invalidate, CollectStep };
+    enum class Outcome : uint8_t { Ran, UnknownClass, NotFunction, NotFound };
+
+    Op op;
+    int argCount = 0;
+    int resultCount = 0;
+    void* object = nullptr;
+    const char* className = nullptr;
+    const char* name = nullptr;  // method, static function or base class
+    int stepSize = 0;
+    MethodNames* names = nullptr;  // CallMethod: the slot to remember the names in
+    Outcome outcome = Outcome::Ran;
+    const char* foundType = nullptr;  // NotFunction: Lua's name of the value's type
+};
+
+namespace {
+
+const char* Text(const char* s) { return s ? s : ""; }
+
+bool KnownClass(lua_State* L, const char* className) {
+    if (!className) return false;
+    luaL_getmetatable(L, className);
+    const bool known = !lua_isnil(L, -1);
+    lua_pop(L, 1);
+    return known;
+}
+
+// Stack on entry: the n arguments.
+template <class R>
+int CallMethodBody(lua_State* L, R* r) {
+    if (!KnownClass(L, r->className)) {
+        r->outcome = R::Outcome::UnknownClass;
+        return 0;
+    }
+    if (r->names && r->name) {
+        lua_pushstring(L, r->className);
+        lua_rawseti(L, LUA_REGISTRYINDEX, r->names->classRef);
+        lua_pushstring(L, r->name);
+        r->names->numeric = lua_isnumber(L, -1);
+        lua_rawseti(L, LUA_REGISTRYINDEX, r->names->methodRef);
+    }
+    tolua_pushusertype(L, r->object, r->className);
+    lua_pushstring(L, r->name);
+    lua_gettable(L, -2);  // through the object's metatables
+    if (!lua_isfunction(L, -1)) {
+        r->outcome = R::Outcome::NotFunction;
+        r->foundType = luaL_typename(L, -1);
+        return 0;
+    }
+    lua_insert(L, 1);  // function, arguments, object
+    lua_insert(L, 2);  // function, object, arguments
+    lua_call(L, r->argCount + 1, r->resultCount);
+    return lua_gettop(L);
+}
+
+template <class R>
+int CallStaticBody(lua_State* L, R* r) {
+    lua_getfield(L, LUA_REGISTRYINDEX, Text(r->className));
+    if (lua_istable(L, -1)) lua_getfield(L, -1, Text(r->name));
+    if (!lua_isfunction(L, -1)) {
+        r->outcome = R::Outcome::NotFound;
+        return 0;
+    }
+    lua_remove(L, -2);  // the class table
+    lua_insert(L, 1);
+    lua_call(L, r->argCount, r->resultCount);
+    return lua_gettop(L);
+}
+
+template <class R>
+int RegisterClassBody(lua_State* L, R* r) {
+    if (KnownClass(L, r->className)) return 0;
+    tolua_open(L);
+    tolua_usertype(L, r->className);
+    tolua_beginmodule(L, nullptr);
+    tolua_cclass(L, r->className, r->className, Text(r->name), nullptr);
+    tolua_endmodule(L);
+    RepairClassFieldAssignment(L, r->className);
+    return 0;
+}
+
+// The handle of an object lives in the ubox table of its class hierarchy, keyed by the
+// object's address (tolua++'s layout). The handle keeps no metatable and a null object,
+// so neither a script nor a binding can reach the freed object through it.
+template <class R>
+int InvalidateBody(lua_State* L, R* r) {
+    if (!KnownClass(L, r->className)) return 0;
+    luaL_getmetatable(L, r->className);
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, -2);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "tolua_ubox");
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        if (!lua_istable(L, -1)) return 0;
+    }
+    lua_pushlightuserdata(L, r->object);
+    lua_rawget(L, -2);
+    if (lua_type(L, -1) != LUA_TUSERDATA) return 0;
+    *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
+    lua_pushnil(L);
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+    lua_pushlightuserdata(L, r->object);
+    lua_pushnil(L);
+    lua_rawset(L, -3);
+    return 0;
+}
+
+const char* StatusText(int status) {
+    switch (status) {
+    case LUA_ERRRUN:
+        return "LUA_ERROR: error while running the chunk.";
+    case LUA_ERRSYNTAX:
+        return "LUA_ERROR: syntax error during pre-compilation.";
+    case LUA_ERRMEM:
+        return "LUA_ERROR: memory allocation error.";
+    case LUA_ERRERR:
+        return "LUA_ERROR: error while running _ERRORMESSAGE.";
+    case LUA_ERRFILE:
+        return "LUA_ERROR: error opening the file.";
+    default:
+        return "LUA_ERROR: unknown error.";
+    }
+}
+
+// Reads the whole script file, logging the loading line once it is open; null when it is
+// missing or short.
+char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
+    FileReader reader;
+    if (!reader.Open(name, "lua", directory)) return nullptr;
+    gLog.Print(LogSeverity::Progress, LogCategory::Script, "Loading script file: %s.lua", name);
+    *size = reader.GetSize();
+    char* buffer = static_cast<char*>(EngineAlloc(size_t(*size) + 1));
+    if (buffer && !reader.Read(buffer, *size)) ReleaseBuffer(&buffer);
+    if (buffer) buffer[*size] = 0;
+    return buffer;
+}
+
+// Whether the value on the top is a string of exactly these characters.
+bool IsText(lua_State* L, const char* text) {
+    size_t length = 0;
+    const char* value = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+    return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
+}
+
+}  // namespace
+
+int LuaWrapper::HostCall(lua_State* L) {
+    auto* r = static_cast<HostRequest*>(lua_touserdata(L, 1));
+    lua_remove(L, 1);
+    switch (r->op) {
+    case HostRequest::Op::CallMethod:
+        return CallMethodBody(L, r);
+    case HostRequest::Op::CallStatic:
+        return CallStaticBody(L, r);
+    case HostRequest::Op::RegisterClass:
+        return RegisterClassBody(L, r);
+    case HostRequest::Op::Invalidate:
+        return InvalidateBody(L, r);
+    case HostRequest::Op::CollectStep:
+        lua_gc(L, LUA_GCSTEP, r->stepSize);
+        return 0;
+    }
+    return 0;
+}
+
+bool LuaWrapper::RunHostRequest(HostRequest& request, const char* chunkName) {
+    lua_State* L = state;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, hostCallRef);
+    lua_insert(L, -(request.argCount + 1));
+    lua_pushlightuserdata(L, &request);
+    lua_insert(L, -(request.argCount + 1));
+    return ProtectedCall(chunkName, request.argCount + 1, request.resultCount);
+}
+
+void LuaWrapper::DropResults(int resultCount) {
+    if (resultCount > 0) lua_pop(state, resultCount);
+}
+
+// ---- Protected runs and the report ----
+
+void LuaWrapper::PushErrorHandler() {
+    // A raw read: looking the handler up runs no script code outside the protected call.
+    lua_rawgeti(state, LUA_REGISTRYINDEX, errorHandlerNameRef);
+    lua_rawget(state, LUA_GLOBALSINDEX);
+}
+
+bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCount) {
+    if (!state) return false;
+    lua_State* L = state;
+    const int functionIndex = lua_gettop(L) - argCount;
+    if (functionIndex < 1) {
+        gLog.Error(LogCategory::Script, "LuaWrapper::ProtectedCall - %d arguments and no function on the stack", argCount);
+        return false;
+    }
+    int handlerIndex = 0;
+    PushErrorHandler();
+    if (lua_isfunction(L, -1)) {
+        lua_insert(L, functionIndex);
+        handlerIndex = functionIndex;
+    } else {
+        lua_pop(L, 1);
+    }
+    const int status = lua_pcall(L, argCount, resultCount, handlerIndex);
+    if (handlerIndex) lua_remove(L, handlerIndex);
+    if (status == 0) return true;
+    ReportError(chunkName, status, handlerIndex == 0);
+    IncErrorCounter();
+    return false;
+}
+
+void LuaWrapper::ReportError(const char* chunkName, int status, bool callHandler) {
+    if (!state) return;
+    lua_State* L = state;
+    gLog.Error(LogCategory::Script, "LUA: error in '%s'", Text(chunkName));
+    gLog.Error(LogCategory::Script, "%s", StatusText(status));
+    const int type = lua_type(L, -1);
+    if (callHandler && (type == LUA_TSTRING || type == LUA_TNUMBER)) {
+        PushErrorHandler();
+        if (lua_isfunction(L, -1)) {
+            lua_pushvalue(L, -2);
+            if (lua_pcall(L, 1, 0, 0) == 0) {
+                lua_pop(L, 1);
+                return;
+            }
+        }
+        lua_pop(L, 1);  // not a function, or the handler's own error
+        if (type == LUA_TSTRING) {
+            gLog.Error(LogCategory::Script, "Lua msg:%s", lua_tostring(L, -1));
+        } else {
+            // Formatted here: converting the number in place would allocate.
+            char number[32];
+            std::snprintf(number, sizeof number, LUA_NUMBER_FMT, lua_tonumber(L, -1));
+            gLog.Error(LogCategory::Script, "Lua msg:%s", number);
+        }
+    }
+    lua_pop(L, 1);
+}
+
+// ---- Running texts and files ----
+
+bool LuaWrapper::Compile(const char* buffer, size_t size, const char* chunkName) {
+    lua_State* L = state;
+    int status;
+    if (size > 0 && buffer[0] == LUA_SIGNATURE[0]) {
+        // Lua 5.1 does not verify precompiled chunks; a crafted one could crash the
+        // program, so they are refused as syntax errors.
+        lua_rawgeti(L, LUA_REGISTRYINDEX, refusedChunkMessageRef);
+        status = LUA_ERRSYNTAX;
+    } else {
+        status = luaL_loadbuffer(L, buffer, size, chunkName);
+    }
+    if (status == 0) return true;
+    ReportError(chunkName, status, true);
+    return false;
+}
+
+bool LuaWrapper::ExecuteString(const char* code) {
+    if (!state || !code) return false;
+    if (!Compile(code, std::strlen(code), code)) return false;
+    return ProtectedCall(code, 0, 0);
+}
+
+void LuaWrapper::ExecuteFile(const char* name, const char* directory, bool reportMissing) {
+    if (!state || !name) return;
+    if (directory && !*directory) directory = nullptr;
+    uint32_t size = 0;
+    char* buffer = ReadScriptFile(name, directory, &size);
+    if (!buffer) {
+        if (!reportMissing) return;
+        if (directory)
+            gLog.Error(LogCategory::Script, "Cannot load script file: %s/%s.lua", directory, name);
+        else
+            gLog.Error(LogCategory::Script, "Cannot load script file: %s.lua", name);
+        return;
+    }
+    if (fileCallback) {
+        char path[fs::kMaxPath];
+        if (directory)
+            std::snprintf(path, sizeof path, "%s/%s", directory, name);
+        else
+            std::snprintf(path, sizeof path, "%s", name);
+        fileCallback->OnFileExecuted(path, reportMissing);
+    }
+    if (Compile(buffer, size, name))
+        ProtectedCall(name, 0, 0);
+    else
+        IncErrorCounter();
+    EngineFree(buffer);
+}
+
+// ---- Calls into scripts ----
+
+LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const char* methodName) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(className) * 0x9E3779B97F4A7C15ull ^ reinterpret_cast<uintptr_t>(methodName);
+    return methodNames[(key ^ key >> 32) % kMethodNameSlots];
+}
+
+// The common case without a protected host call: the names were met before, the object
+// already has its handle under exactly this class, with no fields of its own, the
+// class's lookup event is tolua++'s, and the class table itself holds the method as a
+// function. Only raw reads of existing values, so no script code runs and nothing is
+// allocated; the result is what the protected lookup would find. Otherwise the stack is
+// left as it was and false is returned.
+bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
+    if (!object || !className || !methodName || !classIndexEvent) return false;
+    const MethodNames& names = MethodNameSlot(className, methodName);
+    lua_State* L = state;
+    const int top = lua_gettop(L);
+    const int table = top + 1;
+    lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
+    bool direct = IsText(L, className);
+    if (direct) {
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        direct = lua_istable(L, table);
+    }
+    if (direct) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
+        lua_rawget(L, table);
+        direct = lua_istable(L, -1);
+    }
+    if (direct) {
+        lua_pushlightuserdata(L, object);
+        lua_rawget(L, -2);  // table ubox handle
+        direct = lua_type(L, -1) == LUA_TUSERDATA && lua_getmetatable(L, -1);
+        if (direct) {
+            direct = lua_rawequal(L, -1, table);
+            lua_getfenv(L, -2);
+            direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
+            lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
+            lua_rawget(L, table);
+            direct = direct && lua_tocfunction(L, -1) == classIndexEvent;
+            lua_pop(L, 3);
+        }
+    }
+    if (direct) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
+        direct = !names.numeric && IsText(L, methodName);  // numeric keys take another way
+        lua_rawget(L, table);
+        direct = direct && lua_isfunction(L, -1);  // table ubox handle function
+    }
+    if (!direct) {
+        lua_settop(L, top);
+        return false;
+    }
+    lua_insert(L, top - argCount + 1);  // function, arguments, table, ubox, handle
+    lua_insert(L, top - argCount + 2);  // function, handle, arguments, table, ubox
+    lua_settop(L, top + 2);
+    return true;
+}
+
+bool LuaWrapper::ArgumentsPresent(int argCount) const {
+    const int top = lua_gettop(state);
+    if (argCount >= 0 && argCount <= top) return true;
+    gLog.Error(LogCategory::Script, "LuaWrapper - a call with %d arguments and %d values on the stack", argCount, top);
+    return false;
+}
+
+bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
+                            const char* methodName) {
+    if (!state || !ArgumentsPresent(argCount)) return false;
+    if (PushMethodDirectly(argCount, object, className, methodName))
+        return ProtectedCall(methodName, argCount + 1, resultCount);
+    HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
+    if (className && methodName) r.names = &MethodNameSlot(className, methodName);
+    if (!RunHostRequest(r, methodName)) return false;
+    switch (r.outcome) {
+    case HostRequest::Outcome::UnknownClass:
+        gLog.Error(LogCategory::Script, "Unknown LUA class %s in a call to %s method", Text(className), Text(methodName));
+        break;
+    case HostRequest::Outcome::NotFunction:
+        gLog.Error(LogCategory::Script, "Variable \"%s\" is not function but %s in %s class", Text(methodName),
+                   Text(r.foundType), Text(className));
+        break;
+    default:
+        return true;
+    }
+    DropResults(resultCount);
+    return false;
+}
+
+bool LuaWrapper::CallObjectMethod(LuaBaseClass* object, const char* methodName, int argCount, int resultCount) {
+    if (!state) return false;
+    if (!object) {
+        Pop(argCount);
+        return false;
+    }
+    return CallMethod(argCount, resultCount, object, object->GetScriptClassName(), methodName);
+}
+
+bool LuaWrapper::ExecuteStaticFunction(const char* className, const char* functionName, int argCount, int resultCount) {
+    if (!state || !ArgumentsPresent(argCount)) return false;
+    HostRequest r{HostRequest::Op::CallStatic, argCount, resultCount, nullptr, className, functionName};
+    if (!RunHostRequest(r, "ExecuteStaticFunction")) return false;
+    if (r.outcome == HostRequest::Outcome::Ran) return true;
+    DropResults(resultCount);
+    return false;
+}
+
+void LuaWrapper::RegisterClass(const char* name, const char* baseName) {
+    if (!state || !name) return;
+    HostRequest r{HostRequest::Op::RegisterClass, 0, 0, nullptr, name, baseName};
+    RunHostRequest(r, "RegisterClass");
+}
+
+void LuaWrapper::InvalidateObject(LuaBaseClass* object) {
+    if (!state || !object) return;
+    HostRequest r{HostRequest::Op::Invalidate, 0, 0, object, object->GetScriptClassName(), nullptr};
+    RunHostRequest(r, "InvalidateObject");
+}
+
+void LuaWrapper::StepGarbageCollector() {
+    if (!state) return;
+    gProfiler.StartTimer(PROFILE_LUA_GC_TIME, PROFILER_THREAD_MAIN);
+    const int before = lua_gc(state, LUA_GCCOUNT, 0);
+    HostRequest r{HostRequest::Op::CollectStep};
+    r.stepSize = gcStepSize;
+    // Protected: the step may run a script's finaliser.
+    RunHostRequest(r, "StepGarbageCollector");
+    const int after = lua_gc(state, LUA_GCCOUNT, 0);
+    gProfiler.AddValue(PROFILE_LUA_GC_MEM, static_cast<float>(before - after), PROFILER_THREAD_MAIN);
+    gProfiler.StopTimer(PROFILE_LUA_GC_TIME, PROFILER_THREAD_MAIN);
+}

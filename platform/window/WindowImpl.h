@@ -1,0 +1,78 @@
+#pragma once
+// The window layer's process-wide state, shared by its facets (Window.cpp: windows,
+// placement and focus; WindowEvents.cpp: the queue, dispatch and touch records;
+// WindowScreen.cpp: display modes, the cursor and the reset). Main thread only.
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/window/Window.h"
+
+namespace wnd::detail {
+
+struct WindowRecord {
+    WindowHandle handle = 0;
+    std::string className;
+    std::string title;
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    FrameSize frame{};  // taken from the style at creation and on kPosFrameChanged
+    Rect rect;          // window rectangle, screen coordinates
+    Rect restoreRect;   // the rectangle before maximising
+    ShowState show = ShowState::Hidden;
+    bool destroying = false;
+    WindowProcedure procedure = nullptr;
+    void* context = nullptr;
+};
+
+struct TouchRecord {
+    TouchHandle handle = 0;
+    WindowHandle window = 0;
+    std::vector<TouchContact> contacts;
+};
+
+struct CursorRecord {
+    CursorHandle handle = 0;
+    CursorImage image;
+};
+
+constexpr uint32_t kMaxQueuedEvents = 4096;
+constexpr uint32_t kMaxDisplayModes = 64;
+
+struct State {
+    std::vector<WindowRecord> windows;  // creation order
+    WindowHandle nextWindow = 1;
+    WindowHandle focus = 0;
+    Requests requests;
+    bool ctrlDown = false;
+
+    std::deque<Event> queue;
+    uint32_t defaultHandled[static_cast<uint32_t>(EventKind::Count)] = {};
+    std::vector<TouchRecord> touches;
+    TouchHandle nextTouch = 1;
+
+    std::vector<DisplayMode> modes;
+    uint32_t desktopMode = 0;
+    uint32_t currentMode = 0;
+    bool changeFails = false;
+    uint32_t changeCount = 0;
+
+    int32_t cursorCounter = 0;
+    bool clipped = false;
+    Rect clip;
+    Point cursorPos;
+    std::vector<CursorRecord> cursors;  // the arrow first
+    CursorHandle nextCursor = kArrowCursor + 1;
+    CursorHandle currentCursor = kArrowCursor;
+};
+
+State& GetState();
+WindowRecord* FindRecord(WindowHandle window);
+Rect ScreenRect();
+// Appends without the window check (the layer's own notifications).
+void Enqueue(const Event& event);
+void Notify(EventKind kind, WindowHandle window, uint32_t code = 0, int32_t x = 0, int32_t y = 0);
+// Called when a window ends: its queued events, touch records and the focus go.
+void ForgetWindow(WindowHandle window);
+
+}  // namespace wnd::detail

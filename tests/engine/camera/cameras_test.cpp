@@ -1,0 +1,306 @@
+// test-sources: ../NumpyReference.cpp
+// test-sanitize: address
+// Cameras against a numpy implementation of the left-handed formulas: the matrices of
+// each camera kind and their inverses, Focus, the angle rules, the game camera's sound
+// listener; what reaches the renderer; the view-volume planes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "engine/EngineServices.h"
+#include "engine/NumpyReference.h"
+#include "engine/camera/Cameras.h"
+
+namespace {
+
+// Records what the cameras send to the renderer.
+class RecordingServices : public CameraServices {
+public:
+    void SetViewport(const CameraViewport& v) override { viewports.push_back(v); }
+    void SetCamera(const Matrix& world, const Matrix& v, const Matrix& p) override {
+        EXPECT_EQ(world, Matrix::IDENTITY);
+        views.push_back(v);
+        current = v;
+    }
+    void Clear(uint32_t flags, const Vector& color, float depth, uint32_t stencil) override {
+        EXPECT_EQ(depth, 1.0f);
+        EXPECT_EQ(stencil, 0u);
+        clears.emplace_back(flags, color);
+    }
+    const Matrix& CurrentView() const override { return current; }
+
+    std::vector<CameraViewport> viewports;
+    std::vector<Matrix> views;
+    std::vector<std::pair<uint32_t, Vector>> clears;
+    Matrix current = Matrix::IDENTITY;
+};
+
+std::vector<Matrix> gListeners;
+
+class CameraTest : public testing::Test {
+protected:
+    void SetUp() override {
+        SetCameraServices(&services);
+        gEngineServices = EngineServices();
+        gEngineServices.soundEngineSetListener = [](const Matrix& m) { gListeners.push_back(m); };
+        gListeners.clear();
+    }
+    void TearDown() override {
+        SetCameraServices(nullptr);
+        gEngineServices = EngineServices();
+    }
+    RecordingServices services;
+};
+
+std::vector<std::string> Reference(const std::string& input) {
+    return RunNumpyReference("camera/camera_reference.py", input);
+}
+
+std::string Words(std::initializer_list<float> values) {
+    std::string s;
+    for (float v : values) s += " " + FloatBits(v);
+    return s;
+}
+
+std::string Words(const Matrix& m) {
+    std::string s;
+    for (int i = 0; i < 16; ++i) s += " " + FloatBits(m.r[i / 4][i % 4]);
+    return s;
+}
+
+// Float32 results against the float64 reference rounded to float32.
+void ExpectNear(const float* got, const std::string& line, size_t offset, size_t count, const std::string& what) {
+    const std::vector<float> e = ParseFloats(line);
+    ASSERT_GE(e.size(), offset + count) << what;
+    for (size_t i = 0; i < count; ++i)
+        EXPECT_NEAR(got[i], e[offset + i], 3e-5f * std::max(1.0f, std::fabs(e[offset + i]))) << what << " [" << i << "]";
+}
+
+void ExpectMatrixNear(const Matrix& m, const std::string& line, size_t offset, const std::string& what) {
+    ExpectNear(&m.r[0].x, line, offset, 16, what);
+}
+
+TEST_F(CameraTest, ViewProjectionAndInversesOfEachCameraKind) {
+    struct Pose {
+        float x, y, z, yaw, pitch;
+        uint32_t width, height;
+    };
+    const Pose poses[] = {{10, -3, 25, 45, 30, 1920, 1080}, {-7, 12, 4, -135, -60, 800, 600},
+                          {1, 2, 3, 370, 90, 0, 600}, {5, 5, 5, 200, -89.5f, 1024, 0}};
+    const Quaternion q(0.18257419f, 0.36514837f, 0.54772256f, 0.73029674f);
+    std::ostringstream in;
+    for (const Pose& p : poses) {
+        const float w = float(p.width), h = float(p.height);
+        in << "perspective" << Words({p.x, p.y, p.z, p.yaw, p.pitch, w, h}) << "\n";
+        in << "target" << Words({p.x, p.y, p.z, p.yaw, p.pitch, 12.5f, 60, 1, 100, w, h}) << "\n";
+        in << "game" << Words({p.x, p.y, p.z, q.x, q.y, q.z, q.w, 50, 1, 1200, w, h}) << "\n";
+    }
+    const auto expected = Reference(in.str());
+    ASSERT_EQ(expected.size(), std::size(poses) * 3);
+
+    std::string inverses;
+    std::vector<TargetViewCamera> targets(std::size(poses));
+    for (size_t i = 0; i < std::size(poses); ++i) {
+        const Pose& p = poses[i];
+        const std::string tag = "pose " + std::to_string(i);
+        PerspectiveCamera perspective;
+        perspective.SetViewport(p.width, p.height);
+        perspective.SetPosition(Vector(p.x, p.y, p.z), p.yaw, p.pitch);
+        perspective.RebuildMatrices();
+        ExpectMatrixNear(perspective.view, expected[i * 3], 0, tag + " perspective view");
+        ExpectMatrixNear(perspective.projection, expected[i * 3], 16, tag + " perspective projection");
+
+        TargetViewCamera& target = targets[i];
+        target.SetViewport(p.width, p.height);
+        target.targetPosition = Vector(p.x, p.y, p.z, 1);
+        target.SetYawPitch(p.yaw, p.pitch);
+        target.SetViewDistance(12.5f);
+        target.zNear = 1;  // a depth range whose inverse float can hold to the reference
+        target.zFar = 100;
+        target.RebuildMatrices();
+        ExpectMatrixNear(target.view, expected[i * 3 + 1], 0, tag + " target view");
+        ExpectMatrixNear(target.projection, expected[i * 3 + 1], 16, tag + " target projection");
+        Matrix viewProjection;
+        viewProjection.Mul(target.projection, target.view);
+        inverses += "inverse" + Words(target.view) + "\ninverse" + Words(viewProjection) + "\n";
+
+        GameCameraControllerCamera game;
+        game.SetViewport(p.width, p.height);
+        game.position = Vector(p.x, p.y, p.z, 1);
+        game.rotation = q;
+        game.RebuildMatrices();
+        ExpectMatrixNear(game.view, expected[i * 3 + 2], 0, tag + " game view");
+        ExpectMatrixNear(game.projection, expected[i * 3 + 2], 16, tag + " game projection");
+    }
+    const auto inverted = Reference(inverses);
+    ASSERT_EQ(inverted.size(), 2 * targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) {
+        ExpectMatrixNear(targets[i].invView, inverted[2 * i], 0, "inverse view " + std::to_string(i));
+        ExpectMatrixNear(targets[i].invViewProjection, inverted[2 * i + 1], 0, "inverse view-projection");
+    }
+}
+
+TEST_F(CameraTest, FocusTurnsMovesAndLimits) {
+    Matrix transform;
+    transform.LoadComplexTransformation(Vector(10, -2, 7), Vector(0, 30, 0), Vector(2, 2, 2));
+    struct Turn {
+        float yaw, pitch, dyaw, dpitch;
+    };
+    const Turn turns[] = {{10, 0, -30, 0}, {-350, 80, -20, -400}, {350, 80, 20, 300}, {0, -80, -720.5f, -20}};
+    std::ostringstream in;
+    in << "focus" << Words({-1, 0, -2, 3, 4, 2}) << Words(transform) << Words({60.0f}) << "\n";
+    in << "movelocal" << Words({40, 25, 1, 2, 3}) << "\n";
+    for (const Turn& t : turns) in << "rotate" << Words({t.yaw, t.pitch, t.dyaw, t.dpitch}) << "\n";
+    const auto expected = Reference(in.str());
+    ASSERT_EQ(expected.size(), std::size(turns) + 2);
+
+    TargetViewCamera target;
+    target.Focus(BoundingBox4(Vector(-1, 0, -2, 1), Vector(3, 4, 2, 1)), transform);
+    ExpectNear(&target.targetPosition.x, expected[0], 0, 3, "focus target");
+    ExpectNear(&target.viewDistance, expected[0], 3, 1, "focus distance");
+    PerspectiveCamera mover;
+    mover.SetPosition(Vector(0, 0, 0), 40, 25);
+    mover.MoveLocal(Vector(1, 2, 3));
+    ExpectNear(&mover.eyePosition.x, expected[1], 0, 3, "move local");
+    EXPECT_EQ(mover.eyePosition.w, 1.0f);
+    target.targetPosition = Vector();
+    target.SetYawPitch(40, 25);
+    target.MoveLocal(Vector(1, 2, 3));
+    ExpectNear(&target.targetPosition.x, expected[1], 0, 3, "move local of the target");
+    for (size_t i = 0; i < std::size(turns); ++i) {
+        PerspectiveCamera c;
+        c.yaw = turns[i].yaw, c.pitch = turns[i].pitch;
+        c.RotateLocal(turns[i].dyaw, turns[i].dpitch);
+        const auto e = ParseFloats(expected[2 + i]);
+        EXPECT_EQ(c.yaw, e[0]) << i;
+        EXPECT_EQ(c.pitch, e[1]) << i;
+    }
+
+    PerspectiveCamera c;
+    c.SetYawPitch(10, 120);
+    EXPECT_EQ(c.pitch, 90.0f);
+    c.SetYawPitch(-400, -90.5f);
+    EXPECT_EQ(c.yaw, -400.0f);
+    EXPECT_EQ(c.pitch, -90.0f);
+    TargetViewCamera t;
+    EXPECT_EQ(std::make_tuple(t.viewDistance, t.fov, t.zNear, t.zFar), std::make_tuple(1.0f, 60.0f, 0.01f, 1000.0f));
+    t.AlterViewDistance(-5);
+    EXPECT_EQ(t.viewDistance, 0.0f);
+    t.AlterViewDistance(3);
+    EXPECT_EQ(t.viewDistance, 3.0f);
+    // Turning around the eye keeps the eye where it is.
+    t.targetPosition = Vector(5, 6, 7, 1);
+    t.SetYawPitch(20, 10);
+    const Vector eye = t.EyePosition();
+    t.RotateAroundEye(-50, 30);
+    EXPECT_EQ(t.yaw, -30.0f);
+    EXPECT_EQ(t.pitch, 40.0f);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(t.EyePosition()[i], eye[i], 1e-5f);
+    // Properties reach the fields.
+    ASSERT_TRUE(t.SetPropertyFromString("Pitch", "12.5"));
+    EXPECT_EQ(t.pitch, 12.5f);
+    GameCameraControllerCamera game;
+    ASSERT_TRUE(game.SetPropertyFromString("zFar", "500"));
+    EXPECT_EQ(game.zFar, 500.0f);
+}
+
+TEST_F(CameraTest, WhatReachesTheRenderer) {
+    PerspectiveCamera c;
+    c.SetPosition(Vector(1, 2, 3), 10, 20);
+    c.SetViewport(0, 600);
+    EXPECT_FALSE(c.UpdateCamera(true));
+    EXPECT_TRUE(services.viewports.empty()) << "a width-0 viewport does not reach the renderer";
+    ASSERT_EQ(services.views.size(), 1u);
+    EXPECT_EQ(services.views[0], c.view);
+    EXPECT_EQ(c.rendererView, c.view) << "the renderer's current matrices are kept";
+    EXPECT_EQ(c.projection.r[1].y, c.projection.r[0].x) << "aspect 1";
+    c.SetViewport(1280, 720);
+    ASSERT_TRUE(c.UpdateCamera(false));
+    EXPECT_EQ(services.viewports, (std::vector<CameraViewport>{{0, 0, 1280, 720, 0.0f, 1.0f}}));
+
+    // Clearing with the given colour, else the background; nothing without flags or a
+    // viewport.
+    c.SetBackgroundColor(0.1f, 0.2f, 0.3f, 1.0f);
+    const Vector red(1, 0, 0, 1);
+    EXPECT_TRUE(c.SetupFrame(false, 7, &red));
+    EXPECT_TRUE(c.SetupFrame(false, 3, nullptr));
+    EXPECT_TRUE(c.SetupFrame(false, 0, &red));
+    c.SetViewport(1280, 0);
+    EXPECT_FALSE(c.SetupFrame(false, 3, &red));
+    const std::vector<std::pair<uint32_t, Vector>> clears = {{7, red}, {3, Vector(0.1f, 0.2f, 0.3f, 1.0f)}};
+    EXPECT_EQ(services.clears, clears);
+    EXPECT_TRUE(gListeners.empty());
+    // The base listener is the renderer's camera: the inverse of its current view.
+    c.SetupFrame(true, 0, nullptr);
+    ASSERT_EQ(gListeners.size(), 1u);
+    Matrix camera;
+    camera.Inverse(c.view);
+    for (int i = 0; i < 16; ++i) EXPECT_NEAR(gListeners[0].r[i / 4][i % 4], camera.r[i / 4][i % 4], 1e-5f);
+}
+
+TEST_F(CameraTest, GameCameraListenerOnTheGround) {
+    // Pitch about x (positive looks down) under a yaw of 35 degrees.
+    const float pitches[] = {0.0f, 2.0f, 30.0f, 44.9f, 60.0f, 90.0f, -20.0f};
+    std::vector<Matrix> worlds;
+    std::ostringstream in;
+    for (float pitch : pitches) {
+        GameCameraControllerCamera camera;
+        camera.position = Vector(12, 50, -30, 1);
+        Quaternion qp, qy;
+        qp.LoadXRotation(pitch);
+        qy.LoadYRotation(35);
+        camera.rotation.Mul(qp, qy);
+        camera.RebuildMatrices();
+        worlds.push_back(camera.invView);
+        in << "listener" << Words(camera.invView) << Words({100.0f}) << "\n";
+    }
+    const auto expected = Reference(in.str());
+    ASSERT_EQ(expected.size(), std::size(pitches));
+    // Horizontal, barely down and up keep the renderer's camera.
+    EXPECT_EQ(std::make_tuple(expected[0], expected[1], expected[6]), std::make_tuple("renderer", "renderer", "renderer"));
+    services.current.LoadTranslation(-1, -2, -3);
+    GameCameraControllerCamera camera;
+    camera.soundListenerAltitude = 100;
+    for (size_t i = 0; i < std::size(pitches); ++i) {
+        const Matrix listener = camera.ComputeListener(worlds[i]);
+        if (expected[i] == "renderer") {
+            EXPECT_EQ(listener.r[3], Vector(1, 2, 3, 1)) << pitches[i];
+        } else {
+            ExpectMatrixNear(listener, expected[i], 0, "pitch " + std::to_string(pitches[i]));
+            EXPECT_EQ(listener.r[3].y, 100.0f);
+        }
+    }
+}
+
+TEST_F(CameraTest, FrustumPlanesPointInside) {
+    TargetViewCamera camera;
+    camera.SetViewport(1920, 1080);
+    camera.SetYawPitch(30, 20);
+    camera.SetViewDistance(50);
+    camera.zNear = 1;
+    camera.zFar = 200;
+    camera.RebuildMatrices();
+    const Frustum f = ComputeFrustumPlanes(camera.view, camera.projection);
+    const auto expected = Reference("frustum" + Words(camera.view) + Words(camera.projection) + "\n");
+    ASSERT_EQ(expected.size(), 1u);
+    ExpectNear(&f.planes[0].x, expected[0], 0, 24, "planes");
+
+    // Points given in clip space (x, y in -1..1, z in 0..1) taken back to the world:
+    // each point outside lies beyond exactly the plane it is named after.
+    struct Case {
+        Vector clip;
+        int outside;  // -1 inside
+    };
+    const Case cases[] = {{{0, 0, 0.5f, 1}, -1}, {{0.9f, -0.9f, 0.99f, 1}, -1}, {{0, 0, -0.01f, 1}, 0},
+                          {{0, 0, 1.002f, 1}, 1}, {{-1.05f, 0, 0.5f, 1}, 2}, {{1.05f, 0, 0.5f, 1}, 3},
+                          {{0, -1.05f, 0.5f, 1}, 4}, {{0, 1.05f, 0.5f, 1}, 5}};
+    for (const Case& c : cases) {
+        Vector world;
+        world.TransformHomogen(camera.invViewProjection, c.clip);
+        for (int p = 0; p < 6; ++p)
+            EXPECT_EQ(f.planes[p].Dot3(world) + f.planes[p].w < 0.0f, p == c.outside) << "plane " << p << " case " << c.outside;
+    }
+}
+
+}  // namespace

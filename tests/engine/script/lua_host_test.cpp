@@ -1,0 +1,398 @@
+// The script host: start-up globals, error reports and the error counter, script files,
+// calls into script classes with their stack discipline, handles, and the panic handler.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "LuaTestSupport.h"
+#include "core/config/ConfigFolder.h"
+#include "engine/script/LuaBaseClass.h"
+
+namespace {
+
+constexpr const char* kClass = "HostTestClass";
+
+class HostTestObject : public LuaBaseClass {
+public:
+    explicit HostTestObject(bool* destroyed = nullptr) : destroyed(destroyed) {}
+    ~HostTestObject() override {
+        if (destroyed) *destroyed = true;
+    }
+    const RTTIClass* GetRTTIClass() const override { return nullptr; }
+    const char* GetScriptClassName() const override { return kClass; }
+
+private:
+    bool* destroyed;
+};
+
+// A file whose reported size is larger than what it holds (a sysfs attribute); empty on
+// a machine without one.
+std::string ShortFile() {
+    for (const char* path : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state", "/sys/kernel/uevent_seqnum"}) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        std::ifstream in(path, std::ios::binary);
+        if (!error && in.is_open() && size > std::string(std::istreambuf_iterator<char>(in), {}).size()) return path;
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST_F(LuaHostTest, InitPublishesTheHostGlobalsAndOnlyTheListedLibraries) {
+    const struct {
+        const char* expression;
+        const char* value;
+    } kCases[] = {
+        {"_LUA5", "true"},
+        {"VORNEX_LUA_CLASS_KEY", "_VORNEX_ENGINE_LUA_CLASSES_"},
+        {"select('#', breakpoint(1, 2))", "0"},
+        {"type(tcreate(8)) .. type(acreate(-3))", "tabletable"},
+        {"type(string.format) .. type(table.insert) .. type(math.floor) .. type(debug.traceback)",
+         "functionfunctionfunctionfunction"},
+        {"type(io) .. type(os) .. type(package)", "nilnilnil"},
+        // No binding package has registered the singletons' types here.
+        {"type(gLua) .. type(gConsole) .. type(gGame) .. type(gDefaultReplacementContainer)", "nilnilnilnil"},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(Eval(c.expression), c.value) << c.expression;
+    EXPECT_EQ(Top(), 0);
+}
+
+TEST_F(LuaHostTest, ErrorsOfTextsAreReportedWithTheirStatusAndCountedOnlyWhenTheyRan) {
+    const struct {
+        const char* code;
+        const char* status;
+        uint32_t counted;
+        const char* message;  // null: the message lua5.1 gives; "": none logged
+    } kCases[] = {
+        {"error('boom')", "LUA_ERROR: error while running the chunk.", 1, nullptr},
+        {"local t = nil; t.field = 1", "LUA_ERROR: error while running the chunk.", 1, nullptr},
+        {"error(42, 0)", "LUA_ERROR: error while running the chunk.", 1, "42"},
+        {"error({})", "LUA_ERROR: error while running the chunk.", 1, ""},
+        {"x = = 1", "LUA_ERROR: syntax error during pre-compilation.", 0, nullptr},
+        {"\x1bLuaQ\x01\x04\x08\x04\x08", "LUA_ERROR: syntax error during pre-compilation.", 0,
+         "precompiled chunks are not accepted"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.code);
+        sink.Clear();
+        LuaWrapper::ResetErrorCounter();
+        EXPECT_FALSE(gLua.ExecuteString(c.code));
+        EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
+        std::vector<std::string> expected = {std::string("LUA: error in '") + c.code + "'", c.status};
+        if (!c.message || *c.message)
+            expected.push_back("Lua msg:" + (c.message ? c.message : luatest::InterpreterMessage(c.code, c.code)));
+        EXPECT_EQ(Texts(), expected);
+        EXPECT_EQ(Top(), 0);
+    }
+    sink.Clear();
+    EXPECT_TRUE(gLua.ExecuteString("ran = 1"));
+    EXPECT_EQ(Eval("ran"), "1");
+    EXPECT_TRUE(Texts().empty());
+}
+
+TEST_F(LuaHostTest, ErrorMessageFunctionIsTheHandlerAndIsCalledOnce) {
+    Run("function _ERRORMESSAGE(m) calls = calls + 1; received = received .. tostring(m); return m end");
+    for (const char* code : {"error('boom')", "x = = 2"}) {  // a compile error is handed over by the report
+        SCOPED_TRACE(code);
+        Run("calls = 0; received = ''");
+        sink.Clear();
+        EXPECT_FALSE(gLua.ExecuteString(code));
+        EXPECT_EQ(Eval("calls"), "1");
+        EXPECT_EQ(Eval("received"), luatest::InterpreterMessage(code, code));
+        EXPECT_FALSE(Logged("Lua msg:"));
+    }
+    // A handler that fails itself turns the run into status 5.
+    Run("function _ERRORMESSAGE(m) error('again') end");
+    sink.Clear();
+    EXPECT_FALSE(gLua.ExecuteString("error('boom')"));
+    EXPECT_TRUE(Logged("LUA_ERROR: error while running _ERRORMESSAGE."));
+    EXPECT_EQ(Top(), 0);
+}
+
+TEST_F(LuaHostTest, ScriptFilesRunReportCountAndReachTheCallbackAsTheirOutcomeSays) {
+    ConfigFolder folder("scripts");
+    ASSERT_TRUE(folder.Mounted());
+    folder.Write("Good.lua", luatest::Bytes("good = (good or 0) + 1"));
+    folder.Write("Broken.lua", luatest::Bytes("good = = 3"));
+    folder.Write("Failing.lua", luatest::Bytes("good = 100\nerror('stop')"));
+    folder.Write("Binary.lua", luatest::Bytes("\x1bLuaQ good = 7"));
+    const std::string shortFile = ShortFile();
+    if (!shortFile.empty()) std::filesystem::create_symlink(shortFile, folder.File("Short.lua"));
+    luatest::FileRecorder recorder;
+    gLua.SetFileExecutionCallback(&recorder);
+
+    const struct {
+        const char* name;
+        const char* directory;
+        bool report;
+        std::vector<std::string> logged;  // every line, in order
+        uint32_t counted;
+        const char* good;  // the global after the run
+        bool executed;     // the callback saw it
+    } kCases[] = {
+        {"Missing", "scripts", false, {}, 0, "nil", false},
+        {"Missing", "scripts", true, {"Cannot load script file: scripts/Missing.lua"}, 0, "nil", false},
+        {"Missing", nullptr, true, {"Cannot load script file: Missing.lua"}, 0, "nil", false},
+        {"Short", "scripts", true,
+         {"Loading script file: Short.lua", "Cannot load script file: scripts/Short.lua"}, 0, "nil", false},
+        {"Good", "scripts", false, {"Loading script file: Good.lua"}, 0, "1", true},
+        {"Broken", "scripts", true,
+         {"Loading script file: Broken.lua", "LUA: error in 'Broken'", "LUA_ERROR: syntax error during pre-compilation.",
+          "Lua msg:" + luatest::InterpreterMessage("good = = 3", "Broken")},
+         1, "nil", true},
+        {"Failing", "scripts", true,
+         {"Loading script file: Failing.lua", "LUA: error in 'Failing'", "LUA_ERROR: error while running the chunk.",
+          "Lua msg:" + luatest::InterpreterMessage("good = 100\nerror('stop')", "Failing")},
+         1, "100", true},
+        {"Binary", "scripts", true,
+         {"Loading script file: Binary.lua", "LUA: error in 'Binary'", "LUA_ERROR: syntax error during pre-compilation.",
+          "Lua msg:precompiled chunks are not accepted"},
+         1, "nil", true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "Short" && shortFile.empty()) continue;
+        Run("good = nil");
+        sink.Clear();
+        recorder.seen.clear();
+        LuaWrapper::ResetErrorCounter();
+        gLua.ExecuteFile(c.name, c.directory, c.report);
+        EXPECT_EQ(Texts(), c.logged);
+        EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
+        EXPECT_EQ(Eval("good"), c.good);
+        const luatest::FileRecorder::Seen seen = {{std::string("scripts/") + c.name, c.report}};
+        EXPECT_EQ(recorder.seen, c.executed ? seen : luatest::FileRecorder::Seen{});
+        EXPECT_EQ(Top(), 0);
+    }
+}
+
+TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
+    gLua.RegisterClass(kClass, "");
+    Run("function HostTestClass:Sum(a, b, c) return a + b + c, self ~= nil end\n"
+        "function HostTestClass:Fail(a, b, c) error('inside') end\n"
+        "function HostTestClass:Half(a) return a / 2 end\n"
+        "function HostTestClass.Twice(a, b, c) return 2 * a end\n"
+        "function HostTestClass.Broken(a, b, c) error('static') end\n"
+        "HostTestClass.number = 5\n"
+        "HostTestClass.table = {}\n"
+        "HostTestClass['1'] = HostTestClass.Sum\n");  // a number key: the lookup is another
+    int object = 0;
+
+    const struct {
+        bool method;  // CallMethod, else ExecuteStaticFunction
+        const char* className;
+        const char* name;
+        const char* logged;  // null: nothing but the error report
+        uint32_t counted;
+    } kCases[] = {
+        {true, "NoSuchClass", "Sum", "Unknown LUA class NoSuchClass in a call to Sum method", 0},
+        {true, kClass, "Missing", "Variable \"Missing\" is not function but nil in HostTestClass class", 0},
+        {true, kClass, "number", "Variable \"number\" is not function but number in HostTestClass class", 0},
+        {true, kClass, "table", "Variable \"table\" is not function but table in HostTestClass class", 0},
+        {true, kClass, "Fail", "LUA: error in 'Fail'", 1},
+        {true, kClass, "1", "Variable \"1\" is not function but nil in HostTestClass class", 0},
+        {false, "NoSuchClass", "Twice", nullptr, 0},
+        {false, kClass, "Missing", nullptr, 0},
+        {false, kClass, "number", nullptr, 0},
+        {false, kClass, "Broken", "LUA: error in 'ExecuteStaticFunction'", 1},
+    };
+    for (int results : {0, 2, LUA_MULTRET}) {
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(c.className) + "." + c.name + " results " + std::to_string(results));
+            sink.Clear();
+            LuaWrapper::ResetErrorCounter();
+            gLua.PushString("sentinel");
+            gLua.PushInt(1);
+            gLua.PushInt(2);
+            gLua.PushInt(3);
+            const bool ran = c.method ? gLua.CallMethod(3, results, &object, c.className, c.name)
+                                      : gLua.ExecuteStaticFunction(c.className, c.name, 3, results);
+            EXPECT_FALSE(ran);
+            ASSERT_EQ(Top(), 1);
+            EXPECT_STREQ(lua_tostring(L(), 1), "sentinel");
+            lua_settop(L(), 0);
+            if (c.logged)
+                EXPECT_EQ(CountLogged(c.logged), 1);
+            else
+                EXPECT_TRUE(Texts().empty());
+            EXPECT_EQ(LuaWrapper::GetErrorCount(), c.counted);
+        }
+    }
+    // More arguments than values on the stack, or a negative count: nothing is touched.
+    for (int count : {3, -1}) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        EXPECT_FALSE(gLua.CallMethod(count, 0, &object, kClass, "Sum"));
+        EXPECT_FALSE(gLua.ExecuteStaticFunction(kClass, "Twice", count, 0));
+        EXPECT_EQ(Top(), 2);
+        lua_settop(L(), 0);
+    }
+
+    char method[8] = "Sum";  // the names are the caller's characters, wherever they lie
+    for (int i = 0; i < 2; ++i) {
+        gLua.PushInt(1);
+        gLua.PushInt(2);
+        gLua.PushInt(4);
+        ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, method));
+        ASSERT_EQ(Top(), 2);
+        EXPECT_EQ(lua_tonumber(L(), 1), 7);
+        EXPECT_TRUE(gLua.ToBool(2));
+        gLua.Pop(2);
+    }
+    std::strcpy(method, "Half");
+    gLua.PushInt(4);
+    ASSERT_TRUE(gLua.CallMethod(1, 1, &object, kClass, method));
+    EXPECT_EQ(lua_tonumber(L(), -1), 2);
+    gLua.Pop(1);
+    gLua.PushInt(21);
+    ASSERT_TRUE(gLua.ExecuteStaticFunction(kClass, "Twice", 1, 1));
+    EXPECT_EQ(lua_tonumber(L(), -1), 42);
+    gLua.Pop(5);  // more than there are: empties the stack
+    EXPECT_EQ(Top(), 0);
+}
+
+TEST_F(LuaHostTest, ObjectMethodsUseTheScriptClassAndDeadHandlesStayDead) {
+    gLua.RegisterClass(kClass, "");
+    Run("function HostTestClass:Keep() held = self; return 1 end");
+    bool destroyed = false;
+    auto* object = new HostTestObject(&destroyed);
+    ASSERT_TRUE(gLua.CallObjectMethod(object, "Keep", 0, 1));
+    gLua.PushObject(object);
+    lua_getglobal(L(), "held");
+    EXPECT_TRUE(lua_rawequal(L(), -1, -2)) << "one handle per object";
+    lua_settop(L(), 0);
+
+    object->Destroy();
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(Eval("type(held) .. tostring(getmetatable(held))"), "userdatanil");
+    // The script sees what Lua gives for a userdata without a type.
+    sink.Clear();
+    EXPECT_FALSE(gLua.ExecuteString("held:Keep()"));
+    EXPECT_TRUE(Logged("Lua msg:" + luatest::InterpreterMessage("held = newproxy() held:Keep()", "held:Keep()")));
+    lua_getglobal(L(), "held");
+    EXPECT_EQ(*static_cast<void**>(lua_touserdata(L(), -1)), nullptr) << "a binding reads the dead handle as null";
+    gLua.PushObject(nullptr);
+    EXPECT_TRUE(lua_isnil(L(), -1));
+    lua_settop(L(), 0);
+}
+
+// The host finds a method as the script's own obj:Method() would, whatever the object
+// holds itself and however its class looks methods up.
+TEST_F(LuaHostTest, MethodLookupMatchesTheScriptsOwnLookup) {
+    const struct {
+        const char* name;
+        const char* setup;  // runs with `held` the object's handle, `C` its class
+    } kCases[] = {
+        {"ClassMethod", "function C:Which() return 'class' end"},
+        {"OwnField", "function C:Which() return 'class' end held.Which = function() return 'own' end"},
+        {"ReplacedLookup",
+         "function C:Which() return 'class' end\n"
+         "getmetatable(held).__index = function(t, k) return function() return 'custom ' .. k end end"},
+        {"BaseMethod", "function Base:Which() return 'base' end"},
+        {"NotAFunction", "C.Which = 'text'"},
+    };
+    gLua.RegisterClass("Base", "");
+    HostTestObject objects[sizeof(kCases) / sizeof(kCases[0])];  // one address, one handle each
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        gLua.RegisterClass(c.name, "Base");
+        HostTestObject& object = objects[&c - kCases];
+        for (int pass = 0; pass < 2; ++pass) {  // the first call makes the handle
+            gLua.PushUserType(&object, c.name);
+            lua_setglobal(L(), "held");
+            lua_getglobal(L(), c.name);
+            lua_setglobal(L(), "C");
+            if (pass == 1) Run(c.setup);
+            const std::string expected = Eval("select(2, pcall(function() return held:Which() end))");
+            sink.Clear();
+            const bool ran = gLua.CallMethod(0, 1, &object, c.name, "Which");
+            const std::string got = ran ? lua_tostring(L(), -1) : "<not run>";
+            lua_settop(L(), 0);
+            if (pass == 1 && std::string(c.name) == "NotAFunction") {
+                EXPECT_FALSE(ran);
+                EXPECT_TRUE(Logged("Variable \"Which\" is not function but string in NotAFunction class"));
+            } else if (pass == 1) {
+                EXPECT_EQ(got, expected);
+            }
+        }
+        Run("held = nil C = nil");
+    }
+}
+
+TEST_F(LuaHostTest, ClassesRegisterOnceAndUnknownTypesPushNilWithOneWarning) {
+    gLua.RegisterClass(kClass, "");
+    Run("HostTestClass.marker = 'first'; first = HostTestClass");
+    gLua.RegisterClass(kClass, "OtherBase");
+    EXPECT_EQ(Eval("HostTestClass.marker .. tostring(rawequal(first, HostTestClass))"), "firsttrue");
+
+    int object = 0;
+    for (int i = 0; i < 3; ++i) {
+        gLua.PushUserType(&object, "NotRegistered");
+        gLua.PushCollectedUserType(&object, "AlsoNotRegistered");
+    }
+    ASSERT_EQ(Top(), 6);
+    for (int i = 1; i <= 6; ++i) EXPECT_TRUE(lua_isnil(L(), i));
+    lua_settop(L(), 0);
+    EXPECT_EQ(CountLogged("unknown type NotRegistered"), 1);
+    EXPECT_EQ(CountLogged("unknown type AlsoNotRegistered"), 1);
+}
+
+TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {
+    const struct {
+        const char* value;
+        std::vector<float> expected;
+    } kCases[] = {
+        {"{1, 2, nil, 4}", {1, 2}},
+        {"{0.1, -2.5, '3', true}", {0.1f, -2.5f, 3, 0}},
+        {"{[2] = 5}", {}},
+        {"setmetatable({}, {__index = function() return 1 end})", {}},
+        {"'not a table'", {}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.value);
+        Run(std::string("value = ") + c.value);
+        gLua.PushInt(0);
+        lua_getglobal(L(), "value");
+        gLua.PushInt(0);
+        const Dynarray<float>& array = gLua.GetFloatArray(-2);
+        EXPECT_EQ(std::vector<float>(array.begin(), array.end()), c.expected);
+        EXPECT_EQ(Top(), 3);
+        lua_settop(L(), 0);
+    }
+}
+
+TEST_F(LuaHostTest, WithoutAStateEveryOperationDoesNothing) {
+    gLua.Close();
+    int object = 0;
+    EXPECT_FALSE(gLua.ExecuteString("x = 1"));
+    gLua.ExecuteFile("Any", "scripts", true);
+    gLua.PushInt(1);
+    gLua.PushString("x");
+    EXPECT_FALSE(gLua.CallMethod(0, 0, &object, kClass, "Any"));
+    EXPECT_FALSE(gLua.ExecuteStaticFunction(kClass, "Any", 0, 0));
+    EXPECT_FALSE(gLua.ToBool(1));
+    EXPECT_EQ(gLua.GetFloatArray(1).Count(), 0u);
+    gLua.StepGarbageCollector();
+    gLua.DumpLuaStackToConsole();
+    gLua.Pop(1);
+    EXPECT_EQ(LuaWrapper::GetErrorCount(), 0u);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Closing LUA wrapper"});
+}
+
+TEST(LuaHostDeathTest, PanicHandlerLogsTheMessageBeforeLuaEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            LogSink* sink = CreateFileLogSink("-");
+            sink->Start();
+            gLog.AttachSink(sink);
+            gLua.Init();
+            lua_pushliteral(gLua.GetState(), "forced outside a protected call");
+            lua_error(gLua.GetState());
+        },
+        testing::ExitedWithCode(1), "LUA panic: forced outside a protected call!!!");
+}

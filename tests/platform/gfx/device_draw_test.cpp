@@ -1,0 +1,639 @@
+// Recording device: the ranges every draw kind checks, what user-pointer draws unbind,
+// the binders' ownership checks and hand-outs, the index limits of the state calls,
+// and the edges of creation, lock and present arguments.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "DeviceFixture.h"
+#include "platform/gfx/ShaderCompiler.h"
+
+using namespace gfx;
+
+namespace {
+
+struct Draws : Fixture {
+    void SetUp() override {
+        Fixture::SetUp();
+        ASSERT_EQ(device->CreateVertexBuffer(10 * 12, 0, 0, POOL_MANAGED, &vb, nullptr), OK);  // 10 vertices
+        ASSERT_EQ(device->CreateIndexBuffer(6 * 2, 0, FMT_INDEX16, POOL_MANAGED, &ib16, nullptr), OK);
+        ASSERT_EQ(device->CreateIndexBuffer(6 * 4, 0, FMT_INDEX32, POOL_MANAGED, &ib32, nullptr), OK);
+        device->SetFVF(FVF_XYZ);
+        device->SetStreamSource(0, vb, 0, 12);
+        device->SetIndices(ib16);
+        ASSERT_EQ(device->BeginScene(), OK);
+    }
+    void TearDown() override {
+        device->EndScene();
+        device->SetStreamSource(0, nullptr, 0, 0);
+        device->SetIndices(nullptr);
+        for (Unknown* u : std::initializer_list<Unknown*>{vb, ib16, ib32}) u->Release();
+        Fixture::TearDown();
+    }
+    // The rule a failed call broke, "" when it passed, "?" when it failed without
+    // reporting a violation.
+    std::string Rule(Result r) {
+        const auto reports = recorder->Reports();
+        recorder->ClearReports();
+        if (r == OK) return "";
+        for (auto it = reports.rbegin(); it != reports.rend(); ++it)
+            if (it->violation) return it->rule;
+        return "?";
+    }
+    VertexBuffer* vb = nullptr;
+    IndexBuffer *ib16 = nullptr, *ib32 = nullptr;
+};
+
+TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
+    struct Case {
+        PrimitiveType type;
+        int32_t baseVertex;
+        uint32_t minIndex, numVertices, startIndex, count;
+        bool wide;  // 32-bit indices
+        const char* rule;
+    } cases[] = {
+        {PT_TRIANGLELIST, 0, 0, 10, 0, 2, false, ""},  // six 16-bit indices: all of them
+        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, false, "draw-index-range"},
+        {PT_TRIANGLELIST, 0, 0, 10, 0, 2, true, ""},
+        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, true, "draw-index-range"},
+        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 4, false, ""},
+        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 5, false, "draw-index-range"},
+        {PT_TRIANGLEFAN, 0, 0, 10, 2, 2, false, ""},
+        {PT_LINELIST, 0, 0, 10, 0, 3, false, ""},
+        {PT_LINELIST, 0, 0, 10, 0, 4, false, "draw-index-range"},
+        {PT_LINESTRIP, 0, 0, 10, 0, 5, false, ""},
+        {PT_LINESTRIP, 0, 0, 10, 0, 6, false, "draw-index-range"},
+        {PT_POINTLIST, 0, 0, 10, 0, 6, false, ""},
+        {PT_POINTLIST, 0, 0, 10, 0, 7, false, "draw-index-range"},
+        // The vertices base + min .. + numVertices must lie in stream 0.
+        {PT_TRIANGLELIST, 0, 9, 1, 0, 1, false, ""},
+        {PT_TRIANGLELIST, 0, 10, 1, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, 1, 0, 10, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, 4, 5, 1, 0, 1, false, ""},
+        {PT_TRIANGLELIST, -1, 0, 1, 0, 1, false, "draw-arguments"},
+        {PT_TRIANGLELIST, 0, 0, 0, 0, 1, false, "draw-arguments"},
+        {PT_TRIANGLELIST, 0, 0, 10, 0, 0, false, "draw-arguments"},
+    };
+    for (const Case& c : cases) {
+        device->SetIndices(c.wide ? ib32 : ib16);
+        const Result r = device->DrawIndexedPrimitive(c.type, c.baseVertex, c.minIndex, c.numVertices, c.startIndex, c.count);
+        EXPECT_EQ(Rule(r), c.rule) << c.type << " " << c.baseVertex << " " << c.minIndex << " " << c.numVertices << " "
+                                   << c.startIndex << " " << c.count;
+    }
+    const auto records = recorder->DrawRecords();
+    ASSERT_FALSE(records.empty());
+    const DrawRecord& last = records.back();
+    EXPECT_EQ(last.call, CallKind::DrawIndexedPrimitive);
+    EXPECT_EQ(last.baseVertex, 4);
+    EXPECT_EQ(last.minIndex, 5u);
+    EXPECT_EQ(last.numVertices, 1u);
+    EXPECT_EQ(last.indices, SerialOf(ib16));
+    EXPECT_EQ(records[1].indices, SerialOf(ib32));
+    EXPECT_EQ(records[3].primitiveType, PT_TRIANGLEFAN);
+    EXPECT_EQ(records[3].startIndex, 2u);
+
+    device->SetIndices(nullptr);
+    EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, 3, 0, 1)), "draw-no-indices");
+}
+
+TEST_F(Draws, PlainDrawsCheckTheirStreamAndLayout) {
+    struct Case {
+        PrimitiveType type;
+        uint32_t start, count, offset;
+        const char* rule;
+    } cases[] = {
+        {PT_TRIANGLELIST, 0, 3, 12, ""},  // nine vertices behind a one-vertex offset
+        {PT_TRIANGLELIST, 1, 3, 12, "draw-vertex-range"},
+        {PT_TRIANGLELIST, 1, 3, 0, ""},
+        {PT_LINESTRIP, 0, 9, 0, ""},
+        {PT_LINESTRIP, 0, 10, 0, "draw-vertex-range"},
+        {PT_POINTLIST, 9, 1, 0, ""},
+        {PT_POINTLIST, 10, 1, 0, "draw-vertex-range"},
+        {static_cast<PrimitiveType>(0), 0, 1, 0, "draw-arguments"},
+        {static_cast<PrimitiveType>(7), 0, 1, 0, "draw-arguments"},
+        {PT_POINTLIST, 0, 0, 0, "draw-arguments"},
+    };
+    for (const Case& c : cases) {
+        device->SetStreamSource(0, vb, c.offset, 12);
+        EXPECT_EQ(Rule(device->DrawPrimitive(c.type, c.start, c.count)), c.rule) << c.type << " " << c.start << " " << c.count;
+    }
+    // Index-data frequency on stream 0 leaves the range to the indices.
+    device->SetStreamSourceFreq(0, STREAMSOURCE_INDEXEDDATA | 2);
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 10, 1)), "");
+    device->SetStreamSourceFreq(0, 1);
+
+    // A declaration's elements on stream 0 must fit the stride; other streams do not count.
+    const VertexElement elements[] = {{0, 0, DECLTYPE_FLOAT3, 0, DECLUSAGE_POSITION, 0},
+                                      {0, 12, DECLTYPE_FLOAT2, 0, DECLUSAGE_TEXCOORD, 0},
+                                      {1, 40, DECLTYPE_FLOAT4, 0, DECLUSAGE_COLOR, 0},
+                                      kDeclEnd};
+    VertexDeclaration* decl = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(elements, &decl), OK);
+    device->SetVertexDeclaration(decl);
+    uint32_t fvf = 1;
+    device->GetFVF(&fvf);
+    EXPECT_EQ(fvf, 0u);  // a declaration replaces the FVF
+    device->SetStreamSource(0, vb, 0, 20);
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 6)), "");
+    device->SetStreamSource(0, vb, 0, 19);
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-stride");
+    EXPECT_EQ(recorder->DrawRecords().back().declaration, SerialOf(decl));
+
+    device->SetFVF(FVF_XYZ);  // ... and an FVF replaces the declaration
+    VertexDeclaration* bound = decl;
+    device->GetVertexDeclaration(&bound);
+    EXPECT_EQ(bound, nullptr);
+    device->SetVertexDeclaration(nullptr);
+    device->GetFVF(&fvf);
+    EXPECT_EQ(fvf, FVF_XYZ);
+    decl->Release();
+
+    device->SetFVF(0);
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-input-layout");
+    device->SetFVF(FVF_XYZ);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-stream");
+    device->EndScene();
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-outside-scene");
+}
+
+TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
+    const float vertices[9] = {};
+    const uint16_t indices[3] = {0, 1, 2};
+    EXPECT_EQ(Rule(device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, nullptr, 12)), "draw-arguments");
+    EXPECT_EQ(Rule(device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, vertices, 0)), "draw-arguments");
+    ASSERT_EQ(device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, vertices, 12), OK);
+    EXPECT_EQ(recorder->DrawRecords().back().userStride, 12u);
+    EXPECT_EQ(recorder->DrawRecords().back().streams[0].buffer, 0u);  // unbound before it is recorded
+    EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-stream");
+    EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "draw-no-stream");  // indices stay
+
+    struct Case {
+        const void* indexData;
+        Format format;
+        uint32_t numVertices, stride;
+        const void* vertexData;
+        const char* rule;
+    } cases[] = {
+        {indices, FMT_INDEX16, 3, 12, vertices, ""},
+        {indices, FMT_INDEX32, 3, 12, vertices, ""},
+        {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},
+        {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
+        {indices, FMT_INDEX16, 0, 12, vertices, "draw-arguments"},
+        {indices, FMT_INDEX16, 3, 0, vertices, "draw-arguments"},
+        {indices, FMT_INDEX16, 3, 12, nullptr, "draw-arguments"},
+    };
+    for (const Case& c : cases) {
+        device->SetIndices(ib16);
+        EXPECT_EQ(Rule(device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indexData, c.format,
+                                                      c.vertexData, c.stride)),
+                  c.rule);
+    }
+    const DrawRecord record = recorder->DrawRecords().back();
+    EXPECT_EQ(record.call, CallKind::DrawIndexedPrimitiveUP);
+    EXPECT_EQ(record.userIndexFormat, FMT_INDEX32);
+    EXPECT_EQ(record.numVertices, 3u);
+    device->SetStreamSource(0, vb, 0, 12);
+    EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "");  // the failed call kept them
+    device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 3, 1, indices, FMT_INDEX16, vertices, 12);
+    device->SetStreamSource(0, vb, 0, 12);
+    EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "draw-no-indices");
+}
+
+TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
+    Surface *rtSame = nullptr, *rtWide = nullptr, *depthSmall = nullptr, *depthShort = nullptr, *depthBig = nullptr,
+            *msaa = nullptr;
+    ASSERT_EQ(device->CreateRenderTarget(64, 32, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &rtSame, nullptr), OK);
+    ASSERT_EQ(device->CreateRenderTarget(65, 32, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &rtWide, nullptr), OK);
+    ASSERT_EQ(device->CreateDepthStencilSurface(63, 32, FMT_D24S8, MULTISAMPLE_NONE, 0, 0, &depthSmall, nullptr), OK);
+    ASSERT_EQ(device->CreateDepthStencilSurface(64, 31, FMT_D24S8, MULTISAMPLE_NONE, 0, 0, &depthShort, nullptr), OK);
+    ASSERT_EQ(device->CreateDepthStencilSurface(128, 64, FMT_D24S8, MULTISAMPLE_NONE, 0, 0, &depthBig, nullptr), OK);
+    ASSERT_EQ(device->CreateDepthStencilSurface(64, 32, FMT_D24S8, MULTISAMPLE_4_SAMPLES, 0, 0, &msaa, nullptr), OK);
+    Surface* autoDepth = nullptr;
+    device->GetDepthStencilSurface(&autoDepth);
+    auto draw = [&] { return Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)); };
+
+    device->SetRenderTarget(3, rtSame);
+    EXPECT_EQ(draw(), "");
+    device->SetRenderTarget(3, rtWide);
+    EXPECT_EQ(draw(), "draw-target-size-mismatch");
+    device->SetRenderTarget(3, nullptr);
+    struct Case {
+        Surface* depth;
+        const char* rule;
+    } depths[] = {{depthSmall, "draw-depth-mismatch"}, {depthShort, "draw-depth-mismatch"},
+                  {msaa, "draw-depth-mismatch"},       {depthBig, ""},
+                  {nullptr, ""},                       {autoDepth, ""}};
+    for (const Case& c : depths) {
+        device->SetDepthStencilSurface(c.depth);
+        EXPECT_EQ(draw(), c.rule);
+    }
+
+    // Sampling a bound target is a warning; the draw goes ahead.
+    Texture* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(64, 32, 1, USAGE_RENDERTARGET, FMT_A8R8G8B8, POOL_DEFAULT, &target, nullptr), OK);
+    Surface* level = nullptr;
+    target->GetSurfaceLevel(0, &level);
+    device->SetRenderTarget(1, level);
+    device->SetTexture(5, target);
+    device->SetTexture(0, target);
+    EXPECT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
+    const auto reports = recorder->Reports();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().rule, "draw-texture-is-target");
+    EXPECT_FALSE(reports.back().violation);
+    const DrawRecord record = recorder->DrawRecords().back();
+    EXPECT_EQ(record.renderTargets[1], SerialOf(level));
+    EXPECT_EQ(record.textures[5].serial, SerialOf(target));
+    EXPECT_EQ(record.textures[5].width, 64u);
+    EXPECT_EQ(record.textures[0].serial, SerialOf(target));
+    EXPECT_EQ(record.textures[1].serial, 0u);
+    device->SetTexture(0, nullptr);
+    EXPECT_EQ(record.depthStencil, SerialOf(autoDepth));
+    device->SetTexture(5, nullptr);
+    device->SetRenderTarget(1, nullptr);
+    for (Unknown* u : std::initializer_list<Unknown*>{level, target, autoDepth, rtSame, rtWide, depthSmall, depthShort,
+                                                      depthBig, msaa})
+        u->Release();
+}
+
+TEST_F(Draws, BindersTakeOnlyLiveObjectsOfThisDevice) {
+    Device* other = nullptr;
+    PresentParameters p = params;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
+    Texture *ourTexture = nullptr, *theirTexture = nullptr;
+    VertexBuffer* theirVb = nullptr;
+    IndexBuffer* theirIb = nullptr;
+    Surface *theirTarget = nullptr, *theirDepth = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &ourTexture, nullptr), OK);
+    ASSERT_EQ(other->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &theirTexture, nullptr), OK);
+    ASSERT_EQ(other->CreateVertexBuffer(64, 0, 0, POOL_MANAGED, &theirVb, nullptr), OK);
+    ASSERT_EQ(other->CreateIndexBuffer(64, 0, FMT_INDEX16, POOL_MANAGED, &theirIb, nullptr), OK);
+    ASSERT_EQ(other->CreateRenderTarget(64, 32, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &theirTarget, nullptr), OK);
+    ASSERT_EQ(other->CreateDepthStencilSurface(64, 32, FMT_D24S8, MULTISAMPLE_NONE, 0, 0, &theirDepth, nullptr), OK);
+    const VertexElement elements[] = {{0, 0, DECLTYPE_FLOAT3, 0, DECLUSAGE_POSITION, 0}, kDeclEnd};
+    VertexDeclaration* theirDecl = nullptr;
+    ASSERT_EQ(other->CreateVertexDeclaration(elements, &theirDecl), OK);
+
+    EXPECT_EQ(Rule(device->SetTexture(0, theirTexture)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetStreamSource(1, theirVb, 0, 12)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetIndices(theirIb)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetRenderTarget(1, theirTarget)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetDepthStencilSurface(theirDepth)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetVertexDeclaration(theirDecl)), "foreign-object");
+    // The refused calls changed nothing.
+    IndexBuffer* boundIb = nullptr;
+    Surface* boundDepth = nullptr;
+    VertexDeclaration* boundDecl = theirDecl;
+    ASSERT_EQ(device->GetDepthStencilSurface(&boundDepth), OK);
+    EXPECT_NE(boundDepth, theirDepth);
+    boundDepth->Release();
+    device->GetVertexDeclaration(&boundDecl);
+    EXPECT_EQ(boundDecl, nullptr);
+    EXPECT_EQ(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1), OK);
+    EXPECT_EQ(recorder->DrawRecords().back().indices, SerialOf(ib16));
+    (void)boundIb;
+
+    // An object released while bound stays bound but cannot be bound again.
+    device->SetTexture(3, ourTexture);
+    EXPECT_EQ(ourTexture->Release(), 0u);
+    EXPECT_EQ(Rule(device->SetTexture(4, ourTexture)), "foreign-object");
+    EXPECT_EQ(Rule(device->SetIndices(ib16)), "");
+    device->SetStreamSource(1, vb, 0, 12);
+    vb->AddRef();
+    EXPECT_EQ(vb->Release(), 1u);
+    device->SetTexture(3, nullptr);
+
+    // Wrong usages and pools.
+    Texture* sysmem = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_SYSTEMMEM, &sysmem, nullptr), OK);
+    EXPECT_EQ(Rule(device->SetTexture(0, sysmem)), "texture-pool");
+    Surface* ourDepth = nullptr;
+    device->GetDepthStencilSurface(&ourDepth);
+    EXPECT_EQ(Rule(device->SetRenderTarget(1, ourDepth)), "render-target-usage");
+    Surface* back = nullptr;
+    device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+    EXPECT_EQ(Rule(device->SetDepthStencilSurface(back)), "depth-usage");
+    EXPECT_EQ(Rule(device->SetStreamSource(0, vb, 119, 12)), "");
+    EXPECT_EQ(Rule(device->SetStreamSource(0, vb, 120, 12)), "stream-offset");
+    for (Unknown* u : std::initializer_list<Unknown*>{sysmem, ourDepth, back, theirTexture, theirVb, theirIb, theirTarget,
+                                                      theirDepth, theirDecl})
+        u->Release();
+    EXPECT_EQ(other->Release(), 0u);
+}
+
+TEST_F(Draws, GettersHandOutAReferenceOfTheirOwn) {
+    Texture* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &texture, nullptr), OK);
+    device->SetTexture(15, texture);
+    BaseTexture* got = nullptr;
+    ASSERT_EQ(device->GetTexture(15, &got), OK);
+    EXPECT_EQ(got, texture);
+    EXPECT_EQ(texture->AddRef(), 3u);  // ours, the one handed out, this one
+    texture->Release();
+    got->Release();
+    EXPECT_EQ(device->GetTexture(14, &got), OK);
+    EXPECT_EQ(got, nullptr);
+    EXPECT_EQ(device->GetTexture(16, &got), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetTexture(0, nullptr), ERR_INVALIDCALL);
+    Device* owner = nullptr;
+    ASSERT_EQ(texture->GetDevice(&owner), OK);
+    EXPECT_EQ(owner, device);
+    owner->Release();
+    EXPECT_EQ(texture->GetDevice(nullptr), ERR_INVALIDCALL);
+    device->SetTexture(15, nullptr);
+    texture->Release();
+
+    Surface* target = nullptr;
+    EXPECT_EQ(device->GetRenderTarget(1, &target), ERR_NOTFOUND);
+    EXPECT_EQ(target, nullptr);
+    EXPECT_EQ(device->GetRenderTarget(4, &target), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetRenderTarget(0, nullptr), ERR_INVALIDCALL);
+    ASSERT_EQ(device->GetRenderTarget(0, &target), OK);
+    Surface* back = nullptr;
+    device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+    EXPECT_EQ(target, back);
+    target->Release();
+    back->Release();
+    device->SetDepthStencilSurface(nullptr);
+    Surface* depth = back;
+    EXPECT_EQ(device->GetDepthStencilSurface(&depth), ERR_NOTFOUND);
+    EXPECT_EQ(depth, nullptr);
+    EXPECT_EQ(device->GetDepthStencilSurface(nullptr), ERR_INVALIDCALL);
+    VertexShader* vs = nullptr;
+    PixelShader* ps = nullptr;
+    EXPECT_EQ(device->GetVertexShader(&vs), OK);
+    EXPECT_EQ(device->GetPixelShader(&ps), OK);
+    EXPECT_EQ(vs, nullptr);
+    EXPECT_EQ(ps, nullptr);
+    EXPECT_EQ(device->GetVertexShader(nullptr), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetVertexDeclaration(nullptr), ERR_INVALIDCALL);
+}
+
+TEST_F(Draws, StateCallsStopAtTheirLimits) {
+    const float f[4 * 257] = {1, 2, 3, 4};
+    const int32_t n[4 * 17] = {5};
+    struct Case {
+        Result result;
+        const char* rule;
+    } cases[] = {
+        {device->SetVertexShaderConstantF(0, f, 256), ""},
+        {device->SetVertexShaderConstantF(255, f, 1), ""},
+        {device->SetVertexShaderConstantF(255, f, 2), "constant-range"},
+        {device->SetVertexShaderConstantF(0, nullptr, 1), "?"},
+        {device->SetVertexShaderConstantF(0, nullptr, 0), ""},
+        {device->SetPixelShaderConstantF(256, nullptr, 0), ""},
+        {device->SetVertexShaderConstantB(16, nullptr, 0), ""},
+        {device->SetPixelShaderConstantF(256, f, 1), "constant-range"},
+        {device->SetVertexShaderConstantI(15, n, 1), ""},
+        {device->SetVertexShaderConstantI(15, n, 2), "constant-range"},
+        {device->SetPixelShaderConstantI(16, n, 1), "constant-range"},
+        {device->SetVertexShaderConstantB(15, n, 1), ""},
+        {device->SetPixelShaderConstantB(16, n, 1), "constant-range"},
+        {device->SetPixelShaderConstantB(0, nullptr, 1), "constant-range"},
+        {device->SetSamplerState(15, SAMP_MAXANISOTROPY, 4), ""},
+        {device->SetSamplerState(16, SAMP_MAXANISOTROPY, 4), "sampler-state-unknown"},
+        {device->SetSamplerState(0, static_cast<SamplerStateType>(0), 4), "sampler-state-unknown"},
+        {device->SetSamplerState(0, static_cast<SamplerStateType>(kSamplerStateCount - 1), 4), ""},
+        {device->SetSamplerState(0, static_cast<SamplerStateType>(kSamplerStateCount), 4), "sampler-state-unknown"},
+        {device->SetRenderState(RS_WRAP7, 1), ""},
+        {device->SetRenderState(RS_WRAP15, 1), ""},
+        {device->SetRenderState(static_cast<RenderStateType>(kRenderStateCount), 1), "render-state-unknown"},
+        {device->SetTexture(16, nullptr), "texture-stage"},
+        {device->SetStreamSource(16, nullptr, 0, 0), "stream-index"},
+        {device->SetRenderTarget(4, nullptr), "render-target-index"},
+        {device->SetStreamSourceFreq(16, 1), "stream-index"},
+        {device->SetStreamSourceFreq(1, 1), ""},
+        {device->SetStreamSourceFreq(1, STREAMSOURCE_INSTANCEDATA | 1), ""},
+        {device->SetStreamSourceFreq(0, STREAMSOURCE_INDEXEDDATA | 3), ""},
+        {device->SetStreamSourceFreq(0, STREAMSOURCE_INSTANCEDATA | 1), "stream-frequency"},
+        {device->SetStreamSourceFreq(1, STREAMSOURCE_INDEXEDDATA | STREAMSOURCE_INSTANCEDATA | 1), "stream-frequency"},
+        {device->SetStreamSourceFreq(1, STREAMSOURCE_INDEXEDDATA), "stream-frequency"},
+    };
+    // Each call was made in order; read its report back in order.
+    std::vector<std::string> rules;
+    for (const ValidationReport& r : recorder->Reports())
+        if (r.violation) rules.push_back(r.rule);
+    size_t next = 0;
+    for (const Case& c : cases) {
+        const std::string expected = c.rule;
+        if (expected.empty()) {
+            EXPECT_EQ(c.result, OK);
+        } else {
+            EXPECT_EQ(c.result, ERR_INVALIDCALL) << expected;
+            if (expected != "?") {
+                ASSERT_LT(next, rules.size());
+                EXPECT_EQ(rules[next++], expected);
+            }
+        }
+    }
+    EXPECT_EQ(next, rules.size());
+
+    // What was accepted reads back; the pixel registers past ps_3_0 only warn.
+    float back[8] = {};
+    ASSERT_EQ(device->GetVertexShaderConstantF(255, back, 1), OK);
+    EXPECT_EQ(back[0], 1.0f);
+    EXPECT_EQ(back[3], 4.0f);
+    EXPECT_EQ(device->GetVertexShaderConstantF(255, back, 2), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetPixelShaderConstantF(0, nullptr, 1), ERR_INVALIDCALL);
+    recorder->ClearReports();
+    EXPECT_EQ(device->SetPixelShaderConstantF(223, f, 1), OK);
+    EXPECT_TRUE(recorder->Reports().empty());
+    EXPECT_EQ(device->SetPixelShaderConstantF(224, f, 1), OK);
+    ASSERT_EQ(recorder->Reports().size(), 1u);
+    EXPECT_EQ(recorder->Reports()[0].rule, "constant-beyond-ps30");
+    ASSERT_EQ(device->GetPixelShaderConstantF(224, back, 2), OK);
+    EXPECT_EQ(back[1], 2.0f);
+    EXPECT_EQ(back[4], 0.0f);
+    uint32_t v = 0;
+    EXPECT_EQ(device->GetSamplerState(15, SAMP_MAXANISOTROPY, &v), OK);
+    EXPECT_EQ(v, 4u);
+    EXPECT_EQ(device->GetSamplerState(16, SAMP_MAXANISOTROPY, &v), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetSamplerState(0, static_cast<SamplerStateType>(0), &v), ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetRenderState(RS_WRAP15, &v), OK);
+    EXPECT_EQ(v, 1u);
+    EXPECT_EQ(device->GetRenderState(RS_WRAP15, nullptr), ERR_INVALIDCALL);
+
+    // The last draw records the constants and frequencies in effect.
+    device->SetStreamSourceFreq(0, 1);
+    ASSERT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
+    const DrawRecord record = recorder->DrawRecords().back();
+    EXPECT_EQ(record.VertexConstant(255)[2], 3.0f);
+    EXPECT_EQ(record.PixelConstant(224)[0], 1.0f);
+    EXPECT_EQ(record.streams[1].frequency, STREAMSOURCE_INSTANCEDATA | 1);
+    EXPECT_EQ(record.SamplerState(15, SAMP_MAXANISOTROPY), 4u);
+}
+
+TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
+    Texture* t = nullptr;
+    VertexBuffer* b = nullptr;
+    IndexBuffer* i = nullptr;
+    auto texture = [&](uint32_t w, uint32_t h, uint32_t levels, uint32_t usage, Format f, Pool pool) {
+        const Result r = device->CreateTexture(w, h, levels, usage, f, pool, &t, nullptr);
+        const uint32_t count = t ? t->GetLevelCount() : 0;
+        if (t) t->Release();
+        t = nullptr;
+        return Rule(r) + (count ? "/" + std::to_string(count) : "");
+    };
+    EXPECT_EQ(texture(16384, 1, 1, 0, FMT_A8, POOL_SYSTEMMEM), "/1");
+    EXPECT_EQ(texture(8, 8, 9, 0, FMT_A8, POOL_MANAGED), "/4");  // more levels than the chain: the chain
+    EXPECT_EQ(texture(8, 2, 0, 0, FMT_A8, POOL_MANAGED), "/4");
+    EXPECT_EQ(texture(16385, 1, 1, 0, FMT_A8, POOL_MANAGED), "texture-arguments");
+    EXPECT_EQ(texture(1, 0, 1, 0, FMT_A8, POOL_MANAGED), "texture-arguments");
+    EXPECT_EQ(texture(4, 4, 1, 0, FMT_A8, static_cast<Pool>(POOL_SCRATCH + 1)), "texture-arguments");
+    EXPECT_EQ(texture(4, 4, 1, 0, static_cast<Format>(12345), POOL_MANAGED), "unknown-format");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_A8R8G8B8, POOL_MANAGED), "target-not-default-pool");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_MANAGED), "dynamic-managed");
+    EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_DXT1, POOL_DEFAULT), "?");
+    EXPECT_EQ(texture(4, 4, 1, 0, FMT_D16, POOL_DEFAULT), "?");  // depth formats need the depth usage
+    EXPECT_EQ(Rule(device->CreateVertexBuffer(0, 0, 0, POOL_MANAGED, &b, nullptr)), "buffer-arguments");
+    EXPECT_EQ(Rule(device->CreateVertexBuffer(4, USAGE_DYNAMIC, 0, POOL_MANAGED, &b, nullptr)), "dynamic-managed");
+    EXPECT_EQ(Rule(device->CreateIndexBuffer(4, 0, FMT_A8, POOL_MANAGED, &i, nullptr)), "buffer-arguments");
+    EXPECT_EQ(b, nullptr);
+    EXPECT_EQ(i, nullptr);
+
+    // Buffer locks: offset and size within the buffer; size 0 runs to the end.
+    ASSERT_EQ(device->CreateVertexBuffer(80, USAGE_DYNAMIC, 0, POOL_DEFAULT, &b, nullptr), OK);
+    struct Lock {
+        uint32_t offset, size, flags;
+        const char* rule;
+    } locks[] = {
+        {60, 20, 0, ""},           {60, 21, 0, "lock-range"},
+        {80, 0, 0, ""},            {81, 0, 0, "lock-range"},
+        {0, 0, LOCK_DISCARD | LOCK_NOOVERWRITE, "lock-discard-nooverwrite"},
+        {0, 0, LOCK_READONLY, ""},
+    };
+    for (const Lock& l : locks) {
+        void* data = nullptr;
+        const Result r = b->Lock(l.offset, l.size, &data, l.flags);
+        EXPECT_EQ(Rule(r), l.rule) << l.offset << " " << l.size;
+        EXPECT_EQ(data != nullptr, r == OK);
+        if (r == OK) b->Unlock();
+    }
+    EXPECT_EQ(Rule(b->Unlock()), "unlock-not-locked");
+    void* data = nullptr;
+    ASSERT_EQ(b->Lock(0, 0, &data, LOCK_DISCARD), OK);
+    EXPECT_EQ(static_cast<uint8_t*>(data)[79], 0xCD);  // discarded contents are visibly undefined
+    b->Unlock();
+    EXPECT_EQ(b->Lock(0, 0, nullptr, 0), ERR_INVALIDCALL);
+    b->Release();
+
+    // Surface locks: inside the surface, on 4x4 blocks when compressed, one at a time.
+    Texture *dynamic = nullptr, *blocks = nullptr;
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT, &dynamic, nullptr), OK);
+    ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, FMT_DXT1, POOL_MANAGED, &blocks, nullptr), OK);
+    struct RectLock {
+        Texture* texture;
+        Rect rect;
+        uint32_t flags;
+        const char* rule;
+    } rects[] = {
+        {dynamic, {0, 0, 8, 8}, 0, ""},          {dynamic, {7, 7, 8, 8}, 0, ""},
+        {dynamic, {-1, 0, 8, 8}, 0, "lock-rect-outside"}, {dynamic, {0, 0, 9, 8}, 0, "lock-rect-outside"},
+        {dynamic, {0, 0, 8, 9}, 0, "lock-rect-outside"},  {dynamic, {3, 0, 3, 8}, 0, "lock-rect-outside"},
+        {dynamic, {0, 5, 8, 5}, 0, "lock-rect-outside"},  {dynamic, {0, 0, 8, 8}, LOCK_NOOVERWRITE, "lock-nooverwrite-texture"},
+        {dynamic, {0, 0, 8, 8}, LOCK_DISCARD | LOCK_READONLY, "lock-discard-readonly"},
+        {blocks, {4, 4, 8, 8}, 0, ""},           {blocks, {2, 0, 8, 8}, 0, "lock-rect-unaligned"},
+        {blocks, {0, 0, 8, 8}, LOCK_DISCARD, "lock-discard-not-dynamic"},
+    };
+    for (const RectLock& l : rects) {
+        LockedRect locked{};
+        const Result r = l.texture->LockRect(0, &locked, &l.rect, l.flags);
+        EXPECT_EQ(Rule(r), l.rule) << l.rect.left << "," << l.rect.top << "," << l.rect.right << "," << l.rect.bottom;
+        if (r == OK) {
+            EXPECT_EQ(Rule(l.texture->LockRect(0, &locked, nullptr, 0)), "lock-twice");
+            l.texture->UnlockRect(0);
+        }
+    }
+    LockedRect locked{}, whole{};
+    ASSERT_EQ(blocks->LockRect(0, &whole, nullptr, 0), OK);
+    blocks->UnlockRect(0);
+    const Rect lastBlock = {4, 4, 8, 8};
+    ASSERT_EQ(blocks->LockRect(0, &locked, &lastBlock, 0), OK);
+    EXPECT_EQ(locked.pitch, 16);  // two 8-byte blocks per row of blocks
+    EXPECT_EQ(static_cast<uint8_t*>(locked.bits) - static_cast<uint8_t*>(whole.bits), 16 + 8);
+    blocks->UnlockRect(0);
+    EXPECT_EQ(Rule(blocks->UnlockRect(0)), "unlock-not-locked");
+    dynamic->Release();
+    blocks->Release();
+
+    // UpdateSurface copies between surfaces of one format only.
+    Surface *sysA = nullptr, *sysL = nullptr, *target = nullptr;
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, FMT_A8R8G8B8, POOL_SYSTEMMEM, &sysA, nullptr), OK);
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(4, 4, FMT_L8, POOL_SYSTEMMEM, &sysL, nullptr), OK);
+    ASSERT_EQ(device->CreateRenderTarget(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr), OK);
+    EXPECT_EQ(Rule(device->UpdateSurface(sysA, nullptr, target, nullptr)), "");
+    EXPECT_EQ(Rule(device->UpdateSurface(sysL, nullptr, target, nullptr)), "update-surface");
+    EXPECT_EQ(Rule(device->UpdateSurface(target, nullptr, sysA, nullptr)), "update-surface");
+    for (Unknown* u : std::initializer_list<Unknown*>{sysA, sysL, target}) u->Release();
+
+    // Only the lockable depth formats lock.
+    for (Format f : {FMT_D16_LOCKABLE, FMT_D32F_LOCKABLE, FMT_D24S8}) {
+        Surface* depth = nullptr;
+        ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, f, MULTISAMPLE_NONE, 0, 0, &depth, nullptr), OK);
+        const bool lockable = f != FMT_D24S8;
+        const Result r = depth->LockRect(&locked, nullptr, 0);
+        EXPECT_EQ(Rule(r), lockable ? "" : "lock-not-lockable") << f;
+        if (r == OK) depth->UnlockRect();
+        depth->Release();
+    }
+    Surface* none = nullptr;
+    EXPECT_EQ(Rule(device->CreateDepthStencilSurface(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &none, nullptr)),
+              "depth-arguments");
+
+    // Present parameters: a zero count means one buffer, an unknown format the default.
+    Device* other = nullptr;
+    PresentParameters p = params;
+    p.backBufferCount = 0;
+    p.backBufferFormat = FMT_UNKNOWN;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
+    SwapChain* chain = nullptr;
+    ASSERT_EQ(other->GetSwapChain(0, &chain), OK);
+    PresentParameters got{};
+    chain->GetPresentParameters(&got);
+    EXPECT_EQ(got.backBufferCount, 1u);
+    EXPECT_EQ(got.backBufferFormat, FMT_X8R8G8B8);
+    // A chain handed out twice is released twice without a broken rule; its back buffer
+    // locks only when the parameters ask for a lockable one (flag 1).
+    SwapChain* again = nullptr;
+    ASSERT_EQ(other->GetSwapChain(0, &again), OK);
+    again->Release();
+    chain->Release();
+    EXPECT_EQ(GetRecorder(other)->ViolationCount(), 0u);
+    EXPECT_EQ(other->Release(), 0u);
+    p.backBufferCount = 1;
+    for (uint32_t flags : {0u, 1u}) {
+        p.flags = flags;
+        ASSERT_EQ(device->CreateAdditionalSwapChain(&p, &chain), OK);
+        Surface* backBuffer = nullptr;
+        ASSERT_EQ(chain->GetBackBuffer(0, BACKBUFFER_TYPE_MONO, &backBuffer), OK);
+        const Result r = backBuffer->LockRect(&locked, nullptr, 0);
+        EXPECT_EQ(Rule(r), flags ? "" : "lock-not-lockable");
+        if (r == OK) backBuffer->UnlockRect();
+        backBuffer->Release();
+        chain->Release();
+    }
+    p.backBufferWidth = 16385;
+    EXPECT_NE(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
+
+    // Constant names are found with or without the '$' of global parameters.
+    const char* src = "float4 Tint;\nfloat4 pixel() : COLOR { return Tint; }\n";
+    Blob* code = nullptr;
+    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "pixel", "ps_3_0", 0, &code,
+                            nullptr, nullptr),
+              OK);
+    ConstantTable* table = nullptr;
+    ASSERT_EQ(GetShaderConstantTable(static_cast<const uint32_t*>(code->GetBufferPointer()), &table), OK);
+    ASSERT_NE(table->GetConstantByName("Tint"), nullptr);
+    EXPECT_EQ(table->GetConstantByName("$Tint"), table->GetConstantByName("Tint"));
+    EXPECT_EQ(table->GetConstantByName("Tin"), nullptr);
+    EXPECT_EQ(table->GetConstantByName(nullptr), nullptr);
+    EXPECT_EQ(table->GetConstantDesc(table->GetConstantCount()), nullptr);
+    table->Release();
+    code->Release();
+}
+
+}  // namespace

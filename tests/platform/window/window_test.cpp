@@ -1,0 +1,380 @@
+// test-sanitize: address
+// The headless window layer: events and their payloads through the queue and the
+// window procedure, placement with the two frames, show states and focus, display
+// modes, the cursor and touch records.
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "platform/window/Window.h"
+
+namespace {
+
+using namespace wnd;
+
+class WindowTest : public testing::Test {
+protected:
+    void SetUp() override { ResetWindowLayer(); }
+    void TearDown() override { ResetWindowLayer(); }
+};
+
+// The program's main window as it is first created: a popup at 100,100, 800 x 480.
+WindowHandle MakeMainWindow() {
+    return CreateWindow({.className = "TestClass", .title = "???", .style = kStylePopup | kStyleClipSiblings,
+                         .x = 100, .y = 100, .width = 800, .height = 480});
+}
+
+std::vector<Event> Drain() {
+    std::vector<Event> out;
+    for (Event e; PeekEvent(&e);) out.push_back(e);
+    return out;
+}
+
+Event Ev(EventKind kind, WindowHandle w, uint32_t code = 0, int32_t x = 0, int32_t y = 0) {
+    Event e;
+    e.kind = kind, e.window = w, e.code = code, e.x = x, e.y = y;
+    return e;
+}
+
+auto Fields(const Event& e) {
+    return std::tie(e.kind, e.window, e.code, e.x, e.y, e.wheelDelta, e.button, e.fromTouch, e.rect);
+}
+
+// Kind, code, x, y of each event, for comparing what the layer posted.
+std::vector<std::tuple<EventKind, uint32_t, int32_t, int32_t>> Summary(const std::vector<Event>& events) {
+    std::vector<std::tuple<EventKind, uint32_t, int32_t, int32_t>> out;
+    for (const Event& e : events) out.emplace_back(e.kind, e.code, e.x, e.y);
+    return out;
+}
+
+// Records every event and answers a few kinds as the program's procedure does.
+std::vector<Event> gSeen;
+int64_t Procedure(Event& e, void*) {
+    gSeen.push_back(e);
+    if (e.kind == EventKind::TabletGestureQuery) return 0x01198319;
+    if (e.kind == EventKind::Sizing) e.rect.right = e.rect.left + 1000;
+    return e.kind == EventKind::SetCursor ? 1 : DefaultProcedure(e);
+}
+
+TEST_F(WindowTest, EveryEventKindReachesTheProcedureWithItsPayload) {
+    const WindowHandle w = MakeMainWindow();
+    ASSERT_TRUE(SetWindowProcedure(w, &Procedure, nullptr));
+    gSeen.clear();
+    std::vector<Event> posted = {
+        Ev(EventKind::Destroy, w), Ev(EventKind::Move, w, 0, 12, -3), Ev(EventKind::Size, w, kSizeMaximized, 1920, 1080),
+        Ev(EventKind::Activate, w, kActivateActive), Ev(EventKind::Paint, w), Ev(EventKind::SetCursor, w, 0, 150, 160),
+        Ev(EventKind::KeyDown, w, 13), Ev(EventKind::Char, w, 0xD83D), Ev(EventKind::SysCommand, w, kSysCommandKeyMenu),
+        Ev(EventKind::MouseMove, w, 0, 400, 240), Ev(EventKind::ButtonDown, w, 0, 1, 2), Ev(EventKind::ButtonUp, w, 0, 3, 4),
+        Ev(EventKind::ButtonDoubleClick, w, 0, 5, 6), Ev(EventKind::Wheel, w), Ev(EventKind::Sizing, w, 8),
+        Ev(EventKind::DeviceChange, w, kDeviceNodesChanged), Ev(EventKind::TabletGestureQuery, w)};
+    posted[10].button = MouseButton::Right;
+    posted[11].button = MouseButton::Middle;
+    posted[11].fromTouch = true;
+    posted[13].wheelDelta = -240;
+    posted[14].rect = {50, 60, 70, 600};
+    for (const Event& e : posted) ASSERT_TRUE(PostEvent(e));
+    const TouchContact contacts[2] = {{1050, 2075, 7, kTouchDown}, {-100, 0, 8, kTouchMove | kTouchUp}};
+    ASSERT_TRUE(PostTouchEvent(w, contacts, 2));
+
+    std::vector<int64_t> results;
+    for (Event e; PeekEvent(&e);) results.push_back(DispatchEvent(e));
+    // Then the touch event, and the move and size that the rewritten sizing rectangle caused.
+    ASSERT_EQ(gSeen.size(), posted.size() + 3);
+    for (size_t i = 0; i < posted.size(); ++i) EXPECT_TRUE(Fields(gSeen[i]) == Fields(posted[i])) << i;
+    EXPECT_EQ(results[5], 1);
+    EXPECT_EQ(results[16], 0x01198319);
+    Rect r;
+    GetWindowRect(w, &r);
+    EXPECT_EQ(r, (Rect{50, 60, 1050, 600})) << "the procedure's sizing rectangle becomes the window";
+    EXPECT_EQ(gSeen.back().kind, EventKind::Size);
+    EXPECT_EQ(gSeen.back().x, 1000);
+
+    const Event& touch = gSeen[posted.size()];
+    EXPECT_EQ(touch.kind, EventKind::Touch);
+    EXPECT_EQ(touch.code, 2u);
+    TouchContact out[2];
+    EXPECT_FALSE(GetTouchInputInfo(touch.touch, 2, out)) << "the default procedure closed the handle";
+    EXPECT_EQ(OpenTouchHandleCount(), 0u);
+}
+
+TEST_F(WindowTest, TouchContactsAreKeptUntilClosedAndBounded) {
+    const WindowHandle w = MakeMainWindow();
+    std::vector<TouchContact> many(200);
+    for (uint32_t i = 0; i < many.size(); ++i) many[i] = {int32_t(i * 100), 50, i, kTouchDown};
+    ASSERT_TRUE(PostTouchEvent(w, many.data(), 200));
+    Event e;
+    ASSERT_TRUE(PeekEvent(&e));
+    EXPECT_EQ(e.code, 200u);
+    std::vector<TouchContact> out(128);
+    ASSERT_TRUE(GetTouchInputInfo(e.touch, 128, out.data()));  // a reader may take fewer
+    EXPECT_EQ(out[127].id, 127u);
+    EXPECT_EQ(out[127].x, 12700);
+    EXPECT_TRUE(CloseTouchInputHandle(e.touch));
+    EXPECT_FALSE(CloseTouchInputHandle(e.touch));
+
+    EXPECT_FALSE(PostTouchEvent(w, many.data(), 0));
+    EXPECT_FALSE(PostTouchEvent(w, nullptr, 1));
+    EXPECT_FALSE(PostTouchEvent(w + 1, many.data(), 1));
+    for (uint32_t i = 0; i < kMaxOpenTouchHandles; ++i) ASSERT_TRUE(PostTouchEvent(w, many.data(), 1));
+    EXPECT_FALSE(PostTouchEvent(w, many.data(), 1));
+    // Destroying the window closes the handles it still holds, read or not.
+    DestroyWindow(w);
+    for (Event d; PeekEvent(&d);)
+        if (d.kind == EventKind::Destroy) DispatchEvent(d);
+    EXPECT_EQ(OpenTouchHandleCount(), 0u);
+}
+
+TEST_F(WindowTest, FramesAndStyleSwitchGiveTheRequestedClientSize) {
+    Rect empty{}, popup{};
+    ASSERT_TRUE(AdjustWindowRect(&empty, kStyleOverlappedWindow, 0));
+    EXPECT_EQ(empty, (Rect{-8, -31, 8, 8}));
+    ASSERT_TRUE(AdjustWindowRect(&popup, kStylePopup, kExStyleTopmost));
+    EXPECT_EQ(popup, Rect{});
+    EXPECT_FALSE(AdjustWindowRect(nullptr, 0, 0));
+
+    const WindowHandle w = MakeMainWindow();
+    Rect client, window;
+    // Windowed: the framed style, the adjusted rectangle centred, not topmost. The
+    // frame changes only with the frame-changed placement.
+    SetWindowStyle(w, (GetWindowStyle(w) & 0x7F30FFFF) | 0x00CF0000);
+    GetClientRect(w, &client);
+    EXPECT_EQ(client, (Rect{0, 0, 800, 480}));
+    Rect outer{0, 0, 1280, 720};
+    AdjustWindowRect(&outer, GetWindowStyle(w), GetWindowExStyle(w));
+    const int32_t x = (GetScreenWidth() - outer.Width()) / 2, y = (GetScreenHeight() - outer.Height()) / 2;
+    ASSERT_TRUE(SetWindowPos(w, ZOrder::NotTopmost, x, y, outer.Width(), outer.Height(), kPosFrameChanged));
+    GetClientRect(w, &client);
+    GetWindowRect(w, &window);
+    EXPECT_EQ(client, (Rect{0, 0, 1280, 720}));
+    EXPECT_EQ(window, (Rect{312, 160, 1608, 919}));
+    EXPECT_EQ(GetWindowExStyle(w) & kExStyleTopmost, 0u);
+    using S = decltype(Summary({}));
+    EXPECT_EQ(Summary(Drain()), (S{{EventKind::Move, 0, 320, 191}, {EventKind::Size, kSizeRestored, 1280, 720}}));
+
+    // Full screen: the popup style, topmost, the whole screen.
+    SetWindowStyle(w, (GetWindowStyle(w) & ~0x00CF0000u) | kStylePopup);
+    ASSERT_TRUE(SetWindowPos(w, ZOrder::Topmost, 0, 0, 1920, 1080, kPosFrameChanged));
+    GetClientRect(w, &client);
+    EXPECT_EQ(client, (Rect{0, 0, 1920, 1080}));
+    EXPECT_NE(GetWindowExStyle(w) & kExStyleTopmost, 0u);
+
+    // A placement that changes nothing posts nothing; a frame change alone moves the
+    // client area and says so.
+    Drain();
+    SetWindowPos(w, ZOrder::Unchanged, 0, 0, 0, 0, kPosNoMove | kPosNoSize);
+    EXPECT_EQ(PendingEventCount(), 0u);
+    SetWindowStyle(w, kStyleOverlappedWindow);
+    SetWindowPos(w, ZOrder::Unchanged, 0, 0, 0, 0, kPosNoMove | kPosNoSize | kPosFrameChanged);
+    EXPECT_EQ(Summary(Drain()), (S{{EventKind::Move, 0, 8, 31}, {EventKind::Size, kSizeRestored, 1904, 1041}}));
+}
+
+TEST_F(WindowTest, ClientAndScreenCoordinates) {
+    const WindowHandle popup = MakeMainWindow();
+    const WindowHandle framed = CreateWindow(
+        {.className = "Other", .style = kStyleOverlappedWindow, .x = -20, .y = 40, .width = 300, .height = 200});
+    struct Case {
+        WindowHandle window;
+        Point client, screen;
+    };
+    const Case cases[] = {{popup, {0, 0}, {100, 100}}, {popup, {-5, 7}, {95, 107}}, {framed, {0, 0}, {-12, 71}},
+                          {framed, {10, -80}, {-2, -9}}};
+    for (const Case& c : cases) {
+        Point p = c.client;
+        ASSERT_TRUE(ClientToScreen(c.window, &p));
+        EXPECT_EQ(p, c.screen);
+        ASSERT_TRUE(ScreenToClient(c.window, &p));
+        EXPECT_EQ(p, c.client);
+    }
+    Point p;
+    EXPECT_FALSE(ClientToScreen(0, &p));
+    EXPECT_FALSE(ScreenToClient(popup, nullptr));
+}
+
+TEST_F(WindowTest, ShowStatesFocusAndRequests) {
+    const WindowHandle w = MakeMainWindow();
+    EXPECT_FALSE(ShowWindow(w, kShowDefault));
+    EXPECT_EQ(GetShowState(w), ShowState::Normal);
+    ASSERT_TRUE(SetFocus(w));
+    // Minimised: no client area and no focus; maximised fills the screen; restore
+    // brings the old rectangle back and is recorded.
+    EXPECT_TRUE(ShowWindow(w, kShowMinimized));
+    Rect client, window;
+    GetClientRect(w, &client);
+    EXPECT_EQ(client, Rect{});
+    EXPECT_EQ(GetFocus(), 0u);
+    ShowWindow(w, kShowMaximized);
+    GetClientRect(w, &client);
+    EXPECT_EQ(client, (Rect{0, 0, 1920, 1080}));
+    ShowWindow(w, kShowRestore);
+    GetWindowRect(w, &window);
+    EXPECT_EQ(window, (Rect{100, 100, 900, 580}));
+    using S = decltype(Summary({}));
+    EXPECT_EQ(Summary(Drain()), (S{{EventKind::Activate, kActivateActive, 0, 0},
+                                   {EventKind::Activate, kActivateInactive, 0, 0},
+                                   {EventKind::Size, kSizeMinimized, 0, 0},
+                                   {EventKind::Move, 0, 0, 0},
+                                   {EventKind::Size, kSizeMaximized, 1920, 1080},
+                                   {EventKind::Move, 0, 100, 100},
+                                   {EventKind::Size, kSizeRestored, 800, 480}}));
+    EXPECT_FALSE(SetFocus(w + 5));
+    EXPECT_FALSE(SetForegroundWindow(0));
+    EXPECT_TRUE(SetForegroundWindow(w));
+    EXPECT_EQ(GetFocus(), w);
+
+    EXPECT_TRUE(FlashWindowEx(w, kFlashAll | kFlashTimerNoForeground, 1000, 0));
+    MessageBeep(0);
+    const Requests& r = GetRequests();
+    EXPECT_EQ(std::tie(r.flashes, r.lastFlash.flags, r.lastFlash.count, r.beeps, r.restores),
+              std::make_tuple(1u, 15u, 1000u, 1u, 1u));
+    SetCtrlKeyDown(true);
+    EXPECT_TRUE(IsCtrlKeyDown());
+    EXPECT_EQ(GetDoubleClickTime(), 500u);
+}
+
+TEST_F(WindowTest, FindTitleDestroyAndTheBoundedQueue) {
+    const WindowHandle w = MakeMainWindow();
+    EXPECT_EQ(FindWindow("TestClass"), w);
+    EXPECT_EQ(FindWindow("testclass"), 0u);
+    EXPECT_STREQ(GetWindowText(w), "???");
+    SetWindowText(w, "Title");
+    EXPECT_STREQ(GetWindowText(w), "Title");
+
+    uint32_t posted = 0;
+    while (PostEvent(Ev(EventKind::Paint, w))) ++posted;
+    EXPECT_EQ(posted, 4096u);
+    Drain();
+    EXPECT_FALSE(PostEvent(Ev(EventKind::Paint, 0)));
+
+    // A destroyed window lasts until its Destroy event has been dispatched; its queued
+    // events go with it.
+    SetFocus(w);
+    Drain();
+    ASSERT_TRUE(DestroyWindow(w));
+    EXPECT_FALSE(DestroyWindow(w));
+    EXPECT_EQ(GetFocus(), 0u);
+    EXPECT_EQ(FindWindow("TestClass"), 0u);
+    PostEvent(Ev(EventKind::Paint, w));
+    Event e;
+    ASSERT_TRUE(PeekEvent(&e));
+    ASSERT_EQ(e.kind, EventKind::Destroy);
+    EXPECT_TRUE(IsWindow(w));
+    DispatchEvent(e);
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_EQ(PendingEventCount(), 0u);
+    EXPECT_FALSE(PostEvent(Ev(EventKind::Paint, w)));
+    EXPECT_EQ(DispatchEvent(e), 0);
+}
+
+TEST_F(WindowTest, DisplayModeChangeRestoreAndFailure) {
+    DisplayMode desktop;
+    ASSERT_TRUE(EnumDisplaySettings(kCurrentSettings, &desktop));
+    EXPECT_EQ(desktop.width, 1920u);
+    EXPECT_EQ(desktop.fields, kModeBitsPerPixel | kModePixelWidth | kModePixelHeight | kModeFrequency);
+    constexpr uint32_t WH = kModePixelWidth | kModePixelHeight;
+    struct Case {
+        uint32_t fields, width, height, bits, frequency;
+        int32_t result, screenWidth;
+    };
+    // Each case starts from the mode the one before left in force.
+    const Case cases[] = {
+        {WH, 1280, 720, 0, 0, kDisplayChangeSuccessful, 1280},
+        {WH, 1281, 720, 0, 0, kDisplayChangeBadMode, 1280},
+        {kModePixelWidth, 800, 9999, 0, 0, kDisplayChangeBadMode, 1280},  // height from the mode in force
+        {WH | kModeBitsPerPixel, 800, 600, 16, 0, kDisplayChangeBadMode, 1280},
+        {WH | kModeFrequency, 800, 600, 0, 75, kDisplayChangeBadMode, 1280},
+        {WH | kModeFrequency, 800, 600, 0, 60, kDisplayChangeSuccessful, 800},
+        {0, 0, 0, 0, 0, kDisplayChangeSuccessful, 800},  // nothing marked: the mode in force
+    };
+    for (const Case& c : cases) {
+        DisplayMode m{c.fields, c.bits, c.width, c.height, c.frequency};
+        EXPECT_EQ(ChangeDisplaySettings(&m), c.result) << c.width << "x" << c.height;
+        EXPECT_EQ(GetScreenWidth(), c.screenWidth);
+    }
+    EXPECT_EQ(DisplayChangeCount(), 3u);
+
+    // Failure injected: nothing changes, restoring included; then the saved desktop
+    // mode and null both restore.
+    SetDisplayChangeFailure(true);
+    EXPECT_EQ(ChangeDisplaySettings(&desktop), kDisplayChangeFailed);
+    EXPECT_EQ(ChangeDisplaySettings(nullptr), kDisplayChangeFailed);
+    EXPECT_EQ(GetScreenWidth(), 800);
+    SetDisplayChangeFailure(false);
+    EXPECT_EQ(ChangeDisplaySettings(&desktop), kDisplayChangeSuccessful);
+    EXPECT_EQ(GetScreenWidth(), 1920);
+    DisplayMode small{WH, 0, 1024, 768, 0};
+    ChangeDisplaySettings(&small);
+    EXPECT_EQ(ChangeDisplaySettings(nullptr), kDisplayChangeSuccessful);
+    EXPECT_EQ(GetScreenHeight(), 1080);
+
+    // A configured list; the present frequency is preferred when none is asked.
+    const DisplayMode list[] = {{0, 32, 640, 480, 75}, {0, 32, 640, 480, 60}, {0, 32, 1024, 768, 60}};
+    ASSERT_TRUE(SetDisplayModes(list, 3, 2));
+    EXPECT_EQ(GetScreenWidth(), 1024);
+    DisplayMode vga{WH, 0, 640, 480, 0}, now;
+    ASSERT_EQ(ChangeDisplaySettings(&vga), kDisplayChangeSuccessful);
+    EnumDisplaySettings(kCurrentSettings, &now);
+    EXPECT_EQ(now.frequency, 60u);
+    EXPECT_FALSE(EnumDisplaySettings(3, &now));
+    EXPECT_FALSE(SetDisplayModes(list, 3, 3));
+    EXPECT_FALSE(SetDisplayModes(list, 0, 0));
+}
+
+TEST_F(WindowTest, CursorCounterClipPositionAndImages) {
+    EXPECT_EQ(GetCursorDisplayCounter(), 0);
+    EXPECT_EQ(ShowCursor(false), -1);
+    EXPECT_EQ(ShowCursor(false), -2);
+    EXPECT_EQ(ShowCursor(true), -1);
+    EXPECT_EQ(ShowCursor(true), 0);
+    EXPECT_EQ(ShowCursor(true), 1);
+
+    EXPECT_EQ(GetCursorPos(), (Point{960, 540}));
+    Rect clip;
+    EXPECT_FALSE(GetClipCursor(&clip));
+    EXPECT_EQ(clip, (Rect{0, 0, 1920, 1080}));
+    const Rect area{100, 200, 300, 400};
+    ASSERT_TRUE(ClipCursor(&area));
+    EXPECT_EQ(GetCursorPos(), (Point{299, 399})) << "clipping pulls the cursor inside";
+    struct Case {
+        Point set, held;
+    };
+    const Case cases[] = {{{150, 250}, {150, 250}}, {{100, 200}, {100, 200}}, {{300, 400}, {299, 399}},
+                          {{-5, 1000}, {100, 399}}};
+    for (const Case& c : cases) {
+        SetCursorPos(c.set.x, c.set.y);
+        EXPECT_EQ(GetCursorPos(), c.held);
+    }
+    const Rect empty{5, 5, 5, 50}, offScreen{1900, 1000, 5000, 5000};
+    EXPECT_FALSE(ClipCursor(&empty));
+    ASSERT_TRUE(ClipCursor(&offScreen));
+    GetClipCursor(&clip);
+    EXPECT_EQ(clip, (Rect{1900, 1000, 1920, 1080}));
+    ASSERT_TRUE(ClipCursor(nullptr));
+    SetCursorPos(5000, -5);
+    EXPECT_EQ(GetCursorPos(), (Point{1919, 0}));
+
+    CursorImage image{};
+    image.pixels[0] = 0xFF102030;
+    image.hotspotX = 31;
+    const CursorHandle c = CreateCursor(image);
+    ASSERT_NE(c, 0u);
+    image.hotspotX = 32;
+    EXPECT_EQ(CreateCursor(image), 0u);
+    EXPECT_EQ(SetCursor(c), kArrowCursor);
+    CursorImage back{};
+    ASSERT_TRUE(GetCursorImage(c, &back));
+    EXPECT_EQ(back.pixels[0], 0xFF102030u);
+    EXPECT_EQ(back.hotspotX, 31);
+    EXPECT_FALSE(DestroyCursor(kArrowCursor));
+    EXPECT_TRUE(DestroyCursor(c));
+    EXPECT_EQ(GetCursor(), 0u);
+    EXPECT_EQ(SetCursor(c), 0u);
+    EXPECT_EQ(GetCursor(), 0u) << "an unknown cursor sets none";
+    // The default procedure puts the arrow back for set-cursor.
+    Event e = Ev(EventKind::SetCursor, MakeMainWindow());
+    EXPECT_EQ(DispatchEvent(e), 0);
+    EXPECT_EQ(GetCursor(), kArrowCursor);
+    EXPECT_EQ(DefaultHandledCount(EventKind::SetCursor), 1u);
+}
+
+}  // namespace

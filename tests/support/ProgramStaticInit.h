@@ -1,0 +1,14 @@
+#pragma once
+// The start-up of a test or fuzz program: every start-up table of the libraries the
+// program links, merged (RunStaticInit). Tables of libraries above the core are weak
+// references: null, and skipped, in a program that does not link that library (each
+// such library forces its table into the programs that link it). A library that adds a
+// table adds it here.
+#include "core/StaticInit.h"
+
+extern const StaticInitTable kEngineStaticInit __attribute__((weak));
+
+inline bool RunProgramStaticInit() {
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kEngineStaticInit};
+    return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
+}
