@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace online;
@@ -44,7 +46,9 @@ TEST(Wire, ReadsPastTheEndFailAndAnswerZeroFromThenOn) {
         const uint32_t count = r.Count(c.maxCount, c.itemSize);
         EXPECT_EQ(!r.Failed(), c.ok) << c.cap << " " << c.maxCount << " " << c.itemSize;
         EXPECT_EQ(count, c.ok ? 2u : 0u);
-        if (c.cap == 3) EXPECT_TRUE(p && n == 3 && std::memcmp(p, "abc", 3) == 0);
+        if (c.cap == 3) {
+            EXPECT_TRUE(p && n == 3 && std::memcmp(p, "abc", 3) == 0);
+        }
     }
     Writer nul(kReply);
     nul.Bytes("ab\0cd", 5);
@@ -205,6 +209,17 @@ TEST_F(ClientMessages, ConfigurationTextIsBoundedAndLineByLine) {
     ClientConfig e;
     EXPECT_FALSE(e.ParseText(limit.data(), limit.size()));
     EXPECT_EQ(e.account, 1u);
+    // From a file: read whole, or not at all when it is missing.
+    char path[] = "/tmp/onlineconfigXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    ClientConfig f;
+    EXPECT_FALSE(f.LoadFile(path));  // its unknown lines make it unclean
+    EXPECT_EQ(f.account, 42u);
+    unlink(path);
+    EXPECT_FALSE(f.LoadFile(path));
 }
 
 }  // namespace

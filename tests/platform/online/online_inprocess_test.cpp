@@ -278,6 +278,7 @@ TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
     auto c = broker->CreateClient(Config(3, "Carol"));
     for (uint32_t i = 0; i < 4097; ++i) c->Networking()->SendP2PPacket(idb, &i, 4, kSendReliable);
     b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());
+    b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());  // again: nothing more
     uint32_t v = 0, last = 0;
     read = 0;
     while (b->Networking()->ReadP2PPacket(&v, 4, &size, &from))
@@ -624,6 +625,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"request kind above", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends + 1, 1, 2); }, 0},
         {"friends request", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends, 1, 2) != 0; }, 1},
         {"no board", [&] { return st->DownloadLeaderboardEntries(0, kLeaderboardGlobal, 1, 2); }, 0},
+        {"entries of an unknown board", [&] { return st->GetLeaderboardEntryCount(board + 1); }, 0},
         {"most details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails) != 0; }, 1},
         {"too many details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails + 1); }, 0},
         {"negative details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, -1); }, 0},
