@@ -4,6 +4,8 @@
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -81,6 +83,15 @@ inline bool PumpUntil(std::initializer_list<online::OnlineContext*> contexts, co
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// The record of one call's result, pumping ctx until it comes (zero after the time-out).
+template <class T>
+T Await(online::OnlineContext* ctx, online::CallHandle call, int milliseconds = 5000) {
+    CallResult<T> result(ctx);
+    result.Bind(call);
+    EXPECT_TRUE(PumpUntil({ctx}, [&] { return result.times == 1; }, milliseconds));
+    return result.value;
 }
 
 // A fresh folder under /tmp, removed with everything in it.

@@ -59,18 +59,16 @@ protected:
     }
     // a creates a friends-only lobby, invites b through the overlay, b joins.
     OnlineId MeetInLobby() {
-        CallResult<LobbyCreated> created(a.get());
         Catch<GameLobbyJoinRequested> invited(b.get());
-        created.Bind(a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
-        EXPECT_EQ(created.value.result, kResultOK);
-        const OnlineId lobby = created.value.lobby;
+        const LobbyCreated created = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
+        EXPECT_EQ(created.result, kResultOK);
+        const OnlineId lobby = created.lobby;
         a->Friends()->ActivateGameOverlayInviteDialog(lobby);
         EXPECT_TRUE(PumpUntil({b.get()}, [&] { return invited.Count() == 1; }));
         EXPECT_EQ(invited.All()[0].friendId, a->User()->GetSteamID());
         CallResult<LobbyEnter> entered(b.get());
         entered.Bind(b->Matchmaking()->JoinLobby(invited.All()[0].lobby));
-        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));
+        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));  // a hears of it too
         EXPECT_EQ(entered.value.response, kEnterSuccess);
         return lobby;
     }
@@ -152,40 +150,32 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 1);
     // The last member leaves: the lobby is gone.
     b->Matchmaking()->LeaveLobby(lobby);
-    CallResult<LobbyEnter> again(a.get());
-    again.Bind(a->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.times == 1; }));
-    EXPECT_EQ(again.value.response, kEnterDoesNotExist);
+    const LobbyEnter again = Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(again.response, kEnterDoesNotExist);
 }
 
 TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
     const OnlineId lobby = MeetInLobby();
     auto c = broker->CreateClient(Config(3, "Carol"));
-    CallResult<LobbyEnter> full(c.get());
-    full.Bind(c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return full.times == 1; }));
-    EXPECT_EQ(full.value.response, kEnterFull);
+    const LobbyEnter full = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(full.response, kEnterFull);
 
     Catch<LobbyChatUpdate> aMembers(a.get());
     b.reset();  // the process "dies"
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
     EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
     EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
-    CallResult<LobbyEnter> closed(c.get());
-    closed.Bind(c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({a.get(), c.get()}, [&] { return closed.times == 1; }));
-    EXPECT_EQ(closed.value.response, kEnterNotAllowed);
+    const LobbyEnter closed = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(closed.response, kEnterNotAllowed);
 }
 
 TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
     std::vector<OnlineId> lobbies;
     for (const char* skill : {"1900", "1200", "1100"}) {
-        CallResult<LobbyCreated> created(a.get());
-        created.Bind(a->Matchmaking()->CreateLobby(kLobbyPublic, 4));
-        ASSERT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
-        lobbies.push_back(created.value.lobby);
-        a->Matchmaking()->SetLobbyData(created.value.lobby, "squadSkill", skill);
-        a->Matchmaking()->SetLobbyData(created.value.lobby, "ownerID", skill[1] == '1' ? "e" : "x");
+        const LobbyCreated created = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyPublic, 4));
+        lobbies.push_back(created.lobby);
+        a->Matchmaking()->SetLobbyData(created.lobby, "squadSkill", skill);
+        a->Matchmaking()->SetLobbyData(created.lobby, "ownerID", skill[1] == '1' ? "e" : "x");
     }
     auto list = [&](auto addFilters) {
         CallResult<LobbyMatchList> matches(b.get());
@@ -515,18 +505,13 @@ TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
                         "leaderboard M01 descending\nscore M01 10 500\nscore M01 11 400 7 -8\nscore M01 12 300\n",
                         &answer))
         << answer;
-    CallResult<LeaderboardFindResult> found(a.get());
-    found.Bind(a->UserStats()->FindLeaderboard("M01"));
-    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return found.times == 1; }));
-    const LeaderboardHandle m01 = found.value.leaderboard;
-    EXPECT_TRUE(found.value.found);
+    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), a->UserStats()->FindLeaderboard("M01"));
+    const LeaderboardHandle m01 = found.leaderboard;
+    EXPECT_TRUE(found.found);
     EXPECT_STREQ(a->UserStats()->GetLeaderboardName(m01), "M01");
     EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 3);
     auto upload = [&](int32_t method, int32_t score) {
-        CallResult<LeaderboardScoreUploaded> up(a.get());
-        up.Bind(a->UserStats()->UploadLeaderboardScore(m01, method, score, nullptr, 0));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return up.times == 1; }));
-        return up.value;
+        return Await<LeaderboardScoreUploaded>(a.get(), a->UserStats()->UploadLeaderboardScore(m01, method, score, nullptr, 0));
     };
     LeaderboardScoreUploaded up = upload(kUploadKeepBest, 350);
     EXPECT_TRUE(up.success && up.scoreChanged);
@@ -538,20 +523,18 @@ TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
     EXPECT_EQ(up.globalRankNew, 4);
     EXPECT_EQ(up.globalRankPrevious, 3);
     // Downloaded entries carry ranks, details and names; the count follows the board.
-    CallResult<LeaderboardScoresDownloaded> down(a.get());
-    down.Bind(a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 2, 3));
-    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return down.times == 1; }));
-    ASSERT_EQ(down.value.entryCount, 2);
+    const LeaderboardScoresDownloaded down = Await<LeaderboardScoresDownloaded>(a.get(), a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 2, 3));
+    ASSERT_EQ(down.entryCount, 2);
     LeaderboardEntry e{};
     int32_t details[4] = {};
-    ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, 0, &e, details, 1));
+    ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 0, &e, details, 1));
     EXPECT_EQ(AccountOf(e.user), 11u);
     EXPECT_EQ(e.globalRank, 2);
     EXPECT_EQ(e.detailCount, 2);
     EXPECT_EQ(details[0], 7);
     EXPECT_EQ(details[1], 0);  // only as many as asked for
-    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, 2, &e, details, 4));
-    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, -1, &e, details, 4));
+    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 2, &e, details, 4));
+    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, -1, &e, details, 4));
     EXPECT_STREQ(a->Friends()->GetFriendPersonaName(e.user), "");  // account 11 was never named
 }
 
@@ -579,14 +562,10 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
     OnlineNetworking* n = a->Networking();
     OnlineUserStats* st = a->UserStats();
     OnlineRemoteStorage* rs = a->RemoteStorage();
-    CallResult<LobbyCreated> created(a.get());
-    created.Bind(m->CreateLobby(kLobbyPublic, 4));
-    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
-    const OnlineId lobby = created.value.lobby, idb = b->User()->GetSteamID();
-    CallResult<LeaderboardFindResult> found(a.get());
-    found.Bind(st->FindLeaderboard("B"));
-    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return found.times == 1; }));
-    const LeaderboardHandle board = found.value.leaderboard;
+    const LobbyCreated created = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4));
+    const OnlineId lobby = created.lobby, idb = b->User()->GetSteamID();
+    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B"));
+    const LeaderboardHandle board = found.leaderboard;
     ASSERT_TRUE(st->RequestCurrentStats());
     const std::string key(wire::kMaxKey, 'k'), value(wire::kMaxValue, 'v'), name(wire::kMaxName, 'n');
     const std::vector<char> big(kMaxCloudFile + 1, 'b');
@@ -675,9 +654,7 @@ TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
     const CallHandle late = a->Matchmaking()->CreateLobby(kLobbyPrivate, 2);
     a->RunCallbacks();
     a->RunCallbacks();
-    CallResult<LobbyCreated> lateHolder(a.get());
-    lateHolder.Bind(late);
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return lateHolder.times == 1; }));
+    EXPECT_EQ(Await<LobbyCreated>(a.get(), late).result, kResultOK);
     EXPECT_EQ(none.times, 0);
     // Calls in flight when the broker goes away complete with the I/O-failure flag.
     CallResult<LobbyEnter> pending(b.get());

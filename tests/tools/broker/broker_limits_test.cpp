@@ -235,10 +235,8 @@ TEST(BrokerLimits, ABurstOfLobbyChangesReachesMembersThatRead) {
     InThreadBroker broker(o);
     auto owner = broker.Client(11);
     auto guest = broker.Client(12);
-    CallResult<LobbyCreated> created(owner.get());
-    created.Bind(owner->Matchmaking()->CreateLobby(kLobbyPublic, 4));
-    ASSERT_TRUE(PumpUntil({owner.get()}, [&] { return created.times == 1; }));
-    const OnlineId lobby = created.value.lobby;
+    const LobbyCreated created = Await<LobbyCreated>(owner.get(), owner->Matchmaking()->CreateLobby(kLobbyPublic, 4));
+    const OnlineId lobby = created.lobby;
     Catch<LobbyDataUpdate> ownerUpdates(owner.get()), guestUpdates(guest.get());
     CallResult<LobbyEnter> entered(guest.get());
     entered.Bind(guest->Matchmaking()->JoinLobby(lobby));
@@ -268,24 +266,19 @@ TEST(BrokerLimits, ALobbyListCarriesTheLobbiesThatFitOneFrame) {
     for (uint32_t n = 0; n < 5; ++n) {
         owners.push_back(broker.Client(20 + n));
         OnlineContext* ctx = owners.back().get();
-        CallResult<LobbyCreated> created(ctx);
-        created.Bind(ctx->Matchmaking()->CreateLobby(kLobbyPublic, 4));
-        ASSERT_TRUE(PumpUntil({ctx}, [&] { return created.times == 1; }));
+        const LobbyCreated created = Await<LobbyCreated>(ctx, ctx->Matchmaking()->CreateLobby(kLobbyPublic, 4));
         Catch<LobbyDataUpdate> updates(ctx);
         for (int i = 0; i < 256; ++i) {
             std::string key(wire::kMaxKey, 'k');
             key.replace(0, 3, std::to_string(100 + i));
-            ASSERT_TRUE(ctx->Matchmaking()->SetLobbyData(created.value.lobby, key.c_str(), value.c_str()));
+            ASSERT_TRUE(ctx->Matchmaking()->SetLobbyData(created.lobby, key.c_str(), value.c_str()));
         }
         ASSERT_TRUE(PumpUntil({ctx}, [&] { return updates.Count() == 256; }, 20000));
     }
     auto seeker = broker.Client(30);
-    CallResult<LobbyMatchList> list(seeker.get());
-    list.Bind(seeker->Matchmaking()->RequestLobbyList());
-    ASSERT_TRUE(PumpUntil({seeker.get()}, [&] { return list.times == 1; }, 20000));
-    EXPECT_FALSE(list.ioFailure);
+    const LobbyMatchList list = Await<LobbyMatchList>(seeker.get(), seeker->Matchmaking()->RequestLobbyList(), 20000);
     EXPECT_TRUE(seeker->Connected());
-    EXPECT_EQ(list.value.lobbiesMatching, 4u);  // four snapshots fit 9 MiB, five do not
+    EXPECT_EQ(list.lobbiesMatching, 4u);  // four snapshots fit 9 MiB, five do not
     EXPECT_EQ(std::string(seeker->Matchmaking()->GetLobbyData(seeker->Matchmaking()->GetLobbyByIndex(3),
                                                               (std::to_string(355) + std::string(252, 'k')).c_str())),
               value);
