@@ -7,16 +7,19 @@
 //
 // Each benchmark iteration mixes one second of audio on the calling thread, so the
 // time per iteration is the cost as a fraction of one core in real time. A summary
-// with both fractions and their ratio is printed at exit.
+// with both fractions and their ratio is printed at exit: with
+// --benchmark_repetitions, the median of the repetitions.
 #include <benchmark/benchmark.h>
 
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <AL/alext.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string_view>
 #include <vector>
@@ -30,22 +33,6 @@ namespace {
 constexpr uint32_t kOutRate = 48000;
 constexpr uint32_t kQuantum = 480;
 constexpr uint32_t kUpdateFrames = 1440;  // 30 ms
-
-struct Summary {
-    std::map<int, double> ours, openal;
-    ~Summary() {
-        if (ours.empty()) return;
-        std::printf("\nMixing cost as a fraction of one core in real time (48 kHz stereo):\n");
-        std::printf("%8s %12s %12s %14s\n", "voices", "ours", "OpenAL Soft", "ours/OpenAL");
-        for (const auto& [voices, cost] : ours) {
-            const auto it = openal.find(voices);
-            if (it != openal.end())
-                std::printf("%8d %11.3f%% %11.3f%% %14.3f\n", voices, 100 * cost, 100 * it->second, cost / it->second);
-            else
-                std::printf("%8d %11.3f%% %12s %14s\n", voices, 100 * cost, "n/a", "n/a");
-        }
-    }
-} gSummary;
 
 std::vector<int16_t> Tone(uint32_t channels, uint32_t rate, double freq) {
     std::vector<int16_t> s(size_t(rate) * channels);
@@ -76,9 +63,9 @@ std::vector<Motion> Motions(int n) {
 }
 
 // Mixes one second per iteration: update(t) every 30 ms, render(out) every quantum.
-// Records the cost per second of audio under the voice count.
+// Reports the cost per second of audio as the counter "core_fraction".
 template <class Update, class Render>
-void MixSeconds(benchmark::State& state, std::map<int, double>& into, Update update, Render render) {
+void MixSeconds(benchmark::State& state, Update update, Render render) {
     std::vector<float> out(size_t(kQuantum) * 2);
     float t = 0.0f;
     const auto start = std::chrono::steady_clock::now();
@@ -94,7 +81,6 @@ void MixSeconds(benchmark::State& state, std::map<int, double>& into, Update upd
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double perSecond = seconds / double(state.iterations());
-    into[int(state.range(0))] = perSecond;
     state.counters["core_fraction"] = perSecond;
 }
 
@@ -129,7 +115,7 @@ void BM_OurMixer(benchmark::State& state) {
     audio::Listener listener = {{0, 0, 1}, {0, 1, 0}, {0, 0, 0}, {0, 0, 0}, nullptr};
     const float azimuths[2] = {1.5707964f, 4.712389f};
     MixSeconds(
-        state, gSummary.ours,
+        state,
         [&](float t) {
             for (int i = 0; i < n; ++i) {
                 const bool st = i & 1;
@@ -251,7 +237,7 @@ void BM_OpenAlSoft(benchmark::State& state) {
         al.alSourcePlay(sources[i]);
     }
     MixSeconds(
-        state, gSummary.openal,
+        state,
         [&](float t) {
             for (int i = 0; i < n; ++i) {
                 const audio::Vec3 p = motions[i].Position(t), v = motions[i].Velocity(t);
@@ -269,7 +255,60 @@ void BM_OpenAlSoft(benchmark::State& state) {
     al.alcCloseDevice(device);
 }
 
-}  // namespace
-
 BENCHMARK(BM_OurMixer)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenAlSoft)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Collects every repetition's "core_fraction" (aggregate rows and failed runs left
+// out) and prints the medians with their ratio after the runs.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    using ConsoleReporter::ConsoleReporter;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            const auto it = r.counters.find("core_fraction");
+            if (r.run_type != Run::RT_Iteration || r.error_occurred || it == r.counters.end()) continue;
+            auto& costs = r.run_name.function_name == "BM_OurMixer" ? ours : openal;
+            costs[std::atoi(r.run_name.args.c_str())].push_back(it->second.value);
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        if (ours.empty()) return;
+        std::printf("\nMixing cost as a fraction of one core in real time (48 kHz stereo), median of %zu run(s):\n",
+                    ours.begin()->second.size());
+        std::printf("%8s %12s %12s %14s\n", "voices", "ours", "OpenAL Soft", "ours/OpenAL");
+        for (auto& [voices, costs] : ours) {
+            const double cost = Median(costs);
+            const auto it = openal.find(voices);
+            if (it != openal.end()) {
+                const double other = Median(it->second);
+                std::printf("%8d %11.3f%% %11.3f%% %14.3f\n", voices, 100 * cost, 100 * other, cost / other);
+            } else {
+                std::printf("%8d %11.3f%% %12s %14s\n", voices, 100 * cost, "n/a", "n/a");
+            }
+        }
+    }
+
+private:
+    // The middle value; the mean of the two middle values for an even count.
+    static double Median(std::vector<double>& v) {
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    }
+
+    std::map<int, std::vector<double>> ours, openal;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    SummaryReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -20,6 +20,7 @@ bool KeyDown(const uint8_t* keys, const uint8_t* mouse, uint32_t key) {
 }
 
 void AppendToText(UITextBase* text, const char* utf8, bool clear) {
+    if (!text) return;
     if (clear && gEngineServices.uiTextSetTextUnicharPtr) gEngineServices.uiTextSetTextUnicharPtr(text, nullptr);
     if (!utf8 || !utf8[0] || !gEngineServices.uiTextAppendText) return;
     char16_t wide[128];

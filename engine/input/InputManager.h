@@ -146,7 +146,6 @@ public:
     bool IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const;
     void EnableControllerInput(bool enable, uint32_t index);
     uint32_t EnabledControllerMask() const { return enabledControllers; }
-    const XInputController& XController(uint32_t index) const { return xControllers[index]; }
     bool IsDIControllerPresent() const { return diController.IsConnected(); }
     Vector GetDIControllerAnalogInput() const;
     bool IsDIControllerKeyPressed(uint32_t button) const { return diController.IsButtonPressed(button); }
@@ -202,6 +201,8 @@ private:
     void RemoveTap(uint32_t id);
     static void MoveTap(TapRecord& tap, float x, float y);
     void EmulateMouseTaps();
+    // The tap a screen holds for that touch (0 none), forgotten unless keep is set.
+    uint32_t TakeScreenTouch(uint32_t touchId, bool keep = false);
     uint32_t ControllerMask(uint32_t index) const;
     // Whether the test holds for a pad the index selects.
     template <class Test>
@@ -236,7 +237,12 @@ private:
     uint32_t window = 0;
     uint32_t tapCounter = 0;
     bool mouseTapEmulation = false;
-    uint32_t mouseTaps[kMouseButtonCount] = {};  // the emulated tap of each button, 0 none
     TouchRouting touchRouting;
+    // Touches a screen took at their press: no tap, but their moves and release still
+    // go to the screens under the id the press was offered with. At most kMaxTaps.
+    struct ScreenTouch {
+        uint32_t touchId, tap;
+    };
+    std::vector<ScreenTouch> screenTouches;
     std::vector<InputEvent> inputEvents;
 };

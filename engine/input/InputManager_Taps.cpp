@@ -70,16 +70,33 @@ void InputManager::MoveTap(TapRecord& tap, float x, float y) {
 void InputManager::TouchDown(uint32_t touchId, float x, float y) {
     const uint32_t id = AddTap(touchId, x, y);
     if (!id) return;
+    TakeScreenTouch(touchId);  // a touch id seen again starts a new touch
     if (touchRouting.down && touchRouting.down(touchRouting.context, id, x, y)) {
         RemoveTap(id);
+        if (screenTouches.size() >= kMaxTaps) screenTouches.erase(screenTouches.begin());
+        screenTouches.push_back({touchId, id});
         return;
     }
     PostInputEvent(INPUTEVENT_TOUCH_TAPBEGIN, id);
 }
 
+uint32_t InputManager::TakeScreenTouch(uint32_t touchId, bool keep) {
+    for (size_t i = 0; i < screenTouches.size(); ++i) {
+        if (screenTouches[i].touchId != touchId) continue;
+        const uint32_t tap = screenTouches[i].tap;
+        if (!keep) screenTouches.erase(screenTouches.begin() + static_cast<std::ptrdiff_t>(i));
+        return tap;
+    }
+    return 0;
+}
+
 void InputManager::TouchMove(uint32_t touchId, float x, float y) {
     TapRecord* tap = FindDownTap(touchId);
-    if (!tap) return;
+    if (!tap) {
+        if (const uint32_t held = TakeScreenTouch(touchId, true); held && touchRouting.move)
+            touchRouting.move(touchRouting.context, held, x, y);
+        return;
+    }
     MoveTap(*tap, x, y);
     const uint32_t id = tap->id;
     if (touchRouting.move && touchRouting.move(touchRouting.context, id, x, y)) return;
@@ -88,7 +105,11 @@ void InputManager::TouchMove(uint32_t touchId, float x, float y) {
 
 void InputManager::TouchUp(uint32_t touchId, float x, float y) {
     TapRecord* tap = FindDownTap(touchId);
-    if (!tap) return;
+    if (!tap) {
+        if (const uint32_t held = TakeScreenTouch(touchId); held && touchRouting.up)
+            touchRouting.up(touchRouting.context, held, x, y);
+        return;
+    }
     tap->state = tap->state == TAP_RETRIEVED ? TAP_RELEASED_RETRIEVED : TAP_RELEASED;
     MoveTap(*tap, x, y);
     const uint32_t id = tap->id;

@@ -59,6 +59,7 @@ EngineImpl::EngineImpl(const EngineOptions& options) : options(options) { pendin
 EngineImpl::~EngineImpl() = default;
 
 Result EngineImpl::Refuse(Result result, const char* format, ...) {
+    assert(lock.HeldByCaller());
     va_list args;
     va_start(args, format);
     std::vsnprintf(lastError, sizeof lastError, format, args);
@@ -67,12 +68,12 @@ Result EngineImpl::Refuse(Result result, const char* format, ...) {
 }
 
 const char* EngineImpl::LastErrorText() {
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     return lastError;
 }
 
 Result EngineImpl::Initialize(uint32_t flags, uint32_t processor) {
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     if (gFault.load() == EngineFault::kInitialize) return Refuse(kErrorDeviceInvalidated, "no audio device");
     if (initialized) return Refuse(kErrorInvalidCall, "Initialize: already initialised");
     if (flags & ~kDebugEngine) return Refuse(kErrorInvalidArg, "Initialize: unknown flags 0x%X", flags);
@@ -89,7 +90,7 @@ Result EngineImpl::CreateMasteringVoice(MasteringVoice** voice, uint32_t channel
                                         uint32_t deviceIndex, const EffectChain* effects) {
     if (!voice) return kErrorInvalidArg;
     *voice = nullptr;
-    std::unique_lock<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     if (!initialized) return Refuse(kErrorInvalidCall, "CreateMasteringVoice: engine not initialised");
     if (gFault.load() == EngineFault::kMasteringVoice) return Refuse(kErrorDeviceInvalidated, "no audio device");
     if (master) return Refuse(kErrorInvalidCall, "CreateMasteringVoice: a mastering voice exists");
@@ -103,6 +104,7 @@ Result EngineImpl::CreateMasteringVoice(MasteringVoice** voice, uint32_t channel
     master = new MasteringVoiceImpl(this, channels, sampleRate);
     const uint32_t quantum = QuantumFrames();
     mixBuffer.assign(size_t(quantum) * channels, 0.0f);
+    voiceBuffer.assign(size_t(quantum) * kMaxSourceChannels, 0.0f);
     framesRendered = 0;
     dueOrigin = os::ReadCounter();
     dueFrames = 0;
@@ -126,7 +128,7 @@ Result EngineImpl::CreateSourceVoice(SourceVoice** voice, const WaveFormat* form
                                      const EffectChain* effects) {
     if (!voice) return kErrorInvalidArg;
     *voice = nullptr;
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     if (!initialized || !master) return Refuse(kErrorInvalidCall, "CreateSourceVoice: no mastering voice");
     if (!format) return Refuse(kErrorInvalidArg, "CreateSourceVoice: no format");
     if (callback || sends || effects)
@@ -218,6 +220,7 @@ Result EngineImpl::CreateSourceVoice(SourceVoice** voice, const WaveFormat* form
 }
 
 Result EngineImpl::Apply(const Operation& op) {
+    assert(lock.HeldByCaller());
     if (op.operationSet == kCommitNow)
         Execute(op);
     else
@@ -226,6 +229,7 @@ Result EngineImpl::Apply(const Operation& op) {
 }
 
 void EngineImpl::Execute(const Operation& op) {
+    assert(lock.HeldByCaller());
     if (!op.source) {
         if (master && op.kind == OpKind::kVolume) master->volume = op.value;
         return;
@@ -244,7 +248,7 @@ void EngineImpl::Execute(const Operation& op) {
 }
 
 Result EngineImpl::CommitChanges(uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     size_t kept = 0;
     for (size_t i = 0; i < pending.size(); ++i) {
         if (operationSet == kCommitAll || pending[i].operationSet == operationSet)
@@ -257,6 +261,7 @@ Result EngineImpl::CommitChanges(uint32_t operationSet) {
 }
 
 void EngineImpl::RemoveVoice(SourceVoiceImpl* voice) {
+    assert(lock.HeldByCaller());
     pending.erase(std::remove_if(pending.begin(), pending.end(), [voice](const Operation& op) { return op.source == voice; }),
                   pending.end());
     voices.erase(std::remove(voices.begin(), voices.end(), voice), voices.end());
@@ -264,7 +269,7 @@ void EngineImpl::RemoveVoice(SourceVoiceImpl* voice) {
 
 void EngineImpl::GetPerformanceData(PerformanceData* data) {
     if (!data) return;
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     *data = PerformanceData{};
     data->totalSourceVoiceCount = static_cast<uint32_t>(voices.size());
     for (const SourceVoiceImpl* v : voices)
@@ -276,7 +281,7 @@ void EngineImpl::GetPerformanceData(PerformanceData* data) {
 uint32_t EngineImpl::Release() {
     StopOutput();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        EngineGuard guard(lock);
         for (SourceVoiceImpl* v : voices) delete v;
         voices.clear();
         pending.clear();
@@ -290,7 +295,7 @@ uint32_t EngineImpl::Release() {
 uint32_t EngineImpl::Render(uint32_t frames, float* out) {
     uint32_t done = 0;
     while (done < frames) {
-        std::lock_guard<std::mutex> guard(lock);
+        EngineGuard guard(lock);
         if (!master || options.output != OutputKind::kManual) break;
         const uint32_t n = std::min(frames - done, QuantumFrames());
         MixQuantum(n, out ? out + size_t(done) * master->channels : nullptr);
@@ -302,7 +307,7 @@ uint32_t EngineImpl::Render(uint32_t frames, float* out) {
 uint32_t EngineImpl::RenderDue(float* out, uint32_t maxFrames) {
     uint64_t due = 0;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        EngineGuard guard(lock);
         if (!master || options.output != OutputKind::kManual) return 0;
         const int64_t elapsed = os::ReadCounter() - dueOrigin;
         if (elapsed > 0) {
@@ -317,6 +322,7 @@ uint32_t EngineImpl::RenderDue(float* out, uint32_t maxFrames) {
 }
 
 void EngineImpl::FillDebugState(const SourceVoiceImpl& v, VoiceDebugState* s) const {
+    assert(lock.HeldByCaller());
     *s = VoiceDebugState{};
     s->voice = &v;
     s->formatTag = v.format.tag;
@@ -338,7 +344,7 @@ void EngineImpl::FillDebugState(const SourceVoiceImpl& v, VoiceDebugState* s) co
 }
 
 uint32_t EngineImpl::GetVoiceDebugStates(VoiceDebugState* states, uint32_t maxStates) {
-    std::lock_guard<std::mutex> guard(lock);
+    EngineGuard guard(lock);
     const uint32_t n = static_cast<uint32_t>(voices.size());
     for (uint32_t i = 0; i < n && i < maxStates && states; ++i) FillDebugState(*voices[i], &states[i]);
     return n;
@@ -365,20 +371,20 @@ void MasteringVoiceImpl::GetVoiceDetails(VoiceDetails* details) {
 }
 
 Result MasteringVoiceImpl::SetVolume(float v, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (!ValidLevel(v)) return engine->Refuse(kErrorInvalidArg, "SetVolume: %g out of range", double(v));
     return engine->Apply(MakeOperation(nullptr, OpKind::kVolume, operationSet, v));
 }
 
 Result MasteringVoiceImpl::SetOutputMatrix(Voice*, uint32_t, uint32_t, const float*, uint32_t) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     return engine->Refuse(kErrorInvalidCall, "SetOutputMatrix: the mastering voice has no destination");
 }
 
 void MasteringVoiceImpl::DestroyVoice() {
     EngineImpl* e = engine;
     e->StopOutput();
-    std::lock_guard<std::mutex> guard(e->lock);
+    EngineGuard guard(e->lock);
     e->pending.erase(std::remove_if(e->pending.begin(), e->pending.end(), [](const Operation& op) { return !op.source; }),
                      e->pending.end());
     e->master = nullptr;
@@ -400,14 +406,14 @@ void SourceVoiceImpl::GetVoiceDetails(VoiceDetails* details) {
 }
 
 Result SourceVoiceImpl::SetVolume(float v, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (!ValidLevel(v)) return engine->Refuse(kErrorInvalidArg, "SetVolume: %g out of range", double(v));
     return engine->Apply(MakeOperation(this, OpKind::kVolume, operationSet, v));
 }
 
 Result SourceVoiceImpl::SetOutputMatrix(Voice* destination, uint32_t sourceChannels, uint32_t destinationChannels,
                                         const float* levels, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (!engine->master || (destination && destination != engine->master))
         return engine->Refuse(kErrorInvalidCall, "SetOutputMatrix: the destination is not the mastering voice");
     if (sourceChannels != format.channels || destinationChannels != engine->master->channels || !levels)
@@ -424,30 +430,30 @@ Result SourceVoiceImpl::SetOutputMatrix(Voice* destination, uint32_t sourceChann
 
 void SourceVoiceImpl::DestroyVoice() {
     EngineImpl* e = engine;
-    std::lock_guard<std::mutex> guard(e->lock);
+    EngineGuard guard(e->lock);
     e->RemoveVoice(this);
     delete this;
 }
 
 Result SourceVoiceImpl::Start(uint32_t flags, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (flags != 0) return engine->Refuse(kErrorInvalidArg, "Start: unknown flags 0x%X", flags);
     return engine->Apply(MakeOperation(this, OpKind::kStart, operationSet));
 }
 
 Result SourceVoiceImpl::Stop(uint32_t flags, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (flags & ~kPlayTails) return engine->Refuse(kErrorInvalidArg, "Stop: unknown flags 0x%X", flags);
     return engine->Apply(MakeOperation(this, OpKind::kStop, operationSet));
 }
 
 Result SourceVoiceImpl::ExitLoop(uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     return engine->Apply(MakeOperation(this, OpKind::kExitLoop, operationSet));
 }
 
 Result SourceVoiceImpl::SetFrequencyRatio(float ratio, uint32_t operationSet) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (creationFlags & kVoiceNoPitch) return engine->Refuse(kErrorInvalidCall, "SetFrequencyRatio: voice has no pitch");
     if (!(ratio >= kMinFrequencyRatio && ratio <= maxRatio))
         return engine->Refuse(kErrorInvalidCall, "SetFrequencyRatio: %g outside [%g, %g]", double(ratio),
@@ -456,7 +462,7 @@ Result SourceVoiceImpl::SetFrequencyRatio(float ratio, uint32_t operationSet) {
 }
 
 Result SourceVoiceImpl::SubmitSourceBuffer(const AudioBuffer* buffer, const PacketTable* packets) {
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     if (!buffer) return engine->Refuse(kErrorInvalidArg, "SubmitSourceBuffer: no buffer");
     if (packets) return engine->Refuse(kErrorInvalidCall, "SubmitSourceBuffer: packet tables need an xWMA voice");
     const AudioBuffer& b = *buffer;
@@ -504,7 +510,7 @@ Result SourceVoiceImpl::SubmitSourceBuffer(const AudioBuffer* buffer, const Pack
 
 void SourceVoiceImpl::GetState(VoiceState* state) {
     if (!state) return;
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     state->currentBufferContext = count ? queue[head].context : nullptr;
     state->buffersQueued = count;
     state->samplesPlayed = SamplesPlayed();
@@ -512,7 +518,7 @@ void SourceVoiceImpl::GetState(VoiceState* state) {
 
 void SourceVoiceImpl::GetDebugState(VoiceDebugState* state) {
     if (!state) return;
-    std::lock_guard<std::mutex> guard(engine->lock);
+    EngineGuard guard(engine->lock);
     engine->FillDebugState(*this, state);
 }
 

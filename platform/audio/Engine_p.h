@@ -5,13 +5,49 @@
 //
 // Every field below is guarded by EngineImpl::lock unless it says otherwise.
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 #include "platform/audio/AudioEngine.h"
+#include "platform/os/Thread.h"
 
 namespace audio::detail {
+
+// The engine's lock. The development build also records which thread holds it, so
+// the functions below that must run under it (or must not) check their caller.
+class EngineLock {
+public:
+    void lock() {
+        mutex.lock();
+#ifndef NDEBUG
+        owner.store(Caller(), std::memory_order_relaxed);
+#endif
+    }
+    void unlock() {
+#ifndef NDEBUG
+        owner.store(0, std::memory_order_relaxed);
+#endif
+        mutex.unlock();
+    }
+#ifndef NDEBUG
+    bool HeldByCaller() const { return owner.load(std::memory_order_relaxed) == Caller(); }
+#endif
+
+private:
+#ifndef NDEBUG
+    static os::ThreadId Caller() {
+        thread_local const os::ThreadId id = os::CurrentThreadId();
+        return id;
+    }
+#endif
+    std::mutex mutex;
+#ifndef NDEBUG
+    std::atomic<os::ThreadId> owner{0};
+#endif
+};
+using EngineGuard = std::lock_guard<EngineLock>;
 
 class EngineImpl;
 class RealtimeOutput;
@@ -64,11 +100,11 @@ public:
     ~SourceVoiceImpl() override = default;
 
     // Mixer side (Mixer.cpp), called with the lock held.
-    // Produces up to `frames` resampled frames (raw 16-bit scale) and returns how
-    // many; fewer when the voice starves or its stream ends.
-    // Sink receives (frame index, sample of each channel) per output frame.
-    template <uint32_t Channels, class Sink>
-    uint32_t Produce(uint32_t frames, int64_t step, Sink& sink);
+    // Writes up to `frames` resampled frames to out (Channels floats per frame, in
+    // 16-bit sample units times 2^14) and returns how many; fewer when the voice
+    // starves or its stream ends.
+    template <uint32_t Channels>
+    uint32_t Produce(uint32_t frames, int64_t step, float* out);
     uint64_t SamplesPlayed() const;
     bool StreamEnded() const { return streamEnded; }
 
@@ -91,7 +127,7 @@ private:
     const uint8_t* win = nullptr;
     uint32_t winCount = 0;
     int64_t pos = 0;
-    float history[kMaxSourceChannels] = {};
+    int32_t history[kMaxSourceChannels] = {};
     bool draining = false;     // the end-of-stream buffer finished; the last frame plays out
     bool streamEnded = false;
     uint64_t consumedFrames = 0;
@@ -158,7 +194,7 @@ public:
     // Output.cpp: stop and free the real-time output (joins its thread). Lock NOT held.
     void StopOutput();
 
-    std::mutex lock;
+    EngineLock lock;
     const EngineOptions options;
     bool initialized = false;
     MasteringVoiceImpl* master = nullptr;
@@ -171,7 +207,8 @@ public:
     int64_t dueOrigin = 0;  // manual output: clock ticks at the mastering voice's creation
     uint64_t dueFrames = 0;
     std::vector<float> mixBuffer;    // one quantum, output channels
-    RealtimeOutput* output = nullptr;  // set and cleared by the creating/stopping thread only
+    std::vector<float> voiceBuffer;  // one quantum of one voice, source channels
+    RealtimeOutput* output = nullptr;  // the mixer thread itself never reads it
 
 private:
     ~EngineImpl() override;

@@ -130,7 +130,7 @@ private:
                 rendered = 0;
             }
             {
-                std::lock_guard<std::mutex> guard(engine->lock);
+                EngineGuard guard(engine->lock);
                 engine->MixQuantum(quantum, block.data());
             }
             if (capturing) capture.Append(block.data(), quantum);
@@ -159,9 +159,10 @@ RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath)
 }
 
 void EngineImpl::StopOutput() {
+    assert(!lock.HeldByCaller());  // the mixer thread takes the lock every quantum: joining it under the lock would deadlock
     RealtimeOutput* out = nullptr;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        EngineGuard guard(lock);
         out = output;
         output = nullptr;
     }

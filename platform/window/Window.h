@@ -306,7 +306,8 @@ bool EnumDisplaySettings(uint32_t index, DisplayMode* mode);
 int32_t ChangeDisplaySettings(const DisplayMode* mode);
 
 // Test side: the listed modes and which of them is the desktop mode (in force after
-// the call). At most 64 modes; false for none, too many or a bad desktop index.
+// the call). At most 64 modes; false for none, too many, one without pixels or a bad
+// desktop index.
 bool SetDisplayModes(const DisplayMode* modes, uint32_t count, uint32_t desktopIndex);
 // While set, every ChangeDisplaySettings fails with kDisplayChangeFailed.
 void SetDisplayChangeFailure(bool fail);

@@ -96,6 +96,8 @@ int32_t ChangeDisplaySettings(const DisplayMode* mode) {
 
 bool SetDisplayModes(const DisplayMode* modes, uint32_t count, uint32_t desktopIndex) {
     if (!modes || count == 0 || count > kMaxDisplayModes || desktopIndex >= count) return false;
+    for (uint32_t i = 0; i < count; ++i)
+        if (modes[i].width == 0 || modes[i].height == 0) return false;
     State& s = GetState();
     s.modes.assign(modes, modes + count);
     s.desktopMode = s.currentMode = desktopIndex;

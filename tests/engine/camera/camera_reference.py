@@ -3,9 +3,9 @@
 # numpy's own matrix algebra: left-handed row-vector matrices (a point p becomes
 # p @ M; translation in the fourth row), angles in degrees.
 #   perspective EYE3 YAW PITCH W H                       -> view16 proj16
-#   target TARGET3 YAW PITCH DIST FOV ZN ZF W H          -> view16 proj16
+#   target TARGET3 YAW PITCH DIST FOV ZN ZF W H          -> view16 proj16, their
+#                                                           inverses invview16 invviewproj16
 #   game POS3 QUAT4 FOV ZN ZF W H                        -> view16 proj16
-#   inverse M16                                          -> M16
 #   focus MIN3 MAX3 M16 FOV                              -> target3 distance
 #   rotate YAW PITCH DYAW DPITCH                         -> yaw pitch
 #   movelocal YAW PITCH OFFSET3                          -> offset3 in the world
@@ -97,14 +97,13 @@ def main():
             eye = np.array(target) - forward[:3] * dist
             view = translation(-eye) @ view_rotation(yaw, pitch)
             proj = perspective_fov_lh(fov, aspect(vw, vh), zn, zf)
-            out(list(view.flat) + list(proj.flat))
+            inverses = list(np.linalg.inv(view).flat) + list(np.linalg.inv(view @ proj).flat)
+            out(list(view.flat) + list(proj.flat) + inverses)
         elif op == "game":
             pos, q, fov, zn, zf, vw, vh = a[0:3], a[3:7], a[7], a[8], a[9], a[10], a[11]
             view = np.linalg.inv(quat_matrix(q, pos))
             proj = perspective_fov_lh(fov, aspect(vw, vh), zn, zf)
             out(list(view.flat) + list(proj.flat))
-        elif op == "inverse":
-            out(list(np.linalg.inv(np.array(a).reshape(4, 4)).flat))
         elif op == "focus":
             mn, mx, m, fov = np.array(a[0:3]), np.array(a[3:6]), np.array(a[6:22]).reshape(4, 4), a[22]
             centre = np.append((mn + mx) / 2, 1) @ m

@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
 # float32 simulation of the camera controller, written from the definitions:
 # the strategy subcontroller's position drive, the fade and blend curves, shortest-arc
-# slerp and the camera shake. One JSON case per input line, one output line per case;
-# floats travel as 32-bit patterns in hexadecimal.
+# slerp and the camera shake. One case per input line, one output line per case.
 #
-#   {"rts": {initial fields}, "ops": [[op, args...], ...]}   (times in counter ticks)
-#       -> after each op: px py pz vx vy vz mode currentMax
-#   {"blend": [curve, t, q0(4), q1(4), p0(3), p1(3), fov0, fov1]}
-#       -> k, rotation(4), position(3), fov
-#   {"shake": [e, D, p1, p2, p3, p4, p5, flags]} -> out1 out2 out3
-import json
+#   FIELDS(12) ; OP ; OP ...   the subcontroller's fields and operations, in decimals
+#                              (see the test) -> after each op: p3 v3 mode currentMax
+#   blend CURVE T Q0(4) Q1(4) P0(3) P1(3) FOV0 FOV1  -> k rotation(4) position(3) fov
+#   shake E D P1 P2 P3 P4 P5 FLAGS                   -> out1 out2 out3
+# Floats of blend and shake, and every output float, travel as 32-bit patterns in
+# hexadecimal.
 import math
 import struct
 import sys
@@ -29,8 +28,12 @@ def bits(x):
     return "%08x" % struct.unpack("<I", struct.pack("<f", float(f32(x))))[0]
 
 
-def vec(hexes):
-    return np.array([f(h) for h in hexes] + [f32(0)] * (4 - len(hexes)), dtype=np.float32)
+def vec(values):
+    return np.array([f32(v) for v in values] + [f32(0)] * (4 - len(values)), dtype=np.float32)
+
+
+def dec(words):
+    return [f32(float(w)) for w in words]
 
 
 def length3(v):
@@ -56,19 +59,14 @@ def fade_curve(curve, t):
 
 
 class RTS:
-    def __init__(self, init):
-        g = lambda k, d: f(init[k]) if k in init else f32(d)
-        self.pos = vec(init.get("position", ["0", "0", "0"]))
-        self.vel = vec(init.get("velocity", ["0", "0", "0"]))
-        self.accel = g("acceleration", 10)
-        self.brake = g("braking", 10)
-        self.damping = g("damping", 1)
-        self.tmax = g("targetMax", 1)
-        self.cmax = g("currentMax", 1)
+    def __init__(self, fields):
+        v = dec(fields)
+        self.pos, self.vel = vec(v[0:3]), vec(v[3:6])
+        self.accel, self.brake, self.damping, self.tmax, self.cmax = v[6:11]
+        self.real_time = v[11] != 0
         self.lerp = f32(1)
         self.mode = 0
-        self.target = vec(["0", "0", "0"])
-        self.real_time = bool(init.get("realTime", False))
+        self.target = vec([])
         self.fade = None
 
     def step(self, delta, multiplier):
@@ -139,17 +137,16 @@ class RTS:
             self.vel = self.vel * f32(factor)
         self.pos = self.pos + self.vel * dt
 
-    def run(self, op):
-        name, a = op[0], op[1:]
-        if name == "update":
-            self.update(f(a[0]), f(a[1]), int(a[2]), int(a[3]) if len(a) > 3 else 0)
-        elif name == "setmax":
-            v = f(a[0])
-            self.tmax = v
+    def run(self, w):
+        name, a = w[0], dec(w[1:])
+        if name == "u":
+            self.update(a[0], a[1], int(w[3]), int(w[4]))
+        elif name == "max":
+            self.tmax = a[0]
             s = self.speed()
-            self.cmax = s if s >= v else v
+            self.cmax = s if s >= a[0] else a[0]
         elif name == "goto":
-            target, mind, direction = vec(a[0]), f(a[1]), (vec(a[2]) if a[2] else None)
+            target, mind, direction = vec(a[0:3]), a[3], (vec(a[4:7]) if len(a) > 4 else None)
             if self.mode == 1:
                 if direction is None or dot3(xyz(target - self.target), direction) > 0:
                     self.target = target
@@ -160,30 +157,29 @@ class RTS:
             else:
                 self.mode = 0
         elif name == "lerp":
-            self.mode, self.target, self.lerp, self.vel = 2, vec(a[0]), f(a[1]), vec([])
-        elif name == "timelerp":
-            target, duration, curve, now = vec(a[0]), f(a[1]), int(a[2]), int(a[3])
+            self.mode, self.target, self.lerp, self.vel = 2, vec(a[0:3]), a[3], vec([])
+        elif name == "tlerp":
+            target, duration, curve, now = vec(a[0:3]), a[3], int(w[5]), int(w[6])
             self.mode, self.target, self.lerp, self.vel = 3, target, f32(0), vec([])
             if duration > 0:
                 self.fade = (self.pos.copy(), target, now, duration, curve)
             else:
                 self.pos = target
                 self.fade = None
-        elif name == "accel":
-            acc, bounds, delta, multiplier = xyz(vec(a[0])), a[1], f(a[2]), f(a[3])
-            if bounds:
-                lo, hi = vec(bounds[0]), vec(bounds[1])
+        elif name == "acc":
+            acc, delta, multiplier = xyz(vec(a[0:3])), a[3], a[4]
+            if len(a) > 5:
+                lo, hi = vec(a[5:8]), vec(a[8:11])
                 stop = self.stopping_point() if self.speed() > f32(0.0001) else self.pos
                 for i in range(3):
                     if (stop[i] < lo[i] and acc[i] <= 0) or (stop[i] > hi[i] and acc[i] >= 0):
                         acc[i] = f32(0)
             self.vel = self.vel + acc * self.step(delta, multiplier)
             self.limit()
-        elif name == "setpos":
-            self.pos, self.mode, self.vel = vec(a[0]), 0, vec([])
+        elif name == "pos":
+            self.pos, self.mode, self.vel = vec(a[0:3]), 0, vec([])
         else:
             sys.exit("unknown op " + name)
-        return None
 
 
 def slerp(a, b, t):
@@ -199,36 +195,33 @@ def slerp(a, b, t):
 
 def main():
     for line in sys.stdin:
-        if not line.strip():
+        w = line.split()
+        if not w:
             continue
-        case = json.loads(line)
-        if "rts" in case:
-            r = RTS(case["rts"])
-            words = []
-            for op in case["ops"]:
-                r.run(op)
-                words += [bits(r.pos[0]), bits(r.pos[1]), bits(r.pos[2]), bits(r.vel[0]), bits(r.vel[1]),
-                          bits(r.vel[2]), str(r.mode), bits(r.cmax)]
-            print(" ".join(words))
-        elif "blend" in case:
-            c = case["blend"]
-            curve, t = int(c[0]), f(c[1])
-            q0, q1, p0, p1 = vec(c[2]), vec(c[3]), vec(c[4]), vec(c[5])
-            fov0, fov1 = f(c[6]), f(c[7])
+        if w[0] == "blend":
+            curve, t = int(w[1]), f(w[2])
+            h = [f(x) for x in w[3:]]
+            q0, q1, p0, p1, fov0, fov1 = vec(h[0:4]), vec(h[4:8]), vec(h[8:11]), vec(h[11:14]), h[14], h[15]
             k = t * t if (curve & 7) == 4 else fade_curve(curve & 7, t)
             q = slerp(q0, q1, k)
             p = p0 * (f32(1) - k) + p1 * k
             fov = fov0 * (f32(1) - k) + fov1 * k
             print(" ".join(bits(v) for v in [k, *q, *p[:3], fov]))
-        elif "shake" in case:
-            e, D, p1, p2, p3, p4, p5 = (f(x) for x in case["shake"][:7])
-            flags = int(case["shake"][7])
-            env = f32(1) if flags & 8 else f32(np.sin(f32(f32(e / D) * PI)))
+        elif w[0] == "shake":
+            e, D, p1, p2, p3, p4, p5 = (f(x) for x in w[1:8])
+            env = f32(1) if int(w[8]) & 8 else f32(np.sin(f32(f32(e / D) * PI)))
             a = env * f32(np.sin(f32(f32(f32(f32(2) * PI) * p3) * e)))
             b = env * f32(np.sin(f32(f32(f32(f32(2) * PI) * p4) * e)))
             print(" ".join(bits(v) for v in [p1 * a, p2 * b, (a + b) * p5]))
         else:
-            sys.exit("unknown case")
+            parts = line.split(";")
+            r = RTS(parts[0].split())
+            out = []
+            for op in parts[1:]:
+                r.run(op.split())
+                out += [bits(r.pos[0]), bits(r.pos[1]), bits(r.pos[2]), bits(r.vel[0]), bits(r.vel[1]),
+                        bits(r.vel[2]), str(r.mode), bits(r.cmax)]
+            print(" ".join(out))
 
 
 main()

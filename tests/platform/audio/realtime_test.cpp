@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "AudioTestUtil.h"
@@ -38,16 +39,17 @@ struct RealtimeEngine {
 }  // namespace
 
 TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
-    const auto capture =
-        std::filesystem::temp_directory_path() / ("audio_capture_" + std::to_string(::getpid()) + ".wav");
-    const auto tone = audiotest::Sine({440.0}, 22050, 44100);  // 2 s
+    const std::string capture = (std::filesystem::temp_directory_path() /
+                                 ("audio_capture_" + std::to_string(::getpid()) + ".wav")).string();
+    std::vector<int16_t> saw(96000);  // 2 s at the output's rate, never 0
+    for (size_t i = 0; i < saw.size(); ++i) saw[i] = int16_t(1000 + (i % 1000) * 20);
     double elapsed = 0.0;
     {
         RealtimeEngine r(capture.c_str());
         SourceVoice* v = nullptr;
-        const WaveFormat f = audiotest::Pcm16(1, 22050);
+        const WaveFormat f = audiotest::Pcm(1, 48000);
         ASSERT_EQ(r.engine->CreateSourceVoice(&v, &f), kOk);
-        const AudioBuffer b = audiotest::Buffer(tone, 1);
+        const AudioBuffer b = audiotest::Buffer(saw);
         ASSERT_EQ(v->SubmitSourceBuffer(&b), kOk);
         const double start = Seconds();
         ASSERT_EQ(v->Start(), kOk);
@@ -58,17 +60,35 @@ TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
         } while (st.buffersQueued > 0 && Seconds() - start < 20.0);
         elapsed = Seconds() - start;
         EXPECT_EQ(st.buffersQueued, 0u);
-        EXPECT_EQ(st.samplesPlayed, 44100u);
-        r.engine->Render(480, nullptr);  // not the manual output: nothing happens
+        EXPECT_EQ(st.samplesPlayed, 96000u);
+        EXPECT_EQ(r.engine->Render(480, nullptr), 0u);  // not the manual output
     }
     EXPECT_GE(elapsed, 1.9);
     EXPECT_LT(elapsed, 10.0);  // generous: sanitizer builds run slowly
 
-    // sox reads the capture: stereo 48 kHz, at least as long as the sound.
-    const std::string info = "soxi -c " + capture.string() + " | grep -qx 2 && soxi -r " + capture.string() +
-                             " | grep -qx 48000 && test $(soxi -s " + capture.string() + ") -ge 96000";
-    EXPECT_EQ(std::system(info.c_str()), 0);
+    // sox reads the capture as 48 kHz stereo; after the silence before Start, both
+    // channels carry the saw at 32767/32768 of its level.
+    const std::string raw = capture + ".raw";
+    const std::string convert = "soxi -c " + capture + " | grep -qx 2 && soxi -r " + capture +
+                                " | grep -qx 48000 && sox " + capture + " -t raw -e signed-integer -b 16 " + raw;
+    ASSERT_EQ(std::system(convert.c_str()), 0);
+    std::ifstream wav(capture, std::ios::binary);  // the sizes in the header
+    uint32_t sizes[11] = {};
+    wav.read(reinterpret_cast<char*>(sizes), sizeof sizes);
+    EXPECT_EQ(sizes[1], std::filesystem::file_size(capture) - 8);
+    EXPECT_EQ(sizes[10], std::filesystem::file_size(capture) - 44);
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<int16_t> pcm(std::filesystem::file_size(raw) / 2);
+    in.read(reinterpret_cast<char*>(pcm.data()), std::streamsize(pcm.size() * 2));
+    size_t first = 0;
+    while (first < pcm.size() && pcm[first] == 0) ++first;
+    ASSERT_GE(pcm.size(), first + 2 * saw.size());
+    for (size_t i = 0; i < saw.size(); ++i) {
+        ASSERT_NEAR(pcm[first + 2 * i], saw[i] * 32767.0 / 32768.0, 1.0) << i;
+        ASSERT_EQ(pcm[first + 2 * i + 1], pcm[first + 2 * i]) << i;
+    }
     std::filesystem::remove(capture);
+    std::filesystem::remove(raw);
 }
 
 TEST(AudioRealtime, GlitchCounterRisesWhenTheMixerIsStarved) {
@@ -100,8 +120,8 @@ TEST(AudioRealtime, SoundThreadAndMixerThreadWorkAtOnce) {
     ASSERT_TRUE(sound.Start(
         [](void* p) {
             auto& s = *static_cast<Shared*>(p);
-            const auto tone = audiotest::Sine({300.0, 500.0}, 44100, 2205);  // 50 ms stereo
-            const WaveFormat f = audiotest::Pcm16(2, 44100);
+            const std::vector<int16_t> tone(2 * 2205, 3000);  // 50 ms stereo
+            const WaveFormat f = audiotest::Pcm(2, 44100);
             SourceVoice* voices[8] = {};
             uint32_t round = 0;
             while (!s.stop.load()) {
@@ -114,7 +134,7 @@ TEST(AudioRealtime, SoundThreadAndMixerThreadWorkAtOnce) {
                 VoiceState st;
                 v->GetState(&st);
                 if (st.buffersQueued < 2) {
-                    AudioBuffer b = audiotest::Buffer(tone, 2, false);
+                    AudioBuffer b = audiotest::Buffer(tone, false);
                     v->SubmitSourceBuffer(&b);
                 }
                 const float m[4] = {float(round % 3) / 2.0f, 0.1f, 0.2f, 1.0f};
