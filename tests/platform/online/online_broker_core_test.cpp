@@ -576,6 +576,30 @@ TEST_F(Core, TicketsValidateOnlyUnchangedForTheirOwner) {
     EXPECT_EQ(validate(ticket, owner, 5), kAuthTicketCanceled);
 }
 
+TEST(StatsSchema, HoldsUpTo4096EntriesInAtMostOneMebibyte) {
+    std::string text = "# stats\n\nstat s0 int\nstat s1 float\n";
+    for (int i = 2; i < 4096; ++i) text += "achievement a" + std::to_string(i) + "\n";
+    StatsSchema schema;
+    std::string error;
+    ASSERT_TRUE(schema.Parse(text.data(), text.size(), &error)) << error;
+    EXPECT_EQ(schema.stats.size(), 2u);
+    EXPECT_EQ(schema.stats[1].type, 1);
+    EXPECT_EQ(schema.achievements.size(), 4094u);
+    EXPECT_FALSE(schema.Parse((text + "achievement more\n").data(), text.size() + 17, &error));
+    EXPECT_EQ(error, "schema line 4099 is malformed");
+    EXPECT_TRUE(schema.stats.empty());
+    const char* bad[] = {"stat x long\n", "stat x\n", "achievement\n", "achievement a b\n", "trophy t\n"};
+    for (const char* line : bad) EXPECT_FALSE(schema.Parse(line, std::strlen(line), nullptr)) << line;
+    std::string longName = "achievement " + std::string(127, 'n') + "\n";
+    EXPECT_TRUE(schema.Parse(longName.data(), longName.size(), nullptr));
+    longName.insert(12, "n");
+    EXPECT_FALSE(schema.Parse(longName.data(), longName.size(), nullptr));
+    std::string big(1 << 20, '#');
+    EXPECT_TRUE(schema.Parse(big.data(), big.size(), nullptr));
+    big.push_back('\n');
+    EXPECT_FALSE(schema.Parse(big.data(), big.size(), &error));
+}
+
 TEST_F(Core, StatsFollowTheSchemaAndReportNewUnlocksOnce) {
     auto store = [&](uint32_t session, std::vector<std::tuple<const char*, uint8_t, uint32_t>> stats,
                      std::vector<std::pair<const char*, uint8_t>> achievements) {

@@ -198,6 +198,16 @@ TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
     // Filters are consumed by the request; the count filter caps the results.
     EXPECT_EQ(list([](OnlineMatchmaking* m) { m->AddRequestLobbyListResultCountFilter(1); }).size(), 1u);
     EXPECT_EQ(list([](OnlineMatchmaking*) {}).size(), 3u);
+    // Filters the broker would refuse are dropped at once, not sent.
+    const std::string longKey(wire::kMaxKey + 1, 'k'), longValue(wire::kMaxValue + 1, 'v');
+    EXPECT_EQ(list([&](OnlineMatchmaking* m) {
+                  m->AddRequestLobbyListStringFilter(longKey.c_str(), "x", kCompareEqual);
+                  m->AddRequestLobbyListStringFilter("ownerID", longValue.c_str(), kCompareEqual);
+                  m->AddRequestLobbyListNumericalFilter(longKey.c_str(), 1, kCompareEqual);
+                  m->AddRequestLobbyListNearValueFilter(longKey.c_str(), 1);
+              }).size(),
+              3u);
+    EXPECT_TRUE(b->Connected());
     EXPECT_EQ(b->Matchmaking()->GetLobbyByIndex(3), 0u);
     EXPECT_EQ(b->Matchmaking()->GetLobbyByIndex(-1), 0u);
 }
@@ -666,7 +676,12 @@ TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
     EXPECT_TRUE(PumpUntil({b.get()}, [&] { return pending.times == 1; }));
     EXPECT_TRUE(pending.ioFailure);
     EXPECT_FALSE(b->RemoteStorage()->FileWrite("x", "y", 1));
-    EXPECT_EQ(b->Matchmaking()->CreateLobby(kLobbyPrivate, 2), 0u);
+    // No call is made without a broker.
+    const CallHandle calls[] = {b->Matchmaking()->CreateLobby(kLobbyPrivate, 2), b->Matchmaking()->JoinLobby(MakeLobbyId(1)),
+                                b->Matchmaking()->RequestLobbyList(), b->UserStats()->FindLeaderboard("B"),
+                                b->UserStats()->DownloadLeaderboardEntries(1, kLeaderboardGlobal, 1, 2),
+                                b->UserStats()->UploadLeaderboardScore(1, kUploadKeepBest, 1, nullptr, 0)};
+    for (CallHandle call : calls) EXPECT_EQ(call, 0u);
 }
 
 TEST_F(InProcess, RegistrationFromOtherThreadsWhilePumping) {
