@@ -443,6 +443,7 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_EQ(stored.All()[0].result, kResultOK);
         EXPECT_STREQ(achieved.All()[0].achievementName, "MP_WIN_5_IN_A_ROW");
         EXPECT_EQ(achieved.All()[0].maxProgress, 5u);
+        EXPECT_EQ(achieved.All()[0].gameId, 0x234567u);
         EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
         EXPECT_EQ(achieved.All()[1].gameId, 0x234567u);
 
