@@ -603,7 +603,13 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"reliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket + 1, kSendReliable); }, 0},
         {"packet without bytes", [&] { return n->SendP2PPacket(idb, nullptr, 1, kSendReliable); }, 0},
         {"packet to a lobby", [&] { return n->SendP2PPacket(lobby, "x", 1, kSendReliable); }, 0},
-        {"ticket buffer too small", [&] { return a->User()->GetAuthSessionTicket(ticket, 31, &size); }, 0},
+        {"ticket buffer too small",
+         [&] {
+             size = 77;  // a refused ticket leaves no size behind
+             const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size);
+             return t + size;
+         },
+         0},
         {"no ticket buffer", [&] { return a->User()->GetAuthSessionTicket(nullptr, 64, &size); }, 0},
         {"ticket too short", [&] { return b->User()->BeginAuthSession("OTK1xxxxxxxxxxx", 15, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
         {"ticket too long", [&] { return b->User()->BeginAuthSession(big.data(), kMaxTicketBytes + 1, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
@@ -633,6 +639,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"progress at its end", [&] { return st->IndicateAchievementProgress("Dummy", 5, 5); }, 0},
         {"progress before its end", [&] { return st->IndicateAchievementProgress("Dummy", 4, 5); }, 1},
         {"member index past the end", [&] { return m->GetLobbyMemberByIndex(lobby, 1); }, 0},
+        {"owner of an unknown lobby", [&] { return m->GetLobbyOwner(lobby + 1); }, 0},
         {"member index below", [&] { return m->GetLobbyMemberByIndex(lobby, -1); }, 0},
         {"avatar of a lobby", [&] { return a->Friends()->GetLargeFriendAvatar(lobby); }, 0},
         {"no image 0", [&] { return a->Utils()->GetImageSize(0, nullptr, nullptr); }, 0},
