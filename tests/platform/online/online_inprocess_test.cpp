@@ -596,6 +596,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"longest chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage); }, 1},
         {"chat too long", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage + 1); }, 0},
         {"negative chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), -1); }, 0},
+        {"empty chat", [&] { return m->SendLobbyChatMsg(lobby, nullptr, 0); }, 1},
         {"chat without bytes", [&] { return m->SendLobbyChatMsg(lobby, nullptr, 1); }, 0},
         {"largest unreliable", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket, kSendUnreliable); }, 1},
         {"unreliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket + 1, kSendUnreliable); }, 0},
