@@ -51,6 +51,9 @@ public:
     // Keeps "Key binds" sorted after a load (a hand-edited file may not be).
     void OnLoaded(uint32_t options) override;
 
+    // Hands "Renderer config" to the renderer's apply hook (nothing while none is set).
+    void FillRendererParams() { rendererConfig.OnPropertyChanged(nullptr); }
+
     // Virtual operations after those of RTTIPolyBaseClass, in this order.
     virtual bool GetUseContainerFiles() const { return false; }
     // A standalone build reads "Templates/TemplateInfo.Bin" instead of scanning the

@@ -20,5 +20,20 @@ struct OutlineParams {
     float softness = 0.5f;
 
     static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
+
+    // Script setters: the colour from the vector (HDRColor::SetFromVector), then its
+    // intensity times the factor.
+    void SetGammaSpaceColorHostile(const Vector& colour, float factor = 1.0f) { SetColor(colorHostile, colour, factor); }
+    void SetGammaSpaceColorFriendly(const Vector& colour, float factor = 1.0f) { SetColor(colorFriendly, colour, factor); }
+    void SetGammaSpaceColorNeutral(const Vector& colour, float factor = 1.0f) { SetColor(colorNeutral, colour, factor); }
+    void SetGammaSpaceColorHero(const Vector& colour, float factor = 1.0f) { SetColor(colorHero, colour, factor); }
+    void SetDilateKernelSize(float size) { dilatationKernelSize = size; }
+    void SetSoftness(float value) { softness = value; }
+
+private:
+    static void SetColor(HDRColor& target, const Vector& colour, float factor) {
+        target.SetFromVector(colour);
+        target.intensity *= factor;
+    }
 };
 static_assert(sizeof(OutlineParams) == 40, "copied as a 40-byte block into render commands");

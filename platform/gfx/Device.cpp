@@ -119,6 +119,7 @@ public:
                         PresentParameters* params, Device** device) override {
         if (!device || !params || adapter != 0 || type != DEVTYPE_HAL) return ERR_INVALIDCALL;
         *device = nullptr;
+        if (GetCapabilityFaults().refuseDeviceCreation) return ERR_NOTAVAILABLE;
         const uint32_t vp = behaviorFlags & (CREATE_HARDWARE_VERTEXPROCESSING | CREATE_SOFTWARE_VERTEXPROCESSING |
                                              CREATE_MIXED_VERTEXPROCESSING);
         if (vp != CREATE_HARDWARE_VERTEXPROCESSING && vp != CREATE_SOFTWARE_VERTEXPROCESSING &&

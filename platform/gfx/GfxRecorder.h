@@ -61,6 +61,7 @@ struct CapabilityFaults {
     bool refuseRawz = false;
     bool refuse10BitRenderTarget = false;
     bool refuseMultisample = false;
+    bool refuseDeviceCreation = false;  // every CreateDevice fails with ERR_NOTAVAILABLE
 };
 void SetCapabilityFaults(const CapabilityFaults& faults);
 CapabilityFaults GetCapabilityFaults();

@@ -6,9 +6,10 @@
 // table adds it here.
 #include "core/StaticInit.h"
 
+extern const StaticInitTable kRenderStaticInit __attribute__((weak));
 extern const StaticInitTable kEngineStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kEngineStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }

@@ -1,0 +1,159 @@
+// The render command stream against its alternatives, in one run:
+//  (a) 16-byte render records (task 47 with a function and an argument) written into the
+//      renderer's 4096-byte blocks and executed on the render thread, against the same
+//      records each posted as its own BaseThread command to a worker that runs them;
+//      each iteration posts a batch and waits until all of it has run;
+//  (b) the main thread's cost of posting a render-state record (task 38) against making
+//      the same graphics-device call directly.
+// Ratios are printed at the end (goals: (a) at least 3, (b) at most 0.5).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "platform/gfx/GfxDevice.h"
+#include "platform/window/Window.h"
+#include "render/VornexRenderer.h"
+#include "tests/support/ProgramStaticInit.h"
+
+namespace {
+
+constexpr int kBatch = 8192;
+constexpr uint32_t kCommand = 9;
+
+uint64_t gExecuted = 0;  // render or worker thread; read after a flush
+void Count(uint32_t argument, CommandRingBuffer&) { gExecuted += argument; }
+
+// The 16-byte payload of both: a function and its argument.
+struct CallRecord {
+    RenderCallFunction function;
+    uintptr_t argument;
+};
+static_assert(sizeof(CallRecord) == 2 * sizeof(void*));
+
+void StartOnce() {
+    static const bool started = [] {
+        RunProgramStaticInit();
+        wnd::WindowDesc desc;
+        desc.className = "RenderBench";
+        desc.style = wnd::kStylePopup;
+        desc.width = 320;
+        desc.height = 180;
+        return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
+    }();
+    (void)started;
+}
+
+// The worker that runs each record as its own command.
+class CommandWorker : public BaseThread {
+public:
+    CommandWorker() : BaseThread("StreamBench", 0x100000, false, kWaitForever) {}
+    ~CommandWorker() override { Stop(); }
+
+protected:
+    void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+        CallRecord record;
+        if (ring.ReadValue(record) && record.function) record.function(static_cast<uint32_t>(record.argument), ring);
+    }
+};
+
+double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// (a) Each iteration runs one batch each way, so the load of a shared machine falls on
+// both alike; a batch is posted and then waited for until all of it has run.
+void BM_StreamRecordsAgainstOwnCommands(benchmark::State& state) {
+    StartOnce();
+    CommandWorker worker;
+    worker.Start();
+    const CallRecord record{&Count, 1};
+    double streamTime = 0, commandTime = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            gVornexRenderer.BeginCommand(TASK_CALL, sizeof record);
+            gVornexRenderer.Ring().WriteValue(record);
+        }
+        gVornexRenderer.FlushCommands(true);
+        const auto t1 = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            worker.BeginCommand(kCommand, sizeof record);
+            worker.Ring().WriteValue(record);
+            worker.EndCommand();
+        }
+        worker.Flush();
+        const auto t2 = std::chrono::steady_clock::now();
+        streamTime += Seconds(t0, t1);
+        commandTime += Seconds(t1, t2);
+    }
+    benchmark::DoNotOptimize(gExecuted);
+    const double records = static_cast<double>(state.iterations()) * kBatch;
+    state.counters["stream_per_s"] = records / streamTime;
+    state.counters["commands_per_s"] = records / commandTime;
+    state.counters["stream/commands"] = commandTime / streamTime;
+    state.SetItemsProcessed(state.iterations() * 2 * kBatch);
+}
+BENCHMARK(BM_StreamRecordsAgainstOwnCommands)->UseRealTime();
+
+// (b) The main thread's cost of posting a state record against the direct device call,
+// interleaved the same way; the render thread's execution of the records is drained
+// outside the timed parts, so the ring never fills.
+void BM_PostStateRecordAgainstDirectCall(benchmark::State& state) {
+    StartOnce();
+    gfx::DeviceFactory* factory = gfx::CreateDeviceFactory(gfx::SDK_VERSION);
+    gfx::PresentParameters p{};
+    p.backBufferWidth = 320, p.backBufferHeight = 180, p.backBufferCount = 1, p.windowed = 1;
+    p.backBufferFormat = gfx::FMT_X8R8G8B8, p.swapEffect = gfx::SWAPEFFECT_DISCARD;
+    gfx::Device* device = nullptr;
+    factory->CreateDevice(0, gfx::DEVTYPE_HAL, nullptr, gfx::CREATE_HARDWARE_VERTEXPROCESSING | gfx::CREATE_MULTITHREADED,
+                          &p, &device);
+    double postTime = 0, directTime = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatch; ++i) gVornexRenderer.SetSRGBWrite(static_cast<uint8_t>(i & 1));
+        const auto t1 = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatch; ++i) device->SetRenderState(gfx::RS_SRGBWRITEENABLE, static_cast<uint32_t>(i & 1));
+        const auto t2 = std::chrono::steady_clock::now();
+        gVornexRenderer.FlushCommands(true);
+        postTime += Seconds(t0, t1);
+        directTime += Seconds(t1, t2);
+    }
+    device->Release();
+    factory->Release();
+    const double records = static_cast<double>(state.iterations()) * kBatch;
+    state.counters["post_ns"] = postTime * 1e9 / records;
+    state.counters["direct_ns"] = directTime * 1e9 / records;
+    state.counters["post/direct"] = postTime / directTime;
+    state.SetItemsProcessed(state.iterations() * 2 * kBatch);
+}
+BENCHMARK(BM_PostStateRecordAgainstDirectCall)->UseRealTime();
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            for (const char* name : {"stream/commands", "post/direct"}) {
+                const auto c = run.counters.find(name);
+                if (c != run.counters.end()) ratios[name] = c->second;
+            }
+    }
+    std::map<std::string, double> ratios;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("stream records / own commands, rate: %.2f (goal: at least 3)\n", reporter.ratios["stream/commands"]);
+    std::printf("posting a state record / direct device call, time: %.2f (goal: at most 0.5)\n",
+                reporter.ratios["post/direct"]);
+    gVornexRenderer.Stop();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,12 @@
+#include "render/PostProcessChain.h"
+
+void PostProcessChain::PostProcess(uint32_t modeBits) { ++postProcessCount; }
+
+void PostProcessChain::CreateDeviceObjects() {}
+
+void PostProcessChain::ReleaseDeviceObjects() {}
+
+void PostProcessChain::ReleaseShaders() {
+    for (ShaderPair& p : compositeShaders) p = ShaderPair{};
+    for (ShaderPair& p : passShaders) p = ShaderPair{};
+}

@@ -1,0 +1,3 @@
+#include "render/RenderHooks.h"
+
+RenderHooks gRenderHooks = {};

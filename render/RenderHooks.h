@@ -1,0 +1,75 @@
+#pragma once
+// The operations of later subsystems that render tasks call.
+//
+// The renderer links before the scene-content, user-interface and engine libraries,
+// so it reaches their operations through this one table of function pointers. Each
+// library fills its entries from its own start-up (static initialisation table or
+// engine start-up) before the renderer starts; tests fill them with recording doubles.
+// An empty entry does nothing (and a query answers its stated default).
+//
+// Threads: entries are written on the main thread while the render thread does not
+// run and read afterwards; each entry says which thread calls it.
+#include <cstdint>
+
+class Matrix;
+struct Vector;
+
+// One clock of the frame-parameter task: a tick count and the frame time in seconds.
+struct RenderFrameClock {
+    int64_t ticks;
+    float frameTime;
+};
+
+struct RenderHooks {
+    // ---- Scene content (render thread) ----
+    // Advances every live particle system by the three frame times of the frame.
+    void (*ParticleSystemInstanceUpdateAll)(float gameTime, float gameplayTime, float engineTime);
+    // Advances every live effect context with the three clocks of the frame.
+    void (*SFXContextUpdateAll)(const RenderFrameClock clocks[3]);
+    // Draws one particle system (world matrix, 32-byte box, colour).
+    void (*ParticleSystemInstanceDraw)(void* system, const Matrix& world, const void* box, const Vector& colour);
+    // Allocates the shared particle arrays (device creation).
+    void (*ParticleSystemInstanceInitGlobals)();
+    // Draws one mesh (two matrices, 32-byte box, colour, value, flag byte; records: the
+    // recordCount 48-byte records of the debug task, read in place from the command
+    // stream at 16-byte alignment, or null).
+    void (*MeshTemplateRenderingDataDraw)(const void* meshData, const Matrix& world, const Matrix& previous,
+                                          const void* box, const Vector& colour, uint32_t value, uint8_t flag,
+                                          const void* records, uint32_t recordCount);
+    // Draws one mesh part with optional bone records (as above).
+    void (*MeshTemplateRenderingDataDrawSkinned)(const void* meshData, const Matrix& world, const Vector& colour,
+                                                 const void* records, uint32_t recordCount);
+
+    // ---- User interface (render thread unless stated) ----
+    // Removes the element's UI actions of a channel (-1: every channel).
+    void (*UIElementRemoveActions)(void* element, int32_t channel);
+    // Attaches a UIActionColor of that duration towards the colour.
+    void (*UIElementAddColorAction)(void* element, float seconds, const Vector& colour, uint32_t flags,
+                                    uint32_t channel);
+    // The element's colour and its fade-in flag (defaults: opaque black, false).
+    void (*UIElementSetColor)(void* element, const Vector& colour);
+    Vector (*UIElementGetColor)(const void* element);
+    bool (*UIElementHasFadeIn)(const void* element);
+    // Draws the element and its children.
+    void (*UIElementDraw)(void* element);
+    // The UI's virtual width and height (default: the render size).
+    void (*UIGetVirtualSize)(float* width, float* height);
+    // Hands the last element queued for deletion to the main thread.
+    void (*UIElementProcessPendingDeletion)();
+    // Main thread: releases an element handed over by the render thread.
+    void (*UIElementFinishPendingDeletion)();
+    // Draws single-byte text (textBytes bytes, not terminated) through the font.
+    void (*ResourceFontDrawText)(void* font, const char* text, uint32_t textBytes, const Matrix& matrix,
+                                 const Vector& colour, uint32_t valueA, uint8_t flag, uint32_t valueB);
+    // The width of the text in pixels (default 0).
+    float (*ResourceFontMeasureText)(void* font, const char* text);
+    // The shared glyph index buffer, with the device resources.
+    void (*ResourceFontCreateSharedIndexBuffer)();
+    void (*ResourceFontReleaseSharedIndexBuffer)();
+
+    // ---- Game controllers (the thread that resets the device) ----
+    void (*GameControllersRelease)();
+    void (*GameControllersReconnect)();
+};
+
+extern RenderHooks gRenderHooks;

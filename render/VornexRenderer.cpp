@@ -1,0 +1,169 @@
+// The renderer: the one owner of the graphics device, driven by a command stream.
+//
+// Design. The main thread writes records into 4096-byte blocks reserved in the
+// renderer's BaseThread ring (one ring record 8 per block) and commits a block when it
+// is full, at a flush and at every frame end. The render thread ("Renderer", time-out
+// 0) executes the records of each block in order through a table of small task
+// handlers, one per id (VornexRenderer_Stream.cpp), and between blocks runs its idle
+// tick: blank frames, the loading screen while a scene loads (presented by the
+// "PresenterThread"), and resource jobs. After more than 16 idle ticks it blocks on the
+// commit signal, a semaphore that every commit releases once.
+//
+// Facets: _Stream (front end, task loop, idle tick), _Writers (the main-thread writers),
+// _Tasks (the handlers that are neither state, targets, device nor debug), _State (the
+// device layer and state cache), _Targets (render targets), _Device (device creation,
+// reset, present parameters, display modes, output binding, presenter hand-off),
+// _Geometry (built-in meshes, declarations, batch meshes), _Debug (debug draws 54-68).
+// Later subsystems are reached through RenderHooks.h; the passes of later issues plug
+// into the declared seams (RunScenePasses, RunShadowMapPass, PostProcessChain, ...).
+#include "render/VornexRenderer.h"
+
+#include <cassert>
+#include <new>
+
+#include "core/Log.h"
+#include "render/RenderStaticInit.h"
+#include "core/config/RendererConfigContainer.h"
+#include "core/profiler/Profiler.h"
+#include "platform/os/Thread.h"
+#include "render/RenderHooks.h"
+#include "render/VornexRenderer_Local.h"
+
+namespace {
+
+alignas(VornexRenderer) unsigned char gRendererStorage[sizeof(VornexRenderer)];
+alignas(VornexRendererPresenterThread) unsigned char gPresenterStorage[sizeof(VornexRendererPresenterThread)];
+
+void ApplyRendererConfig(const RendererConfigContainer& config) { gVornexRenderer.ApplyConfig(config); }
+
+}  // namespace
+
+VornexRenderer& gVornexRenderer = *reinterpret_cast<VornexRenderer*>(gRendererStorage);
+VornexRendererPresenterThread& gVornexRendererPresenter =
+    *reinterpret_cast<VornexRendererPresenterThread*>(gPresenterStorage);
+
+void CreateGlobalPresenter() { new (gPresenterStorage) VornexRendererPresenterThread; }
+void DestroyGlobalPresenter() { gVornexRendererPresenter.~VornexRendererPresenterThread(); }
+
+void CreateGlobalRenderer() {
+    new (gRendererStorage) VornexRenderer;
+    SetRendererConfigApplyHook(&ApplyRendererConfig);
+}
+
+void DestroyGlobalRenderer() {
+    SetRendererConfigApplyHook(nullptr);
+    gVornexRenderer.~VornexRenderer();
+}
+
+namespace {
+template <void (*Create)(), void (*Destroy)()>
+void InPlaceRow() {
+    Create();
+    PushExitHandler([](void*) { Destroy(); }, nullptr);
+}
+
+using K = StaticInitKind;
+const StaticInitRow kRenderRows[] = {
+    {2, K::GlobalObject, "VornexRendererPresenterThread", &InPlaceRow<CreateGlobalPresenter, DestroyGlobalPresenter>, 0,
+     0},
+    {2, K::GlobalObject, "gVornexRenderer", &InPlaceRow<CreateGlobalRenderer, DestroyGlobalRenderer>, 0, 0},
+};
+}  // namespace
+
+const StaticInitTable kRenderStaticInit = {kRenderRows, sizeof(kRenderRows) / sizeof(kRenderRows[0])};
+
+// ---------------------------------------------------------------------------------------
+
+VornexRenderer::VornexRenderer()
+    : BaseThread(kWorkerSettings[WORKER_RENDERER].name, kWorkerSettings[WORKER_RENDERER].ringBytes,
+                 kWorkerSettings[WORKER_RENDERER].useLock, kWorkerSettings[WORKER_RENDERER].waitTimeoutMs),
+      presenter(&gVornexRendererPresenter) {
+    InstallSemaphore(&commitSignal);
+    InitBlendModeTable();
+    for (SamplerCache& s : samplers) s = SamplerCache{nullptr, false, 0};
+    for (uint8_t& b : stored15) b = 0xFF;
+    owners[OWNER_PROFILER_GRAPH] = {[](void*) { gProfiler.ReleaseGraphVertexBuffer(); },
+                                    [](void*) { gProfiler.CreateGraphVertexBuffer(); }, nullptr};
+    owners[OWNER_POST_PROCESS] = {[](void* c) { static_cast<PostProcessChain*>(c)->ReleaseDeviceObjects(); },
+                                  [](void* c) { static_cast<PostProcessChain*>(c)->CreateDeviceObjects(); },
+                                  &postProcess};
+    owners[OWNER_BATCH_MESHES] = {[](void* c) { static_cast<VornexRenderer*>(c)->ReleaseBatchMeshes(); },
+                                  [](void* c) { static_cast<VornexRenderer*>(c)->CreateBatchMeshes(); }, this};
+}
+
+VornexRenderer::~VornexRenderer() {
+    if (started) Stop();
+}
+
+void VornexRenderer::ApplyConfig(const RendererConfigContainer& c) {
+    settings.msaaMode = c.msaaMode;
+    settings.gfxQualityLevel = c.gfxQualityLevel;
+    settings.semiResolutionScreenScale = c.semiResolutionScreenScale;
+    settings.brightness = c.brightness;
+    settings.screenScaleX = c.screenScaleX;
+    settings.screenScaleY = c.screenScaleY;
+    settings.gpuSync = c.gpuSync;
+    settings.vSync = c.vSync;
+    settings.enableShadowMap = c.enableShadowMap;
+    settings.enableShadowMapFiltering = c.enableShadowMapFiltering;
+    settings.shadowMapSize = c.shadowMapSize;
+    settings.enableFullScreenEffects = c.enableFullScreenEffects;
+    settings.enableRefraction = c.enableRefraction;
+    settings.enableOutlines = c.enableOutlines;
+}
+
+void VornexRenderer::SetDeviceObjectOwner(DeviceObjectOwnerSlot slot, const DeviceObjectOwner& owner) {
+    if (slot < OWNER_FIXED_COUNT) owners[slot] = owner;
+}
+
+void VornexRenderer::RegisterDeviceObjectOwner(const DeviceObjectOwner& owner) { registeredOwners.push_back(owner); }
+
+void VornexRenderer::RunOwners(bool create) {
+    auto run = [create](const DeviceObjectOwner& o) {
+        if (auto f = create ? o.create : o.release) f(o.context);
+    };
+    for (const DeviceObjectOwner& o : owners) run(o);
+    for (const DeviceObjectOwner& o : registeredOwners) run(o);
+}
+
+void VornexRenderer::AssertMainThread() const {
+    assert((ownerThread == 0 || ownerThread == os::CurrentThreadId()) && "a main-thread renderer call from another thread");
+}
+
+// ---------------------------------------------------------------------------------------
+// Main-thread camera
+
+void VornexRenderer::SetCamera(const Matrix& viewMatrix, const Matrix& projectionMatrix, const Matrix& third) {
+    AssertMainThread();
+    mainView = viewMatrix;
+    mainProjection = projectionMatrix;
+    mainViewProjection.Mul(projectionMatrix, viewMatrix);  // view first, then projection
+    mainInverseView.Inverse(viewMatrix);
+    mainInverseViewProjection.Inverse(mainViewProjection);
+    mainCameraPosition = mainInverseView.r[3];
+    // Clip-space planes (near, far, left, right, bottom, top) into world space.
+    static const Vector kClipPlanes[6] = {{0, 0, 1, 0},  {0, 0, -1, 1}, {-1, 0, 0, 1},
+                                          {1, 0, 0, 1},  {0, -1, 0, 1}, {0, 1, 0, 1}};
+    for (uint32_t i = 0; i < 6; ++i) {
+        const Vector& c = kClipPlanes[i];
+        const Matrix& m = mainViewProjection;
+        mainFrustumPlanes[i] = Vector(m.r[0].x * c.x + m.r[0].y * c.y + m.r[0].z * c.z + m.r[0].w * c.w,
+                                      m.r[1].x * c.x + m.r[1].y * c.y + m.r[1].z * c.z + m.r[1].w * c.w,
+                                      m.r[2].x * c.x + m.r[2].y * c.y + m.r[2].z * c.z + m.r[2].w * c.w,
+                                      m.r[3].x * c.x + m.r[3].y * c.y + m.r[3].z * c.z + m.r[3].w * c.w);
+    }
+    mainFrustumBox = BoundingBox4::INVALID;
+    for (uint32_t i = 0; i < 8; ++i) {
+        Vector corner((i & 1) ? 1.0f : -1.0f, (i & 2) ? 1.0f : -1.0f, (i & 4) ? 1.0f : 0.0f, 1.0f);
+        corner.TransformHomogen(mainInverseViewProjection);
+        mainFrustumCorners[i] = corner;
+        mainFrustumBox.Expand(corner);
+    }
+    Post(TASK_CAMERA, viewMatrix, projectionMatrix, third, mainFrustumPlanes);
+}
+
+void VornexRenderer::SetCameraMatrices(const Matrix& viewMatrix, const Matrix& projectionMatrix, const Matrix& secondA,
+                                       const Matrix& secondB) {
+    SetCamera(viewMatrix, projectionMatrix, Matrix::IDENTITY);
+    Post(TASK_CAMERA_MATRICES, secondA, secondB);
+}

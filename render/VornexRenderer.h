@@ -1,0 +1,758 @@
+#pragma once
+// VornexRenderer (global gVornexRenderer): the only owner of the graphics device.
+//
+// Every other thread talks to the renderer by writing records into its command
+// stream: 4096-byte blocks, each the payload of one ring record 8 of the renderer's
+// BaseThread ("Renderer", 0x100000-byte ring, no writer lock, time-out 0). A record is
+// a u32 task id at a 4-byte-aligned offset from the block's start followed by its
+// payload, packed (a u32 may follow a byte unaligned); a block ends with terminator 0,
+// or 1 when the writer waits for it to run. A record never spans two blocks, so the
+// largest payload is 4088 bytes; a larger one is refused with an error line and nothing
+// is written (large data travels as a heap block whose pointer the record carries).
+// Pointers and handles in payloads are stored at native size.
+//
+// Threads:
+//  - Main thread: Start, Stop, Reset, BeginCommand, FlushCommands, EndFrame,
+//    WaitForFrameLatency, SetSceneLoading, every Post/Set writer and the main-thread
+//    copies of the camera (asserted in development builds once started).
+//  - Render thread: the task loop, the idle tick and every device call (the state
+//    cache, targets, geometry, the debug draws). Only Start (device creation) and Reset
+//    touch the device from the main thread, with the render thread drained.
+//  - Any thread: the atomic counts and flags.
+// Device-object owners and the hooks (RenderHooks.h) are set at start-up, before Start.
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "core/BaseThread.h"
+#include "core/Sync.h"
+#include "core/config/OutlineParams.h"
+#include "core/math/BoundingBox4.h"
+#include "core/profiler/ProfilerDrawer.h"
+#include "platform/gfx/GfxDevice.h"
+#include "render/PostProcessChain.h"
+#include "render/RendererPresenterThread.h"
+#include "render/RendererProfilerDrawer.h"
+
+class DeviceObjectHandle;
+class RendererConfigContainer;
+class VertexDeclarationCache;
+struct RenderFrameClock;
+
+// ---- Stream layout ----
+constexpr uint32_t kRenderBlockBytes = 4096;
+constexpr uint32_t kRenderMaxPayload = kRenderBlockBytes - 8;  // id and terminator
+constexpr uint32_t kRenderCommandBlock = 8;                    // the BaseThread command carrying a block
+constexpr uint32_t kRenderTaskCount = 70;
+
+enum RenderTask : uint32_t {
+    TASK_END_OF_BLOCK = 0, TASK_END_OF_BLOCK_WAIT = 1, TASK_CREATE_DEVICE = 2, TASK_RELEASE_DEVICE_RESOURCES = 3,
+    TASK_CLOSE_DX = 4, TASK_RESET_DEVICE = 5, TASK_NEW_SCENE = 6, TASK_SCENE_GRID_VALUE = 7,
+    TASK_REQUEST_DEVICE_RESET = 8, TASK_GAME_DELEGATE = 9, TASK_NOP_10 = 10, TASK_NOP_11 = 11,
+    TASK_LOADING_SCREEN = 12, TASK_BLANK_FRAME = 13, TASK_RESET_OVERRIDE = 14, TASK_STORE_15 = 15,
+    TASK_OUTPUT_SWAP_CHAIN = 16, TASK_UPSCALE_FINAL = 17, TASK_OUTLINE_TYPE_MASK = 18, TASK_BUCKET_ENABLE = 19,
+    TASK_OUTLINE_PARAMS = 20, TASK_SECONDARY_OUTLINE_PARAMS = 21, TASK_POST_PROCESS_TARGET = 22, TASK_UPSCALE = 23,
+    TASK_SHADOW_MAP_PASS = 24, TASK_BEGIN_OUTLINE_GATHER = 25, TASK_RENDER_OUTLINES = 26, TASK_LIGHT_BUFFERS = 27,
+    TASK_VIEWPORT = 28, TASK_BRIGHTNESS = 29, TASK_SCREEN_SCALE_X = 30, TASK_SCREEN_SCALE_Y = 31, TASK_CAMERA = 32,
+    TASK_CAMERA_MATRICES = 33, TASK_CAMERA_FLOAT = 34, TASK_VISUALIZATION_MODE = 35, TASK_FLAG_BYTE = 36,
+    TASK_CLEAR = 37, TASK_SRGB_WRITE = 38, TASK_END_FRAME = 39, TASK_SLEEP = 40, TASK_FRAME_PARAMS = 41,
+    TASK_OBJECT_OP7 = 42, TASK_OBJECT_OP8 = 43, TASK_SCISSOR = 44, TASK_TEXT = 45, TASK_REGISTER_LIGHT = 46,
+    TASK_CALL = 47, TASK_RESET_FRAME_GATHER = 48, TASK_RENDER_PASSES = 49, TASK_OBJECT_OP16 = 50, TASK_RUN_JOB = 51,
+    TASK_NOP = 52, TASK_DEPTH_STENCIL = 53, TASK_DEBUG_BOUNDING_BOX = 54, TASK_DEBUG_55 = 55,
+    TASK_DEBUG_TRIGGER = 56, TASK_DEBUG_LIGHT_57 = 57, TASK_DEBUG_LIGHT_58 = 58, TASK_DEBUG_LIGHT_59 = 59,
+    TASK_DEBUG_LIGHT_60 = 60, TASK_DEBUG_SFX = 61, TASK_DEBUG_MARKER = 62, TASK_DEBUG_FLAG = 63,
+    TASK_DEBUG_MESH = 64, TASK_DEBUG_MESH_RECORDS = 65, TASK_DEBUG_MESH_PARTS = 66,
+    TASK_DEBUG_MESH_PARTS_RECORDS = 67, TASK_DEBUG_PARTICLES = 68, TASK_SUBMIT_RENDER_TASK = 69,
+};
+
+// Bytes of the 48-byte records that debug tasks 65 and 67 carry in place.
+constexpr uint32_t kMeshRecordBytes = 48;
+
+// ---- Present parameters ----
+// The 64-byte block the main thread computes and the renderer copies (task 5, Reset).
+struct PresentParameterBlock {
+    uint32_t fullScreenWidth;   // 0 in a window
+    uint32_t fullScreenHeight;
+    uint32_t renderWidth;
+    uint32_t renderHeight;
+    uint32_t msaaMode;          // 0 none, 1 2X, 2 4X
+    uint32_t quality;           // 0 "Ultra low" .. 4 "Very high"
+    uint32_t shadowMapSize;
+    uint8_t shadowMap;
+    uint8_t gpuSync;
+    uint8_t pad30[2];
+    float globalFloats[3];      // carried as they stand
+    uint8_t shadowFiltering;
+    uint8_t refraction;
+    uint8_t outlines;
+    uint8_t vsync;
+    uint8_t fullScreen;
+    uint8_t standalone;
+    uint8_t pad50[2];
+    float scale;
+    uint8_t globalFlags56[2];   // carried as they stand
+    uint8_t highQuality;
+    uint8_t globalFlag59;       // carried as it stands
+    float linearDepthRange;     // pixel constant c248
+};
+static_assert(sizeof(PresentParameterBlock) == 64, "the present-parameter block is 64 bytes");
+
+// The renderer's own copy of the renderer configuration (main thread; the apply hook
+// fills it).
+struct RendererSettings {
+    uint32_t msaaMode = 0;
+    uint32_t gfxQualityLevel = 3;
+    float semiResolutionScreenScale = 1.0f;
+    float brightness = 0.5f;
+    float screenScaleX = 1.0f, screenScaleY = 1.0f;
+    bool gpuSync = true, vSync = true, enableShadowMap = true, enableShadowMapFiltering = true;
+    uint32_t shadowMapSize = 2048;
+    bool enableFullScreenEffects = true, enableRefraction = true, enableOutlines = true;
+    bool standalone = false;  // the engine configuration's standalone-build answer
+    // Global render settings carried into the block unchanged.
+    float globalFloats[3] = {0.0f, 0.0f, 0.0f};
+    uint8_t globalFlags[3] = {0, 0, 0};
+    float linearDepthRange = 1.0f;
+};
+
+// ---- Display modes ----
+struct DisplayModeEntry {
+    uint32_t width, height, refreshRate;
+    gfx::Format format;
+};
+static_assert(sizeof(DisplayModeEntry) == 16);
+
+// Sorted by width, then height; one entry per size, keeping the refresh rate nearest
+// to 60 Hz.
+class DisplayModeList {
+public:
+    void Add(const DisplayModeEntry& mode);
+    void Clear() { entries.clear(); }
+    // Binary-search position of (width, height) and whether it is listed there.
+    uint32_t Find(uint32_t width, uint32_t height, bool* found) const;
+    uint32_t Count() const { return static_cast<uint32_t>(entries.size()); }
+    const DisplayModeEntry& operator[](uint32_t i) const { return entries[i]; }
+
+private:
+    std::vector<DisplayModeEntry> entries;
+};
+
+struct WindowSize {
+    uint32_t width, height;
+};
+
+// ---- Render targets ----
+struct RenderTarget {
+    gfx::Surface* surface = nullptr;
+    DeviceObjectHandle* texture = nullptr;  // none for a plain surface
+};
+
+enum RenderTargetId : uint32_t {
+    TARGET_MAIN_DEPTH, TARGET_BACKBUFFER_DEPTH, TARGET_NORMAL, TARGET_MSAA_COLOR, TARGET_MSAA_DEPTH,
+    TARGET_SCENE_COLOR, TARGET_BACKBUFFER_COLOR, TARGET_REFRACTION, TARGET_LINEAR_DEPTH, TARGET_LIGHT_0,
+    TARGET_LIGHT_1, TARGET_OCCLUSION_0, TARGET_OCCLUSION_1, TARGET_SHADOW_MAP, TARGET_SHADOW_DUMMY,
+    TARGET_COUNT
+};
+const char* RenderTargetName(RenderTargetId id);
+constexpr uint32_t kEventQueryCount = 3;  // two for frame ends, one for presents
+// The pixel rectangle of a box's projection, grown by 0.01 in normalised coordinates on
+// each side and clamped to the screen; the whole screen when a corner lies behind the
+// camera. False when it is empty.
+bool ComputeRefractionRect(const BoundingBox4& bounds, const Matrix& world, const Matrix& viewProjection,
+                           uint32_t width, uint32_t height, gfx::Rect* out);
+
+// ---- Built-in geometry ----
+enum BuiltInMeshId : uint32_t {
+    MESH_UNIT_BOX, MESH_UNIT_SPHERE, MESH_UNIT_CONE, MESH_WIRE_SPHERE, MESH_WIRE_CONE_LAMP, MESH_CYLINDER,
+    MESH_FLAG_MARKER, MESH_GROUND_GRID, MESH_AXIS_GIZMO, MESH_UNIT_QUAD, MESH_FULLSCREEN_QUAD, MESH_RAMP_STRIP,
+    BUILTIN_MESH_COUNT
+};
+// One mesh as generated: vertex bytes, up to two 16-bit index lists (solid, wire).
+struct BuiltInMeshData {
+    uint32_t stride;
+    std::vector<uint8_t> vertices;
+    std::vector<uint16_t> indices[2];
+};
+BuiltInMeshData GenerateBuiltInMesh(BuiltInMeshId id);
+struct BuiltInMesh {
+    gfx::VertexBuffer* vertices = nullptr;
+    gfx::IndexBuffer* indices[2] = {nullptr, nullptr};  // solid, wire
+    uint32_t vertexCount = 0, stride = 0;
+    uint32_t indexCount[2] = {0, 0};
+};
+
+// ---- Device-object owners ----
+// Rebuilt after every device creation and reset, released before; in slot order, then
+// the registered owners in registration order.
+enum DeviceObjectOwnerSlot : uint32_t {
+    OWNER_PROFILER_GRAPH, OWNER_PARTICLE_BUFFERS, OWNER_POST_PROCESS, OWNER_BATCH_MESHES, OWNER_MESH_DECLARATION,
+    OWNER_FIXED_COUNT
+};
+struct DeviceObjectOwner {
+    void (*release)(void* context) = nullptr;
+    void (*create)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// The blend-mode table row: eight render-state values and the shader blend vector.
+struct BlendModeRow {
+    uint32_t alphaBlendEnable, blendOp, srcBlend, destBlend;
+    uint32_t separateAlphaBlendEnable, blendOpAlpha, srcBlendAlpha, destBlendAlpha;
+    Vector shaderBlend;
+};
+static_assert(sizeof(BlendModeRow) == 48);
+constexpr uint32_t kBlendModeCount = 10;
+
+// Sampler flags of SetTexture.
+enum : uint32_t {
+    SAMPLER_SRGB = 0x1,
+    SAMPLER_CLAMP_U = 0x2,
+    SAMPLER_CLAMP_V = 0x4,
+    SAMPLER_POINT = 0x8,
+    SAMPLER_BORDER = 0x400,
+    SAMPLER_LINEAR_MIPS = 0x800,
+};
+
+// Frame arrays of the pass driver.
+constexpr uint32_t kFrameRenderTasks = 1280;
+constexpr uint32_t kFrameDeferredMeshes = 8192;
+constexpr uint32_t kFrameOutlinedEntities = 1024;
+constexpr uint32_t kFrameLights = 512;
+
+class VornexRenderer : public BaseThread {
+public:
+    VornexRenderer();
+    ~VornexRenderer() override;
+
+    // ======== Main thread: front end ========
+    // Starts both threads and creates the device on the calling thread for the window
+    // (a window-layer handle). Returns whether the device was created; the renderer can
+    // be stopped either way.
+    bool Start(uint32_t window, uint8_t flags);
+    bool Start() override { return Start(0, 0); }
+    // Drains, closes the device on the render thread and stops both threads.
+    void Stop() override;
+    void Reset(uint32_t window, uint32_t width, uint32_t height, bool applyConfiguration, bool fullScreen);
+    // Starts a record; the caller then writes exactly payloadBytes through Ring(). False
+    // (nothing written) when the payload is larger than kRenderMaxPayload.
+    bool BeginCommand(uint32_t id, uint32_t payloadBytes);
+    void FlushCommands(bool wait);
+    // Ends the frame (task 39 with the swap chain or null); false while a device reset
+    // is pending (the caller then resets with the window's client size).
+    bool EndFrame(gfx::SwapChain* swapChain = nullptr);
+    void WaitForFrameLatency(uint32_t framesAhead);
+    void SetSceneLoading(uint8_t loading);
+
+    // Writers of the task table (one record each).
+    void PostReleaseDeviceResources();
+    void PostNewScene(const BoundingBox4& box, float cellSize);
+    void PostSceneGridValue(float value);
+    void RequestDeviceReset();
+    void PostCommand9(void* gameDelegate);
+    void PostNop();
+    void SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene);
+    void PostResetOverride();
+    void PostCommand15(const void* block32, uint32_t value);  // null block: 32 bytes of 0xFF
+    void SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
+    void PostUpscaleFinal();
+    void SetOutlineParams(const OutlineParams& params);
+    void SetSecondaryOutlineParams(const OutlineParams& params);
+    void PostCommand22(uint32_t modeBits);
+    void PostUpscale();
+    void PostShadowMapPass(uint32_t value, uint8_t secondStep);
+    void PostBeginOutlineGather();
+    void PostRenderOutlines();
+    void SetViewport(uint32_t x, uint32_t y, uint32_t width, uint32_t height, float minZ, float maxZ);
+    void SetBrightness(float brightness);
+    void SetScreenScaleX(float scale);
+    void SetScreenScaleY(float scale);
+    // View x projection, the inverses, the six frustum planes and eight corners; keeps
+    // the main thread's copies and posts task 32.
+    void SetCamera(const Matrix& view, const Matrix& projection, const Matrix& third);
+    void SetCameraMatrices(const Matrix& view, const Matrix& projection, const Matrix& secondA, const Matrix& secondB);
+    void PostCameraFloat(float value);
+    void SetVisualizationMode(uint32_t mode);
+    void Clear(uint32_t flags, const Vector& colour, float depth, uint32_t stencil);
+    void SetSRGBWrite(uint8_t enable);
+    // Finishes a pending UI deletion first, then posts task 41.
+    void PostFrameParams(const RenderFrameClock& game, const RenderFrameClock& gameplay,
+                         const RenderFrameClock& engine, uint32_t flags);
+    void PostRegisterLight(void* light);
+    void PostResetFrameGather();
+    void PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
+    void SubmitRenderTask(void* renderingContext, uint32_t renderFlags);
+    // Task 45: text bytes (not terminated) through the font; refused when they do not
+    // fit one block.
+    bool PostDrawText(void* font, const Matrix& matrix, const Vector& colour, uint32_t valueA, uint32_t valueB,
+                      uint8_t flag, const char* text, uint32_t textBytes);
+
+    // Debug draws (tasks 54-68).
+    void DebugDrawBoundingBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour);
+    void PostDebugDraw55(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
+                         uint8_t depthTest);
+    void DebugDrawTrigger(const Matrix& matrix, const Vector& colour);
+    void PostDebugDrawLight57(const Matrix& matrix, const Vector& colour, float inner, float outer);
+    void PostDebugDrawLight58(const Matrix& matrix, const Vector& colour, float inner, float outer, float width);
+    void PostDebugDrawLight59(const Matrix& matrix, const Vector& colour, float inner, float outer, float halfLength);
+    void PostDebugDrawLight60(const Matrix& matrix, const Vector& colour);
+    void DebugDrawSFX(const Matrix& matrix, uint8_t depthTest);
+    void DebugDrawFlag(const Matrix& matrix, const Vector& colour, uint8_t depthTest);
+    // Records: recordCount 48-byte records (tasks 65 / 67, which carry the count and the
+    // records 16-byte aligned in place), or none (64 / 66). False when they do not fit
+    // one block.
+    bool DebugDrawMeshTemplate(const void* meshData, const Matrix& world, const Matrix& previous, const void* box32,
+                               const Vector& colour, uint32_t value, uint8_t flag, const void* records,
+                               uint32_t recordCount);
+    bool DebugDrawMeshTemplateParts(const void* meshData, const Matrix& world, const Vector& colour,
+                                    const void* records, uint32_t recordCount);
+    void DebugDrawParticleTemplate(void* particleSystem, const Matrix& world, const void* box32, const Vector& colour);
+
+    // Configuration and present parameters (main thread).
+    void ApplyConfig(const RendererConfigContainer& config);
+    RendererSettings& Settings() { return settings; }
+    void ComputePresentParameters(uint32_t width, uint32_t height, bool applyConfiguration, bool fullScreen,
+                                  PresentParameterBlock* block);
+    void RefreshDisplayModes();
+    // The listed entry of (width, height), else the one before its insertion position
+    // (the first when none is smaller); false when the list is empty.
+    bool FindDisplayMode(uint32_t width, uint32_t height, DisplayModeEntry* out) const;
+    // The last window size, in list order, within the request (index 0 when none is).
+    WindowSize FindNearestDisplayMode(uint32_t width, uint32_t height) const;
+    const DisplayModeList& DisplayModes() const { return displayModes; }
+    const std::vector<WindowSize>& WindowSizes() const { return windowSizes; }
+
+    // Device-object owners (main thread, before Start).
+    void SetDeviceObjectOwner(DeviceObjectOwnerSlot slot, const DeviceObjectOwner& owner);
+    void RegisterDeviceObjectOwner(const DeviceObjectOwner& owner);
+
+    // Sees the id of every record the front end begins (tests of main-thread writers).
+    using TaskObserver = void (*)(void* user, uint32_t taskId);
+    void SetTaskObserver(TaskObserver observer, void* user) { taskObserver = observer, taskObserverUser = user; }
+
+    // Main thread's copies.
+    bool IsRendererRunning() const { return started; }
+    const Matrix& CurrentView() const { return mainView; }
+    const Matrix& CurrentProjection() const { return mainProjection; }
+    const Matrix& CurrentViewProjection() const { return mainViewProjection; }
+    const Vector& CameraPosition() const { return mainCameraPosition; }
+    const Vector* FrustumPlanes() const { return mainFrustumPlanes; }
+    const Vector* FrustumCorners() const { return mainFrustumCorners; }
+    const BoundingBox4& FrustumBox() const { return mainFrustumBox; }
+    uint32_t ScreenWidth() const { return clientWidth; }
+    uint32_t ScreenHeight() const { return clientHeight; }
+    uint32_t QualityLevel() const { return settings.gfxQualityLevel; }
+    bool RefractionEnabled() const { return settings.enableRefraction; }
+
+    // Counts (any thread).
+    uint32_t PostedRecords() const { return postedRecords.load(std::memory_order_acquire); }
+    uint32_t ConsumedTasks() const { return consumedTasks.load(std::memory_order_acquire); }
+    uint32_t PostedFrames() const { return postedFrames.load(std::memory_order_acquire); }
+    uint32_t CompletedFrames() const { return completedFrames.load(std::memory_order_acquire); }
+    uint32_t WaitedFrames() const { return waitedFrames.load(std::memory_order_acquire); }
+    bool DeviceResetPending() const { return deviceResetPending.load(std::memory_order_acquire); }
+    bool SceneLoading() const { return sceneLoading.load(std::memory_order_acquire); }
+    uint32_t LoadingScreenPresents() const { return loadingPresents.load(std::memory_order_acquire); }
+    VornexRendererPresenterThread& Presenter() { return *presenter; }
+    RendererProfilerDrawer& ProfilerOverlay() { return profilerDrawer; }
+    // Render-thread debug switches (sRGB forced off; trilinear mip filtering).
+    void SetSRGBForcedOff(bool off) { srgbForcedOff.store(off, std::memory_order_release); }
+    void SetTrilinearFiltering(bool on) { trilinear.store(on, std::memory_order_release); }
+
+    // ======== Render thread: device layer ========
+    gfx::Device* Device() const { return device; }
+    bool CreateTextureFromDDS(DeviceObjectHandle* holder, const void* data, uint32_t size, uint32_t mipLevels,
+                              gfx::Pool pool);
+    bool CreateCubeTextureFromDDS(DeviceObjectHandle* holder, const void* data, uint32_t size, uint32_t mipLevels,
+                                  gfx::Pool pool);
+    void DrawPrimitive(gfx::PrimitiveType type, uint32_t startVertex, uint32_t primitiveCount);
+    void DrawPrimitiveUP(gfx::PrimitiveType type, uint32_t primitiveCount, const void* vertices, uint32_t stride);
+    void DrawIndexedPrimitive(gfx::PrimitiveType type, int32_t baseVertex, uint32_t minIndex, uint32_t numVertices,
+                              uint32_t startIndex, uint32_t primitiveCount);
+    void DrawIndexedPrimitiveUP(gfx::PrimitiveType type, uint32_t minIndex, uint32_t numVertices,
+                                uint32_t primitiveCount, const void* indices, const void* vertices, uint32_t stride);
+    void ResetStateCache(bool forgetConstantGeneration = false);
+    void InitBlendModeTable();
+    const Vector& GetBlendModeRow(uint32_t row) const;
+    void SetBlendMode(uint32_t row);
+    void SetCullMode(uint32_t mode);
+    void SetAlphaTest(uint32_t mode, uint32_t reference);
+    void SetDepthState(uint32_t function, uint8_t write, uint32_t bias, uint32_t slopeBias);
+    void SetVertexShader(gfx::VertexShader* shader);
+    void SetPixelShader(gfx::PixelShader* shader);
+    void SetTexture(uint32_t stage, const DeviceObjectHandle* texture, uint32_t samplerFlags);
+    void SetVertexShaderConstants(uint32_t firstRegister, const float* data, uint32_t registerCount);
+    void SetPixelShaderConstants(uint32_t firstRegister, const float* data, uint32_t registerCount);
+    void ClearTarget(uint32_t flags, const Vector& colour, float depth, uint32_t stencil);
+    void SetColorWriteMask(uint32_t mask);
+    void SetRenderTargets(gfx::Surface* target0, gfx::Surface* target1, uint32_t flags);
+    void BindBackBuffer();
+    void SetStencilOps(uint32_t pass, uint32_t fail, uint32_t zFail);
+    void SetStencilWriteMask(uint32_t mask);
+    void SetStencilFunc(uint32_t function, uint32_t reference, uint32_t mask, uint32_t writeMask);
+    void DisableStencil();
+    void SetSRGBWriteState(uint8_t enable);
+    void ApplyViewport(uint32_t x, uint32_t y, uint32_t width, uint32_t height, float minZ, float maxZ);
+    void ApplyFullViewport();
+    void SetCameraState(const Matrix& view, const Matrix& projection, const Matrix& third, uint8_t flag);
+    void SetUITemplateCamera(const Matrix& view);
+    void SetSceneConstants(uint8_t flag);
+    void SetGlobalShaderConstants();
+    // The model colour and matrix of the bound shader (kept until the shader manager
+    // uploads them).
+    void SetModelColor(const Vector& colour) { modelColor = colour; }
+    void SetModelMatrix(const Matrix& world) { modelMatrix = world; }
+    void ForgetTextureHolder(const DeviceObjectHandle* holder);
+
+    // Targets.
+    bool CreateTargetTexture(RenderTarget* target, uint32_t width, uint32_t height, gfx::Format format,
+                             uint32_t usage, bool surfaceOnly);
+    void ReleaseTarget(RenderTarget* target);
+    void ReleaseRenderTargets();
+    void CreateRenderTargets();
+    void UpdateRefraction(const BoundingBox4& bounds, const Matrix& world);
+    const RenderTarget& Target(RenderTargetId id) const { return targets[id]; }
+    DeviceObjectHandle* AmbientCube() const { return ambientCube; }
+    DeviceObjectHandle* SmallAmbientCube() const { return smallAmbientCube; }
+    gfx::Query* EventQuery(uint32_t i) const { return eventQueries[i]; }
+    gfx::Format SceneColorFormat() const { return sceneColorFormat; }
+
+    // Device management.
+    bool DeviceCreated() const { return deviceCreated; }
+    const gfx::PresentParameters& PresentParameters() const { return presentParams; }
+    const PresentParameterBlock& BlockInForce() const { return blockInForce; }
+    uint32_t RenderWidth() const { return renderWidth; }
+    uint32_t RenderHeight() const { return renderHeight; }
+    uint32_t BackBufferWidth() const { return backBufferWidth; }
+    uint32_t BackBufferHeight() const { return backBufferHeight; }
+    bool HardwareDepth() const { return hardwareDepth; }
+
+    // Geometry.
+    void CreateBuiltInGeometry();
+    void ReleaseBuiltInGeometry();
+    const BuiltInMesh& GetBuiltInMesh(BuiltInMeshId id) const { return builtInMeshes[id]; }
+    void DrawSolidBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
+                      uint8_t depthTest);
+    void CreateGlobalVertexDeclaration();
+    void ReleaseGlobalVertexDeclaration();
+    void CreateBatchMeshes();
+    void ReleaseBatchMeshes();
+    VertexDeclarationCache* DeclarationCache() const { return declarationCache; }
+    gfx::VertexDeclaration* GlobalVertexDeclaration() const { return globalDeclaration; }
+
+    // Render-thread statistics and state for the profiler overlay and tests (read them
+    // on the render thread, or after a flush with wait).
+    void UpdateFrameStatistics();
+    uint32_t DrawCalls() const { return drawCalls; }
+    uint32_t Primitives() const { return primitives; }
+    float AppliedBrightness() const { return brightness; }
+    float ScreenScaleXValue() const { return screenScaleX; }
+    float ScreenScaleYValue() const { return screenScaleY; }
+    uint32_t VisualizationMode() const { return visualizationMode; }
+    uint32_t OutlineTypeMask() const { return outlineTypeMask; }
+    uint32_t BucketEnableMask() const { return bucketEnableMask; }
+    PostProcessChain& PostProcess() { return postProcess; }
+    uint32_t GatheredLights() const { return lightCount; }
+    uint32_t GatheredTasks() const { return taskCount; }
+    bool CameraMirrored() const { return mirrored; }
+    float DepthScale() const { return depthScale; }
+
+protected:
+    void HandleCommand(uint32_t id, CommandRingBuffer& ring) override;
+    void Tick() override;
+
+private:
+    using TaskHandler = bool (*)(VornexRenderer& self, CommandRingBuffer& r);
+    template <bool (VornexRenderer::*Handler)(CommandRingBuffer&)>
+    static bool Run(VornexRenderer& self, CommandRingBuffer& r);
+    static const TaskHandler kTaskHandlers[kRenderTaskCount];
+
+    // Front end.
+    void ReserveBlock();
+    void CloseBlock(uint32_t terminator);
+    void AssertMainThread() const;
+    // Single writer (the main thread): a plain increment published with release.
+    void CountPosted() { postedRecords.store(postedRecords.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    template <class... T>
+    bool Post(uint32_t id, const T&... fields);
+
+    // Task loop, idle tick, loading screen.
+    void RunBlock(CommandRingBuffer& r);
+    void IdleTick();
+    bool LoadingScreenDue();
+    void LoadingScreenPresent();
+    void PresentBlankFrame();
+    // Hands a present (minimum interval since the previous one, device, event query to
+    // issue and poll) to the presenter thread.
+    void PostPresentToPresenter(float interval, gfx::Device* presentDevice, gfx::Query* query) {
+        presenter->PostPresent(interval, presentDevice, query);
+    }
+    void RunResourceJobs(uint32_t budgetUnits, float seconds) {}  // the resource issue fills the queue
+
+    // Device management.
+    bool CreateDevice(uint32_t window, uint8_t flags);
+    void ApplyPresentParameters(uint32_t window);
+    void DeviceReset(bool resetDevice);
+    void ReleaseDeviceResources();
+    void CloseDX();
+    void BindOutput(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
+    void PostProcessTargetMode(uint32_t modeBits);
+    void Upscale();
+    void UpscaleFinal();
+    void ReleaseOutputSurfaces();
+    void RunOwners(bool create);
+    void SetUICamera();
+
+    // Render-thread seams for later issues.
+    void RebuildSceneGrid(const BoundingBox4& box, float cellSize) {}
+    void SetSceneGridValue(float value) {}
+    void UpdateSceneLighting() {}
+    void CheckAmbientCube() {}
+    void RunShadowMapPass(uint32_t value, uint8_t secondStep) {}
+    void BeginOutlineGather() {}
+    void RenderOutlines() {}
+    void ResetFrameGather();
+    void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
+    void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
+    void RendererObjectOp7(void* object, uint32_t value) {}
+    uint32_t RendererObjectOp8(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
+    void RendererObjectOp16(void* object) {}
+    void RunJob(void* job) {}
+
+    // Debug draws.
+    void DrawDebugMesh(BuiltInMeshId mesh, uint32_t list, const Matrix& world, const Vector& colour,
+                       uint8_t cullMirror, uint8_t depthTest);
+    void DrawBoxShape(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
+                      uint8_t depthTest, uint32_t list);
+
+    // Task handlers (one per id; false ends the block).
+    bool TaskEndOfBlock(CommandRingBuffer& r);
+    bool TaskEndOfBlockWait(CommandRingBuffer& r);
+    bool TaskCreateDevice(CommandRingBuffer& r);
+    bool TaskReleaseDeviceResources(CommandRingBuffer& r);
+    bool TaskCloseDX(CommandRingBuffer& r);
+    bool TaskResetDevice(CommandRingBuffer& r);
+    bool TaskNewScene(CommandRingBuffer& r);
+    bool TaskSceneGridValue(CommandRingBuffer& r);
+    bool TaskRequestDeviceReset(CommandRingBuffer& r);
+    bool TaskGameDelegate(CommandRingBuffer& r);
+    bool TaskNothing(CommandRingBuffer& r);
+    bool TaskLoadingScreen(CommandRingBuffer& r);
+    bool TaskBlankFrame(CommandRingBuffer& r);
+    bool TaskResetOverride(CommandRingBuffer& r);
+    bool TaskStore15(CommandRingBuffer& r);
+    bool TaskOutputSwapChain(CommandRingBuffer& r);
+    bool TaskUpscaleFinal(CommandRingBuffer& r);
+    bool TaskOutlineTypeMask(CommandRingBuffer& r);
+    bool TaskBucketEnable(CommandRingBuffer& r);
+    bool TaskOutlineParams(CommandRingBuffer& r);
+    bool TaskSecondaryOutlineParams(CommandRingBuffer& r);
+    bool TaskPostProcessTarget(CommandRingBuffer& r);
+    bool TaskUpscale(CommandRingBuffer& r);
+    bool TaskShadowMapPass(CommandRingBuffer& r);
+    bool TaskBeginOutlineGather(CommandRingBuffer& r);
+    bool TaskRenderOutlines(CommandRingBuffer& r);
+    bool TaskLightBuffers(CommandRingBuffer& r);
+    bool TaskViewport(CommandRingBuffer& r);
+    bool TaskBrightness(CommandRingBuffer& r);
+    bool TaskScreenScaleX(CommandRingBuffer& r);
+    bool TaskScreenScaleY(CommandRingBuffer& r);
+    bool TaskCamera(CommandRingBuffer& r);
+    bool TaskCameraMatrices(CommandRingBuffer& r);
+    bool TaskCameraFloat(CommandRingBuffer& r);
+    bool TaskVisualizationMode(CommandRingBuffer& r);
+    bool TaskFlagByte(CommandRingBuffer& r);
+    bool TaskClear(CommandRingBuffer& r);
+    bool TaskSRGBWrite(CommandRingBuffer& r);
+    bool TaskEndFrame(CommandRingBuffer& r);
+    bool TaskSleep(CommandRingBuffer& r);
+    bool TaskFrameParams(CommandRingBuffer& r);
+    bool TaskObjectOp7(CommandRingBuffer& r);
+    bool TaskObjectOp8(CommandRingBuffer& r);
+    bool TaskScissor(CommandRingBuffer& r);
+    bool TaskText(CommandRingBuffer& r);
+    bool TaskRegisterLight(CommandRingBuffer& r);
+    bool TaskCall(CommandRingBuffer& r);
+    bool TaskResetFrameGather(CommandRingBuffer& r);
+    bool TaskRenderPasses(CommandRingBuffer& r);
+    bool TaskObjectOp16(CommandRingBuffer& r);
+    bool TaskRunJob(CommandRingBuffer& r);
+    bool TaskDepthStencil(CommandRingBuffer& r);
+    bool TaskDebugSkip(CommandRingBuffer& r);
+    bool TaskDebug55(CommandRingBuffer& r);
+    bool TaskDebugLightShape(CommandRingBuffer& r);
+    bool TaskDebugSFX(CommandRingBuffer& r);
+    bool TaskDebugMarker(CommandRingBuffer& r);
+    bool TaskDebugFlag(CommandRingBuffer& r);
+    bool TaskDebugMesh(CommandRingBuffer& r);
+    bool TaskDebugMeshRecords(CommandRingBuffer& r);
+    bool TaskDebugMeshParts(CommandRingBuffer& r);
+    bool TaskDebugMeshPartsRecords(CommandRingBuffer& r);
+    bool TaskDebugParticles(CommandRingBuffer& r);
+    bool TaskSubmitRenderTask(CommandRingBuffer& r);
+
+    // ---- Main thread ----
+    bool started = false;
+    bool blockOpen = false;
+    uint8_t* blockStart = nullptr;  // payload start of the open block
+    uint8_t* recordEnd = nullptr;   // where the last begun record's payload ends
+    uint64_t ownerThread = 0;
+    uint8_t startFlags = 0;
+    uint32_t window = 0;
+    TaskObserver taskObserver = nullptr;
+    void* taskObserverUser = nullptr;
+    RendererSettings settings;
+    PresentParameterBlock presentBlock{};  // computed on the main thread
+    uint32_t clientWidth = 0, clientHeight = 0;
+    DisplayModeList displayModes;
+    std::vector<WindowSize> windowSizes;
+    Matrix mainView = Matrix::IDENTITY, mainProjection = Matrix::IDENTITY, mainViewProjection = Matrix::IDENTITY;
+    Matrix mainInverseView = Matrix::IDENTITY, mainInverseViewProjection = Matrix::IDENTITY;
+    Vector mainCameraPosition;
+    Vector mainFrustumPlanes[6];
+    Vector mainFrustumCorners[8];
+    BoundingBox4 mainFrustumBox;
+    DeviceObjectOwner owners[OWNER_FIXED_COUNT];
+    std::vector<DeviceObjectOwner> registeredOwners;
+
+    // ---- Shared ----
+    std::atomic<uint32_t> postedRecords{0};
+    std::atomic<uint32_t> consumedTasks{0};
+    std::atomic<uint32_t> postedFrames{0};
+    std::atomic<uint32_t> completedFrames{0};
+    std::atomic<uint32_t> waitedFrames{0};
+    std::atomic<uint32_t> loadingPresents{0};
+    std::atomic<bool> deviceResetPending{false};
+    std::atomic<bool> sceneLoading{false};
+    std::atomic<bool> srgbForcedOff{false};
+    std::atomic<bool> trilinear{false};
+    Semaphore frameSemaphore{0};
+    Semaphore commitSignal{0};
+    CriticalSection rendererLock;
+    CriticalSection jobLock;
+    VornexRendererPresenterThread* presenter;
+    RendererProfilerDrawer profilerDrawer;
+
+    // ---- Render thread ----
+    uint32_t previousTaskId = 0;
+    uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
+    uint32_t idleTicks = 0;
+    void* loadingScreen = nullptr;
+    uint8_t loadingScreenOverScene = 0;
+    uint8_t blankFrameMode = 0;
+    float loadingPresentInterval = 0.016f;
+    int64_t lastLoadingPresent = 0;
+    uint32_t currentQuery = 0;
+    float brightness = -1.0f;
+    float screenScaleX = 1.0f, screenScaleY = 1.0f;
+    uint32_t bucketEnableMask = 0xFFFFFFFFu;
+    uint32_t outlineTypeMask = 0;
+    uint32_t visualizationMode = 0;
+    void* gameDelegate = nullptr;
+    int32_t overrideIndex = -1;
+    uint8_t stored15[32];
+    uint32_t stored15Value = 0;
+    float cameraValue = 0.0f;
+    uint8_t flagByte = 0;
+    Matrix secondCamera[2];
+    int64_t frameTicks[3] = {0, 0, 0};
+    double frameSeconds[3] = {0, 0, 0};
+    int64_t lastFrameEnd = 0;
+    bool frameCompleted = false;
+    int64_t lastStatistics = 0;
+    int64_t lastIdle = 0;
+    PostProcessChain postProcess;
+    bool lightBufferClearMark = false;
+
+    // Frame gather.
+    struct GatheredTask {
+        void* context;
+        uint32_t flags;
+    };
+    std::vector<GatheredTask> renderTasks, deferredMeshes, outlinedEntities;
+    std::vector<uint64_t> sortEntries;
+    std::vector<void*> lights;
+    uint32_t taskCount = 0, deferredCount = 0, outlinedCount = 0, lightCount = 0;
+    bool gathering = false;
+    bool taskOverflow = false;
+    uint8_t gatherFlags[5] = {};
+
+    // Device.
+    gfx::DeviceFactory* factory = nullptr;
+    gfx::Device* device = nullptr;
+    gfx::PresentParameters presentParams{};
+    PresentParameterBlock blockInForce{};
+    uint32_t backBufferWidth = 0, backBufferHeight = 0;
+    uint32_t renderWidth = 0, renderHeight = 0;
+    bool rawz = false, intz = false, hardwareDepth = false;
+    bool deviceCreated = false;
+    int64_t startTime = 0;
+    gfx::Surface* outputSurface = nullptr;
+    gfx::Surface* backBufferSurface = nullptr;
+    gfx::Surface* depthInForce = nullptr;
+    bool needsResolve = false;
+    bool inScene = false;
+    Vector colorFactor{1, 1, 1, 1};
+
+    // Targets.
+    RenderTarget targets[TARGET_COUNT];
+    DeviceObjectHandle* ambientCube = nullptr;
+    DeviceObjectHandle* smallAmbientCube = nullptr;
+    gfx::Query* eventQueries[kEventQueryCount] = {};
+    gfx::Format normalFormat = gfx::FMT_A2B10G10R10;
+    gfx::Format sceneColorFormat = gfx::FMT_A2B10G10R10;
+
+    // Geometry and declarations.
+    BuiltInMesh builtInMeshes[BUILTIN_MESH_COUNT];
+    VertexDeclarationCache* declarationCache = nullptr;
+    gfx::VertexDeclaration* globalDeclaration = nullptr;
+    gfx::VertexBuffer* batchVertices[3] = {};
+    gfx::IndexBuffer* batchIndices[2] = {};
+
+    // State cache.
+    static constexpr uint32_t kUnset = 0xFFFFFFFFu;
+    struct SamplerCache {
+        const DeviceObjectHandle* texture;
+        bool textureKnown;
+        uint32_t flags;
+    };
+    BlendModeRow blendRows[kBlendModeCount];
+    uint32_t blendMode = 9;
+    uint32_t cullMode = kUnset;
+    uint32_t alphaTestMode = 3, alphaReference = kUnset;
+    uint32_t depthFunction = kUnset, depthBias = kUnset, slopeDepthBias = kUnset;
+    uint8_t depthWrite = 1;
+    gfx::VertexShader* vertexShader = nullptr;
+    gfx::PixelShader* pixelShader = nullptr;
+    bool vertexShaderKnown = false, pixelShaderKnown = false;
+    SamplerCache samplers[gfx::kSamplerStageCount];
+    uint8_t stencilEnable = 0;
+    uint32_t stencilPass = kUnset, stencilFail = kUnset, stencilZFail = kUnset, stencilFunction = kUnset;
+    uint32_t stencilReference = kUnset, stencilMask = kUnset, stencilWriteMask = 0;
+    uint32_t srgbWrite = kUnset;
+    gfx::Viewport viewport{};
+    float inverseViewportWidth = 0.0f, inverseViewportHeight = 0.0f;
+    uint32_t renderTargetFlags = 0;
+    uint32_t drawCalls = 0, primitives = 0;
+    uint32_t constantGeneration = 1, appliedConstantGeneration = 0;
+
+    // Camera state.
+    Matrix view = Matrix::IDENTITY, projection = Matrix::IDENTITY, thirdMatrix = Matrix::IDENTITY;
+    Matrix inverseView = Matrix::IDENTITY, inverseProjection = Matrix::IDENTITY;
+    Matrix viewProjection = Matrix::IDENTITY, inverseViewProjection = Matrix::IDENTITY;
+    Matrix thirdView = Matrix::IDENTITY, thirdViewProjection = Matrix::IDENTITY;
+    bool mirrored = false;
+    float depthScale = 1.0f;
+    Vector sceneParameterValues{0, 0, 0, 1};
+    Vector sceneGlobalVector{0, 1, 0, 0};
+    Vector modelColor{1, 1, 1, 1};
+    Matrix modelMatrix = Matrix::IDENTITY;
+};
+
+// Both live in static storage; built and destroyed by the ordered start-up (the
+// presenter first).
+extern VornexRenderer& gVornexRenderer;
+extern VornexRendererPresenterThread& gVornexRendererPresenter;
+void CreateGlobalRenderer();
+void DestroyGlobalRenderer();
+void CreateGlobalPresenter();
+void DestroyGlobalPresenter();

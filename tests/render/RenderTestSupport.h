@@ -1,0 +1,122 @@
+#pragma once
+// Shared fixture of the renderer tests: a headless window, the renderer started on it
+// with a strict, fully recording device, hooks cleared, and helpers that run code on the
+// render thread (through a task-47 record) and wait with a time-out.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "platform/window/Window.h"
+#include "render/RenderHooks.h"
+#include "render/VornexRenderer.h"
+
+namespace rendertest {
+
+// Runs f on the render thread and returns once it ran.
+inline void RunOnRenderThread(const std::function<void()>& f) {
+    const std::function<void()>* fn = &f;
+    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
+        const std::function<void()>* target = nullptr;
+        if (r.ReadValue(target)) (*target)();
+    };
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof fn));
+    gVornexRenderer.Ring().WriteValue(call);
+    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+    gVornexRenderer.Ring().WriteValue(fn);
+    gVornexRenderer.FlushCommands(true);
+}
+
+// Polls until the condition holds; false after the time-out.
+inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 10.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The output of a reference script under tests/render, or empty when python3 is missing.
+inline std::string RunReference(const std::string& arguments) {
+    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/render/render_reference.py " + arguments;
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
+struct RendererFixture : ::testing::Test {
+    static constexpr int32_t kClientWidth = 256;
+    static constexpr int32_t kClientHeight = 144;
+
+    // Before Start: settings and faults a test wants.
+    virtual void Configure(RendererSettings& settings) {}
+
+    void SetUp() override {
+        wnd::ResetWindowLayer();
+        gfx::SetCapabilityFaults({});
+        gRenderHooks = RenderHooks{};
+        gVornexRenderer.Settings() = RendererSettings{};
+        gVornexRenderer.Settings().gfxQualityLevel = 2;
+        Configure(gVornexRenderer.Settings());
+        wnd::WindowDesc desc;
+        desc.className = "RenderTest";
+        desc.style = wnd::kStylePopup;
+        desc.width = clientWidth;
+        desc.height = clientHeight;
+        window = wnd::CreateWindow(desc);
+        log.Clear();
+        log.Attach();
+        created = gVornexRenderer.Start(window, 0);
+        if (gVornexRenderer.Device()) {
+            recorder = gfx::GetRecorder(gVornexRenderer.Device());
+            recorder->SetValidationMode(gfx::ValidationMode::Strict);
+            recorder->SetDrawRecordMode(gfx::DrawRecordMode::All);
+        }
+    }
+
+    void TearDown() override {
+        if (recorder) {
+            gVornexRenderer.FlushCommands(true);
+            for (const gfx::ValidationReport& r : recorder->Reports())
+                EXPECT_FALSE(r.violation) << r.rule << ": " << r.message;
+        }
+        gVornexRenderer.Stop();
+        gfx::SetCapabilityFaults({});
+        gRenderHooks = RenderHooks{};
+        log.Detach();
+        wnd::ResetWindowLayer();
+    }
+
+    // Binds the frame's output (scene colour and main depth) and begins the scene.
+    void BeginFrame() { gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1); }
+    void EndFrame() {
+        gVornexRenderer.PostUpscaleFinal();
+        gVornexRenderer.EndFrame();
+        gVornexRenderer.FlushCommands(true);
+    }
+    std::vector<gfx::DrawRecord> Draws() {
+        gVornexRenderer.FlushCommands(true);
+        return recorder->DrawRecords();
+    }
+    bool Logged(const std::string& text) { return log.Contains(text); }
+
+    int32_t clientWidth = kClientWidth, clientHeight = kClientHeight;
+    uint32_t window = 0;
+    bool created = false;
+    gfx::Recorder* recorder = nullptr;
+    CaptureLogSink log;
+};
+
+}  // namespace rendertest

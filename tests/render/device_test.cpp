@@ -1,0 +1,313 @@
+// Device management: present parameters per quality level, window sizes and display
+// modes, creation with refused capabilities, device loss and reset through the
+// recording device, the objects left after resets and after Stop, the close lines and
+// the presenter's loss report.
+// test-sanitize: thread address
+// test-timeout: 180
+#include <cstring>
+
+#include "RenderTestSupport.h"
+#include "platform/os/Clock.h"
+
+using namespace rendertest;
+using namespace gfx;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Present parameters and modes (main thread, no device)
+
+TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
+    struct Case {
+        uint32_t quality, shadowSize;
+        bool shadowMap, apply, fullScreen;
+        float scale;
+        // Expected.
+        uint32_t blockShadow;
+        uint8_t shadowByte, filtering, refraction, highQuality, vsync;
+        uint32_t renderWidth, fullWidth;
+    };
+    const Case cases[] = {
+        {0, 2048, true, true, false, 1.0f, 0, 0, 0, 0, 0, 1, 1000, 0},      // "Ultra low"
+        {1, 2048, true, true, false, 1.0f, 1024, 1, 0, 0, 0, 1, 1000, 0},   // "Low" halves
+        {2, 8192, true, true, false, 1.0f, 4096, 1, 0, 1, 0, 1, 1000, 0},   // clamped to 4096
+        {3, 2048, true, true, false, 0.5f, 2048, 1, 1, 1, 1, 1, 500, 0},    // filtering from "High"
+        {4, 8, true, false, true, 0.5f, 16, 1, 1, 1, 1, 0, 1000, 1000},     // clamped up; scale not applied
+        {3, 2048, false, true, false, 1.0f, 2048, 0, 0, 1, 1, 1, 1000, 0},  // no shadow map, no filtering
+    };
+    for (const Case& c : cases) {
+        RendererSettings& s = gVornexRenderer.Settings();
+        s = RendererSettings{};
+        s.gfxQualityLevel = c.quality;
+        s.shadowMapSize = c.shadowSize;
+        s.enableShadowMap = c.shadowMap;
+        s.semiResolutionScreenScale = c.scale;
+        PresentParameterBlock b;
+        gVornexRenderer.ComputePresentParameters(1000, 500, c.apply, c.fullScreen, &b);
+        EXPECT_EQ(b.shadowMapSize, c.blockShadow) << c.quality;
+        EXPECT_EQ(b.shadowMap, c.shadowByte) << c.quality;
+        EXPECT_EQ(b.shadowFiltering, c.filtering) << c.quality;
+        EXPECT_EQ(b.refraction, c.refraction) << c.quality;
+        EXPECT_EQ(b.highQuality, c.highQuality) << c.quality;
+        EXPECT_EQ(b.vsync, c.vsync) << c.quality;
+        EXPECT_EQ(b.renderWidth, c.renderWidth) << c.quality;
+        EXPECT_EQ(b.renderHeight, c.renderWidth / 2) << c.quality;
+        EXPECT_EQ(b.fullScreenWidth, c.fullWidth) << c.quality;
+        EXPECT_EQ(b.quality, c.quality);
+    }
+    gVornexRenderer.Settings() = RendererSettings{};
+}
+
+TEST(DisplayModeTest, ListKeepsTheRateNearestSixtyAndFindsEntries) {
+    DisplayModeList list;
+    list.Add({1024, 768, 75, FMT_X8R8G8B8});
+    list.Add({1024, 768, 59, FMT_X8R8G8B8});
+    list.Add({1024, 768, 85, FMT_X8R8G8B8});
+    list.Add({800, 600, 60, FMT_X8R8G8B8});
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(list[0].width, 800u);
+    EXPECT_EQ(list[1].refreshRate, 59u);
+
+    wnd::ResetWindowLayer();
+    gVornexRenderer.RefreshDisplayModes();  // the adapter's modes, 1920 x 1080 screen
+    struct Case {
+        uint32_t width, height, foundWidth, foundHeight, rate;
+    };
+    const Case cases[] = {
+        {1920, 1080, 1920, 1080, 60},  // exact, 60 Hz kept over 50, 59 and 144
+        {1280, 900, 1280, 720, 60},    // between two heights: the entry before
+        {1300, 800, 1280, 1024, 60},   // between two widths
+        {320, 200, 640, 480, 60},      // below every entry: the first
+        {4000, 3000, 2560, 1440, 60},  // above every entry: the last
+    };
+    for (const Case& c : cases) {
+        DisplayModeEntry e{};
+        ASSERT_TRUE(gVornexRenderer.FindDisplayMode(c.width, c.height, &e));
+        EXPECT_EQ(e.width, c.foundWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(e.height, c.foundHeight) << c.width << "x" << c.height;
+        EXPECT_EQ(e.refreshRate, c.rate) << c.width << "x" << c.height;
+    }
+    const WindowSize nearest = gVornexRenderer.FindNearestDisplayMode(1000, 700);
+    EXPECT_EQ(nearest.width, 960u);
+    EXPECT_EQ(nearest.height, 540u);
+    EXPECT_EQ(gVornexRenderer.FindNearestDisplayMode(10, 10).width, 800u);  // index 0 when none fits
+}
+
+TEST(DisplayModeTest, NarrowScreenEndsItsWindowSizesWithTheScreenSize) {
+    wnd::DisplayMode mode;
+    mode.fields = wnd::kModePixelWidth | wnd::kModePixelHeight | wnd::kModeBitsPerPixel | wnd::kModeFrequency;
+    mode.width = 1366, mode.height = 768, mode.bitsPerPixel = 32, mode.frequency = 60;
+    ASSERT_TRUE(wnd::SetDisplayModes(&mode, 1, 0));
+    gVornexRenderer.RefreshDisplayModes();
+    const std::vector<WindowSize>& sizes = gVornexRenderer.WindowSizes();
+    const uint32_t widths[] = {800, 848, 960, 1024, 1280, 1366};
+    ASSERT_EQ(sizes.size(), 6u);
+    for (uint32_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(sizes[i].width, widths[i]);
+        EXPECT_EQ(sizes[i].height, widths[i] * 768 / 1366);
+    }
+    wnd::ResetWindowLayer();
+}
+
+// ---------------------------------------------------------------------------------------
+// Creation
+
+// The renderer started under one refused capability.
+template <bool CapabilityFaults::*Refused>
+struct RefusingFixture : RendererFixture {
+    void Configure(RendererSettings&) override {
+        CapabilityFaults f;
+        f.*Refused = true;
+        SetCapabilityFaults(f);
+    }
+};
+
+using SoftwareProcessingTest = RefusingFixture<&CapabilityFaults::refuseHardwareVertexProcessing>;
+
+TEST_F(SoftwareProcessingTest, RetryWithoutThePureDeviceFlagCreatesTheDevice) {
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(gVornexRenderer.DeviceCreated());
+    EXPECT_FALSE(Logged("cannot be created"));
+}
+
+using RefusedDeviceTest = RefusingFixture<&CapabilityFaults::refuseDeviceCreation>;
+
+TEST_F(RefusedDeviceTest, StartReportsFailureAndTheRendererStillRunsAndStops) {
+    EXPECT_FALSE(created);
+    EXPECT_EQ(gVornexRenderer.Device(), nullptr);
+    EXPECT_TRUE(Logged("the device cannot be created"));
+    // Frames and writers do nothing harmful without a device.
+    gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1);
+    gVornexRenderer.Clear(CLEAR_TARGET, Vector(1, 1, 1, 1), 1, 0);
+    gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
+    gVornexRenderer.SetBrightness(0.3f);
+    gVornexRenderer.PostUpscaleFinal();
+    EXPECT_TRUE(gVornexRenderer.EndFrame());
+    gVornexRenderer.FlushCommands(true);
+    gVornexRenderer.Stop();
+    EXPECT_TRUE(Logged("VornexRenderer closed"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Loss and reset
+
+struct ResetTest : RendererFixture {
+    std::vector<uint32_t> Live() {
+        std::vector<uint32_t> v;
+        for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) v.push_back(recorder->LiveObjects(ObjectKind(k)));
+        return v;
+    }
+    void Frame() {
+        BeginFrame();
+        gVornexRenderer.PostUpscaleFinal();
+    }
+    bool NoLiveObjectReports() {
+        for (const ValidationReport& r : recorder->Reports())
+            if (r.rule == "reset-live-default-objects") return false;
+        return true;
+    }
+};
+
+TEST_F(ResetTest, LostDeviceMakesEndFrameFalseUntilAReset) {
+    recorder->LoseDeviceOnNextPresent();
+    Frame();
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.FlushCommands(true);
+    Frame();
+    EXPECT_FALSE(gVornexRenderer.EndFrame());
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+    Frame();
+    EXPECT_TRUE(gVornexRenderer.EndFrame());
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+    EXPECT_TRUE(NoLiveObjectReports());
+}
+
+TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedTime) {
+    struct Case {
+        uint32_t failures;
+        Result result;
+        bool pendingAfter;
+        const char* line;
+    };
+    const Case cases[] = {
+        {3, ERR_DEVICELOST, false, nullptr},  // retried until it works
+        {1, ERR_INVALIDCALL, true, "Device::Reset error: D3DERR_INVALIDCALL"},
+        {1, ERR_OUTOFVIDEOMEMORY, true, "Device::Reset error: D3DERR_OUTOFVIDEOMEMORY"},
+        {1, static_cast<Result>(0x80001234u), true, "Device::Reset unknown error 0x80001234"},
+        {41, ERR_DEVICELOST, true, "Device::Reset error: D3DERR_DEVICELOST"},  // gives up after 40 tries
+    };
+    for (const Case& c : cases) {
+        log.Clear();
+        recorder->FailResets(c.failures, c.result);
+        gVornexRenderer.RequestDeviceReset();
+        gVornexRenderer.FlushCommands(true);
+        const auto start = std::chrono::steady_clock::now();
+        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 10.0);
+        EXPECT_EQ(gVornexRenderer.DeviceResetPending(), c.pendingAfter) << c.failures;
+        if (c.line) {
+            EXPECT_TRUE(Logged(c.line)) << c.line;
+            EXPECT_TRUE(Logged("BackBufferWidth=256, BackBufferHeight=144, BackBufferFormat=22, BackBufferCount=1"));
+            EXPECT_TRUE(Logged("hDeviceWindow=" + std::to_string(window) + ", Windowed=1"));
+            EXPECT_TRUE(Logged("FullScreen_RefreshRateInHz=0, PresentationInterval=1"));
+        }
+        // The targets exist either way, and a later reset recovers.
+        EXPECT_NE(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface, nullptr);
+        recorder->FailResets(0);
+        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+    }
+    EXPECT_TRUE(NoLiveObjectReports());
+}
+
+TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
+    const uint64_t resets = recorder->CallCount(CallKind::Reset);
+    const uint64_t textures = recorder->CallCount(CallKind::CreateTexture);
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    EXPECT_EQ(recorder->CallCount(CallKind::CreateTexture), textures);
+    gVornexRenderer.Reset(window, 320, 180, true, false);
+    EXPECT_GT(recorder->CallCount(CallKind::CreateTexture), textures);
+    EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets);
+    EXPECT_EQ(gVornexRenderer.RenderWidth(), 320u);
+    // A full-screen size resets the device to the display mode's size.
+    gVornexRenderer.Reset(window, 1280, 720, true, true);
+    EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 1);
+    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
+    EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 60u);
+    EXPECT_TRUE(NoLiveObjectReports());
+}
+
+TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
+    Frame();
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.FlushCommands(true);
+    const std::vector<uint32_t> running = Live();
+    for (uint32_t i = 0; i < 3; ++i) {
+        gVornexRenderer.RequestDeviceReset();
+        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        gVornexRenderer.Reset(window, 200 + 8 * i, 100, true, false);
+        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        Frame();
+        gVornexRenderer.EndFrame();
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(Live(), running) << i;
+    }
+    EXPECT_TRUE(NoLiveObjectReports());
+    // A fresh device of the same factory is the baseline; the renderer's device is kept
+    // alive past Stop to count what it still holds.
+    Device* device = gVornexRenderer.Device();
+    device->AddRef();
+    gfx::Recorder* kept = recorder;
+    TearDown();
+    recorder = nullptr;
+    std::vector<uint32_t> after;
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) after.push_back(kept->LiveObjects(ObjectKind(k)));
+    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
+    PresentParameters p{};
+    p.backBufferWidth = 64, p.backBufferHeight = 64, p.backBufferCount = 1, p.windowed = 1;
+    p.swapEffect = SWAPEFFECT_DISCARD, p.backBufferFormat = FMT_X8R8G8B8;
+    Device* fresh = nullptr;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &fresh), OK);
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k)
+        EXPECT_EQ(after[k], GetRecorder(fresh)->LiveObjects(ObjectKind(k))) << "kind " << k;
+    fresh->Release();
+    factory->Release();
+    EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST_F(ResetTest, CloseLogsItsSixLinesInOrder) {
+    gVornexRenderer.Stop();
+    recorder = nullptr;
+    std::vector<std::string> lines;
+    for (const CaptureLogSink::Message& m : log.Messages())
+        if (m.text.rfind("_CloseDX", 0) == 0) lines.push_back(m.text);
+    EXPECT_EQ(lines, (std::vector<std::string>{"_CloseDX begin", "_CloseDX waiting for jobs", "_CloseDX all jobs complete",
+                                               "_CloseDX Delete arrays", "_CloseDX Delete display modes",
+                                               "_CloseDX All done!!!"}));
+    EXPECT_TRUE(Logged("VornexRenderer closing..."));
+    EXPECT_TRUE(Logged("VornexRenderer closed"));
+}
+
+TEST_F(ResetTest, PresenterLossBecomesAResetRequestOnlyThroughTheLoadingScreen) {
+    os::ManualClock clock(1'000'000'000);
+    clock.Install();
+    static int screen;
+    gVornexRenderer.SetSceneLoading(1);
+    recorder->LoseDeviceOnNextPresent();
+    gVornexRenderer.SetLoadingScreen(&screen, 0, 0);  // draws at once and hands the present over
+    gVornexRenderer.FlushCommands(false);
+    ASSERT_TRUE(WaitUntil([] { return gVornexRendererPresenter.LossesReported() == 1; }));
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+    clock.Advance(os::kCounterFrequency / 20);  // the next loading-screen present is due
+    ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.DeviceResetPending(); }));
+    EXPECT_EQ(gVornexRendererPresenter.LossesAcknowledged(), 1u);
+    gVornexRenderer.SetSceneLoading(0);
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+    clock.Uninstall();
+}
+
+}  // namespace

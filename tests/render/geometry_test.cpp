@@ -1,0 +1,203 @@
+// Built-in geometry against an independent Python generator, unchanged after a reset;
+// the sphere and the lamp by their shape; DrawSolidBox's states; the declaration cache.
+// test-sanitize: address
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <sstream>
+
+#include "RenderTestSupport.h"
+#include "render/VertexDeclarationCache.h"
+
+using namespace rendertest;
+using namespace gfx;
+
+namespace {
+
+struct MeshBytes {
+    std::vector<uint8_t> vertices, indices[2];
+    bool operator==(const MeshBytes&) const = default;
+};
+
+template <class Buffer>
+std::vector<uint8_t> ReadBuffer(Buffer* buffer) {
+    std::vector<uint8_t> out;
+    if (!buffer) return out;
+    void* data = nullptr;
+    typename std::conditional<std::is_same<Buffer, VertexBuffer>::value, VertexBufferDesc, IndexBufferDesc>::type desc;
+    buffer->GetDesc(&desc);
+    if (Succeeded(buffer->Lock(0, 0, &data, 0))) {
+        out.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + desc.size);
+        buffer->Unlock();
+    }
+    return out;
+}
+
+struct GeometryTest : RendererFixture {
+    MeshBytes Read(BuiltInMeshId id) {
+        MeshBytes m;
+        RunOnRenderThread([&] {
+            const BuiltInMesh& mesh = gVornexRenderer.GetBuiltInMesh(id);
+            m.vertices = ReadBuffer(mesh.vertices);
+            m.indices[0] = ReadBuffer(mesh.indices[0]);
+            m.indices[1] = ReadBuffer(mesh.indices[1]);
+        });
+        return m;
+    }
+};
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (uint8_t b : bytes) s += digits[b >> 4], s += digits[b & 15];
+    return s.empty() ? "-" : s;
+}
+
+TEST_F(GeometryTest, MeshesEqualTheReferenceGeneratorAndSurviveAReset) {
+    const std::pair<BuiltInMeshId, const char*> meshes[] = {
+        {MESH_UNIT_BOX, "box"},       {MESH_UNIT_CONE, "cone"},       {MESH_WIRE_SPHERE, "wiresphere"},
+        {MESH_CYLINDER, "cylinder"},  {MESH_FLAG_MARKER, "flag"},     {MESH_GROUND_GRID, "grid"},
+        {MESH_AXIS_GIZMO, "gizmo"},   {MESH_UNIT_QUAD, "unitquad"},   {MESH_FULLSCREEN_QUAD, "fullquad"},
+        {MESH_RAMP_STRIP, "ramp"},
+    };
+    std::vector<MeshBytes> before;
+    for (const auto& [id, name] : meshes) {
+        const MeshBytes m = Read(id);
+        before.push_back(m);
+        std::istringstream reference(RunReference(std::string("mesh ") + name));
+        std::string vertices, solid, wire;
+        if (!(reference >> vertices >> solid >> wire)) GTEST_SKIP() << "python3 not available";
+        EXPECT_EQ(Hex(m.vertices), vertices) << name;
+        EXPECT_EQ(Hex(m.indices[0]), solid) << name;
+        EXPECT_EQ(Hex(m.indices[1]), wire) << name;
+    }
+    gVornexRenderer.RequestDeviceReset();
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    for (size_t i = 0; i < before.size(); ++i) EXPECT_TRUE(Read(meshes[i].first) == before[i]) << meshes[i].second;
+}
+
+std::vector<Vector> Points(const std::vector<uint8_t>& bytes) {
+    std::vector<Vector> out;
+    for (size_t i = 0; i + 12 <= bytes.size(); i += 12) {
+        float f[3];
+        std::memcpy(f, &bytes[i], 12);
+        out.emplace_back(f[0], f[1], f[2], 1.0f);
+    }
+    return out;
+}
+
+std::set<uint16_t> Referenced(const std::vector<uint8_t>& indices, size_t vertexCount) {
+    std::set<uint16_t> used;
+    for (size_t i = 0; i + 2 <= indices.size(); i += 2) {
+        uint16_t v;
+        std::memcpy(&v, &indices[i], 2);
+        EXPECT_LT(v, vertexCount);
+        used.insert(v);
+    }
+    return used;
+}
+
+TEST_F(GeometryTest, SphereAndLampHaveTheirCountsRadiiAndSegments) {
+    const MeshBytes sphere = Read(MESH_UNIT_SPHERE);
+    const std::vector<Vector> s = Points(sphere.vertices);
+    ASSERT_EQ(s.size(), 242u);
+    EXPECT_EQ(s[0], Vector(0, -1, 0, 1));
+    EXPECT_EQ(s[1], Vector(0, 1, 0, 1));
+    std::set<int> heights;
+    for (const Vector& v : s) {
+        EXPECT_NEAR(v.Length3(), 1.0f, 1e-6f);
+        heights.insert(static_cast<int>(std::lround(v.y * 1e5)));
+    }
+    EXPECT_EQ(heights.size(), 17u);  // 15 rings and two poles
+    EXPECT_EQ(sphere.indices[0].size() % 6, 0u);
+    EXPECT_EQ(sphere.indices[1].size() % 4, 0u);
+    EXPECT_EQ(Referenced(sphere.indices[0], s.size()).size(), 242u);
+    EXPECT_EQ(Referenced(sphere.indices[1], s.size()).size(), 242u);
+
+    const MeshBytes lamp = Read(MESH_WIRE_CONE_LAMP);
+    const std::vector<Vector> l = Points(lamp.vertices);
+    ASSERT_EQ(l.size(), 1u + 128u + 16u);
+    EXPECT_EQ(l[0], Vector(0, 0, 0, 1));
+    for (size_t i = 1; i <= 128; ++i) {
+        EXPECT_NEAR(std::hypot(l[i].x, l[i].y), 1.0f, 1e-6f);
+        EXPECT_EQ(l[i].z, 1.0f);
+    }
+    for (size_t i = 129; i < l.size(); ++i) {
+        EXPECT_NEAR(std::hypot(l[i].x, l[i].y), 0.1f, 1e-6f);
+        EXPECT_TRUE(l[i].z == 0.0f || l[i].z == -0.1f);
+    }
+    EXPECT_TRUE(lamp.indices[0].empty());
+    EXPECT_EQ(lamp.indices[1].size(), (128u + 16u + 24u) * 4u);
+    EXPECT_EQ(Referenced(lamp.indices[1], l.size()).size(), l.size());
+}
+
+TEST_F(GeometryTest, SolidBoxBlendsDepthTestsAndCullsByItsArguments) {
+    struct Case {
+        float alpha;
+        uint8_t depthTest, cullMirror;
+        uint32_t blend, zfunc, cull;
+    };
+    const Case cases[] = {
+        {0.5f, 1, 0, 1, CMP_LESSEQUAL, CULL_CCW},
+        {1.0f, 1, 0, 0, CMP_LESSEQUAL, CULL_CCW},
+        {0.999998f, 0, 1, 1, CMP_ALWAYS, CULL_CW},
+        {1.0f, 0, 1, 0, CMP_ALWAYS, CULL_CW},
+    };
+    BeginFrame();
+    BoundingBox4 box(Vector(-1, 0, -2, 1), Vector(1, 3, 2, 1));
+    for (const Case& c : cases)
+        RunOnRenderThread([&] { gVornexRenderer.DrawSolidBox(box, Matrix::IDENTITY, Vector(1, 0, 0, c.alpha), c.cullMirror, c.depthTest); });
+    EndFrame();
+    const std::vector<DrawRecord> draws = Draws();
+    ASSERT_EQ(draws.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const DrawRecord& d = draws[i];
+        EXPECT_EQ(d.RenderState(RS_ALPHABLENDENABLE), cases[i].blend) << i;
+        EXPECT_EQ(d.RenderState(RS_ZFUNC), cases[i].zfunc) << i;
+        EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 1u) << i;
+        EXPECT_EQ(d.RenderState(RS_CULLMODE), cases[i].cull) << i;
+        EXPECT_EQ(d.call, CallKind::DrawIndexedPrimitive);
+        EXPECT_EQ(d.primitiveType, PT_TRIANGLELIST);
+        EXPECT_EQ(d.primitiveCount, 12u);
+        EXPECT_EQ(d.numVertices, 8u);
+        EXPECT_EQ(d.fvf, FVF_XYZ);
+    }
+}
+
+TEST_F(GeometryTest, DeclarationCacheSharesEqualListsAndFillsOnlyWithData) {
+    RunOnRenderThread([&] {
+        VertexDeclarationCache cache(gVornexRenderer.Device());
+        const VertexElement a[3] = {{0, 0, DECLTYPE_FLOAT3, 0, DECLUSAGE_POSITION, 0},
+                                    {0, 12, DECLTYPE_FLOAT2, 0, DECLUSAGE_TEXCOORD, 0}, kDeclEnd};
+        VertexElement b[3] = {a[0], a[1], a[2]};
+        b[1].usageIndex = 1;
+        VertexDeclaration* first = cache.GetOrCreate(a, 3);
+        VertexDeclaration* other = cache.GetOrCreate(b, 3);
+        VertexDeclaration* again = cache.GetOrCreate(a, 3);
+        EXPECT_EQ(first, again);
+        EXPECT_NE(first, other);
+        EXPECT_EQ(cache.Count(), 2u);
+        const uint64_t locks = recorder->CallCount(CallKind::Lock);
+        VertexBuffer* empty = cache.CreateVertexBuffer(64, USAGE_WRITEONLY, POOL_MANAGED, nullptr);
+        EXPECT_EQ(recorder->CallCount(CallKind::Lock), locks);
+        const uint16_t indices[3] = {2, 1, 0};
+        IndexBuffer* filled = cache.CreateIndexBuffer(6, USAGE_WRITEONLY, POOL_MANAGED, indices);
+        EXPECT_EQ(recorder->CallCount(CallKind::Lock), locks + 1);
+        EXPECT_EQ(ReadBuffer(filled), std::vector<uint8_t>({2, 0, 1, 0, 0, 0}));
+        // The caller's references: the cache keeps one of its own.
+        EXPECT_EQ(first->Release(), 2u);
+        EXPECT_EQ(again->Release(), 1u);
+        other->Release();
+        empty->Release();
+        filled->Release();
+        uint32_t count = 0;
+        gVornexRenderer.GlobalVertexDeclaration()->GetDeclaration(nullptr, &count);
+        ASSERT_EQ(count, 5u);
+        VertexElement global[5];
+        gVornexRenderer.GlobalVertexDeclaration()->GetDeclaration(global, &count);
+        const uint16_t offsets[4] = {0, 16, 28, 44};
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(global[i].offset, offsets[i]);
+    });
+}
+
+}  // namespace

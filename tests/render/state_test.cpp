@@ -1,0 +1,294 @@
+// The device layer: the state cache's filtering and reset values, blend rows, alpha
+// test, sampler flags, texture holders, clear colours, the global shader constants,
+// the gamma ramp and the screen scale. Render-thread calls run on the render thread.
+// test-sanitize: thread address
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+#include "RenderTestSupport.h"
+#include "render/DeviceObjectHandle.h"
+
+using namespace rendertest;
+using namespace gfx;
+
+namespace {
+
+struct StateTest : RendererFixture {
+    uint32_t RenderState(RenderStateType s) {
+        uint32_t v = 0;
+        gVornexRenderer.Device()->GetRenderState(s, &v);
+        return v;
+    }
+    uint32_t SamplerState(uint32_t stage, SamplerStateType s) {
+        uint32_t v = 0;
+        gVornexRenderer.Device()->GetSamplerState(stage, s, &v);
+        return v;
+    }
+    // Render and sampler states sent while f runs (on the render thread).
+    uint64_t StatesSent(const std::function<void()>& f) {
+        uint64_t sent = 0;
+        RunOnRenderThread([&] {
+            const uint64_t before = recorder->CallCount(CallKind::SetRenderState) + recorder->CallCount(CallKind::SetSamplerState);
+            f();
+            sent = recorder->CallCount(CallKind::SetRenderState) + recorder->CallCount(CallKind::SetSamplerState) - before;
+        });
+        return sent;
+    }
+};
+
+TEST_F(StateTest, CacheSendsOnlyChangesAndStartsFromItsResetValues) {
+    VornexRenderer& r = gVornexRenderer;
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        uint64_t sent;
+    };
+    const Case cases[] = {
+        {"blend row 9 after a reset", [&] { r.SetBlendMode(9); }, 0},
+        {"blend row 0 after row 9", [&] { r.SetBlendMode(0); }, 1},
+        {"blend row 0 again", [&] { r.SetBlendMode(0); }, 0},
+        {"blend row 1", [&] { r.SetBlendMode(1); }, 5},
+        {"alpha-test mode 3 after a reset", [&] { r.SetAlphaTest(3, 7); }, 0},
+        {"alpha test greater", [&] { r.SetAlphaTest(1, 7); }, 3},
+        {"alpha test again", [&] { r.SetAlphaTest(1, 7); }, 0},
+        {"alpha test off keeps the reference", [&] { r.SetAlphaTest(0, 9); }, 1},
+        {"cull", [&] { r.SetCullMode(CULL_CW); }, 1},
+        {"cull again", [&] { r.SetCullMode(CULL_CW); }, 0},
+        {"depth after a reset (write is cached on)", [&] { r.SetDepthState(CMP_LESSEQUAL, 1, 0, 0); }, 3},
+        {"depth again", [&] { r.SetDepthState(CMP_LESSEQUAL, 1, 0, 0); }, 0},
+        {"depth write off", [&] { r.SetDepthState(CMP_LESSEQUAL, 0, 0, 0); }, 1},
+        {"stencil ops enable first", [&] { r.SetStencilOps(STENCILOP_KEEP, STENCILOP_KEEP, STENCILOP_REPLACE); }, 4},
+        {"stencil off (write mask already 0)", [&] { r.DisableStencil(); }, 1},
+        {"stencil off again", [&] { r.DisableStencil(); }, 0},
+        {"sRGB write", [&] { r.SetSRGBWriteState(1); }, 1},
+        {"sRGB write again", [&] { r.SetSRGBWriteState(1); }, 0},
+        {"sampler bit 5 alone", [&] { r.SetTexture(3, nullptr, 0x20); }, 0},
+    };
+    RunOnRenderThread([] { gVornexRenderer.ResetStateCache(); });
+    for (const Case& c : cases) EXPECT_EQ(StatesSent(c.call), c.sent) << c.what;
+    RunOnRenderThread([&] {
+        EXPECT_EQ(RenderState(RS_ALPHABLENDENABLE), 1u);
+        EXPECT_EQ(RenderState(RS_SRCBLEND), uint32_t(BLEND_SRCALPHA));
+        EXPECT_EQ(RenderState(RS_DESTBLEND), uint32_t(BLEND_INVSRCALPHA));
+        EXPECT_EQ(RenderState(RS_ALPHAFUNC), uint32_t(CMP_GREATER));
+        EXPECT_EQ(RenderState(RS_ALPHAREF), 7u);
+        EXPECT_EQ(RenderState(RS_STENCILZFAIL), uint32_t(STENCILOP_REPLACE));
+    });
+    // A reset sends stencil off, write mask 0 and eight sampler states per stage.
+    EXPECT_EQ(StatesSent([] { gVornexRenderer.ResetStateCache(); }), 2u + 8u * kSamplerStageCount);
+    EXPECT_EQ(gVornexRenderer.GetBlendModeRow(4), Vector(-1, 1, 1, 0));
+}
+
+TEST_F(StateTest, SamplerFlagsSelectAddressingFilteringAndSRGB) {
+    struct Case {
+        uint32_t flags;
+        bool trilinear, srgbOff;
+        uint32_t u, v, filter, mip, srgb;
+    };
+    const Case cases[] = {
+        {0x400 | 2, false, false, TADDRESS_BORDER, TADDRESS_BORDER, TEXF_LINEAR, TEXF_POINT, 0},
+        {2, false, false, TADDRESS_CLAMP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_POINT, 0},
+        {4, false, false, TADDRESS_WRAP, TADDRESS_CLAMP, TEXF_LINEAR, TEXF_POINT, 0},
+        {8, true, false, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_POINT, TEXF_POINT, 0},
+        {0x800, false, false, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_POINT, 0},
+        {0x800, true, false, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_LINEAR, 0},
+        {0x808, true, false, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_POINT, TEXF_POINT, 0},
+        {1, false, false, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_POINT, 1},
+        {1, false, true, TADDRESS_WRAP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_POINT, 0},
+        {0x407 | 0x20, false, false, TADDRESS_BORDER, TADDRESS_BORDER, TEXF_LINEAR, TEXF_POINT, 1},
+    };
+    for (const Case& c : cases) {
+        gVornexRenderer.SetTrilinearFiltering(c.trilinear);
+        gVornexRenderer.SetSRGBForcedOff(c.srgbOff);
+        RunOnRenderThread([&] {
+            gVornexRenderer.ResetStateCache();
+            gVornexRenderer.SetTexture(2, nullptr, c.flags);
+            EXPECT_EQ(SamplerState(2, SAMP_ADDRESSU), c.u) << std::hex << c.flags;
+            EXPECT_EQ(SamplerState(2, SAMP_ADDRESSV), c.v) << std::hex << c.flags;
+            EXPECT_EQ(SamplerState(2, SAMP_MAGFILTER), c.filter) << std::hex << c.flags;
+            EXPECT_EQ(SamplerState(2, SAMP_MINFILTER), c.filter) << std::hex << c.flags;
+            EXPECT_EQ(SamplerState(2, SAMP_MIPFILTER), c.mip) << std::hex << c.flags;
+            EXPECT_EQ(SamplerState(2, SAMP_SRGBTEXTURE), c.srgb) << std::hex << c.flags;
+        });
+    }
+    gVornexRenderer.SetTrilinearFiltering(false);
+    gVornexRenderer.SetSRGBForcedOff(false);
+}
+
+TEST_F(StateTest, FreedHolderAtAReusedAddressIsBoundAgain) {
+    RunOnRenderThread([&] {
+        VornexRenderer& r = gVornexRenderer;
+        auto* first = new DeviceObjectHandle;
+        ASSERT_TRUE(first->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED));
+        r.SetTexture(0, first, 0);
+        first->Unref();
+        auto* second = new DeviceObjectHandle;
+        ASSERT_TRUE(second->CreateTexture(8, 8, 1, 0, FMT_A8R8G8B8, POOL_MANAGED));
+        const uint64_t before = recorder->CallCount(CallKind::SetTexture);
+        r.SetTexture(0, second, 0);
+        EXPECT_EQ(recorder->CallCount(CallKind::SetTexture), before + 1) << (second == first ? "same address" : "");
+        BaseTexture* bound = nullptr;
+        r.Device()->GetTexture(0, &bound);
+        EXPECT_EQ(bound, second->Texture());
+        if (bound) bound->Release();
+        r.SetTexture(0, nullptr, 0);
+        second->Unref();
+    });
+}
+
+TEST_F(StateTest, ClearColoursSaturateEachChannel) {
+    struct Case {
+        Vector colour;
+        uint32_t argb;
+    };
+    const Case cases[] = {
+        {{2.0f, 0.5f, -1.0f, 1.5f}, 0xFFFF7F00u},
+        {{0, 0, 0, 0}, 0x00000000u},
+        {{1.0f, 1.0f, 1.0f, 0.25f}, 0x3FFFFFFFu},
+        {{NAN, 0.999f, 1e9f, -0.0f}, 0x0000FEFFu},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes;
+        RunOnRenderThread([&] {
+            Surface* light = gVornexRenderer.Target(TARGET_LIGHT_0).surface;
+            ASSERT_NE(light, nullptr);
+            gVornexRenderer.SetRenderTargets(light, nullptr, 2);
+            gVornexRenderer.ClearTarget(CLEAR_TARGET, c.colour, 1.0f, 0);
+            ASSERT_EQ(recorder->ReadSurface(light, &bytes), OK);
+        });
+        ASSERT_GE(bytes.size(), 4u);
+        uint32_t pixel;
+        std::memcpy(&pixel, bytes.data(), 4);
+        EXPECT_EQ(pixel, c.argb) << c.colour.ToString();
+    }
+}
+
+// A 4 x 4 A8R8G8B8 DDS file, cut to the given size.
+std::vector<uint8_t> DdsFile(size_t keep) {
+    std::vector<uint8_t> f(4 + 124 + 64, 0);
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+    std::memcpy(f.data(), "DDS ", 4);
+    put(4, 124), put(8, 0x100F), put(12, 4), put(16, 4), put(20, 16), put(28, 1);
+    put(76, 32), put(80, 0x41), put(88, 32);
+    put(92, 0x00FF0000), put(96, 0x0000FF00), put(100, 0x000000FF), put(104, 0xFF000000), put(108, 0x1000);
+    for (size_t i = 128; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i);
+    f.resize(keep < f.size() ? keep : f.size());
+    return f;
+}
+
+TEST_F(StateTest, DdsTexturesFillTheHolderOrLeaveItEmpty) {
+    const std::vector<uint8_t> whole = DdsFile(SIZE_MAX), cut = DdsFile(100);
+    RunOnRenderThread([&] {
+        auto* holder = new DeviceObjectHandle;
+        EXPECT_TRUE(gVornexRenderer.CreateTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
+        ASSERT_NE(holder->Texture2D(), nullptr);
+        SurfaceDesc d{};
+        holder->Texture2D()->GetLevelDesc(0, &d);
+        EXPECT_EQ(d.width, 4u);
+        EXPECT_EQ(d.format, FMT_A8R8G8B8);
+        EXPECT_FALSE(gVornexRenderer.CreateTextureFromDDS(holder, cut.data(), uint32_t(cut.size()), 1, POOL_MANAGED));
+        EXPECT_EQ(holder->Texture(), nullptr);  // the earlier texture was released first
+        EXPECT_FALSE(gVornexRenderer.CreateCubeTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
+        holder->Unref();
+    });
+}
+
+std::vector<double> Numbers(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<double> out;
+    double v;
+    while (in >> v) out.push_back(v);
+    return out;
+}
+
+TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {
+    Matrix projection, view;
+    projection.LoadPerspectiveFovLH(55.0f, 16.0f / 9.0f, 0.5f, 400.0f);
+    view.LoadLookAtLH(Vector(3, 4, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+    gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    float c[3][4];
+    RunOnRenderThread([&] {
+        Device* d = gVornexRenderer.Device();
+        d->GetPixelShaderConstantF(223, c[0], 1);
+        d->GetPixelShaderConstantF(218, c[1], 1);
+        d->GetPixelShaderConstantF(219, c[2], 1);
+    });
+    std::ostringstream args;
+    args << "constants " << kClientWidth << " " << kClientHeight;
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 4; ++col) args << " " << std::setprecision(9) << projection.At(row, col);
+    const std::vector<double> expected = Numbers(RunReference(args.str()));
+    if (expected.empty()) GTEST_SKIP() << "python3 not available";
+    ASSERT_EQ(expected.size(), 12u);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_NEAR(c[i / 4][i % 4], expected[i], 1e-5 * std::max(1.0, std::fabs(expected[i]))) << "register " << i / 4;
+    // The main thread's copies.
+    EXPECT_EQ(gVornexRenderer.CurrentView(), view);
+    Vector inside(0, 0, 0, 1);
+    for (int p = 0; p < 6; ++p) EXPECT_GE(gVornexRenderer.FrustumPlanes()[p].Dot3(inside) + gVornexRenderer.FrustumPlanes()[p].w, 0.0f);
+}
+
+TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {
+    const float values[] = {0.0f, 0.25f, 0.5f, 0.8f, 1.0f};
+    std::string args = "gamma";
+    for (float b : values) args += " " + std::to_string(b);
+    const std::vector<double> expected = Numbers(RunReference(args));
+    if (expected.empty()) GTEST_SKIP() << "python3 not available";
+    ASSERT_EQ(expected.size(), 5u * 256u);
+    for (uint32_t k = 0; k < 5; ++k) {
+        gVornexRenderer.SetBrightness(values[k]);
+        GammaRamp ramp{};
+        RunOnRenderThread([&] { gVornexRenderer.Device()->GetGammaRamp(0, &ramp); });
+        for (uint32_t i = 0; i < 256; ++i) {
+            EXPECT_NEAR(ramp.red[i], expected[k * 256 + i], 1.0) << values[k] << " " << i;
+            EXPECT_EQ(ramp.green[i], ramp.red[i]);
+            EXPECT_EQ(ramp.blue[i], ramp.red[i]);
+        }
+    }
+    // The same brightness again sets nothing.
+    const uint64_t before = recorder->CallCount(CallKind::SetGammaRamp);
+    gVornexRenderer.SetBrightness(1.0f);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(recorder->CallCount(CallKind::SetGammaRamp), before);
+}
+
+TEST_F(StateTest, ScreenScaleIsClampedAndIgnoresTinyChanges) {
+    struct Case {
+        float input, stored;
+    };
+    const Case cases[] = {{-1.0f, 0.85f}, {0.0f, 0.85f}, {0.5f, 0.925f}, {0.505f, 0.925f}, {1.0f, 1.0f},
+                          {2.0f, 1.0f},   {0.2f, 0.88f}, {NAN, 0.85f}};
+    for (const Case& c : cases) {
+        gVornexRenderer.SetScreenScaleX(c.input);
+        gVornexRenderer.SetScreenScaleY(c.input);
+        float x = 0, y = 0;
+        RunOnRenderThread([&] { x = gVornexRenderer.ScreenScaleXValue(), y = gVornexRenderer.ScreenScaleYValue(); });
+        EXPECT_NEAR(x, c.stored, 1e-6) << c.input;
+        EXPECT_NEAR(y, c.stored, 1e-6) << c.input;
+    }
+}
+
+// Without a depth texture the depth scale is the reciprocal of the far plane's view depth.
+struct SoftwareDepthTest : StateTest {
+    void Configure(RendererSettings&) override {
+        CapabilityFaults f;
+        f.refuseIntz = f.refuseRawz = true;
+        SetCapabilityFaults(f);
+    }
+};
+
+TEST_F(SoftwareDepthTest, DepthScaleComesFromTheInverseProjection) {
+    Matrix projection;
+    projection.LoadPerspectiveFovLH(60.0f, 1.5f, 1.0f, 250.0f);
+    gVornexRenderer.SetCamera(Matrix::IDENTITY, projection, Matrix::IDENTITY);
+    float c248[4];
+    RunOnRenderThread([&] { gVornexRenderer.Device()->GetPixelShaderConstantF(248, c248, 1); });
+    EXPECT_FALSE(gVornexRenderer.HardwareDepth());
+    EXPECT_NEAR(c248[0], 1.0f / 250.0f, 1e-7);
+    EXPECT_NEAR(gVornexRenderer.DepthScale(), 1.0f / 250.0f, 1e-7);
+}
+
+}  // namespace

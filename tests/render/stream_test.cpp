@@ -1,0 +1,355 @@
+// The command stream: block and record layout, flushes, unknown ids, records used in
+// place, payload sizes at native pointer size, frame pacing with a slowed render
+// thread, and the loading-screen present on a manual clock.
+// test-sanitize: thread address
+// test-timeout: 180
+#include <atomic>
+#include <cstring>
+
+#include "RenderTestSupport.h"
+#include "core/profiler/Profiler.h"
+#include "platform/os/Clock.h"
+
+using namespace rendertest;
+
+namespace {
+
+constexpr uint32_t P = sizeof(void*);
+
+struct StreamTest : RendererFixture {
+    // Offset of the write cursor from where the next record would start in an empty block.
+    uint8_t* EmptyBlockCursor() {
+        gVornexRenderer.FlushCommands(false);
+        return gVornexRenderer.Ring().Cursor();
+    }
+    void PostBucket(uint32_t bucket, uint8_t on) {
+        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_BUCKET_ENABLE, 5));
+        gVornexRenderer.Ring().WriteValue(bucket);
+        gVornexRenderer.Ring().WriteValue(on);
+    }
+    uint32_t BucketMask() {
+        uint32_t mask = 0;
+        RunOnRenderThread([&] { mask = gVornexRenderer.BucketEnableMask(); });
+        return mask;
+    }
+};
+
+// Text records of a chosen payload size, seen by the font hook.
+std::vector<uint32_t> gTextLengths;
+void RecordText(void*, const char*, uint32_t bytes, const Matrix&, const Vector&, uint32_t, uint8_t, uint32_t) {
+    gTextLengths.push_back(bytes);
+}
+constexpr uint32_t kTextFixed = P + sizeof(Matrix) + 16 + 12 + 1;
+
+TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
+    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gTextLengths.clear();
+    std::vector<char> text(kRenderMaxPayload, 'x');
+    uint8_t* start = EmptyBlockCursor();
+    const uint32_t posted = gVornexRenderer.PostedRecords();
+    EXPECT_FALSE(gVornexRenderer.BeginCommand(TASK_TEXT, kRenderMaxPayload + 1));
+    EXPECT_FALSE(gVornexRenderer.PostDrawText(nullptr, Matrix::IDENTITY, Vector(), 0, 0, 0, text.data(),
+                                              kRenderMaxPayload - kTextFixed + 1));
+    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start);
+    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted);
+    EXPECT_TRUE(Logged("exceed the 4088 bytes of a block"));
+    // The largest record goes into the empty block without a terminator before it.
+    ASSERT_TRUE(gVornexRenderer.PostDrawText(nullptr, Matrix::IDENTITY, Vector(), 0, 0, 0, text.data(),
+                                             kRenderMaxPayload - kTextFixed));
+    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + 4 + kRenderMaxPayload);
+    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted + 1);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(gTextLengths, std::vector<uint32_t>{kRenderMaxPayload - kTextFixed});
+}
+
+TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
+    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gTextLengths.clear();
+    std::vector<char> text(4000, 'y');
+    // Each case: the first record's text, then the second's; the second fits exactly or
+    // needs a new block.
+    struct Case {
+        uint32_t first, second;
+        bool newBlock;
+    };
+    // First record ends at 4 + fixed + first (aligned up); the second needs 4 + fixed +
+    // second and 4 bytes for the terminator.
+    const uint32_t firstEnd = (4 + kTextFixed + 3000 + 3) & ~3u;
+    const uint32_t room = kRenderBlockBytes - firstEnd - 8 - kTextFixed;
+    const Case cases[] = {{3000, room, false}, {3000, room + 1, true}, {3000, 800, false}, {3000, 1000, true}};
+    for (const Case& c : cases) {
+        gTextLengths.clear();
+        EmptyBlockCursor();
+        const uint32_t posted = gVornexRenderer.PostedRecords();
+        ASSERT_TRUE(gVornexRenderer.PostDrawText(nullptr, Matrix::IDENTITY, Vector(), 0, 0, 0, text.data(), c.first));
+        ASSERT_TRUE(gVornexRenderer.PostDrawText(nullptr, Matrix::IDENTITY, Vector(), 0, 0, 0, text.data(), c.second));
+        EXPECT_EQ(gVornexRenderer.PostedRecords() - posted, c.newBlock ? 3u : 2u) << c.second;
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(gTextLengths, (std::vector<uint32_t>{c.first, c.second})) << c.second;
+    }
+}
+
+// A u8 then a u32 packed; the next id starts at the next multiple of 4.
+uint8_t gByte;
+uint32_t gWord;
+void ReadByteThenWord(uint32_t, CommandRingBuffer& r) {
+    r.ReadValue(gByte);
+    r.ReadValue(gWord);
+}
+
+TEST_F(StreamTest, WordAfterAByteIsPackedAndTheNextIdRealigned) {
+    uint8_t* start = EmptyBlockCursor();
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, 2 * P + 5));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&ReadByteThenWord));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+    gVornexRenderer.Ring().WriteValue(uint8_t(0x5A));
+    gVornexRenderer.Ring().WriteValue(uint32_t(0xA1B2C3D4));
+    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + 4 + 2 * P + 5);
+    PostBucket(3, 0);
+    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + ((4 + 2 * P + 5 + 3) & ~3u) + 4 + 5);
+    EXPECT_EQ(BucketMask(), ~(1u << 3));
+    EXPECT_EQ(gByte, 0x5A);
+    EXPECT_EQ(gWord, 0xA1B2C3D4u);
+}
+
+TEST_F(StreamTest, FlushWithoutWaitOnAnEmptyBlockWritesNothingWithWaitSendsTerminatorAndRuns) {
+    uint8_t* start = EmptyBlockCursor();
+    const uint32_t posted = gVornexRenderer.PostedRecords();
+    gVornexRenderer.FlushCommands(false);
+    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted);
+    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted + 1);
+    EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
+    // A record, then a flush with wait: both executed on return.
+    PostBucket(5, 0);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
+}
+
+std::atomic<int> gCalls{0};
+void CountCall(uint32_t, CommandRingBuffer&) { ++gCalls; }
+
+TEST_F(StreamTest, UnknownIdAbandonsItsBlockWithoutRunningWhatFollows) {
+    gCalls = 0;
+    // Bytes after the unknown id look like a task-47 record, then a valid record follows.
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(200, 4 + 2 * P));
+    gVornexRenderer.Ring().WriteValue(uint32_t(TASK_CALL));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&CountCall));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+    PostBucket(7, 0);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(gCalls.load(), 0);
+    EXPECT_EQ(BucketMask(), 0xFFFFFFFFu);
+    EXPECT_TRUE(Logged("Unknown XR task: 200, previous: "));
+    // The next block runs as usual.
+    PostBucket(7, 0);
+    EXPECT_EQ(BucketMask(), ~(1u << 7));
+}
+
+TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
+    BeginFrame();
+    const Matrix m = Matrix::IDENTITY;
+    const Vector c(1, 0, 0, 1);
+    gVornexRenderer.DebugDrawBoundingBox(BoundingBox4::UNITCUBE3D, m, c);
+    gVornexRenderer.DebugDrawTrigger(m, c);
+    gVornexRenderer.PostDebugDrawLight57(m, c, 1, 2);
+    gVornexRenderer.PostDebugDrawLight60(m, c);
+    PostBucket(9, 0);
+    EndFrame();
+    EXPECT_TRUE(Draws().empty());
+    EXPECT_EQ(BucketMask(), ~(1u << 9));  // every skipped payload kept the stream in step
+    // The shapes that do draw: one draw each.
+    BeginFrame();
+    gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 1);
+    gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 0.5f);
+    gVornexRenderer.PostDebugDrawLight59(m, c, 1, 2, 3);
+    gVornexRenderer.DebugDrawSFX(m, 1);
+    gVornexRenderer.DebugDrawFlag(m, c, 1);
+    EndFrame();
+    EXPECT_EQ(Draws().size(), 5u);
+}
+
+// Records handed to the mesh hooks: their address and bytes.
+struct SeenRecords {
+    const void* records;
+    uint32_t count;
+    std::vector<uint8_t> bytes;
+};
+std::vector<SeenRecords> gSeen;
+void SeeMesh(const void*, const Matrix&, const Matrix&, const void*, const Vector&, uint32_t, uint8_t,
+             const void* records, uint32_t count) {
+    gSeen.push_back({records, count, {}});
+    if (records)
+        gSeen.back().bytes.assign(static_cast<const uint8_t*>(records),
+                                  static_cast<const uint8_t*>(records) + count * kMeshRecordBytes);
+}
+void SeeSkinned(const void* mesh, const Matrix& m, const Vector& c, const void* records, uint32_t count) {
+    SeeMesh(mesh, m, m, nullptr, c, 0, 0, records, count);
+}
+
+TEST_F(StreamTest, MeshRecordsAreUsedInPlaceAtSixteenByteAlignment) {
+    gRenderHooks.MeshTemplateRenderingDataDraw = &SeeMesh;
+    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = &SeeSkinned;
+    uint8_t records[3 * kMeshRecordBytes];
+    for (uint32_t i = 0; i < sizeof records; ++i) records[i] = static_cast<uint8_t>(i * 7 + 1);
+    // Shift the records' start through every 4-byte phase of the 16-byte boundary.
+    for (uint32_t shift = 0; shift < 4; ++shift) {
+        gSeen.clear();
+        EmptyBlockCursor();
+        for (uint32_t k = 0; k < shift; ++k) gVornexRenderer.SetSRGBWrite(0);
+        const uint32_t count = 1 + shift % 3;
+        ASSERT_TRUE(gVornexRenderer.DebugDrawMeshTemplate(nullptr, Matrix::IDENTITY, Matrix::IDENTITY, nullptr,
+                                                          Vector(), 0, 0, records, count));
+        ASSERT_TRUE(gVornexRenderer.DebugDrawMeshTemplateParts(nullptr, Matrix::IDENTITY, Vector(), records, count));
+        PostBucket(11, shift & 1);
+        gVornexRenderer.FlushCommands(true);
+        ASSERT_EQ(gSeen.size(), 2u);
+        for (const SeenRecords& s : gSeen) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(s.records) % 16, 0u) << shift;
+            EXPECT_EQ(s.count, count);
+            EXPECT_EQ(s.bytes, std::vector<uint8_t>(records, records + count * kMeshRecordBytes));
+        }
+        EXPECT_EQ((BucketMask() >> 11) & 1, shift & 1);
+    }
+    // More records than a block holds are refused with nothing written.
+    std::vector<uint8_t> many(100 * kMeshRecordBytes);
+    EXPECT_FALSE(gVornexRenderer.DebugDrawMeshTemplateParts(nullptr, Matrix::IDENTITY, Vector(), many.data(), 100));
+}
+
+// A task-47 function consumes exactly its own payload.
+void SkipEight(uint32_t, CommandRingBuffer& r) { r.SkipRead(8); }
+
+TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
+    static uint8_t record[2 * kMeshRecordBytes];
+    static int object;
+    struct Case {
+        const char* writer;
+        std::function<void()> post;
+        uint32_t bytes;
+    };
+    const Matrix m = Matrix::IDENTITY;
+    const Vector c(0.5f, 0.5f, 0.5f, 1);
+    const RenderFrameClock clock{0, 0.0f};
+    RendererProfilerDrawer& drawer = gVornexRenderer.ProfilerOverlay();
+    const Case cases[] = {
+        {"PostCommand9", [] { gVornexRenderer.PostCommand9(&object); }, P},
+        {"SetLoadingScreen", [] { gVornexRenderer.SetLoadingScreen(nullptr, 0, 0); }, P + 2},
+        {"PostCommand15", [] { gVornexRenderer.PostCommand15(nullptr, 1); }, 36},
+        {"SetOutlineParams", [] { gVornexRenderer.SetOutlineParams(OutlineParams{}); }, 40},
+        {"PostShadowMapPass", [] { gVornexRenderer.PostShadowMapPass(1, 1); }, 5},
+        {"SetViewport", [] { gVornexRenderer.SetViewport(0, 0, 16, 16, 0, 1); }, 24},
+        {"SetCamera", [&] { gVornexRenderer.SetCamera(m, m, m); }, 288},
+        {"Clear", [&] { gVornexRenderer.Clear(gfx::CLEAR_TARGET, c, 1, 0); }, 28},
+        {"PostFrameParams", [&] { gVornexRenderer.PostFrameParams(clock, clock, clock, 1); }, 40},
+        {"PostRegisterLight", [] { gVornexRenderer.PostRegisterLight(&object); }, P},
+        {"PostRenderPassFlags", [&] { gVornexRenderer.PostRenderPassFlags(c, 0, 0); }, 21},
+        {"SubmitRenderTask", [] { gVornexRenderer.SubmitRenderTask(&object, 0); }, P + 4},
+        {"DebugDrawBoundingBox", [&] { gVornexRenderer.DebugDrawBoundingBox(BoundingBox4::UNITCUBE3D, m, c); }, 112},
+        {"PostDebugDraw55", [&] { gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 0); }, 114},
+        {"PostDebugDrawLight58", [&] { gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 3); }, 92},
+        {"DebugDrawSFX", [&] { gVornexRenderer.DebugDrawSFX(m, 0); }, 65},
+        {"DebugDrawFlag", [&] { gVornexRenderer.DebugDrawFlag(m, c, 0); }, 81},
+        {"DebugDrawMeshTemplate",
+         [&] { gVornexRenderer.DebugDrawMeshTemplate(&object, m, m, nullptr, c, 0, 0, nullptr, 0); }, P + 181},
+        {"DebugDrawMeshTemplate/records",
+         [&] { gVornexRenderer.DebugDrawMeshTemplate(&object, m, m, nullptr, c, 0, 0, record, 2); },
+         P + 181 + 4 + 16 + 96},
+        {"DebugDrawMeshTemplateParts", [&] { gVornexRenderer.DebugDrawMeshTemplateParts(&object, m, c, nullptr, 0); },
+         P + 80},
+        {"DebugDrawParticleTemplate", [&] { gVornexRenderer.DebugDrawParticleTemplate(&object, m, nullptr, c); },
+         P + 112},
+        {"PostDrawText", [&] { gVornexRenderer.PostDrawText(&object, m, c, 0, 0, 0, "hello", 5); }, kTextFixed + 5},
+        {"BeginRenderCall", [&] { drawer.BeginRenderCall(&SkipEight, 0, 8)->Skip(8); }, 2 * P + 8},
+    };
+    BeginFrame();
+    for (const Case& k : cases) {
+        uint8_t* start = EmptyBlockCursor();
+        k.post();
+        EXPECT_EQ(gVornexRenderer.Ring().Cursor() - start, std::ptrdiff_t(4 + k.bytes)) << k.writer;
+    }
+    EndFrame();
+}
+
+TEST_F(StreamTest, ObserverSeesEveryRecordTheFrontEndBegins) {
+    std::vector<uint32_t> seen;
+    gVornexRenderer.SetTaskObserver([](void* user, uint32_t id) { static_cast<std::vector<uint32_t>*>(user)->push_back(id); },
+                                    &seen);
+    gVornexRenderer.SetBrightness(0.5f);
+    gVornexRenderer.SetCameraMatrices(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
+    gVornexRenderer.SetVisualizationMode(2);
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+    EXPECT_EQ(seen, (std::vector<uint32_t>{TASK_BRIGHTNESS, TASK_CAMERA, TASK_CAMERA_MATRICES,
+                                           TASK_VISUALIZATION_MODE, TASK_END_FRAME}));
+    EXPECT_EQ(GetRenderVisualizationMode(), 2u);
+    uint32_t mode = 0;
+    RunOnRenderThread([&] { mode = gVornexRenderer.VisualizationMode(); });
+    EXPECT_EQ(mode, 2u);
+    SetRenderVisualizationMode(0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Frame pacing
+
+TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {
+    for (uint32_t ahead : {0u, 1u, 2u, 3u}) {
+        for (uint32_t frame = 0; frame < 12; ++frame) {
+            // A slow render thread: each frame sleeps 2 ms before it ends.
+            ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_SLEEP, 4));
+            gVornexRenderer.Ring().WriteValue(uint32_t(2));
+            gVornexRenderer.EndFrame();
+            gVornexRenderer.WaitForFrameLatency(ahead);
+            const uint32_t posted = gVornexRenderer.PostedFrames(), waited = gVornexRenderer.WaitedFrames();
+            EXPECT_LE(posted - waited, ahead);
+            EXPECT_GE(gVornexRenderer.CompletedFrames(), waited);
+        }
+    }
+    gVornexRenderer.WaitForFrameLatency(0);
+    ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.CompletedFrames() == gVornexRenderer.PostedFrames(); }));
+    EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
+}
+
+// ---------------------------------------------------------------------------------------
+// Loading screen
+
+std::atomic<uint32_t> gScreenDraws{0};
+
+TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) {
+    os::ManualClock clock(1'000'000'000);
+    clock.Install();
+    gScreenDraws = 0;
+    gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };
+    static int screen;
+    gVornexRenderer.SetSceneLoading(1);
+    gVornexRenderer.SetLoadingScreen(&screen, 0, 0);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(gScreenDraws.load(), 1u);  // drawn at once
+    const uint32_t first = gVornexRenderer.LoadingScreenPresents();
+    // 0.2 s of clock time in 2 ms steps: at most one present per 0.016 s.
+    for (uint32_t step = 0; step < 100; ++step) {
+        clock.Advance(os::kCounterFrequency / 500);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // a present already due runs
+    ASSERT_TRUE(WaitUntil([] { return !gVornexRendererPresenter.PresentOutstanding(); }));
+    const uint32_t presents = gVornexRenderer.LoadingScreenPresents() - first;
+    EXPECT_GE(presents, 1u);
+    EXPECT_LE(presents, 0.2 / 0.015 + 1);
+    // A frozen clock presents nothing more.
+    const uint32_t frozen = gVornexRenderer.LoadingScreenPresents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(gVornexRenderer.LoadingScreenPresents(), frozen);
+    // Without a scene loading nothing is presented, however much time passes.
+    gVornexRenderer.SetSceneLoading(0);
+    const uint32_t stopped = gVornexRenderer.LoadingScreenPresents();
+    for (uint32_t step = 0; step < 20; ++step) {
+        clock.Advance(os::kCounterFrequency / 50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(gVornexRenderer.LoadingScreenPresents(), stopped);
+    gVornexRenderer.FlushCommands(true);
+    clock.Uninstall();
+}
+
+}  // namespace
