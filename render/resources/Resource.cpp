@@ -1,5 +1,7 @@
 #include "render/resources/Resource.h"
 
+#include <cstring>
+
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FsUtil.h"
@@ -25,6 +27,16 @@ void FlushRendererOnMainThread() {
     if (gResourceManager.OnMainThread()) gVornexRenderer.FlushCommands(false);
 }
 }  // namespace
+
+bool ResourceBaseName(const char* name, char* base) {
+    if (!name) return false;
+    const char* dot = std::strrchr(name, '.');
+    const size_t length = dot ? size_t(dot - name) : std::strlen(name);
+    if (length > kMaxResourceName) return false;
+    std::memcpy(base, name, length);
+    base[length] = 0;
+    return true;
+}
 
 const char* ResourceTypeName(uint32_t type) { return type < RESOURCE_TYPE_COUNT ? kTypeNames[type] : "unknown"; }
 

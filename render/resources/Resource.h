@@ -110,5 +110,9 @@ private:
     std::atomic<bool> loadClaimed{false};
 };
 
+// The name without its last extension (from the last dot on) into base (at least
+// kMaxResourceName + 1 bytes); false when the name is null or too long.
+bool ResourceBaseName(const char* name, char* base);
+
 // Release of every non-null entry under one hold of the global resource lock.
 void ReleaseResources(Resource* const* resources, uint32_t count);

@@ -30,16 +30,6 @@ Extension ExtensionOf(const char* name) {
     return Extension::Other;
 }
 
-// The name without its last extension, for the ".adpcm" sibling; false when too long.
-bool BaseName(const char* name, char* base) {
-    const char* dot = std::strrchr(name, '.');
-    const size_t length = dot ? size_t(dot - name) : std::strlen(name);
-    if (length > kMaxResourceName) return false;
-    std::memcpy(base, name, length);
-    base[length] = 0;
-    return true;
-}
-
 uint16_t Load16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // The "fmt " chunk's first 16 bytes; false when the chunk is shorter or runs past the
@@ -80,7 +70,7 @@ void ResourceSound::PreheatResource() {
         gFileSystem.SetPreheatFile(name, nullptr, kSoundDirectory, 0);
         break;
     case Extension::Wav:
-        if (BaseName(name, base)) gFileSystem.SetPreheatFile(base, "adpcm", kSoundDirectory, 0);
+        if (ResourceBaseName(name, base)) gFileSystem.SetPreheatFile(base, "adpcm", kSoundDirectory, 0);
         break;
     default:
         break;
@@ -123,7 +113,7 @@ bool ResourceSound::LoadResource() {
     }
     case Extension::Wav: {
         char base[kMaxResourceName + 1];
-        if (!BaseName(name, base)) return false;
+        if (!ResourceBaseName(name, base)) return false;
         if (!reader.Open(base, "adpcm", kSoundDirectory)) {
             if (!reader.Open(name, nullptr, kSoundDirectory)) return false;
             gLog.Warning(LogCategory::Sound,

@@ -13,13 +13,7 @@
 ResourceTexture::~ResourceTexture() { SubmitTextureDeletionJob(handle, false); }
 
 bool ResourceTexture::FilePath(char* base, const char** directory) const {
-    const char* name = GetName();
-    if (!name) return false;
-    const char* dot = std::strrchr(name, '.');
-    const size_t length = dot ? size_t(dot - name) : std::strlen(name);
-    if (length > kMaxResourceName) return false;
-    std::memcpy(base, name, length);
-    base[length] = 0;
+    if (!ResourceBaseName(GetName(), base)) return false;
     *directory = GetFlags() < RESOURCE_FLAG_SCENE_TEXTURE ? "textures" : "scenes";
     return true;
 }
