@@ -283,8 +283,15 @@ TEST_F(ManagerTest, BatchLoadsEveryEntryInOrderLoadedOnesIncluded) {
     }
     batch[1]->Load(true);
     log.Clear();
+    std::atomic<bool> release{false};
+    std::function<void()> block = [&] { rendertest::WaitUntil([&] { return release.load(); }); };
+    PostToLoader(&block);
     gResourceManager.QueueLoadMany(batch, 3);
-    for (Resource* r : batch) EXPECT_EQ(r->GetUseCount(), 2u);
+    for (Resource* r : batch) {
+        EXPECT_EQ(r->GetUseCount(), 2u);
+        EXPECT_EQ(r->GetState(), uint32_t(RESOURCE_LOADING));
+    }
+    release = true;
     gResourceManager.Flush();
     EXPECT_EQ(Lines("Loading animation resource"),
               (std::vector<std::string>{"Loading animation resource: c1", "Loading animation resource: a2",
