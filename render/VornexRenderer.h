@@ -384,8 +384,9 @@ public:
     uint32_t DoneResourceJobs() const;
     // Sleeps in steps of stepMs until every posted job is done (while the thread runs).
     void WaitForResourceJobs(uint32_t stepMs);
-    // Test seams (main thread, queue empty): the queue's ring size, and the wait between
-    // attempts on a full queue (null: pump the loader's streams and sleep 10 ms).
+    // Test seams (main thread): the queue's ring size (while the renderer is stopped), and
+    // the wait between attempts on a full queue (null: pump the loader's streams and
+    // sleep 10 ms).
     void SetResourceJobQueueBytes(uint32_t bytes);
     void SetResourceJobQueueFullWait(void (*wait)());
 

@@ -47,7 +47,7 @@ uint32_t VornexRenderer::PostedResourceJobs() const { return jobQueue->posted.lo
 uint32_t VornexRenderer::DoneResourceJobs() const { return jobQueue->done.load(std::memory_order_acquire); }
 
 void VornexRenderer::SetResourceJobQueueBytes(uint32_t bytes) {
-    assert(!jobQueue->current && jobQueue->ring->Used() == 0 && "resizing a queue with pending jobs");
+    assert(!IsRunning() && !jobQueue->current && jobQueue->ring->Used() == 0 && "resizing a queue in use");
     CriticalSectionGuard guard(&jobLock);
     jobQueue->ring = std::make_unique<CommandRingBuffer>(bytes, RECORD_FILLER);
 }

@@ -87,9 +87,16 @@ struct JobsTest : RendererFixture {
 std::atomic<uint32_t> gFullAttempts{0};
 std::atomic<bool>* gReleaseRenderThread = nullptr;
 
-TEST_F(JobsTest, FullQueueWarnsOnEveryTenthAttempt) {
-    gVornexRenderer.FlushCommands(true);
-    gVornexRenderer.SetResourceJobQueueBytes(1024);
+// A queue of 1024 bytes: a few dozen records fill it.
+struct SmallQueueTest : JobsTest {
+    void Configure(RendererSettings&) override { gVornexRenderer.SetResourceJobQueueBytes(1024); }
+    void TearDown() override {
+        JobsTest::TearDown();
+        gVornexRenderer.SetResourceJobQueueBytes(0x10000);
+    }
+};
+
+TEST_F(SmallQueueTest, FullQueueWarnsOnEveryTenthAttempt) {
     std::atomic<bool> release{false};
     gReleaseRenderThread = &release;
     gFullAttempts = 0;
@@ -117,7 +124,6 @@ TEST_F(JobsTest, FullQueueWarnsOnEveryTenthAttempt) {
     EXPECT_EQ(warnings, 3);  // attempts 1, 11 and 21
     for (CountingJob* j : jobs) delete j;  // each waits for its execution
     EXPECT_EQ(gExecuted.load(), int(jobs.size()));
-    gVornexRenderer.SetResourceJobQueueBytes(0x10000);
 }
 
 TEST_F(JobsTest, BudgetsBoundTheJobsOfOnePass) {
