@@ -77,8 +77,9 @@ void ReleaseResources(Resource* const* resources, uint32_t count) {
 void Resource::QueueLoad() { gResourceManager.QueueLoad(this); }
 
 void Resource::Load(bool onLoaderThread) {
-    // On the loader thread itself a queued command would wait behind this very call.
-    if (onLoaderThread && !gResourceManager.OnWorkerThread()) {
+    // On the loader thread itself a queued command would wait behind this very call, and
+    // with the loader stopped nobody would run it: both load here.
+    if (onLoaderThread && gResourceManager.IsRunning() && !gResourceManager.OnWorkerThread()) {
         FlushRendererOnMainThread();
         gResourceManager.QueueLoad(this);
         FlushRendererOnMainThread();
@@ -96,8 +97,9 @@ void Resource::Load(bool onLoaderThread) {
 
 void Resource::WaitUntilLoaded(bool flushRenderer) {
     if (flushRenderer) FlushRendererOnMainThread();
-    // The loader cannot wait for a command queued behind the one it runs: it loads now.
-    if (gResourceManager.OnWorkerThread() && GetState() == RESOURCE_LOADING) {
+    // The loader cannot wait for a command queued behind the one it runs, and a stopped
+    // loader runs nothing: the resource is loaded here instead.
+    if ((gResourceManager.OnWorkerThread() || !gResourceManager.IsRunning()) && GetState() == RESOURCE_LOADING) {
         Load(false);
         return;
     }

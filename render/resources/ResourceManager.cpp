@@ -103,6 +103,7 @@ bool ResourceManager::Start() {
 
 void ResourceManager::Stop() {
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "ResourceManager closing...");
+    SetReadAheadResource(nullptr);  // its use would outlive the pools
     if (PoolsCreated()) {
         if (IsRunning()) {
             PostEvictResources(kAllResourceTypesButShaders, false, 0, 0);
@@ -114,7 +115,6 @@ void ResourceManager::Stop() {
         }
         poolsCreated.store(false, std::memory_order_release);
     }
-    SetReadAheadResource(nullptr);
     // The thread ends before the readers fall back to running their jobs inline.
     BaseThread::Stop();
     StreamingFileReader::SetLoaderThread(nullptr);

@@ -13,6 +13,7 @@
 #include "core/Memory.h"
 #include "core/fs/StreamingFileReader.h"
 #include "core/rtti/RTTIClass.h"
+#include "platform/os/Thread.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourcePool.h"
@@ -323,6 +324,24 @@ TEST_F(ManagerTest, LoadsAskedForOnTheLoaderThreadDoNotWaitForThemselves) {
     EXPECT_EQ(Count("Resource load request skipped"), 1);
     self->Release();
     queued->Release();
+}
+
+TEST_F(ManagerTest, LoadsRunOnTheCallerWhenTheLoaderThreadCouldNotStart) {
+    gResourceManager.Stop();
+    os::Thread::SetCreationFault(true);
+    EXPECT_FALSE(gResourceManager.Start());
+    os::Thread::SetCreationFault(false);
+    ASSERT_TRUE(gResourceManager.PoolsCreated());
+    WriteAnimation("inline");
+    Resource* r = Get(RESOURCE_ANIMATION, "inline");
+    auto load = std::async(std::launch::async, [&] { r->Load(true); });
+    ASSERT_EQ(load.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(r->IsLoaded());
+    r->Release();
+    gResourceManager.Stop();  // evicts and destroys the pools without a thread
+    EXPECT_FALSE(gResourceManager.PoolsCreated());
+    EXPECT_TRUE(Logged("Removing unused resource: inline"));
+    ASSERT_TRUE(gResourceManager.Start());
 }
 
 std::vector<uint8_t> StreamContent(size_t size) {
