@@ -4,12 +4,13 @@
 // Every handler first reads and checks its whole message, then applies it, so a
 // malformed message changes nothing. Lobby changes are sent to every member as a full
 // snapshot (kLobbyState) followed by the callback record, so the data a member reads
-// while handling the callback is already the new data.
+// while handling the callback is already the new data. A change goes to every member as
+// one shared frame.
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -17,6 +18,63 @@
 namespace online {
 
 using namespace wire;
+
+namespace {
+
+uint64_t Mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    h *= 0xBF58476D1CE4E5B9ull;
+    return h ^ (h >> 31);
+}
+
+constexpr char kTicketMagic[4] = {'O', 'T', 'K', '1'};
+constexpr uint32_t kTicketSize = 32;
+// Friends named in the sign-in answer: as many as one frame holds.
+constexpr size_t kMaxFriendsListed = (kMaxFrame - 64) / (8 + 4 + kMaxName);
+constexpr int32_t kDefaultListResults = 50;
+constexpr uint64_t kNoDistance = UINT64_MAX;  // a near filter's key is missing or not a number
+
+// |a - b| without overflow.
+uint64_t Distance(long long a, long long b) {
+    return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b) : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+// What one data entry adds to a snapshot: two lengths and the texts.
+uint32_t EntryBytes(const std::string& key, const std::string& value) {
+    return static_cast<uint32_t>(8 + key.size() + value.size());
+}
+
+uint32_t DataBytes(const std::map<std::string, std::string>& data) {
+    uint32_t n = 0;
+    for (const auto& [k, v] : data) n += EntryBytes(k, v);
+    return n;
+}
+
+// An upper bound of a lobby's snapshot size (personas counted at their longest).
+size_t SnapshotBound(const BrokerCore::Impl::Lobby& lobby) {
+    return 8 + 4 + 4 + 1 + 8 + 4 + 4 + lobby.members.size() * kSnapshotMemberBytes + lobby.dataBytes;
+}
+
+bool ParseNumber(const std::string& text, long long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    *value = std::strtoll(text.c_str(), &end, 10);
+    return end && *end == '\0';
+}
+
+bool Compare(long long a, long long b, int32_t cmp) {
+    switch (cmp) {
+    case kCompareLessOrEqual: return a <= b;
+    case kCompareLess: return a < b;
+    case kCompareEqual: return a == b;
+    case kCompareGreater: return a > b;
+    case kCompareGreaterOrEqual: return a >= b;
+    case kCompareNotEqual: return a != b;
+    default: return false;
+    }
+}
+
+}  // namespace
 
 BrokerCore::BrokerCore(BrokerOutput* output) : impl(std::make_unique<Impl>()) {
     impl->output = output;
@@ -27,17 +85,29 @@ BrokerCore::BrokerCore(BrokerOutput* output) : impl(std::make_unique<Impl>()) {
 BrokerCore::~BrokerCore() = default;
 
 bool BrokerCore::Open(const std::string& dataDir, const StatsSchema& schema, std::string* error) {
+    Impl::CallScope scope(*impl);
     impl->schema = schema;
     return impl->store.Open(dataDir.empty() ? ":memory:" : dataDir + "/broker.db", error);
 }
 
 uint32_t BrokerCore::AddSession() {
+    Impl::CallScope scope(*impl);
     const uint32_t id = impl->nextSession++;
     impl->sessions[id].id = id;
     return id;
 }
 
-void BrokerCore::Impl::Send(uint32_t session, Writer& w) { output->Deliver(session, w.Frame()); }
+BrokerStore& BrokerCore::Store() { return impl->store; }
+
+void BrokerCore::Impl::Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) {
+    // Every answer is bounded where it is built; a frame the clients would refuse is a bug.
+    assert(frame->size() <= kMaxFrame + 4u);
+    if (frame->size() <= kMaxFrame + 4u) output->Deliver(session, frame, snapshotOf);
+}
+
+void BrokerCore::Impl::Send(uint32_t session, Writer& w) {
+    Deliver(session, std::make_shared<const std::vector<uint8_t>>(w.TakeFrame()));
+}
 
 BrokerCore::Impl::Session* BrokerCore::Impl::SessionOf(uint32_t account) {
     auto it = byAccount.find(account);
@@ -70,16 +140,21 @@ std::string BrokerCore::Impl::PersonaOf(uint32_t account) {
 }
 
 void BrokerCore::Impl::Broadcast(const Lobby& lobby, const void* record, int callbackId, size_t size, OnlineId skip) {
+    const SharedFrame snapshot = SnapshotFrame(lobby);
+    Writer event(kEvent);
+    event.I32(callbackId).U64(0).Bytes(record, size);
+    const SharedFrame eventFrame = std::make_shared<const std::vector<uint8_t>>(event.TakeFrame());
     for (const Member& m : lobby.members) {
-        SendSnapshot(m.session, lobby);
-        if (m.id != skip && callbackId) SendEvent(m.session, callbackId, 0, record, size);
+        Deliver(m.session, snapshot, lobby.id);
+        if (m.id != skip) Deliver(m.session, eventFrame);
     }
 }
 
-void BrokerCore::Impl::SendSnapshot(uint32_t session, const Lobby& lobby) {
+SharedFrame BrokerCore::Impl::SnapshotFrame(const Lobby& lobby) {
     Writer snap(kLobbyState);
+    snap.Reserve(5 + SnapshotBound(lobby));
     WriteSnapshot(snap, lobby);
-    Send(session, snap);
+    return std::make_shared<const std::vector<uint8_t>>(snap.TakeFrame());
 }
 
 void BrokerCore::Impl::DataChanged(const Lobby& lobby, OnlineId member) {
@@ -102,6 +177,7 @@ void BrokerCore::Impl::RemoveMember(OnlineId lobbyId, OnlineId user, uint32_t fl
     auto it = std::find_if(lobby->members.begin(), lobby->members.end(), [&](const Member& m) { return m.id == user; });
     if (it == lobby->members.end()) return;
     const uint32_t leaver = it->session;
+    lobby->dataBytes -= DataBytes(it->data);
     lobby->members.erase(it);
     if (Session* s = FindSession(leaver)) s->lobbies.erase(lobbyId);
     if (lobby->members.empty()) {
@@ -125,6 +201,7 @@ BrokerCore::Impl::Session* BrokerCore::Impl::FindSession(uint32_t id) {
 }
 
 void BrokerCore::RemoveSession(uint32_t session) {
+    Impl::CallScope scope(*impl);
     Impl::Session* s = impl->FindSession(session);
     if (!s) return;
     const std::set<OnlineId> lobbies = s->lobbies;
@@ -135,54 +212,18 @@ void BrokerCore::RemoveSession(uint32_t session) {
     impl->sessions.erase(session);
 }
 
-namespace {
-
-struct KeyValue {
-    std::string key;
-    std::string value;
-};
-
-uint64_t Mix(uint64_t h, uint64_t v) {
-    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-    h *= 0xBF58476D1CE4E5B9ull;
-    return h ^ (h >> 31);
-}
-
-constexpr char kTicketMagic[4] = {'O', 'T', 'K', '1'};
-constexpr uint32_t kTicketSize = 32;
-
-bool ParseNumber(const std::string& text, long long* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    *value = std::strtoll(text.c_str(), &end, 10);
-    return end && *end == '\0';
-}
-
-bool Compare(long long a, long long b, int32_t cmp) {
-    switch (cmp) {
-    case kCompareLessOrEqual: return a <= b;
-    case kCompareLess: return a < b;
-    case kCompareEqual: return a == b;
-    case kCompareGreater: return a > b;
-    case kCompareGreaterOrEqual: return a >= b;
-    case kCompareNotEqual: return a != b;
-    default: return false;
-    }
-}
-
-}  // namespace
 
 uint64_t BrokerCore::Impl::Sign(OnlineId user, uint32_t handle, uint64_t nonce) const {
     return Mix(Mix(Mix(secret, user), handle), nonce);
 }
 
 bool BrokerCore::Handle(uint32_t sessionId, const uint8_t* body, size_t size) {
+    Impl::CallScope scope(*impl);
     Impl::Session* session = impl->FindSession(sessionId);
     if (!session || size > kMaxFrame) return false;
     Reader r(body, size);
     if (r.Failed()) return false;
     const Kind kind = r.MessageKind();
-    if (kind == kControl) return impl->HandleControl(*this, sessionId, r);
     if (kind == kHello) return impl->HandleHello(*session, r);
     if (!session->hello) return false;  // everything else needs an identity
     switch (kind) {
@@ -232,7 +273,8 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     // Earlier senders to this user may try again: forget their connect failures.
     for (auto& [id, other] : sessions) other.failedTargets.erase(s.user);
     Writer w(kReply, r.Sequence());
-    const std::vector<uint32_t> friends = store.Friends(account);
+    std::vector<uint32_t> friends = store.Friends(account);
+    if (friends.size() > kMaxFriendsListed) friends.resize(kMaxFriendsListed);
     w.U8(1).U32(static_cast<uint32_t>(friends.size()));
     for (uint32_t f : friends) w.U64(MakeUserId(f)).Text(PersonaOf(f));
     Send(s.id, w);
@@ -247,7 +289,7 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
         const int32_t maxMembers = r.I32();
         if (r.Failed() || !r.AtEnd()) return false;
         LobbyCreated created{};
-        if (type < kLobbyPrivate || type > kLobbyInvisible || maxMembers < 1 || maxMembers > 250) {
+        if (type < kLobbyPrivate || type > kLobbyInvisible || maxMembers < 1 || maxMembers > kMaxLobbyMembers) {
             created.result = kResultInvalidParam;
             SendEvent(s.id, LobbyCreated::kCallbackId, call, &created, sizeof created);
             return true;
@@ -263,7 +305,7 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
         s.lobbies.insert(id);
         created.result = kResultOK;
         created.lobby = id;
-        SendSnapshot(s.id, lobbies[id]);
+        Deliver(s.id, SnapshotFrame(lobbies[id]), id);
         SendEvent(s.id, LobbyCreated::kCallbackId, call, &created, sizeof created);
         LobbyEnter enter{};
         enter.lobby = id;
@@ -286,15 +328,13 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
         else if (static_cast<int32_t>(lobby->members.size()) >= lobby->maxMembers) enter.response = kEnterFull;
         else enter.response = kEnterSuccess;
         if (enter.response != kEnterSuccess || member) {
-            if (member) {
-                SendSnapshot(s.id, *lobby);
-            }
+            if (member) Deliver(s.id, SnapshotFrame(*lobby), id);
             SendEvent(s.id, LobbyEnter::kCallbackId, call, &enter, sizeof enter);
             return true;
         }
         lobby->members.push_back(Member{s.user, s.id, {}});
         s.lobbies.insert(id);
-        SendSnapshot(s.id, *lobby);
+        Deliver(s.id, SnapshotFrame(*lobby), id);
         SendEvent(s.id, LobbyEnter::kCallbackId, call, &enter, sizeof enter);
         LobbyChatUpdate u{};
         u.lobby = id;
@@ -332,9 +372,13 @@ bool BrokerCore::Impl::HandleLobby(Session& s, Kind kind, Reader& r) {
             for (Member& m : lobby->members)
                 if (m.id == s.user) data = &m.data;
         }
-        if (!data || (data->size() >= 256 && !data->count(key))) return true;
+        if (!data || (data->size() >= kMaxLobbyEntries && !data->count(key))) return true;
         auto it = data->find(key);
         if (it != data->end() && it->second == value) return true;  // unchanged: no update
+        const uint32_t before = it == data->end() ? 0 : EntryBytes(key, it->second);
+        const uint32_t after = lobby->dataBytes - before + EntryBytes(key, value);
+        if (after > kMaxLobbyDataBytes) return true;  // the lobby's snapshot would not fit a frame
+        lobby->dataBytes = after;
         (*data)[key] = value;
         DataChanged(*lobby, kind == kSetLobbyData ? id : s.user);
         return true;
@@ -426,9 +470,9 @@ bool BrokerCore::Impl::HandleLobbyList(Session& s, Reader& r) {
     }
     int32_t resultCount = r.I32();
     if (r.Failed() || !r.AtEnd()) return false;
-    if (resultCount <= 0) resultCount = 50;
+    if (resultCount <= 0) resultCount = kDefaultListResults;
 
-    struct Hit { const Lobby* lobby; std::vector<long long> distance; };
+    struct Hit { const Lobby* lobby; std::vector<uint64_t> distance; };
     std::vector<Hit> hits;
     for (const auto& [id, lobby] : lobbies) {
         const bool listable = (lobby.type == kLobbyPublic || (lobby.type == kLobbyInvisible && !lobby.data.empty())) &&
@@ -453,13 +497,22 @@ bool BrokerCore::Impl::HandleLobbyList(Session& s, Reader& r) {
             auto it = lobby.data.find(f.key);
             long long v = 0;
             const bool have = it != lobby.data.end() && ParseNumber(it->second, &v);
-            hit.distance.push_back(have ? std::llabs(v - f.value) : (1ll << 62));
+            hit.distance.push_back(have ? Distance(v, f.value) : kNoDistance);
         }
         hits.push_back(std::move(hit));
     }
     // Lobby ids grow with creation, so the stable sort keeps the oldest first among equals.
     std::stable_sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.distance < b.distance; });
     if (static_cast<int32_t>(hits.size()) > resultCount) hits.resize(resultCount);
+    // The answer carries the best lobbies that fit one frame.
+    size_t bytes = 5 + 8 + 4;
+    for (size_t i = 0; i < hits.size(); ++i) {
+        bytes += SnapshotBound(*hits[i].lobby);
+        if (bytes > kMaxFrame) {
+            hits.resize(i);
+            break;
+        }
+    }
     Writer w(kLobbyListResult);
     w.U64(call).U32(static_cast<uint32_t>(hits.size()));
     for (const Hit& h : hits) WriteSnapshot(w, *h.lobby);

@@ -3,16 +3,22 @@
 // checks tickets, and keeps stats, achievements, leaderboards and cloud files.
 //
 // BrokerCore is the transport-free logic. It is not thread-safe: its owner serialises
-// every call (the broker program's single poll loop; LocalBroker's lock). Durable
-// state lives in SQLite (a data folder, or memory); a request that changes it is
-// answered only after the change is committed, so no acknowledged write is lost when
-// the broker dies. Lobbies, sessions and tickets live only as long as the broker.
+// every call (the broker program's single poll loop; LocalBroker's lock), and the
+// development build asserts that no two calls overlap. Durable state lives in SQLite (a
+// data folder, or memory); a request that changes it is answered only after the change
+// is committed, so no acknowledged write is lost when the broker dies. Lobbies, sessions
+// and tickets live only as long as the broker.
+//
+// Every answer fits one frame (wire::kMaxFrame): a lobby's data is capped so that its
+// snapshot fits, and a lobby list carries only the lobbies that fit.
 //
 // LocalBroker serves OnlineContexts of this process directly (no sockets) for unit
-// tests and the offline mode.
+// tests and the offline mode. The broker program's serving loop and its control
+// commands are in tools/broker.
 #include "platform/online/Online.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,11 +44,19 @@ struct StatsSchema {
     bool HasAchievement(const std::string& name) const;
 };
 
+class BrokerStore;
+
+// One whole frame (length prefix included), shared by every session it goes to.
+using SharedFrame = std::shared_ptr<const std::vector<uint8_t>>;
+
 // Where BrokerCore's frames go. Deliver must not call back into the core.
 class BrokerOutput {
 public:
     virtual ~BrokerOutput() = default;
-    virtual void Deliver(uint32_t session, const std::vector<uint8_t>& frame) = 0;
+    // snapshotOf: the lobby whose snapshot the frame is, 0 for any other frame. A later
+    // snapshot of the same lobby may replace one that still waits unsent: the member
+    // then reads newer data, never older.
+    virtual void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) = 0;
 };
 
 class BrokerCore {
@@ -58,26 +72,19 @@ public:
 
     uint32_t AddSession();
     // One frame body from a session. False: the message was malformed or oversized and
-    // nothing of it was applied; the caller closes the session.
+    // nothing of it was applied; the caller closes the session. Control messages are the
+    // broker program's, not the core's: they are refused here.
     bool Handle(uint32_t session, const uint8_t* body, size_t size);
     // The session's connection ended; its lobbies see it disconnect.
     void RemoveSession(uint32_t session);
-    bool StopRequested() const { return stopRequested; }
 
-    // Control operations (also reachable through the control message):
-    //   "seed" text: lines "user <account> <persona>", "friends <a> <b>",
-    //                "leaderboard <name> ascending|descending", "score <board> <account> <score> [details]"
-    //   "stats" <account>: JSON object {"stats":{...},"achievements":{...}}
-    //   "leaderboard" <name>: lines "<rank> <account> <score>"
-    //   "file" <account>/<name>: the file's bytes
-    //   "stop": ask the broker program to exit
-    bool Control(const std::string& command, const std::string& argument, std::string* answer);
+    // The durable state, for the broker program's control commands (same serialisation).
+    BrokerStore& Store();
 
     struct Impl;
 
 private:
     std::unique_ptr<Impl> impl;
-    bool stopRequested = false;
 };
 
 class LocalBroker {
@@ -90,7 +97,9 @@ public:
     bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
     // A new signed-in context (config's broker and offline fields are ignored).
     std::unique_ptr<OnlineContext> CreateClient(const ClientConfig& config, std::string* error = nullptr);
-    bool Control(const std::string& command, const std::string& argument, std::string* answer);
+    // Runs fn on the durable state under the broker's lock (administration and tests);
+    // false when the broker is not open.
+    bool WithStore(const std::function<bool(BrokerStore&)>& fn);
 
     struct Shared;
 

@@ -4,12 +4,24 @@
 #include "platform/online/OnlineStore.h"
 #include "platform/online/OnlineWire.h"
 
+#include <atomic>
+#include <cassert>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace online {
+
+constexpr int32_t kMaxLobbyMembers = 250;
+constexpr size_t kMaxLobbyEntries = 256;  // data entries of a lobby, and of each member
+// Bytes of a member's fixed part in a snapshot: id, persona, entry count.
+constexpr uint32_t kSnapshotMemberBytes = 8 + 4 + wire::kMaxName + 4;
+// Data (keys and values, 8 bytes of lengths each) that one lobby may hold, so that its
+// snapshot, inside a lobby-list answer, always fits one frame.
+constexpr uint32_t kMaxLobbyDataBytes = wire::kMaxFrame - kMaxLobbyMembers * kSnapshotMemberBytes - 1024;
+static_assert(kMaxLobbyDataBytes > kMaxLobbyEntries * (8 + wire::kMaxKey + wire::kMaxValue),
+              "one lobby's full data fits with every member present");
 
 struct BrokerCore::Impl {
     struct Session {
@@ -35,6 +47,7 @@ struct BrokerCore::Impl {
         OnlineId owner = 0;
         std::vector<Member> members;  // in joining order
         std::map<std::string, std::string> data;
+        uint32_t dataBytes = 0;  // of the lobby's and its members' data, as counted by EntryBytes
         uint32_t nextChat = 1;
     };
     struct Ticket {
@@ -54,15 +67,33 @@ struct BrokerCore::Impl {
     std::map<uint32_t, uint32_t> byAccount;  // account -> latest session
     std::map<OnlineId, Lobby> lobbies;
     std::map<uint32_t, Ticket> tickets;
+    std::atomic<bool> inCall{false};
+
+    // Development builds check the contract that the owner serialises every call.
+#ifdef NDEBUG
+    struct CallScope {
+        explicit CallScope(Impl&) {}
+    };
+#else
+    struct CallScope {
+        explicit CallScope(Impl& impl) : flag(impl.inCall) {
+            [[maybe_unused]] const bool overlapping = flag.exchange(true);
+            assert(!overlapping && "BrokerCore calls must be serialised by its owner");
+        }
+        ~CallScope() { flag = false; }
+        std::atomic<bool>& flag;
+    };
+#endif
 
     void Send(uint32_t session, wire::Writer& w);
+    void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf = 0);
     void SendEvent(uint32_t session, int callbackId, CallHandle call, const void* record, size_t size);
     Session* FindSession(uint32_t id);
     Session* SessionOf(uint32_t account);
     std::string PersonaOf(uint32_t account);
     Lobby* FindLobby(OnlineId id);
     void WriteSnapshot(wire::Writer& w, const Lobby& lobby);
-    void SendSnapshot(uint32_t session, const Lobby& lobby);
+    SharedFrame SnapshotFrame(const Lobby& lobby);
     void Broadcast(const Lobby& lobby, const void* record, int callbackId, size_t size, OnlineId skip);
     void DataChanged(const Lobby& lobby, OnlineId member);
     void RemoveMember(OnlineId lobby, OnlineId user, uint32_t flags);
@@ -73,8 +104,6 @@ struct BrokerCore::Impl {
     bool HandleLobbyList(Session& s, wire::Reader& r);
     bool HandlePeer(Session& s, wire::Kind kind, wire::Reader& r);
     bool HandleScores(Session& s, wire::Kind kind, wire::Reader& r);
-    bool HandleControl(BrokerCore& core, uint32_t session, wire::Reader& r);
-    bool Seed(const std::string& text, std::string* answer);
 };
 
 }  // namespace online

@@ -1,9 +1,10 @@
-// Broker: stats and achievements against the schema, leaderboards, cloud files and
-// the control commands. Every change is committed before it is answered.
+// Broker: stats and achievements against the schema, leaderboards and cloud files.
+// Every change is committed before it is answered.
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,11 @@ constexpr size_t kMaxSchemaBytes = 1 << 20;
 constexpr size_t kMaxSchemaEntries = 4096;
 constexpr size_t kMaxStatName = 127;
 constexpr int32_t kMaxDownload = 5000;
+// Every answer fits one frame.
+static_assert(5 + 4 + 4 + 4 + kMaxSchemaEntries * (4 + kMaxStatName + 1 + 4) <= kMaxFrame, "stats answer");
+static_assert(5 + 8 + 8 + 4 + 4 + kMaxDownload * (8 + 4 + kMaxName + 4 + 4 + 4 + 4 * kMaxLeaderboardDetails) <= kMaxFrame,
+              "leaderboard entries answer");
+static_assert(5 + 1 + 4 + kMaxCloudFile <= kMaxFrame, "cloud file answer");
 
 std::string StatText(int type, uint32_t bits) {
     char buf[48];
@@ -33,9 +39,16 @@ std::string StatText(int type, uint32_t bits) {
     return buf;
 }
 
+bool FiniteBits(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return std::isfinite(f);
+}
+
 uint32_t StatBits(int type, const std::string& text) {
     if (type == 1) {
-        const float f = std::strtof(text.c_str(), nullptr);
+        float f = std::strtof(text.c_str(), nullptr);
+        if (!std::isfinite(f)) f = 0;  // stored before non-finite values were refused
         uint32_t bits;
         std::memcpy(&bits, &f, 4);
         return bits;
@@ -50,14 +63,6 @@ std::vector<std::string> Words(const std::string& line) {
     return out;
 }
 
-bool ParseInt(const std::string& text, long long lo, long long hi, long long* out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (!end || *end || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
 
 }  // namespace
 
@@ -142,7 +147,8 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
             const int type = r.U8();
             const uint32_t bits = r.U32();
             const StatDef* def = schema.FindStat(name);
-            valid = valid && def && def->type == type;  // unknown or wrong-type stats are refused
+            // Unknown or wrong-type stats are refused, and so are non-finite floats.
+            valid = valid && def && def->type == type && (type != 1 || FiniteBits(bits));
             stats.emplace_back(name, StatText(type, bits));
         }
         const uint32_t na = r.Count(kMaxSchemaEntries, 5);
@@ -289,109 +295,6 @@ bool BrokerCore::Impl::HandleScores(Session& s, Kind kind, Reader& r) {
     default:
         return false;
     }
-}
-
-bool BrokerCore::Impl::HandleControl(BrokerCore& core, uint32_t session, Reader& r) {
-    std::string command = r.Text(64);
-    uint32_t n = 0;
-    const uint8_t* arg = r.Bytes(kMaxCloudFile, &n);
-    if (r.Failed() || !r.AtEnd()) return false;
-    std::string answer;
-    const bool ok = core.Control(command, std::string(reinterpret_cast<const char*>(arg), n), &answer);
-    Writer w(kReply, r.Sequence());
-    w.U8(ok ? 1 : 0).Bytes(answer.data(), answer.size());
-    Send(session, w);
-    return true;
-}
-
-bool BrokerCore::Impl::Seed(const std::string& text, std::string* answer) {
-    std::istringstream in(text);
-    std::string line;
-    int lineNo = 0;
-    int applied = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        const std::vector<std::string> w = Words(line);
-        if (w.empty() || w[0][0] == '#') continue;
-        long long a = 0, b = 0, score = 0;
-        bool ok = false;
-        if (w[0] == "user" && w.size() >= 3 && ParseInt(w[1], 1, 0xFFFFFFFFll, &a)) {
-            // The persona is the rest of the line (UTF-8, may hold blanks).
-            const size_t at = line.find(w[2], line.find(w[1]) + w[1].size());
-            std::string persona = line.substr(at);
-            while (!persona.empty() && (persona.back() == '\r' || persona.back() == ' ')) persona.pop_back();
-            ok = persona.size() <= kMaxName && store.PutUser(static_cast<uint32_t>(a), persona);
-        } else if (w[0] == "friends" && w.size() == 3 && ParseInt(w[1], 1, 0xFFFFFFFFll, &a) &&
-                   ParseInt(w[2], 1, 0xFFFFFFFFll, &b)) {
-            ok = store.AddFriends(static_cast<uint32_t>(a), static_cast<uint32_t>(b));
-        } else if (w[0] == "leaderboard" && w.size() == 3 && w[1].size() <= kMaxName &&
-                   (w[2] == "ascending" || w[2] == "descending")) {
-            ok = store.DefineBoard(w[1], w[2] == "ascending" ? kSortAscending : kSortDescending);
-        } else if (w[0] == "score" && w.size() >= 4 && w.size() <= 4 + kMaxLeaderboardDetails &&
-                   ParseInt(w[2], 1, 0xFFFFFFFFll, &a) && ParseInt(w[3], INT32_MIN, INT32_MAX, &score)) {
-            StoredScore e{static_cast<uint32_t>(a), static_cast<int32_t>(score), {}};
-            ok = true;
-            for (size_t i = 4; i < w.size() && ok; ++i) {
-                long long d = 0;
-                ok = ParseInt(w[i], INT32_MIN, INT32_MAX, &d);
-                e.details.push_back(static_cast<int32_t>(d));
-            }
-            const int64_t board = ok ? store.FindBoard(w[1], true, nullptr) : 0;
-            ok = ok && board && store.PutScore(board, e);
-        }
-        if (!ok) {
-            *answer = "seed line " + std::to_string(lineNo) + " refused";
-            return false;
-        }
-        ++applied;
-    }
-    *answer = std::to_string(applied) + " lines applied";
-    return true;
-}
-
-bool BrokerCore::Control(const std::string& command, const std::string& argument, std::string* answer) {
-    answer->clear();
-    long long account = 0;
-    if (command == "seed") return impl->Seed(argument, answer);
-    if (command == "stop") {
-        stopRequested = true;
-        return true;
-    }
-    if (command == "stats" && ParseInt(argument, 1, 0xFFFFFFFFll, &account)) {
-        std::string out = "{\"stats\":{";
-        bool first = true;
-        for (auto& [n, v] : impl->store.LoadStats(static_cast<uint32_t>(account))) {
-            out += (first ? "\"" : ",\"") + n + "\":" + v;
-            first = false;
-        }
-        out += "},\"achievements\":{";
-        first = true;
-        for (auto& [n, u] : impl->store.LoadAchievements(static_cast<uint32_t>(account))) {
-            out += (first ? "\"" : ",\"") + n + "\":" + std::to_string(u);
-            first = false;
-        }
-        *answer = out + "}}";
-        return true;
-    }
-    if (command == "leaderboard") {
-        const int64_t board = impl->store.FindBoard(argument, false, nullptr);
-        if (!board) return false;
-        int rank = 0;
-        for (const StoredScore& e : impl->store.Ranked(board))
-            *answer += std::to_string(++rank) + " " + std::to_string(e.account) + " " + std::to_string(e.score) + "\n";
-        return true;
-    }
-    if (command == "file") {
-        const size_t slash = argument.find('/');
-        std::vector<uint8_t> data;
-        if (slash == std::string::npos || !ParseInt(argument.substr(0, slash), 1, 0xFFFFFFFFll, &account) ||
-            !impl->store.ReadFile(static_cast<uint32_t>(account), argument.substr(slash + 1), &data))
-            return false;
-        answer->assign(data.begin(), data.end());
-        return true;
-    }
-    *answer = "unknown control command";
-    return false;
 }
 
 }  // namespace online

@@ -199,28 +199,27 @@ void ClientCore::OpenSession(OnlineId remote) {
     held.erase(h);
 }
 
-void ClientCore::OnPacket(Reader& r) {
+bool ClientCore::OnPacket(Reader& r) {
     Packet p;
     p.from = r.U64();
     const bool reliable = r.U8() != 0;
     p.channel = r.I32();
     uint32_t n = 0;
     const uint8_t* data = r.Bytes(kMaxReliablePacket, &n);
-    if (r.Failed() || !r.AtEnd()) return;
+    if (r.Failed() || !r.AtEnd()) return false;
     p.bytes.assign(data, data + n);
     p.readyAt = os::ReadCounter();
     if (!reliable) {
-        if (config.packetLossPercent && Random(100) < config.packetLossPercent) return;
+        if (config.packetLossPercent && Random(100) < config.packetLossPercent) return true;
         const int64_t ms = config.packetLatencyMs + (config.packetJitterMs ? Random(config.packetJitterMs + 1) : 0);
         p.readyAt += ms * (os::kCounterFrequency / 1000);
     }
     p.order = packetOrder++;
     if (accepted.count(p.from)) {
-        if (ready.size() >= kMaxReadyPackets) return;  // the reader stopped reading long ago
-        ready.push_back(std::move(p));
-        return;
+        if (ready.size() < kMaxReadyPackets) ready.push_back(std::move(p));  // else the reader stopped long ago
+        return true;
     }
-    if (heldCount >= kMaxHeldPackets) return;
+    if (heldCount >= kMaxHeldPackets) return true;
     const OnlineId from = p.from;
     held[from].push_back(std::move(p));
     ++heldCount;
@@ -236,6 +235,7 @@ void ClientCore::OnPacket(Reader& r) {
         P2PSessionRequest req{from};
         Queue(P2PSessionRequest::kCallbackId, 0, &req, sizeof req);
     }
+    return true;
 }
 
 void ClientCore::OnFrame(const uint8_t* body, size_t size) {
@@ -310,8 +310,7 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
         return;
     }
     case kP2PPacket:
-        OnPacket(r);
-        if (!r.Failed()) return;
+        if (OnPacket(r)) return;
         break;
     case kUserKnown: {
         const OnlineId id = r.U64();

@@ -166,7 +166,7 @@ public:
 
 private:
     void ApplyLobbySnapshot(wire::Reader& r, LobbyCache* out);
-    void OnPacket(wire::Reader& r);
+    bool OnPacket(wire::Reader& r);  // false: malformed
     uint32_t Random(uint32_t below);
 };
 

@@ -15,9 +15,9 @@ struct LocalBroker::Shared : public BrokerOutput {
     std::unique_ptr<BrokerCore> core;
     std::map<uint32_t, ClientCore*> clients;
 
-    void Deliver(uint32_t session, const std::vector<uint8_t>& frame) override {
+    void Deliver(uint32_t session, const SharedFrame& frame, OnlineId) override {
         auto it = clients.find(session);
-        if (it != clients.end()) it->second->OnFrame(frame.data() + 4, frame.size() - 4);
+        if (it != clients.end()) it->second->OnFrame(frame->data() + 4, frame->size() - 4);
     }
 };
 
@@ -96,9 +96,9 @@ std::unique_ptr<OnlineContext> LocalBroker::CreateClient(const ClientConfig& con
     return std::unique_ptr<OnlineContext>(new OnlineContext(std::move(core)));
 }
 
-bool LocalBroker::Control(const std::string& command, const std::string& argument, std::string* answer) {
+bool LocalBroker::WithStore(const std::function<bool(BrokerStore&)>& fn) {
     std::lock_guard<std::mutex> guard(shared->lock);
-    return shared->core && shared->core->Control(command, argument, answer);
+    return shared->core && fn(shared->core->Store());
 }
 
 }  // namespace online

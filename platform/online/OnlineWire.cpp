@@ -160,12 +160,18 @@ bool FrameSplitter::Push(const uint8_t* data, size_t size) {
     return HeadValid();
 }
 
+uint32_t FrameSplitter::HeadLength() const {
+    if (pending.size() - consumed < 4) return 0;
+    uint32_t n = 0;
+    for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(pending[consumed + i]) << (8 * i);
+    return n;
+}
+
 bool FrameSplitter::HeadValid() {
     // A frame announcing an empty or oversized body breaks the stream at once, so that
     // a huge length is refused before its bytes are buffered.
     if (pending.size() - consumed >= 4) {
-        uint32_t n = 0;
-        for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(pending[consumed + i]) << (8 * i);
+        const uint32_t n = HeadLength();
         if (n == 0 || n > kMaxFrame) broken = true;
     }
     return !broken;
@@ -175,8 +181,7 @@ bool FrameSplitter::Next(std::vector<uint8_t>& out) {
     if (broken) return false;
     const size_t avail = pending.size() - consumed;
     if (avail < 4) return false;
-    uint32_t n = 0;
-    for (int i = 0; i < 4; ++i) n |= static_cast<uint32_t>(pending[consumed + i]) << (8 * i);
+    const uint32_t n = HeadLength();
     if (avail - 4 < n) return false;
     out.assign(pending.begin() + consumed + 4, pending.begin() + consumed + 4 + n);
     consumed += 4 + n;

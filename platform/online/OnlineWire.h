@@ -61,6 +61,7 @@ enum Kind : uint8_t {
 class Writer {
 public:
     explicit Writer(Kind kind, uint32_t sequence = 0);
+    void Reserve(size_t bodySize) { bytes.reserve(4 + bodySize); }
     Writer& U8(uint8_t v);
     Writer& U32(uint32_t v);
     Writer& I32(int32_t v) { return U32(static_cast<uint32_t>(v)); }
@@ -70,6 +71,11 @@ public:
     Writer& Bytes(const void* data, size_t size);
     // The finished frame (length prefix filled in).
     const std::vector<uint8_t>& Frame();
+    // The same, moved out: the writer is left empty.
+    std::vector<uint8_t> TakeFrame() {
+        Frame();
+        return std::move(bytes);
+    }
 
 private:
     std::vector<uint8_t> bytes;
@@ -114,6 +120,10 @@ public:
     // Moves the next complete body into out; false when none is complete.
     bool Next(std::vector<uint8_t>& out);
     bool Broken() const { return broken; }
+    // Bytes held: complete bodies not yet taken and the start of the next frame.
+    size_t Buffered() const { return pending.size() - consumed; }
+    // The body length the next frame announces; 0 while its length is not in yet.
+    uint32_t HeadLength() const;
 
 private:
     bool HeadValid();

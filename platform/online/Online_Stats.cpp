@@ -2,6 +2,7 @@
 #include "platform/online/Online.h"
 #include "platform/online/OnlineClientCore.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace online {
@@ -84,6 +85,7 @@ bool OnlineUserStats::SetStat(const char* name, int32_t value) {
 }
 
 bool OnlineUserStats::SetStat(const char* name, float value) {
+    if (!std::isfinite(value)) return false;  // the stats hold finite values only
     std::lock_guard<std::mutex> lock(core->state);
     ClientCore::Stat* s = FindStat(core, name);
     if (!s || s->type != 1) return false;

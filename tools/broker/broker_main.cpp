@@ -8,6 +8,8 @@
 //       file ACCOUNT/NAME | stop
 //       Sends one control command to a running broker and prints its answer.
 #include "platform/online/OnlineSocket.h"
+#include "tools/broker/BrokerControl.h"
+#include "tools/broker/BrokerServer.h"
 
 #include <cstdio>
 #include <cstdlib>

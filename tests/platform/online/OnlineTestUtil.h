@@ -1,14 +1,23 @@
 #pragma once
-// Shared helpers of the online tests: callback recorders and bounded pumping.
+// Shared helpers of the online tests: callback recorders, bounded pumping, and the
+// broker program in a child process.
 #include "platform/online/Online.h"
+#include "platform/online/OnlineSocket.h"
+
+#include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace onlinetest {
@@ -76,6 +85,15 @@ inline bool PumpUntil(std::initializer_list<online::OnlineContext*> contexts, co
     }
 }
 
+// The record of one call's result, pumping ctx until it comes (zero after the time-out).
+template <class T>
+T Await(online::OnlineContext* ctx, online::CallHandle call, int milliseconds = 5000) {
+    CallResult<T> result(ctx);
+    result.Bind(call);
+    EXPECT_TRUE(PumpUntil({ctx}, [&] { return result.times == 1; }, milliseconds));
+    return result.value;
+}
+
 // A fresh folder under /tmp, removed with everything in it.
 struct TempDir {
     std::filesystem::path path;
@@ -93,5 +111,48 @@ inline online::ClientConfig Config(uint32_t account, const char* persona) {
     c.appId = 0x1234567;
     return c;
 }
+
+// The broker program in a child process; stopped (or killed) by the test. openFiles > 0
+// starts it under that open-file limit.
+class BrokerProcess {
+public:
+    explicit BrokerProcess(const std::string& folder) : folder(folder) {}
+    ~BrokerProcess() { Stop(); }
+
+    bool Start(rlim_t openFiles = 0) {
+        std::filesystem::remove(online::BrokerSocketPath(folder));
+        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
+        pid = fork();
+        if (pid == 0) {
+            if (openFiles) {
+                const rlimit limit{openFiles, openFiles};
+                setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            execl(program.c_str(), program.c_str(), "serve", "--dir", folder.c_str(), "--idle-exit", "60",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 500; ++i) {  // up to five seconds for the socket to appear
+            if (std::filesystem::exists(online::BrokerSocketPath(folder))) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    void Stop(int sig = SIGTERM) {
+        if (pid <= 0) return;
+        kill(pid, sig);
+        int status = 0;
+        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, WNOHANG);
+        pid = -1;
+    }
+    pid_t Pid() const { return pid; }
+
+private:
+    std::string folder;
+    pid_t pid = -1;
+};
 
 }  // namespace onlinetest

@@ -4,9 +4,11 @@
 // test-depends: online_broker
 // test-sanitize: thread address
 // test-timeout: 120
+// test-link: broker_server
 #include "OnlineTestUtil.h"
 
 #include "platform/online/OnlineSocket.h"
+#include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
 
@@ -26,43 +28,6 @@ using namespace online;
 using namespace onlinetest;
 
 namespace {
-
-// The broker program in a child process; stopped (or killed) by the test.
-class BrokerProcess {
-public:
-    explicit BrokerProcess(const std::string& folder) : folder(folder) {}
-    ~BrokerProcess() { Stop(); }
-
-    bool Start() {
-        std::filesystem::remove(BrokerSocketPath(folder));
-        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
-        pid = fork();
-        if (pid == 0) {
-            execl(program.c_str(), program.c_str(), "serve", "--dir", folder.c_str(), "--idle-exit", "60",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 500; ++i) {  // up to five seconds for the socket to appear
-            if (std::filesystem::exists(BrokerSocketPath(folder))) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    void Stop(int sig = SIGTERM) {
-        if (pid <= 0) return;
-        kill(pid, sig);
-        int status = 0;
-        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, WNOHANG);
-        pid = -1;
-    }
-
-private:
-    std::string folder;
-    pid_t pid = -1;
-};
 
 #define REQUIRE(c)                                                               \
     do {                                                                         \

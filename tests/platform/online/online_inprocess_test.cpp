@@ -1,16 +1,23 @@
 // Online services through the in-process broker: several users in one process.
 // test-sanitize: thread address
+// test-link: broker_server
 #include "OnlineTestUtil.h"
 
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineClientCore.h"
+#include "platform/online/OnlineStore.h"
+#include "platform/os/Clock.h"
+#include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -26,13 +33,18 @@ StatsSchema GameSchema() {
     return s;
 }
 
+// A control command on the in-process broker's store.
+bool Control(LocalBroker& broker, const std::string& command, const std::string& argument, std::string* answer) {
+    return broker.WithStore([&](BrokerStore& store) { return RunControl(store, command, argument, answer); });
+}
+
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
         broker = std::make_unique<LocalBroker>();
         ASSERT_TRUE(broker->Open(dir.path.string(), GameSchema(), nullptr));
         std::string answer;
-        ASSERT_TRUE(broker->Control("seed", "user 1 Alice\nuser 2 Bj\xC3\xB6rk \xE6\x97\xA5\nfriends 1 2\n", &answer)) << answer;
+        ASSERT_TRUE(Control(*broker, "seed", "user 1 Alice\nuser 2 Bj\xC3\xB6rk \xE6\x97\xA5\nfriends 1 2\n", &answer)) << answer;
         ClientConfig ca = Config(1, "Alice");
         ca.autoInviteAccount = 2;
         a = broker->CreateClient(ca);
@@ -47,18 +59,16 @@ protected:
     }
     // a creates a friends-only lobby, invites b through the overlay, b joins.
     OnlineId MeetInLobby() {
-        CallResult<LobbyCreated> created(a.get());
         Catch<GameLobbyJoinRequested> invited(b.get());
-        created.Bind(a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return created.times == 1; }));
-        EXPECT_EQ(created.value.result, kResultOK);
-        const OnlineId lobby = created.value.lobby;
+        const LobbyCreated created = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
+        EXPECT_EQ(created.result, kResultOK);
+        const OnlineId lobby = created.lobby;
         a->Friends()->ActivateGameOverlayInviteDialog(lobby);
         EXPECT_TRUE(PumpUntil({b.get()}, [&] { return invited.Count() == 1; }));
         EXPECT_EQ(invited.All()[0].friendId, a->User()->GetSteamID());
         CallResult<LobbyEnter> entered(b.get());
         entered.Bind(b->Matchmaking()->JoinLobby(invited.All()[0].lobby));
-        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));
+        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));  // a hears of it too
         EXPECT_EQ(entered.value.response, kEnterSuccess);
         return lobby;
     }
@@ -140,61 +150,42 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 1);
     // The last member leaves: the lobby is gone.
     b->Matchmaking()->LeaveLobby(lobby);
-    CallResult<LobbyEnter> again(a.get());
-    again.Bind(a->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.times == 1; }));
-    EXPECT_EQ(again.value.response, kEnterDoesNotExist);
+    const LobbyEnter again = Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(again.response, kEnterDoesNotExist);
 }
 
 TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
     const OnlineId lobby = MeetInLobby();
     auto c = broker->CreateClient(Config(3, "Carol"));
-    CallResult<LobbyEnter> full(c.get());
-    full.Bind(c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return full.times == 1; }));
-    EXPECT_EQ(full.value.response, kEnterFull);
+    const LobbyEnter full = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(full.response, kEnterFull);
 
     Catch<LobbyChatUpdate> aMembers(a.get());
     b.reset();  // the process "dies"
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
     EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
     EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
-    CallResult<LobbyEnter> closed(c.get());
-    closed.Bind(c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_TRUE(PumpUntil({a.get(), c.get()}, [&] { return closed.times == 1; }));
-    EXPECT_EQ(closed.value.response, kEnterNotAllowed);
+    const LobbyEnter closed = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
+    EXPECT_EQ(closed.response, kEnterNotAllowed);
 }
 
-TEST_F(InProcess, LobbyListFindsOnlyListableLobbiesThroughFilters) {
-    auto makeLobby = [&](OnlineContext* ctx, int32_t type, const char* skill, const char* owner) {
-        CallResult<LobbyCreated> created(ctx);
-        created.Bind(ctx->Matchmaking()->CreateLobby(type, 2));
-        EXPECT_TRUE(PumpUntil({ctx}, [&] { return created.times == 1; }));
-        if (skill) {
-            ctx->Matchmaking()->SetLobbyData(created.value.lobby, "squadSkill", skill);
-            ctx->Matchmaking()->SetLobbyData(created.value.lobby, "ownerID", owner);
-        }
-        return created.value.lobby;
-    };
-    auto c = broker->CreateClient(Config(3, "Carol"));
-    auto d = broker->CreateClient(Config(4, "Dan"));
-    auto e = broker->CreateClient(Config(5, "Eve"));
-    makeLobby(a.get(), kLobbyFriendsOnly, "1000", "a");       // never listed
-    makeLobby(b.get(), kLobbyInvisible, nullptr, nullptr);    // no data: not listed
-    const OnlineId far = makeLobby(c.get(), kLobbyInvisible, "1900", "c");
-    const OnlineId near = makeLobby(d.get(), kLobbyInvisible, "1200", "d");
-    const OnlineId own = makeLobby(e.get(), kLobbyInvisible, "1100", "e");
-
+TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
+    std::vector<OnlineId> lobbies;
+    for (const char* skill : {"1900", "1200", "1100"}) {
+        const LobbyCreated created = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyPublic, 4));
+        lobbies.push_back(created.lobby);
+        a->Matchmaking()->SetLobbyData(created.lobby, "squadSkill", skill);
+        a->Matchmaking()->SetLobbyData(created.lobby, "ownerID", skill[1] == '1' ? "e" : "x");
+    }
     auto list = [&](auto addFilters) {
-        CallResult<LobbyMatchList> matches(e.get());
-        addFilters(e->Matchmaking());
-        matches.Bind(e->Matchmaking()->RequestLobbyList());
-        EXPECT_TRUE(PumpUntil({e.get()}, [&] { return matches.times == 1; }));
+        CallResult<LobbyMatchList> matches(b.get());
+        addFilters(b->Matchmaking());
+        matches.Bind(b->Matchmaking()->RequestLobbyList());
+        EXPECT_TRUE(PumpUntil({b.get()}, [&] { return matches.times == 1; }));
         std::vector<OnlineId> ids;
-        for (uint32_t i = 0; i < matches.value.lobbiesMatching; ++i) ids.push_back(e->Matchmaking()->GetLobbyByIndex(static_cast<int>(i)));
+        for (uint32_t i = 0; i < matches.value.lobbiesMatching; ++i) ids.push_back(b->Matchmaking()->GetLobbyByIndex(static_cast<int>(i)));
         return ids;
     };
-    // "lobby value OP given value"; own lobby excluded by the string filter; nearest first.
     auto hits = list([](OnlineMatchmaking* m) {
         m->AddRequestLobbyListNumericalFilter("squadSkill", 1000, kCompareGreaterOrEqual);
         m->AddRequestLobbyListNumericalFilter("squadSkill", 2000, kCompareLessOrEqual);
@@ -202,24 +193,23 @@ TEST_F(InProcess, LobbyListFindsOnlyListableLobbiesThroughFilters) {
         m->AddRequestLobbyListNearValueFilter("squadSkill", 1000);
         m->AddRequestLobbyListDistanceFilter(2);
     });
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_EQ(hits[0], near);
-    EXPECT_EQ(hits[1], far);
-    EXPECT_STREQ(e->Matchmaking()->GetLobbyData(hits[1], "squadSkill"), "1900");
+    EXPECT_EQ(hits, (std::vector<OnlineId>{lobbies[1], lobbies[0]}));
+    EXPECT_STREQ(b->Matchmaking()->GetLobbyData(lobbies[0], "squadSkill"), "1900");
     // Filters are consumed by the request; the count filter caps the results.
-    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListResultCountFilter(1); });
-    ASSERT_EQ(hits.size(), 1u);
-    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListNumericalFilter("squadSkill", 1100, kCompareLess); });
-    EXPECT_TRUE(hits.empty());
-    hits = list([](OnlineMatchmaking* m) { m->AddRequestLobbyListNumericalFilter("squadSkill", 1100, kCompareEqual); });
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0], own);
-    // A full lobby is not listed.
-    CallResult<LobbyEnter> join(a.get());
-    join.Bind(a->Matchmaking()->JoinLobby(near));
-    EXPECT_TRUE(PumpUntil({a.get(), d.get()}, [&] { return join.times == 1; }));
-    hits = list([](OnlineMatchmaking*) {});
-    EXPECT_EQ(std::count(hits.begin(), hits.end(), near), 0);
+    EXPECT_EQ(list([](OnlineMatchmaking* m) { m->AddRequestLobbyListResultCountFilter(1); }).size(), 1u);
+    EXPECT_EQ(list([](OnlineMatchmaking*) {}).size(), 3u);
+    // Filters the broker would refuse are dropped at once, not sent.
+    const std::string longKey(wire::kMaxKey + 1, 'k'), longValue(wire::kMaxValue + 1, 'v');
+    EXPECT_EQ(list([&](OnlineMatchmaking* m) {
+                  m->AddRequestLobbyListStringFilter(longKey.c_str(), "x", kCompareEqual);
+                  m->AddRequestLobbyListStringFilter("ownerID", longValue.c_str(), kCompareEqual);
+                  m->AddRequestLobbyListNumericalFilter(longKey.c_str(), 1, kCompareEqual);
+                  m->AddRequestLobbyListNearValueFilter(longKey.c_str(), 1);
+              }).size(),
+              3u);
+    EXPECT_TRUE(b->Connected());
+    EXPECT_EQ(b->Matchmaking()->GetLobbyByIndex(3), 0u);
+    EXPECT_EQ(b->Matchmaking()->GetLobbyByIndex(-1), 0u);
 }
 
 TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
@@ -284,6 +274,17 @@ TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
     ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "4", 2, kSendUnreliableNoDelay));
     PumpUntil({b.get()}, [] { return false; }, 20);
     EXPECT_EQ(bRequests.Count(), 2u);
+    // Packets from senders nobody accepted are held up to 4096 in all.
+    auto c = broker->CreateClient(Config(3, "Carol"));
+    for (uint32_t i = 0; i < 4097; ++i) c->Networking()->SendP2PPacket(idb, &i, 4, kSendReliable);
+    b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());
+    b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());  // again: nothing more
+    uint32_t v = 0, last = 0;
+    read = 0;
+    while (b->Networking()->ReadP2PPacket(&v, 4, &size, &from))
+        if (from == c->User()->GetSteamID()) ++read, last = v;
+    EXPECT_EQ(read, 4096);
+    EXPECT_EQ(last, 4095u);
 }
 
 TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
@@ -304,6 +305,28 @@ TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
     EXPECT_EQ(expect, 200u);
     EXPECT_GT(unreliable, 50u);
     EXPECT_LT(unreliable, 150u);
+
+    // Latency holds unreliable packets back; jitter adds up to its value, so they pass each other.
+    os::ManualClock clock(1000);
+    clock.Install();
+    ClientConfig late = Config(10, "Late");
+    late.packetLatencyMs = 50;
+    late.packetJitterMs = 20;
+    late.randomSeed = 3;
+    auto d = broker->CreateClient(late);
+    const OnlineId idd = d->User()->GetSteamID();
+    d->Networking()->AcceptP2PSessionWithUser(ida);
+    for (uint32_t i = 0; i < 20; ++i) a->Networking()->SendP2PPacket(idd, &i, 4, kSendUnreliableNoDelay);
+    a->Networking()->SendP2PPacket(idd, "r", 2, kSendReliable, 1);
+    EXPECT_TRUE(d->Networking()->IsP2PPacketAvailable(&size, 1));  // reliable ones are never held
+    clock.AdvanceSeconds(0.0499);
+    EXPECT_FALSE(d->Networking()->IsP2PPacketAvailable(&size, 0));
+    clock.AdvanceSeconds(0.0202);
+    std::vector<uint32_t> order;
+    while (d->Networking()->ReadP2PPacket(&v, 4, &size, &from, 0)) order.push_back(v);
+    clock.Uninstall();
+    EXPECT_EQ(order.size(), 20u);
+    EXPECT_FALSE(std::is_sorted(order.begin(), order.end()));
 }
 
 TEST_F(InProcess, TicketsValidateAsynchronouslyAndFailUnderTheKnob) {
@@ -320,19 +343,11 @@ TEST_F(InProcess, TicketsValidateAsynchronouslyAndFailUnderTheKnob) {
     EXPECT_EQ(responses.All()[0].response, kAuthOK);
     EXPECT_EQ(responses.All()[0].user, ida);
     b->User()->EndAuthSession(ida);
-    // A forged signature, a ticket shown for someone else, and a cancelled ticket fail.
-    ticket[30] ^= 1;
-    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida), kBeginAuthOK);
-    ticket[30] ^= 1;
+    // A ticket shown for someone else fails at once; after the session ends, the same
+    // ticket may be shown again. (The broker's checks are tested with the broker core.)
     EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), MakeUserId(5)), kBeginAuthInvalidTicket);
-    EXPECT_EQ(b->User()->BeginAuthSession(ticket, 3, ida), kBeginAuthInvalidTicket);
+    EXPECT_EQ(b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida), kBeginAuthOK);
     EXPECT_TRUE(PumpUntil({b.get()}, [&] { return responses.Count() == 2; }));
-    EXPECT_EQ(responses.All()[1].response, kAuthTicketInvalid);
-    b->User()->EndAuthSession(ida);
-    a->User()->CancelAuthTicket(handle);
-    b->User()->BeginAuthSession(ticket, static_cast<int>(size), ida);
-    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return responses.Count() == 3; }));
-    EXPECT_EQ(responses.All()[2].response, kAuthTicketCanceled);
 
     ClientConfig strict = Config(6, "Strict");
     strict.ticketFailure = 5;
@@ -361,6 +376,13 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     EXPECT_EQ(loaded.All()[0].image, image);
     EXPECT_EQ(loaded.All()[0].wide, kAvatarSize);
     EXPECT_STREQ(c->Friends()->GetFriendPersonaName(ida), "Alice");
+    // Known now: under the knob, the first question answers "loading" and announces the
+    // name at the next pump; later questions answer at once.
+    persona.Clear();
+    EXPECT_TRUE(c->Friends()->RequestUserInformation(ida, false));
+    EXPECT_TRUE(PumpUntil({c.get()}, [&] { return persona.Count() == 1; }));
+    EXPECT_EQ(persona.All()[0].user, ida);
+    EXPECT_FALSE(c->Friends()->RequestUserInformation(ida, false));
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(c->Utils()->GetImageSize(image, &w, &h));
     EXPECT_EQ(w, 184u);
@@ -372,6 +394,25 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     ASSERT_TRUE(a->Utils()->GetImageRGBA(own, other.data(), static_cast<int>(other.size())));
     EXPECT_EQ(other, rgba);  // the same user's picture everywhere
     EXPECT_EQ(a->Friends()->GetLargeFriendAvatar(MakeLobbyId(1)), 0);
+    // A friendship made after sign-in shows once the user is asked about; others stay strangers.
+    std::string answer;
+    auto e = broker->CreateClient(Config(8, "Eve"));
+    ASSERT_TRUE(Control(*broker, "seed", "friends 8 1\n", &answer));
+    EXPECT_TRUE(e->Friends()->RequestUserInformation(ida, false));
+    EXPECT_TRUE(e->Friends()->RequestUserInformation(b->User()->GetSteamID(), false));
+    EXPECT_TRUE(PumpUntil({e.get()}, [&] { return std::string(e->Friends()->GetFriendPersonaName(b->User()->GetSteamID())) != ""; }));
+    EXPECT_EQ(e->Friends()->GetFriendRelationship(ida), kRelationFriend);
+    EXPECT_EQ(e->Friends()->GetFriendRelationship(b->User()->GetSteamID()), kRelationNone);
+    // The overlay knob: every overlay raises "shown", then "hidden".
+    ClientConfig overlay = Config(11, "Overlay");
+    overlay.overlayEvents = true;
+    auto f = broker->CreateClient(overlay);
+    Catch<GameOverlayActivated> shown(f.get());
+    f->Friends()->ActivateGameOverlayInviteDialog(MakeLobbyId(1));
+    f->Friends()->ActivateGameOverlayToWebPage("https://example.invalid/");
+    f->Friends()->ActivateGameOverlay("Friends");
+    EXPECT_TRUE(PumpUntil({f.get()}, [&] { return shown.Count() == 6; }));
+    for (size_t i = 0; i < shown.Count(); ++i) EXPECT_EQ(shown.All()[i].active, i % 2 == 0 ? 1 : 0) << i;
 }
 
 TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
@@ -402,10 +443,12 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_EQ(stored.All()[0].result, kResultOK);
         EXPECT_STREQ(achieved.All()[0].achievementName, "MP_WIN_5_IN_A_ROW");
         EXPECT_EQ(achieved.All()[0].maxProgress, 5u);
+        EXPECT_EQ(achieved.All()[0].gameId, 0x234567u);
         EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
+        EXPECT_EQ(achieved.All()[1].gameId, 0x234567u);
 
         std::string json;
-        ASSERT_TRUE(broker->Control("stats", "1", &json));
+        ASSERT_TRUE(Control(*broker, "stats", "1", &json));
         EXPECT_NE(json.find("\"MPFastestWinTime\":93.5"), std::string::npos) << json;
         EXPECT_NE(json.find("\"MP_WIN_3_IN_A_ROW\":1"), std::string::npos);
     }
@@ -433,89 +476,77 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
     EXPECT_FALSE(c->UserStats()->StoreStats());
 }
 
-TEST_F(InProcess, LeaderboardsRankKeepBestAndAnswerRanges) {
-    std::string answer;
-    ASSERT_TRUE(broker->Control("seed",
-                                "leaderboard M01 descending\nleaderboard Progress ascending\n"
-                                "score M01 10 500\nscore M01 11 400 7 8\nscore M01 12 300\nscore M01 13 200\n"
-                                "score M01 14 100\nscore Progress 10 5\nscore Progress 11 9\n",
-                                &answer))
-        << answer;
-    auto find = [&](const char* name) {
-        CallResult<LeaderboardFindResult> found(a.get());
-        found.Bind(a->UserStats()->FindLeaderboard(name));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return found.times == 1; }));
-        EXPECT_TRUE(found.value.found);
-        return found.value.leaderboard;
-    };
-    auto upload = [&](LeaderboardHandle board, int32_t method, int32_t score) {
-        CallResult<LeaderboardScoreUploaded> up(a.get());
-        const int32_t details[2] = {score, 42};
-        up.Bind(a->UserStats()->UploadLeaderboardScore(board, method, score, details, 2));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return up.times == 1; }));
-        return up.value;
-    };
-    auto download = [&](LeaderboardHandle board, int32_t request, int start, int end) {
-        CallResult<LeaderboardScoresDownloaded> down(a.get());
-        down.Bind(a->UserStats()->DownloadLeaderboardEntries(board, request, start, end));
-        EXPECT_TRUE(PumpUntil({a.get()}, [&] { return down.times == 1; }));
-        std::vector<std::pair<uint32_t, int32_t>> rows;  // account, rank
-        for (int i = 0; i < down.value.entryCount; ++i) {
-            LeaderboardEntry e{};
-            EXPECT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, i, &e, nullptr, 0));
-            rows.emplace_back(AccountOf(e.user), e.globalRank);
-        }
-        return rows;
-    };
-    const LeaderboardHandle m01 = find("M01");
-    EXPECT_STREQ(a->UserStats()->GetLeaderboardName(m01), "M01");
-    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 5);
+TEST_F(InProcess, NonFiniteStatsAreRefusedAndNeverReachTheJson) {
+    Catch<UserStatsReceived> received(a.get());
+    ASSERT_TRUE(a->UserStats()->RequestCurrentStats());
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 1; }));
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    for (float f : bad) EXPECT_FALSE(a->UserStats()->SetStat("MPFastestWinTime", f)) << f;
+    EXPECT_TRUE(a->UserStats()->SetStat("MPFastestWinTime", std::numeric_limits<float>::max()));
+    // A store request that carries one anyway is refused whole.
+    for (float f : bad) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, 4);
+        wire::Writer w(wire::kStoreStats, a->Core()->NextSequence());
+        w.U32(2).Text("MPWinStreak").U8(0).U32(7).Text("MPFastestWinTime").U8(1).U32(bits).U32(0);
+        std::vector<uint8_t> reply;
+        ASSERT_TRUE(a->Core()->Call(w, &reply));
+        wire::Reader r(reply.data(), reply.size(), false);
+        EXPECT_EQ(r.U32(), static_cast<uint32_t>(kResultInvalidParam)) << f;
+    }
+    std::string json;
+    ASSERT_TRUE(Control(*broker, "stats", "1", &json));
+    EXPECT_EQ(json, "{\"stats\":{},\"achievements\":{}}");
+    // A value stored before the refusal reads as 0 and shows as null.
+    ASSERT_TRUE(broker->WithStore([](BrokerStore& s) { return s.SaveStats(1, {{"MPFastestWinTime", "nan"}}, {}); }));
+    ASSERT_TRUE(Control(*broker, "stats", "1", &json));
+    EXPECT_EQ(json, "{\"stats\":{\"MPFastestWinTime\":null},\"achievements\":{}}");
+    a->UserStats()->RequestCurrentStats();
+    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 2; }));
+    float f = 1;
+    EXPECT_TRUE(a->UserStats()->GetStat("MPFastestWinTime", &f));
+    EXPECT_EQ(f, 0.0f);
+}
 
-    LeaderboardScoreUploaded up = upload(m01, kUploadKeepBest, 350);
-    EXPECT_TRUE(up.success);
-    EXPECT_TRUE(up.scoreChanged);
+TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
+    // (Ranking, ranges and keep-best rules are tested with the broker core.)
+    std::string answer;
+    ASSERT_TRUE(Control(*broker, "seed",
+                        "leaderboard M01 descending\nscore M01 10 500\nscore M01 11 400 7 -8\nscore M01 12 300\n",
+                        &answer))
+        << answer;
+    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), a->UserStats()->FindLeaderboard("M01"));
+    const LeaderboardHandle m01 = found.leaderboard;
+    EXPECT_TRUE(found.found);
+    EXPECT_STREQ(a->UserStats()->GetLeaderboardName(m01), "M01");
+    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 3);
+    auto upload = [&](int32_t method, int32_t score) {
+        return Await<LeaderboardScoreUploaded>(a.get(), a->UserStats()->UploadLeaderboardScore(m01, method, score, nullptr, 0));
+    };
+    LeaderboardScoreUploaded up = upload(kUploadKeepBest, 350);
+    EXPECT_TRUE(up.success && up.scoreChanged);
+    EXPECT_EQ(up.score, 350);
     EXPECT_EQ(up.globalRankNew, 3);
     EXPECT_EQ(up.globalRankPrevious, 0);
-    up = upload(m01, kUploadKeepBest, 250);  // worse: kept
-    EXPECT_FALSE(up.scoreChanged);
-    EXPECT_EQ(up.globalRankNew, 3);
-    up = upload(m01, kUploadForceUpdate, 50);  // forced
-    EXPECT_TRUE(up.scoreChanged);
-    EXPECT_EQ(up.globalRankNew, 6);
+    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 4);
+    up = upload(kUploadForceUpdate, 50);
+    EXPECT_EQ(up.globalRankNew, 4);
     EXPECT_EQ(up.globalRankPrevious, 3);
-    up = upload(m01, kUploadKeepBest, 450);
-    EXPECT_EQ(up.globalRankNew, 2);
-
-    using Rows = std::vector<std::pair<uint32_t, int32_t>>;
-    EXPECT_EQ(download(m01, kLeaderboardGlobal, 2, 3), (Rows{{1, 2}, {11, 3}}));
-    EXPECT_EQ(download(m01, kLeaderboardGlobal, 5, 100), (Rows{{13, 5}, {14, 6}}));
-    EXPECT_EQ(download(m01, kLeaderboardAroundUser, -4, 1), (Rows{{10, 1}, {1, 2}, {11, 3}}));  // clamped
-    EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}}));
-    broker->Control("seed", "friends 1 13\n", &answer);
-    EXPECT_EQ(download(m01, kLeaderboardFriends, 0, 0), (Rows{{1, 2}, {13, 5}}));
-    // Details come back with the entry.
-    CallResult<LeaderboardScoresDownloaded> down(a.get());
-    down.Bind(a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 3, 3));
-    ASSERT_TRUE(PumpUntil({a.get()}, [&] { return down.times == 1; }));
+    // Downloaded entries carry ranks, details and names; the count follows the board.
+    const LeaderboardScoresDownloaded down = Await<LeaderboardScoresDownloaded>(a.get(), a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 2, 3));
+    ASSERT_EQ(down.entryCount, 2);
     LeaderboardEntry e{};
     int32_t details[4] = {};
-    ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.value.entries, 0, &e, details, 4));
+    ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 0, &e, details, 1));
+    EXPECT_EQ(AccountOf(e.user), 11u);
+    EXPECT_EQ(e.globalRank, 2);
     EXPECT_EQ(e.detailCount, 2);
     EXPECT_EQ(details[0], 7);
-    EXPECT_EQ(details[1], 8);
+    EXPECT_EQ(details[1], 0);  // only as many as asked for
+    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 2, &e, details, 4));
+    EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, -1, &e, details, 4));
     EXPECT_STREQ(a->Friends()->GetFriendPersonaName(e.user), "");  // account 11 was never named
-
-    // Ascending boards keep the lower score.
-    const LeaderboardHandle progress = find("Progress");
-    up = upload(progress, kUploadKeepBest, 7);
-    EXPECT_EQ(up.globalRankNew, 2);
-    up = upload(progress, kUploadKeepBest, 8);
-    EXPECT_FALSE(up.scoreChanged);
-    // Unknown names are created descending; too many details are refused at the call.
-    const LeaderboardHandle fresh = find("GlobalScore");
-    EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(fresh), 0);
-    int32_t many[65] = {};
-    EXPECT_EQ(a->UserStats()->UploadLeaderboardScore(fresh, kUploadKeepBest, 1, many, 65), 0u);
 }
 
 TEST_F(InProcess, CloudFilesReadBackByteExactAfterARestart) {
@@ -537,6 +568,94 @@ TEST_F(InProcess, CloudFilesReadBackByteExactAfterARestart) {
     EXPECT_FALSE(a->RemoteStorage()->FileWrite("huge", data.data(), static_cast<int32_t>(kMaxCloudFile + 1)));
 }
 
+TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
+    OnlineMatchmaking* m = a->Matchmaking();
+    OnlineNetworking* n = a->Networking();
+    OnlineUserStats* st = a->UserStats();
+    OnlineRemoteStorage* rs = a->RemoteStorage();
+    const LobbyCreated created = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4));
+    const OnlineId lobby = created.lobby, idb = b->User()->GetSteamID();
+    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B"));
+    const LeaderboardHandle board = found.leaderboard;
+    ASSERT_TRUE(st->RequestCurrentStats());
+    const std::string key(wire::kMaxKey, 'k'), value(wire::kMaxValue, 'v'), name(wire::kMaxName, 'n');
+    const std::vector<char> big(kMaxCloudFile + 1, 'b');
+    uint8_t ticket[64];
+    uint32_t size = 0;
+    const int32_t details[kMaxLeaderboardDetails + 1] = {};
+    const struct {
+        const char* what;
+        std::function<long long()> call;
+        long long expected;
+    } cases[] = {
+        {"longest key and value", [&] { return m->SetLobbyData(lobby, key.c_str(), value.c_str()); }, 1},
+        {"key too long", [&] { return m->SetLobbyData(lobby, (key + "k").c_str(), "v"); }, 0},
+        {"value too long", [&] { return m->SetLobbyData(lobby, "k", (value + "v").c_str()); }, 0},
+        {"empty key", [&] { return m->SetLobbyData(lobby, "", "v"); }, 0},
+        {"null value", [&] { return m->SetLobbyData(lobby, "k", nullptr); }, 0},
+        {"longest chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage); }, 1},
+        {"chat too long", [&] { return m->SendLobbyChatMsg(lobby, value.data(), kMaxChatMessage + 1); }, 0},
+        {"negative chat", [&] { return m->SendLobbyChatMsg(lobby, value.data(), -1); }, 0},
+        {"empty chat", [&] { return m->SendLobbyChatMsg(lobby, nullptr, 0); }, 1},
+        {"chat without bytes", [&] { return m->SendLobbyChatMsg(lobby, nullptr, 1); }, 0},
+        {"largest unreliable", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket, kSendUnreliable); }, 1},
+        {"unreliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxUnreliablePacket + 1, kSendUnreliable); }, 0},
+        {"largest reliable", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket, kSendReliableWithBuffering); }, 1},
+        {"reliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket + 1, kSendReliable); }, 0},
+        {"packet without bytes", [&] { return n->SendP2PPacket(idb, nullptr, 1, kSendReliable); }, 0},
+        {"packet to a lobby", [&] { return n->SendP2PPacket(lobby, "x", 1, kSendReliable); }, 0},
+        {"ticket buffer too small",
+         [&] {
+             size = 77;  // a refused ticket leaves no size behind
+             const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size);
+             return t + size;
+         },
+         0},
+        {"no ticket buffer", [&] { return a->User()->GetAuthSessionTicket(nullptr, 64, &size); }, 0},
+        {"ticket too short", [&] { return b->User()->BeginAuthSession("OTK1xxxxxxxxxxx", 15, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
+        {"ticket too long", [&] { return b->User()->BeginAuthSession(big.data(), kMaxTicketBytes + 1, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
+        {"ticket of a lobby", [&] { return b->User()->BeginAuthSession(big.data(), 32, lobby); }, kBeginAuthInvalidTicket},
+        {"longest board name", [&] { return st->FindLeaderboard(name.c_str()) != 0; }, 1},
+        {"board name too long", [&] { return st->FindLeaderboard((name + "n").c_str()); }, 0},
+        {"empty board name", [&] { return st->FindLeaderboard(""); }, 0},
+        {"request kind below", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardGlobal - 1, 1, 2); }, 0},
+        {"request kind above", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends + 1, 1, 2); }, 0},
+        {"friends request", [&] { return st->DownloadLeaderboardEntries(board, kLeaderboardFriends, 1, 2) != 0; }, 1},
+        {"no board", [&] { return st->DownloadLeaderboardEntries(0, kLeaderboardGlobal, 1, 2); }, 0},
+        {"entries of an unknown board", [&] { return st->GetLeaderboardEntryCount(board + 1); }, 0},
+        {"most details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails) != 0; }, 1},
+        {"too many details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, kMaxLeaderboardDetails + 1); }, 0},
+        {"negative details", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, details, -1); }, 0},
+        {"details missing", [&] { return st->UploadLeaderboardScore(board, kUploadKeepBest, 1, nullptr, 1); }, 0},
+        {"longest file name", [&] { return rs->FileWrite(name.c_str(), "x", 1); }, 1},
+        {"file name too long", [&] { return rs->FileWrite((name + "n").c_str(), "x", 1); }, 0},
+        {"read name too long", [&] { return rs->GetFileSize((name + "n").c_str()); }, 0},
+        {"largest file", [&] { return rs->FileWrite("f", big.data(), kMaxCloudFile); }, 1},
+        {"file too large", [&] { return rs->FileWrite("f", big.data(), kMaxCloudFile + 1); }, 0},
+        {"negative file size", [&] { return rs->FileWrite("f", big.data(), -1); }, 0},
+        {"file without bytes", [&] { return rs->FileWrite("f", nullptr, 1); }, 0},
+        {"read into nothing", [&] { return rs->FileRead("f", nullptr, 10); }, 0},
+        {"read into no room", [&] { return rs->FileRead("f", ticket, 0); }, 0},
+        {"read part", [&] { return rs->FileRead("f", ticket, 5); }, 5},
+        {"progress at its end", [&] { return st->IndicateAchievementProgress("Dummy", 5, 5); }, 0},
+        {"progress before its end", [&] { return st->IndicateAchievementProgress("Dummy", 4, 5); }, 1},
+        {"member index past the end", [&] { return m->GetLobbyMemberByIndex(lobby, 1); }, 0},
+        {"owner of an unknown lobby", [&] { return m->GetLobbyOwner(lobby + 1); }, 0},
+        {"member index below", [&] { return m->GetLobbyMemberByIndex(lobby, -1); }, 0},
+        {"avatar of a lobby", [&] { return a->Friends()->GetLargeFriendAvatar(lobby); }, 0},
+        {"no image 0", [&] { return a->Utils()->GetImageSize(0, nullptr, nullptr); }, 0},
+        {"information about oneself", [&] { return a->Friends()->RequestUserInformation(a->User()->GetSteamID(), false); }, 0},
+        {"information about a lobby", [&] { return a->Friends()->RequestUserInformation(lobby, false); }, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.call(), c.expected) << c.what;
+    EXPECT_EQ(m->GetLobbyMemberByIndex(lobby, 0), a->User()->GetSteamID());
+    const int image = a->Friends()->GetLargeFriendAvatar(idb);
+    std::vector<uint8_t> rgba(kAvatarSize * kAvatarSize * 4);
+    EXPECT_FALSE(a->Utils()->GetImageRGBA(image, rgba.data(), static_cast<int>(rgba.size()) - 1));
+    EXPECT_TRUE(a->Utils()->GetImageRGBA(image, rgba.data(), static_cast<int>(rgba.size())));
+    EXPECT_FALSE(a->Utils()->GetImageSize(image + 1, nullptr, nullptr));
+}
+
 TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
     // Two list requests in a row: only the second binding is served, once.
     CallResult<LobbyMatchList> holder(a.get());
@@ -552,11 +671,10 @@ TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
     CallResult<LobbyCreated> none(a.get());
     none.Bind(0);
     const CallHandle late = a->Matchmaking()->CreateLobby(kLobbyPrivate, 2);
+    a->RegisterCallResult(nullptr, late);  // ignored
     a->RunCallbacks();
     a->RunCallbacks();
-    CallResult<LobbyCreated> lateHolder(a.get());
-    lateHolder.Bind(late);
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return lateHolder.times == 1; }));
+    EXPECT_EQ(Await<LobbyCreated>(a.get(), late).result, kResultOK);
     EXPECT_EQ(none.times, 0);
     // Calls in flight when the broker goes away complete with the I/O-failure flag.
     CallResult<LobbyEnter> pending(b.get());
@@ -568,7 +686,12 @@ TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
     EXPECT_TRUE(PumpUntil({b.get()}, [&] { return pending.times == 1; }));
     EXPECT_TRUE(pending.ioFailure);
     EXPECT_FALSE(b->RemoteStorage()->FileWrite("x", "y", 1));
-    EXPECT_EQ(b->Matchmaking()->CreateLobby(kLobbyPrivate, 2), 0u);
+    // No call is made without a broker.
+    const CallHandle calls[] = {b->Matchmaking()->CreateLobby(kLobbyPrivate, 2), b->Matchmaking()->JoinLobby(MakeLobbyId(1)),
+                                b->Matchmaking()->RequestLobbyList(), b->UserStats()->FindLeaderboard("B"),
+                                b->UserStats()->DownloadLeaderboardEntries(1, kLeaderboardGlobal, 1, 2),
+                                b->UserStats()->UploadLeaderboardScore(1, kUploadKeepBest, 1, nullptr, 0)};
+    for (CallHandle call : calls) EXPECT_EQ(call, 0u);
 }
 
 TEST_F(InProcess, RegistrationFromOtherThreadsWhilePumping) {

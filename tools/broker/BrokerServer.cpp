@@ -1,0 +1,363 @@
+// The broker program's serving loop (its limits are described in BrokerServer.h).
+//
+// One round: wait for the sockets; accept; read each readable connection within its
+// input credit and hand its whole frames to the core while no pause holds; write what
+// waits; end the connections that broke a limit or closed. The core's answers come back
+// through Deliver, which queues them on the addressed connection.
+#include "tools/broker/BrokerServer.h"
+
+#include "platform/online/OnlineBroker.h"
+#include "platform/online/OnlineSocket.h"
+#include "platform/online/OnlineWire.h"
+#include "platform/os/Clock.h"
+#include "tools/broker/BrokerControl.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <list>
+#include <map>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace online {
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kReadsPerRound = 16;  // per connection, so one client cannot starve the rest
+constexpr int kAcceptsPerRound = 16;
+constexpr int kPollMs = 200;
+
+int64_t Ticks(double seconds) { return static_cast<int64_t>(seconds * os::kCounterFrequency); }
+
+struct Queued {
+    SharedFrame frame;
+    OnlineId snapshotOf = 0;
+};
+
+struct Connection {
+    SocketHandle socket = -1;
+    uint32_t session = 0;
+    bool dead = false;
+    // Input.
+    wire::FrameSplitter splitter;
+    size_t credit = 0;  // bytes it may buffer: its share of the input budget
+    uint64_t waitingTurn = 0;  // non-zero: waits for credit, served in this order
+    int64_t frameSince = 0;    // when the clock of its incomplete frame started; 0: not running
+    // Output.
+    std::list<Queued> queue;
+    std::map<OnlineId, std::list<Queued>::iterator> unsentSnapshots;
+    size_t headWritten = 0;    // bytes of the first queued frame already written
+    size_t queued = 0;         // bytes still to write
+    int64_t waitingSince = 0;  // when the queue last took a byte or stopped being empty
+};
+
+class Server : public BrokerOutput {
+public:
+    explicit Server(const BrokerServerOptions& o) : options(o), core(this) {
+        // A budget smaller than one largest frame would hold such a frame back for ever.
+        options.inputBudget = std::max<size_t>(options.inputBudget, wire::kMaxFrame + 4);
+    }
+    int Run();
+    void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) override;
+
+private:
+    bool Paused() const { return congested > 0 || totalQueued > options.outputBudget; }
+    bool OwnPaused(const Connection& c) const { return c.queued > options.pauseOutput; }
+    static bool WholeFrameHeld(const Connection& c) {
+        const uint32_t head = c.splitter.HeadLength();
+        return head && c.splitter.Buffered() >= size_t{4} + head;
+    }
+    void Accept(int64_t now);
+    bool EnsureCredit(Connection& c);
+    void TrimCredit(Connection& c);
+    void Read(Connection& c);
+    void HandleFrames(Connection& c);
+    bool HandleControl(Connection& c, const std::vector<uint8_t>& body);
+    void Write(Connection& c, int64_t now);
+    void CheckTimes(Connection& c, int64_t now);
+    void SetQueued(Connection& c, size_t bytes);
+    void Close(Connection& c);
+
+    BrokerServerOptions options;
+    BrokerCore core;
+    BrokerListener listener;
+    std::map<SocketHandle, std::unique_ptr<Connection>> connections;
+    std::map<uint32_t, Connection*> bySession;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
+    std::vector<uint8_t> body;
+    size_t committed = 0;    // sum of the connections' input credit
+    size_t totalQueued = 0;  // sum of the connections' waiting output
+    int congested = 0;       // connections with more than congestedOutput waiting
+    uint64_t nextTurn = 1;
+    int64_t acceptPausedUntil = 0;
+    bool atFileLimit = false;
+    bool stop = false;
+    std::thread::id thread;
+};
+
+void Server::SetQueued(Connection& c, size_t bytes) {
+    congested += (bytes > options.congestedOutput) - (c.queued > options.congestedOutput);
+    totalQueued = totalQueued - c.queued + bytes;
+    c.queued = bytes;
+}
+
+void Server::Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) {
+    assert(std::this_thread::get_id() == thread && "the serving thread only");
+    auto it = bySession.find(session);
+    if (it == bySession.end() || it->second->dead) return;
+    Connection& c = *it->second;
+    if (snapshotOf) {
+        auto old = c.unsentSnapshots.find(snapshotOf);
+        if (old != c.unsentSnapshots.end()) {
+            SetQueued(c, c.queued - old->second->frame->size() + frame->size());
+            old->second->frame = frame;
+            return;
+        }
+    }
+    if (c.queue.empty()) c.waitingSince = os::ReadCounter();
+    c.queue.push_back(Queued{frame, snapshotOf});
+    if (snapshotOf) c.unsentSnapshots[snapshotOf] = std::prev(c.queue.end());
+    SetQueued(c, c.queued + frame->size());
+    if (c.queued > options.connectionOutputLimit) {
+        std::fprintf(stderr, "online_broker: session %u stopped reading; disconnecting\n", session);
+        c.dead = true;
+    }
+}
+
+void Server::Accept(int64_t now) {
+    for (int i = 0; i < kAcceptsPerRound; ++i) {
+        SocketHandle socket = -1;
+        switch (listener.AcceptOne(&socket)) {
+        case BrokerListener::Accept::Connection: {
+            atFileLimit = false;
+            auto c = std::make_unique<Connection>();
+            c->socket = socket;
+            c->session = core.AddSession();
+            bySession[c->session] = c.get();
+            connections[socket] = std::move(c);
+            break;
+        }
+        case BrokerListener::Accept::OutOfHandles:
+            // The connection stays pending and the listener readable: waiting on it now
+            // would spin. Serve the open connections and try again a little later.
+            if (!atFileLimit) std::fprintf(stderr, "online_broker: at the open-file limit; accepting paused\n");
+            atFileLimit = true;
+            acceptPausedUntil = now + Ticks(options.acceptPauseMs / 1000.0);
+            return;
+        case BrokerListener::Accept::Failed:
+            std::fprintf(stderr, "online_broker: accepting a connection failed\n");
+            return;
+        case BrokerListener::Accept::None:
+            return;
+        }
+    }
+}
+
+// Makes room for the next read: the whole frame whose length is in, else a chunk.
+// False when the connection must not read now (a whole frame waits, or no credit).
+bool Server::EnsureCredit(Connection& c) {
+    if (WholeFrameHeld(c)) return false;
+    const size_t buffered = c.splitter.Buffered();
+    const uint32_t head = c.splitter.HeadLength();
+    size_t want = head ? size_t{4} + head : buffered + kReadChunk;
+    if (c.credit >= want) return c.credit > buffered;
+    const size_t room = options.inputBudget - (committed - c.credit);
+    if (!head) want = std::min(want, room);  // a read of unknown frames takes what there is
+    if (want > room || want <= buffered) {
+        if (!c.waitingTurn) c.waitingTurn = nextTurn++;
+        return false;
+    }
+    committed += want - c.credit;
+    c.credit = want;
+    c.waitingTurn = 0;
+    return true;
+}
+
+// Gives back the credit the connection no longer needs.
+void Server::TrimCredit(Connection& c) {
+    const uint32_t head = c.splitter.HeadLength();
+    size_t keep = c.splitter.Buffered();
+    if (head && !c.waitingTurn) keep = std::max(keep, std::min(c.credit, size_t{4} + head));
+    committed -= c.credit - keep;
+    c.credit = keep;
+}
+
+void Server::Read(Connection& c) {
+    for (int reads = 0; reads < kReadsPerRound && !c.dead && !Paused() && !OwnPaused(c); ++reads) {
+        if (!EnsureCredit(c)) return;
+        const size_t room = std::min(buffer.size(), c.credit - c.splitter.Buffered());
+        const long n = SocketReceive(c.socket, buffer.data(), room);
+        if (n == 0) return;
+        if (n < 0) {
+            c.dead = true;
+            return;
+        }
+        if (!c.splitter.Push(buffer.data(), static_cast<size_t>(n))) {
+            std::fprintf(stderr, "online_broker: session %u sent an oversized frame\n", c.session);
+            c.dead = true;
+            return;
+        }
+        HandleFrames(c);
+    }
+}
+
+void Server::HandleFrames(Connection& c) {
+    bool took = false;
+    while (!c.dead && !Paused() && !OwnPaused(c) && c.splitter.Next(body)) {
+        took = true;
+        const bool ok = body[0] == wire::kControl ? HandleControl(c, body) : core.Handle(c.session, body.data(), body.size());
+        if (!ok) {
+            std::fprintf(stderr, "online_broker: session %u sent a malformed message\n", c.session);
+            c.dead = true;
+        }
+    }
+    if (took) c.frameSince = 0;  // the next frame's clock starts afresh
+}
+
+bool Server::HandleControl(Connection& c, const std::vector<uint8_t>& frameBody) {
+    wire::Reader r(frameBody.data(), frameBody.size());
+    const std::string command = r.Text(kMaxControlCommand);
+    uint32_t n = 0;
+    const uint8_t* argument = r.Bytes(kMaxCloudFile, &n);
+    if (r.Failed() || !r.AtEnd()) return false;
+    std::string answer;
+    bool ok = true;
+    if (command == "stop") stop = true;
+    else ok = RunControl(core.Store(), command, std::string(reinterpret_cast<const char*>(argument), n), &answer);
+    wire::Writer w(wire::kReply, r.Sequence());
+    w.U8(ok ? 1 : 0).Bytes(answer.data(), answer.size());
+    Deliver(c.session, std::make_shared<const std::vector<uint8_t>>(w.Frame()), 0);
+    return true;
+}
+
+void Server::Write(Connection& c, int64_t now) {
+    while (!c.queue.empty() && !c.dead) {
+        Queued& head = c.queue.front();
+        const std::vector<uint8_t>& bytes = *head.frame;
+        const long n = SocketSend(c.socket, bytes.data() + c.headWritten, bytes.size() - c.headWritten);
+        if (n == 0) return;
+        if (n < 0) {
+            c.dead = true;
+            return;
+        }
+        if (c.headWritten == 0 && head.snapshotOf) c.unsentSnapshots.erase(head.snapshotOf);  // begun: final
+        c.headWritten += static_cast<size_t>(n);
+        c.waitingSince = now;
+        SetQueued(c, c.queued - static_cast<size_t>(n));
+        if (c.headWritten == bytes.size()) {
+            c.queue.pop_front();
+            c.headWritten = 0;
+        }
+    }
+}
+
+void Server::CheckTimes(Connection& c, int64_t now) {
+    const bool incomplete = c.splitter.Buffered() > 0 && !WholeFrameHeld(c);
+    // The clock of an incomplete frame runs while the connection could send the rest.
+    if (!incomplete || c.waitingTurn || Paused()) c.frameSince = 0;
+    else if (!c.frameSince) c.frameSince = now;
+    else if (now - c.frameSince > Ticks(options.partialFrameSeconds)) {
+        std::fprintf(stderr, "online_broker: session %u left a frame incomplete; disconnecting\n", c.session);
+        c.dead = true;
+    }
+    if (Paused() && !c.queue.empty() && now - c.waitingSince > Ticks(options.stallSeconds)) {
+        std::fprintf(stderr, "online_broker: session %u stopped reading; disconnecting\n", c.session);
+        c.dead = true;
+    }
+}
+
+void Server::Close(Connection& c) {
+    c.dead = true;
+    core.RemoveSession(c.session);  // may deliver to others: written next round
+    bySession.erase(c.session);
+    committed -= c.credit;
+    c.credit = 0;
+    SetQueued(c, 0);
+    SocketClose(c.socket);
+}
+
+int Server::Run() {
+    thread = std::this_thread::get_id();
+    StatsSchema schema;
+    std::string error;
+    if (!options.schemaPath.empty() && !schema.Load(options.schemaPath, &error)) {
+        std::fprintf(stderr, "online_broker: %s\n", error.c_str());
+        return 2;
+    }
+    if (!options.dataFolder.empty()) MakePrivateFolder(options.dataFolder);
+    if (!core.Open(options.dataFolder, schema, &error) || !listener.Open(options.socketFolder, &error)) {
+        std::fprintf(stderr, "online_broker: %s\n", error.c_str());
+        return 2;
+    }
+    CatchStopSignals();
+    int64_t idleSince = os::ReadCounter();
+    std::vector<PollItem> items;
+    std::vector<Connection*> waiting;
+    while (!StopSignalled() && !stop) {
+        int64_t now = os::ReadCounter();
+        // Connections waiting for input credit, in the order they began to wait.
+        waiting.clear();
+        for (auto& [socket, c] : connections)
+            if (c->waitingTurn) waiting.push_back(c.get());
+        std::sort(waiting.begin(), waiting.end(), [](const Connection* a, const Connection* b) { return a->waitingTurn < b->waitingTurn; });
+        for (Connection* c : waiting)
+            if (!EnsureCredit(*c)) break;
+
+        items.clear();
+        const bool accepting = now >= acceptPausedUntil;
+        if (accepting) items.push_back(PollItem{listener.Handle(), true, false});
+        for (auto& [socket, c] : connections) {
+            PollItem item{socket, false, !c->queue.empty()};
+            item.wantRead = !c->waitingTurn && !Paused() && !OwnPaused(*c) && !WholeFrameHeld(*c);
+            items.push_back(item);
+        }
+        if (!PollSockets(items, kPollMs)) break;
+        now = os::ReadCounter();
+        size_t i = 0;
+        if (accepting && items[i++].readable) Accept(now);
+        for (; i < items.size(); ++i) {
+            auto it = connections.find(items[i].handle);
+            if (it == connections.end()) continue;
+            Connection& c = *it->second;
+            if (items[i].wantRead && items[i].readable) Read(c);
+            else if (items[i].readable) c.dead = true;  // hung up while it was not being read
+        }
+        for (auto& [socket, c] : connections) {
+            Write(*c, now);
+            HandleFrames(*c);  // frames held back by a pause that writing has lifted
+            TrimCredit(*c);
+            CheckTimes(*c, now);
+        }
+        for (auto it = connections.begin(); it != connections.end();) {
+            if (!it->second->dead) {
+                ++it;
+                continue;
+            }
+            Close(*it->second);
+            it = connections.erase(it);
+            if (connections.empty()) idleSince = now;
+        }
+        if (connections.empty() && options.idleExitSeconds > 0 && now - idleSince >= Ticks(options.idleExitSeconds)) {
+            std::fprintf(stderr, "online_broker: idle, exiting\n");
+            break;
+        }
+    }
+    const int64_t now = os::ReadCounter();
+    for (auto& [socket, c] : connections) {
+        Write(*c, now);
+        Close(*c);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RunBrokerServer(const BrokerServerOptions& options) {
+    Server server(options);
+    return server.Run();
+}
+
+}  // namespace online

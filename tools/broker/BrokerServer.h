@@ -1,0 +1,46 @@
+#pragma once
+// The broker program's serving loop. One thread (the caller of RunBrokerServer) polls
+// the listening socket and every connection, hands whole frames to BrokerCore, runs the
+// control commands, and writes the answers back.
+//
+// No client, hostile or stuck, may take the broker down or make it hold unbounded
+// memory:
+// - Input. A connection buffers at most one incomplete frame (up to wire::kMaxFrame).
+//   The bytes all connections buffer share inputBudget: a frame whose announced length
+//   does not fit waits, its connection unread, until other frames have been handled. A
+//   frame still incomplete partialFrameSeconds after its connection could send it closes
+//   the connection.
+// - Output. Answers wait per connection as shared frames; a newer snapshot of a lobby
+//   replaces an unsent older one. While more than pauseOutput bytes wait for a
+//   connection, its own requests wait (it must read first). While more than
+//   congestedOutput bytes wait for any one connection, or more than outputBudget for all
+//   of them together, no request is handled at all; writing goes on. A connection that
+//   has taken no byte for stallSeconds during such a pause is cut off as not reading,
+//   and so is one for which more than connectionOutputLimit bytes wait.
+// - Accepting. At the open-file limit, accepting pauses for acceptPauseMs.
+#include <cstddef>
+#include <string>
+
+namespace online {
+
+struct BrokerServerOptions {
+    std::string socketFolder;
+    std::string dataFolder;   // empty: memory only
+    std::string schemaPath;
+    int idleExitSeconds = 0;  // > 0: exit after this long without any connection
+
+    size_t inputBudget = 64u << 20;
+    double partialFrameSeconds = 10;
+    size_t pauseOutput = 1u << 20;
+    size_t congestedOutput = 16u << 20;
+    size_t outputBudget = 128u << 20;
+    size_t connectionOutputLimit = 64u << 20;
+    double stallSeconds = 10;
+    int acceptPauseMs = 250;
+};
+
+// Serves until a "stop" control command, SIGTERM/SIGINT, or the idle time-out.
+// Returns the process exit code; reasons go to standard error.
+int RunBrokerServer(const BrokerServerOptions& options);
+
+}  // namespace online
