@@ -28,6 +28,8 @@
 #include "platform/os/Thread.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer_Local.h"
+#include "render/resources/ResourceManager.h"
+#include "render/resources/SoundMemoryPool.h"
 
 namespace {
 
@@ -67,6 +69,10 @@ const StaticInitRow kRenderRows[] = {
     {2, K::GlobalObject, "VornexRendererPresenterThread", &InPlaceRow<CreateGlobalPresenter, DestroyGlobalPresenter>, 0,
      0},
     {2, K::GlobalObject, "gVornexRenderer", &InPlaceRow<CreateGlobalRenderer, DestroyGlobalRenderer>, 0, 0},
+    {3, K::GlobalObject, "gResourceManager",
+     &InPlaceRow<CreateGlobalResourceManager, DestroyGlobalResourceManager>, 0, 0},
+    {6, K::GlobalObject, "gSoundMemoryPool", &StaticInitCreateGlobal<SoundMemoryPool, gSoundMemoryPool>, 0, 0},
+    {10, K::BareClassRegistration, "VornexRendererObject", nullptr, 0, 0},
 };
 }  // namespace
 

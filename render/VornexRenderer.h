@@ -22,6 +22,7 @@
 // Device-object owners and the hooks (RenderHooks.h) are set at start-up, before Start.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/BaseThread.h"
@@ -37,7 +38,12 @@
 class DeviceObjectHandle;
 class RendererConfigContainer;
 class VertexDeclarationCache;
+class VornexRendererResourceAccessJob;
 struct RenderFrameClock;
+struct ResourceJobQueue;
+struct ResourceJobQueueDeleter {
+    void operator()(ResourceJobQueue* queue) const;
+};
 
 // ---- Stream layout ----
 constexpr uint32_t kRenderBlockBytes = 4096;
@@ -359,6 +365,32 @@ public:
     void SetSRGBForcedOff(bool off) { srgbForcedOff.store(off, std::memory_order_release); }
     void SetTrilinearFiltering(bool on) { trilinear.store(on, std::memory_order_release); }
 
+    // ======== Resource-job queue (VornexRenderer_Jobs.cpp, RenderJobs.h) ========
+    // Any thread: a type-1 record for the job, stamped with the posted-frame count.
+    void QueueResourceJob(VornexRendererResourceAccessJob* job);
+    // Any thread: reserves a type-2 record {function, flag word 0, object} followed by
+    // payloadBytes that the caller writes through the returned ring before
+    // EndResourceJobWrite (the queue lock is held in between). On the render thread the
+    // function reads the object and the payload; a flag word other than 0 tells it to
+    // read them and do nothing else. Null (nothing reserved) when the record can never
+    // fit, or the queue is full while the render thread does not run.
+    using ResourceCallFunction = void (*)(VornexRenderer& renderer, uint32_t flag, CommandRingBuffer& ring);
+    CommandRingBuffer* BeginResourceCall(ResourceCallFunction function, void* object, uint32_t payloadBytes);
+    void EndResourceJobWrite();
+    // Render thread: runs queued records and jobs within the budgets (0: unlimited).
+    // True when it stopped on a budget or on a job stamped with a frame the render
+    // thread has not completed; false when the queue is empty.
+    bool ProcessResourceJobs(uint32_t budgetUnits, float seconds);
+    uint32_t PostedResourceJobs() const;
+    uint32_t DoneResourceJobs() const;
+    // Sleeps in steps of stepMs until every posted job is done (while the thread runs).
+    void WaitForResourceJobs(uint32_t stepMs);
+    // Test seams (main thread): the queue's ring size (while the renderer is stopped), and
+    // the wait between attempts on a full queue (null: pump the loader's streams and
+    // sleep 10 ms).
+    void SetResourceJobQueueBytes(uint32_t bytes);
+    void SetResourceJobQueueFullWait(void (*wait)());
+
     // ======== Render thread: device layer ========
     gfx::Device* Device() const { return device; }
     bool CreateTextureFromDDS(DeviceObjectHandle* holder, const void* data, uint32_t size, uint32_t mipLevels,
@@ -475,6 +507,7 @@ private:
     void CountPosted() { postedRecords.store(postedRecords.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
     template <class... T>
     bool Post(uint32_t id, const T&... fields);
+    static ResourceJobQueue* CreateResourceJobQueue();
 
     // Task loop, idle tick, loading screen.
     void RunBlock(CommandRingBuffer& r);
@@ -487,7 +520,7 @@ private:
     void PostPresentToPresenter(float interval, gfx::Device* presentDevice, gfx::Query* query) {
         presenter->PostPresent(interval, presentDevice, query);
     }
-    void RunResourceJobs(uint32_t budgetUnits, float seconds) {}  // the resource issue fills the queue
+    void RunResourceJobs(uint32_t budgetUnits, float seconds);  // when jobs are pending
 
     // Device management.
     bool CreateDevice(uint32_t window, uint8_t flags);
@@ -516,8 +549,8 @@ private:
     void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
     void RendererObjectOp7(void* object, uint32_t value) {}
     uint32_t RendererObjectOp8(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
-    void RendererObjectOp16(void* object) {}
-    void RunJob(void* job) {}
+    void RendererObjectOp16(void* object);
+    void RunJob(void* job);
 
     // Debug draws.
     void DrawDebugMesh(BuiltInMeshId mesh, uint32_t list, const Matrix& world, const Vector& colour,
@@ -630,6 +663,7 @@ private:
     Semaphore commitSignal{0};
     CriticalSection rendererLock;
     CriticalSection jobLock;
+    std::unique_ptr<ResourceJobQueue, ResourceJobQueueDeleter> jobQueue{CreateResourceJobQueue()};
     VornexRendererPresenterThread* presenter;
     RendererProfilerDrawer profilerDrawer;
 

@@ -11,6 +11,7 @@
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
+#include "render/resources/ResourceManager.h"
 
 namespace {
 // Idle ticks before the render thread blocks on the commit signal.
@@ -138,6 +139,7 @@ void VornexRenderer::Stop() {
     if (started) {
         AssertMainThread();
         FlushCommands(true);
+        WaitForResourceJobs(10);
         // The device closes on the render thread, which owns it.
         if (BeginCommand(TASK_CLOSE_DX, 0)) FlushCommands(true);
         if (blockOpen) CloseBlock(TASK_END_OF_BLOCK);
@@ -156,6 +158,8 @@ void VornexRenderer::Reset(uint32_t windowHandle, uint32_t width, uint32_t heigh
     AssertMainThread();
     if (!started) return;
     FlushCommands(true);
+    gResourceManager.Flush();
+    WaitForResourceJobs(30);
     PresentParameterBlock block;
     ComputePresentParameters(width, height, applyConfiguration, fullScreen, &block);
     {

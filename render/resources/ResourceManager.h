@@ -1,0 +1,174 @@
+#pragma once
+// ResourceManager (global gResourceManager): the loader. A BaseThread named
+// "ResourceManager" (65,536-byte ring with a writer lock, infinite wait) that owns the
+// six resource pools, loads queued resources, evicts unused ones and reloads, dumps,
+// unloads and restores them on request. Between commands it keeps the streaming file
+// readers filled (StreamingFileReader::PumpAll after every command and every pass), and
+// it runs plain function jobs (command 5) for other subsystems.
+//
+// Commands (payload fields in order; pointers at native size):
+//   9 resource: load one     10 u32 n, n resources: load each in order
+//   11 u32 type mask, u32 flag mask, u32 flag value, u8: evict
+//   12 result variable, u32 length, path: scene file check
+//   13 u32 length, path: preload a resource list     14 u32 type mask: reload
+//   15 u32 type mask: dump   16 u32 type mask, u8 keep-flagged: unload data
+//   17 u32 type mask: restore data   18 resource: discard from its pool
+//   19 destroy the pools     20 log the sound memory pool
+//   21 u32: load type mask   22 u32 length, text: append to the name list
+// Type masks: bit i selects pool i (ResourceType); -1 all, -3 all but shaders.
+//
+// Threads: the Post and Queue calls, GetResource and the flag setters on any thread
+// (the engine uses the main thread); LoadResource on the loader thread or the caller's;
+// the handlers on the loader thread. Locks: the manager lock guards the pools, taken
+// before the global resource lock.
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "core/BaseThread.h"
+#include "core/Sync.h"
+
+class Resource;
+class ResourcePool;
+
+enum : uint32_t {
+    RM_CMD_LOAD = 9,
+    RM_CMD_LOAD_MANY = 10,
+    RM_CMD_EVICT = 11,
+    RM_CMD_SCENE_FILE_CHECK = 12,
+    RM_CMD_PRELOAD_LIST = 13,
+    RM_CMD_RELOAD = 14,
+    RM_CMD_DUMP = 15,
+    RM_CMD_UNLOAD_DATA = 16,
+    RM_CMD_RESTORE_DATA = 17,
+    RM_CMD_DISCARD = 18,
+    RM_CMD_DESTROY_POOLS = 19,
+    RM_CMD_LOG_SOUND_POOL = 20,
+    RM_CMD_SET_LOAD_TYPE_MASK = 21,
+    RM_CMD_ADD_NAME = 22,
+    RM_CMD_END
+};
+
+constexpr uint32_t kAllResourceTypes = 0xFFFFFFFFu;        // -1
+constexpr uint32_t kAllResourceTypesButShaders = 0xFFFFFFFDu;  // -3
+
+class ResourceManager : public BaseThread {
+public:
+    ResourceManager();
+    ~ResourceManager() override;
+
+    // ======== Main thread ========
+    // Creates the six pools once (the sound pool prepares the sound memory pool),
+    // starts the thread and makes it the streaming readers' loader.
+    bool Start() override;
+    // Evicts everything but shaders, destroys the pools, drains and stops the thread.
+    void Stop() override;
+
+    // ======== Any thread ========
+    // Null for a null or empty name (or no pools); the caller owns one use.
+    Resource* GetResource(uint32_t typeIndex, const char* name, uint32_t parameter, bool create, uint32_t flags);
+    // State 0: adds a use held by the command, state 1 and command 9; otherwise nothing.
+    void QueueLoad(Resource* resource);
+    // Adds a use to each, state 1 whatever it was, command 10 (in order; a batch larger
+    // than one record goes as several records in order).
+    void QueueLoadMany(Resource* const* resources, uint32_t count);
+    void PostEvictResources(uint32_t typeMask, bool immediate, uint32_t flagMask, uint32_t flagValue);
+    // Path "directory/name.kind"; the loader stores an EngineAlloc block whose first bytes
+    // are the file's (up to 4) into *resultVariable when the file exists and is not
+    // empty (the poster frees it). Refused with one line when the path does not fit.
+    void PostLoadScene(void** resultVariable, const char* name, const char* kind, const char* directory);
+    void PostPreloadList(const char* name, const char* kind, const char* directory);
+    void PostReload(uint32_t typeMask, bool wait);
+    void PostDump(uint32_t typeMask);
+    void PostUnloadData(uint32_t typeMask, bool keepFlagged);
+    void PostRestoreData(uint32_t typeMask);
+    void PostDiscard(Resource* resource);
+    void PostDestroyPools();
+    void PostLogSoundMemoryPool();
+    void PostSetLoadTypeMask(uint32_t mask);
+    void PostAddName(const char* text);
+    void SetResourceFlags(Resource* resource, uint32_t bits);
+    void SetFlagsOnPools(uint32_t typeMask, uint32_t bits);
+    // Releases the previous read-ahead resource and keeps the new one (may be null)
+    // with a use of its own.
+    void SetReadAheadResource(Resource* resource);
+    // The kinds' loads call this right after opening their file: preheats the
+    // read-ahead resource unless loaded, releases it and clears the slot.
+    void PreheatReadAheadResource();
+
+    // Loads on the calling thread (profiler counter 62 and the load lines) and sets
+    // state 2 whatever the outcome. When another thread is loading the resource, waits
+    // for it instead and returns false; true when this call did the load.
+    bool LoadResource(Resource* resource);
+
+    // Pumps the streaming readers when called on the loader thread (their list belongs
+    // to it); nothing elsewhere.
+    static void PumpStreams();
+    // The thread that called Start (the engine's main thread).
+    bool OnMainThread() const;
+
+    // Inspection (tests, dumps): under the manager lock.
+    CriticalSection& ManagerLock() { return managerLock; }
+    ResourcePool* Pool(uint32_t typeIndex) const { return typeIndex < 6 ? pools[typeIndex] : nullptr; }
+    bool PoolsCreated() const { return poolsCreated.load(std::memory_order_acquire); }
+    uint32_t LoadTypeMask() const { return loadTypeMask.load(std::memory_order_acquire); }
+    uint32_t NameCount();
+    const char* NameAt(uint32_t i);
+
+    // Command 13's body: the resource-list preload, after which the read-ahead resource
+    // is released.
+    void PreloadListFile(const char* path);
+
+protected:
+    void HandleCommand(uint32_t id, CommandRingBuffer& ring) override;
+    void Tick() override;
+
+private:
+    using Handler = void (*)(ResourceManager& self, CommandRingBuffer& ring);
+    static const Handler kHandlers[RM_CMD_END - RM_CMD_LOAD];
+
+    // Handlers (ResourceManager_Commands.cpp, ResourceManager_Passes.cpp).
+    static void CmdLoad(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdLoadMany(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdEvict(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdSceneFileCheck(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdPreloadList(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdReload(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdDump(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdUnloadData(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdRestoreData(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdDiscard(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdDestroyPools(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdLogSoundPool(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdSetLoadTypeMask(ResourceManager& self, CommandRingBuffer& ring);
+    static void CmdAddName(ResourceManager& self, CommandRingBuffer& ring);
+
+    // Posting: fields copied back to back; a text goes as u32 length + bytes + NUL.
+    template <class... T>
+    bool Post(uint32_t id, const T&... fields);
+    bool PostText(uint32_t id, const void* prefix, uint32_t prefixBytes, const char* text);
+    void CreatePools();
+    void Evict(uint32_t typeMask, uint32_t flagMask, uint32_t flagValue);
+    void DestroyPools();
+    // Command 9 and each entry of 10: skip a loaded resource, else load; drop the use.
+    void LoadQueued(Resource* resource);
+    // Passes 14-17 over the loaded resources of the selected pools, under the manager
+    // lock.
+    template <class Visit>
+    void ForEachLoaded(uint32_t typeMask, Visit visit);
+
+    CriticalSection managerLock;
+    ResourcePool* pools[6] = {};
+    std::atomic<bool> poolsCreated{false};
+    std::atomic<uint32_t> loadTypeMask{0xFFFFFFFFu};
+    Resource* readAhead = nullptr;
+    std::vector<char*> names;
+    std::atomic<uint64_t> mainThread{0};
+};
+
+// Lives in static storage; built and destroyed by the ordered start-up (kRenderStaticInit).
+extern ResourceManager& gResourceManager;
+void CreateGlobalResourceManager();
+void DestroyGlobalResourceManager();
+// The global resource lock (a start-up row); guards use counts.
+CriticalSection* GlobalResourceLock();

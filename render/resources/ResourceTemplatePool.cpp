@@ -1,0 +1,25 @@
+#include "render/resources/ResourceTemplatePool.h"
+
+#include "core/Log.h"
+#include "core/rtti/RTTIClass.h"
+#include "render/resources/Resource.h"
+
+namespace {
+ResourceTemplatePool::ResourcePartHook gResourcePartHook = nullptr;
+}
+
+void ResourceTemplatePool::SetResourcePartHook(ResourcePartHook hook) { gResourcePartHook = hook; }
+
+Resource* ResourceTemplatePool::CreateResource(const char* name, uint32_t typeRow) {
+    if (!name) return nullptr;
+    const char* className = typeRow < TemplateTypeTable::kRows ? TemplateTypeTable::Get()[typeRow].name : nullptr;
+    RTTIPolyBaseClass* object = className ? NameRegistry::CreateObject(className) : nullptr;
+    Resource* part = object && gResourcePartHook ? gResourcePartHook(object) : nullptr;
+    if (!part) {
+        delete object;
+        gLog.Error(LogCategory::RenderDevice, "Resource of name %s not created!", name);
+        return nullptr;
+    }
+    part->SetName(name);
+    return part;
+}
