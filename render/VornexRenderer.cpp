@@ -30,6 +30,8 @@
 #include "render/VornexRenderer_Local.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/SoundMemoryPool.h"
+#include "render/scene/LightmapMapping.h"
+#include "render/scene/RendererScene.h"
 
 namespace {
 
@@ -71,8 +73,10 @@ const StaticInitRow kRenderRows[] = {
     {2, K::GlobalObject, "gVornexRenderer", &InPlaceRow<CreateGlobalRenderer, DestroyGlobalRenderer>, 0, 0},
     {3, K::GlobalObject, "gResourceManager",
      &InPlaceRow<CreateGlobalResourceManager, DestroyGlobalResourceManager>, 0, 0},
+    {5, K::GlobalObject, "gRendererScene", &StaticInitCreateGlobal<RendererScene, gRendererScene>, 0, 0},
     {6, K::GlobalObject, "gSoundMemoryPool", &StaticInitCreateGlobal<SoundMemoryPool, gSoundMemoryPool>, 0, 0},
     {10, K::BareClassRegistration, "VornexRendererObject", nullptr, 0, 0},
+    {11, K::ClassRegistration, "LightmapMapping", &StaticInitRegister<LightmapMapping>, 0, 0},
 };
 }  // namespace
 

@@ -1,0 +1,209 @@
+#include "render/scene/EntityRenderingContext.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/CrtRand.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+RenderSceneGrid* CurrentGrid() { return gVornexRenderer.SceneGrid(); }
+
+// Reads packed fields in order; false (nothing consumed) when the record ends first.
+template <class... T>
+bool ReadFields(CommandRingBuffer& r, T&... fields) {
+    constexpr uint32_t size = (0u + ... + static_cast<uint32_t>(sizeof(T)));
+    if (r.ReadLeft() < size) return false;
+    const uint8_t* p = r.ReadCursor();
+    ((std::memcpy(&fields, p, sizeof(T)), p += sizeof(T)), ...);
+    r.SkipRead(size);
+    return true;
+}
+}  // namespace
+
+uint32_t EntityRenderingContext::BucketForRenderingClass(uint32_t renderingClass) {
+    static constexpr uint32_t kBuckets[4] = {3, 5, 7, 13};
+    return renderingClass < 4 ? kBuckets[renderingClass] : 3;
+}
+
+EntityRenderingContext::EntityRenderingContext(const EntityRenderingContextSetup& s)
+    : world(s.world),
+      inverseWorld(Matrix::IDENTITY),
+      localBox(s.localBox),
+      renderBucket(s.hasEntity ? BucketForRenderingClass(s.renderingClass) : 3),
+      creationFlags(s.creationFlags),
+      entityFloat(s.entityFloat),
+      creationValue((s.creationFlags & 4u) >> 1),
+      entityByte(s.entityByte),
+      layer(s.layer),
+      alignmentMode(s.alignmentMode),
+      alignmentWeight(s.alignmentWeight),
+      mirrored(s.mirrored),
+      hidden(s.hidden),
+      color(s.color),
+      owner(s.owner),
+      randomSeed(s.hasEntity ? s.randomId : static_cast<uint32_t>(CrtRand())),
+      templateFloat(s.templateFloat) {
+    inverseWorld.Inverse(world);
+    for (uint32_t i = 0; i < ERC_PARAMETER_VECTORS; ++i) parameters[i] = i < 6 ? Vector(1, 1, 1, 0) : Vector(0, 0, 0, 0);
+}
+
+EntityRenderingContext::~EntityRenderingContext() { LeaveGrid(); }
+
+void EntityRenderingContext::LeaveGrid() {
+    RenderSceneGrid* grid = CurrentGrid();
+    if (grid && cellGeneration == grid->Generation() && !cellRange.Empty())
+        for (int32_t i = cellRange.firstColumn; i < cellRange.endColumn; ++i)
+            for (int32_t j = cellRange.firstRow; j < cellRange.endRow; ++j) RenderSceneGrid::Remove(grid->Cell(i, j), this);
+    cellRange = RenderSceneCellRange{};
+}
+
+void EntityRenderingContext::Refresh() {
+    RenderSceneGrid* grid = CurrentGrid();
+    if (!(creationFlags & ERC_FLAG_NO_GRID) && grid) {
+        // A range remembered against an earlier grid build lists nothing in this one.
+        RenderSceneCellRange old = cellGeneration == grid->Generation() ? cellRange : RenderSceneCellRange{};
+        BoundingBox4 worldBox;
+        worldBox.Transform3D(localBox, world);
+        const RenderSceneCellRange now = grid->GetCellRange(worldBox);
+        if (!(now == old) || cellGeneration != grid->Generation()) {
+            auto inside = [](const RenderSceneCellRange& r, int32_t i, int32_t j) {
+                return i >= r.firstColumn && i < r.endColumn && j >= r.firstRow && j < r.endRow;
+            };
+            const int32_t i0 = old.Empty() ? now.firstColumn : now.Empty() ? old.firstColumn : std::min(old.firstColumn, now.firstColumn);
+            const int32_t i1 = old.Empty() ? now.endColumn : now.Empty() ? old.endColumn : std::max(old.endColumn, now.endColumn);
+            const int32_t j0 = old.Empty() ? now.firstRow : now.Empty() ? old.firstRow : std::min(old.firstRow, now.firstRow);
+            const int32_t j1 = old.Empty() ? now.endRow : now.Empty() ? old.endRow : std::max(old.endRow, now.endRow);
+            for (int32_t i = i0; i < i1; ++i) {
+                for (int32_t j = j0; j < j1; ++j) {
+                    const bool inOld = inside(old, i, j), inNew = inside(now, i, j);
+                    if (inNew && !inOld)
+                        RenderSceneGrid::Insert(grid->Cell(i, j), {owner, this, sortValue});
+                    else if (inOld && !inNew)
+                        RenderSceneGrid::Remove(grid->Cell(i, j), this);
+                }
+            }
+            cellRange = now;
+            cellGeneration = grid->Generation();
+        }
+    }
+    OnRefreshed();
+}
+
+void EntityRenderingContext::SetUITransform(const Matrix& matrix, bool flag) {
+    world = matrix;
+    visibility = flag && alignmentMode == 0 ? 1 : 0;
+    Refresh();
+}
+
+void EntityRenderingContext::Render(void* task, const void* drawArguments) {
+    lastDrawFrame = gVornexRenderer.CompletedFrames();
+    if (alignmentMode == 0) {
+        Draw(task, world, drawArguments);
+        return;
+    }
+    Matrix aligned;
+    aligned.LoadAlignedToTarget(world, alignmentMode, gVornexRenderer.CameraWorldMatrix(), alignmentWeight);
+    Draw(task, aligned, drawArguments);
+}
+
+// ---------------------------------------------------------------------------------------
+// Main thread
+
+template <class... T>
+void EntityRenderingContext::Post(uint32_t op, const T&... data) {
+    constexpr uint32_t dataBytes = (0u + ... + static_cast<uint32_t>(sizeof(T)));
+    constexpr uint32_t size = sizeof(RenderCallFunction) + sizeof(uintptr_t) + sizeof(void*) + dataBytes;
+    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return;
+    uint8_t packed[size];
+    const RenderCallFunction executor = &Execute;
+    const uintptr_t wideOp = op;
+    EntityRenderingContext* self = this;
+    uint8_t* p = packed;
+    std::memcpy(p, &executor, sizeof executor), p += sizeof executor;
+    std::memcpy(p, &wideOp, sizeof wideOp), p += sizeof wideOp;
+    std::memcpy(p, &self, sizeof self), p += sizeof self;
+    ((std::memcpy(p, &data, sizeof(T)), p += sizeof(T)), ...);
+    gVornexRenderer.Ring().Write(packed, size);
+}
+
+void EntityRenderingContext::PostRefresh() { Post(0); }
+void EntityRenderingContext::PostRenderingParam(EntityRenderingContext* other) { Post(1, other); }
+void EntityRenderingContext::Release() { Post(2); }
+void EntityRenderingContext::PostTransform(const Matrix& m, const Matrix& inverse, uint8_t visible,
+                                           const BoundingBox4& box) {
+    Post(3, m, inverse, visible, box);
+}
+void EntityRenderingContext::PostSetLayer(uint8_t value) { Post(4, value); }
+void EntityRenderingContext::PostSetAlignment(uint32_t mode, float weight) { Post(5, mode, weight); }
+void EntityRenderingContext::PostSetColor(const Vector& value) { Post(6, value); }
+void EntityRenderingContext::PostSetLocalColor(const Vector& value) { Post(7, value); }
+void EntityRenderingContext::PostVisibleByte(uint8_t byte) { Post(8, byte); }
+void EntityRenderingContext::PostSetBucket(uint32_t bucket) { Post(9, bucket); }
+void EntityRenderingContext::PostSetScale(float value) { Post(10, value); }
+void EntityRenderingContext::PostSetTemplateFloat(float value) { Post(11, value); }
+
+// ---------------------------------------------------------------------------------------
+// Render thread: the executor
+
+void EntityRenderingContext::Execute(uint32_t op, CommandRingBuffer& r) {
+    EntityRenderingContext* c = nullptr;
+    if (!ReadFields(r, c)) return;
+    switch (op) {
+        case 0:
+            if (c) c->Refresh();
+            break;
+        case 1: {
+            EntityRenderingContext* other = nullptr;
+            if (ReadFields(r, other) && c) c->renderBucket = other ? other->renderBucket : 0;
+            break;
+        }
+        case 2:
+            if (c) c->Destroy();
+            break;
+        case 3: {
+            Matrix m, inverse;
+            uint8_t visible = 0;
+            BoundingBox4 box;
+            if (!ReadFields(r, m, inverse, visible, box) || !c) break;
+            c->world = m, c->inverseWorld = inverse, c->visibility = visible, c->localBox = box;
+            c->Refresh();
+            break;
+        }
+        case 4: {
+            uint8_t value = 0;
+            if (ReadFields(r, value) && c) c->layer = value;
+            break;
+        }
+        case 5: {
+            uint32_t mode = 0;
+            float weight = 0.0f;
+            if (ReadFields(r, mode, weight) && c) c->alignmentMode = mode, c->alignmentWeight = weight;
+            break;
+        }
+        case 6:
+        case 7: {
+            Vector value;
+            if (ReadFields(r, value) && c) (op == 6 ? c->color : c->localColor) = value;
+            break;
+        }
+        case 8: {
+            uint8_t value = 0;
+            if (ReadFields(r, value) && c) c->hidden = value == 0;
+            break;
+        }
+        case 9: {
+            uint32_t value = 0;
+            if (ReadFields(r, value) && c) c->renderBucket = value;
+            break;
+        }
+        case 10:
+        case 11: {
+            float value = 0.0f;
+            if (ReadFields(r, value) && c) (op == 10 ? c->scale : c->templateFloat) = value;
+            break;
+        }
+        default:
+            break;  // unknown ops change nothing
+    }
+}
