@@ -168,6 +168,7 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
     hardwareDepth = rawz || intz;
     declarationCache = new VertexDeclarationCache(device);
     if (!sceneGrid) sceneGrid = new RenderSceneGrid;
+    ambientCubeKeysSet = false;  // a new device's cube is refreshed at its first frame
     ApplyPresentParameters(windowHandle);
     ResetStateCache();
     renderTasks.assign(kFrameRenderTasks, {});

@@ -7,6 +7,10 @@ independently of the engine's code. Single-precision steps are rounded through s
       first): "minx miny minz maxx maxy maxz value"
   ease MODE T...      the blend factor of each t for easing mode bits MODE
   range A B           "scale offset" of the range factors
+  faces               six lines, one per cube face: "a b a x b" (twelve values)
+  cube KIND D4 C1_4 C2_4 C3_4 S0 S1 AX AY AZ
+      pixel constants c0-c4 of an ambient light (one register per line), then the four
+      rows of the mask matrix: a scale by (1, -1, 1), then the rotations about x, y, z
   lpd FILE W H C0 C1 C2 C3 [VERSION]
       writes a probe map: index (layer, i) = layer * 1000 + i, record byte k of probe p
       of layer l = (l * 31 + p * 7 + k) & 255, area vector (1.5, -2, 3.25, 4)
@@ -69,6 +73,38 @@ def lpd(a):
         f.write(out)
 
 
+FACES = [((1, 0, 0), (0, 1, 0)), ((-1, 0, 0), (0, 1, 0)), ((0, 1, 0), (0, 0, -1)),
+         ((0, -1, 0), (0, 0, 1)), ((0, 0, 1), (0, 1, 0)), ((0, 0, -1), (0, 1, 0))]
+
+
+def matmul(a, b):
+    return [[sum(a[r][k] * b[k][c] for k in range(4)) for c in range(4)] for r in range(4)]
+
+
+def rotation(axis, degrees):
+    c, s = math.cos(math.radians(degrees)), math.sin(math.radians(degrees))
+    m = [[1.0 if r == k else 0.0 for k in range(4)] for r in range(4)]
+    i, j = [(1, 2), (2, 0), (0, 1)][axis]
+    m[i][i], m[i][j], m[j][i], m[j][j] = c, s, -s, c
+    return m
+
+
+def cube(a):
+    v = [float(x) for x in a[1:]]
+    kind, d, c1, c2, c3, sc, ang = int(a[0]), v[0:4], v[4:8], v[8:12], v[12:16], v[16:18], v[18:21]
+    n = math.sqrt(d[0] ** 2 + d[1] ** 2 + d[2] ** 2)
+    q1 = [x * 0.25 for x in c1]
+    q2 = [x * 0.25 for x in c2]
+    x = [0.5 * p + 0.5 * q for p, q in zip(q1, q2)] if kind == 2 else [0.0] * 4
+    w = c3[3]
+    rows = [[e / n for e in d], q1, q2 if kind != 0 else [0.0] * 4,
+            [(1 - w) * p + w * 0.25 * q for p, q in zip(x, c3)], [sc[0], sc[1], 0.0, 0.0]]
+    flip = [[1, 0, 0, 0], [0, -1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]]
+    m = matmul(flip, matmul(rotation(0, ang[0]), matmul(rotation(1, ang[1]), rotation(2, ang[2]))))
+    for r in rows + m:
+        print(' '.join(g(e) for e in r))
+
+
 def main():
     cmd, a = sys.argv[1], sys.argv[2:]
     if cmd == 'grid':
@@ -83,6 +119,12 @@ def main():
             print(g(s), g(f32(-x * s)))
         else:
             print(g(0.0), g(1.0))
+    elif cmd == 'faces':
+        for fa, fb in FACES:
+            c = (fa[1] * fb[2] - fa[2] * fb[1], fa[2] * fb[0] - fa[0] * fb[2], fa[0] * fb[1] - fa[1] * fb[0])
+            print(' '.join(g(e) for e in fa + fb + c))
+    elif cmd == 'cube':
+        cube(a)
     elif cmd == 'lpd':
         lpd(a)
 
