@@ -115,16 +115,14 @@ void EntityRenderingContext::Post(uint32_t op, const T&... data) {
     constexpr uint32_t dataBytes = (0u + ... + static_cast<uint32_t>(sizeof(T)));
     constexpr uint32_t size = sizeof(RenderCallFunction) + sizeof(uintptr_t) + sizeof(void*) + dataBytes;
     if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return;
-    uint8_t packed[size];
+    CommandRingBuffer& ring = gVornexRenderer.Ring();
     const RenderCallFunction executor = &Execute;
     const uintptr_t wideOp = op;
     EntityRenderingContext* self = this;
-    uint8_t* p = packed;
-    std::memcpy(p, &executor, sizeof executor), p += sizeof executor;
-    std::memcpy(p, &wideOp, sizeof wideOp), p += sizeof wideOp;
-    std::memcpy(p, &self, sizeof self), p += sizeof self;
-    ((std::memcpy(p, &data, sizeof(T)), p += sizeof(T)), ...);
-    gVornexRenderer.Ring().Write(packed, size);
+    ring.WriteValue(executor);
+    ring.WriteValue(wideOp);
+    ring.WriteValue(self);
+    (ring.WriteValue(data), ...);
 }
 
 void EntityRenderingContext::PostRefresh() { Post(0); }
@@ -161,15 +159,16 @@ void EntityRenderingContext::Execute(uint32_t op, CommandRingBuffer& r) {
         case 2:
             if (c) c->Destroy();
             break;
-        case 3: {
-            Matrix m, inverse;
-            uint8_t visible = 0;
-            BoundingBox4 box;
-            if (!ReadFields(r, m, inverse, visible, box) || !c) break;
-            c->world = m, c->inverseWorld = inverse, c->visibility = visible, c->localBox = box;
-            c->Refresh();
+        case 3:
+            if (!c) {
+                Matrix m, inverse;
+                uint8_t visible = 0;
+                BoundingBox4 box;
+                ReadFields(r, m, inverse, visible, box);
+            } else if (ReadFields(r, c->world, c->inverseWorld, c->visibility, c->localBox)) {
+                c->Refresh();
+            }
             break;
-        }
         case 4: {
             uint8_t value = 0;
             if (ReadFields(r, value) && c) c->layer = value;
