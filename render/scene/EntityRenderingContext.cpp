@@ -4,21 +4,11 @@
 #include <cstring>
 
 #include "core/CrtRand.h"
-#include "render/VornexRenderer.h"
+#include "render/VornexRenderer_Local.h"
+#include "render/scene/SceneCommand.h"
 
 namespace {
 RenderSceneGrid* CurrentGrid() { return gVornexRenderer.SceneGrid(); }
-
-// Reads packed fields in order; false (nothing consumed) when the record ends first.
-template <class... T>
-bool ReadFields(CommandRingBuffer& r, T&... fields) {
-    constexpr uint32_t size = (0u + ... + static_cast<uint32_t>(sizeof(T)));
-    if (r.ReadLeft() < size) return false;
-    const uint8_t* p = r.ReadCursor();
-    ((std::memcpy(&fields, p, sizeof(T)), p += sizeof(T)), ...);
-    r.SkipRead(size);
-    return true;
-}
 }  // namespace
 
 uint32_t EntityRenderingContext::BucketForRenderingClass(uint32_t renderingClass) {
@@ -110,19 +100,10 @@ void EntityRenderingContext::Render(void* task, const void* drawArguments) {
 // ---------------------------------------------------------------------------------------
 // Main thread
 
+
 template <class... T>
 void EntityRenderingContext::Post(uint32_t op, const T&... data) {
-    constexpr uint32_t dataBytes = (0u + ... + static_cast<uint32_t>(sizeof(T)));
-    constexpr uint32_t size = sizeof(RenderCallFunction) + sizeof(uintptr_t) + sizeof(void*) + dataBytes;
-    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return;
-    CommandRingBuffer& ring = gVornexRenderer.Ring();
-    const RenderCallFunction executor = &Execute;
-    const uintptr_t wideOp = op;
-    EntityRenderingContext* self = this;
-    ring.WriteValue(executor);
-    ring.WriteValue(wideOp);
-    ring.WriteValue(self);
-    (ring.WriteValue(data), ...);
+    PostObjectCall(&Execute, op, this, data...);
 }
 
 void EntityRenderingContext::PostRefresh() { Post(0); }
@@ -146,14 +127,14 @@ void EntityRenderingContext::PostSetTemplateFloat(float value) { Post(11, value)
 
 void EntityRenderingContext::Execute(uint32_t op, CommandRingBuffer& r) {
     EntityRenderingContext* c = nullptr;
-    if (!ReadFields(r, c)) return;
+    if (!Read(r, c)) return;
     switch (op) {
         case 0:
             if (c) c->Refresh();
             break;
         case 1: {
             EntityRenderingContext* other = nullptr;
-            if (ReadFields(r, other) && c) c->renderBucket = other ? other->renderBucket : 0;
+            if (Read(r, other) && c) c->renderBucket = other ? other->renderBucket : 0;
             break;
         }
         case 2:
@@ -164,42 +145,42 @@ void EntityRenderingContext::Execute(uint32_t op, CommandRingBuffer& r) {
                 Matrix m, inverse;
                 uint8_t visible = 0;
                 BoundingBox4 box;
-                ReadFields(r, m, inverse, visible, box);
-            } else if (ReadFields(r, c->world, c->inverseWorld, c->visibility, c->localBox)) {
+                Read(r, m, inverse, visible, box);
+            } else if (Read(r, c->world, c->inverseWorld, c->visibility, c->localBox)) {
                 c->Refresh();
             }
             break;
         case 4: {
             uint8_t value = 0;
-            if (ReadFields(r, value) && c) c->layer = value;
+            if (Read(r, value) && c) c->layer = value;
             break;
         }
         case 5: {
             uint32_t mode = 0;
             float weight = 0.0f;
-            if (ReadFields(r, mode, weight) && c) c->alignmentMode = mode, c->alignmentWeight = weight;
+            if (Read(r, mode, weight) && c) c->alignmentMode = mode, c->alignmentWeight = weight;
             break;
         }
         case 6:
         case 7: {
             Vector value;
-            if (ReadFields(r, value) && c) (op == 6 ? c->color : c->localColor) = value;
+            if (Read(r, value) && c) (op == 6 ? c->color : c->localColor) = value;
             break;
         }
         case 8: {
             uint8_t value = 0;
-            if (ReadFields(r, value) && c) c->hidden = value == 0;
+            if (Read(r, value) && c) c->hidden = value == 0;
             break;
         }
         case 9: {
             uint32_t value = 0;
-            if (ReadFields(r, value) && c) c->renderBucket = value;
+            if (Read(r, value) && c) c->renderBucket = value;
             break;
         }
         case 10:
         case 11: {
             float value = 0.0f;
-            if (ReadFields(r, value) && c) (op == 10 ? c->scale : c->templateFloat) = value;
+            if (Read(r, value) && c) (op == 10 ? c->scale : c->templateFloat) = value;
             break;
         }
         default:

@@ -56,8 +56,7 @@ public:
     // Render thread: leaves every cell of its range.
     ~EntityRenderingContext() override;
 
-    // ---- Virtual slots after the destructor and ClearSafePointers ----
-    virtual void Hook2() {}
+    // ---- Virtual slots after SafePointerRoot's (destructor, ClearSafePointers, hook) ----
     // Main thread: posts op 2; the render thread destroys the context after every
     // earlier op. The context must not be used afterwards.
     virtual void Release();

@@ -9,24 +9,15 @@
 #include "core/Memory.h"
 #include "core/fs/FileSystem.h"
 #include "platform/os/Clock.h"
-#include "render/VornexRenderer.h"
+#include "render/VornexRenderer_Local.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
+#include "render/scene/SceneCommand.h"
 #include "render/scene/SceneParametersWrapper.h"
 
 RendererScene* gRendererScene = nullptr;
 
 namespace {
-template <class... T>
-bool ReadFields(CommandRingBuffer& r, T&... fields) {
-    constexpr uint32_t size = (0u + ... + static_cast<uint32_t>(sizeof(T)));
-    if (r.ReadLeft() < size) return false;
-    const uint8_t* p = r.ReadCursor();
-    ((std::memcpy(&fields, p, sizeof(T)), p += sizeof(T)), ...);
-    r.SkipRead(size);
-    return true;
-}
-
 // v - floor(v) per component, kept below 1 when a tiny negative rounds up to it.
 float Wrap(float v) {
     const float w = v - std::floor(v);
@@ -42,20 +33,7 @@ constexpr float kPi = 3.14159265f;
 
 template <class... T>
 bool RendererScene::Post(uint32_t op, const T&... data) {
-    constexpr uint32_t dataBytes = (0u + ... + static_cast<uint32_t>(sizeof(T)));
-    constexpr uint32_t size = sizeof(RenderCallFunction) + sizeof(uintptr_t) + sizeof(void*) + dataBytes;
-    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return false;
-    uint8_t packed[size];
-    const RenderCallFunction executor = &Execute;
-    const uintptr_t wideOp = op;
-    RendererScene* self = this;
-    uint8_t* p = packed;
-    std::memcpy(p, &executor, sizeof executor), p += sizeof executor;
-    std::memcpy(p, &wideOp, sizeof wideOp), p += sizeof wideOp;
-    std::memcpy(p, &self, sizeof self), p += sizeof self;
-    ((std::memcpy(p, &data, sizeof(T)), p += sizeof(T)), ...);
-    gVornexRenderer.Ring().Write(packed, size);
-    return true;
+    return PostObjectCall(&Execute, op, this, data...);
 }
 
 void RendererScene::PostInit() {
@@ -209,13 +187,13 @@ void RendererScene::Update(const RenderFrameClock clocks[3]) {
 
 void RendererScene::Execute(uint32_t op, CommandRingBuffer& r) {
     RendererScene* scene = nullptr;
-    if (!ReadFields(r, scene)) return;
+    if (!Read(r, scene)) return;
     switch (op) {
         case 0: {
             uint32_t a = 0, b = 0, mode = 0;
             SceneParametersWrapper* set = nullptr;
             float seconds = 0.0f;
-            if (ReadFields(r, a, b, set, mode, seconds) && scene)
+            if (Read(r, a, b, set, mode, seconds) && scene)
                 scene->Activate(uint64_t(a) | uint64_t(b) << 32, set, mode, seconds);
             break;
         }
@@ -227,7 +205,7 @@ void RendererScene::Execute(uint32_t op, CommandRingBuffer& r) {
             break;
         case 3: {
             SceneParametersWrapper* set = nullptr;
-            if (ReadFields(r, set) && scene && set && scene->sets[SET_PREVIEW]) scene->sets[SET_PREVIEW]->CopyFrom(*set);
+            if (Read(r, set) && scene && set && scene->sets[SET_PREVIEW]) scene->sets[SET_PREVIEW]->CopyFrom(*set);
             break;
         }
         case 4:
@@ -236,7 +214,7 @@ void RendererScene::Execute(uint32_t op, CommandRingBuffer& r) {
             break;
         case 6: {
             Vector boxes[3];
-            if (ReadFields(r, boxes) && scene) std::memcpy(scene->terrainLightmapBoxes, boxes, sizeof boxes);
+            if (Read(r, boxes) && scene) std::memcpy(scene->terrainLightmapBoxes, boxes, sizeof boxes);
             break;
         }
         case 7:
@@ -244,7 +222,7 @@ void RendererScene::Execute(uint32_t op, CommandRingBuffer& r) {
             break;
         case 8: {
             char* name = nullptr;
-            if (!ReadFields(r, name)) break;
+            if (!Read(r, name)) break;
             if (scene) scene->probeMap.Load(name);
             EngineFree(name);
             break;

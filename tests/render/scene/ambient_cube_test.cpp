@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "../RenderTestSupport.h"
+#include "SceneTestSupport.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/scene/LightCubeShaders.h"
@@ -17,20 +18,7 @@ namespace {
 
 using namespace gfx;
 
-std::vector<float> ReferenceFloats(const std::string& arguments) {
-    std::string out;
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    std::istringstream in(out);
-    std::vector<float> values;
-    for (float v; in >> v;) values.push_back(v);
-    return values;
-}
+using scenetest::ReferenceFloats;
 
 LightCubeShaderPair gPlain, gMasked;
 

@@ -11,22 +11,13 @@
 #include <sstream>
 
 #include "../RenderTestSupport.h"
+#include "SceneTestSupport.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "render/scene/RenderSceneGrid.h"
 
 namespace {
 
-std::string Reference(const std::string& arguments) {
-    std::string out;
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    return out;
-}
+using scenetest::Reference;
 
 TEST(RenderSceneGridTest, CellsMatchTheReferenceForSeveralBoxesAndSizes) {
     struct Case {

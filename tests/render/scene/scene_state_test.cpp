@@ -9,16 +9,18 @@
 
 #include "../RenderTestSupport.h"
 #include "../resources/ResourceTestSupport.h"
+#include "SceneTestSupport.h"
 #include "platform/os/Clock.h"
+#include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIProperty.h"
 #include "render/resources/ResourcePool.h"
+#include "render/scene/LightmapMapping.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneParametersWrapper.h"
 
 namespace {
 
-std::string Reference(const std::string& arguments) {
-    return resourcetest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments);
-}
+using scenetest::Reference;
 
 // Records every blend and answers the values Update reads from fields the test sets.
 struct RecordingSet : SceneParametersWrapper {
@@ -227,6 +229,27 @@ TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
     CriticalSectionGuard guard(&gResourceManager.ManagerLock());
     EXPECT_LT(gResourceManager.Pool(RESOURCE_TEXTURE)->Find("level_lm0.dds"), 0);
     EXPECT_LT(gResourceManager.Pool(RESOURCE_TEXTURE)->Find("level_lm1.dds"), 0);
+}
+
+TEST(LightmapMappingTest, RegisteredWithItsTwoPropertiesThatReadAndWriteTheMembers) {
+    const RTTIClass* c = RTTIClassRegistry::FindClass("LightmapMapping");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Base(), nullptr);  // a root class
+    ASSERT_EQ(c->PropertyCount(), 2u);
+    EXPECT_STREQ(c->PropertyAt(0)->Name(), "UVMulAdd");
+    EXPECT_EQ(c->PropertyAt(0)->TypeId(), 14u);
+    EXPECT_STREQ(c->PropertyAt(1)->Name(), "LightmapID");
+    EXPECT_EQ(c->PropertyAt(1)->TypeId(), 10u);
+    LightmapMapping from, to;
+    from.uvMulAdd = Vector(0.5f, 0.25f, 0.125f, 1.0f);
+    from.lightmapId = 5;
+    for (uint32_t i = 0; i < 2; ++i) {
+        char text[128];
+        ASSERT_TRUE(c->PropertyAt(i)->ToString(&from, text, sizeof text));
+        ASSERT_TRUE(c->PropertyAt(i)->FromString(&to, text));
+    }
+    EXPECT_EQ(to.lightmapId, 5u);
+    EXPECT_EQ(to.uvMulAdd, from.uvMulAdd);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,0 +1,23 @@
+#pragma once
+// The output of the scene tests' reference script, as text or as numbers (empty when
+// python3 is missing).
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../resources/ResourceTestSupport.h"
+
+namespace scenetest {
+
+inline std::string Reference(const std::string& arguments) {
+    return resourcetest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments);
+}
+
+inline std::vector<float> ReferenceFloats(const std::string& arguments) {
+    std::istringstream in(Reference(arguments));
+    std::vector<float> values;
+    for (float v; in >> v;) values.push_back(v);
+    return values;
+}
+
+}  // namespace scenetest
