@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
-"""Reference values for the render-side scene tests, written from the design
-independently of the engine's code. Single-precision steps are rounded through struct.
+"""Reference values of the render-side scene tests, from the design, not the engine's
+code; single-precision steps are rounded through struct.
 
   grid MINX MINY MINZ MAXX MAXY MAXZ SIZE
       "columns rows", then one line per cell (column-major: all rows of column 0
       first): "minx miny minz maxx maxy maxz value"
   ease MODE T...      the blend factor of each t for easing mode bits MODE
-  range A B           "scale offset" of the range factors
+  range A B...        "scale offset" of the range factors of each pair
   faces               six lines, one per cube face: "a b a x b" (twelve values)
   cube KIND D4 C1_4 C2_4 C3_4 S0 S1 AX AY AZ
       pixel constants c0-c4 of an ambient light (one register per line), then the four
@@ -112,13 +112,11 @@ def main():
     elif cmd == 'ease':
         print(' '.join(g(ease(int(a[0]), float(t))) for t in a[1:]))
     elif cmd == 'range':
-        x, y = f32(float(a[0])), f32(float(a[1]))
-        d = f32(y - x)
-        if abs(d) > f32(0.001):
-            s = f32(1.0 / d)
-            print(g(s), g(f32(-x * s)))
-        else:
-            print(g(0.0), g(1.0))
+        for i in range(0, len(a), 2):
+            x, y = f32(float(a[i])), f32(float(a[i + 1]))
+            d = f32(y - x)
+            s = f32(1.0 / d) if abs(d) > f32(0.001) else 0.0
+            print(g(s), g(f32(-x * s)) if s else g(1.0))
     elif cmd == 'faces':
         for fa, fb in FACES:
             c = (fa[1] * fb[2] - fa[2] * fb[1], fa[2] * fb[0] - fa[0] * fb[2], fa[0] * fb[1] - fa[1] * fb[0])
