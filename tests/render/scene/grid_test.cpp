@@ -214,6 +214,11 @@ TEST_F(ContextTest, OpsApplyInStreamOrder) {
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(c->Bucket(), 0u);
 
+    // A box with a non-finite coordinate leaves every cell.
+    c->PostTransform(At(NAN, 1), Matrix::IDENTITY, 1, c->LocalBox());
+    ExpectListsMatch({});
+    EXPECT_EQ(c->CellRange(), RenderSceneCellRange{});
+
     // A release after a move sees the move and leaves no list entry.
     c->PostTransform(At(-35, -25), Matrix::IDENTITY, 1, c->LocalBox());
     c->Release();
