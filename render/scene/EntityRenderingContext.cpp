@@ -9,6 +9,14 @@
 
 namespace {
 RenderSceneGrid* CurrentGrid() { return gVornexRenderer.SceneGrid(); }
+
+// The smallest range holding both (either may be empty).
+RenderSceneCellRange Union(const RenderSceneCellRange& a, const RenderSceneCellRange& b) {
+    if (a.Empty()) return b;
+    if (b.Empty()) return a;
+    return {std::min(a.firstColumn, b.firstColumn), std::min(a.firstRow, b.firstRow),
+            std::max(a.endColumn, b.endColumn), std::max(a.endRow, b.endRow)};
+}
 }  // namespace
 
 uint32_t EntityRenderingContext::BucketForRenderingClass(uint32_t renderingClass) {
@@ -52,21 +60,16 @@ void EntityRenderingContext::Refresh() {
     RenderSceneGrid* grid = CurrentGrid();
     if (!(creationFlags & ERC_FLAG_NO_GRID) && grid) {
         // A range remembered against an earlier grid build lists nothing in this one.
-        RenderSceneCellRange old = cellGeneration == grid->Generation() ? cellRange : RenderSceneCellRange{};
+        const bool sameBuild = cellGeneration == grid->Generation();
+        const RenderSceneCellRange old = sameBuild ? cellRange : RenderSceneCellRange{};
         BoundingBox4 worldBox;
         worldBox.Transform3D(localBox, world);
         const RenderSceneCellRange now = grid->GetCellRange(worldBox);
-        if (!(now == old) || cellGeneration != grid->Generation()) {
-            auto inside = [](const RenderSceneCellRange& r, int32_t i, int32_t j) {
-                return i >= r.firstColumn && i < r.endColumn && j >= r.firstRow && j < r.endRow;
-            };
-            const int32_t i0 = old.Empty() ? now.firstColumn : now.Empty() ? old.firstColumn : std::min(old.firstColumn, now.firstColumn);
-            const int32_t i1 = old.Empty() ? now.endColumn : now.Empty() ? old.endColumn : std::max(old.endColumn, now.endColumn);
-            const int32_t j0 = old.Empty() ? now.firstRow : now.Empty() ? old.firstRow : std::min(old.firstRow, now.firstRow);
-            const int32_t j1 = old.Empty() ? now.endRow : now.Empty() ? old.endRow : std::max(old.endRow, now.endRow);
-            for (int32_t i = i0; i < i1; ++i) {
-                for (int32_t j = j0; j < j1; ++j) {
-                    const bool inOld = inside(old, i, j), inNew = inside(now, i, j);
+        if (!sameBuild || !(now == old)) {
+            const RenderSceneCellRange walk = Union(old, now);
+            for (int32_t i = walk.firstColumn; i < walk.endColumn; ++i) {
+                for (int32_t j = walk.firstRow; j < walk.endRow; ++j) {
+                    const bool inOld = old.Contains(i, j), inNew = now.Contains(i, j);
                     if (inNew && !inOld)
                         RenderSceneGrid::Insert(grid->Cell(i, j), {owner, this, sortValue});
                     else if (inOld && !inNew)
@@ -99,7 +102,6 @@ void EntityRenderingContext::Render(void* task, const void* drawArguments) {
 
 // ---------------------------------------------------------------------------------------
 // Main thread
-
 
 template <class... T>
 void EntityRenderingContext::Post(uint32_t op, const T&... data) {

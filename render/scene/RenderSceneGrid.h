@@ -35,6 +35,9 @@ struct RenderSceneCellRange {
     int32_t firstColumn = -1, firstRow = -1, endColumn = -1, endRow = -1;
     bool operator==(const RenderSceneCellRange&) const = default;
     bool Empty() const { return firstColumn >= endColumn || firstRow >= endRow; }
+    bool Contains(int32_t column, int32_t row) const {
+        return column >= firstColumn && column < endColumn && row >= firstRow && row < endRow;
+    }
 };
 
 class RenderSceneGrid {
