@@ -73,7 +73,8 @@ struct DirectMove {
 void ApplyDirect(uint32_t, CommandRingBuffer& r) {
     DirectMove* move = nullptr;
     if (!r.ReadValue(move)) return;
-    for (int i = 0; i < kContexts; ++i) move->scene->contexts[i]->SetUITransform(move->scene->moves[move->frame][i], false);
+    for (int i = 0; i < kContexts; ++i)
+        move->scene->contexts[i]->SetUITransform(move->scene->moves[move->frame][i], false);
 }
 
 double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {

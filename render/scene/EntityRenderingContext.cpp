@@ -43,7 +43,8 @@ EntityRenderingContext::EntityRenderingContext(const EntityRenderingContextSetup
       randomSeed(s.hasEntity ? s.randomId : static_cast<uint32_t>(CrtRand())),
       templateFloat(s.templateFloat) {
     inverseWorld.Inverse(world);
-    for (uint32_t i = 0; i < ERC_PARAMETER_VECTORS; ++i) parameters[i] = i < 6 ? Vector(1, 1, 1, 0) : Vector(0, 0, 0, 0);
+    for (uint32_t i = 0; i < ERC_PARAMETER_VECTORS; ++i)
+        parameters[i] = i < 6 ? Vector(1, 1, 1, 0) : Vector(0, 0, 0, 0);
 }
 
 EntityRenderingContext::~EntityRenderingContext() { LeaveGrid(); }
@@ -52,7 +53,8 @@ void EntityRenderingContext::LeaveGrid() {
     RenderSceneGrid* grid = CurrentGrid();
     if (grid && cellGeneration == grid->Generation() && !cellRange.Empty())
         for (int32_t i = cellRange.firstColumn; i < cellRange.endColumn; ++i)
-            for (int32_t j = cellRange.firstRow; j < cellRange.endRow; ++j) RenderSceneGrid::Remove(grid->Cell(i, j), this);
+            for (int32_t j = cellRange.firstRow; j < cellRange.endRow; ++j)
+                RenderSceneGrid::Remove(grid->Cell(i, j), this);
     cellRange = RenderSceneCellRange{};
 }
 

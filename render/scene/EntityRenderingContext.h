@@ -28,17 +28,17 @@ class CommandRingBuffer;
 // What a context copies from its entity and template at creation.
 struct EntityRenderingContextSetup {
     void* owner = nullptr;
-    bool hasEntity = false;         // false: bucket 3 and a CrtRand seed
-    uint32_t renderingClass = 0;    // 0..3
-    uint32_t creationFlags = 0;     // bit 0: never listed in the scene grid
+    bool hasEntity = false;       // false: bucket 3 and a CrtRand seed
+    uint32_t renderingClass = 0;  // 0..3
+    uint32_t creationFlags = 0;   // bit 0: never listed in the scene grid
     float entityFloat = 0.0f;
     uint8_t entityByte = 0;
     uint8_t layer = 0;
-    uint32_t alignmentMode = 0;     // 0 none
+    uint32_t alignmentMode = 0;  // 0 none
     float alignmentWeight = 0.0f;
     bool mirrored = false;
-    bool hidden = false;            // the entity's flags & 0x400010
-    Vector color{1, 1, 1, 1};       // the template's colour as a linear vector
+    bool hidden = false;       // the entity's flags & 0x400010
+    Vector color{1, 1, 1, 1};  // the template's colour as a linear vector
     uint32_t randomId = 0;
     float templateFloat = 0.0f;
     BoundingBox4 localBox = BoundingBox4::ZERO4;

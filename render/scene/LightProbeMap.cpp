@@ -63,7 +63,8 @@ bool LightProbeMap::Load(const char* sceneName, const char* suffix) {
         return false;
     }
     width = w, height = h;
-    area = Vector(Field<float>(header, 32), Field<float>(header, 36), Field<float>(header, 40), Field<float>(header, 44));
+    area =
+        Vector(Field<float>(header, 32), Field<float>(header, 36), Field<float>(header, 40), Field<float>(header, 44));
     gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice, "Loaded game light probe map (%dx%d)", int(w), int(h));
     return true;
 }

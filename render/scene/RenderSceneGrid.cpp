@@ -49,7 +49,8 @@ void RenderSceneGrid::Rebuild(const BoundingBox4& newBox, float size, void (*bet
     for (uint32_t i = 0; i < columns; ++i) {
         for (uint32_t j = 0; j < rows; ++j) {
             RenderSceneCell& c = Cell(i, j);
-            c.bounds.min = Vector(newBox.min.x + float(i) * size, newBox.min.y, newBox.min.z + float(j) * size, newBox.min.w);
+            c.bounds.min =
+                Vector(newBox.min.x + float(i) * size, newBox.min.y, newBox.min.z + float(j) * size, newBox.min.w);
             c.bounds.max = Vector(c.bounds.min.x + size, newBox.max.y, c.bounds.min.z + size, newBox.max.w);
             c.value = size;
         }

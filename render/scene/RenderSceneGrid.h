@@ -54,8 +54,7 @@ public:
     // Task 6: frees every cell's lists, calling between(user) after every 8 cells when
     // given, then builds trunc(extent / size + 0.5) cells along x and along z. A size of
     // 0 or less, or a box that is not finite, builds no cells.
-    void Rebuild(const BoundingBox4& box, float cellSize, void (*between)(void* user) = nullptr,
-                 void* user = nullptr);
+    void Rebuild(const BoundingBox4& box, float cellSize, void (*between)(void* user) = nullptr, void* user = nullptr);
     // Task 7.
     void SetValue(float value);
 

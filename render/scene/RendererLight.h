@@ -17,8 +17,8 @@ enum : uint8_t { AMBIENT_KIND_PLAIN = 0, AMBIENT_KIND_TWO_COLOUR = 1, AMBIENT_KI
 
 struct RendererLight {
     Vector direction{0, 0, 1, 0};
-    Vector colors[3] = {};   // first, second, third (the third's w is a blend weight)
-    Vector maskAngles{};     // the mask texture's orientation, degrees about x, y, z
+    Vector colors[3] = {};  // first, second, third (the third's w is a blend weight)
+    Vector maskAngles{};    // the mask texture's orientation, degrees about x, y, z
     float scalars[2] = {0.0f, 0.0f};
     DeviceObjectHandle* maskTexture = nullptr;  // none: no mask
     uint32_t exclusionBits = 0;                 // a light sharing a bit with the mask is left out

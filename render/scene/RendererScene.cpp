@@ -51,10 +51,9 @@ void RendererScene::PostShutdown() {
 
 void RendererScene::PostSceneParameters(SceneParametersWrapper* set, uint32_t mode, float seconds) {
     const uint32_t clock = mode & SCENE_MODE_CLOCK_MASK;
-    const uint64_t start = clock == SCENE_MODE_CLOCK_FIRST ? 0
-                           : clock == SCENE_MODE_CLOCK_THIRD
-                               ? uint64_t(gVornexRenderer.PostedClockTicks(2))
-                               : uint64_t(gVornexRenderer.PostedClockTicks(1));
+    const uint64_t start = clock == SCENE_MODE_CLOCK_FIRST   ? 0
+                           : clock == SCENE_MODE_CLOCK_THIRD ? uint64_t(gVornexRenderer.PostedClockTicks(2))
+                                                             : uint64_t(gVornexRenderer.PostedClockTicks(1));
     Post(0, uint32_t(start), uint32_t(start >> 32), set, mode, seconds);
 }
 
@@ -144,10 +143,14 @@ void RendererScene::Activate(uint64_t startTicks, SceneParametersWrapper* set, u
 
 float RendererScene::Ease(uint32_t easing, float t) {
     switch (easing & SCENE_MODE_EASING_MASK) {
-        case 0: return 0.5f * (std::sin((t - 0.5f) * kPi) + 1.0f);
-        case 16: return std::sin(t * kPi / 2.0f);
-        case 32: return 1.0f - std::sin((1.0f - t) * kPi / 2.0f);
-        default: return t;
+        case 0:
+            return 0.5f * (std::sin((t - 0.5f) * kPi) + 1.0f);
+        case 16:
+            return std::sin(t * kPi / 2.0f);
+        case 32:
+            return 1.0f - std::sin((1.0f - t) * kPi / 2.0f);
+        default:
+            return t;
     }
 }
 
@@ -156,7 +159,9 @@ void RendererScene::Update(const RenderFrameClock clocks[3]) {
     if (!inForce) return;
     if (blendRunning) {
         const uint32_t clock = blendMode & SCENE_MODE_CLOCK_MASK;
-        const RenderFrameClock& c = clocks[clock == SCENE_MODE_CLOCK_FIRST ? 0 : clock == SCENE_MODE_CLOCK_THIRD ? 2 : 1];
+        const RenderFrameClock& c = clocks[clock == SCENE_MODE_CLOCK_FIRST   ? 0
+                                           : clock == SCENE_MODE_CLOCK_THIRD ? 2
+                                                                             : 1];
         const float elapsed = float(c.ticks - int64_t(blendStart)) / float(os::kCounterFrequency);
         float t = elapsed / blendSeconds;
         if (!(blendSeconds > 0.001f) || !(t < 1.0f)) {

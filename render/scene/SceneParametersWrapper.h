@@ -31,7 +31,8 @@ struct SceneParameterSectionBytes {
 // projection matrix; layer: colour, height, drift, two values and the projection matrix.
 inline constexpr SceneParameterSectionBytes kSceneParameterSections[SCENE_SECTION_COUNT] = {
     {16, 13 * 16}, {224, 7 * 16 + 64}, {400, 5 * 16 + 64}};
-static_assert(kSceneParameterSections[SCENE_SECTION_LAYER].offset + kSceneParameterSections[SCENE_SECTION_LAYER].bytes <=
+static_assert(kSceneParameterSections[SCENE_SECTION_LAYER].offset +
+                  kSceneParameterSections[SCENE_SECTION_LAYER].bytes <=
               kSceneParameterBlockBytes);
 
 class SceneParametersWrapper : public VornexRendererObject {

@@ -10,7 +10,8 @@
 namespace scenetest {
 
 inline std::string Reference(const std::string& arguments) {
-    return resourcetest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments);
+    return resourcetest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " +
+                                     arguments);
 }
 
 inline std::vector<float> ReferenceFloats(const std::string& arguments) {

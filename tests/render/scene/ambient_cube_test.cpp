@@ -27,9 +27,11 @@ struct AmbientCubeTest : rendertest::RendererFixture {
         ASSERT_TRUE(created);
         rendertest::RunOnRenderThread([&] {
             Device* device = gVornexRenderer.Device();
-            device->CreateVertexShader(Code("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0"), &gPlain.vertex);
+            device->CreateVertexShader(Code("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0"),
+                                       &gPlain.vertex);
             device->CreatePixelShader(Code("float4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0"), &gPlain.pixel);
-            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0"), &gMasked.pixel);
+            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0"),
+                                      &gMasked.pixel);
             gMasked.vertex = gPlain.vertex;
             mask = new DeviceObjectHandle;
             mask->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED);
@@ -50,7 +52,8 @@ struct AmbientCubeTest : rendertest::RendererFixture {
     // The compiled words, kept alive by the blob (freed with the process).
     static const uint32_t* Code(const char* source, const char* entry, const char* profile) {
         Blob* code = nullptr;
-        CompileShader(source, uint32_t(std::strlen(source)), nullptr, nullptr, entry, profile, 0, &code, nullptr, nullptr);
+        CompileShader(source, uint32_t(std::strlen(source)), nullptr, nullptr, entry, profile, 0, &code, nullptr,
+                      nullptr);
         blobs.push_back(code);
         return static_cast<const uint32_t*>(code->GetBufferPointer());
     }
@@ -130,7 +133,8 @@ TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
         args << "cube " << int(c.kind);
         for (const Vector* v : {&c.direction, &c.colors[0], &c.colors[1], &c.colors[2]})
             args << ' ' << v->x << ' ' << v->y << ' ' << v->z << ' ' << v->w;
-        args << ' ' << c.scalars[0] << ' ' << c.scalars[1] << ' ' << c.angles.x << ' ' << c.angles.y << ' ' << c.angles.z;
+        args << ' ' << c.scalars[0] << ' ' << c.scalars[1] << ' ' << c.angles.x << ' ' << c.angles.y << ' '
+             << c.angles.z;
         expected.push_back(ReferenceFloats(args.str()));
         if (expected.back().size() != 36) GTEST_SKIP() << "python3 not available";
         Append(i);
@@ -152,7 +156,8 @@ TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
             for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(r.VertexConstant(reg)[k], faces[face * 9 + reg * 3 + k]) << d;
             EXPECT_EQ(r.VertexConstant(reg)[3], 0.0f);
         }
-        for (uint32_t k = 0; k < 20; ++k) EXPECT_NEAR(r.PixelConstant(k / 4)[k % 4], expected[light][k], 1e-6) << d << " c" << k / 4;
+        for (uint32_t k = 0; k < 20; ++k)
+            EXPECT_NEAR(r.PixelConstant(k / 4)[k % 4], expected[light][k], 1e-6) << d << " c" << k / 4;
         if (!cases[light].masked) continue;
         for (uint32_t k = 0; k < 16; ++k)
             EXPECT_NEAR(r.PixelConstant(10 + k / 4)[k % 4], expected[light][20 + k], 1e-6) << d << " c" << 10 + k / 4;

@@ -66,7 +66,7 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
         RenderSceneCellRange range;
     } ranges[] = {
         {{{1, 0, 1, 1}, {2, 0, 2, 1}}, {0, 0, 1, 1}},
-        {{{9, 0, 19, 1}, {10, 0, 20, 1}}, {0, 1, 2, 3}},     // a box on a cell edge covers both
+        {{{9, 0, 19, 1}, {10, 0, 20, 1}}, {0, 1, 2, 3}},       // a box on a cell edge covers both
         {{{-50, 0, -50, 1}, {500, 0, 500, 1}}, {0, 0, 4, 3}},  // clamped
         {{{100, 0, 1, 1}, {200, 0, 2, 1}}, {4, 0, 4, 1}},      // beyond the grid: empty
         {{{NAN, 0, 1, 1}, {2, 0, 2, 1}}, {}},
@@ -76,9 +76,11 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
 
     // While freeing 12 cells, the pass between runs after cells 8 (once).
     uint32_t passes = 0;
-    grid.Rebuild({{0, 0, 0, 1}, {80, 1, 80, 1}}, 10.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
+    grid.Rebuild(
+        {{0, 0, 0, 1}, {80, 1, 80, 1}}, 10.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
     EXPECT_EQ(passes, 1u);
-    grid.Rebuild({{0, 0, 0, 1}, {10, 1, 10, 1}}, 1.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
+    grid.Rebuild(
+        {{0, 0, 0, 1}, {10, 1, 10, 1}}, 1.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
     EXPECT_EQ(passes, 1u + 64u / 8u);
 
     for (float size : {0.0f, -1.0f, NAN}) {

@@ -184,7 +184,8 @@ TEST_F(SceneStateTest, EasingRangeScrollAndCorrection) {
         const Vector now[2] = {scene().CloudOffset(), scene().LayerOffset()};
         for (int k = 0; k < 8; ++k) {
             const float v = now[k / 4][k % 4];
-            const double moved = start[k / 4][k % 4] + (k < 4 ? inForce->cloudDrift : inForce->layerDrift)[k % 4] * 0.5 * frame;
+            const double moved =
+                start[k / 4][k % 4] + (k < 4 ? inForce->cloudDrift : inForce->layerDrift)[k % 4] * 0.5 * frame;
             EXPECT_TRUE(v >= 0.0f && v < 1.0f) << k;
             EXPECT_NEAR(v, moved - std::floor(moved), 1e-5) << k;
         }
@@ -198,7 +199,8 @@ TEST_F(SceneStateTest, EasingRangeScrollAndCorrection) {
 
 TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
     for (int i : {0, 1, 3})
-        if (!resourcetest::Shell("convert -size 4x4 xc:gray DDS:" + Path("scenes", "level_lm" + std::to_string(i) + ".dds")))
+        if (!resourcetest::Shell("convert -size 4x4 xc:gray DDS:" +
+                                 Path("scenes", "level_lm" + std::to_string(i) + ".dds")))
             GTEST_SKIP() << "ImageMagick not available";
     scene().LoadLightmaps("level");
     ASSERT_NE(scene().Lightmap(0), nullptr);
@@ -221,7 +223,8 @@ TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
 struct ProbeMapTest : SceneStateTest {
     std::vector<uint8_t> Write(const std::string& name, const std::string& fields) {
         const std::string path = Path("scenes", name + ".lpd");
-        resourcetest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py lpd " + path + " " + fields);
+        resourcetest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py lpd " + path + " " +
+                            fields);
         return resourcetest::ReadBytes(path);
     }
     void Load(const std::string& name) {
