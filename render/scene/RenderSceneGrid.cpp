@@ -10,13 +10,14 @@ uint32_t gNextGeneration = 1;  // render thread
 
 bool Finite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
-// floor(offset / size) clamped into [0, count], computed without converting an
-// out-of-range float.
+// floor(offset / size) + add clamped into [0, count]; below 0 both the first and the
+// end index clamp to 0, so the floor is only ever taken of a non-negative value, where
+// the integer conversion is the floor.
 int32_t ClampedCell(float offset, float size, uint32_t count, int32_t add) {
-    const float cell = std::floor(offset / size) + float(add);
-    if (!(cell > 0.0f)) return 0;
+    const float cell = offset / size;
+    if (!(cell >= 0.0f)) return 0;
     if (cell >= float(count)) return int32_t(count);
-    return int32_t(cell);
+    return std::min(int32_t(cell) + add, int32_t(count));
 }
 
 auto ByContext(const RenderSceneCellRecord& r, const EntityRenderingContext* c) { return r.context < c; }
