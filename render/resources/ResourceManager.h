@@ -30,6 +30,7 @@
 
 class Resource;
 class ResourcePool;
+class ResourceList;
 
 enum : uint32_t {
     RM_CMD_LOAD = 9,
@@ -118,6 +119,9 @@ public:
     // Command 13's body: the resource-list preload, after which the read-ahead resource
     // is released.
     void PreloadListFile(const char* path);
+    // Loads a list's shaders, textures, animations, sounds and templates in that order
+    // (ResourceList.cpp).
+    void PreloadResources(const ResourceList& list);
 
 protected:
     void HandleCommand(uint32_t id, CommandRingBuffer& ring) override;
