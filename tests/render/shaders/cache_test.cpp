@@ -199,7 +199,9 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesAndLeaveNoObject) {
     EXPECT_FALSE(vertexOnly.pixelObject);
     // Only the loader's own line for a load without a result.
     for (const auto& m : log.Messages()) {
-        if (m.text.find("Resource loading failed") == std::string::npos) EXPECT_LT(m.severity, 3) << m.text;
+        if (m.text.find("Resource loading failed") == std::string::npos) {
+            EXPECT_LT(m.severity, 3) << m.text;
+        }
     }
     vertexOnly.Release();
 }
