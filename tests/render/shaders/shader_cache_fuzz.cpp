@@ -19,22 +19,20 @@ void Append(std::vector<uint8_t>* out, const void* p, size_t n) {
 }  // namespace
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
+    // magic, version, stamp, source time, 12 code bytes, 25 include text bytes, 2 times
     std::vector<uint8_t> file;
-    const uint32_t header[2] = {kShaderCacheMagic, kShaderCacheVersion};
-    const uint64_t time = 132000000000000000ull, includeTime = time + 1;
+    const uint32_t header[2] = {kShaderCacheMagic, kShaderCacheVersion}, codeSize = 12, textSize = 25, count = 2;
+    const uint64_t times[2] = {132000000000000000ull, 132000000000000001ull};
     const uint8_t code[12] = {0, 3, 0xFE, 0xFF, 1, 2, 3, 4, 0xFF, 0xFF, 0, 0};
-    const char text[] = "|Common.hlsli|Other.hlsli";
-    const uint32_t codeSize = sizeof code, textSize = sizeof text - 1, count = 2;
-    Append(&file, header, sizeof header);
+    Append(&file, header, 8);
     Append(&file, &kStamp, 8);
-    Append(&file, &time, 8);
+    Append(&file, times, 8);
     Append(&file, &codeSize, 4);
-    Append(&file, code, sizeof code);
+    Append(&file, code, 12);
     Append(&file, &textSize, 4);
-    Append(&file, text, textSize);
+    Append(&file, "|Common.hlsli|Other.hlsli", 25);
     Append(&file, &count, 4);
-    Append(&file, &time, 8);
-    Append(&file, &includeTime, 8);
+    Append(&file, times, 16);
     add(file.data(), file.size());
 }
 
