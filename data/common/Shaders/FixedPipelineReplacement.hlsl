@@ -1,8 +1,8 @@
 // Stand-in for the fixed-function pipeline: UI quads, debug geometry, the profiler
 // overlay, videos and textured screen copies.
 #include "Globals.hlsli"
+#include "Skinning.hlsli"
 
-row_major float3x4 BoneMatrices[MAX_SHADER_SKINNING_BONES] : register(c0);
 row_major float4x4 ModelViewProjMatrix;
 float4 ConstantColor;
 float4 Saturation;
@@ -22,9 +22,7 @@ VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv :
 {
     VertexOut o;
 #ifdef SKINNING
-    float3 skinned = mul(BoneMatrices[(int)indices.x], position) * weights.x
-                   + mul(BoneMatrices[(int)indices.y], position) * weights.y;
-    position = float4(skinned, 1.0);
+    position = Skin(position, weights, indices);
 #endif
 #ifdef DENORMALIZATION
     colour = colour * 2.0 - 1.0;

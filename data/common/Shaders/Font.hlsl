@@ -1,25 +1,13 @@
 // Glyph quads of the bitmap fonts; the glyph coverage is in the alpha channel.
 #include "Globals.hlsli"
+#include "ColouredQuad.hlsli"
 
-row_major float4x4 ModelViewProjMatrix;
-float4 ConstantColor;
 float4 OutlineColor;
 sampler2D GlyphTexture : register(s0);
 
-struct VertexOut
-{
-    float4 position : POSITION;
-    float4 colour : COLOR0;
-    float2 uv : TEXCOORD0;
-};
-
 VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv : TEXCOORD0)
 {
-    VertexOut o;
-    o.position = mul(position, ModelViewProjMatrix);
-    o.colour = colour * ConstantColor;
-    o.uv = uv;
-    return o;
+    return ColouredQuadVertex(position, colour, uv);
 }
 
 float4 pixel(VertexOut i) : COLOR0

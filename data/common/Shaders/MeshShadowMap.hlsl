@@ -1,7 +1,7 @@
 // Meshes drawn into the sun's shadow map: depth only, alpha-tested when asked.
 #include "Globals.hlsli"
+#include "Skinning.hlsli"
 
-row_major float3x4 BoneMatrices[MAX_SHADER_SKINNING_BONES] : register(c0);
 row_major float4x4 ModelViewProjMatrix;
 row_major float4x4 ModelMatrix;
 float4 DistortionParams;
@@ -20,9 +20,7 @@ VertexOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0, float4 weigh
 {
     VertexOut o;
 #ifdef SKINNING
-    float3 skinned = mul(BoneMatrices[(int)indices.x], position) * weights.x
-                   + mul(BoneMatrices[(int)indices.y], position) * weights.y;
-    position = float4(skinned, 1.0);
+    position = Skin(position, weights, indices);
 #endif
 #ifdef INSTANCING
     position = float4(dot(position, instance0), dot(position, instance1), dot(position, instance2), 1.0);
