@@ -3,12 +3,12 @@
 
 #include <atomic>
 #include <cstring>
-#include <strings.h>
 
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/Time.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
 #include "core/fs/SolidFile.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "render/resources/Resource.h"
@@ -24,6 +24,12 @@ std::atomic<ResourceList::TemplatePreloadHook> gTemplateHook{nullptr};
 constexpr const char* kKindNames[ResourceList::KIND_COUNT] = {
     "Textures", "Shaders", "Templates", "Fonts", "Sounds", "StreamableSounds", "Animations", "Voices", "Videos"};
 constexpr const char kTemplatePrefix[] = "templates/";
+
+bool HasTemplatePrefix(const char* name) {
+    for (size_t i = 0; i + 1 < sizeof kTemplatePrefix; ++i)
+        if (fs::FoldAscii(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(kTemplatePrefix[i])) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -120,7 +126,7 @@ void ResourceManager::PreloadResources(const ResourceList& list) {
                      templates.Count());
     for (const ResourceEntry& e : templates) {
         const char* n = e.name.CStr();
-        if (hook && strncasecmp(n, kTemplatePrefix, sizeof kTemplatePrefix - 1) == 0)
+        if (hook && HasTemplatePrefix(n))
             hook(n + sizeof kTemplatePrefix - 1);
         PumpStreams();
     }

@@ -25,6 +25,7 @@
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
+#include "render/shaders/ShaderDefinitions.h"
 #include "render/shaders/ShaderManager.h"
 
 namespace {
@@ -80,7 +81,9 @@ private:
 void LogCompilerLines(gfx::Blob* messages, bool failed) {
     if (!messages) return;
     const char* text = static_cast<const char*>(messages->GetBufferPointer());
-    const std::string all(text, strnlen(text, messages->GetBufferSize()));
+    const uint32_t size = messages->GetBufferSize();
+    const void* end = std::memchr(text, 0, size);
+    const std::string all(text, end ? static_cast<const char*>(end) - text : size);
     size_t start = 0;
     while (start < all.size()) {
         size_t end = all.find('\n', start);
@@ -233,8 +236,8 @@ void VertexShaderObject::ResetBoneMatrixConstants(uint32_t count) {
 
 ResourceShader::ResourceShader(const char* name) : Resource(name), kind(SHADER_KIND_NONE) {
     const char* dot = name ? std::strrchr(name, '.') : nullptr;
-    if (dot && strncasecmp(dot + 1, "vs", 2) == 0) kind = SHADER_KIND_VERTEX;
-    else if (dot && strncasecmp(dot + 1, "ps", 2) == 0) kind = SHADER_KIND_PIXEL;
+    bool vertex = false;
+    if (dot && ShaderStageOfExtension(dot + 1, &vertex)) kind = vertex ? SHADER_KIND_VERTEX : SHADER_KIND_PIXEL;
 }
 
 ResourceShader::~ResourceShader() {

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIArrayProperty.h"
 
 namespace {
@@ -243,6 +244,14 @@ const RTTIClass* ShaderFamily::RegisterClass() {
     c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<DynarraySafe<ShaderParameterDefinition>>(
         "Parameter definitions", RTTI_OFFSETOF(F, parameterDefinitions), parameter));
     return c;
+}
+
+bool ShaderStageOfExtension(const char* extension, bool* vertex) {
+    if (!extension || !extension[0]) return false;
+    const unsigned char a = fs::FoldAscii(static_cast<unsigned char>(extension[0]));
+    if (fs::FoldAscii(static_cast<unsigned char>(extension[1])) != 's' || (a != 'v' && a != 'p')) return false;
+    *vertex = a == 'v';
+    return true;
 }
 
 void ShaderMaskToText(const uint32_t words[kShaderMaskWords], char* out) {

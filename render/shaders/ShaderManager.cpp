@@ -270,10 +270,8 @@ bool ShaderManager::LookupFamilyOptions(const char* resourceName, std::vector<st
     const char* slash = resourceName ? std::strchr(resourceName, '/') : nullptr;
     const char* dot = resourceName ? std::strrchr(resourceName, '.') : nullptr;
     if (!slash || !dot || dot < slash) return false;
-    bool vertexStage;
-    if (strncasecmp(dot + 1, "vs", 2) == 0) vertexStage = true;
-    else if (strncasecmp(dot + 1, "ps", 2) == 0) vertexStage = false;
-    else return false;
+    bool vertexStage = false;
+    if (!ShaderStageOfExtension(dot + 1, &vertexStage)) return false;
     const std::string family(resourceName, slash);
     CriticalSectionGuard guard(&lock);
     const ShaderFamily* f = FindFamilyLocked(family.c_str());
@@ -284,7 +282,8 @@ void ShaderManager::FixHardwareDepthBits(char* resourceName) {
     char* slash = resourceName ? std::strchr(resourceName, '/') : nullptr;
     const char* dot = resourceName ? std::strrchr(resourceName, '.') : nullptr;
     if (!slash || !dot || dot != slash + 1 + kShaderMaskDigits) return;
-    const bool vertexStage = strncasecmp(dot + 1, "vs", 2) == 0;
+    bool vertexStage = false;  // anything but "vs" counts as the pixel stage here
+    ShaderStageOfExtension(dot + 1, &vertexStage);
     uint32_t words[kShaderMaskWords];
     if (!ShaderMaskFromText(slash + 1, words)) return;
     const std::string family(resourceName, slash);
