@@ -157,7 +157,7 @@ private:
     // Command 9 and each entry of 10: skip a loaded resource, else load; drop the use.
     void LoadQueued(Resource* resource);
     // Passes 14-17 over the loaded resources of the selected pools, under the manager
-    // lock.
+    // lock (the reload pass only collects them there and reloads outside it).
     template <class Visit>
     void ForEachLoaded(uint32_t typeMask, Visit visit);
 
