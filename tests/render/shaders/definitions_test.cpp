@@ -1,7 +1,7 @@
 // Shader definitions: the DefBin as written by shaderdefs and by the independent Python
 // writer, corrupt files, option masks and variant names, and the parameters' text forms.
 // test-sanitize: address
-// test-depends: shaderdefs shader_data
+// test-depends: shaderdefs
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -118,16 +118,6 @@ TEST_F(DefBinTest, ToolAndIndependentWriterGiveOneFileThatLoadsToTheDescription)
     uint64_t changedStamp = 0;
     ASSERT_TRUE(Load(changed, &g, &changedStamp));
     EXPECT_NE(changedStamp, stamp);
-}
-
-TEST_F(DefBinTest, TheProjectsDefinitionsLoadAndEveryFamilyHasItsSource) {
-    Families f;
-    ASSERT_TRUE(Load(ReadFile(PROJECT_BINARY_ROOT "/data/common/Shaders/Shaders.DefBin"), &f));
-    EXPECT_EQ(f.list.size(), 19u);
-    for (const ShaderFamily* family : f.list)
-        EXPECT_TRUE(std::filesystem::exists(std::string(PROJECT_SOURCE_ROOT "/data/common/Shaders/") +
-                                            family->name.CStr() + ".hlsl"))
-            << family->name.CStr();
 }
 
 TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
