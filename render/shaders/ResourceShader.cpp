@@ -344,7 +344,8 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     std::string optionText;
     for (const std::string& o : options) {
         macros.push_back({o.c_str(), nullptr});
-        optionText += (optionText.empty() ? "" : " ") + o;
+        if (!optionText.empty()) optionText += ' ';
+        optionText += o;
     }
     macros.push_back({"MAX_SHADER_SKINNING_BONES", kSkinningBones});
     macros.push_back({nullptr, nullptr});

@@ -107,8 +107,11 @@ constexpr SystemTextureRow kSystemTextureRows[ShaderManager::kSystemTextures] = 
 template <size_t N>
 std::string OptionsFromBits(const char* leading, const char* const (&bits)[N], uint32_t index) {
     std::string text = leading;
-    for (size_t b = 0; b < N; ++b)
-        if (index & (1u << b)) text += (text.empty() ? "" : " ") + std::string(bits[b]);
+    for (size_t b = 0; b < N; ++b) {
+        if (!(index & (1u << b))) continue;
+        if (!text.empty()) text += ' ';
+        text += bits[b];
+    }
     return text;
 }
 
