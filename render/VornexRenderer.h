@@ -439,6 +439,12 @@ public:
     // uploads them).
     void SetModelColor(const Vector& colour) { modelColor = colour; }
     void SetModelMatrix(const Matrix& world) { modelMatrix = world; }
+    // The camera in force and the global colour multiplier that model colours are
+    // multiplied by (render thread).
+    const Matrix& ViewMatrix() const { return view; }
+    const Matrix& ViewProjectionMatrix() const { return viewProjection; }
+    const Vector& ColorFactor() const { return colorFactor; }
+    void SetColorFactor(const Vector& factor) { colorFactor = factor; }
     void ForgetTextureHolder(const DeviceObjectHandle* holder);
 
     // Targets.
@@ -469,6 +475,8 @@ public:
     uint32_t BackBufferWidth() const { return backBufferWidth; }
     uint32_t BackBufferHeight() const { return backBufferHeight; }
     bool HardwareDepth() const { return hardwareDepth; }
+    // The main depth texture is RAWZ (the device reads depth but lacks INTZ).
+    bool RawzDepth() const { return hardwareDepth && !intz; }
 
     // Geometry.
     void CreateBuiltInGeometry();

@@ -135,5 +135,3 @@ void ResourcePool::CollectUnused(std::vector<Resource*>& out, uint32_t mask, uin
 void ResourcePool::SetFlagsOnAll(uint32_t bits) {
     for (Resource* r : index) r->AddFlags(bits);
 }
-
-Resource* ResourceShaderPool::CreateResource(const char*, uint32_t) { return nullptr; }

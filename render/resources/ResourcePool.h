@@ -61,10 +61,3 @@ private:
 // Copies name into buffer (kMaxResourceName + 1 bytes) with every '\' replaced by '/';
 // false (one error line) when it does not fit.
 bool NormaliseResourceName(const char* name, char* buffer);
-
-// Shaders (type 1): ResourceShader comes with the shader manager; until then this pool
-// creates nothing.
-class ResourceShaderPool : public ResourcePool {
-public:
-    Resource* CreateResource(const char* name, uint32_t parameter) override;
-};
