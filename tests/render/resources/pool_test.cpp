@@ -157,6 +157,7 @@ TEST_F(PoolTest, DiscardedResourceInUseWaitsOnTheDetachedList) {
     EXPECT_EQ(gDestroyed, 1);  // unused: deleted at once
 
     pool.Discard(used);
+    pool.Discard(used);  // already detached: one entry, so one deletion
     EXPECT_EQ(pool.Count(), 0u);
     EXPECT_EQ(pool.DetachedCount(), 1u);
     EXPECT_EQ(pool.GetResource("used", 0, false, 0), nullptr);
