@@ -1,12 +1,11 @@
 // Render resource jobs on the running renderer: the full queue's warning, budgets and
 // frame stamps, in-stream order, waited and fire-and-forget jobs, creation jobs read
-// back, type-2 calls, and renderer objects released on the render thread.
+// back (their untaken objects go back through type-2 records), renderer objects.
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <mutex>
 #include <vector>
 
 #include "../RenderTestSupport.h"
@@ -22,13 +21,7 @@ namespace {
 
 std::atomic<int> gExecuted{0};
 std::atomic<int> gDeleted{0};
-std::mutex gOrderLock;
-std::vector<int> gOrder;
-
-void Mark(int v) {
-    std::lock_guard<std::mutex> g(gOrderLock);
-    gOrder.push_back(v);
-}
+std::vector<int> gOrder;  // render thread; read after a flush
 
 // Finishes after `passes` executions; records `mark` in gOrder when it is not 0.
 struct CountingJob : VornexRendererResourceAccessJob {
@@ -42,7 +35,7 @@ struct CountingJob : VornexRendererResourceAccessJob {
     uint32_t GetCost() const override { return cost; }
     bool Execute(VornexRenderer&) override {
         ++gExecuted;
-        if (mark) Mark(mark);
+        if (mark) gOrder.push_back(mark);
         return ++executions % passes == 0;
     }
     uint32_t cost, passes;
@@ -155,7 +148,7 @@ TEST_F(JobsTest, BudgetsBoundOnePassAndLaterFramesWait) {
 TEST_F(JobsTest, WaitedInStreamAndFireAndForgetJobs) {
     // An in-stream job runs between the render commands around it, never in the queue.
     const uint32_t queued = gVornexRenderer.PostedResourceJobs();
-    const std::function<void()> one = [] { Mark(1); }, three = [] { Mark(3); };
+    const std::function<void()> one = [] { gOrder.push_back(1); }, three = [] { gOrder.push_back(3); };
     CountingJob inStream(1000, JOB_IN_STREAM | JOB_WANTS_EVENT, 1, 2);
     PostCall(&one);
     SubmitResourceJob(&inStream, false);
@@ -184,46 +177,24 @@ TEST_F(JobsTest, WaitedInStreamAndFireAndForgetJobs) {
     EXPECT_EQ(deleted.wait_for(std::chrono::seconds(10)), std::future_status::ready);
 }
 
-TEST_F(JobsTest, TypeTwoRecordsCarryFunctionObjectAndPayload) {
-    static std::atomic<uint64_t> seen{0};
-    seen = 0;
-    int object = 0;
-    VornexRenderer::ResourceCallFunction function = [](VornexRenderer&, uint32_t flag, CommandRingBuffer& ring) {
-        int* o = nullptr;
-        uint32_t payload = 0;
-        if (ring.ReadValue(o) && ring.ReadValue(payload) && flag == 0) seen = uint64_t(*o) << 32 | payload;
-    };
-    object = 7;
-    CommandRingBuffer* ring = gVornexRenderer.BeginResourceCall(function, &object, sizeof(uint32_t));
-    ASSERT_NE(ring, nullptr);
-    ring->WriteValue(uint32_t(0xC0FFEE));
-    gVornexRenderer.EndResourceJobWrite();
-    EXPECT_TRUE(WaitUntil([] { return seen == (uint64_t(7) << 32 | 0xC0FFEE); }));
-    EXPECT_EQ(gVornexRenderer.BeginResourceCall(function, &object, 0x20000), nullptr);  // can never fit
-}
-
 TEST_F(JobsTest, CreationJobsFillWhatTheReadBackJobsReturn) {
     std::vector<uint8_t> vertices(96), indices(24);
     for (size_t i = 0; i < vertices.size(); ++i) vertices[i] = uint8_t(i * 7 + 1);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(200 - i);
-    bool passes[3] = {};
+    std::vector<bool> passes;
     RunOnRenderThread([&] {
-        VornexRendererVertexBufferCreationJob withData(96, 0, 0, gfx::POOL_MANAGED, vertices.data(), false, 0);
-        VornexRendererVertexBufferCreationJob without(96, 0, 0, gfx::POOL_MANAGED, nullptr, false, 0);
-        passes[0] = withData.Execute(gVornexRenderer);
-        passes[1] = withData.Execute(gVornexRenderer);
-        passes[2] = without.Execute(gVornexRenderer);
+        VornexRendererVertexBufferCreationJob withData(96, 0, 0, gfx::POOL_MANAGED, vertices.data(), false, 0),
+            without(96, 0, 0, gfx::POOL_MANAGED, nullptr, false, 0);
+        passes = {withData.Execute(gVornexRenderer), withData.Execute(gVornexRenderer), without.Execute(gVornexRenderer)};
     });
-    EXPECT_FALSE(passes[0]);
-    EXPECT_TRUE(passes[1]);
-    EXPECT_TRUE(passes[2]);
+    EXPECT_EQ(passes, (std::vector<bool>{false, true, true}));  // data: filled on the second pass
 
     VornexRendererVertexBufferCreationJob vb(96, 0, 0, gfx::POOL_MANAGED, vertices.data(), false, JOB_WANTS_EVENT);
     VornexRendererIndexBufferCreationJob ib(24, 0, gfx::FMT_INDEX16, gfx::POOL_MANAGED, indices.data(), false, 0);
     const gfx::VertexElement elements[] = {{0, 0, gfx::DECLTYPE_FLOAT3, 0, gfx::DECLUSAGE_POSITION, 0}, gfx::kDeclEnd};
     VornexRendererVertexDeclarationCreationJob declare(elements, 2, 0), empty(&gfx::kDeclEnd, 1, 0);
-    for (VornexRendererResourceAccessJob* job : std::initializer_list<VornexRendererResourceAccessJob*>{&vb, &ib, &declare, &empty})
-        SubmitResourceJob(job, true);
+    VornexRendererResourceAccessJob* creations[] = {&vb, &ib, &declare, &empty};
+    for (VornexRendererResourceAccessJob* job : creations) SubmitResourceJob(job, true);
     EXPECT_EQ(empty.TakeDeclaration(), nullptr);
     gfx::VertexBuffer* vertexBuffer = vb.TakeBuffer();
     gfx::IndexBuffer* indexBuffer = ib.TakeBuffer();
@@ -231,8 +202,8 @@ TEST_F(JobsTest, CreationJobsFillWhatTheReadBackJobsReturn) {
     VornexRendererVertexBufferSerializationJob readVertices(vertexBuffer, JOB_WANTS_EVENT);
     VornexRendererIndexBufferSerializationJob readIndices(indexBuffer, 0);
     VornexRendererVertexDeclarationSerializationJob readElements(declaration, 0);
-    const std::vector<uint8_t> expected[] = {vertices, indices,
-                                             std::vector<uint8_t>((const uint8_t*)elements, (const uint8_t*)(elements + 2))};
+    const auto* elementBytes = reinterpret_cast<const uint8_t*>(elements);
+    const std::vector<uint8_t> expected[] = {vertices, indices, {elementBytes, elementBytes + sizeof elements}};
     VornexRendererBufferSerializationJob* reads[] = {&readVertices, &readIndices, &readElements};
     for (int i = 0; i < 3; ++i) {
         SubmitResourceJob(reads[i], true);
@@ -263,9 +234,10 @@ TEST_F(JobsTest, TextureCreationCopiesRowsOfTheFormatsTexelSize) {
         RunOnRenderThread([&] {
             gfx::LockedRect locked{};
             handle->Texture2D()->LockRect(0, &locked, nullptr, gfx::LOCK_READONLY);
-            for (uint32_t y = 0; y < 4; ++y)
-                rows.insert(rows.end(), (const uint8_t*)locked.bits + y * locked.pitch,
-                            (const uint8_t*)locked.bits + y * locked.pitch + rowBytes);
+            for (uint32_t y = 0; y < 4; ++y) {
+                const uint8_t* row = static_cast<const uint8_t*>(locked.bits) + y * locked.pitch;
+                rows.insert(rows.end(), row, row + rowBytes);
+            }
             handle->Texture2D()->UnlockRect(0);
         });
         EXPECT_EQ(rows == pixels, texel != 0) << format;

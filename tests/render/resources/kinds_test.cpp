@@ -1,6 +1,6 @@
 // The resource kinds on files made by real tools (ImageMagick's convert, sox, oggenc)
 // and by the fixture script, confirmed by ffprobe where it reads the format, loaded
-// through the ResourceManager: textures, sounds, animations and fonts.
+// through the ResourceManager: textures, sounds and fonts.
 // test-sanitize: thread address
 // test-timeout: 240
 #include <cstdio>
@@ -8,7 +8,6 @@
 #include "ResourceTestSupport.h"
 #include "core/Memory.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceFont.h"
 #include "render/resources/ResourceSound.h"
 #include "render/resources/ResourceTexture.h"
@@ -189,18 +188,6 @@ TEST_F(KindsTest, MalformedSoundsAndAFullPoolFail) {
     }
     ASSERT_NE(all, nullptr);
     gSoundMemoryPool->ReleaseChunk(all);
-}
-
-TEST_F(KindsTest, AnimationsNeedTheMagicAndVersionThree) {
-    Make(Fixture("anim '" + Path("animations", "walk.bin") + "' 3"));
-    Make(Fixture("anim '" + Path("animations", "old.bin") + "' 2"));
-    auto* walk = Load<ResourceAnimation>(RESOURCE_ANIMATION, "walk");
-    EXPECT_TRUE(Logged("Resource loaded successfully (walk)"));
-    EXPECT_EQ(walk->HeaderValue()[7], 7);
-    ResourceAnimation old("old");
-    log.Clear();
-    EXPECT_FALSE(old.LoadResource());
-    EXPECT_TRUE(log.Messages().empty());  // fails without a message
 }
 
 // The binary font reader's stand-in: pages of heights 16 and 32, texel bytes counting up.

@@ -36,12 +36,15 @@ struct ManagerTest : ResourceFixture {
         WriteBytes(Path("animations", std::string(name) + ".bin"), AnimationFile(tag));
         return Get(RESOURCE_ANIMATION, name);
     }
-    // Holds the loader in a command until the returned release is set.
+    // Runs f in a loader command; HoldLoader's command returns once its release is set.
+    void OnLoader(std::function<void()> f) {
+        onLoader = std::move(f);
+        gResourceManager.PostCall([](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); },
+                                  &onLoader);
+    }
     std::shared_ptr<std::atomic<bool>> HoldLoader() {
         auto release = std::make_shared<std::atomic<bool>>(false);
-        held = [release] { rendertest::WaitUntil([&] { return release->load(); }); };
-        gResourceManager.PostCall([](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); },
-                                  &held);
+        OnLoader([release] { rendertest::WaitUntil([&] { return release->load(); }); });
         return release;
     }
     std::vector<std::string> Lines(const std::string& prefix) {
@@ -62,7 +65,7 @@ struct ManagerTest : ResourceFixture {
         });
         return value;
     }
-    std::function<void()> held;
+    std::function<void()> onLoader;
 };
 
 TEST_F(ManagerTest, QueueingPostsOnlyFromStateZeroAndBatchesLoadEveryEntryInOrder) {
@@ -77,6 +80,7 @@ TEST_F(ManagerTest, QueueingPostsOnlyFromStateZeroAndBatchesLoadEveryEntryInOrde
     *release = true;
     gResourceManager.Flush();
     EXPECT_EQ(static_cast<ResourceAnimation*>(batch[1])->HeaderValue()[0], 7 + 8);
+
     EXPECT_EQ(Lines("Resource load request skipped").size(), 1u);
     EXPECT_EQ(Lines("Loading animation resource").size(), 1u);
 
@@ -91,6 +95,14 @@ TEST_F(ManagerTest, QueueingPostsOnlyFromStateZeroAndBatchesLoadEveryEntryInOrde
                                         "Loading animation resource: b3"}));
     for (Resource* r : batch) EXPECT_TRUE(r->IsLoaded() && r->GetUseCount() == 1) << r->GetName();
     ReleaseResources(batch, 3);
+    // Another version fails without a message.
+    std::vector<uint8_t> file = AnimationFile(1);
+    file[4] = 2;
+    WriteBytes(Path("animations", "old.bin"), file);
+    ResourceAnimation old("old");
+    log.Clear();
+    EXPECT_FALSE(old.LoadResource());
+    EXPECT_TRUE(log.Messages().empty());
 }
 
 TEST_F(ManagerTest, ClearedTypeBitSkipsTheLoadAndStillMarksItLoaded) {
@@ -207,13 +219,12 @@ TEST_F(ManagerTest, LoadsThatWouldWaitForThemselvesRunOnTheCaller) {
     Resource* self = Animation("self");
     Resource* queued = Animation("queued");
     std::atomic<bool> ran{false};
-    held = [&] {
+    OnLoader([&] {
         queued->QueueLoad();
         queued->WaitUntilLoaded(false);
         self->Load(true);
         ran = true;
-    };
-    gResourceManager.PostCall([](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); }, &held);
+    });
     ASSERT_TRUE(rendertest::WaitUntil([&] { return ran.load(); }, 30.0));
     gResourceManager.Flush();
     EXPECT_TRUE(self->IsLoaded() && queued->IsLoaded());

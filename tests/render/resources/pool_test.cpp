@@ -73,21 +73,6 @@ TEST_F(PoolTest, EverySpellingOfANameFindsOneResource) {
     EXPECT_FALSE(pool.Insert(&twin));
 }
 
-TEST_F(PoolTest, ReleaseNeverDestroysAndStopsAtZero) {
-    Resource* r = pool.GetResource("r", 0, true, 0);
-    r->Release();
-    r->Release();
-    EXPECT_EQ(r->GetUseCount(), 0u);
-    EXPECT_TRUE(log.Contains("has no use to release"));
-    EXPECT_EQ(r->GetPool(), &pool);
-    Resource* list[] = {r, nullptr, r};
-    r->AddRef();
-    r->AddRef();
-    ReleaseResources(list, 3);
-    EXPECT_EQ(r->GetUseCount(), 0u);
-    EXPECT_FALSE(log.Contains("Removing unused resource"));
-}
-
 TEST_F(PoolTest, CollectionSelectsUnusedResourcesByFlagMask) {
     struct Case {
         uint32_t mask, value;
@@ -122,7 +107,14 @@ TEST_F(PoolTest, DiscardedResourceInUseWaitsOnTheDetachedList) {
     EXPECT_EQ(pool.DetachedCount(), 1u);
     EXPECT_EQ(pool.GetResource("used", 0, false, 0), nullptr);
     EXPECT_TRUE(Collect(256, 0).empty());  // still used
+    // Releasing never destroys; a release below zero stays at zero.
+    Resource* list[] = {used, nullptr, used};
+    used->AddRef();
+    ReleaseResources(list, 3);
     used->Release();
+    EXPECT_EQ(used->GetUseCount(), 0u);
+    EXPECT_TRUE(log.Contains("has no use to release"));
+    EXPECT_FALSE(log.Contains("Removing unused resource: used"));
     // Collected whatever the mask (256/0 would keep an indexed one with flag 256).
     EXPECT_EQ(Collect(256, 0), std::vector<std::string>{"used"});
     // The pool's destructor deletes indexed and detached resources (ASan sees leaks).
