@@ -33,7 +33,8 @@ public:
     bool Insert(Resource* resource);
     // Leaves the index (order kept); the resource's pool is cleared.
     void Remove(Resource* resource);
-    // Remove, then delete at once when unused, else keep on the detached list.
+    // Remove, then delete at once when unused, else keep on the detached list. Nothing
+    // for a resource that is not in this pool's index.
     void Discard(Resource* resource);
     // Appends to out every indexed resource without users whose flags & mask equal
     // value & mask (mask 0: every unused one), then every detached one without users;
