@@ -79,7 +79,7 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
         pyArguments += " '" + std::string(e.pyKind) + ":" + e.name + ":0:0'";
     }
     ASSERT_TRUE(list.SaveToFile("Engine", "ResList", "scenes", 0));
-    ASSERT_TRUE(Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py reslist " + Path("scenes", "Python.ResList") +
+    ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py reslist " + Path("scenes", "Python.ResList") +
                       pyArguments));
     EXPECT_EQ(ReadBytes(Path("scenes", "Engine.ResList")), ReadBytes(Path("scenes", "Python.ResList")));
 

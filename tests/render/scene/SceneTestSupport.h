@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "../resources/ResourceTestSupport.h"
+#include "../RenderTestSupport.h"
 
 namespace scenetest {
 
 inline std::string Reference(const std::string& arguments) {
-    return resourcetest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " +
+    return rendertest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " +
                                      arguments);
 }
 

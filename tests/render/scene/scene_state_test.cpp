@@ -199,7 +199,7 @@ TEST_F(SceneStateTest, EasingRangeScrollAndCorrection) {
 
 TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
     for (int i : {0, 1, 3})
-        if (!resourcetest::Shell("convert -size 4x4 xc:gray DDS:" +
+        if (!rendertest::Shell("convert -size 4x4 xc:gray DDS:" +
                                  Path("scenes", "level_lm" + std::to_string(i) + ".dds")))
             GTEST_SKIP() << "ImageMagick not available";
     scene().LoadLightmaps("level");
@@ -223,7 +223,7 @@ TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
 struct ProbeMapTest : SceneStateTest {
     std::vector<uint8_t> Write(const std::string& name, const std::string& fields) {
         const std::string path = Path("scenes", name + ".lpd");
-        resourcetest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py lpd " + path + " " +
+        rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py lpd " + path + " " +
                             fields);
         return resourcetest::ReadBytes(path);
     }

@@ -57,7 +57,7 @@ struct CacheTest : ShaderFixture {
     }
     void WriteDefinitions(const std::string& text) {
         Write("test.def", text);
-        ASSERT_TRUE(Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + ShaderFolder() +
+        ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + ShaderFolder() +
                           "/test.def " + ShaderFolder() + "/Shaders.DefBin"));
     }
     ShaderPair Get(const char* family, const char* options) {
