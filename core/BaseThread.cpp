@@ -31,6 +31,8 @@ CommandRingBuffer::CommandRingBuffer(uint32_t capacityBytes, uint32_t filler)
     : capacity(capacityBytes & ~3u), fillerId(filler) {
     buffer = static_cast<uint8_t*>(EngineAlloc(capacity));
     if (!buffer) capacity = 0;
+    readBuffer = buffer;
+    readCapacity = capacity;
 }
 
 CommandRingBuffer::~CommandRingBuffer() { EngineFree(buffer); }
@@ -123,7 +125,7 @@ bool CommandRingBuffer::BeginRead() {
         cachedWriteOffset = writeOffset.load(std::memory_order_seq_cst);
         if (r == cachedWriteOffset) return false;
     }
-    readRecord = buffer + r;
+    readRecord = readBuffer + r;
     readRecordId = LoadU32(readRecord);
     readRecordSize = LoadU32(readRecord + 4);
     readCursor = readRecord + kHeader;
@@ -153,12 +155,14 @@ uint32_t CommandRingBuffer::AlignRead16() {
 
 void CommandRingBuffer::EndRead() {
     assert(readRecord);
-    const uint32_t r = static_cast<uint32_t>(readRecord - buffer);
-    uint32_t next = static_cast<uint32_t>((uint64_t(r) + ((uint64_t(readRecordSize) + 11) & ~uint64_t(3))) % capacity);
-    if (uint64_t(next) + kHeader > capacity) next = 0;
+    const uint32_t r = static_cast<uint32_t>(readRecord - readBuffer);
+    // A record never runs past the end, so the sum reaches the capacity at most.
+    uint64_t next = uint64_t(r) + ((uint64_t(readRecordSize) + 11) & ~uint64_t(3));
+    if (next >= readCapacity) next %= readCapacity;
+    if (next + kHeader > readCapacity) next = 0;
     readRecord = readCursor = nullptr;
     readRecordId = readRecordSize = readLeft = 0;
-    readOffset.store(next, std::memory_order_release);
+    readOffset.store(static_cast<uint32_t>(next), std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -325,6 +329,22 @@ void BaseThread::ThreadLoop() {
     stopEvent.load()->Set();
 }
 
+// A drain that empties the ring watches it for a moment before it ends, so a writer in
+// the middle of a burst finds the worker still draining: neither side then pays for a
+// sleep and a wake-up per record, the writer's wake finds no sleeper to call the kernel
+// for, and the idle clock is not read twice per record. Gaps shorter than the watch
+// count as busy time.
+bool BaseThread::PollForWork() const {
+    constexpr int kPolls = 256;  // a few microseconds
+    for (int i = 0; i < kPolls; ++i) {
+        if (ring.HasRecord()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return false;
+}
+
 void BaseThread::Tick() {
     tickCount.fetch_add(1, std::memory_order_relaxed);
     ProcessCommands();
@@ -384,5 +404,5 @@ void BaseThread::ProcessCommands() {
         // no command leaves a surplus count behind (fillers are never committed).
         if (semaphore && id != CMD_NOP) semaphore->Wait();
         ring.EndRead();
-    } while (ring.BeginRead());
+    } while (ring.BeginRead() || (PollForWork() && ring.BeginRead()));
 }
