@@ -13,6 +13,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/ThreadCheck.h"
 #include "platform/os/Thread.h"
 
 // ---------------------------------------------------------------------------------------
@@ -306,6 +307,24 @@ bool BaseThread::PostCall(CallFunction function, void* argument) {
     return true;
 }
 
+void BaseThread::PostCallOrRunInline(BaseThread* worker, PayloadJob job, void* argument, const void* payload, uint32_t bytes) {
+    CallFunction function = &RunPayloadJob;
+    if (worker && worker->IsRunning() && worker->BeginCommand(CMD_CALL, uint32_t(sizeof function + sizeof argument + sizeof job) + bytes)) {
+        worker->ring.WriteValue(function);
+        worker->ring.WriteValue(argument);
+        worker->ring.WriteValue(job);
+        worker->ring.Write(payload, bytes);
+        worker->EndCommand();
+        return;
+    }
+    job(argument, static_cast<const uint8_t*>(payload), bytes);
+}
+
+void BaseThread::RunPayloadJob(BaseThread*, void* argument, CommandRingBuffer* ring) {
+    PayloadJob job = nullptr;
+    if (ring->ReadValue(job) && job) job(argument, ring->ReadCursor(), ring->ReadLeft());
+}
+
 void BaseThread::SetPriority(int priority) { thread->SetPriority(priority); }
 
 void BaseThread::Wake() { wakeEvent->Set(); }
@@ -351,6 +370,7 @@ void BaseThread::Tick() {
 }
 
 void BaseThread::ProcessCommands() {
+    ASSERT_ON_THREAD(ThreadId(), "worker thread");  // the ring's one reader
     if (!ring.BeginRead()) {
         if (idlePasses == 0) idleStart.LoadHardwareTime();
         ++idlePasses;

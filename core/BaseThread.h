@@ -126,6 +126,13 @@ public:
     bool Flush();
     void SetTimeoutMode(uint8_t waitForever);
     bool PostCall(CallFunction function, void* argument);
+    // A job that gets its payload as one block.
+    using PayloadJob = void (*)(void* argument, const uint8_t* payload, uint32_t bytes);
+    // Any thread. Runs job(argument, a copy of the payload) as a command-5 record on the
+    // worker when there is a running one, else at once on the calling thread (no worker,
+    // a stopped one, or a record that cannot be reserved), so a job never waits for a
+    // thread that is not there.
+    static void PostCallOrRunInline(BaseThread* worker, PayloadJob job, void* argument, const void* payload, uint32_t bytes);
     void SetPriority(int priority);
 
     const char* Name() const { return name; }
@@ -156,6 +163,7 @@ private:
     static void Entry(void* self);
     void ThreadLoop();
     bool PollForWork() const;
+    static void RunPayloadJob(BaseThread* thread, void* argument, CommandRingBuffer* ring);
 
     CommandRingBuffer ring;
     char* name = nullptr;
