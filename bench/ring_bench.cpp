@@ -86,6 +86,14 @@ public:
     uint64_t checksum = 0;
 
 protected:
+    void StopAndJoin(std::thread& thread) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+        }
+        wake.notify_one();
+        thread.join();
+    }
     void Handled(uint64_t n) {
         std::lock_guard<std::mutex> lock(mutex);
         handled += n;
@@ -103,14 +111,7 @@ protected:
 class DequeWorker : public LockedWorker {
 public:
     DequeWorker() : thread([this] { Run(); }) {}
-    ~DequeWorker() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        wake.notify_one();
-        thread.join();
-    }
+    ~DequeWorker() { StopAndJoin(thread); }
     void Post(uint32_t id, const uint8_t* data, uint32_t size) {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -148,14 +149,7 @@ private:
 class SwapVectorWorker : public LockedWorker {
 public:
     SwapVectorWorker() : thread([this] { Run(); }) {}
-    ~SwapVectorWorker() {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        wake.notify_one();
-        thread.join();
-    }
+    ~SwapVectorWorker() { StopAndJoin(thread); }
     void Post(uint32_t id, const uint8_t* data, uint32_t size) {
         bool wasEmpty;
         {
