@@ -50,9 +50,9 @@ TEST(Time, HardwareTimeFollowsTheInstalledClockAndLogPrintsSeconds) {
         Time t;
         t.LoadHardwareTime();
         EXPECT_EQ(t.ticks, 15000000);
-        t.Log(2, 4, nullptr);
-        t.Log(0, 2, "frame");
-        Time::ZERO.Log(0, 2, "");
+        t.Log(LogSeverity::ScriptConsole, LogCategory::Script, nullptr);
+        t.Log(LogSeverity::Information, LogCategory::Engine, "frame");
+        Time::ZERO.Log(LogSeverity::Information, LogCategory::Engine, "");
         auto m = sink.Messages();
         ASSERT_EQ(m.size(), 3u);
         EXPECT_EQ(m[0].text, "1.500000");
