@@ -190,37 +190,12 @@ TEST(BaseThread, FlushReturnsAfterEveryEarlierCommandRan) {
     EXPECT_EQ(flushed.load(), 200);
 }
 
-TEST(BaseThread, CallCommandCarriesNativePointersAndReadsTheRestOfItsPayload) {
-    Recorder r;
-    ASSERT_TRUE(r.Start());
-    struct Seen {
-        BaseThread* thread = nullptr;
-        uint32_t extra = 0;
-        bool flushedInside = false;
-    } seen;
-    auto call = [](BaseThread* thread, void* argument, CommandRingBuffer* ring) {
-        auto* s = static_cast<Seen*>(argument);
-        s->thread = thread;
-        ring->ReadValue(s->extra);
-        s->flushedInside = thread->Flush();  // from the worker itself: returns at once
-    };
-    BaseThread::CallFunction fn = call;
-    void* arg = &seen;
-    ASSERT_TRUE(r.BeginCommand(BaseThread::CMD_CALL, sizeof fn + sizeof arg + 4));
-    r.Ring().WriteValue(fn);
-    r.Ring().WriteValue(arg);
-    r.Ring().WriteValue(uint32_t{0xC0FFEE});
-    r.EndCommand();
-    ASSERT_TRUE(r.Flush());
-    EXPECT_EQ(seen.thread, &r);
-    EXPECT_EQ(seen.extra, 0xC0FFEEu);
-    EXPECT_TRUE(seen.flushedInside);
-}
-
-TEST(BaseThread, PayloadJobsRunOnTheWorkerOrInlineWhenItIsStopped) {
+TEST(BaseThread, CallCommandsCarryNativePointersAndPayloadJobsRunOnTheWorkerOrInline) {
     struct Seen {
         uint64_t thread = 0;
         std::vector<uint8_t> payload;
+        BaseThread* caller = nullptr;
+        bool flushedInside = false;
     } seen;
     auto job = [](void* argument, const uint8_t* payload, uint32_t bytes) {
         auto* s = static_cast<Seen*>(argument);
@@ -232,13 +207,34 @@ TEST(BaseThread, PayloadJobsRunOnTheWorkerOrInlineWhenItIsStopped) {
     BaseThread::PostCallOrRunInline(&r, job, &seen, bytes, 5);  // stopped: runs here
     EXPECT_EQ(seen.thread, os::CurrentThreadId());
     EXPECT_EQ(seen.payload, std::vector<uint8_t>(bytes, bytes + 5));
+    BaseThread::PostCallOrRunInline(nullptr, job, &seen, bytes, 0);  // no worker at all
+    EXPECT_TRUE(seen.payload.empty());
     ASSERT_TRUE(r.Start());
     BaseThread::PostCallOrRunInline(&r, job, &seen, bytes + 1, 3);
     ASSERT_TRUE(r.Flush());
     EXPECT_EQ(seen.thread, r.ThreadId());
     EXPECT_EQ(seen.payload, std::vector<uint8_t>(bytes + 1, bytes + 4));
-    BaseThread::PostCallOrRunInline(nullptr, job, &seen, bytes, 0);  // no worker at all
-    EXPECT_EQ(seen.thread, os::CurrentThreadId());
+
+    // The plain command: a native-size function and argument, then the callee's payload.
+    auto call = [](BaseThread* thread, void* argument, CommandRingBuffer* ring) {
+        auto* s = static_cast<Seen*>(argument);
+        s->caller = thread;
+        uint32_t extra = 0;
+        ring->ReadValue(extra);
+        s->payload.assign({uint8_t(extra), uint8_t(extra >> 16)});
+        s->flushedInside = thread->Flush();  // from the worker itself: returns at once
+    };
+    BaseThread::CallFunction fn = call;
+    void* arg = &seen;
+    ASSERT_TRUE(r.BeginCommand(BaseThread::CMD_CALL, sizeof fn + sizeof arg + 4));
+    r.Ring().WriteValue(fn);
+    r.Ring().WriteValue(arg);
+    r.Ring().WriteValue(uint32_t{0xC0FFEE});
+    r.EndCommand();
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(seen.caller, &r);
+    EXPECT_EQ(seen.payload, (std::vector<uint8_t>{0xEE, 0xC0}));
+    EXPECT_TRUE(seen.flushedInside);
 }
 
 TEST(BaseThread, TimeoutModeSleepsUntilWokenAndZeroRestoresTheTimeout) {
