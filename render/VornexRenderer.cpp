@@ -22,6 +22,7 @@
 #include <new>
 
 #include "core/Log.h"
+#include "core/ThreadCheck.h"
 #include "render/RenderStaticInit.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/profiler/Profiler.h"
@@ -146,7 +147,7 @@ void VornexRenderer::RunOwners(bool create) {
 }
 
 void VornexRenderer::AssertMainThread() const {
-    assert((ownerThread == 0 || ownerThread == os::CurrentThreadId()) && "a main-thread renderer call from another thread");
+    ASSERT_ON_THREAD(ownerThread, "main thread");
 }
 
 // ---------------------------------------------------------------------------------------
