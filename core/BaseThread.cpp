@@ -164,6 +164,10 @@ void CommandRingBuffer::EndRead() {
     readRecord = readCursor = nullptr;
     readRecordId = readRecordSize = readLeft = 0;
     readOffset.store(static_cast<uint32_t>(next), std::memory_order_release);
+    if (os::Event* waiter = spaceWaiter.load(std::memory_order_seq_cst)) {
+        const uint64_t used = UsedBetween(writeOffset.load(std::memory_order_acquire), uint32_t(next), readCapacity);
+        if (used <= readCapacity - readCapacity / 4 && spaceWaiter.exchange(nullptr) == waiter) waiter->Set();
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -187,6 +191,7 @@ BaseThread::BaseThread(const char* threadName, uint32_t ringBytes, bool useLock,
         std::memcpy(name, threadName, n + 1);
     }
     wakeEvent = new os::Event;
+    spaceEvent = new os::Event;
     doneEvent = new os::Event;
     thread = new os::Thread;
     if (useLock) writerLock = new CriticalSection;
@@ -197,6 +202,7 @@ BaseThread::~BaseThread() {
     delete thread;
     delete writerLock;
     delete doneEvent;
+    delete spaceEvent;
     delete wakeEvent;
     delete[] name;
 }
@@ -267,8 +273,13 @@ bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
             wakeEvent->Set();
             woke = true;
         }
-        os::Sleep(20);
+        // Wait until the worker has freed a good part of the ring, 20 ms at the most; the
+        // retry after arming catches space freed just before.
+        ring.SetSpaceWaiter(spaceEvent);
+        if (ring.BeginWrite(id, payloadBytes)) break;
+        spaceEvent->Wait(20);
     }
+    if (woke) ring.SetSpaceWaiter(nullptr);
     return true;
 }
 

@@ -70,6 +70,10 @@ public:
     // current).
     bool HasRecord() const { return writeOffset.load(std::memory_order_acquire) != readOffset.load(std::memory_order_relaxed); }
 
+    // A writer that found the ring full arms an event here; the reader sets it (once) when a
+    // quarter of the ring is free again, or the ring is empty. Null disarms.
+    void SetSpaceWaiter(os::Event* event) { spaceWaiter.store(event, std::memory_order_seq_cst); }
+
 private:
     // Four groups, each on its own pair of cache lines, so that neither side's private
     // work moves a line the other side is using: the writer's fields, the published
@@ -87,6 +91,7 @@ private:
     uint32_t cachedReadOffset = 0;  // the writer's last copy of readOffset
     alignas(kLine) std::atomic<uint32_t> writeOffset{0};
     alignas(kLine) std::atomic<uint32_t> readOffset{0};
+    std::atomic<os::Event*> spaceWaiter{nullptr};  // read by the reader after every record
     // Reader side.
     alignas(kLine) uint8_t* readBuffer;
     uint32_t readCapacity;
@@ -170,6 +175,7 @@ private:
     Semaphore* semaphore = nullptr;
     bool wakeOnCommit = true;
     os::Event* wakeEvent;
+    os::Event* spaceEvent;  // a writer waiting for room in a full ring
     os::Event* doneEvent;
     std::atomic<os::Event*> stopEvent{nullptr};
     os::Thread* thread;
