@@ -1,63 +1,51 @@
-// The ambient cube refresh on the real render thread: black faces without lights, one
-// draw per face and light with the face frame and the light's constants against an
-// independent calculation, the refresh keys, and lights left out.
+// The ambient cube refresh on the real render thread, drawing with the shader manager's
+// "LightCubeGeneration" pairs made from the project's shader data: black faces without
+// lights, one draw per face and light with the face frame and the light's constants
+// against an independent calculation, the refresh keys, and lights left out.
 // test-sanitize: thread address
-#include <cstdio>
-#include <cstring>
-#include <vector>
+// test-depends: shader_data
+// test-timeout: 600
+#include <fstream>
+#include <sstream>
 
-#include "../RenderTestSupport.h"
+#include "../shaders/ShaderTestSupport.h"
 #include "SceneTestSupport.h"
-#include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/scene/LightCubeShaders.h"
 #include "render/scene/RendererLight.h"
 
 namespace {
 
 using namespace gfx;
-
 using scenetest::ReferenceFloats;
 
-LightCubeShaderPair gPlain, gMasked;
-
-struct AmbientCubeTest : rendertest::RendererFixture {
+struct AmbientCubeTest : shadertest::ShaderFixture {
     void SetUp() override {
-        RendererFixture::SetUp();
+        ShaderFixture::SetUp();
         ASSERT_TRUE(created);
         rendertest::RunOnRenderThread([&] {
-            Device* device = gVornexRenderer.Device();
-            device->CreateVertexShader(Code("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0"),
-                                       &gPlain.vertex);
-            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0"), &gPlain.pixel);
-            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0"),
-                                      &gMasked.pixel);
-            gMasked.vertex = gPlain.vertex;
             mask = new DeviceObjectHandle;
             mask->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED);
         });
-        gLightCubeShaderLookup = [](bool masked) { return masked ? gMasked : gPlain; };
     }
     void TearDown() override {
         rendertest::RunOnRenderThread([&] {
             for (RendererLight& l : lights) gActiveLights.Unlink(&l);
             mask->Unref();
-            gPlain.vertex->Release(), gPlain.pixel->Release(), gMasked.pixel->Release();
-            for (Blob* b : blobs) b->Release();
-            blobs.clear();
         });
-        gLightCubeShaderLookup = nullptr;
-        RendererFixture::TearDown();
+        ShaderFixture::TearDown();
     }
-    // The compiled words, kept alive by the blob (freed with the process).
-    static const uint32_t* Code(const char* source, const char* entry, const char* profile) {
-        Blob* code = nullptr;
-        CompileShader(source, uint32_t(std::strlen(source)), nullptr, nullptr, entry, profile, 0, &code, nullptr,
-                      nullptr);
-        blobs.push_back(code);
-        return static_cast<const uint32_t*>(code->GetBufferPointer());
+    // The built-in pairs; with a broken mask variant "MASK" does not compile.
+    void LoadShaders(bool breakMask = false) {
+        if (breakMask)
+            std::ofstream(ShaderFolder() + "/LightCubeGeneration.hlsl", std::ios::app)
+                << "\n#ifdef MASK\n#error no masked variant\n#endif\n";
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        ASSERT_TRUE(gShaderManager->Light(3, 0).IsValid());
+        ASSERT_EQ(gShaderManager->Light(3, 1).IsValid(), !breakMask);
     }
-    static inline std::vector<Blob*> blobs;
+    static uint32_t PixelShader(uint32_t variant) {
+        return SerialOf(gShaderManager->Light(3, variant).pixelObject->DeviceShader());
+    }
 
     void Append(uint32_t i) {
         rendertest::RunOnRenderThread([&] { gActiveLights.Append(&lights[i]); });
@@ -73,23 +61,27 @@ struct AmbientCubeTest : rendertest::RendererFixture {
     }
     // Fills every face white, runs a frame, and tells whether every face reads back black.
     bool FacesBlackAfterFrame() {
-        auto eachFace = [](auto f) {
-            rendertest::RunOnRenderThread([&] {
-                for (uint32_t face = 0; face < 6; ++face) {
-                    Surface* s = nullptr;
-                    gVornexRenderer.AmbientCube()->Cube()->GetCubeMapSurface(CubeFace(face), 0, &s);
-                    f(s);
-                    s->Release();
-                }
+        rendertest::RunOnRenderThread(
+            [&] { ForEachFace([](Surface* s) { gVornexRenderer.Device()->ColorFill(s, nullptr, 0xFFFFFFFFu); }); });
+        EXPECT_TRUE(Frame().empty());
+        bool black = true;
+        rendertest::RunOnRenderThread([&] {
+            ForEachFace([&](Surface* s) {
+                std::vector<uint8_t> bytes;
+                black = black && recorder->ReadSurface(s, &bytes) == OK && bytes.size() == 64 * 64 * 4;
+                for (uint8_t b : bytes) black = black && b == 0;
             });
-        };
-        eachFace([](Surface* s) { gVornexRenderer.Device()->ColorFill(s, nullptr, 0xFFFFFFFFu); });
-        Frame();
-        std::vector<uint8_t> bytes, all;
-        eachFace([&](Surface* s) {
-            if (recorder->ReadSurface(s, &bytes) == OK) all.insert(all.end(), bytes.begin(), bytes.end());
         });
-        return all == std::vector<uint8_t>(6 * 64 * 64 * 4, 0);
+        return black;
+    }
+    template <class F>
+    static void ForEachFace(F f) {
+        for (uint32_t face = 0; face < 6; ++face) {
+            Surface* s = nullptr;
+            gVornexRenderer.AmbientCube()->Cube()->GetCubeMapSurface(CubeFace(face), 0, &s);
+            f(s);
+            s->Release();
+        }
     }
     uint32_t Refreshes() {
         gVornexRenderer.FlushCommands(true);
@@ -100,16 +92,34 @@ struct AmbientCubeTest : rendertest::RendererFixture {
     DeviceObjectHandle* mask = nullptr;
 };
 
-TEST_F(AmbientCubeTest, NoLightOrEveryLightExcludedLeavesTheFacesBlack) {
-    EXPECT_TRUE(FacesBlackAfterFrame());  // the first frame refreshes
+TEST_F(AmbientCubeTest, BlackFacesAndRefreshKeys) {
+    LoadShaders();
+    const uint32_t before = Refreshes();
+    EXPECT_TRUE(FacesBlackAfterFrame());  // the new device's first frame, without lights
+    EXPECT_EQ(Refreshes(), before + 1);
+    Frame();
+    EXPECT_EQ(Refreshes(), before + 1);
+
+    // A light sharing a bit with the mask is left out: black again.
     lights[0].exclusionBits = 6;
-    Append(0);
     gVornexRenderer.PostCommand15(nullptr, 4);
+    Append(0);
     EXPECT_TRUE(FacesBlackAfterFrame());
+    EXPECT_EQ(Refreshes(), before + 2);
+
+    // A reset keeps the keys; the mask or the lights changing refresh.
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
     EXPECT_TRUE(Frame().empty());
+    EXPECT_EQ(Refreshes(), before + 2);
+    gVornexRenderer.PostCommand15(nullptr, 8);
+    EXPECT_EQ(Frame().size(), 6u);
+    Append(1);
+    EXPECT_EQ(Frame().size(), 12u);
+    EXPECT_EQ(Refreshes(), before + 4);
 }
 
 TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
+    LoadShaders();
     struct LightCase {
         uint8_t kind;
         bool masked;
@@ -151,6 +161,7 @@ TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
         EXPECT_EQ(r.streams[0].stride, 20u);
         EXPECT_EQ(r.depthStencil, 0u);
         EXPECT_EQ(r.viewport.width, 64u);
+        EXPECT_EQ(r.pixelShader.serial, PixelShader(cases[light].masked ? 1 : 0)) << d;
         EXPECT_EQ(r.textures[0].serial != 0, cases[light].masked);
         for (uint32_t reg = 0; reg < 3; ++reg) {
             for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(r.VertexConstant(reg)[k], faces[face * 9 + reg * 3 + k]) << d;
@@ -164,27 +175,14 @@ TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
     }
 }
 
-TEST_F(AmbientCubeTest, RefreshesOnlyWhenTheLightsOrTheMaskChange) {
-    const uint32_t before = Refreshes();
-    Frame();  // the new device's first frame
-    EXPECT_EQ(Refreshes(), before + 1);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 1);
-    gVornexRenderer.PostCommand15(nullptr, 8);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 2);
-    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 2);
+TEST_F(AmbientCubeTest, ALightWhosePairIsMissingIsLeftOut) {
+    LoadShaders(true);
+    lights[0].maskTexture = mask;
     Append(0);
-    EXPECT_EQ(Frame().size(), 6u);
-    EXPECT_EQ(Refreshes(), before + 3);
-
-    // A light whose pair is missing is left out.
-    lights[1].maskTexture = mask;
-    gLightCubeShaderLookup = [](bool masked) { return masked ? LightCubeShaderPair{} : gPlain; };
     Append(1);
-    EXPECT_EQ(Frame().size(), 6u);
+    const std::vector<DrawRecord> draws = Frame();
+    ASSERT_EQ(draws.size(), 6u);
+    for (const DrawRecord& r : draws) EXPECT_EQ(r.pixelShader.serial, PixelShader(0));
 }
 
 }  // namespace
