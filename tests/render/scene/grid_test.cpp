@@ -88,8 +88,11 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
         EXPECT_EQ(grid.CellCount(), 0u);
         EXPECT_EQ(grid.GetCellRange({{1, 0, 1, 1}, {2, 0, 2, 1}}), RenderSceneCellRange{});
     }
-    grid.Rebuild({{0, 0, 0, 1}, {1e30f, 1, 10, 1}}, 1.0f);  // far too many cells
-    EXPECT_EQ(grid.CellCount(), 0u);
+    // Far too many cells along one axis, or in all.
+    for (float extent : {1e30f, 2048.0f}) {
+        grid.Rebuild({{0, 0, 0, 1}, {extent, 1, 2048, 1}}, 1.0f);
+        EXPECT_EQ(grid.CellCount(), 0u) << extent;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
