@@ -168,9 +168,8 @@ TEST_F(SceneStateTest, EasingRangeAndScroll) {
     const Vector start[2] = {scene().CloudOffset(), scene().LayerOffset()};
     for (int frame = 1; frame <= 7; ++frame) {
         Frame(0, 0, 0, 0.5f);
-        const Vector now[2] = {scene().CloudOffset(), scene().LayerOffset()};
         for (int k = 0; k < 8; ++k) {
-            const float v = now[k / 4][k % 4];
+            const float v = (k < 4 ? scene().CloudOffset() : scene().LayerOffset())[k % 4];
             const double moved = start[k / 4][k % 4] + inForce->drift[k / 4][k % 4] * 0.5 * frame;
             EXPECT_TRUE(v >= 0.0f && v < 1.0f) << k;
             EXPECT_NEAR(v, moved - std::floor(moved), 1e-5) << k;
@@ -196,28 +195,24 @@ TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The probe map, from files of the reference writer.
+// The probe map, from files of the reference writer, loaded through op 8.
 
-struct ProbeMapTest : SceneStateTest {
-    std::vector<uint8_t> Write(const std::string& name, const std::string& fields) {
+TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
+    auto write = [&](const std::string& name, const std::string& fields) {
         const std::string path = Path("scenes", name + ".lpd");
         rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py lpd " + path + " " +
                           fields);
         return resourcetest::ReadBytes(path);
-    }
-    // Loads through op 8; the number of error lines it logged.
-    uint32_t Load(const std::string& name) {
+    };
+    auto errorsLoading = [&](const std::string& name) {  // the error lines of one load
         log.Clear();
         scene().LoadLightmaps(name.c_str());
         uint32_t n = 0;
         for (const CaptureLogSink::Message& m : log.Messages()) n += m.severity == uint8_t(LogSeverity::Error);
         return n;
-    }
-};
-
-TEST_F(ProbeMapTest, LoadsEveryFieldOfAValidFile) {
-    if (Write("probes", "3 2 4 0 1 7").empty()) GTEST_SKIP() << "python3 not available";
-    EXPECT_EQ(Load("probes"), 0u);
+    };
+    if (write("probes", "3 2 4 0 1 7").empty()) GTEST_SKIP() << "python3 not available";
+    EXPECT_EQ(errorsLoading("probes"), 0u);
     const LightProbeMap& map = scene().ProbeMap();
     ASSERT_EQ(map.Width(), 3u);
     ASSERT_EQ(map.Height(), 2u);
@@ -234,35 +229,31 @@ TEST_F(ProbeMapTest, LoadsEveryFieldOfAValidFile) {
     }
     EXPECT_TRUE(Logged("Loading game light probe map probes"));
     EXPECT_TRUE(Logged("Loaded game light probe map (3x2)"));
-}
 
-TEST_F(ProbeMapTest, BadHeadersPrefixesAndCountsLeaveTheMapEmpty) {
-    if (Write("old", "2 2 1 1 1 1 2").empty()) GTEST_SKIP() << "python3 not available";
-    EXPECT_EQ(Load("old"), 0u);  // version 2: empty, no error line
-    EXPECT_TRUE(scene().ProbeMap().Empty());
+    write("old", "2 2 1 1 1 1 2");
+    EXPECT_EQ(errorsLoading("old"), 0u);  // version 2: empty, no error line
+    EXPECT_TRUE(map.Empty());
     EXPECT_FALSE(Logged("Loaded game light probe map"));
 
-    const std::vector<uint8_t> valid = Write("valid", "2 3 1 2 0 3");
+    const std::vector<uint8_t> valid = write("valid", "2 3 1 2 0 3");
     for (size_t cut = 0; cut < valid.size(); ++cut) {
         resourcetest::WriteBytes(Path("scenes", "cut.lpd"), std::vector<uint8_t>(valid.begin(), valid.begin() + cut));
-        EXPECT_EQ(Load("cut"), 1u) << cut;
-        EXPECT_TRUE(scene().ProbeMap().Empty()) << cut;
+        EXPECT_EQ(errorsLoading("cut"), 1u) << cut;
+        EXPECT_TRUE(map.Empty()) << cut;
     }
     // Counts and sizes beyond the file, and past 32 bits once multiplied.
-    struct Alter {
-        uint32_t offset, value, bytes;
-    } alters[] = {{12, 4, 4}, {24, 0xFFFFFFFFu, 4}, {8, 0xFFFF, 2}, {10, 0xFFFF, 2}, {20, 0x0E38E38Fu, 4}};
-    for (const Alter& a : alters) {
-        std::vector<uint8_t> bytes = valid;
-        std::memcpy(bytes.data() + a.offset, &a.value, a.bytes);
-        resourcetest::WriteBytes(Path("scenes", "altered.lpd"), bytes);
-        EXPECT_EQ(Load("altered"), 1u) << a.offset;
-        EXPECT_TRUE(scene().ProbeMap().Empty()) << a.offset;
+    const uint32_t alters[][3] = {{12, 4, 4}, {24, 0xFFFFFFFFu, 4}, {8, 0xFFFF, 2}, {10, 0xFFFF, 2}, {20, 0x0E38E38Fu, 4}};
+    for (const auto& [offset, value, bytes] : alters) {
+        std::vector<uint8_t> altered = valid;
+        std::memcpy(altered.data() + offset, &value, bytes);
+        resourcetest::WriteBytes(Path("scenes", "altered.lpd"), altered);
+        EXPECT_EQ(errorsLoading("altered"), 1u) << offset;
+        EXPECT_TRUE(map.Empty()) << offset;
     }
-    Load("valid");
-    EXPECT_EQ(scene().ProbeMap().Width(), 2u);
+    errorsLoading("valid");
+    EXPECT_EQ(map.Width(), 2u);
     scene().ClearLightmaps();
-    EXPECT_TRUE(scene().ProbeMap().Empty());
+    EXPECT_TRUE(map.Empty());
 }
 
 }  // namespace
