@@ -33,8 +33,10 @@ struct AmbientCubeTest : shadertest::ShaderFixture {
     }
     // The built-in pairs; with a broken mask variant "MASK" does not compile.
     void LoadShaders(bool breakMask = false) {
-        if (breakMask)
+        if (breakMask) {
+            std::filesystem::remove_all(ShaderFolder() + "/Compiled");
             std::ofstream(ShaderFolder() + "/LightCubeGeneration.hlsl", std::ios::app) << "\n#ifdef MASK\n#error\n#endif\n";
+        }
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
         ASSERT_TRUE(gShaderManager->Light(3, 0).IsValid());
         ASSERT_EQ(gShaderManager->Light(3, 1).IsValid(), !breakMask);

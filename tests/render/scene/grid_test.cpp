@@ -103,12 +103,8 @@ struct ContextTest : rendertest::RendererFixture {
         gVornexRenderer.PostNewScene(kSceneBox, kCell);
     }
     CountingContext* Make(uint32_t flags = 0) {
-        EntityRenderingContextSetup s;
-        s.owner = this;
-        s.hasEntity = true;
-        s.creationFlags = flags;
-        s.localBox = {{-1, -1, -1, 1}, {1, 1, 1, 1}};
-        return new CountingContext(s);
+        return new CountingContext(
+            {.owner = this, .hasEntity = true, .creationFlags = flags, .localBox = {{-1, -1, -1, 1}, {1, 1, 1, 1}}});
     }
     void Move(CountingContext* c, float x, float z, float scale = 1.0f) {
         Matrix m;
