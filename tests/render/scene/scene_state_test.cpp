@@ -14,10 +14,10 @@
 
 namespace {
 
-// Records every blend factor and answers the values Update reads from fields the test sets.
+// Records every blend and answers the values Update reads from fields the test sets.
 struct RecordingSet : SceneParametersWrapper {
     void Blend(const SceneParametersWrapper& a, const SceneParametersWrapper& b, float t) override {
-        blends.push_back(t);
+        blends.push_back({&a, &b, t});
         SceneParametersWrapper::Blend(a, b, t);
     }
     Vector CloudDrift() const override { return drift[0]; }
@@ -25,7 +25,11 @@ struct RecordingSet : SceneParametersWrapper {
     float RangeStart() const override { return range[0]; }
     float RangeEnd() const override { return range[1]; }
 
-    std::vector<float> blends;
+    struct Call {
+        const SceneParametersWrapper *a, *b;
+        float t;
+    };
+    std::vector<Call> blends;
     Vector drift[2] = {};
     float range[2] = {0.0f, 1.0f};
 };
@@ -121,11 +125,13 @@ TEST_F(SceneStateTest, BlendsRunOnTheClockTheModePicks) {
         Frame(now[0], now[1], now[2]);
         ASSERT_EQ(inForce->blends.size(), 1u) << c.mode;
         // The engine clock's blends start at 0: 11 s of a 4 s blend end it.
-        EXPECT_FLOAT_EQ(inForce->blends[0], c.clock == 0 ? 1.0f : 0.25f) << c.mode;
+        EXPECT_FLOAT_EQ(inForce->blends[0].t, c.clock == 0 ? 1.0f : 0.25f) << c.mode;
+        EXPECT_EQ(inForce->blends[0].a, Set(RendererScene::SET_BLEND_FROM));
+        EXPECT_EQ(inForce->blends[0].b, Set(RendererScene::SET_BLEND_TO));
         EXPECT_EQ(scene().BlendRunning(), c.clock != 0);
         Frame(100.0, 100.0, 100.0);
         EXPECT_FALSE(scene().BlendRunning());
-        EXPECT_EQ(inForce->blends.back(), 1.0f);
+        EXPECT_EQ(inForce->blends.back().t, 1.0f);
     }
     // 0.001 s or less ends at once.
     for (float seconds : {0.001f, 0.0f}) {
@@ -133,7 +139,8 @@ TEST_F(SceneStateTest, BlendsRunOnTheClockTheModePicks) {
         Post(source, 0, seconds);
         inForce->blends.clear();
         Frame(10.0, 20.0, 30.0);
-        EXPECT_EQ(inForce->blends, std::vector<float>{1.0f});
+        ASSERT_EQ(inForce->blends.size(), 1u);
+        EXPECT_EQ(inForce->blends[0].t, 1.0f);
         EXPECT_FALSE(scene().BlendRunning());
     }
     source->Release(false, true);
