@@ -149,14 +149,20 @@ TEST_F(ControllerTest, AbsentPadIsLookedForEveryTwoToFourAndAHalfSeconds) {
     EXPECT_EQ(std::make_tuple(pad.IsConnected(), pad.Sticks()[0], pad.LeftTrigger()), std::make_tuple(false, 0.0f, 0.0f));
     EXPECT_TRUE(Logged("XBox controller #3 disconnected"));
 
-    // A pad present at creation is connected without a line or a change.
+    // A pad present at creation is connected without a line or a change, and a button
+    // held then is not new at the first update.
     sink.Clear();
     hid::ConnectPad(0);
+    hid::PadState held;
+    held.buttons = 0x1000;
+    hid::SetPadState(0, held);
     XInputController present;
     present.Init(0, Now());
     EXPECT_TRUE(present.IsConnected());
     clock.Advance(1);
     EXPECT_FALSE(present.Update(Now()));
+    EXPECT_TRUE(present.IsKeyPressed(0x1000));
+    EXPECT_FALSE(present.IsKeyPressedForTheFirstTime(0x1000));
     EXPECT_TRUE(sink.Messages().empty());
 }
 
@@ -169,7 +175,7 @@ TEST_F(ControllerTest, AnyControllerIndexUsesTheEnabledPads) {
     // trigger 200; pad 2: the longest stick and the largest triggers, but disabled.
     hid::PadState p0, p1, p2;
     p0.thumbLX = 20000, p0.rightTrigger = 100, p0.buttons = 0x10;
-    p1.thumbLY = -30000, p1.thumbRX = 15000, p1.leftTrigger = 200;
+    p1.thumbLY = -30000, p1.thumbRY = 15000, p1.leftTrigger = 200;
     p2.thumbLX = p2.thumbLY = p2.thumbRX = p2.thumbRY = 32767;
     p2.leftTrigger = p2.rightTrigger = 255, p2.buttons = 0x8000;
     hid::SetPadState(0, p0);
@@ -189,9 +195,9 @@ TEST_F(ControllerTest, AnyControllerIndexUsesTheEnabledPads) {
     EXPECT_EQ(im.EnabledControllerMask(), 0b1011u);
     EXPECT_TRUE(im.IsXControllerPresent(kAnyController));
     const Vector sticks = im.GetXControllerAnalogInput(kAnyController);
-    EXPECT_EQ(sticks.x, 0.0f) << "pad 1's sticks, the longest enabled";
+    EXPECT_EQ(std::make_tuple(sticks.x, sticks.z), std::make_tuple(0.0f, 0.0f)) << "pad 1's sticks, the longest enabled";
     EXPECT_LT(sticks.y, -0.5f);
-    EXPECT_GT(sticks.z, 0.2f);
+    EXPECT_GT(sticks.w, 0.2f);
     EXPECT_EQ(im.GetXControllerLeftTriggerInput(kAnyController), 200 / 255.0f);
     EXPECT_EQ(im.GetXControllerRightTriggerInput(kAnyController), 100 / 255.0f);
     EXPECT_TRUE(im.IsXControllerKeyPressedForTheFirstTime(0x10, kAnyController));
@@ -291,7 +297,10 @@ TEST_F(ControllerTest, DirectInputSticksButtonsAndDisconnection) {
     char name[32];
     ASSERT_TRUE(di.GetButtonName(32, name, sizeof(name)));
     EXPECT_STREQ(name, "Button 32");
+    ASSERT_TRUE(di.GetButtonName(1, name, sizeof(name)));
+    EXPECT_STREQ(name, "Button 1");
     EXPECT_FALSE(di.GetButtonName(0, name, sizeof(name)));
+    EXPECT_FALSE(di.GetButtonName(33, name, sizeof(name)));
 
     // Unplugged: neither poll nor acquire works; the controller is released.
     hid::DisconnectGameDevice(id);

@@ -15,6 +15,7 @@
 
 #include "LuaTestSupport.h"
 #include "ScriptTestPackage.h"
+#include "core/StaticInit.h"
 #include "core/config/ConfigFolder.h"
 #include "engine/EngineServices.h"
 #include "engine/script/LuaBindings.h"
@@ -78,6 +79,18 @@ TEST_F(LuaBindingsTest, PackagesOpenAfterTheInitHooksByOrderThenRegistration) {
     gLua.ResetReplication();
     EXPECT_EQ(seen, std::vector<std::string>({"bit library, _LUA5 1, 0 packages", "replication, 0 packages",
                                               "replication, 4 packages"}));
+}
+
+// The shutdown takes every registration back, so a restarted program registers afresh.
+TEST_F(LuaBindingsTest, ShutdownUnregistersEveryPackage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            gLua.Close();
+            RunStaticShutdown();
+            std::_Exit(static_cast<int>(LuaBindingPackageCount()));
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {

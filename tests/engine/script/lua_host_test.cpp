@@ -332,11 +332,16 @@ TEST_F(LuaHostTest, ClassesRegisterOnceAndUnknownTypesPushNilWithOneWarning) {
         gLua.PushUserType(&object, "NotRegistered");
         gLua.PushCollectedUserType(&object, "AlsoNotRegistered");
     }
-    ASSERT_EQ(Top(), 6);
-    for (int i = 1; i <= 6; ++i) EXPECT_TRUE(lua_isnil(L(), i));
+    // Null objects and null type names push nil without looking the type up.
+    gLua.PushUserType(nullptr, "NullObject");
+    gLua.PushUserType(&object, nullptr);
+    gLua.PushUserType(nullptr, kClass);
+    ASSERT_EQ(Top(), 9);
+    for (int i = 1; i <= 9; ++i) EXPECT_TRUE(lua_isnil(L(), i));
     lua_settop(L(), 0);
     EXPECT_EQ(CountLogged("unknown type NotRegistered"), 1);
     EXPECT_EQ(CountLogged("unknown type AlsoNotRegistered"), 1);
+    EXPECT_EQ(CountLogged("unknown type NullObject"), 0);
 }
 
 TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {
