@@ -81,16 +81,19 @@ TEST_F(LuaBindingsTest, PackagesOpenAfterTheInitHooksByOrderThenRegistration) {
                                               "replication, 4 packages"}));
 }
 
-// The shutdown takes every registration back, so a restarted program registers afresh.
-TEST_F(LuaBindingsTest, ShutdownUnregistersEveryPackage) {
+// The shutdown takes each package's registration back, and only that one.
+TEST_F(LuaBindingsTest, ShutdownUnregistersEachPackageByItself) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static uint32_t left = 99;
     EXPECT_EXIT(
         {
             gLua.Close();
+            PushExitHandler([](void*) { left = LuaBindingPackageCount(); }, nullptr);
+            RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, [](lua_State*) { return 0; });  // unregistered first
             RunStaticShutdown();
-            std::_Exit(static_cast<int>(LuaBindingPackageCount()));
+            std::_Exit(static_cast<int>(left * 10 + LuaBindingPackageCount()));
         },
-        testing::ExitedWithCode(0), "");
+        testing::ExitedWithCode(40), "");
 }
 
 TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {
