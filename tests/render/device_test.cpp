@@ -161,6 +161,16 @@ struct ResetTest : RendererFixture {
         BeginFrame();
         gVornexRenderer.PostUpscaleFinal();
     }
+    // References held on the back buffer, besides the one taken to count them.
+    uint32_t BackBufferReferences() {
+        uint32_t references = 0;
+        RunOnRenderThread([&] {
+            Surface* s = nullptr;
+            gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &s);
+            references = s ? s->Release() : 0;
+        });
+        return references;
+    }
     bool NoLiveObjectReports() {
         for (const ValidationReport& r : recorder->Reports())
             if (r.rule == "reset-live-default-objects") return false;
@@ -253,6 +263,11 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     gVornexRenderer.EndFrame();
     gVornexRenderer.FlushCommands(true);
     const std::vector<uint32_t> running = Live();
+    const uint32_t references = BackBufferReferences();
+    Frame();
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(BackBufferReferences(), references) << "a frame releases the output surfaces it bound";
     for (uint32_t i = 0; i < 3; ++i) {
         gVornexRenderer.RequestDeviceReset();
         gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
