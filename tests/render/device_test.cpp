@@ -1,10 +1,12 @@
 // Device management: present parameters per quality level, window sizes and display
 // modes, creation with refused capabilities, device loss and reset through the
-// recording device, the objects left after resets and after Stop, the close lines and
-// the presenter's loss report.
+// recording device, the objects left after resets and after Stop, blank frames, the
+// close lines and the presenter's loss report.
 // test-sanitize: thread address
 // test-timeout: 180
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "RenderTestSupport.h"
 #include "platform/os/Clock.h"
@@ -264,6 +266,7 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     gVornexRenderer.FlushCommands(true);
     const std::vector<uint32_t> running = Live();
     const uint32_t references = BackBufferReferences();
+    BeginFrame();  // the output bound twice in one frame
     Frame();
     gVornexRenderer.EndFrame();
     gVornexRenderer.FlushCommands(true);
@@ -299,6 +302,27 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     fresh->Release();
     factory->Release();
     EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST_F(ResetTest, BlankFrameModePresentsOnIdleTicksAndGivesTheLockBack) {
+    auto blankFrames = [](uint32_t on) {
+        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_BLANK_FRAME, 4));
+        gVornexRenderer.Ring().WriteValue(on);
+        gVornexRenderer.FlushCommands(true);
+    };
+    const uint64_t before = recorder->PresentCount();
+    blankFrames(1);
+    EXPECT_TRUE(WaitUntil([&] { return recorder->PresentCount() >= before + 3; })) << "idle ticks present too";
+    // A call that takes the renderer lock from another thread still gets it.
+    std::atomic<bool> returned{false};
+    std::thread other([&] {
+        gVornexRenderer.SetSceneLoading(0);
+        returned = true;
+    });
+    const bool done = WaitUntil([&] { return returned.load(); });
+    EXPECT_TRUE(done) << "an idle present kept the renderer lock";
+    done ? other.join() : other.detach();
+    blankFrames(0);
 }
 
 TEST_F(ResetTest, CloseLogsItsSixLinesInOrder) {
