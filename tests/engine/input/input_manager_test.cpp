@@ -332,7 +332,9 @@ TEST_F(InputManagerTest, AccessibilityHotKeysOffWhileRunningAndRestored) {
         EXPECT_EQ(hid::GetToggleKeys(), toggle);
         im->SetAccessibilityKeys(false);
         EXPECT_EQ(hid::GetToggleKeys().flags, 0x32u);
+        EXPECT_EQ(hid::OpenDeviceCount(), 1u);
     }
+    EXPECT_EQ(hid::OpenDeviceCount(), 0u) << "the keyboard is released with its manager";
     EXPECT_EQ(std::make_tuple(hid::GetStickyKeys(), hid::GetToggleKeys(), hid::GetFilterKeys()),
               std::make_tuple(sticky, toggle, filter));
 }
