@@ -294,9 +294,13 @@ TEST_F(ControllerTest, BlendCurvesOnEachClock) {
                     EXPECT_TRUE(Near(got[k], e[1 + k], 1e-5f)) << "t " << times[ti] << " value " << k << ": " << got[k];
                 EXPECT_EQ(s.projectionOffset, Vector(1, 1, 0));
             }
-            // At the end the state is exactly the subcontroller's.
+            // At the end the state is exactly the subcontroller's, even when the clock
+            // is later set back.
             EXPECT_EQ(controller.State().position, toPosition);
             EXPECT_EQ(controller.State().rotation, to);
+            services.*(clock.ticks) = 100'000'000;
+            controller.Update();
+            EXPECT_EQ(controller.State().position, toPosition);
         }
     }
 }
