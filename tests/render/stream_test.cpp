@@ -308,6 +308,9 @@ TEST_F(StreamTest, GatherCountsSceneTasksAndStartsOverWhenFull) {
     EXPECT_EQ(gathered(), 3u);
     for (uint32_t i = 3; i < kFrameRenderTasks + 2; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x20);
     EXPECT_EQ(gathered(), 2u) << "a full list is overwritten from its start";
+    // A full list of deferred meshes takes no more (checked by the address sanitizer).
+    for (uint32_t i = 0; i <= kFrameDeferredMeshes; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x40);
+    EXPECT_EQ(gathered(), 2u);
 }
 
 TEST_F(StreamTest, ObserverSeesEveryRecordTheFrontEndBegins) {
