@@ -69,7 +69,8 @@ TEST_F(GameDelegateTest, WideTextOperationsLeaveAQuestionMark) {
 }
 
 TEST_F(GameDelegateTest, InitCreatesTheLeaderboardViewerOnceAndTheDelegateDeletesIt) {
-    static int created = 0, deleted = 0;
+    static int created, deleted;
+    created = deleted = 0;
     struct CountingViewer : LeaderboardViewer {
         ~CountingViewer() override { ++deleted; }
     };
