@@ -339,7 +339,7 @@ TEST_F(LuaHostTest, ClassesRegisterOnceAndUnknownTypesPushNilWithOneWarning) {
     ASSERT_EQ(Top(), 9);
     for (int i = 1; i <= 9; ++i) EXPECT_TRUE(lua_isnil(L(), i));
     lua_settop(L(), 0);
-    EXPECT_EQ(CountLogged("unknown type NotRegistered"), 1);
+    EXPECT_EQ(CountLogged("LuaWrapper::PushUserType - unknown type NotRegistered, pushed as nil"), 1);
     EXPECT_EQ(CountLogged("unknown type AlsoNotRegistered"), 1);
     EXPECT_EQ(CountLogged("unknown type NullObject"), 0);
 }
