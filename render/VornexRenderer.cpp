@@ -161,7 +161,7 @@ void VornexRenderer::SetCamera(const Matrix& viewMatrix, const Matrix& projectio
     mainInverseView.Inverse(viewMatrix);
     mainInverseViewProjection.Inverse(mainViewProjection);
     mainCameraPosition = mainInverseView.r[3];
-    // Clip-space planes (near, far, left, right, bottom, top) into world space.
+    // Clip-space planes (z >= 0, z <= w, x <= w, x >= -w, y <= w, y >= -w) into world space.
     static const Vector kClipPlanes[6] = {{0, 0, 1, 0},  {0, 0, -1, 1}, {-1, 0, 0, 1},
                                           {1, 0, 0, 1},  {0, -1, 0, 1}, {0, 1, 0, 1}};
     for (uint32_t i = 0; i < 6; ++i) {
