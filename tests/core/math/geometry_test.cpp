@@ -280,10 +280,7 @@ TEST(OBBox4, InsideAndClosestPoint) {
     EXPECT_TRUE(o.Inside3D(Vector(5, 0, 1.9f, 1)));
     EXPECT_TRUE(o.Inside3D(Vector(5, 0, 2, 1)));
     EXPECT_FALSE(o.Inside3D(Vector(6.5f, 0, 0, 1)));
-    Vector c = o.GetClosestPoint(Vector(9, 0.5f, 7, 1));
-    EXPECT_NEAR(c.x, 6, 1e-5f);
-    EXPECT_NEAR(c.y, 0.5f, 1e-5f);
-    EXPECT_NEAR(c.z, 2, 1e-5f);
+    ExpectNearXYZ(o.GetClosestPoint(Vector(9, 0.5f, 7, 1)), Vector(6, 0.5f, 2, 1), 1e-5f);
 
     CaptureLogSink sink;
     sink.Attach();

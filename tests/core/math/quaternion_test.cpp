@@ -51,10 +51,7 @@ TEST(Quaternion, ProductComposesRotations) {
     Quaternion a = Axis(0, 0, 1, 90), b = Axis(1, 0, 0, 90), ab;
     ab.Mul(a, b);  // Hamilton a (x) b
     // Hand-worked: (0,0,s,c) (x) (s,0,0,c) with s = c = sqrt(1/2).
-    EXPECT_NEAR(ab.x, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.y, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.z, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.w, 0.5f, 1e-6f);
+    ExpectSameRotation(ab, Quaternion(0.5f, 0.5f, 0.5f, 0.5f), 1e-6f);
     Quaternion c = a;
     c.Mul(b);
     EXPECT_EQ(c, ab);
