@@ -10,6 +10,7 @@
 
 #include "CaptureLogSink.h"
 #include "RichTestClass.h"
+#include "core/Memory.h"
 
 using namespace richtest;
 
@@ -237,6 +238,44 @@ TEST_F(PropertyTest, SmallFormsOfStringsNamesAndEmptyArrays) {
     EXPECT_EQ(name->WriteBinary(buf, &o, 0), 1u);
     const RTTIProperty* words = RichObject::Class()->FindProperty("Words");
     EXPECT_EQ(words->WriteBinary(nullptr, &o, 0), 4u);
+}
+
+// The engine allocator rounds to 16 bytes, so texts of 15 to 17 units reach the
+// block's end: a copy one unit short or an allocation without room for the
+// terminator shows here (under AddressSanitizer as an overflow). The block the copy
+// will take is handed out and filled first, so a missing terminator cannot pass
+// by finding a zero left behind.
+TEST_F(PropertyTest, StringCopiesHoldExactlyTheirTextAndTerminator) {
+    auto recycle = [](size_t bytes) {
+        void* junk = EngineAlloc(bytes);
+        std::memset(junk, 0x5A, (bytes + 15) & ~size_t(15));
+        EngineFree(junk);
+    };
+    for (size_t len : {15, 16, 17, 31, 32}) {
+        SCOPED_TRACE(len);
+        std::string narrow(len, 'n');
+        std::u16string wide(len, u'w');
+        narrow.back() = 'e', wide.back() = u'e';
+        RichObject o;
+        recycle(len + 1);
+        RTTIValueStore<char*>::Assign(o.text, narrow.data());
+        recycle(2 * (len + 1));
+        RTTIValueStore<char16_t*>::Assign(o.wide, wide.data());
+        ASSERT_NE(o.text, narrow.data());
+        EXPECT_EQ(std::string(o.text), narrow);
+        EXPECT_EQ(std::u16string(o.wide), wide);
+        // Through the text and binary forms as well: the property keeps its own copy.
+        RichObject back;
+        ASSERT_TRUE(back.SetPropertyFromString("Text", narrow.c_str()));
+        EXPECT_EQ(std::string(back.text), narrow);
+        const std::vector<uint8_t> b = Write(o, 0);
+        RichObject read;
+        recycle(2 * (len + 1));
+        BoundedReader in(b.data(), b.size());
+        read.SolidDeserialize(in, 0);
+        EXPECT_EQ(std::u16string(read.wide), wide);
+        EXPECT_EQ(std::string(read.text), narrow);
+    }
 }
 
 TEST_F(PropertyTest, TextFormsRoundTripAndKeepUnparsedFields) {
