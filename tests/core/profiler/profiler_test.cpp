@@ -335,38 +335,31 @@ TEST(Profiler, ClearKeepsCountsSoAveragesRunOverZeros) {
 }
 
 TEST(Profiler, PanelLayoutWrapsColumnsRightToLeft) {
-    uint32_t all[kProfilerMaskWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
-    ProfilerPanelPosition out[kProfilerCounterCount];
-
-    uint32_t n = Profiler::ComputePanelLayout(1280, 720, all, out);
-    EXPECT_EQ(n, 48u);  // 8 per column, x = 1069 .. 19, the next would start at -191
-    EXPECT_EQ(out[0].x, 1069);
-    EXPECT_EQ(out[0].y, 1);
-    EXPECT_EQ(out[7].y, 561);
-    EXPECT_EQ(out[8].x, 859);
-    EXPECT_EQ(out[8].y, 1);
-    EXPECT_EQ(out[47].x, 19);
-
-    EXPECT_EQ(Profiler::ComputePanelLayout(1280, 721, all, out), 54u);  // a ninth row fits exactly
-    EXPECT_EQ(out[8].y, 641);
-
-    // Narrower than one panel: the first column hangs off the left edge, no second one.
-    n = Profiler::ComputePanelLayout(200, 400, all, out);
-    EXPECT_EQ(n, 4u);
-    EXPECT_EQ(out[0].x, -11);
-
-    // A window lower than a panel still gets one panel per column.
-    n = Profiler::ComputePanelLayout(640, 50, all, out);
-    EXPECT_EQ(n, 3u);
-    EXPECT_EQ(out[1].x, 219);
-    EXPECT_EQ(out[1].y, 1);
-
-    uint32_t some[kProfilerMaskWords] = {1u << 5, 0, 1u << (70 - 64)};
-    n = Profiler::ComputePanelLayout(800, 600, some, out);
-    ASSERT_EQ(n, 2u);
-    EXPECT_EQ(out[0].counter, 5u);
-    EXPECT_EQ(out[1].counter, 70u);
-    EXPECT_EQ(out[1].y, 81);
+    const uint32_t all[kProfilerMaskWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+    const uint32_t some[kProfilerMaskWords] = {1u << 5, 0, 1u << (70 - 64)};
+    const struct {
+        uint32_t w, h;
+        const uint32_t* mask;
+        uint32_t panels, at, counter;
+        int32_t x, y;
+    } cases[] = {
+        {1280, 720, all, 48, 0, 0, 1069, 1},  // 8 per column, x = 1069 .. 19, the next at -191
+        {1280, 720, all, 48, 7, 7, 1069, 561},
+        {1280, 720, all, 48, 8, 8, 859, 1},
+        {1280, 720, all, 48, 47, 47, 19, 561},
+        {1280, 721, all, 54, 8, 8, 1069, 641},  // a ninth row fits exactly
+        {200, 400, all, 4, 0, 0, -11, 1},       // narrower than a panel: no second column
+        {640, 50, all, 3, 1, 1, 219, 1},        // lower than a panel: one per column
+        {800, 600, some, 2, 0, 5, 589, 1},
+        {800, 600, some, 2, 1, 70, 589, 81},
+    };
+    for (const auto& c : cases) {
+        ProfilerPanelPosition out[kProfilerCounterCount];
+        ASSERT_EQ(Profiler::ComputePanelLayout(c.w, c.h, c.mask, out), c.panels) << c.w << "x" << c.h;
+        EXPECT_EQ(out[c.at].counter, c.counter) << c.at;
+        EXPECT_EQ(out[c.at].x, c.x) << c.w << "x" << c.h << " " << c.at;
+        EXPECT_EQ(out[c.at].y, c.y) << c.w << "x" << c.h << " " << c.at;
+    }
 }
 
 TEST(Profiler, DrawPostsSamplesCameraAndPanelsThroughTheRing) {
