@@ -153,6 +153,18 @@ TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
         }
         EXPECT_FALSE(r.ReadLine(nullptr, 10));
     }
+    // A line that overflows right after a lone '\r' leaves the character read ahead
+    // to the next Read, copied or skipped.
+    WriteWholeFile(dir / "lines.txt", {'a', 'b', '\r', 'X', 'Y', 'Z'});
+    for (bool skip : {false, true}) {
+        FileReader r("lines.txt", nullptr, "user", 0);
+        char line[3], rest[3] = {};
+        EXPECT_FALSE(r.ReadLine(line, sizeof line));
+        ASSERT_TRUE(r.Read(skip ? nullptr : rest, skip ? 2 : 3));
+        if (skip) ASSERT_TRUE(r.Read(rest, 1));
+        EXPECT_EQ(std::string(rest, skip ? 1 : 3), skip ? "Z" : "XYZ");
+        EXPECT_FALSE(r.Read(rest, 1));
+    }
 }
 
 TEST_F(StreamFixture, SkipsTimesAndHandles) {
