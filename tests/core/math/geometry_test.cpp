@@ -156,8 +156,6 @@ TEST(BoundingBox4, NearestPointOfTransformedBox) {
     // Outside: the result lies on the box and no corner or face sample is nearer.
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> u(-6, 6), s(-1, 1);
-    OBBox4 ob;
-    ob.Transform3D(b, m);
     for (int n = 0; n < 50; ++n) {
         Vector q(10 + u(rng), u(rng), u(rng), 1);
         Vector near = b.GetNearestPoint(q, m);
