@@ -192,6 +192,10 @@ TEST_F(PropertyTest, TypeIdsAndTextFormsOfEveryFamily) {
     RTTIValueStore<char16_t*>::Assign(w1.wide, const_cast<char16_t*>(u"A"));
     RTTIValueStore<char16_t*>::Assign(w2.wide, const_cast<char16_t*>(u"B"));
     EXPECT_FALSE(RichObject::Class()->FindProperty("Wide")->Equal(&w1, &w2));
+    // Bit vectors take whole 32-bit words.
+    const uint32_t words[] = {RTTIStaticBitVectorProperty<1>::kWords, RTTIStaticBitVectorProperty<32>::kWords,
+                              RTTIStaticBitVectorProperty<33>::kWords, RTTIStaticBitVectorProperty<65>::kWords};
+    EXPECT_EQ(std::vector<uint32_t>(words, words + 4), (std::vector<uint32_t>{1, 1, 2, 3}));
     // Equality covers the base classes too.
     RichObject a, b;
     b.baseValue = 1;
