@@ -162,6 +162,22 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(created, first);
     delete o;
+
+    // Names registered out of order, growing the tables on the way: each one still
+    // creates through its own factory.
+    const char* const scrambled[] = {"FactoryM", "FactoryD", "FactoryZ", "FactoryC", "FactoryQ", "FactoryE",
+                                     "FactoryY", "FactoryF", "FactoryN", "FactoryG", "FactoryX", "FactoryH"};
+    int32_t index[12];
+    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(scrambled[i], [](int32_t k) -> RTTIPolyBaseClass* {
+        created = k;
+        return new Made;
+    });
+    for (int i = 0; i < 12; ++i) {
+        created = -1;
+        delete NameRegistry::CreateObject(scrambled[i]);
+        EXPECT_EQ(created, index[i]) << scrambled[i];
+        EXPECT_EQ(NameRegistry::FindIndex(scrambled[i]), index[i]);
+    }
 }
 
 TEST(RTTIClassTest, TemplateTypeIsA) {
