@@ -99,10 +99,10 @@ TEST(Matrix, TransposeAndPackedForms) {
     EXPECT_EQ(t.At(3, 0), 4.0f);
     t.Transpose();
     EXPECT_EQ(t, a);
-    const float packed[12] = {1, 2, 3, 5, 4, 5, 6, 6, 7, 8, 9, 7};  // three columns of four
+    const float packed[12] = {1, 2, 3, 10, 4, 5, 6, 11, 7, 8, 9, 12};  // three columns of four
     Matrix m;
     m.FromTransposed3x4(packed);
-    EXPECT_EQ(m, Matrix(Vector(1, 4, 7, 0), Vector(2, 5, 8, 0), Vector(3, 6, 9, 0), Vector(5, 6, 7, 1)));
+    EXPECT_EQ(m, Matrix(Vector(1, 4, 7, 0), Vector(2, 5, 8, 0), Vector(3, 6, 9, 0), Vector(10, 11, 12, 1)));
     BoundingBox4 box(Vector(1, 2, 3, 1), Vector(3, 6, 4, 1));
     m.LoadZeroOneToBox(box);
     ExpectNear(Point(m, 0, 0, 0), Vector(1, 2, 3, 1));

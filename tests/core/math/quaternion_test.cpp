@@ -84,9 +84,11 @@ TEST(Quaternion, SlerpEndpointsMidpointAndSignFlip) {
     r.Slerp(a, b, 0.5f);
     ExpectSameRotation(r, Axis(0, 1, 0, 45));
 
-    Quaternion negB(-b.x, -b.y, -b.z, -b.w), r2;
+    // q and -q are one rotation: the blend takes the short way for either sign.
+    const Quaternion tilted = Axis(0.3f, 1, 0.5f, 100);
+    Quaternion negB(-tilted.x, -tilted.y, -tilted.z, -tilted.w), r2;
     for (float t = 0; t <= 1.0f; t += 0.125f) {
-        r.Slerp(a, b, t);
+        r.Slerp(a, tilted, t);
         r2.Slerp(a, negB, t);
         ExpectSameRotation(r, r2);
         EXPECT_NEAR(r.Dot(r), 1.0f, 1e-5f);  // spherical weights keep unit length
