@@ -277,6 +277,26 @@ TEST(Profiler, MainThreadSumsResetEveryFrame) {
     EXPECT_EQ(other.value, 0.0f);
 }
 
+// Indices past the table are ignored by every feeding call and by the text form.
+TEST(Profiler, IndicesPastTheTableAreIgnored) {
+    Rig rig;
+    Profiler& p = *rig.profiler;
+    p.EnableProfiler(nullptr);
+    for (uint32_t index : {kProfilerCounterCount, 0x7FFFFFFFu}) {
+        for (uint32_t kind : {PROFILER_THREAD_MAIN, PROFILER_THREAD_RENDER, PROFILER_THREAD_OTHER}) {
+            p.StartTimer(index, kind);
+            p.StopTimer(index, kind);
+            p.AddValue(index, 1, kind);
+            p.SetValue(index, 1, kind);
+        }
+        char text[8];
+        EXPECT_EQ(p.FormatText(index, text, sizeof text), 0u);
+    }
+    rig.Frame();
+    for (uint32_t w = 0; w < kProfilerMaskWords; ++w) EXPECT_EQ(p.ActiveMaskWord(w), rig.mask[w]);
+    EXPECT_EQ(p.Counter(kProfilerCounterCount - 1).sampleCount, 1u);
+}
+
 TEST(Profiler, FormatTextUsesTakenSamplesAndInvertsFrameRate) {
     Profiler p;
     EXPECT_EQ(Text(p, PROFILE_DRAW_CALLS), "");
