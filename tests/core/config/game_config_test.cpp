@@ -203,11 +203,14 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
     EXPECT_EQ(controls(kControlSetMouse, 5), "0/0 0/12 0/0 77/0 0/0 ");
     EXPECT_EQ(controls(kControlSetCount, 1), "0/0 ");
-    // Unknown sets and absurd action indices change nothing.
+    // Unknown sets and action indices from 4096 on change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);
     e.SetPrimaryControl(kControlSetGamePad, 0x80000000u, 1);
+    e.SetPrimaryControl(kControlSetGamePad, 4096, 1);
     EXPECT_EQ(e.controlSets[kControlSetGamePad].Count(), 0u);
     EXPECT_TRUE(sink.Contains("out of range"));
+    e.SetPrimaryControl(kControlSetGamePad, 4095, 1);
+    EXPECT_EQ(e.controlSets[kControlSetGamePad].Count(), 4096u);
     e.RemoveAllControls(kControlSetMouse);
     EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 0u);
 }
