@@ -44,6 +44,12 @@ TEST(SafePointerTest, ClearedWhenTheTargetDies) {
     a.Assign(&v);
     EXPECT_EQ(u.CountSafePointers(), 0u);
     EXPECT_EQ(v.CountSafePointers(), 1u);
+    // A pointer set to null forgets its old target, which may then die first.
+    auto* w = new Target;
+    b.Assign(w);
+    b.Assign(nullptr);
+    EXPECT_EQ(b.Root(), nullptr);
+    delete w;
     v.ClearSafePointers();
     EXPECT_EQ(a.Get(), nullptr);
     EXPECT_EQ(v.CountSafePointers(), 0u);

@@ -97,7 +97,9 @@ TEST(SolidBlobTest, ChangedDeclarationsAndPayloadsFailTheirChecksAndLeaveTheObje
         Small back;
         back.cls = c.cls;
         back.a = 99;
-        EXPECT_FALSE(SolidDeserializeFromBuffer(back, c.blob->data(), c.blob->size(), kSerializeSolidCheck)) << c.cls->Name();
+        BoundedReader in(c.blob->data(), c.blob->size());
+        EXPECT_FALSE(SolidDeserializeFromBuffer(back, in, kSerializeSolidCheck)) << c.cls->Name();
+        EXPECT_TRUE(in.Failed());  // a blob behind it is not read from the middle of this one
         EXPECT_TRUE(sink.Contains(std::string("SolidDeserializeFromFileReader - ") + c.error + " check error!!!"));
         EXPECT_EQ(back.a, 99u);
         EXPECT_EQ(back.loaded, 0);
