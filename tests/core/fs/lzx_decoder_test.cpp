@@ -3,6 +3,7 @@
 // test-link: mspack
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/fs/support/LzxTestEncoder.h"
@@ -271,19 +272,34 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
             EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << type;
         }
     }
-    {  // a repeated offset (set by an uncompressed block) reaching before the stream start
-        std::vector<uint8_t> runs(3000, 'a');
-        runs[1] = 'b';
+    {  // an uncompressed block cut inside its bytes
+        LzxTestOptions o;
+        o.blocks = {{3, 1u << 20}};
+        LzxTestFrames f = LzxTestEncode(data, o);
+        f.compressed[0].resize(f.compressed[0].size() / 2);
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+    }
+    // A repeated offset (set by an uncompressed block) reaching before the stream
+    // start, in the first frame and in the second (which sits elsewhere in the window).
+    for (uint32_t lead : {0u, 32768u}) {
+        std::vector<uint8_t> runs = LzxTestData(lead, 5);
+        if (lead) std::fill(runs.end() - 100, runs.end(), 'c');  // last offset 1, so R0 = 1
+        runs.push_back('a');
+        runs.push_back('b');
+        runs.resize(lead + 3000, 'a');
         LzxTestOptions o;
         o.blocks = {{3, 2}, {1, 1u << 20}};
+        if (lead) o.blocks.insert(o.blocks.begin(), {1, lead});
         LzxTestFrames f = LzxTestEncode(runs, o);
         ASSERT_EQ(DecodeFrames(f, out), kLzxOk);
         EXPECT_TRUE(out == runs);
-        f.compressed[0][4] = 0x88;  // R0 = 5000 (header bits fill the first 4 bytes)
-        f.compressed[0][5] = 0x13;
-        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+        // R0 = lead + 5000 (the block header fills the frame's first 4 bytes).
+        std::vector<uint8_t>& frame = f.compressed[lead / 32768];
+        frame[4] = static_cast<uint8_t>(lead + 5000);
+        frame[5] = static_cast<uint8_t>((lead + 5000) >> 8);
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << lead;
         std::vector<uint8_t> theirs;
-        EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs));
+        EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs)) << lead;
     }
     {  // a frame whose tokens expand past its end: decode a full frame as a 1000-byte one
         uint8_t frame[32768];
