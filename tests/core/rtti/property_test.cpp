@@ -272,6 +272,8 @@ TEST_F(PropertyTest, StringCopiesHoldExactlyTheirTextAndTerminator) {
         RichObject back;
         ASSERT_TRUE(back.SetPropertyFromString("Text", narrow.c_str()));
         EXPECT_EQ(std::string(back.text), narrow);
+        ASSERT_TRUE(back.SetPropertyFromString("Wide", narrow.c_str()));
+        EXPECT_EQ(std::u16string(back.wide), std::u16string(narrow.begin(), narrow.end()));
         const std::vector<uint8_t> b = Write(o, 0);
         RichObject read;
         recycle(2 * (len + 1));
