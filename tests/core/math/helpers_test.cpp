@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "core/math/MathHelpers.h"
 #include "platform/os/Clock.h"
@@ -41,6 +42,8 @@ TEST(RandomGenerator, StepsWordZeroAsTheClassicGenerator) {
     g.Seed();
     const uint32_t seeded[5] = {0x3456789Au, 0x3456789Au, 0x1A2B3C4Du, 0x8D159E26u, 0x468ACF13u};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(g.state[i], seeded[i]) << i;
+    SeedEngineRandomGenerators();  // every engine generator from the clock
+    for (const RandomGenerator& e : gRandomGenerators) EXPECT_EQ(std::vector<uint32_t>(e.state, e.state + 5), std::vector<uint32_t>(seeded, seeded + 5));
     clock.Uninstall();
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "core/math/BoundingBox4.h"
@@ -80,6 +81,11 @@ TEST(Matrix, InverseUndoesAndSingularFailsToIdentity) {
     Matrix out = singular;
     EXPECT_FALSE(out.Inverse());
     EXPECT_EQ(out, Matrix::IDENTITY);
+    // The smallest normal determinant still inverts; a denormal one does not.
+    for (float d : {std::numeric_limits<float>::min(), std::numeric_limits<float>::min() / 2}) {
+        Matrix tiny(Vector(d, 0, 0, 0), Vector(0, 1, 0, 0), Vector(0, 0, 1, 0), Vector(0, 0, 0, 1));
+        EXPECT_EQ(tiny.Inverse(), d == std::numeric_limits<float>::min()) << d;
+    }
     // General matrices, every entry free, invert too.
     std::uniform_real_distribution<float> u(-2, 2);
     for (int n = 0; n < 100; ++n) {

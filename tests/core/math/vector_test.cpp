@@ -131,15 +131,16 @@ TEST(HDRColor, VectorConversions) {
     c.SetFromVector(Vector(0.5f, -1, 0.25f, 3));  // intensity at least 1, channels clamped
     EXPECT_EQ(c, HDRColor(127, 0, 63, 255, 1.0f));
 
-    HDRColor h(255, 51, 0, 255, 2.0f);
+    HDRColor h(255, 51, 102, 204, 2.0f);
     Vector v = h.ToVector();
     EXPECT_FLOAT_EQ(v.x, 2.0f);
     EXPECT_FLOAT_EQ(v.y, 0.4f);
-    EXPECT_FLOAT_EQ(v.w, 1.0f);
+    EXPECT_FLOAT_EQ(v.z, 0.8f);
+    EXPECT_FLOAT_EQ(v.w, 0.8f);
     SetRenderVisualizationMode(0);
     Vector lin = h.ToLinearVector();
     EXPECT_NEAR(lin.x, std::pow(2.0f, 2.2f), 1e-5f);
-    EXPECT_FLOAT_EQ(lin.w, 1.0f);
+    EXPECT_FLOAT_EQ(lin.w, 0.8f);  // alpha stays linear
     SetRenderVisualizationMode(3);
     EXPECT_EQ(h.ToLinearVector(), v);
     SetRenderVisualizationMode(0);
