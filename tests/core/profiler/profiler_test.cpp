@@ -167,8 +167,14 @@ TEST(ProfilerDeathTest, ControlAndMainFeedingStayOnTheThreadThatCalledInit) {
         std::thread t(call, &p);
         t.join();
     };
-    EXPECT_DEATH(offThread([](Profiler* q) { q->EnableProfiler("FPS"); }), "main thread");
-    EXPECT_DEATH(offThread([](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); }), "main thread");
+    void (*const mainOnly[])(Profiler*) = {
+        [](Profiler* q) { q->EnableProfiler("FPS"); },
+        [](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->SetValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->StartTimer(PROFILE_LOS, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->StopTimer(PROFILE_LOS, PROFILER_THREAD_MAIN); },
+    };
+    for (auto call : mainOnly) EXPECT_DEATH(offThread(call), "main thread");
     offThread([](Profiler* q) { q->AddValue(PROFILE_NET_SENT_B, 1, PROFILER_THREAD_OTHER); });
 }
 #endif
@@ -239,7 +245,11 @@ TEST(Profiler, SectionsMeasureOnlyTheOutermostActiveSection) {
     EXPECT_FLOAT_EQ(p.Counter(PROFILE_GAME_TICK).raw[0], 6.0f);
     EXPECT_FLOAT_EQ(p.Counter(PROFILE_GAME_TICK).normalised[0], 0.2f);  // 6 of 0..30
     EXPECT_EQ(p.Counter(PROFILE_LOS).sampleCount, 1u);
-    EXPECT_EQ(p.Counter(PROFILE_MAIN_IDLE).sampleCount, 0u);  // not enabled
+    // One frame, at most one sample each; no other main-thread counter was sent.
+    for (uint32_t i = 0; i < kProfilerCounterCount; ++i) {
+        EXPECT_LE(p.Counter(i).sampleCount, 1u) << i;
+        if (!p.IsActive(i) && p.Counter(i).threadKind == PROFILER_THREAD_MAIN) EXPECT_EQ(p.Counter(i).sampleCount, 0u) << i;
+    }
 }
 
 TEST(Profiler, MainThreadSumsResetEveryFrame) {
