@@ -196,12 +196,24 @@ TEST_F(PropertyTest, TypeIdsAndTextFormsOfEveryFamily) {
     const uint32_t words[] = {RTTIStaticBitVectorProperty<1>::kWords, RTTIStaticBitVectorProperty<32>::kWords,
                               RTTIStaticBitVectorProperty<33>::kWords, RTTIStaticBitVectorProperty<65>::kWords};
     EXPECT_EQ(std::vector<uint32_t>(words, words + 4), (std::vector<uint32_t>{1, 1, 2, 3}));
-    // Equality covers the base classes too.
+    // Equality covers the base classes, every float of the float families (the last
+    // one changed here) and the classes of polymorphic elements.
     RichObject a, b;
     b.baseValue = 1;
     EXPECT_FALSE(RichObject::Class()->PropertiesEqual(&a, &b));
     b.baseValue = a.baseValue;
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&a, &b));
+    const std::pair<const char*, float*> lastFloats[] = {{"Vector", &b.vec.w}, {"Vector3", &b.vec3.z},
+                                                         {"Box", &b.box.max.w}, {"Quat", &b.quat.w},
+                                                         {"Matrix", &b.mat.r[3].w}};
+    for (const auto& f : lastFloats) {
+        *f.second += 1;
+        EXPECT_FALSE(RichObject::Class()->FindProperty(f.first)->Equal(&a, &b)) << f.first;
+        *f.second -= 1;
+    }
+    a.poly.Add(new Elem);
+    b.poly.Add(new ElemFloat);  // same base values, another class
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Poly")->Equal(&a, &b));
 }
 
 TEST_F(PropertyTest, Option2SwapsMultiByteValuesButNeverGuidsOrBitVectors) {
