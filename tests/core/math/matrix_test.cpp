@@ -239,10 +239,10 @@ TEST(Matrix, AlignedToTargetKeepsAxisLengthsAndBlendsPosition) {
     src.LoadComplexTransformation(Vector(0, 0, 0), Vector(0, 0, 0), Vector(2, 3, 4));
     tgt.LoadComplexTransformation(Vector(10, 0, 0), Vector(0, 90, 0), Vector(1, 1, 1));
     Matrix general;
-    general.LoadComplexTransformation(Vector(10, 0, 0), Vector(20, 40, 60), Vector(1, 1, 1));
+    general.LoadComplexTransformation(Vector(10, 4, 8), Vector(20, 40, 60), Vector(1, 1, 1));
     for (uint32_t mode = 1; mode <= 7; ++mode) {
         out.LoadAlignedToTarget(src, mode, general, 0.25f);
-        ExpectNear(out.r[3], Vector(2.5f, 0, 0, 1));
+        ExpectNear(out.r[3], Vector(2.5f, 1, 2, 1));
         EXPECT_NEAR(out.r[0].Length3(), 2.0f, 1e-4f) << mode;
         EXPECT_NEAR(out.r[1].Length3(), 3.0f, 1e-4f) << mode;
         EXPECT_NEAR(out.r[2].Length3(), 4.0f, 1e-4f) << mode;
