@@ -21,9 +21,8 @@ TEST(Vector, PlaneHelpers) {
 
     Vector ground(0, 1, 0, -1);  // y = 1
     Vector p;
-    ASSERT_TRUE(p.ProjectOntoPlane(Vector(1, -1, 0), Vector(0, 3, 0, 1), ground));
-    EXPECT_NEAR(p.x, 2, 1e-6f);
-    EXPECT_NEAR(p.y, 1, 1e-6f);
+    ASSERT_TRUE(p.ProjectOntoPlane(Vector(1, -1, 2), Vector(0, 3, 0, 1), ground));
+    EXPECT_EQ(p, Vector(2, 1, 4, 1));
     EXPECT_FALSE(p.ProjectOntoPlane(Vector(1, 0.0005f, 0), Vector(0, 3, 0, 1), ground));
 
     float t = -1;
