@@ -363,6 +363,11 @@ TEST_F(PropertyTest, TruncatedAndCorruptInputFailsCleanly) {
     BoundedReader in(huge.data() + 4, 4);
     EXPECT_FALSE(words->ReadBinary(in, &back, 0));
     EXPECT_TRUE(sink.Contains("count larger than the remaining input"));
+    // A string whose terminator would lie beyond the input.
+    const uint8_t unterminated[] = {'a', 'b'};
+    BoundedReader s(unterminated, sizeof unterminated);
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Text")->ReadBinary(s, &back, 0));
+    EXPECT_TRUE(sink.Contains("string without terminator"));
 }
 
 TEST_F(PropertyTest, UnknownPolymorphicClassLogsAndFailsTheRead) {
