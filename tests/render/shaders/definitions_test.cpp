@@ -245,42 +245,33 @@ TEST(ShaderVariantTest, OptionsFrom128OnHaveNoBit) {
 }
 
 TEST(ShaderParameterTest, AccessorTextFormsRoundTrip) {
+    constexpr auto R = SHADER_ACCESSOR_REGISTER;
     struct Case {
         ShaderParamAccessor which;
         const char* text;
-        const char* readBack;  // null: a definition error (bit 31), read back unchanged
+        const char* readBack;
+        bool error;  // bit 31: the text matched none of the property's words
+        int32_t registerNumber = 0;
     } cases[] = {
-        {SHADER_ACCESSOR_TYPE, "bool", "bool"},      {SHADER_ACCESSOR_TYPE, "Texture", nullptr},
-        {SHADER_ACCESSOR_SUBREGISTER, "w", "w"},     {SHADER_ACCESSOR_SUBREGISTER, "q", nullptr},
-        {SHADER_ACCESSOR_SHADER, "pixel", "pixel"},  {SHADER_ACCESSOR_SHADER, "geometry", nullptr},
-        {SHADER_ACCESSOR_SRGB, "0", "0"},            {SHADER_ACCESSOR_NO_ALPHA, "1", "1"},
-        {SHADER_ACCESSOR_TRILINEAR, "1", "1"},       {SHADER_ACCESSOR_TRILINEAR, "yes", nullptr},
-        {SHADER_ACCESSOR_REGISTER, "17", "17"},      {SHADER_ACCESSOR_REGISTER, "-30", "-30"},
+        {SHADER_ACCESSOR_TYPE, "bool", "bool", false},         {SHADER_ACCESSOR_TYPE, "Texture", "unknown", true},
+        {SHADER_ACCESSOR_SUBREGISTER, "w", "w", false},        {SHADER_ACCESSOR_SUBREGISTER, "q", "x", true},
+        {SHADER_ACCESSOR_SHADER, "pixel", "pixel", false},     {SHADER_ACCESSOR_SHADER, "geometry", "vertex", true},
+        {SHADER_ACCESSOR_SRGB, "0", "0", false},               {SHADER_ACCESSOR_NO_ALPHA, "1", "1", false},
+        {SHADER_ACCESSOR_TRILINEAR, "1", "1", false},          {SHADER_ACCESSOR_TRILINEAR, "yes", "0", true},
+        {R, "17", "17", false, 17},                            {R, "-30", "-30", false, -30},
+        {R, "AlphaTest", "AlphaTest", false, -1},              {R, "LightingType", "LightingType", false, -23},
+        {R, "MinRefractionQualityLevel", "MinRefractionQualityLevel", false, -14},
+        {R, "12abc", "12", true, 12},  // an unknown name keeps its number
     };
     for (const Case& c : cases) {
         ShaderParameterDefinition p;
-        char before[32], after[32];
-        p.GetAccessorText(c.which, before, sizeof before);
-        p.SetAccessorText(c.which, c.text);
-        p.GetAccessorText(c.which, after, sizeof after);
-        EXPECT_EQ((p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR) != 0, c.readBack == nullptr) << c.text;
-        EXPECT_STREQ(after, c.readBack ? c.readBack : before) << c.text;
-    }
-    // Engine parameter names are -1 .. -23 and read back as names; an unknown name keeps
-    // its number.
-    for (const auto& [text, number] : {std::pair<const char*, int32_t>{"AlphaTest", -1},
-                                       {"MinRefractionQualityLevel", -14}, {"LightingType", -23}}) {
-        ShaderParameterDefinition p;
         char back[32];
-        p.SetAccessorText(SHADER_ACCESSOR_REGISTER, text);
-        p.GetAccessorText(SHADER_ACCESSOR_REGISTER, back, sizeof back);
-        EXPECT_EQ(p.registerNumber, number);
-        EXPECT_STREQ(back, text);
+        p.SetAccessorText(c.which, c.text);
+        p.GetAccessorText(c.which, back, sizeof back);
+        EXPECT_EQ((p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR) != 0, c.error) << c.text;
+        EXPECT_STREQ(back, c.readBack) << c.text;
+        EXPECT_EQ(p.registerNumber, c.registerNumber) << c.text;
     }
-    ShaderParameterDefinition p;
-    p.SetAccessorText(SHADER_ACCESSOR_REGISTER, "12abc");
-    EXPECT_EQ(p.registerNumber, 12);
-    EXPECT_TRUE(p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR);
 }
 
 }  // namespace
