@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../shaders/ShaderTestSupport.h"
+#include "core/rtti/RTTIProperty.h"
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceList.h"
 
@@ -62,13 +63,11 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
         {ResourceList::VIDEOS, "Intro"},              {ResourceList::SHADERS, shader.first},
         {ResourceList::SHADERS, shader.second},
     };
-    const char* const kPyKinds[] = {"Textures", "Shaders", "Templates", "Fonts", "Sounds",
-                                    "StreamableSounds", "Animations", "Voices", "Videos"};
     ResourceList list;
-    std::string pyArguments;
+    std::string pyArguments;  // the Python writer places each kind by its own list of names
     for (const auto& [kind, name] : entries) {
         Add(list, kind, name);
-        pyArguments += " '" + std::string(kPyKinds[kind]) + ":" + name + ":0:0'";
+        pyArguments += " '" + std::string(ResourceList::RegisterClass()->PropertyAt(kind)->Name()) + ":" + name + ":0:0'";
     }
     ASSERT_TRUE(list.SaveToFile("Engine", "ResList", "scenes", 0));
     ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py reslist " +
