@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "RateReporter.h"
 #include "core/BaseThread.h"
 
 namespace {
@@ -227,41 +228,22 @@ BENCHMARK(BM_MutexDeque)->Arg(16)->Arg(256)->UseRealTime();
 BENCHMARK(BM_MutexSwapVector)->Arg(16)->Arg(256)->UseRealTime();
 BENCHMARK(BM_Memcpy)->Arg(16)->Arg(256)->UseRealTime();
 
-// Prints the ring's rate against each baseline after the runs (the median row when
-// --benchmark_repetitions is given).
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ring's rate against each baseline after the runs.
+class RatioReporter : public benchsupport::RateReporter {
 public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            auto it = r.counters.find("items_per_second");
-            if (it == r.counters.end()) continue;
-            if (r.run_type != Run::RT_Aggregate)
-                single[r.run_name.str()] = it->second.value;
-            else if (r.aggregate_name == "median")
-                median[r.run_name.str()] = it->second.value;
-        }
-    }
+    RatioReporter() : RateReporter("items_per_second", OO_Tabular) {}
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto rate = [this](const std::string& name) {
-            auto m = median.find(name);
-            return m != median.end() ? m->second : single[name];
-        };
         for (const char* size : {"16", "256"}) {
-            const double ring = rate(std::string("BM_CommandRing/") + size + "/real_time");
+            const double ring = Rate(std::string("BM_CommandRing/") + size + "/real_time");
             std::printf("%3s-byte payloads: ring %6.2f M/s", size, ring / 1e6);
             for (const char* base : {"BM_MutexDeque", "BM_MutexSwapVector", "BM_Memcpy"}) {
-                const double other = rate(std::string(base) + "/" + size + "/real_time");
+                const double other = Rate(std::string(base) + "/" + size + "/real_time");
                 std::printf("  %s %.2fx", base + 3, other > 0 ? ring / other : 0.0);
             }
             std::printf("\n");
         }
     }
-
-private:
-    std::map<std::string, double> single, median;
 };
 
 }  // namespace
