@@ -25,9 +25,19 @@ EntityManager* gEntityManager = nullptr;
 
 namespace {
 
-// Name index order: case-insensitive (ASCII folding), then the pointer for equal names.
+// ASCII case folding over the whole names (no length cap, no copy).
+int NameCompare(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
+        if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
+        if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+// Name index order: case-insensitive, then the pointer for equal names.
 bool NameLess(const Entity* a, const Entity* b) {
-    const int c = RTTIStricmp(a->GetName(), b->GetName());
+    const int c = NameCompare(a->GetName(), b->GetName());
     return c < 0 || (c == 0 && a < b);
 }
 
@@ -48,7 +58,7 @@ double Seconds(int64_t ticks) { return double(ticks) / double(os::kCounterFreque
 
 }  // namespace
 
-EntityManager::EntityManager() { layerSystem = new EntityLayerSystem(); }
+EntityManager::EntityManager() = default;
 
 EntityManager::~EntityManager() {
     if (GetEntityPointerResolver() == this) SetEntityPointerResolver(nullptr);
@@ -99,10 +109,10 @@ Entity* EntityManager::FindEntityByName(const char* name) const {
     uint32_t lo = 0, hi = nameIndex.Count();
     while (lo < hi) {
         const uint32_t mid = (lo + hi) / 2;
-        if (RTTIStricmp(nameIndex[mid]->GetName(), name) < 0) lo = mid + 1;
+        if (NameCompare(nameIndex[mid]->GetName(), name) < 0) lo = mid + 1;
         else hi = mid;
     }
-    return lo < nameIndex.Count() && RTTIStricmp(nameIndex[lo]->GetName(), name) == 0 ? nameIndex[lo] : nullptr;
+    return lo < nameIndex.Count() && NameCompare(nameIndex[lo]->GetName(), name) == 0 ? nameIndex[lo] : nullptr;
 }
 
 Entity* EntityManager::FindEntityByGUID(const SimpleGUID& guid) const {
@@ -315,6 +325,7 @@ void EntityManager::DestroyEntity(Entity* entity) {
 // Scenes.
 
 void EntityManager::Init(const BoundingBox4& bounds, float size) {
+    if (!layerSystem) layerSystem = new EntityLayerSystem();
     worldBounds = bounds;
     queryBounds = bounds;
     if (queryBounds.max.y > kQueryBoundsMaxY) queryBounds.max.y = kQueryBoundsMaxY;
@@ -366,7 +377,7 @@ void EntityManager::NewScene() {
     secondFrameEntities.Clear();
     creationCount = 0;
     cellSize = grid.Build(worldBounds, cellSize);
-    layerSystem->Reset();
+    if (layerSystem) layerSystem->Reset();
     SceneEntity* root = new SceneEntity();
     sceneRoot = root;
     root->SetName("SCENE ROOT");
