@@ -96,8 +96,3 @@ EntityTemplate* TemplateFromResource(Resource* resource) {
                                                                         : nullptr;
 }
 
-// Reading the template's files comes with the catalogue and binary template readers;
-// until then a template loads with the values it was constructed with.
-void EntityTemplate::PreheatResource() {}
-
-bool EntityTemplate::LoadResource() { return GetName() != nullptr; }

@@ -16,7 +16,7 @@
 
 class Entity;
 class EntityTemplateStub;
-class FileReader;
+class BoundedReader;
 
 // Resource flag: unload the template's data when its last entity goes.
 constexpr uint32_t kTemplateFlagUnloadWithLastEntity = 0x200;
@@ -57,8 +57,9 @@ public:
     // 29: the static script function "IsLoadedClientSide" of the script class.
     virtual bool IsLoadedClientSide();
     virtual bool RequiresSharedResource() const { return true; }  // 30
-    // 31: kind-specific file data; the base keeps the version.
-    virtual bool ReadBinaryData(FileReader& in, uint32_t version) {
+    // 31: kind-specific file data after the property blob (the rest of the binary
+    // template); the base keeps the version. False on corrupt data.
+    virtual bool ReadBinaryData(BoundedReader& in, uint32_t version) {
         binaryDataVersion = version;
         return true;
     }

@@ -7,6 +7,7 @@
 #include "core/Memory.h"
 #include "core/StaticInit.h"
 #include "core/rtti/RTTIProperty.h"
+#include "engine/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer.h"
@@ -198,11 +199,7 @@ void TemplateFolder::GetPath(char* buffer, uint32_t size) const {
 EntityTemplateRegistry::EntityTemplateRegistry() { root = new TemplateFolder("templates"); }
 
 EntityTemplateRegistry::~EntityTemplateRegistry() {
-    for (EntityTemplateStub* s : guidIndex) {
-        s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
-        if (!s->folder) delete s;
-    }
-    guidIndex.Release();
+    Clear();
     delete root;
 }
 
@@ -211,6 +208,11 @@ EntityTemplateStub* EntityTemplateRegistry::FindStubByName(const char* path) {
     CriticalSectionGuard guard(&lock);
     const TemplateFolder* f = root;
     const char* p = path;
+    // Paths may start with the root's own name ("templates/...").
+    const char* first = p;
+    while (*first && *first != '/' && *first != '\\') ++first;
+    if (*first && CompareComponent(root->name, p, size_t(first - p)) == 0 && !root->FindFolder(p, size_t(first - p)))
+        p = first + 1;
     for (;;) {
         const char* end = p;
         while (*end && *end != '/' && *end != '\\') ++end;
@@ -322,6 +324,12 @@ void EntityTemplateRegistry::UnloadUnusedTemplates() {
 void EntityTemplateRegistry::Shutdown() {
     if (!initialised) return;
     UnloadUnusedTemplates();
+    if (gEngineServices.setMeshShaderPreset) gEngineServices.setMeshShaderPreset(nullptr);
+    Clear();
+    initialised = false;
+}
+
+void EntityTemplateRegistry::Clear() {
     CriticalSectionGuard guard(&lock);
     for (EntityTemplateStub* s : guidIndex) {
         s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
@@ -330,5 +338,4 @@ void EntityTemplateRegistry::Shutdown() {
     guidIndex.Release();
     delete root;
     root = new TemplateFolder("templates");
-    initialised = false;
 }

@@ -87,6 +87,17 @@ public:
     void RemoveStub(EntityTemplateStub* stub);
     void UnloadUnusedTemplates();
     void Shutdown();
+    // Development builds: every ".template" header below path into folder (".", ".." and
+    // ".svn" skipped; entries in name order). With regenerate each stub gets a new GUID.
+    void RegisterTemplateDirectory(TemplateFolder* folder, char* path, uint32_t pathSize, bool regenerate,
+                                   uint32_t depth = 0);
+    // The folder "templates" from the root.
+    void ScanTemplates();
+    // Once: the catalogue in standalone builds, else the scan; then the mesh templates'
+    // shader preset "Default".
+    void Init();
+    // Empties the GUID index and the folder tree (the templates must be unloaded).
+    void Clear();
 
     TemplateFolder* Root() { return root; }
     uint32_t GUIDIndexCount() const { return guidIndex.Count(); }

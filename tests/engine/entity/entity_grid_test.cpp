@@ -40,7 +40,9 @@ void CheckGrid(const std::vector<Entity*>& live) {
                 const EntityGridList& l = g.Cell(x, z)->lists[list];
                 for (uint32_t i = 0; i < l.count; ++i) {
                     have.insert({x, z, l.entries[i].entity});
-                    if (i) EXPECT_LT(l.entries[i - 1].key, l.entries[i].key) << "sorted by key";
+                    if (i) {
+                        EXPECT_LT(l.entries[i - 1].key, l.entries[i].key) << "sorted by key";
+                    }
                     EXPECT_EQ(l.entries[i].key, l.entries[i].entity->GetReusableId());
                 }
             }

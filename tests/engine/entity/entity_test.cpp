@@ -357,7 +357,9 @@ TEST(LuaUnicodeStringTest, CountAndTerminatorSurviveEveryEdit) {
         step.edit(s);
         EXPECT_EQ(std::u16string(s.GetUnicharPtr()), std::u16string(step.text));
         EXPECT_EQ(s.GetCount(), step.count);
-        if (s.GetCount()) EXPECT_EQ(s.GetUnicharPtr()[s.GetCount() - 1], 0);
+        if (s.GetCount()) {
+            EXPECT_EQ(s.GetUnicharPtr()[s.GetCount() - 1], 0);
+        }
     }
 }
 
