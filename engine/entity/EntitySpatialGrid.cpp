@@ -19,10 +19,18 @@ bool CountsFit(float ex, float ez, float size) {
     return n <= double(EntitySpatialGrid::kMaxCells);
 }
 
-int32_t ClampIndex(float v, uint32_t count) {
-    if (v <= 0.0f) return 0;
-    if (v >= float(count)) return int32_t(count);
-    return int32_t(v);
+// floor(t) clamped to [0, count], and floor(t) + 1 likewise (t finite): below 0 both
+// clamp to 0, so truncation serves as floor.
+int32_t ClampedFloor(float t, uint32_t count) {
+    if (t <= 0.0f) return 0;
+    if (t >= float(count)) return int32_t(count);
+    return int32_t(t);
+}
+int32_t ClampedFloorPlusOne(float t, uint32_t count) {
+    if (t < 0.0f) return 0;
+    if (t >= float(count)) return int32_t(count);
+    const int32_t i = int32_t(t) + 1;
+    return i > int32_t(count) ? int32_t(count) : i;
 }
 
 void ListInsert(EntityGridList& l, const EntityGridEntry& e) {
@@ -79,6 +87,7 @@ float EntitySpatialGrid::Build(const BoundingBox4& worldBounds, float size) {
         size = fitted;
     }
     cellSize = Vector(size, size, size, 1.0f);
+    inverseCellSize = 1.0f / size;
     if (std::isfinite(ex) && std::isfinite(ez)) {
         countX = CellCount(ex, size);
         countZ = CellCount(ez, size);
@@ -114,14 +123,15 @@ void EntitySpatialGrid::Free() {
 
 EntityCellRange EntitySpatialGrid::GetCellRange(const BoundingBox4& box) const {
     EntityCellRange r{0, 0, 0, 0};
-    if (!cells || !std::isfinite(box.min.x) || !std::isfinite(box.min.z) || !std::isfinite(box.max.x) ||
-        !std::isfinite(box.max.z))
-        return r;
-    const float s = cellSize.x;
-    r.x0 = ClampIndex(std::floor((box.min.x - bounds.min.x) / s), countX);
-    r.z0 = ClampIndex(std::floor((box.min.z - bounds.min.z) / s), countZ);
-    r.x1 = ClampIndex(std::floor((box.max.x - bounds.min.x) / s) + 1.0f, countX);
-    r.z1 = ClampIndex(std::floor((box.max.z - bounds.min.z) / s) + 1.0f, countZ);
+    // x - x is 0 only for finite x: one test covers infinities and NaNs.
+    const float probe = (box.min.x - box.min.x) + (box.min.z - box.min.z) + (box.max.x - box.max.x) +
+                        (box.max.z - box.max.z);
+    if (!cells || probe != 0.0f) return r;
+    const float k = inverseCellSize;
+    r.x0 = ClampedFloor((box.min.x - bounds.min.x) * k, countX);
+    r.z0 = ClampedFloor((box.min.z - bounds.min.z) * k, countZ);
+    r.x1 = ClampedFloorPlusOne((box.max.x - bounds.min.x) * k, countX);
+    r.z1 = ClampedFloorPlusOne((box.max.z - bounds.min.z) * k, countZ);
     if (r.IsEmpty()) r = EntityCellRange{0, 0, 0, 0};
     return r;
 }
@@ -149,6 +159,30 @@ void EntitySpatialGrid::Move(uint32_t list, const EntityCellRange& from, const E
         for (int32_t z = to.z0; z < to.z1; ++z)
             for (int32_t x = to.x0; x < to.x1; ++x)
                 if (!hasFrom || !from.Contains(x, z)) ListInsert(Cell(x, z)->lists[list], entry);
+    }
+}
+
+void EntitySpatialGrid::MoveBoth(const EntityCellRange& from, const EntityCellRange& to,
+                                 const EntityGridEntry& entry) {
+    if (!cells) return;
+    const bool hasFrom = !from.IsEmpty(), hasTo = !to.IsEmpty();
+    if (hasFrom) {
+        for (int32_t z = from.z0; z < from.z1; ++z)
+            for (int32_t x = from.x0; x < from.x1; ++x)
+                if (!hasTo || !to.Contains(x, z)) {
+                    EntityGridCell* c = Cell(x, z);
+                    ListRemove(c->lists[0], entry.key);
+                    ListRemove(c->lists[1], entry.key);
+                }
+    }
+    if (hasTo) {
+        for (int32_t z = to.z0; z < to.z1; ++z)
+            for (int32_t x = to.x0; x < to.x1; ++x)
+                if (!hasFrom || !from.Contains(x, z)) {
+                    EntityGridCell* c = Cell(x, z);
+                    ListInsert(c->lists[0], entry);
+                    ListInsert(c->lists[1], entry);
+                }
     }
 }
 

@@ -57,6 +57,8 @@ public:
     void Remove(uint32_t list, const EntityCellRange& range, uint32_t key);
     // Moves an entry from the old range to the new one, touching only cells that differ.
     void Move(uint32_t list, const EntityCellRange& from, const EntityCellRange& to, const EntityGridEntry& entry);
+    // The same move in both lists at once (one walk over the cells).
+    void MoveBoth(const EntityCellRange& from, const EntityCellRange& to, const EntityGridEntry& entry);
     void SetMinY(float y);
 
     uint32_t CountX() const { return countX; }
@@ -69,6 +71,7 @@ public:
 private:
     BoundingBox4 bounds = BoundingBox4::ZERO4;
     Vector cellSize{1, 1, 1, 1};
+    float inverseCellSize = 1.0f;
     uint32_t countX = 0;
     uint32_t countZ = 0;
     EntityGridCell* cells = nullptr;

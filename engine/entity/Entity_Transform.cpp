@@ -249,6 +249,17 @@ void Entity::UpdateSpatialRegistration(const BoundingBox4& worldBox) {
     if (!gEntityManager || destroying) return;
     EntitySpatialGrid& grid = gEntityManager->GetSpatialGrid();
     const EntityGridEntry entry{reusableId, type, this};
+    if (!(flags & (kListExclusions[0] | kListExclusions[1])) && cellRanges[0] == cellRanges[1]) {
+        // The common case: both lists hold the entity over one range.
+        EntityCellRange range = grid.GetCellRange(worldBox);
+        if (range.IsEmpty()) range = EntityCellRange{};
+        if (range == cellRanges[0]) return;
+        grid.MoveBoth(cellRanges[0], range, entry);
+        cellRanges[0] = cellRanges[1] = range;
+        return;
+    }
+    bool haveRange = false;
+    EntityCellRange range;
     for (uint32_t list = 0; list < 2; ++list) {
         EntityCellRange& stored = cellRanges[list];
         if (flags & kListExclusions[list]) {
@@ -256,8 +267,11 @@ void Entity::UpdateSpatialRegistration(const BoundingBox4& worldBox) {
             stored = EntityCellRange{};
             continue;
         }
-        EntityCellRange range = grid.GetCellRange(worldBox);
-        if (range.IsEmpty()) range = EntityCellRange{};
+        if (!haveRange) {
+            range = grid.GetCellRange(worldBox);
+            if (range.IsEmpty()) range = EntityCellRange{};
+            haveRange = true;
+        }
         if (range == stored) continue;
         grid.Move(list, stored, range, entry);
         stored = range;
