@@ -16,6 +16,7 @@
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/ScriptScheduler.h"
 #include "render/VornexRenderer.h"
@@ -308,8 +309,15 @@ void Entity::SetVisibleInTacticalView(bool visible) {
 }
 
 const char* Entity::GetTemplateName() const {
+    if (entityTemplate && entityTemplate->stub) return entityTemplate->stub->FileName();
+    return GetTemplateFullName();
+}
+
+const char* Entity::GetTemplateFullName() const {
     return entityTemplate && entityTemplate->GetName() ? entityTemplate->GetName() : "";
 }
+
+SimpleGUID Entity::GetTemplateGUID() const { return entityTemplate ? entityTemplate->guid : SimpleGUID{}; }
 
 bool Entity::GetTemplatePropertyValueAsString(const char* propertyName, char* buffer, uint32_t size) const {
     return entityTemplate && entityTemplate->GetPropertyValueAsString(propertyName, buffer, size);
@@ -538,8 +546,12 @@ void Entity::RestoreAllRenderingContexts() {
 
 void Entity::SubmitForRendering(uint32_t renderFlags) {
     submittedFrame = gEngineServices.gameTickedFrame ? gEngineServices.gameTickedFrame() : 0;
-    if (renderingContext) gVornexRenderer.SubmitRenderTask(renderingContext, renderFlags | enforcedRenderingFlags);
-    else RenderWithoutContext(renderFlags | enforcedRenderingFlags);
+    if (!renderingContext) {
+        RenderWithoutContext(renderFlags | enforcedRenderingFlags);
+        return;
+    }
+    gVornexRenderer.SubmitRenderTask(renderingContext, renderFlags | enforcedRenderingFlags);
+    if (renderFlags & 0x100) UpdateBoundingBoxFromRenderingContext();
 }
 
 void Entity::SubmitHelperRendering(uint32_t renderFlags) {

@@ -238,7 +238,10 @@ public:
     void SetGroup(uint32_t g) { group = g; }
     uint32_t GetRandomId() const { return randomId; }
     uint32_t GetReusableId() const { return reusableId; }
+    // The template's file name / its full path in the template tree; "" without template.
     const char* GetTemplateName() const;
+    const char* GetTemplateFullName() const;
+    SimpleGUID GetTemplateGUID() const;
     bool GetTemplatePropertyValueAsString(const char* propertyName, char* buffer, uint32_t size) const;
     bool SetTemplatePropertyFromString(const char* propertyName, const char* text);
 

@@ -18,6 +18,7 @@
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "render/VornexRenderer.h"
 
@@ -299,9 +300,7 @@ void EntityManager::FinishEntityCreation(Entity* entity) {
     const bool opened = EntityInitBatch::Begin();
     SafePointer<Entity> alive(entity);
     char buffer[kRTTIMaxNameLength + 1];
-    const EntityTemplate* t = entity->GetTemplate();
-    const char* file = t && t->stub ? t->stub->FileName() : (t && t->GetName() ? t->GetName() : "");
-    std::snprintf(buffer, sizeof(buffer), "%s*%d", file, int(creationCount));
+    std::snprintf(buffer, sizeof(buffer), "%s*%d", entity->GetTemplateName(), int(creationCount));
     entity->SetName(buffer);
     entity->InitTriggerActivation();
     if (gEngineServices.entityCreationListener) gEngineServices.entityCreationListener(entity);
@@ -399,6 +398,24 @@ void EntityManager::Shutdown() {
 
 // ---------------------------------------------------------------------------------
 // Picking.
+
+void EntityManager::Pick(const InputManager& input, const Matrix& view, const Matrix& projection) {
+    Matrix viewProjection, inverse;
+    viewProjection.Mul(projection, view);  // view first, then projection
+    if (!inverse.Inverse(viewProjection)) return;
+    const Vector& cursor = input.GetCursorPosition();  // normalised to the client area
+    const float x = cursor.x * 2.0f - 1.0f, y = 1.0f - cursor.y * 2.0f;
+    Vector nearPoint(x, y, 0.0f, 1.0f), farPoint(x, y, 1.0f, 1.0f);
+    nearPoint.TransformHomogen(inverse);
+    farPoint.TransformHomogen(inverse);
+    Vector direction = farPoint - nearPoint;
+    direction.w = 0.0f;
+    const float length = direction.Length3();
+    if (!(length > 0.0f)) return;
+    const Vector to = nearPoint + direction * (kPickRayLength / length);
+    for (uint32_t key = kMouseButtonLeft; key <= kMouseButtonLeft + 5; ++key)
+        if (input.IsKeyPressed(key)) PickAlongSegment(nearPoint, to, key);
+}
 
 void EntityManager::PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput) {
     for (uint32_t i = 0; i < frameEntities.Count(); ++i) {

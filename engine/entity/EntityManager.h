@@ -18,6 +18,7 @@
 #include "engine/entity/EntitySpatialGrid.h"
 
 class EntityLayerSystem;
+class InputManager;
 class EntityTemplate;
 class SceneGrid;
 class EntitySet;
@@ -28,6 +29,7 @@ constexpr uint32_t kDynamicMultiplayerIds = 3072;
 constexpr uint32_t kStaticMultiplayerIds = 1023;
 // Query bounds keep the world bounds with the maximum y clamped to this.
 constexpr float kQueryBoundsMaxY = 200.0f;
+constexpr float kPickRayLength = 100000.0f;
 
 class EntityManager : public EntityPointerResolver {
 public:
@@ -82,8 +84,12 @@ public:
 
     // Frame lists (filled by the frame build).
     Dynarray<Entity*>& FrameEntities() { return frameEntities; }
-    // Picking: every entity of the frame list with flag 0x80000000 whose oriented box the
-    // segment hits goes to its pick handler, with the pointer input id.
+    // Picking (the render frame): for each of the six pointer inputs (0x10000..0x10005)
+    // that is active, a ray from the cursor's screen point through the camera's view and
+    // projection, 100000 units long, goes to PickAlongSegment.
+    void Pick(const InputManager& input, const Matrix& view, const Matrix& projection);
+    // Every entity of the frame list with flag 0x80000000 whose oriented box (local box
+    // under the global matrix) the segment hits goes to its pick handler.
     void PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput);
 
     // EntityPointerResolver.

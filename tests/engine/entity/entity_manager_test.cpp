@@ -5,6 +5,8 @@
 #include "EntityTestSupport.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/entity/EntityLayers.h"
+#include "engine/input/InputManager.h"
+#include "platform/input/Input.h"
 #include "render/RenderTestSupport.h"
 #include "render/scene/RenderSceneGrid.h"
 
@@ -134,6 +136,46 @@ TEST_F(ManagerTest, EntityPointersResolveThroughTheManagerUntilShutdown) {
     gEntityManager->Shutdown();
     EXPECT_EQ(GetEntityPointerResolver(), nullptr);
     gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+}
+
+TEST_F(ManagerTest, PickingHandsHitsToTheHandlers) {
+    static std::vector<std::pair<Entity*, uint32_t>> picks;
+    picks.clear();
+    struct Handler : EntityPickHandler {
+        void OnPicked(Entity* e, uint32_t input) override { picks.push_back({e, input}); }
+    };
+    Entity* ahead = Make();
+    ahead->SetLocalPosition3(0, 0, 50);
+    ahead->SetLocalRotation3(0, 45, 0);
+    Entity* aside = Make();
+    aside->SetLocalPosition3(30, 0, 50);
+    Entity* notPickable = Make();
+    notPickable->SetLocalPosition3(0, 0, 80);
+    for (Entity* e : {ahead, aside, notPickable}) {
+        e->SetPickHandler(new Handler());
+        gEntityManager->FrameEntities().Add(e);
+    }
+    ahead->RaiseFlag(ENTITYFLAG_PICKABLE, false);
+    aside->RaiseFlag(ENTITYFLAG_PICKABLE, false);
+    hid::ResetInputLayer();
+    InputManager input;
+    ASSERT_TRUE(input.Init(1));
+    input.InitDevices(1);
+    Matrix view = Matrix::IDENTITY, projection;
+    projection.LoadPerspectiveFovLH(90.0f, 1.0f, 0.1f, 1000.0f);
+    input.SetCursorPosition(0.5f, 0.5f);
+    gEntityManager->Pick(input, view, projection);
+    EXPECT_TRUE(picks.empty());  // no pointer input active
+    ASSERT_TRUE(input.PostMouseEvent(MOUSEEVENT_RIGHT_DOWN, 0.5f, 0.5f));
+    input.Update();
+    gEntityManager->Pick(input, view, projection);
+    EXPECT_EQ(picks, (std::vector<std::pair<Entity*, uint32_t>>{{ahead, 0x10001}}));
+    picks.clear();
+    input.SetCursorPosition(0.5f + 30.0f / 100.0f, 0.5f);  // x = 30 at depth 50 under 90 degrees
+    gEntityManager->Pick(input, view, projection);
+    EXPECT_EQ(picks, (std::vector<std::pair<Entity*, uint32_t>>{{aside, 0x10001}}));
+    gEntityManager->FrameEntities().Clear();
+    hid::ResetInputLayer();
 }
 
 // ---- New scenes through the render thread ----
