@@ -44,7 +44,8 @@ void ListInsert(EntityGridList& l, const EntityGridEntry& e) {
         l.entries = static_cast<EntityGridEntry*>(p);
         l.capacity = grown;
     }
-    std::memmove(l.entries + at + 1, l.entries + at, (l.count - at) * sizeof(EntityGridEntry));
+    // Lists are short (a few entries a cell): a plain shift beats a library call.
+    for (uint32_t i = l.count; i > at; --i) l.entries[i] = l.entries[i - 1];
     l.entries[at] = e;
     ++l.count;
 }
@@ -53,7 +54,7 @@ void ListRemove(EntityGridList& l, uint32_t key) {
     bool found;
     const uint32_t at = l.Find(key, &found);
     if (!found) return;
-    std::memmove(l.entries + at, l.entries + at + 1, (l.count - at - 1) * sizeof(EntityGridEntry));
+    for (uint32_t i = at + 1; i < l.count; ++i) l.entries[i - 1] = l.entries[i];
     --l.count;
 }
 
