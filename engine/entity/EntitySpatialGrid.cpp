@@ -147,44 +147,42 @@ void EntitySpatialGrid::Remove(uint32_t list, const EntityCellRange& range, uint
         for (int32_t x = range.x0; x < range.x1; ++x) ListRemove(Cell(x, z)->lists[list], key);
 }
 
-void EntitySpatialGrid::Move(uint32_t list, const EntityCellRange& from, const EntityCellRange& to,
-                             const EntityGridEntry& entry) {
+// Calls leave(cell) for every cell only in from and enter(cell) for every cell only in to.
+template <class Leave, class Enter>
+void EntitySpatialGrid::WalkChange(const EntityCellRange& from, const EntityCellRange& to, Leave leave, Enter enter) {
     if (!cells) return;
     const bool hasFrom = !from.IsEmpty(), hasTo = !to.IsEmpty();
     if (hasFrom) {
         for (int32_t z = from.z0; z < from.z1; ++z)
             for (int32_t x = from.x0; x < from.x1; ++x)
-                if (!hasTo || !to.Contains(x, z)) ListRemove(Cell(x, z)->lists[list], entry.key);
+                if (!hasTo || !to.Contains(x, z)) leave(*Cell(x, z));
     }
     if (hasTo) {
         for (int32_t z = to.z0; z < to.z1; ++z)
             for (int32_t x = to.x0; x < to.x1; ++x)
-                if (!hasFrom || !from.Contains(x, z)) ListInsert(Cell(x, z)->lists[list], entry);
+                if (!hasFrom || !from.Contains(x, z)) enter(*Cell(x, z));
     }
+}
+
+void EntitySpatialGrid::Move(uint32_t list, const EntityCellRange& from, const EntityCellRange& to,
+                             const EntityGridEntry& entry) {
+    WalkChange(
+        from, to, [&](EntityGridCell& c) { ListRemove(c.lists[list], entry.key); },
+        [&](EntityGridCell& c) { ListInsert(c.lists[list], entry); });
 }
 
 void EntitySpatialGrid::MoveBoth(const EntityCellRange& from, const EntityCellRange& to,
                                  const EntityGridEntry& entry) {
-    if (!cells) return;
-    const bool hasFrom = !from.IsEmpty(), hasTo = !to.IsEmpty();
-    if (hasFrom) {
-        for (int32_t z = from.z0; z < from.z1; ++z)
-            for (int32_t x = from.x0; x < from.x1; ++x)
-                if (!hasTo || !to.Contains(x, z)) {
-                    EntityGridCell* c = Cell(x, z);
-                    ListRemove(c->lists[0], entry.key);
-                    ListRemove(c->lists[1], entry.key);
-                }
-    }
-    if (hasTo) {
-        for (int32_t z = to.z0; z < to.z1; ++z)
-            for (int32_t x = to.x0; x < to.x1; ++x)
-                if (!hasFrom || !from.Contains(x, z)) {
-                    EntityGridCell* c = Cell(x, z);
-                    ListInsert(c->lists[0], entry);
-                    ListInsert(c->lists[1], entry);
-                }
-    }
+    WalkChange(
+        from, to,
+        [&](EntityGridCell& c) {
+            ListRemove(c.lists[0], entry.key);
+            ListRemove(c.lists[1], entry.key);
+        },
+        [&](EntityGridCell& c) {
+            ListInsert(c.lists[0], entry);
+            ListInsert(c.lists[1], entry);
+        });
 }
 
 void EntitySpatialGrid::SetMinY(float y) {

@@ -69,6 +69,9 @@ public:
     const EntityGridCell* Cell(int32_t x, int32_t z) const { return &cells[uint32_t(z) * countX + uint32_t(x)]; }
 
 private:
+    template <class Leave, class Enter>
+    void WalkChange(const EntityCellRange& from, const EntityCellRange& to, Leave leave, Enter enter);
+
     BoundingBox4 bounds = BoundingBox4::ZERO4;
     Vector cellSize{1, 1, 1, 1};
     float inverseCellSize = 1.0f;

@@ -307,21 +307,23 @@ void Entity::SetMountLocation(const Matrix& m) {
 
 Vector Entity::GetMountPosition() const { return mount ? mount->offset.r[3] : Vector(0, 0, 0, 1); }
 
+namespace {
+void DecomposeMount(EntityBoneMount& m) {
+    if (m.rotationValid && m.scaleValid) return;
+    Decompose(m.offset, &m.rotation, &m.scale);
+    m.rotationValid = m.scaleValid = true;
+}
+}  // namespace
+
 Quaternion Entity::GetMountRotation() const {
     if (!mount) return Quaternion::ZERO;
-    if (!mount->rotationValid) {
-        Decompose(mount->offset, &mount->rotation, &mount->scale);
-        mount->rotationValid = mount->scaleValid = true;
-    }
+    DecomposeMount(*mount);
     return mount->rotation;
 }
 
 Vector Entity::GetMountScale() const {
     if (!mount) return Vector(1, 1, 1, 0);
-    if (!mount->scaleValid) {
-        Decompose(mount->offset, &mount->rotation, &mount->scale);
-        mount->rotationValid = mount->scaleValid = true;
-    }
+    DecomposeMount(*mount);
     return mount->scale;
 }
 
