@@ -101,6 +101,9 @@ struct EngineServices {
     // The script scheduler chosen by flags & 12 (4 gameplay, 8 engine, else game time)
     // with its clock's present time; null when it does not exist.
     ScriptScheduler* (*scriptScheduler)(uint32_t selection, int64_t* now) = nullptr;
+    // GameDelegate::InitEntity for a newly created entity (the delegate runs its "OnInit"
+    // passes through EntityInitBatch::InitEntity). Empty: the passes run directly.
+    void (*gameInitEntity)(Entity* entity) = nullptr;
     // The Game's ticked-frame count (empty: 0).
     uint32_t (*gameTickedFrame)() = nullptr;
 };

@@ -304,7 +304,10 @@ void EntityManager::FinishEntityCreation(Entity* entity) {
     entity->SetName(buffer);
     entity->InitTriggerActivation();
     if (gEngineServices.entityCreationListener) gEngineServices.entityCreationListener(entity);
-    if (alive.Get()) EntityInitBatch::InitEntity(entity);
+    if (alive.Get()) {
+        if (gEngineServices.gameInitEntity) gEngineServices.gameInitEntity(entity);
+        else EntityInitBatch::InitEntity(entity);
+    }
     if (opened) EntityInitBatch::Finish();
 }
 
