@@ -162,14 +162,14 @@ def folder_record(folder):
     return out + u32(len(subs)) + b"".join(folder_record(f) for f in subs)
 
 
-def template_info(spec):
+def template_info(desc):
     """{"stubs": [{"file", "guid", "type"}], "root": folder}"""
-    stubs = spec.get("stubs", [])
+    stubs = desc.get("stubs", [])
     out = u32(len(stubs))
     for stub in stubs:
         props = stub_properties(stub)
         out += u32(len(props)) + props
-    return out + folder_record(spec.get("root", {"name": "templates"}))
+    return out + folder_record(desc.get("root", {"name": "templates"}))
 
 
 TEMPLATE_DEFAULTS = {"lua_class": "", "passes": 0, "activates_triggers": False, "face_camera_mode": 0,
@@ -189,17 +189,17 @@ def template_properties(props):
             u8(p["quality"]) + boolean(p["combat"]) + boolean(p["tactical"]) + u8(p["tactical_extended"]))
 
 
-def binary_template(spec):
+def binary_template(desc):
     """{"guid", "type", "props": {...}, "extra": hex of the kind's data}"""
-    props = template_properties(spec.get("props", {}))
-    return (guid(spec["guid"]) + u32(spec.get("type", 0)) + solid_blob(props) +
-            bytes.fromhex(spec.get("extra", "")))
+    props = template_properties(desc.get("props", {}))
+    return (guid(desc["guid"]) + u32(desc.get("type", 0)) + solid_blob(props) +
+            bytes.fromhex(desc.get("extra", "")))
 
 
-def optimized(spec):
-    """{"version": 50, "templates": [binary template spec]}"""
-    templates = spec.get("templates", [])
-    return u32(spec.get("version", 50)) + u32(spec.get("count", len(templates))) + b"".join(
+def optimized(desc):
+    """{"version": 50, "templates": [binary template desc]}"""
+    templates = desc.get("templates", [])
+    return u32(desc.get("version", 50)) + u32(desc.get("count", len(templates))) + b"".join(
         binary_template(t) for t in templates)
 
 
