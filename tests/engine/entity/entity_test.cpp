@@ -144,6 +144,7 @@ TEST_F(EntityCoreTest, FlagSideEffectsOnlyForChangedBits) {
     p->Show();
     EXPECT_FALSE(c->IsHidden());
     EXPECT_FALSE(c->GetCellRange(1).IsEmpty());
+    gEntityManager->DestroyEntity(p);  // before its template goes
 }
 
 // ---- "OnInit" passes through the script host ----
