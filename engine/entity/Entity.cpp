@@ -585,6 +585,17 @@ void Entity::GetGlobalBoundingBoxCorners(Vector corners[8]) const {
     }
 }
 
+void Entity::DrawBoundingBox(const BoundingBox4& box, const HDRColor& color) {
+    const Vector grow(0.01f, 0.01f, 0.01f, 0.0f);
+    const BoundingBox4 grown(box.min - grow, box.max + grow);
+    Matrix m = globalMatrix;
+    Vector toCamera = gVornexRenderer.CameraPosition() - m.r[3];
+    toCamera.w = 0.0f;
+    const float length = toCamera.Length3();
+    if (length > 0.0f) m.r[3] = m.r[3] + toCamera * (2.0f / length);
+    gVornexRenderer.DebugDrawBoundingBox(grown, m, color.ToVector());
+}
+
 void Entity::InitTriggerActivation() {
     if (entityTemplate && entityTemplate->activatesTriggers && !triggerActivator && gEngineServices.createTriggerTracker)
         triggerActivator = gEngineServices.createTriggerTracker(this);

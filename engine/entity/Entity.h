@@ -182,7 +182,9 @@ public:
     virtual bool Query45() const { return true; }
     virtual void DrawHelpers(uint32_t flags) {}           // 46
     virtual bool RenderWithoutContext(uint32_t flags) { return true; }
-    virtual void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color) {}  // 48
+    // 48: debug drawing of the box grown by 0.01 on every side, placed by the global
+    // matrix and moved 2 units towards the camera.
+    virtual void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color);
     virtual void Hook49() {}
     virtual void AddChild(Entity* child);                 // 50
     virtual void RemoveChild(Entity* child);              // 51

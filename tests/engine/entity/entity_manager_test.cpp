@@ -8,6 +8,7 @@
 #include "engine/input/InputManager.h"
 #include "platform/input/Input.h"
 #include "render/RenderTestSupport.h"
+#include "render/scene/EntityRenderingContext.h"
 #include "render/scene/RenderSceneGrid.h"
 
 namespace {
@@ -210,6 +211,89 @@ TEST_F(NewSceneTest, ResetsTheSceneAndTellsTheRenderer) {
     EXPECT_EQ(t.GetInstanceCount(), 0u);
     EXPECT_TRUE(EntityLayerSystem::LayerById(1)->visibleInGame);
     EXPECT_TRUE(Logged("NewScene in "));
+    gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// The entity side of a rendering context, as the render thread applies it.
+struct RecordingContext : EntityRenderingContext {
+    using EntityRenderingContext::EntityRenderingContext;
+    void Release() override {
+        ++releases;
+        EntityRenderingContext::Release();
+    }
+    static int releases;
+};
+int RecordingContext::releases = 0;
+
+struct DrawnEntity : Entity {
+    EntityRenderingContext* CreateRenderingContext() override {
+        EntityRenderingContextSetup s;
+        FillRenderingContextSetup(s, 1, 0);
+        return new RecordingContext(s);
+    }
+};
+
+TEST_F(NewSceneTest, RenderingContextFollowsTheEntity) {
+    ASSERT_TRUE(created);
+    gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+    struct DrawnTemplate : EntityTemplate {
+        Entity* CreateEntity() override { return new DrawnEntity(); }
+    } t;
+    t.SetName("drawn");
+    t.wireframeColor = HDRColor(10, 200, 30, 255, 1.0f);
+    static std::vector<uint32_t> tasks;
+    tasks.clear();
+    gVornexRenderer.SetTaskObserver([](void*, uint32_t id) { tasks.push_back(id); }, nullptr);
+    RecordingContext::releases = 0;
+
+    Entity* e = gEntityManager->CreateEntityFromTemplate(&t, nullptr, Matrix::IDENTITY, 0, nullptr);
+    auto* c = static_cast<RecordingContext*>(e->GetRenderingContext());
+    ASSERT_NE(c, nullptr);
+    e->SetLocalPosition3(5, 0, 0);
+    e->SetLocalScale3(1, 1, -1);
+    e->SetLayer(7);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(c->World(), e->GetGlobalLocationMatrix());
+    EXPECT_EQ(c->Visibility(), 1);  // mirrored
+    EXPECT_EQ(c->Layer(), 7);
+    EXPECT_EQ(c->Owner(), e);
+    EXPECT_EQ(c->RandomSeed(), e->GetRandomId());
+    EXPECT_EQ(c->Bucket(), 5u);
+    const Vector colour = t.wireframeColor.ToLinearVector();
+    EXPECT_EQ(c->Color().y, colour.y);
+
+    // Hidden while either HIDDEN or DISABLE_UPDATE is raised.
+    const struct {
+        bool raise;
+        uint32_t bit;
+        bool hidden;
+    } steps[] = {{true, ENTITYFLAG_HIDDEN, true}, {true, ENTITYFLAG_DISABLE_UPDATE, true},
+                 {false, ENTITYFLAG_HIDDEN, true}, {false, ENTITYFLAG_DISABLE_UPDATE, false}};
+    for (const auto& s : steps) {
+        if (s.raise) e->RaiseFlag(s.bit, false);
+        else e->ClearFlag(s.bit, false);
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(c->Hidden(), s.hidden) << s.raise << " " << s.bit;
+    }
+
+    tasks.clear();
+    e->SubmitForRendering(0x20);
+    e->DrawBoundingBox(e->GetLocalBoundingBox(), t.wireframeColor);
+    EXPECT_EQ(tasks, (std::vector<uint32_t>{TASK_SUBMIT_RENDER_TASK, TASK_DEBUG_BOUNDING_BOX}));
+
+    e->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
+    EXPECT_EQ(e->GetRenderingContext(), nullptr);
+    EXPECT_EQ(RecordingContext::releases, 1);
+    e->ClearFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
+    EXPECT_NE(e->GetRenderingContext(), nullptr);
+    gEntityManager->DestroyEntity(e);
+    EXPECT_EQ(RecordingContext::releases, 2);
+    gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+    gVornexRenderer.FlushCommands(true);
     gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
 }
 
