@@ -156,6 +156,17 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
         BoundedReader in(bytes.data(), cut);
         EXPECT_FALSE(ReadTemplateInfo(in, scratch)) << cut;
     }
+    // Folders nest at most 64 levels deep.
+    for (int depth : {64, 65}) {
+        std::string tree = "{\"name\":\"templates\"";
+        for (int i = 0; i < depth; ++i) tree += ",\"folders\":[{\"name\":\"f\"";
+        for (int i = 0; i < depth; ++i) tree += "}]";
+        Write("templateinfo", "templates", "Deep.Bin", "{\"stubs\":[],\"root\":" + tree + "}}");
+        const std::vector<uint8_t> deep = resourcetest::ReadBytes(Path("templates", "Deep.Bin"));
+        EntityTemplateRegistry scratch;
+        BoundedReader in(deep.data(), deep.size());
+        EXPECT_EQ(ReadTemplateInfo(in, scratch), depth == 64) << depth;
+    }
     // Counts larger than the file are refused before anything is allocated.
     const uint8_t huge[] = {0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
     EntityTemplateRegistry scratch;
