@@ -12,6 +12,7 @@
 #include "core/rtti/NameString.h"
 
 class Entity;
+class EntityTemplate;
 class InGameStore;
 class NameString;
 class ScriptScheduler;
@@ -106,6 +107,12 @@ struct EngineServices {
     void (*gameInitEntity)(Entity* entity) = nullptr;
     // The Game's ticked-frame count (empty: 0).
     uint32_t (*gameTickedFrame)() = nullptr;
+    // The Game's smooth game timer in counter ticks (empty: the counter).
+    int64_t (*gameSmoothTime)() = nullptr;
+
+    // ---- Scene content: scene parameters (empty: nothing starts) ----
+    // SceneParametersTemplate::StartTransition of a scene-parameter entity's template.
+    void (*sceneParametersStartTransition)(EntityTemplate* t, uint32_t flags, float blendTime) = nullptr;
 };
 
 extern EngineServices gEngineServices;

@@ -6,6 +6,8 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntitySet.h"
+#include "engine/entity/SceneParametersEntity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "render/resources/ResourceList.h"
@@ -64,10 +66,12 @@ const StaticInitRow kEngineRows[] = {
     {5, K::ClassRegistration, "EntityLayerSystem", &StaticInitRegister<EntityLayerSystem>, 0, 0},
     {5, K::ClassRegistration, "Entity", &StaticInitRegister<Entity>, 0, 0},
     {5, K::ClassRegistration, "SceneEntity", &StaticInitRegister<SceneEntity>, 0, 0},
+    {5, K::ClassRegistration, "SceneParametersEntity", &StaticInitRegister<SceneParametersEntity>, 0, 0},
     {8, K::ClassRegistration, "EntityTemplate", &StaticInitRegister<EntityTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "EntityTemplate", nullptr, 0, 4096},
     {9, K::GlobalObject, "gLua", &CreateScriptHost, 0, 0},
     {10, K::ClassRegistration, "EntityTemplateStub", &StaticInitRegister<EntityTemplateStub>, 0, 0},
+    {10, K::ClassRegistration, "EntitySet", &StaticInitRegister<EntitySet>, 0, 0},
 };
 
 }  // namespace

@@ -25,7 +25,6 @@
 namespace {
 
 RTTIClass* gEntityClass = nullptr;
-RTTIClass* gSceneEntityClass = nullptr;
 Entity* gLiveHead = nullptr;
 Entity* gLiveTail = nullptr;
 
@@ -150,13 +149,6 @@ const RTTIClass* Entity::RegisterClass() {
 
 const RTTIClass* Entity::GetRTTIClass() const { return RegisterClass(); }
 
-const RTTIClass* SceneEntity::RegisterClass() {
-    if (gSceneEntityClass) return gSceneEntityClass;
-    Entity::RegisterClass();
-    return CreateRegisteredClass(gSceneEntityClass, "SceneEntity", "Entity");
-}
-
-const RTTIClass* SceneEntity::GetRTTIClass() const { return RegisterClass(); }
 
 // ---------------------------------------------------------------------------------
 // Construction and destruction.

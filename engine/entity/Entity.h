@@ -27,6 +27,7 @@
 
 class Entity;
 class EntityRenderingContext;
+class EntitySet;
 class EntityTemplate;
 struct EntityRenderingContextSetup;
 struct EntitySetList;
@@ -167,7 +168,7 @@ public:
                                  float entry, void* hit) {
         return true;
     }
-    virtual void DrawBoundingCornerMarkers(uint32_t flags) {}  // 33 (sets, with the scene issue)
+    virtual void DrawBoundingCornerMarkers(uint32_t flags);  // 33: the set markers
     virtual void Hook34() {}
     virtual void GetGlobalBoundingBoxCorners(Vector corners[8]) const;  // 35
     virtual void Hook36() {}
@@ -321,6 +322,8 @@ public:
 
     // ---- Rendering ----
     EntityRenderingContext* GetRenderingContext() const { return renderingContext; }
+    // The sets the entity belongs to, sorted by set GUID (kept by EntitySet).
+    Dynarray<EntitySet*>& EntitySets() { return entitySets; }
     void DeleteRenderingContext();
     void RecreateRenderingContext(bool initialise);
     // The setup from which an entity kind builds its context (owner, class, flags,
@@ -452,6 +455,7 @@ private:
     uint8_t cacheValid[5] = {1, 1, 1, 1, 1};
     BoundingBox4 localBoundingBox = BoundingBox4::UNITCUBE3D;
     EntityRenderingContext* renderingContext = nullptr;
+    Dynarray<EntitySet*> entitySets;
     uint32_t enforcedRenderingFlags = 0;
     uint32_t deleteGuardCounter = 0;
     uint32_t blockRenderingMask = 0;
@@ -489,9 +493,25 @@ public:
 };
 
 // Registers "Entity" and "SceneEntity" (the scene root's class).
+// The scene root carries the scene-wide settings (defined with the scene entities).
 class SceneEntity : public Entity {
 public:
     static const RTTIClass* RegisterClass();
     const RTTIClass* GetRTTIClass() const override;
     const char* GetScriptClassName() const override { return "SceneEntity"; }
+    // Visualization mode, universe minimum y and the terrain lightmap vectors go out.
+    void OnLoaded(uint32_t options) override;
+    void OnPropertyChanged(const char* propertyName) override;
+    // The active parameter entity with flags 2, else the default parameters.
+    void ActivateSceneParams();
+
+    SimpleGUID activeSceneParamBox;
+    bool requiresCommonResources = true;
+    bool allowMeshOptimization = true;
+    float universeMinY = -25.0f;
+    NameString sceneTag;
+    uint32_t visualizationMode = 3;  // PC, iPhone, iPad2, DEFAULT (the configured one)
+    Vector terrainLightmapPosBBox;
+    Vector terrainLightmapUVBBox;
+    Vector terrainLightmapUVMulAdd;
 };

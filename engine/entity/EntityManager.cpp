@@ -64,6 +64,8 @@ EntityManager::EntityManager() = default;
 EntityManager::~EntityManager() {
     if (GetEntityPointerResolver() == this) SetEntityPointerResolver(nullptr);
     DestroyRoot();
+    DeleteAllEntitySets();
+    SetSceneGrid(nullptr);
     delete layerSystem;
     EngineFree(sceneFileName);
 }
@@ -367,7 +369,7 @@ void EntityManager::FormatLiveCount(char* buffer, uint32_t size) const {
 
 void EntityManager::NewScene() {
     const int64_t start = os::ReadCounter();
-    sceneGrid = nullptr;  // the scene issue owns and deletes the walk grid
+    SetSceneGrid(nullptr);
     SetSceneFileName(nullptr);
     DestroyRoot();
     grid.Free();
@@ -380,9 +382,11 @@ void EntityManager::NewScene() {
     creationCount = 0;
     cellSize = grid.Build(worldBounds, cellSize);
     if (layerSystem) layerSystem->Reset();
+    DeleteAllEntitySets();
     SceneEntity* root = new SceneEntity();
     sceneRoot = root;
     root->SetName("SCENE ROOT");
+    root->RaiseFlag(ENTITYFLAG_HIDDEN, false);
     root->RecomputeGlobalLocations(false);
     gVornexRenderer.PostNewScene(worldBounds, cellSize);
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "NewScene in %f sec", Seconds(os::ReadCounter() - start));
@@ -392,6 +396,8 @@ void EntityManager::Shutdown() {
     DestroyRoot();
     creationCount = 0;
     SetSceneFileName(nullptr);
+    DeleteAllEntitySets();
+    SetSceneGrid(nullptr);
     delete layerSystem;
     layerSystem = nullptr;
     grid.Free();

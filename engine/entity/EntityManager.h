@@ -22,6 +22,7 @@ class InputManager;
 class EntityTemplate;
 class SceneGrid;
 class EntitySet;
+class SceneParametersEntity;
 
 constexpr uint32_t kMaxLiveEntities = 32768;
 constexpr uint32_t kMultiplayerIdSlots = 4096;
@@ -92,6 +93,20 @@ public:
     // under the global matrix) the segment hits goes to its pick handler.
     void PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput);
 
+    // Entity sets (owned here).
+    EntitySet* FindEntitySetByName(const char* name) const;
+    EntitySet* CreateEntitySet();
+    void DeleteAllEntitySets();
+    // Each set drops its dead members; emptied sets are deleted (the last set takes the
+    // freed place).
+    void PruneEntitySets();
+    const Dynarray<EntitySet*>& GetEntitySets() const { return entitySets; }
+    // The entity the root's active parameter GUID names, when it is a parameter entity.
+    SceneParametersEntity* GetActiveSceneParamsEntity() const;
+    // The walk grid of the scene (owned; null removes it).
+    void SetSceneGrid(SceneGrid* newGrid);
+    SceneGrid* GetSceneGrid() const { return sceneGrid; }
+
     // EntityPointerResolver.
     RTTIPolyBaseClass* FindEntityByGUID(const SimpleGUID& guid) override;
     SimpleGUID GetEntityGUID(const RTTIPolyBaseClass* entity) override;
@@ -126,6 +141,7 @@ private:
     EntitySpatialGrid grid;
     EntityLayerSystem* layerSystem = nullptr;
     SceneGrid* sceneGrid = nullptr;
+    Dynarray<EntitySet*> entitySets;
     char* sceneFileName = nullptr;
     uint32_t creationCount = 0;
     Entity* liveHead = nullptr;

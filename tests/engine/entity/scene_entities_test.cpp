@@ -1,0 +1,188 @@
+// Entity sets, entity blenders, fades and the scene's parameter entities.
+#include <cmath>
+
+#include "EntityTestSupport.h"
+#include "engine/entity/EntityBlender.h"
+#include "engine/entity/EntitySet.h"
+#include "engine/entity/SceneParametersEntity.h"
+#include "engine/game/FloatFade.h"
+#include "platform/os/Clock.h"
+
+namespace {
+
+constexpr int64_t kSecond = os::kCounterFrequency;
+
+TEST(FloatFadeTest, CurvesAtChosenTimes) {
+    const float pi = 3.14159265f;
+    const struct {
+        uint32_t curve;
+        float atHalf;
+    } cases[] = {{0, 0.5f}, {1, std::sin(0.25f * pi)}, {2, 1.0f - std::sin(0.25f * pi)}, {3, 0.5f}, {7, 0.5f}};
+    for (const auto& c : cases) {
+        FloatFade f;
+        f.current = 2.0f;
+        f.Start(100 * kSecond, 6.0f, 2.0f, c.curve);
+        const float expected[] = {2.0f, 2.0f + 4.0f * c.atHalf, 6.0f, 6.0f};
+        const int64_t at[] = {100 * kSecond, 101 * kSecond, 102 * kSecond, 103 * kSecond};
+        for (int i = 0; i < 4; ++i) {
+            f.Update(at[i]);
+            EXPECT_NEAR(f.current, expected[i], 1e-5f) << c.curve << " " << i;
+            EXPECT_EQ(f.active, i < 3) << c.curve << " " << i;  // t = 1 is still running
+        }
+    }
+    FloatFade f;
+    f.current = 3.0f;
+    f.Start(0, 5.0f, 10.0f, 0);
+    f.Update(-kSecond);  // before the start counts as the start
+    EXPECT_EQ(f.current, 3.0f);
+    for (float d : {0.0f, -1.0f, NAN}) {
+        f.Start(kSecond, 8.0f, d, 1);
+        EXPECT_FALSE(f.active);
+        EXPECT_EQ(f.current, 8.0f);
+    }
+}
+
+class SceneEntitiesTest : public EntityTest {
+protected:
+    void SetUp() override {
+        EntityTest::SetUp();
+        clock.Install();
+    }
+    void TearDown() override {
+        EntityBlender::UpdateAllBlenders();
+        clock.Uninstall();
+        EntityTest::TearDown();
+    }
+    os::ManualClock clock{1000 * kSecond};
+};
+
+TEST_F(SceneEntitiesTest, SetMembershipStaysUniqueAndSorted) {
+    Entity* a = Make();
+    Entity* b = Make();
+    EntitySet* sets[4];
+    for (EntitySet*& s : sets) {
+        s = gEntityManager->CreateEntitySet();
+        s->AddEntity(a);
+        s->AddEntity(a);
+    }
+    sets[2]->SetName("Walls");
+    EXPECT_EQ(gEntityManager->FindEntitySetByName("wALLS"), sets[2]);
+    EXPECT_EQ(gEntityManager->FindEntitySetByName("doors"), nullptr);
+    const Dynarray<EntitySet*>& list = a->EntitySets();
+    ASSERT_EQ(list.Count(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(sets[i]->MemberCount(), 1u);
+    for (uint32_t i = 1; i < 4; ++i) EXPECT_LT(SimpleGUID::Compare(list[i - 1]->GetGUID(), list[i]->GetGUID()), 0);
+    for (EntitySet* s : sets) {
+        const Vector c = s->GetColor().ToVector();
+        EXPECT_TRUE(c.x <= 1.0f && c.y <= 1.0f && c.z <= 1.0f && c.w == 1.0f);
+    }
+
+    // Dead members leave on the next add or remove; emptied sets are pruned.
+    sets[0]->AddEntity(b);
+    gEntityManager->DestroyEntity(a);
+    EXPECT_EQ(sets[0]->MemberCount(), 2u);
+    sets[0]->RemoveEntity(nullptr);
+    EXPECT_EQ(sets[0]->MemberCount(), 1u);
+    sets[1]->RemoveEntity(b);  // not a member: only the dead one goes
+    EXPECT_EQ(sets[1]->MemberCount(), 0u);
+    gEntityManager->PruneEntitySets();
+    ASSERT_EQ(gEntityManager->GetEntitySets().Count(), 1u);
+    EXPECT_EQ(gEntityManager->GetEntitySets()[0], sets[0]);
+    sets[0]->RemoveEntity(b);
+    EXPECT_EQ(b->EntitySets().Count(), 0u);
+}
+
+TEST_F(SceneEntitiesTest, SetRelinksAroundAPropertyRead) {
+    Entity* a = Make();
+    Entity* b = Make();
+    EntitySet* source = gEntityManager->CreateEntitySet();
+    source->SetName("source");
+    source->AddEntity(a);
+    EntitySet* target = gEntityManager->CreateEntitySet();
+    target->AddEntity(b);
+    uint8_t buffer[4096];
+    const uint32_t size = source->GetRTTIClass()->SerializeProperties(buffer, source, 0);
+    ASSERT_GT(size, 0u);
+    BoundedReader in(buffer, size);
+    EntityPointerFixups::Begin();
+    ASSERT_EQ(target->SolidDeserialize(in, 0), size);
+    EntityPointerFixups::Resolve();
+    target->LinkMembers();
+    EXPECT_EQ(b->EntitySets().Count(), 0u);  // left before the read
+    EXPECT_STREQ(target->GetName(), "source");
+    ASSERT_EQ(target->Member(0), a);
+    EXPECT_GE(a->EntitySets().Find(target), 0);
+    EXPECT_EQ(a->EntitySets().Count(), 2u);
+}
+
+TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
+    Entity* e = Make();
+    auto* b = new EntityBlender(e);
+    b->SetAutoShowHide(true);
+    b->Blend(0.0f, 0.0f, INTERPOLATION_SINE);
+    EXPECT_TRUE(b->IsLinked());
+    EXPECT_FALSE(e->IsHidden());
+    EntityBlender::UpdateAllBlenders();
+    EXPECT_TRUE(e->IsHidden());
+    EXPECT_FALSE(b->IsLinked());
+
+    b->Blend(1.0f, 2.0f, INTERPOLATION_LINEAR);  // a target above 0 shows at once
+    EXPECT_FALSE(e->IsHidden());
+    clock.AdvanceSeconds(1.0);
+    EntityBlender copy(*b);
+    EXPECT_TRUE(copy.IsLinked());
+    EntityBlender::UpdateAllBlenders();
+    EXPECT_NEAR(b->GetValue(), 0.5f, 1e-5f);
+    EXPECT_TRUE(b->IsLinked());
+    clock.AdvanceSeconds(1.5);
+    EntityBlender::UpdateAllBlenders();
+    EXPECT_EQ(b->GetValue(), 1.0f);
+    EXPECT_FALSE(b->IsLinked() || copy.IsLinked());
+
+    EntityBlender unlinked(e);
+    EntityBlender unlinkedCopy(unlinked);
+    EXPECT_FALSE(unlinkedCopy.IsLinked());
+    b->Blend(0.0f, 5.0f, INTERPOLATION_HALFSINE);
+    gEntityManager->DestroyEntity(e);
+    EntityBlender::UpdateAllBlenders();
+    EXPECT_FALSE(b->IsLinked());
+    b->SetColorMultiplier(1, 1, 1, 1);
+    delete b;  // a linked blender leaves the list as it dies
+    EntityBlender::UpdateAllBlenders();
+}
+
+TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
+    static std::vector<std::pair<uint32_t, float>> started;
+    started.clear();
+    gEngineServices.sceneParametersStartTransition = [](EntityTemplate*, uint32_t flags, float seconds) {
+        started.push_back({flags, seconds});
+    };
+    struct ParamsTemplate : EntityTemplate {
+        Entity* CreateEntity() override { return new SceneParametersEntity(); }
+    };
+    auto* params = new ParamsTemplate();
+    templates.emplace_back(params);
+    params->SetName("params");
+    auto* p = static_cast<SceneParametersEntity*>(Make(nullptr, 0, params));
+    Entity* mesh = Make(nullptr, 0, Template(ENTITY_MESH, "mesh"));
+    auto* root = static_cast<SceneEntity*>(Root());
+    EXPECT_TRUE(root->IsHidden());
+
+    root->activeSceneParamBox = mesh->GetGUID();  // not a parameter entity: defaults
+    root->ActivateSceneParams();
+    EXPECT_EQ(gEntityManager->GetActiveSceneParamsEntity(), nullptr);
+    SceneParametersEntity::ActivateDefaultSceneParams(64, 1.0f);
+    EXPECT_TRUE(started.empty());
+
+    p->Activate(SceneParametersEntity::kKeepActiveGuid, 0.5f);
+    EXPECT_EQ(root->activeSceneParamBox, mesh->GetGUID());
+    p->Activate(0, 0.25f);
+    EXPECT_EQ(gEntityManager->GetActiveSceneParamsEntity(), p);
+    root->ActivateSceneParams();
+    SceneParametersEntity::ActivateDefaultSceneParams(64, 3.0f);
+    p->ChangeTemplate(params);
+    const std::vector<std::pair<uint32_t, float>> expected = {{1, 0.5f}, {0, 0.25f}, {2, 0.0f}, {64, 3.0f}, {0, 0.0f}};
+    EXPECT_EQ(started, expected);
+}
+
+}  // namespace
