@@ -11,6 +11,7 @@
 #include "core/Dynarray.h"
 #include "core/rtti/NameString.h"
 
+class BoundedReader;
 class Entity;
 class EntityTemplate;
 class InGameStore;
@@ -113,6 +114,9 @@ struct EngineServices {
     // ---- Scene content: scene parameters (empty: nothing starts) ----
     // SceneParametersTemplate::StartTransition of a scene-parameter entity's template.
     void (*sceneParametersStartTransition)(EntityTemplate* t, uint32_t flags, float blendTime) = nullptr;
+    // The sequence system's read of a scene's sequence property list (false: corrupt).
+    // Empty: the sequences are skipped.
+    bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
 };
 
 extern EngineServices gEngineServices;

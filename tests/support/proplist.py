@@ -15,6 +15,7 @@ Commands:
   proplist.py templateinfo <out> <json>     a template catalogue
   proplist.py binarytemplate <out> <json>   one binary template
   proplist.py opt <out> <json>              an optimized template file
+  proplist.py scene <out> <json>            a binary scene
 The JSON forms are described with the template writers below.
 """
 import json
@@ -203,7 +204,88 @@ def optimized(desc):
         binary_template(t) for t in templates)
 
 
-TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized}
+# --- binary scenes ----------------------------------------------------------------------
+
+ZERO_GUID = "00" * 16
+IDENTITY = [1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1]
+
+
+def floats(values):
+    return b"".join(f32(v) for v in values)
+
+
+def optional_guid(text):
+    return guid(text or ZERO_GUID)
+
+
+def scene_root(root):
+    """SceneEntity's own properties."""
+    return (optional_guid(root.get("active")) + boolean(root.get("common", True)) +
+            boolean(root.get("mesh_optimization", True)) + f32(root.get("universe_min_y", -25.0)) +
+            name(root.get("tag", "")) + u32(root.get("mode", 3)) +
+            b"".join(floats(root.get(k, [0, 0, 0, 0])) for k in ("lm_pos", "lm_uv", "lm_muladd")))
+
+
+def entity_properties(e):
+    """Entity, in registration order; the placement is a translation (global = local)."""
+    x, y, z = e.get("pos", [0, 0, 0])
+    location = IDENTITY[:12] + [x, y, z, 1]
+    position, rotation, scale = [x, y, z, 1], [0, 0, 0, 1], [1, 1, 1, 1]
+    return (u32(e.get("flags", 0)) + name(e.get("name", "")) + optional_guid(e.get("guid")) +
+            optional_guid(e.get("parent")) + u8(0) + f32(0) + boolean(True) + floats(location) +
+            floats(position) + floats(rotation) + floats(scale) + floats(position) + floats(rotation) +
+            floats(scale) + u32(e.get("random_id", 7)) + u32(0) + u8(e.get("layer", 1)) + name("") +
+            floats(IDENTITY) + floats([0, 0, 0, 1]) + floats([0, 0, 0, 1]) + floats([1, 1, 1, 1]) + u8(0) + u8(0))
+
+
+def scene_entity(e):
+    """{"template", "name", "guid", "parent", "pos", "layer"}; "raw" (hex) replaces the
+    property list, "size" the stated size."""
+    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e)
+    return guid(e["template"]) + u32(e.get("size", len(props))) + props
+
+
+def entity_set(st):
+    props = (cstr(st.get("name", "")) + bytes([10, 20, 30, 255]) + f32(1.0) + guid(st["guid"]) +
+             array([guid(m) for m in st.get("members", [])]))
+    return u32(len(props)) + props
+
+
+def layer(ly):
+    return (b"\x01" + cstr(ly["name"]) + guid(ly["guid"]) + boolean(True) + boolean(False) +
+            boolean(ly.get("visible_in_game", True)) + boolean(False) + boolean(False) + boolean(True) +
+            bytes([255, 255, 255, 255]) + f32(1.0) + u8(ly["id"]) + f32(100.0) + u32(0) + boolean(True) +
+            boolean(True))
+
+
+def layer_system(layers):
+    root = cstr("LAYERS") + bytes([255, 255, 255, 255]) + f32(1.0) + boolean(False) + boolean(True)
+    return root + u32(0) + u32(len(layers)) + b"".join(layer(ly) for ly in layers) + u8(1)
+
+
+def scene_grid(g):
+    """{"width", "height", "origin": [4], "cell", "fill": byte or "cells": hex}"""
+    cells = bytes.fromhex(g["cells"]) if "cells" in g else bytes([g.get("fill", 1)]) * (g["width"] * g["height"])
+    return (u32(g.get("magic", 0xD8340F9C)) + u32(g.get("version", 1)) + u32(g["width"]) + u32(g["height"]) +
+            floats(g.get("origin", [0, 0, 0, 1])) + f32(g.get("cell", 1.0)) + cells)
+
+
+def binary_scene(desc):
+    """{"root": {...}, "entities": [...], "sets": [...], "layers": [...], "grid": {...} or
+    absent, "sequence": hex of the sequence property list or absent}"""
+    entities = desc.get("entities", [])
+    sets = desc.get("sets", [])
+    layers = desc.get("layers", [{"name": "Default", "guid": "11" * 16, "id": 1}])
+    grid = desc.get("grid")
+    sequence = desc.get("sequence")
+    return (u32(0) + scene_root(desc.get("root", {})) + u32(len(entities)) +
+            b"".join(scene_entity(e) for e in entities) + u32(len(sets)) + b"".join(entity_set(st) for st in sets) +
+            u32(0) + layer_system(layers) + (u8(1) + scene_grid(grid) if grid else u8(0)) +
+            (u32(1) + bytes.fromhex(sequence) if sequence is not None else u32(0)))
+
+
+TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
+                    "scene": binary_scene}
 
 
 def main(argv):
