@@ -105,6 +105,8 @@ TEST_F(SceneLoadingTest, LoadsAWholeScene) {
     Entity* parent = gEntityManager->FindEntityByName("parent");
     ASSERT_TRUE(child && parent);
     EXPECT_EQ(child->GetParent(), parent);  // a forward reference
+    ASSERT_EQ(parent->GetChildrenCount(), 1u);
+    EXPECT_EQ(child->GetGlobalPosition().x, 4.0f);
     EXPECT_EQ(gEntityManager->FindEntityByName("lost"), nullptr);
     EXPECT_EQ(gPostLoaded, (std::vector<std::string>{"child", "parent"}));
     EXPECT_EQ(gEntityManager->GetWorldBounds().min.y, -7.5f);
@@ -205,6 +207,22 @@ TEST_F(SceneLoadingTest, PrefixesAndCorruptionsFailCleanly) {
     Parse(patch(gridAt + 8, 70000), 1);
     EXPECT_EQ(gEntityManager->GetSceneGrid(), nullptr);
     EXPECT_EQ(Count("does not fit"), 1u);
+}
+
+TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
+    const std::string loop = "{\"entities\":[{\"template\":\"" + std::string(kPlainTemplate) +
+                             "\",\"name\":\"a\",\"guid\":\"" + kG1 + "\",\"parent\":\"" + kG2 +
+                             "\"},{\"template\":\"" + std::string(kPlainTemplate) + "\",\"name\":\"b\",\"guid\":\"" +
+                             kG2 + "\",\"parent\":\"" + kG1 + "\"}]}";
+    ASSERT_TRUE(Parse(scenefiles::Write(loop), 0));
+    Entity* a = gEntityManager->FindEntityByName("a");
+    Entity* b = gEntityManager->FindEntityByName("b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->GetParent(), b);
+    EXPECT_EQ(b->GetParent(), Root());
+    EXPECT_EQ(Root()->GetChildrenCount() + b->GetChildrenCount(), 2u);
+    gEntityManager->DestroyEntity(b);  // takes a along, leaving nothing dangling
+    EXPECT_EQ(gEntityManager->FindEntityByName("a"), nullptr);
 }
 
 TEST_F(SceneLoadingTest, GridBlocksAndMissingFiles) {
