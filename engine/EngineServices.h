@@ -13,6 +13,8 @@
 
 class BoundedReader;
 class Entity;
+class Player;
+struct MPMethodCall;
 class EntityTemplate;
 class InGameStore;
 class NameString;
@@ -76,6 +78,12 @@ struct EngineServices {
     void (*multiplayerOnEntityTornOff)(Entity* entity) = nullptr;
     // MultiplayerEngine::MarkEntityDirty: the entity's dirty properties go out.
     void (*multiplayerMarkEntityDirty)(Entity* entity) = nullptr;
+    // MultiplayerEngine::IsMultiplayerGame and IsServer (empty: false), and
+    // MultiplayerEngine::ReplicateMethodCall, which sends a method-call record to the
+    // owner's peer(s) (empty: no multiplayer engine).
+    bool (*multiplayerIsMultiplayerGame)() = nullptr;
+    bool (*multiplayerIsServer)() = nullptr;
+    void (*multiplayerReplicateMethodCall)(Player* owner, const MPMethodCall& call, bool reliable) = nullptr;
     // The entity-creation listener: its hook runs at the end of every creation; its
     // query answers whether script execution may run (empty: no listener, which forbids
     // ExecuteScript).

@@ -12,7 +12,9 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceTemplatePool.h"
+#include "engine/script/LuaBitLibrary.h"
 #include "engine/script/LuaWrapper.h"
+#include "engine/script/ReplicationBridge.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ bool gLuaWrapperBuilt = false;
 void CreateScriptHost() {
     if (gLuaWrapperBuilt) return;
     CreateGlobalLuaWrapper();
+    gLua.SetInitHooks(OpenBitLibrary, ResetReplication);
     gLuaWrapperBuilt = true;
     PushExitHandler(
         [](void*) {

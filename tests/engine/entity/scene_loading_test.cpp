@@ -169,9 +169,11 @@ TEST_F(SceneLoadingTest, PrefixesAndCorruptionsFailCleanly) {
         const std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + long(n));
         EXPECT_FALSE(Parse(prefix, 3)) << n;
         // Whatever was created ran its post-load hook.
-        for (const char* name : {"child", "parent"})
-            if (gEntityManager->FindEntityByName(name))
+        for (const char* name : {"child", "parent"}) {
+            if (gEntityManager->FindEntityByName(name)) {
                 EXPECT_NE(std::find(gPostLoaded.begin(), gPostLoaded.end(), name), gPostLoaded.end()) << n;
+            }
+        }
         gPostLoaded.clear();
     }
 
