@@ -247,7 +247,14 @@ void CallReplicatedMethod(Player* sender, const MPMethodCall& call) {
             case MPARG_BOOL: lua_pushboolean(L, call.GetBoolArg(i)); break;
             case MPARG_NUMBER: lua_pushnumber(L, call.GetNumberArg(i)); break;
             case MPARG_STRING: lua_pushlstring(L, call.GetStringArgData(i), call.GetStringArgLength(i)); break;
-            case MPARG_VECTOR: gLua.PushCollectedUserType(new Vector(call.GetVectorArg(i)), "Vector"); break;
+            case MPARG_VECTOR:
+                // Owned by the script collector; no object is made while no package has
+                // registered the type (it would be pushed as nil and lost).
+                luaL_getmetatable(L, "Vector");
+                if (lua_isnil(L, -1)) break;  // the nil stands for the argument
+                lua_pop(L, 1);
+                gLua.PushCollectedUserType(new Vector(call.GetVectorArg(i)), "Vector");
+                break;
             case MPARG_ENTITY: {
                 const uint16_t mid = call.GetEntityArg(i);
                 Entity* e = gEntityManager ? gEntityManager->GetEntityByMID(mid) : nullptr;
