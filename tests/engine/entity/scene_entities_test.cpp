@@ -2,11 +2,14 @@
 #include <cmath>
 
 #include "EntityTestSupport.h"
+#include "engine/camera/FadeCurve.h"
 #include "engine/entity/EntityBlender.h"
 #include "engine/entity/EntitySet.h"
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/game/FloatFade.h"
 #include "platform/os/Clock.h"
+#include "render/RenderTestSupport.h"
+#include "render/scene/EntityRenderingContext.h"
 
 namespace {
 
@@ -183,6 +186,52 @@ TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
     p->ChangeTemplate(params);
     const std::vector<std::pair<uint32_t, float>> expected = {{1, 0.5f}, {0, 0.25f}, {2, 0.0f}, {64, 3.0f}, {0, 0.0f}};
     EXPECT_EQ(started, expected);
+}
+
+struct ContextEntity : Entity {
+    EntityRenderingContext* CreateRenderingContext() override {
+        EntityRenderingContextSetup s;
+        FillRenderingContextSetup(s, 1, 0);
+        return new EntityRenderingContext(s);
+    }
+};
+
+struct BlenderColourTest : rendertest::RendererFixture {};
+
+TEST_F(BlenderColourTest, ColourSentForEachCurve) {
+    ASSERT_TRUE(created);
+    os::ManualClock clock(50 * kSecond);
+    clock.Install();
+    gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+    struct ContextTemplate : EntityTemplate {
+        Entity* CreateEntity() override { return new ContextEntity(); }
+    } t;
+    t.SetName("lit");
+    Entity* e = gEntityManager->CreateEntityFromTemplate(&t, nullptr, Matrix::IDENTITY, 0, nullptr);
+    EntityRenderingContext* context = e->GetRenderingContext();
+    ASSERT_NE(context, nullptr);
+    const Vector white = e->GetColor().ToLinearVector();
+    for (uint32_t curve = 0; curve < 4; ++curve) {
+        for (bool alphaOnly : {false, true}) {
+            EntityBlender b(e);
+            b.SetAlphaOnly(alphaOnly);
+            b.SetColorMultiplier(0.5f, 1.0f, 1.0f, 1.0f);
+            b.Blend(0.0f, 2.0f, curve);  // from 1 towards 0
+            clock.AdvanceSeconds(0.5);
+            EntityBlender::UpdateAllBlenders();
+            gVornexRenderer.FlushCommands(true);
+            const float v = 1.0f - FadeCurve(curve, 0.25f);
+            const Vector expected = alphaOnly ? Vector(0.5f * white.x, white.y, white.z, v * white.w)
+                                              : Vector(0.5f * white.x, white.y, white.z, white.w) * v;
+            const Vector got = context->Color();
+            EXPECT_NEAR(got.x, expected.x, 1e-6f) << curve << alphaOnly;
+            EXPECT_NEAR(got.y, expected.y, 1e-6f) << curve << alphaOnly;
+            EXPECT_NEAR(got.w, expected.w, 1e-6f) << curve << alphaOnly;
+        }
+    }
+    gEntityManager->NewScene();
+    gVornexRenderer.FlushCommands(true);
+    clock.Uninstall();
 }
 
 }  // namespace
