@@ -77,8 +77,7 @@ struct SceneImage {
         u32(0);              // no sequences
     }
     ~SceneImage() {
-        gEntityTemplateRegistry.RemoveStub(&stub);
-        stub.DetachTemplate();
+        gEntityTemplateRegistry.RemoveStub(&stub);  // the stub's end unlinks the template
     }
 };
 

@@ -38,8 +38,7 @@ struct RegisteredTemplate {
         gEntityTemplateRegistry.InsertStub(&stub);
     }
     ~RegisteredTemplate() {
-        gEntityTemplateRegistry.RemoveStub(&stub);
-        stub.DetachTemplate();
+        gEntityTemplateRegistry.RemoveStub(&stub);  // the stub's end unlinks the template
     }
     EntityTemplateStub stub;
 };
