@@ -9,6 +9,9 @@
 #include "engine/game/FloatFade.h"
 #include "platform/os/Clock.h"
 #include "render/RenderTestSupport.h"
+#include "render/resources/ResourceTestSupport.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 #include "render/scene/EntityRenderingContext.h"
 
 namespace {
@@ -232,6 +235,38 @@ TEST_F(BlenderColourTest, ColourSentForEachCurve) {
     gEntityManager->NewScene();
     gVornexRenderer.FlushCommands(true);
     clock.Uninstall();
+}
+
+// The scene-parameter commands as the render thread applies them: with an override set
+// active, mode 1 drops it, mode 0 keeps it, and mode 10 drops it (and blends to the
+// defaults); without flag 64 and an active entity nothing is posted.
+struct SceneParameterPostsTest : resourcetest::ResourceFixture {};
+
+TEST_F(SceneParameterPostsTest, ModesReachTheRendererScene) {
+    ASSERT_TRUE(created);
+    RendererScene& scene = *gRendererScene;
+    scene.PostInit();
+    gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+    auto* root = static_cast<SceneEntity*>(gEntityManager->GetRootEntity());
+    SceneParametersWrapper override;
+    const struct {
+        void (*post)(SceneEntity*);
+        bool overrideAfter;
+    } cases[] = {
+        {[](SceneEntity*) { SceneParametersEntity::DeactivateOverrideParams(); }, false},
+        {[](SceneEntity*) { SceneParametersEntity::ActivateDefaultSceneParams(64, 1.0f); }, true},
+        {[](SceneEntity*) { SceneParametersEntity::ActivateDefaultSceneParams(2, 1.0f); }, true},
+        {[](SceneEntity* r) { r->ActivateSceneParams(); }, false},
+    };
+    for (const auto& c : cases) {
+        scene.PostSceneParameters(&override, 1, 0.0f);
+        c.post(root);
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(scene.OverrideActive(), c.overrideAfter) << &c - cases;
+    }
+    EXPECT_TRUE(scene.BlendRunning());
+    scene.PostShutdown();
+    gEntityManager->NewScene();
 }
 
 }  // namespace
