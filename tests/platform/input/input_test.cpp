@@ -114,9 +114,11 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
     SetForeground(true);
     EXPECT_EQ(Acquire(kb), Result::Ok);
 
-    // Unplugged: every call but Release fails, and the device cannot be opened again.
+    // Unplugged: every call but Release fails, and the device cannot be opened again;
+    // the keyboard stays acquired.
     JoystickState js;
     DisconnectGameDevice(stick);
+    EXPECT_EQ(GetKeyboardState(kb, state), Result::Ok);
     EXPECT_EQ(GetJoystickState(d, &js), Result::InputLost);
     EXPECT_EQ(Poll(d), Result::InputLost);
     EXPECT_FALSE(SetGameDeviceInput(stick, js));
@@ -209,6 +211,9 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     EXPECT_TRUE(GetObjectName(d, 0, buffer, 7));  // "X Axis" and its terminator
     EXPECT_FALSE(GetObjectName(d, 0, buffer, 6));
     EXPECT_FALSE(GetObjectName(d, 0, nullptr, 16));
+    std::strcpy(buffer, "stale");
+    EXPECT_FALSE(GetObjectName(d, 0, buffer, 1));
+    EXPECT_STREQ(buffer, "");
 
     DeviceHandle kb = 0;
     ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
