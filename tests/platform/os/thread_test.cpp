@@ -142,24 +142,30 @@ TEST(OsEvent, WakesSleepersAndMayBeDestroyedAsSoonAsTheWaitReturns) {
     EXPECT_TRUE(woke.load());
 
     // One-shot events on the waiter's stack, as the flush and stop commands use them.
+    // A failed wait stops the setter, so the test fails instead of hanging.
     struct Shot {
         std::atomic<os::Event*> event{nullptr};
+        std::atomic<bool> stop{false};
     } shot;
     os::Thread setter;
     ASSERT_TRUE(setter.Start(
         [](void* p) {
             auto* s = static_cast<Shot*>(p);
-            for (int i = 0; i < 2000; ++i) {
+            for (int i = 0; i < 2000 && !s->stop; ++i) {
                 os::Event* ev;
-                while (!(ev = s->event.exchange(nullptr))) os::YieldThread();
-                ev->Set();
+                while (!(ev = s->event.exchange(nullptr)) && !s->stop) os::YieldThread();
+                if (ev) ev->Set();
             }
         },
         &shot));
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 2000 && !shot.stop; ++i) {
         os::Event oneShot;
         shot.event.store(&oneShot);
-        ASSERT_TRUE(oneShot.Wait(5000));
+        if (!oneShot.Wait(5000)) {
+            ADD_FAILURE() << "wait " << i;
+            shot.stop = true;
+            setter.Join();  // while the event still exists
+        }
     }
     setter.Join();
 }
