@@ -183,6 +183,7 @@ TEST_F(WindowTest, FramesStylesAndCoordinates) {
     SetWindowStyle(w, kStyleOverlappedWindow);
     SetWindowPos(w, ZOrder::Unchanged, 0, 0, 0, 0, kPosNoMove | kPosNoSize | kPosFrameChanged);
     EXPECT_EQ(Drain(), (Summary{{EventKind::Move, 0, 8, 31}, {EventKind::Size, kSizeRestored, 1904, 1041}}));
+    EXPECT_FALSE(SetWindowPos(w + 1, ZOrder::Unchanged, 0, 0, 10, 10, 0));
 }
 
 TEST_F(WindowTest, ShowStatesAndFocus) {
@@ -257,8 +258,10 @@ TEST_F(WindowTest, DisplayModeChangeRestoreAndFailure) {
     EXPECT_EQ(now.frequency, 60u);
     EXPECT_FALSE(EnumDisplaySettings(3, &now));
     EXPECT_FALSE(SetDisplayModes(list, 3, 3));
-    const DisplayMode empty[] = {{0, 32, 0, 600, 60}};
-    EXPECT_FALSE(SetDisplayModes(empty, 1, 0)) << "a screen without pixels";
+    const DisplayMode modes[] = {{0, 32, 0, 600, 60}, {0, 32, 800, 0, 60}, {0, 32, 640, 480, 60}, {}};
+    EXPECT_FALSE(SetDisplayModes(modes, 1, 0)) << "a screen without pixels";
+    EXPECT_FALSE(SetDisplayModes(modes + 1, 1, 0));
+    EXPECT_TRUE(SetDisplayModes(modes + 2, 1, 0)) << "only the modes given are read";
     EXPECT_EQ(GetScreenWidth(), 640);
 }
 
