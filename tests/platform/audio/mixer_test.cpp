@@ -485,7 +485,7 @@ TEST(AudioMixer, EngineFaultsAndMissingMasteringVoiceFailCleanly) {
     EXPECT_NE(e->Initialize(0, kAnyProcessor), kOk);
     SetEngineFault(EngineFault::kMasteringVoice);
     EXPECT_EQ(e->Initialize(0, kAnyProcessor), kOk);
-    MasteringVoice* mv = nullptr;
+    MasteringVoice* mv = reinterpret_cast<MasteringVoice*>(e);  // cleared by the refusal
     EXPECT_NE(e->CreateMasteringVoice(&mv), kOk);
     EXPECT_EQ(mv, nullptr);
     SetEngineFault(EngineFault::kNone);
