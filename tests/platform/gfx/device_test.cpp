@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "DeviceFixture.h"
@@ -34,6 +35,9 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     device->GetViewport(&vp);
     EXPECT_EQ(Str(vp), "0,0 64x32");
     EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
+    GammaRamp ramp{};
+    device->GetGammaRamp(0, &ramp);
+    EXPECT_EQ(std::make_tuple(ramp.red[1], ramp.green[128], ramp.blue[255]), std::make_tuple(257, 32896, 65535));
     // Every default render and sampler state, pinned as one digest (the values were
     // checked one by one against the platform's documentation).
     uint64_t defaults = 1469598103934665603ull;

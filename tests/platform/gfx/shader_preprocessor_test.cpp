@@ -151,6 +151,7 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"a /", nullptr},
         {"s = \"never closed", nullptr},
         {"a /* never closed", nullptr},
+        {"a /* closed only past the end *", nullptr},
     };
     for (const Case& c : cases) {
         // The source is handed over without a terminator: nothing may read past it.
