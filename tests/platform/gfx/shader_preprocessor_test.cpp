@@ -146,6 +146,7 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"#define F(a) a\nF(1, 2)", "X1507"},
         {"#include \"x.hlsl\"", "failed to open source file"},
         {"#if 1 ? 2\n#endif", "X1507"},
+        {"#if 0x\n#endif", "X1507"},  // a hex prefix without digits
         {"#if 1\n#else\n#else\n#endif", "X1507"},
         {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
         {"a /", nullptr},
