@@ -217,6 +217,16 @@ TEST_F(Fixture, ImplicitRules) {
               OK);
     VertexShader* vs = nullptr;
     ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &vs), OK);
+    // The code comes back whole: its size first, then the bytes into a buffer that fits.
+    uint32_t size = 0;
+    ASSERT_EQ(vs->GetFunction(nullptr, &size), OK);
+    EXPECT_EQ(size, code->GetBufferSize());
+    std::vector<uint8_t> function(size + 4, 0xEE);
+    uint32_t shorter = size - 1;
+    EXPECT_EQ(vs->GetFunction(function.data(), &shorter), ERR_MOREDATA);
+    ASSERT_EQ(vs->GetFunction(function.data(), &size), OK);
+    EXPECT_EQ(std::memcmp(function.data(), code->GetBufferPointer(), size), 0);
+    EXPECT_EQ(function[size], 0xEE);
     code->Release();
     device->SetVertexShader(vs);
     PresentParameters next = params;

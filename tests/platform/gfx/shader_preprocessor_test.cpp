@@ -167,6 +167,14 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
             EXPECT_TRUE(r.errors.empty()) << c.source;
         }
     }
+    // The output is bounded: 16 MiB of expanded lines end the run with an error.
+    std::string huge = "#define W " + std::string(4000, 'w') + "\n";
+    for (int i = 0; i < 4200; ++i) huge += "W\n";
+    PreprocessResult big;
+    Preprocess(huge.data(), huge.size(), nullptr, nullptr, &big);
+    ASSERT_FALSE(big.errors.empty());
+    EXPECT_NE(big.errors[0].find("preprocessed source too large"), std::string::npos) << big.errors[0];
+    EXPECT_LT(big.lines.size(), 4200u);
     // Macros given by the caller take part; a line number follows continuations.
     const ShaderMacro defines[] = {{"QUALITY", "3"}, {"EMPTY", nullptr}, {nullptr, nullptr}};
     PreprocessResult r;
