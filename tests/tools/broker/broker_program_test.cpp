@@ -98,8 +98,9 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
               static_cast<char*>(nullptr));
         _exit(127);
     }
-    for (int i = 0; i < 500 && !std::filesystem::exists(BrokerSocketPath(folder)); ++i)
+    for (int i = 0; i < 3000 && !std::filesystem::exists(BrokerSocketPath(folder)); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(std::filesystem::exists(BrokerSocketPath(folder))) << "the broker never listened";
     EXPECT_EQ(Broker("ctl --dir " + folder + " seed " + seed), R(0, "3 lines applied\n"));
     EXPECT_EQ(Broker("ctl --dir " + folder + " seed " + folder + "/missing.txt").first, 1);
     EXPECT_EQ(Broker("ctl --dir " + folder + " leaderboard M"), R(0, "1 7 12\n"));
