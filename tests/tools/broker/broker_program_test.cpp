@@ -109,7 +109,7 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_FALSE(std::filesystem::exists(folder + "/data"));
     EXPECT_EQ(Broker("ctl --dir " + folder + " stop").first, 0);
     int status = 0;
-    for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    for (int i = 0; i < 3000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (waitpid(pid, &status, WNOHANG) == 0) kill(pid, SIGKILL), waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
