@@ -88,6 +88,8 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_EQ(Broker(""), R(2, ""));
     EXPECT_EQ(Broker("serve --dir " + folder + " --bogus x"), R(2, ""));
     EXPECT_EQ(Broker("serve --dir " + folder + " --schema " + folder + "/bad_schema.txt"), R(2, ""));
+    EXPECT_EQ(Broker("serve --dir " + folder + "/missing --data " + folder + " --idle-exit 1"), R(2, ""))
+        << "nowhere to listen";
     EXPECT_EQ(Broker("ctl --dir " + folder), R(2, ""));
     EXPECT_EQ(Broker("ctl --dir " + folder + " stats 7").first, 1) << "no broker is running";
 
