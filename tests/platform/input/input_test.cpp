@@ -157,6 +157,7 @@ TEST_F(InputTest, PadsByUserIndex) {
     EXPECT_TRUE(GetPadState(3, &s));
     ConnectPad(4);
     DisconnectPad(4);
+    EXPECT_EQ(GetStickyKeys(), StickyKeys{0x1FE}) << "no pad slot past the last";
 }
 
 TEST_F(InputTest, CooperativeLevelNeedsOneModeAndOnePlace) {
@@ -201,7 +202,8 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     EXPECT_EQ(GetJoystickState(d, &js), Result::NotAcquired);
 
     struct Name { uint32_t offset; const char* name; };
-    const Name names[] = {{0, "X Axis"}, {20, "Z Rotation"}, {2, ""}, {24, ""}, {47, ""},
+    const Name names[] = {{0, "X Axis"}, {4, "Y Axis"}, {8, "Z Axis"}, {12, "X Rotation"}, {16, "Y Rotation"},
+                          {20, "Z Rotation"}, {2, ""}, {10, ""}, {24, ""}, {47, ""},
                           {48, "Button 1"}, {79, "Button 32"}, {80, ""}};
     char buffer[16];
     for (const Name& n : names) {
@@ -219,6 +221,9 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
     EXPECT_EQ(SetAxisRange(kb, 0, 1), Result::InvalidCall);
     EXPECT_EQ(GetJoystickState(kb, &js), Result::InvalidCall);
+    uint8_t keys[kKeyStateBytes];
+    EXPECT_EQ(GetKeyboardState(d, keys), Result::InvalidCall) << "a game device has no keys";
+    EXPECT_EQ(GetKeyboardState(d + kb + 1, keys), Result::InvalidCall);
     EXPECT_TRUE(GetObjectName(kb, 57, buffer, 6));
     EXPECT_STREQ(buffer, "Space");
     DisconnectGameDevice(stick);
