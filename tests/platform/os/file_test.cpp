@@ -247,7 +247,9 @@ TEST(Directories, ListMatchingEntriesWithTheirKinds) {
 
 TEST(Folders, UserAndExecutableFolders) {
     char buffer[4096];
-    const std::string longHome = "/" + std::string(4090, 'h');
+    // The folder is built in a 4096-byte path: a home of 4082 bytes fits with the suffix.
+    const std::string fitHome = "/" + std::string(4081, 'h'), longHome = fitHome + "h";
+    const std::string fitFolder = fitHome + "/.local/share";
     struct Case {
         const char* xdg;
         const char* home;
@@ -259,6 +261,7 @@ TEST(Folders, UserAndExecutableFolders) {
         {nullptr, "/home/tester//", "/home/tester/.local/share"},
         {nullptr, "/", "/.local/share"},
         {nullptr, "relative", nullptr},
+        {nullptr, fitHome.c_str(), fitFolder.c_str()},
         {nullptr, longHome.c_str(), nullptr},  // the folder would not fit a path
         {nullptr, nullptr, nullptr},
     };

@@ -50,6 +50,7 @@ TEST(OsThread, StartsNamedJoinsAndReportsCreationFailure) {
     const os::ThreadId id = t.Id();
     t.Join();
     EXPECT_FALSE(t.Running());
+    EXPECT_EQ(t.Id(), 0u);
     EXPECT_EQ(probe.id.load(), id);
     EXPECT_NE(id, os::CurrentThreadId());
     EXPECT_EQ(probe.name, "TestWorkerWithA\n");  // the platform's 15 characters
