@@ -115,10 +115,18 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
     EXPECT_EQ(Acquire(kb), Result::Ok);
 
     // Unplugged: every call but Release fails, and the device cannot be opened again;
-    // the keyboard stays acquired.
+    // the keyboard and the other game devices stay acquired.
+    const uint32_t pad = ConnectGameDevice({.instanceName = "Pad"});
+    DeviceHandle p = 0;
+    ASSERT_EQ(OpenGameDevice(system, pad, &p), Result::Ok);
+    SetDataFormat(p, DataFormat::Joystick);
+    SetCooperativeLevel(p, 1, kCoopNonExclusive | kCoopBackground);
+    ASSERT_EQ(Acquire(p), Result::Ok);
     JoystickState js;
     DisconnectGameDevice(stick);
     EXPECT_EQ(GetKeyboardState(kb, state), Result::Ok);
+    EXPECT_EQ(GetJoystickState(p, &js), Result::Ok);
+    ReleaseDevice(p);
     EXPECT_EQ(GetJoystickState(d, &js), Result::InputLost);
     EXPECT_EQ(Poll(d), Result::InputLost);
     EXPECT_FALSE(SetGameDeviceInput(stick, js));
