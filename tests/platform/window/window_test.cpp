@@ -287,6 +287,8 @@ TEST_F(WindowTest, DisplayModeChangeRestoreAndFailure) {
     EnumDisplaySettings(kCurrentSettings, &now);
     EXPECT_EQ(now.frequency, 60u);
     EXPECT_FALSE(EnumDisplaySettings(3, &now));
+    DisplayMode gone{WH, 0, 1366, 768, 0};  // a default mode no longer listed
+    EXPECT_EQ(ChangeDisplaySettings(&gone), kDisplayChangeBadMode);
     EXPECT_FALSE(SetDisplayModes(list, 3, 3));
     const DisplayMode modes[] = {{0, 32, 0, 600, 60}, {0, 32, 800, 0, 60}, {0, 32, 640, 480, 60}, {}};
     EXPECT_FALSE(SetDisplayModes(modes, 1, 0)) << "a screen without pixels";
