@@ -451,7 +451,7 @@ TEST(AudioMixer, EngineAndMasteringVoiceRefuseWhatTheOutputCannotDo) {
         ASSERT_EQ(e->CreateMasteringVoice(&mv), kOk);
         VoiceDetails d;
         mv->GetVoiceDetails(&d);
-        EXPECT_TRUE(d.inputSampleRate == wantRate && d.inputChannels == wantChannels) << rate << " " << channels;
+        EXPECT_TRUE(d.creationFlags == 0 && d.inputSampleRate == wantRate && d.inputChannels == wantChannels) << rate << " " << channels;
         EXPECT_EQ(e->CreateMasteringVoice(&mv), kErrorInvalidCall);
         e->Release();
     }
