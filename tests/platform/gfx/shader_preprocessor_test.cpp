@@ -147,6 +147,8 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"#include \"x.hlsl\"", "failed to open source file"},
         {"#if 1 ? 2\n#endif", "X1507"},
         {"#if 0x\n#endif", "X1507"},  // a hex prefix without digits
+        {"#if " + std::string(198, '-') + "1\n#endif", nullptr},  // the deepest expression taken
+        {"#if " + std::string(199, '-') + "1\n#endif", "X1507"},
         {"#if 1\n#else\n#else\n#endif", "X1507"},
         {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
         {"a /", nullptr},
