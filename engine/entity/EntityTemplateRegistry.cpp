@@ -208,11 +208,6 @@ EntityTemplateStub* EntityTemplateRegistry::FindStubByName(const char* path) {
     CriticalSectionGuard guard(&lock);
     const TemplateFolder* f = root;
     const char* p = path;
-    // Paths may start with the root's own name ("templates/...").
-    const char* first = p;
-    while (*first && *first != '/' && *first != '\\') ++first;
-    if (*first && CompareComponent(root->name, p, size_t(first - p)) == 0 && !root->FindFolder(p, size_t(first - p)))
-        p = first + 1;
     for (;;) {
         const char* end = p;
         while (*end && *end != '/' && *end != '\\') ++end;

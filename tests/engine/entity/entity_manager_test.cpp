@@ -111,6 +111,8 @@ TEST_F(ManagerTest, NamesAndLookups) {
     b->MakeUniqueName();
     EXPECT_STREQ(b->GetName(), "Props/Crate_001");
     EXPECT_EQ(gEntityManager->FindEntityByGUID(b->GetGUID()), b);
+    a->SetGroup(6);
+    EXPECT_TRUE(a->IsInGroups(4) && !a->IsInGroups(9));
 }
 
 TEST_F(ManagerTest, EntityPointersResolveThroughTheManagerUntilShutdown) {

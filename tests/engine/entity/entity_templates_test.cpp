@@ -78,7 +78,7 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
         const char* path;
         const char* guid;
         uint32_t type;
-    } found[] = {{"a/First", kG1, 0}, {"A\\FIRST", kG1, 0}, {"templates/b/third", kG2, 0},
+    } found[] = {{"a/First", kG1, 0}, {"A\\FIRST", kG1, 0}, {"b/third", kG2, 0},
                  {"a\\Deep/DEEPER\\leaf", kG4, 0}, {"c/Long", kG5, 7}};
     for (const auto& f : found) {
         EntityTemplateStub* s = gEntityTemplateRegistry.FindStubByName(f.path);
@@ -86,7 +86,8 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
         EXPECT_EQ(s, gEntityTemplateRegistry.FindStubByGUID(Guid(f.guid))) << f.path;
         EXPECT_EQ(s->typeId, f.type) << f.path;
     }
-    for (const char* missing : {"b/Second", ".svn/Hidden", "c/LateType", "a", "a/Deep", "", "x/First"})
+    for (const char* missing :
+         {"b/Second", ".svn/Hidden", "c/LateType", "a", "a/Deep", "", "x/First", "templates/a/First"})
         EXPECT_EQ(gEntityTemplateRegistry.FindStubByName(missing), nullptr) << missing;
     EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 4u);
 }
