@@ -194,6 +194,7 @@ Entity::~Entity() {
     }
     RemoveFromSpatialGrid();
     if (gEntityManager) {
+        if (gEntityManager->sceneRoot == this) gEntityManager->sceneRoot = nullptr;
         --gEntityManager->liveCount;
         gEntityManager->reusableIds.Release(reusableId);
         gEntityManager->RemoveFromNameIndex(this);

@@ -31,6 +31,15 @@ TEST_F(ManagerTest, LiveLimitRefusesAndReadmits) {
     EXPECT_NE(gEntityManager->CreateEntityFromTemplate(t, nullptr, Matrix::IDENTITY, 0, nullptr), nullptr);
 }
 
+// A script may delete the scene root: the manager forgets it instead of destroying it again.
+TEST_F(ManagerTest, DestroyedRootIsForgotten) {
+    Make(Root());
+    gEntityManager->DestroyEntity(Root());
+    EXPECT_EQ(gEntityManager->GetRootEntity(), nullptr);
+    gEntityManager->NewScene();
+    EXPECT_STREQ(Root()->GetName(), "SCENE ROOT");
+}
+
 TEST_F(ManagerTest, AuthorityCreationRules) {
     static std::vector<std::pair<Entity*, uint32_t>> delayed;
     delayed.clear();
