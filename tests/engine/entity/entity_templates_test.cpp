@@ -149,6 +149,20 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
     char path[300];
     gEntityTemplateRegistry.FindStubByName("props/wood/barrel")->GetFullPath(path, sizeof path);
     EXPECT_STREQ(path, "templates/props/wood/Barrel");
+    // Two sibling folders of one name merge, sub-folders included.
+    Write("templateinfo", "templates", "Twins.Bin",
+          "{\"stubs\":[{\"file\":\"A\",\"guid\":\"" + std::string(kG1) + "\",\"type\":1},"
+          "{\"file\":\"B\",\"guid\":\"" + kG2 + "\",\"type\":2}],\"root\":{\"name\":\"templates\",\"folders\":["
+          "{\"name\":\"x\",\"folders\":[{\"name\":\"b\",\"guids\":[\"" + kG2 + "\"]}]},"
+          "{\"name\":\"X\",\"folders\":[{\"name\":\"a\",\"guids\":[\"" + kG1 + "\"]}]}]}}");
+    {
+        const std::vector<uint8_t> twins = resourcetest::ReadBytes(Path("templates", "Twins.Bin"));
+        EntityTemplateRegistry scratch;
+        BoundedReader in(twins.data(), twins.size());
+        ASSERT_TRUE(ReadTemplateInfo(in, scratch));
+        EXPECT_NE(scratch.FindStubByName("x/a/A"), nullptr);
+        EXPECT_NE(scratch.FindStubByName("x/b/B"), nullptr);
+    }
 
     // Every shorter cut of the file fails cleanly and keeps what was read before it.
     const std::vector<uint8_t> bytes = resourcetest::ReadBytes(Path("templates", "TemplateInfo.Bin"));
