@@ -29,6 +29,10 @@ public:
     EntityTemplate* GetTemplate(bool load);
     // The template with a use of its resource part added (loaded when needed).
     EntityTemplate* AcquireTemplate(uint32_t purpose);
+    // Under the registry lock: GetTemplate (or, with acquire, AcquireTemplate) without the
+    // wait for a template the loader thread is still loading; *loading asks the caller to
+    // wait once it holds the registry no more (that thread may need the registry first).
+    EntityTemplate* LinkTemplate(bool load, bool acquire, bool* loading);
     // Unlinks and deletes the template when nothing uses it; true when it did.
     bool ReleaseTemplate();
     // Folder path, "/", file name into buffer.

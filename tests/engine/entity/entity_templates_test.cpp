@@ -5,8 +5,10 @@
 // template files written by the independent property-list writer, the unload rules, and
 // registry lookups from the loader thread while the main thread scans.
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "CaptureLogSink.h"
 #include "engine/entity/Entity.h"
@@ -254,6 +256,34 @@ TEST_F(TemplateFilesTest, UnloadRules) {
     gEntityTemplateRegistry.UnloadUnusedTemplates();
     EXPECT_EQ(third->GetLoadedTemplate(), nullptr);
     EXPECT_TRUE(Logged("Unused templates unloaded in "));
+}
+
+// The loader runs a job that needs the registry while the main thread waits for a
+// template queued behind that job: the wait must not hold the registry.
+TEST_F(TemplateFilesTest, WaitingForALoadingTemplateLeavesTheRegistryFree) {
+    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
+                                  Path("templates", "")));
+    gEntityTemplateRegistry.ScanTemplates();
+    Write("binarytemplate", "templates", "a/First.BinaryTemplate", Binary(kG1, 0, "Crate"));
+    static std::atomic<bool> go, looked;
+    go = looked = false;
+    ASSERT_TRUE(gResourceManager.PostCall(
+        [](BaseThread*, void*, CommandRingBuffer*) {
+            while (!go) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the main thread is waiting by now
+            looked = gEntityTemplateRegistry.FindStubByGUID(Guid(kG1)) != nullptr;
+        },
+        nullptr));
+    EntityTemplateStub* stub = gEntityTemplateRegistry.FindStubByName("a/First");
+    ASSERT_NE(stub, nullptr);
+    EntityTemplate* t = TemplateFromResource(gResourceManager.GetResource(RESOURCE_TEMPLATE, "templates/a/First", 0, true, 0));
+    ASSERT_NE(t, nullptr);
+    stub->SetTemplate(t);
+    gResourceManager.QueueLoad(t);
+    go = true;
+    EXPECT_EQ(gEntityTemplateRegistry.FindTemplateByName("a/First", true), t);
+    EXPECT_TRUE(looked);
+    EXPECT_STREQ(t->luaClass, "Crate");
 }
 
 TEST_F(TemplateFilesTest, LoaderThreadLookupsWhileTheMainThreadScans) {
