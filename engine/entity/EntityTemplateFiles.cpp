@@ -300,6 +300,9 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
     uint32_t count = 0;
     if (!ReadOptimizedHeader(in, sceneName, &count)) return;
 
+    // The names are those of an earlier file's templates: the unused ones give them back;
+    // one still in use would be read over, so this file is not loaded then.
+    gEntityTemplateRegistry.DropOptimizedStubs();
     std::vector<EntityTemplateStub*> stubs;
     std::vector<Resource*> resources;
     for (uint32_t i = 0; i < count; ++i) {
@@ -307,6 +310,16 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
         std::snprintf(name, sizeof name, "#optimizedtemplate%03u", i);
         Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, name, 0, true, 0);
         EntityTemplate* t = TemplateFromResource(r);
+        if (t && t->stub) {
+            gLog.Error(LogCategory::Engine, "LoadOptimizedTemplates - %s is still in use, %s not loaded", name,
+                       sceneName);
+            r->Release();
+            for (EntityTemplateStub* s : stubs) {
+                s->ReleaseTemplate();
+                delete s;
+            }
+            return;
+        }
         if (!t) {
             if (r) r->Release();
             continue;

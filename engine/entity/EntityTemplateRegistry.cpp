@@ -313,21 +313,26 @@ void EntityTemplateRegistry::UnloadUnusedTemplates() {
     {
         CriticalSectionGuard guard(&lock);
         ReleaseFolder(root);
-        gVornexRenderer.FlushCommands(false);
-        for (uint32_t i = guidIndex.Count(); i-- > 0;) {
-            EntityTemplateStub* s = guidIndex[i];
-            if (!(s->flags & STUB_FLAG_OPTIMIZED) || !s->ReleaseTemplate()) continue;
-            guidIndex.Remove(i);
-            s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
-            if (s->folder) s->folder->RemoveStub(s);
-            delete s;
-        }
+        DropOptimizedStubs();
     }
     gResourceManager.PostEvictResources(uint32_t(-3), false, 0, 0);
     gVornexRenderer.FlushCommands(false);
     gResourceManager.Flush();
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Unused templates unloaded in %f sec",
                double(os::ReadCounter() - start) / double(os::kCounterFrequency));
+}
+
+void EntityTemplateRegistry::DropOptimizedStubs() {
+    CriticalSectionGuard guard(&lock);
+    gVornexRenderer.FlushCommands(false);
+    for (uint32_t i = guidIndex.Count(); i-- > 0;) {
+        EntityTemplateStub* s = guidIndex[i];
+        if (!(s->flags & STUB_FLAG_OPTIMIZED) || !s->ReleaseTemplate()) continue;
+        guidIndex.Remove(i);
+        s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
+        if (s->folder) s->folder->RemoveStub(s);
+        delete s;
+    }
 }
 
 void EntityTemplateRegistry::Shutdown() {

@@ -90,6 +90,8 @@ public:
     bool InsertStub(EntityTemplateStub* stub);
     void RemoveStub(EntityTemplateStub* stub);
     void UnloadUnusedTemplates();
+    // Removes and deletes the optimized stubs whose templates nothing uses any more.
+    void DropOptimizedStubs();
     void Shutdown();
     // Development builds: every ".template" header below path into folder (".", ".." and
     // ".svn" skipped; entries in name order). With regenerate each stub gets a new GUID.

@@ -212,6 +212,19 @@ TEST_F(TemplateFilesTest, OptimizedTemplatesLoadInFileOrder) {
     EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG1))->typeId, 1u);  // the first of the twins
     EXPECT_STREQ(gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG1), false)->luaClass, "OptA");
 
+    // A second file reuses the names: not while a template of the first is in use.
+    Write("opt", "scenes", "next.opt", "{\"version\":50,\"templates\":[" + Binary(kG4, 4, "OptNext") + "]}");
+    EntityTemplate* inUse = gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG1), false);
+    inUse->AddInstanceRef();
+    LoadOptimizedTemplates("next", "scenes");
+    EXPECT_TRUE(Logged("#optimizedtemplate000 is still in use, next not loaded"));
+    EXPECT_STREQ(inUse->luaClass, "OptA");
+    EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG4)), nullptr);
+    inUse->ReleaseInstanceRef();
+    LoadOptimizedTemplates("next", "scenes");
+    EXPECT_STREQ(gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG4), false)->luaClass, "OptNext");
+    EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG1)), nullptr);
+
     // A truncated entry ends the batch: the entries after it are not registered.
     gEntityTemplateRegistry.UnloadUnusedTemplates();
     EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 0u);
