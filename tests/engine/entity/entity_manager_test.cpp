@@ -119,6 +119,12 @@ TEST_F(ManagerTest, NamesAndLookups) {
     EXPECT_STREQ(a->GetName(), "Props/Crate_000");
     b->MakeUniqueName();
     EXPECT_STREQ(b->GetName(), "Props/Crate_001");
+    EntityTemplate* longTemplate = Template(0, std::string(300, 'L').c_str());
+    Entity* c = Make(nullptr, 0, longTemplate);
+    Entity* d = Make(nullptr, 0, longTemplate);
+    c->MakeUniqueName();
+    d->MakeUniqueName();
+    EXPECT_EQ(std::string(d->GetName()), std::string(300, 'L') + "_001");
     EXPECT_EQ(gEntityManager->FindEntityByGUID(b->GetGUID()), b);
     a->SetGroup(6);
     EXPECT_TRUE(a->IsInGroups(4) && !a->IsInGroups(9));
