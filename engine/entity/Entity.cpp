@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/CrtRand.h"
 #include "core/Log.h"
@@ -186,6 +187,7 @@ Entity::~Entity() {
     }
     RemoveFromSpatialGrid();
     if (gEntityManager) {
+        if (gEntityManager->sceneRoot == this) gEntityManager->sceneRoot = nullptr;
         --gEntityManager->liveCount;
         gEntityManager->reusableIds.Release(reusableId);
         gEntityManager->RemoveFromNameIndex(this);
@@ -453,12 +455,15 @@ void Entity::SetName(const char* newName) {
 }
 
 void Entity::MakeUniqueName() {
-    char buffer[kRTTIMaxNameLength + 1];
+    // Built whole (no fixed buffer): a cut name would repeat for every index.
+    std::string candidate;
     for (int i = 0;; ++i) {
-        std::snprintf(buffer, sizeof(buffer), "%s_%03d", GetTemplateName(), i);
-        if (!gEntityManager || !gEntityManager->FindEntityByName(buffer)) break;
+        char index[16];
+        std::snprintf(index, sizeof(index), "_%03d", i);
+        candidate = std::string(GetTemplateName()) + index;
+        if (!gEntityManager || !gEntityManager->FindEntityByName(candidate.c_str())) break;
     }
-    SetName(buffer);
+    SetName(candidate.c_str());
 }
 
 void Entity::GenerateGUID() {

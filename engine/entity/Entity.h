@@ -239,6 +239,8 @@ public:
     uint32_t GetType() const { return type; }
     uint32_t GetGroup() const { return group; }
     void SetGroup(uint32_t g) { group = g; }
+    // True when the group and the mask share a bit.
+    bool IsInGroups(uint32_t mask) const { return (group & mask) != 0; }
     uint32_t GetRandomId() const { return randomId; }
     uint32_t GetReusableId() const { return reusableId; }
     // The template's file name / its full path in the template tree; "" without template.

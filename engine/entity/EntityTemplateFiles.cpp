@@ -65,6 +65,22 @@ void BinaryTemplateName(const char* path, char* out, uint32_t size) {
     std::snprintf(out, size, "%s", path);
 }
 
+// Moves the stubs and sub-folders of from into into (both sorted by name; sub-folders of
+// one name merge), then deletes from.
+void MergeFolderInto(TemplateFolder* into, TemplateFolder* from) {
+    while (from->stubs.Count()) {
+        EntityTemplateStub* s = from->stubs[0];
+        from->RemoveStub(s);
+        into->AddStub(s);
+    }
+    while (from->folders.Count()) {
+        TemplateFolder* f = from->folders[0];
+        from->folders.Remove(0);
+        MergeFolderInto(into->AddFolder(f->name ? f->name : ""), f);
+    }
+    delete from;
+}
+
 bool ReadFolder(BoundedReader& in, TemplateFolder* folder, std::vector<EntityTemplateStub*>& sorted,
                 uint32_t depth) {
     uint32_t length = 0;
@@ -108,21 +124,7 @@ bool ReadFolder(BoundedReader& in, TemplateFolder* folder, std::vector<EntityTem
         }
         // Sorted into the parent by name (a second folder of one name merges into the
         // first): the contents move into the node AddFolder placed.
-        TemplateFolder* placed = folder->AddFolder(child->name ? child->name : "");
-        {
-            while (child->stubs.Count()) {
-                EntityTemplateStub* s = child->stubs[0];
-                child->RemoveStub(s);
-                placed->AddStub(s);
-            }
-            while (child->folders.Count()) {
-                TemplateFolder* f = child->folders[0];
-                child->folders.Remove(0);
-                f->parent = placed;
-                placed->folders.Add(f);
-            }
-            delete child;
-        }
+        MergeFolderInto(folder->AddFolder(child->name ? child->name : ""), child);
     }
     return true;
 }
@@ -298,6 +300,9 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
     uint32_t count = 0;
     if (!ReadOptimizedHeader(in, sceneName, &count)) return;
 
+    // The names are those of an earlier file's templates: the unused ones give them back;
+    // one still in use would be read over, so this file is not loaded then.
+    gEntityTemplateRegistry.DropOptimizedStubs();
     std::vector<EntityTemplateStub*> stubs;
     std::vector<Resource*> resources;
     for (uint32_t i = 0; i < count; ++i) {
@@ -305,6 +310,16 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
         std::snprintf(name, sizeof name, "#optimizedtemplate%03u", i);
         Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, name, 0, true, 0);
         EntityTemplate* t = TemplateFromResource(r);
+        if (t && t->stub) {
+            gLog.Error(LogCategory::Engine, "LoadOptimizedTemplates - %s is still in use, %s not loaded", name,
+                       sceneName);
+            r->Release();
+            for (EntityTemplateStub* s : stubs) {
+                s->ReleaseTemplate();
+                delete s;
+            }
+            return;
+        }
         if (!t) {
             if (r) r->Release();
             continue;

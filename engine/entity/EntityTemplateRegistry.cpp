@@ -91,31 +91,52 @@ void EntityTemplateStub::GetFullPath(char* buffer, uint32_t size) const {
     std::snprintf(buffer + used, size - used, "%s%s", used ? "/" : "", FileName());
 }
 
-EntityTemplate* EntityTemplateStub::GetTemplate(bool load) {
-    CriticalSectionGuard guard(&gEntityTemplateRegistry.Lock());
-    if (entityTemplate) {
-        if (entityTemplate->GetState() == RESOURCE_LOADING) entityTemplate->WaitUntilLoaded(false);
-        return entityTemplate;
-    }
-    if (!load) return nullptr;
-    char path[kMaxResourceName + 1];
-    GetFullPath(path, sizeof(path));
-    Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, path, typeId, true, 0);
-    EntityTemplate* t = TemplateFromResource(r);
+EntityTemplate* EntityTemplateStub::LinkTemplate(bool load, bool acquire, bool* loading) {
+    *loading = false;
+    EntityTemplate* t = entityTemplate;
     if (!t) {
-        if (r) r->Release();
-        return nullptr;
+        if (!load) return nullptr;
+        char path[kMaxResourceName + 1];
+        GetFullPath(path, sizeof(path));
+        Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, path, typeId, true, 0);
+        t = TemplateFromResource(r);
+        if (!t) {
+            if (r) r->Release();
+            return nullptr;
+        }
+        SetTemplate(t);
+        t->Load(false);
+        t->Prepare();
     }
-    SetTemplate(t);
-    t->Load(false);
-    t->Prepare();
+    if (acquire) t->AddRef();
+    *loading = t->GetState() == RESOURCE_LOADING;
     return t;
 }
 
-EntityTemplate* EntityTemplateStub::AcquireTemplate(uint32_t) {
-    EntityTemplate* t = GetTemplate(true);
-    if (t) t->AddRef();
+namespace {
+
+// Finds the stub and links its template under the registry lock, then waits for a
+// template that is still loading with the lock released.
+template <class Find>
+EntityTemplate* LinkAndWait(Find find, bool load, bool acquire) {
+    bool loading = false;
+    EntityTemplate* t = nullptr;
+    {
+        CriticalSectionGuard guard(&gEntityTemplateRegistry.Lock());
+        if (EntityTemplateStub* s = find()) t = s->LinkTemplate(load, acquire, &loading);
+    }
+    if (t && loading) t->WaitUntilLoaded(false);
     return t;
+}
+
+}  // namespace
+
+EntityTemplate* EntityTemplateStub::GetTemplate(bool load) {
+    return LinkAndWait([this] { return this; }, load, false);
+}
+
+EntityTemplate* EntityTemplateStub::AcquireTemplate(uint32_t) {
+    return LinkAndWait([this] { return this; }, true, true);
 }
 
 bool EntityTemplateStub::ReleaseTemplate() {
@@ -208,11 +229,6 @@ EntityTemplateStub* EntityTemplateRegistry::FindStubByName(const char* path) {
     CriticalSectionGuard guard(&lock);
     const TemplateFolder* f = root;
     const char* p = path;
-    // Paths may start with the root's own name ("templates/...").
-    const char* first = p;
-    while (*first && *first != '/' && *first != '\\') ++first;
-    if (*first && CompareComponent(root->name, p, size_t(first - p)) == 0 && !root->FindFolder(p, size_t(first - p)))
-        p = first + 1;
     for (;;) {
         const char* end = p;
         while (*end && *end != '/' && *end != '\\') ++end;
@@ -226,18 +242,17 @@ EntityTemplateStub* EntityTemplateRegistry::FindStubByName(const char* path) {
 }
 
 EntityTemplate* EntityTemplateRegistry::FindTemplateByName(const char* path, bool load) {
-    CriticalSectionGuard guard(&lock);
-    EntityTemplateStub* s = FindStubByName(path);
-    return s ? s->GetTemplate(load) : nullptr;
+    return LinkAndWait([&] { return FindStubByName(path); }, load, false);
 }
 
 bool EntityTemplateRegistry::PreloadTemplateByName(const char* path) {
     if (!path || !*path) return false;
-    CriticalSectionGuard guard(&lock);
-    EntityTemplateStub* s = FindStubByName(path);
-    if (!s) return false;
-    gVornexRenderer.FlushCommands(false);
-    return s->GetTemplate(true) != nullptr;
+    const auto find = [&] {
+        EntityTemplateStub* s = FindStubByName(path);
+        if (s) gVornexRenderer.FlushCommands(false);
+        return s;
+    };
+    return LinkAndWait(find, true, false) != nullptr;
 }
 
 uint32_t EntityTemplateRegistry::LowerBound(const SimpleGUID& guid) const {
@@ -257,21 +272,15 @@ EntityTemplateStub* EntityTemplateRegistry::FindStubByGUID(const SimpleGUID& gui
 }
 
 EntityTemplate* EntityTemplateRegistry::FindTemplateByGUID(const SimpleGUID& guid, bool load) {
-    CriticalSectionGuard guard(&lock);
-    EntityTemplateStub* s = FindStubByGUID(guid);
-    return s ? s->GetTemplate(load) : nullptr;
+    return LinkAndWait([&] { return FindStubByGUID(guid); }, load, false);
 }
 
-EntityTemplate* EntityTemplateRegistry::AcquireTemplateByGUID(const SimpleGUID& guid, uint32_t purpose) {
-    CriticalSectionGuard guard(&lock);
-    EntityTemplateStub* s = FindStubByGUID(guid);
-    return s ? s->AcquireTemplate(purpose) : nullptr;
+EntityTemplate* EntityTemplateRegistry::AcquireTemplateByGUID(const SimpleGUID& guid, uint32_t) {
+    return LinkAndWait([&] { return FindStubByGUID(guid); }, true, true);
 }
 
-EntityTemplate* EntityTemplateRegistry::AcquireTemplateByName(const char* path, uint32_t purpose) {
-    CriticalSectionGuard guard(&lock);
-    EntityTemplateStub* s = FindStubByName(path);
-    return s ? s->AcquireTemplate(purpose) : nullptr;
+EntityTemplate* EntityTemplateRegistry::AcquireTemplateByName(const char* path, uint32_t) {
+    return LinkAndWait([&] { return FindStubByName(path); }, true, true);
 }
 
 bool EntityTemplateRegistry::InsertStub(EntityTemplateStub* stub) {
@@ -304,21 +313,26 @@ void EntityTemplateRegistry::UnloadUnusedTemplates() {
     {
         CriticalSectionGuard guard(&lock);
         ReleaseFolder(root);
-        gVornexRenderer.FlushCommands(false);
-        for (uint32_t i = guidIndex.Count(); i-- > 0;) {
-            EntityTemplateStub* s = guidIndex[i];
-            if (!(s->flags & STUB_FLAG_OPTIMIZED) || !s->ReleaseTemplate()) continue;
-            guidIndex.Remove(i);
-            s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
-            if (s->folder) s->folder->RemoveStub(s);
-            delete s;
-        }
+        DropOptimizedStubs();
     }
     gResourceManager.PostEvictResources(uint32_t(-3), false, 0, 0);
     gVornexRenderer.FlushCommands(false);
     gResourceManager.Flush();
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Unused templates unloaded in %f sec",
                double(os::ReadCounter() - start) / double(os::kCounterFrequency));
+}
+
+void EntityTemplateRegistry::DropOptimizedStubs() {
+    CriticalSectionGuard guard(&lock);
+    gVornexRenderer.FlushCommands(false);
+    for (uint32_t i = guidIndex.Count(); i-- > 0;) {
+        EntityTemplateStub* s = guidIndex[i];
+        if (!(s->flags & STUB_FLAG_OPTIMIZED) || !s->ReleaseTemplate()) continue;
+        guidIndex.Remove(i);
+        s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
+        if (s->folder) s->folder->RemoveStub(s);
+        delete s;
+    }
 }
 
 void EntityTemplateRegistry::Shutdown() {

@@ -29,6 +29,10 @@ public:
     EntityTemplate* GetTemplate(bool load);
     // The template with a use of its resource part added (loaded when needed).
     EntityTemplate* AcquireTemplate(uint32_t purpose);
+    // Under the registry lock: GetTemplate (or, with acquire, AcquireTemplate) without the
+    // wait for a template the loader thread is still loading; *loading asks the caller to
+    // wait once it holds the registry no more (that thread may need the registry first).
+    EntityTemplate* LinkTemplate(bool load, bool acquire, bool* loading);
     // Unlinks and deletes the template when nothing uses it; true when it did.
     bool ReleaseTemplate();
     // Folder path, "/", file name into buffer.
@@ -86,6 +90,8 @@ public:
     bool InsertStub(EntityTemplateStub* stub);
     void RemoveStub(EntityTemplateStub* stub);
     void UnloadUnusedTemplates();
+    // Removes and deletes the optimized stubs whose templates nothing uses any more.
+    void DropOptimizedStubs();
     void Shutdown();
     // Development builds: every ".template" header below path into folder (".", ".." and
     // ".svn" skipped; entries in name order). With regenerate each stub gets a new GUID.

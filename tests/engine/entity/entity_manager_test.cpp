@@ -31,6 +31,15 @@ TEST_F(ManagerTest, LiveLimitRefusesAndReadmits) {
     EXPECT_NE(gEntityManager->CreateEntityFromTemplate(t, nullptr, Matrix::IDENTITY, 0, nullptr), nullptr);
 }
 
+// A script may delete the scene root: the manager forgets it instead of destroying it again.
+TEST_F(ManagerTest, DestroyedRootIsForgotten) {
+    Make(Root());
+    gEntityManager->DestroyEntity(Root());
+    EXPECT_EQ(gEntityManager->GetRootEntity(), nullptr);
+    gEntityManager->NewScene();
+    EXPECT_STREQ(Root()->GetName(), "SCENE ROOT");
+}
+
 TEST_F(ManagerTest, AuthorityCreationRules) {
     static std::vector<std::pair<Entity*, uint32_t>> delayed;
     delayed.clear();
@@ -110,7 +119,15 @@ TEST_F(ManagerTest, NamesAndLookups) {
     EXPECT_STREQ(a->GetName(), "Props/Crate_000");
     b->MakeUniqueName();
     EXPECT_STREQ(b->GetName(), "Props/Crate_001");
+    EntityTemplate* longTemplate = Template(0, std::string(300, 'L').c_str());
+    Entity* c = Make(nullptr, 0, longTemplate);
+    Entity* d = Make(nullptr, 0, longTemplate);
+    c->MakeUniqueName();
+    d->MakeUniqueName();
+    EXPECT_EQ(std::string(d->GetName()), std::string(300, 'L') + "_001");
     EXPECT_EQ(gEntityManager->FindEntityByGUID(b->GetGUID()), b);
+    a->SetGroup(6);
+    EXPECT_TRUE(a->IsInGroups(4) && !a->IsInGroups(9));
 }
 
 TEST_F(ManagerTest, EntityPointersResolveThroughTheManagerUntilShutdown) {

@@ -5,8 +5,10 @@
 // template files written by the independent property-list writer, the unload rules, and
 // registry lookups from the loader thread while the main thread scans.
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "CaptureLogSink.h"
 #include "engine/entity/Entity.h"
@@ -78,7 +80,7 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
         const char* path;
         const char* guid;
         uint32_t type;
-    } found[] = {{"a/First", kG1, 0}, {"A\\FIRST", kG1, 0}, {"templates/b/third", kG2, 0},
+    } found[] = {{"a/First", kG1, 0}, {"A\\FIRST", kG1, 0}, {"b/third", kG2, 0},
                  {"a\\Deep/DEEPER\\leaf", kG4, 0}, {"c/Long", kG5, 7}};
     for (const auto& f : found) {
         EntityTemplateStub* s = gEntityTemplateRegistry.FindStubByName(f.path);
@@ -86,7 +88,8 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
         EXPECT_EQ(s, gEntityTemplateRegistry.FindStubByGUID(Guid(f.guid))) << f.path;
         EXPECT_EQ(s->typeId, f.type) << f.path;
     }
-    for (const char* missing : {"b/Second", ".svn/Hidden", "c/LateType", "a", "a/Deep", "", "x/First"})
+    for (const char* missing :
+         {"b/Second", ".svn/Hidden", "c/LateType", "a", "a/Deep", "", "x/First", "templates/a/First"})
         EXPECT_EQ(gEntityTemplateRegistry.FindStubByName(missing), nullptr) << missing;
     EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 4u);
 }
@@ -148,6 +151,20 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
     char path[300];
     gEntityTemplateRegistry.FindStubByName("props/wood/barrel")->GetFullPath(path, sizeof path);
     EXPECT_STREQ(path, "templates/props/wood/Barrel");
+    // Two sibling folders of one name merge, sub-folders included.
+    Write("templateinfo", "templates", "Twins.Bin",
+          "{\"stubs\":[{\"file\":\"A\",\"guid\":\"" + std::string(kG1) + "\",\"type\":1},"
+          "{\"file\":\"B\",\"guid\":\"" + kG2 + "\",\"type\":2}],\"root\":{\"name\":\"templates\",\"folders\":["
+          "{\"name\":\"x\",\"folders\":[{\"name\":\"b\",\"guids\":[\"" + kG2 + "\"]}]},"
+          "{\"name\":\"X\",\"folders\":[{\"name\":\"a\",\"guids\":[\"" + kG1 + "\"]}]}]}}");
+    {
+        const std::vector<uint8_t> twins = resourcetest::ReadBytes(Path("templates", "Twins.Bin"));
+        EntityTemplateRegistry scratch;
+        BoundedReader in(twins.data(), twins.size());
+        ASSERT_TRUE(ReadTemplateInfo(in, scratch));
+        EXPECT_NE(scratch.FindStubByName("x/a/A"), nullptr);
+        EXPECT_NE(scratch.FindStubByName("x/b/B"), nullptr);
+    }
 
     // Every shorter cut of the file fails cleanly and keeps what was read before it.
     const std::vector<uint8_t> bytes = resourcetest::ReadBytes(Path("templates", "TemplateInfo.Bin"));
@@ -195,6 +212,19 @@ TEST_F(TemplateFilesTest, OptimizedTemplatesLoadInFileOrder) {
     EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG1))->typeId, 1u);  // the first of the twins
     EXPECT_STREQ(gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG1), false)->luaClass, "OptA");
 
+    // A second file reuses the names: not while a template of the first is in use.
+    Write("opt", "scenes", "next.opt", "{\"version\":50,\"templates\":[" + Binary(kG4, 4, "OptNext") + "]}");
+    EntityTemplate* inUse = gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG1), false);
+    inUse->AddInstanceRef();
+    LoadOptimizedTemplates("next", "scenes");
+    EXPECT_TRUE(Logged("#optimizedtemplate000 is still in use, next not loaded"));
+    EXPECT_STREQ(inUse->luaClass, "OptA");
+    EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG4)), nullptr);
+    inUse->ReleaseInstanceRef();
+    LoadOptimizedTemplates("next", "scenes");
+    EXPECT_STREQ(gEntityTemplateRegistry.FindTemplateByGUID(Guid(kG4), false)->luaClass, "OptNext");
+    EXPECT_EQ(gEntityTemplateRegistry.FindStubByGUID(Guid(kG1)), nullptr);
+
     // A truncated entry ends the batch: the entries after it are not registered.
     gEntityTemplateRegistry.UnloadUnusedTemplates();
     EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 0u);
@@ -239,6 +269,34 @@ TEST_F(TemplateFilesTest, UnloadRules) {
     gEntityTemplateRegistry.UnloadUnusedTemplates();
     EXPECT_EQ(third->GetLoadedTemplate(), nullptr);
     EXPECT_TRUE(Logged("Unused templates unloaded in "));
+}
+
+// The loader runs a job that needs the registry while the main thread waits for a
+// template queued behind that job: the wait must not hold the registry.
+TEST_F(TemplateFilesTest, WaitingForALoadingTemplateLeavesTheRegistryFree) {
+    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
+                                  Path("templates", "")));
+    gEntityTemplateRegistry.ScanTemplates();
+    Write("binarytemplate", "templates", "a/First.BinaryTemplate", Binary(kG1, 0, "Crate"));
+    static std::atomic<bool> go, looked;
+    go = looked = false;
+    ASSERT_TRUE(gResourceManager.PostCall(
+        [](BaseThread*, void*, CommandRingBuffer*) {
+            while (!go) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the main thread is waiting by now
+            looked = gEntityTemplateRegistry.FindStubByGUID(Guid(kG1)) != nullptr;
+        },
+        nullptr));
+    EntityTemplateStub* stub = gEntityTemplateRegistry.FindStubByName("a/First");
+    ASSERT_NE(stub, nullptr);
+    EntityTemplate* t = TemplateFromResource(gResourceManager.GetResource(RESOURCE_TEMPLATE, "templates/a/First", 0, true, 0));
+    ASSERT_NE(t, nullptr);
+    stub->SetTemplate(t);
+    gResourceManager.QueueLoad(t);
+    go = true;
+    EXPECT_EQ(gEntityTemplateRegistry.FindTemplateByName("a/First", true), t);
+    EXPECT_TRUE(looked);
+    EXPECT_STREQ(t->luaClass, "Crate");
 }
 
 TEST_F(TemplateFilesTest, LoaderThreadLookupsWhileTheMainThreadScans) {

@@ -72,11 +72,13 @@ TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
     const std::string convert = "soxi -c " + capture + " | grep -qx 2 && soxi -r " + capture +
                                 " | grep -qx 48000 && sox " + capture + " -t raw -e signed-integer -b 16 " + raw;
     ASSERT_EQ(std::system(convert.c_str()), 0);
-    std::ifstream wav(capture, std::ios::binary);  // the sizes in the header
-    uint32_t sizes[11] = {};
-    wav.read(reinterpret_cast<char*>(sizes), sizeof sizes);
-    EXPECT_EQ(sizes[1], std::filesystem::file_size(capture) - 8);
-    EXPECT_EQ(sizes[10], std::filesystem::file_size(capture) - 44);
+    std::ifstream wav(capture, std::ios::binary);  // the header, word by word
+    uint32_t h[11] = {};
+    wav.read(reinterpret_cast<char*>(h), sizeof h);
+    const uint32_t size = uint32_t(std::filesystem::file_size(capture));
+    const uint32_t expected[11] = {0x46464952, size - 8, 0x45564157, 0x20746D66, 16, 1 | 2 << 16, 48000, 192000,
+                                   4 | 16 << 16, 0x61746164, size - 44};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(h[i], expected[i]) << "header word " << i;
     std::ifstream in(raw, std::ios::binary);
     std::vector<int16_t> pcm(std::filesystem::file_size(raw) / 2);
     in.read(reinterpret_cast<char*>(pcm.data()), std::streamsize(pcm.size() * 2));

@@ -577,6 +577,7 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
         const bool lockable = f != FMT_D24S8;
         const Result r = depth->LockRect(&locked, nullptr, 0);
         EXPECT_EQ(Rule(r), lockable ? "" : "lock-not-lockable") << f;
+        if (r == OK) EXPECT_EQ(locked.pitch, f == FMT_D16_LOCKABLE ? 8 : 16) << f;
         if (r == OK) depth->UnlockRect();
         depth->Release();
     }

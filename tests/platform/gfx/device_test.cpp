@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "DeviceFixture.h"
@@ -34,6 +35,9 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     device->GetViewport(&vp);
     EXPECT_EQ(Str(vp), "0,0 64x32");
     EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
+    GammaRamp ramp{};
+    device->GetGammaRamp(0, &ramp);
+    EXPECT_EQ(std::make_tuple(ramp.red[1], ramp.green[128], ramp.blue[255]), std::make_tuple(257, 32896, 65535));
     // Every default render and sampler state, pinned as one digest (the values were
     // checked one by one against the platform's documentation).
     uint64_t defaults = 1469598103934665603ull;
@@ -213,6 +217,16 @@ TEST_F(Fixture, ImplicitRules) {
               OK);
     VertexShader* vs = nullptr;
     ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &vs), OK);
+    // The code comes back whole: its size first, then the bytes into a buffer that fits.
+    uint32_t size = 0;
+    ASSERT_EQ(vs->GetFunction(nullptr, &size), OK);
+    EXPECT_EQ(size, code->GetBufferSize());
+    std::vector<uint8_t> function(size + 4, 0xEE);
+    uint32_t shorter = size - 1;
+    EXPECT_EQ(vs->GetFunction(function.data(), &shorter), ERR_MOREDATA);
+    ASSERT_EQ(vs->GetFunction(function.data(), &size), OK);
+    EXPECT_EQ(std::memcmp(function.data(), code->GetBufferPointer(), size), 0);
+    EXPECT_EQ(function[size], 0xEE);
     code->Release();
     device->SetVertexShader(vs);
     PresentParameters next = params;

@@ -135,14 +135,16 @@ TEST(ShaderCompiler, OptionsIncludesRegistersAndDeterminism) {
 }
 
 TEST(ShaderCompiler, EffectBlocksAreSkippedAndRegistersEndAt65535) {
-    const char* effect = "float4 C : register(c7);\nstruct S { float4 a; };\ntypedef float4 F;\n"
+    const char* effect = "float4 C : register(c7);\nfloat4 _U;\nfloat4 9V;\nstruct S { float4 a; };\ntypedef float4 F;\n"
                          "technique T { pass P { VertexShader = compile vs_3_0 vertex(); } }\n"
                          "float4 vertex() : POSITION { return C; }\n";
     const Compiled c = Compile(effect, "vertex", "vs_3_0");
     ASSERT_EQ(c.result, OK) << c.errors;
     ConstantTable* table = nullptr;
     ASSERT_EQ(GetShaderConstantTable(reinterpret_cast<const uint32_t*>(c.code.data()), &table), OK);
-    EXPECT_EQ(table->GetConstantCount(), 1u);
+    EXPECT_EQ(table->GetConstantCount(), 2u);  // a name may start with '_', not with a digit
+    ASSERT_NE(table->GetConstantByName("_U"), nullptr);
+    EXPECT_EQ(table->GetConstantByName("_U")->registerIndex, 0u);
     table->Release();
     for (const char* reg : {"c65535", "c65536", "c7x", "t3"}) {
         const Compiled r = Compile(std::string("float4 C : register(") + reg + ");\nfloat4 vertex() : POSITION { return C; }\n",

@@ -146,11 +146,15 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"#define F(a) a\nF(1, 2)", "X1507"},
         {"#include \"x.hlsl\"", "failed to open source file"},
         {"#if 1 ? 2\n#endif", "X1507"},
+        {"#if 0x\n#endif", "X1507"},  // a hex prefix without digits
+        {"#if " + std::string(198, '-') + "1\n#endif", nullptr},  // the deepest expression taken
+        {"#if " + std::string(199, '-') + "1\n#endif", "X1507"},
         {"#if 1\n#else\n#else\n#endif", "X1507"},
         {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
         {"a /", nullptr},
         {"s = \"never closed", nullptr},
         {"a /* never closed", nullptr},
+        {"a /* closed only past the end *", nullptr},
     };
     for (const Case& c : cases) {
         // The source is handed over without a terminator: nothing may read past it.
@@ -165,6 +169,14 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
             EXPECT_TRUE(r.errors.empty()) << c.source;
         }
     }
+    // The output is bounded: 16 MiB of expanded lines end the run with an error.
+    std::string huge = "#define W " + std::string(4000, 'w') + "\n";
+    for (int i = 0; i < 4200; ++i) huge += "W\n";
+    PreprocessResult big;
+    Preprocess(huge.data(), huge.size(), nullptr, nullptr, &big);
+    ASSERT_FALSE(big.errors.empty());
+    EXPECT_NE(big.errors[0].find("preprocessed source too large"), std::string::npos) << big.errors[0];
+    EXPECT_LT(big.lines.size(), 4200u);
     // Macros given by the caller take part; a line number follows continuations.
     const ShaderMacro defines[] = {{"QUALITY", "3"}, {"EMPTY", nullptr}, {nullptr, nullptr}};
     PreprocessResult r;

@@ -304,6 +304,9 @@ TEST_F(TextureLoad, SurfaceFromMemory) {
     EXPECT_EQ(texels[1], 0xFFFFFFFFu);
     EXPECT_EQ(texels[2], 0u);
     EXPECT_EQ(texels[4], 0u);
+    for (const Rect& empty : {Rect{1, 0, 1, 1}, Rect{0, 1, 2, 1}, Rect{-1, 0, 1, 1}, Rect{0, -1, 1, 1}})
+        EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, nullptr, luminance, FMT_L8, 3, nullptr, &empty, FILTER_NONE, 0),
+                  ERR_INVALIDCALL);
     EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, nullptr, luminance, FMT_L8, 3, nullptr, nullptr, FILTER_NONE, 0),
               ERR_INVALIDCALL);
     s->Release();

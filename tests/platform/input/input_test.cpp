@@ -4,6 +4,8 @@
 // when unplugged, and pads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 #include <tuple>
@@ -41,6 +43,35 @@ TEST_F(InputTest, KeyTableHasTheDocumentedCodes) {
     EXPECT_EQ(FindKeyByVirtualKey(kVirtualKeyControl)->scanCode, 29);
     EXPECT_EQ(FindKeyByVirtualKey(kVirtualKeyReturn)->scanCode, 28);
     EXPECT_EQ(FindKeyByVirtualKey(0), nullptr);
+    EXPECT_EQ(FindKeyByVirtualKey(0xFF), nullptr);
+    // Key binds and script constants store these numbers: any change of a row shows
+    // here (FNV-1a over every row's codes and name, pinned when the table was checked).
+    uint32_t digest = 2166136261u;
+    auto mix = [&](uint8_t byte) { digest = (digest ^ byte) * 16777619u; };
+    for (uint32_t i = 0; i < KeyTableSize(); ++i) {
+        mix(KeyTable()[i].scanCode);
+        mix(KeyTable()[i].virtualKey);
+        for (const char* c = KeyTable()[i].name; *c; ++c) mix(uint8_t(*c));
+    }
+    EXPECT_EQ(digest, 2002756557u);
+}
+
+TEST_F(InputTest, KeyboardSourceKeepsEveryCodeBelow256) {
+    uint8_t state[kKeyStateBytes];
+    for (uint32_t scan : {0u, 1u, 254u, 255u}) SetKeyDown(scan, true);
+    SetKeyDown(256, true);
+    ASSERT_TRUE(SetVirtualKeyDown(kVirtualKeyShift, true));
+    ReadKeyboardSource(state);
+    EXPECT_EQ(std::count(state, state + kKeyStateBytes, kKeyDownBit), 5);
+    EXPECT_EQ(std::make_tuple(state[0], state[255], state[42], state[54]), std::make_tuple(0x80, 0x80, 0x80, 0));
+    SetKeyDown(255, false);
+    ASSERT_TRUE(SetVirtualKeyDown(kVirtualKeyShift, false));
+    ReadKeyboardSource(state);
+    EXPECT_EQ(std::make_tuple(state[255], state[42], state[254]), std::make_tuple(0, 0, 0x80));
+    ReleaseAllKeys();
+    ReadKeyboardSource(state);
+    EXPECT_EQ(std::count(state, state + kKeyStateBytes, 0), 256);
+    ReadKeyboardSource(nullptr);
 }
 
 TEST_F(InputTest, DevicesFollowTheAcquireRules) {
@@ -83,9 +114,19 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
     SetForeground(true);
     EXPECT_EQ(Acquire(kb), Result::Ok);
 
-    // Unplugged: every call but Release fails, and the device cannot be opened again.
+    // Unplugged: every call but Release fails, and the device cannot be opened again;
+    // the keyboard and the other game devices stay acquired.
+    const uint32_t pad = ConnectGameDevice({.instanceName = "Pad"});
+    DeviceHandle p = 0;
+    ASSERT_EQ(OpenGameDevice(system, pad, &p), Result::Ok);
+    SetDataFormat(p, DataFormat::Joystick);
+    SetCooperativeLevel(p, 1, kCoopNonExclusive | kCoopBackground);
+    ASSERT_EQ(Acquire(p), Result::Ok);
     JoystickState js;
     DisconnectGameDevice(stick);
+    EXPECT_EQ(GetKeyboardState(kb, state), Result::Ok);
+    EXPECT_EQ(GetJoystickState(p, &js), Result::Ok);
+    ReleaseDevice(p);
     EXPECT_EQ(GetJoystickState(d, &js), Result::InputLost);
     EXPECT_EQ(Poll(d), Result::InputLost);
     EXPECT_FALSE(SetGameDeviceInput(stick, js));
@@ -109,11 +150,185 @@ TEST_F(InputTest, PadsByUserIndex) {
     ASSERT_TRUE(SetPadState(2, in));
     ASSERT_TRUE(GetPadState(2, &s));
     EXPECT_EQ(std::make_tuple(s.buttons, s.thumbLX), std::make_tuple(0x1000, -32768));
+    EXPECT_EQ(s.packetNumber, 1u);
+    ASSERT_TRUE(SetPadState(2, in));
+    GetPadState(2, &s);
+    EXPECT_EQ(s.packetNumber, 2u) << "the packet number counts the changes, whatever the caller set";
+    EXPECT_TRUE(GetPadState(2, nullptr));
     DisconnectPad(2);
     EXPECT_FALSE(GetPadState(2, &s));
+    EXPECT_EQ(std::make_tuple(PadReadCount(2), PadReadCount(0), PadReadCount(4)), std::make_tuple(4u, 0u, 0u));
     ConnectPad(2);
     GetPadState(2, &s);
     EXPECT_EQ(s.buttons, 0) << "a reconnected pad starts from rest";
+    ConnectPad(3);
+    EXPECT_TRUE(GetPadState(3, &s));
+    ConnectPad(4);
+    DisconnectPad(4);
+    EXPECT_EQ(GetStickyKeys(), StickyKeys{0x1FE}) << "no pad slot past the last";
+}
+
+TEST_F(InputTest, CooperativeLevelNeedsOneModeAndOnePlace) {
+    const SystemHandle system = CreateInputSystem();
+    DeviceHandle kb = 0;
+    ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
+    const uint32_t ex = kCoopExclusive, non = kCoopNonExclusive, fg = kCoopForeground, bg = kCoopBackground;
+    const std::pair<uint32_t, Result> cases[] = {
+        {ex | fg, Result::Ok}, {non | bg, Result::Ok}, {ex | non | fg, Result::InvalidCall}, {ex | fg | bg, Result::InvalidCall},
+        {fg, Result::InvalidCall}, {ex, Result::InvalidCall}, {0, Result::InvalidCall}};
+    for (const auto& [flags, expected] : cases) EXPECT_EQ(SetCooperativeLevel(kb, 0, flags), expected) << flags;
+    EXPECT_EQ(SetCooperativeLevel(kb + 1, 0, ex | fg), Result::InvalidCall);
+}
+
+TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
+    const SystemHandle system = CreateInputSystem();
+    const uint32_t stick = ConnectGameDevice({.instanceName = "Stick"});
+    DeviceHandle d = 0;
+    ASSERT_EQ(OpenGameDevice(system, stick, &d), Result::Ok);
+    JoystickState js;
+    EXPECT_EQ(GetJoystickState(d, &js), Result::InvalidCall) << "no data format yet";
+    ASSERT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::Ok);
+    ASSERT_EQ(SetCooperativeLevel(d, 0, kCoopNonExclusive | kCoopBackground), Result::Ok);
+    EXPECT_EQ(GetJoystickState(d, &js), Result::NotAcquired);
+    EXPECT_EQ(Poll(d), Result::NotAcquired);
+    ASSERT_EQ(Acquire(d), Result::Ok);
+    EXPECT_EQ(Poll(d), Result::Ok);
+
+    JoystickState in;
+    in.x = -5, in.y = 70000, in.z = 300, in.rx = -1000, in.ry = 999, in.rz = 1000, in.sliders[0] = -1001, in.sliders[1] = 1001;
+    in.buttons[31] = 0x80;
+    ASSERT_TRUE(SetGameDeviceInput(stick, in));
+    ASSERT_EQ(GetJoystickState(d, &js), Result::Ok);
+    EXPECT_EQ(std::make_tuple(js.x, js.y, js.z), std::make_tuple(0, 65535, 300)) << "default range 0..65535";
+    EXPECT_EQ(SetAxisRange(d, 5, 5), Result::InvalidCall);
+    EXPECT_EQ(SetAxisRange(d, 6, 5), Result::InvalidCall);
+    ASSERT_EQ(SetAxisRange(d, -1000, 1000), Result::Ok);
+    ASSERT_EQ(GetJoystickState(d, &js), Result::Ok);
+    EXPECT_EQ(std::make_tuple(js.x, js.y, js.z, js.rx, js.ry, js.rz, js.sliders[0], js.sliders[1], js.buttons[31]),
+              std::make_tuple(-5, 1000, 300, -1000, 999, 1000, -1000, 1000, 0x80));
+    EXPECT_EQ(Unacquire(d), Result::Ok);
+    EXPECT_EQ(GetJoystickState(d, &js), Result::NotAcquired);
+
+    struct Name { uint32_t offset; const char* name; };
+    const Name names[] = {{0, "X Axis"}, {4, "Y Axis"}, {8, "Z Axis"}, {12, "X Rotation"}, {16, "Y Rotation"},
+                          {20, "Z Rotation"}, {2, ""}, {10, ""}, {24, ""}, {47, ""},
+                          {48, "Button 1"}, {79, "Button 32"}, {80, ""}};
+    char buffer[16];
+    for (const Name& n : names) {
+        EXPECT_EQ(GetObjectName(d, n.offset, buffer, sizeof buffer), n.name[0] != 0) << n.offset;
+        EXPECT_STREQ(buffer, n.name) << n.offset;
+    }
+    EXPECT_TRUE(GetObjectName(d, 0, buffer, 7));  // "X Axis" and its terminator
+    EXPECT_FALSE(GetObjectName(d, 0, buffer, 6));
+    EXPECT_FALSE(GetObjectName(d, 0, nullptr, 16));
+    std::strcpy(buffer, "stale");
+    EXPECT_FALSE(GetObjectName(d, 0, buffer, 1));
+    EXPECT_STREQ(buffer, "");
+
+    DeviceHandle kb = 0;
+    ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
+    EXPECT_EQ(SetAxisRange(kb, 0, 1), Result::InvalidCall);
+    EXPECT_EQ(GetJoystickState(kb, &js), Result::InvalidCall);
+    uint8_t keys[kKeyStateBytes];
+    EXPECT_EQ(GetKeyboardState(d, keys), Result::InvalidCall) << "a game device has no keys";
+    EXPECT_EQ(GetKeyboardState(d + kb + 1, keys), Result::InvalidCall);
+    EXPECT_TRUE(GetObjectName(kb, 57, buffer, 6));
+    EXPECT_STREQ(buffer, "Space");
+    DisconnectGameDevice(stick);
+    EXPECT_FALSE(GetObjectName(d, 48, buffer, sizeof buffer));
+    EXPECT_EQ(SetAxisRange(d, 0, 1), Result::InputLost);
+    EXPECT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::InputLost);
+    EXPECT_EQ(Acquire(d), Result::InputLost);
+}
+
+TEST_F(InputTest, GameDevicesAreListedInConnectionOrderUpToTheirLimit) {
+    const std::string longName(80, 'n');
+    const uint32_t first = ConnectGameDevice({.instanceName = longName.c_str(), .productName = "Pad", .vendorId = 0x045E,
+                                              .productId = 0x028E, .pnpDeviceId = "HID\\VID_045E&PID_028E&IG_00"});
+    for (uint32_t i = 1; i < kMaxGameDevices; ++i) ASSERT_NE(ConnectGameDevice({.pnpDeviceId = nullptr}), 0u) << i;
+    EXPECT_EQ(ConnectGameDevice({}), 0u);
+    EXPECT_EQ(GameDeviceCount(), kMaxGameDevices);
+    GameDeviceInfo info;
+    ASSERT_TRUE(GetGameDevice(0, &info));
+    EXPECT_EQ(std::make_tuple(info.id, std::strlen(info.instanceName), std::string(info.productName), info.productGuidData1),
+              std::make_tuple(first, size_t(63), std::string("Pad"), 0x028E045Eu));
+    EXPECT_TRUE(GetGameDevice(kMaxGameDevices - 1, &info));
+    EXPECT_FALSE(GetGameDevice(kMaxGameDevices, &info));
+    EXPECT_FALSE(GetGameDevice(0, nullptr));
+
+    // Unplugged devices leave the list and make room; their handles stay unusable.
+    DisconnectGameDevice(first);
+    DisconnectGameDevice(9999);
+    EXPECT_EQ(std::make_tuple(GameDeviceCount(), PnpEntityCount()), std::make_tuple(kMaxGameDevices - 1, kMaxGameDevices - 1));
+    ASSERT_TRUE(GetGameDevice(0, &info));
+    EXPECT_EQ(info.id, first + 1);
+    EXPECT_STREQ(PnpEntityDeviceId(0), "");
+    EXPECT_EQ(PnpEntityDeviceId(kMaxGameDevices - 1), nullptr);
+    const uint32_t last = ConnectGameDevice({.pnpDeviceId = "last", .forceFeedback = true});
+    ASSERT_NE(last, 0u);
+    EXPECT_STREQ(PnpEntityDeviceId(kMaxGameDevices - 1), "last");
+
+    const SystemHandle system = CreateInputSystem();
+    DeviceHandle d = 5;
+    EXPECT_EQ(OpenGameDevice(system, 9999, &d), Result::InputLost);
+    EXPECT_EQ(OpenGameDevice(system + 1, last, &d), Result::InvalidCall);
+    EXPECT_EQ(OpenGameDevice(system, last, nullptr), Result::InvalidCall);
+    DisconnectGameDevice(first + 1);
+    const uint32_t busy = ConnectGameDevice({.creatable = false});
+    EXPECT_EQ(OpenGameDevice(system, busy, &d), Result::Failed);
+    EXPECT_EQ(d, 0u);
+
+    // Force feedback: only on devices that have it.
+    DeviceHandle plain = 0, strong = 0, kb = 0;
+    ASSERT_EQ(OpenGameDevice(system, first + 2, &plain), Result::Ok);
+    ASSERT_EQ(OpenGameDevice(system, last, &strong), Result::Ok);
+    ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
+    EffectHandle e = 9;
+    EXPECT_EQ(CreateConstantForceEffect(plain, {}, &e), Result::NoEffect);
+    EXPECT_EQ(e, 0u);
+    EXPECT_EQ(CreateConstantForceEffect(kb, {}, &e), Result::InvalidCall);
+    EXPECT_EQ(CreateConstantForceEffect(strong, {}, nullptr), Result::InvalidCall);
+    ASSERT_EQ(CreateConstantForceEffect(strong, {}, &e), Result::Ok);
+    EXPECT_NE(e, 0u);
+    ReleaseEffect(e);
+    DisconnectGameDevice(last);
+    EXPECT_EQ(CreateConstantForceEffect(strong, {}, &e), Result::InputLost);
+    EXPECT_EQ(OpenDeviceCount(), 3u);
+    ReleaseDevice(strong);
+    EXPECT_EQ(OpenDeviceCount(), 2u);
+}
+
+TEST_F(InputTest, FailuresSettingsAndConfiguration) {
+    SetInputSystemFailure(true);
+    EXPECT_EQ(CreateInputSystem(), 0u);
+    SetInputSystemFailure(false);
+    const SystemHandle system = CreateInputSystem();
+    DeviceHandle kb = 3;
+    SetKeyboardCreationFailure(true);
+    EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::Failed);
+    EXPECT_EQ(kb, 0u);
+    SetKeyboardCreationFailure(false);
+    EXPECT_EQ(CreateKeyboardDevice(system, nullptr), Result::InvalidCall);
+    ReleaseInputSystem(system);
+    EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::InvalidCall);
+
+    EXPECT_TRUE(ReadJoystickConfig(0));
+    EXPECT_FALSE(ReadJoystickConfig(1));
+    SetJoystickConfigAvailable(false);
+    EXPECT_FALSE(ReadJoystickConfig(0));
+
+    EXPECT_EQ(GetStickyKeys(), StickyKeys{0x1FE});
+    EXPECT_EQ(GetToggleKeys(), ToggleKeys{0x3E});
+    EXPECT_EQ(GetFilterKeys(), (FilterKeys{0x7E, 1000, 500, 500, 0}));
+    SetStickyKeys({1});
+    SetToggleKeys({2});
+    SetFilterKeys({3, 4, 5, 6, 7});
+    EXPECT_EQ(std::make_tuple(GetStickyKeys().flags, GetToggleKeys().flags), std::make_tuple(1u, 2u));
+    EXPECT_EQ(GetFilterKeys(), (FilterKeys{3, 4, 5, 6, 7}));
+    SetForeground(false);
+    EXPECT_FALSE(IsForeground());
+    ResetInputLayer();
+    EXPECT_TRUE(IsForeground() && ReadJoystickConfig(0) && GetStickyKeys() == StickyKeys{0x1FE});
 }
 
 }  // namespace

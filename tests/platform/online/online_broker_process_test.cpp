@@ -178,11 +178,20 @@ TEST(BrokerProcess, StartupFailsWithoutBrokerAndSucceedsOffline) {
     ASSERT_TRUE(SteamAPI_Init());
     ASSERT_NE(SteamUser(), nullptr);
     EXPECT_TRUE(SteamRemoteStorage()->FileWrite("progress", "abc", 3));
-    // Nobody else is online: a packet's target fails to connect.
+    // Nobody else is online: a packet's target fails to connect. The global functions
+    // register with the global context.
     {
-        Catch<P2PSessionConnectFail> fails(GlobalContext());
+        struct Count : CallbackBase {
+            int n = 0;
+            void Run(const void*, bool, CallHandle) override { ++n; }
+        } fails;
+        SteamAPI_RegisterCallback(&fails, P2PSessionConnectFail::kCallbackId);
         SteamNetworking()->SendP2PPacket(MakeUserId(2), "x", 1, kSendReliable);
-        EXPECT_TRUE(PumpUntil({GlobalContext()}, [&] { return fails.Count() == 1; }));
+        EXPECT_TRUE(PumpUntil({GlobalContext()}, [&] { return fails.n == 1; }));
+        SteamAPI_UnregisterCallback(&fails);
+        SteamNetworking()->SendP2PPacket(MakeUserId(3), "x", 1, kSendReliable);
+        PumpUntil({GlobalContext()}, [] { return false; }, 50);
+        EXPECT_EQ(fails.n, 1);
     }
     SteamAPI_Shutdown();
     // Offline saves persist in the data folder.

@@ -131,6 +131,34 @@ TEST_F(WindowTest, TouchRecordsAndTheQueueAreBounded) {
     EXPECT_EQ(DispatchEvent(d), 0);
 }
 
+TEST_F(WindowTest, CreationKeepsItsDescriptionAndUnknownWindowsAreRefused) {
+    const WindowHandle w = MakeMainWindow();
+    EXPECT_EQ(std::make_tuple(GetWindowStyle(w), GetWindowExStyle(w), std::string(GetWindowText(w)), FindWindow("TestClass")),
+              std::make_tuple(kStylePopup | kStyleClipSiblings, 0u, std::string("???"), w));
+    const WindowHandle flat = CreateWindow({.className = "Flat", .x = 5, .y = 6, .width = -3, .height = -4});
+    Rect r;
+    ASSERT_TRUE(GetWindowRect(flat, &r));
+    EXPECT_EQ(r, (Rect{5, 6, 5, 6})) << "negative sizes are empty";
+    Drain();
+    ASSERT_TRUE(UpdateWindow(w));
+    EXPECT_EQ(Drain(), (Summary{{EventKind::Paint, 0, 0, 0}}));
+    const WindowHandle none = w + flat + 1;
+    Point p{};
+    EXPECT_FALSE(MoveWindow(none, 0, 0, 10, 10, true) || UpdateWindow(none) || GetWindowRect(none, &r) ||
+                 ClientToScreen(none, &p) || SetWindowPos(none, ZOrder::Unchanged, 0, 0, 10, 10, 0));
+    EXPECT_EQ(std::make_tuple(GetWindowStyle(none), GetWindowExStyle(none), FindWindow(nullptr), FindWindow("")),
+              std::make_tuple(0u, 0u, 0u, 0u));
+    // The default display modes: 32 bits at 60 Hz, the desktop the largest.
+    const std::pair<uint32_t, uint32_t> sizes[] = {{800, 600}, {1024, 768}, {1280, 720}, {1366, 768}, {1600, 900}, {1920, 1080}};
+    DisplayMode m;
+    for (uint32_t i = 0; i < 6; ++i) {
+        ASSERT_TRUE(EnumDisplaySettings(i, &m));
+        EXPECT_EQ(std::make_tuple(m.width, m.height, m.bitsPerPixel, m.frequency),
+                  std::make_tuple(sizes[i].first, sizes[i].second, 32u, 60u)) << i;
+    }
+    EXPECT_FALSE(EnumDisplaySettings(6, &m));
+}
+
 TEST_F(WindowTest, FramesStylesAndCoordinates) {
     Rect empty{}, popup{};
     ASSERT_TRUE(AdjustWindowRect(&empty, kStyleOverlappedWindow, 0));
@@ -171,6 +199,9 @@ TEST_F(WindowTest, FramesStylesAndCoordinates) {
     GetClientRect(w, &client);
     EXPECT_EQ(client, (Rect{0, 0, 1920, 1080}));
     EXPECT_NE(GetWindowExStyle(w) & kExStyleTopmost, 0u);
+    ASSERT_TRUE(SetWindowPos(w, ZOrder::NotTopmost, 0, 0, 0, 0, kPosNoMove | kPosNoSize));
+    EXPECT_EQ(GetWindowExStyle(w) & kExStyleTopmost, 0u);
+    ASSERT_TRUE(SetWindowPos(w, ZOrder::Topmost, 0, 0, 0, 0, kPosNoMove | kPosNoSize));
     Point p{5, 7};
     ClientToScreen(w, &p);
     EXPECT_EQ(p, (Point{5, 7}));
@@ -256,9 +287,13 @@ TEST_F(WindowTest, DisplayModeChangeRestoreAndFailure) {
     EnumDisplaySettings(kCurrentSettings, &now);
     EXPECT_EQ(now.frequency, 60u);
     EXPECT_FALSE(EnumDisplaySettings(3, &now));
+    DisplayMode gone{WH, 0, 1366, 768, 0};  // a default mode no longer listed
+    EXPECT_EQ(ChangeDisplaySettings(&gone), kDisplayChangeBadMode);
     EXPECT_FALSE(SetDisplayModes(list, 3, 3));
-    const DisplayMode empty[] = {{0, 32, 0, 600, 60}};
-    EXPECT_FALSE(SetDisplayModes(empty, 1, 0)) << "a screen without pixels";
+    const DisplayMode modes[] = {{0, 32, 0, 600, 60}, {0, 32, 800, 0, 60}, {0, 32, 640, 480, 60}, {}};
+    EXPECT_FALSE(SetDisplayModes(modes, 1, 0)) << "a screen without pixels";
+    EXPECT_FALSE(SetDisplayModes(modes + 1, 1, 0));
+    EXPECT_TRUE(SetDisplayModes(modes + 2, 1, 0)) << "only the modes given are read";
     EXPECT_EQ(GetScreenWidth(), 640);
 }
 
