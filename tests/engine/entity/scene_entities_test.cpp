@@ -98,29 +98,6 @@ TEST_F(SceneEntitiesTest, SetMembershipStaysUniqueAndSorted) {
     EXPECT_EQ(b->EntitySets().Count(), 0u);
 }
 
-TEST_F(SceneEntitiesTest, SetRelinksAroundAPropertyRead) {
-    Entity* a = Make();
-    Entity* b = Make();
-    EntitySet* source = gEntityManager->CreateEntitySet();
-    source->SetName("source");
-    source->AddEntity(a);
-    EntitySet* target = gEntityManager->CreateEntitySet();
-    target->AddEntity(b);
-    uint8_t buffer[4096];
-    const uint32_t size = source->GetRTTIClass()->SerializeProperties(buffer, source, 0);
-    ASSERT_GT(size, 0u);
-    BoundedReader in(buffer, size);
-    EntityPointerFixups::Begin();
-    ASSERT_EQ(target->SolidDeserialize(in, 0), size);
-    EntityPointerFixups::Resolve();
-    target->LinkMembers();
-    EXPECT_EQ(b->EntitySets().Count(), 0u);  // left before the read
-    EXPECT_STREQ(target->GetName(), "source");
-    ASSERT_EQ(target->Member(0), a);
-    EXPECT_GE(a->EntitySets().Find(target), 0);
-    EXPECT_EQ(a->EntitySets().Count(), 2u);
-}
-
 TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
     Entity* e = Make();
     auto* b = new EntityBlender(e);
