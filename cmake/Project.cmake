@@ -1,11 +1,12 @@
 # Helpers shared by every folder.
 #
-# project_library(NAME [FLAT] [DEPS ...] [PRIVATE_DEPS ...]): a static library from every
+# project_library(NAME [FLAT] [NO_UNITY] [DEPS ...] [PRIVATE_DEPS ...]): a static library from every
 # .cpp below the calling folder (subfolders included; FLAT: the folder's own files only,
 # its subfolders being libraries of their own), public include root = repository root.
-# Files named *_main.cpp are left out (programs build them themselves).
+# Files named *_main.cpp are left out (programs build them themselves). With UNITY=<n>,
+# the library compiles as unity sources of at most n files each, unless it says NO_UNITY.
 function(project_library name)
-  cmake_parse_arguments(PL "FLAT" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(PL "FLAT;NO_UNITY" "" "DEPS;PRIVATE_DEPS" ${ARGN})
   if(PL_FLAT)
     file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   else()
@@ -15,6 +16,9 @@ function(project_library name)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${PL_DEPS} PRIVATE ${PL_PRIVATE_DEPS})
+  if(UNITY AND NOT PL_NO_UNITY)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${UNITY})
+  endif()
 
   # The folders this library may include from: its own and those of every project
   # library it links, directly or through them.
