@@ -7,6 +7,6 @@ void PostProcessChain::CreateDeviceObjects() {}
 void PostProcessChain::ReleaseDeviceObjects() {}
 
 void PostProcessChain::ReleaseShaders() {
-    for (ShaderPair& p : compositeShaders) p = ShaderPair{};
-    for (ShaderPair& p : passShaders) p = ShaderPair{};
+    for (ShaderPair& p : compositeShaders) p.Release();
+    for (ShaderPair& p : passShaders) p.Release();
 }

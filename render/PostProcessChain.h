@@ -10,16 +10,7 @@
 #include <cstdint>
 
 #include "core/config/OutlineParams.h"
-
-class ResourceShader;
-
-// A vertex and a pixel shader resource of one family and option string; valid only
-// when both exist.
-struct ShaderPair {
-    ResourceShader* vertexShader = nullptr;
-    ResourceShader* pixelShader = nullptr;
-    bool IsValid() const { return vertexShader && pixelShader; }
-};
+#include "render/shaders/ShaderManager.h"
 
 class PostProcessChain {
 public:

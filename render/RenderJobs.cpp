@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "platform/gfx/TextureLoad.h"
+#include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VertexDeclarationCache.h"
@@ -14,6 +15,7 @@
 
 namespace {
 constexpr uint32_t kWaitSliceMs = 10;
+constexpr int64_t kPollTicks = os::kCounterFrequency / 5000;  // 0.2 ms
 
 // Runs a job to its end on the calling thread (no render thread to hand it to).
 void RunInline(VornexRendererResourceAccessJob* job, VornexRenderer& renderer) {
@@ -60,7 +62,13 @@ void VornexRendererResourceAccessJob::WaitForCompletion() {
     if (inStream) {
         event->Wait();
     } else {
-        while (!event->Wait(kWaitSliceMs)) ResourceManager::PumpStreams();
+        // A running render thread finishes a queued job within microseconds: polling
+        // that long first spares the waiter a sleep and a wake-up per job.
+        const int64_t pollEnd = os::ReadRealCounter() + kPollTicks;
+        bool signalled = false;
+        while (!(signalled = event->Wait(0)) && os::ReadRealCounter() < pollEnd) os::YieldThread();
+        if (!signalled)
+            while (!event->Wait(kWaitSliceMs)) ResourceManager::PumpStreams();
     }
     delete event;
     event = nullptr;

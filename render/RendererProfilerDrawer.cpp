@@ -8,6 +8,8 @@
 #include "render/RenderHooks.h"
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
+#include "render/shaders/ResourceShader.h"
+#include "render/shaders/ShaderManager.h"
 
 using namespace gfx;
 
@@ -49,19 +51,34 @@ void RendererProfilerDrawer::SetDepthState(uint32_t function, bool write) {
 
 void RendererProfilerDrawer::SetCullMode(uint32_t mode) { gVornexRenderer.SetCullMode(mode); }
 
+// The overlay draws with the shader manager's fixed slot 0 ("FixedPipelineReplacement"
+// without options); its model colour and matrix go to that shader's constants.
+namespace {
+const VertexShaderObject* FixedVertexShader() {
+    return gShaderManager ? gShaderManager->Fixed(0).vertexObject : nullptr;
+}
+}  // namespace
+
 void RendererProfilerDrawer::SetFixedPipelineShader() {
-    // The shader manager's fixed slot 0, once shaders exist; until then none is bound.
+    if (gShaderManager) {
+        gShaderManager->Fixed(0).Bind();
+        return;
+    }
     gVornexRenderer.SetVertexShader(nullptr);
     gVornexRenderer.SetPixelShader(nullptr);
 }
 
-void RendererProfilerDrawer::SetModelColor(const Vector& colour) { gVornexRenderer.SetModelColor(colour); }
+void RendererProfilerDrawer::SetModelColor(const Vector& colour) {
+    gVornexRenderer.SetModelColor(colour);
+    if (const VertexShaderObject* v = FixedVertexShader()) v->SetModelColor(colour);
+}
 
 void RendererProfilerDrawer::DrawGraphVertices(uint32_t primitive, uint32_t firstVertex, uint32_t primitiveCount,
                                                const Matrix& world) {
     Device* device = gVornexRenderer.Device();
     if (!device || !graphBuffer) return;
     gVornexRenderer.SetModelMatrix(world);
+    if (const VertexShaderObject* v = FixedVertexShader()) v->SetModelMatrix(world, false);
     device->SetFVF(FVF_XYZ);
     device->SetStreamSource(0, graphBuffer, 0, 12);
     gVornexRenderer.DrawPrimitive(static_cast<PrimitiveType>(primitive), firstVertex, primitiveCount);
@@ -72,6 +89,7 @@ void RendererProfilerDrawer::DrawLines(const float* xyz, uint32_t lineCount, con
     Device* device = gVornexRenderer.Device();
     if (!device) return;
     gVornexRenderer.SetModelMatrix(world);
+    if (const VertexShaderObject* v = FixedVertexShader()) v->SetModelMatrix(world, false);
     device->SetFVF(FVF_XYZ);
     gVornexRenderer.DrawPrimitiveUP(PT_LINELIST, lineCount, xyz, 12);
 }

@@ -29,7 +29,12 @@
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer_Local.h"
 #include "render/resources/ResourceManager.h"
+#include "render/resources/ResourceList.h"
 #include "render/resources/SoundMemoryPool.h"
+#include "render/scene/LightmapMapping.h"
+#include "render/scene/RendererScene.h"
+#include "render/shaders/ShaderDefinitions.h"
+#include "render/shaders/ShaderManager.h"
 
 namespace {
 
@@ -71,8 +76,16 @@ const StaticInitRow kRenderRows[] = {
     {2, K::GlobalObject, "gVornexRenderer", &InPlaceRow<CreateGlobalRenderer, DestroyGlobalRenderer>, 0, 0},
     {3, K::GlobalObject, "gResourceManager",
      &InPlaceRow<CreateGlobalResourceManager, DestroyGlobalResourceManager>, 0, 0},
+    {5, K::GlobalObject, "gRendererScene", &StaticInitCreateGlobal<RendererScene, gRendererScene>, 0, 0},
     {6, K::GlobalObject, "gSoundMemoryPool", &StaticInitCreateGlobal<SoundMemoryPool, gSoundMemoryPool>, 0, 0},
+    {6, K::GlobalObject, "gShaderManager", &StaticInitCreateGlobal<ShaderManager, gShaderManager>, 0, 0},
+    {7, K::ClassRegistration, "ResourceEntry", &StaticInitRegister<ResourceEntry>, 0, 0},
+    {7, K::ClassRegistration, "ResourceList", &StaticInitRegister<ResourceList>, 0, 0},
     {10, K::BareClassRegistration, "VornexRendererObject", nullptr, 0, 0},
+    {11, K::ClassRegistration, "ShaderParameterDefinition", &StaticInitRegister<ShaderParameterDefinition>, 0, 0},
+    {11, K::ClassRegistration, "ShaderOption", &StaticInitRegister<ShaderOption>, 0, 0},
+    {11, K::ClassRegistration, "ShaderFamily", &StaticInitRegister<ShaderFamily>, 0, 0},
+    {11, K::ClassRegistration, "LightmapMapping", &StaticInitRegister<LightmapMapping>, 0, 0},
 };
 }  // namespace
 

@@ -36,6 +36,7 @@
 #include "render/RendererProfilerDrawer.h"
 
 class DeviceObjectHandle;
+class RenderSceneGrid;
 class RendererConfigContainer;
 class VertexDeclarationCache;
 class VornexRendererResourceAccessJob;
@@ -349,6 +350,8 @@ public:
     uint32_t ScreenHeight() const { return clientHeight; }
     uint32_t QualityLevel() const { return settings.gfxQualityLevel; }
     bool RefractionEnabled() const { return settings.enableRefraction; }
+    // The tick counts of the last frame parameters posted, in record order (0 to 2).
+    int64_t PostedClockTicks(uint32_t clock) const { return postedClockTicks[clock]; }
 
     // Counts (any thread).
     uint32_t PostedRecords() const { return postedRecords.load(std::memory_order_acquire); }
@@ -428,12 +431,20 @@ public:
     void ApplyFullViewport();
     void SetCameraState(const Matrix& view, const Matrix& projection, const Matrix& third, uint8_t flag);
     void SetUITemplateCamera(const Matrix& view);
+    // The camera's world matrix (inverse view; row 3 is the camera position).
+    const Matrix& CameraWorldMatrix() const { return inverseView; }
     void SetSceneConstants(uint8_t flag);
     void SetGlobalShaderConstants();
     // The model colour and matrix of the bound shader (kept until the shader manager
     // uploads them).
     void SetModelColor(const Vector& colour) { modelColor = colour; }
     void SetModelMatrix(const Matrix& world) { modelMatrix = world; }
+    // The camera in force and the global colour multiplier that model colours are
+    // multiplied by (render thread).
+    const Matrix& ViewMatrix() const { return view; }
+    const Matrix& ViewProjectionMatrix() const { return viewProjection; }
+    const Vector& ColorFactor() const { return colorFactor; }
+    void SetColorFactor(const Vector& factor) { colorFactor = factor; }
     void ForgetTextureHolder(const DeviceObjectHandle* holder);
 
     // Targets.
@@ -445,7 +456,13 @@ public:
     void UpdateRefraction(const BoundingBox4& bounds, const Matrix& world);
     const RenderTarget& Target(RenderTargetId id) const { return targets[id]; }
     DeviceObjectHandle* AmbientCube() const { return ambientCube; }
+    // The render-side scene grid: null until the device is created and after task 3.
+    RenderSceneGrid* SceneGrid() const { return sceneGrid; }
     DeviceObjectHandle* SmallAmbientCube() const { return smallAmbientCube; }
+    // Re-renders the ambient cube from the active lights that share no bit with the
+    // exclusion mask (VornexRenderer_AmbientCube.cpp).
+    void RefreshAmbientCube(uint32_t exclusionMask);
+    uint32_t AmbientCubeRefreshes() const { return ambientCubeRefreshes; }
     gfx::Query* EventQuery(uint32_t i) const { return eventQueries[i]; }
     gfx::Format SceneColorFormat() const { return sceneColorFormat; }
 
@@ -458,6 +475,8 @@ public:
     uint32_t BackBufferWidth() const { return backBufferWidth; }
     uint32_t BackBufferHeight() const { return backBufferHeight; }
     bool HardwareDepth() const { return hardwareDepth; }
+    // The main depth texture is RAWZ (the device reads depth but lacks INTZ).
+    bool RawzDepth() const { return hardwareDepth && !intz; }
 
     // Geometry.
     void CreateBuiltInGeometry();
@@ -537,10 +556,10 @@ private:
     void SetUICamera();
 
     // Render-thread seams for later issues.
-    void RebuildSceneGrid(const BoundingBox4& box, float cellSize) {}
-    void SetSceneGridValue(float value) {}
-    void UpdateSceneLighting() {}
-    void CheckAmbientCube() {}
+    void RebuildSceneGrid(const BoundingBox4& box, float cellSize);
+    void SetSceneGridValue(float value);
+    void UpdateSceneLighting(const RenderFrameClock clocks[3]);
+    void CheckAmbientCube();
     void RunShadowMapPass(uint32_t value, uint8_t secondStep) {}
     void BeginOutlineGather() {}
     void RenderOutlines() {}
@@ -642,6 +661,7 @@ private:
     Matrix mainView = Matrix::IDENTITY, mainProjection = Matrix::IDENTITY, mainViewProjection = Matrix::IDENTITY;
     Matrix mainInverseView = Matrix::IDENTITY, mainInverseViewProjection = Matrix::IDENTITY;
     Vector mainCameraPosition;
+    int64_t postedClockTicks[3] = {0, 0, 0};
     Vector mainFrustumPlanes[6];
     Vector mainFrustumCorners[8];
     BoundingBox4 mainFrustumBox;
@@ -732,6 +752,10 @@ private:
     // Targets.
     RenderTarget targets[TARGET_COUNT];
     DeviceObjectHandle* ambientCube = nullptr;
+    RenderSceneGrid* sceneGrid = nullptr;
+    // The keys of the last ambient cube refresh (light-list change counter, mask).
+    bool ambientCubeKeysSet = false;
+    uint32_t ambientCubeLightCounter = 0, ambientCubeMask = 0, ambientCubeRefreshes = 0;
     DeviceObjectHandle* smallAmbientCube = nullptr;
     gfx::Query* eventQueries[kEventQueryCount] = {};
     gfx::Format normalFormat = gfx::FMT_A2B10G10R10;

@@ -13,6 +13,7 @@
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
+#include "render/scene/RenderSceneGrid.h"
 
 using namespace gfx;
 
@@ -166,6 +167,8 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
                intz ? 1 : 0);
     hardwareDepth = rawz || intz;
     declarationCache = new VertexDeclarationCache(device);
+    if (!sceneGrid) sceneGrid = new RenderSceneGrid;
+    ambientCubeKeysSet = false;  // a new device's cube is refreshed at its first frame
     ApplyPresentParameters(windowHandle);
     ResetStateCache();
     renderTasks.assign(kFrameRenderTasks, {});
@@ -295,6 +298,8 @@ void VornexRenderer::ReleaseDeviceResources() {
     depthInForce = nullptr;
     delete declarationCache;
     declarationCache = nullptr;
+    delete sceneGrid;
+    sceneGrid = nullptr;
     ReleaseBuiltInGeometry();
 }
 

@@ -23,6 +23,7 @@ enum : uint32_t { RECORD_FILLER = 0, RECORD_JOB = 1, RECORD_CALL = 2 };
 constexpr uint32_t kDefaultQueueBytes = 0x10000;
 constexpr uint32_t kFullWarningEvery = 10;
 constexpr uint32_t kFullWaitMs = 10;
+constexpr int64_t kBusyAfterJobTicks = os::kCounterFrequency / 1000;  // 1 ms
 
 void DefaultFullWait() {
     ResourceManager::PumpStreams();
@@ -36,6 +37,7 @@ struct ResourceJobQueue {
     std::atomic<uint32_t> posted{0};
     std::atomic<uint32_t> done{0};
     VornexRendererResourceAccessJob* current = nullptr;  // render thread
+    int64_t lastFinished = 0;  // render thread: real-clock time a job last finished, 0 none
     void (*fullWait)() = &DefaultFullWait;
 };
 
@@ -127,7 +129,21 @@ void VornexRenderer::WaitForResourceJobs(uint32_t stepMs) {
 // Render thread
 
 void VornexRenderer::RunResourceJobs(uint32_t budgetUnits, float seconds) {
-    if (DoneResourceJobs() != PostedResourceJobs()) ProcessResourceJobs(budgetUnits, seconds);
+    ResourceJobQueue& queue = *jobQueue;
+    const uint32_t before = DoneResourceJobs();
+    if (before != PostedResourceJobs()) {
+        ProcessResourceJobs(budgetUnits, seconds);
+        if (DoneResourceJobs() != before) queue.lastFinished = os::ReadRealCounter();
+    }
+    // A loader hands its jobs over one after another, each a few microseconds after the
+    // previous one finished: for a short while after a job the thread is not idle, so it
+    // does not block and need a wake-up for every job.
+    if (queue.lastFinished != 0) {
+        if (os::ReadRealCounter() - queue.lastFinished < kBusyAfterJobTicks)
+            idleTicks = 0;
+        else
+            queue.lastFinished = 0;
+    }
 }
 
 bool VornexRenderer::ProcessResourceJobs(uint32_t budgetUnits, float seconds) {

@@ -12,6 +12,8 @@
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
+#include "render/scene/RenderSceneGrid.h"
+#include "render/scene/RendererScene.h"
 
 bool VornexRenderer::TaskNothing(CommandRingBuffer&) { return true; }
 
@@ -49,6 +51,21 @@ bool VornexRenderer::TaskNewScene(CommandRingBuffer& r) {
     if (!Read(r, box, cellSize)) return false;
     RebuildSceneGrid(box, cellSize);
     return true;
+}
+
+void VornexRenderer::RebuildSceneGrid(const BoundingBox4& box, float cellSize) {
+    if (!sceneGrid) return;
+    // While a loading screen is up, the loader's jobs keep flowing through a long rebuild.
+    auto runJobs = [](void* self) { static_cast<VornexRenderer*>(self)->RunResourceJobs(0, 0.0f); };
+    sceneGrid->Rebuild(box, cellSize, loadingScreen ? +runJobs : nullptr, this);
+}
+
+void VornexRenderer::SetSceneGridValue(float value) {
+    if (sceneGrid) sceneGrid->SetValue(value);
+}
+
+void VornexRenderer::UpdateSceneLighting(const RenderFrameClock clocks[3]) {
+    if (gRendererScene) gRendererScene->Update(clocks);
 }
 
 bool VornexRenderer::TaskSceneGridValue(CommandRingBuffer& r) {
@@ -245,7 +262,7 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
             gRenderHooks.ParticleSystemInstanceUpdateAll(clocks[0].frameTime, clocks[1].frameTime, clocks[2].frameTime);
         if (gRenderHooks.SFXContextUpdateAll) gRenderHooks.SFXContextUpdateAll(clocks);
     }
-    UpdateSceneLighting();
+    UpdateSceneLighting(clocks);
     if (gRenderHooks.UIElementProcessPendingDeletion) gRenderHooks.UIElementProcessPendingDeletion();
     return true;
 }

@@ -72,6 +72,7 @@ void VornexRenderer::SetSRGBWrite(uint8_t enable) { Post(TASK_SRGB_WRITE, enable
 void VornexRenderer::PostFrameParams(const RenderFrameClock& game, const RenderFrameClock& gameplay,
                                      const RenderFrameClock& engine, uint32_t flags) {
     if (gRenderHooks.UIElementFinishPendingDeletion) gRenderHooks.UIElementFinishPendingDeletion();
+    postedClockTicks[0] = game.ticks, postedClockTicks[1] = gameplay.ticks, postedClockTicks[2] = engine.ticks;
     Post(TASK_FRAME_PARAMS, game.ticks, game.frameTime, gameplay.ticks, gameplay.frameTime, engine.ticks,
          engine.frameTime, flags);
 }

@@ -30,7 +30,11 @@ void FlushRendererOnMainThread() {
 
 bool ResourceBaseName(const char* name, char* base) {
     if (!name) return false;
+    // The extension belongs to the last path component: a dot in a folder name is not
+    // one.
     const char* dot = std::strrchr(name, '.');
+    const char* slash = std::strrchr(name, '/');
+    if (dot && slash && dot < slash) dot = nullptr;
     const size_t length = dot ? size_t(dot - name) : std::strlen(name);
     if (length > kMaxResourceName) return false;
     std::memcpy(base, name, length);

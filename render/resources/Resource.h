@@ -110,8 +110,9 @@ private:
     std::atomic<bool> loadClaimed{false};
 };
 
-// The name without its last extension (from the last dot on) into base (at least
-// kMaxResourceName + 1 bytes); false when the name is null or too long.
+// The (normalised) name without the extension of its last component (from that
+// component's last dot on) into base (at least kMaxResourceName + 1 bytes); false when
+// the name is null or too long.
 bool ResourceBaseName(const char* name, char* base);
 
 // Release of every non-null entry under one hold of the global resource lock.

@@ -27,6 +27,7 @@
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceFont.h"
 #include "render/resources/ResourcePool.h"
+#include "render/shaders/ResourceShader.h"
 #include "render/resources/ResourceSound.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "render/resources/ResourceTexture.h"

@@ -30,6 +30,7 @@
 
 class Resource;
 class ResourcePool;
+class ResourceList;
 
 enum : uint32_t {
     RM_CMD_LOAD = 9,
@@ -118,6 +119,9 @@ public:
     // Command 13's body: the resource-list preload, after which the read-ahead resource
     // is released.
     void PreloadListFile(const char* path);
+    // Loads a list's shaders, textures, animations, sounds and templates in that order
+    // (ResourceList.cpp).
+    void PreloadResources(const ResourceList& list);
 
 protected:
     void HandleCommand(uint32_t id, CommandRingBuffer& ring) override;
@@ -153,7 +157,7 @@ private:
     // Command 9 and each entry of 10: skip a loaded resource, else load; drop the use.
     void LoadQueued(Resource* resource);
     // Passes 14-17 over the loaded resources of the selected pools, under the manager
-    // lock.
+    // lock (the reload pass only collects them there and reloads outside it).
     template <class Visit>
     void ForEachLoaded(uint32_t typeMask, Visit visit);
 

@@ -95,12 +95,6 @@ void ResourceManager::CmdPreloadList(ResourceManager& self, CommandRingBuffer& r
     if (const char* path = ReadText(ring, nullptr)) self.PreloadListFile(path);
 }
 
-void ResourceManager::PreloadListFile(const char* path) {
-    // The resource-list preload comes with the shader manager's resource lists; until
-    // then a list names nothing to load.
-    SetReadAheadResource(nullptr);
-}
-
 void ResourceManager::CmdDiscard(ResourceManager& self, CommandRingBuffer& ring) {
     Resource* resource = nullptr;
     if (!ring.ReadValue(resource) || !resource) return;

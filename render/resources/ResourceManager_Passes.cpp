@@ -57,16 +57,24 @@ void ResourceManager::ForEachLoaded(uint32_t typeMask, Visit visit) {
 void ResourceManager::CmdReload(ResourceManager& self, CommandRingBuffer& ring) {
     uint32_t typeMask = 0;
     if (!ring.ReadValue(typeMask)) return;
-    int32_t count = 0;
+    // The loaded resources are collected (with a use each) under the manager lock and
+    // reloaded outside it: a shader's reload asks the shader manager, whose lock comes
+    // before this one.
+    std::vector<std::vector<Resource*>> pools(1);
     self.ForEachLoaded(typeMask, [&](Resource* r) {
         if (r) {
-            r->ReloadResource();
-            ++count;
-            return;
+            r->AddRef();
+            pools.back().push_back(r);
+        } else {
+            pools.emplace_back();
         }
-        PassLine("Reloaded %d resources", count);
-        count = 0;
     });
+    pools.pop_back();
+    for (std::vector<Resource*>& loaded : pools) {
+        for (Resource* r : loaded) r->ReloadResource();
+        PassLine("Reloaded %d resources", static_cast<int32_t>(loaded.size()));
+        ReleaseResources(loaded.data(), static_cast<uint32_t>(loaded.size()));
+    }
 }
 
 void ResourceManager::CmdDump(ResourceManager& self, CommandRingBuffer& ring) {

@@ -99,7 +99,9 @@ void ResourcePool::Remove(Resource* resource) {
 }
 
 void ResourcePool::Discard(Resource* resource) {
-    if (!resource) return;
+    // A resource outside this pool's index was discarded (or collected) already: a
+    // second entry on the detached list would delete it twice.
+    if (!resource || resource->pool != this) return;
     Remove(resource);
     bool unused;
     {
@@ -135,5 +137,3 @@ void ResourcePool::CollectUnused(std::vector<Resource*>& out, uint32_t mask, uin
 void ResourcePool::SetFlagsOnAll(uint32_t bits) {
     for (Resource* r : index) r->AddFlags(bits);
 }
-
-Resource* ResourceShaderPool::CreateResource(const char*, uint32_t) { return nullptr; }

@@ -33,7 +33,8 @@ public:
     bool Insert(Resource* resource);
     // Leaves the index (order kept); the resource's pool is cleared.
     void Remove(Resource* resource);
-    // Remove, then delete at once when unused, else keep on the detached list.
+    // Remove, then delete at once when unused, else keep on the detached list. Nothing
+    // for a resource that is not in this pool's index.
     void Discard(Resource* resource);
     // Appends to out every indexed resource without users whose flags & mask equal
     // value & mask (mask 0: every unused one), then every detached one without users;
@@ -61,10 +62,3 @@ private:
 // Copies name into buffer (kMaxResourceName + 1 bytes) with every '\' replaced by '/';
 // false (one error line) when it does not fit.
 bool NormaliseResourceName(const char* name, char* buffer);
-
-// Shaders (type 1): ResourceShader comes with the shader manager; until then this pool
-// creates nothing.
-class ResourceShaderPool : public ResourcePool {
-public:
-    Resource* CreateResource(const char* name, uint32_t parameter) override;
-};

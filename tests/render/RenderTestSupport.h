@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -43,9 +44,11 @@ inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 1
     return true;
 }
 
-// The output of a reference script under tests/render, or empty when python3 is missing.
-inline std::string RunReference(const std::string& arguments) {
-    const std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/render/render_reference.py " + arguments;
+// Whether a shell command succeeds (its output discarded).
+inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// What a shell command prints, without its trailing line ends (empty when it cannot run).
+inline std::string ShellOutput(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buffer[4096];
@@ -53,7 +56,13 @@ inline std::string RunReference(const std::string& arguments) {
         while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
         pclose(p);
     }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
+}
+
+// The output of a reference script under tests/render, or empty when python3 is missing.
+inline std::string RunReference(const std::string& arguments) {
+    return ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/render_reference.py " + arguments);
 }
 
 struct RendererFixture : ::testing::Test {

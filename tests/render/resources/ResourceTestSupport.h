@@ -1,12 +1,11 @@
 #pragma once
 // Shared fixture of the resource tests: the renderer started on a recording device, a
 // scratch data folder whose sub-folders are mounted as the data kinds, and the
-// ResourceManager started on them (stopped first in TearDown). Helpers write files,
-// run the external tools and the fixture script, and wait with time-outs.
+// ResourceManager started on them (stopped first in TearDown); file helpers.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,33 +19,6 @@
 
 namespace resourcetest {
 
-inline const char* const kDataKinds[] = {"textures", "scenes", "sounds", "animations", "common"};
-
-// Runs a shell command; true on exit status 0.
-inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-inline std::string ShellOutput(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[1024];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-inline std::string Fixture(const std::string& arguments) {
-    return "python3 " PROJECT_SOURCE_ROOT "/tests/render/resources/resource_fixtures.py " + arguments;
-}
-
-// "codec,..." of the first stream as ffprobe reports it.
-inline std::string Probe(const std::string& path, const std::string& entries) {
-    return ShellOutput("ffprobe -v error -select_streams 0 -show_entries stream=" + entries + " -of csv=p=0 '" + path +
-                       "'");
-}
-
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -57,31 +29,38 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// A 4x4 A8R8G8B8 DDS, one level, every texel `value`.
+inline std::vector<uint8_t> SmallDds(uint32_t value) {
+    std::vector<uint8_t> b(128 + 64, 0);
+    const uint32_t header[] = {0x20534444, 124, 0x100F, 4, 4, 16, 0, 1};
+    const uint32_t format[] = {32, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 0x1000};
+    std::memcpy(b.data(), header, sizeof header);
+    std::memcpy(b.data() + 76, format, sizeof format);
+    for (int i = 0; i < 16; ++i) std::memcpy(b.data() + 128 + 4 * i, &value, 4);
+    return b;
+}
+
 struct ResourceFixture : rendertest::RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
         char pattern[] = "/tmp/resource_test_XXXXXX";
         root = mkdtemp(pattern);
-        for (const char* kind : kDataKinds) {
+        for (const char* kind : {"textures", "scenes", "sounds", "animations", "common"}) {
             std::filesystem::create_directories(root + "/" + kind);
             gFileSystem.MountDirectory(kind, (root + "/" + kind).c_str());
         }
         ASSERT_TRUE(gResourceManager.Start());
     }
-
     void TearDown() override {
         gResourceManager.Stop();
         gFileSystem.UnmountAll();
         std::filesystem::remove_all(root);
         RendererFixture::TearDown();
     }
-
     std::string Path(const std::string& kind, const std::string& name) const { return root + "/" + kind + "/" + name; }
-
     Resource* Get(uint32_t type, const char* name, uint32_t flags = 0) {
         return gResourceManager.GetResource(type, name, 0, true, flags);
     }
-
     std::string root;
 };
 

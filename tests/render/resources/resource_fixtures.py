@@ -7,7 +7,6 @@
   wave OUT TAG [between]  RIFF WAVE with that format tag and 16 data bytes; with
                       "between" a "LIST" chunk stands between "fmt " and "data"
   stripfact IN OUT    a WAV with its "fact" chunk removed (the engine's ADPCM layout)
-  anim OUT VERSION    animation file: magic, version, 8 header bytes, then a body
 """
 import struct
 import sys
@@ -72,12 +71,6 @@ def strip_fact(data):
     return riff(data[8:12], out)
 
 
-def anim(version):
-    body = struct.pack('<II', 0xA3B9550F, version) + bytes(range(8))
-    body += struct.pack('<I', 0)  # a body the clip reader will read
-    return body
-
-
 def main():
     kind, out = sys.argv[1], sys.argv[2]
     if kind == 'cube':
@@ -92,8 +85,6 @@ def main():
         with open(out, 'rb') as f:
             data = strip_fact(f.read())
         out = sys.argv[3]
-    elif kind == 'anim':
-        data = anim(int(sys.argv[3]))
     else:
         sys.exit('unknown fixture ' + kind)
     with open(out, 'wb') as f:

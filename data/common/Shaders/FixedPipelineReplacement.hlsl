@@ -1,0 +1,75 @@
+// Stand-in for the fixed-function pipeline: UI quads, debug geometry, the profiler
+// overlay, videos and textured screen copies.
+#include "Globals.hlsli"
+#include "Skinning.hlsli"
+
+row_major float4x4 ModelViewProjMatrix;
+float4 ConstantColor;
+float4 Saturation;
+sampler2D DiffuseTexture : register(s0);
+sampler2D ChromaTexture : register(s1);
+
+struct VertexOut
+{
+    float4 position : POSITION;
+    float4 colour : COLOR0;
+    float2 uv : TEXCOORD0;
+    float4 screen : TEXCOORD1;
+};
+
+VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv : TEXCOORD0,
+                 float4 weights : BLENDWEIGHT, float4 indices : BLENDINDICES)
+{
+    VertexOut o;
+#ifdef SKINNING
+    position = Skin(position, weights, indices);
+#endif
+#ifdef DENORMALIZATION
+    colour = colour * 2.0 - 1.0;
+#endif
+    o.position = mul(position, ModelViewProjMatrix);
+    o.colour = colour * ConstantColor;
+    o.uv = uv;
+    o.screen = o.position;
+    return o;
+}
+
+float4 pixel(VertexOut i) : COLOR0
+{
+    float4 result = i.colour;
+#ifdef TEXTURE
+    float2 uv = i.uv;
+#ifdef SCREEN_UV
+    uv = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5 + HalfTexelAndProjection.xy;
+#endif
+    float4 texel = tex2D(DiffuseTexture, uv);
+#ifdef SCREEN_BLUR
+    texel = 0.25 * (texel + tex2D(DiffuseTexture, uv + ScreenTexel.xy)
+                          + tex2D(DiffuseTexture, uv - ScreenTexel.xy)
+                          + tex2D(DiffuseTexture, uv + ScreenTexel.xy * float2(1.0, -1.0)));
+#endif
+#ifdef ALPHA_ONLY_TEXTURE
+    texel = float4(1.0, 1.0, 1.0, texel.a);
+#endif
+#ifdef LINEAR_TEXTURES
+    texel.rgb = texel.rgb * texel.rgb;
+#endif
+#ifdef SATURATION
+    float grey = dot(texel.rgb, float3(0.299, 0.587, 0.114));
+    texel.rgb = lerp(float3(grey, grey, grey), texel.rgb, Saturation.x);
+#endif
+    result *= texel;
+#endif
+#ifdef VIDEO
+    float luma = tex2D(DiffuseTexture, i.uv).r;
+    float2 chroma = tex2D(ChromaTexture, i.uv).rg - 0.5;
+    result = float4(luma + 1.402 * chroma.y, luma - 0.344 * chroma.x - 0.714 * chroma.y, luma + 1.772 * chroma.x, 1.0) * i.colour;
+#endif
+#ifdef FADE
+    result.a *= i.colour.a;
+#endif
+#ifdef CONVERT_TO_SRGB
+    result.rgb = sqrt(saturate(result.rgb));
+#endif
+    return result;
+}

@@ -1,0 +1,138 @@
+// Resource lists and their preload on the loader thread (command 13).
+#include "render/resources/ResourceList.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/StaticInit.h"
+#include "core/Time.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FsUtil.h"
+#include "core/fs/SolidFile.h"
+#include "core/rtti/RTTIArrayProperty.h"
+#include "render/resources/Resource.h"
+#include "render/resources/ResourceManager.h"
+#include "render/shaders/ShaderManager.h"
+
+namespace {
+
+RTTIClass* gEntryClass = nullptr;
+RTTIClass* gListClass = nullptr;
+std::atomic<ResourceList::TemplatePreloadHook> gTemplateHook{nullptr};
+
+constexpr const char* kKindNames[ResourceList::KIND_COUNT] = {
+    "Textures", "Shaders", "Templates", "Fonts", "Sounds", "StreamableSounds", "Animations", "Voices", "Videos"};
+constexpr const char kTemplatePrefix[] = "templates/";
+
+bool HasTemplatePrefix(const char* name) {
+    for (size_t i = 0; i + 1 < sizeof kTemplatePrefix; ++i)
+        if (fs::FoldAscii(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(kTemplatePrefix[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+const RTTIClass* ResourceEntry::RegisterClass() {
+    if (gEntryClass) return gEntryClass;
+    RTTIClass* c = CreateRegisteredClass(gEntryClass, "ResourceEntry", kRTTIRootBaseName);
+    c->AddProperty(new RTTIDirectAccessTypedProperty<NameString>("Name", RTTI_OFFSETOF(ResourceEntry, name)));
+    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Parameter", RTTI_OFFSETOF(ResourceEntry, parameter)));
+    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Flags", RTTI_OFFSETOF(ResourceEntry, flags)));
+    return c;
+}
+
+const RTTIClass* ResourceList::RegisterClass() {
+    if (gListClass) return gListClass;
+    const RTTIClass* entry = ResourceEntry::RegisterClass();
+    RTTIClass* c = CreateRegisteredClass(gListClass, "ResourceList", kRTTIRootBaseName,
+                                         [](int32_t) -> RTTIPolyBaseClass* { return new ResourceList; });
+    for (uint32_t k = 0; k < KIND_COUNT; ++k)
+        c->AddProperty(new RTTIDynarrayOfEmbeddedObjectsProperty<DynarraySafe<ResourceEntry>>(
+            kKindNames[k], RTTI_OFFSETOF(ResourceList, entries) + k * sizeof(DynarraySafe<ResourceEntry>), entry));
+    return c;
+}
+
+void ResourceList::SetTemplatePreloadHook(TemplatePreloadHook hook) { gTemplateHook.store(hook); }
+ResourceList::TemplatePreloadHook ResourceList::GetTemplatePreloadHook() { return gTemplateHook.load(); }
+
+// ---------------------------------------------------------------------------------------
+// The preload (ResourceManager's loader thread)
+
+void ResourceManager::PreloadListFile(const char* path) {
+    FileReader reader(path, nullptr, nullptr);
+    if (reader.IsOpen()) {
+        ResourceList list;
+        // A list that does not read whole (its line is logged) preloads nothing.
+        if (SolidDeserializeFromFileReader(list, reader, 4)) PreloadResources(list);
+    } else {
+        gLog.Error(LogCategory::Engine, "Cannot preload resource list from %s", path ? path : "");
+    }
+    SetReadAheadResource(nullptr);
+}
+
+void ResourceManager::PreloadResources(const ResourceList& list) {
+    Time start;
+    start.LoadHardwareTime();
+    gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice, "PreloadResources begin");
+
+    // Shaders: named for the device that wrote the list; their hardware-depth bits are
+    // made this device's before the resource is got.
+    for (const ResourceEntry& e : list.entries[ResourceList::SHADERS]) {
+        char name[kMaxResourceName + 1];
+        const char* use = e.name.CStr();
+        if (std::strlen(use) <= kMaxResourceName) {
+            std::strcpy(name, use);
+            if (gShaderManager) gShaderManager->FixHardwareDepthBits(name);
+            use = name;
+        }
+        if (Resource* r = GetResource(RESOURCE_SHADER, use, e.parameter, true, e.flags)) {
+            r->Load(false);
+            r->Release();
+        }
+        PumpStreams();
+    }
+
+    // Textures, animations, sounds: the next entry is read ahead while this one loads.
+    const struct {
+        ResourceList::Kind kind;
+        uint32_t type;
+    } kReadAheadKinds[] = {{ResourceList::TEXTURES, RESOURCE_TEXTURE},
+                           {ResourceList::ANIMATIONS, RESOURCE_ANIMATION},
+                           {ResourceList::SOUNDS, RESOURCE_SOUND}};
+    for (const auto& k : kReadAheadKinds) {
+        const DynarraySafe<ResourceEntry>& entries = list.entries[k.kind];
+        for (uint32_t i = 0; i < entries.Count(); ++i) {
+            const ResourceEntry& e = entries[i];
+            Resource* r = GetResource(k.type, e.name.CStr(), e.parameter, true, e.flags);
+            if (r && i + 1 < entries.Count()) {
+                const ResourceEntry& next = entries[i + 1];
+                Resource* ahead = GetResource(k.type, next.name.CStr(), next.parameter, true, next.flags);
+                SetReadAheadResource(ahead);
+                if (ahead) ahead->Release();
+            }
+            if (r) {
+                r->Load(false);
+                r->Release();
+            }
+            PumpStreams();
+        }
+    }
+
+    const DynarraySafe<ResourceEntry>& templates = list.entries[ResourceList::TEMPLATES];
+    const ResourceList::TemplatePreloadHook hook = ResourceList::GetTemplatePreloadHook();
+    if (templates.Count() && !hook)
+        gLog.Warning(LogCategory::RenderDevice, "PreloadResources - no template registry: %u templates skipped",
+                     templates.Count());
+    for (const ResourceEntry& e : templates) {
+        const char* n = e.name.CStr();
+        if (hook && HasTemplatePrefix(n))
+            hook(n + sizeof kTemplatePrefix - 1);
+        PumpStreams();
+    }
+
+    Time end;
+    end.LoadHardwareTime();
+    gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice, "PreloadResources end. Time: %f",
+               (end - start).ToSeconds());
+}

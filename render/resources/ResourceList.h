@@ -1,0 +1,48 @@
+#pragma once
+// Resource lists: the resources a scene needs, preloaded by the ResourceManager's
+// loader (command 13) before the scene starts. A list is a Solid blob read with option
+// 4 (no check value, no CRC) from "<scene>.ResList" in "scenes".
+//
+// Preload order: "Shaders", "Textures", "Animations", "Sounds", "Templates"; "Fonts",
+// "StreamableSounds", "Voices" and "Videos" are carried but not preloaded. Preloaded
+// resources stay in their pools without users until an eviction.
+//
+// Threads: the preload runs on the loader thread (ResourceManager::PreloadListFile).
+#include <cstdint>
+
+#include "core/Dynarray.h"
+#include "core/rtti/NameString.h"
+#include "core/rtti/RTTIClass.h"
+
+// One entry (plain record, class "ResourceEntry").
+struct ResourceEntry {
+    NameString name;          // as given to ResourceManager::GetResource
+    uint32_t parameter = 0;   // creation parameter (a template's type row)
+    uint32_t flags = 0;       // ORed into the resource
+
+    static const RTTIClass* RegisterClass();
+};
+
+class ResourceList : public RTTIPolyBaseClass {
+public:
+    enum Kind : uint32_t {
+        TEXTURES, SHADERS, TEMPLATES, FONTS, SOUNDS, STREAMABLE_SOUNDS, ANIMATIONS, VOICES, VIDEOS, KIND_COUNT
+    };
+
+    ResourceList() = default;
+    ResourceList(const ResourceList&) = delete;
+    ResourceList& operator=(const ResourceList&) = delete;
+
+    static const RTTIClass* RegisterClass();
+    const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
+
+    // The arrays in property order.
+    DynarraySafe<ResourceEntry> entries[KIND_COUNT];
+
+    // Templates are preloaded through the entity library: the hook acquires the named
+    // template from its registry (which loads it) and releases its resource part. Set
+    // at start-up; without it template entries are skipped with one line per list.
+    using TemplatePreloadHook = void (*)(const char* templateName);
+    static void SetTemplatePreloadHook(TemplatePreloadHook hook);
+    static TemplatePreloadHook GetTemplatePreloadHook();
+};

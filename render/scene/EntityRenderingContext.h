@@ -1,0 +1,159 @@
+#pragma once
+// EntityRenderingContext: the render thread's copy of one drawable entity.
+//
+// The main thread builds a context from an EntityRenderingContextSetup and afterwards
+// only posts render command 47 records to it (the Post* members and Release); the render
+// thread applies them in stream order, keeps the context listed in the cells of the
+// render-side scene grid that its world box covers, and draws it when the pass driver
+// gathers it. Subclasses (meshes, in-game UI, particles, graphs, path renderers)
+// override Draw and the hooks.
+//
+// Command 47 payload: the executor, the op number (at native size), the context, then
+// the op's data:
+//   0 refresh   1 another context's bucket (pointer, may be null)   2 destroy
+//   3 world, inverse, visibility byte, local box; refresh   4 layer byte
+//   5 u32 alignment mode, f32 weight   6 colour   7 local colour   8 byte: hidden = byte is 0
+//   9 u32 bucket   10 f32 scale factor   11 f32 template float; other ops change nothing.
+//
+// Threads: the constructor and the Post* members on the main thread; everything else on
+// the render thread. The owner pointer is carried, never dereferenced.
+#include <cstdint>
+
+#include "core/math/BoundingBox4.h"
+#include "core/rtti/SafePointer.h"
+#include "render/scene/RenderSceneGrid.h"
+
+class CommandRingBuffer;
+
+// What a context copies from its entity and template at creation.
+struct EntityRenderingContextSetup {
+    void* owner = nullptr;
+    bool hasEntity = false;       // false: bucket 3 and a CrtRand seed
+    uint32_t renderingClass = 0;  // 0..3
+    uint32_t creationFlags = 0;   // bit 0: never listed in the scene grid
+    float entityFloat = 0.0f;
+    uint8_t entityByte = 0;
+    uint8_t layer = 0;
+    uint32_t alignmentMode = 0;  // 0 none
+    float alignmentWeight = 0.0f;
+    bool mirrored = false;
+    bool hidden = false;       // the entity's flags & 0x400010
+    Vector color{1, 1, 1, 1};  // the template's colour as a linear vector
+    uint32_t randomId = 0;
+    float templateFloat = 0.0f;
+    BoundingBox4 localBox = BoundingBox4::ZERO4;
+    Matrix world = Matrix::IDENTITY;
+};
+
+enum : uint32_t {
+    ERC_FLAG_NO_GRID = 1u << 0,
+    ERC_PARAMETER_VECTORS = 10,
+};
+
+class EntityRenderingContext : public SafePointerRoot {
+public:
+    explicit EntityRenderingContext(const EntityRenderingContextSetup& setup);
+    // Render thread: leaves every cell of its range.
+    ~EntityRenderingContext() override;
+
+    // ---- Virtual slots after SafePointerRoot's (destructor, ClearSafePointers, hook) ----
+    // Main thread: posts op 2; the render thread destroys the context after every
+    // earlier op. The context must not be used afterwards.
+    virtual void Release();
+    virtual bool Query4() const { return false; }
+    virtual void Destroy() { delete this; }
+    virtual void Hook6(void*, void*) {}
+    virtual uint32_t Query7() const { return 0; }
+    // Render thread: draws with the given matrix (empty here).
+    virtual void Draw(void* task, const Matrix& world, const void* drawArguments) {}
+    virtual bool Query9() const { return false; }
+    // Render thread: after every refresh.
+    virtual void OnRefreshed() {}
+
+    // ---- Main thread: posters ----
+    void PostRefresh();
+    void PostRenderingParam(EntityRenderingContext* other);
+    void PostTransform(const Matrix& world, const Matrix& inverse, uint8_t visibility, const BoundingBox4& box);
+    void PostSetLayer(uint8_t layer);
+    void PostSetAlignment(uint32_t mode, float weight);
+    void PostSetColor(const Vector& color);
+    void PostSetLocalColor(const Vector& color);
+    void PostFlagRaised() { PostVisibleByte(0); }
+    void PostFlagCleared() { PostVisibleByte(1); }
+    void PostSetBucket(uint32_t bucket);
+    void PostSetScale(float scale);
+    void PostSetTemplateFloat(float value);
+
+    // The command-47 executor (render thread): reads the context and the op's data.
+    static void Execute(uint32_t op, CommandRingBuffer& r);
+
+    // ---- Render thread ----
+    void SetUITransform(const Matrix& world, bool flag);
+    void SetSortKey(uint64_t key) { sortKey = key; }
+    void Render(void* task, const void* drawArguments);
+    // Re-lists the context in the cells its world box covers; then OnRefreshed.
+    void Refresh();
+
+    const Matrix& World() const { return world; }
+    const Matrix& InverseWorld() const { return inverseWorld; }
+    const BoundingBox4& LocalBox() const { return localBox; }
+    const Vector& Parameter(uint32_t i) const { return parameters[i]; }
+    uint32_t Bucket() const { return renderBucket; }
+    uint32_t CreationFlags() const { return creationFlags; }
+    uint32_t CreationValue() const { return creationValue; }
+    uint8_t EntityByte() const { return entityByte; }
+    uint8_t Layer() const { return layer; }
+    uint32_t AlignmentMode() const { return alignmentMode; }
+    float AlignmentWeight() const { return alignmentWeight; }
+    bool Mirrored() const { return mirrored; }
+    bool Hidden() const { return hidden; }
+    uint8_t Visibility() const { return visibility; }
+    const Vector& LocalColor() const { return localColor; }
+    const Vector& Color() const { return color; }
+    float Scale() const { return scale; }
+    const RenderSceneCellRange& CellRange() const { return cellRange; }
+    void* Owner() const { return owner; }
+    uint32_t RandomSeed() const { return randomSeed; }
+    uint32_t SortValue() const { return sortValue; }
+    uint64_t SortKey() const { return sortKey; }
+    float EntityFloat() const { return entityFloat; }
+    float TemplateFloat() const { return templateFloat; }
+    uint32_t LastDrawFrame() const { return lastDrawFrame; }
+
+    // Rendering class 0 -> 3, 1 -> 5, 2 -> 7, 3 -> 13, anything else 3.
+    static uint32_t BucketForRenderingClass(uint32_t renderingClass);
+
+private:
+    template <class... T>
+    void Post(uint32_t op, const T&... data);
+    void PostVisibleByte(uint8_t byte);
+    // Removes the context from every cell of its range in the current grid build.
+    void LeaveGrid();
+
+    Matrix world;
+    Matrix inverseWorld;
+    BoundingBox4 localBox;
+    Vector parameters[ERC_PARAMETER_VECTORS];
+    uint32_t renderBucket;
+    uint32_t creationFlags;
+    float entityFloat;
+    uint32_t creationValue;  // (creation flags & 4) >> 1
+    uint8_t entityByte;
+    uint8_t layer;
+    uint8_t visibility = 0;
+    uint32_t alignmentMode;
+    float alignmentWeight;
+    bool mirrored;
+    bool hidden;
+    Vector localColor{1, 1, 1, 1};
+    Vector color;
+    float scale = 1.0f;
+    RenderSceneCellRange cellRange;
+    uint32_t cellGeneration = 0;  // the grid build the range belongs to
+    void* owner;
+    uint32_t randomSeed;
+    uint32_t sortValue = 0;
+    uint64_t sortKey = 0;
+    float templateFloat;
+    uint32_t lastDrawFrame = 0;
+};

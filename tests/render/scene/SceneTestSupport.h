@@ -1,0 +1,24 @@
+#pragma once
+// The output of the scene tests' reference script, as text or as numbers (empty when
+// python3 is missing).
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../RenderTestSupport.h"
+
+namespace scenetest {
+
+inline std::string Reference(const std::string& arguments) {
+    return rendertest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " +
+                                     arguments);
+}
+
+inline std::vector<float> ReferenceFloats(const std::string& arguments) {
+    std::istringstream in(Reference(arguments));
+    std::vector<float> values;
+    for (float v; in >> v;) values.push_back(v);
+    return values;
+}
+
+}  // namespace scenetest

@@ -1,0 +1,48 @@
+#pragma once
+// Shared fixture of the shader tests: the resource fixture (renderer on a recording
+// device, scratch data folders mounted as the data kinds, the loader started) with the
+// build's shader data copied into its "common" and "textures" folders. TearDown closes
+// the shader manager while the pools still exist.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../resources/ResourceTestSupport.h"
+#include "render/resources/ResourcePool.h"
+#include "render/shaders/ResourceShader.h"
+#include "render/shaders/ShaderDefinitions.h"
+#include "render/shaders/ShaderManager.h"
+
+namespace shadertest {
+
+struct ShaderFixture : resourcetest::ResourceFixture {
+    void SetUp() override {
+        ResourceFixture::SetUp();
+        namespace fs = std::filesystem;
+        fs::copy(PROJECT_BINARY_ROOT "/data/common/Shaders", root + "/common/Shaders", fs::copy_options::recursive);
+        fs::copy(PROJECT_BINARY_ROOT "/data/textures/System", root + "/textures/System", fs::copy_options::recursive);
+    }
+    void TearDown() override {
+        gShaderManager->Close();
+        ResourceFixture::TearDown();
+    }
+
+    std::string ShaderFolder() const { return root + "/common/Shaders"; }
+    // Messages whose text starts with the prefix.
+    std::vector<std::string> Lines(const std::string& prefix) {
+        std::vector<std::string> out;
+        for (const auto& m : log.Messages())
+            if (m.text.compare(0, prefix.size(), prefix) == 0) out.push_back(m.text);
+        return out;
+    }
+    // Every shader resource in the pool, by name.
+    std::vector<ResourceShader*> PooledShaders() {
+        std::vector<ResourceShader*> out;
+        CriticalSectionGuard guard(&gResourceManager.ManagerLock());
+        ResourcePool* pool = gResourceManager.Pool(RESOURCE_SHADER);
+        for (uint32_t i = 0; pool && i < pool->Count(); ++i) out.push_back(static_cast<ResourceShader*>(pool->At(i)));
+        return out;
+    }
+};
+
+}  // namespace shadertest

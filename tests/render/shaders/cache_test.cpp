@@ -1,0 +1,209 @@
+// Shader compilation and the compiled-shader cache on a small family of the test's own:
+// hits, misses and stamps, bounded cache reading, reloads after touching sources and
+// included files, and the messages of failed compiles.
+// test-sanitize: thread address
+// test-depends: shader_data
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "ShaderTestSupport.h"
+#include "core/Memory.h"
+
+using namespace shadertest;
+using namespace resourcetest;
+
+namespace {
+
+const char kDefinitions[] =
+    "family Probe\n"
+    "option BEND vs\n"
+    "option BROKEN ps\n"
+    "option TINT ps\n"
+    "family Ghost\n"
+    "option BAR ps\n"
+    "option FOO ps\n"
+    "family VertexOnly\n";
+
+const char kProbeSource[] =
+    "#include \"ProbeCommon.hlsli\"\n"
+    "row_major float4x4 ModelViewProjMatrix;\n"
+    "float4 ConstantColor;\n"
+    "#ifdef BROKEN\n"
+    "float4 First : register(q1);\n"
+    "float4 Second : register(q2);\n"
+    "#endif\n"
+    "float4 vertex(float4 p : POSITION) : POSITION { return mul(p, ModelViewProjMatrix) * Scale(); }\n"
+    "float4 pixel(float4 c : COLOR0) : COLOR0 { return c * ConstantColor; }\n";
+
+const char kVertexOnlySource[] = "float4 vertex(float4 p : POSITION) : POSITION { return p; }\n"
+                                 "// no pixel entry: the word pixel is never followed by a parenthesis\n";
+
+struct CacheTest : ShaderFixture {
+    void SetUp() override {
+        ShaderFixture::SetUp();
+        WriteDefinitions(kDefinitions);
+        Write("Probe.hlsl", kProbeSource);
+        Write("ProbeCommon.hlsli", "float Scale() { return 1.0; }\n");
+        Write("VertexOnly.hlsl", kVertexOnlySource);
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());  // the built-in families are absent here
+        log.Clear();
+    }
+    void Write(const std::string& name, const std::string& text) { std::ofstream(ShaderFolder() + "/" + name) << text; }
+    // Moves a file's time on, as an edit a moment later would.
+    void Touch(const std::string& name) {
+        const std::string path = ShaderFolder() + "/" + name;
+        std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+    }
+    void WriteDefinitions(const std::string& text) {
+        Write("test.def", text);
+        ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + ShaderFolder() +
+                          "/test.def " + ShaderFolder() + "/Shaders.DefBin"));
+    }
+    ShaderPair Get(const char* family, const char* options) {
+        ShaderPair p;
+        gShaderManager->GetShader(family, options, &p.vertexShader, &p.pixelShader, SHADER_LOAD_QUEUED, true, 0);
+        p.ResolveObjects();
+        gVornexRenderer.WaitForResourceJobs(1);
+        return p;
+    }
+    std::string CachePath(const Resource* r) const { return ShaderFolder() + "/Compiled/" + r->GetName(); }
+    uint32_t Compiles() { return static_cast<uint32_t>(Lines("Compiling shader").size()); }
+};
+
+TEST_F(CacheTest, AVariantIsCompiledOnceAndThenReadFromTheCacheOfItsStamp) {
+    ShaderPair p = Get("Probe", "TINT");
+    ASSERT_TRUE(p.IsValid());
+    EXPECT_EQ(Compiles(), 2u);
+    EXPECT_EQ(p.vertexShader->IncludeText(), "|ProbeCommon.hlsli");
+    EXPECT_EQ(p.vertexShader->IncludeTimes().size(), 1u);
+    EXPECT_EQ(p.vertexShader->DefinitionStamp(), gShaderManager->GetDefinitionStamp());
+    const std::vector<uint8_t> cached = ReadBytes(CachePath(p.vertexShader));
+    ASSERT_GT(cached.size(), 36u);
+    EXPECT_EQ(cached[0] | cached[1] << 8 | cached[2] << 16 | uint32_t(cached[3]) << 24, kShaderCacheMagic);
+
+    // A fresh resource of the same name reads the cache; one made under another stamp
+    // is compiled again and rewritten.
+    ResourceShader* again = new ResourceShader(p.vertexShader->GetName());
+    EXPECT_TRUE(again->LoadResource());
+    EXPECT_EQ(Compiles(), 2u);
+    EXPECT_EQ(again->IncludeText(), "|ProbeCommon.hlsli");
+    std::vector<uint8_t> otherStamp = cached;
+    otherStamp[8] ^= 0xFF;
+    WriteBytes(CachePath(p.vertexShader), otherStamp);
+    EXPECT_TRUE(again->LoadResource());
+    EXPECT_EQ(Compiles(), 3u);
+    EXPECT_EQ(ReadBytes(CachePath(p.vertexShader)), cached);
+    delete again;
+    p.Release();
+}
+
+TEST_F(CacheTest, TheCacheReaderIsBoundedAndChecksOnlyUnderAStamp) {
+    ShaderPair p = Get("Probe", "");
+    ASSERT_TRUE(p.IsValid());
+    const std::vector<uint8_t> valid = ReadBytes(CachePath(p.pixelShader));
+    ResourceShader probe(p.pixelShader->GetName());
+    const uint64_t stamp = gShaderManager->GetDefinitionStamp();
+    void* code = nullptr;
+    uint32_t size = 0;
+    auto reads = [&](const std::vector<uint8_t>& bytes, uint64_t current) {
+        const bool hit = probe.ReadCache(bytes.data(), bytes.size(), current, &code, &size);
+        EngineFree(code);
+        code = nullptr;
+        return hit;
+    };
+    EXPECT_TRUE(reads(valid, stamp));
+    const uint32_t codeSize = valid[24] | valid[25] << 8 | valid[26] << 16 | uint32_t(valid[27]) << 24;
+    auto patched = [&](size_t at, uint32_t value) {
+        std::vector<uint8_t> b = valid;
+        std::memcpy(b.data() + at, &value, 4);
+        return b;
+    };
+    const size_t textAt = 28 + codeSize;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        uint64_t current;
+        bool hit;
+    } cases[] = {
+        {"magic 0 under a stamp", patched(0, 0), stamp, false},
+        {"magic 0 without a stamp", patched(0, 0), 0, true},
+        {"version 3", patched(4, 3), stamp, false},
+        {"another stamp without a current one", patched(8, 0x1234), 0, true},
+        {"code running past the end", patched(24, static_cast<uint32_t>(valid.size())), stamp, false},
+        {"code of size 0", patched(24, 0), stamp, false},
+        {"include text running past the end", patched(textAt, 0x7FFFFFFF), stamp, false},
+        {"include count running past the end", patched(valid.size() - 12, 2), stamp, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(reads(c.bytes, c.current), c.hit) << c.what;
+    for (size_t n = 0; n < valid.size(); ++n)
+        EXPECT_FALSE(reads(std::vector<uint8_t>(valid.begin(), valid.begin() + n), stamp)) << n;
+    p.Release();
+}
+
+TEST_F(CacheTest, ReloadCompilesOnlyWhatChanged) {
+    ShaderPair p = Get("Probe", "TINT");
+    ASSERT_TRUE(p.IsValid());
+    gfx::VertexShader* before = p.vertexObject->DeviceShader();
+    ASSERT_TRUE(before);
+    const uint32_t beforeSerial = gfx::SerialOf(before);
+    const uint32_t compiles = Compiles();
+
+    gResourceManager.PostReload(1u << RESOURCE_SHADER, true);
+    gVornexRenderer.WaitForResourceJobs(1);
+    EXPECT_EQ(Compiles(), compiles);
+    EXPECT_EQ(p.vertexObject->DeviceShader(), before);
+
+    Touch("ProbeCommon.hlsli");  // only the included file
+    gResourceManager.PostReload(1u << RESOURCE_SHADER, true);
+    gVornexRenderer.WaitForResourceJobs(1);
+    EXPECT_EQ(Compiles(), compiles + 2);
+    EXPECT_EQ(p.vertexShader->GetVertexShaderObject(), p.vertexObject);  // the object stays
+    EXPECT_NE(gfx::SerialOf(p.vertexObject->DeviceShader()), beforeSerial);
+
+    // New definitions: compiled shaders cannot be reloaded under them.
+    WriteDefinitions(std::string(kDefinitions) + "family Extra\n");
+    log.Clear();
+    gShaderManager->ReloadShaders();
+    EXPECT_EQ(Lines("Cannot reload shader Probe/").size(), 2u);
+    EXPECT_EQ(Compiles(), 0u);
+    p.Release();
+}
+
+TEST_F(CacheTest, FailedCompilesLogTheirLinesAndLeaveNoObject) {
+    ShaderPair broken = Get("Probe", "BROKEN");
+    EXPECT_TRUE(broken.vertexObject);  // BROKEN only selects pixel variants
+    EXPECT_FALSE(broken.pixelObject);
+    EXPECT_TRUE(broken.pixelShader->IsLoaded());
+    EXPECT_EQ(Lines("HLSL error while compiling pixel shader Common/Shaders/Probe.hlsl").size(), 1u);
+    uint32_t compilerErrors = 0;
+    for (const auto& m : log.Messages())
+        if (m.text.find("error X4509") != std::string::npos) {
+            EXPECT_EQ(m.severity, 4) << m.text;
+            ++compilerErrors;
+        }
+    EXPECT_EQ(compilerErrors, 2u);
+    broken.Release();
+
+    log.Clear();
+    ShaderPair ghost = Get("Ghost", "FOO BAR");
+    EXPECT_FALSE(ghost.vertexObject || ghost.pixelObject);
+    EXPECT_EQ(Lines("Cannot load shader source Common/Shaders/Ghost.hlsl").size(), 2u);  // both stages
+    EXPECT_EQ(Lines("Option 00: BAR").size(), 1u);  // the pixel stage's options, in bit order
+    EXPECT_EQ(Lines("Option 01: FOO").size(), 1u);
+    ghost.Release();
+
+    log.Clear();
+    ShaderPair vertexOnly = Get("VertexOnly", "");
+    EXPECT_TRUE(vertexOnly.vertexObject);
+    EXPECT_FALSE(vertexOnly.pixelObject);
+    // Only the loader's own line for a load without a result.
+    for (const auto& m : log.Messages()) {
+        if (m.text.find("Resource loading failed") == std::string::npos) {
+            EXPECT_LT(m.severity, 3) << m.text;
+        }
+    }
+    vertexOnly.Release();
+}
+
+}  // namespace

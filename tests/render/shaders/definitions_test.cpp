@@ -1,0 +1,309 @@
+// Shader definitions: the DefBin as written by shaderdefs and by the independent Python
+// writer, corrupt files, option masks and variant names, and the parameters' text forms.
+// test-sanitize: address
+// test-depends: shaderdefs
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
+#include "render/shaders/ShaderDefinitions.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct Families {
+    std::vector<ShaderFamily*> list;
+    ~Families() { Clear(); }
+    void Clear() {
+        for (ShaderFamily* f : list) delete f;
+        list.clear();
+    }
+};
+
+// A scratch folder mounted as "common"; DefBins are read from it as the engine does.
+struct DefBinTest : ::testing::Test {
+    void SetUp() override {
+        char pattern[] = "/tmp/shader_defs_XXXXXX";
+        root = mkdtemp(pattern);
+        gFileSystem.MountDirectory("common", root.c_str());
+        log.Attach();
+    }
+    void TearDown() override {
+        log.Detach();
+        gFileSystem.UnmountAll();
+        std::filesystem::remove_all(root);
+    }
+    bool Load(const Bytes& bytes, Families* out, uint64_t* stamp = nullptr) {
+        std::ofstream(root + "/Test.DefBin", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        FileReader reader("Test", "DefBin", "common");
+        uint64_t s = 0;
+        const bool ok = ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
+        return ok;
+    }
+    // Writes a description and turns it into a DefBin with the tool and with the
+    // independent writer; both files' bytes.
+    void Make(const std::string& description, Bytes* tool, Bytes* independent) {
+        std::ofstream(root + "/d.def") << description;
+        ASSERT_EQ(std::system((PROJECT_BINARY_ROOT "/tools/shaderdefs " + root + "/d.def " + root + "/tool.bin").c_str()), 0);
+        ASSERT_EQ(std::system(("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + root + "/d.def " +
+                               root + "/py.bin").c_str()),
+                  0);
+        *tool = ReadFile(root + "/tool.bin");
+        *independent = ReadFile(root + "/py.bin");
+    }
+    std::string root;
+    CaptureLogSink log;
+};
+
+const char kDescription[] =
+    "family Water deferred\n"
+    "param Ripples Type=texture Register=3 Shader=pixel SRGB=0 NoAlpha=1 Trilinear=1 Subregister=z\n"
+    "option SKINNING vs system\n"
+    "option FOG ps default\n"
+    "param FogColor Type=color Register=RefractionPower Default=1,0.5,0,1 Flags=7 SecondaryRegister=-2\n"
+    "option ALPHA_TEST vs ps enforces=FOG disables=SKINNING\n"
+    "family Sky solidnondeferred\n";
+
+TEST_F(DefBinTest, ToolAndIndependentWriterGiveOneFileThatLoadsToTheDescription) {
+    Bytes tool, independent;
+    Make(kDescription, &tool, &independent);
+    EXPECT_EQ(tool, independent);
+    Families f;
+    uint64_t stamp = 0;
+    ASSERT_TRUE(Load(tool, &f, &stamp));
+    EXPECT_NE(stamp, 0u);
+    ASSERT_EQ(f.list.size(), 2u);
+    const ShaderFamily& water = *f.list[0];
+    EXPECT_STREQ(water.name.CStr(), "Water");
+    EXPECT_TRUE(water.deferred);
+    EXPECT_TRUE(f.list[1]->solidNonDeferred);
+    ASSERT_EQ(water.options.Count(), 3u);  // sorted: their positions are their bits
+    EXPECT_STREQ(water.options[0].name.CStr(), "ALPHA_TEST");
+    EXPECT_STREQ(water.options[1].name.CStr(), "FOG");
+    EXPECT_TRUE(water.options[1].defaultOn && !water.options[1].affectsVertexShader);
+    const ShaderParameterDefinition& ripples = water.parameterDefinitions[0];
+    EXPECT_EQ(ripples.typeIndex, SHADER_PARAM_TEXTURE);
+    EXPECT_EQ(ripples.registerNumber, 3);
+    EXPECT_EQ(ripples.bits, SHADER_PARAM_BIT_PIXEL | (2u << 1) | SHADER_PARAM_BIT_NOT_SRGB | SHADER_PARAM_BIT_NO_ALPHA |
+                                SHADER_PARAM_BIT_TRILINEAR);
+    EXPECT_EQ(water.options[1].parameterDefinitions[0].registerNumber, -9);
+
+    // Changed definitions change the stamp.
+    Bytes changed, unused;
+    Make(std::string(kDescription) + "family Extra\n", &changed, &unused);
+    Families g;
+    uint64_t changedStamp = 0;
+    ASSERT_TRUE(Load(changed, &g, &changedStamp));
+    EXPECT_NE(changedStamp, stamp);
+}
+
+TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
+    Bytes valid, unused;
+    Make(kDescription, &valid, &unused);
+    auto withCount = [&](uint32_t count) {
+        Bytes b = valid;
+        std::memcpy(b.data() + 12, &count, 4);
+        return b;
+    };
+    Bytes wrongMagic = valid;
+    wrongMagic[0] ^= 1;
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        const char* line;
+    } cases[] = {
+        {"wrong magic", wrongMagic, "Shaders.DefBin magic mismatch"},
+        {"one family more", withCount(3), "truncated"},
+        {"a count larger than the file", withCount(0x40000000u), "family count"},
+    };
+    for (Case& c : cases) {
+        log.Clear();
+        Families f;
+        EXPECT_FALSE(Load(c.bytes, &f)) << c.what;
+        EXPECT_TRUE(f.list.empty()) << c.what;
+        EXPECT_TRUE(log.Contains(c.line)) << c.what;
+        EXPECT_EQ(log.Messages().size(), 1u) << c.what;
+    }
+    for (size_t n = 0; n < valid.size(); ++n) {
+        Families f;
+        EXPECT_FALSE(Load(Bytes(valid.begin(), valid.begin() + n), &f)) << n;
+        EXPECT_TRUE(f.list.empty()) << n;
+    }
+    // A record of size 0 is an empty family.
+    Bytes empty(valid.begin(), valid.begin() + 12);
+    for (uint32_t v : {1u, 0u}) empty.insert(empty.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4);
+    Families f;
+    ASSERT_TRUE(Load(empty, &f));
+    ASSERT_EQ(f.list.size(), 1u);
+    EXPECT_TRUE(f.list[0]->name.IsEmpty());
+    EXPECT_EQ(f.list[0]->options.Count(), 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Masks and names
+
+struct OptionSpec {
+    const char* name;
+    bool vs, ps;
+    const char* enforces;
+    const char* disables;
+};
+
+std::unique_ptr<ShaderFamily> MakeFamily(const char* name, std::initializer_list<OptionSpec> options) {
+    auto f = std::make_unique<ShaderFamily>();
+    f->name = name;
+    f->options.Resize(static_cast<uint32_t>(options.size()));
+    uint32_t i = 0;
+    for (const OptionSpec& o : options) {
+        ShaderOption& s = f->options[i++];
+        s.name = o.name;
+        s.affectsVertexShader = o.vs;
+        s.affectsPixelShader = o.ps;
+        s.enforcedOptionNames = o.enforces;
+        s.disabledOptionNames = o.disables;
+    }
+    return f;
+}
+
+std::string Digits(const std::string& resourceName) { return resourceName.substr(resourceName.find('/') + 1, 32); }
+
+TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
+    // Bits: 0 ALPHA_TEST (both), 1 FOG (pixel), 2 HARDWARE_DEPTH (pixel), 3 NO_SKIN (vertex,
+    // disables SKINNING), 4 SKINNING (vertex, enforces FOG), 5 WIND (vertex).
+    auto f = MakeFamily("Mesh", {{"ALPHA_TEST", true, true, "", ""},
+                                 {"FOG", false, true, "", ""},
+                                 {"HARDWARE_DEPTH", false, true, "", ""},
+                                 {"NO_SKIN", true, false, "", "SKINNING"},
+                                 {"SKINNING", true, false, "FOG", ""},
+                                 {"WIND", true, false, "", ""}});
+    struct Case {
+        const char* options;
+        const char* vertexDigits;
+        const char* pixelDigits;
+    } cases[] = {
+        {"", "00000000000000000000000000000000", "00000000000000000000000000000000"},
+        {"SKINNING,ALPHA_TEST", "11000000000000000000000000000000", "30000000000000000000000000000000"},
+        {"SKINNING ALPHA_TEST", "11000000000000000000000000000000", "30000000000000000000000000000000"},
+        {"fog", "00000000000000000000000000000000", "20000000000000000000000000000000"},
+        {"SKINNING NO_SKIN\tWIND, UNKNOWN", "82000000000000000000000000000000", "20000000000000000000000000000000"},
+    };
+    for (const Case& c : cases) {
+        const char *vs = nullptr, *ps = nullptr;
+        ASSERT_TRUE(f->GetVariantNames(c.options, &vs, &ps)) << c.options;
+        EXPECT_EQ(std::string(vs), std::string("Mesh/") + c.vertexDigits + ".vs_3_0") << c.options;
+        EXPECT_EQ(std::string(ps), std::string("Mesh/") + c.pixelDigits + ".ps_3_0") << c.options;
+        // The digits read back into the names each stage was given.
+        std::vector<std::string> names;
+        ASSERT_TRUE(f->ListOptions(Digits(ps).c_str(), false, false, &names));
+        uint32_t v[4], p[4];
+        f->ComputeMasks(c.options, v, p);
+        EXPECT_EQ(names.size(), static_cast<size_t>(__builtin_popcount(p[0]))) << c.options;
+    }
+    EXPECT_EQ(f->VariantCount(), 5u);  // the comma and blank spellings are two records
+
+    // The hardware-depth names are left out only when asked.
+    std::vector<std::string> all, skipped;
+    ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, false, &all));
+    ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, true, &skipped));
+    EXPECT_EQ(all, (std::vector<std::string>{"ALPHA_TEST", "FOG", "HARDWARE_DEPTH"}));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"ALPHA_TEST", "FOG"}));
+    std::vector<std::string> none;
+    EXPECT_FALSE(f->ListOptions("F000000000000000000000000000000G", true, false, &none));
+    EXPECT_FALSE(f->ListOptions("F00", true, false, &none));
+
+    // Fixed fields are never cut.
+    const char *vs = nullptr, *ps = nullptr;
+    EXPECT_FALSE(f->GetVariantNames(std::string(256, 'A').c_str(), &vs, &ps));
+    EXPECT_TRUE(f->GetVariantNames(std::string(255, 'A').c_str(), &vs, &ps));
+    auto longName = MakeFamily(std::string(128 - 40, 'L').c_str(), {});
+    EXPECT_FALSE(longName->GetVariantNames("", &vs, &ps));
+    auto fits = MakeFamily(std::string(127 - 40, 'L').c_str(), {});
+    EXPECT_TRUE(fits->GetVariantNames("", &vs, &ps));
+}
+
+TEST(ShaderVariantTest, MaskWordsAreWrittenLeastSignificantNibbleFirst) {
+    const uint32_t words[4] = {0x12, 0, 0xABCDEF01u, 0x80000000u};
+    char text[33];
+    ShaderMaskToText(words, text);
+    EXPECT_STREQ(text, "2100000000000000" "10FEDCBA00000008");
+    uint32_t back[4];
+    ASSERT_TRUE(ShaderMaskFromText("2100000000000000" "10fedcba00000008", back));
+    EXPECT_EQ(std::memcmp(back, words, sizeof words), 0);
+}
+
+TEST(ShaderVariantTest, OptionsFrom128OnHaveNoBit) {
+    auto f = MakeFamily("Many", {});
+    f->options.Resize(130);
+    for (uint32_t i = 0; i < 130; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "O%03u", i);
+        f->options[i].name = n;
+        f->options[i].affectsVertexShader = f->options[i].affectsPixelShader = true;
+    }
+    f->options[1].enforcedOptionNames = "O129";
+    uint32_t v[4], p[4];
+    f->ComputeMasks("O128 O129 O001 O127", v, p);
+    EXPECT_EQ(v[0], 2u);
+    EXPECT_EQ(v[3], 0x80000000u);
+    std::vector<std::string> names;
+    ASSERT_TRUE(f->ListOptions(std::string(32, 'F').c_str(), true, false, &names));
+    EXPECT_EQ(names.size(), 128u);
+    EXPECT_EQ(names.back(), "O127");
+}
+
+TEST(ShaderParameterTest, AccessorTextFormsRoundTrip) {
+    struct Case {
+        ShaderParamAccessor which;
+        const char* text;
+        const char* readBack;  // null: a definition error (bit 31), read back unchanged
+    } cases[] = {
+        {SHADER_ACCESSOR_TYPE, "enum", "enum"},        {SHADER_ACCESSOR_TYPE, "bool", "bool"},
+        {SHADER_ACCESSOR_TYPE, "Texture", nullptr},    {SHADER_ACCESSOR_SUBREGISTER, "w", "w"},
+        {SHADER_ACCESSOR_SUBREGISTER, "q", nullptr},   {SHADER_ACCESSOR_SHADER, "pixel", "pixel"},
+        {SHADER_ACCESSOR_SHADER, "vertex", "vertex"},  {SHADER_ACCESSOR_SHADER, "geometry", nullptr},
+        {SHADER_ACCESSOR_SRGB, "0", "0"},              {SHADER_ACCESSOR_SRGB, "1", "1"},
+        {SHADER_ACCESSOR_NO_ALPHA, "1", "1"},          {SHADER_ACCESSOR_NO_ALPHA, "0", "0"},
+        {SHADER_ACCESSOR_TRILINEAR, "1", "1"},         {SHADER_ACCESSOR_TRILINEAR, "yes", nullptr},
+        {SHADER_ACCESSOR_REGISTER, "17", "17"},        {SHADER_ACCESSOR_REGISTER, "AlphaTest", "AlphaTest"},
+        {SHADER_ACCESSOR_REGISTER, "LightingType", "LightingType"},
+        {SHADER_ACCESSOR_REGISTER, "RenderToLightmap", "RenderToLightmap"},
+    };
+    for (const Case& c : cases) {
+        ShaderParameterDefinition p;
+        char before[32], after[32];
+        p.GetAccessorText(c.which, before, sizeof before);
+        p.SetAccessorText(c.which, c.text);
+        p.GetAccessorText(c.which, after, sizeof after);
+        EXPECT_EQ((p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR) != 0, c.readBack == nullptr) << c.text;
+        EXPECT_STREQ(after, c.readBack ? c.readBack : before) << c.text;
+    }
+    // The 23 engine parameter names are -1 .. -23; an unknown name keeps its number.
+    for (int32_t r = -1; r >= -23; --r) {
+        ShaderParameterDefinition p;
+        p.SetAccessorText(SHADER_ACCESSOR_REGISTER, ShaderRegisterName(r));
+        EXPECT_EQ(p.registerNumber, r);
+    }
+    ShaderParameterDefinition p;
+    p.SetAccessorText(SHADER_ACCESSOR_REGISTER, "12abc");
+    EXPECT_EQ(p.registerNumber, 12);
+    EXPECT_TRUE(p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR);
+}
+
+}  // namespace
