@@ -46,6 +46,7 @@ function(project_library name)
     VERBATIM)
   add_custom_target(${name}_layers DEPENDS ${stamp})
   add_dependencies(${name} ${name}_layers)
+  add_dependencies(libraries ${name})
 endfunction()
 
 # project_umbrella(NAME LIBRARIES...): an interface library linking the given ones, for
