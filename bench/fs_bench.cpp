@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "RateReporter.h"
 #include "core/fs/ContainerIndex.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
@@ -155,38 +156,19 @@ BENCHMARK(BM_StoredEntriesThroughFileSystem)->Unit(benchmark::kMillisecond)->Use
 BENCHMARK(BM_StoredPlainFileRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Prints the two ratios after the runs (benchmark_main has its own main, so a reporter
-// wrapper records the rates as they come). With --benchmark_repetitions the median rows
-// count (the single rows may not even be reported); without, the one row.
-class RatioReporter : public benchmark::ConsoleReporter {
+// records the rates as they come).
+class RatioReporter : public benchsupport::RateReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            auto it = r.counters.find("bytes_per_second");
-            if (it == r.counters.end()) continue;
-            if (r.run_type == Run::RT_Aggregate) {
-                if (r.aggregate_name == "median") medians[r.run_name.str()] = it->second.value;
-            } else {
-                rates[r.run_name.str()] = it->second.value;
-            }
-        }
-    }
+    RatioReporter() : RateReporter("bytes_per_second") {}
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto rate = [this](const std::string& name) {
-            auto m = medians.find(name);
-            return m != medians.end() ? m->second : rates[name];
-        };
-        auto ratio = [&rate](const char* a, const char* b) {
-            const double x = rate(a), y = rate(b);
+        auto ratio = [this](const char* a, const char* b) {
+            const double x = Rate(a), y = Rate(b);
             std::printf("%-36s %8.1f MB/s vs %-28s %8.1f MB/s  ratio %.2f\n", a, x / 1e6, b, y / 1e6, y > 0 ? x / y : 0.0);
         };
         ratio("BM_ZlibEntriesThroughFileSystem/real_time", "BM_ZlibInflateFromMemory/real_time");
         ratio("BM_StoredEntriesThroughFileSystem/real_time", "BM_StoredPlainFileRead/real_time");
     }
-
-private:
-    std::map<std::string, double> rates, medians;
 };
 
 }  // namespace

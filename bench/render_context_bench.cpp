@@ -123,10 +123,15 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
             const auto c = run.counters.find("stream/direct");
-            if (c != run.counters.end()) ratios.push_back(c->second);
+            if (c == run.counters.end()) continue;
+            const double stream = run.counters.at("stream_moves_per_s"), direct = run.counters.at("direct_moves_per_s");
+            results.push_back({stream, direct, c->second});
         }
     }
-    std::vector<double> ratios;
+    struct Result {
+        double stream, direct, ratio;
+    };
+    std::vector<Result> results;
 };
 
 }  // namespace
@@ -136,9 +141,11 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const char* labels[] = {"one flush per frame", "four waited slices per frame"};
-    for (size_t i = 0; i < reporter.ratios.size() && i < 2; ++i)
-        std::printf("streamed moves / direct refreshes, %s, rate: %.2f (goal: at least 0.5)\n", labels[i],
-                    reporter.ratios[i]);
+    for (size_t i = 0; i < reporter.results.size() && i < 2; ++i) {
+        const RatioReporter::Result& r = reporter.results[i];
+        std::printf("%s: streamed %.0f moves/s, direct %.0f refreshes/s, ratio %.2f (goal: at least 0.5)\n",
+                    labels[i], r.stream, r.direct, r.ratio);
+    }
     gVornexRenderer.Stop();
     benchmark::Shutdown();
     return 0;

@@ -10,21 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/LoaderBench.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
-#include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/TextureLoad.h"
-#include "platform/window/Window.h"
-#include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
-#include "render/resources/ResourceManager.h"
-#include "tests/support/ProgramStaticInit.h"
 
 namespace {
 
@@ -47,26 +42,16 @@ std::vector<uint8_t> SmallDds(uint32_t seed) {
 }
 
 void StartOnce() {
-    static const bool started = [] {
-        RunProgramStaticInit();
-        char pattern[] = "/tmp/resource_bench_XXXXXX";
-        gFolder = mkdtemp(pattern);
+    static const bool started = benchsupport::StartLoader("resource_bench", &gFolder, [](const std::string& folder) {
         for (int i = 0; i < kTextures; ++i) {
             const std::vector<uint8_t> bytes = SmallDds(uint32_t(i) + 1);
-            if (FILE* f = std::fopen((gFolder + "/" + Name(i)).c_str(), "wb")) {
+            if (FILE* f = std::fopen((folder + "/" + Name(i)).c_str(), "wb")) {
                 std::fwrite(bytes.data(), 1, bytes.size(), f);
                 std::fclose(f);
             }
         }
-        gFileSystem.MountDirectory("textures", gFolder.c_str());
-        wnd::WindowDesc desc;
-        desc.className = "ResourceBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        const bool ok = gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
-        return ok && gResourceManager.Start();
-    }();
+        gFileSystem.MountDirectory("textures", folder.c_str());
+    });
     (void)started;
 }
 
@@ -154,10 +139,7 @@ int main(int argc, char** argv) {
     std::printf("textures through the manager: %.0f/s, directly on one thread: %.0f/s\n",
                 reporter.values["manager_per_s"], reporter.values["direct_per_s"]);
     std::printf("manager / direct, rate: %.2f (goal: at least 0.8)\n", reporter.values["manager/direct"]);
-    gResourceManager.Stop();
-    gVornexRenderer.Stop();
-    gFileSystem.UnmountAll();
-    std::filesystem::remove_all(gFolder);
+    benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;
 }

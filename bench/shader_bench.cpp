@@ -15,13 +15,9 @@
 #include <filesystem>
 #include <string>
 
-#include "core/fs/FileSystem.h"
-#include "platform/window/Window.h"
+#include "bench/LoaderBench.h"
 #include "render/PostProcessChain.h"
-#include "render/VornexRenderer.h"
-#include "render/resources/ResourceManager.h"
 #include "render/shaders/ShaderManager.h"
-#include "tests/support/ProgramStaticInit.h"
 
 namespace {
 
@@ -29,22 +25,12 @@ namespace sfs = std::filesystem;
 std::string gFolder;
 
 void StartOnce() {
-    static const bool started = [] {
-        RunProgramStaticInit();
+    static const bool started = benchsupport::StartLoader("shader_bench", &gFolder, [](const std::string& folder) {
         const sfs::path data = sfs::canonical("/proc/self/exe").parent_path().parent_path() / "data";
-        char pattern[] = "/tmp/shader_bench_XXXXXX";
-        gFolder = mkdtemp(pattern);
-        sfs::copy(data, gFolder, sfs::copy_options::recursive);
-        gFileSystem.MountDirectory("common", (gFolder + "/common").c_str());
-        gFileSystem.MountDirectory("textures", (gFolder + "/textures").c_str());
-        wnd::WindowDesc desc;
-        desc.className = "ShaderBench";
-        desc.style = wnd::kStylePopup;
-        desc.width = 320;
-        desc.height = 180;
-        const bool ok = gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
-        return ok && gResourceManager.Start();
-    }();
+        sfs::copy(data, folder, sfs::copy_options::recursive);
+        gFileSystem.MountDirectory("common", (folder + "/common").c_str());
+        gFileSystem.MountDirectory("textures", (folder + "/textures").c_str());
+    });
     if (!started) std::abort();
 }
 
@@ -87,10 +73,7 @@ BENCHMARK(BM_WarmCacheAgainstCompiling)->UseRealTime()->MinTime(3.0);
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
-    gResourceManager.Stop();
-    gVornexRenderer.Stop();
-    gFileSystem.UnmountAll();
-    sfs::remove_all(gFolder);
+    benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "core/Log.h"  // a loop inside core_base: the log writes through a worker thread, which logs
 #include "core/Memory.h"
+#include "core/ThreadCheck.h"
 #include "platform/os/Thread.h"
 
 // ---------------------------------------------------------------------------------------
@@ -31,6 +32,8 @@ CommandRingBuffer::CommandRingBuffer(uint32_t capacityBytes, uint32_t filler)
     : capacity(capacityBytes & ~3u), fillerId(filler) {
     buffer = static_cast<uint8_t*>(EngineAlloc(capacity));
     if (!buffer) capacity = 0;
+    readBuffer = buffer;
+    readCapacity = capacity;
 }
 
 CommandRingBuffer::~CommandRingBuffer() { EngineFree(buffer); }
@@ -123,7 +126,7 @@ bool CommandRingBuffer::BeginRead() {
         cachedWriteOffset = writeOffset.load(std::memory_order_seq_cst);
         if (r == cachedWriteOffset) return false;
     }
-    readRecord = buffer + r;
+    readRecord = readBuffer + r;
     readRecordId = LoadU32(readRecord);
     readRecordSize = LoadU32(readRecord + 4);
     readCursor = readRecord + kHeader;
@@ -153,12 +156,18 @@ uint32_t CommandRingBuffer::AlignRead16() {
 
 void CommandRingBuffer::EndRead() {
     assert(readRecord);
-    const uint32_t r = static_cast<uint32_t>(readRecord - buffer);
-    uint32_t next = static_cast<uint32_t>((uint64_t(r) + ((uint64_t(readRecordSize) + 11) & ~uint64_t(3))) % capacity);
-    if (uint64_t(next) + kHeader > capacity) next = 0;
+    const uint32_t r = static_cast<uint32_t>(readRecord - readBuffer);
+    // A record never runs past the end, so the sum reaches the capacity at most.
+    uint64_t next = uint64_t(r) + ((uint64_t(readRecordSize) + 11) & ~uint64_t(3));
+    if (next >= readCapacity) next %= readCapacity;
+    if (next + kHeader > readCapacity) next = 0;
     readRecord = readCursor = nullptr;
     readRecordId = readRecordSize = readLeft = 0;
-    readOffset.store(next, std::memory_order_release);
+    readOffset.store(static_cast<uint32_t>(next), std::memory_order_release);
+    if (os::Event* waiter = spaceWaiter.load(std::memory_order_seq_cst)) {
+        const uint64_t used = UsedBetween(writeOffset.load(std::memory_order_acquire), uint32_t(next), readCapacity);
+        if (used <= readCapacity - readCapacity / 4 && spaceWaiter.exchange(nullptr) == waiter) waiter->Set();
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -182,6 +191,7 @@ BaseThread::BaseThread(const char* threadName, uint32_t ringBytes, bool useLock,
         std::memcpy(name, threadName, n + 1);
     }
     wakeEvent = new os::Event;
+    spaceEvent = new os::Event;
     doneEvent = new os::Event;
     thread = new os::Thread;
     if (useLock) writerLock = new CriticalSection;
@@ -192,6 +202,7 @@ BaseThread::~BaseThread() {
     delete thread;
     delete writerLock;
     delete doneEvent;
+    delete spaceEvent;
     delete wakeEvent;
     delete[] name;
 }
@@ -262,8 +273,13 @@ bool BaseThread::BeginCommand(uint32_t id, uint32_t payloadBytes) {
             wakeEvent->Set();
             woke = true;
         }
-        os::Sleep(20);
+        // Wait until the worker has freed a good part of the ring, 20 ms at the most; the
+        // retry after arming catches space freed just before.
+        ring.SetSpaceWaiter(spaceEvent);
+        if (ring.BeginWrite(id, payloadBytes)) break;
+        spaceEvent->Wait(20);
     }
+    if (woke) ring.SetSpaceWaiter(nullptr);
     return true;
 }
 
@@ -302,6 +318,24 @@ bool BaseThread::PostCall(CallFunction function, void* argument) {
     return true;
 }
 
+void BaseThread::PostCallOrRunInline(BaseThread* worker, PayloadJob job, void* argument, const void* payload, uint32_t bytes) {
+    CallFunction function = &RunPayloadJob;
+    if (worker && worker->IsRunning() && worker->BeginCommand(CMD_CALL, uint32_t(sizeof function + sizeof argument + sizeof job) + bytes)) {
+        worker->ring.WriteValue(function);
+        worker->ring.WriteValue(argument);
+        worker->ring.WriteValue(job);
+        worker->ring.Write(payload, bytes);
+        worker->EndCommand();
+        return;
+    }
+    job(argument, static_cast<const uint8_t*>(payload), bytes);
+}
+
+void BaseThread::RunPayloadJob(BaseThread*, void* argument, CommandRingBuffer* ring) {
+    PayloadJob job = nullptr;
+    if (ring->ReadValue(job) && job) job(argument, ring->ReadCursor(), ring->ReadLeft());
+}
+
 void BaseThread::SetPriority(int priority) { thread->SetPriority(priority); }
 
 void BaseThread::Wake() { wakeEvent->Set(); }
@@ -325,12 +359,29 @@ void BaseThread::ThreadLoop() {
     stopEvent.load()->Set();
 }
 
+// A drain that empties the ring watches it for a moment before it ends, so a writer in
+// the middle of a burst finds the worker still draining: neither side then pays for a
+// sleep and a wake-up per record, the writer's wake finds no sleeper to call the kernel
+// for, and the idle clock is not read twice per record. Gaps shorter than the watch
+// count as busy time.
+bool BaseThread::PollForWork() const {
+    constexpr int kPolls = 256;  // a few microseconds
+    for (int i = 0; i < kPolls; ++i) {
+        if (ring.HasRecord()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return false;
+}
+
 void BaseThread::Tick() {
     tickCount.fetch_add(1, std::memory_order_relaxed);
     ProcessCommands();
 }
 
 void BaseThread::ProcessCommands() {
+    ASSERT_ON_THREAD(ThreadId(), "worker thread");  // the ring's one reader
     if (!ring.BeginRead()) {
         if (idlePasses == 0) idleStart.LoadHardwareTime();
         ++idlePasses;
@@ -384,5 +435,5 @@ void BaseThread::ProcessCommands() {
         // no command leaves a surplus count behind (fillers are never committed).
         if (semaphore && id != CMD_NOP) semaphore->Wait();
         ring.EndRead();
-    } while (ring.BeginRead());
+    } while (ring.BeginRead() || (PollForWork() && ring.BeginRead()));
 }

@@ -23,7 +23,8 @@ class Event;
 class Thread;
 }
 
-class CommandRingBuffer {
+// Aligned, so that whatever follows a ring starts on a line of its own.
+class alignas(128) CommandRingBuffer {
 public:
     static constexpr uint32_t kReserve = 512;  // bytes always kept free
     static constexpr uint32_t kHeader = 8;
@@ -65,20 +66,35 @@ public:
 
     uint32_t WriteOffset() const { return writeOffset.load(std::memory_order_relaxed); }
     uint32_t ReadOffset() const { return readOffset.load(std::memory_order_relaxed); }
+    // Reader side: true when a committed record is waiting (a cheap poll, no record made
+    // current).
+    bool HasRecord() const { return writeOffset.load(std::memory_order_acquire) != readOffset.load(std::memory_order_relaxed); }
+
+    // A writer that found the ring full arms an event here; the reader sets it (once) when a
+    // quarter of the ring is free again, or the ring is empty. Null disarms.
+    void SetSpaceWaiter(os::Event* event) { spaceWaiter.store(event, std::memory_order_seq_cst); }
 
 private:
+    // Four groups, each on its own pair of cache lines, so that neither side's private
+    // work moves a line the other side is using: the writer's fields, the published
+    // write offset, the published read offset, the reader's fields. Each side keeps its
+    // own copy of the buffer address and capacity.
+    static constexpr size_t kLine = 128;
     // Writer side.
     uint8_t* buffer;
     uint32_t capacity;
     uint32_t fillerId;
-    std::atomic<uint32_t> writeOffset{0};
     uint8_t* writeRecord = nullptr;
     uint8_t* writeCursor = nullptr;
     uint32_t written = 0;
     uint32_t reserved = 0;
     uint32_t cachedReadOffset = 0;  // the writer's last copy of readOffset
-    // Reader side, on its own cache line.
-    alignas(128) std::atomic<uint32_t> readOffset{0};
+    alignas(kLine) std::atomic<uint32_t> writeOffset{0};
+    alignas(kLine) std::atomic<uint32_t> readOffset{0};
+    std::atomic<os::Event*> spaceWaiter{nullptr};  // read by the reader after every record
+    // Reader side.
+    alignas(kLine) uint8_t* readBuffer;
+    uint32_t readCapacity;
     uint32_t cachedWriteOffset = 0;  // the reader's last copy of writeOffset
     uint8_t* readRecord = nullptr;
     uint8_t* readCursor = nullptr;
@@ -115,6 +131,13 @@ public:
     bool Flush();
     void SetTimeoutMode(uint8_t waitForever);
     bool PostCall(CallFunction function, void* argument);
+    // A job that gets its payload as one block.
+    using PayloadJob = void (*)(void* argument, const uint8_t* payload, uint32_t bytes);
+    // Any thread. Runs job(argument, a copy of the payload) as a command-5 record on the
+    // worker when there is a running one, else at once on the calling thread (no worker,
+    // a stopped one, or a record that cannot be reserved), so a job never waits for a
+    // thread that is not there.
+    static void PostCallOrRunInline(BaseThread* worker, PayloadJob job, void* argument, const void* payload, uint32_t bytes);
     void SetPriority(int priority);
 
     const char* Name() const { return name; }
@@ -144,19 +167,24 @@ protected:
 private:
     static void Entry(void* self);
     void ThreadLoop();
+    bool PollForWork() const;
+    static void RunPayloadJob(BaseThread* thread, void* argument, CommandRingBuffer* ring);
 
     CommandRingBuffer ring;
     char* name = nullptr;
     Semaphore* semaphore = nullptr;
     bool wakeOnCommit = true;
     os::Event* wakeEvent;
+    os::Event* spaceEvent;  // a writer waiting for room in a full ring
     os::Event* doneEvent;
     std::atomic<os::Event*> stopEvent{nullptr};
     os::Thread* thread;
     std::atomic<uint64_t> threadId{0};
     std::atomic<bool> running{false};
     CriticalSection* writerLock = nullptr;
-    std::atomic<uint32_t> tickCount{0};
+    // Written by the worker on every pass: on a line of their own, away from the fields
+    // writers read on every command.
+    alignas(128) std::atomic<uint32_t> tickCount{0};
     uint32_t idlePasses = 0;
     Time idleStart;
     std::atomic<int64_t> totalIdle{0};

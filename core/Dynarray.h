@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/PathLimit.h"
+
 constexpr uint32_t kDynarrayNone = 0xFFFFFFFFu;
 
 // Element-size-generic storage: a block of capacity x elementSize bytes holding the
@@ -256,8 +258,8 @@ public:
 // Case-insensitive ASCII comparison with the sign of _stricmp.
 int32_t CompareNoCase(const char* a, const char* b);
 
-// Fixed 260-byte path strings.
+// Fixed-size path strings.
 struct PathString {
-    char text[260];
+    char text[fs::kMaxPath];
 };
 using PathStringArray = Dynarray<PathString>;

@@ -54,9 +54,9 @@ void Time::Mul(const Time& other, float factor) {
     ticks = ToTicks(static_cast<double>(factor) * static_cast<double>(other.ticks));
 }
 
-void Time::Log(uint32_t severity, uint32_t category, const char* label) const {
+void Time::Log(LogSeverity severity, LogCategory category, const char* label) const {
     if (label)
-        gLog.Print(LogSeverity(severity), LogCategory(category), "%s %.6f", label, ToSeconds());
+        gLog.Print(severity, category, "%s %.6f", label, ToSeconds());
     else
-        gLog.Print(LogSeverity(severity), LogCategory(category), "%.6f", ToSeconds());
+        gLog.Print(severity, category, "%.6f", ToSeconds());
 }

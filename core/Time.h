@@ -7,6 +7,9 @@
 #include <compare>
 #include <cstdint>
 
+enum class LogSeverity : uint8_t;
+enum class LogCategory : uint8_t;
+
 struct TimerBase {
     int64_t start;
     int64_t frequency;
@@ -35,7 +38,7 @@ public:
     double ToMilliseconds() const;
     int64_t ToMicroseconds() const;
     // One message through Log::Print: "%s %.6f" with a label, "%.6f" without.
-    void Log(uint32_t severity, uint32_t category, const char* label) const;
+    void Log(LogSeverity severity, LogCategory category, const char* label) const;
     // Scripts: ticks become the truncated product.
     // (Saturates at the int64 range; NaN gives 0.)
     void Mul(float factor);

@@ -11,7 +11,11 @@
 #include "core/Dynarray.h"
 #include "core/text/NameString.h"
 
+class Entity;
 class InGameStore;
+class NameString;
+class ScriptScheduler;
+struct TriggerActivator;
 class Matrix;
 class SequenceActionFactory;
 class SequenceSpawner;
@@ -62,6 +66,46 @@ struct EngineServices {
     // SoundEngine::SetListener: posts the listener (rows side, up, forward, position) to
     // the sound thread. Empty: no listener.
     void (*soundEngineSetListener)(const Matrix& listener) = nullptr;
+
+    // ---- Entities: multiplayer engine (empty: no multiplayer engine) ----
+    // MultiplayerEngine::OnEntityCreated: gives a replicated entity its id.
+    void (*multiplayerOnEntityCreated)(Entity* entity) = nullptr;
+    void (*multiplayerOnEntityDestroyed)(Entity* entity) = nullptr;
+    void (*multiplayerOnEntityTornOff)(Entity* entity) = nullptr;
+    // MultiplayerEngine::MarkEntityDirty: the entity's dirty properties go out.
+    void (*multiplayerMarkEntityDirty)(Entity* entity) = nullptr;
+    // The entity-creation listener: its hook runs at the end of every creation; its
+    // query answers whether script execution may run (empty: no listener, which forbids
+    // ExecuteScript).
+    void (*entityCreationListener)(Entity* entity) = nullptr;
+    bool (*entityListenerAllowsScripts)() = nullptr;
+
+    // ---- Entities: scene content (empty: nothing happens) ----
+    // MeshEntity::UnmountEntity on the old mesh parent of a child mounted to its bone.
+    void (*meshUnmountEntity)(Entity* meshParent, Entity* child) = nullptr;
+    // The re-mount: applies the child's mount record through its new mesh parent.
+    void (*meshMountEntity)(Entity* meshParent, Entity* child) = nullptr;
+    // Entity::CreateTriggerTracker: the record of an entity whose template activates
+    // triggers (null: none); QueueTriggerCheck after a move; DestroyTriggerTracker.
+    TriggerActivator* (*createTriggerTracker)(Entity* entity) = nullptr;
+    void (*queueTriggerCheck)(Entity* entity) = nullptr;
+    void (*destroyTriggerTracker)(Entity* entity, TriggerActivator* record) = nullptr;
+    // The mesh templates' global shader preset name (null clears it).
+    void (*setMeshShaderPreset)(const char* presetName) = nullptr;
+
+    // ---- Entities: the Game (empty: no game is running) ----
+    // Game delayed lists (kind 0 server-delayed init, 1 destroy, 2 tear-off).
+    void (*gameAddDelayedEntity)(Entity* entity, uint32_t kind) = nullptr;
+    // The Game tick list ("OnTick" / "OnSmoothTick" each frame).
+    void (*gameRegisterTickEntity)(Entity* entity, bool add) = nullptr;
+    // The script scheduler chosen by flags & 12 (4 gameplay, 8 engine, else game time)
+    // with its clock's present time; null when it does not exist.
+    ScriptScheduler* (*scriptScheduler)(uint32_t selection, int64_t* now) = nullptr;
+    // GameDelegate::InitEntity for a newly created entity (the delegate runs its "OnInit"
+    // passes through EntityInitBatch::InitEntity). Empty: the passes run directly.
+    void (*gameInitEntity)(Entity* entity) = nullptr;
+    // The Game's ticked-frame count (empty: 0).
+    uint32_t (*gameTickedFrame)() = nullptr;
 };
 
 extern EngineServices gEngineServices;

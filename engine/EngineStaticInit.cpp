@@ -3,6 +3,13 @@
 
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/Cameras.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityLayers.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "render/resources/ResourceList.h"
+#include "render/resources/ResourceTemplatePool.h"
 #include "engine/script/LuaWrapper.h"
 
 namespace {
@@ -24,6 +31,23 @@ void CreateScriptHost() {
         nullptr);
 }
 
+// The entity manager object and the render-side hooks that reach templates: the
+// resource part of a template made by class name, and the resource lists' "Templates"
+// entries (acquire by name, then drop the use: the list only wants it loaded).
+void CreateEntityManager() {
+    StaticInitCreateGlobal<EntityManager, gEntityManager>();
+    ResourceTemplatePool::SetResourcePartHook(&TemplateResourcePart);
+    ResourceList::SetTemplatePreloadHook([](const char* templateName) {
+        if (EntityTemplate* t = gEntityTemplateRegistry.AcquireTemplateByName(templateName, 0)) t->Release();
+    });
+    PushExitHandler(
+        [](void*) {
+            ResourceTemplatePool::SetResourcePartHook(nullptr);
+            ResourceList::SetTemplatePreloadHook(nullptr);
+        },
+        nullptr);
+}
+
 using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
@@ -34,7 +58,16 @@ const StaticInitRow kEngineRows[] = {
     {5, K::ClassRegistration, "TargetViewCamera", &StaticInitRegister<TargetViewCamera>, 0, 0},
     {5, K::ClassRegistration, "GameCameraControllerCamera", &StaticInitRegister<GameCameraControllerCamera>, 0, 0},
     {5, K::ClassRegistration, "LCRTSCameraSubcontroller", &StaticInitRegister<LCRTSCameraSubcontroller>, 0, 0},
+    {5, K::GlobalObject, "gEntityManager", &CreateEntityManager, 0, 0},
+    {5, K::ClassRegistration, "EntityLayer", &StaticInitRegister<EntityLayer>, 0, 0},
+    {5, K::ClassRegistration, "EntityLayerGroup", &StaticInitRegister<EntityLayerGroup>, 0, 0},
+    {5, K::ClassRegistration, "EntityLayerSystem", &StaticInitRegister<EntityLayerSystem>, 0, 0},
+    {5, K::ClassRegistration, "Entity", &StaticInitRegister<Entity>, 0, 0},
+    {5, K::ClassRegistration, "SceneEntity", &StaticInitRegister<SceneEntity>, 0, 0},
+    {8, K::ClassRegistration, "EntityTemplate", &StaticInitRegister<EntityTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "EntityTemplate", nullptr, 0, 4096},
     {9, K::GlobalObject, "gLua", &CreateScriptHost, 0, 0},
+    {10, K::ClassRegistration, "EntityTemplateStub", &StaticInitRegister<EntityTemplateStub>, 0, 0},
 };
 
 }  // namespace

@@ -23,8 +23,9 @@ struct RenderFrameClock {
 struct RenderHooks {
     // ---- Scene content (render thread) ----
     // Advances every live particle system by the three frame times of the frame.
-    void (*ParticleSystemInstanceUpdateAll)(float gameTime, float gameplayTime, float engineTime);
-    // Advances every live effect context with the three clocks of the frame.
+    void (*ParticleSystemInstanceUpdateAll)(float engineTime, float gameTime, float gameplayTime);
+    // Advances every live effect context with the three clocks of the frame (engine,
+    // smooth game, smooth gameplay).
     void (*SFXContextUpdateAll)(const RenderFrameClock clocks[3]);
     // Draws one particle system (world matrix, 32-byte box, colour).
     void (*ParticleSystemInstanceDraw)(void* system, const Matrix& world, const void* box, const Vector& colour);

@@ -22,6 +22,7 @@
 #include <new>
 
 #include "core/Log.h"
+#include "core/ThreadCheck.h"
 #include "render/RenderStaticInit.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/profiler/Profiler.h"
@@ -146,7 +147,7 @@ void VornexRenderer::RunOwners(bool create) {
 }
 
 void VornexRenderer::AssertMainThread() const {
-    assert((ownerThread == 0 || ownerThread == os::CurrentThreadId()) && "a main-thread renderer call from another thread");
+    ASSERT_ON_THREAD(ownerThread, "main thread");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -160,7 +161,7 @@ void VornexRenderer::SetCamera(const Matrix& viewMatrix, const Matrix& projectio
     mainInverseView.Inverse(viewMatrix);
     mainInverseViewProjection.Inverse(mainViewProjection);
     mainCameraPosition = mainInverseView.r[3];
-    // Clip-space planes (near, far, left, right, bottom, top) into world space.
+    // Clip-space planes (z >= 0, z <= w, x <= w, x >= -w, y <= w, y >= -w) into world space.
     static const Vector kClipPlanes[6] = {{0, 0, 1, 0},  {0, 0, -1, 1}, {-1, 0, 0, 1},
                                           {1, 0, 0, 1},  {0, -1, 0, 1}, {0, 1, 0, 1}};
     for (uint32_t i = 0; i < 6; ++i) {

@@ -282,9 +282,10 @@ public:
     void SetVisualizationMode(uint32_t mode);
     void Clear(uint32_t flags, const Vector& colour, float depth, uint32_t stencil);
     void SetSRGBWrite(uint8_t enable);
-    // Finishes a pending UI deletion first, then posts task 41.
-    void PostFrameParams(const RenderFrameClock& game, const RenderFrameClock& gameplay,
-                         const RenderFrameClock& engine, uint32_t flags);
+    // Finishes a pending UI deletion first, then posts task 41 with the engine frame
+    // timer, the smooth game timer and the smooth gameplay timer, in that order.
+    void PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
+                         const RenderFrameClock& gameplay, uint32_t flags);
     void PostRegisterLight(void* light);
     void PostResetFrameGather();
     void PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
@@ -350,7 +351,8 @@ public:
     uint32_t ScreenHeight() const { return clientHeight; }
     uint32_t QualityLevel() const { return settings.gfxQualityLevel; }
     bool RefractionEnabled() const { return settings.enableRefraction; }
-    // The tick counts of the last frame parameters posted, in record order (0 to 2).
+    // The tick counts of the last frame parameters posted, in record order (0 engine,
+    // 1 smooth game, 2 smooth gameplay).
     int64_t PostedClockTicks(uint32_t clock) const { return postedClockTicks[clock]; }
 
     // Counts (any thread).

@@ -3,21 +3,25 @@
 // active-light list's change counter and its exclusion mask (task 15) with the keys of
 // the last refresh and re-renders the cube only when either moved: each face is cleared
 // to black and every light left in adds one full-face quad drawn with the
-// "LightCubeGeneration" shaders. A device reset recreates the cube but keeps the keys.
+// "LightCubeGeneration" pair of the shader manager's light tables (plain, or "MASK" for
+// a light with a mask texture); a light whose pair is not valid is left out. A device
+// reset recreates the cube but keeps the keys.
 #include <cmath>
 
 #include "core/math/Matrix.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/scene/LightCubeShaders.h"
 #include "render/scene/RendererLight.h"
+#include "render/shaders/ShaderManager.h"
 
 using namespace gfx;
 
-LightCubeShaderLookup gLightCubeShaderLookup = nullptr;
-
 namespace {
+// The shader manager's light table of "LightCubeGeneration" and its "MASK" variant.
+constexpr uint32_t kLightCubeTable = 3;
+constexpr uint32_t kMaskVariant = 1;
+
 // The two axes (a, b) of each face, in cube face order +X, -X, +Y, -Y, +Z, -Z.
 constexpr float kFaceAxes[6][2][3] = {
     {{1, 0, 0}, {0, 1, 0}},  {{-1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {0, 0, -1}},
@@ -72,24 +76,22 @@ void VornexRenderer::RefreshAmbientCube(uint32_t exclusionMask) {
         const Vector a(kFaceAxes[face][0][0], kFaceAxes[face][0][1], kFaceAxes[face][0][2], 0);
         const Vector b(kFaceAxes[face][1][0], kFaceAxes[face][1][1], kFaceAxes[face][1][2], 0);
         const Vector frame[3] = {a, b, Cross(a, b)};
-        for (RendererLight* light = gActiveLights.Head(); light; light = light->next) {
+        for (RendererLight* light = gShaderManager ? gActiveLights.Head() : nullptr; light; light = light->next) {
             if (light->exclusionBits & exclusionMask) continue;
-            const LightCubeShaderPair pair =
-                gLightCubeShaderLookup ? gLightCubeShaderLookup(light->maskTexture != nullptr) : LightCubeShaderPair{};
-            if (!pair.Valid()) continue;
-            SetVertexShader(pair.vertex);
-            SetPixelShader(pair.pixel);
+            const ShaderPair& pair = gShaderManager->Light(kLightCubeTable, light->maskTexture ? kMaskVariant : 0);
+            if (!pair.IsValid()) continue;
+            pair.Bind();
             SetTexture(0, light->maskTexture, 0);
-            SetVertexShaderConstants(0, &frame[0].x, 3);
+            pair.SetVertexConstants(0, &frame[0].x, 3);
             Vector constants[5];
             LightConstants(*light, constants);
-            SetPixelShaderConstants(0, &constants[0].x, 5);
+            pair.SetPixelConstants(0, &constants[0].x, 5);
             if (light->maskTexture) {
                 Matrix flip, rotation, mask;
                 flip.LoadScale(1.0f, -1.0f, 1.0f);
                 rotation.LoadComplexTransformation(Vector(0, 0, 0, 1), light->maskAngles, Vector(1, 1, 1, 1));
                 mask.Mul(rotation, flip);  // the flip first, then the rotation
-                SetPixelShaderConstants(10, &mask.r[0].x, 4);
+                pair.SetPixelConstants(10, &mask.r[0].x, 4);
             }
             DrawPrimitive(PT_TRIANGLEFAN, 0, 2);
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/ThreadCheck.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "platform/window/Window.h"
@@ -336,6 +337,7 @@ void VornexRenderer::ReleaseOutputSurfaces() {
 }
 
 void VornexRenderer::BindOutput(SwapChain* swapChain, uint8_t multisample, uint8_t mode) {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     if (!device) return;
     CheckAmbientCube();  // the frame-begin step, before the scene begins
     ReleaseOutputSurfaces();
@@ -375,6 +377,7 @@ void VornexRenderer::BindOutput(SwapChain* swapChain, uint8_t multisample, uint8
 }
 
 void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     if (!device) return;
     if (needsResolve && targets[TARGET_MSAA_COLOR].surface && targets[TARGET_SCENE_COLOR].surface) {
         device->StretchRect(targets[TARGET_MSAA_COLOR].surface, nullptr, targets[TARGET_SCENE_COLOR].surface, nullptr,
@@ -395,6 +398,7 @@ void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
 }
 
 void VornexRenderer::Upscale() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     if (!device) return;
     if (renderWidth != backBufferWidth && backBufferSurface && targets[TARGET_LIGHT_1].surface) {
         device->StretchRect(targets[TARGET_LIGHT_1].surface, nullptr, backBufferSurface, nullptr, TEXF_LINEAR);
@@ -406,6 +410,7 @@ void VornexRenderer::Upscale() {
 }
 
 void VornexRenderer::UpscaleFinal() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     deferredCount = outlinedCount = lightCount = 0;
     std::memset(gatherFlags, 0, sizeof gatherFlags);
     if (!device) return;
@@ -485,6 +490,7 @@ bool VornexRenderer::TaskDepthStencil(CommandRingBuffer& r) {
 // Loading screen and blank frames (render thread)
 
 void VornexRenderer::SetUICamera() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     float a = static_cast<float>(renderWidth), b = static_cast<float>(renderHeight);
     if (gRenderHooks.UIGetVirtualSize) gRenderHooks.UIGetVirtualSize(&a, &b);
     if (!(a > 0.0f) || !(b > 0.0f)) return;
@@ -501,6 +507,7 @@ void VornexRenderer::SetUICamera() {
 }
 
 void VornexRenderer::LoadingScreenPresent() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     CriticalSectionGuard guard(&rendererLock);
     if (!sceneLoading.load(std::memory_order_acquire) || !device || !loadingScreen) return;
     lastLoadingPresent = os::ReadCounter();
@@ -528,6 +535,7 @@ void VornexRenderer::LoadingScreenPresent() {
 }
 
 void VornexRenderer::PresentBlankFrame() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
     if (!device) return;
     Surface* backBuffer = nullptr;
     if (Failed(device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer))) return;

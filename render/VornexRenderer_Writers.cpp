@@ -69,12 +69,12 @@ void VornexRenderer::Clear(uint32_t flags, const Vector& colour, float depth, ui
 
 void VornexRenderer::SetSRGBWrite(uint8_t enable) { Post(TASK_SRGB_WRITE, enable); }
 
-void VornexRenderer::PostFrameParams(const RenderFrameClock& game, const RenderFrameClock& gameplay,
-                                     const RenderFrameClock& engine, uint32_t flags) {
+void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
+                                     const RenderFrameClock& gameplay, uint32_t flags) {
     if (gRenderHooks.UIElementFinishPendingDeletion) gRenderHooks.UIElementFinishPendingDeletion();
-    postedClockTicks[0] = game.ticks, postedClockTicks[1] = gameplay.ticks, postedClockTicks[2] = engine.ticks;
-    Post(TASK_FRAME_PARAMS, game.ticks, game.frameTime, gameplay.ticks, gameplay.frameTime, engine.ticks,
-         engine.frameTime, flags);
+    postedClockTicks[0] = engine.ticks, postedClockTicks[1] = game.ticks, postedClockTicks[2] = gameplay.ticks;
+    Post(TASK_FRAME_PARAMS, engine.ticks, engine.frameTime, game.ticks, game.frameTime, gameplay.ticks,
+         gameplay.frameTime, flags);
 }
 
 void VornexRenderer::PostRegisterLight(void* light) { Post(TASK_REGISTER_LIGHT, light); }

@@ -7,9 +7,6 @@
 
 namespace fs {
 
-// The array helpers' fixed path strings hold one composed path.
-static_assert(sizeof(PathString::text) == kMaxPath);
-
 int CompareNoCase(const char* a, const char* b) {
     const auto* x = reinterpret_cast<const unsigned char*>(a);
     const auto* y = reinterpret_cast<const unsigned char*>(b);

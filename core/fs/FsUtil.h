@@ -4,10 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace fs {
+#include "core/PathLimit.h"
 
-// Paths are composed into buffers of this many bytes (259 characters and the NUL).
-constexpr uint32_t kMaxPath = 260;
+namespace fs {
 
 inline unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 // <0, 0 or >0 like _stricmp, folding ASCII letters only.

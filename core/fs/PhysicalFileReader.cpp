@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/ThreadCheck.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/FsUtil.h"
 #include "platform/os/File.h"
@@ -92,37 +93,29 @@ bool PhysicalFileReader::Post(const Job& original, const char* path) {
     // The ticket is taken under the lock that also orders the records, so tickets
     // complete in the order they were handed out.
     if (job.type == 1) counters.IncrementFirst();
-    if (IsRunning()) {
-        CallFunction function = &PhysicalFileReader::RunJob;
-        void* self = this;
-        if (BeginCommand(CMD_CALL, uint32_t(sizeof function + sizeof self + sizeof job + job.pathLength + 1))) {
-            Ring().WriteValue(function);
-            Ring().WriteValue(self);
-            Ring().WriteValue(job);
-            Ring().Write(path ? path : "", job.pathLength);
-            Ring().Write("", 1);
-            EndCommand();
-            return true;
-        }
-    }
-    Execute(job, path ? path : "");
+    // The job record and its path (with the terminator) travel as one payload.
+    uint8_t payload[sizeof job + kMaxJobPath + 1];
+    std::memcpy(payload, &job, sizeof job);
+    std::memcpy(payload + sizeof job, path ? path : "", job.pathLength);
+    payload[sizeof job + job.pathLength] = 0;
+    PostCallOrRunInline(this, &PhysicalFileReader::RunJob, this, payload, uint32_t(sizeof job + job.pathLength + 1));
     return true;
 }
 
-void PhysicalFileReader::RunJob(BaseThread* thread, void* argument, CommandRingBuffer* ring) {
-    auto* self = static_cast<PhysicalFileReader*>(argument);
+void PhysicalFileReader::RunJob(void* argument, const uint8_t* payload, uint32_t bytes) {
     Job job;
-    if (!ring->ReadValue(job)) return;
-    char path[kMaxJobPath + 1];
-    if (job.pathLength > kMaxJobPath || !ring->Read(path, job.pathLength + 1)) {
+    if (bytes < sizeof job) return;
+    std::memcpy(&job, payload, sizeof job);
+    const char* path = reinterpret_cast<const char*>(payload + sizeof job);
+    if (bytes - sizeof job < uint64_t(job.pathLength) + 1 || path[job.pathLength] != 0) {
         job.pathLength = 0;
-        path[0] = 0;
+        path = "";
     }
-    path[job.pathLength] = 0;
-    self->Execute(job, path);
+    static_cast<PhysicalFileReader*>(argument)->Execute(job, path);
 }
 
 void PhysicalFileReader::Execute(const Job& job, const char* path) {
+    ASSERT_ON_THREAD(ThreadId(), "worker thread");  // the worker, or the posting thread while it is stopped
     const bool table = HasKeptOpenFile(job.dataKind, job.container);
     if (job.type == 0) {
         if (!table) return;

@@ -62,7 +62,7 @@ private:
         uint32_t size;
         ReadDone* done;
     };
-    static void RunJob(BaseThread* thread, void* argument, CommandRingBuffer* ring);
+    static void RunJob(void* argument, const uint8_t* payload, uint32_t bytes);
     bool Post(const Job& job, const char* path);
     void Execute(const Job& job, const char* path);
 

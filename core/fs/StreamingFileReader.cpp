@@ -5,6 +5,7 @@
 #include "core/BaseThread.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/ThreadCheck.h"
 #include "core/fs/FsUtil.h"
 #include "platform/os/Thread.h"
 
@@ -16,6 +17,11 @@ std::atomic<BaseThread*> gLoaderThread{nullptr};
 // The list of open readers; loader thread only.
 StreamingFileReader* gListHead = nullptr;
 StreamingFileReader* gListTail = nullptr;
+
+[[maybe_unused]] os::ThreadId LoaderThreadId() {
+    const BaseThread* loader = gLoaderThread.load(std::memory_order_acquire);
+    return loader ? loader->ThreadId() : 0;
+}
 
 // Warnings go out on the first 128 of every 256 tests.
 inline bool WarnOnTest(uint32_t test) { return (test & 255) < 128; }
@@ -50,28 +56,18 @@ StreamingFileReader::~StreamingFileReader() {
 }
 
 void StreamingFileReader::PostJob(uint32_t type) {
-    BaseThread* loader = gLoaderThread.load(std::memory_order_acquire);
-    if (loader && loader->IsRunning()) {
-        BaseThread::CallFunction function = &StreamingFileReader::RunJob;
-        void* self = this;
-        if (loader->BeginCommand(BaseThread::CMD_CALL, uint32_t(sizeof function + sizeof self + sizeof type))) {
-            loader->Ring().WriteValue(function);
-            loader->Ring().WriteValue(self);
-            loader->Ring().WriteValue(type);
-            loader->EndCommand();
-            return;
-        }
-    }
-    ExecuteJob(type);
+    BaseThread::PostCallOrRunInline(gLoaderThread.load(std::memory_order_acquire), &StreamingFileReader::RunJob, this, &type, sizeof type);
 }
 
-void StreamingFileReader::RunJob(BaseThread* thread, void* argument, CommandRingBuffer* commandRing) {
+void StreamingFileReader::RunJob(void* argument, const uint8_t* payload, uint32_t bytes) {
     uint32_t type = 0;
-    if (!commandRing->ReadValue(type)) return;
+    if (bytes < sizeof type) return;
+    std::memcpy(&type, payload, sizeof type);
     static_cast<StreamingFileReader*>(argument)->ExecuteJob(type);
 }
 
 void StreamingFileReader::ExecuteJob(uint32_t type) {
+    ASSERT_ON_THREAD(LoaderThreadId(), "loader thread");
     switch (type) {
     case JOB_DESTROY:
         delete this;

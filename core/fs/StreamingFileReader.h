@@ -55,7 +55,7 @@ public:
 
 private:
     ~StreamingFileReader();  // loader thread, through the destroy job
-    static void RunJob(BaseThread* thread, void* argument, CommandRingBuffer* ring);
+    static void RunJob(void* argument, const uint8_t* payload, uint32_t bytes);
     void PostJob(uint32_t type);
     void ExecuteJob(uint32_t type);
     void Open();

@@ -13,10 +13,10 @@
 // The configured mask (three words owned by the configuration) belongs to the main
 // thread; the active mask is the render thread's copy, read by every feeder.
 #include <atomic>
-#include <cassert>
 #include <cstdint>
 
 #include "core/Sync.h"
+#include "core/ThreadCheck.h"
 #include "core/Time.h"
 #include "core/profiler/ProfilerDrawer.h"
 
@@ -145,9 +145,7 @@ public:
 
 private:
     // Development builds: the caller is the main thread (or Init has not run yet).
-    void AssertMainThread() const {
-        assert((mainThread == 0 || mainThread == os::CurrentThreadId()) && "profiler control off the main thread");
-    }
+    void AssertMainThread() const { ASSERT_ON_THREAD(mainThread, "main thread"); }
     CommandRingBuffer* BeginPost(uint32_t subCommand, uint32_t extraBytes);
     void PostMaskOp(const uint32_t words[kProfilerMaskWords], uint32_t op);
     void PostClear();

@@ -1,15 +1,497 @@
 #pragma once
-// Entity: the base of every scene object.
+// Entity: the root of every scene object.
 //
-// Declared so far only as far as the script scheduler needs it: a script object whose
-// scheduled callbacks arrive through RequestDelete. Main thread only.
+// Every entity kind (meshes, lights, triggers, effects, UI recipes, the scene root, the
+// game's own kinds) derives from this class, so its members, its constants and the order
+// of its virtual operations are fixed for the whole system. An entity is created from an
+// EntityTemplate by the EntityManager, lives in the tree under the scene root, and is seen
+// by scripts as the Lua class its template names.
+//
+// Transforms: a local matrix relative to the parent and a global (world) matrix derived
+// from it (row vectors, translation in row 3, global = local x parent global). Rotation
+// and scale are decomposed on demand and cached until the next change. Every change of
+// the global matrix re-registers the world box in the EntityManager's spatial grid.
+//
+// Threads: main thread only.
 #include <cstdint>
 
+#include "core/Dynarray.h"
+#include "core/math/BoundingBox4.h"
+#include "core/math/HDRColor.h"
+#include "core/math/Matrix.h"
+#include "core/math/Quaternion.h"
+#include "core/rtti/SafePointer.h"
+#include "core/rtti/SimpleGUID.h"
+#include "core/text/NameString.h"
 #include "engine/script/LuaBaseClass.h"
+
+class Entity;
+class EntityRenderingContext;
+class EntityTemplate;
+struct EntityRenderingContextSetup;
+struct EntitySetList;
+class Player;
+
+// ---- Script constants ----
+enum : uint32_t {
+    ENTITYFLAG_SELECTED = 0x1,
+    ENTITYFLAG_HIDDEN = 0x10,
+    ENTITYFLAG_GHOSTMODE = 0x20,
+    ENTITYFLAG_PARENTNOSCALE = 0x10000,
+    ENTITYFLAG_POSTFSE = 0x20000,
+    ENTITYFLAG_NORENDERINGCONTEXT = 0x40000,   // no context is made; out of grid list two
+    ENTITYFLAG_NORENDERINGCONTEXT2 = 0x80000,  // recreates the context; out of grid list one
+    ENTITYFLAG_DISABLE_LOS = 0x200000,
+    ENTITYFLAG_DISABLE_UPDATE = 0x400000,
+    ENTITYFLAG_PICKABLE = 0x80000000u,  // passed to the pick handler by picking
+};
+enum : uint32_t {
+    ENTITYCREATION_DONOTCREATERENDERINGCONTEXT = 1,
+    ENTITYCREATION_NOGUIDGENERATION = 2,
+    ENTITYCREATION_MULTIPLAYER_AUTHORITY = 16,
+    ENTITYCREATION_MULTIPLAYER_PROXY = 32,
+    ENTITYCREATION_MULTIPLAYER_STATIC = 64,
+};
+enum : uint32_t {
+    ENTITY_NULL = 0,
+    ENTITY_MESH = 1,
+    ENTITY_FLAG = 2,
+    ENTITY_GRAPH = 3,
+    ENTITY_TRIGGER = 4,
+    ENTITY_COMPOUND = 5,
+    ENTITY_PARTICLE = 6,
+    ENTITY_SFX = 7,
+    ENTITY_LIGHT = 8,
+    ENTITY_SCENEPARAMBOX = 9,
+    ENTITY_UIRECIPE = 10,
+    ENTITY_INGAMEUI = 11,
+    ENTITY_COLOR_ENVELOPE = 12,
+    ENTITY_VECTOR_ENVELOPE = 13,
+    ENTITY_PROJECT_SPECIFIC = 256,
+    ENTITY_UNKNOWN = 4096,
+};
+enum : uint32_t {
+    ENTITYBLOCKRENDERINGMASK_COMBATVIEW = 1,
+    ENTITYBLOCKRENDERINGMASK_TACTICALVIEW = 2,
+    ENTITYBLOCKRENDERINGMASK_TACTICALVIEWEXTENDED = 4,
+};
+enum : uint32_t { ENTITYREPLICATION_ONLY_OWNER_RELEVANT = 1 };
+enum : uint32_t { SCRIPTCALL_REPEAT = 1, SCRIPTCALL_GAMETIME = 0, SCRIPTCALL_GAMEPLAYTIME = 4, SCRIPTCALL_SYSTEMTIME = 8 };
+enum : uint32_t { ENTITYGROUP_NONE = 0 };
+constexpr uint16_t NULL_ENTITY_MULTIPLAYER_ID = 4095;
+
+// Enforced rendering flags with a meaning here.
+enum : uint32_t { ENFORCED_SELECTED = 2, ENFORCED_MIRRORED = 4, ENFORCED_NO_CORNER_MARKERS = 0x800 };
+// Multiplayer roles.
+enum : uint8_t { MPROLE_NONE = 0, MPROLE_AUTHORITY = 1, MPROLE_PROXY = 2 };
+// "Visible in combat view" / "Visible in tactical view" of an entity.
+enum : uint8_t { VISIBILITY_TEMPLATE_DEFAULT = 0, VISIBILITY_TRUE = 1, VISIBILITY_FALSE = 2 };
+// The second flags word.
+enum : uint32_t { ENTITYFLAG2_MOUNTED_TO_BONE = 2 };
+
+// The trigger-activator record the scene-content layer allocates for an entity whose
+// template "Activates triggers" (owner, radius, list of triggers it is inside).
+struct TriggerActivator {
+    Entity* owner = nullptr;
+    float radius = 0.0f;
+    void* triggers = nullptr;
+};
+
+// A native object that receives picks of an entity (flag 0x80000000).
+class EntityPickHandler {
+public:
+    virtual ~EntityPickHandler() = default;
+    virtual void OnPicked(Entity* entity, uint32_t pointerInput) = 0;
+};
+
+// The optional gameplay component owned by an entity; receives deferred delete requests.
+class EntityGameplayDelegate : public SafePointerRoot {
+public:
+    virtual void OnRequestDelete(Entity* entity, uint32_t argument) = 0;
+};
+
+// Bone mount record: the offset under the bone of the mesh parent.
+struct EntityBoneMount {
+    Matrix offset = Matrix::IDENTITY;
+    Vector position{0, 0, 0, 1};
+    Quaternion rotation = Quaternion::ZERO;
+    Vector scale{1, 1, 1, 0};
+    bool rotationValid = false;
+    bool scaleValid = false;
+    NameString bone;
+};
+
+// Cell rectangle of the spatial grid: x and z begin inclusive, end exclusive; -1 = none.
+struct EntityCellRange {
+    int32_t x0 = -1, z0 = -1, x1 = -1, z1 = -1;
+    bool operator==(const EntityCellRange&) const = default;
+    bool IsEmpty() const { return x0 >= x1 || z0 >= z1; }
+    bool Contains(int32_t x, int32_t z) const { return x >= x0 && x < x1 && z >= z0 && z < z1; }
+};
 
 class Entity : public LuaBaseClass {
 public:
-    // The scheduled-callback operation: receives the id given to the scheduler by
-    // Entity::ScheduleCallback when the call falls due. Entity kinds override it.
-    virtual void RequestDelete(uint32_t callbackId);
+    Entity();
+    ~Entity() override;
+    Entity(const Entity&) = delete;
+    Entity& operator=(const Entity&) = delete;
+
+    static const RTTIClass* RegisterClass();
+
+    // ---- Virtual operations, in slot order (slots 1-15 come from the bases) ----
+    const RTTIClass* GetRTTIClass() const override;
+    void OnPropertyChanged(const char* propertyName) override { RefreshAfterChange(); }
+    void OnPropertyEdited(const char* propertyName, const void* context) override;
+    void OnLoaded(uint32_t options) override;
+    void Destroy() override;                              // 16
+    const char* GetScriptClassName() const override;      // 17
+    virtual void InitFromTemplate(EntityTemplate* t, uint32_t creationFlags);  // 18
+    virtual void ChangeTemplate(EntityTemplate* t);       // 19
+    virtual HDRColor GetColor() const;                    // 20
+    virtual void RefreshAfterChange() {}                  // 21 (and slot 10)
+    virtual void OnPostLoad() {}                          // 22: after a scene loaded the entity
+    virtual void Hook23() {}
+    virtual void ReleaseRenderingContext();               // 24
+    virtual void RestoreRenderingContext();               // 25
+    virtual bool IsRenderingContextReleasable() const { return false; }
+    virtual void SetLayer(uint8_t layerId);               // 27
+    virtual const BoundingBox4& GetLocalBoundingBox() const { return localBoundingBox; }
+    virtual void InitTriggerActivation();                 // 29
+    virtual void Hook30() {}
+    // 31: the scheduled-callback operation. 0 deletes the entity as DeleteMe does; other
+    // values go to the gameplay delegate (nothing without one). Kinds override it.
+    virtual void RequestDelete(uint32_t argument);
+    // 32: line of sight (start, end, flags, query mask, entry fraction, hit record): true
+    // when the entity does not block.
+    virtual bool TestLineOfSight(const Vector& start, const Vector& end, uint32_t flags, uint32_t mask,
+                                 float entry, void* hit) {
+        return true;
+    }
+    virtual void DrawBoundingCornerMarkers(uint32_t flags) {}  // 33 (sets, with the scene issue)
+    virtual void Hook34() {}
+    virtual void GetGlobalBoundingBoxCorners(Vector corners[8]) const;  // 35
+    virtual void Hook36() {}
+    virtual void Hook37() {}
+    virtual void Hook38() {}
+    virtual void ResetLayerToDefault();                   // 39
+    virtual void ApplyRenderingParams(Entity* other);     // 40
+    virtual void OnLayerApplied() {}                      // 41 (RefreshVisualState)
+    virtual bool Query42() const { return false; }
+    virtual bool Query43() const { return false; }
+    virtual void Hook44() {}
+    virtual bool Query45() const { return true; }
+    virtual void DrawHelpers(uint32_t flags) {}           // 46
+    virtual bool RenderWithoutContext(uint32_t flags) { return true; }
+    // 48: debug drawing of the box grown by 0.01 on every side, placed by the global
+    // matrix and moved 2 units towards the camera.
+    virtual void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color);
+    virtual void Hook49() {}
+    virtual void AddChild(Entity* child);                 // 50
+    virtual void RemoveChild(Entity* child);              // 51
+    virtual EntityRenderingContext* CreateRenderingContext() { return nullptr; }  // 52
+    virtual void UpdateGlobalLocation();                  // 53
+    virtual void OnGlobalLocationChanged(const BoundingBox4& worldBox) {}
+    virtual void OnGhostModeOn() {}
+    virtual void OnGhostModeOff() {}
+    // Replicated animation (mesh entities); empty here.
+    virtual void OnReplicatedAnim(uint32_t property) {}
+    virtual void OnReplicatedAnimProgress(uint32_t property) {}
+    virtual void SetRootAnimProgress(float progress) {}
+
+    // ---- Flags ----
+    bool CheckFlag(uint32_t bits) const { return (flags & bits) != 0; }
+    void RaiseFlag(uint32_t bits, bool recursive);
+    void ClearFlag(uint32_t bits, bool recursive);
+    void Hide() { RaiseFlag(ENTITYFLAG_HIDDEN, true); }
+    void Show() { ClearFlag(ENTITYFLAG_HIDDEN, true); }
+    bool IsHidden() const { return CheckFlag(ENTITYFLAG_HIDDEN); }
+    uint32_t GetFlags() const { return flags; }
+
+    // ---- Tree ----
+    // Keeps the local matrix; null means the scene root.
+    void SetParent(Entity* newParent) { SetParentCore(newParent, false, false); }
+    // Keeps the global matrix.
+    void SetParentInPlace(Entity* newParent) { SetParentCore(newParent, true, false); }
+    // fromInit: the creation path, which may attach authority entities.
+    void SetParentCore(Entity* newParent, bool keepGlobal, bool fromInit);
+    Entity* GetParent() const { return parent; }
+    uint32_t GetChildrenCount() const { return children.Count(); }
+    Entity* GetChild(uint32_t i) const { return children.GetAt(i); }
+    Entity* GetChildByName(const char* childName) const;
+    void DeleteChildren();
+    void DeleteMe();
+    // The entity and its descendants breadth first into buffer (capacity entries); the
+    // count. Logs when the buffer fills.
+    uint32_t ListMeAndChildren(Entity** buffer, uint32_t capacity);
+
+    // ---- Names and identity ----
+    void SetName(const char* newName);
+    const char* GetName() const { return name.CStr(); }
+    const NameString& GetNameString() const { return name; }
+    // Template file name, "_", the first "%03d" no entity uses.
+    void MakeUniqueName();
+    const SimpleGUID& GetGUID() const { return guid; }
+    // Draws random GUIDs until one is free, then enters the GUID index under it.
+    void GenerateGUID();
+    void SetGUID(const SimpleGUID& g);
+    EntityTemplate* GetTemplate() const { return entityTemplate; }
+    uint32_t GetType() const { return type; }
+    uint32_t GetGroup() const { return group; }
+    void SetGroup(uint32_t g) { group = g; }
+    uint32_t GetRandomId() const { return randomId; }
+    uint32_t GetReusableId() const { return reusableId; }
+    // The template's file name / its full path in the template tree; "" without template.
+    const char* GetTemplateName() const;
+    const char* GetTemplateFullName() const;
+    SimpleGUID GetTemplateGUID() const;
+    bool GetTemplatePropertyValueAsString(const char* propertyName, char* buffer, uint32_t size) const;
+    bool SetTemplatePropertyFromString(const char* propertyName, const char* text);
+
+    // Kind tests on the template type.
+    bool IsKindOf(uint32_t typeId) const;
+    bool IsMesh() const { return IsKindOf(ENTITY_MESH); }
+    bool IsTrigger() const { return IsKindOf(ENTITY_TRIGGER); }
+    bool IsGraph() const { return IsKindOf(ENTITY_GRAPH); }
+    bool IsFlag() const { return IsKindOf(ENTITY_FLAG); }
+    bool IsGraphNode() const;
+    bool IsSFX() const { return IsKindOf(ENTITY_SFX); }
+    bool IsCompound() const { return IsKindOf(ENTITY_COMPOUND); }
+    bool IsInGameUI() const { return IsKindOf(ENTITY_INGAMEUI); }
+    bool IsPartOfCompoundEntity() const { return (flags & 0x40000000u) != 0; }
+
+    // ---- Transforms ----
+    Vector GetLocalPosition() const { return localMatrix.r[3]; }
+    Vector GetGlobalPosition() const { return globalMatrix.r[3]; }
+    Quaternion GetLocalRotation();
+    Vector GetLocalScale();
+    Quaternion GetGlobalRotation();
+    Vector GetGlobalScale();
+    const Matrix& GetLocalLocationMatrix() const { return localMatrix; }
+    const Matrix& GetGlobalLocationMatrix() const { return globalMatrix; }
+    const Matrix& GetInversedGlobalLocationMatrix();
+    Vector GetGlobalDirVector() const { return globalMatrix.r[2]; }
+    Vector GetGlobalSideVector() const { return globalMatrix.r[0]; }
+    float GetDistanceToBoundingBox(const Vector& point) const;
+    void SetLocalPosition(const Vector& p);
+    void SetLocalPosition3(float x, float y, float z) { SetLocalPosition(Vector(x, y, z, 1)); }
+    void SetLocalRotation(const Quaternion& q);
+    void SetLocalRotation3(float x, float y, float z);  // degrees about x, y, z
+    void SetLocalScale(const Vector& s);
+    void SetLocalScale3(float x, float y, float z) { SetLocalScale(Vector(x, y, z, 0)); }
+    void SetLocalUScale(float s) { SetLocalScale(Vector(s, s, s, 0)); }
+    void SetLocalLocationMatrix(const Matrix& m);
+    void SetGlobalLocationMatrix(const Matrix& m);
+    void SetGlobalPosition(const Vector& p);
+    void SetGlobalPosition3(float x, float y, float z) { SetGlobalPosition(Vector(x, y, z, 1)); }
+    void SetGlobalRotation(const Quaternion& q);
+    void SetGlobalRotation3(float x, float y, float z);
+    void SetGlobalScale(const Vector& s);
+    void SetGlobalScale3(float x, float y, float z) { SetGlobalScale(Vector(x, y, z, 0)); }
+    void SetGlobalUScale(float s) { SetGlobalScale(Vector(s, s, s, 0)); }
+    void CopyLocalLocation(Entity* other);
+    void CopyGlobalLocation(Entity* other);
+    // Global matrices of the entity (unless skipSelf) and its descendants, parents first.
+    void RecomputeGlobalLocations(bool skipSelf);
+    // Pushes the global matrices down the tree (without recomputing this one).
+    void PropagateGlobalLocation() { RecomputeGlobalLocations(true); }
+    void UpdateSpatialRegistration(const BoundingBox4& worldBox);
+    void RemoveFromSpatialGrid();
+    const EntityCellRange& GetCellRange(uint32_t list) const { return cellRanges[list]; }
+    void SetLocalBoundingBox(const BoundingBox4& box);
+    BoundingBox4 GetGlobalBoundingBox() const;
+    // Cache-valid bytes: local rotation, local scale, global rotation, global scale, inverse.
+    enum : uint32_t { CACHE_LOCAL_ROTATION, CACHE_LOCAL_SCALE, CACHE_GLOBAL_ROTATION, CACHE_GLOBAL_SCALE, CACHE_INVERSE };
+    bool IsCacheValid(uint32_t which) const { return cacheValid[which] != 0; }
+
+    // ---- Bone mounts ----
+    const char* GetMountBone() const { return mount ? mount->bone.CStr() : ""; }
+    void SetMountBone(const char* bone);
+    Matrix GetMountLocation() const { return mount ? mount->offset : Matrix::IDENTITY; }
+    void SetMountLocation(const Matrix& m);
+    Vector GetMountPosition() const;
+    void SetMountPosition(const Vector& p);
+    Quaternion GetMountRotation() const;
+    void SetMountRotation(const Quaternion& q);
+    Vector GetMountScale() const;
+    void SetMountScale(const Vector& s);
+    // Applies the mount record again through the mesh parent (after its template changed).
+    void UpdateMountToParentBone();
+    uint32_t GetFlags2() const { return flags2; }
+    void SetFlags2(uint32_t bits, bool on) { flags2 = on ? (flags2 | bits) : (flags2 & ~bits); }
+
+    // ---- Rendering ----
+    EntityRenderingContext* GetRenderingContext() const { return renderingContext; }
+    void DeleteRenderingContext();
+    void RecreateRenderingContext(bool initialise);
+    // The setup from which an entity kind builds its context (owner, class, flags,
+    // hidden state, template colour, random id, box, world matrix, mirrored bit, layer).
+    void FillRenderingContextSetup(EntityRenderingContextSetup& setup, uint32_t renderingClass,
+                                   uint32_t creationFlags) const;
+    void SubmitForRendering(uint32_t renderFlags);
+    void SubmitHelperRendering(uint32_t renderFlags);
+    // False while the context has not published a box.
+    bool UpdateBoundingBoxFromRenderingContext();
+    static void ReleaseAllRenderingContexts();
+    static void RestoreAllRenderingContexts();
+    uint32_t GetEnforcedRenderingFlags() const { return enforcedRenderingFlags; }
+    uint8_t GetLayer() const { return layer; }
+    uint32_t GetBlockRenderingMask() const { return blockRenderingMask; }
+    void UpdateBlockRenderingMask();
+    uint8_t GetVisibleInCombatView() const { return combatView; }
+    uint8_t GetVisibleInTacticalView() const { return tacticalView; }
+    bool IsVisibleInCombatView() const { return !(blockRenderingMask & ENTITYBLOCKRENDERINGMASK_COMBATVIEW); }
+    bool IsVisibleInTacticalView() const { return !(blockRenderingMask & ENTITYBLOCKRENDERINGMASK_TACTICALVIEW); }
+    void SetVisibleInCombatView(bool visible);
+    void SetVisibleInTacticalView(bool visible);
+    uint32_t GetLastSubmittedFrame() const { return submittedFrame; }
+    uint32_t GetMinimumQualityLevel() const { return minimumQualityLevel; }
+
+    // ---- Scripts ----
+    void ExecuteScript(const char* functionName);
+    void OnProcTargetingAnimRotStart();
+    void OnProcTargetingAnimRotStop();
+    void EnableTickCallback();
+    void DisableTickCallback();
+    void ScheduleScriptCall(const char* functionName, float delay, uint32_t callFlags);
+    void ScheduleCallback(uint32_t id, float delay, uint32_t callFlags);
+    void DeleteScriptCalls(const char* functionName);
+    void DeleteScheduledCallback(uint32_t id);
+    float GetScheduledCallbackTimeLeft(uint32_t id, uint32_t callFlags);
+    // "OnInit" of the template's Lua class for every pass (when the count is not 0).
+    static void CallScriptOnInit(Entity* entity);
+    void IncreaseDeleteGuardCounter() { ++deleteGuardCounter; }
+    void DecreaseDeleteGuardCounter() { --deleteGuardCounter; }
+    uint32_t GetDeleteGuardCounter() const { return deleteGuardCounter; }
+
+    // ---- Replication state ----
+    uint16_t GetMultiplayerId() const { return multiplayerId; }
+    void SetMultiplayerId(uint16_t id);
+    uint8_t GetMultiplayerRole() const { return multiplayerRole; }
+    bool IsMultiplayerAuthority() const { return multiplayerRole == MPROLE_AUTHORITY; }
+    bool IsStaticMultiplayer() const { return staticMultiplayer != 0; }
+    void RegisterForReplication();
+    bool IsRegisteredForReplication() const { return registeredForReplication != 0; }
+    void MPPropMarkDirty(uint32_t propertyIndex);
+    void ClearReplicationDirtyMasks();
+    uint64_t GetReplicationDirtyMask(uint32_t i) const { return dirtyMasks[i]; }
+    void RaiseReplicationFlag(uint8_t bits, bool recursive);
+    void ClearReplicationFlag(uint8_t bits, bool recursive);
+    uint8_t GetReplicationFlags() const { return replicationFlags; }
+    void SetTornOff();
+    void SetTornOffReceived() { tornOffReceived = 1; }
+    bool IsTornOff() const { return tornOff != 0; }
+    // "OnNetDestroy" on the entity and its descendants that have a role (children first);
+    // their roles become 0.
+    void EndReplication();
+    Player* GetPlayerOwner() const { return playerOwner; }
+    void SetPlayerOwner(Player* p);
+    float GetRadiusForTrigger() const { return triggerActivator ? triggerActivator->radius : 0.0f; }
+    void SetRadiusForTrigger(float r) {
+        if (triggerActivator) triggerActivator->radius = r;
+    }
+    TriggerActivator* GetTriggerActivator() const { return triggerActivator; }
+
+    void SetPickHandler(EntityPickHandler* handler);
+    EntityPickHandler* GetPickHandler() const { return pickHandler; }
+    void SetGameplayDelegate(EntityGameplayDelegate* d) { gameplayDelegate = d; }
+
+    // The live-entity list, in creation order.
+    static Entity* FirstLive();
+    Entity* NextLive() const { return nextLive; }
+
+private:
+    friend class EntityManager;
+    friend class EntityPropertyAccess;
+    void ApplyFlagSideEffects(uint32_t changed, bool raised);
+    void RecomputeFromTemplate();
+    void StoreLocalMatrixFromParts(const Vector& position, const Quaternion& rotation, const Vector& scale);
+    void ComputeGlobalFromParent();
+    // The parent's global matrix as this child inherits it (without scale under
+    // ENTITYFLAG_PARENTNOSCALE).
+    Matrix ParentMatrixForChild() const;
+    void DecomposeLocal();
+    void DecomposeGlobal();
+    void ReapplyMount();
+    EntityBoneMount& Mount();
+    void PostTransformToContext();
+
+    // Members in the documented order.
+    SimpleGUID guid;
+    EntityTemplate* entityTemplate = nullptr;
+    uint32_t type = ENTITY_NULL;
+    uint32_t group = ENTITYGROUP_NONE;
+    Entity* parent = nullptr;
+    NameString name;
+    uint32_t randomId = 0;
+    uint32_t reusableId = 0;
+    uint8_t registeredForReplication = 0;
+    uint64_t dirtyMasks[2] = {0, 0};
+    uint32_t flags = 0;
+    Dynarray<Entity*> children;
+    SafePointer<EntityGameplayDelegate> gameplayDelegate;
+    EntitySetList* setList = nullptr;
+    TriggerActivator* triggerActivator = nullptr;
+    float sortOffset = 0.0f;
+    bool sortOffsetFromTemplate = true;
+    uint16_t multiplayerId = NULL_ENTITY_MULTIPLAYER_ID;
+    // The owning peer. A plain pointer while the multiplayer layer's Player is not part
+    // of the build; the multiplayer engine clears it when a peer leaves.
+    Player* playerOwner = nullptr;
+    uint8_t replicationFlags = 0;
+    uint8_t multiplayerRole = MPROLE_NONE;
+    uint8_t tornOff = 0;
+    uint8_t tornOffReceived = 0;
+    uint8_t staticMultiplayer = 0;
+    Matrix localMatrix = Matrix::IDENTITY;
+    Matrix globalMatrix = Matrix::IDENTITY;
+    Matrix inverseGlobalMatrix = Matrix::IDENTITY;
+    Quaternion localRotation = Quaternion::ZERO;
+    Vector localScale{1, 1, 1, 0};
+    Quaternion globalRotation = Quaternion::ZERO;
+    Vector globalScale{1, 1, 1, 0};
+    uint8_t cacheValid[5] = {1, 1, 1, 1, 1};
+    BoundingBox4 localBoundingBox = BoundingBox4::UNITCUBE3D;
+    EntityRenderingContext* renderingContext = nullptr;
+    uint32_t enforcedRenderingFlags = 0;
+    uint32_t deleteGuardCounter = 0;
+    uint32_t blockRenderingMask = 0;
+    uint32_t minimumQualityLevel = 0;
+    uint8_t combatView = VISIBILITY_TEMPLATE_DEFAULT;
+    uint8_t tacticalView = VISIBILITY_TEMPLATE_DEFAULT;
+    uint8_t layer = 0;
+    uint8_t renderingPass = 0;
+    Entity* previousLive = nullptr;
+    Entity* nextLive = nullptr;
+    // Spatial registration, one range per grid list.
+    EntityCellRange cellRanges[2];
+    EntityBoneMount* mount = nullptr;
+    uint32_t flags2 = 0;
+    EntityPickHandler* pickHandler = nullptr;
+    uint32_t submittedFrame = 0;
+    bool inNameIndex = false;
+    bool inGUIDIndex = false;
+    bool destroying = false;
+};
+
+// Entity initialisation in batches: "OnInit" of every listed entity's script class runs
+// pass by pass (pass 0 for all, then pass 1 for those with more passes, ...).
+class EntityInitBatch {
+public:
+    // Opens the batch unless it is open; true when this call opened it.
+    static bool Begin();
+    // Runs the listed entities' passes and closes the batch.
+    static void Finish();
+    // Initialises one entity: the passes the open batch has completed run at once; when
+    // passes remain the entity joins the batch (without an open batch it runs them all).
+    static void InitEntity(Entity* entity);
+    static bool IsOpen();
+    static uint32_t CurrentPass();
+};
+
+// Registers "Entity" and "SceneEntity" (the scene root's class).
+class SceneEntity : public Entity {
+public:
+    static const RTTIClass* RegisterClass();
+    const RTTIClass* GetRTTIClass() const override;
+    const char* GetScriptClassName() const override { return "SceneEntity"; }
 };

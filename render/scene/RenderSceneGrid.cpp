@@ -40,7 +40,7 @@ void RenderSceneGrid::Rebuild(const BoundingBox4& newBox, float size, void (*bet
     const float alongX = std::trunc((newBox.max.x - newBox.min.x) / size + 0.5f);
     const float alongZ = std::trunc((newBox.max.z - newBox.min.z) / size + 0.5f);
     if (!(alongX > 0.0f) || !(alongZ > 0.0f)) return;
-    if (alongX > float(kMaxCellsPerAxis) || alongZ > float(kMaxCellsPerAxis)) {
+    if (double(alongX) * double(alongZ) > double(kMaxCells)) {
         gLog.Error(LogCategory::RenderDevice, "Scene grid of %.0f x %.0f cells refused", alongX, alongZ);
         return;
     }

@@ -42,9 +42,9 @@ struct RenderSceneCellRange {
 
 class RenderSceneGrid {
 public:
-    // The largest number of cells along one axis; a box and size asking for more build
-    // no cells (one error line).
-    static constexpr uint32_t kMaxCellsPerAxis = 4096;
+    // The most cells a grid holds (about 100 MB of cells); the box and cell size come
+    // from scene data, and a pair asking for more builds no cells (one error line).
+    static constexpr uint32_t kMaxCells = 1u << 20;
     static constexpr uint32_t kCellsPerJobPass = 8;
 
     RenderSceneGrid();

@@ -26,6 +26,19 @@ float Wrap(float v) {
 Vector Wrap(const Vector& v) { return Vector(Wrap(v.x), Wrap(v.y), Wrap(v.z), Wrap(v.w)); }
 
 constexpr float kPi = 3.14159265f;
+
+// Which of the frame parameters' clocks (0 engine, 1 smooth game, 2 smooth gameplay) a
+// blend's mode bits pick.
+uint32_t BlendClock(uint32_t mode) {
+    switch (mode & SCENE_MODE_CLOCK_MASK) {
+        case SCENE_MODE_CLOCK_ENGINE:
+            return 0;
+        case SCENE_MODE_CLOCK_GAMEPLAY:
+            return 2;
+        default:
+            return 1;
+    }
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -50,10 +63,9 @@ void RendererScene::PostShutdown() {
 }
 
 void RendererScene::PostSceneParameters(SceneParametersWrapper* set, uint32_t mode, float seconds) {
-    const uint32_t clock = mode & SCENE_MODE_CLOCK_MASK;
-    const uint64_t start = clock == SCENE_MODE_CLOCK_FIRST   ? 0
-                           : clock == SCENE_MODE_CLOCK_THIRD ? uint64_t(gVornexRenderer.PostedClockTicks(2))
-                                                             : uint64_t(gVornexRenderer.PostedClockTicks(1));
+    // The engine clock's blends count from 0; the others from the clock's last posted value.
+    const uint32_t clock = BlendClock(mode);
+    const uint64_t start = clock == 0 ? 0 : uint64_t(gVornexRenderer.PostedClockTicks(clock));
     Post(0, uint32_t(start), uint32_t(start >> 32), set, mode, seconds);
 }
 
@@ -158,10 +170,7 @@ void RendererScene::Update(const RenderFrameClock clocks[3]) {
     SceneParametersWrapper* inForce = sets[SET_IN_FORCE];
     if (!inForce) return;
     if (blendRunning) {
-        const uint32_t clock = blendMode & SCENE_MODE_CLOCK_MASK;
-        const RenderFrameClock& c = clocks[clock == SCENE_MODE_CLOCK_FIRST   ? 0
-                                           : clock == SCENE_MODE_CLOCK_THIRD ? 2
-                                                                             : 1];
+        const RenderFrameClock& c = clocks[BlendClock(blendMode)];
         const float elapsed = float(c.ticks - int64_t(blendStart)) / float(os::kCounterFrequency);
         float t = elapsed / blendSeconds;
         if (!(blendSeconds > 0.001f) || !(t < 1.0f)) {
@@ -172,7 +181,7 @@ void RendererScene::Update(const RenderFrameClock clocks[3]) {
         inForce->Blend(*sets[SET_BLEND_FROM], *sets[SET_BLEND_TO], Ease(blendMode, t));
         lightingChanged = true;
     }
-    // The scroll runs on the second clock's frame time.
+    // The scroll runs on smooth game time, the clock of a blend's default mode.
     const float frameTime = clocks[1].frameTime;
     cloudOffset = Wrap(cloudOffset + inForce->CloudDrift() * frameTime);
     layerOffset = Wrap(layerOffset + inForce->LayerDrift() * frameTime);

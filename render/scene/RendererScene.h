@@ -14,7 +14,8 @@
 //
 // Mode bits of op 0: 1 override (a set: copy it into the override set and use it; none:
 // stop overriding), 2 stop overriding, then blend; bits 12 pick the clock of the blend
-// (8 the first clock of the frame parameters, start 0; 4 the third; else the second);
+// among the frame parameters' three (8 the engine clock, start 0; 4 smooth gameplay
+// time; else smooth game time);
 // bits 48 the easing (0 sine in-out, 16 sine in, 32 sine out, 48 linear).
 //
 // Threads: the Post* members, ClearLightmaps, LoadLightmaps and Lightmap on the main
@@ -33,8 +34,8 @@ enum : uint32_t {
     SCENE_MODE_OVERRIDE = 1,
     SCENE_MODE_STOP_OVERRIDE = 2,
     SCENE_MODE_CLOCK_MASK = 12,
-    SCENE_MODE_CLOCK_FIRST = 8,
-    SCENE_MODE_CLOCK_THIRD = 4,
+    SCENE_MODE_CLOCK_ENGINE = 8,    // the frame parameters' first clock
+    SCENE_MODE_CLOCK_GAMEPLAY = 4,  // their third (smooth gameplay); else the second
     SCENE_MODE_EASING_MASK = 48,
 };
 

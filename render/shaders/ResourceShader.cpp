@@ -339,6 +339,11 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     const char* profile = dot + 1;
     std::vector<std::string> options;
     if (!gShaderManager->LookupFamilyOptions(name, &options, false)) return false;
+    // The stamp and the source time are kept for every attempt, not only for one that
+    // made code: a variant whose source was missing, failed or has no entry for this
+    // stage is then compiled again by a reload once its files change, instead of being
+    // refused as made under other definitions.
+    definitionStamp = gShaderManager->GetDefinitionStamp();
 
     std::vector<gfx::ShaderMacro> macros;
     std::string optionText;
@@ -361,6 +366,7 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     }
     const uint64_t time = source.GetFileTime();
     if (previousTime && *previousTime == time) return false;
+    sourceTime = time;
     gLog.Print(LogSeverity::Progress, LogCategory::Resources, "Compiling shader %s (%s) with options '%s' to file %s",
                path, stage, optionText.c_str(), name);
     std::vector<char> text;
@@ -398,8 +404,6 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     if (block) std::memcpy(block, blob->GetBufferPointer(), bytes);
     blob->Release();
     if (!block) return false;
-    sourceTime = time;
-    definitionStamp = gShaderManager->GetDefinitionStamp();
     *code = block;
     *codeSize = bytes;
     return true;

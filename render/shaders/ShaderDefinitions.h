@@ -100,12 +100,12 @@ struct ShaderOption {
     static const RTTIClass* RegisterClass();
 };
 
-// Four mask words as 32 upper-case digits (out holds 33 bytes), and back (letters in
-// either case; false for any other character or a short text).
 // The stage an extension names: "vs..." vertex, "ps..." pixel (ASCII case folded);
 // false for neither.
 bool ShaderStageOfExtension(const char* extension, bool* vertex);
 
+// Four mask words as 32 upper-case digits (out holds 33 bytes), and back (letters in
+// either case; false for any other character or a short text).
 void ShaderMaskToText(const uint32_t words[kShaderMaskWords], char* out);
 bool ShaderMaskFromText(const char* text, uint32_t words[kShaderMaskWords]);
 

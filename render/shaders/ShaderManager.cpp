@@ -273,8 +273,8 @@ bool ShaderManager::LookupFamilyOptions(const char* resourceName, std::vector<st
     const char* slash = resourceName ? std::strchr(resourceName, '/') : nullptr;
     const char* dot = resourceName ? std::strrchr(resourceName, '.') : nullptr;
     if (!slash || !dot || dot < slash) return false;
-    bool vertexStage = false;
-    if (!ShaderStageOfExtension(dot + 1, &vertexStage)) return false;
+    bool vertexStage = false;  // anything but "vs" lists the pixel stage
+    ShaderStageOfExtension(dot + 1, &vertexStage);
     const std::string family(resourceName, slash);
     CriticalSectionGuard guard(&lock);
     const ShaderFamily* f = FindFamilyLocked(family.c_str());

@@ -74,8 +74,9 @@ public:
     // as its loader-thread flag; else queued for mode 1, loaded here for mode 0.
     bool GetShader(const char* family, const char* options, ResourceShader** vertex, ResourceShader** pixel,
                    uint32_t loadMode, bool wait, uint32_t flags);
-    // The option names a resource name selects for its stage; false for a name without
-    // a slash, an unknown family or unreadable mask digits.
+    // The option names a resource name selects for its stage (vertex for a "vs"
+    // extension, else pixel); false for a name without a slash or an extension, an
+    // unknown family or unreadable mask digits.
     bool LookupFamilyOptions(const char* resourceName, std::vector<std::string>* names, bool skipHardwareDepth);
     // Rewrites the hardware-depth bits of a "family/digits.ext" name for this device.
     void FixHardwareDepthBits(char* resourceName);

@@ -190,18 +190,38 @@ TEST(BaseThread, FlushReturnsAfterEveryEarlierCommandRan) {
     EXPECT_EQ(flushed.load(), 200);
 }
 
-TEST(BaseThread, CallCommandCarriesNativePointersAndReadsTheRestOfItsPayload) {
-    Recorder r;
-    ASSERT_TRUE(r.Start());
+TEST(BaseThread, CallCommandsCarryNativePointersAndPayloadJobsRunOnTheWorkerOrInline) {
     struct Seen {
-        BaseThread* thread = nullptr;
-        uint32_t extra = 0;
+        uint64_t thread = 0;
+        std::vector<uint8_t> payload;
+        BaseThread* caller = nullptr;
         bool flushedInside = false;
     } seen;
+    auto job = [](void* argument, const uint8_t* payload, uint32_t bytes) {
+        auto* s = static_cast<Seen*>(argument);
+        s->thread = os::CurrentThreadId();
+        s->payload.assign(payload, payload + bytes);
+    };
+    const uint8_t bytes[5] = {1, 2, 3, 4, 5};
+    Recorder r;
+    BaseThread::PostCallOrRunInline(&r, job, &seen, bytes, 5);  // stopped: runs here
+    EXPECT_EQ(seen.thread, os::CurrentThreadId());
+    EXPECT_EQ(seen.payload, std::vector<uint8_t>(bytes, bytes + 5));
+    BaseThread::PostCallOrRunInline(nullptr, job, &seen, bytes, 0);  // no worker at all
+    EXPECT_TRUE(seen.payload.empty());
+    ASSERT_TRUE(r.Start());
+    BaseThread::PostCallOrRunInline(&r, job, &seen, bytes + 1, 3);
+    ASSERT_TRUE(r.Flush());
+    EXPECT_EQ(seen.thread, r.ThreadId());
+    EXPECT_EQ(seen.payload, std::vector<uint8_t>(bytes + 1, bytes + 4));
+
+    // The plain command: a native-size function and argument, then the callee's payload.
     auto call = [](BaseThread* thread, void* argument, CommandRingBuffer* ring) {
         auto* s = static_cast<Seen*>(argument);
-        s->thread = thread;
-        ring->ReadValue(s->extra);
+        s->caller = thread;
+        uint32_t extra = 0;
+        ring->ReadValue(extra);
+        s->payload.assign({uint8_t(extra), uint8_t(extra >> 16)});
         s->flushedInside = thread->Flush();  // from the worker itself: returns at once
     };
     BaseThread::CallFunction fn = call;
@@ -212,8 +232,8 @@ TEST(BaseThread, CallCommandCarriesNativePointersAndReadsTheRestOfItsPayload) {
     r.Ring().WriteValue(uint32_t{0xC0FFEE});
     r.EndCommand();
     ASSERT_TRUE(r.Flush());
-    EXPECT_EQ(seen.thread, &r);
-    EXPECT_EQ(seen.extra, 0xC0FFEEu);
+    EXPECT_EQ(seen.caller, &r);
+    EXPECT_EQ(seen.payload, (std::vector<uint8_t>{0xEE, 0xC0}));
     EXPECT_TRUE(seen.flushedInside);
 }
 
@@ -306,6 +326,40 @@ TEST(BaseThread, WritersNeverHangOnAWorkerThatCannotDrain) {
         EXPECT_FALSE(r.Start());
         EXPECT_TRUE(sink.Contains("cannot hold a command"));
     }
+}
+
+// Commits do not wake this worker, so only a writer that finds the ring full can: it
+// must, or it waits for ever on a sleeping worker.
+TEST(BaseThread, AWriterWaitingOnAFullRingWakesTheWorker) {
+    class Quiet : public Recorder {
+    public:
+        Quiet() : Recorder(1024 + 512, false) { SetWakeOnCommit(false); }
+        ~Quiet() override { SetWakeOnCommit(true); }
+        using BaseThread::SetWakeOnCommit;
+        using BaseThread::Wake;
+    } q;
+    ASSERT_TRUE(q.Start());  // asleep at once: the start command does not wake it
+    std::atomic<int> posted{0};
+    std::thread writer([&] {
+        for (int i = 0; i < 100; ++i) {  // 2400 bytes through a ring with room for 1024
+            if (!q.BeginCommand(6 + i, 16)) return;
+            q.Ring().Skip(16);
+            q.EndCommand();
+            ++posted;
+        }
+    });
+    const bool done = WaitUntil([&] { return posted == 100; });
+    while (posted < 100 && writer.joinable()) {  // unstick a writer that never woke it
+        q.Wake();
+        std::this_thread::sleep_for(1ms);
+    }
+    writer.join();
+    EXPECT_TRUE(done);
+    q.SetWakeOnCommit(true);
+    ASSERT_TRUE(q.Flush());
+    const std::vector<uint32_t> log = q.Log();
+    ASSERT_EQ(log.size(), 101u);
+    for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(log[i + 1], 6 + i);
 }
 
 TEST(BaseThread, IdleTimeGrowsWhileTheRingIsEmpty) {

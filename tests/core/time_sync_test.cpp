@@ -3,7 +3,6 @@
 // Time conversions on an injected timer base, the sync wrappers and CrtRand.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -51,9 +50,9 @@ TEST(Time, HardwareTimeFollowsTheInstalledClockAndLogPrintsSeconds) {
         Time t;
         t.LoadHardwareTime();
         EXPECT_EQ(t.ticks, 15000000);
-        t.Log(2, 4, nullptr);
-        t.Log(0, 2, "frame");
-        Time::ZERO.Log(0, 2, "");
+        t.Log(LogSeverity::ScriptConsole, LogCategory::Script, nullptr);
+        t.Log(LogSeverity::Information, LogCategory::Engine, "frame");
+        Time::ZERO.Log(LogSeverity::Information, LogCategory::Engine, "");
         auto m = sink.Messages();
         ASSERT_EQ(m.size(), 3u);
         EXPECT_EQ(m[0].text, "1.500000");
@@ -80,65 +79,43 @@ TEST(Time, MulTruncatesAndSaturates) {
     EXPECT_EQ(huge.ticks, 0);
 }
 
-TEST(Time, MonotonicAcrossThreads) {
-    Time::InitTimer();
-    std::atomic<int64_t> last{0};
-    std::atomic<int> backwards{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&] {
-            for (int n = 0; n < 20000; ++n) {
-                const int64_t seen = last.load();  // a reading published by any thread
-                Time t;
-                t.LoadHardwareTime();
-                if (t.ticks < seen) ++backwards;
-                int64_t cur = last.load();
-                while (cur < t.ticks && !last.compare_exchange_weak(cur, t.ticks)) {
-                }
-            }
-        });
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(backwards.load(), 0);
-}
-
 // ---------------------------------------------------------------------------------------
 
-TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsIt) {
+TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsItAndTheGuardHoldsItsScope) {
     CriticalSection cs;
+    auto otherEnters = [&] {
+        bool entered = false;
+        std::thread([&] {
+            entered = cs.Enter(false);
+            if (entered) cs.Leave();
+        }).join();
+        return entered;
+    };
     ASSERT_TRUE(cs.Enter(false));
     ASSERT_TRUE(cs.Enter(true));  // the owner re-enters
-    bool other = true;
-    std::thread([&] { other = cs.Enter(false); }).join();
-    EXPECT_FALSE(other);
+    EXPECT_FALSE(otherEnters());
     cs.Leave();
+    EXPECT_FALSE(otherEnters());  // still held once
     cs.Leave();
-    std::thread([&] {
-        other = cs.Enter(false);
-        if (other) cs.Leave();
-    }).join();
-    EXPECT_TRUE(other);
+    EXPECT_TRUE(otherEnters());
     { CriticalSectionGuard nothing(nullptr); }
     {
         CriticalSectionGuard held(&cs);
-        std::thread([&] { other = cs.Enter(false); }).join();
-        EXPECT_FALSE(other);
+        EXPECT_FALSE(otherEnters());
     }
-    EXPECT_TRUE(cs.Enter(false));
-    cs.Leave();
+    EXPECT_TRUE(otherEnters());
 }
 
 TEST(Semaphore, WaitSecondsPollsTruncatesAndClampsNegativeWaits) {
     Semaphore s(1);
     EXPECT_TRUE(s.WaitSeconds(0.0005f));  // 0 ms: a poll that finds the count
     EXPECT_FALSE(s.WaitSeconds(0.0005f));
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(s.WaitSeconds(-1.0f));  // would be an endless wait unclamped
+    // Unclamped, these would be endless waits; the test's time-out catches that.
+    EXPECT_FALSE(s.WaitSeconds(-1.0f));
     EXPECT_FALSE(s.WaitSeconds(std::nanf("")));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
-    const auto t1 = std::chrono::steady_clock::now();
-    EXPECT_FALSE(s.WaitSeconds(0.0309f));  // waits 30 ms
-    EXPECT_GE(std::chrono::steady_clock::now() - t1, std::chrono::milliseconds(29));
-
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.WaitSeconds(0.0309f));  // 30 ms (a lower bound only)
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(29));
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         s.Release();

@@ -1,10 +1,12 @@
 // Device management: present parameters per quality level, window sizes and display
 // modes, creation with refused capabilities, device loss and reset through the
-// recording device, the objects left after resets and after Stop, the close lines and
-// the presenter's loss report.
+// recording device, the objects left after resets and after Stop, blank frames, the
+// close lines and the presenter's loss report.
 // test-sanitize: thread address
 // test-timeout: 180
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "RenderTestSupport.h"
 #include "platform/os/Clock.h"
@@ -161,6 +163,16 @@ struct ResetTest : RendererFixture {
         BeginFrame();
         gVornexRenderer.PostUpscaleFinal();
     }
+    // References held on the back buffer, besides the one taken to count them.
+    uint32_t BackBufferReferences() {
+        uint32_t references = 0;
+        RunOnRenderThread([&] {
+            Surface* s = nullptr;
+            gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &s);
+            references = s ? s->Release() : 0;
+        });
+        return references;
+    }
     bool NoLiveObjectReports() {
         for (const ValidationReport& r : recorder->Reports())
             if (r.rule == "reset-live-default-objects") return false;
@@ -253,6 +265,12 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     gVornexRenderer.EndFrame();
     gVornexRenderer.FlushCommands(true);
     const std::vector<uint32_t> running = Live();
+    const uint32_t references = BackBufferReferences();
+    BeginFrame();  // the output bound twice in one frame
+    Frame();
+    gVornexRenderer.EndFrame();
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(BackBufferReferences(), references) << "a frame releases the output surfaces it bound";
     for (uint32_t i = 0; i < 3; ++i) {
         gVornexRenderer.RequestDeviceReset();
         gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
@@ -284,6 +302,27 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     fresh->Release();
     factory->Release();
     EXPECT_EQ(device->Release(), 0u);
+}
+
+TEST_F(ResetTest, BlankFrameModePresentsOnIdleTicksAndGivesTheLockBack) {
+    auto blankFrames = [](uint32_t on) {
+        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_BLANK_FRAME, 4));
+        gVornexRenderer.Ring().WriteValue(on);
+        gVornexRenderer.FlushCommands(true);
+    };
+    const uint64_t before = recorder->PresentCount();
+    blankFrames(1);
+    EXPECT_TRUE(WaitUntil([&] { return recorder->PresentCount() >= before + 3; })) << "idle ticks present too";
+    // A call that takes the renderer lock from another thread still gets it.
+    std::atomic<bool> returned{false};
+    std::thread other([&] {
+        gVornexRenderer.SetSceneLoading(0);
+        returned = true;
+    });
+    const bool done = WaitUntil([&] { return returned.load(); });
+    EXPECT_TRUE(done) << "an idle present kept the renderer lock";
+    done ? other.join() : other.detach();
+    blankFrames(0);
 }
 
 TEST_F(ResetTest, CloseLogsItsSixLinesInOrder) {

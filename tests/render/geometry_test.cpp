@@ -109,8 +109,9 @@ TEST_F(GeometryTest, SphereAndLampHaveTheirCountsRadiiAndSegments) {
         heights.insert(static_cast<int>(std::lround(v.y * 1e5)));
     }
     EXPECT_EQ(heights.size(), 17u);  // 15 rings and two poles
-    EXPECT_EQ(sphere.indices[0].size() % 6, 0u);
-    EXPECT_EQ(sphere.indices[1].size() % 4, 0u);
+    // Per slice: two cap triangles and 14 quads; 16 lines per meridian, 16 per ring.
+    EXPECT_EQ(sphere.indices[0].size(), 16u * 30u * 6u);
+    EXPECT_EQ(sphere.indices[1].size(), (16u * 16u + 15u * 16u) * 4u);
     EXPECT_EQ(Referenced(sphere.indices[0], s.size()).size(), 242u);
     EXPECT_EQ(Referenced(sphere.indices[1], s.size()).size(), 242u);
 

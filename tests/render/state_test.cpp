@@ -234,8 +234,22 @@ TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {
         EXPECT_NEAR(c[i / 4][i % 4], expected[i], 1e-5 * std::max(1.0, std::fabs(expected[i]))) << "register " << i / 4;
     // The main thread's copies.
     EXPECT_EQ(gVornexRenderer.CurrentView(), view);
-    Vector inside(0, 0, 0, 1);
-    for (int p = 0; p < 6; ++p) EXPECT_GE(gVornexRenderer.FrustumPlanes()[p].Dot3(inside) + gVornexRenderer.FrustumPlanes()[p].w, 0.0f);
+    // The planes (z >= 0, z <= w, x <= w, x >= -w, y <= w, y >= -w in clip space):
+    // points a little inside and a little outside each face, taken back to the world
+    // (beyond the far face only a little, or the point lands behind the eye).
+    Matrix viewProjection, inverse;
+    viewProjection.Mul(projection, view);
+    inverse.Inverse(viewProjection);
+    const Vector centre(0, 0, 0.5f, 1);
+    const Vector faces[6] = {{0, 0, 0, 1}, {0, 0, 1, 1}, {1, 0, 0.5f, 1}, {-1, 0, 0.5f, 1}, {0, 1, 0.5f, 1}, {0, -1, 0.5f, 1}};
+    for (int p = 0; p < 6; ++p) {
+        for (float k : {0.98f, p == 1 ? 1.0005f : 1.02f}) {
+            Vector world;
+            world.TransformHomogen(inverse, centre + (faces[p] - centre) * k);
+            const Vector& plane = gVornexRenderer.FrustumPlanes()[p];
+            EXPECT_EQ(plane.Dot3(world) + plane.w > 0.0f, k < 1.0f) << "plane " << p << " at " << k;
+        }
+    }
 }
 
 TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {

@@ -295,6 +295,24 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
     EndFrame();
 }
 
+TEST_F(StreamTest, GatherCountsSceneTasksAndStartsOverWhenFull) {
+    int object = 0;
+    auto gathered = [] {
+        uint32_t n = 0;
+        RunOnRenderThread([&] { n = gVornexRenderer.GatheredTasks(); });
+        return n;
+    };
+    gVornexRenderer.PostResetFrameGather();
+    for (uint32_t i = 0; i < 3; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x20);
+    gVornexRenderer.SubmitRenderTask(&object, 0x40);  // a deferred mesh only
+    EXPECT_EQ(gathered(), 3u);
+    for (uint32_t i = 3; i < kFrameRenderTasks + 2; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x20);
+    EXPECT_EQ(gathered(), 2u) << "a full list is overwritten from its start";
+    // A full list of deferred meshes takes no more (checked by the address sanitizer).
+    for (uint32_t i = 0; i <= kFrameDeferredMeshes; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x40);
+    EXPECT_EQ(gathered(), 2u);
+}
+
 TEST_F(StreamTest, ObserverSeesEveryRecordTheFrontEndBegins) {
     std::vector<uint32_t> seen;
     gVornexRenderer.SetTaskObserver([](void* user, uint32_t id) { static_cast<std::vector<uint32_t>*>(user)->push_back(id); },

@@ -52,6 +52,7 @@ void Check(RenderTargetId id, const Expected& e, const std::string& where) {
     EXPECT_EQ(d.width, e.width);
     EXPECT_EQ(d.height, e.height);
     EXPECT_EQ(uint32_t(d.multiSampleType), e.samples);
+    EXPECT_EQ(d.multiSampleQuality, 0u) << "the one quality level the device offers";
     EXPECT_EQ(t.texture != nullptr, e.texture);
 }
 

@@ -12,7 +12,12 @@ A Solid blob without check value (option 4) is u32 payload size, then the payloa
 Commands:
   proplist.py defbin <Shaders.def> <out>    the DefBin of a shader description
   proplist.py reslist <out> [KIND:NAME:PARAMETER:FLAGS ...]   a resource list blob
+  proplist.py templateinfo <out> <json>     a template catalogue
+  proplist.py binarytemplate <out> <json>   one binary template
+  proplist.py opt <out> <json>              an optimized template file
+The JSON forms are described with the template writers below.
 """
+import json
 import struct
 import sys
 
@@ -122,7 +127,90 @@ def resource_list(entries):
     return solid_blob(b"".join(arrays))
 
 
+# --- templates ----------------------------------------------------------------------
+# GUIDs are given in their text form; its first hex pair is byte 15 of the stored 16.
+
+def guid(text):
+    raw = bytes.fromhex(text.replace("-", ""))
+    assert len(raw) == 16
+    return raw[::-1]
+
+
+def f32(v):
+    return struct.pack("<f", v)
+
+
+def u8(v):
+    return struct.pack("<B", v)
+
+
+def stub_properties(stub):
+    """EntityTemplateStub: "File name", "GUID", "Type"."""
+    return cstr(stub.get("file", "")) + guid(stub["guid"]) + u32(stub.get("type", 0))
+
+
+def folder_record(folder):
+    """{"name": text, "guids": [GUID text], "folders": [folder]}; a name is written with
+    its NUL (length 0 for none), or "raw_name" as hex bytes exactly as given."""
+    if "raw_name" in folder:
+        name_bytes = bytes.fromhex(folder["raw_name"])
+    else:
+        name_bytes = cstr(folder["name"]) if folder.get("name") else b""
+    out = u32(len(name_bytes)) + name_bytes
+    out += u32(len(folder.get("guids", []))) + b"".join(guid(g) for g in folder.get("guids", []))
+    subs = folder.get("folders", [])
+    return out + u32(len(subs)) + b"".join(folder_record(f) for f in subs)
+
+
+def template_info(desc):
+    """{"stubs": [{"file", "guid", "type"}], "root": folder}"""
+    stubs = desc.get("stubs", [])
+    out = u32(len(stubs))
+    for stub in stubs:
+        props = stub_properties(stub)
+        out += u32(len(props)) + props
+    return out + folder_record(desc.get("root", {"name": "templates"}))
+
+
+TEMPLATE_DEFAULTS = {"lua_class": "", "passes": 0, "activates_triggers": False, "face_camera_mode": 0,
+                     "face_camera_offset": 0.0, "color": [255, 255, 255, 255, 1.0],
+                     "box": [-1, -1, -1, 1, 1, 1, 1, 1], "sort_offset": 0.0, "quality": 0, "combat": True,
+                     "tactical": True, "tactical_extended": 0}
+
+
+def template_properties(props):
+    """EntityTemplate, in registration order (groups write nothing)."""
+    p = dict(TEMPLATE_DEFAULTS)
+    p.update(props)
+    c = p["color"]
+    return (cstr(p["lua_class"]) + u32(p["passes"]) + boolean(p["activates_triggers"]) +
+            u32(p["face_camera_mode"]) + f32(p["face_camera_offset"]) +
+            bytes(c[:4]) + f32(c[4]) + b"".join(f32(v) for v in p["box"]) + f32(p["sort_offset"]) +
+            u8(p["quality"]) + boolean(p["combat"]) + boolean(p["tactical"]) + u8(p["tactical_extended"]))
+
+
+def binary_template(desc):
+    """{"guid", "type", "props": {...}, "extra": hex of the kind's data}"""
+    props = template_properties(desc.get("props", {}))
+    return (guid(desc["guid"]) + u32(desc.get("type", 0)) + solid_blob(props) +
+            bytes.fromhex(desc.get("extra", "")))
+
+
+def optimized(desc):
+    """{"version": 50, "templates": [binary template desc]}"""
+    templates = desc.get("templates", [])
+    return u32(desc.get("version", 50)) + u32(desc.get("count", len(templates))) + b"".join(
+        binary_template(t) for t in templates)
+
+
+TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized}
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] in TEMPLATE_WRITERS:
+        with open(argv[2], "wb") as f:
+            f.write(TEMPLATE_WRITERS[argv[1]](json.loads(argv[3])))
+        return 0
     if len(argv) == 4 and argv[1] == "defbin":
         with open(argv[2]) as f:
             data = defbin(parse_description(f.read()))

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/CRC32.h"
 #include "core/config/ConfigEnums.h"
@@ -87,6 +88,9 @@ TEST(ConfigTablesTest, TheRowsEverySavedConfigStartsWith) {
     EXPECT_STREQ(names[kLanguageNone], "");
     EXPECT_STREQ(names[kLanguageDefault], "Default");
     EXPECT_EQ(names[kLanguageDefault + 1], nullptr);
+    // Saved files keep control sets by these numbers.
+    EXPECT_EQ((std::vector<uint32_t>{kControlSetGamePad, kControlSetMouse, kControlSetKeyboard, kControlSetDIPad, kControlSetCount}),
+              (std::vector<uint32_t>{0, 1, 2, 3, 4}));
 }
 
 TEST(ConfigTablesTest, GameConfigVirtualFlags) {

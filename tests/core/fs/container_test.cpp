@@ -37,16 +37,12 @@ uint32_t Verification(uint32_t (*hash)(const void*, uint32_t, uint32_t)) {
     return hash(hashes, sizeof hashes, 0);
 }
 
+// Every key length 0..255 and seed pass through the verification value; another
+// multiplier against the independent code.
 TEST(MurmurHash2, MatchesReferenceVectorsAndIndependentCode) {
     EXPECT_EQ(Verification([](const void* p, uint32_t n, uint32_t s) { return MurmurHash2(p, n, s, 0x5BD1E995); }), 0x27864C1Eu);
-    EXPECT_EQ(MurmurHash2("", 0, 0, 0x5BD1E995), 0u);
-    std::mt19937 rng(7);
-    for (int i = 0; i < 500; ++i) {
-        std::string s(rng() % 40, ' ');
-        for (char& c : s) c = static_cast<char>(rng());
-        const uint32_t seed = rng(), m = rng() | 1;
-        EXPECT_EQ(MurmurHash2(s.data(), static_cast<uint32_t>(s.size()), seed, m), ReferenceMurmur2(s.data(), static_cast<int>(s.size()), seed, m));
-    }
+    EXPECT_EQ(Verification([](const void* p, uint32_t n, uint32_t s) { return MurmurHash2(p, n, s, 0x12345679); }),
+              Verification([](const void* p, uint32_t n, uint32_t s) { return ReferenceMurmur2(p, int(n), s, 0x12345679); }));
 }
 
 struct ContainerFixture : ::testing::Test {

@@ -123,6 +123,14 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
         EXPECT_FALSE(s->Close());
         EXPECT_FALSE(s->Write(body.data(), 10));
         EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
+        if (!flags) continue;
+        // A protected file cannot outgrow the 32-bit size of its header: that write
+        // fails the save as well (its bytes are never read).
+        s.reset(gFileSystem.OpenOutputStream("keep", "bin", "user", flags));
+        ASSERT_TRUE(s->Write(body.data(), 10));
+        EXPECT_FALSE(s->Write(body.data(), 0xFFFFFFF6u));
+        EXPECT_FALSE(s->Close());
+        EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
     }
 
     // A writer into a missing folder reports failure.
@@ -141,17 +149,33 @@ TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
         {"3\r\n0.75", {"3", "0.75", nullptr}},
         {std::string(40, 'z'), {nullptr}},  // does not fit the 16-byte buffer
     };
-    for (const auto& c : cases) {
-        WriteWholeFile(dir / "lines.txt", std::vector<uint8_t>(c.text.begin(), c.text.end()));
-        FileReader r("lines.txt", nullptr, "user", 0);
-        char line[16];
-        for (const char* expected : c.lines) {
-            ASSERT_EQ(r.ReadLine(line, sizeof line), expected != nullptr) << c.text;
-            if (expected) {
-                EXPECT_STREQ(line, expected);
+    // Plain and protected files read their lines alike.
+    for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
+        for (const auto& c : cases) {
+            const std::vector<uint8_t> text(c.text.begin(), c.text.end());
+            WriteWholeFile(dir / "lines.txt", flags ? Fwsf(text, uint32_t(text.size()), BitwiseCrc(text)) : text);
+            FileReader r("lines.txt", nullptr, "user", flags);
+            char line[16];
+            for (const char* expected : c.lines) {
+                ASSERT_EQ(r.ReadLine(line, sizeof line), expected != nullptr) << c.text;
+                if (expected) {
+                    EXPECT_STREQ(line, expected);
+                }
             }
+            EXPECT_FALSE(r.ReadLine(nullptr, 10));
         }
-        EXPECT_FALSE(r.ReadLine(nullptr, 10));
+    }
+    // A line that overflows right after a lone '\r' leaves the character read ahead
+    // to the next Read, copied or skipped.
+    WriteWholeFile(dir / "lines.txt", {'a', 'b', '\r', 'X', 'Y', 'Z'});
+    for (bool skip : {false, true}) {
+        FileReader r("lines.txt", nullptr, "user", 0);
+        char line[3], rest[3] = {};
+        EXPECT_FALSE(r.ReadLine(line, sizeof line));
+        ASSERT_TRUE(r.Read(skip ? nullptr : rest, skip ? 2 : 3));
+        if (skip) ASSERT_TRUE(r.Read(rest, 1));
+        EXPECT_EQ(std::string(rest, skip ? 1 : 3), skip ? "Z" : "XYZ");
+        EXPECT_FALSE(r.Read(rest, 1));
     }
 }
 
@@ -168,6 +192,8 @@ TEST_F(StreamFixture, SkipsTimesAndHandles) {
         ASSERT_TRUE(r.Read(b, 10));
         EXPECT_EQ(0, std::memcmp(b, body.data() + 990, 10));
         EXPECT_FALSE(r.Read(b, 1));
+        char line[16];
+        EXPECT_FALSE(r.ReadLine(line, sizeof line));  // no character past the end either
     }
     // Last-write time in 100 ns units since 1601, as the file system reports it.
     FileReader local("local.bin", nullptr, "user", 0);

@@ -13,6 +13,7 @@
 #include "ContainerBuilder.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
+#include "core/fs/FsUtil.h"
 #include "platform/os/File.h"
 
 using namespace testfs;
@@ -41,6 +42,25 @@ TEST(ComposePath, StripsSeparatorsAndDotsAndRefusesOverlongPaths) {
     char tiny[4];
     EXPECT_FALSE(FileSystem::ComposePath(tiny, sizeof tiny, "abcd", nullptr, nullptr));
     EXPECT_EQ(tiny[0], 0);
+}
+
+// Copies need room for the NUL; names compare folding A..Z only.
+TEST(FsUtil, BoundedCopiesAndCaseFolding) {
+    const struct {
+        size_t size;
+        const char* text;
+        bool fits;
+    } copies[] = {{4, "abc", true}, {3, "abc", false}, {1, "", true}, {1, nullptr, true}, {0, "", false}};
+    for (const auto& c : copies) {
+        char out[8] = "xxxxxxx";
+        EXPECT_EQ(fs::CopyBounded(out, c.size, c.text), c.fits) << c.size;
+        EXPECT_STREQ(out, c.size && c.fits && c.text ? c.text : c.size ? "" : "xxxxxxx") << c.size;
+    }
+    EXPECT_EQ(fs::CompareNoCase("Zeta@", "zETA@"), 0);
+    EXPECT_LT(fs::CompareNoCase("@", "`"), 0);  // the characters beside the letters stay
+    EXPECT_LT(fs::CompareNoCase("[", "{"), 0);
+    EXPECT_LT(fs::CompareNoCase("ab", "abc"), 0);
+    EXPECT_GT(fs::CompareNoCase("abd", "ABC"), 0);
 }
 
 struct FileSystemFixture : ::testing::Test {

@@ -179,6 +179,11 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     // A writer that never opened writes nothing.
     FileWriter closed("no/such/folder/x", "bin", "user");
     EXPECT_FALSE(SolidSerializeToFileWriter(changed, closed, 0));
+    // Nor does one whose earlier write failed.
+    FileWriter broken("broken", "bin", "user");
+    EXPECT_FALSE(broken.Write(nullptr, 4));
+    EXPECT_FALSE(SolidSerializeToFileWriter(changed, broken, 0));
+    EXPECT_FALSE(broken.Close());
 }
 
 }  // namespace

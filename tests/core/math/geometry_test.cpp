@@ -102,8 +102,19 @@ TEST(BoundingBox4, ContainmentOverlapAndCorners) {
     EXPECT_TRUE(b.Inside3D(Vector(2, 1, 1)));  // on a face
     EXPECT_TRUE(b.Inside3D(Vector(0, 4, 6)));  // on a corner
     EXPECT_FALSE(b.Inside3D(Vector(2.0001f, 1, 1)));
-    EXPECT_TRUE(b.Overlaps3D(Box(2, 0, 0, 3, 1, 1)));  // sharing a face
-    EXPECT_FALSE(b.Overlaps3D(Box(2.01f, 0, 0, 3, 1, 1)));
+    // Boxes sharing a face overlap, on each of the six sides; a gap separates them.
+    const BoundingBox4 faces[] = {Box(2, 0, 0, 3, 1, 1), Box(-1, 0, 0, 0, 1, 1), Box(0, 4, 0, 1, 5, 1),
+                                  Box(0, -1, 0, 1, 0, 1), Box(0, 0, 6, 1, 1, 7), Box(0, 0, -1, 1, 1, 0)};
+    for (const BoundingBox4& f : faces) {
+        EXPECT_TRUE(b.Overlaps3D(f));
+        EXPECT_TRUE(f.Overlaps3D(b));
+        for (int axis = 0; axis < 3; ++axis) {  // moved off along the face's own axis
+            BoundingBox4 apart = f;
+            const float away = f.min[axis] >= b.max[axis] ? 0.01f : f.max[axis] <= b.min[axis] ? -0.01f : 0.0f;
+            apart.min[axis] += away, apart.max[axis] += away;
+            if (away != 0.0f) EXPECT_FALSE(b.Overlaps3D(apart)) << axis;
+        }
+    }
     EXPECT_TRUE(b.Inside3D(Box(0, 1, 1, 2, 2, 2)));
     EXPECT_FALSE(b.Inside3D(Box(0, 1, 1, 2, 5, 2)));
     EXPECT_TRUE(b.Inside4D(Vector(1, 1, 1, 1)));
@@ -156,8 +167,6 @@ TEST(BoundingBox4, NearestPointOfTransformedBox) {
     // Outside: the result lies on the box and no corner or face sample is nearer.
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> u(-6, 6), s(-1, 1);
-    OBBox4 ob;
-    ob.Transform3D(b, m);
     for (int n = 0; n < 50; ++n) {
         Vector q(10 + u(rng), u(rng), u(rng), 1);
         Vector near = b.GetNearestPoint(q, m);
@@ -280,10 +289,7 @@ TEST(OBBox4, InsideAndClosestPoint) {
     EXPECT_TRUE(o.Inside3D(Vector(5, 0, 1.9f, 1)));
     EXPECT_TRUE(o.Inside3D(Vector(5, 0, 2, 1)));
     EXPECT_FALSE(o.Inside3D(Vector(6.5f, 0, 0, 1)));
-    Vector c = o.GetClosestPoint(Vector(9, 0.5f, 7, 1));
-    EXPECT_NEAR(c.x, 6, 1e-5f);
-    EXPECT_NEAR(c.y, 0.5f, 1e-5f);
-    EXPECT_NEAR(c.z, 2, 1e-5f);
+    ExpectNearXYZ(o.GetClosestPoint(Vector(9, 0.5f, 7, 1)), Vector(6, 0.5f, 2, 1), 1e-5f);
 
     CaptureLogSink sink;
     sink.Attach();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "core/math/BoundingBox4.h"
@@ -80,6 +81,11 @@ TEST(Matrix, InverseUndoesAndSingularFailsToIdentity) {
     Matrix out = singular;
     EXPECT_FALSE(out.Inverse());
     EXPECT_EQ(out, Matrix::IDENTITY);
+    // The smallest normal determinant still inverts; a denormal one does not.
+    for (float d : {std::numeric_limits<float>::min(), std::numeric_limits<float>::min() / 2}) {
+        Matrix tiny(Vector(d, 0, 0, 0), Vector(0, 1, 0, 0), Vector(0, 0, 1, 0), Vector(0, 0, 0, 1));
+        EXPECT_EQ(tiny.Inverse(), d == std::numeric_limits<float>::min()) << d;
+    }
     // General matrices, every entry free, invert too.
     std::uniform_real_distribution<float> u(-2, 2);
     for (int n = 0; n < 100; ++n) {
@@ -99,10 +105,10 @@ TEST(Matrix, TransposeAndPackedForms) {
     EXPECT_EQ(t.At(3, 0), 4.0f);
     t.Transpose();
     EXPECT_EQ(t, a);
-    const float packed[12] = {1, 2, 3, 5, 4, 5, 6, 6, 7, 8, 9, 7};  // three columns of four
+    const float packed[12] = {1, 2, 3, 10, 4, 5, 6, 11, 7, 8, 9, 12};  // three columns of four
     Matrix m;
     m.FromTransposed3x4(packed);
-    EXPECT_EQ(m, Matrix(Vector(1, 4, 7, 0), Vector(2, 5, 8, 0), Vector(3, 6, 9, 0), Vector(5, 6, 7, 1)));
+    EXPECT_EQ(m, Matrix(Vector(1, 4, 7, 0), Vector(2, 5, 8, 0), Vector(3, 6, 9, 0), Vector(10, 11, 12, 1)));
     BoundingBox4 box(Vector(1, 2, 3, 1), Vector(3, 6, 4, 1));
     m.LoadZeroOneToBox(box);
     ExpectNear(Point(m, 0, 0, 0), Vector(1, 2, 3, 1));
@@ -233,10 +239,10 @@ TEST(Matrix, AlignedToTargetKeepsAxisLengthsAndBlendsPosition) {
     src.LoadComplexTransformation(Vector(0, 0, 0), Vector(0, 0, 0), Vector(2, 3, 4));
     tgt.LoadComplexTransformation(Vector(10, 0, 0), Vector(0, 90, 0), Vector(1, 1, 1));
     Matrix general;
-    general.LoadComplexTransformation(Vector(10, 0, 0), Vector(20, 40, 60), Vector(1, 1, 1));
+    general.LoadComplexTransformation(Vector(10, 4, 8), Vector(20, 40, 60), Vector(1, 1, 1));
     for (uint32_t mode = 1; mode <= 7; ++mode) {
         out.LoadAlignedToTarget(src, mode, general, 0.25f);
-        ExpectNear(out.r[3], Vector(2.5f, 0, 0, 1));
+        ExpectNear(out.r[3], Vector(2.5f, 1, 2, 1));
         EXPECT_NEAR(out.r[0].Length3(), 2.0f, 1e-4f) << mode;
         EXPECT_NEAR(out.r[1].Length3(), 3.0f, 1e-4f) << mode;
         EXPECT_NEAR(out.r[2].Length3(), 4.0f, 1e-4f) << mode;

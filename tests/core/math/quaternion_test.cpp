@@ -51,10 +51,7 @@ TEST(Quaternion, ProductComposesRotations) {
     Quaternion a = Axis(0, 0, 1, 90), b = Axis(1, 0, 0, 90), ab;
     ab.Mul(a, b);  // Hamilton a (x) b
     // Hand-worked: (0,0,s,c) (x) (s,0,0,c) with s = c = sqrt(1/2).
-    EXPECT_NEAR(ab.x, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.y, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.z, 0.5f, 1e-6f);
-    EXPECT_NEAR(ab.w, 0.5f, 1e-6f);
+    ExpectSameRotation(ab, Quaternion(0.5f, 0.5f, 0.5f, 0.5f), 1e-6f);
     Quaternion c = a;
     c.Mul(b);
     EXPECT_EQ(c, ab);
@@ -87,9 +84,11 @@ TEST(Quaternion, SlerpEndpointsMidpointAndSignFlip) {
     r.Slerp(a, b, 0.5f);
     ExpectSameRotation(r, Axis(0, 1, 0, 45));
 
-    Quaternion negB(-b.x, -b.y, -b.z, -b.w), r2;
+    // q and -q are one rotation: the blend takes the short way for either sign.
+    const Quaternion tilted = Axis(0.3f, 1, 0.5f, 100);
+    Quaternion negB(-tilted.x, -tilted.y, -tilted.z, -tilted.w), r2;
     for (float t = 0; t <= 1.0f; t += 0.125f) {
-        r.Slerp(a, b, t);
+        r.Slerp(a, tilted, t);
         r2.Slerp(a, negB, t);
         ExpectSameRotation(r, r2);
         EXPECT_NEAR(r.Dot(r), 1.0f, 1e-5f);  // spherical weights keep unit length

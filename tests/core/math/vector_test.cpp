@@ -21,9 +21,8 @@ TEST(Vector, PlaneHelpers) {
 
     Vector ground(0, 1, 0, -1);  // y = 1
     Vector p;
-    ASSERT_TRUE(p.ProjectOntoPlane(Vector(1, -1, 0), Vector(0, 3, 0, 1), ground));
-    EXPECT_NEAR(p.x, 2, 1e-6f);
-    EXPECT_NEAR(p.y, 1, 1e-6f);
+    ASSERT_TRUE(p.ProjectOntoPlane(Vector(1, -1, 2), Vector(0, 3, 0, 1), ground));
+    EXPECT_EQ(p, Vector(2, 1, 4, 1));
     EXPECT_FALSE(p.ProjectOntoPlane(Vector(1, 0.0005f, 0), Vector(0, 3, 0, 1), ground));
 
     float t = -1;
@@ -95,22 +94,32 @@ TEST(HDRColor, IntegerArithmetic) {
     EXPECT_EQ(r.c[3], 10 + 240 * 128 / 255);
     EXPECT_FLOAT_EQ(r.intensity, 2.0f);
 
-    HDRColor s(200, 0, 255, 255, 1.0f);
-    s.Add(HDRColor(100, 5, 1, 0, 0.5f));
-    EXPECT_EQ(s, HDRColor(255, 5, 255, 255, 1.5f));
+    // Intensities with low mantissa bits set, so a channel loop that runs one past
+    // the four channels shows in the intensity beside them.
+    const float i1 = 1.1f, i2 = 0.3f;
+    HDRColor s(200, 0, 255, 255, i1);
+    s.Add(HDRColor(100, 5, 1, 0, i2));
+    EXPECT_EQ(s, HDRColor(255, 5, 255, 255, i1 + i2));
 
-    HDRColor m(255, 128, 10, 0, 2.0f);
-    m.Modulate(HDRColor(128, 128, 255, 9, 0.5f));
-    EXPECT_EQ(m, HDRColor(128, 64, 10, 0, 1.0f));
+    HDRColor m(255, 128, 10, 0, i1);
+    m.Modulate(HDRColor(128, 128, 255, 9, i2));
+    EXPECT_EQ(m, HDRColor(128, 64, 10, 0, i1 * i2));
 
     HDRColor sc;
     sc.SetScaled(HDRColor(255, 100, 0, 200, 4.0f), 0.5f);
     EXPECT_EQ(sc, HDRColor(128, 50, 0, 100, 2.0f));
-    sc.AddScaled(HDRColor(255, 255, 255, 255, 1.0f), 3.0f);  // saturates
-    EXPECT_EQ(sc.c[0], 255);
-    EXPECT_EQ(sc.c[2], 255);
-    sc.SetScaled(HDRColor(255, 255, 255, 255, 1.0f), -1.0f);  // out of contract: clamps, never wraps
-    EXPECT_EQ(sc.c[0], 0);
+    sc.intensity = i1;
+    sc.AddScaled(HDRColor(255, 255, 255, 255, i2), 3.0f);  // saturates
+    EXPECT_EQ(sc, HDRColor(255, 255, 255, 255, i1 + i2 * 3.0f));
+    // Out of contract: far negative, huge and NaN weights clamp, never wrap.
+    const struct {
+        float f;
+        uint8_t channel;
+    } weights[] = {{-1.0f, 0}, {-1e9f, 0}, {NAN, 0}, {1e9f, 255}};
+    for (const auto& w : weights) {
+        sc.SetScaled(HDRColor(255, 255, 255, 255, 1.0f), w.f);
+        EXPECT_EQ(sc.c[0], w.channel) << w.f;
+    }
 }
 
 TEST(HDRColor, VectorConversions) {
@@ -121,15 +130,16 @@ TEST(HDRColor, VectorConversions) {
     c.SetFromVector(Vector(0.5f, -1, 0.25f, 3));  // intensity at least 1, channels clamped
     EXPECT_EQ(c, HDRColor(127, 0, 63, 255, 1.0f));
 
-    HDRColor h(255, 51, 0, 255, 2.0f);
+    HDRColor h(255, 51, 102, 204, 2.0f);
     Vector v = h.ToVector();
     EXPECT_FLOAT_EQ(v.x, 2.0f);
     EXPECT_FLOAT_EQ(v.y, 0.4f);
-    EXPECT_FLOAT_EQ(v.w, 1.0f);
+    EXPECT_FLOAT_EQ(v.z, 0.8f);
+    EXPECT_FLOAT_EQ(v.w, 0.8f);
     SetRenderVisualizationMode(0);
     Vector lin = h.ToLinearVector();
     EXPECT_NEAR(lin.x, std::pow(2.0f, 2.2f), 1e-5f);
-    EXPECT_FLOAT_EQ(lin.w, 1.0f);
+    EXPECT_FLOAT_EQ(lin.w, 0.8f);  // alpha stays linear
     SetRenderVisualizationMode(3);
     EXPECT_EQ(h.ToLinearVector(), v);
     SetRenderVisualizationMode(0);

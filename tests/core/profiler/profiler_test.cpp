@@ -167,8 +167,14 @@ TEST(ProfilerDeathTest, ControlAndMainFeedingStayOnTheThreadThatCalledInit) {
         std::thread t(call, &p);
         t.join();
     };
-    EXPECT_DEATH(offThread([](Profiler* q) { q->EnableProfiler("FPS"); }), "main thread");
-    EXPECT_DEATH(offThread([](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); }), "main thread");
+    void (*const mainOnly[])(Profiler*) = {
+        [](Profiler* q) { q->EnableProfiler("FPS"); },
+        [](Profiler* q) { q->AddValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->SetValue(PROFILE_LOS, 1, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->StartTimer(PROFILE_LOS, PROFILER_THREAD_MAIN); },
+        [](Profiler* q) { q->StopTimer(PROFILE_LOS, PROFILER_THREAD_MAIN); },
+    };
+    for (auto call : mainOnly) EXPECT_DEATH(offThread(call), "main thread");
     offThread([](Profiler* q) { q->AddValue(PROFILE_NET_SENT_B, 1, PROFILER_THREAD_OTHER); });
 }
 #endif
@@ -239,7 +245,11 @@ TEST(Profiler, SectionsMeasureOnlyTheOutermostActiveSection) {
     EXPECT_FLOAT_EQ(p.Counter(PROFILE_GAME_TICK).raw[0], 6.0f);
     EXPECT_FLOAT_EQ(p.Counter(PROFILE_GAME_TICK).normalised[0], 0.2f);  // 6 of 0..30
     EXPECT_EQ(p.Counter(PROFILE_LOS).sampleCount, 1u);
-    EXPECT_EQ(p.Counter(PROFILE_MAIN_IDLE).sampleCount, 0u);  // not enabled
+    // One frame, at most one sample each; no other main-thread counter was sent.
+    for (uint32_t i = 0; i < kProfilerCounterCount; ++i) {
+        EXPECT_LE(p.Counter(i).sampleCount, 1u) << i;
+        if (!p.IsActive(i) && p.Counter(i).threadKind == PROFILER_THREAD_MAIN) EXPECT_EQ(p.Counter(i).sampleCount, 0u) << i;
+    }
 }
 
 TEST(Profiler, MainThreadSumsResetEveryFrame) {
@@ -275,6 +285,26 @@ TEST(Profiler, MainThreadSumsResetEveryFrame) {
     const ProfilerCounter& other = p.Counter(PROFILE_NET_SENT_B);
     EXPECT_EQ(other.raw[(other.position + kProfilerHistory - 1) % kProfilerHistory], 15.0f);
     EXPECT_EQ(other.value, 0.0f);
+}
+
+// Indices past the table are ignored by every feeding call and by the text form.
+TEST(Profiler, IndicesPastTheTableAreIgnored) {
+    Rig rig;
+    Profiler& p = *rig.profiler;
+    p.EnableProfiler(nullptr);
+    for (uint32_t index : {kProfilerCounterCount, 0x7FFFFFFFu}) {
+        for (uint32_t kind : {PROFILER_THREAD_MAIN, PROFILER_THREAD_RENDER, PROFILER_THREAD_OTHER}) {
+            p.StartTimer(index, kind);
+            p.StopTimer(index, kind);
+            p.AddValue(index, 1, kind);
+            p.SetValue(index, 1, kind);
+        }
+        char text[8];
+        EXPECT_EQ(p.FormatText(index, text, sizeof text), 0u);
+    }
+    rig.Frame();
+    for (uint32_t w = 0; w < kProfilerMaskWords; ++w) EXPECT_EQ(p.ActiveMaskWord(w), rig.mask[w]);
+    EXPECT_EQ(p.Counter(kProfilerCounterCount - 1).sampleCount, 1u);
 }
 
 TEST(Profiler, FormatTextUsesTakenSamplesAndInvertsFrameRate) {
@@ -335,38 +365,31 @@ TEST(Profiler, ClearKeepsCountsSoAveragesRunOverZeros) {
 }
 
 TEST(Profiler, PanelLayoutWrapsColumnsRightToLeft) {
-    uint32_t all[kProfilerMaskWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
-    ProfilerPanelPosition out[kProfilerCounterCount];
-
-    uint32_t n = Profiler::ComputePanelLayout(1280, 720, all, out);
-    EXPECT_EQ(n, 48u);  // 8 per column, x = 1069 .. 19, the next would start at -191
-    EXPECT_EQ(out[0].x, 1069);
-    EXPECT_EQ(out[0].y, 1);
-    EXPECT_EQ(out[7].y, 561);
-    EXPECT_EQ(out[8].x, 859);
-    EXPECT_EQ(out[8].y, 1);
-    EXPECT_EQ(out[47].x, 19);
-
-    EXPECT_EQ(Profiler::ComputePanelLayout(1280, 721, all, out), 54u);  // a ninth row fits exactly
-    EXPECT_EQ(out[8].y, 641);
-
-    // Narrower than one panel: the first column hangs off the left edge, no second one.
-    n = Profiler::ComputePanelLayout(200, 400, all, out);
-    EXPECT_EQ(n, 4u);
-    EXPECT_EQ(out[0].x, -11);
-
-    // A window lower than a panel still gets one panel per column.
-    n = Profiler::ComputePanelLayout(640, 50, all, out);
-    EXPECT_EQ(n, 3u);
-    EXPECT_EQ(out[1].x, 219);
-    EXPECT_EQ(out[1].y, 1);
-
-    uint32_t some[kProfilerMaskWords] = {1u << 5, 0, 1u << (70 - 64)};
-    n = Profiler::ComputePanelLayout(800, 600, some, out);
-    ASSERT_EQ(n, 2u);
-    EXPECT_EQ(out[0].counter, 5u);
-    EXPECT_EQ(out[1].counter, 70u);
-    EXPECT_EQ(out[1].y, 81);
+    const uint32_t all[kProfilerMaskWords] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+    const uint32_t some[kProfilerMaskWords] = {1u << 5, 0, 1u << (70 - 64)};
+    const struct {
+        uint32_t w, h;
+        const uint32_t* mask;
+        uint32_t panels, at, counter;
+        int32_t x, y;
+    } cases[] = {
+        {1280, 720, all, 48, 0, 0, 1069, 1},  // 8 per column, x = 1069 .. 19, the next at -191
+        {1280, 720, all, 48, 7, 7, 1069, 561},
+        {1280, 720, all, 48, 8, 8, 859, 1},
+        {1280, 720, all, 48, 47, 47, 19, 561},
+        {1280, 721, all, 54, 8, 8, 1069, 641},  // a ninth row fits exactly
+        {200, 400, all, 4, 0, 0, -11, 1},       // narrower than a panel: no second column
+        {640, 50, all, 3, 1, 1, 219, 1},        // lower than a panel: one per column
+        {800, 600, some, 2, 0, 5, 589, 1},
+        {800, 600, some, 2, 1, 70, 589, 81},
+    };
+    for (const auto& c : cases) {
+        ProfilerPanelPosition out[kProfilerCounterCount];
+        ASSERT_EQ(Profiler::ComputePanelLayout(c.w, c.h, c.mask, out), c.panels) << c.w << "x" << c.h;
+        EXPECT_EQ(out[c.at].counter, c.counter) << c.at;
+        EXPECT_EQ(out[c.at].x, c.x) << c.w << "x" << c.h << " " << c.at;
+        EXPECT_EQ(out[c.at].y, c.y) << c.w << "x" << c.h << " " << c.at;
+    }
 }
 
 TEST(Profiler, DrawPostsSamplesCameraAndPanelsThroughTheRing) {

@@ -110,6 +110,10 @@ TEST(ByteOrderTest, HexWordsAndSwaps) {
     ByteSwapHDRColor(reinterpret_cast<HDRColor*>(color));
     const uint8_t expected[8] = {1, 2, 3, 4, 0x40, 0x30, 0x20, 0x10};
     EXPECT_EQ(0, std::memcmp(color, expected, 8));
+    uint32_t three[4] = {0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10};
+    ByteSwapVector3(reinterpret_cast<Vector3*>(three));
+    EXPECT_EQ(three[2], 0x0C0B0A09u);
+    EXPECT_EQ(three[3], 0x0D0E0F10u);  // three floats only
     uint32_t pair[2] = {0x01020304, 0x05060708};
     ByteSwap32Pair(pair);
     EXPECT_EQ(pair[0], 0x04030201u);

@@ -10,6 +10,7 @@
 
 #include "CaptureLogSink.h"
 #include "RichTestClass.h"
+#include "core/Memory.h"
 
 using namespace richtest;
 
@@ -191,12 +192,28 @@ TEST_F(PropertyTest, TypeIdsAndTextFormsOfEveryFamily) {
     RTTIValueStore<char16_t*>::Assign(w1.wide, const_cast<char16_t*>(u"A"));
     RTTIValueStore<char16_t*>::Assign(w2.wide, const_cast<char16_t*>(u"B"));
     EXPECT_FALSE(RichObject::Class()->FindProperty("Wide")->Equal(&w1, &w2));
-    // Equality covers the base classes too.
+    // Bit vectors take whole 32-bit words.
+    const uint32_t words[] = {RTTIStaticBitVectorProperty<1>::kWords, RTTIStaticBitVectorProperty<32>::kWords,
+                              RTTIStaticBitVectorProperty<33>::kWords, RTTIStaticBitVectorProperty<65>::kWords};
+    EXPECT_EQ(std::vector<uint32_t>(words, words + 4), (std::vector<uint32_t>{1, 1, 2, 3}));
+    // Equality covers the base classes, every float of the float families (the last
+    // one changed here) and the classes of polymorphic elements.
     RichObject a, b;
     b.baseValue = 1;
     EXPECT_FALSE(RichObject::Class()->PropertiesEqual(&a, &b));
     b.baseValue = a.baseValue;
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&a, &b));
+    const std::pair<const char*, float*> lastFloats[] = {{"Vector", &b.vec.w}, {"Vector3", &b.vec3.z},
+                                                         {"Box", &b.box.max.w}, {"Quat", &b.quat.w},
+                                                         {"Matrix", &b.mat.r[3].w}};
+    for (const auto& f : lastFloats) {
+        *f.second += 1;
+        EXPECT_FALSE(RichObject::Class()->FindProperty(f.first)->Equal(&a, &b)) << f.first;
+        *f.second -= 1;
+    }
+    a.poly.Add(new Elem);
+    b.poly.Add(new ElemFloat);  // same base values, another class
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Poly")->Equal(&a, &b));
 }
 
 TEST_F(PropertyTest, Option2SwapsMultiByteValuesButNeverGuidsOrBitVectors) {
@@ -237,6 +254,46 @@ TEST_F(PropertyTest, SmallFormsOfStringsNamesAndEmptyArrays) {
     EXPECT_EQ(name->WriteBinary(buf, &o, 0), 1u);
     const RTTIProperty* words = RichObject::Class()->FindProperty("Words");
     EXPECT_EQ(words->WriteBinary(nullptr, &o, 0), 4u);
+}
+
+// The engine allocator rounds to 16 bytes, so texts of 15 to 17 units reach the
+// block's end: a copy one unit short or an allocation without room for the
+// terminator shows here (under AddressSanitizer as an overflow). The block the copy
+// will take is handed out and filled first, so a missing terminator cannot pass
+// by finding a zero left behind.
+TEST_F(PropertyTest, StringCopiesHoldExactlyTheirTextAndTerminator) {
+    auto recycle = [](size_t bytes) {
+        void* junk = EngineAlloc(bytes);
+        std::memset(junk, 0x5A, (bytes + 15) & ~size_t(15));
+        EngineFree(junk);
+    };
+    for (size_t len : {15, 16, 17, 31, 32}) {
+        SCOPED_TRACE(len);
+        std::string narrow(len, 'n');
+        std::u16string wide(len, u'w');
+        narrow.back() = 'e', wide.back() = u'e';
+        RichObject o;
+        recycle(len + 1);
+        RTTIValueStore<char*>::Assign(o.text, narrow.data());
+        recycle(2 * (len + 1));
+        RTTIValueStore<char16_t*>::Assign(o.wide, wide.data());
+        ASSERT_NE(o.text, narrow.data());
+        EXPECT_EQ(std::string(o.text), narrow);
+        EXPECT_EQ(std::u16string(o.wide), wide);
+        // Through the text and binary forms as well: the property keeps its own copy.
+        RichObject back;
+        ASSERT_TRUE(back.SetPropertyFromString("Text", narrow.c_str()));
+        EXPECT_EQ(std::string(back.text), narrow);
+        ASSERT_TRUE(back.SetPropertyFromString("Wide", narrow.c_str()));
+        EXPECT_EQ(std::u16string(back.wide), std::u16string(narrow.begin(), narrow.end()));
+        const std::vector<uint8_t> b = Write(o, 0);
+        RichObject read;
+        recycle(2 * (len + 1));
+        BoundedReader in(b.data(), b.size());
+        read.SolidDeserialize(in, 0);
+        EXPECT_EQ(std::u16string(read.wide), wide);
+        EXPECT_EQ(std::string(read.text), narrow);
+    }
 }
 
 TEST_F(PropertyTest, TextFormsRoundTripAndKeepUnparsedFields) {
@@ -306,6 +363,11 @@ TEST_F(PropertyTest, TruncatedAndCorruptInputFailsCleanly) {
     BoundedReader in(huge.data() + 4, 4);
     EXPECT_FALSE(words->ReadBinary(in, &back, 0));
     EXPECT_TRUE(sink.Contains("count larger than the remaining input"));
+    // A string whose terminator would lie beyond the input.
+    const uint8_t unterminated[] = {'a', 'b'};
+    BoundedReader s(unterminated, sizeof unterminated);
+    EXPECT_FALSE(RichObject::Class()->FindProperty("Text")->ReadBinary(s, &back, 0));
+    EXPECT_TRUE(sink.Contains("string without terminator"));
 }
 
 TEST_F(PropertyTest, UnknownPolymorphicClassLogsAndFailsTheRead) {

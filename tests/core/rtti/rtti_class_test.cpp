@@ -162,6 +162,22 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(created, first);
     delete o;
+
+    // Names registered out of order, growing the tables on the way: each one still
+    // creates through its own factory.
+    const char* const scrambled[] = {"FactoryM", "FactoryD", "FactoryZ", "FactoryC", "FactoryQ", "FactoryE",
+                                     "FactoryY", "FactoryF", "FactoryN", "FactoryG", "FactoryX", "FactoryH"};
+    int32_t index[12];
+    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(scrambled[i], [](int32_t k) -> RTTIPolyBaseClass* {
+        created = k;
+        return new Made;
+    });
+    for (int i = 0; i < 12; ++i) {
+        created = -1;
+        delete NameRegistry::CreateObject(scrambled[i]);
+        EXPECT_EQ(created, index[i]) << scrambled[i];
+        EXPECT_EQ(NameRegistry::FindIndex(scrambled[i]), index[i]);
+    }
 }
 
 TEST(RTTIClassTest, TemplateTypeIsA) {
@@ -179,18 +195,21 @@ TEST(RTTIClassTest, TemplateTypeIsA) {
     rows[100].base = rows[200].base = rows[300].base = TemplateTypeTable::kRows;
 }
 
+// A table sorted by original GUID: every entry is found, and GUIDs between and
+// beyond the entries translate to themselves.
 TEST(RTTIClassTest, GuidReplacementTranslates) {
+    auto guid = [](uint8_t top) {
+        SimpleGUID g;
+        g.bytes[15] = top;
+        return g;
+    };
     GUIDReplacementTable table;
-    SimpleGUID a, b, c;
-    a.bytes[15] = 1;
-    b.bytes[15] = 2;
-    c.bytes[15] = 3;
-    table.entries.Add({a, c});
-    table.entries.Add({b, a});
-    EXPECT_EQ(table.Translate(a), c);
-    EXPECT_EQ(table.Translate(b), a);
-    EXPECT_EQ(table.Translate(c), c);
-    EXPECT_EQ(table.FindIndex(c), -1);
+    for (uint8_t i = 1; i <= 21; ++i) table.entries.Add({guid(static_cast<uint8_t>(2 * i)), guid(static_cast<uint8_t>(200 + i))});
+    for (uint8_t i = 1; i <= 21; ++i) {
+        EXPECT_EQ(table.FindIndex(guid(static_cast<uint8_t>(2 * i))), i - 1);
+        EXPECT_EQ(table.Translate(guid(static_cast<uint8_t>(2 * i))), guid(static_cast<uint8_t>(200 + i)));
+    }
+    for (uint8_t odd = 1; odd <= 45; odd += 2) EXPECT_EQ(table.Translate(guid(odd)), guid(odd)) << int(odd);
 }
 
 }  // namespace

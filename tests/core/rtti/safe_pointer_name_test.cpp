@@ -44,6 +44,12 @@ TEST(SafePointerTest, ClearedWhenTheTargetDies) {
     a.Assign(&v);
     EXPECT_EQ(u.CountSafePointers(), 0u);
     EXPECT_EQ(v.CountSafePointers(), 1u);
+    // A pointer set to null forgets its old target, which may then die first.
+    auto* w = new Target;
+    b.Assign(w);
+    b.Assign(nullptr);
+    EXPECT_EQ(b.Root(), nullptr);
+    delete w;
     v.ClearSafePointers();
     EXPECT_EQ(a.Get(), nullptr);
     EXPECT_EQ(v.CountSafePointers(), 0u);
@@ -70,6 +76,13 @@ TEST(SafePointerTest, ArrayGrowthInsertionAndMovesKeepEveryElementLinked) {
     t[1].ClearSafePointers();
     EXPECT_EQ(arr[2].Get(), nullptr);
     EXPECT_EQ(copy[2].Get(), nullptr);
+    // Element-wise assignment links each destination element, and only those.
+    auto* into = new Ptr[2];
+    SafePointerArrayAssign(into, &arr[4], 2);
+    EXPECT_EQ(into[0].Get(), &t[3]);
+    EXPECT_EQ(into[1].Get(), &t[4]);
+    EXPECT_EQ(t[4].CountSafePointers(), 3u);
+    delete[] into;
     arr.Release();
     EXPECT_EQ(t[0].CountSafePointers(), 2u);  // only the copy's two remain
 }

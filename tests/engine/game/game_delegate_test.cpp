@@ -27,6 +27,10 @@ protected:
 
 }  // namespace
 
+// Before anything sets it the sample number is 0: the first frame is sampled. (Every
+// test below puts it back to 0, so this one runs first.)
+TEST(GameDelegateStartTest, SampleNumberStartsAtZero) { EXPECT_EQ(GameDelegate::GetSampleNumber(), 0); }
+
 // The answers the engine acts on; the other operations do nothing or answer 0 or false.
 TEST_F(GameDelegateTest, BaseAnswersAreTheOnesTheEngineReliesOn) {
     GameDelegate d;
@@ -65,7 +69,8 @@ TEST_F(GameDelegateTest, WideTextOperationsLeaveAQuestionMark) {
 }
 
 TEST_F(GameDelegateTest, InitCreatesTheLeaderboardViewerOnceAndTheDelegateDeletesIt) {
-    static int created = 0, deleted = 0;
+    static int created, deleted;
+    created = deleted = 0;
     struct CountingViewer : LeaderboardViewer {
         ~CountingViewer() override { ++deleted; }
     };

@@ -60,8 +60,9 @@ TEST_F(ControllerTest, SticksTriggersAndFirstTimeTests) {
         bool aFirst, triggerFirst;
     };
     const Frame frames[] = {{0x1000, 31, true, true},  {0x1000, 31, false, false},
-                            {0x0000, 30, false, false},  // exactly 30/255 is not pressed
-                            {0x1000, 29, true, false}, {0x3000, 255, false, true}, {0x2000, 0, false, false}};
+                            {0x0000, 29, false, false},
+                            {0x1000, 30, true, false},  // exactly 30/255 is not pressed
+                            {0x3000, 255, false, true}, {0x2000, 0, false, false}};
     static_assert(std::size(sticks) == std::size(frames));
     std::ostringstream in;
     for (size_t i = 0; i < std::size(frames); ++i) {
@@ -80,7 +81,7 @@ TEST_F(ControllerTest, SticksTriggersAndFirstTimeTests) {
         SCOPED_TRACE(i);
         hid::PadState s;
         s.thumbLX = sticks[i][0], s.thumbLY = sticks[i][1], s.thumbRX = sticks[i][2], s.thumbRY = sticks[i][3];
-        s.buttons = frames[i].buttons, s.leftTrigger = frames[i].left;
+        s.buttons = frames[i].buttons, s.leftTrigger = s.rightTrigger = frames[i].left;
         hid::SetPadState(1, s);
         clock.Advance(kFrame);
         EXPECT_FALSE(pad.Update(Now()));
@@ -89,9 +90,11 @@ TEST_F(ControllerTest, SticksTriggersAndFirstTimeTests) {
         std::string bits;
         int pressed = 0;
         ref >> bits >> pressed;
-        EXPECT_EQ(FloatBits(pad.LeftTrigger()), bits);
-        EXPECT_EQ(pad.IsKeyPressed(kXControllerLeftTrigger), pressed != 0);
-        EXPECT_EQ(pad.IsKeyPressedForTheFirstTime(kXControllerLeftTrigger), frames[i].triggerFirst);
+        for (const uint32_t trigger : {kXControllerLeftTrigger, kXControllerRightTrigger}) {
+            EXPECT_EQ(FloatBits(trigger == kXControllerLeftTrigger ? pad.LeftTrigger() : pad.RightTrigger()), bits);
+            EXPECT_EQ(pad.IsKeyPressed(trigger), pressed != 0);
+            EXPECT_EQ(pad.IsKeyPressedForTheFirstTime(trigger), frames[i].triggerFirst);
+        }
         EXPECT_EQ(pad.IsKeyPressed(0x1000), (frames[i].buttons & 0x1000) != 0);
         EXPECT_EQ(pad.IsKeyPressedForTheFirstTime(0x1000), frames[i].aFirst);
     }
@@ -149,14 +152,20 @@ TEST_F(ControllerTest, AbsentPadIsLookedForEveryTwoToFourAndAHalfSeconds) {
     EXPECT_EQ(std::make_tuple(pad.IsConnected(), pad.Sticks()[0], pad.LeftTrigger()), std::make_tuple(false, 0.0f, 0.0f));
     EXPECT_TRUE(Logged("XBox controller #3 disconnected"));
 
-    // A pad present at creation is connected without a line or a change.
+    // A pad present at creation is connected without a line or a change, and a button
+    // held then is not new at the first update.
     sink.Clear();
     hid::ConnectPad(0);
+    hid::PadState held;
+    held.buttons = 0x1000;
+    hid::SetPadState(0, held);
     XInputController present;
     present.Init(0, Now());
     EXPECT_TRUE(present.IsConnected());
     clock.Advance(1);
     EXPECT_FALSE(present.Update(Now()));
+    EXPECT_TRUE(present.IsKeyPressed(0x1000));
+    EXPECT_FALSE(present.IsKeyPressedForTheFirstTime(0x1000));
     EXPECT_TRUE(sink.Messages().empty());
 }
 
@@ -165,11 +174,12 @@ TEST_F(ControllerTest, AnyControllerIndexUsesTheEnabledPads) {
     InputManager im;
     ASSERT_TRUE(im.Init(1));
     im.InitDevices(1);
-    // Pad 0: short stick, right trigger 100, button 0x10; pad 1: long stick, left
-    // trigger 200; pad 2: the longest stick and the largest triggers, but disabled.
+    // Pad 0: short stick, right trigger 100, button 0x10; pad 1: long sticks (x and
+    // the right y only), left trigger 200; pad 2: the longest sticks and the largest
+    // triggers, but disabled.
     hid::PadState p0, p1, p2;
-    p0.thumbLX = 20000, p0.rightTrigger = 100, p0.buttons = 0x10;
-    p1.thumbLY = -30000, p1.thumbRX = 15000, p1.leftTrigger = 200;
+    p0.thumbLY = 20000, p0.rightTrigger = 100, p0.buttons = 0x10;
+    p1.thumbLX = -30000, p1.thumbRY = 15000, p1.leftTrigger = 200;
     p2.thumbLX = p2.thumbLY = p2.thumbRX = p2.thumbRY = 32767;
     p2.leftTrigger = p2.rightTrigger = 255, p2.buttons = 0x8000;
     hid::SetPadState(0, p0);
@@ -189,9 +199,9 @@ TEST_F(ControllerTest, AnyControllerIndexUsesTheEnabledPads) {
     EXPECT_EQ(im.EnabledControllerMask(), 0b1011u);
     EXPECT_TRUE(im.IsXControllerPresent(kAnyController));
     const Vector sticks = im.GetXControllerAnalogInput(kAnyController);
-    EXPECT_EQ(sticks.x, 0.0f) << "pad 1's sticks, the longest enabled";
-    EXPECT_LT(sticks.y, -0.5f);
-    EXPECT_GT(sticks.z, 0.2f);
+    EXPECT_EQ(std::make_tuple(sticks.y, sticks.z), std::make_tuple(0.0f, 0.0f)) << "pad 1's sticks, the longest enabled";
+    EXPECT_LT(sticks.x, -0.5f);
+    EXPECT_GT(sticks.w, 0.2f);
     EXPECT_EQ(im.GetXControllerLeftTriggerInput(kAnyController), 200 / 255.0f);
     EXPECT_EQ(im.GetXControllerRightTriggerInput(kAnyController), 100 / 255.0f);
     EXPECT_TRUE(im.IsXControllerKeyPressedForTheFirstTime(0x10, kAnyController));
@@ -291,7 +301,10 @@ TEST_F(ControllerTest, DirectInputSticksButtonsAndDisconnection) {
     char name[32];
     ASSERT_TRUE(di.GetButtonName(32, name, sizeof(name)));
     EXPECT_STREQ(name, "Button 32");
+    ASSERT_TRUE(di.GetButtonName(1, name, sizeof(name)));
+    EXPECT_STREQ(name, "Button 1");
     EXPECT_FALSE(di.GetButtonName(0, name, sizeof(name)));
+    EXPECT_FALSE(di.GetButtonName(33, name, sizeof(name)));
 
     // Unplugged: neither poll nor acquire works; the controller is released.
     hid::DisconnectGameDevice(id);
@@ -316,11 +329,11 @@ TEST_F(ControllerTest, ReleaseAndReconnectAroundADeviceReset) {
     im.ReconnectGameControllers();
     ASSERT_TRUE(im.IsDIControllerPresent());
     hid::JoystickState js;
-    js.x = 1000;
+    js.x = js.y = js.z = 1000;
     hid::SetGameDeviceInput(id, js);
     clock.Advance(1);
     im.Update();
-    EXPECT_EQ(im.GetDIControllerAnalogInput().x, 1.0f);
+    EXPECT_EQ(im.GetDIControllerAnalogInput(), Vector(1, -1, 1, 0));
 
     InputManager bare;  // without Init no reconnect is attempted
     bare.ReconnectGameControllers();

@@ -150,9 +150,11 @@ TEST_F(InputManagerTest, WheelLastsOneFrame) {
 TEST_F(InputManagerTest, TapStatesFromTouchToRemoval) {
     InputManager im;
     // New, retrieved, released and retrieved, reported.
+    clock.Advance(12345);
     im.TouchDown(7, 0.1f, 0.2f);
     const uint32_t a = im.Taps()[0].id;
     EXPECT_NE(a, 0u);
+    EXPECT_EQ(im.Taps()[0].time, 12345);
     EXPECT_TRUE(im.IsTapStillActive(a));
     EXPECT_EQ(im.GetNewTap(), a);
     EXPECT_EQ(im.GetNewTap(), 0u);
@@ -330,7 +332,9 @@ TEST_F(InputManagerTest, AccessibilityHotKeysOffWhileRunningAndRestored) {
         EXPECT_EQ(hid::GetToggleKeys(), toggle);
         im->SetAccessibilityKeys(false);
         EXPECT_EQ(hid::GetToggleKeys().flags, 0x32u);
+        EXPECT_EQ(hid::OpenDeviceCount(), 1u);
     }
+    EXPECT_EQ(hid::OpenDeviceCount(), 0u) << "the keyboard is released with its manager";
     EXPECT_EQ(std::make_tuple(hid::GetStickyKeys(), hid::GetToggleKeys(), hid::GetFilterKeys()),
               std::make_tuple(sticky, toggle, filter));
 }

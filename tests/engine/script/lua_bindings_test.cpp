@@ -15,6 +15,7 @@
 
 #include "LuaTestSupport.h"
 #include "ScriptTestPackage.h"
+#include "core/StaticInit.h"
 #include "core/config/ConfigFolder.h"
 #include "engine/EngineServices.h"
 #include "engine/script/LuaBindings.h"
@@ -78,6 +79,21 @@ TEST_F(LuaBindingsTest, PackagesOpenAfterTheInitHooksByOrderThenRegistration) {
     gLua.ResetReplication();
     EXPECT_EQ(seen, std::vector<std::string>({"bit library, _LUA5 1, 0 packages", "replication, 0 packages",
                                               "replication, 4 packages"}));
+}
+
+// The shutdown takes each package's registration back, and only that one.
+TEST_F(LuaBindingsTest, ShutdownUnregistersEachPackageByItself) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static uint32_t left = 99;
+    EXPECT_EXIT(
+        {
+            gLua.Close();
+            PushExitHandler([](void*) { left = LuaBindingPackageCount(); }, nullptr);
+            RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, [](lua_State*) { return 0; });  // unregistered first
+            RunStaticShutdown();
+            std::_Exit(static_cast<int>(left * 10 + LuaBindingPackageCount()));
+        },
+        testing::ExitedWithCode(40), "");
 }
 
 TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {

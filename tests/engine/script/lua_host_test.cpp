@@ -232,22 +232,20 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         lua_settop(L(), 0);
     }
 
-    char method[8] = "Sum";  // the names are the caller's characters, wherever they lie
-    for (int i = 0; i < 2; ++i) {
+    // The names are the caller's characters, wherever they lie: a remembered name is
+    // compared, not its address.
+    char method[8] = "Sum";
+    for (const char* name : {"Sum", "Sum", "Half"}) {
+        std::strcpy(method, name);
         gLua.PushInt(1);
         gLua.PushInt(2);
         gLua.PushInt(4);
         ASSERT_TRUE(gLua.CallMethod(3, 2, &object, kClass, method));
         ASSERT_EQ(Top(), 2);
-        EXPECT_EQ(lua_tonumber(L(), 1), 7);
-        EXPECT_TRUE(gLua.ToBool(2));
+        EXPECT_EQ(lua_tonumber(L(), 1), *name == 'S' ? 7 : 0.5);
+        EXPECT_EQ(gLua.ToBool(2), *name == 'S');
         gLua.Pop(2);
     }
-    std::strcpy(method, "Half");
-    gLua.PushInt(4);
-    ASSERT_TRUE(gLua.CallMethod(1, 1, &object, kClass, method));
-    EXPECT_EQ(lua_tonumber(L(), -1), 2);
-    gLua.Pop(1);
     gLua.PushInt(21);
     ASSERT_TRUE(gLua.ExecuteStaticFunction(kClass, "Twice", 1, 1));
     EXPECT_EQ(lua_tonumber(L(), -1), 42);
@@ -334,11 +332,16 @@ TEST_F(LuaHostTest, ClassesRegisterOnceAndUnknownTypesPushNilWithOneWarning) {
         gLua.PushUserType(&object, "NotRegistered");
         gLua.PushCollectedUserType(&object, "AlsoNotRegistered");
     }
-    ASSERT_EQ(Top(), 6);
-    for (int i = 1; i <= 6; ++i) EXPECT_TRUE(lua_isnil(L(), i));
+    // Null objects and null type names push nil without looking the type up.
+    gLua.PushUserType(nullptr, "NullObject");
+    gLua.PushUserType(&object, nullptr);
+    gLua.PushUserType(nullptr, kClass);
+    ASSERT_EQ(Top(), 9);
+    for (int i = 1; i <= 9; ++i) EXPECT_TRUE(lua_isnil(L(), i));
     lua_settop(L(), 0);
-    EXPECT_EQ(CountLogged("unknown type NotRegistered"), 1);
+    EXPECT_EQ(CountLogged("LuaWrapper::PushUserType - unknown type NotRegistered, pushed as nil"), 1);
     EXPECT_EQ(CountLogged("unknown type AlsoNotRegistered"), 1);
+    EXPECT_EQ(CountLogged("unknown type NullObject"), 0);
 }
 
 TEST_F(LuaHostTest, FloatArraysStopAtTheFirstNil) {

@@ -48,8 +48,11 @@ TEST_F(LuaHostTest, ExhaustedBudgetFailsGrowthWithStatusFourAndKeepsShrinks) {
     // The allocator itself: with the budget exhausted nothing new is handed out, but a
     // shrink keeps its block (Lua requires it to succeed).
     LuaWrapper::SetAllocationBudget(SIZE_MAX);
-    auto* block = static_cast<uint8_t*>(LuaWrapper::HostAllocate(nullptr, nullptr, 0, 100));
+    const size_t start = LuaWrapper::AllocatedBytes();
+    // A new block counts only its own size, whatever old size comes with it.
+    auto* block = static_cast<uint8_t*>(LuaWrapper::HostAllocate(nullptr, nullptr, 5, 100));
     ASSERT_NE(block, nullptr);
+    EXPECT_EQ(LuaWrapper::AllocatedBytes(), start + 100);
     for (int i = 0; i < 100; ++i) block[i] = static_cast<uint8_t>(i);
     const size_t used = LuaWrapper::AllocatedBytes();
     LuaWrapper::SetAllocationBudget(used);

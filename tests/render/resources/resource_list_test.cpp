@@ -1,12 +1,12 @@
 // Resource lists preloaded by the loader (command 13): lists written by the engine and by
-// the independent Python writer, the order of kinds, template names, a missing list, and
-// shader entries made for another device's depth format.
+// the independent Python writer, the order of kinds, template names, the read-ahead, a
+// missing list, and shader entries made for another device's depth format.
 // test-sanitize: thread address
 // test-depends: shader_data
 #include <cstring>
 
 #include "../shaders/ShaderTestSupport.h"
-#include "core/fs/FileReader.h"
+#include "core/rtti/RTTIProperty.h"
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceList.h"
 
@@ -30,8 +30,7 @@ struct ListTest : ShaderFixture {
         std::memcpy(animation.data(), &kAnimationFileMagic, 4);
         std::memcpy(animation.data() + 4, &kAnimationFileVersion, 4);
         WriteBytes(Path("animations", "Walk.bin"), animation);
-        for (const char* name : {"A", "B"})
-            WriteBytes(Path("textures", std::string("Plain/") + name + ".dds"), ReadBytes(Path("textures", "System/White_4x4$cxy.dds")));
+        for (const char* name : {"A", "B"}) WriteBytes(Path("textures", std::string("Plain/") + name + ".dds"), SmallDds(1));
     }
     void TearDown() override {
         ResourceList::SetTemplatePreloadHook(nullptr);
@@ -44,6 +43,9 @@ struct ListTest : ShaderFixture {
         gShaderManager->FindFamilyLocked(family)->GetVariantNames(options, &vs, &ps);
         return {vs, ps};
     }
+    static void Add(ResourceList& list, ResourceList::Kind kind, const std::string& name) {
+        list.entries[kind][list.entries[kind].Add(ResourceEntry{})].name = name.c_str();
+    }
     void Preload(const char* name) {
         log.Clear();
         gResourceManager.PostPreloadList(name, "ResList", "scenes");
@@ -53,51 +55,38 @@ struct ListTest : ShaderFixture {
 
 TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
     const auto shader = Variant("Light", "POINT SPOT");  // not among the built-in variants
-    struct Entry {
-        ResourceList::Kind kind;
-        const char* pyKind;
-        std::string name;
-    } entries[] = {
-        {ResourceList::TEMPLATES, "Templates", "Templates/Tower"},
-        {ResourceList::TEMPLATES, "Templates", "templates/props/Wall"},
-        {ResourceList::TEMPLATES, "Templates", "Other/Thing"},
-        {ResourceList::SOUNDS, "Sounds", "Boom.wav"},
-        {ResourceList::ANIMATIONS, "Animations", "Walk.bin"},
-        {ResourceList::TEXTURES, "Textures", "Plain/A.dds"},
-        {ResourceList::TEXTURES, "Textures", "Plain/B.dds"},
-        {ResourceList::FONTS, "Fonts", "Default"},
-        {ResourceList::VIDEOS, "Videos", "Intro"},
-        {ResourceList::SHADERS, "Shaders", shader.first},
-        {ResourceList::SHADERS, "Shaders", shader.second},
+    const std::pair<ResourceList::Kind, std::string> entries[] = {
+        {ResourceList::TEMPLATES, "Templates/Tower"}, {ResourceList::TEMPLATES, "templates/props/Wall"},
+        {ResourceList::TEMPLATES, "Other/Thing"},     {ResourceList::SOUNDS, "Boom.wav"},
+        {ResourceList::ANIMATIONS, "Walk.bin"},       {ResourceList::TEXTURES, "Plain/A.dds"},
+        {ResourceList::TEXTURES, "Plain/B.dds"},      {ResourceList::FONTS, "Default"},
+        {ResourceList::VIDEOS, "Intro"},              {ResourceList::SHADERS, shader.first},
+        {ResourceList::SHADERS, shader.second},
     };
     ResourceList list;
-    std::string pyArguments;
-    for (const Entry& e : entries) {
-        ResourceEntry& r = list.entries[e.kind][list.entries[e.kind].Add(ResourceEntry{})];
-        r.name = e.name.c_str();
-        r.parameter = 0;
-        pyArguments += " '" + std::string(e.pyKind) + ":" + e.name + ":0:0'";
+    std::string pyArguments;  // the Python writer places each kind by its own list of names
+    for (const auto& [kind, name] : entries) {
+        Add(list, kind, name);
+        pyArguments += " '" + std::string(ResourceList::RegisterClass()->PropertyAt(kind)->Name()) + ":" + name + ":0:0'";
     }
     ASSERT_TRUE(list.SaveToFile("Engine", "ResList", "scenes", 0));
-    ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py reslist " + Path("scenes", "Python.ResList") +
-                      pyArguments));
-    EXPECT_EQ(ReadBytes(Path("scenes", "Engine.ResList")), ReadBytes(Path("scenes", "Python.ResList")));
+    ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py reslist " +
+                                  Path("scenes", "Python.ResList") + pyArguments));
 
     for (const char* file : {"Engine", "Python"}) {
         gTemplates.clear();
         gResourceManager.PostEvictResources(kAllResourceTypes, true, 0, 0);
         Preload(file);
         std::vector<std::string> order;
-        for (const std::string& line : Lines("Loading ")) order.push_back(line.substr(0, line.find(':')));
-        EXPECT_EQ(order, (std::vector<std::string>{"Loading shader resource", "Loading shader resource",
-                                                  "Loading texture resource", "Loading texture resource",
-                                                  "Loading animation resource", "Loading sound resource",
-                                                  "Loading template", "Loading template"}))
+        for (const std::string& line : Lines("Loading ")) order.push_back(line.substr(8, line.find(':') - 8));
+        EXPECT_EQ(order, (std::vector<std::string>{"shader resource", "shader resource", "texture resource",
+                                                  "texture resource", "animation resource", "sound resource",
+                                                  "template", "template"}))
             << file;
         EXPECT_EQ(gTemplates, (std::vector<std::string>{"Tower", "props/Wall"}));
         EXPECT_EQ(Lines("PreloadResources begin").size(), 1u);
         EXPECT_EQ(Lines("PreloadResources end. Time: ").size(), 1u);
-        // Preloaded resources stay in their pools without users.
+        // Preloaded resources stay in their pools without users; fonts are not preloaded.
         CriticalSectionGuard guard(&gResourceManager.ManagerLock());
         ResourcePool* textures = gResourceManager.Pool(RESOURCE_TEXTURE);
         const int32_t a = textures->Find("Plain/A.dds");
@@ -111,19 +100,24 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
     ResourceList::SetTemplatePreloadHook(nullptr);
     Preload("Engine");
     EXPECT_EQ(Lines("PreloadResources - no template registry").size(), 1u);
-}
-
-TEST_F(ListTest, ASingleTextureAndAMissingList) {
-    ResourceList list;
-    list.entries[ResourceList::TEXTURES].Add(ResourceEntry{});
-    list.entries[ResourceList::TEXTURES][0].name = "Plain/A.dds";
-    ASSERT_TRUE(list.SaveToFile("One", "ResList", "scenes", 0));
-    Preload("One");
-    EXPECT_EQ(Lines("Loading texture resource: Plain/A.dds").size(), 1u);
 
     Preload("Nowhere");
     EXPECT_EQ(Lines("Cannot preload resource list from scenes/Nowhere.ResList").size(), 1u);
     EXPECT_TRUE(Lines("PreloadResources begin").empty());
+}
+
+TEST_F(ListTest, OnlyANextEntrySetsTheReadAhead) {
+    // Missing files: a load that opens nothing leaves the read-ahead slot (and its use) as
+    // the preload set it.
+    for (uint32_t count : {1u, 2u}) {
+        ResourceList list;
+        for (uint32_t i = 0; i < count; ++i) Add(list, ResourceList::TEXTURES, "Missing/" + std::to_string(i) + ".dds");
+        gResourceManager.PreloadResources(list);
+        Resource* last = Get(RESOURCE_TEXTURE, list.entries[ResourceList::TEXTURES][count - 1].name.CStr());
+        EXPECT_EQ(last->GetUseCount(), count == 1 ? 1u : 2u) << count;  // ours, and the read-ahead's
+        last->Release();
+        gResourceManager.SetReadAheadResource(nullptr);
+    }
 }
 
 struct IntzOnlyListTest : ListTest {
@@ -140,9 +134,7 @@ TEST_F(IntzOnlyListTest, AShaderMadeForRawzLoadsAsThisDevicesVariant) {
     const auto intz = Variant("Light", "SPOT SHADOWMAP HARDWARE_DEPTH");
     ASSERT_NE(rawz.second, intz.second);
     ResourceList list;
-    for (const std::string& n : {rawz.first, rawz.second}) {
-        list.entries[ResourceList::SHADERS][list.entries[ResourceList::SHADERS].Add(ResourceEntry{})].name = n.c_str();
-    }
+    for (const std::string& n : {rawz.first, rawz.second}) Add(list, ResourceList::SHADERS, n);
     ASSERT_TRUE(list.SaveToFile("Rawz", "ResList", "scenes", 0));
     Preload("Rawz");
     EXPECT_EQ(Lines("Loading shader resource: " + intz.second).size(), 1u);

@@ -1,17 +1,14 @@
 #pragma once
-// The output of the scene tests' reference script, as text or as numbers (empty when
-// python3 is missing).
+// The scene tests' independent reference script: its output as text, or as numbers
+// (empty when python3 is missing).
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "../RenderTestSupport.h"
 
 namespace scenetest {
 
 inline std::string Reference(const std::string& arguments) {
-    return rendertest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " +
-                                     arguments);
+    return rendertest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/scene/scene_reference.py " + arguments);
 }
 
 inline std::vector<float> ReferenceFloats(const std::string& arguments) {

@@ -1,64 +1,49 @@
-// The ambient cube refresh on the real render thread: black faces without lights, one
-// draw per face and light with the face frame and the light's constants against an
-// independent calculation, the refresh keys, and lights left out.
+// The ambient cube refresh on the real render thread, drawing with the shader manager's
+// "LightCubeGeneration" pairs made from the project's shader data: black faces without
+// lights, one draw per face and light with the face frame and the light's constants
+// against an independent calculation, the refresh keys, and lights left out.
 // test-sanitize: thread address
-#include <cstdio>
-#include <cstring>
-#include <vector>
+// test-depends: shader_data
+// test-timeout: 600
+#include <algorithm>
+#include <fstream>
+#include <functional>
 
-#include "../RenderTestSupport.h"
+#include "../shaders/ShaderTestSupport.h"
 #include "SceneTestSupport.h"
-#include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/scene/LightCubeShaders.h"
 #include "render/scene/RendererLight.h"
 
 namespace {
 
 using namespace gfx;
 
-using scenetest::ReferenceFloats;
-
-LightCubeShaderPair gPlain, gMasked;
-
-struct AmbientCubeTest : rendertest::RendererFixture {
+struct AmbientCubeTest : shadertest::ShaderFixture {
     void SetUp() override {
-        RendererFixture::SetUp();
+        ShaderFixture::SetUp();
         ASSERT_TRUE(created);
-        rendertest::RunOnRenderThread([&] {
-            Device* device = gVornexRenderer.Device();
-            device->CreateVertexShader(Code("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0"),
-                                       &gPlain.vertex);
-            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0"), &gPlain.pixel);
-            device->CreatePixelShader(Code("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0"),
-                                      &gMasked.pixel);
-            gMasked.vertex = gPlain.vertex;
-            mask = new DeviceObjectHandle;
-            mask->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED);
-        });
-        gLightCubeShaderLookup = [](bool masked) { return masked ? gMasked : gPlain; };
+        rendertest::RunOnRenderThread([&] { mask->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED); });
     }
     void TearDown() override {
         rendertest::RunOnRenderThread([&] {
             for (RendererLight& l : lights) gActiveLights.Unlink(&l);
             mask->Unref();
-            gPlain.vertex->Release(), gPlain.pixel->Release(), gMasked.pixel->Release();
-            for (Blob* b : blobs) b->Release();
-            blobs.clear();
         });
-        gLightCubeShaderLookup = nullptr;
-        RendererFixture::TearDown();
+        ShaderFixture::TearDown();
     }
-    // The compiled words, kept alive by the blob (freed with the process).
-    static const uint32_t* Code(const char* source, const char* entry, const char* profile) {
-        Blob* code = nullptr;
-        CompileShader(source, uint32_t(std::strlen(source)), nullptr, nullptr, entry, profile, 0, &code, nullptr,
-                      nullptr);
-        blobs.push_back(code);
-        return static_cast<const uint32_t*>(code->GetBufferPointer());
+    // The built-in pairs; with a broken mask variant "MASK" does not compile.
+    void LoadShaders(bool breakMask = false) {
+        if (breakMask) {
+            std::filesystem::remove_all(ShaderFolder() + "/Compiled");
+            std::ofstream(ShaderFolder() + "/LightCubeGeneration.hlsl", std::ios::app) << "\n#ifdef MASK\n#error\n#endif\n";
+        }
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        ASSERT_TRUE(gShaderManager->Light(3, 0).IsValid());
+        ASSERT_EQ(gShaderManager->Light(3, 1).IsValid(), !breakMask);
     }
-    static inline std::vector<Blob*> blobs;
-
+    static uint32_t PixelShader(uint32_t variant) {
+        return SerialOf(gShaderManager->Light(3, variant).pixelObject->DeviceShader());
+    }
     void Append(uint32_t i) {
         rendertest::RunOnRenderThread([&] { gActiveLights.Append(&lights[i]); });
     }
@@ -71,120 +56,112 @@ struct AmbientCubeTest : rendertest::RendererFixture {
         EndFrame();
         return draws;
     }
-    // Fills every face white, runs a frame, and tells whether every face reads back black.
+    // Fills every face white, runs a frame that draws nothing, and tells whether every
+    // face reads back black.
     bool FacesBlackAfterFrame() {
-        auto eachFace = [](auto f) {
-            rendertest::RunOnRenderThread([&] {
-                for (uint32_t face = 0; face < 6; ++face) {
-                    Surface* s = nullptr;
-                    gVornexRenderer.AmbientCube()->Cube()->GetCubeMapSurface(CubeFace(face), 0, &s);
-                    f(s);
-                    s->Release();
-                }
-            });
+        auto faces = [](const std::function<void(Surface*)>& f) {
+            for (uint32_t face = 0; face < 6; ++face) {
+                Surface* s = nullptr;
+                gVornexRenderer.AmbientCube()->Cube()->GetCubeMapSurface(CubeFace(face), 0, &s);
+                f(s);
+                s->Release();
+            }
         };
-        eachFace([](Surface* s) { gVornexRenderer.Device()->ColorFill(s, nullptr, 0xFFFFFFFFu); });
-        Frame();
-        std::vector<uint8_t> bytes, all;
-        eachFace([&](Surface* s) {
-            if (recorder->ReadSurface(s, &bytes) == OK) all.insert(all.end(), bytes.begin(), bytes.end());
+        rendertest::RunOnRenderThread(
+            [&] { faces([](Surface* s) { gVornexRenderer.Device()->ColorFill(s, nullptr, 0xFFFFFFFFu); }); });
+        EXPECT_TRUE(Frame().empty());
+        bool black = true;
+        rendertest::RunOnRenderThread([&] {
+            faces([&](Surface* s) {
+                std::vector<uint8_t> bytes;
+                black = black && recorder->ReadSurface(s, &bytes) == OK && bytes.size() == 64 * 64 * 4;
+                black = black && std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+            });
         });
-        return all == std::vector<uint8_t>(6 * 64 * 64 * 4, 0);
-    }
-    uint32_t Refreshes() {
-        gVornexRenderer.FlushCommands(true);
-        return gVornexRenderer.AmbientCubeRefreshes();
+        return black;
     }
 
     RendererLight lights[3];
-    DeviceObjectHandle* mask = nullptr;
+    DeviceObjectHandle* mask = new DeviceObjectHandle;
 };
 
-TEST_F(AmbientCubeTest, NoLightOrEveryLightExcludedLeavesTheFacesBlack) {
-    EXPECT_TRUE(FacesBlackAfterFrame());  // the first frame refreshes
+TEST_F(AmbientCubeTest, BlackFacesAndRefreshKeys) {
+    LoadShaders();
+    const uint32_t before = gVornexRenderer.AmbientCubeRefreshes();
+    EXPECT_TRUE(FacesBlackAfterFrame());  // the new device's first frame, without lights
+    Frame();
+    EXPECT_EQ(gVornexRenderer.AmbientCubeRefreshes(), before + 1);
+
+    // A light sharing a bit with the mask is left out: black again.
     lights[0].exclusionBits = 6;
-    Append(0);
     gVornexRenderer.PostCommand15(nullptr, 4);
+    Append(0);
     EXPECT_TRUE(FacesBlackAfterFrame());
+
+    // A reset keeps the keys; the mask or the lights changing refresh.
+    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
     EXPECT_TRUE(Frame().empty());
+    gVornexRenderer.PostCommand15(nullptr, 8);
+    EXPECT_EQ(Frame().size(), 6u);
+    Append(1);
+    EXPECT_EQ(Frame().size(), 12u);
+    EXPECT_EQ(gVornexRenderer.AmbientCubeRefreshes(), before + 4);
 }
 
 TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
-    struct LightCase {
-        uint8_t kind;
-        bool masked;
-        Vector direction, colors[3];
-        float scalars[2];
-        Vector angles;
-    } cases[3] = {
-        {0, false, {0, -2, 0, 0}, {{1, 0.5f, 0.25f, 1}, {0.9f, 0.9f, 0.9f, 1}, {0.4f, 0.4f, 0.4f, 0.5f}}, {1, 2}, {}},
-        {2, false, {1, 2, 2, 0}, {{0.2f, 0.4f, 0.6f, 1}, {0.3f, 0.1f, 0.0f, 1}, {1, 1, 1, 0}}, {0.5f, 0.25f}, {}},
-        {1, true, {1, 2, 2, 0}, {{1, 0.5f, 0.25f, 1}, {0, 0, 1, 1}, {0.8f, 0.4f, 0.2f, 0.5f}}, {3, 4}, {30, 45, 60, 1}},
+    LoadShaders();
+    // Kind, masked, then direction, three colours, two scalars and three mask angles.
+    const float cases[3][23] = {
+        {0, 0, 0, -2, 0, 0, 1, 0.5f, 0.25f, 1, 0.9f, 0.9f, 0.9f, 1, 0.4f, 0.4f, 0.4f, 0.5f, 1, 2},
+        {2, 0, 1, 2, 2, 0, 0.2f, 0.4f, 0.6f, 1, 0.3f, 0.1f, 0.0f, 1, 1, 1, 1, 0, 0.5f, 0.25f},  // third alpha 0
+        {1, 1, 1, 2, 2, 0, 1, 0.5f, 0.25f, 1, 0, 0, 1, 1, 0.8f, 0.4f, 0.2f, 0.5f, 3, 4, 30, 45, 60},
     };
-    std::vector<std::vector<float>> expected;
+    std::vector<float> expected[3];
     for (uint32_t i = 0; i < 3; ++i) {
-        const LightCase& c = cases[i];
+        const float* c = cases[i];
         RendererLight& l = lights[i];
-        l.ambientKind = c.kind, l.direction = c.direction, l.maskAngles = c.angles;
-        std::copy(c.colors, c.colors + 3, l.colors);
-        l.scalars[0] = c.scalars[0], l.scalars[1] = c.scalars[1];
-        l.maskTexture = c.masked ? mask : nullptr;
-        std::ostringstream args;
-        args << "cube " << int(c.kind);
-        for (const Vector* v : {&c.direction, &c.colors[0], &c.colors[1], &c.colors[2]})
-            args << ' ' << v->x << ' ' << v->y << ' ' << v->z << ' ' << v->w;
-        args << ' ' << c.scalars[0] << ' ' << c.scalars[1] << ' ' << c.angles.x << ' ' << c.angles.y << ' '
-             << c.angles.z;
-        expected.push_back(ReferenceFloats(args.str()));
-        if (expected.back().size() != 36) GTEST_SKIP() << "python3 not available";
+        l.ambientKind = uint8_t(c[0]), l.maskTexture = c[1] ? mask : nullptr;
+        l.direction = Vector(c[2], c[3], c[4], c[5]);
+        for (uint32_t k = 0; k < 3; ++k) l.colors[k] = Vector(c[6 + 4 * k], c[7 + 4 * k], c[8 + 4 * k], c[9 + 4 * k]);
+        l.scalars[0] = c[18], l.scalars[1] = c[19], l.maskAngles = Vector(c[20], c[21], c[22], 1);
+        std::string args = "cube " + std::to_string(int(c[0]));
+        for (uint32_t k = 2; k < 23; ++k) args += " " + std::to_string(c[k]);
+        expected[i] = scenetest::ReferenceFloats(args);
+        if (expected[i].size() != 36) GTEST_SKIP() << "python3 not available";
         Append(i);
     }
-    const std::vector<float> faces = ReferenceFloats("faces");
+    const std::vector<float> faces = scenetest::ReferenceFloats("faces");
     ASSERT_EQ(faces.size(), 54u);
     const std::vector<DrawRecord> draws = Frame();
     ASSERT_EQ(draws.size(), 18u);
     for (uint32_t d = 0; d < draws.size(); ++d) {
         const uint32_t face = d / 3, light = d % 3;
+        const bool masked = cases[light][1] != 0;
         const DrawRecord& r = draws[d];
         EXPECT_EQ(r.primitiveType, PT_TRIANGLEFAN);
         EXPECT_EQ(r.primitiveCount, 2u);
         EXPECT_EQ(r.streams[0].stride, 20u);
         EXPECT_EQ(r.depthStencil, 0u);
         EXPECT_EQ(r.viewport.width, 64u);
-        EXPECT_EQ(r.textures[0].serial != 0, cases[light].masked);
-        for (uint32_t reg = 0; reg < 3; ++reg) {
-            for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(r.VertexConstant(reg)[k], faces[face * 9 + reg * 3 + k]) << d;
-            EXPECT_EQ(r.VertexConstant(reg)[3], 0.0f);
+        EXPECT_EQ(r.pixelShader.serial, PixelShader(masked ? 1 : 0)) << d;
+        EXPECT_EQ(r.textures[0].serial != 0, masked);
+        for (uint32_t k = 0; k < 12; ++k)
+            EXPECT_EQ(r.VertexConstant(k / 4)[k % 4], k % 4 == 3 ? 0.0f : faces[face * 9 + k / 4 * 3 + k % 4]) << d;
+        for (uint32_t k = 0; k < (masked ? 36u : 20u); ++k) {
+            const uint32_t reg = k < 20 ? k / 4 : 10 + (k - 20) / 4;
+            EXPECT_NEAR(r.PixelConstant(reg)[k % 4], expected[light][k], 1e-6) << d << " c" << reg;
         }
-        for (uint32_t k = 0; k < 20; ++k)
-            EXPECT_NEAR(r.PixelConstant(k / 4)[k % 4], expected[light][k], 1e-6) << d << " c" << k / 4;
-        if (!cases[light].masked) continue;
-        for (uint32_t k = 0; k < 16; ++k)
-            EXPECT_NEAR(r.PixelConstant(10 + k / 4)[k % 4], expected[light][20 + k], 1e-6) << d << " c" << 10 + k / 4;
     }
 }
 
-TEST_F(AmbientCubeTest, RefreshesOnlyWhenTheLightsOrTheMaskChange) {
-    const uint32_t before = Refreshes();
-    Frame();  // the new device's first frame
-    EXPECT_EQ(Refreshes(), before + 1);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 1);
-    gVornexRenderer.PostCommand15(nullptr, 8);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 2);
-    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
-    Frame();
-    EXPECT_EQ(Refreshes(), before + 2);
+TEST_F(AmbientCubeTest, ALightWhosePairIsMissingIsLeftOut) {
+    LoadShaders(true);
+    lights[0].maskTexture = mask;
     Append(0);
-    EXPECT_EQ(Frame().size(), 6u);
-    EXPECT_EQ(Refreshes(), before + 3);
-
-    // A light whose pair is missing is left out.
-    lights[1].maskTexture = mask;
-    gLightCubeShaderLookup = [](bool masked) { return masked ? LightCubeShaderPair{} : gPlain; };
     Append(1);
-    EXPECT_EQ(Frame().size(), 6u);
+    const std::vector<DrawRecord> draws = Frame();
+    ASSERT_EQ(draws.size(), 6u);
+    for (const DrawRecord& r : draws) EXPECT_EQ(r.pixelShader.serial, PixelShader(0));
 }
 
 }  // namespace

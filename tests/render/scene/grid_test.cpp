@@ -6,24 +6,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 
-#include "../RenderTestSupport.h"
 #include "SceneTestSupport.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "render/scene/RenderSceneGrid.h"
 
 namespace {
 
-using scenetest::Reference;
-
 TEST(RenderSceneGridTest, CellsMatchTheReferenceForSeveralBoxesAndSizes) {
-    struct Case {
-        BoundingBox4 box;
-        float size;
-    } cases[] = {
+    const std::pair<BoundingBox4, float> cases[] = {
         {{{0, 0, 0, 1}, {10, 5, 7.4f, 1}}, 2.5f},
         {{{-33.3f, -2, 12.7f, 1}, {41.9f, 9, 80.05f, 1}}, 3.7f},
         {{{-1, 0, -1, 1}, {1, 1, 1, 1}}, 0.3f},
@@ -31,27 +26,26 @@ TEST(RenderSceneGridTest, CellsMatchTheReferenceForSeveralBoxesAndSizes) {
         {{{0, 0, 0, 1}, {10, 1, 10, 1}}, 0.0f},
         {{{0, 0, 0, 1}, {10, 1, 10, 1}}, -2.0f},
     };
-    for (const Case& c : cases) {
+    for (const auto& [box, size] : cases) {
         char args[256];
-        std::snprintf(args, sizeof args, "grid %.9g %.9g %.9g %.9g %.9g %.9g %.9g", c.box.min.x, c.box.min.y,
-                      c.box.min.z, c.box.max.x, c.box.max.y, c.box.max.z, c.size);
-        std::istringstream expected(Reference(args));
+        std::snprintf(args, sizeof args, "grid %.9g %.9g %.9g %.9g %.9g %.9g %.9g", box.min.x, box.min.y, box.min.z,
+                      box.max.x, box.max.y, box.max.z, size);
+        std::istringstream expected(scenetest::Reference(args));
         uint32_t columns = 0, rows = 0;
         if (!(expected >> columns >> rows)) GTEST_SKIP() << "python3 not available";
         RenderSceneGrid grid;
-        grid.Rebuild(c.box, c.size);
+        grid.Rebuild(box, size);
         ASSERT_EQ(grid.ColumnCount(), columns) << args;
         ASSERT_EQ(grid.RowCount(), rows) << args;
-        for (uint32_t i = 0; i < columns; ++i)
-            for (uint32_t j = 0; j < rows; ++j) {
-                const RenderSceneCell& c = grid.Cell(i, j);
-                for (float v : {c.bounds.min.x, c.bounds.min.y, c.bounds.min.z, c.bounds.max.x, c.bounds.max.y,
-                                c.bounds.max.z, c.value}) {
-                    float e = NAN;
-                    expected >> e;
-                    EXPECT_EQ(v, e) << args << " cell " << i << "," << j;
-                }
+        for (uint32_t i = 0; i < columns * rows; ++i) {
+            const RenderSceneCell& c = grid.Cell(i / rows, i % rows);
+            for (float v : {c.bounds.min.x, c.bounds.min.y, c.bounds.min.z, c.bounds.max.x, c.bounds.max.y,
+                            c.bounds.max.z, c.value}) {
+                float e = NAN;
+                expected >> e;
+                EXPECT_EQ(v, e) << args << " cell " << i;
             }
+        }
     }
 }
 
@@ -61,10 +55,7 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
     grid.SetValue(7.5f);
     for (uint32_t i = 0; i < grid.CellCount(); ++i) EXPECT_EQ(grid.Cell(i / 3, i % 3).value, 7.5f);
 
-    struct RangeCase {
-        BoundingBox4 box;
-        RenderSceneCellRange range;
-    } ranges[] = {
+    const std::pair<BoundingBox4, RenderSceneCellRange> ranges[] = {
         {{{1, 0, 1, 1}, {2, 0, 2, 1}}, {0, 0, 1, 1}},
         {{{9, 0, 19, 1}, {10, 0, 20, 1}}, {0, 1, 2, 3}},       // a box on a cell edge covers both
         {{{-50, 0, -50, 1}, {500, 0, 500, 1}}, {0, 0, 4, 3}},  // clamped
@@ -72,24 +63,23 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
         {{{NAN, 0, 1, 1}, {2, 0, 2, 1}}, {}},
         {{{1, 0, 1, 1}, {INFINITY, 0, 2, 1}}, {}},
     };
-    for (const RangeCase& c : ranges) EXPECT_EQ(grid.GetCellRange(c.box), c.range) << c.box.min.x;
+    for (const auto& [box, range] : ranges) EXPECT_EQ(grid.GetCellRange(box), range) << box.min.x;
 
-    // While freeing 12 cells, the pass between runs after cells 8 (once).
+    // Freeing 12 cells runs the pass between once (after cell 8), freeing 64 eight times.
     uint32_t passes = 0;
-    grid.Rebuild(
-        {{0, 0, 0, 1}, {80, 1, 80, 1}}, 10.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
+    auto count = [](void* n) { ++*static_cast<uint32_t*>(n); };
+    grid.Rebuild({{0, 0, 0, 1}, {80, 1, 80, 1}}, 10.0f, count, &passes);
     EXPECT_EQ(passes, 1u);
-    grid.Rebuild(
-        {{0, 0, 0, 1}, {10, 1, 10, 1}}, 1.0f, [](void* n) { ++*static_cast<uint32_t*>(n); }, &passes);
+    grid.Rebuild({{0, 0, 0, 1}, {10, 1, 10, 1}}, 1.0f, count, &passes);
     EXPECT_EQ(passes, 1u + 64u / 8u);
 
-    for (float size : {0.0f, -1.0f, NAN}) {
-        grid.Rebuild({{0, 0, 0, 1}, {10, 1, 10, 1}}, size);
-        EXPECT_EQ(grid.CellCount(), 0u);
+    // No cells for an unusable size, or far too many cells along one axis or in all.
+    const std::pair<float, float> unusable[] = {{10, 0}, {10, -1}, {10, NAN}, {1e30f, 1}, {2048, 1}};
+    for (const auto& [extent, size] : unusable) {
+        grid.Rebuild({{0, 0, 0, 1}, {extent, 1, 2048, 1}}, size);
+        EXPECT_EQ(grid.CellCount(), 0u) << extent << " " << size;
         EXPECT_EQ(grid.GetCellRange({{1, 0, 1, 1}, {2, 0, 2, 1}}), RenderSceneCellRange{});
     }
-    grid.Rebuild({{0, 0, 0, 1}, {1e30f, 1, 10, 1}}, 1.0f);  // far too many cells
-    EXPECT_EQ(grid.CellCount(), 0u);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -112,41 +102,33 @@ struct ContextTest : rendertest::RendererFixture {
         ASSERT_TRUE(created);
         gVornexRenderer.PostNewScene(kSceneBox, kCell);
     }
-
     CountingContext* Make(uint32_t flags = 0) {
-        EntityRenderingContextSetup s;
-        s.owner = this;
-        s.hasEntity = true;
-        s.creationFlags = flags;
-        s.localBox = {{-1, -1, -1, 1}, {1, 1, 1, 1}};
-        return new CountingContext(s);
+        return new CountingContext(
+            {.owner = this, .hasEntity = true, .creationFlags = flags, .localBox = {{-1, -1, -1, 1}, {1, 1, 1, 1}}});
     }
-
-    static Matrix At(float x, float z, float scale = 1.0f) {
+    void Move(CountingContext* c, float x, float z, float scale = 1.0f) {
         Matrix m;
         m.LoadScale(scale, scale, scale);
         m.r[3] = Vector(x, 0, z, 1);
-        return m;
+        c->PostTransform(m, Matrix::IDENTITY, 1, c->LocalBox());
     }
 
-    // Every cell list against a brute-force overlap of the live contexts' world boxes.
-    void ExpectListsMatch(const std::map<CountingContext*, Matrix>& live) {
+    // Every cell list against a brute-force overlap of the live contexts' world boxes
+    // (centre x, centre z, half size).
+    void ExpectListsMatch(const std::map<CountingContext*, Vector>& live) {
         gVornexRenderer.FlushCommands(true);
         const RenderSceneGrid& grid = *gVornexRenderer.SceneGrid();
+        // Half-open cells: a box covers cell i when floor(min) <= i < floor(max) + 1.
+        auto covers = [&](float centre, float half, float origin, uint32_t i) {
+            return std::floor((centre - half - origin) / kCell) <= i && i < std::floor((centre + half - origin) / kCell) + 1;
+        };
         for (uint32_t i = 0; i < grid.ColumnCount(); ++i)
             for (uint32_t j = 0; j < grid.RowCount(); ++j) {
                 std::vector<EntityRenderingContext*> expected, actual;
-                for (const auto& [c, m] : live) {
-                    if (c->CreationFlags() & ERC_FLAG_NO_GRID) continue;
-                    const float half = m.r[0].x;  // uniform scale of the unit box
-                    const float cx = m.r[3].x, cz = m.r[3].z;
-                    // Half-open cells: a box covers cell i when floor(min) <= i < floor(max) + 1.
-                    const bool x = std::floor((cx - half - kSceneBox.min.x) / kCell) <= i &&
-                                   i < std::floor((cx + half - kSceneBox.min.x) / kCell) + 1;
-                    const bool z = std::floor((cz - half - kSceneBox.min.z) / kCell) <= j &&
-                                   j < std::floor((cz + half - kSceneBox.min.z) / kCell) + 1;
-                    if (x && z) expected.push_back(c);
-                }
+                for (const auto& [c, at] : live)
+                    if (!(c->CreationFlags() & ERC_FLAG_NO_GRID) && covers(at.x, at.w, kSceneBox.min.x, i) &&
+                        covers(at.z, at.w, kSceneBox.min.z, j))
+                        expected.push_back(c);
                 std::sort(expected.begin(), expected.end());
                 for (const RenderSceneCellRecord& r : grid.Cell(i, j).contexts) {
                     EXPECT_EQ(r.owner, this);
@@ -160,17 +142,12 @@ struct ContextTest : rendertest::RendererFixture {
 TEST_F(ContextTest, RandomMovesFlagsAndDestructionsKeepTheCellListsExact) {
     std::mt19937 random(19);
     std::uniform_real_distribution<float> position(-55.0f, 55.0f), scale(0.5f, 14.0f);
-    std::map<CountingContext*, Matrix> live;
+    std::map<CountingContext*, Vector> live;
     for (int round = 0; round < 6; ++round) {
-        for (int k = 0; k < 20; ++k) {
-            CountingContext* c = Make(random() % 5 == 0 ? uint32_t(ERC_FLAG_NO_GRID) : 0u);
-            live[c] = Matrix::IDENTITY;
-        }
-        for (auto& [c, m] : live) {
-            m = At(position(random), position(random), scale(random));
-            Matrix inverse;
-            inverse.Inverse(m);
-            c->PostTransform(m, inverse, 1, c->LocalBox());
+        for (int k = 0; k < 20; ++k) live[Make(random() % 5 == 0 ? uint32_t(ERC_FLAG_NO_GRID) : 0u)] = Vector();
+        for (auto& [c, at] : live) {
+            at = Vector(position(random), 0, position(random), scale(random));
+            Move(c, at.x, at.z, at.w);
         }
         for (auto it = live.begin(); it != live.end();)
             if (random() % 4 == 0) {
@@ -181,19 +158,19 @@ TEST_F(ContextTest, RandomMovesFlagsAndDestructionsKeepTheCellListsExact) {
             }
         ExpectListsMatch(live);
     }
-    for (auto& [c, m] : live) c->Release();
+    for (auto& [c, at] : live) c->Release();
     ExpectListsMatch({});
 }
 
 TEST_F(ContextTest, OpsApplyInStreamOrder) {
     CountingContext* c = Make();
-    c->PostTransform(At(1, 1), Matrix::IDENTITY, 1, c->LocalBox());
+    Move(c, 1, 1);
     gVornexRenderer.FlushCommands(true);
     const RenderSceneCellRange range = c->CellRange();
     const uint32_t refreshes = c->refreshes;
 
     // A move within the same cells keeps the range and refreshes once.
-    c->PostTransform(At(2, 2), Matrix::IDENTITY, 1, c->LocalBox());
+    Move(c, 2, 2);
     c->PostFlagRaised();
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(c->CellRange(), range);
@@ -217,37 +194,55 @@ TEST_F(ContextTest, OpsApplyInStreamOrder) {
     EXPECT_EQ(c->Bucket(), 0u);
 
     // A box with a non-finite coordinate leaves every cell.
-    c->PostTransform(At(NAN, 1), Matrix::IDENTITY, 1, c->LocalBox());
+    Move(c, NAN, 1);
     ExpectListsMatch({});
     EXPECT_EQ(c->CellRange(), RenderSceneCellRange{});
 
     // A release after a move sees the move and leaves no list entry.
-    c->PostTransform(At(-35, -25), Matrix::IDENTITY, 1, c->LocalBox());
+    Move(c, -35, -25);
     c->Release();
     ExpectListsMatch({});
 }
 
+TEST_F(ContextTest, CommandSizesCarryPointersAtNativeSize) {
+    constexpr uint32_t P = sizeof(void*);
+    CountingContext* c = Make();
+    const Vector v(1, 1, 1, 1);
+    const std::pair<std::function<void()>, uint32_t> posts[] = {
+        {[&] { c->PostRefresh(); }, 3 * P},
+        {[&] { c->PostRenderingParam(c); }, 4 * P},
+        {[&] { c->PostTransform(Matrix::IDENTITY, Matrix::IDENTITY, 1, c->LocalBox()); }, 3 * P + 161},
+        {[&] { c->PostSetLayer(2); }, 3 * P + 1},
+        {[&] { c->PostSetColor(v); }, 3 * P + 16},
+        {[&] { c->PostSetLocalColor(v); }, 3 * P + 16},
+        {[&] { c->Release(); }, 3 * P},
+    };
+    BeginFrame();
+    for (const auto& [post, bytes] : posts) {
+        gVornexRenderer.FlushCommands(false);
+        const uint8_t* start = gVornexRenderer.Ring().Cursor();
+        post();
+        EXPECT_EQ(gVornexRenderer.Ring().Cursor() - start, std::ptrdiff_t(4 + bytes)) << bytes;
+    }
+    EndFrame();
+}
+
 TEST_F(ContextTest, RenderDrawsWithTheWorldOrTheAlignedMatrix) {
-    Matrix view;
+    Matrix view, camera, world;
     view.LoadLookAtLH(Vector(30, 20, -40, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+    camera.Inverse(view);
     gVornexRenderer.SetCamera(view, Matrix::IDENTITY, Matrix::IDENTITY);
     CountingContext* c = Make();
-    Matrix world;
     world.LoadComplexTransformation(Vector(3, 1, -2, 1), Vector(10, 20, 30, 1), Vector(2, 2, 2, 1));
     c->PostTransform(world, Matrix::IDENTITY, 1, c->LocalBox());
     for (uint32_t mode = 0; mode <= 8; ++mode) {
         c->PostSetAlignment(mode, 0.25f);
-        Matrix drawn;
+        Matrix drawn, expected = world;
         rendertest::RunOnRenderThread([&] {
             c->Render(nullptr, nullptr);
             drawn = c->drawn;
         });
-        Matrix expected = world;
-        if (mode != 0) {
-            Matrix camera;
-            camera.Inverse(view);
-            expected.LoadAlignedToTarget(world, mode, camera, 0.25f);
-        }
+        if (mode != 0) expected.LoadAlignedToTarget(world, mode, camera, 0.25f);
         EXPECT_TRUE(drawn == expected) << "mode " << mode;
     }
     c->Release();

@@ -8,21 +8,14 @@
 #include "render/scene/LightProbeMap.h"
 
 namespace {
-std::vector<uint8_t> ValidFile(uint16_t version, uint16_t width, uint16_t height, const uint32_t counts[4]) {
+std::vector<uint8_t> ValidFile(uint16_t version, const uint32_t counts[4]) {
+    const uint16_t fields[4] = {version, 4, 3, 2};  // version, layers, width, height
     std::vector<uint8_t> file(LightProbeMap::kHeaderBytes, 0);
-    const uint32_t magic = LightProbeMap::kMagic;
-    const uint16_t layers = 4;
-    std::memcpy(file.data(), &magic, 4);
-    std::memcpy(file.data() + 4, &version, 2);
-    std::memcpy(file.data() + 6, &layers, 2);
-    std::memcpy(file.data() + 8, &width, 2);
-    std::memcpy(file.data() + 10, &height, 2);
+    std::memcpy(file.data(), &LightProbeMap::kMagic, 4);
+    std::memcpy(file.data() + 4, fields, 8);
     std::memcpy(file.data() + 12, counts, 16);
-    for (uint32_t l = 0; l < 4; ++l) {
-        for (uint32_t i = 0; i < uint32_t(width) * height; ++i)
-            for (int k = 0; k < 4; ++k) file.push_back(uint8_t(i >> (8 * k)));
-        for (uint32_t i = 0; i < counts[l] * LightProbeMap::kRecordBytes; ++i) file.push_back(uint8_t(i * 13));
-    }
+    for (uint32_t l = 0; l < 4; ++l)
+        for (uint32_t i = 0; i < 3 * 2 * 4 + counts[l] * LightProbeMap::kRecordBytes; ++i) file.push_back(uint8_t(i * 13));
     return file;
 }
 }  // namespace
@@ -31,7 +24,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     const uint32_t counts[2][4] = {{1, 2, 0, 3}, {0, 0, 0, 0}};
     for (uint16_t version : {uint16_t(3), uint16_t(2)})
         for (const auto& c : counts) {
-            const std::vector<uint8_t> file = ValidFile(version, 3, 2, c);
+            const std::vector<uint8_t> file = ValidFile(version, c);
             add(file.data(), file.size());
         }
 }

@@ -30,10 +30,8 @@ Bytes ReadFile(const std::string& path) {
 
 struct Families {
     std::vector<ShaderFamily*> list;
-    ~Families() { Clear(); }
-    void Clear() {
+    ~Families() {
         for (ShaderFamily* f : list) delete f;
-        list.clear();
     }
 };
 
@@ -54,19 +52,16 @@ struct DefBinTest : ::testing::Test {
         std::ofstream(root + "/Test.DefBin", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         FileReader reader("Test", "DefBin", "common");
         uint64_t s = 0;
-        const bool ok = ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
-        return ok;
+        return ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
     }
-    // Writes a description and turns it into a DefBin with the tool and with the
-    // independent writer; both files' bytes.
-    void Make(const std::string& description, Bytes* tool, Bytes* independent) {
+    // The DefBin of a description as the tool writes it ("tool") or the independent
+    // writer ("py").
+    Bytes Make(const std::string& description, const std::string& writer) {
         std::ofstream(root + "/d.def") << description;
-        ASSERT_EQ(std::system((PROJECT_BINARY_ROOT "/tools/shaderdefs " + root + "/d.def " + root + "/tool.bin").c_str()), 0);
-        ASSERT_EQ(std::system(("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + root + "/d.def " +
-                               root + "/py.bin").c_str()),
-                  0);
-        *tool = ReadFile(root + "/tool.bin");
-        *independent = ReadFile(root + "/py.bin");
+        const std::string command = writer == "tool" ? PROJECT_BINARY_ROOT "/tools/shaderdefs"
+                                                     : "python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin";
+        EXPECT_EQ(std::system((command + " " + root + "/d.def " + root + "/out.bin").c_str()), 0) << writer;
+        return ReadFile(root + "/out.bin");
     }
     std::string root;
     CaptureLogSink log;
@@ -82,41 +77,32 @@ const char kDescription[] =
     "family Sky solidnondeferred\n";
 
 TEST_F(DefBinTest, ToolAndIndependentWriterGiveOneFileThatLoadsToTheDescription) {
-    Bytes tool, independent;
-    Make(kDescription, &tool, &independent);
-    EXPECT_EQ(tool, independent);
+    const Bytes tool = Make(kDescription, "tool");
+    EXPECT_EQ(tool, Make(kDescription, "py"));
     Families f;
     uint64_t stamp = 0;
     ASSERT_TRUE(Load(tool, &f, &stamp));
-    EXPECT_NE(stamp, 0u);
     ASSERT_EQ(f.list.size(), 2u);
     const ShaderFamily& water = *f.list[0];
-    EXPECT_STREQ(water.name.CStr(), "Water");
-    EXPECT_TRUE(water.deferred);
-    EXPECT_TRUE(f.list[1]->solidNonDeferred);
+    EXPECT_TRUE(water.deferred && f.list[1]->solidNonDeferred);
     ASSERT_EQ(water.options.Count(), 3u);  // sorted: their positions are their bits
     EXPECT_STREQ(water.options[0].name.CStr(), "ALPHA_TEST");
-    EXPECT_STREQ(water.options[1].name.CStr(), "FOG");
     EXPECT_TRUE(water.options[1].defaultOn && !water.options[1].affectsVertexShader);
     const ShaderParameterDefinition& ripples = water.parameterDefinitions[0];
     EXPECT_EQ(ripples.typeIndex, SHADER_PARAM_TEXTURE);
-    EXPECT_EQ(ripples.registerNumber, 3);
     EXPECT_EQ(ripples.bits, SHADER_PARAM_BIT_PIXEL | (2u << 1) | SHADER_PARAM_BIT_NOT_SRGB | SHADER_PARAM_BIT_NO_ALPHA |
                                 SHADER_PARAM_BIT_TRILINEAR);
     EXPECT_EQ(water.options[1].parameterDefinitions[0].registerNumber, -9);
 
     // Changed definitions change the stamp.
-    Bytes changed, unused;
-    Make(std::string(kDescription) + "family Extra\n", &changed, &unused);
     Families g;
     uint64_t changedStamp = 0;
-    ASSERT_TRUE(Load(changed, &g, &changedStamp));
+    ASSERT_TRUE(Load(Make(std::string(kDescription) + "family Extra\n", "tool"), &g, &changedStamp));
     EXPECT_NE(changedStamp, stamp);
 }
 
 TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
-    Bytes valid, unused;
-    Make(kDescription, &valid, &unused);
+    const Bytes valid = Make(kDescription, "tool");
     auto withCount = [&](uint32_t count) {
         Bytes b = valid;
         std::memcpy(b.data() + 12, &count, 4);
@@ -147,13 +133,12 @@ TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
         EXPECT_TRUE(f.list.empty()) << n;
     }
     // A record of size 0 is an empty family.
-    Bytes empty(valid.begin(), valid.begin() + 12);
-    for (uint32_t v : {1u, 0u}) empty.insert(empty.end(), reinterpret_cast<uint8_t*>(&v), reinterpret_cast<uint8_t*>(&v) + 4);
+    Bytes empty = withCount(1);
+    std::memset(empty.data() + 16, 0, 4);
     Families f;
     ASSERT_TRUE(Load(empty, &f));
     ASSERT_EQ(f.list.size(), 1u);
     EXPECT_TRUE(f.list[0]->name.IsEmpty());
-    EXPECT_EQ(f.list[0]->options.Count(), 0u);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -182,8 +167,6 @@ std::unique_ptr<ShaderFamily> MakeFamily(const char* name, std::initializer_list
     return f;
 }
 
-std::string Digits(const std::string& resourceName) { return resourceName.substr(resourceName.find('/') + 1, 32); }
-
 TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
     // Bits: 0 ALPHA_TEST (both), 1 FOG (pixel), 2 HARDWARE_DEPTH (pixel), 3 NO_SKIN (vertex,
     // disables SKINNING), 4 SKINNING (vertex, enforces FOG), 5 WIND (vertex).
@@ -209,16 +192,11 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
         ASSERT_TRUE(f->GetVariantNames(c.options, &vs, &ps)) << c.options;
         EXPECT_EQ(std::string(vs), std::string("Mesh/") + c.vertexDigits + ".vs_3_0") << c.options;
         EXPECT_EQ(std::string(ps), std::string("Mesh/") + c.pixelDigits + ".ps_3_0") << c.options;
-        // The digits read back into the names each stage was given.
-        std::vector<std::string> names;
-        ASSERT_TRUE(f->ListOptions(Digits(ps).c_str(), false, false, &names));
-        uint32_t v[4], p[4];
-        f->ComputeMasks(c.options, v, p);
-        EXPECT_EQ(names.size(), static_cast<size_t>(__builtin_popcount(p[0]))) << c.options;
     }
     EXPECT_EQ(f->VariantCount(), 5u);  // the comma and blank spellings are two records
 
-    // The hardware-depth names are left out only when asked.
+    // The digits read back into the stage's names; the hardware-depth names are left out
+    // only when asked.
     std::vector<std::string> all, skipped;
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, false, &all));
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, true, &skipped));
@@ -232,10 +210,8 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
     const char *vs = nullptr, *ps = nullptr;
     EXPECT_FALSE(f->GetVariantNames(std::string(256, 'A').c_str(), &vs, &ps));
     EXPECT_TRUE(f->GetVariantNames(std::string(255, 'A').c_str(), &vs, &ps));
-    auto longName = MakeFamily(std::string(128 - 40, 'L').c_str(), {});
-    EXPECT_FALSE(longName->GetVariantNames("", &vs, &ps));
-    auto fits = MakeFamily(std::string(127 - 40, 'L').c_str(), {});
-    EXPECT_TRUE(fits->GetVariantNames("", &vs, &ps));
+    for (size_t length : {127u, 128u})  // "<family>/" + 32 digits + ".vs_3_0" is 40 more
+        EXPECT_EQ(MakeFamily(std::string(length - 40, 'L').c_str(), {})->GetVariantNames("", &vs, &ps), length == 127);
 }
 
 TEST(ShaderVariantTest, MaskWordsAreWrittenLeastSignificantNibbleFirst) {
@@ -269,41 +245,33 @@ TEST(ShaderVariantTest, OptionsFrom128OnHaveNoBit) {
 }
 
 TEST(ShaderParameterTest, AccessorTextFormsRoundTrip) {
+    constexpr auto R = SHADER_ACCESSOR_REGISTER;
     struct Case {
         ShaderParamAccessor which;
         const char* text;
-        const char* readBack;  // null: a definition error (bit 31), read back unchanged
+        const char* readBack;
+        bool error;  // bit 31: the text matched none of the property's words
+        int32_t registerNumber = 0;
     } cases[] = {
-        {SHADER_ACCESSOR_TYPE, "enum", "enum"},        {SHADER_ACCESSOR_TYPE, "bool", "bool"},
-        {SHADER_ACCESSOR_TYPE, "Texture", nullptr},    {SHADER_ACCESSOR_SUBREGISTER, "w", "w"},
-        {SHADER_ACCESSOR_SUBREGISTER, "q", nullptr},   {SHADER_ACCESSOR_SHADER, "pixel", "pixel"},
-        {SHADER_ACCESSOR_SHADER, "vertex", "vertex"},  {SHADER_ACCESSOR_SHADER, "geometry", nullptr},
-        {SHADER_ACCESSOR_SRGB, "0", "0"},              {SHADER_ACCESSOR_SRGB, "1", "1"},
-        {SHADER_ACCESSOR_NO_ALPHA, "1", "1"},          {SHADER_ACCESSOR_NO_ALPHA, "0", "0"},
-        {SHADER_ACCESSOR_TRILINEAR, "1", "1"},         {SHADER_ACCESSOR_TRILINEAR, "yes", nullptr},
-        {SHADER_ACCESSOR_REGISTER, "17", "17"},        {SHADER_ACCESSOR_REGISTER, "AlphaTest", "AlphaTest"},
-        {SHADER_ACCESSOR_REGISTER, "LightingType", "LightingType"},
-        {SHADER_ACCESSOR_REGISTER, "RenderToLightmap", "RenderToLightmap"},
+        {SHADER_ACCESSOR_TYPE, "bool", "bool", false},         {SHADER_ACCESSOR_TYPE, "Texture", "unknown", true},
+        {SHADER_ACCESSOR_SUBREGISTER, "w", "w", false},        {SHADER_ACCESSOR_SUBREGISTER, "q", "x", true},
+        {SHADER_ACCESSOR_SHADER, "pixel", "pixel", false},     {SHADER_ACCESSOR_SHADER, "geometry", "vertex", true},
+        {SHADER_ACCESSOR_SRGB, "0", "0", false},               {SHADER_ACCESSOR_NO_ALPHA, "1", "1", false},
+        {SHADER_ACCESSOR_TRILINEAR, "1", "1", false},          {SHADER_ACCESSOR_TRILINEAR, "yes", "0", true},
+        {R, "17", "17", false, 17},                            {R, "-30", "-30", false, -30},
+        {R, "AlphaTest", "AlphaTest", false, -1},              {R, "LightingType", "LightingType", false, -23},
+        {R, "MinRefractionQualityLevel", "MinRefractionQualityLevel", false, -14},
+        {R, "12abc", "12", true, 12},  // an unknown name keeps its number
     };
     for (const Case& c : cases) {
         ShaderParameterDefinition p;
-        char before[32], after[32];
-        p.GetAccessorText(c.which, before, sizeof before);
+        char back[32];
         p.SetAccessorText(c.which, c.text);
-        p.GetAccessorText(c.which, after, sizeof after);
-        EXPECT_EQ((p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR) != 0, c.readBack == nullptr) << c.text;
-        EXPECT_STREQ(after, c.readBack ? c.readBack : before) << c.text;
+        p.GetAccessorText(c.which, back, sizeof back);
+        EXPECT_EQ((p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR) != 0, c.error) << c.text;
+        EXPECT_STREQ(back, c.readBack) << c.text;
+        EXPECT_EQ(p.registerNumber, c.registerNumber) << c.text;
     }
-    // The 23 engine parameter names are -1 .. -23; an unknown name keeps its number.
-    for (int32_t r = -1; r >= -23; --r) {
-        ShaderParameterDefinition p;
-        p.SetAccessorText(SHADER_ACCESSOR_REGISTER, ShaderRegisterName(r));
-        EXPECT_EQ(p.registerNumber, r);
-    }
-    ShaderParameterDefinition p;
-    p.SetAccessorText(SHADER_ACCESSOR_REGISTER, "12abc");
-    EXPECT_EQ(p.registerNumber, 12);
-    EXPECT_TRUE(p.bits & SHADER_PARAM_BIT_DEFINITION_ERROR);
 }
 
 }  // namespace

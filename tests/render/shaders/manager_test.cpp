@@ -1,7 +1,7 @@
 // The shader manager with the project's own shader data: the built-in tables and the
-// post-processing set compile, resolve and pass an independent HLSL front end, the device's hardware-depth options, repeated and unknown requests,
-// racing requests, reload and close, the profiler overlay's fixed shader, and the engine
-// constants as the device records them.
+// post-processing set compile, resolve and pass an independent HLSL front end; the
+// device's hardware-depth options; repeated, racing and refused requests; reload and
+// close; the profiler overlay's fixed shader and the engine constants as recorded.
 // test-sanitize: thread address
 // test-depends: shader_data
 // test-timeout: 600
@@ -36,15 +36,14 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
     };
     for (uint32_t i = 0; i < ShaderManager::kFixedSlots; ++i) count(gShaderManager->Fixed(i));
     EXPECT_EQ(valid, 15u);
-    EXPECT_FALSE(gShaderManager->Fixed(2).vertexShader);
+    EXPECT_FALSE(gShaderManager->Fixed(2).vertexShader);  // slot 2 stays empty
     const uint32_t lightCounts[ShaderManager::kLightTables] = {4, 4, 2, 2, 12};
     for (uint32_t t = 0; t < ShaderManager::kLightTables; ++t) {
         valid = 0;
         for (uint32_t i = 0; i < ShaderManager::kLightSlots; ++i) count(gShaderManager->Light(t, i));
         EXPECT_EQ(valid, lightCounts[t]) << t;
     }
-    EXPECT_TRUE(gShaderManager->Light(2, 8).IsValid());
-    EXPECT_FALSE(gShaderManager->Light(2, 1).vertexShader);
+    EXPECT_TRUE(gShaderManager->Light(2, 8).IsValid() && !gShaderManager->Light(2, 1).vertexShader);
     valid = 0;
     for (uint32_t i = 0; i < ShaderManager::kShadowMapSlots; ++i) count(gShaderManager->ShadowMap(i));
     EXPECT_EQ(valid, 256u);
@@ -59,11 +58,20 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
     // Exactly the requested variants exist, and none failed to compile.
     EXPECT_EQ(PooledShaders().size(), held.size());
     EXPECT_TRUE(Lines("HLSL error").empty());
+    const uint32_t textureFlags[ShaderManager::kSystemTextures] = {84, 0, 0, 64, 64};
     for (uint32_t i = 0; i < ShaderManager::kSystemTextures; ++i) {
         ASSERT_TRUE(gShaderManager->SystemTexture(i)) << i;
-        EXPECT_TRUE(gShaderManager->SystemTextureResource(i)->IsLoaded());
+        EXPECT_EQ(gShaderManager->SystemTextureResource(i)->GetFlags(), textureFlags[i]) << i;
     }
-    EXPECT_EQ(gShaderManager->SystemTextureResource(0)->GetFlags(), 84u);
+    // Spot rows: what a slot's pixel name lists back, and the flags it was got with.
+    std::vector<std::string> names;
+    const ShaderPair& fixed9 = gShaderManager->Fixed(9);
+    ASSERT_TRUE(gShaderManager->LookupFamilyOptions(fixed9.pixelShader->GetName(), &names, true));
+    EXPECT_EQ(names, (std::vector<std::string>{"CONVERT_TO_SRGB", "LINEAR_TEXTURES", "SCREEN_UV", "TEXTURE"}));
+    EXPECT_EQ(fixed9.pixelShader->GetFlags(), 64u);
+    names.clear();
+    ASSERT_TRUE(gShaderManager->LookupFamilyOptions(gShaderManager->Light(4, 15).pixelShader->GetName(), &names, true));
+    EXPECT_EQ(names, (std::vector<std::string>{"LOWSPEC", "MASK", "SHADOWMAP", "SHADOWMAP_FILTERING"}));
 
     // Every variant also passes an independent HLSL front end under its macros.
     if (!Shell("command -v glslangValidator")) GTEST_SKIP() << "glslangValidator is not installed";
@@ -72,8 +80,8 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
         std::vector<std::string> options;
         ASSERT_TRUE(gShaderManager->LookupFamilyOptions(r->GetName(), &options, false));
         const std::string name = r->GetName();
-        const bool vertex = r->Kind() == SHADER_KIND_VERTEX;
-        std::string command = std::string("glslangValidator -D -V -o /dev/null -e ") + (vertex ? "vertex -S vert" : "pixel -S frag") +
+        std::string command = std::string("glslangValidator -D -V -o /dev/null -e ") +
+                              (r->Kind() == SHADER_KIND_VERTEX ? "vertex -S vert" : "pixel -S frag") +
                               " -DMAX_SHADER_SKINNING_BONES=64";
         for (const std::string& o : options) command += " -D" + o;
         command += " " + ShaderFolder() + "/" + name.substr(0, name.find('/')) + ".hlsl";
@@ -84,33 +92,7 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
     chain.ReleaseShaders();
 }
 
-TEST_F(ManagerTest, RepeatedAndUnknownRequests) {
-    ASSERT_TRUE(gShaderManager->LoadDefinitions());
-    ResourceShader *vs = nullptr, *ps = nullptr, *vs2 = nullptr, *ps2 = nullptr;
-    ASSERT_TRUE(gShaderManager->GetShader("Font", "OUTLINES", &vs, &ps, SHADER_LOAD_QUEUED, true, 0));
-    const uint32_t uses[2] = {vs->GetUseCount(), ps->GetUseCount()};
-    ASSERT_TRUE(gShaderManager->GetShader("font", "OUTLINES", &vs2, &ps2, SHADER_LOAD_HERE, false, 0));
-    EXPECT_EQ(vs2, vs);
-    EXPECT_EQ(ps2, ps);
-    EXPECT_EQ(vs->GetUseCount(), uses[0] + 1);
-    EXPECT_EQ(ps->GetUseCount(), uses[1] + 1);
-    EXPECT_TRUE(vs->GetVertexShaderObject() && ps->GetPixelShaderObject());
-    Resource* four[4] = {vs, ps, vs2, ps2};
-    ReleaseResources(four, 4);
-
-    log.Clear();
-    auto* sentinel = reinterpret_cast<ResourceShader*>(uintptr_t(8));
-    vs = ps = sentinel;
-    EXPECT_FALSE(gShaderManager->GetShader("NoSuchFamily", "X", &vs, &ps, SHADER_LOAD_HERE, false, 0));
-    EXPECT_EQ(vs, sentinel);
-    EXPECT_EQ(ps, sentinel);
-    EXPECT_EQ(Lines("Cannot load shader NoSuchFamily with options X").size(), 1u);
-    // An option string too long for a variant record is refused the same way.
-    EXPECT_FALSE(gShaderManager->GetShader("Font", std::string(300, 'O').c_str(), &vs, &ps, SHADER_LOAD_HERE, false, 0));
-    EXPECT_EQ(Lines("Cannot load shader Font").size(), 1u);
-}
-
-TEST_F(ManagerTest, RacingRequestsGetOneResourcePerVariant) {
+TEST_F(ManagerTest, RepeatedAndRacingRequestsGetOneResourcePerVariant) {
     ASSERT_TRUE(gShaderManager->LoadDefinitions());
     const char* const options[] = {"", "OUTLINES", "OUTLINES", ""};
     std::vector<ResourceShader*> got(8, nullptr);
@@ -124,11 +106,9 @@ TEST_F(ManagerTest, RacingRequestsGetOneResourcePerVariant) {
                     return;
                 vs->WaitUntilLoaded(false);
                 ps->WaitUntilLoaded(false);
+                Resource* both[2] = {vs, ps};
                 if (round == 19) got[2 * t] = vs, got[2 * t + 1] = ps;
-                else {
-                    Resource* both[2] = {vs, ps};
-                    ReleaseResources(both, 2);
-                }
+                else ReleaseResources(both, 2);
             }
         });
     for (std::thread& th : threads) th.join();
@@ -138,7 +118,22 @@ TEST_F(ManagerTest, RacingRequestsGetOneResourcePerVariant) {
     EXPECT_EQ(got[5], got[7]);
     EXPECT_NE(got[1], got[5]);
     for (uint32_t t = 1; t < 4; ++t) EXPECT_EQ(got[2 * t], got[0]);
-    for (ResourceShader* r : got) r->Release();
+
+    // Once more, in any letter case: the same two resources with one more use each.
+    const uint32_t uses[2] = {got[4]->GetUseCount(), got[5]->GetUseCount()};
+    ResourceShader *vs = nullptr, *ps = nullptr;
+    ASSERT_TRUE(gShaderManager->GetShader("font", "OUTLINES", &vs, &ps, SHADER_LOAD_HERE, false, 0));
+    EXPECT_TRUE(vs == got[4] && ps == got[5]);
+    EXPECT_EQ(vs->GetUseCount(), uses[0] + 1);
+    EXPECT_EQ(ps->GetUseCount(), uses[1] + 1);
+    ReleaseResources(reinterpret_cast<Resource* const*>(got.data()), 8);
+    Resource* both[2] = {vs, ps};
+    ReleaseResources(both, 2);
+
+    // An option text too long for a variant record is refused like an unknown family.
+    log.Clear();
+    EXPECT_FALSE(gShaderManager->GetShader("Font", std::string(300, 'O').c_str(), &vs, &ps, SHADER_LOAD_HERE, false, 0));
+    EXPECT_EQ(Lines("Cannot load shader Font with options OOO").size(), 1u);
 }
 
 TEST_F(ManagerTest, ReloadKeepsTheFamiliesAndCloseLeavesNothingBehind) {
@@ -188,8 +183,10 @@ TEST_P(DepthTest, OptionsAndListedNamesFollowTheDevice) {
         {"POINT"}, {"HARDWARE_DEPTH", "POINT"}, {"HARDWARE_DEPTH", "HARDWARE_DEPTH_RAWZ", "POINT"}};
     const int mode = static_cast<int>(GetParam());
     log.Clear();
-    ResourceShader *vs = nullptr, *ps = nullptr;
+    auto* sentinel = reinterpret_cast<ResourceShader*>(uintptr_t(8));
+    ResourceShader *vs = sentinel, *ps = sentinel;
     EXPECT_FALSE(gShaderManager->GetShader("Unknown", "POINT", &vs, &ps, SHADER_LOAD_HERE, false, 0));
+    EXPECT_TRUE(vs == sentinel && ps == sentinel);  // outputs untouched
     EXPECT_EQ(Lines(std::string("Cannot load shader Unknown with options ") + texts[mode]).size(), 1u);
 
     ASSERT_TRUE(gShaderManager->GetShader("Light", "POINT", &vs, &ps, SHADER_LOAD_QUEUED, false, 0));
@@ -244,11 +241,11 @@ TEST_F(ManagerTest, OverlayDrawsWithFixedSlotZeroAndItsConstantsAsRecorded) {
     const ShaderPair& fixed = gShaderManager->Fixed(0);
     ASSERT_TRUE(fixed.IsValid());
     const VertexShaderObject& v = *fixed.vertexObject;
-    EXPECT_GE(v.ConstantRegister(VSC_MODEL_VIEW_PROJ).index, 192);  // after the bones at c0
+    // Declared after the bones at c0 (a matrix of four registers, a colour), or not at all.
+    EXPECT_GE(v.ConstantRegister(VSC_MODEL_VIEW_PROJ).index, 192);
     EXPECT_EQ(v.ConstantRegister(VSC_MODEL_VIEW_PROJ).count, 4u);
     EXPECT_GE(v.ConstantRegister(VSC_CONSTANT_COLOR).index, 192);
     EXPECT_EQ(v.ConstantRegister(VSC_MODEL_VIEW).index, -1);
-    EXPECT_EQ(v.ConstantRegister(VSC_LIGHT_PROBE).index, -1);
 
     Matrix view, projection, model;
     view.LoadLookAtLH(Vector(1, 2, -5, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));

@@ -1,0 +1,341 @@
+#include "engine/entity/EntityTemplateRegistry.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/StaticInit.h"
+#include "core/rtti/RTTIProperty.h"
+#include "engine/EngineServices.h"
+#include "engine/entity/EntityTemplate.h"
+#include "platform/os/Clock.h"
+#include "render/VornexRenderer.h"
+#include "render/resources/ResourceManager.h"
+
+EntityTemplateRegistry gEntityTemplateRegistry;
+
+namespace {
+
+RTTIClass* gStubClass = nullptr;
+
+char* CopyText(const char* text, size_t length) {
+    char* copy = static_cast<char*>(EngineAlloc(length + 1));
+    if (!copy) return nullptr;
+    std::memcpy(copy, text, length);
+    copy[length] = 0;
+    return copy;
+}
+
+// Case-insensitive compare of a stored name with a path component.
+int CompareComponent(const char* stored, const char* component, size_t length) {
+    char buffer[kRTTIMaxNameLength + 1];
+    if (length > kRTTIMaxNameLength) length = kRTTIMaxNameLength;
+    std::memcpy(buffer, component, length);
+    buffer[length] = 0;
+    return RTTIStricmp(stored ? stored : "", buffer);
+}
+
+template <class T, class NameOf>
+uint32_t SortedPlace(const Dynarray<T*>& list, const char* name, size_t length, NameOf nameOf, bool* found) {
+    uint32_t lo = 0, hi = list.Count();
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (CompareComponent(nameOf(list[mid]), name, length) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    *found = lo < list.Count() && CompareComponent(nameOf(list[lo]), name, length) == 0;
+    return lo;
+}
+
+const char* FolderName(const TemplateFolder* f) { return f->name; }
+const char* StubName(const EntityTemplateStub* s) { return s->fileName; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Stubs.
+
+EntityTemplateStub::~EntityTemplateStub() {
+    if (entityTemplate) entityTemplate->stub = nullptr;
+    EngineFree(fileName);
+}
+
+const RTTIClass* EntityTemplateStub::RegisterClass() {
+    if (gStubClass) return gStubClass;
+    RTTIClass* c = CreateRegisteredClass(gStubClass, "EntityTemplateStub", kRTTIRootBaseName,
+                                         [](int32_t) -> RTTIPolyBaseClass* { return new EntityTemplateStub(); });
+    c->AddProperty(new RTTIDirectAccessTypedProperty<char*>("File name", RTTI_OFFSETOF(EntityTemplateStub, fileName)));
+    c->AddProperty(new RTTIDirectAccessTypedProperty<SimpleGUID>("GUID", RTTI_OFFSETOF(EntityTemplateStub, guid)));
+    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Type", RTTI_OFFSETOF(EntityTemplateStub, typeId)));
+    return c;
+}
+
+const RTTIClass* EntityTemplateStub::GetRTTIClass() const { return RegisterClass(); }
+
+void EntityTemplateStub::SetFileName(const char* name) {
+    EngineFree(fileName);
+    fileName = name ? CopyText(name, std::strlen(name)) : nullptr;
+}
+
+void EntityTemplateStub::SetTemplate(EntityTemplate* t) {
+    entityTemplate = t;
+    if (t) t->stub = this;
+}
+
+void EntityTemplateStub::GetFullPath(char* buffer, uint32_t size) const {
+    if (!size) return;
+    buffer[0] = 0;
+    if (folder) folder->GetPath(buffer, size);
+    const size_t used = std::strlen(buffer);
+    std::snprintf(buffer + used, size - used, "%s%s", used ? "/" : "", FileName());
+}
+
+EntityTemplate* EntityTemplateStub::GetTemplate(bool load) {
+    CriticalSectionGuard guard(&gEntityTemplateRegistry.Lock());
+    if (entityTemplate) {
+        if (entityTemplate->GetState() == RESOURCE_LOADING) entityTemplate->WaitUntilLoaded(false);
+        return entityTemplate;
+    }
+    if (!load) return nullptr;
+    char path[kMaxResourceName + 1];
+    GetFullPath(path, sizeof(path));
+    Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, path, typeId, true, 0);
+    EntityTemplate* t = TemplateFromResource(r);
+    if (!t) {
+        if (r) r->Release();
+        return nullptr;
+    }
+    SetTemplate(t);
+    t->Load(false);
+    t->Prepare();
+    return t;
+}
+
+EntityTemplate* EntityTemplateStub::AcquireTemplate(uint32_t) {
+    EntityTemplate* t = GetTemplate(true);
+    if (t) t->AddRef();
+    return t;
+}
+
+bool EntityTemplateStub::ReleaseTemplate() {
+    CriticalSectionGuard guard(&gEntityTemplateRegistry.Lock());
+    EntityTemplate* t = entityTemplate;
+    if (!t) return true;
+    // The stub holds one use of the resource part; any other use keeps it loaded.
+    if (t->GetInstanceCount() != 0 || t->GetUseCount() > 1) return false;
+    entityTemplate = nullptr;
+    t->stub = nullptr;
+    t->Release();
+    delete t;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------
+// Folders.
+
+TemplateFolder::TemplateFolder(const char* folderName, TemplateFolder* parentFolder) : parent(parentFolder) {
+    if (folderName) name = CopyText(folderName, std::strlen(folderName));
+}
+
+TemplateFolder::~TemplateFolder() {
+    for (TemplateFolder* f : folders) delete f;
+    for (EntityTemplateStub* s : stubs) {
+        s->folder = nullptr;
+        if (!(s->flags & STUB_FLAG_IN_GUID_INDEX)) delete s;
+    }
+    EngineFree(name);
+}
+
+TemplateFolder* TemplateFolder::AddFolder(const char* folderName) {
+    bool found;
+    const uint32_t at = SortedPlace(folders, folderName, std::strlen(folderName), FolderName, &found);
+    if (found) return folders[at];
+    TemplateFolder* f = new TemplateFolder(folderName, this);
+    folders.Insert(f, at);
+    return f;
+}
+
+void TemplateFolder::AddStub(EntityTemplateStub* stub) {
+    bool found;
+    const char* n = stub->FileName();
+    stubs.Insert(stub, SortedPlace(stubs, n, std::strlen(n), StubName, &found));
+    stub->folder = this;
+}
+
+void TemplateFolder::RemoveStub(EntityTemplateStub* stub) {
+    for (uint32_t i = 0; i < stubs.Count(); ++i) {
+        if (stubs[i] == stub) {
+            stubs.Remove(i);
+            stub->folder = nullptr;
+            return;
+        }
+    }
+}
+
+TemplateFolder* TemplateFolder::FindFolder(const char* folderName, size_t length) const {
+    bool found;
+    const uint32_t at = SortedPlace(folders, folderName, length, FolderName, &found);
+    return found ? folders[at] : nullptr;
+}
+
+EntityTemplateStub* TemplateFolder::FindStub(const char* stubName, size_t length) const {
+    bool found;
+    const uint32_t at = SortedPlace(stubs, stubName, length, StubName, &found);
+    return found ? stubs[at] : nullptr;
+}
+
+void TemplateFolder::GetPath(char* buffer, uint32_t size) const {
+    if (!size) return;
+    buffer[0] = 0;
+    if (parent) parent->GetPath(buffer, size);
+    const size_t used = std::strlen(buffer);
+    std::snprintf(buffer + used, size - used, "%s%s", used ? "/" : "", name ? name : "");
+}
+
+// ---------------------------------------------------------------------------------
+// Registry.
+
+EntityTemplateRegistry::EntityTemplateRegistry() { root = new TemplateFolder("templates"); }
+
+EntityTemplateRegistry::~EntityTemplateRegistry() {
+    Clear();
+    delete root;
+}
+
+EntityTemplateStub* EntityTemplateRegistry::FindStubByName(const char* path) {
+    if (!path) return nullptr;
+    CriticalSectionGuard guard(&lock);
+    const TemplateFolder* f = root;
+    const char* p = path;
+    // Paths may start with the root's own name ("templates/...").
+    const char* first = p;
+    while (*first && *first != '/' && *first != '\\') ++first;
+    if (*first && CompareComponent(root->name, p, size_t(first - p)) == 0 && !root->FindFolder(p, size_t(first - p)))
+        p = first + 1;
+    for (;;) {
+        const char* end = p;
+        while (*end && *end != '/' && *end != '\\') ++end;
+        if (!*end) return f->FindStub(p, size_t(end - p));
+        if (end != p) {
+            f = f->FindFolder(p, size_t(end - p));
+            if (!f) return nullptr;
+        }
+        p = end + 1;
+    }
+}
+
+EntityTemplate* EntityTemplateRegistry::FindTemplateByName(const char* path, bool load) {
+    CriticalSectionGuard guard(&lock);
+    EntityTemplateStub* s = FindStubByName(path);
+    return s ? s->GetTemplate(load) : nullptr;
+}
+
+bool EntityTemplateRegistry::PreloadTemplateByName(const char* path) {
+    if (!path || !*path) return false;
+    CriticalSectionGuard guard(&lock);
+    EntityTemplateStub* s = FindStubByName(path);
+    if (!s) return false;
+    gVornexRenderer.FlushCommands(false);
+    return s->GetTemplate(true) != nullptr;
+}
+
+uint32_t EntityTemplateRegistry::LowerBound(const SimpleGUID& guid) const {
+    uint32_t lo = 0, hi = guidIndex.Count();
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (SimpleGUID::Compare(guidIndex[mid]->guid, guid) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo;
+}
+
+EntityTemplateStub* EntityTemplateRegistry::FindStubByGUID(const SimpleGUID& guid) {
+    CriticalSectionGuard guard(&lock);
+    const uint32_t at = LowerBound(guid);
+    return at < guidIndex.Count() && guidIndex[at]->guid == guid ? guidIndex[at] : nullptr;
+}
+
+EntityTemplate* EntityTemplateRegistry::FindTemplateByGUID(const SimpleGUID& guid, bool load) {
+    CriticalSectionGuard guard(&lock);
+    EntityTemplateStub* s = FindStubByGUID(guid);
+    return s ? s->GetTemplate(load) : nullptr;
+}
+
+EntityTemplate* EntityTemplateRegistry::AcquireTemplateByGUID(const SimpleGUID& guid, uint32_t purpose) {
+    CriticalSectionGuard guard(&lock);
+    EntityTemplateStub* s = FindStubByGUID(guid);
+    return s ? s->AcquireTemplate(purpose) : nullptr;
+}
+
+EntityTemplate* EntityTemplateRegistry::AcquireTemplateByName(const char* path, uint32_t purpose) {
+    CriticalSectionGuard guard(&lock);
+    EntityTemplateStub* s = FindStubByName(path);
+    return s ? s->AcquireTemplate(purpose) : nullptr;
+}
+
+bool EntityTemplateRegistry::InsertStub(EntityTemplateStub* stub) {
+    CriticalSectionGuard guard(&lock);
+    if (!stub || (stub->flags & STUB_FLAG_IN_GUID_INDEX)) return false;
+    const uint32_t at = LowerBound(stub->guid);
+    if (at < guidIndex.Count() && guidIndex[at]->guid == stub->guid) return false;
+    if (!guidIndex.Insert(stub, at)) return false;
+    stub->flags |= STUB_FLAG_IN_GUID_INDEX;
+    return true;
+}
+
+void EntityTemplateRegistry::RemoveStub(EntityTemplateStub* stub) {
+    CriticalSectionGuard guard(&lock);
+    if (!stub) return;
+    const uint32_t at = LowerBound(stub->guid);
+    if (at < guidIndex.Count() && guidIndex[at] == stub) {
+        guidIndex.Remove(at);
+        stub->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
+    }
+}
+
+void EntityTemplateRegistry::ReleaseFolder(TemplateFolder* f) {
+    for (EntityTemplateStub* s : f->stubs) s->ReleaseTemplate();
+    for (TemplateFolder* child : f->folders) ReleaseFolder(child);
+}
+
+void EntityTemplateRegistry::UnloadUnusedTemplates() {
+    const int64_t start = os::ReadCounter();
+    {
+        CriticalSectionGuard guard(&lock);
+        ReleaseFolder(root);
+        gVornexRenderer.FlushCommands(false);
+        for (uint32_t i = guidIndex.Count(); i-- > 0;) {
+            EntityTemplateStub* s = guidIndex[i];
+            if (!(s->flags & STUB_FLAG_OPTIMIZED) || !s->ReleaseTemplate()) continue;
+            guidIndex.Remove(i);
+            s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
+            if (s->folder) s->folder->RemoveStub(s);
+            delete s;
+        }
+    }
+    gResourceManager.PostEvictResources(uint32_t(-3), false, 0, 0);
+    gVornexRenderer.FlushCommands(false);
+    gResourceManager.Flush();
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Unused templates unloaded in %f sec",
+               double(os::ReadCounter() - start) / double(os::kCounterFrequency));
+}
+
+void EntityTemplateRegistry::Shutdown() {
+    if (!initialised) return;
+    UnloadUnusedTemplates();
+    if (gEngineServices.setMeshShaderPreset) gEngineServices.setMeshShaderPreset(nullptr);
+    Clear();
+    initialised = false;
+}
+
+void EntityTemplateRegistry::Clear() {
+    CriticalSectionGuard guard(&lock);
+    for (EntityTemplateStub* s : guidIndex) {
+        s->flags &= uint8_t(~STUB_FLAG_IN_GUID_INDEX);
+        if (!s->folder) delete s;
+    }
+    guidIndex.Release();
+    delete root;
+    root = new TemplateFolder("templates");
+}
