@@ -141,7 +141,11 @@ bool ParseTemplateStubHeader(const char* text, size_t length, EntityTemplateStub
     while (n < length && text[n] && text[n] != '\n') ++n;
     if (n < length && text[n] == '\n') ++n;  // cut after the first line feed
     if (!n) return false;
+    // The XML parser steps over a UTF-8 sequence by the length its first byte claims, so a
+    // sequence cut at the end of the line would carry it past the terminator: a few more
+    // zero bytes stop it there.
     std::string line(text, n);
+    line.append(8, '\0');
     TiXmlDocument doc;
     doc.Parse(line.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement* e = doc.FirstChildElement("TemplateStub");
