@@ -216,7 +216,8 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
                              "\",\"name\":\"a\",\"guid\":\"" + kG1 + "\",\"parent\":\"" + kG2 +
                              "\"},{\"template\":\"" + std::string(kPlainTemplate) + "\",\"name\":\"b\",\"guid\":\"" +
                              kG2 + "\",\"parent\":\"" + kG1 + "\"}]}";
-    ASSERT_TRUE(Parse(scenefiles::Write(loop), 0));
+    const std::vector<uint8_t> bytes = scenefiles::Write(loop);
+    ASSERT_TRUE(Parse(bytes, 0));
     Entity* a = gEntityManager->FindEntityByName("a");
     Entity* b = gEntityManager->FindEntityByName("b");
     ASSERT_TRUE(a && b);
@@ -225,6 +226,18 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     EXPECT_EQ(Root()->GetChildrenCount() + b->GetChildrenCount(), 2u);
     gEntityManager->DestroyEntity(b);  // takes a along, leaving nothing dangling
     EXPECT_EQ(gEntityManager->FindEntityByName("a"), nullptr);
+
+    // Under a pass the caller opened, the parents are linked when the caller resolves.
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    gEntityManager->NewScene();
+    ParseBinaryScene(bytes.data(), bytes.size(), 0, 0);
+    EntityPointerFixups::Resolve();
+    a = gEntityManager->FindEntityByName("a");
+    b = gEntityManager->FindEntityByName("b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->GetParent(), b);
+    EXPECT_EQ(b->GetChildrenCount(), 1u);
+    EXPECT_EQ(Root()->GetChildrenCount(), 1u);
 }
 
 TEST_F(SceneLoadingTest, GridBlocksAndMissingFiles) {
