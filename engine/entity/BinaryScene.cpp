@@ -70,6 +70,9 @@ private:
                        "Scene entity %u of template %s has an unreadable property list and is dropped", index,
                        t->GetName());
             // Its queued pointers still aim into it: it goes once the pass is resolved.
+            // Until then no pointer may find it, or the entities naming it as parent
+            // would go with it.
+            e->SetGUID(SimpleGUID());
             failed.push_back(SafePointerTo(e));
             return true;
         }

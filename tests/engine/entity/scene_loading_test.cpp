@@ -177,13 +177,21 @@ TEST_F(SceneLoadingTest, PrefixesAndCorruptionsFailCleanly) {
         gPostLoaded.clear();
     }
 
-    // A record whose stated size is shorter than its property list: the entity is
-    // dropped with one line and the next record starts after the stated bytes.
-    const std::string shortRecord = ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000\"}";
-    const std::vector<uint8_t> dropped = scenefiles::Write(Scene(kG3, kGrid, shortRecord));
+    // Records whose property lists end early: each entity is dropped with one line and
+    // the next record starts after the stated bytes. One names its GUID before the list
+    // ends; an entity naming it as parent stays in the scene under the root.
+    const std::string kG4 = "00000000-0000-0000-0000-000000000004";
+    const std::string shortRecords = ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000\"}" +
+                                     ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000000000" + "04" +
+                                     std::string(30, '0') + "\"}" + ",{\"template\":\"" + std::string(kPlainTemplate) +
+                                     "\",\"name\":\"orphan\",\"parent\":\"" + kG4 + "\"}";
+    const std::vector<uint8_t> dropped = scenefiles::Write(Scene(kG3, kGrid, shortRecords));
     ASSERT_TRUE(Parse(dropped, 3));
-    EXPECT_EQ(Count("unreadable property list"), 1u);
-    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), 4u);  // root, child, parent, params
+    EXPECT_EQ(Count("unreadable property list"), 2u);
+    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), 5u);  // root, child, parent, params, orphan
+    Entity* orphan = gEntityManager->FindEntityByName("orphan");
+    ASSERT_NE(orphan, nullptr);
+    EXPECT_EQ(orphan->GetParent(), Root());
     EXPECT_NE(gEntityManager->GetSceneGrid(), nullptr);
 
     // Counts, sizes and grid sides altered in place.
