@@ -91,7 +91,6 @@ private:
             in.Read(nullptr, size);
             EntitySet* set = gEntityManager->CreateEntitySet();
             set->SolidDeserialize(record, propertyFlags);
-            sets.push_back(set);
         }
         if (!in.Read(nullptr, 4)) return false;
         if (EntityLayerSystem* layers = gEntityManager->GetLayerSystem()) layers->SolidDeserialize(in, propertyFlags);
@@ -135,7 +134,6 @@ private:
     void Finish() {
         ResolvePass();
         if (!hooksRun) RunPostLoadHooks();
-        for (EntitySet* set : sets) set->LinkMembers();
         // A failed entity is dropped only when no pass of the caller still holds its
         // queued pointers.
         if (ownsPass)
@@ -163,7 +161,6 @@ private:
     bool hooksRun = false;
     std::vector<SafePointer<Entity>> created;
     std::vector<SafePointer<Entity>> failed;
-    std::vector<EntitySet*> sets;
 };
 
 }  // namespace

@@ -223,7 +223,8 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     const std::string loop = "{\"entities\":[{\"template\":\"" + std::string(kPlainTemplate) +
                              "\",\"name\":\"a\",\"guid\":\"" + kG1 + "\",\"parent\":\"" + kG2 +
                              "\"},{\"template\":\"" + std::string(kPlainTemplate) + "\",\"name\":\"b\",\"guid\":\"" +
-                             kG2 + "\",\"parent\":\"" + kG1 + "\"}]}";
+                             kG2 + "\",\"parent\":\"" + kG1 + "\"}],\"sets\":[{\"name\":\"A\",\"guid\":\"" + kS1 +
+                             "\",\"members\":[\"" + kG1 + "\"]}]}";
     const std::vector<uint8_t> bytes = scenefiles::Write(loop);
     ASSERT_TRUE(Parse(bytes, 0));
     Entity* a = gEntityManager->FindEntityByName("a");
@@ -235,7 +236,7 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     gEntityManager->DestroyEntity(b);  // takes a along, leaving nothing dangling
     EXPECT_EQ(gEntityManager->FindEntityByName("a"), nullptr);
 
-    // Under a pass the caller opened, the parents are linked when the caller resolves.
+    // Under a pass the caller opened, parents and sets are linked when the caller resolves.
     ASSERT_TRUE(EntityPointerFixups::Begin());
     gEntityManager->NewScene();
     ParseBinaryScene(bytes.data(), bytes.size(), 0, 0);
@@ -246,6 +247,7 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     EXPECT_EQ(a->GetParent(), b);
     EXPECT_EQ(b->GetChildrenCount(), 1u);
     EXPECT_EQ(Root()->GetChildrenCount(), 1u);
+    EXPECT_EQ(a->EntitySets().Count(), 1u);  // the set's members know it
 }
 
 TEST_F(SceneLoadingTest, GridBlocksAndMissingFiles) {
