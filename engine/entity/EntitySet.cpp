@@ -32,8 +32,8 @@ public:
     using RTTIDynarraySafePointerProperty::RTTIDynarraySafePointerProperty;
     void ApplyEntity(void* object, uint32_t index, RTTIPolyBaseClass* entity) const override {
         RTTIDynarraySafePointerProperty::ApplyEntity(object, index, entity);
-        if (auto* e = dynamic_cast<Entity*>(entity))
-            static_cast<EntitySet*>(static_cast<RTTIPolyBaseClass*>(object))->Link(e);
+        auto* set = static_cast<EntitySet*>(static_cast<RTTIPolyBaseClass*>(object));
+        if (Entity* e = set->Member(index); e && e == entity) set->Link(e);
     }
 };
 
