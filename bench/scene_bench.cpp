@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench/RateReporter.h"
-#include "core/rtti/BoundedReader.h"
+#include "core/BoundedReader.h"
 #include "engine/entity/BinaryScene.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityLayers.h"

@@ -1,15 +1,66 @@
 # Helpers shared by every folder.
 #
-# project_library(NAME [DEPS ...]): a static library from every .cpp below the
-# calling folder (subfolders included), public include root = repository root.
-# Files named *_main.cpp are left out (programs build them themselves).
+# project_library(NAME [FLAT] [NO_UNITY] [DEPS ...] [PRIVATE_DEPS ...]): a static library from every
+# .cpp below the calling folder (subfolders included; FLAT: the folder's own files only,
+# its subfolders being libraries of their own), public include root = repository root.
+# Files named *_main.cpp are left out (programs build them themselves). With UNITY=<n>,
+# the library compiles as unity sources of at most n files each, unless it says NO_UNITY.
 function(project_library name)
-  cmake_parse_arguments(PL "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  cmake_parse_arguments(PL "FLAT;NO_UNITY" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  if(PL_FLAT)
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  else()
+    file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  endif()
   list(FILTER srcs EXCLUDE REGEX "_main\\.cpp$")
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${PL_DEPS} PRIVATE ${PL_PRIVATE_DEPS})
+  if(UNITY AND NOT PL_NO_UNITY)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${UNITY})
+  endif()
+
+  # The folders this library may include from: its own and those of every project
+  # library it links, directly or through them.
+  file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(folders ${folder})
+  foreach(dep IN LISTS PL_DEPS PL_PRIVATE_DEPS)
+    get_property(dep_folders GLOBAL PROPERTY PROJECT_FOLDERS_${dep})
+    list(APPEND folders ${dep_folders})
+  endforeach()
+  list(REMOVE_DUPLICATES folders)
+  set_property(GLOBAL PROPERTY PROJECT_FOLDERS_${name} ${folders})
+  if(PL_FLAT)
+    file(GLOB checked CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.inc)
+  else()
+    file(GLOB_RECURSE checked CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+         ${CMAKE_CURRENT_SOURCE_DIR}/*.inc)
+  endif()
+  set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}.layers)
+  add_custom_command(OUTPUT ${stamp}
+    COMMAND ${CMAKE_COMMAND} "-DFOLDERS=${folders}" "-DFILES=${checked}" -DSTAMP=${stamp}
+            -P ${CMAKE_SOURCE_DIR}/cmake/LayerCheck.cmake
+    DEPENDS ${checked} ${CMAKE_SOURCE_DIR}/cmake/LayerCheck.cmake
+    COMMENT "Checking the includes of ${name} against the layer order"
+    VERBATIM)
+  add_custom_target(${name}_layers DEPENDS ${stamp})
+  add_dependencies(${name} ${name}_layers)
+  add_dependencies(libraries ${name})
+endfunction()
+
+# project_umbrella(NAME LIBRARIES...): an interface library linking the given ones, for
+# programs and tests that want a whole top folder.
+function(project_umbrella name)
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${ARGN})
+  set(folders "")
+  foreach(dep IN LISTS ARGN)
+    get_property(dep_folders GLOBAL PROPERTY PROJECT_FOLDERS_${dep})
+    list(APPEND folders ${dep_folders})
+  endforeach()
+  list(REMOVE_DUPLICATES folders)
+  set_property(GLOBAL PROPERTY PROJECT_FOLDERS_${name} ${folders})
 endfunction()
 
 # project_lua_package(TARGET PACKAGE): runs tolua++5.1 on a binding package file at build

@@ -11,7 +11,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "core/Log.h"
+#include "core/Log.h"  // a loop inside core_base: the log writes through a worker thread, which logs
 #include "core/Memory.h"
 #include "core/ThreadCheck.h"
 #include "platform/os/Thread.h"

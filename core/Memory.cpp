@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "core/Log.h"
+#include "core/Log.h"  // a loop inside core_base: allocation failures are logged, and the log allocates
 #include "platform/os/Memory.h"
 
 void* EngineAlloc(size_t size) {

@@ -12,15 +12,16 @@
 // configuration, UI/sound/profiler globals, scene core, fonts/shaders/sounds,
 // resources, templates, animation and memory, entities, rendering data, game, last).
 // The table is merged across libraries: each library that has rows exports one
-// StaticInitTable (core: kCoreStaticInit), and RunStaticInit(tables) runs the rows of
-// module 1 of every table in the order the tables are given, then module 2, and so
-// on. Adding a row is one line in its library's table.
+// StaticInitTable (core: kCoreStaticInit, core/config/CoreStaticInit.h), and
+// RunStaticInit(tables) runs the rows of module 1 of every table in the order the
+// tables are given, then module 2, and so on. Adding a row is one line in its
+// library's table. Rows that register classes without a function of their own (bare
+// classes, template type rows) are run by the class layer's row runner, which the
+// core table installs in its first row.
 //
 // Threads: main thread only, before any other thread starts and after every one
 // has stopped.
 #include <cstdint>
-
-#include "core/rtti/RTTIClass.h"
 
 using ExitHandler = void (*)(void* context);
 
@@ -54,20 +55,16 @@ struct StaticInitTable {
     uint32_t count;
 };
 
-// The rows of the engine core and the configuration.
-extern const StaticInitTable kCoreStaticInit;
-
-// Runs the core table. False (and nothing done) when start-up already ran and was
-// not shut down since.
-bool RunStaticInit();
-// Runs the given tables merged by module number.
+// Runs the given tables merged by module number (null tables are skipped). False (and
+// nothing done) when start-up already ran and was not shut down since.
 bool RunStaticInit(const StaticInitTable* const* tables, uint32_t tableCount);
+// The runner of the rows whose kind names no function (BareClassRegistration,
+// TemplateTypeRow); such a row run without one is logged and skipped.
+using StaticInitRowRunner = void (*)(const StaticInitRow& row);
+void SetStaticInitClassRowRunner(StaticInitRowRunner runner);
 // Runs every exit handler, newest first, and allows RunStaticInit again.
 void RunStaticShutdown();
 bool IsStaticInitDone();
-
-// The platform string ("PC"); null before start-up.
-const char* GetPlatformName();
 
 // Shared time constants of the fixed simulation step.
 constexpr uint32_t kFixedStepMicroseconds = 66666;  // 1/15 s
@@ -96,10 +93,3 @@ void StaticInitCreateGlobal() {
         nullptr);
 }
 
-// For registration functions: builds the descriptor into slot, registers it (base
-// looked up by name, so the caller registers its base first) and pushes the exit
-// handler that unregisters and destroys it and clears the slot, so a later
-// registration call (after RunStaticShutdown) builds it anew. The caller adds the
-// properties to the returned descriptor.
-RTTIClass* CreateRegisteredClass(RTTIClass*& slot, const char* className, const char* baseClassName,
-                                 RTTICreateFunction factory = nullptr);

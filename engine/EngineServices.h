@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
+#include "core/text/NameString.h"
 
 class BoundedReader;
 class Entity;

@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
+#include "core/text/NameString.h"
 
 // "Key code" u32, "Command string" char*. Owns its command text (engine allocator).
 struct KeyBindDef {

@@ -7,8 +7,8 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/ConfigProperties.h"
 #include "core/fs/FileReader.h"
-#include "core/fs/SolidFile.h"
 #include "core/rtti/RTTIArrayProperty.h"
+#include "core/rtti/SolidFile.h"
 
 ProjectConfig* gProjectConfig = nullptr;
 

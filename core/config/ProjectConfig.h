@@ -33,9 +33,9 @@
 #include "core/Dynarray.h"
 #include "core/config/ConfigRecords.h"
 #include "core/config/OutlineParams.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SimpleGUID.h"
+#include "core/text/NameString.h"
 
 // Re-selects the string language from the project configuration; set by the string
 // manager, null until then.

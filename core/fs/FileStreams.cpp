@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "core/CRC32.h"
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FsUtil.h"
-#include "core/rtti/CRC32.h"
 #include "platform/os/File.h"
 
 // ---------------------------------------------------------------------------------------

@@ -12,12 +12,13 @@
 #include <new>
 #include <vector>
 
+#include "core/BoundedReader.h"
+#include "core/ByteOrder.h"
+#include "core/CRC32.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
-#include "core/rtti/BoundedReader.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "core/rtti/RTTIProperty.h"
 
@@ -417,4 +418,21 @@ bool TemplateTypeTable::IsA(uint32_t typeId, uint32_t baseId) {
         if (t >= kRows) return false;
     }
     return false;
+}
+
+namespace {
+void DestroyRegisteredClass(void* context) {
+    auto** slot = static_cast<RTTIClass**>(context);
+    RTTIClassRegistry::RemoveClass(*slot);
+    delete *slot;
+    *slot = nullptr;
+}
+}  // namespace
+
+RTTIClass* CreateRegisteredClass(RTTIClass*& slot, const char* className, const char* baseClassName,
+                                 RTTICreateFunction factory) {
+    slot = new RTTIClass;
+    slot->Register(className, baseClassName, factory);
+    PushExitHandler(DestroyRegisteredClass, &slot);
+    return slot;
 }

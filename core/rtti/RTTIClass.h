@@ -140,7 +140,7 @@ private:
 // override the slot by the name given here):
 //   1 destructor; 2 ClearSafePointers; 3 SafePointerHook (empty); 4 GetRTTIClass;
 //   5 SolidSerialize; 6 SolidDeserialize; 7 LoadFromFile; 8 SaveToFile (both defined
-//   with the file system, core/fs/SolidFile.cpp); 9 Hook9 (empty);
+//   with the file system, core/rtti/SolidFile.cpp); 9 Hook9 (empty);
 //   10 OnPropertyChanged (name of the changed property, or null for "all"): the
 //      properties-changed hook. Configuration objects override it; Entity serves it
 //      with its RefreshAfterChange.
@@ -211,3 +211,11 @@ public:
     // a cyclic chain answers false.
     static bool IsA(uint32_t typeId, uint32_t baseId);
 };
+
+// For registration functions run by start-up rows (core/StaticInit.h): builds the
+// descriptor into slot, registers it (base looked up by name, so the caller registers
+// its base first) and pushes the exit handler that unregisters and destroys it and
+// clears the slot, so a later registration call (after RunStaticShutdown) builds it
+// anew. The caller adds the properties to the returned descriptor.
+RTTIClass* CreateRegisteredClass(RTTIClass*& slot, const char* className, const char* baseClassName,
+                                 RTTICreateFunction factory = nullptr);

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/ByteOrder.h"
 #include "core/Log.h"
 #include "core/Memory.h"
-#include "core/rtti/ByteOrder.h"
 #include "core/math/BoundingBox4.h"
 #include "core/math/HDRColor.h"
 #include "core/math/Matrix.h"

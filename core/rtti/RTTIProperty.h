@@ -23,11 +23,11 @@
 #include <cstring>
 #include <type_traits>
 
-#include "core/rtti/BoundedReader.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/NameString.h"
+#include "core/BoundedReader.h"
+#include "core/ByteOrder.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SimpleGUID.h"
+#include "core/text/NameString.h"
 
 struct Vector;
 struct Vector3;

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "core/BoundedReader.h"
+#include "core/ByteOrder.h"
+#include "core/CRC32.h"
 #include "core/Log.h"
-#include "core/rtti/BoundedReader.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIEntityPointer.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
+#include "core/text/NameString.h"
 
 struct StringReplacementEntry {
     NameString tag;

@@ -4,7 +4,7 @@
 
 #include "core/Log.h"
 #include "core/fs/FileReader.h"
-#include "core/rtti/BoundedReader.h"
+#include "core/BoundedReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/EngineServices.h"
 #include "engine/entity/EntityLayers.h"

@@ -20,9 +20,9 @@
 #include "core/math/HDRColor.h"
 #include "core/math/Matrix.h"
 #include "core/math/Quaternion.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/SafePointer.h"
 #include "core/rtti/SimpleGUID.h"
+#include "core/text/NameString.h"
 #include "engine/script/LuaBaseClass.h"
 
 class Entity;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "core/BoundedReader.h"
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/rtti/BoundedReader.h"
 #include "engine/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"

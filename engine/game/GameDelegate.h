@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
+#include "core/text/NameString.h"
 
 class Entity;
 class MPMethodCall;

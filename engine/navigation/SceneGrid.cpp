@@ -5,7 +5,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
-#include "core/rtti/ByteOrder.h"
+#include "core/ByteOrder.h"
 #include "engine/entity/Entity.h"
 
 void (*SceneGrid::rebuildWalkData)(SceneGrid& grid) = nullptr;

@@ -29,7 +29,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
+#include "core/text/NameString.h"
 
 struct lua_State;
 class LuaBaseClass;

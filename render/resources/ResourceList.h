@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
+#include "core/text/NameString.h"
 
 // One entry (plain record, class "ResourceEntry").
 struct ResourceEntry {

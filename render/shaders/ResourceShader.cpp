@@ -16,12 +16,12 @@
 
 #include <cstring>
 
+#include "core/BoundedReader.h"
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 #include "core/math/Matrix.h"
-#include "core/rtti/BoundedReader.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "core/Dynarray.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
+#include "core/text/NameString.h"
 
 class FileReader;
 

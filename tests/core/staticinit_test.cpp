@@ -1,16 +1,17 @@
 // The ordered start-up table and the exit stack.
 // test-sanitize: thread address
+// test-link: core
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/StaticInit.h"
 #include "core/Memory.h"
+#include "core/config/CoreStaticInit.h"
 #include "core/config/GameConfig.h"
+#include "core/config/ProjectConfig.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/PhysicalFileReader.h"
-#include "core/config/ProjectConfig.h"
 #include "core/math/MathHelpers.h"
 
 namespace {

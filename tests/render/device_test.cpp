@@ -339,7 +339,7 @@ TEST_F(ResetTest, CloseLogsItsSixLinesInOrder) {
 }
 
 TEST_F(ResetTest, PresenterLossBecomesAResetRequestOnlyThroughTheLoadingScreen) {
-    os::ManualClock clock(1'000'000'000);
+    static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
     static int screen;
     gVornexRenderer.SetSceneLoading(1);

@@ -358,7 +358,9 @@ TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {
 std::atomic<uint32_t> gScreenDraws{0};
 
 TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) {
-    os::ManualClock clock(1'000'000'000);
+    // Static: the render thread may still be reading the clock it fetched just before the
+    // test puts the real one back.
+    static os::ManualClock clock(1'000'000'000);
     clock.Install();
     gScreenDraws = 0;
     gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };

@@ -1,11 +1,11 @@
 #pragma once
 // The start-up of a test or fuzz program: every start-up table of the libraries the
-// program links, merged (RunStaticInit). Tables of libraries above the core are weak
-// references: null, and skipped, in a program that does not link that library (each
-// such library forces its table into the programs that link it). A library that adds a
-// table adds it here.
+// program links, merged (RunStaticInit). Every table is a weak reference: null, and
+// skipped, in a program that does not link its library (each library with a table
+// forces it into the programs that link it). A library that adds a table adds it here.
 #include "core/StaticInit.h"
 
+extern const StaticInitTable kCoreStaticInit __attribute__((weak));
 extern const StaticInitTable kRenderStaticInit __attribute__((weak));
 extern const StaticInitTable kEngineStaticInit __attribute__((weak));
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "core/CrtRand.h"
-#include "core/StaticInit.h"
+#include "core/config/CoreStaticInit.h"
 #include "core/rtti/RTTIProperty.h"
 #include "render/RenderStaticInit.h"
 #include "render/shaders/ShaderDefinitions.h"

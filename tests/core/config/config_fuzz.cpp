@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/StaticInit.h"
+#include "core/config/CoreStaticInit.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/SolidBlob.h"

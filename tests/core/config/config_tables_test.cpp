@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "core/CRC32.h"
 #include "core/config/ConfigEnums.h"
 #include "core/config/GameConfig.h"
 #include "core/config/OutlineParams.h"
 #include "core/config/ProjectConfig.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIProperty.h"
 
 namespace {

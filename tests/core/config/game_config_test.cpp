@@ -12,9 +12,9 @@
 
 #include "CaptureLogSink.h"
 #include "ConfigFolder.h"
+#include "core/ByteOrder.h"
+#include "core/CRC32.h"
 #include "core/config/GameConfig.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/RTTIProperty.h"
 #include "core/rtti/SolidBlob.h"
 

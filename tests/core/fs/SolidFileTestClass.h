@@ -4,9 +4,9 @@
 // whose blob has no payload.
 #include <cstdint>
 
-#include "core/rtti/NameString.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
+#include "core/text/NameString.h"
 
 namespace solidfiletest {
 

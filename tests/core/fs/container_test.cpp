@@ -14,7 +14,7 @@
 
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
-#include "core/StaticInit.h"
+#include "core/config/CoreStaticInit.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/FileSystemContainer.h"
 #include "core/fs/PhysicalFileReader.h"

@@ -8,12 +8,12 @@
 
 #include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
-#include "core/StaticInit.h"
+#include "core/ByteOrder.h"
+#include "core/config/CoreStaticInit.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/fs/SolidFile.h"
-#include "core/rtti/ByteOrder.h"
 #include "core/rtti/SolidBlob.h"
+#include "core/rtti/SolidFile.h"
 
 namespace {
 

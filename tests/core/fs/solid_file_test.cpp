@@ -12,12 +12,12 @@
 #include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
 #include "UserFolderFixture.h"
+#include "core/ByteOrder.h"
+#include "core/CRC32.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/fs/SolidFile.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/SolidBlob.h"
+#include "core/rtti/SolidFile.h"
 
 using namespace testfs;
 using solidfiletest::Settings;

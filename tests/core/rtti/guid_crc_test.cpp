@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "core/ByteOrder.h"
+#include "core/CRC32.h"
 #include "core/CrtRand.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/CRC32.h"
 #include "core/rtti/SimpleGUID.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/BoundedReader.h"
+#include "core/ByteOrder.h"
 #include "core/Dynarray.h"
-#include "core/rtti/BoundedReader.h"
-#include "core/rtti/ByteOrder.h"
-#include "core/rtti/NameString.h"
 #include "core/rtti/SafePointer.h"
+#include "core/text/NameString.h"
 
 namespace {
 

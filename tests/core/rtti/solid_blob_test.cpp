@@ -6,7 +6,7 @@
 
 #include "CaptureLogSink.h"
 #include "RichTestClass.h"
-#include "core/rtti/CRC32.h"
+#include "core/CRC32.h"
 
 using namespace richtest;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ProgramStaticInit.h"
-#include "core/rtti/BoundedReader.h"
+#include "core/BoundedReader.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"

@@ -6,8 +6,8 @@
 #include "FuzzFolder.h"
 #include "ProgramStaticInit.h"
 #include "core/fs/FileReader.h"
-#include "core/fs/SolidFile.h"
 #include "core/rtti/SolidBlob.h"
+#include "core/rtti/SolidFile.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceManager.h"
 

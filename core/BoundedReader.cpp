@@ -1,4 +1,4 @@
-#include "core/rtti/BoundedReader.h"
+#include "core/BoundedReader.h"
 
 #include "core/Log.h"
 

@@ -1,16 +1,16 @@
 // The NameString pool: entries {u32 count, u32 length, characters, NUL} of length + 9
 // bytes, kept in an array sorted by strcmp, guarded by one CriticalSection.
-#include "core/rtti/NameString.h"
+#include "core/text/NameString.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "core/BoundedReader.h"
+#include "core/ByteOrder.h"
 #include "core/Memory.h"
 #include "core/Sync.h"
-#include "core/rtti/BoundedReader.h"
-#include "core/rtti/ByteOrder.h"
 
 namespace {
 

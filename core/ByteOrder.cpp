@@ -1,4 +1,4 @@
-#include "core/rtti/ByteOrder.h"
+#include "core/ByteOrder.h"
 
 void ByteSwapWords(void* p, uint32_t n) {
     auto* b = static_cast<uint8_t*>(p);

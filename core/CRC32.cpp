@@ -1,4 +1,4 @@
-#include "core/rtti/CRC32.h"
+#include "core/CRC32.h"
 
 void CRC32::BuildTable(uint32_t polynomial) {
     poly = polynomial;

@@ -1,13 +1,13 @@
-#include "core/fs/SolidFile.h"
+#include "core/rtti/SolidFile.h"
 
 #include <cstring>
 #include <vector>
 
+#include "core/ByteOrder.h"
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FsUtil.h"
-#include "core/rtti/ByteOrder.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SolidBlob.h"
 
