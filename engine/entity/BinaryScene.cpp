@@ -6,7 +6,6 @@
 #include "core/fs/FileReader.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "core/rtti/RTTIProperty.h"
 #include "engine/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
@@ -64,7 +63,6 @@ private:
             t, nullptr, Matrix::IDENTITY, ENTITYCREATION_DONOTCREATERENDERINGCONTEXT | ENTITYCREATION_NOGUIDGENERATION,
             nullptr);
         if (!e) return true;
-        creationParents.push_back({SafePointer<Entity>(e), e->GetParent()});
         BoundedReader record(properties, size);
         e->SolidDeserialize(record, propertyFlags);
         if (record.Failed()) {
@@ -72,6 +70,9 @@ private:
                        "Scene entity %u of template %s has an unreadable property list and is dropped", index,
                        t->GetName());
             // Its queued pointers still aim into it: it goes once the pass is resolved.
+            // Until then no pointer may find it, or the entities naming it as parent
+            // would go with it.
+            e->SetGUID(SimpleGUID());
             failed.push_back(SafePointerTo(e));
             return true;
         }
@@ -90,7 +91,6 @@ private:
             in.Read(nullptr, size);
             EntitySet* set = gEntityManager->CreateEntitySet();
             set->SolidDeserialize(record, propertyFlags);
-            sets.push_back(set);
         }
         if (!in.Read(nullptr, 4)) return false;
         if (EntityLayerSystem* layers = gEntityManager->GetLayerSystem()) layers->SolidDeserialize(in, propertyFlags);
@@ -134,7 +134,6 @@ private:
     void Finish() {
         ResolvePass();
         if (!hooksRun) RunPostLoadHooks();
-        for (EntitySet* set : sets) set->LinkMembers();
         // A failed entity is dropped only when no pass of the caller still holds its
         // queued pointers.
         if (ownsPass)
@@ -145,30 +144,6 @@ private:
     void ResolvePass() {
         if (!ownsPass || !EntityPointerFixups::IsOpen()) return;
         EntityPointerFixups::Resolve();
-        LinkResolvedParents();
-    }
-
-    // The property read stores a resolved parent in the entity's field without moving
-    // the entity between children lists. Every field goes back to the parent the entity
-    // was created under, then each entity is re-parented through the tree's own rule,
-    // which refuses loops that a corrupt scene may state.
-    void LinkResolvedParents() {
-        static const RTTIProperty* parentProperty = nullptr;
-        if (!parentProperty) parentProperty = Entity::RegisterClass()->FindPropertyInChain("Parent entity");
-        const auto* target = dynamic_cast<const RTTIEntityPointerTarget*>(parentProperty);
-        if (!target) return;
-        std::vector<Entity*> resolved(creationParents.size(), nullptr);
-        for (size_t i = 0; i < creationParents.size(); ++i) {
-            Entity* e = creationParents[i].entity.Get();
-            if (!e) continue;
-            resolved[i] = e->GetParent();
-            target->ApplyEntity(static_cast<RTTIPolyBaseClass*>(e), 0, creationParents[i].parent);
-        }
-        for (size_t i = 0; i < creationParents.size(); ++i) {
-            Entity* e = creationParents[i].entity.Get();
-            if (e && resolved[i] != creationParents[i].parent) e->SetParent(resolved[i]);
-        }
-        creationParents.clear();
     }
 
     void RunPostLoadHooks() {
@@ -186,12 +161,6 @@ private:
     bool hooksRun = false;
     std::vector<SafePointer<Entity>> created;
     std::vector<SafePointer<Entity>> failed;
-    std::vector<EntitySet*> sets;
-    struct CreationParent {
-        SafePointer<Entity> entity;
-        Entity* parent;
-    };
-    std::vector<CreationParent> creationParents;
 };
 
 }  // namespace

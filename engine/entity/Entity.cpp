@@ -61,6 +61,17 @@ public:
     }
 };
 
+// "Parent entity": a resolved parent moves the entity in the tree (SetParent's rules:
+// null is the scene root, loops are refused), so the children lists never disagree
+// with the stored parent.
+class ParentAccessor final : public RTTIEntityPointerProperty<Entity> {
+public:
+    using RTTIEntityPointerProperty::RTTIEntityPointerProperty;
+    void ApplyEntity(void* o, uint32_t, RTTIPolyBaseClass* target) const override {
+        static_cast<Entity*>(static_cast<RTTIPolyBaseClass*>(o))->SetParent(static_cast<Entity*>(target));
+    }
+};
+
 template <class T>
 class EntitySG final : public RTTITypedProperty<T> {
 public:
@@ -95,7 +106,7 @@ const RTTIClass* Entity::RegisterClass() {
     AddAccess<SimpleGUID>(
         c, "GUID", [](Entity* e) { return e->GetGUID(); }, [](Entity* e, const SimpleGUID& g) { e->SetGUID(g); },
         kPropertyFlagGuid);
-    c->AddProperty(new RTTIEntityPointerProperty<Entity>("Parent entity", RTTI_OFFSETOF(Entity, parent)));
+    c->AddProperty(new ParentAccessor("Parent entity", RTTI_OFFSETOF(Entity, parent)));
     AddDirect<uint8_t>(c, "Rendering pass", RTTI_OFFSETOF(Entity, renderingPass), kPropertyFlagEnum, kPassNames);
     AddDirect<float>(c, "Sort offset", RTTI_OFFSETOF(Entity, sortOffset));
     AddDirect<bool>(c, "Sort offset from Template", RTTI_OFFSETOF(Entity, sortOffsetFromTemplate));

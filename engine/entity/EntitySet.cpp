@@ -21,7 +21,21 @@ uint32_t SortedPlace(const Dynarray<EntitySet*>& sets, const SimpleGUID& guid) {
     return i;
 }
 
+using MemberArray = DynarraySafe<SafePointer<Entity>>;
+
 }  // namespace
+
+// "Entities": a member resolved at the end of a pass joins the set at once, whoever
+// closes the pass.
+class EntitySetMembersProperty final : public RTTIDynarraySafePointerProperty<MemberArray> {
+public:
+    using RTTIDynarraySafePointerProperty::RTTIDynarraySafePointerProperty;
+    void ApplyEntity(void* object, uint32_t index, RTTIPolyBaseClass* entity) const override {
+        RTTIDynarraySafePointerProperty::ApplyEntity(object, index, entity);
+        auto* set = static_cast<EntitySet*>(static_cast<RTTIPolyBaseClass*>(object));
+        if (Entity* e = set->Member(index); e && e == entity) set->Link(e);
+    }
+};
 
 EntitySet::~EntitySet() {
     Clear();
@@ -35,8 +49,7 @@ const RTTIClass* EntitySet::RegisterClass() {
     c->AddProperty(new RTTIDirectAccessTypedProperty<char*>("Name", RTTI_OFFSETOF(EntitySet, name)));
     c->AddProperty(new RTTIDirectAccessTypedProperty<HDRColor>("Color", RTTI_OFFSETOF(EntitySet, color)));
     c->AddProperty(new RTTIDirectAccessTypedProperty<SimpleGUID>("GUID", RTTI_OFFSETOF(EntitySet, guid)));
-    c->AddProperty(new RTTIDynarraySafePointerProperty<DynarraySafe<SafePointer<Entity>>>(
-        "Entities", RTTI_OFFSETOF(EntitySet, entities)));
+    c->AddProperty(new EntitySetMembersProperty("Entities", RTTI_OFFSETOF(EntitySet, entities)));
     return c;
 }
 

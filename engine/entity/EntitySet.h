@@ -34,8 +34,8 @@ public:
     void Clear();
     // Drops members whose entity has died.
     void DropDeadMembers();
-    // Adds the set to the list of every live member (after the members' pointers were
-    // resolved); a member already listing the set is left alone.
+    // Adds the set to the list of every live member; a member already listing the set
+    // is left alone.
     void LinkMembers();
 
     // Property read: the set leaves its members' lists before and rejoins them after.
@@ -55,6 +55,7 @@ public:
     Entity* Member(uint32_t i) const;
 
 private:
+    friend class EntitySetMembersProperty;
     void Unlink(Entity* entity);
     void Link(Entity* entity);
 

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "EntityTestSupport.h"
+#include "core/config/ProjectConfig.h"
 #include "engine/camera/FadeCurve.h"
 #include "engine/entity/EntityBlender.h"
 #include "engine/entity/EntitySet.h"
@@ -242,6 +243,27 @@ TEST_F(SceneParameterPostsTest, ModesReachTheRendererScene) {
         EXPECT_EQ(scene.OverrideActive(), c.overrideAfter) << &c - cases;
     }
     EXPECT_TRUE(scene.BlendRunning());
+
+    // A loaded root sends its visualization mode (DEFAULT: the configured one) and the
+    // terrain lightmap vectors.
+    ProjectConfig config;
+    config.visualizationMode = 1;
+    ProjectConfig* saved = gProjectConfig;
+    gProjectConfig = &config;
+    for (uint32_t mode : {2u, 3u}) {
+        root->visualizationMode = mode;
+        root->terrainLightmapPosBBox = Vector(1, 2, 3, 4);
+        root->terrainLightmapUVBBox = Vector(5, 6, 7, 8);
+        root->terrainLightmapUVMulAdd = Vector(float(mode), 0, 0, 1);
+        root->OnLoaded(0);
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(gVornexRenderer.VisualizationMode(), mode == 3 ? 1u : mode);
+        EXPECT_EQ(scene.TerrainLightmapBox(0), Vector(1, 2, 3, 4));
+        EXPECT_EQ(scene.TerrainLightmapBox(1), Vector(5, 6, 7, 8));
+        EXPECT_EQ(scene.TerrainLightmapBox(2), Vector(float(mode), 0, 0, 1));
+    }
+    gProjectConfig = saved;
+    gVornexRenderer.SetVisualizationMode(0);
     scene.PostShutdown();
     gEntityManager->NewScene();
 }

@@ -177,13 +177,21 @@ TEST_F(SceneLoadingTest, PrefixesAndCorruptionsFailCleanly) {
         gPostLoaded.clear();
     }
 
-    // A record whose stated size is shorter than its property list: the entity is
-    // dropped with one line and the next record starts after the stated bytes.
-    const std::string shortRecord = ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000\"}";
-    const std::vector<uint8_t> dropped = scenefiles::Write(Scene(kG3, kGrid, shortRecord));
+    // Records whose property lists end early: each entity is dropped with one line and
+    // the next record starts after the stated bytes. One names its GUID before the list
+    // ends; an entity naming it as parent stays in the scene under the root.
+    const std::string kG4 = "00000000-0000-0000-0000-000000000004";
+    const std::string shortRecords = ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000\"}" +
+                                     ",{\"template\":\"" + std::string(kPlainTemplate) + "\",\"raw\":\"0000000000" + "04" +
+                                     std::string(30, '0') + "\"}" + ",{\"template\":\"" + std::string(kPlainTemplate) +
+                                     "\",\"name\":\"orphan\",\"parent\":\"" + kG4 + "\"}";
+    const std::vector<uint8_t> dropped = scenefiles::Write(Scene(kG3, kGrid, shortRecords));
     ASSERT_TRUE(Parse(dropped, 3));
-    EXPECT_EQ(Count("unreadable property list"), 1u);
-    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), 4u);  // root, child, parent, params
+    EXPECT_EQ(Count("unreadable property list"), 2u);
+    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), 5u);  // root, child, parent, params, orphan
+    Entity* orphan = gEntityManager->FindEntityByName("orphan");
+    ASSERT_NE(orphan, nullptr);
+    EXPECT_EQ(orphan->GetParent(), Root());
     EXPECT_NE(gEntityManager->GetSceneGrid(), nullptr);
 
     // Counts, sizes and grid sides altered in place.
@@ -215,8 +223,10 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     const std::string loop = "{\"entities\":[{\"template\":\"" + std::string(kPlainTemplate) +
                              "\",\"name\":\"a\",\"guid\":\"" + kG1 + "\",\"parent\":\"" + kG2 +
                              "\"},{\"template\":\"" + std::string(kPlainTemplate) + "\",\"name\":\"b\",\"guid\":\"" +
-                             kG2 + "\",\"parent\":\"" + kG1 + "\"}]}";
-    ASSERT_TRUE(Parse(scenefiles::Write(loop), 0));
+                             kG2 + "\",\"parent\":\"" + kG1 + "\"}],\"sets\":[{\"name\":\"A\",\"guid\":\"" + kS1 +
+                             "\",\"members\":[\"" + kG1 + "\"]}]}";
+    const std::vector<uint8_t> bytes = scenefiles::Write(loop);
+    ASSERT_TRUE(Parse(bytes, 0));
     Entity* a = gEntityManager->FindEntityByName("a");
     Entity* b = gEntityManager->FindEntityByName("b");
     ASSERT_TRUE(a && b);
@@ -225,6 +235,19 @@ TEST_F(SceneLoadingTest, StatedParentLoopsAreRefused) {
     EXPECT_EQ(Root()->GetChildrenCount() + b->GetChildrenCount(), 2u);
     gEntityManager->DestroyEntity(b);  // takes a along, leaving nothing dangling
     EXPECT_EQ(gEntityManager->FindEntityByName("a"), nullptr);
+
+    // Under a pass the caller opened, parents and sets are linked when the caller resolves.
+    ASSERT_TRUE(EntityPointerFixups::Begin());
+    gEntityManager->NewScene();
+    ParseBinaryScene(bytes.data(), bytes.size(), 0, 0);
+    EntityPointerFixups::Resolve();
+    a = gEntityManager->FindEntityByName("a");
+    b = gEntityManager->FindEntityByName("b");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->GetParent(), b);
+    EXPECT_EQ(b->GetChildrenCount(), 1u);
+    EXPECT_EQ(Root()->GetChildrenCount(), 1u);
+    EXPECT_EQ(a->EntitySets().Count(), 1u);  // the set's members know it
 }
 
 TEST_F(SceneLoadingTest, GridBlocksAndMissingFiles) {
