@@ -14,7 +14,7 @@
 #include "core/text/NameString.h"
 
 class Entity;
-class MPMethodCall;
+struct MPMethodCall;
 class Player;
 
 // The online leaderboard viewer the base delegate creates at init (body with the
