@@ -122,6 +122,25 @@ struct EntityBoneMount {
     NameString bone;
 };
 
+// Line of sight: results and flags (scripts see them). Only LOSFLAG_BINARY is acted on
+// by the query itself; the entity kinds' tests interpret the others.
+enum : uint32_t { LOSRESULT_NONE = 0, LOSRESULT_ENTITY = 1 };
+enum : uint32_t {
+    LOSFLAG_BINARY = 1,  // stop at the first blocking candidate
+    LOSFLAG_FORCETWOSIDED = 2,
+    LOSFLAG_EXACT = 4,
+    LOSFLAG_QUERYWALKMAP = 8,
+    LOSFLAG_ALLOWCOLLISIONDISABLE = 16,
+};
+
+// What blocked a line of sight: the entity, the hit point and the surface normal there.
+struct LOSResult {
+    uint32_t Result = LOSRESULT_NONE;
+    ::Entity* Entity = nullptr;
+    Vector Point{0, 0, 0, 1};
+    Vector Normal{0, 0, 0, 0};
+};
+
 // Cell rectangle of the spatial grid: x and z begin inclusive, end exclusive; -1 = none.
 struct EntityCellRange {
     int32_t x0 = -1, z0 = -1, x1 = -1, z1 = -1;
@@ -163,9 +182,9 @@ public:
     // values go to the gameplay delegate (nothing without one). Kinds override it.
     virtual void RequestDelete(uint32_t argument);
     // 32: line of sight (start, end, flags, query mask, entry fraction, hit record): true
-    // when the entity does not block.
+    // when the entity does not block; a blocking entity fills the record.
     virtual bool TestLineOfSight(const Vector& start, const Vector& end, uint32_t flags, uint32_t mask,
-                                 float entry, void* hit) {
+                                 float entry, LOSResult* hit) {
         return true;
     }
     virtual void DrawBoundingCornerMarkers(uint32_t flags);  // 33: the set markers

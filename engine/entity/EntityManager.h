@@ -93,6 +93,13 @@ public:
     // under the global matrix) the segment hits goes to its pick handler.
     void PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput);
 
+    // Line of sight from start to end: true when no entity blocks the segment, else the
+    // nearest blocker (with LOSFLAG_BINARY the first in entry order) fills result. The
+    // two ignored entities (null for none) are never tested. A start outside the grid
+    // logs an error and answers true.
+    bool LOS(const Vector& start, const Vector& end, uint32_t flags, LOSResult* result, uint32_t mask,
+             Entity* ignore1, Entity* ignore2);
+
     // Entity sets (owned here).
     EntitySet* FindEntitySetByName(const char* name) const;
     EntitySet* CreateEntitySet();
