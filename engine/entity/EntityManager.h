@@ -8,6 +8,7 @@
 // (in creation order), 4095 none.
 //
 // Threads: main thread only.
+#include <cfloat>
 #include <cstdint>
 
 #include "core/Dynarray.h"
@@ -99,6 +100,12 @@ public:
     // logs an error and answers true.
     bool LOS(const Vector& start, const Vector& end, uint32_t flags, LOSResult* result, uint32_t mask,
              Entity* ignore1, Entity* ignore2);
+
+    // The nearest entity of the flag type (or derived) closer than maxDistance (and not
+    // at the position itself) whose direction from the position has at least minCosine
+    // with direction; null when none. The first found keeps a tie.
+    Entity* GetNearestFlag(const Vector& position, float maxDistance, Entity* excluded,
+                           const Vector& direction = Vector(0, 0, 0, 0), float minCosine = -FLT_MAX);
 
     // Entity sets (owned here).
     EntitySet* FindEntitySetByName(const char* name) const;

@@ -1,0 +1,123 @@
+// Searches by place over the spatial grid, and the manager's nearest-flag query.
+#include "engine/entity/SpatialQueries.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "core/rtti/RTTIClass.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+
+namespace {
+
+// Template type of flags (and the types derived from it).
+constexpr uint32_t kFlagType = 2;
+
+int32_t ClampedCell(float v, float origin, float size, uint32_t count) {
+    const float f = std::floor((v - origin) / size);
+    if (!(f > 0.0f)) return 0;  // also NaN
+    return f >= float(count) ? int32_t(count) : int32_t(f);
+}
+
+// Calls visit(entity) once for every entity listed in the cells the box covers.
+template <class Visit>
+void ForEachInBox(const BoundingBox4& box, Visit visit) {
+    EntitySpatialGrid& grid = gEntityManager->GetSpatialGrid();
+    const BoundingBox4& bounds = grid.Bounds();
+    const float size = grid.CellSize();
+    const uint32_t nx = grid.CountX(), nz = grid.CountZ();
+    const int32_t x0 = ClampedCell(box.min.x, bounds.min.x, size, nx);
+    const int32_t z0 = ClampedCell(box.min.z, bounds.min.z, size, nz);
+    const int32_t x1 = std::min(ClampedCell(box.max.x, bounds.min.x, size, nx) + 1, int32_t(nx));
+    const int32_t z1 = std::min(ClampedCell(box.max.z, bounds.min.z, size, nz) + 1, int32_t(nz));
+    uint64_t visited[kMaxLiveEntities / 64];
+    std::memset(visited, 0, sizeof visited);
+    for (int32_t z = z0; z < z1; ++z)
+        for (int32_t x = x0; x < x1; ++x) {
+            const EntityGridList& list = grid.Cell(x, z)->lists[0];
+            for (uint32_t i = 0; i < list.count; ++i) {
+                const uint32_t key = list.entries[i].key % kMaxLiveEntities;
+                const uint64_t bit = uint64_t(1) << (key & 63);
+                if (visited[key >> 6] & bit) continue;
+                visited[key >> 6] |= bit;
+                visit(list.entries[i].entity);
+            }
+        }
+}
+
+BoundingBox4 Around(const Vector& p, float r) {
+    return BoundingBox4(Vector(p.x - r, p.y - r, p.z - r, 1), Vector(p.x + r, p.y + r, p.z + r, 1));
+}
+
+bool WithinHorizontally(const Vector& a, const Vector& b, float radius) {
+    const float dx = a.x - b.x, dz = a.z - b.z;
+    return std::sqrt(dx * dx + dz * dz) <= radius;
+}
+
+}  // namespace
+
+Entity* EntityManager::GetNearestFlag(const Vector& position, float maxDistance, Entity* excluded,
+                                      const Vector& direction, float minCosine) {
+    Entity* best = nullptr;
+    float bestDist2 = maxDistance * maxDistance;
+    ForEachInBox(Around(position, maxDistance), [&](Entity* e) {
+        if (e == excluded || !e->GetTemplate() || !TemplateTypeTable::IsA(e->GetTemplate()->typeId, kFlagType))
+            return;
+        const Vector d = e->GetGlobalPosition() - position;
+        const float dist2 = d.Length3Squared();
+        if (!(dist2 > 0.0001f)) return;
+        // An exact reciprocal square root, so every processor gives the same answer.
+        const float cosine = d.Dot3(direction) * (1.0f / std::sqrt(dist2));
+        if (cosine >= minCosine && dist2 < bestDist2) bestDist2 = dist2, best = e;
+    });
+    return best;
+}
+
+void NearEntitiesGatherer::Init(uint32_t mask, const Vector& position, float radius) {
+    result.Clear();
+    ForEachInBox(Around(position, radius), [&](Entity* e) {
+        if (e->IsInGroups(mask) && WithinHorizontally(e->GetGlobalPosition(), position, radius))
+            result.Add(SafePointer<Entity>(e));
+    });
+}
+
+void NearEntitiesGatherer::InitWithEntitiesWhoesOBBIsWithinRange(uint32_t mask, const Vector& position,
+                                                                 float radius) {
+    result.Clear();
+    ForEachInBox(Around(position, radius), [&](Entity* e) {
+        if (!e->IsInGroups(mask)) return;
+        OBBox4 box;
+        box.Transform3D(e->GetLocalBoundingBox(), e->GetGlobalLocationMatrix());
+        if (WithinHorizontally(box.GetClosestPoint(position), position, radius)) result.Add(SafePointer<Entity>(e));
+    });
+}
+
+void NearEntitiesGatherer::Init(uint32_t mask, const BoundingBox4& box) {
+    result.Clear();
+    ForEachInBox(box, [&](Entity* e) {
+        const Vector p = e->GetGlobalPosition();
+        if (e->IsInGroups(mask) && p.x >= box.min.x && p.x <= box.max.x && p.y >= box.min.y &&
+            p.y <= box.max.y && p.z >= box.min.z && p.z <= box.max.z)
+            result.Add(SafePointer<Entity>(e));
+    });
+}
+
+void NearEntitiesGatherer::Init(uint32_t mask, const OBBox4& box) {
+    result.Clear();
+    BoundingBox4 enclosing;
+    for (int i = 0; i < 3; ++i) {
+        const float h = std::fabs(box.xextent[i]) + std::fabs(box.yextent[i]) + std::fabs(box.zextent[i]);
+        enclosing.min[i] = box.center[i] - h;
+        enclosing.max[i] = box.center[i] + h;
+    }
+    ForEachInBox(enclosing, [&](Entity* e) {
+        if (e->IsInGroups(mask) && box.Inside3D(e->GetGlobalPosition())) result.Add(SafePointer<Entity>(e));
+    });
+}
+
+void NearEntitiesGatherer::Init(uint32_t mask, const Vector& point, const BoundingBox4& box) {
+    BoundingBox4 moved = box;
+    for (int i = 0; i < 3; ++i) moved.min[i] += point[i], moved.max[i] += point[i];
+    Init(mask, moved);
+}

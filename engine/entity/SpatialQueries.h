@@ -1,0 +1,34 @@
+#pragma once
+// Script-facing searches by place over the EntityManager's spatial grid: entities near a
+// point or inside a box. Results are safe pointers, so entities destroyed afterwards
+// drop out. Each search considers an entity once, however many cells list it, and only
+// entities whose group shares a bit with the mask.
+//
+// Threads: main thread only.
+#include <cstdint>
+
+#include "core/Dynarray.h"
+#include "core/math/BoundingBox4.h"
+#include "core/rtti/SafePointer.h"
+#include "engine/entity/Entity.h"
+
+class NearEntitiesGatherer {
+public:
+    // Entities whose horizontal (x, z) distance from the position is at most the radius.
+    void Init(uint32_t mask, const Vector& position, float radius);
+    // Entities whose oriented box has its point closest to the position within the
+    // radius, horizontally.
+    void InitWithEntitiesWhoesOBBIsWithinRange(uint32_t mask, const Vector& position, float radius);
+    // Entities whose global position lies inside the box.
+    void Init(uint32_t mask, const BoundingBox4& box);
+    void Init(uint32_t mask, const OBBox4& box);
+    // The box moved by the point.
+    void Init(uint32_t mask, const Vector& point, const BoundingBox4& box);
+
+    uint32_t GetEntitiesNumber() const { return result.Count(); }
+    // Null for an index beyond the count or an entity destroyed since.
+    Entity* GetEntity(uint32_t index) const { return index < result.Count() ? result[index].Get() : nullptr; }
+
+private:
+    DynarraySafe<SafePointer<Entity>> result;
+};

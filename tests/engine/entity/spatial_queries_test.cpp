@@ -1,0 +1,112 @@
+// Searches by place against brute force over every entity on random scenes: each
+// gatherer form and the nearest flag (direction cone, excluded entity, ties), with the
+// boundary cases: a flag at the position or exactly at the maximum distance is never the
+// answer, radius tests include entities exactly at the radius.
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "EntityTestSupport.h"
+#include "engine/entity/SpatialQueries.h"
+
+namespace {
+
+class SpatialQueriesTest : public EntityTest {
+protected:
+    std::vector<Entity*> Scene(std::mt19937& rng, int count) {
+        std::uniform_real_distribution<float> pos(-99, 99), up(-10, 10), size(0.2f, 8);
+        EntityTemplate* types[2] = {Template(0, "thing"), Template(2, "flag")};
+        std::vector<Entity*> all;
+        for (int i = 0; i < count; ++i) {
+            Entity* e = Make(nullptr, 0, types[rng() % 2]);
+            e->SetGroup(1u << (rng() % 4));
+            e->SetLocalBoundingBox(BoundingBox4(Vector(-size(rng), -1, -size(rng), 1), Vector(size(rng), 1, size(rng), 1)));
+            e->SetLocalRotation3(0, float(rng() % 360), 0);
+            e->SetGlobalPosition3(pos(rng), up(rng), pos(rng));
+            all.push_back(e);
+        }
+        return all;
+    }
+    static std::set<Entity*> Got(const NearEntitiesGatherer& g) {
+        std::set<Entity*> s;
+        for (uint32_t i = 0; i < g.GetEntitiesNumber(); ++i) EXPECT_TRUE(s.insert(g.GetEntity(i)).second);
+        EXPECT_EQ(g.GetEntity(g.GetEntitiesNumber()), nullptr);
+        return s;
+    }
+};
+
+float Horizontal(const Vector& a, const Vector& b) { return std::hypot(a.x - b.x, a.z - b.z); }
+
+TEST_F(SpatialQueriesTest, GatherersAndNearestFlagAgreeWithBruteForce) {
+    std::mt19937 rng(2148);
+    std::uniform_real_distribution<float> pos(-99, 99), up(-10, 10), radius(0, 40), unit(-1, 1);
+    const auto all = Scene(rng, 300);
+    NearEntitiesGatherer g;
+    for (int q = 0; q < 200; ++q) {
+        SCOPED_TRACE(q);
+        const uint32_t mask = rng() % 16;
+        const Vector p(pos(rng), up(rng), pos(rng), 1);
+        const float r = radius(rng);
+        auto brute = [&](auto keep) {
+            std::set<Entity*> s;
+            for (Entity* e : all)
+                if (e->IsInGroups(mask) && keep(e)) s.insert(e);
+            return s;
+        };
+        g.Init(mask, p, r);
+        EXPECT_EQ(Got(g), brute([&](Entity* e) { return Horizontal(e->GetGlobalPosition(), p) <= r; }));
+        g.InitWithEntitiesWhoesOBBIsWithinRange(mask, p, r);
+        EXPECT_EQ(Got(g), brute([&](Entity* e) {
+            OBBox4 box;
+            box.Transform3D(e->GetLocalBoundingBox(), e->GetGlobalLocationMatrix());
+            return Horizontal(box.GetClosestPoint(p), p) <= r;
+        }));
+        const BoundingBox4 local(Vector(-r, -5, -r * 0.5f, 1), Vector(r * 0.7f, 5, r, 1));
+        g.Init(mask, p, local);
+        EXPECT_EQ(Got(g), brute([&](Entity* e) {
+            const Vector d = e->GetGlobalPosition() - p;
+            return d.x >= local.min.x && d.x <= local.max.x && d.y >= -5 && d.y <= 5 && d.z >= local.min.z &&
+                   d.z <= local.max.z;
+        }));
+        Matrix m = Matrix::IDENTITY;
+        m.LoadComplexTransformation(p, Vector(0, float(rng() % 360), 0, 0), Vector(1, 1, 1, 0));
+        OBBox4 obb;
+        obb.Transform3D(local, m);
+        g.Init(mask, obb);
+        EXPECT_EQ(Got(g), brute([&](Entity* e) { return obb.Inside3D(e->GetGlobalPosition()); }));
+
+        // The nearest flag, in a cone or any direction.
+        Vector dir(unit(rng), unit(rng), unit(rng), 0);
+        const float minCos = q % 2 ? unit(rng) : -FLT_MAX;
+        Entity* excluded = all[rng() % all.size()];
+        Entity* want = nullptr;
+        float best = r * r;
+        for (Entity* e : all) {
+            const Vector d = e->GetGlobalPosition() - p;
+            const float d2 = d.Length3Squared();
+            if (e == excluded || e->GetTemplate()->typeId != 2 || d2 <= 0.0001f) continue;
+            if (d.Dot3(dir) / std::sqrt(d2) >= minCos && d2 < best) best = d2, want = e;
+        }
+        EXPECT_EQ(gEntityManager->GetNearestFlag(p, r, excluded, dir, minCos), want);
+    }
+}
+
+TEST_F(SpatialQueriesTest, BoundaryDistances) {
+    Entity* flag = Make(nullptr, 0, Template(2, "flag"));
+    flag->SetGroup(1);
+    flag->SetGlobalPosition3(3, 0, 4);
+    const Vector origin(0, 0, 0, 1);
+    EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.0f, nullptr), nullptr) << "at exactly the maximum";
+    EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.01f, nullptr), flag);
+    EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.01f, flag), nullptr);
+    EXPECT_EQ(gEntityManager->GetNearestFlag(Vector(3, 0, 4, 1), 5.0f, nullptr), nullptr) << "at the position";
+    NearEntitiesGatherer g;
+    g.Init(1, origin, 5.0f);
+    EXPECT_EQ(g.GetEntitiesNumber(), 1u) << "radius is inclusive";
+    g.Init(2, origin, 5.0f);
+    EXPECT_EQ(g.GetEntitiesNumber(), 0u) << "group mask";
+}
+
+}  // namespace
