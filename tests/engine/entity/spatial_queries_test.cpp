@@ -101,7 +101,7 @@ TEST_F(SpatialQueriesTest, BoundaryDistances) {
     EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.0f, nullptr), nullptr) << "at exactly the maximum";
     EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.01f, nullptr), flag);
     EXPECT_EQ(gEntityManager->GetNearestFlag(origin, 5.01f, flag), nullptr);
-    EXPECT_EQ(gEntityManager->GetNearestFlag(Vector(3, 0, 4, 1), 5.0f, nullptr), nullptr) << "at the position";
+    EXPECT_EQ(gEntityManager->GetNearestFlag(Vector(3, 0, 4.005f, 1), 5.0f, nullptr), nullptr) << "at the position";
     NearEntitiesGatherer g;
     g.Init(1, origin, 5.0f);
     EXPECT_EQ(g.GetEntitiesNumber(), 1u) << "radius is inclusive";
