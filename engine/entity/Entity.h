@@ -345,6 +345,13 @@ public:
     EntityRenderingContext* GetRenderingContext() const { return renderingContext; }
     // The sets the entity belongs to, sorted by set GUID (kept by EntitySet).
     Dynarray<EntitySet*>& EntitySets() { return entitySets; }
+    // Set membership by name. AddToSet with create makes a missing set (after the
+    // manager has dropped its empty sets); without it a missing set is left alone.
+    void AddToSet(const char* setName, bool create);
+    void RemoveFromSet(const char* setName);
+    uint32_t GetSetsCount() const { return entitySets.Count(); }
+    // Null for an index not below the count.
+    const char* GetSetName(uint32_t index) const;
     void DeleteRenderingContext();
     void RecreateRenderingContext(bool initialise);
     // The setup from which an entity kind builds its context (owner, class, flags,

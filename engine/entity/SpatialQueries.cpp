@@ -7,6 +7,7 @@
 
 #include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntitySet.h"
 #include "engine/entity/EntityTemplate.h"
 
 namespace {
@@ -120,4 +121,55 @@ void NearEntitiesGatherer::Init(uint32_t mask, const Vector& point, const Boundi
     BoundingBox4 moved = box;
     for (int i = 0; i < 3; ++i) moved.min[i] += point[i], moved.max[i] += point[i];
     Init(mask, moved);
+}
+
+void EntitySetIterator::Init(const char* setName) {
+    position = 0;
+    entities.Clear();
+    const EntitySet* set = gEntityManager->FindEntitySetByName(setName);
+    for (uint32_t i = 0; set && i < set->MemberCount(); ++i) entities.Add(SafePointer<Entity>(set->Member(i)));
+}
+
+void EntitySetIterator::Init(Entity* entity) {
+    position = 0;
+    entities.Clear();
+    if (!entity) return;
+    uint64_t visited[kMaxLiveEntities / 64];
+    std::memset(visited, 0, sizeof visited);
+    auto mark = [&](const Entity* e) {
+        const uint32_t key = e->GetReusableId() % kMaxLiveEntities;
+        const uint64_t bit = uint64_t(1) << (key & 63);
+        const bool fresh = !(visited[key >> 6] & bit);
+        visited[key >> 6] |= bit;
+        return fresh;
+    };
+    mark(entity);
+    for (EntitySet* set : entity->EntitySets())
+        for (uint32_t i = 0; i < set->MemberCount(); ++i)
+            if (Entity* e = set->Member(i); e && mark(e)) entities.Add(SafePointer<Entity>(e));
+}
+
+Entity* EntitySetIterator::GetNext() {
+    while (position < entities.Count())
+        if (Entity* e = entities[position++].Get()) return e;
+    return nullptr;
+}
+
+void Entity::AddToSet(const char* setName, bool create) {
+    EntitySet* set = gEntityManager->FindEntitySetByName(setName);
+    if (!set) {
+        if (!create) return;
+        gEntityManager->PruneEntitySets();
+        set = gEntityManager->CreateEntitySet();
+        set->SetName(setName);
+    }
+    set->AddEntity(this);
+}
+
+void Entity::RemoveFromSet(const char* setName) {
+    if (EntitySet* set = gEntityManager->FindEntitySetByName(setName)) set->RemoveEntity(this);
+}
+
+const char* Entity::GetSetName(uint32_t index) const {
+    return index < entitySets.Count() ? entitySets[index]->GetName() : nullptr;
 }

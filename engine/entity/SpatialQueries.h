@@ -12,6 +12,21 @@
 #include "core/rtti/SafePointer.h"
 #include "engine/entity/Entity.h"
 
+// Walks the members of an entity set, or of every set an entity belongs to.
+class EntitySetIterator {
+public:
+    // The members of the named set (none when there is no such set).
+    void Init(const char* setName);
+    // The union of the entity's sets, each member once, without the entity itself.
+    void Init(Entity* entity);
+    // The next live entity, or null at the end.
+    Entity* GetNext();
+
+private:
+    uint32_t position = 0;
+    DynarraySafe<SafePointer<Entity>> entities;
+};
+
 class NearEntitiesGatherer {
 public:
     // Entities whose horizontal (x, z) distance from the position is at most the radius.

@@ -1,9 +1,12 @@
 // Searches by place against brute force over every entity on random scenes: each
 // gatherer form and the nearest flag (direction cone, excluded entity, ties), with the
 // boundary cases: a flag at the position or exactly at the maximum distance is never the
-// answer, radius tests include entities exactly at the radius.
+// answer, radius tests include entities exactly at the radius. Set membership by name and
+// iteration over a set or over the union of an entity's sets.
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <string>
 #include <random>
 #include <set>
 #include <vector>
@@ -107,6 +110,62 @@ TEST_F(SpatialQueriesTest, BoundaryDistances) {
     EXPECT_EQ(g.GetEntitiesNumber(), 1u) << "radius is inclusive";
     g.Init(2, origin, 5.0f);
     EXPECT_EQ(g.GetEntitiesNumber(), 0u) << "group mask";
+}
+
+TEST_F(SpatialQueriesTest, SetIterationAndMembership) {
+    std::mt19937 rng(127);
+    std::vector<Entity*> all;
+    for (int i = 0; i < 30; ++i) all.push_back(Make());
+    const char* names[] = {"red", "green", "blue", "gold"};
+    std::map<std::string, std::set<Entity*>> members;
+    for (int i = 0; i < 80; ++i) {
+        Entity* e = all[rng() % all.size()];
+        const char* name = names[rng() % 4];
+        if (rng() % 4) {
+            e->AddToSet(name, true);
+            members[name].insert(e);
+        } else {
+            e->RemoveFromSet(name);
+            members[name].erase(e);
+        }
+    }
+    all[0]->AddToSet("missing", false);
+    EXPECT_EQ(gEntityManager->FindEntitySetByName("missing"), nullptr);
+    gEntityManager->DestroyEntity(all.back());
+    all.pop_back();
+
+    auto drain = [](EntitySetIterator& it) {
+        std::multiset<Entity*> got;
+        while (Entity* e = it.GetNext()) got.insert(e);
+        return got;
+    };
+    EntitySetIterator it;
+    for (const char* name : names) {
+        it.Init(name);
+        std::multiset<Entity*> want;
+        for (Entity* e : members[name])
+            if (std::find(all.begin(), all.end(), e) != all.end()) want.insert(e);
+        EXPECT_EQ(drain(it), want) << name;
+    }
+    it.Init("missing");
+    EXPECT_EQ(it.GetNext(), nullptr);
+    for (Entity* e : all) {
+        std::multiset<Entity*> want;
+        std::set<std::string> sets;
+        for (auto& [name, m] : members)
+            if (m.count(e)) {
+                sets.insert(name);
+                for (Entity* o : m)
+                    if (o != e && !want.count(o) && std::find(all.begin(), all.end(), o) != all.end()) want.insert(o);
+            }
+        it.Init(e);
+        EXPECT_EQ(drain(it), want);
+        ASSERT_EQ(e->GetSetsCount(), sets.size());
+        std::set<std::string> named;
+        for (uint32_t i = 0; i < e->GetSetsCount(); ++i) named.insert(e->GetSetName(i));
+        EXPECT_EQ(named, sets);
+        EXPECT_EQ(e->GetSetName(e->GetSetsCount()), nullptr);
+    }
 }
 
 }  // namespace
