@@ -166,6 +166,12 @@ TEST_F(SpatialQueriesTest, SetIterationAndMembership) {
         EXPECT_EQ(named, sets);
         EXPECT_EQ(e->GetSetName(e->GetSetsCount()), nullptr);
     }
+    // Making a set first drops the sets left empty.
+    for (Entity* e : all) e->RemoveFromSet("red");
+    ASSERT_NE(gEntityManager->FindEntitySetByName("red"), nullptr);
+    all[0]->AddToSet("fresh", true);
+    EXPECT_EQ(gEntityManager->FindEntitySetByName("red"), nullptr);
+    EXPECT_NE(gEntityManager->FindEntitySetByName("fresh"), nullptr);
 }
 
 }  // namespace
