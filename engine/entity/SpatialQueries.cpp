@@ -47,6 +47,17 @@ void ForEachInBox(const BoundingBox4& box, Visit visit) {
         }
 }
 
+struct KeyMask {
+    uint64_t bits[kMaxLiveEntities / 64];
+    KeyMask() { std::memset(bits, 0, sizeof bits); }
+    static uint32_t Key(const Entity* e) { return e->GetReusableId() % kMaxLiveEntities; }
+    bool Has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    void Set(uint32_t key) { bits[key >> 6] |= uint64_t(1) << (key & 63); }
+};
+
+// The new near list of a calculation, shared by every monitor (main thread only).
+DynarraySafe<SafePointer<Entity>> gNewNearList;
+
 BoundingBox4 Around(const Vector& p, float r) {
     return BoundingBox4(Vector(p.x - r, p.y - r, p.z - r, 1), Vector(p.x + r, p.y + r, p.z + r, 1));
 }
@@ -172,4 +183,56 @@ void Entity::RemoveFromSet(const char* setName) {
 
 const char* Entity::GetSetName(uint32_t index) const {
     return index < entitySets.Count() ? entitySets[index]->GetName() : nullptr;
+}
+
+void EntitiesVicinityMonitor::Init(uint32_t mask) {
+    Reset();
+    groupMask = mask;
+}
+
+void EntitiesVicinityMonitor::Reset() {
+    positions.Clear();
+    std::memset(nearMask, 0, sizeof nearMask);
+    nearList.Clear();
+    changedToNear.Clear();
+    changedToFar.Clear();
+}
+
+void EntitiesVicinityMonitor::AddTestPosition(const Vector& position, float radius) {
+    positions.Add({position, radius, radius * radius});
+}
+
+void EntitiesVicinityMonitor::CalculateEntitiesVicinityChange() {
+    // An entity was near only when the previous near list still holds that very entity:
+    // a key freed by a destroyed entity and given to a new one does not carry over.
+    KeyMask wasNear, isNear, seen;
+    for (const SafePointer<Entity>& p : nearList)
+        if (const Entity* e = p.Get(); e && (nearMask[KeyMask::Key(e) >> 6] >> (KeyMask::Key(e) & 63)) & 1)
+            wasNear.Set(KeyMask::Key(e));
+    gNewNearList.Clear();
+    for (const TestPosition& t : positions)
+        ForEachInBox(Around(t.position, t.radius), [&](Entity* e) {
+            const uint32_t key = KeyMask::Key(e);
+            if (seen.Has(key)) return;
+            seen.Set(key);
+            if (!e->IsInGroups(groupMask)) return;
+            const Vector p = e->GetGlobalPosition();
+            for (const TestPosition& u : positions) {
+                const float dx = p.x - u.position.x, dz = p.z - u.position.z;
+                if (dx * dx + dz * dz <= u.radiusSquared) {
+                    isNear.Set(key);
+                    gNewNearList.Add(SafePointer<Entity>(e));
+                    return;
+                }
+            }
+        });
+    changedToNear.Clear();
+    changedToFar.Clear();
+    for (const SafePointer<Entity>& p : gNewNearList)
+        if (!wasNear.Has(KeyMask::Key(p.Get()))) changedToNear.Add(p);
+    for (const SafePointer<Entity>& p : nearList)
+        if (Entity* e = p.Get(); e && !isNear.Has(KeyMask::Key(e))) changedToFar.Add(p);
+    nearList = gNewNearList;
+    std::memcpy(nearMask, isNear.bits, sizeof nearMask);
+    gNewNearList.Clear();
 }

@@ -11,6 +11,7 @@
 #include "core/math/BoundingBox4.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
 
 // Walks the members of an entity set, or of every set an entity belongs to.
 class EntitySetIterator {
@@ -46,4 +47,35 @@ public:
 
 private:
     DynarraySafe<SafePointer<Entity>> result;
+};
+
+// Reports which entities (of the group mask) came near any of a set of test positions,
+// or went away from all of them, since the last calculation. Near: horizontal (x, z)
+// distance at most the position's radius.
+class EntitiesVicinityMonitor {
+public:
+    // Reset, and consider only entities whose group shares a bit with the mask.
+    void Init(uint32_t mask);
+    // Forgets the test positions, the near entities and the changes.
+    void Reset();
+    void AddTestPosition(const Vector& position, float radius);
+    void CalculateEntitiesVicinityChange();
+
+    uint32_t GetEntitiesChangedToNearNumber() const { return changedToNear.Count(); }
+    Entity* GetEntityChangedToNear(uint32_t i) const { return i < changedToNear.Count() ? changedToNear[i].Get() : nullptr; }
+    uint32_t GetEntitiesChangedToFarNumber() const { return changedToFar.Count(); }
+    Entity* GetEntityChangedToFar(uint32_t i) const { return i < changedToFar.Count() ? changedToFar[i].Get() : nullptr; }
+
+private:
+    struct TestPosition {
+        Vector position;
+        float radius;
+        float radiusSquared;
+    };
+    uint32_t groupMask = 0;
+    Dynarray<TestPosition> positions;
+    uint64_t nearMask[kMaxLiveEntities / 64] = {};
+    DynarraySafe<SafePointer<Entity>> nearList;
+    DynarraySafe<SafePointer<Entity>> changedToNear;
+    DynarraySafe<SafePointer<Entity>> changedToFar;
 };

@@ -2,7 +2,8 @@
 // gatherer form and the nearest flag (direction cone, excluded entity, ties), with the
 // boundary cases: a flag at the position or exactly at the maximum distance is never the
 // answer, radius tests include entities exactly at the radius. Set membership by name and
-// iteration over a set or over the union of an entity's sets.
+// iteration over a set or over the union of an entity's sets. The vicinity monitor over
+// moving, destroyed and newly made entities (which reuse freed keys).
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -172,6 +173,59 @@ TEST_F(SpatialQueriesTest, SetIterationAndMembership) {
     all[0]->AddToSet("fresh", true);
     EXPECT_EQ(gEntityManager->FindEntitySetByName("red"), nullptr);
     EXPECT_NE(gEntityManager->FindEntitySetByName("fresh"), nullptr);
+}
+
+TEST_F(SpatialQueriesTest, VicinityMonitorOverMovingDestroyedAndNewEntities) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> pos(-60, 60);
+    auto spawn = [&] {
+        Entity* e = Make();
+        e->SetGroup(1u << (rng() % 2));
+        e->SetLocalBoundingBox(BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1)));
+        e->SetGlobalPosition3(pos(rng), 0, pos(rng));
+        return e;
+    };
+    std::vector<Entity*> all;
+    for (int i = 0; i < 120; ++i) all.push_back(spawn());
+    EntitiesVicinityMonitor monitor;
+    monitor.Init(1);
+    const Vector centres[] = {Vector(-20, 0, 0, 1), Vector(25, 5, 10, 1)};
+    const float radii[] = {18, 12};
+    for (int i = 0; i < 2; ++i) monitor.AddTestPosition(centres[i], radii[i]);
+    std::set<Entity*> wasNear;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        for (int k = 0; k < 15; ++k) all[rng() % all.size()]->SetGlobalPosition3(pos(rng), 0, pos(rng));
+        // Destroy a few and make new ones, which take the freed keys.
+        for (int k = 0; k < 3; ++k) {
+            const size_t i = rng() % all.size();
+            wasNear.erase(all[i]);
+            gEntityManager->DestroyEntity(all[i]);
+            all[i] = spawn();
+        }
+        monitor.CalculateEntitiesVicinityChange();
+        std::set<Entity*> isNear, toNear, toFar, gotNear, gotFar;
+        for (Entity* e : all) {
+            const Vector p = e->GetGlobalPosition();
+            for (int i = 0; i < 2; ++i)
+                if ((e->GetGroup() & 1) && Horizontal(p, centres[i]) <= radii[i]) isNear.insert(e);
+        }
+        for (Entity* e : isNear)
+            if (!wasNear.count(e)) toNear.insert(e);
+        for (Entity* e : wasNear)
+            if (!isNear.count(e)) toFar.insert(e);
+        for (uint32_t i = 0; i < monitor.GetEntitiesChangedToNearNumber(); ++i)
+            EXPECT_TRUE(gotNear.insert(monitor.GetEntityChangedToNear(i)).second);
+        for (uint32_t i = 0; i < monitor.GetEntitiesChangedToFarNumber(); ++i)
+            EXPECT_TRUE(gotFar.insert(monitor.GetEntityChangedToFar(i)).second);
+        EXPECT_EQ(gotNear, toNear);
+        EXPECT_EQ(gotFar, toFar);
+        wasNear = isNear;
+    }
+    monitor.Reset();
+    monitor.CalculateEntitiesVicinityChange();
+    EXPECT_EQ(monitor.GetEntitiesChangedToNearNumber(), 0u);
+    EXPECT_EQ(monitor.GetEntitiesChangedToFarNumber(), 0u);
 }
 
 }  // namespace
