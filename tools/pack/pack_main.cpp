@@ -4,9 +4,10 @@
 //
 //   pack <folder> <out.dat>        (the index goes to out.idx)
 //
-// The container's compression kind is zlib. Each file is compressed, and stored so when
-// that saves bytes, as it is otherwise; so a set holds stored and zlib entries side by
-// side. The index hashes each lower-cased path with MurmurHash2 (seed 0 and the
+// The container's compression kind is zlib. A file of kStoreBelow bytes or more is
+// stored compressed when that saves bytes; smaller files, and files zlib cannot shrink,
+// are stored as they are (a coded entry costs its reader a decoder for a few bytes
+// saved). So a set holds stored and zlib entries side by side. The index hashes each lower-cased path with MurmurHash2 (seed 0 and the
 // multiplier the engine mounts every data kind with). The reader cannot tell apart two
 // paths of one hash, hashes at most kContainerMaxHashedPath characters and addresses
 // 32-bit offsets: pack refuses such a folder instead of writing a set that would hand
@@ -15,6 +16,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +35,7 @@ namespace stdfs = std::filesystem;
 
 constexpr uint32_t kSeed = 0;
 constexpr uint32_t kEngineMultiplier = 0x5BD1E995;
+constexpr size_t kStoreBelow = 512;
 
 struct PackedFile {
     std::string path;  // as stored: relative, '/' separated, original case
@@ -61,9 +64,10 @@ bool ReadFile(const stdfs::path& path, std::vector<uint8_t>* bytes) {
     return !in.bad();
 }
 
-// The zlib form of data when it is shorter than data; empty otherwise.
+// The zlib form of data when data is worth coding and the form is shorter; empty
+// otherwise.
 std::vector<uint8_t> Compressed(const std::vector<uint8_t>& data) {
-    if (data.empty()) return {};
+    if (data.size() < kStoreBelow) return {};
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::vector<uint8_t> out(size);
     if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK ||
