@@ -1,207 +1,214 @@
-// The packer and the sample data set it makes: container sets read back through the real
-// file system byte for byte (stored and zlib entries, read-ahead and direct reads, empty
-// files, any case), folders the index could not serve refused with the old set kept, and
-// every data kind of the sample data mounted as the engine mounts it, with the project
-// configuration loading from it.
-// test-link: core z
+// The packer and the sample data it makes: folders the index could not serve refused with
+// the old set kept; every data kind's set mounted as the engine mounts it, reading back
+// each staged file byte for byte (stored and zlib entries); the project configuration,
+// templates, resource list (preloaded by the loader thread) and scene with its walk grid
+// read from those sets by the engine's own loaders.
+// test-link: engine z
 // test-depends: pack sample_data
 // test-sources: ../../core/fs/ContainerBuilder.cpp
+// test-timeout: 120
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "CaptureLogSink.h"
 #include "core/config/ProjectConfig.h"
+#include "core/fs/ContainerBuilder.h"
 #include "core/fs/ContainerIndex.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/PhysicalFileReader.h"
-#include "core/fs/ContainerBuilder.h"
 #include "core/rtti/RTTIProperty.h"
+#include "core/rtti/SolidFile.h"
+#include "engine/entity/BinaryScene.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateFiles.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/navigation/SceneGrid.h"
+#include "render/RenderTestSupport.h"
+#include "render/resources/ResourceList.h"
+#include "render/resources/ResourceManager.h"
+#include "render/resources/ResourcePool.h"
+#include "render/shaders/ShaderManager.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
-using testfs::MakeContent;
 using testfs::ReadWholeFile;
-using testfs::TempDir;
-using testfs::WriteWholeFile;
 
-constexpr uint32_t kEngineMultiplier = 0x5BD1E995;
 const std::string kApp = PROJECT_BINARY_ROOT "/app";
 const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
 
+// The data kinds by their index in the engine's table, with files each set must hold.
+const struct {
+    const char* kind;
+    std::vector<std::string> required;
+} kKinds[] = {
+    {"animations", {}},
+    {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
+    {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
+    {"sounds", {}},
+    {"templates", {"TemplateInfo.Bin", "Sample/Crate.BinaryTemplate"}},
+    {"voices", {}},
+    {"videos", {}},
+    {"textures", {"System/White_4x4$cxy.dds", "System/RefractionNoise.dds"}},
+};
+
+// Every kind's set as the engine mounts it (its index, the multiplier, one extra file
+// that does not exist).
+bool MountSampleData(FileSystem& fileSystem) {
+    for (uint32_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; ++i)
+        if (!fileSystem.MountContainer(kKinds[i].kind, (kApp + "/" + kKinds[i].kind + ".dat").c_str(), i, 0x5BD1E995, 1))
+            return false;
+    return true;
+}
+
 int Pack(const std::string& folder, const std::string& dat) {
-    const std::string command = PROJECT_BINARY_ROOT "/tools/pack '" + folder + "' '" + dat + "' 2>/dev/null";
-    const int status = std::system(command.c_str());
+    const int status = std::system((PROJECT_BINARY_ROOT "/tools/pack '" + folder + "' '" + dat + "' 2>/dev/null").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Relative paths of the regular files below root.
-std::vector<std::string> FilesBelow(const std::string& root) {
-    std::vector<std::string> out;
-    for (const auto& e : stdfs::recursive_directory_iterator(root))
-        if (e.is_regular_file()) out.push_back(e.path().lexically_relative(root).generic_string());
-    return out;
-}
-
-struct PackTest : ::testing::Test {
-    void SetUp() override {
-        log.Attach();
-        ASSERT_TRUE(reader.Start());
-        fsys = std::make_unique<FileSystem>(&reader);
-    }
-    void TearDown() override {
-        fsys.reset();
-        reader.Stop();
-        log.Detach();
-    }
-    // The whole file through the mount; {0xEE} when it cannot be opened or read.
-    std::vector<uint8_t> ReadAll(const std::string& name) {
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(name.c_str(), nullptr, nullptr, 0));
-        if (!s) return {0xEE};
-        std::vector<uint8_t> out(s->GetSize());
-        if (!out.empty() && !s->Read(out.data(), static_cast<uint32_t>(out.size()))) return {0xEE};
-        return out;
-    }
-    // Entries of a set's index with the compressed flag set, and all entries.
-    static std::pair<uint32_t, uint32_t> Flags(const std::string& dat) {
-        ContainerIndex index;
-        if (!index.Load((dat.substr(0, dat.size() - 3) + "idx").c_str())) return {~0u, ~0u};
-        uint32_t compressed = 0;
-        for (uint32_t i = 0; i < index.Count(); ++i) compressed += index.Entries()[i].compressed != 0;
-        EXPECT_EQ(index.Compression(), CONTAINER_COMPRESSION_ZLIB);
-        return {compressed, index.Count()};
-    }
-
-    CaptureLogSink log;
-    PhysicalFileReader reader;
-    std::unique_ptr<FileSystem> fsys;
-};
-
-TEST_F(PackTest, FilesReadBackByteExactStoredAndCompressed) {
-    TempDir dir;
-    const struct {
-        const char* path;
-        std::vector<uint8_t> data;
-    } files[] = {
-        {"Readme.TXT", MakeContent(100000, 1)},  // the one coded entry, across the read-ahead buffers
-        {"Noise/Random.bin", {}},                // incompressible: stored, read directly
-        {"deep/er/Small.dat", MakeContent(500, 2)},  // compressible, but too small to be worth it
-        {"empty.bin", {}},
-    };
-    std::vector<uint8_t> noise(70000);
-    uint32_t state = 99;
-    for (uint8_t& b : noise) b = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 23);
-    for (const auto& f : files) {
-        const std::string path = dir / ("stage/" + std::string(f.path));
-        stdfs::create_directories(stdfs::path(path).parent_path());
-        ASSERT_TRUE(WriteWholeFile(path, f.path == std::string("Noise/Random.bin") ? noise : f.data));
-    }
-    ASSERT_EQ(Pack(dir / "stage", dir / "set.dat"), 0);
-    EXPECT_EQ(Flags(dir / "set.dat"), std::make_pair(1u, 4u));
-    ASSERT_TRUE(fsys->MountContainer("pk", (dir / "set.dat").c_str(), 3, kEngineMultiplier, 1));
-    for (const auto& f : files) {
-        const std::vector<uint8_t>& expected = f.path == std::string("Noise/Random.bin") ? noise : f.data;
-        EXPECT_EQ(ReadAll("pk/" + std::string(f.path)), expected) << f.path;
-        std::string upper = "PK/" + std::string(f.path);
-        std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-        EXPECT_TRUE(fsys->FileExists(upper.c_str(), nullptr, nullptr)) << upper;
-    }
-    EXPECT_FALSE(fsys->FileExists("pk/deep/er", nullptr, nullptr));
-}
-
-TEST_F(PackTest, FoldersTheIndexCannotServeAreRefusedKeepingTheOldSet) {
-    TempDir dir;
-    stdfs::create_directories(dir / "old");
-    ASSERT_TRUE(WriteWholeFile(dir / "old/kept.txt", MakeContent(500, 3)));
-    ASSERT_EQ(Pack(dir / "old", dir / "set.dat"), 0);
-    const std::vector<uint8_t> oldDat = ReadWholeFile(dir / "set.dat"), oldIdx = ReadWholeFile(dir / "set.idx");
-
+TEST(PackTest, FoldersTheIndexCannotServeAreRefusedKeepingTheOldSet) {
+    testfs::TempDir dir;
     std::string longPath = "long";
     for (int i = 0; i < 9; ++i) longPath += "/" + std::string(240, char('a' + i));
-    const struct {
-        const char* name;
-        std::vector<std::string> files;  // below the folder "<name>"
-        std::string target;
-        int status;
-    } cases[] = {
-        {"same_but_case", {"Tower.txt", "tower.TXT"}, "set.dat", 1},
-        {"longer_than_hashed", {longPath.substr(5) + "/x"}, "set.dat", 1},
-        {"not_a_dat", {"a.txt"}, "set.bin", 1},
-        {"missing", {}, "set.dat", 1},
-    };
-    for (const auto& c : cases) {
-        for (const std::string& f : c.files) {
-            const stdfs::path p = stdfs::path(dir / c.name) / f;
-            stdfs::create_directories(p.parent_path());
-            ASSERT_TRUE(WriteWholeFile(p.string(), {1, 2, 3})) << c.name;
-        }
-        EXPECT_EQ(Pack(dir / c.name, dir / c.target), c.status) << c.name;
-        EXPECT_EQ(ReadWholeFile(dir / "set.dat"), oldDat) << c.name;
-        EXPECT_EQ(ReadWholeFile(dir / "set.idx"), oldIdx) << c.name;
-        EXPECT_FALSE(stdfs::exists(dir / "set.dat.tmp") || stdfs::exists(dir / "set.idx.tmp")) << c.name;
+    const std::pair<std::string, std::string> cases[] = {  // a file to make (folder first), the data file
+        {"old/kept.txt", "set.dat"},   {"case/Tower.txt", "set.dat"}, {"case/tower.TXT", "set.dat"},
+        {longPath, "set.dat"},         {"other/a.txt", "set.bin"},     {"missing", "set.dat"}};
+    for (const auto& [path, target] : cases) {
+        if (path == "missing") continue;
+        stdfs::create_directories(stdfs::path(dir / path).parent_path());
+        ASSERT_TRUE(testfs::WriteWholeFile(dir / path, {1, 2, 3}));
     }
-    EXPECT_EQ(Pack(dir / "old", ""), 1);
-    EXPECT_EQ(std::system(PROJECT_BINARY_ROOT "/tools/pack 2>/dev/null") >> 8, 2);
+    std::vector<uint8_t> dat, idx;
+    for (const auto& [path, target] : cases) {
+        const std::string label = path.substr(0, 16);
+        EXPECT_EQ(Pack(dir / path.substr(0, path.find('/')), dir / target), path == "old/kept.txt" ? 0 : 1) << label;
+        if (dat.empty()) dat = ReadWholeFile(dir / "set.dat"), idx = ReadWholeFile(dir / "set.idx");
+        EXPECT_TRUE(ReadWholeFile(dir / "set.dat") == dat && ReadWholeFile(dir / "set.idx") == idx) << label;
+        EXPECT_FALSE(stdfs::exists(dir / "set.dat.tmp") || stdfs::exists(dir / "set.idx.tmp")) << label;
+    }
+    EXPECT_EQ(dat, std::vector<uint8_t>({1, 2, 3}));
 }
 
-// Every data kind as the engine mounts it (kind index, multiplier, one extra file that
-// does not exist): each staged file reads back byte for byte, and nothing else is there.
-TEST_F(PackTest, SampleDataMountsEveryKind) {
-    const struct {
-        const char* kind;
-        uint32_t index;
-        std::vector<std::string> required;
-    } kinds[] = {
-        {"animations", 0, {}},
-        {"common", 1, {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
-        {"scenes", 2, {"Sample.BinaryScene", "Sample.ResList"}},
-        {"sounds", 3, {}},
-        {"templates", 4, {"TemplateInfo.Bin", "Sample/Crate.BinaryTemplate"}},
-        {"voices", 5, {}},
-        {"videos", 6, {}},
-        {"textures", 7, {"System/White_4x4$cxy.dds", "System/RefractionNoise.dds"}},
-    };
+TEST(PackTest, SampleDataMountsEveryKindByteForByte) {
+    PhysicalFileReader reader;
+    ASSERT_TRUE(reader.Start());
+    auto fileSystem = std::make_unique<FileSystem>(&reader);
+    ASSERT_TRUE(MountSampleData(*fileSystem));
     uint32_t compressed = 0, entries = 0;
-    for (const auto& k : kinds) {
-        const std::string dat = kApp + "/" + k.kind + ".dat";
-        ASSERT_TRUE(fsys->MountContainer(k.kind, dat.c_str(), k.index, kEngineMultiplier, 1)) << k.kind;
-        const std::vector<std::string> staged = FilesBelow(kStage + "/" + k.kind);
-        const auto [packedCompressed, packed] = Flags(dat);
-        EXPECT_EQ(packed, staged.size()) << k.kind;
+    for (const auto& k : kKinds) {
+        std::vector<std::string> staged;
+        for (const auto& e : stdfs::recursive_directory_iterator(kStage + "/" + k.kind))
+            if (e.is_regular_file()) staged.push_back(e.path().lexically_relative(kStage + "/" + k.kind).generic_string());
+        ContainerIndex index;
+        ASSERT_TRUE(index.Load((kApp + "/" + k.kind + ".idx").c_str()));
+        EXPECT_EQ(index.Count(), staged.size()) << k.kind;
         EXPECT_EQ(staged.empty(), k.required.empty()) << k.kind;
-        compressed += packedCompressed;
-        entries += packed;
+        for (uint32_t i = 0; i < index.Count(); ++i, ++entries) compressed += index.Entries()[i].compressed != 0;
         for (const std::string& r : k.required)
             EXPECT_NE(std::find(staged.begin(), staged.end(), r), staged.end()) << k.kind << "/" << r;
-        for (const std::string& f : staged)
-            EXPECT_EQ(ReadAll(std::string(k.kind) + "/" + f), ReadWholeFile(kStage + "/" + k.kind + "/" + f)) << f;
+        for (std::string f : staged) {
+            std::unique_ptr<FileSystemInputStream> s(fileSystem->OpenInputStream((k.kind + ("/" + f)).c_str(), nullptr, nullptr, 0));
+            ASSERT_NE(s, nullptr) << f;
+            std::vector<uint8_t> bytes(s->GetSize());
+            EXPECT_TRUE(bytes.empty() || s->Read(bytes.data(), uint32_t(bytes.size()))) << f;
+            EXPECT_EQ(bytes, ReadWholeFile(kStage + "/" + k.kind + "/" + f)) << f;
+        }
     }
-    EXPECT_GT(compressed, 0u);
-    EXPECT_LT(compressed, entries);
+    EXPECT_TRUE(compressed > 0 && compressed < entries) << compressed << " of " << entries;
     EXPECT_EQ(ReadWholeFile(kApp + "/online_schema.txt"), ReadWholeFile(PROJECT_SOURCE_ROOT "/platform/online/online_schema.txt"));
+    fileSystem.reset();
+    reader.Stop();
 }
 
-// "Project.ConfigBin" from the common set: the start scene is "Sample", everything else
-// is at its default.
-TEST_F(PackTest, ProjectConfigurationLoadsFromTheCommonSet) {
-    ASSERT_TRUE(gFileSystem.MountContainer("common", (kApp + "/common.dat").c_str(), 1, kEngineMultiplier, 1));
-    ProjectConfig loaded;
-    const bool ok = loaded.Load();
-    gFileSystem.UnmountAll();
-    ASSERT_TRUE(ok);
-    ASSERT_NE(loaded.defaultScene, nullptr);
-    EXPECT_STREQ(loaded.defaultScene, "Sample");
-    ProjectConfig expected;
+struct SampleSceneTest : rendertest::RendererFixture {
+    void SetUp() override {
+        RendererFixture::SetUp();
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(MountSampleData(gFileSystem));
+        ASSERT_TRUE(gResourceManager.Start());
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        gEntityTemplateRegistry.Clear();
+        gEntityManager->Init(BoundingBox4(Vector(-2400, -25, -2400, 1), Vector(2400, 200, 2400, 1)), 40.0f);
+        log.Clear();
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gEntityTemplateRegistry.SetInitialised(true);
+        gEntityTemplateRegistry.Shutdown();
+        gShaderManager->Close();
+        gResourceManager.Stop();
+        gFileSystem.UnmountAll();
+        RendererFixture::TearDown();
+    }
+    bool Loaded(uint32_t type, const char* name) {
+        CriticalSectionGuard guard(&gResourceManager.ManagerLock());
+        const int32_t i = gResourceManager.Pool(type)->Find(name);
+        return i >= 0 && gResourceManager.Pool(type)->At(uint32_t(i))->IsLoaded();
+    }
+};
+
+TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
+    // The start scene is "Sample"; every other value is at its default.
+    ProjectConfig loaded, expected;
+    ASSERT_TRUE(loaded.Load());
     ASSERT_TRUE(ProjectConfig::RegisterClass()->FindProperty("Default scene")->FromString(&expected, "Sample"));
+    EXPECT_STREQ(loaded.defaultScene, "Sample");
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
+
+    ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 4u);
+    for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
+        EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
+        ASSERT_NE(t, nullptr) << name;
+        EXPECT_TRUE(t->IsLoaded() && t->guid == gEntityTemplateRegistry.FindStubByName(name)->guid) << name;
+    }
+
+    // The list as the loader reads it: every entry loads, the shaders made this device's.
+    ResourceList list;
+    FileReader reader("Sample", "ResList", "scenes");
+    ASSERT_TRUE(SolidDeserializeFromFileReader(list, reader, 4));
+    EXPECT_EQ(list.entries[ResourceList::TEXTURES].Count(), ShaderManager::kSystemTextures);
+    EXPECT_GT(list.entries[ResourceList::SHADERS].Count(), 0u);
+    gResourceManager.PostPreloadList("Sample", "ResList", "scenes");
+    gResourceManager.Flush();
+    for (const ResourceEntry& e : list.entries[ResourceList::TEXTURES])
+        EXPECT_TRUE(Loaded(RESOURCE_TEXTURE, e.name.CStr())) << e.name.CStr();
+    for (const ResourceEntry& e : list.entries[ResourceList::SHADERS]) {
+        char name[kMaxResourceName + 1];
+        std::snprintf(name, sizeof name, "%s", e.name.CStr());
+        gShaderManager->FixHardwareDepthBits(name);
+        EXPECT_TRUE(Loaded(RESOURCE_SHADER, name)) << name;
+    }
+
+    // Nothing lost or refused (the shader compiler's diagnostics of the sources are the
+    // shader tests' business); the grid's blocked cells are exactly those under rocks.
+    LoadBinaryScene("Sample", "scenes", SCENEPARSE_INSTALL_GRID, 0);
+    for (const auto& m : log.Messages())
+        EXPECT_FALSE(m.severity >= uint8_t(LogSeverity::Warning) && m.text.find(": warning X") == std::string::npos) << m.text;
+    const SceneGrid* grid = gEntityManager->GetSceneGrid();
+    ASSERT_NE(grid, nullptr);
+    Entity* root = gEntityManager->GetRootEntity();
+    EXPECT_GE(root->GetChildrenCount(), 200u);
+    uint32_t rocks = 0, blocked = 0;
+    for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
+        Entity* e = root->GetChild(i);
+        const bool rock = std::string(e->GetTemplateFullName()) == "templates/Sample/Rock";
+        const uint32_t cell = grid->WorldToCell(e->GetGlobalPosition());
+        ASSERT_NE(cell, SceneGrid::kNoCell) << e->GetName();
+        EXPECT_EQ(grid->Cells()[(cell >> 16) * grid->Width() + (cell & 0xFFFF)], rock ? 0 : 1) << e->GetName();
+        rocks += rock;
+    }
+    for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
+    EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
 }
 
 }  // namespace
