@@ -7,12 +7,14 @@
 // The container's compression kind is zlib. A file of kStoreBelow bytes or more is
 // stored compressed when that saves bytes; smaller files, and files zlib cannot shrink,
 // are stored as they are (a coded entry costs its reader a decoder for a few bytes
-// saved). So a set holds stored and zlib entries side by side. The index hashes each lower-cased path with MurmurHash2 (seed 0 and the
-// multiplier the engine mounts every data kind with). The reader cannot tell apart two
-// paths of one hash, hashes at most kContainerMaxHashedPath characters and addresses
-// 32-bit offsets: pack refuses such a folder instead of writing a set that would hand
-// out the wrong file. Both files are written beside their targets and renamed over them,
-// so a failed run leaves no half-written set.
+// saved). So a set holds stored and zlib entries side by side.
+//
+// The index hashes each lower-cased path with MurmurHash2 (seed 0 and the multiplier the
+// engine mounts every data kind with). The reader cannot tell apart two paths of one
+// hash, hashes at most kContainerMaxHashedPath characters and addresses 32-bit offsets:
+// pack refuses such a folder instead of writing a set that would hand out the wrong
+// file. Both files are written in full beside their targets before either is renamed
+// over its target, so a refused or failed run leaves the old set as it was.
 #include <zlib.h>
 
 #include <algorithm>
@@ -77,7 +79,8 @@ std::vector<uint8_t> Compressed(const std::vector<uint8_t>& data) {
     return out;
 }
 
-// Every regular file below root, sorted by path so the set is the same on every run.
+// Every regular file below root, sorted by path (so that files of one hash are named in
+// the same order on every run).
 bool ListFiles(const stdfs::path& root, std::vector<PackedFile>* files) {
     std::error_code error;
     if (!stdfs::is_directory(root, error)) return Fail("no staging folder " + root.string());
@@ -99,8 +102,8 @@ void Put32(std::vector<uint8_t>* out, uint32_t v) {
     out->insert(out->end(), b, b + 4);
 }
 
-std::vector<uint8_t> BuildIndex(std::vector<PackedFile> files) {
-    std::sort(files.begin(), files.end(), [](const PackedFile& a, const PackedFile& b) { return a.hash < b.hash; });
+// files: sorted by hash.
+std::vector<uint8_t> BuildIndex(const std::vector<PackedFile>& files) {
     std::vector<uint8_t> index = {0, 0, CONTAINER_COMPRESSION_ZLIB};  // version, little-endian platform tag
     Put32(&index, static_cast<uint32_t>(files.size()));
     Put32(&index, kSeed);
@@ -139,18 +142,16 @@ bool Pack(const stdfs::path& root, const stdfs::path& datPath) {
     std::vector<PackedFile> files;
     if (!ListFiles(root, &files)) return false;
 
-    std::vector<std::pair<uint32_t, const PackedFile*>> hashes;
     for (PackedFile& f : files) {
         const std::string key = Lowered(f.path);
         if (key.size() > kContainerMaxHashedPath) return Fail("path longer than the index hashes: " + f.path);
         f.hash = MurmurHash2(key.data(), static_cast<uint32_t>(key.size()), kSeed, kEngineMultiplier);
     }
-    for (const PackedFile& f : files) hashes.emplace_back(f.hash, &f);
-    std::sort(hashes.begin(), hashes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 1; i < hashes.size(); ++i)
-        if (hashes[i].first == hashes[i - 1].first)
-            return Fail("paths " + hashes[i - 1].second->path + " and " + hashes[i].second->path +
-                        " cannot be told apart by the index");
+    // The index order; the data follow it too.
+    std::stable_sort(files.begin(), files.end(), [](const PackedFile& a, const PackedFile& b) { return a.hash < b.hash; });
+    for (size_t i = 1; i < files.size(); ++i)
+        if (files[i].hash == files[i - 1].hash)
+            return Fail("paths " + files[i - 1].path + " and " + files[i].path + " cannot be told apart by the index");
 
     std::vector<uint8_t> data;
     for (PackedFile& f : files) {
