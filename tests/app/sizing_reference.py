@@ -5,42 +5,21 @@ import sys
 
 import numpy as np
 
-F = np.float32
-
-
-def trunc(v):
-    return int(np.trunc(v))
-
-
+H, W = np.float32(0.5625), np.float32(1.7777778)
 for line in sys.stdin:
-    if not line.strip():
-        continue
-    edge, l, t, r, b, fw, fh = (int(w) for w in line.split())
-    w = max(r - l - fw, 800)
-    h = max(b - t - fh, 450)
-    if edge == 1:
-        b = t + trunc(F(w) * F(0.5625)) + fh
-        l = r - w - fw
-    elif edge == 2:
-        b = t + trunc(F(w) * F(0.5625)) + fh
-        r = l + w + fw
-    elif edge == 3:
-        t = b - h - fh
-        r = l + trunc(F(h) * F(1.7777778)) + fw
-    elif edge == 6:
-        b = t + h + fh
-        r = l + trunc(F(h) * F(1.7777778)) + fw
-    elif edge in (4, 5, 7, 8):
-        if F(h) / F(w) > F(0.5625):
-            w = trunc(F(h) * F(1.7777778))
+    e, l, t, r, b, fw, fh = (int(x) for x in line.split())
+    w, h = max(r - l - fw, 800), max(b - t - fh, 450)
+    if e in (1, 2):
+        b = t + int(np.float32(w) * H) + fh
+        l, r = (r - w - fw, r) if e == 1 else (l, l + w + fw)
+    elif e in (3, 6):
+        t, b = (b - h - fh, b) if e == 3 else (t, t + h + fh)
+        r = l + int(np.float32(h) * W) + fw
+    elif e in (4, 5, 7, 8):
+        if np.float32(h) / np.float32(w) > H:
+            w = int(np.float32(h) * W)
         else:
-            h = trunc(F(w) * F(0.5625))
-        if edge in (4, 5):
-            t = b - h - fh
-        else:
-            b = t + h + fh
-        if edge in (4, 7):
-            l = r - w - fw
-        else:
-            r = l + w + fw
+            h = int(np.float32(w) * H)
+        t, b = (b - h - fh, b) if e in (4, 5) else (t, t + h + fh)
+        l, r = (r - w - fw, r) if e in (4, 7) else (l, l + w + fw)
     print(l, t, r, b)

@@ -16,18 +16,14 @@ uint32_t LFX_Initialize() { return ++gRecord.initialize, gInitializeResult; }
 uint32_t LFX_Release() { return ++gRecord.release, 0; }
 uint32_t LFX_Reset() { return ++gRecord.reset, 0; }
 uint32_t LFX_Update() { return ++gRecord.update, 0; }
-uint32_t LFX_Light(uint32_t mask, uint32_t colour) {
-    ++gRecord.light;
-    gRecord.lastMask = mask;
-    gRecord.lastColour = colour;
-    return 0;
-}
-uint32_t LFX_GetNumDevices(uint32_t*) { return 0; }
-uint32_t LFX_GetDeviceDescription(uint32_t, char*, uint32_t, unsigned char*) { return 0; }
-uint32_t LFX_GetNumLights(uint32_t, uint32_t*) { return 0; }
-uint32_t LFX_SetLightColor(uint32_t, uint32_t, const void*) { return 0; }
-uint32_t LFX_GetLightColor(uint32_t, uint32_t, void*) { return 0; }
-uint32_t LFX_GetLightDescription(uint32_t, uint32_t, char*, uint32_t) { return 0; }
-uint32_t LFX_ActionColor(uint32_t, uint32_t, uint32_t) { return 0; }
-uint32_t LFX_ActionColorEx(uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }
+uint32_t LFX_Light(uint32_t mask, uint32_t colour) { return ++gRecord.light, gRecord.lastMask = mask, gRecord.lastColour = colour, 0; }
+// Entries the engine resolves but never calls.
+uint32_t LFX_GetNumDevices() { return 0; }
+uint32_t LFX_GetDeviceDescription() { return 0; }
+uint32_t LFX_GetNumLights() { return 0; }
+uint32_t LFX_SetLightColor() { return 0; }
+uint32_t LFX_GetLightColor() { return 0; }
+uint32_t LFX_GetLightDescription() { return 0; }
+uint32_t LFX_ActionColor() { return 0; }
+uint32_t LFX_ActionColorEx() { return 0; }
 }

@@ -3,7 +3,6 @@
 // short file and an oversized header are refused with one warning.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,20 +14,9 @@
 #include "core/fs/FileSystem.h"
 #include "engine/game/TGAImage.h"
 
-namespace stdfs = std::filesystem;
-
 namespace {
 
 constexpr uint32_t kWidth = 37, kHeight = 19;
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 class TGAImageTest : public ::testing::Test {
 protected:
@@ -36,24 +24,21 @@ protected:
         char pattern[] = "/tmp/tga_test_XXXXXX";
         folder = mkdtemp(pattern);
         ASSERT_TRUE(gFileSystem.MountDirectory("textures", folder.c_str()));
-        // A source picture with every channel varying, alpha included.
         std::string pam = "P7\nWIDTH " + std::to_string(kWidth) + "\nHEIGHT " + std::to_string(kHeight) +
                           "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-        std::vector<uint8_t> bytes(pam.begin(), pam.end());
-        uint32_t state = 12345;
-        for (uint32_t i = 0; i < kWidth * kHeight * 4; ++i) {
-            state = state * 1103515245u + 12345u;
-            bytes.push_back(static_cast<uint8_t>(state >> 16));
-        }
-        WriteBytes(folder + "/source.pam", bytes);
+        for (uint32_t i = 0, state = 12345; i < kWidth * kHeight * 4; ++i) pam += char((state = state * 1103515245u + 12345u) >> 16);
+        Write("source.pam", std::vector<uint8_t>(pam.begin(), pam.end()));
     }
-    static void TearDownTestSuite() { stdfs::remove_all(folder); }
+    static void TearDownTestSuite() { std::filesystem::remove_all(folder); }
 
-    // convert source.pam <options> name.tga; false when convert fails.
-    static bool Convert(const std::string& options, const std::string& name) {
-        const std::string command = "cd " + folder + " && convert source.pam " + options + " " + name + ".tga";
-        return std::system(command.c_str()) == 0;
+    static std::vector<uint8_t> Read(const std::string& name) {
+        std::ifstream in(folder + "/" + name, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
+    static void Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(folder + "/" + name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
+    }
+    static bool Run(const std::string& command) { return std::system(("cd " + folder + " && " + command).c_str()) == 0; }
 
     static std::string folder;
 };
@@ -63,34 +48,30 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
     struct Case {
         const char* options;
         uint8_t bits;
-        bool topRowFirst;
-        bool imageId;
+        bool topRowFirst, imageId;
     } cases[] = {
-        {"-compress None", 32, false, false},
-        {"-orient TopLeft -compress None", 32, true, false},
-        {"-alpha off -compress None", 24, false, false},
-        {"-alpha off -orient TopLeft -compress None", 24, true, false},
-        {"-set comment 'cursor image' -orient TopLeft -compress None", 32, true, true},
-        {"-set comment 'cursor image' -alpha off -compress None", 24, false, true},
+        {"", 32, false, false},
+        {"-orient TopLeft", 32, true, false},
+        {"-alpha off", 24, false, false},
+        {"-alpha off -orient TopLeft", 24, true, false},
+        {"-set comment 'cursor image' -orient TopLeft", 32, true, true},
+        {"-set comment 'cursor image' -alpha off", 24, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
-        ASSERT_TRUE(Convert(c.options, "image"));
-        const std::vector<uint8_t> file = ReadBytes(folder + "/image.tga");
-        ASSERT_GE(file.size(), 18u);
-        // The file has the shape the case is about.
-        EXPECT_EQ(file[16], c.bits);
-        EXPECT_EQ((file[17] & 0x20) != 0, c.topRowFirst);
-        EXPECT_EQ(file[0] != 0, c.imageId);
-        // ImageMagick's decoding, top row first, red-green-blue-alpha.
-        ASSERT_EQ(std::system(("cd " + folder + " && convert image.tga -auto-orient -depth 8 rgba:image.rgba").c_str()), 0);
-        const std::vector<uint8_t> reference = ReadBytes(folder + "/image.rgba");
+        ASSERT_TRUE(Run(std::string("convert source.pam -compress None ") + c.options + " image.tga"));
+        const std::vector<uint8_t> file = Read("image.tga");
+        EXPECT_EQ(file.at(16), c.bits);
+        EXPECT_EQ((file.at(17) & 0x20) != 0, c.topRowFirst);
+        EXPECT_EQ(file.at(0) != 0, c.imageId);
+        // ImageMagick's decoding: top row first, red-green-blue-alpha.
+        ASSERT_TRUE(Run("convert image.tga -auto-orient -depth 8 rgba:image.rgba"));
+        const std::vector<uint8_t> reference = Read("image.rgba");
         ASSERT_EQ(reference.size(), kWidth * kHeight * 4);
 
         TGAImage image;
         ASSERT_TRUE(image.Load("image", "tga", "Textures"));
-        ASSERT_EQ(image.Width(), kWidth);
-        ASSERT_EQ(image.Height(), kHeight);
+        ASSERT_EQ(image.Width() * 1000 + image.Height(), kWidth * 1000 + kHeight);
         EXPECT_EQ(image.Format(), TGAImage::kFormatA8R8G8B8);
         ASSERT_EQ(image.Size(), kWidth * kHeight * 4);
         uint32_t mismatches = 0;
@@ -98,8 +79,8 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
             for (uint32_t x = 0; x < kWidth; ++x) {
                 const uint8_t* want = &reference[(y * kWidth + x) * 4];
                 const uint8_t* got = image.Pixels() + ((kHeight - 1 - y) * kWidth + x) * 4;  // bottom row first
-                const uint8_t alpha = c.bits == 24 ? 255 : want[3];
-                if (got[0] != want[2] || got[1] != want[1] || got[2] != want[0] || got[3] != alpha) ++mismatches;
+                mismatches += got[0] != want[2] || got[1] != want[1] || got[2] != want[0] ||
+                              got[3] != (c.bits == 24 ? 255 : want[3]);
             }
         }
         EXPECT_EQ(mismatches, 0u);
@@ -107,48 +88,40 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
 }
 
 TEST_F(TGAImageTest, OtherKindsShortFilesAndHugeHeadersAreRefused) {
-    ASSERT_TRUE(Convert("-compress RLE", "rle"));
-    ASSERT_TRUE(Convert("-alpha off -type Palette -compress None", "mapped"));
-    ASSERT_TRUE(Convert("-depth 5 -compress None", "sixteen"));
-    ASSERT_TRUE(Convert("-colorspace Gray -alpha off -compress None", "grey"));
-    ASSERT_TRUE(Convert("-compress None", "whole"));
-    // Each made file has the header of its kind: (file, offset, value).
+    // Made files, each checked for the header byte that makes it what it is.
     const struct {
         const char* name;
+        const char* options;
         size_t offset;
         uint8_t value;
-    } kinds[] = {{"rle", 2, 10}, {"mapped", 1, 1}, {"sixteen", 16, 16}, {"grey", 2, 3}};
-    for (const auto& k : kinds) EXPECT_EQ(ReadBytes(folder + "/" + k.name + ".tga").at(k.offset), k.value) << k.name;
-    std::vector<uint8_t> whole = ReadBytes(folder + "/whole.tga");
-    WriteBytes(folder + "/short.tga", std::vector<uint8_t>(whole.begin(), whole.end() - 1));
-    WriteBytes(folder + "/header.tga", std::vector<uint8_t>(whole.begin(), whole.begin() + 10));
-    // An image ID that runs past the end of the file.
-    std::vector<uint8_t> id(whole.begin(), whole.begin() + 18);
-    id[0] = 255;
-    id[12] = id[14] = 1;
-    id[13] = id[15] = 0;
-    id.resize(18 + 4 + 100);
-    WriteBytes(folder + "/id.tga", id);
-    // 65535 x 65535 x 4 does not fit 32 bits; a side above the limit is refused even
-    // when the file really holds all its pixels.
-    std::vector<uint8_t> huge(whole.begin(), whole.begin() + 18);
-    huge[12] = huge[13] = huge[14] = huge[15] = 0xFF;
-    huge.resize(64, 7);
-    WriteBytes(folder + "/huge.tga", huge);
-    std::vector<uint8_t> wide(whole.begin(), whole.begin() + 18);
-    wide[12] = 0x01, wide[13] = 0x40, wide[14] = 1, wide[15] = 0;  // 16385 x 1
-    wide.resize(18 + 16385 * 4, 9);
-    WriteBytes(folder + "/wide.tga", wide);
-    // A mapped-colour flag on an otherwise true-colour header.
-    std::vector<uint8_t> flagged = whole;
-    flagged[1] = 1;
-    WriteBytes(folder + "/flagged.tga", flagged);
+    } made[] = {{"rle", "-compress RLE", 2, 10},
+                {"mapped", "-alpha off -type Palette -compress None", 1, 1},
+                {"sixteen", "-depth 5 -compress None", 16, 16},
+                {"grey", "-colorspace Gray -alpha off -compress None", 2, 3},
+                {"whole", "-compress None", 2, 2}};
+    for (const auto& m : made) {
+        ASSERT_TRUE(Run(std::string("convert source.pam ") + m.options + " " + m.name + ".tga"));
+        EXPECT_EQ(Read(std::string(m.name) + ".tga").at(m.offset), m.value) << m.name;
+    }
+    const std::vector<uint8_t> whole = Read("whole.tga");
+    auto header = [&](std::initializer_list<std::pair<size_t, uint8_t>> changes, size_t size) {
+        std::vector<uint8_t> h(whole.begin(), whole.begin() + 18);
+        for (auto [offset, value] : changes) h[offset] = value;
+        h.resize(size, 7);
+        return h;
+    };
+    Write("short.tga", std::vector<uint8_t>(whole.begin(), whole.end() - 1));
+    Write("header.tga", std::vector<uint8_t>(whole.begin(), whole.begin() + 10));
+    Write("id.tga", header({{0, 255}, {12, 1}, {13, 0}, {14, 1}, {15, 0}}, 18 + 4 + 100));  // ID past the end
+    Write("huge.tga", header({{12, 0xFF}, {13, 0xFF}, {14, 0xFF}, {15, 0xFF}}, 64));      // 65535 x 65535
+    Write("wide.tga", header({{12, 0x01}, {13, 0x40}, {14, 1}, {15, 0}}, 18 + 16385 * 4));  // complete, too wide
+    Write("flagged.tga", header({{1, 1}}, whole.size()));                                   // colour-map flag
 
     CaptureLogSink sink;
     sink.Attach();
     TGAImage image;
-    ASSERT_TRUE(image.Load("whole", "tga", "textures"));
     for (const char* name : {"rle", "mapped", "sixteen", "grey", "short", "header", "id", "huge", "wide", "flagged"}) {
+        ASSERT_TRUE(image.Load("whole", "tga", "textures"));
         sink.Clear();
         EXPECT_FALSE(image.Load(name, "tga", "Textures")) << name;
         EXPECT_EQ(image.Width() | image.Height() | image.Format() | image.Size(), 0u) << name;

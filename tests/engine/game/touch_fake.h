@@ -7,7 +7,7 @@
 
 struct FakeTouchRecord {
     uint32_t registerCalls, registeredWindow, registerFlags;
-    uint32_t infoCalls, infoCount, infoRecordSize;
+    uint32_t infoCount;  // of the last info call
     uint32_t closeCalls, closedHandle;
 };
 

@@ -2,7 +2,6 @@
 // chooses, and a record of the calls.
 // shared-library: PCTouchHelper
 #include <algorithm>
-#include <cstring>
 
 #include "touch_fake.h"
 
@@ -21,20 +20,11 @@ FakeTouchRecord* FakeTouch_Log() { return &gRecord; }
 
 int32_t PCTouchHelperIsTouchScreenPresent() { return 1; }
 int32_t PCTouchHelperRegisterTouchWindow(uint32_t window, uint32_t flags) {
-    ++gRecord.registerCalls;
-    gRecord.registeredWindow = window;
-    gRecord.registerFlags = flags;
-    return 1;
+    return ++gRecord.registerCalls, gRecord.registeredWindow = window, gRecord.registerFlags = flags, 1;
 }
-int32_t PCTouchHelperCloseTouchInputHandle(uint32_t handle) {
-    ++gRecord.closeCalls;
-    gRecord.closedHandle = handle;
-    return 1;
-}
+int32_t PCTouchHelperCloseTouchInputHandle(uint32_t handle) { return ++gRecord.closeCalls, gRecord.closedHandle = handle, 1; }
 int32_t PCTouchHelperGetTouchInputInfo(uint32_t, uint32_t count, wnd::TouchContact* records, int32_t recordSize) {
-    ++gRecord.infoCalls;
     gRecord.infoCount = count;
-    gRecord.infoRecordSize = static_cast<uint32_t>(recordSize);
     if (recordSize != sizeof(wnd::TouchContact)) return 0;
     std::copy(gContacts, gContacts + std::min(count, gContactCount), records);
     return 1;
