@@ -8,11 +8,11 @@ EnvLight gEnvLight;
 
 namespace {
 
+// In the order of EnvLight::Entry.
 constexpr const char* kEntryNames[] = {
-    "LFX_Initialize",       "LFX_Release",       "LFX_Reset",          "LFX_Update",
-    "LFX_GetNumDevices",    "LFX_GetDeviceDescription", "LFX_GetNumLights", "LFX_SetLightColor",
-    "LFX_GetLightColor",    "LFX_GetLightDescription",  "LFX_Light",        "LFX_ActionColor",
-    "LFX_ActionColorEx",
+    "LFX_Initialize", "LFX_Release", "LFX_Reset", "LFX_Update", "LFX_GetNumDevices", "LFX_GetDeviceDescription",
+    "LFX_GetNumLights", "LFX_SetLightColor", "LFX_GetLightColor", "LFX_GetLightDescription", "LFX_Light",
+    "LFX_ActionColor", "LFX_ActionColorEx",
 };
 static_assert(sizeof(kEntryNames) / sizeof(kEntryNames[0]) == EnvLight::kEntryCount);
 

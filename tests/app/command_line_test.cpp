@@ -67,14 +67,12 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
         std::string line;
     } cases[] = {
         {{"q", "--bogus"}, "quorvel2: unknown option '--bogus'"},
-        {{"q", "--log=x"}, "quorvel2: unknown option '--log=x'"},
         {{"q", "--frames"}, "quorvel2: option '--frames' needs a value"},
         {{"q", "--log", ""}, "quorvel2: option '--log' needs a file name"},
         {{"q", "--frames", "0"}, range + "'0'"},
         {{"q", "--frames", "x"}, range + "'x'"},
         {{"q", "--frames", "2147483648"}, range + "'2147483648'"},
         {{"q", "--frames", "99999999999999999999999"}, range + "'99999999999999999999999'"},
-        {{"q", "--frames", "-1"}, range + "'-1'"},
         {{"q", "--frames", " 5"}, range + "' 5'"},
     };
     std::FILE* usage = std::tmpfile();
