@@ -10,9 +10,13 @@
 #include "app/CommandLine.h"
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
-    const std::string seeds[] = {std::string("q\0--log\0-\0--frames\0300", 22), std::string("q\0+connect_lobby\0001\0--help", 26),
-                                 std::string("q\0--frames", 10)};
-    for (const std::string& s : seeds) add(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    const std::vector<std::vector<std::string>> seeds = {
+        {"q", "--log", "-", "--frames", "300"}, {"q", "+connect_lobby", "1", "--help"}, {"q", "--frames"}};
+    for (const auto& words : seeds) {
+        std::string joined;
+        for (const std::string& w : words) joined += (joined.empty() ? "" : std::string(1, '\0')) + w;
+        add(reinterpret_cast<const uint8_t*>(joined.data()), joined.size());
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
