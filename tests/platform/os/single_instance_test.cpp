@@ -36,8 +36,8 @@ protected:
     std::string folder;
 };
 
-// A forked process starting as key; it writes one byte to ready once it holds the lock
-// and then waits to be killed. Returns its id, or its exit status when it is second.
+// A forked process holding the lock of key: it writes one byte to ready once it holds
+// it and then waits to be killed.
 pid_t StartHolder(const char* key, int ready) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -48,6 +48,8 @@ pid_t StartHolder(const char* key, int ready) {
     return pid;
 }
 
+// A forked second start; its exit status (0: it found another instance), -1 when it
+// outlives the time-out.
 int StartSecond(const char* key) {
     const pid_t pid = fork();
     if (pid == 0) _exit(os::SingleInstance().Acquire(key) == Result::Another ? 0 : 2);
