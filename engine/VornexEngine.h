@@ -116,8 +116,8 @@ private:
     // The data directory from "Repository path" (empty: executable folder; relative:
     // joined to it and normalised).
     bool DataDirectory(char* buffer, uint32_t size) const;
-    void ReleaseRenderSide();
-    void StopWorkers();
+    // A renderer flush with wait, only while the renderer thread runs.
+    static void FlushRenderer();
 
     Dynarray<VornexEngineOwnedObject*> ownedObjects;
     GameConfig* configuration = nullptr;
@@ -130,9 +130,14 @@ private:
     // The physical file reader was started by this engine (Shutdown stops it).
     bool fileReaderStarted = false;
     bool stringsCreated = false;
+    // Init ran since the last Shutdown: a second Shutdown finds nothing to do.
+    bool shutdownPending = false;
 };
 
 extern VornexEngine& gVornexEngine;
+// The engine object's static storage is built and destroyed by the ordered start-up.
+void CreateGlobalVornexEngine();
+void DestroyGlobalVornexEngine();
 
 // The name of the system font (a font resource, kind 2) the engine keeps loaded.
 constexpr const char* kSystemFontName = "_system.ttf~020";
