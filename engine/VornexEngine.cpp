@@ -21,7 +21,6 @@
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/ScriptScheduler.h"
 #include "platform/online/Online.h"
-#include "platform/os/File.h"
 #include "platform/os/Paths.h"
 #include "platform/os/System.h"
 #include "render/RenderHooks.h"
@@ -169,9 +168,9 @@ bool InitSteam() {
         if (config.dataDir.empty()) {
             char userFolder[fs::kMaxPath];
             if (os::GetUserDataFolder(userFolder, sizeof userFolder)) {
-                os::MakeDirectory(userFolder);
                 config.dataDir = std::string(userFolder) + "/online";
-                os::MakeDirectory(config.dataDir.c_str());
+                // With its parents: a new account may have no user data folder yet.
+                gFileSystem.CreateDirectory(config.dataDir.c_str(), nullptr);
             }
         }
     }

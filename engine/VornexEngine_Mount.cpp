@@ -131,8 +131,10 @@ bool VornexEngine::MountDataContainers(const char* dataDirectory, uint32_t mask)
 
 bool VornexEngine::MountUserFolders() {
     char userFolder[fs::kMaxPath];
-    if (!os::GetUserDataFolder(userFolder, sizeof userFolder) || !gFileSystem.MountDirectory("user", userFolder))
-        return false;
+    if (!os::GetUserDataFolder(userFolder, sizeof userFolder)) return false;
+    // The folder is made when missing (with its parents), as on a new account.
+    gFileSystem.CreateDirectory(userFolder, nullptr);
+    if (!gFileSystem.MountDirectory("user", userFolder)) return false;
     char relative[fs::kMaxPath];
     const int n = std::snprintf(relative, sizeof relative, "%s/%s", kProjectFolder, Title());
     if (n < 0 || static_cast<uint32_t>(n) >= sizeof relative) return false;

@@ -183,6 +183,19 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
     EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
 }
 
+// A machine whose user data folder does not exist yet: it is made with its parents, so
+// the settings and the offline online-services data have their places.
+TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
+    set.WriteProjectConfig();
+    const std::string fresh = set.root + "/home/.local/share";
+    setenv("XDG_DATA_HOME", fresh.c_str(), 1);
+    ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
+    EXPECT_TRUE(Mounted("user") && Mounted("project"));
+    EXPECT_TRUE(gVornexEngine.SaveConfig());
+    EXPECT_TRUE(fs::exists(fresh + "/Brintavolque/" + kTitle + "/config.bin"));
+    EXPECT_TRUE(fs::exists(fresh + "/online/broker.db"));
+}
+
 // Project defaults for negative volumes, the log's frame numbers, and the renderer
 // settings, which a first run (no saved configuration) copies from the configuration.
 TEST_F(EngineStartupTest, SavedSettingsProjectDefaultsAndFrameInfo) {
