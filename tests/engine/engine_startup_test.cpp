@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <lua.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,9 +28,11 @@
 #include "engine/EngineCore.h"
 #include "engine/EngineServices.h"
 #include "engine/VornexEngine.h"
+#include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/online/Online.h"
 #include "render/VornexRenderer.h"
+#include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "render/shaders/ShaderManager.h"
 
@@ -114,6 +117,19 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
     EXPECT_TRUE(fs::exists(set.user + "/online/broker.db"));
     for (const char* line : {"Initializing engine...", "Engine successfully initialized", "Steam appId: 480"})
         EXPECT_EQ(Count(line), 1u) << line;
+    // The banner's stamps (day/month/year, the minute unpadded) and the machine's memory.
+    const std::regex banner(R"((Build|Current) time: \d\d/\d\d/\d{4} \d\d:(\d|[1-5]\d):\d\d|System memory: [1-9]\d* MB)");
+    size_t bannerLines = 0;
+    for (const auto& m : log.Messages()) bannerLines += std::regex_match(m.text, banner);
+    EXPECT_EQ(bannerLines, 3u);
+    // The system font stays with every start-up resource marked; the world of the
+    // project's defaults.
+    ASSERT_NE(gVornexEngine.SystemFont(), nullptr);
+    EXPECT_TRUE(gVornexEngine.SystemFont()->GetFlags() & RESOURCE_FLAG_STARTUP);
+    const BoundingBox4& world = gEntityManager->GetWorldBounds();
+    EXPECT_EQ(std::vector<float>({world.min.x, world.min.y, world.min.z, world.max.x, world.max.y, world.max.z}),
+              std::vector<float>({-2400.0f, -25.0f, -2400.0f, 2400.0f, 200.0f, 2400.0f}));
+    EXPECT_EQ(gEntityManager->GetCellSize(), 40.0f);
     gVornexEngine.Update(0, 0.0f, 0, 0.0f, 0);
     gVornexEngine.Shutdown();
     EXPECT_EQ(online::GlobalContext(), nullptr);
