@@ -11,6 +11,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/os/Thread.h"
+
 extern char** environ;
 
 namespace os {
@@ -66,6 +68,8 @@ bool LaunchDetached(const char* program, const char* argument) {
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
+        // The program gets the process's processors, not those of a pinned caller.
+        ResetCurrentThreadAffinity();
         setsid();
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {

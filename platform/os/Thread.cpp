@@ -72,6 +72,11 @@ static bool ApplyAffinity(pthread_t thread, uint64_t mask) {
 
 bool SetCurrentThreadAffinity(uint64_t mask) { return ApplyAffinity(pthread_self(), mask); }
 
+bool ResetCurrentThreadAffinity() {
+    KeepProcessSet();
+    return gProcessSetKnown && sched_setaffinity(0, sizeof gProcessSet, &gProcessSet) == 0;
+}
+
 // ---------------------------------------------------------------------------------------
 namespace {
 std::atomic<bool> gCreationFault{false};

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <lua.hpp>
 #include <regex>
@@ -31,6 +32,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/online/Online.h"
+#include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
@@ -73,6 +75,15 @@ void InstallRecordingHooks() {
     s.soundRemoveAllSoundEntries = [] { Record("sound-entries"); };
     s.videoEngineClose = [] { Record("video-close"); };
     s.soundEngineStop = [] { Record("sound-stop"); };
+}
+
+// The calling thread's processors as the system lists them ("0-7").
+std::string AllowedProcessors() {
+    std::ifstream in("/proc/thread-self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("Cpus_allowed_list:", 0) == 0) return line.substr(line.find('\t') + 1);
+    return "";
 }
 
 bool Mounted(const char* name) { return gFileSystem.FindMountPoint(name, nullptr) != nullptr; }
@@ -315,7 +326,9 @@ TEST_F(EngineStartupTest, OptimalSettingsApplyOnceAndAreSaved) {
         ASSERT_TRUE(gFileSystem.MountDirectory("locals", locals.Path().c_str()));
         ASSERT_TRUE(gFileSystem.MountDirectory("project", project.Path().c_str()));
         EngineDataSet::ResetConfiguration();
-        if (c.savedBefore) ASSERT_TRUE(gGameConfig->Save());
+        if (c.savedBefore) {
+            ASSERT_TRUE(gGameConfig->Save());
+        }
         if (c.text) {
             FILE* f = std::fopen((locals / "OptimalSettings.cfg").c_str(), "wb");
             ASSERT_NE(f, nullptr);
@@ -360,12 +373,22 @@ TEST_F(EngineStartupTest, ExternalBrowserGetsTheUrlWithoutWaiting) {
     const std::string opener = bin / "xdg-open", out = bin / "opened";
     FILE* f = std::fopen(opener.c_str(), "w");
     ASSERT_NE(f, nullptr);
-    std::fprintf(f, "#!/bin/sh\nprintf '%%s' \"$1\" > '%s.tmp' && mv '%s.tmp' '%s'\n", out.c_str(), out.c_str(),
-                 out.c_str());
+    // The opener writes the URL and the processors it may use.
+    std::fprintf(f,
+                 "#!/bin/sh\nprintf '%%s\\n' \"$1\" > '%s.tmp' && grep ^Cpus_allowed_list: /proc/$$/status | cut -f2 >> "
+                 "'%s.tmp' && mv '%s.tmp' '%s'\n",
+                 out.c_str(), out.c_str(), out.c_str(), out.c_str());
     std::fclose(f);
     fs::permissions(opener, fs::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.Path() + ":" + oldPath).c_str(), 1);
+    // From the main thread pinned as start-up pins it, the browser still gets every
+    // processor of the process, as a thread started there does.
+    std::string processors;
+    os::Thread probe;
+    ASSERT_TRUE(probe.Start([](void* p) { *static_cast<std::string*>(p) = AllowedProcessors(); }, &processors));
+    probe.Join();
+    ASSERT_TRUE(os::SetCurrentThreadAffinity(1));
     EXPECT_FALSE(gVornexEngine.ActivateExternalBrowser(nullptr));
     EXPECT_TRUE(gVornexEngine.ActivateExternalBrowser("https://example.org/a?b=1&c=2"));
     setenv("PATH", oldPath.c_str(), 1);
@@ -374,7 +397,7 @@ TEST_F(EngineStartupTest, ExternalBrowserGetsTheUrlWithoutWaiting) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_TRUE(fs::exists(out));
     const std::vector<uint8_t> bytes = testfs::ReadWholeFile(out);
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "https://example.org/a?b=1&c=2");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "https://example.org/a?b=1&c=2\n" + processors + "\n");
 }
 
 }  // namespace
