@@ -51,8 +51,6 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
         bool topRowFirst, imageId;
     } cases[] = {
         {"", 32, false, false},
-        {"-orient TopLeft", 32, true, false},
-        {"-alpha off", 24, false, false},
         {"-alpha off -orient TopLeft", 24, true, false},
         {"-set comment 'cursor image' -orient TopLeft", 32, true, true},
         {"-set comment 'cursor image' -alpha off", 24, false, true},
