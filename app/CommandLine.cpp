@@ -24,6 +24,14 @@ bool ParseFrames(const char* text, uint32_t* frames) {
     return true;
 }
 
+// An argument as the one-line error shows it: quoted, with control characters (a
+// newline above all) shown as '?' so that the error stays on its line.
+std::string Quoted(const char* text) {
+    std::string out = "'";
+    for (const char* c = text; *c; ++c) out += static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c;
+    return out + "'";
+}
+
 }  // namespace
 
 bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::string* error) {
@@ -45,11 +53,11 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
         if (!isLog && !isFrames) {
-            *error = std::string("unknown option '") + arg + "'";
+            *error = "unknown option " + Quoted(arg);
             return false;
         }
         if (i + 1 >= argc || !argv[i + 1]) {
-            *error = std::string("option '") + arg + "' needs a value";
+            *error = "option " + Quoted(arg) + " needs a value";
             return false;
         }
         const char* value = argv[++i];
@@ -60,7 +68,7 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             }
             line->logPath = value;
         } else if (!ParseFrames(value, &line->frames)) {
-            *error = std::string("--frames wants a whole number from 1 to 2147483647, not '") + value + "'";
+            *error = "--frames wants a whole number from 1 to 2147483647, not " + Quoted(value);
             return false;
         }
     }
@@ -88,7 +96,7 @@ LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode) {
     if (!line.logPath) return nullptr;
     LogSink* sink = CreateFileLogSink(line.logPath);
     if (sink && !sink->Start()) Log::DestroySink(&sink);
-    if (!sink) *exitCode = ReportBadCommandLine(std::string("cannot open log file '") + line.logPath + "'", err);
+    if (!sink) *exitCode = ReportBadCommandLine("cannot open log file " + Quoted(line.logPath), err);
     return sink;
 }
 

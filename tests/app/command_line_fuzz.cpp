@@ -1,6 +1,7 @@
 // Arbitrary argument vectors (the input split at its NUL bytes) through the option
-// parser: a failed parse says why; a successful one keeps, in order, exactly the
-// arguments that are neither options nor their values, and a frame count in range.
+// parser: a failed parse says why on one line; a successful one keeps, in order,
+// exactly the arguments that are neither options nor their values, and a frame count
+// in range.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     app::CommandLine line;
     std::string error;
     if (!app::ParseCommandLine(int(argv.size()), argv.data(), &line, &error)) {
-        if (error.empty()) std::abort();
+        if (error.empty() || error.find('\n') != std::string::npos) std::abort();  // one line
         return 0;
     }
     if (line.frames > app::kMaxFrames || line.gameArguments.empty() || line.gameArguments[0] != argv[0]) std::abort();
