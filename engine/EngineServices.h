@@ -125,6 +125,18 @@ struct EngineServices {
     // The sequence system's read of a scene's sequence property list (false: corrupt).
     // Empty: the sequences are skipped.
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
+
+    // ---- Game entity lists ----
+    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
+    // when it needs no more. Empty: false (no replicated properties).
+    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
+    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
+    // changes and clears its received-change mask. Empty: nothing is applied.
+    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
+    // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
+    // meshes on the Game's two mesh lists. Empty: nothing happens.
+    void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
+    void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
 };
 
 extern EngineServices gEngineServices;
