@@ -119,7 +119,6 @@ void Game::RegisterTickEntity(Entity* entity, bool alsoReceived) {
 }
 
 void Game::UpdateEntityLists() {
-    gProfiler.SetValue(PROFILE_MP_PROPS_ENTITY_TICK_NUM, float(replicatedEntities.Count()), PROFILER_THREAD_MAIN);
     const uint64_t now = ClockNow();
     const uint32_t count = replicatedEntities.Count();
     for (uint32_t i = 0; i < count && i < replicatedEntities.Count(); ++i) {
@@ -130,6 +129,7 @@ void Game::UpdateEntityLists() {
         e->SetOnReplicatedList(false);
         replicatedEntities[i].Assign(nullptr);
     }
+    gProfiler.SetValue(PROFILE_MP_PROPS_ENTITY_TICK_NUM, float(replicatedEntities.Count()), PROFILER_THREAD_MAIN);
     Compact(replicatedEntities);
 }
 

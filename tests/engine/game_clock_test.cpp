@@ -27,10 +27,7 @@ protected:
     void SetRealMicroseconds(int64_t us) { clock.Set(us * (os::kCounterFrequency / 1000000)); }
     std::string Corrections() {
         std::string all;
-        for (const auto& m : log.Messages()) {
-            EXPECT_EQ(m.category, 7) << m.text;
-            all += m.text + ";";
-        }
+        for (const auto& m : log.Messages()) all += std::to_string(m.category) + " " + m.text + ";";
         return all;
     }
 
@@ -71,28 +68,9 @@ TEST_F(GameClockTest, TickFromStart) {
         EXPECT_EQ(gc.GetAccumulatedTime(), c.accumulated);
         EXPECT_EQ(gc.GetCurrentTime(), c.current);
         EXPECT_EQ(gc.GetPreviousTime(), 200000);
-        const std::string expected =
-            *c.logged ? std::string("Multiplayer timer correction, difference: ") + c.logged + ";" : std::string();
-        EXPECT_EQ(Corrections(), expected);
+        EXPECT_EQ(GetNetworkTime(), c.real + 200000);
+        EXPECT_EQ(Corrections(), *c.logged ? std::string("7 Multiplayer timer correction, difference: ") + c.logged + ";" : "");
     }
-}
-
-// Fifteen steps a second of real time keep the clock on the step times without a
-// correction; a frame without steps keeps the current time.
-TEST_F(GameClockTest, StepsFollowRealTime) {
-    GameClock gc;
-    int64_t previous = gc.GetCurrentTime();
-    for (int i = 1; i <= 30; ++i) {
-        SetRealMicroseconds(i * 1000000 / 15);
-        gc.Tick(1, 1.0f);
-        EXPECT_EQ(gc.GetPreviousTime(), previous);
-        EXPECT_EQ(gc.GetCurrentTime(), 200000 + i * 66666);
-        previous = gc.GetCurrentTime();
-        gc.Tick(0, 1.0f);
-        EXPECT_EQ(gc.GetCurrentTime(), previous);
-    }
-    EXPECT_EQ(Corrections(), "");
-    EXPECT_EQ(GetNetworkTime(), 200000 + 2000000);
 }
 
 }  // namespace

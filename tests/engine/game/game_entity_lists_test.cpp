@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Time.h"
@@ -34,7 +35,9 @@ struct GameEntityListsTestAccess {
 
 namespace {
 
-std::vector<std::string> gDestroyed;
+using Names = std::vector<std::string>;
+Names gDestroyed, gCalls;  // destructions; script and multiplayer calls
+constexpr uint64_t kNow = 1000000;
 
 // An entity that notes its destruction and may act just before it.
 struct ProbeEntity : Entity {
@@ -50,20 +53,17 @@ struct ProbeTemplate : EntityTemplate {
 };
 
 struct RecordingDelegate : GameDelegate {
-    std::vector<std::string> tornOff, initialised;
+    Names tornOff, initialised;
     void OnTornOff(Entity* e) override { tornOff.push_back(e->GetName()); }
     void InitEntity(Entity* e) override { initialised.push_back(e->GetName()); }
 };
 
-// The script host finds an entity's name through this function (no bindings are loaded).
-int LuaName(lua_State* L) {
+// Note(entity, suffix) from the scripts: records the entity's name and the suffix.
+int LuaNote(lua_State* L) {
     auto* e = static_cast<Entity*>(*static_cast<void**>(lua_touserdata(L, 1)));
-    lua_pushstring(L, e ? e->GetName() : "?");
-    return 1;
+    gCalls.push_back(std::string(e->GetName()) + lua_tostring(L, 2));
+    return 0;
 }
-
-using Names = std::vector<std::string>;
-constexpr uint64_t kNow = 1000000;
 
 class GameListsTest : public EntityTest {
 protected:
@@ -74,30 +74,27 @@ protected:
         SetClockNow(kNow);
         gAuthority = true;
         gDestroyed.clear();
+        gCalls.clear();
         gGame = &game;
         GameEntityListsTestAccess::SetDelegate(game, &recorder);
         gLua.Init();
-        // Script classes: every one traces its "OnNetInit", "OnTick" and "OnSmoothTick";
-        // ServerOnly entities are not loaded client side.
-        const char* classes[] = {"Probe", "ServerOnly"};
-        for (const char* c : classes) gLua.RegisterClass(c, "");
-        lua_register(gLua.GetState(), "Name", &LuaName);
+        const char* classes[] = {"Probe", "ServerOnly"};  // ServerOnly: not loaded client side
+        for (const char* c : classes) {
+            gLua.RegisterClass(c, "");
+            templates.push_back(std::make_unique<ProbeTemplate>());
+            templates.back()->SetName(c);
+            RTTIValueStore<char*>::Assign(templates.back()->luaClass, const_cast<char*>(c));
+            byClass.push_back(templates.back().get());
+        }
+        lua_register(gLua.GetState(), "Note", &LuaNote);
         ASSERT_TRUE(gLua.ExecuteString(
-            "trace = ''\n"
             "for _, c in ipairs({Probe, ServerOnly}) do\n"
-            "  function c:OnNetInit() trace = trace .. Name(self) .. ' ' end\n"
-            "  function c:OnTick() trace = trace .. Name(self) .. ':tick ' end\n"
-            "  function c:OnSmoothTick() trace = trace .. Name(self) .. ':smooth ' end\n"
+            "  function c:OnNetInit() Note(self, '') end\n"
+            "  function c:OnTick() Note(self, ':tick') end\n"
+            "  function c:OnSmoothTick() Note(self, ':smooth') end\n"
             "end\n"
             "function Probe.IsLoadedClientSide() return true end\n"
             "function ServerOnly.IsLoadedClientSide() return false end\n"));
-        for (const char* c : classes) {
-            templates.push_back(std::make_unique<ProbeTemplate>());
-            EntityTemplate* t = templates.back().get();
-            t->SetName(c);
-            RTTIValueStore<char*>::Assign(t->luaClass, const_cast<char*>(c));
-            byClass.push_back(t);
-        }
     }
     void TearDown() override {
         RemoveGameEntityListHooks();
@@ -111,19 +108,12 @@ protected:
         clock.Set(int64_t(t - kNetworkTimeOffset) * (os::kCounterFrequency / 1000000));
         gGameClock->Tick(-1, 1.0f);
     }
-    // An entity named after itself, of the Probe class (ServerOnly with serverOnly).
     ProbeEntity* Probe(const char* name, Entity* parent = nullptr, bool serverOnly = false) {
         auto* e = static_cast<ProbeEntity*>(Make(parent, 0, byClass[serverOnly ? 1 : 0]));
         e->SetName(name);
         return e;
     }
-    std::string Trace() {
-        lua_getglobal(gLua.GetState(), "trace");
-        std::string s = lua_tostring(gLua.GetState(), -1);
-        lua_pop(gLua.GetState(), 1);
-        EXPECT_TRUE(gLua.ExecuteString("trace = ''"));
-        return s;
-    }
+    static Names Take(Names& names) { return std::exchange(names, {}); }
     Names Warnings() {
         Names out;
         for (const auto& m : log.Messages())
@@ -139,44 +129,21 @@ protected:
 };
 
 TEST_F(GameListsTest, DueRecordsRunInTimeOrderThenOnFlush) {
-    struct Add {
-        const char* name;
-        uint64_t time;
-    } adds[] = {{"A", kNow + 5}, {"B", kNow - 3}, {"C", kNow + 5}, {"D", kNow - 3},
-                {"E", kNow},     {"F", kNow + 7}, {"G", uint64_t(-1)}};  // G's time is negative
-    ProbeEntity* e = nullptr;
-    for (const Add& a : adds) {
-        ProbeEntity* made = Probe(a.name);
-        if (*a.name == 'E') e = made;
-        game.AddDelayedEntity(made, a.time, DELAYED_ENTITY_INIT);
-    }
+    const std::pair<const char*, uint64_t> adds[] = {{"A", kNow + 5}, {"B", kNow - 3}, {"C", kNow + 5}, {"D", kNow - 3},
+                                                     {"F", kNow + 7}, {"G", uint64_t(-1)}};  // G's time is negative
+    for (auto [name, time] : adds) game.AddDelayedEntity(Probe(name), time, DELAYED_ENTITY_INIT);
+    ProbeEntity* e = Probe("E");
     ProbeEntity* child = Probe("E1", e);
     e->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, true);
-
+    game.AddDelayedEntity(e, kNow, DELAYED_ENTITY_INIT);
     game.TickDelayed(false);
-    EXPECT_EQ(Trace(), "G B D E ");
+    EXPECT_EQ(Take(gCalls), Names({"G", "B", "D", "E"}));
     EXPECT_FALSE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE) || child->CheckFlag(ENTITYFLAG_DISABLE_UPDATE));
     SetClockNow(kNow + 5);
     game.TickDelayed(false);
-    EXPECT_EQ(Trace(), "A C ");
+    EXPECT_EQ(Take(gCalls), Names({"A", "C"}));
     game.TickDelayed(true);  // regardless of time
-    EXPECT_EQ(Trace(), "F ");
-    EXPECT_TRUE(Warnings().empty());
-}
-
-TEST_F(GameListsTest, GoneAndTornOffEntitiesWarnAndAreDropped) {
-    ProbeEntity* gone = Probe("gone");
-    ProbeEntity* detached = Probe("detached");
-    game.AddDelayedEntity(gone, kNow, DELAYED_ENTITY_DESTROY);
-    game.AddDelayedEntity(detached, kNow, DELAYED_ENTITY_INIT);
-    gEntityManager->DestroyEntity(gone);
-    detached->SetNetAttached(false);
-    log.Clear();
-    game.TickDelayed(false);
-    EXPECT_EQ(Warnings(), Names({"Game::TickDelayed - entity <null> was deleted type:destroy time:1000000/0",
-                                 "Game::TickDelayed - entity detached was torn off type:init time:1000000/0"}));
-    EXPECT_EQ(Trace(), "");
-    game.TickDelayed(true);
+    EXPECT_EQ(Take(gCalls), Names({"F"}));
     EXPECT_TRUE(Warnings().empty());
 }
 
@@ -220,64 +187,58 @@ TEST_F(GameListsTest, HandlersThatChangeTheQueueRunEveryDueRecordOnce) {
     game.TickDelayed(false);
     EXPECT_EQ(gDestroyed, Names({"X", "Z"}));
     EXPECT_EQ(recorder.tornOff, Names({"T"}));
-    EXPECT_EQ(Trace(), "W ");
+    EXPECT_EQ(Take(gCalls), Names({"W"}));
     EXPECT_EQ(Warnings(), Names({"Game::TickDelayed - entity <null> was deleted type:init time:999998/0"}));
     game.TickDelayed(false);
-    EXPECT_EQ(Trace(), "Y ");
+    EXPECT_EQ(Take(gCalls), Names({"Y"}));
 }
 
 TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
+    InstallGameEntityListHooks();
     for (bool authority : {true, false}) {
         SCOPED_TRACE(authority);
         gAuthority = authority;
-        InstallGameEntityListHooks();
         ProbeEntity* a = Probe("a");
-        a->SetMultiplayerId(5);
         ProbeEntity* b = Probe("b");
+        a->SetMultiplayerId(5);
         b->SetMultiplayerId(9);
         gEngineServices.gameAddDelayedEntity(a, DELAYED_ENTITY_INIT);
         gEngineServices.gameAddDelayedEntity(b, DELAYED_ENTITY_DESTROY);
         EXPECT_TRUE(log.Contains("Game::AddServerDelayedEntity - destroy entity mId:9 name:b"));
         EXPECT_EQ(b->GetMultiplayerId(), NULL_ENTITY_MULTIPLAYER_ID);
-        EXPECT_TRUE(game.IsMIDInDelayedLists(5));
-        gDestroyed.clear();
         game.TickDelayed(true);
-        EXPECT_EQ(Trace(), authority ? "a " : "");
-        EXPECT_EQ(gDestroyed, authority ? Names({"b"}) : Names());
+        EXPECT_EQ(Take(gCalls), authority ? Names({"a"}) : Names());
+        EXPECT_EQ(Take(gDestroyed), authority ? Names({"b"}) : Names());
         EXPECT_EQ(game.IsMIDInDelayedLists(5), !authority);
         game.ClearDelayedEntityLists();
         EXPECT_FALSE(game.IsMIDInDelayedLists(5));
         gEntityManager->NewScene();
+        gDestroyed.clear();
     }
 }
 
 TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
     InstallGameEntityListHooks();
     ProbeEntity* e = Probe("e");
-    ProbeEntity* f = Probe("f");
-    ProbeEntity* g = Probe("g");
-    e->EnableTickCallback();
-    f->EnableTickCallback();
-    e->EnableTickCallback();
-    g->EnableTickCallback();
-    f->DisableTickCallback();
-    gEntityManager->DestroyEntity(g);
+    ProbeEntity* removed = Probe("removed");
+    ProbeEntity* gone = Probe("gone");
+    for (Entity* x : {e, removed, e, gone}) x->EnableTickCallback();
+    removed->DisableTickCallback();
+    gEntityManager->DestroyEntity(gone);
     game.TickEntities();
-    EXPECT_EQ(Trace(), "e:tick ");
     game.TickEntitiesSmooth();
-    EXPECT_EQ(Trace(), "e:smooth ");
+    EXPECT_EQ(Take(gCalls), Names({"e:tick", "e:smooth"}));
 }
 
 // An entity whose upkeep ended comes back to the replicated-property list when a received
 // change is applied; only an authority collects received changes.
 TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
-    static std::vector<std::string> calls;
     gEngineServices.entityMPPropTick = [](Entity* e, uint64_t time) {
-        calls.push_back(std::string("tick ") + e->GetName() + " " + std::to_string(time));
+        gCalls.push_back(std::string("tick ") + e->GetName() + " " + std::to_string(time));
         return false;
     };
     gEngineServices.entityMPPropApplyReceived = [](Entity* e, uint64_t time, uint64_t previous) {
-        calls.push_back(std::string("apply ") + e->GetName() + " " + std::to_string(time) + " " + std::to_string(previous));
+        gCalls.push_back(std::string("apply ") + e->GetName() + " " + std::to_string(time) + " " + std::to_string(previous));
     };
     struct Case {
         bool authority;
@@ -287,7 +248,6 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.authority << " " << c.mask);
         gAuthority = c.authority;
-        calls.clear();
         ProbeEntity* e = Probe("e");
         game.RegisterTickEntity(e, true);
         game.UpdateEntityLists();
@@ -299,7 +259,7 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
         game.UpdateEntityLists();
         Names expected = {"tick e 1000000"};
         if (c.applied) expected.insert(expected.end(), {"apply e 70 60", "tick e 1000000"});
-        EXPECT_EQ(calls, expected);
+        EXPECT_EQ(Take(gCalls), expected);
         gEntityManager->DestroyEntity(e);
     }
 }
