@@ -129,6 +129,18 @@ struct EngineServices {
     // Empty: the sequences are skipped.
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
 
+    // ---- Game entity lists ----
+    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
+    // when it needs no more. Empty: false (no replicated properties).
+    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
+    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
+    // changes and clears its received-change mask. Empty: nothing is applied.
+    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
+    // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
+    // meshes on the Game's two mesh lists. Empty: nothing happens.
+    void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
+    void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
+
     // ---- The Game ----
     // What the Game calls of the subsystems above the engine. Empty entries give the
     // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.

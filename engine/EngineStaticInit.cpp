@@ -1,6 +1,7 @@
 // Start-up table of the engine.
 #include "engine/EngineStaticInit.h"
 
+#include "engine/GameClock.h"
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/Cameras.h"
 #include "engine/entity/Entity.h"
@@ -57,6 +58,7 @@ void CreateEntityManager() {
 using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
+    {1, K::GlobalObject, "gGameClock", &StaticInitCreateGlobal<GameClock, gGameClock>, 0, 0},
     {1, K::GlobalObject, "gGame", &StaticInitCreateGlobal<Game, gGame>, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
     {5, K::BareClassRegistration, "BaseCamera", nullptr, 0, 0},

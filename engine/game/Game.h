@@ -182,15 +182,23 @@ public:
     bool IsFocused() const { return focused; }
 
     // ---- Entity lists and delayed operations (Game_EntityLists.cpp) ----
+    // Every list holds weak references; a walk skips emptied ones and then compacts the
+    // list in order. Removal empties the reference in place, so it is safe while a list is
+    // being walked.
     void AddTickEntity(Entity* entity);  // no duplicates
+    void RemoveTickEntity(Entity* entity);
     void TickEntities();                 // "OnTick"
     void TickEntitiesSmooth();           // "OnSmoothTick"
+    // Replicated-property upkeep; with alsoReceived (and authority) also the list of
+    // entities whose received changes the next multiplayer step applies.
     void RegisterTickEntity(Entity* entity, bool alsoReceived);
     void UpdateEntityLists();
     void ApplyReplicationChanges(uint64_t time, uint64_t previousTime);
     void AddServerDelayedEntity(Entity* entity, uint32_t kind);
     void FlushServerDelayedEntities(uint64_t time);
     void AddDelayedEntity(Entity* entity, uint64_t time, uint32_t kind);
+    // Runs the due records (all with flushAll). They are taken out of the list before
+    // the first one runs, so records that handlers add wait for the next call.
     void TickDelayed(bool flushAll);
     void TearOffEntity(Entity* entity);
     bool IsMIDInDelayedLists(uint16_t multiplayerId) const;
@@ -291,6 +299,21 @@ private:
     DynarraySafe<DelayedEntityRecord> delayedEntities;
     DynarraySafe<SafePointer<Entity>> animatedMeshes;
     DynarraySafe<SafePointer<Entity>> meshFinishList;
+    // The due records a TickDelayed call runs, innermost call first (tear-off reaches them).
+    struct DelayedBatch {
+        DynarraySafe<DelayedEntityRecord> records;
+        DelayedBatch* outer = nullptr;
+    };
+    DelayedBatch* runningDelayed = nullptr;
+    void RunDelayedRecord(DelayedEntityRecord& record, uint64_t now);
+    // The entity-list tests set the delegate and the switch flags these operations read.
+    friend struct GameEntityListsTestAccess;
 };
+
+// Point the engine's Game entries (server-delayed operations, the script tick list) at
+// gGame, and empty them again; the Game installs them when it is made and removes them
+// before it goes.
+void InstallGameEntityListHooks();
+void RemoveGameEntityListHooks();
 
 extern Game* gGame;
