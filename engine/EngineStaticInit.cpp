@@ -11,6 +11,7 @@
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/game/Game.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "engine/script/LuaBitLibrary.h"
@@ -58,6 +59,7 @@ using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
     {1, K::GlobalObject, "gGameClock", &StaticInitCreateGlobal<GameClock, gGameClock>, 0, 0},
+    {1, K::GlobalObject, "gGame", &StaticInitCreateGlobal<Game, gGame>, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
     {5, K::BareClassRegistration, "BaseCamera", nullptr, 0, 0},
     {5, K::ClassRegistration, "YawPitchCamera", &StaticInitRegister<YawPitchCamera>, 0, 0},
