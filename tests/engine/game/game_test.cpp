@@ -219,7 +219,7 @@ TEST_F(GameTest, SceneLoadOrderWithItsSemaphore) {
         std::thread releaser;
         if (c.release == AFTER_FADE || c.release == LATER)
             releaser = std::thread([&] {
-                if (c.release == AFTER_FADE) EXPECT_TRUE(recorder.WaitFor("fade"));
+                EXPECT_TRUE(recorder.WaitFor(c.release == AFTER_FADE ? "fade" : "after"));
                 recorder.Add("released");
                 semaphore.Release();
             });
