@@ -18,6 +18,10 @@
 #include "core/Time.h"
 #include "core/config/GameConfig.h"
 #include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/camera/CameraServices.h"
+#include "engine/script/ScriptScheduler.h"
+#include "render/RenderHooks.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
@@ -157,6 +161,38 @@ protected:
     Game* game = nullptr;
     Game* saved = nullptr;
 };
+
+// While the Game runs, the layers below reach it through their hooks: the cameras' clocks,
+// the schedulers by selection with their clocks, the controller hooks of the renderer.
+TEST_F(GameTest, HooksReachTheRunningGame) {
+    game->GetSmoothGameTimer().ResetTime(1234);
+    EXPECT_EQ(GetCameraServices().SmoothGameTime(), 1234);
+    game->GetGameplayTimer().ResetTime(77);
+    game->GetGameTimer().ResetTime(55);
+    const struct {
+        uint32_t flags;
+        ScriptScheduler* scheduler;
+        int64_t now;
+    } cases[] = {
+        {0, game->GetGameScheduler(), 55},
+        {4, game->GetGameplayScheduler(), 77},
+        {8, gVornexEngine.Scheduler(), gVornexEngine.Timer().Time()},
+        {12, game->GetGameScheduler(), 55},
+    };
+    for (const auto& c : cases) {
+        int64_t now = -1;
+        EXPECT_EQ(gEngineServices.scriptScheduler(c.flags, &now), c.scheduler) << c.flags;
+        EXPECT_EQ(now, c.now) << c.flags;
+    }
+    EXPECT_NE(gRenderHooks.GameControllersRelease, nullptr);
+    EXPECT_NE(gEngineServices.gameAddDelayedEntity, nullptr);
+    game->Close();
+    EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
+    EXPECT_EQ(gEngineServices.scriptScheduler, nullptr);
+    EXPECT_EQ(gRenderHooks.GameControllersRelease, nullptr);
+    EXPECT_EQ(gEngineServices.gameAddDelayedEntity, nullptr);
+    game->Init(0, 1280, 720, &delegate, nullptr, 0);
+}
 
 // Focus loss (D) and regain (A), suspend (S) and resume (R) in any order run each
 // transition once; with evict-on-deactivation (and the delegate's consent) the first

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "core/Time.h"
 #include "engine/EngineServices.h"
 #include "engine/GameClock.h"
@@ -174,6 +175,9 @@ TEST_F(TickTest, FixedStepsFollowTheMultiplier) {
     for (int i = 0; i < 30; ++i) Frame(kSecond / 30);
     EXPECT_EQ(game->GetFixedStepCount(), steps);
     EXPECT_EQ(game->GetFixedStepStamp(), stamp);
+    // The log's frame suffix shows the fixed-step and ticked-frame counts.
+    EXPECT_EQ(GetLogFrameNumberA(), int32_t(steps));
+    EXPECT_EQ(GetLogFrameNumberB(), int32_t(game->GetTickedFrameCount()));
 }
 
 // A paused game timer: fixed mode runs neither OnTick nor OnPauseTick; variable mode
