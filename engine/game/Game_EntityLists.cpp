@@ -238,7 +238,7 @@ void Game::RunDelayedRecord(DelayedEntityRecord& record, uint64_t now) {
     const uint32_t action = record.kind;
     if (HasMultiplayerAuthority()) {
         if (gEngineServices.entityMPPropApplyReceived)
-            gEngineServices.entityMPPropApplyReceived(e, ClockNow(), ClockPrevious());
+            gEngineServices.entityMPPropApplyReceived(e, now, ClockPrevious());
         if (!(e = record.entity.Get())) return;
         if (gEngineServices.entityMPPropTick) gEngineServices.entityMPPropTick(e, now);
         if (!(e = record.entity.Get())) return;
