@@ -8,6 +8,7 @@
 #include "platform/os/Thread.h"
 
 class CoreConfig;
+class LogSink;
 
 namespace EngineCore {
 
@@ -15,9 +16,12 @@ namespace EngineCore {
 // the first processor, seeds the engine's random generator from the counter, starts the
 // engine timer and mounts the executable's folder as "locals".
 void Init(CoreConfig* configuration);
-// Destroys the attached log sink (when one is attached), unmounts every mount point and
-// forgets the configuration. Harmless when repeated.
+// Destroys the adopted log sink (when it is still the attached one), unmounts every mount
+// point and forgets the configuration. Harmless when repeated.
 void Shutdown();
+// Hands the program's own log sink (the --log option's) to the core, which destroys it
+// at shutdown. A sink attached without being handed over stays its attacher's.
+void AdoptLogSink(LogSink* sink);
 
 CoreConfig* GetConfiguration();
 

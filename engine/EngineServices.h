@@ -37,6 +37,9 @@ class UITextBase;
 struct Vector;
 class VideoEngine;
 
+// The engine's online-services start-up (engine/VornexEngine.cpp).
+bool InitSteam();
+
 struct EngineServices {
     // ---- Multiplayer and online services ----
     // InGameStore from the project's store definition file; deleted through
@@ -129,6 +132,18 @@ struct EngineServices {
     // Empty: the sequences are skipped.
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
 
+    // ---- Game entity lists ----
+    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
+    // when it needs no more. Empty: false (no replicated properties).
+    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
+    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
+    // changes and clears its received-change mask. Empty: nothing is applied.
+    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
+    // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
+    // meshes on the Game's two mesh lists. Empty: nothing happens.
+    void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
+    void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
+
     // ---- The Game ----
     // What the Game calls of the subsystems above the engine. Empty entries give the
     // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.
@@ -151,9 +166,8 @@ struct EngineServices {
     void (*analyticsInit)() = nullptr;
     void (*analyticsShutdown)() = nullptr;
 
-    // SequenceSystem::Init (entity manager, enable) and StopAllSequences (clear
-    // semaphores, deferred, next sequence name).
-    void (*sequenceSystemInit)(EntityManager* manager, bool enable) = nullptr;
+    // SequenceSystem::StopAllSequences (clear semaphores, deferred, next sequence name);
+    // SequenceSystem::Init is the engine's entry (sequenceSystemInit).
     void (*sequenceSystemStopAllSequences)(bool clearSemaphores, bool deferred, const char* next) = nullptr;
     // Trigger processing: switched on by Game::Init (entities may queue checks);
     // TriggerEntity::ProcessPendingChecks once per running game step;
@@ -211,18 +225,40 @@ struct EngineServices {
     void (*clearDefaultReplacementContainer)() = nullptr;
     // ---- end of the Game ----
 
-    // ---- Game entity lists ----
-    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
-    // when it needs no more. Empty: false (no replicated properties).
-    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
-    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
-    // changes and clears its received-change mask. Empty: nothing is applied.
-    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
-    // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
-    // meshes on the Game's two mesh lists. Empty: nothing happens.
-    void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
-    void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
-    // ---- end of Game entity lists ----
+    // ---- Engine start-up and shutdown ----
+    // Online-services start-up (the engine's InitSteam by default); false ends start-up.
+    bool (*initSteam)() = &InitSteam;
+    // VideoEngine::Init at start-up and VideoEngine::Close at shutdown. Empty: no video.
+    void (*videoEngineInit)() = nullptr;
+    void (*videoEngineClose)() = nullptr;
+    // SoundEngine::Start (the sound thread starts and posts its initialisation), the
+    // flush that waits for it, and the stop of the sound thread at shutdown.
+    // SoundEntriesContainer::RemoveAllSoundEntries at shutdown. Empty: no sound.
+    void (*soundEngineStart)() = nullptr;
+    void (*soundEngineFlush)() = nullptr;
+    void (*soundEngineStop)() = nullptr;
+    void (*soundRemoveAllSoundEntries)() = nullptr;
+    // SequenceSystem::Init (entity manager, enable) from the Game's start,
+    // SequenceSystem::Tick from every engine update, SequenceSystem::Clear and
+    // SequenceActionFactory::Clear at shutdown. Empty: no sequences.
+    void (*sequenceSystemInit)(EntityManager* entityManager, bool enable) = nullptr;
+    void (*sequenceSystemTick)() = nullptr;
+    void (*sequenceSystemClear)() = nullptr;
+    void (*sequenceActionFactoryClear)() = nullptr;
+    // The StringManager: created at start-up, its compiled strings loaded from a file of
+    // "Common" (false when unreadable), deleted at shutdown. Empty: no localised strings.
+    void (*stringManagerCreate)() = nullptr;
+    bool (*stringManagerLoadCompiledStrings)(const char* fileName) = nullptr;
+    void (*stringManagerDelete)() = nullptr;
+    // UIFontTable::Load of "Fonts.Config" from "Common" and the release of the UI font
+    // definitions at shutdown. Empty: no font table.
+    bool (*uiFontTableLoad)() = nullptr;
+    void (*uiFontTableFree)() = nullptr;
+    // SceneParametersTemplate::StopTransition on the project's UI scene-parameter
+    // template (a template of type id 9). Empty: nothing to stop.
+    void (*sceneParametersStopTransition)(EntityTemplate* t) = nullptr;
+    // Release of the render-side scene list at shutdown. Empty: there is none.
+    void (*releaseSceneRenderList)() = nullptr;
 };
 
 extern EngineServices gEngineServices;

@@ -97,6 +97,8 @@ public:
 
     bool IsInitialized() const { return initialized; }
     GameConfig* Configuration() const { return configuration; }
+    // The configuration the start-up pieces use when called on their own (Init sets it).
+    void SetConfiguration(GameConfig* c) { configuration = c; }
     ProjectConfig& GetProjectConfig() const;
     const char* Title() const { return title ? title : ""; }
     os::ThreadId MainThreadId() const { return mainThreadId; }
@@ -116,8 +118,8 @@ private:
     // The data directory from "Repository path" (empty: executable folder; relative:
     // joined to it and normalised).
     bool DataDirectory(char* buffer, uint32_t size) const;
-    void ReleaseRenderSide();
-    void StopWorkers();
+    // A renderer flush with wait, only while the renderer thread runs.
+    static void FlushRenderer();
 
     Dynarray<VornexEngineOwnedObject*> ownedObjects;
     GameConfig* configuration = nullptr;
@@ -130,9 +132,14 @@ private:
     // The physical file reader was started by this engine (Shutdown stops it).
     bool fileReaderStarted = false;
     bool stringsCreated = false;
+    // Init ran since the last Shutdown: a second Shutdown finds nothing to do.
+    bool shutdownPending = false;
 };
 
 extern VornexEngine& gVornexEngine;
+// The engine object's static storage is built and destroyed by the ordered start-up.
+void CreateGlobalVornexEngine();
+void DestroyGlobalVornexEngine();
 
 // The name of the system font (a font resource, kind 2) the engine keeps loaded.
 constexpr const char* kSystemFontName = "_system.ttf~020";
