@@ -156,35 +156,25 @@ protected:
     Game* saved = nullptr;
 };
 
-// While the Game runs, the layers below reach it through their hooks: the cameras' clocks,
-// the schedulers by selection with their clocks, the controller hooks of the renderer.
+// While the Game runs, the layers below reach it through their hooks (the cameras'
+// clocks, the schedulers by selection with their clocks, the renderer's controller
+// hooks, the entity lists); Close takes them away.
 TEST_F(GameTest, HooksReachTheRunningGame) {
     game->GetSmoothGameTimer().ResetTime(1234);
-    EXPECT_EQ(GetCameraServices().SmoothGameTime(), 1234);
     game->GetGameplayTimer().ResetTime(77);
     game->GetGameTimer().ResetTime(55);
-    const struct {
-        uint32_t flags;
-        ScriptScheduler* scheduler;
-        int64_t now;
-    } cases[] = {
-        {0, game->GetGameScheduler(), 55},
-        {4, game->GetGameplayScheduler(), 77},
-        {8, gVornexEngine.Scheduler(), gVornexEngine.Timer().Time()},
-        {12, game->GetGameScheduler(), 55},
-    };
-    for (const auto& c : cases) {
-        int64_t now = -1;
-        EXPECT_EQ(gEngineServices.scriptScheduler(c.flags, &now), c.scheduler) << c.flags;
-        EXPECT_EQ(now, c.now) << c.flags;
-    }
-    EXPECT_NE(gRenderHooks.GameControllersRelease, nullptr);
-    EXPECT_NE(gEngineServices.gameAddDelayedEntity, nullptr);
+    EXPECT_EQ(GetCameraServices().SmoothGameTime(), 1234);
+    int64_t now[4];
+    EXPECT_EQ(gEngineServices.scriptScheduler(0, &now[0]), game->GetGameScheduler());
+    EXPECT_EQ(gEngineServices.scriptScheduler(4, &now[1]), game->GetGameplayScheduler());
+    EXPECT_EQ(gEngineServices.scriptScheduler(8, &now[2]), gVornexEngine.Scheduler());
+    EXPECT_EQ(gEngineServices.scriptScheduler(12, &now[3]), game->GetGameScheduler());
+    EXPECT_EQ(std::vector<int64_t>(now, now + 4), std::vector<int64_t>({55, 77, gVornexEngine.Timer().Time(), 55}));
+    EXPECT_TRUE(gRenderHooks.GameControllersRelease && gEngineServices.gameAddDelayedEntity);
     game->Close();
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
-    EXPECT_EQ(gEngineServices.scriptScheduler, nullptr);
-    EXPECT_EQ(gRenderHooks.GameControllersRelease, nullptr);
-    EXPECT_EQ(gEngineServices.gameAddDelayedEntity, nullptr);
+    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
+                 gEngineServices.gameAddDelayedEntity);
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
 }
 
