@@ -90,7 +90,8 @@ public:
     static bool IsStandaloneBuild() { return true; }
 
     // Scenes and the loading screen (Game_Scene.cpp). A refused switch leaves nothing
-    // pending. The semaphore (not owned) must outlive the load.
+    // pending; one requested while a scene loads stays pending for the next tick. The
+    // semaphore (not owned) must outlive the load.
     void SwitchScene(const char* name, uint32_t flags, Semaphore* semaphore);
     bool IsLastSwitchedSceneEqual(const char* name) const;
     bool IsSwitchPending() const { return switchPending; }
@@ -246,6 +247,7 @@ private:
     char* pendingSceneName = nullptr;
     uint32_t switchFlags = 0;
     bool switchPending = false;
+    uint32_t switchRequests = 0;  // accepted requests, so a load sees one made meanwhile
     Semaphore* switchSemaphore = nullptr;
     uint32_t window = 0;
     uint32_t pendingWidth = 0, pendingHeight = 0;

@@ -12,9 +12,10 @@
 
 namespace {
 
-// The console's entered line (at most 1022 characters) with room for "()".
+// The console's entered line (at most 1022 characters) with room for "()" and the
+// terminator.
 constexpr uint32_t kConsoleLineChars = 1022;
-constexpr uint32_t kConsoleLineBuffer = 1024;
+constexpr uint32_t kConsoleLineBuffer = kConsoleLineChars + 3;
 constexpr uint32_t kBackQuote = 96;  // toggles the console; never typed into it
 // Log severities: warnings (yellow lines) and errors (red); appended lines need a console
 // level below the warnings.

@@ -71,6 +71,7 @@ void Game::SwitchScene(const char* name, uint32_t flags, Semaphore* semaphore) {
     switchSemaphore = semaphore;
     switchFlags = flags;
     switchPending = true;
+    ++switchRequests;
 }
 
 bool Game::IsLastSwitchedSceneEqual(const char* name) const {
@@ -93,8 +94,13 @@ void Game::LoadPendingScene() {
         return;
     }
     const int64_t start = os::ReadCounter();
-    const char* name = pendingSceneName;
     const int64_t programStart = Time::Base().start;
+    // The load works on its own copy of the request: the delegate's handlers may make a
+    // new one, which frees the stored name and stays pending for the next tick.
+    char* const name = CopyText(pendingSceneName);
+    const uint32_t flags = switchFlags;
+    Semaphore* const semaphore = switchSemaphore;
+    const uint32_t request = switchRequests;
 
     // 1-3.
     sceneLoadedOnce = true;
@@ -107,7 +113,7 @@ void Game::LoadPendingScene() {
     // 4. A new scene with its lightmaps; templates it does not use go unless kept.
     gEntityManager->NewScene();
     if (name && gRendererScene) gRendererScene->LoadLightmaps(name);
-    if (!(switchFlags & SWITCHSCENE_KEEP_TEMPLATES)) gEntityTemplateRegistry.UnloadUnusedTemplates();
+    if (!(flags & SWITCHSCENE_KEEP_TEMPLATES)) gEntityTemplateRegistry.UnloadUnusedTemplates();
 
     // 5. The resource list and the scene file through the loader.
     gVornexRenderer.FlushCommands(false);
@@ -150,9 +156,9 @@ void Game::LoadPendingScene() {
     TickDelayed(true);
 
     // 10. The semaphore holds the end of the load.
-    bool close = !(switchFlags & SWITCHSCENE_KEEP_LOADING_SCREEN);
-    if (Semaphore* semaphore = switchSemaphore) {
-        if (!(switchFlags & SWITCHSCENE_WAIT_SEMAPHORE)) {
+    bool close = !(flags & SWITCHSCENE_KEEP_LOADING_SCREEN);
+    if (semaphore) {
+        if (!(flags & SWITCHSCENE_WAIT_SEMAPHORE)) {
             if (screens[GAMESCREEN_LOADING] && close && !semaphore->WaitSeconds(0.0f)) {
                 CloseLoadingScreen();
                 close = false;
@@ -182,13 +188,15 @@ void Game::LoadPendingScene() {
     // 14-15.
     gameTimer.ResetTime(programStart);
     gameplayTimer.ResetTime(programStart);
-    switchPending = false;
+    const bool newRequest = switchRequests != request;
+    if (!newRequest) switchPending = false;
     ResetFrameStamps();
     tickedFrames = fixedSteps = 0;
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene switched in %f seconds (%f since program start)",
                SecondsSince(start), SecondsSinceProgramStart());
     gResourceManager.PostLogSoundMemoryPool();
-    switchFlags = 0;
+    if (!newRequest) switchFlags = 0;
+    EngineFree(name);
 }
 
 void Game::SetTimeMultiplier(float value, float seconds) {

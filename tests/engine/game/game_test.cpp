@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "CaptureLogSink.h"
@@ -65,7 +66,11 @@ public:
     void OnAppDeactivate(bool suspend) override { gRecorder->Add(suspend ? "suspend" : "blur"); }
     bool CanDeactivateApp() override { return canDeactivate; }
     bool CanSwitchScene(const char* name) override { return !name || std::string(name).rfind("no", 0) != 0; }
-    void OnSwitchScene(const char*) override { gRecorder->Add("switch"); }
+    const char* switchDuringLoad = nullptr;  // requested once by the next load's first event
+    void OnSwitchScene(const char*) override {
+        gRecorder->Add("switch");
+        if (switchDuringLoad) gGame->SwitchScene(std::exchange(switchDuringLoad, nullptr), 0, nullptr);
+    }
     void OnSwitchSceneAfterNetEntitiesDestroyed() override { gRecorder->Add("net"); }
     void OnDuringSwitchScene() override { gRecorder->Add("during"); }
     void OnAfterSwitchScene() override { gRecorder->Add("after"); }
@@ -84,7 +89,7 @@ std::deque<std::string> gEnteredLines;
 std::vector<std::string> gConsoleLines;  // "text r g b a"
 
 std::string SlotName(const UIScreen* screen) {
-    for (int i = 0; i < GAMESCREEN_COUNT; ++i)
+    for (uint32_t i = 0; i < GAMESCREEN_COUNT; ++i)
         if (screen == Screen(GameScreenSlot(i))) return i == GAMESCREEN_MODAL ? "modal" : i == GAMESCREEN_OVERLAY ? "overlay" : "screen";
     return "?";
 }
@@ -289,6 +294,23 @@ TEST_F(GameTest, RefusedSwitchLeavesNothingPending) {
     }
 }
 
+// A switch requested while a scene loads stays pending for the next tick; the running load
+// keeps its own request (here: the loading screen stays up).
+TEST_F(GameTest, SwitchRequestedDuringTheLoadStaysPending) {
+    game->SetScreen(GAMESCREEN_LOADING, Screen(GAMESCREEN_LOADING));
+    delegate.switchDuringLoad = "second";
+    game->SwitchScene("first", SWITCHSCENE_KEEP_LOADING_SCREEN, nullptr);
+    game->LoadPendingScene();
+    EXPECT_EQ(recorder.Joined(), "switch net during after first ready");
+    EXPECT_TRUE(game->IsLoadingScreenActive());
+    EXPECT_TRUE(game->IsSwitchPending());
+    EXPECT_TRUE(game->IsLastSwitchedSceneEqual("second"));
+    recorder.events.clear();
+    game->LoadPendingScene();
+    EXPECT_EQ(recorder.Joined(), "switch net during after fade ready");
+    EXPECT_FALSE(game->IsLoadingScreenActive() || game->IsSwitchPending());
+}
+
 // Keys: a bound key queues its command once (an empty one just takes the key); with the
 // console up the console decides; other keys go to the input manager. Characters: the
 // console takes them but never '`'.
@@ -335,7 +357,9 @@ TEST_F(ConsoleTest, KeysAndKeyBinds) {
         gConsoleShown = c.consoleShown;
         const size_t inputEvents = game->GetInputManager()->InputEvents().size();
         EXPECT_EQ(game->OnKeyDown(c.key), c.consumed) << c.key;
-        if (c.key == 30 && !c.consoleShown) EXPECT_TRUE(game->OnKeyDown(30));  // pending: not queued twice
+        if (c.key == 30 && !c.consoleShown) {
+            EXPECT_TRUE(game->OnKeyDown(30));  // pending: not queued twice
+        }
         EXPECT_EQ(game->GetInputManager()->InputEvents().size() - inputEvents, c.consumed ? 0u : 1u);
         game->ProcessConsoleCommands();
         EXPECT_EQ(recorder.Joined(), c.events) << c.key;
@@ -364,6 +388,12 @@ TEST_F(ConsoleTest, EnteredLinesRunAsScript) {
     EXPECT_EQ(Global("fx"), 1.0);
     const std::vector<std::string> echoed = {"foo() 0.5 0.5 0.5 1", "a=1 0.5 0.5 0.5 1", "f(1) 0.5 0.5 0.5 1"};
     EXPECT_EQ(gConsoleLines, echoed);
+    // A bare name as long as the console's longest line is still called.
+    const std::string longName(1022, 'g');
+    gLua.ExecuteString(("function " + longName + "() calls = calls + 1 end").c_str());
+    gEnteredLines = {longName};
+    game->ProcessConsoleCommands();
+    EXPECT_EQ(Global("calls"), 2.0);
 }
 
 // Log lines reach the console from the console level up: errors red, warnings yellow,
