@@ -5,9 +5,10 @@
 // one step (1/15 s; the excess is dropped from both stamps, so a hitch is never caught
 // up) and averaged over the last four frames. Fixed mode (the delegate's OnBeforeTick)
 // runs trunc(e x multiplier x 14.999999) steps of 1/15 s, e being the time since the
-// fixed-step stamp, and moves that stamp by the steps it ran; variable mode runs
-// trunc(g x 15) whole steps of the game delta g and one step of the remainder when no
-// step was whole or the remainder exceeds 0.01 s. Every step count, delta and
+// fixed-step stamp, and moves that stamp by the steps it ran (a frame at multiplier 0
+// runs none and moves it to the frame stamp, so that time is never caught up later);
+// variable mode runs trunc(g x 15) whole steps of the game delta g and one step of the
+// remainder when no step was whole or the remainder exceeds 0.01 s. Every step count, delta and
 // truncation is computed in float, so the counts are the same on every machine.
 #include <algorithm>
 
@@ -167,7 +168,10 @@ void Game::Tick(bool hasFocus) {
     if (elapsed < 0.0f) elapsed = 0.0f;
     const float scale = timeMultiplier * factor;
     const uint32_t n = StepCount(elapsed * timeMultiplier * factor * kFixedStepsPerSecond);
-    if (n != 0) fixedStepStamp += static_cast<int64_t>(static_cast<float>(n) * kStepSeconds / scale * kFrequency);
+    if (n != 0)
+        fixedStepStamp += static_cast<int64_t>(static_cast<float>(n) * kStepSeconds / scale * kFrequency);
+    else if (!(scale > 0.0f))
+        fixedStepStamp = lastFrameStamp;  // no game time: none is owed when the multiplier returns
 
     // 10. Variable steps.
     frameGameDelta = scale * frameDelta;

@@ -76,7 +76,7 @@ protected:
 // Part's cases: a 2 s hitch (one capped step, the excess dropped from both stamps), 60
 // frames a second (one short variable step), game deltas of 0.07 (one whole step, the
 // remainder dropped) and 0.08 (a whole step and the remainder), multipliers 2 and 0 in
-// fixed mode (twice the steps; none, the stamp unmoved). Every frame's step count, deltas,
+// fixed mode (twice the steps; none, the stamp kept at the frame stamp). Every frame's step count, deltas,
 // timers and stamps match the float32 model exactly.
 TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
     struct Run {
@@ -132,7 +132,9 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
         }
         input << '\n';
         actual.push_back(frames);
-        if (run.lastSteps >= 0) EXPECT_EQ(int(game->GetLastStepCount()), run.lastSteps) << actual.size();
+        if (run.lastSteps >= 0) {
+            EXPECT_EQ(int(game->GetLastStepCount()), run.lastSteps) << actual.size();
+        }
     }
     // The log's frame suffix shows the fixed-step and ticked-frame counts of the last tick.
     EXPECT_EQ(GetLogFrameNumberA(), int32_t(game->GetFixedStepCount()));
@@ -142,6 +144,17 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
     for (size_t i = 0; i < actual.size(); ++i)
         EXPECT_EQ(actual[i], expected[i]) << (runs[i].fixed ? "fixed" : "variable") << " mode, multiplier "
                                           << runs[i].multiplier << ", run " << i;
+}
+
+// Real time spent at multiplier 0 is no game time: when the multiplier comes back the
+// fixed steps follow the new frames, not the 10 s spent at 0.
+TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
+    game->SetTimeMultiplier(0.0f, 0.0f);
+    for (int i = 0; i < 150; ++i) Frame(kSecond / 15);
+    EXPECT_EQ(game->GetFixedStepCount(), 0u);
+    game->SetTimeMultiplier(1.0f, 0.0f);
+    Frame(kSecond / 15);
+    EXPECT_LE(game->GetLastStepCount(), 1u);
 }
 
 // A paused game timer: fixed mode runs neither OnTick nor OnPauseTick; variable mode
@@ -187,7 +200,9 @@ TEST_F(TickTest, BackgroundPassConditions) {
         Frame(kSecond / 30, c.focused);
         EXPECT_EQ(game->GetFrameCount() == frames, c.background);
         EXPECT_GT(game->GetSmoothGameTimer().TickCount(), smoothTicks);
-        if (c.background) EXPECT_EQ(game->GetSmoothGameTimer().Time(), smooth);
+        if (c.background) {
+            EXPECT_EQ(game->GetSmoothGameTimer().Time(), smooth);
+        }
     }
 }
 

@@ -66,6 +66,8 @@ for line in sys.stdin:
         n = trunc(e * mult * factor * FIXED_RATE)
         if n:
             stamp += int(f32(n) * STEP / (mult * factor) * FREQ)
+        elif not mult * factor > ZERO:
+            stamp = last
         g = mult * factor * delta
         m = trunc(g * VARIABLE_RATE)
         r = g - f32(m) * STEP
