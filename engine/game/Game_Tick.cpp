@@ -8,8 +8,8 @@
 // fixed-step stamp, and moves that stamp by the steps it ran (a frame at multiplier 0
 // runs none and moves it to the frame stamp, so that time is never caught up later);
 // variable mode runs trunc(g x 15) whole steps of the game delta g and one step of the
-// remainder when no step was whole or the remainder exceeds 0.01 s. Every step count, delta and
-// truncation is computed in float, so the counts are the same on every machine.
+// remainder when no step was whole or the remainder exceeds 0.01 s. Every step count,
+// delta and truncation is computed in float, so the counts are the same on every machine.
 #include <algorithm>
 
 #include "core/Log.h"
