@@ -1,0 +1,247 @@
+// test-sources: ../NumpyReference.cpp
+// test-sanitize: address
+// The Game tick: frame timing and step counts of both step modes against a float32 model
+// written from the definitions (tick_reference.py), and the tick's edge cases: hitches,
+// step sizes, multipliers, pauses, the background pass, scene switch and skipped frames,
+// and the multiplayer step's catch-up.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/Log.h"
+#include "core/Time.h"
+#include "engine/EngineServices.h"
+#include "engine/GameClock.h"
+#include "engine/NumpyReference.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "platform/os/Clock.h"
+
+// The viewer's body comes with the leaderboards; the tests give it one.
+LeaderboardViewer::~LeaderboardViewer() = default;
+
+namespace {
+
+constexpr int64_t kSecond = os::kCounterFrequency;
+
+class TickDelegate : public GameDelegate {
+public:
+    bool fixed = true, sleep = true, bigFrame = true;
+    int ticks = 0, pauseTicks = 0, smoothTicks = 0;
+    bool OnBeforeTick() override { return fixed; }
+    bool CanSleep() override { return sleep; }
+    bool OnBigFrameTick() override { return bigFrame; }
+    void OnTick() override { ++ticks; }
+    void OnPauseTick() override { ++pauseTicks; }
+    void OnSmoothTick() override { ++smoothTicks; }
+};
+
+// A fresh Game (its own delta history and stamps) in gGame's place for one test.
+class TickTest : public testing::Test {
+protected:
+    void SetUp() override {
+        Time::InitTimer(0, kSecond);
+        clock.Install();
+        saved = gGame;
+        gGame = game = new Game();
+        game->Init(0, 1280, 720, &delegate, nullptr, 0);
+    }
+    void TearDown() override {
+        game->Close();
+        delete game;
+        gGame = saved;
+        clock.Uninstall();
+        gEngineServices = EngineServices{};
+        Time::InitTimer();
+    }
+    void Frame(int64_t ticks, bool focused = true) {
+        clock.Advance(ticks);
+        game->Tick(focused);
+    }
+    // Frames of the given length until the delta history holds only them.
+    void Settle(int64_t ticks) {
+        for (int i = 0; i < 4; ++i) Frame(ticks);
+    }
+
+    os::ManualClock clock{1'000'000'000};
+    TickDelegate delegate;
+    Game* game = nullptr;
+    Game* saved = nullptr;
+};
+
+// Random frame sequences with hitches for both modes and four multipliers, then the
+// Part's cases: a 2 s hitch (one capped step, the excess dropped from both stamps), 60
+// frames a second (one short variable step), game deltas of 0.07 (one whole step, the
+// remainder dropped) and 0.08 (a whole step and the remainder), multipliers 2 and 0 in
+// fixed mode (twice the steps; none, the stamp kept at the frame stamp). Every frame's step count, deltas,
+// timers and stamps match the float32 model exactly.
+TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
+    struct Run {
+        bool fixed;
+        float multiplier;
+        std::vector<int64_t> frames;
+        int lastSteps = -1;  // the last frame's step count, where the case fixes it
+    };
+    std::vector<Run> runs = {
+        {true, 1.0f, {kSecond / 15, kSecond / 15, kSecond / 15, kSecond / 15, 2 * kSecond}, 1},
+        {false, 1.0f, std::vector<int64_t>(8, kSecond / 60), 1},
+        {false, 2.0f, std::vector<int64_t>(8, 350'000), 1},
+        {false, 2.0f, std::vector<int64_t>(8, 400'000), 2},
+        {true, 2.0f, std::vector<int64_t>(8, kSecond / 15), 2},
+        {true, 0.0f, std::vector<int64_t>(8, kSecond / 15), 0},
+    };
+    std::mt19937 random(23);
+    for (bool fixed : {true, false})
+        for (float multiplier : {0.0f, 0.5f, 1.0f, 2.0f})
+            for (int sequence = 0; sequence < 3; ++sequence) {
+                Run run{fixed, multiplier, {}};
+                for (int i = 0; i < 60; ++i) {
+                    const uint32_t kind = random() % 20;
+                    if (kind == 0)  // a hitch of 0.1 to 2.5 s
+                        run.frames.push_back(kSecond / 10 + int64_t(random() % (24 * kSecond / 10)));
+                    else if (kind == 1)
+                        run.frames.push_back(0);
+                    else
+                        run.frames.push_back(int64_t(random() % 450'000) + 10'000);  // 1 to 46 ms
+                }
+                runs.push_back(run);
+            }
+
+    std::vector<std::string> actual;
+    std::ostringstream input;
+    for (const Run& run : runs) {
+        TearDown();
+        SetUp();
+        delegate.fixed = run.fixed;
+        game->SetTimeMultiplier(run.multiplier, 0.0f);
+        input << (run.fixed ? "F " : "V ") << FloatBits(run.multiplier) << ' ' << clock.Now() << ' '
+              << game->GetGameTimer().Time() << ' ' << game->GetSmoothGameTimer().Time();
+        std::string frames;
+        for (int64_t ticks : run.frames) {
+            input << ' ' << ticks;
+            Frame(ticks);
+            std::ostringstream f;
+            f << game->GetLastStepCount() << ' ' << FloatBits(game->GetFrameDelta()) << ' '
+              << FloatBits(game->GetFrameGameDelta()) << ' ' << game->GetGameTimer().Time() << ' '
+              << game->GetSmoothGameTimer().Time() << ' ' << game->GetFixedStepStamp() << ' '
+              << game->GetLastFrameStamp();
+            frames += (frames.empty() ? "" : " | ") + f.str();
+        }
+        input << '\n';
+        actual.push_back(frames);
+        if (run.lastSteps >= 0) {
+            EXPECT_EQ(int(game->GetLastStepCount()), run.lastSteps) << actual.size();
+        }
+    }
+    // The log's frame suffix shows the fixed-step and ticked-frame counts of the last tick.
+    EXPECT_EQ(GetLogFrameNumberA(), int32_t(game->GetFixedStepCount()));
+    EXPECT_EQ(GetLogFrameNumberB(), int32_t(game->GetTickedFrameCount()));
+    const std::vector<std::string> expected = RunNumpyReference("game/tick_reference.py", input.str());
+    ASSERT_EQ(expected.size(), actual.size());
+    for (size_t i = 0; i < actual.size(); ++i)
+        EXPECT_EQ(actual[i], expected[i]) << (runs[i].fixed ? "fixed" : "variable") << " mode, multiplier "
+                                          << runs[i].multiplier << ", run " << i;
+}
+
+// Real time spent at multiplier 0 is no game time: when the multiplier comes back the
+// fixed steps follow the new frames, not the 10 s spent at 0.
+TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
+    game->SetTimeMultiplier(0.0f, 0.0f);
+    for (int i = 0; i < 150; ++i) Frame(kSecond / 15);
+    EXPECT_EQ(game->GetFixedStepCount(), 0u);
+    game->SetTimeMultiplier(1.0f, 0.0f);
+    Frame(kSecond / 15);
+    EXPECT_LE(game->GetLastStepCount(), 1u);
+}
+
+// A paused game timer: fixed mode runs neither OnTick nor OnPauseTick; variable mode
+// calls OnPauseTick once per sub-step. The smooth tick runs only in fixed mode.
+TEST_F(TickTest, PausedGameTimerInBothModes) {
+    game->GetGameTimer().Pause(true);
+    for (bool fixed : {true, false}) {
+        delegate.fixed = fixed;
+        delegate.ticks = delegate.pauseTicks = delegate.smoothTicks = 0;
+        const int64_t time = game->GetGameTimer().Time();
+        uint32_t steps = 0;
+        for (int i = 0; i < 10; ++i) {
+            Frame(kSecond / 10);
+            steps += game->GetLastStepCount();
+        }
+        EXPECT_GT(steps, 0u);
+        EXPECT_EQ(delegate.ticks, 0);
+        EXPECT_EQ(delegate.pauseTicks, fixed ? 0 : int(steps));
+        EXPECT_EQ(delegate.smoothTicks, fixed ? 10 : 0);
+        EXPECT_EQ(game->GetGameTimer().Time(), time);
+    }
+    game->GetGameTimer().Pause(false);
+}
+
+// The background pass needs an unfocused window, a delegate that lets the game sleep and
+// no pending switch; it then moves no time but the (zero) smooth ticks.
+TEST_F(TickTest, BackgroundPassConditions) {
+    Settle(kSecond / 30);
+    const struct {
+        bool focused, sleep, switchPending, background;
+    } cases[] = {
+        {false, true, false, true},
+        {true, true, false, false},
+        {false, false, false, false},
+        {false, true, true, false},
+    };
+    for (const auto& c : cases) {
+        delegate.sleep = c.sleep;
+        if (c.switchPending) game->SwitchScene("", 0, nullptr);
+        const uint32_t frames = game->GetFrameCount();
+        const uint32_t smoothTicks = game->GetSmoothGameTimer().TickCount();
+        const int64_t smooth = game->GetSmoothGameTimer().Time();
+        Frame(kSecond / 30, c.focused);
+        EXPECT_EQ(game->GetFrameCount() == frames, c.background);
+        EXPECT_GT(game->GetSmoothGameTimer().TickCount(), smoothTicks);
+        if (c.background) {
+            EXPECT_EQ(game->GetSmoothGameTimer().Time(), smooth);
+        }
+    }
+}
+
+// The frame that loads a pending scene advances no game time; a frame the delegate skips
+// counts no time and puts both stamps at now.
+TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
+    Settle(kSecond / 15);
+    game->SwitchScene("", 0, nullptr);
+    Frame(kSecond / 15);
+    EXPECT_FALSE(game->IsSwitchPending());
+    EXPECT_EQ(game->GetGameTimer().Time(), Time::Base().start);
+    EXPECT_EQ(game->GetLastStepCount(), 0u);
+
+    delegate.bigFrame = false;
+    const uint32_t ticked = game->GetTickedFrameCount();
+    Frame(kSecond);
+    EXPECT_EQ(game->GetTickedFrameCount(), ticked);
+    EXPECT_EQ(game->GetLastFrameStamp(), clock.Now());
+    EXPECT_EQ(game->GetFixedStepStamp(), clock.Now());
+    EXPECT_EQ(game->GetLastMultiplayerStepTime(), uint64_t(gGameClock->GetCurrentTime()));
+}
+
+// A clock 5 steps ahead of the last multiplayer step is caught up at once by one step.
+TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
+    static std::vector<uint64_t> ends;
+    ends.clear();
+    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { ends.push_back(time); };
+    const uint64_t last = game->GetLastMultiplayerStepTime();
+    const uint64_t clockTime = uint64_t(gGameClock->GetCurrentTime());
+    const uint64_t offset = clockTime - (last + 5 * 66666);  // the clock minus offset is 5 steps on
+    game->MultiplayerStep(1, uint32_t(offset), uint32_t(offset >> 32));
+    EXPECT_EQ(game->GetLastMultiplayerStepTime(), last + 5 * 66666);
+    EXPECT_EQ(game->GetReplicationTime(), last + 5 * 66666);
+    // Two steps behind and one step asked: one step, the rest waits.
+    const uint64_t now = game->GetLastMultiplayerStepTime();
+    const uint64_t offset2 = clockTime - (now + 2 * 66666 + 10);
+    game->MultiplayerStep(1, uint32_t(offset2), uint32_t(offset2 >> 32));
+    EXPECT_EQ(game->GetLastMultiplayerStepTime(), now + 66666);
+    EXPECT_TRUE(ends.empty());  // no multiplayer engine: nothing ends a frame
+}
+
+}  // namespace
