@@ -237,11 +237,14 @@ void Game::RunDelayedRecord(DelayedEntityRecord& record, uint64_t now) {
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "Game::TickDelayed - entity %s mid:%d name:%s time:%d/%d",
                kind, int(e->GetMultiplayerId()), e->GetName(), Low(record.time), High(record.time));
     const uint32_t action = record.kind;
-    if (HasMultiplayerAuthority()) {
-        if (gEngineServices.entityMPPropApplyReceived)
-            gEngineServices.entityMPPropApplyReceived(e, now, ClockPrevious());
+    // Received changes are applied with the clock's advance over its last tick; the
+    // property upkeep runs on every machine.
+    if (HasMultiplayerAuthority() && gEngineServices.entityMPPropApplyReceived) {
+        gEngineServices.entityMPPropApplyReceived(e, now, now - ClockPrevious());
         if (!(e = record.entity.Get())) return;
-        if (gEngineServices.entityMPPropTick) gEngineServices.entityMPPropTick(e, now);
+    }
+    if (gEngineServices.entityMPPropTick) {
+        gEngineServices.entityMPPropTick(e, now);
         if (!(e = record.entity.Get())) return;
     }
     switch (action) {

