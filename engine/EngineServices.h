@@ -22,6 +22,7 @@ class NameString;
 class ScriptScheduler;
 struct TriggerActivator;
 class Matrix;
+class MultiplayerEngine;
 class SequenceActionFactory;
 class SequenceSpawner;
 class SequenceSystem;
@@ -30,6 +31,7 @@ class SoundEngine;
 class SoundEntriesContainer;
 class StringReplacementContainer;
 class UIElement;
+class UIGameConsoleScreen;
 class UIScreen;
 class UITextBase;
 struct Vector;
@@ -129,6 +131,99 @@ struct EngineServices {
     // The sequence system's read of a scene's sequence property list (false: corrupt).
     // Empty: the sequences are skipped.
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
+
+    // ---- Game entity lists ----
+    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
+    // when it needs no more. Empty: false (no replicated properties).
+    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
+    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
+    // changes and clears its received-change mask. Empty: nothing is applied.
+    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
+    // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
+    // meshes on the Game's two mesh lists. Empty: nothing happens.
+    void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
+    void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
+
+    // ---- The Game ----
+    // What the Game calls of the subsystems above the engine. Empty entries give the
+    // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.
+    //
+    // MultiplayerEngine: made by Game::Init (its thread starts with it) and deleted by
+    // Game::Close. Without one the Game acts as the authority. IsIdle: mode 0 and no
+    // queued callbacks (empty: true); HasAuthority: mode 0 or 1 (empty: true).
+    MultiplayerEngine* (*multiplayerCreate)() = nullptr;
+    void (*multiplayerDelete)(MultiplayerEngine* engine) = nullptr;
+    bool (*multiplayerIsIdle)(MultiplayerEngine* engine) = nullptr;
+    bool (*multiplayerHasAuthority)(MultiplayerEngine* engine) = nullptr;
+    // The end of a simulation step (game-clock time); the per-frame main-thread step;
+    // the due replicated method calls.
+    void (*multiplayerEndFrame)(MultiplayerEngine* engine, uint64_t time) = nullptr;
+    void (*multiplayerUpdateMainThread)(MultiplayerEngine* engine) = nullptr;
+    void (*multiplayerDispatchReplicatedMethodCalls)(MultiplayerEngine* engine, bool force) = nullptr;
+    // ServerRequestThread start and stop; VornexAnalytics::Init and its shutdown.
+    void (*serverRequestThreadStart)() = nullptr;
+    void (*serverRequestThreadStop)() = nullptr;
+    void (*analyticsInit)() = nullptr;
+    void (*analyticsShutdown)() = nullptr;
+
+    // SequenceSystem::StopAllSequences (clear semaphores, deferred, next sequence name);
+    // SequenceSystem::Init is the engine's entry (sequenceSystemInit).
+    void (*sequenceSystemStopAllSequences)(bool clearSemaphores, bool deferred, const char* next) = nullptr;
+    // Trigger processing: switched on by Game::Init (entities may queue checks);
+    // TriggerEntity::ProcessPendingChecks once per running game step;
+    // TriggerEntity::ClearPendingChecks (switches it off again) from Game::Close.
+    void (*triggerEnableChecks)() = nullptr;
+    void (*triggerProcessPendingChecks)() = nullptr;
+    void (*triggerClearPendingChecks)() = nullptr;
+
+    // Sound: whether the sound engine runs (empty: false); the application's activation
+    // state; SoundEngine::FadeMasterVolume (target, seconds, curve); the sound thread's
+    // time-out mode (true: wait without a time-out); SoundEngine::StopSound (instance,
+    // -1 all; fade seconds; flags); SoundEngine::SetChannelFrequencyRatio (channel, -1
+    // all; ratio; seconds; flags). VideoEngine::Stop.
+    bool (*soundEngineRunning)() = nullptr;
+    void (*soundSetAppActive)(bool active) = nullptr;
+    void (*soundFadeMasterVolume)(float target, float seconds, uint32_t curve) = nullptr;
+    void (*soundSetTimeoutMode)(bool waitForever) = nullptr;
+    void (*soundStopSound)(int32_t instance, float fadeSeconds, uint32_t flags) = nullptr;
+    void (*soundSetChannelFrequencyRatio)(int32_t channel, float ratio, float seconds, uint32_t flags) = nullptr;
+    void (*videoStop)() = nullptr;
+
+    // The console screen (UIGameConsoleScreen): made by Game::Init, released by
+    // Game::Close. IsShown (empty: false); OnKeyDown true when the key was consumed;
+    // GetEnteredCommand copies the entered line (at most size - 1 characters and a
+    // terminator) and forgets it, false when there is none; AddLine (text, colour).
+    UIGameConsoleScreen* (*consoleScreenCreate)() = nullptr;
+    void (*consoleScreenRelease)(UIGameConsoleScreen* console) = nullptr;
+    bool (*consoleScreenIsShown)(const UIGameConsoleScreen* console) = nullptr;
+    void (*consoleScreenOnChar)(UIGameConsoleScreen* console, uint32_t character) = nullptr;
+    bool (*consoleScreenOnKeyDown)(UIGameConsoleScreen* console, uint32_t key) = nullptr;
+    bool (*consoleScreenGetEnteredCommand)(UIGameConsoleScreen* console, char* buffer, uint32_t size) = nullptr;
+    void (*consoleScreenAddLine)(UIGameConsoleScreen* console, const char* text, const Vector& colour) = nullptr;
+
+    // UIScreen slots the Game uses. IsShown (empty: false); the cursor position the
+    // screen works with; mouse and touch presses, releases and moves (position, button
+    // code or tap id; true when the screen took it; empty: false); a character; the
+    // per-frame update; Release when the Game drops the screen.
+    bool (*uiScreenIsShown)(const UIScreen* screen) = nullptr;
+    void (*uiScreenSetCursorPosition)(UIScreen* screen, const Vector& position) = nullptr;
+    bool (*uiScreenOnMouseButtonDown)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
+    bool (*uiScreenOnMouseButtonUp)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
+    bool (*uiScreenOnMouseMove)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
+    void (*uiScreenOnChar)(UIScreen* screen, uint32_t character) = nullptr;
+    void (*uiScreenUpdate)(UIScreen* screen) = nullptr;
+    void (*uiScreenRelease)(UIScreen* screen) = nullptr;
+    // The loading screen's fade flag (empty: false), and its fade out:
+    // UIElement::RemoveAllActions (-1), then UIElement::ChangeColor towards transparent
+    // white over 0.2 s.
+    bool (*uiScreenHasFadeFlag)(const UIScreen* screen) = nullptr;
+    void (*uiScreenFadeOut)(UIScreen* screen) = nullptr;
+    // UITextBase::SetScreenResolution (width, height, 1, 1); UIElement::DisableUIMemoryGuard;
+    // StringReplacementContainer::Clear of the default container.
+    void (*uiTextSetScreenResolution)(uint32_t width, uint32_t height, uint32_t a, uint32_t b) = nullptr;
+    void (*uiDisableMemoryGuard)() = nullptr;
+    void (*clearDefaultReplacementContainer)() = nullptr;
+    // ---- end of the Game ----
 
     // ---- Engine start-up and shutdown ----
     // Online-services start-up (the engine's InitSteam by default); false ends start-up.

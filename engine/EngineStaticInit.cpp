@@ -1,6 +1,7 @@
 // Start-up table of the engine.
 #include "engine/EngineStaticInit.h"
 
+#include "engine/GameClock.h"
 #include "engine/VornexEngine.h"
 
 #include "engine/camera/CameraSubcontrollers.h"
@@ -12,6 +13,7 @@
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/game/Game.h"
 #include "engine/game/LUAConfigHelper.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceTemplatePool.h"
@@ -65,6 +67,8 @@ void CreateEngineObject() {
 using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
+    {1, K::GlobalObject, "gGameClock", &StaticInitCreateGlobal<GameClock, gGameClock>, 0, 0},
+    {1, K::GlobalObject, "gGame", &StaticInitCreateGlobal<Game, gGame>, 0, 0},
     {1, K::GlobalObject, "gVornexEngine", &CreateEngineObject, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
     {5, K::BareClassRegistration, "BaseCamera", nullptr, 0, 0},

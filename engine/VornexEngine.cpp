@@ -179,20 +179,18 @@ bool InitSteam() {
         gLog.Error(LogCategory::Engine, "SteamAPI_Init failed. Check if Steam client is running.");
         return false;
     }
-    if (!SteamRemoteStorage()) {
-        gLog.Error(LogCategory::Engine, "SteamRemoteStorage failed");
-        return false;
-    }
-    if (!SteamUser()) {
-        gLog.Error(LogCategory::Engine, "SteamUser failed");
-        return false;
-    }
-    if (!SteamUserStats()) {
-        gLog.Error(LogCategory::Engine, "SteamUserStats failed");
-        return false;
-    }
-    if (!SteamClient()) {
-        gLog.Error(LogCategory::Engine, "SteamClient failed");
+    const struct {
+        bool present;
+        const char* failure;
+    } interfaces[] = {
+        {SteamRemoteStorage() != nullptr, "SteamRemoteStorage failed"},
+        {SteamUser() != nullptr, "SteamUser failed"},
+        {SteamUserStats() != nullptr, "SteamUserStats failed"},
+        {SteamClient() != nullptr, "SteamClient failed"},
+    };
+    for (const auto& i : interfaces) {
+        if (i.present) continue;
+        gLog.Error(LogCategory::Engine, "%s", i.failure);
         return false;
     }
     SteamClient()->SetWarningMessageHook(&VornexEngine::OnSteamWarning);

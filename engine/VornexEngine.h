@@ -97,6 +97,8 @@ public:
 
     bool IsInitialized() const { return initialized; }
     GameConfig* Configuration() const { return configuration; }
+    // The configuration the start-up pieces use when called on their own (Init sets it).
+    void SetConfiguration(GameConfig* c) { configuration = c; }
     ProjectConfig& GetProjectConfig() const;
     const char* Title() const { return title ? title : ""; }
     os::ThreadId MainThreadId() const { return mainThreadId; }

@@ -416,6 +416,17 @@ public:
     void EndReplication();
     Player* GetPlayerOwner() const { return playerOwner; }
     void SetPlayerOwner(Player* p);
+    // The Game's per-frame replication lists: membership marks, the net-attached byte
+    // (set at creation, cleared when the Game tears the entity off) and the mask of
+    // received properties not yet applied (written by the multiplayer layer).
+    bool IsOnReplicatedList() const { return onReplicatedList != 0; }
+    void SetOnReplicatedList(bool on) { onReplicatedList = on ? 1 : 0; }
+    bool IsOnReceivedList() const { return onReceivedList != 0; }
+    void SetOnReceivedList(bool on) { onReceivedList = on ? 1 : 0; }
+    bool IsNetAttached() const { return netAttached != 0; }
+    void SetNetAttached(bool on) { netAttached = on ? 1 : 0; }
+    uint64_t GetReceivedChangeMask() const { return receivedChangeMask; }
+    void SetReceivedChangeMask(uint64_t mask) { receivedChangeMask = mask; }
     float GetRadiusForTrigger() const { return triggerActivator ? triggerActivator->radius : 0.0f; }
     void SetRadiusForTrigger(float r) {
         if (triggerActivator) triggerActivator->radius = r;
@@ -503,6 +514,10 @@ private:
     bool inNameIndex = false;
     bool inGUIDIndex = false;
     bool destroying = false;
+    uint8_t onReplicatedList = 0;
+    uint8_t onReceivedList = 0;
+    uint8_t netAttached = 1;
+    uint64_t receivedChangeMask = 0;
 };
 
 // Entity initialisation in batches: "OnInit" of every listed entity's script class runs

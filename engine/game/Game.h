@@ -11,10 +11,43 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
+#include "core/config/OutlineParams.h"
+#include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
+#include "engine/game/FloatFade.h"
+#include "engine/game/GameTimer.h"
 
 class Entity;
+class GameCameraController;
 class GameDelegate;
+class InGameStore;
+class InputManager;
+class MultiplayerEngine;
+class ScriptScheduler;
+class Semaphore;
+class UIGameConsoleScreen;
+class UIScreen;
+
+// The Game's UI screen slots.
+enum GameScreenSlot : uint32_t {
+    GAMESCREEN_ACTIVE = 0,
+    GAMESCREEN_PRE_FSE = 1,  // drawn before the full-screen effects
+    GAMESCREEN_MODAL = 2,    // takes characters and replaces the normal input routing while shown
+    GAMESCREEN_OVERLAY = 3,  // takes input whenever shown
+    GAMESCREEN_LOADING = 4,
+    GAMESCREEN_COUNT
+};
+
+// Scene switch flags.
+enum : uint32_t {
+    SWITCHSCENE_KEEP_TEMPLATES = 1,         // unused templates stay loaded
+    SWITCHSCENE_DELETE_NOT_CLIENT_SIDE = 2,  // entities whose template is not loaded client side go
+    SWITCHSCENE_WAIT_SEMAPHORE = 4,          // the load waits on the switch semaphore
+    SWITCHSCENE_KEEP_LOADING_SCREEN = 8,     // the loading screen stays up after the load
+};
+
+// Console line colours.
+constexpr uint32_t kConsoleWarningLevel = 3;
 
 // A delayed entity operation: run when the game clock reaches its time (0 while it waits
 // on the server-delayed list).
@@ -38,19 +71,134 @@ public:
     Game& operator=(const Game&) = delete;
 
     // ---- Start, close, activation, scenes, console and input ----
+    // Start (Game_Init.cpp). The window is a window-layer handle; the delegate is not
+    // owned and may be null. While the Game runs it answers the engine's Game hooks
+    // (EngineServices, camera services, the renderer's controller hooks).
+    void Init(uint32_t window, uint32_t width, uint32_t height, GameDelegate* delegate, char** argv, int argc);
+    // Waits at most 10 s for the delegate to allow it, pumping the online callbacks.
+    void Close();
+    void Quit();
+    bool IsQuitting() const { return quitting; }
+    bool IsInitialised() const { return initialised; }
+
+    // Activation (Game_Activation.cpp): suspend true for a suspend/resume request,
+    // false for focus loss and regain.
+    void Deactivate(bool suspend);
+    void Activate(bool suspend);
+    bool CanSleepInBackground() const;
+    void SetEvictOnDeactivation(bool evict) { evictOnDeactivation = evict; }
+    bool IsDeactivated() const { return deactivated; }
+    bool IsSuspended() const { return suspended; }
+    bool AreResourcesEvicted() const { return resourcesEvicted; }
+    static bool IsStandaloneBuild() { return true; }
+
+    // Scenes and the loading screen (Game_Scene.cpp). A refused switch leaves nothing
+    // pending. The semaphore (not owned) must outlive the load.
+    void SwitchScene(const char* name, uint32_t flags, Semaphore* semaphore);
+    bool IsLastSwitchedSceneEqual(const char* name) const;
+    bool IsSwitchPending() const { return switchPending; }
+    const char* PendingSceneName() const { return pendingSceneName; }
+    uint32_t GetSwitchFlags() const { return switchFlags; }
+    void LoadPendingScene();
+    void SetTimeMultiplier(float value, float seconds);
+    float GetTimeMultiplier() const { return timeMultiplier; }
+    void ShowLoadingScreen();
+    void TurnLoadingScreenOff();
+    bool IsLoadingScreenActive() const;
+
+    // Console and key binds (Game_Console.cpp).
+    bool OnKeyDown(uint32_t key);
+    void OnChar(uint32_t character);
+    void ProcessConsoleCommands();
+    void OnLogMessage(uint32_t severity, uint32_t category, const char* text);
+    void AppendGameConsoleLine(const char* text);
+    void BindKey(uint32_t key, const char* command);
+    void RemoveAllKeyBinds();
+    bool IsGameConsoleActive() const;
+    void SetConsoleLevel(uint32_t level) { consoleLevel = level; }
+
+    // Input and display (Game_Input.cpp).
+    void UpdateInput(bool focused);
+    bool RouteMouseToScreen(UIScreen* screen);
+    bool RouteTouchDownToScreens(uint32_t tap, float x, float y);
+    bool RouteTouchMoveToScreens(uint32_t tap, float x, float y);
+    bool RouteTouchUpToScreens(uint32_t tap, float x, float y);
+    void RequestScreenResoultionChange(uint32_t width, uint32_t height);
+    // False while quitting or without a request.
+    bool GetPendingResolution(uint32_t* width, uint32_t* height) const;
+    void ClearPendingResolution() { pendingWidth = pendingHeight = 0; }
+    void OnResolutionChanged(uint32_t width, uint32_t height, bool skipNotify);
+    void RequestFullScreen(bool fullScreen);
+    // Takes and clears the request; false when there is none.
+    bool TakeFullScreenRequest(bool* fullScreen);
+    void OnDeviceChange();
+    void NotifyDelegateDisplayReset();
+    void RevertToDefaultOutlineParams();
+    void SetOutlineMaskStr(const char* hex);
+    const OutlineParams& GetOutlineParams() const { return outlineParams; }
+    uint32_t GetOutlineMask() const { return outlineMask; }
+
+    // The UI screen slots (not owned: the UI layer empties a slot before the screen it
+    // placed there dies; Close releases what is left).
+    void SetScreen(GameScreenSlot slot, UIScreen* screen) { screens[slot] = screen; }
+    UIScreen* GetScreen(GameScreenSlot slot) const { return screens[slot]; }
+    void SetLoadingScreenSetting(uint8_t setting) { loadingScreenSetting = setting; }
+
+    InputManager* GetInputManager() const { return inputManager; }
+    GameCameraController* GetCameraController() const { return cameraController; }
+    GameDelegate* GetDelegate() const { return delegate; }
+    MultiplayerEngine* GetMultiplayerEngine() const { return multiplayerEngine; }
+    // No multiplayer engine, or one that has the authority.
+    bool HasMultiplayerAuthority() const;
+    uint32_t GetClientWidth() const { return clientWidth; }
+    uint32_t GetClientHeight() const { return clientHeight; }
 
     // ---- Tick ----
+    // Game_Tick.cpp: once per main-loop pass, told whether the window has focus.
+    void Tick(bool focused);
+    bool IsPaused() const { return gameTimer.IsPaused(); }
+    bool IsGameplayPaused() const { return gameplayTimer.IsPaused(); }
+    // The clock offset is (high << 32 | low) game-clock units.
+    void MultiplayerStep(uint32_t steps, uint32_t offsetLow, uint32_t offsetHigh);
+
+    GameTimer& GetGameTimer() { return gameTimer; }
+    GameTimer& GetGameplayTimer() { return gameplayTimer; }
+    GameTimer& GetSmoothGameTimer() { return smoothGameTimer; }
+    GameTimer& GetSmoothGameplayTimer() { return smoothGameplayTimer; }
+    ScriptScheduler* GetGameScheduler() const { return gameScheduler; }
+    ScriptScheduler* GetGameplayScheduler() const { return gameplayScheduler; }
+    float GetFrameDelta() const { return frameDelta; }
+    float GetFrameGameDelta() const { return frameGameDelta; }
+    uint32_t GetTickedFrameCount() const { return tickedFrames; }
+    uint32_t GetFixedStepCount() const { return fixedSteps; }
+    uint32_t GetFrameCount() const { return frameCount; }
+    uint32_t GetVariableSubStep() const { return variableSubStep; }
+    uint32_t GetLastStepCount() const { return lastStepCount; }
+    bool IsFixedStepFrame() const { return lastFixedMode; }
+    int64_t GetLastFrameStamp() const { return lastFrameStamp; }
+    int64_t GetFixedStepStamp() const { return fixedStepStamp; }
+    uint64_t GetLastMultiplayerStepTime() const { return lastMultiplayerStep; }
+    uint64_t GetReplicationTime() const { return replicationTime; }
+    bool IsFocused() const { return focused; }
 
     // ---- Entity lists and delayed operations (Game_EntityLists.cpp) ----
+    // Every list holds weak references; a walk skips emptied ones and then compacts the
+    // list in order. Removal empties the reference in place, so it is safe while a list is
+    // being walked.
     void AddTickEntity(Entity* entity);  // no duplicates
+    void RemoveTickEntity(Entity* entity);
     void TickEntities();                 // "OnTick"
     void TickEntitiesSmooth();           // "OnSmoothTick"
+    // Replicated-property upkeep; with alsoReceived (and authority) also the list of
+    // entities whose received changes the next multiplayer step applies.
     void RegisterTickEntity(Entity* entity, bool alsoReceived);
     void UpdateEntityLists();
     void ApplyReplicationChanges(uint64_t time, uint64_t previousTime);
     void AddServerDelayedEntity(Entity* entity, uint32_t kind);
     void FlushServerDelayedEntities(uint64_t time);
     void AddDelayedEntity(Entity* entity, uint64_t time, uint32_t kind);
+    // Runs the due records (all with flushAll). They are taken out of the list before
+    // the first one runs, so records that handlers add wait for the next call.
     void TickDelayed(bool flushAll);
     void TearOffEntity(Entity* entity);
     bool IsMIDInDelayedLists(uint16_t multiplayerId) const;
@@ -65,8 +213,83 @@ public:
 
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
+    // A copy in engine memory (null for null).
+    static char* CopyText(const char* text);
+    void CreateInputManager();
+    void InstallHooks();
+    void RemoveHooks();
+    // The loading screen's fade (when its flag is set) and the pause that lets it run.
+    void FadeOutLoadingScreen();
+    void CloseLoadingScreen();
+    void ReloadEvictedResources();
+    void RunConsoleLine(char* line, uint32_t size);
+    void UpdateScreen(GameScreenSlot slot);
+    bool ScreenShown(GameScreenSlot slot) const;
+    void ResetFrameStamps();
+    // The tick's pieces (Game_Tick.cpp).
+    void EngineUpdate();
+    void GameStep();
+    void FrameUpkeep();
+    void CheckCursorCounter(int32_t counter, int32_t expected);
+
+    bool initialised = false;
+    bool hardwareCursorShown = true;
+    bool suspended = false;
+    bool deactivated = false;
+    bool resourcesEvicted = false;
+    bool quitting = false;
+    InputManager* inputManager = nullptr;
+    GameCameraController* cameraController = nullptr;
+    uint32_t clientWidth = 0, clientHeight = 0;
+    UIScreen* screens[GAMESCREEN_COUNT] = {};
+    uint8_t loadingScreenSetting = 0;
+    UIGameConsoleScreen* console = nullptr;
+    uint32_t consoleLevel = 0;
+    char* pendingCommand = nullptr;
+    char* pendingSceneName = nullptr;
+    uint32_t switchFlags = 0;
+    bool switchPending = false;
+    Semaphore* switchSemaphore = nullptr;
+    uint32_t window = 0;
+    uint32_t pendingWidth = 0, pendingHeight = 0;
+    bool fullScreenRequested = false, fullScreenRequest = false;
+    OutlineParams outlineParams;
+    uint32_t outlineMask = 0;
+    uint32_t blockRenderingMask = 0;
+    GameDelegate* delegate = nullptr;
+    char** argv = nullptr;
+    int argc = 0;
+    bool sceneLoadedOnce = false;
+    bool firstSceneEventSent = false;
+    bool evictOnDeactivation = false;
+    bool serverRequestThreadStarted = false;
+    MultiplayerEngine* multiplayerEngine = nullptr;
+    InGameStore* store = nullptr;
+    // Mouse routing: the cursor position each button last reported, and the touch moves.
+    Vector buttonPositions[6];
+    Vector lastTapPosition;
+    bool tapMoved = false;
 
     // ---- Fields of the tick ----
+    float frameDeltas[4] = {};  // oldest first
+    int64_t lastFrameStamp = 0;
+    int64_t fixedStepStamp = 0;
+    FloatFade timeMultiplierFade;
+    float timeMultiplier = 1.0f;
+    float frameDelta = 0.0f;
+    float frameGameDelta = 0.0f;
+    uint32_t tickedFrames = 0;
+    uint32_t fixedSteps = 0;
+    uint32_t frameCount = 0;
+    uint32_t variableSubStep = 0;
+    uint32_t lastStepCount = 0;
+    bool lastFixedMode = false;
+    GameTimer gameTimer, gameplayTimer, smoothGameTimer, smoothGameplayTimer;
+    ScriptScheduler* gameScheduler = nullptr;
+    ScriptScheduler* gameplayScheduler = nullptr;
+    uint64_t lastMultiplayerStep = 0;
+    uint64_t replicationTime = 0;
+    bool focused = false;
 
     // ---- Entity lists (Game_EntityLists.cpp) ----
     DynarraySafe<SafePointer<Entity>> tickEntities;
@@ -76,6 +299,21 @@ private:
     DynarraySafe<DelayedEntityRecord> delayedEntities;
     DynarraySafe<SafePointer<Entity>> animatedMeshes;
     DynarraySafe<SafePointer<Entity>> meshFinishList;
+    // The due records a TickDelayed call runs, innermost call first (tear-off reaches them).
+    struct DelayedBatch {
+        DynarraySafe<DelayedEntityRecord> records;
+        DelayedBatch* outer = nullptr;
+    };
+    DelayedBatch* runningDelayed = nullptr;
+    void RunDelayedRecord(DelayedEntityRecord& record, uint64_t now);
+    // The entity-list tests set the delegate and the switch flags these operations read.
+    friend struct GameEntityListsTestAccess;
 };
+
+// Point the engine's Game entries (server-delayed operations, the script tick list) at
+// gGame, and empty them again; the Game installs them when it is made and removes them
+// before it goes.
+void InstallGameEntityListHooks();
+void RemoveGameEntityListHooks();
 
 extern Game* gGame;

@@ -1,0 +1,298 @@
+// The Game tick: frame timing, the fixed and variable simulation steps, and the order in
+// which every per-frame and per-step service runs.
+//
+// Time model. The frame delta is the counter time since the last frame stamp, capped at
+// one step (1/15 s; the excess is dropped from both stamps, so a hitch is never caught
+// up) and averaged over the last four frames. Fixed mode (the delegate's OnBeforeTick)
+// runs trunc(e x multiplier x 14.999999) steps of 1/15 s, e being the time since the
+// fixed-step stamp, and moves that stamp by the steps it ran; variable mode runs
+// trunc(g x 15) whole steps of the game delta g and one step of the remainder when no
+// step was whole or the remainder exceeds 0.01 s. Every step count, delta and
+// truncation is computed in float, so the counts are the same on every machine.
+#include <algorithm>
+
+#include "core/Log.h"
+#include "core/profiler/Profiler.h"
+#include "engine/EngineServices.h"
+#include "engine/GameClock.h"
+#include "engine/VornexEngine.h"
+#include "engine/camera/GameCameraController.h"
+#include "engine/entity/EntityBlender.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/input/InputManager.h"
+#include "engine/navigation/SceneGrid.h"
+#include "engine/script/ScriptScheduler.h"
+#include "platform/os/Clock.h"
+
+namespace {
+
+constexpr float kStepSeconds = 0.06666667f;
+constexpr float kFixedStepsPerSecond = 14.999999f;
+constexpr float kVariableStepsPerSecond = 15.0f;
+constexpr float kRemainderStep = 0.01f;  // a larger remainder gets a step of its own
+constexpr float kFrequency = static_cast<float>(os::kCounterFrequency);
+// One simulation step of the game clock, and the lag (in steps) caught up at once.
+constexpr uint64_t kClockStep = 66666;
+constexpr uint64_t kCatchUpSteps = 3;
+
+// Profiler counters and sections of the tick.
+enum : uint32_t {
+    COUNTER_GAME_DELTA = 2,
+    COUNTER_FRAME_TIME = 21,
+    COUNTER_STEPS = 22,
+    SECTION_TICK = 23,
+    SECTION_MULTIPLAYER = 41,
+    SECTION_GAME_CLOCK = 63,
+    SECTION_DELEGATE_SMOOTH_TICK = 64,
+    SECTION_ENTITY_SMOOTH_TICK = 65,
+    SECTION_DELAYED = 66,
+    SECTION_GAME_SCHEDULER = 67,
+    SECTION_DELEGATE_TICK = 68,
+    SECTION_ENTITY_TICK = 69,
+    SECTION_DELEGATE_AFTER_TICK = 70,
+    SECTION_TRIGGERS = 71,
+    SECTION_GAMEPLAY_SCHEDULER = 72,
+    SECTION_BLENDERS_CAMERA = 74,
+};
+static_assert(SECTION_BLENDERS_CAMERA < kProfilerCounterCount);
+
+class Section {
+public:
+    explicit Section(uint32_t index) : index(index) { gProfiler.StartTimer(index, PROFILER_THREAD_MAIN); }
+    ~Section() { gProfiler.StopTimer(index, PROFILER_THREAD_MAIN); }
+    Section(const Section&) = delete;
+    Section& operator=(const Section&) = delete;
+
+private:
+    uint32_t index;
+};
+
+void SetCounter(uint32_t index, float value) { gProfiler.SetValue(index, value, PROFILER_THREAD_MAIN); }
+
+// trunc(x) of a float that may be negative or not a number (0 then).
+uint32_t StepCount(float x) { return x > 0.0f ? static_cast<uint32_t>(static_cast<int64_t>(x)) : 0u; }
+
+}  // namespace
+
+void Game::EngineUpdate() {
+    gVornexEngine.Update(smoothGameTimer.Time(), smoothGameTimer.LastDelta(), smoothGameplayTimer.Time(),
+                         smoothGameplayTimer.LastDelta(), 0);
+}
+
+// One running step of game time.
+void Game::GameStep() {
+    {
+        Section s(SECTION_GAME_SCHEDULER);
+        if (gameScheduler) gameScheduler->Run(gameTimer.Time());
+    }
+    {
+        Section s(SECTION_DELEGATE_TICK);
+        if (delegate) delegate->OnTick();
+    }
+    {
+        Section s(SECTION_ENTITY_TICK);
+        TickEntities();
+    }
+    {
+        Section s(SECTION_DELEGATE_AFTER_TICK);
+        if (delegate) delegate->OnAfterTick();
+    }
+    Section s(SECTION_TRIGGERS);
+    if (gEngineServices.triggerProcessPendingChecks) gEngineServices.triggerProcessPendingChecks();
+}
+
+// Entity blenders, the camera controller and the scene grid.
+void Game::FrameUpkeep() {
+    Section s(SECTION_BLENDERS_CAMERA);
+    EntityBlender::UpdateAllBlenders();
+    if (cameraController) cameraController->Update();
+    if (SceneGrid* grid = gEntityManager ? gEntityManager->GetSceneGrid() : nullptr) grid->Update();
+}
+
+void Game::Tick(bool hasFocus) {
+    // 1-2. The background pass.
+    focused = hasFocus;
+    FrameTimer& engineTimer = gVornexEngine.Timer();
+    if (!focused &&
+        (!multiplayerEngine || !gEngineServices.multiplayerIsIdle || gEngineServices.multiplayerIsIdle(multiplayerEngine)) &&
+        (!delegate || delegate->CanSleep()) && !switchPending) {
+        engineTimer.Tick(true);
+        ProcessConsoleCommands();
+        smoothGameTimer.Tick(0.0f);
+        smoothGameplayTimer.Tick(0.0f);
+        return;
+    }
+
+    // 3-5. A pending scene loads; that frame counts no game time.
+    engineTimer.Tick(false);
+    float factor = 1.0f;
+    if (switchPending) {
+        LoadPendingScene();
+        engineTimer.Tick(true);
+        factor = 0.0f;
+    }
+    ++frameCount;
+    if (delegate && !delegate->OnBigFrameTick()) {
+        ResetFrameStamps();
+        return;
+    }
+
+    // 6. The time multiplier.
+    timeMultiplierFade.Update(engineTimer.Time());
+    timeMultiplier = timeMultiplierFade.current;
+
+    // 7-8. The frame delta, capped at one step (the excess dropped from both stamps), then
+    // averaged over the last four frames.
+    const int64_t now = os::ReadCounter();
+    float delta = static_cast<float>(now - lastFrameStamp) / kFrequency;
+    if (delta < 0.0f) delta = 0.0f;
+    if (delta > kStepSeconds) {
+        delta = kStepSeconds;
+        const int64_t cap = static_cast<int64_t>(kFrequency * kStepSeconds);
+        fixedStepStamp += now - cap - lastFrameStamp;
+        lastFrameStamp = now - cap;
+    }
+    lastFrameStamp += static_cast<int64_t>(delta * kFrequency);
+    frameDeltas[0] = frameDeltas[1];
+    frameDeltas[1] = frameDeltas[2];
+    frameDeltas[2] = frameDeltas[3];
+    frameDeltas[3] = delta;
+    frameDelta = (frameDeltas[0] + frameDeltas[1] + frameDeltas[2] + frameDeltas[3]) * 0.25f;
+    SetCounter(COUNTER_FRAME_TIME, frameDelta * 1000.0f);
+
+    // 9. Fixed steps.
+    float elapsed = static_cast<float>(lastFrameStamp - fixedStepStamp) / kFrequency;
+    if (elapsed < 0.0f) elapsed = 0.0f;
+    const float scale = timeMultiplier * factor;
+    const uint32_t n = StepCount(elapsed * timeMultiplier * factor * kFixedStepsPerSecond);
+    if (n != 0) fixedStepStamp += static_cast<int64_t>(static_cast<float>(n) * kStepSeconds / scale * kFrequency);
+
+    // 10. Variable steps.
+    frameGameDelta = scale * frameDelta;
+    const float g = frameGameDelta;
+    const uint32_t m = StepCount(g * kVariableStepsPerSecond);
+    const float remainder = std::max(g - static_cast<float>(m) * kStepSeconds, 0.0f);
+    const uint32_t v = m + (m == 0 || remainder > kRemainderStep ? 1u : 0u);
+
+    // 11-13.
+    const bool fixedMode = delegate && delegate->OnBeforeTick();
+    lastFixedMode = fixedMode;
+    lastStepCount = fixedMode ? n : v;
+    SetCounter(COUNTER_STEPS, static_cast<float>(lastStepCount));
+    gProfiler.StartTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    {
+        Section s(SECTION_GAME_CLOCK);
+        gGameClock->Tick(fixedMode ? static_cast<int32_t>(n) : -1, timeMultiplier);
+    }
+    {
+        Section s(SECTION_DELAYED);
+        TickDelayed(false);
+        UpdateEntityLists();
+        if (multiplayerEngine && gEngineServices.multiplayerDispatchReplicatedMethodCalls)
+            gEngineServices.multiplayerDispatchReplicatedMethodCalls(multiplayerEngine, false);
+        ProcessConsoleCommands();
+    }
+    ++tickedFrames;
+    SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
+
+    if (fixedMode) {
+        // 15. Smooth time and the engine once per frame, then n steps.
+        gameTimer.Tick(0.0f);
+        gameplayTimer.Tick(0.0f);
+        smoothGameTimer.Tick(g);
+        smoothGameplayTimer.Tick(g);
+        EngineUpdate();
+        SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
+        const bool gamePaused = gameTimer.IsPaused();
+        const bool gameplayPaused = gameplayTimer.IsPaused();
+        UpdateInput(focused);
+        {
+            Section s(SECTION_DELEGATE_SMOOTH_TICK);
+            if (delegate) delegate->OnSmoothTick();
+        }
+        {
+            Section s(SECTION_ENTITY_SMOOTH_TICK);
+            TickEntitiesSmooth();
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            ++fixedSteps;
+            SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
+            gameTimer.Tick(kStepSeconds);
+            gameplayTimer.Tick(kStepSeconds);
+            if (!gamePaused) GameStep();
+            if (!gameplayPaused) {
+                Section s(SECTION_GAMEPLAY_SCHEDULER);
+                if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
+            }
+            StepMeshAnimations();
+        }
+        FrameUpkeep();
+    } else {
+        // 16. Every sub-step runs the whole frame's work.
+        for (uint32_t i = 0; i < v; ++i) {
+            variableSubStep = i;
+            const float step = i == m ? remainder : kStepSeconds;
+            gameTimer.Tick(step);
+            gameplayTimer.Tick(step);
+            smoothGameTimer.Tick(step);
+            smoothGameplayTimer.Tick(step);
+            EngineUpdate();
+            const bool gamePaused = gameTimer.IsPaused();
+            const bool gameplayPaused = gameplayTimer.IsPaused();
+            SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
+            UpdateInput(focused);
+            if (!gamePaused)
+                GameStep();
+            else if (delegate)
+                delegate->OnPauseTick();
+            if (!gameplayPaused) {
+                Section s(SECTION_GAMEPLAY_SCHEDULER);
+                if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
+            }
+            FrameUpkeep();
+            StepMeshAnimations();
+        }
+        variableSubStep = 0;
+    }
+
+    // 17.
+    FinishMeshAnimations();
+    MultiplayerStep(n, 0, 0);
+    gProfiler.StopTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    UpdateScreen(GAMESCREEN_MODAL);
+    UpdateScreen(GAMESCREEN_OVERLAY);
+    inputManager->EndFrame();
+}
+
+void Game::MultiplayerStep(uint32_t steps, uint32_t offsetLow, uint32_t offsetHigh) {
+    const uint64_t offset = static_cast<uint64_t>(offsetHigh) << 32 | offsetLow;
+    const uint64_t time = static_cast<uint64_t>(gGameClock->GetCurrentTime()) - offset;
+    if (lastMultiplayerStep > time) lastMultiplayerStep = time;
+    uint64_t k = 0;
+    if (steps != 0) {
+        k = std::min<uint64_t>(steps, (time - lastMultiplayerStep) / kClockStep);
+        lastMultiplayerStep += k * kClockStep;
+        const uint64_t behind = (time - lastMultiplayerStep) / kClockStep;
+        if (behind >= kCatchUpSteps) {
+            k += behind;
+            lastMultiplayerStep += behind * kClockStep;
+        }
+    }
+    if (k != 0) {
+        if (multiplayerEngine && gEngineServices.multiplayerEndFrame) {
+            Section s(SECTION_MULTIPLAYER);
+            gEngineServices.multiplayerEndFrame(multiplayerEngine, time);
+        }
+        if (HasMultiplayerAuthority()) {
+            ApplyReplicationChanges(time, replicationTime);
+            FlushServerDelayedEntities(time);
+        }
+        replicationTime = time;
+    }
+    if (multiplayerEngine && gEngineServices.multiplayerUpdateMainThread) {
+        Section s(SECTION_MULTIPLAYER);
+        gEngineServices.multiplayerUpdateMainThread(multiplayerEngine);
+    }
+}
