@@ -176,6 +176,57 @@ TEST_F(ConfigHelperTest, DeviceResetsTakeTheChangedSettings) {
     gConfigHelper->ToggleShadows();
 }
 
+TEST_F(ConfigHelperTest, ServicesHearOfEachChange) {
+    static uint32_t refreshes, reloads, rebuilds;
+    refreshes = reloads = rebuilds = 0;
+    gEngineServices.soundRefreshVolumes = [] { ++refreshes; };
+    gEngineServices.reloadLanguage = [] { ++reloads; };
+    gEngineServices.rebuildRenderResources = [] { ++rebuilds; };
+    gConfigHelper->SetMusicVolume(0.25f);
+    gConfigHelper->SetSFXVolume(0.5f);
+    gConfigHelper->SetVoiceVolume(0.75f);
+    EXPECT_EQ(refreshes, 3u);
+    gConfigHelper->SetVolumes(0.1f, 0.2f, 0.3f);
+    EXPECT_EQ(refreshes, 4u);
+    EXPECT_EQ(gConfigHelper->GetMusicVolume() + gConfigHelper->GetSFXVolume(), 0.1f + 0.2f);
+    EXPECT_EQ(gConfigHelper->GetVoiceVolume(), 0.3f);
+    gConfigHelper->SetLanguage(3);
+    EXPECT_EQ(gConfigHelper->GetLanguage(), 3u);
+    EXPECT_EQ(reloads, 1u);
+
+    // The serious settings: the Game is asked for the configuration's full-screen state
+    // and the renderer's present size.
+    ASSERT_NE(gGame, nullptr);
+    SetClientSize(1600, 900);
+    gConfigHelper->SetFullScreen(true);
+    gConfigHelper->ApplySeriousGFXSettings();
+    EXPECT_EQ(rebuilds, 1u);
+    bool fullScreen = false;
+    ASSERT_TRUE(gGame->TakeFullScreenRequest(&fullScreen));
+    EXPECT_TRUE(fullScreen);
+    uint32_t width = 0, height = 0;
+    ASSERT_TRUE(gGame->GetPendingResolution(&width, &height));
+    EXPECT_EQ(width, 1600u);
+    EXPECT_EQ(height, 900u);
+    gGame->ClearPendingResolution();
+    gConfigHelper->SetVolumes(-1.0f, -1.0f, -1.0f);
+}
+
+TEST_F(ConfigHelperTest, LocalizedStringsAreNewEachTime) {
+    gEngineServices.stringManagerLookup = [](const char* id) -> const char16_t* {
+        return std::string(id) == "Menu/Start" ? u"D\u00E9part" : nullptr;
+    };
+    for (const char* id : {"Menu/Start", "Menu/Unknown"}) {
+        LuaUnicodeString* a = gConfigHelper->GetLocalizedString(id);
+        LuaUnicodeString* b = gConfigHelper->GetLocalizedString(id);
+        ASSERT_NE(a, b);
+        EXPECT_EQ(std::u16string(a->GetUnicharPtr()), std::u16string(b->GetUnicharPtr()));
+        EXPECT_EQ(a->GetLength(), std::string(id) == "Menu/Start" ? 6u : 0u);
+        delete a;
+        delete b;
+    }
+}
+
 TEST_F(ConfigHelperTest, SubtitlesFollowModeAndLanguage) {
     static uint32_t managerLanguage;
     gEngineServices.stringManagerCurrentLanguage = [] { return managerLanguage; };
