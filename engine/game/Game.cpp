@@ -116,6 +116,7 @@ Game::~Game() {
 }
 
 void Game::InstallHooks() {
+    InstallGameEntityListHooks();
     SetCameraServices(&gGameCameraServices);
     gRenderHooks.GameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
     gRenderHooks.GameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
@@ -126,6 +127,7 @@ void Game::InstallHooks() {
 }
 
 void Game::RemoveHooks() {
+    RemoveGameEntityListHooks();
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
     gRenderHooks.GameControllersRelease = nullptr;
     gRenderHooks.GameControllersReconnect = nullptr;

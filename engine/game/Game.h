@@ -189,8 +189,8 @@ public:
     // being walked.
     void AddTickEntity(Entity* entity);  // no duplicates
     void RemoveTickEntity(Entity* entity);
-    void TickEntities();                 // "OnTick"
-    void TickEntitiesSmooth();           // "OnSmoothTick"
+    void TickEntities();        // "OnTick"
+    void TickEntitiesSmooth();  // "OnSmoothTick"
     // Replicated-property upkeep; with alsoReceived (and authority) also the list of
     // entities whose received changes the next multiplayer step applies.
     void RegisterTickEntity(Entity* entity, bool alsoReceived);
@@ -369,7 +369,7 @@ private:
     };
     DelayedBatch* runningDelayed = nullptr;
     void RunDelayedRecord(DelayedEntityRecord& record, uint64_t now);
-    // The entity-list tests set the delegate and the switch flags these operations read.
+    // The entity-list tests set the delegate, switch flags and multiplayer engine read here.
     friend struct GameEntityListsTestAccess;
 
     // ---- Script API fields (Game_Script.cpp) ----
@@ -378,8 +378,8 @@ private:
 };
 
 // Point the engine's Game entries (server-delayed operations, the script tick list) at
-// gGame, and empty them again; the Game installs them when it is made and removes them
-// before it goes.
+// gGame, and empty them again; the Game installs and removes them with its other engine
+// hooks.
 void InstallGameEntityListHooks();
 void RemoveGameEntityListHooks();
 

@@ -32,8 +32,12 @@ bool Game::IsGameConsoleActive() const { return ConsoleShown(console); }
 bool Game::OnKeyDown(uint32_t key) {
     const bool loading = IsLoadingScreenActive();
     if (!ConsoleShown(console) || loading) {
-        if (const char* command = gGameConfig->GetKeyBindCommand(key)) {
-            if (!pendingCommand && *command) pendingCommand = CopyText(command);
+        // A bind whose command is empty (stored as none) still takes the key.
+        const DynarraySafe<KeyBindDef>& binds = gGameConfig->keyBinds;
+        for (uint32_t i = 0; i < binds.Count(); ++i) {
+            if (binds[i].keyCode != key) continue;
+            const char* command = binds[i].command;
+            if (!pendingCommand && command && *command) pendingCommand = CopyText(command);
             return true;
         }
     } else if (gEngineServices.consoleScreenOnKeyDown && gEngineServices.consoleScreenOnKeyDown(console, key)) {

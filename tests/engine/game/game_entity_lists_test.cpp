@@ -19,18 +19,19 @@
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"
 
-// The parts of the Game that its other facets define, for as long as they are not linked.
-Game::Game() {}
-Game::~Game() {}
-Game* gGame = nullptr;
 namespace {
-bool gAuthority = true;
+bool gAuthority = true;  // what the stand-in multiplayer engine answers
 }
-bool Game::HasMultiplayerAuthority() const { return gAuthority; }
 
 struct GameEntityListsTestAccess {
     static void SetDelegate(Game& game, GameDelegate* d) { game.delegate = d; }
     static void SetSwitchFlags(Game& game, uint32_t flags) { game.switchFlags = flags; }
+    // A multiplayer engine that only answers HasAuthority (never dereferenced).
+    static void SetMultiplayerEngine(Game& game) {
+        static int standIn;
+        game.multiplayerEngine = reinterpret_cast<MultiplayerEngine*>(&standIn);
+        gEngineServices.multiplayerHasAuthority = [](MultiplayerEngine*) { return gAuthority; };
+    }
 };
 
 namespace {
@@ -75,8 +76,9 @@ protected:
         gAuthority = true;
         gDestroyed.clear();
         gCalls.clear();
-        gGame = &game;
+        savedGame = std::exchange(gGame, &game);
         GameEntityListsTestAccess::SetDelegate(game, &recorder);
+        GameEntityListsTestAccess::SetMultiplayerEngine(game);
         gLua.Init();
         const char* classes[] = {"Probe", "ServerOnly"};  // ServerOnly: not loaded client side
         for (const char* c : classes) {
@@ -98,7 +100,7 @@ protected:
     }
     void TearDown() override {
         RemoveGameEntityListHooks();
-        gGame = nullptr;
+        gGame = savedGame;
         gLua.Close();
         EntityTest::TearDown();
         clock.Uninstall();
@@ -124,6 +126,7 @@ protected:
 
     os::ManualClock clock;
     Game game;
+    Game* savedGame = nullptr;
     RecordingDelegate recorder;
     std::vector<EntityTemplate*> byClass;
 };

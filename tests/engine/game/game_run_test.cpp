@@ -1,0 +1,72 @@
+// A headless run: the engine starts on a generated data set, the Game switches to a
+// generated scene and ticks 10,000 frames on a manual clock, then both close.
+// test-sanitize: thread address
+// test-depends: shader_data
+// test-timeout: 900
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "../EngineDataSet.h"
+#include "../entity/SceneFiles.h"
+#include "core/Time.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/navigation/SceneGrid.h"
+#include "platform/os/Clock.h"
+#include "platform/window/Window.h"
+
+namespace {
+
+constexpr int64_t kFrame = os::kCounterFrequency / 60;
+constexpr int kFrames = 10'000;
+
+class CountingDelegate : public GameDelegate {
+public:
+    int ticks = 0, ready = 0;
+    void OnTick() override { ++ticks; }
+    void OnSceneReady() override { ++ready; }
+};
+
+TEST(GameRunTest, EngineStartsSwitchesToASceneTicksAndCloses) {
+    enginetest::EngineDataSet set;
+    set.WriteProjectConfig();
+    const std::vector<uint8_t> scene = scenefiles::Write(
+        "{\"entities\":[],\"grid\":{\"width\":4,\"height\":3,\"origin\":[0,0,0,1],\"cell\":1.0}}", "run");
+    ASSERT_FALSE(scene.empty());
+    enginetest::EngineDataSet::WriteFile(set.data + "/scenes/Level.BinaryScene", scene);
+    const uint32_t window = enginetest::MakeWindow();
+    ASSERT_TRUE(gVornexEngine.Init(window, "Run Test", gGameConfig, true));
+
+    // Static: the render thread may still read the clock after the test's frame.
+    static os::ManualClock clock(os::ReadCounter());
+    clock.Install();
+    CountingDelegate delegate;
+    gGame->Init(window, 256, 144, &delegate, nullptr, 0);
+    gGame->SwitchScene("Level", 0, nullptr);
+    for (int i = 0; i < kFrames; ++i) {
+        clock.Advance(kFrame);
+        gGame->Tick(true);
+    }
+    EXPECT_STREQ(gEntityManager->GetSceneFileName(), "Level");
+    ASSERT_NE(gEntityManager->GetSceneGrid(), nullptr);
+    EXPECT_EQ(gEntityManager->GetSceneGrid()->Width(), 4u);
+    EXPECT_EQ(delegate.ready, 1);
+    // The switch frame counts no time; then 15 steps a second.
+    const int expectedSteps = (kFrames - 1) / 4;
+    EXPECT_NEAR(double(gGame->GetFixedStepCount()), double(expectedSteps), 1.0);
+    EXPECT_EQ(delegate.ticks, int(gGame->GetFixedStepCount()));
+    EXPECT_EQ(gGame->GetTickedFrameCount(), uint32_t(kFrames));  // the load zeroes it before its own frame counts
+
+    gGame->Close();
+    gVornexEngine.Shutdown();
+    gVornexEngine.SetConfiguration(nullptr);
+    clock.Uninstall();
+    gEngineServices = EngineServices{};
+    wnd::ResetWindowLayer();
+}
+
+}  // namespace

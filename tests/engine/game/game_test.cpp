@@ -1,0 +1,441 @@
+// test-sanitize: address thread
+// The Game outside its tick: focus and suspend interleavings with resource eviction, the
+// scene switch request and the scene load's event order with its semaphore (a real one,
+// released by another thread), the console and key binds, log lines in the console, and
+// the routing of mouse buttons and touches to UI screens.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <lua.hpp>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Sync.h"
+#include "core/Time.h"
+#include "core/config/GameConfig.h"
+#include "engine/EngineServices.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/input/InputManager.h"
+#include "engine/script/LuaWrapper.h"
+
+namespace {
+
+// What the Game did, in order, through its delegate and the UI hooks (shared with the
+// thread that releases a semaphore).
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> events;
+    void Add(const std::string& e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(e);
+        changed.notify_all();
+    }
+    std::string Joined() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string all;
+        for (const std::string& e : events) all += (all.empty() ? "" : " ") + e;
+        return all;
+    }
+    bool WaitFor(const std::string& e) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] {
+            for (const std::string& x : events)
+                if (x == e) return true;
+            return false;
+        });
+    }
+};
+Recorder* gRecorder = nullptr;
+
+class EventDelegate : public GameDelegate {
+public:
+    bool canDeactivate = true;
+    void OnAppActivate(bool suspend) override { gRecorder->Add(suspend ? "resume" : "focus"); }
+    void OnAppDeactivate(bool suspend) override { gRecorder->Add(suspend ? "suspend" : "blur"); }
+    bool CanDeactivateApp() override { return canDeactivate; }
+    bool CanSwitchScene(const char* name) override { return !name || std::string(name).rfind("no", 0) != 0; }
+    void OnSwitchScene(const char*) override { gRecorder->Add("switch"); }
+    void OnSwitchSceneAfterNetEntitiesDestroyed() override { gRecorder->Add("net"); }
+    void OnDuringSwitchScene() override { gRecorder->Add("during"); }
+    void OnAfterSwitchScene() override { gRecorder->Add("after"); }
+    void OnFirstSceneLoaded() override { gRecorder->Add("first"); }
+    void OnSceneReady() override { gRecorder->Add("ready"); }
+};
+
+// Stand-ins for the UI layer's objects: only their addresses are used.
+int gScreenObjects[GAMESCREEN_COUNT];
+int gConsoleObject;
+UIScreen* Screen(GameScreenSlot slot) { return reinterpret_cast<UIScreen*>(&gScreenObjects[slot]); }
+UIGameConsoleScreen* const kConsole = reinterpret_cast<UIGameConsoleScreen*>(&gConsoleObject);
+bool gConsoleShown = false;
+bool gModalTakes = true;
+std::deque<std::string> gEnteredLines;
+struct ConsoleLine {
+    std::string text;
+    Vector colour;
+};
+std::vector<ConsoleLine> gConsoleLines;
+
+std::string SlotName(const UIScreen* screen) {
+    for (int i = 0; i < GAMESCREEN_COUNT; ++i)
+        if (screen == Screen(GameScreenSlot(i))) return i == GAMESCREEN_MODAL ? "modal" : i == GAMESCREEN_OVERLAY ? "overlay" : "screen";
+    return "?";
+}
+
+std::string ScreenEvent(const char* kind, UIScreen* screen, const Vector& p, uint32_t button) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s:%s:%x@%.2f,%.2f", SlotName(screen).c_str(), kind, button, p.x, p.y);
+    return text;
+}
+
+void InstallUIHooks() {
+    EngineServices& s = gEngineServices;
+    s.consoleScreenCreate = [] { return kConsole; };
+    s.consoleScreenIsShown = [](const UIGameConsoleScreen*) { return gConsoleShown; };
+    s.consoleScreenOnChar = [](UIGameConsoleScreen*, uint32_t c) { gRecorder->Add("console-char:" + std::to_string(c)); };
+    s.consoleScreenOnKeyDown = [](UIGameConsoleScreen*, uint32_t key) {
+        gRecorder->Add("console-key:" + std::to_string(key));
+        return key == 1;
+    };
+    s.consoleScreenGetEnteredCommand = [](UIGameConsoleScreen*, char* buffer, uint32_t size) {
+        if (gEnteredLines.empty()) return false;
+        std::snprintf(buffer, size, "%s", gEnteredLines.front().c_str());
+        gEnteredLines.pop_front();
+        return true;
+    };
+    s.consoleScreenAddLine = [](UIGameConsoleScreen*, const char* text, const Vector& colour) {
+        gConsoleLines.push_back({text, colour});
+    };
+    s.uiScreenIsShown = [](const UIScreen*) { return true; };
+    s.uiScreenOnMouseButtonDown = [](UIScreen* screen, const Vector& p, uint32_t b) {
+        gRecorder->Add(ScreenEvent("down", screen, p, b));
+        return screen != Screen(GAMESCREEN_MODAL) || gModalTakes;
+    };
+    s.uiScreenOnMouseButtonUp = [](UIScreen* screen, const Vector& p, uint32_t b) {
+        gRecorder->Add(ScreenEvent("up", screen, p, b));
+        return screen != Screen(GAMESCREEN_MODAL) || gModalTakes;
+    };
+    s.uiScreenOnMouseMove = [](UIScreen* screen, const Vector& p, uint32_t b) {
+        gRecorder->Add(ScreenEvent("move", screen, p, b));
+        return true;
+    };
+    s.uiScreenOnChar = [](UIScreen* screen, uint32_t c) { gRecorder->Add(SlotName(screen) + "-char:" + std::to_string(c)); };
+    s.uiScreenHasFadeFlag = [](const UIScreen*) { return true; };
+    s.uiScreenFadeOut = [](UIScreen*) { gRecorder->Add("fade"); };
+}
+
+// A fresh Game in gGame's place, initialised with the recording delegate.
+class GameTest : public testing::Test {
+protected:
+    void SetUp() override {
+        gRecorder = &recorder;
+        gConsoleShown = false;
+        gModalTakes = true;
+        gEnteredLines.clear();
+        gConsoleLines.clear();
+        InstallUIHooks();
+        saved = gGame;
+        gGame = game = new Game();
+        game->Init(0, 1280, 720, &delegate, nullptr, 0);
+        recorder.events.clear();
+    }
+    void TearDown() override {
+        game->Close();
+        delete game;
+        gGame = saved;
+        gEngineServices = EngineServices{};
+        gRecorder = nullptr;
+    }
+    Recorder recorder;
+    EventDelegate delegate;
+    Game* game = nullptr;
+    Game* saved = nullptr;
+};
+
+// Focus loss (D) and regain (A), suspend (S) and resume (R) in any order run each
+// transition once; with evict-on-deactivation (and the delegate's consent) the first
+// deactivation evicts, and the reload waits until the game is neither unfocused nor
+// suspended.
+TEST_F(GameTest, FocusAndSuspendInterleavings) {
+    const struct {
+        const char* ops;
+        bool evict, canDeactivate;
+        const char* events;
+        const char* evicted;  // after each op
+    } cases[] = {
+        {"DDAA", false, true, "blur focus", "0000"},
+        {"DDAA", true, true, "blur focus", "1100"},
+        {"DA", true, false, "blur focus", "00"},
+        {"DSAR", true, true, "blur suspend focus resume", "1110"},
+        {"SDRA", true, true, "suspend blur resume focus", "1110"},
+        {"SSRR", true, true, "suspend resume", "1100"},
+        {"ADRS", true, true, "blur suspend", "0111"},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        game->SetEvictOnDeactivation(c.evict);
+        delegate.canDeactivate = c.canDeactivate;
+        std::string evicted;
+        for (const char* op = c.ops; *op; ++op) {
+            if (*op == 'D') game->Deactivate(false);
+            if (*op == 'S') game->Deactivate(true);
+            if (*op == 'A') game->Activate(false);
+            if (*op == 'R') game->Activate(true);
+            evicted += game->AreResourcesEvicted() ? '1' : '0';
+        }
+        EXPECT_EQ(recorder.Joined(), c.events) << c.ops;
+        EXPECT_EQ(evicted, c.evicted) << c.ops << (c.evict ? " evicting" : "");
+    }
+}
+
+// The load's delegate events and the loading screen: closed at the end unless flag bit 3
+// keeps it; with a semaphore already signalled it closes at the end, otherwise first and
+// the load then waits for the semaphore; with flag bit 2 the load waits before closing.
+TEST_F(GameTest, SceneLoadOrderWithItsSemaphore) {
+    enum Release { NONE, SIGNALLED, AFTER_FADE, LATER };
+    const struct {
+        uint32_t flags;
+        Release release;
+        const char* events;
+        bool loadingScreenUp;
+    } cases[] = {
+        {0, NONE, "switch net during after fade first ready", false},
+        {SWITCHSCENE_KEEP_LOADING_SCREEN, NONE, "switch net during after first ready", true},
+        {0, SIGNALLED, "switch net during after fade first ready", false},
+        {0, AFTER_FADE, "switch net during after fade released first ready", false},
+        {SWITCHSCENE_WAIT_SEMAPHORE, LATER, "switch net during after released fade first ready", false},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        game->SetScreen(GAMESCREEN_LOADING, Screen(GAMESCREEN_LOADING));
+        Semaphore semaphore(c.release == SIGNALLED ? 1 : 0);
+        std::thread releaser;
+        if (c.release == AFTER_FADE || c.release == LATER)
+            releaser = std::thread([&] {
+                if (c.release == AFTER_FADE) EXPECT_TRUE(recorder.WaitFor("fade"));
+                recorder.Add("released");
+                semaphore.Release();
+            });
+        game->SwitchScene("", c.flags, c.release == NONE ? nullptr : &semaphore);
+        game->LoadPendingScene();
+        if (releaser.joinable()) releaser.join();
+        EXPECT_EQ(recorder.Joined(), c.events) << c.flags << " " << c.release;
+        EXPECT_EQ(game->IsLoadingScreenActive(), c.loadingScreenUp);
+        EXPECT_FALSE(game->IsSwitchPending());
+        EXPECT_EQ(game->GetSwitchFlags(), 0u);
+        game->TurnLoadingScreenOff();
+    }
+}
+
+// A refused request leaves nothing pending, also when an accepted one came before it.
+TEST_F(GameTest, RefusedSwitchLeavesNothingPending) {
+    Semaphore semaphore(0);
+    const struct {
+        std::vector<const char*> requests;
+        bool pending;
+        const char* last;
+    } cases[] = {
+        {{"a"}, true, "a"},
+        {{"no"}, false, ""},
+        {{"a", "no"}, false, ""},
+        {{"no", "b"}, true, "b"},
+        {{"a", ""}, true, ""},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : c.requests) game->SwitchScene(name, SWITCHSCENE_WAIT_SEMAPHORE, &semaphore);
+        EXPECT_EQ(game->IsSwitchPending(), c.pending) << c.requests.back();
+        EXPECT_EQ(game->GetSwitchFlags(), c.pending ? SWITCHSCENE_WAIT_SEMAPHORE : 0u);
+        EXPECT_TRUE(game->IsLastSwitchedSceneEqual(c.last)) << c.requests.back();
+        if (!c.pending) {
+            game->LoadPendingScene();
+            EXPECT_EQ(recorder.Joined(), "");  // nothing was loaded
+        }
+        game->SwitchScene("", 0, nullptr);  // a request without a semaphore clears the case
+        game->LoadPendingScene();
+        recorder.events.clear();
+    }
+}
+
+// Keys: a bound key queues its command once (an empty one just takes the key); with the
+// console up the console decides; other keys go to the input manager. Characters: the
+// console takes them but never '`'.
+class ConsoleTest : public GameTest {
+protected:
+    void SetUp() override {
+        GameTest::SetUp();
+        gLua.Init();
+        gLua.ExecuteString("calls = 0 hits = 0 function foo() calls = calls + 1 end function f(x) fx = x end");
+        gGameConfig->RemoveAllKeyBinds();
+    }
+    void TearDown() override {
+        gGameConfig->RemoveAllKeyBinds();
+        gGameConfig->consoleShowCommands = false;
+        gLua.Close();
+        GameTest::TearDown();
+    }
+    double Global(const char* name) {
+        lua_State* L = gLua.GetState();
+        lua_getglobal(L, name);
+        const double v = lua_tonumber(L, -1);
+        lua_pop(L, 1);
+        return v;
+    }
+};
+
+TEST_F(ConsoleTest, KeysAndKeyBinds) {
+    game->BindKey(30, "hits = hits + 1");
+    game->BindKey(31, "");
+    const struct {
+        bool consoleShown;
+        uint32_t key;
+        bool consumed;
+        const char* events;
+        double hits;  // after ProcessConsoleCommands
+    } cases[] = {
+        {false, 30, true, "", 1},
+        {false, 31, true, "", 1},
+        {false, 32, false, "", 1},
+        {true, 30, false, "console-key:30", 1},
+        {true, 1, true, "console-key:1", 1},
+    };
+    for (const auto& c : cases) {
+        gConsoleShown = c.consoleShown;
+        const size_t inputEvents = game->GetInputManager()->InputEvents().size();
+        EXPECT_EQ(game->OnKeyDown(c.key), c.consumed) << c.key;
+        if (c.key == 30 && !c.consoleShown) EXPECT_TRUE(game->OnKeyDown(30));  // pending: not queued twice
+        EXPECT_EQ(game->GetInputManager()->InputEvents().size() - inputEvents, c.consumed ? 0u : 1u);
+        game->ProcessConsoleCommands();
+        EXPECT_EQ(recorder.Joined(), c.events) << c.key;
+        EXPECT_EQ(Global("hits"), c.hits) << c.key;
+        recorder.events.clear();
+    }
+    gConsoleShown = true;
+    game->OnChar('a');
+    game->OnChar('`');
+    EXPECT_EQ(recorder.Joined(), "console-char:97");
+    gConsoleShown = false;
+    game->SetScreen(GAMESCREEN_MODAL, Screen(GAMESCREEN_MODAL));
+    game->OnChar('`');
+    EXPECT_EQ(recorder.Joined(), "console-char:97 modal-char:96");
+    game->SetScreen(GAMESCREEN_MODAL, nullptr);
+}
+
+// An entered bare name is called; an assignment or a call runs as typed, echoed into the
+// console when the configuration asks.
+TEST_F(ConsoleTest, EnteredLinesRunAsScript) {
+    gGameConfig->consoleShowCommands = true;
+    gEnteredLines = {"foo", "a=1", "f(1)"};
+    for (int i = 0; i < 3; ++i) game->ProcessConsoleCommands();
+    EXPECT_EQ(Global("calls"), 1.0);
+    EXPECT_EQ(Global("a"), 1.0);
+    EXPECT_EQ(Global("fx"), 1.0);
+    ASSERT_EQ(gConsoleLines.size(), 3u);
+    EXPECT_EQ(gConsoleLines[0].text, "foo()");
+    EXPECT_EQ(gConsoleLines[1].text, "a=1");
+    EXPECT_EQ(gConsoleLines[2].text, "f(1)");
+}
+
+// Log lines reach the console from the console level up: errors red, warnings yellow,
+// the rest grey; appended lines only below the warning level.
+TEST_F(GameTest, LogLinesInTheConsole) {
+    const Vector red(1, 0, 0, 1), yellow(1, 1, 0, 1), grey(0.5f, 0.5f, 0.5f, 1);
+    const struct {
+        uint32_t level, severity;
+        bool shown;
+        Vector colour;
+    } cases[] = {
+        {0, 0, true, grey}, {0, 2, true, grey}, {0, 3, true, yellow}, {0, 4, true, red},
+        {0, 5, true, red},  {3, 2, false, grey}, {3, 3, true, yellow}, {4, 3, false, grey},
+    };
+    for (const auto& c : cases) {
+        gConsoleLines.clear();
+        game->SetConsoleLevel(c.level);
+        game->OnLogMessage(c.severity, 4, "line");
+        ASSERT_EQ(gConsoleLines.size(), c.shown ? 1u : 0u) << c.level << " " << c.severity;
+        if (c.shown) EXPECT_TRUE(gConsoleLines[0].colour == c.colour) << c.severity;
+    }
+    for (uint32_t level : {2u, 3u}) {
+        gConsoleLines.clear();
+        game->SetConsoleLevel(level);
+        game->AppendGameConsoleLine("appended");
+        EXPECT_EQ(gConsoleLines.size(), level < 3 ? 1u : 0u);
+    }
+}
+
+// Each mouse button reaches the screen as a press, moves while held (only when the
+// cursor moved) and a release.
+TEST_F(GameTest, MouseButtonsReachTheScreen) {
+    InputManager& input = *game->GetInputManager();
+    UIScreen* screen = Screen(GAMESCREEN_ACTIVE);
+    const struct {
+        int event;  // a MouseEventKind, or -1 for a cursor move to (x, y)
+        float x, y;
+        const char* calls;
+    } steps[] = {
+        {MOUSEEVENT_LEFT_DOWN, 0.25f, 0.5f, "screen:down:10000@0.25,0.50"},
+        {-1, 0.25f, 0.5f, ""},
+        {-1, 0.5f, 0.5f, "screen:move:10000@0.50,0.50"},
+        {MOUSEEVENT_RIGHT_DOWN, 0.5f, 0.75f, "screen:move:10000@0.50,0.75 screen:down:10001@0.50,0.75"},
+        {MOUSEEVENT_LEFT_UP, 0.5f, 0.75f, "screen:up:10000@0.50,0.75"},
+        {MOUSEEVENT_RIGHT_UP, 0.5f, 0.75f, "screen:up:10001@0.50,0.75"},
+        {MOUSEEVENT_MIDDLE_DOUBLE, 0.1f, 0.1f, "screen:down:10005@0.10,0.10"},
+        {-1, 0.1f, 0.1f, "screen:up:10005@0.10,0.10"},
+    };
+    for (const auto& s : steps) {
+        if (s.event < 0)
+            input.OnMouseMove(s.x, s.y);
+        else
+            input.PostMouseEvent(uint32_t(s.event), s.x, s.y);
+        input.Update();
+        EXPECT_TRUE(game->RouteMouseToScreen(screen));
+        EXPECT_EQ(recorder.Joined(), s.calls) << s.event << " " << s.x;
+        recorder.events.clear();
+    }
+    EXPECT_FALSE(game->RouteMouseToScreen(nullptr));
+}
+
+// Touches go to the modal screen (the overlay when it declines, or alone without a
+// modal screen); a touch's first move must leave a 0.04 box around where it was last
+// reported, its later moves are all reported.
+TEST_F(GameTest, TouchRoutingAndTheMoveThreshold) {
+    game->SetScreen(GAMESCREEN_OVERLAY, Screen(GAMESCREEN_OVERLAY));
+    EXPECT_TRUE(game->RouteTouchDownToScreens(1, 0.5f, 0.5f));
+    EXPECT_FALSE(game->RouteTouchMoveToScreens(1, 0.7f, 0.7f));  // moves need a modal screen
+    EXPECT_EQ(recorder.Joined(), "overlay:down:1@0.50,0.50");
+    recorder.events.clear();
+
+    game->SetScreen(GAMESCREEN_MODAL, Screen(GAMESCREEN_MODAL));
+    gModalTakes = false;
+    EXPECT_TRUE(game->RouteTouchDownToScreens(2, 0.5f, 0.5f));
+    EXPECT_EQ(recorder.Joined(), "modal:down:2@0.50,0.50 overlay:down:2@0.50,0.50");
+    recorder.events.clear();
+    const struct {
+        float x, y;
+        bool reported;
+    } moves[] = {
+        {0.53f, 0.47f, false}, {0.5f, 0.46f, false}, {0.545f, 0.5f, true}, {0.546f, 0.5f, true}, {0.5f, 0.5f, true},
+    };
+    for (const auto& m : moves) {
+        EXPECT_EQ(game->RouteTouchMoveToScreens(2, m.x, m.y), m.reported) << m.x << "," << m.y;
+        EXPECT_EQ(recorder.events.size(), m.reported ? 1u : 0u) << m.x << "," << m.y;
+        recorder.events.clear();
+    }
+    EXPECT_TRUE(game->RouteTouchUpToScreens(2, 0.5f, 0.5f));
+    EXPECT_EQ(recorder.Joined(), "modal:up:2@0.50,0.50 overlay:up:2@0.50,0.50");
+    recorder.events.clear();
+    // After the release the next touch's small moves are held back again.
+    gModalTakes = true;
+    game->RouteTouchDownToScreens(3, 0.2f, 0.2f);
+    EXPECT_FALSE(game->RouteTouchMoveToScreens(3, 0.22f, 0.2f));
+    game->SetScreen(GAMESCREEN_MODAL, nullptr);
+    game->SetScreen(GAMESCREEN_OVERLAY, nullptr);
+}
+
+}  // namespace
