@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "CaptureLogSink.h"
 #include "core/Time.h"
@@ -56,43 +57,39 @@ protected:
 };
 
 TEST_F(ConfigHelperTest, SettersKeepTheirLimits) {
-    struct ScaleCase {
+    LUAConfigHelper& h = *gConfigHelper;
+    struct Case {
+        void (*set)(LUAConfigHelper&, float);
+        float (*get)(const LUAConfigHelper&);
         float in, stored;
     };
-    const ScaleCase scales[] = {{0.05f, 0.1f}, {3.0f, 1.0f}, {0.5f, 0.5f}, {-2.0f, 0.1f}, {NAN, 0.1f}};
-    for (const ScaleCase& c : scales) {
-        gConfigHelper->SetScreenResolutionScale(c.in);
-        EXPECT_EQ(gConfigHelper->GetScreenResolutionScale(), c.stored) << c.in;
-    }
-    struct LevelCase {
-        uint32_t in, stored;
+    auto scale = [](const LUAConfigHelper& c) { return c.GetScreenResolutionScale(); };
+    auto quality = [](const LUAConfigHelper& c) { return float(c.GetGFXQualityLevel()); };
+    auto mode = [](const LUAConfigHelper& c) { return float(c.GetInputMode()); };
+    auto zoomY = [](const LUAConfigHelper& c) { return c.GetScreenScaleY(); };
+    auto bright = [](const LUAConfigHelper& c) { return c.GetBrightness(); };
+    auto setScale = [](LUAConfigHelper& c, float v) { c.SetScreenResolutionScale(v); };
+    auto setQuality = [](LUAConfigHelper& c, float v) { c.SetGFXQualityLevel(uint32_t(v)); };
+    auto setMode = [](LUAConfigHelper& c, float v) { c.SetInputMode(uint32_t(v)); };
+    auto setZoom = [](LUAConfigHelper& c, float v) { c.SetZoom(v); };
+    auto setBright = [](LUAConfigHelper& c, float v) { c.SetBrightness(v); };
+    const Case cases[] = {
+        {setScale, scale, 0.05f, 0.1f}, {setScale, scale, 3.0f, 1.0f}, {setScale, scale, NAN, 0.1f},
+        {setScale, scale, 0.5f, 0.5f},  {setQuality, quality, 7, 4},  {setQuality, quality, 2, 2},
+        {setMode, mode, 9, 4},          {setMode, mode, 4, 4},        {setZoom, zoomY, 1.5f, 1.0f},
+        {setZoom, zoomY, -0.5f, 0.0f},  {setBright, bright, 2.0f, 1.0f}, {setBright, bright, 0.25f, 0.25f},
     };
-    for (const LevelCase& c : {LevelCase{7, 4}, LevelCase{5, 4}, LevelCase{4, 4}, LevelCase{0, 0}}) {
-        gConfigHelper->SetGFXQualityLevel(c.in);
-        EXPECT_EQ(gConfigHelper->GetGFXQualityLevel(), c.stored) << c.in;
-        gConfigHelper->SetInputMode(c.in);
-        EXPECT_EQ(gConfigHelper->GetInputMode(), c.stored) << c.in;
+    for (const Case& c : cases) {
+        c.set(h, c.in);
+        EXPECT_EQ(c.get(h), c.stored) << c.in;
     }
-    for (const ScaleCase& c : {ScaleCase{1.5f, 1.0f}, ScaleCase{-0.5f, 0.0f}, ScaleCase{0.25f, 0.25f}}) {
-        gConfigHelper->SetZoom(c.in);
-        EXPECT_EQ(gConfigHelper->GetScreenScaleX(), c.stored);
-        EXPECT_EQ(gConfigHelper->GetScreenScaleY(), c.stored);
-        gConfigHelper->SetBrightness(c.in);
-        EXPECT_EQ(gConfigHelper->GetBrightness(), c.stored);
-    }
-    gConfigHelper->SetZoom(1.0f);
-    gConfigHelper->SetBrightness(0.5f);
-    gConfigHelper->SetGFXQualityLevel(3);
-    gConfigHelper->SetInputMode(1);
-}
-
-TEST_F(ConfigHelperTest, BrightnessIsLoggedAsGiven) {
+    EXPECT_EQ(h.GetScreenScaleX(), 0.0f) << "the zoom sets both scales";
     CaptureLogSink sink;
     sink.Attach();
-    gConfigHelper->SetBrightness(1.25f);
-    EXPECT_TRUE(sink.Contains("Brightness set to 1.250000"));
+    h.SetBrightness(1.25f);
+    EXPECT_TRUE(sink.Contains("Brightness set to 1.250000")) << "logged as given";
     sink.Detach();
-    gConfigHelper->SetBrightness(0.5f);
+    h.SetZoom(1.0f), h.SetBrightness(0.5f), h.SetGFXQualityLevel(3), h.SetInputMode(1);
 }
 
 TEST_F(ConfigHelperTest, PresetListTextsAndNearestPreset) {
@@ -176,55 +173,21 @@ TEST_F(ConfigHelperTest, DeviceResetsTakeTheChangedSettings) {
     gConfigHelper->ToggleShadows();
 }
 
-TEST_F(ConfigHelperTest, ServicesHearOfEachChange) {
-    static uint32_t refreshes, reloads, rebuilds;
-    refreshes = reloads = rebuilds = 0;
-    gEngineServices.soundRefreshVolumes = [] { ++refreshes; };
-    gEngineServices.reloadLanguage = [] { ++reloads; };
+// The Game is asked for the configuration's full-screen state and the renderer's size.
+TEST_F(ConfigHelperTest, SeriousSettingsRebuildAndAskTheGame) {
+    static uint32_t rebuilds;
+    rebuilds = 0;
     gEngineServices.rebuildRenderResources = [] { ++rebuilds; };
-    gConfigHelper->SetMusicVolume(0.25f);
-    gConfigHelper->SetSFXVolume(0.5f);
-    gConfigHelper->SetVoiceVolume(0.75f);
-    EXPECT_EQ(refreshes, 3u);
-    gConfigHelper->SetVolumes(0.1f, 0.2f, 0.3f);
-    EXPECT_EQ(refreshes, 4u);
-    EXPECT_EQ(gConfigHelper->GetMusicVolume() + gConfigHelper->GetSFXVolume(), 0.1f + 0.2f);
-    EXPECT_EQ(gConfigHelper->GetVoiceVolume(), 0.3f);
-    gConfigHelper->SetLanguage(3);
-    EXPECT_EQ(gConfigHelper->GetLanguage(), 3u);
-    EXPECT_EQ(reloads, 1u);
-
-    // The serious settings: the Game is asked for the configuration's full-screen state
-    // and the renderer's present size.
-    ASSERT_NE(gGame, nullptr);
     SetClientSize(1600, 900);
     gConfigHelper->SetFullScreen(true);
     gConfigHelper->ApplySeriousGFXSettings();
     EXPECT_EQ(rebuilds, 1u);
     bool fullScreen = false;
-    ASSERT_TRUE(gGame->TakeFullScreenRequest(&fullScreen));
-    EXPECT_TRUE(fullScreen);
     uint32_t width = 0, height = 0;
+    ASSERT_TRUE(gGame->TakeFullScreenRequest(&fullScreen));
     ASSERT_TRUE(gGame->GetPendingResolution(&width, &height));
-    EXPECT_EQ(width, 1600u);
-    EXPECT_EQ(height, 900u);
+    EXPECT_EQ(std::make_tuple(fullScreen, width, height), std::make_tuple(true, 1600u, 900u));
     gGame->ClearPendingResolution();
-    gConfigHelper->SetVolumes(-1.0f, -1.0f, -1.0f);
-}
-
-TEST_F(ConfigHelperTest, LocalizedStringsAreNewEachTime) {
-    gEngineServices.stringManagerLookup = [](const char* id) -> const char16_t* {
-        return std::string(id) == "Menu/Start" ? u"D\u00E9part" : nullptr;
-    };
-    for (const char* id : {"Menu/Start", "Menu/Unknown"}) {
-        LuaUnicodeString* a = gConfigHelper->GetLocalizedString(id);
-        LuaUnicodeString* b = gConfigHelper->GetLocalizedString(id);
-        ASSERT_NE(a, b);
-        EXPECT_EQ(std::u16string(a->GetUnicharPtr()), std::u16string(b->GetUnicharPtr()));
-        EXPECT_EQ(a->GetLength(), std::string(id) == "Menu/Start" ? 6u : 0u);
-        delete a;
-        delete b;
-    }
 }
 
 TEST_F(ConfigHelperTest, SubtitlesFollowModeAndLanguage) {
