@@ -42,18 +42,21 @@ void Game::SetUserPause(bool pause) {
 }
 
 void Game::EvictTemporaryLoadingScreenResources() {
-    gResourceManager.PostEvictResources(kEvictAllTypes, false, kTemporaryLoadingScreenFlag, kTemporaryLoadingScreenFlag);
+    gResourceManager.PostEvictResources(kEvictAllTypes, false, kTemporaryLoadingScreenFlag,
+                                        kTemporaryLoadingScreenFlag);
 }
 
 void Game::ScheduleScriptCall(const char* text, float delay, uint32_t flags) {
     int64_t now = 0;
-    if (ScriptScheduler* scheduler = SelectedScheduler(flags, &now)) scheduler->ScheduleString(nullptr, text, now, delay, flags);
+    if (ScriptScheduler* scheduler = SelectedScheduler(flags, &now))
+        scheduler->ScheduleString(nullptr, text, now, delay, flags);
 }
 
 void Game::DeleteScriptCalls(const char* text) {
     int64_t now = 0;
     for (uint32_t selection : {kEngineClockSelection, kGameClockSelection})
-        if (ScriptScheduler* scheduler = SelectedScheduler(selection, &now)) scheduler->CancelScriptCalls(nullptr, text);
+        if (ScriptScheduler* scheduler = SelectedScheduler(selection, &now))
+            scheduler->CancelScriptCalls(nullptr, text);
 }
 
 float Game::GetMouseDoubleClickTime() { return static_cast<float>(wnd::GetDoubleClickTime()) * 0.001f; }

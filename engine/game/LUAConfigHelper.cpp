@@ -195,7 +195,8 @@ int32_t LUAConfigHelper::GetScreenMode() const {
     int32_t nearest = kScreenScalePresetCount - 1;
     float nearestDistance = 3.4e38f;
     for (uint32_t i = 0; i < kScreenScalePresetCount; ++i) {
-        const float d = kScreenScalePresets[i] > scale ? kScreenScalePresets[i] - scale : scale - kScreenScalePresets[i];
+        const float preset = kScreenScalePresets[i];
+        const float d = preset > scale ? preset - scale : scale - preset;
         if (d < nearestDistance) nearestDistance = d, nearest = static_cast<int32_t>(i);
     }
     return nearest;
@@ -237,7 +238,8 @@ uint32_t LUAConfigHelper::GetGFXQualityLevel() const {
 }
 
 void LUAConfigHelper::SetGFXQualityLevel(uint32_t level) {
-    if (RendererConfigContainer* c = RendererConfig()) c->gfxQualityLevel = level > kMaxGFXQualityLevel ? kMaxGFXQualityLevel : level;
+    if (RendererConfigContainer* c = RendererConfig())
+        c->gfxQualityLevel = level > kMaxGFXQualityLevel ? kMaxGFXQualityLevel : level;
 }
 
 float LUAConfigHelper::GetBrightness() const {
@@ -381,9 +383,8 @@ const char* LUAConfigHelper::GetLanguageNameIfAvailable(uint32_t index) const {
 void LUAConfigHelper::AppendKeyName(LuaUnicodeString* text, uint32_t keyCode, bool upperCase) const {
     if (!text) return;
     if (keyCode >= kMouseButtonLeft && keyCode < kMouseButtonLeft + kMouseButtonCount) {
-        const char16_t* name = gEngineServices.stringManagerLookup
-                                   ? gEngineServices.stringManagerLookup(kMouseButtonStringIds[keyCode - kMouseButtonLeft])
-                                   : nullptr;
+        const char* id = kMouseButtonStringIds[keyCode - kMouseButtonLeft];
+        const char16_t* name = gEngineServices.stringManagerLookup ? gEngineServices.stringManagerLookup(id) : nullptr;
         if (name) AppendUTF16(text, name);
         return;
     }
