@@ -372,7 +372,7 @@ private:
     // The entity-list tests set the delegate, switch flags and multiplayer engine read here.
     friend struct GameEntityListsTestAccess;
 
-    // ---- Script API fields (Game_Script.cpp) ----
+    // ---- Script API, private part (Game_Script.cpp) ----
     void ReplaceScreen(GameScreenSlot slot, UIScreen* screen);
     bool userPaused = false;
 };
