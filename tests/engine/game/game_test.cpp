@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "CaptureLogSink.h"
 #include "core/Sync.h"
 #include "core/Time.h"
 #include "core/config/GameConfig.h"
@@ -194,8 +195,8 @@ TEST_F(GameTest, FocusAndSuspendInterleavings) {
     }
 }
 
-// The load's delegate events and the loading screen: closed at the end unless flag bit 3
-// keeps it; with a semaphore already signalled it closes at the end, otherwise first and
+// The load's delegate events and the loading screen: unused templates go unless flag bit
+// 0 keeps them; the loading screen closes at the end unless flag bit 3 keeps it; with a semaphore already signalled it closes at the end, otherwise first and
 // the load then waits for the semaphore; with flag bit 2 the load waits before closing.
 TEST_F(GameTest, SceneLoadOrderWithItsSemaphore) {
     enum Release { NONE, SIGNALLED, AFTER_FADE, LATER };
@@ -203,23 +204,26 @@ TEST_F(GameTest, SceneLoadOrderWithItsSemaphore) {
         uint32_t flags;
         Release release;
         const char* events;
-        bool loadingScreenUp;
+        bool loadingScreenUp, templatesUnloaded;
     } cases[] = {
-        {0, NONE, "switch net during after fade first ready", false},
-        {SWITCHSCENE_KEEP_LOADING_SCREEN, NONE, "switch net during after first ready", true},
-        {0, SIGNALLED, "switch net during after fade first ready", false},
-        {0, AFTER_FADE, "switch net during after fade released first ready", false},
-        {SWITCHSCENE_WAIT_SEMAPHORE, LATER, "switch net during after released fade first ready", false},
+        {0, NONE, "switch net during after fade first ready", false, true},
+        {SWITCHSCENE_KEEP_TEMPLATES, NONE, "switch net during after fade first ready", false, false},
+        {SWITCHSCENE_KEEP_LOADING_SCREEN, NONE, "switch net during after first ready", true, true},
+        {0, SIGNALLED, "switch net during after fade first ready", false, true},
+        {0, AFTER_FADE, "switch net during after fade released first ready", false, true},
+        {SWITCHSCENE_WAIT_SEMAPHORE, LATER, "switch net during after released fade first ready", false, true},
     };
     for (const auto& c : cases) {
         TearDown();
         SetUp();
+        CaptureLogSink log;
+        log.Attach();
         game->SetScreen(GAMESCREEN_LOADING, Screen(GAMESCREEN_LOADING));
         Semaphore semaphore(c.release == SIGNALLED ? 1 : 0);
         std::thread releaser;
         if (c.release == AFTER_FADE || c.release == LATER)
             releaser = std::thread([&] {
-                if (c.release == AFTER_FADE) EXPECT_TRUE(recorder.WaitFor("fade"));
+                EXPECT_TRUE(recorder.WaitFor(c.release == AFTER_FADE ? "fade" : "after"));
                 recorder.Add("released");
                 semaphore.Release();
             });
@@ -230,6 +234,8 @@ TEST_F(GameTest, SceneLoadOrderWithItsSemaphore) {
         EXPECT_EQ(game->IsLoadingScreenActive(), c.loadingScreenUp);
         EXPECT_FALSE(game->IsSwitchPending());
         EXPECT_EQ(game->GetSwitchFlags(), 0u);
+        EXPECT_EQ(log.Contains("Unused templates unloaded"), c.templatesUnloaded) << c.flags;
+        log.Detach();
         game->TurnLoadingScreenOff();
     }
 }
