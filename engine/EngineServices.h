@@ -259,6 +259,47 @@ struct EngineServices {
     void (*sceneParametersStopTransition)(EntityTemplate* t) = nullptr;
     // Release of the render-side scene list at shutdown. Empty: there is none.
     void (*releaseSceneRenderList)() = nullptr;
+
+    // ---- Configuration helper and Game script API ----
+    // What the configuration helper (gConfigHelper) and the Game's script methods call
+    // of the subsystems above the engine.
+    //
+    // Sound: re-applies the configuration's music, SFX and voice volumes after a volume
+    // setter. Empty: nothing.
+    void (*soundRefreshVolumes)() = nullptr;
+    // User interface: reloads the localised resources after the language changed.
+    // Empty: nothing.
+    void (*reloadLanguage)() = nullptr;
+    // StringManager: the text of a string id in the current language (lookup with
+    // language 11 and flags 1, 1), null when there is none; the current text language
+    // (0..10). Empty: no text; English.
+    const char16_t* (*stringManagerLookup)(const char* id) = nullptr;
+    uint32_t (*stringManagerCurrentLanguage)() = nullptr;
+    // Analytics records: open one for a table name, add named values, end it (which
+    // hands it over for posting). Empty: nothing is recorded.
+    void (*analyticsBegin)(const char* name) = nullptr;
+    void (*analyticsEnd)() = nullptr;
+    void (*analyticsAddInt)(const char* key, int32_t value) = nullptr;
+    void (*analyticsAddFloat)(const char* key, float value) = nullptr;
+    void (*analyticsAddString)(const char* key, const char* value) = nullptr;
+    // Rendering: rebuilds the post-processing, shadow and outline render resources after
+    // the graphics settings changed. Empty: nothing.
+    void (*rebuildRenderResources)() = nullptr;
+    // UIScreen: told when it enters (true) or leaves (false) a Game screen slot;
+    // prepared as the loading screen (UI flag 32). Empty: nothing.
+    void (*uiScreenSlotChanged)(UIScreen* screen, bool entered) = nullptr;
+    void (*uiScreenPrepareLoading)(UIScreen* screen) = nullptr;
+    // UIScreen point conversions for a client size: UI point to normalised screen point,
+    // back, and a world position (with the camera's view and projection) to a UI point,
+    // false when it lies behind the camera. Empty: false, the output untouched.
+    bool (*uiScreenUIPointToScreenPoint)(const UIScreen* screen, const Vector& point, uint32_t width, uint32_t height,
+                                         Vector* out) = nullptr;
+    bool (*uiScreenScreenPointToUIPoint)(const UIScreen* screen, const Vector& point, uint32_t width, uint32_t height,
+                                         Vector* out) = nullptr;
+    bool (*uiScreenWorldPositionToUIPoint)(const UIScreen* screen, const Vector& position, uint32_t width,
+                                           uint32_t height, const Matrix& view, const Matrix& projection,
+                                           Vector* out) = nullptr;
+    // ---- end of the configuration helper and Game script API ----
 };
 
 extern EngineServices gEngineServices;

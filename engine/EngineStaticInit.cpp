@@ -14,6 +14,7 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/game/Game.h"
+#include "engine/game/LUAConfigHelper.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "engine/script/LuaBitLibrary.h"
@@ -88,6 +89,7 @@ const StaticInitRow kEngineRows[] = {
     {9, K::GlobalObject, "gLua", &CreateScriptHost, 0, 0},
     {10, K::ClassRegistration, "EntityTemplateStub", &StaticInitRegister<EntityTemplateStub>, 0, 0},
     {10, K::ClassRegistration, "EntitySet", &StaticInitRegister<EntitySet>, 0, 0},
+    {12, K::GlobalObject, "gConfigHelper", &StaticInitCreateGlobal<LUAConfigHelper, gConfigHelper>, 0, 0},
 };
 
 }  // namespace

@@ -189,8 +189,9 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
     const PresentParameterBlock& b = blockInForce;
     const bool fullScreenSize = b.fullScreenWidth && b.fullScreenHeight;
     // Leaving full screen takes the device back to its window, with the back buffer it
-    // had there (a windowed resize changes only the render size).
-    const bool leaveFullScreen = !fullScreenSize && !presentParams.windowed;
+    // had there (a windowed resize changes only the render size). A reset without a size
+    // that asks for full screen (a settings change) keeps the presentation as it is.
+    const bool leaveFullScreen = !fullScreenSize && !b.fullScreen && !presentParams.windowed;
     if (leaveFullScreen) {
         presentParams.windowed = 1;
         presentParams.backBufferWidth = windowBackBuffer.width;

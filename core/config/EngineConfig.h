@@ -110,6 +110,9 @@ public:
     StringHistoryContainer consoleHistory;
     uint32_t inGameProfilers[kProfilerWords] = {};
     uint32_t editorProfilers[kProfilerWords] = {};
+    // Set by scripts (the configuration helper's EnableConsole); not a property, so
+    // never saved.
+    bool consoleEnabled = false;
 
 private:
     ControlEntry* ControlSlot(uint32_t set, uint32_t action);

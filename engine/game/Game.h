@@ -26,7 +26,9 @@ class MultiplayerEngine;
 class ScriptScheduler;
 class Semaphore;
 class UIGameConsoleScreen;
+class UIElement;
 class UIScreen;
+class UITextBase;
 
 // The Game's UI screen slots.
 enum GameScreenSlot : uint32_t {
@@ -209,6 +211,67 @@ public:
     void FinishMeshAnimations();
     void InitEntities();
 
+    // ---- Script API (Game_Script.cpp) ----
+    // The user pause: a change pauses (or resumes) all four timers once each.
+    void SetUserPause(bool pause);
+    bool IsUserPaused() const { return userPaused; }
+    // Queues the eviction of the temporary loading-screen resources (flag 256).
+    void EvictTemporaryLoadingScreenResources();
+    // A Lua text run after delay seconds on the clock flags & 12 select: 4 gameplay, 8
+    // engine, otherwise game time.
+    void ScheduleScriptCall(const char* text, float delay, uint32_t flags);
+    // Removes the text's calls from the engine and game-time schedulers; the
+    // gameplay-time scheduler keeps its own.
+    void DeleteScriptCalls(const char* text);
+    // Seconds.
+    static float GetMouseDoubleClickTime();
+    // False while the project disables game controllers.
+    bool IsXControllerPresent(uint32_t index) const;
+    bool IsXControllerKeyPressed(uint32_t key, uint32_t index) const;
+    // Replace the screen of the slot, telling the old screen it left and the new one it
+    // entered.
+    void SetActiveUIScreen(UIScreen* screen);
+    void SetPreFSEUIScreen(UIScreen* screen);
+    // Keeps the setting, makes the screen the loading screen and prepares it; shown at
+    // once when asked. The flag has no effect.
+    void SetLoadingUIScreen(UIScreen* screen, bool show, bool flag, uint8_t setting);
+    // Through the active screen with the client size; false without one.
+    bool UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const;
+    bool ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const;
+    bool WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const;
+    // The camera's ray through a normalised screen point: origin (w 1) and unit
+    // direction (w 0); without a camera controller (0, 0, 0, 1) and (0, 0, 1, 0).
+    void ScreenPointToWorld(const Vector& point, Vector* origin, Vector* direction) const;
+    // Where that ray meets the plane (a, b, c, d: ax + by + cz + d = 0) ahead of its
+    // origin; false (result untouched) when it does not.
+    bool LoadScreenPointProjectedOnWorldPlane(const Vector& point, const Vector& plane, Vector* result) const;
+    // Plain forwards to the input manager (mouse buttons by their input codes).
+    bool IsKeyPressed(uint32_t key) const;
+    bool IsKeyPressedForTheFirstTime(uint32_t key) const;
+    const Vector& GetCursorPosition() const;
+    bool IsCursorOnGameWindow() const;
+    float GetMouseWheel() const;
+    Vector GetXControllerAnalogInput(uint32_t index) const;
+    float GetXControllerLeftTriggerInput(uint32_t index) const;
+    float GetXControllerRightTriggerInput(uint32_t index) const;
+    bool IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const;
+    void EnableControllerInput(bool enable, uint32_t index);
+    bool IsDIControllerPresent() const;
+    void AppendDIDeviceName(UITextBase* text, bool clear) const;
+    void AppendDIKeyName(UITextBase* text, uint32_t button, bool clear) const;
+    Vector GetDIControllerAnalogInput() const;
+    bool IsMouseButtonPressed(uint32_t button) const;
+    bool IsMouseButtonPressedForTheFirstTime(uint32_t button) const;
+    bool IsMouseButtonReleasedForTheFirstTime(uint32_t button) const;
+    uint32_t GetNewTap();
+    uint32_t GetNewTapForUIElement(UIScreen* screen, UIElement* element);
+    bool IsTapWithinUIElement(uint32_t tap, UIScreen* screen, UIElement* element) const;
+    uint32_t GetNextReleasedTap();
+    bool IsTapStillActive(uint32_t tap) const;
+    bool GetTapPosition(uint32_t tap, Vector* position) const;
+    void CancelTapAsClick(uint32_t tap);
+    void MarkTapRetrieved(uint32_t tap);
+
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
     // A copy in engine memory (null for null).
@@ -307,6 +370,10 @@ private:
     void RunDelayedRecord(DelayedEntityRecord& record, uint64_t now);
     // The entity-list tests set the delegate, switch flags and multiplayer engine read here.
     friend struct GameEntityListsTestAccess;
+
+    // ---- Script API, private part (Game_Script.cpp) ----
+    void ReplaceScreen(GameScreenSlot slot, UIScreen* screen);
+    bool userPaused = false;
 };
 
 // Point the engine's Game entries (server-delayed operations, the script tick list) at

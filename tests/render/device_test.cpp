@@ -250,6 +250,10 @@ TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 60u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
+    // A reset without a size (a settings change) stays in full screen.
+    gVornexRenderer.Reset(0, 0, 0, true, true);
+    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
+    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
     // Back in a window: the device is reset to its window and the back buffer it had there.
     gVornexRenderer.Reset(window, 320, 180, true, false);
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
