@@ -10,9 +10,6 @@
 #include "engine/EngineServices.h"
 #include "engine/game/GameDelegate.h"
 
-// The viewer's body comes with the leaderboards; the tests give it one.
-LeaderboardViewer::~LeaderboardViewer() = default;
-
 namespace {
 
 class GameDelegateTest : public testing::Test {

@@ -19,9 +19,6 @@
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 
-// The viewer's body comes with the leaderboards; the tests give it one.
-LeaderboardViewer::~LeaderboardViewer() = default;
-
 namespace {
 
 constexpr int64_t kFrame = os::kCounterFrequency / 60;

@@ -29,9 +29,6 @@
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 
-// The viewer's body comes with the leaderboards; the tests give it one.
-LeaderboardViewer::~LeaderboardViewer() = default;
-
 namespace {
 
 // What the Game did, in order, through its delegate and the UI hooks (shared with the

@@ -20,9 +20,6 @@
 #include "engine/game/GameDelegate.h"
 #include "platform/os/Clock.h"
 
-// The viewer's body comes with the leaderboards; the tests give it one.
-LeaderboardViewer::~LeaderboardViewer() = default;
-
 namespace {
 
 constexpr int64_t kSecond = os::kCounterFrequency;
