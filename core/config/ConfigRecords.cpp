@@ -7,7 +7,7 @@
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
 #include "core/rtti/RTTIArrayProperty.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 RTTIClass* gKeyBindDefClass = nullptr;

@@ -13,7 +13,7 @@
 
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 RTTIClass* gCoreConfigClass = nullptr;

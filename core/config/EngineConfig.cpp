@@ -5,7 +5,7 @@
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 
 namespace {

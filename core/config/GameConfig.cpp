@@ -2,7 +2,7 @@
 
 #include "core/Log.h"
 #include "core/StaticInit.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 
 GameConfig* gGameConfig = nullptr;
 

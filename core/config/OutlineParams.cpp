@@ -1,7 +1,7 @@
 #include "core/config/OutlineParams.h"
 
 #include "core/StaticInit.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 RTTIClass* gOutlineParamsClass = nullptr;

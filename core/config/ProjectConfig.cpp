@@ -5,7 +5,7 @@
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 #include "core/fs/FileReader.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/SolidFile.h"

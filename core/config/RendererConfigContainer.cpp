@@ -4,7 +4,7 @@
 
 #include "core/StaticInit.h"
 #include "core/config/ConfigEnums.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 RTTIClass* gRendererConfigClass = nullptr;

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/StaticInit.h"
-#include "core/config/ConfigProperties.h"
+#include "core/rtti/DirectProperty.h"
 #include "engine/EngineServices.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "engine/script/ScriptScheduler.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ Entity* gLiveTail = nullptr;
 
 const char kPassNames[] = "Pass 0\0Pass 1\0Pass 2\0Pass 3\0";
 const char kVisibilityNames[] = "Template default\0True\0False\0";
-
-template <class T>
-void AddDirect(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0, const void* extra = nullptr) {
-    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset, flags, extra));
-}
 
 const char* ScriptClassOf(const Entity* e) { return e ? e->GetScriptClassName() : ""; }
 

@@ -5,6 +5,7 @@
 #include "core/StaticInit.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIProperty.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 
@@ -12,11 +13,6 @@ EntityLayer* gLayerTable[kLayerCount] = {};
 RTTIClass* gLayerClass = nullptr;
 RTTIClass* gLayerGroupClass = nullptr;
 RTTIClass* gLayerSystemClass = nullptr;
-
-template <class T>
-void AddDirect(RTTIClass* c, const char* name, size_t offset) {
-    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset));
-}
 
 bool Same(const char* a, const char* b) {
     return std::strcmp(a ? a : "", b ? b : "") == 0;

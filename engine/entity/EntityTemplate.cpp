@@ -8,6 +8,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
 #include "render/resources/ResourceManager.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 
@@ -18,11 +19,6 @@ const char kFaceCameraModes[] =
 const char kPassCounts[] = "0\0" "1\0" "2\0" "3\0" "4\0" "5\0";
 const char kQualityLevels[] = "Ultra low\0Low\0Medium\0High\0Very high\0";
 const char kTacticalExtended[] = "Same as VR\0True\0False\0";
-
-template <class T>
-void AddDirect(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0, const void* extra = nullptr) {
-    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset, flags, extra));
-}
 
 }  // namespace
 

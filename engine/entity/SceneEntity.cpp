@@ -8,6 +8,7 @@
 #include "engine/entity/SceneParametersEntity.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/RendererScene.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 
@@ -16,11 +17,6 @@ RTTIClass* gSceneParametersEntityClass = nullptr;
 
 const char kVisualizationModeNames[] = "PC\0iPhone\0iPad2\0DEFAULT\0";
 constexpr uint32_t kVisualizationDefault = 3;
-
-template <class T>
-void AddDirect(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0, const void* extra = nullptr) {
-    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset, flags, extra));
-}
 
 // Scene-parameter command modes with no parameter set.
 constexpr uint32_t kModeDropOverride = 0;

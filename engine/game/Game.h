@@ -48,6 +48,9 @@ enum : uint32_t {
     SWITCHSCENE_KEEP_LOADING_SCREEN = 8,     // the loading screen stays up after the load
 };
 
+// How long the loading screen's fade is given before it goes.
+constexpr uint32_t kLoadingScreenFadeMs = 300;
+
 // A delayed entity operation: run when the game clock reaches its time (0 while it waits
 // on the server-delayed list).
 struct DelayedEntityRecord {

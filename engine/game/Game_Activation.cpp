@@ -11,10 +11,8 @@
 
 namespace {
 
-// The resources evicted on deactivation (textures) and how long the loading screen's
-// fade is given before it goes.
+// The resources evicted on deactivation (textures).
 constexpr uint32_t kEvictedTypes = 1;
-constexpr uint32_t kLoadingScreenFadeMs = 300;
 
 bool SoundRunning() { return gEngineServices.soundEngineRunning && gEngineServices.soundEngineRunning(); }
 

@@ -26,7 +26,6 @@
 namespace {
 
 constexpr const char* kSceneDirectory = "scenes";
-constexpr uint32_t kLoadingScreenFadeMs = 300;
 // A load held by its semaphore says so this often.
 constexpr float kSemaphoreWarningSeconds = 10.0f;
 

@@ -9,6 +9,7 @@
 #include "core/fs/FileReader.h"
 #include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIArrayProperty.h"
+#include "core/rtti/DirectProperty.h"
 
 namespace {
 
@@ -115,11 +116,6 @@ private:
     }
     ShaderParamAccessor which;
 };
-
-template <class T>
-void AddDirect(RTTIClass* c, const char* name, size_t offset) {
-    c->AddProperty(new RTTIDirectAccessTypedProperty<T>(name, offset));
-}
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #pragma once
-// Private to the configuration classes: one-line registration of a direct-access
-// property.
+// One-line registration of a property read and written directly at an offset of the
+// object.
 #include <cstddef>
 #include <cstdint>
 
