@@ -65,7 +65,15 @@ void Pathfinder::Reset(SceneGrid* newGrid) {
 
 Vector Pathfinder::Centre(uint32_t tile) const { return grid->CellToWorld(tile); }
 
-float Pathfinder::Heuristic(uint32_t tile) const { return Distance(Centre(tile), goalPosition); }
+inline float Pathfinder::Heuristic(uint32_t tile) const {
+    // Centre(tile) less the goal, spelled out: this runs for every push.
+    const Vector& origin = grid->Origin();
+    const float size = grid->CellSize();
+    const float dx = origin.x + size * float(WalkMap::TileX(tile)) - goalPosition.x;
+    const float dy = origin.y - goalPosition.y;
+    const float dz = origin.z + size * float(WalkMap::TileY(tile)) - goalPosition.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
 
 uint32_t Pathfinder::FindNearestTile(const Vector& position) const {
     if (!HasGrid()) return kNoTile;
@@ -150,27 +158,37 @@ bool Pathfinder::MarkDestination(const Vector& goal) {
     return marked;
 }
 
-void Pathfinder::Place(uint32_t slot, const Node& node) {
-    openList[slot] = node;
-    uint16_t& state = tileStates[WalkMap::TileY(node.tile) * grid->Width() + WalkMap::TileX(node.tile)];
+namespace {
+
+// Puts a node into a heap slot and notes the slot in its tile's state.
+inline void PlaceNode(Pathfinder::Node* heap, uint16_t* states, uint32_t width, uint32_t slot,
+                      const Pathfinder::Node& node) {
+    heap[slot] = node;
+    uint16_t& state = states[WalkMap::TileY(node.tile) * width + WalkMap::TileX(node.tile)];
     state = uint16_t((state & ((1u << kSlotShift) - 1)) | slot << kSlotShift);
 }
 
+}  // namespace
+
 void Pathfinder::MoveUp(uint32_t slot) {
-    const Node node = openList[slot];
+    Node* heap = openList.data;
+    uint16_t* states = tileStates.data;
+    const uint32_t width = grid->Width();
+    const Node node = heap[slot];
     while (slot > 0) {
         const uint32_t parent = (slot - 1) / 2;
-        if (!(openList[parent].f > node.f)) break;
-        Place(slot, openList[parent]);
+        if (!(heap[parent].f > node.f)) break;
+        PlaceNode(heap, states, width, slot, heap[parent]);
         slot = parent;
     }
-    Place(slot, node);
+    PlaceNode(heap, states, width, slot, node);
 }
 
-void Pathfinder::Push(uint32_t tile, float g, float h) {
+inline void Pathfinder::Push(uint32_t tile, float g, float h) {
     ++pushes;
-    tileStates[WalkMap::TileY(tile) * grid->Width() + WalkMap::TileX(tile)] |= kStateOpen;
+    uint16_t& state = tileStates[WalkMap::TileY(tile) * grid->Width() + WalkMap::TileX(tile)];
     if (openList.Add(Node{tile, g, h, g + h}) == kDynarrayNone) return;
+    state |= kStateOpen;
     MoveUp(openList.Count() - 1);
     if (openList.Count() > kMaxOpenNodes) {
         const Node& dropped = openList[--openList.count];
@@ -179,21 +197,24 @@ void Pathfinder::Push(uint32_t tile, float g, float h) {
 }
 
 Pathfinder::Node Pathfinder::Pop() {
-    const Node root = openList[0];
-    tileStates[WalkMap::TileY(root.tile) * grid->Width() + WalkMap::TileX(root.tile)] &= ~kStateOpen;
-    const Node last = openList[--openList.count];
-    const uint32_t count = openList.Count();
+    Node* heap = openList.data;
+    uint16_t* states = tileStates.data;
+    const uint32_t width = grid->Width();
+    const Node root = heap[0];
+    states[WalkMap::TileY(root.tile) * width + WalkMap::TileX(root.tile)] &= ~kStateOpen;
+    const uint32_t count = --openList.count;
     if (count) {
+        const Node last = heap[count];
         uint32_t slot = 0;
         for (;;) {
             uint32_t child = slot * 2 + 1;
             if (child >= count) break;
-            if (child + 1 < count && openList[child + 1].f < openList[child].f) ++child;
-            if (!(last.f > openList[child].f)) break;
-            Place(slot, openList[child]);
+            if (child + 1 < count && heap[child + 1].f < heap[child].f) ++child;
+            if (!(last.f > heap[child].f)) break;
+            PlaceNode(heap, states, width, slot, heap[child]);
             slot = child;
         }
-        Place(slot, last);
+        PlaceNode(heap, states, width, slot, last);
     }
     return root;
 }
@@ -202,17 +223,21 @@ void Pathfinder::Expand(const Node& node) {
     const int32_t width = int32_t(grid->Width()), height = int32_t(grid->Height());
     const int32_t x = int32_t(WalkMap::TileX(node.tile)), y = int32_t(WalkMap::TileY(node.tile));
     const uint8_t* cells = grid->Cells();
+    uint16_t* states = tileStates.data;
     const float size = grid->CellSize();
+    // Tiles off the border need no bounds test.
+    const bool inside = x > 0 && y > 0 && x < width - 1 && y < height - 1;
     for (uint32_t k = 0; k < 8; ++k) {
         const int32_t nx = x + kNeighbours[k].dx, ny = y + kNeighbours[k].dy;
-        if (nx < 0 || ny < 0 || nx >= width || ny >= height) continue;
+        if (!inside && (nx < 0 || ny < 0 || nx >= width || ny >= height)) continue;
         const uint32_t index = uint32_t(ny * width + nx);
-        const uint16_t state = tileStates[index];
-        if ((state & kStateClosed) || !WalkMap::IsUsableCell(cells[index])) continue;
+        if (!WalkMap::IsUsableCell(cells[index])) continue;
+        const uint16_t state = states[index];
+        if (state & kStateClosed) continue;
         const float g = node.g + kNeighbours[k].factor * size;
         const uint16_t direction = uint16_t(k << kDirectionShift);
         if (!(state & kStateOpen)) {
-            tileStates[index] = uint16_t((state & ~kDirectionMask) | direction);
+            states[index] = uint16_t((state & ~kDirectionMask) | direction);
             const uint32_t tile = WalkMap::MakeTile(uint32_t(nx), uint32_t(ny));
             Push(tile, g, Heuristic(tile));
         } else {
@@ -221,7 +246,7 @@ void Pathfinder::Expand(const Node& node) {
             if (open.g > g) {
                 open.g = g;
                 open.f = open.h + g;
-                tileStates[index] = uint16_t((state & ~kDirectionMask) | direction);
+                states[index] = uint16_t((state & ~kDirectionMask) | direction);
                 MoveUp(slot);
             }
         }

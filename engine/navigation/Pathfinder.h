@@ -68,7 +68,6 @@ private:
     void Push(uint32_t tile, float g, float h);
     Node Pop();
     void MoveUp(uint32_t slot);
-    void Place(uint32_t slot, const Node& node);
     void Expand(const Node& node);
 
     uint32_t pushes = 0;
