@@ -11,23 +11,14 @@ import networkx as nx
 
 for line in sys.stdin:
     words = line.split()
-    if not words:
-        continue
-    w, h = int(words[0]), int(words[1])
-    size = float(words[2])
+    w, h, size = int(words[0]), int(words[1]), float(words[2])
     sx, sy, gx, gy = (int(v) for v in words[3:7])
-    usable = [c == "1" for c in words[7:7 + w * h]]
+    usable = {(i % w, i // w) for i, c in enumerate(words[7:]) if c == "1"}
     g = nx.Graph()
-    for y in range(h):
-        for x in range(w):
-            if not usable[y * w + x]:
-                continue
-            g.add_node((x, y))
-            for dx, dy in ((1, 0), (0, 1), (1, 1), (1, -1)):
-                nx_, ny = x + dx, y + dy
-                if 0 <= nx_ < w and 0 <= ny < h and usable[ny * w + nx_]:
-                    g.add_edge((x, y), (nx_, ny), weight=size * (1.41421 if dx and dy else 1.0))
+    g.add_nodes_from(usable)
+    for (x, y) in usable:
+        for dx, dy in ((1, 0), (0, 1), (1, 1), (1, -1)):
+            if (x + dx, y + dy) in usable:
+                g.add_edge((x, y), (x + dx, y + dy), weight=size * (1.41421 if dx and dy else 1.0))
     lengths = nx.single_source_dijkstra_path_length(g, (sx, sy))
-    cost = lengths.get((gx, gy), -1.0)
-    nearest = min(math.hypot(x - gx, y - gy) for (x, y) in lengths)
-    print("%.6f %.6f" % (cost, nearest))
+    print("%.6f %.6f" % (lengths.get((gx, gy), -1.0), min(math.hypot(x - gx, y - gy) for (x, y) in lengths)))

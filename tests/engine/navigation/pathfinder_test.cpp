@@ -1,9 +1,8 @@
 // test-sources: ../NumpyReference.cpp
 // Path finding on random walk grids against networkx's Dijkstra (every step 8-adjacent
-// and usable, the cost of the reference where the goal is reachable, else the reachable
-// tile nearest the goal), goals inside blocked areas, the failures that do not start a
-// search, the node budget per slice, path smoothing, and the blocked cells that obstacles
-// leave after a rebuild against a brute-force test of each cell centre.
+// and usable; the reference cost where the goal is reachable, else the reachable tile
+// nearest the goal), goals inside blocked areas, searches that cannot start, the node
+// budget per slice, smoothing, and the cells obstacles block against a brute-force test.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -21,17 +20,7 @@
 namespace {
 
 const Vector kOrigin(3.0f, 0.5f, -4.0f, 1.0f);
-
-struct Cell {
-    int x, y;
-};
-
-double StepCost(uint32_t a, uint32_t b) {
-    const int dx = std::abs(int(WalkMap::TileX(a)) - int(WalkMap::TileX(b)));
-    const int dy = std::abs(int(WalkMap::TileY(a)) - int(WalkMap::TileY(b)));
-    EXPECT_TRUE(dx <= 1 && dy <= 1 && dx + dy > 0) << "tiles " << a << " and " << b << " are not neighbours";
-    return dx && dy ? 1.41421 : 1.0;
-}
+using Grid = std::unique_ptr<SceneGrid>;
 
 uint32_t Solve(Pathfinder& finder, SceneGrid* grid, const Vector& start, const Vector& goal, Dynarray<Vector>& path) {
     EXPECT_TRUE(finder.FindPath(grid, start, goal, 0, FLT_MAX));
@@ -43,34 +32,34 @@ uint32_t Solve(Pathfinder& finder, SceneGrid* grid, const Vector& start, const V
 TEST(PathfinderTest, RandomGridsAgreeWithDijkstra) {
     std::mt19937 rng(7);
     struct Case {
-        std::unique_ptr<SceneGrid> grid;
-        Cell start, goal;
-        Vector startPosition;
+        Grid grid;
+        uint32_t start, goal;
+        Vector from;
     };
     std::vector<Case> cases;
     std::ostringstream input;
-    const float sizes[] = {0.5f, 1.0f, 2.0f};
     for (int c = 0; c < 40; ++c) {
         const uint32_t w = 10 + rng() % 25, h = 10 + rng() % 20;
-        const float size = sizes[c % 3];
+        const float size = c % 3 ? 0.5f * float(c % 3) : 2.0f;
         std::vector<uint8_t> cells(w * h);
-        std::vector<Cell> usable;
+        std::vector<uint32_t> usable;
         for (uint32_t i = 0; i < w * h; ++i) {
             const uint32_t r = rng() % 100;
-            cells[i] = r < 22 ? 0 : r < 30 ? 3 : 1;  // plain walls and obstacle-blocked cells
-            if (cells[i] == 1) usable.push_back({int(i % w), int(i / w)});
+            cells[i] = r < 22 ? 0 : r < 30 ? 3 : 1;  // walls and obstacle-blocked cells
+            if (cells[i] == 1) usable.push_back(WalkMap::MakeTile(i % w, i / w));
         }
-        const Cell s = usable[rng() % usable.size()], g = usable[rng() % usable.size()];
+        const uint32_t s = usable[rng() % usable.size()], g = usable[rng() % usable.size()];
+        Grid grid(MakeWalkGrid(w, h, size, kOrigin, cells));
         std::uniform_real_distribution<float> jitter(-0.3f * size, 0.3f * size);
-        const Vector sp(kOrigin.x + s.x * size + jitter(rng), 0.7f, kOrigin.z + s.y * size + jitter(rng), 1.0f);
-        input << w << ' ' << h << ' ' << size << ' ' << s.x << ' ' << s.y << ' ' << g.x << ' ' << g.y;
+        const Vector from = grid->CellToWorld(s) + Vector(jitter(rng), 0.2f, jitter(rng), 0);
+        input << w << ' ' << h << ' ' << size << ' ' << WalkMap::TileX(s) << ' ' << WalkMap::TileY(s) << ' '
+              << WalkMap::TileX(g) << ' ' << WalkMap::TileY(g);
         for (uint8_t cell : cells) input << ' ' << int(WalkMap::IsUsableCell(cell));
         input << '\n';
-        cases.push_back({std::unique_ptr<SceneGrid>(MakeWalkGrid(w, h, size, kOrigin, cells)), s, g, sp});
+        cases.push_back({std::move(grid), s, g, from});
     }
     const std::vector<std::string> reference = RunNumpyReference("navigation/path_reference.py", input.str());
     ASSERT_EQ(reference.size(), cases.size());
-
     Pathfinder finder;
     int reached = 0;
     for (size_t c = 0; c < cases.size(); ++c) {
@@ -78,32 +67,32 @@ TEST(PathfinderTest, RandomGridsAgreeWithDijkstra) {
         const Case& k = cases[c];
         double cost = -1, nearest = 0;
         std::istringstream(reference[c]) >> cost >> nearest;
-        const Vector goal = k.grid->CellToWorld(k.goal.x, k.goal.y);
         Dynarray<Vector> path;
-        const uint32_t end = Solve(finder, k.grid.get(), k.startPosition, goal, path);
+        const uint32_t end = Solve(finder, k.grid.get(), k.from, k.grid->CellToWorld(k.goal), path);
         ASSERT_GE(path.Count(), 1u);
-        EXPECT_EQ(path[0].x, k.startPosition.x);
-        EXPECT_EQ(path[0].z, k.startPosition.z);
-        EXPECT_EQ(PathPointTile(path[0]), WalkMap::MakeTile(k.start.x, k.start.y));
+        EXPECT_TRUE(path[0].x == k.from.x && path[0].z == k.from.z && PathPointTile(path[0]) == k.start);
         EXPECT_EQ(PathPointTile(path[path.Count() - 1]), end);
         double walked = 0;
         for (uint32_t i = 1; i < path.Count(); ++i) {
-            const uint32_t tile = PathPointTile(path[i]);
-            EXPECT_TRUE(WalkMap::IsUsableCell(k.grid->Cells()[WalkMap::TileY(tile) * k.grid->Width() + WalkMap::TileX(tile)]));
-            EXPECT_EQ(path[i], Vector(k.grid->CellToWorld(tile).x, kOrigin.y, k.grid->CellToWorld(tile).z, path[i].w));
-            walked += StepCost(PathPointTile(path[i - 1]), tile) * k.grid->CellSize();
+            const uint32_t a = PathPointTile(path[i - 1]), b = PathPointTile(path[i]);
+            const int dx = std::abs(int(WalkMap::TileX(a)) - int(WalkMap::TileX(b)));
+            const int dy = std::abs(int(WalkMap::TileY(a)) - int(WalkMap::TileY(b)));
+            EXPECT_TRUE(dx <= 1 && dy <= 1 && dx + dy > 0);
+            EXPECT_TRUE(WalkMap::IsUsableCell(k.grid->Cells()[WalkMap::TileY(b) * k.grid->Width() + WalkMap::TileX(b)]));
+            EXPECT_EQ(path[i], Vector(k.grid->CellToWorld(b).x, kOrigin.y, k.grid->CellToWorld(b).z, path[i].w));
+            walked += (dx && dy ? 1.41421 : 1.0) * k.grid->CellSize();
         }
         if (cost >= 0) {
             ++reached;
-            EXPECT_EQ(end, WalkMap::MakeTile(k.goal.x, k.goal.y));
+            EXPECT_EQ(end, k.goal);
             EXPECT_NEAR(walked, cost, 1e-3 * std::max(1.0, cost));
-        } else {
-            EXPECT_NEAR(std::hypot(double(WalkMap::TileX(end)) - k.goal.x, double(WalkMap::TileY(end)) - k.goal.y),
+        } else {  // the popped tile nearest the goal: every reachable one is popped
+            EXPECT_NEAR(std::hypot(double(WalkMap::TileX(end)) - WalkMap::TileX(k.goal),
+                                   double(WalkMap::TileY(end)) - WalkMap::TileY(k.goal)),
                         nearest, 1e-4);
         }
     }
-    EXPECT_GT(reached, 10);
-    EXPECT_LT(reached, 40);  // some goals lie in other regions
+    EXPECT_TRUE(reached > 10 && reached < 40);
 }
 
 TEST(PathfinderTest, GoalInsideBlockedAreaEndsAtNearestRingTile) {
@@ -111,19 +100,16 @@ TEST(PathfinderTest, GoalInsideBlockedAreaEndsAtNearestRingTile) {
     std::vector<uint8_t> cells(w * h, 1);
     for (uint32_t y = 5; y <= 9; ++y)
         for (uint32_t x = 6; x <= 11; ++x) cells[y * w + x] = y == 7 ? 3 : 0;
-    std::unique_ptr<SceneGrid> grid(MakeWalkGrid(w, h, 1.0f, kOrigin, cells));
-    const Vector goals[] = {{kOrigin.x + 6.3f, 0, kOrigin.z + 6.1f, 1},
-                            {kOrigin.x + 10.6f, 2, kOrigin.z + 8.8f, 1},
-                            {kOrigin.x + 8.2f, 0, kOrigin.z + 8.9f, 1}};
+    Grid grid(MakeWalkGrid(w, h, 1.0f, kOrigin, cells));
     Pathfinder finder;
-    for (const Vector& goal : goals) {
+    for (const Vector offset : {Vector(6.3f, 0, 6.1f, 0), Vector(10.6f, 2, 8.8f, 0), Vector(8.2f, 0, 8.9f, 0)}) {
+        const Vector goal = kOrigin + offset;
         uint32_t best = WalkMap::kNoTile;
         float bestDistance = FLT_MAX;
         for (uint32_t y = 4; y <= 10; ++y)
-            for (uint32_t x = 5; x <= 12; ++x) {
-                const float d = (grid->CellToWorld(x, y) - goal).Length3();
-                if (WalkMap::IsUsableCell(cells[y * w + x]) && d < bestDistance) bestDistance = d, best = WalkMap::MakeTile(x, y);
-            }
+            for (uint32_t x = 5; x <= 12; ++x)
+                if (const float d = (grid->CellToWorld(x, y) - goal).Length3(); cells[y * w + x] == 1 && d < bestDistance)
+                    bestDistance = d, best = WalkMap::MakeTile(x, y);
         Dynarray<Vector> path;
         EXPECT_EQ(Solve(finder, grid.get(), grid->CellToWorld(1, 1), goal, path), best);
     }
@@ -132,91 +118,67 @@ TEST(PathfinderTest, GoalInsideBlockedAreaEndsAtNearestRingTile) {
 TEST(PathfinderTest, SearchesThatCannotStart) {
     CaptureLogSink log;
     log.Attach();
-    const uint32_t w = 20, h = 20;
-    std::vector<uint8_t> cells(w * h, 0);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 15; x < w; ++x) cells[y * w + x] = 1;
-    std::unique_ptr<SceneGrid> grid(MakeWalkGrid(w, h, 1.0f, kOrigin, cells));
-    std::unique_ptr<SceneGrid> noSize(MakeWalkGrid(w, h, 0.0f, kOrigin, cells));
-    std::unique_ptr<SceneGrid> empty(MakeWalkGrid(0, 0, 1.0f, kOrigin, {}));
+    std::vector<uint8_t> cells(400, 0);
+    for (uint32_t i = 0; i < 400; ++i) cells[i] = i % 20 >= 15;  // usable from column 15 on
+    Grid grid(MakeWalkGrid(20, 20, 1.0f, kOrigin, cells)), noSize(MakeWalkGrid(20, 20, 0.0f, kOrigin, cells)),
+        empty(MakeWalkGrid(0, 0, 1.0f, kOrigin, {}));
     const struct {
         SceneGrid* grid;
-        Vector start, goal;
+        uint32_t startX, goalX;
         const char* message;  // null: no line
-    } cases[] = {
-        {grid.get(), grid->CellToWorld(9, 3), grid->CellToWorld(17, 3), "Source tile cannot be found at position"},
-        {grid.get(), grid->CellToWorld(10, 3), grid->CellToWorld(30, 3), "Destination tile cannot be found at position"},
-        {noSize.get(), grid->CellToWorld(17, 3), grid->CellToWorld(18, 3), nullptr},
-        {empty.get(), grid->CellToWorld(17, 3), grid->CellToWorld(18, 3), nullptr},
-        {nullptr, grid->CellToWorld(17, 3), grid->CellToWorld(18, 3), nullptr},
-    };
+    } cases[] = {{grid.get(), 9, 17, "Source tile cannot be found at position"},
+                 {grid.get(), 10, 30, "Destination tile cannot be found at position"},
+                 {noSize.get(), 17, 18, nullptr}, {empty.get(), 17, 18, nullptr}, {nullptr, 17, 18, nullptr}};
     Pathfinder finder;
     for (const auto& c : cases) {
         log.Clear();
-        EXPECT_FALSE(finder.FindPath(c.grid, c.start, c.goal, 0, FLT_MAX));
+        EXPECT_FALSE(finder.FindPath(c.grid, grid->CellToWorld(c.startX, 3), grid->CellToWorld(c.goalX, 3), 0, FLT_MAX));
         EXPECT_FALSE(finder.Step(100));
         Dynarray<Vector> path;
         EXPECT_FALSE(finder.GetPath(path));
         EXPECT_EQ(path.Count(), 0u);
-        if (c.message)
-            EXPECT_TRUE(log.Contains(std::string("Cannot find path. ") + c.message)) << c.message;
-        else
-            EXPECT_TRUE(log.Messages().empty());
-        if (c.grid) {
-            finder.Reset(c.grid);
-            if (!c.message) EXPECT_EQ(finder.FindNearestTile(c.start), WalkMap::kNoTile);
-        }
+        if (c.message) EXPECT_TRUE(log.Contains(std::string("Cannot find path. ") + c.message)) << c.message;
+        if (!c.message) EXPECT_TRUE(log.Messages().empty());
+        if (!c.message) EXPECT_EQ(finder.FindNearestTile(grid->CellToWorld(17, 3)), WalkMap::kNoTile);
     }
-    // A start five cells from the usable area still finds its tile.
-    finder.Reset(grid.get());
+    finder.Reset(grid.get());  // five cells away still finds a tile
     EXPECT_EQ(finder.FindNearestTile(grid->CellToWorld(10, 3)), WalkMap::MakeTile(15, 3));
 }
 
 TEST(PathfinderTest, BudgetBoundsNodesPerSlice) {
-    // A corridor of ten cells: the search pops each once.
-    const uint32_t w = 12, h = 3;
-    std::vector<uint8_t> cells(w * h, 0);
-    for (uint32_t x = 1; x <= 10; ++x) cells[w + x] = 1;
-    std::unique_ptr<SceneGrid> grid(MakeWalkGrid(w, h, 1.0f, kOrigin, cells));
-    const struct {
-        uint32_t budget, unfinishedSlices;
-    } cases[] = {{0, 9}, {1, 4}, {3, 2}, {9, 0}};
+    std::vector<uint8_t> cells(36, 0);  // a corridor of ten cells, each popped once
+    for (uint32_t x = 1; x <= 10; ++x) cells[12 + x] = 1;
+    Grid grid(MakeWalkGrid(12, 3, 1.0f, kOrigin, cells));
     Pathfinder finder;
-    for (const auto& c : cases) {
+    for (const auto [budget, unfinished] : {std::pair{0u, 9u}, {1u, 4u}, {3u, 2u}, {9u, 0u}}) {
         ASSERT_TRUE(finder.FindPath(grid.get(), grid->CellToWorld(1, 1), grid->CellToWorld(10, 1), 0, FLT_MAX));
         uint32_t slices = 0;
-        while (finder.Step(c.budget) && slices < 100) ++slices;
-        EXPECT_EQ(slices, c.unfinishedSlices) << "budget " << c.budget;
+        while (finder.Step(budget) && slices < 100) ++slices;
+        EXPECT_EQ(slices, unfinished) << "budget " << budget;
         EXPECT_EQ(finder.EndTile(), WalkMap::MakeTile(10, 1));
     }
 }
 
 TEST(PathfinderTest, SmoothingMovesOnlyGentleTurns) {
-    // w1 / w0 = exp(-1 / 20.48): the middle point becomes (b + 0.952345 (a + c)) / 2.90469.
+    // w1 / w0 = exp(-1 / 20.48): a moved middle point is (b + 0.952345 (a + c)) / 2.90469.
+    const Vector a(0, 0, 0, 1);
     const struct {
-        Vector a, b, c, smoothed;
+        Vector b, c, smoothed;
     } cases[] = {
-        {{0, 0, 0, 1}, {1, 0, 1, 5}, {2, 0, 0, 1}, {1, 0, 0.344271f, 5}},      // right angle: moved
-        {{0, 0, 0, 1}, {1, 0.5f, 0, 7}, {2, 0, 0, 1}, {1, 0.172135f, 0, 7}},   // shallow bend: moved
-        {{0, 0, 0, 1}, {1, 2, 0, 3}, {2, 0, 0, 1}, {1, 2, 0, 3}},              // sharp spike: kept
-        {{0, 0, 0, 1}, {1, 0, 0, 9}, {0.2f, 0, 0.1f, 1}, {1, 0, 0, 9}},       // turning back: kept
+        {{1, 0, 1, 5}, {2, 0, 0, 1}, {1, 0, 0.344271f, 5}},      // right angle: moved
+        {{1, 0.5f, 0, 7}, {2, 0, 0, 1}, {1, 0.172135f, 0, 7}},   // shallow bend: moved
+        {{1, 2, 0, 3}, {2, 0, 0, 1}, {1, 2, 0, 3}},              // sharp spike: kept
     };
     for (const auto& k : cases) {
         Dynarray<Vector> path;
-        path.Add(k.a), path.Add(k.b), path.Add(k.c);
+        path.Add(a), path.Add(k.b), path.Add(k.c);
         SmoothPath(path);
-        EXPECT_EQ(path[0], k.a);
-        EXPECT_EQ(path[2], k.c);
-        EXPECT_NEAR(path[1].x, k.smoothed.x, 1e-5f);
-        EXPECT_NEAR(path[1].y, k.smoothed.y, 1e-5f);
-        EXPECT_NEAR(path[1].z, k.smoothed.z, 1e-5f);
-        EXPECT_EQ(path[1].w, k.b.w);
+        EXPECT_TRUE(path[0] == a && path[2] == k.c && path[1].w == k.b.w);
+        EXPECT_LT((path[1] - k.smoothed).Length3(), 1e-5f);
     }
 }
 
-class ObstacleTest : public EntityTest {};
-
-TEST_F(ObstacleTest, RebuildMatchesBruteForceOfCellCentres) {
+TEST_F(EntityTest, ObstacleRebuildMatchesBruteForceOfCellCentres) {
     std::mt19937 rng(3);
     const uint32_t w = 40, h = 36;
     const Vector origin(-10.0f, 0.0f, -9.0f, 1.0f);
@@ -242,25 +204,26 @@ TEST_F(ObstacleTest, RebuildMatchesBruteForceOfCellCentres) {
     grid->Update();
     EXPECT_FALSE(grid->IsDirty());
     EXPECT_EQ(grid->Obstacles().Count(), 7u);
-
     int blocked = 0;
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
+            // Turned about y only: the box test is one in the x/z plane.
             const double px = origin.x + 0.5 * x, pz = origin.z + 0.5 * y;
             bool expected = false, nearEdge = false;
             for (size_t i = 2; i < obstacles.size(); ++i) {
                 const Matrix& m = obstacles[i]->GetGlobalLocationMatrix();
                 const BoundingBox4& box = obstacles[i]->GetLocalBoundingBox();
-                const double dx = px - m.r[3].x, dz = pz - m.r[3].z;
-                const double lx = (dx * m.r[0].x + dz * m.r[0].z) / (double(m.r[0].x) * m.r[0].x + double(m.r[0].z) * m.r[0].z);
-                const double lz = (dx * m.r[2].x + dz * m.r[2].z) / (double(m.r[2].x) * m.r[2].x + double(m.r[2].z) * m.r[2].z);
+                auto local = [&](const Vector& axis) {
+                    return ((px - m.r[3].x) * axis.x + (pz - m.r[3].z) * axis.z) / (double(axis.x) * axis.x + double(axis.z) * axis.z);
+                };
+                const double lx = local(m.r[0]), lz = local(m.r[2]);
                 const double margin = std::min({lx - box.min.x, box.max.x - lx, lz - box.min.z, box.max.z - lz});
                 expected |= margin >= 0;
                 nearEdge |= std::fabs(margin) < 1e-4;
             }
-            const uint8_t cell = grid->Cells()[y * w + x];
             expected &= (cells[y * w + x] & 1) != 0;
             blocked += expected;
+            const uint8_t cell = grid->Cells()[y * w + x];
             if (!nearEdge) EXPECT_EQ((cell & 2) != 0, expected) << x << "," << y;
             EXPECT_EQ(cell & 1, cells[y * w + x] & 1);
         }
