@@ -63,6 +63,10 @@ void Pathfinder::Reset(SceneGrid* newGrid) {
     if (tileStates.Count()) std::memset(tileStates.data, 0, tileStates.Count() * sizeof(uint16_t));
 }
 
+bool Pathfinder::HasGrid() const {
+    return grid && tileStates.Count() != 0 && tileStates.Count() == grid->Width() * grid->Height();
+}
+
 Vector Pathfinder::Centre(uint32_t tile) const { return grid->CellToWorld(tile); }
 
 inline float Pathfinder::Heuristic(uint32_t tile) const {

@@ -58,9 +58,12 @@ public:
     // Nodes pushed since the last reset.
     uint32_t Pushes() const { return pushes; }
     uint32_t OpenCount() const { return openList.Count(); }
+    const SceneGrid* Grid() const { return grid; }
 
 private:
-    bool HasGrid() const { return grid && tileStates.Count() != 0; }
+    // A grid that changed size since the reset (one made anew where the old one was)
+    // counts as none: the tile states no longer fit it.
+    bool HasGrid() const;
     Vector Centre(uint32_t tile) const;
     float Heuristic(uint32_t tile) const;
     bool MarkDestination(const Vector& goal);

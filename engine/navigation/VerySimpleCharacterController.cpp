@@ -358,6 +358,12 @@ bool VerySimpleCharacterController::FollowPath() {
 
 void VerySimpleCharacterController::Tick() {
     Pathfinder* finder = pathfinder.Get();
+    if ((state == STATE_SEARCHING || state == STATE_TESTING) && finder->Grid() != gEntityManager->GetSceneGrid()) {
+        // The walk grid the search ran on went with its scene: the search ends without a path.
+        if (state == STATE_TESTING) reachable = 0;
+        Stop(true);
+        return;
+    }
     switch (state) {
         case STATE_SEARCHING:
             if (!GameplayPaused() &&

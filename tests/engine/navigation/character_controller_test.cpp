@@ -295,4 +295,22 @@ TEST_F(CharacterControllerTest, ReachabilityAndCopies) {
     EXPECT_TRUE(copy.GetReachabilityTestResult());
 }
 
+TEST_F(CharacterControllerTest, SearchEndsWhenTheSceneGridIsReplaced) {
+    Controller controller(Unit(-8, 0, -8), 0.25f);
+    controller.InitPathfinder();
+    for (const bool testing : {false, true}) {
+        InstallGrid(std::vector<uint8_t>(400, 1));
+        if (testing)
+            controller.TestReachability(Vector(-6, 0, -8, 1));
+        else
+            controller.MoveToPoint(Vector(5, 0, 5, 1));
+        ASSERT_FALSE(controller.IsIdle());
+        InstallGrid(std::vector<uint8_t>(400, 1));  // the next scene's grid; the old one is gone
+        controller.Tick();
+        EXPECT_TRUE(controller.IsIdle()) << testing;
+        EXPECT_EQ(controller.GetPath().Count(), 0u);
+        EXPECT_FALSE(controller.GetReachabilityTestResult());
+    }
+}
+
 }  // namespace

@@ -159,6 +159,18 @@ TEST(PathfinderTest, BudgetBoundsNodesPerSlice) {
     }
 }
 
+TEST(PathfinderTest, GridReadAnewAtAnotherSizeEndsTheSearch) {
+    Grid grid(MakeWalkGrid(10, 10, 1.0f, kOrigin, std::vector<uint8_t>(100, 1)));
+    Pathfinder finder;
+    ASSERT_TRUE(finder.FindPath(grid.get(), grid->CellToWorld(0, 0), grid->CellToWorld(9, 9), 0, FLT_MAX));
+    // As when the next scene's grid is made where the last one was.
+    const std::vector<uint8_t> block = WalkGridBlock(40, 40, 1.0f, kOrigin, std::vector<uint8_t>(1600, 1));
+    ASSERT_NE(grid->Read(block.data(), block.size(), true), 0u);
+    EXPECT_FALSE(finder.Step(0xFFFFFFFF));
+    Dynarray<Vector> path;
+    EXPECT_FALSE(finder.GetPath(path));
+}
+
 TEST(PathfinderTest, SmoothingMovesOnlyGentleTurns) {
     // w1 / w0 = exp(-1 / 20.48): a moved middle point is (b + 0.952345 (a + c)) / 2.90469.
     const Vector a(0, 0, 0, 1);
