@@ -15,6 +15,7 @@ class BoundedReader;
 class Entity;
 class Player;
 struct MPMethodCall;
+class EntityManager;
 class EntityTemplate;
 class InGameStore;
 class NameString;
@@ -33,6 +34,9 @@ class UIScreen;
 class UITextBase;
 struct Vector;
 class VideoEngine;
+
+// The engine's online-services start-up (engine/VornexEngine.cpp).
+bool InitSteam();
 
 struct EngineServices {
     // ---- Multiplayer and online services ----
@@ -125,6 +129,41 @@ struct EngineServices {
     // The sequence system's read of a scene's sequence property list (false: corrupt).
     // Empty: the sequences are skipped.
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
+
+    // ---- Engine start-up and shutdown ----
+    // Online-services start-up (the engine's InitSteam by default); false ends start-up.
+    bool (*initSteam)() = &InitSteam;
+    // VideoEngine::Init at start-up and VideoEngine::Close at shutdown. Empty: no video.
+    void (*videoEngineInit)() = nullptr;
+    void (*videoEngineClose)() = nullptr;
+    // SoundEngine::Start (the sound thread starts and posts its initialisation), the
+    // flush that waits for it, and the stop of the sound thread at shutdown.
+    // SoundEntriesContainer::RemoveAllSoundEntries at shutdown. Empty: no sound.
+    void (*soundEngineStart)() = nullptr;
+    void (*soundEngineFlush)() = nullptr;
+    void (*soundEngineStop)() = nullptr;
+    void (*soundRemoveAllSoundEntries)() = nullptr;
+    // SequenceSystem::Init (entity manager, enable) from the Game's start,
+    // SequenceSystem::Tick from every engine update, SequenceSystem::Clear and
+    // SequenceActionFactory::Clear at shutdown. Empty: no sequences.
+    void (*sequenceSystemInit)(EntityManager* entityManager, bool enable) = nullptr;
+    void (*sequenceSystemTick)() = nullptr;
+    void (*sequenceSystemClear)() = nullptr;
+    void (*sequenceActionFactoryClear)() = nullptr;
+    // The StringManager: created at start-up, its compiled strings loaded from a file of
+    // "Common" (false when unreadable), deleted at shutdown. Empty: no localised strings.
+    void (*stringManagerCreate)() = nullptr;
+    bool (*stringManagerLoadCompiledStrings)(const char* fileName) = nullptr;
+    void (*stringManagerDelete)() = nullptr;
+    // UIFontTable::Load of "Fonts.Config" from "Common" and the release of the UI font
+    // definitions at shutdown. Empty: no font table.
+    bool (*uiFontTableLoad)() = nullptr;
+    void (*uiFontTableFree)() = nullptr;
+    // SceneParametersTemplate::StopTransition on the project's UI scene-parameter
+    // template (a template of type id 9). Empty: nothing to stop.
+    void (*sceneParametersStopTransition)(EntityTemplate* t) = nullptr;
+    // Release of the render-side scene list at shutdown. Empty: there is none.
+    void (*releaseSceneRenderList)() = nullptr;
 
     // ---- Navigation ----
     // The Game's smooth game timer: its last frame delta in seconds (empty: 0, so no path

@@ -1,6 +1,8 @@
 // Start-up table of the engine.
 #include "engine/EngineStaticInit.h"
 
+#include "engine/VornexEngine.h"
+
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/Cameras.h"
 #include "engine/entity/Entity.h"
@@ -53,9 +55,16 @@ void CreateEntityManager() {
         nullptr);
 }
 
+// The engine object in its static storage; destroyed after a shutdown that its owner ran.
+void CreateEngineObject() {
+    CreateGlobalVornexEngine();
+    PushExitHandler([](void*) { DestroyGlobalVornexEngine(); }, nullptr);
+}
+
 using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
+    {1, K::GlobalObject, "gVornexEngine", &CreateEngineObject, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
     {5, K::BareClassRegistration, "BaseCamera", nullptr, 0, 0},
     {5, K::ClassRegistration, "YawPitchCamera", &StaticInitRegister<YawPitchCamera>, 0, 0},

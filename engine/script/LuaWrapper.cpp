@@ -13,6 +13,7 @@
 #include "core/Memory.h"
 #include "core/profiler/Profiler.h"
 #include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaNumber.h"
@@ -82,6 +83,8 @@ void* NotYetBuilt() { return nullptr; }
 void* ScriptHost() { return &gLua; }
 void* Console() { return &gLog; }
 void* ProfilerObject() { return &gProfiler; }
+void* EngineObject() { return &gVornexEngine; }
+void* EngineTimer() { return &gVornexEngine.Timer(); }
 
 template <auto Hook>
 void* FromServices() {
@@ -96,14 +99,14 @@ struct ScriptSingleton {
 };
 
 const ScriptSingleton kSingletons[] = {
-    {"gVornexEngine", "VornexEngine", &NotYetBuilt},
+    {"gVornexEngine", "VornexEngine", &EngineObject},
     {"gLua", "LuaWrapper", &ScriptHost},
     {"gConsole", "GameConsole", &Console},
     {"gGame", "Game", &NotYetBuilt},
     {"gEntityManager", "EntityManager", &NotYetBuilt},
     {"gProfiler", "Profiler", &ProfilerObject},
     {"gShaderManager", "ShaderManager", &FromServices<&EngineServices::shaderManager>},
-    {"gEngineTimer", "EngineTimer", &NotYetBuilt},
+    {"gEngineTimer", "EngineTimer", &EngineTimer},
     {"gSoundEngine", "SoundEngine", &FromServices<&EngineServices::soundEngine>},
     {"gSoundEntriesContainer", "SoundEntriesContainer", &FromServices<&EngineServices::soundEntriesContainer>},
     {"gDefaultReplacementContainer", "StringReplacementContainer",

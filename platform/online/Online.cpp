@@ -515,10 +515,12 @@ void OnlineClient::SetWarningMessageHook(WarningHook hook) {
 
 // ---- Process-wide functions ----
 
-bool SteamAPI_Init() {
+bool SteamAPI_Init() { return SteamAPI_InitWithConfig(online::ClientConfig::FromEnvironment()); }
+
+bool SteamAPI_InitWithConfig(const online::ClientConfig& config) {
     if (online::gContext) return true;
     std::string error;
-    online::gContext = online::OnlineContext::Connect(online::ClientConfig::FromEnvironment(), &error);
+    online::gContext = online::OnlineContext::Connect(config, &error);
     return online::gContext != nullptr;
 }
 

@@ -244,6 +244,9 @@ OnlineContext* GlobalContext();
 
 // Process-wide start-up and callback functions; they act on online::GlobalContext().
 bool SteamAPI_Init();  // reads ClientConfig::FromEnvironment(); false when no broker answers
+// The same start-up with a configuration the caller made (an engine that chooses offline
+// mode itself); true at once when the context exists already.
+bool SteamAPI_InitWithConfig(const online::ClientConfig& config);
 void SteamAPI_Shutdown();
 void SteamAPI_RunCallbacks();
 void SteamAPI_RegisterCallback(online::CallbackBase* target, int callbackId);

@@ -47,7 +47,22 @@ void SetCurrentThreadName(const char* name) {
     pthread_setname_np(pthread_self(), shortName);
 }
 
+namespace {
+// The processors a new thread may use: the set in force before the first pin. The system
+// hands a new thread its creator's set, so without this every thread a pinned thread
+// starts would share its one processor; threads start on all of the process's instead.
+std::once_flag gProcessSetOnce;
+cpu_set_t gProcessSet;
+bool gProcessSetKnown = false;
+
+void KeepProcessSet() {
+    std::call_once(gProcessSetOnce,
+                   [] { gProcessSetKnown = sched_getaffinity(0, sizeof gProcessSet, &gProcessSet) == 0; });
+}
+}  // namespace
+
 static bool ApplyAffinity(pthread_t thread, uint64_t mask) {
+    KeepProcessSet();
     cpu_set_t set;
     CPU_ZERO(&set);
     for (unsigned i = 0; i < 64; ++i)
@@ -56,6 +71,11 @@ static bool ApplyAffinity(pthread_t thread, uint64_t mask) {
 }
 
 bool SetCurrentThreadAffinity(uint64_t mask) { return ApplyAffinity(pthread_self(), mask); }
+
+bool ResetCurrentThreadAffinity() {
+    KeepProcessSet();
+    return gProcessSetKnown && sched_setaffinity(0, sizeof gProcessSet, &gProcessSet) == 0;
+}
 
 // ---------------------------------------------------------------------------------------
 namespace {
@@ -93,8 +113,17 @@ bool Thread::Start(Entry entry, void* argument, const char* name) {
         std::memcpy(s->name, name, n);
         s->name[n] = 0;
     }
+    KeepProcessSet();
+    pthread_attr_t attributes;
+    bool created = false;
     pthread_t t;
-    if (pthread_create(&t, nullptr, &Launch::Run, s) != 0) {
+    if (gProcessSetKnown && pthread_attr_init(&attributes) == 0) {
+        created = pthread_attr_setaffinity_np(&attributes, sizeof gProcessSet, &gProcessSet) == 0 &&
+                  pthread_create(&t, &attributes, &Launch::Run, s) == 0;
+        pthread_attr_destroy(&attributes);
+    }
+    // A set the system no longer allows (narrowed from outside) leaves the creator's.
+    if (!created && pthread_create(&t, nullptr, &Launch::Run, s) != 0) {
         delete s;
         return false;
     }

@@ -20,6 +20,9 @@ void FullFence();
 void SetCurrentThreadName(const char* name);
 // Pins the calling thread to the processors whose bits are set; false when refused.
 bool SetCurrentThreadAffinity(uint64_t mask);
+// Gives the calling thread back every processor of the process (those a new thread gets);
+// false when refused.
+bool ResetCurrentThreadAffinity();
 
 // A joinable thread. Start() fails cleanly (false) when the thread cannot be created.
 class Thread {

@@ -106,6 +106,20 @@ TEST(OsThread, NamesAndAffinityReachTheSystem) {
     EXPECT_FALSE(t.SetAffinity(1));
 }
 
+// A pinned thread starts its threads on every processor of the process, not on its own.
+TEST(OsThread, APinnedThreadStartsThreadsOnEveryProcessor) {
+    std::string before, started;
+    std::thread([&] {
+        before = AllowedCpus(os::CurrentThreadId());
+        ASSERT_TRUE(os::SetCurrentThreadAffinity(1));
+        os::Thread t;
+        ASSERT_TRUE(t.Start([](void* p) { *static_cast<std::string*>(p) = AllowedCpus(os::CurrentThreadId()); },
+                            &started));
+        t.Join();
+    }).join();
+    EXPECT_EQ(started, before);
+}
+
 TEST(OsEvent, AutoResetKeepsOneSignalForOneWaitAndTimedWaitsLastTheirTimeOut) {
     // Two Sets before a Wait are one signal; Reset clears a signal and keeps a clear
     // event clear.

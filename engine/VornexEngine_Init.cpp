@@ -1,0 +1,131 @@
+// Engine start-up: every service in its fixed order, and the failure path.
+#include <cstring>
+
+#include "core/Log.h"
+#include "core/Memory.h"
+#include "core/config/GameConfig.h"
+#include "core/config/ProjectConfig.h"
+#include "core/fs/PhysicalFileReader.h"
+#include "core/math/BoundingBox4.h"
+#include "core/profiler/Profiler.h"
+#include "engine/EngineCore.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/script/LuaWrapper.h"
+#include "engine/script/ScriptScheduler.h"
+#include "platform/online/Online.h"
+#include "platform/os/Thread.h"
+#include "render/VornexRenderer.h"
+#include "render/resources/Resource.h"
+#include "render/resources/ResourceManager.h"
+#include "render/scene/RendererScene.h"
+#include "render/shaders/ShaderManager.h"
+
+namespace {
+
+// The compiled strings and the template type of scene-parameter templates.
+constexpr const char* kCompiledStringsFile = "L01n.bin";
+constexpr uint32_t kSceneParametersTemplateType = 9;
+// The vertical extent of the entity manager's world box.
+constexpr float kWorldBottom = -25.0f;
+constexpr float kWorldTop = 200.0f;
+// How long a failed start-up waits before shutting down.
+constexpr uint32_t kFailureSleepMs = 1000;
+
+}  // namespace
+
+bool VornexEngine::Init(uint32_t window, const char* titleText, GameConfig* gameConfiguration,
+                        bool runStartupScripts) {
+    configuration = gameConfiguration;
+    shutdownPending = true;
+    if (RunInit(window, titleText, runStartupScripts)) return true;
+    os::Sleep(kFailureSleepMs);
+    SteamAPI_RunCallbacks();
+    Shutdown();
+    return false;
+}
+
+bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStartupScripts) {
+    // 1. A title names the project's user folder.
+    if (!titleText || !titleText[0]) return false;
+    // 2. The single-precision and COM set-up of the original platform have nothing to do
+    // here: floats are IEEE single throughout.
+    // 3. Core state; the title copy.
+    mainThreadId = os::CurrentThreadId();
+    EngineCore::Init(configuration);
+    const size_t titleBytes = std::strlen(titleText) + 1;
+    EngineFree(title);
+    title = static_cast<char*>(EngineAlloc(titleBytes));
+    if (!title) return false;
+    std::memcpy(title, titleText, titleBytes);
+    // 4-7. Banner, online services, the container reader, user folders.
+    LogBanner();
+    if (!gEngineServices.initSteam || !gEngineServices.initSteam()) return false;
+    fileReaderStarted = gPhysicalFileReader.Start();
+    MountUserFolders();
+    // 8. Saved and optimal settings; the log's frame numbers follow the configuration.
+    const bool savedConfigLoaded = ReadOptimalSettings();
+    if (configuration) Log::SetFrameInfoMode(configuration->logFrameInfo);
+    // 9-10. Data but textures, then the project configuration.
+    if (!MountData(kMountAllButTextures)) return false;
+    ProjectConfig& project = GetProjectConfig();
+    if (!project.Load()) return false;
+    if (configuration) {
+        if (configuration->sfxVolume < 0.0f) configuration->sfxVolume = project.defaultSoundVolume;
+        if (configuration->musicVolume < 0.0f) configuration->musicVolume = project.defaultMusicVolume;
+        if (configuration->voiceVolume < 0.0f) configuration->voiceVolume = project.defaultSpeechVolume;
+    }
+    // 11-13. Renderer and presenter; the renderer settings of a first run; textures.
+    const bool fullScreen = configuration && configuration->fullScreenMode;
+    if (!gVornexRenderer.Start(window, fullScreen ? 1 : 0)) return false;
+    if (!savedConfigLoaded && configuration) configuration->FillRendererParams();
+    gVornexRenderer.SetVisualizationMode(project.visualizationMode);
+    MountData(kMountTextures);
+    // 14-18. Loader, script host, scratch buffer, templates, engine scheduler.
+    gResourceManager.Start();
+    if (runStartupScripts) gLua.Init();
+    gScratchAllocator.Init(project.GetAnimationBufferKB() * 1024u);
+    gEntityTemplateRegistry.Init();
+    if (!scheduler) scheduler = new ScriptScheduler;
+    // 19. Shaders, then the services that use them.
+    if (!gShaderManager || !gShaderManager->LoadDefinitions()) return false;
+    gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
+    if (gEngineServices.videoEngineInit) gEngineServices.videoEngineInit();
+    if (gRendererScene) gRendererScene->PostInit();
+    if (gEngineServices.soundEngineStart) gEngineServices.soundEngineStart();
+    if (gEngineServices.soundEngineFlush) gEngineServices.soundEngineFlush();
+    // 20-22. World, profiler, frame timer.
+    const float range = project.GetWorldRange();
+    if (gEntityManager)
+        gEntityManager->Init(BoundingBox4(Vector(-range, kWorldBottom, -range, 1.0f), Vector(range, kWorldTop, range, 1.0f)),
+                             project.GetWorldCell());
+    gProfiler.Init(configuration ? configuration->inGameProfilers : nullptr);
+    frameTimer.Reset();
+    // 23-25. System font, strings and font table, the start-up mark on every pool.
+    if (!systemFont) {
+        systemFont = gResourceManager.GetResource(RESOURCE_FONT, kSystemFontName, 0, true, 0);
+        if (systemFont) systemFont->Load(true);
+    }
+    if (gEngineServices.stringManagerCreate) {
+        gEngineServices.stringManagerCreate();
+        stringsCreated = true;
+        if (gEngineServices.stringManagerLoadCompiledStrings)
+            gEngineServices.stringManagerLoadCompiledStrings(kCompiledStringsFile);
+    }
+    if (gEngineServices.uiFontTableLoad) gEngineServices.uiFontTableLoad();
+    gResourceManager.SetFlagsOnPools(kAllResourceTypes, RESOURCE_FLAG_STARTUP);
+    // 26. No exception filter: a fault ends the process with the system's report.
+    // 27. The UI scene parameters start settled.
+    if (!project.uiSceneParamTemplate.IsNull()) {
+        EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByGUID(project.uiSceneParamTemplate, true);
+        if (t && t->GetTypeId() == kSceneParametersTemplateType && gEngineServices.sceneParametersStopTransition)
+            gEngineServices.sceneParametersStopTransition(t);
+    }
+    // 28.
+    initialized = true;
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Engine successfully initialized");
+    return true;
+}

@@ -1,0 +1,397 @@
+// The engine object on generated data: services start in order and stop in reverse
+// (recording hooks beside the real renderer, loader and shader manager); failed steps
+// end in one harmless shutdown; saved and optimal settings; data mounting as folders and
+// container sets; console lines; the external browser; offline online services.
+// test-sanitize: thread address
+// test-depends: shader_data
+// test-timeout: 900
+// test-sources: ../core/fs/ContainerBuilder.cpp
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <lua.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../core/fs/ContainerBuilder.h"
+#include "CaptureLogSink.h"
+#include "EngineDataSet.h"
+#include "core/Log.h"
+#include "core/config/RendererConfigContainer.h"
+#include "core/fs/FileSystem.h"
+#include "core/fs/PhysicalFileReader.h"
+#include "engine/EngineCore.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/script/LuaWrapper.h"
+#include "platform/online/Online.h"
+#include "platform/os/Thread.h"
+#include "render/VornexRenderer.h"
+#include "render/resources/Resource.h"
+#include "render/resources/ResourceManager.h"
+#include "render/shaders/ShaderManager.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using enginetest::EngineDataSet;
+
+constexpr const char* kTitle = "Engine Test";
+
+std::vector<std::string> gEvents;
+
+// The hook's name with the state of the real services when it ran.
+void Record(const char* name) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s reader=%d renderer=%d loader=%d shaders=%d lua=%d", name,
+                  gPhysicalFileReader.IsRunning(), gVornexRenderer.IsRendererRunning(), gResourceManager.IsRunning(),
+                  gShaderManager && gShaderManager->IsLoaded(), gLua.GetState() != nullptr);
+    gEvents.push_back(text);
+}
+
+void InstallRecordingHooks() {
+    EngineServices& s = gEngineServices;
+    s = EngineServices{};
+    s.initSteam = [] { return Record("steam"), InitSteam(); };
+    s.videoEngineInit = [] { Record("video-init"); };
+    s.soundEngineStart = [] { Record("sound-start"); };
+    s.soundEngineFlush = [] { Record("sound-flush"); };
+    s.stringManagerCreate = [] { Record("strings"); };
+    s.stringManagerLoadCompiledStrings = [](const char* file) { return Record(file), true; };
+    s.uiFontTableLoad = [] { return Record("font-table"), true; };
+    s.sequenceSystemTick = [] { Record("sequence-tick"); };
+    s.releaseSceneRenderList = [] { Record("scene-list"); };
+    s.stringManagerDelete = [] { Record("strings-delete"); };
+    s.uiFontTableFree = [] { Record("font-table-free"); };
+    s.sequenceSystemClear = [] { Record("sequences-clear"); };
+    s.sequenceActionFactoryClear = [] { Record("actions-clear"); };
+    s.soundRemoveAllSoundEntries = [] { Record("sound-entries"); };
+    s.videoEngineClose = [] { Record("video-close"); };
+    s.soundEngineStop = [] { Record("sound-stop"); };
+}
+
+// The calling thread's processors as the system lists them ("0-7").
+std::string AllowedProcessors() {
+    std::ifstream in("/proc/thread-self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("Cpus_allowed_list:", 0) == 0) return line.substr(line.find('\t') + 1);
+    return "";
+}
+
+bool Mounted(const char* name) { return gFileSystem.FindMountPoint(name, nullptr) != nullptr; }
+
+struct EngineStartupTest : ::testing::Test {
+    void SetUp() override {
+        InstallRecordingHooks();
+        gEvents.clear();
+        log.Attach();
+        window = enginetest::MakeWindow();
+    }
+    void TearDown() override {
+        gVornexEngine.Shutdown();
+        gVornexEngine.SetConfiguration(nullptr);
+        gEngineServices = EngineServices{};
+        Log::SetFrameInfoMode(0);
+        gFileSystem.UnmountAll();
+        log.Detach();
+        wnd::ResetWindowLayer();
+    }
+    size_t Count(const std::string& text) {
+        size_t n = 0;
+        for (const auto& m : log.Messages()) n += m.text == text;
+        return n;
+    }
+
+    EngineDataSet set;
+    CaptureLogSink log;
+    uint32_t window = 0;
+};
+
+TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoesNothing) {
+    set.WriteProjectConfig();
+    ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
+    EXPECT_TRUE(gVornexEngine.IsInitialized());
+    EXPECT_STREQ(gVornexEngine.Title(), kTitle);
+    for (const char* kind : enginetest::kKinds) EXPECT_TRUE(Mounted(kind)) << kind;
+    EXPECT_TRUE(Mounted("locals") && Mounted("user") && Mounted("project"));
+    EXPECT_TRUE(fs::is_directory(set.ProjectFolder(kTitle)));
+    // No broker configured: the services run offline with their data in the user folder.
+    EXPECT_NE(online::GlobalContext(), nullptr);
+    EXPECT_TRUE(fs::exists(set.user + "/online/broker.db"));
+    for (const char* line : {"Initializing engine...", "Engine successfully initialized", "Steam appId: 480"})
+        EXPECT_EQ(Count(line), 1u) << line;
+    // The system font stays with every start-up resource marked; the world of the
+    // project's defaults.
+    ASSERT_NE(gVornexEngine.SystemFont(), nullptr);
+    EXPECT_TRUE(gVornexEngine.SystemFont()->GetFlags() & RESOURCE_FLAG_STARTUP);
+    const BoundingBox4& world = gEntityManager->GetWorldBounds();
+    EXPECT_EQ(std::vector<float>({world.min.x, world.min.y, world.min.z, world.max.x, world.max.y, world.max.z}),
+              std::vector<float>({-2400.0f, -25.0f, -2400.0f, 2400.0f, 200.0f, 2400.0f}));
+    EXPECT_EQ(gEntityManager->GetCellSize(), 40.0f);
+    gVornexEngine.Update(0, 0.0f, 0, 0.0f, 0);
+    gVornexEngine.Shutdown();
+    EXPECT_EQ(online::GlobalContext(), nullptr);
+    EXPECT_FALSE(gVornexRenderer.IsRendererRunning() || gResourceManager.IsRunning() || gShaderManager->IsLoaded());
+
+    const std::vector<std::string> expected = {
+        "steam reader=0 renderer=0 loader=0 shaders=0 lua=0",
+        "video-init reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "sound-start reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "sound-flush reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "strings reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "L01n.bin reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "font-table reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "sequence-tick reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "scene-list reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "strings-delete reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "font-table-free reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "sequences-clear reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "actions-clear reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "sound-entries reader=1 renderer=1 loader=1 shaders=1 lua=1",
+        "video-close reader=1 renderer=1 loader=1 shaders=1 lua=0",
+        "sound-stop reader=1 renderer=1 loader=1 shaders=1 lua=0",
+    };
+    EXPECT_EQ(gEvents, expected);
+    EXPECT_EQ(Count("VornexEngine closed"), 1u);
+
+    gVornexEngine.Shutdown();
+    EXPECT_EQ(gEvents.size(), expected.size());
+    EXPECT_EQ(Count("VornexEngine closing..."), 1u);
+}
+
+TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) {
+    struct Case {
+        const char* name;
+        std::function<void(EngineDataSet&)> arrange;
+        const char* title;
+    };
+    const Case cases[] = {
+        {"no project configuration", [](EngineDataSet&) {}, kTitle},
+        {"no shader definitions", [](EngineDataSet& d) { fs::remove(d.data + "/common/Shaders/Shaders.DefBin"); },
+         kTitle},
+        {"a data folder missing", [](EngineDataSet& d) { fs::remove_all(d.data + "/voices"); }, kTitle},
+        {"no title", [](EngineDataSet&) {}, ""},
+        {"a broker that does not answer",
+         [](EngineDataSet& d) { setenv("ONLINE_BROKER_DIR", (d.root + "/nobroker").c_str(), 1); }, kTitle},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineDataSet data;
+        if (std::string(c.name) != "no project configuration") data.WriteProjectConfig();
+        c.arrange(data);
+        log.Clear();
+        gEvents.clear();
+        EXPECT_FALSE(gVornexEngine.Init(window, c.title, gGameConfig, true));
+        unsetenv("ONLINE_BROKER_DIR");
+        EXPECT_FALSE(gVornexEngine.IsInitialized());
+        EXPECT_FALSE(gVornexRenderer.IsRendererRunning() || gResourceManager.IsRunning() ||
+                     gPhysicalFileReader.IsRunning());
+        EXPECT_EQ(online::GlobalContext(), nullptr);
+        EXPECT_EQ(Count("Engine successfully initialized"), 0u);
+        EXPECT_EQ(Count("VornexEngine closed"), 1u);
+        const size_t events = gEvents.size();
+        gVornexEngine.Shutdown();
+        EXPECT_EQ(gEvents.size(), events);
+        EXPECT_EQ(Count("VornexEngine closing..."), 1u);
+    }
+    EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
+}
+
+// A machine whose user data folder does not exist yet: it is made with its parents, so
+// the settings and the offline online-services data have their places.
+TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
+    set.WriteProjectConfig();
+    const std::string fresh = set.root + "/home/.local/share";
+    setenv("XDG_DATA_HOME", fresh.c_str(), 1);
+    ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
+    EXPECT_TRUE(Mounted("user") && Mounted("project"));
+    EXPECT_TRUE(gVornexEngine.SaveConfig());
+    EXPECT_TRUE(fs::exists(fresh + "/Brintavolque/" + kTitle + "/config.bin"));
+    EXPECT_TRUE(fs::exists(fresh + "/online/broker.db"));
+}
+
+// Project defaults for negative volumes, the log's frame numbers, and the renderer
+// settings, which a first run (no saved configuration) copies from the configuration.
+TEST_F(EngineStartupTest, SavedSettingsProjectDefaultsAndFrameInfo) {
+    ProjectConfig project;
+    project.defaultSoundVolume = 0.5f, project.defaultMusicVolume = 0.6f, project.defaultSpeechVolume = 0.7f;
+    set.WriteProjectConfig(project);
+    for (const bool saved : {false, true}) {
+        SCOPED_TRACE(saved ? "saved configuration" : "first run");
+        EngineDataSet::ResetConfiguration();
+        gGameConfig->sfxVolume = -1.0f, gGameConfig->musicVolume = 0.25f, gGameConfig->voiceVolume = -0.5f;
+        gGameConfig->rendererConfig.gfxQualityLevel = 1;
+        gGameConfig->logFrameInfo = LOG_FRAME_INFO_EVERY_LINE;
+        fs::remove_all(set.user + "/Brintavolque");
+        if (saved) {
+            fs::create_directories(set.ProjectFolder(kTitle));
+            ASSERT_TRUE(gFileSystem.MountDirectory("project", set.ProjectFolder(kTitle).c_str()));
+            ASSERT_TRUE(gGameConfig->Save());
+            gFileSystem.UnmountAll();
+        }
+        gVornexRenderer.Settings().gfxQualityLevel = 4;
+        ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
+        EXPECT_EQ(gVornexRenderer.Settings().gfxQualityLevel, saved ? 4u : 1u);
+        EXPECT_FLOAT_EQ(gGameConfig->sfxVolume, 0.5f);
+        EXPECT_FLOAT_EQ(gGameConfig->musicVolume, 0.25f);
+        EXPECT_FLOAT_EQ(gGameConfig->voiceVolume, 0.7f);
+        SetLogFrameNumbers(12, 34);
+        log.Clear();
+        gLog.Print(LogSeverity::Warning, LogCategory::Script, "probe");
+        EXPECT_TRUE(log.Contains("probe [frame: 12/34]"));
+        gVornexEngine.Shutdown();
+    }
+}
+
+// With container sets "textures" is mounted only after the renderer started: the
+// renderer settings of a first run are applied between the two mounting passes.
+TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
+    set.WriteProjectConfig();
+    for (const char* kind : enginetest::kKinds) {
+        std::vector<testfs::Entry> entries;
+        const fs::path folder = set.data + "/" + kind;
+        for (const auto& f : fs::recursive_directory_iterator(folder)) {
+            if (!f.is_regular_file()) continue;
+            std::string path = fs::relative(f.path(), folder).string();
+            for (char& ch : path) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            entries.emplace_back(path, testfs::ReadWholeFile(f.path().string()));
+        }
+        if (entries.empty()) entries.emplace_back("placeholder.txt", std::vector<uint8_t>{'x'});
+        ASSERT_TRUE(testfs::WriteContainer(set.data + "/" + kind + ".dat", entries, {}, set.root)) << kind;
+        fs::remove_all(folder);
+    }
+    gGameConfig->useContainerFiles = true;
+    static bool texturesAtApply = true, commonAtApply = false;
+    SetRendererConfigApplyHook([](const RendererConfigContainer& c) {
+        texturesAtApply = Mounted("textures");
+        commonAtApply = Mounted("common");
+        gVornexRenderer.ApplyConfig(c);
+    });
+    const bool started = gVornexEngine.Init(window, kTitle, gGameConfig, true);
+    SetRendererConfigApplyHook([](const RendererConfigContainer& c) { gVornexRenderer.ApplyConfig(c); });
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(texturesAtApply);
+    EXPECT_TRUE(commonAtApply);
+    EXPECT_TRUE(Mounted("textures"));
+}
+
+TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
+    // A relative repository path is taken from the executable's folder.
+    EngineCore::Init(gGameConfig);
+    const std::string relative = fs::relative(set.data, GetExecutableDirectory()).string();
+    ASSERT_EQ(relative.compare(0, 3, "../"), 0);
+    EngineDataSet::SetRepositoryPath("./" + relative);
+    gVornexEngine.SetConfiguration(gGameConfig);
+    fs::remove_all(set.data + "/sounds");
+    EXPECT_FALSE(gVornexEngine.MountData(kMountAllButTextures));
+    for (const char* kind : enginetest::kKinds) {
+        const bool expected = std::string(kind) != "sounds" && std::string(kind) != "textures";
+        EXPECT_EQ(Mounted(kind), expected) << kind;
+    }
+    EXPECT_TRUE(gVornexEngine.MountData(kMountTextures | 0x700u));
+    EXPECT_TRUE(Mounted("textures"));
+    EngineCore::Shutdown();
+}
+
+// "OptimalSettings.cfg": line 1 the quality level plus one (0 keeps it, at most 4),
+// line 2 the render scale (0 keeps it); the file is deleted and the settings saved.
+TEST_F(EngineStartupTest, OptimalSettingsApplyOnceAndAreSaved) {
+    struct Case {
+        const char* text;  // null: no file
+        bool savedBefore;
+        uint32_t quality;
+        float scale;
+    } cases[] = {
+        {"0\n0.5\n", false, 3, 0.5f}, {"1\n", true, 0, 1.0f},     {"9\n2.5", false, 4, 2.5f},
+        {"-5\n0\n", true, 4, 1.0f},  {"3", false, 2, 1.0f},       {"x\nnan\n", false, 3, 1.0f},
+        {"2\r\n0.75\r\n", false, 1, 0.75f}, {nullptr, true, 3, 1.0f}, {nullptr, false, 3, 1.0f},
+    };
+    gVornexEngine.SetConfiguration(gGameConfig);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "no file");
+        testfs::TempDir locals, project;
+        ASSERT_TRUE(gFileSystem.MountDirectory("locals", locals.Path().c_str()));
+        ASSERT_TRUE(gFileSystem.MountDirectory("project", project.Path().c_str()));
+        EngineDataSet::ResetConfiguration();
+        if (c.savedBefore) {
+            ASSERT_TRUE(gGameConfig->Save());
+        }
+        if (c.text) {
+            FILE* f = std::fopen((locals / "OptimalSettings.cfg").c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::fprintf(f, "%s", c.text);
+            std::fclose(f);
+        }
+        EXPECT_EQ(gVornexEngine.ReadOptimalSettings(), c.savedBefore);
+        EXPECT_EQ(gGameConfig->rendererConfig.gfxQualityLevel, c.quality);
+        EXPECT_FLOAT_EQ(gGameConfig->rendererConfig.semiResolutionScreenScale, c.scale);
+        EXPECT_FALSE(fs::exists(locals / "OptimalSettings.cfg"));
+        EXPECT_EQ(fs::exists(project / "config.bin"), c.text != nullptr || c.savedBefore);
+        if (c.text) {
+            EngineDataSet::ResetConfiguration();
+            ASSERT_TRUE(gGameConfig->Load());
+            EXPECT_EQ(gGameConfig->rendererConfig.gfxQualityLevel, c.quality);
+        }
+        gFileSystem.UnmountAll();
+    }
+}
+
+// A console line that names a function alone is called; anything else runs as typed.
+TEST_F(EngineStartupTest, ConsoleLinesRunAsScriptWithBareNamesCalled) {
+    gLua.Init();
+    ASSERT_TRUE(gLua.ExecuteString("calls = '' function foo() calls = calls .. 'foo;' end "
+                                   "function f(x) calls = calls .. 'f' .. x .. ';' end"));
+    for (const char* line : {"foo", "a=1", "f(1)", "  foo  "}) {
+        ASSERT_TRUE(log.OfferInputLine(line));
+        gVornexEngine.Update(0, 0.0f, 0, 0.0f, 0);
+    }
+    lua_State* L = gLua.GetState();
+    lua_getglobal(L, "calls");
+    EXPECT_STREQ(lua_tostring(L, -1), "foo;f1;foo;");
+    lua_getglobal(L, "a");
+    EXPECT_EQ(lua_tonumber(L, -1), 1.0);
+    lua_pop(L, 2);
+    EXPECT_EQ(gEvents.size(), 4u);  // one sequence tick per update
+    gLua.Close();
+}
+
+TEST_F(EngineStartupTest, ExternalBrowserGetsTheUrlWithoutWaiting) {
+    testfs::TempDir bin;
+    const std::string opener = bin / "xdg-open", out = bin / "opened";
+    FILE* f = std::fopen(opener.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    // The opener writes the URL and the processors it may use.
+    std::fprintf(f,
+                 "#!/bin/sh\nprintf '%%s\\n' \"$1\" > '%s.tmp' && grep ^Cpus_allowed_list: /proc/$$/status | cut -f2 >> "
+                 "'%s.tmp' && mv '%s.tmp' '%s'\n",
+                 out.c_str(), out.c_str(), out.c_str(), out.c_str());
+    std::fclose(f);
+    fs::permissions(opener, fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.Path() + ":" + oldPath).c_str(), 1);
+    // From the main thread pinned as start-up pins it, the browser still gets every
+    // processor of the process, as a thread started there does.
+    std::string processors;
+    os::Thread probe;
+    ASSERT_TRUE(probe.Start([](void* p) { *static_cast<std::string*>(p) = AllowedProcessors(); }, &processors));
+    probe.Join();
+    ASSERT_TRUE(os::SetCurrentThreadAffinity(1));
+    EXPECT_FALSE(gVornexEngine.ActivateExternalBrowser(nullptr));
+    EXPECT_TRUE(gVornexEngine.ActivateExternalBrowser("https://example.org/a?b=1&c=2"));
+    setenv("PATH", oldPath.c_str(), 1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!fs::exists(out) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(fs::exists(out));
+    const std::vector<uint8_t> bytes = testfs::ReadWholeFile(out);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "https://example.org/a?b=1&c=2\n" + processors + "\n");
+}
+
+}  // namespace
