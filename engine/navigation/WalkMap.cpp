@@ -4,6 +4,7 @@
 
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
 #include "engine/navigation/SceneGrid.h"
 
 namespace {
@@ -16,7 +17,9 @@ uint32_t ClampedCell(float v, float bias, uint32_t count) {
 }
 
 void BlockCellsUnder(SceneGrid& grid, Entity* obstacle) {
-    const BoundingBox4& local = obstacle->GetLocalBoundingBox();
+    // The template's box, which stays put while the entity's own may follow its animation.
+    const EntityTemplate* t = obstacle->GetTemplate();
+    const BoundingBox4& local = t ? t->staticBoundingBox : obstacle->GetLocalBoundingBox();
     if (local.IsEmpty3D()) return;
     BoundingBox4 world;
     world.Transform3D(local, obstacle->GetGlobalLocationMatrix());

@@ -38,7 +38,7 @@ void UpdateMeshEntityTiles(Entity* mesh);
 
 // Clears every blocked bit, drops obstacles that died, and blocks each walkable cell whose
 // centre, taken into the obstacle's local space at the height of its box centre, lies in
-// the obstacle's local box. Obstacles in ghost mode block nothing.
+// the local box of the obstacle's template. Obstacles in ghost mode block nothing.
 void RebuildBlockedTiles(SceneGrid& grid);
 
 }  // namespace WalkMap

@@ -200,9 +200,13 @@ TEST_F(EntityTest, ObstacleRebuildMatchesBruteForceOfCellCentres) {
     gEntityManager->SetSceneGrid(grid);
     std::uniform_real_distribution<float> pos(-9.0f, 9.0f), extent(0.3f, 3.0f), scale(0.5f, 2.0f);
     std::vector<Entity*> obstacles;
+    std::vector<BoundingBox4> boxes;  // the templates' boxes, which block
     for (int i = 0; i < 8; ++i) {
-        Entity* e = Make();
-        e->SetLocalBoundingBox(BoundingBox4(Vector(-extent(rng), -1, -extent(rng), 1), Vector(extent(rng), 2, extent(rng), 1)));
+        EntityTemplate* t = Template(0, "obstacle");
+        t->staticBoundingBox = BoundingBox4(Vector(-extent(rng), -1, -extent(rng), 1), Vector(extent(rng), 2, extent(rng), 1));
+        boxes.push_back(t->staticBoundingBox);
+        Entity* e = Make(nullptr, 0, t);
+        e->SetLocalBoundingBox(BoundingBox4(Vector(-0.1f, -1, -0.1f, 1), Vector(0.1f, 2, 0.1f, 1)));  // its own box
         e->SetLocalRotation3(0, float(rng() % 360), 0);
         e->SetLocalScale3(scale(rng), scale(rng), scale(rng));
         e->SetGlobalPosition3(pos(rng), pos(rng), pos(rng));
@@ -223,7 +227,7 @@ TEST_F(EntityTest, ObstacleRebuildMatchesBruteForceOfCellCentres) {
             bool expected = false;
             for (size_t i = 2; i < obstacles.size(); ++i) {
                 OBBox4 box;
-                box.Transform3D(obstacles[i]->GetLocalBoundingBox(), obstacles[i]->GetGlobalLocationMatrix());
+                box.Transform3D(boxes[i], obstacles[i]->GetGlobalLocationMatrix());
                 expected |= box.Inside3D(Vector(origin.x + 0.5f * x, box.center.y, origin.z + 0.5f * y, 1));
             }
             expected &= (cells[y * w + x] & 1) != 0;
