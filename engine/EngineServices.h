@@ -300,6 +300,20 @@ struct EngineServices {
                                            uint32_t height, const Matrix& view, const Matrix& projection,
                                            Vector* out) = nullptr;
     // ---- end of the configuration helper and Game script API ----
+    // ---- Navigation ----
+    // The Game's smooth game timer: its last frame delta in seconds (empty: 0, so no path
+    // is walked and nothing falls).
+    float (*gameSmoothFrameDelta)() = nullptr;
+    // The Game's smooth gameplay timer in counter ticks (empty: the counter), and whether
+    // gameplay time is paused (empty: it runs).
+    int64_t (*gameSmoothGameplayTime)() = nullptr;
+    bool (*gameGameplayPaused)() = nullptr;
+    // The "Player collision type" of a mesh entity's template (PLAYER_COLLISION_*; empty:
+    // "None") and, for "Face", the mesh's main-memory vertices and triangles (false: none).
+    uint32_t (*meshPlayerCollisionType)(Entity* mesh) = nullptr;
+    bool (*meshCollisionData)(Entity* mesh, struct MeshCollisionData* out) = nullptr;
+    // DebugPathList::SetPoints on the path display (0 points clear it). Empty: no display.
+    void (*debugPathSetPoints)(const Vector* points, uint32_t count) = nullptr;
 };
 
 extern EngineServices gEngineServices;

@@ -49,7 +49,7 @@ struct SegmentWalk {
     LOSCandidate* out;
     uint32_t capacity;
     uint32_t count = 0;
-    uint64_t visited[kVisitedWords];
+    uint64_t visited[kVisitedWords] = {};
 
     void VisitCell(int32_t x, int32_t z) {
         const EntityGridList& list = grid.Cell(x, z)->lists[0];

@@ -1,6 +1,7 @@
 // Searches by place over the spatial grid, and the manager's nearest-flag query.
 #include "engine/entity/SpatialQueries.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -19,32 +20,6 @@ int32_t ClampedCell(float v, float origin, float size, uint32_t count) {
     const float f = std::floor((v - origin) / size);
     if (!(f > 0.0f)) return 0;  // also NaN
     return f >= float(count) ? int32_t(count) : int32_t(f);
-}
-
-// Calls visit(entity) once for every entity listed in the cells the box covers.
-template <class Visit>
-void ForEachInBox(const BoundingBox4& box, Visit visit) {
-    EntitySpatialGrid& grid = gEntityManager->GetSpatialGrid();
-    const BoundingBox4& bounds = grid.Bounds();
-    const float size = grid.CellSize();
-    const uint32_t nx = grid.CountX(), nz = grid.CountZ();
-    const int32_t x0 = ClampedCell(box.min.x, bounds.min.x, size, nx);
-    const int32_t z0 = ClampedCell(box.min.z, bounds.min.z, size, nz);
-    const int32_t x1 = std::min(ClampedCell(box.max.x, bounds.min.x, size, nx) + 1, int32_t(nx));
-    const int32_t z1 = std::min(ClampedCell(box.max.z, bounds.min.z, size, nz) + 1, int32_t(nz));
-    uint64_t visited[kMaxLiveEntities / 64];
-    std::memset(visited, 0, sizeof visited);
-    for (int32_t z = z0; z < z1; ++z)
-        for (int32_t x = x0; x < x1; ++x) {
-            const EntityGridList& list = grid.Cell(x, z)->lists[0];
-            for (uint32_t i = 0; i < list.count; ++i) {
-                const uint32_t key = list.entries[i].key % kMaxLiveEntities;
-                const uint64_t bit = uint64_t(1) << (key & 63);
-                if (visited[key >> 6] & bit) continue;
-                visited[key >> 6] |= bit;
-                visit(list.entries[i].entity);
-            }
-        }
 }
 
 struct KeyMask {
@@ -69,11 +44,24 @@ bool WithinHorizontally(const Vector& a, const Vector& b, float radius) {
 
 }  // namespace
 
+EntityCellRange SpatialQueryCells(const BoundingBox4& box) {
+    EntitySpatialGrid& grid = gEntityManager->GetSpatialGrid();
+    const BoundingBox4& bounds = grid.Bounds();
+    const float size = grid.CellSize();
+    const uint32_t nx = grid.CountX(), nz = grid.CountZ();
+    EntityCellRange r;
+    r.x0 = ClampedCell(box.min.x, bounds.min.x, size, nx);
+    r.z0 = ClampedCell(box.min.z, bounds.min.z, size, nz);
+    r.x1 = std::min(ClampedCell(box.max.x, bounds.min.x, size, nx) + 1, int32_t(nx));
+    r.z1 = std::min(ClampedCell(box.max.z, bounds.min.z, size, nz) + 1, int32_t(nz));
+    return r;
+}
+
 Entity* EntityManager::GetNearestFlag(const Vector& position, float maxDistance, Entity* excluded,
                                       const Vector& direction, float minCosine) {
     Entity* best = nullptr;
     float bestDist2 = maxDistance * maxDistance;
-    ForEachInBox(Around(position, maxDistance), [&](Entity* e) {
+    ForEachEntityInBox(Around(position, maxDistance), [&](Entity* e) {
         if (e == excluded || !e->GetTemplate() || !TemplateTypeTable::IsA(e->GetTemplate()->typeId, kFlagType))
             return;
         const Vector d = e->GetGlobalPosition() - position;
@@ -88,7 +76,7 @@ Entity* EntityManager::GetNearestFlag(const Vector& position, float maxDistance,
 
 void NearEntitiesGatherer::Init(uint32_t mask, const Vector& position, float radius) {
     result.Clear();
-    ForEachInBox(Around(position, radius), [&](Entity* e) {
+    ForEachEntityInBox(Around(position, radius), [&](Entity* e) {
         if (e->IsInGroups(mask) && WithinHorizontally(e->GetGlobalPosition(), position, radius))
             result.Add(SafePointer<Entity>(e));
     });
@@ -97,7 +85,7 @@ void NearEntitiesGatherer::Init(uint32_t mask, const Vector& position, float rad
 void NearEntitiesGatherer::InitWithEntitiesWhoesOBBIsWithinRange(uint32_t mask, const Vector& position,
                                                                  float radius) {
     result.Clear();
-    ForEachInBox(Around(position, radius), [&](Entity* e) {
+    ForEachEntityInBox(Around(position, radius), [&](Entity* e) {
         if (!e->IsInGroups(mask)) return;
         OBBox4 box;
         box.Transform3D(e->GetLocalBoundingBox(), e->GetGlobalLocationMatrix());
@@ -107,7 +95,7 @@ void NearEntitiesGatherer::InitWithEntitiesWhoesOBBIsWithinRange(uint32_t mask, 
 
 void NearEntitiesGatherer::Init(uint32_t mask, const BoundingBox4& box) {
     result.Clear();
-    ForEachInBox(box, [&](Entity* e) {
+    ForEachEntityInBox(box, [&](Entity* e) {
         const Vector p = e->GetGlobalPosition();
         if (e->IsInGroups(mask) && p.x >= box.min.x && p.x <= box.max.x && p.y >= box.min.y &&
             p.y <= box.max.y && p.z >= box.min.z && p.z <= box.max.z)
@@ -123,7 +111,7 @@ void NearEntitiesGatherer::Init(uint32_t mask, const OBBox4& box) {
         enclosing.min[i] = box.center[i] - h;
         enclosing.max[i] = box.center[i] + h;
     }
-    ForEachInBox(enclosing, [&](Entity* e) {
+    ForEachEntityInBox(enclosing, [&](Entity* e) {
         if (e->IsInGroups(mask) && box.Inside3D(e->GetGlobalPosition())) result.Add(SafePointer<Entity>(e));
     });
 }
@@ -211,7 +199,7 @@ void EntitiesVicinityMonitor::CalculateEntitiesVicinityChange() {
             wasNear.Set(KeyMask::Key(e));
     gNewNearList.Clear();
     for (const TestPosition& t : positions)
-        ForEachInBox(Around(t.position, t.radius), [&](Entity* e) {
+        ForEachEntityInBox(Around(t.position, t.radius), [&](Entity* e) {
             const uint32_t key = KeyMask::Key(e);
             if (seen.Has(key)) return;
             seen.Set(key);

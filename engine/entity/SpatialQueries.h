@@ -13,6 +13,29 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 
+// The cells of the spatial grid that a box covers, clamped to the grid.
+EntityCellRange SpatialQueryCells(const BoundingBox4& box);
+
+// Calls visit(entity) once for every entity listed (grid list 0) in the cells the box
+// covers.
+template <class Visit>
+void ForEachEntityInBox(const BoundingBox4& box, Visit visit) {
+    EntitySpatialGrid& grid = gEntityManager->GetSpatialGrid();
+    const EntityCellRange r = SpatialQueryCells(box);
+    uint64_t visited[kMaxLiveEntities / 64] = {};
+    for (int32_t z = r.z0; z < r.z1; ++z)
+        for (int32_t x = r.x0; x < r.x1; ++x) {
+            const EntityGridList& list = grid.Cell(x, z)->lists[0];
+            for (uint32_t i = 0; i < list.count; ++i) {
+                const uint32_t key = list.entries[i].key % kMaxLiveEntities;
+                const uint64_t bit = uint64_t(1) << (key & 63);
+                if (visited[key >> 6] & bit) continue;
+                visited[key >> 6] |= bit;
+                visit(list.entries[i].entity);
+            }
+        }
+}
+
 // Walks the members of an entity set, or of every set an entity belongs to.
 class EntitySetIterator {
 public:

@@ -124,6 +124,9 @@ void Game::InstallHooks() {
     gEngineServices.gameInitEntity = &InitEntityThroughDelegate;
     gEngineServices.gameTickedFrame = [] { return gGame->GetTickedFrameCount(); };
     gEngineServices.gameSmoothTime = [] { return gGame->GetSmoothGameTimer().Time(); };
+    gEngineServices.gameSmoothFrameDelta = [] { return gGame->GetSmoothGameTimer().LastDelta(); };
+    gEngineServices.gameSmoothGameplayTime = [] { return gGame->GetSmoothGameplayTimer().Time(); };
+    gEngineServices.gameGameplayPaused = [] { return gGame->IsGameplayPaused(); };
 }
 
 void Game::RemoveHooks() {
@@ -135,6 +138,9 @@ void Game::RemoveHooks() {
     gEngineServices.gameInitEntity = nullptr;
     gEngineServices.gameTickedFrame = nullptr;
     gEngineServices.gameSmoothTime = nullptr;
+    gEngineServices.gameSmoothFrameDelta = nullptr;
+    gEngineServices.gameSmoothGameplayTime = nullptr;
+    gEngineServices.gameGameplayPaused = nullptr;
 }
 
 bool Game::HasMultiplayerAuthority() const {

@@ -7,8 +7,7 @@
 #include "core/Memory.h"
 #include "core/ByteOrder.h"
 #include "engine/entity/Entity.h"
-
-void (*SceneGrid::rebuildWalkData)(SceneGrid& grid) = nullptr;
+#include "engine/navigation/WalkMap.h"
 
 namespace {
 
@@ -82,6 +81,6 @@ void SceneGrid::Clear() {
 
 void SceneGrid::Update() {
     if (!dirty) return;
-    if (rebuildWalkData) rebuildWalkData(*this);
+    WalkMap::RebuildBlockedTiles(*this);
     dirty = false;
 }

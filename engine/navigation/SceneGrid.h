@@ -1,8 +1,8 @@
 #pragma once
 // SceneGrid: the per-scene walk grid over the x/z plane, one byte per cell (rows of
 // `width` cells, row index z), loaded from a binary scene and owned by the
-// EntityManager. The walk map fills the meaning of the cell bits and rebuilds the walk
-// data of its obstacle meshes through the rebuild hook while the grid is dirty.
+// EntityManager. The walk map (WalkMap.h) gives the cell bits their meaning and rebuilds
+// the cells its obstacle meshes block while the grid is dirty.
 //
 // Threads: main thread only.
 #include <cstdint>
@@ -37,8 +37,8 @@ public:
     Vector CellToWorld(uint32_t x, uint32_t z) const;
     Vector CellToWorld(uint32_t packed) const { return CellToWorld(packed & 0xFFFF, packed >> 16); }
     void Clear();
-    // Once per frame: while dirty, the obstacle walk data are rebuilt (hook) and the
-    // flag cleared.
+    // Once per frame: while dirty, the cells blocked by obstacles are rebuilt and the flag
+    // cleared.
     void Update();
 
     uint32_t Width() const { return width; }
@@ -50,9 +50,6 @@ public:
     bool IsDirty() const { return dirty; }
     void MarkDirty() { dirty = true; }
     DynarraySafe<SafePointer<Entity>>& Obstacles() { return obstacles; }
-
-    // The walk map's rebuild of the obstacles' walk data (null until it exists).
-    static void (*rebuildWalkData)(SceneGrid& grid);
 
 private:
     DynarraySafe<SafePointer<Entity>> obstacles;

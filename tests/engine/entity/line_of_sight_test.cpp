@@ -172,7 +172,9 @@ TEST_F(LineOfSightTest, AgreesWithBruteForceOnRandomScenes) {
 
             SCOPED_TRACE(testing::Message() << "scene " << scene << " query " << q);
             for (CoreEntity* e : all) ASSERT_LE(e->calls, 1);
-            if (!(flags & LOSFLAG_BINARY)) EXPECT_FALSE(gProbe.tooLate) << "no early stop";
+            if (!(flags & LOSFLAG_BINARY)) {
+                EXPECT_FALSE(gProbe.tooLate) << "no early stop";
+            }
             if (nestedOk) {
                 EXPECT_TRUE(*nestedOk);
                 ++nestedChecks;

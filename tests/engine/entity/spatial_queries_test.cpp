@@ -220,7 +220,9 @@ TEST_F(SpatialQueriesTest, VicinityMonitorOverMovingDestroyedAndNewEntities) {
             EXPECT_TRUE(gotNear.insert(monitor.GetEntityChangedToNear(i)).second);
         for (uint32_t i = 0; i < monitor.GetEntitiesChangedToFarNumber(); ++i)
             EXPECT_TRUE(gotFar.insert(monitor.GetEntityChangedToFar(i)).second);
-        if (!round) EXPECT_TRUE(gotNear.count(all[0]));
+        if (!round) {
+            EXPECT_TRUE(gotNear.count(all[0]));
+        }
         EXPECT_EQ(gotNear, toNear);
         EXPECT_EQ(gotFar, toFar);
         wasNear = isNear;

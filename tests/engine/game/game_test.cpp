@@ -163,9 +163,14 @@ protected:
 // hooks, the entity lists); Close takes them away.
 TEST_F(GameTest, HooksReachTheRunningGame) {
     game->GetSmoothGameTimer().ResetTime(1234);
+    game->GetSmoothGameplayTimer().ResetTime(4321);
     game->GetGameplayTimer().ResetTime(77);
     game->GetGameTimer().ResetTime(55);
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 1234);
+    EXPECT_EQ(gEngineServices.gameSmoothGameplayTime(), 4321);
+    game->GetGameplayTimer().Pause(true);
+    EXPECT_TRUE(gEngineServices.gameGameplayPaused());
+    game->GetGameplayTimer().Pause(false);
     int64_t now[4];
     EXPECT_EQ(gEngineServices.scriptScheduler(0, &now[0]), game->GetGameScheduler());
     EXPECT_EQ(gEngineServices.scriptScheduler(4, &now[1]), game->GetGameplayScheduler());
@@ -176,7 +181,8 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     game->Close();
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
     EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
-                 gEngineServices.gameAddDelayedEntity);
+                 gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
+                 gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
 }
 

@@ -1,0 +1,318 @@
+// test-sources: ../NumpyReference.cpp
+// test-sanitize: address
+// The character controller: moves among box-collision meshes (turned, mirrored) against a
+// numpy reference that sub-steps the sphere (slides along walls, steps onto a box top,
+// stops at a high box, moves below 0.001 that only snap); "Face" meshes of both vertex
+// layouts; move constraints; frozen y; and path following on a walk grid: states, the
+// 0.3 s continuation on the manual clock, facing, reachability and copies.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include "WalkGridSupport.h"
+#include "engine/NumpyReference.h"
+#include "engine/entity/EntityTestSupport.h"
+#include "engine/navigation/VerySimpleCharacterController.h"
+#include "platform/os/Clock.h"
+
+namespace {
+
+using Controller = VerySimpleCharacterController;
+std::map<Entity*, MeshCollisionData> gFaces;  // meshes not listed collide as "Box"
+float gFrameDelta = 0.1f;
+bool gPaused = false;
+
+class CharacterControllerTest : public EntityTest {
+protected:
+    void SetUp() override {
+        EntityTest::SetUp();
+        gFaces.clear();
+        gFrameDelta = 0.1f;
+        gPaused = false;
+        gEngineServices.meshPlayerCollisionType = [](Entity* e) {
+            return uint32_t(gFaces.count(e) ? PLAYER_COLLISION_FACE : PLAYER_COLLISION_BOX);
+        };
+        gEngineServices.meshCollisionData = [](Entity* e, MeshCollisionData* out) { return *out = gFaces[e], true; };
+        gEngineServices.gameSmoothFrameDelta = [] { return gFrameDelta; };
+        gEngineServices.gameGameplayPaused = [] { return gPaused; };
+        clock.Install();
+        mesh = Template(ENTITY_MESH, "mesh");
+    }
+    void TearDown() override {
+        clock.Uninstall();
+        EntityTest::TearDown();
+    }
+    // A box-collision mesh: the local box turned about y, placed, perhaps mirrored.
+    Entity* Box(const Vector& min, const Vector& max, float yaw = 0, const Vector& at = Vector(0, 0, 0, 1),
+                bool mirrored = false) {
+        Entity* e = Make(nullptr, 0, mesh);
+        e->SetLocalBoundingBox(BoundingBox4(min, max));
+        e->SetLocalRotation3(0, yaw, 0);
+        e->SetLocalScale3(mirrored ? -1 : 1, 1, 1);
+        e->SetGlobalPosition(at);
+        return e;
+    }
+    Entity* Unit(float x, float y, float z) {
+        Entity* e = Make(nullptr, 0, Template(0, "unit"));
+        e->SetGlobalPosition3(x, y, z);
+        return e;
+    }
+    void InstallGrid(std::vector<uint8_t> cells) {
+        gEntityManager->SetSceneGrid(MakeWalkGrid(20, 20, 1.0f, Vector(-10, 0, -10, 1), cells));
+    }
+    void TickUntilIdle(Controller& c) {
+        for (int i = 0; i < 500 && !c.IsIdle(); ++i) clock.AdvanceSeconds(gFrameDelta), c.Tick();
+        EXPECT_TRUE(c.IsIdle());
+    }
+
+    os::ManualClock clock{1000};
+    EntityTemplate* mesh = nullptr;
+};
+
+TEST_F(CharacterControllerTest, MovesAmongBoxesAgreeWithSubSteppedReference) {
+    auto floor = [&](float x) { return Box(Vector(x - 6, -1, -6, 1), Vector(x + 6, 0, 6, 1)); };
+    auto wall = [&](float x, float yaw, bool mirrored) {
+        return Box(Vector(-0.5f, -1, -3, 1), Vector(0.5f, 2, 3, 1), yaw, Vector(x, 0, 0, 1), mirrored);
+    };
+    const struct {
+        const char* name;
+        std::vector<Entity*> boxes;
+        Vector foot, move;
+        float stepHeight;
+    } cases[] = {
+        {"floor", {floor(-60)}, {-60, 0, 0, 1}, {1.0f, 0.3f, 0.5f, 0}, 0.01f},
+        {"wall", {floor(-30), wall(-28.5f, 0, false)}, {-30, 0, 0, 1}, {2.0f, 0, 1.0f, 0}, 0.01f},
+        {"turned wall", {floor(0), wall(1.6f, 30, false)}, {0, 0, 0, 1}, {2.5f, 0, 0.2f, 0}, 0.01f},
+        {"mirrored wall", {floor(30), wall(31.5f, -20, true)}, {30, 0, 0, 1}, {2.0f, 0, -0.7f, 0}, 0.01f},
+        {"box top", {floor(60), Box(Vector(60.6f, -1, -2, 1), Vector(62, 0.2f, 2, 1))}, {60, 0, 0, 1}, {1.2f, 0, 0, 0}, 0.3f},
+        {"high box", {floor(90), Box(Vector(90.6f, -1, -2, 1), Vector(92, 1, 2, 1))}, {90, 0, 0, 1}, {1.2f, 0, 0.4f, 0}, 0.3f},
+        {"tiny move", {floor(120)}, {120, 0.004f, 0, 1}, {0.0005f, 0, 0.0005f, 0}, 0.01f},
+        {"tiny move in the air", {}, {150, 3, 0, 1}, {0.0007f, 0, 0, 0}, 0.01f},
+    };
+    std::ostringstream input;
+    std::vector<Vector> results;
+    for (const auto& c : cases) {
+        Entity* unit = Unit(c.foot.x, c.foot.y, c.foot.z);
+        Controller controller(unit, 0.25f);
+        controller.SetAutoStepHeight(c.stepHeight);
+        const Vector start = controller.GetPosition();
+        controller.Move(c.move);
+        results.push_back(controller.GetPosition());
+        EXPECT_EQ(unit->GetGlobalPosition(), results.back() - Vector(0, 0.25f, 0, 0)) << c.name;
+        // The reference reads the radius, step, start, move and each box as an oriented box.
+        std::vector<float> words = {0.25f, c.stepHeight, start.x, start.y, start.z, c.move.x, c.move.y, c.move.z,
+                                    float(c.boxes.size())};
+        for (Entity* b : c.boxes) {
+            const Matrix& m = b->GetGlobalLocationMatrix();
+            const BoundingBox4& box = b->GetLocalBoundingBox();
+            Vector centre = box.GetCenter();
+            centre.Transform3D(m);
+            words.insert(words.end(), {centre.x, centre.y, centre.z});
+            for (int i = 0; i < 3; ++i)
+                for (int k = 0; k < 3; ++k) words.push_back(m.r[i][k] / m.r[i].Length3());
+            for (int i = 0; i < 3; ++i) words.push_back((box.max[i] - box.min[i]) * 0.5f * m.r[i].Length3());
+        }
+        for (float v : words) input << FloatBits(v) << ' ';
+        input << '\n';
+    }
+    const std::vector<std::string> reference = RunNumpyReference("navigation/character_reference.py", input.str());
+    ASSERT_EQ(reference.size(), results.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+        double x, y, z;
+        std::istringstream(reference[i]) >> x >> y >> z;
+        EXPECT_LT(std::hypot(results[i].x - x, results[i].y - y, results[i].z - z), 0.01) << cases[i].name;
+    }
+}
+
+TEST_F(CharacterControllerTest, FaceMeshesOfBothVertexLayouts) {
+    // A 10 x 10 quad at y = 0.5 as floats, and at y = 2 as short4n values in a position box;
+    // the last triangle names a vertex that does not exist.
+    static const float floats[4][3] = {{-5, 0.5f, -5}, {5, 0.5f, -5}, {5, 0.5f, 5}, {-5, 0.5f, 5}};
+    static const int16_t shorts[4][4] = {{-32768, 0, -32768, 0}, {32767, 0, -32768, 0}, {32767, 0, 32767, 0}, {-32768, 0, 32767, 0}};
+    static const uint16_t indices[] = {0, 2, 1, 0, 3, 2, 0, 1, 9};
+    const struct {
+        uint32_t flags, size;
+        const void* vertices;
+        float x, top;
+    } cases[] = {{MESH_VERTEX_FLOAT3, 12, floats, 0, 0.5f}, {MESH_VERTEX_SHORT4N | MESH_VERTEX_BLEND, 8, shorts, 40, 2.0f}};
+    for (const auto& c : cases) {
+        Entity* m = Box(Vector(-5, -1, -5, 1), Vector(5, 3, 5, 1), 0, Vector(c.x, 0, 0, 1));
+        gFaces[m] = {static_cast<const uint8_t*>(c.vertices), c.size, c.flags, 4,
+                     BoundingBox4(Vector(-5, 1, -5, 1), Vector(5, 3, 5, 1)), indices, 3};
+        Controller controller(Unit(c.x, c.top + 0.2f, 0), 0.25f);
+        controller.SetAutoStepHeight(0.5f);
+        controller.Move(Vector(1, -1, 0.5f, 0));  // down onto the face, then along it
+        EXPECT_NEAR(controller.GetPosition().y, c.top + 0.251f, 0.001f) << c.flags;
+        EXPECT_NEAR(controller.GetPosition().x, c.x + 1, 2e-3f);
+    }
+}
+
+TEST_F(CharacterControllerTest, MoveConstraintsKeepTheSphereInside) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> move(-3, 3);
+    // Turned 45 degrees: 2.12 half width along (1, 0, 1), 1.41 along (-1, 0, 1).
+    OBBox4 box{Vector(3, 1, -2, 1), Vector(1.5f, 0, 1.5f, 0), Vector(0, 1, 0, 0), Vector(-1, 0, 1, 0)};
+    for (int handedness = 0; handedness < 2; ++handedness) {
+        box.zextent = -box.zextent;
+        Controller controller(Unit(3, 0.5f, -2), 0.25f);
+        controller.SetMoveConstraints(box);
+        controller.Move(Vector(5, 0, 0, 0));  // free inside, up to the wall
+        EXPECT_NEAR(controller.GetPosition().x, 5.145f, 0.01f);
+        for (int i = 0; i < 40; ++i) {
+            controller.Move(Vector(move(rng), move(rng) * 0.2f, move(rng), 0));
+            const Vector d = controller.GetPosition() - box.center;
+            for (const Vector& axis : {box.xextent, box.yextent, box.zextent})
+                EXPECT_LE(std::fabs(d.Dot3(axis)) / axis.Length3(), axis.Length3() - 0.2f) << i;
+        }
+        controller.ResetMoveConstaints();
+        controller.Move(Vector(5, 0, 0, 0));
+        EXPECT_GT(controller.GetPosition().x - box.center.x, 2.2f);
+    }
+    // Outside, a wall holds the controller where it stands: no further out, but back in.
+    Controller outside(Unit(5.1213f, 0.5f, 0.1213f), 0.25f);  // 0.88 beyond one face
+    outside.SetMoveConstraints(box);
+    outside.Move(Vector(1.4142f, 0, 1.4142f, 0));
+    EXPECT_NEAR(outside.GetPosition().x, 5.1213f, 1e-3f);
+    outside.Move(Vector(-2.1213f, 0, -2.1213f, 0));
+    EXPECT_NEAR(outside.GetPosition().x, 3.0f, 1e-3f);
+}
+
+TEST_F(CharacterControllerTest, FrozenYHoldsThroughMovesSnapsAndPaths) {
+    InstallGrid(std::vector<uint8_t>(400, 1));
+    Box(Vector(-10, -1, -10, 1), Vector(10, 0, 10, 1));
+    Controller controller(Unit(-5, 2, -5), 0.25f);
+    controller.InitPathfinder();
+    controller.FreezeYPosition(true);
+    const float y = controller.GetPosition().y;
+    controller.Move(Vector(1, -3, 0.5f, 0));
+    EXPECT_EQ(controller.GetPosition().y, y);
+    controller.Move(Vector(0.0001f, 0, 0, 0));
+    EXPECT_EQ(controller.GetPosition().y, y);
+    controller.MoveAwayFromMySphere(controller.GetPosition() + Vector(0.1f, 0, 0, 0), Vector(-1, 0, 0, 0), 0.3f, nullptr);
+    EXPECT_EQ(controller.GetPosition().y, y);
+    controller.MoveToPoint(Vector(3, 0, 2, 1));
+    for (int i = 0; i < 200 && !controller.IsIdle(); ++i) {
+        controller.Tick();
+        EXPECT_EQ(controller.GetPosition().y, y);
+    }
+    EXPECT_LT(std::hypot(controller.GetPosition().x - 3, controller.GetPosition().z - 2), 0.05f);
+    controller.SetPosition(Vector(0, 7, 0, 1));
+    EXPECT_EQ(controller.GetPosition().y, y);
+    controller.FreezeYPosition(false);  // thawed, a snap reaching the floor lands on it
+    controller.SetAutoStepHeight(5.0f);
+    controller.Move(Vector(0.0001f, 0, 0, 0));
+    EXPECT_NEAR(controller.GetPosition().y, 0.251f, 0.002f);
+}
+
+TEST_F(CharacterControllerTest, PathStatesFacingAndContinuation) {
+    InstallGrid(std::vector<uint8_t>(400, 1));
+    Entity* unit = Unit(-8, 0, -8);
+    Controller controller(unit, 0.25f);
+    controller.MoveToPoint(Vector(5, 0, -8, 1));  // no pathfinder yet: nothing
+    EXPECT_TRUE(controller.IsIdle());
+    controller.InitPathfinder();
+    controller.SetPathMovementVelocity(2.0f);
+    controller.MoveToPoint(Vector(5, 0, -3, 1));
+    EXPECT_EQ(controller.GetState(), Controller::STATE_SEARCHING);
+    controller.Tick();
+    ASSERT_EQ(controller.GetState(), Controller::STATE_FOLLOWING);
+    Vector before = unit->GetGlobalPosition();
+    controller.Tick();
+    const Vector walked = unit->GetGlobalPosition() - before;
+    EXPECT_NEAR(std::hypot(walked.x, walked.z), 0.2f, 1e-3f);
+    const Vector& dir = controller.GetLastPathSegmentDirection();
+    const Vector& forward = unit->GetGlobalLocationMatrix().r[2];
+    EXPECT_NEAR(std::atan2(forward.x, forward.z), std::atan2(dir.x, dir.z), 1e-4f);
+
+    // A new search within 0.3 s of walking walks the old path on for its tick; later, or
+    // while gameplay is paused, the unit waits for the search.
+    for (const auto& [since, paused, walks] : {std::tuple{0.2, false, true}, {0.5, false, false}, {0.1, true, false}}) {
+        gPaused = false;
+        controller.Tick();
+        clock.AdvanceSeconds(since);
+        EXPECT_EQ(controller.HasBeenFollowingPathRecently(0.3f), since <= 0.3) << since;
+        gPaused = paused;
+        controller.MoveToPoint(Vector(5, 0, 5, 1));
+        before = unit->GetGlobalPosition();
+        controller.Tick();
+        EXPECT_EQ(controller.GetState(), Controller::STATE_FOLLOWING);
+        EXPECT_EQ((unit->GetGlobalPosition() - before).Length3() > 0.1f, walks) << since;
+    }
+    clock.AdvanceSeconds(5);  // paused, a following tick only notes the time
+    before = unit->GetGlobalPosition();
+    controller.Tick();
+    EXPECT_EQ(unit->GetGlobalPosition(), before);
+    EXPECT_TRUE(controller.HasBeenFollowingPathRecently(0.0f));
+    gPaused = false;
+    TickUntilIdle(controller);
+    EXPECT_LT(std::hypot(unit->GetGlobalPosition().x - 5, unit->GetGlobalPosition().z - 5), 0.05f);
+
+    controller.MoveToPoint(Vector(5.2f, 0, 5.1f, 1));  // the own cell: a one-point path
+    controller.Tick();
+    EXPECT_EQ(controller.GetPath().Count(), 1u);
+    controller.Tick();
+    EXPECT_TRUE(controller.IsIdle());
+    controller.MoveToPoint(Vector(-5, 0, -5, 1));
+    controller.Tick();
+    controller.MoveToPoint(Vector(50, 0, 50, 1));  // no goal tile: the walking unit stops
+    EXPECT_TRUE(controller.IsIdle());
+    EXPECT_EQ(controller.GetPath().Count(), 0u);
+}
+
+TEST_F(CharacterControllerTest, ReachabilityAndCopies) {
+    std::vector<uint8_t> cells(400, 1);
+    for (int y = 0; y < 20; ++y) cells[y * 20 + 10] = 0;  // a wall splits the grid
+    InstallGrid(cells);
+    Entity* unit = Unit(-8, 0, -8);
+    auto original = std::make_unique<Controller>(unit, 0.25f);
+    original->InitPathfinder();
+    // Beyond the wall the last point is the reachable cell nearest the goal.
+    for (const auto& [goal, reachable, point] : {std::tuple{Vector(5, 0, 4, 1), true, Vector(-1, 0, 4, 1)},
+                                                {Vector(50, 0, 4, 1), false, Vector()},
+                                                {Vector(-3, 0, 4, 1), true, Vector(-3, 0, 4, 1)}}) {
+        original->TestReachability(goal);
+        original->Tick();
+        EXPECT_TRUE(original->IsIdle());
+        EXPECT_EQ(original->GetReachabilityTestResult(), reachable);
+        if (reachable) {
+            EXPECT_LT((original->GetReachablePoint() - point).Length3(), 1e-4f);
+        }
+    }
+    original->MoveToLastReachablePoint();
+    original->Tick();
+    EXPECT_FALSE(original->GetReachabilityTestResult());
+    ASSERT_EQ(original->GetState(), Controller::STATE_FOLLOWING);
+    // The copy walks on with buffers of its own after the original is gone.
+    Controller copy(*original);
+    EXPECT_NE(copy.GetPath().data, original->GetPath().data);
+    original.reset();
+    TickUntilIdle(copy);
+    EXPECT_LT(std::hypot(unit->GetGlobalPosition().x + 3, unit->GetGlobalPosition().z - 4), 0.05f);
+    copy.TestReachability(Vector(-6, 0, 0, 1));
+    copy.Tick();
+    EXPECT_TRUE(copy.GetReachabilityTestResult());
+}
+
+TEST_F(CharacterControllerTest, SearchEndsWhenTheSceneGridIsReplaced) {
+    Controller controller(Unit(-8, 0, -8), 0.25f);
+    controller.InitPathfinder();
+    for (const bool testing : {false, true}) {
+        InstallGrid(std::vector<uint8_t>(400, 1));
+        if (testing)
+            controller.TestReachability(Vector(-6, 0, -8, 1));
+        else
+            controller.MoveToPoint(Vector(5, 0, 5, 1));
+        ASSERT_FALSE(controller.IsIdle());
+        InstallGrid(std::vector<uint8_t>(400, 1));  // the next scene's grid; the old one is gone
+        controller.Tick();
+        EXPECT_TRUE(controller.IsIdle()) << testing;
+        EXPECT_EQ(controller.GetPath().Count(), 0u);
+        EXPECT_FALSE(controller.GetReachabilityTestResult());
+    }
+}
+
+}  // namespace
