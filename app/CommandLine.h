@@ -1,0 +1,46 @@
+#pragma once
+// The program's command line:
+//   --log FILE   attach a log sink writing to FILE ("-": standard error)
+//   --frames N   quit after N rendered frames, 1 to 2^31 - 1
+//   --help       print the usage to standard output and exit with 0
+// Every other argument that does not start with "--" is kept, in order, for the Game
+// (Game::Init's argument vector, after the program name).
+//
+// A bad command line (unknown option, missing or non-numeric value, N out of range,
+// a log file that cannot be opened) prints one "quorvel2: ..." line and the usage to
+// standard error and ends the program with kExitBadArguments before anything starts.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class LogSink;
+
+namespace app {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitStartFailed = 1;  // the window or the engine did not start
+constexpr int kExitBadArguments = 2;
+constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
+
+struct CommandLine {
+    const char* logPath = nullptr;  // null: no --log
+    uint32_t frames = 0;            // 0: run until the Game quits
+    bool help = false;
+    // The program name, then the positional arguments; pointers into argv.
+    std::vector<char*> gameArguments;
+};
+
+// Reads argv[1..argc-1]. False with the error line (without the "quorvel2: " prefix and
+// newline) when the command line is bad; --help stops the parse and succeeds.
+bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::string* error);
+
+void PrintUsage(std::FILE* out);
+// "quorvel2: <error>" and the usage; returns kExitBadArguments.
+int ReportBadCommandLine(const std::string& error, std::FILE* err);
+
+// The started --log sink (null without --log). A file that cannot be opened is a bad
+// command line: reported on err, *exitCode set to kExitBadArguments, null returned.
+LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode);
+
+}  // namespace app

@@ -1,0 +1,106 @@
+// The program's command line: accepted forms, the one-line errors followed by the
+// usage, and the --log file check.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "core/Log.h"
+
+namespace {
+
+std::string ReadAll(std::FILE* f) {
+    std::string text(static_cast<size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    return text;
+}
+
+struct Parsed {
+    bool ok;
+    app::CommandLine line;
+    std::string error;
+    std::vector<std::string> game;
+};
+
+Parsed Parse(std::vector<std::string> words) {
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    Parsed p;
+    p.ok = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &p.line, &p.error);
+    p.game.assign(p.line.gameArguments.begin(), p.line.gameArguments.end());
+    p.line.logPath = p.line.logPath ? (p.line.logPath[0] == '-' ? "-" : "file") : nullptr;  // argv goes now
+    return p;
+}
+
+TEST(CommandLine, AcceptedFormsKeepTheGameArgumentsInOrder) {
+    struct Case {
+        std::vector<std::string> argv;
+        const char* log;
+        uint32_t frames;
+        bool help;
+        std::vector<std::string> game;
+    } cases[] = {
+        {{"q"}, nullptr, 0, false, {"q"}},
+        {{"q", "--log", "-", "--frames", "300"}, "-", 300, false, {"q"}},
+        {{"q", "+connect_lobby", "42", "--frames", "1", "-x"}, nullptr, 1, false, {"q", "+connect_lobby", "42", "-x"}},
+        {{"q", "--frames", "2147483647", "--log", "a", "--frames", "007"}, "file", 7, false, {"q"}},
+        {{"q", "--frames", "5", "--help", "--bogus"}, nullptr, 5, true, {"q"}},  // --help ends the parse
+    };
+    for (const Case& c : cases) {
+        const Parsed p = Parse(c.argv);
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_STREQ(p.line.logPath, c.log);
+        EXPECT_EQ(p.line.frames, c.frames);
+        EXPECT_EQ(p.line.help, c.help);
+        EXPECT_EQ(p.game, c.game);
+    }
+}
+
+TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
+    const std::string range = "quorvel2: --frames wants a whole number from 1 to 2147483647, not ";
+    struct Case {
+        std::vector<std::string> argv;
+        std::string line;
+    } cases[] = {
+        {{"q", "--bogus"}, "quorvel2: unknown option '--bogus'"},
+        {{"q", "--frames"}, "quorvel2: option '--frames' needs a value"},
+        {{"q", "--log", ""}, "quorvel2: option '--log' needs a file name"},
+        {{"q", "--frames", "0"}, range + "'0'"},
+        {{"q", "--frames", "x"}, range + "'x'"},
+        {{"q", "--frames", "2147483648"}, range + "'2147483648'"},
+        {{"q", "--frames", "99999999999999999999999"}, range + "'99999999999999999999999'"},
+        {{"q", "--frames", " 5"}, range + "' 5'"},
+    };
+    std::FILE* usage = std::tmpfile();
+    app::PrintUsage(usage);
+    const std::string usageText = ReadAll(usage);
+    for (const char* option : {"--log FILE", "--frames N", "--help"}) EXPECT_NE(usageText.find(option), std::string::npos);
+    for (const Case& c : cases) {
+        const Parsed p = Parse(c.argv);
+        ASSERT_FALSE(p.ok) << c.line;
+        std::FILE* err = std::tmpfile();
+        EXPECT_EQ(app::ReportBadCommandLine(p.error, err), app::kExitBadArguments);
+        EXPECT_EQ(ReadAll(err), c.line + "\n" + usageText);
+    }
+}
+
+TEST(CommandLine, LogFileThatCannotOpenIsABadCommandLine) {
+    std::FILE* err = std::tmpfile();
+    int exitCode = -1;
+    app::CommandLine line;
+    line.logPath = "/nonexistent-folder/quorvel2.log";
+    EXPECT_EQ(app::StartLogSink(line, err, &exitCode), nullptr);
+    EXPECT_EQ(exitCode, app::kExitBadArguments);
+    EXPECT_EQ(ReadAll(err).substr(0, 66), "quorvel2: cannot open log file '/nonexistent-folder/quorvel2.log'\n");
+    line.logPath = "-";
+    LogSink* sink = app::StartLogSink(line, stderr, &exitCode);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(exitCode, app::kExitSuccess);
+    Log::DestroySink(&sink);
+}
+
+}  // namespace

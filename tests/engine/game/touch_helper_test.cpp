@@ -1,0 +1,114 @@
+// Touch input through a stand-in helper library built beside the test: the outcomes
+// of loading and registering, and one message of 200 contacts of which the first 128
+// become taps placed in the client area.
+// test-depends: fake_PCTouchHelper
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CaptureLogSink.h"
+#include "engine/game/TouchHelper.h"
+#include "engine/input/InputManager.h"
+#include "platform/os/SharedLibrary.h"
+#include "touch_fake.h"
+
+namespace {
+
+class TouchHelperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wnd::ResetWindowLayer();
+        fake = os::OpenSharedLibrary(PROJECT_BINARY_ROOT "/tests/libPCTouchHelper.so");
+        ASSERT_NE(fake, nullptr);
+        setContacts = reinterpret_cast<FakeTouchSetContacts>(os::FindSharedSymbol(fake, "FakeTouch_SetContacts"));
+        record = reinterpret_cast<FakeTouchLog>(os::FindSharedSymbol(fake, "FakeTouch_Log"))();
+        wnd::WindowDesc desc;  // client area 800 x 600 with its origin at (108, 81) on the screen
+        desc.className = "TouchTest";
+        desc.style = wnd::kStyleOverlappedWindow;
+        desc.x = 100;
+        desc.y = 50;
+        desc.width = 816;
+        desc.height = 639;
+        window = wnd::CreateWindow(desc);
+        sink.Attach();
+    }
+    void TearDown() override { os::CloseSharedLibrary(fake); }
+
+    void* fake = nullptr;
+    FakeTouchSetContacts setContacts = nullptr;
+    FakeTouchRecord* record = nullptr;
+    wnd::WindowHandle window = 0;
+    CaptureLogSink sink;
+};
+
+TEST_F(TouchHelperTest, LoadingAndRegisteringOutcomes) {
+    struct Case {
+        const char* library;
+        bool withWindow;
+        std::string log;
+        uint32_t registerCalls;
+        bool handles;
+    } cases[] = {
+        {"NoSuchTouchHelper.dll", true, "Cannot load PCTouchHelper.dll|No touch support detected|", 0, false},
+        {"PCTouchHelper.dll", false, "PCTouchHelper.dll successfully loaded|No touch support detected|", 0, true},
+        {"PCTouchHelper.dll", true, "PCTouchHelper.dll successfully loaded|Touch support present|", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.library);
+        *record = {};
+        sink.Clear();
+        TouchHelper helper(c.library);
+        helper.Init(c.withWindow ? window : 0);
+        std::string logged;
+        for (const auto& m : sink.Messages()) logged += m.text + "|";
+        EXPECT_EQ(logged, c.log);
+        EXPECT_EQ(record->registerCalls, c.registerCalls);
+        EXPECT_EQ(record->registeredWindow, c.registerCalls ? window : 0);
+        EXPECT_EQ(record->registerFlags, c.registerCalls ? TouchHelper::kRegisterFlags : 0);
+        InputManager input;
+        EXPECT_EQ(helper.OnTouch(1, 7, window, input), c.handles);  // unhandled: to the default procedure
+        EXPECT_EQ(record->closeCalls, c.handles ? 1u : 0u);
+    }
+}
+
+TEST_F(TouchHelperTest, FirstHundredTwentyEightContactsBecomeTaps) {
+    // Screen coordinates in hundredths of a pixel; the extra hundredths are dropped.
+    auto at = [](int32_t clientX, int32_t clientY, uint32_t id, uint32_t flags) {
+        return wnd::TouchContact{(108 + clientX) * 100 + 99, (81 + clientY) * 100 + 99, id, flags};
+    };
+    std::vector<wnd::TouchContact> contacts = {
+        at(200, 150, 1, wnd::kTouchDown), at(400, 300, 1, wnd::kTouchMove), at(600, 450, 1, wnd::kTouchUp),
+        at(10, 10, 2, wnd::kTouchDown | wnd::kTouchMove),  // no single action: ignored
+        at(-50, 700, 3, wnd::kTouchDown),                  // outside: held at the edges
+    };
+    for (uint32_t id = 100; contacts.size() < 200; ++id) contacts.push_back(at(id % 800, id % 600, id, wnd::kTouchDown));
+    setContacts(contacts.data(), static_cast<uint32_t>(contacts.size()));
+    TouchHelper helper;
+    helper.Init(window);
+    InputManager input;
+    EXPECT_TRUE(helper.OnTouch(0x12340000u | 200, 42, window, input));  // only the low word counts
+    EXPECT_EQ(record->infoCount, TouchHelper::kMaxContacts);
+    EXPECT_EQ(record->closedHandle, 42u);
+
+    std::vector<int32_t> kinds;
+    for (const InputEvent& e : input.InputEvents()) kinds.push_back(e.kind);
+    std::vector<int32_t> expected = {INPUTEVENT_TOUCH_TAPBEGIN, INPUTEVENT_TOUCH_TAPMOVE, INPUTEVENT_TOUCH_TAPEND};
+    expected.resize(127, INPUTEVENT_TOUCH_TAPBEGIN);  // 128 contacts, one without an action
+    EXPECT_EQ(kinds, expected);
+    const std::vector<TapRecord>& taps = input.Taps();
+    ASSERT_EQ(taps.size(), 125u);
+    EXPECT_EQ(taps[0].start, Vector(0.25f, 0.25f, 0.0f, 0.0f));
+    EXPECT_EQ(taps[0].current, Vector(0.75f, 0.75f, 0.0f, 0.0f));
+    EXPECT_EQ(taps[1].start, Vector(0.0f, 1.0f, 0.0f, 0.0f));
+    EXPECT_EQ(taps.back().touchId, 222u);
+
+    // A minimised window has no client area: the message is handled, nothing moves.
+    wnd::ShowWindow(window, wnd::kShowMinimize);
+    InputManager idle;
+    EXPECT_TRUE(helper.OnTouch(200, 43, window, idle));
+    EXPECT_TRUE(idle.InputEvents().empty());
+    EXPECT_EQ(record->closedHandle, 43u);
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// The packer and the sample data it makes: folders the index could not serve refused with
+// the old set kept; every data kind's set mounted as the engine mounts it, reading back
+// each staged file byte for byte (stored and zlib entries); the project configuration,
+// templates, resource list (preloaded by the loader thread) and scene with its walk grid
+// read from those sets by the engine's own loaders.
+// test-link: engine z
+// test-depends: pack sample_data
+// test-sources: ../../core/fs/ContainerBuilder.cpp
+// test-timeout: 120
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/config/ProjectConfig.h"
+#include "core/fs/ContainerBuilder.h"
+#include "core/fs/ContainerIndex.h"
+#include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
+#include "core/fs/PhysicalFileReader.h"
+#include "core/rtti/RTTIProperty.h"
+#include "core/rtti/SolidFile.h"
+#include "engine/entity/BinaryScene.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateFiles.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/navigation/SceneGrid.h"
+#include "render/RenderTestSupport.h"
+#include "render/resources/ResourceList.h"
+#include "render/resources/ResourceManager.h"
+#include "render/resources/ResourcePool.h"
+#include "render/shaders/ShaderManager.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using testfs::ReadWholeFile;
+
+const std::string kApp = PROJECT_BINARY_ROOT "/app";
+const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
+
+// The data kinds by their index in the engine's table, with files each set must hold.
+const struct {
+    const char* kind;
+    std::vector<std::string> required;
+} kKinds[] = {
+    {"animations", {}},
+    {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
+    {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
+    {"sounds", {}},
+    {"templates", {"TemplateInfo.Bin", "Sample/Crate.BinaryTemplate"}},
+    {"voices", {}},
+    {"videos", {}},
+    {"textures", {"System/White_4x4$cxy.dds", "System/RefractionNoise.dds"}},
+};
+
+// Every kind's set as the engine mounts it (its index, the multiplier, one extra file
+// that does not exist).
+bool MountSampleData(FileSystem& fileSystem) {
+    for (uint32_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; ++i)
+        if (!fileSystem.MountContainer(kKinds[i].kind, (kApp + "/" + kKinds[i].kind + ".dat").c_str(), i, 0x5BD1E995, 1))
+            return false;
+    return true;
+}
+
+int Pack(const std::string& folder, const std::string& dat) {
+    const int status = std::system((PROJECT_BINARY_ROOT "/tools/pack '" + folder + "' '" + dat + "' 2>/dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PackTest, FoldersTheIndexCannotServeAreRefusedKeepingTheOldSet) {
+    testfs::TempDir dir;
+    std::string longPath = "long";
+    for (int i = 0; i < 9; ++i) longPath += "/" + std::string(240, char('a' + i));
+    const std::pair<std::string, std::string> cases[] = {  // a file to make (folder first), the data file
+        {"old/kept.txt", "set.dat"},   {"case/Tower.txt", "set.dat"}, {"case/tower.TXT", "set.dat"},
+        {longPath, "set.dat"},         {"other/a.txt", "set.bin"},     {"missing", "set.dat"}};
+    for (const auto& [path, target] : cases) {
+        if (path == "missing") continue;
+        stdfs::create_directories(stdfs::path(dir / path).parent_path());
+        ASSERT_TRUE(testfs::WriteWholeFile(dir / path, {1, 2, 3}));
+    }
+    std::vector<uint8_t> dat, idx;
+    for (const auto& [path, target] : cases) {
+        const std::string label = path.substr(0, 16);
+        EXPECT_EQ(Pack(dir / path.substr(0, path.find('/')), dir / target), path == "old/kept.txt" ? 0 : 1) << label;
+        if (dat.empty()) dat = ReadWholeFile(dir / "set.dat"), idx = ReadWholeFile(dir / "set.idx");
+        EXPECT_TRUE(ReadWholeFile(dir / "set.dat") == dat && ReadWholeFile(dir / "set.idx") == idx) << label;
+        EXPECT_FALSE(stdfs::exists(dir / "set.dat.tmp") || stdfs::exists(dir / "set.idx.tmp")) << label;
+    }
+    EXPECT_EQ(dat, std::vector<uint8_t>({1, 2, 3}));
+}
+
+TEST(PackTest, SampleDataMountsEveryKindByteForByte) {
+    PhysicalFileReader reader;
+    ASSERT_TRUE(reader.Start());
+    auto fileSystem = std::make_unique<FileSystem>(&reader);
+    ASSERT_TRUE(MountSampleData(*fileSystem));
+    uint32_t compressed = 0, entries = 0;
+    for (const auto& k : kKinds) {
+        std::vector<std::string> staged;
+        for (const auto& e : stdfs::recursive_directory_iterator(kStage + "/" + k.kind))
+            if (e.is_regular_file()) staged.push_back(e.path().lexically_relative(kStage + "/" + k.kind).generic_string());
+        ContainerIndex index;
+        ASSERT_TRUE(index.Load((kApp + "/" + k.kind + ".idx").c_str()));
+        EXPECT_EQ(index.Count(), staged.size()) << k.kind;
+        EXPECT_EQ(staged.empty(), k.required.empty()) << k.kind;
+        for (uint32_t i = 0; i < index.Count(); ++i, ++entries) compressed += index.Entries()[i].compressed != 0;
+        for (const std::string& r : k.required)
+            EXPECT_NE(std::find(staged.begin(), staged.end(), r), staged.end()) << k.kind << "/" << r;
+        for (std::string f : staged) {
+            std::unique_ptr<FileSystemInputStream> s(fileSystem->OpenInputStream((k.kind + ("/" + f)).c_str(), nullptr, nullptr, 0));
+            ASSERT_NE(s, nullptr) << f;
+            std::vector<uint8_t> bytes(s->GetSize());
+            EXPECT_TRUE(bytes.empty() || s->Read(bytes.data(), uint32_t(bytes.size()))) << f;
+            EXPECT_EQ(bytes, ReadWholeFile(kStage + "/" + k.kind + "/" + f)) << f;
+        }
+    }
+    EXPECT_TRUE(compressed > 0 && compressed < entries) << compressed << " of " << entries;
+    EXPECT_EQ(ReadWholeFile(kApp + "/online_schema.txt"), ReadWholeFile(PROJECT_SOURCE_ROOT "/platform/online/online_schema.txt"));
+    fileSystem.reset();
+    reader.Stop();
+}
+
+struct SampleSceneTest : rendertest::RendererFixture {
+    void SetUp() override {
+        RendererFixture::SetUp();
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(MountSampleData(gFileSystem));
+        ASSERT_TRUE(gResourceManager.Start());
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        gEntityTemplateRegistry.Clear();
+        gEntityManager->Init(BoundingBox4(Vector(-2400, -25, -2400, 1), Vector(2400, 200, 2400, 1)), 40.0f);
+        log.Clear();
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gEntityTemplateRegistry.SetInitialised(true);
+        gEntityTemplateRegistry.Shutdown();
+        gShaderManager->Close();
+        gResourceManager.Stop();
+        gFileSystem.UnmountAll();
+        RendererFixture::TearDown();
+    }
+    bool Loaded(uint32_t type, const char* name) {
+        CriticalSectionGuard guard(&gResourceManager.ManagerLock());
+        const int32_t i = gResourceManager.Pool(type)->Find(name);
+        return i >= 0 && gResourceManager.Pool(type)->At(uint32_t(i))->IsLoaded();
+    }
+};
+
+TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
+    // The start scene is "Sample"; every other value is at its default.
+    ProjectConfig loaded, expected;
+    ASSERT_TRUE(loaded.Load());
+    ASSERT_TRUE(ProjectConfig::RegisterClass()->FindProperty("Default scene")->FromString(&expected, "Sample"));
+    EXPECT_STREQ(loaded.defaultScene, "Sample");
+    EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
+
+    ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 4u);
+    for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
+        EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
+        ASSERT_NE(t, nullptr) << name;
+        EXPECT_TRUE(t->IsLoaded() && t->guid == gEntityTemplateRegistry.FindStubByName(name)->guid) << name;
+    }
+
+    // The list as the loader reads it: every entry loads, the shaders made this device's.
+    ResourceList list;
+    FileReader reader("Sample", "ResList", "scenes");
+    ASSERT_TRUE(SolidDeserializeFromFileReader(list, reader, 4));
+    EXPECT_EQ(list.entries[ResourceList::TEXTURES].Count(), ShaderManager::kSystemTextures);
+    EXPECT_GT(list.entries[ResourceList::SHADERS].Count(), 0u);
+    gResourceManager.PostPreloadList("Sample", "ResList", "scenes");
+    gResourceManager.Flush();
+    for (const ResourceEntry& e : list.entries[ResourceList::TEXTURES])
+        EXPECT_TRUE(Loaded(RESOURCE_TEXTURE, e.name.CStr())) << e.name.CStr();
+    for (const ResourceEntry& e : list.entries[ResourceList::SHADERS]) {
+        char name[kMaxResourceName + 1];
+        std::snprintf(name, sizeof name, "%s", e.name.CStr());
+        gShaderManager->FixHardwareDepthBits(name);
+        EXPECT_TRUE(Loaded(RESOURCE_SHADER, name)) << name;
+    }
+
+    // Nothing lost or refused (the shader compiler's diagnostics of the sources are the
+    // shader tests' business); the grid's blocked cells are exactly those under rocks.
+    LoadBinaryScene("Sample", "scenes", SCENEPARSE_INSTALL_GRID, 0);
+    for (const auto& m : log.Messages())
+        EXPECT_FALSE(m.severity >= uint8_t(LogSeverity::Warning) && m.text.find(": warning X") == std::string::npos) << m.text;
+    const SceneGrid* grid = gEntityManager->GetSceneGrid();
+    ASSERT_NE(grid, nullptr);
+    Entity* root = gEntityManager->GetRootEntity();
+    EXPECT_GE(root->GetChildrenCount(), 200u);
+    uint32_t rocks = 0, blocked = 0;
+    for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
+        Entity* e = root->GetChild(i);
+        const bool rock = std::string(e->GetTemplateFullName()) == "templates/Sample/Rock";
+        const uint32_t cell = grid->WorldToCell(e->GetGlobalPosition());
+        ASSERT_NE(cell, SceneGrid::kNoCell) << e->GetName();
+        EXPECT_EQ(grid->Cells()[(cell >> 16) * grid->Width() + (cell & 0xFFFF)], rock ? 0 : 1) << e->GetName();
+        rocks += rock;
+    }
+    for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
+    EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Writes the templates and the scene of the sample data.
+
+  sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out>
+
+templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
+"Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
+scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
+templates laid out on a grid, and a walk grid that is walkable everywhere but under
+the rocks) and "Sample.ResList" (the system textures found in the textures folder and
+the shader variants of the scene's shadowed lights, named from the shader description
+as a device with hardware depth names them).
+
+The files are written with the property-list writer of the tests (proplist.py), which
+follows the file formats independently of the engine's code.
+"""
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import proplist  # noqa: E402
+
+FOLDER = "Sample"
+# name, GUID, bounding box (min x, y, z, w, max x, y, z, w); all plain entity templates
+TEMPLATES = [
+    ("Crate", "6F1B2C40-0000-4000-8000-000000000001", [-1, 0, -1, 1, 1, 2, 1, 1]),
+    ("Tree", "6F1B2C40-0000-4000-8000-000000000002", [-1.5, 0, -1.5, 1, 1.5, 8, 1.5, 1]),
+    ("Rock", "6F1B2C40-0000-4000-8000-000000000003", [-2, 0, -2, 1, 2, 1.5, 2, 1]),
+    ("Marker", "6F1B2C40-0000-4000-8000-000000000004", [-0.5, 0, -0.5, 1, 0.5, 1, 0.5, 1]),
+]
+ROCK = 2
+COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
+GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
+WALKABLE = 1
+# Option texts of the variants the scene's lights use (Light family, shadowed point and
+# spot lights, filtered shadow maps).
+SCENE_SHADERS = [("Light", "POINT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH"),
+                 ("Light", "SPOT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH")]
+MASK_WORDS = 4
+
+
+def entity_guid(i):
+    return "7A5C0000-0000-4000-8000-%012X" % (i + 1)
+
+
+def layout():
+    """(template index, name, position) of every scene entity, row by row."""
+    out = []
+    counts = [0] * len(TEMPLATES)
+    for row in range(ROWS):
+        for column in range(COLUMNS):
+            t = (row * 7 + column * 3) % len(TEMPLATES)
+            counts[t] += 1
+            position = [(column - COLUMNS / 2) * SPACING + 4.0, 0.0, (row - ROWS / 2) * SPACING + 4.0]
+            out.append((t, "%s_%03d" % (TEMPLATES[t][0], counts[t]), position))
+    return out
+
+
+def grid_cells(entities):
+    """Walkable cells, except those under a rock (the cell of its position)."""
+    cells = bytearray([WALKABLE]) * (GRID["width"] * GRID["height"])
+    ox, _, oz, _ = GRID["origin"]
+    for t, _, (x, _, z) in entities:
+        if t != ROCK:
+            continue
+        cx, cz = int((x - ox) / GRID["cell"] + 0.5), int((z - oz) / GRID["cell"] + 0.5)
+        cells[cz * GRID["width"] + cx] = 0
+    return cells.hex()
+
+
+def variant_names(families, family_name, option_text):
+    """The vertex and pixel shader resource names of a variant: the family name, then
+    the stage's option bits (options by name without regard to case, enforced options
+    added and disabled ones removed) as 32 hex digits, the low nibble of each 32-bit
+    word first."""
+    family = next(f for f in families if f["name"] == family_name)
+    options = sorted(family["options"], key=lambda o: o["name"].lower())
+    index = {o["name"].lower(): i for i, o in enumerate(options)}
+    masks = {"vs": 0, "ps": 0}
+    enforced = {"vs": 0, "ps": 0}
+    disabled = {"vs": 0, "ps": 0}
+
+    def add(target, i):
+        for stage in ("vs", "ps"):
+            if options[i].get(stage):
+                target[stage] |= 1 << i
+
+    for word in option_text.split():
+        i = index.get(word.lower())
+        if i is None or i >= MASK_WORDS * 32:
+            continue
+        add(masks, i)
+        for key, target in (("enforces", enforced), ("disables", disabled)):
+            for other in filter(None, str(options[i].get(key, "")).split(",")):
+                j = index.get(other.lower())
+                if j is not None and j < MASK_WORDS * 32:
+                    add(target, j)
+    names = []
+    for stage in ("vs", "ps"):
+        mask = (masks[stage] & ~disabled[stage]) | enforced[stage]
+        digits = "".join("0123456789ABCDEF"[(mask >> (32 * w + 4 * n)) & 0xF]
+                         for w in range(MASK_WORDS) for n in range(8))
+        names.append("%s/%s.%s_3_0" % (family_name, digits, stage))
+    return names
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main(argv):
+    if len(argv) != 5:
+        sys.stderr.write(__doc__)
+        return 2
+    shaders_def, textures, templates_out, scenes_out = argv[1:]
+
+    stubs = [{"file": name, "guid": guid, "type": 0} for name, guid, _ in TEMPLATES]
+    root = {"name": "templates", "folders": [{"name": FOLDER, "guids": [guid for _, guid, _ in TEMPLATES]}]}
+    write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
+    for name, guid, box in TEMPLATES:
+        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
+              proplist.binary_template({"guid": guid, "type": 0, "props": {"box": box}}))
+
+    entities = layout()
+    scene = {
+        "root": {},
+        "entities": [{"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position}
+                     for i, (t, name, position) in enumerate(entities)],
+        "grid": dict(GRID, cells=grid_cells(entities)),
+    }
+    write(os.path.join(scenes_out, "Sample.BinaryScene"), proplist.binary_scene(scene))
+
+    system = os.path.join(textures, "System")
+    entries = [("Textures", "System/" + f, 0, 0) for f in sorted(os.listdir(system)) if f.lower().endswith(".dds")]
+    with open(shaders_def) as f:
+        families = proplist.parse_description(f.read())
+    for family, options in SCENE_SHADERS:
+        entries += [("Shaders", n, 0, 0) for n in variant_names(families, family, options)]
+    write(os.path.join(scenes_out, "Sample.ResList"), proplist.resource_list(entries))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
