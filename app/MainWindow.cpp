@@ -67,11 +67,17 @@ void LogRunSummary() {
                s.ticks, seconds);
 }
 
+// A second start's request: the window comes back maximised and focused, and the Game
+// is active again (the regain below would otherwise restore the window's old size).
 void BringToFront() {
-    const wnd::WindowHandle w = gMainWindow.window;
-    wnd::SetFocus(w);
-    wnd::ShowWindow(w, wnd::kShowMaximized);
-    wnd::SetForegroundWindow(w);
+    MainWindowState& s = gMainWindow;
+    wnd::SetFocus(s.window);
+    wnd::ShowWindow(s.window, wnd::kShowMaximized);
+    wnd::SetForegroundWindow(s.window);
+    if (s.deactivated) {
+        s.deactivated = false;
+        gGame->Activate(false);
+    }
 }
 
 }  // namespace
@@ -248,7 +254,9 @@ bool RunMainLoopPass() {
         }
         Idle(gGame->CanSleepInBackground() ? kBackgroundSleepMs : kBusyBackgroundSleepMs);
     } else {
-        if (s.fullScreenRequested && !s.fullScreenActive) {
+        // Full screen comes back whenever its display mode is not in force: also after
+        // a focus loss, which gave the desktop mode back but kept full screen active.
+        if (s.fullScreenRequested && (!s.fullScreenActive || !s.displayModeChanged)) {
             width = s.fullScreenMode.width;
             height = s.fullScreenMode.height;
             SetDisplayMode(&width, &height);

@@ -1,0 +1,295 @@
+// The main loop over the headless window on an engine started over generated data, on a
+// manual clock with the unfocused sleeps recorded: focus loss and regain (windowed and
+// full screen), Ctrl+Enter, the deferred resize, mouse messages, a failed display-mode
+// change, a lost device, raise requests from a second program, and SIGTERM.
+// test-depends: shader_data quorvel2
+// test-timeout: 600
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../engine/EngineDataSet.h"
+#include "CaptureLogSink.h"
+#include "app/MainWindow.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/input/InputManager.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Signals.h"
+#include "platform/os/SingleInstance.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+
+std::vector<uint32_t> gSleeps;
+void RecordSleep(uint32_t milliseconds) { gSleeps.push_back(milliseconds); }
+
+class LoopDelegate : public GameDelegate {
+public:
+    int activations = 0, deactivations = 0, closes = 0;
+    bool canSleep = true;
+    std::vector<uint32_t> keys;
+    bool CanSleep() override { return canSleep; }
+    void OnAppActivate(bool) override { ++activations; }
+    void OnAppDeactivate(bool) override { ++deactivations; }
+    void OnClose() override { ++closes; }
+    void OnInputEvent(int32_t kind, uint32_t value) override {
+        if (kind == INPUTEVENT_KEYBOARD_KEYPRESS) keys.push_back(value);
+    }
+};
+
+constexpr int64_t kSecond = os::kCounterFrequency;
+
+class MainLoopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        set = new enginetest::EngineDataSet();
+        set->WriteProjectConfig();
+        wnd::ResetWindowLayer();
+        app::ResetMainWindowState();
+        clock.Install();
+        app::gMainWindow.idle = &RecordSleep;
+        gGameConfig->windowWidth = 1280;
+        gGameConfig->windowHeight = 720;
+        ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Loop Test"));
+        window = app::gMainWindow.window;
+        app::StartGame(&delegate, nullptr, 0);
+        ASSERT_TRUE(app::RunMainLoopPass());
+    }
+    static void TearDownTestSuite() {
+        if (gGame->IsInitialised()) {
+            gGame->Quit();
+            app::RunMainLoopPass();
+        }
+        gVornexEngine.SetConfiguration(nullptr);
+        gEngineServices = EngineServices{};
+        app::ResetMainWindowState();
+        wnd::ResetWindowLayer();
+        clock.Uninstall();
+        delete set;
+    }
+    void SetUp() override { gSleeps.clear(); }
+    static void Pass(int n = 1) {
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(app::RunMainLoopPass());
+    }
+    static void Post(wnd::Event event) {
+        event.window = window;
+        ASSERT_TRUE(wnd::PostEvent(event));
+    }
+    static wnd::Event Event(wnd::EventKind kind, uint32_t code = 0) {
+        wnd::Event e;
+        e.kind = kind;
+        e.code = code;
+        e.x = 100;
+        e.y = 50;
+        return e;
+    }
+    static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
+
+    static enginetest::EngineDataSet* set;
+    static os::ManualClock clock;
+    static LoopDelegate delegate;
+    static uint32_t window;
+};
+enginetest::EngineDataSet* MainLoopTest::set;
+os::ManualClock MainLoopTest::clock(1'000'000'000);  // static: the render thread may read it late
+LoopDelegate MainLoopTest::delegate;
+uint32_t MainLoopTest::window;
+
+TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
+    for (const bool canSleep : {true, false}) {
+        delegate.canSleep = canSleep;
+        delegate.activations = delegate.deactivations = 0;
+        gSleeps.clear();
+        const uint32_t frames = gVornexRenderer.PostedFrames();
+        wnd::SetFocus(0);
+        Pass(2);
+        wnd::SetFocus(0);  // a second loss
+        Pass();
+        EXPECT_EQ(delegate.deactivations, 1);
+        EXPECT_EQ(gSleeps, std::vector<uint32_t>(3, canSleep ? app::kBackgroundSleepMs : app::kBusyBackgroundSleepMs));
+        EXPECT_EQ(gVornexRenderer.PostedFrames(), frames);
+        wnd::SetFocus(window);
+        Pass();
+        EXPECT_EQ(delegate.activations, 1);
+        EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);
+        EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Normal);
+    }
+    delegate.canSleep = true;
+}
+
+TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
+    const uint32_t changes = wnd::DisplayChangeCount();
+    wnd::SetCtrlKeyDown(true);
+    Post(Event(wnd::EventKind::KeyDown, 13));
+    Pass();
+    EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, wnd::kStylePopup);
+    EXPECT_EQ(wnd::DisplayChangeCount(), changes + 1);
+    // Losing focus in full screen: the desktop mode comes back and the window minimises.
+    wnd::SetFocus(0);
+    Pass();
+    EXPECT_FALSE(app::gMainWindow.displayModeChanged);
+    EXPECT_EQ(wnd::DisplayChangeCount(), changes + 2);
+    EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Minimized);
+    wnd::SetFocus(window);
+    Pass();
+    EXPECT_TRUE(app::gMainWindow.displayModeChanged);
+    EXPECT_EQ(wnd::DisplayChangeCount(), changes + 3);
+    EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Maximized);
+    // A refused mode change clears the resolution request and keeps full screen.
+    wnd::SetDisplayChangeFailure(true);
+    gGame->RequestScreenResoultionChange(1024, 768);
+    Pass();
+    wnd::SetDisplayChangeFailure(false);
+    uint32_t width = 0, height = 0;
+    EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
+    EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    // Back to a window; Enter alone goes to the key handler.
+    Post(Event(wnd::EventKind::KeyDown, 13));
+    Pass();
+    EXPECT_FALSE(app::gMainWindow.fullScreenActive);
+    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, 0u);
+    wnd::SetCtrlKeyDown(false);
+    delegate.keys.clear();
+    Post(Event(wnd::EventKind::KeyDown, 13));
+    Pass();
+    EXPECT_EQ(delegate.keys, std::vector<uint32_t>{13});
+    EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
+}
+
+TEST_F(MainLoopTest, SizingDrawsNothingAndAppliesTheSizeAfterTheLastEvent) {
+    wnd::Rect rect;
+    wnd::GetWindowRect(window, &rect);
+    wnd::Event sizing = Event(wnd::EventKind::Sizing, 2);
+    sizing.rect = {rect.left, rect.top, rect.left + 1616, rect.top + 900};
+    const uint32_t frames = gVornexRenderer.PostedFrames();
+    for (int64_t step : {int64_t(0), kSecond / 10, kSecond * 15 / 100}) {  // 0.25 s after the first
+        clock.Advance(step);
+        if (step < kSecond / 7) Post(sizing);
+        Pass();
+        EXPECT_TRUE(app::gMainWindow.resizing);
+    }
+    EXPECT_EQ(gVornexRenderer.PostedFrames(), frames);
+    clock.Advance(kSecond / 10);
+    Pass();
+    EXPECT_FALSE(app::gMainWindow.resizing);
+    wnd::Rect client;
+    wnd::GetClientRect(window, &client);
+    EXPECT_EQ(client.Width() * 9, client.Height() * 16);
+    EXPECT_EQ(gGame->GetClientWidth(), uint32_t(client.Width()));
+    EXPECT_EQ(gGameConfig->windowWidth, uint32_t(client.Width()));
+    Pass();
+    EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);
+}
+
+TEST_F(MainLoopTest, MouseMessagesReachTheInputManagerUnlessTouchOrAnEmptyClientStandsInTheWay) {
+    // A double click: its event, then a button-down on the next frame.
+    Post(Event(wnd::EventKind::ButtonDoubleClick));
+    Pass();
+    EXPECT_TRUE(MouseKeyDown(3));
+    Pass();
+    EXPECT_TRUE(MouseKeyDown(0));
+    wnd::Event up = Event(wnd::EventKind::ButtonUp);
+    Post(up);
+    Pass();
+    // Synthesised from touch: dropped.
+    wnd::Event touchDown = Event(wnd::EventKind::ButtonDown);
+    touchDown.fromTouch = true;
+    Post(touchDown);
+    Pass();
+    EXPECT_FALSE(MouseKeyDown(0));
+    // Moves within 0.3 s of a touch message are ignored.
+    const wnd::TouchContact contact{100, 100, 1, wnd::kTouchDown};
+    ASSERT_TRUE(wnd::PostTouchEvent(window, &contact, 1));
+    wnd::Event move = Event(wnd::EventKind::MouseMove);
+    move.x = 0;
+    Post(move);
+    Pass();
+    EXPECT_NE(gGame->GetInputManager()->GetCursorPosition().x, 0.0f);
+    clock.Advance(kSecond * 31 / 100);
+    Post(move);
+    Pass();
+    EXPECT_EQ(gGame->GetInputManager()->GetCursorPosition().x, 0.0f);
+    // A minimised window ignores mouse messages.
+    wnd::ShowWindow(window, wnd::kShowMinimize);
+    move.x = 100;
+    Post(move);
+    Post(Event(wnd::EventKind::ButtonDown));
+    wnd::SetFocus(window);
+    Pass();
+    EXPECT_EQ(gGame->GetInputManager()->GetCursorPosition().x, 0.0f);
+    EXPECT_FALSE(MouseKeyDown(0));
+    wnd::ShowWindow(window, wnd::kShowRestore);
+    wnd::SetFocus(window);
+    Pass();
+}
+
+TEST_F(MainLoopTest, ALostDeviceResetsTheRenderer) {
+    CaptureLogSink log;
+    log.Attach();
+    gfx::GetRecorder(gVornexRenderer.Device())->LoseDeviceOnNextPresent();
+    for (int i = 0; i < 4; ++i) {
+        Pass();
+        gVornexRenderer.FlushCommands(true);
+    }
+    EXPECT_TRUE(log.Contains("Render target size"));
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+}
+
+TEST_F(MainLoopTest, ASecondProgramRaisesTheWindowAndOtherDatagramsChangeNothing) {
+    char pattern[] = "/tmp/raise_test_XXXXXX";
+    const std::string runtime = mkdtemp(pattern);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    os::SingleInstance instance;
+    ASSERT_EQ(instance.Acquire(app::kMainWindowClass), os::SingleInstance::Result::First);
+    app::gMainWindow.instance = &instance;
+    // Anything but the request: nothing happens.
+    wnd::SetFocus(0);
+    Pass();
+    const int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", instance.SocketPath());
+    ASSERT_GT(sendto(sender, "raise", 5, 0, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(sender);
+    Pass();
+    EXPECT_EQ(wnd::GetFocus(), 0u);
+    // The second program exits with 0 and the first comes to the front.
+    const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 > /dev/null 2>&1");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    Pass();
+    EXPECT_EQ(wnd::GetFocus(), window);
+    EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Maximized);
+    app::gMainWindow.instance = nullptr;
+    instance.Release();
+    unsetenv("XDG_RUNTIME_DIR");
+    std::filesystem::remove_all(runtime);
+}
+
+// Last: the loop ends here.
+TEST_F(MainLoopTest, SigtermEndsTheLoopThroughTheGamesClose) {
+    CaptureLogSink log;
+    log.Attach();
+    ASSERT_TRUE(os::InstallTerminationHandlers());
+    raise(SIGTERM);
+    EXPECT_FALSE(app::RunMainLoopPass());
+    os::RemoveTerminationHandlers();
+    EXPECT_EQ(delegate.closes, 1);
+    EXPECT_FALSE(gGame->IsInitialised());
+    EXPECT_TRUE(log.Contains("Ran "));
+}
+
+}  // namespace
