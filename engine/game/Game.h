@@ -48,9 +48,6 @@ enum : uint32_t {
     SWITCHSCENE_KEEP_LOADING_SCREEN = 8,     // the loading screen stays up after the load
 };
 
-// Console line colours.
-constexpr uint32_t kConsoleWarningLevel = 3;
-
 // A delayed entity operation: run when the game clock reaches its time (0 while it waits
 // on the server-delayed list).
 struct DelayedEntityRecord {

@@ -16,6 +16,10 @@ namespace {
 constexpr uint32_t kConsoleLineChars = 1022;
 constexpr uint32_t kConsoleLineBuffer = 1024;
 constexpr uint32_t kBackQuote = 96;  // toggles the console; never typed into it
+// Log severities: warnings (yellow lines) and errors (red); appended lines need a console
+// level below the warnings.
+constexpr uint32_t kConsoleWarningLevel = 3;
+constexpr uint32_t kConsoleErrorLevel = 4;
 
 const Vector kConsoleRed(1.0f, 0.0f, 0.0f, 1.0f);
 const Vector kConsoleYellow(1.0f, 1.0f, 0.0f, 1.0f);
@@ -92,7 +96,7 @@ void Game::ProcessConsoleCommands() {
 
 void Game::OnLogMessage(uint32_t severity, uint32_t category, const char* text) {
     if (!console || severity < consoleLevel || !gEngineServices.consoleScreenAddLine) return;
-    const Vector& colour = severity >= 4 ? kConsoleRed : severity == kConsoleWarningLevel ? kConsoleYellow : kConsoleGrey;
+    const Vector& colour = severity >= kConsoleErrorLevel ? kConsoleRed : severity == kConsoleWarningLevel ? kConsoleYellow : kConsoleGrey;
     gEngineServices.consoleScreenAddLine(console, text, colour);
 }
 

@@ -14,13 +14,14 @@
 // count as queued for tear-off, IsMIDInDelayedLists and ClearDelayedEntityLists.
 //
 // Main thread only. Log lines are of the multiplayer category.
+#include "engine/game/Game.h"
+
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
 #include "engine/EngineServices.h"
 #include "engine/GameClock.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 
@@ -238,7 +239,7 @@ void Game::RunDelayedRecord(DelayedEntityRecord& record, uint64_t now) {
     const uint32_t action = record.kind;
     if (HasMultiplayerAuthority()) {
         if (gEngineServices.entityMPPropApplyReceived)
-            gEngineServices.entityMPPropApplyReceived(e, ClockNow(), ClockPrevious());
+            gEngineServices.entityMPPropApplyReceived(e, now, ClockPrevious());
         if (!(e = record.entity.Get())) return;
         if (gEngineServices.entityMPPropTick) gEngineServices.entityMPPropTick(e, now);
         if (!(e = record.entity.Get())) return;

@@ -132,8 +132,8 @@ void Game::LoadPendingScene() {
         LoadBinaryScene(name, kSceneDirectory, SCENEPARSE_INSTALL_GRID | SCENEPARSE_SEQUENCES, 0);
         gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene deserialized in %f sec", SecondsSince(t));
         EngineFree(sceneData);
+        gEntityManager->SetSceneFileName(name);
     }
-    gEntityManager->SetSceneFileName(name);
 
     // 7-9.
     gameTimer.ResetTime(programStart);
