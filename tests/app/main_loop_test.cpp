@@ -236,6 +236,43 @@ TEST_F(MainLoopTest, MouseMessagesReachTheInputManagerUnlessTouchOrAnEmptyClient
     Pass();
 }
 
+TEST_F(MainLoopTest, TheProcedureAnswersTheRemainingEventsAndTheLastWheelNotchWins) {
+    using K = wnd::EventKind;
+    wnd::Rect frame;
+    wnd::GetWindowRect(window, &frame);
+    wnd::Point inside{10, 10};
+    wnd::ClientToScreen(window, &inside);
+    const struct Case {
+        K kind;
+        uint32_t code;
+        wnd::Point at;
+        int64_t result;
+        uint32_t defaults;  // calls of the default procedure
+    } cases[] = {
+        {K::TabletGestureQuery, 0, {}, 0x01198319, 0},
+        {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
+        {K::SysCommand, 0xF020, {}, 0, 1},
+        {K::SetCursor, 0, inside, 1, 0},
+        {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
+    };
+    for (const Case& c : cases) {
+        wnd::Event e = Event(c.kind, c.code);
+        e.window = window;
+        e.x = c.at.x;
+        e.y = c.at.y;
+        const uint32_t before = wnd::DefaultHandledCount(c.kind);
+        EXPECT_EQ(app::MainWindowProc(e, nullptr), c.result) << int(c.kind) << " " << c.code;
+        EXPECT_EQ(wnd::DefaultHandledCount(c.kind) - before, c.defaults) << int(c.kind) << " " << c.code;
+    }
+    wnd::Event wheel = Event(wnd::EventKind::Wheel);
+    wheel.wheelDelta = 240;
+    Post(wheel);
+    wheel.wheelDelta = -120;
+    Post(wheel);
+    Pass();
+    EXPECT_EQ(gGame->GetInputManager()->GetMouseWheel(), -1.0f);
+}
+
 TEST_F(MainLoopTest, ALostDeviceResetsTheRenderer) {
     CaptureLogSink log;
     log.Attach();
