@@ -27,15 +27,16 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
-    int exitCode = app::kExitSuccess;
-    LogSink* sink = app::StartLogSink(line, stderr, &exitCode);
-    if (exitCode != app::kExitSuccess) return exitCode;
-
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
-        Log::DestroySink(&sink);
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;
+    }
+    int exitCode = app::kExitSuccess;
+    LogSink* sink = app::StartLogSink(line, stderr, &exitCode);
+    if (exitCode != app::kExitSuccess) {
+        RunStaticShutdown();
+        return exitCode;
     }
     if (sink) {
         gLog.AttachSink(sink);
