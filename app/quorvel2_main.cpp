@@ -13,6 +13,9 @@
 #include "engine/game/GameDelegate.h"
 #include "render/RenderStaticInit.h"
 
+// The viewer's body comes with the leaderboards; the base delegate creates none.
+LeaderboardViewer::~LeaderboardViewer() = default;
+
 namespace {
 
 constexpr const char* kTitle = "Quorvel 2";

@@ -9,8 +9,6 @@ namespace {
 int32_t gSampleNumber = 0;
 }  // namespace
 
-LeaderboardViewer::~LeaderboardViewer() = default;
-
 GameDelegate::~GameDelegate() { delete leaderboardViewer; }
 
 void GameDelegate::OnInit() {
