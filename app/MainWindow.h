@@ -1,13 +1,21 @@
 #pragma once
-// The main window's helpers that the window procedure uses: the 16:9 sizing rule and
-// the translation of mouse button messages into the input manager's mouse events.
+// The program's main window and main loop over the window layer's headless window: the
+// single-instance check, the window and the engine start, windowed and full-screen
+// presentation with display-mode changes, the window procedure that turns window events
+// into Game and input calls, and the loop that pumps events, handles focus loss and
+// regain, ticks the Game and renders one frame per pass. Also the helpers the window
+// procedure uses: the 16:9 sizing rule and the mouse button events.
 //
 // Threads: main thread only, like the window procedure.
 #include <cstdint>
 
 #include "platform/window/Window.h"
 
+class GameDelegate;
 class InputManager;
+namespace os {
+class SingleInstance;
+}
 
 namespace app {
 
@@ -34,5 +42,83 @@ MouseButtonEvents MouseButtonEventsFor(const wnd::Event& message);
 // is empty (a minimised window), are dropped: false.
 bool PostMouseButtonEvent(InputManager& input, uint32_t kind, const wnd::Event& message, int32_t clientWidth,
                           int32_t clientHeight);
+
+// ---- The main window ----
+constexpr const char* kMainWindowClass = "BrintavolqueGame";
+constexpr const char* kInitialCaption = "???";
+constexpr uint32_t kMainWindowStyle = 0x86000000;  // popup, clip siblings, clip children
+constexpr int32_t kInitialX = 100, kInitialY = 100, kInitialWidth = 800, kInitialHeight = 480;
+// Style words of the two presentations.
+constexpr uint32_t kWindowedStyleKeep = 0x7F30FFFF;
+constexpr uint32_t kFramedStyleBits = 0x00CF0000;
+// What the tablet-gesture query answers: press-and-hold, pen tap and barrel feedback,
+// touch UI forcing, touch switch, flicks, smooth scrolling and flick fallback keys off;
+// multi-touch data on.
+constexpr int64_t kTabletGestureStatus = 0x01198319;
+// The deferred resize after the last sizing event, and the time after a touch during
+// which mouse moves are ignored, in seconds.
+constexpr double kResizeDelaySeconds = 0.2;
+constexpr double kTouchMouseQuietSeconds = 0.3;
+// Sleeps of an unfocused pass, in milliseconds.
+constexpr uint32_t kBackgroundSleepMs = 150;
+constexpr uint32_t kBusyBackgroundSleepMs = 30;
+
+// The process-wide state of the main window (one instance, main thread).
+struct MainWindowState {
+    wnd::WindowHandle window = 0;
+    bool classRegistered = false;
+    bool fullScreenRequested = false;
+    bool fullScreenActive = false;
+    bool deactivated = false;
+    bool displayModeChanged = false;
+    wnd::DisplayMode desktopMode;
+    wnd::DisplayMode fullScreenMode;  // its width and height double as the full-screen size
+    uint32_t windowedWidth = 0, windowedHeight = 0;
+    uint32_t appliedWidth = 0, appliedHeight = 0;
+    bool rendererFullScreen = false;  // the flag of the last renderer reset
+    bool resizing = false;
+    int64_t resizeDeadline = 0;  // counter ticks
+    bool touched = false;
+    int64_t lastTouchTime = 0;  // counter ticks
+    // The run: the frame limit (0: none), rendered frames, Game ticks, the start.
+    uint32_t frameLimit = 0;
+    uint32_t renderedFrames = 0;
+    uint32_t ticks = 0;
+    int64_t runStart = 0;
+    os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
+    // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
+    void (*idle)(uint32_t milliseconds) = nullptr;
+};
+extern MainWindowState gMainWindow;
+
+// Forgets every field (tests; the window layer keeps its own state).
+void ResetMainWindowState();
+
+// The process entry's work: returns kExitSuccess after a normal quit or when another
+// instance already runs (it is asked to come to the front), kExitStartFailed when the
+// window or the engine did not start. args: the Game's argument vector (program name
+// first). frameLimit: quit after that many rendered frames (0: no limit).
+int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit);
+void RegisterMainWindowClass();
+// The window, the engine start-up, the title and the first presentation; false (the
+// engine shut down again) on failure.
+bool CreateMainWindow(int32_t showCommand, const char* title);
+// Windowed or full screen (as requested) at the size, which may change to the
+// display mode found; false while there is no window or when the mode change failed.
+bool SetDisplayMode(uint32_t* width, uint32_t* height);
+void ApplyClientSize();
+// A changed full-screen wish (main-loop step and Ctrl+Enter): the new presentation at the
+// full-screen or windowed size, the desktop mode back when leaving full screen.
+void ApplyFullScreenRequest(bool fullScreen);
+int64_t MainWindowProc(wnd::Event& event, void* context);
+// The Game's start on the created window: cursor clip, Game::Init, Activate and the
+// switch to the project's start scene.
+void StartGame(GameDelegate* delegate, char** args, int argCount);
+// One pass of the main loop; false when the loop has ended (the Game closed and the
+// engine shut down).
+bool RunMainLoopPass();
+// The desktop mode back (renderer flushed first); clears display-mode-changed and,
+// with leaveFullScreen, full-screen active.
+void RestoreDesktopMode(bool leaveFullScreen);
 
 }  // namespace app

@@ -32,6 +32,7 @@ CommandRingBuffer::CommandRingBuffer(uint32_t capacityBytes, uint32_t filler)
     : capacity(capacityBytes & ~3u), fillerId(filler) {
     buffer = static_cast<uint8_t*>(EngineAlloc(capacity));
     if (!buffer) capacity = 0;
+    else std::memset(buffer, 0, capacity);  // resident from the start, not page by page as it first wraps
     readBuffer = buffer;
     readCapacity = capacity;
 }

@@ -314,6 +314,24 @@ struct EngineServices {
     bool (*meshCollisionData)(Entity* mesh, struct MeshCollisionData* out) = nullptr;
     // DebugPathList::SetPoints on the path display (0 points clear it). Empty: no display.
     void (*debugPathSetPoints)(const Vector* points, uint32_t count) = nullptr;
+
+    // ---- Render frame ----
+    // What Game::RenderFrame draws besides the scene. Empty entries draw nothing.
+    // UIScreen: whether it blocks the scene behind it (its "SetBlocksSceneRendering"
+    // flag; empty: false), and UIScreen::Render (client size, smooth game and gameplay
+    // times in counter ticks, cursor position). The console screen's render.
+    bool (*uiScreenBlocksSceneRendering)(const UIScreen* screen) = nullptr;
+    void (*uiScreenRender)(UIScreen* screen, uint32_t width, uint32_t height, int64_t gameTime, int64_t gameplayTime,
+                           const Vector& cursor) = nullptr;
+    void (*consoleScreenRender)(UIGameConsoleScreen* console, uint32_t width, uint32_t height) = nullptr;
+    // VideoEngine: a video plays with frames left to show (empty: false); it plays full
+    // screen; the frame update, and the draw of the full-screen frame.
+    bool (*videoIsPlaying)() = nullptr;
+    bool (*videoIsFullScreen)() = nullptr;
+    void (*videoUpdateFrame)() = nullptr;
+    void (*videoDrawFrame)() = nullptr;
+    // Cursor picking of the scene's entities at the normalised cursor position.
+    void (*pickCursorEntity)(const Vector& cursor) = nullptr;
 };
 
 extern EngineServices gEngineServices;

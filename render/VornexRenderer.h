@@ -265,6 +265,7 @@ public:
     void PostUpscaleFinal();
     void SetOutlineParams(const OutlineParams& params);
     void SetSecondaryOutlineParams(const OutlineParams& params);
+    void PostOutlineTypeMask(uint32_t mask);
     void PostCommand22(uint32_t modeBits);
     void PostUpscale();
     void PostShadowMapPass(uint32_t value, uint8_t secondStep);
@@ -351,6 +352,7 @@ public:
     uint32_t ScreenHeight() const { return clientHeight; }
     uint32_t QualityLevel() const { return settings.gfxQualityLevel; }
     bool RefractionEnabled() const { return settings.enableRefraction; }
+    bool ShadowMapEnabled() const { return settings.enableShadowMap; }
     // The tick counts of the last frame parameters posted, in record order (0 engine,
     // 1 smooth game, 2 smooth gameplay).
     int64_t PostedClockTicks(uint32_t clock) const { return postedClockTicks[clock]; }

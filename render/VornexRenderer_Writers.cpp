@@ -37,6 +37,8 @@ void VornexRenderer::SetSecondaryOutlineParams(const OutlineParams& params) {
     Post(TASK_SECONDARY_OUTLINE_PARAMS, params);
 }
 
+void VornexRenderer::PostOutlineTypeMask(uint32_t mask) { Post(TASK_OUTLINE_TYPE_MASK, mask); }
+
 void VornexRenderer::PostCommand22(uint32_t modeBits) {
     // Only the chain switch unless the configuration allows the full-screen effects.
     Post(TASK_POST_PROCESS_TARGET, settings.enableFullScreenEffects ? modeBits : (modeBits & 1u));

@@ -5,7 +5,8 @@
 // scene switch, the time multiplier, the four game timers and the entity lists.
 //
 // The operations live in facets: Game_Init.cpp, Game_Activation.cpp, Game_Scene.cpp,
-// Game_Console.cpp, Game_Input.cpp, Game_Tick.cpp and Game_EntityLists.cpp.
+// Game_Console.cpp, Game_Input.cpp, Game_Tick.cpp, Game_EntityLists.cpp, Game_Render.cpp
+// and Game_Platform.cpp.
 //
 // Main thread only.
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "core/rtti/SafePointer.h"
 #include "engine/game/FloatFade.h"
 #include "engine/game/GameTimer.h"
+#include "engine/game/TouchHelper.h"
 
 class Entity;
 class GameCameraController;
@@ -275,6 +277,49 @@ public:
     void CancelTapAsClick(uint32_t tap);
     void MarkTapRetrieved(uint32_t tap);
 
+    // ---- Render frame and platform helpers ----
+    // Game_Render.cpp: posts the frame's commands to the renderer; false when the
+    // renderer reports a lost device (the caller resets it).
+    bool RenderFrame();
+    // Switches read by the frame: block-rendering mask (bit 1 suppresses the shadow
+    // pass), extra full-screen-effect flags, and the FSE, FXAA and SSAO options (all on
+    // after construction).
+    void SetBlockRenderingMask(uint32_t mask) { blockRenderingMask = mask; }
+    uint32_t GetBlockRenderingMask() const { return blockRenderingMask; }
+    void SetExtraFSEFlags(uint32_t flags) { extraFSEFlags = flags; }
+    void ToggleFSE() { fseEnabled = !fseEnabled; }
+    void ToggleFXAA() { fxaaEnabled = !fxaaEnabled; }
+    void ToggleSSAO() { ssaoEnabled = !ssaoEnabled; }
+    // The post-process command's mode bits: the extra flags, | 4 with FXAA, | 1 with FSE.
+    uint32_t PostProcessModeBits() const;
+
+    // Game_Platform.cpp. Touch through the optional touch helper: InitTouch from Init;
+    // OnTouch for each touch message (count contacts behind the handle), false when the
+    // helper cannot read touches (the message then goes to the default procedure).
+    void InitTouch();
+    bool OnTouch(uint32_t count, wnd::TouchHandle handle);
+    // The device lighting: InitEnvLight tries the library once and resets the device;
+    // SetEnvLight colours every location (red, green, blue, brightness in 0 to 1).
+    void InitEnvLight();
+    void SetEnvLight(const Vector& colour);
+    void DeinitEnvLight();
+    // The hardware cursor from a 32 x 32 TGA of mount "Textures" with its hotspot; a
+    // null or empty name removes it. A file that fails to load or has the wrong format
+    // leaves no hardware cursor.
+    void SetHardwareCursor(const char* name, int32_t hotspotX, int32_t hotspotY);
+    // Only on a change of the shown state; showing with centre puts the cursor in the
+    // middle of the client area.
+    void EnableHardwareCursor(bool show, bool centre);
+    // Builds the stored cursor again (window activation).
+    void RefreshHardwareCursor();
+    wnd::CursorHandle GetHardwareCursor() const { return hardwareCursor; }
+    // While the window is unfocused: a beep and a flash, or a restore.
+    void FlashWindow();
+    void RestoreWindow();
+    // The normalised point (clamped to 0 to 1) becomes the cursor position.
+    void SetCursorPosition(const Vector& point);
+    uint32_t GetWindow() const { return window; }
+
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
     // A copy in engine memory (null for null).
@@ -335,6 +380,14 @@ private:
     Vector lastTapPosition;
     bool tapMoved = false;
 
+    // ---- Fields of the render frame and platform helpers ----
+    uint32_t extraFSEFlags = 0;
+    bool fseEnabled = true, fxaaEnabled = true, ssaoEnabled = true;
+    TouchHelper touchHelper;
+    wnd::CursorHandle hardwareCursor = 0;
+    char hardwareCursorName[1025] = {};
+    int32_t hardwareCursorX = 0, hardwareCursorY = 0;
+
     // ---- Fields of the tick ----
     float frameDeltas[4] = {};  // oldest first
     int64_t lastFrameStamp = 0;
@@ -384,5 +437,11 @@ private:
 // hooks.
 void InstallGameEntityListHooks();
 void RemoveGameEntityListHooks();
+
+// The position of the tap the object (a UI element or an entity) follows: under the tap
+// table's lock, the first record keyed by the object; null when there is none. The
+// records are kept by SetTapPosition (null position: removed).
+const Vector* FindTapPosition(const void* object);
+void SetTapPosition(const void* object, const Vector* position);
 
 extern Game* gGame;

@@ -63,6 +63,8 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     // 3. The window, with the cursor in the middle of its client area.
     window = gameWindow;
     CentreCursor(window);
+    // 4. Touch input.
+    InitTouch();
     // 5. The hardware cursor goes.
     if (hardwareCursorShown) {
         hardwareCursorShown = false;

@@ -254,6 +254,10 @@ void DeviceImpl::Count(CallKind kind) {
     threads.push_back(t);
 }
 
+namespace {
+constexpr size_t kMaxKeptReports = 1024;
+}  // namespace
+
 Result DeviceImpl::Report(bool violation, CallKind call, const char* rule, const char* format, ...) {
     char text[512];
     va_list args;
@@ -276,7 +280,8 @@ Result DeviceImpl::Report(bool violation, CallKind call, const char* rule, const
         std::abort();
     }
     reports.push_back(std::move(report));
-    if (reports.size() > 10000) reports.erase(reports.begin(), reports.begin() + 5000);  // bounded in long runs
+    // Bounded in long runs: a rule broken every frame keeps only the latest reports.
+    if (reports.size() > kMaxKeptReports) reports.erase(reports.begin(), reports.begin() + kMaxKeptReports / 2);
     return ERR_INVALIDCALL;
 }
 

@@ -1,0 +1,316 @@
+// The main window and the main loop. The window is the window layer's headless window;
+// presentation switches between a framed window and a topmost popup over a changed
+// display mode. The loop runs one pass per frame on the main thread: events, the quit
+// check, the Game's resolution and full-screen requests, focus loss and regain, the
+// tick, the frame, and the deferred resize.
+#include "app/MainWindow.h"
+#include "app/CommandLine.h"
+
+#include <algorithm>
+
+#include "core/Log.h"
+#include "core/Time.h"
+#include "core/config/GameConfig.h"
+#include "core/config/ProjectConfig.h"
+#include "engine/VornexEngine.h"
+#include "engine/entity/Entity.h"
+#include "engine/game/Game.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Signals.h"
+#include "platform/os/SingleInstance.h"
+#include "render/VornexRenderer.h"
+
+namespace app {
+
+MainWindowState gMainWindow;
+
+namespace {
+
+constexpr uint32_t kFullScreenFields = wnd::kModePixelWidth | wnd::kModePixelHeight;
+
+
+
+void Idle(uint32_t milliseconds) {
+    if (gMainWindow.idle) gMainWindow.idle(milliseconds);
+    else gVornexEngine.Idle(milliseconds);
+}
+
+// Clips the cursor to the client area in full screen, else releases it.
+void UpdateCursorClip() {
+    MainWindowState& s = gMainWindow;
+    wnd::Rect client;
+    if (!s.fullScreenActive || !wnd::GetClientRect(s.window, &client)) {
+        wnd::ClipCursor(nullptr);
+        return;
+    }
+    wnd::Point origin{0, 0};
+    wnd::ClientToScreen(s.window, &origin);
+    const wnd::Rect screen{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
+    if (!wnd::ClipCursor(&screen)) wnd::ClipCursor(nullptr);
+}
+
+// The renderer reset over the client area, with the entities' rendering contexts
+// released around it.
+void ResetRenderer(uint32_t width, uint32_t height) {
+    MainWindowState& s = gMainWindow;
+    Entity::ReleaseAllRenderingContexts();
+    gVornexRenderer.Reset(s.window, width, height, true, s.fullScreenActive);
+    s.rendererFullScreen = s.fullScreenActive;
+    Entity::RestoreAllRenderingContexts();
+    UpdateCursorClip();
+}
+
+void LogRunSummary() {
+    const MainWindowState& s = gMainWindow;
+    const double seconds = double(os::ReadCounter() - s.runStart) / double(os::kCounterFrequency);
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Ran %u frames (%u ticks) in %.2f s", s.renderedFrames,
+               s.ticks, seconds);
+}
+
+// A second start's request: the window comes back maximised and focused, and the Game
+// is active again (the regain below would otherwise restore the window's old size).
+void BringToFront() {
+    MainWindowState& s = gMainWindow;
+    wnd::SetFocus(s.window);
+    wnd::ShowWindow(s.window, wnd::kShowMaximized);
+    wnd::SetForegroundWindow(s.window);
+    if (s.deactivated) {
+        s.deactivated = false;
+        gGame->Activate(false);
+    }
+}
+
+}  // namespace
+
+void ResetMainWindowState() { gMainWindow = MainWindowState{}; }
+
+void RestoreDesktopMode(bool leaveFullScreen) {
+    MainWindowState& s = gMainWindow;
+    gVornexRenderer.FlushCommands(true);
+    wnd::ChangeDisplaySettings(&s.desktopMode);
+    s.displayModeChanged = false;
+    if (leaveFullScreen) s.fullScreenActive = false;
+}
+
+void ApplyFullScreenRequest(bool fullScreen) {
+    MainWindowState& s = gMainWindow;
+    if (fullScreen == s.fullScreenRequested) return;
+    s.fullScreenRequested = fullScreen;
+    uint32_t width = fullScreen ? s.fullScreenMode.width : s.windowedWidth;
+    uint32_t height = fullScreen ? s.fullScreenMode.height : s.windowedHeight;
+    if (!fullScreen && s.fullScreenActive) RestoreDesktopMode(true);
+    if (SetDisplayMode(&width, &height)) {
+        gGame->OnResolutionChanged(width, height, false);
+        gVornexRenderer.RequestDeviceReset();
+    }
+}
+
+void RegisterMainWindowClass() { gMainWindow.classRegistered = true; }
+
+bool SetDisplayMode(uint32_t* width, uint32_t* height) {
+    MainWindowState& s = gMainWindow;
+    if (!s.window || !wnd::IsWindow(s.window)) return false;
+    const uint32_t style = wnd::GetWindowStyle(s.window);
+    if (!s.fullScreenRequested) {
+        const int32_t screenWidth = wnd::GetScreenWidth(), screenHeight = wnd::GetScreenHeight();
+        *width = std::min<uint32_t>(*width, static_cast<uint32_t>(screenWidth));
+        *height = std::min<uint32_t>(*height, static_cast<uint32_t>(screenHeight));
+        s.windowedWidth = *width;
+        s.windowedHeight = *height;
+        const uint32_t windowed = (style & kWindowedStyleKeep) | kFramedStyleBits;
+        wnd::SetWindowStyle(s.window, windowed);
+        wnd::Rect outer{0, 0, static_cast<int32_t>(*width), static_cast<int32_t>(*height)};
+        wnd::AdjustWindowRect(&outer, windowed, wnd::GetWindowExStyle(s.window));
+        wnd::SetWindowPos(s.window, wnd::ZOrder::NotTopmost, (screenWidth - outer.Width()) / 2,
+                          (screenHeight - outer.Height()) / 2, outer.Width(), outer.Height(), wnd::kPosFrameChanged);
+        return true;
+    }
+    DisplayModeEntry mode;
+    if (gVornexRenderer.FindDisplayMode(*width, *height, &mode)) {
+        *width = mode.width;
+        *height = mode.height;
+    }
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Switching screen resolution to %dx%d",
+               static_cast<int>(*width), static_cast<int>(*height));
+    s.fullScreenMode = s.desktopMode;
+    s.fullScreenMode.fields = kFullScreenFields;
+    s.fullScreenMode.width = *width;
+    s.fullScreenMode.height = *height;
+    gVornexRenderer.FlushCommands(true);
+    if (wnd::ChangeDisplaySettings(&s.fullScreenMode) != wnd::kDisplayChangeSuccessful) return false;
+    s.fullScreenActive = true;
+    s.displayModeChanged = true;
+    wnd::SetWindowStyle(s.window, (style & ~kFramedStyleBits) | wnd::kStylePopup);
+    wnd::SetWindowPos(s.window, wnd::ZOrder::Topmost, 0, 0, static_cast<int32_t>(*width),
+                      static_cast<int32_t>(*height), wnd::kPosFrameChanged);
+    return true;
+}
+
+void ApplyClientSize() {
+    MainWindowState& s = gMainWindow;
+    wnd::Rect client;
+    if (!wnd::GetClientRect(s.window, &client) || client.Width() <= 0 || client.Height() <= 0) return;
+    const uint32_t width = static_cast<uint32_t>(client.Width()), height = static_cast<uint32_t>(client.Height());
+    // An unchanged size still resets the renderer, with that size: a reset without one
+    // would size a full-screen back buffer as a window's.
+    if (width != s.appliedWidth || height != s.appliedHeight || s.fullScreenActive != s.rendererFullScreen) {
+        s.appliedWidth = width;
+        s.appliedHeight = height;
+        gGame->OnResolutionChanged(width, height, false);
+    }
+    gGameConfig->fullScreenMode = s.fullScreenActive;
+    if (!s.fullScreenActive) {
+        s.windowedWidth = gGameConfig->windowWidth = width;
+        s.windowedHeight = gGameConfig->windowHeight = height;
+    }
+    gVornexEngine.SaveConfig();
+    ResetRenderer(width, height);
+}
+
+bool CreateMainWindow(int32_t showCommand, const char* title) {
+    MainWindowState& s = gMainWindow;
+    wnd::EnumDisplaySettings(wnd::kCurrentSettings, &s.desktopMode);
+    wnd::WindowDesc desc;
+    desc.className = kMainWindowClass;
+    desc.title = kInitialCaption;
+    desc.style = kMainWindowStyle;
+    desc.x = kInitialX;
+    desc.y = kInitialY;
+    desc.width = kInitialWidth;
+    desc.height = kInitialHeight;
+    s.window = wnd::CreateWindow(desc);
+    if (!s.window) return false;
+    wnd::SetWindowProcedure(s.window, &MainWindowProc, nullptr);
+    if (!gVornexEngine.Init(s.window, title, gGameConfig, true)) return false;
+    wnd::SetWindowText(s.window, gVornexEngine.Title());
+    s.fullScreenRequested = gGameConfig->fullScreenMode;
+    s.fullScreenMode = s.desktopMode;
+    s.fullScreenMode.width = static_cast<uint32_t>(wnd::GetScreenWidth());
+    s.fullScreenMode.height = static_cast<uint32_t>(wnd::GetScreenHeight());
+    s.windowedWidth = gGameConfig->windowWidth;
+    s.windowedHeight = gGameConfig->windowHeight;
+    uint32_t width = s.fullScreenRequested ? s.fullScreenMode.width : s.windowedWidth;
+    uint32_t height = s.fullScreenRequested ? s.fullScreenMode.height : s.windowedHeight;
+    if (!SetDisplayMode(&width, &height)) {
+        gVornexEngine.Shutdown();
+        return false;
+    }
+    wnd::ShowWindow(s.window, showCommand);
+    wnd::UpdateWindow(s.window);
+    // A window shown on the desktop takes the keyboard focus.
+    wnd::SetFocus(s.window);
+    return true;
+}
+
+void StartGame(GameDelegate* delegate, char** args, int argCount) {
+    MainWindowState& s = gMainWindow;
+    wnd::Rect client;
+    wnd::GetClientRect(s.window, &client);
+    UpdateCursorClip();
+    const NameString startScene(gProjectConfig->defaultScene ? gProjectConfig->defaultScene : "");
+    gGame->Init(s.window, static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), delegate,
+                args, argCount);
+    gGame->Activate(false);
+    gGame->SwitchScene(startScene.CStr(), 0, nullptr);
+    s.runStart = os::ReadCounter();
+}
+
+bool RunMainLoopPass() {
+    MainWindowState& s = gMainWindow;
+    // A termination signal closes the window; a second start asks for the front.
+    if (os::TakeTerminationRequest()) wnd::DestroyWindow(s.window);
+    if (s.instance && s.instance->TakeRaiseRequest()) BringToFront();
+    // 1.
+    wnd::Event event;
+    while (wnd::PeekEvent(&event)) wnd::DispatchEvent(event);
+    // 2.
+    if (gGame->IsQuitting()) {
+        LogRunSummary();
+        gGame->Close();
+        gVornexEngine.Shutdown();
+        if (s.fullScreenActive) RestoreDesktopMode(false);
+        return false;
+    }
+    // 3.
+    uint32_t width = 0, height = 0;
+    if (gGame->GetPendingResolution(&width, &height)) {
+        gVornexRenderer.FlushCommands(true);
+        if (SetDisplayMode(&width, &height)) gGame->OnResolutionChanged(width, height, false);
+        else gGame->ClearPendingResolution();
+        gVornexRenderer.RequestDeviceReset();
+    }
+    // 4.
+    bool fullScreen = false;
+    if (gGame->TakeFullScreenRequest(&fullScreen)) ApplyFullScreenRequest(fullScreen);
+    // 5-7.
+    bool focused = wnd::GetFocus() == s.window;
+    if (!focused) {
+        if (s.fullScreenActive && s.displayModeChanged) RestoreDesktopMode(false);
+        if (!s.deactivated) {
+            if (s.fullScreenActive) wnd::ShowWindow(s.window, wnd::kShowMinimize);
+            s.deactivated = true;
+            gGame->Deactivate(false);
+            wnd::ClipCursor(nullptr);
+        }
+        Idle(gGame->CanSleepInBackground() ? kBackgroundSleepMs : kBusyBackgroundSleepMs);
+    } else {
+        // Full screen comes back whenever its display mode is not in force: also after
+        // a focus loss, which gave the desktop mode back but kept full screen active.
+        if (s.fullScreenRequested && (!s.fullScreenActive || !s.displayModeChanged)) {
+            width = s.fullScreenMode.width;
+            height = s.fullScreenMode.height;
+            SetDisplayMode(&width, &height);
+            if (s.deactivated) wnd::ShowWindow(s.window, wnd::kShowMaximized);
+        } else if (s.deactivated) {
+            wnd::ShowWindow(s.window, wnd::kShowRestore);
+        }
+        if (s.deactivated) {
+            s.deactivated = false;
+            gGame->Activate(false);
+        }
+        focused = !s.resizing;
+    }
+    // 8.
+    gGame->Tick(focused);
+    ++s.ticks;
+    // 9.
+    if (!s.resizing && focused) {
+        ++s.renderedFrames;
+        if (!gGame->RenderFrame()) {
+            wnd::Rect client;
+            wnd::GetClientRect(s.window, &client);
+            ResetRenderer(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()));
+        }
+        if (s.frameLimit && s.renderedFrames >= s.frameLimit) gGame->Quit();
+    }
+    // 10.
+    if (s.resizing && os::ReadCounter() > s.resizeDeadline) {
+        s.resizing = false;
+        ApplyClientSize();
+    }
+    return true;
+}
+
+int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit) {
+    MainWindowState& s = gMainWindow;
+    os::SingleInstance instance;
+    if (instance.Acquire(kMainWindowClass) == os::SingleInstance::Result::Another) return kExitSuccess;
+    s.instance = instance.IsHeld() ? &instance : nullptr;
+    s.frameLimit = frameLimit;
+    RegisterMainWindowClass();
+    if (!CreateMainWindow(wnd::kShowNormal, title)) {
+        gVornexEngine.Shutdown();
+        if (s.fullScreenActive) RestoreDesktopMode(true);
+        s.instance = nullptr;
+        return kExitStartFailed;
+    }
+    os::InstallTerminationHandlers();
+    StartGame(delegate, args, argCount);
+    while (RunMainLoopPass()) {
+    }
+    os::RemoveTerminationHandlers();
+    s.instance = nullptr;
+    return kExitSuccess;
+}
+
+}  // namespace app

@@ -1,0 +1,56 @@
+// The program: parses the command line, runs the ordered start-up of every library,
+// attaches the --log sink (handed to the engine, which destroys it at its shutdown),
+// runs the main window and loop with the base game delegate, and shuts down.
+#include <cstdio>
+
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "core/Log.h"
+#include "core/StaticInit.h"
+#include "core/config/CoreStaticInit.h"
+#include "engine/EngineCore.h"
+#include "engine/EngineStaticInit.h"
+#include "engine/game/GameDelegate.h"
+#include "render/RenderStaticInit.h"
+
+namespace {
+
+constexpr const char* kTitle = "Quorvel 2";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    app::CommandLine line;
+    std::string error;
+    if (!app::ParseCommandLine(argc, argv, &line, &error)) return app::ReportBadCommandLine(error, stderr);
+    if (line.help) {
+        app::PrintUsage(stdout);
+        return app::kExitSuccess;
+    }
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
+    if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
+        std::fprintf(stderr, "quorvel2: start-up failed\n");
+        return app::kExitStartFailed;
+    }
+    int exitCode = app::kExitSuccess;
+    LogSink* sink = app::StartLogSink(line, stderr, &exitCode);
+    if (exitCode != app::kExitSuccess) {
+        RunStaticShutdown();
+        return exitCode;
+    }
+    if (sink) {
+        gLog.AttachSink(sink);
+        EngineCore::AdoptLogSink(sink);
+    }
+    GameDelegate delegate;
+    line.gameArguments.push_back(nullptr);
+    exitCode = app::AppMain(&delegate, kTitle, line.gameArguments.data(),
+                            static_cast<int>(line.gameArguments.size() - 1), line.frames);
+    // The engine destroyed the sink at its shutdown unless it never started.
+    if (sink && gLog.Sink() == sink) {
+        EngineCore::AdoptLogSink(nullptr);
+        Log::DestroySink(&sink);
+    }
+    RunStaticShutdown();
+    return exitCode;
+}

@@ -1,0 +1,144 @@
+// The render frame: the main thread's per-frame submission of the scene (or a
+// full-screen video), the UI screens, the console and the profiler overlay. Everything
+// here only posts commands to the renderer thread, which draws them.
+#include "core/Time.h"
+#include "core/profiler/Profiler.h"
+#include "engine/EngineServices.h"
+#include "engine/SceneRenderList.h"
+#include "engine/camera/GameCameraController.h"
+#include "engine/entity/EntityLayers.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/input/InputManager.h"
+#include "platform/os/Thread.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+
+// A frame while the loading screen is up only lets the renderer's idle tick present it.
+constexpr uint32_t kLoadingScreenSleepMs = 12;
+// How many frames the main thread may post ahead of the renderer.
+constexpr uint32_t kFrameLatency = 1;
+// Render flags of a scene frame with ambient occlusion.
+constexpr uint32_t kRenderFlagSSAO = 0x80000;
+// Block-rendering mask bit that suppresses the shadow pass.
+constexpr uint32_t kBlockShadowPass = 0x2;
+// Mode bits of the post-process command.
+constexpr uint32_t kPostProcessChain = 0x1;
+constexpr uint32_t kPostProcessFXAA = 0x4;
+// Swap chain modes of the output selection.
+constexpr uint8_t kOutputScene = 2;
+constexpr uint8_t kOutputUIOnly = 0;
+constexpr uint32_t kClearTarget = 1;
+
+void RenderScreen(UIScreen* screen, uint32_t width, uint32_t height, int64_t gameTime, int64_t gameplayTime,
+                  const Vector& cursor) {
+    if (screen && gEngineServices.uiScreenRender)
+        gEngineServices.uiScreenRender(screen, width, height, gameTime, gameplayTime, cursor);
+}
+
+void UpdateCameraMatrices(const GameCameraController* camera) {
+    if (camera)
+        gVornexRenderer.SetCameraMatrices(camera->rendererView, camera->rendererProjection, camera->rendererView,
+                                          camera->rendererProjection);
+    else
+        gVornexRenderer.SetCameraMatrices(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
+}
+
+}  // namespace
+
+bool Game::RenderFrame() {
+    // 1. The loading screen: the renderer presents it on its own.
+    if (gVornexRenderer.SceneLoading()) {
+        gVornexRenderer.FlushCommands(false);
+        os::Sleep(kLoadingScreenSleepMs);
+        return !gVornexRenderer.DeviceResetPending();
+    }
+    // 2.
+    gProfiler.StartTimer(PROFILE_RENDER_FRAME, PROFILER_THREAD_MAIN);
+    const uint32_t width = clientWidth, height = clientHeight;
+    // 3.
+    if (!switchPending) {
+        // 4. What to draw.
+        const bool videoPlaying = gEngineServices.videoIsPlaying && gEngineServices.videoIsPlaying();
+        const bool fullScreenVideo =
+            videoPlaying && gEngineServices.videoIsFullScreen && gEngineServices.videoIsFullScreen();
+        UIScreen* active = screens[GAMESCREEN_ACTIVE];
+        const bool blocked = active && gEngineServices.uiScreenBlocksSceneRendering &&
+                             gEngineServices.uiScreenBlocksSceneRendering(active);
+        const bool scene = !blocked && !fullScreenVideo;
+        // 5. Visible layers and the output.
+        if (scene) {
+            uint32_t layers[kLayerMaskWords];
+            EntityLayerSystem::BuildInGameVisibleLayerMask(layers);
+            gVornexRenderer.PostCommand15(layers, blockRenderingMask);
+        }
+        gVornexRenderer.SetOutputSwapChain(nullptr, 0, scene || fullScreenVideo ? kOutputScene : kOutputUIOnly);
+        // 6. The camera.
+        bool draw = true;
+        if (cameraController) {
+            cameraController->SetViewport(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());
+            draw = cameraController->SetupFrame(focused, 0, nullptr);
+        }
+        // 7. Submission.
+        if (draw) {
+            const Vector& cursor = inputManager->GetCursorPosition();
+            const int64_t gameTime = smoothGameTimer.Time(), gameplayTime = smoothGameplayTimer.Time();
+            if (fullScreenVideo) {
+                gVornexRenderer.PostUpscale();
+                gVornexRenderer.SetViewport(0, 0, width, height, 0.0f, 1.0f);
+                gVornexRenderer.SetSRGBWrite(1);
+                gVornexRenderer.Clear(kClearTarget, Vector(0.0f, 0.0f, 0.0f, 0.0f), 1.0f, 0);
+                if (gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
+                if (gEngineServices.videoDrawFrame) gEngineServices.videoDrawFrame();
+                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+                gVornexRenderer.PostNop();
+            } else if (scene) {
+                const uint32_t renderFlags = ssaoEnabled ? kRenderFlagSSAO : 0;
+                gSceneRenderList.Build(blockRenderingMask);
+                if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(cursor);
+                gSceneRenderList.MarkEntities(renderFlags, blockRenderingMask);
+                if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
+                    gVornexRenderer.PostShadowMapPass(renderFlags, 0);
+                gSceneRenderList.GatherEntity(nullptr);
+                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+                if (delegate) delegate->OnPreSceneRender();
+                RenderScreen(screens[GAMESCREEN_PRE_FSE], width, height, gameTime, gameplayTime, cursor);
+                gVornexRenderer.PostOutlineTypeMask(outlineMask);
+                gVornexRenderer.SetOutlineParams(outlineParams);
+                gVornexRenderer.PostCommand22(PostProcessModeBits());
+                UpdateCameraMatrices(cameraController);
+                gSceneRenderList.Submit();
+                if (delegate) delegate->OnPostSceneRender();
+                gVornexRenderer.PostUpscale();
+                gSceneRenderList.Reset();
+                gSceneRenderList.PostPerFrameOperation();
+            } else {
+                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+                gVornexRenderer.PostNop();
+            }
+            if (videoPlaying && !fullScreenVideo && gEngineServices.videoUpdateFrame)
+                gEngineServices.videoUpdateFrame();
+            gVornexRenderer.PostBeginOutlineGather();
+            RenderScreen(active, width, height, gameTime, gameplayTime, cursor);
+            RenderScreen(screens[GAMESCREEN_MODAL], width, height, gameTime, gameplayTime, cursor);
+            if (ScreenShown(GAMESCREEN_OVERLAY))
+                RenderScreen(screens[GAMESCREEN_OVERLAY], width, height, gameTime, gameplayTime, cursor);
+            gVornexRenderer.PostRenderOutlines();
+            if (console && !gVornexRenderer.SceneLoading() && gEngineServices.consoleScreenRender)
+                gEngineServices.consoleScreenRender(console, width, height);
+            gProfiler.Draw(width, height);
+        }
+    }
+    // 8. The end of the frame.
+    UpdateCameraMatrices(cameraController);
+    gVornexRenderer.PostUpscaleFinal();
+    const bool result = gVornexRenderer.EndFrame();
+    // 9.
+    gProfiler.StopTimer(PROFILE_RENDER_FRAME, PROFILER_THREAD_MAIN);
+    return result;
+}
+
+uint32_t Game::PostProcessModeBits() const {
+    return extraFSEFlags | (fxaaEnabled ? kPostProcessFXAA : 0) | (fseEnabled ? kPostProcessChain : 0);
+}

@@ -1,0 +1,302 @@
+// The main loop over the headless window on an engine started over generated data, on a
+// manual clock with the unfocused sleeps recorded: focus loss and regain, Ctrl+Enter and
+// full screen, the deferred resize, mouse messages, the procedure's other answers, a lost
+// device, raise requests from a second program, and SIGTERM.
+// test-depends: shader_data quorvel2
+// test-timeout: 600
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../engine/EngineDataSet.h"
+#include "CaptureLogSink.h"
+#include "app/MainWindow.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/input/InputManager.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "platform/os/Clock.h"
+#include "platform/os/Signals.h"
+#include "platform/os/SingleInstance.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+
+using K = wnd::EventKind;
+constexpr int64_t kSecond = os::kCounterFrequency;
+std::vector<uint32_t> gSleeps;
+
+struct LoopDelegate : GameDelegate {
+    int activations = 0, deactivations = 0, closes = 0;
+    bool canSleep = true;
+    std::vector<uint32_t> keys;
+    bool CanSleep() override { return canSleep; }
+    void OnAppActivate(bool) override { ++activations; }
+    void OnAppDeactivate(bool) override { ++deactivations; }
+    void OnClose() override { ++closes; }
+    void OnInputEvent(int32_t kind, uint32_t value) override {
+        if (kind == INPUTEVENT_KEYBOARD_KEYPRESS) keys.push_back(value);
+    }
+};
+
+class MainLoopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        set = new enginetest::EngineDataSet();
+        set->WriteProjectConfig();
+        wnd::ResetWindowLayer();
+        app::ResetMainWindowState();
+        clock.Install();
+        app::gMainWindow.idle = [](uint32_t ms) { gSleeps.push_back(ms); };
+        gGameConfig->windowWidth = 1280;
+        gGameConfig->windowHeight = 720;
+        ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Loop Test"));
+        window = app::gMainWindow.window;
+        app::StartGame(&delegate, nullptr, 0);
+        Pass();
+    }
+    static void TearDownTestSuite() {
+        if (gGame->IsInitialised()) {
+            gGame->Quit();
+            app::RunMainLoopPass();
+        }
+        gVornexEngine.SetConfiguration(nullptr);
+        gEngineServices = EngineServices{};
+        app::ResetMainWindowState();
+        wnd::ResetWindowLayer();
+        clock.Uninstall();
+        delete set;
+    }
+    static void Pass(int n = 1) {
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(app::RunMainLoopPass());
+    }
+    static wnd::Event Event(K kind, uint32_t code = 0, int32_t x = 100, int32_t y = 50) {
+        wnd::Event e;
+        e.kind = kind, e.window = window, e.code = code, e.x = x, e.y = y;
+        return e;
+    }
+    static void Post(const wnd::Event& e) { ASSERT_TRUE(wnd::PostEvent(e)); }
+    static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
+    static float CursorX() { return gGame->GetInputManager()->GetCursorPosition().x; }
+
+    static inline enginetest::EngineDataSet* set;
+    static inline os::ManualClock clock{1'000'000'000};  // static: the render thread may read it late
+    static inline LoopDelegate delegate;
+    static inline uint32_t window;
+};
+
+TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
+    for (const bool canSleep : {true, false}) {
+        delegate.canSleep = canSleep;
+        delegate.activations = delegate.deactivations = 0;
+        gSleeps.clear();
+        const uint32_t frames = gVornexRenderer.PostedFrames();
+        wnd::SetFocus(0);
+        Pass(2);
+        wnd::SetFocus(0);  // a second loss
+        Pass();
+        EXPECT_EQ(delegate.deactivations, 1);
+        EXPECT_EQ(gSleeps, std::vector<uint32_t>(3, canSleep ? 150 : 30));
+        wnd::SetFocus(window);
+        Pass();
+        EXPECT_EQ(delegate.activations, 1);
+        EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);  // drawn only while focused
+        EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Normal);
+    }
+    delegate.canSleep = true;
+}
+
+TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
+    const uint32_t changes = wnd::DisplayChangeCount();
+    wnd::SetCtrlKeyDown(true);
+    Post(Event(K::KeyDown, 13));
+    Pass();
+    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, wnd::kStylePopup);
+    EXPECT_EQ(wnd::DisplayChangeCount(), changes + 1);
+    // Focus lost: the desktop mode comes back and the window minimises; the regain
+    // switches back and shows the window maximised.
+    const struct {
+        wnd::WindowHandle focus;
+        uint32_t changes;
+        wnd::ShowState state;
+    } steps[] = {{0, changes + 2, wnd::ShowState::Minimized}, {window, changes + 3, wnd::ShowState::Maximized}};
+    for (const auto& step : steps) {
+        wnd::SetFocus(step.focus);
+        Pass();
+        EXPECT_EQ(wnd::DisplayChangeCount(), step.changes);
+        EXPECT_EQ(wnd::GetShowState(window), step.state);
+    }
+    // A refused mode change clears the resolution request and keeps full screen.
+    wnd::SetDisplayChangeFailure(true);
+    gGame->RequestScreenResoultionChange(1024, 768);
+    Pass();
+    wnd::SetDisplayChangeFailure(false);
+    uint32_t width = 0, height = 0;
+    EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
+    EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    // Back to a window; Enter alone goes to the key handler.
+    Post(Event(K::KeyDown, 13));
+    Pass();
+    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, 0u);
+    wnd::SetCtrlKeyDown(false);
+    delegate.keys.clear();
+    Post(Event(K::KeyDown, 13));
+    Pass();
+    EXPECT_EQ(delegate.keys, std::vector<uint32_t>{13});
+    EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
+}
+
+TEST_F(MainLoopTest, SizingDrawsNothingAndAppliesTheSizeAfterTheLastEvent) {
+    wnd::Rect rect;
+    wnd::GetWindowRect(window, &rect);
+    wnd::Event sizing = Event(K::Sizing, 2);
+    sizing.rect = {rect.left, rect.top, rect.left + 1616, rect.top + 900};
+    const uint32_t frames = gVornexRenderer.PostedFrames();
+    for (const int64_t step : {int64_t(0), kSecond / 10, kSecond * 15 / 100}) {  // 0.1 s and then 0.25 s
+        clock.Advance(step);
+        if (step < kSecond / 7) Post(sizing);
+        Pass();
+    }
+    EXPECT_TRUE(app::gMainWindow.resizing);
+    EXPECT_EQ(gVornexRenderer.PostedFrames(), frames);
+    clock.Advance(kSecond / 10);
+    Pass(2);
+    wnd::Rect client;
+    wnd::GetClientRect(window, &client);
+    EXPECT_EQ(client.Width() * 9, client.Height() * 16);
+    EXPECT_EQ(gGame->GetClientWidth(), uint32_t(client.Width()));
+    EXPECT_EQ(gGameConfig->windowWidth, uint32_t(client.Width()));
+    EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);
+}
+
+TEST_F(MainLoopTest, MouseMessagesReachTheInputManagerUnlessTouchOrAnEmptyClientStandsInTheWay) {
+    Post(Event(K::ButtonDoubleClick));  // its event, then a button-down on the next frame
+    Pass();
+    EXPECT_TRUE(MouseKeyDown(3));
+    Pass();
+    EXPECT_TRUE(MouseKeyDown(0));
+    Post(Event(K::ButtonUp));
+    wnd::Event fromTouch = Event(K::ButtonDown);
+    fromTouch.fromTouch = true;
+    Post(fromTouch);
+    Pass(2);
+    EXPECT_FALSE(MouseKeyDown(0));
+    // Moves within 0.3 s of a touch message are ignored.
+    const wnd::TouchContact contact{100, 100, 1, wnd::kTouchDown};
+    ASSERT_TRUE(wnd::PostTouchEvent(window, &contact, 1));
+    Post(Event(K::MouseMove, 0, 0));
+    Pass();
+    EXPECT_NE(CursorX(), 0.0f);
+    clock.Advance(kSecond * 31 / 100);
+    Post(Event(K::MouseMove, 0, 0));
+    Pass();
+    EXPECT_EQ(CursorX(), 0.0f);
+    // A minimised window ignores mouse messages.
+    wnd::ShowWindow(window, wnd::kShowMinimize);
+    Post(Event(K::MouseMove));
+    Post(Event(K::ButtonDown));
+    wnd::SetFocus(window);
+    Pass();
+    EXPECT_EQ(CursorX(), 0.0f);
+    EXPECT_FALSE(MouseKeyDown(0));
+    wnd::ShowWindow(window, wnd::kShowRestore);
+    wnd::SetFocus(window);
+    Pass();
+}
+
+TEST_F(MainLoopTest, TheProcedureAnswersTheRemainingEventsAndTheLastWheelNotchWins) {
+    wnd::Rect frame;
+    wnd::GetWindowRect(window, &frame);
+    wnd::Point inside{10, 10};
+    wnd::ClientToScreen(window, &inside);
+    const struct {
+        K kind;
+        uint32_t code;
+        wnd::Point at;
+        int64_t result;
+        uint32_t defaults;  // calls of the default procedure
+    } cases[] = {
+        {K::TabletGestureQuery, 0, {}, 0x01198319, 0},
+        {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
+        {K::SysCommand, 0xF020, {}, 0, 1},
+        {K::SetCursor, 0, inside, 1, 0},
+        {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
+    };
+    for (const auto& c : cases) {
+        wnd::Event e = Event(c.kind, c.code, c.at.x, c.at.y);
+        const uint32_t before = wnd::DefaultHandledCount(c.kind);
+        EXPECT_EQ(app::MainWindowProc(e, nullptr), c.result) << int(c.kind) << " " << c.code;
+        EXPECT_EQ(wnd::DefaultHandledCount(c.kind) - before, c.defaults) << int(c.kind) << " " << c.code;
+    }
+    wnd::Event wheel = Event(K::Wheel);
+    wheel.wheelDelta = 240;
+    Post(wheel);
+    wheel.wheelDelta = -120;
+    Post(wheel);
+    Pass();
+    EXPECT_EQ(gGame->GetInputManager()->GetMouseWheel(), -1.0f);
+}
+
+TEST_F(MainLoopTest, ALostDeviceResetsTheRenderer) {
+    CaptureLogSink log;
+    log.Attach();
+    gfx::GetRecorder(gVornexRenderer.Device())->LoseDeviceOnNextPresent();
+    for (int i = 0; i < 4; ++i) {
+        Pass();
+        gVornexRenderer.FlushCommands(true);
+    }
+    EXPECT_TRUE(log.Contains("Render target size"));
+    EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+}
+
+TEST_F(MainLoopTest, ASecondProgramRaisesTheWindowAndOtherDatagramsChangeNothing) {
+    char pattern[] = "/tmp/raise_test_XXXXXX";
+    const std::string runtime = mkdtemp(pattern);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    os::SingleInstance instance;
+    ASSERT_EQ(instance.Acquire(app::kMainWindowClass), os::SingleInstance::Result::First);
+    app::gMainWindow.instance = &instance;
+    wnd::SetFocus(0);
+    Pass();
+    const int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", instance.SocketPath());
+    ASSERT_GT(sendto(sender, "raise", 5, 0, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(sender);
+    Pass();
+    EXPECT_EQ(wnd::GetFocus(), 0u);
+    const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 > /dev/null 2>&1");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Pass();
+    EXPECT_EQ(wnd::GetFocus(), window);
+    EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Maximized);
+    app::gMainWindow.instance = nullptr;
+    instance.Release();
+    unsetenv("XDG_RUNTIME_DIR");
+    std::filesystem::remove_all(runtime);
+}
+
+// Last: the loop ends here.
+TEST_F(MainLoopTest, SigtermEndsTheLoopThroughTheGamesClose) {
+    CaptureLogSink log;
+    log.Attach();
+    ASSERT_TRUE(os::InstallTerminationHandlers());
+    raise(SIGTERM);
+    EXPECT_FALSE(app::RunMainLoopPass());
+    os::RemoveTerminationHandlers();
+    EXPECT_EQ(delegate.closes, 1);
+    EXPECT_TRUE(log.Contains("Ran "));
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// The built program on the sample data (its start-up, 300 frames, the summary and a clean
+// close with exit 0 and the configuration saved), its exit codes for bad command lines
+// and for an engine that cannot start, and the same program in process for 3,000 frames
+// without resident memory growth.
+// test-depends: quorvel2 sample_data pack
+// test-timeout: 900
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/MainWindow.h"
+#include "core/config/GameConfig.h"
+#include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIProperty.h"
+#include "engine/VornexEngine.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "platform/window/Window.h"
+
+
+
+namespace {
+
+const std::string kProgramFolder = PROJECT_BINARY_ROOT "/app";
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/program_test_XXXXXX";
+        root = mkdtemp(pattern);
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    // Runs the program with its user and runtime folders inside the test's folder.
+    Outcome Start(const std::string& program, const std::string& arguments) const {
+        const std::string command = "XDG_DATA_HOME='" + root + "/home' XDG_RUNTIME_DIR='" + root + "' '" + program +
+                                    "' " + arguments + " >'" + root + "/out' 2>'" + root + "/err'";
+        Outcome run;
+        const int status = std::system(command.c_str());
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = Read(root + "/out");
+        run.err = Read(root + "/err");
+        return run;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    std::string root;
+};
+
+TEST_F(ProgramTest, RunsTheSampleDataAndClosesCleanly) {
+    const Outcome run = Start(kProgramFolder + "/quorvel2", "--log - --frames 300");
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const char* line : {"Caps - RAWZ:", "Render target size:", "PreloadResources begin", "PreloadResources end",
+                             "Scene switched in", "Ran 300 frames (300 ticks) in", "Game closed",
+                             "VornexEngine closed"})
+        EXPECT_NE(run.err.find(line), std::string::npos) << line;
+    EXPECT_TRUE(std::filesystem::is_regular_file(root + "/home/Brintavolque/Quorvel 2/config.bin"));
+}
+
+TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
+    // The sample data without "Project.ConfigBin": the engine refuses to start.
+    const std::string broken = root + "/broken";
+    std::filesystem::create_directories(broken + "/common");
+    for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(kProgramFolder))
+        if (e.path().extension() == ".dat" || e.path().extension() == ".idx") std::filesystem::copy(e.path(), broken);
+    std::filesystem::copy(PROJECT_BINARY_ROOT "/sample_data/common", broken + "/common", std::filesystem::copy_options::recursive);
+    std::filesystem::remove(broken + "/common/Project.ConfigBin");
+    ASSERT_EQ(std::system(("'" PROJECT_BINARY_ROOT "/tools/pack' '" + broken + "/common' '" + broken +
+                           "/common.dat' >/dev/null")
+                              .c_str()),
+              0);
+    std::filesystem::copy(kProgramFolder + "/quorvel2", broken);
+    const struct Case {
+        const char* arguments;
+        int status;
+        bool oneErrorLine;  // "quorvel2: ..." first on standard error
+    } cases[] = {
+        {"--help", 0, false},
+        {"--frames 0", 2, true},
+        {"--frames x", 2, true},
+        {"--bogus", 2, true},
+        {"--log /nonexistent/folder/log.txt", 2, true},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Start(kProgramFolder + "/quorvel2", c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_EQ(run.err.rfind("quorvel2: ", 0) == 0, c.oneErrorLine) << c.arguments;
+        if (c.status == 0) EXPECT_NE(run.out.find("--frames N"), std::string::npos);
+        else EXPECT_EQ(run.err.find("Initializing engine"), std::string::npos);
+    }
+    const Outcome failed = Start(broken + "/quorvel2", "--log - --frames 10");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("Initializing engine"), std::string::npos);
+}
+
+uint64_t ResidentKiB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
+    return 0;
+}
+
+TEST_F(ProgramTest, InProcessThreeThousandFramesKeepResidentMemory) {
+    setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+    const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
+    ASSERT_NE(repository, nullptr);
+    ASSERT_TRUE(repository->FromString(gGameConfig, kProgramFolder.c_str()));
+    wnd::ResetWindowLayer();
+    app::ResetMainWindowState();
+    GameDelegate delegate;
+    ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Quorvel 2"));
+    app::StartGame(&delegate, nullptr, 0);
+    uint64_t atFrame100 = 0;
+    while (app::gMainWindow.renderedFrames < 3000) {
+        ASSERT_TRUE(app::RunMainLoopPass());
+        if (app::gMainWindow.renderedFrames == 100 && !atFrame100) atFrame100 = ResidentKiB();
+    }
+    const uint64_t atFrame3000 = ResidentKiB();
+    gGame->Quit();
+    EXPECT_FALSE(app::RunMainLoopPass());
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator has resident pools of its own; there it checks leaks
+    EXPECT_LT(atFrame3000, atFrame100 + 1024) << atFrame100 << " KiB at frame 100";
+#endif
+    repository->FromString(gGameConfig, "");
+    gVornexEngine.SetConfiguration(nullptr);
+    app::ResetMainWindowState();
+    wnd::ResetWindowLayer();
+    unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// The render frame's commands, seen by task id through the renderer's observer, on an
+// engine started over generated data: the loading screen, a pending switch, the scene,
+// a screen that blocks the scene, a full-screen video, the shadow pass switches, the
+// post-process bits and a lost device.
+// test-depends: shader_data
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "../EngineDataSet.h"
+#include "core/config/GameConfig.h"
+#include "engine/EngineServices.h"
+#include "engine/VornexEngine.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+
+std::vector<uint32_t> gTasks;
+std::string gCalls;  // the hooks' calls in order, one letter each
+
+void Observe(void*, uint32_t id) {
+    if (id > TASK_END_OF_BLOCK_WAIT) gTasks.push_back(id);
+}
+
+class RenderFrameTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        set = new enginetest::EngineDataSet();
+        set->WriteProjectConfig();
+        window = enginetest::MakeWindow();
+        ASSERT_TRUE(gVornexEngine.Init(window, "Render Frame Test", gGameConfig, true));
+        static char console;
+        gEngineServices.consoleScreenCreate = [] { return reinterpret_cast<UIGameConsoleScreen*>(&console); };
+        gGame->Init(window, 256, 144, nullptr, nullptr, 0);
+    }
+    static void TearDownTestSuite() {
+        gGame->Close();
+        gVornexEngine.Shutdown();
+        gVornexEngine.SetConfiguration(nullptr);
+        gEngineServices = EngineServices{};
+        wnd::ResetWindowLayer();
+        delete set;
+    }
+    void SetUp() override {
+        gEngineServices.uiScreenRender = [](UIScreen* s, uint32_t, uint32_t, int64_t, int64_t, const Vector&) {
+            gCalls += *reinterpret_cast<const char*>(s);
+        };
+        gEngineServices.consoleScreenRender = [](UIGameConsoleScreen*, uint32_t, uint32_t) { gCalls += 'c'; };
+        gEngineServices.videoUpdateFrame = [] { gCalls += 'u'; };
+        gEngineServices.videoDrawFrame = [] { gCalls += 'd'; };
+    }
+    void TearDown() override {
+        for (uint32_t slot = 0; slot < GAMESCREEN_COUNT; ++slot) gGame->SetScreen(GameScreenSlot(slot), nullptr);
+        gEngineServices.uiScreenBlocksSceneRendering = nullptr;
+        gEngineServices.videoIsPlaying = gEngineServices.videoIsFullScreen = nullptr;
+        gGame->SetBlockRenderingMask(0);
+        gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+    }
+    // The frame's task ids and hook calls.
+    static bool Frame() {
+        gTasks.clear();
+        gCalls.clear();
+        gVornexRenderer.SetTaskObserver(&Observe, nullptr);
+        const bool result = gGame->RenderFrame();
+        gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+        gVornexRenderer.FlushCommands(true);
+        return result;
+    }
+
+    static enginetest::EngineDataSet* set;
+    static uint32_t window;
+};
+enginetest::EngineDataSet* RenderFrameTest::set;
+uint32_t RenderFrameTest::window;
+
+template <class... Args>
+bool Yes(Args...) { return true; }
+
+std::vector<uint32_t> Head(size_t n) { return std::vector<uint32_t>(gTasks.begin(), gTasks.begin() + std::min(n, gTasks.size())); }
+
+TEST_F(RenderFrameTest, EachPathPostsItsCommandsAndDrawsItsScreens) {
+    enum Setup { kScene, kShadowMask, kShadowsOff, kBlocked, kVideoFullScreen, kVideoInWindow, kLoading };
+    const std::vector<uint32_t> scene = {15, 16, 28, 32, 34, 24, 18, 20, 22, 32, 33, 23, 25, 26};
+    const std::vector<uint32_t> noShadow = {15, 16, 28, 32, 34, 18, 20, 22, 32, 33, 23, 25, 26};
+    const struct Case {
+        Setup setup;
+        std::vector<uint32_t> head;  // up to the outline draw; the frame then ends with 32 33 17 39
+        const char* calls;
+    } cases[] = {
+        {kScene, scene, "pamoc"},
+        {kShadowMask, noShadow, "pamoc"},
+        {kShadowsOff, noShadow, "pamoc"},
+        {kBlocked, {16, 28, 32, 34, 52, 25, 26}, "amoc"},
+        {kVideoFullScreen, {16, 28, 32, 34, 23, 28, 38, 37, 52, 25, 26}, "udamoc"},
+        {kVideoInWindow, scene, "puamoc"},
+        {kLoading, {}, ""},
+    };
+    static char pre = 'p', active = 'a', modal = 'm', overlay = 'o';
+    gGame->SetScreen(GAMESCREEN_PRE_FSE, reinterpret_cast<UIScreen*>(&pre));
+    gGame->SetScreen(GAMESCREEN_ACTIVE, reinterpret_cast<UIScreen*>(&active));
+    gGame->SetScreen(GAMESCREEN_MODAL, reinterpret_cast<UIScreen*>(&modal));
+    gGame->SetScreen(GAMESCREEN_OVERLAY, reinterpret_cast<UIScreen*>(&overlay));
+    gEngineServices.uiScreenIsShown = &Yes<const UIScreen*>;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.setup));
+        gGameConfig->rendererConfig.enableShadowMap = c.setup != kShadowsOff;
+        gVornexRenderer.ApplyConfig(gGameConfig->rendererConfig);
+        gGame->SetBlockRenderingMask(c.setup == kShadowMask ? 2 : 0);
+        gEngineServices.uiScreenBlocksSceneRendering = c.setup == kBlocked ? &Yes<const UIScreen*> : nullptr;
+        const bool video = c.setup == kVideoFullScreen || c.setup == kVideoInWindow;
+        gEngineServices.videoIsPlaying = video ? &Yes<> : nullptr;
+        gEngineServices.videoIsFullScreen = c.setup == kVideoFullScreen ? &Yes<> : nullptr;
+        gVornexRenderer.SetSceneLoading(c.setup == kLoading);
+        EXPECT_TRUE(Frame());
+        gVornexRenderer.SetSceneLoading(0);
+        gGameConfig->rendererConfig.enableShadowMap = true;
+        gVornexRenderer.ApplyConfig(gGameConfig->rendererConfig);
+        EXPECT_EQ(Head(c.head.size()), c.head);
+        EXPECT_EQ(gCalls, c.calls);
+        if (c.setup == kLoading) {
+            EXPECT_TRUE(gTasks.empty());
+        } else {
+            ASSERT_GE(gTasks.size(), 4u);
+            EXPECT_EQ(std::vector<uint32_t>(gTasks.end() - 4, gTasks.end()), (std::vector<uint32_t>{32, 33, 17, 39}));
+        }
+    }
+    gEngineServices.uiScreenIsShown = nullptr;
+}
+
+TEST_F(RenderFrameTest, PostProcessBitsFollowTheSwitches) {
+    gGame->SetExtraFSEFlags(0x10);
+    EXPECT_EQ(gGame->PostProcessModeBits(), 0x15u);
+    gGame->ToggleFXAA();
+    EXPECT_EQ(gGame->PostProcessModeBits(), 0x11u);
+    gGame->ToggleFSE();
+    EXPECT_EQ(gGame->PostProcessModeBits(), 0x10u);
+    gGame->ToggleFXAA();
+    gGame->ToggleFSE();
+    gGame->SetExtraFSEFlags(0);
+}
+
+TEST_F(RenderFrameTest, ALostDeviceMakesTheFrameFalseUntilTheRendererIsReset) {
+    gfx::GetRecorder(gVornexRenderer.Device())->LoseDeviceOnNextPresent();
+    bool lost = false;
+    for (int i = 0; i < 4 && !lost; ++i) lost = !Frame();
+    EXPECT_TRUE(lost);
+    gVornexRenderer.Reset(window, 256, 144, true, false);
+    EXPECT_TRUE(Frame());
+}
+
+// Last: the switch stays pending for the rest of the program.
+TEST_F(RenderFrameTest, APendingSwitchOnlyEndsTheFrame) {
+    gGame->SwitchScene("Elsewhere", 0, nullptr);
+    ASSERT_TRUE(gGame->IsSwitchPending());
+    EXPECT_TRUE(Frame());
+    EXPECT_EQ(gTasks, (std::vector<uint32_t>{32, 33, 17, 39}));
+    EXPECT_EQ(gCalls, "");
+}
+
+}  // namespace
