@@ -28,10 +28,7 @@ std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
 uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 
 // The "fmt " chunk (with its extension) and the "data" chunk of a RIFF WAVE file.
-struct Wav {
-    std::vector<uint8_t> format;
-    std::vector<uint8_t> data;
-};
+struct Wav { std::vector<uint8_t> format; std::vector<uint8_t> data; };
 
 bool ParseWav(const std::vector<uint8_t>& file, Wav* wav) {
     if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return false;
