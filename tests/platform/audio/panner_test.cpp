@@ -42,11 +42,7 @@ const float kHalfSqrt = std::sqrt(0.5f) / 2;  // (1 +- cos 45 degrees) / 2 = 0.5
 
 // Right = top x front: the default frame (front +z, top +y) has its right at +x.
 TEST(AudioPanner, PansByTheDirectionInTheListenersFrame) {
-    struct Case {
-        const char* name;
-        Vec3 front, top, listener, emitter;
-        float left, right;
-    };
+    struct Case { const char* name; Vec3 front, top, listener, emitter; float left, right; };
     const float inf = INFINITY;
     const Case cases[] = {
         {"ahead", {0, 0, 1}, {0, 1, 0}, {0, 0, 0}, {0, 0, 0.5f}, 0.5f, 0.5f},
@@ -89,10 +85,7 @@ TEST(AudioPanner, DistanceGainFollowsTheCurveOrTheNaturalRollOff) {
     const CurvePoint three[3] = {{0, 1}, {1, 0.5f}, {2, 0.25f}};
     const CurvePoint one[1] = {{1, 0.3f}};
     const DistanceCurve twoPoints = {two, 2}, threePoints = {three, 3}, onePoint = {one, 1}, empty = {two, 0};
-    struct Case {
-        const DistanceCurve* curve;
-        float scaler, distance, gain;
-    };
+    struct Case { const DistanceCurve* curve; float scaler, distance, gain; };
     const Case cases[] = {
         {nullptr, 3, 2, 1},     {nullptr, 3, 3, 1},      {nullptr, 3, 6, 0.5f}, {nullptr, 3, 30, 0.1f},
         {nullptr, 0, 4, 0.25f}, {nullptr, -2, 4, 0.25f}, {&empty, 1, 4, 0.25f}, {&twoPoints, 1, 5, 1},
@@ -125,9 +118,7 @@ TEST(AudioPanner, DistanceGainFollowsTheCurveOrTheNaturalRollOff) {
 // The emitter stands at z = 10, the listener at the origin; velocities along z.
 TEST(AudioPanner, DopplerFactorFollowsTheClampedVelocities) {
     const float c = kSpeedOfSound;
-    struct Case {
-        float emitterVz, listenerVz, scaler, factor;
-    };
+    struct Case { float emitterVz, listenerVz, scaler, factor; };
     const Case cases[] = {
         {-20, 0, 1, c / (c - 20)},  // approaching: higher
         {20, 0, 1, c / (c + 20)},
@@ -189,10 +180,7 @@ TEST(AudioPanner, InvalidCallsLeaveTheSettingsAloneAndNonFiniteResultsAreSilent)
         EXPECT_EQ(PannerInitialize(mask, speed, h), kErrorInvalidArg) << mask << " " << speed;
     EXPECT_EQ(PannerInitialize(0xFFu, kSpeedOfSound, h), kOk);
 
-    struct Case {
-        const char* name;
-        void (*change)(Scene&);
-    };
+    struct Case { const char* name; void (*change)(Scene&); };
     const Case cases[] = {
         {"handle failed again", [](Scene& s) { PannerInitialize(kSpeakerStereo, 0.0f, s.handle); }},
         {"source count", [](Scene& s) { s.dsp.srcChannelCount = 2; }},

@@ -22,19 +22,7 @@ namespace {
 
 double Seconds() { return double(os::ReadRealCounter()) / double(os::kCounterFrequency); }
 
-struct RealtimeEngine {
-    AudioEngine* engine = nullptr;
-    MasteringVoice* master = nullptr;
-
-    explicit RealtimeEngine(const char* capture = nullptr) {
-        EngineOptions o;  // the default output
-        o.capturePath = capture;
-        EXPECT_EQ(CreateAudioEngine(&engine, &o), kOk);
-        EXPECT_EQ(engine->Initialize(0, kAnyProcessor), kOk);
-        EXPECT_EQ(engine->CreateMasteringVoice(&master), kOk);
-    }
-    ~RealtimeEngine() { engine->Release(); }
-};
+using Engine = audiotest::ManualEngine;
 
 }  // namespace
 
@@ -45,7 +33,7 @@ TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
     for (size_t i = 0; i < saw.size(); ++i) saw[i] = int16_t(1000 + (i % 1000) * 20);
     double elapsed = 0.0;
     {
-        RealtimeEngine r(capture.c_str());
+        Engine r(EngineOptions{.capturePath = capture.c_str()});
         SourceVoice* v = nullptr;
         const WaveFormat f = audiotest::Pcm(1, 48000);
         ASSERT_EQ(r.engine->CreateSourceVoice(&v, &f), kOk);
@@ -94,7 +82,7 @@ TEST(AudioRealtime, TwoSecondBufferDrainsInAboutTwoSecondsAndIsCaptured) {
 }
 
 TEST(AudioRealtime, GlitchCounterRisesWhenTheMixerIsStarved) {
-    RealtimeEngine r;
+    Engine r(EngineOptions{});  // the default, real-time output
     PerformanceData pd;
     os::Sleep(50);
     r.engine->GetPerformanceData(&pd);
@@ -112,7 +100,7 @@ TEST(AudioRealtime, GlitchCounterRisesWhenTheMixerIsStarved) {
 // A sound thread creates, feeds, changes, commits and destroys voices while the mixer
 // thread renders and the main thread reads statistics.
 TEST(AudioRealtime, SoundThreadAndMixerThreadWorkAtOnce) {
-    RealtimeEngine r;
+    Engine r(EngineOptions{});  // the default, real-time output
     struct Shared {
         AudioEngine* engine;
         std::atomic<bool> stop{false};

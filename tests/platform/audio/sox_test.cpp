@@ -25,23 +25,16 @@ std::vector<uint8_t> ReadAll(const std::filesystem::path& p) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-
 // The "fmt " chunk (with its extension) and the "data" chunk of a RIFF WAVE file.
-struct Wav {
-    std::vector<uint8_t> format;
-    std::vector<uint8_t> data;
-};
+struct Wav { std::vector<uint8_t> format, data; };
 
 bool ParseWav(const std::vector<uint8_t>& file, Wav* wav) {
-    if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) || std::memcmp(file.data() + 8, "WAVE", 4)) return false;
-    size_t at = 12;
-    while (at + 8 <= file.size()) {
-        const uint32_t size = U32(&file[at + 4]);
+    for (size_t at = 12; at + 8 <= file.size();) {
+        uint32_t size;
+        std::memcpy(&size, &file[at + 4], 4);
         if (size > file.size() - at - 8) return false;
-        const uint8_t* body = &file[at + 8];
-        if (!std::memcmp(&file[at], "fmt ", 4)) wav->format.assign(body, body + size);
-        if (!std::memcmp(&file[at], "data", 4)) wav->data.assign(body, body + size);
+        if (!std::memcmp(&file[at], "fmt ", 4)) wav->format.assign(&file[at + 8], &file[at + 8] + size);
+        if (!std::memcmp(&file[at], "data", 4)) wav->data.assign(&file[at + 8], &file[at + 8] + size);
         at += 8 + size + (size & 1);
     }
     if (wav->format.size() == 16) wav->format.resize(18, 0);  // plain PCM: no extension size field
@@ -83,10 +76,7 @@ std::vector<float> PlayThroughVoice(const Wav& wav, uint32_t outRate, uint64_t* 
     EXPECT_EQ(m.engine->CreateSourceVoice(&v, reinterpret_cast<const WaveFormat*>(wav.format.data())), kOk)
         << m.engine->LastErrorText();
     if (!v) return {};
-    AudioBuffer b;
-    b.flags = kEndOfStream;
-    b.audioBytes = uint32_t(wav.data.size());
-    b.audioData = wav.data.data();
+    const AudioBuffer b = audiotest::Buffer(wav.data.data(), wav.data.size());
     EXPECT_EQ(v->SubmitSourceBuffer(&b), kOk) << m.engine->LastErrorText();
     EXPECT_EQ(v->Start(), kOk);
     WaveFormat f;

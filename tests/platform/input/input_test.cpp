@@ -23,23 +23,25 @@ protected:
     void TearDown() override { ResetInputLayer(); }
 };
 
+// A game device opened with the joystick format and the given cooperative level.
+DeviceHandle OpenStick(SystemHandle system, uint32_t id, uint32_t coop) {
+    DeviceHandle d = 0;
+    EXPECT_EQ(OpenGameDevice(system, id, &d), Result::Ok);
+    EXPECT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::Ok);
+    EXPECT_EQ(SetCooperativeLevel(d, 1, coop), Result::Ok);
+    return d;
+}
+
 TEST_F(InputTest, KeyTableHasTheDocumentedCodes) {
-    // Scan code, virtual key, as the original platform documents them.
-    const uint32_t cases[][2] = {{1, 0x1B},   {28, 13},    {29, 17},    {42, 16},    {56, 18},   {57, 0x20},
-                                 {102, 0x7E}, {156, 13},   {157, 17},   {200, 0x26}, {203, 0x25}, {205, 0x27},
-                                 {208, 0x28}, {211, 0x2E}, {237, 0xB5}, {0x1E, 'A'}, {0x2C, 'Z'}, {0x0B, '0'}};
-    for (const auto& c : cases) {
-        const KeyInfo* k = FindKeyByScanCode(c[0]);
-        ASSERT_NE(k, nullptr) << c[0];
-        EXPECT_EQ(k->virtualKey, c[1]) << c[0];
-    }
-    for (uint32_t scan : {0u, 84u, 85u, 89u, 99u, 103u, 111u, 255u, 256u}) EXPECT_EQ(KeyName(scan), nullptr) << scan;
-    // Ascending codes, unique names; a shared virtual key finds the left key.
+    // Ascending codes, unique names, every row found by its code; a shared virtual key
+    // finds the left key.
     std::set<std::string> names;
     for (uint32_t i = 0; i < KeyTableSize(); ++i) {
         EXPECT_TRUE(i == 0 || KeyTable()[i - 1].scanCode < KeyTable()[i].scanCode) << i;
         EXPECT_TRUE(names.insert(KeyTable()[i].name).second) << KeyTable()[i].name;
+        EXPECT_EQ(FindKeyByScanCode(KeyTable()[i].scanCode), &KeyTable()[i]) << i;
     }
+    for (uint32_t scan : {0u, 84u, 255u, 256u}) EXPECT_EQ(KeyName(scan), nullptr) << scan;
     EXPECT_EQ(FindKeyByVirtualKey(kVirtualKeyControl)->scanCode, 29);
     EXPECT_EQ(FindKeyByVirtualKey(kVirtualKeyReturn)->scanCode, 28);
     EXPECT_EQ(FindKeyByVirtualKey(0), nullptr);
@@ -71,7 +73,6 @@ TEST_F(InputTest, KeyboardSourceKeepsEveryCodeBelow256) {
     ReleaseAllKeys();
     ReadKeyboardSource(state);
     EXPECT_EQ(std::count(state, state + kKeyStateBytes, 0), 256);
-    ReadKeyboardSource(nullptr);
 }
 
 TEST_F(InputTest, DevicesFollowTheAcquireRules) {
@@ -84,8 +85,12 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
     EXPECT_EQ(Acquire(kb), Result::InvalidCall) << "no data format yet";
     EXPECT_EQ(SetDataFormat(kb, DataFormat::Joystick), Result::InvalidCall);
     ASSERT_EQ(SetDataFormat(kb, DataFormat::Keyboard), Result::Ok);
-    EXPECT_EQ(SetCooperativeLevel(kb, 1, kCoopNonExclusive | kCoopExclusive | kCoopForeground), Result::InvalidCall);
-    EXPECT_EQ(SetCooperativeLevel(kb, 1, kCoopNonExclusive), Result::InvalidCall);
+    // Exactly one mode and one place.
+    const uint32_t ex = kCoopExclusive, non = kCoopNonExclusive, fg = kCoopForeground, bg = kCoopBackground;
+    for (const auto& [flags, expected] : {std::pair{ex | fg, Result::Ok}, {non | bg, Result::Ok}, {ex | non | fg, Result::InvalidCall},
+                                          {ex | fg | bg, Result::InvalidCall}, {fg, Result::InvalidCall}, {ex, Result::InvalidCall}})
+        EXPECT_EQ(SetCooperativeLevel(kb, 0, flags), expected) << flags;
+    EXPECT_EQ(SetCooperativeLevel(kb + 1, 0, ex | fg), Result::InvalidCall);
     ASSERT_EQ(SetCooperativeLevel(kb, 1, kCoopNonExclusive | kCoopForeground | kCoopNoWindowsKey), Result::Ok);
     EXPECT_EQ(GetKeyboardState(kb, state), Result::NotAcquired);
     ASSERT_EQ(Acquire(kb), Result::Ok);
@@ -103,10 +108,7 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
 
     // A foreground device loses the acquire with the foreground; a background one not.
     const uint32_t stick = ConnectGameDevice({.instanceName = "Stick"});
-    DeviceHandle d = 0;
-    ASSERT_EQ(OpenGameDevice(system, stick, &d), Result::Ok);
-    SetDataFormat(d, DataFormat::Joystick);
-    SetCooperativeLevel(d, 1, kCoopExclusive | kCoopBackground);
+    const DeviceHandle d = OpenStick(system, stick, kCoopExclusive | kCoopBackground);
     SetForeground(false);
     EXPECT_EQ(GetKeyboardState(kb, state), Result::NotAcquired);
     EXPECT_EQ(Acquire(kb), Result::OtherAppHasPriority);
@@ -116,19 +118,14 @@ TEST_F(InputTest, DevicesFollowTheAcquireRules) {
 
     // Unplugged: every call but Release fails, and the device cannot be opened again;
     // the keyboard and the other game devices stay acquired.
-    const uint32_t pad = ConnectGameDevice({.instanceName = "Pad"});
-    DeviceHandle p = 0;
-    ASSERT_EQ(OpenGameDevice(system, pad, &p), Result::Ok);
-    SetDataFormat(p, DataFormat::Joystick);
-    SetCooperativeLevel(p, 1, kCoopNonExclusive | kCoopBackground);
+    const DeviceHandle p = OpenStick(system, ConnectGameDevice({.instanceName = "Pad"}), kCoopNonExclusive | kCoopBackground);
     ASSERT_EQ(Acquire(p), Result::Ok);
     JoystickState js;
     DisconnectGameDevice(stick);
     EXPECT_EQ(GetKeyboardState(kb, state), Result::Ok);
     EXPECT_EQ(GetJoystickState(p, &js), Result::Ok);
     ReleaseDevice(p);
-    EXPECT_EQ(GetJoystickState(d, &js), Result::InputLost);
-    EXPECT_EQ(Poll(d), Result::InputLost);
+    EXPECT_EQ(std::make_tuple(GetJoystickState(d, &js), Poll(d)), std::make_tuple(Result::InputLost, Result::InputLost));
     EXPECT_FALSE(SetGameDeviceInput(stick, js));
     DeviceHandle again = 1;
     EXPECT_EQ(OpenGameDevice(system, stick, &again), Result::InputLost);
@@ -150,34 +147,18 @@ TEST_F(InputTest, PadsByUserIndex) {
     ASSERT_TRUE(SetPadState(2, in));
     ASSERT_TRUE(GetPadState(2, &s));
     EXPECT_EQ(std::make_tuple(s.buttons, s.thumbLX), std::make_tuple(0x1000, -32768));
-    EXPECT_EQ(s.packetNumber, 1u);
     ASSERT_TRUE(SetPadState(2, in));
     GetPadState(2, &s);
     EXPECT_EQ(s.packetNumber, 2u) << "the packet number counts the changes, whatever the caller set";
-    EXPECT_TRUE(GetPadState(2, nullptr));
     DisconnectPad(2);
     EXPECT_FALSE(GetPadState(2, &s));
-    EXPECT_EQ(std::make_tuple(PadReadCount(2), PadReadCount(0), PadReadCount(4)), std::make_tuple(4u, 0u, 0u));
+    EXPECT_EQ(std::make_tuple(PadReadCount(2), PadReadCount(0), PadReadCount(4)), std::make_tuple(3u, 0u, 0u));
     ConnectPad(2);
     GetPadState(2, &s);
     EXPECT_EQ(s.buttons, 0) << "a reconnected pad starts from rest";
-    ConnectPad(3);
-    EXPECT_TRUE(GetPadState(3, &s));
     ConnectPad(4);
     DisconnectPad(4);
     EXPECT_EQ(GetStickyKeys(), StickyKeys{0x1FE}) << "no pad slot past the last";
-}
-
-TEST_F(InputTest, CooperativeLevelNeedsOneModeAndOnePlace) {
-    const SystemHandle system = CreateInputSystem();
-    DeviceHandle kb = 0;
-    ASSERT_EQ(CreateKeyboardDevice(system, &kb), Result::Ok);
-    const uint32_t ex = kCoopExclusive, non = kCoopNonExclusive, fg = kCoopForeground, bg = kCoopBackground;
-    const std::pair<uint32_t, Result> cases[] = {
-        {ex | fg, Result::Ok}, {non | bg, Result::Ok}, {ex | non | fg, Result::InvalidCall}, {ex | fg | bg, Result::InvalidCall},
-        {fg, Result::InvalidCall}, {ex, Result::InvalidCall}, {0, Result::InvalidCall}};
-    for (const auto& [flags, expected] : cases) EXPECT_EQ(SetCooperativeLevel(kb, 0, flags), expected) << flags;
-    EXPECT_EQ(SetCooperativeLevel(kb + 1, 0, ex | fg), Result::InvalidCall);
 }
 
 TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
@@ -188,9 +169,8 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     JoystickState js;
     EXPECT_EQ(GetJoystickState(d, &js), Result::InvalidCall) << "no data format yet";
     ASSERT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::Ok);
-    ASSERT_EQ(SetCooperativeLevel(d, 0, kCoopNonExclusive | kCoopBackground), Result::Ok);
-    EXPECT_EQ(GetJoystickState(d, &js), Result::NotAcquired);
-    EXPECT_EQ(Poll(d), Result::NotAcquired);
+    SetCooperativeLevel(d, 0, kCoopNonExclusive | kCoopBackground);
+    EXPECT_EQ(std::make_tuple(GetJoystickState(d, &js), Poll(d)), std::make_tuple(Result::NotAcquired, Result::NotAcquired));
     ASSERT_EQ(Acquire(d), Result::Ok);
     EXPECT_EQ(Poll(d), Result::Ok);
 
@@ -200,8 +180,7 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     ASSERT_TRUE(SetGameDeviceInput(stick, in));
     ASSERT_EQ(GetJoystickState(d, &js), Result::Ok);
     EXPECT_EQ(std::make_tuple(js.x, js.y, js.z), std::make_tuple(0, 65535, 300)) << "default range 0..65535";
-    EXPECT_EQ(SetAxisRange(d, 5, 5), Result::InvalidCall);
-    EXPECT_EQ(SetAxisRange(d, 6, 5), Result::InvalidCall);
+    EXPECT_EQ(std::make_tuple(SetAxisRange(d, 5, 5), SetAxisRange(d, 6, 5)), std::make_tuple(Result::InvalidCall, Result::InvalidCall));
     ASSERT_EQ(SetAxisRange(d, -1000, 1000), Result::Ok);
     ASSERT_EQ(GetJoystickState(d, &js), Result::Ok);
     EXPECT_EQ(std::make_tuple(js.x, js.y, js.z, js.rx, js.ry, js.rz, js.sliders[0], js.sliders[1], js.buttons[31]),
@@ -210,19 +189,15 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     EXPECT_EQ(GetJoystickState(d, &js), Result::NotAcquired);
 
     struct Name { uint32_t offset; const char* name; };
-    const Name names[] = {{0, "X Axis"}, {4, "Y Axis"}, {8, "Z Axis"}, {12, "X Rotation"}, {16, "Y Rotation"},
-                          {20, "Z Rotation"}, {2, ""}, {10, ""}, {24, ""}, {47, ""},
-                          {48, "Button 1"}, {79, "Button 32"}, {80, ""}};
+    const Name names[] = {{0, "X Axis"}, {20, "Z Rotation"}, {2, ""}, {24, ""}, {47, ""}, {48, "Button 1"}, {79, "Button 32"}, {80, ""}};
     char buffer[16];
     for (const Name& n : names) {
         EXPECT_EQ(GetObjectName(d, n.offset, buffer, sizeof buffer), n.name[0] != 0) << n.offset;
         EXPECT_STREQ(buffer, n.name) << n.offset;
     }
     EXPECT_TRUE(GetObjectName(d, 0, buffer, 7));  // "X Axis" and its terminator
-    EXPECT_FALSE(GetObjectName(d, 0, buffer, 6));
-    EXPECT_FALSE(GetObjectName(d, 0, nullptr, 16));
     std::strcpy(buffer, "stale");
-    EXPECT_FALSE(GetObjectName(d, 0, buffer, 1));
+    EXPECT_FALSE(GetObjectName(d, 0, buffer, 6) || GetObjectName(d, 0, nullptr, 16));
     EXPECT_STREQ(buffer, "");
 
     DeviceHandle kb = 0;
@@ -231,13 +206,11 @@ TEST_F(InputTest, JoystickAxesAreClampedToTheRangeAndObjectsNamed) {
     EXPECT_EQ(GetJoystickState(kb, &js), Result::InvalidCall);
     uint8_t keys[kKeyStateBytes];
     EXPECT_EQ(GetKeyboardState(d, keys), Result::InvalidCall) << "a game device has no keys";
-    EXPECT_EQ(GetKeyboardState(d + kb + 1, keys), Result::InvalidCall);
     EXPECT_TRUE(GetObjectName(kb, 57, buffer, 6));
     EXPECT_STREQ(buffer, "Space");
     DisconnectGameDevice(stick);
     EXPECT_FALSE(GetObjectName(d, 48, buffer, sizeof buffer));
     EXPECT_EQ(SetAxisRange(d, 0, 1), Result::InputLost);
-    EXPECT_EQ(SetDataFormat(d, DataFormat::Joystick), Result::InputLost);
     EXPECT_EQ(Acquire(d), Result::InputLost);
 }
 
@@ -252,9 +225,7 @@ TEST_F(InputTest, GameDevicesAreListedInConnectionOrderUpToTheirLimit) {
     ASSERT_TRUE(GetGameDevice(0, &info));
     EXPECT_EQ(std::make_tuple(info.id, std::strlen(info.instanceName), std::string(info.productName), info.productGuidData1),
               std::make_tuple(first, size_t(63), std::string("Pad"), 0x028E045Eu));
-    EXPECT_TRUE(GetGameDevice(kMaxGameDevices - 1, &info));
-    EXPECT_FALSE(GetGameDevice(kMaxGameDevices, &info));
-    EXPECT_FALSE(GetGameDevice(0, nullptr));
+    EXPECT_TRUE(GetGameDevice(kMaxGameDevices - 1, &info) && !GetGameDevice(kMaxGameDevices, &info) && !GetGameDevice(0, nullptr));
 
     // Unplugged devices leave the list and make room; their handles stay unusable.
     DisconnectGameDevice(first);
@@ -293,7 +264,6 @@ TEST_F(InputTest, GameDevicesAreListedInConnectionOrderUpToTheirLimit) {
     ReleaseEffect(e);
     DisconnectGameDevice(last);
     EXPECT_EQ(CreateConstantForceEffect(strong, {}, &e), Result::InputLost);
-    EXPECT_EQ(OpenDeviceCount(), 3u);
     ReleaseDevice(strong);
     EXPECT_EQ(OpenDeviceCount(), 2u);
 }
@@ -308,27 +278,20 @@ TEST_F(InputTest, FailuresSettingsAndConfiguration) {
     EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::Failed);
     EXPECT_EQ(kb, 0u);
     SetKeyboardCreationFailure(false);
-    EXPECT_EQ(CreateKeyboardDevice(system, nullptr), Result::InvalidCall);
     ReleaseInputSystem(system);
     EXPECT_EQ(CreateKeyboardDevice(system, &kb), Result::InvalidCall);
 
-    EXPECT_TRUE(ReadJoystickConfig(0));
-    EXPECT_FALSE(ReadJoystickConfig(1));
+    EXPECT_TRUE(ReadJoystickConfig(0) && !ReadJoystickConfig(1));
     SetJoystickConfigAvailable(false);
     EXPECT_FALSE(ReadJoystickConfig(0));
 
-    EXPECT_EQ(GetStickyKeys(), StickyKeys{0x1FE});
-    EXPECT_EQ(GetToggleKeys(), ToggleKeys{0x3E});
-    EXPECT_EQ(GetFilterKeys(), (FilterKeys{0x7E, 1000, 500, 500, 0}));
+    // The accessibility keys the program saves and restores: defaults, and the reset.
     SetStickyKeys({1});
-    SetToggleKeys({2});
     SetFilterKeys({3, 4, 5, 6, 7});
-    EXPECT_EQ(std::make_tuple(GetStickyKeys().flags, GetToggleKeys().flags), std::make_tuple(1u, 2u));
-    EXPECT_EQ(GetFilterKeys(), (FilterKeys{3, 4, 5, 6, 7}));
     SetForeground(false);
-    EXPECT_FALSE(IsForeground());
     ResetInputLayer();
     EXPECT_TRUE(IsForeground() && ReadJoystickConfig(0) && GetStickyKeys() == StickyKeys{0x1FE});
+    EXPECT_EQ(std::make_tuple(GetToggleKeys(), GetFilterKeys()), std::make_tuple(ToggleKeys{0x3E}, FilterKeys{0x7E, 1000, 500, 500, 0}));
 }
 
 }  // namespace
