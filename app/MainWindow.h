@@ -75,7 +75,6 @@ struct MainWindowState {
     wnd::DisplayMode fullScreenMode;  // its width and height double as the full-screen size
     uint32_t windowedWidth = 0, windowedHeight = 0;
     uint32_t appliedWidth = 0, appliedHeight = 0;
-    bool rendererFullScreen = false;  // the flag of the last renderer reset
     bool resizing = false;
     int64_t resizeDeadline = 0;  // counter ticks
     bool touched = false;

@@ -37,13 +37,14 @@ constexpr int64_t kSecond = os::kCounterFrequency;
 std::vector<uint32_t> gSleeps;
 
 struct LoopDelegate : GameDelegate {
-    int activations = 0, deactivations = 0, closes = 0;
+    int activations = 0, deactivations = 0, closes = 0, resolutionChanges = 0;
     bool canSleep = true;
     std::vector<uint32_t> keys;
     bool CanSleep() override { return canSleep; }
     void OnAppActivate(bool) override { ++activations; }
     void OnAppDeactivate(bool) override { ++deactivations; }
     void OnClose() override { ++closes; }
+    void OnScreenResolutionChanged() override { ++resolutionChanges; }
     void OnInputEvent(int32_t kind, uint32_t value) override {
         if (kind == INPUTEVENT_KEYBOARD_KEYPRESS) keys.push_back(value);
     }
@@ -123,6 +124,15 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     Pass();
     EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, wnd::kStylePopup);
     EXPECT_EQ(wnd::DisplayChangeCount(), changes + 1);
+    // A size event with nothing changed neither tells the Game nor resets the device.
+    Pass(2);
+    gfx::Recorder* recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    const uint64_t resets = recorder->CallCount(gfx::CallKind::Reset);
+    delegate.resolutionChanges = 0;
+    Post(Event(K::Size));
+    Pass();
+    EXPECT_EQ(recorder->CallCount(gfx::CallKind::Reset), resets);
+    EXPECT_EQ(delegate.resolutionChanges, 0);
     // Focus lost: the desktop mode comes back and the window minimises; the regain
     // switches back and shows the window maximised.
     const struct {
