@@ -35,20 +35,6 @@ void Idle(uint32_t milliseconds) {
     else gVornexEngine.Idle(milliseconds);
 }
 
-// Clips the cursor to the client area in full screen, else releases it.
-void UpdateCursorClip() {
-    MainWindowState& s = gMainWindow;
-    wnd::Rect client;
-    if (!s.fullScreenActive || !wnd::GetClientRect(s.window, &client)) {
-        wnd::ClipCursor(nullptr);
-        return;
-    }
-    wnd::Point origin{0, 0};
-    wnd::ClientToScreen(s.window, &origin);
-    const wnd::Rect screen{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
-    if (!wnd::ClipCursor(&screen)) wnd::ClipCursor(nullptr);
-}
-
 // The renderer reset at the size (0 x 0 keeps the renderer's), with the entities'
 // rendering contexts released around it.
 void ResetRenderer(uint32_t width, uint32_t height) {
@@ -82,6 +68,19 @@ void BringToFront() {
 }  // namespace
 
 void ResetMainWindowState() { gMainWindow = MainWindowState{}; }
+
+void UpdateCursorClip() {
+    MainWindowState& s = gMainWindow;
+    wnd::Rect client;
+    if (!s.fullScreenActive || !wnd::GetClientRect(s.window, &client)) {
+        wnd::ClipCursor(nullptr);
+        return;
+    }
+    wnd::Point origin{0, 0};
+    wnd::ClientToScreen(s.window, &origin);
+    const wnd::Rect screen{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
+    if (!wnd::ClipCursor(&screen)) wnd::ClipCursor(nullptr);
+}
 
 void RestoreDesktopMode(bool leaveFullScreen) {
     MainWindowState& s = gMainWindow;

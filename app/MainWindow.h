@@ -116,6 +116,8 @@ void StartGame(GameDelegate* delegate, char** args, int argCount);
 // One pass of the main loop; false when the loop has ended (the Game closed and the
 // engine shut down).
 bool RunMainLoopPass();
+// Clips the cursor to the client area in full screen, else releases it.
+void UpdateCursorClip();
 // The desktop mode back (renderer flushed first); clears display-mode-changed and,
 // with leaveFullScreen, full-screen active.
 void RestoreDesktopMode(bool leaveFullScreen);
