@@ -39,7 +39,7 @@ std::vector<uint32_t> gSleeps;
 struct LoopDelegate : GameDelegate {
     int activations = 0, deactivations = 0, closes = 0, resolutionChanges = 0;
     bool canSleep = true;
-    std::vector<uint32_t> keys;
+    std::vector<uint32_t> keys, chars;
     bool CanSleep() override { return canSleep; }
     void OnAppActivate(bool) override { ++activations; }
     void OnAppDeactivate(bool) override { ++deactivations; }
@@ -47,6 +47,7 @@ struct LoopDelegate : GameDelegate {
     void OnScreenResolutionChanged() override { ++resolutionChanges; }
     void OnInputEvent(int32_t kind, uint32_t value) override {
         if (kind == INPUTEVENT_KEYBOARD_KEYPRESS) keys.push_back(value);
+        if (kind == INPUTEVENT_KEYBOARD_CHAR) chars.push_back(value);
     }
 };
 
@@ -154,15 +155,24 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     uint32_t width = 0, height = 0;
     EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
     EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    // An accepted one reaches the Game.
+    gGame->RequestScreenResoultionChange(1280, 720);
+    Pass();
+    EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
+    EXPECT_EQ(gGame->GetClientWidth(), 1280u);
     // Back to a window; Enter alone goes to the key handler.
     Post(Event(K::KeyDown, 13));
     Pass();
     EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, 0u);
     wnd::SetCtrlKeyDown(false);
     delegate.keys.clear();
+    delegate.chars.clear();
     Post(Event(K::KeyDown, 13));
+    Post(Event(K::Char, 8));  // backspace is a key, not a character
+    Post(Event(K::Char, 'a'));
     Pass();
     EXPECT_EQ(delegate.keys, std::vector<uint32_t>{13});
+    EXPECT_EQ(delegate.chars, std::vector<uint32_t>{'a'});
     EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
 }
 
