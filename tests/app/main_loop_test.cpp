@@ -88,6 +88,20 @@ protected:
         return e;
     }
     static void Post(const wnd::Event& e) { ASSERT_TRUE(wnd::PostEvent(e)); }
+    // The style, the z-order, and the place: a full-screen window covers the screen, a
+    // framed one is centred.
+    static void ExpectPresentation(uint32_t style, bool topmost) {
+        EXPECT_EQ(wnd::GetWindowStyle(window), style);
+        EXPECT_EQ((wnd::GetWindowExStyle(window) & wnd::kExStyleTopmost) != 0, topmost);
+        wnd::Rect outer;
+        wnd::GetWindowRect(window, &outer);
+        const int32_t width = wnd::GetScreenWidth(), height = wnd::GetScreenHeight();
+        const wnd::Rect expected = topmost ? wnd::Rect{0, 0, width, height}
+                                           : wnd::Rect{(width - outer.Width()) / 2, (height - outer.Height()) / 2,
+                                                       (width - outer.Width()) / 2 + outer.Width(),
+                                                       (height - outer.Height()) / 2 + outer.Height()};
+        EXPECT_EQ(outer, expected);
+    }
     static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
     static float CursorX() { return gGame->GetInputManager()->GetCursorPosition().x; }
 
@@ -123,7 +137,7 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     wnd::SetCtrlKeyDown(true);
     Post(Event(K::KeyDown, 13));
     Pass();
-    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, wnd::kStylePopup);
+    ExpectPresentation(0x86000000, true);
     EXPECT_EQ(wnd::DisplayChangeCount(), changes + 1);
     // A size event with nothing changed neither tells the Game nor resets the device.
     Pass(2);
@@ -163,7 +177,7 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     // Back to a window; Enter alone goes to the key handler.
     Post(Event(K::KeyDown, 13));
     Pass();
-    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, 0u);
+    ExpectPresentation(0x06CF0000, false);
     wnd::SetCtrlKeyDown(false);
     delegate.keys.clear();
     delegate.chars.clear();
