@@ -35,27 +35,12 @@ void Idle(uint32_t milliseconds) {
     else gVornexEngine.Idle(milliseconds);
 }
 
-// Clips the cursor to the client area in full screen, else releases it.
-void UpdateCursorClip() {
-    MainWindowState& s = gMainWindow;
-    wnd::Rect client;
-    if (!s.fullScreenActive || !wnd::GetClientRect(s.window, &client)) {
-        wnd::ClipCursor(nullptr);
-        return;
-    }
-    wnd::Point origin{0, 0};
-    wnd::ClientToScreen(s.window, &origin);
-    const wnd::Rect screen{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
-    if (!wnd::ClipCursor(&screen)) wnd::ClipCursor(nullptr);
-}
-
-// The renderer reset over the client area, with the entities' rendering contexts
-// released around it.
+// The renderer reset at the size (0 x 0 keeps the renderer's), with the entities'
+// rendering contexts released around it.
 void ResetRenderer(uint32_t width, uint32_t height) {
     MainWindowState& s = gMainWindow;
     Entity::ReleaseAllRenderingContexts();
     gVornexRenderer.Reset(s.window, width, height, true, s.fullScreenActive);
-    s.rendererFullScreen = s.fullScreenActive;
     Entity::RestoreAllRenderingContexts();
     UpdateCursorClip();
 }
@@ -83,6 +68,19 @@ void BringToFront() {
 }  // namespace
 
 void ResetMainWindowState() { gMainWindow = MainWindowState{}; }
+
+void UpdateCursorClip() {
+    MainWindowState& s = gMainWindow;
+    wnd::Rect client;
+    if (!s.fullScreenActive || !wnd::GetClientRect(s.window, &client)) {
+        wnd::ClipCursor(nullptr);
+        return;
+    }
+    wnd::Point origin{0, 0};
+    wnd::ClientToScreen(s.window, &origin);
+    const wnd::Rect screen{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
+    if (!wnd::ClipCursor(&screen)) wnd::ClipCursor(nullptr);
+}
 
 void RestoreDesktopMode(bool leaveFullScreen) {
     MainWindowState& s = gMainWindow;
@@ -151,11 +149,13 @@ void ApplyClientSize() {
     wnd::Rect client;
     if (!wnd::GetClientRect(s.window, &client) || client.Width() <= 0 || client.Height() <= 0) return;
     const uint32_t width = static_cast<uint32_t>(client.Width()), height = static_cast<uint32_t>(client.Height());
-    // An unchanged size still resets the renderer, with that size: a reset without one
-    // would size a full-screen back buffer as a window's.
-    if (width != s.appliedWidth || height != s.appliedHeight || s.fullScreenActive != s.rendererFullScreen) {
-        s.appliedWidth = width;
-        s.appliedHeight = height;
+    // Nothing changed for the renderer: its reset keeps the size (0 x 0) and the Game
+    // is not told.
+    uint32_t resetWidth = 0, resetHeight = 0;
+    if (width != s.appliedWidth || height != s.appliedHeight ||
+        s.fullScreenActive != (gVornexRenderer.BlockInForce().fullScreen != 0)) {
+        s.appliedWidth = resetWidth = width;
+        s.appliedHeight = resetHeight = height;
         gGame->OnResolutionChanged(width, height, false);
     }
     gGameConfig->fullScreenMode = s.fullScreenActive;
@@ -164,7 +164,7 @@ void ApplyClientSize() {
         s.windowedHeight = gGameConfig->windowHeight = height;
     }
     gVornexEngine.SaveConfig();
-    ResetRenderer(width, height);
+    ResetRenderer(resetWidth, resetHeight);
 }
 
 bool CreateMainWindow(int32_t showCommand, const char* title) {

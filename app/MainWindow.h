@@ -75,7 +75,6 @@ struct MainWindowState {
     wnd::DisplayMode fullScreenMode;  // its width and height double as the full-screen size
     uint32_t windowedWidth = 0, windowedHeight = 0;
     uint32_t appliedWidth = 0, appliedHeight = 0;
-    bool rendererFullScreen = false;  // the flag of the last renderer reset
     bool resizing = false;
     int64_t resizeDeadline = 0;  // counter ticks
     bool touched = false;
@@ -117,6 +116,8 @@ void StartGame(GameDelegate* delegate, char** args, int argCount);
 // One pass of the main loop; false when the loop has ended (the Game closed and the
 // engine shut down).
 bool RunMainLoopPass();
+// Clips the cursor to the client area in full screen, else releases it.
+void UpdateCursorClip();
 // The desktop mode back (renderer flushed first); clears display-mode-changed and,
 // with leaveFullScreen, full-screen active.
 void RestoreDesktopMode(bool leaveFullScreen);

@@ -32,14 +32,7 @@ int64_t OnDestroy(wnd::Event&) {
 }
 
 int64_t OnMove(wnd::Event&) {
-    wnd::Rect client;
-    if (gMainWindow.fullScreenActive && wnd::GetClientRect(gMainWindow.window, &client)) {
-        wnd::Point origin;
-        wnd::ClientToScreen(gMainWindow.window, &origin);
-        const wnd::Rect clip{origin.x, origin.y, origin.x + client.Width(), origin.y + client.Height()};
-        if (wnd::ClipCursor(&clip)) return 0;
-    }
-    wnd::ClipCursor(nullptr);
+    UpdateCursorClip();
     return 0;
 }
 

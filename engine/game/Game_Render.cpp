@@ -78,7 +78,8 @@ bool Game::RenderFrame() {
         bool draw = true;
         if (cameraController) {
             cameraController->SetViewport(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());
-            draw = cameraController->SetupFrame(focused, 0, nullptr);
+            // Without the scene nothing covers the last frame: the set-up clears the target.
+            draw = cameraController->SetupFrame(focused, scene ? 0 : kClearTarget, nullptr);
         }
         // 7. Submission.
         if (draw) {

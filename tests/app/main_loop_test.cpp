@@ -37,15 +37,17 @@ constexpr int64_t kSecond = os::kCounterFrequency;
 std::vector<uint32_t> gSleeps;
 
 struct LoopDelegate : GameDelegate {
-    int activations = 0, deactivations = 0, closes = 0;
+    int activations = 0, deactivations = 0, closes = 0, resolutionChanges = 0;
     bool canSleep = true;
-    std::vector<uint32_t> keys;
+    std::vector<uint32_t> keys, chars;
     bool CanSleep() override { return canSleep; }
     void OnAppActivate(bool) override { ++activations; }
     void OnAppDeactivate(bool) override { ++deactivations; }
     void OnClose() override { ++closes; }
+    void OnScreenResolutionChanged() override { ++resolutionChanges; }
     void OnInputEvent(int32_t kind, uint32_t value) override {
         if (kind == INPUTEVENT_KEYBOARD_KEYPRESS) keys.push_back(value);
+        if (kind == INPUTEVENT_KEYBOARD_CHAR) chars.push_back(value);
     }
 };
 
@@ -86,6 +88,20 @@ protected:
         return e;
     }
     static void Post(const wnd::Event& e) { ASSERT_TRUE(wnd::PostEvent(e)); }
+    // The style, the z-order, and the place: a full-screen window covers the screen, a
+    // framed one is centred.
+    static void ExpectPresentation(uint32_t style, bool topmost) {
+        EXPECT_EQ(wnd::GetWindowStyle(window), style);
+        EXPECT_EQ((wnd::GetWindowExStyle(window) & wnd::kExStyleTopmost) != 0, topmost);
+        wnd::Rect outer;
+        wnd::GetWindowRect(window, &outer);
+        const int32_t width = wnd::GetScreenWidth(), height = wnd::GetScreenHeight();
+        const wnd::Rect expected = topmost ? wnd::Rect{0, 0, width, height}
+                                           : wnd::Rect{(width - outer.Width()) / 2, (height - outer.Height()) / 2,
+                                                       (width - outer.Width()) / 2 + outer.Width(),
+                                                       (height - outer.Height()) / 2 + outer.Height()};
+        EXPECT_EQ(outer, expected);
+    }
     static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
     static float CursorX() { return gGame->GetInputManager()->GetCursorPosition().x; }
 
@@ -121,8 +137,17 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     wnd::SetCtrlKeyDown(true);
     Post(Event(K::KeyDown, 13));
     Pass();
-    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, wnd::kStylePopup);
+    ExpectPresentation(0x86000000, true);
     EXPECT_EQ(wnd::DisplayChangeCount(), changes + 1);
+    // A size event with nothing changed neither tells the Game nor resets the device.
+    Pass(2);
+    gfx::Recorder* recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    const uint64_t resets = recorder->CallCount(gfx::CallKind::Reset);
+    delegate.resolutionChanges = 0;
+    Post(Event(K::Size));
+    Pass();
+    EXPECT_EQ(recorder->CallCount(gfx::CallKind::Reset), resets);
+    EXPECT_EQ(delegate.resolutionChanges, 0);
     // Focus lost: the desktop mode comes back and the window minimises; the regain
     // switches back and shows the window maximised.
     const struct {
@@ -144,15 +169,24 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     uint32_t width = 0, height = 0;
     EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
     EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    // An accepted one reaches the Game.
+    gGame->RequestScreenResoultionChange(1280, 720);
+    Pass();
+    EXPECT_FALSE(gGame->GetPendingResolution(&width, &height));
+    EXPECT_EQ(gGame->GetClientWidth(), 1280u);
     // Back to a window; Enter alone goes to the key handler.
     Post(Event(K::KeyDown, 13));
     Pass();
-    EXPECT_EQ(wnd::GetWindowStyle(window) & wnd::kStylePopup, 0u);
+    ExpectPresentation(0x06CF0000, false);
     wnd::SetCtrlKeyDown(false);
     delegate.keys.clear();
+    delegate.chars.clear();
     Post(Event(K::KeyDown, 13));
+    Post(Event(K::Char, 8));  // backspace is a key, not a character
+    Post(Event(K::Char, 'a'));
     Pass();
     EXPECT_EQ(delegate.keys, std::vector<uint32_t>{13});
+    EXPECT_EQ(delegate.chars, std::vector<uint32_t>{'a'});
     EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
 }
 
@@ -276,7 +310,8 @@ TEST_F(MainLoopTest, ASecondProgramRaisesTheWindowAndOtherDatagramsChangeNothing
     close(sender);
     Pass();
     EXPECT_EQ(wnd::GetFocus(), 0u);
-    const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 > /dev/null 2>&1");
+    // --frames 1: a second program that failed to see the first still ends.
+    const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 --frames 1 > /dev/null 2>&1");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     Pass();
     EXPECT_EQ(wnd::GetFocus(), window);

@@ -93,9 +93,7 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
         bool oneErrorLine;  // "quorvel2: ..." first on standard error
     } cases[] = {
         {"--help", 0, false},
-        {"--frames 0", 2, true},
-        {"--frames x", 2, true},
-        {"--bogus", 2, true},
+        {"--bogus", 2, true},  // every refused option takes this road (the parser's own tests hold them)
         {"--log /nonexistent/folder/log.txt", 2, true},
     };
     for (const Case& c : cases) {
