@@ -598,7 +598,6 @@ TEST_F(Core, LeaderboardRangesAreClampedAndCapped) {
     const int64_t board = find("B");
     ASSERT_GT(board, 0);
     // Accounts 100..5104 score 5005 down to 1: account 100 + i holds rank i + 1.
-    std::vector<uint32_t> friends;
     ASSERT_TRUE(core.Store().AddFriends(1, 103));
     for (uint32_t i = 0; i < 5005; ++i) ASSERT_TRUE(core.Store().PutScore(board, StoredScore{100 + i, static_cast<int32_t>(5005 - i), {}}));
     ASSERT_TRUE(core.Store().PutScore(board, StoredScore{1, 4000, {}}));  // rank 1006, after account 1105's equal score
