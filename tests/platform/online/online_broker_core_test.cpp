@@ -119,6 +119,12 @@ protected:
 
 std::string Text(uint32_t n, char c = 't') { return std::string(n, c); }
 
+// n items written by item(w, i) after what w holds.
+Writer& Repeat(Writer& w, uint32_t n, const std::function<void(Writer&, uint32_t)>& item) {
+    for (uint32_t i = 0; i < n; ++i) item(w, i);
+    return w;
+}
+
 // One request kind, built with a variable size n at one of its checked fields.
 struct SizeRule {
     const char* what;
@@ -140,52 +146,17 @@ TEST_F(Core, EveryCheckedSizeIsAcceptedAtItsLimitAndRefusedOnePast) {
         {"unreliable packet", kMaxUnreliablePacket, [&](Writer& w, uint32_t n) { w.U64(user).U8(0).I32(0).Text(Text(n)); }, kP2PSend},
         {"ticket", kMaxTicketBytes, [&](Writer& w, uint32_t n) { w.U64(user).U32(0).Text(Text(n)); }, kValidateTicket},
         {"leaderboard name", kMaxName, [&](Writer& w, uint32_t n) { w.U64(1).Text(Text(n)); }, kFindLeaderboard},
-        {"score details", kMaxLeaderboardDetails,
-         [&](Writer& w, uint32_t n) {
-             w.U64(1).U64(1).I32(kUploadKeepBest).I32(5).U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.I32(1);
-         },
-         kUploadScore},
+        {"score details", kMaxLeaderboardDetails, [&](Writer& w, uint32_t n) { Repeat(w.U64(1).U64(1).I32(kUploadKeepBest).I32(5).U32(n), n, [](Writer& w, uint32_t) { w.I32(1); }); }, kUploadScore},
         {"file name", kMaxName, [&](Writer& w, uint32_t n) { w.Text(Text(n)).Text("d"); }, kFileWrite},
         {"file data", kMaxCloudFile, [&](Writer& w, uint32_t n) { w.Text("f").Text(Text(n)); }, kFileWrite},
         {"read name", kMaxName, [&](Writer& w, uint32_t n) { w.Text(Text(n)); }, kFileRead},
-        {"string filters", 64,
-         [&](Writer& w, uint32_t n) {
-             w.U64(1).U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.Text("k").Text("v").I32(kCompareEqual);
-             w.U32(0).U32(0).I32(0);
-         },
-         kLobbyList},
-        {"string filter value", kMaxValue,
-         [&](Writer& w, uint32_t n) { w.U64(1).U32(1).Text("k").Text(Text(n)).I32(0).U32(0).U32(0).I32(0); }, kLobbyList},
-        {"numeric filters", 64,
-         [&](Writer& w, uint32_t n) {
-             w.U64(1).U32(0).U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.Text("k").I32(1).I32(kCompareEqual);
-             w.U32(0).I32(0);
-         },
-         kLobbyList},
-        {"near filters", 64,
-         [&](Writer& w, uint32_t n) {
-             w.U64(1).U32(0).U32(0).U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.Text(Text(kMaxKey)).I32(1);
-             w.I32(0);
-         },
-         kLobbyList},
-        {"stats", 4096,
-         [&](Writer& w, uint32_t n) {
-             w.U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.Text("I").U8(0).U32(i);
-             w.U32(0);
-         },
-         kStoreStats},
+        {"string filters", 64, [&](Writer& w, uint32_t n) { Repeat(w.U64(1).U32(n), n, [](Writer& w, uint32_t) { w.Text("k").Text("v").I32(kCompareEqual); }).U32(0).U32(0).I32(0); }, kLobbyList},
+        {"string filter value", kMaxValue, [&](Writer& w, uint32_t n) { w.U64(1).U32(1).Text("k").Text(Text(n)).I32(0).U32(0).U32(0).I32(0); }, kLobbyList},
+        {"numeric filters", 64, [&](Writer& w, uint32_t n) { Repeat(w.U64(1).U32(0).U32(n), n, [](Writer& w, uint32_t) { w.Text("k").I32(1).I32(kCompareEqual); }).U32(0).I32(0); }, kLobbyList},
+        {"near filters", 64, [&](Writer& w, uint32_t n) { Repeat(w.U64(1).U32(0).U32(0).U32(n), n, [](Writer& w, uint32_t) { w.Text(Text(kMaxKey)).I32(1); }).I32(0); }, kLobbyList},
+        {"stats", 4096, [&](Writer& w, uint32_t n) { Repeat(w.U32(n), n, [](Writer& w, uint32_t i) { w.Text("I").U8(0).U32(i); }).U32(0); }, kStoreStats},
         {"stat name", 127, [&](Writer& w, uint32_t n) { w.U32(1).Text(Text(n)).U8(0).U32(1).U32(0); }, kStoreStats},
-        {"achievements", 4096,
-         [&](Writer& w, uint32_t n) {
-             w.U32(0).U32(n);
-             for (uint32_t i = 0; i < n; ++i) w.Text("X").U8(1);
-         },
-         kStoreStats},
+        {"achievements", 4096, [&](Writer& w, uint32_t n) { Repeat(w.U32(0).U32(n), n, [](Writer& w, uint32_t) { w.Text("X").U8(1); }); }, kStoreStats},
     };
     for (const SizeRule& rule : rules)
         for (uint32_t n : {rule.limit, rule.limit + 1}) {

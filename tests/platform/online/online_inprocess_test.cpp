@@ -144,23 +144,20 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
               std::make_tuple(uint32_t(kMemberLeft), b->User()->GetSteamID(), 1));
     // The last member leaves: the lobby is gone.
     b->Matchmaking()->LeaveLobby(lobby);
-    const LobbyEnter again = Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(again.response, kEnterDoesNotExist);
+    EXPECT_EQ(Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby)).response, kEnterDoesNotExist);
 }
 
 TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
     const OnlineId lobby = MeetInLobby();
     auto c = broker->CreateClient(Config(3, "Carol"));
-    const LobbyEnter full = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(full.response, kEnterFull);
+    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterFull);
 
     Catch<LobbyChatUpdate> aMembers(a.get());
     b.reset();  // the process "dies"
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
     EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
     EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
-    const LobbyEnter closed = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(closed.response, kEnterNotAllowed);
+    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterNotAllowed);
 }
 
 TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
@@ -549,10 +546,8 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
     OnlineNetworking* n = a->Networking();
     OnlineUserStats* st = a->UserStats();
     OnlineRemoteStorage* rs = a->RemoteStorage();
-    const LobbyCreated created = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4));
-    const OnlineId lobby = created.lobby, idb = b->User()->GetSteamID();
-    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B"));
-    const LeaderboardHandle board = found.leaderboard;
+    const OnlineId lobby = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4)).lobby, idb = b->User()->GetSteamID();
+    const LeaderboardHandle board = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B")).leaderboard;
     ASSERT_TRUE(st->RequestCurrentStats());
     const std::string key(wire::kMaxKey, 'k'), value(wire::kMaxValue, 'v'), name(wire::kMaxName, 'n');
     const std::vector<char> big(kMaxCloudFile + 1, 'b');
@@ -580,13 +575,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"reliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket + 1, kSendReliable); }, 0},
         {"packet without bytes", [&] { return n->SendP2PPacket(idb, nullptr, 1, kSendReliable); }, 0},
         {"packet to a lobby", [&] { return n->SendP2PPacket(lobby, "x", 1, kSendReliable); }, 0},
-        {"ticket buffer too small",
-         [&] {
-             size = 77;  // a refused ticket leaves no size behind
-             const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size);
-             return t + size;
-         },
-         0},
+        {"ticket buffer too small (and no size left behind)", [&] { size = 77; const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size); return t + size; }, 0},
         {"no ticket buffer", [&] { return a->User()->GetAuthSessionTicket(nullptr, 64, &size); }, 0},
         {"ticket too short", [&] { return b->User()->BeginAuthSession("OTK1xxxxxxxxxxx", 15, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
         {"ticket too long", [&] { return b->User()->BeginAuthSession(big.data(), kMaxTicketBytes + 1, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
