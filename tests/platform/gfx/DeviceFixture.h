@@ -9,6 +9,7 @@
 
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
+#include "platform/gfx/ShaderCompiler.h"
 
 namespace gfx {
 
@@ -68,6 +69,16 @@ struct Fixture : ::testing::Test {
         std::memcpy(&v, bytes.data() + (static_cast<size_t>(y) * d.width + x) * 4, 4);
         return v;
     }
+
+    // Compiled shader code (released by the caller).
+    Blob* Compile(const char* src, const char* entry, const char* profile) {
+        Blob* code = nullptr;
+        EXPECT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, entry, profile, 0, &code,
+                                nullptr, nullptr),
+                  OK);
+        return code;
+    }
+    const uint32_t* Code(Blob* b) { return static_cast<const uint32_t*>(b->GetBufferPointer()); }
 
     DeviceFactory* factory = nullptr;
     Device* device = nullptr;

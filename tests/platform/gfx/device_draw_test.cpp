@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "DeviceFixture.h"
@@ -86,14 +88,10 @@ TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
     const auto records = recorder->DrawRecords();
     ASSERT_FALSE(records.empty());
     const DrawRecord& last = records.back();
-    EXPECT_EQ(last.call, CallKind::DrawIndexedPrimitive);
-    EXPECT_EQ(last.baseVertex, 4);
-    EXPECT_EQ(last.minIndex, 5u);
-    EXPECT_EQ(last.numVertices, 1u);
-    EXPECT_EQ(last.indices, SerialOf(ib16));
-    EXPECT_EQ(records[1].indices, SerialOf(ib32));
-    EXPECT_EQ(records[3].primitiveType, PT_TRIANGLEFAN);
-    EXPECT_EQ(records[3].startIndex, 2u);
+    EXPECT_EQ(std::make_tuple(last.call, last.baseVertex, last.minIndex, last.numVertices, last.indices),
+              std::make_tuple(CallKind::DrawIndexedPrimitive, 4, 5u, 1u, SerialOf(ib16)));
+    EXPECT_EQ(std::make_tuple(records[1].indices, records[3].primitiveType, records[3].startIndex),
+              std::make_tuple(SerialOf(ib32), PT_TRIANGLEFAN, 2u));
 
     device->SetIndices(nullptr);
     EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, 3, 0, 1)), "draw-no-indices");
@@ -193,9 +191,8 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
                   c.rule);
     }
     const DrawRecord record = recorder->DrawRecords().back();
-    EXPECT_EQ(record.call, CallKind::DrawIndexedPrimitiveUP);
-    EXPECT_EQ(record.userIndexFormat, FMT_INDEX32);
-    EXPECT_EQ(record.numVertices, 3u);
+    EXPECT_EQ(std::make_tuple(record.call, record.userIndexFormat, record.numVertices),
+              std::make_tuple(CallKind::DrawIndexedPrimitiveUP, FMT_INDEX32, 3u));
     device->SetStreamSource(0, vb, 0, 12);
     EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "");  // the failed call kept them
     device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 3, 1, indices, FMT_INDEX16, vertices, 12);
@@ -246,13 +243,10 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
     EXPECT_EQ(reports.back().rule, "draw-texture-is-target");
     EXPECT_FALSE(reports.back().violation);
     const DrawRecord record = recorder->DrawRecords().back();
-    EXPECT_EQ(record.renderTargets[1], SerialOf(level));
-    EXPECT_EQ(record.textures[5].serial, SerialOf(target));
-    EXPECT_EQ(record.textures[5].width, 64u);
-    EXPECT_EQ(record.textures[0].serial, SerialOf(target));
-    EXPECT_EQ(record.textures[1].serial, 0u);
+    EXPECT_EQ(std::make_tuple(record.renderTargets[1], record.textures[5].serial, record.textures[5].width,
+                              record.textures[0].serial, record.textures[1].serial, record.depthStencil),
+              std::make_tuple(SerialOf(level), SerialOf(target), 64u, SerialOf(target), 0u, SerialOf(autoDepth)));
     device->SetTexture(0, nullptr);
-    EXPECT_EQ(record.depthStencil, SerialOf(autoDepth));
     device->SetTexture(5, nullptr);
     device->SetRenderTarget(1, nullptr);
     for (Unknown* u : std::initializer_list<Unknown*>{level, target, autoDepth, rtSame, rtWide, depthSmall, depthShort,
@@ -285,7 +279,6 @@ TEST_F(Draws, BindersTakeOnlyLiveObjectsOfThisDevice) {
     EXPECT_EQ(Rule(device->SetDepthStencilSurface(theirDepth)), "foreign-object");
     EXPECT_EQ(Rule(device->SetVertexDeclaration(theirDecl)), "foreign-object");
     // The refused calls changed nothing.
-    IndexBuffer* boundIb = nullptr;
     Surface* boundDepth = nullptr;
     VertexDeclaration* boundDecl = theirDecl;
     ASSERT_EQ(device->GetDepthStencilSurface(&boundDepth), OK);
@@ -295,7 +288,6 @@ TEST_F(Draws, BindersTakeOnlyLiveObjectsOfThisDevice) {
     EXPECT_EQ(boundDecl, nullptr);
     EXPECT_EQ(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1), OK);
     EXPECT_EQ(recorder->DrawRecords().back().indices, SerialOf(ib16));
-    (void)boundIb;
 
     // An object released while bound stays bound but cannot be bound again.
     device->SetTexture(3, ourTexture);
@@ -327,6 +319,7 @@ TEST_F(Draws, BindersTakeOnlyLiveObjectsOfThisDevice) {
 
 TEST_F(Draws, GettersHandOutAReferenceOfTheirOwn) {
     Texture* texture = nullptr;
+    Surface* target = nullptr;
     ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &texture, nullptr), OK);
     device->SetTexture(15, texture);
     BaseTexture* got = nullptr;
@@ -337,21 +330,20 @@ TEST_F(Draws, GettersHandOutAReferenceOfTheirOwn) {
     got->Release();
     EXPECT_EQ(device->GetTexture(14, &got), OK);
     EXPECT_EQ(got, nullptr);
-    EXPECT_EQ(device->GetTexture(16, &got), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetTexture(0, nullptr), ERR_INVALIDCALL);
     Device* owner = nullptr;
     ASSERT_EQ(texture->GetDevice(&owner), OK);
     EXPECT_EQ(owner, device);
     owner->Release();
-    EXPECT_EQ(texture->GetDevice(nullptr), ERR_INVALIDCALL);
+    for (Result r : {device->GetTexture(16, &got), device->GetTexture(0, nullptr), texture->GetDevice(nullptr),
+                     device->GetRenderTarget(4, &target), device->GetRenderTarget(0, nullptr),
+                     device->GetDepthStencilSurface(nullptr), device->GetVertexShader(nullptr),
+                     device->GetVertexDeclaration(nullptr)})
+        EXPECT_EQ(r, ERR_INVALIDCALL);
     device->SetTexture(15, nullptr);
     texture->Release();
 
-    Surface* target = nullptr;
     EXPECT_EQ(device->GetRenderTarget(1, &target), ERR_NOTFOUND);
     EXPECT_EQ(target, nullptr);
-    EXPECT_EQ(device->GetRenderTarget(4, &target), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetRenderTarget(0, nullptr), ERR_INVALIDCALL);
     ASSERT_EQ(device->GetRenderTarget(0, &target), OK);
     Surface* back = nullptr;
     device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
@@ -362,15 +354,10 @@ TEST_F(Draws, GettersHandOutAReferenceOfTheirOwn) {
     Surface* depth = back;
     EXPECT_EQ(device->GetDepthStencilSurface(&depth), ERR_NOTFOUND);
     EXPECT_EQ(depth, nullptr);
-    EXPECT_EQ(device->GetDepthStencilSurface(nullptr), ERR_INVALIDCALL);
     VertexShader* vs = nullptr;
     PixelShader* ps = nullptr;
-    EXPECT_EQ(device->GetVertexShader(&vs), OK);
-    EXPECT_EQ(device->GetPixelShader(&ps), OK);
-    EXPECT_EQ(vs, nullptr);
-    EXPECT_EQ(ps, nullptr);
-    EXPECT_EQ(device->GetVertexShader(nullptr), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetVertexDeclaration(nullptr), ERR_INVALIDCALL);
+    EXPECT_EQ(std::make_pair(device->GetVertexShader(&vs), device->GetPixelShader(&ps)), std::make_pair(OK, OK));
+    EXPECT_TRUE(vs == nullptr && ps == nullptr);
 }
 
 TEST_F(Draws, StateCallsStopAtTheirLimits) {
@@ -435,10 +422,16 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     // What was accepted reads back; the pixel registers past ps_3_0 only warn.
     float back[8] = {};
     ASSERT_EQ(device->GetVertexShaderConstantF(255, back, 1), OK);
-    EXPECT_EQ(back[0], 1.0f);
-    EXPECT_EQ(back[3], 4.0f);
-    EXPECT_EQ(device->GetVertexShaderConstantF(255, back, 2), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetPixelShaderConstantF(0, nullptr, 1), ERR_INVALIDCALL);
+    EXPECT_EQ(std::make_pair(back[0], back[3]), std::make_pair(1.0f, 4.0f));
+    uint32_t v = 0, wrap = 0;
+    for (Result r : {device->GetVertexShaderConstantF(255, back, 2), device->GetPixelShaderConstantF(0, nullptr, 1),
+                     device->GetSamplerState(16, SAMP_MAXANISOTROPY, &v),
+                     device->GetSamplerState(0, static_cast<SamplerStateType>(0), &v),
+                     device->GetRenderState(RS_WRAP15, nullptr)})
+        EXPECT_EQ(r, ERR_INVALIDCALL);
+    EXPECT_EQ(device->GetSamplerState(15, SAMP_MAXANISOTROPY, &v), OK);
+    EXPECT_EQ(device->GetRenderState(RS_WRAP15, &wrap), OK);
+    EXPECT_EQ(std::make_pair(v, wrap), std::make_pair(4u, 1u));
     recorder->ClearReports();
     EXPECT_EQ(device->SetPixelShaderConstantF(223, f, 1), OK);
     EXPECT_TRUE(recorder->Reports().empty());
@@ -446,25 +439,15 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     ASSERT_EQ(recorder->Reports().size(), 1u);
     EXPECT_EQ(recorder->Reports()[0].rule, "constant-beyond-ps30");
     ASSERT_EQ(device->GetPixelShaderConstantF(224, back, 2), OK);
-    EXPECT_EQ(back[1], 2.0f);
-    EXPECT_EQ(back[4], 0.0f);
-    uint32_t v = 0;
-    EXPECT_EQ(device->GetSamplerState(15, SAMP_MAXANISOTROPY, &v), OK);
-    EXPECT_EQ(v, 4u);
-    EXPECT_EQ(device->GetSamplerState(16, SAMP_MAXANISOTROPY, &v), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetSamplerState(0, static_cast<SamplerStateType>(0), &v), ERR_INVALIDCALL);
-    EXPECT_EQ(device->GetRenderState(RS_WRAP15, &v), OK);
-    EXPECT_EQ(v, 1u);
-    EXPECT_EQ(device->GetRenderState(RS_WRAP15, nullptr), ERR_INVALIDCALL);
+    EXPECT_EQ(std::make_pair(back[1], back[4]), std::make_pair(2.0f, 0.0f));
 
     // The last draw records the constants and frequencies in effect.
     device->SetStreamSourceFreq(0, 1);
     ASSERT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
     const DrawRecord record = recorder->DrawRecords().back();
-    EXPECT_EQ(record.VertexConstant(255)[2], 3.0f);
-    EXPECT_EQ(record.PixelConstant(224)[0], 1.0f);
-    EXPECT_EQ(record.streams[1].frequency, STREAMSOURCE_INSTANCEDATA | 1);
-    EXPECT_EQ(record.SamplerState(15, SAMP_MAXANISOTROPY), 4u);
+    EXPECT_EQ(std::make_tuple(record.VertexConstant(255)[2], record.PixelConstant(224)[0], record.streams[1].frequency,
+                              record.SamplerState(15, SAMP_MAXANISOTROPY)),
+              std::make_tuple(3.0f, 1.0f, uint32_t(STREAMSOURCE_INSTANCEDATA | 1), 4u));
 }
 
 TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
@@ -492,8 +475,7 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     EXPECT_EQ(Rule(device->CreateVertexBuffer(0, 0, 0, POOL_MANAGED, &b, nullptr)), "buffer-arguments");
     EXPECT_EQ(Rule(device->CreateVertexBuffer(4, USAGE_DYNAMIC, 0, POOL_MANAGED, &b, nullptr)), "dynamic-managed");
     EXPECT_EQ(Rule(device->CreateIndexBuffer(4, 0, FMT_A8, POOL_MANAGED, &i, nullptr)), "buffer-arguments");
-    EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(i, nullptr);
+    EXPECT_TRUE(b == nullptr && i == nullptr);
 
     // Buffer locks: offset and size within the buffer; size 0 runs to the end.
     ASSERT_EQ(device->CreateVertexBuffer(80, USAGE_DYNAMIC, 0, POOL_DEFAULT, &b, nullptr), OK);
@@ -574,9 +556,8 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     for (Format f : {FMT_D16_LOCKABLE, FMT_D32F_LOCKABLE, FMT_D24S8}) {
         Surface* depth = nullptr;
         ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, f, MULTISAMPLE_NONE, 0, 0, &depth, nullptr), OK);
-        const bool lockable = f != FMT_D24S8;
         const Result r = depth->LockRect(&locked, nullptr, 0);
-        EXPECT_EQ(Rule(r), lockable ? "" : "lock-not-lockable") << f;
+        EXPECT_EQ(Rule(r), f != FMT_D24S8 ? "" : "lock-not-lockable") << f;
         if (r == OK) EXPECT_EQ(locked.pitch, f == FMT_D16_LOCKABLE ? 8 : 16) << f;
         if (r == OK) depth->UnlockRect();
         depth->Release();
@@ -595,8 +576,7 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     ASSERT_EQ(other->GetSwapChain(0, &chain), OK);
     PresentParameters got{};
     chain->GetPresentParameters(&got);
-    EXPECT_EQ(got.backBufferCount, 1u);
-    EXPECT_EQ(got.backBufferFormat, FMT_X8R8G8B8);
+    EXPECT_EQ(std::make_pair(got.backBufferCount, got.backBufferFormat), std::make_pair(1u, FMT_X8R8G8B8));
     // A chain handed out twice is released twice without a broken rule; its back buffer
     // locks only when the parameters ask for a lockable one (flag 1).
     SwapChain* again = nullptr;
@@ -621,18 +601,15 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     EXPECT_NE(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
 
     // Constant names are found with or without the '$' of global parameters.
-    const char* src = "float4 Tint;\nfloat4 pixel() : COLOR { return Tint; }\n";
-    Blob* code = nullptr;
-    ASSERT_EQ(CompileShader(src, static_cast<uint32_t>(std::strlen(src)), nullptr, nullptr, "pixel", "ps_3_0", 0, &code,
-                            nullptr, nullptr),
-              OK);
+    Blob* code = Compile("float4 Tint;\nfloat4 pixel() : COLOR { return Tint; }\n", "pixel", "ps_3_0");
+    ASSERT_NE(code, nullptr);
     ConstantTable* table = nullptr;
-    ASSERT_EQ(GetShaderConstantTable(static_cast<const uint32_t*>(code->GetBufferPointer()), &table), OK);
+    ASSERT_EQ(GetShaderConstantTable(Code(code), &table), OK);
     ASSERT_NE(table->GetConstantByName("Tint"), nullptr);
     EXPECT_EQ(table->GetConstantByName("$Tint"), table->GetConstantByName("Tint"));
-    EXPECT_EQ(table->GetConstantByName("Tin"), nullptr);
-    EXPECT_EQ(table->GetConstantByName(nullptr), nullptr);
-    EXPECT_EQ(table->GetConstantDesc(table->GetConstantCount()), nullptr);
+    for (const ConstantDesc* none : {table->GetConstantByName("Tin"), table->GetConstantByName(nullptr),
+                                     table->GetConstantDesc(table->GetConstantCount())})
+        EXPECT_EQ(none, nullptr);
     table->Release();
     code->Release();
 }

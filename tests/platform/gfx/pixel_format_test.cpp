@@ -53,11 +53,7 @@ TEST(PixelFormatTest, HalfFloatsAgreeWithPython) {
 
 std::string Hex(const uint8_t* bytes, size_t n) {
     std::string s;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02x", bytes[i]);
-        s += two;
-    }
+    for (size_t i = 0; i < n; ++i) s += "0123456789abcdef"[bytes[i] >> 4], s += "0123456789abcdef"[bytes[i] & 15];
     return s;
 }
 
@@ -109,10 +105,8 @@ TEST(PixelFormatTest, TexelsPackRoundAndClamp) {
     }
     float rgba[4];
     ColorToFloats(0x80FF0040u, rgba);
-    EXPECT_EQ(rgba[0], 1.0f);
-    EXPECT_EQ(rgba[1], 0.0f);
-    EXPECT_FLOAT_EQ(rgba[2], 64.0f / 255);
-    EXPECT_FLOAT_EQ(rgba[3], 128.0f / 255);
+    const float colour[4] = {1.0f, 0.0f, 64.0f / 255, 128.0f / 255};
+    for (int k = 0; k < 4; ++k) EXPECT_FLOAT_EQ(rgba[k], colour[k]) << k;
     // Depth and block formats are not converted: they decode as black.
     const uint8_t depth[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     DecodeTexel(FMT_D24S8, depth, rgba);
@@ -144,9 +138,7 @@ TEST(PixelFormatTest, SizesOfLevelsAndKinds) {
         // Colour formats that are not blocks convert texel by texel.
         EXPECT_EQ(info.convertible, c.pitch != 0 && !c.depth && !c.blocks) << c.format;
     }
-    EXPECT_TRUE(IsTenBitFormat(FMT_A2R10G10B10));
-    EXPECT_TRUE(IsTenBitFormat(FMT_A2B10G10R10));
-    EXPECT_FALSE(IsTenBitFormat(FMT_A8R8G8B8));
+    EXPECT_TRUE(IsTenBitFormat(FMT_A2R10G10B10) && IsTenBitFormat(FMT_A2B10G10R10) && !IsTenBitFormat(FMT_A8R8G8B8));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/gfx/GfxRecorder.h"
@@ -30,55 +31,30 @@ std::vector<uint8_t> Convert(const std::string& args, const std::string& name) {
 
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); }
 
-// A cube map of 4x4 A8R8G8B8 faces with two levels; texel value = face colour.
-std::vector<uint8_t> CubeDds(uint32_t faceBits = 0xFC00) {
-    std::vector<uint8_t> b(128, 0);
-    std::memcpy(b.data(), "DDS ", 4);
-    Put32(b, 4, 124);
-    Put32(b, 8, 0x1007 | 0x20000);
-    Put32(b, 12, 4);
-    Put32(b, 16, 4);
-    Put32(b, 28, 2);
-    Put32(b, 76, 32);
-    Put32(b, 80, 0x41);  // RGB with alpha
-    Put32(b, 88, 32);
-    Put32(b, 92, 0xFF0000);
-    Put32(b, 96, 0xFF00);
-    Put32(b, 100, 0xFF);
-    Put32(b, 104, 0xFF000000u);
-    Put32(b, 108, 0x401008);
-    Put32(b, 112, 0x200 | faceBits);
-    for (uint32_t face = 0; face < 6; ++face)
-        for (uint32_t texel = 0; texel < 16 + 4; ++texel) {
-            const uint32_t v = 0xFF000000u | (face * 0x10u) | (texel < 16 ? 0 : 0x100u);
-            const size_t at = b.size();
-            b.resize(at + 4);
-            Put32(b, at, v);
-        }
-    return b;
-}
-
 // A one-face texture header with the given pixel format and levels, followed by payload bytes.
 std::vector<uint8_t> FlatDds(uint32_t pfFlags, uint32_t fourCC, uint32_t bits, uint32_t r, uint32_t g, uint32_t b,
                              uint32_t a, uint32_t width = 4, uint32_t height = 4, uint32_t levels = 1,
                              size_t payload = 4096) {
     std::vector<uint8_t> d(128 + payload, 0);
     std::memcpy(d.data(), "DDS ", 4);
-    Put32(d, 4, 124);
-    Put32(d, 8, 0x1007 | (levels > 1 ? 0x20000 : 0));
-    Put32(d, 12, height);
-    Put32(d, 16, width);
-    Put32(d, 28, levels);
-    Put32(d, 76, 32);
-    Put32(d, 80, pfFlags);
-    Put32(d, 84, fourCC);
-    Put32(d, 88, bits);
-    Put32(d, 92, r);
-    Put32(d, 96, g);
-    Put32(d, 100, b);
-    Put32(d, 104, a);
-    Put32(d, 108, 0x1000);
+    const uint32_t fields[][2] = {{4, 124},     {8, 0x1007u | (levels > 1 ? 0x20000u : 0)}, {12, height}, {16, width},
+                                  {28, levels}, {76, 32}, {80, pfFlags}, {84, fourCC}, {88, bits}, {92, r}, {96, g},
+                                  {100, b},     {104, a}, {108, 0x1000}};
+    for (const auto& [at, v] : fields) Put32(d, at, v);
     return d;
+}
+
+// A cube map of 4x4 A8R8G8B8 faces with two levels; texel value = face colour.
+std::vector<uint8_t> CubeDds(uint32_t faceBits = 0xFC00) {
+    std::vector<uint8_t> b = FlatDds(0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u, 4, 4, 2, 0);
+    Put32(b, 108, 0x401008);
+    Put32(b, 112, 0x200 | faceBits);
+    for (uint32_t face = 0; face < 6; ++face)
+        for (uint32_t texel = 0; texel < 16 + 4; ++texel) {
+            b.resize(b.size() + 4);
+            Put32(b, b.size() - 4, 0xFF000000u | (face * 0x10u) | (texel < 16 ? 0 : 0x100u));
+        }
+    return b;
 }
 
 struct TextureLoad : ::testing::Test {
@@ -102,6 +78,11 @@ struct TextureLoad : ::testing::Test {
         s->Release();
         return bytes;
     }
+    Result Load(const std::vector<uint8_t>& file, Format format, Texture** t, ImageInfo* info = nullptr,
+                Pool pool = POOL_MANAGED, uint32_t edge = 0, uint32_t mips = 0) {
+        return CreateTextureFromFileInMemoryEx(device, file.data(), static_cast<uint32_t>(file.size()), edge, edge, mips,
+                                               0, format, pool, FILTER_NONE, FILTER_NONE, 0, info, nullptr, t);
+    }
     DeviceFactory* factory = nullptr;
     Device* device = nullptr;
 };
@@ -111,16 +92,10 @@ TEST_F(TextureLoad, ImageMagickFiles) {
     auto red = Convert("-size 8x4 xc:red -define dds:compression=none -define dds:mipmaps=0", "red");
     ImageInfo info;
     ASSERT_EQ(GetImageInfoFromFileInMemory(red.data(), static_cast<uint32_t>(red.size()), &info), OK);
-    EXPECT_EQ(info.width, 8u);
-    EXPECT_EQ(info.height, 4u);
-    EXPECT_EQ(info.format, FMT_R8G8B8);
-    EXPECT_EQ(info.resourceType, RTYPE_TEXTURE);
-    EXPECT_EQ(info.imageFileFormat, IFF_DDS);
+    EXPECT_EQ(std::make_tuple(info.width, info.height, info.format, info.resourceType, info.imageFileFormat),
+              std::make_tuple(8u, 4u, FMT_R8G8B8, RTYPE_TEXTURE, IFF_DDS));
     Texture* t = nullptr;
-    ASSERT_EQ(CreateTextureFromFileInMemoryEx(device, red.data(), static_cast<uint32_t>(red.size()), DEFAULT_NONPOW2,
-                                              DEFAULT_NONPOW2, FROM_FILE, 0, FMT_UNKNOWN, POOL_MANAGED, FILTER_NONE,
-                                              FILTER_NONE, 0, &info, nullptr, &t),
-              OK);
+    ASSERT_EQ(Load(red, FMT_UNKNOWN, &t, &info, POOL_MANAGED, DEFAULT_NONPOW2, FROM_FILE), OK);
     auto bytes = Level(t, 0);
     ASSERT_EQ(bytes.size(), 8u * 4 * 3);
     EXPECT_EQ(bytes[0], 0x00);
@@ -128,10 +103,7 @@ TEST_F(TextureLoad, ImageMagickFiles) {
     t->Release();
 
     // Converted on load to the requested format.
-    ASSERT_EQ(CreateTextureFromFileInMemoryEx(device, red.data(), static_cast<uint32_t>(red.size()), 0, 0, 0, 0,
-                                              FMT_A8R8G8B8, POOL_MANAGED, FILTER_NONE, FILTER_NONE, 0, nullptr, nullptr,
-                                              &t),
-              OK);
+    ASSERT_EQ(Load(red, FMT_A8R8G8B8, &t), OK);
     bytes = Level(t, 0);
     uint32_t texel;
     std::memcpy(&texel, bytes.data(), 4);
@@ -140,10 +112,7 @@ TEST_F(TextureLoad, ImageMagickFiles) {
 
     // 32-bit with alpha and a mip chain.
     auto alpha = Convert("-size 8x8 xc:'rgba(0,0,255,0.5)' -define dds:compression=none", "alpha");
-    ASSERT_EQ(CreateTextureFromFileInMemoryEx(device, alpha.data(), static_cast<uint32_t>(alpha.size()),
-                                              DEFAULT_NONPOW2, DEFAULT_NONPOW2, DEFAULT_VALUE, 0, FMT_UNKNOWN,
-                                              POOL_MANAGED, FILTER_NONE, FILTER_NONE, 0, &info, nullptr, &t),
-              OK);
+    ASSERT_EQ(Load(alpha, FMT_UNKNOWN, &t, &info, POOL_MANAGED, DEFAULT_NONPOW2, DEFAULT_VALUE), OK);
     EXPECT_EQ(info.format, FMT_A8R8G8B8);
     EXPECT_EQ(t->GetLevelCount(), 4u);
     bytes = Level(t, 3);
@@ -156,21 +125,14 @@ TEST_F(TextureLoad, ImageMagickFiles) {
     for (const char* kind : {"dxt1", "dxt5"}) {
         const std::string image = std::string(kind) == "dxt1" ? "gradient:white-black" : "xc:'rgba(255,0,0,0.5)'";
         auto dxt = Convert("-size 8x8 " + image + " -define dds:compression=" + kind, kind);
-        ASSERT_EQ(CreateTextureFromFileInMemoryEx(device, dxt.data(), static_cast<uint32_t>(dxt.size()), 0, 0, 0, 0,
-                                                  FMT_UNKNOWN, POOL_DEFAULT, FILTER_NONE, FILTER_NONE, 0, &info,
-                                                  nullptr, &t),
-                  OK);
+        ASSERT_EQ(Load(dxt, FMT_UNKNOWN, &t, &info, POOL_DEFAULT), OK);
         EXPECT_EQ(info.format, std::string(kind) == "dxt1" ? FMT_DXT1 : FMT_DXT5);
         bytes = Level(t, 0);
         const size_t blockBytes = std::string(kind) == "dxt1" ? 8 : 16;
         ASSERT_EQ(bytes.size(), 4 * blockBytes);
         EXPECT_EQ(0, std::memcmp(bytes.data(), dxt.data() + 128, bytes.size()));
-        // A format the blocks cannot convert to is refused.
-        Texture* other = nullptr;
-        EXPECT_EQ(CreateTextureFromFileInMemoryEx(device, dxt.data(), static_cast<uint32_t>(dxt.size()), 0, 0, 0, 0,
-                                                  FMT_A8R8G8B8, POOL_MANAGED, FILTER_NONE, FILTER_NONE, 0, nullptr,
-                                                  nullptr, &other),
-                  ERR_INVALIDCALL);
+        Texture* other = nullptr;  // a format the blocks cannot convert to
+        EXPECT_EQ(Load(dxt, FMT_A8R8G8B8, &other), ERR_INVALIDCALL);
         t->Release();
     }
 }
@@ -182,10 +144,7 @@ TEST_F(TextureLoad, CubeMapsAndCorruptData) {
     EXPECT_EQ(info.resourceType, RTYPE_CUBETEXTURE);
     EXPECT_EQ(info.mipLevels, 2u);
     Texture* flat = nullptr;
-    EXPECT_EQ(CreateTextureFromFileInMemoryEx(device, cube.data(), static_cast<uint32_t>(cube.size()), 0, 0, 0, 0,
-                                              FMT_UNKNOWN, POOL_MANAGED, FILTER_NONE, FILTER_NONE, 0, nullptr, nullptr,
-                                              &flat),
-              ERR_INVALIDDATA);
+    EXPECT_EQ(Load(cube, FMT_UNKNOWN, &flat), ERR_INVALIDDATA);
     CubeTexture* c = nullptr;
     ASSERT_EQ(CreateCubeTextureFromFileInMemoryEx(device, cube.data(), static_cast<uint32_t>(cube.size()),
                                                   DEFAULT_NONPOW2, FROM_FILE, 0, FMT_UNKNOWN, POOL_MANAGED,
@@ -205,16 +164,12 @@ TEST_F(TextureLoad, CubeMapsAndCorruptData) {
     c->Release();
 
     // Truncated payload, missing faces, bad magic and absurd sizes fail cleanly.
-    EXPECT_EQ(GetImageInfoFromFileInMemory(cube.data(), static_cast<uint32_t>(cube.size() - 1), &info), ERR_INVALIDDATA);
-    auto partial = CubeDds(0x0C00);
-    EXPECT_EQ(GetImageInfoFromFileInMemory(partial.data(), static_cast<uint32_t>(partial.size()), &info),
-              ERR_INVALIDDATA);
-    auto bad = cube;
+    auto truncated = cube, bad = cube, huge = cube;
+    truncated.pop_back();
     bad[0] = 'X';
-    EXPECT_EQ(GetImageInfoFromFileInMemory(bad.data(), static_cast<uint32_t>(bad.size()), &info), ERR_INVALIDDATA);
-    auto huge = cube;
     Put32(huge, 12, 0x7FFFFFFF);
-    EXPECT_EQ(GetImageInfoFromFileInMemory(huge.data(), static_cast<uint32_t>(huge.size()), &info), ERR_INVALIDDATA);
+    for (const auto& file : {truncated, CubeDds(0x0C00), bad, huge})
+        EXPECT_EQ(GetImageInfoFromFileInMemory(file.data(), static_cast<uint32_t>(file.size()), &info), ERR_INVALIDDATA);
     EXPECT_EQ(GetImageInfoFromFileInMemory(nullptr, 0, &info), ERR_INVALIDDATA);
 }
 
@@ -264,20 +219,16 @@ TEST(DdsHeader, DocumentedPixelFormatsAndBlockSizes) {
     }
 
     // A 5x3 DXT1 chain of three levels: 2x1 blocks, then 1x1 and 1x1, 8 bytes each = 32 bytes.
-    const auto chain = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 3, 32);
+    auto chain = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 3, 32);
     ImageInfo info{};
     ASSERT_EQ(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size()), &info), OK);
     EXPECT_EQ(info.mipLevels, 3u);
-    EXPECT_EQ(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size() - 1), &info),
-              ERR_INVALIDDATA);
-    // More levels than the chain can hold, and a header of the wrong size, are refused.
-    const auto tooDeep = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 4, 64);
-    EXPECT_EQ(GetImageInfoFromFileInMemory(tooDeep.data(), static_cast<uint32_t>(tooDeep.size()), &info),
-              ERR_INVALIDDATA);
+    // One byte short, more levels than the chain can hold, and a header of the wrong size are refused.
+    chain.pop_back();
     auto wrongSize = FlatDds(kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0);
     Put32(wrongSize, 4, 120);
-    EXPECT_EQ(GetImageInfoFromFileInMemory(wrongSize.data(), static_cast<uint32_t>(wrongSize.size()), &info),
-              ERR_INVALIDDATA);
+    for (const auto& file : {chain, FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 4, 64), wrongSize})
+        EXPECT_EQ(GetImageInfoFromFileInMemory(file.data(), static_cast<uint32_t>(file.size()), &info), ERR_INVALIDDATA);
 }
 
 TEST_F(TextureLoad, SurfaceFromMemory) {
@@ -292,18 +243,14 @@ TEST_F(TextureLoad, SurfaceFromMemory) {
     GetRecorder(device)->ReadSurface(s, &bytes);
     uint32_t texels[8];
     std::memcpy(texels, bytes.data(), 32);
-    EXPECT_EQ(texels[0], 0xFF000000u);
-    EXPECT_EQ(texels[1], 0xFF000000u);
-    EXPECT_EQ(texels[2], 0xFFFFFFFFu);
-    EXPECT_EQ(texels[7], 0xFFFFFFFFu);
+    EXPECT_EQ(std::make_tuple(texels[0], texels[1], texels[2], texels[7]),
+              std::make_tuple(0xFF000000u, 0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu));
     // Without filtering, what the source does not cover is transparent black.
     const Rect dst = {0, 0, 4, 2};
     ASSERT_EQ(LoadSurfaceFromMemory(s, nullptr, &dst, luminance, FMT_L8, 3, nullptr, &src, FILTER_NONE, 0), OK);
     GetRecorder(device)->ReadSurface(s, &bytes);
     std::memcpy(texels, bytes.data(), 32);
-    EXPECT_EQ(texels[1], 0xFFFFFFFFu);
-    EXPECT_EQ(texels[2], 0u);
-    EXPECT_EQ(texels[4], 0u);
+    EXPECT_EQ(std::make_tuple(texels[1], texels[2], texels[4]), std::make_tuple(0xFFFFFFFFu, 0u, 0u));
     for (const Rect& empty : {Rect{1, 0, 1, 1}, Rect{0, 1, 2, 1}, Rect{-1, 0, 1, 1}, Rect{0, -1, 1, 1}})
         EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, nullptr, luminance, FMT_L8, 3, nullptr, &empty, FILTER_NONE, 0),
                   ERR_INVALIDCALL);

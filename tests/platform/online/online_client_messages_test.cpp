@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -86,10 +87,8 @@ TEST(Wire, FrameSplitterReassemblesAndRefusesBadLengths) {
         while (s.Next(body)) bodies.push_back(body);
     }
     ASSERT_EQ(bodies.size(), 2u);
-    EXPECT_EQ(bodies[0].size(), 3u);
-    EXPECT_EQ(bodies[1].size(), 1u);
-    EXPECT_EQ(s.HeadLength(), 9u);
-    EXPECT_EQ(s.Buffered(), 4u + 7u);
+    EXPECT_EQ(std::make_tuple(bodies[0].size(), bodies[1].size(), s.HeadLength(), s.Buffered()),
+              std::make_tuple(size_t(3), size_t(1), uint32_t(9), size_t(4 + 7)));
 }
 
 int gWarnings = 0;
@@ -103,6 +102,11 @@ protected:
         gWarnings = 0;
     }
     void Feed(const std::vector<uint8_t>& body) { client.OnFrame(body.data(), body.size()); }
+    void Feed(Kind kind, const std::function<void(Writer&)>& fill) {
+        Writer w(kind);
+        fill(w);
+        Feed(Body(w));
+    }
     static std::vector<uint8_t> Body(Writer& w) { return std::vector<uint8_t>(w.Frame().begin() + 4, w.Frame().end()); }
 
     ClientCore client{ClientConfig{}};
@@ -147,20 +151,15 @@ TEST_F(ClientMessages, EveryKindIsTakenWholeOrDroppedWithAWarning) {
         {LobbyCreated::kCallbackId, sizeof(LobbyCreated) - 1}, {LobbyCreated::kCallbackId, sizeof(LobbyCreated) + 1},
         {12345, 4}, {LobbyCreated::kCallbackId, 0}};
     for (const auto& [id, size] : events) {
-        Writer w(kEvent);
-        std::vector<uint8_t> record(size);
-        w.I32(id).U64(0).Bytes(record.data(), record.size());
-        Feed(Body(w));
+        const std::vector<uint8_t> record(size);
+        Feed(kEvent, [&](Writer& w) { w.I32(id).U64(0).Bytes(record.data(), record.size()); });
     }
-    Writer unknown(static_cast<Kind>(3));
-    Feed(Body(unknown));
+    Feed(static_cast<Kind>(3), [](Writer&) {});
     EXPECT_EQ(gWarnings, 5);
 }
 
 TEST_F(ClientMessages, ARefusedSnapshotLeavesTheCachesAsTheyWere) {
-    Writer good(kLobbyState);
-    Snapshot(good, MakeLobbyId(1), 1);
-    Feed(Body(good));
+    Feed(kLobbyState, [](Writer& w) { Snapshot(w, MakeLobbyId(1), 1); });
     // A snapshot naming a second member, cut inside that member: nothing of it is kept.
     Writer bad(kLobbyState);
     Snapshot(bad, MakeLobbyId(1), 2);
@@ -174,16 +173,8 @@ TEST_F(ClientMessages, ARefusedSnapshotLeavesTheCachesAsTheyWere) {
 }
 
 TEST_F(ClientMessages, CachesKeepTheirLimits) {
-    for (uint32_t i = 1; i <= 300; ++i) {
-        Writer w(kChatEntry);
-        w.U64(MakeLobbyId(1)).U32(i).U64(MakeUserId(2)).Text("x");
-        Feed(Body(w));
-    }
-    for (uint32_t i = 1; i <= 40; ++i) {
-        Writer w(kEntries);
-        w.U64(i).U64(1).I32(0).U32(0);
-        Feed(Body(w));
-    }
+    for (uint32_t i = 1; i <= 300; ++i) Feed(kChatEntry, [&](Writer& w) { w.U64(MakeLobbyId(1)).U32(i).U64(MakeUserId(2)).Text("x"); });
+    for (uint32_t i = 1; i <= 40; ++i) Feed(kEntries, [&](Writer& w) { w.U64(i).U64(1).I32(0).U32(0); });
     std::lock_guard<std::mutex> lock(client.state);
     ASSERT_EQ(client.chat.size(), 256u);
     EXPECT_EQ(client.chat.front().chatId, 45u);  // the oldest go first
@@ -196,19 +187,15 @@ TEST_F(ClientMessages, ConfigurationTextIsBoundedAndLineByLine) {
     std::string warnings;
     const std::string text = "ONLINE_ACCOUNT=42\r\n# comment\n\nONLINE_PACKET_LOSS=7\nNOPE=1\nno equals sign\nONLINE_OFFLINE=yes";
     EXPECT_FALSE(c.ParseText(text.data(), text.size(), &warnings));
-    EXPECT_EQ(c.account, 42u);
-    EXPECT_EQ(c.packetLossPercent, 7u);
-    EXPECT_TRUE(c.offline);
+    EXPECT_EQ(std::make_tuple(c.account, c.packetLossPercent, c.offline), std::make_tuple(42u, 7u, true));
     EXPECT_EQ(warnings, "configuration line skipped: NOPE=1\nconfiguration line skipped: no equals sign\n");
     std::string limit = "ONLINE_ACCOUNT=9\n";
-    limit.resize(64 * 1024, '#');
-    ClientConfig d;
-    EXPECT_TRUE(d.ParseText(limit.data(), limit.size()));
-    EXPECT_EQ(d.account, 9u);
-    limit.push_back('#');
-    ClientConfig e;
-    EXPECT_FALSE(e.ParseText(limit.data(), limit.size()));
-    EXPECT_EQ(e.account, 1u);
+    for (size_t size : {64 * 1024, 64 * 1024 + 1}) {
+        limit.resize(size, '#');
+        ClientConfig d;
+        EXPECT_EQ(d.ParseText(limit.data(), limit.size()), size == 64 * 1024);
+        EXPECT_EQ(d.account, size == 64 * 1024 ? 9u : 1u);
+    }
     // From a file: read whole, or not at all when it is missing.
     char path[] = "/tmp/onlineconfigXXXXXX";
     const int fd = mkstemp(path);

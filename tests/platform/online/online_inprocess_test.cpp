@@ -20,6 +20,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 
 using namespace online;
 using namespace onlinetest;
@@ -80,11 +81,8 @@ protected:
 
 TEST_F(InProcess, IdentityAndIdsFollowTheValidityRules) {
     const OnlineId id = a->User()->GetSteamID();
-    EXPECT_TRUE(IsValidUserId(id));
+    EXPECT_TRUE(IsValidUserId(id) && !IsValidUserId(MakeUserId(0)) && !IsValidLobbyId(id) && a->User()->BLoggedOn());
     EXPECT_EQ(AccountOf(id), 1u);
-    EXPECT_FALSE(IsValidUserId(MakeUserId(0)));
-    EXPECT_FALSE(IsValidLobbyId(id));
-    EXPECT_TRUE(a->User()->BLoggedOn());
     EXPECT_EQ(a->Utils()->GetAppID(), 0x1234567u);
     EXPECT_STREQ(a->Apps()->GetCurrentGameLanguage(), "english");
     // Friends and their UTF-8 names are known from sign-in.
@@ -99,10 +97,9 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     const OnlineId lobby = MeetInLobby();
     ASSERT_TRUE(IsValidLobbyId(lobby));
     EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aMembers.Count() == 1 && bUpdates.Count() >= 1; }));
-    EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberEntered);
-    EXPECT_EQ(aMembers.All()[0].userChanged, b->User()->GetSteamID());
-    EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 2);
-    EXPECT_EQ(b->Matchmaking()->GetLobbyOwner(lobby), a->User()->GetSteamID());
+    EXPECT_EQ(std::make_tuple(aMembers.All()[0].changeFlags, aMembers.All()[0].userChanged, b->Matchmaking()->GetNumLobbyMembers(lobby),
+                              b->Matchmaking()->GetLobbyOwner(lobby)),
+              std::make_tuple(uint32_t(kMemberEntered), b->User()->GetSteamID(), 2, a->User()->GetSteamID()));
     // Persona names of lobby-mates are known, so no information request is needed.
     EXPECT_FALSE(b->Friends()->RequestUserInformation(a->User()->GetSteamID(), false));
 
@@ -137,36 +134,30 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     OnlineId from = 0;
     int32_t type = 0;
     EXPECT_EQ(a->Matchmaking()->GetLobbyChatEntry(lobby, static_cast<int>(aChat.All()[0].chatId), &from, got, 256, &type), 8);
-    EXPECT_EQ(from, b->User()->GetSteamID());
-    EXPECT_EQ(type, kChatEntryMessage);
-    EXPECT_EQ(std::u16string(got), u"gg \u00e9");
+    EXPECT_EQ(std::make_tuple(from, type, std::u16string(got)), std::make_tuple(b->User()->GetSteamID(), int32_t(kChatEntryMessage), std::u16string(u"gg \u00e9")));
 
     // The owner leaves: ownership moves, the other sees the member leave.
     Catch<LobbyChatUpdate> bMembers(b.get());
     a->Matchmaking()->LeaveLobby(lobby);
     EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bMembers.Count() == 1; }));
-    EXPECT_EQ(bMembers.All()[0].changeFlags, kMemberLeft);
-    EXPECT_EQ(b->Matchmaking()->GetLobbyOwner(lobby), b->User()->GetSteamID());
-    EXPECT_EQ(b->Matchmaking()->GetNumLobbyMembers(lobby), 1);
+    EXPECT_EQ(std::make_tuple(bMembers.All()[0].changeFlags, b->Matchmaking()->GetLobbyOwner(lobby), b->Matchmaking()->GetNumLobbyMembers(lobby)),
+              std::make_tuple(uint32_t(kMemberLeft), b->User()->GetSteamID(), 1));
     // The last member leaves: the lobby is gone.
     b->Matchmaking()->LeaveLobby(lobby);
-    const LobbyEnter again = Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(again.response, kEnterDoesNotExist);
+    EXPECT_EQ(Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby)).response, kEnterDoesNotExist);
 }
 
 TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
     const OnlineId lobby = MeetInLobby();
     auto c = broker->CreateClient(Config(3, "Carol"));
-    const LobbyEnter full = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(full.response, kEnterFull);
+    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterFull);
 
     Catch<LobbyChatUpdate> aMembers(a.get());
     b.reset();  // the process "dies"
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
     EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
     EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
-    const LobbyEnter closed = Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby));
-    EXPECT_EQ(closed.response, kEnterNotAllowed);
+    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterNotAllowed);
 }
 
 TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
@@ -289,8 +280,7 @@ TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
 
 TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
     ClientConfig lossy = Config(9, "Lossy");
-    lossy.packetLossPercent = 50;
-    lossy.randomSeed = 7;
+    lossy.packetLossPercent = 50, lossy.randomSeed = 7;
     auto c = broker->CreateClient(lossy);
     const OnlineId idc = c->User()->GetSteamID(), ida = a->User()->GetSteamID();
     c->Networking()->AcceptP2PSessionWithUser(ida);
@@ -310,9 +300,7 @@ TEST_F(InProcess, LossKnobDropsOnlyUnreliablePacketsAndReliableStayOrdered) {
     os::ManualClock clock(1000);
     clock.Install();
     ClientConfig late = Config(10, "Late");
-    late.packetLatencyMs = 50;
-    late.packetJitterMs = 20;
-    late.randomSeed = 3;
+    late.packetLatencyMs = 50, late.packetJitterMs = 20, late.randomSeed = 3;
     auto d = broker->CreateClient(late);
     const OnlineId idd = d->User()->GetSteamID();
     d->Networking()->AcceptP2PSessionWithUser(ida);
@@ -361,8 +349,7 @@ TEST_F(InProcess, TicketsValidateAsynchronouslyAndFailUnderTheKnob) {
 
 TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     ClientConfig slow = Config(7, "Slow");
-    slow.avatarsLoading = true;
-    slow.personaDelay = true;
+    slow.avatarsLoading = slow.personaDelay = true;
     auto c = broker->CreateClient(slow);
     const OnlineId ida = a->User()->GetSteamID();
     Catch<AvatarImageLoaded> loaded(c.get());
@@ -373,8 +360,7 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     EXPECT_TRUE(PumpUntil({c.get()}, [&] { return loaded.Count() == 1 && persona.Count() >= 1; }));
     const int image = c->Friends()->GetLargeFriendAvatar(ida);
     EXPECT_GT(image, 0);
-    EXPECT_EQ(loaded.All()[0].image, image);
-    EXPECT_EQ(loaded.All()[0].wide, kAvatarSize);
+    EXPECT_EQ(std::make_pair(loaded.All()[0].image, loaded.All()[0].wide), std::make_pair(image, int32_t(kAvatarSize)));
     EXPECT_STREQ(c->Friends()->GetFriendPersonaName(ida), "Alice");
     // Known now: under the knob, the first question answers "loading" and announces the
     // name at the next pump; later questions answer at once.
@@ -425,27 +411,25 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_FALSE(a->UserStats()->GetStat("MPTowersWinsNum", &i));  // not received yet
         ASSERT_TRUE(a->UserStats()->RequestCurrentStats());
         EXPECT_TRUE(PumpUntil({a.get()}, [&] { return received.Count() == 1; }));
-        EXPECT_EQ(received.All()[0].result, kResultOK);
-        EXPECT_EQ(received.All()[0].gameId, 0x234567u);
-        EXPECT_EQ(received.All()[0].user, a->User()->GetSteamID());
+        EXPECT_EQ(std::make_tuple(received.All()[0].result, received.All()[0].gameId, received.All()[0].user),
+                  std::make_tuple(kResultOK, uint64_t(0x234567u), a->User()->GetSteamID()));
         EXPECT_TRUE(a->UserStats()->GetStat("MPTowersWinsNum", &i));
         EXPECT_EQ(i, 0);
-        EXPECT_FALSE(a->UserStats()->GetStat("MPTowersWinsNum", &f));  // wrong type
-        EXPECT_FALSE(a->UserStats()->GetStat("NoSuchStat", &i));
-        EXPECT_FALSE(a->UserStats()->SetStat("MPFastestWinTime", 3));
+        // Wrong type or unknown name.
+        EXPECT_FALSE(a->UserStats()->GetStat("MPTowersWinsNum", &f) || a->UserStats()->GetStat("NoSuchStat", &i) ||
+                     a->UserStats()->SetStat("MPFastestWinTime", 3) || a->UserStats()->SetAchievement("NOT_AN_ACHIEVEMENT"));
         EXPECT_TRUE(a->UserStats()->SetStat("MPFastestWinTime", 93.5f));
         EXPECT_TRUE(a->UserStats()->SetStat("MPWinStreak", -4));
         EXPECT_TRUE(a->UserStats()->SetAchievement("MP_WIN_3_IN_A_ROW"));
-        EXPECT_FALSE(a->UserStats()->SetAchievement("NOT_AN_ACHIEVEMENT"));
         EXPECT_TRUE(a->UserStats()->IndicateAchievementProgress("MP_WIN_5_IN_A_ROW", 3, 5));
         ASSERT_TRUE(a->UserStats()->StoreStats());
         EXPECT_TRUE(PumpUntil({a.get()}, [&] { return stored.Count() == 1 && achieved.Count() == 2; }));
         EXPECT_EQ(stored.All()[0].result, kResultOK);
-        EXPECT_STREQ(achieved.All()[0].achievementName, "MP_WIN_5_IN_A_ROW");
-        EXPECT_EQ(achieved.All()[0].maxProgress, 5u);
-        EXPECT_EQ(achieved.All()[0].gameId, 0x234567u);
-        EXPECT_STREQ(achieved.All()[1].achievementName, "MP_WIN_3_IN_A_ROW");
-        EXPECT_EQ(achieved.All()[1].gameId, 0x234567u);
+        const auto got = achieved.All();
+        EXPECT_EQ(std::make_tuple(std::string(got[0].achievementName), got[0].maxProgress, got[0].gameId,
+                                  std::string(got[1].achievementName), got[1].gameId),
+                  std::make_tuple(std::string("MP_WIN_5_IN_A_ROW"), 5u, uint64_t(0x234567u), std::string("MP_WIN_3_IN_A_ROW"),
+                                  uint64_t(0x234567u)));
 
         std::string json;
         ASSERT_TRUE(Control(*broker, "stats", "1", &json));
@@ -456,15 +440,10 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
     Catch<UserStatsReceived> again(a.get());
     a->UserStats()->RequestCurrentStats();
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.Count() == 1; }));
-    EXPECT_TRUE(a->UserStats()->GetStat("MPFastestWinTime", &f));
-    EXPECT_EQ(f, 93.5f);
-    EXPECT_TRUE(a->UserStats()->GetStat("MPWinStreak", &i));
-    EXPECT_EQ(i, -4);
-    bool done = false;
-    EXPECT_TRUE(a->UserStats()->GetAchievement("MP_WIN_3_IN_A_ROW", &done));
-    EXPECT_TRUE(done);
-    EXPECT_TRUE(a->UserStats()->GetAchievement("Dummy", &done));
-    EXPECT_FALSE(done);
+    bool done = false, dummy = true;
+    EXPECT_TRUE(a->UserStats()->GetStat("MPFastestWinTime", &f) && a->UserStats()->GetStat("MPWinStreak", &i) &&
+                a->UserStats()->GetAchievement("MP_WIN_3_IN_A_ROW", &done) && a->UserStats()->GetAchievement("Dummy", &dummy));
+    EXPECT_EQ(std::make_tuple(f, i, done, dummy), std::make_tuple(93.5f, -4, true, false));
 
     ClientConfig failing = Config(8, "Failing");
     failing.statsFail = true;
@@ -526,24 +505,18 @@ TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
     };
     LeaderboardScoreUploaded up = upload(kUploadKeepBest, 350);
     EXPECT_TRUE(up.success && up.scoreChanged);
-    EXPECT_EQ(up.score, 350);
-    EXPECT_EQ(up.globalRankNew, 3);
-    EXPECT_EQ(up.globalRankPrevious, 0);
+    EXPECT_EQ(std::make_tuple(up.score, up.globalRankNew, up.globalRankPrevious), std::make_tuple(350, 3, 0));
     EXPECT_EQ(a->UserStats()->GetLeaderboardEntryCount(m01), 4);
     up = upload(kUploadForceUpdate, 50);
-    EXPECT_EQ(up.globalRankNew, 4);
-    EXPECT_EQ(up.globalRankPrevious, 3);
+    EXPECT_EQ(std::make_pair(up.globalRankNew, up.globalRankPrevious), std::make_pair(4, 3));
     // Downloaded entries carry ranks, details and names; the count follows the board.
     const LeaderboardScoresDownloaded down = Await<LeaderboardScoresDownloaded>(a.get(), a->UserStats()->DownloadLeaderboardEntries(m01, kLeaderboardGlobal, 2, 3));
     ASSERT_EQ(down.entryCount, 2);
     LeaderboardEntry e{};
     int32_t details[4] = {};
     ASSERT_TRUE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 0, &e, details, 1));
-    EXPECT_EQ(AccountOf(e.user), 11u);
-    EXPECT_EQ(e.globalRank, 2);
-    EXPECT_EQ(e.detailCount, 2);
-    EXPECT_EQ(details[0], 7);
-    EXPECT_EQ(details[1], 0);  // only as many as asked for
+    EXPECT_EQ(std::make_tuple(AccountOf(e.user), e.globalRank, e.detailCount, details[0], details[1]),
+              std::make_tuple(11u, 2, 2, 7, 0));  // details: only as many as asked for
     EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, 2, &e, details, 4));
     EXPECT_FALSE(a->UserStats()->GetDownloadedLeaderboardEntry(down.entries, -1, &e, details, 4));
     EXPECT_STREQ(a->Friends()->GetFriendPersonaName(e.user), "");  // account 11 was never named
@@ -573,10 +546,8 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
     OnlineNetworking* n = a->Networking();
     OnlineUserStats* st = a->UserStats();
     OnlineRemoteStorage* rs = a->RemoteStorage();
-    const LobbyCreated created = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4));
-    const OnlineId lobby = created.lobby, idb = b->User()->GetSteamID();
-    const LeaderboardFindResult found = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B"));
-    const LeaderboardHandle board = found.leaderboard;
+    const OnlineId lobby = Await<LobbyCreated>(a.get(), m->CreateLobby(kLobbyPublic, 4)).lobby, idb = b->User()->GetSteamID();
+    const LeaderboardHandle board = Await<LeaderboardFindResult>(a.get(), st->FindLeaderboard("B")).leaderboard;
     ASSERT_TRUE(st->RequestCurrentStats());
     const std::string key(wire::kMaxKey, 'k'), value(wire::kMaxValue, 'v'), name(wire::kMaxName, 'n');
     const std::vector<char> big(kMaxCloudFile + 1, 'b');
@@ -604,13 +575,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
         {"reliable too large", [&] { return n->SendP2PPacket(idb, big.data(), kMaxReliablePacket + 1, kSendReliable); }, 0},
         {"packet without bytes", [&] { return n->SendP2PPacket(idb, nullptr, 1, kSendReliable); }, 0},
         {"packet to a lobby", [&] { return n->SendP2PPacket(lobby, "x", 1, kSendReliable); }, 0},
-        {"ticket buffer too small",
-         [&] {
-             size = 77;  // a refused ticket leaves no size behind
-             const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size);
-             return t + size;
-         },
-         0},
+        {"ticket buffer too small (and no size left behind)", [&] { size = 77; const AuthTicket t = a->User()->GetAuthSessionTicket(ticket, 31, &size); return t + size; }, 0},
         {"no ticket buffer", [&] { return a->User()->GetAuthSessionTicket(nullptr, 64, &size); }, 0},
         {"ticket too short", [&] { return b->User()->BeginAuthSession("OTK1xxxxxxxxxxx", 15, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},
         {"ticket too long", [&] { return b->User()->BeginAuthSession(big.data(), kMaxTicketBytes + 1, a->User()->GetSteamID()); }, kBeginAuthInvalidTicket},

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -68,7 +69,18 @@ std::vector<uint8_t> Conversation(std::initializer_list<std::pair<uint8_t, Write
     return in;
 }
 
-void AddClientFrame(void (*add)(const uint8_t*, size_t), Writer& w) {
+Writer Make(Kind kind, const std::function<void(Writer&)>& fill) {
+    Writer w(kind);
+    fill(w);
+    return w;
+}
+Writer Make(Kind kind, uint32_t sequence, const std::function<void(Writer&)>& fill) {
+    Writer w(kind, sequence);
+    fill(w);
+    return w;
+}
+
+void AddClientFrame(void (*add)(const uint8_t*, size_t), Writer w) {
     std::vector<uint8_t> in{1};
     in.insert(in.end(), w.Frame().begin() + 4, w.Frame().end());
     add(in.data(), in.size());
@@ -82,66 +94,44 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         add(in.data(), in.size());
     };
     const OnlineId lobby = MakeLobbyId(1);
-    Writer create(kCreateLobby);
-    create.U64(1).I32(kLobbyPublic).I32(2);
-    Writer join(kJoinLobby);
-    join.U64(2).U64(lobby);
+    Writer create = Make(kCreateLobby, [&](Writer& w) { w.U64(1).I32(kLobbyPublic).I32(2); });
+    Writer join = Make(kJoinLobby, [&](Writer& w) { w.U64(2).U64(lobby); });
     // Lobby data at the ends of the number range, then lists that compare and sort by it.
     for (const char* v : {"9223372036854775807", "-9223372036854775808", "12", "x"}) {
-        Writer data(kSetLobbyData);
-        data.U64(lobby).Text("n").Text(v);
-        Writer near(kLobbyList);
-        near.U64(3).U32(0).U32(0).U32(1).Text("n").I32(1).I32(0);
-        Writer numeric(kLobbyList);
-        numeric.U64(4).U32(1).Text("n").Text(v).I32(kCompareEqual).U32(1).Text("n").I32(-1).I32(kCompareGreater).U32(0).I32(5);
+        Writer data = Make(kSetLobbyData, [&](Writer& w) { w.U64(lobby).Text("n").Text(v); });
+        Writer near = Make(kLobbyList, [&](Writer& w) { w.U64(3).U32(0).U32(0).U32(1).Text("n").I32(1).I32(0); });
+        Writer numeric = Make(kLobbyList, [&](Writer& w) { w.U64(4).U32(1).Text("n").Text(v).I32(kCompareEqual).U32(1).Text("n").I32(-1).I32(kCompareGreater).U32(0).I32(5); });
         seed({{0, &create}, {0, &data}, {1, &near}});
         seed({{0, &create}, {0, &data}, {1, &numeric}});
     }
-    Writer member(kSetMemberData);
-    member.U64(lobby).Text("ready").Text("1");
-    Writer chat(kChat);
-    chat.U64(lobby).Bytes("hi", 2);
-    Writer owner(kSetOwner);
-    owner.U64(lobby).U64(MakeUserId(8));
+    Writer member = Make(kSetMemberData, [&](Writer& w) { w.U64(lobby).Text("ready").Text("1"); });
+    Writer chat = Make(kChat, [&](Writer& w) { w.U64(lobby).Bytes("hi", 2); });
+    Writer owner = Make(kSetOwner, [&](Writer& w) { w.U64(lobby).U64(MakeUserId(8)); });
     seed({{0, &create}, {1, &join}, {1, &member}, {0, &owner}});
     seed({{0, &create}, {1, &join}, {1, &chat}, {0, &chat}});
-    Writer send(kP2PSend);
-    send.U64(MakeUserId(8)).U8(1).I32(0).Bytes("abc", 3);
+    Writer send = Make(kP2PSend, [&](Writer& w) { w.U64(MakeUserId(8)).U8(1).I32(0).Bytes("abc", 3); });
     Writer ticket(kGetTicket, 2);
-    Writer validate(kValidateTicket);
-    validate.U64(MakeUserId(7)).U32(0).Bytes("OTK1", 4);
+    Writer validate = Make(kValidateTicket, [&](Writer& w) { w.U64(MakeUserId(7)).U32(0).Bytes("OTK1", 4); });
     seed({{0, &send}, {0, &ticket}, {1, &validate}});
-    Writer store(kStoreStats, 3);
-    store.U32(2).Text("A").U8(0).U32(5).Text("B").U8(1).U32(0x3F800000).U32(1).Text("X").U8(1);
+    Writer store = Make(kStoreStats, 3, [&](Writer& w) { w.U32(2).Text("A").U8(0).U32(5).Text("B").U8(1).U32(0x3F800000).U32(1).Text("X").U8(1); });
     Writer stats(kGetStats, 4);
     seed({{0, &store}, {0, &stats}});
-    Writer find(kFindLeaderboard);
-    find.U64(5).Text("M01");
-    Writer upload(kUploadScore);
-    upload.U64(6).U64(1).I32(kUploadKeepBest).I32(10).U32(2).I32(1).I32(2);
-    Writer download(kDownloadEntries);
-    download.U64(7).U64(1).I32(kLeaderboardAroundUser).I32(-2).I32(2);
+    Writer find = Make(kFindLeaderboard, [&](Writer& w) { w.U64(5).Text("M01"); });
+    Writer upload = Make(kUploadScore, [&](Writer& w) { w.U64(6).U64(1).I32(kUploadKeepBest).I32(10).U32(2).I32(1).I32(2); });
+    Writer download = Make(kDownloadEntries, [&](Writer& w) { w.U64(7).U64(1).I32(kLeaderboardAroundUser).I32(-2).I32(2); });
     seed({{0, &find}, {0, &upload}, {1, &upload}, {1, &download}});
-    Writer file(kFileWrite, 5);
-    file.Text("progress").Bytes("data", 4);
-    Writer read(kFileRead, 6);
-    read.Text("progress");
+    Writer file = Make(kFileWrite, 5, [&](Writer& w) { w.Text("progress").Bytes("data", 4); });
+    Writer read = Make(kFileRead, 6, [&](Writer& w) { w.Text("progress"); });
     seed({{0, &file}, {0, &read}});
 
     Writer snap(kLobbyState);
     snap.U64(lobby).I32(1).I32(2).U8(1).U64(MakeUserId(1)).U32(1).Text("k").Text("v");
     snap.U32(1).U64(MakeUserId(1)).Text("P").U32(1).Text("ready").Text("1");
     AddClientFrame(add, snap);
-    Writer entries(kEntries);
-    entries.U64(1).U64(1).I32(1).U32(1).U64(MakeUserId(2)).Text("Q").I32(1).I32(5).U32(1).I32(9);
-    AddClientFrame(add, entries);
-    Writer event(kEvent);
-    LobbyCreated created{kResultOK, lobby};
-    event.I32(LobbyCreated::kCallbackId).U64(1).Bytes(&created, sizeof created);
-    AddClientFrame(add, event);
-    Writer packet(kP2PPacket);
-    packet.U64(MakeUserId(2)).U8(0).I32(0).Bytes("xy", 2);
-    AddClientFrame(add, packet);
+    AddClientFrame(add, Make(kEntries, [&](Writer& w) { w.U64(1).U64(1).I32(1).U32(1).U64(MakeUserId(2)).Text("Q").I32(1).I32(5).U32(1).I32(9); }));
+    const LobbyCreated created{kResultOK, lobby};
+    AddClientFrame(add, Make(kEvent, [&](Writer& w) { w.I32(LobbyCreated::kCallbackId).U64(1).Bytes(&created, sizeof created); }));
+    AddClientFrame(add, Make(kP2PPacket, [&](Writer& w) { w.U64(MakeUserId(2)).U8(0).I32(0).Bytes("xy", 2); }));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
