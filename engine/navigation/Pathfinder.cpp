@@ -219,7 +219,7 @@ Pathfinder::Node Pathfinder::Pop() {
         const float f = last.f;
         uint32_t slot = 0;
         for (uint32_t child = 1; child < count; child = slot * 2 + 1) {
-            if (child + 1 < count && heap[child + 1].f < heap[child].f) ++child;
+            if (child + 1 < count) child += heap[child + 1].f < heap[child].f;  // no branch on the pick
             if (!(f > heap[child].f)) break;
             heap[slot] = heap[child];
             uint16_t& state = StateOf(states, width, heap[slot].tile);
