@@ -3,7 +3,7 @@
 # box (its local box under its row-vector global matrix) that blocks only on its core, the
 # box halved about its centre; only hits over the 200 x 200 world count.
 # Input lines: "E M16 MIN3 MAX3" adds an entity, "Q BINARY SKIP1 SKIP2 A3 B3" asks a query
-# (SKIP -1 for none); floats are 32-bit patterns in hexadecimal.
+# (SKIP -1 for none); input floats are 32-bit patterns in hexadecimal.
 # Output per query: the blocker (the nearest core hit or, with BINARY, the blocker whose box
 # the segment enters first; -1 for none), the hit's share of the segment, 1 when another
 # blocker comes within 1e-4 of it (too close to call), then, without BINARY, the entities
@@ -16,10 +16,6 @@ import numpy as np
 
 def f(h):
     return struct.unpack("<f", struct.pack("<I", int(h, 16)))[0]
-
-
-def bits(v):
-    return "%08x" % struct.unpack("<I", struct.pack("<f", float(np.float32(v))))[0]
 
 
 def entries(a, b, inverse, lo, hi):
@@ -57,8 +53,8 @@ for line in sys.stdin:
     order = np.argsort(key)
     first = order[0]
     if not np.isfinite(key[first]):
-        print("-1 00000000 0")
+        print("-1 0 0")
         continue
     ambiguous = len(order) > 1 and key[order[1]] - key[first] < 1e-4
     late = [] if binary else np.nonzero(np.isfinite(full) & (full > core[first] + 1e-4))[0].tolist()
-    print(" ".join([str(first), bits(core[first]), str(int(ambiguous))] + [str(i) for i in late]))
+    print(" ".join([str(first), "%.9g" % core[first], str(int(ambiguous))] + [str(i) for i in late]))

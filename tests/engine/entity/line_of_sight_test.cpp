@@ -90,7 +90,7 @@ protected:
                std::function<void()> nested = nullptr) {
         std::istringstream s(answer);
         int want = -1, ambiguous = 0;
-        std::string at;
+        float at = 0;
         s >> want >> at >> ambiguous;
         std::vector<int> tested;
         std::vector<int>* outer = std::exchange(gTested, &tested);
@@ -113,7 +113,7 @@ protected:
         }
         ++blocked;
         EXPECT_EQ(r.Result, LOSRESULT_ENTITY);
-        EXPECT_LT(std::sqrt(r.Point.DistanceSquaredXYZ(k.a + (k.b - k.a) * BitsToFloat(at))), 1e-3f);
+        EXPECT_LT(std::sqrt(r.Point.DistanceSquaredXYZ(k.a + (k.b - k.a) * at)), 1e-3f);
         EXPECT_NEAR(r.Normal.Length3(), 1.0f, 1e-5f);
         EXPECT_EQ(r.Normal.w, 0.0f);
     }
