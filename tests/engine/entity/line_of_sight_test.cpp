@@ -6,6 +6,7 @@
 // entities, a query nested inside an entity's test, zero-length segments and starts beside
 // the grid. Segments may run out of the grid; only the part over it is looked at.
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -19,8 +20,8 @@ namespace {
 std::vector<int>* gTested = nullptr;  // the entities the running query has tested
 std::function<void()> gNested;        // run from inside the next entity test
 
-// Blocks on its core, the local box halved about its centre, with a normal that is not
-// of unit length.
+// Blocks on its core, the local box halved about its centre, facing the segment's start
+// with a normal that is not of unit length.
 class CoreEntity : public Entity {
 public:
     int index = 0;
@@ -32,14 +33,8 @@ public:
         a.Transform3D(GetInversedGlobalLocationMatrix());
         b.Transform3D(GetInversedGlobalLocationMatrix());
         if (!BoundingBox4(c - h, c + h).CollidesWithSegment3D(a, b, &p)) return true;
-        int axis = 0;  // the face hit: where the point lies farthest out
-        for (int i = 1; i < 3; ++i)
-            if (std::fabs(p[i] - c[i]) / h[i] > std::fabs(p[axis] - c[axis]) / h[axis]) axis = i;
-        Vector n(0, 0, 0, 0);
-        n[axis] = p[axis] < c[axis] ? -3.0f : 3.0f;
-        n.Transform3DNormal(GetGlobalLocationMatrix());
         p.Transform3D(GetGlobalLocationMatrix());
-        *hit = {LOSRESULT_ENTITY, this, p, n};
+        *hit = {LOSRESULT_ENTITY, this, p, (start - end) * 3.0f};
         return false;
     }
 };
