@@ -37,6 +37,14 @@ constexpr Neighbour kNeighbours[8] = {
 };
 
 constexpr uint32_t kFloodReserve = 512;
+constexpr uint16_t kLowStateBits = (1u << kSlotShift) - 1;
+
+inline uint16_t& StateOf(uint16_t* states, uint32_t width, uint32_t tile) {
+    return states[WalkMap::TileY(tile) * width + WalkMap::TileX(tile)];
+}
+
+// Notes a node's heap slot in its tile's state.
+inline void SetSlot(uint16_t& state, uint32_t slot) { state = uint16_t((state & kLowStateBits) | slot << kSlotShift); }
 
 float Distance(const Vector& a, const Vector& b) { return (a - b).Length3(); }
 
@@ -123,8 +131,8 @@ bool Pathfinder::FindPath(SceneGrid* newGrid, const Vector& start, const Vector&
     startPosition = start;
     goalPosition = goal;
     maxCost = cost;
-    uint16_t& state = tileStates[WalkMap::TileY(startTile) * grid->Width() + WalkMap::TileX(startTile)];
-    Push(startTile, 0.0f, Heuristic(startTile), state, uint16_t(state & ((1u << kSlotShift) - 1)));
+    uint16_t& state = StateOf(tileStates.data, grid->Width(), startTile);
+    Push(startTile, 0.0f, Heuristic(startTile), state, state & kLowStateBits);
     return true;
 }
 
@@ -165,12 +173,6 @@ bool Pathfinder::MarkDestination(const Vector& goal) {
 
 namespace {
 
-constexpr uint16_t kLowStateBits = (1u << kSlotShift) - 1;
-
-inline uint16_t& StateOf(uint16_t* states, uint32_t width, uint32_t tile) {
-    return states[WalkMap::TileY(tile) * width + WalkMap::TileX(tile)];
-}
-
 // Moves the nodes above `slot` whose f exceeds the node's down one level each (writing each
 // moved node's new slot once), then places the node in the hole left and gives its tile the
 // state `low` with that slot.
@@ -181,8 +183,7 @@ inline void SiftUp(Pathfinder::Node* heap, uint16_t* states, uint32_t width, uin
         const uint32_t parent = (slot - 1) / 2;
         if (!(heap[parent].f > f)) break;
         heap[slot] = heap[parent];
-        uint16_t& state = StateOf(states, width, heap[slot].tile);
-        state = uint16_t((state & kLowStateBits) | slot << kSlotShift);
+        SetSlot(StateOf(states, width, heap[slot].tile), slot);
         slot = parent;
     }
     heap[slot] = node;
@@ -222,13 +223,11 @@ Pathfinder::Node Pathfinder::Pop() {
             if (child + 1 < count) child += heap[child + 1].f < heap[child].f;  // no branch on the pick
             if (!(f > heap[child].f)) break;
             heap[slot] = heap[child];
-            uint16_t& state = StateOf(states, width, heap[slot].tile);
-            state = uint16_t((state & kLowStateBits) | slot << kSlotShift);
+            SetSlot(StateOf(states, width, heap[slot].tile), slot);
             slot = child;
         }
         heap[slot] = last;
-        uint16_t& state = StateOf(states, width, last.tile);
-        state = uint16_t((state & kLowStateBits) | slot << kSlotShift);
+        SetSlot(StateOf(states, width, last.tile), slot);
     }
     return root;
 }
