@@ -37,6 +37,14 @@ constexpr Neighbour kNeighbours[8] = {
 };
 
 constexpr uint32_t kFloodReserve = 512;
+constexpr uint16_t kLowStateBits = (1u << kSlotShift) - 1;
+
+inline uint16_t& StateOf(uint16_t* states, uint32_t width, uint32_t tile) {
+    return states[WalkMap::TileY(tile) * width + WalkMap::TileX(tile)];
+}
+
+// Notes a node's heap slot in its tile's state.
+inline void SetSlot(uint16_t& state, uint32_t slot) { state = uint16_t((state & kLowStateBits) | slot << kSlotShift); }
 
 float Distance(const Vector& a, const Vector& b) { return (a - b).Length3(); }
 
@@ -123,7 +131,8 @@ bool Pathfinder::FindPath(SceneGrid* newGrid, const Vector& start, const Vector&
     startPosition = start;
     goalPosition = goal;
     maxCost = cost;
-    Push(startTile, 0.0f, Heuristic(startTile));
+    uint16_t& state = StateOf(tileStates.data, grid->Width(), startTile);
+    Push(startTile, 0.0f, Heuristic(startTile), state, state & kLowStateBits);
     return true;
 }
 
@@ -164,39 +173,38 @@ bool Pathfinder::MarkDestination(const Vector& goal) {
 
 namespace {
 
-// Puts a node into a heap slot and notes the slot in its tile's state.
-inline void PlaceNode(Pathfinder::Node* heap, uint16_t* states, uint32_t width, uint32_t slot,
-                      const Pathfinder::Node& node) {
+// Moves the nodes above `slot` whose f exceeds the node's down one level each (writing each
+// moved node's new slot once), then places the node in the hole left and gives its tile the
+// state `low` with that slot.
+inline void SiftUp(Pathfinder::Node* heap, uint16_t* states, uint32_t width, uint32_t slot,
+                   const Pathfinder::Node node, uint16_t& nodeState, uint16_t low) {
+    const float f = node.f;
+    while (slot > 0) {
+        const uint32_t parent = (slot - 1) / 2;
+        if (!(heap[parent].f > f)) break;
+        heap[slot] = heap[parent];
+        SetSlot(StateOf(states, width, heap[slot].tile), slot);
+        slot = parent;
+    }
     heap[slot] = node;
-    uint16_t& state = states[WalkMap::TileY(node.tile) * width + WalkMap::TileX(node.tile)];
-    state = uint16_t((state & ((1u << kSlotShift) - 1)) | slot << kSlotShift);
+    nodeState = uint16_t(low | slot << kSlotShift);
 }
 
 }  // namespace
 
-void Pathfinder::MoveUp(uint32_t slot) {
-    Node* heap = openList.data;
-    uint16_t* states = tileStates.data;
-    const uint32_t width = grid->Width();
-    const Node node = heap[slot];
-    while (slot > 0) {
-        const uint32_t parent = (slot - 1) / 2;
-        if (!(heap[parent].f > node.f)) break;
-        PlaceNode(heap, states, width, slot, heap[parent]);
-        slot = parent;
-    }
-    PlaceNode(heap, states, width, slot, node);
-}
-
-inline void Pathfinder::Push(uint32_t tile, float g, float h) {
+inline void Pathfinder::Push(uint32_t tile, float g, float h, uint16_t& state, uint16_t low) {
     ++pushes;
-    uint16_t& state = tileStates[WalkMap::TileY(tile) * grid->Width() + WalkMap::TileX(tile)];
-    if (openList.Add(Node{tile, g, h, g + h}) == kDynarrayNone) return;
-    state |= kStateOpen;
-    MoveUp(openList.Count() - 1);
-    if (openList.Count() > kMaxOpenNodes) {
+    const uint32_t slot = openList.Count();
+    const Node node{tile, g, h, g + h};
+    if (openList.Add(node) == kDynarrayNone) {
+        state = uint16_t((state & ~kLowStateBits) | low);
+        return;
+    }
+    const uint32_t width = grid->Width();
+    SiftUp(openList.data, tileStates.data, width, slot, node, state, uint16_t(low | kStateOpen));
+    if (slot + 1 > kMaxOpenNodes) {
         const Node& dropped = openList[--openList.count];
-        tileStates[WalkMap::TileY(dropped.tile) * grid->Width() + WalkMap::TileX(dropped.tile)] &= ~kStateOpen;
+        StateOf(tileStates.data, width, dropped.tile) &= ~kStateOpen;
     }
 }
 
@@ -205,56 +213,74 @@ Pathfinder::Node Pathfinder::Pop() {
     uint16_t* states = tileStates.data;
     const uint32_t width = grid->Width();
     const Node root = heap[0];
-    states[WalkMap::TileY(root.tile) * width + WalkMap::TileX(root.tile)] &= ~kStateOpen;
+    StateOf(states, width, root.tile) &= ~kStateOpen;
     const uint32_t count = --openList.count;
     if (count) {
         const Node last = heap[count];
+        const float f = last.f;
         uint32_t slot = 0;
-        for (;;) {
-            uint32_t child = slot * 2 + 1;
-            if (child >= count) break;
-            if (child + 1 < count && heap[child + 1].f < heap[child].f) ++child;
-            if (!(last.f > heap[child].f)) break;
-            PlaceNode(heap, states, width, slot, heap[child]);
+        for (uint32_t child = 1; child < count; child = slot * 2 + 1) {
+            if (child + 1 < count) child += heap[child + 1].f < heap[child].f;  // no branch on the pick
+            if (!(f > heap[child].f)) break;
+            heap[slot] = heap[child];
+            SetSlot(StateOf(states, width, heap[slot].tile), slot);
             slot = child;
         }
-        PlaceNode(heap, states, width, slot, last);
+        heap[slot] = last;
+        SetSlot(StateOf(states, width, last.tile), slot);
     }
     return root;
 }
 
-void Pathfinder::Expand(const Node& node) {
-    const int32_t width = int32_t(grid->Width()), height = int32_t(grid->Height());
-    const int32_t x = int32_t(WalkMap::TileX(node.tile)), y = int32_t(WalkMap::TileY(node.tile));
+template <bool kInside>
+inline void Pathfinder::ExpandFrom(const Node& node) {
+    const uint32_t width = grid->Width(), height = grid->Height();
+    const uint32_t x = WalkMap::TileX(node.tile), y = WalkMap::TileY(node.tile);
+    const uint32_t base = y * width + x;
     const uint8_t* cells = grid->Cells();
     uint16_t* states = tileStates.data;
     const float size = grid->CellSize();
-    // Tiles off the border need no bounds test.
-    const bool inside = x > 0 && y > 0 && x < width - 1 && y < height - 1;
+    const float g0 = node.g;
+    // The heuristic's terms, as Heuristic spells them.
+    const Vector& origin = grid->Origin();
+    const float ox = origin.x, oz = origin.z, gx = goalPosition.x, gz = goalPosition.z;
+    const float dy = origin.y - goalPosition.y;
+    const float dy2 = dy * dy;
+#pragma GCC unroll 8
     for (uint32_t k = 0; k < 8; ++k) {
-        const int32_t nx = x + kNeighbours[k].dx, ny = y + kNeighbours[k].dy;
-        if (!inside && (nx < 0 || ny < 0 || nx >= width || ny >= height)) continue;
-        const uint32_t index = uint32_t(ny * width + nx);
+        const Neighbour& n = kNeighbours[k];
+        const uint32_t nx = x + uint32_t(n.dx), ny = y + uint32_t(n.dy);  // -1 wraps past the border
+        if (!kInside && (nx >= width || ny >= height)) continue;
+        const uint32_t index = base + uint32_t(n.dy) * width + uint32_t(n.dx);
         if (!WalkMap::IsUsableCell(cells[index])) continue;
-        const uint16_t state = states[index];
-        if (state & kStateClosed) continue;
-        const float g = node.g + kNeighbours[k].factor * size;
-        const uint16_t direction = uint16_t(k << kDirectionShift);
-        if (!(state & kStateOpen)) {
-            states[index] = uint16_t((state & ~kDirectionMask) | direction);
-            const uint32_t tile = WalkMap::MakeTile(uint32_t(nx), uint32_t(ny));
-            Push(tile, g, Heuristic(tile));
+        uint16_t& state = states[index];
+        const uint16_t s = state;
+        if (s & kStateClosed) continue;
+        const float g = g0 + n.factor * size;
+        const uint16_t low = uint16_t((s & kLowStateBits & ~kDirectionMask) | k << kDirectionShift);
+        if (!(s & kStateOpen)) {
+            const float dx = ox + size * float(nx) - gx;
+            const float dz = oz + size * float(ny) - gz;
+            Push(WalkMap::MakeTile(nx, ny), g, std::sqrt(dx * dx + dy2 + dz * dz), state, low);
         } else {
-            const uint32_t slot = state >> kSlotShift;
-            Node& open = openList[slot];
+            const uint32_t slot = s >> kSlotShift;
+            Node& open = openList.data[slot];
             if (open.g > g) {
                 open.g = g;
                 open.f = open.h + g;
-                states[index] = uint16_t((state & ~kDirectionMask) | direction);
-                MoveUp(slot);
+                SiftUp(openList.data, states, width, slot, open, state, low);
             }
         }
     }
+}
+
+void Pathfinder::Expand(const Node& node) {
+    const uint32_t x = WalkMap::TileX(node.tile), y = WalkMap::TileY(node.tile);
+    // Tiles off the border need no bounds test.
+    if (x > 0 && y > 0 && x + 1 < grid->Width() && y + 1 < grid->Height())
+        ExpandFrom<true>(node);
+    else
+        ExpandFrom<false>(node);
 }
 
 bool Pathfinder::IsFinalGoal(uint32_t tile) {

@@ -68,10 +68,12 @@ private:
     float Heuristic(uint32_t tile) const;
     bool MarkDestination(const Vector& goal);
     bool IsFinalGoal(uint32_t tile);
-    void Push(uint32_t tile, float g, float h);
+    // Opens a tile whose state word is `state`, giving it the low state bits `low`.
+    void Push(uint32_t tile, float g, float h, uint16_t& state, uint16_t low);
     Node Pop();
-    void MoveUp(uint32_t slot);
     void Expand(const Node& node);
+    template <bool kInside>
+    void ExpandFrom(const Node& node);
 
     uint32_t pushes = 0;
     uint32_t flags = 0;
