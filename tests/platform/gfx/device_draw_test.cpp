@@ -558,8 +558,10 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
         ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, f, MULTISAMPLE_NONE, 0, 0, &depth, nullptr), OK);
         const Result r = depth->LockRect(&locked, nullptr, 0);
         EXPECT_EQ(Rule(r), f != FMT_D24S8 ? "" : "lock-not-lockable") << f;
-        if (r == OK) EXPECT_EQ(locked.pitch, f == FMT_D16_LOCKABLE ? 8 : 16) << f;
-        if (r == OK) depth->UnlockRect();
+        if (r == OK) {
+            EXPECT_EQ(locked.pitch, f == FMT_D16_LOCKABLE ? 8 : 16) << f;
+            depth->UnlockRect();
+        }
         depth->Release();
     }
     Surface* none = nullptr;

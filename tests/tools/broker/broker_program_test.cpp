@@ -57,7 +57,9 @@ TEST(BrokerControl, SeedsTheStoreLineByLineAndReportsIt) {
     for (const Case& c : cases) {
         std::string answer = "stale";
         EXPECT_EQ(RunControl(store, c.command, c.argument, &answer), c.ok) << c.command << " " << c.argument;
-        if (c.answer != "*") EXPECT_EQ(answer, c.answer) << c.command << " " << c.argument;
+        if (c.answer != "*") {
+            EXPECT_EQ(answer, c.answer) << c.command << " " << c.argument;
+        }
     }
     EXPECT_EQ(store.Persona(1), "Ann  Lee");
     EXPECT_EQ(store.Persona(3), longest);
