@@ -1,4 +1,3 @@
-// Local and CRC-protected ("FWSF") streams, FileReader and FileWriter.
 // test-sources: ContainerBuilder.cpp
 // test-link: z
 #include <gtest/gtest.h>
@@ -72,17 +71,8 @@ TEST_F(StreamFixture, CrcFilesFromAnIndependentWriterReadBackAndDamageIsCaught) 
         WriteWholeFile(dir / "f.bin", c.file);
         FileReader r("f.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC);
         ASSERT_EQ(r.IsOpen(), c.opens) << c.file.size();
-        if (c.opens) {
-            std::vector<uint8_t> out(r.GetSize());
-            EXPECT_TRUE(out.empty() || r.Read(out.data(), static_cast<uint32_t>(out.size())));
-            EXPECT_EQ(out, c.file.size() > 12 ? body : std::vector<uint8_t>{});
-            EXPECT_EQ(r.GetFileTime(), 0u);
-        }
-        if (c.message.empty()) {
-            EXPECT_TRUE(sink.Messages().empty());
-        } else {
-            EXPECT_TRUE(sink.Contains(c.message)) << c.message;
-        }
+        if (c.opens) EXPECT_EQ(ReadAll("f.bin", FILE_OPEN_WHOLE_FILE_CRC), c.file.size() > 12 ? body : std::vector<uint8_t>{});
+        EXPECT_TRUE(c.message.empty() ? sink.Messages().empty() : sink.Contains(c.message)) << c.message;
     }
 }
 
@@ -93,15 +83,12 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
         ASSERT_TRUE(w.IsOpen());
         for (size_t at = 0; at < body.size(); at += 1000)
             ASSERT_TRUE(w.Write(body.data() + at, static_cast<uint32_t>(std::min<size_t>(1000, body.size() - at))));
-        // Until closed, the target does not exist: a crash now loses nothing old.
         EXPECT_FALSE(stdfs::exists(dir / "config.bin"));
         EXPECT_TRUE(w.Close());
     }
     EXPECT_EQ(ReadWholeFile(dir / "config.bin"), Fwsf(body, 70000, BitwiseCrc(body)));
     EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), body);
-    {
-        FileWriter nothing("config", "bin", "user", FILE_OPEN_WHOLE_FILE_CRC);
-    }
+    FileWriter("config", "bin", "user", FILE_OPEN_WHOLE_FILE_CRC);
     EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), std::vector<uint8_t>{});
     for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
 
@@ -133,7 +120,6 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
         EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
     }
 
-    // A writer into a missing folder reports failure.
     FileWriter lost("no/such/folder/x", "bin", "user", 0);
     EXPECT_FALSE(lost.IsOpen());
     EXPECT_FALSE(lost.Write("a", 1));
@@ -158,9 +144,7 @@ TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
             char line[16];
             for (const char* expected : c.lines) {
                 ASSERT_EQ(r.ReadLine(line, sizeof line), expected != nullptr) << c.text;
-                if (expected) {
-                    EXPECT_STREQ(line, expected);
-                }
+                EXPECT_STREQ(expected ? line : nullptr, expected);
             }
             EXPECT_FALSE(r.ReadLine(nullptr, 10));
         }
@@ -201,8 +185,7 @@ TEST_F(StreamFixture, SkipsTimesAndHandles) {
     const uint64_t expected = 116444736000000000ull + std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch()).count() / 100;
     EXPECT_EQ(local.GetFileTime(), expected);
     EXPECT_EQ(FileReader("crc.bin", nullptr, "user", FILE_OPEN_WHOLE_FILE_CRC).GetFileTime(), 0u);
-    EXPECT_EQ(FileReader().GetFileTime(), 0u);
-    EXPECT_EQ(FileReader().GetSize(), 0u);
+    EXPECT_EQ(FileReader().GetFileTime() + FileReader().GetSize(), 0u);
 
     // Detaching hands the handle over; the stream forgets it.
     std::FILE* handle = local.GetFileHandle(true);
