@@ -63,50 +63,28 @@ private:
     std::vector<uint32_t> log;
 };
 
-// Four writers post 25,000 commands each (random sizes 0..3000) through a locked worker,
-// which replays each writer's seeded generator to check every record's size, bytes and place.
-
-struct WriterStream {
-    uint32_t state;
-    uint32_t seq = 0;
-    explicit WriterStream(uint32_t writer) : state(writer * 2654435761u + 1) {}
-    uint32_t NextSize() {
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) % 3001;
-    }
-};
-
+// Four writers post 25,000 commands each through a locked worker. A record's size
+// (0..3000) and bytes follow from its writer and sequence number, which leads the
+// payload when it fits, so the worker checks every record's size, bytes and place.
+constexpr uint32_t kWriters = 4, kPerWriter = 25000;
+uint32_t StressSize(uint32_t writer, uint32_t seq) { return ((seq * 2654435761u + writer * 40503u) >> 8) % 3001; }
 uint8_t StressByte(uint32_t writer, uint32_t seq, uint32_t i) { return static_cast<uint8_t>(seq * 131 + i * 7 + writer * 29); }
-
-constexpr uint32_t kWriters = 4;
-constexpr uint32_t kPerWriter = 25000;
 
 class StressWorker : public BaseThread {
 public:
-    StressWorker() : BaseThread("Stress", 0x400000, true, kWaitForever) {
-        for (uint32_t w = 0; w < kWriters; ++w) expected.emplace_back(w);
-    }
+    StressWorker() : BaseThread("Stress", 0x400000, true, kWaitForever) {}
     ~StressWorker() override { Stop(); }
-    std::vector<WriterStream> expected;  // worker thread only
-    uint32_t received = 0;
-    uint32_t faults = 0;
+    uint32_t next[kWriters] = {}, received = 0, faults = 0;  // worker thread only
 
 protected:
     void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
         const uint32_t w = id - CMD_FIRST_USER;
-        if (w >= kWriters) {
-            ++faults;
-            return;
-        }
-        WriterStream& s = expected[w];
-        const uint32_t size = s.NextSize();
-        const uint32_t seq = s.seq++;
         ++received;
-        if (ring.ReadLeft() != size) {
+        if (w >= kWriters || ring.ReadLeft() != StressSize(w, next[w])) {
             ++faults;
             return;
         }
-        const uint32_t start = size >= 4 ? 4 : 0;  // the sequence number leads when it fits
+        const uint32_t seq = next[w]++, size = StressSize(w, seq), start = size >= 4 ? 4 : 0;
         uint32_t got = seq;
         if (start) ring.ReadValue(got);
         const uint8_t* p = ring.ReadCursor();
@@ -122,16 +100,13 @@ TEST(BaseThreadStress, FourWritersThroughALockedWorkerArriveIntactAndInOrder) {
     std::vector<std::thread> writers;
     for (uint32_t w = 0; w < kWriters; ++w) {
         writers.emplace_back([&worker, w] {
-            WriterStream s(w);
             std::vector<uint8_t> bytes;
-            for (uint32_t n = 0; n < kPerWriter; ++n) {
-                const uint32_t size = s.NextSize();
-                const uint32_t seq = s.seq++;
+            for (uint32_t seq = 0; seq < kPerWriter; ++seq) {
+                const uint32_t size = StressSize(w, seq), start = size >= 4 ? 4 : 0;
                 ASSERT_TRUE(worker.BeginCommand(BaseThread::CMD_FIRST_USER + w, size));
                 CommandRingBuffer& ring = worker.Ring();
-                const uint32_t start = size >= 4 ? 4 : 0;
                 if (start) ring.WriteValue(seq);
-                if (n & 1) {  // half the records are written in place, half copied
+                if (seq & 1) {  // half the records are written in place, half copied
                     uint8_t* p = ring.Cursor();
                     for (uint32_t i = start; i < size; ++i) p[i - start] = StressByte(w, seq, i);
                     ring.Skip(size - start);
@@ -148,7 +123,7 @@ TEST(BaseThreadStress, FourWritersThroughALockedWorkerArriveIntactAndInOrder) {
     ASSERT_TRUE(worker.Flush());
     EXPECT_EQ(worker.received, kWriters * kPerWriter);
     EXPECT_EQ(worker.faults, 0u);
-    for (uint32_t w = 0; w < kWriters; ++w) EXPECT_EQ(worker.expected[w].seq, kPerWriter);
+    for (uint32_t w = 0; w < kWriters; ++w) EXPECT_EQ(worker.next[w], kPerWriter);
 }
 
 TEST(BaseThread, FlushReturnsAfterEveryEarlierCommandRan) {
