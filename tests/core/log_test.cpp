@@ -118,9 +118,13 @@ TEST(Log, ErrorReturnsOnlyAfterTheSinkHandledTheRecord) {
     EXPECT_EQ(sink.handled.load(), 2);
 }
 
-TEST(Log, ConsoleInputSkipsTildeLinesAndCutsToTheBuffer) {
+// Console input skips lines starting with '~' and is cut to the buffer.
+TEST(Log, ConsoleInputControlAndTheCallback) {
     char buffer[8] = "unset";
     EXPECT_FALSE(gLog.ReadConsoleInput(buffer, sizeof buffer));  // no sink
+    gCallbackCalls.clear();
+    gLog.SetCallback(&RecordCallback);
+    gLog.ConsolePrint("no sink");  // nothing at all happens
     CaptureLogSink sink;
     sink.Attach();
     EXPECT_FALSE(gLog.ReadConsoleInput(buffer, sizeof buffer));  // nothing offered
@@ -134,15 +138,7 @@ TEST(Log, ConsoleInputSkipsTildeLinesAndCutsToTheBuffer) {
     EXPECT_TRUE(gLog.ReadConsoleInput(buffer, sizeof buffer));
     EXPECT_STREQ(buffer, "give me");  // size - 1 characters
     EXPECT_FALSE(sink.inputCounters.Pending());
-}
 
-TEST(Log, ConsoleFunctionsAndTheCallback) {
-    gCallbackCalls.clear();
-    gLog.SetCallback(&RecordCallback);
-    gLog.ConsolePrint("no sink");  // nothing at all happens
-
-    CaptureLogSink sink;
-    sink.Attach();
     gLog.Print(LogSeverity::Information, LogCategory::Script, "script %d", 1);
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "engine");
     gLog.ConsolePrint("p");
