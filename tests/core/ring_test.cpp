@@ -14,8 +14,8 @@ constexpr uint32_t kCapacity = 1024 + CommandRingBuffer::kReserve;
 
 uint8_t PatternByte(uint32_t id, uint32_t i) { return static_cast<uint8_t>(id * 37 + i * 11 + 5); }
 
-void Post(CommandRingBuffer& ring, uint32_t id, uint32_t size, uint32_t reserve = ~0u) {
-    ASSERT_TRUE(ring.BeginWrite(id, reserve == ~0u ? size : reserve)) << "id " << id;
+void Post(CommandRingBuffer& ring, uint32_t id, uint32_t size) {
+    ASSERT_TRUE(ring.BeginWrite(id, size)) << "id " << id;
     std::vector<uint8_t> bytes(size);
     for (uint32_t i = 0; i < size; ++i) bytes[i] = PatternByte(id, i);
     ring.Write(bytes.data(), size);
@@ -79,7 +79,7 @@ TEST(CommandRing, WrapsAtItsExactBoundaries) {
     }
 }
 
-TEST(CommandRing, ReservationBoundsAlignmentAndShortCommits) {
+TEST(CommandRing, ReservationBoundsAndAlignment) {
     CommandRingBuffer ring(kCapacity, 0);
     EXPECT_FALSE(ring.CanEverFit(kCapacity - 512));
     EXPECT_TRUE(ring.CanEverFit(kCapacity - 513));
@@ -106,22 +106,10 @@ TEST(CommandRing, ReservationBoundsAlignmentAndShortCommits) {
     EXPECT_EQ(std::memcmp(v, "0123456789abcdef", 16), 0);
     EXPECT_FALSE(aligned.Read(v, 1));  // never past the record
     aligned.EndRead();
-
-    // A short commit stores the written size; the next record follows it, not the
-    // reservation, however little of it the handler read.
-    CommandRingBuffer shortCommit(kCapacity, 0);
-    Post(shortCommit, 6, 50, 200);
-    EXPECT_EQ(shortCommit.WriteOffset(), 60u);
-    Post(shortCommit, 7, 64);
-    ASSERT_TRUE(shortCommit.BeginRead());
-    EXPECT_EQ(shortCommit.RecordSize(), 50u);
-    shortCommit.SkipRead(10);
-    shortCommit.EndRead();
-    Expect(shortCommit, 7, 64);
 }
 
 // Random records, short commits and partial reads against a queue model: every record
-// comes out with its id, committed size and bytes, across many wraps.
+// comes out with its id, committed (not reserved) size and bytes, across many wraps.
 TEST(CommandRing, RandomTrafficMatchesAQueueModel) {
     CommandRingBuffer ring(kCapacity, 0);
     struct Rec {
