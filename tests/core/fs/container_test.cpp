@@ -251,8 +251,7 @@ TEST_F(ContainerFixture, MissingExtraFileStillMountsAndWrongVersionStopsLoading)
     EXPECT_FALSE(Mount("v", "nothing.dat", 5));
 }
 
-// Entries whose bytes the data file cannot hold are dropped when the set is mounted,
-// with one line each, so GetSize never promises what cannot be read.
+// Entries the data file cannot hold are dropped at mount with one line each.
 TEST_F(ContainerFixture, EntriesTheDataFileCannotServeAreDroppedAtMount) {
     struct Case {
         const char* path;
@@ -339,8 +338,7 @@ TEST_F(ContainerFixture, CorruptIndexesFailBeforeAllocating) {
     EXPECT_TRUE(sink.Contains("truncated index"));
 }
 
-// Data kinds name the reader's kept-open files: a second set of a kind in use would
-// read through the first one's file slot, so it is refused, in either order.
+// A second set of a data kind in use (the reader's kept-open file slot) is refused.
 TEST_F(ContainerFixture, ASecondSetOfADataKindInUseIsRefusedAndTheFirstKeepsItsData) {
     ASSERT_TRUE(reader.Start());
     const std::vector<uint8_t> a = MakeContent(5000, 1), b = MakeContent(5000, 2);
@@ -413,8 +411,7 @@ TEST_F(ContainerFixture, ZlibAndGzipEntriesMustEndWithAMatchingCheckValue) {
     }
 }
 
-// A large stored read goes into the caller's buffer as one reader job after the buffers
-// already in flight, and a large skip reads nothing; small reads keep the read-ahead.
+// A large stored read is one reader job into the caller's buffer; a large skip reads nothing.
 TEST_F(ContainerFixture, LargeStoredReadsAreOneJobAndLargeSkipsReadNothing) {
     ASSERT_TRUE(reader.Start());
     const std::vector<uint8_t> data = MakeContent(1 << 20, 3);
@@ -469,8 +466,7 @@ TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead)
     EXPECT_EQ(ReadAll("p/b.bin"), entries[1].data);
 }
 
-// The shutdown drops the global mounts and a preheated stream before the global reader
-// they use goes, and start-up rebuilds both.
+// The shutdown drops global mounts and a preheated stream before the reader they use.
 TEST_F(ContainerFixture, ShutdownWithAPreheatedGlobalStreamAndRunningReader) {
     Write("g.dat", {{"a.bin", MakeContent(50000, 1), Coding::Compress2}, {"b.bin", MakeContent(60000, 2)}});
     ASSERT_TRUE(gPhysicalFileReader.Start());

@@ -19,8 +19,7 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
-// Bit-at-a-time CRC-32 (0x04C11DB7, MSB first, init 0, no final XOR), independent of
-// the table-driven one.
+// Bit-at-a-time CRC-32 (0x04C11DB7, MSB first, init 0, no final XOR).
 uint32_t BitwiseCrc(const std::vector<uint8_t>& data) {
     uint32_t crc = 0;
     for (uint8_t byte : data) {
@@ -92,8 +91,7 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
     EXPECT_EQ(ReadAll("config.bin", FILE_OPEN_WHOLE_FILE_CRC), std::vector<uint8_t>{});
     for (const auto& e : stdfs::directory_iterator(dir.Path())) EXPECT_EQ(e.path().filename().string().find("tmp"), std::string::npos);
 
-    // A write that lost its bytes fails the save and leaves the old file alone, for
-    // plain and protected files alike; the stream takes nothing after the failure.
+    // A write that lost its bytes fails the save, keeps the old file and ends the stream.
     for (uint32_t flags : {0u, uint32_t(FILE_OPEN_WHOLE_FILE_CRC)}) {
         {
             FileWriter w("keep", "bin", "user", flags);
@@ -111,8 +109,7 @@ TEST_F(StreamFixture, CrcWriterRoundTripsAndKeepsTheOldFileUntilTheNewOneIsCompl
         EXPECT_FALSE(s->Write(body.data(), 10));
         EXPECT_EQ(ReadWholeFile(dir / "keep.bin"), before);
         if (!flags) continue;
-        // A protected file cannot outgrow the 32-bit size of its header: that write
-        // fails the save as well (its bytes are never read).
+        // Nor can a protected file outgrow its header's 32-bit size.
         s.reset(gFileSystem.OpenOutputStream("keep", "bin", "user", flags));
         ASSERT_TRUE(s->Write(body.data(), 10));
         EXPECT_FALSE(s->Write(body.data(), 0xFFFFFFF6u));
@@ -149,8 +146,7 @@ TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
             EXPECT_FALSE(r.ReadLine(nullptr, 10));
         }
     }
-    // A line that overflows right after a lone '\r' leaves the character read ahead
-    // to the next Read, copied or skipped.
+    // A line overflowing right after a lone '\r' leaves the character read ahead to Read.
     WriteWholeFile(dir / "lines.txt", {'a', 'b', '\r', 'X', 'Y', 'Z'});
     for (bool skip : {false, true}) {
         FileReader r("lines.txt", nullptr, "user", 0);

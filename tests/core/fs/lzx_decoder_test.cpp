@@ -149,8 +149,7 @@ TEST(LzxDecoder, MatchesSourceAndLibmspack) {
         EXPECT_GT(n, 0u);
 }
 
-// An uncompressed block header that ends exactly on a word edge is followed by a whole
-// padding word; found by trying block sizes until the encoder hits that case.
+// An uncompressed block header ending on a word edge is followed by a whole padding word.
 TEST(LzxDecoder, UncompressedHeaderOnWordEdge) {
     int found = 0;
     for (uint32_t n = 100; n < 400 && found < 3; ++n) {
@@ -177,9 +176,8 @@ TEST(LzxDecoder, PadByteOfOddBlockMayOpenTheNextFrame) {
     ExpectBothDecode(frames, data);
 }
 
-// E8 translation really changes the compressed stream and is undone only within the
-// translated part of each frame: up to the 11th byte from the end (one call at a time
-// on each side of the edge), never in frames of 10 bytes or less.
+// E8 translation is undone only up to the 11th byte from a frame's end (a call on each
+// side of the edge).
 TEST(LzxDecoder, E8TranslationIsUndone) {
     for (uint32_t edge : {32768 - 11, 32768 - 10}) {
         std::vector<uint8_t> data(32768 + 20, 0x90);
@@ -258,9 +256,8 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
     f = LzxTestEncode(data, stored);
     f.compressed[0].resize(f.compressed[0].size() / 2);
     EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
-    // A repeated offset (set by an uncompressed block) of 0, reaching before the
-    // stream start (in the first frame and in the second, which sits elsewhere in
-    // the window) or beyond the 64 KB window.
+    // A repeated offset (set by an uncompressed block) of 0, before the stream start (in
+    // the first frame or the second) or beyond the 64 KB window.
     const struct {
         uint32_t lead, r0;
         bool checkedByLibmspack;
@@ -296,9 +293,8 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
     }
 }
 
-// A verbatim block whose main tree gives the first k literals 2-bit codes and nothing
-// else a code: only k = 4 is a complete tree; fewer leave it incomplete, more
-// over-subscribe it, and both are corrupt. The block's data is the literals 0, 1, 2, 3.
+// A main tree giving only the first k literals 2-bit codes is complete for k = 4 alone;
+// incomplete and over-subscribed trees are corrupt. The data is the literals 0..3.
 TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
     const struct {
         uint32_t twoBitLiterals;
@@ -309,8 +305,7 @@ TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
         w.Put(1, 0);   // no E8 translation
         w.Put(3, 1);   // verbatim
         w.Put(24, 4);  // expanded bytes
-        // Pre-tree: symbols 0..15 of 4 bits (their code is their value); symbol 15 turns
-        // a length of 0 into 2, symbol 0 keeps it.
+        // Pre-tree symbols 0..15 of 4 bits (code = value): 15 turns a length 0 into 2.
         auto lengths = [&w](uint32_t count, uint32_t twoBit) {
             for (uint32_t i = 0; i < 20; ++i) w.Put(4, i < 16 ? 4 : 0);
             for (uint32_t i = 0; i < count; ++i) w.Put(4, i < twoBit ? 15 : 0);

@@ -1,5 +1,3 @@
-// Solid blobs in files through gFileSystem: save and load round trips through a folder
-// mount, damaged, oversized and truncated files, and saves that cannot complete.
 // test-sanitize: address
 // test-sources: ContainerBuilder.cpp
 // test-link: z
@@ -160,8 +158,7 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     Settings back = Marked();
     ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
     EXPECT_EQ(back.level, Sample().level);
-    // The new file cannot be moved into place: something removes the temporary file
-    // while the blob is being made (after the writer opened it).
+    // The new file cannot be moved into place: the temporary file vanishes mid-save.
     std::filesystem::remove(dir / "config.bin.~tmp");
     Interfering interfering;
     interfering.level = 7;
