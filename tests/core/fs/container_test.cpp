@@ -1,7 +1,4 @@
-// Container sets written by the independent builder and read back through the file
-// system: index byte orders, stored / gzip / compress2 / LZX entries, read-ahead across
-// buffers, direct reads, several streams at once, overrides, extra files and failure
-// cases.
+// Container sets written by the independent builder and read back through the file system.
 // test-sanitize: thread address
 // test-link: z mspack
 // test-sources: ContainerBuilder.cpp support/LzxTestEncoder.cpp
@@ -37,8 +34,6 @@ uint32_t Verification(uint32_t (*hash)(const void*, uint32_t, uint32_t)) {
     return hash(hashes, sizeof hashes, 0);
 }
 
-// Every key length 0..255 and seed pass through the verification value; another
-// multiplier against the independent code.
 TEST(MurmurHash2, MatchesReferenceVectorsAndIndependentCode) {
     EXPECT_EQ(Verification([](const void* p, uint32_t n, uint32_t s) { return MurmurHash2(p, n, s, 0x5BD1E995); }), 0x27864C1Eu);
     EXPECT_EQ(Verification([](const void* p, uint32_t n, uint32_t s) { return MurmurHash2(p, n, s, 0x12345679); }),
@@ -60,8 +55,18 @@ struct ContainerFixture : ::testing::Test {
         reader.Stop();
         sink.Detach();
     }
-    std::vector<uint8_t> ReadAll(const char* name) {
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(name, nullptr, nullptr, 0));
+    bool Write(const char* file, const std::vector<Entry>& entries, const ContainerOptions& options = {}) {
+        return WriteContainer(dir / file, entries, options, dir.Path());
+    }
+    bool Mount(const char* name, const char* file, uint32_t kind, uint32_t extra = 0) {
+        return fsys->MountContainer(name, (dir / file).c_str(), kind, 0x5BD1E995, extra);
+    }
+    std::unique_ptr<FileSystemInputStream> Open(const std::string& name) {
+        return std::unique_ptr<FileSystemInputStream>(fsys->OpenInputStream(name.c_str(), nullptr, nullptr, 0));
+    }
+    bool Exists(const std::string& name) { return fsys->FileExists(name.c_str(), nullptr, nullptr); }
+    std::vector<uint8_t> ReadAll(const std::string& name) {
+        std::unique_ptr<FileSystemInputStream> s = Open(name);
         if (!s) return {};
         std::vector<uint8_t> out(s->GetSize());
         if (!out.empty() && !s->Read(out.data(), static_cast<uint32_t>(out.size()))) return {1, 2, 3};
@@ -119,24 +124,18 @@ TEST_P(ContainerRoundTrip, EveryEntryReadsBackWholeAndInRandomChunksWithSeveralS
     ContainerOptions options;
     options.platformTag = p.tag;
     options.compression = p.compression;
-    ASSERT_TRUE(WriteContainer(dir / "data.dat", entries, options, dir.Path()));
-    ASSERT_TRUE(fsys->MountContainer("data", (dir / "data.dat").c_str(), 2, 0x5BD1E995, 1));
+    ASSERT_TRUE(Write("data.dat", entries, options));
+    ASSERT_TRUE(Mount("data", "data.dat", 2, 1));
     EXPECT_TRUE(sink.Contains("Container mounted successfully"));
-
-    for (const Entry& e : entries) {
-        const std::string name = "data/" + e.path;
-        EXPECT_TRUE(fsys->FileExists(name.c_str(), nullptr, nullptr));
-        EXPECT_EQ(ReadAll(name.c_str()), e.data) << e.path;
-    }
-    // All entries open at once, twice each (two decoders on one entry), read in
-    // interleaved random pieces and skips.
+    for (const Entry& e : entries) EXPECT_EQ(ReadAll("data/" + e.path), e.data) << e.path;
+    // All entries open at once, twice each, read in interleaved random pieces and skips.
     std::mt19937 rng(p.tag * 31 + p.threaded + p.compression);
     std::vector<std::unique_ptr<FileSystemInputStream>> streams;
     std::vector<FileSystemInputStream*> raw;
     std::vector<const std::vector<uint8_t>*> sources;
     for (int round = 0; round < 2; ++round) {
         for (const Entry& e : entries) {
-            streams.emplace_back(fsys->OpenInputStream(("DATA/" + e.path).c_str(), nullptr, nullptr, 0));
+            streams.push_back(Open("DATA/" + e.path));
             ASSERT_NE(streams.back(), nullptr);
             EXPECT_EQ(streams.back()->GetFileTime(), 0u);
             uint8_t c;
@@ -160,31 +159,26 @@ std::vector<RoundTrip> RoundTrips() {
 
 INSTANTIATE_TEST_SUITE_P(TagsThreadsAndCoding, ContainerRoundTrip, ::testing::ValuesIn(RoundTrips()));
 
-// A damaged LZX frame, a cut stream and an index that promises more than the stream
-// holds each fail the read; the other entries stay readable.
 TEST_F(ContainerFixture, CorruptAndTruncatedLzxEntriesFailCleanly) {
     ASSERT_TRUE(reader.Start());
     std::vector<Entry> entries = {LzxEntry("good.bin", 100000, 7), LzxEntry("bad_frame.bin", 100000, 8),
                                   LzxEntry("cut.bin", 100000, 9), LzxEntry("short.bin", 50000, 10)};
-    // The stream's first bits (the top of its first little-endian word, after the
-    // 2-byte frame header): E8 flag 0, then block type 7, which does not exist.
+    // After the 2-byte frame header: E8 flag 0, then block type 7, which does not exist.
     entries[1].coded[3] = static_cast<uint8_t>((entries[1].coded[3] & 0x0F) | 0x70);
     entries[2].coded.resize(entries[2].coded.size() / 2);
     entries[3].data.resize(60000);  // the index claims 10000 bytes the stream lacks
     ContainerOptions options;
     options.compression = CONTAINER_COMPRESSION_LZX;
-    ASSERT_TRUE(WriteContainer(dir / "bad.dat", entries, options, dir.Path()));
-    ASSERT_TRUE(fsys->MountContainer("bad", (dir / "bad.dat").c_str(), 4, 0x5BD1E995, 0));
-
+    ASSERT_TRUE(Write("bad.dat", entries, options));
+    ASSERT_TRUE(Mount("bad", "bad.dat", 4));
     std::vector<uint8_t> out(100000);
-    EXPECT_FALSE(std::unique_ptr<FileSystemInputStream>(fsys->OpenInputStream("bad/bad_frame.bin", nullptr, nullptr, 0))
-                     ->Read(out.data(), 100000));
+    EXPECT_FALSE(Open("bad/bad_frame.bin")->Read(out.data(), 100000));
     EXPECT_TRUE(sink.Contains("corrupt LZX data"));
-    std::unique_ptr<FileSystemInputStream> cut(fsys->OpenInputStream("bad/cut.bin", nullptr, nullptr, 0));
+    auto cut = Open("bad/cut.bin");
     EXPECT_FALSE(cut->Read(out.data(), 100000));
     EXPECT_FALSE(cut->Read(out.data(), 1));  // stays failed
     EXPECT_TRUE(sink.Contains("ends early"));
-    std::unique_ptr<FileSystemInputStream> shortEntry(fsys->OpenInputStream("bad/short.bin", nullptr, nullptr, 0));
+    auto shortEntry = Open("bad/short.bin");
     ASSERT_TRUE(shortEntry->Read(out.data(), 50000));
     EXPECT_FALSE(shortEntry->Read(out.data(), 10000));
     EXPECT_EQ(ReadAll("bad/good.bin"), entries[0].data);
@@ -192,21 +186,19 @@ TEST_F(ContainerFixture, CorruptAndTruncatedLzxEntriesFailCleanly) {
 
 TEST_F(ContainerFixture, LookupIgnoresCaseAndLaterContainersOverrideEarlierOnes) {
     ASSERT_TRUE(reader.Start());
-    ContainerOptions options;
     const std::vector<uint8_t> first = MakeContent(5000, 1), second = MakeContent(6000, 2), only = MakeContent(10, 3);
-    WriteContainer(dir / "x.dat", {{"common/fonts/a.bin", first, Coding::Compress2}, {"only.bin", only, Coding::Stored}}, options, dir.Path());
-    WriteContainer(dir / "x_001.dat", {{"common/fonts/a.bin", second, Coding::Stored}}, options, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("Common", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 1));
+    Write("x.dat", {{"common/fonts/a.bin", first, Coding::Compress2}, {"only.bin", only}});
+    Write("x_001.dat", {{"common/fonts/a.bin", second}});
+    ASSERT_TRUE(Mount("Common", "x.dat", 1, 1));
     EXPECT_EQ(ReadAll("common/Common/Fonts/A.BIN"), second);
     EXPECT_EQ(ReadAll("COMMON/only.bin"), only);
-    EXPECT_FALSE(fsys->FileExists("common/missing.bin", nullptr, nullptr));
-    EXPECT_EQ(fsys->OpenInputStream("common/missing.bin", nullptr, nullptr, 0), nullptr);
+    EXPECT_FALSE(Exists("common/missing.bin"));
+    EXPECT_EQ(Open("common/missing.bin"), nullptr);
 }
 
 TEST_F(ContainerFixture, ExtraFilesAreNamedFromTheBaseAndCappedAtFour) {
-    ContainerOptions options;
     for (const char* name : {"x.dat", "x_001.dat", "x_002.dat", "x_003.dat", "x_004.dat"})
-        WriteContainer(dir / name, {{std::string(name) + ".txt", MakeContent(100, 1), Coding::Stored}}, options, dir.Path());
+        Write(name, {{std::string(name) + ".txt", MakeContent(100, 1)}});
     // The cap holds for counts that would wrap 32-bit arithmetic too.
     const struct {
         uint32_t extra, containers;
@@ -216,54 +208,50 @@ TEST_F(ContainerFixture, ExtraFilesAreNamedFromTheBaseAndCappedAtFour) {
         sink.Clear();
         FileSystemContainerMountPoint m(fsys.get(), "a", (dir / "x.dat").c_str(), 1, 0x5BD1E995, c.extra);
         ASSERT_EQ(m.ContainerCount(), c.containers) << c.extra;
-        EXPECT_EQ(std::string(m.DatPath(c.containers - 1)), dir / ("x_00" + std::to_string(c.containers - 1) + ".dat"));
-        EXPECT_EQ(std::string(m.IndexPath(c.containers - 1)), dir / ("x_00" + std::to_string(c.containers - 1) + ".idx"));
+        const std::string last = dir / ("x_00" + std::to_string(c.containers - 1));
+        EXPECT_EQ(std::string(m.DatPath(c.containers - 1)), last + ".dat");
+        EXPECT_EQ(std::string(m.IndexPath(c.containers - 1)), last + ".idx");
         EXPECT_EQ(sink.Contains("More than MAX_CONTAINER_FILE_NUM container files required"), c.warned) << c.extra;
     }
 
-    // Adding through the file system numbers the new containers after those loaded.
-    ASSERT_TRUE(fsys->MountContainer("c", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
-    ASSERT_TRUE(fsys->MountContainer("c", (dir / "x_001.dat").c_str(), 1, 0x5BD1E995, 0));
+    // Adding through the file system numbers the new containers after those loaded;
+    // extras are named from the base given (x_002.dat's extra 3 is x_002_003.dat, missing).
+    ASSERT_TRUE(Mount("c", "x.dat", 1));
+    ASSERT_TRUE(Mount("c", "x_001.dat", 1));
     EXPECT_TRUE(sink.Contains("Adding extra files to mounted container"));
-    // Extras are named from the base given: x_002.dat's extra number 3 is x_002_003.dat,
-    // which is missing, so one container more.
-    ASSERT_TRUE(fsys->MountContainer("c", (dir / "x_002.dat").c_str(), 1, 0x5BD1E995, 1));
-    EXPECT_TRUE(fsys->FileExists("c/x_002.dat.txt", nullptr, nullptr));
-    EXPECT_FALSE(fsys->FileExists("c/x_003.dat.txt", nullptr, nullptr));
-    ASSERT_TRUE(fsys->MountContainer("c", (dir / "x_003.dat").c_str(), 1, 0x5BD1E995, 0));
-    EXPECT_TRUE(fsys->FileExists("c/x_003.dat.txt", nullptr, nullptr));
-    EXPECT_FALSE(fsys->MountContainer("c", (dir / "x.dat").c_str(), 1, 0x5BD1E995, 0));
+    ASSERT_TRUE(Mount("c", "x_002.dat", 1, 1));
+    EXPECT_TRUE(Exists("c/x_002.dat.txt"));
+    EXPECT_FALSE(Exists("c/x_003.dat.txt"));
+    ASSERT_TRUE(Mount("c", "x_003.dat", 1));
+    EXPECT_TRUE(Exists("c/x_003.dat.txt"));
+    EXPECT_FALSE(Mount("c", "x.dat", 1));
     EXPECT_TRUE(sink.Contains("AddExtraFiles failed - too many containers already added"));
-
-    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x.dat").c_str(), 2, 0x5BD1E995, 0));
-    ASSERT_TRUE(fsys->MountContainer("e", (dir / "x_001.dat").c_str(), 2, 0x5BD1E995, 0xFFFFFFFEu));
-    EXPECT_TRUE(fsys->FileExists("e/x_001.dat.txt", nullptr, nullptr));
+    ASSERT_TRUE(Mount("e", "x.dat", 2));
+    ASSERT_TRUE(Mount("e", "x_001.dat", 2, 0xFFFFFFFEu));
+    EXPECT_TRUE(Exists("e/x_001.dat.txt"));
 }
 
 TEST_F(ContainerFixture, MissingExtraFileStillMountsAndWrongVersionStopsLoading) {
-    ContainerOptions options;
-    WriteContainer(dir / "y.dat", {{"a.txt", MakeContent(10, 1), Coding::Stored}}, options, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("y", (dir / "y.dat").c_str(), 3, 0x5BD1E995, 1));
-    EXPECT_TRUE(fsys->FileExists("y/a.txt", nullptr, nullptr));
-
-    WriteContainer(dir / "z.dat", {{"a.txt", MakeContent(10, 1), Coding::Stored}}, options, dir.Path());
-    ContainerOptions bad = options;
+    const std::vector<Entry> one = {{"a.txt", MakeContent(10, 1)}};
+    Write("y.dat", one);
+    ASSERT_TRUE(Mount("y", "y.dat", 3, 1));
+    EXPECT_TRUE(Exists("y/a.txt"));
+    ContainerOptions bad;
     bad.version = 1;
-    WriteContainer(dir / "z_001.dat", {{"b.txt", MakeContent(10, 1), Coding::Stored}}, bad, dir.Path());
-    WriteContainer(dir / "z_002.dat", {{"c.txt", MakeContent(10, 1), Coding::Stored}}, options, dir.Path());
+    Write("z.dat", one);
+    Write("z_001.dat", one, bad);
+    Write("z_002.dat", one);
     FileSystemContainerMountPoint z(fsys.get(), "z", (dir / "z.dat").c_str(), 4, 0x5BD1E995, 2);
     EXPECT_TRUE(z.IsValid());
     EXPECT_EQ(z.ContainerCount(), 1u);
     EXPECT_TRUE(sink.Contains("wrong index file version"));
-
-    WriteContainer(dir / "w.dat", {{"a.txt", MakeContent(10, 1), Coding::Stored}}, bad, dir.Path());
-    EXPECT_FALSE(fsys->MountContainer("w", (dir / "w.dat").c_str(), 5, 0x5BD1E995, 0));
+    Write("w.dat", one, bad);
+    EXPECT_FALSE(Mount("w", "w.dat", 5));
     EXPECT_TRUE(sink.Contains("Unable to mount container"));
-    EXPECT_FALSE(fsys->MountContainer("v", (dir / "nothing.dat").c_str(), 5, 0x5BD1E995, 0));
+    EXPECT_FALSE(Mount("v", "nothing.dat", 5));
 }
 
-// Entries whose bytes the data file cannot hold are dropped when the set is mounted,
-// with one line each, so GetSize never promises what cannot be read.
+// Entries the data file cannot hold are dropped at mount with one line each.
 TEST_F(ContainerFixture, EntriesTheDataFileCannotServeAreDroppedAtMount) {
     struct Case {
         const char* path;
@@ -287,33 +275,28 @@ TEST_F(ContainerFixture, EntriesTheDataFileCannotServeAreDroppedAtMount) {
     }
     ASSERT_TRUE(WriteWholeFile(dir / "b.dat", std::vector<uint8_t>(1000, 7)));
     ASSERT_TRUE(WriteWholeFile(dir / "b.idx", BuildIndex(entries, offsets, stored, ContainerOptions{})));
-    ASSERT_TRUE(fsys->MountContainer("b", (dir / "b.dat").c_str(), 6, 0x5BD1E995, 0));
+    ASSERT_TRUE(Mount("b", "b.dat", 6));
     size_t errors = 0;
     for (const auto& m : sink.Messages()) errors += m.severity == 4;
     EXPECT_EQ(errors, 4u);
     for (const Case& c : cases) {
-        const std::string name = std::string("b/") + c.path;
-        EXPECT_EQ(fsys->FileExists(name.c_str(), nullptr, nullptr), c.kept) << c.path;
+        EXPECT_EQ(Exists(std::string("b/") + c.path), c.kept) << c.path;
         const uint32_t hash = ReferenceMurmur2(c.path, int(std::strlen(c.path)), ContainerOptions{}.seed, 0x5BD1E995);
         char hex[16];
         std::snprintf(hex, sizeof hex, "%08X", hash);
         EXPECT_EQ(sink.Contains(std::string("entry ") + hex), !c.kept) << c.path;
     }
-    std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("b/ends_at_end", nullptr, nullptr, 0));
-    ASSERT_NE(s, nullptr);
-    std::vector<uint8_t> out(1000);
-    ASSERT_TRUE(s->Read(out.data(), 1000));
-    EXPECT_EQ(out, std::vector<uint8_t>(1000, 7));
+    EXPECT_EQ(ReadAll("b/ends_at_end"), std::vector<uint8_t>(1000, 7));
 }
 
-// A data file cut after mounting: every read that reaches the missing bytes fails with
-// one line naming the entry, through the read-ahead buffers and the direct read alike.
+// A data file cut after mounting: a read reaching the missing bytes fails with one line
+// naming the entry, through the read-ahead buffers and the direct read alike.
 TEST_F(ContainerFixture, DataCutAfterMountingFailsReadsWithOneLine) {
     ASSERT_TRUE(reader.Start());
     const std::vector<Entry> entries = {{"a.bin", MakeContent(300000, 1), Coding::Stored},
                                         {"b.bin", MakeContent(100000, 2), Coding::Compress2}};
-    WriteContainer(dir / "s.dat", entries, ContainerOptions{}, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("s", (dir / "s.dat").c_str(), 6, 0x5BD1E995, 0));
+    Write("s.dat", entries);
+    ASSERT_TRUE(Mount("s", "s.dat", 6));
     std::vector<uint8_t> dat = ReadWholeFile(dir / "s.dat");
     dat.resize(250000);
     WriteWholeFile(dir / "s.dat", dat);
@@ -328,12 +311,10 @@ TEST_F(ContainerFixture, DataCutAfterMountingFailsReadsWithOneLine) {
     std::vector<uint8_t> out(300000);
     for (const Case& c : cases) {
         sink.Clear();
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(c.name, nullptr, nullptr, 0));
+        auto s = Open(c.name);
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->Read(out.data(), c.first), c.firstOk) << c.name << " " << c.first;
-        if (c.firstOk) {
-            EXPECT_FALSE(s->Read(out.data(), c.second)) << c.name << " " << c.first;
-        }
+        EXPECT_FALSE(c.firstOk && s->Read(out.data(), c.second)) << c.name << " " << c.first;
         EXPECT_FALSE(s->Read(out.data(), 1));  // stays failed
         const auto messages = sink.Messages();
         ASSERT_EQ(messages.size(), 1u) << c.name << " " << c.first;
@@ -342,12 +323,10 @@ TEST_F(ContainerFixture, DataCutAfterMountingFailsReadsWithOneLine) {
 }
 
 TEST_F(ContainerFixture, CorruptIndexesFailBeforeAllocating) {
-    WriteContainer(dir / "s.dat", {{"a.bin", MakeContent(1000, 1), Coding::Stored}}, ContainerOptions{}, dir.Path());
+    Write("s.dat", {{"a.bin", MakeContent(1000, 1)}});
     // A count larger than the file holds is refused before anything is allocated.
     std::vector<uint8_t> idx = ReadWholeFile(dir / "s.idx");
-    idx[3] = 0xFF;
-    idx[4] = 0xFF;
-    idx[5] = 0xFF;
+    std::fill(idx.begin() + 3, idx.begin() + 6, 0xFF);
     idx[6] = 0x0F;
     WriteWholeFile(dir / "s.idx", idx);
     ContainerIndex index;
@@ -359,36 +338,32 @@ TEST_F(ContainerFixture, CorruptIndexesFailBeforeAllocating) {
     EXPECT_TRUE(sink.Contains("truncated index"));
 }
 
-// Data kinds name the reader's kept-open files: a second set of a kind in use would
-// read through the first one's file slot, so it is refused, in either order.
+// A second set of a data kind in use (the reader's kept-open file slot) is refused.
 TEST_F(ContainerFixture, ASecondSetOfADataKindInUseIsRefusedAndTheFirstKeepsItsData) {
     ASSERT_TRUE(reader.Start());
     const std::vector<uint8_t> a = MakeContent(5000, 1), b = MakeContent(5000, 2);
-    WriteContainer(dir / "a.dat", {{"x.bin", a, Coding::Stored}}, ContainerOptions{}, dir.Path());
-    WriteContainer(dir / "b.dat", {{"x.bin", b, Coding::Stored}}, ContainerOptions{}, dir.Path());
+    Write("a.dat", {{"x.bin", a}});
+    Write("b.dat", {{"x.bin", b}});
     for (bool aFirst : {true, false}) {
         fsys = std::make_unique<FileSystem>(&reader);
-        const char* first = aFirst ? "a" : "b";
-        const char* second = aFirst ? "b" : "a";
-        ASSERT_TRUE(fsys->MountContainer(first, (dir / (std::string(first) + ".dat")).c_str(), 3, 0x5BD1E995, 0));
+        const std::string first = aFirst ? "a" : "b", second = aFirst ? "b" : "a";
+        ASSERT_TRUE(Mount(first.c_str(), (first + ".dat").c_str(), 3));
         sink.Clear();
-        EXPECT_FALSE(fsys->MountContainer(second, (dir / (std::string(second) + ".dat")).c_str(), 3, 0x5BD1E995, 0));
-        EXPECT_TRUE(sink.Contains(std::string("data kind 3 is already used by mount point ") + first));
-        EXPECT_EQ(ReadAll((std::string(first) + "/x.bin").c_str()), aFirst ? a : b);
-        EXPECT_FALSE(fsys->FileExists((std::string(second) + "/x.bin").c_str(), nullptr, nullptr));
+        EXPECT_FALSE(Mount(second.c_str(), (second + ".dat").c_str(), 3));
+        EXPECT_TRUE(sink.Contains("data kind 3 is already used by mount point " + first));
+        EXPECT_FALSE(Exists(second + "/x.bin"));
         // Another kind, or none (11: every read opens the file by its path), is fine.
         for (uint32_t kind : {4u, 11u}) {
             const std::string name = second + std::to_string(kind);
-            ASSERT_TRUE(fsys->MountContainer(name.c_str(), (dir / (std::string(second) + ".dat")).c_str(), kind, 0x5BD1E995, 0));
-            EXPECT_EQ(ReadAll((name + "/x.bin").c_str()), aFirst ? b : a);
+            ASSERT_TRUE(Mount(name.c_str(), (second + ".dat").c_str(), kind));
+            EXPECT_EQ(ReadAll(name + "/x.bin"), aFirst ? b : a);
         }
-        EXPECT_EQ(ReadAll((std::string(first) + "/x.bin").c_str()), aFirst ? a : b);
+        EXPECT_EQ(ReadAll(first + "/x.bin"), aFirst ? a : b);
     }
 }
 
 // A zlib or gzip entry is only good when its stream ends with the entry and its check
-// value matches: flipping any byte of the stream either fails the read or changes
-// nothing, and the damage that changes nothing visible still fails at the trailer.
+// value matches: flipping any byte either fails the read or changes nothing.
 TEST_F(ContainerFixture, ZlibAndGzipEntriesMustEndWithAMatchingCheckValue) {
     ASSERT_TRUE(reader.Start());
     const std::vector<uint8_t> data = MakeContent(1500, 5);
@@ -401,21 +376,18 @@ TEST_F(ContainerFixture, ZlibAndGzipEntriesMustEndWithAMatchingCheckValue) {
             flipped[at] ^= static_cast<uint8_t>(1u << (at % 8));
             entries.emplace_back("flip/" + std::to_string(at), data, Coding::Precoded, flipped);
         }
-        std::vector<uint8_t> cut(coded.begin(), coded.end() - 4);
         std::vector<uint8_t> trailer = coded;
         trailer.back() ^= 0x10;
-        std::vector<uint8_t> oneShort(data.begin(), data.end() - 1);
-        entries.emplace_back("cut", data, Coding::Precoded, cut);
+        entries.emplace_back("cut", data, Coding::Precoded, std::vector<uint8_t>(coded.begin(), coded.end() - 4));
         entries.emplace_back("trailer", data, Coding::Precoded, trailer);
-        entries.emplace_back("decodes_past", oneShort, Coding::Precoded, coded);
-        ASSERT_TRUE(WriteContainer(dir / "z.dat", entries, ContainerOptions{}, dir.Path()));
+        entries.emplace_back("decodes_past", std::vector<uint8_t>(data.begin(), data.end() - 1), Coding::Precoded, coded);
+        ASSERT_TRUE(Write("z.dat", entries));
         fsys = std::make_unique<FileSystem>(&reader);
-        ASSERT_TRUE(fsys->MountContainer("z", (dir / "z.dat").c_str(), 7, 0x5BD1E995, 0));
+        ASSERT_TRUE(Mount("z", "z.dat", 7));
         std::vector<uint8_t> out(data.size());
         size_t failed = 0;
         for (size_t at = 0; at < coded.size(); ++at) {
-            std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(("z/flip/" + std::to_string(at)).c_str(), nullptr, nullptr, 0));
-            ASSERT_NE(s, nullptr);
+            auto s = Open("z/flip/" + std::to_string(at));
             const bool ok = s->Read(out.data(), static_cast<uint32_t>(out.size()));
             EXPECT_TRUE(!ok || out == data) << "flipped byte " << at;
             failed += !ok;
@@ -427,33 +399,30 @@ TEST_F(ContainerFixture, ZlibAndGzipEntriesMustEndWithAMatchingCheckValue) {
         } bad[] = {{"z/cut", "does not end"}, {"z/trailer", "incorrect"}, {"z/decodes_past", "past the entry"}};
         for (const Bad& b : bad) {
             sink.Clear();
-            std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream(b.name, nullptr, nullptr, 0));
-            ASSERT_NE(s, nullptr);
-            const uint32_t size = s->GetSize();
+            auto s = Open(b.name);
             // The last byte is skipped: the check still runs when it is produced.
-            EXPECT_TRUE(s->Read(out.data(), size - 1)) << b.name;
+            EXPECT_TRUE(s->Read(out.data(), s->GetSize() - 1)) << b.name;
             EXPECT_FALSE(s->Read(nullptr, 1)) << b.name;
-            const auto messages = sink.Messages();
-            ASSERT_EQ(messages.size(), 1u) << b.name;
-            EXPECT_NE(messages[0].text.find(b.name + 1), std::string::npos) << messages[0].text;
-            EXPECT_NE(messages[0].text.find(b.message), std::string::npos) << messages[0].text;
+            const auto m = sink.Messages();
+            ASSERT_EQ(m.size(), 1u) << b.name;
+            EXPECT_NE(m[0].text.find(b.name + 1), std::string::npos) << m[0].text;
+            EXPECT_NE(m[0].text.find(b.message), std::string::npos) << m[0].text;
         }
     }
 }
 
-// A large stored read goes into the caller's buffer as one reader job after the buffers
-// already in flight, and a large skip reads nothing; small reads keep the read-ahead.
+// A large stored read is one reader job into the caller's buffer; a large skip reads nothing.
 TEST_F(ContainerFixture, LargeStoredReadsAreOneJobAndLargeSkipsReadNothing) {
     ASSERT_TRUE(reader.Start());
     const std::vector<uint8_t> data = MakeContent(1 << 20, 3);
-    WriteContainer(dir / "l.dat", {{"big.bin", data, Coding::Stored}}, ContainerOptions{}, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("l", (dir / "l.dat").c_str(), 5, 0x5BD1E995, 0));
+    Write("l.dat", {{"big.bin", data}});
+    ASSERT_TRUE(Mount("l", "l.dat", 5));
     struct Step {
         uint32_t size;
         bool skip;
         uint32_t jobs;  // reads posted by this step: the direct one, buffers refilled behind it
     } steps[] = {{10, false, 0}, {kContainerReadAheadBytes, false, 1}, {500000, false, 1 + 3}, {400000, true, 3}, {100, false, 0}};
-    std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("l/big.bin", nullptr, nullptr, 0));
+    auto s = Open("l/big.bin");
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(reader.Posted(), kContainerReadAheadBuffers);
     uint32_t at = 0;
@@ -462,21 +431,17 @@ TEST_F(ContainerFixture, LargeStoredReadsAreOneJobAndLargeSkipsReadNothing) {
         const uint32_t before = reader.Posted();
         ASSERT_TRUE(s->Read(step.skip ? nullptr : out.data(), step.size)) << at;
         EXPECT_EQ(reader.Posted() - before, step.jobs) << at;
-        if (!step.skip) {
-            EXPECT_TRUE(std::equal(out.begin(), out.begin() + step.size, data.begin() + at)) << at;
-        }
+        EXPECT_TRUE(step.skip || std::equal(out.begin(), out.begin() + step.size, data.begin() + at)) << at;
         at += step.size;
     }
 }
 
 TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead) {
     ASSERT_TRUE(reader.Start());
-    ContainerOptions options;
     const std::vector<Entry> entries = {{"a.bin", MakeContent(50000, 1), Coding::Compress2},
-                                        {"b.bin", MakeContent(60000, 2), Coding::Stored},
-                                        {"c.bin", MakeContent(70000, 3), Coding::Gzip}};
-    WriteContainer(dir / "p.dat", entries, options, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("p", (dir / "p.dat").c_str(), 8, 0x5BD1E995, 0));
+                                        {"b.bin", MakeContent(60000, 2)}, {"c.bin", MakeContent(70000, 3), Coding::Gzip}};
+    Write("p.dat", entries);
+    ASSERT_TRUE(Mount("p", "p.dat", 8));
 
     fsys->SetPreheatFile("b", "bin", "p", 0);
     EXPECT_EQ(ReadAll("p/a.bin"), entries[0].data);  // a's read-ahead covers it: b is preheated
@@ -501,13 +466,9 @@ TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead)
     EXPECT_EQ(ReadAll("p/b.bin"), entries[1].data);
 }
 
-// The global file system outlives the global reader it uses: the shutdown drops the
-// mounts and a preheated stream before the reader goes, and start-up rebuilds both.
+// The shutdown drops global mounts and a preheated stream before the reader they use.
 TEST_F(ContainerFixture, ShutdownWithAPreheatedGlobalStreamAndRunningReader) {
-    ContainerOptions options;
-    const std::vector<Entry> entries = {{"a.bin", MakeContent(50000, 1), Coding::Compress2},
-                                        {"b.bin", MakeContent(60000, 2), Coding::Stored}};
-    WriteContainer(dir / "g.dat", entries, options, dir.Path());
+    Write("g.dat", {{"a.bin", MakeContent(50000, 1), Coding::Compress2}, {"b.bin", MakeContent(60000, 2)}});
     ASSERT_TRUE(gPhysicalFileReader.Start());
     ASSERT_TRUE(gFileSystem.MountContainer("g", (dir / "g.dat").c_str(), 10, 0x5BD1E995, 0));
     gFileSystem.SetPreheatFile("g/b.bin", nullptr, nullptr, 0);
@@ -520,19 +481,13 @@ TEST_F(ContainerFixture, ShutdownWithAPreheatedGlobalStreamAndRunningReader) {
 
 TEST_F(ContainerFixture, DroppingAStreamWithReadsInFlightWaitsForThem) {
     ASSERT_TRUE(reader.Start());
-    ContainerOptions options;
-    WriteContainer(dir / "d.dat", {{"a.bin", MakeContent(300000, 1), Coding::Stored}}, options, dir.Path());
-    ASSERT_TRUE(fsys->MountContainer("d", (dir / "d.dat").c_str(), 9, 0x5BD1E995, 0));
-    for (int i = 0; i < 20; ++i) {
-        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("d/a.bin", nullptr, nullptr, 0));
-        ASSERT_NE(s, nullptr);
-    }
-    std::vector<uint8_t> out(300000);
-    std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("d/a.bin", nullptr, nullptr, 0));
-    EXPECT_TRUE(s->Read(out.data(), 300000));
+    const std::vector<uint8_t> data = MakeContent(300000, 1);
+    Write("d.dat", {{"a.bin", data}});
+    ASSERT_TRUE(Mount("d", "d.dat", 9));
+    for (int i = 0; i < 20; ++i) ASSERT_NE(Open("d/a.bin"), nullptr);
+    EXPECT_EQ(ReadAll("d/a.bin"), data);
 }
 
-// The block decoder refuses missing buffers and unknown kinds, and says why it failed.
 TEST(BlockDecompressor, RefusesMissingBuffersUnknownKindsAndBadData) {
     uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8}, out[8];
     for (uint32_t kind : {0u, 1u, 2u}) {

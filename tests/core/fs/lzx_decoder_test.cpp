@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "core/fs/support/LzxTestEncoder.h"
@@ -39,8 +40,16 @@ LzxResult DecodeFrames(const LzxTestFrames& f, std::vector<uint8_t>& out, uint32
     return kLzxOk;
 }
 
-// Sets n bits at bit position pos of an LZX bit stream (16-bit little-endian words,
-// most significant bit first).
+// Our decoder and libmspack (fed the same frames as cabinet data blocks) both give data back.
+void ExpectBothDecode(const LzxTestFrames& frames, const std::vector<uint8_t>& data, uint32_t windowBits = 16) {
+    std::vector<uint8_t> ours, theirs;
+    ASSERT_EQ(DecodeFrames(frames, ours, windowBits), kLzxOk);
+    EXPECT_TRUE(ours == data);
+    ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, windowBits), theirs));
+    EXPECT_TRUE(theirs == data);
+}
+
+// LZX bit streams are 16-bit little-endian words, most significant bit first.
 void SetBits(std::vector<uint8_t>& s, uint32_t pos, uint32_t n, uint32_t value) {
     for (uint32_t i = 0; i < n; ++i, ++pos) {
         const uint32_t word = pos / 16, k = pos % 16;
@@ -51,8 +60,6 @@ void SetBits(std::vector<uint8_t>& s, uint32_t pos, uint32_t n, uint32_t value) 
     }
 }
 
-// Appends bits to an LZX bit stream: 16-bit little-endian words, most significant bit
-// first.
 struct BitWriter {
     std::vector<uint8_t> bytes;
     uint32_t word = 0, n = 0;
@@ -73,22 +80,10 @@ struct BitWriter {
 };
 
 struct Case {
-    const char* name;
+    std::string name;
     uint32_t size;
     LzxTestOptions options;
 };
-
-// Every window size, with matches reaching far back.
-void AddWindowCases(std::vector<Case>& cases) {
-    static const char* const kNames[] = {"window 15", "window 16", "window 17", "window 18", "window 19", "window 20", "window 21"};
-    for (uint32_t bits = 15; bits <= 21; ++bits) {
-        LzxTestOptions o;
-        o.windowBits = bits;
-        o.blocks = {{2, 100000}, {1, 100000}};
-        o.chainDepth = 64;
-        cases.push_back({kNames[bits - 15], 300000, o});
-    }
-}
 
 std::vector<Case> Cases() {
     std::vector<Case> cases;
@@ -117,15 +112,20 @@ std::vector<Case> Cases() {
     cases.push_back({"one short frame", 5, o});
     o.e8Size = 1000;
     cases.push_back({"E8 small translation size", 100000, o});
-    AddWindowCases(cases);
+    for (uint32_t bits = 15; bits <= 21; ++bits) {  // every window size, matches reaching far back
+        LzxTestOptions w;
+        w.windowBits = bits;
+        w.blocks = {{2, 100000}, {1, 100000}};
+        w.chainDepth = 64;
+        cases.push_back({"window " + std::to_string(bits), 300000, w});
+    }
     return cases;
 }
 
 }  // namespace
 
-// Our decoder and libmspack (fed the same frames as cabinet data blocks) both give the
-// source bytes back, for every block kind, E8 translation on and off, short last
-// frames, matches reaching back into earlier frames and every window size.
+// Every block kind, E8 translation on and off, short last frames, matches reaching back
+// into earlier frames and every window size.
 TEST(LzxDecoder, MatchesSourceAndLibmspack) {
     LzxTestStats used;
     for (const Case& c : Cases()) {
@@ -141,25 +141,15 @@ TEST(LzxDecoder, MatchesSourceAndLibmspack) {
             used.repeated[i] += s.repeated[i];
             used.preTreeRuns[i] += s.preTreeRuns[i];
         }
-        std::vector<uint8_t> ours, theirs;
-        ASSERT_EQ(DecodeFrames(frames, ours, c.options.windowBits), kLzxOk);
-        EXPECT_TRUE(ours == data);
-        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, c.options.windowBits), theirs));
-        EXPECT_TRUE(theirs == ours);
+        ExpectBothDecode(frames, data, c.options.windowBits);
     }
     // The cases above really exercise every coding feature.
-    EXPECT_GT(used.literals, 0u);
-    EXPECT_GT(used.crossFrame, 0u);
-    EXPECT_GT(used.lengthSymbols, 0u);
-    EXPECT_GT(used.alignedOffsets, 0u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_GT(used.repeated[i], 0u) << i;
-        EXPECT_GT(used.preTreeRuns[i], 0u) << i;
-    }
+    for (uint32_t n : {used.literals, used.crossFrame, used.lengthSymbols, used.alignedOffsets, used.repeated[0],
+                       used.repeated[1], used.repeated[2], used.preTreeRuns[0], used.preTreeRuns[1], used.preTreeRuns[2]})
+        EXPECT_GT(n, 0u);
 }
 
-// An uncompressed block header that ends exactly on a word edge is followed by a whole
-// padding word; found by trying block sizes until the encoder hits that case.
+// An uncompressed block header ending on a word edge is followed by a whole padding word.
 TEST(LzxDecoder, UncompressedHeaderOnWordEdge) {
     int found = 0;
     for (uint32_t n = 100; n < 400 && found < 3; ++n) {
@@ -169,11 +159,7 @@ TEST(LzxDecoder, UncompressedHeaderOnWordEdge) {
         const LzxTestFrames frames = LzxTestEncode(data, o);
         if (!frames.stats.padWords) continue;
         ++found;
-        std::vector<uint8_t> ours, theirs;
-        ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
-        EXPECT_TRUE(ours == data);
-        ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
-        EXPECT_TRUE(theirs == ours);
+        ExpectBothDecode(frames, data);
     }
     EXPECT_EQ(found, 3);
 }
@@ -187,16 +173,11 @@ TEST(LzxDecoder, PadByteOfOddBlockMayOpenTheNextFrame) {
     LzxTestFrames frames = LzxTestEncode(data, o);
     frames.compressed[0].pop_back();
     frames.compressed[1].insert(frames.compressed[1].begin(), 0);
-    std::vector<uint8_t> ours, theirs;
-    ASSERT_EQ(DecodeFrames(frames, ours), kLzxOk);
-    EXPECT_TRUE(ours == data);
-    ASSERT_TRUE(LzxMspackExtract(LzxTestCabinet(frames, 16), theirs));
-    EXPECT_TRUE(theirs == ours);
+    ExpectBothDecode(frames, data);
 }
 
-// E8 translation really changes the compressed stream and is undone only within the
-// translated part of each frame: up to the 11th byte from the end (one call at a time
-// on each side of the edge), never in frames of 10 bytes or less.
+// E8 translation is undone only up to the 11th byte from a frame's end (a call on each
+// side of the edge).
 TEST(LzxDecoder, E8TranslationIsUndone) {
     for (uint32_t edge : {32768 - 11, 32768 - 10}) {
         std::vector<uint8_t> data(32768 + 20, 0x90);
@@ -256,35 +237,27 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
     const LzxTestFrames good = LzxTestEncode(data, LzxTestOptions{});
     std::vector<uint8_t> out;
 
-    {  // truncated frames: every cut of the first frame but tiny tails fails
-        for (size_t cut : {size_t(0), size_t(1), size_t(17), good.compressed[0].size() / 2, good.compressed[0].size() - 4}) {
-            LzxTestFrames f = good;
-            f.compressed[0].resize(cut);
-            EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << cut;
-        }
-    }
-    {  // an over-subscribed pre-tree: all twenty lengths 1 (after the E8 bit and block header)
+    // Cuts of the first frame but tiny tails.
+    for (size_t cut : {size_t(0), size_t(1), size_t(17), good.compressed[0].size() / 2, good.compressed[0].size() - 4}) {
         LzxTestFrames f = good;
-        for (uint32_t i = 0; i < 20; ++i) SetBits(f.compressed[0], 28 + 4 * i, 4, 1);
-        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+        f.compressed[0].resize(cut);
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << cut;
     }
-    {  // block types 0 and 4..7
-        for (uint32_t type : {0u, 4u, 7u}) {
-            LzxTestFrames f = good;
-            SetBits(f.compressed[0], 1, 3, type);
-            EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << type;
-        }
+    LzxTestFrames f = good;  // an over-subscribed pre-tree: all twenty lengths 1
+    for (uint32_t i = 0; i < 20; ++i) SetBits(f.compressed[0], 28 + 4 * i, 4, 1);
+    EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+    for (uint32_t type : {0u, 4u, 7u}) {
+        f = good;
+        SetBits(f.compressed[0], 1, 3, type);
+        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << type;
     }
-    {  // an uncompressed block cut inside its bytes
-        LzxTestOptions o;
-        o.blocks = {{3, 1u << 20}};
-        LzxTestFrames f = LzxTestEncode(data, o);
-        f.compressed[0].resize(f.compressed[0].size() / 2);
-        EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
-    }
-    // A repeated offset (set by an uncompressed block) of 0, reaching before the
-    // stream start (in the first frame and in the second, which sits elsewhere in
-    // the window) or beyond the 64 KB window.
+    LzxTestOptions stored;  // an uncompressed block cut inside its bytes
+    stored.blocks = {{3, 1u << 20}};
+    f = LzxTestEncode(data, stored);
+    f.compressed[0].resize(f.compressed[0].size() / 2);
+    EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData);
+    // A repeated offset (set by an uncompressed block) of 0, before the stream start (in
+    // the first frame or the second) or beyond the 64 KB window.
     const struct {
         uint32_t lead, r0;
         bool checkedByLibmspack;
@@ -298,7 +271,7 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
         LzxTestOptions o;
         o.blocks = {{3, 2}, {1, 1u << 20}};
         if (c.lead) o.blocks.insert(o.blocks.begin(), {1, c.lead});
-        LzxTestFrames f = LzxTestEncode(runs, o);
+        f = LzxTestEncode(runs, o);
         ASSERT_EQ(DecodeFrames(f, out), kLzxOk);
         EXPECT_TRUE(out == runs);
         std::vector<uint8_t>& frame = f.compressed[c.lead / 32768];
@@ -307,29 +280,21 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
         std::vector<uint8_t> theirs;
         if (c.checkedByLibmspack) EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs)) << c.r0;
     }
-    {  // a frame whose tokens expand past its end: decode a full frame as a 1000-byte one
-        uint8_t frame[32768];
-        uint32_t size;
-        LzxTestOptions o;
-        o.blocks = {{1, 1u << 20}};
-        std::vector<uint8_t> runs(40000, 'z');
-        const LzxTestFrames longMatches = LzxTestEncode(runs, o);
-        Context c2;
-        size = 1000;  // literal, then matches of 257: 1 + 3 * 257 < 1000 < 1 + 4 * 257
-        EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, longMatches.compressed[0].data(),
-                                         uint32_t(longMatches.compressed[0].size())),
+    // A frame whose tokens expand past its end: a full frame decoded as a 1000-byte one
+    // (a literal, then matches of 257: 1 + 3 * 257 < 1000 < 1 + 4 * 257); then sticky.
+    const LzxTestFrames longMatches = LzxTestEncode(std::vector<uint8_t>(40000, 'z'), LzxTestOptions{});
+    Context c2;
+    uint8_t frame[32768];
+    for (const LzxTestFrames* input : {&longMatches, &good}) {
+        uint32_t size = 1000;
+        EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, input->compressed[0].data(), uint32_t(input->compressed[0].size())),
                   kLzxCorruptData);
         EXPECT_EQ(size, 0u);
-        size = 1000;  // sticky
-        EXPECT_EQ(LzxDecoder::Decompress(c2.d, frame, &size, good.compressed[0].data(),
-                                         uint32_t(good.compressed[0].size())),
-                  kLzxCorruptData);
     }
 }
 
-// A verbatim block whose main tree gives the first k literals 2-bit codes and nothing
-// else a code: only k = 4 is a complete tree; fewer leave it incomplete, more
-// over-subscribe it, and both are corrupt. The block's data is the literals 0, 1, 2, 3.
+// A main tree giving only the first k literals 2-bit codes is complete for k = 4 alone;
+// incomplete and over-subscribed trees are corrupt. The data is the literals 0..3.
 TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
     const struct {
         uint32_t twoBitLiterals;
@@ -340,8 +305,7 @@ TEST(LzxDecoder, MainTreeLengthsMustFormACompleteCode) {
         w.Put(1, 0);   // no E8 translation
         w.Put(3, 1);   // verbatim
         w.Put(24, 4);  // expanded bytes
-        // Pre-tree: symbols 0..15 of 4 bits (their code is their value); symbol 15 turns
-        // a length of 0 into 2, symbol 0 keeps it.
+        // Pre-tree symbols 0..15 of 4 bits (code = value): 15 turns a length 0 into 2.
         auto lengths = [&w](uint32_t count, uint32_t twoBit) {
             for (uint32_t i = 0; i < 20; ++i) w.Put(4, i < 16 ? 4 : 0);
             for (uint32_t i = 0; i < count; ++i) w.Put(4, i < twoBit ? 15 : 0);

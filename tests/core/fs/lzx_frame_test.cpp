@@ -18,9 +18,8 @@ struct Drained {
     bool finished = false;
 };
 
-// Feeds the stream in chunks of 1..maxChunk bytes and drains into destinations of
-// 0..maxRoom bytes, as a container stream would: consumed bytes are dropped, and a
-// call that neither consumes nor produces moves on to the next chunk (or ends).
+// Feeds chunks of 1..maxChunk bytes into destinations of 0..maxRoom bytes, as a container
+// stream would; a call that neither consumes nor produces moves on to the next chunk.
 Drained Drain(const std::vector<uint8_t>& stream, uint32_t maxChunk, uint32_t maxRoom, uint32_t seed) {
     std::mt19937 rng(seed);
     LzxFrameDecoder d;
@@ -74,8 +73,7 @@ TEST(LzxFrameDecoder, RandomSplitsAndDestinationsGiveTheSameBytes) {
     }
 }
 
-// The last frame is decoded as soon as its header and data are in, whether or not
-// bytes follow it; an exact multiple of the frame size and an empty stream work too.
+// The last frame is decoded as soon as its header and data are in, bytes after it or not.
 TEST(LzxFrameDecoder, LastFrameShapes) {
     LzxTestOptions o;
     for (uint32_t size : {0u, 1u, 32768u, 65536u, 65537u}) {
@@ -94,8 +92,7 @@ TEST(LzxFrameDecoder, LastFrameShapes) {
         used = 4;
         made = 10;
         EXPECT_EQ(d.Decompress("junk", &used, out.data(), &made), kLzxOk);
-        EXPECT_EQ(used, 4u);
-        EXPECT_EQ(made, 0u);
+        EXPECT_EQ(used * 100 + made, 400u);
     }
 }
 
@@ -111,9 +108,8 @@ TEST(LzxFrameDecoder, TruncatedStreamStopsWithoutFinishing) {
     }
 }
 
-// A header announcing more than 32768 bytes, or bad data inside a frame, fails with the
-// corrupt-data code after handing out the good frames before it; one warning is
-// logged and the decoder stays failed.
+// A header announcing more than 32768 bytes, or bad frame data, fails after the good
+// frames before it, with one warning, and stays failed.
 TEST(LzxFrameDecoder, CorruptFramesFailOnceAndStayFailed) {
     CaptureLogSink sink;
     sink.Attach();
@@ -130,10 +126,9 @@ TEST(LzxFrameDecoder, CorruptFramesFailOnceAndStayFailed) {
         ASSERT_EQ(r.out.size(), 65536u);
         EXPECT_TRUE(std::equal(r.out.begin(), r.out.end(), data.begin()));
     }
-    auto m = sink.Messages();
-    ASSERT_EQ(m.size(), 1u);
-    EXPECT_EQ(m[0].severity, 3);
-    EXPECT_NE(m[0].text.find("LzxFrameDecoder::Decompress - corrupt LZX data in frame 2"), std::string::npos);
+    ASSERT_EQ(sink.Messages().size(), 1u);
+    EXPECT_EQ(sink.Messages()[0].severity, 3);
+    EXPECT_TRUE(sink.Contains("LzxFrameDecoder::Decompress - corrupt LZX data in frame 2"));
     sink.Clear();
     {
         LzxTestFrames bad = frames;
@@ -148,8 +143,7 @@ TEST(LzxFrameDecoder, CorruptFramesFailOnceAndStayFailed) {
         used = static_cast<uint32_t>(stream.size());
         made = 1u << 17;
         EXPECT_EQ(d.Decompress(stream.data(), &used, out.data(), &made), kLzxCorruptData);
-        EXPECT_EQ(used, 0u);
-        EXPECT_EQ(made, 0u);
+        EXPECT_EQ(used + made, 0u);
         EXPECT_FALSE(d.Finished());
     }
     EXPECT_EQ(sink.Messages().size(), 1u);

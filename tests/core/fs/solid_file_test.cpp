@@ -1,5 +1,3 @@
-// Solid blobs in files through gFileSystem: save and load round trips through a folder
-// mount, damaged, oversized and truncated files, and saves that cannot complete.
 // test-sanitize: address
 // test-sources: ContainerBuilder.cpp
 // test-link: z
@@ -41,8 +39,7 @@ struct SolidFileFixture : UserFolderFixture {
         s.player = "Second Player";
         return s;
     }
-    // A fresh object with marker values, so an untouched object is recognisable.
-    static Settings Marked() {
+    static Settings Marked() {  // marker values, so an untouched object is recognisable
         Settings s;
         s.level = 99;
         s.player = "untouched";
@@ -55,11 +52,9 @@ TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
     const Settings saved = Sample();
     for (uint32_t options : {0u, kSerializeSolidCheck}) {
         ASSERT_TRUE(saved.SaveToFile("config", "bin", "user", options));
-        const std::vector<uint8_t> file = ReadWholeFile(dir / "config.bin");
         std::vector<uint8_t> blob;
         SolidSerializeToBuffer(saved, blob, options);
-        EXPECT_EQ(file, blob);  // the file is exactly the blob
-
+        EXPECT_EQ(ReadWholeFile(dir / "config.bin"), blob);  // the file is exactly the blob
         Settings back = Marked();
         ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", options));
         EXPECT_EQ(back.level, saved.level);
@@ -132,8 +127,7 @@ TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject)
         EXPECT_FALSE(s.LoadFromFile("config", "bin", "user", kSerializeSolidCheck)) << length;
         EXPECT_TRUE(Untouched(s)) << length;
     }
-    // A file that does not exist: false and nothing logged.
-    sink.Clear();
+    sink.Clear();  // a file that does not exist: false and nothing logged
     Settings s = Marked();
     EXPECT_FALSE(s.LoadFromFile("missing", "bin", "user", 0));
     EXPECT_TRUE(sink.Messages().empty());
@@ -145,18 +139,16 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     Settings changed = Sample();
     changed.level = 7;
 
-    // The target folder is read-only. (The superuser may write there anyway.)
+    // The target folder is read-only (the superuser may write there anyway).
     std::filesystem::create_directory(dir / "locked");
     std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     const bool canWrite = changed.SaveToFile("locked/config", "bin", "user", 0);
     std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
-    const bool privileged = std::filesystem::exists(dir / "locked/config.bin");
-    EXPECT_EQ(canWrite, privileged);
+    EXPECT_EQ(canWrite, std::filesystem::exists(dir / "locked/config.bin"));
 
-    // A folder nobody can create files in.
+    // A folder nobody can create files in; a target that is a folder.
     ASSERT_TRUE(gFileSystem.MountDirectory("proc", "/proc/self"));
     EXPECT_FALSE(changed.SaveToFile("config", "bin", "proc", 0));
-    // The target is a folder.
     std::filesystem::create_directory(dir / "folder.bin");
     EXPECT_FALSE(changed.SaveToFile("folder", "bin", "user", 0));
     // The temporary file cannot be made beside an existing save: the old file stays.
@@ -166,8 +158,7 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     Settings back = Marked();
     ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
     EXPECT_EQ(back.level, Sample().level);
-    // The new file cannot be moved into place: something removes the temporary file
-    // while the blob is being made (after the writer opened it).
+    // The new file cannot be moved into place: the temporary file vanishes mid-save.
     std::filesystem::remove(dir / "config.bin.~tmp");
     Interfering interfering;
     interfering.level = 7;
@@ -176,10 +167,9 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     EXPECT_FALSE(interfering.SaveToFile("config", "bin", "user", 0));
     EXPECT_TRUE(sink.Contains("Cannot write file"));
     EXPECT_EQ(ReadWholeFile(dir / "config.bin"), old);
-    // A writer that never opened writes nothing.
+    // A writer that never opened, or whose earlier write failed, writes nothing.
     FileWriter closed("no/such/folder/x", "bin", "user");
     EXPECT_FALSE(SolidSerializeToFileWriter(changed, closed, 0));
-    // Nor does one whose earlier write failed.
     FileWriter broken("broken", "bin", "user");
     EXPECT_FALSE(broken.Write(nullptr, 4));
     EXPECT_FALSE(SolidSerializeToFileWriter(changed, broken, 0));
