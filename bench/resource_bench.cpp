@@ -70,6 +70,7 @@ void BM_ManagerAgainstDirectLoads(benchmark::State& state) {
     std::vector<std::string> names;
     for (int i = 0; i < kTextures; ++i) names.push_back(Name(i));
     std::vector<Resource*> textures(kTextures);
+    std::vector<gfx::Texture*> direct(kTextures, nullptr);
     double managerTime = 0, directTime = 0;
     uint64_t created = 0;
     for (auto _ : state) {
@@ -92,12 +93,13 @@ void BM_ManagerAgainstDirectLoads(benchmark::State& state) {
                     device, bytes, size, gfx::DEFAULT_NONPOW2, gfx::DEFAULT_NONPOW2, gfx::FROM_FILE, 0,
                     gfx::FMT_UNKNOWN, gfx::POOL_MANAGED, gfx::FILTER_NONE, gfx::FILTER_NONE, 0, nullptr, nullptr,
                     &texture))) {
-                texture->Release();
+                direct[i] = texture;
                 ++created;
             }
             EngineFree(bytes);
         }
         const auto t2 = std::chrono::steady_clock::now();
+        for (gfx::Texture*& t : direct) if (t) { t->Release(); t = nullptr; }
         managerTime += Seconds(t0, t1);
         directTime += Seconds(t1, t2);
         ReleaseResources(textures.data(), kTextures);

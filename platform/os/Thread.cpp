@@ -19,7 +19,18 @@
 
 namespace os {
 
-ThreadId CurrentThreadId() { return static_cast<ThreadId>(syscall(SYS_gettid)); }
+namespace {
+// The id is asked for on every thread check of the loaders' hot paths: each thread asks
+// the kernel once. A forked child's thread is a new thread, so it asks again.
+thread_local ThreadId tCurrentId = 0;
+void ForgetCurrentIdInChild() { tCurrentId = 0; }
+const int gForgetRegistered = pthread_atfork(nullptr, nullptr, &ForgetCurrentIdInChild);
+}  // namespace
+
+ThreadId CurrentThreadId() {
+    if (tCurrentId == 0) tCurrentId = static_cast<ThreadId>(syscall(SYS_gettid));
+    return tCurrentId;
+}
 
 unsigned ProcessorCount() {
     const long n = sysconf(_SC_NPROCESSORS_ONLN);

@@ -292,18 +292,19 @@ void ResourceManager::SetReadAheadResource(Resource* resource) {
     Resource* previous;
     {
         CriticalSectionGuard guard(&managerLock);
-        previous = readAhead;
-        readAhead = resource;
+        previous = readAhead.load(std::memory_order_relaxed);
+        readAhead.store(resource, std::memory_order_release);
     }
     if (previous) previous->Release();
 }
 
 void ResourceManager::PreheatReadAheadResource() {
+    // Every load asks, and few have a resource to preheat: an empty slot costs no lock.
+    if (!readAhead.load(std::memory_order_acquire)) return;
     Resource* resource;
     {
         CriticalSectionGuard guard(&managerLock);
-        resource = readAhead;
-        readAhead = nullptr;
+        resource = readAhead.exchange(nullptr, std::memory_order_acq_rel);
     }
     if (!resource) return;
     if (!resource->IsLoaded()) resource->PreheatResource();

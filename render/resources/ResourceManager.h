@@ -165,7 +165,7 @@ private:
     ResourcePool* pools[6] = {};
     std::atomic<bool> poolsCreated{false};
     std::atomic<uint32_t> loadTypeMask{0xFFFFFFFFu};
-    Resource* readAhead = nullptr;
+    std::atomic<Resource*> readAhead{nullptr};  // written under the manager lock
     std::vector<char*> names;
     std::atomic<uint64_t> mainThread{0};
 };

@@ -2,6 +2,9 @@
 // test-sanitize: thread address
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -93,6 +96,19 @@ TEST(OsThread, NamesAndAffinityReachTheSystem) {
     release.Set();
     t.Join();
     EXPECT_FALSE(t.SetAffinity(1));
+}
+
+// The id a thread keeps is not inherited by a forked child, whose one thread is new.
+TEST(OsThread, AForkedChildHasItsOwnId) {
+    const os::ThreadId parent = os::CurrentThreadId();
+    const pid_t child = fork();
+    if (child == 0) _exit(os::CurrentThreadId() == os::ThreadId(getpid()) && parent != os::ThreadId(getpid()) ? 0 : 1);
+    ASSERT_GT(child, 0);
+    int status = -1;
+    const int64_t start = os::ReadRealCounter();
+    while (waitpid(child, &status, WNOHANG) == 0 && ElapsedMs(start) < 10000) os::Sleep(1);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(parent, os::CurrentThreadId());
 }
 
 // A pinned thread starts its threads on every processor of the process, not on its own.
