@@ -278,7 +278,9 @@ TEST(LzxDecoder, CorruptInputFailsCleanly) {
         for (int k = 0; k < 4; ++k) frame[4 + k] = static_cast<uint8_t>(c.r0 >> (8 * k));  // after the block header
         EXPECT_EQ(DecodeFrames(f, out), kLzxCorruptData) << c.r0;
         std::vector<uint8_t> theirs;
-        if (c.checkedByLibmspack) EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs)) << c.r0;
+        if (c.checkedByLibmspack) {
+            EXPECT_FALSE(LzxMspackExtract(LzxTestCabinet(f, 16), theirs)) << c.r0;
+        }
     }
     // A frame whose tokens expand past its end: a full frame decoded as a 1000-byte one
     // (a literal, then matches of 257: 1 + 3 * 257 < 1000 < 1 + 4 * 257); then sticky.
