@@ -155,7 +155,9 @@ TEST_F(StreamFixture, ReadLineKeepsTheCharacterAfterALoneCarriageReturn) {
         char line[3], rest[3] = {};
         EXPECT_FALSE(r.ReadLine(line, sizeof line));
         ASSERT_TRUE(r.Read(skip ? nullptr : rest, skip ? 2 : 3));
-        if (skip) ASSERT_TRUE(r.Read(rest, 1));
+        if (skip) {
+            ASSERT_TRUE(r.Read(rest, 1));
+        }
         EXPECT_EQ(std::string(rest, skip ? 1 : 3), skip ? "Z" : "XYZ");
         EXPECT_FALSE(r.Read(rest, 1));
     }
