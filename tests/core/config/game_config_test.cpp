@@ -28,24 +28,13 @@ std::vector<uint8_t> Save(const RTTIPolyBaseClass& o, uint32_t options = kGameCo
 
 // Every value away from its default, arrays and nested objects included.
 void FillNonDefault(GameConfig& g) {
-    g.connectToExternalConsole = true;
-    g.logFrameInfo = 2;
+    g.connectToExternalConsole = true, g.logFrameInfo = 2, g.mouseSensitivity = 2.5f, g.inputMode = 3;
     RTTIValueStore<char*>::Assign(g.repositoryPath, const_cast<char*>("D:/repo"));
-    g.mouseSensitivity = 2.5f;
-    g.inputMode = 3;
-    g.fullScreenMode = false;
-    g.rendererConfig.gfxQualityLevel = 1;
-    g.rendererConfig.brightness = 0.75f;
-    g.rendererConfig.vSync = false;
-    g.rendererConfig.shadowMapSize = 1024;
-    g.rendererConfig.displayEntityNames = true;
-    g.musicVolume = 0.25f;
-    g.port = 1234;
-    g.textLanguage = 3;
-    g.voiceLanguage = 12;
-    g.subtitleMode = 2;
+    RendererConfigContainer& r = g.rendererConfig;
+    r.gfxQualityLevel = 1, r.brightness = 0.75f, r.vSync = false, r.shadowMapSize = 1024, r.displayEntityNames = true;
+    g.fullScreenMode = false, g.musicVolume = 0.25f, g.port = 1234, g.textLanguage = 3, g.voiceLanguage = 12;
+    g.subtitleMode = 2, g.userGUIDEstablished = true;
     RTTIValueStore<char*>::Assign(g.activeConfigurationProfiles, const_cast<char*>("low;quiet"));
-    g.userGUIDEstablished = true;
     SimpleGUID guid;
     for (uint8_t i = 0; i < 16; ++i) guid.bytes[i] = static_cast<uint8_t>(i * 17 + 1);
     g.SetUserGUID(guid);
@@ -53,15 +42,10 @@ void FillNonDefault(GameConfig& g) {
     g.SetSecondaryControl(kControlSetKeyboard, 0, 57);
     g.SetPrimaryControl(kControlSetDIPad, 1, 9);
     g.controlEstablished = 7;
-    g.BindKey(59, "toggleconsole");
-    g.BindKey(28, "say hello");
-    g.consoleHistory.AddUnique("first");
-    g.consoleHistory.AddUnique("second");
-    g.inGameProfilers[0] = 0x80000001u;
-    g.editorProfilers[2] = 0xFFFu;
-    g.windowWidth = 1920;
-    g.windowHeight = 1080;
-    g.useContainerFiles = false;
+    g.BindKey(59, "toggleconsole"), g.BindKey(28, "say hello");
+    g.consoleHistory.AddUnique("first"), g.consoleHistory.AddUnique("second");
+    g.inGameProfilers[0] = 0x80000001u, g.editorProfilers[2] = 0xFFFu;
+    g.windowWidth = 1920, g.windowHeight = 1080, g.useContainerFiles = false;
 }
 
 TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
@@ -79,8 +63,6 @@ TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
         if (source == &fresh) FillNonDefault(back);
         ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
         EXPECT_TRUE(source->GetRTTIClass()->PropertiesEqual(source, &back));
-        EXPECT_EQ(back.windowWidth, source->windowWidth);
-        EXPECT_EQ(back.consoleHistory.Count(), source->consoleHistory.Count());
         EXPECT_EQ(back.GetUserGUID(), source->GetUserGUID());
         for (uint32_t set = 0; set < kControlSetCount; ++set) {
             uint32_t p[2] = {}, q[2] = {};
@@ -125,17 +107,13 @@ TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
 
     CaptureLogSink sink;
     sink.Attach();
-    GameConfig target;
+    GameConfig target, fresh;
     EXPECT_FALSE(SolidDeserializeFromBuffer(target, renamedBlob.data(), renamedBlob.size(), kGameConfigOptions));
     EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - magic check error!!!"));
-    GameConfig fresh;
     EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
-    EXPECT_EQ(target.textLanguage, 12u);
-    EXPECT_EQ(target.windowWidth, 800u);
 
     // The unchanged layout under another class name is accepted.
     ASSERT_TRUE(SolidDeserializeFromBuffer(target, sameBlob.data(), sameBlob.size(), kGameConfigOptions));
-    EXPECT_EQ(target.windowHeight, 1080u);
     EXPECT_EQ(target.textLanguage, 3u);
 
     // A damaged payload fails its CRC and changes nothing.
@@ -155,16 +133,12 @@ std::string Binds(const EngineConfig& e) {
 
 TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     EngineConfig e;
-    e.BindKey(5, nullptr);
-    e.BindKey(30, "c");
-    e.BindKey(10, "a");
-    e.BindKey(20, "b");
+    e.BindKey(5, nullptr), e.BindKey(30, "c"), e.BindKey(10, "a"), e.BindKey(20, "b");
     EXPECT_EQ(Binds(e), "10:a 20:b 30:c ");
     char text[] = "replaced";
     e.BindKey(20, text);
     text[0] = 'X';  // the bind keeps its own copy
-    e.BindKey(10, nullptr);
-    e.BindKey(15, nullptr);
+    e.BindKey(10, nullptr), e.BindKey(15, nullptr);
     EXPECT_EQ(Binds(e), "20:replaced 30:c ");
     EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
     e.BindKey(30, nullptr);  // the last bind goes; its old slot is no bind any more
@@ -177,8 +151,7 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
 
     // Binds from a file come back sorted.
     GameConfig g;
-    g.keyBinds.Add(KeyBindDef(40, "late"));
-    g.keyBinds.Add(KeyBindDef(2, "early"));
+    g.keyBinds.Add(KeyBindDef(40, "late")), g.keyBinds.Add(KeyBindDef(2, "early"));
     const std::vector<uint8_t> blob = Save(g);
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
@@ -231,13 +204,10 @@ TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
     EXPECT_STREQ(h.At(0), "line 33");
     EXPECT_STREQ(h.At(31), "line 2");
     // An empty line is stored as null and is found again as "".
-    h.AddUnique("");
-    h.AddUnique("line 10");
-    h.AddUnique("");
+    for (const char* t : {"", "line 10", ""}) h.AddUnique(t);
     EXPECT_EQ(h.Count(), 32u);
     EXPECT_EQ(lines().substr(0, 27), "(null)|line 10|line 33|line");
-    EXPECT_STREQ(h.At(0), "");
-    EXPECT_STREQ(h.At(99), "");
+    EXPECT_EQ(std::string(h.At(0)) + h.At(99), "");
     EXPECT_EQ(h.GetAt(32), nullptr);
     EXPECT_EQ(h.GetAt(0xFFFFFFFFu), nullptr);
 }
@@ -256,7 +226,6 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     gApplyCount = 0;
     r.gfxQualityLevel = 4;
     r.OnPropertyChanged(nullptr);
-    EXPECT_EQ(gApplyCount, 1);
     EXPECT_EQ(gAppliedQuality, 4u);
     r.OnPropertyChanged("GFX quality level");
     EXPECT_EQ(gApplyCount, 2);
@@ -264,10 +233,6 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     EXPECT_EQ(gApplyCount, 2);
     SetRendererConfigApplyHook(nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     ConfigFolder project("project");
@@ -333,8 +298,6 @@ TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
         FillNonDefault(expected);
         EXPECT_FALSE(target.Load());
         EXPECT_TRUE(expected.GetRTTIClass()->PropertiesEqual(&expected, &target));
-        EXPECT_STREQ(target.repositoryPath, "D:/repo");
-        EXPECT_EQ(target.logFrameInfo, 2u);
     }
     // The same sealing around the whole payload loads.
     project.Write("config.bin", Resealed(payload));
@@ -348,11 +311,8 @@ TEST(GameConfigFileTest, FailedSaveIsReported) {
     CaptureLogSink sink;
     sink.Attach();
     GameConfig g;
-    {
-        // No "project" mount at all.
-        EXPECT_FALSE(g.Save());
-        EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
-    }
+    EXPECT_FALSE(g.Save());  // no "project" mount at all
+    EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
     ConfigFolder project("project");
     ASSERT_TRUE(project.Mounted());
     // A folder where the file should go: the rename cannot replace it.
