@@ -35,27 +35,21 @@ const RTTIClass* SmallClass(const char* name, const char* nameA, uint32_t flagsA
 TEST(SolidBlobTest, Option16WritesCheckValueAndCrcAndRoundTrips) {
     Small s;
     s.cls = SmallClass("BlobSmall", "A", 0, false, false);
-    s.a = 0x01020304;
-    s.b = 5;
+    s.a = 0x01020304, s.b = 5;
     std::vector<uint8_t> blob;
     SolidSerializeToBuffer(s, blob, kSerializeSolidCheck);
     ASSERT_EQ(blob.size(), 20u);
     const uint8_t payload[8] = {4, 3, 2, 1, 5, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(blob.data() + 12, payload, 8));
-    uint32_t n, check, crc;
-    std::memcpy(&n, &blob[0], 4);
-    std::memcpy(&check, &blob[4], 4);
-    std::memcpy(&crc, &blob[8], 4);
-    EXPECT_EQ(n, 8u);
-    EXPECT_EQ(check, s.cls->GetLayoutHash(&s));
-    EXPECT_EQ(crc, CRC32::GetDefault().Compute(payload, 8));
+    uint32_t head[3];  // size, check value, CRC
+    std::memcpy(head, blob.data(), 12);
+    const uint32_t check = s.cls->GetLayoutHash(&s);
+    EXPECT_EQ(std::vector<uint32_t>(head, head + 3), (std::vector<uint32_t>{8, check, CRC32::GetDefault().Compute(payload, 8)}));
 
     Small back;
     back.cls = s.cls;
     EXPECT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kSerializeSolidCheck));
-    EXPECT_EQ(back.a, s.a);
-    EXPECT_EQ(back.b, 5u);
-    EXPECT_EQ(back.loaded, 1);
+    EXPECT_TRUE(back.a == s.a && back.b == 5u && back.loaded == 1);
 
     // Option 2 swaps the size and the values, never the check value or the CRC,
     // and the CRC covers the payload as written.
@@ -169,9 +163,10 @@ TEST(SolidBlobTest, ScratchReadsLeaveTheObjectAndResolvePointersOnce) {
     CaptureLogSink sink;
     sink.Attach();
     RichObject target, expected;
-    target.baseValue = expected.baseValue = 5;
-    RTTIValueStore<char*>::Assign(target.text, const_cast<char*>("kept"));
-    RTTIValueStore<char*>::Assign(expected.text, const_cast<char*>("kept"));
+    for (RichObject* o : {&target, &expected}) {
+        o->baseValue = 5;
+        RTTIValueStore<char*>::Assign(o->text, const_cast<char*>("kept"));
+    }
     EXPECT_FALSE(SolidDeserializeFromBuffer(target, cut.data(), cut.size(), 0));
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&expected, &target));
 
