@@ -22,12 +22,8 @@ BoundingBox4 Grown(const BoundingBox4& b, float margin) {
 // Frustum of the axis-aligned region |x| <= 1, |y| <= 1, 0 <= z <= 10.
 Frustum SlabFrustum() {
     Frustum f;
-    f.planes[0] = Vector(1, 0, 0, 1);
-    f.planes[1] = Vector(-1, 0, 0, 1);
-    f.planes[2] = Vector(0, 1, 0, 1);
-    f.planes[3] = Vector(0, -1, 0, 1);
-    f.planes[4] = Vector(0, 0, 1, 0);
-    f.planes[5] = Vector(0, 0, -1, 10);
+    const Vector planes[6] = {{1, 0, 0, 1}, {-1, 0, 0, 1}, {0, 1, 0, 1}, {0, -1, 0, 1}, {0, 0, 1, 0}, {0, 0, -1, 10}};
+    std::copy(planes, planes + 6, f.planes);
     return f;
 }
 
@@ -50,9 +46,7 @@ int SampledSegmentVerdict(const BoundingBox4& box, const Vector& a, const Vector
 }
 
 void ExpectNearXYZ(const Vector& a, const Vector& b, float tol) {
-    EXPECT_NEAR(a.x, b.x, tol);
-    EXPECT_NEAR(a.y, b.y, tol);
-    EXPECT_NEAR(a.z, b.z, tol);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], tol) << i;
 }
 
 Vector Corner(const BoundingBox4& b, int i, const Matrix& m) {
@@ -99,8 +93,7 @@ TEST(BoundingBox4, ContainmentOverlapAndCorners) {
     }
     EXPECT_FALSE(Box(0, 0, 0, 0, 0, 0).IsEmpty3D());
     BoundingBox4 b = Box(0, 0, 0, 2, 4, 6);
-    EXPECT_TRUE(b.Inside3D(Vector(2, 1, 1)));  // on a face
-    EXPECT_TRUE(b.Inside3D(Vector(0, 4, 6)));  // on a corner
+    EXPECT_TRUE(b.Inside3D(Vector(2, 1, 1)) && b.Inside3D(Vector(0, 4, 6)));  // on a face, on a corner
     EXPECT_FALSE(b.Inside3D(Vector(2.0001f, 1, 1)));
     // Boxes sharing a face overlap, on each of the six sides; a gap separates them.
     const BoundingBox4 faces[] = {Box(2, 0, 0, 3, 1, 1), Box(-1, 0, 0, 0, 1, 1), Box(0, 4, 0, 1, 5, 1),
@@ -120,9 +113,7 @@ TEST(BoundingBox4, ContainmentOverlapAndCorners) {
     EXPECT_TRUE(b.Inside4D(Vector(1, 1, 1, 1)));
     EXPECT_FALSE(b.Inside4D(Vector(1, 1, 1, 2)));  // w outside 1..1
 
-    EXPECT_EQ(b.GetVertex(0), Vector(0, 0, 0, 1));
-    EXPECT_EQ(b.GetVertex(7), Vector(2, 4, 6, 1));
-    EXPECT_EQ(b.GetVertex(5), Vector(2, 0, 6, 1));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(b.GetVertex(i), Vector(i & 1 ? 2 : 0, i & 2 ? 4 : 0, i & 4 ? 6 : 0, 1)) << i;
     EXPECT_EQ(b.GetCenter(), Vector(1, 2, 3, 1));
     EXPECT_EQ(b.GetNearestPoint(Vector(-5, 2, 9, 1)), Vector(0, 2, 6, 1));
 
@@ -146,10 +137,8 @@ TEST(BoundingBox4, TransformMatchesEightCorners) {
         BoundingBox4 fast, corners = BoundingBox4::INVALID;
         fast.Transform3D(b, m);
         for (int i = 0; i < 8; ++i) corners.Expand(Corner(b, i, m));
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(fast.min[i], corners.min[i], 1e-3f);
-            EXPECT_NEAR(fast.max[i], corners.max[i], 1e-3f);
-        }
+        ExpectNearXYZ(fast.min, corners.min, 1e-3f);
+        ExpectNearXYZ(fast.max, corners.max, 1e-3f);
         BoundingBox4 grown = BoundingBox4::INVALID;
         grown.Expand3D(b, m);
         EXPECT_EQ(grown.min.x, fast.min.x);
@@ -160,10 +149,8 @@ TEST(BoundingBox4, NearestPointOfTransformedBox) {
     Matrix m;
     m.LoadComplexTransformation(Vector(10, 0, 0), Vector(0, 0, 45), Vector(2, 1, 1));
     BoundingBox4 b = Box(-1, -1, -1, 1, 1, 1);
-    // Inside: the point itself.
-    Vector inside(10.5f, 0.2f, 0.1f, 1);
-    Vector p = b.GetNearestPoint(inside, m);
-    EXPECT_NEAR(p.DistanceSquaredXYZ(inside), 0.0f, 1e-8f);
+    Vector inside(10.5f, 0.2f, 0.1f, 1);  // inside: the point itself
+    EXPECT_NEAR(b.GetNearestPoint(inside, m).DistanceSquaredXYZ(inside), 0.0f, 1e-8f);
     // Outside: the result lies on the box and no corner or face sample is nearer.
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> u(-6, 6), s(-1, 1);
@@ -286,8 +273,7 @@ TEST(OBBox4, InsideAndClosestPoint) {
     OBBox4 o;
     o.Transform3D(Box(-2, -1, -1, 2, 1, 1), m);  // long axis now along z
     EXPECT_EQ(o.center, Vector(5, 0, 0, 1));
-    EXPECT_TRUE(o.Inside3D(Vector(5, 0, 1.9f, 1)));
-    EXPECT_TRUE(o.Inside3D(Vector(5, 0, 2, 1)));
+    EXPECT_TRUE(o.Inside3D(Vector(5, 0, 1.9f, 1)) && o.Inside3D(Vector(5, 0, 2, 1)));
     EXPECT_FALSE(o.Inside3D(Vector(6.5f, 0, 0, 1)));
     ExpectNearXYZ(o.GetClosestPoint(Vector(9, 0.5f, 7, 1)), Vector(6, 0.5f, 2, 1), 1e-5f);
 
