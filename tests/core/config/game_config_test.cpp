@@ -1,6 +1,3 @@
-// GameConfig and EngineConfig: Solid blob round trips with option 16, rejection of a
-// blob from another class layout, key binds, control sets, the console history and
-// the renderer re-apply hook.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

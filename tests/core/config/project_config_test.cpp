@@ -1,5 +1,3 @@
-// ProjectConfig: "Project.ConfigBin" written and loaded back (the table itself is
-// pinned by its digest); the font-replacement language mapping; tuning values; FindFontReplacement; the language hook and listeners.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

@@ -52,15 +52,6 @@ TEST(Vector, PlaneHelpers) {
     EXPECT_NEAR(xPlane.Dot3(pt) + xPlane.w, 0.0f, 1e-6f);
 }
 
-TEST(Vector, UnitConstantsCombineTheSingleAxes) {
-    EXPECT_EQ(Vector::UNITXY, Vector::UNITX + Vector::UNITY);
-    EXPECT_EQ(Vector::UNITXZ, Vector::UNITX + Vector::UNITZ);
-    EXPECT_EQ(Vector::UNITYZ, Vector::UNITY + Vector::UNITZ);
-    EXPECT_EQ(Vector::UNITZW, Vector::UNITZ + Vector::UNITW);
-    EXPECT_EQ(Vector::UNITXYZ, Vector::UNITXY + Vector::UNITZ);
-    EXPECT_EQ(Vector::ONE, Vector::UNITXYZ + Vector::UNITW);
-}
-
 TEST(Vector, TextAndColourForms) {
     EXPECT_EQ(Vector(1, 0.5f, 0, 1).GetRGBA(), 0xFFFF7F00u);
     EXPECT_EQ(Vector(-3, 7, NAN, 0.5f).GetRGBA(), 0x7F00FF00u);

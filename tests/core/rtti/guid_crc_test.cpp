@@ -1,4 +1,3 @@
-// GUID text and order, generation bits, hex words, byte swaps and CRC-32.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

@@ -1,5 +1,3 @@
-// Class registry: walk order, layout check values, lookups, options, factories and
-// the template type table.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

@@ -1,5 +1,3 @@
-// Safe pointers clear on target death; NameString interning, pool accounting,
-// stream form and a multi-threaded intern/release stress.
 // test-sanitize: thread address
 // test-timeout: 120
 #include <gtest/gtest.h>

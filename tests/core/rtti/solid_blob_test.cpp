@@ -1,4 +1,3 @@
-// Solid blobs: sizes, option 16 check value and CRC, swapping and bounded reading.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

@@ -1,5 +1,3 @@
-// UTF-8 <-> UTF-16 conversion (checked against Python's codecs), upper-casing by
-// table, tag replacement.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
