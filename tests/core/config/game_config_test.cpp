@@ -112,14 +112,6 @@ TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
     // The unchanged layout under another class name is accepted.
     ASSERT_TRUE(SolidDeserializeFromBuffer(target, sameBlob.data(), sameBlob.size(), kGameConfigOptions));
     EXPECT_EQ(target.textLanguage, 3u);
-
-    // A damaged payload fails its CRC and changes nothing.
-    GameConfig other;
-    std::vector<uint8_t> damaged = Save(fresh);
-    damaged.back() ^= 1;
-    EXPECT_FALSE(SolidDeserializeFromBuffer(other, damaged.data(), damaged.size(), kGameConfigOptions));
-    EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - CRC check error!!!"));
-    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &other));
 }
 
 std::string Binds(const EngineConfig& e) {
@@ -245,16 +237,8 @@ TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     FillNonDefault(loaded);
     ASSERT_TRUE(loaded.Load());
     EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
-
-    FillNonDefault(loaded);
-    ASSERT_TRUE(loaded.Save());
-    GameConfig again;
-    ASSERT_TRUE(again.Load());
-    EXPECT_TRUE(loaded.GetRTTIClass()->PropertiesEqual(&loaded, &again));
-
-    // A missing file is a plain false.
     std::filesystem::remove(project.File("config.bin"));
-    EXPECT_FALSE(again.Load());
+    EXPECT_FALSE(loaded.Load());  // a missing file is a plain false
 }
 
 // A blob whose check value and CRC pass but whose payload stops parsing half-way.

@@ -145,7 +145,7 @@ public:
     int32_t i = 0;
     uint32_t u = 0;
     uint16_t u16 = 0;
-    char* text = nullptr;
+    char *text = nullptr, ch = 0;
     char16_t* wide = nullptr;
     Vector vec{};
     Vector3 vec3{};
@@ -156,10 +156,8 @@ public:
     SimpleGUID guid;
     NameString name;
     HDRColor color{};
-    char ch = 0;
-    uint8_t byte = 0;
+    uint8_t byte = 0, raw[5] = {};
     uint32_t bits[3] = {};
-    uint8_t raw[5] = {};
     FakeEntity* entity = nullptr;
     SafePointer<FakeEntity> safeEntity;
     Dynarray<uint32_t> words;
