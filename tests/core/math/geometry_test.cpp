@@ -1,6 +1,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -196,10 +197,7 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
     Vector exact;
     ASSERT_TRUE(b.CollidesWithSegment3DSlowSlowSlow(Vector(3, 0.5f, 0, 1), Vector(-1, 0.5f, 0, 1), &exact));
     ExpectNearXYZ(exact, Vector(1, 0.5f, 0, 1), 1e-6f);
-    EXPECT_FALSE(b.CollidesWithSegment3DSlowSlowSlow(Vector(3, 0, 0, 1), Vector(5, 0, 0, 1), &exact));
-    EXPECT_FALSE(b.CollidesWithSegment3D(Vector(-5, 3, 0, 1), Vector(5, 3, 0, 1)));
-    EXPECT_FALSE(b.CollidesWithSegment3D(Vector(2, 0, 0, 1), Vector(5, 0, 0, 1)));  // stops short
-    // Diagonal that passes a corner: the cross-product axes reject it.
+    // Diagonal that passes a corner: the cross-product axes reject it (other misses: sampled below).
     EXPECT_FALSE(b.CollidesWithSegment3D(Vector(0, 3.1f, 0, 1), Vector(2.1f, 1, 0, 1)));
 
     std::mt19937 rng(1);
@@ -214,8 +212,7 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
         bool sat = b.CollidesWithSegment3D(a, c), slow = b.CollidesWithSegment3DSlowSlowSlow(a, c);
         if (verdict == 1) {
             ++hits;
-            EXPECT_TRUE(sat);
-            EXPECT_TRUE(slow);
+            EXPECT_TRUE(sat && slow);
             ASSERT_TRUE(b.CollidesWithSegment3D(a, c, &hit));
             EXPECT_TRUE(Grown(b, 1e-4f).Inside3D(hit));
             Vector exact;
@@ -223,12 +220,10 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
             ExpectNearXYZ(exact, hit, 1e-4f);
         } else if (verdict == -1) {
             ++misses;
-            EXPECT_FALSE(sat);
-            EXPECT_FALSE(slow);
+            EXPECT_FALSE(sat || slow);
         }
     }
-    EXPECT_GT(hits, 300);
-    EXPECT_GT(misses, 300);
+    EXPECT_GT(std::min(hits, misses), 300);
 }
 
 TEST(BoundingBox4, BoxSeparatingAxisAgreesWithEdgeClipping) {
@@ -252,8 +247,7 @@ TEST(BoundingBox4, BoxSeparatingAxisAgreesWithEdgeClipping) {
             EXPECT_FALSE(sat);
         }
     }
-    EXPECT_GT(meet, 300);
-    EXPECT_GT(apart, 300);
+    EXPECT_GT(std::min(meet, apart), 300);
 
     // Trigger form: this box untransformed; parallel axes (no rotation) are handled.
     Matrix m;
