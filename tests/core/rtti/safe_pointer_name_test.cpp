@@ -32,12 +32,10 @@ TEST(SafePointerTest, ClearedWhenTheTargetDies) {
         Target copy = t;  // a copy does not take the list
         EXPECT_EQ(copy.CountSafePointers(), 0u);
     }
-    EXPECT_EQ(a.Get(), nullptr);
-    EXPECT_EQ(b.Get(), nullptr);
+    EXPECT_TRUE(a.Get() == nullptr && b.Get() == nullptr);
     Target u, v;
     a.Assign(&u), a.Assign(&v);
-    EXPECT_EQ(u.CountSafePointers(), 0u);
-    EXPECT_EQ(v.CountSafePointers(), 1u);
+    EXPECT_TRUE(u.CountSafePointers() == 0u && v.CountSafePointers() == 1u);
     // A pointer set to null forgets its old target, which may then die first.
     auto* w = new Target;
     b.Assign(w), b.Assign(nullptr);
@@ -65,8 +63,7 @@ TEST(SafePointerTest, ArrayGrowthInsertionAndMovesKeepEveryElementLinked) {
     DynarraySafe<Ptr> copy = arr;
     EXPECT_EQ(t[1].CountSafePointers(), 2u);
     t[1].ClearSafePointers();
-    EXPECT_EQ(arr[2].Get(), nullptr);
-    EXPECT_EQ(copy[2].Get(), nullptr);
+    EXPECT_TRUE(arr[2].Get() == nullptr && copy[2].Get() == nullptr);
     // Element-wise assignment links each destination element, and only those.
     auto* into = new Ptr[2];
     SafePointerArrayAssign(into, &arr[4], 2);
@@ -83,8 +80,7 @@ TEST(NameStringTest, InterningCountsAndPoolTotal) {
     {
         NameString a("Mesh"), b("mesh"), c("Mesh");
         NameString d = a;
-        EXPECT_EQ(a, c);
-        EXPECT_NE(a, b);
+        EXPECT_TRUE(a == c && a != b);
         EXPECT_EQ(a.RefCount(), 3u);
         EXPECT_EQ(NameString::PoolEntryCount(), entries + 2);
         EXPECT_EQ(NameString::PoolTotalBytes(), total + 2 * (4 + 9));

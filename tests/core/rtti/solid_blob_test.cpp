@@ -54,8 +54,7 @@ TEST(SolidBlobTest, Option16WritesCheckValueAndCrcAndRoundTrips) {
     // and the CRC covers the payload as written.
     std::vector<uint8_t> swapped;
     SolidSerializeToBuffer(s, swapped, kSerializeSolidCheck | kSerializeByteSwap);
-    EXPECT_EQ(swapped[3], 8);
-    EXPECT_EQ(0, std::memcmp(&swapped[4], &check, 4));
+    EXPECT_TRUE(swapped[3] == 8 && std::memcmp(&swapped[4], &check, 4) == 0);
     const uint8_t swappedPayload[8] = {1, 2, 3, 4, 0, 0, 0, 5};
     EXPECT_EQ(0, std::memcmp(swapped.data() + 12, swappedPayload, 8));
     uint32_t swappedCrc;
@@ -129,14 +128,12 @@ TEST(SolidBlobTest, EmptyTruncatedOversizedAndMismatchedBlobs) {
         EXPECT_FALSE(SolidDeserializeFromBuffer(back, rich.data(), cut, kSerializeSolidCheck)) << cut;
         EXPECT_EQ(back.baseValue, 42u);  // a short blob never reaches the object
     }
-    // A size word larger than the input.
-    std::vector<uint8_t> oversized = rich;
+    std::vector<uint8_t> oversized = rich;  // a size word larger than the input
     oversized[3] = 0x7F;
-    RichObject back;
+    RichObject back, mismatched;
     EXPECT_FALSE(SolidDeserializeFromBuffer(back, oversized.data(), oversized.size(), kSerializeSolidCheck));
-    // Written with option 16 and read without: the reader takes the check value as
-    // payload and fails cleanly at the end of the input.
-    RichObject mismatched;
+    // Written with option 16 and read without: the check value is taken as payload
+    // and the read fails cleanly at the end of the input.
     EXPECT_FALSE(SolidDeserializeFromBuffer(mismatched, rich.data(), rich.size(), 0));
     // The full blob still reads.
     RichObject good;
@@ -176,8 +173,7 @@ TEST(SolidBlobTest, ScratchReadsLeaveTheObjectAndResolvePointersOnce) {
     EXPECT_EQ(target.entity, nullptr);
     manager.entities.push_back(&entity);
     EntityPointerFixups::Resolve();
-    EXPECT_EQ(target.entity, &entity);
-    EXPECT_EQ(target.safeArray[0].Get(), &entity);
+    EXPECT_TRUE(target.entity == &entity && target.safeArray[0].Get() == &entity);
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&source, &target));
 
     // Without a pass, a missing entity is reported once per pointer, not once more for

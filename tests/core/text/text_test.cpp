@@ -57,10 +57,8 @@ TEST(TextTest, CaseTableMatchesUnicodeData) {
     uint32_t n = 0;
     const UTF16CasePair* table = GetUTF16CaseTable(&n);
     ASSERT_EQ(generated.size(), n);
-    for (uint32_t i = 0; i < n; ++i) {
-        EXPECT_EQ(table[i].lower, generated[i].lower) << i;
-        EXPECT_EQ(table[i].upper, generated[i].upper) << i;
-    }
+    for (uint32_t i = 0; i < n; ++i)
+        EXPECT_TRUE(table[i].lower == generated[i].lower && table[i].upper == generated[i].upper) << i;
 }
 
 std::vector<uint8_t> Hex(const std::string& hex) {
@@ -171,8 +169,7 @@ TEST(TextTest, ConversionLengthsAndBuffers) {
         EXPECT_TRUE(WideToMultiByte(s, bytes, w, static_cast<int32_t>(f.units), kCodePageANSI)) << f.utf8;
         EXPECT_FALSE(WideToMultiByte(s, bytes - 1, w, static_cast<int32_t>(f.units), kCodePageANSI)) << f.utf8;
     }
-    EXPECT_FALSE(MultiByteToWide(nullptr, 16, "a", 1, kCodePageANSI));
-    EXPECT_FALSE(WideToMultiByte(nullptr, 16, u"a", 1, kCodePageANSI));
+    EXPECT_FALSE(MultiByteToWide(nullptr, 16, "a", 1, kCodePageANSI) || WideToMultiByte(nullptr, 16, u"a", 1, kCodePageANSI));
 
     // MultiByteToWideZ leaves the output unterminated.
     w[3] = u'#';
