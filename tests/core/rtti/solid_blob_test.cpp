@@ -1,4 +1,3 @@
-// Solid blobs: sizes, option 16 check value and CRC, swapping and bounded reading.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
@@ -35,34 +34,27 @@ const RTTIClass* SmallClass(const char* name, const char* nameA, uint32_t flagsA
 TEST(SolidBlobTest, Option16WritesCheckValueAndCrcAndRoundTrips) {
     Small s;
     s.cls = SmallClass("BlobSmall", "A", 0, false, false);
-    s.a = 0x01020304;
-    s.b = 5;
+    s.a = 0x01020304, s.b = 5;
     std::vector<uint8_t> blob;
     SolidSerializeToBuffer(s, blob, kSerializeSolidCheck);
     ASSERT_EQ(blob.size(), 20u);
     const uint8_t payload[8] = {4, 3, 2, 1, 5, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(blob.data() + 12, payload, 8));
-    uint32_t n, check, crc;
-    std::memcpy(&n, &blob[0], 4);
-    std::memcpy(&check, &blob[4], 4);
-    std::memcpy(&crc, &blob[8], 4);
-    EXPECT_EQ(n, 8u);
-    EXPECT_EQ(check, s.cls->GetLayoutHash(&s));
-    EXPECT_EQ(crc, CRC32::GetDefault().Compute(payload, 8));
+    uint32_t head[3];  // size, check value, CRC
+    std::memcpy(head, blob.data(), 12);
+    const uint32_t check = s.cls->GetLayoutHash(&s);
+    EXPECT_EQ(std::vector<uint32_t>(head, head + 3), (std::vector<uint32_t>{8, check, CRC32::GetDefault().Compute(payload, 8)}));
 
     Small back;
     back.cls = s.cls;
     EXPECT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kSerializeSolidCheck));
-    EXPECT_EQ(back.a, s.a);
-    EXPECT_EQ(back.b, 5u);
-    EXPECT_EQ(back.loaded, 1);
+    EXPECT_TRUE(back.a == s.a && back.b == 5u && back.loaded == 1);
 
     // Option 2 swaps the size and the values, never the check value or the CRC,
     // and the CRC covers the payload as written.
     std::vector<uint8_t> swapped;
     SolidSerializeToBuffer(s, swapped, kSerializeSolidCheck | kSerializeByteSwap);
-    EXPECT_EQ(swapped[3], 8);
-    EXPECT_EQ(0, std::memcmp(&swapped[4], &check, 4));
+    EXPECT_TRUE(swapped[3] == 8 && std::memcmp(&swapped[4], &check, 4) == 0);
     const uint8_t swappedPayload[8] = {1, 2, 3, 4, 0, 0, 0, 5};
     EXPECT_EQ(0, std::memcmp(swapped.data() + 12, swappedPayload, 8));
     uint32_t swappedCrc;
@@ -136,14 +128,12 @@ TEST(SolidBlobTest, EmptyTruncatedOversizedAndMismatchedBlobs) {
         EXPECT_FALSE(SolidDeserializeFromBuffer(back, rich.data(), cut, kSerializeSolidCheck)) << cut;
         EXPECT_EQ(back.baseValue, 42u);  // a short blob never reaches the object
     }
-    // A size word larger than the input.
-    std::vector<uint8_t> oversized = rich;
+    std::vector<uint8_t> oversized = rich;  // a size word larger than the input
     oversized[3] = 0x7F;
-    RichObject back;
+    RichObject back, mismatched;
     EXPECT_FALSE(SolidDeserializeFromBuffer(back, oversized.data(), oversized.size(), kSerializeSolidCheck));
-    // Written with option 16 and read without: the reader takes the check value as
-    // payload and fails cleanly at the end of the input.
-    RichObject mismatched;
+    // Written with option 16 and read without: the check value is taken as payload
+    // and the read fails cleanly at the end of the input.
     EXPECT_FALSE(SolidDeserializeFromBuffer(mismatched, rich.data(), rich.size(), 0));
     // The full blob still reads.
     RichObject good;
@@ -169,9 +159,10 @@ TEST(SolidBlobTest, ScratchReadsLeaveTheObjectAndResolvePointersOnce) {
     CaptureLogSink sink;
     sink.Attach();
     RichObject target, expected;
-    target.baseValue = expected.baseValue = 5;
-    RTTIValueStore<char*>::Assign(target.text, const_cast<char*>("kept"));
-    RTTIValueStore<char*>::Assign(expected.text, const_cast<char*>("kept"));
+    for (RichObject* o : {&target, &expected}) {
+        o->baseValue = 5;
+        RTTIValueStore<char*>::Assign(o->text, const_cast<char*>("kept"));
+    }
     EXPECT_FALSE(SolidDeserializeFromBuffer(target, cut.data(), cut.size(), 0));
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&expected, &target));
 
@@ -182,8 +173,7 @@ TEST(SolidBlobTest, ScratchReadsLeaveTheObjectAndResolvePointersOnce) {
     EXPECT_EQ(target.entity, nullptr);
     manager.entities.push_back(&entity);
     EntityPointerFixups::Resolve();
-    EXPECT_EQ(target.entity, &entity);
-    EXPECT_EQ(target.safeArray[0].Get(), &entity);
+    EXPECT_TRUE(target.entity == &entity && target.safeArray[0].Get() == &entity);
     EXPECT_TRUE(RichObject::Class()->PropertiesEqual(&source, &target));
 
     // Without a pass, a missing entity is reported once per pointer, not once more for
