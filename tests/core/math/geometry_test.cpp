@@ -105,7 +105,9 @@ TEST(BoundingBox4, ContainmentOverlapAndCorners) {
             BoundingBox4 apart = f;
             const float away = f.min[axis] >= b.max[axis] ? 0.01f : f.max[axis] <= b.min[axis] ? -0.01f : 0.0f;
             apart.min[axis] += away, apart.max[axis] += away;
-            if (away != 0.0f) EXPECT_FALSE(b.Overlaps3D(apart)) << axis;
+            if (away != 0.0f) {
+                EXPECT_FALSE(b.Overlaps3D(apart)) << axis;
+            }
         }
     }
     EXPECT_TRUE(b.Inside3D(Box(0, 1, 1, 2, 2, 2)) && b.Inside4D(Vector(1, 1, 1, 1)));

@@ -233,7 +233,9 @@ TEST(Profiler, SectionsMeasureOnlyTheOutermostActiveSection) {
     // One frame, at most one sample each; no other main-thread counter was sent.
     for (uint32_t i = 0; i < kProfilerCounterCount; ++i) {
         EXPECT_LE(p.Counter(i).sampleCount, 1u) << i;
-        if (!p.IsActive(i) && p.Counter(i).threadKind == PROFILER_THREAD_MAIN) EXPECT_EQ(p.Counter(i).sampleCount, 0u) << i;
+        if (!p.IsActive(i) && p.Counter(i).threadKind == PROFILER_THREAD_MAIN) {
+            EXPECT_EQ(p.Counter(i).sampleCount, 0u) << i;
+        }
     }
 }
 
