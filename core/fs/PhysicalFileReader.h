@@ -27,11 +27,16 @@ class PhysicalFileReader : public BaseThread {
 public:
     static constexpr uint32_t kReadPending = 0xFFFFFFFFu;
     // Where one read reports back. bytesRead is kReadPending until the worker stored
-    // the count; wake (optional) is set right after.
+    // the count; wake (optional) is set right after. A read of kEndingCallBytes or more
+    // also sets ending and wake once before its last kEndingCallBytes, so that a sleeping
+    // owner is up again by the time the read ends instead of only starting to wake then.
     struct ReadDone {
         std::atomic<uint32_t> bytesRead{kReadPending};
+        std::atomic<bool> ending{false};
         os::Event* wake = nullptr;
     };
+    // About as long to read from a cached file as a sleeping thread takes to wake.
+    static constexpr uint32_t kEndingCallBytes = 512u << 10;
 
     PhysicalFileReader();
     ~PhysicalFileReader() override;  // closes every handle; the worker must be stopped
@@ -46,10 +51,17 @@ public:
                       uint32_t size, ReadDone* done);
     bool IsComplete(uint32_t ticket) const { return int32_t(counters.Second() - ticket) >= 0; }
     // Waits until the ticket completed: asleep on done's event while the job is pending,
+    // watching the completion (for a bounded time) once its last part is being read, and
     // yielding only in the moment between its report and its completion.
     void WaitFor(uint32_t ticket, const ReadDone& done) const;
     uint32_t Posted() const { return counters.First(); }
     uint32_t Completed() const { return counters.Second(); }
+
+protected:
+    // Watches the ring for a moment after each drain: a stream's next request usually
+    // follows the end of its last one closely, and waking a sleeping reader costs far
+    // more than the watch.
+    void Tick() override;
 
 private:
     struct Job {
