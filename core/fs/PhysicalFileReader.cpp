@@ -73,6 +73,8 @@ namespace {
 // Longest watch of a read's last part (in counter ticks), after which the owner sleeps
 // again; its count and the event follow in any case.
 constexpr int64_t kEndingWatchTicks = os::kCounterFrequency / 2000;  // 0.5 ms
+// How long a waiting owner watches its read before it first sleeps.
+constexpr int64_t kFirstWatchTicks = os::kCounterFrequency / 50000;  // 20 us
 // How long the worker watches its ring after a drain.
 constexpr int64_t kRingWatchTicks = os::kCounterFrequency / 20000;  // 50 us
 
@@ -84,6 +86,10 @@ inline void Pause() {
 }  // namespace
 
 void PhysicalFileReader::WaitFor(uint32_t ticket, const ReadDone& done) const {
+    // A read-ahead buffer takes about as long as this watch; a reader that finds its
+    // owner awake need not call the kernel to wake it.
+    const int64_t until = os::ReadRealCounter() + kFirstWatchTicks;
+    while (!IsComplete(ticket) && os::ReadRealCounter() < until) Pause();
     while (!IsComplete(ticket)) {
         // Once the count is in, the completion is a few instructions away; before, the
         // event is set after the count, so a sleep here cannot miss it.

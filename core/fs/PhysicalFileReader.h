@@ -36,7 +36,7 @@ public:
         os::Event* wake = nullptr;
     };
     // About as long to read from a cached file as a sleeping thread takes to wake.
-    static constexpr uint32_t kEndingCallBytes = 512u << 10;
+    static constexpr uint32_t kEndingCallBytes = 1024u << 10;
 
     PhysicalFileReader();
     ~PhysicalFileReader() override;  // closes every handle; the worker must be stopped
