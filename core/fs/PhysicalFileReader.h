@@ -59,12 +59,6 @@ public:
     uint32_t Posted() const { return counters.First(); }
     uint32_t Completed() const { return counters.Second(); }
 
-protected:
-    // Watches the ring for a moment after each drain: a stream's next request usually
-    // follows the end of its last one closely, and waking a sleeping reader costs far
-    // more than the watch.
-    void Tick() override;
-
 private:
     struct Job {
         uint32_t type;  // 0 register, 1 read
