@@ -27,11 +27,17 @@ class PhysicalFileReader : public BaseThread {
 public:
     static constexpr uint32_t kReadPending = 0xFFFFFFFFu;
     // Where one read reports back. bytesRead is kReadPending until the worker stored
-    // the count; wake (optional) is set right after.
+    // the count; wake (optional) is set right after. A read of twice kEndingCallBytes
+    // or more also sets ending and wake once before its last kEndingCallBytes, so that
+    // a sleeping owner is up again by the time the read ends instead of only starting
+    // to wake then.
     struct ReadDone {
         std::atomic<uint32_t> bytesRead{kReadPending};
+        std::atomic<bool> ending{false};
         os::Event* wake = nullptr;
     };
+    // About as long to read from a cached file as a sleeping thread takes to wake.
+    static constexpr uint32_t kEndingCallBytes = 1024u << 10;
 
     PhysicalFileReader();
     ~PhysicalFileReader() override;  // closes every handle; the worker must be stopped
@@ -45,8 +51,10 @@ public:
     uint32_t PostRead(uint32_t dataKind, uint32_t container, const char* path, uint64_t offset, void* destination,
                       uint32_t size, ReadDone* done);
     bool IsComplete(uint32_t ticket) const { return int32_t(counters.Second() - ticket) >= 0; }
-    // Waits until the ticket completed: asleep on done's event while the job is pending,
-    // yielding only in the moment between its report and its completion.
+    // Waits until the ticket completed: watching it for a moment first, then asleep on
+    // done's event while the job is pending, watching again (for a bounded time) once
+    // its last part is being read, and yielding only in the moment between its report
+    // and its completion.
     void WaitFor(uint32_t ticket, const ReadDone& done) const;
     uint32_t Posted() const { return counters.First(); }
     uint32_t Completed() const { return counters.Second(); }

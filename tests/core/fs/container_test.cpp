@@ -436,6 +436,32 @@ TEST_F(ContainerFixture, LargeStoredReadsAreOneJobAndLargeSkipsReadNothing) {
     }
 }
 
+// A direct read long enough to wake its owner before its last part: whole, or cut in
+// either part, in which case it fails with one line.
+TEST_F(ContainerFixture, DirectReadsWithAnEarlyCallEndWholeOrFailOnACut) {
+    ASSERT_TRUE(reader.Start());
+    const uint32_t tail = PhysicalFileReader::kEndingCallBytes;
+    const std::vector<uint8_t> data = MakeContent(2 * tail + 200003, 4);
+    WriteContainer(dir / "e.dat", {{"e.bin", data, Coding::Stored}}, ContainerOptions{}, dir.Path());
+    ASSERT_TRUE(fsys->MountContainer("e", (dir / "e.dat").c_str(), 7, 0x5BD1E995, 0));
+    const std::vector<uint8_t> dat = ReadWholeFile(dir / "e.dat");
+    const size_t cuts[] = {0, 1, tail - 1, tail + 1, tail + 4096};  // bytes of the entry missing at its end
+    std::vector<uint8_t> out(data.size());
+    for (size_t cut : cuts) {
+        WriteWholeFile(dir / "e.dat", std::vector<uint8_t>(dat.begin(), dat.begin() + std::ptrdiff_t(data.size() - cut)));
+        sink.Clear();
+        std::fill(out.begin(), out.end(), 0);
+        std::unique_ptr<FileSystemInputStream> s(fsys->OpenInputStream("e/e.bin", nullptr, nullptr, 0));
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->Read(out.data(), uint32_t(out.size())), cut == 0) << cut;
+        if (cut == 0) {
+            EXPECT_EQ(out, data);
+        } else {
+            EXPECT_EQ(sink.Messages().size(), 1u) << cut;
+        }
+    }
+}
+
 TEST_F(ContainerFixture, PreheatingOpensTheAnnouncedStreamAfterTheLastReadAhead) {
     ASSERT_TRUE(reader.Start());
     const std::vector<Entry> entries = {{"a.bin", MakeContent(50000, 1), Coding::Compress2},
