@@ -1,8 +1,4 @@
 // test-sanitize: address
-// Spatial registration against a brute-force box/cell overlap for both lists after random
-// moves, flag changes and destructions; boxes beside the grid or with non-finite
-// coordinates; moves within a cell; a location hook that moves another entity; cell
-// sizes that would give too many cells.
 #include <cmath>
 #include <limits>
 #include <random>

@@ -1,6 +1,4 @@
 // test-sanitize: address
-// Layers: the three masks, hiding layers and groups in game, Reset, the id table with two
-// layers of one id, and the colour hook.
 #include <gtest/gtest.h>
 
 #include <cstring>

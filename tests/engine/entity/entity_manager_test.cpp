@@ -1,7 +1,4 @@
 // test-sanitize: address
-// EntityManager: the live-entity limit, the authority refusals, multiplayer ids, creation
-// names, delayed destruction of authority entities, entity-pointer resolution, and a new
-// scene as the render thread sees it.
 #include "EntityTestSupport.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/entity/EntityLayers.h"

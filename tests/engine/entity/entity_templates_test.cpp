@@ -1,9 +1,6 @@
 // test-sanitize: thread address
 // test-timeout: 120
-// Templates through the real file system and ResourceManager thread: a ".template" tree
-// made by a shell script (headers checked with xmllint), catalogue, optimized and binary
-// template files written by the independent property-list writer, the unload rules, and
-// registry lookups from the loader thread while the main thread scans.
+// Templates through the real file system and the ResourceManager thread.
 #include <atomic>
 #include <chrono>
 #include <filesystem>

@@ -1,7 +1,4 @@
 // test-sanitize: address
-// Entity core: parent changes and their refusals, bone re-mounts, flag side effects and
-// recursion, the "OnInit" passes, destruction order and what it clears, breadth-first
-// listing, the block-rendering mask, the scheduling wrappers and LuaUnicodeString.
 #include <lua.hpp>
 
 #include <map>

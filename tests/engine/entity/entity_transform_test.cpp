@@ -1,8 +1,5 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// Entity transforms against numpy on random trees: global = local x parent global, the
-// parent-no-scale rule, the mirrored bit, SetParentInPlace keeping world matrices, and
-// which cache bytes each setter clears.
 #include <cmath>
 #include <random>
 #include <sstream>

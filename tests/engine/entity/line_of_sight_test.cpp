@@ -1,10 +1,5 @@
 // test-sources: ../NumpyReference.cpp
-// Line of sight against a brute-force reference (line_of_sight_reference.py) on random
-// scenes of rotated, scaled boxes that block only on an inner core (so entry order and hit
-// order differ): nearest blocker and hit point, unit normal, each entity tested at most
-// once, the early stop, LOSFLAG_BINARY giving the first blocker in entry order, the ignored
-// entities, a query nested inside an entity's test, zero-length segments and starts beside
-// the grid. Segments may run out of the grid; only the part over it is looked at.
+// Boxes block only on an inner core, so entry order and hit order differ.
 #include <algorithm>
 #include <cmath>
 #include <functional>

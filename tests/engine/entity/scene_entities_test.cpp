@@ -1,4 +1,3 @@
-// Entity sets, entity blenders, fades and the scene's parameter entities.
 #include <cmath>
 
 #include "EntityTestSupport.h"

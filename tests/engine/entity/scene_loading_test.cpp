@@ -1,7 +1,4 @@
 // test-sanitize: address
-// Binary scenes written by the independent writer: entities by template, forward parent
-// references, sets, layers, scene parameters, post-load order, the walk grid and the
-// sequences by parse flag, and every prefix and corruption of a valid file.
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,9 +1,4 @@
-// Searches by place against brute force over every entity on random scenes: each
-// gatherer form and the nearest flag (direction cone, excluded entity, ties), with the
-// boundary cases: a flag at the position or exactly at the maximum distance is never the
-// answer, radius tests include entities exactly at the radius. Set membership by name and
-// iteration over a set or over the union of an entity's sets. The vicinity monitor over
-// moving, destroyed and newly made entities (which reuse freed keys).
+// Searches by place against brute force over every entity.
 #include <algorithm>
 #include <cmath>
 #include <map>

@@ -1,10 +1,5 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// The character controller: moves among box-collision meshes (turned, mirrored) against a
-// numpy reference that sub-steps the sphere (slides along walls, steps onto a box top,
-// stops at a high box, moves below 0.001 that only snap); "Face" meshes of both vertex
-// layouts; move constraints; frozen y; and path following on a walk grid: states, the
-// 0.3 s continuation on the manual clock, facing, reachability and copies.
 #include <gtest/gtest.h>
 
 #include <cmath>

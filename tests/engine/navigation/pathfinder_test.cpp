@@ -1,8 +1,5 @@
 // test-sources: ../NumpyReference.cpp
-// Path finding on random walk grids against networkx's Dijkstra (every step 8-adjacent
-// and usable; the reference cost where the goal is reachable, else the reachable tile
-// nearest the goal), goals inside blocked areas, searches that cannot start, the node
-// budget per slice, smoothing, and the cells obstacles block against a brute-force test.
+// Path finding against networkx's Dijkstra on random walk grids.
 #include <gtest/gtest.h>
 
 #include <cfloat>

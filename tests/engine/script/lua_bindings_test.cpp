@@ -1,8 +1,6 @@
-// Generated binding packages: the registry's opening order, class lookup through the
-// host, overloads, the singletons, the stack dump, the natives behind gLua's script
-// functions, and the number boundary (expected values from Debian's python3).
 // test-lua-package: ScriptTestPackage.pkg
 // test-sanitize: address
+// Number boundary values come from Debian's python3.
 #include <gtest/gtest.h>
 
 #include <cmath>

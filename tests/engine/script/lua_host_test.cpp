@@ -1,5 +1,3 @@
-// The script host: start-up globals, error reports and the error counter, script files,
-// calls into script classes with their stack discipline, handles, and the panic handler.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

@@ -1,5 +1,3 @@
-// Script memory: every block through the small-object pools, growth and shrink under an
-// exhausted byte budget, and the collector step's freed-memory counter.
 // test-sanitize: address
 #include <gtest/gtest.h>
 

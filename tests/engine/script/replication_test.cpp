@@ -1,6 +1,4 @@
 // test-sanitize: address
-// The replication bridge against recording multiplayer hooks, the method-call record's
-// bounds, and the bit library against values computed independently by python3.
 #include <cstring>
 #include <map>
 #include <string>

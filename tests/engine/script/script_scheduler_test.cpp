@@ -1,5 +1,3 @@
-// The script scheduler on a manual clock: order, repetition, cancellation (also inside a
-// pass), dead targets, delays and the time left.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
