@@ -31,10 +31,8 @@ SimpleGUID Guid(const char* text) {
 struct TemplateFilesTest : resourcetest::ResourceFixture {
     void SetUp() override {
         ResourceFixture::SetUp();
-        for (const char* kind : {"templates"}) {
-            std::filesystem::create_directories(root + "/" + kind);
-            gFileSystem.MountDirectory(kind, (root + "/" + kind).c_str());
-        }
+        std::filesystem::create_directories(root + "/templates");
+        gFileSystem.MountDirectory("templates", (root + "/templates").c_str());
         gEntityTemplateRegistry.Clear();
         gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
         log.Clear();
@@ -44,6 +42,14 @@ struct TemplateFilesTest : resourcetest::ResourceFixture {
         gEntityTemplateRegistry.SetInitialised(true);
         gEntityTemplateRegistry.Shutdown();
         ResourceFixture::TearDown();
+    }
+    void MakeTree() {
+        ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
+                                      Path("templates", "")));
+    }
+    void ScanTree() {
+        MakeTree();
+        gEntityTemplateRegistry.ScanTemplates();
     }
     // Runs the independent writer; the file lands at kind/name.
     void Write(const char* command, const std::string& kind, const std::string& name, const std::string& json) {
@@ -64,9 +70,7 @@ struct TemplateFilesTest : resourcetest::ResourceFixture {
 };
 
 TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
-    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
-                                  Path("templates", "")));
-    gEntityTemplateRegistry.ScanTemplates();
+    ScanTree();
     EXPECT_TRUE(Logged("Unable to register template due to duplicated GUID: templates/b/Second.template (guid used by "
                        "templates/a/First)"));
     for (const char* bad : {"c/NoType.template", "c/LateType.template", "c/Garbage.template", "c/Empty.template"})
@@ -92,9 +96,7 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
 }
 
 TEST_F(TemplateFilesTest, BinaryTemplatesLoadFieldByFieldPreferringSuffixes) {
-    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
-                                  Path("templates", "")));
-    gEntityTemplateRegistry.ScanTemplates();
+    ScanTree();
     Write("binarytemplate", "templates", "a/First.BinaryTemplate", Binary(kG1, 0, "Crate", "0102"));
     Write("binarytemplate", "templates", "b/Third_hd.BinaryTemplate", Binary(kG2, 0, "Suffixed"));
     Write("binarytemplate", "templates", "b/Third.BinaryTemplate", Binary(kG2, 0, "Plain"));
@@ -234,9 +236,7 @@ TEST_F(TemplateFilesTest, OptimizedTemplatesLoadInFileOrder) {
 }
 
 TEST_F(TemplateFilesTest, UnloadRules) {
-    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
-                                  Path("templates", "")));
-    gEntityTemplateRegistry.ScanTemplates();
+    ScanTree();
     Write("binarytemplate", "templates", "a/First.BinaryTemplate", Binary(kG1, 0, "Crate"));
     Write("binarytemplate", "templates", "b/Third.BinaryTemplate", Binary(kG2, 0, "Held"));
     EntityTemplateStub* first = gEntityTemplateRegistry.FindStubByName("a/First");
@@ -271,9 +271,7 @@ TEST_F(TemplateFilesTest, UnloadRules) {
 // The loader runs a job that needs the registry while the main thread waits for a
 // template queued behind that job: the wait must not hold the registry.
 TEST_F(TemplateFilesTest, WaitingForALoadingTemplateLeavesTheRegistryFree) {
-    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
-                                  Path("templates", "")));
-    gEntityTemplateRegistry.ScanTemplates();
+    ScanTree();
     Write("binarytemplate", "templates", "a/First.BinaryTemplate", Binary(kG1, 0, "Crate"));
     static std::atomic<bool> go, looked;
     go = looked = false;
@@ -297,8 +295,7 @@ TEST_F(TemplateFilesTest, WaitingForALoadingTemplateLeavesTheRegistryFree) {
 }
 
 TEST_F(TemplateFilesTest, LoaderThreadLookupsWhileTheMainThreadScans) {
-    ASSERT_TRUE(rendertest::Shell("sh " PROJECT_SOURCE_ROOT "/tests/engine/entity/make_template_tree.sh " +
-                                  Path("templates", "")));
+    MakeTree();
     static std::atomic<bool> stop;
     static std::atomic<uint32_t> lookups;
     stop = false;

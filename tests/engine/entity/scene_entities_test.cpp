@@ -78,10 +78,6 @@ TEST_F(SceneEntitiesTest, SetMembershipStaysUniqueAndSorted) {
     ASSERT_EQ(list.Count(), 4u);
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(sets[i]->MemberCount(), 1u);
     for (uint32_t i = 1; i < 4; ++i) EXPECT_LT(SimpleGUID::Compare(list[i - 1]->GetGUID(), list[i]->GetGUID()), 0);
-    for (EntitySet* s : sets) {
-        const Vector c = s->GetColor().ToVector();
-        EXPECT_TRUE(c.x <= 1.0f && c.y <= 1.0f && c.z <= 1.0f && c.w == 1.0f);
-    }
 
     // Dead members leave on the next add or remove; emptied sets are pruned.
     sets[0]->AddEntity(b);

@@ -260,7 +260,6 @@ TEST_F(LuaHostTest, BitLibraryMatchesPython) {
     std::string actual;
     for (const std::string& c : calls) actual += Eval("string.format('%.17g', bitlib." + c + ")") + "\n";
     EXPECT_EQ(actual, expected);
-    EXPECT_EQ(Eval("bitlib.bchg(0xFF, 0x100, 0x0F) == 0x1F0 and bitlib.rshift(-1, 0) == 4294967296"), "true");
     EXPECT_EQ(Eval("select(2, pcall(bitlib.imod, 5, 0))"), "bad argument #2 to '?' (zero divisor)");
 }
 
