@@ -66,7 +66,6 @@ TEST_F(TransformTest, RandomTreesMatchTheReference) {
     std::uniform_real_distribution<float> angle(-180, 180), pos(-40, 40), scale(0.3f, 2.5f);
     std::string input;
     std::vector<Tree> trees;
-    std::vector<std::vector<Matrix>> before;
     for (int round = 0; round < 6; ++round) {
         Tree t;
         for (int i = 0; i < 14; ++i) {
@@ -81,8 +80,6 @@ TEST_F(TransformTest, RandomTreesMatchTheReference) {
         }
         input += Describe(t);
         // Re-parent some in place: their world matrices stay.
-        std::vector<Matrix> kept;
-        std::vector<Entity*> moved;
         for (int k = 0; k < 4; ++k) {
             Entity* e = t.nodes[rng() % t.nodes.size()];
             Entity* p = t.nodes[rng() % t.nodes.size()];
@@ -118,10 +115,7 @@ TEST_F(TransformTest, ParentNoScaleInheritsRotationAndPositionOnly) {
     child->RaiseFlag(ENTITYFLAG_PARENTNOSCALE, false);
     child->SetLocalScale3(2, 2, 2);
     child->SetLocalPosition3(1, 0, 0);
-    const Vector s = child->GetGlobalScale();
-    EXPECT_NEAR(s.x, 2, 1e-5);
-    EXPECT_NEAR(s.y, 2, 1e-5);
-    EXPECT_NEAR(s.z, 2, 1e-5);
+    EXPECT_LT((child->GetGlobalScale() - Vector(2, 2, 2, 0)).Length3(), 1e-5f);
     const Vector p = child->GetGlobalPosition();
     EXPECT_NEAR(p.x, 5, 1e-5);  // (1, 0, 0) turned by 90 degrees about y, not scaled
     EXPECT_NEAR(std::fabs(p.z), 1, 1e-5);
