@@ -23,7 +23,16 @@ std::set<std::pair<int, int>> Expected(const EntitySpatialGrid& g, const Boundin
     return cells;
 }
 
-void CheckGrid(const std::vector<Entity*>& live) {
+// Every live entity with a finite box.
+std::vector<Entity*> AllLive() {
+    std::vector<Entity*> live;
+    for (Entity* x = Entity::FirstLive(); x; x = x->NextLive())
+        if (std::isfinite(x->GetGlobalBoundingBox().min.x) && std::isfinite(x->GetGlobalBoundingBox().max.x))
+            live.push_back(x);
+    return live;
+}
+
+void CheckGrid(const std::vector<Entity*>& live = AllLive()) {
     const EntitySpatialGrid& g = gEntityManager->GetSpatialGrid();
     for (uint32_t list = 0; list < 2; ++list) {
         std::set<std::tuple<int, int, Entity*>> want, have;
@@ -71,8 +80,7 @@ TEST_F(GridTest, RegistrationFollowsMovesFlagsAndDestruction) {
         } else if (action == 8) {
             Entity* e = live[1 + rng() % (live.size() - 1)];
             gEntityManager->DestroyEntity(e);
-            live.clear();
-            for (Entity* x = Entity::FirstLive(); x; x = x->NextLive()) live.push_back(x);
+            live = AllLive();
         } else {
             live[1 + rng() % (live.size() - 1)]->SetLocalRotation3(0, float(rng() % 360), 0);
         }
@@ -98,11 +106,7 @@ TEST_F(GridTest, BoxesBesideTheGridOrNotFiniteRegisterNowhere) {
         e->SetLocalBoundingBox(BoundingBox4(c.min, c.max));
         EXPECT_TRUE(e->GetCellRange(0).IsEmpty() && e->GetCellRange(1).IsEmpty()) << c.min.x << " " << c.max.x;
     }
-    std::vector<Entity*> live;
-    for (Entity* x = Entity::FirstLive(); x; x = x->NextLive())
-        if (std::isfinite(x->GetGlobalBoundingBox().min.x) && std::isfinite(x->GetGlobalBoundingBox().max.x))
-            live.push_back(x);
-    CheckGrid(live);
+    CheckGrid();
 }
 
 TEST_F(GridTest, MoveWithinACellChangesNoList) {
@@ -142,9 +146,7 @@ TEST_F(GridTest, LocationHookMovingAnotherEntityLeavesBothTreesRight) {
     EXPECT_FLOAT_EQ(otherRoot->GetGlobalPosition().x, 40);
     EXPECT_FLOAT_EQ(otherChild->GetGlobalPosition().x, 40);
     EXPECT_FLOAT_EQ(moverChild->GetGlobalPosition().x, 10);
-    std::vector<Entity*> live;
-    for (Entity* x = Entity::FirstLive(); x; x = x->NextLive()) live.push_back(x);
-    CheckGrid(live);
+    CheckGrid();
     mover->other = nullptr;
     gEntityManager->DestroyEntity(mover);
 }
