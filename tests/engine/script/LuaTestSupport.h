@@ -1,8 +1,5 @@
 #pragma once
-// Script host test helpers: a fixture with an open host and a capturing log sink, direct
-// reads of script values (through the raw Lua API, so the host's counters stay
-// untouched), and the independent checks: Debian's lua5.1 interpreter for script error
-// texts and Debian's python3 for float round trips.
+// Script values are read through the raw Lua API, so the host's counters stay untouched.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -86,25 +83,19 @@ protected:
     lua_State* L() const { return gLua.GetState(); }
     int Top() const { return lua_gettop(L()); }
 
-    // tostring(expression), evaluated directly (not through the host).
+    // Runs a chunk directly; it must succeed and leaves `results` values.
+    bool Run(const std::string& chunk, int results = 0) {
+        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, results, 0) == 0) return true;
+        ADD_FAILURE() << lua_tostring(L(), -1);
+        lua_pop(L(), 1);
+        return false;
+    }
+    // tostring(expression), evaluated directly.
     std::string Eval(const std::string& expression) {
-        const std::string chunk = "return tostring(" + expression + ")";
-        if (luaL_loadstring(L(), chunk.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
-            std::string error = lua_tostring(L(), -1);
-            lua_pop(L(), 1);
-            ADD_FAILURE() << error;
-            return "<error>";
-        }
+        if (!Run("return tostring(" + expression + ")", 1)) return "<error>";
         std::string value = lua_tostring(L(), -1);
         lua_pop(L(), 1);
         return value;
-    }
-    // Runs a chunk directly; it must succeed.
-    void Run(const std::string& chunk) {
-        if (luaL_loadstring(L(), chunk.c_str()) != 0 || lua_pcall(L(), 0, 0, 0) != 0) {
-            ADD_FAILURE() << lua_tostring(L(), -1);
-            lua_pop(L(), 1);
-        }
     }
     bool Logged(const std::string& fragment) { return sink.Contains(fragment); }
     std::vector<std::string> Texts() {
