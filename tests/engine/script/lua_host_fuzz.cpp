@@ -1,16 +1,7 @@
-// Arbitrary bytes as a script. The first byte picks the way in: even runs the rest through
-// ExecuteString, odd writes it as a script file into a mounted folder and runs it through
-// ExecuteFile. Each input runs in a fresh host under an instruction budget (a count hook
-// that ends the run with an error, then fires on every instruction) and the allocator's
-// byte budget. Afterwards the host reads a float array, calls a method (twice) and a
-// static function the script may have defined, and steps the collector, as the engine
-// would.
-//
-// What would let a script outlast the budgets or reach the machine is taken away: file
-// and console access (dofile, loadfile, print, debug.debug), changing the hook
-// (debug.sethook), the registry (debug.getregistry), finalisers (newproxy,
-// debug.setmetatable: Lua runs them with hooks off), and the string functions whose C
-// loops the hook cannot interrupt (rep and the pattern matchers).
+// Arbitrary bytes as a script, run as a string or as a file under instruction and byte
+// budgets, then driven as the engine would. Taken away is what would let a script outlast
+// the budgets or reach the machine: file and console access, the hook and the registry,
+// finalisers (Lua runs them with hooks off), and string loops the hook cannot interrupt.
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
