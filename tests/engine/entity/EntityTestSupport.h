@@ -1,7 +1,4 @@
 #pragma once
-// Shared set-up of the entity tests: a capturing log, the entity manager started over a
-// 200 x 200 world of 10-unit cells, the engine's service entries cleared, and templates
-// made in memory (not through the resource pool).
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,7 +1,5 @@
 #pragma once
-// The C++ side of the test binding package (ScriptTestPackage.pkg): probes that record
-// what a bound function received, a small bound class, and bound values of the types the
-// stack dump describes.
+// The C++ side of the test binding package (ScriptTestPackage.pkg).
 #include <lua.hpp>
 #include <string>
 #include <vector>
