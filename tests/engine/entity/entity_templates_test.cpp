@@ -277,7 +277,8 @@ TEST_F(TemplateFilesTest, WaitingForALoadingTemplateLeavesTheRegistryFree) {
     go = looked = false;
     ASSERT_TRUE(gResourceManager.PostCall(
         [](BaseThread*, void*, CommandRingBuffer*) {
-            while (!go) std::this_thread::yield();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!go && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
             std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the main thread is waiting by now
             looked = gEntityTemplateRegistry.FindStubByGUID(Guid(kG1)) != nullptr;
         },
