@@ -1,5 +1,4 @@
-// The program's command line: accepted forms, the one-line errors followed by the
-// usage, and the --log file check.
+// The program's command line: accepted forms, one-line errors, the --log file check.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,9 +1,6 @@
-// The main loop over the headless window on an engine started over generated data, on a
-// manual clock with the unfocused sleeps recorded: focus loss and regain, Ctrl+Enter and
-// full screen, the deferred resize, mouse messages, the procedure's other answers, a lost
-// device, raise requests from a second program, and SIGTERM.
 // test-depends: shader_data quorvel2
 // test-timeout: 600
+// The main loop over the headless window on an engine over generated data.
 #include <gtest/gtest.h>
 
 #include <signal.h>

@@ -1,6 +1,5 @@
-// The main window's sizing rule against an independent float32 reference, and mouse
-// button messages reaching the input manager in order, normalised, or dropped.
 // test-sources: ../engine/NumpyReference.cpp
+// The main window's sizing rule against a float32 reference, and mouse button messages.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,10 +21,7 @@ TEST(MainWindow, SizingRectMatchesTheReferenceForEveryEdge) {
     std::ostringstream input;
     std::vector<std::string> results;
     for (uint32_t style : {wnd::kStyleOverlappedWindow, wnd::kStylePopup}) {
-        wnd::WindowDesc desc;
-        desc.className = "SizingTest";
-        desc.style = style;
-        const wnd::WindowHandle window = wnd::CreateWindow(desc);
+        const wnd::WindowHandle window = wnd::CreateWindow({"SizingTest", "", style});
         const wnd::FrameSize frame = wnd::FrameForStyle(style);
         for (uint32_t edge = 0; edge <= 9; ++edge) {
             for (const wnd::Rect& p : proposals) {
@@ -64,11 +60,8 @@ TEST(MainWindow, ButtonMessagesPostTheirEventsInOrderOrNothing) {
     for (const Case& c : cases) {
         InputManager input;
         wnd::Event message;
-        message.kind = c.kind;
-        message.button = c.button;
-        message.fromTouch = c.fromTouch;
-        message.x = 200;
-        message.y = 150;
+        message.kind = c.kind, message.button = c.button, message.fromTouch = c.fromTouch;
+        message.x = 200, message.y = 150;
         const app::MouseButtonEvents events = app::MouseButtonEventsFor(message);
         ASSERT_EQ(events.count, c.posts);
         for (uint32_t i = 0; i < events.count; ++i)

@@ -1,9 +1,6 @@
-// The built program on the sample data (its start-up, 300 frames, the summary and a clean
-// close with exit 0 and the configuration saved), its exit codes for bad command lines
-// and for an engine that cannot start, and the same program in process for 3,000 frames
-// without resident memory growth.
 // test-depends: quorvel2 sample_data pack
 // test-timeout: 900
+// The built program: a run on the sample data, exit codes, no memory growth.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>

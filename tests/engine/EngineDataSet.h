@@ -1,8 +1,5 @@
 #pragma once
-// A generated data set the engine starts on: a scratch folder with one sub-folder per
-// data kind, "Project.ConfigBin" from the engine's writer, the build's shader data, and
-// a private user folder (XDG_DATA_HOME) so saved settings and offline online-services
-// data stay inside it. The game configuration points at the data and uses folders.
+// A generated data set the engine starts on, with a private user folder (XDG_DATA_HOME).
 // Programs using it depend on the shader data (test-depends: shader_data).
 #include <gtest/gtest.h>
 
@@ -98,12 +95,7 @@ private:
 // A headless window for the renderer.
 inline uint32_t MakeWindow(int32_t width = 256, int32_t height = 144) {
     wnd::ResetWindowLayer();
-    wnd::WindowDesc desc;
-    desc.className = "EngineTest";
-    desc.style = wnd::kStylePopup;
-    desc.width = width;
-    desc.height = height;
-    return wnd::CreateWindow(desc);
+    return wnd::CreateWindow({"EngineTest", "", wnd::kStylePopup, 0, 0, 0, width, height});
 }
 
 }  // namespace enginetest

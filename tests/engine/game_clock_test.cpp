@@ -1,5 +1,4 @@
-// GameClock: whole steps, the variable-step mode, the correction when the accumulated time
-// leaves the one-step window behind network time, and steps that add nothing.
+// GameClock: whole and variable steps and the correction against network time.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,9 +1,6 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// The camera controller against a float32 simulation written from the definitions:
-// the strategy subcontroller's drive modes, speed limits, accelerations and position
-// drives; blends on each clock with their curves and slerped rotation; the shake; and
-// the controller's list, defaults, frame value and callback.
+// The camera controller against a float32 simulation (controller_reference.py).
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,8 +1,6 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// Cameras against a numpy implementation of the left-handed formulas: the matrices of
-// each camera kind and their inverses, Focus, the angle rules, the game camera's sound
-// listener; what reaches the renderer; the view-volume planes.
+// Cameras against a numpy implementation of the left-handed formulas.
 #include <gtest/gtest.h>
 
 #include <cmath>

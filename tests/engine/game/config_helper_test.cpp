@@ -1,6 +1,4 @@
-// The scripts' configuration helper: setter limits, the two screen-mode lists with
-// indices outside them, the settings a device reset takes, subtitles and language names,
-// control bindings per device, the first-pressed orders and the UTF-8 cut.
+// The scripts' configuration helper.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,7 +1,5 @@
-// The device lighting through a stand-in library built beside the test: the outcomes
-// of initialisation, no retry after a failure, nothing reaching the library unless
-// ready, and the packed colours with clamping.
 // test-depends: fake_LightFX
+// The device lighting through a stand-in library built beside the test.
 #include <gtest/gtest.h>
 
 #include <cmath>

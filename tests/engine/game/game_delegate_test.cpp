@@ -1,5 +1,4 @@
-// The base game delegate: the answers the engine acts on, the wide "?" texts, the
-// leaderboard viewer made once at init, the sampling rule and the store request.
+// The base game delegate: answers, "?" texts, leaderboard viewer, sampling, store.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,8 +1,5 @@
 // test-sanitize: address
-// The Game's entity lists: delayed operations in time order and their warnings, tear-off,
-// handlers that change the queue while it runs, the server-delayed queue, the script tick
-// list, the received-change rule, and the scene-start deletion of entities that are not
-// loaded client side.
+// The Game's entity lists: delayed operations, tear-off, tick list, received changes.
 #include <lua.hpp>
 
 #include <functional>

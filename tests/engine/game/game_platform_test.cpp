@@ -1,13 +1,11 @@
-// The Game's platform helpers on a headless window: hardware cursors made from TGA files
-// that ImageMagick's convert writes (colours, transparency, hotspot, the format checks),
-// the cursor's show state, the window helpers that act only while unfocused, cursor
-// placement and the tap-position table.
+// The Game's platform helpers on a headless window (cursors from TGA files).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "CaptureLogSink.h"
 #include "core/fs/FileSystem.h"
@@ -112,15 +110,12 @@ TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedI
     wnd::SetFocus(0);
     game->FlashWindow();
     game->RestoreWindow();
-    EXPECT_EQ(wnd::GetRequests().flashes, 1u);
-    EXPECT_EQ(wnd::GetRequests().lastFlash.flags, 15u);
-    EXPECT_EQ(wnd::GetRequests().lastFlash.count, 1000u);
-    EXPECT_EQ(wnd::GetRequests().beeps, 1u);
-    EXPECT_EQ(wnd::GetRequests().restores, 1u);
+    const auto& r = wnd::GetRequests();
+    EXPECT_EQ(std::make_tuple(r.flashes, r.lastFlash.flags, r.lastFlash.count, r.beeps, r.restores),
+              std::make_tuple(1u, 15u, 1000u, 1u, 1u));
 
     game->SetCursorPosition(Vector(0.25f, -3.0f, 0.0f, 0.0f));
-    EXPECT_EQ(game->GetInputManager()->GetCursorPosition().x, 0.25f);
-    EXPECT_EQ(game->GetInputManager()->GetCursorPosition().y, 0.0f);
+    EXPECT_EQ(game->GetInputManager()->GetCursorPosition(), Vector(0.25f, 0.0f, 0.0f, 0.0f));
     EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{40 + 100, 30}));
     // Init hid the cursor; showing it centred changes the counter once.
     game->EnableHardwareCursor(true, true);

@@ -1,8 +1,7 @@
-// A headless run: the engine starts on a generated data set, the Game switches to a
-// generated scene and ticks 10,000 frames on a manual clock, then both close.
 // test-sanitize: thread address
 // test-depends: shader_data
 // test-timeout: 900
+// A headless run of 10,000 frames on a generated scene.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,4 @@
-// The Game's methods for scripts: the user pause, where scheduled script calls go and
-// which schedulers lose them, and the camera ray through a screen point, checked by
-// projecting its points back onto the screen.
+// The Game's methods for scripts: user pause, scheduled calls, the camera ray.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,8 +1,5 @@
 // test-sanitize: address thread
-// The Game outside its tick: focus and suspend interleavings with resource eviction, the
-// scene switch request and the scene load's event order with its semaphore (a real one,
-// released by another thread), the console and key binds, log lines in the console, and
-// the routing of mouse buttons and touches to UI screens.
+// The Game outside its tick: focus, scene loads, console, mouse and touch routing.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,9 +1,6 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// The Game tick: frame timing and step counts of both step modes against a float32 model
-// written from the definitions (tick_reference.py), and the tick's edge cases: hitches,
-// step sizes, multipliers, pauses, the background pass, scene switch and skipped frames,
-// and the multiplayer step's catch-up.
+// The Game tick against a float32 model (tick_reference.py) and its edge cases.
 #include <gtest/gtest.h>
 
 #include <random>

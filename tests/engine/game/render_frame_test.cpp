@@ -1,8 +1,5 @@
-// The render frame's commands, seen by task id through the renderer's observer, on an
-// engine started over generated data: the loading screen, a pending switch, the scene,
-// a screen that blocks the scene, a full-screen video, the shadow pass switches, the
-// post-process bits and a lost device.
 // test-depends: shader_data
+// The render frame's commands by task id, on an engine over generated data.
 #include <gtest/gtest.h>
 
 #include <algorithm>

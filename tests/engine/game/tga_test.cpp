@@ -1,6 +1,4 @@
-// TGA images made by ImageMagick's convert load pixel-exact against ImageMagick's own
-// decoding (both row orders, 24 and 32 bits, with an image ID); every other kind, a
-// short file and an oversized header are refused with one warning.
+// TGA images from ImageMagick's convert load pixel-exact; other kinds are refused.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

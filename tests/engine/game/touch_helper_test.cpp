@@ -1,7 +1,5 @@
-// Touch input through a stand-in helper library built beside the test: the outcomes
-// of loading and registering, and one message of 200 contacts of which the first 128
-// become taps placed in the client area.
 // test-depends: fake_PCTouchHelper
+// Touch input through a stand-in helper library built beside the test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,14 +21,8 @@ protected:
         ASSERT_NE(fake, nullptr);
         setContacts = reinterpret_cast<FakeTouchSetContacts>(os::FindSharedSymbol(fake, "FakeTouch_SetContacts"));
         record = reinterpret_cast<FakeTouchLog>(os::FindSharedSymbol(fake, "FakeTouch_Log"))();
-        wnd::WindowDesc desc;  // client area 800 x 600 with its origin at (108, 81) on the screen
-        desc.className = "TouchTest";
-        desc.style = wnd::kStyleOverlappedWindow;
-        desc.x = 100;
-        desc.y = 50;
-        desc.width = 816;
-        desc.height = 639;
-        window = wnd::CreateWindow(desc);
+        // Client area 800 x 600 with its origin at (108, 81) on the screen.
+        window = wnd::CreateWindow({"TouchTest", "", wnd::kStyleOverlappedWindow, 0, 100, 50, 816, 639});
         sink.Attach();
     }
     void TearDown() override { os::CloseSharedLibrary(fake); }

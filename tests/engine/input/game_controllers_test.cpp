@@ -1,9 +1,6 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// Game controllers: stick dead zones, triggers and first-time tests against a numpy
-// float32 reference; the absent pad's re-check times; connection lines; the
-// any-controller queries; choosing the DirectInput controller among devices that are
-// not XInput pads; force feedback; release and reconnect around a device reset.
+// Game controllers against a numpy float32 reference, device choice and reconnects.
 #include <gtest/gtest.h>
 
 #include <sstream>

@@ -1,7 +1,5 @@
 // test-sanitize: address
-// The input manager: keys and mouse buttons over frames, the mouse event queue, the
-// wheel, taps through their states, routing to screens, mouse tap emulation, the
-// accessibility settings, failure paths and the UI hooks of the controller names.
+// The input manager: keys, mouse, wheel, taps, routing and failure paths.
 #include <gtest/gtest.h>
 
 #include <string>
