@@ -1,6 +1,4 @@
-// The ResourceManager on real threads: queueing and racing loads, batches, the load
-// type mask, evictions through templates, the scene file check, Stop, the passes 14-17,
-// loads that would wait for themselves, and the streaming readers it serves.
+// The ResourceManager on real threads: loads, batches, evictions, passes, Stop, streaming readers.
 // test-sanitize: thread address
 // test-timeout: 240
 #include <atomic>
