@@ -1,6 +1,4 @@
-// Shader compilation and the compiled-shader cache on a small family of the test's own:
-// hits, misses and stamps, bounded cache reading, reloads after touching sources and
-// included files, and the messages of failed compiles.
+// Shader compilation and the compiled-shader cache: hits, stamps, reloads, failed compiles.
 // test-sanitize: thread address
 // test-depends: shader_data
 #include <chrono>

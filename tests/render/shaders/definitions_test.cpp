@@ -1,5 +1,4 @@
-// Shader definitions: the DefBin as written by shaderdefs and by the independent Python
-// writer, corrupt files, option masks and variant names, and the parameters' text forms.
+// Shader definitions: DefBin files from both writers, corrupt files, masks, names, text forms.
 // test-sanitize: address
 // test-depends: shaderdefs
 #include <gtest/gtest.h>
@@ -141,15 +140,8 @@ TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
     EXPECT_TRUE(f.list[0]->name.IsEmpty());
 }
 
-// ---------------------------------------------------------------------------------------
-// Masks and names
 
-struct OptionSpec {
-    const char* name;
-    bool vs, ps;
-    const char* enforces;
-    const char* disables;
-};
+struct OptionSpec { const char* name; bool vs, ps; const char* enforces; const char* disables; };
 
 std::unique_ptr<ShaderFamily> MakeFamily(const char* name, std::initializer_list<OptionSpec> options) {
     auto f = std::make_unique<ShaderFamily>();
