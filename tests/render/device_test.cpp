@@ -234,7 +234,6 @@ TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
     EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
     gVornexRenderer.Reset(window, 320, 180, true, false);  // back in its window and back buffer
-
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 1u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 0u);

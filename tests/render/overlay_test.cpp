@@ -207,7 +207,6 @@ TEST_F(OverlayTest, OutlineSettersFollowTheColourRuleAndReachTheRenderThread) {
         expected.intensity *= c.factor;
         for (const HDRColor* h : {&params.colorHostile, &params.colorFriendly, &params.colorNeutral, &params.colorHero})
             EXPECT_EQ(*h, expected) << c.colour.ToString();
-
         gVornexRenderer.SetSecondaryOutlineParams(params);
         OutlineParams seen;
         RunOnRenderThread([&] { seen = gVornexRenderer.PostProcess().SecondaryOutlineParams(); });

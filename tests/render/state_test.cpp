@@ -263,7 +263,6 @@ TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {
 
 TEST_F(StateTest, ScreenScaleIsClampedAndIgnoresTinyChanges) {
     struct Case { float input, stored; };
-
     const Case cases[] = {{-1.0f, 0.85f}, {0.0f, 0.85f}, {0.5f, 0.925f}, {0.505f, 0.925f}, {1.0f, 1.0f},
                           {2.0f, 1.0f},   {0.2f, 0.88f}, {NAN, 0.85f}};
     for (const Case& c : cases) {

@@ -334,7 +334,6 @@ std::atomic<uint32_t> gScreenDraws{0};
 
 TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) {
     static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
-
     clock.Install();
     gScreenDraws = 0;
     gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };

@@ -159,8 +159,7 @@ TEST_F(JobsTest, WaitedInStreamAndFireAndForgetJobs) {
             EXPECT_EQ(job.executions.load(), 3 * round) << flags;
         }
     }
-    // Fire-and-forget jobs are deleted by the render thread; a never-submitted waited
-    // job is deleted at once.
+    // Fire-and-forget jobs are deleted by the render thread, a never-submitted waited one at once.
     gDeleted = gExecuted = 0;
     for (uint32_t flags : {uint32_t(JOB_FIRE_AND_FORGET), uint32_t(JOB_FIRE_AND_FORGET | JOB_IN_STREAM)})
         for (int i = 0; i < 10; ++i) SubmitResourceJob(new CountingJob(50, flags), false);

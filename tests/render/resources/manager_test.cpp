@@ -249,8 +249,7 @@ std::vector<uint8_t> StreamContent(size_t size) {
     return data;
 }
 
-// Reads `total` bytes in random chunks; a looping reader restarts its count at the end
-// of each pass (WaitUntilOpen) and goes on with the file's first bytes.
+// Reads `total` bytes in random chunks; a looping reader goes on with the first bytes after WaitUntilOpen.
 std::vector<uint8_t> Consume(StreamingFileReader* reader, size_t total) {
     std::vector<uint8_t> out, buffer(70000);
     std::mt19937 rng(11);

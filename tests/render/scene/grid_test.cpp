@@ -108,8 +108,7 @@ struct ContextTest : rendertest::RendererFixture {
         c->PostTransform(m, Matrix::IDENTITY, 1, c->LocalBox());
     }
 
-    // Every cell list against a brute-force overlap of the live contexts' world boxes
-    // (centre x, centre z, half size).
+    // Every cell list against a brute-force overlap of the live boxes (centre x, z, half size).
     void ExpectListsMatch(const std::map<CountingContext*, Vector>& live) {
         gVornexRenderer.FlushCommands(true);
         const RenderSceneGrid& grid = *gVornexRenderer.SceneGrid();

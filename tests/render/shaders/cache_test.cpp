@@ -81,8 +81,7 @@ TEST_F(CacheTest, AVariantIsCompiledOnceAndThenReadFromTheCacheOfItsStamp) {
     EXPECT_EQ(p.vertexShader->IncludeTimes().size(), 1u);
     const std::vector<uint8_t> cached = ReadBytes(CachePath(p.vertexShader));
 
-    // A fresh resource of the same name reads the cache; one made under another stamp
-    // is compiled again and rewritten.
+    // A fresh resource reads the cache; one under another stamp is compiled and rewritten.
     ResourceShader again(p.vertexShader->GetName());
     EXPECT_TRUE(again.LoadResource());
     EXPECT_EQ(Compiles(), 2u);

@@ -53,8 +53,7 @@ struct DefBinTest : ::testing::Test {
         uint64_t s = 0;
         return ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
     }
-    // The DefBin of a description as the tool writes it ("tool") or the independent
-    // writer ("py").
+    // The DefBin of a description as written by the tool ("tool") or the reference writer ("py").
     Bytes Make(const std::string& description, const std::string& writer) {
         std::ofstream(root + "/d.def") << description;
         const std::string command = writer == "tool" ? PROJECT_BINARY_ROOT "/tools/shaderdefs"
@@ -187,8 +186,7 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
     }
     EXPECT_EQ(f->VariantCount(), 5u);  // the comma and blank spellings are two records
 
-    // The digits read back into the stage's names; the hardware-depth names are left out
-    // only when asked.
+    // The digits read back into the stage's names; hardware-depth names left out only when asked.
     std::vector<std::string> all, skipped;
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, false, &all));
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, true, &skipped));

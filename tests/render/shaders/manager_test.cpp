@@ -192,8 +192,7 @@ TEST_P(DepthTest, OptionsAndListedNamesFollowTheDevice) {
     ASSERT_TRUE(gShaderManager->LookupFamilyOptions(ps->GetName(), &names, true));
     EXPECT_EQ(names, std::vector<std::string>{"POINT"});
 
-    // Names made on every kind of device become this device's variant; only the pixel
-    // digits (the stage the options affect) change.
+    // Names from every kind of device become this device's variant; only the pixel digits change.
     for (const char* text : texts) {
         const char *madeVs = nullptr, *madePs = nullptr;
         {
