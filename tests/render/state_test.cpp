@@ -1,6 +1,4 @@
-// The device layer: the state cache's filtering and reset values, blend rows, alpha
-// test, sampler flags, texture holders, clear colours, the global shader constants,
-// the gamma ramp and the screen scale. Render-thread calls run on the render thread.
+// The device layer: state cache, sampler flags, texture holders, clears, constants, gamma.
 // test-sanitize: thread address
 #include <cmath>
 #include <cstdint>
@@ -41,11 +39,7 @@ struct StateTest : RendererFixture {
 
 TEST_F(StateTest, CacheSendsOnlyChangesAndStartsFromItsResetValues) {
     VornexRenderer& r = gVornexRenderer;
-    struct Case {
-        const char* what;
-        std::function<void()> call;
-        uint64_t sent;
-    };
+    struct Case { const char* what; std::function<void()> call; uint64_t sent; };
     const Case cases[] = {
         {"blend row 9 after a reset", [&] { r.SetBlendMode(9); }, 0},
         {"blend row 0 after row 9", [&] { r.SetBlendMode(0); }, 1},
@@ -83,11 +77,7 @@ TEST_F(StateTest, CacheSendsOnlyChangesAndStartsFromItsResetValues) {
 }
 
 TEST_F(StateTest, SamplerFlagsSelectAddressingFilteringAndSRGB) {
-    struct Case {
-        uint32_t flags;
-        bool trilinear, srgbOff;
-        uint32_t u, v, filter, mip, srgb;
-    };
+    struct Case { uint32_t flags; bool trilinear, srgbOff; uint32_t u, v, filter, mip, srgb; };
     const Case cases[] = {
         {0x400 | 2, false, false, TADDRESS_BORDER, TADDRESS_BORDER, TEXF_LINEAR, TEXF_POINT, 0},
         {2, false, false, TADDRESS_CLAMP, TADDRESS_WRAP, TEXF_LINEAR, TEXF_POINT, 0},
@@ -147,10 +137,7 @@ TEST_F(StateTest, HolderWithANewTextureIsBoundAgain) {
 }
 
 TEST_F(StateTest, ClearColoursSaturateEachChannel) {
-    struct Case {
-        Vector colour;
-        uint32_t argb;
-    };
+    struct Case { Vector colour; uint32_t argb; };
     const Case cases[] = {
         {{2.0f, 0.5f, -1.0f, 1.5f}, 0xFFFF7F00u},
         {{0, 0, 0, 0}, 0x00000000u},
@@ -232,7 +219,6 @@ TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {
     ASSERT_EQ(expected.size(), 12u);
     for (int i = 0; i < 12; ++i)
         EXPECT_NEAR(c[i / 4][i % 4], expected[i], 1e-5 * std::max(1.0, std::fabs(expected[i]))) << "register " << i / 4;
-    // The main thread's copies.
     EXPECT_EQ(gVornexRenderer.CurrentView(), view);
     // The planes (z >= 0, z <= w, x <= w, x >= -w, y <= w, y >= -w in clip space):
     // points a little inside and a little outside each face, taken back to the world
@@ -269,7 +255,6 @@ TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {
             EXPECT_EQ(ramp.blue[i], ramp.red[i]);
         }
     }
-    // The same brightness again sets nothing.
     const uint64_t before = recorder->CallCount(CallKind::SetGammaRamp);
     gVornexRenderer.SetBrightness(1.0f);
     gVornexRenderer.FlushCommands(true);
@@ -277,9 +262,7 @@ TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {
 }
 
 TEST_F(StateTest, ScreenScaleIsClampedAndIgnoresTinyChanges) {
-    struct Case {
-        float input, stored;
-    };
+    struct Case { float input, stored; };
     const Case cases[] = {{-1.0f, 0.85f}, {0.0f, 0.85f}, {0.5f, 0.925f}, {0.505f, 0.925f}, {1.0f, 1.0f},
                           {2.0f, 1.0f},   {0.2f, 0.88f}, {NAN, 0.85f}};
     for (const Case& c : cases) {

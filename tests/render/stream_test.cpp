@@ -1,6 +1,4 @@
-// The command stream: block and record layout, flushes, unknown ids, records used in
-// place, payload sizes at native pointer size, frame pacing with a slowed render
-// thread, and the loading-screen present on a manual clock.
+// The command stream: record layout, flushes, unknown ids, frame pacing, loading screen.
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
@@ -17,7 +15,6 @@ namespace {
 constexpr uint32_t P = sizeof(void*);
 
 struct StreamTest : RendererFixture {
-    // Offset of the write cursor from where the next record would start in an empty block.
     uint8_t* EmptyBlockCursor() {
         gVornexRenderer.FlushCommands(false);
         return gVornexRenderer.Ring().Cursor();
@@ -66,12 +63,7 @@ TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
     gRenderHooks.ResourceFontDrawText = &RecordText;
     gTextLengths.clear();
     std::vector<char> text(4000, 'y');
-    // Each case: the first record's text, then the second's; the second fits exactly or
-    // needs a new block.
-    struct Case {
-        uint32_t first, second;
-        bool newBlock;
-    };
+    struct Case { uint32_t first, second; bool newBlock; };
     // First record ends at 4 + fixed + first (aligned up); the second needs 4 + fixed +
     // second and 4 bytes for the terminator.
     const uint32_t firstEnd = (4 + kTextFixed + 3000 + 3) & ~3u;
@@ -121,7 +113,6 @@ TEST_F(StreamTest, FlushWithoutWaitOnAnEmptyBlockWritesNothingWithWaitSendsTermi
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(gVornexRenderer.PostedRecords(), posted + 1);
     EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
-    // A record, then a flush with wait: both executed on return.
     PostBucket(5, 0);
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
@@ -142,7 +133,6 @@ TEST_F(StreamTest, UnknownIdAbandonsItsBlockWithoutRunningWhatFollows) {
     EXPECT_EQ(gCalls.load(), 0);
     EXPECT_EQ(BucketMask(), 0xFFFFFFFFu);
     EXPECT_TRUE(Logged("Unknown XR task: 200, previous: "));
-    // The next block runs as usual.
     PostBucket(7, 0);
     EXPECT_EQ(BucketMask(), ~(1u << 7));
     // A frame end abandoned with its block never completes; the frame wait still ends
@@ -183,7 +173,6 @@ TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
     EndFrame();
     EXPECT_TRUE(Draws().empty());
     EXPECT_EQ(BucketMask(), ~(1u << 9));  // every skipped payload kept the stream in step
-    // The shapes that do draw: one draw each.
     BeginFrame();
     gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 1);
     gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 0.5f);
@@ -195,11 +184,7 @@ TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
 }
 
 // Records handed to the mesh hooks: their address and bytes.
-struct SeenRecords {
-    const void* records;
-    uint32_t count;
-    std::vector<uint8_t> bytes;
-};
+struct SeenRecords { const void* records; uint32_t count; std::vector<uint8_t> bytes; };
 std::vector<SeenRecords> gSeen;
 void SeeMesh(const void*, const Matrix&, const Matrix&, const void*, const Vector&, uint32_t, uint8_t,
              const void* records, uint32_t count) {
@@ -247,11 +232,7 @@ void SkipEight(uint32_t, CommandRingBuffer& r) { r.SkipRead(8); }
 TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
     static uint8_t record[2 * kMeshRecordBytes];
     static int object;
-    struct Case {
-        const char* writer;
-        std::function<void()> post;
-        uint32_t bytes;
-    };
+    struct Case { const char* writer; std::function<void()> post; uint32_t bytes; };
     const Matrix m = Matrix::IDENTITY;
     const Vector c(0.5f, 0.5f, 0.5f, 1);
     const RenderFrameClock clock{0, 0.0f};
@@ -331,13 +312,10 @@ TEST_F(StreamTest, ObserverSeesEveryRecordTheFrontEndBegins) {
     SetRenderVisualizationMode(0);
 }
 
-// ---------------------------------------------------------------------------------------
-// Frame pacing
 
 TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {
     for (uint32_t ahead : {0u, 1u, 2u, 3u}) {
         for (uint32_t frame = 0; frame < 12; ++frame) {
-            // A slow render thread: each frame sleeps 2 ms before it ends.
             ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_SLEEP, 4));
             gVornexRenderer.Ring().WriteValue(uint32_t(2));
             gVornexRenderer.EndFrame();
@@ -352,15 +330,10 @@ TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {
     EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
 }
 
-// ---------------------------------------------------------------------------------------
-// Loading screen
-
 std::atomic<uint32_t> gScreenDraws{0};
 
 TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) {
-    // Static: the render thread may still be reading the clock it fetched just before the
-    // test puts the real one back.
-    static os::ManualClock clock(1'000'000'000);
+    static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
     gScreenDraws = 0;
     gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };

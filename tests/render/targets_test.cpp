@@ -1,5 +1,4 @@
-// Render targets for every combination of quality, multisampling, depth-texture format
-// and a refused 10-bit target; the refraction rectangle; the shadow map's release.
+// Render targets per quality, multisampling and depth format; refraction rectangle; shadow map.
 #include "RenderTestSupport.h"
 #include "render/DeviceObjectHandle.h"
 
@@ -8,11 +7,7 @@ using namespace gfx;
 
 namespace {
 
-struct Combination {
-    uint32_t quality, msaa;
-    bool intz, rawz, tenBit;
-    float scale;
-};
+struct Combination { uint32_t quality, msaa; bool intz, rawz, tenBit; float scale; };
 
 struct TargetsTest : RendererFixture {
     Combination combo{};
@@ -34,12 +29,7 @@ struct TargetsTest : RendererFixture {
 };
 
 // What the design's table asks for one target: absent, or format, size and samples.
-struct Expected {
-    bool present;
-    Format format;
-    uint32_t width, height, samples;
-    bool texture;
-};
+struct Expected { bool present; Format format; uint32_t width, height, samples; bool texture; };
 
 void Check(RenderTargetId id, const Expected& e, const std::string& where) {
     const RenderTarget& t = gVornexRenderer.Target(id);
@@ -116,12 +106,7 @@ TEST(RefractionRectTest, ProjectedBoxGrowsClampsAndFallsBackToTheWholeScreen) {
     view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
     projection.LoadPerspectiveFovLH(90.0f, 1.0f, 1.0f, 100.0f);
     viewProjection.Mul(projection, view);
-    struct Case {
-        const char* what;
-        BoundingBox4 box;
-        bool drawn;
-        Rect rect;
-    };
+    struct Case { const char* what; BoundingBox4 box; bool drawn; Rect rect; };
     const Case cases[] = {
         // x and y of +-1 at depth 10 project to +-0.1, grown to +-0.11: pixels 89..111 of 200.
         {"centred", {{-1, -1, 0, 1}, {1, 1, 0, 1}}, true, {89, 89, 111, 111}},

@@ -1,6 +1,4 @@
-// Render resource jobs on the running renderer: the full queue's warning, budgets and
-// frame stamps, in-stream order, waited and fire-and-forget jobs, creation jobs read
-// back (their untaken objects go back through type-2 records), renderer objects.
+// Render resource jobs on the running renderer: queue, budgets, order, waits, creation jobs.
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
@@ -107,11 +105,7 @@ TEST_F(SmallQueueTest, FullQueueWarnsOnTheFirstAndEveryTenthAttempt) {
 }
 
 TEST_F(JobsTest, BudgetsBoundOnePassAndLaterFramesWait) {
-    struct Case {
-        uint32_t cost, budget;
-        float seconds;
-        int perCall;
-    };
+    struct Case { uint32_t cost, budget; float seconds; int perCall; };
     const Case cases[] = {{1000, 1000, 0.01f, 1}, {200, 1000, 0.01f, 5}, {50, 1000, 0.005f, 20}, {1000, 0, 0.0f, 30}};
     for (const Case& c : cases) {
         std::vector<std::unique_ptr<CountingJob>> jobs;
@@ -165,8 +159,7 @@ TEST_F(JobsTest, WaitedInStreamAndFireAndForgetJobs) {
             EXPECT_EQ(job.executions.load(), 3 * round) << flags;
         }
     }
-    // Fire-and-forget jobs are deleted by the render thread; a never-submitted waited
-    // job is deleted at once.
+    // Fire-and-forget jobs are deleted by the render thread, a never-submitted waited one at once.
     gDeleted = gExecuted = 0;
     for (uint32_t flags : {uint32_t(JOB_FIRE_AND_FORGET), uint32_t(JOB_FIRE_AND_FORGET | JOB_IN_STREAM)})
         for (int i = 0; i < 10; ++i) SubmitResourceJob(new CountingJob(50, flags), false);

@@ -1,6 +1,4 @@
-// The resource kinds on files made by real tools (ImageMagick's convert, sox, oggenc)
-// and by the fixture script, confirmed by ffprobe where it reads the format, loaded
-// through the ResourceManager: textures, sounds and fonts.
+// Textures, sounds and fonts from files made by real tools and the fixture script.
 // test-sanitize: thread address
 // test-timeout: 240
 #include <cstdio>

@@ -1,6 +1,4 @@
-// The ResourceManager on real threads: queueing and racing loads, batches, the load
-// type mask, evictions through templates, the scene file check, Stop, the passes 14-17,
-// loads that would wait for themselves, and the streaming readers it serves.
+// The ResourceManager on real threads: loads, batches, evictions, passes, Stop, streaming readers.
 // test-sanitize: thread address
 // test-timeout: 240
 #include <atomic>
@@ -251,8 +249,7 @@ std::vector<uint8_t> StreamContent(size_t size) {
     return data;
 }
 
-// Reads `total` bytes in random chunks; a looping reader restarts its count at the end
-// of each pass (WaitUntilOpen) and goes on with the file's first bytes.
+// Reads `total` bytes in random chunks; a looping reader goes on with the first bytes after WaitUntilOpen.
 std::vector<uint8_t> Consume(StreamingFileReader* reader, size_t total) {
     std::vector<uint8_t> out, buffer(70000);
     std::mt19937 rng(11);

@@ -1,5 +1,4 @@
-// Resources and pools without threads: lookup by any spelling of a name, refused names,
-// use counts, collection by flag mask and the detached list.
+// Resources and pools without threads: names, use counts, collection, the detached list.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
@@ -74,10 +73,7 @@ TEST_F(PoolTest, EverySpellingOfANameFindsOneResource) {
 }
 
 TEST_F(PoolTest, CollectionSelectsUnusedResourcesByFlagMask) {
-    struct Case {
-        uint32_t mask, value;
-        std::vector<std::string> collected;
-    };
+    struct Case { uint32_t mask, value; std::vector<std::string> collected; };
     const Case cases[] = {
         {256, 256, {"loading"}},  // the Game's drop of loading-screen resources
         {256, 0, {"plain", "scene"}},

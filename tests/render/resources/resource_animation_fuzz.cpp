@@ -1,5 +1,4 @@
-// Arbitrary bytes as an animation file in a mounted "animations" folder, loaded by an
-// animation resource.
+// Arbitrary bytes as an animation file loaded by an animation resource.
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,5 +1,4 @@
-// Arbitrary bytes as a scene's resource list, read as the loader reads it and preloaded
-// with no pools (every entry names nothing that exists).
+// Arbitrary bytes as a scene's resource list, read and preloaded with no pools.
 #include <cstdint>
 #include <vector>
 

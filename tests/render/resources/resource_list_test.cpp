@@ -1,6 +1,4 @@
-// Resource lists preloaded by the loader (command 13): lists written by the engine and by
-// the independent Python writer, the order of kinds, template names, the read-ahead, a
-// missing list, and shader entries made for another device's depth format.
+// Resource lists preloaded by the loader, written by the engine and by the reference writer.
 // test-sanitize: thread address
 // test-depends: shader_data
 #include <cstring>

@@ -1,6 +1,4 @@
-// Arbitrary bytes as the ".wav" or ".adpcm" file of a sound resource in a mounted
-// "sounds" folder (the first byte picks which), loaded and checked: whatever it reads
-// lies inside its chunk, and the chunk goes back to the pool.
+// Arbitrary bytes as a sound file (first byte: .wav or .adpcm); reads stay inside the chunk.
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -1,7 +1,4 @@
-// The ambient cube refresh on the real render thread, drawing with the shader manager's
-// "LightCubeGeneration" pairs made from the project's shader data: black faces without
-// lights, one draw per face and light with the face frame and the light's constants
-// against an independent calculation, the refresh keys, and lights left out.
+// The ambient cube refresh on the render thread: per-face draws and constants against a reference.
 // test-sanitize: thread address
 // test-depends: shader_data
 // test-timeout: 600

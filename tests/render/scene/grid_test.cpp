@@ -1,7 +1,4 @@
-// The render-side scene grid and the rendering contexts listed in it: cell counts and
-// bounds against an independent calculation, task 7, job passes during a rebuild, and
-// contexts moved, flagged and destroyed through the real render thread, checked against
-// a brute-force overlap of boxes and cells.
+// The scene grid against a reference, and contexts moved through it on the render thread.
 // test-sanitize: thread address
 #include <algorithm>
 #include <cmath>
@@ -82,8 +79,6 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
     }
 }
 
-// ---------------------------------------------------------------------------------------
-// Contexts through the render thread.
 
 struct CountingContext : EntityRenderingContext {
     using EntityRenderingContext::EntityRenderingContext;
@@ -113,8 +108,7 @@ struct ContextTest : rendertest::RendererFixture {
         c->PostTransform(m, Matrix::IDENTITY, 1, c->LocalBox());
     }
 
-    // Every cell list against a brute-force overlap of the live contexts' world boxes
-    // (centre x, centre z, half size).
+    // Every cell list against a brute-force overlap of the live boxes (centre x, z, half size).
     void ExpectListsMatch(const std::map<CountingContext*, Vector>& live) {
         gVornexRenderer.FlushCommands(true);
         const RenderSceneGrid& grid = *gVornexRenderer.SceneGrid();

@@ -1,6 +1,4 @@
-// The render-side scene state through the real render thread: the choice of the
-// parameter set in force, blends on their clocks with their easing, scroll offsets,
-// range factors, lightmap lists and the light probe map file.
+// The render-side scene state: parameter sets, blends, scroll, ranges, lightmaps, probe file.
 // test-sanitize: thread address
 #include <cmath>
 #include <cstring>
@@ -25,10 +23,7 @@ struct RecordingSet : SceneParametersWrapper {
     float RangeStart() const override { return range[0]; }
     float RangeEnd() const override { return range[1]; }
 
-    struct Call {
-        const SceneParametersWrapper *a, *b;
-        float t;
-    };
+    struct Call { const SceneParametersWrapper *a, *b; float t; };
     std::vector<Call> blends;
     Vector drift[2] = {};
     float range[2] = {0.0f, 1.0f};
@@ -201,8 +196,6 @@ TEST_F(SceneStateTest, LightmapsStopAtTheFirstMissingIndexAndAreEvicted) {
         EXPECT_LT(gResourceManager.Pool(RESOURCE_TEXTURE)->Find(name), 0) << name;
 }
 
-// ---------------------------------------------------------------------------------------
-// The probe map, from files of the reference writer, loaded through op 8.
 
 TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
     auto write = [&](const std::string& name, const std::string& fields) {

@@ -1,6 +1,4 @@
-// Shader compilation and the compiled-shader cache on a small family of the test's own:
-// hits, misses and stamps, bounded cache reading, reloads after touching sources and
-// included files, and the messages of failed compiles.
+// Shader compilation and the compiled-shader cache: hits, stamps, reloads, failed compiles.
 // test-sanitize: thread address
 // test-depends: shader_data
 #include <chrono>
@@ -83,8 +81,7 @@ TEST_F(CacheTest, AVariantIsCompiledOnceAndThenReadFromTheCacheOfItsStamp) {
     EXPECT_EQ(p.vertexShader->IncludeTimes().size(), 1u);
     const std::vector<uint8_t> cached = ReadBytes(CachePath(p.vertexShader));
 
-    // A fresh resource of the same name reads the cache; one made under another stamp
-    // is compiled again and rewritten.
+    // A fresh resource reads the cache; one under another stamp is compiled and rewritten.
     ResourceShader again(p.vertexShader->GetName());
     EXPECT_TRUE(again.LoadResource());
     EXPECT_EQ(Compiles(), 2u);

@@ -1,5 +1,4 @@
-// Shader definitions: the DefBin as written by shaderdefs and by the independent Python
-// writer, corrupt files, option masks and variant names, and the parameters' text forms.
+// Shader definitions: DefBin files from both writers, corrupt files, masks, names, text forms.
 // test-sanitize: address
 // test-depends: shaderdefs
 #include <gtest/gtest.h>
@@ -54,8 +53,7 @@ struct DefBinTest : ::testing::Test {
         uint64_t s = 0;
         return ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
     }
-    // The DefBin of a description as the tool writes it ("tool") or the independent
-    // writer ("py").
+    // The DefBin of a description as written by the tool ("tool") or the reference writer ("py").
     Bytes Make(const std::string& description, const std::string& writer) {
         std::ofstream(root + "/d.def") << description;
         const std::string command = writer == "tool" ? PROJECT_BINARY_ROOT "/tools/shaderdefs"
@@ -141,15 +139,8 @@ TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
     EXPECT_TRUE(f.list[0]->name.IsEmpty());
 }
 
-// ---------------------------------------------------------------------------------------
-// Masks and names
 
-struct OptionSpec {
-    const char* name;
-    bool vs, ps;
-    const char* enforces;
-    const char* disables;
-};
+struct OptionSpec { const char* name; bool vs, ps; const char* enforces; const char* disables; };
 
 std::unique_ptr<ShaderFamily> MakeFamily(const char* name, std::initializer_list<OptionSpec> options) {
     auto f = std::make_unique<ShaderFamily>();
@@ -195,8 +186,7 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
     }
     EXPECT_EQ(f->VariantCount(), 5u);  // the comma and blank spellings are two records
 
-    // The digits read back into the stage's names; the hardware-depth names are left out
-    // only when asked.
+    // The digits read back into the stage's names; hardware-depth names left out only when asked.
     std::vector<std::string> all, skipped;
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, false, &all));
     ASSERT_TRUE(f->ListOptions("F0000000000000000000000000000000", false, true, &skipped));

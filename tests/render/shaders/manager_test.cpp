@@ -1,7 +1,4 @@
-// The shader manager with the project's own shader data: the built-in tables and the
-// post-processing set compile, resolve and pass an independent HLSL front end; the
-// device's hardware-depth options; repeated, racing and refused requests; reload and
-// close; the profiler overlay's fixed shader and the engine constants as recorded.
+// The shader manager on the project's shader data: tables, depth options, requests, reload.
 // test-sanitize: thread address
 // test-depends: shader_data
 // test-timeout: 600
@@ -162,8 +159,6 @@ TEST_F(ManagerTest, ReloadKeepsTheFamiliesAndCloseLeavesNothingBehind) {
     EXPECT_EQ(Lines("Unable to load shader definition file").size(), 1u);
 }
 
-// ---------------------------------------------------------------------------------------
-// Hardware depth
 
 enum class Depth { None, Intz, Rawz };
 
@@ -197,8 +192,7 @@ TEST_P(DepthTest, OptionsAndListedNamesFollowTheDevice) {
     ASSERT_TRUE(gShaderManager->LookupFamilyOptions(ps->GetName(), &names, true));
     EXPECT_EQ(names, std::vector<std::string>{"POINT"});
 
-    // Names made on every kind of device become this device's variant; only the pixel
-    // digits (the stage the options affect) change.
+    // Names from every kind of device become this device's variant; only the pixel digits change.
     for (const char* text : texts) {
         const char *madeVs = nullptr, *madePs = nullptr;
         {
@@ -217,8 +211,6 @@ TEST_P(DepthTest, OptionsAndListedNamesFollowTheDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Devices, DepthTest, ::testing::Values(Depth::None, Depth::Intz, Depth::Rawz));
 
-// ---------------------------------------------------------------------------------------
-// Drawing
 
 // float32 products of row-vector matrices from numpy: model x view x projection.
 std::vector<float> NumpyProduct(const Matrix& model, const Matrix& view, const Matrix& projection) {

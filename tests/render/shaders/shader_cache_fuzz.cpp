@@ -1,5 +1,4 @@
-// Arbitrary bytes as a compiled-shader cache file, read by the bounded cache reader with
-// and without a current definition stamp.
+// Arbitrary bytes as a compiled-shader cache file, with and without a definition stamp.
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,5 +1,4 @@
-// Arbitrary bytes as "Shaders.DefBin" in a mounted folder, read by the definition loader;
-// the families it accepts then make variant names and read them back.
+// Arbitrary bytes as a DefBin; accepted families make variant names and read them back.
 #include <cstdint>
 #include <cstring>
 #include <string>
