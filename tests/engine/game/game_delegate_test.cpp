@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/CrtRand.h"
@@ -25,6 +26,34 @@ protected:
 // Before anything sets it the sample number is 0: the first frame is sampled. (The tests
 // below put it back to 0, so this one runs first.)
 TEST(GameDelegateStartTest, SampleNumberStartsAtZero) { EXPECT_EQ(GameDelegate::GetSampleNumber(), 0); }
+
+// Every slot's base answer, and the "?" wide texts.
+TEST_F(GameDelegateTest, BaseAnswersAreTheOnesTheEngineReliesOn) {
+    GameDelegate d;
+    uint32_t word = 7;
+    const std::pair<const char*, bool> answers[] = {
+        {"CanClose", d.CanClose()},
+        {"UseServerRequestThread", !d.UseServerRequestThread()},
+        {"OnBeforeTick", d.OnBeforeTick()},
+        {"CanSleep", d.CanSleep()},
+        {"CanSwitchScene", d.CanSwitchScene("Level")},
+        {"OnBigFrameTick", d.OnBigFrameTick()},
+        {"CanDeactivateApp", d.CanDeactivateApp()},
+        {"OnPlayerConnecting", !d.OnPlayerConnecting()},
+        {"Slot74", d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr)},
+        {"CreateLeaderboardViewer", !d.CreateLeaderboardViewer()},
+        {"OverrideStartSequence", !d.OverrideStartSequence("Intro", true)},
+        {"GetCounter", d.GetCounter() == 5},
+    };
+    for (const auto& [name, expected] : answers) EXPECT_TRUE(expected) << name;
+    for (int which = 0; which < 2; ++which) {
+        Dynarray<char16_t> text;
+        for (char16_t c : u"previous") text.Add(c);
+        EXPECT_EQ(which ? d.Slot82(text) : d.Slot81(3, text), 0u);
+        ASSERT_EQ(text.Count(), 2u);
+        EXPECT_TRUE(text[0] == u'?' && text[1] == 0);
+    }
+}
 
 TEST_F(GameDelegateTest, InitCreatesTheLeaderboardViewerOnceAndTheDelegateDeletesIt) {
     static int created, deleted;
