@@ -53,8 +53,7 @@ void Record(const char* name) {
 }
 
 void InstallRecordingHooks() {
-    EngineServices& s = gEngineServices;
-    s = EngineServices{};
+    EngineServices& s = gEngineServices = EngineServices{};
     s.initSteam = [] { return Record("steam"), InitSteam(); };
     s.videoEngineInit = [] { Record("video-init"); };
     s.soundEngineStart = [] { Record("sound-start"); };
@@ -118,13 +117,11 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
     for (const char* kind : enginetest::kKinds) EXPECT_TRUE(Mounted(kind)) << kind;
     EXPECT_TRUE(Mounted("locals") && Mounted("user") && Mounted("project"));
     EXPECT_TRUE(fs::is_directory(set.ProjectFolder(kTitle)));
-    // No broker configured: the services run offline with their data in the user folder.
-    EXPECT_NE(online::GlobalContext(), nullptr);
+    EXPECT_NE(online::GlobalContext(), nullptr);  // offline without a broker, data in the user folder
     EXPECT_TRUE(fs::exists(set.user + "/online/broker.db"));
     for (const char* line : {"Initializing engine...", "Engine successfully initialized", "Steam appId: 480"})
         EXPECT_EQ(Count(line), 1u) << line;
-    // The system font stays with every start-up resource marked; the world of the
-    // project's defaults.
+    // The system font stays with every start-up resource marked; the project's default world.
     ASSERT_NE(gVornexEngine.SystemFont(), nullptr);
     EXPECT_TRUE(gVornexEngine.SystemFont()->GetFlags() & RESOURCE_FLAG_STARTUP);
     const BoundingBox4& world = gEntityManager->GetWorldBounds();
@@ -136,24 +133,16 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
     EXPECT_EQ(online::GlobalContext(), nullptr);
     EXPECT_FALSE(gVornexRenderer.IsRendererRunning() || gResourceManager.IsRunning() || gShaderManager->IsLoaded());
 
-    const std::vector<std::string> expected = {
-        "steam reader=0 renderer=0 loader=0 shaders=0 lua=0",
-        "video-init reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "sound-start reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "sound-flush reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "strings reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "L01n.bin reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "font-table reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "sequence-tick reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "scene-list reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "strings-delete reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "font-table-free reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "sequences-clear reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "actions-clear reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "sound-entries reader=1 renderer=1 loader=1 shaders=1 lua=1",
-        "video-close reader=1 renderer=1 loader=1 shaders=1 lua=0",
-        "sound-stop reader=1 renderer=1 loader=1 shaders=1 lua=0",
-    };
+    // Only Steam runs before the services; the video and sound stops come after the scripts.
+    std::vector<std::string> expected;
+    for (const char* hook : {"steam", "video-init", "sound-start", "sound-flush", "strings", "L01n.bin", "font-table",
+                             "sequence-tick", "scene-list", "strings-delete", "font-table-free", "sequences-clear",
+                             "actions-clear", "sound-entries", "video-close", "sound-stop"}) {
+        const char* state = expected.empty() ? "0 renderer=0 loader=0 shaders=0 lua=0"
+                            : expected.size() < 14 ? "1 renderer=1 loader=1 shaders=1 lua=1"
+                                                   : "1 renderer=1 loader=1 shaders=1 lua=0";
+        expected.push_back(std::string(hook) + " reader=" + state);
+    }
     EXPECT_EQ(gEvents, expected);
     EXPECT_EQ(Count("VornexEngine closed"), 1u);
 
@@ -163,12 +152,11 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
 }
 
 TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) {
-    struct Case {
+    const struct Case {
         const char* name;
         std::function<void(EngineDataSet&)> arrange;
         const char* title;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"no project configuration", [](EngineDataSet&) {}, kTitle},
         {"no shader definitions", [](EngineDataSet& d) { fs::remove(d.data + "/common/Shaders/Shaders.DefBin"); },
          kTitle},
@@ -182,8 +170,7 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
         EngineDataSet data;
         if (std::string(c.name) != "no project configuration") data.WriteProjectConfig();
         c.arrange(data);
-        log.Clear();
-        gEvents.clear();
+        log.Clear(), gEvents.clear();
         EXPECT_FALSE(gVornexEngine.Init(window, c.title, gGameConfig, true));
         unsetenv("ONLINE_BROKER_DIR");
         EXPECT_FALSE(gVornexEngine.IsInitialized());
@@ -200,8 +187,7 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
     EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
 }
 
-// A machine whose user data folder does not exist yet: it is made with its parents, so
-// the settings and the offline online-services data have their places.
+// A missing user data folder is made with its parents.
 TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
     set.WriteProjectConfig();
     const std::string fresh = set.root + "/home/.local/share";
@@ -213,8 +199,7 @@ TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
     EXPECT_TRUE(fs::exists(fresh + "/online/broker.db"));
 }
 
-// Project defaults for negative volumes, the log's frame numbers, and the renderer
-// settings, which a first run (no saved configuration) copies from the configuration.
+// Negative volumes take the project's defaults; only a first run copies the renderer settings.
 TEST_F(EngineStartupTest, SavedSettingsProjectDefaultsAndFrameInfo) {
     ProjectConfig project;
     project.defaultSoundVolume = 0.5f, project.defaultMusicVolume = 0.6f, project.defaultSpeechVolume = 0.7f;
@@ -246,20 +231,17 @@ TEST_F(EngineStartupTest, SavedSettingsProjectDefaultsAndFrameInfo) {
     }
 }
 
-// With container sets "textures" is mounted only after the renderer started: the
-// renderer settings of a first run are applied between the two mounting passes.
+// With container sets "textures" is mounted only after the renderer settings are applied.
 TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
     set.WriteProjectConfig();
     for (const char* kind : enginetest::kKinds) {
-        std::vector<testfs::Entry> entries;
+        std::vector<testfs::Entry> entries = {{"placeholder.txt", {'x'}}};
         const fs::path folder = set.data + "/" + kind;
         for (const auto& f : fs::recursive_directory_iterator(folder)) {
-            if (!f.is_regular_file()) continue;
             std::string path = fs::relative(f.path(), folder).string();
             for (char& ch : path) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-            entries.emplace_back(path, testfs::ReadWholeFile(f.path().string()));
+            if (f.is_regular_file()) entries.emplace_back(path, testfs::ReadWholeFile(f.path().string()));
         }
-        if (entries.empty()) entries.emplace_back("placeholder.txt", std::vector<uint8_t>{'x'});
         ASSERT_TRUE(testfs::WriteContainer(set.data + "/" + kind + ".dat", entries, {}, set.root)) << kind;
         fs::remove_all(folder);
     }
@@ -296,10 +278,9 @@ TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
     EngineCore::Shutdown();
 }
 
-// "OptimalSettings.cfg": line 1 the quality level plus one (0 keeps it, at most 4),
-// line 2 the render scale (0 keeps it); the file is deleted and the settings saved.
+// "OptimalSettings.cfg": quality level plus one (0 keeps it, at most 4), then the render scale.
 TEST_F(EngineStartupTest, OptimalSettingsApplyOnceAndAreSaved) {
-    struct Case {
+    const struct {
         const char* text;  // null: no file
         bool savedBefore;
         uint32_t quality;
@@ -310,21 +291,14 @@ TEST_F(EngineStartupTest, OptimalSettingsApplyOnceAndAreSaved) {
         {"2\r\n0.75\r\n", false, 1, 0.75f}, {nullptr, true, 3, 1.0f}, {nullptr, false, 3, 1.0f},
     };
     gVornexEngine.SetConfiguration(gGameConfig);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.text ? c.text : "no file");
         testfs::TempDir locals, project;
         ASSERT_TRUE(gFileSystem.MountDirectory("locals", locals.Path().c_str()));
         ASSERT_TRUE(gFileSystem.MountDirectory("project", project.Path().c_str()));
         EngineDataSet::ResetConfiguration();
-        if (c.savedBefore) {
-            ASSERT_TRUE(gGameConfig->Save());
-        }
-        if (c.text) {
-            FILE* f = std::fopen((locals / "OptimalSettings.cfg").c_str(), "wb");
-            ASSERT_NE(f, nullptr);
-            std::fprintf(f, "%s", c.text);
-            std::fclose(f);
-        }
+        ASSERT_TRUE(!c.savedBefore || gGameConfig->Save());
+        if (c.text) std::ofstream(locals / "OptimalSettings.cfg", std::ios::binary) << c.text;
         EXPECT_EQ(gVornexEngine.ReadOptimalSettings(), c.savedBefore);
         EXPECT_EQ(gGameConfig->rendererConfig.gfxQualityLevel, c.quality);
         EXPECT_FLOAT_EQ(gGameConfig->rendererConfig.semiResolutionScreenScale, c.scale);
@@ -349,9 +323,8 @@ TEST_F(EngineStartupTest, ConsoleLinesRunAsScriptWithBareNamesCalled) {
         gVornexEngine.Update(0, 0.0f, 0, 0.0f, 0);
     }
     lua_State* L = gLua.GetState();
-    lua_getglobal(L, "calls");
-    EXPECT_STREQ(lua_tostring(L, -1), "foo;f1;foo;");
-    lua_getglobal(L, "a");
+    lua_getglobal(L, "calls"), lua_getglobal(L, "a");
+    EXPECT_STREQ(lua_tostring(L, -2), "foo;f1;foo;");
     EXPECT_EQ(lua_tonumber(L, -1), 1.0);
     lua_pop(L, 2);
     EXPECT_EQ(gEvents.size(), 4u);  // one sequence tick per update
@@ -361,19 +334,13 @@ TEST_F(EngineStartupTest, ConsoleLinesRunAsScriptWithBareNamesCalled) {
 TEST_F(EngineStartupTest, ExternalBrowserGetsTheUrlWithoutWaiting) {
     testfs::TempDir bin;
     const std::string opener = bin / "xdg-open", out = bin / "opened";
-    FILE* f = std::fopen(opener.c_str(), "w");
-    ASSERT_NE(f, nullptr);
     // The opener writes the URL and the processors it may use.
-    std::fprintf(f,
-                 "#!/bin/sh\nprintf '%%s\\n' \"$1\" > '%s.tmp' && grep ^Cpus_allowed_list: /proc/$$/status | cut -f2 >> "
-                 "'%s.tmp' && mv '%s.tmp' '%s'\n",
-                 out.c_str(), out.c_str(), out.c_str(), out.c_str());
-    std::fclose(f);
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s\\n' \"$1\" > '" << out << ".tmp' && grep ^Cpus_allowed_list: /proc/$$/status"
+                          << " | cut -f2 >> '" << out << ".tmp' && mv '" << out << ".tmp' '" << out << "'\n";
     fs::permissions(opener, fs::perms::owner_all);
     const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.Path() + ":" + oldPath).c_str(), 1);
-    // From the main thread pinned as start-up pins it, the browser still gets every
-    // processor of the process, as a thread started there does.
+    // From a pinned main thread the browser still gets every processor of the process.
     std::string processors;
     os::Thread probe;
     ASSERT_TRUE(probe.Start([](void* p) { *static_cast<std::string*>(p) = AllowedProcessors(); }, &processors));

@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CaptureLogSink.h"
 #include "core/Time.h"
@@ -70,7 +71,6 @@ TEST_F(ConfigHelperTest, SettersKeepTheirLimits) {
     sink.Attach();
     h.SetBrightness(1.25f);
     EXPECT_TRUE(sink.Contains("Brightness set to 1.250000")) << "logged as given";
-    sink.Detach();
     h.SetZoom(1.0f), h.SetBrightness(0.5f), h.SetGFXQualityLevel(3), h.SetInputMode(1);
 }
 
@@ -105,8 +105,7 @@ TEST_F(ConfigHelperTest, ResolutionListRefusesIndicesOutsideIt) {
         if (text == "1280x720") mode1280 = i;
         if (text == "1920x1080") mode1920 = i;
     }
-    ASSERT_GE(mode1280, 0);
-    ASSERT_GE(mode1920, 0);
+    ASSERT_TRUE(mode1280 >= 0 && mode1920 >= 0);
     for (int32_t outside : {-1, count, 1000}) EXPECT_STREQ(gConfigHelper->GetScreenModeDesc(outside), "") << outside;
 
     // The mode of client size x scale, or -1 when none is that size.
@@ -129,32 +128,29 @@ TEST_F(ConfigHelperTest, ResolutionListRefusesIndicesOutsideIt) {
 TEST_F(ConfigHelperTest, DeviceResetsTakeTheChangedSettings) {
     const RendererSettings& renderer = gVornexRenderer.Settings();
     const RendererConfigContainer& config = gGameConfig->rendererConfig;
-    gConfigHelper->ToggleVSync();
+    gConfigHelper->ToggleVSync(), gConfigHelper->ToggleShadows();
     EXPECT_EQ(renderer.vSync, config.vSync);
-    gConfigHelper->ToggleShadows();
     EXPECT_EQ(renderer.enableShadowMap, config.enableShadowMap);
     gConfigHelper->SetScreenResolutionScale(0.75f);
     EXPECT_EQ(renderer.semiResolutionScreenScale, 0.75f);
     gConfigHelper->SetScreenMode(0);
     EXPECT_EQ(renderer.semiResolutionScreenScale, 0.5f);
-    gConfigHelper->ToggleVSync();
-    gConfigHelper->ToggleShadows();
+    gConfigHelper->ToggleVSync(), gConfigHelper->ToggleShadows();
 }
 
 TEST_F(ConfigHelperTest, SubtitlesFollowModeAndLanguage) {
     static uint32_t managerLanguage;
     gEngineServices.stringManagerCurrentLanguage = [] { return managerLanguage; };
-    struct Case {
+    const struct {
         uint32_t mode, language, manager;
         bool shown;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {0, kLanguageEnglish, 0, false},          {0, 0, kLanguageEnglish, true},  // the setting decides
         {0, kLanguageNone, kLanguageEnglish, false}, {0, kLanguageNone, 2, true},  // the string manager decides
         {0, kLanguageDefault, kLanguageEnglish, false}, {1, kLanguageEnglish, kLanguageEnglish, true},
         {2, 0, 0, false},                         {3, kLanguageEnglish, kLanguageEnglish, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         gConfigHelper->SetSubtitles(c.mode);
         gGameConfig->textLanguage = c.language;
         managerLanguage = c.manager;
@@ -192,8 +188,7 @@ TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {
     }
 }
 
-// The helper over the Game's input manager, fed through the input layer: a pad on user 0
-// and a DirectInput pad are attached before the devices start.
+// The helper over the Game's input manager with a pad on user 0 and a DirectInput pad.
 class ConfigHelperInputTest : public ConfigHelperTest {
 protected:
     void SetUp() override {
@@ -214,8 +209,7 @@ protected:
         Frame(), Frame();
         input->ReleaseGameControllers();
         hid::ResetInputLayer();
-        clock.Uninstall();
-        Time::InitTimer();
+        clock.Uninstall(), Time::InitTimer();
         ConfigHelperTest::TearDown();
     }
     void Frame() {
@@ -227,7 +221,7 @@ protected:
         state.buttons = buttons, state.leftTrigger = leftTrigger;
         hid::SetPadState(0, state);
     }
-    void SetDIButtons(std::initializer_list<uint32_t> pressed) const {
+    void SetDIButtons(const std::vector<uint32_t>& pressed) const {
         hid::JoystickState state;
         for (uint32_t button : pressed) state.buttons[button - 1] = 0x80;
         hid::SetGameDeviceInput(diPad, state);
@@ -263,14 +257,11 @@ TEST_F(ConfigHelperInputTest, FirstPressedCodesComeInTheirOrder) {
         EXPECT_EQ(gConfigHelper->GetFirstPressedXControllerButton(kAnyController), c[2]) << c[0];
     }
     // DirectInput pad: buttons by number, 0 for none.
-    SetDIButtons({7, 3});
-    Frame();
-    EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), 3u);
-    SetDIButtons({7, 3, 32});
-    Frame();
-    EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), 32u);
-    Frame();
-    EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), 0u);
+    for (const auto& [pressed, first] : {std::pair{std::vector<uint32_t>{7, 3}, 3u}, {{7, 3, 32}, 32u}, {{7, 3, 32}, 0u}}) {
+        SetDIButtons(pressed);
+        Frame();
+        EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), first);
+    }
 }
 
 TEST_F(ConfigHelperInputTest, BindingsAnswerPerDevice) {

@@ -21,10 +21,7 @@ protected:
         record = reinterpret_cast<FakeLightFXLog>(os::FindSharedSymbol(fake, "FakeLightFX_Log"))();
         sink.Attach();
     }
-    void TearDown() override {
-        setResult(0);
-        os::CloseSharedLibrary(fake);
-    }
+    void TearDown() override { setResult(0), os::CloseSharedLibrary(fake); }
     void* fake = nullptr;
     FakeLightFXSetInitializeResult setResult = nullptr;
     FakeLightFXRecord* record = nullptr;
@@ -45,8 +42,7 @@ TEST_F(EnvLightTest, InitialisationOutcomesWithoutRetry) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.library) + " " + std::to_string(c.result));
         *record = {};
-        sink.Clear();
-        setResult(c.result);
+        sink.Clear(), setResult(c.result);
         EnvLight light(c.library);
         light.Init();
         light.Init();  // never a second attempt

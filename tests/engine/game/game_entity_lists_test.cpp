@@ -67,12 +67,10 @@ class GameListsTest : public EntityTest {
 protected:
     void SetUp() override {
         EntityTest::SetUp();
-        clock.Install();
-        Time::InitTimer(0, 0);
+        clock.Install(), Time::InitTimer(0, 0);
         SetClockNow(kNow);
         gAuthority = true;
-        gDestroyed.clear();
-        gCalls.clear();
+        gDestroyed.clear(), gCalls.clear();
         savedGame = std::exchange(gGame, &game);
         GameEntityListsTestAccess::SetDelegate(game, &recorder);
         GameEntityListsTestAccess::SetMultiplayerEngine(game);
@@ -100,8 +98,7 @@ protected:
         gGame = savedGame;
         gLua.Close();
         EntityTest::TearDown();
-        clock.Uninstall();
-        Time::InitTimer();
+        clock.Uninstall(), Time::InitTimer();
     }
     void SetClockNow(uint64_t t) {
         clock.Set(int64_t(t - kNetworkTimeOffset) * (os::kCounterFrequency / 1000000));
@@ -148,9 +145,7 @@ TEST_F(GameListsTest, DueRecordsRunInTimeOrderThenOnFlush) {
 }
 
 TEST_F(GameListsTest, TearOffReachesChildrenLastFirstAndDropsTheEntitysTearOffs) {
-    ProbeEntity* p = Probe("P");
-    ProbeEntity* c1 = Probe("C1", p);
-    ProbeEntity* c2 = Probe("C2", p);
+    ProbeEntity *p = Probe("P"), *c1 = Probe("C1", p), *c2 = Probe("C2", p);
     Probe("C3", p)->SetNetAttached(false);
     Probe("D", c2);
     game.AddDelayedEntity(p, kNow, DELAYED_ENTITY_TEAROFF);
@@ -165,15 +160,9 @@ TEST_F(GameListsTest, TearOffReachesChildrenLastFirstAndDropsTheEntitysTearOffs)
     EXPECT_EQ(Warnings(), Names({"Game::TickDelayed - entity P was torn off type:destroy time:1000010/0"}));
 }
 
-// Handlers destroy an entity whose record is still due, add a record that sorts before the
-// running one, and tear off an entity with a second due tear-off: each record taken out
-// runs exactly once, and the added one waits for the next call.
+// Handlers that destroy, add and tear off: each record taken out runs once, the added one later.
 TEST_F(GameListsTest, HandlersThatChangeTheQueueRunEveryDueRecordOnce) {
-    ProbeEntity* x = Probe("X");
-    ProbeEntity* y = Probe("Y");
-    ProbeEntity* z = Probe("Z");
-    ProbeEntity* t = Probe("T");
-    ProbeEntity* w = Probe("W");
+    ProbeEntity *x = Probe("X"), *y = Probe("Y"), *z = Probe("Z"), *t = Probe("T"), *w = Probe("W");
     x->onDestroy = [this, y, z] {
         game.AddDelayedEntity(y, 0, DELAYED_ENTITY_INIT);
         gEntityManager->DestroyEntity(z);
@@ -198,10 +187,8 @@ TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
     for (bool authority : {true, false}) {
         SCOPED_TRACE(authority);
         gAuthority = authority;
-        ProbeEntity* a = Probe("a");
-        ProbeEntity* b = Probe("b");
-        a->SetMultiplayerId(5);
-        b->SetMultiplayerId(9);
+        ProbeEntity *a = Probe("a"), *b = Probe("b");
+        a->SetMultiplayerId(5), b->SetMultiplayerId(9);
         gEngineServices.gameAddDelayedEntity(a, DELAYED_ENTITY_INIT);
         gEngineServices.gameAddDelayedEntity(b, DELAYED_ENTITY_DESTROY);
         EXPECT_TRUE(log.Contains("Game::AddServerDelayedEntity - destroy entity mId:9 name:b"));
@@ -219,9 +206,7 @@ TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
 
 TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
     InstallGameEntityListHooks();
-    ProbeEntity* e = Probe("e");
-    ProbeEntity* removed = Probe("removed");
-    ProbeEntity* gone = Probe("gone");
+    ProbeEntity *e = Probe("e"), *removed = Probe("removed"), *gone = Probe("gone");
     for (Entity* x : {e, removed, e, gone}) x->EnableTickCallback();
     removed->DisableTickCallback();
     gEntityManager->DestroyEntity(gone);
@@ -230,10 +215,7 @@ TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
     EXPECT_EQ(Take(gCalls), Names({"e:tick", "e:smooth"}));
 }
 
-// An entity whose upkeep ended comes back to the replicated-property list when a received
-// change is applied; only an authority collects received changes. A due delayed record
-// applies them (authority only, with the clock and its advance over the last tick) and
-// ticks the properties before its operation runs.
+// A received change puts the entity back on the replicated list; only an authority applies them.
 TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
     SetClockNow(kNow + 7);
     gEngineServices.entityMPPropTick = [](Entity* e, uint64_t time) {
@@ -243,12 +225,12 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
     gEngineServices.entityMPPropApplyReceived = [](Entity* e, uint64_t time, uint64_t previous) {
         gCalls.push_back(std::string("apply ") + e->GetName() + " " + std::to_string(time) + " " + std::to_string(previous));
     };
-    struct Case {
+    const struct {
         bool authority;
         uint64_t mask;
         bool applied;
     } cases[] = {{true, 0x4, true}, {true, 0, false}, {false, 0x4, false}};
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.authority << " " << c.mask);
         gAuthority = c.authority;
         ProbeEntity* e = Probe("e");
@@ -272,26 +254,22 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
     }
 }
 
-// Switch flag bit 1 deletes, last collected first, the entities whose template is not
-// loaded client side; the scene root has no template and stays. Every entity left is
-// initialised through the delegate.
+// Flag bit 1 deletes (last first) the entities not loaded client side; the rest are initialised.
 TEST_F(GameListsTest, InitEntitiesDeletesEntitiesNotLoadedClientSide) {
-    struct Case {
+    const struct {
         uint32_t flags;
         Names deleted, initialised;
     } cases[] = {
         {SWITCHSCENE_DELETE_NOT_CLIENT_SIDE, {"S3", "S2", "S1"}, {"SCENE ROOT", "K"}},
         {0, {}, {"SCENE ROOT", "S1", "K", "S2", "S3"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.flags);
         gEntityManager->NewScene();
         Probe("S1", nullptr, true);
         Probe("K");
         Probe("S3", Probe("S2", nullptr, true), true);
-        gDestroyed.clear();
-        recorder.initialised.clear();
-        log.Clear();
+        gDestroyed.clear(), recorder.initialised.clear(), log.Clear();
         GameEntityListsTestAccess::SetSwitchFlags(game, c.flags);
         game.InitEntities();
         EXPECT_EQ(gDestroyed, c.deleted);

@@ -10,7 +10,6 @@
 #include "CaptureLogSink.h"
 #include "core/fs/FileSystem.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/window/Window.h"
 
@@ -38,8 +37,7 @@ protected:
         gFileSystem.UnmountAll();
         std::filesystem::remove_all(folder);
     }
-    // A 32-bit source whose pixel (x, y) has colour x * 8, y * 8, 0x40 and is transparent
-    // on the diagonal, converted to a TGA with the options.
+    // Pixel (x, y) has colour x * 8, y * 8, 0x40 and is transparent on the diagonal.
     void Convert(const std::string& name, uint32_t side, const std::string& options) const {
         std::string pam = "P7\nWIDTH " + std::to_string(side) + "\nHEIGHT " + std::to_string(side) +
                           "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
@@ -63,8 +61,7 @@ TEST_F(GamePlatformTest, CursorsComeFromThirtyTwoSquareImagesOnly) {
     Convert("small.tga", 16, "");
     const struct Case {
         const char* name;
-        bool made;
-        bool transparentDiagonal;
+        bool made, transparentDiagonal;
         const char* warning;
     } cases[] = {
         {"rgba.tga", true, true, nullptr},
@@ -78,9 +75,7 @@ TEST_F(GamePlatformTest, CursorsComeFromThirtyTwoSquareImagesOnly) {
         game->SetHardwareCursor(c.name, 3, 5);
         EXPECT_EQ(game->GetHardwareCursor() != 0, c.made);
         EXPECT_EQ(wnd::GetCursor(), game->GetHardwareCursor());
-        if (c.warning) {
-            EXPECT_TRUE(log.Contains(c.warning));
-        }
+        EXPECT_TRUE(!c.warning || log.Contains(c.warning));
         wnd::CursorImage image;
         if (!c.made || !wnd::GetCursorImage(game->GetHardwareCursor(), &image)) continue;
         EXPECT_EQ(image.hotspotX, 3);
@@ -106,11 +101,11 @@ TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedI
     wnd::SetFocus(window);
     game->FlashWindow();
     game->RestoreWindow();
-    EXPECT_EQ(wnd::GetRequests().flashes + wnd::GetRequests().beeps + wnd::GetRequests().restores, 0u);
+    const auto& r = wnd::GetRequests();
+    EXPECT_EQ(r.flashes + r.beeps + r.restores, 0u);
     wnd::SetFocus(0);
     game->FlashWindow();
     game->RestoreWindow();
-    const auto& r = wnd::GetRequests();
     EXPECT_EQ(std::make_tuple(r.flashes, r.lastFlash.flags, r.lastFlash.count, r.beeps, r.restores),
               std::make_tuple(1u, 15u, 1000u, 1u, 1u));
 
@@ -128,7 +123,6 @@ TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedI
 TEST_F(GamePlatformTest, TapPositionsAreFoundByTheirObject) {
     int element = 0, other = 0;
     const Vector at(0.5f, 0.25f, 0.0f, 0.0f);
-    EXPECT_EQ(FindTapPosition(&element), nullptr);
     SetTapPosition(&element, &at);
     ASSERT_NE(FindTapPosition(&element), nullptr);
     EXPECT_EQ(FindTapPosition(&element)->y, 0.25f);

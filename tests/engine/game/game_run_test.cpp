@@ -8,7 +8,6 @@
 
 #include "../EngineDataSet.h"
 #include "../entity/SceneFiles.h"
-#include "core/Time.h"
 #include "engine/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"

@@ -33,7 +33,6 @@ public:
     void OnSmoothTick() override { ++smoothTicks; }
 };
 
-// A fresh Game (its own delta history and stamps) in gGame's place for one test.
 class TickTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -47,16 +46,14 @@ protected:
         game->Close();
         delete game;
         gGame = saved;
-        clock.Uninstall();
+        clock.Uninstall(), Time::InitTimer();
         gEngineServices = EngineServices{};
-        Time::InitTimer();
     }
     void Frame(int64_t ticks, bool focused = true) {
         clock.Advance(ticks);
         game->Tick(focused);
     }
-    // Frames of the given length until the delta history holds only them.
-    void Settle(int64_t ticks) {
+    void Settle(int64_t ticks) {  // until the delta history holds only such frames
         for (int i = 0; i < 4; ++i) Frame(ticks);
     }
 
@@ -66,12 +63,7 @@ protected:
     Game* saved = nullptr;
 };
 
-// Random frame sequences with hitches for both modes and four multipliers, then the
-// Part's cases: a 2 s hitch (one capped step, the excess dropped from both stamps), 60
-// frames a second (one short variable step), game deltas of 0.07 (one whole step, the
-// remainder dropped) and 0.08 (a whole step and the remainder), multipliers 2 and 0 in
-// fixed mode (twice the steps; none, the stamp kept at the frame stamp). Every frame's step count, deltas,
-// timers and stamps match the float32 model exactly.
+// Fixed cases and random frame sequences: every frame's figures match the float32 model exactly.
 TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
     struct Run {
         bool fixed;
@@ -93,13 +85,10 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
             for (int sequence = 0; sequence < 3; ++sequence) {
                 Run run{fixed, multiplier, {}};
                 for (int i = 0; i < 60; ++i) {
-                    const uint32_t kind = random() % 20;
-                    if (kind == 0)  // a hitch of 0.1 to 2.5 s
-                        run.frames.push_back(kSecond / 10 + int64_t(random() % (24 * kSecond / 10)));
-                    else if (kind == 1)
-                        run.frames.push_back(0);
-                    else
-                        run.frames.push_back(int64_t(random() % 450'000) + 10'000);  // 1 to 46 ms
+                    const uint32_t kind = random() % 20;  // hitches of 0.1 to 2.5 s, empty frames, 1 to 46 ms
+                    run.frames.push_back(kind == 0   ? kSecond / 10 + int64_t(random() % (24 * kSecond / 10))
+                                         : kind == 1 ? 0
+                                                     : int64_t(random() % 450'000) + 10'000);
                 }
                 runs.push_back(run);
             }
@@ -140,8 +129,7 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
                                           << runs[i].multiplier << ", run " << i;
 }
 
-// Real time spent at multiplier 0 is no game time: when the multiplier comes back the
-// fixed steps follow the new frames, not the 10 s spent at 0.
+// Real time spent at multiplier 0 is not caught up when the multiplier comes back.
 TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     game->SetTimeMultiplier(0.0f, 0.0f);
     for (int i = 0; i < 150; ++i) Frame(kSecond / 15);
@@ -151,8 +139,7 @@ TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     EXPECT_LE(game->GetLastStepCount(), 1u);
 }
 
-// A paused game timer: fixed mode runs neither OnTick nor OnPauseTick; variable mode
-// calls OnPauseTick once per sub-step. The smooth tick runs only in fixed mode.
+// A paused game timer: OnPauseTick per sub-step in variable mode only; smooth ticks in fixed mode.
 TEST_F(TickTest, PausedGameTimerInBothModes) {
     game->GetGameTimer().Pause(true);
     for (bool fixed : {true, false}) {
@@ -173,8 +160,7 @@ TEST_F(TickTest, PausedGameTimerInBothModes) {
     game->GetGameTimer().Pause(false);
 }
 
-// The background pass needs an unfocused window, a delegate that lets the game sleep and
-// no pending switch; it then moves no time but the (zero) smooth ticks.
+// The background pass (unfocused, may sleep, no switch pending) moves no time.
 TEST_F(TickTest, BackgroundPassConditions) {
     Settle(kSecond / 30);
     const struct {
@@ -200,8 +186,7 @@ TEST_F(TickTest, BackgroundPassConditions) {
     }
 }
 
-// The frame that loads a pending scene advances no game time; a frame the delegate skips
-// counts no time and puts both stamps at now.
+// A switch frame advances no game time; a skipped frame puts both stamps at now.
 TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
     Settle(kSecond / 15);
     game->SwitchScene("", 0, nullptr);

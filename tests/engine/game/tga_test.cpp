@@ -43,7 +43,7 @@ protected:
 std::string TGAImageTest::folder;
 
 TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
-    struct Case {
+    const struct {
         const char* options;
         uint8_t bits;
         bool topRowFirst, imageId;
@@ -53,7 +53,7 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
         {"-set comment 'cursor image' -orient TopLeft", 32, true, true},
         {"-set comment 'cursor image' -alpha off", 24, false, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         ASSERT_TRUE(Run(std::string("convert source.pam -compress None ") + c.options + " image.tga"));
         const std::vector<uint8_t> file = Read("image.tga");
@@ -71,14 +71,13 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
         EXPECT_EQ(image.Format(), TGAImage::kFormatA8R8G8B8);
         ASSERT_EQ(image.Size(), kWidth * kHeight * 4);
         uint32_t mismatches = 0;
-        for (uint32_t y = 0; y < kHeight; ++y) {
+        for (uint32_t y = 0; y < kHeight; ++y)
             for (uint32_t x = 0; x < kWidth; ++x) {
                 const uint8_t* want = &reference[(y * kWidth + x) * 4];
                 const uint8_t* got = image.Pixels() + ((kHeight - 1 - y) * kWidth + x) * 4;  // bottom row first
                 mismatches += got[0] != want[2] || got[1] != want[1] || got[2] != want[0] ||
                               got[3] != (c.bits == 24 ? 255 : want[3]);
             }
-        }
         EXPECT_EQ(mismatches, 0u);
     }
 }
@@ -86,8 +85,7 @@ TEST_F(TGAImageTest, ConvertedFilesLoadPixelExact) {
 TEST_F(TGAImageTest, OtherKindsShortFilesAndHugeHeadersAreRefused) {
     // Made files, each checked for the header byte that makes it what it is.
     const struct {
-        const char* name;
-        const char* options;
+        const char *name, *options;
         size_t offset;
         uint8_t value;
     } made[] = {{"rle", "-compress RLE", 2, 10},

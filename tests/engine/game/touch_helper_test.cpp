@@ -56,8 +56,8 @@ TEST_F(TouchHelperTest, LoadingAndRegisteringOutcomes) {
         for (const auto& m : sink.Messages()) logged += m.text + "|";
         EXPECT_EQ(logged, c.log);
         EXPECT_EQ(record->registerCalls, c.registerCalls);
-        EXPECT_EQ(record->registeredWindow, c.registerCalls ? window : 0);
-        EXPECT_EQ(record->registerFlags, c.registerCalls ? 2u : 0u);
+        EXPECT_EQ(std::make_pair(record->registeredWindow, record->registerFlags),
+                  std::make_pair(c.registerCalls ? window : 0, c.registerCalls ? 2u : 0u));
         InputManager input;
         EXPECT_EQ(helper.OnTouch(1, 7, window, input), c.handles);  // unhandled: to the default procedure
         EXPECT_EQ(record->closeCalls, c.handles ? 1u : 0u);
