@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,17 +21,21 @@
 
 namespace rendertest {
 
-// Runs f on the render thread and returns once it ran.
-inline void RunOnRenderThread(const std::function<void()>& f) {
-    const std::function<void()>* fn = &f;
+// Posts a task-47 record that runs *f when the render thread reaches it.
+inline void PostCall(const std::function<void()>* f) {
     RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
         const std::function<void()>* target = nullptr;
         if (r.ReadValue(target)) (*target)();
     };
-    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof fn));
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof f));
     gVornexRenderer.Ring().WriteValue(call);
     gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(fn);
+    gVornexRenderer.Ring().WriteValue(f);
+}
+
+// Runs f on the render thread and returns once it ran.
+inline void RunOnRenderThread(const std::function<void()>& f) {
+    PostCall(&f);
     gVornexRenderer.FlushCommands(true);
 }
 
@@ -57,6 +62,14 @@ inline std::string ShellOutput(const std::string& command) {
         pclose(p);
     }
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// The numbers in a text.
+inline std::vector<double> Numbers(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<double> out;
+    for (double v; in >> v;) out.push_back(v);
     return out;
 }
 
@@ -120,6 +133,13 @@ struct RendererFixture : ::testing::Test {
         return recorder->DrawRecords();
     }
     bool Logged(const std::string& text) { return log.Contains(text); }
+    // Messages whose text starts with the prefix.
+    std::vector<std::string> Lines(const std::string& prefix) {
+        std::vector<std::string> out;
+        for (const auto& m : log.Messages())
+            if (m.text.compare(0, prefix.size(), prefix) == 0) out.push_back(m.text);
+        return out;
+    }
 
     int32_t clientWidth = kClientWidth, clientHeight = kClientHeight;
     uint32_t window = 0;

@@ -15,14 +15,8 @@ namespace {
 
 
 TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
-    struct Case {
-        uint32_t quality, shadowSize;
-        bool shadowMap, apply, fullScreen;
-        float scale;
-        uint32_t blockShadow;
-        uint8_t shadowByte, filtering, refraction, highQuality, vsync;
-        uint32_t renderWidth, fullWidth;
-    };
+    struct Case { uint32_t quality, shadowSize; bool shadowMap, apply, fullScreen; float scale; uint32_t blockShadow;
+                  uint8_t shadowByte, filtering, refraction, highQuality, vsync; uint32_t renderWidth, fullWidth; };
     const Case cases[] = {
         {0, 2048, true, true, false, 1.0f, 0, 0, 0, 0, 0, 1, 1000, 0},      // "Ultra low"
         {1, 2048, true, true, false, 1.0f, 1024, 1, 0, 0, 0, 1, 1000, 0},   // "Low" halves

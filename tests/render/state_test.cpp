@@ -1,12 +1,11 @@
 // The device layer: state cache, sampler flags, texture holders, clears, constants, gamma.
 // test-sanitize: thread address
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
 
-#include "RenderTestSupport.h"
+#include "resources/ResourceTestSupport.h"
 #include "render/DeviceObjectHandle.h"
 
 using namespace rendertest;
@@ -160,21 +159,8 @@ TEST_F(StateTest, ClearColoursSaturateEachChannel) {
     }
 }
 
-// A 4 x 4 A8R8G8B8 DDS file, cut to the given size.
-std::vector<uint8_t> DdsFile(size_t keep) {
-    std::vector<uint8_t> f(4 + 124 + 64, 0);
-    auto put = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
-    std::memcpy(f.data(), "DDS ", 4);
-    put(4, 124), put(8, 0x100F), put(12, 4), put(16, 4), put(20, 16), put(28, 1);
-    put(76, 32), put(80, 0x41), put(88, 32);
-    put(92, 0x00FF0000), put(96, 0x0000FF00), put(100, 0x000000FF), put(104, 0xFF000000), put(108, 0x1000);
-    for (size_t i = 128; i < f.size(); ++i) f[i] = static_cast<uint8_t>(i);
-    f.resize(keep < f.size() ? keep : f.size());
-    return f;
-}
-
 TEST_F(StateTest, DdsTexturesFillTheHolderOrLeaveItEmpty) {
-    const std::vector<uint8_t> whole = DdsFile(SIZE_MAX), cut = DdsFile(100);
+    const std::vector<uint8_t> whole = resourcetest::SmallDds(7), cut(whole.begin(), whole.begin() + 100);
     RunOnRenderThread([&] {
         auto* holder = new DeviceObjectHandle;
         EXPECT_TRUE(gVornexRenderer.CreateTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
@@ -188,14 +174,6 @@ TEST_F(StateTest, DdsTexturesFillTheHolderOrLeaveItEmpty) {
         EXPECT_FALSE(gVornexRenderer.CreateCubeTextureFromDDS(holder, whole.data(), uint32_t(whole.size()), 1, POOL_MANAGED));
         holder->Unref();
     });
-}
-
-std::vector<double> Numbers(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<double> out;
-    double v;
-    while (in >> v) out.push_back(v);
-    return out;
 }
 
 TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {

@@ -81,43 +81,6 @@ TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
     }
 }
 
-// A u8 then a u32 packed; the next id starts at the next multiple of 4.
-uint8_t gByte;
-uint32_t gWord;
-void ReadByteThenWord(uint32_t, CommandRingBuffer& r) {
-    r.ReadValue(gByte);
-    r.ReadValue(gWord);
-}
-
-TEST_F(StreamTest, WordAfterAByteIsPackedAndTheNextIdRealigned) {
-    uint8_t* start = EmptyBlockCursor();
-    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, 2 * P + 5));
-    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&ReadByteThenWord));
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(uint8_t(0x5A));
-    gVornexRenderer.Ring().WriteValue(uint32_t(0xA1B2C3D4));
-    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + 4 + 2 * P + 5);
-    PostBucket(3, 0);
-    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + ((4 + 2 * P + 5 + 3) & ~3u) + 4 + 5);
-    EXPECT_EQ(BucketMask(), ~(1u << 3));
-    EXPECT_EQ(gByte, 0x5A);
-    EXPECT_EQ(gWord, 0xA1B2C3D4u);
-}
-
-TEST_F(StreamTest, FlushWithoutWaitOnAnEmptyBlockWritesNothingWithWaitSendsTerminatorAndRuns) {
-    uint8_t* start = EmptyBlockCursor();
-    const uint32_t posted = gVornexRenderer.PostedRecords();
-    gVornexRenderer.FlushCommands(false);
-    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted);
-    EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start);
-    gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(gVornexRenderer.PostedRecords(), posted + 1);
-    EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
-    PostBucket(5, 0);
-    gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(gVornexRenderer.ConsumedTasks(), gVornexRenderer.PostedRecords());
-}
-
 std::atomic<int> gCalls{0};
 void CountCall(uint32_t, CommandRingBuffer&) { ++gCalls; }
 
@@ -293,25 +256,6 @@ TEST_F(StreamTest, GatherCountsSceneTasksAndStartsOverWhenFull) {
     for (uint32_t i = 0; i <= kFrameDeferredMeshes; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x40);
     EXPECT_EQ(gathered(), 2u);
 }
-
-TEST_F(StreamTest, ObserverSeesEveryRecordTheFrontEndBegins) {
-    std::vector<uint32_t> seen;
-    gVornexRenderer.SetTaskObserver([](void* user, uint32_t id) { static_cast<std::vector<uint32_t>*>(user)->push_back(id); },
-                                    &seen);
-    gVornexRenderer.SetBrightness(0.5f);
-    gVornexRenderer.SetCameraMatrices(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
-    gVornexRenderer.SetVisualizationMode(2);
-    gVornexRenderer.EndFrame();
-    gVornexRenderer.SetTaskObserver(nullptr, nullptr);
-    EXPECT_EQ(seen, (std::vector<uint32_t>{TASK_BRIGHTNESS, TASK_CAMERA, TASK_CAMERA_MATRICES,
-                                           TASK_VISUALIZATION_MODE, TASK_END_FRAME}));
-    EXPECT_EQ(GetRenderVisualizationMode(), 2u);
-    uint32_t mode = 0;
-    RunOnRenderThread([&] { mode = gVornexRenderer.VisualizationMode(); });
-    EXPECT_EQ(mode, 2u);
-    SetRenderVisualizationMode(0);
-}
-
 
 TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {
     for (uint32_t ahead : {0u, 1u, 2u, 3u}) {

@@ -41,18 +41,6 @@ struct CountingJob : VornexRendererResourceAccessJob {
     std::atomic<uint32_t> executions{0};
 };
 
-// A task-47 record that runs f when the render thread reaches it.
-void PostCall(const std::function<void()>* f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof f));
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(f);
-}
-
 struct JobsTest : RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
@@ -261,7 +249,6 @@ TEST_F(JobsTest, RendererObjectsAreDestroyedOnTheRenderThread) {
         gVornexRenderer.WaitForResourceJobs(1);
     }
     EXPECT_EQ(gDeleted.load(), 3);
-    EXPECT_STREQ(TestObject().GetRTTIClass()->Name(), "VornexRendererObject");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // Textures, sounds and fonts from files made by real tools and the fixture script.
 // test-sanitize: thread address
 // test-timeout: 240
-#include <cstdio>
-
 #include "ResourceTestSupport.h"
 #include "core/Memory.h"
 #include "render/DeviceObjectHandle.h"
@@ -21,15 +19,8 @@ std::string Fixture(const std::string& arguments) {
 
 // ffprobe's "entry,entry" of the first stream.
 std::string Probe(const std::string& path, const std::string& entries) {
-    std::string out;
-    if (FILE* p = popen(("ffprobe -v error -select_streams 0 -show_entries stream=" + entries + " -of csv=p=0 '" +
-                         path + "'").c_str(), "r")) {
-        char buffer[256];
-        while (size_t n = fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
-        pclose(p);
-    }
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+    return rendertest::ShellOutput("ffprobe -v error -select_streams 0 -show_entries stream=" + entries +
+                                   " -of csv=p=0 '" + path + "'");
 }
 
 struct KindsTest : ResourceFixture {
@@ -67,13 +58,8 @@ TEST_F(KindsTest, TexturesFromDdsFiles) {
     }
     Make(Fixture("cube '" + Path("textures", "sky.dds") + "'"));
     Make(Fixture("volume '" + Path("textures", "fog.dds") + "'"));
-    struct Case {
-        const char* name;
-        uint32_t flags;
-        gfx::Format format;  // FMT_UNKNOWN: a cube map
-        uint32_t levels;     // 0: no texture, with this error
-        const char* error = nullptr;
-    };
+    // format FMT_UNKNOWN: a cube map; levels 0: no texture, with this error.
+    struct Case { const char* name; uint32_t flags; gfx::Format format; uint32_t levels; const char* error = nullptr; };
     const Case cases[] = {
         {"plain.dds", 0, gfx::FMT_R8G8B8, 1},
         {"alpha.dds", 0, gfx::FMT_A8R8G8B8, 1},
@@ -122,13 +108,8 @@ TEST_F(KindsTest, SoundsByKindFromSoxOggencAndTheFixtureScript) {
     Make(Fixture("stripfact '" + Path("sounds", "sox.adpcm") + "' '" + Path("sounds", "voice.adpcm") + "'"));
     Make(Fixture("stripfact '" + Path("sounds", "both.wav") + "' '" + Path("sounds", "both.adpcm") + "'"));
     Make(Fixture("xwma '" + Path("sounds", "speech.wav") + "'"));
-    struct Case {
-        const char* name;
-        const char* file;    // the file read
-        const char* probed;  // ffprobe's codec, rate and channels of it
-        uint32_t kind;
-        bool warning;
-    };
+    // The file read, and ffprobe's codec, rate and channels of it.
+    struct Case { const char* name; const char* file; const char* probed; uint32_t kind; bool warning; };
     const Case cases[] = {
         {"pcm8.wav", "pcm8.wav", "pcm_u8,8000,1", SOUND_FORMAT_PCM, true},
         {"pcm16.wav", "pcm16.wav", "pcm_s16le,22050,2", SOUND_FORMAT_PCM, true},

@@ -45,12 +45,6 @@ struct ManagerTest : ResourceFixture {
         OnLoader([release] { rendertest::WaitUntil([&] { return release->load(); }); });
         return release;
     }
-    std::vector<std::string> Lines(const std::string& prefix) {
-        std::vector<std::string> out;
-        for (const auto& m : log.Messages())
-            if (m.text.compare(0, prefix.size(), prefix) == 0) out.push_back(m.text);
-        return out;
-    }
     uint32_t Texel(ResourceTexture* t) {
         uint32_t value = 0;
         rendertest::RunOnRenderThread([&] {

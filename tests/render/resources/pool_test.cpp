@@ -44,10 +44,7 @@ struct PoolTest : ::testing::Test {
 
 TEST_F(PoolTest, EverySpellingOfANameFindsOneResource) {
     for (const char* n : {"b", "_x", "C", "Tex\\A.dds", "B2"}) pool.GetResource(n, 0, true, 0)->Release();
-    struct Case {
-        const char* name;
-        const char* found;  // null: absent
-    };
+    struct Case { const char* name; const char* found; };  // found null: absent
     const Case cases[] = {{"tex/a.DDS", "Tex/A.dds"}, {"TEX\\a.dds", "Tex/A.dds"}, {"tex/a.dd", nullptr},
                           {"_X", "_x"},                {"b2", "B2"},              {"c", "C"},
                           {"bb", nullptr}};

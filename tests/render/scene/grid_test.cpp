@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -83,9 +82,7 @@ TEST(RenderSceneGridTest, ValuesRangesJobPassesAndUnusableInput) {
 struct CountingContext : EntityRenderingContext {
     using EntityRenderingContext::EntityRenderingContext;
     void OnRefreshed() override { ++refreshes; }
-    void Draw(void*, const Matrix& m, const void*) override { drawn = m; }
     uint32_t refreshes = 0;
-    Matrix drawn = Matrix::ZERO;
 };
 
 struct ContextTest : rendertest::RendererFixture {
@@ -196,50 +193,6 @@ TEST_F(ContextTest, OpsApplyInStreamOrder) {
     Move(c, -35, -25);
     c->Release();
     ExpectListsMatch({});
-}
-
-TEST_F(ContextTest, CommandSizesCarryPointersAtNativeSize) {
-    constexpr uint32_t P = sizeof(void*);
-    CountingContext* c = Make();
-    const Vector v(1, 1, 1, 1);
-    const std::pair<std::function<void()>, uint32_t> posts[] = {
-        {[&] { c->PostRefresh(); }, 3 * P},
-        {[&] { c->PostRenderingParam(c); }, 4 * P},
-        {[&] { c->PostTransform(Matrix::IDENTITY, Matrix::IDENTITY, 1, c->LocalBox()); }, 3 * P + 161},
-        {[&] { c->PostSetLayer(2); }, 3 * P + 1},
-        {[&] { c->PostSetColor(v); }, 3 * P + 16},
-        {[&] { c->PostSetLocalColor(v); }, 3 * P + 16},
-        {[&] { c->Release(); }, 3 * P},
-    };
-    BeginFrame();
-    for (const auto& [post, bytes] : posts) {
-        gVornexRenderer.FlushCommands(false);
-        const uint8_t* start = gVornexRenderer.Ring().Cursor();
-        post();
-        EXPECT_EQ(gVornexRenderer.Ring().Cursor() - start, std::ptrdiff_t(4 + bytes)) << bytes;
-    }
-    EndFrame();
-}
-
-TEST_F(ContextTest, RenderDrawsWithTheWorldOrTheAlignedMatrix) {
-    Matrix view, camera, world;
-    view.LoadLookAtLH(Vector(30, 20, -40, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-    camera.Inverse(view);
-    gVornexRenderer.SetCamera(view, Matrix::IDENTITY, Matrix::IDENTITY);
-    CountingContext* c = Make();
-    world.LoadComplexTransformation(Vector(3, 1, -2, 1), Vector(10, 20, 30, 1), Vector(2, 2, 2, 1));
-    c->PostTransform(world, Matrix::IDENTITY, 1, c->LocalBox());
-    for (uint32_t mode = 0; mode <= 8; ++mode) {
-        c->PostSetAlignment(mode, 0.25f);
-        Matrix drawn, expected = world;
-        rendertest::RunOnRenderThread([&] {
-            c->Render(nullptr, nullptr);
-            drawn = c->drawn;
-        });
-        if (mode != 0) expected.LoadAlignedToTarget(world, mode, camera, 0.25f);
-        EXPECT_TRUE(drawn == expected) << "mode " << mode;
-    }
-    c->Release();
 }
 
 }  // namespace

@@ -105,10 +105,8 @@ TEST_F(SceneStateTest, InitOnceOverridePreviewAndTheSetInForce) {
 }
 
 TEST_F(SceneStateTest, BlendsRunOnTheClockTheModePicks) {
-    struct Case {
-        uint32_t mode;
-        int clock;  // which of the three moves the blend
-    } cases[] = {{0, 1}, {SCENE_MODE_CLOCK_GAMEPLAY, 2}, {SCENE_MODE_CLOCK_ENGINE, 0}, {12, 1}};
+    struct Case { uint32_t mode; int clock; } cases[] = {  // clock: which of the three moves the blend
+       {0, 1}, {SCENE_MODE_CLOCK_GAMEPLAY, 2}, {SCENE_MODE_CLOCK_ENGINE, 0}, {12, 1}};
     RecordingSet* source = MakeSource(1);
     RecordingSet* inForce = Set(RendererScene::SET_IN_FORCE);
     for (const Case& c : cases) {

@@ -28,13 +28,6 @@ struct ShaderFixture : resourcetest::ResourceFixture {
     }
 
     std::string ShaderFolder() const { return root + "/common/Shaders"; }
-    // Messages whose text starts with the prefix.
-    std::vector<std::string> Lines(const std::string& prefix) {
-        std::vector<std::string> out;
-        for (const auto& m : log.Messages())
-            if (m.text.compare(0, prefix.size(), prefix) == 0) out.push_back(m.text);
-        return out;
-    }
     // Every shader resource in the pool, by name.
     std::vector<ResourceShader*> PooledShaders() {
         std::vector<ResourceShader*> out;

@@ -124,12 +124,7 @@ TEST_F(CacheTest, TheCacheReaderIsBoundedAndChecksOnlyUnderAStamp) {
         std::memcpy(b.data() + at, &value, 4);
         return b;
     };
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        uint64_t current;
-        bool hit;
-    } cases[] = {
+    struct Case { const char* what; std::vector<uint8_t> bytes; uint64_t current; bool hit; } cases[] = {
         {"magic 0 under a stamp", patched(0, 0), stamp, false},
         {"magic 0 without a stamp", patched(0, 0), 0, true},
         {"version 3", patched(4, 3), stamp, false},

@@ -1,31 +1,16 @@
 // Shader definitions: DefBin files from both writers, corrupt files, masks, names, text forms.
 // test-sanitize: address
 // test-depends: shaderdefs
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "CaptureLogSink.h"
+#include "../resources/ResourceTestSupport.h"
 #include "core/fs/FileReader.h"
-#include "core/fs/FileSystem.h"
 #include "render/shaders/ShaderDefinitions.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using resourcetest::ReadBytes;
 
 struct Families {
     std::vector<ShaderFamily*> list;
@@ -48,7 +33,7 @@ struct DefBinTest : ::testing::Test {
         std::filesystem::remove_all(root);
     }
     bool Load(const Bytes& bytes, Families* out, uint64_t* stamp = nullptr) {
-        std::ofstream(root + "/Test.DefBin", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        resourcetest::WriteBytes(root + "/Test.DefBin", bytes);
         FileReader reader("Test", "DefBin", "common");
         uint64_t s = 0;
         return ReadShaderDefBin(reader, stamp ? stamp : &s, &out->list);
@@ -59,7 +44,7 @@ struct DefBinTest : ::testing::Test {
         const std::string command = writer == "tool" ? PROJECT_BINARY_ROOT "/tools/shaderdefs"
                                                      : "python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin";
         EXPECT_EQ(std::system((command + " " + root + "/d.def " + root + "/out.bin").c_str()), 0) << writer;
-        return ReadFile(root + "/out.bin");
+        return ReadBytes(root + "/out.bin");
     }
     std::string root;
     CaptureLogSink log;
@@ -108,11 +93,7 @@ TEST_F(DefBinTest, CorruptFilesFailWithOneLineAndLeaveNoFamilies) {
     };
     Bytes wrongMagic = valid;
     wrongMagic[0] ^= 1;
-    struct Case {
-        const char* what;
-        Bytes bytes;
-        const char* line;
-    } cases[] = {
+    struct Case { const char* what; Bytes bytes; const char* line; } cases[] = {
         {"wrong magic", wrongMagic, "Shaders.DefBin magic mismatch"},
         {"one family more", withCount(3), "truncated"},
         {"a count larger than the file", withCount(0x40000000u), "family count"},
@@ -167,11 +148,7 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
                                  {"NO_SKIN", true, false, "", "SKINNING"},
                                  {"SKINNING", true, false, "FOG", ""},
                                  {"WIND", true, false, "", ""}});
-    struct Case {
-        const char* options;
-        const char* vertexDigits;
-        const char* pixelDigits;
-    } cases[] = {
+    struct Case { const char* options; const char* vertexDigits; const char* pixelDigits; } cases[] = {
         {"", "00000000000000000000000000000000", "00000000000000000000000000000000"},
         {"SKINNING,ALPHA_TEST", "11000000000000000000000000000000", "30000000000000000000000000000000"},
         {"SKINNING ALPHA_TEST", "11000000000000000000000000000000", "30000000000000000000000000000000"},
@@ -204,16 +181,6 @@ TEST(ShaderVariantTest, OptionStringsGiveMaskDigitsAndNames) {
         EXPECT_EQ(MakeFamily(std::string(length - 40, 'L').c_str(), {})->GetVariantNames("", &vs, &ps), length == 127);
 }
 
-TEST(ShaderVariantTest, MaskWordsAreWrittenLeastSignificantNibbleFirst) {
-    const uint32_t words[4] = {0x12, 0, 0xABCDEF01u, 0x80000000u};
-    char text[33];
-    ShaderMaskToText(words, text);
-    EXPECT_STREQ(text, "2100000000000000" "10FEDCBA00000008");
-    uint32_t back[4];
-    ASSERT_TRUE(ShaderMaskFromText("2100000000000000" "10fedcba00000008", back));
-    EXPECT_EQ(std::memcmp(back, words, sizeof words), 0);
-}
-
 TEST(ShaderVariantTest, OptionsFrom128OnHaveNoBit) {
     auto f = MakeFamily("Many", {});
     f->options.Resize(130);
@@ -236,13 +203,9 @@ TEST(ShaderVariantTest, OptionsFrom128OnHaveNoBit) {
 
 TEST(ShaderParameterTest, AccessorTextFormsRoundTrip) {
     constexpr auto R = SHADER_ACCESSOR_REGISTER;
-    struct Case {
-        ShaderParamAccessor which;
-        const char* text;
-        const char* readBack;
-        bool error;  // bit 31: the text matched none of the property's words
-        int32_t registerNumber = 0;
-    } cases[] = {
+    // error: bit 31, the text matched none of the property's words.
+    struct Case { ShaderParamAccessor which; const char* text; const char* readBack; bool error; int32_t registerNumber = 0; };
+    const Case cases[] = {
         {SHADER_ACCESSOR_TYPE, "bool", "bool", false},         {SHADER_ACCESSOR_TYPE, "Texture", "unknown", true},
         {SHADER_ACCESSOR_SUBREGISTER, "w", "w", false},        {SHADER_ACCESSOR_SUBREGISTER, "q", "x", true},
         {SHADER_ACCESSOR_SHADER, "pixel", "pixel", false},     {SHADER_ACCESSOR_SHADER, "geometry", "vertex", true},
