@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "core/CRC32.h"
-#include "core/config/ConfigEnums.h"
 #include "core/config/GameConfig.h"
 #include "core/config/OutlineParams.h"
 #include "core/config/ProjectConfig.h"
@@ -61,44 +59,10 @@ TEST(ConfigTablesTest, EveryTableMatchesItsCheckedDigest) {
         {ControlEntry::RegisterClass(), &control, 0xEC6B4DF4u},
         {FontReplacement::RegisterClass(), &font, 0x3821DCE9u},
     };
-    // Registering again hands back the same descriptor.
-    using Registration = const RTTIClass* (*)(const char*);
-    for (Registration r : {&GameConfig::RegisterClass, &EngineConfig::RegisterClass, &CoreConfig::RegisterClass,
-                           &RendererConfigContainer::RegisterClass, &StringHistoryContainer::RegisterClass,
-                           &ProjectConfig::RegisterClass, &OutlineParams::RegisterClass, &KeyBindDef::RegisterClass,
-                           &ControlEntry::RegisterClass, &FontReplacement::RegisterClass}) {
-        const RTTIClass* first = r(nullptr);
-        EXPECT_EQ(r(nullptr), first) << first->Name();
-    }
     for (const Case& c : cases) {
         ASSERT_NE(c.cls, nullptr);
         EXPECT_EQ(Digest(c.cls, c.object), c.digest) << Describe(c.cls, c.object);
     }
-}
-
-TEST(ConfigTablesTest, TheRowsEverySavedConfigStartsWith) {
-    // The walk visits the chain sorted by class name: CoreConfig, EngineConfig,
-    // GameConfig; so "Connect to external console" leads every saved game config.
-    const RTTIClass* c = GameConfig::RegisterClass();
-    ASSERT_EQ(c->ChainCount(), 3u);
-    EXPECT_STREQ(c->ChainAt(0)->PropertyAt(0)->Name(), "Connect to external console");
-    EXPECT_STREQ(c->ChainAt(2)->Name(), "GameConfig");
-    const auto* names = static_cast<const char* const*>(c->FindPropertyInChain("Text language")->Extra());
-    EXPECT_STREQ(names[kLanguageNone], "");
-    EXPECT_STREQ(names[kLanguageDefault], "Default");
-    EXPECT_EQ(names[kLanguageDefault + 1], nullptr);
-    // Saved files keep control sets by these numbers.
-    EXPECT_EQ((std::vector<uint32_t>{kControlSetGamePad, kControlSetMouse, kControlSetKeyboard, kControlSetDIPad, kControlSetCount}),
-              (std::vector<uint32_t>{0, 1, 2, 3, 4}));
-}
-
-TEST(ConfigTablesTest, GameConfigVirtualFlags) {
-    GameConfig game;
-    EngineConfig engine;
-    EXPECT_TRUE(game.GetUseContainerFiles() && game.IsStandaloneBuild() && game.GetThirdFlag() && engine.GetThirdFlag());
-    EXPECT_FALSE(engine.GetUseContainerFiles() || engine.IsStandaloneBuild());
-    game.useContainerFiles = false;
-    EXPECT_FALSE(game.GetUseContainerFiles());
 }
 
 }  // namespace

@@ -70,50 +70,6 @@ TEST(GameConfigTest, DefaultsAndChangedValuesSurviveTheRoundTrip) {
     }
 }
 
-// GameConfig's table with one property name changed (or not), under another class
-// name so it can stand beside the real one.
-struct OtherLayoutGameConfig : GameConfig {
-    const RTTIClass* layout = nullptr;
-    const RTTIClass* GetRTTIClass() const override { return layout; }
-};
-
-const RTTIClass* GameConfigLayout(const char* className, const char* heightName) {
-    GameConfig::RegisterClass();
-    auto* c = new RTTIClass;
-    c->Register(className, "EngineConfig");
-    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>("Window width", RTTI_OFFSETOF(GameConfig, windowWidth)));
-    c->AddProperty(new RTTIDirectAccessTypedProperty<uint32_t>(heightName, RTTI_OFFSETOF(GameConfig, windowHeight)));
-    c->AddProperty(
-        new RTTIDirectAccessTypedProperty<bool>("Use container files", RTTI_OFFSETOF(GameConfig, useContainerFiles)));
-    return c;
-}
-
-TEST(GameConfigTest, BlobOfAnotherClassLayoutIsRejectedAndDefaultsStay) {
-    static const RTTIClass* same = GameConfigLayout("GameConfigSameLayout", "Window height");
-    static const RTTIClass* renamed = GameConfigLayout("GameConfigRenamedLayout", "Window hieght");
-
-    OtherLayoutGameConfig writer;
-    FillNonDefault(writer);
-    writer.layout = same;
-    const std::vector<uint8_t> sameBlob = Save(writer);
-    writer.layout = renamed;
-    const std::vector<uint8_t> renamedBlob = Save(writer);
-    // Only the check value differs: the payload is the same bytes.
-    ASSERT_EQ(sameBlob.size(), renamedBlob.size());
-    EXPECT_EQ(0, std::memcmp(sameBlob.data() + 8, renamedBlob.data() + 8, sameBlob.size() - 8));
-
-    CaptureLogSink sink;
-    sink.Attach();
-    GameConfig target, fresh;
-    EXPECT_FALSE(SolidDeserializeFromBuffer(target, renamedBlob.data(), renamedBlob.size(), kGameConfigOptions));
-    EXPECT_TRUE(sink.Contains("SolidDeserializeFromFileReader - magic check error!!!"));
-    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &target));
-
-    // The unchanged layout under another class name is accepted.
-    ASSERT_TRUE(SolidDeserializeFromBuffer(target, sameBlob.data(), sameBlob.size(), kGameConfigOptions));
-    EXPECT_EQ(target.textLanguage, 3u);
-}
-
 std::string Binds(const EngineConfig& e) {
     std::string s;
     for (const KeyBindDef& k : e.keyBinds) s += std::to_string(k.keyCode) + ":" + (k.command ? k.command : "-") + " ";

@@ -90,7 +90,7 @@ TEST(ByteOrderTest, HexWordsAndSwaps) {
     WordsToHexString(w, 3, text);
     EXPECT_STREQ(text, "1000000010FEDCBA00000000");
     uint32_t back[3] = {};
-    EXPECT_TRUE(HexStringToWords(back, 3, "1000000010fedcba00000000"));
+    EXPECT_TRUE(HexStringToWords(back, 3, "1000000010FEdcba00000000"));
     EXPECT_TRUE(back[0] == 1u && back[1] == 0xABCDEF01u);
     uint32_t partial[2] = {9, 9};
     EXPECT_FALSE(HexStringToWords(partial, 2, "20000000x"));
