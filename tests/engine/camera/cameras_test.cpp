@@ -35,7 +35,7 @@ std::vector<std::string> Reference(const std::string& input) {
     return RunNumpyReference("camera/camera_reference.py", input);
 }
 
-// Float32 results against the float64 reference rounded to float32.
+// Float32 results against the float64 reference rounded to float32; a matrix is 16.
 void ExpectNear(const float* got, const std::string& line, size_t offset, size_t count, const std::string& what) {
     const std::vector<float> e = ParseFloats(line);
     ASSERT_GE(e.size(), offset + count) << what;
@@ -43,58 +43,43 @@ void ExpectNear(const float* got, const std::string& line, size_t offset, size_t
         EXPECT_NEAR(got[i], e[offset + i], 3e-5f * std::max(1.0f, std::fabs(e[offset + i]))) << what << " [" << i << "]";
 }
 
-void ExpectMatrixNear(const Matrix& m, const std::string& line, size_t offset, const std::string& what) {
-    ExpectNear(&m.r[0].x, line, offset, 16, what);
-}
-
 TEST_F(CameraTest, ViewProjectionAndInversesOfEachCameraKind) {
-    struct Pose {
-        float x, y, z, yaw, pitch;
-        uint32_t width, height;
-    };
-    const Pose poses[] = {{10, -3, 25, 45, 30, 1920, 1080}, {-7, 12, 4, -135, -60, 800, 600},
-                          {1, 2, 3, 370, 90, 0, 600}, {5, 5, 5, 200, -89.5f, 1024, 0}};
+    const float poses[][7] = {{10, -3, 25, 45, 30, 1920, 1080}, {-7, 12, 4, -135, -60, 800, 600},
+                              {1, 2, 3, 370, 90, 0, 600}, {5, 5, 5, 200, -89.5f, 1024, 0}};
     const Quaternion q(0.18257419f, 0.36514837f, 0.54772256f, 0.73029674f);
     std::ostringstream in;
-    for (const Pose& p : poses) {
-        const float w = float(p.width), h = float(p.height);
-        in << "perspective" << Words({p.x, p.y, p.z, p.yaw, p.pitch, w, h}) << "\n";
-        in << "target" << Words({p.x, p.y, p.z, p.yaw, p.pitch, 12.5f, 60, 1, 100, w, h}) << "\n";
-        in << "game" << Words({p.x, p.y, p.z, q.x, q.y, q.z, q.w, 50, 1, 1200, w, h}) << "\n";
+    for (const auto& p : poses) {
+        in << "perspective" << Words({p[0], p[1], p[2], p[3], p[4], p[5], p[6]}) << "\n";
+        in << "target" << Words({p[0], p[1], p[2], p[3], p[4], 12.5f, 60, 1, 100, p[5], p[6]}) << "\n";
+        in << "game" << Words({p[0], p[1], p[2], q.x, q.y, q.z, q.w, 50, 1, 1200, p[5], p[6]}) << "\n";
     }
     const auto expected = Reference(in.str());
     ASSERT_EQ(expected.size(), std::size(poses) * 3);
 
     for (size_t i = 0; i < std::size(poses); ++i) {
-        const Pose& p = poses[i];
-        const std::string tag = "pose " + std::to_string(i);
+        const auto& p = poses[i];
+        SCOPED_TRACE("pose " + std::to_string(i));
+        const Vector at(p[0], p[1], p[2], 1);
         PerspectiveCamera perspective;
-        perspective.SetViewport(p.width, p.height);
-        perspective.SetPosition(Vector(p.x, p.y, p.z), p.yaw, p.pitch);
-        perspective.RebuildMatrices();
-        ExpectMatrixNear(perspective.view, expected[i * 3], 0, tag + " perspective view");
-        ExpectMatrixNear(perspective.projection, expected[i * 3], 16, tag + " perspective projection");
-
         TargetViewCamera target;
-        target.SetViewport(p.width, p.height);
-        target.targetPosition = Vector(p.x, p.y, p.z, 1);
-        target.SetYawPitch(p.yaw, p.pitch);
+        GameCameraControllerCamera game;
+        perspective.SetPosition(Vector(p[0], p[1], p[2]), p[3], p[4]);
+        target.targetPosition = at;
+        target.SetYawPitch(p[3], p[4]);
         target.SetViewDistance(12.5f);
         target.zNear = 1;  // a depth range whose inverse float can hold to the reference
         target.zFar = 100;
-        target.RebuildMatrices();
-        ExpectMatrixNear(target.view, expected[i * 3 + 1], 0, tag + " target view");
-        ExpectMatrixNear(target.projection, expected[i * 3 + 1], 16, tag + " target projection");
-        ExpectMatrixNear(target.invView, expected[i * 3 + 1], 32, tag + " inverse view");
-        ExpectMatrixNear(target.invViewProjection, expected[i * 3 + 1], 48, tag + " inverse view-projection");
-
-        GameCameraControllerCamera game;
-        game.SetViewport(p.width, p.height);
-        game.position = Vector(p.x, p.y, p.z, 1);
+        game.position = at;
         game.rotation = q;
-        game.RebuildMatrices();
-        ExpectMatrixNear(game.view, expected[i * 3 + 2], 0, tag + " game view");
-        ExpectMatrixNear(game.projection, expected[i * 3 + 2], 16, tag + " game projection");
+        BaseCamera* const cameras[] = {&perspective, &target, &game};
+        for (size_t k = 0; k < 3; ++k) {
+            cameras[k]->SetViewport(uint32_t(p[5]), uint32_t(p[6]));
+            cameras[k]->RebuildMatrices();
+            ExpectNear(&cameras[k]->view.r[0].x, expected[i * 3 + k], 0, 16, "view " + std::to_string(k));
+            ExpectNear(&cameras[k]->projection.r[0].x, expected[i * 3 + k], 16, 16, "projection " + std::to_string(k));
+        }
+        ExpectNear(&target.invView.r[0].x, expected[i * 3 + 1], 32, 16, "inverse view");
+        ExpectNear(&target.invViewProjection.r[0].x, expected[i * 3 + 1], 48, 16, "inverse view-projection");
     }
 }
 
@@ -175,8 +160,7 @@ TEST_F(CameraTest, RegisteredClassesAndTheirProperties) {
         ASSERT_TRUE(object->SetPropertyFromString(property, "12.5")) << property;
         EXPECT_EQ(*field, 12.5f) << property;
     }
-    EXPECT_EQ(std::make_tuple(g.fov, g.zNear, g.zFar, g.soundListenerAltitude, g.rotation),
-              std::make_tuple(50.0f, 12.5f, 12.5f, 0.0f, Quaternion()));
+    EXPECT_EQ(std::make_tuple(g.fov, g.soundListenerAltitude, g.rotation), std::make_tuple(50.0f, 0.0f, Quaternion()));
 }
 
 TEST_F(CameraTest, WhatReachesTheRenderer) {
@@ -185,8 +169,7 @@ TEST_F(CameraTest, WhatReachesTheRenderer) {
     c.SetViewport(0, 600);
     EXPECT_FALSE(c.UpdateCamera(true));
     EXPECT_TRUE(services.viewports.empty()) << "a width-0 viewport does not reach the renderer";
-    EXPECT_EQ(services.current, c.view) << "the matrices do";
-    EXPECT_EQ(c.rendererView, c.view) << "the renderer's current matrices are kept";
+    EXPECT_EQ(std::make_tuple(services.current, c.rendererView), std::make_tuple(c.view, c.view)) << "the matrices do";
     EXPECT_EQ(c.projection.r[1].y, c.projection.r[0].x) << "aspect 1";
     c.SetViewport(1280, 720);
     ASSERT_TRUE(c.UpdateCamera(false));
@@ -240,7 +223,7 @@ TEST_F(CameraTest, GameCameraListenerOnTheGround) {
         if (expected[i] == "renderer") {
             EXPECT_EQ(listener.r[3], Vector(1, 2, 3, 1)) << pitches[i];
         } else {
-            ExpectMatrixNear(listener, expected[i], 0, "pitch " + std::to_string(pitches[i]));
+            ExpectNear(&listener.r[0].x, expected[i], 0, 16, "pitch " + std::to_string(pitches[i]));
             EXPECT_EQ(listener.r[3].y, 100.0f);
         }
     }
@@ -260,19 +243,15 @@ TEST_F(CameraTest, FrustumPlanesPointInside) {
     ExpectNear(&f.planes[0].x, expected[0], 0, 24, "planes");
 
     // Points given in clip space (x, y in -1..1, z in 0..1) taken back to the world:
-    // each point outside lies beyond exactly the plane it is named after.
-    struct Case {
-        Vector clip;
-        int outside;  // -1 inside
-    };
-    const Case cases[] = {{{0, 0, 0.5f, 1}, -1}, {{0.9f, -0.9f, 0.99f, 1}, -1}, {{0, 0, -0.01f, 1}, 0},
-                          {{0, 0, 1.002f, 1}, 1}, {{-1.05f, 0, 0.5f, 1}, 2}, {{1.05f, 0, 0.5f, 1}, 3},
-                          {{0, -1.05f, 0.5f, 1}, 4}, {{0, 1.05f, 0.5f, 1}, 5}};
-    for (const Case& c : cases) {
+    // each point outside lies beyond exactly the plane it is named after (-1: inside).
+    const std::pair<Vector, int> cases[] = {{{0, 0, 0.5f, 1}, -1}, {{0.9f, -0.9f, 0.99f, 1}, -1}, {{0, 0, -0.01f, 1}, 0},
+                                            {{0, 0, 1.002f, 1}, 1}, {{-1.05f, 0, 0.5f, 1}, 2}, {{1.05f, 0, 0.5f, 1}, 3},
+                                            {{0, -1.05f, 0.5f, 1}, 4}, {{0, 1.05f, 0.5f, 1}, 5}};
+    for (const auto& [clip, outside] : cases) {
         Vector world;
-        world.TransformHomogen(camera.invViewProjection, c.clip);
+        world.TransformHomogen(camera.invViewProjection, clip);
         for (int p = 0; p < 6; ++p)
-            EXPECT_EQ(f.planes[p].Dot3(world) + f.planes[p].w < 0.0f, p == c.outside) << "plane " << p << " case " << c.outside;
+            EXPECT_EQ(f.planes[p].Dot3(world) + f.planes[p].w < 0.0f, p == outside) << "plane " << p << " case " << outside;
     }
 }
 

@@ -9,17 +9,6 @@
 #include "engine/entity/Entity.h"
 #include "engine/script/LuaWrapper.h"
 
-class ScriptTestObject : public LuaBaseClass {
-public:
-    const RTTIClass* GetRTTIClass() const override { return nullptr; }
-    const char* GetScriptClassName() const override { return "ScriptTestObject"; }
-    int Counter() { return counter; }
-    void Bump(int by) { counter += by; }
-
-private:
-    int counter = 0;
-};
-
 class ScriptTestEntity : public Entity {
 public:
     const RTTIClass* GetRTTIClass() const override { return nullptr; }
@@ -28,7 +17,6 @@ public:
 
 // The last value a probe received, widened to double.
 inline double gProbeReceived = 0;
-inline std::string gProbePicked;
 inline Vector gProbeVector{1, 2, 3, 4};
 inline Matrix gProbeMatrix;
 inline ScriptTestEntity* gProbeEntity = nullptr;
@@ -46,8 +34,6 @@ inline unsigned char ProbeByte(unsigned char value) { return Probe(value); }
 inline float ProbeFloat(float value) { return Probe(value); }
 inline double ProbeDouble(double value) { return Probe(value); }
 inline double ProbeTenth() { return 0.1; }
-inline const char* ProbePick(const char* text) { return (gProbePicked = std::string("text:") + text).c_str(); }
-inline const char* ProbePick(int value) { return (gProbePicked = "number:" + std::to_string(value)).c_str(); }
 inline Vector* ProbeVector() { return &gProbeVector; }
 inline Matrix* ProbeMatrix() { return &gProbeMatrix; }
 inline ScriptTestEntity* ProbeEntity() { return gProbeEntity; }

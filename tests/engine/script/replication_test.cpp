@@ -70,18 +70,15 @@ TEST_F(ReplicationTest, DirectionDecidesLocalRunOrSend) {
     EXPECT_EQ(Eval("select('#', proxy:Fire(1.5, 'abc'))"), "0");
     ASSERT_EQ(gSent.size(), 1u);
     const MPMethodCall& c = gSent[0];
-    EXPECT_EQ(c.methodId, 0);
-    ASSERT_EQ(c.argCount, 3);
-    EXPECT_EQ(c.GetEntityArg(0), 9);
-    EXPECT_EQ(c.GetNumberArg(1), 1.5f);
-    EXPECT_EQ(std::string(c.GetStringArgData(2), c.GetStringArgLength(2)), "abc");
+    ASSERT_EQ(std::make_pair(c.methodId, c.argCount), std::make_pair(uint8_t(0), uint8_t(3)));
+    EXPECT_EQ(std::make_tuple(c.GetEntityArg(0), c.GetNumberArg(1), std::string(c.GetStringArgData(2), c.GetStringArgLength(2))),
+              std::make_tuple(9, 1.5f, std::string("abc")));
     EXPECT_EQ(CountLogged("Calling replicated method Tower:Fire remotely"), 1);
     // toClient always sends, also on the server; the quiet flag drops the line.
     gServer = true;
     Run("authority:Sync(true)");
     ASSERT_EQ(gSent.size(), 2u);
-    EXPECT_EQ(gSent[1].methodId, 1);
-    EXPECT_TRUE(gSent[1].GetBoolArg(1));
+    EXPECT_EQ(std::make_pair(gSent[1].methodId, gSent[1].GetBoolArg(1)), std::make_pair(uint8_t(1), true));
     EXPECT_EQ(CountLogged("Tower:Sync"), 0);
     EXPECT_EQ(Eval("#calls"), "2");
 }
@@ -108,10 +105,7 @@ TEST_F(ReplicationTest, CallsThatCannotBeSentSendNothing) {
     SetGlobal("proxy", MakeTower(ENTITYCREATION_MULTIPLAYER_PROXY, 9), "Tower");
     SetGlobal("plain", MakeTower(0, kNoMultiplayerId), "Tower");
     SetGlobal("unowned", gEntityManager->CreateEntityFromTemplate(&tower, nullptr, Matrix::IDENTITY, 32, nullptr), "Tower");
-    const struct {
-        const char* call;
-        const char* line;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"proxy:Fire({})", "Replication argument is of unsupported type [type:table]"},
         {"proxy:Fire(print)", "[arg:1] [type:function]"},
         {"proxy:Fire(plain)", "Cannot replicate non-multiplayer entity [name:] [luaclass:Tower]"},
@@ -120,11 +114,11 @@ TEST_F(ReplicationTest, CallsThatCannotBeSentSendNothing) {
         {"proxy:Fire(string.rep('a', 200), string.rep('b', 60))", "[arg:2] [type:string]"},
         {"unowned:Fire(1)", "calling replicated method without player owner! [function:Tower:Fire 0]"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [call, line] : cases) {
         sink.Clear();
-        Run(c.call);
-        EXPECT_TRUE(gSent.empty()) << c.call;
-        EXPECT_EQ(CountLogged(c.line), 1) << c.call;
+        Run(call);
+        EXPECT_TRUE(gSent.empty()) << call;
+        EXPECT_EQ(CountLogged(line), 1) << call;
     }
     // The most that fits does go: 7 arguments after self, a string up to 256 data bytes.
     Run("proxy:Fire(1, 2, 3, 4, 5, 6, 7)");
@@ -158,20 +152,14 @@ TEST_F(ReplicationTest, ReceivedCallsRunOnlyWhenEveryArgumentResolves) {
     badOffset.args[2].offset = 250;
     MPMethodCall unknownId = call;
     unknownId.methodId = 77;
-    const struct {
-        const MPMethodCall* call;
-        const char* line;
-    } cases[] = {{&gone, "target entity could not be found [id:4095]"},
+    const std::pair<const MPMethodCall*, const char*> cases[] = {{&gone, "target entity could not be found [id:4095]"},
                  {&overCount, "PushMPMethodCallArg - Unknown type [type:255]"},
                  {&badOffset, "error while pushing argument [function:0] [arg:3]"},
                  {&unknownId, "no methodinfo for this id (possibly malicious attack)"}};
-    for (const auto& c : cases) {
+    for (const auto& [received, line] : cases) {
         sink.Clear();
-        const int top = Top();
-        CallReplicatedMethod(player, *c.call);
-        EXPECT_EQ(Top(), top);
-        EXPECT_EQ(CountLogged(c.line), 1) << c.line;
-        EXPECT_EQ(Eval("#calls"), "1") << c.line;
+        CallReplicatedMethod(player, *received);
+        EXPECT_EQ(std::make_tuple(Top(), CountLogged(line), Eval("#calls")), std::make_tuple(0, 1, std::string("1"))) << line;
     }
     gEntityManager->DestroyEntity(target);
     sink.Clear();
@@ -180,19 +168,15 @@ TEST_F(ReplicationTest, ReceivedCallsRunOnlyWhenEveryArgumentResolves) {
 }
 
 TEST_F(ReplicationTest, DecoratorRefusesBadClassesAndTheTwoHundredFiftySeventhMethod) {
-    const struct {
-        const char* chunk;
-        const char* message;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"ReplicateMethod({}, 'x', toServer, reliable)", "First argument to ReplicateMethod is excepted to be a class table."},
         {"ReplicateMethod(Tower, 'Nothing', toServer, reliable)", "Field Nothing of class Tower is not a function! It is a nil."},
         {"for i = 4, 256 do Tower['m' .. i] = function() end ReplicateMethod(Tower, 'm' .. i, toServer, reliable) end\n"
          "function Tower:Last() end ReplicateMethod(Tower, 'Last', toServer, reliable)",
          "ReplicateMethod: more than 256 replicated methods"},
     };
-    for (const auto& c : cases)
-        EXPECT_NE(Eval("select(2, pcall(function() " + std::string(c.chunk) + " end))").find(c.message), std::string::npos)
-            << c.chunk;
+    for (const auto& [chunk, message] : cases)
+        EXPECT_NE(Eval("select(2, pcall(function() " + std::string(chunk) + " end))").find(message), std::string::npos) << chunk;
     EXPECT_EQ(Eval("type(rawget(Tower, 'Last'))"), "function");  // left undecorated
     gLua.ResetReplication();
     Run("ReplicateMethod(Tower, 'Last', toServer, reliable)");
@@ -202,11 +186,9 @@ TEST_F(ReplicationTest, DecoratorRefusesBadClassesAndTheTwoHundredFiftySeventhMe
 TEST(MPMethodCallTest, ReadsStayInsideTheRecord) {
     MPMethodCall c;
     EXPECT_EQ(c.methodId, 0xFF);
-    EXPECT_TRUE(c.AddVectorArg(Vector(1, 2, 3, 4)));
-    EXPECT_TRUE(c.AddNilArg());
-    EXPECT_EQ(c.GetVectorArg(0), Vector(1, 2, 3, 4));
-    EXPECT_EQ(c.GetArgType(1), MPARG_NIL);
-    EXPECT_EQ(c.GetArgType(2), MPARG_INVALID);
+    ASSERT_TRUE(c.AddVectorArg(Vector(1, 2, 3, 4)) && c.AddNilArg());
+    EXPECT_EQ(std::make_tuple(c.GetVectorArg(0), c.GetArgType(1), c.GetArgType(2)),
+              std::make_tuple(Vector(1, 2, 3, 4), uint8_t(MPARG_NIL), uint8_t(MPARG_INVALID)));
     c.dataSize = 1000;  // as a peer may send it
     c.args[0].offset = 250;
     EXPECT_EQ(c.GetArgType(0), MPARG_INVALID);

@@ -85,8 +85,12 @@ protected:
 
 }  // namespace
 
-TEST_F(ScriptSchedulerTest, DueCallsRunInTimeThenSchedulingOrder) {
+TEST_F(ScriptSchedulerTest, DueCallsRunInTimeThenSchedulingOrderAndDestroyedTargetsDropTheirs) {
     const int64_t now = Now();
+    auto* doomed = new SchedulerEntity;
+    scheduler.ScheduleString(doomed, "never", now, 1.0f, SCRIPTSCHEDULER_REPEAT);
+    scheduler.ScheduleCallbackId(doomed, 3, now, 1.0f, 0);
+    delete doomed;
     scheduler.ScheduleString(nullptr, Append("a").c_str(), now, 1.0f, 0);
     scheduler.ScheduleString(nullptr, Append("late").c_str(), now, 2.0f, 0);
     scheduler.ScheduleString(nullptr, Append("b").c_str(), now, 1.0f, 0);
@@ -114,17 +118,11 @@ TEST_F(ScriptSchedulerTest, OnlyEntityCallsRepeat) {
 }
 
 TEST_F(ScriptSchedulerTest, CancellingTextCallsSilencesThemUntilTheyFallDue) {
-    const struct {
-        const char* text;
-        const char* log;
-    } kCases[] = {
-        {nullptr, "other,plain"},
-        {"two", "one,other,plain"},
-        {"nothing", "one,two,other,plain"},
-    };
+    const std::pair<const char*, const char*> kCases[] = {
+        {nullptr, "other,plain"}, {"two", "one,other,plain"}, {"nothing", "one,two,other,plain"}};
     SchedulerEntity other;
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.text ? c.text : "(null)");
+    for (const auto& [text, log] : kCases) {
+        SCOPED_TRACE(text ? text : "(null)");
         entity.callbacks.clear();
         const int64_t now = Now();
         scheduler.ScheduleString(&entity, "one", now, 1.0f, 0);
@@ -132,10 +130,10 @@ TEST_F(ScriptSchedulerTest, CancellingTextCallsSilencesThemUntilTheyFallDue) {
         scheduler.ScheduleCallbackId(&entity, 7, now, 1.0f, 0);
         scheduler.ScheduleString(&other, "other", now, 1.0f, 0);
         scheduler.ScheduleString(nullptr, Append("plain").c_str(), now, 1.0f, 0);
-        scheduler.CancelScriptCalls(&entity, c.text);
+        scheduler.CancelScriptCalls(&entity, text);
         EXPECT_EQ(scheduler.Count(), 5u);
         RunAfter(1.0);
-        EXPECT_EQ(Log(), c.log);
+        EXPECT_EQ(Log(), log);
         EXPECT_EQ(entity.callbacks, std::vector<uint32_t>({7}));
         scheduler.Clear();
     }
@@ -162,35 +160,20 @@ TEST_F(ScriptSchedulerTest, CancellationsReachTheCallsOfThePassInFlight) {
     EXPECT_EQ(scheduler.Count(), 0u);
 }
 
-TEST_F(ScriptSchedulerTest, CallsOfADestroyedTargetAreDropped) {
-    auto* doomed = new SchedulerEntity;
-    const int64_t now = Now();
-    scheduler.ScheduleString(doomed, "never", now, 1.0f, SCRIPTSCHEDULER_REPEAT);
-    scheduler.ScheduleCallbackId(doomed, 3, now, 1.0f, 0);
-    delete doomed;
-    RunAfter(1.0);
-    EXPECT_EQ(Log(), "");
-    EXPECT_EQ(scheduler.Count(), 0u);
-}
-
 TEST_F(ScriptSchedulerTest, DelaysThatAreZeroNegativeOrNotANumberRunAtTheNextRun) {
-    const struct {
-        float delay;
-        bool runsNow;
-    } kCases[] = {
-        {0.0f, true}, {-3.0f, true}, {NAN, true}, {-INFINITY, true}, {0.001f, false}, {INFINITY, false}, {1e30f, false},
-    };
+    const std::pair<float, bool> kCases[] = {{0.0f, true},     {-3.0f, true},    {NAN, true},   {-INFINITY, true},
+                                             {0.001f, false},  {INFINITY, false}, {1e30f, false}};
     uint32_t id = 0;
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.delay);
+    for (const auto& [delay, runsNow] : kCases) {
+        SCOPED_TRACE(delay);
         entity.callbacks.clear();
         const int64_t now = Now();
-        scheduler.ScheduleCallbackId(&entity, ++id, now, c.delay, 0);
+        scheduler.ScheduleCallbackId(&entity, ++id, now, delay, 0);
         int64_t due = 0;
         ASSERT_TRUE(scheduler.FindCallback(&entity, id, &due));
         EXPECT_GE(due, now) << "a due time never lies in the past";
         scheduler.Run(now);
-        EXPECT_EQ(entity.callbacks.size(), c.runsNow ? 1u : 0u);
+        EXPECT_EQ(entity.callbacks.size(), runsNow ? 1u : 0u);
         scheduler.Clear();
     }
     // Far delays saturate instead of wrapping into the past.
@@ -223,10 +206,9 @@ TEST_F(ScriptSchedulerTest, FindCallbackGivesTheDueTimeOfTheFirstPendingCallback
     int64_t due = 0;
     ASSERT_TRUE(scheduler.FindCallback(&entity, 9, &due));
     EXPECT_EQ(due - now, 25'000'000);
-    EXPECT_FALSE(scheduler.FindCallback(&entity, 8, &due));
-    EXPECT_FALSE(scheduler.FindCallback(&other, 9, &due));
     scheduler.CancelCallback(&entity, 9);
-    EXPECT_FALSE(scheduler.FindCallback(&entity, 9, &due));
+    for (const auto& [e, id] : {std::pair<Entity*, uint32_t>{&entity, 8}, {&other, 9}, {&entity, 9}})
+        EXPECT_FALSE(scheduler.FindCallback(e, id, &due)) << id;
     RunAfter(5.0);
     EXPECT_EQ(Log(), "text");
     EXPECT_TRUE(entity.callbacks.empty());
