@@ -34,11 +34,7 @@ public:
     int open = 0;
 };
 
-struct Compiled {
-    Result result;
-    std::vector<uint8_t> code;
-    std::string errors;
-};
+struct Compiled { Result result; std::vector<uint8_t> code; std::string errors; };
 
 Compiled Compile(const std::string& src, const char* entry, const char* profile, const ShaderMacro* macros = nullptr,
                  IncludeHandler* include = nullptr) {
