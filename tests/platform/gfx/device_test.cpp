@@ -2,6 +2,7 @@
 // test-sanitize: thread address
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <tuple>
@@ -327,7 +328,9 @@ TEST_F(Fixture, ThreeThreadsShareTheDevice) {
     Query* q = nullptr;
     device->CreateQuery(QUERYTYPE_EVENT, &q);
     recorder->SetDrawRecordMode(DrawRecordMode::LastFrame);
+    std::atomic<os::ThreadId> renderId{0};
     std::thread render([&] {
+        renderId = os::CurrentThreadId();
         for (int i = 0; i < 200; ++i) {
             device->BeginScene();
             device->SetFVF(FVF_XYZ);
@@ -356,6 +359,7 @@ TEST_F(Fixture, ThreeThreadsShareTheDevice) {
     presenter.join();
     const os::ThreadId self = os::CurrentThreadId();
     EXPECT_EQ(recorder->CallCountOnThread(self, CallKind::DrawPrimitive), 0u);
+    EXPECT_EQ(recorder->CallCountOnThread(renderId, CallKind::DrawPrimitive), 200u);
     EXPECT_EQ(recorder->CallCount(CallKind::DrawPrimitive), 200u);
     EXPECT_EQ(recorder->CallCount(CallKind::Present), 200u);
     EXPECT_EQ(recorder->CallsByThread().size(), 3u);
