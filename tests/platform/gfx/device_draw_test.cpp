@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "DeviceFixture.h"
-#include "platform/gfx/ShaderCompiler.h"
 
 using namespace gfx;
 
@@ -537,18 +536,6 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     p.backBufferWidth = 16385;
     EXPECT_NE(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &other), OK);
 
-    // Constant names are found with or without the '$' of global parameters.
-    Blob* code = Compile("float4 Tint;\nfloat4 pixel() : COLOR { return Tint; }\n", "pixel", "ps_3_0");
-    ASSERT_NE(code, nullptr);
-    ConstantTable* table = nullptr;
-    ASSERT_EQ(GetShaderConstantTable(Code(code), &table), OK);
-    ASSERT_NE(table->GetConstantByName("Tint"), nullptr);
-    EXPECT_EQ(table->GetConstantByName("$Tint"), table->GetConstantByName("Tint"));
-    for (const ConstantDesc* none : {table->GetConstantByName("Tin"), table->GetConstantByName(nullptr),
-                                     table->GetConstantDesc(table->GetConstantCount())})
-        EXPECT_EQ(none, nullptr);
-    table->Release();
-    code->Release();
 }
 
 }  // namespace

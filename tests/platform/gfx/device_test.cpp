@@ -21,7 +21,7 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     EXPECT_EQ(v, ZB_TRUE);  // automatic depth surface
     Viewport vp;
     device->GetViewport(&vp);
-    EXPECT_EQ(Str(vp), "0,0 64x32");
+    EXPECT_EQ(Tie(vp), std::make_tuple(0u, 0u, 64u, 32u));
     EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(1), 0), ERR_INVALIDCALL);
     GammaRamp ramp{};
     device->GetGammaRamp(0, &ramp);
@@ -135,7 +135,7 @@ TEST_F(Fixture, ImplicitRules) {
     Rect scissor{};
     device->GetViewport(&vp);
     device->GetScissorRect(&scissor);
-    EXPECT_EQ(Str(vp) + " " + Str(scissor), "0,0 16x8 0,0,16,8");
+    EXPECT_EQ(std::tuple_cat(Tie(vp), Tie(scissor)), std::make_tuple(0u, 0u, 16u, 8u, 0, 0, 16, 8));
     EXPECT_EQ(device->SetRenderTarget(1, nullptr), OK);
     EXPECT_TRUE(device->SetRenderTarget(0, nullptr) == ERR_INVALIDCALL && Broke("render-target-0-null"));
     Viewport outside = {0, 0, 17, 8, 0, 1};
