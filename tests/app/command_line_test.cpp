@@ -18,12 +18,7 @@ std::string ReadAll(std::FILE* f) {
     return text;
 }
 
-struct Parsed {
-    bool ok;
-    app::CommandLine line;
-    std::string error;
-    std::vector<std::string> game;
-};
+struct Parsed { bool ok; app::CommandLine line; std::string error; std::vector<std::string> game; };
 
 Parsed Parse(std::vector<std::string> words) {
     std::vector<char*> argv;
@@ -61,10 +56,7 @@ TEST(CommandLine, AcceptedFormsKeepTheGameArgumentsInOrder) {
 
 TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     const std::string range = "quorvel2: --frames wants a whole number from 1 to 2147483647, not ";
-    struct Case {
-        std::vector<std::string> argv;
-        std::string line;
-    } cases[] = {
+    struct Case { std::vector<std::string> argv; std::string line; } cases[] = {
         {{"q", "--bogus"}, "quorvel2: unknown option '--bogus'"},
         {{"q", "--frames"}, "quorvel2: option '--frames' needs a value"},
         {{"q", "--log", ""}, "quorvel2: option '--log' needs a file name"},

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -85,8 +83,7 @@ protected:
         return e;
     }
     static void Post(const wnd::Event& e) { ASSERT_TRUE(wnd::PostEvent(e)); }
-    // The style, the z-order, and the place: a full-screen window covers the screen, a
-    // framed one is centred.
+    // Style, z-order and place: full screen covers the screen, a framed window is centred.
     static void ExpectPresentation(uint32_t style, bool topmost) {
         EXPECT_EQ(wnd::GetWindowStyle(window), style);
         EXPECT_EQ((wnd::GetWindowExStyle(window) & wnd::kExStyleTopmost) != 0, topmost);
@@ -143,15 +140,10 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     delegate.resolutionChanges = 0;
     Post(Event(K::Size));
     Pass();
-    EXPECT_EQ(recorder->CallCount(gfx::CallKind::Reset), resets);
-    EXPECT_EQ(delegate.resolutionChanges, 0);
-    // Focus lost: the desktop mode comes back and the window minimises; the regain
-    // switches back and shows the window maximised.
-    const struct {
-        wnd::WindowHandle focus;
-        uint32_t changes;
-        wnd::ShowState state;
-    } steps[] = {{0, changes + 2, wnd::ShowState::Minimized}, {window, changes + 3, wnd::ShowState::Maximized}};
+    EXPECT_TRUE(recorder->CallCount(gfx::CallKind::Reset) == resets && delegate.resolutionChanges == 0);
+    // Focus lost: the desktop mode returns and the window minimises; regained: back, maximised.
+    const struct { wnd::WindowHandle focus; uint32_t changes; wnd::ShowState state; } steps[] = {
+        {0, changes + 2, wnd::ShowState::Minimized}, {window, changes + 3, wnd::ShowState::Maximized}};
     for (const auto& step : steps) {
         wnd::SetFocus(step.focus);
         Pass();
@@ -182,8 +174,7 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     Post(Event(K::Char, 8));  // backspace is a key, not a character
     Post(Event(K::Char, 'a'));
     Pass();
-    EXPECT_EQ(delegate.keys, std::vector<uint32_t>{13});
-    EXPECT_EQ(delegate.chars, std::vector<uint32_t>{'a'});
+    EXPECT_TRUE(delegate.keys == std::vector<uint32_t>{13} && delegate.chars == std::vector<uint32_t>{'a'});
     EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
 }
 
@@ -205,8 +196,7 @@ TEST_F(MainLoopTest, SizingDrawsNothingAndAppliesTheSizeAfterTheLastEvent) {
     wnd::Rect client;
     wnd::GetClientRect(window, &client);
     EXPECT_EQ(client.Width() * 9, client.Height() * 16);
-    EXPECT_EQ(gGame->GetClientWidth(), uint32_t(client.Width()));
-    EXPECT_EQ(gGameConfig->windowWidth, uint32_t(client.Width()));
+    EXPECT_TRUE(gGame->GetClientWidth() == uint32_t(client.Width()) && gGameConfig->windowWidth == uint32_t(client.Width()));
     EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);
 }
 
@@ -250,18 +240,10 @@ TEST_F(MainLoopTest, TheProcedureAnswersTheRemainingEventsAndTheLastWheelNotchWi
     wnd::GetWindowRect(window, &frame);
     wnd::Point inside{10, 10};
     wnd::ClientToScreen(window, &inside);
-    const struct {
-        K kind;
-        uint32_t code;
-        wnd::Point at;
-        int64_t result;
-        uint32_t defaults;  // calls of the default procedure
-    } cases[] = {
-        {K::TabletGestureQuery, 0, {}, 0x01198319, 0},
-        {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
-        {K::SysCommand, 0xF020, {}, 0, 1},
-        {K::SetCursor, 0, inside, 1, 0},
-        {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
+    const struct { K kind; uint32_t code; wnd::Point at; int64_t result; uint32_t defaults; } cases[] = {
+        {K::TabletGestureQuery, 0, {}, 0x01198319, 0}, {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
+        {K::SysCommand, 0xF020, {}, 0, 1},  // defaults: calls of the default procedure
+        {K::SetCursor, 0, inside, 1, 0}, {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
     };
     for (const auto& c : cases) {
         wnd::Event e = Event(c.kind, c.code, c.at.x, c.at.y);
@@ -290,7 +272,8 @@ TEST_F(MainLoopTest, ALostDeviceResetsTheRenderer) {
     EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
 }
 
-TEST_F(MainLoopTest, ASecondProgramRaisesTheWindowAndOtherDatagramsChangeNothing) {
+// Foreign datagrams are the lock's own tests' concern; here the raise reaches the window.
+TEST_F(MainLoopTest, ASecondProgramRaisesTheWindow) {
     char pattern[] = "/tmp/raise_test_XXXXXX";
     const std::string runtime = mkdtemp(pattern);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
@@ -299,20 +282,12 @@ TEST_F(MainLoopTest, ASecondProgramRaisesTheWindowAndOtherDatagramsChangeNothing
     app::gMainWindow.instance = &instance;
     wnd::SetFocus(0);
     Pass();
-    const int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", instance.SocketPath());
-    ASSERT_GT(sendto(sender, "raise", 5, 0, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(sender);
-    Pass();
     EXPECT_EQ(wnd::GetFocus(), 0u);
     // --frames 1: a second program that failed to see the first still ends.
     const int status = std::system(PROJECT_BINARY_ROOT "/app/quorvel2 --frames 1 > /dev/null 2>&1");
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     Pass();
-    EXPECT_EQ(wnd::GetFocus(), window);
-    EXPECT_EQ(wnd::GetShowState(window), wnd::ShowState::Maximized);
+    EXPECT_TRUE(wnd::GetFocus() == window && wnd::GetShowState(window) == wnd::ShowState::Maximized);
     app::gMainWindow.instance = nullptr;
     instance.Release();
     unsetenv("XDG_RUNTIME_DIR");

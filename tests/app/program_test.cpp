@@ -21,16 +21,11 @@
 #include "engine/game/GameDelegate.h"
 #include "platform/window/Window.h"
 
-
-
 namespace {
 
 const std::string kProgramFolder = PROJECT_BINARY_ROOT "/app";
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+struct Outcome { int status = -1; std::string out, err; };
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -79,20 +74,12 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
         if (e.path().extension() == ".dat" || e.path().extension() == ".idx") std::filesystem::copy(e.path(), broken);
     std::filesystem::copy(PROJECT_BINARY_ROOT "/sample_data/common", broken + "/common", std::filesystem::copy_options::recursive);
     std::filesystem::remove(broken + "/common/Project.ConfigBin");
-    ASSERT_EQ(std::system(("'" PROJECT_BINARY_ROOT "/tools/pack' '" + broken + "/common' '" + broken +
-                           "/common.dat' >/dev/null")
-                              .c_str()),
-              0);
+    const std::string pack = "'" PROJECT_BINARY_ROOT "/tools/pack' '" + broken + "/common' '" + broken + "/common.dat' >/dev/null";
+    ASSERT_EQ(std::system(pack.c_str()), 0);
     std::filesystem::copy(kProgramFolder + "/quorvel2", broken);
-    const struct Case {
-        const char* arguments;
-        int status;
-        bool oneErrorLine;  // "quorvel2: ..." first on standard error
-    } cases[] = {
-        {"--help", 0, false},
-        {"--bogus", 2, true},  // every refused option takes this road (the parser's own tests hold them)
-        {"--log /nonexistent/folder/log.txt", 2, true},
-    };
+    // oneErrorLine: "quorvel2: ..." first on standard error; the parser's own tests hold the other refusals.
+    const struct Case { const char* arguments; int status; bool oneErrorLine; } cases[] = {
+        {"--help", 0, false}, {"--bogus", 2, true}, {"--log /nonexistent/folder/log.txt", 2, true}};
     for (const Case& c : cases) {
         const Outcome run = Start(kProgramFolder + "/quorvel2", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments;

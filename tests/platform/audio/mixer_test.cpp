@@ -1,7 +1,6 @@
 // test-sanitize: address
-// The mixer on the manual output. Every expected sample is worked out here from the
-// test's own source frames and the documented rules (routing, linear interpolation,
-// regions and loops), never from the mixer's code.
+// The mixer on the manual output; expected samples come from the test's own frames and
+// the documented rules (routing, linear interpolation, regions and loops).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 
 using namespace audio;
 using audiotest::Buffer;
+using audiotest::Manual;
 using audiotest::ManualEngine;
 using audiotest::Pcm;
 
@@ -56,8 +56,7 @@ AudioBuffer Region(const std::vector<int16_t>& s, bool eos, uint32_t begin, uint
 }  // namespace
 
 // Source frame k, channel s, is (k + 1) x 800 x (1 or -2). Each output sample is the
-// sum over source channels of sample x level x volume x master volume, clipped; then
-// the stream ends.
+// sum over source channels of sample x level x volume x master volume, clipped; then the stream ends.
 TEST(AudioMixer, EveryLayoutRoutesThroughMatrixVolumeAndMasterVolume) {
     struct Case { uint32_t src, dst; std::vector<float> matrix; bool set; float volume, master; };  // matrix [d * src + s]
     const Case cases[] = {
@@ -90,8 +89,7 @@ TEST(AudioMixer, EveryLayoutRoutesThroughMatrixVolumeAndMasterVolume) {
 
 // Output frame j stands at source position x = j x source rate x ratio / output rate
 // and must lie on the line between source frames floor(x) and floor(x) + 1, up to the
-// 14-bit fraction, across quanta, windows and the loop's wrap. The source is random,
-// so a frame out of place shows.
+// 14-bit fraction, across quanta, windows and the loop's wrap. The source is random, so a frame out of place shows.
 TEST(AudioMixer, ResampledFramesLieOnTheLineBetweenTheirSourceFrames) {
     struct Case { uint16_t channels, bits; uint32_t rate; float ratio; uint32_t outRate; };
     const Case cases[] = {{1, 16, 22050, 1, 48000}, {2, 16, 44100, 0.8f, 48000}, {1, 16, 48000, 1.37f, 48000},
@@ -155,8 +153,7 @@ TEST(AudioMixer, QueuedBuffersPlayTheirRegionsAndLoopsInOrder) {
     }
 }
 
-// The queue is a ring of kMaxQueuedBuffers: refilled as buffers finish, it keeps their
-// order across its wrap.
+// The queue is a ring of kMaxQueuedBuffers: refilled as buffers finish, it keeps their order across its wrap.
 TEST(AudioMixer, BufferRingKeepsItsOrderAcrossTheWrap) {
     ManualEngine m;
     SourceVoice* v = m.Voice(Pcm(1, 48000));
@@ -396,8 +393,7 @@ TEST(AudioMixer, OperationSetsApplyTogetherAtTheirCommitAndSetZeroAtOnce) {
     ASSERT_EQ(v->SetVolume(1.0f), kOk);
     EXPECT_EQ(m.Render(10)[0], 0.25f);
 
-    // Voices are listed in creation order, as many as fit; a destroyed voice's queued
-    // changes go with it.
+    // Voices are listed in creation order, as many as fit; a destroyed voice's queued changes go with it.
     SourceVoice* second = m.Voice(Pcm(2, 16000, 8));
     VoiceDebugState states[1];
     EXPECT_EQ(m.engine->GetVoiceDebugStates(states, 1), 2u);
@@ -412,7 +408,7 @@ TEST(AudioMixer, OperationSetsApplyTogetherAtTheirCommitAndSetZeroAtOnce) {
     EXPECT_TRUE(states[0].voice == second && states[0].sampleRate == 16000 && states[0].inputChannels == 2);
 }
 
-TEST(AudioMixer, EngineAndMasteringVoiceRefuseWhatTheOutputCannotDo) {
+TEST(AudioMixer, EngineAndMasteringVoiceRefuseWhatTheOutputCannotDoAndFaultsFailCleanly) {
     EngineOptions o;
     o.output = OutputKind::kManual;
     for (const auto& [rate, channels, wantRate, wantChannels] :
@@ -445,21 +441,17 @@ TEST(AudioMixer, EngineAndMasteringVoiceRefuseWhatTheOutputCannotDo) {
     mv->DestroyVoice();
     ASSERT_EQ(e->CreateMasteringVoice(&mv, 1, 1000), kOk);
     e->Release();
-}
 
-TEST(AudioMixer, EngineFaultsAndMissingMasteringVoiceFailCleanly) {
-    AudioEngine* e = reinterpret_cast<AudioEngine*>(1);
+    o = Manual(48000, 2);
     EXPECT_EQ(CreateAudioEngine(nullptr), kErrorInvalidArg);
     SetEngineFault(EngineFault::kCreate);
     EXPECT_TRUE(CreateAudioEngine(&e) != kOk && e == nullptr);
-    EngineOptions o;
-    o.output = OutputKind::kManual;
     SetEngineFault(EngineFault::kInitialize);
     ASSERT_EQ(CreateAudioEngine(&e, &o), kOk);
     EXPECT_NE(e->Initialize(0, kAnyProcessor), kOk);
     SetEngineFault(EngineFault::kMasteringVoice);
     EXPECT_EQ(e->Initialize(0, kAnyProcessor), kOk);
-    MasteringVoice* mv = reinterpret_cast<MasteringVoice*>(e);  // cleared by the refusal
+    mv = reinterpret_cast<MasteringVoice*>(e);  // cleared by the refusal
     EXPECT_TRUE(e->CreateMasteringVoice(&mv) != kOk && mv == nullptr);
     SetEngineFault(EngineFault::kNone);
     SourceVoice* sv = nullptr;

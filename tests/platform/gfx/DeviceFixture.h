@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/gfx/GfxDevice.h"
@@ -13,13 +14,8 @@
 
 namespace gfx {
 
-inline std::string Str(const Viewport& v) {
-    return std::to_string(v.x) + "," + std::to_string(v.y) + " " + std::to_string(v.width) + "x" + std::to_string(v.height);
-}
-inline std::string Str(const Rect& r) {
-    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-           std::to_string(r.bottom);
-}
+inline auto Tie(const Viewport& v) { return std::make_tuple(v.x, v.y, v.width, v.height); }
+inline auto Tie(const Rect& r) { return std::make_tuple(r.left, r.top, r.right, r.bottom); }
 
 struct Fixture : ::testing::Test {
     void SetUp() override {

@@ -114,11 +114,7 @@ TEST(PixelFormatTest, TexelsPackRoundAndClamp) {
 }
 
 TEST(PixelFormatTest, SizesOfLevelsAndKinds) {
-    struct Case {
-        Format format;
-        uint32_t width, height, pitch, rows;
-        bool depth, blocks;
-    } cases[] = {
+    struct Case { Format format; uint32_t width, height, pitch, rows; bool depth, blocks; } cases[] = {
         {FMT_A8R8G8B8, 5, 3, 20, 3, false, false},  {FMT_R5G6B5, 1, 1, 2, 1, false, false},
         {FMT_DXT1, 1, 1, 8, 1, false, true},        {FMT_DXT1, 4, 4, 8, 1, false, true},
         {FMT_DXT1, 5, 5, 16, 2, false, true},       {FMT_DXT5, 8, 9, 32, 3, false, true},

@@ -34,11 +34,7 @@ public:
     int open = 0;
 };
 
-struct Compiled {
-    Result result;
-    std::vector<uint8_t> code;
-    std::string errors;
-};
+struct Compiled { Result result; std::vector<uint8_t> code; std::string errors; };
 
 Compiled Compile(const std::string& src, const char* entry, const char* profile, const ShaderMacro* macros = nullptr,
                  IncludeHandler* include = nullptr) {
@@ -151,43 +147,35 @@ TEST(ShaderCompiler, EffectBlocksAreSkippedAndRegistersEndAt65535) {
 TEST(ShaderCompiler, ErrorsComeBackAsLines) {
     MapInclude include;
     include.files["Bad.hlsl"] = "\n#if 1 +\n#endif\n";
-    const Compiled missing = Compile("float4 vertex() : POSITION { return 0; }\n", "pixel", "ps_3_0");
-    EXPECT_NE(missing.errors.find("error X3501: 'pixel': entrypoint not found"), std::string::npos);
-    const Compiled bad = Compile("#include \"Bad.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0",
-                                 nullptr, &include);
-    EXPECT_NE(bad.errors.find("Bad.hlsl(2,1): error"), std::string::npos) << bad.errors;
-    const Compiled noFile = Compile("#include \"Nope.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel",
-                                    "ps_3_0", nullptr, &include);
-    EXPECT_NE(noFile.errors.find("memory(1,1): error X1507: failed to open source file: 'Nope.hlsl'"),
-              std::string::npos)
-        << noFile.errors;
-    const Compiled overlap = Compile("float4 A : register(c2);\nfloat4x4 B : register(c0);\nfloat4 pixel() : COLOR { return A; }\n",
-                                     "pixel", "ps_3_0");
-    EXPECT_NE(overlap.errors.find("memory(2,10): error X4500"), std::string::npos) << overlap.errors;
-    const Compiled tooMany = Compile("float4 A[257];\nfloat4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0");
-    EXPECT_NE(tooMany.errors.find("X4505"), std::string::npos);
-    const Compiled recursive = Compile("#define A A B\n#define B A\nA\nfloat4 vertex() : POSITION { return 0; }\n",
-                                       "vertex", "vs_3_0");
+    const std::string pixel = "float4 pixel() : COLOR { return 0; }\n", vertex = "float4 vertex() : POSITION { return 0; }\n";
+    struct Case { std::string source; bool isPixel; const char* fragment; } cases[] = {
+        {vertex, true, "error X3501: 'pixel': entrypoint not found"},
+        {"#include \"Bad.hlsl\"\n" + pixel, true, "Bad.hlsl(2,1): error"},
+        {"#include \"Nope.hlsl\"\n" + pixel, true, "memory(1,1): error X1507: failed to open source file: 'Nope.hlsl'"},
+        {"float4 A : register(c2);\nfloat4x4 B : register(c0);\nfloat4 pixel() : COLOR { return A; }\n", true,
+         "memory(2,10): error X4500"},
+        {"float4 A[257];\n" + vertex, false, "X4505"},
+        // Pixel constants above 223 are accepted with a warning (the renderer writes c247 and c248).
+        {"float4 Scene : register(c248);\nfloat4 pixel() : COLOR { return Scene; }\n", true, "beyond ps_3_0"},
+    };
+    for (const Case& c : cases) {
+        const Compiled r = Compile(c.source, c.isPixel ? "pixel" : "vertex", c.isPixel ? "ps_3_0" : "vs_3_0", nullptr, &include);
+        EXPECT_NE(r.errors.find(c.fragment), std::string::npos) << r.errors;
+        EXPECT_EQ(r.result == OK, std::string(c.fragment) == "beyond ps_3_0") << c.fragment;
+    }
+    const Compiled recursive = Compile("#define A A B\n#define B A\nA\n" + vertex, "vertex", "vs_3_0");
     EXPECT_EQ(recursive.result, ERR_INVALIDDATA);  // "A B A" is no declaration; no hang either
     // A file that includes itself twice stops at the include budget instead of opening
     // 2^depth files; every file it opened is closed again.
     include.files["Twice.hlsl"] = "#include \"Twice.hlsl\"\n#include \"Twice.hlsl\"\n";
-    const Compiled twice = Compile("#include \"Twice.hlsl\"\nfloat4 vertex() : POSITION { return 0; }\n", "vertex",
-                                   "vs_3_0", nullptr, &include);
-    EXPECT_EQ(twice.result, ERR_INVALIDDATA);
+    include.opened.clear();
+    EXPECT_EQ(Compile("#include \"Twice.hlsl\"\n" + vertex, "vertex", "vs_3_0", nullptr, &include).result, ERR_INVALIDDATA);
     EXPECT_LE(include.opened.size(), 1100u);
     include.opened.clear();
-    Compile("#include <Sys.hlsl>\n#include \"Local.hlsl\"\nfloat4 pixel() : COLOR { return 0; }\n", "pixel", "ps_3_0",
-            nullptr, &include);
+    Compile("#include <Sys.hlsl>\n#include \"Local.hlsl\"\n" + pixel, "pixel", "ps_3_0", nullptr, &include);
     EXPECT_EQ(include.opened, (std::vector<std::string>{"<Sys.hlsl>", "Local.hlsl"}));
     EXPECT_EQ(include.open, 0);
-    EXPECT_EQ(Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "gs_4_0").result, ERR_INVALIDDATA);
-
-    // Pixel constants above 223 are accepted with a warning (the renderer writes c247 and c248).
-    const Compiled high = Compile("float4 Scene : register(c248);\nfloat4 pixel() : COLOR { return Scene; }\n", "pixel",
-                                  "ps_3_0");
-    ASSERT_EQ(high.result, OK);
-    EXPECT_NE(high.errors.find("beyond ps_3_0"), std::string::npos);
+    EXPECT_EQ(Compile(vertex, "vertex", "gs_4_0").result, ERR_INVALIDDATA);
 }
 
 TEST(ShaderCompiler, ConstantTableReaderIsBounded) {
@@ -214,6 +202,14 @@ TEST(ShaderCompiler, ConstantTableReaderIsBounded) {
     ConstantTable* table = nullptr;
     EXPECT_EQ(GetShaderConstantTableSized(a.code.data(), 8, &table), ERR_INVALIDDATA);
     EXPECT_EQ(table, nullptr);
+    // Names are found with or without the '$' of global parameters; nothing past the end.
+    ASSERT_EQ(GetShaderConstantTable(reinterpret_cast<const uint32_t*>(a.code.data()), &table), OK);
+    ASSERT_NE(table->GetConstantByName("C"), nullptr);
+    EXPECT_EQ(table->GetConstantByName("$C"), table->GetConstantByName("C"));
+    for (const ConstantDesc* none : {table->GetConstantByName("Cx"), table->GetConstantByName(""), table->GetConstantByName(nullptr),
+                                     table->GetConstantDesc(table->GetConstantCount())})
+        EXPECT_EQ(none, nullptr);
+    table->Release();
 }
 
 }  // namespace

@@ -129,10 +129,7 @@ TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
 }
 
 TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
-    struct Case {
-        std::string source;
-        const char* error;  // a fragment of the first error; null: none
-    } cases[] = {
+    struct Case { std::string source; const char* error; } cases[] = {  // a fragment of the first error; null: none
         {"#if 1 / 0\n#endif", "division by zero"},
         {"#if (1\n#endif", "X1507"},
         {"#if defined(\n#endif", "invalid use of defined()"},

@@ -36,8 +36,7 @@ protected:
     std::string folder;
 };
 
-// A forked process holding the lock of key: it writes one byte to ready once it holds
-// it and then waits to be killed.
+// A forked process holding the lock of key: it writes one byte to ready once it holds it and then waits to be killed.
 pid_t StartHolder(const char* key, int ready) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -48,8 +47,7 @@ pid_t StartHolder(const char* key, int ready) {
     return pid;
 }
 
-// A forked second start; its exit status (0: it found another instance), -1 when it
-// outlives the time-out.
+// A forked second start; its exit status (0: it found another instance), -1 when it outlives the time-out.
 int StartSecond(const char* key) {
     const pid_t pid = fork();
     if (pid == 0) {
