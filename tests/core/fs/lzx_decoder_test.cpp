@@ -127,26 +127,18 @@ std::vector<Case> Cases() {
 // Every block kind, E8 translation on and off, short last frames, matches reaching back
 // into earlier frames and every window size.
 TEST(LzxDecoder, MatchesSourceAndLibmspack) {
-    LzxTestStats used;
+    uint32_t used[10] = {};
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> data = LzxTestData(c.size, c.size);
         const LzxTestFrames frames = LzxTestEncode(data, c.options);
         const LzxTestStats& s = frames.stats;
-        used.literals += s.literals;
-        used.crossFrame += s.crossFrame;
-        used.lengthSymbols += s.lengthSymbols;
-        used.alignedOffsets += s.alignedOffsets;
-        for (int i = 0; i < 3; ++i) {
-            used.repeated[i] += s.repeated[i];
-            used.preTreeRuns[i] += s.preTreeRuns[i];
-        }
+        const uint32_t counts[10] = {s.literals,    s.crossFrame,     s.lengthSymbols,  s.alignedOffsets, s.repeated[0],
+                                     s.repeated[1], s.repeated[2],    s.preTreeRuns[0], s.preTreeRuns[1], s.preTreeRuns[2]};
+        for (int i = 0; i < 10; ++i) used[i] += counts[i];
         ExpectBothDecode(frames, data, c.options.windowBits);
     }
-    // The cases above really exercise every coding feature.
-    for (uint32_t n : {used.literals, used.crossFrame, used.lengthSymbols, used.alignedOffsets, used.repeated[0],
-                       used.repeated[1], used.repeated[2], used.preTreeRuns[0], used.preTreeRuns[1], used.preTreeRuns[2]})
-        EXPECT_GT(n, 0u);
+    for (uint32_t n : used) EXPECT_GT(n, 0u);  // the cases exercise every coding feature
 }
 
 // An uncompressed block header ending on a word edge is followed by a whole padding word.

@@ -246,7 +246,6 @@ private:
                 continue;
             }
             Token t{best, 0, -1, 0, 0};
-            ++stats().matches;
             if (bestRep >= 0) ++stats().repeated[bestRep];
             if ((p - bestOffset) / kFrame != p / kFrame) ++stats().crossFrame;
             if (best > 8) ++stats().lengthSymbols;

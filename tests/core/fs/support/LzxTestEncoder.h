@@ -24,7 +24,6 @@ struct LzxTestOptions {
 // What the encoder used, so tests can tell that a feature was really exercised.
 struct LzxTestStats {
     uint32_t literals = 0;
-    uint32_t matches = 0;            // all matches, repeated ones included
     uint32_t repeated[3] = {};       // matches through repeated-offset slots 0, 1, 2
     uint32_t crossFrame = 0;         // matches whose source starts in an earlier frame
     uint32_t lengthSymbols = 0;      // matches longer than 8 (length tree used)
