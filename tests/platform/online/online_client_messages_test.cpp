@@ -32,10 +32,7 @@ TEST(Wire, ReadsPastTheEndFailAndAnswerZeroFromThenOn) {
     Writer w(kReply);
     w.Bytes("abc", 3).U32(2).U32(0).U32(0);
     const std::vector<uint8_t>& f = w.Frame();
-    const struct {
-        uint32_t cap, maxCount, itemSize;
-        bool ok;
-    } cases[] = {{3, 2, 4, true}, {2, 2, 4, false}, {3, 1, 4, false}, {3, 2, 5, false}, {3, 2, 0, true}};
+    const struct { uint32_t cap, maxCount, itemSize; bool ok; } cases[] = {{3, 2, 4, true}, {2, 2, 4, false}, {3, 1, 4, false}, {3, 2, 5, false}, {3, 2, 0, true}};
     for (const auto& c : cases) {
         Reader r(f.data() + 4, f.size() - 4);
         uint32_t n = 0;

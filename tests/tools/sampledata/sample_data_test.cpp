@@ -45,10 +45,7 @@ const std::string kApp = PROJECT_BINARY_ROOT "/app";
 const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
 
 // The data kinds by their index in the engine's table, with files each set must hold.
-const struct {
-    const char* kind;
-    std::vector<std::string> required;
-} kKinds[] = {
+const struct { const char* kind; std::vector<std::string> required; } kKinds[] = {
     {"animations", {}},
     {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
     {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
