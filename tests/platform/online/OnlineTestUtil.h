@@ -112,24 +112,26 @@ inline online::ClientConfig Config(uint32_t account, const char* persona) {
     return c;
 }
 
-// The broker program in a child process; stopped (or killed) by the test. openFiles > 0
-// starts it under that open-file limit.
+// The broker program in a child process ("serve" in folder, with more arguments when
+// given), stopped or killed by the test; openFiles > 0 starts it under that limit.
 class BrokerProcess {
 public:
     explicit BrokerProcess(const std::string& folder) : folder(folder) {}
     ~BrokerProcess() { Stop(); }
 
-    bool Start(rlim_t openFiles = 0) {
+    bool Start(rlim_t openFiles = 0, std::vector<std::string> more = {}) {
         std::filesystem::remove(online::BrokerSocketPath(folder));
         const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
+        std::vector<std::string> args = {program, "serve", "--dir", folder, "--idle-exit", "60"};
+        args.insert(args.end(), more.begin(), more.end());
         pid = fork();
         if (pid == 0) {
-            if (openFiles) {
-                const rlimit limit{openFiles, openFiles};
-                setrlimit(RLIMIT_NOFILE, &limit);
-            }
-            execl(program.c_str(), program.c_str(), "serve", "--dir", folder.c_str(), "--idle-exit", "60",
-                  static_cast<char*>(nullptr));
+            const rlimit limit{openFiles, openFiles};
+            if (openFiles) setrlimit(RLIMIT_NOFILE, &limit);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
         for (int i = 0; i < 500; ++i) {  // up to five seconds for the socket to appear
@@ -138,15 +140,18 @@ public:
         }
         return false;
     }
-    void Stop(int sig = SIGTERM) {
-        if (pid <= 0) return;
-        kill(pid, sig);
-        int status = 0;
-        for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+    // Sends sig (0: none, the broker is ending by itself), waits up to five seconds, then
+    // kills; the exit status, -1 when it had to be killed.
+    int Stop(int sig = SIGTERM) {
+        if (pid <= 0) return -1;
+        if (sig) kill(pid, sig);
+        int status = -1;
+        bool ended = false;
+        for (int i = 0; i < 500 && !(ended = waitpid(pid, &status, WNOHANG) == pid); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, WNOHANG);
+        if (!ended) kill(pid, SIGKILL), waitpid(pid, nullptr, 0), status = -1;
         pid = -1;
+        return status;
     }
     pid_t Pid() const { return pid; }
 

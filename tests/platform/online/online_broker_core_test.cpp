@@ -222,10 +222,7 @@ TEST_F(Core, MalformedRequestsAreRefusedWhole) {
 }
 
 TEST_F(Core, LobbyCreationChecksTypeAndSize) {
-    const struct {
-        int32_t type, maxMembers;
-        bool created;
-    } cases[] = {{kLobbyPrivate - 1, 2, false}, {kLobbyPrivate, 2, true}, {kLobbyInvisible, 2, true},
+    const struct { int32_t type, maxMembers; bool created; } cases[] = {{kLobbyPrivate - 1, 2, false}, {kLobbyPrivate, 2, true}, {kLobbyInvisible, 2, true},
                  {kLobbyInvisible + 1, 2, false}, {kLobbyPublic, 0, false}, {kLobbyPublic, 1, true},
                  {kLobbyPublic, 250, true}, {kLobbyPublic, 251, false}};
     for (const auto& c : cases) {
@@ -252,12 +249,8 @@ TEST_F(Core, OnlyTheOwnerChangesALobbyAndOnlyMembersTakePart) {
     EXPECT_EQ(join(b, lobby), kEnterSuccess);  // already in: answered again, nothing changes
     EXPECT_EQ(join(b, lobby + 1), kEnterDoesNotExist);
     // Owner changes: not by a member, not to oneself or a stranger, and only real changes.
-    const struct {
-        uint32_t session;
-        Kind kind;
-        OnlineId target;  // new owner, or joinable flag
-        size_t updates;   // at the owner
-    } changes[] = {{b, kSetOwner, idb, 0},     {a, kSetOwner, ida, 0},     {a, kSetOwner, idc, 0},
+    // target: the new owner or the joinable flag; updates: raised at the owner
+    const struct { uint32_t session; Kind kind; OnlineId target; size_t updates; } changes[] = {{b, kSetOwner, idb, 0},     {a, kSetOwner, ida, 0},     {a, kSetOwner, idc, 0},
                    {b, kSetJoinable, 0, 0},    {a, kSetJoinable, 1, 0},    {a, kSetJoinable, 0, 1},
                    {a, kSetOwner, idb, 1}};
     for (const auto& ch : changes) {
@@ -281,11 +274,7 @@ TEST_F(Core, OnlyTheOwnerChangesALobbyAndOnlyMembersTakePart) {
     send(c, kLeaveLobby, [&](Writer& w) { w.U64(lobby); });
     EXPECT_EQ(Take(c, kLobbyGone).size(), 1u);
     // Invitations reach online users only, for lobbies that exist.
-    const struct {
-        OnlineId lobby;
-        uint32_t account;
-        size_t delivered;
-    } invites[] = {{lobby, 1, 1}, {lobby, 9, 0}, {lobby + 1, 1, 0}};
+    const struct { OnlineId lobby; uint32_t account; size_t delivered; } invites[] = {{lobby, 1, 1}, {lobby, 9, 0}, {lobby + 1, 1, 0}};
     for (const auto& inv : invites) {
         send(b, kInvite, [&](Writer& w) { w.U64(inv.lobby).U32(inv.account); });
         EXPECT_EQ(Events<GameLobbyJoinRequested>(a).size(), inv.delivered) << inv.account;
@@ -368,10 +357,8 @@ TEST_F(Core, LobbyListShowsListableLobbiesThatPassEveryFilter) {
     EXPECT_EQ(List(b, none), (std::vector<OnlineId>{hidden}));
 
     // Numeric filters compare "lobby value OP given value"; values that are no number fail.
-    const struct {
-        int32_t cmp;
-        bool below, equal, above;  // the lobby's 5 against given values 6, 5 and 4
-    } ops[] = {{kCompareLessOrEqual, true, true, false}, {kCompareLess, true, false, false},
+    // below, equal, above: the lobby's 5 against given values 6, 5 and 4
+    const struct { int32_t cmp; bool below, equal, above; } ops[] = {{kCompareLessOrEqual, true, true, false}, {kCompareLess, true, false, false},
                {kCompareEqual, false, true, false},      {kCompareGreater, false, false, true},
                {kCompareGreaterOrEqual, false, true, true}, {kCompareNotEqual, true, false, true},
                {7, false, false, false}};
@@ -389,12 +376,7 @@ TEST_F(Core, LobbyListShowsListableLobbiesThatPassEveryFilter) {
     EXPECT_TRUE(List(b, [](Writer& w) { w.U32(0).U32(1).Text("m").I32(5).I32(kCompareNotEqual).U32(0).I32(0); }).empty());
     // String filters: equal and not equal (a missing key reads as empty); other comparisons match nothing.
     ASSERT_TRUE(SetData(a, kSetLobbyData, hidden, "s", "x"));
-    const struct {
-        const char* key;
-        const char* value;
-        int32_t cmp;
-        bool hit;
-    } strings[] = {{"s", "x", kCompareEqual, true},  {"s", "y", kCompareEqual, false}, {"s", "x", kCompareNotEqual, false},
+    const struct { const char* key; const char* value; int32_t cmp; bool hit; } strings[] = {{"s", "x", kCompareEqual, true},  {"s", "y", kCompareEqual, false}, {"s", "x", kCompareNotEqual, false},
                    {"s", "y", kCompareNotEqual, true}, {"t", "", kCompareEqual, true},  {"s", "x", kCompareLess, false}};
     for (const auto& f : strings) {
         const auto hits = List(b, [&](Writer& w) { w.U32(1).Text(f.key).Text(f.value).I32(f.cmp).U32(0).U32(0).I32(0); });
@@ -418,10 +400,7 @@ TEST_F(Core, NearFilterOrdersByExactDistanceOverTheWholeNumberRange) {
             ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies.back(), "n", v));
         }
     }
-    const struct {
-        int32_t near;
-        int order[6];  // indices into values
-    } cases[] = {{-1, {1, 5, 2, 0, 3, 4}}, {1, {1, 5, 0, 2, 3, 4}}, {INT32_MAX, {1, 0, 5, 2, 3, 4}},
+    const struct { int32_t near; int order[6]; } cases[] = {  // order: indices into values{-1, {1, 5, 2, 0, 3, 4}}, {1, {1, 5, 0, 2, 3, 4}}, {INT32_MAX, {1, 0, 5, 2, 3, 4}},
                  {INT32_MIN, {1, 5, 2, 0, 3, 4}}};
     for (const auto& c : cases) {
         const auto hits = List(b, [&](Writer& w) { w.U32(0).U32(0).U32(1).Text("n").I32(c.near).I32(0); });
@@ -454,10 +433,7 @@ TEST_F(Core, ALobbyListCarriesTheLobbiesThatFitOneFrame) {
 
 TEST_F(Core, LobbyListResultCountDefaultsToFifty) {
     for (int i = 0; i < 52; ++i) CreateLobby(a, kLobbyPublic);
-    const struct {
-        int32_t count;
-        size_t listed;
-    } cases[] = {{0, 50}, {-1, 50}, {1, 1}, {51, 51}, {60, 52}};
+    const struct { int32_t count; size_t listed; } cases[] = {{0, 50}, {-1, 50}, {1, 1}, {51, 51}, {60, 52}};
     for (const auto& c : cases)
         EXPECT_EQ(List(b, [&](Writer& w) { w.U32(0).U32(0).U32(0).I32(c.count); }).size(), c.listed) << c.count;
 }

@@ -52,50 +52,22 @@ protected:
         b = broker->CreateClient(Config(2, "Bj\xC3\xB6rk \xE6\x97\xA5"));
         ASSERT_TRUE(a && b);
     }
-    void Restart() {
-        a.reset();
-        b.reset();
-        broker.reset();
-        SetUp();
-    }
-    // a creates a friends-only lobby, invites b through the overlay, b joins.
-    OnlineId MeetInLobby() {
-        Catch<GameLobbyJoinRequested> invited(b.get());
-        const LobbyCreated created = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2));
-        EXPECT_EQ(created.result, kResultOK);
-        const OnlineId lobby = created.lobby;
-        a->Friends()->ActivateGameOverlayInviteDialog(lobby);
-        EXPECT_TRUE(PumpUntil({b.get()}, [&] { return invited.Count() == 1; }));
-        EXPECT_EQ(invited.All()[0].friendId, a->User()->GetSteamID());
-        CallResult<LobbyEnter> entered(b.get());
-        entered.Bind(b->Matchmaking()->JoinLobby(invited.All()[0].lobby));
-        EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return entered.times == 1; }));  // a hears of it too
-        EXPECT_EQ(entered.value.response, kEnterSuccess);
-        return lobby;
-    }
-
     TempDir dir;
     std::unique_ptr<LocalBroker> broker;
     std::unique_ptr<OnlineContext> a, b;
 };
 
-TEST_F(InProcess, IdentityAndIdsFollowTheValidityRules) {
-    const OnlineId id = a->User()->GetSteamID();
-    EXPECT_TRUE(IsValidUserId(id) && !IsValidUserId(MakeUserId(0)) && !IsValidLobbyId(id) && a->User()->BLoggedOn());
-    EXPECT_EQ(AccountOf(id), 1u);
-    EXPECT_EQ(a->Utils()->GetAppID(), 0x1234567u);
-    EXPECT_STREQ(a->Apps()->GetCurrentGameLanguage(), "english");
-    // Friends and their UTF-8 names are known from sign-in.
-    EXPECT_STREQ(a->Friends()->GetFriendPersonaName(b->User()->GetSteamID()), "Bj\xC3\xB6rk \xE6\x97\xA5");
-    EXPECT_EQ(a->Friends()->GetFriendRelationship(b->User()->GetSteamID()), kRelationFriend);
-    EXPECT_EQ(a->Friends()->GetFriendRelationship(MakeUserId(99)), kRelationNone);
-}
-
 TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     Catch<LobbyDataUpdate> aUpdates(a.get()), bUpdates(b.get());
     Catch<LobbyChatUpdate> aMembers(a.get());
-    const OnlineId lobby = MeetInLobby();
+    // a creates a friends-only lobby, invites b through the overlay, b joins.
+    Catch<GameLobbyJoinRequested> invited(b.get());
+    const OnlineId lobby = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2)).lobby;
     ASSERT_TRUE(IsValidLobbyId(lobby));
+    a->Friends()->ActivateGameOverlayInviteDialog(lobby);
+    ASSERT_TRUE(PumpUntil({b.get()}, [&] { return invited.Count() == 1; }));
+    EXPECT_EQ(invited.All()[0].friendId, a->User()->GetSteamID());
+    EXPECT_EQ(Await<LobbyEnter>(b.get(), b->Matchmaking()->JoinLobby(invited.All()[0].lobby)).response, kEnterSuccess);
     EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aMembers.Count() == 1 && bUpdates.Count() >= 1; }));
     EXPECT_EQ(std::make_tuple(aMembers.All()[0].changeFlags, aMembers.All()[0].userChanged, b->Matchmaking()->GetNumLobbyMembers(lobby),
                               b->Matchmaking()->GetLobbyOwner(lobby)),
@@ -108,7 +80,6 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     // Only the owner sets lobby data; the setter hears of it too, and the data is readable then.
     EXPECT_FALSE(b->Matchmaking()->SetLobbyData(lobby, "map", "3"));
     EXPECT_TRUE(a->Matchmaking()->SetLobbyData(lobby, "map", "2"));
-    std::string seenByOwner;
     EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return aUpdates.Count() == 1 && bUpdates.Count() == 1; }));
     EXPECT_STREQ(b->Matchmaking()->GetLobbyData(lobby, "map"), "2");
     EXPECT_EQ(aUpdates.All()[0].member, lobby);
@@ -145,19 +116,6 @@ TEST_F(InProcess, LobbyMembersSeeEveryChangeIncludingTheirOwn) {
     // The last member leaves: the lobby is gone.
     b->Matchmaking()->LeaveLobby(lobby);
     EXPECT_EQ(Await<LobbyEnter>(a.get(), a->Matchmaking()->JoinLobby(lobby)).response, kEnterDoesNotExist);
-}
-
-TEST_F(InProcess, JoinRefusalsAndDisconnectShowAsMemberLeaving) {
-    const OnlineId lobby = MeetInLobby();
-    auto c = broker->CreateClient(Config(3, "Carol"));
-    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterFull);
-
-    Catch<LobbyChatUpdate> aMembers(a.get());
-    b.reset();  // the process "dies"
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return aMembers.Count() == 1; }));
-    EXPECT_EQ(aMembers.All()[0].changeFlags, kMemberDisconnected);
-    EXPECT_TRUE(a->Matchmaking()->SetLobbyJoinable(lobby, false));
-    EXPECT_EQ(Await<LobbyEnter>(c.get(), c->Matchmaking()->JoinLobby(lobby)).response, kEnterNotAllowed);
 }
 
 TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
@@ -219,9 +177,9 @@ TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
     EXPECT_EQ(size, 6u);
     char buf[1200];
     OnlineId from = 0;
+    size = 0;
     ASSERT_TRUE(b->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
-    EXPECT_STREQ(buf, "hello");
-    EXPECT_EQ(from, ida);
+    EXPECT_EQ(std::make_tuple(std::string(buf), size, from), std::make_tuple(std::string("hello"), 6u, ida));
     // A packet that does not fit the buffer is dropped, not left queued.
     EXPECT_FALSE(b->Networking()->ReadP2PPacket(buf, 1, &size, &from));
     EXPECT_FALSE(b->Networking()->IsP2PPacketAvailable(&size));
@@ -231,15 +189,6 @@ TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
     EXPECT_TRUE(a->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
     PumpUntil({a.get()}, [] { return false; }, 20);
     EXPECT_EQ(aRequests.Count(), 0u);
-    // Oversized unreliable packets are refused at the sender.
-    std::vector<char> big(kMaxUnreliablePacket + 1);
-    EXPECT_FALSE(a->Networking()->SendP2PPacket(idb, big.data(), static_cast<uint32_t>(big.size()), kSendUnreliableNoDelay));
-    // A user who is not online: connect failure, once.
-    Catch<P2PSessionConnectFail> fails(a.get());
-    a->Networking()->SendP2PPacket(MakeUserId(77), "?", 2, kSendReliable);
-    a->Networking()->SendP2PPacket(MakeUserId(77), "?", 2, kSendReliable);
-    EXPECT_TRUE(PumpUntil({a.get()}, [&] { return fails.Count() == 1; }));
-    EXPECT_EQ(fails.All()[0].remote, MakeUserId(77));
 }
 
 TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
@@ -401,7 +350,7 @@ TEST_F(InProcess, AvatarsAndPersonaKnobsAnswerLaterWithEvents) {
     for (size_t i = 0; i < shown.Count(); ++i) EXPECT_EQ(shown.All()[i].active, i % 2 == 0 ? 1 : 0) << i;
 }
 
-TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
+TEST_F(InProcess, StatsFollowTheSchemaAndReadBack) {
     int32_t i = 0;
     float f = 0;
     {
@@ -436,7 +385,7 @@ TEST_F(InProcess, StatsFollowTheSchemaAndSurviveARestart) {
         EXPECT_NE(json.find("\"MPFastestWinTime\":93.5"), std::string::npos) << json;
         EXPECT_NE(json.find("\"MP_WIN_3_IN_A_ROW\":1"), std::string::npos);
     }
-    Restart();
+    a = broker->CreateClient(Config(1, "Alice"));  // a new connection reads what the store holds
     Catch<UserStatsReceived> again(a.get());
     a->UserStats()->RequestCurrentStats();
     EXPECT_TRUE(PumpUntil({a.get()}, [&] { return again.Count() == 1; }));
@@ -489,7 +438,6 @@ TEST_F(InProcess, NonFiniteStatsAreRefusedAndNeverReachTheJson) {
 }
 
 TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
-    // (Ranking, ranges and keep-best rules are tested with the broker core.)
     std::string answer;
     ASSERT_TRUE(Control(*broker, "seed",
                         "leaderboard M01 descending\nscore M01 10 500\nscore M01 11 400 7 -8\nscore M01 12 300\n",
@@ -522,25 +470,6 @@ TEST_F(InProcess, LeaderboardsAnswerThroughCallResultsAndCaches) {
     EXPECT_STREQ(a->Friends()->GetFriendPersonaName(e.user), "");  // account 11 was never named
 }
 
-TEST_F(InProcess, CloudFilesReadBackByteExactAfterARestart) {
-    std::vector<uint8_t> data(300000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    EXPECT_FALSE(a->RemoteStorage()->FileExists("progress"));
-    ASSERT_TRUE(a->RemoteStorage()->FileWrite("progress", data.data(), static_cast<int32_t>(data.size())));
-    ASSERT_TRUE(a->RemoteStorage()->FileWrite("progress.alt", "", 0));
-    EXPECT_FALSE(b->RemoteStorage()->FileExists("progress"));  // per user
-    Restart();
-    EXPECT_TRUE(a->RemoteStorage()->FileExists("progress"));
-    EXPECT_TRUE(a->RemoteStorage()->FileExists("progress.alt"));
-    ASSERT_EQ(a->RemoteStorage()->GetFileSize("progress"), static_cast<int32_t>(data.size()));
-    std::vector<uint8_t> back(data.size());
-    EXPECT_EQ(a->RemoteStorage()->FileRead("progress", back.data(), static_cast<int32_t>(back.size())),
-              static_cast<int32_t>(data.size()));
-    EXPECT_EQ(back, data);
-    EXPECT_FALSE(a->RemoteStorage()->FileWrite("", "x", 1));
-    EXPECT_FALSE(a->RemoteStorage()->FileWrite("huge", data.data(), static_cast<int32_t>(kMaxCloudFile + 1)));
-}
-
 TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
     OnlineMatchmaking* m = a->Matchmaking();
     OnlineNetworking* n = a->Networking();
@@ -554,11 +483,7 @@ TEST_F(InProcess, InterfaceCallsRefuseArgumentsOutOfRange) {
     uint8_t ticket[64];
     uint32_t size = 0;
     const int32_t details[kMaxLeaderboardDetails + 1] = {};
-    const struct {
-        const char* what;
-        std::function<long long()> call;
-        long long expected;
-    } cases[] = {
+    const struct { const char* what; std::function<long long()> call; long long expected; } cases[] = {
         {"longest key and value", [&] { return m->SetLobbyData(lobby, key.c_str(), value.c_str()); }, 1},
         {"key too long", [&] { return m->SetLobbyData(lobby, (key + "k").c_str(), "v"); }, 0},
         {"value too long", [&] { return m->SetLobbyData(lobby, "k", (value + "v").c_str()); }, 0},

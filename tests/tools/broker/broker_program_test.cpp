@@ -1,5 +1,5 @@
-// The broker program's command line and its control commands: options, usage errors,
-// seeding, and the answers of stats, leaderboard and file.
+// The broker program's command line and control commands: options, usage errors, seeding,
+// and the answers of stats, leaderboard and file.
 // test-depends: online_broker
 // test-link: broker_server
 // test-sanitize: address
@@ -85,7 +85,6 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     const std::string folder = dir.path.string(), data = folder + "/elsewhere", seed = folder + "/seed.txt";
     std::ofstream(seed) << "user 7 Seven\nleaderboard M descending\nscore M 7 12\n";
     std::ofstream(folder + "/bad_schema.txt") << "trophy t\n";
-    const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
     using R = std::pair<int, std::string>;
     EXPECT_EQ(Broker(""), R(2, ""));
     EXPECT_EQ(Broker("serve --dir " + folder + " --bogus x"), R(2, ""));
@@ -95,16 +94,8 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_EQ(Broker("ctl --dir " + folder), R(2, ""));
     EXPECT_EQ(Broker("ctl --dir " + folder + " stats 7").first, 1) << "no broker is running";
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl(program.c_str(), program.c_str(), "serve", "--dir", folder.c_str(), "--data", data.c_str(), "--schema",
-              (std::string(PROJECT_SOURCE_ROOT) + "/platform/online/online_schema.txt").c_str(), "--idle-exit", "60",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 3000 && !std::filesystem::exists(BrokerSocketPath(folder)); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(std::filesystem::exists(BrokerSocketPath(folder))) << "the broker never listened";
+    BrokerProcess broker(folder);
+    ASSERT_TRUE(broker.Start(0, {"--data", data, "--schema", std::string(PROJECT_SOURCE_ROOT) + "/platform/online/online_schema.txt"}));
     EXPECT_EQ(Broker("ctl --dir " + folder + " seed " + seed), R(0, "3 lines applied\n"));
     EXPECT_EQ(Broker("ctl --dir " + folder + " seed " + folder + "/missing.txt").first, 1);
     EXPECT_EQ(Broker("ctl --dir " + folder + " leaderboard M"), R(0, "1 7 12\n"));
@@ -112,10 +103,7 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_TRUE(std::filesystem::is_directory(data)) << "the store lives in --data";
     EXPECT_FALSE(std::filesystem::exists(folder + "/data"));
     EXPECT_EQ(Broker("ctl --dir " + folder + " stop").first, 0);
-    int status = 0;
-    for (int i = 0; i < 3000 && waitpid(pid, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (waitpid(pid, &status, WNOHANG) == 0) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+    const int status = broker.Stop(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 

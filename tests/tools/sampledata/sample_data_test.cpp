@@ -1,8 +1,6 @@
-// The packer and the sample data it makes: folders the index could not serve refused with
-// the old set kept; every data kind's set mounted as the engine mounts it, reading back
-// each staged file byte for byte (stored and zlib entries); the project configuration,
-// templates, resource list (preloaded by the loader thread) and scene with its walk grid
-// read from those sets by the engine's own loaders.
+// The packer and the sample data: bad folders refused keeping the old set; every kind's
+// set mounted as the engine does and read back byte for byte; configuration, templates,
+// resource list and scene with its walk grid read by the engine's own loaders.
 // test-link: engine z
 // test-depends: pack sample_data
 // test-sources: ../../core/fs/ContainerBuilder.cpp
@@ -47,10 +45,7 @@ const std::string kApp = PROJECT_BINARY_ROOT "/app";
 const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
 
 // The data kinds by their index in the engine's table, with files each set must hold.
-const struct {
-    const char* kind;
-    std::vector<std::string> required;
-} kKinds[] = {
+const struct { const char* kind; std::vector<std::string> required; } kKinds[] = {
     {"animations", {}},
     {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
     {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
