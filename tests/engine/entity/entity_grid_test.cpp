@@ -109,19 +109,6 @@ TEST_F(GridTest, BoxesBesideTheGridOrNotFiniteRegisterNowhere) {
     CheckGrid();
 }
 
-TEST_F(GridTest, MoveWithinACellChangesNoList) {
-    Entity* e = Make();
-    e->SetLocalBoundingBox(BoundingBox4(Vector(1, 0, 1, 1), Vector(2, 1, 2, 1)));
-    const EntityCellRange before = e->GetCellRange(0);
-    const EntityGridCell* cell = gEntityManager->GetSpatialGrid().Cell(before.x0, before.z0);
-    const EntityGridEntry* entries = cell->lists[0].entries;
-    const uint32_t count = cell->lists[0].count;
-    e->SetGlobalPosition3(3, 0, 3);
-    EXPECT_EQ(e->GetCellRange(0), before);
-    EXPECT_EQ(cell->lists[0].entries, entries);
-    EXPECT_EQ(cell->lists[0].count, count);
-}
-
 TEST_F(GridTest, LocationHookMovingAnotherEntityLeavesBothTreesRight) {
     struct Mover : Entity {
         Entity* other = nullptr;
