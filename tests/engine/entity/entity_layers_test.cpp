@@ -1,8 +1,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityLayers.h"
 
@@ -77,25 +75,6 @@ TEST(LayersTest, TwoLayersWithOneId) {
     second->SetId(10);
     EXPECT_EQ(EntityLayerSystem::LayerById(9), nullptr);
     EXPECT_EQ(EntityLayerSystem::LayerById(10), second);
-}
-
-TEST(LayersTest, ColourHookMarksAndSpreads) {
-    EntityLayerGroup root;
-    EntityLayerGroup* child = AddGroup(root, "child");
-    EntityLayer* plain = AddLayer(*child, "plain", 0);
-    EntityLayer* own = AddLayer(*child, "own", 0);
-    own->proprietaryColorSet = true;
-    const struct {
-        const char* text;
-        bool proprietary;
-    } cases[] = {{"0 0 0 255 1.0", true}, {"10 20 30 255 0.0", true}, {"10 20 30 255 1.0", false}};
-    for (const auto& c : cases) {
-        ASSERT_TRUE(root.SetPropertyFromString("Color", c.text)) << c.text;
-        root.OnPropertyEdited("Color", nullptr);
-        EXPECT_EQ(root.proprietaryColorSet, c.proprietary) << c.text;
-        EXPECT_EQ(std::memcmp(plain->color.c, root.color.c, 4), 0);
-        EXPECT_NE(std::memcmp(own->color.c, root.color.c, 4), 0);
-    }
 }
 
 }  // namespace

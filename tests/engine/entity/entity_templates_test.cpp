@@ -1,6 +1,7 @@
 // test-sanitize: thread address
 // test-timeout: 120
 // Templates through the real file system and the ResourceManager thread.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -21,6 +22,11 @@ const char* const kG1 = "00000000-0000-0000-0000-000000000001";
 const char* const kG2 = "00000000-0000-0000-0000-000000000002";
 const char* const kG4 = "00000000-0000-0000-0000-000000000004";
 const char* const kG5 = "00000000-0000-0000-0000-000000000005";
+
+bool ReadInfo(const std::vector<uint8_t>& bytes, EntityTemplateRegistry& into, size_t length = SIZE_MAX) {
+    BoundedReader in(bytes.data(), std::min(length, bytes.size()));
+    return ReadTemplateInfo(in, into);
+}
 
 SimpleGUID Guid(const char* text) {
     SimpleGUID g;
@@ -157,10 +163,8 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
           "{\"name\":\"x\",\"folders\":[{\"name\":\"b\",\"guids\":[\"" + kG2 + "\"]}]},"
           "{\"name\":\"X\",\"folders\":[{\"name\":\"a\",\"guids\":[\"" + kG1 + "\"]}]}]}}");
     {
-        const std::vector<uint8_t> twins = resourcetest::ReadBytes(Path("templates", "Twins.Bin"));
         EntityTemplateRegistry scratch;
-        BoundedReader in(twins.data(), twins.size());
-        ASSERT_TRUE(ReadTemplateInfo(in, scratch));
+        ASSERT_TRUE(ReadInfo(resourcetest::ReadBytes(Path("templates", "Twins.Bin")), scratch));
         EXPECT_NE(scratch.FindStubByName("x/a/A"), nullptr);
         EXPECT_NE(scratch.FindStubByName("x/b/B"), nullptr);
     }
@@ -169,8 +173,7 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
     const std::vector<uint8_t> bytes = resourcetest::ReadBytes(Path("templates", "TemplateInfo.Bin"));
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
         EntityTemplateRegistry scratch;
-        BoundedReader in(bytes.data(), cut);
-        EXPECT_FALSE(ReadTemplateInfo(in, scratch)) << cut;
+        EXPECT_FALSE(ReadInfo(bytes, scratch, cut)) << cut;
     }
     // Folders nest at most 64 levels deep.
     for (int depth : {64, 65}) {
@@ -178,16 +181,12 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
         for (int i = 0; i < depth; ++i) tree += ",\"folders\":[{\"name\":\"f\"";
         for (int i = 0; i < depth; ++i) tree += "}]";
         Write("templateinfo", "templates", "Deep.Bin", "{\"stubs\":[],\"root\":" + tree + "}}");
-        const std::vector<uint8_t> deep = resourcetest::ReadBytes(Path("templates", "Deep.Bin"));
         EntityTemplateRegistry scratch;
-        BoundedReader in(deep.data(), deep.size());
-        EXPECT_EQ(ReadTemplateInfo(in, scratch), depth == 64) << depth;
+        EXPECT_EQ(ReadInfo(resourcetest::ReadBytes(Path("templates", "Deep.Bin")), scratch), depth == 64) << depth;
     }
     // Counts larger than the file are refused before anything is allocated.
-    const uint8_t huge[] = {0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
     EntityTemplateRegistry scratch;
-    BoundedReader in(huge, sizeof huge);
-    EXPECT_FALSE(ReadTemplateInfo(in, scratch));
+    EXPECT_FALSE(ReadInfo({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3}, scratch));
 }
 
 TEST_F(TemplateFilesTest, OptimizedTemplatesLoadInFileOrder) {

@@ -106,42 +106,22 @@ TEST_F(TransformTest, RandomTreesMatchTheReference) {
     }
 }
 
-TEST_F(TransformTest, ParentNoScaleInheritsRotationAndPositionOnly) {
-    Entity* parent = Make();
-    parent->SetLocalScale3(3, 3, 3);
-    parent->SetLocalRotation3(0, 90, 0);
-    parent->SetLocalPosition3(5, 0, 0);
-    Entity* child = Make(parent);
-    child->RaiseFlag(ENTITYFLAG_PARENTNOSCALE, false);
-    child->SetLocalScale3(2, 2, 2);
-    child->SetLocalPosition3(1, 0, 0);
-    EXPECT_LT((child->GetGlobalScale() - Vector(2, 2, 2, 0)).Length3(), 1e-5f);
-    const Vector p = child->GetGlobalPosition();
-    EXPECT_NEAR(p.x, 5, 1e-5);  // (1, 0, 0) turned by 90 degrees about y, not scaled
-    EXPECT_NEAR(std::fabs(p.z), 1, 1e-5);
-}
-
 TEST_F(TransformTest, SettersClearTheirCaches) {
-    enum { LR, LS, GR, GS, INV };
-    struct Case {
+    // Cache bytes 0-1 are the local rotation and scale; the child keeps only those.
+    const struct {
         const char* name;
         void (*set)(Entity*);
-        bool self[5];   // cache bytes of the entity still valid afterwards
-        bool child[5];  // of its child
+        bool keepsLocal;
+    } cases[] = {
+        {"SetLocalPosition", [](Entity* e) { e->SetLocalPosition3(1, 2, 3); }, true},
+        {"SetLocalRotation", [](Entity* e) { e->SetLocalRotation3(10, 0, 0); }, true},
+        {"SetLocalScale", [](Entity* e) { e->SetLocalScale3(2, 1, 1); }, true},
+        {"SetLocalLocationMatrix", [](Entity* e) { e->SetLocalLocationMatrix(Matrix::IDENTITY); }, false},
+        {"SetGlobalLocationMatrix", [](Entity* e) { e->SetGlobalLocationMatrix(Matrix::IDENTITY); }, false},
+        {"SetGlobalPosition", [](Entity* e) { e->SetGlobalPosition3(4, 0, 0); }, false},
     };
-    const Case cases[] = {
-        {"SetLocalPosition", [](Entity* e) { e->SetLocalPosition3(1, 2, 3); }, {1, 1, 0, 0, 0}, {1, 1, 0, 0, 0}},
-        {"SetLocalRotation", [](Entity* e) { e->SetLocalRotation3(10, 0, 0); }, {1, 1, 0, 0, 0}, {1, 1, 0, 0, 0}},
-        {"SetLocalScale", [](Entity* e) { e->SetLocalScale3(2, 1, 1); }, {1, 1, 0, 0, 0}, {1, 1, 0, 0, 0}},
-        {"SetLocalLocationMatrix", [](Entity* e) { e->SetLocalLocationMatrix(Matrix::IDENTITY); }, {0, 0, 0, 0, 0},
-         {1, 1, 0, 0, 0}},
-        {"SetGlobalLocationMatrix", [](Entity* e) { e->SetGlobalLocationMatrix(Matrix::IDENTITY); }, {0, 0, 0, 0, 0},
-         {1, 1, 0, 0, 0}},
-        {"SetGlobalPosition", [](Entity* e) { e->SetGlobalPosition3(4, 0, 0); }, {0, 0, 0, 0, 0}, {1, 1, 0, 0, 0}},
-    };
-    for (const Case& c : cases) {
-        Entity* parent = Make();
-        Entity* e = Make(parent);
+    for (const auto& c : cases) {
+        Entity* e = Make(Make());
         Entity* child = Make(e);
         for (Entity* x : {e, child}) {
             x->GetLocalRotation();
@@ -150,14 +130,12 @@ TEST_F(TransformTest, SettersClearTheirCaches) {
         }
         c.set(e);
         for (int k = 0; k < 5; ++k) {
-            EXPECT_EQ(e->IsCacheValid(k), c.self[k]) << c.name << " byte " << k;
-            EXPECT_EQ(child->IsCacheValid(k), c.child[k]) << c.name << " child byte " << k;
+            EXPECT_EQ(e->IsCacheValid(k), c.keepsLocal && k < 2) << c.name << " byte " << k;
+            EXPECT_EQ(child->IsCacheValid(k), k < 2) << c.name << " child byte " << k;
         }
         // The caches that stay valid still hold the right values.
-        const Quaternion q = e->GetLocalRotation();
-        const Vector s = e->GetLocalScale();
         Matrix rebuilt;
-        rebuilt.LoadQuaternionTranslationAndScale(q, e->GetLocalPosition(), s);
+        rebuilt.LoadQuaternionTranslationAndScale(e->GetLocalRotation(), e->GetLocalPosition(), e->GetLocalScale());
         for (int r = 0; r < 16; ++r)
             EXPECT_NEAR(rebuilt.r[r / 4][r % 4], e->GetLocalLocationMatrix().r[r / 4][r % 4], 1e-4) << c.name;
     }

@@ -4,7 +4,6 @@
 #include "core/config/ProjectConfig.h"
 #include "engine/camera/FadeCurve.h"
 #include "engine/entity/EntityBlender.h"
-#include "engine/entity/EntitySet.h"
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/game/FloatFade.h"
 #include "platform/os/Clock.h"
@@ -61,38 +60,6 @@ protected:
     }
     os::ManualClock clock{1000 * kSecond};
 };
-
-TEST_F(SceneEntitiesTest, SetMembershipStaysUniqueAndSorted) {
-    Entity* a = Make();
-    Entity* b = Make();
-    EntitySet* sets[4];
-    for (EntitySet*& s : sets) {
-        s = gEntityManager->CreateEntitySet();
-        s->AddEntity(a);
-        s->AddEntity(a);
-    }
-    sets[2]->SetName("Walls");
-    EXPECT_EQ(gEntityManager->FindEntitySetByName("wALLS"), sets[2]);
-    EXPECT_EQ(gEntityManager->FindEntitySetByName("doors"), nullptr);
-    const Dynarray<EntitySet*>& list = a->EntitySets();
-    ASSERT_EQ(list.Count(), 4u);
-    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(sets[i]->MemberCount(), 1u);
-    for (uint32_t i = 1; i < 4; ++i) EXPECT_LT(SimpleGUID::Compare(list[i - 1]->GetGUID(), list[i]->GetGUID()), 0);
-
-    // Dead members leave on the next add or remove; emptied sets are pruned.
-    sets[0]->AddEntity(b);
-    gEntityManager->DestroyEntity(a);
-    EXPECT_EQ(sets[0]->MemberCount(), 2u);
-    sets[0]->RemoveEntity(nullptr);
-    EXPECT_EQ(sets[0]->MemberCount(), 1u);
-    sets[1]->RemoveEntity(b);  // not a member: only the dead one goes
-    EXPECT_EQ(sets[1]->MemberCount(), 0u);
-    gEntityManager->PruneEntitySets();
-    ASSERT_EQ(gEntityManager->GetEntitySets().Count(), 1u);
-    EXPECT_EQ(gEntityManager->GetEntitySets()[0], sets[0]);
-    sets[0]->RemoveEntity(b);
-    EXPECT_EQ(b->EntitySets().Count(), 0u);
-}
 
 TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
     Entity* e = Make();

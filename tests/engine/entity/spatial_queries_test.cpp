@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EntityTestSupport.h"
+#include "engine/entity/EntitySet.h"
 #include "engine/entity/SpatialQueries.h"
 
 namespace {
@@ -161,13 +162,16 @@ TEST_F(SpatialQueriesTest, SetIterationAndMembership) {
         for (uint32_t i = 0; i < e->GetSetsCount(); ++i) named.insert(e->GetSetName(i));
         EXPECT_EQ(named, sets);
         EXPECT_EQ(e->GetSetName(e->GetSetsCount()), nullptr);
+        const Dynarray<EntitySet*>& list = e->EntitySets();  // sorted by set GUID
+        for (uint32_t i = 1; i < list.Count(); ++i)
+            EXPECT_LT(SimpleGUID::Compare(list[i - 1]->GetGUID(), list[i]->GetGUID()), 0);
     }
     // Making a set first drops the sets left empty.
     for (Entity* e : all) e->RemoveFromSet("red");
     ASSERT_NE(gEntityManager->FindEntitySetByName("red"), nullptr);
     all[0]->AddToSet("fresh", true);
     EXPECT_EQ(gEntityManager->FindEntitySetByName("red"), nullptr);
-    EXPECT_NE(gEntityManager->FindEntitySetByName("fresh"), nullptr);
+    EXPECT_NE(gEntityManager->FindEntitySetByName("FRESH"), nullptr);
 }
 
 TEST_F(SpatialQueriesTest, VicinityMonitorOverMovingDestroyedAndNewEntities) {
