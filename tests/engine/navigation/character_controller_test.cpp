@@ -2,6 +2,7 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -311,3 +312,101 @@ TEST_F(CharacterControllerTest, SearchEndsWhenTheSceneGridIsReplaced) {
 }
 
 }  // namespace
+
+// The swept-sphere test against a brute-force search in double precision: the distance
+// from the moving centre to the triangle (closest point by projection, else the nearest
+// edge point) is convex along the move, so its minimum and then the first time it comes
+// down to the radius are found by interval search. The moves aim at corners, edges and
+// the inside, so every kind of contact is met.
+namespace sweep {
+struct V { double x, y, z; };
+V operator-(V a, V b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+V operator+(V a, V b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+V operator*(V a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double Dot(V a, V b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+V Cross(V a, V b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+V OnSegment(V p, V a, V b) { return a + (b - a) * std::clamp(Dot(p - a, b - a) / Dot(b - a, b - a), 0.0, 1.0); }
+V Closest(V p, const V t[3]) {
+    const V n = Cross(t[1] - t[0], t[2] - t[0]), q = p - n * (Dot(p - t[0], n) / Dot(n, n));
+    bool inside = true;
+    for (int i = 0; i < 3; ++i) inside = inside && Dot(Cross(t[(i + 1) % 3] - t[i], q - t[i]), n) >= 0.0;
+    if (inside) return q;
+    V best = OnSegment(p, t[0], t[1]);
+    for (int i = 1; i < 3; ++i) {
+        const V c = OnSegment(p, t[i], t[(i + 1) % 3]);
+        if (Dot(p - c, p - c) < Dot(p - best, p - best)) best = c;
+    }
+    return best;
+}
+}  // namespace sweep
+
+TEST(SweepSphereTriangleTest, FirstContactAgreesWithABruteForceSearch) {
+    using sweep::V;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    auto Random = [&] { return V{unit(random), unit(random), unit(random)}; };
+    auto ToVector = [](V v) { return Vector(float(v.x), float(v.y), float(v.z), 1.0f); };
+    auto FromVector = [](const Vector& v) { return V{v.x, v.y, v.z}; };
+    auto Length = [](V v) { return std::sqrt(Dot(v, v)); };
+    int kinds[4] = {};  // contacts inside the face, on an edge, at a corner, at the start
+    for (int i = 0; i < 4000; ++i) {
+        SCOPED_TRACE(i);
+        V t[3] = {Random(), Random(), Random()};
+        CollisionTriangle triangle;
+        if (Length(Cross(t[1] - t[0], t[2] - t[0])) < 0.2 || !triangle.Set(ToVector(t[0]), ToVector(t[1]), ToVector(t[2])))
+            continue;
+        const double radius = 0.05 + 0.2 * (unit(random) + 1.0f), w = (unit(random) + 1.0f) / 2.0f;
+        // Aimed at a corner, an edge or the middle; every fourth starts next to the triangle
+        // (often overlapping it) and moves any way. An overlapping sphere moving deeper
+        // touches at once; one leaving the triangle may still meet a corner or edge it
+        // overlaps on its way out, which a distance to the whole triangle cannot tell.
+        const V aims[3] = {t[i % 3], t[0] * w + t[1] * (1.0 - w), (t[0] + t[1] + t[2]) * (1.0 / 3.0)};
+        const V aim = aims[i % 3] + Random() * 0.3;
+        const V centre = i % 4 == 3 ? aim : Random() * 3.0;
+        V d = i % 4 == 3 ? Random() : aim - centre;
+        if (Length(d) < 0.1) continue;
+        d = d * (1.0 / Length(d));
+        if (triangle.SignedDistance(ToVector(centre)) < 0.0f) {  // one-sided: the centre starts in front
+            std::swap(t[1], t[2]);
+            triangle.Set(ToVector(t[0]), ToVector(t[1]), ToVector(t[2]));
+        }
+        const float distance = 4.0f;
+        auto gap = [&](double s) {
+            const V p = centre + d * s;
+            return Length(p - sweep::Closest(p, t)) - radius;
+        };
+        double at = 0.0;  // the expected contact, or -1 for none
+        if (gap(0.0) < -1e-3) {
+            const double slope = gap(1e-4) - gap(0.0);
+            if (slope > -1e-7) continue;
+            at = 0.0;
+        } else {
+            double lo = 0.0, hi = distance;
+            for (int k = 0; k < 200; ++k) {
+                const double m1 = lo + (hi - lo) / 3, m2 = hi - (hi - lo) / 3;
+                (gap(m1) < gap(m2) ? hi : lo) = gap(m1) < gap(m2) ? m2 : m1;
+            }
+            if (gap(0.0) < 1e-3 || std::abs(gap(lo)) < 1e-3 || lo > distance - 1e-3) continue;  // grazing
+            if (gap(lo) > 0.0) {
+                at = -1.0;
+            } else {
+                for (double a = 0.0, b = lo, k = 0; k < 100; ++k, at = a) (gap((a + b) / 2) > 0.0 ? a : b) = (a + b) / 2;
+            }
+        }
+        SphereContact contact{};
+        const bool hit = SweepSphereTriangle(ToVector(centre), float(radius), ToVector(d), distance, triangle, &contact);
+        ASSERT_EQ(hit, at >= 0.0);
+        if (!hit) continue;
+        const V moved = centre + d * at, touch = sweep::Closest(moved, t);
+        EXPECT_NEAR(contact.distance, at, 2e-3);
+        if (at > 0.0) {  // an overlapping start may name any feature it overlaps
+            EXPECT_LT(Length(FromVector(contact.point) - touch), 2e-3);
+            EXPECT_GT(Dot(FromVector(contact.normal), (moved - touch) * (1.0 / radius)), 0.999);
+        }
+        int corners = 0;
+        for (const V& p : t) corners += Length(touch - p) < 1e-4;
+        const V n = Cross(t[1] - t[0], t[2] - t[0]);
+        ++kinds[at == 0.0 ? 3 : corners ? 2 : std::abs(Dot(moved - touch, n)) > 0.999 * Length(moved - touch) * Length(n) ? 0 : 1];
+    }
+    for (int kind : kinds) EXPECT_GT(kind, 50);
+}
