@@ -188,6 +188,7 @@ TEST_F(ContainerFixture, LookupIgnoresCaseAndLaterContainersOverrideEarlierOnes)
     const std::vector<uint8_t> first = MakeContent(5000, 1), second = MakeContent(6000, 2), only = MakeContent(10, 3);
     Write("x.dat", {{"common/fonts/a.bin", first, Coding::Compress2}, {"only.bin", only}});
     Write("x_001.dat", {{"common/fonts/a.bin", second}});
+    for (const char* bad : {"", "a/b", "a\\b"}) EXPECT_FALSE(Mount(bad, "x.dat", 1, 1)) << bad;
     ASSERT_TRUE(Mount("Common", "x.dat", 1, 1));
     EXPECT_EQ(ReadAll("common/Common/Fonts/A.BIN"), second);
     EXPECT_EQ(ReadAll("COMMON/only.bin"), only);
