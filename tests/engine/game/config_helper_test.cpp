@@ -181,6 +181,8 @@ TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {
         {euro + u"b", euroUtf8},
         {std::u16string(509, u'x') + u"\U0001F600", std::string(509, 'x')},  // the pair needs 4 of 2 left
         {u"a\xD800z", "a\xEF\xBF\xBDz"},                                     // an unpaired surrogate
+        {std::u16string(503, u'x') + u"\U00010000\U0010FFFF",  // the lowest and highest pairs: 503 + 4 + 4 fills 511
+         std::string(503, 'x') + "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
     };
     for (const auto& [text, expected] : cases) {
         LuaUnicodeString wide(text.c_str());

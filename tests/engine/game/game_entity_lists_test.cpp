@@ -207,7 +207,7 @@ TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
 TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
     InstallGameEntityListHooks();
     ProbeEntity *e = Probe("e"), *removed = Probe("removed"), *gone = Probe("gone");
-    for (Entity* x : {e, removed, e, gone}) x->EnableTickCallback();
+    for (Entity* x : {removed, e, e, gone}) x->EnableTickCallback();  // e moves up when compacted
     removed->DisableTickCallback();
     gEntityManager->DestroyEntity(gone);
     game.TickEntities();

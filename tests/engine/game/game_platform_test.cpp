@@ -98,6 +98,7 @@ TEST_F(GamePlatformTest, CursorsComeFromThirtyTwoSquareImagesOnly) {
 }
 
 TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedInsideTheClient) {
+    EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{40 + 200, 30 + 100}));  // Init centred it in the client
     wnd::SetFocus(window);
     game->FlashWindow();
     game->RestoreWindow();

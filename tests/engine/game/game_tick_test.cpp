@@ -15,6 +15,7 @@
 #include "engine/NumpyReference.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/script/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 
 namespace {
@@ -184,6 +185,17 @@ TEST_F(TickTest, BackgroundPassConditions) {
             EXPECT_EQ(game->GetSmoothGameTimer().Time(), smooth);
         }
     }
+}
+
+// A game-time call runs in the step whose game time reaches it, not before.
+TEST_F(TickTest, GameTimeCallsRunWhenTheGameTimerReachesThem) {
+    ScriptScheduler* scheduler = game->GetGameScheduler();
+    ASSERT_NE(scheduler, nullptr);
+    scheduler->ScheduleString(nullptr, "", game->GetGameTimer().Time(), 0.5f, 0);
+    Frame(kSecond / 15);
+    EXPECT_EQ(scheduler->Count(), 1u);
+    for (int i = 0; i < 10; ++i) Frame(kSecond / 15);  // 11/15 s of game time
+    EXPECT_EQ(scheduler->Count(), 0u);
 }
 
 // A switch frame advances no game time; a skipped frame puts both stamps at now.
