@@ -216,6 +216,50 @@ TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {
     }
 }
 
+TEST_F(StateTest, StoredViewportComesBackOnANewTargetOnlyWhereItFits) {
+    VornexRenderer& r = gVornexRenderer;
+    Surface* light = r.Target(TARGET_LIGHT_0).surface;  // the render size
+    Surface* dummy = r.Target(TARGET_SHADOW_DUMMY).surface;  // 1x1
+    SurfaceDesc d{};
+    Surface* bound = nullptr;
+    Viewport boundViewport{};
+    RunOnRenderThread([&] {
+        light->GetDesc(&d);
+        r.Device()->GetRenderTarget(0, &bound);
+        r.Device()->GetViewport(&boundViewport);
+    });
+    const uint32_t W = d.width, H = d.height;
+    struct Case { const char* what; Viewport stored; Surface* target; Viewport expected; };
+    const Case cases[] = {
+        {"touching the right and bottom edges", {W / 4, H / 2, W - W / 4, H - H / 2, 0.25f, 0.75f}, light,
+         {W / 4, H / 2, W - W / 4, H - H / 2, 0.25f, 0.75f}},
+        {"filling a 1x1 target", {0, 0, 1, 1, 0.25f, 0.75f}, dummy, {0, 0, 1, 1, 0.25f, 0.75f}},
+        // Kept away from the device, which would refuse it (a violation TearDown reports):
+        // the target's own full viewport stays.
+        {"a column down the lower half, below a 1x1 target", {0, H / 2, 1, H / 2, 0.25f, 0.75f}, dummy,
+         {0, 0, 1, 1, 0.0f, 1.0f}},
+    };
+    for (const Case& c : cases) {
+        Viewport seen{};
+        RunOnRenderThread([&] {
+            r.SetRenderTargets(light, nullptr, 2);  // bit 1: the target's full viewport stays
+            r.ApplyViewport(c.stored.x, c.stored.y, c.stored.width, c.stored.height, c.stored.minZ, c.stored.maxZ);
+            r.SetRenderTargets(c.target, nullptr, 0);
+            r.Device()->GetViewport(&seen);
+        });
+        const Viewport& e = c.expected;
+        EXPECT_TRUE(seen.x == e.x && seen.y == e.y && seen.width == e.width && seen.height == e.height &&
+                    seen.minZ == e.minZ && seen.maxZ == e.maxZ)
+            << c.what << ": " << seen.x << " " << seen.y << " " << seen.width << " " << seen.height << " " << seen.minZ;
+    }
+    RunOnRenderThread([&] {
+        r.SetRenderTargets(bound, nullptr, 2);
+        const Viewport& v = boundViewport;
+        r.ApplyViewport(v.x, v.y, v.width, v.height, v.minZ, v.maxZ);
+        bound->Release();
+    });
+}
+
 TEST_F(StateTest, GammaRampFollowsTheBrightnessExponent) {
     const float values[] = {0.0f, 0.25f, 0.5f, 0.8f, 1.0f};
     std::string args = "gamma";
@@ -271,6 +315,14 @@ TEST_F(SoftwareDepthTest, DepthScaleComesFromTheInverseProjection) {
     EXPECT_FALSE(gVornexRenderer.HardwareDepth());
     EXPECT_NEAR(c248[0], 1.0f / 250.0f, 1e-7);
     EXPECT_NEAR(gVornexRenderer.DepthScale(), 1.0f / 250.0f, 1e-7);
+    // The eye at the origin looks down +z: the frustum's box runs from the near plane to
+    // the far one, where it reaches 250 tan 30 up and down and 1.5 times that across.
+    const float h = 250.0f * std::tan(30.0f * 3.14159265f / 180.0f);
+    const BoundingBox4& box = gVornexRenderer.FrustumBox();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(box.min[i], (Vector(-1.5f * h, -h, 1.0f, 0))[i], 1e-2) << i;
+        EXPECT_NEAR(box.max[i], (Vector(1.5f * h, h, 250.0f, 0))[i], 1e-2) << i;
+    }
 }
 
 }  // namespace

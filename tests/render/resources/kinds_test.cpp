@@ -182,10 +182,12 @@ bool TwoPages(ResourceFont& font) {
 
 TEST_F(KindsTest, FontNamesAndPageTextures) {
     WriteBytes(Path("common", "Fonts/face.ttf"), {0, 1, 0, 0});
-    Load<Resource>(RESOURCE_FONT, "Face.ttf~20");  // no binary font: fails
+    Resource* face = Load<Resource>(RESOURCE_FONT, "Face.ttf~20");  // no binary font: fails
     EXPECT_TRUE(Logged("Unable to load binary font file. Reading the source TTF (Face.ttf~20)"));
     EXPECT_TRUE(Logged("Resource loading failed (Face.ttf~20)"));
     EXPECT_EQ(gVornexRenderer.ProfilerOverlay().AcquireFont("face.ttf~20"), nullptr);
+    EXPECT_EQ(face->GetUseCount(), 1u);  // the overlay's lookup gave its use back
+    EXPECT_EQ(gVornexRenderer.ProfilerOverlay().AcquireFont(""), nullptr);  // no resource at all
     Load<Resource>(RESOURCE_FONT, (std::string(128, 'f') + "~10").c_str());
     EXPECT_TRUE(Logged("longer than 127 characters"));
 

@@ -294,4 +294,34 @@ TEST_F(ManagerTest, StreamsOpenedBeforeStartAndLoopingWhileTexturesLoadArriveInt
     }
 }
 
+// A load that runs until the test lets it finish.
+struct SlowResource : Resource {
+    SlowResource() : Resource("slow") {}
+    uint32_t GetResourceType() const override { return RESOURCE_ANIMATION; }
+    bool LoadResource() override {
+        entered = true;
+        return rendertest::WaitUntil([&] { return release.load(); }, 120.0);
+    }
+    std::atomic<bool> entered{false}, release{false};
+};
+
+TEST_F(ManagerTest, StreamsAreFilledWhileTheLoaderWaitsForAnotherThreadsLoad) {
+    const std::vector<uint8_t> data = StreamContent(400000);
+    WriteBytes(Path("sounds", "voice.ogg"), data);
+    auto* reader = new StreamingFileReader(32768, "voice", "ogg", "sounds", false);
+    SlowResource slow;
+    auto first = std::async(std::launch::async, [&] { slow.Load(false); });
+    ASSERT_TRUE(rendertest::WaitUntil([&] { return slow.entered.load(); }));
+    // The loader meets the same load and waits for it; refills queue behind that command.
+    OnLoader([&] { slow.Load(false); });
+    auto consumer = std::async(std::launch::async, [&] { return Consume(reader, data.size()); });
+    const bool served = consumer.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    slow.release = true;
+    EXPECT_TRUE(served) << "the reader waited for the loader's command to end";
+    EXPECT_EQ(consumer.get(), data);
+    first.get();
+    gResourceManager.Flush();
+    EXPECT_TRUE(slow.IsLoaded());
+}
+
 }  // namespace
