@@ -215,6 +215,15 @@ TEST_F(InputManagerTest, TouchesTakenByAScreenMakeNoTapAndNoEvent) {
     EXPECT_TRUE(im.Taps().empty() && im.InputEvents().empty());
     const std::string held = r.calls.empty() ? "" : r.calls[0].substr(1);
     EXPECT_EQ(r.calls, (std::vector<std::string>{"d" + held, "m" + held, "u" + held}));
+    // Two held at once: the later one's release leaves the earlier one held.
+    r.calls.clear();
+    im.TouchDown(3, 0.1f, 0.1f);
+    im.TouchDown(4, 0.2f, 0.2f);
+    im.TouchUp(4, 0.2f, 0.2f);
+    im.TouchUp(3, 0.1f, 0.1f);
+    ASSERT_GE(r.calls.size(), 2u);
+    const std::string first = r.calls[0].substr(1), second = r.calls[1].substr(1);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{"d" + first, "d" + second, "u" + second, "u" + first}));
 
     // A screen declining the press but taking the move and release: a tap that ends.
     r.calls.clear();
@@ -234,18 +243,24 @@ TEST_F(InputManagerTest, MouseTapEmulationMakesOneTapPerPress) {
     auto im = Started();
     im->EnableMouseTapEmulation(true);
     im->PostMouseEvent(MOUSEEVENT_LEFT_DOWN, 0.2f, 0.2f);
-    im->PostMouseEvent(MOUSEEVENT_LEFT_UP, 0.2f, 0.2f);
+    im->PostMouseEvent(MOUSEEVENT_LEFT_UP, 0.25f, 0.2f);
     im->PostMouseEvent(MOUSEEVENT_LEFT_DOWN, 0.3f, 0.3f);
+    im->PostMouseEvent(MOUSEEVENT_CURSOR_OVER, 0.6f, 0.3f);
     Frame(*im);
     ASSERT_EQ(im->Taps().size(), 1u);
     EXPECT_EQ(im->Taps()[0].start, Vector(0.2f, 0.2f, 0, 0));
-    Frame(*im);  // released
-    EXPECT_EQ(im->Taps()[0].state, TAP_RELEASED);
+    Frame(*im);  // released where the cursor went
+    EXPECT_EQ(std::make_tuple(im->Taps()[0].state, im->Taps()[0].current.x), std::make_tuple(uint32_t(TAP_RELEASED), 0.25f));
     Frame(*im);  // pressed again: a second tap
     ASSERT_EQ(im->Taps().size(), 2u);
     EXPECT_EQ(im->Taps()[1].start.x, 0.3f);
-    Frame(*im);  // held: no new tap
+    Frame(*im);  // held and moved across only: no new tap
     EXPECT_EQ(im->Taps().size(), 2u);
+    Frame(*im);  // held still: no move
+    const uint32_t a = im->Taps()[0].id, b = im->Taps()[1].id;
+    EXPECT_EQ(im->Taps()[1].current, Vector(0.6f, 0.3f, 0, 0));
+    EXPECT_EQ(Events(*im), (EventList{{INPUTEVENT_TOUCH_TAPBEGIN, a}, {INPUTEVENT_TOUCH_TAPEND, a},
+                                      {INPUTEVENT_TOUCH_TAPBEGIN, b}, {INPUTEVENT_TOUCH_TAPMOVE, b}}));
     im->EndFrame();
     ASSERT_EQ(im->Taps().size(), 1u);
     EXPECT_TRUE(im->IsTapStillActive(im->Taps()[0].id));

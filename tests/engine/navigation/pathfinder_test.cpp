@@ -99,7 +99,8 @@ TEST(PathfinderTest, GoalInsideBlockedAreaEndsAtNearestRingTile) {
         for (uint32_t x = 6; x <= 11; ++x) cells[y * w + x] = y == 7 ? 3 : 0;
     Grid grid(MakeWalkGrid(w, h, 1.0f, kOrigin, cells));
     Pathfinder finder;
-    for (const Vector offset : {Vector(6.3f, 0, 6.1f, 0), Vector(10.6f, 2, 8.8f, 0), Vector(8.2f, 0, 8.9f, 0)}) {
+    for (const Vector offset : {Vector(6.3f, 0, 6.1f, 0), Vector(10.6f, 2, 8.8f, 0), Vector(8.2f, 0, 8.9f, 0),
+                                Vector(8.2f, 0, 6.8f, 0)}) {  // the last one three cells from the ring
         const Vector goal = kOrigin + offset;
         uint32_t best = WalkMap::kNoTile;
         float bestDistance = FLT_MAX;
@@ -143,6 +144,12 @@ TEST(PathfinderTest, SearchesThatCannotStart) {
     }
     finder.Reset(grid.get());  // five cells away still finds a tile
     EXPECT_EQ(finder.FindNearestTile(grid->CellToWorld(10, 3)), WalkMap::MakeTile(15, 3));
+    // Usable in column 0 only: found from four cells away, and nothing is read past the right edge.
+    std::vector<uint8_t> left(48);
+    for (uint32_t i = 0; i < 48; ++i) left[i] = i % 6 == 0;
+    Grid narrow(MakeWalkGrid(6, 8, 1.0f, kOrigin, left));
+    finder.Reset(narrow.get());
+    EXPECT_EQ(finder.FindNearestTile(narrow->CellToWorld(4, 3)), WalkMap::MakeTile(0, 3));
 }
 
 TEST(PathfinderTest, BudgetBoundsNodesPerSlice) {
