@@ -83,6 +83,7 @@ TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
     clock.AdvanceSeconds(1.5);
     EntityBlender::UpdateAllBlenders();
     EXPECT_EQ(b->GetValue(), 1.0f);
+    EXPECT_FALSE(e->IsHidden());
     EXPECT_FALSE(b->IsLinked() || copy.IsLinked());
 
     EntityBlender unlinked(e);
@@ -127,7 +128,9 @@ TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
     root->ActivateSceneParams();
     SceneParametersEntity::ActivateDefaultSceneParams(64, 3.0f);
     p->ChangeTemplate(params);
-    const std::vector<std::pair<uint32_t, float>> expected = {{1, 0.5f}, {0, 0.25f}, {2, 0.0f}, {64, 3.0f}, {0, 0.0f}};
+    p->ChangeTemplate(Template(ENTITY_SCENEPARAMBOX, "other"));
+    EXPECT_STREQ(p->GetTemplate()->GetName(), "other");
+    const std::vector<std::pair<uint32_t, float>> expected = {{1, 0.5f}, {0, 0.25f}, {2, 0.0f}, {64, 3.0f}, {0, 0.0f}, {0, 0.0f}};
     EXPECT_EQ(started, expected);
 }
 
