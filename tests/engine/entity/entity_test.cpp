@@ -130,11 +130,6 @@ TEST_F(EntityCoreTest, FlagSideEffectsOnlyForChangedBits) {
     EXPECT_EQ(p->contexts, contexts + 2);  // recreated on each real change
     p->RaiseFlag(0x40000, false);
     EXPECT_EQ(p->contexts, contexts + 2);  // 0x40000: no context is made
-
-    p->Hide();
-    EXPECT_TRUE(c->IsHidden());
-    p->Show();
-    EXPECT_FALSE(c->IsHidden());
     gEntityManager->DestroyEntity(p);  // before its template goes
 }
 
