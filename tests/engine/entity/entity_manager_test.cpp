@@ -176,8 +176,6 @@ TEST_F(ManagerTest, PickingHandsHitsToTheHandlers) {
     hid::ResetInputLayer();
 }
 
-// ---- New scenes through the render thread ----
-
 struct NewSceneTest : rendertest::RendererFixture {};
 
 TEST_F(NewSceneTest, ResetsTheSceneAndTellsTheRenderer) {

