@@ -178,6 +178,17 @@ TEST_F(CharacterControllerTest, MoveConstraintsKeepTheSphereInside) {
     EXPECT_NEAR(outside.GetPosition().x, 3.0f, 1e-3f);
 }
 
+TEST_F(CharacterControllerTest, APushSlidesTwiceAtMost) {
+    // Pushed onto a wall turned 45 degrees, along it to a second and a third: the third ends it.
+    Box(Vector(0, -5, -3, 1), Vector(2, 5, 3, 1), 45, Vector(1, 0, 0, 1));
+    Box(Vector(3, -5, -2, 1), Vector(4, 5, 5, 1));
+    Box(Vector(-3, -5, 0, 1), Vector(1, 5, 2, 1), 36.8699f, Vector(3, 0, 5, 1));
+    Controller controller(Unit(0, 0, 0), 0.25f);
+    controller.MoveAwayFromMySphere(controller.GetPosition(), Vector(1, 0, 0, 0), 13.75f, nullptr);
+    EXPECT_NEAR(controller.GetPosition().x, 2.749f, 0.005f);
+    EXPECT_NEAR(controller.GetPosition().z, 4.875f, 0.005f);
+}
+
 TEST_F(CharacterControllerTest, FrozenYHoldsThroughMovesSnapsAndPaths) {
     InstallGrid(std::vector<uint8_t>(400, 1));
     Box(Vector(-10, -1, -10, 1), Vector(10, 0, 10, 1));
