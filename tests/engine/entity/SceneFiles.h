@@ -10,6 +10,7 @@
 
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/entity/SceneParametersEntity.h"
 
 namespace scenefiles {
 
@@ -26,6 +27,10 @@ inline std::vector<uint8_t> Write(const std::string& json, const char* tag = "sc
     std::remove(out.c_str());
     return bytes;
 }
+
+struct ParamsTemplate : EntityTemplate {
+    Entity* CreateEntity() override { return new SceneParametersEntity(); }
+};
 
 // A template in the registry's GUID index for as long as it lives.
 struct RegisteredTemplate {

@@ -9,14 +9,9 @@
 #include "SceneFiles.h"
 #include "engine/entity/BinaryScene.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/entity/SceneParametersEntity.h"
 #include "engine/navigation/SceneGrid.h"
 
 namespace {
-
-struct ParamsTemplate : EntityTemplate {
-    Entity* CreateEntity() override { return new SceneParametersEntity(); }
-};
 
 const std::string kScene =
     "{\"root\":{\"active\":\"00000000-0000-0000-0000-000000000003\"},\"entities\":["
@@ -53,7 +48,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     RunProgramStaticInit();
     gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
     static EntityTemplate plain;
-    static ParamsTemplate params;
+    static scenefiles::ParamsTemplate params;
     plain.SetName("plain");
     params.SetName("params");
     static scenefiles::RegisteredTemplate registeredPlain(&plain, scenefiles::kPlainTemplate, 0);

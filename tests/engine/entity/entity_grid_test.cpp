@@ -103,6 +103,7 @@ TEST_F(GridTest, BoxesNotFiniteRegisterNowhere) {
         e->SetLocalBoundingBox(BoundingBox4(c.min, c.max));
         EXPECT_TRUE(e->GetCellRange(0).IsEmpty() && e->GetCellRange(1).IsEmpty()) << c.min.x << " " << c.max.x;
     }
+    Make()->SetLocalBoundingBox(BoundingBox4(Vector(-1, 0, -1, 1), Vector(1e20f, 1, 1e20f, 1)));  // finite: to the last cells
     CheckGrid();
 }
 

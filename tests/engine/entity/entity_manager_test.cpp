@@ -2,6 +2,7 @@
 #include "EntityTestSupport.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/entity/EntityLayers.h"
+#include "engine/entity/EntitySet.h"
 #include "engine/input/InputManager.h"
 #include "platform/input/Input.h"
 #include "render/RenderTestSupport.h"
@@ -175,8 +176,6 @@ TEST_F(ManagerTest, PickingHandsHitsToTheHandlers) {
     hid::ResetInputLayer();
 }
 
-// ---- New scenes through the render thread ----
-
 struct NewSceneTest : rendertest::RendererFixture {};
 
 TEST_F(NewSceneTest, ResetsTheSceneAndTellsTheRenderer) {
@@ -256,6 +255,8 @@ TEST_F(NewSceneTest, RenderingContextFollowsTheEntity) {
     EXPECT_EQ(c->World(), e->GetGlobalLocationMatrix());
     EXPECT_EQ(c->Visibility(), 1);  // mirrored
     EXPECT_EQ(c->Layer(), 7);
+    e->ResetLayerToDefault();
+    EXPECT_EQ(e->GetLayer(), 1);
     EXPECT_EQ(c->Owner(), e);
     EXPECT_EQ(c->RandomSeed(), e->GetRandomId());
     EXPECT_EQ(c->Bucket(), 5u);
@@ -280,6 +281,12 @@ TEST_F(NewSceneTest, RenderingContextFollowsTheEntity) {
     e->SubmitForRendering(0x20);
     e->DrawBoundingBox(e->GetLocalBoundingBox(), t.wireframeColor);
     EXPECT_EQ(tasks, (std::vector<uint32_t>{TASK_SUBMIT_RENDER_TASK, TASK_DEBUG_BOUNDING_BOX}));
+    // Set markers: the one asked for, then one at each corner unless flag 0x800 is given.
+    e->AddToSet("marked", true);
+    EntitySet::DrawSetMarkers(e->EntitySets(), Vector(0, 0, 0, 1), 0);
+    e->DrawBoundingCornerMarkers(0x800);
+    e->DrawBoundingCornerMarkers(0);
+    EXPECT_EQ(std::count(tasks.begin(), tasks.end(), TASK_DEBUG_BOUNDING_BOX), 10);
 
     e->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
     EXPECT_EQ(e->GetRenderingContext(), nullptr);

@@ -79,7 +79,8 @@ TEST_F(TemplateFilesTest, ScannedTreeRegistersWithItsRules) {
     ScanTree();
     EXPECT_TRUE(Logged("Unable to register template due to duplicated GUID: templates/b/Second.template (guid used by "
                        "templates/a/First)"));
-    for (const char* bad : {"c/NoType.template", "c/LateType.template", "c/Garbage.template", "c/Empty.template"})
+    for (const char* bad : {"c/NoType.template", "c/LateType.template", "c/Garbage.template", "c/Empty.template",
+                            "c/Dangling.template"})
         EXPECT_TRUE(Logged(std::string("Unable to load template entity from file: templates/") + bad)) << bad;
     EXPECT_FALSE(Logged("Hidden"));
     EXPECT_FALSE(Logged("readme"));

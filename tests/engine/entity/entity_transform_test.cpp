@@ -116,7 +116,7 @@ TEST_F(TransformTest, SettersClearTheirCaches) {
         {"SetLocalPosition", [](Entity* e) { e->SetLocalPosition3(1, 2, 3); }, true},
         {"SetLocalRotation", [](Entity* e) { e->SetLocalRotation3(10, 0, 0); }, true},
         {"SetLocalScale", [](Entity* e) { e->SetLocalScale3(2, 1, 1); }, true},
-        {"SetLocalLocationMatrix", [](Entity* e) { e->SetLocalLocationMatrix(Matrix::IDENTITY); }, false},
+        {"CopyLocalLocation", [](Entity* e) { e->CopyLocalLocation(e->GetParent()); }, false},
         {"SetGlobalLocationMatrix", [](Entity* e) { e->SetGlobalLocationMatrix(Matrix::IDENTITY); }, false},
         {"SetGlobalPosition", [](Entity* e) { e->SetGlobalPosition3(4, 0, 0); }, false},
     };

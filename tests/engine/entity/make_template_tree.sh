@@ -24,6 +24,7 @@ printf '<TemplateStub GUID="%s" Type="7"/>%s<!-- %s -->\n' $G5 "$pad" "$pad" > "
 printf '<TemplateStub GUID="%s" %s Type="8"/>\n' 00000000-0000-0000-0000-000000000006 "$pad" > "$root/c/LateType.template"
 printf 'not xml at all\n' > "$root/c/Garbage.template"
 : > "$root/c/Empty.template"
+ln -sf Missing.template "$root/c/Dangling.template"   # cannot be opened
 printf 'x' > "$root/c/readme.txt"
 for f in "$root/a/First.template" "$root/b/Third.TEMPLATE" "$root/a/Deep/Deeper/Leaf.template" \
          "$root/c/NoType.template" "$root/c/LateType.template"; do

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "EntityTestSupport.h"
+#include "SceneFiles.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/camera/FadeCurve.h"
 #include "engine/entity/EntityBlender.h"
@@ -83,6 +84,7 @@ TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
     clock.AdvanceSeconds(1.5);
     EntityBlender::UpdateAllBlenders();
     EXPECT_EQ(b->GetValue(), 1.0f);
+    EXPECT_FALSE(e->IsHidden());
     EXPECT_FALSE(b->IsLinked() || copy.IsLinked());
 
     EntityBlender unlinked(e);
@@ -103,10 +105,7 @@ TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
     gEngineServices.sceneParametersStartTransition = [](EntityTemplate*, uint32_t flags, float seconds) {
         started.push_back({flags, seconds});
     };
-    struct ParamsTemplate : EntityTemplate {
-        Entity* CreateEntity() override { return new SceneParametersEntity(); }
-    };
-    auto* params = new ParamsTemplate();
+    auto* params = new scenefiles::ParamsTemplate();
     templates.emplace_back(params);
     params->SetName("params");
     auto* p = static_cast<SceneParametersEntity*>(Make(nullptr, 0, params));
@@ -126,7 +125,8 @@ TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
     EXPECT_EQ(gEntityManager->GetActiveSceneParamsEntity(), p);
     root->ActivateSceneParams();
     SceneParametersEntity::ActivateDefaultSceneParams(64, 3.0f);
-    p->ChangeTemplate(params);
+    p->ChangeTemplate(Template(ENTITY_SCENEPARAMBOX, "other"));
+    EXPECT_STREQ(p->GetTemplate()->GetName(), "other");
     const std::vector<std::pair<uint32_t, float>> expected = {{1, 0.5f}, {0, 0.25f}, {2, 0.0f}, {64, 3.0f}, {0, 0.0f}};
     EXPECT_EQ(started, expected);
 }

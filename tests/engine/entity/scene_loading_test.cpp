@@ -30,9 +30,6 @@ struct HookedEntity : Entity {
 struct HookedTemplate : EntityTemplate {
     Entity* CreateEntity() override { return new HookedEntity(); }
 };
-struct ParamsTemplate : EntityTemplate {
-    Entity* CreateEntity() override { return new SceneParametersEntity(); }
-};
 
 const std::string kG1 = "00000000-0000-0000-0000-000000000001";
 const std::string kG2 = "00000000-0000-0000-0000-000000000002";
@@ -86,7 +83,7 @@ protected:
     }
 
     HookedTemplate plainTemplate;
-    ParamsTemplate paramsTemplate;
+    scenefiles::ParamsTemplate paramsTemplate;
     scenefiles::RegisteredTemplate plain{&plainTemplate, kPlainTemplate, 0};
     scenefiles::RegisteredTemplate params{&paramsTemplate, kParamsTemplate, ENTITY_SCENEPARAMBOX};
 };

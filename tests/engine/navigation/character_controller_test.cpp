@@ -126,15 +126,16 @@ TEST_F(CharacterControllerTest, MovesAmongBoxesAgreeWithSubSteppedReference) {
 
 TEST_F(CharacterControllerTest, FaceMeshesOfBothVertexLayouts) {
     // A 10 x 10 quad at y = 0.5 as floats, and at y = 2 as short4n values in a position box;
-    // the last triangle names a vertex that does not exist.
+    // the last triangle names a vertex that does not exist. Without vertices nothing is met.
     static const float floats[4][3] = {{-5, 0.5f, -5}, {5, 0.5f, -5}, {5, 0.5f, 5}, {-5, 0.5f, 5}};
     static const int16_t shorts[4][4] = {{-32768, 0, -32768, 0}, {32767, 0, -32768, 0}, {32767, 0, 32767, 0}, {-32768, 0, 32767, 0}};
     static const uint16_t indices[] = {0, 2, 1, 0, 3, 2, 0, 1, 9};
     const struct {
         uint32_t flags, size;
         const void* vertices;
-        float x, top;
-    } cases[] = {{MESH_VERTEX_FLOAT3, 12, floats, 0, 0.5f}, {MESH_VERTEX_SHORT4N | MESH_VERTEX_BLEND, 8, shorts, 40, 2.0f}};
+        float x, top, y;
+    } cases[] = {{MESH_VERTEX_FLOAT3, 12, floats, 0, 0.5f, 0.751f}, {MESH_VERTEX_SHORT4N | MESH_VERTEX_BLEND, 8, shorts, 40, 2.0f, 2.251f},
+                 {MESH_VERTEX_FLOAT3, 12, nullptr, 80, 0.5f, -0.05f}};
     for (const auto& c : cases) {
         Entity* m = Box(Vector(-5, -1, -5, 1), Vector(5, 3, 5, 1), 0, Vector(c.x, 0, 0, 1));
         gFaces[m] = {static_cast<const uint8_t*>(c.vertices), c.size, c.flags, 4,
@@ -142,7 +143,7 @@ TEST_F(CharacterControllerTest, FaceMeshesOfBothVertexLayouts) {
         Controller controller(Unit(c.x, c.top + 0.2f, 0), 0.25f);
         controller.SetAutoStepHeight(0.5f);
         controller.Move(Vector(1, -1, 0.5f, 0));  // down onto the face, then along it
-        EXPECT_NEAR(controller.GetPosition().y, c.top + 0.251f, 0.001f) << c.flags;
+        EXPECT_NEAR(controller.GetPosition().y, c.y, 0.001f) << c.x;
         EXPECT_NEAR(controller.GetPosition().x, c.x + 1, 2e-3f);
     }
 }
@@ -175,6 +176,17 @@ TEST_F(CharacterControllerTest, MoveConstraintsKeepTheSphereInside) {
     EXPECT_NEAR(outside.GetPosition().x, 5.1213f, 1e-3f);
     outside.Move(Vector(-2.1213f, 0, -2.1213f, 0));
     EXPECT_NEAR(outside.GetPosition().x, 3.0f, 1e-3f);
+}
+
+TEST_F(CharacterControllerTest, APushSlidesTwiceAtMost) {
+    // Pushed onto a wall turned 45 degrees, along it to a second and a third: the third ends it.
+    Box(Vector(0, -5, -3, 1), Vector(2, 5, 3, 1), 45, Vector(1, 0, 0, 1));
+    Box(Vector(3, -5, -2, 1), Vector(4, 5, 5, 1));
+    Box(Vector(-3, -5, 0, 1), Vector(1, 5, 2, 1), 36.8699f, Vector(3, 0, 5, 1));
+    Controller controller(Unit(0, 0, 0), 0.25f);
+    controller.MoveAwayFromMySphere(controller.GetPosition(), Vector(1, 0, 0, 0), 13.75f, nullptr);
+    EXPECT_NEAR(controller.GetPosition().x, 2.749f, 0.005f);
+    EXPECT_NEAR(controller.GetPosition().z, 4.875f, 0.005f);
 }
 
 TEST_F(CharacterControllerTest, FrozenYHoldsThroughMovesSnapsAndPaths) {
@@ -348,7 +360,6 @@ TEST(SweepSphereTriangleTest, FirstContactAgreesWithABruteForceSearch) {
     auto ToVector = [](V v) { return Vector(float(v.x), float(v.y), float(v.z), 1.0f); };
     auto FromVector = [](const Vector& v) { return V{v.x, v.y, v.z}; };
     auto Length = [](V v) { return std::sqrt(Dot(v, v)); };
-    int kinds[4] = {};  // contacts inside the face, on an edge, at a corner, at the start
     for (int i = 0; i < 4000; ++i) {
         SCOPED_TRACE(i);
         V t[3] = {Random(), Random(), Random()};
@@ -403,10 +414,5 @@ TEST(SweepSphereTriangleTest, FirstContactAgreesWithABruteForceSearch) {
             EXPECT_LT(Length(FromVector(contact.point) - touch), 2e-3);
             EXPECT_GT(Dot(FromVector(contact.normal), (moved - touch) * (1.0 / radius)), 0.999);
         }
-        int corners = 0;
-        for (const V& p : t) corners += Length(touch - p) < 1e-4;
-        const V n = Cross(t[1] - t[0], t[2] - t[0]);
-        ++kinds[at == 0.0 ? 3 : corners ? 2 : std::abs(Dot(moved - touch, n)) > 0.999 * Length(moved - touch) * Length(n) ? 0 : 1];
     }
-    for (int kind : kinds) EXPECT_GT(kind, 50);
 }
