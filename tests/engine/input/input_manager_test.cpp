@@ -180,6 +180,7 @@ TEST_F(InputManagerTest, TapStatesFromTouchToRemoval) {
     im.ReleaseActiveTaps();
     EXPECT_EQ(std::make_tuple(im.Taps()[0].state, im.Taps()[1].state),
               std::make_tuple(uint32_t(TAP_RELEASED), uint32_t(TAP_RELEASED_RETRIEVED)));
+    EXPECT_EQ(im.GetNextReleasedTap(), d);  // released without being retrieved first
     im.EndFrame();
     EXPECT_TRUE(im.Taps().empty());
     EXPECT_EQ(Events(im), (EventList{{2, a}, {4, a}, {4, a}, {3, a}, {2, b}, {3, b}, {2, c}, {4, c}, {2, d}, {3, d}, {3, c}}));
@@ -187,6 +188,8 @@ TEST_F(InputManagerTest, TapStatesFromTouchToRemoval) {
     InputManager other;  // ids keep rising across managers
     other.TouchDown(1, 0, 0);
     EXPECT_GT(other.Taps()[0].id, d);
+    for (uint32_t i = 0; i < InputManager::kMaxTaps; ++i) other.TouchDown(100 + i, 0, 0);
+    EXPECT_EQ(other.Taps().size(), InputManager::kMaxTaps);
 }
 
 struct RoutingRecorder {
@@ -347,6 +350,7 @@ TEST_F(InputManagerTest, FailuresLeaveInputReadingAsNothing) {
     EXPECT_FALSE(second->IsKeyPressed(30));
     char name[16];
     EXPECT_FALSE(second->Keyboard()->GetKeyName(30, name, sizeof(name)));
+    EXPECT_FALSE(second->Keyboard()->GetKeyName(30, nullptr, sizeof(name)));
 
     // A window behind another at start-up still gets its keyboard once in front.
     hid::SetKeyboardCreationFailure(false);

@@ -58,6 +58,8 @@ TEST_F(LuaBindingsTest, PackagesOpenAfterTheInitHooksByOrderThenRegistration) {
     EXPECT_EQ(Top(), 0);
     EXPECT_FALSE(RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &OpenPackage<3>));
     EXPECT_EQ(LuaBindingPackageCount(), 4u);
+    OpenAllLuaBindings(nullptr);  // no interpreter: nothing opens
+    EXPECT_EQ(gOpened.size(), 4u);
 
     static std::vector<std::string> seen;
     seen.clear();

@@ -160,6 +160,7 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
     gLua.RegisterClass(kClass, "");
     Run("function HostTestClass:Sum(a, b, c) return a + b + c, self ~= nil end\n"
         "function HostTestClass:Fail(a, b, c) error('inside') end\n"
+        "function HostTestClass:Code(a, b, c) error(7, 0) end\n"
         "function HostTestClass:Half(a) return a / 2 end\n"
         "function HostTestClass.Twice(a, b, c) return 2 * a end\n"
         "function HostTestClass.Broken(a, b, c) error('static') end\n"
@@ -173,6 +174,7 @@ TEST_F(LuaHostTest, FailedCallsLeaveTheStackAsBeforeTheArguments) {
         {true, kClass, "Missing", "Variable \"Missing\" is not function but nil in HostTestClass class", 0},
         {true, kClass, "number", "Variable \"number\" is not function but number in HostTestClass class", 0},
         {true, kClass, "Fail", "LUA: error in 'Fail'", 1},
+        {true, kClass, "Code", "Lua msg:7", 1},  // a number thrown above other values
         {true, kClass, "1", "Variable \"1\" is not function but nil in HostTestClass class", 0},
         {false, "NoSuchClass", "Twice", nullptr, 0},
         {false, kClass, "Missing", nullptr, 0},
