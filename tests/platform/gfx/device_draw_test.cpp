@@ -196,6 +196,22 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
         EXPECT_EQ(draw(), rule) << w << "x" << h;
         if (depth) depth->Release();
     }
+    // Clears write each depth format's encoding; what the surface lacks is refused.
+    const std::tuple<Format, uint32_t, float, const char*, uint32_t> clears[] = {
+        {FMT_D16, CLEAR_ZBUFFER, 0.5f, "", 0x80008000u},         {FMT_D16, CLEAR_STENCIL, 0.5f, "clear-no-stencil", 0},
+        {FMT_D32, CLEAR_ZBUFFER, 1.0f, "", 0xFFFFFFFFu},         {FMT_D32F_LOCKABLE, CLEAR_ZBUFFER, 0.25f, "", 0x3E800000u},
+        {FMT_D24S8, CLEAR_STENCIL, 1.0f, "", 7u},                {FMT_D24S8, CLEAR_ZBUFFER, 1.5f, "clear-depth-range", 0},
+        {FMT_UNKNOWN, CLEAR_TARGET, 1.0f, "", 0},                {FMT_UNKNOWN, CLEAR_ZBUFFER, 1.0f, "clear-no-depth", 0}};
+    for (const auto& [format, flags, z, rule, texel] : clears) {
+        Surface* depth = nullptr;
+        if (format) device->CreateDepthStencilSurface(4, 4, format, MULTISAMPLE_NONE, 0, 0, &depth, nullptr);
+        device->SetDepthStencilSurface(depth);
+        EXPECT_EQ(Rule(device->Clear(0, nullptr, flags, 0, z, 7)), rule) << format << " " << flags;
+        if (depth) {
+            EXPECT_EQ(Pixel(depth, 0, 0), texel) << format << " " << flags;
+            depth->Release();
+        }
+    }
     device->SetDepthStencilSurface(autoDepth);
 
     // Sampling a bound target is a warning; the draw goes ahead.
@@ -390,6 +406,17 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     EXPECT_EQ(std::make_tuple(record.VertexConstant(255)[2], record.PixelConstant(224)[0], record.streams[1].frequency,
                               record.SamplerState(15, SAMP_MAXANISOTROPY)),
               std::make_tuple(3.0f, 1.0f, uint32_t(STREAMSOURCE_INSTANCEDATA | 1), 4u));
+    // Integer, then boolean registers set between draws reach the next one.
+    for (int32_t step : {0, 1}) {
+        const int32_t v[4] = {6 + step};
+        (device->*(step ? &Device::SetVertexShaderConstantB : &Device::SetVertexShaderConstantI))(1, v, 1);
+        (device->*(step ? &Device::SetPixelShaderConstantB : &Device::SetPixelShaderConstantI))(1, v, 1);
+        ASSERT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
+        const DrawRecord later = recorder->DrawRecords().back();
+        EXPECT_EQ(std::make_tuple(later.vertexConstants->ints[1][0], later.vertexConstants->bools[1],
+                                  later.pixelConstants->ints[1][0], later.pixelConstants->bools[1]),
+                  std::make_tuple(6, 7 * step, 6, 7 * step));
+    }
 }
 
 TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
@@ -414,6 +441,9 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     EXPECT_EQ(texture(4, 4, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_MANAGED), "dynamic-managed");
     EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_DXT1, POOL_DEFAULT), "?");
     EXPECT_EQ(texture(4, 4, 1, 0, FMT_D16, POOL_DEFAULT), "?");  // depth formats need the depth usage
+    EXPECT_EQ(texture(4, 4, 1, USAGE_DEPTHSTENCIL, FMT_A8R8G8B8, POOL_DEFAULT), "?");
+    CubeTexture* cube = nullptr;
+    EXPECT_EQ(Rule(device->CreateCubeTexture(0, 1, 0, FMT_A8, POOL_MANAGED, &cube, nullptr)), "texture-arguments");
     EXPECT_EQ(Rule(device->CreateVertexBuffer(0, 0, 0, POOL_MANAGED, &b, nullptr)), "buffer-arguments");  // null on refusal
     EXPECT_EQ(Rule(device->CreateVertexBuffer(4, USAGE_DYNAMIC, 0, POOL_MANAGED, &b, nullptr)), "dynamic-managed");
     EXPECT_EQ(Rule(device->CreateIndexBuffer(4, 0, FMT_A8, POOL_MANAGED, &i, nullptr)), "buffer-arguments");
@@ -432,7 +462,7 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
         const Result r = b->Lock(l.offset, l.size, &data, l.flags);
         EXPECT_EQ(Rule(r), l.rule) << l.offset << " " << l.size;
         EXPECT_EQ(data != nullptr, r == OK);
-        if (r == OK) b->Unlock();
+        EXPECT_EQ(r == OK ? b->Unlock() : OK, OK);
     }
     EXPECT_EQ(Rule(b->Unlock()), "unlock-not-locked");
     void* data = nullptr;
@@ -473,6 +503,9 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
               std::make_pair(16, std::ptrdiff_t(16 + 8)));  // two 8-byte blocks per row of blocks
     blocks->UnlockRect(0);
     EXPECT_EQ(Rule(blocks->UnlockRect(0)), "unlock-not-locked");
+    ASSERT_EQ(dynamic->LockRect(0, &locked, nullptr, LOCK_DISCARD), OK);
+    EXPECT_EQ(static_cast<uint8_t*>(locked.bits)[255], 0xCD);  // discarded, as with buffers
+    dynamic->UnlockRect(0);
     dynamic->Release();
     blocks->Release();
 
@@ -499,8 +532,11 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
         depth->Release();
     }
     Surface* none = nullptr;
-    EXPECT_EQ(Rule(device->CreateDepthStencilSurface(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &none, nullptr)),
-              "depth-arguments");
+    const std::tuple<uint32_t, uint32_t, Format> depthArguments[] = {{4, 4, FMT_A8R8G8B8}, {16385, 1, FMT_D16}, {1, 16385, FMT_D16}};
+    for (const auto& [w, h, f] : depthArguments)
+        EXPECT_EQ(Rule(device->CreateDepthStencilSurface(w, h, f, MULTISAMPLE_NONE, 0, 0, &none, nullptr)), "depth-arguments");
+    EXPECT_EQ(Rule(device->CreateRenderTarget(8, 8, FMT_A8R8G8B8, MULTISAMPLE_4_SAMPLES, 0, 1, &none, nullptr)),
+              "lockable-multisample");
 
     // Present parameters: a zero count means one buffer, an unknown format the default.
     Device* other = nullptr;

@@ -129,6 +129,8 @@ TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
 }
 
 TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
+    std::string chain;  // a thousand macros, each expanding to the one before
+    for (int i = 1; i <= 1000; ++i) chain += "#define M" + std::to_string(i) + " M" + std::to_string(i - 1) + "\n";
     struct Case { std::string source; const char* error; } cases[] = {  // a fragment of the first error; null: none
         {"#if 1 / 0\n#endif", "division by zero"},
         {"#if (1\n#endif", "X1507"},
@@ -138,6 +140,8 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         {"#error stop here", "stop here"},
         {"#define F(a) a\nF(1, 2)", "X1507"},
         {"#include \"x.hlsl\"", "failed to open source file"},
+        {"#include x.hlsl", "expects \"file\" or <file>"},
+        {chain + "M1000", "X1507"},
         {"#if 1 ? 2\n#endif", "X1507"},
         {"#if 0x\n#endif", "X1507"},  // a hex prefix without digits
         {"#if " + std::string(198, '-') + "1\n#endif", nullptr},  // the deepest expression taken

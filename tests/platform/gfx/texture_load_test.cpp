@@ -101,6 +101,7 @@ TEST_F(TextureLoad, ImageMagickFiles) {
     EXPECT_EQ(std::make_tuple(info.width, info.height, info.format, info.resourceType, info.imageFileFormat),
               std::make_tuple(8u, 4u, FMT_R8G8B8, RTYPE_TEXTURE, IFF_DDS));
     Texture* t = nullptr;
+    EXPECT_EQ(Load(red, FMT_UNKNOWN, &t, nullptr, POOL_MANAGED, 8), ERR_NOTIMPL);  // 8x8 of an 8x4 file
     ASSERT_EQ(Load(red, FMT_UNKNOWN, &t, &info, POOL_MANAGED, DEFAULT_NONPOW2, FROM_FILE), OK);
     auto bytes = Level(t, 0);
     ASSERT_EQ(bytes.size(), 8u * 4 * 3);
@@ -191,6 +192,7 @@ TEST(DdsHeader, DocumentedPixelFormatsAndBlockSizes) {
         {kLuminance, 0, 8, 0xFF, 0, 0, 0, FMT_L8},
         {kLuminance | kAlphaPixels, 0, 16, 0xFF, 0, 0, 0xFF00, FMT_A8L8},
         {kLuminance, 0, 16, 0xFFFF, 0, 0, 0, FMT_L16},
+        {kLuminance, 0, 16, 0xFF, 0, 0, 0, FMT_UNKNOWN},
         {kAlpha, 0, 8, 0, 0, 0, 0xFF, FMT_A8},
         {kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, FMT_DXT1},
         {kFourCC, MakeFourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, FMT_DXT3},
@@ -245,6 +247,8 @@ TEST_F(TextureLoad, SurfaceFromMemory) {
         EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, nullptr, luminance, FMT_L8, 3, nullptr, empty.right ? &empty : nullptr,
                                         FILTER_NONE, 0),
                   ERR_INVALIDCALL);
+    for (const Rect& outside : {Rect{0, 0, 5, 2}, Rect{0, 0, 4, 3}, Rect{0, 1, 2, 1}})  // the surface is 4x2
+        EXPECT_EQ(LoadSurfaceFromMemory(s, nullptr, &outside, luminance, FMT_L8, 3, nullptr, &src, FILTER_NONE, 0), ERR_INVALIDCALL);
     s->Release();
     t->Release();
 
