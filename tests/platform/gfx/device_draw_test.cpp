@@ -2,7 +2,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -46,32 +45,19 @@ struct Draws : Fixture {
 };
 
 TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
-    struct Case {
-        PrimitiveType type;
-        int32_t baseVertex;
-        uint32_t minIndex, numVertices, startIndex, count;
-        bool wide;  // 32-bit indices
-        const char* rule;
-    } cases[] = {
+    struct Case { PrimitiveType type; int32_t baseVertex; uint32_t minIndex, numVertices, startIndex, count;
+                  bool wide; /* 32-bit indices */ const char* rule; } cases[] = {
         {PT_TRIANGLELIST, 0, 0, 10, 0, 2, false, ""},  // six 16-bit indices: all of them
-        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, false, "draw-index-range"},
-        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, true, "draw-index-range"},
-        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 4, false, ""},
-        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 5, false, "draw-index-range"},
+        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, false, "draw-index-range"}, {PT_TRIANGLELIST, 0, 0, 10, 1, 2, true, "draw-index-range"},
+        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 4, false, ""}, {PT_TRIANGLESTRIP, 0, 0, 10, 0, 5, false, "draw-index-range"},
+        {PT_LINELIST, 0, 0, 10, 0, 3, false, ""},      {PT_LINELIST, 0, 0, 10, 0, 4, false, "draw-index-range"},
+        {PT_LINESTRIP, 0, 0, 10, 0, 5, false, ""},     {PT_LINESTRIP, 0, 0, 10, 0, 6, false, "draw-index-range"},
+        {PT_POINTLIST, 0, 0, 10, 0, 6, false, ""},     {PT_POINTLIST, 0, 0, 10, 0, 7, false, "draw-index-range"},
         {PT_TRIANGLEFAN, 0, 0, 10, 2, 2, false, ""},
-        {PT_LINELIST, 0, 0, 10, 0, 3, false, ""},
-        {PT_LINELIST, 0, 0, 10, 0, 4, false, "draw-index-range"},
-        {PT_LINESTRIP, 0, 0, 10, 0, 5, false, ""},
-        {PT_LINESTRIP, 0, 0, 10, 0, 6, false, "draw-index-range"},
-        {PT_POINTLIST, 0, 0, 10, 0, 6, false, ""},
-        {PT_POINTLIST, 0, 0, 10, 0, 7, false, "draw-index-range"},
         // The vertices base + min .. + numVertices must lie in stream 0.
-        {PT_TRIANGLELIST, 0, 9, 1, 0, 1, false, ""},
-        {PT_TRIANGLELIST, 0, 10, 1, 0, 1, false, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 1, 0, 10, 0, 1, false, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 4, 5, 1, 0, 1, false, ""},
-        {PT_TRIANGLELIST, -1, 0, 1, 0, 1, false, "draw-arguments"},
-        {PT_TRIANGLELIST, 0, 0, 0, 0, 1, false, "draw-arguments"},
+        {PT_TRIANGLELIST, 0, 9, 1, 0, 1, false, ""},   {PT_TRIANGLELIST, 0, 10, 1, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, 4, 5, 1, 0, 1, false, ""},   {PT_TRIANGLELIST, 1, 0, 10, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, -1, 0, 1, 0, 1, false, "draw-arguments"}, {PT_TRIANGLELIST, 0, 0, 0, 0, 1, false, "draw-arguments"},
     };
     for (const Case& c : cases) {
         device->SetIndices(c.wide ? ib32 : ib16);
@@ -90,14 +76,10 @@ TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
 TEST_F(Draws, PlainDrawsCheckTheirStreamAndLayout) {
     struct Case { PrimitiveType type; uint32_t start, count, offset; const char* rule; } cases[] = {
         {PT_TRIANGLELIST, 0, 3, 12, ""},  // nine vertices behind a one-vertex offset
-        {PT_TRIANGLELIST, 1, 3, 12, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 1, 3, 0, ""},
-        {PT_LINESTRIP, 0, 9, 0, ""},
-        {PT_LINESTRIP, 0, 10, 0, "draw-vertex-range"},
-        {PT_POINTLIST, 9, 1, 0, ""},
-        {PT_POINTLIST, 10, 1, 0, "draw-vertex-range"},
-        {static_cast<PrimitiveType>(0), 0, 1, 0, "draw-arguments"},
-        {static_cast<PrimitiveType>(7), 0, 1, 0, "draw-arguments"},
+        {PT_TRIANGLELIST, 1, 3, 12, "draw-vertex-range"}, {PT_TRIANGLELIST, 1, 3, 0, ""},
+        {PT_LINESTRIP, 0, 9, 0, ""}, {PT_LINESTRIP, 0, 10, 0, "draw-vertex-range"},
+        {PT_POINTLIST, 9, 1, 0, ""}, {PT_POINTLIST, 10, 1, 0, "draw-vertex-range"},
+        {static_cast<PrimitiveType>(0), 0, 1, 0, "draw-arguments"}, {static_cast<PrimitiveType>(7), 0, 1, 0, "draw-arguments"},
         {PT_POINTLIST, 0, 0, 0, "draw-arguments"},
     };
     for (const Case& c : cases) {
@@ -144,26 +126,17 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
     EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-stream");
     EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "draw-no-stream");  // indices stay
 
-    struct Case {
-        const void* indexData;
-        Format format;
-        uint32_t numVertices, stride;
-        const void* vertexData;
-        const char* rule;
-    } cases[] = {
-        {indices, FMT_INDEX16, 3, 12, vertices, ""},
-        {indices, FMT_INDEX32, 3, 12, vertices, ""},
-        {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},
-        {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
-        {indices, FMT_INDEX16, 0, 12, vertices, "draw-arguments"},
-        {indices, FMT_INDEX16, 3, 0, vertices, "draw-arguments"},
+    struct Case { const void* indexData; Format format; uint32_t numVertices, stride; const void* vertexData; const char* rule; };
+    const Case cases[] = {
+        {indices, FMT_INDEX16, 3, 12, vertices, ""},                 {indices, FMT_INDEX32, 3, 12, vertices, ""},
+        {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},      {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
+        {indices, FMT_INDEX16, 0, 12, vertices, "draw-arguments"},  {indices, FMT_INDEX16, 3, 0, vertices, "draw-arguments"},
         {indices, FMT_INDEX16, 3, 12, nullptr, "draw-arguments"},
     };
     for (const Case& c : cases) {
         device->SetIndices(ib16);
-        EXPECT_EQ(Rule(device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indexData, c.format,
-                                                      c.vertexData, c.stride)),
-                  c.rule);
+        const Result r = device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indexData, c.format, c.vertexData, c.stride);
+        EXPECT_EQ(Rule(r), c.rule);
     }
     const DrawRecord record = recorder->DrawRecords().back();
     EXPECT_EQ(std::make_tuple(record.call, record.userIndexFormat, record.numVertices),
