@@ -26,12 +26,8 @@ struct Fixture : ::testing::Test {
         params.backBufferWidth = 64;
         params.backBufferHeight = 32;
         params.backBufferFormat = FMT_X8R8G8B8;
-        params.backBufferCount = 1;
-        params.swapEffect = SWAPEFFECT_DISCARD;
-        params.windowed = 1;
         params.enableAutoDepthStencil = 1;
         params.autoDepthStencilFormat = FMT_D24S8;
-        params.presentationInterval = PRESENT_INTERVAL_IMMEDIATE;
         ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr,
                                         CREATE_HARDWARE_VERTEXPROCESSING | CREATE_PUREDEVICE | CREATE_MULTITHREADED,
                                         &params, &device),
