@@ -126,7 +126,7 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
     EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-stream");
     EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "draw-no-stream");  // indices stay
 
-    struct Case { const void* indexData; Format format; uint32_t numVertices, stride; const void* vertexData; const char* rule; };
+    struct Case { const void* indices; Format format; uint32_t numVertices, stride; const void* vertices; const char* rule; };
     const Case cases[] = {
         {indices, FMT_INDEX16, 3, 12, vertices, ""},                 {indices, FMT_INDEX32, 3, 12, vertices, ""},
         {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},      {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
@@ -135,7 +135,7 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
     };
     for (const Case& c : cases) {
         device->SetIndices(ib16);
-        const Result r = device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indexData, c.format, c.vertexData, c.stride);
+        const Result r = device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indices, c.format, c.vertices, c.stride);
         EXPECT_EQ(Rule(r), c.rule);
     }
     const DrawRecord record = recorder->DrawRecords().back();
