@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "platform/gfx/GfxDevice.h"
@@ -13,9 +12,6 @@
 #include "platform/gfx/ShaderCompiler.h"
 
 namespace gfx {
-
-inline auto Tie(const Viewport& v) { return std::make_tuple(v.x, v.y, v.width, v.height); }
-inline auto Tie(const Rect& r) { return std::make_tuple(r.left, r.top, r.right, r.bottom); }
 
 struct Fixture : ::testing::Test {
     void SetUp() override {

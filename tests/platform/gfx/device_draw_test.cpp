@@ -25,9 +25,7 @@ struct Draws : Fixture {
         ASSERT_EQ(device->BeginScene(), OK);
     }
     void TearDown() override {
-        device->EndScene();
-        device->SetStreamSource(0, nullptr, 0, 0);
-        device->SetIndices(nullptr);
+        device->EndScene();  // what is still bound goes with the device
         for (Unknown* u : std::initializer_list<Unknown*>{vb, ib16, ib32}) u->Release();
         Fixture::TearDown();
     }

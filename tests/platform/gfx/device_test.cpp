@@ -77,8 +77,7 @@ TEST_F(Fixture, DrawRecordsHoldTheBoundState) {
                               records[0].primitiveType),
               std::make_tuple(CMP_EQUAL, CMP_NOTEQUAL, PT_TRIANGLEFAN));
     EXPECT_EQ(records[0].pixelShader.serial, SerialOf(ps));
-    ASSERT_TRUE(records[0].pixelShader.constants);
-    ASSERT_EQ(records[0].pixelShader.constants->size(), 2u);
+    ASSERT_TRUE(records[0].pixelShader.constants && records[0].pixelShader.constants->size() == 2u);
     EXPECT_EQ((*records[0].pixelShader.constants)[0].name, "Tint");
     EXPECT_EQ(records[0].PixelConstant(3)[1], 0.5f);
     EXPECT_EQ(std::make_tuple(records[0].textures[2].serial, records[0].textures[2].levels, records[0].streams[0].stride),
@@ -119,7 +118,8 @@ TEST_F(Fixture, ImplicitRules) {
     Rect scissor{};
     device->GetViewport(&vp);
     device->GetScissorRect(&scissor);
-    EXPECT_EQ(std::tuple_cat(Tie(vp), Tie(scissor)), std::make_tuple(0u, 0u, 16u, 8u, 0, 0, 16, 8));
+    EXPECT_EQ(std::make_tuple(vp.x, vp.y, vp.width, vp.height, scissor.left, scissor.top, scissor.right, scissor.bottom),
+              std::make_tuple(0u, 0u, 16u, 8u, 0, 0, 16, 8));
     EXPECT_EQ(device->SetRenderTarget(1, nullptr), OK);
     EXPECT_TRUE(device->SetRenderTarget(0, nullptr) == ERR_INVALIDCALL && Broke("render-target-0-null"));
     Viewport outside = {0, 0, 17, 8, 0, 1};

@@ -89,9 +89,8 @@ TEST_F(TextureLoad, ImageMagickFiles) {
 
     // Converted on load to the requested format.
     ASSERT_EQ(Load(red, FMT_A8R8G8B8, &t), OK);
-    bytes = Level(t, 0);
     uint32_t texel;
-    std::memcpy(&texel, bytes.data(), 4);
+    std::memcpy(&texel, Level(t, 0).data(), 4);
     EXPECT_EQ(texel, 0xFFFF0000u);
     t->Release();
 
@@ -99,8 +98,7 @@ TEST_F(TextureLoad, ImageMagickFiles) {
     auto alpha = Convert("-size 8x8 xc:'rgba(0,0,255,0.5)' -define dds:compression=none", "alpha");
     ASSERT_EQ(Load(alpha, FMT_UNKNOWN, &t, &info, POOL_MANAGED, DEFAULT_NONPOW2, DEFAULT_VALUE), OK);
     EXPECT_TRUE(info.format == FMT_A8R8G8B8 && t->GetLevelCount() == 4u);
-    bytes = Level(t, 3);
-    std::memcpy(&texel, bytes.data(), 4);
+    std::memcpy(&texel, Level(t, 3).data(), 4);
     EXPECT_EQ(texel & 0xFFFFFFu, 0x0000FFu);
     EXPECT_NEAR(static_cast<int>(texel >> 24), 128, 1);
     t->Release();
@@ -188,8 +186,7 @@ TEST(DdsHeader, DocumentedPixelFormatsAndBlockSizes) {
     // A 5x3 DXT1 chain of three levels: 2x1 blocks, then 1x1 and 1x1, 8 bytes each = 32 bytes.
     auto chain = FlatDds(kFourCC, MakeFourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 5, 3, 3, 32);
     ImageInfo info{};
-    ASSERT_EQ(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size()), &info), OK);
-    EXPECT_EQ(info.mipLevels, 3u);
+    EXPECT_TRUE(GetImageInfoFromFileInMemory(chain.data(), static_cast<uint32_t>(chain.size()), &info) == OK && info.mipLevels == 3u);
     // One byte short, more levels than the chain can hold, and a header of the wrong size are refused.
     chain.pop_back();
     auto wrongSize = FlatDds(kRgb, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0);
