@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "platform/gfx/GfxDevice.h"
@@ -13,9 +12,6 @@
 #include "platform/gfx/ShaderCompiler.h"
 
 namespace gfx {
-
-inline auto Tie(const Viewport& v) { return std::make_tuple(v.x, v.y, v.width, v.height); }
-inline auto Tie(const Rect& r) { return std::make_tuple(r.left, r.top, r.right, r.bottom); }
 
 struct Fixture : ::testing::Test {
     void SetUp() override {
@@ -26,12 +22,8 @@ struct Fixture : ::testing::Test {
         params.backBufferWidth = 64;
         params.backBufferHeight = 32;
         params.backBufferFormat = FMT_X8R8G8B8;
-        params.backBufferCount = 1;
-        params.swapEffect = SWAPEFFECT_DISCARD;
-        params.windowed = 1;
         params.enableAutoDepthStencil = 1;
         params.autoDepthStencilFormat = FMT_D24S8;
-        params.presentationInterval = PRESENT_INTERVAL_IMMEDIATE;
         ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr,
                                         CREATE_HARDWARE_VERTEXPROCESSING | CREATE_PUREDEVICE | CREATE_MULTITHREADED,
                                         &params, &device),

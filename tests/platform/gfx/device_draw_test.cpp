@@ -2,7 +2,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -26,9 +25,7 @@ struct Draws : Fixture {
         ASSERT_EQ(device->BeginScene(), OK);
     }
     void TearDown() override {
-        device->EndScene();
-        device->SetStreamSource(0, nullptr, 0, 0);
-        device->SetIndices(nullptr);
+        device->EndScene();  // what is still bound goes with the device
         for (Unknown* u : std::initializer_list<Unknown*>{vb, ib16, ib32}) u->Release();
         Fixture::TearDown();
     }
@@ -46,32 +43,19 @@ struct Draws : Fixture {
 };
 
 TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
-    struct Case {
-        PrimitiveType type;
-        int32_t baseVertex;
-        uint32_t minIndex, numVertices, startIndex, count;
-        bool wide;  // 32-bit indices
-        const char* rule;
-    } cases[] = {
+    struct Case { PrimitiveType type; int32_t baseVertex; uint32_t minIndex, numVertices, startIndex, count;
+                  bool wide; /* 32-bit indices */ const char* rule; } cases[] = {
         {PT_TRIANGLELIST, 0, 0, 10, 0, 2, false, ""},  // six 16-bit indices: all of them
-        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, false, "draw-index-range"},
-        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, true, "draw-index-range"},
-        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 4, false, ""},
-        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 5, false, "draw-index-range"},
+        {PT_TRIANGLELIST, 0, 0, 10, 1, 2, false, "draw-index-range"}, {PT_TRIANGLELIST, 0, 0, 10, 1, 2, true, "draw-index-range"},
+        {PT_TRIANGLESTRIP, 0, 0, 10, 0, 4, false, ""}, {PT_TRIANGLESTRIP, 0, 0, 10, 0, 5, false, "draw-index-range"},
+        {PT_LINELIST, 0, 0, 10, 0, 3, false, ""},      {PT_LINELIST, 0, 0, 10, 0, 4, false, "draw-index-range"},
+        {PT_LINESTRIP, 0, 0, 10, 0, 5, false, ""},     {PT_LINESTRIP, 0, 0, 10, 0, 6, false, "draw-index-range"},
+        {PT_POINTLIST, 0, 0, 10, 0, 6, false, ""},     {PT_POINTLIST, 0, 0, 10, 0, 7, false, "draw-index-range"},
         {PT_TRIANGLEFAN, 0, 0, 10, 2, 2, false, ""},
-        {PT_LINELIST, 0, 0, 10, 0, 3, false, ""},
-        {PT_LINELIST, 0, 0, 10, 0, 4, false, "draw-index-range"},
-        {PT_LINESTRIP, 0, 0, 10, 0, 5, false, ""},
-        {PT_LINESTRIP, 0, 0, 10, 0, 6, false, "draw-index-range"},
-        {PT_POINTLIST, 0, 0, 10, 0, 6, false, ""},
-        {PT_POINTLIST, 0, 0, 10, 0, 7, false, "draw-index-range"},
         // The vertices base + min .. + numVertices must lie in stream 0.
-        {PT_TRIANGLELIST, 0, 9, 1, 0, 1, false, ""},
-        {PT_TRIANGLELIST, 0, 10, 1, 0, 1, false, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 1, 0, 10, 0, 1, false, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 4, 5, 1, 0, 1, false, ""},
-        {PT_TRIANGLELIST, -1, 0, 1, 0, 1, false, "draw-arguments"},
-        {PT_TRIANGLELIST, 0, 0, 0, 0, 1, false, "draw-arguments"},
+        {PT_TRIANGLELIST, 0, 9, 1, 0, 1, false, ""},   {PT_TRIANGLELIST, 0, 10, 1, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, 4, 5, 1, 0, 1, false, ""},   {PT_TRIANGLELIST, 1, 0, 10, 0, 1, false, "draw-vertex-range"},
+        {PT_TRIANGLELIST, -1, 0, 1, 0, 1, false, "draw-arguments"}, {PT_TRIANGLELIST, 0, 0, 0, 0, 1, false, "draw-arguments"},
     };
     for (const Case& c : cases) {
         device->SetIndices(c.wide ? ib32 : ib16);
@@ -90,14 +74,10 @@ TEST_F(Draws, IndexedDrawsReadOnlyWhatTheBuffersHold) {
 TEST_F(Draws, PlainDrawsCheckTheirStreamAndLayout) {
     struct Case { PrimitiveType type; uint32_t start, count, offset; const char* rule; } cases[] = {
         {PT_TRIANGLELIST, 0, 3, 12, ""},  // nine vertices behind a one-vertex offset
-        {PT_TRIANGLELIST, 1, 3, 12, "draw-vertex-range"},
-        {PT_TRIANGLELIST, 1, 3, 0, ""},
-        {PT_LINESTRIP, 0, 9, 0, ""},
-        {PT_LINESTRIP, 0, 10, 0, "draw-vertex-range"},
-        {PT_POINTLIST, 9, 1, 0, ""},
-        {PT_POINTLIST, 10, 1, 0, "draw-vertex-range"},
-        {static_cast<PrimitiveType>(0), 0, 1, 0, "draw-arguments"},
-        {static_cast<PrimitiveType>(7), 0, 1, 0, "draw-arguments"},
+        {PT_TRIANGLELIST, 1, 3, 12, "draw-vertex-range"}, {PT_TRIANGLELIST, 1, 3, 0, ""},
+        {PT_LINESTRIP, 0, 9, 0, ""}, {PT_LINESTRIP, 0, 10, 0, "draw-vertex-range"},
+        {PT_POINTLIST, 9, 1, 0, ""}, {PT_POINTLIST, 10, 1, 0, "draw-vertex-range"},
+        {static_cast<PrimitiveType>(0), 0, 1, 0, "draw-arguments"}, {static_cast<PrimitiveType>(7), 0, 1, 0, "draw-arguments"},
         {PT_POINTLIST, 0, 0, 0, "draw-arguments"},
     };
     for (const Case& c : cases) {
@@ -144,26 +124,17 @@ TEST_F(Draws, UserPointerDrawsUnbindWhatTheyReplace) {
     EXPECT_EQ(Rule(device->DrawPrimitive(PT_POINTLIST, 0, 1)), "draw-no-stream");
     EXPECT_EQ(Rule(device->DrawIndexedPrimitive(PT_POINTLIST, 0, 0, 1, 0, 1)), "draw-no-stream");  // indices stay
 
-    struct Case {
-        const void* indexData;
-        Format format;
-        uint32_t numVertices, stride;
-        const void* vertexData;
-        const char* rule;
-    } cases[] = {
-        {indices, FMT_INDEX16, 3, 12, vertices, ""},
-        {indices, FMT_INDEX32, 3, 12, vertices, ""},
-        {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},
-        {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
-        {indices, FMT_INDEX16, 0, 12, vertices, "draw-arguments"},
-        {indices, FMT_INDEX16, 3, 0, vertices, "draw-arguments"},
+    struct Case { const void* indices; Format format; uint32_t numVertices, stride; const void* vertices; const char* rule; };
+    const Case cases[] = {
+        {indices, FMT_INDEX16, 3, 12, vertices, ""},                 {indices, FMT_INDEX32, 3, 12, vertices, ""},
+        {indices, FMT_D16, 3, 12, vertices, "draw-arguments"},      {nullptr, FMT_INDEX16, 3, 12, vertices, "draw-arguments"},
+        {indices, FMT_INDEX16, 0, 12, vertices, "draw-arguments"},  {indices, FMT_INDEX16, 3, 0, vertices, "draw-arguments"},
         {indices, FMT_INDEX16, 3, 12, nullptr, "draw-arguments"},
     };
     for (const Case& c : cases) {
         device->SetIndices(ib16);
-        EXPECT_EQ(Rule(device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indexData, c.format,
-                                                      c.vertexData, c.stride)),
-                  c.rule);
+        const Result r = device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, c.numVertices, 1, c.indices, c.format, c.vertices, c.stride);
+        EXPECT_EQ(Rule(r), c.rule);
     }
     const DrawRecord record = recorder->DrawRecords().back();
     EXPECT_EQ(std::make_tuple(record.call, record.userIndexFormat, record.numVertices),
@@ -195,6 +166,27 @@ TEST_F(Draws, TargetsDepthAndSampledTargetsAreChecked) {
         device->SetDepthStencilSurface(depth);
         EXPECT_EQ(draw(), rule) << w << "x" << h;
         if (depth) depth->Release();
+    }
+    // Clears write each depth format's encoding and refuse what the surface lacks; only the
+    // lockable formats lock (pitch 0: not lockable).
+    const std::tuple<Format, uint32_t, float, const char*, uint32_t, int32_t> clears[] = {
+        {FMT_D16_LOCKABLE, CLEAR_ZBUFFER, 0.5f, "", 0x80008000u, 8}, {FMT_D16, CLEAR_STENCIL, 0.5f, "clear-no-stencil", 0, 0},
+        {FMT_D32, CLEAR_ZBUFFER, 1.0f, "", 0xFFFFFFFFu, 0},          {FMT_D32F_LOCKABLE, CLEAR_ZBUFFER, 0.25f, "", 0x3E800000u, 16},
+        {FMT_D24S8, CLEAR_STENCIL, 1.0f, "", 7u, 0},                 {FMT_D24S8, CLEAR_ZBUFFER, 1.5f, "clear-depth-range", 0, 0},
+        {FMT_UNKNOWN, CLEAR_TARGET, 1.0f, "", 0, 0},                 {FMT_UNKNOWN, CLEAR_ZBUFFER, 1.0f, "clear-no-depth", 0, 0}};
+    for (const auto& [format, flags, z, rule, texel, pitch] : clears) {
+        Surface* depth = nullptr;
+        if (format) device->CreateDepthStencilSurface(4, 4, format, MULTISAMPLE_NONE, 0, 0, &depth, nullptr);
+        device->SetDepthStencilSurface(depth);
+        EXPECT_EQ(Rule(device->Clear(0, nullptr, flags, 0, z, 7)), rule) << format << " " << flags;
+        if (depth) {
+            EXPECT_EQ(Pixel(depth, 0, 0), texel) << format << " " << flags;
+            LockedRect locked{};
+            EXPECT_EQ(Rule(depth->LockRect(&locked, nullptr, 0)), pitch ? "" : "lock-not-lockable") << format;
+            EXPECT_EQ(locked.pitch, pitch) << format;
+            if (pitch) depth->UnlockRect();
+            depth->Release();
+        }
     }
     device->SetDepthStencilSurface(autoDepth);
 
@@ -322,8 +314,7 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
         {device->SetVertexShaderConstantF(255, f, 2), "constant-range"},
         {device->SetVertexShaderConstantF(0, nullptr, 1), "?"}, {device->SetVertexShaderConstantF(0, nullptr, 0), ""},
         {device->SetPixelShaderConstantF(256, nullptr, 0), ""}, {device->SetVertexShaderConstantB(16, nullptr, 0), ""},
-        {device->SetPixelShaderConstantF(256, f, 1), "constant-range"},
-        {device->SetVertexShaderConstantI(15, n, 1), ""},
+        {device->SetPixelShaderConstantF(256, f, 1), "constant-range"}, {device->SetVertexShaderConstantI(15, n, 1), ""},
         {device->SetVertexShaderConstantI(15, n, 2), "constant-range"},
         {device->SetPixelShaderConstantI(16, n, 1), "constant-range"}, {device->SetVertexShaderConstantB(15, n, 1), ""},
         {device->SetPixelShaderConstantB(16, n, 1), "constant-range"},
@@ -335,33 +326,22 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
         {device->SetSamplerState(0, static_cast<SamplerStateType>(kSamplerStateCount), 4), "sampler-state-unknown"},
         {device->SetRenderState(RS_WRAP7, 1), ""}, {device->SetRenderState(RS_WRAP15, 1), ""},
         {device->SetRenderState(static_cast<RenderStateType>(kRenderStateCount), 1), "render-state-unknown"},
-        {device->SetTexture(16, nullptr), "texture-stage"},
-        {device->SetStreamSource(16, nullptr, 0, 0), "stream-index"},
-        {device->SetRenderTarget(4, nullptr), "render-target-index"},
-        {device->SetStreamSourceFreq(16, 1), "stream-index"}, {device->SetStreamSourceFreq(1, 1), ""},
-        {device->SetStreamSourceFreq(1, STREAMSOURCE_INSTANCEDATA | 1), ""},
+        {device->SetTexture(16, nullptr), "texture-stage"}, {device->SetStreamSource(16, nullptr, 0, 0), "stream-index"},
+        {device->SetRenderTarget(4, nullptr), "render-target-index"}, {device->SetStreamSourceFreq(16, 1), "stream-index"},
+        {device->SetStreamSourceFreq(1, 1), ""}, {device->SetStreamSourceFreq(1, STREAMSOURCE_INSTANCEDATA | 1), ""},
         {device->SetStreamSourceFreq(0, STREAMSOURCE_INDEXEDDATA | 3), ""},
         {device->SetStreamSourceFreq(0, STREAMSOURCE_INSTANCEDATA | 1), "stream-frequency"},
         {device->SetStreamSourceFreq(1, STREAMSOURCE_INDEXEDDATA | STREAMSOURCE_INSTANCEDATA | 1), "stream-frequency"},
         {device->SetStreamSourceFreq(1, STREAMSOURCE_INDEXEDDATA), "stream-frequency"},
     };
-    std::vector<std::string> rules;  // the reports, in the order of the calls
+    std::vector<std::string> rules, expected;  // the rules broken, in the order of the calls
     for (const ValidationReport& r : recorder->Reports())
         if (r.violation) rules.push_back(r.rule);
-    size_t next = 0;
     for (const Case& c : cases) {
-        const std::string expected = c.rule;
-        if (expected.empty()) {
-            EXPECT_EQ(c.result, OK);
-        } else {
-            EXPECT_EQ(c.result, ERR_INVALIDCALL) << expected;
-            if (expected != "?") {
-                ASSERT_LT(next, rules.size());
-                EXPECT_EQ(rules[next++], expected);
-            }
-        }
+        EXPECT_EQ(c.result, *c.rule ? ERR_INVALIDCALL : OK) << c.rule;
+        if (*c.rule && std::string(c.rule) != "?") expected.push_back(c.rule);
     }
-    EXPECT_EQ(next, rules.size());
+    EXPECT_EQ(rules, expected);
 
     // What was accepted reads back; the pixel registers past ps_3_0 only warn.
     float back[8] = {};
@@ -390,6 +370,17 @@ TEST_F(Draws, StateCallsStopAtTheirLimits) {
     EXPECT_EQ(std::make_tuple(record.VertexConstant(255)[2], record.PixelConstant(224)[0], record.streams[1].frequency,
                               record.SamplerState(15, SAMP_MAXANISOTROPY)),
               std::make_tuple(3.0f, 1.0f, uint32_t(STREAMSOURCE_INSTANCEDATA | 1), 4u));
+    // Integer, then boolean registers set between draws reach the next one.
+    for (int32_t step : {0, 1}) {
+        const int32_t v[4] = {6 + step};
+        (device->*(step ? &Device::SetVertexShaderConstantB : &Device::SetVertexShaderConstantI))(1, v, 1);
+        (device->*(step ? &Device::SetPixelShaderConstantB : &Device::SetPixelShaderConstantI))(1, v, 1);
+        ASSERT_EQ(device->DrawPrimitive(PT_POINTLIST, 0, 1), OK);
+        const DrawRecord later = recorder->DrawRecords().back();
+        EXPECT_EQ(std::make_tuple(later.vertexConstants->ints[1][0], later.vertexConstants->bools[1],
+                                  later.pixelConstants->ints[1][0], later.pixelConstants->bools[1]),
+                  std::make_tuple(6, 7 * step, 6, 7 * step));
+    }
 }
 
 TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
@@ -414,6 +405,9 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     EXPECT_EQ(texture(4, 4, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_MANAGED), "dynamic-managed");
     EXPECT_EQ(texture(4, 4, 1, USAGE_RENDERTARGET, FMT_DXT1, POOL_DEFAULT), "?");
     EXPECT_EQ(texture(4, 4, 1, 0, FMT_D16, POOL_DEFAULT), "?");  // depth formats need the depth usage
+    EXPECT_EQ(texture(4, 4, 1, USAGE_DEPTHSTENCIL, FMT_A8R8G8B8, POOL_DEFAULT), "?");
+    CubeTexture* cube = nullptr;
+    EXPECT_EQ(Rule(device->CreateCubeTexture(0, 1, 0, FMT_A8, POOL_MANAGED, &cube, nullptr)), "texture-arguments");
     EXPECT_EQ(Rule(device->CreateVertexBuffer(0, 0, 0, POOL_MANAGED, &b, nullptr)), "buffer-arguments");  // null on refusal
     EXPECT_EQ(Rule(device->CreateVertexBuffer(4, USAGE_DYNAMIC, 0, POOL_MANAGED, &b, nullptr)), "dynamic-managed");
     EXPECT_EQ(Rule(device->CreateIndexBuffer(4, 0, FMT_A8, POOL_MANAGED, &i, nullptr)), "buffer-arguments");
@@ -422,17 +416,15 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     // Buffer locks: offset and size within the buffer; size 0 runs to the end.
     ASSERT_EQ(device->CreateVertexBuffer(80, USAGE_DYNAMIC, 0, POOL_DEFAULT, &b, nullptr), OK);
     struct Lock { uint32_t offset, size, flags; const char* rule; } locks[] = {
-        {60, 20, 0, ""},           {60, 21, 0, "lock-range"},
-        {80, 0, 0, ""},            {81, 0, 0, "lock-range"},
-        {0, 0, LOCK_DISCARD | LOCK_NOOVERWRITE, "lock-discard-nooverwrite"},
-        {0, 0, LOCK_READONLY, ""},
+        {60, 20, 0, ""}, {60, 21, 0, "lock-range"}, {80, 0, 0, ""}, {81, 0, 0, "lock-range"},
+        {0, 0, LOCK_DISCARD | LOCK_NOOVERWRITE, "lock-discard-nooverwrite"}, {0, 0, LOCK_READONLY, ""},
     };
     for (const Lock& l : locks) {
         void* data = nullptr;
         const Result r = b->Lock(l.offset, l.size, &data, l.flags);
         EXPECT_EQ(Rule(r), l.rule) << l.offset << " " << l.size;
         EXPECT_EQ(data != nullptr, r == OK);
-        if (r == OK) b->Unlock();
+        EXPECT_EQ(r == OK ? b->Unlock() : OK, OK);
     }
     EXPECT_EQ(Rule(b->Unlock()), "unlock-not-locked");
     void* data = nullptr;
@@ -447,13 +439,12 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     ASSERT_EQ(device->CreateTexture(8, 8, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT, &dynamic, nullptr), OK);
     ASSERT_EQ(device->CreateTexture(8, 8, 1, 0, FMT_DXT1, POOL_MANAGED, &blocks, nullptr), OK);
     struct RectLock { Texture* texture; Rect rect; uint32_t flags; const char* rule; } rects[] = {
-        {dynamic, {0, 0, 8, 8}, 0, ""},          {dynamic, {7, 7, 8, 8}, 0, ""},
-        {dynamic, {-1, 0, 8, 8}, 0, "lock-rect-outside"}, {dynamic, {0, 0, 9, 8}, 0, "lock-rect-outside"},
-        {dynamic, {0, 0, 8, 9}, 0, "lock-rect-outside"},  {dynamic, {3, 0, 3, 8}, 0, "lock-rect-outside"},
-        {dynamic, {0, 5, 8, 5}, 0, "lock-rect-outside"},  {dynamic, {0, 0, 8, 8}, LOCK_NOOVERWRITE, "lock-nooverwrite-texture"},
-        {dynamic, {0, 0, 8, 8}, LOCK_DISCARD | LOCK_READONLY, "lock-discard-readonly"},
-        {blocks, {4, 4, 8, 8}, 0, ""},           {blocks, {2, 0, 8, 8}, 0, "lock-rect-unaligned"},
-        {blocks, {0, 0, 8, 8}, LOCK_DISCARD, "lock-discard-not-dynamic"},
+        {dynamic, {0, 0, 8, 8}, 0, ""}, {dynamic, {7, 7, 8, 8}, 0, ""}, {dynamic, {-1, 0, 8, 8}, 0, "lock-rect-outside"},
+        {dynamic, {0, 0, 9, 8}, 0, "lock-rect-outside"}, {dynamic, {0, 0, 8, 9}, 0, "lock-rect-outside"},
+        {dynamic, {3, 0, 3, 8}, 0, "lock-rect-outside"}, {dynamic, {0, 5, 8, 5}, 0, "lock-rect-outside"},
+        {dynamic, {0, 0, 8, 8}, LOCK_NOOVERWRITE, "lock-nooverwrite-texture"},
+        {dynamic, {0, 0, 8, 8}, LOCK_DISCARD | LOCK_READONLY, "lock-discard-readonly"}, {blocks, {4, 4, 8, 8}, 0, ""},
+        {blocks, {2, 0, 8, 8}, 0, "lock-rect-unaligned"}, {blocks, {0, 0, 8, 8}, LOCK_DISCARD, "lock-discard-not-dynamic"},
     };
     for (const RectLock& l : rects) {
         LockedRect locked{};
@@ -473,6 +464,9 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
               std::make_pair(16, std::ptrdiff_t(16 + 8)));  // two 8-byte blocks per row of blocks
     blocks->UnlockRect(0);
     EXPECT_EQ(Rule(blocks->UnlockRect(0)), "unlock-not-locked");
+    ASSERT_EQ(dynamic->LockRect(0, &locked, nullptr, LOCK_DISCARD), OK);
+    EXPECT_EQ(static_cast<uint8_t*>(locked.bits)[255], 0xCD);  // discarded, as with buffers
+    dynamic->UnlockRect(0);
     dynamic->Release();
     blocks->Release();
 
@@ -486,21 +480,12 @@ TEST_F(Draws, CreationLockAndPresentArgumentsAtTheirEdges) {
     EXPECT_EQ(Rule(device->UpdateSurface(target, nullptr, sysA, nullptr)), "update-surface");
     for (Unknown* u : std::initializer_list<Unknown*>{sysA, sysL, target}) u->Release();
 
-    // Only the lockable depth formats lock.
-    for (Format f : {FMT_D16_LOCKABLE, FMT_D32F_LOCKABLE, FMT_D24S8}) {
-        Surface* depth = nullptr;
-        ASSERT_EQ(device->CreateDepthStencilSurface(4, 4, f, MULTISAMPLE_NONE, 0, 0, &depth, nullptr), OK);
-        const Result r = depth->LockRect(&locked, nullptr, 0);
-        EXPECT_EQ(Rule(r), f != FMT_D24S8 ? "" : "lock-not-lockable") << f;
-        if (r == OK) {
-            EXPECT_EQ(locked.pitch, f == FMT_D16_LOCKABLE ? 8 : 16) << f;
-            depth->UnlockRect();
-        }
-        depth->Release();
-    }
     Surface* none = nullptr;
-    EXPECT_EQ(Rule(device->CreateDepthStencilSurface(4, 4, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &none, nullptr)),
-              "depth-arguments");
+    const std::tuple<uint32_t, uint32_t, Format> depthArguments[] = {{4, 4, FMT_A8R8G8B8}, {16385, 1, FMT_D16}, {1, 16385, FMT_D16}};
+    for (const auto& [w, h, f] : depthArguments)
+        EXPECT_EQ(Rule(device->CreateDepthStencilSurface(w, h, f, MULTISAMPLE_NONE, 0, 0, &none, nullptr)), "depth-arguments");
+    EXPECT_EQ(Rule(device->CreateRenderTarget(8, 8, FMT_A8R8G8B8, MULTISAMPLE_4_SAMPLES, 0, 1, &none, nullptr)),
+              "lockable-multisample");
 
     // Present parameters: a zero count means one buffer, an unknown format the default.
     Device* other = nullptr;

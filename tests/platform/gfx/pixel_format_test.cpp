@@ -3,7 +3,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -58,41 +57,28 @@ std::string Hex(const uint8_t* bytes, size_t n) {
 }
 
 TEST(PixelFormatTest, TexelsPackRoundAndClamp) {
-    struct Case {
-        Format format;
-        float rgba[4];
-        const char* bytes;      // little-endian, as stored
-        float decoded[4];       // what the bytes read back as
-    } cases[] = {
-        {FMT_A8R8G8B8, {1.0f, 0.5f, 0.0f, 0.25f}, "0080ff40", {1, 128.0f / 255, 0, 64.0f / 255}},
-        {FMT_X8R8G8B8, {0.0f, 0.0f, 1.0f, 0.0f}, "ff0000ff", {0, 0, 1, 1}},
-        {FMT_A8B8G8R8, {1.0f, 0.0f, 0.0f, 1.0f}, "ff0000ff", {1, 0, 0, 1}},
-        {FMT_R8G8B8, {0.0f, 1.0f, 0.0f, 0.0f}, "00ff00", {0, 1, 0, 1}},
-        {FMT_R5G6B5, {1.0f, 0.0f, 1.0f, 0.0f}, "1ff8", {1, 0, 1, 1}},
-        {FMT_R5G6B5, {0.0f, 1.0f, 0.0f, 0.0f}, "e007", {0, 1, 0, 1}},
-        {FMT_A1R5G5B5, {0.0f, 0.0f, 0.0f, 1.0f}, "0080", {0, 0, 0, 1}},
-        {FMT_X1R5G5B5, {1.0f, 0.0f, 0.0f, 1.0f}, "007c", {1, 0, 0, 1}},
-        {FMT_A4R4G4B4, {0.0f, 1.0f, 0.0f, 0.5f}, "f080", {0, 1, 0, 8.0f / 15}},
-        {FMT_X4R4G4B4, {1.0f, 0.0f, 1.0f, 0.0f}, "0f0f", {1, 0, 1, 1}},
-        {FMT_A2R10G10B10, {1.0f, 0.0f, 0.0f, 1.0f}, "0000f0ff", {1, 0, 0, 1}},
-        {FMT_A2B10G10R10, {1.0f, 0.0f, 0.0f, 0.0f}, "ff030000", {1, 0, 0, 0}},
-        {FMT_G16R16, {1.0f, 0.0f, 0.0f, 0.0f}, "ffff0000", {1, 0, 1, 1}},
-        {FMT_A8, {1.0f, 1.0f, 1.0f, 0.5f}, "80", {0, 0, 0, 128.0f / 255}},
-        {FMT_L8, {0.2f, 0.9f, 0.9f, 0.9f}, "33", {0.2f, 0.2f, 0.2f, 1}},
-        {FMT_A8L8, {1.0f, 0.0f, 0.0f, 0.0f}, "ff00", {1, 1, 1, 0}},
-        {FMT_L16, {1.0f, 0.0f, 0.0f, 0.0f}, "ffff", {1, 1, 1, 1}},
+    struct Case { Format format; float rgba[4]; const char* bytes; /* little-endian, as stored */ float decoded[4]; };
+    const Case cases[] = {  // decoded: what the bytes read back as
+        {FMT_A8R8G8B8, {1, 0.5f, 0, 0.25f}, "0080ff40", {1, 128.0f / 255, 0, 64.0f / 255}},
+        {FMT_X8R8G8B8, {0, 0, 1, 0}, "ff0000ff", {0, 0, 1, 1}}, {FMT_A8B8G8R8, {1, 0, 0, 1}, "ff0000ff", {1, 0, 0, 1}},
+        {FMT_R8G8B8, {0, 1, 0, 0}, "00ff00", {0, 1, 0, 1}}, {FMT_R5G6B5, {1, 0, 1, 0}, "1ff8", {1, 0, 1, 1}},
+        {FMT_R5G6B5, {0, 1, 0, 0}, "e007", {0, 1, 0, 1}}, {FMT_A1R5G5B5, {0, 0, 0, 1}, "0080", {0, 0, 0, 1}},
+        {FMT_X1R5G5B5, {1, 0, 0, 1}, "007c", {1, 0, 0, 1}},
+        {FMT_A4R4G4B4, {0, 1, 0, 0.5f}, "f080", {0, 1, 0, 8.0f / 15}},
+        {FMT_X4R4G4B4, {1, 0, 1, 0}, "0f0f", {1, 0, 1, 1}}, {FMT_A2R10G10B10, {1, 0, 0, 1}, "0000f0ff", {1, 0, 0, 1}},
+        {FMT_A2B10G10R10, {1, 0, 0, 0}, "ff030000", {1, 0, 0, 0}}, {FMT_G16R16, {1, 0, 0, 0}, "ffff0000", {1, 0, 1, 1}},
+        {FMT_A8, {1, 1, 1, 0.5f}, "80", {0, 0, 0, 128.0f / 255}},
+        {FMT_L8, {0.2f, 0.9f, 0.9f, 0.9f}, "33", {0.2f, 0.2f, 0.2f, 1}}, {FMT_A8L8, {1, 0, 0, 0}, "ff00", {1, 1, 1, 0}},
+        {FMT_L16, {1, 0, 0, 0}, "ffff", {1, 1, 1, 1}},
         // Out of range, negative and NaN values clamp.
-        {FMT_A8R8G8B8, {2.0f, -1.0f, NAN, 1e-9f}, "0000ff00", {1, 0, 0, 0}},
-        {FMT_A16B16G16R16, {1.0f, 0.0f, 0.5f, 1.0f}, "ffff00000080ffff", {1, 0, 32768.0f / 65535, 1}},
-        {FMT_R16F, {-2.0f, 9.0f, 9.0f, 9.0f}, "00c0", {-2, 1, 1, 1}},
-        {FMT_G16R16F, {0.5f, 65504.0f, 9.0f, 9.0f}, "0038ff7b", {0.5f, 65504, 1, 1}},
-        {FMT_A16B16G16R16F, {1.0f, 2.0f, 3.0f, 4.0f}, "003c00400042 0044", {1, 2, 3, 4}},
-        {FMT_R32F, {1.5f, 9.0f, 9.0f, 9.0f}, "0000c03f", {1.5f, 1, 1, 1}},
-        {FMT_G32R32F, {1.0f, -1.0f, 9.0f, 9.0f}, "0000803f000080bf", {1, -1, 1, 1}},
+        {FMT_A8R8G8B8, {2, -1, NAN, 1e-9f}, "0000ff00", {1, 0, 0, 0}},
+        {FMT_A16B16G16R16, {1, 0, 0.5f, 1}, "ffff00000080ffff", {1, 0, 32768.0f / 65535, 1}},
+        {FMT_R16F, {-2, 9, 9, 9}, "00c0", {-2, 1, 1, 1}}, {FMT_G16R16F, {0.5f, 65504, 9, 9}, "0038ff7b", {0.5f, 65504, 1, 1}},
+        {FMT_A16B16G16R16F, {1, 2, 3, 4}, "003c004000420044", {1, 2, 3, 4}}, {FMT_R32F, {1.5f, 9, 9, 9}, "0000c03f", {1.5f, 1, 1, 1}},
+        {FMT_G32R32F, {1, -1, 9, 9}, "0000803f000080bf", {1, -1, 1, 1}},
     };
     for (const Case& c : cases) {
-        std::string expected = c.bytes;
-        expected.erase(std::remove(expected.begin(), expected.end(), ' '), expected.end());
+        const std::string expected = c.bytes;
         uint8_t bytes[16] = {};
         EncodeTexel(c.format, c.rgba, bytes);
         EXPECT_EQ(Hex(bytes, expected.size() / 2), expected) << c.format;

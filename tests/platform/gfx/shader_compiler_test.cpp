@@ -126,7 +126,8 @@ TEST(ShaderCompiler, OptionsIncludesRegistersAndDeterminism) {
 }
 
 TEST(ShaderCompiler, EffectBlocksAreSkippedAndRegistersEndAt65535) {
-    const char* effect = "float4 C : register(c7);\nfloat4 _U;\nfloat4 9V;\nstruct S { float4 a; };\ntypedef float4 F;\n"
+    const char* effect = "float4 C : register(c7);\nfloat4 proto(float4 p) : POSITION;\nstring Label = \"a;b\";\nfloat4 _U;\n"
+                         "float4 9V;\nstruct S { float4 a; };\ntypedef float4 F;\n"
                          "technique T { pass P { VertexShader = compile vs_3_0 vertex(); } }\n"
                          "float4 vertex() : POSITION { return C; }\n";
     const Compiled c = Compile(effect, "vertex", "vs_3_0");
@@ -149,12 +150,12 @@ TEST(ShaderCompiler, ErrorsComeBackAsLines) {
     include.files["Bad.hlsl"] = "\n#if 1 +\n#endif\n";
     const std::string pixel = "float4 pixel() : COLOR { return 0; }\n", vertex = "float4 vertex() : POSITION { return 0; }\n";
     struct Case { std::string source; bool isPixel; const char* fragment; } cases[] = {
-        {vertex, true, "error X3501: 'pixel': entrypoint not found"},
+        {vertex, true, "error X3501: 'pixel': entrypoint not found"}, {"float4 A[257];\n" + vertex, false, "X4505"},
         {"#include \"Bad.hlsl\"\n" + pixel, true, "Bad.hlsl(2,1): error"},
         {"#include \"Nope.hlsl\"\n" + pixel, true, "memory(1,1): error X1507: failed to open source file: 'Nope.hlsl'"},
         {"float4 A : register(c2);\nfloat4x4 B : register(c0);\nfloat4 pixel() : COLOR { return A; }\n", true,
          "memory(2,10): error X4500"},
-        {"float4 A[257];\n" + vertex, false, "X4505"},
+        {")\n" + vertex, false, "memory(1,1): error X3000: syntax error: unexpected token ')'"},
         // Pixel constants above 223 are accepted with a warning (the renderer writes c247 and c248).
         {"float4 Scene : register(c248);\nfloat4 pixel() : COLOR { return Scene; }\n", true, "beyond ps_3_0"},
     };

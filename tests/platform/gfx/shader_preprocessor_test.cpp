@@ -107,17 +107,13 @@ TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
     const char* sources[] = {
         "/* leading */ a /* block */ b // line\nc /* across\nlines */ d\ne",
         "x = 1; /**/ y = 2;\n// only a comment\n/* a / and a * inside */ z",
-        "long \\\nline \\\n joined\nnext",
-        "crlf \\\r\njoined\r\nnext\r\n",
-        "// a comment \\\n continued\nafter",
+        "long \\\nline \\\n joined\nnext", "crlf \\\r\njoined\r\nnext\r\n", "// a comment \\\n continued\nafter",
         "s = \"// not a comment /* either */\";",
         "#define A 1\n#define B A + A\n#define F(x, y) ((x) * (y) + B)\nF(2, A) F( (1,2) , 3 )\n#undef A\nA B",
-        "#define E()  empty\n#define G(x) x x\nE() G(G(1)) G()",
-        "#define SELF SELF + 1\nSELF",
+        "#define E()  empty\n#define G(x) x x\nE() G(G(1)) G()", "#define SELF SELF + 1\nSELF",
         "#ifdef NOPE\nno\n#elif defined(NOPE) || !defined NOPE\nyes\n#else\nno\n#endif",
         "#define V 3\n#if V > 2\n#if V > 5\nbig\n#else\nmid\n#endif\n#endif\n#ifndef V\nno\n#endif",
-        "#if 0\n#error not here\n#if 1\nskipped\n#endif\n#else\nkept\n#endif",
-        "1e5f 0x1Fu 3.5 .5 x1 _y",
+        "#if 0\n#error not here\n#if 1\nskipped\n#endif\n#else\nkept\n#endif", "1e5f 0x1Fu 3.5 .5 x1 _y",
     };
     for (const char* s : sources) {
         std::vector<std::string> theirs;
@@ -129,24 +125,19 @@ TEST(ShaderPreprocessor, SourcesAgreeWithTheSystemPreprocessor) {
 }
 
 TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
+    std::string chain;  // a thousand macros, each expanding to the one before
+    for (int i = 1; i <= 1000; ++i) chain += "#define M" + std::to_string(i) + " M" + std::to_string(i - 1) + "\n";
     struct Case { std::string source; const char* error; } cases[] = {  // a fragment of the first error; null: none
-        {"#if 1 / 0\n#endif", "division by zero"},
-        {"#if (1\n#endif", "X1507"},
-        {"#if defined(\n#endif", "invalid use of defined()"},
-        {"#endif", "X1507"},
-        {"#if 1\nopen", "X1507"},
-        {"#error stop here", "stop here"},
-        {"#define F(a) a\nF(1, 2)", "X1507"},
-        {"#include \"x.hlsl\"", "failed to open source file"},
-        {"#if 1 ? 2\n#endif", "X1507"},
+        {"#if 1 / 0\n#endif", "division by zero"}, {"#if (1\n#endif", "X1507"},
+        {"#if defined(\n#endif", "invalid use of defined()"}, {"#endif", "X1507"}, {"#if 1\nopen", "X1507"},
+        {"#error stop here", "stop here"}, {"#define F(a) a\nF(1, 2)", "X1507"},
+        {"#include \"x.hlsl\"", "failed to open source file"}, {"#include x.hlsl", "expects \"file\" or <file>"},
+        {chain + "M1000", "X1507"}, {"#if 1 ? 2\n#endif", "X1507"},
         {"#if 0x\n#endif", "X1507"},  // a hex prefix without digits
         {"#if " + std::string(198, '-') + "1\n#endif", nullptr},  // the deepest expression taken
         {"#if " + std::string(199, '-') + "1\n#endif", "X1507"},
-        {"#if 1\n#else\n#else\n#endif", "X1507"},
-        {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
-        {"a /", nullptr},
-        {"s = \"never closed", nullptr},
-        {"a /* never closed", nullptr},
+        {"#if 1\n#else\n#else\n#endif", "X1507"}, {"#if 0\n#else\n#elif 1\n#endif", "X1507"},
+        {"a /", nullptr}, {"s = \"never closed", nullptr}, {"a /* never closed", nullptr},
         {"a /* closed only past the end *", nullptr},
     };
     for (const Case& c : cases) {
@@ -154,13 +145,9 @@ TEST(ShaderPreprocessor, ErrorsLimitsAndUnterminatedInput) {
         const std::vector<char> exact(c.source.begin(), c.source.end());
         PreprocessResult r;
         Preprocess(exact.data(), exact.size(), nullptr, nullptr, &r);
-        if (c.error) {
-            ASSERT_FALSE(r.errors.empty()) << c.source;
-            EXPECT_NE(r.errors[0].find(c.error), std::string::npos) << c.source << " -> " << r.errors[0];
-            EXPECT_EQ(r.errors[0].rfind("memory(", 0), 0u) << r.errors[0];
-        } else {
-            EXPECT_TRUE(r.errors.empty()) << c.source;
-        }
+        const std::string first = r.errors.empty() ? "none" : r.errors[0];
+        EXPECT_TRUE(c.error ? first.rfind("memory(", 0) == 0 && first.find(c.error) != std::string::npos : r.errors.empty())
+            << c.source.substr(0, 80) << " -> " << first;
     }
     // The output is bounded: 16 MiB of expanded lines end the run with an error.
     std::string huge = "#define W " + std::string(4000, 'w') + "\n";
