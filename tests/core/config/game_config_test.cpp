@@ -9,7 +9,6 @@
 
 #include "CaptureLogSink.h"
 #include "ConfigFolder.h"
-#include "core/ByteOrder.h"
 #include "core/CRC32.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIProperty.h"
@@ -101,6 +100,7 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
     EXPECT_EQ(Binds(back), "2:early 40:late ");
+    EXPECT_EQ(back.GetKeyBindCommand(41), nullptr);  // beyond the last bind: never read past the array
 }
 
 TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
@@ -108,7 +108,7 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     sink.Attach();
     EngineConfig e;
     e.SetPrimaryControl(kControlSetMouse, 3, 77);
-    e.SetSecondaryControl(kControlSetMouse, 1, 12);
+    e.SetSecondaryControl(kControlSetMouse, 4, 12);  // one past the last entry
     auto controls = [&e](uint32_t set, uint32_t count) {
         std::string s;
         for (uint32_t i = 0; i < count; ++i) {
@@ -118,8 +118,8 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
         }
         return s;
     };
-    EXPECT_EQ(controls(kControlSetMouse, 5), "0/0 0/12 0/0 77/0 0/0 ");
-    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
+    EXPECT_EQ(controls(kControlSetMouse, 6), "0/0 0/0 0/0 77/0 0/12 0/0 ");
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 5u);
     EXPECT_EQ(controls(kControlSetCount, 1), "0/0 ");
     // Unknown sets and action indices from 4096 on change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);

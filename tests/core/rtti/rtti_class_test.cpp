@@ -1,7 +1,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
