@@ -223,6 +223,7 @@ TEST(BaseThread, CommandsBeforeStartRunAfterTheStartHookAndRestartWorks) {
 
     r.Stop();
     r.Stop();  // a second stop returns at once
+    EXPECT_EQ(r.ThreadId(), 0u);
     ASSERT_TRUE(r.Post(8));
     ASSERT_TRUE(r.Start());
     ASSERT_TRUE(r.Post(9));
@@ -326,7 +327,6 @@ TEST(BaseThread, IdleTimeGrowsWhileTheRingIsEmpty) {
     ASSERT_TRUE(r.Post(6));
     ASSERT_TRUE(r.Flush());
     EXPECT_EQ(r.TotalIdleTime().ticks, 5 * os::kCounterFrequency);
-    r.Stop();
 }
 
 TEST(BaseThread, EveryCommittedCommandConsumesExactlyOneSemaphoreCount) {

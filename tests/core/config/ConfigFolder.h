@@ -1,7 +1,6 @@
 #pragma once
 // Test helper: a fresh temporary folder mounted in gFileSystem under a mount name,
 // removed and unmounted afterwards (every mount is dropped then).
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>

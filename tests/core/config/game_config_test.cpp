@@ -9,7 +9,6 @@
 
 #include "CaptureLogSink.h"
 #include "ConfigFolder.h"
-#include "core/ByteOrder.h"
 #include "core/CRC32.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIProperty.h"
@@ -101,6 +100,7 @@ TEST(EngineConfigTest, KeyBindsStaySortedAndAreReplacedAndRemoved) {
     GameConfig back;
     ASSERT_TRUE(SolidDeserializeFromBuffer(back, blob.data(), blob.size(), kGameConfigOptions));
     EXPECT_EQ(Binds(back), "2:early 40:late ");
+    EXPECT_EQ(back.GetKeyBindCommand(41), nullptr);  // beyond the last bind: never read past the array
 }
 
 TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
@@ -108,7 +108,7 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
     sink.Attach();
     EngineConfig e;
     e.SetPrimaryControl(kControlSetMouse, 3, 77);
-    e.SetSecondaryControl(kControlSetMouse, 1, 12);
+    e.SetSecondaryControl(kControlSetMouse, 4, 12);  // one past the last entry
     auto controls = [&e](uint32_t set, uint32_t count) {
         std::string s;
         for (uint32_t i = 0; i < count; ++i) {
@@ -118,8 +118,8 @@ TEST(EngineConfigTest, ControlSetsGrowWithZeroEntriesAndAnswerZeroBeyondThem) {
         }
         return s;
     };
-    EXPECT_EQ(controls(kControlSetMouse, 5), "0/0 0/12 0/0 77/0 0/0 ");
-    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 4u);
+    EXPECT_EQ(controls(kControlSetMouse, 6), "0/0 0/0 0/0 77/0 0/12 0/0 ");
+    EXPECT_EQ(e.controlSets[kControlSetMouse].Count(), 5u);
     EXPECT_EQ(controls(kControlSetCount, 1), "0/0 ");
     // Unknown sets and action indices from 4096 on change nothing.
     e.SetPrimaryControl(kControlSetCount, 0, 1);
@@ -177,24 +177,6 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     SetRendererConfigApplyHook(nullptr);
 }
 
-TEST(GameConfigFileTest, ConfigBinSavesAndLoadsThroughTheProjectMount) {
-    ConfigFolder project("project");
-    ASSERT_TRUE(project.Mounted());
-    CaptureLogSink sink;
-    sink.Attach();
-
-    GameConfig fresh;
-    ASSERT_TRUE(fresh.Save());
-    EXPECT_EQ(project.Read("config.bin"), Save(fresh));  // the blob and nothing else
-
-    GameConfig loaded;
-    FillNonDefault(loaded);
-    ASSERT_TRUE(loaded.Load());
-    EXPECT_TRUE(fresh.GetRTTIClass()->PropertiesEqual(&fresh, &loaded));
-    std::filesystem::remove(project.File("config.bin"));
-    EXPECT_FALSE(loaded.Load());  // a missing file is a plain false
-}
-
 // A blob whose check value and CRC pass but whose payload stops parsing half-way.
 std::vector<uint8_t> Resealed(std::vector<uint8_t> payload) {
     std::vector<uint8_t> blob(12);
@@ -209,11 +191,23 @@ std::vector<uint8_t> Resealed(std::vector<uint8_t> payload) {
     return blob;
 }
 
-TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
+TEST(GameConfigFileTest, ConfigBinLoadsWholeAndChangesNothingWhenItsPayloadStopsParsing) {
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
     GameConfig plain, oneBind;
+    ASSERT_TRUE(plain.Save());
+    const std::vector<uint8_t> a = project.Read("config.bin");
+    EXPECT_EQ(a, Save(plain));  // the blob and nothing else
+    GameConfig loaded;
+    FillNonDefault(loaded);
+    ASSERT_TRUE(loaded.Load());
+    EXPECT_TRUE(plain.GetRTTIClass()->PropertiesEqual(&plain, &loaded));
+
     oneBind.keyBinds.Add(KeyBindDef(1, "x"));
-    const std::vector<uint8_t> a = Save(plain), b = Save(oneBind);
-    const std::vector<uint8_t> payload(a.begin() + 12, a.end());
+    const std::vector<uint8_t> b = Save(oneBind), payload(a.begin() + 12, a.end());
+    EXPECT_EQ(Resealed(payload), a);  // the sealing of the damaged payloads below is the saved one
     // The key-bind count is where the two payloads first differ; everything read
     // before it (the CoreConfig properties) would be applied by an in-place read.
     const size_t count = std::mismatch(a.begin() + 12, a.end(), b.begin() + 12).first - a.begin() - 12;
@@ -221,11 +215,6 @@ TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
     std::vector<uint8_t> wildCount = payload;
     std::memset(&wildCount[count], 0xFF, 4);
     const std::vector<uint8_t> cut(payload.begin(), payload.begin() + static_cast<long>(count + 2));
-
-    ConfigFolder project("project");
-    ASSERT_TRUE(project.Mounted());
-    CaptureLogSink sink;
-    sink.Attach();
     for (const std::vector<uint8_t>* damaged : std::initializer_list<const std::vector<uint8_t>*>{&wildCount, &cut}) {
         project.Write("config.bin", Resealed(*damaged));
         GameConfig target, expected;
@@ -234,12 +223,8 @@ TEST(GameConfigFileTest, PayloadThatStopsParsingLeavesEverySetting) {
         EXPECT_FALSE(target.Load());
         EXPECT_TRUE(expected.GetRTTIClass()->PropertiesEqual(&expected, &target));
     }
-    // The same sealing around the whole payload loads.
-    project.Write("config.bin", Resealed(payload));
-    GameConfig target;
-    FillNonDefault(target);
-    EXPECT_TRUE(target.Load());
-    EXPECT_TRUE(plain.GetRTTIClass()->PropertiesEqual(&plain, &target));
+    std::filesystem::remove(project.File("config.bin"));
+    EXPECT_FALSE(loaded.Load());  // a missing file is a plain false
 }
 
 TEST(GameConfigFileTest, FailedSaveIsReported) {

@@ -1,7 +1,6 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,7 +12,6 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/RTTIProperty.h"
-#include "core/rtti/SolidBlob.h"
 
 namespace {
 
@@ -35,10 +33,7 @@ TEST(ProjectConfigTest, FontReplacementLanguageIsReadAndWrittenByName) {
         p->ToString(&f, text, sizeof(text));
         EXPECT_STREQ(text, c.out);
     }
-    for (uint32_t index : {12u, 0xFFFFFFFFu}) {
-        f.language = index;
-        EXPECT_STREQ(LanguageNameFromIndex(index), "");
-    }
+    for (uint32_t index : {12u, 0xFFFFFFFFu}) EXPECT_STREQ(LanguageNameFromIndex(index), "");
     // The empty name is written as the single byte 0 and reads back as index 11.
     uint8_t one = 0xEE;
     EXPECT_EQ(p->WriteBinary(&one, &f, 0), 1u);

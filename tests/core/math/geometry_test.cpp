@@ -199,8 +199,9 @@ TEST(BoundingBox4, SegmentTestsAgreeWithSampling) {
     for (int n = 0; n < 4000; ++n) {
         if (n == 3000) b = Box(0.5f, -1, 0, 3, 2, 0.5f);  // off the origin
         Vector a(u(rng), u(rng), u(rng), 1), c(u(rng), u(rng), u(rng), 1);
-        if (n % 4 == 1) c.x = a.x;  // parallel to a face: the slab of that axis alone decides
-        if (n % 4 == 2) c.y = a.y, c.z = a.z;
+        // Parallel to each face (one coordinate kept), then to each axis (two kept).
+        if (n % 8 >= 2) c[n % 8 % 3] = a[n % 8 % 3];
+        if (n % 8 >= 5) c[(n % 8 + 1) % 3] = a[(n % 8 + 1) % 3];
         int verdict = SampledSegmentVerdict(b, a, c, 1e-3f);
         bool sat = b.CollidesWithSegment3D(a, c), slow = b.CollidesWithSegment3DSlowSlowSlow(a, c);
         if (verdict == 1) {

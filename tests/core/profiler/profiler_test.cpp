@@ -29,14 +29,11 @@ public:
         std::string text;
         float x, y;
     };
-    // Render thread (read after Flush), then main thread.
-
     std::vector<std::string> calls;
     std::vector<Draw> draws;
     std::vector<Text> texts;
     Matrix projection;
-    uint32_t cameraWidth = 0, cameraHeight = 0;
-    bool giveFont = true;
+    uint32_t cameraWidth = 0;
     int fontReleases = 0;
 
     BaseThread thread{"Renderer", 0x10000, false, BaseThread::kWaitForever};
@@ -59,10 +56,8 @@ public:
         return &ring;
     }
     void EndRenderCall() override { thread.EndCommand(); }
-    void SetOverlayCamera(uint32_t w, uint32_t h, const Matrix& p) override {
-        cameraWidth = w, cameraHeight = h, projection = p;
-    }
-    void* AcquireFont(const char* name) override { return giveFont ? const_cast<char*>(name) : nullptr; }
+    void SetOverlayCamera(uint32_t w, uint32_t, const Matrix& p) override { cameraWidth = w, projection = p; }
+    void* AcquireFont(const char* name) override { return const_cast<char*>(name); }
     void ReleaseFont(void*) override { ++fontReleases; }
 
     void UpdateFrameStatistics() override { calls.push_back("stats"); }

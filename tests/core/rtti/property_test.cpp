@@ -310,6 +310,10 @@ TEST_F(PropertyTest, PolymorphicArrayOfAnAbstractBase) {
     ASSERT_EQ(back.any.Count(), 1u);
     auto* g = dynamic_cast<ElemFloat*>(back.any[0]);
     EXPECT_TRUE(g && g->f == 4.5f);
+    // An element of no registered class is written under an empty name.
+    struct Unnamed : RTTIPolyBaseClass { const RTTIClass* GetRTTIClass() const override { return nullptr; } };
+    h.any.Add(new Unnamed);
+    EXPECT_EQ(prop.WriteBinary(nullptr, &h, 0), b.size() + 2);  // present byte and terminator
 }
 
 TEST_F(PropertyTest, EntityPointersResolveAtTheEndOfTheOutermostPass) {

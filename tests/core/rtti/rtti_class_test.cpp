@@ -2,15 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <string>
 #include <vector>
 
+#include "../config/ConfigFolder.h"
 #include "CaptureLogSink.h"
 #include "core/fs/FileReader.h"
-#include "core/fs/FileSystem.h"
 #include "core/rtti/GUIDReplacement.h"
 #include "core/rtti/RTTIProperty.h"
 
@@ -82,36 +78,30 @@ TEST(RTTIClassTest, LayoutHashFollowsTheDeclarations) {
 // Size-prefixed property blocks read from a file: a block, an empty block, then a
 // block that claims more than the file holds; and a file cut inside a block.
 TEST(RTTIClassTest, ReadPropertiesBlockFromAFile) {
-    namespace stdfs = std::filesystem;
-    const stdfs::path dir = stdfs::temp_directory_path() / ("rtti_block_" + std::to_string(std::random_device{}()));
-    stdfs::create_directories(dir);
-    auto writeFile = [&](const char* name, std::vector<uint32_t> words, size_t cut) {
-        std::ofstream f(dir / name, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(words.size() * 4 - cut));
+    ConfigFolder folder("rttiblocks");
+    ASSERT_TRUE(folder.Mounted());
+    auto writeFile = [&folder](const char* name, std::vector<uint32_t> words, size_t cut) {
+        std::vector<uint8_t> bytes(words.size() * 4 - cut);
+        std::memcpy(bytes.data(), words.data(), bytes.size());
+        folder.Write(name, bytes);
     };
     writeFile("blocks.bin", {8, 11, 22, 0, 0xFFFF}, 0);
     writeFile("cut.bin", {8, 33, 44}, 2);
-    ASSERT_TRUE(gFileSystem.MountDirectory("rttiblocks", dir.string().c_str()));
     CaptureLogSink sink;
     sink.Attach();
-    {
-        Words w;
-        FileReader r("blocks", "bin", "rttiblocks");
-        ASSERT_TRUE(r.IsOpen());
-        EXPECT_TRUE(H().zeta->ReadPropertiesBlock(r, &w, 0));
-        EXPECT_EQ(w.alpha * 100 + w.zeta, 1122u);
-        EXPECT_TRUE(H().zeta->ReadPropertiesBlock(r, &w, 0));
-        EXPECT_FALSE(H().zeta->ReadPropertiesBlock(r, &w, 0));
-        EXPECT_TRUE(sink.Contains("larger than the file"));
+    Words w;
+    FileReader r("blocks", "bin", "rttiblocks");
+    ASSERT_TRUE(r.IsOpen());
+    EXPECT_TRUE(H().zeta->ReadPropertiesBlock(r, &w, 0));
+    EXPECT_EQ(w.alpha * 100 + w.zeta, 1122u);
+    EXPECT_TRUE(H().zeta->ReadPropertiesBlock(r, &w, 0));
+    EXPECT_FALSE(H().zeta->ReadPropertiesBlock(r, &w, 0));
+    EXPECT_TRUE(sink.Contains("larger than the file"));
 
-        Words cut;
-        FileReader c("cut", "bin", "rttiblocks");
-        EXPECT_FALSE(H().zeta->ReadPropertiesBlock(c, &cut, 0));
-        EXPECT_EQ(cut.alpha * 100 + cut.zeta, 102u);
-    }
-    sink.Detach();
-    gFileSystem.UnmountAll();
-    stdfs::remove_all(dir);
+    Words cut;
+    FileReader c("cut", "bin", "rttiblocks");
+    EXPECT_FALSE(H().zeta->ReadPropertiesBlock(c, &cut, 0));
+    EXPECT_EQ(cut.alpha * 100 + cut.zeta, 102u);
 }
 
 TEST(RTTIClassTest, LookupsAreCaseInsensitive) {
