@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "CaptureLogSink.h"
 #include "EngineDataSet.h"
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/PhysicalFileReader.h"
@@ -28,6 +30,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/online/Online.h"
+#include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
@@ -112,7 +115,15 @@ struct EngineStartupTest : ::testing::Test {
 
 TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoesNothing) {
     set.WriteProjectConfig();
+    const auto today = [] {  // the banner's date, e.g. "Current time: 07/12/2026 "
+        char date[16];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(date, sizeof date, "%d/%m/%Y", std::localtime(&now));
+        return "Current time: " + std::string(date) + " ";
+    };
+    const std::string before = today();
     ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
+    EXPECT_TRUE(log.Contains(before) || log.Contains(today()));
     EXPECT_TRUE(gVornexEngine.IsInitialized());
     for (const char* kind : enginetest::kKinds) EXPECT_TRUE(Mounted(kind)) << kind;
     EXPECT_TRUE(Mounted("locals") && Mounted("user") && Mounted("project"));
@@ -261,8 +272,13 @@ TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
 }
 
 TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
-    // A relative repository path is taken from the executable's folder.
+    // A relative repository path is taken from the executable's folder; time counts from here.
+    os::ManualClock clock(4'000'000'000);
+    clock.Install();
     EngineCore::Init(gGameConfig);
+    clock.Uninstall();
+    EXPECT_EQ(Time::Base().start, 4'000'000'000);
+    Time::InitTimer();
     const std::string relative = fs::relative(set.data, GetExecutableDirectory()).string();
     ASSERT_EQ(relative.compare(0, 3, "../"), 0);
     EngineDataSet::SetRepositoryPath("./" + relative);
@@ -273,6 +289,9 @@ TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
         const bool expected = std::string(kind) != "sounds" && std::string(kind) != "textures";
         EXPECT_EQ(Mounted(kind), expected) << kind;
     }
+    char physical[4096];
+    ASSERT_TRUE(gFileSystem.GetPhysicalPath("x", nullptr, "common", physical, sizeof physical));
+    EXPECT_EQ(physical, fs::canonical(set.data).string() + "/common/x");
     EXPECT_TRUE(gVornexEngine.MountData(kMountTextures | 0x700u));
     EXPECT_TRUE(Mounted("textures"));
     EngineCore::Shutdown();

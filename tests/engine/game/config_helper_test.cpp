@@ -168,6 +168,28 @@ TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
     }
 }
 
+TEST_F(ConfigHelperTest, AnalyticsAndTheUserGUIDPassThrough) {
+    static std::string calls;
+    calls.clear();
+    LUAConfigHelper& h = *gConfigHelper;
+    for (int hooked = 0; hooked < 2; ++hooked) {  // unhooked: nothing happens
+        h.AnalyticsBegin("level"), h.AnalyticsAddInt("wave", -3), h.AnalyticsAddFloat("time", 1.5f);
+        h.AnalyticsAddString("map", "north"), h.AnalyticsEnd();
+        gEngineServices.analyticsBegin = [](const char* name) { calls += std::string("begin ") + name + ";"; };
+        gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + (" " + std::to_string(v)) + ";"; };
+        gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + (" " + std::to_string(v)) + ";"; };
+        gEngineServices.analyticsAddString = [](const char* k, const char* v) { calls += k + (" " + std::string(v)) + ";"; };
+        gEngineServices.analyticsEnd = [] { calls += "end"; };
+    }
+    EXPECT_EQ(calls, "begin level;wave -3;time 1.500000;map north;end");
+    const SimpleGUID saved = h.GetUserGUID();
+    SimpleGUID guid;
+    guid.bytes[15] = 9;
+    h.SetUserGUID(guid);
+    EXPECT_TRUE(h.GetUserGUID() == guid);
+    h.SetUserGUID(saved);
+}
+
 TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {
     EXPECT_EQ(gConfigHelper->ToAsciiUnsafe(nullptr), nullptr);
     std::u16string e300(300, u'\u00E9'), euro = u"a";  // 2 bytes each; 1 + 170 x 3 = 511 bytes
@@ -264,6 +286,20 @@ TEST_F(ConfigHelperInputTest, FirstPressedCodesComeInTheirOrder) {
         Frame();
         EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), first);
     }
+}
+
+TEST_F(ConfigHelperInputTest, KeyNamesAndAnswersWithoutAGame) {
+    LuaUnicodeString text(u"[");
+    gConfigHelper->AppendKeyName(&text, 0x39, false);
+    gConfigHelper->AppendKeyName(&text, 0x1C, true);
+    EXPECT_EQ(std::u16string(text.GetUnicharPtr()), u"[SpaceENTER");
+    hid::SetKeyDown(20, true);
+    Frame();
+    Game* const game = std::exchange(gGame, nullptr);
+    gConfigHelper->AppendKeyName(&text, 0x39, false);
+    EXPECT_EQ(gConfigHelper->GetFirstPressedKey() + gConfigHelper->GetFirstPressedDIControllerButton(kAnyController) +
+                  gConfigHelper->GetFirstPressedXControllerButton(kAnyController) + text.GetLength(), 11u);
+    gGame = game;
 }
 
 TEST_F(ConfigHelperInputTest, BindingsAnswerPerDevice) {

@@ -80,6 +80,7 @@ bool gConsoleShown = false;
 bool gModalTakes = true;
 std::deque<std::string> gEnteredLines;
 std::vector<std::string> gConsoleLines;  // "text r g b a"
+Vector gScreenCursor;  // the cursor as a screen last got it
 
 std::string SlotName(const UIScreen* screen) {
     for (uint32_t i = 0; i < GAMESCREEN_COUNT; ++i)
@@ -113,6 +114,8 @@ void InstallUIHooks() {
         gConsoleLines.push_back(line);
     };
     s.uiScreenIsShown = [](const UIScreen*) { return true; };
+    s.uiScreenSetCursorPosition = [](UIScreen*, const Vector& p) { gScreenCursor = p; };
+    s.uiScreenPrepareLoading = [](UIScreen* screen) { gRecorder->Add("prepare:" + SlotName(screen)); };
     // The modal screen takes presses and releases only while gModalTakes is set.
     s.uiScreenOnMouseButtonDown = [](UIScreen* screen, const Vector& p, uint32_t b) {
         return ScreenEvent("down", screen, p, b), screen != Screen(GAMESCREEN_MODAL) || gModalTakes;
@@ -164,12 +167,22 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     EXPECT_EQ(gEngineServices.scriptScheduler(8, &now), gVornexEngine.Scheduler());
     EXPECT_EQ(now, gVornexEngine.Timer().Time());
     EXPECT_TRUE(gRenderHooks.GameControllersRelease && gEngineServices.gameAddDelayedEntity);
+    bool fullScreen = false;  // a full-screen request is taken once
+    game->RequestFullScreen(true);
+    EXPECT_TRUE(game->TakeFullScreenRequest(&fullScreen) && fullScreen);
+    EXPECT_FALSE(game->TakeFullScreenRequest(&fullScreen));
+    gEngineServices.soundStopSound = [](int32_t instance, float fade, uint32_t) {
+        gRecorder->Add("stop " + std::to_string(instance) + " " + std::to_string(fade));
+    };
     game->Close();
+    EXPECT_EQ(recorder.Joined(), "stop -1 0.800000");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
     EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
                  gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
                  gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
+    gEngineServices.createInGameStore = [](const char*) { return gRecorder->Add("store"), (InGameStore*)nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
+    EXPECT_EQ(recorder.Joined(), "");  // no store definitions: no store
 }
 
 // Focus loss/regain (D/A), suspend/resume (S/R) run once each; eviction on the first, reload on the last.
@@ -279,11 +292,12 @@ TEST_F(GameTest, RefusedSwitchLeavesNothingPending) {
 
 // A switch requested during a load stays pending; the running load keeps its own request.
 TEST_F(GameTest, SwitchRequestedDuringTheLoadStaysPending) {
-    game->SetScreen(GAMESCREEN_LOADING, Screen(GAMESCREEN_LOADING));
+    game->SetLoadingUIScreen(nullptr, false, false, 0);
+    game->SetLoadingUIScreen(Screen(GAMESCREEN_LOADING), false, false, 0);
     delegate.switchDuringLoad = "second";
     game->SwitchScene("first", SWITCHSCENE_KEEP_LOADING_SCREEN, nullptr);
     game->LoadPendingScene();
-    EXPECT_EQ(recorder.Joined(), "switch net during after first ready");
+    EXPECT_EQ(recorder.Joined(), "prepare:screen switch net during after first ready");
     EXPECT_TRUE(game->IsLoadingScreenActive());
     EXPECT_TRUE(game->IsSwitchPending());
     EXPECT_TRUE(game->IsLastSwitchedSceneEqual("second"));
@@ -419,6 +433,7 @@ TEST_F(GameTest, MouseButtonsReachTheScreen) {
         input.Update();
         EXPECT_TRUE(game->RouteMouseToScreen(screen));
         EXPECT_EQ(recorder.Joined(), s.calls) << s.event << " " << s.x;
+        EXPECT_TRUE(gScreenCursor.x == s.x && gScreenCursor.y == s.y) << s.event << " " << s.x;
     }
     EXPECT_FALSE(game->RouteMouseToScreen(nullptr));
 }

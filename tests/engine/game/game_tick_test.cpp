@@ -12,6 +12,7 @@
 #include "core/Time.h"
 #include "engine/EngineServices.h"
 #include "engine/GameClock.h"
+#include "engine/camera/GameCameraController.h"
 #include "engine/NumpyReference.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
@@ -25,8 +26,9 @@ constexpr int64_t kSecond = os::kCounterFrequency;
 class TickDelegate : public GameDelegate {
 public:
     bool fixed = true, sleep = true, bigFrame = true;
-    int ticks = 0, pauseTicks = 0, smoothTicks = 0;
+    int ticks = 0, pauseTicks = 0, smoothTicks = 0, configChanges = 0;
     bool OnBeforeTick() override { return fixed; }
+    void OnInputConfigChanged() override { ++configChanges; }
     bool CanSleep() override { return sleep; }
     bool OnBigFrameTick() override { return bigFrame; }
     void OnTick() override { ++ticks; }
@@ -133,6 +135,7 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
 // Real time spent at multiplier 0 is not caught up when the multiplier comes back.
 TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     game->SetTimeMultiplier(0.0f, 0.0f);
+    EXPECT_EQ(game->GetTimeMultiplier(), 0.0f);  // without a fade at once
     for (int i = 0; i < 150; ++i) Frame(kSecond / 15);
     EXPECT_EQ(game->GetFixedStepCount(), 0u);
     game->SetTimeMultiplier(1.0f, 0.0f);
@@ -140,12 +143,16 @@ TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     EXPECT_LE(game->GetLastStepCount(), 1u);
 }
 
-// A paused game timer: OnPauseTick per sub-step in variable mode only; smooth ticks in fixed mode.
+// A paused game timer: OnPauseTick per sub-step in variable mode only; smooth ticks and the
+// camera once a frame in fixed mode, the camera once a sub-step in variable mode.
 TEST_F(TickTest, PausedGameTimerInBothModes) {
     game->GetGameTimer().Pause(true);
+    int cameraUpdates = 0;
+    game->GetCameraController()->SetFrameCallback([](GameCameraController&, void* n) { ++*static_cast<int*>(n); },
+                                                  &cameraUpdates);
     for (bool fixed : {true, false}) {
         delegate.fixed = fixed;
-        delegate.ticks = delegate.pauseTicks = delegate.smoothTicks = 0;
+        delegate.ticks = delegate.pauseTicks = delegate.smoothTicks = cameraUpdates = 0;
         const int64_t time = game->GetGameTimer().Time();
         uint32_t steps = 0;
         for (int i = 0; i < 10; ++i) {
@@ -156,6 +163,8 @@ TEST_F(TickTest, PausedGameTimerInBothModes) {
         EXPECT_EQ(delegate.ticks, 0);
         EXPECT_EQ(delegate.pauseTicks, fixed ? 0 : int(steps));
         EXPECT_EQ(delegate.smoothTicks, fixed ? 10 : 0);
+        EXPECT_EQ(cameraUpdates, fixed ? 10 : int(steps));
+        EXPECT_EQ(delegate.configChanges, 0);
         EXPECT_EQ(game->GetGameTimer().Time(), time);
     }
     game->GetGameTimer().Pause(false);
@@ -233,6 +242,18 @@ TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
     game->MultiplayerStep(1, uint32_t(offset2), uint32_t(offset2 >> 32));
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), now + 66666);
     EXPECT_TRUE(ends.empty());  // no multiplayer engine: nothing ends a frame
+}
+
+// With a multiplayer engine each tick hands over the replicated calls, without forcing them.
+TEST_F(TickTest, ATickDispatchesReplicatedCallsUnforced) {
+    static int standIn;
+    static std::vector<bool> forced;
+    TearDown();
+    gEngineServices.multiplayerCreate = [] { return reinterpret_cast<MultiplayerEngine*>(&standIn); };
+    gEngineServices.multiplayerDispatchReplicatedMethodCalls = [](MultiplayerEngine*, bool force) { forced.push_back(force); };
+    SetUp();
+    Frame(kSecond / 15);
+    EXPECT_EQ(forced, std::vector<bool>{false});
 }
 
 }  // namespace

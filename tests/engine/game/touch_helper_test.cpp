@@ -1,4 +1,4 @@
-// test-depends: fake_PCTouchHelper
+// test-depends: fake_PCTouchHelper fake_PartialTouchHelper
 // Touch input through a stand-in helper library built beside the test.
 #include <gtest/gtest.h>
 
@@ -45,6 +45,7 @@ TEST_F(TouchHelperTest, LoadingAndRegisteringOutcomes) {
         {"NoSuchTouchHelper.dll", true, "Cannot load PCTouchHelper.dll|No touch support detected|", 0, false},
         {"PCTouchHelper.dll", false, "PCTouchHelper.dll successfully loaded|No touch support detected|", 0, true},
         {"PCTouchHelper.dll", true, "PCTouchHelper.dll successfully loaded|Touch support present|", 1, true},
+        {"PartialTouchHelper.dll", true, "PCTouchHelper.dll successfully loaded|No touch support detected|", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.library);
