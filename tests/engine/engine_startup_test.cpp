@@ -113,13 +113,15 @@ struct EngineStartupTest : ::testing::Test {
     uint32_t window = 0;
 };
 
+// A missing user data folder is made with its parents.
 TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoesNothing) {
     set.WriteProjectConfig();
-    const auto today = [] {  // the banner's date, e.g. "Current time: 07/12/2026 "
-        char date[16];
+    set.user = set.root + "/home/.local/share";
+    setenv("XDG_DATA_HOME", set.user.c_str(), 1);
+    const auto today = [] {  // the banner's date: "Current time: 07/12/2026 "
+        char date[32];
         const std::time_t now = std::time(nullptr);
-        std::strftime(date, sizeof date, "%d/%m/%Y", std::localtime(&now));
-        return "Current time: " + std::string(date) + " ";
+        return std::string(date, std::strftime(date, sizeof date, "Current time: %d/%m/%Y ", std::localtime(&now)));
     };
     const std::string before = today();
     ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
@@ -127,7 +129,8 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
     EXPECT_TRUE(gVornexEngine.IsInitialized());
     for (const char* kind : enginetest::kKinds) EXPECT_TRUE(Mounted(kind)) << kind;
     EXPECT_TRUE(Mounted("locals") && Mounted("user") && Mounted("project"));
-    EXPECT_TRUE(fs::is_directory(set.ProjectFolder(kTitle)));
+    EXPECT_TRUE(gVornexEngine.SaveConfig());
+    EXPECT_TRUE(fs::exists(set.ProjectFolder(kTitle) + "/config.bin"));
     EXPECT_NE(online::GlobalContext(), nullptr);  // offline without a broker, data in the user folder
     EXPECT_TRUE(fs::exists(set.user + "/online/broker.db"));
     for (const char* line : {"Initializing engine...", "Engine successfully initialized", "Steam appId: 480"})
@@ -196,18 +199,6 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
         EXPECT_EQ(Count("VornexEngine closing..."), 1u);
     }
     EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
-}
-
-// A missing user data folder is made with its parents.
-TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
-    set.WriteProjectConfig();
-    const std::string fresh = set.root + "/home/.local/share";
-    setenv("XDG_DATA_HOME", fresh.c_str(), 1);
-    ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
-    EXPECT_TRUE(Mounted("user") && Mounted("project"));
-    EXPECT_TRUE(gVornexEngine.SaveConfig());
-    EXPECT_TRUE(fs::exists(fresh + "/Brintavolque/" + kTitle + "/config.bin"));
-    EXPECT_TRUE(fs::exists(fresh + "/online/broker.db"));
 }
 
 // Negative volumes take the project's defaults; only a first run copies the renderer settings.

@@ -170,24 +170,19 @@ TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
 
 TEST_F(ConfigHelperTest, AnalyticsAndTheUserGUIDPassThrough) {
     static std::string calls;
-    calls.clear();
+    gEngineServices.analyticsBegin = [](const char* name) { calls += std::string(name) + ":"; };
+    gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + std::to_string(v) + ";"; };
+    gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + std::to_string(v) + ";"; };
+    gEngineServices.analyticsAddString = [](const char* k, const char* v) { calls += k + std::string(v) + ";"; };
+    gEngineServices.analyticsEnd = [] { calls += "end"; };
     LUAConfigHelper& h = *gConfigHelper;
-    for (int hooked = 0; hooked < 2; ++hooked) {  // unhooked: nothing happens
-        h.AnalyticsBegin("level"), h.AnalyticsAddInt("wave", -3), h.AnalyticsAddFloat("time", 1.5f);
-        h.AnalyticsAddString("map", "north"), h.AnalyticsEnd();
-        gEngineServices.analyticsBegin = [](const char* name) { calls += std::string("begin ") + name + ";"; };
-        gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + (" " + std::to_string(v)) + ";"; };
-        gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + (" " + std::to_string(v)) + ";"; };
-        gEngineServices.analyticsAddString = [](const char* k, const char* v) { calls += k + (" " + std::string(v)) + ";"; };
-        gEngineServices.analyticsEnd = [] { calls += "end"; };
-    }
-    EXPECT_EQ(calls, "begin level;wave -3;time 1.500000;map north;end");
-    const SimpleGUID saved = h.GetUserGUID();
+    h.AnalyticsBegin("level"), h.AnalyticsAddInt("w", -3), h.AnalyticsAddFloat("t", 1.5f), h.AnalyticsAddString("m", "n");
+    h.AnalyticsEnd();
+    EXPECT_EQ(calls, "level:w-3;t1.500000;mn;end");
     SimpleGUID guid;
     guid.bytes[15] = 9;
     h.SetUserGUID(guid);
     EXPECT_TRUE(h.GetUserGUID() == guid);
-    h.SetUserGUID(saved);
 }
 
 TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {

@@ -66,7 +66,7 @@ TEST_F(GameScriptTest, UserPausePausesEachTimerOncePerChange) {
     gGame->GetGameplayTimer().Pause(false);
 }
 
-TEST_F(GameScriptTest, ScriptCallsGoToTheSchedulerOfTheirClock) {
+TEST_F(GameScriptTest, ScriptCallsGoToTheSchedulerOfTheirClockAndAreDeletedByText) {
     ScriptScheduler* game = gGame->GetGameScheduler();
     ScriptScheduler* gameplay = gGame->GetGameplayScheduler();
     const int64_t gameNow = gGame->GetGameTimer().Time(), gameplayNow = gGame->GetGameplayTimer().Time();
@@ -84,17 +84,11 @@ TEST_F(GameScriptTest, ScriptCallsGoToTheSchedulerOfTheirClock) {
         EXPECT_STREQ(r.text, c.text);
         EXPECT_EQ(r.due, c.now + os::kCounterFrequency / 2) << c.text;
     }
-}
-
-TEST_F(GameScriptTest, DeletingCallsLeavesTheGameplaySchedulerAlone) {
-    for (uint32_t flags : {0u, 4u, 8u}) {
-        gGame->ScheduleScriptCall("Tick()", 1.0f, flags);
-        gGame->ScheduleScriptCall("Other()", 1.0f, flags);
-    }
-    gGame->DeleteScriptCalls("Tick()");
-    EXPECT_EQ(Texts(gGame->GetGameScheduler()), std::vector<std::string>{"Other()"});
-    EXPECT_EQ(Texts(engineScheduler), std::vector<std::string>{"Other()"});
-    EXPECT_EQ(Texts(gGame->GetGameplayScheduler()), (std::vector<std::string>{"Tick()", "Other()"}));
+    // Deleting calls leaves the gameplay scheduler alone.
+    for (const char* text : {"A", "B", "C", "D"}) gGame->DeleteScriptCalls(text);
+    EXPECT_EQ(Texts(game), std::vector<std::string>{"F"});
+    EXPECT_EQ(Texts(engineScheduler), std::vector<std::string>{});
+    EXPECT_EQ(Texts(gameplay), (std::vector<std::string>{"B", "E"}));
 }
 
 // A world position on the screen through the camera, as the renderer would draw it.

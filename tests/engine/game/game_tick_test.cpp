@@ -225,11 +225,16 @@ TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), uint64_t(gGameClock->GetCurrentTime()));
 }
 
-// A clock 5 steps ahead of the last multiplayer step is caught up at once by one step.
+// A clock 5 steps ahead of the last multiplayer step is caught up at once by one step; the
+// multiplayer engine ends each frame that stepped, and a tick hands it the replicated calls unforced.
 TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
-    static std::vector<uint64_t> ends;
-    ends.clear();
-    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { ends.push_back(time); };
+    static int standIn;
+    static std::vector<uint64_t> calls;  // frame ends; then 0 for an unforced dispatch
+    TearDown();
+    gEngineServices.multiplayerCreate = [] { return reinterpret_cast<MultiplayerEngine*>(&standIn); };
+    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { calls.push_back(time); };
+    gEngineServices.multiplayerDispatchReplicatedMethodCalls = [](MultiplayerEngine*, bool force) { calls.push_back(force); };
+    SetUp();
     const uint64_t last = game->GetLastMultiplayerStepTime();
     const uint64_t clockTime = uint64_t(gGameClock->GetCurrentTime());
     const uint64_t offset = clockTime - (last + 5 * 66666);  // the clock minus offset is 5 steps on
@@ -241,19 +246,8 @@ TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
     const uint64_t offset2 = clockTime - (now + 2 * 66666 + 10);
     game->MultiplayerStep(1, uint32_t(offset2), uint32_t(offset2 >> 32));
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), now + 66666);
-    EXPECT_TRUE(ends.empty());  // no multiplayer engine: nothing ends a frame
-}
-
-// With a multiplayer engine each tick hands over the replicated calls, without forcing them.
-TEST_F(TickTest, ATickDispatchesReplicatedCallsUnforced) {
-    static int standIn;
-    static std::vector<bool> forced;
-    TearDown();
-    gEngineServices.multiplayerCreate = [] { return reinterpret_cast<MultiplayerEngine*>(&standIn); };
-    gEngineServices.multiplayerDispatchReplicatedMethodCalls = [](MultiplayerEngine*, bool force) { forced.push_back(force); };
-    SetUp();
-    Frame(kSecond / 15);
-    EXPECT_EQ(forced, std::vector<bool>{false});
+    Frame(0);
+    EXPECT_EQ(calls, (std::vector<uint64_t>{last + 5 * 66666, now + 2 * 66666 + 10, 0}));
 }
 
 }  // namespace
