@@ -285,15 +285,12 @@ TEST_F(ConfigHelperInputTest, FirstPressedCodesComeInTheirOrder) {
 
 TEST_F(ConfigHelperInputTest, KeyNamesAndAnswersWithoutAGame) {
     LuaUnicodeString text(u"[");
-    gConfigHelper->AppendKeyName(&text, 0x39, false);
-    gConfigHelper->AppendKeyName(&text, 0x1C, true);
+    gConfigHelper->AppendKeyName(&text, 0x39, false), gConfigHelper->AppendKeyName(&text, 0x1C, true);
     EXPECT_EQ(std::u16string(text.GetUnicharPtr()), u"[SpaceENTER");
     hid::SetKeyDown(20, true);
     Frame();
     Game* const game = std::exchange(gGame, nullptr);
-    gConfigHelper->AppendKeyName(&text, 0x39, false);
-    EXPECT_EQ(gConfigHelper->GetFirstPressedKey() + gConfigHelper->GetFirstPressedDIControllerButton(kAnyController) +
-                  gConfigHelper->GetFirstPressedXControllerButton(kAnyController) + text.GetLength(), 11u);
+    EXPECT_EQ(gConfigHelper->GetFirstPressedKey(), 0u);
     gGame = game;
 }
 
