@@ -290,7 +290,8 @@ TEST_F(ConfigHelperInputTest, KeyNamesAndAnswersWithoutAGame) {
     hid::SetKeyDown(20, true);
     Frame();
     Game* const game = std::exchange(gGame, nullptr);
-    EXPECT_EQ(gConfigHelper->GetFirstPressedKey(), 0u);
+    EXPECT_EQ(gConfigHelper->GetFirstPressedKey() + gConfigHelper->GetFirstPressedXControllerButton(kAnyController) +
+                  gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), 0u);
     gGame = game;
 }
 
