@@ -193,7 +193,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
                  gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
                  gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
-    gEngineServices.createInGameStore = [](const char*) { return gRecorder->Add("store"), (InGameStore*)nullptr; };
+    gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
     EXPECT_EQ(recorder.Joined(), "");  // no store definitions: no store
 }
