@@ -19,6 +19,7 @@
 #include "CaptureLogSink.h"
 #include "EngineDataSet.h"
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/PhysicalFileReader.h"
@@ -28,6 +29,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/online/Online.h"
+#include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
@@ -110,13 +112,17 @@ struct EngineStartupTest : ::testing::Test {
     uint32_t window = 0;
 };
 
+// A missing user data folder is made with its parents.
 TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoesNothing) {
     set.WriteProjectConfig();
+    set.user = set.root + "/home/.local/share";
+    setenv("XDG_DATA_HOME", set.user.c_str(), 1);
     ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
     EXPECT_TRUE(gVornexEngine.IsInitialized());
     for (const char* kind : enginetest::kKinds) EXPECT_TRUE(Mounted(kind)) << kind;
     EXPECT_TRUE(Mounted("locals") && Mounted("user") && Mounted("project"));
-    EXPECT_TRUE(fs::is_directory(set.ProjectFolder(kTitle)));
+    EXPECT_TRUE(gVornexEngine.SaveConfig());
+    EXPECT_TRUE(fs::exists(set.ProjectFolder(kTitle) + "/config.bin"));
     EXPECT_NE(online::GlobalContext(), nullptr);  // offline without a broker, data in the user folder
     EXPECT_TRUE(fs::exists(set.user + "/online/broker.db"));
     for (const char* line : {"Initializing engine...", "Engine successfully initialized", "Steam appId: 480"})
@@ -187,18 +193,6 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
     EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
 }
 
-// A missing user data folder is made with its parents.
-TEST_F(EngineStartupTest, AMissingUserFolderIsCreated) {
-    set.WriteProjectConfig();
-    const std::string fresh = set.root + "/home/.local/share";
-    setenv("XDG_DATA_HOME", fresh.c_str(), 1);
-    ASSERT_TRUE(gVornexEngine.Init(window, kTitle, gGameConfig, true));
-    EXPECT_TRUE(Mounted("user") && Mounted("project"));
-    EXPECT_TRUE(gVornexEngine.SaveConfig());
-    EXPECT_TRUE(fs::exists(fresh + "/Brintavolque/" + kTitle + "/config.bin"));
-    EXPECT_TRUE(fs::exists(fresh + "/online/broker.db"));
-}
-
 // Negative volumes take the project's defaults; only a first run copies the renderer settings.
 TEST_F(EngineStartupTest, SavedSettingsProjectDefaultsAndFrameInfo) {
     ProjectConfig project;
@@ -261,8 +255,11 @@ TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
 }
 
 TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
-    // A relative repository path is taken from the executable's folder.
-    EngineCore::Init(gGameConfig);
+    // A relative repository path is taken from the executable's folder; time counts from here.
+    os::ManualClock clock(4'000'000'000);
+    clock.Install(), EngineCore::Init(gGameConfig), clock.Uninstall();
+    EXPECT_EQ(Time::Base().start, 4'000'000'000);
+    Time::InitTimer();
     const std::string relative = fs::relative(set.data, GetExecutableDirectory()).string();
     ASSERT_EQ(relative.compare(0, 3, "../"), 0);
     EngineDataSet::SetRepositoryPath("./" + relative);
@@ -273,6 +270,9 @@ TEST_F(EngineStartupTest, AFailedFolderMountKeepsMountingTheOthers) {
         const bool expected = std::string(kind) != "sounds" && std::string(kind) != "textures";
         EXPECT_EQ(Mounted(kind), expected) << kind;
     }
+    char physical[4096];
+    ASSERT_TRUE(gFileSystem.GetPhysicalPath("x", nullptr, "common", physical, sizeof physical));
+    EXPECT_EQ(physical, fs::canonical(set.data).string() + "/common/x");
     EXPECT_TRUE(gVornexEngine.MountData(kMountTextures | 0x700u));
     EXPECT_TRUE(Mounted("textures"));
     EngineCore::Shutdown();

@@ -168,6 +168,23 @@ TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
     }
 }
 
+TEST_F(ConfigHelperTest, AnalyticsAndTheUserGUIDPassThrough) {
+    static std::string calls;
+    gEngineServices.analyticsBegin = [](const char* name) { calls += std::string(name) + ":"; };
+    gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + std::to_string(v) + ";"; };
+    gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + std::to_string(v) + ";"; };
+    gEngineServices.analyticsAddString = [](const char* k, const char* v) { calls += k + std::string(v) + ";"; };
+    gEngineServices.analyticsEnd = [] { calls += "end"; };
+    LUAConfigHelper& h = *gConfigHelper;
+    h.AnalyticsBegin("level"), h.AnalyticsAddInt("w", -3), h.AnalyticsAddFloat("t", 1.5f), h.AnalyticsAddString("m", "n");
+    h.AnalyticsEnd();
+    EXPECT_EQ(calls, "level:w-3;t1.500000;mn;end");
+    SimpleGUID guid;
+    guid.bytes[15] = 9;
+    h.SetUserGUID(guid);
+    EXPECT_TRUE(h.GetUserGUID() == guid);
+}
+
 TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {
     EXPECT_EQ(gConfigHelper->ToAsciiUnsafe(nullptr), nullptr);
     std::u16string e300(300, u'\u00E9'), euro = u"a";  // 2 bytes each; 1 + 170 x 3 = 511 bytes
@@ -264,6 +281,18 @@ TEST_F(ConfigHelperInputTest, FirstPressedCodesComeInTheirOrder) {
         Frame();
         EXPECT_EQ(gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), first);
     }
+}
+
+TEST_F(ConfigHelperInputTest, KeyNamesAndAnswersWithoutAGame) {
+    LuaUnicodeString text(u"[");
+    gConfigHelper->AppendKeyName(&text, 0x39, false), gConfigHelper->AppendKeyName(&text, 0x1C, true);
+    EXPECT_EQ(std::u16string(text.GetUnicharPtr()), u"[SpaceENTER");
+    hid::SetKeyDown(20, true);
+    Frame();
+    Game* const game = std::exchange(gGame, nullptr);
+    EXPECT_EQ(gConfigHelper->GetFirstPressedKey() + gConfigHelper->GetFirstPressedXControllerButton(kAnyController) +
+                  gConfigHelper->GetFirstPressedDIControllerButton(kAnyController), 0u);
+    gGame = game;
 }
 
 TEST_F(ConfigHelperInputTest, BindingsAnswerPerDevice) {

@@ -142,6 +142,10 @@ TEST_F(GameListsTest, DueRecordsRunInTimeOrderThenOnFlush) {
     game.TickDelayed(true);  // regardless of time
     EXPECT_EQ(Take(gCalls), Names({"F"}));
     EXPECT_TRUE(Warnings().empty());
+    game.AddDelayedEntity(Probe("H"), kNow + 9, DELAYED_ENTITY_INIT);
+    game.SwitchScene("", 0, nullptr);
+    game.LoadPendingScene();  // the old scene's records run before it goes
+    EXPECT_EQ(Take(gCalls), Names({"H"}));
 }
 
 TEST_F(GameListsTest, TearOffReachesChildrenLastFirstAndDropsTheEntitysTearOffs) {
@@ -234,7 +238,7 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
         SCOPED_TRACE(testing::Message() << c.authority << " " << c.mask);
         gAuthority = c.authority;
         ProbeEntity* e = Probe("e");
-        game.RegisterTickEntity(e, true);
+        game.RegisterTickEntity(e, true), game.RegisterTickEntity(e, true);  // listed once
         game.UpdateEntityLists();
         EXPECT_FALSE(e->IsOnReplicatedList());
         e->SetReceivedChangeMask(c.mask);

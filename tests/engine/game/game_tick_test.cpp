@@ -1,6 +1,8 @@
 // test-sources: ../NumpyReference.cpp
 // test-sanitize: address
-// The Game tick against a float32 model (tick_reference.py) and its edge cases.
+// The Game tick against a float32 model (tick_reference.py) and its edge cases; the clocks it reads:
+// GameClock's whole and variable steps and its correction against network time, the engine frame
+// timer's ticks with and without the zero-delta flag.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "CaptureLogSink.h"
 #include "core/Log.h"
 #include "core/Time.h"
 #include "engine/EngineServices.h"
+#include "engine/FrameTimer.h"
 #include "engine/GameClock.h"
 #include "engine/NumpyReference.h"
+#include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/script/ScriptScheduler.h"
@@ -25,8 +30,9 @@ constexpr int64_t kSecond = os::kCounterFrequency;
 class TickDelegate : public GameDelegate {
 public:
     bool fixed = true, sleep = true, bigFrame = true;
-    int ticks = 0, pauseTicks = 0, smoothTicks = 0;
+    int ticks = 0, pauseTicks = 0, smoothTicks = 0, configChanges = 0;
     bool OnBeforeTick() override { return fixed; }
+    void OnInputConfigChanged() override { ++configChanges; }
     bool CanSleep() override { return sleep; }
     bool OnBigFrameTick() override { return bigFrame; }
     void OnTick() override { ++ticks; }
@@ -133,6 +139,7 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
 // Real time spent at multiplier 0 is not caught up when the multiplier comes back.
 TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     game->SetTimeMultiplier(0.0f, 0.0f);
+    EXPECT_EQ(game->GetTimeMultiplier(), 0.0f);  // without a fade at once
     for (int i = 0; i < 150; ++i) Frame(kSecond / 15);
     EXPECT_EQ(game->GetFixedStepCount(), 0u);
     game->SetTimeMultiplier(1.0f, 0.0f);
@@ -140,12 +147,16 @@ TEST_F(TickTest, TimeAtMultiplierZeroIsNotCaughtUp) {
     EXPECT_LE(game->GetLastStepCount(), 1u);
 }
 
-// A paused game timer: OnPauseTick per sub-step in variable mode only; smooth ticks in fixed mode.
+// A paused game timer: OnPauseTick per sub-step in variable mode only; smooth ticks and the
+// camera once a frame in fixed mode, the camera once a sub-step in variable mode.
 TEST_F(TickTest, PausedGameTimerInBothModes) {
     game->GetGameTimer().Pause(true);
+    int cameraUpdates = 0;
+    game->GetCameraController()->SetFrameCallback([](GameCameraController&, void* n) { ++*static_cast<int*>(n); },
+                                                  &cameraUpdates);
     for (bool fixed : {true, false}) {
         delegate.fixed = fixed;
-        delegate.ticks = delegate.pauseTicks = delegate.smoothTicks = 0;
+        delegate.ticks = delegate.pauseTicks = delegate.smoothTicks = cameraUpdates = 0;
         const int64_t time = game->GetGameTimer().Time();
         uint32_t steps = 0;
         for (int i = 0; i < 10; ++i) {
@@ -156,6 +167,8 @@ TEST_F(TickTest, PausedGameTimerInBothModes) {
         EXPECT_EQ(delegate.ticks, 0);
         EXPECT_EQ(delegate.pauseTicks, fixed ? 0 : int(steps));
         EXPECT_EQ(delegate.smoothTicks, fixed ? 10 : 0);
+        EXPECT_EQ(cameraUpdates, fixed ? 10 : int(steps));
+        EXPECT_EQ(delegate.configChanges, 0);
         EXPECT_EQ(game->GetGameTimer().Time(), time);
     }
     game->GetGameTimer().Pause(false);
@@ -216,11 +229,16 @@ TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), uint64_t(gGameClock->GetCurrentTime()));
 }
 
-// A clock 5 steps ahead of the last multiplayer step is caught up at once by one step.
+// A clock 5 steps ahead of the last multiplayer step is caught up at once by one step; the
+// multiplayer engine ends each frame that stepped, and a tick hands it the replicated calls unforced.
 TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
-    static std::vector<uint64_t> ends;
-    ends.clear();
-    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { ends.push_back(time); };
+    static int standIn;
+    static std::vector<uint64_t> calls;  // frame ends; then 0 for an unforced dispatch
+    TearDown();
+    gEngineServices.multiplayerCreate = [] { return reinterpret_cast<MultiplayerEngine*>(&standIn); };
+    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { calls.push_back(time); };
+    gEngineServices.multiplayerDispatchReplicatedMethodCalls = [](MultiplayerEngine*, bool force) { calls.push_back(force); };
+    SetUp();
     const uint64_t last = game->GetLastMultiplayerStepTime();
     const uint64_t clockTime = uint64_t(gGameClock->GetCurrentTime());
     const uint64_t offset = clockTime - (last + 5 * 66666);  // the clock minus offset is 5 steps on
@@ -232,7 +250,98 @@ TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
     const uint64_t offset2 = clockTime - (now + 2 * 66666 + 10);
     game->MultiplayerStep(1, uint32_t(offset2), uint32_t(offset2 >> 32));
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), now + 66666);
-    EXPECT_TRUE(ends.empty());  // no multiplayer engine: nothing ends a frame
+    Frame(0);
+    EXPECT_EQ(calls, (std::vector<uint64_t>{last + 5 * 66666, now + 2 * 66666 + 10, 0}));
+}
+
+class GameClockTest : public testing::Test {
+protected:
+    void SetUp() override {
+        clock.Install();
+        Time::InitTimer(0, 0);  // counter ticks from 0: 10 per microsecond
+        log.Attach();
+    }
+    void TearDown() override {
+        log.Detach();
+        clock.Uninstall();
+        Time::InitTimer();
+    }
+    void SetRealMicroseconds(int64_t us) { clock.Set(us * (os::kCounterFrequency / 1000000)); }
+    std::string Corrections() {
+        std::string all;
+        for (const auto& m : log.Messages()) all += std::to_string(m.category) + " " + m.text + ";";
+        return all;
+    }
+
+    os::ManualClock clock;
+    CaptureLogSink log;
+};
+
+TEST_F(GameClockTest, TickFromStart) {
+    constexpr int64_t kStep = 66666;
+    struct Case {
+        int64_t real;
+        int32_t steps;
+        float divisor;
+        int64_t accumulated, current;
+        const char* logged;
+    } cases[] = {
+        {kStep, 1, 1.0f, 200000 + kStep, 200000 + kStep, ""},                 // network time exactly at the step
+        {2 * kStep, 1, 1.0f, 200000 + kStep, 200000 + kStep, ""},             // a whole step behind still follows
+        {2 * kStep + 1, 1, 1.0f, 333333, 333333, "66667 (66666)"},           // further behind snaps forward
+        {kStep - 1, 1, 1.0f, 266665, 266665, "-1 (66666)"},                   // one microsecond ahead snaps back
+        {0, 0, 0.0f, 200000, 200000, ""},                                     // no steps (0 / 0) add nothing
+        {0, 2, 0.0f, 200000, 200000, ""},                                     // multiplier 0 adds nothing
+        {0, 2, -1.0f, 200000, 200000, ""},                                    // neither does a negative one
+        {6 * kStep, 3, 0.5f, 200000 + 6 * kStep, 200000 + 6 * kStep, ""},    // the multiplier divides
+        {12345, -1, 1.0f, 200000, 212345, ""},                                // variable steps: network time
+        {0, 1000000, 1.0e-30f, 200000, 200000, "-1152921504606846976 (66666)"},  // an absurd advance is a correction
+    };
+    for (const Case& c : cases) {
+        GameClock gc;
+        log.Clear();
+        SetRealMicroseconds(c.real);
+        gc.Tick(c.steps, c.divisor);
+        SCOPED_TRACE(testing::Message() << c.real << " " << c.steps << " " << c.divisor);
+        EXPECT_EQ(gc.GetRealTime(), c.real);
+        EXPECT_EQ(gc.GetAccumulatedTime(), c.accumulated);
+        EXPECT_EQ(gc.GetCurrentTime(), c.current);
+        EXPECT_EQ(gc.GetPreviousTime(), 200000);
+        EXPECT_EQ(GetNetworkTime(), c.real + 200000);
+        EXPECT_EQ(Corrections(), *c.logged ? std::string("7 Multiplayer timer correction, difference: ") + c.logged + ";" : "");
+    }
+}
+
+TEST(FrameTimerTest, ZeroDeltaTicksDropTheirTimeAndNormalTicksAccumulate) {
+    os::ManualClock clock(5'000'000'000);
+    clock.Install();
+    FrameTimer timer;
+    timer.Reset();
+    EXPECT_EQ(timer.Time(), 5'000'000'000);
+    EXPECT_EQ(timer.Delta(), 0.0f);
+    struct Step {
+        int64_t advance;  // ticks before the tick
+        bool zeroDelta;
+        int64_t time;     // accumulated afterwards
+        float delta;
+        uint32_t frames;
+    } steps[] = {
+        {166'667, false, 5'000'166'666, 0.0166667f, 1},  // the seconds figure loses a tick
+        {2'000'000, true, 5'000'166'666, 0.0f, 1},       // a dropped interval never comes back
+        {0, false, 5'000'166'666, 0.0f, 2},
+        {10'000'000, false, 5'010'166'666, 1.0f, 3},
+        {20'000'001, false, 5'030'166'666, 2.0f, 4},     // whole ticks of the single-precision figure
+        {3, true, 5'030'166'666, 0.0f, 4},
+    };
+    for (const Step& s : steps) {
+        clock.Advance(s.advance);
+        timer.Tick(s.zeroDelta);
+        EXPECT_EQ(timer.Time(), s.time) << s.advance;
+        EXPECT_FLOAT_EQ(timer.Delta(), s.delta) << s.advance;
+        EXPECT_EQ(timer.FrameCount(), s.frames) << s.advance;
+        EXPECT_EQ(timer.LastStamp(), clock.Now());
+    }
+    clock.Uninstall();
 }
 
 }  // namespace
