@@ -20,10 +20,7 @@ uint32_t ReferenceMurmur2(const void* key, int length, uint32_t seed, uint32_t m
     const unsigned char* data = static_cast<const unsigned char*>(key);
     int len = length;
     while (len >= 4) {
-        uint32_t k = data[0];
-        k |= uint32_t(data[1]) << 8;
-        k |= uint32_t(data[2]) << 16;
-        k |= uint32_t(data[3]) << 24;
+        uint32_t k = data[0] | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
         k *= m;
         k ^= k >> r;
         k *= m;

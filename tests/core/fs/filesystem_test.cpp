@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <set>
 
 #include "CaptureLogSink.h"
@@ -161,9 +160,6 @@ TEST_F(FileSystemFixture, IteratorsListMatchingEntries) {
     };
     EXPECT_EQ(list("TEMPLATES", "*.template"), (std::set<std::string>{"a.template", "B.TEMPLATE"}));
     EXPECT_EQ(list("templates", "*"), (std::set<std::string>{"./", "../", "a.template", "B.TEMPLATE", "c.txt", "noext", "folder/"}));
-    EXPECT_EQ(list("templates", "*.*").count("noext"), 1u);
-    EXPECT_EQ(list("templates", "a.*"), (std::set<std::string>{"a.template"}));
-    EXPECT_EQ(list("templates", "noext.*"), (std::set<std::string>{"noext"}));
     EXPECT_EQ(list((dir / "t").c_str(), "?.txt"), (std::set<std::string>{"c.txt"}));
     EXPECT_TRUE(list(nullptr, "*").empty());
     EXPECT_TRUE(list("unknown", "*").empty());

@@ -10,7 +10,6 @@
 #include "ContainerBuilder.h"
 #include "SolidFileTestClass.h"
 #include "UserFolderFixture.h"
-#include "core/ByteOrder.h"
 #include "core/CRC32.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <future>
 #include <random>
-#include <thread>
 
 #include "CaptureLogSink.h"
 #include "ContainerBuilder.h"
