@@ -15,8 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
@@ -124,17 +122,6 @@ pid_t Spawn(void (*body)(), const std::vector<std::pair<const char*, std::string
     return pid;
 }
 
-int WaitFor(pid_t pid, int seconds) {
-    int status = 0;
-    for (int i = 0; i < seconds * 100; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-}
-
 TEST(BrokerProcess, StartupFailsWithoutBrokerAndSucceedsOffline) {
     TempDir dir;
     setenv("ONLINE_BROKER_DIR", dir.path.c_str(), 1);
@@ -183,8 +170,8 @@ TEST(BrokerProcess, TwoProcessesMeetInALobbyAndPlay) {
     ASSERT_EQ(poll(&ready, 1, 30000), 1) << "the guest never came online";
     const pid_t owner = Spawn(OwnerProcess, {{"ONLINE_BROKER_DIR", folder}, {"ONLINE_ACCOUNT", "1"},
                                              {"ONLINE_PERSONA", "\xC3\x81nna"}, {"ONLINE_AUTO_INVITE", "2"}});
-    const int ownerStatus = WaitFor(owner, 60);
-    const int guestStatus = WaitFor(guest, 60);
+    const int ownerStatus = WaitOrKill(owner, 60);
+    const int guestStatus = WaitOrKill(guest, 60);
     EXPECT_TRUE(WIFSIGNALED(ownerStatus) && WTERMSIG(ownerStatus) == SIGKILL) << ownerStatus;
     EXPECT_TRUE(WIFEXITED(guestStatus) && WEXITSTATUS(guestStatus) == 0) << guestStatus;
     close(gGuestReady[0]);

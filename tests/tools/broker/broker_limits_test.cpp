@@ -6,6 +6,7 @@
 // test-timeout: 240
 #include "platform/online/OnlineTestUtil.h"
 
+#include "platform/online/OnlineClientCore.h"
 #include "platform/online/OnlineTypes.h"
 #include "platform/online/OnlineWire.h"
 #include "tools/broker/BrokerControl.h"
@@ -161,6 +162,14 @@ TEST(BrokerLimits, StalledSendersHoldNoMoreThanTheInputBudget) {
     // Small requests are still served while the budget is taken.
     std::string answer, error;
     EXPECT_TRUE(ControlBroker(broker.Folder(), "stats", "1", &answer, &error)) << error;
+    // Completed, the frames are handled in turn as credit frees, the waiting ones too:
+    // each is refused, which ends its connection.
+    for (int round = 0; round < 2000 && total < 8 * frame.size(); ++round) {
+        total = 0;
+        for (int i = 0; i < 8; ++i) total += sent[i] += senders[i]->SendAvailable(frame.data() + sent[i], frame.size() - sent[i]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (auto& s : senders) EXPECT_TRUE(s->EndsWithin(5000));
 }
 
 TEST(BrokerLimits, AClientThatReadsLateGetsEveryAnswer) {
@@ -244,6 +253,10 @@ TEST(BrokerLimits, ABurstOfLobbyChangesReachesMembersThatRead) {
     EXPECT_TRUE(owner->Connected());
     EXPECT_TRUE(guest->Connected());
     EXPECT_EQ(std::string(guest->Matchmaking()->GetLobbyData(lobby, "key255")), value);
+    // A client that closes its connection leaves the lobby.
+    Catch<LobbyChatUpdate> left(owner.get());
+    guest->Core()->Stop();
+    EXPECT_TRUE(PumpUntil({owner.get()}, [&] { return left.Count() == 1; }));
 }
 
 // Clock ticks of CPU time the process has used.
