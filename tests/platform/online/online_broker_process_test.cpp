@@ -50,13 +50,11 @@ bool Pump(const std::function<bool()>& pred) { return PumpUntil({GlobalContext()
     uint32_t size = 0;
     REQUIRE(SteamUser()->GetAuthSessionTicket(ticket, sizeof ticket, &size) != 0);
     REQUIRE(SteamNetworking()->SendP2PPacket(other, ticket, size, kSendReliable, 1));
-    int unreliable = 0;
     bool validated = false;
     REQUIRE(Pump([&] {
         char buf[1200];
         uint32_t n = 0;
         OnlineId from = 0;
-        while (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 0)) ++unreliable;
         if (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 1)) validated = std::string(buf, n) == "validated";
         return validated;
     }));
@@ -98,7 +96,6 @@ int gGuestReady[2] = {-1, -1};  // the guest writes one byte when it is connecte
         if (SteamNetworking()->ReadP2PPacket(buf, sizeof buf, &n, &from, 1)) ticket.assign(buf, buf + n);
         return expect == 100 && !ticket.empty();
     }));
-    for (uint32_t i = 0; i < 20; ++i) SteamNetworking()->SendP2PPacket(owner, &i, 4, kSendUnreliableNoDelay);
     REQUIRE(SteamUser()->BeginAuthSession(ticket.data(), static_cast<int>(ticket.size()), owner) == kBeginAuthOK);
     REQUIRE(Pump([&] { return validations.Count() == 1; }) && validations.All()[0].response == kAuthOK);
     REQUIRE(SteamNetworking()->SendP2PPacket(owner, "validated", 9, kSendReliable, 1));

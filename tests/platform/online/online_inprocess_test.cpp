@@ -152,16 +152,21 @@ TEST_F(InProcess, LobbyListRequestsCarryTheGatheredFiltersOnce) {
 }
 
 TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
+    // Packets wait for the session to be accepted. A host that was not yet listening
+    // ignores the first request; the client's next packet must ask again, or the two
+    // never connect.
     Catch<P2PSessionRequest> bRequests(b.get());
     const OnlineId ida = a->User()->GetSteamID(), idb = b->User()->GetSteamID();
-    const char hello[] = "hello";
-    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, hello, 6, kSendReliable));
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "hello", 6, kSendReliable));
     ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "x", 2, kSendReliable));
-    uint32_t size = 0;
-    // Packets wait for the session to be accepted.
     EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 1; }));
+    PumpUntil({b.get()}, [] { return false; }, 20);
+    EXPECT_EQ(bRequests.Count(), 1u);  // one request while it is still unanswered
     EXPECT_EQ(bRequests.All()[0].remote, ida);
+    uint32_t size = 0;
     EXPECT_FALSE(b->Networking()->IsP2PPacketAvailable(&size));
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "3", 2, kSendUnreliableNoDelay));
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 2; }));
     b->Networking()->AcceptP2PSessionWithUser(ida);
     ASSERT_TRUE(b->Networking()->IsP2PPacketAvailable(&size));
     EXPECT_EQ(size, 6u);
@@ -172,48 +177,27 @@ TEST_F(InProcess, PeerToPeerSessionsAndPacketRules) {
     EXPECT_EQ(std::make_tuple(std::string(buf), size, from), std::make_tuple(std::string("hello"), 6u, ida));
     // A packet that does not fit the buffer is dropped, not left queued.
     EXPECT_FALSE(b->Networking()->ReadP2PPacket(buf, 1, &size, &from));
+    ASSERT_TRUE(b->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
+    EXPECT_STREQ(buf, "3");
     EXPECT_FALSE(b->Networking()->IsP2PPacketAvailable(&size));
+    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "4", 2, kSendUnreliableNoDelay));
+    PumpUntil({b.get()}, [] { return false; }, 20);
+    EXPECT_EQ(bRequests.Count(), 2u);
     // Our reply is accepted at a without a request: sending opened a's side.
     Catch<P2PSessionRequest> aRequests(a.get());
     ASSERT_TRUE(b->Networking()->SendP2PPacket(ida, "ok", 3, kSendUnreliableNoDelay));
     EXPECT_TRUE(a->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from));
     PumpUntil({a.get()}, [] { return false; }, 20);
     EXPECT_EQ(aRequests.Count(), 0u);
-}
-
-TEST_F(InProcess, UnansweredSessionRequestIsRaisedAgainByLaterPackets) {
-    // A host that was not yet listening ignores the first request; the client's next
-    // packet must ask again, or the two never connect.
-    Catch<P2PSessionRequest> bRequests(b.get());
-    const OnlineId ida = a->User()->GetSteamID(), idb = b->User()->GetSteamID();
-    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "1", 2, kSendUnreliableNoDelay));
-    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "2", 2, kSendUnreliableNoDelay));
-    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 1; }));
-    PumpUntil({b.get()}, [] { return false; }, 20);
-    EXPECT_EQ(bRequests.Count(), 1u);  // one request while it is still unanswered
-    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "3", 2, kSendUnreliableNoDelay));
-    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return bRequests.Count() == 2; }));
-    EXPECT_EQ(bRequests.All()[1].remote, ida);
-    b->Networking()->AcceptP2PSessionWithUser(ida);
-    char buf[16];
-    uint32_t size = 0;
-    OnlineId from = 0;
-    int read = 0;
-    while (b->Networking()->ReadP2PPacket(buf, sizeof buf, &size, &from)) ++read;
-    EXPECT_EQ(read, 3);
-    ASSERT_TRUE(a->Networking()->SendP2PPacket(idb, "4", 2, kSendUnreliableNoDelay));
-    PumpUntil({b.get()}, [] { return false; }, 20);
-    EXPECT_EQ(bRequests.Count(), 2u);
     // Packets from senders nobody accepted are held up to 4096 in all.
     auto c = broker->CreateClient(Config(3, "Carol"));
     for (uint32_t i = 0; i < 4097; ++i) c->Networking()->SendP2PPacket(idb, &i, 4, kSendReliable);
     b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());
     b->Networking()->AcceptP2PSessionWithUser(c->User()->GetSteamID());  // again: nothing more
-    uint32_t v = 0, last = 0;
-    read = 0;
+    uint32_t v = 0, last = 0, read = 0;
     while (b->Networking()->ReadP2PPacket(&v, 4, &size, &from))
         if (from == c->User()->GetSteamID()) ++read, last = v;
-    EXPECT_EQ(read, 4096);
+    EXPECT_EQ(read, 4096u);
     EXPECT_EQ(last, 4095u);
 }
 
