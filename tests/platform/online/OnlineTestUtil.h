@@ -112,6 +112,18 @@ inline online::ClientConfig Config(uint32_t account, const char* persona) {
     return c;
 }
 
+// The exit status of a child within the given seconds; -1 when it had to be killed.
+inline int WaitOrKill(pid_t pid, int seconds) {
+    int status = 0;
+    for (int i = 0; i < seconds * 100; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 // The broker program in a child process ("serve" in folder, with more arguments when
 // given), stopped or killed by the test; openFiles > 0 starts it under that limit.
 class BrokerProcess {
@@ -140,16 +152,11 @@ public:
         }
         return false;
     }
-    // Sends sig (0: none, the broker is ending by itself), waits up to five seconds, then
-    // kills; the exit status, -1 when it had to be killed.
+    // Sends sig (0: none, the broker is ending by itself), then waits up to five seconds.
     int Stop(int sig = SIGTERM) {
         if (pid <= 0) return -1;
         if (sig) kill(pid, sig);
-        int status = -1;
-        bool ended = false;
-        for (int i = 0; i < 500 && !(ended = waitpid(pid, &status, WNOHANG) == pid); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!ended) kill(pid, SIGKILL), waitpid(pid, nullptr, 0), status = -1;
+        const int status = WaitOrKill(pid, 5);
         pid = -1;
         return status;
     }

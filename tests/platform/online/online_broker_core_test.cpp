@@ -400,7 +400,8 @@ TEST_F(Core, NearFilterOrdersByExactDistanceOverTheWholeNumberRange) {
             ASSERT_TRUE(SetData(a, kSetLobbyData, lobbies.back(), "n", v));
         }
     }
-    const struct { int32_t near; int order[6]; } cases[] = {  // order: indices into values{-1, {1, 5, 2, 0, 3, 4}}, {1, {1, 5, 0, 2, 3, 4}}, {INT32_MAX, {1, 0, 5, 2, 3, 4}},
+    // order: indices into values
+    const struct { int32_t near; int order[6]; } cases[] = {{-1, {1, 5, 2, 0, 3, 4}}, {1, {1, 5, 0, 2, 3, 4}}, {INT32_MAX, {1, 0, 5, 2, 3, 4}},
                  {INT32_MIN, {1, 5, 2, 0, 3, 4}}};
     for (const auto& c : cases) {
         const auto hits = List(b, [&](Writer& w) { w.U32(0).U32(0).U32(1).Text("n").I32(c.near).I32(0); });
@@ -523,6 +524,8 @@ TEST_F(Core, StatsFollowTheSchemaAndReportNewUnlocksOnce) {
     EXPECT_EQ(store(a, {{"I", 1, 3}}, {}), (V{invalid}));  // wrong type
     EXPECT_EQ(store(a, {{"Q", 0, 3}}, {}), (V{invalid}));    // unknown stat
     EXPECT_EQ(store(a, {}, {{"Y", 1}}), (V{invalid}));        // unknown achievement
+    for (uint32_t bits : {0x7FC00000u, 0x7F800000u, 0xFF800000u})  // not a number, infinities: refused whole
+        EXPECT_EQ(store(a, {{"I", 0, 7}, {"F", 1, bits}}, {}), (V{invalid})) << bits;
     EXPECT_EQ(store(a, {{"I", 0, 0xFFFFFFFF}, {"F", 1, 0x40490FDB}}, {{"X", 0}}), (V{ok}));
     EXPECT_EQ(store(a, {}, {{"X", 1}}), (V{ok, "X"}));
     EXPECT_EQ(store(a, {}, {{"X", 1}}), (V{ok}));  // already unlocked

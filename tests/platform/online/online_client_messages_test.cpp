@@ -61,6 +61,7 @@ TEST(Wire, FrameSplitterReassemblesAndRefusesBadLengths) {
         FrameSplitter s;
         EXPECT_FALSE(s.Push(frame(bad).data(), 4)) << bad;
         EXPECT_TRUE(s.Broken());
+        EXPECT_FALSE(s.Push(frame(3).data(), 7));  // nothing more is taken
     }
     FrameSplitter largest;
     EXPECT_TRUE(largest.Push(frame(kMaxFrame).data(), 4));

@@ -6,6 +6,7 @@
 // test-timeout: 240
 #include "platform/online/OnlineTestUtil.h"
 
+#include "platform/online/OnlineClientCore.h"
 #include "platform/online/OnlineTypes.h"
 #include "platform/online/OnlineWire.h"
 #include "tools/broker/BrokerControl.h"
@@ -97,9 +98,10 @@ public:
         EXPECT_EQ(exitCode, 0);
     }
     std::string Folder() const { return dir.path.string(); }
-    std::unique_ptr<OnlineContext> Client(uint32_t account) {
+    std::unique_ptr<OnlineContext> Client(uint32_t account, bool overlayEvents = false) {
         ClientConfig c = Config(account, "Client");
         c.brokerDir = Folder();
+        c.overlayEvents = overlayEvents;
         std::string error;
         auto ctx = OnlineContext::Connect(c, &error);
         EXPECT_TRUE(ctx) << error;
@@ -161,6 +163,14 @@ TEST(BrokerLimits, StalledSendersHoldNoMoreThanTheInputBudget) {
     // Small requests are still served while the budget is taken.
     std::string answer, error;
     EXPECT_TRUE(ControlBroker(broker.Folder(), "stats", "1", &answer, &error)) << error;
+    // Completed, the frames are handled in turn as credit frees, the waiting ones too:
+    // each is refused, which ends its connection.
+    for (int round = 0; round < 2000 && total < 8 * frame.size(); ++round) {
+        total = 0;
+        for (int i = 0; i < 8; ++i) total += sent[i] += senders[i]->SendAvailable(frame.data() + sent[i], frame.size() - sent[i]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (auto& s : senders) EXPECT_TRUE(s->EndsWithin(5000));
 }
 
 TEST(BrokerLimits, AClientThatReadsLateGetsEveryAnswer) {
@@ -224,7 +234,7 @@ TEST(BrokerLimits, ClientsThatNeverReadAreCutOffOnlyOnceTheOutputBudgetIsSpent) 
 TEST(BrokerLimits, ABurstOfLobbyChangesReachesMembersThatRead) {
     InThreadBroker broker(BrokerServerOptions{});
     auto owner = broker.Client(11);
-    auto guest = broker.Client(12);
+    auto guest = broker.Client(12, true);
     const LobbyCreated created = Await<LobbyCreated>(owner.get(), owner->Matchmaking()->CreateLobby(kLobbyPublic, 4));
     const OnlineId lobby = created.lobby;
     Catch<LobbyDataUpdate> ownerUpdates(owner.get()), guestUpdates(guest.get());
@@ -238,12 +248,17 @@ TEST(BrokerLimits, ABurstOfLobbyChangesReachesMembersThatRead) {
     const std::string value(wire::kMaxValue, 'v');
     for (int i = 0; i < 256; ++i)
         ASSERT_TRUE(owner->Matchmaking()->SetLobbyData(lobby, ("key" + std::to_string(i)).c_str(), value.c_str()));
-    EXPECT_TRUE(PumpUntil({owner.get(), guest.get()},
-                          [&] { return ownerUpdates.Count() == 256 && guestUpdates.Count() == 256; }, 20000))
-        << ownerUpdates.Count() << " " << guestUpdates.Count();
+    EXPECT_TRUE(PumpUntil({owner.get(), guest.get()}, [&] {
+        guest->Friends()->ActivateGameOverlay(nullptr);  // queues events beside the arriving updates
+        return ownerUpdates.Count() == 256 && guestUpdates.Count() == 256;
+    }, 20000)) << ownerUpdates.Count() << " " << guestUpdates.Count();
     EXPECT_TRUE(owner->Connected());
     EXPECT_TRUE(guest->Connected());
     EXPECT_EQ(std::string(guest->Matchmaking()->GetLobbyData(lobby, "key255")), value);
+    // A client that closes its connection leaves the lobby.
+    Catch<LobbyChatUpdate> left(owner.get());
+    guest->Core()->Stop();
+    EXPECT_TRUE(PumpUntil({owner.get()}, [&] { return left.Count() == 1; }));
 }
 
 // Clock ticks of CPU time the process has used.

@@ -69,6 +69,15 @@ TEST(BrokerControl, SeedsTheStoreLineByLineAndReportsIt) {
     EXPECT_EQ(ranked[1].details, (std::vector<int32_t>{7, -8}));
 }
 
+TEST(BrokerSocket, FolderPathsUpToWhatASocketAddressHolds) {
+    // A socket address holds a path of 107 bytes and its terminator.
+    for (size_t length : {107u, 108u}) {
+        std::string error;
+        EXPECT_EQ(ConnectBroker("/tmp/" + std::string(length - 5 - 12, 'x'), &error), -1);
+        EXPECT_EQ(error.rfind("no broker at ", 0) == 0, length == 107) << error;
+    }
+}
+
 // Runs the broker program with arguments; its exit status and standard output.
 std::pair<int, std::string> Broker(const std::string& arguments) {
     const std::string command = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker " + arguments + " 2>/dev/null";
@@ -91,6 +100,7 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_EQ(Broker("serve --dir " + folder + " --schema " + folder + "/bad_schema.txt"), R(2, ""));
     EXPECT_EQ(Broker("serve --dir " + folder + "/missing --data " + folder + " --idle-exit 1"), R(2, ""))
         << "nowhere to listen";
+    EXPECT_EQ(Broker("serve --dir " + folder + " --data " + folder + "/no/store --idle-exit 1"), R(2, "")) << "no store";
     EXPECT_EQ(Broker("ctl --dir " + folder), R(2, ""));
     EXPECT_EQ(Broker("ctl --dir " + folder + " stats 7").first, 1) << "no broker is running";
 
