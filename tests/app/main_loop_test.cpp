@@ -118,6 +118,7 @@ TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
         EXPECT_EQ(delegate.deactivations, 1);
         EXPECT_EQ(gSleeps, std::vector<uint32_t>(3, canSleep ? 150 : 30));
         wnd::SetFocus(window);
+        Post(Event(K::Paint));  // focused: the loop draws, the paint does not
         Pass();
         EXPECT_EQ(delegate.activations, 1);
         EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);  // drawn only while focused
@@ -243,7 +244,7 @@ TEST_F(MainLoopTest, TheProcedureAnswersTheRemainingEventsAndTheLastWheelNotchWi
     const struct { K kind; uint32_t code; wnd::Point at; int64_t result; uint32_t defaults; } cases[] = {
         {K::TabletGestureQuery, 0, {}, 0x01198319, 0}, {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
         {K::SysCommand, 0xF020, {}, 0, 1},  // defaults: calls of the default procedure
-        {K::SetCursor, 0, inside, 1, 0}, {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
+        {K::SetCursor, 0, inside, 1, 0}, {K::SetCursor, 0, {frame.left, frame.top}, 0, 1}, {K::Count, 0, {}, 0, 0},
     };
     for (const auto& c : cases) {
         wnd::Event e = Event(c.kind, c.code, c.at.x, c.at.y);
@@ -302,6 +303,8 @@ TEST_F(MainLoopTest, SigtermEndsTheLoopThroughTheGamesClose) {
     raise(SIGTERM);
     EXPECT_FALSE(app::RunMainLoopPass());
     os::RemoveTerminationHandlers();
+    struct sigaction now {};
+    for (int sig : {SIGINT, SIGTERM}) EXPECT_TRUE(sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) << sig;
     EXPECT_EQ(delegate.closes, 1);
     EXPECT_TRUE(log.Contains("Ran "));
 }

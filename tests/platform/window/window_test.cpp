@@ -176,6 +176,12 @@ TEST_F(WindowTest, FramesStylesAndCoordinates) {
         EXPECT_EQ(p, c[0]);
     }
 
+    // Maximised, the frame lies off the screen; a placement makes the window normal again.
+    ShowWindow(w, kShowMaximized);
+    GetWindowRect(w, &window);
+    SetWindowPos(w, ZOrder::Unchanged, 0, 0, 0, 0, kPosNoMove | kPosNoSize);
+    EXPECT_EQ(std::make_tuple(window, GetShowState(w)), std::make_tuple(Rect{-8, -31, 1928, 1088}, ShowState::Normal));
+
     // (Full screen, topmost and centring are driven through the main loop's tests.)
     // A placement that changes nothing posts nothing; a frame change alone moves the client area and says so.
     SetWindowStyle(w, kStylePopup);
@@ -285,7 +291,7 @@ TEST_F(WindowTest, CursorCounterClipPositionAndImages) {
 
     CursorImage image{};
     image.pixels[0] = 0xFF102030;
-    image.hotspotX = 31;
+    image.hotspotY = 31;
     const CursorHandle c = CreateCursor(image);
     ASSERT_NE(c, 0u);
     image.hotspotX = 32;
@@ -293,7 +299,7 @@ TEST_F(WindowTest, CursorCounterClipPositionAndImages) {
     EXPECT_EQ(SetCursor(c), kArrowCursor);
     CursorImage back{};
     ASSERT_TRUE(GetCursorImage(c, &back));
-    EXPECT_EQ(std::make_tuple(back.pixels[0], back.hotspotX), std::make_tuple(0xFF102030u, 31));
+    EXPECT_EQ(std::make_tuple(back.pixels[0], back.hotspotX, back.hotspotY), std::make_tuple(0xFF102030u, 0, 31));
     EXPECT_TRUE(!DestroyCursor(kArrowCursor) && DestroyCursor(c));
     EXPECT_TRUE(GetCursor() == 0 && SetCursor(c) == 0 && GetCursor() == 0) << "an unknown cursor sets none";
     // The default procedure puts the arrow back for set-cursor.
