@@ -90,11 +90,8 @@ protected:
         wnd::Rect outer;
         wnd::GetWindowRect(window, &outer);
         const int32_t width = wnd::GetScreenWidth(), height = wnd::GetScreenHeight();
-        const wnd::Rect expected = topmost ? wnd::Rect{0, 0, width, height}
-                                           : wnd::Rect{(width - outer.Width()) / 2, (height - outer.Height()) / 2,
-                                                       (width - outer.Width()) / 2 + outer.Width(),
-                                                       (height - outer.Height()) / 2 + outer.Height()};
-        EXPECT_EQ(outer, expected);
+        const int32_t x = topmost ? 0 : (width - outer.Width()) / 2, y = topmost ? 0 : (height - outer.Height()) / 2;
+        EXPECT_EQ(outer, (wnd::Rect{x, y, topmost ? width : x + outer.Width(), topmost ? height : y + outer.Height()}));
     }
     static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
     static float CursorX() { return gGame->GetInputManager()->GetCursorPosition().x; }

@@ -15,7 +15,6 @@
 
 using namespace audio;
 using audiotest::Buffer;
-using audiotest::Manual;
 using audiotest::ManualEngine;
 using audiotest::Pcm;
 
@@ -190,7 +189,6 @@ TEST(AudioMixer, EndlessLoopRunsUntilExitLoopIsCommittedThenPlaysOn) {
     EXPECT_EQ(m.Debug(v).loopsLeft, 255u);
     ASSERT_EQ(m.engine->CommitChanges(1), kOk);
     EXPECT_EQ(Played(m.Render(100)), Ids({{0, 20, 60}, {0, 60, 100}}));
-    EXPECT_EQ(m.Debug(v).buffersQueued, 0u);
 }
 
 TEST(AudioMixer, StopHoldsThePlaceAndAStarvedStreamGoesOnWhereItWas) {
@@ -447,7 +445,7 @@ TEST(AudioMixer, EngineAndMasteringVoiceRefuseWhatTheOutputCannotDoAndFaultsFail
     ASSERT_EQ(e->CreateMasteringVoice(&mv, 1, 1000), kOk);
     e->Release();
 
-    o = Manual(48000, 2);
+    o.sampleRate = 48000, o.channels = 2;
     EXPECT_EQ(CreateAudioEngine(nullptr), kErrorInvalidArg);
     SetEngineFault(EngineFault::kCreate);
     EXPECT_TRUE(CreateAudioEngine(&e) != kOk && e == nullptr);

@@ -99,10 +99,8 @@ TEST(AudioRealtime, GlitchCounterRisesWhenTheMixerIsStarved) {
     // The output's thread ends with the mastering voice.
     const auto mixerThreads = [] {
         int n = 0;
-        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-            std::string name;
+        for (std::string name; const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
             n += std::getline(std::ifstream(task.path() / "comm"), name) && name == "AudioMixer";
-        }
         return n;
     };
     EXPECT_EQ(mixerThreads(), 1);
