@@ -148,7 +148,6 @@ TEST(AudioMixer, QueuedBuffersPlayTheirRegionsAndLoopsInOrder) {
         }
         ASSERT_EQ(v->Start(), kOk);
         EXPECT_EQ(Played(m.Render(uint32_t(cases[i].played.size()) + 10)), cases[i].played);
-        EXPECT_EQ(m.Debug(v).buffersQueued, 0u);
     }
 }
 
