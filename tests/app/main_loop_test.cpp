@@ -90,11 +90,8 @@ protected:
         wnd::Rect outer;
         wnd::GetWindowRect(window, &outer);
         const int32_t width = wnd::GetScreenWidth(), height = wnd::GetScreenHeight();
-        const wnd::Rect expected = topmost ? wnd::Rect{0, 0, width, height}
-                                           : wnd::Rect{(width - outer.Width()) / 2, (height - outer.Height()) / 2,
-                                                       (width - outer.Width()) / 2 + outer.Width(),
-                                                       (height - outer.Height()) / 2 + outer.Height()};
-        EXPECT_EQ(outer, expected);
+        const int32_t x = topmost ? 0 : (width - outer.Width()) / 2, y = topmost ? 0 : (height - outer.Height()) / 2;
+        EXPECT_EQ(outer, (wnd::Rect{x, y, topmost ? width : x + outer.Width(), topmost ? height : y + outer.Height()}));
     }
     static bool MouseKeyDown(uint32_t offset) { return gGame->GetInputManager()->IsKeyPressed(kMouseButtonLeft + offset); }
     static float CursorX() { return gGame->GetInputManager()->GetCursorPosition().x; }
@@ -118,6 +115,7 @@ TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
         EXPECT_EQ(delegate.deactivations, 1);
         EXPECT_EQ(gSleeps, std::vector<uint32_t>(3, canSleep ? 150 : 30));
         wnd::SetFocus(window);
+        Post(Event(K::Paint));  // focused: the loop draws, the paint does not
         Pass();
         EXPECT_EQ(delegate.activations, 1);
         EXPECT_EQ(gVornexRenderer.PostedFrames(), frames + 1);  // drawn only while focused
@@ -243,7 +241,7 @@ TEST_F(MainLoopTest, TheProcedureAnswersTheRemainingEventsAndTheLastWheelNotchWi
     const struct { K kind; uint32_t code; wnd::Point at; int64_t result; uint32_t defaults; } cases[] = {
         {K::TabletGestureQuery, 0, {}, 0x01198319, 0}, {K::SysCommand, wnd::kSysCommandKeyMenu, {}, 0, 0},
         {K::SysCommand, 0xF020, {}, 0, 1},  // defaults: calls of the default procedure
-        {K::SetCursor, 0, inside, 1, 0}, {K::SetCursor, 0, {frame.left, frame.top}, 0, 1},
+        {K::SetCursor, 0, inside, 1, 0}, {K::SetCursor, 0, {frame.left, frame.top}, 0, 1}, {K::Count, 0, {}, 0, 0},
     };
     for (const auto& c : cases) {
         wnd::Event e = Event(c.kind, c.code, c.at.x, c.at.y);
@@ -302,6 +300,8 @@ TEST_F(MainLoopTest, SigtermEndsTheLoopThroughTheGamesClose) {
     raise(SIGTERM);
     EXPECT_FALSE(app::RunMainLoopPass());
     os::RemoveTerminationHandlers();
+    struct sigaction now {};
+    for (int sig : {SIGINT, SIGTERM}) EXPECT_TRUE(sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) << sig;
     EXPECT_EQ(delegate.closes, 1);
     EXPECT_TRUE(log.Contains("Ran "));
 }

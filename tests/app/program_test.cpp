@@ -5,11 +5,9 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/MainWindow.h"
@@ -48,9 +46,7 @@ protected:
     }
     static std::string Read(const std::string& path) {
         std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     std::string root;

@@ -26,19 +26,14 @@ inline audio::AudioBuffer Buffer(const std::vector<int16_t>& samples, bool eos =
     return Buffer(samples.data(), samples.size() * 2, eos);
 }
 
-inline audio::EngineOptions Manual(uint32_t rate, uint32_t channels) {
-    audio::EngineOptions o;
-    o.output = audio::OutputKind::kManual, o.sampleRate = rate, o.channels = channels;
-    return o;
-}
-
 // An engine with a mastering voice, by default on the manual output.
 struct ManualEngine {
     audio::AudioEngine* engine = nullptr;
     audio::MasteringVoice* master = nullptr;
     uint32_t channels;
 
-    explicit ManualEngine(uint32_t rate = 48000, uint32_t outChannels = 2) : ManualEngine(Manual(rate, outChannels)) {}
+    explicit ManualEngine(uint32_t rate = 48000, uint32_t outChannels = 2)
+        : ManualEngine(audio::EngineOptions{audio::OutputKind::kManual, rate, outChannels}) {}
     explicit ManualEngine(const audio::EngineOptions& o) : channels(o.channels) {
         EXPECT_EQ(audio::CreateAudioEngine(&engine, &o), audio::kOk);
         EXPECT_EQ(engine->Initialize(0, audio::kAnyProcessor), audio::kOk);

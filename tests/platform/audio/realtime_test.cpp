@@ -95,6 +95,19 @@ TEST(AudioRealtime, GlitchCounterRisesWhenTheMixerIsStarved) {
     } while (pd.glitchesSinceEngineStarted == before && Seconds() - start < 10.0);
     EXPECT_GT(pd.glitchesSinceEngineStarted, before);
     EXPECT_GT(pd.framesRendered, 0u);
+
+    // The output's thread ends with the mastering voice.
+    const auto mixerThreads = [] {
+        int n = 0;
+        for (std::string name; const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+            n += std::getline(std::ifstream(task.path() / "comm"), name) && name == "AudioMixer";
+        return n;
+    };
+    EXPECT_EQ(mixerThreads(), 1);
+    r.master->DestroyVoice();
+    r.master = nullptr;
+    for (int waited = 0; waited < 2000 && mixerThreads() > 0; ++waited) os::Sleep(1);
+    EXPECT_EQ(mixerThreads(), 0);
 }
 
 // A sound thread creates, feeds, changes, commits and destroys voices while the mixer

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -61,13 +60,6 @@ protected:
     std::filesystem::path dir;
 };
 
-struct Case {
-    const char* name;
-    uint32_t rate;
-    uint32_t channels;
-    const char* encoding;  // sox options for the file's encoding
-};
-
 // Mixes the whole file through one voice at outRate (stereo output) and returns the
 // output as 16-bit-scale values with the frames the voice played.
 std::vector<float> PlayThroughVoice(const Wav& wav, uint32_t outRate, uint64_t* played) {
@@ -96,7 +88,7 @@ std::vector<float> PlayThroughVoice(const Wav& wav, uint32_t outRate, uint64_t* 
 }  // namespace
 
 TEST_F(SoxFiles, PcmAndAdpcmFilesMatchSoxDecoding) {
-    const Case cases[] = {
+    struct Case { const char* name; uint32_t rate, channels; const char* encoding; } cases[] = {  // encoding: sox's options
         {"pcm16_mono", 22050, 1, "-b 16 -e signed-integer"},
         {"pcm16_stereo", 44100, 2, "-b 16 -e signed-integer"},
         {"pcm8_mono", 11025, 1, "-b 8 -e unsigned-integer"},

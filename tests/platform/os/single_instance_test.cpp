@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -48,12 +49,13 @@ pid_t StartHolder(const char* key, int ready) {
 }
 
 // A forked second start; its exit status (0: it found another instance), -1 when it outlives the time-out.
-int StartSecond(const char* key) {
+int StartSecond(const char* key, const std::function<void()>& meanwhile = {}) {
     const pid_t pid = fork();
     if (pid == 0) {
         alarm(kTimeoutMs / 1000);  // a hung start ends here instead of hanging the test
         _exit(os::SingleInstance().Acquire(key) == Result::Another ? 0 : 2);
     }
+    if (meanwhile) meanwhile();
     int status = 0;
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -85,10 +87,21 @@ TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndForeignDatagramsChangeNot
     EXPECT_FALSE(holder.TakeRaiseRequest());
     EXPECT_TRUE(holder.IsHeld());
 
-    EXPECT_EQ(StartSecond("ExactKey"), 0);
+    // The request waits for a socket not bound yet (moved aside for a moment here).
+    const std::string path = holder.SocketPath(), aside = path + "~";
+    ASSERT_EQ(std::rename(path.c_str(), aside.c_str()), 0);
+    EXPECT_EQ(StartSecond("ExactKey", [&] { usleep(100000), std::rename(aside.c_str(), path.c_str()); }), 0);
     EXPECT_TRUE(AwaitRaise(holder));
     EXPECT_FALSE(holder.TakeRaiseRequest());  // consumed
     EXPECT_EQ(os::SingleInstance().Acquire("OtherKey"), Result::First);
+
+    // A socket path taken by a folder leaves the lock alone working, and no handle behind.
+    auto handles = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    std::filesystem::create_directory(folder + "/FolderKey." + std::to_string(getuid()) + ".sock");
+    const auto before = handles();
+    os::SingleInstance lockOnly;
+    EXPECT_TRUE(lockOnly.Acquire("FolderKey") == Result::First && lockOnly.SocketPath()[0] == 0);
+    EXPECT_EQ(handles(), before + 1);
 }
 
 TEST_F(SingleInstanceTest, KilledHolderFreesTheLockAndItsSocketIsReplaced) {
