@@ -2,8 +2,6 @@
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
-#include <cstring>
-#include <thread>
 
 #include "RenderTestSupport.h"
 #include "platform/os/Clock.h"
@@ -34,16 +32,11 @@ TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
         s.semiResolutionScreenScale = c.scale;
         PresentParameterBlock b;
         gVornexRenderer.ComputePresentParameters(1000, 500, c.apply, c.fullScreen, &b);
-        EXPECT_EQ(b.shadowMapSize, c.blockShadow) << c.quality;
-        EXPECT_EQ(b.shadowMap, c.shadowByte) << c.quality;
-        EXPECT_EQ(b.shadowFiltering, c.filtering) << c.quality;
-        EXPECT_EQ(b.refraction, c.refraction) << c.quality;
-        EXPECT_EQ(b.highQuality, c.highQuality) << c.quality;
-        EXPECT_EQ(b.vsync, c.vsync) << c.quality;
-        EXPECT_EQ(b.renderWidth, c.renderWidth) << c.quality;
-        EXPECT_EQ(b.renderHeight, c.renderWidth / 2) << c.quality;
-        EXPECT_EQ(b.fullScreenWidth, c.fullWidth) << c.quality;
-        EXPECT_EQ(b.quality, c.quality);
+        EXPECT_TRUE(b.shadowMapSize == c.blockShadow && b.shadowMap == c.shadowByte && b.shadowFiltering == c.filtering)
+            << c.quality;
+        EXPECT_TRUE(b.refraction == c.refraction && b.highQuality == c.highQuality && b.vsync == c.vsync) << c.quality;
+        EXPECT_TRUE(b.renderWidth == c.renderWidth && b.renderHeight == c.renderWidth / 2) << c.quality;
+        EXPECT_TRUE(b.fullScreenWidth == c.fullWidth && b.quality == c.quality) << c.quality;
     }
     gVornexRenderer.Settings() = RendererSettings{};
 }
@@ -219,20 +212,16 @@ TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     EXPECT_GT(recorder->CallCount(CallKind::CreateTexture), textures);
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets);
     EXPECT_EQ(gVornexRenderer.RenderWidth(), 320u);
+    const PresentParameters& p = gVornexRenderer.PresentParameters();
     gVornexRenderer.Reset(window, 1280, 720, true, true);  // full screen: the display mode's size
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 1);
-    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
-    EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 60u);
-    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == 1280 && p.fullScreenRefreshRateInHz == 60 && p.windowed == 0);
     gVornexRenderer.Reset(0, 0, 0, true, true);  // a settings change stays in full screen
-    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 0u);
-    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), 1280u);
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == 1280 && p.windowed == 0);
     gVornexRenderer.Reset(window, 320, 180, true, false);  // back in its window and back buffer
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
-    EXPECT_EQ(gVornexRenderer.PresentParameters().windowed, 1u);
-    EXPECT_EQ(gVornexRenderer.PresentParameters().fullScreenRefreshRateInHz, 0u);
-    EXPECT_EQ(gVornexRenderer.BackBufferWidth(), uint32_t(kClientWidth));
-    EXPECT_EQ(gVornexRenderer.BackBufferHeight(), uint32_t(kClientHeight));
+    EXPECT_TRUE(p.windowed == 1 && p.fullScreenRefreshRateInHz == 0);
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == kClientWidth && gVornexRenderer.BackBufferHeight() == kClientHeight);
     EXPECT_TRUE(NoLiveObjectReports());
 }
 

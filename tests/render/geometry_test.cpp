@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <set>
-#include <sstream>
 
 #include "RenderTestSupport.h"
 #include "render/VertexDeclarationCache.h"
@@ -113,6 +112,15 @@ TEST_F(GeometryTest, SphereAndLampHaveTheirCountsRadiiAndSegments) {
     EXPECT_EQ(sphere.indices[1].size(), (16u * 16u + 15u * 16u) * 4u);
     EXPECT_EQ(Referenced(sphere.indices[0], s.size()).size(), 242u);
     EXPECT_EQ(Referenced(sphere.indices[1], s.size()).size(), 242u);
+    // Each wire line once, between neighbours: at most 2 sin(pi / 16) apart, on the equator.
+    std::set<std::pair<uint16_t, uint16_t>> lines;
+    for (size_t i = 0; i + 4 <= sphere.indices[1].size(); i += 4) {
+        uint16_t v[2];
+        std::memcpy(v, &sphere.indices[1][i], 4);
+        EXPECT_LT((s[v[0]] - s[v[1]]).Length3(), 0.4f) << v[0] << "-" << v[1];
+        lines.insert(std::minmax(v[0], v[1]));
+    }
+    EXPECT_EQ(lines.size(), sphere.indices[1].size() / 4);
 
     const MeshBytes lamp = Read(MESH_WIRE_CONE_LAMP);
     const std::vector<Vector> l = Points(lamp.vertices);
@@ -152,11 +160,8 @@ TEST_F(GeometryTest, SolidBoxBlendsDepthTestsAndCullsByItsArguments) {
         EXPECT_EQ(d.RenderState(RS_ZFUNC), cases[i].zfunc) << i;
         EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 1u) << i;
         EXPECT_EQ(d.RenderState(RS_CULLMODE), cases[i].cull) << i;
-        EXPECT_EQ(d.call, CallKind::DrawIndexedPrimitive);
-        EXPECT_EQ(d.primitiveType, PT_TRIANGLELIST);
-        EXPECT_EQ(d.primitiveCount, 12u);
-        EXPECT_EQ(d.numVertices, 8u);
-        EXPECT_EQ(d.fvf, FVF_XYZ);
+        EXPECT_TRUE(d.call == CallKind::DrawIndexedPrimitive && d.primitiveType == PT_TRIANGLELIST && d.fvf == FVF_XYZ);
+        EXPECT_TRUE(d.primitiveCount == 12 && d.numVertices == 8);
     }
 }
 

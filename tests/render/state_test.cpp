@@ -1,9 +1,7 @@
 // The device layer: state cache, sampler flags, texture holders, clears, constants, gamma.
 // test-sanitize: thread address
 #include <cmath>
-#include <cstring>
 #include <iomanip>
-#include <sstream>
 
 #include "resources/ResourceTestSupport.h"
 #include "render/DeviceObjectHandle.h"
@@ -63,11 +61,9 @@ TEST_F(StateTest, CacheSendsOnlyChangesAndStartsFromItsResetValues) {
     RunOnRenderThread([] { gVornexRenderer.ResetStateCache(); });
     for (const Case& c : cases) EXPECT_EQ(StatesSent(c.call), c.sent) << c.what;
     RunOnRenderThread([&] {
-        EXPECT_EQ(RenderState(RS_ALPHABLENDENABLE), 1u);
-        EXPECT_EQ(RenderState(RS_SRCBLEND), uint32_t(BLEND_SRCALPHA));
-        EXPECT_EQ(RenderState(RS_DESTBLEND), uint32_t(BLEND_INVSRCALPHA));
-        EXPECT_EQ(RenderState(RS_ALPHAFUNC), uint32_t(CMP_GREATER));
-        EXPECT_EQ(RenderState(RS_ALPHAREF), 7u);
+        EXPECT_TRUE(RenderState(RS_ALPHABLENDENABLE) == 1 && RenderState(RS_SRCBLEND) == BLEND_SRCALPHA &&
+                    RenderState(RS_DESTBLEND) == BLEND_INVSRCALPHA);
+        EXPECT_TRUE(RenderState(RS_ALPHAFUNC) == CMP_GREATER && RenderState(RS_ALPHAREF) == 7);
         EXPECT_EQ(RenderState(RS_STENCILZFAIL), uint32_t(STENCILOP_REPLACE));
     });
     // A reset sends stencil off, write mask 0 and eight sampler states per stage.
@@ -95,12 +91,10 @@ TEST_F(StateTest, SamplerFlagsSelectAddressingFilteringAndSRGB) {
         RunOnRenderThread([&] {
             gVornexRenderer.ResetStateCache();
             gVornexRenderer.SetTexture(2, nullptr, c.flags);
-            EXPECT_EQ(SamplerState(2, SAMP_ADDRESSU), c.u) << std::hex << c.flags;
-            EXPECT_EQ(SamplerState(2, SAMP_ADDRESSV), c.v) << std::hex << c.flags;
-            EXPECT_EQ(SamplerState(2, SAMP_MAGFILTER), c.filter) << std::hex << c.flags;
-            EXPECT_EQ(SamplerState(2, SAMP_MINFILTER), c.filter) << std::hex << c.flags;
-            EXPECT_EQ(SamplerState(2, SAMP_MIPFILTER), c.mip) << std::hex << c.flags;
-            EXPECT_EQ(SamplerState(2, SAMP_SRGBTEXTURE), c.srgb) << std::hex << c.flags;
+            EXPECT_TRUE(SamplerState(2, SAMP_ADDRESSU) == c.u && SamplerState(2, SAMP_ADDRESSV) == c.v) << std::hex << c.flags;
+            EXPECT_TRUE(SamplerState(2, SAMP_MAGFILTER) == c.filter && SamplerState(2, SAMP_MINFILTER) == c.filter &&
+                        SamplerState(2, SAMP_MIPFILTER) == c.mip && SamplerState(2, SAMP_SRGBTEXTURE) == c.srgb)
+                << std::hex << c.flags;
         });
     }
     gVornexRenderer.SetTrilinearFiltering(false);
@@ -241,12 +235,16 @@ TEST_F(StateTest, StoredViewportComesBackOnANewTargetOnlyWhereItFits) {
     };
     for (const Case& c : cases) {
         Viewport seen{};
+        uint32_t srgb[2] = {};
+        // Bit 1: the target's full viewport stays; bit 0: sRGB write.
+        RunOnRenderThread([&] { r.SetRenderTargets(light, nullptr, 3), srgb[0] = RenderState(RS_SRGBWRITEENABLE); });
+        r.SetViewport(c.stored.x, c.stored.y, c.stored.width, c.stored.height, c.stored.minZ, c.stored.maxZ);
         RunOnRenderThread([&] {
-            r.SetRenderTargets(light, nullptr, 2);  // bit 1: the target's full viewport stays
-            r.ApplyViewport(c.stored.x, c.stored.y, c.stored.width, c.stored.height, c.stored.minZ, c.stored.maxZ);
             r.SetRenderTargets(c.target, nullptr, 0);
             r.Device()->GetViewport(&seen);
+            srgb[1] = RenderState(RS_SRGBWRITEENABLE);
         });
+        EXPECT_TRUE(srgb[0] == 1 && srgb[1] == 0) << c.what;
         const Viewport& e = c.expected;
         EXPECT_TRUE(seen.x == e.x && seen.y == e.y && seen.width == e.width && seen.height == e.height &&
                     seen.minZ == e.minZ && seen.maxZ == e.maxZ)

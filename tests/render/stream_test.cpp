@@ -2,7 +2,6 @@
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
-#include <cstring>
 
 #include "RenderTestSupport.h"
 #include "core/profiler/Profiler.h"
@@ -132,18 +131,29 @@ TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
     gVornexRenderer.DebugDrawTrigger(m, c);
     gVornexRenderer.PostDebugDrawLight57(m, c, 1, 2);
     gVornexRenderer.PostDebugDrawLight60(m, c);
+    gVornexRenderer.DebugDrawMeshTemplate(nullptr, m, m, nullptr, c, 0, 0, nullptr, 0);  // no mesh hook
     PostBucket(9, 0);
     EndFrame();
     EXPECT_TRUE(Draws().empty());
     EXPECT_EQ(BucketMask(), ~(1u << 9));  // every skipped payload kept the stream in step
     BeginFrame();
+    gVornexRenderer.PostCommand22(0);  // from here on the frame draws into the back buffer
     gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 1);
     gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 0.5f);
     gVornexRenderer.PostDebugDrawLight59(m, c, 1, 2, 3);
     gVornexRenderer.DebugDrawSFX(m, 1);
     gVornexRenderer.DebugDrawFlag(m, c, 1);
     EndFrame();
-    EXPECT_EQ(Draws().size(), 5u);
+    uint32_t backBuffer = 0;
+    RunOnRenderThread([&] {
+        gfx::Surface* s = nullptr;
+        gVornexRenderer.Device()->GetBackBuffer(0, 0, gfx::BACKBUFFER_TYPE_MONO, &s);
+        backBuffer = gfx::SerialOf(s);
+        s->Release();
+    });
+    const std::vector<gfx::DrawRecord> draws = Draws();
+    EXPECT_EQ(draws.size(), 5u);
+    for (const gfx::DrawRecord& d : draws) EXPECT_EQ(d.renderTargets[0], backBuffer);
 }
 
 // Records handed to the mesh hooks: their address and bytes.

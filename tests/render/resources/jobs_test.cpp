@@ -2,9 +2,7 @@
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
-#include <chrono>
 #include <future>
-#include <vector>
 
 #include "../RenderTestSupport.h"
 #include "core/Memory.h"

@@ -182,7 +182,10 @@ bool TwoPages(ResourceFont& font) {
 
 TEST_F(KindsTest, FontNamesAndPageTextures) {
     WriteBytes(Path("common", "Fonts/face.ttf"), {0, 1, 0, 0});
+    static uint32_t languages = 0;  // asked for the characters the strings use, until a language has none
+    ResourceFont::SetHooks({nullptr, nullptr, [](uint32_t, uint8_t*) { return ++languages < 3; }});
     Resource* face = Load<Resource>(RESOURCE_FONT, "Face.ttf~20");  // no binary font: fails
+    EXPECT_EQ(languages, 3u);
     EXPECT_TRUE(Logged("Unable to load binary font file. Reading the source TTF (Face.ttf~20)"));
     EXPECT_TRUE(Logged("Resource loading failed (Face.ttf~20)"));
     EXPECT_EQ(gVornexRenderer.ProfilerOverlay().AcquireFont("face.ttf~20"), nullptr);

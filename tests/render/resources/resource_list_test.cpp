@@ -1,7 +1,6 @@
 // Resource lists preloaded by the loader, written by the engine and by the reference writer.
 // test-sanitize: thread address
 // test-depends: shader_data
-#include <cstring>
 
 #include "../shaders/ShaderTestSupport.h"
 #include "core/rtti/RTTIProperty.h"
@@ -105,16 +104,21 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
 }
 
 TEST_F(ListTest, OnlyANextEntrySetsTheReadAhead) {
-    // Missing files: a load that opens nothing leaves the read-ahead slot (and its use) as
-    // the preload set it.
-    for (uint32_t count : {1u, 2u}) {
+    // A load that opens its file preheats the read-ahead entry and empties the slot; one
+    // that opens nothing leaves the slot (and its use) as the preload set it. A shader name
+    // of the longest length is taken as it is.
+    const std::pair<std::vector<std::string>, uint32_t> cases[] = {
+        {{"Missing/0.dds"}, 1}, {{"Missing/0.dds", "Missing/1.dds"}, 2}, {{"Plain/A.dds", "Plain/B.dds"}, 1}};
+    for (const auto& [names, uses] : cases) {
         ResourceList list;
-        for (uint32_t i = 0; i < count; ++i) Add(list, ResourceList::TEXTURES, "Missing/" + std::to_string(i) + ".dds");
+        for (const std::string& name : names) Add(list, ResourceList::TEXTURES, name);
+        Add(list, ResourceList::SHADERS, std::string(kMaxResourceName, 's'));
         gResourceManager.PreloadResources(list);
-        Resource* last = Get(RESOURCE_TEXTURE, list.entries[ResourceList::TEXTURES][count - 1].name.CStr());
-        EXPECT_EQ(last->GetUseCount(), count == 1 ? 1u : 2u) << count;  // ours, and the read-ahead's
-        last->Release();
+        Resource* last = Get(RESOURCE_TEXTURE, names.back().c_str());
+        EXPECT_EQ(last->GetUseCount(), uses) << names.size();  // ours, and the read-ahead's
         gResourceManager.SetReadAheadResource(nullptr);
+        EXPECT_EQ(last->GetUseCount(), 1u) << names.size();
+        last->Release();
     }
 }
 

@@ -2,10 +2,8 @@
 // test-sanitize: thread address
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "SceneTestSupport.h"
 #include "render/scene/EntityRenderingContext.h"

@@ -1,7 +1,6 @@
 // The render-side scene state: parameter sets, blends, scroll, ranges, lightmaps, probe file.
 // test-sanitize: thread address
 #include <cmath>
-#include <cstring>
 
 #include "../resources/ResourceTestSupport.h"
 #include "SceneTestSupport.h"
@@ -119,8 +118,8 @@ TEST_F(SceneStateTest, BlendsRunOnTheClockTheModePicks) {
         ASSERT_EQ(inForce->blends.size(), 1u) << c.mode;
         // The engine clock's blends start at 0: 11 s of a 4 s blend end it.
         EXPECT_FLOAT_EQ(inForce->blends[0].t, c.clock == 0 ? 1.0f : 0.25f) << c.mode;
-        EXPECT_EQ(inForce->blends[0].a, Set(RendererScene::SET_BLEND_FROM));
-        EXPECT_EQ(inForce->blends[0].b, Set(RendererScene::SET_BLEND_TO));
+        EXPECT_TRUE(inForce->blends[0].a == Set(RendererScene::SET_BLEND_FROM) &&
+                    inForce->blends[0].b == Set(RendererScene::SET_BLEND_TO));
         EXPECT_EQ(scene().BlendRunning(), c.clock != 0);
         Frame(100.0, 100.0, 100.0);
         EXPECT_FALSE(scene().BlendRunning());
@@ -212,8 +211,7 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
     if (write("probes", "3 2 4 0 1 7").empty()) GTEST_SKIP() << "python3 not available";
     EXPECT_EQ(errorsLoading("probes"), 0u);
     const LightProbeMap& map = scene().ProbeMap();
-    ASSERT_EQ(map.Width(), 3u);
-    ASSERT_EQ(map.Height(), 2u);
+    ASSERT_TRUE(map.Width() == 3 && map.Height() == 2);
     EXPECT_EQ(map.Area(), Vector(1.5f, -2.0f, 3.25f, 4.0f));
     const uint32_t counts[4] = {4, 0, 1, 7};
     for (uint32_t l = 0; l < 4; ++l) {

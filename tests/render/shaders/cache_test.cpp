@@ -1,9 +1,6 @@
 // Shader compilation and the compiled-shader cache: hits, stamps, reloads, failed compiles.
 // test-sanitize: thread address
 // test-depends: shader_data
-#include <chrono>
-#include <cstring>
-#include <fstream>
 
 #include "ShaderTestSupport.h"
 #include "core/Memory.h"
@@ -150,9 +147,11 @@ TEST_F(CacheTest, ReloadCompilesOnlyWhatChanged) {
     EXPECT_EQ(Compiles(), compiles);
     EXPECT_EQ(p.vertexObject->DeviceShader(), before);
 
+    const uint32_t live = recorder->LiveObjects(gfx::ObjectKind::VertexShader);
     Touch("ProbeCommon.hlsli");  // only the included file
     Reload();
     EXPECT_EQ(Compiles(), compiles + 2);
+    EXPECT_EQ(recorder->LiveObjects(gfx::ObjectKind::VertexShader), live);  // the old one released
     EXPECT_EQ(p.vertexShader->GetVertexShaderObject(), p.vertexObject);  // the object stays
     EXPECT_NE(gfx::SerialOf(p.vertexObject->DeviceShader()), beforeSerial);
 
@@ -207,10 +206,12 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesLeaveNoObjectAndAreMendedByAReload)
     EXPECT_TRUE(broken.pixelShader->GetPixelShaderObject());
     EXPECT_TRUE(ghost.vertexShader->GetVertexShaderObject() && ghost.pixelShader->GetPixelShaderObject());
 
-    // A shader resource of neither stage compiles nothing, with its line.
+    // A shader resource of neither stage compiles nothing, with its line; digits that are
+    // no mask compile nothing.
     log.Clear();
-    ResourceShader neither("Probe/00000000000000000000000000000000.gs_3_0");
-    EXPECT_FALSE(neither.LoadResource());
+    ResourceShader neither("Probe/00000000000000000000000000000000.gs_3_0"),
+        noMask("Probe/G0000000000000000000000000000000.vs_3_0");
+    EXPECT_FALSE(neither.LoadResource() || noMask.LoadResource());
     EXPECT_EQ(Lines("Cannot find option definition for shader Probe/").size(), 1u);
     for (ShaderPair* p : {&broken, &ghost, &vertexOnly}) p->Release();
 }

@@ -4,8 +4,6 @@
 // test-timeout: 600
 #include <cmath>
 #include <set>
-#include <sstream>
-#include <thread>
 
 #include "ShaderTestSupport.h"
 #include "core/math/Matrix.h"
@@ -123,6 +121,11 @@ TEST_F(ManagerTest, RepeatedAndRacingRequestsGetOneResourcePerVariant) {
 TEST_F(ManagerTest, ReloadKeepsTheFamiliesAndCloseLeavesNothingBehind) {
     ASSERT_TRUE(gShaderManager->LoadDefinitions());
     const uint64_t stamp = gShaderManager->GetDefinitionStamp();
+    // A vertex variant lists its stage's options: bit 2 DENORMALIZATION (vertex only), bit 9 TEXTURE.
+    std::vector<std::string> names;
+    const std::string vertexName = "FixedPipelineReplacement/402" + std::string(29, '0') + ".vs_3_0";
+    ASSERT_TRUE(gShaderManager->LookupFamilyOptions(vertexName.c_str(), &names, false));
+    EXPECT_EQ(names, (std::vector<std::string>{"DENORMALIZATION", "TEXTURE"}));
     log.Clear();
     gShaderManager->ReloadShaders();
     EXPECT_EQ(gShaderManager->FamilyCount(), 19u);
@@ -260,6 +263,16 @@ TEST_F(ManagerTest, OverlayDrawsWithFixedSlotZeroAndItsConstantsAsRecorded) {
     // Two bones of three identity rows at c0; nothing beyond them.
     for (uint32_t r = 0; r < 7; ++r)
         for (uint32_t c = 0; c < 4; ++c) EXPECT_EQ(d.VertexConstant(r)[c], r < 6 && r % 3 == c ? 1.0f : 0.0f) << r;
+    // Bones beyond the 64th are not set: c192 keeps its value.
+    RunOnRenderThread([] {
+        const std::vector<float> rows(65 * 12, 2.0f);
+        const float kept[4] = {5, 5, 5, 5};
+        float seen[4] = {};
+        gVornexRenderer.SetVertexShaderConstants(192, kept, 1);
+        VertexShaderObject::SetBoneMatrixConstants(rows.data(), 65);
+        gVornexRenderer.Device()->GetVertexShaderConstantF(192, seen, 1);
+        EXPECT_EQ(seen[0], 5.0f);
+    });
 }
 
 }  // namespace
