@@ -141,23 +141,30 @@ TEST_F(ManagerTest, EvictionFreesWhatDeletedResourcesReleased) {
     TemplateTypeTable::Get()[300] = {};
 }
 
-TEST_F(ManagerTest, SceneFileCheckStoresTheFirstBytesOfAnExistingFile) {
+TEST_F(ManagerTest, SceneFileReadStoresTheWholeFileOnce) {
+    // The loader reads the scene whole, so that the main thread parses these bytes and
+    // never opens the file again.
     WriteBytes(Path("scenes", "level.BinaryScene"), {'S', 'C', 'N', 'E', 1, 2, 3});
     WriteBytes(Path("scenes", "empty.BinaryScene"), {});
     WriteBytes(Path("scenes", "tiny.BinaryScene"), {'T', 'I'});
-    const std::pair<std::string, std::string> cases[] = {
-        {"level", "SCNE"}, {"empty", ""}, {"missing", ""}, {"tiny", "TI"}, {std::string(300, 'n'), ""}};
+    const std::pair<std::string, std::string> cases[] = {{"level", std::string("SCNE\1\2\3", 7)},
+                                                         {"empty", ""},
+                                                         {"missing", ""},
+                                                         {"tiny", "TI"},
+                                                         {std::string(300, 'n'), ""}};
     for (const auto& [name, expected] : cases) {
-        void* variable = &log;  // the variable keeps its value unless the file has bytes
-        gResourceManager.PostLoadScene(&variable, name.c_str(), "BinaryScene", "scenes");
+        SceneFileImage image;
+        gResourceManager.PostLoadScene(&image, name.c_str(), "BinaryScene", "scenes");
         gResourceManager.Flush();
+        EXPECT_EQ(image.opened, name == "level" || name == "tiny" || name == "empty") << name;
         if (expected.empty()) {
-            EXPECT_EQ(variable, &log) << name;
+            EXPECT_EQ(image.bytes, nullptr) << name;
+            EXPECT_EQ(image.size, 0u) << name;
             continue;
         }
-        ASSERT_NE(variable, &log) << name;
-        EXPECT_EQ(std::string(static_cast<const char*>(variable), expected.size()), expected);
-        EngineFree(variable);
+        ASSERT_NE(image.bytes, nullptr) << name;
+        EXPECT_EQ(std::string(static_cast<const char*>(image.bytes), image.size), expected);
+        EngineFree(image.bytes);
     }
     EXPECT_TRUE(Logged("longer than 259 characters"));
 }
