@@ -131,6 +131,29 @@ TEST_F(CacheTest, TheCacheReaderIsBoundedAndChecksOnlyUnderAStamp) {
         {"include count running past the end", patched(valid.size() - 12, 2), stamp, false},
     };
     for (const Case& c : cases) EXPECT_EQ(reads(c.bytes, c.current), c.hit) << c.what;
+
+    // Code the device could not walk: a miss with one line each, never handed on.
+    uint32_t firstWord = 0;
+    std::memcpy(&firstWord, valid.data() + 28, 4);
+    EXPECT_EQ(firstWord, gfx::kPixelShaderVersion30);
+    std::vector<uint8_t> noEnd = valid;  // every end token of the code rewritten
+    for (size_t at = 28 + 4; at + 4 <= 28 + codeSize; at += 4)
+        if (std::memcmp(noEnd.data() + at, &gfx::kShaderEndToken, 4) == 0) std::memset(noEnd.data() + at, 0, 4);
+    std::vector<uint8_t> oddSize = valid;  // one byte more in the code's stated size
+    const uint32_t odd = codeSize + 1;
+    std::memcpy(oddSize.data() + 24, &odd, 4);
+    oddSize.insert(oddSize.begin() + 28 + codeSize, 0);
+    const Case damaged[] = {
+        {"no end token", noEnd, stamp, false},
+        {"a vertex version token in a pixel entry", patched(28, gfx::kVertexShaderVersion30), stamp, false},
+        {"a size that is not a whole number of words", oddSize, stamp, false},
+    };
+    for (const Case& c : damaged) {
+        log.Clear();
+        EXPECT_FALSE(reads(c.bytes, c.current)) << c.what;
+        EXPECT_EQ(Lines("Compiled shader cache entry " + std::string(probe.GetName()) + " is damaged").size(), 1u)
+            << c.what;
+    }
     for (size_t n = 0; n < valid.size(); ++n)
         EXPECT_FALSE(reads(std::vector<uint8_t>(valid.begin(), valid.begin() + n), stamp)) << n;
     p.Release();
@@ -189,8 +212,15 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesLeaveNoObjectAndAreMendedByAReload)
     ShaderPair vertexOnly = Get("VertexOnly", "");
     EXPECT_TRUE(vertexOnly.vertexObject);
     EXPECT_FALSE(vertexOnly.pixelObject);
-    for (const auto& m : log.Messages())  // only the loader's line for a load without a result
-        EXPECT_TRUE(m.severity < 3 || m.text.find("Resource loading failed") == 0) << m.text;
+    // One line names the source and the missing entry (before, only the loader's
+    // "Resource loading failed" said anything), then the loader's line.
+    std::vector<std::string> errors;
+    for (const auto& m : log.Messages())
+        if (m.severity >= 3) errors.push_back(m.text);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].find("Shader source Common/Shaders/VertexOnly.hlsl has no pixel entry function"), 0u)
+        << errors[0];
+    EXPECT_EQ(errors[1].find("Resource loading failed"), 0u) << errors[1];
 
     // A reload with nothing changed neither compiles nor refuses the variants that made
     // no code; mended sources then compile.
