@@ -127,7 +127,7 @@ TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject)
                    {12, "CRC check error!!!"},               // first payload byte
                    {9, "CRC check error!!!"},                // the CRC itself
                    {5, "magic check error!!!"},              // the class-layout value
-                   {3, "larger than the file"}};             // the size word
+                   {3, "config.bin is cut short"}};           // the size word
     for (const Damage& d : damages) {
         sink.Clear();
         std::vector<uint8_t> bad = good;
