@@ -84,6 +84,8 @@ struct MainWindowState {
     uint32_t renderedFrames = 0;
     uint32_t ticks = 0;
     int64_t runStart = 0;
+    bool startSceneChecked = false;  // the start scene's load has been looked at
+    int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless a start failed)
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
