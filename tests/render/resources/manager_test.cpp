@@ -2,6 +2,8 @@
 // test-sanitize: thread address
 // test-timeout: 240
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <future>
 #include <random>
 
@@ -139,6 +141,37 @@ TEST_F(ManagerTest, EvictionFreesWhatDeletedResourcesReleased) {
     EXPECT_EQ(Lines("Resource of name Templates/").size(), 2u);
     ResourceTemplatePool::SetResourcePartHook(nullptr);
     TemplateTypeTable::Get()[300] = {};
+}
+
+std::atomic<int> gRenderCallsRun{0};
+
+// A load the main thread waits for first sends the renderer what it was given so far: the
+// render thread runs a call posted (and not flushed) before the load without any further
+// flush. Only the thread that started the loader counts as the main thread.
+TEST_F(ManagerTest, MainThreadLoadsFlushTheRenderQueue) {
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(gResourceManager.OnMainThread());
+    bool elsewhere = true;
+    std::thread([&] { elsewhere = gResourceManager.OnMainThread(); }).join();
+    EXPECT_FALSE(elsewhere);
+    std::atomic<bool> onLoader{true};
+    OnLoader([&] { onLoader = gResourceManager.OnMainThread(); });
+    gResourceManager.Flush();
+    EXPECT_FALSE(onLoader);
+
+    gVornexRenderer.FlushCommands(true);
+    gRenderCallsRun = 0;
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + sizeof(uintptr_t)));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction([](uint32_t, CommandRingBuffer&) { ++gRenderCallsRun; }));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+    Resource* r = Animation("flushing");
+    r->Load(true);
+    EXPECT_TRUE(r->IsLoaded());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (gRenderCallsRun == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(gRenderCallsRun, 1);
+    r->Release();
 }
 
 TEST_F(ManagerTest, SceneFileReadStoresTheWholeFileOnce) {
