@@ -97,7 +97,7 @@ void ResetMainWindowState();
 
 // The process entry's work: returns kExitSuccess after a normal quit or when another
 // instance already runs (it is asked to come to the front), kExitStartFailed when the
-// window or the engine did not start. args: the Game's argument vector (program name
+// window or the engine did not start or the start scene could not be loaded. args: the Game's argument vector (program name
 // first). frameLimit: quit after that many rendered frames (0: no limit).
 int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit);
 void RegisterMainWindowClass();
