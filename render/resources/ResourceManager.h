@@ -86,7 +86,8 @@ public:
     // Path "directory/name.kind"; the loader reads the whole file into *result when it
     // exists and is not empty (the poster frees the block once the command has run, and
     // keeps the record alive until then). A file that cannot be read whole leaves it
-    // null with one line. Refused with one line when the path does not fit.
+    // null with one line. Refused with one line when the path does not fit, and without
+    // one while the loader is not running (nothing would read the file).
     void PostLoadScene(SceneFileImage* result, const char* name, const char* kind, const char* directory);
     void PostPreloadList(const char* name, const char* kind, const char* directory);
     void PostReload(uint32_t typeMask, bool wait);
