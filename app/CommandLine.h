@@ -19,7 +19,7 @@ class LogSink;
 namespace app {
 
 constexpr int kExitSuccess = 0;
-constexpr int kExitStartFailed = 1;  // the window or the engine did not start
+constexpr int kExitStartFailed = 1;  // the window, the engine or the start scene did not load
 constexpr int kExitBadArguments = 2;
 constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 

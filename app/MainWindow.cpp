@@ -215,6 +215,22 @@ void StartGame(GameDelegate* delegate, char** args, int argCount) {
     s.runStart = os::ReadCounter();
 }
 
+namespace {
+// The start scene is loaded by the first tick: one that could not be loaded (its load
+// logged why) ends the program with the start-failure status instead of running an
+// empty scene.
+void CheckStartScene() {
+    MainWindowState& s = gMainWindow;
+    if (s.startSceneChecked || gGame->IsSwitchPending()) return;
+    s.startSceneChecked = true;
+    if (!gGame->LastSceneLoadFailed()) return;
+    gLog.Error(LogCategory::Engine, "The start scene %s could not be loaded",
+               gProjectConfig && gProjectConfig->defaultScene ? gProjectConfig->defaultScene : "");
+    s.exitCode = kExitStartFailed;
+    gGame->Quit();
+}
+}  // namespace
+
 bool RunMainLoopPass() {
     MainWindowState& s = gMainWindow;
     // A termination signal closes the window; a second start asks for the front.
@@ -273,6 +289,7 @@ bool RunMainLoopPass() {
     // 8.
     gGame->Tick(focused);
     ++s.ticks;
+    CheckStartScene();
     // 9.
     if (!s.resizing && focused) {
         ++s.renderedFrames;
@@ -305,12 +322,14 @@ int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount
         return kExitStartFailed;
     }
     os::InstallTerminationHandlers();
+    s.exitCode = kExitSuccess;
+    s.startSceneChecked = false;
     StartGame(delegate, args, argCount);
     while (RunMainLoopPass()) {
     }
     os::RemoveTerminationHandlers();
     s.instance = nullptr;
-    return kExitSuccess;
+    return s.exitCode;
 }
 
 }  // namespace app

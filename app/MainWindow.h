@@ -84,6 +84,8 @@ struct MainWindowState {
     uint32_t renderedFrames = 0;
     uint32_t ticks = 0;
     int64_t runStart = 0;
+    bool startSceneChecked = false;  // the start scene's load has been looked at
+    int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless a start failed)
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
@@ -95,7 +97,7 @@ void ResetMainWindowState();
 
 // The process entry's work: returns kExitSuccess after a normal quit or when another
 // instance already runs (it is asked to come to the front), kExitStartFailed when the
-// window or the engine did not start. args: the Game's argument vector (program name
+// window or the engine did not start or the start scene could not be loaded. args: the Game's argument vector (program name
 // first). frameLimit: quit after that many rendered frames (0: no limit).
 int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount, uint32_t frameLimit);
 void RegisterMainWindowClass();

@@ -7,6 +7,7 @@
 #include "core/config/ConfigEnums.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/SolidFile.h"
 
@@ -37,7 +38,10 @@ bool ProjectConfig::Load() {
                    kProjectConfigFileExtension);
         return false;
     }
-    return SolidDeserializeFromFileReader(*this, reader, 0);  // logs its own failure
+    char path[fs::kMaxPath];
+    FileSystem::ComposePath(path, sizeof path, kProjectConfigFileName, kProjectConfigFileExtension,
+                            kProjectConfigDirectory);
+    return SolidDeserializeFromFileReader(*this, reader, 0, path);  // logs its own failure
 }
 
 void ProjectConfig::OnPropertyChanged(const char* propertyName) {

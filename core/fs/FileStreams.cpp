@@ -1,12 +1,15 @@
 // Local and CRC-protected file streams.
 #include "core/fs/FileStreams.h"
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "core/CRC32.h"
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FsUtil.h"
+#include "platform/os/Clock.h"
 #include "platform/os/File.h"
 
 // ---------------------------------------------------------------------------------------
@@ -125,18 +128,39 @@ bool FileSystemWholeFileCRCInputStream::ReadChar(uint8_t* out) {
 // Local output: a temporary file renamed over the target on Close.
 
 namespace {
+// "<target>.~tmp" and eight hex digits, in the target's folder.
 const char kTempSuffix[] = ".~tmp";
+constexpr size_t kTempTagDigits = 8;
+constexpr int kTempNameTries = 64;
+std::atomic<uint32_t> gTempSerial{0};
+
+// A temporary file of its own beside the target: its name mixes the clock, a serial of
+// this process and an address that differs between processes, and it is created
+// exclusively, so two writers of one target (in this process or another) never share
+// one; a name already taken is tried again with the next. Null when the folder takes
+// no new file.
+std::FILE* CreateTempFile(const char* target, char* path, size_t size) {
+    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+        uint64_t mix = uint64_t(os::ReadCounter()) * 0x9E3779B97F4A7C15ull;
+        mix ^= uint64_t(gTempSerial.fetch_add(1, std::memory_order_relaxed) + 1) * 0xBF58476D1CE4E5B9ull;
+        mix ^= uint64_t(reinterpret_cast<uintptr_t>(&gTempSerial)) >> 4;
+        mix ^= mix >> 31;
+        std::snprintf(path, size, "%s%s%08x", target, kTempSuffix, uint32_t(mix ^ (mix >> 32)));
+        if (std::FILE* file = os::OpenFile(path, "wbx")) return file;
+        if (os::GetPathKind(path) == os::PathKind::Missing) return nullptr;  // not a clash: the folder refuses
+    }
+    return nullptr;
 }
+}  // namespace
 
 FileSystemLocalFileOutputStream::FileSystemLocalFileOutputStream(const char* path) {
     if (!path || !path[0] || os::IsDirectory(path)) return;
     const size_t n = std::strlen(path);
+    const size_t tempSize = n + sizeof kTempSuffix + kTempTagDigits;
     targetPath = fs::CopyText(path);
-    tempPath = static_cast<char*>(EngineAlloc(n + sizeof kTempSuffix));
+    tempPath = static_cast<char*>(EngineAlloc(tempSize));
     if (!targetPath || !tempPath) return;
-    std::memcpy(tempPath, path, n);
-    std::memcpy(tempPath + n, kTempSuffix, sizeof kTempSuffix);
-    file = os::OpenFile(tempPath, "wb");
+    file = CreateTempFile(path, tempPath, tempSize);
     open = file != nullptr;
 }
 

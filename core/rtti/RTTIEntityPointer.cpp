@@ -21,6 +21,7 @@ struct PendingRecord {
 
 struct PassState {
     bool open = false;
+    bool resolving = false;
     uint32_t scratchDepth = 0;  // EntityPointerScratchScope nesting
     std::vector<PendingRecord> raw;
     std::vector<PendingRecord> safe;
@@ -50,6 +51,8 @@ bool EntityPointerFixups::Begin() {
 
 bool EntityPointerFixups::IsOpen() { return tPass.open; }
 
+bool EntityPointerFixups::Resolving() { return tPass.resolving; }
+
 SimpleGUID EntityPointerFixups::Translate(const SimpleGUID& guid) {
     return tPass.open && tPass.table ? tPass.table->Translate(guid) : guid;
 }
@@ -61,6 +64,9 @@ void EntityPointerFixups::Resolve() {
     raw.swap(tPass.raw);
     safe.swap(tPass.safe);
     std::unique_ptr<GUIDReplacementTable> table = std::move(tPass.table);
+    // A record's target may deserialise again and resolve a pass of its own.
+    const bool outer = tPass.resolving;
+    tPass.resolving = true;
     for (const std::vector<PendingRecord>* list : {&raw, &safe}) {
         for (const PendingRecord& r : *list) {
             const SimpleGUID guid = table ? table->Translate(r.guid) : r.guid;
@@ -77,6 +83,7 @@ void EntityPointerFixups::Resolve() {
             r.target->ApplyEntity(r.object, r.index, e);
         }
     }
+    tPass.resolving = outer;
 }
 
 void EntityPointerFixups::Assign(const SimpleGUID& guid, uint32_t expectedType, bool safeList,

@@ -52,6 +52,9 @@ public:
     // pointers, each in read order.
     static void Resolve();
     static bool IsOpen();
+    // True while Resolve applies its records on this thread: the pointer being set was
+    // read with the rest of its object's property list.
+    static bool Resolving();
     // GUID translated through the open pass's replacement table (identity if none).
     static SimpleGUID Translate(const SimpleGUID& guid);
     // Reads or sets one pointer from a GUID: zero -> null now; pass open -> queued

@@ -1,5 +1,6 @@
 #include "core/rtti/SolidFile.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
 #include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SolidBlob.h"
@@ -27,10 +29,13 @@ bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& wri
     return true;
 }
 
-bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options) {
+bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options,
+                                    const char* fileName) {
+    const char* file = fileName ? fileName : "the file";
     uint8_t sizeWord[4];
     if (!reader.Read(sizeWord, sizeof sizeWord)) {
-        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - truncated blob");
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - %s is cut short: %u bytes, no whole size word",
+                   file, reader.GetSize());
         return false;
     }
     const uint32_t n = fs::LoadLE32(sizeWord);
@@ -40,8 +45,12 @@ bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reade
     const uint32_t header = (options & kSerializeSolidCheck) ? 12 : 4;
     const uint32_t fileSize = reader.GetSize();
     if (n > fileSize || fileSize - n < header) {
-        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - blob size %u larger than the file (%u bytes)", n,
-                   fileSize);
+        // The numbers a reader can check against the file: its size and the size the
+        // blob states, header included.
+        gLog.Error(LogCategory::Engine,
+                   "SolidDeserializeFromFileReader - %s is cut short: %u bytes where its blob states %llu "
+                   "(a %u-byte header and %u bytes of data)",
+                   file, fileSize, static_cast<unsigned long long>(uint64_t(header) + n), header, n);
         return false;
     }
     const uint32_t total = header + n;
@@ -53,7 +62,8 @@ bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reade
     std::memcpy(blob, sizeWord, sizeof sizeWord);
     bool ok = reader.Read(blob + sizeof sizeWord, total - sizeof sizeWord);
     if (!ok)
-        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - truncated blob");
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - %s could not be read whole (%u bytes)", file,
+                   total);
     else
         ok = SolidDeserializeFromBuffer(object, blob, total, options);
     EngineFree(blob);
@@ -72,5 +82,7 @@ bool RTTIPolyBaseClass::LoadFromFile(const char* name, const char* extension, co
                                      uint32_t options) {
     FileReader reader(name, extension, directory);
     if (!reader.IsOpen()) return false;
-    return SolidDeserializeFromFileReader(*this, reader, options);
+    char path[fs::kMaxPath];
+    if (!FileSystem::ComposePath(path, sizeof path, name, extension, directory)) std::snprintf(path, sizeof path, "%s", name);
+    return SolidDeserializeFromFileReader(*this, reader, options, path);
 }

@@ -21,7 +21,9 @@ bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& wri
 // than the file, a short read, a wrong check value or a wrong CRC fail with one log
 // line and the object untouched. A payload that does not parse fails with the object
 // partially read.
-bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options);
+// fileName, when given, names the file in those lines.
+bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options,
+                                    const char* fileName = nullptr);
 
 // Whole-file saving and loading of one object are RTTIPolyBaseClass::SaveToFile and
 // RTTIPolyBaseClass::LoadFromFile, defined with these: the save writes a temporary file

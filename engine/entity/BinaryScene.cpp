@@ -91,6 +91,14 @@ private:
             in.Read(nullptr, size);
             EntitySet* set = gEntityManager->CreateEntitySet();
             set->SolidDeserialize(record, propertyFlags);
+            if (record.Failed()) {
+                // A set that silently lost its members would mislead the scripts that
+                // look it up. Its queued members still aim into it: it goes once the
+                // pass is resolved.
+                gLog.Print(LogSeverity::Error, LogCategory::Engine,
+                           "Scene entity set %u has an unreadable property list and is dropped", i);
+                failedSets.push_back(set);
+            }
         }
         if (!in.Read(nullptr, 4)) return false;
         if (EntityLayerSystem* layers = gEntityManager->GetLayerSystem()) layers->SolidDeserialize(in, propertyFlags);
@@ -136,9 +144,10 @@ private:
         if (!hooksRun) RunPostLoadHooks();
         // A failed entity is dropped only when no pass of the caller still holds its
         // queued pointers.
-        if (ownsPass)
-            for (SafePointer<Entity>& e : failed)
-                if (e.Get()) gEntityManager->DestroyEntity(e.Get());
+        if (!ownsPass) return;
+        for (SafePointer<Entity>& e : failed)
+            if (e.Get()) gEntityManager->DestroyEntity(e.Get());
+        for (EntitySet* set : failedSets) gEntityManager->DeleteEntitySet(set);
     }
 
     void ResolvePass() {
@@ -161,6 +170,7 @@ private:
     bool hooksRun = false;
     std::vector<SafePointer<Entity>> created;
     std::vector<SafePointer<Entity>> failed;
+    std::vector<EntitySet*> failedSets;  // refused sets, deleted with the failed entities
 };
 
 }  // namespace

@@ -5,7 +5,9 @@
 //
 // The reader is bounded: every count and size is checked against the bytes left; each
 // entity record continues after its stated size whatever its property reader consumed;
-// a scene cut short keeps what it loaded (pointers resolved, post-load hooks run).
+// an entity or set whose list is refused is dropped with one line; a scene cut short
+// keeps what it loaded (pointers resolved, post-load hooks run). Each entity keeps the
+// world placement its record holds when it is linked to its parent.
 //
 // Threads: main thread only.
 #include <cstddef>

@@ -59,12 +59,18 @@ public:
 
 // "Parent entity": a resolved parent moves the entity in the tree (SetParent's rules:
 // null is the scene root, loops are refused), so the children lists never disagree
-// with the stored parent.
+// with the stored parent. A parent resolved at the end of a pass was read with the
+// entity's whole list, whose "Global" values placed the entity in the world before the
+// link existed: the link keeps that world placement (SetParentInPlace), so a scene
+// entity lands where its file says at any depth, whatever the order of the records.
+// Set on its own (no pass), the link keeps the local matrix.
 class ParentAccessor final : public RTTIEntityPointerProperty<Entity> {
 public:
     using RTTIEntityPointerProperty::RTTIEntityPointerProperty;
     void ApplyEntity(void* o, uint32_t, RTTIPolyBaseClass* target) const override {
-        static_cast<Entity*>(static_cast<RTTIPolyBaseClass*>(o))->SetParent(static_cast<Entity*>(target));
+        Entity* entity = static_cast<Entity*>(static_cast<RTTIPolyBaseClass*>(o));
+        if (EntityPointerFixups::Resolving()) entity->SetParentInPlace(static_cast<Entity*>(target));
+        else entity->SetParent(static_cast<Entity*>(target));
     }
 };
 

@@ -110,6 +110,9 @@ public:
     // Entity sets (owned here).
     EntitySet* FindEntitySetByName(const char* name) const;
     EntitySet* CreateEntitySet();
+    // Deletes one set of this manager's list (its members forget it); nothing for a set
+    // not in the list.
+    void DeleteEntitySet(EntitySet* set);
     void DeleteAllEntitySets();
     // Each set drops its dead members; emptied sets are deleted (the last set takes the
     // freed place).

@@ -19,6 +19,13 @@ EntitySet* EntityManager::CreateEntitySet() {
     return set;
 }
 
+void EntityManager::DeleteEntitySet(EntitySet* set) {
+    const int32_t at = entitySets.Find(set);
+    if (at < 0) return;
+    entitySets.Remove(uint32_t(at));
+    delete set;
+}
+
 void EntityManager::DeleteAllEntitySets() {
     for (EntitySet* set : entitySets) delete set;
     entitySets.Release();

@@ -96,6 +96,9 @@ public:
     bool activatesTriggers = false;
     uint8_t visibleInTacticalExtended = TACTICALEXT_SAME_AS_VR;
     uint32_t binaryDataVersion = 0;
+    // Loader thread: the open optimized file while this template's entry is read from it
+    // (set and cleared by that file's load job around the load); null otherwise.
+    BoundedReader* optimizedSource = nullptr;
 };
 
 // The Resource part of an object the class factory made, when it is a template.

@@ -28,11 +28,32 @@ constexpr const char* kBinaryTemplateExtension = "BinaryTemplate";
 constexpr uint32_t kMinFolderRecordBytes = 12;  // three counts
 constexpr uint32_t kMinTemplateBytes = 24;       // GUID, type id, property blob size
 
-// The optimized file being loaded: shared with the ResourceManager thread for the time of
-// one LoadOptimizedTemplates call (the main thread waits for the last entry).
-std::atomic<BoundedReader*> gOptimizedStream{nullptr};
-// Entries of that stream read completely, in file order; the first failure ends the batch.
-std::atomic<uint32_t> gOptimizedRead{0};
+// One optimized file's templates, handed to the ResourceManager thread as the argument of
+// one job. LoadOptimizedTemplates owns it and waits for the job before reading `read`.
+struct OptimizedBatch {
+    explicit OptimizedBatch(std::vector<uint8_t>&& file) : bytes(std::move(file)), in(bytes.data(), bytes.size()) {}
+    std::vector<uint8_t> bytes;
+    BoundedReader in;
+    std::vector<Resource*> resources;
+    // Entries read completely, in file order; the first one not read ends the batch.
+    std::atomic<uint32_t> read{0};
+};
+
+// Loader thread: each template of the batch reads its entry from the batch's stream.
+void LoadOptimizedBatch(void* argument, const uint8_t*, uint32_t) {
+    auto* batch = static_cast<OptimizedBatch*>(argument);
+    for (Resource* r : batch->resources) {
+        EntityTemplate* t = TemplateFromResource(r);
+        const size_t before = batch->in.Offset();
+        t->optimizedSource = &batch->in;
+        gResourceManager.LoadResource(r);
+        t->optimizedSource = nullptr;
+        // A load skipped (a type mask without templates) or broken leaves the stream
+        // where the next entry cannot be found.
+        if (batch->in.Failed() || batch->in.Offset() == before) return;
+        batch->read.fetch_add(1, std::memory_order_release);
+    }
+}
 
 double SecondsSince(int64_t start) { return double(os::ReadCounter() - start) / double(os::kCounterFrequency); }
 
@@ -261,12 +282,9 @@ bool EntityTemplate::LoadResource() {
     const char* path = GetName();
     if (!path) return false;
     if (path[0] == '#') {
-        BoundedReader* in = gOptimizedStream;
+        BoundedReader* in = optimizedSource;
         if (!in || in->Failed()) return false;
-        if (ReadBinaryTemplate(*in, this)) {
-            ++gOptimizedRead;
-            return true;
-        }
+        if (ReadBinaryTemplate(*in, this)) return true;
         gLog.Error(LogCategory::Engine, "EntityTemplate::LoadResource - truncated optimized template %s", path);
         return false;
     }
@@ -300,15 +318,14 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
     const int64_t start = os::ReadCounter();
     std::vector<uint8_t> bytes;
     if (!ReadWholeFile(sceneName, "opt", directory, bytes) || bytes.size() < 8) return;
-    BoundedReader in(bytes.data(), bytes.size());
+    OptimizedBatch batch(std::move(bytes));
     uint32_t count = 0;
-    if (!ReadOptimizedHeader(in, sceneName, &count)) return;
+    if (!ReadOptimizedHeader(batch.in, sceneName, &count)) return;
 
     // The names are those of an earlier file's templates: the unused ones give them back;
     // one still in use would be read over, so this file is not loaded then.
     gEntityTemplateRegistry.DropOptimizedStubs();
     std::vector<EntityTemplateStub*> stubs;
-    std::vector<Resource*> resources;
     for (uint32_t i = 0; i < count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "#optimizedtemplate%03u", i);
@@ -333,16 +350,16 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
         stub->SetFileName(name);
         stub->SetTemplate(t);
         stubs.push_back(stub);
-        resources.push_back(r);
+        batch.resources.push_back(r);
     }
-    if (!resources.empty()) {
-        gOptimizedStream = &in;
-        gOptimizedRead = 0;
-        gResourceManager.QueueLoadMany(resources.data(), uint32_t(resources.size()));
+    if (!batch.resources.empty()) {
+        // One job reads the entries in file order; the flush is the wait for the last.
+        const uint8_t noPayload = 0;
+        BaseThread::PostCallOrRunInline(&gResourceManager, &LoadOptimizedBatch, &batch, &noPayload, 0);
         gVornexRenderer.FlushCommands(false);
-        resources.back()->WaitUntilLoaded(false);
-        gOptimizedStream = nullptr;
+        gResourceManager.Flush();
     }
+    const uint32_t read = batch.read.load(std::memory_order_acquire);
     {
         EntityTemplateRegistry& registry = gEntityTemplateRegistry;
         CriticalSectionGuard guard(&registry.Lock());
@@ -351,7 +368,7 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
             EntityTemplate* t = stub->GetLoadedTemplate();
             stub->guid = t->guid;
             stub->typeId = t->typeId;
-            if (i >= gOptimizedRead || !registry.InsertStub(stub)) {
+            if (i >= read || !registry.InsertStub(stub)) {
                 // Not read (the stream ended or broke) or refused for a GUID already known:
                 // released with its template.
                 stub->ReleaseTemplate();

@@ -26,6 +26,7 @@ class InGameStore;
 class InputManager;
 class MultiplayerEngine;
 class ScriptScheduler;
+struct SceneFileImage;
 class Semaphore;
 class UIGameConsoleScreen;
 class UIElement;
@@ -105,6 +106,9 @@ public:
     const char* PendingSceneName() const { return pendingSceneName; }
     uint32_t GetSwitchFlags() const { return switchFlags; }
     void LoadPendingScene();
+    // Whether the last scene load asked for a scene it could not load (missing, empty,
+    // cut short or corrupt; logged).
+    bool LastSceneLoadFailed() const { return sceneLoadFailed; }
     void SetTimeMultiplier(float value, float seconds);
     float GetTimeMultiplier() const { return timeMultiplier; }
     void ShowLoadingScreen();
@@ -330,6 +334,16 @@ private:
     // The loading screen's fade (when its flag is set) and the pause that lets it run.
     void FadeOutLoadingScreen();
     void CloseLoadingScreen();
+    // The steps of LoadPendingScene (Game_Scene.cpp), in order.
+    struct SceneLoad;
+    void BeginSceneSwitch(const SceneLoad& load);
+    void ClearForNewScene(const SceneLoad& load);
+    void ReadSceneFiles(const SceneLoad& load, SceneFileImage* image);
+    bool BuildScene(const SceneLoad& load, SceneFileImage* image);
+    void StartSceneEntities(const SceneLoad& load);
+    bool HoldForSemaphore(const SceneLoad& load);
+    void PresentScene(bool closeLoadingScreen);
+    void FinishSceneSwitch(const SceneLoad& load);
     void ReloadEvictedResources();
     void RunConsoleLine(char* line, uint32_t size);
     void UpdateScreen(GameScreenSlot slot);
@@ -370,6 +384,7 @@ private:
     char** argv = nullptr;
     int argc = 0;
     bool sceneLoadedOnce = false;
+    bool sceneLoadFailed = false;
     bool firstSceneEventSent = false;
     bool evictOnDeactivation = false;
     bool serverRequestThreadStarted = false;

@@ -48,6 +48,13 @@ void DestroyNetworkedEntities() {
         if (Entity* e = networked[i].Get()) gEntityManager->DestroyEntity(e);
 }
 
+// The renderer's and the loader's queues drained, in that order (what the renderer runs
+// may queue loads).
+void FlushRendererAndLoader() {
+    gVornexRenderer.FlushCommands(true);
+    gResourceManager.Flush();
+}
+
 void WaitForSwitchSemaphore(Semaphore* semaphore, const char* sceneName) {
     while (!semaphore->WaitSeconds(kSemaphoreWarningSeconds))
         gLog.Warning(LogCategory::Engine, "Scene switch to %s still waits for its semaphore",
@@ -87,115 +94,159 @@ void Game::CloseLoadingScreen() {
     TurnLoadingScreenOff();
 }
 
+// The load works on its own copy of the request: the delegate's handlers may make a new
+// one, which frees the stored name and stays pending for the next tick.
+struct Game::SceneLoad {
+    char* name;
+    uint32_t flags;
+    Semaphore* semaphore;
+    uint32_t request;
+    int64_t start;
+    int64_t programStart;
+};
+
 void Game::LoadPendingScene() {
     if (!switchPending) {
         switchFlags = 0;
         return;
     }
-    const int64_t start = os::ReadCounter();
-    const int64_t programStart = Time::Base().start;
-    // The load works on its own copy of the request: the delegate's handlers may make a
-    // new one, which frees the stored name and stays pending for the next tick.
-    char* const name = CopyText(pendingSceneName);
-    const uint32_t flags = switchFlags;
-    Semaphore* const semaphore = switchSemaphore;
-    const uint32_t request = switchRequests;
+    SceneLoad load{CopyText(pendingSceneName), switchFlags, switchSemaphore, switchRequests, os::ReadCounter(),
+                   Time::Base().start};
+    BeginSceneSwitch(load);
+    ClearForNewScene(load);
+    SceneFileImage image;
+    ReadSceneFiles(load, &image);
+    sceneLoadFailed = !BuildScene(load, &image);
+    StartSceneEntities(load);
+    const bool close = HoldForSemaphore(load);
+    PresentScene(close);
+    FinishSceneSwitch(load);
+    EngineFree(load.name);
+}
 
-    // 1-3.
+// 1-3. The delegate hears of the switch, networked entities go, the loading screen shows.
+void Game::BeginSceneSwitch(const SceneLoad& load) {
     sceneLoadedOnce = true;
-    if (delegate) delegate->OnSwitchScene(name);
+    if (delegate) delegate->OnSwitchScene(load.name);
     TickDelayed(true);
     DestroyNetworkedEntities();
     if (delegate) delegate->OnSwitchSceneAfterNetEntitiesDestroyed();
     ShowLoadingScreen();
+}
 
-    // 4. A new scene with its lightmaps; templates it does not use go unless kept.
+// 4. A new scene with its lightmaps; templates it does not use go unless kept.
+void Game::ClearForNewScene(const SceneLoad& load) {
     gEntityManager->NewScene();
-    if (name && gRendererScene) gRendererScene->LoadLightmaps(name);
-    if (!(flags & SWITCHSCENE_KEEP_TEMPLATES)) gEntityTemplateRegistry.UnloadUnusedTemplates();
+    if (load.name && gRendererScene) gRendererScene->LoadLightmaps(load.name);
+    if (!(load.flags & SWITCHSCENE_KEEP_TEMPLATES)) gEntityTemplateRegistry.UnloadUnusedTemplates();
+}
 
-    // 5. The resource list and the scene file through the loader.
+// 5. The loader preloads the resource list and reads the scene file whole; one wait
+// for the renderer and the loader.
+void Game::ReadSceneFiles(const SceneLoad& load, SceneFileImage* image) {
     gVornexRenderer.FlushCommands(false);
     const int64_t preloadStart = os::ReadCounter();
-    void* sceneData = nullptr;
-    if (name) {
-        gResourceManager.PostPreloadList(name, "ResList", kSceneDirectory);
-        gResourceManager.PostLoadScene(&sceneData, name, kBinarySceneExtension, kSceneDirectory);
+    if (load.name) {
+        gResourceManager.PostPreloadList(load.name, "ResList", kSceneDirectory);
+        gResourceManager.PostLoadScene(image, load.name, kBinarySceneExtension, kSceneDirectory);
     }
-    gVornexRenderer.FlushCommands(true);
-    gResourceManager.Flush();
+    FlushRendererAndLoader();
     gLog.Print(LogSeverity::Information, LogCategory::Engine,
                "Resource preloaded in %f sec. Decompression time: %f, wait for read time: %f, read time: %f",
                SecondsSince(preloadStart), 0.0, 0.0, 0.0);
+}
 
-    // 6. The scene itself.
-    if (sceneData) {
-        int64_t t = os::ReadCounter();
-        LoadOptimizedTemplates(name, kSceneDirectory);
-        gLog.Print(LogSeverity::Information, LogCategory::Engine, "Optimized templates loaded in %f sec", SecondsSince(t));
-        t = os::ReadCounter();
-        LoadBinaryScene(name, kSceneDirectory, SCENEPARSE_INSTALL_GRID | SCENEPARSE_SEQUENCES, 0);
-        gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene deserialized in %f sec", SecondsSince(t));
-        EngineFree(sceneData);
-        gEntityManager->SetSceneFileName(name);
+// 6. The scene's optimized templates, then its entities from the bytes the loader read.
+// False when a scene was asked for and could not be loaded (one line says why).
+bool Game::BuildScene(const SceneLoad& load, SceneFileImage* image) {
+    if (!load.name) return true;  // no scene asked for: an empty one
+    if (!image->bytes) {
+        if (!image->opened)
+            gLog.Print(LogSeverity::Error, LogCategory::Engine, "Unable to open file for reading (%s/%s)",
+                       kSceneDirectory, load.name);
+        else
+            gLog.Error(LogCategory::Engine, "Scene %s/%s.%s is empty", kSceneDirectory, load.name,
+                       kBinarySceneExtension);
+        return false;
     }
+    int64_t t = os::ReadCounter();
+    LoadOptimizedTemplates(load.name, kSceneDirectory);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Optimized templates loaded in %f sec", SecondsSince(t));
+    t = os::ReadCounter();
+    const bool parsed = ParseBinaryScene(static_cast<const uint8_t*>(image->bytes), image->size,
+                                         SCENEPARSE_INSTALL_GRID | SCENEPARSE_SEQUENCES, 0);
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene deserialized in %f sec", SecondsSince(t));
+    EngineFree(image->bytes);
+    image->bytes = nullptr;
+    gEntityManager->SetSceneFileName(load.name);
+    if (!parsed)
+        gLog.Error(LogCategory::Engine, "Scene %s/%s.%s is cut short or corrupt; what could be read was loaded",
+                   kSceneDirectory, load.name, kBinarySceneExtension);
+    return parsed;
+}
 
-    // 7-9.
-    gameTimer.ResetTime(programStart);
-    gameplayTimer.ResetTime(programStart);
-    smoothGameTimer.ResetTime(programStart);
-    smoothGameplayTimer.ResetTime(programStart);
+// 7-9. The timers start from the program start; the entities initialise; one wait for the
+// renderer and the loader.
+void Game::StartSceneEntities(const SceneLoad& load) {
+    gameTimer.ResetTime(load.programStart);
+    gameplayTimer.ResetTime(load.programStart);
+    smoothGameTimer.ResetTime(load.programStart);
+    smoothGameplayTimer.ResetTime(load.programStart);
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene data loaded in %f seconds (%f since program start)",
-               SecondsSince(start), SecondsSinceProgramStart());
+               SecondsSince(load.start), SecondsSinceProgramStart());
     if (delegate) delegate->OnDuringSwitchScene();
     InitEntities();
     if (delegate) delegate->OnAfterSwitchScene();
-    gVornexRenderer.FlushCommands(true);
-    gResourceManager.Flush();
+    FlushRendererAndLoader();
     TickDelayed(true);
+}
 
-    // 10. The semaphore holds the end of the load.
-    bool close = !(flags & SWITCHSCENE_KEEP_LOADING_SCREEN);
-    if (semaphore) {
-        if (!(flags & SWITCHSCENE_WAIT_SEMAPHORE)) {
-            if (screens[GAMESCREEN_LOADING] && close && !semaphore->WaitSeconds(0.0f)) {
-                CloseLoadingScreen();
-                close = false;
-                WaitForSwitchSemaphore(semaphore, name);
-            }
-        } else {
-            WaitForSwitchSemaphore(semaphore, name);
-            gVornexRenderer.SetSceneLoading(0);
-        }
+// 10. The semaphore holds the end of the load. Returns whether the loading screen is
+// still to be closed.
+bool Game::HoldForSemaphore(const SceneLoad& load) {
+    bool close = !(load.flags & SWITCHSCENE_KEEP_LOADING_SCREEN);
+    if (!load.semaphore) return close;
+    if (load.flags & SWITCHSCENE_WAIT_SEMAPHORE) {
+        WaitForSwitchSemaphore(load.semaphore, load.name);
+        gVornexRenderer.SetSceneLoading(0);
+    } else if (screens[GAMESCREEN_LOADING] && close && !load.semaphore->WaitSeconds(0.0f)) {
+        // Not yet signalled: the loading screen goes now and the load waits.
+        CloseLoadingScreen();
+        close = false;
+        WaitForSwitchSemaphore(load.semaphore, load.name);
     }
+    return close;
+}
 
-    // 11-13.
+// 11-13. The first frame's camera and clocks, the loading screen closed, the delegate's
+// scene events.
+void Game::PresentScene(bool closeLoadingScreen) {
     if (cameraController) cameraController->Update();
     const FrameTimer& engineTimer = gVornexEngine.Timer();
     gVornexRenderer.PostFrameParams(RenderFrameClock{engineTimer.Time(), engineTimer.Delta()},
                                     RenderFrameClock{smoothGameTimer.Time(), smoothGameTimer.LastDelta()},
                                     RenderFrameClock{smoothGameplayTimer.Time(), smoothGameplayTimer.LastDelta()}, 0);
-    if (screens[GAMESCREEN_LOADING] && close) CloseLoadingScreen();
-    if (delegate) {
-        if (!firstSceneEventSent) {
-            firstSceneEventSent = true;
-            delegate->OnFirstSceneLoaded();
-        }
-        delegate->OnSceneReady();
+    if (screens[GAMESCREEN_LOADING] && closeLoadingScreen) CloseLoadingScreen();
+    if (!delegate) return;
+    if (!firstSceneEventSent) {
+        firstSceneEventSent = true;
+        delegate->OnFirstSceneLoaded();
     }
+    delegate->OnSceneReady();
+}
 
-    // 14-15.
-    gameTimer.ResetTime(programStart);
-    gameplayTimer.ResetTime(programStart);
-    const bool newRequest = switchRequests != request;
+// 14-15. The clocks restart; the request is done unless a new one came meanwhile.
+void Game::FinishSceneSwitch(const SceneLoad& load) {
+    gameTimer.ResetTime(load.programStart);
+    gameplayTimer.ResetTime(load.programStart);
+    const bool newRequest = switchRequests != load.request;
     if (!newRequest) switchPending = false;
     ResetFrameStamps();
     tickedFrames = fixedSteps = 0;
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Scene switched in %f seconds (%f since program start)",
-               SecondsSince(start), SecondsSinceProgramStart());
+               SecondsSince(load.start), SecondsSinceProgramStart());
     gResourceManager.PostLogSoundMemoryPool();
     if (!newRequest) switchFlags = 0;
-    EngineFree(name);
 }
 
 void Game::SetTimeMultiplier(float value, float seconds) {

@@ -229,10 +229,13 @@ bool ComposeScenePath(char* path, const char* name, const char* kind, const char
 }
 }  // namespace
 
-void ResourceManager::PostLoadScene(void** resultVariable, const char* name, const char* kind, const char* directory) {
+void ResourceManager::PostLoadScene(SceneFileImage* result, const char* name, const char* kind, const char* directory) {
+    // The record lives only until the poster's wait: a command left in the ring of a
+    // loader that is not running would write into it long after.
+    if (!IsRunning()) return;
     char path[fs::kMaxPath];
     if (!ComposeScenePath(path, name, kind, directory) || !path[0]) return;
-    PostText(RM_CMD_SCENE_FILE_CHECK, &resultVariable, sizeof resultVariable, path);
+    PostText(RM_CMD_SCENE_FILE_CHECK, &result, sizeof result, path);
 }
 
 void ResourceManager::PostPreloadList(const char* name, const char* kind, const char* directory) {

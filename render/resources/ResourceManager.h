@@ -9,7 +9,7 @@
 // Commands (payload fields in order; pointers at native size):
 //   9 resource: load one     10 u32 n, n resources: load each in order
 //   11 u32 type mask, u32 flag mask, u32 flag value, u8: evict
-//   12 result variable, u32 length, path: scene file check
+//   12 result record, u32 length, path: scene file read
 //   13 u32 length, path: preload a resource list     14 u32 type mask: reload
 //   15 u32 type mask: dump   16 u32 type mask, u8 keep-flagged: unload data
 //   17 u32 type mask: restore data   18 resource: discard from its pool
@@ -31,6 +31,15 @@
 class Resource;
 class ResourcePool;
 class ResourceList;
+
+// A scene file read whole by the loader (command 12): an EngineAlloc block the poster
+// frees, and its size. The block stays null when the file is missing or empty; opened
+// tells the two apart.
+struct SceneFileImage {
+    void* bytes = nullptr;
+    uint32_t size = 0;
+    bool opened = false;
+};
 
 enum : uint32_t {
     RM_CMD_LOAD = 9,
@@ -74,10 +83,12 @@ public:
     // than one record goes as several records in order).
     void QueueLoadMany(Resource* const* resources, uint32_t count);
     void PostEvictResources(uint32_t typeMask, bool immediate, uint32_t flagMask, uint32_t flagValue);
-    // Path "directory/name.kind"; the loader stores an EngineAlloc block whose first bytes
-    // are the file's (up to 4) into *resultVariable when the file exists and is not
-    // empty (the poster frees it). Refused with one line when the path does not fit.
-    void PostLoadScene(void** resultVariable, const char* name, const char* kind, const char* directory);
+    // Path "directory/name.kind"; the loader reads the whole file into *result when it
+    // exists and is not empty (the poster frees the block once the command has run, and
+    // keeps the record alive until then). A file that cannot be read whole leaves it
+    // null with one line. Refused with one line when the path does not fit, and without
+    // one while the loader is not running (nothing would read the file).
+    void PostLoadScene(SceneFileImage* result, const char* name, const char* kind, const char* directory);
     void PostPreloadList(const char* name, const char* kind, const char* directory);
     void PostReload(uint32_t typeMask, bool wait);
     void PostDump(uint32_t typeMask);

@@ -74,21 +74,23 @@ void ResourceManager::CmdLoadMany(ResourceManager& self, CommandRingBuffer& ring
 }
 
 void ResourceManager::CmdSceneFileCheck(ResourceManager&, CommandRingBuffer& ring) {
-    void** result = nullptr;
+    SceneFileImage* result = nullptr;
     if (!ring.ReadValue(result)) return;
     const char* path = ReadText(ring, nullptr);
     if (!path || !result) return;
     FileReader reader(path, nullptr, nullptr);
+    result->opened = reader.IsOpen();
     const uint32_t size = reader.IsOpen() ? reader.GetSize() : 0;
     if (size == 0) return;
+    // The whole file, once: the main thread parses these bytes.
     void* block = EngineAlloc(size);
-    if (!block) return;
-    // The first bytes only (a shorter file than four bytes gives what it has).
-    if (!reader.Read(block, size < 4 ? size : 4)) {
+    if (!block || !reader.Read(block, size)) {
+        gLog.Error(LogCategory::Engine, "ResourceManager - unable to read the %u bytes of %s", size, path);
         EngineFree(block);
         return;
     }
-    *result = block;
+    result->bytes = block;
+    result->size = size;
 }
 
 void ResourceManager::CmdPreloadList(ResourceManager& self, CommandRingBuffer& ring) {

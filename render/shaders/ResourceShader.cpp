@@ -9,7 +9,10 @@
 // included changed, keeping the object and replacing its device shader.
 //
 // The cache reader is bounded: every size is checked against the file, and anything
-// that does not parse is a miss, so the variant is compiled again. The cache is written
+// that does not parse is a miss, so the variant is compiled again. The cached code is
+// walked as the device will walk it (whole words, the stage's version token first, the
+// end token inside the stored size) before it is accepted: a damaged entry is a miss
+// with one line, never code that would send the device reading past its block. The cache is written
 // through the file system's temporary-file-and-rename writer; a folder that cannot be
 // written only means no cache.
 #include "render/shaders/ResourceShader.h"
@@ -49,6 +52,19 @@ bool ReadWholeFile(FileReader& reader, uint32_t cap, std::vector<char>* out) {
     if (size > cap) return false;
     out->assign(size + 1, 0);
     return size == 0 || reader.Read(out->data(), size);
+}
+
+// Why cached code cannot go to the device; null when it can. The device finds the end of
+// the code by walking its tokens, so the walk must end inside the stored bytes.
+const char* CachedCodeFault(const void* code, uint32_t bytes, uint32_t kind) {
+    if (bytes % 4 != 0) return "its size is not a whole number of words";
+    const auto* words = static_cast<const uint32_t*>(code);
+    const uint32_t version = bytes >= 4 ? words[0] : 0;
+    const bool vertex = version == gfx::kVertexShaderVersion30, pixel = version == gfx::kPixelShaderVersion30;
+    if (kind == SHADER_KIND_VERTEX ? !vertex : kind == SHADER_KIND_PIXEL ? !pixel : !(vertex || pixel))
+        return "it does not start with its stage's version token";
+    if (gfx::ShaderCodeSize(words, bytes) == 0) return "it has no end token";
+    return nullptr;
 }
 
 // Opens included files in "Common/Shaders" and records each one's name and time.
@@ -317,7 +333,13 @@ bool ResourceShader::ReadCache(const void* bytes, size_t fileSize, uint64_t curr
     if (count && !in.Read(times.data(), 8ull * count)) return false;
     void* block = EngineAlloc(codeBytes);
     if (!block) return false;
-    std::memcpy(block, codeAt, codeBytes);
+    std::memcpy(block, codeAt, codeBytes);  // word-aligned for the walk
+    if (const char* fault = CachedCodeFault(block, codeBytes, kind)) {
+        gLog.Warning(LogCategory::RenderDevice, "Compiled shader cache entry %s is damaged (%s); compiling it again",
+                     GetName() ? GetName() : "", fault);
+        EngineFree(block);
+        return false;
+    }
     definitionStamp = fileStamp;
     sourceTime = fileTime;
     includeText.swap(text);
@@ -381,7 +403,11 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     includeText.clear();
     includeTimes.clear();
     const std::string entryCall = std::string(stage) + "(";
-    if (!std::strstr(text.data(), entryCall.c_str())) return false;
+    if (!std::strstr(text.data(), entryCall.c_str())) {
+        gLog.Error(LogCategory::Resources, "Shader source %s has no %s entry function (%s) for %s", path, stage,
+                   stage, name);
+        return false;
+    }
 
     ShaderIncludeHandler includes(*this);
     gfx::Blob* blob = nullptr;

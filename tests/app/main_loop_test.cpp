@@ -59,6 +59,7 @@ protected:
         gGameConfig->windowHeight = 720;
         ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Loop Test"));
         window = app::gMainWindow.window;
+        stateAtStart = wnd::GetShowState(window);
         app::StartGame(&delegate, nullptr, 0);
         Pass();
     }
@@ -100,6 +101,7 @@ protected:
     static inline os::ManualClock clock{1'000'000'000};  // static: the render thread may read it late
     static inline LoopDelegate delegate;
     static inline uint32_t window;
+    static inline wnd::ShowState stateAtStart;
 };
 
 TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
@@ -174,6 +176,37 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     Pass();
     EXPECT_TRUE(delegate.keys == std::vector<uint32_t>{13} && delegate.chars == std::vector<uint32_t>{'a'});
     EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
+}
+
+// The window is shown when it is made; full screen clips the cursor to it until focus
+// goes, and going back to a window restores the windowed client size of before.
+TEST_F(MainLoopTest, ShownAtStartClippedInFullScreenAndTheWindowedSizeComesBack) {
+    EXPECT_EQ(stateAtStart, wnd::ShowState::Normal);
+    wnd::Rect before;
+    ASSERT_TRUE(wnd::GetClientRect(window, &before));
+    ASSERT_LT(before.Width(), wnd::GetScreenWidth());  // distinguishable from the full-screen size
+    wnd::Rect clip;
+    EXPECT_FALSE(wnd::GetClipCursor(&clip));
+    wnd::SetCtrlKeyDown(true);
+    Post(Event(K::KeyDown, 13));
+    Pass();
+    ASSERT_TRUE(app::gMainWindow.fullScreenActive);
+    EXPECT_TRUE(wnd::GetClipCursor(&clip));
+    wnd::SetFocus(0);
+    Pass();
+    EXPECT_FALSE(wnd::GetClipCursor(&clip));  // released on focus loss
+    wnd::SetFocus(window);
+    Pass();
+    Post(Event(K::KeyDown, 13));
+    Pass();
+    wnd::SetCtrlKeyDown(false);
+    ASSERT_FALSE(app::gMainWindow.fullScreenActive);
+    EXPECT_FALSE(wnd::GetClipCursor(&clip));
+    wnd::Rect after;
+    ASSERT_TRUE(wnd::GetClientRect(window, &after));
+    EXPECT_EQ(after.Width(), before.Width());
+    EXPECT_EQ(after.Height(), before.Height());
+    Pass(2);
 }
 
 TEST_F(MainLoopTest, SizingDrawsNothingAndAppliesTheSizeAfterTheLastEvent) {

@@ -88,6 +88,49 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
     EXPECT_NE(failed.err.find("Initializing engine"), std::string::npos);
 }
 
+// A start scene that is missing, empty or cut short is an error the program reports: one
+// line saying what is wrong with which file, then the start-failure status (before: an
+// empty scene, no line and status 0).
+TEST_F(ProgramTest, AStartSceneThatCannotBeLoadedEndsTheProgramWithAnError) {
+    const std::string scene = PROJECT_BINARY_ROOT "/sample_data/scenes/Sample.BinaryScene";
+    std::ifstream in(scene, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GT(bytes.size(), 100u);
+    const struct Case {
+        const char* what;
+        bool present;
+        std::string content;
+        const char* line;
+    } cases[] = {
+        {"missing", false, "", "Unable to open file for reading (scenes/Sample)"},
+        {"empty", true, "", "Scene scenes/Sample.BinaryScene is empty"},
+        {"cut short", true, bytes.substr(0, bytes.size() / 2), "Scene scenes/Sample.BinaryScene is cut short or corrupt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = root + "/" + std::string(c.what == std::string("cut short") ? "cut" : c.what);
+        std::filesystem::create_directories(folder + "/scenes");
+        for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(kProgramFolder))
+            if (e.path().extension() == ".dat" || e.path().extension() == ".idx")
+                std::filesystem::copy(e.path(), folder);
+        std::filesystem::copy(PROJECT_BINARY_ROOT "/sample_data/scenes", folder + "/scenes",
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::remove(folder + "/scenes/Sample.BinaryScene");
+        if (c.present) std::ofstream(folder + "/scenes/Sample.BinaryScene", std::ios::binary) << c.content;
+        for (const char* ext : {".dat", ".idx"}) std::filesystem::remove(folder + "/scenes" + ext);
+        const std::string pack = "'" PROJECT_BINARY_ROOT "/tools/pack' '" + folder + "/scenes' '" + folder +
+                                 "/scenes.dat' >/dev/null";
+        ASSERT_EQ(std::system(pack.c_str()), 0);
+        std::filesystem::copy(kProgramFolder + "/quorvel2", folder);
+        const Outcome run = Start(folder + "/quorvel2", "--log - --frames 300");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err.substr(0, 4000);
+        EXPECT_NE(run.err.find("The start scene Sample could not be loaded"), std::string::npos);
+        EXPECT_EQ(run.err.find("Ran 300 frames"), std::string::npos);
+        EXPECT_NE(run.err.find("Game closed"), std::string::npos);
+    }
+}
+
 uint64_t ResidentKiB() {
     std::ifstream in("/proc/self/status");
     std::string line;

@@ -53,6 +53,28 @@ TEST(Log, MessageRecordsAndCuts) {
     EXPECT_EQ(m[5].text, "plain");
 }
 
+// A sink that cannot take a record says so through the log, on the posting thread: that
+// line is dropped instead of being posted into the same full sink again (which would
+// recurse without end). Records that fitted stay whole.
+TEST(Log, ASinkThatLogsWhilePostingIsNotPostedToAgain) {
+    LogSink stopped("stopped", 4096);  // never started: its ring fills and stays full
+    LogSink* previous = gLog.Sink();
+    gLog.AttachSink(&stopped);
+    for (int i = 0; i < 200; ++i) gLog.Print(LogSeverity::Information, LogCategory::Engine, "message %03d", i);
+    gLog.Error(LogCategory::Engine, "one more");
+    gLog.AttachSink(previous);
+    uint32_t records = 0;
+    CommandRingBuffer& ring = stopped.Ring();
+    while (ring.BeginRead()) {
+        const std::string text(reinterpret_cast<const char*>(ring.ReadCursor()) + 2);
+        EXPECT_EQ(text.rfind("message ", 0), 0u) << text;  // no report of the full ring
+        ++records;
+        ring.EndRead();
+    }
+    EXPECT_GT(records, 10u);
+    EXPECT_LT(records, 200u);
+}
+
 TEST(Log, WhenChangedModePostsOneFrameRecordPerChange) {
     CaptureLogSink sink;
     sink.Attach();

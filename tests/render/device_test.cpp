@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "RenderTestSupport.h"
+#include "core/config/RendererConfigContainer.h"
 #include "platform/os/Clock.h"
 
 using namespace rendertest;
@@ -37,6 +38,21 @@ TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
         EXPECT_TRUE(b.refraction == c.refraction && b.highQuality == c.highQuality && b.vsync == c.vsync) << c.quality;
         EXPECT_TRUE(b.renderWidth == c.renderWidth && b.renderHeight == c.renderWidth / 2) << c.quality;
         EXPECT_TRUE(b.fullScreenWidth == c.fullWidth && b.quality == c.quality) << c.quality;
+    }
+    gVornexRenderer.Settings() = RendererSettings{};
+}
+
+// "Enable outlines" switched in the configuration reaches the renderer's settings when the
+// configuration is applied, and from there the present parameters: off and on again.
+TEST(PresentParametersTest, OutlinesFollowTheAppliedConfiguration) {
+    RendererConfigContainer config;
+    for (bool on : {false, true, false}) {
+        config.enableOutlines = on;
+        config.OnPropertyChanged(nullptr);  // the whole configuration changed
+        EXPECT_EQ(gVornexRenderer.Settings().enableOutlines, on);
+        PresentParameterBlock b;
+        gVornexRenderer.ComputePresentParameters(1000, 500, true, false, &b);
+        EXPECT_EQ(b.outlines, on ? 1 : 0);
     }
     gVornexRenderer.Settings() = RendererSettings{};
 }

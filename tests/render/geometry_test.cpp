@@ -194,4 +194,55 @@ TEST_F(GeometryTest, DeclarationCacheSharesEqualListsAndFillsOnlyWithData) {
     });
 }
 
+// The batch meshes exist once the device does and hold their documented layout: the
+// quad batch 32 quads of corners (-0.5, 0), (0.5, 0), (0.5, 1), (-0.5, 1) at z = quad,
+// the grid batch 16 segments of 64 pairs (-0.5, pair, segment), (0.5, pair, segment);
+// triangles in the quads' corner order.
+TEST_F(GeometryTest, BatchMeshesAreMadeWithTheDeviceInTheirLayout) {
+    ASSERT_TRUE(created);
+    std::vector<float> quadVertices, gridVertices;
+    std::vector<uint16_t> quadIndices, gridIndices;
+    const auto floats = [](const std::vector<uint8_t>& b) {
+        std::vector<float> f(b.size() / 4);
+        std::memcpy(f.data(), b.data(), f.size() * 4);
+        return f;
+    };
+    const auto shorts = [](const std::vector<uint8_t>& b) {
+        std::vector<uint16_t> s(b.size() / 2);
+        std::memcpy(s.data(), b.data(), s.size() * 2);
+        return s;
+    };
+    RunOnRenderThread([&] {
+        quadVertices = floats(ReadBuffer(gVornexRenderer.BatchVertices(0)));
+        gridVertices = floats(ReadBuffer(gVornexRenderer.BatchVertices(1)));
+        quadIndices = shorts(ReadBuffer(gVornexRenderer.BatchIndices(0)));
+        gridIndices = shorts(ReadBuffer(gVornexRenderer.BatchIndices(1)));
+    });
+    ASSERT_EQ(quadVertices.size(), 32u * 4 * 3);
+    ASSERT_EQ(quadIndices.size(), 32u * 6);
+    ASSERT_EQ(gridVertices.size(), 16u * 64 * 2 * 3);
+    ASSERT_EQ(gridIndices.size(), 16u * 63 * 6);
+    const float corners[4][2] = {{-0.5f, 0}, {0.5f, 0}, {0.5f, 1}, {-0.5f, 1}};
+    for (uint32_t q : {0u, 17u, 31u}) {
+        for (uint32_t k = 0; k < 4; ++k) {
+            const float* v = &quadVertices[(4 * q + k) * 3];
+            EXPECT_EQ(std::vector<float>(v, v + 3), (std::vector<float>{corners[k][0], corners[k][1], float(q)}))
+                << "quad " << q << " corner " << k;
+        }
+        const uint16_t b = uint16_t(4 * q);
+        EXPECT_EQ(std::vector<uint16_t>(quadIndices.begin() + 6 * q, quadIndices.begin() + 6 * q + 6),
+                  (std::vector<uint16_t>{b, uint16_t(b + 1), uint16_t(b + 2), b, uint16_t(b + 2), uint16_t(b + 3)}));
+    }
+    for (uint32_t s : {0u, 15u})
+        for (uint32_t p : {0u, 40u, 63u}) {
+            const float* v = &gridVertices[(128 * s + 2 * p) * 3];
+            EXPECT_EQ(std::vector<float>(v, v + 6), (std::vector<float>{-0.5f, float(p), float(s), 0.5f, float(p), float(s)}))
+                << "segment " << s << " pair " << p;
+        }
+    const uint16_t a = 128 * 15 + 2 * 40;  // segment 15, pairs 40 and 41
+    const size_t at = (15 * 63 + 40) * 6;
+    EXPECT_EQ(std::vector<uint16_t>(gridIndices.begin() + long(at), gridIndices.begin() + long(at) + 6),
+              (std::vector<uint16_t>{a, uint16_t(a + 1), uint16_t(a + 3), a, uint16_t(a + 3), uint16_t(a + 2)}));
+}
+
 }  // namespace

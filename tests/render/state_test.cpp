@@ -295,6 +295,19 @@ TEST_F(StateTest, ScreenScaleIsClampedAndIgnoresTinyChanges) {
     }
 }
 
+// The scene constants: vertex c249 the fixed up vector without the scene flag, pixel c220
+// the scene parameter values with w taken from one (1 - w: the default parameters give 0).
+TEST_F(StateTest, SceneConstantsTakeTheirWFromOne) {
+    float c220[4] = {9, 9, 9, 9}, c249[4] = {9, 9, 9, 9};
+    RunOnRenderThread([&] {
+        gVornexRenderer.SetSceneConstants(0);
+        gVornexRenderer.Device()->GetPixelShaderConstantF(220, c220, 1);
+        gVornexRenderer.Device()->GetVertexShaderConstantF(249, c249, 1);
+    });
+    EXPECT_EQ(std::vector<float>(c220, c220 + 4), (std::vector<float>{0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<float>(c249, c249 + 4), (std::vector<float>{0, 1, 0, 0}));
+}
+
 // Without a depth texture the depth scale is the reciprocal of the far plane's view depth.
 struct SoftwareDepthTest : StateTest {
     void Configure(RendererSettings&) override {

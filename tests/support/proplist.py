@@ -226,28 +226,117 @@ def scene_root(root):
             b"".join(floats(root.get(k, [0, 0, 0, 0])) for k in ("lm_pos", "lm_uv", "lm_muladd")))
 
 
-def entity_properties(e):
-    """Entity, in registration order; the placement is a translation (global = local)."""
-    x, y, z = e.get("pos", [0, 0, 0])
-    location = IDENTITY[:12] + [x, y, z, 1]
-    position, rotation, scale = [x, y, z, 1], [0, 0, 0, 1], [1, 1, 1, 1]
+PARENT_NO_SCALE = 0x10000  # the entity flag: the parent's axes count without their lengths
+
+
+def quat_matrix(q):
+    """The rotation rows of quaternion (x, y, z, w), row vectors (a point is p @ M)."""
+    x, y, z, w = q
+    return [[1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w)],
+            [2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w)],
+            [2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)]]
+
+
+def compose(pos, rot, scale):
+    """4 x 4 rows: scale, then rotation, then translation."""
+    r = quat_matrix(rot)
+    rows = [[r[i][j] * scale[i] for j in range(3)] + [0.0] for i in range(3)]
+    return rows + [[pos[0], pos[1], pos[2], 1.0]]
+
+
+def mat_mul(a, b):
+    return [[sum(a[i][k] * b[k][j] for k in range(4)) for j in range(4)] for i in range(4)]
+
+
+def without_scale(m):
+    out = [row[:] for row in m]
+    for i in range(3):
+        length = sum(v * v for v in m[i][:3]) ** 0.5
+        if length > 0:
+            out[i] = [v / length for v in m[i]]
+    return out
+
+
+def decompose(m):
+    """(position, rotation quaternion, scale) of a matrix without shear; a negative
+    determinant is carried by the z scale."""
+    scale = [sum(v * v for v in m[i][:3]) ** 0.5 for i in range(3)]
+    det = (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]))
+    if det < 0:
+        scale[2] = -scale[2]
+    r = [[m[i][j] / scale[i] if scale[i] else 0.0 for j in range(3)] for i in range(3)]
+    trace = r[0][0] + r[1][1] + r[2][2]
+    if trace > 0:
+        k = 2 * (trace + 1) ** 0.5
+        q = [(r[1][2] - r[2][1]) / k, (r[2][0] - r[0][2]) / k, (r[0][1] - r[1][0]) / k, k / 4]
+    elif r[0][0] >= r[1][1] and r[0][0] >= r[2][2]:
+        k = 2 * (1 + r[0][0] - r[1][1] - r[2][2]) ** 0.5
+        q = [k / 4, (r[0][1] + r[1][0]) / k, (r[2][0] + r[0][2]) / k, (r[1][2] - r[2][1]) / k]
+    elif r[1][1] >= r[2][2]:
+        k = 2 * (1 + r[1][1] - r[0][0] - r[2][2]) ** 0.5
+        q = [(r[0][1] + r[1][0]) / k, k / 4, (r[1][2] + r[2][1]) / k, (r[2][0] - r[0][2]) / k]
+    else:
+        k = 2 * (1 + r[2][2] - r[0][0] - r[1][1]) ** 0.5
+        q = [(r[2][0] + r[0][2]) / k, (r[1][2] + r[2][1]) / k, k / 4, (r[0][1] - r[1][0]) / k]
+    return m[3][:3], q, scale
+
+
+def local_parts(e):
+    return e.get("pos", [0, 0, 0]), e.get("rot", [0, 0, 0, 1]), e.get("scale", [1, 1, 1])
+
+
+def world_matrices(entities):
+    """Each entity's world matrix by GUID: local @ parent world (the parent's axes
+    normalised first under PARENT_NO_SCALE), parents found among the entities."""
+    by_guid = {e["guid"]: e for e in entities if e.get("guid")}
+    worlds = {}
+
+    def world(e, depth=0):
+        key = id(e)
+        if key in worlds:
+            return worlds[key]
+        m = compose(*local_parts(e))
+        parent = by_guid.get(e.get("parent"))
+        if parent is not None and parent is not e and depth < len(entities):
+            p = world(parent, depth + 1)
+            if e.get("flags", 0) & PARENT_NO_SCALE:
+                p = without_scale(p)
+            m = mat_mul(m, p)
+        worlds[key] = m
+        return m
+
+    for e in entities:
+        world(e)
+    return worlds
+
+
+def entity_properties(e, world=None):
+    """Entity, in registration order: the local placement ("pos", "rot" as a quaternion
+    x y z w, "scale"), then the world ("Global") placement the parent chain gives."""
+    pos, rot, scale = local_parts(e)
+    location = [v for row in compose(pos, rot, scale) for v in row]
+    gpos, grot, gscale = decompose(world) if world is not None else (pos, rot, scale)
     return (u32(e.get("flags", 0)) + name(e.get("name", "")) + optional_guid(e.get("guid")) +
             optional_guid(e.get("parent")) + u8(0) + f32(0) + boolean(True) + floats(location) +
-            floats(position) + floats(rotation) + floats(scale) + floats(position) + floats(rotation) +
-            floats(scale) + u32(e.get("random_id", 7)) + u32(0) + u8(e.get("layer", 1)) + name("") +
-            floats(IDENTITY) + floats([0, 0, 0, 1]) + floats([0, 0, 0, 1]) + floats([1, 1, 1, 1]) + u8(0) + u8(0))
+            floats(list(pos) + [1]) + floats(rot) + floats(list(scale) + [1]) + floats(list(gpos) + [1]) +
+            floats(grot) + floats(list(gscale) + [1]) + u32(e.get("random_id", 7)) + u32(0) + u8(e.get("layer", 1)) +
+            name("") + floats(IDENTITY) + floats([0, 0, 0, 1]) + floats([0, 0, 0, 1]) + floats([1, 1, 1, 1]) + u8(0) +
+            u8(0))
 
 
-def scene_entity(e):
-    """{"template", "name", "guid", "parent", "pos", "layer"}; "raw" (hex) replaces the
-    property list, "size" the stated size."""
-    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e)
+def scene_entity(e, world=None):
+    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer"};
+    "raw" (hex) replaces the property list, "size" the stated size."""
+    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
     return guid(e["template"]) + u32(e.get("size", len(props))) + props
 
 
 def entity_set(st):
+    """{"name", "guid", "members": [GUID]}; "member_count" replaces the stated count."""
+    members = [guid(m) for m in st.get("members", [])]
     props = (cstr(st.get("name", "")) + bytes([10, 20, 30, 255]) + f32(1.0) + guid(st["guid"]) +
-             array([guid(m) for m in st.get("members", [])]))
+             u32(st.get("member_count", len(members))) + b"".join(members))
     return u32(len(props)) + props
 
 
@@ -278,8 +367,9 @@ def binary_scene(desc):
     layers = desc.get("layers", [{"name": "Default", "guid": "11" * 16, "id": 1}])
     grid = desc.get("grid")
     sequence = desc.get("sequence")
+    worlds = world_matrices(entities)
     return (u32(0) + scene_root(desc.get("root", {})) + u32(len(entities)) +
-            b"".join(scene_entity(e) for e in entities) + u32(len(sets)) + b"".join(entity_set(st) for st in sets) +
+            b"".join(scene_entity(e, worlds[id(e)]) for e in entities) + u32(len(sets)) + b"".join(entity_set(st) for st in sets) +
             u32(0) + layer_system(layers) + (u8(1) + scene_grid(grid) if grid else u8(0)) +
             (u32(1) + bytes.fromhex(sequence) if sequence is not None else u32(0)))
 

@@ -227,6 +227,30 @@ TEST(GameConfigFileTest, ConfigBinLoadsWholeAndChangesNothingWhenItsPayloadStops
     EXPECT_FALSE(loaded.Load());  // a missing file is a plain false
 }
 
+// A configuration file cut short names itself and counts its header in both sizes
+// (before: "blob size 164 larger than the file (175 bytes)", the stated size without its
+// 12 header bytes beside the file's size with them).
+TEST(GameConfigFileTest, ACutFileSaysWhichAndBySizesThatIncludeTheHeader) {
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+    GameConfig plain;
+    ASSERT_TRUE(plain.Save());
+    const std::vector<uint8_t> whole = project.Read("config.bin");
+    const uint32_t full = uint32_t(whole.size());
+    for (uint32_t cut : {1u, 7u}) {
+        sink.Clear();
+        project.Write("config.bin", std::vector<uint8_t>(whole.begin(), whole.end() - cut));
+        GameConfig target;
+        EXPECT_FALSE(target.Load());
+        const std::string expected = "config.bin is cut short: " + std::to_string(full - cut) +
+                                     " bytes where its blob states " + std::to_string(full) + " (a 12-byte header and " +
+                                     std::to_string(full - 12) + " bytes of data)";
+        EXPECT_TRUE(sink.Contains(expected)) << expected;
+    }
+}
+
 TEST(GameConfigFileTest, FailedSaveIsReported) {
     CaptureLogSink sink;
     sink.Attach();

@@ -3,6 +3,15 @@
 // test-link: z
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -31,6 +40,16 @@ struct Interfering : Settings {
 };
 
 struct SolidFileFixture : UserFolderFixture {
+    // Names in the folder that start with the target's and are not the target.
+    std::vector<std::string> Leftovers(const std::string& target) const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+            const std::string name = e.path().filename().string();
+            if (name != target && name.rfind(target, 0) == 0) out.push_back(name);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
     static Settings Sample() {
         Settings s;
         s.level = 0x01020304;
@@ -108,7 +127,7 @@ TEST_F(SolidFileFixture, DamagedOversizedAndTruncatedFilesFailAndLeaveTheObject)
                    {12, "CRC check error!!!"},               // first payload byte
                    {9, "CRC check error!!!"},                // the CRC itself
                    {5, "magic check error!!!"},              // the class-layout value
-                   {3, "larger than the file"}};             // the size word
+                   {3, "config.bin is cut short"}};           // the size word
     for (const Damage& d : damages) {
         sink.Clear();
         std::vector<uint8_t> bad = good;
@@ -150,22 +169,19 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     EXPECT_FALSE(changed.SaveToFile("config", "bin", "proc", 0));
     std::filesystem::create_directory(dir / "folder.bin");
     EXPECT_FALSE(changed.SaveToFile("folder", "bin", "user", 0));
-    // The temporary file cannot be made beside an existing save: the old file stays.
-    std::filesystem::create_directory(dir / "config.bin.~tmp");
-    EXPECT_FALSE(changed.SaveToFile("config", "bin", "user", 0));
-    EXPECT_EQ(ReadWholeFile(dir / "config.bin"), old);
-    Settings back = Marked();
-    ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
-    EXPECT_EQ(back.level, Sample().level);
     // The new file cannot be moved into place: the temporary file vanishes mid-save.
-    std::filesystem::remove(dir / "config.bin.~tmp");
     Interfering interfering;
     interfering.level = 7;
-    interfering.during = [&] { std::filesystem::remove(dir / "config.bin.~tmp"); };
+    interfering.during = [&] {
+        for (const std::string& name : Leftovers("config.bin")) std::filesystem::remove(dir / name);
+    };
     sink.Clear();
     EXPECT_FALSE(interfering.SaveToFile("config", "bin", "user", 0));
     EXPECT_TRUE(sink.Contains("Cannot write file"));
     EXPECT_EQ(ReadWholeFile(dir / "config.bin"), old);
+    Settings back = Marked();
+    ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
+    EXPECT_EQ(back.level, Sample().level);
     // A writer that never opened, or whose earlier write failed, writes nothing.
     FileWriter closed("no/such/folder/x", "bin", "user");
     EXPECT_FALSE(SolidSerializeToFileWriter(changed, closed, 0));
@@ -173,6 +189,91 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     EXPECT_FALSE(broken.Write(nullptr, 4));
     EXPECT_FALSE(SolidSerializeToFileWriter(changed, broken, 0));
     EXPECT_FALSE(broken.Close());
+    // A failed close takes its temporary file with it.
+    EXPECT_EQ(Leftovers("broken.bin"), std::vector<std::string>{});
+    EXPECT_FALSE(std::filesystem::exists(dir / "broken.bin"));
+}
+
+// Each save writes a temporary file of its own, so a leftover of a writer that died, or a
+// folder where the old fixed temporary name was, does not stop the next save.
+TEST_F(SolidFileFixture, LeftoversOfOtherWritersDoNotStopASave) {
+    std::filesystem::create_directory(dir / "config.bin.~tmp");
+    WriteWholeFile(dir / "config.bin.~tmp00000000", {1, 2, 3});
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", 0));
+    Settings back = Marked();
+    ASSERT_TRUE(back.LoadFromFile("config", "bin", "user", 0));
+    EXPECT_EQ(back.level, Sample().level);
+    EXPECT_EQ(Leftovers("config.bin").size(), 2u);  // only the two planted ones
+}
+
+constexpr int kSharedRounds = 200;
+constexpr uint32_t kSharedBytes = 64 * 1024;
+
+// The writer process of the test below (this program started again with this test's
+// name and the writer's byte and folder in its environment); skipped otherwise.
+TEST_F(SolidFileFixture, SharedFileWriterProcess) {
+    const char* byte = std::getenv("SHARED_SAVE_BYTE");
+    const char* folder = std::getenv("SHARED_SAVE_FOLDER");
+    if (!byte || !folder) GTEST_SKIP() << "run by TwoProcessesSavingOneFileNeverMixTheirBytes";
+    ASSERT_TRUE(gFileSystem.MountDirectory("shared", folder));
+    const std::vector<uint8_t> bytes(kSharedBytes, uint8_t(byte[0]));
+    for (int round = 0; round < kSharedRounds; ++round) {
+        FileWriter w("shared", "bin", "shared");
+        ASSERT_TRUE(w.Write(bytes.data(), kSharedBytes) && w.Close()) << round;
+    }
+}
+
+// Two processes saving one file at once: whenever the file is read, and at the end, it is
+// one writer's whole content (before, both wrote through one temporary name, truncated
+// and renamed each other's file, and a round could leave the bytes of both).
+TEST_F(SolidFileFixture, TwoProcessesSavingOneFileNeverMixTheirBytes) {
+    const auto content = [](char writer) { return std::vector<uint8_t>(kSharedBytes, uint8_t(writer)); };
+    std::vector<pid_t> children;
+    for (const char* writer : {"A", "B"}) {
+        setenv("SHARED_SAVE_BYTE", writer, 1);
+        setenv("SHARED_SAVE_FOLDER", dir.Path().c_str(), 1);
+        char program[] = "/proc/self/exe";
+        char filter[] = "--gtest_filter=SolidFileFixture.SharedFileWriterProcess";
+        char* argv[] = {program, filter, nullptr};
+        posix_spawn_file_actions_t quiet;  // the writer's own test report goes nowhere
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, program, &quiet, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&quiet);
+        ASSERT_EQ(spawned, 0);
+        children.push_back(pid);
+    }
+    unsetenv("SHARED_SAVE_BYTE");
+    unsetenv("SHARED_SAVE_FOLDER");
+    // Read while they write; at most 60 s.
+    int mixed = 0, reads = 0, done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (done < 2 && std::chrono::steady_clock::now() < deadline) {
+        const std::vector<uint8_t> now = ReadWholeFile(dir / "shared.bin");
+        if (!now.empty()) {
+            ++reads;
+            mixed += now != content('A') && now != content('B');
+        }
+        for (pid_t& pid : children) {
+            int status = 0;
+            if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer's save failed";
+                pid = 0;
+                ++done;
+            }
+        }
+    }
+    for (pid_t pid : children)
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            ADD_FAILURE() << "a writer did not finish within 60 s";
+        }
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+    const std::vector<uint8_t> last = ReadWholeFile(dir / "shared.bin");
+    EXPECT_TRUE(last == content('A') || last == content('B'));
+    EXPECT_EQ(Leftovers("shared.bin"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -197,6 +197,12 @@ TEST_F(InitPassTest, PassesRunPassByPassAcrossTheBatch) {
     // The entity spawned during pass 1 catches up pass 0 at once, then runs with the batch.
     EXPECT_EQ(Trace(), "B0 A0 B1 C0 C1 B2 C2 ");
     EXPECT_FALSE(EntityInitBatch::IsOpen());
+
+    // Initialised with no batch open: all its passes at once.
+    Entity* alone = gEntityManager->CreateEntityFromTemplate(byClass["ProbeC"], nullptr, Matrix::IDENTITY, 0, nullptr);
+    Trace();
+    EntityInitBatch::InitEntity(alone);
+    EXPECT_EQ(Trace(), "C0 C1 C2 ");
 }
 
 TEST_F(InitPassTest, NetDestroyRunsChildrenFirstOnEntitiesWithARole) {

@@ -74,6 +74,31 @@ TEST_F(ConfigHelperTest, SettersKeepTheirLimits) {
     h.SetZoom(1.0f), h.SetBrightness(0.5f), h.SetGFXQualityLevel(3), h.SetInputMode(1);
 }
 
+int gVolumeRefreshes = 0;
+
+// Each volume setter stores its own value only, the three-value setter all three, and
+// every one of them has the sound engine take the volumes again.
+TEST_F(ConfigHelperTest, VolumeSettersStoreTheirValueAndRefreshTheSound) {
+    LUAConfigHelper& h = *gConfigHelper;
+    gEngineServices.soundRefreshVolumes = [] { ++gVolumeRefreshes; };
+    gVolumeRefreshes = 0;
+    const float saved[3] = {h.GetMusicVolume(), h.GetSFXVolume(), h.GetVoiceVolume()};
+    h.SetVolumes(0.1f, 0.2f, 0.3f);
+    const auto volumes = [&] { return std::vector<float>{h.GetMusicVolume(), h.GetSFXVolume(), h.GetVoiceVolume()}; };
+    EXPECT_EQ(volumes(), (std::vector<float>{0.1f, 0.2f, 0.3f}));
+    h.SetMusicVolume(0.7f);
+    EXPECT_EQ(volumes(), (std::vector<float>{0.7f, 0.2f, 0.3f}));
+    h.SetSFXVolume(0.8f);
+    EXPECT_EQ(volumes(), (std::vector<float>{0.7f, 0.8f, 0.3f}));
+    h.SetVoiceVolume(0.9f);
+    EXPECT_EQ(volumes(), (std::vector<float>{0.7f, 0.8f, 0.9f}));
+    EXPECT_EQ(gVolumeRefreshes, 4);
+    EXPECT_EQ(gGameConfig->musicVolume, 0.7f);
+    EXPECT_EQ(gGameConfig->sfxVolume, 0.8f);
+    EXPECT_EQ(gGameConfig->voiceVolume, 0.9f);
+    h.SetVolumes(saved[0], saved[1], saved[2]);
+}
+
 TEST_F(ConfigHelperTest, PresetListTextsAndNearestPreset) {
     ASSERT_FALSE(gConfigHelper->IsResolutionList());
     EXPECT_EQ(gConfigHelper->GetScreenModeCount(), 5u);

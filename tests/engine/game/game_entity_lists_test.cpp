@@ -208,6 +208,19 @@ TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
     }
 }
 
+// A clear empties the timed list as well as the server-delayed one: nothing queued there
+// runs afterwards.
+TEST_F(GameListsTest, AClearEmptiesTheTimedListToo) {
+    ProbeEntity* a = Probe("a");
+    a->SetMultiplayerId(7);
+    game.AddDelayedEntity(a, kNow + 5, DELAYED_ENTITY_INIT);
+    EXPECT_TRUE(game.IsMIDInDelayedLists(7));
+    game.ClearDelayedEntityLists();
+    EXPECT_FALSE(game.IsMIDInDelayedLists(7));
+    game.TickDelayed(true);
+    EXPECT_TRUE(Take(gCalls).empty());
+}
+
 TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
     InstallGameEntityListHooks();
     ProbeEntity *e = Probe("e"), *removed = Probe("removed"), *gone = Probe("gone");

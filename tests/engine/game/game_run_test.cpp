@@ -4,13 +4,17 @@
 // A headless run of 10,000 frames on a generated scene.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "../EngineDataSet.h"
 #include "../entity/SceneFiles.h"
+#include "CaptureLogSink.h"
 #include "engine/EngineServices.h"
 #include "engine/VornexEngine.h"
+#include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/navigation/SceneGrid.h"
@@ -63,6 +67,68 @@ TEST(GameRunTest, EngineStartsSwitchesToASceneTicksAndCloses) {
     gVornexEngine.Shutdown();
     gVornexEngine.SetConfiguration(nullptr);
     clock.Uninstall();
+    gEngineServices = EngineServices{};
+    wnd::ResetWindowLayer();
+}
+
+// A scene load on the running engine: the loader reads the scene file and the scene's
+// optimized templates (one job, in file order), the scene's entities come from those
+// templates; a scene that is missing, empty or cut short is reported and marked failed.
+TEST(GameRunTest, ScenesLoadThroughTheLoaderAndFailedOnesAreReported) {
+    enginetest::EngineDataSet set;
+    set.WriteProjectConfig();
+    const std::string guid = "00000000-0000-0000-0000-0000000000C1";
+    const std::string opt = set.data + "/scenes/Built.opt";
+    const std::string tpl = "{\"guid\":\"" + guid + "\",\"type\":0,\"props\":{\"lua_class\":\"Crate\"}}";
+    ASSERT_EQ(std::system(("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py opt '" + opt +
+                           "' '{\"version\":50,\"templates\":[" + tpl + "]}'")
+                              .c_str()),
+              0);
+    const std::vector<uint8_t> scene = scenefiles::Write(
+        "{\"entities\":[{\"template\":\"" + guid + "\",\"name\":\"crate\",\"pos\":[2,0,3]}]}", "built");
+    ASSERT_FALSE(scene.empty());
+    enginetest::EngineDataSet::WriteFile(set.data + "/scenes/Built.BinaryScene", scene);
+    enginetest::EngineDataSet::WriteFile(set.data + "/scenes/Empty.BinaryScene", {});
+    enginetest::EngineDataSet::WriteFile(set.data + "/scenes/Cut.BinaryScene",
+                                         std::vector<uint8_t>(scene.begin(), scene.begin() + long(scene.size() / 2)));
+    const uint32_t window = enginetest::MakeWindow();
+    ASSERT_TRUE(gVornexEngine.Init(window, "Run Test", gGameConfig, true));
+    CaptureLogSink log;
+    log.Attach();
+    GameDelegate delegate;
+    gGame->Init(window, 256, 144, &delegate, nullptr, 0);
+
+    gGame->SwitchScene("Built", 0, nullptr);
+    gGame->LoadPendingScene();
+    EXPECT_FALSE(gGame->LastSceneLoadFailed());
+    Entity* crate = gEntityManager->FindEntityByName("crate");
+    ASSERT_NE(crate, nullptr);
+    ASSERT_NE(crate->GetTemplate(), nullptr);
+    EXPECT_STREQ(crate->GetTemplate()->GetName(), "#optimizedtemplate000");
+    EXPECT_STREQ(crate->GetTemplate()->luaClass, "Crate");
+    EXPECT_EQ(crate->GetGlobalPosition().z, 3.0f);
+
+    const struct {
+        const char* scene;
+        const char* line;
+    } failures[] = {{"Missing", "Unable to open file for reading (scenes/Missing)"},
+                    {"Empty", "Scene scenes/Empty.BinaryScene is empty"},
+                    {"Cut", "Scene scenes/Cut.BinaryScene is cut short or corrupt"}};
+    for (const auto& f : failures) {
+        log.Clear();
+        gGame->SwitchScene(f.scene, 0, nullptr);
+        gGame->LoadPendingScene();
+        EXPECT_TRUE(gGame->LastSceneLoadFailed()) << f.scene;
+        EXPECT_TRUE(log.Contains(f.line)) << f.scene;
+    }
+    gGame->SwitchScene("Built", 0, nullptr);
+    gGame->LoadPendingScene();
+    EXPECT_FALSE(gGame->LastSceneLoadFailed());
+
+    log.Detach();
+    gGame->Close();
+    gVornexEngine.Shutdown();
+    gVornexEngine.SetConfiguration(nullptr);
     gEngineServices = EngineServices{};
     wnd::ResetWindowLayer();
 }

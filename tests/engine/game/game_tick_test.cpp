@@ -211,6 +211,32 @@ TEST_F(TickTest, GameTimeCallsRunWhenTheGameTimerReachesThem) {
     EXPECT_EQ(scheduler->Count(), 0u);
 }
 
+// Gameplay-time calls run while the gameplay timer runs and wait while it is paused, in
+// both modes; the smooth gameplay timer moves with the smooth game timer in both modes.
+TEST_F(TickTest, GameplayCallsAndSmoothGameplayTimeInBothModes) {
+    for (bool fixed : {true, false}) {
+        SCOPED_TRACE(fixed ? "fixed" : "variable");
+        TearDown();
+        SetUp();
+        delegate.fixed = fixed;
+        Settle(kSecond / 15);
+        ScriptScheduler* scheduler = game->GetGameplayScheduler();
+        ASSERT_NE(scheduler, nullptr);
+        const int64_t smoothGame = game->GetSmoothGameTimer().Time();
+        const int64_t smoothGameplay = game->GetSmoothGameplayTimer().Time();
+        game->GetGameplayTimer().Pause(true);
+        scheduler->ScheduleString(nullptr, "", game->GetGameplayTimer().Time(), 0.1f, 0);
+        for (int i = 0; i < 10; ++i) Frame(kSecond / 15);
+        EXPECT_EQ(scheduler->Count(), 1u);  // paused: not run
+        game->GetGameplayTimer().Pause(false);
+        for (int i = 0; i < 10; ++i) Frame(kSecond / 15);
+        EXPECT_EQ(scheduler->Count(), 0u);  // running: run
+        const int64_t gameAdvance = game->GetSmoothGameTimer().Time() - smoothGame;
+        EXPECT_GT(gameAdvance, 0);
+        EXPECT_EQ(game->GetSmoothGameplayTimer().Time() - smoothGameplay, gameAdvance);
+    }
+}
+
 // A switch frame advances no game time; a skipped frame puts both stamps at now.
 TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
     Settle(kSecond / 15);

@@ -12,6 +12,7 @@
 #include "WalkGridSupport.h"
 #include "engine/NumpyReference.h"
 #include "engine/entity/EntityTestSupport.h"
+#include "engine/navigation/Pathfinder.h"
 #include "engine/navigation/VerySimpleCharacterController.h"
 #include "platform/os/Clock.h"
 
@@ -269,6 +270,43 @@ TEST_F(CharacterControllerTest, PathStatesFacingAndContinuation) {
     controller.MoveToPoint(Vector(50, 0, 50, 1));  // no goal tile: the walking unit stops
     EXPECT_TRUE(controller.IsIdle());
     EXPECT_EQ(controller.GetPath().Count(), 0u);
+}
+
+// The walked path is the search's path smoothed: around a wall the corners are rounded,
+// the ends and the tiles of the points stay.
+TEST_F(CharacterControllerTest, TheWalkedPathIsTheSmoothedSearchPath) {
+    std::vector<uint8_t> cells(400, 1);
+    for (int z = 0; z < 16; ++z) cells[z * 20 + 10] = 0;  // a wall across x = 0, open at the far end
+    InstallGrid(cells);
+    Entity* unit = Unit(-6, 0, -6);
+    Controller controller(unit, 0.25f);
+    controller.InitPathfinder();
+    const Vector goal(6, 0, -6, 1);
+    controller.MoveToPoint(goal);
+    controller.Tick();
+    ASSERT_EQ(controller.GetState(), Controller::STATE_FOLLOWING);
+    const Dynarray<Vector> walked = controller.GetPath();
+
+    Pathfinder finder;
+    finder.Reset(gEntityManager->GetSceneGrid());
+    ASSERT_TRUE(finder.FindPath(gEntityManager->GetSceneGrid(), unit->GetGlobalPosition(), goal, 0, Controller::kDefaultMaxCost));
+    while (finder.Step(2048)) {
+    }
+    Dynarray<Vector> raw;
+    ASSERT_TRUE(finder.GetPath(raw));
+    ASSERT_GT(raw.Count(), 10u);
+    Dynarray<Vector> smoothed = raw;
+    SmoothPath(smoothed);
+    ASSERT_EQ(walked.Count(), raw.Count());
+    uint32_t moved = 0;
+    // Across the ground: the controller keeps its own height on the points.
+    const auto across = [](const Vector& a, const Vector& b) { return std::hypot(a.x - b.x, a.z - b.z); };
+    for (uint32_t i = 0; i < raw.Count(); ++i) {
+        EXPECT_LT(across(walked[i], smoothed[i]), 1e-5f) << i;
+        EXPECT_EQ(walked[i].w, raw[i].w) << i;
+        moved += across(walked[i], raw[i]) > 1e-3f;
+    }
+    EXPECT_GT(moved, 0u);  // not the raw path
 }
 
 TEST_F(CharacterControllerTest, ReachabilityAndCopies) {

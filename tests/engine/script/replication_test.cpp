@@ -167,6 +167,21 @@ TEST_F(ReplicationTest, ReceivedCallsRunOnlyWhenEveryArgumentResolves) {
     EXPECT_EQ(CountLogged("could not be found [id:12]"), 1);
 }
 
+// Arrived properties call the entity's "OnPropertiesReplicated" with the entity itself;
+// a class without one gets an information line and no call.
+TEST_F(ReplicationTest, ArrivedPropertiesCallTheScriptsHandler) {
+    Entity* e = MakeTower(0, 12);
+    SetEntityReplicatedProperty(e);
+    EXPECT_TRUE(sink.Contains("No replication callback for entity"));
+    EXPECT_TRUE(sink.Contains("of class Tower"));
+    SetGlobal("e", e, "Tower");
+    Run("function Tower:OnPropertiesReplicated() calls[#calls + 1] = 'props ' .. tostring(self == e) end");
+    SetEntityReplicatedProperty(e);
+    SetEntityReplicatedProperty(e);
+    EXPECT_EQ(Eval("#calls"), "2");
+    EXPECT_EQ(Eval("calls[1]"), "props true");
+}
+
 TEST_F(ReplicationTest, DecoratorRefusesBadClassesAndTheTwoHundredFiftySeventhMethod) {
     const std::pair<const char*, const char*> cases[] = {
         {"ReplicateMethod({}, 'x', toServer, reliable)", "First argument to ReplicateMethod is excepted to be a class table."},

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <atomic>
 #include <algorithm>
 #include <functional>
@@ -554,6 +556,27 @@ TEST_F(InProcess, CallResultsComeOnceToTheLatestBinding) {
                                 b->UserStats()->DownloadLeaderboardEntries(1, kLeaderboardGlobal, 1, 2),
                                 b->UserStats()->UploadLeaderboardScore(1, kUploadKeepBest, 1, nullptr, 0)};
     for (CallHandle call : calls) EXPECT_EQ(call, 0u);
+}
+
+// A target bound again hears only its latest call: the earlier call's result, arriving
+// after the new binding, is dropped.
+TEST_F(InProcess, AReboundCallResultNeverHearsItsEarlierCall) {
+    CallResult<LobbyEnter> holder(b.get());
+    const CallHandle first = b->Core()->NewCall(LobbyEnter::kCallbackId);
+    const CallHandle second = b->Core()->NewCall(LobbyEnter::kCallbackId);
+    holder.Bind(first);
+    holder.Bind(second);
+    LobbyEnter early, latest;
+    std::memset(&early, 0x11, sizeof early);
+    std::memset(&latest, 0x22, sizeof latest);
+    b->Core()->Queue(LobbyEnter::kCallbackId, first, &early, sizeof early);
+    PumpUntil({b.get()}, [] { return false; }, 50);
+    EXPECT_EQ(holder.times, 0);
+    b->Core()->Queue(LobbyEnter::kCallbackId, second, &latest, sizeof latest);
+    EXPECT_TRUE(PumpUntil({b.get()}, [&] { return holder.times == 1; }));
+    EXPECT_EQ(std::memcmp(&holder.value, &latest, sizeof latest), 0);
+    PumpUntil({b.get()}, [] { return false; }, 30);
+    EXPECT_EQ(holder.times, 1);
 }
 
 TEST_F(InProcess, RegistrationFromOtherThreadsWhilePumping) {

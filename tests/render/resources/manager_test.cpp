@@ -2,6 +2,8 @@
 // test-sanitize: thread address
 // test-timeout: 240
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <future>
 #include <random>
 
@@ -141,23 +143,61 @@ TEST_F(ManagerTest, EvictionFreesWhatDeletedResourcesReleased) {
     TemplateTypeTable::Get()[300] = {};
 }
 
-TEST_F(ManagerTest, SceneFileCheckStoresTheFirstBytesOfAnExistingFile) {
+std::atomic<int> gRenderCallsRun{0};
+
+// A load the main thread waits for first sends the renderer what it was given so far: the
+// render thread runs a call posted (and not flushed) before the load without any further
+// flush. Only the thread that started the loader counts as the main thread.
+TEST_F(ManagerTest, MainThreadLoadsFlushTheRenderQueue) {
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(gResourceManager.OnMainThread());
+    bool elsewhere = true;
+    std::thread([&] { elsewhere = gResourceManager.OnMainThread(); }).join();
+    EXPECT_FALSE(elsewhere);
+    std::atomic<bool> onLoader{true};
+    OnLoader([&] { onLoader = gResourceManager.OnMainThread(); });
+    gResourceManager.Flush();
+    EXPECT_FALSE(onLoader);
+
+    gVornexRenderer.FlushCommands(true);
+    gRenderCallsRun = 0;
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + sizeof(uintptr_t)));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction([](uint32_t, CommandRingBuffer&) { ++gRenderCallsRun; }));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+    Resource* r = Animation("flushing");
+    r->Load(true);
+    EXPECT_TRUE(r->IsLoaded());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (gRenderCallsRun == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(gRenderCallsRun, 1);
+    r->Release();
+}
+
+TEST_F(ManagerTest, SceneFileReadStoresTheWholeFileOnce) {
+    // The loader reads the scene whole, so that the main thread parses these bytes and
+    // never opens the file again.
     WriteBytes(Path("scenes", "level.BinaryScene"), {'S', 'C', 'N', 'E', 1, 2, 3});
     WriteBytes(Path("scenes", "empty.BinaryScene"), {});
     WriteBytes(Path("scenes", "tiny.BinaryScene"), {'T', 'I'});
-    const std::pair<std::string, std::string> cases[] = {
-        {"level", "SCNE"}, {"empty", ""}, {"missing", ""}, {"tiny", "TI"}, {std::string(300, 'n'), ""}};
+    const std::pair<std::string, std::string> cases[] = {{"level", std::string("SCNE\1\2\3", 7)},
+                                                         {"empty", ""},
+                                                         {"missing", ""},
+                                                         {"tiny", "TI"},
+                                                         {std::string(300, 'n'), ""}};
     for (const auto& [name, expected] : cases) {
-        void* variable = &log;  // the variable keeps its value unless the file has bytes
-        gResourceManager.PostLoadScene(&variable, name.c_str(), "BinaryScene", "scenes");
+        SceneFileImage image;
+        gResourceManager.PostLoadScene(&image, name.c_str(), "BinaryScene", "scenes");
         gResourceManager.Flush();
+        EXPECT_EQ(image.opened, name == "level" || name == "tiny" || name == "empty") << name;
         if (expected.empty()) {
-            EXPECT_EQ(variable, &log) << name;
+            EXPECT_EQ(image.bytes, nullptr) << name;
+            EXPECT_EQ(image.size, 0u) << name;
             continue;
         }
-        ASSERT_NE(variable, &log) << name;
-        EXPECT_EQ(std::string(static_cast<const char*>(variable), expected.size()), expected);
-        EngineFree(variable);
+        ASSERT_NE(image.bytes, nullptr) << name;
+        EXPECT_EQ(std::string(static_cast<const char*>(image.bytes), image.size), expected);
+        EngineFree(image.bytes);
     }
     EXPECT_TRUE(Logged("longer than 259 characters"));
 }

@@ -101,6 +101,11 @@ TEST_F(AmbientCubeTest, BlackFacesAndRefreshKeys) {
     Append(1);
     EXPECT_EQ(Frame().size(), 12u);
     EXPECT_EQ(gVornexRenderer.AmbientCubeRefreshes(), before + 4);
+    // Removing a light refreshes as well: the cube is drawn again without it, once.
+    rendertest::RunOnRenderThread([&] { gActiveLights.Unlink(&lights[1]); });
+    EXPECT_EQ(Frame().size(), 6u);
+    EXPECT_TRUE(Frame().empty());
+    EXPECT_EQ(gVornexRenderer.AmbientCubeRefreshes(), before + 5);
 }
 
 TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {

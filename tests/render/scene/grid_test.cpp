@@ -193,4 +193,40 @@ TEST_F(ContextTest, OpsApplyInStreamOrder) {
     ExpectListsMatch({});
 }
 
+struct DrawingContext : CountingContext {
+    using CountingContext::CountingContext;
+    void Draw(void*, const Matrix& world, const void*) override { draws.push_back(world); }
+    std::vector<Matrix> draws;  // render thread; read after a flush
+};
+
+// A call record's function: the record's op travels as the argument, the context follows.
+void RenderOnRenderThread(uint32_t, CommandRingBuffer& ring) {
+    EntityRenderingContext* c = nullptr;
+    if (ring.ReadValue(c) && c) c->Render(nullptr, nullptr);
+}
+
+// Rendering draws the context once: with its world matrix when it has no alignment (the
+// default, mode 0), else with that matrix turned toward the camera.
+TEST_F(ContextTest, RenderDrawsTheWorldMatrixOrTheAlignedOne) {
+    for (uint32_t mode : {0u, 1u, 3u}) {
+        auto* c = new DrawingContext({.owner = this, .hasEntity = true, .alignmentMode = mode,
+                                      .alignmentWeight = 1.0f, .localBox = {{-1, -1, -1, 1}, {1, 1, 1, 1}}});
+        Matrix world;
+        world.LoadScale(2, 2, 2);
+        world.r[3] = Vector(5, 0, 7, 1);
+        c->PostTransform(world, Matrix::IDENTITY, 1, c->LocalBox());
+        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 2 * sizeof(void*)));
+        gVornexRenderer.Ring().WriteValue(RenderCallFunction(&RenderOnRenderThread));
+        gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+        gVornexRenderer.Ring().WriteValue(static_cast<EntityRenderingContext*>(c));
+        gVornexRenderer.FlushCommands(true);
+        ASSERT_EQ(c->draws.size(), 1u) << mode;
+        Matrix expected = world;
+        if (mode) expected.LoadAlignedToTarget(world, mode, gVornexRenderer.CameraWorldMatrix(), 1.0f);
+        for (int r = 0; r < 4; ++r) EXPECT_EQ(c->draws[0].r[r], expected.r[r]) << mode << " row " << r;
+        c->Release();
+    }
+    gVornexRenderer.FlushCommands(true);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // test-sanitize: thread address
 // test-depends: shader_data
 
+#include <cmath>
+
 #include "ShaderTestSupport.h"
 #include "core/Memory.h"
 
@@ -18,7 +20,8 @@ const char kDefinitions[] =
     "family Ghost\n"
     "option BAR ps\n"
     "option FOO ps\n"
-    "family VertexOnly\n";
+    "family VertexOnly\n"
+    "family ModelView\n";
 
 // Under BROKEN the pixel stage declares two constants at registers that do not exist.
 std::string ProbeSource(const char* brokenRegister) {
@@ -39,6 +42,11 @@ struct CacheTest : ShaderFixture {
         WriteDefinitions(kDefinitions);
         Write("Probe.hlsl", ProbeSource("q"));
         Write("ProbeCommon.hlsli", "float Scale() { return 1.0; }\n");
+        Write("ModelView.hlsl", "row_major float4x4 ModelViewProjMatrix;\nrow_major float4x4 ModelViewMatrix;\n"
+                                "row_major float4x4 ModelMatrix;\n"
+                                "float4 vertex(float4 p : POSITION) : POSITION {\n"
+                                "  return mul(mul(mul(p, ModelMatrix), ModelViewMatrix), ModelViewProjMatrix); }\n"
+                                "float4 pixel(float4 c : COLOR0) : COLOR0 { return c; }\n");
         // The word pixel is never followed by a parenthesis here.
         Write("VertexOnly.hlsl", "float4 vertex(float4 p : POSITION) : POSITION { return p; }\n// no pixel entry\n");
         ASSERT_TRUE(gShaderManager->LoadDefinitions());  // the built-in families are absent here
@@ -131,6 +139,29 @@ TEST_F(CacheTest, TheCacheReaderIsBoundedAndChecksOnlyUnderAStamp) {
         {"include count running past the end", patched(valid.size() - 12, 2), stamp, false},
     };
     for (const Case& c : cases) EXPECT_EQ(reads(c.bytes, c.current), c.hit) << c.what;
+
+    // Code the device could not walk: a miss with one line each, never handed on.
+    uint32_t firstWord = 0;
+    std::memcpy(&firstWord, valid.data() + 28, 4);
+    EXPECT_EQ(firstWord, gfx::kPixelShaderVersion30);
+    std::vector<uint8_t> noEnd = valid;  // every end token of the code rewritten
+    for (size_t at = 28 + 4; at + 4 <= 28 + codeSize; at += 4)
+        if (std::memcmp(noEnd.data() + at, &gfx::kShaderEndToken, 4) == 0) std::memset(noEnd.data() + at, 0, 4);
+    std::vector<uint8_t> oddSize = valid;  // one byte more in the code's stated size
+    const uint32_t odd = codeSize + 1;
+    std::memcpy(oddSize.data() + 24, &odd, 4);
+    oddSize.insert(oddSize.begin() + 28 + codeSize, 0);
+    const Case damaged[] = {
+        {"no end token", noEnd, stamp, false},
+        {"a vertex version token in a pixel entry", patched(28, gfx::kVertexShaderVersion30), stamp, false},
+        {"a size that is not a whole number of words", oddSize, stamp, false},
+    };
+    for (const Case& c : damaged) {
+        log.Clear();
+        EXPECT_FALSE(reads(c.bytes, c.current)) << c.what;
+        EXPECT_EQ(Lines("Compiled shader cache entry " + std::string(probe.GetName()) + " is damaged").size(), 1u)
+            << c.what;
+    }
     for (size_t n = 0; n < valid.size(); ++n)
         EXPECT_FALSE(reads(std::vector<uint8_t>(valid.begin(), valid.begin() + n), stamp)) << n;
     p.Release();
@@ -189,8 +220,15 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesLeaveNoObjectAndAreMendedByAReload)
     ShaderPair vertexOnly = Get("VertexOnly", "");
     EXPECT_TRUE(vertexOnly.vertexObject);
     EXPECT_FALSE(vertexOnly.pixelObject);
-    for (const auto& m : log.Messages())  // only the loader's line for a load without a result
-        EXPECT_TRUE(m.severity < 3 || m.text.find("Resource loading failed") == 0) << m.text;
+    // One line names the source and the missing entry (before, only the loader's
+    // "Resource loading failed" said anything), then the loader's line.
+    std::vector<std::string> errors;
+    for (const auto& m : log.Messages())
+        if (m.severity >= 3) errors.push_back(m.text);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].find("Shader source Common/Shaders/VertexOnly.hlsl has no pixel entry function"), 0u)
+        << errors[0];
+    EXPECT_EQ(errors[1].find("Resource loading failed"), 0u) << errors[1];
 
     // A reload with nothing changed neither compiles nor refuses the variants that made
     // no code; mended sources then compile.
@@ -214,6 +252,41 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesLeaveNoObjectAndAreMendedByAReload)
     EXPECT_FALSE(neither.LoadResource() || noMask.LoadResource());
     EXPECT_EQ(Lines("Cannot find option definition for shader Probe/").size(), 1u);
     for (ShaderPair* p : {&broken, &ghost, &vertexOnly}) p->Release();
+}
+
+// A model matrix goes to the bound vertex shader's registers as the model, model x view
+// and model x view x projection (each row by row, at the registers its table names).
+TEST_F(CacheTest, ModelMatricesReachTheirRegistersCombinedWithTheCamera) {
+    ShaderPair p = Get("ModelView", "");
+    ASSERT_TRUE(p.vertexObject);
+    Matrix view, projection, model;
+    view.LoadTranslation(Vector(1, 2, 3, 1));
+    projection.LoadPerspectiveFovLH(60.0f, 1.5f, 1.0f, 250.0f);
+    model.LoadScale(2, 3, 4);
+    model.r[3] = Vector(-5, 6, 7, 1);
+    gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    Matrix modelView, modelViewProj;
+    modelView.Mul(view, model);
+    modelViewProj.Mul(projection, modelView);
+    const std::pair<VertexShaderConstant, const Matrix*> expected[] = {
+        {VSC_MODEL, &model}, {VSC_MODEL_VIEW, &modelView}, {VSC_MODEL_VIEW_PROJ, &modelViewProj}};
+    for (const auto& [constant, matrix] : expected) {
+        const auto& r = p.vertexObject->ConstantRegister(constant);
+        ASSERT_GE(r.index, 0) << constant;
+        ASSERT_EQ(r.count, 4u) << constant;
+        float got[16];
+        rendertest::RunOnRenderThread([&] {
+            // Garbage first, so only an upload of this call can pass.
+            const std::vector<float> garbage(16, 1234.5f);
+            gVornexRenderer.Device()->SetVertexShaderConstantF(uint32_t(r.index), garbage.data(), 4);
+            p.vertexObject->SetModelMatrix(model, false);
+            gVornexRenderer.Device()->GetVertexShaderConstantF(uint32_t(r.index), got, 4);
+        });
+        for (int i = 0; i < 16; ++i)
+            EXPECT_NEAR(got[i], matrix->r[i / 4][i % 4], 1e-4f * std::max(1.0f, std::fabs(matrix->r[i / 4][i % 4])))
+                << constant << " element " << i;
+    }
+    p.Release();
 }
 
 }  // namespace
