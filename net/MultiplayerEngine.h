@@ -161,6 +161,7 @@ public:
     PeerSyncTable& Peers() { return peers; }
     uint64_t GetFrameTime() const { return frameTime; }
     CommandRingBuffer& CallbackQueue() { return callbacks; }
+    const uint8_t* DictionaryEntry(uint8_t slot) const { return guidDictionary[slot]; }
 
     // Network-thread operations of the packets (packet/SendPass.cpp, ReceivePacket.cpp).
     void SendPass(PeerSyncRecord& peer);
