@@ -201,7 +201,9 @@ void LoopbackNetDriver::Inject(uint32_t kind, const uint8_t* data, uint32_t leng
     f.deliverAt = INT64_MIN;
     f.kind = kind;
     f.bytes.assign(data, data + length);
-    inbox.push_front(std::move(f));
+    auto at = inbox.begin();
+    while (at != inbox.end() && at->deliverAt == INT64_MIN) ++at;  // behind earlier injections
+    inbox.insert(at, std::move(f));
 }
 
 void LoopbackNetDriver::SetSendTap(std::function<void(const uint8_t*, uint32_t, uint32_t)> t) {

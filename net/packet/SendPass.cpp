@@ -83,6 +83,12 @@ bool MultiplayerEngine::FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass) {
 bool MultiplayerEngine::WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pass, uint32_t section,
                                           bool (*write)(GamePacket&, const void*), const void* item) {
     if (TryWrite(packet, section, write, item)) return true;
+    // The last packet of a pass is the final flush, which carries byte 15: a fall-over
+    // never uses it up.
+    if (pass.packetsFlushed + 1 >= kMaxPacketsPerPass) {
+        pass.complete = 0;
+        return false;
+    }
     if (!FlushPacket(peer, pass)) return false;
     TryWrite(packet, section, write, item);  // an item too large for an empty packet stays unsent
     return true;
