@@ -54,7 +54,8 @@ void MultiplayerEngine::DispatchReplicatedMethodCalls(bool force) {
     size_t examine = pendingCalls.size();
     for (size_t i = 0; examine > 0 && i < pendingCalls.size(); --examine) {
         const PendingMethodCall& p = pendingCalls[i];
-        if (p.call.GetArgType(0) == MPARG_ENTITY) {
+        // Forced (a disconnection), every call runs: nothing would release it later.
+        if (!force && p.call.GetArgType(0) == MPARG_ENTITY) {
             const uint16_t id = p.call.GetEntityArg(0);
             if (id != kNoMultiplayerId && gGame && gGame->IsMIDInDelayedLists(id)) {
                 ++i;

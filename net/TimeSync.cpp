@@ -136,6 +136,9 @@ bool TimeSync::MapPacketTime(uint64_t headerTime, uint16_t packetId, int64_t now
     int64_t mapped = SaturatingAdd(t, medianTimeDifference);
     if (mapped < lastLocalTime) mapped = lastLocalTime;
     if (mapped > now) mapped = now;
+    // Times are network times: a peer's early packets (header time 0, before its first
+    // frame) mapped behind zero would make calls wait on an unsigned due time for ever.
+    if (mapped < 0) mapped = 0;
     lastLocalTime = mapped;
     *local = mapped;
     return true;

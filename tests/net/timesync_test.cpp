@@ -213,4 +213,16 @@ TEST(TimeSync, PacketTimesAreClampedToTheLastAndNow) {
     }
 }
 
+TEST(TimeSync, EarlyPacketsOfAPeerBehindUsMapToZeroNotBelow) {
+    FrameSink out;
+    TimeSync ts;
+    ts.Restart(0);
+    ts.Update(out, 1, 1000, 0);
+    ts.OnFrame(out, 1, Response(50000, 0).data(), 14, 2000);  // the peer is ~48.5 ms ahead
+    ASSERT_LT(ts.MedianTimeDifference(), 0);
+    int64_t local = -1;
+    ASSERT_TRUE(ts.MapPacketTime(0, 1, 3000, &local));  // a header time of 0: before its first frame
+    EXPECT_EQ(local, 0);
+}
+
 }  // namespace
