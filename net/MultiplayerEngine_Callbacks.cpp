@@ -11,33 +11,13 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/game/GameDelegate.h"
 #include "net/MultiplayerEngine.h"
+#include "net/MultiplayerEngine_Local.h"
 #include "net/Player.h"
 #include "platform/os/Thread.h"
 
-namespace {
-
-uint32_t Length16(const char16_t* text, uint32_t max) {
-    uint32_t n = 0;
-    if (text)
-        while (n < max && text[n]) ++n;
-    return n;
-}
-
-uint32_t CutUnits(const char16_t* text, uint32_t length, uint32_t max) {
-    if (length <= max) return length;
-    uint32_t n = max;
-    if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
-    return n;
-}
-
-template <class T>
-T ReadOr0(CommandRingBuffer& queue) {
-    T v{};
-    queue.ReadValue(v);
-    return v;
-}
-
-}  // namespace
+using netdetail::CutUnits;
+using netdetail::Length16;
+using netdetail::ReadOr0;
 
 // ---------------------------------------------------------------------------------
 // Writers (network thread)

@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "net/MultiplayerEngine.h"
+#include "net/MultiplayerEngine_Local.h"
 
 const MultiplayerEngine::CommandHandler MultiplayerEngine::kCommandHandlers[NETCMD_LAST - NETCMD_FIRST + 1] = {
     &MultiplayerEngine::CmdQuit,                    // 8
@@ -40,14 +41,7 @@ void MultiplayerEngine::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
     (this->*kCommandHandlers[id - NETCMD_FIRST])(ring);
 }
 
-namespace {
-template <class T>
-T ReadOr0(CommandRingBuffer& ring) {
-    T v{};
-    ring.ReadValue(v);
-    return v;
-}
-}  // namespace
+using netdetail::ReadOr0;
 
 void MultiplayerEngine::CmdQuit(CommandRingBuffer&) { ResetNetwork(true); }
 

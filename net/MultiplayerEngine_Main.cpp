@@ -8,6 +8,7 @@
 // into mode and state changes and game-delegate events. Game packets, time
 // synchronisation and the peer records never leave the network thread.
 #include "net/MultiplayerEngine.h"
+#include "net/MultiplayerEngine_Local.h"
 
 #include <cstring>
 
@@ -28,20 +29,8 @@ namespace {
 
 int64_t DefaultNetworkTime(void*) { return GetNetworkTime(); }
 
-// At most max units of a UTF-16 text, never ending on a lone high surrogate.
-uint32_t CutUnits(const char16_t* text, uint32_t length, uint32_t max) {
-    if (length <= max) return length;
-    uint32_t n = max;
-    if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
-    return n;
-}
-
-uint32_t Length16(const char16_t* text) {
-    uint32_t n = 0;
-    if (text)
-        while (text[n]) ++n;
-    return n;
-}
+using netdetail::CutUnits;
+using netdetail::Length16;
 
 const WorkerSettings& Settings() { return kWorkerSettings[WORKER_MULTIPLAYER_ENGINE]; }
 

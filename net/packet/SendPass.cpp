@@ -14,8 +14,6 @@
 
 namespace {
 
-enum class WriteResult { Written, Skipped, Stopped };
-
 bool WriteAck(GamePacket& packet, const void* item) { return WriteAckItem(packet, *static_cast<const uint16_t*>(item)); }
 
 bool WriteCall(GamePacket& packet, const void* item) {

@@ -42,11 +42,15 @@ struct Match {
     Side host, client;
     bool tickGameClock = true;
 
-    explicit Match(int64_t clientOffset = 0) {
+    // Ring sizes of 0: the engine's own.
+    explicit Match(int64_t clientOffset = 0, uint32_t commandRingBytes = 0, uint32_t callbackQueueBytes = 0) {
         clock.Install();
         client.clockOffset = clientOffset;
-        host.Make(link.Endpoint(0));
-        client.Make(link.Endpoint(1));
+        MultiplayerEngine::Options options;
+        options.commandRingBytes = commandRingBytes;
+        if (callbackQueueBytes) options.callbackQueueBytes = callbackQueueBytes;
+        host.Make(link.Endpoint(0), options);
+        client.Make(link.Endpoint(1), options);
     }
     ~Match() {
         host.engine.reset();
