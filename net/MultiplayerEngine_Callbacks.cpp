@@ -271,24 +271,24 @@ void MultiplayerEngine::OnTextMessage(CommandRingBuffer& queue) {
     };
     const char16_t* nameText = a ? name : nullptr;
     switch (kind) {
-    case 0:
-    case 1:
+    case ECHATENTRYTYPE_HOST_MSG:
+    case ECHATENTRYTYPE_PEER_MSG:
         append(nameText, kMaxNameUnits + 1);
         append(u": ");
         append(b ? text : nullptr, kMaxChatUnits + 1);
         break;
-    case 2:
-    case 3: {
+    case ECHATENTRYTYPE_PEER_JOINS:
+    case ECHATENTRYTYPE_PEER_LEAVES: {
         append(nameText, kMaxNameUnits + 1);
-        const char16_t* s = localised(kind == 2 ? "QV/System/UI/Menu/Multiplayer/PlayerJoins" : "QV/System/UI/Menu/Multiplayer/PlayerLeaves");
+        const char16_t* s = localised(kind == ECHATENTRYTYPE_PEER_JOINS ? "QV/System/UI/Menu/Multiplayer/PlayerJoins" : "QV/System/UI/Menu/Multiplayer/PlayerLeaves");
         if (s) {
             append(u" ");
             append(s);
         }
         break;
     }
-    case 4: append(localised("QV/System/UI/Menu/Multiplayer/TeamsSwitched")); break;
-    case 5: append(localised("QV/System/UI/Menu/Multiplayer/MapChanged")); break;
+    case ECHATENTRYTYPE_SWITCHED_SIDES: append(localised("QV/System/UI/Menu/Multiplayer/TeamsSwitched")); break;
+    case ECHATENTRYTYPE_CHANGED_MAP: append(localised("QV/System/UI/Menu/Multiplayer/MapChanged")); break;
     default: break;
     }
     line[at] = 0;

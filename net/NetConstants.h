@@ -19,6 +19,21 @@ enum NetError : uint32_t {
     NETERROR_UNRECOVERABLE = 11,
 };
 
+// ---- Lobby and chat values scripts use ----
+enum : uint32_t { ELOBBYMEMBERID_SELF = 0, ELOBBYMEMBERID_PEER = 1, ELOBBYMEMBERID_MAX = 2 };
+enum : uint32_t { ELOBBYERROR_CREATEFAILED = 0, ELOBBYERROR_JOINFAILED = 1 };
+enum : uint32_t { ELOBBYTEAM_SQUAD = 0, ELOBBYTEAM_TOWERS = 1, ELOBBYTEAM_ANY = 2 };
+enum : uint32_t {
+    ECHATENTRYTYPE_HOST_MSG = 0,
+    ECHATENTRYTYPE_PEER_MSG = 1,
+    ECHATENTRYTYPE_PEER_JOINS = 2,
+    ECHATENTRYTYPE_PEER_LEAVES = 3,
+    ECHATENTRYTYPE_SWITCHED_SIDES = 4,
+    ECHATENTRYTYPE_CHANGED_MAP = 5,
+    ECHATENTRYTYPE_MAX = 6,
+};
+enum : uint32_t { REPLICATEMETHOD_NOLOG = 1 };
+
 // ---- Peer synchronisation states (host side) ----
 enum PlayerSyncState : uint32_t {
     PLAYERSYNCSTATE_NONE = 0,

@@ -147,7 +147,7 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     for (const OutgoingText& t : received.texts) {
         if (t.sequence != peer.lastTextReceived + 1) continue;
         peer.lastTextReceived = t.sequence;
-        PushTextMessage(1, name, t.units, 0);
+        PushTextMessage(ECHATENTRYTYPE_PEER_MSG, name, t.units, 0);
     }
 
     // 12. Acknowledge this packet in the next passes (a client's list holds the newest

@@ -265,6 +265,22 @@ TEST_F(MainThreadTest, CallbackHandlers) {
     EXPECT_EQ(engine->GetRemotePlayer(0)->GetReliableMethodAckID(), 0u);
 }
 
+TEST_F(MainThreadTest, LobbyChatIsCutToItsBuffersWithoutSplittingAPair) {
+    // A 40-unit name whose 31st unit opens a surrogate pair, a 200-unit text.
+    std::u16string name(30, u'n');
+    name += u"\xD83D\xDE00";
+    name += std::u16string(8, u'm');
+    std::u16string text(126, u't');
+    text += u"\xD83D\xDE00";
+    text += std::u16string(72, u'u');
+    Network::NetDriverObserver& observer = *engine;
+    observer.OnChatMessage(1, name.c_str(), text.c_str());
+    engine->UpdateMainThread();
+    ASSERT_EQ(delegate.chat.size(), 1u);
+    EXPECT_EQ(delegate.events[0], "chat 1 1");
+    EXPECT_EQ(delegate.chat[0], std::u16string(30, u'n') + u": " + std::u16string(126, u't'));
+}
+
 TEST_F(MainThreadTest, DisconnectedRunsPendingCallsAndResetsReplication) {
     MPMethodCall call;
     call.methodId = 7;
