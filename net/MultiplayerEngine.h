@@ -341,7 +341,7 @@ private:
         std::vector<OutgoingText> texts;
     };
     ReceivedItems received;
-    bool ReadPacketItems(PeerSyncRecord& peer);
+    bool ReadPacketItems();
     uint8_t guidDictionary[kDictionarySlots][16] = {};
     uint8_t packetBytes[kMaxPacketBytes + BitWriter::kSlackBytes] = {};
 };

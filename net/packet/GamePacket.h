@@ -71,8 +71,8 @@ public:
     PacketHistoryEntry* SentEntities() const { return sentEntities; }
 
     // ---- Reading ----
-    // False for fewer than 26 bytes or more than kMaxPacketBytes... (only the length
-    // below 26 is refused; a longer datagram is read bounded by its length).
+    // False for fewer than 26 bytes. A datagram longer than a packet is read bounded by
+    // its own length (the counts decide what is read).
     bool Parse(const uint8_t* data, uint32_t length);
     BitReader& Reader() { return reader; }
     uint32_t ReceivedCount(uint32_t section) const { return receivedCounts[section]; }

@@ -24,7 +24,7 @@ void MultiplayerEngine::FormatHex(const uint8_t* data, uint32_t length, char* ou
     if (outSize) out[at < outSize ? at : outSize - 1] = 0;
 }
 
-bool MultiplayerEngine::ReadPacketItems(PeerSyncRecord& peer) {
+bool MultiplayerEngine::ReadPacketItems() {
     received.dictionary.clear();
     received.acks.clear();
     received.calls.clear();
@@ -56,7 +56,6 @@ bool MultiplayerEngine::ReadPacketItems(PeerSyncRecord& peer) {
         std::memcpy(t.units, units, sizeof units);
         received.texts.push_back(t);
     }
-    (void)peer;
     return true;
 }
 
@@ -88,7 +87,7 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "_CallbackMessageQueue full, skipping packet");
         return;
     }
-    if (!ReadPacketItems(peer)) {
+    if (!ReadPacketItems()) {
         gLog.Warning(LogCategory::Multiplayer, "Dropping malformed packet:%d from peer %d", int(packet.packetId), int(peer.peerId));
         return;
     }

@@ -43,6 +43,7 @@ std::vector<uint8_t> Response(int64_t peerTime, uint32_t sequence) {
 
 // Two clocks: remote = local - offset. Frames travel with a delay chosen per frame.
 struct Simulation {
+    explicit Simulation(int64_t localMinusRemote) : offset(localMinusRemote) {}
     int64_t offset;  // local minus remote, µs
     struct InFlight {
         int64_t arrival;
@@ -89,7 +90,7 @@ TEST(TimeSync, FixedDelaysGiveTheOffsetPlusHalfTheirDifference) {
     } rows[] = {{500000, 40000, 40000}, {-250000, 20000, 60000}, {1234567, 70000, 10000}, {0, 1000, 3000}};
     for (const Row& r : rows) {
         CrtSrand(7);
-        Simulation s{r.offset};
+        Simulation s(r.offset);
         s.Run(20000000, [&] { return r.d1; }, [&] { return r.d2; });
         EXPECT_EQ(s.local.SampleCount(), 10u);
         EXPECT_FALSE(s.local.IsCollecting());
@@ -106,7 +107,7 @@ TEST(TimeSync, JitteredDelaysConvergeWithin16MsAfterTenSamples) {
             rng = rng * 6364136223846793005ull + 1442695040888963407ull;
             return int64_t(40000 + (rng >> 33) % 30001);
         };
-        Simulation s{-3000000};
+        Simulation s(-3000000);
         const int64_t tenth = s.Run(20000000, delay, delay);
         ASSERT_GE(tenth, 0) << "ten samples within 20 s, seed " << seed;
         EXPECT_NEAR(double(s.local.MedianTimeDifference()), -3000000.0, 16000.0) << seed;
