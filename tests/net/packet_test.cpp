@@ -324,7 +324,9 @@ TEST(PacketReader, HostileCalls) {
         uint32_t sequence = 0;
         MPMethodCall call;
         EXPECT_EQ(ReadCallItem(in, sequence, call), r.accepted) << r.name;
-        if (r.accepted) EXPECT_EQ(call.GetEntityArg(0), r.entity) << r.name;
+        if (r.accepted) {
+            EXPECT_EQ(call.GetEntityArg(0), r.entity) << r.name;
+        }
     }
 }
 

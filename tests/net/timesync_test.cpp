@@ -210,7 +210,9 @@ TEST(TimeSync, PacketTimesAreClampedToTheLastAndNow) {
     for (const Row& r : rows) {
         int64_t local = -1;
         EXPECT_EQ(ts.MapPacketTime(r.header, uint16_t(++n), r.now, &local), r.accepted) << n;
-        if (r.accepted) EXPECT_EQ(local, r.local) << n;
+        if (r.accepted) {
+            EXPECT_EQ(local, r.local) << n;
+        }
     }
 }
 
