@@ -70,6 +70,12 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     // 2. Only from a peer we know; the header time onto our time line.
     if (!peerRecord) return;
     PeerSyncRecord& peer = *peerRecord;
+    // Every item is read before anything is applied: a malformed packet leaves no trace,
+    // not even its header time.
+    if (!ReadPacketItems()) {
+        gLog.Warning(LogCategory::Multiplayer, "Dropping malformed packet:%d from peer %d", int(packet.packetId), int(peer.peerId));
+        return;
+    }
     const int64_t now = NetworkNow();
     int64_t local = 0;
     if (!peer.timeSync.MapPacketTime(packet.frameTime, packet.packetId, now, &local)) {
@@ -85,10 +91,6 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     // 4. Room for what the packet may report; otherwise it comes again.
     if (callbacks.Capacity() - callbacks.Used() <= kPacketCallbackRoom) {
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "_CallbackMessageQueue full, skipping packet");
-        return;
-    }
-    if (!ReadPacketItems()) {
-        gLog.Warning(LogCategory::Multiplayer, "Dropping malformed packet:%d from peer %d", int(packet.packetId), int(peer.peerId));
         return;
     }
 

@@ -331,6 +331,18 @@ TEST(HostilePeers, Table) {
     }
 }
 
+TEST(HostilePeers, AMalformedPacketFromTheFutureDoesNotLockOutLaterPackets) {
+    Match m;
+    ASSERT_TRUE(m.Connect());
+    auto forged = Craft(80, 4000000000ull * 10000, [](GamePacket& p) { AddCall(p, 0, Call(1)); });
+    forged[22] = 3;  // three calls announced, one present
+    Inject(m, true, forged);
+    Inject(m, true, Craft(81, NextFrame(), [](GamePacket& p) { AddCall(p, 0, Call(2)); }));
+    m.client.engine->DispatchReplicatedMethodCalls(true);
+    ASSERT_EQ(m.client.delegate.calls.size(), 1u);
+    EXPECT_EQ(m.client.delegate.calls[0].methodId, 2);
+}
+
 TEST(HostilePeers, AnAcknowledgementBeyondWhatWasSentRemovesOnlyWhatWasSent) {
     Match m;
     ASSERT_TRUE(m.Connect());
