@@ -104,13 +104,11 @@ void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
 
     // Entity records are written by entity replication.
 
-    bool open = true;
+    // A writer whose item finds both packets used stops; the next writer still fills
+    // what room is left.
     if (netMode == NETMODE_CLIENT) {
         for (AckEntry& a : peer.acks) {
-            if (!WriteWithFallOver(peer, pass, SECTION_ACKS, &WriteAck, &a.packetId)) {
-                open = false;
-                break;
-            }
+            if (!WriteWithFallOver(peer, pass, SECTION_ACKS, &WriteAck, &a.packetId)) break;
             --a.repeats;
         }
         size_t done = 0;
@@ -118,21 +116,15 @@ void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
         peer.acks.erase(peer.acks.begin(), peer.acks.begin() + static_cast<long>(done));
     }
 
-    for (const OutgoingCall& c : peer.reliableCalls) {
-        if (!open) break;
-        open = WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &c);
-    }
+    for (const OutgoingCall& c : peer.reliableCalls)
+        if (!WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &c)) break;
     size_t written = 0;
-    for (; open && written < peer.unreliableCalls.size(); ++written) {
-        open = WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &peer.unreliableCalls[written]);
-        if (!open) break;
-    }
+    while (written < peer.unreliableCalls.size() && WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &peer.unreliableCalls[written]))
+        ++written;
     peer.unreliableCalls.erase(peer.unreliableCalls.begin(), peer.unreliableCalls.begin() + static_cast<long>(written));
 
-    for (const OutgoingText& t : peer.texts) {
-        if (!open) break;
-        open = WriteWithFallOver(peer, pass, SECTION_TEXTS, &WriteText, &t);
-    }
+    for (const OutgoingText& t : peer.texts)
+        if (!WriteWithFallOver(peer, pass, SECTION_TEXTS, &WriteText, &t)) break;
 
     // The packets of this pass, this one included (counted, so the id wrap does not
     // change it).

@@ -158,6 +158,29 @@ TEST(GamePackets, UnreliableCallsOfOneMethodKeepTheLatest) {
     EXPECT_EQ(m.host.engine->GetRemotePlayer(0)->GetReliableMethodSendID(), 0u);
 }
 
+TEST(GamePackets, AWriterThatRunsOutOfPacketsLeavesTheRoomToTheNext) {
+    Match m;
+    ASSERT_TRUE(m.Connect());
+    Tap tap(m.host.driver);
+    Player* remote = m.host.engine->GetRemotePlayer(0);
+    // 1,655 bits each: five fill a packet, the eleventh finds both packets used.
+    const std::string big(200, 'x');
+    for (int i = 0; i < 12; ++i) {
+        MPMethodCall c;
+        c.methodId = 1;
+        c.AddStringArg(big.c_str(), uint32_t(big.size()));
+        m.host.engine->ReplicateMethodCall(remote, c, true);
+    }
+    m.host.engine->ReplicateMethodCall(remote, Call(2), false);
+    m.host.engine->SendChatMessage(0, u"hi");
+    m.host.engine->EndFrame(3000000);
+    m.host.engine->RunWake();
+    ASSERT_EQ(tap.packets.size(), 2u);
+    EXPECT_EQ(tap.packets[0].items[SECTION_CALLS] + tap.packets[1].items[SECTION_CALLS], 11) << "ten reliable, one unreliable";
+    EXPECT_EQ(tap.packets[1].items[SECTION_TEXTS], 1);
+    EXPECT_TRUE(m.host.Peer()->unreliableCalls.empty());
+}
+
 TEST(GamePackets, ReliableCallsAreDeliveredInSequenceOnly) {
     Match m;
     ASSERT_TRUE(m.Connect());
