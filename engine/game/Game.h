@@ -84,6 +84,9 @@ public:
     void Close();
     void Quit();
     bool IsQuitting() const { return quitting; }
+    // The program's command-line arguments as Init received them (null outside them).
+    int GetArgumentCount() const { return argc; }
+    const char* GetArgument(int index) const { return index >= 0 && index < argc && argv ? argv[index] : nullptr; }
     bool IsInitialised() const { return initialised; }
 
     // Activation (Game_Activation.cpp): suspend true for a suspend/resume request,

@@ -1,0 +1,10 @@
+#include "net/NetDriver.h"
+
+#include "net/NetConstants.h"
+
+namespace Network {
+
+uint32_t UnsupportedNetDriver::Listen(uint32_t) { return NETERROR_NOT_SUPPORTED; }
+uint32_t UnsupportedNetDriver::Connect(const char*, uint32_t, uint32_t) { return NETERROR_NOT_SUPPORTED; }
+
+}  // namespace Network

@@ -1,0 +1,71 @@
+// Start-up table of the multiplayer layer: fills the engine's multiplayer entries.
+#include "net/NetStaticInit.h"
+
+#include "engine/EngineServices.h"
+#include "engine/game/Game.h"
+#include "net/MultiplayerEngine.h"
+#include "net/Player.h"
+
+namespace {
+
+MultiplayerEngine* Create() { return new MultiplayerEngine(); }
+void Delete(MultiplayerEngine* engine) { delete engine; }
+bool IsIdle(MultiplayerEngine* engine) { return engine->IsIdle(); }
+bool HasAuthority(MultiplayerEngine* engine) { return engine->HasAuthority(); }
+void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time); }
+void UpdateMainThread(MultiplayerEngine* engine) { engine->UpdateMainThread(); }
+void Dispatch(MultiplayerEngine* engine, bool force) { engine->DispatchReplicatedMethodCalls(force); }
+
+MultiplayerEngine* Current() { return gGame ? gGame->GetMultiplayerEngine() : nullptr; }
+bool IsMultiplayerGame() {
+    MultiplayerEngine* e = Current();
+    return e && e->IsMultiplayerGame();
+}
+bool IsServer() {
+    MultiplayerEngine* e = Current();
+    return e && e->IsServer();
+}
+void Replicate(Player* owner, const MPMethodCall& call, bool reliable) {
+    if (MultiplayerEngine* e = Current()) e->ReplicateMethodCall(owner, call, reliable);
+}
+
+void InstallRow() {
+    InstallNetHooks();
+    PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
+}
+
+const StaticInitRow kNetRows[] = {
+    {13, StaticInitKind::GlobalObject, "MultiplayerEngineHooks", &InstallRow, 0, 0},
+};
+
+}  // namespace
+
+const StaticInitTable kNetStaticInit = {kNetRows, sizeof kNetRows / sizeof kNetRows[0]};
+
+void InstallNetHooks() {
+    EngineServices& s = gEngineServices;
+    s.multiplayerCreate = &Create;
+    s.multiplayerDelete = &Delete;
+    s.multiplayerIsIdle = &IsIdle;
+    s.multiplayerHasAuthority = &HasAuthority;
+    s.multiplayerEndFrame = &EndFrame;
+    s.multiplayerUpdateMainThread = &UpdateMainThread;
+    s.multiplayerDispatchReplicatedMethodCalls = &Dispatch;
+    s.multiplayerIsMultiplayerGame = &IsMultiplayerGame;
+    s.multiplayerIsServer = &IsServer;
+    s.multiplayerReplicateMethodCall = &Replicate;
+}
+
+void RemoveNetHooks() {
+    EngineServices& s = gEngineServices;
+    s.multiplayerCreate = nullptr;
+    s.multiplayerDelete = nullptr;
+    s.multiplayerIsIdle = nullptr;
+    s.multiplayerHasAuthority = nullptr;
+    s.multiplayerEndFrame = nullptr;
+    s.multiplayerUpdateMainThread = nullptr;
+    s.multiplayerDispatchReplicatedMethodCalls = nullptr;
+    s.multiplayerIsMultiplayerGame = nullptr;
+    s.multiplayerIsServer = nullptr;
+    s.multiplayerReplicateMethodCall = nullptr;
+}

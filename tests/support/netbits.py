@@ -1,0 +1,301 @@
+#!/usr/bin/env python3
+"""Independent writer and reader of the multiplayer wire formats, for tests.
+
+Written from the format description, not from the engine's code.
+
+Bit order: stream bit k is bit (k mod 8) of byte (k div 8); a value of n bits is its
+low n bits, least significant first.
+
+Game packet: a 26-byte little-endian header
+  u8 5 | u32 frame time (10 ms units) | u32 acknowledged reliable sequence |
+  u32 acknowledged text sequence | u16 packet id | u8 packets of the pass |
+  u16 x 5 section item counts
+then the sections 0 to 4 from bit 208, each directly behind the previous one, padded
+with zero bits to a whole byte:
+  0 dictionary entry: 8 slot, 128 GUID bytes
+  2 acknowledgement:  16 packet id
+  3 method call:      32 sequence, 8 method id, 4 argument count, per argument 3 type and
+                      the value (bool 8, number 32, entity 16, vector 128, string 8-bit
+                      length and 8 bits per byte, nil nothing)
+  4 text:             32 sequence, 8 count n, 8 wide flag (1 when any unit >= 255),
+                      n units of 16 bits when wide, else of 8
+Time-sync frame, 14 bytes: u8 6 | i64 time | u32 sequence | u8 1 request, 0 response.
+
+Commands:
+  netbits.py cases N SEED   N seeded cases, one per line: "S hex time seq request" or
+                            "P hex header... items..." (see Case.describe)
+  netbits.py fuzz SEED      fuzz seeds, one hex input per line: records of
+                            u8 engine (0 host, 1 client), u8 kind (0 packet, 1 time sync),
+                            u16 length, the bytes
+"""
+import random
+import struct
+import sys
+
+
+class BitWriter:
+    def __init__(self):
+        self.bits = []
+
+    def put(self, value, n):
+        for i in range(n):
+            self.bits.append((value >> i) & 1)
+
+    def put_bytes(self, data):
+        for b in data:
+            self.put(b, 8)
+
+    def tobytes(self):
+        out = bytearray((len(self.bits) + 7) // 8)
+        for k, bit in enumerate(self.bits):
+            if bit:
+                out[k // 8] |= 1 << (k % 8)
+        return bytes(out)
+
+
+class BitReader:
+    def __init__(self, data, start=0):
+        self.data = data
+        self.pos = start
+
+    def get(self, n):
+        v = 0
+        for i in range(n):
+            k = self.pos + i
+            if k >= 8 * len(self.data):
+                raise ValueError("past the end")
+            v |= ((self.data[k // 8] >> (k % 8)) & 1) << i
+        self.pos += n
+        return v
+
+
+def call_bits(call):
+    seq, method, args = call
+    bits = 32 + 8 + 4
+    for t, v in args:
+        bits += 3 + {0: 0, 1: 8, 2: 32, 3: 16, 4: 128}.get(t, 0)
+        if t == 5:
+            bits += 8 + 8 * len(v)
+    return bits
+
+
+def text_bits(text):
+    seq, units = text
+    wide = any(u >= 255 for u in units)
+    return 32 + 8 + 8 + len(units) * (16 if wide else 8)
+
+
+def encode_packet(header, dictionary, acks, calls, texts):
+    time10, ack_rel, ack_text, pid, count = header
+    head = struct.pack("<BIIIHBHHHHH", 5, time10, ack_rel, ack_text, pid, count, len(dictionary), 0, len(acks), len(calls),
+                       len(texts))
+    assert len(head) == 26
+    w = BitWriter()
+    w.put_bytes(head)
+    for slot, guid in dictionary:
+        w.put(slot, 8)
+        w.put_bytes(guid)
+    for a in acks:
+        w.put(a, 16)
+    for seq, method, args in calls:
+        w.put(seq, 32)
+        w.put(method, 8)
+        w.put(len(args), 4)
+        for t, v in args:
+            w.put(t, 3)
+            if t == 1:
+                w.put(v, 8)
+            elif t == 2:
+                w.put(v, 32)
+            elif t == 3:
+                w.put(v, 16)
+            elif t == 4:
+                for x in v:
+                    w.put(x, 32)
+            elif t == 5:
+                w.put(len(v), 8)
+                w.put_bytes(v)
+    for seq, units in texts:
+        wide = any(u >= 255 for u in units)
+        w.put(seq, 32)
+        w.put(len(units), 8)
+        w.put(1 if wide else 0, 8)
+        for u in units:
+            w.put(u if wide else u & 0xFF, 16 if wide else 8)
+    return w.tobytes()
+
+
+def encode_timesync(time, seq, request):
+    return struct.pack("<BqIB", 6, time, seq, 1 if request else 0)
+
+
+def random_float_bits(rng):
+    return struct.unpack("<I", struct.pack("<f", rng.uniform(-1e6, 1e6)))[0]
+
+
+def random_call(rng, nargs=None, long_string=False):
+    args = []
+    data = 0
+    n = rng.randint(0, 8) if nargs is None else nargs
+    for i in range(n):
+        t = rng.randint(0, 5)
+        if long_string and i == 0:
+            t = 5
+        size = {0: 0, 1: 1, 2: 4, 3: 2, 4: 16}.get(t, 0)
+        if t == 5:
+            length = 255 if long_string and i == 0 else rng.choice([0, 1, 5, 17])
+            size = 1 + length
+        if data + size > 256:
+            t, size = 0, 0
+        if t == 0:
+            v = None
+        elif t == 1:
+            v = rng.randint(0, 1)
+        elif t == 2:
+            v = random_float_bits(rng)
+        elif t == 3:
+            v = rng.randint(0, 4094)
+        elif t == 4:
+            v = [random_float_bits(rng) for _ in range(4)]
+        else:
+            v = bytes(rng.randint(0, 255) for _ in range(size - 1))
+        data += size
+        args.append((t, v))
+    return (rng.choice([0, rng.randint(1, 0xFFFFFFFF)]), rng.randint(0, 255), args)
+
+
+def random_text(rng, wide=None):
+    n = rng.choice([0, 1, 10, 60, 127])
+    if wide is None:
+        wide = rng.random() < 0.5
+    units = [rng.randint(32, 254) for _ in range(n)]
+    if wide and n:
+        units[rng.randrange(n)] = rng.randint(255, 0xFFFF)
+    return (rng.randint(0, 0xFFFFFFFF), units)
+
+
+def random_packet(rng, i):
+    header = (rng.randint(0, 0xFFFFFFFF), rng.randint(0, 0xFFFFFFFF), rng.randint(0, 0xFFFFFFFF), rng.randint(1, 65535),
+              rng.randint(0, 2))
+    if i % 50 == 2:
+        return header, [], [], [], []
+    budget = 9600 - 208
+    dictionary, acks, calls, texts = [], [], [], []
+    for _ in range(rng.randint(0, 3)):
+        if budget >= 136:
+            dictionary.append((rng.randint(0, 255), bytes(rng.randint(0, 255) for _ in range(16))))
+            budget -= 136
+    for _ in range(rng.randint(0, 6)):
+        if budget >= 16:
+            acks.append(rng.randint(0, 65535))
+            budget -= 16
+    special = i % 7
+    for k in range(rng.randint(0, 4) + (1 if special in (3, 4) else 0)):
+        c = random_call(rng, nargs=8 if special == 3 and k == 0 else None, long_string=special == 4 and k == 0)
+        if call_bits(c) <= budget:
+            calls.append(c)
+            budget -= call_bits(c)
+    for _ in range(rng.randint(0, 3)):
+        t = random_text(rng)
+        if text_bits(t) <= budget:
+            texts.append(t)
+            budget -= text_bits(t)
+    return header, dictionary, acks, calls, texts
+
+
+def describe_packet(data, header, dictionary, acks, calls, texts):
+    out = ["P", data.hex()] + [str(x) for x in header] + [str(len(dictionary)), str(len(acks)), str(len(calls)), str(len(texts))]
+    for slot, guid in dictionary:
+        out += [str(slot), guid.hex()]
+    out += [str(a) for a in acks]
+    for seq, method, args in calls:
+        out += [str(seq), str(method), str(len(args))]
+        for t, v in args:
+            out.append(str(t))
+            if t in (1, 2, 3):
+                out.append(str(v))
+            elif t == 4:
+                out += [str(x) for x in v]
+            elif t == 5:
+                out += [str(len(v)), v.hex() if v else "-"]
+    for seq, units in texts:
+        out += [str(seq), str(len(units))] + [str(u) for u in units]
+    return " ".join(out)
+
+
+def decode_packet(data):
+    """The packet's fields back from its bytes (checks the reader half)."""
+    _, time10, ack_rel, ack_text, pid, count, n0, n1, n2, n3, n4 = struct.unpack_from("<BIIIHBHHHHH", data)
+    r = BitReader(data, 208)
+    dictionary = [(r.get(8), bytes(r.get(8) for _ in range(16))) for _ in range(n0)]
+    acks = [r.get(16) for _ in range(n2)]
+    calls = []
+    for _ in range(n3):
+        seq, method, argc = r.get(32), r.get(8), r.get(4)
+        args = []
+        for _ in range(argc):
+            t = r.get(3)
+            v = None
+            if t == 1:
+                v = r.get(8)
+            elif t == 2:
+                v = r.get(32)
+            elif t == 3:
+                v = r.get(16)
+            elif t == 4:
+                v = [r.get(32) for _ in range(4)]
+            elif t == 5:
+                v = bytes(r.get(8) for _ in range(r.get(8)))
+            args.append((t, v))
+        calls.append((seq, method, args))
+    texts = []
+    for _ in range(n4):
+        seq, n, wide = r.get(32), r.get(8), r.get(8)
+        texts.append((seq, [r.get(16 if wide == 1 else 8) for _ in range(n)]))
+    return (time10, ack_rel, ack_text, pid, count), dictionary, acks, calls, texts
+
+
+def cases(n, seed):
+    rng = random.Random(seed)
+    for i in range(n):
+        if i % 10 == 0:
+            time = rng.randint(-(1 << 63), (1 << 63) - 1)
+            seq = rng.randint(0, 0xFFFFFFFF)
+            req = rng.randint(0, 1)
+            print("S", encode_timesync(time, seq, req).hex(), time, seq, req)
+            continue
+        fields = random_packet(rng, i)
+        data = encode_packet(*fields)
+        assert len(data) <= 1200
+        assert decode_packet(data) == fields, "reader and writer disagree"
+        print(describe_packet(data, *fields))
+
+
+def fuzz(seed):
+    rng = random.Random(seed)
+
+    def record(engine, kind, data):
+        return struct.pack("<BBH", engine, kind, len(data)) + data
+
+    for s in range(12):
+        out = b""
+        for k in range(rng.randint(1, 16)):
+            engine = rng.randint(0, 1)
+            if rng.random() < 0.25:
+                out += record(engine, 1, encode_timesync(rng.randint(0, 1 << 40), rng.randint(0, 8), rng.randint(0, 1)))
+                continue
+            header, dictionary, acks, calls, texts = random_packet(rng, s * 16 + k)
+            header = (rng.randint(0, 1000), rng.randint(0, 4), rng.randint(0, 4), rng.randint(1, 30), rng.randint(0, 2))
+            calls = [(rng.randint(0, 4), m, a) for (_, m, a) in calls]
+            texts = [(rng.randint(0, 4), u) for (_, u) in texts]
+            out += record(engine, 0, encode_packet(header, dictionary, acks, calls, texts))
+        print(out.hex())
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "cases":
+        cases(int(sys.argv[2]), int(sys.argv[3]))
+    elif sys.argv[1] == "fuzz":
+        fuzz(int(sys.argv[2]))
+    else:
+        sys.exit("unknown command")
