@@ -21,7 +21,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "engine/FrameTimer.h"
+#include "engine/services/FrameTimer.h"
 #include "platform/os/Thread.h"
 
 class GameConfig;

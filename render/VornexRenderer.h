@@ -31,9 +31,9 @@
 #include "core/math/BoundingBox4.h"
 #include "core/profiler/ProfilerDrawer.h"
 #include "platform/gfx/GfxDevice.h"
-#include "render/PostProcessChain.h"
+#include "render/frame/PostProcessChain.h"
 #include "render/RendererPresenterThread.h"
-#include "render/RendererProfilerDrawer.h"
+#include "render/frame/RendererProfilerDrawer.h"
 
 class DeviceObjectHandle;
 class RenderSceneGrid;

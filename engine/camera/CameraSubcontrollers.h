@@ -18,7 +18,7 @@
 
 #include "core/math/BoundingBox4.h"
 #include "core/math/Quaternion.h"
-#include "engine/camera/FadeCurve.h"
+#include "engine/tween/FadeCurve.h"
 #include "engine/script/LuaBaseClass.h"
 
 enum CameraSubcontrollerKind : uint32_t {

@@ -14,7 +14,7 @@
 #include "core/Memory.h"
 #include "platform/os/Clock.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"

@@ -7,7 +7,7 @@
 #include "core/Memory.h"
 #include "core/StaticInit.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer.h"

@@ -18,14 +18,14 @@
 #include <cstring>
 
 #include "core/Memory.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 

@@ -15,9 +15,9 @@
 #include "core/config/OutlineParams.h"
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
-#include "engine/game/FloatFade.h"
+#include "engine/tween/Fade.h"
 #include "engine/game/GameTimer.h"
-#include "engine/game/TouchHelper.h"
+#include "engine/input/TouchHelper.h"
 
 class Entity;
 class GameCameraController;

@@ -5,7 +5,7 @@
 #include "core/Memory.h"
 #include "core/config/GameConfig.h"
 #include "core/math/Vector.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"

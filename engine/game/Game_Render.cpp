@@ -3,8 +3,8 @@
 // here only posts commands to the renderer thread, which draws them.
 #include "core/Time.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/SceneRenderList.h"
+#include "engine/services/EngineServices.h"
+#include "engine/game/SceneRenderList.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/game/Game.h"

@@ -14,8 +14,8 @@
 
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/GameClock.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityBlender.h"
@@ -23,8 +23,8 @@
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
-#include "engine/navigation/SceneGrid.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/SceneGrid.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "core/Time.h"
 #include "core/text/TextConversion.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/input/KeyboardDevice.h"
 
 namespace {

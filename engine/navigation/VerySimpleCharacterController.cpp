@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/config/GameConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/SpatialQueries.h"

@@ -5,7 +5,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"

@@ -28,7 +28,7 @@
 #include "render/resources/ResourceFont.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ResourceShader.h"
-#include "render/resources/ResourceSound.h"
+#include "render/sound/ResourceSound.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "render/resources/ResourceTexture.h"
 

@@ -10,7 +10,7 @@
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/SoundMemoryPool.h"
 
 namespace {
 // A text payload {u32 length, bytes, NUL} read in place; null when the record is short

@@ -13,7 +13,7 @@
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntitySet.h"
 #include "engine/entity/SceneParametersEntity.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 
 #include "../EngineDataSet.h"
 #include "../entity/SceneFiles.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 

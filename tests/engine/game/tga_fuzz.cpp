@@ -9,7 +9,7 @@
 
 #include "ProgramStaticInit.h"
 #include "core/fs/FileSystem.h"
-#include "engine/game/TGAImage.h"
+#include "render/resources/TGAImage.h"
 
 namespace {
 std::string gFolder;

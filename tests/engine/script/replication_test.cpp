@@ -4,12 +4,12 @@
 #include <string>
 
 #include "LuaTestSupport.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/script/LuaEntityPointer.h"
+#include "engine/entity/LuaEntityPointer.h"
 #include "engine/script/MPMethodCall.h"
-#include "engine/script/ReplicationBridge.h"
+#include "engine/entity/ReplicationBridge.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "LuaTestSupport.h"
 #include "core/Time.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include "core/Memory.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/resources/ResourceFont.h"
-#include "render/resources/ResourceSound.h"
+#include "render/sound/ResourceSound.h"
 #include "render/resources/ResourceTexture.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/SoundMemoryPool.h"
 
 using namespace resourcetest;
 

@@ -8,7 +8,7 @@
 #include "ShaderTestSupport.h"
 #include "core/math/Matrix.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/PostProcessChain.h"
+#include "render/frame/PostProcessChain.h"
 #include "render/resources/ResourceTexture.h"
 
 using namespace shadertest;

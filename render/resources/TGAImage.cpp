@@ -1,4 +1,4 @@
-#include "engine/game/TGAImage.h"
+#include "render/resources/TGAImage.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
-#include "engine/game/TouchHelper.h"
+#include "engine/input/TouchHelper.h"
 
 #include "core/Log.h"
-#include "engine/game/OptionalLibrary.h"
+#include "engine/services/OptionalLibrary.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/SharedLibrary.h"
 

@@ -1,4 +1,4 @@
-#include "engine/camera/FadeCurve.h"
+#include "engine/tween/FadeCurve.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "engine/game/OptionalLibrary.h"
+#include "engine/services/OptionalLibrary.h"
 
 #include <cstdio>
 #include <cstring>

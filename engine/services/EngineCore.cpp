@@ -1,5 +1,5 @@
 // Core process state: the configuration, the main thread and the executable's folder.
-#include "engine/EngineCore.h"
+#include "engine/services/EngineCore.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "engine/FrameTimer.h"
+#include "engine/services/FrameTimer.h"
 
 #include "platform/os/Clock.h"
 

@@ -1,4 +1,4 @@
-#include "render/resources/RiffChunkReader.h"
+#include "render/sound/RiffChunkReader.h"
 
 #include "core/fs/FsUtil.h"
 

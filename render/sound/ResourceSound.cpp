@@ -1,4 +1,4 @@
-#include "render/resources/ResourceSound.h"
+#include "render/sound/ResourceSound.h"
 
 #include <cstring>
 
@@ -7,8 +7,8 @@
 #include "core/fs/FileSystem.h"
 #include "core/fs/FsUtil.h"
 #include "render/resources/ResourceManager.h"
-#include "render/resources/RiffChunkReader.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/RiffChunkReader.h"
+#include "render/sound/SoundMemoryPool.h"
 
 namespace {
 constexpr const char* kSoundDirectory = "sounds";

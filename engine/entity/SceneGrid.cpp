@@ -1,4 +1,4 @@
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 #include <cmath>
 #include <cstring>

@@ -23,7 +23,7 @@
 
 #include "core/Log.h"
 #include "core/ThreadCheck.h"
-#include "render/RenderStaticInit.h"
+#include "render/frame/RenderStaticInit.h"
 #include "core/config/RendererConfigContainer.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Thread.h"
@@ -31,7 +31,7 @@
 #include "render/VornexRenderer_Local.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourceList.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/SoundMemoryPool.h"
 #include "render/scene/LightmapMapping.h"
 #include "render/scene/RendererScene.h"
 #include "render/shaders/ShaderDefinitions.h"

@@ -1,4 +1,4 @@
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 
 #include "core/Log.h"
 #include "core/Time.h"

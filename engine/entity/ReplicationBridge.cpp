@@ -1,13 +1,13 @@
-#include "engine/script/ReplicationBridge.h"
+#include "engine/entity/ReplicationBridge.h"
 
 #include <cstring>
 #include <lua.hpp>
 #include <tolua++.h>
 
 #include "core/Log.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/script/LuaEntityPointer.h"
+#include "engine/entity/LuaEntityPointer.h"
 #include "engine/script/LuaNumber.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"

@@ -1,9 +1,9 @@
-#include "engine/game/FloatFade.h"
+#include "engine/tween/Fade.h"
 
 #include <algorithm>
 
 #include "core/Time.h"
-#include "engine/camera/FadeCurve.h"
+#include "engine/tween/FadeCurve.h"
 
 void FloatFade::Start(int64_t now, float target, float seconds, uint32_t fadeCurve) {
     if (!(seconds > 0.0f)) {

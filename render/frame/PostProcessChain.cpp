@@ -1,4 +1,4 @@
-#include "render/PostProcessChain.h"
+#include "render/frame/PostProcessChain.h"
 
 void PostProcessChain::PostProcess(uint32_t modeBits) { ++postProcessCount; }
 

@@ -1,4 +1,4 @@
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/SoundMemoryPool.h"
 
 #include "core/Log.h"
 #include "core/config/ProjectConfig.h"

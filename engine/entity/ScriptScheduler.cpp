@@ -1,4 +1,4 @@
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 
 #include <cstring>
 

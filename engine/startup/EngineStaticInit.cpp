@@ -1,7 +1,7 @@
 // Start-up table of the engine.
-#include "engine/EngineStaticInit.h"
+#include "engine/startup/EngineStaticInit.h"
 
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 
 #include "engine/camera/CameraSubcontrollers.h"
@@ -19,7 +19,7 @@
 #include "render/resources/ResourceTemplatePool.h"
 #include "engine/script/LuaBitLibrary.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ReplicationBridge.h"
+#include "engine/entity/ReplicationBridge.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "render/RendererProfilerDrawer.h"
+#include "render/frame/RendererProfilerDrawer.h"
 
 #include <cstring>
 
