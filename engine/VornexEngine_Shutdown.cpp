@@ -18,6 +18,7 @@
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "render/scene/RendererScene.h"
+#include "render/shaders/PostProcessChain.h"
 #include "render/shaders/ShaderManager.h"
 
 void VornexEngine::FlushRenderer() {

@@ -31,10 +31,10 @@
 #include "core/math/BoundingBox4.h"
 #include "core/profiler/ProfilerDrawer.h"
 #include "platform/gfx/GfxDevice.h"
-#include "render/frame/PostProcessChain.h"
 #include "render/RendererPresenterThread.h"
-#include "render/frame/RendererProfilerDrawer.h"
 
+class PostProcessChain;
+class RendererProfilerDrawer;
 class DeviceObjectHandle;
 class RenderSceneGrid;
 class RendererConfigContainer;
@@ -367,7 +367,9 @@ public:
     bool SceneLoading() const { return sceneLoading.load(std::memory_order_acquire); }
     uint32_t LoadingScreenPresents() const { return loadingPresents.load(std::memory_order_acquire); }
     VornexRendererPresenterThread& Presenter() { return *presenter; }
-    RendererProfilerDrawer& ProfilerOverlay() { return profilerDrawer; }
+    RendererProfilerDrawer& ProfilerOverlay() { return *profilerDrawer; }
+    // The overlay's font by name (the resource manager's fonts while it runs; null: none).
+    void SetProfilerFontLookup(void* (*acquire)(const char* name), void (*release)(void* font));
     // Render-thread debug switches (sRGB forced off; trilinear mip filtering).
     void SetSRGBForcedOff(bool off) { srgbForcedOff.store(off, std::memory_order_release); }
     void SetTrilinearFiltering(bool on) { trilinear.store(on, std::memory_order_release); }
@@ -506,7 +508,7 @@ public:
     uint32_t VisualizationMode() const { return visualizationMode; }
     uint32_t OutlineTypeMask() const { return outlineTypeMask; }
     uint32_t BucketEnableMask() const { return bucketEnableMask; }
-    PostProcessChain& PostProcess() { return postProcess; }
+    PostProcessChain& PostProcess() { return *postProcess; }
     uint32_t GatheredLights() const { return lightCount; }
     uint32_t GatheredTasks() const { return taskCount; }
     bool CameraMirrored() const { return mirrored; }
@@ -552,7 +554,13 @@ private:
     void ReleaseDeviceResources();
     void CloseDX();
     void BindOutput(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
+    // Render thread: resolves the scene, binds the back buffer and runs the post-process
+    // chain (frame/VornexRenderer_Tasks.cpp, above the shaders it draws with).
     void PostProcessTargetMode(uint32_t modeBits);
+    // The render-side scene grid, made with the device and deleted with its resources
+    // (frame/VornexRenderer_Tasks.cpp, above render/scene).
+    void CreateSceneGrid();
+    void ReleaseSceneGrid();
     void Upscale();
     void UpscaleFinal();
     void ReleaseOutputSurfaces();
@@ -689,7 +697,7 @@ private:
     CriticalSection jobLock;
     std::unique_ptr<ResourceJobQueue, ResourceJobQueueDeleter> jobQueue{CreateResourceJobQueue()};
     VornexRendererPresenterThread* presenter;
-    RendererProfilerDrawer profilerDrawer;
+    RendererProfilerDrawer* profilerDrawer = nullptr;  // owned; made and deleted with the renderer
 
     // ---- Render thread ----
     uint32_t previousTaskId = 0;
@@ -719,7 +727,7 @@ private:
     bool frameCompleted = false;
     int64_t lastStatistics = 0;
     int64_t lastIdle = 0;
-    PostProcessChain postProcess;
+    PostProcessChain* postProcess = nullptr;  // owned; made and deleted with the renderer
     bool lightBufferClearMark = false;
 
     // Frame gather.

@@ -14,7 +14,6 @@
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/scene/RenderSceneGrid.h"
 
 using namespace gfx;
 
@@ -168,7 +167,7 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
                intz ? 1 : 0);
     hardwareDepth = rawz || intz;
     declarationCache = new VertexDeclarationCache(device);
-    if (!sceneGrid) sceneGrid = new RenderSceneGrid;
+    CreateSceneGrid();
     ambientCubeKeysSet = false;  // a new device's cube is refreshed at its first frame
     ApplyPresentParameters(windowHandle);
     ResetStateCache();
@@ -300,8 +299,7 @@ void VornexRenderer::ReleaseDeviceResources() {
     depthInForce = nullptr;
     delete declarationCache;
     declarationCache = nullptr;
-    delete sceneGrid;
-    sceneGrid = nullptr;
+    ReleaseSceneGrid();
     ReleaseBuiltInGeometry();
 }
 
@@ -374,27 +372,6 @@ void VornexRenderer::BindOutput(SwapChain* swapChain, uint8_t multisample, uint8
         depthInForce = depth;
     }
     drawCalls = primitives = 0;
-    colorFactor = Vector(1, 1, 1, 1);
-}
-
-void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
-    ASSERT_ON_THREAD(ThreadId(), "render thread");
-    if (!device) return;
-    if (needsResolve && targets[TARGET_MSAA_COLOR].surface && targets[TARGET_SCENE_COLOR].surface) {
-        device->StretchRect(targets[TARGET_MSAA_COLOR].surface, nullptr, targets[TARGET_SCENE_COLOR].surface, nullptr,
-                            TEXF_POINT);
-        needsResolve = false;
-    }
-    Surface* backBuffer = backBufferSurface;
-    if (!backBuffer) device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBufferSurface);
-    // sRGB write of the scene parameters in force (render-side scene state); off until then.
-    SetRenderTargets(backBufferSurface, nullptr, 0);
-    Surface* depth = targets[TARGET_BACKBUFFER_DEPTH].surface ? targets[TARGET_BACKBUFFER_DEPTH].surface
-                                                               : targets[TARGET_MAIN_DEPTH].surface;
-    device->SetDepthStencilSurface(depth);
-    depthInForce = depth;
-    postProcess.PostProcess(modeBits);
-    if (modeBits & 1u) lightBufferClearMark = true;
     colorFactor = Vector(1, 1, 1, 1);
 }
 

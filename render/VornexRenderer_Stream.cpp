@@ -11,7 +11,6 @@
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/resources/ResourceManager.h"
 
 namespace {
 // Idle ticks before the render thread blocks on the commit signal.
@@ -92,82 +91,6 @@ void VornexRenderer::FlushCommands(bool wait) {
     CloseBlock(wait ? TASK_END_OF_BLOCK_WAIT : TASK_END_OF_BLOCK);
     if (wait) BaseThread::Flush();
     ReserveBlock();
-}
-
-bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
-    if (started) return deviceCreated;
-    ownerThread = 0;
-    // A new session: nothing of a previous run's render-thread state carries over.
-    loadingScreen = nullptr;
-    loadingScreenOverScene = blankFrameMode = 0;
-    brightness = -1.0f;
-    screenScaleX = screenScaleY = 1.0f;
-    bucketEnableMask = 0xFFFFFFFFu;
-    outlineTypeMask = visualizationMode = 0;
-    sceneLoading.store(false, std::memory_order_release);
-    deviceResetPending.store(false, std::memory_order_release);
-    // Counts start from zero, so a frame end lost in an earlier session does not keep
-    // the frame counts apart in this one.
-    for (std::atomic<uint32_t>* count : {&postedRecords, &consumedTasks, &postedFrames, &completedFrames, &waitedFrames})
-        count->store(0, std::memory_order_release);
-    while (frameSemaphore.WaitSeconds(0.0f)) {
-    }
-    if (!BaseThread::Start()) return false;
-    ownerThread = os::CurrentThreadId();
-    startFlags = flags;
-    window = windowHandle;
-    gfx::SetValidationSink(&LogValidationReport, nullptr);
-    RefreshDisplayModes();
-    wnd::Rect client;
-    if (!wnd::GetClientRect(windowHandle, &client)) client = wnd::Rect{};
-    ComputePresentParameters(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), true, false,
-                             &presentBlock);
-    blockInForce = presentBlock;
-    if (!blockOpen) ReserveBlock();
-    // The overlay's graph buffer is one of the device objects made with the device.
-    gProfiler.SetDrawer(&profilerDrawer);
-    const bool created = CreateDevice(windowHandle, flags);
-    started = true;
-    CloseBlock(TASK_END_OF_BLOCK_WAIT);
-    BaseThread::Flush();
-    ReserveBlock();
-    return created;
-}
-
-void VornexRenderer::Stop() {
-    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closing...");
-    if (started) {
-        AssertMainThread();
-        FlushCommands(true);
-        WaitForResourceJobs(10);
-        // The device closes on the render thread, which owns it.
-        if (BeginCommand(TASK_CLOSE_DX, 0)) FlushCommands(true);
-        if (blockOpen) CloseBlock(TASK_END_OF_BLOCK);
-        started = false;
-        gProfiler.SetDrawer(nullptr);
-    }
-    BaseThread::Stop();
-    blockOpen = false;
-    blockStart = recordEnd = nullptr;
-    ownerThread = 0;
-    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closed");
-}
-
-void VornexRenderer::Reset(uint32_t windowHandle, uint32_t width, uint32_t height, bool applyConfiguration,
-                           bool fullScreen) {
-    AssertMainThread();
-    if (!started) return;
-    FlushCommands(true);
-    gResourceManager.Flush();
-    WaitForResourceJobs(30);
-    PresentParameterBlock block;
-    ComputePresentParameters(width, height, applyConfiguration, fullScreen, &block);
-    {
-        CriticalSectionGuard guard(&rendererLock);
-        blockInForce = block;
-        ApplyPresentParameters(windowHandle);
-    }
-    FlushCommands(true);
 }
 
 bool VornexRenderer::EndFrame(gfx::SwapChain* swapChain) {

@@ -18,7 +18,6 @@
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "render/VornexRenderer.h"
 
@@ -408,11 +407,12 @@ void EntityManager::Shutdown() {
 // ---------------------------------------------------------------------------------
 // Picking.
 
-void EntityManager::Pick(const InputManager& input, const Matrix& view, const Matrix& projection) {
+void EntityManager::Pick(const Vector& cursor, const uint32_t* pressedInputs, uint32_t pressedCount,
+                         const Matrix& view, const Matrix& projection) {
+    if (pressedCount == 0) return;
     Matrix viewProjection, inverse;
     viewProjection.Mul(projection, view);  // view first, then projection
     if (!inverse.Inverse(viewProjection)) return;
-    const Vector& cursor = input.GetCursorPosition();  // normalised to the client area
     const float x = cursor.x * 2.0f - 1.0f, y = 1.0f - cursor.y * 2.0f;
     Vector nearPoint(x, y, 0.0f, 1.0f), farPoint(x, y, 1.0f, 1.0f);
     nearPoint.TransformHomogen(inverse);
@@ -422,8 +422,7 @@ void EntityManager::Pick(const InputManager& input, const Matrix& view, const Ma
     const float length = direction.Length3();
     if (!(length > 0.0f)) return;
     const Vector to = nearPoint + direction * (kPickRayLength / length);
-    for (uint32_t key = kMouseButtonLeft; key <= kMouseButtonLeft + 5; ++key)
-        if (input.IsKeyPressed(key)) PickAlongSegment(nearPoint, to, key);
+    for (uint32_t i = 0; i < pressedCount; ++i) PickAlongSegment(nearPoint, to, pressedInputs[i]);
 }
 
 void EntityManager::PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput) {

@@ -7,7 +7,6 @@
 #include "core/Memory.h"
 #include "core/ByteOrder.h"
 #include "engine/entity/Entity.h"
-#include "engine/navigation/WalkMap.h"
 
 namespace {
 
@@ -77,10 +76,4 @@ void SceneGrid::Clear() {
     width = height = 0;
     origin = Vector(0.0f, 0.0f, 0.0f, 1.0f);
     cellSize = 0.0f;
-}
-
-void SceneGrid::Update() {
-    if (!dirty) return;
-    WalkMap::RebuildBlockedTiles(*this);
-    dirty = false;
 }

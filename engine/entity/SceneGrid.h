@@ -1,8 +1,8 @@
 #pragma once
 // SceneGrid: the per-scene walk grid over the x/z plane, one byte per cell (rows of
 // `width` cells, row index z), loaded from a binary scene and owned by the
-// EntityManager. The walk map (WalkMap.h) gives the cell bits their meaning and rebuilds
-// the cells its obstacle meshes block while the grid is dirty.
+// EntityManager. The walk map (engine/navigation/WalkMap.h) gives the cell bits their
+// meaning and rebuilds the cells its obstacle meshes block while the grid is dirty.
 //
 // Threads: main thread only.
 #include <cstdint>
@@ -37,9 +37,6 @@ public:
     Vector CellToWorld(uint32_t x, uint32_t z) const;
     Vector CellToWorld(uint32_t packed) const { return CellToWorld(packed & 0xFFFF, packed >> 16); }
     void Clear();
-    // Once per frame: while dirty, the cells blocked by obstacles are rebuilt and the flag
-    // cleared.
-    void Update();
 
     uint32_t Width() const { return width; }
     uint32_t Height() const { return height; }
@@ -49,6 +46,7 @@ public:
     float CellSize() const { return cellSize; }
     bool IsDirty() const { return dirty; }
     void MarkDirty() { dirty = true; }
+    void ClearDirty() { dirty = false; }
     DynarraySafe<SafePointer<Entity>>& Obstacles() { return obstacles; }
 
 private:

@@ -23,6 +23,7 @@
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
+#include "engine/navigation/WalkMap.h"
 #include "engine/entity/SceneGrid.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
@@ -109,7 +110,8 @@ void Game::FrameUpkeep() {
     Section s(SECTION_BLENDERS_CAMERA);
     EntityBlender::UpdateAllBlenders();
     if (cameraController) cameraController->Update();
-    if (SceneGrid* grid = gEntityManager ? gEntityManager->GetSceneGrid() : nullptr) grid->Update();
+    if (SceneGrid* grid = gEntityManager ? gEntityManager->GetSceneGrid() : nullptr)
+        WalkMap::UpdateBlockedTiles(*grid);
 }
 
 void Game::Tick(bool hasFocus) {

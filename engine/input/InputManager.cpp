@@ -213,3 +213,10 @@ void InputManager::SetAccessibilityKeys(bool restore) {
 void InputManager::PostInputEvent(int32_t kind, uint32_t value) {
     if (inputEvents.size() < kMaxInputEvents) inputEvents.push_back({kind, value});
 }
+
+uint32_t InputManager::PressedPointerInputs(uint32_t (&out)[kPointerInputCount]) const {
+    uint32_t count = 0;
+    for (uint32_t key = kMouseButtonLeft; key < kMouseButtonLeft + kPointerInputCount; ++key)
+        if (IsKeyPressed(key)) out[count++] = key;
+    return count;
+}

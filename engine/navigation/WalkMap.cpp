@@ -71,3 +71,9 @@ void WalkMap::RebuildBlockedTiles(SceneGrid& grid) {
     for (const SafePointer<Entity>& o : obstacles)
         if (!o->CheckFlag(ENTITYFLAG_GHOSTMODE)) BlockCellsUnder(grid, o.Get());
 }
+
+void WalkMap::UpdateBlockedTiles(SceneGrid& grid) {
+    if (!grid.IsDirty()) return;
+    RebuildBlockedTiles(grid);
+    grid.ClearDirty();
+}

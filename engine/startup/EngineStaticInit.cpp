@@ -32,6 +32,8 @@ void CreateScriptHost() {
     if (gLuaWrapperBuilt) return;
     CreateGlobalLuaWrapper();
     gLua.SetInitHooks(OpenBitLibrary, ResetReplication);
+    LuaWrapper::SetEngineSingletons([]() -> void* { return &gVornexEngine; },
+                                    []() -> void* { return &gVornexEngine.Timer(); });
     gLuaWrapperBuilt = true;
     PushExitHandler(
         [](void*) {

@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/ThreadCheck.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
+#include "render/shaders/PostProcessChain.h"
 #include "render/scene/RenderSceneGrid.h"
 #include "render/scene/RendererScene.h"
 
@@ -51,6 +53,15 @@ bool VornexRenderer::TaskNewScene(CommandRingBuffer& r) {
     if (!Read(r, box, cellSize)) return false;
     RebuildSceneGrid(box, cellSize);
     return true;
+}
+
+void VornexRenderer::CreateSceneGrid() {
+    if (!sceneGrid) sceneGrid = new RenderSceneGrid;
+}
+
+void VornexRenderer::ReleaseSceneGrid() {
+    delete sceneGrid;
+    sceneGrid = nullptr;
 }
 
 void VornexRenderer::RebuildSceneGrid(const BoundingBox4& box, float cellSize) {
@@ -135,14 +146,14 @@ bool VornexRenderer::TaskBucketEnable(CommandRingBuffer& r) {
 bool VornexRenderer::TaskOutlineParams(CommandRingBuffer& r) {
     OutlineParams params;
     if (!Read(r, params)) return false;
-    postProcess.SetOutlineParams(params, false);
+    postProcess->SetOutlineParams(params, false);
     return true;
 }
 
 bool VornexRenderer::TaskSecondaryOutlineParams(CommandRingBuffer& r) {
     OutlineParams params;
     if (!Read(r, params)) return false;
-    postProcess.SetOutlineParams(params, true);
+    postProcess->SetOutlineParams(params, true);
     return true;
 }
 
@@ -389,4 +400,25 @@ void VornexRenderer::SubmitRenderTaskOnRenderThread(void* context, uint32_t flag
 
 void VornexRenderer::RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear) {
     gathering = false;
+}
+
+void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
+    if (!device) return;
+    if (needsResolve && targets[TARGET_MSAA_COLOR].surface && targets[TARGET_SCENE_COLOR].surface) {
+        device->StretchRect(targets[TARGET_MSAA_COLOR].surface, nullptr, targets[TARGET_SCENE_COLOR].surface, nullptr,
+                            gfx::TEXF_POINT);
+        needsResolve = false;
+    }
+    gfx::Surface* backBuffer = backBufferSurface;
+    if (!backBuffer) device->GetBackBuffer(0, 0, gfx::BACKBUFFER_TYPE_MONO, &backBufferSurface);
+    // sRGB write of the scene parameters in force (render-side scene state); off until then.
+    SetRenderTargets(backBufferSurface, nullptr, 0);
+    gfx::Surface* depth = targets[TARGET_BACKBUFFER_DEPTH].surface ? targets[TARGET_BACKBUFFER_DEPTH].surface
+                                                                    : targets[TARGET_MAIN_DEPTH].surface;
+    device->SetDepthStencilSurface(depth);
+    depthInForce = depth;
+    postProcess->PostProcess(modeBits);
+    if (modeBits & 1u) lightBufferClearMark = true;
+    colorFactor = Vector(1, 1, 1, 1);
 }

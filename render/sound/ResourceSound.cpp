@@ -177,3 +177,7 @@ ResourceSoundPool::~ResourceSoundPool() {
     DeleteAll();  // the sounds return their chunks before the pool goes
     if (gSoundMemoryPool) gSoundMemoryPool->Free();
 }
+
+void ResourceSoundPool::LogMemory() {
+    if (gSoundMemoryPool) gSoundMemoryPool->Dump();
+}

@@ -71,4 +71,5 @@ public:
     ResourceSoundPool();
     ~ResourceSoundPool() override;
     Resource* CreateResource(const char* name, uint32_t parameter) override { return new ResourceSound(name); }
+    void LogMemory() override;
 };

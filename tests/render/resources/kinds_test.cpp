@@ -4,6 +4,7 @@
 #include "ResourceTestSupport.h"
 #include "core/Memory.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "render/resources/ResourceFont.h"
 #include "render/sound/ResourceSound.h"
 #include "render/resources/ResourceTexture.h"

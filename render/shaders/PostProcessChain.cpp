@@ -1,4 +1,4 @@
-#include "render/frame/PostProcessChain.h"
+#include "render/shaders/PostProcessChain.h"
 
 void PostProcessChain::PostProcess(uint32_t modeBits) { ++postProcessCount; }
 
