@@ -3,16 +3,23 @@
 #include <algorithm>
 
 #include "core/Time.h"
+#include "core/math/Vector.h"
 #include "engine/tween/FadeCurve.h"
 
-void FloatFade::Start(int64_t now, float target, float seconds, uint32_t fadeCurve) {
+template <class T>
+void Fade<T>::Start(int64_t now, const T& target, float seconds, uint32_t fadeCurve) {
+    if (seconds > 0.0f) Update(now);
+    Start(now, current, target, seconds, fadeCurve);
+}
+
+template <class T>
+void Fade<T>::Start(int64_t now, const T& origin, const T& target, float seconds, uint32_t fadeCurve) {
     if (!(seconds > 0.0f)) {
         active = false;
         current = target;
         return;
     }
-    Update(now);
-    from = current;
+    current = from = origin;
     to = target;
     startTime = now;
     duration = seconds;
@@ -20,7 +27,8 @@ void FloatFade::Start(int64_t now, float target, float seconds, uint32_t fadeCur
     active = true;
 }
 
-void FloatFade::Update(int64_t now) {
+template <class T>
+void Fade<T>::Update(int64_t now) {
     if (!active) return;
     const float elapsed = static_cast<float>(std::max(0.0, Time(now - startTime).ToSeconds()));
     const float t = elapsed / duration;
@@ -30,5 +38,8 @@ void FloatFade::Update(int64_t now) {
         return;
     }
     const float s = FadeCurve(curve, t);
-    current = (1.0f - s) * from + s * to;
+    current = from * (1.0f - s) + to * s;
 }
+
+template struct Fade<float>;
+template struct Fade<Vector>;
