@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
@@ -275,7 +276,7 @@ void VornexRenderer::IdleTick() {
         }
     } else if (loadingScreen && !deviceResetPending.load(std::memory_order_acquire) && rendererLock.Enter(false)) {
         const int64_t now = os::ReadCounter();
-        const double left = loadingPresentInterval - double(now - lastLoadingPresent) / double(os::kCounterFrequency);
+        const double left = loadingPresentInterval - Time(now - lastLoadingPresent).ToSeconds();
         if (left > 0.0 && commitSignal.WaitSeconds(static_cast<float>(left))) {
             commitSignal.Release();  // the count belongs to the block that arrived
         } else if (LoadingScreenDue()) {
@@ -297,7 +298,7 @@ void VornexRenderer::IdleTick() {
 // renderer lock): the interval has passed on the clock, the presenter has no present
 // outstanding and the current event query reports completion.
 bool VornexRenderer::LoadingScreenDue() {
-    const double since = double(os::ReadCounter() - lastLoadingPresent) / double(os::kCounterFrequency);
+    const double since = Time(os::ReadCounter() - lastLoadingPresent).ToSeconds();
     if (since + 0.001 < loadingPresentInterval) return false;
     if (presenter->PresentOutstanding()) return false;
     gfx::Query* query = eventQueries[currentQuery];
@@ -313,7 +314,7 @@ bool VornexRenderer::TaskEndFrame(CommandRingBuffer& r) {
     const int64_t now = os::ReadCounter();
     if (lastFrameEnd != 0)
         gProfiler.AddValue(PROFILE_RENDER_ROUND,
-                           static_cast<float>(double(now - lastFrameEnd) * 1000.0 / double(os::kCounterFrequency)),
+                           static_cast<float>(Time(now - lastFrameEnd).ToMilliseconds()),
                            PROFILER_THREAD_RENDER);
     lastFrameEnd = now;
     if (device) {
@@ -342,11 +343,11 @@ void VornexRenderer::UpdateFrameStatistics() {
     const int64_t now = os::ReadCounter();
     const int64_t idle = TotalIdleTime().ticks;
     if (frameCompleted && lastStatistics != 0) {
-        const float ms = static_cast<float>(double(now - lastStatistics) * 1000.0 / double(os::kCounterFrequency));
+        const float ms = static_cast<float>(Time(now - lastStatistics).ToMilliseconds());
         gProfiler.SetValue(PROFILE_FPS, ms, PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_FRAME_TIME, ms, PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_RENDER_IDLE,
-                           static_cast<float>(double(idle - lastIdle) * 1000.0 / double(os::kCounterFrequency)),
+                           static_cast<float>(Time(idle - lastIdle).ToMilliseconds()),
                            PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);

@@ -10,6 +10,7 @@
 #include "core/CrtRand.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
+#include "core/Time.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "core/rtti/RTTIProperty.h"
 #include "platform/os/Clock.h"
@@ -701,7 +702,7 @@ float Entity::GetScheduledCallbackTimeLeft(uint32_t id, uint32_t callFlags) {
     int64_t now, due;
     ScriptScheduler* s = ChosenScheduler(callFlags, &now);
     if (!s || !s->FindCallback(this, id, &due)) return -1.0f;
-    return float(double(due - now) / double(os::kCounterFrequency));
+    return float(Time(due - now).ToSeconds());
 }
 
 // ---------------------------------------------------------------------------------

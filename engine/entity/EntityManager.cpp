@@ -12,6 +12,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/services/EngineServices.h"
@@ -53,8 +54,6 @@ uint32_t LowerBound(const Dynarray<Entity*>& index, const Entity* e, Less less) 
     }
     return lo;
 }
-
-double Seconds(int64_t ticks) { return double(ticks) / double(os::kCounterFrequency); }
 
 }  // namespace
 
@@ -388,7 +387,8 @@ void EntityManager::NewScene() {
     root->RaiseFlag(ENTITYFLAG_HIDDEN, false);
     root->RecomputeGlobalLocations(false);
     gVornexRenderer.PostNewScene(worldBounds, cellSize);
-    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "NewScene in %f sec", Seconds(os::ReadCounter() - start));
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "NewScene in %f sec",
+               Time(os::ReadCounter() - start).ToSeconds());
 }
 
 void EntityManager::Shutdown() {

@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/fs/FsUtil.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"
 
@@ -19,12 +20,6 @@ int64_t DueTime(int64_t now, float delay) {
     return now > kMaxTicks - offset ? kMaxTicks : now + offset;
 }
 
-char* CopyText(const char* text) {
-    const size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(EngineAlloc(n));
-    if (copy) std::memcpy(copy, text, n);
-    return copy;
-}
 
 }  // namespace
 
@@ -48,7 +43,7 @@ ScriptSchedulerRecord* ScriptScheduler::Schedule(Entity* entity, int64_t now, fl
 
 void ScriptScheduler::ScheduleString(Entity* entity, const char* text, int64_t now, float delay, uint32_t flags) {
     ScriptSchedulerRecord* record = Schedule(entity, now, delay, flags | SCRIPTSCHEDULER_TEXT);
-    if (record && text && *text) record->text = CopyText(text);
+    if (record && text && *text) record->text = fs::CopyText(text);
 }
 
 ScriptSchedulerRecord* ScriptScheduler::ScheduleCallbackId(Entity* entity, uint32_t callbackId, int64_t now, float delay,

@@ -156,10 +156,3 @@ void Game::UpdateScreen(GameScreenSlot slot) {
     if (screens[slot] && gEngineServices.uiScreenUpdate) gEngineServices.uiScreenUpdate(screens[slot]);
 }
 
-char* Game::CopyText(const char* text) {
-    if (!text) return nullptr;
-    const size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(EngineAlloc(size));
-    if (copy) std::memcpy(copy, text, size);
-    return copy;
-}

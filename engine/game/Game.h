@@ -13,6 +13,7 @@
 
 #include "core/Dynarray.h"
 #include "core/config/OutlineParams.h"
+#include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/tween/Fade.h"
@@ -323,7 +324,7 @@ public:
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
     // A copy in engine memory (null for null).
-    static char* CopyText(const char* text);
+    static char* CopyText(const char* text) { return fs::CopyText(text); }
     void CreateInputManager();
     void InstallHooks();
     void RemoveHooks();

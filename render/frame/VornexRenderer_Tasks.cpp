@@ -8,6 +8,7 @@
 
 #include "core/Log.h"
 #include "core/ThreadCheck.h"
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/RenderHooks.h"
@@ -266,7 +267,7 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
     if (clocks[0].frameTime < 0.0f) clocks[0].frameTime = 0.0f;
     for (uint32_t i = 0; i < 3; ++i) {
         frameTicks[i] = clocks[i].ticks;
-        frameSeconds[i] = double(clocks[i].ticks) / double(os::kCounterFrequency);
+        frameSeconds[i] = Time(clocks[i].ticks).ToSeconds();
     }
     if (!(flags & 1u)) {
         if (gRenderHooks.ParticleSystemInstanceUpdateAll)

@@ -18,6 +18,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/StreamingFileReader.h"
 #include "core/profiler/Profiler.h"
@@ -360,7 +361,7 @@ bool ResourceManager::LoadResource(Resource* resource) {
     if (type >= 32 || !(loadTypeMask.load(std::memory_order_acquire) & (1u << type))) {
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice, "Resource loading skipped (%s)", name);
     } else if (resource->LoadResource()) {
-        const double seconds = double(os::ReadCounter() - start) / double(os::kCounterFrequency);
+        const double seconds = Time(os::ReadCounter() - start).ToSeconds();
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice,
                    "Resource loaded successfully (%s) in %f seconds", name, seconds);
     } else {
