@@ -522,6 +522,10 @@ private:
     using TaskHandler = bool (*)(VornexRenderer& self, CommandRingBuffer& r);
     template <bool (VornexRenderer::*Handler)(CommandRingBuffer&)>
     static bool Run(VornexRenderer& self, CommandRingBuffer& r);
+    // A task that only reads its payload and passes it on: the payload is the member's
+    // parameters by value, packed in order; the block goes on.
+    template <auto Method>
+    static bool Call(VornexRenderer& self, CommandRingBuffer& r);
     static const TaskHandler kTaskHandlers[kRenderTaskCount];
 
     // Front end.
@@ -593,11 +597,7 @@ private:
     bool TaskEndOfBlock(CommandRingBuffer& r);
     bool TaskEndOfBlockWait(CommandRingBuffer& r);
     bool TaskCreateDevice(CommandRingBuffer& r);
-    bool TaskReleaseDeviceResources(CommandRingBuffer& r);
-    bool TaskCloseDX(CommandRingBuffer& r);
     bool TaskResetDevice(CommandRingBuffer& r);
-    bool TaskNewScene(CommandRingBuffer& r);
-    bool TaskSceneGridValue(CommandRingBuffer& r);
     bool TaskRequestDeviceReset(CommandRingBuffer& r);
     bool TaskGameDelegate(CommandRingBuffer& r);
     bool TaskNothing(CommandRingBuffer& r);
@@ -605,19 +605,12 @@ private:
     bool TaskBlankFrame(CommandRingBuffer& r);
     bool TaskResetOverride(CommandRingBuffer& r);
     bool TaskStore15(CommandRingBuffer& r);
-    bool TaskOutputSwapChain(CommandRingBuffer& r);
-    bool TaskUpscaleFinal(CommandRingBuffer& r);
     bool TaskOutlineTypeMask(CommandRingBuffer& r);
     bool TaskBucketEnable(CommandRingBuffer& r);
     bool TaskOutlineParams(CommandRingBuffer& r);
     bool TaskSecondaryOutlineParams(CommandRingBuffer& r);
-    bool TaskPostProcessTarget(CommandRingBuffer& r);
-    bool TaskUpscale(CommandRingBuffer& r);
     bool TaskShadowMapPass(CommandRingBuffer& r);
-    bool TaskBeginOutlineGather(CommandRingBuffer& r);
-    bool TaskRenderOutlines(CommandRingBuffer& r);
     bool TaskLightBuffers(CommandRingBuffer& r);
-    bool TaskViewport(CommandRingBuffer& r);
     bool TaskBrightness(CommandRingBuffer& r);
     bool TaskScreenScaleX(CommandRingBuffer& r);
     bool TaskScreenScaleY(CommandRingBuffer& r);
@@ -627,20 +620,15 @@ private:
     bool TaskVisualizationMode(CommandRingBuffer& r);
     bool TaskFlagByte(CommandRingBuffer& r);
     bool TaskClear(CommandRingBuffer& r);
-    bool TaskSRGBWrite(CommandRingBuffer& r);
     bool TaskEndFrame(CommandRingBuffer& r);
     bool TaskSleep(CommandRingBuffer& r);
     bool TaskFrameParams(CommandRingBuffer& r);
-    bool TaskObjectOp7(CommandRingBuffer& r);
     bool TaskObjectOp8(CommandRingBuffer& r);
     bool TaskScissor(CommandRingBuffer& r);
     bool TaskText(CommandRingBuffer& r);
     bool TaskRegisterLight(CommandRingBuffer& r);
     bool TaskCall(CommandRingBuffer& r);
-    bool TaskResetFrameGather(CommandRingBuffer& r);
     bool TaskRenderPasses(CommandRingBuffer& r);
-    bool TaskObjectOp16(CommandRingBuffer& r);
-    bool TaskRunJob(CommandRingBuffer& r);
     bool TaskDepthStencil(CommandRingBuffer& r);
     bool TaskDebugSkip(CommandRingBuffer& r);
     bool TaskDebug55(CommandRingBuffer& r);
@@ -653,7 +641,6 @@ private:
     bool TaskDebugMeshParts(CommandRingBuffer& r);
     bool TaskDebugMeshPartsRecords(CommandRingBuffer& r);
     bool TaskDebugParticles(CommandRingBuffer& r);
-    bool TaskSubmitRenderTask(CommandRingBuffer& r);
 
     // ---- Main thread ----
     bool started = false;

@@ -412,31 +412,6 @@ void VornexRenderer::UpscaleFinal() {
     needsResolve = false;
 }
 
-bool VornexRenderer::TaskOutputSwapChain(CommandRingBuffer& r) {
-    SwapChain* swapChain = nullptr;
-    uint8_t multisample = 0, mode = 0;
-    if (!Read(r, swapChain, multisample, mode)) return false;
-    BindOutput(swapChain, multisample, mode);
-    return true;
-}
-
-bool VornexRenderer::TaskUpscaleFinal(CommandRingBuffer&) {
-    UpscaleFinal();
-    return true;
-}
-
-bool VornexRenderer::TaskPostProcessTarget(CommandRingBuffer& r) {
-    uint32_t bits = 0;
-    if (!Read(r, bits)) return false;
-    PostProcessTargetMode(bits);
-    return true;
-}
-
-bool VornexRenderer::TaskUpscale(CommandRingBuffer&) {
-    Upscale();
-    return true;
-}
-
 bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
     if (!device) return true;
     if (lightBufferClearMark && targets[TARGET_LIGHT_0].surface) {
@@ -445,14 +420,6 @@ bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
     }
     SetTexture(6, targets[TARGET_LIGHT_0].texture, SAMPLER_SRGB);
     SetTexture(7, targets[TARGET_LIGHT_1].texture, SAMPLER_SRGB);
-    return true;
-}
-
-bool VornexRenderer::TaskViewport(CommandRingBuffer& r) {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-    float minZ = 0.0f, maxZ = 0.0f;
-    if (!Read(r, x, y, width, height, minZ, maxZ)) return false;
-    ApplyViewport(x, y, width, height, minZ, maxZ);
     return true;
 }
 

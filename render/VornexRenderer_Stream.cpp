@@ -2,6 +2,8 @@
 // stop, reset, frame end and pacing), the render thread's task loop and its idle tick.
 #include <cassert>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
 
 #include "core/Log.h"
 #include "core/Time.h"
@@ -132,15 +134,36 @@ bool VornexRenderer::Run(VornexRenderer& self, CommandRingBuffer& r) {
     return (self.*Handler)(r);
 }
 
+namespace {
+template <class... Params>
+bool ReadAndCall(VornexRenderer& self, CommandRingBuffer& r, void (VornexRenderer::*method)(Params...)) {
+    std::tuple<std::decay_t<Params>...> fields{};
+    return std::apply(
+        [&](auto&... field) {
+            if (!Read(r, field...)) return false;
+            (self.*method)(field...);
+            return true;
+        },
+        fields);
+}
+}  // namespace
+
+template <auto Method>
+bool VornexRenderer::Call(VornexRenderer& self, CommandRingBuffer& r) {
+    return ReadAndCall(self, r, Method);
+}
+
+// One row per task id. Run<&TaskX>: a handler of its own; Call<&Member>: the payload is the
+// member's parameters, passed straight on.
 const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount] = {
     &Run<&VornexRenderer::TaskEndOfBlock>,            // 0
     &Run<&VornexRenderer::TaskEndOfBlockWait>,        // 1
     &Run<&VornexRenderer::TaskCreateDevice>,          // 2
-    &Run<&VornexRenderer::TaskReleaseDeviceResources>,
-    &Run<&VornexRenderer::TaskCloseDX>,
+    &Call<&VornexRenderer::ReleaseDeviceResources>,
+    &Call<&VornexRenderer::CloseDX>,
     &Run<&VornexRenderer::TaskResetDevice>,           // 5
-    &Run<&VornexRenderer::TaskNewScene>,
-    &Run<&VornexRenderer::TaskSceneGridValue>,
+    &Call<&VornexRenderer::RebuildSceneGrid>,
+    &Call<&VornexRenderer::SetSceneGridValue>,
     &Run<&VornexRenderer::TaskRequestDeviceReset>,
     &Run<&VornexRenderer::TaskGameDelegate>,
     &Run<&VornexRenderer::TaskNothing>,               // 10
@@ -149,19 +172,19 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskBlankFrame>,
     &Run<&VornexRenderer::TaskResetOverride>,
     &Run<&VornexRenderer::TaskStore15>,               // 15
-    &Run<&VornexRenderer::TaskOutputSwapChain>,
-    &Run<&VornexRenderer::TaskUpscaleFinal>,
+    &Call<&VornexRenderer::BindOutput>,
+    &Call<&VornexRenderer::UpscaleFinal>,
     &Run<&VornexRenderer::TaskOutlineTypeMask>,
     &Run<&VornexRenderer::TaskBucketEnable>,
     &Run<&VornexRenderer::TaskOutlineParams>,         // 20
     &Run<&VornexRenderer::TaskSecondaryOutlineParams>,
-    &Run<&VornexRenderer::TaskPostProcessTarget>,
-    &Run<&VornexRenderer::TaskUpscale>,
+    &Call<&VornexRenderer::PostProcessTargetMode>,
+    &Call<&VornexRenderer::Upscale>,
     &Run<&VornexRenderer::TaskShadowMapPass>,
-    &Run<&VornexRenderer::TaskBeginOutlineGather>,    // 25
-    &Run<&VornexRenderer::TaskRenderOutlines>,
+    &Call<&VornexRenderer::BeginOutlineGather>,       // 25
+    &Call<&VornexRenderer::RenderOutlines>,
     &Run<&VornexRenderer::TaskLightBuffers>,
-    &Run<&VornexRenderer::TaskViewport>,
+    &Call<&VornexRenderer::ApplyViewport>,
     &Run<&VornexRenderer::TaskBrightness>,
     &Run<&VornexRenderer::TaskScreenScaleX>,          // 30
     &Run<&VornexRenderer::TaskScreenScaleY>,
@@ -171,20 +194,20 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskVisualizationMode>,     // 35
     &Run<&VornexRenderer::TaskFlagByte>,
     &Run<&VornexRenderer::TaskClear>,
-    &Run<&VornexRenderer::TaskSRGBWrite>,
+    &Call<&VornexRenderer::SetSRGBWriteState>,
     &Run<&VornexRenderer::TaskEndFrame>,
     &Run<&VornexRenderer::TaskSleep>,                 // 40
     &Run<&VornexRenderer::TaskFrameParams>,
-    &Run<&VornexRenderer::TaskObjectOp7>,
+    &Call<&VornexRenderer::RendererObjectOp7>,
     &Run<&VornexRenderer::TaskObjectOp8>,
     &Run<&VornexRenderer::TaskScissor>,
     &Run<&VornexRenderer::TaskText>,                  // 45
     &Run<&VornexRenderer::TaskRegisterLight>,
     &Run<&VornexRenderer::TaskCall>,
-    &Run<&VornexRenderer::TaskResetFrameGather>,
+    &Call<&VornexRenderer::ResetFrameGather>,
     &Run<&VornexRenderer::TaskRenderPasses>,
-    &Run<&VornexRenderer::TaskObjectOp16>,            // 50
-    &Run<&VornexRenderer::TaskRunJob>,
+    &Call<&VornexRenderer::RendererObjectOp16>,       // 50
+    &Call<&VornexRenderer::RunJob>,
     &Run<&VornexRenderer::TaskNothing>,
     &Run<&VornexRenderer::TaskDepthStencil>,
     &Run<&VornexRenderer::TaskDebugSkip>,
@@ -202,7 +225,7 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskDebugMeshParts>,
     &Run<&VornexRenderer::TaskDebugMeshPartsRecords>,
     &Run<&VornexRenderer::TaskDebugParticles>,
-    &Run<&VornexRenderer::TaskSubmitRenderTask>,
+    &Call<&VornexRenderer::SubmitRenderTaskOnRenderThread>,
 };
 
 void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {

@@ -28,16 +28,6 @@ bool VornexRenderer::TaskCreateDevice(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskReleaseDeviceResources(CommandRingBuffer&) {
-    ReleaseDeviceResources();
-    return true;
-}
-
-bool VornexRenderer::TaskCloseDX(CommandRingBuffer&) {
-    CloseDX();
-    return true;
-}
-
 bool VornexRenderer::TaskResetDevice(CommandRingBuffer& r) {
     uintptr_t windowHandle = 0;
     PresentParameterBlock block;
@@ -45,14 +35,6 @@ bool VornexRenderer::TaskResetDevice(CommandRingBuffer& r) {
     CriticalSectionGuard guard(&rendererLock);
     blockInForce = block;
     ApplyPresentParameters(static_cast<uint32_t>(windowHandle));
-    return true;
-}
-
-bool VornexRenderer::TaskNewScene(CommandRingBuffer& r) {
-    BoundingBox4 box;
-    float cellSize = 0.0f;
-    if (!Read(r, box, cellSize)) return false;
-    RebuildSceneGrid(box, cellSize);
     return true;
 }
 
@@ -78,13 +60,6 @@ void VornexRenderer::SetSceneGridValue(float value) {
 
 void VornexRenderer::UpdateSceneLighting(const RenderFrameClock clocks[3]) {
     if (gRendererScene) gRendererScene->Update(clocks);
-}
-
-bool VornexRenderer::TaskSceneGridValue(CommandRingBuffer& r) {
-    float value = 0.0f;
-    if (!Read(r, value)) return false;
-    SetSceneGridValue(value);
-    return true;
 }
 
 bool VornexRenderer::TaskRequestDeviceReset(CommandRingBuffer&) {
@@ -166,16 +141,6 @@ bool VornexRenderer::TaskShadowMapPass(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskBeginOutlineGather(CommandRingBuffer&) {
-    BeginOutlineGather();
-    return true;
-}
-
-bool VornexRenderer::TaskRenderOutlines(CommandRingBuffer&) {
-    RenderOutlines();
-    return true;
-}
-
 bool VornexRenderer::TaskBrightness(CommandRingBuffer& r) {
     float b = 0.0f;
     if (!Read(r, b)) return false;
@@ -244,13 +209,6 @@ bool VornexRenderer::TaskClear(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskSRGBWrite(CommandRingBuffer& r) {
-    uint8_t enable = 0;
-    if (!Read(r, enable)) return false;
-    SetSRGBWriteState(enable);
-    return true;
-}
-
 bool VornexRenderer::TaskSleep(CommandRingBuffer& r) {
     uint32_t ms = 0;
     if (!Read(r, ms)) return false;
@@ -276,14 +234,6 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
     }
     UpdateSceneLighting(clocks);
     if (gRenderHooks.UIElementProcessPendingDeletion) gRenderHooks.UIElementProcessPendingDeletion();
-    return true;
-}
-
-bool VornexRenderer::TaskObjectOp7(CommandRingBuffer& r) {
-    void* object = nullptr;
-    uint32_t value = 0;
-    if (!Read(r, object, value)) return false;
-    RendererObjectOp7(object, value);
     return true;
 }
 
@@ -340,39 +290,12 @@ bool VornexRenderer::TaskCall(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskResetFrameGather(CommandRingBuffer&) {
-    ResetFrameGather();
-    return true;
-}
-
 bool VornexRenderer::TaskRenderPasses(CommandRingBuffer& r) {
     float rgba[4];
     uint32_t passFlags = 0;
     uint8_t clear = 0;
     if (!Read(r, rgba, passFlags, clear)) return false;
     RunScenePasses(Vector(rgba[0], rgba[1], rgba[2], rgba[3]), passFlags, clear);
-    return true;
-}
-
-bool VornexRenderer::TaskObjectOp16(CommandRingBuffer& r) {
-    void* object = nullptr;
-    if (!Read(r, object)) return false;
-    RendererObjectOp16(object);
-    return true;
-}
-
-bool VornexRenderer::TaskRunJob(CommandRingBuffer& r) {
-    void* job = nullptr;
-    if (!Read(r, job)) return false;
-    RunJob(job);
-    return true;
-}
-
-bool VornexRenderer::TaskSubmitRenderTask(CommandRingBuffer& r) {
-    void* context = nullptr;
-    uint32_t flags = 0;
-    if (!Read(r, context, flags)) return false;
-    SubmitRenderTaskOnRenderThread(context, flags);
     return true;
 }
 
