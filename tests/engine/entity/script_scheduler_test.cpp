@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "LuaTestSupport.h"
+#include "engine/script/LuaTestSupport.h"
 #include "core/Time.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"

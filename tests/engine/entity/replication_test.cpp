@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "LuaTestSupport.h"
+#include "engine/script/LuaTestSupport.h"
 #include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
