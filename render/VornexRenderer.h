@@ -256,17 +256,19 @@ public:
     void PostNewScene(const BoundingBox4& box, float cellSize);
     void PostSceneGridValue(float value);
     void RequestDeviceReset();
-    void PostCommand9(void* gameDelegate);
+    void PostCommand9(void* gameDelegate);  // hands the render thread the game delegate it calls back
     void PostNop();
     void SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene);
     void PostResetOverride();
-    void PostCommand15(const void* block32, uint32_t value);  // null block: 32 bytes of 0xFF
+    // Stores the frame's visible-layer mask (32 bytes; null: all 0xFF) and block-rendering
+    // mask on the render thread (the mask also keys the ambient cube's refresh).
+    void PostCommand15(const void* block32, uint32_t value);
     void SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
     void PostUpscaleFinal();
     void SetOutlineParams(const OutlineParams& params);
     void SetSecondaryOutlineParams(const OutlineParams& params);
     void PostOutlineTypeMask(uint32_t mask);
-    void PostCommand22(uint32_t modeBits);
+    void PostCommand22(uint32_t modeBits);  // post-processes into the back buffer (mode bits)
     void PostUpscale();
     void PostShadowMapPass(uint32_t value, uint8_t secondStep);
     void PostBeginOutlineGather();
@@ -582,9 +584,10 @@ private:
     void ResetFrameGather();
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
     void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
-    void RendererObjectOp7(void* object, uint32_t value) {}
+    void RendererObjectOp7(void* object, uint32_t value) {}  // an object operation no renderer object uses yet
+    // An object query no renderer object answers yet (0; task 43 writes it to its result).
     uint32_t RendererObjectOp8(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
-    void RendererObjectOp16(void* object);
+    void RendererObjectOp16(void* object);  // destroys a renderer object on the render thread
     void RunJob(void* job);
 
     // Debug draws.
@@ -604,7 +607,7 @@ private:
     bool TaskLoadingScreen(CommandRingBuffer& r);
     bool TaskBlankFrame(CommandRingBuffer& r);
     bool TaskResetOverride(CommandRingBuffer& r);
-    bool TaskStore15(CommandRingBuffer& r);
+    bool TaskStore15(CommandRingBuffer& r);  // task 15: the masks of PostCommand15
     bool TaskOutlineTypeMask(CommandRingBuffer& r);
     bool TaskBucketEnable(CommandRingBuffer& r);
     bool TaskOutlineParams(CommandRingBuffer& r);
@@ -631,7 +634,7 @@ private:
     bool TaskRenderPasses(CommandRingBuffer& r);
     bool TaskDepthStencil(CommandRingBuffer& r);
     bool TaskDebugSkip(CommandRingBuffer& r);
-    bool TaskDebug55(CommandRingBuffer& r);
+    bool TaskDebug55(CommandRingBuffer& r);  // task 55: a wire box placed by a matrix
     bool TaskDebugLightShape(CommandRingBuffer& r);
     bool TaskDebugSFX(CommandRingBuffer& r);
     bool TaskDebugMarker(CommandRingBuffer& r);
