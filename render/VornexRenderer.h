@@ -268,7 +268,9 @@ public:
     void SetOutlineParams(const OutlineParams& params);
     void SetSecondaryOutlineParams(const OutlineParams& params);
     void PostOutlineTypeMask(uint32_t mask);
-    void PostCommand22(uint32_t modeBits);  // post-processes into the back buffer (mode bits)
+    // Post-processes the frame into the back buffer (the mode bits; only the chain bit
+    // while full-screen effects are off in the configuration).
+    void PostCommand22(uint32_t modeBits);
     void PostUpscale();
     void PostShadowMapPass(uint32_t value, uint8_t secondStep);
     void PostBeginOutlineGather();

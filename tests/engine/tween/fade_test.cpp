@@ -10,7 +10,7 @@ namespace {
 
 constexpr int64_t kSecond = os::kCounterFrequency;
 
-TEST(FadeTest, VectorFadeFollowsTheFloatFadeOfEachComponent) {
+TEST(FadeTest, VectorKindFollowsTheFloatKindOfEachComponent) {
     const Vector from(1.0f, -2.0f, 10.0f, 1.0f), to(5.0f, 2.0f, -30.0f, 0.0f);
     for (uint32_t curve : {0u, 1u, 2u, 3u}) {
         Fade<Vector> v;
