@@ -69,6 +69,8 @@ Vector SceneGrid::CellToWorld(uint32_t x, uint32_t z) const {
     return Vector(origin.x + cellSize * float(x), origin.y, origin.z + cellSize * float(z), origin.w);
 }
 
+SceneGrid::~SceneGrid() { Clear(); }
+
 void SceneGrid::Clear() {
     EngineFree(cells);
     cells = nullptr;

@@ -23,7 +23,7 @@ public:
     static constexpr uint32_t kNoCell = 0xFFFFFFFF;
 
     SceneGrid() = default;
-    ~SceneGrid() { Clear(); }
+    ~SceneGrid();  // out of line: the obstacle list needs the whole Entity
     SceneGrid(const SceneGrid&) = delete;
     SceneGrid& operator=(const SceneGrid&) = delete;
 
