@@ -8,11 +8,11 @@
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/CoreStaticInit.h"
-#include "engine/EngineCore.h"
-#include "engine/EngineStaticInit.h"
+#include "engine/services/EngineCore.h"
+#include "engine/startup/EngineStaticInit.h"
 #include "engine/game/GameDelegate.h"
 #include "net/NetStaticInit.h"
-#include "render/RenderStaticInit.h"
+#include "render/frame/RenderStaticInit.h"
 
 namespace {
 

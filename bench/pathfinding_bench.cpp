@@ -17,7 +17,7 @@
 #include "core/math/Vector.h"
 #include "engine/entity/Entity.h"
 #include "engine/navigation/Pathfinder.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 #include "engine/navigation/WalkMap.h"
 #include "tests/engine/navigation/WalkGridSupport.h"
 #include "tests/support/ProgramStaticInit.h"

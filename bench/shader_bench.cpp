@@ -16,7 +16,7 @@
 #include <string>
 
 #include "bench/LoaderBench.h"
-#include "render/PostProcessChain.h"
+#include "render/shaders/PostProcessChain.h"
 #include "render/shaders/ShaderManager.h"
 
 namespace {

@@ -1,4 +1,5 @@
 # cmake -P LayerCheck.cmake -DFOLDERS=<own and allowed folders> -DFILES=<files> -DSTAMP=<file>
+#                           [-DFOLDER=<own folder> -DLAYERS=<subfolder order> -DROOT=<source root>]
 #
 # Fails when one of FILES includes a project header from a folder outside FOLDERS (the
 # library's own folder and those of the libraries it links), so an include against the
@@ -6,11 +7,39 @@
 # objects another library already pulled in). A header belongs to core/, platform/ or
 # tools/ plus its first subfolder (core/fs/...) or, directly in core/, to "core"; in the
 # other top folders to the top folder.
+#
+# With LAYERS (the library's subfolders, lowest first; "." for the files at its root), a
+# file may include a header of its own library only from its own place in that order or
+# one before it, so the subfolders of one library layer like libraries do.
 cmake_minimum_required(VERSION 3.25)
 set(split_tops core platform tools)
 set(project_tops core platform render engine scene ui sound net game bindings app tools)
 set(bad "")
+# The place of a path below FOLDER ("render/scene/X.h" -> "scene", "render/X.h" -> "."), or
+# "" for a path outside it.
+function(layer_place path out)
+  set(place "")
+  if(path MATCHES "^${FOLDER}/([^/]+)(/.*)?$")
+    if(CMAKE_MATCH_2)
+      set(place "${CMAKE_MATCH_1}")
+    else()
+      set(place ".")
+    endif()
+  endif()
+  set(${out} "${place}" PARENT_SCOPE)
+endfunction()
+
 foreach(f IN LISTS FILES)
+  set(own_index -1)
+  if(LAYERS)
+    file(RELATIVE_PATH rel "${ROOT}" "${f}")
+    layer_place("${rel}" own)
+    list(FIND LAYERS "${own}" own_index)
+    if(own_index LESS 0)
+      string(APPEND bad "\n  ${f}: ${own}/ is not in the layer order of ${FOLDER}/")
+      continue()
+    endif()
+  endif()
   file(STRINGS "${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   foreach(l IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" inc "${l}")
@@ -31,6 +60,14 @@ foreach(f IN LISTS FILES)
     endif()
     if(NOT owner IN_LIST FOLDERS)
       string(APPEND bad "\n  ${f}: \"${inc}\" (${owner}/ is not below this library)")
+    elseif(own_index GREATER_EQUAL 0)
+      layer_place("${inc}" place)
+      if(place)
+        list(FIND LAYERS "${place}" index)
+        if(index GREATER own_index OR index LESS 0)
+          string(APPEND bad "\n  ${f}: \"${inc}\" (${FOLDER}/${place} is not below ${FOLDER}/${own})")
+        endif()
+      endif()
     endif()
   endforeach()
 endforeach()

@@ -1,12 +1,15 @@
 # Helpers shared by every folder.
 #
-# project_library(NAME [FLAT] [NO_UNITY] [DEPS ...] [PRIVATE_DEPS ...]): a static library from every
-# .cpp below the calling folder (subfolders included; FLAT: the folder's own files only,
-# its subfolders being libraries of their own), public include root = repository root.
+# project_library(NAME [FLAT] [NO_UNITY] [LAYERS ...] [DEPS ...] [PRIVATE_DEPS ...]): a static
+# library from every .cpp below the calling folder (subfolders included; FLAT: the folder's
+# own files only, its subfolders being libraries of their own), public include root =
+# repository root. LAYERS: the order of the library's subfolders, lowest first, "." naming
+# the files at the folder's root; a file may include its own library's headers only from its
+# own place or one before it (every subfolder must be listed).
 # Files named *_main.cpp are left out (programs build them themselves). With UNITY=<n>,
 # the library compiles as unity sources of at most n files each, unless it says NO_UNITY.
 function(project_library name)
-  cmake_parse_arguments(PL "FLAT;NO_UNITY" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(PL "FLAT;NO_UNITY" "" "LAYERS;DEPS;PRIVATE_DEPS" ${ARGN})
   if(PL_FLAT)
     file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   else()
@@ -40,6 +43,7 @@ function(project_library name)
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}.layers)
   add_custom_command(OUTPUT ${stamp}
     COMMAND ${CMAKE_COMMAND} "-DFOLDERS=${folders}" "-DFILES=${checked}" -DSTAMP=${stamp}
+            -DFOLDER=${folder} "-DLAYERS=${PL_LAYERS}" -DROOT=${CMAKE_SOURCE_DIR}
             -P ${CMAKE_SOURCE_DIR}/cmake/LayerCheck.cmake
     DEPENDS ${checked} ${CMAKE_SOURCE_DIR}/cmake/LayerCheck.cmake
     COMMENT "Checking the includes of ${name} against the layer order"

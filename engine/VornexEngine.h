@@ -21,7 +21,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
-#include "engine/FrameTimer.h"
+#include "engine/services/FrameTimer.h"
 #include "platform/os/Thread.h"
 
 class GameConfig;
@@ -113,6 +113,11 @@ public:
 
 private:
     bool RunInit(uint32_t window, const char* title, bool runStartupScripts);
+    // RunInit's stages (VornexEngine_Init.cpp): steps 1-8, 9-10, 11-19 and 20-27.
+    bool StartCore(const char* titleText, bool* savedConfigLoaded);
+    bool LoadProjectData();
+    bool StartRenderingAndLoading(uint32_t window, bool runStartupScripts, bool savedConfigLoaded);
+    void InitWorldAndText();
     bool MountDataFolders(const char* dataDirectory, uint32_t mask);
     bool MountDataContainers(const char* dataDirectory, uint32_t mask);
     // The data directory from "Repository path" (empty: executable folder; relative:

@@ -1,21 +1,20 @@
 // Engine start-up: every service in its fixed order, and the failure path.
-#include <cstring>
-
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
+#include "core/fs/FsUtil.h"
 #include "core/fs/PhysicalFileReader.h"
 #include "core/math/BoundingBox4.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineCore.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineCore.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/online/Online.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
@@ -49,6 +48,18 @@ bool VornexEngine::Init(uint32_t window, const char* titleText, GameConfig* game
 }
 
 bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStartupScripts) {
+    bool savedConfigLoaded = false;
+    if (!StartCore(titleText, &savedConfigLoaded)) return false;
+    if (!LoadProjectData()) return false;
+    if (!StartRenderingAndLoading(window, runStartupScripts, savedConfigLoaded)) return false;
+    InitWorldAndText();
+    // 28. Done.
+    initialized = true;
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Engine successfully initialized");
+    return true;
+}
+
+bool VornexEngine::StartCore(const char* titleText, bool* savedConfigLoaded) {
     // 1. A title names the project's user folder.
     if (!titleText || !titleText[0]) return false;
     // 2. The single-precision and COM set-up of the original platform have nothing to do
@@ -56,20 +67,23 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
     // 3. Core state; the title copy.
     mainThreadId = os::CurrentThreadId();
     EngineCore::Init(configuration);
-    const size_t titleBytes = std::strlen(titleText) + 1;
     EngineFree(title);
-    title = static_cast<char*>(EngineAlloc(titleBytes));
+    title = fs::CopyText(titleText);
     if (!title) return false;
-    std::memcpy(title, titleText, titleBytes);
     // 4-7. Banner, online services, the container reader, user folders.
     LogBanner();
     if (!gEngineServices.initSteam || !gEngineServices.initSteam()) return false;
     fileReaderStarted = gPhysicalFileReader.Start();
     MountUserFolders();
     // 8. Saved and optimal settings; the log's frame numbers follow the configuration.
-    const bool savedConfigLoaded = ReadOptimalSettings();
+    *savedConfigLoaded = ReadOptimalSettings();
     if (configuration) Log::SetFrameInfoMode(configuration->logFrameInfo);
-    // 9-10. Data but textures, then the project configuration.
+    return true;
+}
+
+bool VornexEngine::LoadProjectData() {
+    // 9-10. Data but textures, then the project configuration; volumes left unset take the
+    // project's defaults.
     if (!MountData(kMountAllButTextures)) return false;
     ProjectConfig& project = GetProjectConfig();
     if (!project.Load()) return false;
@@ -78,6 +92,11 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
         if (configuration->musicVolume < 0.0f) configuration->musicVolume = project.defaultMusicVolume;
         if (configuration->voiceVolume < 0.0f) configuration->voiceVolume = project.defaultSpeechVolume;
     }
+    return true;
+}
+
+bool VornexEngine::StartRenderingAndLoading(uint32_t window, bool runStartupScripts, bool savedConfigLoaded) {
+    ProjectConfig& project = GetProjectConfig();
     // 11-13. Renderer and presenter; the renderer settings of a first run; textures.
     const bool fullScreen = configuration && configuration->fullScreenMode;
     if (!gVornexRenderer.Start(window, fullScreen ? 1 : 0)) return false;
@@ -97,6 +116,11 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
     if (gRendererScene) gRendererScene->PostInit();
     if (gEngineServices.soundEngineStart) gEngineServices.soundEngineStart();
     if (gEngineServices.soundEngineFlush) gEngineServices.soundEngineFlush();
+    return true;
+}
+
+void VornexEngine::InitWorldAndText() {
+    ProjectConfig& project = GetProjectConfig();
     // 20-22. World, profiler, frame timer.
     const float range = project.GetWorldRange();
     if (gEntityManager)
@@ -124,8 +148,4 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
         if (t && t->GetTypeId() == kSceneParametersTemplateType && gEngineServices.sceneParametersStopTransition)
             gEngineServices.sceneParametersStopTransition(t);
     }
-    // 28.
-    initialized = true;
-    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Engine successfully initialized");
-    return true;
 }

@@ -7,7 +7,7 @@
 #include "core/PathLimit.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileSystem.h"
-#include "engine/EngineCore.h"
+#include "engine/services/EngineCore.h"
 #include "engine/VornexEngine.h"
 #include "platform/os/Paths.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/GameDelegate.h"
 #include "net/MultiplayerEngine.h"

@@ -7,7 +7,7 @@
 // has left the Game's delayed lists. Pending calls run in arrival order through the
 // game delegate's OnReplicatedMethodCall; a disconnection runs them all at once.
 #include "core/Log.h"
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "net/MultiplayerEngine.h"

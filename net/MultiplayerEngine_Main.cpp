@@ -15,7 +15,7 @@
 #include "core/Log.h"
 #include "core/config/GameConfig.h"
 #include "core/profiler/Profiler.h"
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"

@@ -1,7 +1,7 @@
 // Start-up table of the multiplayer layer: fills the engine's multiplayer entries.
 #include "net/NetStaticInit.h"
 
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"

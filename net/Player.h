@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "engine/script/LuaBaseClass.h"
-#include "engine/script/LuaEntityPointer.h"
+#include "engine/entity/LuaEntityPointer.h"
 
 class Player : public LuaBaseClass {
 public:

@@ -11,7 +11,7 @@
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRendererObject.h"
-#include "render/resources/ResourceManager.h"
+#include "render/ResourceStreamPump.h"
 
 namespace {
 constexpr uint32_t kWaitSliceMs = 10;
@@ -55,7 +55,7 @@ void VornexRendererResourceAccessJob::WaitForCompletion() {
     if (!event) {
         while (!done.load(std::memory_order_acquire)) {
             os::Sleep(kWaitSliceMs);
-            if (!inStream) ResourceManager::PumpStreams();
+            if (!inStream) PumpResourceStreams();
         }
         return;
     }
@@ -68,7 +68,7 @@ void VornexRendererResourceAccessJob::WaitForCompletion() {
         bool signalled = false;
         while (!(signalled = event->Wait(0)) && os::ReadRealCounter() < pollEnd) os::YieldThread();
         if (!signalled)
-            while (!event->Wait(kWaitSliceMs)) ResourceManager::PumpStreams();
+            while (!event->Wait(kWaitSliceMs)) PumpResourceStreams();
     }
     delete event;
     event = nullptr;

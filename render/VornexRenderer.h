@@ -31,10 +31,10 @@
 #include "core/math/BoundingBox4.h"
 #include "core/profiler/ProfilerDrawer.h"
 #include "platform/gfx/GfxDevice.h"
-#include "render/PostProcessChain.h"
 #include "render/RendererPresenterThread.h"
-#include "render/RendererProfilerDrawer.h"
 
+class PostProcessChain;
+class RendererProfilerDrawer;
 class DeviceObjectHandle;
 class RenderSceneGrid;
 class RendererConfigContainer;
@@ -256,16 +256,20 @@ public:
     void PostNewScene(const BoundingBox4& box, float cellSize);
     void PostSceneGridValue(float value);
     void RequestDeviceReset();
-    void PostCommand9(void* gameDelegate);
+    void PostCommand9(void* gameDelegate);  // hands the render thread the game delegate it calls back
     void PostNop();
     void SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene);
     void PostResetOverride();
-    void PostCommand15(const void* block32, uint32_t value);  // null block: 32 bytes of 0xFF
+    // Stores the frame's visible-layer mask (32 bytes; null: all 0xFF) and block-rendering
+    // mask on the render thread (the mask also keys the ambient cube's refresh).
+    void PostCommand15(const void* block32, uint32_t value);
     void SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
     void PostUpscaleFinal();
     void SetOutlineParams(const OutlineParams& params);
     void SetSecondaryOutlineParams(const OutlineParams& params);
     void PostOutlineTypeMask(uint32_t mask);
+    // Post-processes the frame into the back buffer (the mode bits; only the chain bit
+    // while full-screen effects are off in the configuration).
     void PostCommand22(uint32_t modeBits);
     void PostUpscale();
     void PostShadowMapPass(uint32_t value, uint8_t secondStep);
@@ -367,7 +371,9 @@ public:
     bool SceneLoading() const { return sceneLoading.load(std::memory_order_acquire); }
     uint32_t LoadingScreenPresents() const { return loadingPresents.load(std::memory_order_acquire); }
     VornexRendererPresenterThread& Presenter() { return *presenter; }
-    RendererProfilerDrawer& ProfilerOverlay() { return profilerDrawer; }
+    RendererProfilerDrawer& ProfilerOverlay() { return *profilerDrawer; }
+    // The overlay's font by name (the resource manager's fonts while it runs; null: none).
+    void SetProfilerFontLookup(void* (*acquire)(const char* name), void (*release)(void* font));
     // Render-thread debug switches (sRGB forced off; trilinear mip filtering).
     void SetSRGBForcedOff(bool off) { srgbForcedOff.store(off, std::memory_order_release); }
     void SetTrilinearFiltering(bool on) { trilinear.store(on, std::memory_order_release); }
@@ -509,7 +515,7 @@ public:
     uint32_t VisualizationMode() const { return visualizationMode; }
     uint32_t OutlineTypeMask() const { return outlineTypeMask; }
     uint32_t BucketEnableMask() const { return bucketEnableMask; }
-    PostProcessChain& PostProcess() { return postProcess; }
+    PostProcessChain& PostProcess() { return *postProcess; }
     uint32_t GatheredLights() const { return lightCount; }
     uint32_t GatheredTasks() const { return taskCount; }
     bool CameraMirrored() const { return mirrored; }
@@ -523,6 +529,10 @@ private:
     using TaskHandler = bool (*)(VornexRenderer& self, CommandRingBuffer& r);
     template <bool (VornexRenderer::*Handler)(CommandRingBuffer&)>
     static bool Run(VornexRenderer& self, CommandRingBuffer& r);
+    // A task that only reads its payload and passes it on: the payload is the member's
+    // parameters by value, packed in order; the block goes on.
+    template <auto Method>
+    static bool Call(VornexRenderer& self, CommandRingBuffer& r);
     static const TaskHandler kTaskHandlers[kRenderTaskCount];
 
     // Front end.
@@ -555,7 +565,13 @@ private:
     void ReleaseDeviceResources();
     void CloseDX();
     void BindOutput(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
+    // Render thread: resolves the scene, binds the back buffer and runs the post-process
+    // chain (frame/VornexRenderer_Tasks.cpp, above the shaders it draws with).
     void PostProcessTargetMode(uint32_t modeBits);
+    // The render-side scene grid, made with the device and deleted with its resources
+    // (frame/VornexRenderer_Tasks.cpp, above render/scene).
+    void CreateSceneGrid();
+    void ReleaseSceneGrid();
     void Upscale();
     void UpscaleFinal();
     void ReleaseOutputSurfaces();
@@ -573,9 +589,10 @@ private:
     void ResetFrameGather();
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
     void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
-    void RendererObjectOp7(void* object, uint32_t value) {}
+    void RendererObjectOp7(void* object, uint32_t value) {}  // an object operation no renderer object uses yet
+    // An object query no renderer object answers yet (0; task 43 writes it to its result).
     uint32_t RendererObjectOp8(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
-    void RendererObjectOp16(void* object);
+    void RendererObjectOp16(void* object);  // destroys a renderer object on the render thread
     void RunJob(void* job);
 
     // Debug draws.
@@ -588,31 +605,20 @@ private:
     bool TaskEndOfBlock(CommandRingBuffer& r);
     bool TaskEndOfBlockWait(CommandRingBuffer& r);
     bool TaskCreateDevice(CommandRingBuffer& r);
-    bool TaskReleaseDeviceResources(CommandRingBuffer& r);
-    bool TaskCloseDX(CommandRingBuffer& r);
     bool TaskResetDevice(CommandRingBuffer& r);
-    bool TaskNewScene(CommandRingBuffer& r);
-    bool TaskSceneGridValue(CommandRingBuffer& r);
     bool TaskRequestDeviceReset(CommandRingBuffer& r);
     bool TaskGameDelegate(CommandRingBuffer& r);
     bool TaskNothing(CommandRingBuffer& r);
     bool TaskLoadingScreen(CommandRingBuffer& r);
     bool TaskBlankFrame(CommandRingBuffer& r);
     bool TaskResetOverride(CommandRingBuffer& r);
-    bool TaskStore15(CommandRingBuffer& r);
-    bool TaskOutputSwapChain(CommandRingBuffer& r);
-    bool TaskUpscaleFinal(CommandRingBuffer& r);
+    bool TaskStore15(CommandRingBuffer& r);  // task 15: the masks of PostCommand15
     bool TaskOutlineTypeMask(CommandRingBuffer& r);
     bool TaskBucketEnable(CommandRingBuffer& r);
     bool TaskOutlineParams(CommandRingBuffer& r);
     bool TaskSecondaryOutlineParams(CommandRingBuffer& r);
-    bool TaskPostProcessTarget(CommandRingBuffer& r);
-    bool TaskUpscale(CommandRingBuffer& r);
     bool TaskShadowMapPass(CommandRingBuffer& r);
-    bool TaskBeginOutlineGather(CommandRingBuffer& r);
-    bool TaskRenderOutlines(CommandRingBuffer& r);
     bool TaskLightBuffers(CommandRingBuffer& r);
-    bool TaskViewport(CommandRingBuffer& r);
     bool TaskBrightness(CommandRingBuffer& r);
     bool TaskScreenScaleX(CommandRingBuffer& r);
     bool TaskScreenScaleY(CommandRingBuffer& r);
@@ -622,23 +628,18 @@ private:
     bool TaskVisualizationMode(CommandRingBuffer& r);
     bool TaskFlagByte(CommandRingBuffer& r);
     bool TaskClear(CommandRingBuffer& r);
-    bool TaskSRGBWrite(CommandRingBuffer& r);
     bool TaskEndFrame(CommandRingBuffer& r);
     bool TaskSleep(CommandRingBuffer& r);
     bool TaskFrameParams(CommandRingBuffer& r);
-    bool TaskObjectOp7(CommandRingBuffer& r);
     bool TaskObjectOp8(CommandRingBuffer& r);
     bool TaskScissor(CommandRingBuffer& r);
     bool TaskText(CommandRingBuffer& r);
     bool TaskRegisterLight(CommandRingBuffer& r);
     bool TaskCall(CommandRingBuffer& r);
-    bool TaskResetFrameGather(CommandRingBuffer& r);
     bool TaskRenderPasses(CommandRingBuffer& r);
-    bool TaskObjectOp16(CommandRingBuffer& r);
-    bool TaskRunJob(CommandRingBuffer& r);
     bool TaskDepthStencil(CommandRingBuffer& r);
     bool TaskDebugSkip(CommandRingBuffer& r);
-    bool TaskDebug55(CommandRingBuffer& r);
+    bool TaskDebug55(CommandRingBuffer& r);  // task 55: a wire box placed by a matrix
     bool TaskDebugLightShape(CommandRingBuffer& r);
     bool TaskDebugSFX(CommandRingBuffer& r);
     bool TaskDebugMarker(CommandRingBuffer& r);
@@ -648,7 +649,6 @@ private:
     bool TaskDebugMeshParts(CommandRingBuffer& r);
     bool TaskDebugMeshPartsRecords(CommandRingBuffer& r);
     bool TaskDebugParticles(CommandRingBuffer& r);
-    bool TaskSubmitRenderTask(CommandRingBuffer& r);
 
     // ---- Main thread ----
     bool started = false;
@@ -692,7 +692,7 @@ private:
     CriticalSection jobLock;
     std::unique_ptr<ResourceJobQueue, ResourceJobQueueDeleter> jobQueue{CreateResourceJobQueue()};
     VornexRendererPresenterThread* presenter;
-    RendererProfilerDrawer profilerDrawer;
+    RendererProfilerDrawer* profilerDrawer = nullptr;  // owned; made and deleted with the renderer
 
     // ---- Render thread ----
     uint32_t previousTaskId = 0;
@@ -722,7 +722,7 @@ private:
     bool frameCompleted = false;
     int64_t lastStatistics = 0;
     int64_t lastIdle = 0;
-    PostProcessChain postProcess;
+    PostProcessChain* postProcess = nullptr;  // owned; made and deleted with the renderer
     bool lightBufferClearMark = false;
 
     // Frame gather.

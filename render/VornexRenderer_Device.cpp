@@ -14,7 +14,6 @@
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/scene/RenderSceneGrid.h"
 
 using namespace gfx;
 
@@ -168,7 +167,7 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
                intz ? 1 : 0);
     hardwareDepth = rawz || intz;
     declarationCache = new VertexDeclarationCache(device);
-    if (!sceneGrid) sceneGrid = new RenderSceneGrid;
+    CreateSceneGrid();
     ambientCubeKeysSet = false;  // a new device's cube is refreshed at its first frame
     ApplyPresentParameters(windowHandle);
     ResetStateCache();
@@ -300,8 +299,7 @@ void VornexRenderer::ReleaseDeviceResources() {
     depthInForce = nullptr;
     delete declarationCache;
     declarationCache = nullptr;
-    delete sceneGrid;
-    sceneGrid = nullptr;
+    ReleaseSceneGrid();
     ReleaseBuiltInGeometry();
 }
 
@@ -377,27 +375,6 @@ void VornexRenderer::BindOutput(SwapChain* swapChain, uint8_t multisample, uint8
     colorFactor = Vector(1, 1, 1, 1);
 }
 
-void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
-    ASSERT_ON_THREAD(ThreadId(), "render thread");
-    if (!device) return;
-    if (needsResolve && targets[TARGET_MSAA_COLOR].surface && targets[TARGET_SCENE_COLOR].surface) {
-        device->StretchRect(targets[TARGET_MSAA_COLOR].surface, nullptr, targets[TARGET_SCENE_COLOR].surface, nullptr,
-                            TEXF_POINT);
-        needsResolve = false;
-    }
-    Surface* backBuffer = backBufferSurface;
-    if (!backBuffer) device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBufferSurface);
-    // sRGB write of the scene parameters in force (render-side scene state); off until then.
-    SetRenderTargets(backBufferSurface, nullptr, 0);
-    Surface* depth = targets[TARGET_BACKBUFFER_DEPTH].surface ? targets[TARGET_BACKBUFFER_DEPTH].surface
-                                                               : targets[TARGET_MAIN_DEPTH].surface;
-    device->SetDepthStencilSurface(depth);
-    depthInForce = depth;
-    postProcess.PostProcess(modeBits);
-    if (modeBits & 1u) lightBufferClearMark = true;
-    colorFactor = Vector(1, 1, 1, 1);
-}
-
 void VornexRenderer::Upscale() {
     ASSERT_ON_THREAD(ThreadId(), "render thread");
     if (!device) return;
@@ -435,31 +412,6 @@ void VornexRenderer::UpscaleFinal() {
     needsResolve = false;
 }
 
-bool VornexRenderer::TaskOutputSwapChain(CommandRingBuffer& r) {
-    SwapChain* swapChain = nullptr;
-    uint8_t multisample = 0, mode = 0;
-    if (!Read(r, swapChain, multisample, mode)) return false;
-    BindOutput(swapChain, multisample, mode);
-    return true;
-}
-
-bool VornexRenderer::TaskUpscaleFinal(CommandRingBuffer&) {
-    UpscaleFinal();
-    return true;
-}
-
-bool VornexRenderer::TaskPostProcessTarget(CommandRingBuffer& r) {
-    uint32_t bits = 0;
-    if (!Read(r, bits)) return false;
-    PostProcessTargetMode(bits);
-    return true;
-}
-
-bool VornexRenderer::TaskUpscale(CommandRingBuffer&) {
-    Upscale();
-    return true;
-}
-
 bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
     if (!device) return true;
     if (lightBufferClearMark && targets[TARGET_LIGHT_0].surface) {
@@ -468,14 +420,6 @@ bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
     }
     SetTexture(6, targets[TARGET_LIGHT_0].texture, SAMPLER_SRGB);
     SetTexture(7, targets[TARGET_LIGHT_1].texture, SAMPLER_SRGB);
-    return true;
-}
-
-bool VornexRenderer::TaskViewport(CommandRingBuffer& r) {
-    uint32_t x = 0, y = 0, width = 0, height = 0;
-    float minZ = 0.0f, maxZ = 0.0f;
-    if (!Read(r, x, y, width, height, minZ, maxZ)) return false;
-    ApplyViewport(x, y, width, height, minZ, maxZ);
     return true;
 }
 

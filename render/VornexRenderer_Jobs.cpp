@@ -15,7 +15,7 @@
 #include "render/RenderJobs.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRendererObject.h"
-#include "render/resources/ResourceManager.h"
+#include "render/ResourceStreamPump.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr uint32_t kFullWaitMs = 10;
 constexpr int64_t kBusyAfterJobTicks = os::kCounterFrequency / 1000;  // 1 ms
 
 void DefaultFullWait() {
-    ResourceManager::PumpStreams();
+    PumpResourceStreams();
     os::Sleep(kFullWaitMs);
 }
 

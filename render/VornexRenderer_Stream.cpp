@@ -2,8 +2,11 @@
 // stop, reset, frame end and pacing), the render thread's task loop and its idle tick.
 #include <cassert>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
@@ -11,7 +14,6 @@
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/resources/ResourceManager.h"
 
 namespace {
 // Idle ticks before the render thread blocks on the commit signal.
@@ -94,82 +96,6 @@ void VornexRenderer::FlushCommands(bool wait) {
     ReserveBlock();
 }
 
-bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
-    if (started) return deviceCreated;
-    ownerThread = 0;
-    // A new session: nothing of a previous run's render-thread state carries over.
-    loadingScreen = nullptr;
-    loadingScreenOverScene = blankFrameMode = 0;
-    brightness = -1.0f;
-    screenScaleX = screenScaleY = 1.0f;
-    bucketEnableMask = 0xFFFFFFFFu;
-    outlineTypeMask = visualizationMode = 0;
-    sceneLoading.store(false, std::memory_order_release);
-    deviceResetPending.store(false, std::memory_order_release);
-    // Counts start from zero, so a frame end lost in an earlier session does not keep
-    // the frame counts apart in this one.
-    for (std::atomic<uint32_t>* count : {&postedRecords, &consumedTasks, &postedFrames, &completedFrames, &waitedFrames})
-        count->store(0, std::memory_order_release);
-    while (frameSemaphore.WaitSeconds(0.0f)) {
-    }
-    if (!BaseThread::Start()) return false;
-    ownerThread = os::CurrentThreadId();
-    startFlags = flags;
-    window = windowHandle;
-    gfx::SetValidationSink(&LogValidationReport, nullptr);
-    RefreshDisplayModes();
-    wnd::Rect client;
-    if (!wnd::GetClientRect(windowHandle, &client)) client = wnd::Rect{};
-    ComputePresentParameters(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), true, false,
-                             &presentBlock);
-    blockInForce = presentBlock;
-    if (!blockOpen) ReserveBlock();
-    // The overlay's graph buffer is one of the device objects made with the device.
-    gProfiler.SetDrawer(&profilerDrawer);
-    const bool created = CreateDevice(windowHandle, flags);
-    started = true;
-    CloseBlock(TASK_END_OF_BLOCK_WAIT);
-    BaseThread::Flush();
-    ReserveBlock();
-    return created;
-}
-
-void VornexRenderer::Stop() {
-    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closing...");
-    if (started) {
-        AssertMainThread();
-        FlushCommands(true);
-        WaitForResourceJobs(10);
-        // The device closes on the render thread, which owns it.
-        if (BeginCommand(TASK_CLOSE_DX, 0)) FlushCommands(true);
-        if (blockOpen) CloseBlock(TASK_END_OF_BLOCK);
-        started = false;
-        gProfiler.SetDrawer(nullptr);
-    }
-    BaseThread::Stop();
-    blockOpen = false;
-    blockStart = recordEnd = nullptr;
-    ownerThread = 0;
-    gLog.Print(LogSeverity::Information, LogCategory::Engine, "VornexRenderer closed");
-}
-
-void VornexRenderer::Reset(uint32_t windowHandle, uint32_t width, uint32_t height, bool applyConfiguration,
-                           bool fullScreen) {
-    AssertMainThread();
-    if (!started) return;
-    FlushCommands(true);
-    gResourceManager.Flush();
-    WaitForResourceJobs(30);
-    PresentParameterBlock block;
-    ComputePresentParameters(width, height, applyConfiguration, fullScreen, &block);
-    {
-        CriticalSectionGuard guard(&rendererLock);
-        blockInForce = block;
-        ApplyPresentParameters(windowHandle);
-    }
-    FlushCommands(true);
-}
-
 bool VornexRenderer::EndFrame(gfx::SwapChain* swapChain) {
     postedFrames.fetch_add(1, std::memory_order_acq_rel);
     Post(TASK_END_FRAME, swapChain);
@@ -208,15 +134,36 @@ bool VornexRenderer::Run(VornexRenderer& self, CommandRingBuffer& r) {
     return (self.*Handler)(r);
 }
 
+namespace {
+template <class... Params>
+bool ReadAndCall(VornexRenderer& self, CommandRingBuffer& r, void (VornexRenderer::*method)(Params...)) {
+    std::tuple<std::decay_t<Params>...> fields{};
+    return std::apply(
+        [&](auto&... field) {
+            if (!Read(r, field...)) return false;
+            (self.*method)(field...);
+            return true;
+        },
+        fields);
+}
+}  // namespace
+
+template <auto Method>
+bool VornexRenderer::Call(VornexRenderer& self, CommandRingBuffer& r) {
+    return ReadAndCall(self, r, Method);
+}
+
+// One row per task id. Run<&TaskX>: a handler of its own; Call<&Member>: the payload is the
+// member's parameters, passed straight on.
 const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount] = {
     &Run<&VornexRenderer::TaskEndOfBlock>,            // 0
     &Run<&VornexRenderer::TaskEndOfBlockWait>,        // 1
     &Run<&VornexRenderer::TaskCreateDevice>,          // 2
-    &Run<&VornexRenderer::TaskReleaseDeviceResources>,
-    &Run<&VornexRenderer::TaskCloseDX>,
+    &Call<&VornexRenderer::ReleaseDeviceResources>,
+    &Call<&VornexRenderer::CloseDX>,
     &Run<&VornexRenderer::TaskResetDevice>,           // 5
-    &Run<&VornexRenderer::TaskNewScene>,
-    &Run<&VornexRenderer::TaskSceneGridValue>,
+    &Call<&VornexRenderer::RebuildSceneGrid>,
+    &Call<&VornexRenderer::SetSceneGridValue>,
     &Run<&VornexRenderer::TaskRequestDeviceReset>,
     &Run<&VornexRenderer::TaskGameDelegate>,
     &Run<&VornexRenderer::TaskNothing>,               // 10
@@ -225,19 +172,19 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskBlankFrame>,
     &Run<&VornexRenderer::TaskResetOverride>,
     &Run<&VornexRenderer::TaskStore15>,               // 15
-    &Run<&VornexRenderer::TaskOutputSwapChain>,
-    &Run<&VornexRenderer::TaskUpscaleFinal>,
+    &Call<&VornexRenderer::BindOutput>,
+    &Call<&VornexRenderer::UpscaleFinal>,
     &Run<&VornexRenderer::TaskOutlineTypeMask>,
     &Run<&VornexRenderer::TaskBucketEnable>,
     &Run<&VornexRenderer::TaskOutlineParams>,         // 20
     &Run<&VornexRenderer::TaskSecondaryOutlineParams>,
-    &Run<&VornexRenderer::TaskPostProcessTarget>,
-    &Run<&VornexRenderer::TaskUpscale>,
+    &Call<&VornexRenderer::PostProcessTargetMode>,
+    &Call<&VornexRenderer::Upscale>,
     &Run<&VornexRenderer::TaskShadowMapPass>,
-    &Run<&VornexRenderer::TaskBeginOutlineGather>,    // 25
-    &Run<&VornexRenderer::TaskRenderOutlines>,
+    &Call<&VornexRenderer::BeginOutlineGather>,       // 25
+    &Call<&VornexRenderer::RenderOutlines>,
     &Run<&VornexRenderer::TaskLightBuffers>,
-    &Run<&VornexRenderer::TaskViewport>,
+    &Call<&VornexRenderer::ApplyViewport>,
     &Run<&VornexRenderer::TaskBrightness>,
     &Run<&VornexRenderer::TaskScreenScaleX>,          // 30
     &Run<&VornexRenderer::TaskScreenScaleY>,
@@ -247,20 +194,20 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskVisualizationMode>,     // 35
     &Run<&VornexRenderer::TaskFlagByte>,
     &Run<&VornexRenderer::TaskClear>,
-    &Run<&VornexRenderer::TaskSRGBWrite>,
+    &Call<&VornexRenderer::SetSRGBWriteState>,
     &Run<&VornexRenderer::TaskEndFrame>,
     &Run<&VornexRenderer::TaskSleep>,                 // 40
     &Run<&VornexRenderer::TaskFrameParams>,
-    &Run<&VornexRenderer::TaskObjectOp7>,
+    &Call<&VornexRenderer::RendererObjectOp7>,
     &Run<&VornexRenderer::TaskObjectOp8>,
     &Run<&VornexRenderer::TaskScissor>,
     &Run<&VornexRenderer::TaskText>,                  // 45
     &Run<&VornexRenderer::TaskRegisterLight>,
     &Run<&VornexRenderer::TaskCall>,
-    &Run<&VornexRenderer::TaskResetFrameGather>,
+    &Call<&VornexRenderer::ResetFrameGather>,
     &Run<&VornexRenderer::TaskRenderPasses>,
-    &Run<&VornexRenderer::TaskObjectOp16>,            // 50
-    &Run<&VornexRenderer::TaskRunJob>,
+    &Call<&VornexRenderer::RendererObjectOp16>,       // 50
+    &Call<&VornexRenderer::RunJob>,
     &Run<&VornexRenderer::TaskNothing>,
     &Run<&VornexRenderer::TaskDepthStencil>,
     &Run<&VornexRenderer::TaskDebugSkip>,
@@ -278,7 +225,7 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskDebugMeshParts>,
     &Run<&VornexRenderer::TaskDebugMeshPartsRecords>,
     &Run<&VornexRenderer::TaskDebugParticles>,
-    &Run<&VornexRenderer::TaskSubmitRenderTask>,
+    &Call<&VornexRenderer::SubmitRenderTaskOnRenderThread>,
 };
 
 void VornexRenderer::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
@@ -352,7 +299,7 @@ void VornexRenderer::IdleTick() {
         }
     } else if (loadingScreen && !deviceResetPending.load(std::memory_order_acquire) && rendererLock.Enter(false)) {
         const int64_t now = os::ReadCounter();
-        const double left = loadingPresentInterval - double(now - lastLoadingPresent) / double(os::kCounterFrequency);
+        const double left = loadingPresentInterval - Time(now - lastLoadingPresent).ToSeconds();
         if (left > 0.0 && commitSignal.WaitSeconds(static_cast<float>(left))) {
             commitSignal.Release();  // the count belongs to the block that arrived
         } else if (LoadingScreenDue()) {
@@ -374,7 +321,7 @@ void VornexRenderer::IdleTick() {
 // renderer lock): the interval has passed on the clock, the presenter has no present
 // outstanding and the current event query reports completion.
 bool VornexRenderer::LoadingScreenDue() {
-    const double since = double(os::ReadCounter() - lastLoadingPresent) / double(os::kCounterFrequency);
+    const double since = Time(os::ReadCounter() - lastLoadingPresent).ToSeconds();
     if (since + 0.001 < loadingPresentInterval) return false;
     if (presenter->PresentOutstanding()) return false;
     gfx::Query* query = eventQueries[currentQuery];
@@ -390,7 +337,7 @@ bool VornexRenderer::TaskEndFrame(CommandRingBuffer& r) {
     const int64_t now = os::ReadCounter();
     if (lastFrameEnd != 0)
         gProfiler.AddValue(PROFILE_RENDER_ROUND,
-                           static_cast<float>(double(now - lastFrameEnd) * 1000.0 / double(os::kCounterFrequency)),
+                           static_cast<float>(Time(now - lastFrameEnd).ToMilliseconds()),
                            PROFILER_THREAD_RENDER);
     lastFrameEnd = now;
     if (device) {
@@ -419,11 +366,11 @@ void VornexRenderer::UpdateFrameStatistics() {
     const int64_t now = os::ReadCounter();
     const int64_t idle = TotalIdleTime().ticks;
     if (frameCompleted && lastStatistics != 0) {
-        const float ms = static_cast<float>(double(now - lastStatistics) * 1000.0 / double(os::kCounterFrequency));
+        const float ms = static_cast<float>(Time(now - lastStatistics).ToMilliseconds());
         gProfiler.SetValue(PROFILE_FPS, ms, PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_FRAME_TIME, ms, PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_RENDER_IDLE,
-                           static_cast<float>(double(idle - lastIdle) * 1000.0 / double(os::kCounterFrequency)),
+                           static_cast<float>(Time(idle - lastIdle).ToMilliseconds()),
                            PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);

@@ -97,7 +97,7 @@ void LCRTSCameraSubcontroller::GoToPositionTimeLerp(const Vector& target, float 
     lerpFactor = 0.0f;
     velocity = Vector();
     timedLerp.Start(GetCameraServices().SmoothGameTime(), position, target, duration, curve);
-    if (!timedLerp.running) position = target;
+    if (!timedLerp.active) position = target;
 }
 
 void LCRTSCameraSubcontroller::ApplyAcceleration(const Vector& a, const BoundingBox4* bounds) {
@@ -151,7 +151,7 @@ void LCRTSCameraSubcontroller::Update() {
         case DRIVE_TIMED_LERP:
             timedLerp.Update(services.SmoothGameTime());
             position = timedLerp.current;
-            if (!timedLerp.running) driveMode = DRIVE_FREE;
+            if (!timedLerp.active) driveMode = DRIVE_FREE;
             return;
         default: {
             const float s = std::max(Speed(), 0.001f);

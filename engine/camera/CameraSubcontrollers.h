@@ -18,7 +18,9 @@
 
 #include "core/math/BoundingBox4.h"
 #include "core/math/Quaternion.h"
-#include "engine/camera/FadeCurve.h"
+#include "core/math/Vector.h"
+#include "engine/tween/Fade.h"
+#include "engine/tween/FadeCurve.h"
 #include "engine/script/LuaBaseClass.h"
 
 enum CameraSubcontrollerKind : uint32_t {
@@ -109,7 +111,7 @@ public:
     float lerpFactor = 1.0f;
     uint32_t driveMode = DRIVE_FREE;
     bool realTime = false;
-    VectorFade timedLerp;
+    Fade<Vector> timedLerp;
 
 private:
     float Step(float delta) const;

@@ -6,7 +6,7 @@
 
 #include "core/StaticInit.h"
 #include "core/rtti/DirectProperty.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include "core/fs/FileReader.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntitySet.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 

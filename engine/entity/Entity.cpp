@@ -10,16 +10,17 @@
 #include "core/CrtRand.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
+#include "core/Time.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "core/rtti/RTTIProperty.h"
 #include "platform/os/Clock.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "core/rtti/DirectProperty.h"
@@ -707,7 +708,7 @@ float Entity::GetScheduledCallbackTimeLeft(uint32_t id, uint32_t callFlags) {
     int64_t now, due;
     ScriptScheduler* s = ChosenScheduler(callFlags, &now);
     if (!s || !s->FindCallback(this, id, &due)) return -1.0f;
-    return float(double(due - now) / double(os::kCounterFrequency));
+    return float(Time(due - now).ToSeconds());
 }
 
 // ---------------------------------------------------------------------------------

@@ -170,14 +170,14 @@ public:
     virtual HDRColor GetColor() const;                    // 20
     virtual void RefreshAfterChange() {}                  // 21 (and slot 10)
     virtual void OnPostLoad() {}                          // 22: after a scene loaded the entity
-    virtual void Hook23() {}
+    virtual void Hook23() {}                              // 23: unused by every entity kind here
     virtual void ReleaseRenderingContext();               // 24
     virtual void RestoreRenderingContext();               // 25
     virtual bool IsRenderingContextReleasable() const { return false; }
     virtual void SetLayer(uint8_t layerId);               // 27
     virtual const BoundingBox4& GetLocalBoundingBox() const { return localBoundingBox; }
     virtual void InitTriggerActivation();                 // 29
-    virtual void Hook30() {}
+    virtual void Hook30() {}                              // 30: unused by every entity kind here
     // 31: the scheduled-callback operation. 0 deletes the entity as DeleteMe does; other
     // values go to the gameplay delegate (nothing without one). Kinds override it.
     virtual void RequestDelete(uint32_t argument);
@@ -188,24 +188,24 @@ public:
         return true;
     }
     virtual void DrawBoundingCornerMarkers(uint32_t flags);  // 33: the set markers
-    virtual void Hook34() {}
+    virtual void Hook34() {}                              // 34: unused by every entity kind here
     virtual void GetGlobalBoundingBoxCorners(Vector corners[8]) const;  // 35
-    virtual void Hook36() {}
-    virtual void Hook37() {}
-    virtual void Hook38() {}
+    virtual void Hook36() {}                              // 36: unused by every entity kind here
+    virtual void Hook37() {}                              // 37: unused by every entity kind here
+    virtual void Hook38() {}                              // 38: unused by every entity kind here
     virtual void ResetLayerToDefault();                   // 39
     virtual void ApplyRenderingParams(Entity* other);     // 40
     virtual void OnLayerApplied() {}                      // 41 (RefreshVisualState)
-    virtual bool Query42() const { return false; }
-    virtual bool Query43() const { return false; }
-    virtual void Hook44() {}
-    virtual bool Query45() const { return true; }
+    virtual bool Query42() const { return false; }        // 42: unused here; false
+    virtual bool Query43() const { return false; }        // 43: unused here; false
+    virtual void Hook44() {}                              // 44: unused by every entity kind here
+    virtual bool Query45() const { return true; }         // 45: unused here; true
     virtual void DrawHelpers(uint32_t flags) {}           // 46
     virtual bool RenderWithoutContext(uint32_t flags) { return true; }
     // 48: debug drawing of the box grown by 0.01 on every side, placed by the global
     // matrix and moved 2 units towards the camera.
     virtual void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color);
-    virtual void Hook49() {}
+    virtual void Hook49() {}                              // 49: unused by every entity kind here
     virtual void AddChild(Entity* child);                 // 50
     virtual void RemoveChild(Entity* child);              // 51
     virtual EntityRenderingContext* CreateRenderingContext() { return nullptr; }  // 52

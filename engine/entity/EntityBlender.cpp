@@ -1,6 +1,6 @@
 #include "engine/entity/EntityBlender.h"
 
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/Entity.h"
 #include "platform/os/Clock.h"
 #include "render/scene/EntityRenderingContext.h"

@@ -9,7 +9,7 @@
 
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
-#include "engine/game/FloatFade.h"
+#include "engine/tween/Fade.h"
 
 class Entity;
 

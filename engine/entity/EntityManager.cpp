@@ -7,18 +7,19 @@
 // FinishEntityCreation names the entity and runs its "OnInit" passes in a batch.
 #include "engine/entity/EntityManager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "render/VornexRenderer.h"
 
@@ -44,18 +45,16 @@ bool NameLess(const Entity* a, const Entity* b) {
 
 bool GuidLess(const Entity* a, const Entity* b) { return SimpleGUID::Compare(a->GetGUID(), b->GetGUID()) < 0; }
 
-template <class Less>
-uint32_t LowerBound(const Dynarray<Entity*>& index, const Entity* e, Less less) {
-    uint32_t lo = 0, hi = index.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (less(index[mid], e)) lo = mid + 1;
-        else hi = mid;
-    }
-    return lo;
-}
+// The dynamic multiplayer ids in use: one bit per id, 32 to a word.
+constexpr uint32_t kIdBitsPerWord = 32;
+uint32_t IdWord(uint32_t id) { return id / kIdBitsPerWord; }
+uint32_t IdBit(uint32_t id) { return 1u << (id % kIdBitsPerWord); }
 
-double Seconds(int64_t ticks) { return double(ticks) / double(os::kCounterFrequency); }
+// The first place of a sorted index whose entity is not less than the key.
+template <class Key, class Less>
+uint32_t LowerBound(const Dynarray<Entity*>& index, const Key& key, Less less) {
+    return static_cast<uint32_t>(std::lower_bound(index.begin(), index.end(), key, less) - index.begin());
+}
 
 }  // namespace
 
@@ -109,22 +108,16 @@ void EntityManager::RemoveFromGUIDIndex(Entity* e) {
 
 Entity* EntityManager::FindEntityByName(const char* name) const {
     if (!name) return nullptr;
-    uint32_t lo = 0, hi = nameIndex.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (NameCompare(nameIndex[mid]->GetName(), name) < 0) lo = mid + 1;
-        else hi = mid;
-    }
+    const uint32_t lo = LowerBound(nameIndex, name, [](const Entity* e, const char* n) {
+        return NameCompare(e->GetName(), n) < 0;
+    });
     return lo < nameIndex.Count() && NameCompare(nameIndex[lo]->GetName(), name) == 0 ? nameIndex[lo] : nullptr;
 }
 
 Entity* EntityManager::FindEntityByGUID(const SimpleGUID& guid) const {
-    uint32_t lo = 0, hi = guidIndex.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (SimpleGUID::Compare(guidIndex[mid]->GetGUID(), guid) < 0) lo = mid + 1;
-        else hi = mid;
-    }
+    const uint32_t lo = LowerBound(guidIndex, guid, [](const Entity* e, const SimpleGUID& g) {
+        return SimpleGUID::Compare(e->GetGUID(), g) < 0;
+    });
     return lo < guidIndex.Count() && guidIndex[lo]->GetGUID() == guid ? guidIndex[lo] : nullptr;
 }
 
@@ -178,8 +171,8 @@ void EntityManager::RemoveFromMIDTable(Entity* e) {
 
 uint16_t EntityManager::AllocateDynamicMID() {
     for (uint32_t i = 0; i < kDynamicMultiplayerIds; ++i) {
-        if (!(dynamicIdBits[i / 32] & (1u << (i % 32)))) {
-            dynamicIdBits[i / 32] |= 1u << (i % 32);
+        if (!(dynamicIdBits[IdWord(i)] & IdBit(i))) {
+            dynamicIdBits[IdWord(i)] |= IdBit(i);
             ++dynamicIdCount;
             return uint16_t(i);
         }
@@ -194,8 +187,8 @@ uint16_t EntityManager::AllocateStaticMID() {
 
 void EntityManager::ReleaseMID(uint16_t id) {
     if (id >= kDynamicMultiplayerIds) return;
-    if (dynamicIdBits[id / 32] & (1u << (id % 32))) {
-        dynamicIdBits[id / 32] &= ~(1u << (id % 32));
+    if (dynamicIdBits[IdWord(id)] & IdBit(id)) {
+        dynamicIdBits[IdWord(id)] &= ~IdBit(id);
         --dynamicIdCount;
     }
 }
@@ -389,7 +382,8 @@ void EntityManager::NewScene() {
     root->RaiseFlag(ENTITYFLAG_HIDDEN, false);
     root->RecomputeGlobalLocations(false);
     gVornexRenderer.PostNewScene(worldBounds, cellSize);
-    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "NewScene in %f sec", Seconds(os::ReadCounter() - start));
+    gLog.Print(LogSeverity::Progress, LogCategory::Engine, "NewScene in %f sec",
+               Time(os::ReadCounter() - start).ToSeconds());
 }
 
 void EntityManager::Shutdown() {
@@ -408,11 +402,12 @@ void EntityManager::Shutdown() {
 // ---------------------------------------------------------------------------------
 // Picking.
 
-void EntityManager::Pick(const InputManager& input, const Matrix& view, const Matrix& projection) {
+void EntityManager::Pick(const Vector& cursor, const uint32_t* pressedInputs, uint32_t pressedCount,
+                         const Matrix& view, const Matrix& projection) {
+    if (pressedCount == 0) return;
     Matrix viewProjection, inverse;
     viewProjection.Mul(projection, view);  // view first, then projection
     if (!inverse.Inverse(viewProjection)) return;
-    const Vector& cursor = input.GetCursorPosition();  // normalised to the client area
     const float x = cursor.x * 2.0f - 1.0f, y = 1.0f - cursor.y * 2.0f;
     Vector nearPoint(x, y, 0.0f, 1.0f), farPoint(x, y, 1.0f, 1.0f);
     nearPoint.TransformHomogen(inverse);
@@ -422,8 +417,7 @@ void EntityManager::Pick(const InputManager& input, const Matrix& view, const Ma
     const float length = direction.Length3();
     if (!(length > 0.0f)) return;
     const Vector to = nearPoint + direction * (kPickRayLength / length);
-    for (uint32_t key = kMouseButtonLeft; key <= kMouseButtonLeft + 5; ++key)
-        if (input.IsKeyPressed(key)) PickAlongSegment(nearPoint, to, key);
+    for (uint32_t i = 0; i < pressedCount; ++i) PickAlongSegment(nearPoint, to, pressedInputs[i]);
 }
 
 void EntityManager::PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput) {
@@ -435,21 +429,9 @@ void EntityManager::PickAlongSegment(const Vector& from, const Vector& to, uint3
         const Matrix& inv = e->GetInversedGlobalLocationMatrix();
         a.Transform3D(inv);
         b.Transform3D(inv);
-        const BoundingBox4& box = e->GetLocalBoundingBox();
-        float t0 = 0.0f, t1 = 1.0f;
-        bool hit = true;
-        for (int axis = 0; axis < 3 && hit; ++axis) {
-            const float d = b[axis] - a[axis];
-            if (d == 0.0f) {
-                hit = a[axis] >= box.min[axis] && a[axis] <= box.max[axis];
-                continue;
-            }
-            float n = (box.min[axis] - a[axis]) / d, f = (box.max[axis] - a[axis]) / d;
-            if (n > f) std::swap(n, f);
-            if (n > t0) t0 = n;
-            if (f < t1) t1 = f;
-            hit = t0 <= t1;
-        }
-        if (hit) e->GetPickHandler()->OnPicked(e, pointerInput);
+        // The exact clipping test: a pick near an edge must not depend on the fast test's
+        // rounding.
+        if (e->GetLocalBoundingBox().CollidesWithSegment3DSlowSlowSlow(a, b))
+            e->GetPickHandler()->OnPicked(e, pointerInput);
     }
 }

@@ -19,7 +19,6 @@
 #include "engine/entity/EntitySpatialGrid.h"
 
 class EntityLayerSystem;
-class InputManager;
 class EntityTemplate;
 class SceneGrid;
 class EntitySet;
@@ -86,10 +85,12 @@ public:
 
     // Frame lists (filled by the frame build).
     Dynarray<Entity*>& FrameEntities() { return frameEntities; }
-    // Picking (the render frame): for each of the six pointer inputs (0x10000..0x10005)
-    // that is active, a ray from the cursor's screen point through the camera's view and
-    // projection, 100000 units long, goes to PickAlongSegment.
-    void Pick(const InputManager& input, const Matrix& view, const Matrix& projection);
+    // Picking (the render frame): for each pressed pointer input (0x10000..0x10005, as
+    // InputManager::PressedPointerInputs gives them), a ray from the cursor's screen point
+    // (normalised to the client area) through the camera's view and projection, 100000
+    // units long, goes to PickAlongSegment.
+    void Pick(const Vector& cursor, const uint32_t* pressedInputs, uint32_t pressedCount, const Matrix& view,
+              const Matrix& projection);
     // Every entity of the frame list with flag 0x80000000 whose oriented box (local box
     // under the global matrix) the segment hits goes to its pick handler.
     void PickAlongSegment(const Vector& from, const Vector& to, uint32_t pointerInput);

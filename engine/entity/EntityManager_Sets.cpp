@@ -3,7 +3,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntitySet.h"
 #include "engine/entity/SceneParametersEntity.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 EntitySet* EntityManager::FindEntitySetByName(const char* name) const {
     if (!name) return nullptr;

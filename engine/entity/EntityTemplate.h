@@ -35,35 +35,49 @@ public:
     static const RTTIClass* RegisterClass();
 
     // ---- RTTI slots ----
+    // "Slot n" is the operation's place in the template's virtual table, the number by
+    // which the template kinds of later folders say what they override.
     const RTTIClass* GetRTTIClass() const override;
     // Slot 10: RefreshAfterChange on every live entity of this template.
     void OnPropertyChanged(const char* propertyName) override { NotifyEntitiesOfChange(); }
     void NotifyEntitiesOfChange();
-    virtual const char* GetClassName() const { return "EntityTemplate"; }  // 16
+    // Slot 16: the template class's name.
+    virtual const char* GetClassName() const { return "EntityTemplate"; }
+    // Slot 17: a hook no template kind of this system uses; does nothing.
     virtual void Hook17() {}
-    virtual bool HasRenderingData() const { return false; }  // 18
-    // 19: allocates and constructs the entity kind (a plain Entity here); null on failure.
+    // Slot 18: whether the kind has rendering data (meshes, effects) to draw.
+    virtual bool HasRenderingData() const { return false; }
+    // Slot 19: allocates and constructs the entity kind (a plain Entity here); null on failure.
     virtual Entity* CreateEntity();
-    virtual const char* GetEntityClassName() const { return "Entity"; }  // 20
+    // Slot 20: the class name of the entities it makes.
+    virtual const char* GetEntityClassName() const { return "Entity"; }
+    // Slot 21: a hook no template kind of this system uses; does nothing.
     virtual void Hook21() {}
-    virtual void Prepare() {}  // 22 (compound templates pass it to their elements)
-    // 23: posts the resource part to the ResourceManager's request queue.
+    // Slot 22: readies the template after loading (compound templates pass it to their elements).
+    virtual void Prepare() {}
+    // Slot 23: posts the resource part to the ResourceManager's request queue.
     virtual void QueueRequest(uint32_t argument);
+    // Slot 24: draws the kind's helper shape at m around the box; false when it draws none.
     virtual bool DrawHelper(const Matrix& m, const BoundingBox4& box, uint32_t flags, uint32_t extra) { return false; }
+    // Slot 25: a query no template kind of this system answers; false.
     virtual bool Query25() const { return false; }
+    // Slots 26 and 27: an object that shows the template before an entity exists (none here).
     virtual void* CreatePreviewObject() { return nullptr; }
     virtual void DestroyPreviewObject(void* object) {}
-    bool DrawHelperDefault(const Matrix& m, const BoundingBox4& box) { return DrawHelper(m, box, 0, 0); }  // 28
-    // 29: the static script function "IsLoadedClientSide" of the script class.
+    // Slot 28: DrawHelper without flags.
+    bool DrawHelperDefault(const Matrix& m, const BoundingBox4& box) { return DrawHelper(m, box, 0, 0); }
+    // Slot 29: the static script function "IsLoadedClientSide" of the script class.
     virtual bool IsLoadedClientSide();
-    virtual bool RequiresSharedResource() const { return true; }  // 30
-    // 31: kind-specific file data after the property blob (the rest of the binary
+    // Slot 30: whether the template needs the shared resource of its kind.
+    virtual bool RequiresSharedResource() const { return true; }
+    // Slot 31: kind-specific file data after the property blob (the rest of the binary
     // template); the base keeps the version. False on corrupt data.
     virtual bool ReadBinaryData(BoundedReader& in, uint32_t version) {
         binaryDataVersion = version;
         return true;
     }
-    virtual void WriteBinaryData(void* out, uint32_t flags) {}  // 32
+    // Slot 32: writes the kind-specific data (nothing for the base).
+    virtual void WriteBinaryData(void* out, uint32_t flags) {}
 
     // ---- Resource part ----
     uint32_t GetResourceType() const override { return RESOURCE_TEMPLATE; }
@@ -84,7 +98,7 @@ public:
     uint32_t instanceCount = 0;
     EntityTemplateStub* stub = nullptr;
     char* luaClass = nullptr;
-    HDRColor wireframeColor{255, 255, 255, 255, 1.0f};
+    HDRColor wireframeColor{255, 255, 255, 255, 1.0f};  // opaque white at intensity 1
     BoundingBox4 staticBoundingBox = BoundingBox4::UNITCUBE3D;
     uint32_t faceCameraMode = 0;
     float faceCameraOffset = 0.0f;

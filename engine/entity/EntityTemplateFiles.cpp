@@ -15,7 +15,7 @@
 #include "core/config/GameConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "platform/os/Clock.h"

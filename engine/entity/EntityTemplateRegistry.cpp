@@ -6,8 +6,10 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/StaticInit.h"
+#include "core/Time.h"
+#include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer.h"
@@ -19,13 +21,6 @@ namespace {
 
 RTTIClass* gStubClass = nullptr;
 
-char* CopyText(const char* text, size_t length) {
-    char* copy = static_cast<char*>(EngineAlloc(length + 1));
-    if (!copy) return nullptr;
-    std::memcpy(copy, text, length);
-    copy[length] = 0;
-    return copy;
-}
 
 // Case-insensitive compare of a stored name with a path component.
 int CompareComponent(const char* stored, const char* component, size_t length) {
@@ -75,7 +70,7 @@ const RTTIClass* EntityTemplateStub::GetRTTIClass() const { return RegisterClass
 
 void EntityTemplateStub::SetFileName(const char* name) {
     EngineFree(fileName);
-    fileName = name ? CopyText(name, std::strlen(name)) : nullptr;
+    fileName = fs::CopyText(name);
 }
 
 void EntityTemplateStub::SetTemplate(EntityTemplate* t) {
@@ -156,7 +151,7 @@ bool EntityTemplateStub::ReleaseTemplate() {
 // Folders.
 
 TemplateFolder::TemplateFolder(const char* folderName, TemplateFolder* parentFolder) : parent(parentFolder) {
-    if (folderName) name = CopyText(folderName, std::strlen(folderName));
+    if (folderName) name = fs::CopyText(folderName);
 }
 
 TemplateFolder::~TemplateFolder() {
@@ -319,7 +314,7 @@ void EntityTemplateRegistry::UnloadUnusedTemplates() {
     gVornexRenderer.FlushCommands(false);
     gResourceManager.Flush();
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Unused templates unloaded in %f sec",
-               double(os::ReadCounter() - start) / double(os::kCounterFrequency));
+               Time(os::ReadCounter() - start).ToSeconds());
 }
 
 void EntityTemplateRegistry::DropOptimizedStubs() {

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "core/Log.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 

@@ -2,7 +2,7 @@
 #include "core/StaticInit.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/SceneParametersEntity.h"

@@ -1,7 +1,7 @@
 #include "engine/game/EnvLight.h"
 
 #include "core/Log.h"
-#include "engine/game/OptionalLibrary.h"
+#include "engine/services/OptionalLibrary.h"
 #include "platform/os/SharedLibrary.h"
 
 EnvLight gEnvLight;

@@ -18,14 +18,14 @@
 #include <cstring>
 
 #include "core/Memory.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 
@@ -156,10 +156,3 @@ void Game::UpdateScreen(GameScreenSlot slot) {
     if (screens[slot] && gEngineServices.uiScreenUpdate) gEngineServices.uiScreenUpdate(screens[slot]);
 }
 
-char* Game::CopyText(const char* text) {
-    if (!text) return nullptr;
-    const size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(EngineAlloc(size));
-    if (copy) std::memcpy(copy, text, size);
-    return copy;
-}

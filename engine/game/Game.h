@@ -13,12 +13,14 @@
 
 #include "core/Dynarray.h"
 #include "core/config/OutlineParams.h"
+#include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
-#include "engine/game/FloatFade.h"
+#include "engine/tween/Fade.h"
 #include "engine/game/GameTimer.h"
-#include "engine/game/TouchHelper.h"
+#include "engine/input/TouchHelper.h"
 
+struct GameFrameView;
 class Entity;
 class GameCameraController;
 class GameDelegate;
@@ -330,7 +332,7 @@ public:
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
     // A copy in engine memory (null for null).
-    static char* CopyText(const char* text);
+    static char* CopyText(const char* text) { return fs::CopyText(text); }
     void CreateInputManager();
     void InstallHooks();
     void RemoveHooks();
@@ -352,7 +354,29 @@ private:
     void UpdateScreen(GameScreenSlot slot);
     bool ScreenShown(GameScreenSlot slot) const;
     void ResetFrameStamps();
-    // The tick's pieces (Game_Tick.cpp).
+    // The close's pieces (Game_Init.cpp): steps 2, 3-6 (returns the closed window), 7-9, 10.
+    void WaitUntilDelegateCanClose();
+    uint32_t StopGameplayForClose();
+    void ReleaseSessionForClose();
+    void ReleaseGameObjects();
+    // The render frame's pieces (Game_Render.cpp): steps 4-7 and the scene's submission.
+    void DrawFrameContent(uint32_t width, uint32_t height);
+    void SubmitScene(const GameFrameView& view);
+    // The tick's pieces (Game_Tick.cpp). The steps one frame owes: fixed steps of the game
+    // clock; variable steps (whole steps of the frame's game delta, plus the remainder as a
+    // last step when it is large enough).
+    struct TickSteps {
+        uint32_t fixed = 0;
+        uint32_t whole = 0;
+        uint32_t variable = 0;
+        float remainder = 0.0f;
+        float gameDelta = 0.0f;  // seconds of game time this frame
+    };
+    bool TickInBackground();
+    void MeasureFrameDelta();
+    TickSteps PlanSteps(float factor);
+    void RunFixedSteps(const TickSteps& steps);
+    void RunVariableSteps(const TickSteps& steps);
     void EngineUpdate();
     void GameStep();
     void FrameUpkeep();

@@ -2,7 +2,7 @@
 
 #include "core/CrtRand.h"
 #include "core/config/ProjectConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 
 namespace {
 // Zero until something sets it, as a zero-initialised integer is.

@@ -1,7 +1,7 @@
 // Application activation and deactivation: focus loss and regain, suspend and resume,
 // and the eviction and reload of resources around them.
 #include "core/Log.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"

@@ -4,8 +4,9 @@
 
 #include "core/Memory.h"
 #include "core/config/GameConfig.h"
+#include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
@@ -42,7 +43,7 @@ bool Game::OnKeyDown(uint32_t key) {
         for (uint32_t i = 0; i < binds.Count(); ++i) {
             if (binds[i].keyCode != key) continue;
             const char* command = binds[i].command;
-            if (!pendingCommand && command && *command) pendingCommand = CopyText(command);
+            if (!pendingCommand && command && *command) pendingCommand = fs::CopyText(command);
             return true;
         }
     } else if (gEngineServices.consoleScreenOnKeyDown && gEngineServices.consoleScreenOnKeyDown(console, key)) {

@@ -18,8 +18,8 @@
 
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/GameClock.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/game/GameDelegate.h"

@@ -7,15 +7,15 @@
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/GameClock.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/online/Online.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
@@ -81,12 +81,12 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
         if (gEngineServices.analyticsInit) gEngineServices.analyticsInit();
         serverRequestThreadStarted = true;
     }
-    // 8-9.
+    // 8-9. Outlines, no blocked rendering, the in-game profilers and the log forwarded.
     outlineParams = gProjectConfig->outline;
     blockRenderingMask = 0;
     gProfiler.BindEnabledMask(gGameConfig->inGameProfilers);
     gLog.SetCallback(&ForwardLogMessage);
-    // 10-11.
+    // 10-11. The client size, for the text too; the input on the window.
     clientWidth = width;
     clientHeight = height;
     if (gEngineServices.uiTextSetScreenResolution) gEngineServices.uiTextSetScreenResolution(width, height, 1, 1);
@@ -94,7 +94,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     quitting = false;
     inputManager->Init(window);
     inputManager->InitDevices(window);
-    // 12.
+    // 12. The camera, the clocks, the console, the schedulers, triggers and the store.
     cameraController = new GameCameraController();
     gameTimer.Reset();
     gameplayTimer.Reset();
@@ -107,14 +107,14 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     const char* storeDefinitions = gProjectConfig->storeDefinitionFile;
     if (storeDefinitions && *storeDefinitions && gEngineServices.createInGameStore)
         store = gEngineServices.createInGameStore(storeDefinitions);
-    // 13.
+    // 13. The delegate's init around the sequences and the entities; the camera settles.
     if (delegate) delegate->OnPreInit();
     if (gEntityManager && gEngineServices.sequenceSystemInit) gEngineServices.sequenceSystemInit(gEntityManager, true);
     if (delegate) delegate->OnInit();
     InitEntities();
     if (delegate) delegate->OnAfterInit();
     cameraController->Update();
-    // 14-15.
+    // 14-15. The loading screen when there is one; the game clocks start from the timer base.
     if (screens[GAMESCREEN_LOADING]) ShowLoadingScreen();
     gameTimer.ResetTime(Time::Base().start);
     gameplayTimer.ResetTime(Time::Base().start);
@@ -124,24 +124,48 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
 }
 
 void Game::Close() {
-    // 1.
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closing...");
+    // 1. The default string replacements, the loading screen and the renderer's scene go.
     if (gEngineServices.clearDefaultReplacementContainer) gEngineServices.clearDefaultReplacementContainer();
     TurnLoadingScreenOff();
     gVornexRenderer.PostCommand9(nullptr);
     gVornexRenderer.FlushCommands(false);
     // 2. The delegate may hold the close back for at most 10 s.
+    WaitUntilDelegateCanClose();
+    // 3-6. Gameplay stops: sequences, the delegate's close, input, scene parameters,
+    // delayed operations, sound and video.
+    const uint32_t closedWindow = StopGameplayForClose();
+    // 7-9. The multiplayer engine, the scene's entities and the delegate's after-close.
+    ReleaseSessionForClose();
+    // 10. Every object the Game holds.
+    ReleaseGameObjects();
+    // 11. The hardware cursor comes back, centred.
+    if (!hardwareCursorShown) {
+        hardwareCursorShown = true;
+        CheckCursorCounter(wnd::ShowCursor(true), 0);
+        CentreCursor(closedWindow);
+    }
+    RemoveHooks();
+    // 12. Done.
+    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closed");
+}
+
+void Game::WaitUntilDelegateCanClose() {
     const int64_t waitStart = os::ReadRealCounter();
     while (delegate && !delegate->CanClose()) {
         if (os::ReadRealCounter() - waitStart >= kCloseWaitTicks) break;
         SteamAPI_RunCallbacks();
         os::Sleep(kClosePumpMs);
     }
-    // 3-4.
+}
+
+uint32_t Game::StopGameplayForClose() {
+    // 3-4. Sequences stop; an initialised game tells its delegate and gets fresh input
+    // (the old input manager releases its devices).
     if (gEngineServices.sequenceSystemStopAllSequences) gEngineServices.sequenceSystemStopAllSequences(true, false, "");
     if (initialised) {
         if (delegate) delegate->OnClose();
-        CreateInputManager();  // the old one releases its devices
+        CreateInputManager();
     }
     // 5. Scene-parameter overrides dropped, every delayed operation run.
     if (gRendererScene) gRendererScene->PostSceneParameters(nullptr, SCENE_MODE_OVERRIDE, 0.0f);
@@ -152,22 +176,28 @@ void Game::Close() {
     if (gEngineServices.soundStopSound) gEngineServices.soundStopSound(-1, 0.8f, 0);
     if (gEngineServices.soundSetChannelFrequencyRatio) gEngineServices.soundSetChannelFrequencyRatio(-1, 1.0f, 3.0f, 0);
     if (gEngineServices.videoStop) gEngineServices.videoStop();
-    // 7.
+    return closedWindow;
+}
+
+void Game::ReleaseSessionForClose() {
+    // 7. The multiplayer engine.
     if (multiplayerEngine) {
         gLua.SetGlobalObject(nullptr, "MultiplayerEngine", "gMultiplayerEngine");
         if (gEngineServices.multiplayerDelete) gEngineServices.multiplayerDelete(multiplayerEngine);
         multiplayerEngine = nullptr;
     }
-    // 8.
+    // 8. The scene's entities, pending trigger checks and the UI's memory guard.
     if (gEntityManager) gEntityManager->NewScene();
     if (gEngineServices.triggerClearPendingChecks) gEngineServices.triggerClearPendingChecks();
     if (gEngineServices.uiDisableMemoryGuard) gEngineServices.uiDisableMemoryGuard();
-    // 9.
+    // 9. The delegate's after-close; the game is no longer initialised.
     if (initialised) {
         if (delegate) delegate->OnAfterClose();
         initialised = false;
     }
-    // 10.
+}
+
+void Game::ReleaseGameObjects() {
     tickEntities.Release();
     replicatedEntities.Release();
     receivedChangeEntities.Release();
@@ -203,15 +233,6 @@ void Game::Close() {
         serverRequestThreadStarted = false;
     }
     gProfiler.BindEnabledMask(gGameConfig->editorProfilers);
-    // 11. The hardware cursor comes back, centred.
-    if (!hardwareCursorShown) {
-        hardwareCursorShown = true;
-        CheckCursorCounter(wnd::ShowCursor(true), 0);
-        CentreCursor(closedWindow);
-    }
-    RemoveHooks();
-    // 12.
-    gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closed");
 }
 
 void Game::Quit() {

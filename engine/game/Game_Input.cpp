@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/config/ProjectConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"

@@ -7,7 +7,7 @@
 #include "core/Sync.h"
 #include "engine/game/EnvLight.h"
 #include "engine/game/Game.h"
-#include "engine/game/TGAImage.h"
+#include "render/resources/TGAImage.h"
 #include "engine/input/InputManager.h"
 #include "platform/window/Window.h"
 

@@ -3,8 +3,8 @@
 // here only posts commands to the renderer thread, which draws them.
 #include "core/Time.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/SceneRenderList.h"
+#include "engine/services/EngineServices.h"
+#include "engine/game/SceneRenderList.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/game/Game.h"
@@ -31,10 +31,20 @@ constexpr uint8_t kOutputScene = 2;
 constexpr uint8_t kOutputUIOnly = 0;
 constexpr uint32_t kClearTarget = 1;
 
-void RenderScreen(UIScreen* screen, uint32_t width, uint32_t height, int64_t gameTime, int64_t gameplayTime,
-                  const Vector& cursor) {
+}  // namespace
+
+// What the screens of one frame are drawn with.
+struct GameFrameView {
+    uint32_t width, height;
+    int64_t gameTime, gameplayTime;  // the smooth clocks at the submission
+    const Vector& cursor;            // the input's cursor, normalised to the client area
+};
+
+namespace {
+
+void RenderScreen(UIScreen* screen, const GameFrameView& view) {
     if (screen && gEngineServices.uiScreenRender)
-        gEngineServices.uiScreenRender(screen, width, height, gameTime, gameplayTime, cursor);
+        gEngineServices.uiScreenRender(screen, view.width, view.height, view.gameTime, view.gameplayTime, view.cursor);
 }
 
 void UpdateCameraMatrices(const GameCameraController* camera) {
@@ -54,90 +64,92 @@ bool Game::RenderFrame() {
         os::Sleep(kLoadingScreenSleepMs);
         return !gVornexRenderer.DeviceResetPending();
     }
-    // 2.
+    // 2. The frame's profile begins; the client size holds for the whole frame.
     gProfiler.StartTimer(PROFILE_RENDER_FRAME, PROFILER_THREAD_MAIN);
     const uint32_t width = clientWidth, height = clientHeight;
-    // 3.
-    if (!switchPending) {
-        // 4. What to draw.
-        const bool videoPlaying = gEngineServices.videoIsPlaying && gEngineServices.videoIsPlaying();
-        const bool fullScreenVideo =
-            videoPlaying && gEngineServices.videoIsFullScreen && gEngineServices.videoIsFullScreen();
-        UIScreen* active = screens[GAMESCREEN_ACTIVE];
-        const bool blocked = active && gEngineServices.uiScreenBlocksSceneRendering &&
-                             gEngineServices.uiScreenBlocksSceneRendering(active);
-        const bool scene = !blocked && !fullScreenVideo;
-        // 5. Visible layers and the output.
-        if (scene) {
-            uint32_t layers[kLayerMaskWords];
-            EntityLayerSystem::BuildInGameVisibleLayerMask(layers);
-            gVornexRenderer.PostCommand15(layers, blockRenderingMask);
-        }
-        gVornexRenderer.SetOutputSwapChain(nullptr, 0, scene || fullScreenVideo ? kOutputScene : kOutputUIOnly);
-        // 6. The camera.
-        bool draw = true;
-        if (cameraController) {
-            cameraController->SetViewport(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());
-            // Without the scene nothing covers the last frame: the set-up clears the target.
-            draw = cameraController->SetupFrame(focused, scene ? 0 : kClearTarget, nullptr);
-        }
-        // 7. Submission.
-        if (draw) {
-            const Vector& cursor = inputManager->GetCursorPosition();
-            const int64_t gameTime = smoothGameTimer.Time(), gameplayTime = smoothGameplayTimer.Time();
-            if (fullScreenVideo) {
-                gVornexRenderer.PostUpscale();
-                gVornexRenderer.SetViewport(0, 0, width, height, 0.0f, 1.0f);
-                gVornexRenderer.SetSRGBWrite(1);
-                gVornexRenderer.Clear(kClearTarget, Vector(0.0f, 0.0f, 0.0f, 0.0f), 1.0f, 0);
-                if (gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
-                if (gEngineServices.videoDrawFrame) gEngineServices.videoDrawFrame();
-                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
-                gVornexRenderer.PostNop();
-            } else if (scene) {
-                const uint32_t renderFlags = ssaoEnabled ? kRenderFlagSSAO : 0;
-                gSceneRenderList.Build(blockRenderingMask);
-                if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(cursor);
-                gSceneRenderList.MarkEntities(renderFlags, blockRenderingMask);
-                if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
-                    gVornexRenderer.PostShadowMapPass(renderFlags, 0);
-                gSceneRenderList.GatherEntity(nullptr);
-                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
-                if (delegate) delegate->OnPreSceneRender();
-                RenderScreen(screens[GAMESCREEN_PRE_FSE], width, height, gameTime, gameplayTime, cursor);
-                gVornexRenderer.PostOutlineTypeMask(outlineMask);
-                gVornexRenderer.SetOutlineParams(outlineParams);
-                gVornexRenderer.PostCommand22(PostProcessModeBits());
-                UpdateCameraMatrices(cameraController);
-                gSceneRenderList.Submit();
-                if (delegate) delegate->OnPostSceneRender();
-                gVornexRenderer.PostUpscale();
-                gSceneRenderList.Reset();
-                gSceneRenderList.PostPerFrameOperation();
-            } else {
-                gVornexRenderer.WaitForFrameLatency(kFrameLatency);
-                gVornexRenderer.PostNop();
-            }
-            if (videoPlaying && !fullScreenVideo && gEngineServices.videoUpdateFrame)
-                gEngineServices.videoUpdateFrame();
-            gVornexRenderer.PostBeginOutlineGather();
-            RenderScreen(active, width, height, gameTime, gameplayTime, cursor);
-            RenderScreen(screens[GAMESCREEN_MODAL], width, height, gameTime, gameplayTime, cursor);
-            if (ScreenShown(GAMESCREEN_OVERLAY))
-                RenderScreen(screens[GAMESCREEN_OVERLAY], width, height, gameTime, gameplayTime, cursor);
-            gVornexRenderer.PostRenderOutlines();
-            if (console && !gVornexRenderer.SceneLoading() && gEngineServices.consoleScreenRender)
-                gEngineServices.consoleScreenRender(console, width, height);
-            gProfiler.Draw(width, height);
-        }
-    }
+    // 3. While a scene switch waits, the frame draws nothing (steps 4-7).
+    if (!switchPending) DrawFrameContent(width, height);
     // 8. The end of the frame.
     UpdateCameraMatrices(cameraController);
     gVornexRenderer.PostUpscaleFinal();
     const bool result = gVornexRenderer.EndFrame();
-    // 9.
+    // 9. The frame's profile ends.
     gProfiler.StopTimer(PROFILE_RENDER_FRAME, PROFILER_THREAD_MAIN);
     return result;
+}
+
+void Game::DrawFrameContent(uint32_t width, uint32_t height) {
+    // 4. What to draw.
+    const bool videoPlaying = gEngineServices.videoIsPlaying && gEngineServices.videoIsPlaying();
+    const bool fullScreenVideo = videoPlaying && gEngineServices.videoIsFullScreen && gEngineServices.videoIsFullScreen();
+    UIScreen* active = screens[GAMESCREEN_ACTIVE];
+    const bool blocked =
+        active && gEngineServices.uiScreenBlocksSceneRendering && gEngineServices.uiScreenBlocksSceneRendering(active);
+    const bool scene = !blocked && !fullScreenVideo;
+    // 5. Visible layers and the output.
+    if (scene) {
+        uint32_t layers[kLayerMaskWords];
+        EntityLayerSystem::BuildInGameVisibleLayerMask(layers);
+        gVornexRenderer.PostCommand15(layers, blockRenderingMask);
+    }
+    gVornexRenderer.SetOutputSwapChain(nullptr, 0, scene || fullScreenVideo ? kOutputScene : kOutputUIOnly);
+    // 6. The camera.
+    bool draw = true;
+    if (cameraController) {
+        cameraController->SetViewport(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());
+        // Without the scene nothing covers the last frame: the set-up clears the target.
+        draw = cameraController->SetupFrame(focused, scene ? 0 : kClearTarget, nullptr);
+    }
+    // 7. Submission: the video or the scene, then the screens, the console and the profiler.
+    if (!draw) return;
+    const GameFrameView view{width, height, smoothGameTimer.Time(), smoothGameplayTimer.Time(),
+                         inputManager->GetCursorPosition()};
+    if (fullScreenVideo) {
+        gVornexRenderer.PostUpscale();
+        gVornexRenderer.SetViewport(0, 0, width, height, 0.0f, 1.0f);
+        gVornexRenderer.SetSRGBWrite(1);
+        gVornexRenderer.Clear(kClearTarget, Vector(0.0f, 0.0f, 0.0f, 0.0f), 1.0f, 0);
+        if (gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
+        if (gEngineServices.videoDrawFrame) gEngineServices.videoDrawFrame();
+        gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+        gVornexRenderer.PostNop();
+    } else if (scene) {
+        SubmitScene(view);
+    } else {
+        gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+        gVornexRenderer.PostNop();
+    }
+    if (videoPlaying && !fullScreenVideo && gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
+    gVornexRenderer.PostBeginOutlineGather();
+    RenderScreen(active, view);
+    RenderScreen(screens[GAMESCREEN_MODAL], view);
+    if (ScreenShown(GAMESCREEN_OVERLAY)) RenderScreen(screens[GAMESCREEN_OVERLAY], view);
+    gVornexRenderer.PostRenderOutlines();
+    if (console && !gVornexRenderer.SceneLoading() && gEngineServices.consoleScreenRender)
+        gEngineServices.consoleScreenRender(console, width, height);
+    gProfiler.Draw(width, height);
+}
+
+void Game::SubmitScene(const GameFrameView& view) {
+    const uint32_t renderFlags = ssaoEnabled ? kRenderFlagSSAO : 0;
+    gSceneRenderList.Build(blockRenderingMask);
+    if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(view.cursor);
+    gSceneRenderList.MarkEntities(renderFlags, blockRenderingMask);
+    if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
+        gVornexRenderer.PostShadowMapPass(renderFlags, 0);
+    gSceneRenderList.GatherEntity(nullptr);
+    gVornexRenderer.WaitForFrameLatency(kFrameLatency);
+    if (delegate) delegate->OnPreSceneRender();
+    RenderScreen(screens[GAMESCREEN_PRE_FSE], view);
+    gVornexRenderer.PostOutlineTypeMask(outlineMask);
+    gVornexRenderer.SetOutlineParams(outlineParams);
+    gVornexRenderer.PostCommand22(PostProcessModeBits());
+    UpdateCameraMatrices(cameraController);
+    gSceneRenderList.Submit();
+    if (delegate) delegate->OnPostSceneRender();
+    gVornexRenderer.PostUpscale();
+    gSceneRenderList.Reset();
+    gSceneRenderList.PostPerFrameOperation();
 }
 
 uint32_t Game::PostProcessModeBits() const {

@@ -9,10 +9,10 @@
 #include "engine/game/Game.h"
 
 #include "core/config/ProjectConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/input/InputManager.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/window/Window.h"
 #include "render/resources/ResourceManager.h"
 

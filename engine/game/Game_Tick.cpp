@@ -14,8 +14,8 @@
 
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/GameClock.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityBlender.h"
@@ -23,8 +23,9 @@
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/input/InputManager.h"
-#include "engine/navigation/SceneGrid.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/navigation/WalkMap.h"
+#include "engine/entity/SceneGrid.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 
 namespace {
@@ -109,24 +110,17 @@ void Game::FrameUpkeep() {
     Section s(SECTION_BLENDERS_CAMERA);
     EntityBlender::UpdateAllBlenders();
     if (cameraController) cameraController->Update();
-    if (SceneGrid* grid = gEntityManager ? gEntityManager->GetSceneGrid() : nullptr) grid->Update();
+    if (SceneGrid* grid = gEntityManager ? gEntityManager->GetSceneGrid() : nullptr)
+        WalkMap::UpdateBlockedTiles(*grid);
 }
 
 void Game::Tick(bool hasFocus) {
     // 1-2. The background pass.
     focused = hasFocus;
-    FrameTimer& engineTimer = gVornexEngine.Timer();
-    if (!focused &&
-        (!multiplayerEngine || !gEngineServices.multiplayerIsIdle || gEngineServices.multiplayerIsIdle(multiplayerEngine)) &&
-        (!delegate || delegate->CanSleep()) && !switchPending) {
-        engineTimer.Tick(true);
-        ProcessConsoleCommands();
-        smoothGameTimer.Tick(0.0f);
-        smoothGameplayTimer.Tick(0.0f);
-        return;
-    }
+    if (TickInBackground()) return;
 
     // 3-5. A pending scene loads; that frame counts no game time.
+    FrameTimer& engineTimer = gVornexEngine.Timer();
     engineTimer.Tick(false);
     float factor = 1.0f;
     if (switchPending) {
@@ -144,6 +138,62 @@ void Game::Tick(bool hasFocus) {
     timeMultiplierFade.Update(engineTimer.Time());
     timeMultiplier = timeMultiplierFade.current;
 
+    // 7-10. The frame delta and the steps it owes.
+    MeasureFrameDelta();
+    const TickSteps steps = PlanSteps(factor);
+
+    // 11-14. The mode, the game clock, delayed work, replicated calls and the console.
+    const bool fixedMode = delegate && delegate->OnBeforeTick();
+    lastFixedMode = fixedMode;
+    lastStepCount = fixedMode ? steps.fixed : steps.variable;
+    SetCounter(COUNTER_STEPS, static_cast<float>(lastStepCount));
+    gProfiler.StartTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    {
+        Section s(SECTION_GAME_CLOCK);
+        gGameClock->Tick(fixedMode ? static_cast<int32_t>(steps.fixed) : -1, timeMultiplier);
+    }
+    {
+        Section s(SECTION_DELAYED);
+        TickDelayed(false);
+        UpdateEntityLists();
+        if (multiplayerEngine && gEngineServices.multiplayerDispatchReplicatedMethodCalls)
+            gEngineServices.multiplayerDispatchReplicatedMethodCalls(multiplayerEngine, false);
+        ProcessConsoleCommands();
+    }
+    ++tickedFrames;
+    SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
+
+    // 15-16. The steps of the mode.
+    if (fixedMode)
+        RunFixedSteps(steps);
+    else
+        RunVariableSteps(steps);
+
+    // 17. Animations, the multiplayer step, the screens and the input's frame end.
+    FinishMeshAnimations();
+    MultiplayerStep(steps.fixed, 0, 0);
+    gProfiler.StopTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+    UpdateScreen(GAMESCREEN_MODAL);
+    UpdateScreen(GAMESCREEN_OVERLAY);
+    inputManager->EndFrame();
+}
+
+bool Game::TickInBackground() {
+    // Unfocused, with an idle multiplayer engine, a delegate that lets it sleep and no scene
+    // waiting: only the engine clock and the console move.
+    if (focused) return false;
+    if (multiplayerEngine && gEngineServices.multiplayerIsIdle && !gEngineServices.multiplayerIsIdle(multiplayerEngine))
+        return false;
+    if (delegate && !delegate->CanSleep()) return false;
+    if (switchPending) return false;
+    gVornexEngine.Timer().Tick(true);
+    ProcessConsoleCommands();
+    smoothGameTimer.Tick(0.0f);
+    smoothGameplayTimer.Tick(0.0f);
+    return true;
+}
+
+void Game::MeasureFrameDelta() {
     // 7-8. The frame delta, capped at one step (the excess dropped from both stamps), then
     // averaged over the last four frames.
     const int64_t now = os::ReadCounter();
@@ -162,112 +212,90 @@ void Game::Tick(bool hasFocus) {
     frameDeltas[3] = delta;
     frameDelta = (frameDeltas[0] + frameDeltas[1] + frameDeltas[2] + frameDeltas[3]) * 0.25f;
     SetCounter(COUNTER_FRAME_TIME, frameDelta * 1000.0f);
+}
 
+Game::TickSteps Game::PlanSteps(float factor) {
+    TickSteps steps;
     // 9. Fixed steps.
     float elapsed = static_cast<float>(lastFrameStamp - fixedStepStamp) / kFrequency;
     if (elapsed < 0.0f) elapsed = 0.0f;
     const float scale = timeMultiplier * factor;
-    const uint32_t n = StepCount(elapsed * timeMultiplier * factor * kFixedStepsPerSecond);
-    if (n != 0)
-        fixedStepStamp += static_cast<int64_t>(static_cast<float>(n) * kStepSeconds / scale * kFrequency);
+    steps.fixed = StepCount(elapsed * timeMultiplier * factor * kFixedStepsPerSecond);
+    if (steps.fixed != 0)
+        fixedStepStamp += static_cast<int64_t>(static_cast<float>(steps.fixed) * kStepSeconds / scale * kFrequency);
     else if (!(scale > 0.0f))
         fixedStepStamp = lastFrameStamp;  // no game time: none is owed when the multiplier returns
 
-    // 10. Variable steps.
+    // 10. Variable steps: whole steps, then the remainder as a step of its own when it is
+    // large enough (or when there is no whole step).
     frameGameDelta = scale * frameDelta;
-    const float g = frameGameDelta;
-    const uint32_t m = StepCount(g * kVariableStepsPerSecond);
-    const float remainder = std::max(g - static_cast<float>(m) * kStepSeconds, 0.0f);
-    const uint32_t v = m + (m == 0 || remainder > kRemainderStep ? 1u : 0u);
+    steps.gameDelta = frameGameDelta;
+    steps.whole = StepCount(steps.gameDelta * kVariableStepsPerSecond);
+    steps.remainder = std::max(steps.gameDelta - static_cast<float>(steps.whole) * kStepSeconds, 0.0f);
+    steps.variable = steps.whole + (steps.whole == 0 || steps.remainder > kRemainderStep ? 1u : 0u);
+    return steps;
+}
 
-    // 11-13.
-    const bool fixedMode = delegate && delegate->OnBeforeTick();
-    lastFixedMode = fixedMode;
-    lastStepCount = fixedMode ? n : v;
-    SetCounter(COUNTER_STEPS, static_cast<float>(lastStepCount));
-    gProfiler.StartTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
+void Game::RunFixedSteps(const TickSteps& steps) {
+    // 15. Smooth time and the engine once per frame, then the fixed steps.
+    gameTimer.Tick(0.0f);
+    gameplayTimer.Tick(0.0f);
+    smoothGameTimer.Tick(steps.gameDelta);
+    smoothGameplayTimer.Tick(steps.gameDelta);
+    EngineUpdate();
+    SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
+    const bool gamePaused = gameTimer.IsPaused();
+    const bool gameplayPaused = gameplayTimer.IsPaused();
+    UpdateInput(focused);
     {
-        Section s(SECTION_GAME_CLOCK);
-        gGameClock->Tick(fixedMode ? static_cast<int32_t>(n) : -1, timeMultiplier);
+        Section s(SECTION_DELEGATE_SMOOTH_TICK);
+        if (delegate) delegate->OnSmoothTick();
     }
     {
-        Section s(SECTION_DELAYED);
-        TickDelayed(false);
-        UpdateEntityLists();
-        if (multiplayerEngine && gEngineServices.multiplayerDispatchReplicatedMethodCalls)
-            gEngineServices.multiplayerDispatchReplicatedMethodCalls(multiplayerEngine, false);
-        ProcessConsoleCommands();
+        Section s(SECTION_ENTITY_SMOOTH_TICK);
+        TickEntitiesSmooth();
     }
-    ++tickedFrames;
-    SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
+    for (uint32_t i = 0; i < steps.fixed; ++i) {
+        ++fixedSteps;
+        SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
+        gameTimer.Tick(kStepSeconds);
+        gameplayTimer.Tick(kStepSeconds);
+        if (!gamePaused) GameStep();
+        if (!gameplayPaused) {
+            Section s(SECTION_GAMEPLAY_SCHEDULER);
+            if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
+        }
+        StepMeshAnimations();
+    }
+    FrameUpkeep();
+}
 
-    if (fixedMode) {
-        // 15. Smooth time and the engine once per frame, then n steps.
-        gameTimer.Tick(0.0f);
-        gameplayTimer.Tick(0.0f);
-        smoothGameTimer.Tick(g);
-        smoothGameplayTimer.Tick(g);
+void Game::RunVariableSteps(const TickSteps& steps) {
+    // 16. Every sub-step runs the whole frame's work; the last may be the remainder.
+    for (uint32_t i = 0; i < steps.variable; ++i) {
+        variableSubStep = i;
+        const float step = i == steps.whole ? steps.remainder : kStepSeconds;
+        gameTimer.Tick(step);
+        gameplayTimer.Tick(step);
+        smoothGameTimer.Tick(step);
+        smoothGameplayTimer.Tick(step);
         EngineUpdate();
-        SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
         const bool gamePaused = gameTimer.IsPaused();
         const bool gameplayPaused = gameplayTimer.IsPaused();
+        SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
         UpdateInput(focused);
-        {
-            Section s(SECTION_DELEGATE_SMOOTH_TICK);
-            if (delegate) delegate->OnSmoothTick();
-        }
-        {
-            Section s(SECTION_ENTITY_SMOOTH_TICK);
-            TickEntitiesSmooth();
-        }
-        for (uint32_t i = 0; i < n; ++i) {
-            ++fixedSteps;
-            SetLogFrameNumbers(static_cast<int32_t>(fixedSteps), static_cast<int32_t>(tickedFrames));
-            gameTimer.Tick(kStepSeconds);
-            gameplayTimer.Tick(kStepSeconds);
-            if (!gamePaused) GameStep();
-            if (!gameplayPaused) {
-                Section s(SECTION_GAMEPLAY_SCHEDULER);
-                if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
-            }
-            StepMeshAnimations();
+        if (!gamePaused)
+            GameStep();
+        else if (delegate)
+            delegate->OnPauseTick();
+        if (!gameplayPaused) {
+            Section s(SECTION_GAMEPLAY_SCHEDULER);
+            if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
         }
         FrameUpkeep();
-    } else {
-        // 16. Every sub-step runs the whole frame's work.
-        for (uint32_t i = 0; i < v; ++i) {
-            variableSubStep = i;
-            const float step = i == m ? remainder : kStepSeconds;
-            gameTimer.Tick(step);
-            gameplayTimer.Tick(step);
-            smoothGameTimer.Tick(step);
-            smoothGameplayTimer.Tick(step);
-            EngineUpdate();
-            const bool gamePaused = gameTimer.IsPaused();
-            const bool gameplayPaused = gameplayTimer.IsPaused();
-            SetCounter(COUNTER_GAME_DELTA, gameTimer.LastDelta() * 1000.0f);
-            UpdateInput(focused);
-            if (!gamePaused)
-                GameStep();
-            else if (delegate)
-                delegate->OnPauseTick();
-            if (!gameplayPaused) {
-                Section s(SECTION_GAMEPLAY_SCHEDULER);
-                if (gameplayScheduler) gameplayScheduler->Run(gameplayTimer.Time());
-            }
-            FrameUpkeep();
-            StepMeshAnimations();
-        }
-        variableSubStep = 0;
+        StepMeshAnimations();
     }
-
-    // 17.
-    FinishMeshAnimations();
-    MultiplayerStep(n, 0, 0);
-    gProfiler.StopTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
-    UpdateScreen(GAMESCREEN_MODAL);
-    UpdateScreen(GAMESCREEN_OVERLAY);
-    inputManager->EndFrame();
+    variableSubStep = 0;
 }
 
 void Game::MultiplayerStep(uint32_t steps, uint32_t offsetLow, uint32_t offsetHigh) {

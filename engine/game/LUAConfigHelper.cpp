@@ -15,7 +15,7 @@
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileSystem.h"
 #include "core/text/TextConversion.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"

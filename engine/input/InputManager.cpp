@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "core/Time.h"
 #include "core/text/TextConversion.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/input/KeyboardDevice.h"
 
 namespace {
@@ -212,4 +212,11 @@ void InputManager::SetAccessibilityKeys(bool restore) {
 
 void InputManager::PostInputEvent(int32_t kind, uint32_t value) {
     if (inputEvents.size() < kMaxInputEvents) inputEvents.push_back({kind, value});
+}
+
+uint32_t InputManager::PressedPointerInputs(uint32_t (&out)[kPointerInputCount]) const {
+    uint32_t count = 0;
+    for (uint32_t key = kMouseButtonLeft; key < kMouseButtonLeft + kPointerInputCount; ++key)
+        if (IsKeyPressed(key)) out[count++] = key;
+    return count;
 }

@@ -128,6 +128,10 @@ public:
     void OnDevicesChanged();
 
     bool IsKeyPressed(uint32_t key) const;
+    // The pressed pointer inputs (kMouseButtonLeft + 0..5), in that order, into `out`;
+    // returns how many.
+    static constexpr uint32_t kPointerInputCount = 6;
+    uint32_t PressedPointerInputs(uint32_t (&out)[kPointerInputCount]) const;
     bool IsKeyPressedForTheFirstTime(uint32_t key) const;
     bool IsKeyReleasedForTheFirstTime(uint32_t key) const;
     const Vector& GetCursorPosition() const { return cursor; }

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/Time.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/input/InputManager.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
 #include "engine/entity/Entity.h"  // the grid's obstacle list
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 #include "engine/navigation/WalkMap.h"
 
 using WalkMap::kNoTile;

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/Time.h"
 #include "core/config/GameConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/SpatialQueries.h"
@@ -272,7 +273,7 @@ void VerySimpleCharacterController::MoveAwayFromMySphere(const Vector& centre, c
 }
 
 bool VerySimpleCharacterController::HasBeenFollowingPathRecently(float seconds) const {
-    return double(GameplayNow() - lastFollowTime) / double(os::kCounterFrequency) <= double(seconds);
+    return Time(GameplayNow() - lastFollowTime).ToSeconds() <= double(seconds);
 }
 
 void VerySimpleCharacterController::ClearPath() {
@@ -367,7 +368,7 @@ void VerySimpleCharacterController::Tick() {
     switch (state) {
         case STATE_SEARCHING:
             if (!GameplayPaused() &&
-                double(GameplayNow() - lastFollowTime) / double(os::kCounterFrequency) < kContinuationSeconds)
+                Time(GameplayNow() - lastFollowTime).ToSeconds() < kContinuationSeconds)
                 FollowPath();
             if (!finder->Step(kSearchBudget)) {
                 ClearPath();

@@ -5,7 +5,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 
@@ -70,4 +70,10 @@ void WalkMap::RebuildBlockedTiles(SceneGrid& grid) {
     if (!IsUsableGrid(grid)) return;
     for (const SafePointer<Entity>& o : obstacles)
         if (!o->CheckFlag(ENTITYFLAG_GHOSTMODE)) BlockCellsUnder(grid, o.Get());
+}
+
+void WalkMap::UpdateBlockedTiles(SceneGrid& grid) {
+    if (!grid.IsDirty()) return;
+    RebuildBlockedTiles(grid);
+    grid.ClearDirty();
 }

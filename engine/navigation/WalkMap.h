@@ -41,4 +41,7 @@ void UpdateMeshEntityTiles(Entity* mesh);
 // the local box of the obstacle's template. Obstacles in ghost mode block nothing.
 void RebuildBlockedTiles(SceneGrid& grid);
 
+// Once per frame: while the grid is dirty, rebuilds its blocked cells and clears the flag.
+void UpdateBlockedTiles(SceneGrid& grid);
+
 }  // namespace WalkMap

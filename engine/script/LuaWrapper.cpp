@@ -12,8 +12,7 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/profiler/Profiler.h"
-#include "engine/EngineServices.h"
-#include "engine/VornexEngine.h"
+#include "engine/services/EngineServices.h"
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaNumber.h"
@@ -83,8 +82,12 @@ void* NotYetBuilt() { return nullptr; }
 void* ScriptHost() { return &gLua; }
 void* Console() { return &gLog; }
 void* ProfilerObject() { return &gProfiler; }
-void* EngineObject() { return &gVornexEngine; }
-void* EngineTimer() { return &gVornexEngine.Timer(); }
+// The engine object and its timer live above the script host: the engine's start-up
+// registers where they are (LuaWrapper::SetEngineSingletons).
+LuaWrapper::SingletonSource gEngineObjectSource = nullptr;
+LuaWrapper::SingletonSource gEngineTimerSource = nullptr;
+void* EngineObject() { return gEngineObjectSource ? gEngineObjectSource() : nullptr; }
+void* EngineTimer() { return gEngineTimerSource ? gEngineTimerSource() : nullptr; }
 
 template <auto Hook>
 void* FromServices() {
@@ -191,6 +194,11 @@ void LuaWrapper::Close() {
     state = nullptr;
     floatArray.Release();
     unknownTypes.Release();
+}
+
+void LuaWrapper::SetEngineSingletons(SingletonSource engine, SingletonSource timer) {
+    gEngineObjectSource = engine;
+    gEngineTimerSource = timer;
 }
 
 void LuaWrapper::PublishSingletons() {

@@ -137,6 +137,11 @@ public:
     // the second. Null hooks do nothing.
     using StateHook = void (*)(lua_State* state);
     void SetInitHooks(StateHook openBitLibrary, StateHook resetReplication);
+    // Where the engine object and its timer are ("gVornexEngine", "gEngineTimer"): they
+    // live above the script host, so the engine's start-up registers them before Init
+    // publishes the singletons (unregistered: published as nil).
+    using SingletonSource = void* (*)();
+    static void SetEngineSingletons(SingletonSource engine, SingletonSource timer);
 
     // The state's allocation function (Lua's lua_Alloc). Every block comes from the
     // pools and every resize moves. A growth that cannot be served returns null (Lua

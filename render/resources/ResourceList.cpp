@@ -13,13 +13,13 @@
 #include "core/rtti/SolidFile.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
-#include "render/shaders/ShaderManager.h"
 
 namespace {
 
 RTTIClass* gEntryClass = nullptr;
 RTTIClass* gListClass = nullptr;
 std::atomic<ResourceList::TemplatePreloadHook> gTemplateHook{nullptr};
+std::atomic<ResourceList::ShaderNameHook> gShaderNameHook{nullptr};
 
 constexpr const char* kKindNames[ResourceList::KIND_COUNT] = {
     "Textures", "Shaders", "Templates", "Fonts", "Sounds", "StreamableSounds", "Animations", "Voices", "Videos"};
@@ -54,6 +54,7 @@ const RTTIClass* ResourceList::RegisterClass() {
 }
 
 void ResourceList::SetTemplatePreloadHook(TemplatePreloadHook hook) { gTemplateHook.store(hook); }
+void ResourceList::SetShaderNameHook(ShaderNameHook hook) { gShaderNameHook.store(hook); }
 ResourceList::TemplatePreloadHook ResourceList::GetTemplatePreloadHook() { return gTemplateHook.load(); }
 
 // ---------------------------------------------------------------------------------------
@@ -83,7 +84,7 @@ void ResourceManager::PreloadResources(const ResourceList& list) {
         const char* use = e.name.CStr();
         if (std::strlen(use) <= kMaxResourceName) {
             std::strcpy(name, use);
-            if (gShaderManager) gShaderManager->FixHardwareDepthBits(name);
+            if (const ResourceList::ShaderNameHook fix = gShaderNameHook.load()) fix(name);
             use = name;
         }
         if (Resource* r = GetResource(RESOURCE_SHADER, use, e.parameter, true, e.flags)) {

@@ -45,4 +45,10 @@ public:
     using TemplatePreloadHook = void (*)(const char* templateName);
     static void SetTemplatePreloadHook(TemplatePreloadHook hook);
     static TemplatePreloadHook GetTemplatePreloadHook();
+
+    // Shaders in a list are named for the device that wrote it: the shader library's hook
+    // makes a name's hardware-depth bits this device's (in place; the name keeps its
+    // length). Set at start-up; without it names are used as written.
+    using ShaderNameHook = void (*)(char* name);
+    static void SetShaderNameHook(ShaderNameHook hook);
 };

@@ -12,23 +12,24 @@
 // _Passes (eviction and the passes 14-17).
 #include "render/resources/ResourceManager.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/StreamingFileReader.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
+#include "render/ResourceStreamPump.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceFont.h"
 #include "render/resources/ResourcePool.h"
-#include "render/shaders/ResourceShader.h"
-#include "render/resources/ResourceSound.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "render/resources/ResourceTexture.h"
 
@@ -51,6 +52,14 @@ void* AcquireProfilerFont(const char* name) {
 }
 
 void ReleaseProfilerFont(void* font) { static_cast<Resource*>(font)->Release(); }
+
+// The factories of the pools that live above this folder (SetPoolFactory).
+std::atomic<ResourceManager::PoolFactory> gPoolFactories[RESOURCE_TYPE_COUNT] = {};
+
+ResourcePool* MakeRegisteredPool(uint32_t type) {
+    const ResourceManager::PoolFactory make = gPoolFactories[type].load(std::memory_order_acquire);
+    return make ? make() : nullptr;
+}
 }  // namespace
 
 ResourceManager& gResourceManager = *reinterpret_cast<ResourceManager*>(gManagerStorage);
@@ -58,9 +67,11 @@ ResourceManager& gResourceManager = *reinterpret_cast<ResourceManager*>(gManager
 void CreateGlobalResourceManager() {
     new (gManagerStorage) ResourceManager;
     gResourceLock = new CriticalSection;
+    SetResourceStreamPump(&ResourceManager::PumpStreams);
 }
 
 void DestroyGlobalResourceManager() {
+    SetResourceStreamPump(nullptr);
     gResourceManager.~ResourceManager();
     delete gResourceLock;
     gResourceLock = nullptr;
@@ -85,10 +96,10 @@ void ResourceManager::CreatePools() {
     CriticalSectionGuard guard(&managerLock);
     if (PoolsCreated()) return;
     pools[RESOURCE_TEXTURE] = new ResourceTexturePool;
-    pools[RESOURCE_SHADER] = new ResourceShaderPool;
+    pools[RESOURCE_SHADER] = MakeRegisteredPool(RESOURCE_SHADER);
     pools[RESOURCE_FONT] = new ResourceFontPool;
     pools[RESOURCE_TEMPLATE] = new ResourceTemplatePool;
-    pools[RESOURCE_SOUND] = new ResourceSoundPool;
+    pools[RESOURCE_SOUND] = MakeRegisteredPool(RESOURCE_SOUND);
     pools[RESOURCE_ANIMATION] = new ResourceAnimationPool;
     poolsCreated.store(true, std::memory_order_release);
 }
@@ -98,7 +109,7 @@ bool ResourceManager::Start() {
     CreatePools();
     if (!BaseThread::Start()) return false;
     StreamingFileReader::SetLoaderThread(this);
-    gVornexRenderer.ProfilerOverlay().SetFontLookup(&AcquireProfilerFont, &ReleaseProfilerFont);
+    gVornexRenderer.SetProfilerFontLookup(&AcquireProfilerFont, &ReleaseProfilerFont);
     return true;
 }
 
@@ -119,13 +130,17 @@ void ResourceManager::Stop() {
     // The thread ends before the readers fall back to running their jobs inline.
     BaseThread::Stop();
     StreamingFileReader::SetLoaderThread(nullptr);
-    gVornexRenderer.ProfilerOverlay().SetFontLookup(nullptr, nullptr);
+    gVornexRenderer.SetProfilerFontLookup(nullptr, nullptr);
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "ResourceManager closed");
 }
 
 bool ResourceManager::OnMainThread() const {
     const uint64_t id = mainThread.load(std::memory_order_acquire);
     return id != 0 && id == os::CurrentThreadId();
+}
+
+void ResourceManager::SetPoolFactory(uint32_t typeIndex, PoolFactory factory) {
+    if (typeIndex < RESOURCE_TYPE_COUNT) gPoolFactories[typeIndex].store(factory, std::memory_order_release);
 }
 
 void ResourceManager::PumpStreams() {
@@ -349,7 +364,7 @@ bool ResourceManager::LoadResource(Resource* resource) {
     if (type >= 32 || !(loadTypeMask.load(std::memory_order_acquire) & (1u << type))) {
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice, "Resource loading skipped (%s)", name);
     } else if (resource->LoadResource()) {
-        const double seconds = double(os::ReadCounter() - start) / double(os::kCounterFrequency);
+        const double seconds = Time(os::ReadCounter() - start).ToSeconds();
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice,
                    "Resource loaded successfully (%s) in %f seconds", name, seconds);
     } else {

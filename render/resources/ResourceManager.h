@@ -116,6 +116,11 @@ public:
     // Pumps the streaming readers when called on the loader thread (their list belongs
     // to it); nothing elsewhere.
     static void PumpStreams();
+    // Makes the pool of one resource type. The shader and sound pools live above this
+    // folder (render/shaders, render/sound): the renderer's start-up table registers their
+    // factories before any manager starts. A type without a factory gets no pool.
+    using PoolFactory = ResourcePool* (*)();
+    static void SetPoolFactory(uint32_t typeIndex, PoolFactory factory);
     // The thread that called Start (the engine's main thread).
     bool OnMainThread() const;
 

@@ -10,7 +10,6 @@
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
-#include "render/resources/SoundMemoryPool.h"
 
 namespace {
 // A text payload {u32 length, bytes, NUL} read in place; null when the record is short
@@ -117,8 +116,8 @@ void ResourceManager::DestroyPools() {
     }
 }
 
-void ResourceManager::CmdLogSoundPool(ResourceManager&, CommandRingBuffer&) {
-    if (gSoundMemoryPool) gSoundMemoryPool->Dump();
+void ResourceManager::CmdLogSoundPool(ResourceManager& self, CommandRingBuffer&) {
+    if (ResourcePool* sounds = self.pools[RESOURCE_SOUND]) sounds->LogMemory();
 }
 
 void ResourceManager::CmdSetLoadTypeMask(ResourceManager& self, CommandRingBuffer& ring) {

@@ -21,6 +21,8 @@ public:
     // Allocates and constructs the kind's resource for a normalised name; null on
     // failure. The template pool reads the parameter as a template type row.
     virtual Resource* CreateResource(const char* name, uint32_t parameter) = 0;
+    // Logs the memory pool of the kind's data, where it has one (the sounds' chunks).
+    virtual void LogMemory() {}
 
     // Index of the name, or -1.
     int32_t Find(const char* name) const;

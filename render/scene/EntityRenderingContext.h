@@ -60,13 +60,13 @@ public:
     // Main thread: posts op 2; the render thread destroys the context after every
     // earlier op. The context must not be used afterwards.
     virtual void Release();
-    virtual bool Query4() const { return false; }
+    virtual bool Query4() const { return false; }          // slot 4: unused by every context here
     virtual void Destroy() { delete this; }
-    virtual void Hook6(void*, void*) {}
-    virtual uint32_t Query7() const { return 0; }
+    virtual void Hook6(void*, void*) {}                    // slot 6: unused by every context here
+    virtual uint32_t Query7() const { return 0; }          // slot 7: unused by every context here
     // Render thread: draws with the given matrix (empty here).
     virtual void Draw(void* task, const Matrix& world, const void* drawArguments) {}
-    virtual bool Query9() const { return false; }
+    virtual bool Query9() const { return false; }          // slot 9: unused by every context here
     // Render thread: after every refresh.
     virtual void OnRefreshed() {}
 

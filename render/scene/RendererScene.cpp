@@ -8,6 +8,7 @@
 
 #include "core/Memory.h"
 #include "core/fs/FileSystem.h"
+#include "core/fs/FsUtil.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer_Local.h"
 #include "render/resources/Resource.h"
@@ -99,9 +100,7 @@ void RendererScene::LoadLightmaps(const char* sceneName) {
         lightmaps[i] = gResourceManager.GetResource(RESOURCE_TEXTURE, name, 0, true, RESOURCE_FLAG_SCENE_TEXTURE);
         if (lightmaps[i]) lightmaps[i]->QueueLoad();
     }
-    const size_t bytes = std::strlen(sceneName) + 1;
-    char* copy = static_cast<char*>(EngineAlloc(bytes));
-    std::memcpy(copy, sceneName, bytes);
+    char* copy = fs::CopyText(sceneName);
     if (!Post(8, copy)) EngineFree(copy);
     gVornexRenderer.FlushCommands(true);
     gResourceManager.Flush();

@@ -111,6 +111,43 @@ void LogCompilerLines(gfx::Blob* messages, bool failed) {
     }
 }
 
+// The option macros of a variant, the skinning bone count and the terminator; the
+// options also as one space-separated line for the log.
+void BuildMacros(const std::vector<std::string>& options, std::vector<gfx::ShaderMacro>* macros,
+                 std::string* optionText) {
+    for (const std::string& o : options) {
+        macros->push_back({o.c_str(), nullptr});
+        if (!optionText->empty()) *optionText += ' ';
+        *optionText += o;
+    }
+    macros->push_back({"MAX_SHADER_SKINNING_BONES", kSkinningBones});
+    macros->push_back({nullptr, nullptr});
+}
+
+// The compiler's outcome: its lines logged, and on success the code copied into engine
+// memory (the caller owns it). False on failure.
+bool TakeCompiledCode(gfx::Result result, gfx::Blob* blob, gfx::Blob* messages, const char* stage, const char* path,
+                      void** code, uint32_t* codeSize) {
+    const bool failed = !gfx::Succeeded(result) || !blob;
+    if (failed) gLog.Error(LogCategory::Resources, "HLSL error while compiling %s shader %s", stage, path);
+    else
+        gLog.Print(LogSeverity::Progress, LogCategory::Resources, "Shader %s (%s) compiled successfully", path, stage);
+    LogCompilerLines(messages, failed);
+    if (messages) messages->Release();
+    if (failed) {
+        if (blob) blob->Release();
+        return false;
+    }
+    const uint32_t bytes = blob->GetBufferSize();
+    void* block = EngineAlloc(bytes);
+    if (block) std::memcpy(block, blob->GetBufferPointer(), bytes);
+    blob->Release();
+    if (!block) return false;
+    *code = block;
+    *codeSize = bytes;
+    return true;
+}
+
 }  // namespace
 
 const char* VertexShaderConstantName(VertexShaderConstant c) { return c < VSC_COUNT ? kConstantNames[c] : ""; }
@@ -369,13 +406,7 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
 
     std::vector<gfx::ShaderMacro> macros;
     std::string optionText;
-    for (const std::string& o : options) {
-        macros.push_back({o.c_str(), nullptr});
-        if (!optionText.empty()) optionText += ' ';
-        optionText += o;
-    }
-    macros.push_back({"MAX_SHADER_SKINNING_BONES", kSkinningBones});
-    macros.push_back({nullptr, nullptr});
+    BuildMacros(options, &macros, &optionText);
 
     char path[fs::kMaxPath];
     FileSystem::ComposePath(path, sizeof path, family.c_str(), "hlsl", kSourceFolder);
@@ -415,24 +446,7 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     const gfx::Result r = gfx::CompileShader(text.data(), static_cast<uint32_t>(text.size() - 1), macros.data(),
                                              &includes, stage, profile, gfx::SHADER_FLAGS_NONE, &blob, &messages,
                                              nullptr);
-    const bool failed = !gfx::Succeeded(r) || !blob;
-    if (failed) gLog.Error(LogCategory::Resources, "HLSL error while compiling %s shader %s", stage, path);
-    else
-        gLog.Print(LogSeverity::Progress, LogCategory::Resources, "Shader %s (%s) compiled successfully", path, stage);
-    LogCompilerLines(messages, failed);
-    if (messages) messages->Release();
-    if (failed) {
-        if (blob) blob->Release();
-        return false;
-    }
-    const uint32_t bytes = blob->GetBufferSize();
-    void* block = EngineAlloc(bytes);
-    if (block) std::memcpy(block, blob->GetBufferPointer(), bytes);
-    blob->Release();
-    if (!block) return false;
-    *code = block;
-    *codeSize = bytes;
-    return true;
+    return TakeCompiledCode(r, blob, messages, stage, path, code, codeSize);
 }
 
 void ResourceShader::WriteCache(const void* code, uint32_t codeSize) {

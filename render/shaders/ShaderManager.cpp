@@ -21,6 +21,7 @@
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourceTexture.h"
+#include "render/shaders/PostProcessChain.h"
 #include "render/shaders/ResourceShader.h"
 #include "render/shaders/ShaderDefinitions.h"
 

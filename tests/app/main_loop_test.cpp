@@ -14,7 +14,7 @@
 #include "../engine/EngineDataSet.h"
 #include "CaptureLogSink.h"
 #include "app/MainWindow.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"

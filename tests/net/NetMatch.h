@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "NetTestSupport.h"
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 #include "net/LoopbackNetDriver.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"

@@ -8,7 +8,7 @@
 #include "CaptureLogSink.h"
 #include "NetTestSupport.h"
 #include "core/config/GameConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "engine/game/Game.h"
 #include "engine/script/LuaUnicodeString.h"

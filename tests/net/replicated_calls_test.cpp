@@ -6,11 +6,11 @@
 #include <lua.hpp>
 
 #include "NetMatch.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "engine/game/Game.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ReplicationBridge.h"
+#include "engine/entity/ReplicationBridge.h"
 
 struct GameEntityListsTestAccess {
     static void SetMultiplayerEngine(Game& game, MultiplayerEngine* engine) { game.multiplayerEngine = engine; }

@@ -4,6 +4,8 @@
 
 #include "RenderTestSupport.h"
 #include "core/profiler/Profiler.h"
+#include "render/frame/RendererProfilerDrawer.h"
+#include "render/shaders/PostProcessChain.h"
 
 using namespace rendertest;
 using namespace gfx;

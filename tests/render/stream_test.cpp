@@ -5,6 +5,7 @@
 
 #include "RenderTestSupport.h"
 #include "core/profiler/Profiler.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "platform/os/Clock.h"
 
 using namespace rendertest;

@@ -19,7 +19,7 @@
 #include "core/CrtRand.h"
 #include "core/config/CoreStaticInit.h"
 #include "core/rtti/RTTIProperty.h"
-#include "render/RenderStaticInit.h"
+#include "render/frame/RenderStaticInit.h"
 #include "render/shaders/ShaderDefinitions.h"
 
 namespace {

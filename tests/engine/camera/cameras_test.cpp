@@ -6,7 +6,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/camera/CameraTestServices.h"

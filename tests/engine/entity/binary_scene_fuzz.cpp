@@ -9,7 +9,7 @@
 #include "SceneFiles.h"
 #include "engine/entity/BinaryScene.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 

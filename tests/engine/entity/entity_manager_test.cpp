@@ -162,15 +162,19 @@ TEST_F(ManagerTest, PickingHandsHitsToTheHandlers) {
     Matrix view = Matrix::IDENTITY, projection;
     projection.LoadPerspectiveFovLH(90.0f, 1.0f, 0.1f, 1000.0f);
     input.SetCursorPosition(0.5f, 0.5f);
-    gEntityManager->Pick(input, view, projection);
+    auto pick = [&] {
+        uint32_t pressed[InputManager::kPointerInputCount];
+        gEntityManager->Pick(input.GetCursorPosition(), pressed, input.PressedPointerInputs(pressed), view, projection);
+    };
+    pick();
     EXPECT_TRUE(picks.empty());  // no pointer input active
     ASSERT_TRUE(input.PostMouseEvent(MOUSEEVENT_RIGHT_DOWN, 0.5f, 0.5f));
     input.Update();
-    gEntityManager->Pick(input, view, projection);
+    pick();
     EXPECT_EQ(picks, (std::vector<std::pair<Entity*, uint32_t>>{{ahead, 0x10001}}));
     picks.clear();
     input.SetCursorPosition(0.5f + 30.0f / 100.0f, 0.5f);  // x = 30 at depth 50 under 90 degrees
-    gEntityManager->Pick(input, view, projection);
+    pick();
     EXPECT_EQ(picks, (std::vector<std::pair<Entity*, uint32_t>>{{aside, 0x10001}}));
     gEntityManager->FrameEntities().Clear();
     hid::ResetInputLayer();

@@ -8,7 +8,7 @@
 #include "EntityTestSupport.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 
 namespace {
 

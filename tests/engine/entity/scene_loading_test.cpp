@@ -17,7 +17,7 @@
 #include "engine/entity/EntitySet.h"
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/NumpyReference.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
 #include "engine/game/LUAConfigHelper.h"
 #include "engine/input/InputManager.h"

@@ -8,7 +8,7 @@
 
 #include "CaptureLogSink.h"
 #include "engine/game/EnvLight.h"
-#include "engine/game/TouchHelper.h"
+#include "engine/input/TouchHelper.h"
 #include "engine/input/InputManager.h"
 #include "env_light_fake.h"
 #include "platform/os/SharedLibrary.h"

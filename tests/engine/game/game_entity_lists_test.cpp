@@ -9,7 +9,7 @@
 
 #include "core/Time.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/GameClock.h"
+#include "engine/services/GameClock.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"

@@ -13,14 +13,14 @@
 #include "CaptureLogSink.h"
 #include "core/Log.h"
 #include "core/Time.h"
-#include "engine/EngineServices.h"
-#include "engine/FrameTimer.h"
-#include "engine/GameClock.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/FrameTimer.h"
+#include "engine/services/GameClock.h"
 #include "engine/NumpyReference.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
-#include "engine/script/ScriptScheduler.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 
 namespace {

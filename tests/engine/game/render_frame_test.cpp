@@ -8,7 +8,7 @@
 
 #include "../EngineDataSet.h"
 #include "core/config/GameConfig.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"

@@ -5,7 +5,7 @@
 
 #include "CaptureLogSink.h"
 #include "core/Time.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"
 #include "platform/input/Input.h"

@@ -5,7 +5,7 @@
 
 #include "core/math/Vector.h"
 #include "engine/entity/Entity.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 
 inline std::vector<uint8_t> WalkGridBlock(uint32_t width, uint32_t height, float cellSize, const Vector& origin,
                                           const std::vector<uint8_t>& cells) {

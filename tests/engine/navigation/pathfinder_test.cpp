@@ -221,7 +221,7 @@ TEST_F(EntityTest, ObstacleRebuildMatchesBruteForceOfCellCentres) {
     obstacles[0]->RaiseFlag(ENTITYFLAG_GHOSTMODE, false);
     gEntityManager->DestroyEntity(obstacles[1]);
     ASSERT_TRUE(grid->IsDirty());
-    grid->Update();
+    WalkMap::UpdateBlockedTiles(*grid);
     EXPECT_FALSE(grid->IsDirty());
     EXPECT_EQ(grid->Obstacles().Count(), 7u);
     int blocked = 0;

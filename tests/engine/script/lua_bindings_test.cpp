@@ -15,7 +15,7 @@
 #include "ScriptTestPackage.h"
 #include "core/StaticInit.h"
 #include "core/config/ConfigFolder.h"
-#include "engine/EngineServices.h"
+#include "engine/services/EngineServices.h"
 #include "engine/script/LuaBindings.h"
 
 int tolua_ScriptTestPackage_open(lua_State* state);

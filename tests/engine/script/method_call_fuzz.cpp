@@ -9,7 +9,7 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"
-#include "engine/script/ReplicationBridge.h"
+#include "engine/entity/ReplicationBridge.h"
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     MPMethodCall call;

@@ -4,10 +4,11 @@
 #include "ResourceTestSupport.h"
 #include "core/Memory.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "render/resources/ResourceFont.h"
-#include "render/resources/ResourceSound.h"
+#include "render/sound/ResourceSound.h"
 #include "render/resources/ResourceTexture.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/SoundMemoryPool.h"
 
 using namespace resourcetest;
 

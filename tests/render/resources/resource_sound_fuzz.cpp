@@ -6,9 +6,9 @@
 
 #include "FuzzFolder.h"
 #include "ProgramStaticInit.h"
-#include "render/resources/ResourceSound.h"
-#include "render/resources/RiffChunkReader.h"
-#include "render/resources/SoundMemoryPool.h"
+#include "render/sound/ResourceSound.h"
+#include "render/sound/RiffChunkReader.h"
+#include "render/sound/SoundMemoryPool.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 
 #include "ShaderTestSupport.h"
 #include "core/math/Matrix.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/PostProcessChain.h"
+#include "render/shaders/PostProcessChain.h"
 #include "render/resources/ResourceTexture.h"
 
 using namespace shadertest;

@@ -29,7 +29,7 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/navigation/SceneGrid.h"
+#include "engine/entity/SceneGrid.h"
 #include "render/RenderTestSupport.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceManager.h"

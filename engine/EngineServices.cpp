@@ -1,3 +1,0 @@
-#include "engine/EngineServices.h"
-
-EngineServices gEngineServices;

@@ -1,0 +1,3 @@
+#include "engine/services/EngineServices.h"
+
+EngineServices gEngineServices;

@@ -1,0 +1,25 @@
+#include "engine/services/FrameTimer.h"
+
+#include "platform/os/Clock.h"
+
+void FrameTimer::Reset() {
+    lastStamp = accumulated = os::ReadCounter();
+    delta = 0.0f;
+}
+
+void FrameTimer::Tick(bool zeroDelta) {
+    const int64_t now = os::ReadCounter();
+    const int64_t elapsed = now - lastStamp;
+    lastStamp = now;
+    if (zeroDelta) {
+        delta = 0.0f;
+        return;
+    }
+    // Seconds in single precision, as every frame-time figure of the tick; the ticks
+    // added are that figure turned back into ticks.
+    const float frequency = static_cast<float>(os::kCounterFrequency);
+    const float seconds = static_cast<float>(elapsed) / frequency;
+    accumulated += static_cast<int64_t>(seconds * frequency);
+    ++frameCount;
+    delta = seconds;
+}

@@ -1,0 +1,12 @@
+#include "render/shaders/PostProcessChain.h"
+
+void PostProcessChain::PostProcess(uint32_t modeBits) { ++postProcessCount; }
+
+void PostProcessChain::CreateDeviceObjects() {}
+
+void PostProcessChain::ReleaseDeviceObjects() {}
+
+void PostProcessChain::ReleaseShaders() {
+    for (ShaderPair& p : compositeShaders) p.Release();
+    for (ShaderPair& p : passShaders) p.Release();
+}
