@@ -331,8 +331,6 @@ public:
 
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
-    // A copy in engine memory (null for null).
-    static char* CopyText(const char* text) { return fs::CopyText(text); }
     void CreateInputManager();
     void InstallHooks();
     void RemoveHooks();

@@ -73,7 +73,7 @@ void Game::SwitchScene(const char* name, uint32_t flags, Semaphore* semaphore) {
         switchPending = false;
         return;
     }
-    pendingSceneName = name && *name ? CopyText(name) : nullptr;
+    pendingSceneName = name && *name ? fs::CopyText(name) : nullptr;
     switchSemaphore = semaphore;
     switchFlags = flags;
     switchPending = true;
@@ -110,7 +110,7 @@ void Game::LoadPendingScene() {
         switchFlags = 0;
         return;
     }
-    SceneLoad load{CopyText(pendingSceneName), switchFlags, switchSemaphore, switchRequests, os::ReadCounter(),
+    SceneLoad load{fs::CopyText(pendingSceneName), switchFlags, switchSemaphore, switchRequests, os::ReadCounter(),
                    Time::Base().start};
     BeginSceneSwitch(load);
     ClearForNewScene(load);
