@@ -12,6 +12,7 @@
 #include "engine/EngineStaticInit.h"
 #include "engine/game/GameDelegate.h"
 #include "render/RenderStaticInit.h"
+#include "sound/SoundStaticInit.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

@@ -8,8 +8,9 @@
 extern const StaticInitTable kCoreStaticInit __attribute__((weak));
 extern const StaticInitTable kRenderStaticInit __attribute__((weak));
 extern const StaticInitTable kEngineStaticInit __attribute__((weak));
+extern const StaticInitTable kSoundStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }
