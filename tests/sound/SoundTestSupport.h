@@ -173,16 +173,16 @@ struct InlineEngineFixture : SoundFolderFixture {
         a->Render(frames, out.data());
         for (float f : out) captured.push_back(int16_t(std::lrint(f * 32768.0f > 32767.0f ? 32767.0f : f * 32768.0f)));
     }
-    // Steps until no instance is left (waiting in real time while nothing plays, so the
+    // Steps (once at least, so posted commands run) until no instance is left (waiting in real time while nothing plays, so the
     // loader can work); false after the time-out.
     bool RunUntilSilent(double seconds = 30.0) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (SoundInstanceBase::First()) {
+        do {
             if (std::chrono::steady_clock::now() > end) return false;
             const bool voiced = engine->GetAudioEngine() && engine->GetAudioEngine()->GetVoiceDebugStates(nullptr, 0) > 0;
             Step();
             if (!voiced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        } while (SoundInstanceBase::First());
         return true;
     }
     // Steps until a voice exists (or the time-out).
