@@ -115,7 +115,7 @@ void SoundEngine::Initialize() {
     SoundInstanceBase::CreateDecodePool(blocks);
 
     audio::AudioEngine* engine = nullptr;
-    audio::Result result = audio::CreateAudioEngine(&engine, &engineOptions);
+    audio::Result result = (engineFactory ? engineFactory : &audio::CreateAudioEngine)(&engine, &engineOptions);
     if (result == audio::kOk && engine) {
         result = engine->Initialize(0, audio::kAnyProcessor);
         if (result != audio::kOk) {

@@ -173,6 +173,10 @@ public:
     // The options of the audio engine that the next initialisation creates (copied;
     // the capture path must outlive it). Null: the defaults (real-time null output).
     void SetEngineOptions(const audio::EngineOptions* options);
+    // The factory the next initialisation calls (null: audio::CreateAudioEngine), so a
+    // test can wrap the engine.
+    using EngineFactory = audio::Result (*)(audio::AudioEngine** engine, const audio::EngineOptions* options);
+    void SetEngineFactory(EngineFactory factory) { engineFactory = factory; }
     // With true the engine runs without its thread: Start and Stop post their commands,
     // and RunWake, called on one test thread, runs one wake (the commands, then the
     // audio update). Set before Start.
@@ -215,6 +219,7 @@ private:
     FloatFade masterFade;
 
     audio::EngineOptions engineOptions;
+    EngineFactory engineFactory = nullptr;
     bool runWithoutThread = false;
 };
 
