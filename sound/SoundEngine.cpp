@@ -20,6 +20,8 @@
 // audio engine's own lock guards them against its mixer.
 #include "sound/SoundEngine.h"
 
+#include <cassert>
+
 #include "core/Log.h"
 #include "core/config/ProjectConfig.h"
 #include "core/profiler/Profiler.h"
@@ -98,7 +100,10 @@ void SoundEngine::SetEngineOptions(const audio::EngineOptions* options) {
     engineOptions = options ? *options : audio::EngineOptions{};
 }
 
-void SoundEngine::RunWake() { Tick(); }
+void SoundEngine::RunWake() {
+    assert(!IsRunning() && "RunWake steps an engine that runs without its thread");
+    Tick();
+}
 
 void SoundEngine::PostJob(PayloadJob job, void* argument, const void* payload, uint32_t bytes) {
     BaseThread::PostCallOrRunInline(this, job, argument, payload, bytes);

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "core/BaseThread.h"
+#include "core/ThreadCheck.h"
 #include "core/math/Matrix.h"
 #include "engine/game/FloatFade.h"
 #include "platform/audio/AudioEngine.h"
@@ -157,7 +158,10 @@ public:
 
     // ======== Sound thread ========
     // Null until initialised and after the shutdown.
-    audio::AudioEngine* GetAudioEngine() const { return audioEngine; }
+    audio::AudioEngine* GetAudioEngine() const {
+        ASSERT_ON_THREAD(ThreadId(), "sound thread");
+        return audioEngine;
+    }
     audio::MasteringVoice* GetMasteringVoice() const { return masteringVoice; }
     uint32_t OutputChannelCount() const { return outputChannels; }
     int64_t LastUpdateTime() const { return lastUpdateTime; }

@@ -1,4 +1,4 @@
-// test-sanitize: address
+// test-sanitize: thread address
 // The front ends: the records they leave in the ring (read back field by field, owner
 // sizes at the native pointer size), the ids they hand out, and what they refuse.
 #include <gtest/gtest.h>
