@@ -224,6 +224,24 @@ TEST_F(Levels, StopPauseAndTheBackgroundMode) {
     CommandsOnly();
     EXPECT_EQ(SoundInstanceBase::First(), nullptr);
 
+    // The instance log.
+    {
+        CaptureLogSink log;
+        log.Attach();
+        PlayEndless(0);
+        const SoundParamWrapper twice = Params(0, 2);
+        engine->PlaySystemSound("hum.wav", &twice);
+        engine->LogActiveSoundInstances();
+        CommandsOnly();
+        std::vector<CaptureLogSink::Message> lines = log.Messages();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0].text, "Active sound instances:");
+        EXPECT_EQ(lines[1].text, "000 l:1 hum.wav");
+        EXPECT_EQ(lines[2].text, "001 l:0 hum.wav");
+        engine->StopSound(kSoundAllInstances, 0.0f);
+        CommandsOnly();
+    }
+
     // Pause by channel.
     PlayEndless(3);
     PlayEndless(4);

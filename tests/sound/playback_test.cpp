@@ -231,6 +231,31 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
     // Empty parts only: no sound, gone at the first update.
     PlayToEnd(";;", Params());
     EXPECT_TRUE(log.Messages().empty());
+    // A part over 1024 characters is skipped with one line; the rest plays.
+    const std::string longPart = std::string(1100, 'x') + ";pcm22.wav";
+    EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), WavSamples(Sound("pcm22.wav")).size());
+    EXPECT_EQ(log.Messages().size(), 1u);
+}
+
+TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
+    ASSERT_TRUE(MakeOgg(Sound("a44.ogg"), 44100, 1, 0.3));
+    ASSERT_TRUE(MakeOgg(Sound("b22.ogg"), 22050, 1, 0.3));
+    const size_t first = SoxDecode(Sound("a44.ogg")).size();
+    Restart(44100, 1);
+    CaptureLogSink log;
+    log.Attach();
+    // Static: the second pick (flag 256) is the other rate.
+    EXPECT_EQ(PlayToEnd("a44.ogg;b22.ogg", Params(kSoundFlagFirstPickIsFirstSound, 0)), first);
+    EXPECT_TRUE(log.Contains("Cannot loop files of different format (a44.ogg vs b22.ogg)"));
+    EXPECT_FALSE(log.Contains("Cannot read audio stream"));
+    // Streamed: a loop file of the other rate.
+    log.Clear();
+    Restart(44100, 1);
+    const uint32_t id = Play("a44.ogg", Params(SOUNDSTARTFLAG_STREAMED, 0));
+    ASSERT_TRUE(engine->SetLoopFile(id, "b22.ogg"));
+    EXPECT_TRUE(RunUntilSilentCounting());
+    EXPECT_EQ(framesPlayed, first);
+    EXPECT_TRUE(log.Contains("Cannot loop files of different format (a44.ogg vs b22.ogg)"));
 }
 
 TEST_F(Playback, StreamAndDecoderLimits) {

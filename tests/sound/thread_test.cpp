@@ -95,9 +95,12 @@ TEST_F(RealThread, StreamedOggDrainsInRealTimeAndIsCaptured) {
     ASSERT_TRUE(MakeOgg(Sound("two.ogg"), 44100, 2, 2.0));
     const uint64_t frames = std::stoull(ShellOutput("soxi -s '" + Sound("two.ogg") + "'"));
     const std::string capture = root + "/capture.wav";
-    const audio::EngineOptions options{audio::OutputKind::kRealtimeNull, 44100, 2, capture.c_str()};
+    const audio::EngineOptions options{audio::OutputKind::kRealtimeNull, 44100, 2, nullptr};
     engine->SetEngineOptions(&options);
+    setenv("AUDIO_CAPTURE_WAV", capture.c_str(), 1);  // read when the thread makes its output
     ASSERT_TRUE(engine->Start());
+    engine->Flush();
+    unsetenv("AUDIO_CAPTURE_WAV");
     SoundParamWrapper p;
     p.LoadDefaults();
     p.Flags = SOUNDSTARTFLAG_STREAMED;
@@ -137,4 +140,15 @@ TEST_F(RealThread, StreamedOggDrainsInRealTimeAndIsCaptured) {
         }
     ASSERT_LT(firstSound, lastSound);
     EXPECT_NEAR(double(lastSound - firstSound), double(frames), 44100 * 0.25);
+}
+
+TEST_F(RealThread, MixerGlitchesAreLogged) {
+    const audio::EngineOptions options{audio::OutputKind::kRealtimeNull, 48000, 2, nullptr};
+    engine->SetEngineOptions(&options);
+    CaptureLogSink log;
+    log.Attach();
+    ASSERT_TRUE(engine->Start());
+    engine->PostJob([](void*, const uint8_t*, uint32_t) { gSoundEngine->GetAudioEngine()->InjectMixerStall(200); },
+                    nullptr, nullptr, 0);
+    EXPECT_TRUE(WaitUntil([&] { return log.Contains("sound glithes during"); }, 10.0));
 }
