@@ -4,6 +4,7 @@
 // A front end reserves its record, writes the payload in the documented order and
 // commits it; it never waits. Names travel inside the record, so a name that can never
 // fit the ring is refused (one line, nothing posted) instead of cut.
+#include <cstdio>
 #include <cstring>
 
 #include "core/Log.h"

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstring>
-#include <new>
 
 #include "core/fs/StreamingFileReader.h"
 
