@@ -184,6 +184,17 @@ TEST_F(Levels, VoiceVolumeIsTheProductOfFourLevelsAndSentOnlyOnChange) {
     EXPECT_FLOAT_EQ(VoiceStates()[0].volume, 0.5f * 0.5f * 0.8f);
 }
 
+TEST_F(Levels, AChannelOutOfRangeFallsBackToChannelZero) {
+    CaptureLogSink log;
+    log.Attach();
+    engine->SetChannelVolume(0, 0.5f, 0.0f, 0);
+    PlayEndless(16);
+    After(0.03);
+    EXPECT_TRUE(log.Contains("Audio channel out of range - 16 (Unknown)"));
+    ASSERT_EQ(VoiceStates().size(), 1u);
+    EXPECT_FLOAT_EQ(VoiceStates()[0].volume, 0.5f);
+}
+
 TEST_F(Levels, FrequencyRatiosAreClampedToWhatTheVoiceTakes) {
     const uint32_t id = PlayEndless(5);
     struct Case {
