@@ -97,9 +97,10 @@ bool SoundInstanceStreamed::RewindStream(bool first) {
         EngineFree(loopFile);
         loopFile = nullptr;
         what = opened.CStr();
+    } else {
+        // Waits for the open attempt; a reader that handed out its file's bytes starts
+        // the count again. (A new reader's first read waits for its open by itself.)
+        reader->WaitUntilOpen();
     }
-    // Waits for the open attempt; a reader that handed out its file's bytes starts the
-    // count again.
-    reader->WaitUntilOpen();
     return ReopenDecoder(name.CStr(), what);
 }

@@ -278,6 +278,19 @@ TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
     EXPECT_TRUE(RunUntilSilentCounting());
     EXPECT_EQ(framesPlayed, first);
     EXPECT_TRUE(log.Contains("Cannot loop files of different format (a44.ogg vs b22.ogg)"));
+    // A loop file that does not exist: the intro plays once, the failed reader is read
+    // once and the sound ends.
+    log.Clear();
+    Restart(44100, 1);
+    const uint32_t missing = Play("a44.ogg", Params(SOUNDSTARTFLAG_STREAMED, 0));
+    ASSERT_TRUE(engine->SetLoopFile(missing, "missing.ogg"));
+    EXPECT_TRUE(RunUntilSilentCounting());
+    EXPECT_EQ(framesPlayed, first);
+    EXPECT_TRUE(log.Contains("Cannot read audio stream of Unknown"));
+    size_t closedReads = 0;
+    for (const CaptureLogSink::Message& m : log.Messages())
+        closedReads += m.text.find("trying to read from a closed file") != std::string::npos;
+    EXPECT_EQ(closedReads, 1u);
 }
 
 TEST_F(Playback, StreamAndDecoderLimits) {
