@@ -40,8 +40,8 @@ void SoundInstanceBase::ApplyLevels() {
     frequencyRatioFade.Update(now);
     float ratio = frequencyRatioFade.current * dopplerFactor * channel.currentFrequencyRatio;
     // The voice refuses a ratio outside [1/1024, its maximum] and would keep its old
-    // pitch; a NaN goes to the lower end.
-    if (!(ratio >= audio::kMinFrequencyRatio)) ratio = audio::kMinFrequencyRatio;
+    // pitch. (A NaN is refused: the voice and the stored value keep the old pitch.)
+    if (ratio < audio::kMinFrequencyRatio) ratio = audio::kMinFrequencyRatio;
     if (ratio > kSoundMaxFrequencyRatio) ratio = kSoundMaxFrequencyRatio;
     if (ratio != lastFrequencyRatio && voice->SetFrequencyRatio(ratio, kSoundOperationSet) == audio::kOk)
         lastFrequencyRatio = ratio;

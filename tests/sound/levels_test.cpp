@@ -206,6 +206,7 @@ TEST_F(Levels, FrequencyRatiosAreClampedToWhatTheVoiceTakes) {
         {1.0f, 1.5f, 1.0f},              // an instance fade target is clamped to 1
         {1.0f, 0.25f, 0.25f},
         {1.5f, 1.0f, 1.5f},
+        {NAN, 1.0f, 1.5f},               // refused by the voice: it keeps its pitch
     };
     for (const Case& c : cases) {
         engine->SetChannelFrequencyRatio(5, c.channelRatio, 0.0f, 0);
