@@ -345,3 +345,24 @@ TEST_F(Playback, WithoutAnAudioDeviceEveryPlayComesToNothing) {
         audio::SetEngineFault(audio::EngineFault::kNone);
     }
 }
+
+TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
+    ASSERT_TRUE(MakeTone(Sound("kept.wav"), "-r 22050 -c 1 -b 16", 0.1));
+    Resource* sound = gResourceManager.GetResource(RESOURCE_SOUND, "kept.wav", 0, true, 0);
+    ASSERT_NE(sound, nullptr);
+    sound->QueueLoad();
+    ASSERT_TRUE(WaitUntil([&] { return sound->IsLoaded(); }));
+    Resource* other = gResourceManager.GetResource(RESOURCE_ANIMATION, "walk", 0, true, 0);
+    ASSERT_NE(other, nullptr);
+    CaptureLogSink log;
+    log.Attach();
+    engine->LogSoundMemoryPool();
+    gResourceManager.Flush();
+    EXPECT_TRUE(log.Contains("[kept.wav]"));
+    sound->Release();
+    other->Release();
+    engine->EvictSoundMemoryPool();
+    gResourceManager.Flush();
+    EXPECT_TRUE(log.Contains("Removing unused resource: kept.wav"));
+    EXPECT_FALSE(log.Contains("Removing unused resource: walk"));
+}
