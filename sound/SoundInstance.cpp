@@ -214,9 +214,11 @@ SoundInstanceDecodableBase::~SoundInstanceDecodableBase() {
 void SoundInstanceDecodableBase::ExitLoop() {
     if (params.LoopCount == 1) return;
     params.LoopCount = 1;
-    if (!decoder) {
+    // A voice fed without a decoder gets nothing more. Before its start an instance has
+    // neither: the loop count alone makes its first pass the last.
+    if (!decoder && voice) {
         endReached = true;
-        if (voice) voice->ExitLoop(kSoundOperationSet);
+        voice->ExitLoop(kSoundOperationSet);
     }
 }
 

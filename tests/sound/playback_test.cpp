@@ -366,3 +366,24 @@ TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
     EXPECT_TRUE(log.Contains("Removing unused resource: kept.wav"));
     EXPECT_FALSE(log.Contains("Removing unused resource: walk"));
 }
+
+TEST_F(Playback, ExitLoopBeforeTheStartPlaysOnePass) {
+    ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.2));
+    ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.2));
+    const size_t pcm = WavSamples(Sound("pcm.wav")).size(), ogg = SoxDecode(Sound("tone.ogg")).size();
+    struct Case {
+        const char* name;
+        uint32_t flags;
+        size_t frames;
+    };
+    for (const Case c : {Case{"pcm.wav", 0, pcm}, Case{"tone.ogg", 0, ogg}, Case{"tone.ogg", SOUNDSTARTFLAG_STREAMED, ogg}}) {
+        SCOPED_TRACE(std::string(c.name) + (c.flags ? " streamed" : " static"));
+        Restart(22050, 1);
+        CaptureLogSink log;
+        log.Attach();
+        engine->ExitLoop(Play(c.name, Params(c.flags, 0)));
+        EXPECT_TRUE(RunUntilSilentCounting());
+        EXPECT_EQ(framesPlayed, c.frames);
+        EXPECT_FALSE(log.Contains("Unable to start playback"));
+    }
+}
