@@ -185,6 +185,11 @@ audio::SourceVoice* SoundInstanceBase::CreateVoice(const audio::WaveFormat* form
     return created;
 }
 
+bool SoundInstanceBase::StartVoice() {
+    if (stateFlags & SOUNDINSTANCE_PAUSED) return true;
+    return voice->Start(0, kSoundOperationSet) == audio::kOk;
+}
+
 void SoundInstanceBase::SetChannelCount(uint32_t sourceChannels) {
     channelCount = sourceChannels;
     if (sourceChannels == 2) {
@@ -253,7 +258,7 @@ bool SoundInstanceDecodableBase::StartDecodedVoice() {
     nextHalf = 0;
     Update3D();
     DecodeNextHalf();
-    return voice->Start(0, kSoundOperationSet) == audio::kOk;
+    return StartVoice();
 }
 
 bool SoundInstanceDecodableBase::DecodeNextHalf() {

@@ -110,6 +110,9 @@ public:
 
 protected:
     audio::SourceVoice* CreateVoice(const audio::WaveFormat* format);
+    // Starts the new voice; false when it refused. An instance paused before it had its
+    // voice stays silent until it is resumed.
+    bool StartVoice();
     void SetChannelCount(uint32_t sourceChannels);
 
     uint32_t id;

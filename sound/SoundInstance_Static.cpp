@@ -135,7 +135,7 @@ bool SoundInstanceStatic::StartPlayback() {
         SetChannelCount(format.channels);
         Update3D();
         if (!SubmitNextBuffer(true)) return false;
-        return voice->Start(0, kSoundOperationSet) == audio::kOk;
+        return StartVoice();
     }
     case SOUND_FORMAT_XWMA: {
         const ResourceSound* chosen = sounds[uint32_t(CrtRand()) % sounds.Count()];
@@ -147,7 +147,7 @@ bool SoundInstanceStatic::StartPlayback() {
         SetChannelCount(block.format.channels);
         SubmitNextBuffer(true);
         Update3D();
-        return voice->Start(0, kSoundOperationSet) == audio::kOk;
+        return StartVoice();
     }
     case SOUND_FORMAT_OGG:
         decoder = new OGGStream(&staticSource);

@@ -288,3 +288,16 @@ TEST_F(Levels, StopPauseAndTheBackgroundMode) {
     }));
     EXPECT_EQ(VoiceStates()[0].volume, 1.0f);
 }
+
+TEST_F(Levels, APausePostedBeforeTheVoiceExistsHoldsItsStart) {
+    const SoundParamWrapper endless = Params(0, 0);
+    const uint32_t id = engine->PlaySystemSound("hum.wav", &endless);
+    engine->PauseSound(id, 0.0f, nullptr, -1);
+    ASSERT_TRUE(RunUntilVoiced());
+    After(0.03);
+    ASSERT_EQ(VoiceStates().size(), 1u);
+    EXPECT_FALSE(VoiceStates()[0].started);
+    engine->ResumeSound(id, 0.0f, nullptr, -1);
+    After(0.03);
+    EXPECT_TRUE(VoiceStates()[0].started);
+}
