@@ -13,6 +13,7 @@
 #include "engine/game/GameDelegate.h"
 #include "net/NetStaticInit.h"
 #include "render/frame/RenderStaticInit.h"
+#include "sound/SoundStaticInit.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kNetStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
+                                       &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

@@ -1,0 +1,103 @@
+#include "sound/SoundStream.h"
+
+#include <vorbis/vorbisfile.h>
+
+#include <climits>
+#include <cstring>
+
+#include "core/fs/StreamingFileReader.h"
+
+uint32_t SoundStreamStreamedDataSource::Read(void* buffer, uint32_t length) {
+    return reader ? reader->Read(buffer, length) : 0;
+}
+
+uint32_t SoundStreamStaticDataSource::Read(void* buffer, uint32_t length) {
+    uint32_t copied = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (copied < length && chunks.Count() > 0) {
+        Chunk& c = chunks[0];
+        const uint32_t n = c.length < length - copied ? c.length : length - copied;
+        std::memcpy(out + copied, c.data, n);
+        c.data += n;
+        c.length -= n;
+        copied += n;
+        if (c.length == 0) chunks.Remove(0);
+    }
+    return copied;
+}
+
+void SoundStreamStaticDataSource::AddChunk(const uint8_t* data, uint32_t length) {
+    if (length == 0 || !data) return;
+    chunks.Add(Chunk{data, length});
+}
+
+// ---------------------------------------------------------------------------------------
+
+OGGStream::OGGStream(SoundStreamDataSource* dataSource) : CompressedSoundStream(dataSource) {
+    // vorbisfile's clear is safe on a zeroed state, so the first Open may clear it.
+    file = new OggVorbis_File;
+    std::memset(file, 0, sizeof *file);
+}
+
+OGGStream::~OGGStream() {
+    ov_clear(file);
+    open = false;
+    delete file;
+}
+
+size_t OGGStream::ReadCallback(void* buffer, size_t size, size_t count, void* stream) {
+    auto* self = static_cast<OGGStream*>(stream);
+    if (size == 0 || count == 0 || !self->source) return 0;
+    // Requests are counted in 64 bits and handed on in pieces a source can take.
+    unsigned long long bytes = 0;
+    if (__builtin_mul_overflow(static_cast<unsigned long long>(size), static_cast<unsigned long long>(count), &bytes))
+        bytes = ULLONG_MAX;
+    const uint32_t request = bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+    return self->source->Read(buffer, request) / size;
+}
+
+bool OGGStream::Open() {
+    ov_clear(file);
+    open = false;
+    linkChanged = false;
+    format = {};
+    const ov_callbacks callbacks = {&OGGStream::ReadCallback, nullptr, nullptr, nullptr};
+    if (ov_open_callbacks(this, file, nullptr, 0, callbacks) != 0) {
+        ov_clear(file);
+        return false;
+    }
+    const vorbis_info* info = ov_info(file, -1);
+    // A Vorbis header allows 1 to 255 channels and a non-zero rate.
+    if (!info || info->channels < 1 || info->channels > 255 || info->rate < 1 || info->rate > INT_MAX / 512) {
+        ov_clear(file);
+        return false;
+    }
+    format.formatTag = audio::kFormatPcm;
+    format.channels = static_cast<uint16_t>(info->channels);
+    format.sampleRate = static_cast<uint32_t>(info->rate);
+    format.bitsPerSample = 16;
+    format.blockAlign = static_cast<uint16_t>(format.channels * 2);
+    format.avgBytesPerSec = uint32_t(format.blockAlign) * format.sampleRate;
+    format.extraSize = 0;
+    open = true;
+    return true;
+}
+
+uint32_t OGGStream::Read(void* buffer, uint32_t length) {
+    if (!open || length == 0 || linkChanged) return 0;
+    auto* out = static_cast<char*>(buffer);
+    uint32_t produced = 0;
+    while (produced < length) {
+        const uint32_t want = length - produced;
+        int link = 0;
+        const long n = ov_read(file, out + produced, want > INT_MAX ? INT_MAX : int(want), 0, 2, 1, &link);
+        if (n < 1) break;
+        const vorbis_info* info = ov_info(file, -1);
+        if (!info || uint32_t(info->channels) != format.channels || uint32_t(info->rate) != format.sampleRate) {
+            linkChanged = true;  // these samples belong to the new link: dropped
+            break;
+        }
+        produced += static_cast<uint32_t>(n);
+    }
+    return produced;
+}
