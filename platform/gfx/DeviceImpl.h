@@ -274,8 +274,8 @@ public:
     Result CreateIndexBuffer(uint32_t length, uint32_t usage, Format format, Pool pool, IndexBuffer** buffer,
                              void* sharedHandle) override;
     Result CreateVertexDeclaration(const VertexElement* elements, VertexDeclaration** declaration) override;
-    Result CreateVertexShader(const uint32_t* code, VertexShader** shader) override;
-    Result CreatePixelShader(const uint32_t* code, PixelShader** shader) override;
+    Result CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) override;
+    Result CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) override;
     Result CreateQuery(QueryType type, Query** query) override;
     Result GetBackBuffer(uint32_t swapChain, uint32_t index, BackBufferType type, Surface** surface) override;
     Result SetRenderTarget(uint32_t index, Surface* surface) override;

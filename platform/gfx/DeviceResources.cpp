@@ -539,13 +539,13 @@ Result DeviceImpl::CreateVertexDeclaration(const VertexElement* elements, Vertex
 
 namespace {
 
-Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint32_t expectedVersion,
+Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint32_t codeBytes, uint32_t expectedVersion,
                   std::vector<uint32_t>* words, std::shared_ptr<const std::vector<ConstantDesc>>* table) {
-    if (!code) return ERR_INVALIDCALL;
+    if (!code || codeBytes < 8) return ERR_INVALIDCALL;
     if (code[0] != expectedVersion)
         return device->Report(true, call, "shader-version", "version token 0x%08X, expected 0x%08X", code[0],
                               expectedVersion);
-    const size_t bytes = ShaderCodeSize(code, 1u << 20);
+    const size_t bytes = ShaderCodeSize(code, codeBytes);
     if (bytes == 0) return device->Report(true, call, "shader-no-end", "no end token");
     words->assign(code, code + bytes / 4);
     auto constants = std::make_shared<std::vector<ConstantDesc>>();
@@ -557,13 +557,13 @@ Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint3
 
 }  // namespace
 
-Result DeviceImpl::CreateVertexShader(const uint32_t* code, VertexShader** shader) {
+Result DeviceImpl::CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) {
     CallScope scope(this, CallKind::CreateVertexShader);
     if (!shader) return ERR_INVALIDCALL;
     *shader = nullptr;
     std::vector<uint32_t> words;
     std::shared_ptr<const std::vector<ConstantDesc>> table;
-    const Result r = MakeShader(this, CallKind::CreateVertexShader, code, kVertexShaderVersion30, &words, &table);
+    const Result r = MakeShader(this, CallKind::CreateVertexShader, code, codeBytes, kVertexShaderVersion30, &words, &table);
     if (Failed(r)) return r;
     auto* s = new VertexShaderImpl(this, ObjectKind::VertexShader, std::move(words), std::move(table));
     Register(s);
@@ -571,13 +571,13 @@ Result DeviceImpl::CreateVertexShader(const uint32_t* code, VertexShader** shade
     return OK;
 }
 
-Result DeviceImpl::CreatePixelShader(const uint32_t* code, PixelShader** shader) {
+Result DeviceImpl::CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) {
     CallScope scope(this, CallKind::CreatePixelShader);
     if (!shader) return ERR_INVALIDCALL;
     *shader = nullptr;
     std::vector<uint32_t> words;
     std::shared_ptr<const std::vector<ConstantDesc>> table;
-    const Result r = MakeShader(this, CallKind::CreatePixelShader, code, kPixelShaderVersion30, &words, &table);
+    const Result r = MakeShader(this, CallKind::CreatePixelShader, code, codeBytes, kPixelShaderVersion30, &words, &table);
     if (Failed(r)) return r;
     auto* s = new PixelShaderImpl(this, ObjectKind::PixelShader, std::move(words), std::move(table));
     Register(s);

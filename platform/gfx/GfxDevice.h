@@ -141,8 +141,10 @@ public:
     virtual Result CreateIndexBuffer(uint32_t length, uint32_t usage, Format format, Pool pool, IndexBuffer** buffer,
                                      void* sharedHandle) = 0;
     virtual Result CreateVertexDeclaration(const VertexElement* elements, VertexDeclaration** declaration) = 0;
-    virtual Result CreateVertexShader(const uint32_t* code, VertexShader** shader) = 0;
-    virtual Result CreatePixelShader(const uint32_t* code, PixelShader** shader) = 0;
+    // code is codeBytes long; nothing past it is read. Code without its end token inside
+    // codeBytes is refused with ERR_INVALIDCALL.
+    virtual Result CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) = 0;
+    virtual Result CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) = 0;
     virtual Result CreateQuery(QueryType type, Query** query) = 0;
 
     // ---- Targets ----
