@@ -205,8 +205,8 @@ void AppendWrapper(bool pixel, const std::string& colorOutput, std::string* sour
     }
     if (!pixel) {
         // Pixel centres: the original device samples pixel i at integer coordinate i,
-        // GL at i + 0.5, so the geometry moves half a pixel right and down (the
-        // viewport's half-pixel size in clip units, y pointing up).
+        // GL at i + 0.5, so the geometry moves about half a pixel right and down (in
+        // clip units, y pointing up; the device sets the amount per viewport).
         source->insert(insert, "uniform vec2 gfx_HalfPixel;\n");
         *source += "void main()\n{\n    gfx_main();\n    gl_Position.xy += gfx_HalfPixel * gl_Position.w;\n}\n";
         return;
