@@ -328,6 +328,7 @@ struct Program {
     GLuint name = 0;
     bool failed = false;
     GLint halfPixel = -1, alphaFunc = -1, alphaRef = -1;
+    GLint vertexConstants = -1, pixelConstants = -1;
     const ShaderMirror* vs = nullptr;
     const ShaderMirror* ps = nullptr;
 };
@@ -767,6 +768,8 @@ Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps) {
     p.halfPixel = gl->glGetUniformLocation(p.name, "gfx_HalfPixel");
     p.alphaFunc = gl->glGetUniformLocation(p.name, "gfx_AlphaFunc");
     p.alphaRef = gl->glGetUniformLocation(p.name, "gfx_AlphaRef");
+    p.vertexConstants = gl->glGetUniformLocation(p.name, "gfx_VertexConstants");
+    p.pixelConstants = gl->glGetUniformLocation(p.name, "gfx_PixelConstants");
     p.vs = v->second.get();
     p.ps = f->second.get();
     return &p;
@@ -955,17 +958,13 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         gl->glUniform1f(p->alphaRef, static_cast<float>(rs[RS_ALPHAREF] & 0xFF));
     }
     // The used range of each stage's register file, once per draw.
-    const auto align = static_cast<uint32_t>(uniformAlign);
-    if (uint32_t bytes = p->vs->glsl.constantBytes) {
-        bytes = std::min<uint32_t>(bytes, sizeof state.vertexConstants.floats);
-        const uint32_t at = RingWrite(state.vertexConstants.floats.data(), bytes, align);
-        gl->glBindBufferRange(GL_UNIFORM_BUFFER, kVertexConstantBinding, ring, at, bytes);
-    }
-    if (uint32_t bytes = p->ps->glsl.constantBytes) {
-        bytes = std::min<uint32_t>(bytes, sizeof state.pixelConstants.floats);
-        const uint32_t at = RingWrite(state.pixelConstants.floats.data(), bytes, align);
-        gl->glBindBufferRange(GL_UNIFORM_BUFFER, kPixelConstantBinding, ring, at, bytes);
-    }
+    auto upload = [this](GLint location, uint32_t bytes, const ConstantBlock& block) {
+        if (location < 0 || bytes == 0) return;
+        const auto registers = static_cast<GLsizei>(std::min<uint32_t>((bytes + 15) / 16, kMaxFloatConstants));
+        gl->glUniform4fv(location, registers, block.floats[0].data());
+    };
+    upload(p->vertexConstants, p->vs->glsl.constantBytes, state.vertexConstants);
+    upload(p->pixelConstants, p->ps->glsl.constantBytes, state.pixelConstants);
 
     // Vertex inputs by semantic from the declaration (or the FVF's element list).
     std::vector<Element> elements;

@@ -94,6 +94,7 @@ constexpr GLenum kGlSrgbDxt5 = 0x8C4F;
     X(PFNGLUNIFORM1IPROC, glUniform1i)                                                                       \
     X(PFNGLUNIFORM1FPROC, glUniform1f)                                                                       \
     X(PFNGLUNIFORM2FPROC, glUniform2f)                                                                       \
+    X(PFNGLUNIFORM4FVPROC, glUniform4fv)                                                                     \
     X(PFNGLGENFRAMEBUFFERSPROC, glGenFramebuffers)                                                           \
     X(PFNGLDELETEFRAMEBUFFERSPROC, glDeleteFramebuffers)                                                     \
     X(PFNGLBINDFRAMEBUFFERPROC, glBindFramebuffer)                                                           \

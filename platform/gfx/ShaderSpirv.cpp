@@ -269,15 +269,17 @@ bool SpirvToGlsl(const uint32_t* words, size_t count, bool pixel, GlslStage* out
     spvc_resources_get_resource_list_for_type(resources, SPVC_RESOURCE_TYPE_UNIFORM_BUFFER, &list, &n);
     out->constantBytes = 0;
     for (size_t i = 0; i < n; ++i) {
-        spvc_compiler_set_decoration(compiler, list[i].id, SpvDecorationBinding,
-                                     pixel ? kPixelConstantBinding : kVertexConstantBinding);
+        spvc_compiler_unset_decoration(compiler, list[i].id, SpvDecorationBinding);
         spvc_compiler_unset_decoration(compiler, list[i].id, SpvDecorationDescriptorSet);
         size_t size = 0;
         spvc_compiler_get_declared_struct_size(compiler, spvc_compiler_get_type_handle(compiler, list[i].base_type_id),
                                                &size);
         out->constantBytes = static_cast<uint32_t>(size);
         spvc_compiler_set_name(compiler, list[i].id, pixel ? "gfx_PixelConstants" : "gfx_VertexConstants");
-        spvc_compiler_set_name(compiler, list[i].base_type_id, pixel ? "gfx_PixelBlock" : "gfx_VertexBlock");
+        spvc_compiler_set_name(compiler, list[i].base_type_id, pixel ? "gfx_PixelConstants" : "gfx_VertexConstants");
+        // GLSL wants block members in offset order, HLSL declares them in any order:
+        // the block becomes one vec4 array, a register per element.
+        if (spvc_compiler_flatten_buffer_block(compiler, list[i].id) != SPVC_SUCCESS) return fail("flatten");
     }
     // Samplers keep the binding of their register.
     spvc_resources_get_resource_list_for_type(resources, SPVC_RESOURCE_TYPE_SAMPLED_IMAGE, &list, &n);

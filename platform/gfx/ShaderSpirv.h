@@ -6,7 +6,8 @@
 // Interface between the stages (both sides follow it, so a vertex/pixel pair links):
 // - float constants live in one uniform block per stage, register N at byte offset
 //   N x 16 (the compiler gives every constant its register before glslang sees it);
-//   the block binds at kVertexConstantBinding / kPixelConstantBinding;
+//   in GLSL the block is the vec4 array gfx_VertexConstants / gfx_PixelConstants,
+//   element N being register N;
 // - a sampler declared at register sN binds to texture unit N;
 // - varyings are placed by their semantic (VaryingLocation), not by declaration order;
 // - vertex inputs keep the locations glslang gave them; the semantic of each is reported
@@ -18,8 +19,6 @@
 
 namespace gfx::detail {
 
-constexpr uint32_t kVertexConstantBinding = 0;
-constexpr uint32_t kPixelConstantBinding = 1;
 constexpr uint32_t kSpirvTag = 0x56525053u;  // "SPRV": the code blob's comment block with the SPIR-V
 
 struct SpirvMessage {
@@ -48,7 +47,7 @@ struct GlslStage {
     std::string source;              // GLSL 450 core
     std::vector<GlslInput> inputs;   // vertex stage only
     std::vector<GlslSampler> samplers;
-    uint32_t constantBytes = 0;      // size of the constant block; 0 when the stage has none
+    uint32_t constantBytes = 0;      // registers used x 16; 0 when the stage reads no constant
     std::string colorOutput;         // pixel stage: the variable written to render target 0
 };
 

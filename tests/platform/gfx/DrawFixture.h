@@ -119,7 +119,13 @@ struct DrawFixture : ::testing::Test {
         return {{x0, y0, z, color, 0, 1}, {x0, y1, z, color, 0, 0}, {x1, y1, z, color, 1, 0},
                 {x0, y0, z, color, 0, 1}, {x1, y1, z, color, 1, 0}, {x1, y0, z, color, 1, 1}};
     }
-    void Clear(uint32_t color) { ASSERT_EQ(device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, color, 1.0f, 0), OK); }
+    void Clear(uint32_t color) {
+        Surface* depth = nullptr;
+        device->GetDepthStencilSurface(&depth);
+        const uint32_t flags = depth ? CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL : CLEAR_TARGET;
+        if (depth) depth->Release();
+        ASSERT_EQ(device->Clear(0, nullptr, flags, color, 1.0f, 0), OK);
+    }
 
     // Pixels of a 32-bit colour surface as 0xAARRGGBB.
     std::vector<uint32_t> Pixels(Surface* s) {

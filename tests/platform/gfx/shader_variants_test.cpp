@@ -1,10 +1,10 @@
-// The project's shader families compile through glslang and cross-compile to GLSL:
-// every family and stage with no option, each option alone (with the options it
-// enforces) and all of the stage's options together, as data/common/Shaders/Shaders.def
-// lists them. One test lists every failing variant with glslang's message.
+// The project's shader families (data/common/Shaders/Shaders.def) compile through
+// glslang, cross-compile to GLSL and link on the drawing device. One test lists every
+// failing variant with glslang's (or GL's) message.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderSpirv.h"
 
@@ -90,12 +91,13 @@ std::vector<Family> ReadDefinitions() {
     return families;
 }
 
-// The option sets compiled for one stage of a family.
-std::vector<std::set<std::string>> Variants(const Family& f, bool pixel) {
+// The option sets compiled for a family: none, each option alone (with the options it
+// enforces) and all options together (less those another option disables). A stage
+// sees only the options that select its variants.
+std::vector<std::set<std::string>> Variants(const Family& f) {
     std::vector<std::set<std::string>> out{{}};
     std::set<std::string> all, disabled;
     for (const Option& o : f.options) {
-        if (!(pixel ? o.ps : o.vs)) continue;
         std::set<std::string> one{o.name};
         one.insert(o.enforces.begin(), o.enforces.end());
         out.push_back(one);
@@ -107,55 +109,115 @@ std::vector<std::set<std::string>> Variants(const Family& f, bool pixel) {
     return out;
 }
 
-TEST(ShaderVariants, EveryFamilyCompilesToSpirvAndCrossCompilesToGlsl) {
+bool StageOption(const Family& f, const std::string& name, bool pixel) {
+    for (const Option& o : f.options)
+        if (o.name == name) return pixel ? o.ps : o.vs;
+    return false;
+}
+
+struct Compiled {
+    Blob* code = nullptr;
+    std::string failure;
+};
+
+Compiled CompileStage(const Family& f, const std::string& source, const std::set<std::string>& options, bool pixel,
+                      std::string* label) {
+    const char* entry = pixel ? "pixel" : "vertex";
+    std::vector<ShaderMacro> macros;
+    *label = f.name + " " + entry;
+    for (const std::string& o : options) {
+        if (!StageOption(f, o, pixel)) continue;
+        macros.push_back({o.c_str(), nullptr});
+        *label += " " + o;
+    }
+    macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
+    macros.push_back({nullptr, nullptr});
+    FolderInclude include;
+    Compiled c;
+    Blob* errors = nullptr;
+    const Result r = CompileShader(source.data(), static_cast<uint32_t>(source.size()), macros.data(), &include, entry,
+                                   pixel ? "ps_3_0" : "vs_3_0", 0, &c.code, &errors, nullptr);
+    const std::string messages = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
+    if (errors) errors->Release();
+    EXPECT_TRUE(include.open.empty()) << *label;
+    if (Failed(r)) {
+        c.failure = *label + ": " + messages;
+        return c;
+    }
+    std::vector<uint32_t> spirv;
+    detail::GlslStage stage;
+    std::string error;
+    if (!detail::FindSpirv(c.code->GetBufferPointer(), c.code->GetBufferSize(), &spirv))
+        c.failure = *label + ": no SPIR-V block";
+    else if (!detail::SpirvToGlsl(spirv.data(), spirv.size(), pixel, &stage, &error))
+        c.failure = *label + ": " + error;
+    return c;
+}
+
+// Every variant compiles through glslang, cross-compiles to GLSL, and each vertex/pixel
+// pair of one option set links into a GL program on the drawing device (one draw each).
+TEST(ShaderVariants, EveryFamilyCompilesCrossCompilesAndLinks) {
+    setenv("GALLIUM_DRIVER", "llvmpipe", 0);
     const std::vector<Family> families = ReadDefinitions();
     ASSERT_GE(families.size(), 19u);
+    SelectDeviceKind(DeviceKind::Drawing);
+    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
+    SelectDeviceKind(DeviceKind::Recording);
+    PresentParameters params{};
+    params.backBufferWidth = params.backBufferHeight = 16;
+    params.backBufferFormat = FMT_X8R8G8B8;
+    Device* device = nullptr;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device), OK);
+    Recorder* recorder = GetRecorder(device);
     std::vector<std::string> failures;
-    size_t compiled = 0;
+    size_t compiled = 0, linked = 0;
     for (const Family& f : families) {
         const std::string source = ReadFile(kFolder + f.name + ".hlsl");
         ASSERT_FALSE(source.empty()) << f.name;
-        for (const bool pixel : {false, true}) {
-            const char* entry = pixel ? "pixel" : "vertex";
-            if (source.find(std::string(entry) + "(") == std::string::npos) continue;  // no such stage
-            for (const std::set<std::string>& options : Variants(f, pixel)) {
-                std::vector<ShaderMacro> macros;
-                std::string label = f.name + " " + entry;
-                for (const std::string& o : options) {
-                    macros.push_back({o.c_str(), nullptr});
-                    label += " " + o;
-                }
-                macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
-                macros.push_back({nullptr, nullptr});
-                FolderInclude include;
-                Blob* code = nullptr;
-                Blob* errors = nullptr;
-                const Result r = CompileShader(source.data(), static_cast<uint32_t>(source.size()), macros.data(),
-                                               &include, entry, pixel ? "ps_3_0" : "vs_3_0", 0, &code, &errors, nullptr);
-                const std::string messages = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
-                if (errors) errors->Release();
-                EXPECT_TRUE(include.open.empty()) << label;
-                if (Failed(r)) {
-                    failures.push_back(label + ": " + messages);
-                    continue;
-                }
-                std::vector<uint32_t> spirv;
-                detail::GlslStage stage;
-                std::string error;
-                if (!detail::FindSpirv(code->GetBufferPointer(), code->GetBufferSize(), &spirv))
-                    failures.push_back(label + ": no SPIR-V block");
-                else if (!detail::SpirvToGlsl(spirv.data(), spirv.size(), pixel, &stage, &error))
-                    failures.push_back(label + ": " + error);
-                else
-                    ++compiled;
-                code->Release();
+        for (const std::set<std::string>& options : Variants(f)) {
+            std::string vsLabel, psLabel;
+            Compiled vs = CompileStage(f, source, options, false, &vsLabel);
+            Compiled ps = CompileStage(f, source, options, true, &psLabel);
+            for (const Compiled* c : {&vs, &ps}) {
+                if (!c->failure.empty()) failures.push_back(c->failure);
+                else ++compiled;
             }
+            if (vs.failure.empty() && ps.failure.empty()) {
+                VertexShader* v = nullptr;
+                PixelShader* p = nullptr;
+                device->CreateVertexShader(static_cast<const uint32_t*>(vs.code->GetBufferPointer()), vs.code->GetBufferSize(), &v);
+                device->CreatePixelShader(static_cast<const uint32_t*>(ps.code->GetBufferPointer()), ps.code->GetBufferSize(), &p);
+                recorder->ClearReports();
+                device->SetVertexShader(v);
+                device->SetPixelShader(p);
+                device->SetFVF(FVF_XYZ | FVF_TEX1);
+                const float quad[3][5] = {{-1, -1, 0, 0, 1}, {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}};
+                device->BeginScene();
+                device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, quad, sizeof quad[0]);
+                device->EndScene();
+                bool ok = v && p;
+                for (const ValidationReport& r : recorder->Reports()) {
+                    if (r.rule.rfind("shader", 0) != 0) continue;
+                    failures.push_back(vsLabel + " / " + psLabel + ": " + r.message);
+                    ok = false;
+                }
+                linked += ok;
+                device->SetVertexShader(nullptr);
+                device->SetPixelShader(nullptr);
+                if (v) v->Release();
+                if (p) p->Release();
+            }
+            if (vs.code) vs.code->Release();
+            if (ps.code) ps.code->Release();
         }
     }
     std::string list;
     for (const std::string& f : failures) list += f + "\n";
     EXPECT_TRUE(failures.empty()) << failures.size() << " variants failed:\n" << list;
-    EXPECT_GT(compiled, 60u);
+    EXPECT_GT(compiled, 100u);
+    EXPECT_GT(linked, 50u);
+    EXPECT_EQ(device->Release(), 0u);
+    factory->Release();
 }
 
 }  // namespace
