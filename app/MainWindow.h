@@ -85,6 +85,11 @@ struct MainWindowState {
     uint32_t ticks = 0;
     int64_t runStart = 0;
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
+    // Pictures of the back buffer: after the last frame (the frame limit, or the frame
+    // in which the Game began to quit) and every Nth frame; null or 0: none.
+    const char* screenshotPath = nullptr;
+    uint32_t screenshotEvery = 0;
+    const char* screenshotFolder = nullptr;
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
 };

@@ -2,6 +2,8 @@
 // attaches the --log sink (handed to the engine, which destroys it at its shutdown),
 // runs the main window and loop with the base game delegate, and shuts down.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
@@ -11,6 +13,7 @@
 #include "engine/EngineCore.h"
 #include "engine/EngineStaticInit.h"
 #include "engine/game/GameDelegate.h"
+#include "platform/gfx/GfxDevice.h"
 #include "render/RenderStaticInit.h"
 
 namespace {
@@ -27,6 +30,15 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
+    // The drawing device unless --no-draw; the renderer's device factory reads the choice.
+    gfx::SelectDeviceKind(line.noDraw ? gfx::DeviceKind::Recording : gfx::DeviceKind::Drawing);
+    if (line.screenshotFolder) {
+        std::error_code failed;
+        std::filesystem::create_directories(line.screenshotFolder, failed);
+    }
+    app::gMainWindow.screenshotPath = line.screenshotPath;
+    app::gMainWindow.screenshotEvery = line.screenshotEvery;
+    app::gMainWindow.screenshotFolder = line.screenshotFolder;
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
