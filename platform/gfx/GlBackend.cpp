@@ -346,10 +346,12 @@ struct RasterState {
     bool operator==(const RasterState& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
 };
 
+// Keys are the objects' ObjectCore addresses, which stay comparable while an object is
+// destroyed (Forget).
 struct FboKey {
-    SurfaceImpl* color0;
-    SurfaceImpl* color1;
-    SurfaceImpl* depth;
+    ObjectCore* color0;
+    ObjectCore* color1;
+    ObjectCore* depth;
     bool operator<(const FboKey& o) const {
         return std::tie(color0, color1, depth) < std::tie(o.color0, o.color1, o.depth);
     }
@@ -410,10 +412,10 @@ private:
     bool haveLastThread = false;
     bool multiThreaded = false;
     std::unordered_map<ObjectCore*, TexMirror> textures;
-    std::unordered_map<SurfaceImpl*, SurfaceLocation> locations;
-    std::unordered_map<BufferCore*, BufMirror> buffers;
-    std::unordered_map<ShaderCore*, std::unique_ptr<ShaderMirror>> shaders;
-    std::map<std::pair<ShaderCore*, ShaderCore*>, Program> programs;
+    std::unordered_map<ObjectCore*, SurfaceLocation> locations;
+    std::unordered_map<ObjectCore*, BufMirror> buffers;
+    std::unordered_map<ObjectCore*, std::unique_ptr<ShaderMirror>> shaders;
+    std::map<std::pair<ObjectCore*, ObjectCore*>, Program> programs;
     GLuint samplers[kSamplerStageCount] = {};
     std::array<std::array<uint32_t, kSamplerStateCount>, kSamplerStageCount> samplerStates{};
     bool samplerStatesValid[kSamplerStageCount] = {};
@@ -555,7 +557,7 @@ bool GlBackendImpl::PrepareShader(ShaderCore* shader, bool pixel, std::string* e
     auto m = std::make_unique<ShaderMirror>();
     m->pixel = pixel;
     if (!SpirvToGlsl(words.data(), words.size(), pixel, &m->glsl, error)) return false;
-    shaders[shader] = std::move(m);
+    shaders[static_cast<ObjectCore*>(shader)] = std::move(m);
     return true;
 }
 
@@ -601,7 +603,7 @@ TexMirror& GlBackendImpl::Mirror(ObjectCore* owner) {
 }
 
 SurfaceLocation GlBackendImpl::Locate(SurfaceImpl* s) {
-    auto it = locations.find(s);
+    auto it = locations.find(static_cast<ObjectCore*>(s));
     if (it != locations.end()) return it->second;
     SurfaceLocation loc{s, GL_TEXTURE_2D, 0};
     if (auto* tex = dynamic_cast<TextureImpl*>(s->container)) {
@@ -617,7 +619,7 @@ SurfaceLocation GlBackendImpl::Locate(SurfaceImpl* s) {
                     loc.level = static_cast<GLint>(l);
                 }
     }
-    locations[s] = loc;
+    locations[static_cast<ObjectCore*>(s)] = loc;
     return loc;
 }
 
@@ -648,7 +650,7 @@ void GlBackendImpl::UploadTexture(ObjectCore* texture) {
 }
 
 GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target) {
-    BufMirror& m = buffers[b];
+    BufMirror& m = buffers[static_cast<ObjectCore*>(b)];
     const auto size = static_cast<uint32_t>(b->bytes.size());
     if (!m.name) {
         gl->glGenBuffers(1, &m.name);
@@ -695,7 +697,7 @@ void GlBackendImpl::Attach(GLenum fboTarget, GLenum attachment, SurfaceImpl* s) 
 }
 
 GLuint GlBackendImpl::Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* color1, SurfaceImpl* depth) {
-    const FboKey key{color0, color1, depth};
+    const FboKey key{color0, color1, depth};  // null surfaces stay null
     auto it = c.fbos.find(key);
     if (it != c.fbos.end()) {
         gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, it->second);
@@ -735,12 +737,12 @@ GLuint GlBackendImpl::CompileStage(ShaderMirror& m) {
 }
 
 Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps) {
-    const auto key = std::make_pair(vs, ps);
+    const auto key = std::make_pair(static_cast<ObjectCore*>(vs), static_cast<ObjectCore*>(ps));
     auto it = programs.find(key);
     if (it != programs.end()) return it->second.failed ? nullptr : &it->second;
     Program& p = programs[key];
-    auto v = shaders.find(vs);
-    auto f = shaders.find(ps);
+    auto v = shaders.find(key.first);
+    auto f = shaders.find(key.second);
     if (v == shaders.end() || f == shaders.end()) {
         p.failed = true;
         return nullptr;
@@ -1163,51 +1165,36 @@ void GlBackendImpl::Finish() {
     gl->glFinish();
 }
 
-// Called while the object is destroyed: only its kind and address are used.
+// Called while the object is destroyed: only its address (as an ObjectCore) is used.
 void GlBackendImpl::Forget(ObjectCore* object) {
-    switch (object->kind) {
-    case ObjectKind::Surface: {
-        auto* s = static_cast<SurfaceImpl*>(object);
-        locations.erase(s);
-        for (auto& c : contexts) {
-            for (auto it = c->fbos.begin(); it != c->fbos.end();) {
-                if (it->first.color0 == s || it->first.color1 == s || it->first.depth == s) {
-                    c->staleFbos.push_back(it->second);
-                    it = c->fbos.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        break;
-    }
-    case ObjectKind::VertexBuffer:
-    case ObjectKind::IndexBuffer:
-        if (auto m = buffers.find(static_cast<BufferCore*>(object)); m != buffers.end()) {
-            deadBuffers.push_back(m->second.name);
-            buffers.erase(m);
-        }
-        break;
-    case ObjectKind::VertexShader:
-    case ObjectKind::PixelShader: {
-        auto* sh = static_cast<ShaderCore*>(object);
-        for (auto it = programs.begin(); it != programs.end();) {
-            if (it->first.first == sh || it->first.second == sh) {
-                if (it->second.name) deadPrograms.push_back(it->second.name);
-                for (auto& c : contexts)
-                    if (c->program == it->second.name) c->program = 0;
-                it = programs.erase(it);
+    locations.erase(object);
+    for (auto& c : contexts) {
+        for (auto it = c->fbos.begin(); it != c->fbos.end();) {
+            if (it->first.color0 == object || it->first.color1 == object || it->first.depth == object) {
+                c->staleFbos.push_back(it->second);
+                it = c->fbos.erase(it);
             } else {
                 ++it;
             }
         }
-        if (auto m = shaders.find(sh); m != shaders.end()) {
-            if (m->second->shader) deadShaders.push_back(m->second->shader);
-            shaders.erase(m);
-        }
-        break;
     }
-    default: break;
+    if (auto m = buffers.find(object); m != buffers.end()) {
+        deadBuffers.push_back(m->second.name);
+        buffers.erase(m);
+    }
+    for (auto it = programs.begin(); it != programs.end();) {
+        if (it->first.first == object || it->first.second == object) {
+            if (it->second.name) deadPrograms.push_back(it->second.name);
+            for (auto& c : contexts)
+                if (c->program == it->second.name) c->program = 0;
+            it = programs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (auto m = shaders.find(object); m != shaders.end()) {
+        if (m->second->shader) deadShaders.push_back(m->second->shader);
+        shaders.erase(m);
     }
     if (auto t = textures.find(object); t != textures.end()) {
         deadTextures.push_back(t->second.name);

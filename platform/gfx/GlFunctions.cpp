@@ -11,6 +11,7 @@ const GlFunctions* LoadGlFunctions(void* (*getProc)(const char* name)) {
     static std::mutex mutex;
     std::lock_guard<std::mutex> lock(mutex);
     if (loaded) return &table;
+    if (!getProc) return nullptr;
     GlFunctions t;
     bool all = true;
 #define GFX_GL_LOAD(type, name)                                 \

@@ -120,7 +120,7 @@ struct GlFunctions {
 
 // The process's table: null until LoadGlFunctions succeeded once (needs a current
 // context on some drivers; the device loads it right after making its first context
-// current). Thread-safe.
+// current); with getProc null, the table loaded before or null. Thread-safe.
 const GlFunctions* LoadGlFunctions(void* (*getProc)(const char* name));
 
 }  // namespace gfx::detail
