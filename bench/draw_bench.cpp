@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/gfx/GfxDevice.h"
+#include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/GlFunctions.h"
 #include "platform/gfx/ShaderCompiler.h"
 
