@@ -188,8 +188,8 @@ struct Element {
 };
 
 // The element list a flexible vertex format stands for.
-std::vector<Element> FvfElements(uint32_t fvf) {
-    std::vector<Element> out;
+void FvfElements(uint32_t fvf, std::vector<Element>* elements) {
+    std::vector<Element>& out = *elements;
     uint16_t offset = 0;
     if (fvf & FVF_XYZRHW) {
         out.push_back({0, offset, DECLTYPE_FLOAT4, DECLUSAGE_POSITIONT, 0});
@@ -225,13 +225,34 @@ std::vector<Element> FvfElements(uint32_t fvf) {
         out.push_back({0, offset, type, DECLUSAGE_TEXCOORD, static_cast<uint8_t>(t)});
         offset += type == DECLTYPE_FLOAT1 ? 4 : type == DECLTYPE_FLOAT2 ? 8 : type == DECLTYPE_FLOAT3 ? 12 : 16;
     }
-    return out;
 }
 
 struct AttribFormat {
     GLint size;
     GLenum type;
     GLboolean normalised;
+};
+
+// One shader input as sent to GL: from a buffer, or (buffer 0) the constant (0, 0, 0, 1).
+struct Attrib {
+    uint32_t location;
+    GLuint buffer;
+    uint32_t offset, stride;
+    AttribFormat format;
+};
+struct Attribs {
+    uint32_t count = 0;
+    Attrib list[32];
+    bool operator==(const Attribs& o) const {
+        if (count != o.count) return false;
+        for (uint32_t i = 0; i < count; ++i) {
+            const Attrib &a = list[i], &b = o.list[i];
+            if (a.location != b.location || a.buffer != b.buffer || a.offset != b.offset || a.stride != b.stride ||
+                a.format.size != b.format.size || a.format.type != b.format.type || a.format.normalised != b.format.normalised)
+                return false;
+        }
+        return true;
+    }
 };
 
 AttribFormat AttribOf(uint8_t type) {
@@ -327,8 +348,13 @@ struct ShaderMirror {
 struct Program {
     GLuint name = 0;
     bool failed = false;
-    GLint halfPixel = -1, alphaFunc = -1, alphaRef = -1;
+    GLint halfPixelLocation = -1, alphaFunc = -1, alphaRef = -1;
     GLint vertexConstants = -1, pixelConstants = -1;
+    // The values last sent (uniforms belong to the program): unchanged ones are not sent.
+    float halfPixel[2] = {-1, -1};
+    GLint sentAlphaFunc = -1;
+    float sentAlphaRef = -1;
+    std::vector<float> sentVertex, sentPixel;
     const ShaderMirror* vs = nullptr;
     const ShaderMirror* ps = nullptr;
 };
@@ -367,8 +393,20 @@ struct Context {
     bool rasterValid = false;
     RasterState raster{};
     uint32_t enabledAttribs = 0;
+    bool attribsValid = false;
+    Attribs attribs;
     GLuint program = 0;
+    GLuint drawFramebuffer = ~0u;  // bound to GL_DRAW_FRAMEBUFFER
+    // Texture units 0-15 as the draws left them; uploads use unit kUploadUnit.
+    GLuint activeUnit = ~0u;
+    GLuint unitTexture[kSamplerStageCount];
+    GLuint unitSampler[kSamplerStageCount];
+    Context() {
+        std::fill(std::begin(unitTexture), std::end(unitTexture), ~0u);
+        std::fill(std::begin(unitSampler), std::end(unitSampler), ~0u);
+    }
 };
+constexpr GLuint kUploadUnit = 31;
 
 constexpr uint32_t kRingBytes = 4u << 20;  // streamed constants and user-pointer vertices
 
@@ -395,7 +433,9 @@ private:
     SurfaceLocation Locate(SurfaceImpl* surface);
     void Upload(SurfaceImpl* surface);
     void UploadTexture(ObjectCore* texture);
-    GLuint Buffer(BufferCore* buffer, GLenum target);
+    // The GL buffer holding the buffer's bytes (uploaded when they changed), bound to
+    // target; *base receives the byte offset of the copy in use.
+    GLuint Buffer(BufferCore* buffer, GLenum target, uint32_t* base = nullptr);
     GLuint Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* color1, SurfaceImpl* depth);
     void Attach(GLenum fboTarget, GLenum attachment, SurfaceImpl* surface);
     GLenum AttachmentOf(SurfaceImpl* surface);
@@ -421,6 +461,13 @@ private:
     bool samplerStatesValid[kSamplerStageCount] = {};
     GLuint ring = 0;
     uint32_t ringOffset = 0;
+    std::vector<Element> elements;  // the draw's vertex elements (kept for its capacity)
+    Context* current = nullptr;     // the calling thread's, set by Current()
+    void BindForUpload(GLenum target, GLuint name) {
+        if (current->activeUnit != kUploadUnit) gl->glActiveTexture(GL_TEXTURE0 + kUploadUnit);
+        current->activeUnit = kUploadUnit;
+        gl->glBindTexture(target, name);
+    }
     // GL objects of destroyed device objects, deleted by the next thread that draws
     // (they are shared between the contexts), so a release on any thread needs no GL.
     std::vector<GLuint> deadTextures, deadBuffers, deadPrograms, deadShaders;
@@ -524,7 +571,9 @@ Context& GlBackendImpl::Current() {
     deadBuffers.clear();
     deadPrograms.clear();
     deadShaders.clear();
+    current = found;
     if (!found->staleFbos.empty()) {
+        found->drawFramebuffer = ~0u;
         gl->glDeleteFramebuffers(static_cast<GLsizei>(found->staleFbos.size()), found->staleFbos.data());
         found->staleFbos.clear();
     }
@@ -577,14 +626,14 @@ TexMirror& GlBackendImpl::Mirror(ObjectCore* owner) {
     GLint levels = 1;
     if (auto* tex = dynamic_cast<TextureImpl*>(owner)) {
         t.format = FindFormat(tex->format);
-        gl->glBindTexture(GL_TEXTURE_2D, t.name);
+        BindForUpload(GL_TEXTURE_2D, t.name);
         levels = static_cast<GLint>(tex->levels.size());
         for (GLint l = 0; l < levels; ++l)
             allocate(GL_TEXTURE_2D, l, tex->levels[l]->width, tex->levels[l]->height, tex->format);
     } else if (auto* cube = dynamic_cast<CubeTextureImpl*>(owner)) {
         t.format = FindFormat(cube->format);
         t.target = GL_TEXTURE_CUBE_MAP;
-        gl->glBindTexture(GL_TEXTURE_CUBE_MAP, t.name);
+        BindForUpload(GL_TEXTURE_CUBE_MAP, t.name);
         levels = static_cast<GLint>(cube->levelCount);
         for (uint32_t face = 0; face < 6; ++face)
             for (GLint l = 0; l < levels; ++l)
@@ -593,7 +642,7 @@ TexMirror& GlBackendImpl::Mirror(ObjectCore* owner) {
     } else {
         auto* s = static_cast<SurfaceImpl*>(owner);
         t.format = FindFormat(s->format);
-        gl->glBindTexture(GL_TEXTURE_2D, t.name);
+        BindForUpload(GL_TEXTURE_2D, t.name);
         allocate(GL_TEXTURE_2D, 0, s->width, s->height, s->format);
     }
     gl->glTexParameteri(t.target, GL_TEXTURE_BASE_LEVEL, 0);
@@ -628,7 +677,7 @@ void GlBackendImpl::Upload(SurfaceImpl* s) {
     const SurfaceLocation loc = Locate(s);
     const TexMirror& t = Mirror(loc.owner);
     s->cpuDirty = false;
-    gl->glBindTexture(t.target, t.name);
+    BindForUpload(t.target, t.name);
     if (t.format->compressed) {
         gl->glCompressedTexSubImage2D(loc.target, loc.level, 0, 0, s->width, s->height, t.format->internal,
                                       static_cast<GLsizei>(s->bytes.size()), s->bytes.data());
@@ -649,38 +698,44 @@ void GlBackendImpl::UploadTexture(ObjectCore* texture) {
     }
 }
 
-GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target) {
+GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
     BufMirror& m = buffers[static_cast<ObjectCore*>(b)];
     const auto size = static_cast<uint32_t>(b->bytes.size());
     if (!m.name) {
         gl->glGenBuffers(1, &m.name);
         gl->glBindBuffer(target, m.name);
-        gl->glBufferData(target, size, b->bytes.data(), (b->usage & USAGE_DYNAMIC) ? GL_STREAM_DRAW : GL_STATIC_DRAW);
         m.size = size;
+        gl->glBufferData(target, size, b->bytes.data(), (b->usage & USAGE_DYNAMIC) ? GL_STREAM_DRAW : GL_STATIC_DRAW);
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
-        return m.name;
+    } else {
+        gl->glBindBuffer(target, m.name);
     }
-    gl->glBindBuffer(target, m.name);
     if (b->dirtyEnd > b->dirtyBegin) {
-        const uint32_t begin = b->dirtyDiscard ? 0 : b->dirtyBegin;
-        const uint32_t end = b->dirtyDiscard ? size : b->dirtyEnd;
         if (b->usage & USAGE_DYNAMIC) {
-            // Discard: new storage (the GPU keeps reading the old); no-overwrite: the
-            // caller promises not to touch what earlier draws read, so no wait.
-            const GLbitfield access = GL_MAP_WRITE_BIT | (b->dirtyDiscard ? GL_MAP_INVALIDATE_BUFFER_BIT
-                                                                          : GL_MAP_UNSYNCHRONIZED_BIT);
+            // Discard: new storage (orphaning; draws already made keep reading the old),
+            // all of its bytes new; no-overwrite: the caller promises not to touch what
+            // earlier draws read, so no wait. (A ring of copies written unsynchronized
+            // measured slower on the software rasteriser than orphaning.)
+            GLbitfield access = GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT;
+            uint32_t begin = b->dirtyBegin, end = b->dirtyEnd;
+            if (b->dirtyDiscard) {
+                begin = 0;
+                end = size;
+                access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT;
+            }
             void* p = gl->glMapBufferRange(target, begin, end - begin, access);
             if (p) {
                 std::memcpy(p, b->bytes.data() + begin, end - begin);
                 gl->glUnmapBuffer(target);
             }
         } else {
-            gl->glBufferSubData(target, begin, end - begin, b->bytes.data() + begin);
+            gl->glBufferSubData(target, b->dirtyBegin, b->dirtyEnd - b->dirtyBegin, b->bytes.data() + b->dirtyBegin);
         }
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
     }
+    if (base) *base = 0;
     return m.name;
 }
 
@@ -700,12 +755,14 @@ GLuint GlBackendImpl::Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* 
     const FboKey key{color0, color1, depth};  // null surfaces stay null
     auto it = c.fbos.find(key);
     if (it != c.fbos.end()) {
-        gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, it->second);
+        if (c.drawFramebuffer != it->second) gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, it->second);
+        c.drawFramebuffer = it->second;
         return it->second;
     }
     GLuint fbo = 0;
     gl->glGenFramebuffers(1, &fbo);
     gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, fbo);
+    c.drawFramebuffer = fbo;
     if (color0) Attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, color0);
     if (color1) Attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT1, color1);
     if (depth) Attach(GL_DRAW_FRAMEBUFFER, AttachmentOf(depth), depth);
@@ -767,7 +824,7 @@ Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps) {
         p.failed = true;
         return nullptr;
     }
-    p.halfPixel = gl->glGetUniformLocation(p.name, "gfx_HalfPixel");
+    p.halfPixelLocation = gl->glGetUniformLocation(p.name, "gfx_HalfPixel");
     p.alphaFunc = gl->glGetUniformLocation(p.name, "gfx_AlphaFunc");
     p.alphaRef = gl->glGetUniformLocation(p.name, "gfx_AlphaRef");
     p.vertexConstants = gl->glGetUniformLocation(p.name, "gfx_VertexConstants");
@@ -885,46 +942,58 @@ void GlBackendImpl::ApplyRaster(Context& c, const BoundState& state) {
 }
 
 void GlBackendImpl::ApplySamplers(const BoundState& state, const Program& p) {
+    Context& c = *current;
     auto bind = [&](const GlslSampler& s) {
         if (s.unit >= kSamplerStageCount) return;
         ObjectCore* t = state.textures[s.unit];
-        gl->glActiveTexture(GL_TEXTURE0 + s.unit);
-        const GLenum target = s.cube ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
-        if (!t) {
-            gl->glBindTexture(target, 0);
-            return;
+        GLenum target = s.cube ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
+        GLuint name = 0;
+        if (t) {
+            UploadTexture(t);
+            const TexMirror& m = Mirror(t);
+            target = m.target;
+            name = m.name;
         }
-        UploadTexture(t);
-        const TexMirror& m = Mirror(t);
-        gl->glBindTexture(m.target, m.name);
-        const auto& st = state.states.samplerStates[s.unit];
-        if (samplerStatesValid[s.unit] && st == samplerStates[s.unit]) {
-            gl->glBindSampler(s.unit, samplers[s.unit]);
-            return;
+        auto unit = [&] {
+            if (c.activeUnit != s.unit) gl->glActiveTexture(GL_TEXTURE0 + s.unit);
+            c.activeUnit = s.unit;
+        };
+        if (c.unitTexture[s.unit] != name) {
+            unit();
+            gl->glBindTexture(target, name);
+            c.unitTexture[s.unit] = name;
         }
-        samplerStates[s.unit] = st;
-        samplerStatesValid[s.unit] = true;
+        if (!t) return;
         const GLuint smp = samplers[s.unit];
-        const bool magLinear = st[SAMP_MAGFILTER] >= TEXF_LINEAR, minLinear = st[SAMP_MINFILTER] >= TEXF_LINEAR;
-        GLenum minFilter = minLinear ? GL_LINEAR : GL_NEAREST;
-        if (st[SAMP_MIPFILTER] == TEXF_POINT) minFilter = minLinear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
-        if (st[SAMP_MIPFILTER] >= TEXF_LINEAR) minFilter = minLinear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
-        gl->glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, magLinear ? GL_LINEAR : GL_NEAREST);
-        gl->glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, minFilter);
-        gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, Address(st[SAMP_ADDRESSU]));
-        gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, Address(st[SAMP_ADDRESSV]));
-        gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_R, Address(st[SAMP_ADDRESSW]));
-        float border[4];
-        ColorToFloats(st[SAMP_BORDERCOLOR], border);
-        gl->glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
-        // D3DSAMP_MAXMIPLEVEL names the largest level used.
-        gl->glSamplerParameterf(smp, GL_TEXTURE_MIN_LOD, static_cast<float>(st[SAMP_MAXMIPLEVEL]));
-        gl->glSamplerParameterf(smp, GL_TEXTURE_LOD_BIAS, AsFloat(st[SAMP_MIPMAPLODBIAS]));
-        const bool anisotropic = st[SAMP_MINFILTER] == TEXF_ANISOTROPIC || st[SAMP_MAGFILTER] == TEXF_ANISOTROPIC;
-        gl->glSamplerParameterf(smp, GL_TEXTURE_MAX_ANISOTROPY,
-                                anisotropic ? static_cast<float>(std::max(1u, st[SAMP_MAXANISOTROPY])) : 1.0f);
-        gl->glSamplerParameteri(smp, GL_TEXTURE_SRGB_DECODE_EXT, st[SAMP_SRGBTEXTURE] ? kGlDecodeExt : kGlSkipDecodeExt);
-        gl->glBindSampler(s.unit, smp);
+        const auto& st = state.states.samplerStates[s.unit];
+        if (!samplerStatesValid[s.unit] || !(st == samplerStates[s.unit])) {
+            samplerStates[s.unit] = st;
+            samplerStatesValid[s.unit] = true;
+            const bool magLinear = st[SAMP_MAGFILTER] >= TEXF_LINEAR, minLinear = st[SAMP_MINFILTER] >= TEXF_LINEAR;
+            GLenum minFilter = minLinear ? GL_LINEAR : GL_NEAREST;
+            if (st[SAMP_MIPFILTER] == TEXF_POINT) minFilter = minLinear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+            if (st[SAMP_MIPFILTER] >= TEXF_LINEAR) minFilter = minLinear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+            gl->glSamplerParameteri(smp, GL_TEXTURE_MAG_FILTER, magLinear ? GL_LINEAR : GL_NEAREST);
+            gl->glSamplerParameteri(smp, GL_TEXTURE_MIN_FILTER, minFilter);
+            gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_S, Address(st[SAMP_ADDRESSU]));
+            gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_T, Address(st[SAMP_ADDRESSV]));
+            gl->glSamplerParameteri(smp, GL_TEXTURE_WRAP_R, Address(st[SAMP_ADDRESSW]));
+            float border[4];
+            ColorToFloats(st[SAMP_BORDERCOLOR], border);
+            gl->glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
+            // D3DSAMP_MAXMIPLEVEL names the largest level used.
+            gl->glSamplerParameterf(smp, GL_TEXTURE_MIN_LOD, static_cast<float>(st[SAMP_MAXMIPLEVEL]));
+            gl->glSamplerParameterf(smp, GL_TEXTURE_LOD_BIAS, AsFloat(st[SAMP_MIPMAPLODBIAS]));
+            const bool anisotropic = st[SAMP_MINFILTER] == TEXF_ANISOTROPIC || st[SAMP_MAGFILTER] == TEXF_ANISOTROPIC;
+            gl->glSamplerParameterf(smp, GL_TEXTURE_MAX_ANISOTROPY,
+                                    anisotropic ? static_cast<float>(std::max(1u, st[SAMP_MAXANISOTROPY])) : 1.0f);
+            gl->glSamplerParameteri(smp, GL_TEXTURE_SRGB_DECODE_EXT,
+                                    st[SAMP_SRGBTEXTURE] ? kGlDecodeExt : kGlSkipDecodeExt);
+        }
+        if (c.unitSampler[s.unit] != smp) {
+            gl->glBindSampler(s.unit, smp);
+            c.unitSampler[s.unit] = smp;
+        }
     };
     for (const GlslSampler& s : p.vs->glsl.samplers) bind(s);
     for (const GlslSampler& s : p.ps->glsl.samplers) bind(s);
@@ -947,47 +1016,57 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         c.program = p->name;
     }
     ApplySamplers(state, *p);
-    if (p->halfPixel >= 0) {
+    if (p->halfPixelLocation >= 0) {
         // Half a pixel right and down, less 1/128 pixel: edges on pixel centres then fall
         // on the original's side (its top-left rule) whatever GL's own tie rule is.
         constexpr float kShift = 2.0f * (0.5f - 1.0f / 128.0f);
-        gl->glUniform2f(p->halfPixel, kShift / static_cast<float>(std::max(1u, state.viewport.width)),
-                        -kShift / static_cast<float>(std::max(1u, state.viewport.height)));
+        const float x = kShift / static_cast<float>(std::max(1u, state.viewport.width));
+        const float y = -kShift / static_cast<float>(std::max(1u, state.viewport.height));
+        if (x != p->halfPixel[0] || y != p->halfPixel[1]) gl->glUniform2f(p->halfPixelLocation, x, y);
+        p->halfPixel[0] = x;
+        p->halfPixel[1] = y;
     }
     if (p->alphaFunc >= 0) {
         const auto& rs = state.states.renderStates;
-        gl->glUniform1i(p->alphaFunc, rs[RS_ALPHATESTENABLE] ? static_cast<GLint>(rs[RS_ALPHAFUNC]) : 0);
-        gl->glUniform1f(p->alphaRef, static_cast<float>(rs[RS_ALPHAREF] & 0xFF));
+        const GLint func = rs[RS_ALPHATESTENABLE] ? static_cast<GLint>(rs[RS_ALPHAFUNC]) : 0;
+        const float ref = static_cast<float>(rs[RS_ALPHAREF] & 0xFF);
+        if (func != p->sentAlphaFunc) gl->glUniform1i(p->alphaFunc, func);
+        if (ref != p->sentAlphaRef) gl->glUniform1f(p->alphaRef, ref);
+        p->sentAlphaFunc = func;
+        p->sentAlphaRef = ref;
     }
     // The used range of each stage's register file, once per draw.
-    auto upload = [this](GLint location, uint32_t bytes, const ConstantBlock& block) {
+    auto upload = [this](GLint location, uint32_t bytes, const ConstantBlock& block, std::vector<float>* sent) {
         if (location < 0 || bytes == 0) return;
         const auto registers = static_cast<GLsizei>(std::min<uint32_t>((bytes + 15) / 16, kMaxFloatConstants));
-        gl->glUniform4fv(location, registers, block.floats[0].data());
+        const float* data = block.floats[0].data();
+        const size_t floats = static_cast<size_t>(registers) * 4;
+        if (sent->size() == floats && std::memcmp(sent->data(), data, floats * 4) == 0) return;
+        sent->assign(data, data + floats);
+        gl->glUniform4fv(location, registers, data);
     };
-    upload(p->vertexConstants, p->vs->glsl.constantBytes, state.vertexConstants);
-    upload(p->pixelConstants, p->ps->glsl.constantBytes, state.pixelConstants);
+    upload(p->vertexConstants, p->vs->glsl.constantBytes, state.vertexConstants, &p->sentVertex);
+    upload(p->pixelConstants, p->ps->glsl.constantBytes, state.pixelConstants, &p->sentPixel);
 
     // Vertex inputs by semantic from the declaration (or the FVF's element list).
-    std::vector<Element> elements;
+    elements.clear();
     if (state.declaration) {
         for (const VertexElement& e : *state.declaration->elements)
             if (e.stream != 0xFF && e.type != DECLTYPE_UNUSED)
                 elements.push_back({e.stream, e.offset, e.type, e.usage, e.usageIndex});
     } else {
-        elements = FvfElements(state.fvf);
+        FvfElements(state.fvf, &elements);
     }
     const bool user = call.userVertices != nullptr;
-    GLuint userBuffer = 0;
     uint32_t userOffset = 0;
     const uint32_t vertexCount = Vertices(call.type, call.primitiveCount);
     if (user) {
         const uint32_t count = call.userIndices ? call.minIndex + call.numVertices : vertexCount;
         userOffset = RingWrite(call.userVertices, count * call.userStride, 16);
-        userBuffer = ring;
     }
-    uint32_t enabled = 0;
+    Attribs attribs;
     for (const GlslInput& in : p->vs->glsl.inputs) {
+        if (in.location >= 32) continue;
         const Element* e = nullptr;
         for (const Element& x : elements)
             if (x.usage == in.usage && x.usageIndex == in.usageIndex) e = &x;
@@ -996,38 +1075,43 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
                 if (x.usage == DECLUSAGE_POSITIONT && x.usageIndex == in.usageIndex) e = &x;
         }
         const AttribFormat f = e ? AttribOf(e->type) : AttribFormat{};
-        if (!e || f.size == 0 || in.location >= 32) {
-            if (in.location < 32) gl->glVertexAttrib4f(in.location, 0, 0, 0, 1);
-            continue;
-        }
-        GLuint buffer;
-        uint32_t offset, stride;
-        if (user) {
-            if (e->stream != 0) continue;
-            buffer = userBuffer;
-            offset = userOffset + e->offset;
-            stride = call.userStride;
-        } else {
+        Attrib a{in.location, 0, 0, 0, f};
+        if (e && f.size != 0 && user && e->stream == 0) {
+            a.buffer = ring;
+            a.offset = userOffset + e->offset;
+            a.stride = call.userStride;
+        } else if (e && f.size != 0 && !user && state.streams[e->stream].buffer) {
             const StreamSlot& s = state.streams[e->stream];
-            if (!s.buffer) {
-                gl->glVertexAttrib4f(in.location, 0, 0, 0, 1);
+            uint32_t base = 0;
+            a.buffer = Buffer(s.buffer, GL_ARRAY_BUFFER, &base);
+            a.offset = base + s.offset + e->offset;
+            a.stride = s.stride;
+        }
+        attribs.list[attribs.count++] = a;
+    }
+    // The same inputs from the same places as the last draw: nothing to send.
+    if (!(c.attribsValid && attribs == c.attribs)) {
+        uint32_t enabled = 0;
+        for (uint32_t i = 0; i < attribs.count; ++i) {
+            const Attrib& a = attribs.list[i];
+            if (!a.buffer) {
+                gl->glVertexAttrib4f(a.location, 0, 0, 0, 1);  // what the original feeds a missing input
                 continue;
             }
-            buffer = Buffer(s.buffer, GL_ARRAY_BUFFER);
-            offset = s.offset + e->offset;
-            stride = s.stride;
+            gl->glBindBuffer(GL_ARRAY_BUFFER, a.buffer);
+            gl->glVertexAttribPointer(a.location, a.format.size, a.format.type, a.format.normalised,
+                                      static_cast<GLsizei>(a.stride), reinterpret_cast<const void*>(static_cast<uintptr_t>(a.offset)));
+            enabled |= 1u << a.location;
         }
-        gl->glBindBuffer(GL_ARRAY_BUFFER, buffer);
-        gl->glVertexAttribPointer(in.location, f.size, f.type, f.normalised, static_cast<GLsizei>(stride),
-                                  reinterpret_cast<const void*>(static_cast<uintptr_t>(offset)));
-        enabled |= 1u << in.location;
+        for (uint32_t i = 0; i < 32; ++i) {
+            const uint32_t bit = 1u << i;
+            if ((enabled & bit) && !(c.enabledAttribs & bit)) gl->glEnableVertexAttribArray(i);
+            if (!(enabled & bit) && (c.enabledAttribs & bit)) gl->glDisableVertexAttribArray(i);
+        }
+        c.enabledAttribs = enabled;
+        c.attribs = attribs;
+        c.attribsValid = true;
     }
-    for (uint32_t i = 0; i < 32; ++i) {
-        const uint32_t bit = 1u << i;
-        if ((enabled & bit) && !(c.enabledAttribs & bit)) gl->glEnableVertexAttribArray(i);
-        if (!(enabled & bit) && (c.enabledAttribs & bit)) gl->glDisableVertexAttribArray(i);
-    }
-    c.enabledAttribs = enabled;
 
     const GLenum mode = Primitive(call.type);
     switch (call.call) {
@@ -1037,10 +1121,11 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     case CallKind::DrawPrimitiveUP: gl->glDrawArrays(mode, 0, static_cast<GLsizei>(vertexCount)); break;
     case CallKind::DrawIndexedPrimitive: {
         const bool wide = state.indices->format == FMT_INDEX32;
-        Buffer(state.indices, GL_ELEMENT_ARRAY_BUFFER);
-        gl->glDrawElementsBaseVertex(mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                                     reinterpret_cast<const void*>(static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2)),
-                                     call.baseVertex);
+        uint32_t base = 0;
+        Buffer(state.indices, GL_ELEMENT_ARRAY_BUFFER, &base);
+        gl->glDrawElementsBaseVertex(
+            mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+            reinterpret_cast<const void*>(base + static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2)), call.baseVertex);
         break;
     }
     case CallKind::DrawIndexedPrimitiveUP: {
@@ -1101,6 +1186,7 @@ void GlBackendImpl::ColorFill(SurfaceImpl* surface, const Rect& rect, Color colo
     Context& c = Current();
     Upload(surface);
     gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, c.drawFbo);
+    c.drawFramebuffer = c.drawFbo;
     Attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, surface);
     const GLenum buffer = GL_COLOR_ATTACHMENT0;
     gl->glDrawBuffers(1, &buffer);
@@ -1127,6 +1213,7 @@ void GlBackendImpl::StretchRect(SurfaceImpl* source, const Rect& sr, SurfaceImpl
     Attach(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, source);
     gl->glReadBuffer(GL_COLOR_ATTACHMENT0);
     gl->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, c.drawFbo);
+    c.drawFramebuffer = c.drawFbo;
     Attach(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, dest);
     const GLenum buffer = GL_COLOR_ATTACHMENT0;
     gl->glDrawBuffers(1, &buffer);
