@@ -890,55 +890,72 @@ void GlBackendImpl::ApplyRaster(Context& c, const BoundState& state) {
     if (r.scissorTest) r.scissor = state.scissor;
     r.depthBits = state.depthStencil && FindFormat(state.depthStencil->format)->internal == GL_DEPTH_COMPONENT16 ? 16 : 24;
     if (c.rasterValid && r == c.raster) return;
+    // Only the groups that changed are sent (some GL state changes make the driver
+    // revalidate much more than the state itself).
+    const bool all = !c.rasterValid;
+    const RasterState o = c.raster;
     c.raster = r;
     c.rasterValid = true;
+    auto differ = [all](auto a, auto b) { return all || a != b; };
 
     auto enable = [this](GLenum cap, bool on) { on ? gl->glEnable(cap) : gl->glDisable(cap); };
-    enable(GL_BLEND, r.blend != 0);
-    if (r.blend) {
+    if (differ(r.blend, o.blend)) enable(GL_BLEND, r.blend != 0);
+    if (r.blend && (all || !o.blend || r.blendOp != o.blendOp || r.blendOpAlpha != o.blendOpAlpha))
         gl->glBlendEquationSeparate(BlendEquation(r.blendOp), BlendEquation(r.blendOpAlpha));
+    if (r.blend && (all || !o.blend || r.srcBlend != o.srcBlend || r.destBlend != o.destBlend || r.srcAlpha != o.srcAlpha ||
+                    r.destAlpha != o.destAlpha))
         gl->glBlendFuncSeparate(BlendFactor(r.srcBlend), BlendFactor(r.destBlend), BlendFactor(r.srcAlpha),
                                 BlendFactor(r.destAlpha));
+    if (r.blend && (all || !o.blend || r.blendFactor != o.blendFactor)) {
         float factor[4];
         ColorToFloats(r.blendFactor, factor);
         gl->glBlendColor(factor[0], factor[1], factor[2], factor[3]);
     }
     // The original culls the winding it names: CULL_CCW culls counter-clockwise
     // triangles; clockwise ones are front faces.
-    enable(GL_CULL_FACE, r.cull == CULL_CW || r.cull == CULL_CCW);
-    if (r.cull == CULL_CW) gl->glCullFace(GL_FRONT);
-    if (r.cull == CULL_CCW) gl->glCullFace(GL_BACK);
-    enable(GL_DEPTH_TEST, r.zEnable != 0);
-    gl->glDepthMask(r.zWrite ? GL_TRUE : GL_FALSE);
-    if (r.zEnable) gl->glDepthFunc(Compare(r.zFunc));
-    // Depth bias is in depth units; GL counts in steps of the buffer's resolution.
-    const float bias = AsFloat(r.depthBias), slope = AsFloat(r.slopeBias);
-    enable(GL_POLYGON_OFFSET_FILL, bias != 0.0f || slope != 0.0f);
-    gl->glPolygonOffset(slope, bias * static_cast<float>(1u << r.depthBits));
-    gl->glPolygonMode(GL_FRONT_AND_BACK, r.fill == FILL_WIREFRAME ? GL_LINE : r.fill == FILL_POINT ? GL_POINT : GL_FILL);
-    enable(GL_STENCIL_TEST, r.stencil != 0);
-    if (r.stencil) {
-        gl->glStencilFunc(Compare(r.stencilFunc), static_cast<GLint>(r.stencilRef & 0xFF), r.stencilMask);
-        gl->glStencilOp(StencilOperation(r.stencilFail), StencilOperation(r.stencilZFail),
-                        StencilOperation(r.stencilPass));
-        gl->glStencilMask(r.stencilWrite);
-    } else {
-        gl->glStencilMask(0);
+    if (differ(r.cull, o.cull)) {
+        enable(GL_CULL_FACE, r.cull == CULL_CW || r.cull == CULL_CCW);
+        if (r.cull == CULL_CW) gl->glCullFace(GL_FRONT);
+        if (r.cull == CULL_CCW) gl->glCullFace(GL_BACK);
     }
+    if (differ(r.zEnable, o.zEnable)) enable(GL_DEPTH_TEST, r.zEnable != 0);
+    if (differ(r.zWrite, o.zWrite)) gl->glDepthMask(r.zWrite ? GL_TRUE : GL_FALSE);
+    if (r.zEnable && differ(r.zFunc, o.zFunc)) gl->glDepthFunc(Compare(r.zFunc));
+    if (differ(r.depthBias, o.depthBias) || differ(r.slopeBias, o.slopeBias) || differ(r.depthBits, o.depthBits)) {
+        // Depth bias is in depth units; GL counts in steps of the buffer's resolution.
+        const float bias = AsFloat(r.depthBias), slope = AsFloat(r.slopeBias);
+        enable(GL_POLYGON_OFFSET_FILL, bias != 0.0f || slope != 0.0f);
+        gl->glPolygonOffset(slope, bias * static_cast<float>(1u << r.depthBits));
+    }
+    if (differ(r.fill, o.fill))
+        gl->glPolygonMode(GL_FRONT_AND_BACK, r.fill == FILL_WIREFRAME ? GL_LINE : r.fill == FILL_POINT ? GL_POINT : GL_FILL);
+    if (differ(r.stencil, o.stencil)) enable(GL_STENCIL_TEST, r.stencil != 0);
+    if (r.stencil) {
+        if (all || !o.stencil || r.stencilFunc != o.stencilFunc || r.stencilRef != o.stencilRef || r.stencilMask != o.stencilMask)
+            gl->glStencilFunc(Compare(r.stencilFunc), static_cast<GLint>(r.stencilRef & 0xFF), r.stencilMask);
+        if (all || !o.stencil || r.stencilFail != o.stencilFail || r.stencilZFail != o.stencilZFail ||
+            r.stencilPass != o.stencilPass)
+            gl->glStencilOp(StencilOperation(r.stencilFail), StencilOperation(r.stencilZFail),
+                            StencilOperation(r.stencilPass));
+    }
+    if (differ(r.stencil ? r.stencilWrite : 0u, o.stencil ? o.stencilWrite : 0u) || differ(r.stencil, o.stencil))
+        gl->glStencilMask(r.stencil ? r.stencilWrite : 0);
     auto mask = [this](GLuint index, uint32_t m) {
         gl->glColorMaski(index, (m & COLORWRITEENABLE_RED) != 0, (m & COLORWRITEENABLE_GREEN) != 0,
                          (m & COLORWRITEENABLE_BLUE) != 0, (m & COLORWRITEENABLE_ALPHA) != 0);
     };
-    mask(0, r.colorWrite0);
-    mask(1, r.colorWrite1);
-    enable(GL_FRAMEBUFFER_SRGB, r.srgbWrite != 0);
-    enable(GL_SCISSOR_TEST, r.scissorTest != 0);
-    if (r.scissorTest)
+    if (differ(r.colorWrite0, o.colorWrite0)) mask(0, r.colorWrite0);
+    if (differ(r.colorWrite1, o.colorWrite1)) mask(1, r.colorWrite1);
+    if (differ(r.srgbWrite, o.srgbWrite)) enable(GL_FRAMEBUFFER_SRGB, r.srgbWrite != 0);
+    if (differ(r.scissorTest, o.scissorTest)) enable(GL_SCISSOR_TEST, r.scissorTest != 0);
+    if (r.scissorTest && (all || std::memcmp(&r.scissor, &o.scissor, sizeof r.scissor) != 0 || !o.scissorTest))
         gl->glScissor(r.scissor.left, r.scissor.top, std::max(0, r.scissor.right - r.scissor.left),
                       std::max(0, r.scissor.bottom - r.scissor.top));
-    gl->glViewport(static_cast<GLint>(r.viewport.x), static_cast<GLint>(r.viewport.y),
-                   static_cast<GLsizei>(r.viewport.width), static_cast<GLsizei>(r.viewport.height));
-    gl->glDepthRangef(r.viewport.minZ, r.viewport.maxZ);
+    if (all || std::memcmp(&r.viewport, &o.viewport, sizeof r.viewport) != 0) {
+        gl->glViewport(static_cast<GLint>(r.viewport.x), static_cast<GLint>(r.viewport.y),
+                       static_cast<GLsizei>(r.viewport.width), static_cast<GLsizei>(r.viewport.height));
+        gl->glDepthRangef(r.viewport.minZ, r.viewport.maxZ);
+    }
 }
 
 void GlBackendImpl::ApplySamplers(const BoundState& state, const Program& p) {
