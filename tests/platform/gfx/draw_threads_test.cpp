@@ -15,7 +15,7 @@
 // does not see; its frames are suppressed by library name, never the project's.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:swrast_dri.so\nrace:libgallium\nrace:libLLVM\nrace:libglapi.so\nrace:libEGL_mesa.so\n"
-           "race:libGLdispatch.so\nrace:libEGL.so\ncalled_from_lib:swrast_dri.so\n";
+           "race:libGLdispatch.so\nrace:libEGL.so\ncalled_from_lib:swrast_dri.so\ndeadlock:libLLVM\ndeadlock:swrast_dri.so\n";
 }
 
 namespace gfx {
