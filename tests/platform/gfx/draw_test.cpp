@@ -371,5 +371,68 @@ TEST_F(DrawFixture, DiscardLockedBufferDrawsEachDrawsOwnData) {
     EXPECT_EQ(twice, 0u);
 }
 
+// ColorFill, StretchRect and the read-back calls go through the GPU copies: a fill of a
+// rectangle, a stretch of it, and GetRenderTargetData / LockRect seeing the result.
+TEST_F(DrawFixture, FillStretchAndReadBackThroughTheGpu) {
+    Surface* source = nullptr;
+    ASSERT_EQ(device->CreateRenderTarget(16, 16, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &source, nullptr), OK);
+    held.push_back(source);
+    ASSERT_EQ(device->ColorFill(source, nullptr, 0xFF0000FF), OK);
+    const Rect left = {0, 0, 8, 16};
+    ASSERT_EQ(device->ColorFill(source, &left, 0xFFFF0000), OK);
+    Clear(0);
+    const Rect dest = {16, 16, 48, 48};
+    ASSERT_EQ(device->StretchRect(source, nullptr, backBuffer, &dest, TEXF_POINT), OK);
+    ExpectPicture("stretch", backBuffer, [](uint32_t x, uint32_t y) {
+        if (x < 16 || x >= 48 || y < 16 || y >= 48) return 0u;
+        return x < 32 ? 0xFF0000u : 0x0000FFu;
+    }, 0);
+    // A lockable target and a system-memory copy read what the GPU drew.
+    Surface* lockable = nullptr;
+    ASSERT_EQ(device->CreateRenderTarget(kSize, kSize, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 1, &lockable, nullptr), OK);
+    held.push_back(lockable);
+    Surface* copy = nullptr;
+    ASSERT_EQ(device->CreateOffscreenPlainSurface(kSize, kSize, FMT_A8R8G8B8, POOL_SYSTEMMEM, &copy, nullptr), OK);
+    held.push_back(copy);
+    device->SetRenderTarget(0, lockable);
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(0);
+    Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 0, 1, Argb(255, 10, 20, 30)), 2);
+    LockedRect lr{};
+    ASSERT_EQ(lockable->LockRect(&lr, nullptr, LOCK_READONLY), OK);
+    EXPECT_EQ(static_cast<const uint32_t*>(lr.bits)[5] & 0xFFFFFF, 0x0A141Eu);
+    EXPECT_EQ(static_cast<const uint32_t*>(lr.bits)[kSize - 1] & 0xFFFFFF, 0u);
+    lockable->UnlockRect();
+    ASSERT_EQ(device->GetRenderTargetData(lockable, copy), OK);
+    ExpectPicture("render_target_data", copy, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0x0A141Eu : 0u; }, 0);
+}
+
+// A draw the validation refuses (outside a scene) draws nothing; after a reset the
+// device draws again into its new back buffer.
+TEST_F(DrawFixture, RefusedDrawsDrawNothingAndResetKeepsDrawing) {
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(0);
+    const std::vector<Vertex> quad = Rectangle(-1, -1, 1, 1, Argb(255, 255, 255, 255));
+    device->SetFVF(kVertexFvf);
+    EXPECT_EQ(device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, quad.data(), sizeof(Vertex)), ERR_INVALIDCALL);
+    ExpectPicture("refused_draw", backBuffer, [](uint32_t, uint32_t) { return 0u; }, 0);
+
+    backBuffer->Release();
+    backBuffer = nullptr;
+    PresentParameters params{};
+    params.backBufferWidth = params.backBufferHeight = kSize;
+    params.backBufferFormat = FMT_X8R8G8B8;
+    params.enableAutoDepthStencil = 1;
+    params.autoDepthStencilFormat = FMT_D24S8;
+    ASSERT_EQ(device->Reset(&params), OK);
+    ASSERT_EQ(device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer), OK);
+    device->SetRenderState(RS_CULLMODE, CULL_NONE);
+    device->SetRenderState(RS_ZENABLE, 0);
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(Argb(255, 0, 0, 255));
+    Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 0, 1, Argb(255, 0, 255, 0)), 2);
+    ExpectPicture("after_reset", backBuffer, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0x00FF00u : 0x0000FFu; }, 0);
+}
+
 }  // namespace
 }  // namespace gfx
