@@ -1,6 +1,9 @@
-// Recording graphics device: design note.
+// Graphics device: design note.
 //
-// The device stands in for a hardware device on a machine without one. Every resource
+// One device implementation records and validates; the drawing device is the same
+// object with a GL back end attached (GlBackend.h), to which the calls that change
+// pixels are handed after their checks and records. Without a back end the device
+// stands in for a hardware device on a machine without one. Every resource
 // keeps real bytes in memory (one sample per pixel, also for multisampled surfaces), so
 // clears, copies, locks and uploads can be checked byte by byte. Each draw appends a
 // record holding everything bound at that moment; blocks of state that did not change
