@@ -49,6 +49,7 @@ const GlFormat kFormats[] = {
     {FMT_X8R8G8B8, GL_SRGB8_ALPHA8, GL_BGRA, GL_UNSIGNED_BYTE, {R, G, B, ONE}, false, true},
     {FMT_A8B8G8R8, GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, {R, G, B, A}, false, true},
     {FMT_X8B8G8R8, GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, {R, G, B, ONE}, false, true},
+    {FMT_R8G8B8, GL_SRGB8, GL_BGR, GL_UNSIGNED_BYTE, {R, G, B, ONE}, false, true},
     {FMT_A8, GL_R8, GL_RED, GL_UNSIGNED_BYTE, {ZERO, ZERO, ZERO, R}, false, false},
     {FMT_L8, GL_R8, GL_RED, GL_UNSIGNED_BYTE, {R, R, R, ONE}, false, false},
     {FMT_A8L8, GL_RG8, GL_RG, GL_UNSIGNED_BYTE, {R, R, R, G}, false, false},

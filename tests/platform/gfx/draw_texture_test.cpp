@@ -73,6 +73,7 @@ TEST_F(TextureFixture, EveryFormatReadsBackItsTexels) {
     } cases[] = {
         {FMT_A8R8G8B8, {0x10, 0x20, 0x30, 0x40}, [](uint32_t) { return 0x40302010u; }},
         {FMT_X8R8G8B8, {0x10, 0x20, 0x30, 0x40}, [](uint32_t) { return 0xFF302010u; }},
+        {FMT_R8G8B8, {0x10, 0x20, 0x30}, [](uint32_t) { return 0xFF302010u; }},
         {FMT_A8, {0x80}, [](uint32_t) { return 0x80000000u; }},
         {FMT_L8, {0x60}, [](uint32_t) { return 0xFF606060u; }},
         {FMT_A8L8, {0x60, 0x90}, [](uint32_t) { return 0x90606060u; }},
