@@ -334,10 +334,18 @@ struct SurfaceLocation {
     GLint level;
 };
 
+// A dynamic buffer's storage holds `slots` copies of it: each discard lock writes the
+// next copy without waiting for draws that read the others, and only the wrap to the
+// first copy gives the storage up to GL (orphaning). Static buffers have one copy.
+// (Persistently mapped copies with fences measured slower on the software rasteriser:
+// a fence wait cuts its batches of draws short.)
 struct BufMirror {
     GLuint name = 0;
     uint32_t size = 0;
+    uint32_t slots = 1, slot = 0;
 };
+constexpr uint32_t kRingedBufferBytes = 1u << 20;  // the most a dynamic buffer's copies take together
+constexpr uint32_t kRingSlots = 64;
 
 struct ShaderMirror {
     GlslStage glsl;
@@ -705,8 +713,11 @@ GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
     if (!m.name) {
         gl->glGenBuffers(1, &m.name);
         gl->glBindBuffer(target, m.name);
+        const bool dynamic = (b->usage & USAGE_DYNAMIC) != 0;
         m.size = size;
-        gl->glBufferData(target, size, b->bytes.data(), (b->usage & USAGE_DYNAMIC) ? GL_STREAM_DRAW : GL_STATIC_DRAW);
+        m.slots = dynamic && size ? std::max(1u, std::min(kRingSlots, kRingedBufferBytes / size)) : 1;
+        gl->glBufferData(target, static_cast<GLsizeiptr>(size) * m.slots, nullptr, dynamic ? GL_STREAM_DRAW : GL_STATIC_DRAW);
+        gl->glBufferSubData(target, 0, size, b->bytes.data());
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
     } else {
@@ -714,18 +725,18 @@ GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
     }
     if (b->dirtyEnd > b->dirtyBegin) {
         if (b->usage & USAGE_DYNAMIC) {
-            // Discard: new storage (orphaning; draws already made keep reading the old),
-            // all of its bytes new; no-overwrite: the caller promises not to touch what
-            // earlier draws read, so no wait. (A ring of copies written unsynchronized
-            // measured slower on the software rasteriser than orphaning.)
+            // Discard: the next copy, all of its bytes new (at the wrap, new storage:
+            // draws already made keep reading the old); no-overwrite: the caller promises
+            // not to touch what earlier draws read. Neither waits for the GPU.
             GLbitfield access = GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT;
             uint32_t begin = b->dirtyBegin, end = b->dirtyEnd;
             if (b->dirtyDiscard) {
+                m.slot = (m.slot + 1) % m.slots;
                 begin = 0;
                 end = size;
-                access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT;
+                access = GL_MAP_WRITE_BIT | (m.slot == 0 ? GL_MAP_INVALIDATE_BUFFER_BIT : GL_MAP_UNSYNCHRONIZED_BIT);
             }
-            void* p = gl->glMapBufferRange(target, begin, end - begin, access);
+            void* p = gl->glMapBufferRange(target, static_cast<GLintptr>(m.slot) * size + begin, end - begin, access);
             if (p) {
                 std::memcpy(p, b->bytes.data() + begin, end - begin);
                 gl->glUnmapBuffer(target);
@@ -736,7 +747,7 @@ GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
     }
-    if (base) *base = 0;
+    if (base) *base = m.slot * m.size;
     return m.name;
 }
 
@@ -1080,9 +1091,15 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     const uint32_t vertexCount = Vertices(call.type, call.primitiveCount);
     if (user) {
         const uint32_t count = call.userIndices ? call.minIndex + call.numVertices : vertexCount;
-        userOffset = RingWrite(call.userVertices, count * call.userStride, 16);
+        // Aligned to the stride, so the copy's place is a whole number of vertices.
+        userOffset = RingWrite(call.userVertices, count * call.userStride, call.userStride);
     }
+    // Where each input's buffer copy starts. When every input's copy starts a whole
+    // number of vertices in, the same number for all, the draw's first vertex moves
+    // instead of the inputs' offsets: the inputs then look the same to GL from draw to
+    // draw (a changed input layout costs the driver far more than a moved first vertex).
     Attribs attribs;
+    uint32_t bases[32] = {};
     for (const GlslInput& in : p->vs->glsl.inputs) {
         if (in.location >= 32) continue;
         const Element* e = nullptr;
@@ -1096,16 +1113,30 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         Attrib a{in.location, 0, 0, 0, f};
         if (e && f.size != 0 && user && e->stream == 0) {
             a.buffer = ring;
-            a.offset = userOffset + e->offset;
+            a.offset = e->offset;
             a.stride = call.userStride;
+            bases[attribs.count] = userOffset;
         } else if (e && f.size != 0 && !user && state.streams[e->stream].buffer) {
             const StreamSlot& s = state.streams[e->stream];
-            uint32_t base = 0;
-            a.buffer = Buffer(s.buffer, GL_ARRAY_BUFFER, &base);
-            a.offset = base + s.offset + e->offset;
+            a.buffer = Buffer(s.buffer, GL_ARRAY_BUFFER, &bases[attribs.count]);
+            a.offset = s.offset + e->offset;
             a.stride = s.stride;
         }
         attribs.list[attribs.count++] = a;
+    }
+    bool shifted = true;
+    int64_t vertexShift = -1;
+    for (uint32_t i = 0; i < attribs.count; ++i) {
+        const Attrib& a = attribs.list[i];
+        if (!a.buffer) continue;
+        if (a.stride == 0 || bases[i] % a.stride != 0 || (vertexShift >= 0 && vertexShift != bases[i] / a.stride))
+            shifted = false;
+        else
+            vertexShift = bases[i] / a.stride;
+    }
+    if (!shifted || vertexShift < 0) {
+        for (uint32_t i = 0; i < attribs.count; ++i) attribs.list[i].offset += bases[i];
+        vertexShift = 0;
     }
     // The same inputs from the same places as the last draw: nothing to send.
     if (!(c.attribsValid && attribs == c.attribs)) {
@@ -1134,24 +1165,27 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     const GLenum mode = Primitive(call.type);
     switch (call.call) {
     case CallKind::DrawPrimitive:
-        gl->glDrawArrays(mode, static_cast<GLint>(call.startVertex), static_cast<GLsizei>(vertexCount));
+        gl->glDrawArrays(mode, static_cast<GLint>(call.startVertex + vertexShift), static_cast<GLsizei>(vertexCount));
         break;
-    case CallKind::DrawPrimitiveUP: gl->glDrawArrays(mode, 0, static_cast<GLsizei>(vertexCount)); break;
+    case CallKind::DrawPrimitiveUP:
+        gl->glDrawArrays(mode, static_cast<GLint>(vertexShift), static_cast<GLsizei>(vertexCount));
+        break;
     case CallKind::DrawIndexedPrimitive: {
         const bool wide = state.indices->format == FMT_INDEX32;
         uint32_t base = 0;
         Buffer(state.indices, GL_ELEMENT_ARRAY_BUFFER, &base);
         gl->glDrawElementsBaseVertex(
             mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-            reinterpret_cast<const void*>(base + static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2)), call.baseVertex);
+            reinterpret_cast<const void*>(base + static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2)),
+            static_cast<GLint>(call.baseVertex + vertexShift));
         break;
     }
     case CallKind::DrawIndexedPrimitiveUP: {
         const bool wide = call.userIndexFormat == FMT_INDEX32;
         const uint32_t at = RingWrite(call.userIndices, vertexCount * (wide ? 4 : 2), 16);
         gl->glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ring);
-        gl->glDrawElements(mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                           reinterpret_cast<const void*>(static_cast<uintptr_t>(at)));
+        gl->glDrawElementsBaseVertex(mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+                                     reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), static_cast<GLint>(vertexShift));
         break;
     }
     default: break;
