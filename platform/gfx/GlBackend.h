@@ -10,10 +10,14 @@
 // wrote is marked gpuDirty and read back before the next use of its bytes (lock,
 // GetRenderTargetData, ReadSurface, a copy on the memory side).
 //
-// Contexts: the device owns one EGL context per thread that draws through it (they
-// share every texture, buffer and program); each thread keeps its own context current.
-// Framebuffers and vertex arrays are per context. Work crosses threads only at
-// EndScene, Present and query issues, which flush or finish the context.
+// Contexts: the device owns one EGL context per thread that does GL work through it
+// (they share every texture, buffer and program); each thread keeps its own context
+// current. Framebuffers and vertex arrays are per context. EndScene waits for the GPU,
+// so an event query issued after it is done at once; once a second thread has done GL
+// work through the device, every GL operation waits for the GPU before the lock is
+// released, so another thread's context sees finished work. Destroyed objects' GL names
+// are deleted by the next thread that does GL work, so a release on any thread needs
+// no context.
 #include <memory>
 #include <string>
 
