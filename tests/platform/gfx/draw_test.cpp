@@ -371,6 +371,30 @@ TEST_F(DrawFixture, DiscardLockedBufferDrawsEachDrawsOwnData) {
     EXPECT_EQ(twice, 0u);
 }
 
+// A viewport places the picture and its depth range; Clear fills only the viewport.
+TEST_F(DrawFixture, ViewportPlacesDrawsDepthRangeAndClears) {
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(0);
+    const Viewport quarter = {32, 0, 32, 32, 0.5f, 1.0f};
+    ASSERT_EQ(device->SetViewport(&quarter), OK);
+    ASSERT_EQ(device->Clear(0, nullptr, CLEAR_TARGET, 0xFF0000FF, 1.0f, 0), OK);
+    ExpectPicture("viewport_clear", backBuffer, [](uint32_t x, uint32_t y) {
+        return x >= 32 && y < 32 ? 0x0000FFu : 0u;
+    }, 0);
+    // Depth 0 of the draw lands at the viewport's min z, 0.5: a depth test LESS passes
+    // against a buffer cleared to 0.6 and fails against 0.4.
+    device->SetRenderState(RS_ZENABLE, 1);
+    device->SetRenderState(RS_ZFUNC, CMP_LESS);
+    for (const float cleared : {0.6f, 0.4f}) {
+        ASSERT_EQ(device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, cleared, 0), OK);
+        Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 1, 1, Argb(255, 0, 255, 0), 0.0f), 2);
+        const bool drawn = cleared > 0.5f;
+        ExpectPicture("viewport_depth_" + std::to_string(drawn), backBuffer, [&](uint32_t x, uint32_t y) {
+            return x >= 32 && y < 32 && drawn ? 0x00FF00u : 0u;
+        }, 0);
+    }
+}
+
 // ColorFill, StretchRect and the read-back calls go through the GPU copies: a fill of a
 // rectangle, a stretch of it, and GetRenderTargetData / LockRect seeing the result.
 TEST_F(DrawFixture, FillStretchAndReadBackThroughTheGpu) {
