@@ -8,11 +8,11 @@
 //   vertex stage moves the geometry by half a pixel (ShaderSpirv.cpp), so a
 //   full-screen quad covers each pixel once and texel-centre offsets in the shaders
 //   land where they did;
-// - clockwise front faces; D3DCOLOR vertex colours are bytes B, G, R, A;
+// - clockwise front faces; DECLTYPE_D3DCOLOR vertex colours are bytes B, G, R, A;
 // - colour formats of 8 bits per channel are stored as sRGB textures, so one texture
 //   can be read with or without sRGB decoding per sampler (EXT_texture_sRGB_decode) and
 //   written with or without encoding (GL_FRAMEBUFFER_SRGB), as the original's
-//   D3DSAMP_SRGBTEXTURE and D3DRS_SRGBWRITEENABLE do. Conversions follow the sRGB
+//   SAMP_SRGBTEXTURE and RS_SRGBWRITEENABLE do. Conversions follow the sRGB
 //   transfer function, as the original's documentation gives it.
 #include "platform/gfx/GlBackend.h"
 
@@ -1010,7 +1010,7 @@ void GlBackendImpl::ApplySamplers(const BoundState& state, const Program& p) {
             float border[4];
             ColorToFloats(st[SAMP_BORDERCOLOR], border);
             gl->glSamplerParameterfv(smp, GL_TEXTURE_BORDER_COLOR, border);
-            // D3DSAMP_MAXMIPLEVEL names the largest level used.
+            // SAMP_MAXMIPLEVEL names the largest level used.
             gl->glSamplerParameterf(smp, GL_TEXTURE_MIN_LOD, static_cast<float>(st[SAMP_MAXMIPLEVEL]));
             gl->glSamplerParameterf(smp, GL_TEXTURE_LOD_BIAS, AsFloat(st[SAMP_MIPMAPLODBIAS]));
             const bool anisotropic = st[SAMP_MINFILTER] == TEXF_ANISOTROPIC || st[SAMP_MAGFILTER] == TEXF_ANISOTROPIC;

@@ -211,7 +211,7 @@ void AppendWrapper(bool pixel, const std::string& colorOutput, std::string* sour
         *source += "void main()\n{\n    gfx_main();\n    gl_Position.xy += gfx_HalfPixel * gl_Position.w;\n}\n";
         return;
     }
-    // Alpha test (D3DRS_ALPHATESTENABLE/ALPHAFUNC/ALPHAREF): the reference byte is
+    // Alpha test (RS_ALPHATESTENABLE, RS_ALPHAFUNC, RS_ALPHAREF): the reference byte is
     // compared with the output alpha quantised to a byte, as the original's blend unit
     // sees it. gfx_AlphaFunc 0 (or ALWAYS) passes everything.
     source->insert(insert, "uniform int gfx_AlphaFunc;\nuniform float gfx_AlphaRef;\n");

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# Reads a PNG with Python's zlib and the chunk layout of the PNG specification (no image
+# Reads a PNG with Python's zlib and the PNG chunk layout (no image
 # library), checks every chunk's CRC and the pixel data's size, and prints
 # "width height distinct-colours".
 import struct
