@@ -334,15 +334,16 @@ struct SurfaceLocation {
     GLint level;
 };
 
-// A dynamic buffer's storage holds `slots` copies of it: each discard lock writes the
-// next copy without waiting for draws that read the others, and only the wrap to the
-// first copy gives the storage up to GL (orphaning). Static buffers have one copy.
-// (Persistently mapped copies with fences measured slower on the software rasteriser:
-// a fence wait cuts its batches of draws short.)
+// A dynamic buffer's storage holds `slots` copies of it, persistently mapped: each
+// discard lock writes the next copy directly, without waiting for draws that read the
+// others; after the last copy the buffer gets new storage. (Waiting on fences to reuse
+// copies measured slower on the software rasteriser: a wait cuts its batches short.)
+// Static buffers have one copy.
 struct BufMirror {
     GLuint name = 0;
     uint32_t size = 0;
     uint32_t slots = 1, slot = 0;
+    uint8_t* mapped = nullptr;  // dynamic buffers: the persistent mapping of all copies
 };
 constexpr uint32_t kRingedBufferBytes = 1u << 20;  // the most a dynamic buffer's copies take together
 constexpr uint32_t kRingSlots = 64;
@@ -445,6 +446,7 @@ private:
     // The GL buffer holding the buffer's bytes (uploaded when they changed), bound to
     // target; *base receives the byte offset of the copy in use.
     GLuint Buffer(BufferCore* buffer, GLenum target, uint32_t* base = nullptr);
+    void NewStorage(BufMirror& m, BufferCore* b, GLenum target);
     GLuint Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* color1, SurfaceImpl* depth);
     void Attach(GLenum fboTarget, GLenum attachment, SurfaceImpl* surface);
     GLenum AttachmentOf(SurfaceImpl* surface);
@@ -707,42 +709,61 @@ void GlBackendImpl::UploadTexture(ObjectCore* texture) {
     }
 }
 
+// New GL storage for a buffer: a dynamic one persistently mapped with room for its
+// copies, the first of them holding the bytes; a static one with the bytes.
+void GlBackendImpl::NewStorage(BufMirror& m, BufferCore* b, GLenum target) {
+    const auto size = static_cast<uint32_t>(b->bytes.size());
+    gl->glGenBuffers(1, &m.name);
+    gl->glBindBuffer(target, m.name);
+    m.size = size;
+    m.slot = 0;
+    m.mapped = nullptr;
+    if ((b->usage & USAGE_DYNAMIC) && size) {
+        m.slots = std::max(1u, std::min(kRingSlots, kRingedBufferBytes / size));
+        const GLbitfield flags = GL_MAP_WRITE_BIT | GL_MAP_PERSISTENT_BIT | GL_MAP_COHERENT_BIT;
+        gl->glBufferStorage(target, static_cast<GLsizeiptr>(size) * m.slots, nullptr, flags);
+        m.mapped = static_cast<uint8_t*>(gl->glMapBufferRange(target, 0, static_cast<GLsizeiptr>(size) * m.slots, flags));
+        if (m.mapped) {
+            std::memcpy(m.mapped, b->bytes.data(), size);
+            return;
+        }
+        // Without a mapping: one copy, written with glBufferSubData below.
+        gl->glDeleteBuffers(1, &m.name);
+        gl->glGenBuffers(1, &m.name);
+        gl->glBindBuffer(target, m.name);
+    }
+    m.slots = 1;
+    gl->glBufferData(target, size, b->bytes.data(), GL_DYNAMIC_DRAW);
+}
+
 GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
     BufMirror& m = buffers[static_cast<ObjectCore*>(b)];
     const auto size = static_cast<uint32_t>(b->bytes.size());
     if (!m.name) {
-        gl->glGenBuffers(1, &m.name);
-        gl->glBindBuffer(target, m.name);
-        const bool dynamic = (b->usage & USAGE_DYNAMIC) != 0;
-        m.size = size;
-        m.slots = dynamic && size ? std::max(1u, std::min(kRingSlots, kRingedBufferBytes / size)) : 1;
-        gl->glBufferData(target, static_cast<GLsizeiptr>(size) * m.slots, nullptr, dynamic ? GL_STREAM_DRAW : GL_STATIC_DRAW);
-        gl->glBufferSubData(target, 0, size, b->bytes.data());
+        NewStorage(m, b, target);
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
     } else {
         gl->glBindBuffer(target, m.name);
     }
     if (b->dirtyEnd > b->dirtyBegin) {
-        if (b->usage & USAGE_DYNAMIC) {
-            // Discard: the next copy, all of its bytes new (at the wrap, new storage:
-            // draws already made keep reading the old); no-overwrite: the caller promises
-            // not to touch what earlier draws read. Neither waits for the GPU.
-            GLbitfield access = GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT;
-            uint32_t begin = b->dirtyBegin, end = b->dirtyEnd;
+        uint32_t begin = b->dirtyBegin, end = b->dirtyEnd;
+        if (m.mapped) {
+            // Discard: the next copy, all of its bytes new; after the last copy, new
+            // storage (draws already made keep reading the old, which GL frees after
+            // them). No-overwrite: the caller promises not to touch what earlier draws
+            // read. Neither waits for the GPU.
             if (b->dirtyDiscard) {
-                m.slot = (m.slot + 1) % m.slots;
                 begin = 0;
                 end = size;
-                access = GL_MAP_WRITE_BIT | (m.slot == 0 ? GL_MAP_INVALIDATE_BUFFER_BIT : GL_MAP_UNSYNCHRONIZED_BIT);
+                if (++m.slot == m.slots) {
+                    gl->glDeleteBuffers(1, &m.name);
+                    NewStorage(m, b, target);
+                }
             }
-            void* p = gl->glMapBufferRange(target, static_cast<GLintptr>(m.slot) * size + begin, end - begin, access);
-            if (p) {
-                std::memcpy(p, b->bytes.data() + begin, end - begin);
-                gl->glUnmapBuffer(target);
-            }
+            std::memcpy(m.mapped + static_cast<size_t>(m.slot) * size + begin, b->bytes.data() + begin, end - begin);
         } else {
-            gl->glBufferSubData(target, b->dirtyBegin, b->dirtyEnd - b->dirtyBegin, b->bytes.data() + b->dirtyBegin);
+            gl->glBufferSubData(target, begin, end - begin, b->bytes.data() + begin);
         }
         b->dirtyBegin = b->dirtyEnd = 0;
         b->dirtyDiscard = false;
