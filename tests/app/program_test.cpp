@@ -77,6 +77,13 @@ TEST_F(ProgramTest, ScreenshotOfTheLastFrameIsAPngOfTheBackBuffer) {
     EXPECT_GT(width, 0u);
     EXPECT_GT(height, 0u);
     EXPECT_GE(colours, 1u);
+    // Every second frame of four, into a folder the program makes.
+    const std::string shots = root + "/shots";
+    const Outcome every = Start(kProgramFolder + "/quorvel2", "--frames 4 --screenshot-every 2 '" + shots + "'");
+    EXPECT_EQ(every.status, 0) << every.err;
+    for (const char* name : {"/frame-000002.png", "/frame-000004.png"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(shots + name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(shots + "/frame-000003.png"));
     // --no-draw uses the recording device: the run ends the same way.
     const Outcome recording = Start(kProgramFolder + "/quorvel2", "--log - --frames 3 --no-draw");
     EXPECT_EQ(recording.status, 0) << recording.err;
