@@ -50,9 +50,15 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             line->help = true;
             return true;
         }
+        if (std::strcmp(arg, "--no-draw") == 0) {
+            line->noDraw = true;
+            continue;
+        }
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
-        if (!isLog && !isFrames) {
+        const bool isShot = std::strcmp(arg, "--screenshot") == 0;
+        const bool isEvery = std::strcmp(arg, "--screenshot-every") == 0;
+        if (!isLog && !isFrames && !isShot && !isEvery) {
             *error = "unknown option " + Quoted(arg);
             return false;
         }
@@ -61,7 +67,23 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             return false;
         }
         const char* value = argv[++i];
-        if (isLog) {
+        if (isEvery) {
+            if (!ParseFrames(value, &line->screenshotEvery)) {
+                *error = "--screenshot-every wants a whole number from 1 to 2147483647, not " + Quoted(value);
+                return false;
+            }
+            if (i + 1 >= argc || !argv[i + 1] || !argv[i + 1][0]) {
+                *error = "option '--screenshot-every' needs a folder after the number";
+                return false;
+            }
+            line->screenshotFolder = argv[++i];
+        } else if (isShot) {
+            if (!value[0]) {
+                *error = "option '--screenshot' needs a file name";
+                return false;
+            }
+            line->screenshotPath = value;
+        } else if (isLog) {
             if (!value[0]) {
                 *error = "option '--log' needs a file name";
                 return false;
@@ -77,9 +99,15 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [--log FILE] [--frames N] [--help] [ARGUMENT...]\n"
+                 "Usage: %s [--log FILE] [--frames N] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
+                 "       [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
                  "  --frames N   quit after N rendered frames (1 to 2147483647)\n"
+                 "  --screenshot FILE\n"
+                 "               save the picture of the last frame as a PNG file\n"
+                 "  --screenshot-every N DIR\n"
+                 "               save every Nth frame as DIR/frame-NNNNNN.png\n"
+                 "  --no-draw    record draws without rasterising them (no pictures)\n"
                  "  --help       print this help and exit\n"
                  "Other arguments go to the game (for example +connect_lobby ID).\n",
                  kProgram);

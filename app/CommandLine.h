@@ -2,6 +2,9 @@
 // The program's command line:
 //   --log FILE   attach a log sink writing to FILE ("-": standard error)
 //   --frames N   quit after N rendered frames, 1 to 2^31 - 1
+//   --screenshot FILE          save the back buffer after the last frame as a PNG
+//   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
+//   --no-draw    use the recording graphics device (draws nothing, writes no picture)
 //   --help       print the usage to standard output and exit with 0
 // Every other argument that does not start with "--" is kept, in order, for the Game
 // (Game::Init's argument vector, after the program name).
@@ -26,6 +29,10 @@ constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 struct CommandLine {
     const char* logPath = nullptr;  // null: no --log
     uint32_t frames = 0;            // 0: run until the Game quits
+    const char* screenshotPath = nullptr;  // null: no --screenshot
+    uint32_t screenshotEvery = 0;          // 0: no --screenshot-every
+    const char* screenshotFolder = nullptr;
+    bool noDraw = false;
     bool help = false;
     // The program name, then the positional arguments; pointers into argv.
     std::vector<char*> gameArguments;

@@ -17,6 +17,7 @@
 #include "engine/game/Game.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Signals.h"
+#include "platform/gfx/ImageWriter.h"
 #include "platform/os/SingleInstance.h"
 #include "render/VornexRenderer.h"
 
@@ -229,6 +230,29 @@ void CheckStartScene() {
     s.exitCode = kExitStartFailed;
     gGame->Quit();
 }
+
+// Waits for the render thread to finish the frames posted so far, then saves the back
+// buffer as a PNG; one log line either way.
+void SaveBackBuffer(const char* path) {
+    gfx::Device* device = gVornexRenderer.Device();
+    if (!device) return;
+    gVornexRenderer.FlushCommands(true);
+    gfx::Surface* back = nullptr;
+    std::string error;
+    bool saved = false;
+    if (gfx::Succeeded(device->GetBackBuffer(0, 0, gfx::BACKBUFFER_TYPE_MONO, &back)) && back) {
+        saved = gfx::SaveSurfacePng(device, back, path, &error);
+        back->Release();
+    } else {
+        error = "no back buffer";
+    }
+    if (saved)
+        gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Saved frame %u to %s", gMainWindow.renderedFrames, path);
+    else
+        gLog.Print(LogSeverity::Error, LogCategory::Engine, "Cannot save frame %u to %s: %s", gMainWindow.renderedFrames,
+                   path, error.c_str());
+}
+
 }  // namespace
 
 bool RunMainLoopPass() {
@@ -299,6 +323,12 @@ bool RunMainLoopPass() {
             ResetRenderer(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()));
         }
         if (s.frameLimit && s.renderedFrames >= s.frameLimit) gGame->Quit();
+        if (s.screenshotEvery && s.renderedFrames % s.screenshotEvery == 0) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/frame-%06u.png", s.renderedFrames);
+            SaveBackBuffer((std::string(s.screenshotFolder) + name).c_str());
+        }
+        if (s.screenshotPath && gGame->IsQuitting()) SaveBackBuffer(s.screenshotPath);
     }
     // 10.
     if (s.resizing && os::ReadCounter() > s.resizeDeadline) {

@@ -87,6 +87,11 @@ struct MainWindowState {
     bool startSceneChecked = false;  // the start scene's load has been looked at
     int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless a start failed)
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests
+    // Pictures of the back buffer: after the last frame (the frame limit, or the frame
+    // in which the Game began to quit) and every Nth frame; null or 0: none.
+    const char* screenshotPath = nullptr;
+    uint32_t screenshotEvery = 0;
+    const char* screenshotFolder = nullptr;
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
 };

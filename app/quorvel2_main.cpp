@@ -2,6 +2,8 @@
 // attaches the --log sink (handed to the engine, which destroys it at its shutdown),
 // runs the main window and loop with the base game delegate, and shuts down.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
@@ -12,6 +14,7 @@
 #include "engine/startup/EngineStaticInit.h"
 #include "engine/game/GameDelegate.h"
 #include "net/NetStaticInit.h"
+#include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
 #include "sound/SoundStaticInit.h"
 
@@ -29,6 +32,15 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
+    // The drawing device unless --no-draw; the renderer's device factory reads the choice.
+    gfx::SelectDeviceKind(line.noDraw ? gfx::DeviceKind::Recording : gfx::DeviceKind::Drawing);
+    if (line.screenshotFolder) {
+        std::error_code failed;
+        std::filesystem::create_directories(line.screenshotFolder, failed);
+    }
+    app::gMainWindow.screenshotPath = line.screenshotPath;
+    app::gMainWindow.screenshotEvery = line.screenshotEvery;
+    app::gMainWindow.screenshotFolder = line.screenshotFolder;
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
                                        &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {

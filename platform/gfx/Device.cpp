@@ -1,6 +1,9 @@
-// Recording graphics device: design note.
+// Graphics device: design note.
 //
-// The device stands in for a hardware device on a machine without one. Every resource
+// One device implementation records and validates; the drawing device is the same
+// object with a GL back end attached (GlBackend.h), to which the calls that change
+// pixels are handed after their checks and records. Without a back end the device
+// stands in for a hardware device on a machine without one. Every resource
 // keeps real bytes in memory (one sample per pixel, also for multisampled surfaces), so
 // clears, copies, locks and uploads can be checked byte by byte. Each draw appends a
 // record holding everything bound at that moment; blocks of state that did not change
@@ -18,8 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/gfx/DeviceImpl.h"
+#include "platform/gfx/GlBackend.h"
 #include "platform/gfx/PixelFormat.h"
 #include "platform/gfx/SelfCounted.h"
 
@@ -32,6 +37,7 @@ std::mutex gGlobalsMutex;
 ValidationSink gSink = nullptr;
 void* gSinkUser = nullptr;
 CapabilityFaults gFaults;
+std::atomic<DeviceKind> gDeviceKind{DeviceKind::Recording};
 
 const char* const kCallKindNames[] = {
     "CreateDevice", "Reset", "Present", "SwapChainPresent", "TestCooperativeLevel", "BeginScene", "EndScene",
@@ -76,6 +82,7 @@ void FillCaps(Caps* caps, bool hardwareVertexProcessing) {
 
 class FactoryImpl final : public detail::SelfCounted<DeviceFactory> {
 public:
+    explicit FactoryImpl(DeviceKind kind) : kind(kind) {}
     uint32_t GetAdapterCount() override { return 1; }
     uint32_t GetAdapterModeCount(uint32_t adapter, Format format) override {
         return adapter == 0 && format == FMT_X8R8G8B8 ? kModeCount : 0;
@@ -96,6 +103,7 @@ public:
         detail::FormatInfo info;
         if (!detail::GetFormatInfo(checkFormat, &info)) return ERR_NOTAVAILABLE;
         if (detail::FormatRefused(checkFormat, usage, GetCapabilityFaults())) return ERR_NOTAVAILABLE;
+        if (kind == DeviceKind::Drawing && !detail::GlFormatSupported(checkFormat, usage)) return ERR_NOTAVAILABLE;
         if ((usage & USAGE_DEPTHSTENCIL) && !info.depth) return ERR_NOTAVAILABLE;
         if ((usage & USAGE_RENDERTARGET) && (info.depth || info.blockCompressed)) return ERR_NOTAVAILABLE;
         if (info.depth && !(usage & USAGE_DEPTHSTENCIL) && resourceType == RTYPE_TEXTURE) return ERR_NOTAVAILABLE;
@@ -137,11 +145,24 @@ public:
         if (params->backBufferCount == 0) params->backBufferCount = 1;
         if (params->enableAutoDepthStencil && !detail::IsDepthFormat(params->autoDepthStencilFormat))
             return ERR_INVALIDCALL;
+        std::unique_ptr<detail::GlBackend> drawing;
+        if (kind == DeviceKind::Drawing) {
+            std::string error;
+            drawing = detail::GlBackend::Create(&error);
+            if (!drawing) {
+                std::fprintf(stderr, "graphics device: no drawing device: %s\n", error.c_str());
+                return ERR_NOTAVAILABLE;
+            }
+        }
         auto* created = new detail::DeviceImpl(*params, behaviorFlags);
+        if (drawing) created->AttachBackend(std::move(drawing));
         created->Count(CallKind::CreateDevice);
         *device = created;
         return OK;
     }
+
+private:
+    DeviceKind kind;
 };
 
 }  // namespace
@@ -169,8 +190,11 @@ CapabilityFaults GetCapabilityFaults() {
     return gFaults;
 }
 
+void SelectDeviceKind(DeviceKind kind) { gDeviceKind.store(kind); }
+DeviceKind SelectedDeviceKind() { return gDeviceKind.load(); }
+
 DeviceFactory* CreateDeviceFactory(uint32_t sdkVersion) {
-    return sdkVersion == SDK_VERSION ? new FactoryImpl() : nullptr;
+    return sdkVersion == SDK_VERSION ? new FactoryImpl(gDeviceKind.load()) : nullptr;
 }
 
 uint32_t SerialOf(Unknown* object) {
@@ -193,6 +217,19 @@ bool FormatRefused(Format format, uint32_t usage, const CapabilityFaults& faults
 
 ObjectCore::ObjectCore(DeviceImpl* device, ObjectKind kind, uint32_t pool)
     : device(device), kind(kind), pool(pool), serial(gNextSerial.fetch_add(1)) {}
+
+ObjectCore::~ObjectCore() { device->ObjectDestroyed(this); }
+
+void DeviceImpl::AttachBackend(std::unique_ptr<GlBackend> drawing) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    backend = std::move(drawing);
+    if (backend) backend->SetOwner(this);
+}
+
+void DeviceImpl::ObjectDestroyed(ObjectCore* object) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (backend) backend->Forget(object);
+}
 
 // ---------------------------------------------------------------- device lifetime
 
@@ -453,6 +490,7 @@ Result DeviceImpl::ReadSurface(Surface* surface, std::vector<uint8_t>* bytes) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     SurfaceImpl* s = AsSurface(surface);
     if (!s || !bytes) return ERR_INVALIDCALL;
+    if (backend) backend->SyncToCpu(s);
     *bytes = s->bytes;
     return OK;
 }

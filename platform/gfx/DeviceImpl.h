@@ -21,13 +21,14 @@
 namespace gfx::detail {
 
 class DeviceImpl;
+class GlBackend;
 
 constexpr uint32_t kNoPool = kPoolCount;  // shaders, declarations, queries
 
 class ObjectCore {
 public:
     ObjectCore(DeviceImpl* device, ObjectKind kind, uint32_t pool);
-    virtual ~ObjectCore() = default;
+    virtual ~ObjectCore();  // tells a drawing back end to drop its copy
 
     DeviceImpl* device;
     ObjectKind kind;
@@ -87,6 +88,11 @@ public:
     uint32_t multiSampleQuality;
     bool lockable;
     bool locked = false;
+    uint32_t lockFlags = 0;
+    // With a drawing back end (GlBackend.h): the bytes changed since the GPU copy was
+    // made, or the GPU copy changed since the bytes were read back.
+    bool cpuDirty = true;
+    bool gpuDirty = false;
     uint32_t pitch = 0;
     uint32_t texelBytes = 0;
     std::vector<uint8_t> bytes;  // one sample per pixel, also for multisampled surfaces
@@ -134,6 +140,10 @@ public:
     uint32_t usage;
     uint32_t lockCount = 0;
     std::vector<uint8_t> bytes;
+    // Bytes written by locks since the drawing back end's last upload; a discard lock
+    // makes all of them new.
+    uint32_t dirtyBegin = 0, dirtyEnd = 0;
+    bool dirtyDiscard = false;
 };
 
 class VertexBufferImpl final : public CountedResource<VertexBuffer, BufferCore> {
@@ -274,8 +284,8 @@ public:
     Result CreateIndexBuffer(uint32_t length, uint32_t usage, Format format, Pool pool, IndexBuffer** buffer,
                              void* sharedHandle) override;
     Result CreateVertexDeclaration(const VertexElement* elements, VertexDeclaration** declaration) override;
-    Result CreateVertexShader(const uint32_t* code, VertexShader** shader) override;
-    Result CreatePixelShader(const uint32_t* code, PixelShader** shader) override;
+    Result CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) override;
+    Result CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) override;
     Result CreateQuery(QueryType type, Query** query) override;
     Result GetBackBuffer(uint32_t swapChain, uint32_t index, BackBufferType type, Surface** surface) override;
     Result SetRenderTarget(uint32_t index, Surface* surface) override;
@@ -362,6 +372,9 @@ public:
     uint32_t Serial() const { return serial; }
     const PresentParameters& Params() const { return params; }
     uint32_t QueryLatency() const { return queryLatency; }
+    GlBackend* Backend() const { return backend.get(); }
+    void AttachBackend(std::unique_ptr<GlBackend> drawing);
+    void ObjectDestroyed(ObjectCore* object);  // takes the lock
     bool Lost() const { return lost; }
     Result PresentLocked(CallKind call);
 
@@ -400,6 +413,7 @@ private:
     bool ClipToTarget(const Rect& in, Rect* out) const;
     Result CheckPresentParameters(PresentParameters* params, CallKind call);
 
+    std::unique_ptr<GlBackend> backend;  // null for the recording device; outlives every object
     uint32_t serial;
     uint32_t refs = 1;
     uint32_t behaviorFlags;

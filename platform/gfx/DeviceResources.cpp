@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/gfx/DeviceImpl.h"
+#include "platform/gfx/GlBackend.h"
 #include "platform/gfx/PixelFormat.h"
 
 namespace gfx::detail {
@@ -88,7 +89,10 @@ Result SurfaceImpl::LockLocked(LockedRect* out, const Rect* rect, uint32_t flags
     GetFormatInfo(format, &info);
     if (info.blockCompressed && ((r.left | r.top) & 3))
         return device->Report(true, CallKind::Lock, "lock-rect-unaligned", "block-compressed rect not on 4x4 blocks");
+    // The drawing device hands out what the GPU drew (a discard needs no read-back).
+    if (device->Backend() && !(flags & LOCK_DISCARD)) device->Backend()->SyncToCpu(this);
     if (flags & LOCK_DISCARD) std::fill(bytes.begin(), bytes.end(), kDiscardFill);
+    lockFlags = flags;
     const size_t offset = info.blockCompressed
                               ? static_cast<size_t>(r.top / 4) * pitch + static_cast<size_t>(r.left / 4) * info.bytesPerTexel
                               : static_cast<size_t>(r.top) * pitch + static_cast<size_t>(r.left) * texelBytes;
@@ -101,6 +105,10 @@ Result SurfaceImpl::LockLocked(LockedRect* out, const Rect* rect, uint32_t flags
 Result SurfaceImpl::UnlockLocked() {
     if (!locked) return device->Report(true, CallKind::Unlock, "unlock-not-locked", "surface %u is not locked", serial);
     locked = false;
+    if (!(lockFlags & LOCK_READONLY)) {
+        cpuDirty = true;
+        gpuDirty = false;
+    }
     return OK;
 }
 
@@ -215,6 +223,12 @@ Result BufferCore::LockBuffer(uint32_t offset, uint32_t size, void** data, uint3
         return device->Report(true, CallKind::Lock, "lock-range", "offset %u size %u beyond buffer %u of %u bytes",
                                offset, size, serial, length);
     if (flags & LOCK_DISCARD) std::fill(bytes.begin(), bytes.end(), kDiscardFill);
+    if (!(flags & LOCK_READONLY)) {
+        const uint32_t end = size == 0 ? length : offset + size;
+        dirtyBegin = dirtyEnd > dirtyBegin ? std::min(dirtyBegin, offset) : offset;
+        dirtyEnd = std::max(dirtyEnd, end);
+        dirtyDiscard = dirtyDiscard || (flags & LOCK_DISCARD) != 0;
+    }
     ++lockCount;
     *data = bytes.data() + offset;
     return OK;
@@ -359,6 +373,7 @@ Result DeviceImpl::CreateTexture(uint32_t width, uint32_t height, uint32_t level
         return Report(true, CallKind::CreateTexture, "texture-arguments", "%ux%u pool %u", width, height, pool);
     const CapabilityFaults faults = GetCapabilityFaults();
     if (FormatRefused(format, usage, faults)) return ERR_INVALIDCALL;  // as a device without the format does
+    if (Backend() && !GlFormatSupported(format, usage)) return ERR_INVALIDCALL;
     if ((usage & (USAGE_RENDERTARGET | USAGE_DEPTHSTENCIL)) && pool != POOL_DEFAULT)
         return Report(true, CallKind::CreateTexture, "target-not-default-pool", "render or depth textures need POOL_DEFAULT");
     if ((usage & USAGE_DEPTHSTENCIL) != 0 && !info.depth) return ERR_INVALIDCALL;
@@ -389,6 +404,7 @@ Result DeviceImpl::CreateCubeTexture(uint32_t edge, uint32_t levels, uint32_t us
     if (edge == 0 || edge > kMaxDimension || pool > POOL_SCRATCH || sharedHandle)
         return Report(true, CallKind::CreateCubeTexture, "texture-arguments", "edge %u pool %u", edge, pool);
     if (FormatRefused(format, usage, GetCapabilityFaults())) return ERR_INVALIDCALL;
+    if (Backend() && !GlFormatSupported(format, usage)) return ERR_INVALIDCALL;
     if ((usage & USAGE_RENDERTARGET) && pool != POOL_DEFAULT)
         return Report(true, CallKind::CreateCubeTexture, "target-not-default-pool", "render textures need POOL_DEFAULT");
     const uint32_t full = FullMipCount(edge, edge);
@@ -414,6 +430,7 @@ Result DeviceImpl::CreateRenderTarget(uint32_t width, uint32_t height, Format fo
         return Report(true, CallKind::CreateRenderTarget, "target-arguments", "%ux%u format %u", width, height, format);
     if (ms != MULTISAMPLE_NONE && GetCapabilityFaults().refuseMultisample) return ERR_INVALIDCALL;
     if (FormatRefused(format, USAGE_RENDERTARGET, GetCapabilityFaults())) return ERR_INVALIDCALL;
+    if (Backend() && !GlFormatSupported(format, USAGE_RENDERTARGET)) return ERR_INVALIDCALL;
     if (ms != MULTISAMPLE_NONE && lockable)
         return Report(true, CallKind::CreateRenderTarget, "lockable-multisample", "multisampled targets are not lockable");
     try {
@@ -439,6 +456,7 @@ Result DeviceImpl::CreateDepthStencilSurface(uint32_t width, uint32_t height, Fo
                       format);
     if (ms != MULTISAMPLE_NONE && GetCapabilityFaults().refuseMultisample) return ERR_INVALIDCALL;
     if (FormatRefused(format, USAGE_DEPTHSTENCIL, GetCapabilityFaults())) return ERR_INVALIDCALL;
+    if (Backend() && !GlFormatSupported(format, USAGE_DEPTHSTENCIL)) return ERR_INVALIDCALL;
     const bool lockable = format == FMT_D16_LOCKABLE || format == FMT_D32F_LOCKABLE;
     try {
         auto* s = new SurfaceImpl(this, SurfaceRole::DepthStencil, width, height, format, USAGE_DEPTHSTENCIL,
@@ -539,13 +557,13 @@ Result DeviceImpl::CreateVertexDeclaration(const VertexElement* elements, Vertex
 
 namespace {
 
-Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint32_t expectedVersion,
+Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint32_t codeBytes, uint32_t expectedVersion,
                   std::vector<uint32_t>* words, std::shared_ptr<const std::vector<ConstantDesc>>* table) {
-    if (!code) return ERR_INVALIDCALL;
+    if (!code || codeBytes < 8) return ERR_INVALIDCALL;
     if (code[0] != expectedVersion)
         return device->Report(true, call, "shader-version", "version token 0x%08X, expected 0x%08X", code[0],
                               expectedVersion);
-    const size_t bytes = ShaderCodeSize(code, 1u << 20);
+    const size_t bytes = ShaderCodeSize(code, codeBytes);
     if (bytes == 0) return device->Report(true, call, "shader-no-end", "no end token");
     words->assign(code, code + bytes / 4);
     auto constants = std::make_shared<std::vector<ConstantDesc>>();
@@ -557,29 +575,39 @@ Result MakeShader(DeviceImpl* device, CallKind call, const uint32_t* code, uint3
 
 }  // namespace
 
-Result DeviceImpl::CreateVertexShader(const uint32_t* code, VertexShader** shader) {
+Result DeviceImpl::CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) {
     CallScope scope(this, CallKind::CreateVertexShader);
     if (!shader) return ERR_INVALIDCALL;
     *shader = nullptr;
     std::vector<uint32_t> words;
     std::shared_ptr<const std::vector<ConstantDesc>> table;
-    const Result r = MakeShader(this, CallKind::CreateVertexShader, code, kVertexShaderVersion30, &words, &table);
+    const Result r = MakeShader(this, CallKind::CreateVertexShader, code, codeBytes, kVertexShaderVersion30, &words, &table);
     if (Failed(r)) return r;
     auto* s = new VertexShaderImpl(this, ObjectKind::VertexShader, std::move(words), std::move(table));
+    std::string why;
+    if (backend && !backend->PrepareShader(s, false, &why)) {
+        delete s;
+        return Report(true, CallKind::CreateVertexShader, "shader-not-drawable", "%s", why.c_str());
+    }
     Register(s);
     *shader = s;
     return OK;
 }
 
-Result DeviceImpl::CreatePixelShader(const uint32_t* code, PixelShader** shader) {
+Result DeviceImpl::CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) {
     CallScope scope(this, CallKind::CreatePixelShader);
     if (!shader) return ERR_INVALIDCALL;
     *shader = nullptr;
     std::vector<uint32_t> words;
     std::shared_ptr<const std::vector<ConstantDesc>> table;
-    const Result r = MakeShader(this, CallKind::CreatePixelShader, code, kPixelShaderVersion30, &words, &table);
+    const Result r = MakeShader(this, CallKind::CreatePixelShader, code, codeBytes, kPixelShaderVersion30, &words, &table);
     if (Failed(r)) return r;
     auto* s = new PixelShaderImpl(this, ObjectKind::PixelShader, std::move(words), std::move(table));
+    std::string why;
+    if (backend && !backend->PrepareShader(s, true, &why)) {
+        delete s;
+        return Report(true, CallKind::CreatePixelShader, "shader-not-drawable", "%s", why.c_str());
+    }
     Register(s);
     *shader = s;
     return OK;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/gfx/DeviceImpl.h"
+#include "platform/gfx/GlBackend.h"
 
 namespace gfx::detail {
 namespace {
@@ -497,6 +498,14 @@ Result DeviceImpl::DrawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
     DrawRecord record = NewRecord(CallKind::DrawPrimitive, type, primitiveCount);
     record.startVertex = startVertex;
     RecordDraw(std::move(record));
+    if (backend) {
+        DrawCall d{};
+        d.call = CallKind::DrawPrimitive;
+        d.type = type;
+        d.primitiveCount = primitiveCount;
+        d.startVertex = startVertex;
+        backend->Draw(state, d);
+    }
     return OK;
 }
 
@@ -515,6 +524,17 @@ Result DeviceImpl::DrawIndexedPrimitive(PrimitiveType type, int32_t baseVertex, 
     record.numVertices = numVertices;
     record.startIndex = startIndex;
     RecordDraw(std::move(record));
+    if (backend) {
+        DrawCall d{};
+        d.call = CallKind::DrawIndexedPrimitive;
+        d.type = type;
+        d.primitiveCount = primitiveCount;
+        d.baseVertex = baseVertex;
+        d.minIndex = minIndex;
+        d.numVertices = numVertices;
+        d.startIndex = startIndex;
+        backend->Draw(state, d);
+    }
     return OK;
 }
 
@@ -525,6 +545,15 @@ Result DeviceImpl::DrawPrimitiveUP(PrimitiveType type, uint32_t primitiveCount, 
         return Report(true, CallKind::DrawPrimitiveUP, "draw-arguments", "no vertex data or stride");
     const Result r = CheckDrawState(CallKind::DrawPrimitiveUP, type, primitiveCount, 0, 0, false, 0);
     if (Failed(r)) return r;
+    if (backend) {
+        DrawCall d{};
+        d.call = CallKind::DrawPrimitiveUP;
+        d.type = type;
+        d.primitiveCount = primitiveCount;
+        d.userVertices = vertexData;
+        d.userStride = stride;
+        backend->Draw(state, d);
+    }
     // The original unbinds stream 0 after a user-pointer draw.
     Bind(nullptr, state.streams[0].buffer);
     state.streams[0] = StreamSlot{};
@@ -543,6 +572,19 @@ Result DeviceImpl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t minIndex,
         return Report(true, CallKind::DrawIndexedPrimitiveUP, "draw-arguments", "missing data, stride or format");
     const Result r = CheckDrawState(CallKind::DrawIndexedPrimitiveUP, type, primitiveCount, 0, 0, false, 0);
     if (Failed(r)) return r;
+    if (backend) {
+        DrawCall d{};
+        d.call = CallKind::DrawIndexedPrimitiveUP;
+        d.type = type;
+        d.primitiveCount = primitiveCount;
+        d.minIndex = minIndex;
+        d.numVertices = numVertices;
+        d.userVertices = vertexData;
+        d.userStride = stride;
+        d.userIndices = indexData;
+        d.userIndexFormat = indexFormat;
+        backend->Draw(state, d);
+    }
     // User-pointer indexed draws unbind stream 0 and the index buffer, as in the original.
     Bind(nullptr, state.streams[0].buffer);
     state.streams[0] = StreamSlot{};

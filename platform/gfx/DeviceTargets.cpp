@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/gfx/DeviceImpl.h"
+#include "platform/gfx/GlBackend.h"
 #include "platform/gfx/PixelFormat.h"
 
 namespace gfx::detail {
@@ -185,6 +186,7 @@ Result DeviceImpl::EndScene() {
     CallScope scope(this, CallKind::EndScene);
     if (!inScene) return Report(true, CallKind::EndScene, "scene-not-begun", "EndScene without BeginScene");
     inScene = false;
+    if (backend) backend->Finish();  // the scene's pixels are done: queries and other threads see them
     return OK;
 }
 
@@ -391,6 +393,10 @@ Result DeviceImpl::Clear(uint32_t rectCount, const Rect* rects, uint32_t flags, 
     for (const Rect& area : areas) {
         Rect r;
         if (!ClipToTarget(area, &r)) continue;
+        if (backend) {
+            backend->Clear(state, r, flags, color, z, stencil);
+            continue;
+        }
         if (flags & CLEAR_TARGET)
             for (SurfaceImpl* rt : state.renderTargets)
                 if (rt) ClearRect(rt, r, CLEAR_TARGET, color, z, stencil);
@@ -409,6 +415,10 @@ Result DeviceImpl::ColorFill(Surface* surface, const Rect* rect, Color color) {
         if (!ValidRect(*rect, s->width, s->height))
             return Report(true, CallKind::ColorFill, "rect-outside", "rectangle outside the surface");
         r = *rect;
+    }
+    if (backend) {
+        backend->ColorFill(s, r, color);
+        return OK;
     }
     FillColor(s, r, color);
     return OK;
@@ -440,6 +450,10 @@ Result DeviceImpl::StretchRect(Surface* source, const Rect* sourceRect, Surface*
         return Report(true, CallKind::StretchRect, "rect-outside", "rectangle outside a surface");
     if (s->texelBytes == 0 || d->texelBytes == 0)
         return Report(true, CallKind::StretchRect, "stretch-format", "block-compressed surfaces cannot be stretched");
+    if (backend) {
+        backend->StretchRect(s, sr, d, dr, filter);
+        return OK;
+    }
     Blit(s, sr, d, dr, filter);
     return OK;
 }
@@ -452,7 +466,9 @@ Result DeviceImpl::GetRenderTargetData(Surface* renderTarget, Surface* destSurfa
         s->width != d->width || s->height != d->height || s->format != d->format)
         return Report(true, CallKind::Other, "get-render-target-data",
                       "needs a non-multisampled target and a same-size, same-format system-memory surface");
+    if (backend) backend->SyncToCpu(s);
     d->bytes = s->bytes;
+    d->cpuDirty = true;
     return OK;
 }
 
@@ -474,7 +490,9 @@ Result DeviceImpl::UpdateSurface(Surface* source, const Rect* sourceRect, Surfac
     const Rect dr = {px, py, px + (sr.right - sr.left), py + (sr.bottom - sr.top)};
     if (!ValidRect(sr, s->width, s->height) || !ValidRect(dr, d->width, d->height))
         return Report(true, CallKind::Other, "rect-outside", "rectangle outside a surface");
+    if (backend) backend->SyncToCpu(d);
     Blit(s, sr, d, dr, TEXF_NONE);
+    d->cpuDirty = true;
     return OK;
 }
 

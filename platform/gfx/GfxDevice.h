@@ -3,9 +3,15 @@
 // results the renderer is written against. AddRef and Release return the new count;
 // the last Release frees the object. Results are HRESULT-style codes (GfxEnums.h).
 //
-// The implementation behind CreateDeviceFactory is a memory-backed recording device:
-// lockable resources and render targets hold real bytes, draws are recorded with the
-// complete bound state, and the device's rules are validated (GfxRecorder.h).
+// Two implementations stand behind CreateDeviceFactory, chosen by SelectDeviceKind:
+// - the recording device (the default): lockable resources and render targets hold
+//   real bytes, draws are recorded with the complete bound state, and the device's
+//   rules are validated (GfxRecorder.h); it rasterises nothing;
+// - the drawing device: the same recording and validation, and every draw rasterised
+//   through OpenGL 4.5 core on EGL (Mesa's software rasteriser without a GPU); locks of
+//   render targets, GetRenderTargetData and the recorder's ReadSurface return the
+//   pixels drawn. A format it cannot draw is refused at creation (ERR_INVALIDCALL),
+//   and so is shader code without SPIR-V.
 //
 // Threads: every device call may come from any thread; the device serialises them
 // under one device-wide lock, as a device created multithreaded does. Objects must
@@ -141,8 +147,10 @@ public:
     virtual Result CreateIndexBuffer(uint32_t length, uint32_t usage, Format format, Pool pool, IndexBuffer** buffer,
                                      void* sharedHandle) = 0;
     virtual Result CreateVertexDeclaration(const VertexElement* elements, VertexDeclaration** declaration) = 0;
-    virtual Result CreateVertexShader(const uint32_t* code, VertexShader** shader) = 0;
-    virtual Result CreatePixelShader(const uint32_t* code, PixelShader** shader) = 0;
+    // code is codeBytes long; nothing past it is read. Code without its end token inside
+    // codeBytes is refused with ERR_INVALIDCALL.
+    virtual Result CreateVertexShader(const uint32_t* code, uint32_t codeBytes, VertexShader** shader) = 0;
+    virtual Result CreatePixelShader(const uint32_t* code, uint32_t codeBytes, PixelShader** shader) = 0;
     virtual Result CreateQuery(QueryType type, Query** query) = 0;
 
     // ---- Targets ----
@@ -219,7 +227,14 @@ public:
                                 PresentParameters* params, Device** device) = 0;
 };
 
-// Creates the factory; null when sdkVersion is not SDK_VERSION.
+// The process-wide choice read by every CreateDeviceFactory after it (thread-safe).
+enum class DeviceKind : uint8_t { Recording, Drawing };
+void SelectDeviceKind(DeviceKind kind);
+DeviceKind SelectedDeviceKind();
+
+// Creates the factory; null when sdkVersion is not SDK_VERSION. Its CreateDevice fails
+// with ERR_NOTAVAILABLE when the drawing device was chosen and no OpenGL 4.5 core
+// context can be made.
 DeviceFactory* CreateDeviceFactory(uint32_t sdkVersion);
 
 // A number unique to each object of this process (never reused), for matching draw

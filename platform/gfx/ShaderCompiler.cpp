@@ -1,16 +1,20 @@
-// Shader compiler stand-in: design note.
+// Shader compiler: design note.
 //
 // Compile = preprocess (ShaderPreprocessor.cpp) -> tokenise the result with the file
 // and line of every token -> scan the file scope for functions and uniform
-// declarations -> assign registers -> write the code blob. The blob holds no
-// instructions; it exists so that caches, devices and constant-table readers handle
-// data shaped like real shader code. Everything is deterministic: the same source,
-// macros and included files give the same bytes.
+// declarations -> assign registers (the constant table) -> hand the preprocessed text,
+// with every register written out, to glslang's HLSL front end (ShaderSpirv.cpp) ->
+// write the code blob: version token, "CTAB" block, a hash of the preprocessed source,
+// a "SPRV" block with the SPIR-V, end token. Devices turn the SPIR-V into their own
+// code at shader creation. Everything is deterministic: the same source, macros and
+// included files give the same bytes.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderPreprocessor.h"
+#include "platform/gfx/ShaderSpirv.h"
 
 namespace gfx {
 namespace {
@@ -22,11 +26,13 @@ constexpr char kCreator[] = "Shader compiler stand-in 1.0";
 struct Token {
     std::string text;
     uint32_t file, line, column;
+    uint32_t lineIndex;  // into PreprocessResult::lines
 };
 
 std::vector<Token> Tokenise(const PreprocessResult& pre) {
     std::vector<Token> tokens;
-    for (const detail::SourceLine& l : pre.lines) {
+    for (uint32_t index = 0; index < pre.lines.size(); ++index) {
+        const detail::SourceLine& l = pre.lines[index];
         const std::string& s = l.text;
         size_t i = 0;
         while (i < s.size()) {
@@ -47,7 +53,7 @@ std::vector<Token> Tokenise(const PreprocessResult& pre) {
             } else {
                 ++i;
             }
-            tokens.push_back({s.substr(start, i - start), l.file, l.line, static_cast<uint32_t>(start + 1)});
+            tokens.push_back({s.substr(start, i - start), l.file, l.line, static_cast<uint32_t>(start + 1), index});
         }
     }
     return tokens;
@@ -108,6 +114,7 @@ struct Declared {
     ConstantDesc desc;
     bool explicitRegister;
     const Token* at;
+    size_t registerAt;  // token before which an assigned register is written for glslang
 };
 
 class Compiler {
@@ -119,6 +126,12 @@ public:
     std::vector<std::string> errors, warnings;
     std::vector<Declared> constants;
     std::vector<std::string> functions;
+    // For the glslang text: file-scope statements of effect files that only this scanner
+    // skips (techniques, strings, malformed names), as token ranges to leave out, and
+    // the semantic tokens of struct members that name the vertex position.
+    std::vector<std::pair<size_t, size_t>> dropped;
+    std::vector<size_t> positionSemantics;
+    std::string GlslangText() const;
 
 private:
     void Error(const Token& t, const char* code, const std::string& text) {
@@ -172,6 +185,7 @@ uint32_t Compiler::Limit(RegisterSet set) const {
 }
 
 size_t Compiler::Declaration(size_t i) {
+    const size_t first = i;
     bool isStatic = false, rowMajor = false;
     while (i < tokens.size()) {
         const std::string& t = tokens[i].text;
@@ -182,7 +196,19 @@ size_t Compiler::Declaration(size_t i) {
             break;
         ++i;
     }
-    if (At(i, "struct") || At(i, "typedef") || At(i, "technique") || At(i, "pass")) return SkipStatement(i);
+    if (At(i, "struct")) {
+        const size_t end = SkipStatement(i);
+        for (size_t k = i; k + 1 < end; ++k)
+            if (tokens[k].text == ":" && (tokens[k + 1].text == "POSITION" || tokens[k + 1].text == "POSITION0"))
+                positionSemantics.push_back(k + 1);
+        return end;
+    }
+    if (At(i, "typedef")) return SkipStatement(i);
+    if (At(i, "technique") || At(i, "technique9") || At(i, "technique10") || At(i, "pass")) {
+        const size_t end = SkipStatement(i);
+        dropped.emplace_back(first, end);
+        return end;
+    }
     if (i + 1 >= tokens.size()) return tokens.size();
     const Token& typeToken = tokens[i];
     const Token& nameToken = tokens[i + 1];
@@ -194,9 +220,13 @@ size_t Compiler::Declaration(size_t i) {
         return SkipBalanced(j, "{", "}");
     }
     TypeShape shape;
-    if (isStatic || !ParseType(typeToken.text, rowMajor, &shape) ||
-        !(std::isalpha(static_cast<unsigned char>(nameToken.text[0])) || nameToken.text[0] == '_'))
-        return SkipStatement(i);
+    const bool nameOk = std::isalpha(static_cast<unsigned char>(nameToken.text[0])) || nameToken.text[0] == '_';
+    if (isStatic) return SkipStatement(i);
+    if (!ParseType(typeToken.text, rowMajor, &shape) || !nameOk) {
+        const size_t end = SkipStatement(i);
+        if (!nameOk || typeToken.text == "string") dropped.emplace_back(first, end);
+        return end;
+    }
     size_t j = i + 1;
     for (;;) {  // one or more declarators: name [N] [: register(xK)] [= init]
         const Token& name = tokens[j];
@@ -219,6 +249,7 @@ size_t Compiler::Declaration(size_t i) {
         }
         Declared d{};
         d.at = &name;
+        d.registerAt = j;
         d.desc.name = name.text;
         d.desc.parameterClass = shape.cls;
         d.desc.type = shape.type;
@@ -341,6 +372,47 @@ void Compiler::Assign() {
     }
 }
 
+// The preprocessed source as glslang gets it, one line per preprocessed line (so its
+// line numbers index PreprocessResult::lines): every constant and sampler placed at the
+// register of the constant table (glslang puts register cN at byte offset N x 16 of the
+// uniform block and sN at binding N), struct members with the semantic POSITION
+// written as SV_Position (glslang's DX9 mode does not make POSITION the clip-space
+// position; the pixel stage reads the same struct as the fragment position), and the
+// effect-file statements left out.
+std::string Compiler::GlslangText() const {
+    struct Edit {
+        uint32_t column;  // 0-based
+        uint32_t erase;
+        std::string text;
+    };
+    std::vector<std::vector<Edit>> edits(pre.lines.size());
+    auto at = [&](size_t token, uint32_t erase, std::string text) {
+        if (token < tokens.size()) {
+            edits[tokens[token].lineIndex].push_back({tokens[token].column - 1, erase, std::move(text)});
+        } else if (!pre.lines.empty()) {
+            edits.back().push_back({static_cast<uint32_t>(pre.lines.back().text.size()), 0, std::move(text)});
+        }
+    };
+    for (const Declared& d : constants) {
+        if (d.explicitRegister) continue;
+        const char kind = d.desc.registerSet == REGISTERSET_SAMPLER ? 's' : 'c';
+        at(d.registerAt, 0, " : register(" + std::string(1, kind) + std::to_string(d.desc.registerIndex) + ") ");
+    }
+    for (const size_t k : positionSemantics) at(k, static_cast<uint32_t>(tokens[k].text.size()), "SV_Position");
+    for (const auto& [from, to] : dropped)
+        for (size_t k = from; k < to && k < tokens.size(); ++k) at(k, static_cast<uint32_t>(tokens[k].text.size()), "");
+    std::string text;
+    for (size_t i = 0; i < pre.lines.size(); ++i) {
+        std::string line = pre.lines[i].text;
+        std::vector<Edit>& e = edits[i];
+        std::stable_sort(e.begin(), e.end(), [](const Edit& a, const Edit& b) { return a.column > b.column; });
+        for (const Edit& x : e) line.replace(x.column, x.erase, x.text);
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
 // ---------------------------------------------------------------- blob
 
 void Put32(std::vector<uint8_t>* b, uint32_t v) {
@@ -450,6 +522,24 @@ Result CompileShader(const char* source, uint32_t sourceBytes, const ShaderMacro
         compiler.Assign();
         messages.insert(messages.end(), compiler.errors.begin(), compiler.errors.end());
     }
+    std::vector<uint32_t> spirv;
+    if (messages.empty()) {
+        std::vector<detail::SpirvMessage> glslang;
+        const bool compiled = detail::CompileHlslToSpirv(compiler.GlslangText(), pixel, &spirv, &glslang);
+        for (const detail::SpirvMessage& m : glslang) {
+            if (!m.error) continue;
+            std::string where = "memory(1,1)";
+            if (m.line >= 1 && m.line <= pre.lines.size()) {
+                const detail::SourceLine& l = pre.lines[m.line - 1];
+                where = pre.files[l.file] + "(" + std::to_string(l.line) + ",1)";
+            }
+            messages.push_back(where + ": error X3000: " + m.text);
+        }
+        if (!compiled && messages.empty()) messages.push_back("memory(1,1): error X3000: glslang produced no code");
+        // One comment block holds at most 32767 words.
+        if (compiled && spirv.size() + 1 > 0x7FFF)
+            messages.push_back("memory(1,1): error X3000: the compiled code is too long for one shader");
+    }
     if (!messages.empty()) {
         if (errors) *errors = JoinLines(messages);
         return ERR_INVALIDDATA;
@@ -463,6 +553,9 @@ Result CompileShader(const char* source, uint32_t sourceBytes, const ShaderMacro
     Put32(&hash, static_cast<uint32_t>(h));
     Put32(&hash, static_cast<uint32_t>(h >> 32));
     PutComment(&blob, MakeFourCC('S', 'R', 'C', 'H'), hash);
+    std::vector<uint8_t> spirvBytes(spirv.size() * 4);
+    std::memcpy(spirvBytes.data(), spirv.data(), spirvBytes.size());
+    PutComment(&blob, detail::kSpirvTag, spirvBytes);
     Put32(&blob, kShaderEndToken);
     *code = CreateBlob(blob.data(), blob.size());
     if (errors && !compiler.warnings.empty()) *errors = JoinLines(compiler.warnings);

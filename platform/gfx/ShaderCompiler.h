@@ -1,11 +1,13 @@
 #pragma once
-// Shader compiler stand-in with the original compile call's shape. It preprocesses an
-// HLSL-style source (defines, conditionals, includes through a handler, #error),
-// checks that the entry point exists, reads the file-scope uniforms and samplers with
-// their registers, and returns a deterministic code blob framed like shader bytecode:
-// the version token, a comment block "CTAB" holding the constant table in the
-// documented layout, a comment block with a hash of the preprocessed source, and the
-// end token. No instructions are generated. Thread-safe (no shared state).
+// The shader compiler with the original compile call's shape. It preprocesses an
+// HLSL source (defines, conditionals, includes through a handler, #error), checks that
+// the entry point exists, reads the file-scope uniforms and samplers with their
+// registers, and compiles the result with glslang's HLSL front end to SPIR-V. The code
+// blob is framed like shader bytecode: the version token, a comment block "CTAB"
+// holding the constant table in the documented layout, a comment block with a hash of
+// the preprocessed source, a comment block "SPRV" holding the SPIR-V (float constant
+// register N at byte offset N x 16 of one uniform block, sampler sN at binding N), and
+// the end token. Thread-safe.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/gfx/DeviceImpl.h"
+#include "platform/gfx/GlBackend.h"
 #include "platform/gfx/PixelFormat.h"
 
 namespace gfx {
@@ -282,6 +283,8 @@ Result LoadSurfaceFromMemory(Surface* dest, const void* destPalette, const Rect*
     if (sr.left < 0 || sr.top < 0 || sr.left >= sr.right || sr.top >= sr.bottom) return ERR_INVALIDCALL;
     std::lock_guard<std::recursive_mutex> lock(d->device->mutex);
     d->device->Count(CallKind::LoadSurface);
+    if (d->device->Backend()) d->device->Backend()->SyncToCpu(d);
+    d->cpuDirty = true;
     const Rect dr = destRect ? *destRect : Rect{0, 0, static_cast<int32_t>(d->width), static_cast<int32_t>(d->height)};
     if (dr.left < 0 || dr.top < 0 || dr.left >= dr.right || dr.top >= dr.bottom ||
         dr.right > static_cast<int32_t>(d->width) || dr.bottom > static_cast<int32_t>(d->height))

@@ -159,9 +159,11 @@ void ShaderObject::CreateDeviceShader(void*& code, uint32_t size) {
     auto create = [](VornexRenderer&, uint32_t flag, CommandRingBuffer& ring) {
         ShaderObject* object = nullptr;
         void* block = nullptr;
+        uint32_t bytes = 0;
         ring.ReadValue(object);
         ring.ReadValue(block);
-        if (flag == 0 && object && block) object->CreateOnRenderThread(static_cast<const uint32_t*>(block));
+        ring.ReadValue(bytes);
+        if (flag == 0 && object && block) object->CreateOnRenderThread(static_cast<const uint32_t*>(block), bytes);
         EngineFree(block);
     };
     void* block = code;
@@ -170,18 +172,19 @@ void ShaderObject::CreateDeviceShader(void*& code, uint32_t size) {
         EngineFree(block);
         return;
     }
-    CommandRingBuffer* ring = gVornexRenderer.BeginResourceCall(create, this, sizeof block);
+    CommandRingBuffer* ring = gVornexRenderer.BeginResourceCall(create, this, sizeof block + sizeof size);
     if (!ring) {
         EngineFree(block);
         return;
     }
     ring->WriteValue(block);
+    ring->WriteValue(size);
     gVornexRenderer.EndResourceJobWrite();
 }
 
-void VertexShaderObject::CreateOnRenderThread(const uint32_t* code) {
+void VertexShaderObject::CreateOnRenderThread(const uint32_t* code, uint32_t bytes) {
     SafeReleaseInterface(&shader);
-    if (gfx::Device* device = gVornexRenderer.Device()) device->CreateVertexShader(code, &shader);
+    if (gfx::Device* device = gVornexRenderer.Device()) device->CreateVertexShader(code, bytes, &shader);
 }
 
 void VertexShaderObject::Destroy() {
@@ -189,9 +192,9 @@ void VertexShaderObject::Destroy() {
     delete this;
 }
 
-void PixelShaderObject::CreateOnRenderThread(const uint32_t* code) {
+void PixelShaderObject::CreateOnRenderThread(const uint32_t* code, uint32_t bytes) {
     SafeReleaseInterface(&shader);
-    if (gfx::Device* device = gVornexRenderer.Device()) device->CreatePixelShader(code, &shader);
+    if (gfx::Device* device = gVornexRenderer.Device()) device->CreatePixelShader(code, bytes, &shader);
 }
 
 void PixelShaderObject::Destroy() {

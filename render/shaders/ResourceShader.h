@@ -48,7 +48,7 @@ public:
 
 protected:
     // Render thread: releases any previous device shader and creates one from the code.
-    virtual void CreateOnRenderThread(const uint32_t* code) = 0;
+    virtual void CreateOnRenderThread(const uint32_t* code, uint32_t bytes) = 0;
 
 private:
     ResourceShader* owner;
@@ -85,7 +85,7 @@ public:
     static void ResetBoneMatrixConstants(uint32_t count);
 
 protected:
-    void CreateOnRenderThread(const uint32_t* code) override;
+    void CreateOnRenderThread(const uint32_t* code, uint32_t bytes) override;
 
 private:
     void Upload(VertexShaderConstant c, const Matrix& m) const;
@@ -101,7 +101,7 @@ public:
     gfx::PixelShader* DeviceShader() const { return shader; }
 
 protected:
-    void CreateOnRenderThread(const uint32_t* code) override;
+    void CreateOnRenderThread(const uint32_t* code, uint32_t bytes) override;
 
 private:
     gfx::PixelShader* shader = nullptr;

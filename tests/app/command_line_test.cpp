@@ -54,6 +54,35 @@ TEST(CommandLine, AcceptedFormsKeepTheGameArgumentsInOrder) {
     }
 }
 
+TEST(CommandLine, PictureOptionsAndNoDraw) {
+    std::vector<std::string> words = {"q", "--screenshot", "last.png", "a", "--screenshot-every", "10", "shots",
+                                      "--no-draw", "b"};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    app::CommandLine line;
+    std::string error;
+    ASSERT_TRUE(app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &line, &error)) << error;
+    EXPECT_STREQ(line.screenshotPath, "last.png");
+    EXPECT_EQ(line.screenshotEvery, 10u);
+    EXPECT_STREQ(line.screenshotFolder, "shots");
+    EXPECT_TRUE(line.noDraw);
+    EXPECT_EQ(line.gameArguments.size(), 3u);  // the program name, "a" and "b"
+    const struct {
+        std::vector<std::string> argv;
+        const char* error;
+    } bad[] = {
+        {{"q", "--screenshot"}, "option '--screenshot' needs a value"},
+        {{"q", "--screenshot", ""}, "option '--screenshot' needs a file name"},
+        {{"q", "--screenshot-every", "0", "d"}, "--screenshot-every wants a whole number from 1 to 2147483647, not '0'"},
+        {{"q", "--screenshot-every", "5"}, "option '--screenshot-every' needs a folder after the number"},
+    };
+    for (const auto& c : bad) {
+        const Parsed p = Parse(c.argv);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, c.error);
+    }
+}
+
 TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     const std::string range = "quorvel2: --frames wants a whole number from 1 to 2147483647, not ";
     struct Case { std::vector<std::string> argv; std::string line; } cases[] = {
@@ -70,7 +99,9 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     std::FILE* usage = std::tmpfile();
     app::PrintUsage(usage);
     const std::string usageText = ReadAll(usage);
-    for (const char* option : {"--log FILE", "--frames N", "--help"}) EXPECT_NE(usageText.find(option), std::string::npos);
+    for (const char* option : {"--log FILE", "--frames N", "--screenshot FILE", "--screenshot-every N DIR", "--no-draw",
+                               "--help"})
+        EXPECT_NE(usageText.find(option), std::string::npos);
     for (const Case& c : cases) {
         const Parsed p = Parse(c.argv);
         ASSERT_FALSE(p.ok) << c.line;

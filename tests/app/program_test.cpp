@@ -62,6 +62,33 @@ TEST_F(ProgramTest, RunsTheSampleDataAndClosesCleanly) {
     EXPECT_TRUE(std::filesystem::is_regular_file(root + "/home/Brintavolque/Quorvel 2/config.bin"));
 }
 
+// The drawing device's picture of the last frame, read by an independent PNG reader
+// (Python's zlib and the PNG chunk layout): a whole picture of the back buffer's size.
+TEST_F(ProgramTest, ScreenshotOfTheLastFrameIsAPngOfTheBackBuffer) {
+    const std::string picture = root + "/last.png";
+    const Outcome run = Start(kProgramFolder + "/quorvel2", "--log - --frames 5 --screenshot '" + picture + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Saved frame 5 to " + picture), std::string::npos) << run.err;
+    const std::string check = "python3 '" PROJECT_SOURCE_ROOT "/tests/app/png_check.py' '" + picture + "' > '" + root +
+                              "/png' 2>&1";
+    ASSERT_EQ(std::system(check.c_str()), 0) << Read(root + "/png");
+    unsigned width = 0, height = 0, colours = 0;
+    ASSERT_EQ(std::sscanf(Read(root + "/png").c_str(), "%u %u %u", &width, &height, &colours), 3) << Read(root + "/png");
+    EXPECT_GT(width, 0u);
+    EXPECT_GT(height, 0u);
+    EXPECT_GE(colours, 1u);
+    // Every second frame of four, into a folder the program makes.
+    const std::string shots = root + "/shots";
+    const Outcome every = Start(kProgramFolder + "/quorvel2", "--frames 4 --screenshot-every 2 '" + shots + "'");
+    EXPECT_EQ(every.status, 0) << every.err;
+    for (const char* name : {"/frame-000002.png", "/frame-000004.png"})
+        EXPECT_TRUE(std::filesystem::is_regular_file(shots + name)) << name;
+    EXPECT_FALSE(std::filesystem::exists(shots + "/frame-000003.png"));
+    // --no-draw uses the recording device: the run ends the same way.
+    const Outcome recording = Start(kProgramFolder + "/quorvel2", "--log - --frames 3 --no-draw");
+    EXPECT_EQ(recording.status, 0) << recording.err;
+}
+
 TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
     // The sample data without "Project.ConfigBin": the engine refuses to start.
     const std::string broken = root + "/broken";

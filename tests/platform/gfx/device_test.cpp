@@ -43,14 +43,40 @@ TEST_F(Fixture, DefaultsModesAndCaps) {
     EXPECT_EQ(CreateDeviceFactory(31), nullptr);
 }
 
+// Shader code comes from a cache on disk: creation reads only the bytes it is given, and
+// code whose end token lies outside them is refused (AddressSanitizer sees any read past
+// the exactly sized copies below).
+TEST_F(Fixture, ShaderCreationReadsOnlyTheGivenBytes) {
+    Blob* code = Compile("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0");
+    ASSERT_NE(code, nullptr);
+    const auto* words = Code(code);
+    const uint32_t bytes = code->GetBufferSize();
+    for (const uint32_t size : {bytes - 4, bytes - 5, 8u, 4u, 0u}) {
+        std::vector<uint32_t> cut(words, words + size / 4);
+        cut.shrink_to_fit();
+        PixelShader* ps = nullptr;
+        EXPECT_EQ(device->CreatePixelShader(cut.data(), size, &ps), ERR_INVALIDCALL) << size;
+        EXPECT_EQ(ps, nullptr);
+    }
+    EXPECT_TRUE(Broke("shader-no-end"));
+    std::vector<uint32_t> whole(words, words + bytes / 4);
+    PixelShader* ps = nullptr;
+    ASSERT_EQ(device->CreatePixelShader(whole.data(), bytes, &ps), OK);
+    uint32_t size = 0;
+    EXPECT_EQ(ps->GetFunction(nullptr, &size), OK);
+    EXPECT_EQ(size, bytes);
+    ps->Release();
+    code->Release();
+}
+
 TEST_F(Fixture, DrawRecordsHoldTheBoundState) {
     Blob* code = Compile("float4 Tint : register(c3);\nsampler2D Base : register(s2);\nfloat4 pixel() : COLOR { return Tint; }\n",
                          "pixel", "ps_3_0");
     ASSERT_NE(code, nullptr);
     PixelShader* ps = nullptr;
-    ASSERT_EQ(device->CreatePixelShader(Code(code), &ps), OK);
+    ASSERT_EQ(device->CreatePixelShader(Code(code), code->GetBufferSize(), &ps), OK);
     VertexShader* wrongStage = nullptr;
-    EXPECT_EQ(device->CreateVertexShader(Code(code), &wrongStage), ERR_INVALIDCALL);
+    EXPECT_EQ(device->CreateVertexShader(Code(code), code->GetBufferSize(), &wrongStage), ERR_INVALIDCALL);
     code->Release();
 
     VertexBuffer* vb = Quad();
@@ -159,7 +185,7 @@ TEST_F(Fixture, ImplicitRules) {
     Blob* code = Compile("float4 vertex() : POSITION { return 0; }\n", "vertex", "vs_3_0");
     ASSERT_NE(code, nullptr);
     VertexShader* vs = nullptr;
-    ASSERT_EQ(device->CreateVertexShader(Code(code), &vs), OK);
+    ASSERT_EQ(device->CreateVertexShader(Code(code), code->GetBufferSize(), &vs), OK);
     // The code comes back whole: its size first, then the bytes into a buffer that fits.
     uint32_t size = 0;
     ASSERT_TRUE(vs->GetFunction(nullptr, &size) == OK && size == code->GetBufferSize());

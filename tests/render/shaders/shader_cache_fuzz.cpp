@@ -86,11 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const auto* words = static_cast<const uint32_t*>(code);
                 if (shader == &vertex) {
                     gfx::VertexShader* made = nullptr;
-                    if (gfx::Failed(TheDevice()->CreateVertexShader(words, &made))) __builtin_trap();
+                    if (gfx::Failed(TheDevice()->CreateVertexShader(words, codeSize, &made))) __builtin_trap();
                     made->Release();
                 } else {
                     gfx::PixelShader* made = nullptr;
-                    if (gfx::Failed(TheDevice()->CreatePixelShader(words, &made))) __builtin_trap();
+                    if (gfx::Failed(TheDevice()->CreatePixelShader(words, codeSize, &made))) __builtin_trap();
                     made->Release();
                 }
             } else if (code) {
