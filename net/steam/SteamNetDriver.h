@@ -197,6 +197,8 @@ public:
     void ReadAutoMatchFiles(const char* folder);
     // Runs one routed event from its packed payload (the routing job; fuzzing).
     void HandleRouted(uint32_t kind, const uint8_t* fields, uint32_t bytes);
+    // Handles one received frame from an account (the tick's read; fuzzing).
+    void HandleFrame(uint64_t from, const uint8_t* data, uint32_t length);
 
 private:
     class Registration;

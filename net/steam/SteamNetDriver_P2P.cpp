@@ -158,6 +158,15 @@ bool SteamNetDriver::TickP2PNetworking() {
     if (!net->ReadP2PPacket(frame, kP2PFrameBytes, &length, &from, 0)) return false;
     if (length > kP2PFrameBytes) return true;
 
+    HandleFrame(from, frame, length);
+    return true;
+}
+
+void SteamNetDriver::HandleFrame(uint64_t from, const uint8_t* data, uint32_t length) {
+    if (data != frame) {
+        if (length > kP2PFrameBytes) return;
+        std::memcpy(frame, data, length);
+    }
     int32_t slot = -1;
     if (peers[1].state != DriverPeer::FREE && peers[1].steamId == from) slot = 1;
     if (slot < 0) {
@@ -165,12 +174,12 @@ bool SteamNetDriver::TickP2PNetworking() {
         slot = OnP2PSessionRequest(from);
         if (slot < 0) {
             gLog.Error(LogCategory::Multiplayer, "skipping packet from steamID:0x%llX without valid peerID", ull(from));
-            return true;
+            return;
         }
     }
     DriverPeer& peer = peers[slot];
     peer.lastReceive = os::ReadCounter();
-    if (length == 0) return true;
+    if (length == 0) return;
 
     switch (frame[0]) {
     case STEAMDRIVERMSG_CONN_REQ:
@@ -212,7 +221,7 @@ bool SteamNetDriver::TickP2PNetworking() {
     default:
         break;
     }
-    return true;
+    return;
 }
 
 int32_t SteamNetDriver::OnP2PSessionRequest(uint64_t steamId) {
