@@ -44,6 +44,10 @@ struct ClientConfig {
     bool loggedOn = true;
     bool offline = false;  // serve this process from a private in-process broker
     std::string brokerDir;  // folder of the broker's socket "broker.sock"
+    // A broker on the network, "host:port" (names resolved); wins over brokerDir. The
+    // secret file holds the broker's shared secret (16 to 4,096 bytes).
+    std::string brokerAddress;
+    std::string brokerSecretFile;
     std::string dataDir;    // offline mode: persistent data folder (empty = memory only)
     std::string schemaPath; // offline mode: stats schema file (empty = next to the executable)
     // Knobs.
@@ -63,8 +67,14 @@ struct ClientConfig {
     bool ParseText(const char* text, size_t size, std::string* warnings = nullptr);
     bool LoadFile(const std::string& path, std::string* warnings = nullptr);
     void ApplyEnvironment();
+    // The configuration file (ONLINE_CONFIG), then the environment, then the broker
+    // address override.
     static ClientConfig FromEnvironment();
 };
+
+// A broker address that overrides every configuration (the program's command line);
+// empty removes it. Main thread, before start-up.
+void SetBrokerAddressOverride(const std::string& address);
 
 using WarningHook = void (*)(int severity, const char* text);
 
