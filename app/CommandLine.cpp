@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "platform/online/Online.h"
+#include "platform/online/OnlineSocket.h"
 
 namespace app {
 
@@ -52,7 +54,8 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
         }
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
-        if (!isLog && !isFrames) {
+        const bool isBroker = std::strcmp(arg, "--broker") == 0;
+        if (!isLog && !isFrames && !isBroker) {
             *error = "unknown option " + Quoted(arg);
             return false;
         }
@@ -61,7 +64,15 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             return false;
         }
         const char* value = argv[++i];
-        if (isLog) {
+        if (isBroker) {
+            std::string host;
+            uint16_t port = 0;
+            if (!online::ParseBrokerAddress(value, &host, &port)) {
+                *error = "--broker wants HOST:PORT, not " + Quoted(value);
+                return false;
+            }
+            line->brokerAddress = value;
+        } else if (isLog) {
             if (!value[0]) {
                 *error = "option '--log' needs a file name";
                 return false;
@@ -77,9 +88,10 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [--log FILE] [--frames N] [--help] [ARGUMENT...]\n"
+                 "Usage: %s [--log FILE] [--frames N] [--broker HOST:PORT] [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
                  "  --frames N   quit after N rendered frames (1 to 2147483647)\n"
+                 "  --broker HOST:PORT   play through the online broker at that address\n"
                  "  --help       print this help and exit\n"
                  "Other arguments go to the game (for example +connect_lobby ID).\n",
                  kProgram);
@@ -89,6 +101,10 @@ int ReportBadCommandLine(const std::string& error, std::FILE* err) {
     std::fprintf(err, "%s: %s\n", kProgram, error.c_str());
     PrintUsage(err);
     return kExitBadArguments;
+}
+
+void ApplyBrokerOption(const CommandLine& line) {
+    if (line.brokerAddress) online::SetBrokerAddressOverride(line.brokerAddress);
 }
 
 LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode) {

@@ -2,6 +2,7 @@
 // The program's command line:
 //   --log FILE   attach a log sink writing to FILE ("-": standard error)
 //   --frames N   quit after N rendered frames, 1 to 2^31 - 1
+//   --broker HOST:PORT   play through the online broker at that network address
 //   --help       print the usage to standard output and exit with 0
 // Every other argument that does not start with "--" is kept, in order, for the Game
 // (Game::Init's argument vector, after the program name).
@@ -26,6 +27,7 @@ constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 struct CommandLine {
     const char* logPath = nullptr;  // null: no --log
     uint32_t frames = 0;            // 0: run until the Game quits
+    const char* brokerAddress = nullptr;  // null: no --broker
     bool help = false;
     // The program name, then the positional arguments; pointers into argv.
     std::vector<char*> gameArguments;
@@ -38,6 +40,9 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 void PrintUsage(std::FILE* out);
 // "quorvel2: <error>" and the usage; returns kExitBadArguments.
 int ReportBadCommandLine(const std::string& error, std::FILE* err);
+
+// Applies --broker to the online services' configuration (before the engine starts).
+void ApplyBrokerOption(const CommandLine& line);
 
 // The started --log sink (null without --log). A file that cannot be opened is a bad
 // command line: reported on err, *exitCode set to kExitBadArguments, null returned.

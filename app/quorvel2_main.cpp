@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
         app::PrintUsage(stdout);
         return app::kExitSuccess;
     }
+    app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");

@@ -524,12 +524,19 @@ void OnlineClient::SetWarningMessageHook(WarningHook hook) {
 
 bool SteamAPI_Init() { return SteamAPI_InitWithConfig(online::ClientConfig::FromEnvironment()); }
 
+namespace {
+std::string gInitError;
+}  // namespace
+
 bool SteamAPI_InitWithConfig(const online::ClientConfig& config) {
     if (online::gContext) return true;
     std::string error;
     online::gContext = online::OnlineContext::Connect(config, &error);
+    gInitError = online::gContext ? std::string() : error;
     return online::gContext != nullptr;
 }
+
+const char* SteamAPI_InitError() { return gInitError.c_str(); }
 
 void SteamAPI_Shutdown() { online::gContext.reset(); }
 

@@ -257,6 +257,8 @@ bool SteamAPI_Init();  // reads ClientConfig::FromEnvironment(); false when no b
 // The same start-up with a configuration the caller made (an engine that chooses offline
 // mode itself); true at once when the context exists already.
 bool SteamAPI_InitWithConfig(const online::ClientConfig& config);
+// Why the last start-up failed (empty after a success). Main thread.
+const char* SteamAPI_InitError();
 void SteamAPI_Shutdown();
 void SteamAPI_RunCallbacks();
 void SteamAPI_RegisterCallback(online::CallbackBase* target, int callbackId);
