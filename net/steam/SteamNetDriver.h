@@ -290,6 +290,7 @@ private:
     LobbyMemberInfo lobbyMembers[2];
     LobbyMemberInfo gameMembers[2];
     uint64_t gameServerId = 0;
+    uint64_t publishedServerId = 0;  // the owner's last "serverID"
     uint8_t acceptConnections = 0;
     uint32_t driverState = IDLE;
     online::AuthTicket ticketHandle = 0;

@@ -169,6 +169,7 @@ void SteamNetDriver::LobbyLeave() {
     if (ValidLobby() && mm) mm->LeaveLobby(lobbyId);
     lobbyId = 0;
     autoMatchLobbyId = 0;
+    publishedServerId = 0;
     gameStarting = 0;
     UpdateLobbyMembers();
     SetDriverState(IDLE);
@@ -292,7 +293,8 @@ void SteamNetDriver::LobbySetGameStarting(bool host) {
         return;
     }
     char id[32];
-    std::snprintf(id, sizeof id, "%" PRIx64, lobbyMembers[host ? 0 : 1].steamId);
+    publishedServerId = lobbyMembers[host ? 0 : 1].steamId;
+    std::snprintf(id, sizeof id, "%" PRIx64, publishedServerId);
     mm->SetLobbyData(lobbyId, lk::kServerId, id);
     SetLobbyData(lk::kGameStarting, gameStarting + 1);
 }
@@ -302,6 +304,9 @@ void SteamNetDriver::UpdateGameServerSteamID(bool host) {
     if (!host && mm && ValidLobby()) {
         uint64_t id = 0;
         if (steamdetail::ParseHex64(mm->GetLobbyData(lobbyId, lk::kServerId), &id) && online::IsValidUserId(id)) gameServerId = id;
+        // The owner's own write may not have come back from the service yet: it knows
+        // what it published.
+        if (LobbyIsOwner() && online::IsValidUserId(publishedServerId)) gameServerId = publishedServerId;
     }
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "UpdateGameServerSteamID steamID:0x%llX host:%d", ull(gameServerId), int(host));
 }
