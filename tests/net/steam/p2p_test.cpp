@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "../NetTestSupport.h"
 #include "CaptureLogSink.h"
 #include "net/NetConstants.h"
 
@@ -197,6 +198,54 @@ TEST_F(P2P, ASecondClientAsksAFullHostAndHearsNothing) {
     EXPECT_EQ(b.D().GetDriverState(), uint32_t(Network::GAME_CONNECTING));
     EXPECT_FALSE(b.rec.Has("peer connected 1"));
     EXPECT_FALSE(b.rec.Has("peer disconnected 1 6"));
+}
+
+// The driver's frames, read raw from the receiving context, equal those of the
+// independent writer.
+TEST_F(P2P, FramesEqualTheIndependentWriter) {
+    Ready();
+    auto raw = [&](online::OnlineContext* ctx) {
+        std::vector<uint8_t> bytes(1200);
+        uint32_t size = 0;
+        online::OnlineId from = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < end) {
+            if (ctx->Networking()->IsP2PPacketAvailable(&size, 0) && ctx->Networking()->ReadP2PPacket(bytes.data(), 1200, &size, &from, 0)) {
+                bytes.resize(size);
+                return bytes;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return std::vector<uint8_t>();
+    };
+    auto expect = [&](const std::vector<uint8_t>& got, const std::string& args) {
+        const std::vector<std::string> lines = nettest::RunNetbits("p2p " + args);
+        ASSERT_EQ(lines.size(), 1u) << args;
+        EXPECT_EQ(nettest::ToHex(got.data(), got.size()), lines[0]) << args;
+    };
+    ASSERT_EQ(a.D().Listen(0), 0u);
+    a.ctx->Networking()->AcceptP2PSessionWithUser(b.Id());
+    b.ctx->Networking()->AcceptP2PSessionWithUser(a.Id());
+    ASSERT_EQ(b.D().Connect("", 0, 0), 0u);
+    const std::vector<uint8_t> request = raw(a.ctx.get());
+    ASSERT_GE(request.size(), 5u);
+    expect(request, "1 " + nettest::ToHex(request.data() + 5, request.size() - 5));
+    a.D().HandleFrame(b.Id(), request.data(), static_cast<uint32_t>(request.size()));
+    a.D().AnswerPeer(1, false);
+    expect(raw(b.ctx.get()), "2");
+    a.D().HandleFrame(b.Id(), request.data(), static_cast<uint32_t>(request.size()));
+    a.D().AnswerPeer(1, true);
+    const std::vector<uint8_t> yes = raw(b.ctx.get());
+    ASSERT_GE(yes.size(), 5u);
+    expect(yes, "3 " + nettest::ToHex(yes.data() + 5, yes.size() - 5));
+    uint8_t packet[30] = {0, 1, 2, 3, 4, 5, 6, 7};
+    a.D().SendGamePacket(1, packet, sizeof packet, 0);
+    expect(raw(b.ctx.get()), "5 " + nettest::ToHex(packet, sizeof packet));
+    const uint8_t sync[14] = {0, 0x10, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1};
+    a.D().SendGamePacket(1, sync, sizeof sync, 1);
+    expect(raw(b.ctx.get()), "6 16 9 1");
+    a.D().DisconnectPeer(1, 0);
+    expect(raw(b.ctx.get()), "4");
 }
 
 }  // namespace
