@@ -4,7 +4,7 @@
 // JSON line on standard output.
 //
 //   mp_peer [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]
-//           [--ready] [--chat TEXT] [--leave-after-chat] [--linger S] [--deadline S]
+//           [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]
 //           [--hostile-frames SECONDS]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
@@ -13,8 +13,8 @@
 // --ready readies once the lobby has two members; the game start request makes the
 // squad player host and the other join; the host accepts the joining player; each side
 // sends --chat in the game once connected; --leave-after-chat disconnects once the
-// other's chat arrived; a host ends when its player left, a client after --linger
-// seconds. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
+// other's chat arrived, or --stay seconds after connecting; a host ends when its player
+// left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. Status 0 when the plan
 // ran, 2 on a bad command line or failed sign-in, 3 at the deadline (default 60 s).
 #include <chrono>
@@ -45,7 +45,7 @@ struct Plan {
     bool automatch = false;
     int32_t team = 0, mask = 15;
     std::string chat;
-    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0;
+    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0;
 };
 
 int64_t MsSinceStart() {
@@ -196,11 +196,11 @@ int main(int argc, char** argv) {
             uint16_t port = 0;
             if (!v || !online::ParseBrokerAddress(v, &host, &port)) return Usage("--broker wants HOST:PORT");
             online::SetBrokerAddressOverride(v);
-        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames") {
+        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay") {
             const char* v = value(a.c_str());
             double d = 0;
             if (!v || !ParseDouble(v, &d)) return Usage("a number of seconds is missing");
-            (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : plan.hostileSeconds) = d;
+            (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay : plan.hostileSeconds) = d;
         } else {
             return Usage(("unknown argument " + a).c_str());
         }
@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
-    double nextInvite = 0.5, hostileUntil = -1, doneAt = -1;
+    double nextInvite = 0.5, hostileUntil = -1, doneAt = -1, connectedAt = -1;
     int status = 3;
     while (seconds() < plan.deadline) {
         ctx->RunCallbacks();
@@ -261,12 +261,15 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
-        if (plan.leaveAfterChat && h.connected && h.chatHeard && !h.left) {
+        if (h.connected && connectedAt < 0) connectedAt = seconds();
+        const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;
+        if (((plan.leaveAfterChat && h.connected && h.chatHeard) || stayOver) && !h.left) {
             engine->Disconnect(0);
             h.left = true;
             Event("leaving");
         }
         if ((h.done || (h.left && !h.host)) && doneAt < 0) doneAt = seconds() + (h.host ? 0.2 : plan.linger);
+        if (h.done && !h.host && doneAt > seconds() + plan.linger) doneAt = seconds() + plan.linger;
         if (doneAt >= 0 && seconds() >= doneAt) {
             status = 0;
             break;

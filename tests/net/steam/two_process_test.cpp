@@ -2,11 +2,13 @@
 // Unix socket, the same over TCP, and by automatic matching; each prints its events as
 // JSON lines, which must hold the expected sequence.
 // test-depends: online_broker mp_peer
-// test-timeout: 120
+// test-timeout: 200
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
 
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tools/broker/BrokerControl.h"
@@ -116,6 +118,46 @@ TEST_F(TwoProcesses, TwoAutoMatchingPeersMeetAndConnect) {
     EXPECT_FALSE(InOrder(eb, {"deadline"}));
     (void)sa;
     (void)sb;
+}
+
+// Waits until a peer's log holds the event (up to the given seconds).
+bool AwaitEvent(const std::function<std::vector<std::string>()>& events, const std::string& wanted, int seconds) {
+    for (int i = 0; i < seconds * 100; ++i) {
+        for (const std::string& e : events())
+            if (e.find(wanted) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(TwoProcesses, AStoppedClientStallsAndResumesAtTheHost) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--stay", "10", "--deadline", "40"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Guest"); }, "\"joined\",\"result\":0", 15));
+    kill(guest, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    kill(guest, SIGCONT);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 30)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    EXPECT_TRUE(InOrder(Events("Host"), {"player_connected", "\"stall\"", "\"resume\"", "player_disconnected"})) << Joined(Events("Host"));
+}
+
+TEST_F(TwoProcesses, AKilledHostIsDroppedAfterThirtySeconds) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--deadline", "60"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--deadline", "60"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Guest"); }, "\"joined\",\"result\":0", 15));
+    kill(host, SIGKILL);
+    WaitOrKill(host, 5);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 50)), 0);
+    EXPECT_TRUE(InOrder(Events("Guest"), {"\"joined\",\"result\":0", "\"lobby\":1,\"kind\":3,\"text\":\"Host\"", "\"stall\"",
+                                          "\"disconnected\",\"reason\":4,\"mode\":0"}))
+        << Joined(Events("Guest"));
 }
 
 }  // namespace
