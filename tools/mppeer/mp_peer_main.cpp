@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
-    double nextInvite = 0.5, hostileUntil = -1, doneAt = -1, connectedAt = -1;
+    double nextInvite = 0.5, hostileUntil = -1, doneAt = -1, connectedAt = -1, chatHeardAt = -1;
     int status = 3;
     while (seconds() < plan.deadline) {
         ctx->RunCallbacks();
@@ -263,7 +263,11 @@ int main(int argc, char** argv) {
         }
         if (h.connected && connectedAt < 0) connectedAt = seconds();
         const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;
-        if (((plan.leaveAfterChat && h.connected && h.chatHeard) || stayOver) && !h.left) {
+        // Leaving half a second after the other's line arrived lets the own line's
+        // reliable packet reach the other first.
+        if (h.chatHeard && chatHeardAt < 0) chatHeardAt = seconds();
+        const bool chatOver = plan.leaveAfterChat && h.connected && chatHeardAt >= 0 && seconds() >= chatHeardAt + 0.5;
+        if ((chatOver || stayOver) && !h.left) {
             engine->Disconnect(0);
             h.left = true;
             Event("leaving");
