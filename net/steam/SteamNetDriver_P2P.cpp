@@ -171,7 +171,19 @@ void SteamNetDriver::HandleFrame(uint64_t from, const uint8_t* data, uint32_t le
     if (peers[1].state != DriverPeer::FREE && peers[1].steamId == from) slot = 1;
     if (slot < 0) {
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "TickP2PNetworking - null peerID");
-        slot = OnP2PSessionRequest(from);
+        // Only a connection request comes from a sender the host does not know yet. A
+        // session that never sent a well-formed request holds the slot only until
+        // another player's well-formed request arrives: a stranger's stray packets must
+        // not keep the host's one slot for ever.
+        const uint8_t* ticket = nullptr;
+        uint32_t ticketLength = 0;
+        const bool request = length > 0 && frame[0] == STEAMDRIVERMSG_CONN_REQ;
+        if (request && acceptConnections && peers[1].state == DriverPeer::REQUESTED && !peers[1].ticketLength &&
+            ReadTicket(frame, length, &ticket, &ticketLength)) {
+            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "Disconnecting peerID:%d steamID:0x%llX", 1, ull(peers[1].steamId));
+            peers[1] = DriverPeer();
+        }
+        if (request) slot = OnP2PSessionRequest(from);
         if (slot < 0) {
             gLog.Error(LogCategory::Multiplayer, "skipping packet from steamID:0x%llX without valid peerID", ull(from));
             return;
@@ -188,8 +200,10 @@ void SteamNetDriver::HandleFrame(uint64_t from, const uint8_t* data, uint32_t le
         break;
     case STEAMDRIVERMSG_CONN_ACK_NO:
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "recv STEAMDRIVERMSG_CONN_ACK_NO steamID:0x%llX", ull(from));
-        if (driverState != GAME_CONNECTING) break;
-        if (peer.state == DriverPeer::REQUESTED && online::IsValidUserId(gameServerId)) {
+        // Only a client is refused; a host that heard "no" from whoever holds its slot
+        // would stop listening.
+        if (driverState != GAME_CONNECTING || !online::IsValidUserId(gameServerId)) break;
+        if (peer.state == DriverPeer::REQUESTED) {
             // The refused client: its request was never answered yes, so the general
             // rule below would tell nobody; and it must not answer the refusal with a
             // disconnect frame, which the still-listening host would take as a new
@@ -229,6 +243,13 @@ int32_t SteamNetDriver::OnP2PSessionRequest(uint64_t steamId) {
                int(acceptConnections));
     if (!acceptConnections || !online::IsValidUserId(steamId)) return -1;
     DriverPeer& peer = peers[1];
+    if (peer.state == DriverPeer::REQUESTED && peer.steamId != steamId && !online::IsValidUserId(gameServerId)) {
+        // The slot's holder has not asked properly yet: hear this sender too, whose
+        // well-formed request may take the slot over (HandleFrame).
+        gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "Accepting");
+        if (net) net->AcceptP2PSessionWithUser(steamId);
+        return -1;
+    }
     if (peer.state != DriverPeer::FREE && peer.steamId != steamId) return -1;
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "Accepting");
     if (net) net->AcceptP2PSessionWithUser(steamId);

@@ -200,6 +200,25 @@ TEST_F(P2P, ASecondClientAsksAFullHostAndHearsNothing) {
     EXPECT_FALSE(b.rec.Has("peer disconnected 1 6"));
 }
 
+// A stranger's stray and malformed frames at a listening host neither reach the game
+// nor keep the host's slot from the lobby's client.
+TEST_F(P2P, AStrangerCannotSquatTheListeningHostsSlot) {
+    Ready();
+    ASSERT_EQ(a.D().Listen(0), 0u);
+    std::unique_ptr<online::OnlineContext> mallory = broker->CreateClient(onlinetest::Config(3, "Mallory"));
+    ASSERT_TRUE(mallory);
+    for (uint8_t type = 2; type <= 6; ++type) Raw(mallory.get(), a.Id(), {type, 9, 9, 9, 9, 9});
+    Raw(mallory.get(), a.Id(), {1, 0xFF, 0, 0, 0, 1});  // a request whose ticket overruns the frame
+    Settle(100);
+    EXPECT_FALSE(a.rec.Has("peer connecting 1"));
+    EXPECT_EQ(a.D().GetDriverState(), uint32_t(Network::GAME_CONNECTING));
+    ASSERT_EQ(b.D().Connect("", 0, 0), 0u);
+    ASSERT_TRUE(StepUntil([&] { return a.rec.Has("peer connecting 1"); }));
+    EXPECT_EQ(a.D().Peer(1).steamId, b.Id());
+    a.D().AnswerPeer(1, true);
+    ASSERT_TRUE(StepUntil([&] { return b.D().GetDriverState() == Network::GAME_ACTIVE; }));
+}
+
 // The driver's frames, read raw from the receiving context, equal those of the
 // independent writer.
 TEST_F(P2P, FramesEqualTheIndependentWriter) {
