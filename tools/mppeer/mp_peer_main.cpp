@@ -5,7 +5,7 @@
 //
 //   mp_peer [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]
 //           [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]
-//           [--hostile-frames SECONDS]
+//           [--delay-join S] [--hostile-frames SECONDS --target ACCOUNT]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). The plan: --create makes a friends-only lobby and, with --invite, invites
@@ -45,7 +45,8 @@ struct Plan {
     bool automatch = false;
     int32_t team = 0, mask = 15;
     std::string chat;
-    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0;
+    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
+    uint32_t target = 0;
 };
 
 int64_t MsSinceStart() {
@@ -83,7 +84,7 @@ public:
     Plan plan;
     MultiplayerEngine* engine = nullptr;
     bool members2 = false, readied = false, started = false, host = false, connected = false;
-    bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false;
+    bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
     int64_t leftAt = 0;
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
@@ -112,8 +113,10 @@ public:
         host = isHost;
         if (isHost)
             engine->Host(0);
-        else if (plan.hostileSeconds <= 0)
+        else if (plan.delayJoin <= 0)
             engine->Join("", 0, 0);
+        else
+            joinPending = true;
     }
     void OnLobbyError(int32_t e) override { Event("lobby_error", "\"error\":" + std::to_string(e)); }
     void OnGameHosted(int32_t r) override { Event("hosted", "\"result\":" + std::to_string(r)); }
@@ -196,11 +199,16 @@ int main(int argc, char** argv) {
             uint16_t port = 0;
             if (!v || !online::ParseBrokerAddress(v, &host, &port)) return Usage("--broker wants HOST:PORT");
             online::SetBrokerAddressOverride(v);
-        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay") {
+        } else if (a == "--target") {
+            const char* v = value("--target");
+            if (!v) return Usage("--target needs an account");
+            plan.target = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join") {
             const char* v = value(a.c_str());
             double d = 0;
             if (!v || !ParseDouble(v, &d)) return Usage("a number of seconds is missing");
-            (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay : plan.hostileSeconds) = d;
+            (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay
+                                           : a == "--delay-join" ? plan.delayJoin : plan.hostileSeconds) = d;
         } else {
             return Usage(("unknown argument " + a).c_str());
         }
@@ -213,6 +221,26 @@ int main(int argc, char** argv) {
     online::OnlineContext* ctx = online::GlobalContext();
     Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) + "\"");
 
+    if (plan.hostileSeconds > 0) {
+        // Frames of every type with random contents at the target, 200 a second.
+        const online::OnlineId target = online::MakeUserId(plan.target);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(plan.hostileSeconds);
+        uint32_t sent = 0;
+        while (std::chrono::steady_clock::now() < until) {
+            uint8_t frame[64];
+            const uint32_t n = 1 + uint32_t(CrtRand()) % sizeof frame;
+            for (uint32_t k = 0; k < n; ++k) frame[k] = static_cast<uint8_t>(CrtRand());
+            frame[0] = static_cast<uint8_t>(1 + CrtRand() % 6);
+            ctx->Networking()->SendP2PPacket(target, frame, n, online::kSendUnreliableNoDelay, 0);
+            ++sent;
+            ctx->RunCallbacks();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        Event("hostile_done", "\"frames\":" + std::to_string(sent));
+        SteamAPI_Shutdown();
+        RunStaticShutdown();
+        return 0;
+    }
     auto driver = std::make_unique<Network::SteamNetDriver>(ctx);
     MultiplayerEngine::Options options;
     options.delegate = &h;
@@ -230,7 +258,7 @@ int main(int argc, char** argv) {
     }
     const auto start = std::chrono::steady_clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
-    double nextInvite = 0.5, hostileUntil = -1, doneAt = -1, connectedAt = -1, chatHeardAt = -1;
+    double nextInvite = 0.5, doneAt = -1, connectedAt = -1, chatHeardAt = -1, joinAt = -1;
     int status = 3;
     while (seconds() < plan.deadline) {
         ctx->RunCallbacks();
@@ -243,23 +271,10 @@ int main(int argc, char** argv) {
             engine->LobbySetReady(true);
             h.readied = true;
         }
-        // Hostile: instead of joining, frames of every type at the host.
-        if (plan.hostileSeconds > 0 && h.started && !h.host) {
-            if (hostileUntil < 0) hostileUntil = seconds() + plan.hostileSeconds;
-            const online::OnlineId target = driver->GameServerId() ? driver->GameServerId() : 0;
-            if (target) {
-                uint8_t frame[64];
-                const uint32_t n = 1 + uint32_t(CrtRand()) % sizeof frame;
-                for (uint32_t k = 0; k < n; ++k) frame[k] = static_cast<uint8_t>(CrtRand());
-                frame[0] = static_cast<uint8_t>(1 + CrtRand() % 6);
-                ctx->Networking()->SendP2PPacket(target, frame, n, online::kSendUnreliableNoDelay, 0);
-            }
-            if (seconds() >= hostileUntil) {
-                status = 0;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
+        if (h.joinPending && joinAt < 0) joinAt = seconds() + plan.delayJoin;
+        if (h.joinPending && seconds() >= joinAt) {
+            engine->Join("", 0, 0);
+            h.joinPending = false;
         }
         if (h.connected && connectedAt < 0) connectedAt = seconds();
         const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;

@@ -2,7 +2,7 @@
 // Unix socket, the same over TCP, and by automatic matching; each prints its events as
 // JSON lines, which must hold the expected sequence.
 // test-depends: online_broker mp_peer
-// test-timeout: 200
+// test-timeout: 240
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
 
@@ -158,6 +158,26 @@ TEST_F(TwoProcesses, AKilledHostIsDroppedAfterThirtySeconds) {
     EXPECT_TRUE(InOrder(Events("Guest"), {"\"joined\",\"result\":0", "\"lobby\":1,\"kind\":3,\"text\":\"Host\"", "\"stall\"",
                                           "\"disconnected\",\"reason\":4,\"mode\":0"}))
         << Joined(Events("Guest"));
+}
+
+TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
+    std::string answer, error;
+    ASSERT_TRUE(online::ControlBroker(dir.path.string(), "seed", "user 3 Mallory\n", &answer, &error)) << error;
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--chat", "hello", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--delay-join", "12", "--chat", "hi", "--leave-after-chat", "--deadline", "40"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Host"); }, "\"hosted\",\"result\":0", 15));
+    const pid_t hostile = Peer("Mallory", 3, env, {"--hostile-frames", "10", "--target", "1", "--deadline", "30"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(hostile, 20)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 30)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    const std::vector<std::string> h = Events("Host");
+    EXPECT_TRUE(InOrder(h, {"\"hosted\",\"result\":0", "player_connecting", "player_connected", "\"text\":\"Guest: hi\"", "player_disconnected"}))
+        << Joined(h);
+    EXPECT_FALSE(InOrder(h, {"player_connecting", "player_connecting"})) << Joined(h);
+    EXPECT_TRUE(InOrder(Events("Mallory"), {"hostile_done"}));
 }
 
 }  // namespace
