@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "platform/online/Online.h"
+#include "platform/online/OnlineSocket.h"
 
 namespace app {
 
@@ -58,7 +60,8 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
         const bool isShot = std::strcmp(arg, "--screenshot") == 0;
         const bool isEvery = std::strcmp(arg, "--screenshot-every") == 0;
-        if (!isLog && !isFrames && !isShot && !isEvery) {
+        const bool isBroker = std::strcmp(arg, "--broker") == 0;
+        if (!isLog && !isFrames && !isShot && !isEvery && !isBroker) {
             *error = "unknown option " + Quoted(arg);
             return false;
         }
@@ -83,6 +86,14 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
                 return false;
             }
             line->screenshotPath = value;
+        } else if (isBroker) {
+            std::string host;
+            uint16_t port = 0;
+            if (!online::ParseBrokerAddress(value, &host, &port)) {
+                *error = "--broker wants HOST:PORT, not " + Quoted(value);
+                return false;
+            }
+            line->brokerAddress = value;
         } else if (isLog) {
             if (!value[0]) {
                 *error = "option '--log' needs a file name";
@@ -100,7 +111,7 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: %s [--log FILE] [--frames N] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
-                 "       [--help] [ARGUMENT...]\n"
+                 "       [--broker HOST:PORT] [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
                  "  --frames N   quit after N rendered frames (1 to 2147483647)\n"
                  "  --screenshot FILE\n"
@@ -108,6 +119,7 @@ void PrintUsage(std::FILE* out) {
                  "  --screenshot-every N DIR\n"
                  "               save every Nth frame as DIR/frame-NNNNNN.png\n"
                  "  --no-draw    record draws without rasterising them (no pictures)\n"
+                 "  --broker HOST:PORT   play through the online broker at that address\n"
                  "  --help       print this help and exit\n"
                  "Other arguments go to the game (for example +connect_lobby ID).\n",
                  kProgram);
@@ -117,6 +129,10 @@ int ReportBadCommandLine(const std::string& error, std::FILE* err) {
     std::fprintf(err, "%s: %s\n", kProgram, error.c_str());
     PrintUsage(err);
     return kExitBadArguments;
+}
+
+void ApplyBrokerOption(const CommandLine& line) {
+    if (line.brokerAddress) online::SetBrokerAddressOverride(line.brokerAddress);
 }
 
 LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode) {

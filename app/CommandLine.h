@@ -5,6 +5,7 @@
 //   --screenshot FILE          save the back buffer after the last frame as a PNG
 //   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
 //   --no-draw    use the recording graphics device (draws nothing, writes no picture)
+//   --broker HOST:PORT   play through the online broker at that network address
 //   --help       print the usage to standard output and exit with 0
 // Every other argument that does not start with "--" is kept, in order, for the Game
 // (Game::Init's argument vector, after the program name).
@@ -33,6 +34,7 @@ struct CommandLine {
     uint32_t screenshotEvery = 0;          // 0: no --screenshot-every
     const char* screenshotFolder = nullptr;
     bool noDraw = false;
+    const char* brokerAddress = nullptr;  // null: no --broker
     bool help = false;
     // The program name, then the positional arguments; pointers into argv.
     std::vector<char*> gameArguments;
@@ -45,6 +47,9 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 void PrintUsage(std::FILE* out);
 // "quorvel2: <error>" and the usage; returns kExitBadArguments.
 int ReportBadCommandLine(const std::string& error, std::FILE* err);
+
+// Applies --broker to the online services' configuration (before the engine starts).
+void ApplyBrokerOption(const CommandLine& line);
 
 // The started --log sink (null without --log). A file that cannot be opened is a bad
 // command line: reported on err, *exitCode set to kExitBadArguments, null returned.

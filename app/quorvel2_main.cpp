@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     app::gMainWindow.screenshotPath = line.screenshotPath;
     app::gMainWindow.screenshotEvery = line.screenshotEvery;
     app::gMainWindow.screenshotFolder = line.screenshotFolder;
+    app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
                                        &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {

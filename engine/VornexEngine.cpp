@@ -161,7 +161,7 @@ void VornexEngine::OnSteamWarning(int severity, const char* text) {
 bool InitSteam() {
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Initializing steam");
     online::ClientConfig config = online::ClientConfig::FromEnvironment();
-    if (config.brokerDir.empty()) {
+    if (config.brokerDir.empty() && config.brokerAddress.empty()) {
         // No broker configured: this machine serves itself, keeping its data in the
         // user folder unless told otherwise.
         config.offline = true;
@@ -176,6 +176,7 @@ bool InitSteam() {
     }
     if (!SteamAPI_InitWithConfig(config)) {
         gLog.Error(LogCategory::Engine, "SteamAPI_Init failed. Check if Steam client is running.");
+        gLog.Error(LogCategory::Engine, "Online broker: %s", SteamAPI_InitError());
         return false;
     }
     const struct {

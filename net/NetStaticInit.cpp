@@ -5,11 +5,38 @@
 #include "engine/game/Game.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
+#include "net/steam/SteamNetDriver.h"
 
 namespace {
 
-MultiplayerEngine* Create() { return new MultiplayerEngine(); }
-void Delete(MultiplayerEngine* engine) { delete engine; }
+// The online driver of the engine made over the process's online context (none when
+// the services did not start: the engine then refuses hosting and joining).
+Network::SteamNetDriver* gOnlineDriver = nullptr;
+MultiplayerEngine* gOnlineDriverOwner = nullptr;
+
+MultiplayerEngine* Create() {
+    if (gOnlineDriver || !online::GlobalContext()) return new MultiplayerEngine();
+    auto* driver = new Network::SteamNetDriver(online::GlobalContext());
+    MultiplayerEngine::Options options;
+    options.driver = driver;
+    auto* engine = new MultiplayerEngine(options);
+    gOnlineDriver = driver;
+    gOnlineDriverOwner = engine;
+    driver->SetRouteTarget(engine);
+    return engine;
+}
+void Delete(MultiplayerEngine* engine) {
+    if (engine && engine == gOnlineDriverOwner) {
+        // No routed event reaches an engine being torn down; the driver outlives it.
+        gOnlineDriver->SetRouteTarget(nullptr);
+        delete engine;
+        delete gOnlineDriver;
+        gOnlineDriver = nullptr;
+        gOnlineDriverOwner = nullptr;
+        return;
+    }
+    delete engine;
+}
 bool IsIdle(MultiplayerEngine* engine) { return engine->IsIdle(); }
 bool HasAuthority(MultiplayerEngine* engine) { return engine->HasAuthority(); }
 void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time); }

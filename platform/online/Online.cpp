@@ -62,7 +62,14 @@ std::unique_ptr<OnlineContext> OnlineContext::Connect(const ClientConfig& config
         return ctx;
     }
     auto core = std::make_unique<ClientCore>(config);
-    std::unique_ptr<Transport> transport = ConnectSocketTransport(config.brokerDir, core.get(), error);
+    std::unique_ptr<Transport> transport;
+    if (!config.brokerAddress.empty()) {
+        if (!config.brokerDir.empty())
+            core->Warn(1, "Online broker: both a broker address and a broker folder are set; using the address %s", config.brokerAddress.c_str());
+        transport = ConnectTcpTransport(config.brokerAddress, config.brokerSecretFile, core.get(), error);
+    } else {
+        transport = ConnectSocketTransport(config.brokerDir, core.get(), error);
+    }
     if (!transport || !core->Start(std::move(transport), error)) return nullptr;
     return std::unique_ptr<OnlineContext>(new OnlineContext(std::move(core)));
 }
@@ -517,12 +524,19 @@ void OnlineClient::SetWarningMessageHook(WarningHook hook) {
 
 bool SteamAPI_Init() { return SteamAPI_InitWithConfig(online::ClientConfig::FromEnvironment()); }
 
+namespace {
+std::string gInitError;
+}  // namespace
+
 bool SteamAPI_InitWithConfig(const online::ClientConfig& config) {
     if (online::gContext) return true;
     std::string error;
     online::gContext = online::OnlineContext::Connect(config, &error);
+    gInitError = online::gContext ? std::string() : error;
     return online::gContext != nullptr;
 }
+
+const char* SteamAPI_InitError() { return gInitError.c_str(); }
 
 void SteamAPI_Shutdown() { online::gContext.reset(); }
 

@@ -44,6 +44,10 @@ struct ClientConfig {
     bool loggedOn = true;
     bool offline = false;  // serve this process from a private in-process broker
     std::string brokerDir;  // folder of the broker's socket "broker.sock"
+    // A broker on the network, "host:port" (names resolved); wins over brokerDir. The
+    // secret file holds the broker's shared secret (16 to 4,096 bytes).
+    std::string brokerAddress;
+    std::string brokerSecretFile;
     std::string dataDir;    // offline mode: persistent data folder (empty = memory only)
     std::string schemaPath; // offline mode: stats schema file (empty = next to the executable)
     // Knobs.
@@ -63,8 +67,14 @@ struct ClientConfig {
     bool ParseText(const char* text, size_t size, std::string* warnings = nullptr);
     bool LoadFile(const std::string& path, std::string* warnings = nullptr);
     void ApplyEnvironment();
+    // The configuration file (ONLINE_CONFIG), then the environment, then the broker
+    // address override.
     static ClientConfig FromEnvironment();
 };
+
+// A broker address that overrides every configuration (the program's command line);
+// empty removes it. Main thread, before start-up.
+void SetBrokerAddressOverride(const std::string& address);
 
 using WarningHook = void (*)(int severity, const char* text);
 
@@ -247,6 +257,8 @@ bool SteamAPI_Init();  // reads ClientConfig::FromEnvironment(); false when no b
 // The same start-up with a configuration the caller made (an engine that chooses offline
 // mode itself); true at once when the context exists already.
 bool SteamAPI_InitWithConfig(const online::ClientConfig& config);
+// Why the last start-up failed (empty after a success). Main thread.
+const char* SteamAPI_InitError();
 void SteamAPI_Shutdown();
 void SteamAPI_RunCallbacks();
 void SteamAPI_RegisterCallback(online::CallbackBase* target, int callbackId);

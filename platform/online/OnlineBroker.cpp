@@ -90,10 +90,11 @@ bool BrokerCore::Open(const std::string& dataDir, const StatsSchema& schema, std
     return impl->store.Open(dataDir.empty() ? ":memory:" : dataDir + "/broker.db", error);
 }
 
-uint32_t BrokerCore::AddSession() {
+uint32_t BrokerCore::AddSession(bool network) {
     Impl::CallScope scope(*impl);
     const uint32_t id = impl->nextSession++;
     impl->sessions[id].id = id;
+    impl->sessions[id].network = network;
     return id;
 }
 
@@ -263,6 +264,7 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     const uint32_t appId = r.U32();
     std::string language = r.Text(64);
     if (r.Failed() || !r.AtEnd() || account == 0 || s.hello) return false;
+    if (s.network && SessionOf(account)) return false;  // signed in already: refused
     s.hello = true;
     s.user = MakeUserId(account);
     s.persona = persona;

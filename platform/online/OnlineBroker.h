@@ -70,7 +70,9 @@ public:
     // cannot be opened.
     bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
 
-    uint32_t AddSession();
+    // network: the session came over TCP; its hello may not name an account that is
+    // signed in already (a player on the network cannot take over another's packets).
+    uint32_t AddSession(bool network = false);
     // One frame body from a session. False: the message was malformed or oversized and
     // nothing of it was applied; the caller closes the session. Control messages are the
     // broker program's, not the core's: they are refused here.

@@ -27,6 +27,7 @@ struct BrokerCore::Impl {
     struct Session {
         uint32_t id = 0;
         bool hello = false;
+        bool network = false;
         OnlineId user = 0;
         std::string persona;
         uint32_t appId = 0;

@@ -518,6 +518,8 @@ const ConfigKey kConfigKeys[] = {
     {"ONLINE_LOGGED_ON", [](ClientConfig& c, const std::string& v) { c.loggedOn = ToBool(v); }},
     {"ONLINE_OFFLINE", [](ClientConfig& c, const std::string& v) { c.offline = ToBool(v); }},
     {"ONLINE_BROKER_DIR", [](ClientConfig& c, const std::string& v) { c.brokerDir = v; }},
+    {"ONLINE_BROKER_ADDRESS", [](ClientConfig& c, const std::string& v) { c.brokerAddress = v; }},
+    {"ONLINE_BROKER_SECRET_FILE", [](ClientConfig& c, const std::string& v) { c.brokerSecretFile = v; }},
     {"ONLINE_DATA_DIR", [](ClientConfig& c, const std::string& v) { c.dataDir = v; }},
     {"ONLINE_SCHEMA", [](ClientConfig& c, const std::string& v) { c.schemaPath = v; }},
     {"ONLINE_PACKET_LOSS", [](ClientConfig& c, const std::string& v) { c.packetLossPercent = ToU32(v); }},
@@ -582,10 +584,22 @@ void ClientConfig::ApplyEnvironment() {
         if (const char* v = std::getenv(k.name)) k.set(*this, v);
 }
 
+namespace {
+std::mutex gOverrideLock;
+std::string gBrokerAddressOverride;
+}  // namespace
+
+void SetBrokerAddressOverride(const std::string& address) {
+    std::lock_guard<std::mutex> lock(gOverrideLock);
+    gBrokerAddressOverride = address;
+}
+
 ClientConfig ClientConfig::FromEnvironment() {
     ClientConfig c;
     if (const char* file = std::getenv("ONLINE_CONFIG")) c.LoadFile(file);
     c.ApplyEnvironment();
+    std::lock_guard<std::mutex> lock(gOverrideLock);
+    if (!gBrokerAddressOverride.empty()) c.brokerAddress = gBrokerAddressOverride;
     return c;
 }
 

@@ -127,6 +127,10 @@ std::unique_ptr<Transport> ConnectSocketTransport(const std::string& folder, Cli
     return std::make_unique<SocketTransport>(fd, core);
 }
 
+std::unique_ptr<Transport> MakeStreamTransport(SocketHandle connected, ClientCore* core) {
+    return std::make_unique<SocketTransport>(connected, core);
+}
+
 BrokerListener::~BrokerListener() {
     if (fd < 0) return;
     ::close(fd);

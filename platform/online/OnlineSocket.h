@@ -1,13 +1,18 @@
 #pragma once
-// Unix-domain socket transport between online clients and the broker program. The socket
-// is "broker.sock" in the folder named by the client configuration (ONLINE_BROKER_DIR).
-// Only local sockets are used.
+// Socket transports between online clients and the broker program: a Unix-domain socket
+// "broker.sock" in the folder named by the client configuration (ONLINE_BROKER_DIR), and
+// TCP for players on other machines of a local network (ONLINE_BROKER_ADDRESS), where the
+// broker first proves that the client knows a shared secret: it sends a challenge of
+// kChallengeBytes random bytes, and the client's first frame must be
+// HMAC-SHA-256(secret, challenge || kHandshakeLabel). TCP traffic is not encrypted.
 //
 // The client side is a Transport with its own reader thread. The server side is a set of
 // plain calls on non-blocking sockets for the broker program (tools/broker), whose one
 // thread polls them; the program's policy (buffers, time-outs) lives there, the
 // operating-system calls here.
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +28,44 @@ std::string BrokerSocketPath(const std::string& folder);
 // Connects; a reader thread hands every frame to core->OnFrame and reports the end of
 // the connection with core->OnDisconnected. Null (with the reason) when nobody listens.
 std::unique_ptr<Transport> ConnectSocketTransport(const std::string& folder, ClientCore* core, std::string* error);
+// The same reader and sender over a connected stream socket, which it takes over.
+std::unique_ptr<Transport> MakeStreamTransport(int connected, ClientCore* core);
+
+// ---- TCP ----
+
+constexpr size_t kChallengeBytes = 32;
+constexpr size_t kAnswerBytes = 32;
+constexpr size_t kMinSecretBytes = 16;
+constexpr size_t kMaxSecretBytes = 4096;
+constexpr const char* kHandshakeLabel = "online-broker-tcp-1";
+constexpr int kTcpConnectMs = 5000;  // connecting and the handshake, each
+
+// HMAC-SHA-256(secret, challenge || kHandshakeLabel).
+std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge);
+bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size);
+// Bytes from the system's random source; false when it cannot give them.
+bool SystemRandom(void* out, size_t size);
+// The secret of a file: false (with the reason) when it cannot be read or its size is
+// outside kMinSecretBytes..kMaxSecretBytes.
+bool ReadSecretFile(const std::string& path, std::string* secret, std::string* error);
+
+// A listening address: a numeric IPv4 address or a bracketed IPv6 one, and a port.
+struct TcpEndpoint {
+    std::string address = "127.0.0.1";
+    uint16_t port = 0;
+    bool ipv6 = false;
+    std::string Text() const;  // "ADDRESS:PORT", IPv6 bracketed
+};
+// "[ADDRESS:]PORT" (ADDRESS 127.0.0.1 when omitted); false when malformed.
+bool ParseListenAddress(const std::string& text, TcpEndpoint* out);
+// A client's "HOST:PORT" (HOST a name, a numeric IPv4 address or a bracketed IPv6 one);
+// false when malformed.
+bool ParseBrokerAddress(const std::string& text, std::string* host, uint16_t* port);
+
+// Connects to a broker's TCP listener within kTcpConnectMs, answers its challenge with
+// the secret of secretFile, then runs like the Unix transport. Null with the reason.
+std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const std::string& secretFile, ClientCore* core,
+                                               std::string* error);
 
 // ---- Server side and short control exchanges ----
 
@@ -48,6 +91,27 @@ public:
 private:
     int fd = -1;
     std::string path;
+};
+
+// The broker's TCP listener. Accepted connections are non-blocking, with TCP_NODELAY and
+// keep-alive probes (idle 10 s, then every 5 s, 3 probes).
+class TcpListener {
+public:
+    TcpListener() = default;
+    ~TcpListener();
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+
+    // False with "cannot listen on ADDRESS:PORT: <reason>".
+    bool Open(const TcpEndpoint& endpoint, std::string* error);
+    // The address and the port actually bound (the system's choice for port 0).
+    const TcpEndpoint& Bound() const { return bound; }
+    BrokerListener::Accept AcceptOne(SocketHandle* connection, std::string* peer);
+    SocketHandle Handle() const { return fd; }
+
+private:
+    int fd = -1;
+    TcpEndpoint bound;
 };
 
 // Transfers on a connection: the bytes moved; 0 when a non-blocking socket would block;

@@ -44,6 +44,7 @@ enum Kind : uint8_t {
     kFileWrite,           // (sync) text name, bytes -> reply: u8 ok
     kFileRead,            // (sync) text name -> reply: u8 exists, bytes
     kControl,             // (sync) text command, text argument -> reply: u8 ok, text
+    kAuthAnswer,          // network connections only, first frame: bytes HMAC of the challenge
     // broker -> client
     kReply = 64,          // sequence of the request, then the request's reply fields
     kEvent,               // i32 callback id, u64 call, bytes record
@@ -56,6 +57,7 @@ enum Kind : uint8_t {
     kLeaderboardInfo,     // u64 call, u64 board, text name, i32 entry count, u8 found
     kEntries,             // u64 call, u64 board, i32 entry count, u32 n, n entries
     kScoreUploaded,       // u64 call, u8 success, u64 board, i32 score, u8 changed, i32 new, i32 prev, i32 count
+    kChallenge,           // network connections only, first frame: bytes challenge
 };
 
 class Writer {

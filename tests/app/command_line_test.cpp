@@ -94,6 +94,9 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
         {{"q", "--frames", "2147483648"}, range + "'2147483648'"},
         {{"q", "--frames", "99999999999999999999999"}, range + "'99999999999999999999999'"},
         {{"q", "--bad\noption"}, "quorvel2: unknown option '--bad?option'"},  // still one line
+        {{"q", "--broker", "nocolon"}, "quorvel2: --broker wants HOST:PORT, not 'nocolon'"},
+        {{"q", "--broker", "host:0"}, "quorvel2: --broker wants HOST:PORT, not 'host:0'"},
+        {{"q", "--broker", "host:65536"}, "quorvel2: --broker wants HOST:PORT, not 'host:65536'"},
         {{"q", "--frames", "5\r\n\x7F"}, range + "'5" + std::string(3, '?') + "'"},
     };
     std::FILE* usage = std::tmpfile();

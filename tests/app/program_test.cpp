@@ -1,4 +1,4 @@
-// test-depends: quorvel2 sample_data pack
+// test-depends: quorvel2 sample_data pack online_broker
 // test-timeout: 900
 // The built program: a run on the sample data, exit codes, no memory growth.
 #include <gtest/gtest.h>
@@ -18,6 +18,7 @@
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "platform/window/Window.h"
+#include "../platform/online/OnlineTestUtil.h"
 
 namespace {
 
@@ -102,7 +103,8 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
     std::filesystem::copy(kProgramFolder + "/quorvel2", broken);
     // oneErrorLine: "quorvel2: ..." first on standard error; the parser's own tests hold the other refusals.
     const struct Case { const char* arguments; int status; bool oneErrorLine; } cases[] = {
-        {"--help", 0, false}, {"--bogus", 2, true}, {"--log /nonexistent/folder/log.txt", 2, true}};
+        {"--help", 0, false}, {"--bogus", 2, true}, {"--log /nonexistent/folder/log.txt", 2, true},
+        {"--broker 127.0.0.1", 2, true}};
     for (const Case& c : cases) {
         const Outcome run = Start(kProgramFolder + "/quorvel2", c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments;
@@ -156,6 +158,21 @@ TEST_F(ProgramTest, AStartSceneThatCannotBeLoadedEndsTheProgramWithAnError) {
         EXPECT_EQ(run.err.find("Ran 300 frames"), std::string::npos);
         EXPECT_NE(run.err.find("Game closed"), std::string::npos);
     }
+}
+
+// A broker on the network: the program signs in through it with the secret.
+TEST_F(ProgramTest, PlaysThroughABrokerOnTheNetwork) {
+    onlinetest::TempDir brokerDir;
+    const std::string secret = brokerDir.path.string() + "/secret";
+    std::ofstream(secret) << "the program test's secret";
+    onlinetest::BrokerProcess broker(brokerDir.path.string());
+    uint16_t port = 0;
+    ASSERT_TRUE(broker.StartListening("127.0.0.1:0", secret, &port));
+    setenv("ONLINE_BROKER_SECRET_FILE", secret.c_str(), 1);
+    const Outcome run = Start(kProgramFolder + "/quorvel2", "--broker 127.0.0.1:" + std::to_string(port) + " --log - --frames 3");
+    unsetenv("ONLINE_BROKER_SECRET_FILE");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Steam appId: "), std::string::npos) << run.err;
 }
 
 uint64_t ResidentKiB() {

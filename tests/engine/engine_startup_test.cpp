@@ -170,6 +170,13 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
         {"no title", [](EngineDataSet&) {}, ""},
         {"a broker that does not answer",
          [](EngineDataSet& d) { setenv("ONLINE_BROKER_DIR", (d.root + "/nobroker").c_str(), 1); }, kTitle},
+        {"a network broker that does not answer",
+         [](EngineDataSet& d) {
+             std::ofstream(d.root + "/secret") << "sixteen or more bytes";
+             setenv("ONLINE_BROKER_SECRET_FILE", (d.root + "/secret").c_str(), 1);
+             setenv("ONLINE_BROKER_ADDRESS", "127.0.0.1:1", 1);
+         },
+         kTitle},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,6 +186,8 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
         log.Clear(), gEvents.clear();
         EXPECT_FALSE(gVornexEngine.Init(window, c.title, gGameConfig, true));
         unsetenv("ONLINE_BROKER_DIR");
+        unsetenv("ONLINE_BROKER_ADDRESS");
+        unsetenv("ONLINE_BROKER_SECRET_FILE");
         EXPECT_FALSE(gVornexEngine.IsInitialized());
         EXPECT_FALSE(gVornexRenderer.IsRendererRunning() || gResourceManager.IsRunning() ||
                      gPhysicalFileReader.IsRunning());
@@ -190,7 +199,8 @@ TEST_F(EngineStartupTest, AFailedStepShutsDownOnceAndASecondShutdownIsHarmless) 
         EXPECT_EQ(gEvents.size(), events);
         EXPECT_EQ(Count("VornexEngine closing..."), 1u);
     }
-    EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);
+    EXPECT_EQ(Count("SteamAPI_Init failed. Check if Steam client is running."), 1u);  // the last case
+    EXPECT_EQ(Count("Online broker: no broker at 127.0.0.1:1: Connection refused"), 1u);
 }
 
 // Negative volumes take the project's defaults; only a first run copies the renderer settings.

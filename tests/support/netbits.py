@@ -21,9 +21,16 @@ with zero bits to a whole byte:
                       n units of 16 bits when wide, else of 8
 Time-sync frame, 14 bytes: u8 6 | i64 time | u32 sequence | u8 1 request, 0 response.
 
+Peer-to-peer frames of the online driver (channel 0, byte 0 the type):
+  1 connection request, 3 connection accepted: u8 type | u32 ticket length n | n bytes
+  2 connection refused, 4 disconnect: u8 type
+  5 game packet, 6 time sync: the packet or frame above, byte 0 set to the type
+
 Commands:
   netbits.py cases N SEED   N seeded cases, one per line: "S hex time seq request" or
                             "P hex header... items..." (see Case.describe)
+  netbits.py p2p TYPE [HEX] the frame of TYPE: 1 and 3 carry HEX as the ticket, 5 is
+                            the packet HEX with its type byte, 6 reads "TIME SEQ REQ"
   netbits.py fuzz SEED      fuzz seeds, one hex input per line: records of
                             u8 engine (0 host, 1 client), u8 kind (0 packet, 1 time sync),
                             u16 length, the bytes
@@ -292,8 +299,26 @@ def fuzz(seed):
         print(out.hex())
 
 
+def p2p(args):
+    kind = int(args[0])
+    if kind in (1, 3):
+        ticket = bytes.fromhex(args[1])
+        print((struct.pack("<BI", kind, len(ticket)) + ticket).hex())
+    elif kind in (2, 4):
+        print(bytes([kind]).hex())
+    elif kind == 5:
+        data = bytes.fromhex(args[1])
+        print((bytes([5]) + data[1:]).hex())
+    elif kind == 6:
+        print(encode_timesync(int(args[1]), int(args[2]), int(args[3])).hex())
+    else:
+        sys.exit("unknown frame type")
+
+
 if __name__ == "__main__":
-    if sys.argv[1] == "cases":
+    if sys.argv[1] == "p2p":
+        p2p(sys.argv[2:])
+    elif sys.argv[1] == "cases":
         cases(int(sys.argv[2]), int(sys.argv[3]))
     elif sys.argv[1] == "fuzz":
         fuzz(int(sys.argv[2]))

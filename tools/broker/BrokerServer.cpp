@@ -11,6 +11,7 @@
 #include "platform/online/OnlineWire.h"
 #include "platform/os/Clock.h"
 #include "tools/broker/BrokerControl.h"
+#include "tools/broker/BrokerTcp.h"
 
 #include <algorithm>
 #include <cassert>
@@ -41,6 +42,11 @@ struct Connection {
     SocketHandle socket = -1;
     uint32_t session = 0;
     bool dead = false;
+    // Network connections: the peer's address, and the handshake until it is passed.
+    bool network = false;
+    std::string peer;
+    std::unique_ptr<BrokerHandshake> handshake;
+    int64_t acceptedAt = 0;
     // Input.
     wire::FrameSplitter splitter;
     size_t credit = 0;  // bytes it may buffer: its share of the input budget
@@ -71,6 +77,9 @@ private:
         return head && c.splitter.Buffered() >= size_t{4} + head;
     }
     void Accept(int64_t now);
+    void AcceptNetwork(int64_t now);
+    void ReadHandshake(Connection& c);
+    void Refuse(Connection& c, const char* why);
     bool EnsureCredit(Connection& c);
     void TrimCredit(Connection& c);
     void Read(Connection& c);
@@ -84,6 +93,10 @@ private:
     BrokerServerOptions options;
     BrokerCore core;
     BrokerListener listener;
+    TcpListener tcpListener;
+    size_t networkConnections = 0;
+    size_t unauthenticated = 0;
+    int64_t lastRefusalLog = 0;
     std::map<SocketHandle, std::unique_ptr<Connection>> connections;
     std::map<uint32_t, Connection*> bySession;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
@@ -156,6 +169,85 @@ void Server::Accept(int64_t now) {
     }
 }
 
+void Server::AcceptNetwork(int64_t now) {
+    for (int i = 0; i < kAcceptsPerRound; ++i) {
+        SocketHandle socket = -1;
+        std::string peer;
+        const BrokerListener::Accept result = tcpListener.AcceptOne(&socket, &peer);
+        if (result == BrokerListener::Accept::OutOfHandles) {
+            acceptPausedUntil = now + Ticks(options.acceptPauseMs / 1000.0);
+            return;
+        }
+        if (result != BrokerListener::Accept::Connection) return;
+        if (networkConnections >= options.maxNetworkConnections || unauthenticated >= options.maxUnauthenticated) {
+            if (now - lastRefusalLog >= Ticks(1)) {
+                std::fprintf(stderr, "online_broker: too many network connections; closing %s\n", peer.c_str());
+                lastRefusalLog = now;
+            }
+            SocketClose(socket);
+            continue;
+        }
+        uint8_t challenge[kChallengeBytes];
+        if (!SystemRandom(challenge, sizeof challenge)) {
+            std::fprintf(stderr, "online_broker: no random bytes for a challenge; closing %s\n", peer.c_str());
+            SocketClose(socket);
+            continue;
+        }
+        auto c = std::make_unique<Connection>();
+        c->socket = socket;
+        c->network = true;
+        c->peer = peer;
+        c->acceptedAt = now;
+        c->handshake = std::make_unique<BrokerHandshake>(options.secret, challenge);
+        c->session = core.AddSession(true);
+        ++networkConnections;
+        ++unauthenticated;
+        bySession[c->session] = c.get();
+        Connection& ref = *c;
+        connections[socket] = std::move(c);
+        Deliver(ref.session, std::make_shared<const std::vector<uint8_t>>(ref.handshake->ChallengeFrame()), 0);
+    }
+}
+
+void Server::Refuse(Connection& c, const char* why) {
+    std::fprintf(stderr, "online_broker: closing %s: %s\n", c.peer.c_str(), why);
+    c.dead = true;
+}
+
+// The handshake reads at most one small frame's worth at a time.
+void Server::ReadHandshake(Connection& c) {
+    uint8_t bytes[BrokerHandshake::kMaxHandshakeFrame + 4];
+    const long n = SocketReceive(c.socket, bytes, sizeof bytes);
+    if (n == 0) return;
+    if (n < 0) {
+        c.dead = true;
+        return;
+    }
+    switch (c.handshake->Feed(bytes, static_cast<size_t>(n))) {
+    case BrokerHandshake::State::Waiting:
+        return;
+    case BrokerHandshake::State::Rejected:
+        Refuse(c, c.handshake->Reason());
+        return;
+    case BrokerHandshake::State::Accepted: {
+        const std::vector<uint8_t> rest = c.handshake->TakeLeftover();
+        c.handshake.reset();
+        --unauthenticated;
+        if (!rest.empty()) {
+            // Within the input budget's rules: the leftover is at most one small read.
+            committed += rest.size();
+            c.credit += rest.size();
+            if (!c.splitter.Push(rest.data(), rest.size())) {
+                Refuse(c, "an oversized frame");
+                return;
+            }
+            HandleFrames(c);
+        }
+        return;
+    }
+    }
+}
+
 // Makes room for the next read: the whole frame whose length is in, else a chunk.
 // False when the connection must not read now (a whole frame waits, or no credit).
 bool Server::EnsureCredit(Connection& c) {
@@ -186,6 +278,10 @@ void Server::TrimCredit(Connection& c) {
 }
 
 void Server::Read(Connection& c) {
+    if (c.handshake) {
+        ReadHandshake(c);
+        return;
+    }
     for (int reads = 0; reads < kReadsPerRound && !c.dead && !Paused() && !OwnPaused(c); ++reads) {
         if (!EnsureCredit(c)) return;
         const size_t room = std::min(buffer.size(), c.credit - c.splitter.Buffered());
@@ -208,6 +304,10 @@ void Server::HandleFrames(Connection& c) {
     bool took = false;
     while (!c.dead && !Paused() && !OwnPaused(c) && c.splitter.Next(body)) {
         took = true;
+        if (c.network && body[0] == wire::kControl) {
+            Refuse(c, "a control frame");
+            break;
+        }
         const bool ok = body[0] == wire::kControl ? HandleControl(c, body) : core.Handle(c.session, body.data(), body.size());
         if (!ok) {
             std::fprintf(stderr, "online_broker: session %u sent a malformed message\n", c.session);
@@ -255,6 +355,10 @@ void Server::Write(Connection& c, int64_t now) {
 }
 
 void Server::CheckTimes(Connection& c, int64_t now) {
+    if (c.handshake) {
+        if (now - c.acceptedAt > Ticks(options.handshakeSeconds)) Refuse(c, "no answer to the challenge in time");
+        return;
+    }
     const bool incomplete = c.splitter.Buffered() > 0 && !WholeFrameHeld(c);
     // The clock of an incomplete frame runs while the connection could send the rest.
     if (!incomplete || c.waitingTurn || Paused()) c.frameSince = 0;
@@ -271,6 +375,12 @@ void Server::CheckTimes(Connection& c, int64_t now) {
 
 void Server::Close(Connection& c) {
     c.dead = true;
+    if (c.network) {
+        --networkConnections;
+        if (c.handshake) --unauthenticated;
+        c.handshake.reset();
+        c.network = false;
+    }
     core.RemoveSession(c.session);  // may deliver to others: written next round
     bySession.erase(c.session);
     committed -= c.credit;
@@ -288,9 +398,16 @@ int Server::Run() {
         return 2;
     }
     if (!options.dataFolder.empty()) MakePrivateFolder(options.dataFolder);
-    if (!core.Open(options.dataFolder, schema, &error) || !listener.Open(options.socketFolder, &error)) {
+    // The network listener first: a taken port ends the broker before its socket file
+    // appears.
+    if (!core.Open(options.dataFolder, schema, &error) || (options.listenTcp && !tcpListener.Open(options.tcpEndpoint, &error)) ||
+        !listener.Open(options.socketFolder, &error)) {
         std::fprintf(stderr, "online_broker: %s\n", error.c_str());
         return 2;
+    }
+    if (options.listenTcp) {
+        std::printf("online_broker: listening on %s\n", tcpListener.Bound().Text().c_str());
+        std::fflush(stdout);
     }
     CatchStopSignals();
     int64_t idleSince = os::ReadCounter();
@@ -309,15 +426,17 @@ int Server::Run() {
         items.clear();
         const bool accepting = now >= acceptPausedUntil;
         if (accepting) items.push_back(PollItem{listener.Handle(), true, false});
+        if (accepting && options.listenTcp) items.push_back(PollItem{tcpListener.Handle(), true, false});
         for (auto& [socket, c] : connections) {
             PollItem item{socket, false, !c->queue.empty()};
-            item.wantRead = !c->waitingTurn && !Paused() && !OwnPaused(*c) && !WholeFrameHeld(*c);
+            item.wantRead = c->handshake ? true : !c->waitingTurn && !Paused() && !OwnPaused(*c) && !WholeFrameHeld(*c);
             items.push_back(item);
         }
         if (!PollSockets(items, kPollMs)) break;
         now = os::ReadCounter();
         size_t i = 0;
         if (accepting && items[i++].readable) Accept(now);
+        if (accepting && options.listenTcp && items[i++].readable) AcceptNetwork(now);
         for (; i < items.size(); ++i) {
             auto it = connections.find(items[i].handle);
             if (it == connections.end()) continue;

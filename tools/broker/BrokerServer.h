@@ -18,8 +18,15 @@
 //   has taken no byte for stallSeconds during such a pause is cut off as not reading,
 //   and so is one for which more than connectionOutputLimit bytes wait.
 // - Accepting. At the open-file limit, accepting pauses for acceptPauseMs.
+// - Network (a TCP listener, optional). A connection first answers the challenge of
+//   BrokerTcp.h within handshakeSeconds; until then nothing reaches the core. At most
+//   maxNetworkConnections such connections, of which maxUnauthenticated still in their
+//   handshake; further ones are closed at once. A control frame closes a network
+//   connection: control stays on the Unix socket.
 #include <cstddef>
 #include <string>
+
+#include "platform/online/OnlineSocket.h"
 
 namespace online {
 
@@ -37,6 +44,13 @@ struct BrokerServerOptions {
     size_t connectionOutputLimit = 64u << 20;
     double stallSeconds = 10;
     int acceptPauseMs = 250;
+
+    bool listenTcp = false;
+    TcpEndpoint tcpEndpoint;
+    std::string secret;  // the handshake's shared secret
+    double handshakeSeconds = 5;
+    size_t maxNetworkConnections = 64;
+    size_t maxUnauthenticated = 16;
 };
 
 // Serves until a "stop" control command, SIGTERM/SIGINT, or the idle time-out.

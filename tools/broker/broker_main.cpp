@@ -1,9 +1,12 @@
 // online_broker: the local stand-in for the online services.
 //
 //   online_broker serve [--dir FOLDER] [--data FOLDER] [--schema FILE] [--idle-exit SECONDS]
+//                       [--listen [ADDRESS:]PORT --secret-file FILE]
 //       Listens on FOLDER/broker.sock (default: $ONLINE_BROKER_DIR); durable state in
 //       --data (default FOLDER/data); the schema defaults to online_schema.txt beside
-//       the program.
+//       the program. --listen also accepts players over TCP (ADDRESS 127.0.0.1 when
+//       omitted, 0.0.0.0 for every interface, port 0 for the system's choice) who know
+//       the secret of FILE (16 to 4,096 bytes).
 //   online_broker ctl [--dir FOLDER] seed FILE | stats ACCOUNT | leaderboard NAME |
 //       file ACCOUNT/NAME | stop
 //       Sends one control command to a running broker and prints its answer.
@@ -22,7 +25,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: online_broker serve [--dir D] [--data D] [--schema F] [--idle-exit S]\n"
+                 "usage: online_broker serve [--dir D] [--data D] [--schema F] [--idle-exit S] [--listen [ADDRESS:]PORT --secret-file F]\n"
                  "       online_broker ctl [--dir D] seed FILE|stats ACCOUNT|leaderboard NAME|file ACCOUNT/NAME|stop\n");
     return 2;
 }
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
     std::string dir = env ? env : "";
     online::BrokerServerOptions options;
     options.schemaPath = online::ExecutableFolder() + "/online_schema.txt";
+    std::string listen, secretFile;
     int i = 2;
     for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
         const std::string opt = argv[i];
@@ -43,10 +47,28 @@ int main(int argc, char** argv) {
         else if (opt == "--data") options.dataFolder = argv[i + 1];
         else if (opt == "--schema") options.schemaPath = argv[i + 1];
         else if (opt == "--idle-exit") options.idleExitSeconds = std::atoi(argv[i + 1]);
+        else if (opt == "--listen") listen = argv[i + 1];
+        else if (opt == "--secret-file") secretFile = argv[i + 1];
         else return Usage();
     }
     if (dir.empty()) return Usage();
     if (mode == "serve") {
+        if (!listen.empty()) {
+            if (!online::ParseListenAddress(listen, &options.tcpEndpoint)) {
+                std::fprintf(stderr, "online_broker: --listen %s is not [ADDRESS:]PORT with a numeric address\n", listen.c_str());
+                return 2;
+            }
+            if (secretFile.empty()) {
+                std::fprintf(stderr, "online_broker: --listen needs --secret-file\n");
+                return 2;
+            }
+            std::string error;
+            if (!online::ReadSecretFile(secretFile, &options.secret, &error)) {
+                std::fprintf(stderr, "online_broker: %s\n", error.c_str());
+                return 2;
+            }
+            options.listenTcp = true;
+        }
         options.socketFolder = dir;
         if (options.dataFolder.empty()) options.dataFolder = dir + "/data";
         return online::RunBrokerServer(options);

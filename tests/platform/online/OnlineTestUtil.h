@@ -13,6 +13,7 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -152,6 +153,46 @@ public:
         }
         return false;
     }
+    // Starts with a TCP listener ("--listen listen --secret-file secretFile" and more):
+    // true once the program printed its listening line, whose port lands in *port. The
+    // program's standard error goes to errorFile when given.
+    bool StartListening(const std::string& listen, const std::string& secretFile, uint16_t* port, std::vector<std::string> more = {},
+                        const std::string& errorFile = "") {
+        std::filesystem::remove(online::BrokerSocketPath(folder));
+        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
+        std::vector<std::string> args = {program, "serve", "--dir", folder, "--idle-exit", "60", "--listen", listen, "--secret-file", secretFile};
+        args.insert(args.end(), more.begin(), more.end());
+        int out[2];
+        if (pipe(out) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            if (!errorFile.empty()) {
+                FILE* e = std::fopen(errorFile.c_str(), "w");
+                if (e) dup2(fileno(e), 2);
+            }
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char c = 0;
+        pollfd p{out[0], POLLIN, 0};
+        while (line.size() < 200 && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        close(out[0]);
+        const size_t colon = line.rfind(':');
+        if (line.rfind("online_broker: listening on ", 0) != 0 || colon == std::string::npos) return false;
+        *port = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
+        listeningLine = line;
+        return true;
+    }
+    std::string listeningLine;
+
     // Sends sig (0: none, the broker is ending by itself), then waits up to five seconds.
     int Stop(int sig = SIGTERM) {
         if (pid <= 0) return -1;

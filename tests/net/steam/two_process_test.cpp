@@ -1,0 +1,183 @@
+// Two mp_peer processes meet through the real broker program: by invitation over the
+// Unix socket, the same over TCP, and by automatic matching; each prints its events as
+// JSON lines, which must hold the expected sequence.
+// test-depends: online_broker mp_peer
+// test-timeout: 240
+// test-link: broker_server
+#include "../../platform/online/OnlineTestUtil.h"
+
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "tools/broker/BrokerControl.h"
+
+namespace {
+
+using namespace onlinetest;
+
+const std::string kSecret = "two machines share this secret";
+
+class TwoProcesses : public ::testing::Test {
+protected:
+    void SetUp() override {
+        secretFile = (dir.path / "secret").string();
+        std::ofstream(secretFile) << kSecret;
+        ASSERT_TRUE(broker.StartListening("127.0.0.1:0", secretFile, &port));
+        std::string answer, error;
+        ASSERT_TRUE(online::ControlBroker(dir.path.string(), "seed", "user 1 Host\nuser 2 Guest\nfriends 1 2\n", &answer, &error)) << error;
+    }
+    // Starts one peer; its events go to dir/<name>.log.
+    pid_t Peer(const std::string& name, uint32_t account, const std::vector<std::string>& env, const std::vector<std::string>& args) {
+        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/mp_peer";
+        const std::string log = (dir.path / (name + ".log")).string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            FILE* out = std::fopen(log.c_str(), "w");
+            if (out) dup2(fileno(out), 1);
+            setenv("ONLINE_ACCOUNT", std::to_string(account).c_str(), 1);
+            setenv("ONLINE_PERSONA", name.c_str(), 1);
+            for (const std::string& e : env) putenv(strdup(e.c_str()));
+            std::vector<std::string> all = {program};
+            all.insert(all.end(), args.begin(), args.end());
+            std::vector<char*> argv;
+            for (std::string& a : all) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+    std::vector<std::string> Events(const std::string& name) {
+        std::ifstream f(dir.path / (name + ".log"));
+        std::vector<std::string> out;
+        std::string line;
+        while (std::getline(f, line)) {
+            const size_t at = line.find("\"event\":");
+            if (at != std::string::npos && line.find("lobby_updated") == std::string::npos && line.find("clock_base") == std::string::npos)
+                out.push_back(line.substr(at));
+        }
+        return out;
+    }
+    // The events in this order (others may come between).
+    static bool InOrder(const std::vector<std::string>& events, const std::vector<std::string>& wanted) {
+        size_t next = 0;
+        for (const std::string& e : events)
+            if (next < wanted.size() && e.find(wanted[next]) != std::string::npos) ++next;
+        return next == wanted.size();
+    }
+    static std::string Joined(const std::vector<std::string>& events) {
+        std::ostringstream s;
+        for (const std::string& e : events) s << e << "\n";
+        return s.str();
+    }
+    void InvitationStory(const std::vector<std::string>& env) {
+        std::vector<std::string> hostEnv = env;
+        hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+        const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--chat", "hello", "--deadline", "30"});
+        const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--chat", "hi", "--leave-after-chat", "--deadline", "30"});
+        const int guestStatus = WaitOrKill(guest, 40);
+        const int hostStatus = WaitOrKill(host, 10);
+        const std::vector<std::string> h = Events("Host"), g = Events("Guest");
+        EXPECT_EQ(WEXITSTATUS(hostStatus), 0) << Joined(h);
+        EXPECT_EQ(WEXITSTATUS(guestStatus), 0) << Joined(g);
+        EXPECT_TRUE(InOrder(h, {"\"chat\",\"lobby\":1,\"kind\":2,\"text\":\"Guest\"", "\"lobby_start\",\"map\":0,\"host\":1", "\"hosted\",\"result\":0",
+                                "player_connecting", "player_connected", "\"text\":\"Guest: hi\"", "\"player_disconnected\",\"reason\":8"}))
+            << Joined(h);
+        EXPECT_TRUE(InOrder(g, {"lobby_join_requested", "\"lobby_start\",\"map\":0,\"host\":0", "\"joined\",\"result\":0", "\"text\":\"Host: hello\"",
+                                "leaving", "\"disconnected\""}))
+            << Joined(g);
+    }
+
+    TempDir dir;
+    std::string secretFile;
+    BrokerProcess broker{dir.path.string()};
+    uint16_t port = 0;
+};
+
+TEST_F(TwoProcesses, InvitationReadyStartHostJoinChatAndLeaveOverTheUnixSocket) {
+    InvitationStory({"ONLINE_BROKER_DIR=" + dir.path.string()});
+}
+
+TEST_F(TwoProcesses, TheSameStoryOverTcp) {
+    InvitationStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile});
+}
+
+TEST_F(TwoProcesses, TwoAutoMatchingPeersMeetAndConnect) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    const pid_t a = Peer("Host", 1, env, {"--automatch", "2", "15", "--chat", "a", "--leave-after-chat", "--deadline", "40"});
+    const pid_t b = Peer("Guest", 2, env, {"--automatch", "2", "15", "--chat", "b", "--leave-after-chat", "--deadline", "40"});
+    const int sa = WaitOrKill(a, 50), sb = WaitOrKill(b, 50);
+    const std::vector<std::string> ea = Events("Host"), eb = Events("Guest");
+    // One hosts, the other joins; both hear the other's line.
+    const bool aHosts = InOrder(ea, {"\"host\":1"});
+    EXPECT_TRUE(InOrder(aHosts ? ea : eb, {"\"host\":1", "\"hosted\",\"result\":0", "player_connected"})) << Joined(ea) << Joined(eb);
+    EXPECT_TRUE(InOrder(aHosts ? eb : ea, {"\"host\":0", "\"joined\",\"result\":0"})) << Joined(ea) << Joined(eb);
+    EXPECT_FALSE(InOrder(ea, {"deadline"}));
+    EXPECT_FALSE(InOrder(eb, {"deadline"}));
+    (void)sa;
+    (void)sb;
+}
+
+// Waits until a peer's log holds the event (up to the given seconds).
+bool AwaitEvent(const std::function<std::vector<std::string>()>& events, const std::string& wanted, int seconds) {
+    for (int i = 0; i < seconds * 100; ++i) {
+        for (const std::string& e : events())
+            if (e.find(wanted) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(TwoProcesses, AStoppedClientStallsAndResumesAtTheHost) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--stay", "10", "--deadline", "40"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Guest"); }, "\"joined\",\"result\":0", 15));
+    kill(guest, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::seconds(7));
+    kill(guest, SIGCONT);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 30)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    EXPECT_TRUE(InOrder(Events("Host"), {"player_connected", "\"stall\"", "\"resume\"", "player_disconnected"})) << Joined(Events("Host"));
+}
+
+TEST_F(TwoProcesses, AKilledHostIsDroppedAfterThirtySeconds) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--deadline", "60"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--deadline", "60"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Guest"); }, "\"joined\",\"result\":0", 15));
+    kill(host, SIGKILL);
+    WaitOrKill(host, 5);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 50)), 0);
+    EXPECT_TRUE(InOrder(Events("Guest"), {"\"joined\",\"result\":0", "\"lobby\":1,\"kind\":3,\"text\":\"Host\"", "\"stall\"",
+                                          "\"disconnected\",\"reason\":4,\"mode\":0"}))
+        << Joined(Events("Guest"));
+}
+
+TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
+    std::string answer, error;
+    ASSERT_TRUE(online::ControlBroker(dir.path.string(), "seed", "user 3 Mallory\n", &answer, &error)) << error;
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--chat", "hello", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--delay-join", "12", "--chat", "hi", "--leave-after-chat", "--deadline", "40"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Host"); }, "\"hosted\",\"result\":0", 15));
+    const pid_t hostile = Peer("Mallory", 3, env, {"--hostile-frames", "10", "--target", "1", "--deadline", "30"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(hostile, 20)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 30)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    const std::vector<std::string> h = Events("Host");
+    EXPECT_TRUE(InOrder(h, {"\"hosted\",\"result\":0", "player_connecting", "player_connected", "\"text\":\"Guest: hi\"", "player_disconnected"}))
+        << Joined(h);
+    EXPECT_FALSE(InOrder(h, {"player_connecting", "player_connecting"})) << Joined(h);
+    EXPECT_TRUE(InOrder(Events("Mallory"), {"hostile_done"}));
+}
+
+}  // namespace

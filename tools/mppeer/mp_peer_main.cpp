@@ -1,0 +1,305 @@
+// mp_peer: one player of a two-process match, for the tests. It signs in to the online
+// services, runs a multiplayer engine (with its network thread) over the online driver,
+// follows a plan from its command line and prints every event the game hears as one
+// JSON line on standard output.
+//
+//   mp_peer [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]
+//           [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]
+//           [--delay-join S] [--hostile-frames SECONDS --target ACCOUNT]
+//
+// Identity and the broker come from the ONLINE_* settings (--broker overrides the
+// address). The plan: --create makes a friends-only lobby and, with --invite, invites
+// until someone joins; --accept answers an invitation; --automatch searches instead;
+// --ready readies once the lobby has two members; the game start request makes the
+// squad player host and the other join; the host accepts the joining player; each side
+// sends --chat in the game once connected; --leave-after-chat disconnects once the
+// other's chat arrived, or --stay seconds after connecting; a host ends when its player
+// left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
+// host of the lobby's game for that long instead of joining. Status 0 when the plan
+// ran, 2 on a bad command line or failed sign-in, 3 at the deadline (default 60 s).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "core/CrtRand.h"
+#include "core/StaticInit.h"
+#include "core/config/CoreStaticInit.h"
+#include "engine/startup/EngineStaticInit.h"
+#include "engine/game/GameDelegate.h"
+#include "net/MultiplayerEngine.h"
+#include "net/NetStaticInit.h"
+#include "net/Player.h"
+#include "net/steam/SteamNetDriver.h"
+#include "platform/online/Online.h"
+#include "platform/online/OnlineSocket.h"
+#include "platform/os/Clock.h"
+#include "render/frame/RenderStaticInit.h"
+
+namespace {
+
+struct Plan {
+    bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
+    bool automatch = false;
+    int32_t team = 0, mask = 15;
+    std::string chat;
+    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
+    uint32_t target = 0;
+};
+
+int64_t MsSinceStart() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string Utf8(const char16_t* text) {
+    std::string out;
+    for (; text && *text; ++text) {
+        const char16_t c = *text;
+        if (c < 0x80) {
+            if (c == '"' || c == '\\') out += '\\';
+            out += static_cast<char>(c < 0x20 ? '?' : c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+void Event(const char* name, const std::string& fields = "") {
+    std::printf("{\"t\":%lld,\"event\":\"%s\"%s%s}\n", static_cast<long long>(MsSinceStart()), name, fields.empty() ? "" : ",",
+                fields.c_str());
+    std::fflush(stdout);
+}
+
+class Harness : public GameDelegate {
+public:
+    Plan plan;
+    MultiplayerEngine* engine = nullptr;
+    bool members2 = false, readied = false, started = false, host = false, connected = false;
+    bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
+    int64_t leftAt = 0;
+
+    void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
+        Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
+        if (lobby && kind == 2) members2 = true;
+        // The game echoes a player's own line; the other's is the one that counts.
+        const std::string line = Utf8(text), own = ": " + plan.chat;
+        if (!lobby && (line.size() < own.size() || line.compare(line.size() - own.size(), own.size(), own) != 0)) chatHeard = true;
+    }
+    void OnLobbyUpdated() override {
+        Event("lobby_updated");
+        if (joinedLobby || plan.create) {
+            if (engine->LobbyGetMemberPresent(1)) members2 = true;
+        }
+    }
+    void OnLobbyJoinRequested() override {
+        Event("lobby_join_requested");
+        if (plan.accept) {
+            engine->LobbyAcceptJoinRequest();
+            joinedLobby = true;
+        }
+    }
+    void OnLobbyGameStartRequest(uint32_t map, bool isHost, bool ranked) override {
+        Event("lobby_start", "\"map\":" + std::to_string(map) + ",\"host\":" + std::to_string(isHost) + ",\"ranked\":" + std::to_string(ranked));
+        started = true;
+        host = isHost;
+        if (isHost)
+            engine->Host(0);
+        else if (plan.delayJoin <= 0)
+            engine->Join("", 0, 0);
+        else
+            joinPending = true;
+    }
+    void OnLobbyError(int32_t e) override { Event("lobby_error", "\"error\":" + std::to_string(e)); }
+    void OnGameHosted(int32_t r) override { Event("hosted", "\"result\":" + std::to_string(r)); }
+    void OnGameJoined(int32_t r) override {
+        Event("joined", "\"result\":" + std::to_string(r));
+        if (r == 0) Connected();
+    }
+    void OnGameDisconnected(int32_t r) override {
+        Event("disconnected", "\"reason\":" + std::to_string(r) + ",\"mode\":" + std::to_string(engine->GetMainThreadMode()));
+        if (!host) done = true;
+    }
+    bool OnPlayerConnecting() override {
+        Event("player_connecting");
+        return true;
+    }
+    void OnPlayerConnected(Player*) override {
+        Event("player_connected");
+        if (host) Connected();
+    }
+    void OnPlayerReady(Player*) override { Event("player_ready"); }
+    void OnPlayerDisconnected(Player*, uint32_t r) override {
+        Event("player_disconnected", "\"reason\":" + std::to_string(r));
+        if (host) done = true;
+    }
+    void OnPlayerConnectionStall(Player*) override { Event("stall"); }
+    void OnPlayerConnectionResume(Player*) override { Event("resume"); }
+
+    void Connected() {
+        connected = true;
+        if (!plan.chat.empty()) {
+            std::u16string text(plan.chat.begin(), plan.chat.end());
+            engine->SendChatMessage(0, text.c_str());
+            chatSent = true;
+        }
+    }
+};
+
+bool ParseDouble(const char* text, double* out) {
+    char* end = nullptr;
+    *out = std::strtod(text, &end);
+    return end && *end == 0 && *out >= 0;
+}
+
+int Usage(const char* why) {
+    std::fprintf(stderr, "mp_peer: %s\n", why);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Harness h;
+    Plan& plan = h.plan;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) return nullptr;
+            (void)name;
+            return argv[++i];
+        };
+        if (a == "--create") plan.create = true;
+        else if (a == "--invite") plan.invite = true;
+        else if (a == "--accept") plan.accept = true;
+        else if (a == "--ready") plan.ready = true;
+        else if (a == "--leave-after-chat") plan.leaveAfterChat = true;
+        else if (a == "--chat") {
+            const char* v = value("--chat");
+            if (!v) return Usage("--chat needs a text");
+            plan.chat = v;
+        } else if (a == "--automatch") {
+            const char* t = value("team");
+            const char* m = t ? value("mask") : nullptr;
+            if (!m) return Usage("--automatch needs TEAM MASK");
+            plan.automatch = true;
+            plan.team = std::atoi(t);
+            plan.mask = std::atoi(m);
+        } else if (a == "--broker") {
+            const char* v = value("--broker");
+            std::string host;
+            uint16_t port = 0;
+            if (!v || !online::ParseBrokerAddress(v, &host, &port)) return Usage("--broker wants HOST:PORT");
+            online::SetBrokerAddressOverride(v);
+        } else if (a == "--target") {
+            const char* v = value("--target");
+            if (!v) return Usage("--target needs an account");
+            plan.target = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join") {
+            const char* v = value(a.c_str());
+            double d = 0;
+            if (!v || !ParseDouble(v, &d)) return Usage("a number of seconds is missing");
+            (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay
+                                           : a == "--delay-join" ? plan.delayJoin : plan.hostileSeconds) = d;
+        } else {
+            return Usage(("unknown argument " + a).c_str());
+        }
+    }
+
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kNetStaticInit};
+    if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
+    online::ClientConfig config = online::ClientConfig::FromEnvironment();
+    if (!SteamAPI_InitWithConfig(config)) return Usage((std::string("online services: ") + SteamAPI_InitError()).c_str());
+    online::OnlineContext* ctx = online::GlobalContext();
+    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) + "\"");
+
+    if (plan.hostileSeconds > 0) {
+        // Frames of every type with random contents at the target, 200 a second.
+        const online::OnlineId target = online::MakeUserId(plan.target);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(plan.hostileSeconds);
+        uint32_t sent = 0;
+        while (std::chrono::steady_clock::now() < until) {
+            uint8_t frame[64];
+            const uint32_t n = 1 + uint32_t(CrtRand()) % sizeof frame;
+            for (uint32_t k = 0; k < n; ++k) frame[k] = static_cast<uint8_t>(CrtRand());
+            frame[0] = static_cast<uint8_t>(1 + CrtRand() % 6);
+            ctx->Networking()->SendP2PPacket(target, frame, n, online::kSendUnreliableNoDelay, 0);
+            ++sent;
+            ctx->RunCallbacks();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        Event("hostile_done", "\"frames\":" + std::to_string(sent));
+        SteamAPI_Shutdown();
+        RunStaticShutdown();
+        return 0;
+    }
+    auto driver = std::make_unique<Network::SteamNetDriver>(ctx);
+    MultiplayerEngine::Options options;
+    options.delegate = &h;
+    options.driver = driver.get();
+    auto engine = std::make_unique<MultiplayerEngine>(options);
+    engine->InitRemotePlayers(1);
+    driver->SetRouteTarget(engine.get());
+    h.engine = engine.get();
+
+    if (plan.automatch) {
+        engine->LobbySetSkill(1000.0f, 1000.0f);
+        engine->LobbyAutoMatch(plan.team, 100, 400, 100, 400, 60, 60, 60, plan.mask, false);
+    } else if (plan.create) {
+        engine->LobbyCreatePrivate();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    double nextInvite = 0.5, doneAt = -1, connectedAt = -1, chatHeardAt = -1, joinAt = -1;
+    int status = 3;
+    while (seconds() < plan.deadline) {
+        ctx->RunCallbacks();
+        engine->UpdateMainThread();
+        if (plan.invite && !h.members2 && seconds() >= nextInvite) {
+            engine->LobbyInviteFriend();
+            nextInvite = seconds() + 0.5;
+        }
+        if (plan.ready && h.members2 && !h.readied) {
+            engine->LobbySetReady(true);
+            h.readied = true;
+        }
+        if (h.joinPending && joinAt < 0) joinAt = seconds() + plan.delayJoin;
+        if (h.joinPending && seconds() >= joinAt) {
+            engine->Join("", 0, 0);
+            h.joinPending = false;
+        }
+        if (h.connected && connectedAt < 0) connectedAt = seconds();
+        const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;
+        // Leaving half a second after the other's line arrived lets the own line's
+        // reliable packet reach the other first.
+        if (h.chatHeard && chatHeardAt < 0) chatHeardAt = seconds();
+        const bool chatOver = plan.leaveAfterChat && h.connected && chatHeardAt >= 0 && seconds() >= chatHeardAt + 0.5;
+        if ((chatOver || stayOver) && !h.left) {
+            engine->Disconnect(0);
+            h.left = true;
+            Event("leaving");
+        }
+        if ((h.done || (h.left && !h.host)) && doneAt < 0) doneAt = seconds() + (h.host ? 0.2 : plan.linger);
+        if (h.done && !h.host && doneAt > seconds() + plan.linger) doneAt = seconds() + plan.linger;
+        if (doneAt >= 0 && seconds() >= doneAt) {
+            status = 0;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (status == 3) Event("deadline");
+    driver->SetRouteTarget(nullptr);
+    engine.reset();
+    driver.reset();
+    SteamAPI_Shutdown();
+    RunStaticShutdown();
+    return status;
+}
