@@ -162,8 +162,25 @@ bool SteamGamerProfile::ReadCloudFile(const char*, const char* fileName, uint32_
 // ---------------------------------------------------------------------------------------
 // Loading (main thread)
 
+bool GamerProfile::ReadUsableCopy(const char* profile, const char* fileName, uint32_t tag, uint32_t layout,
+                                  uint8_t** data, uint32_t* size, uint32_t* stamp) {
+    uint8_t* payload = nullptr;
+    uint32_t payloadSize = 0;
+    uint32_t s = 0;
+    *stamp = 0;
+    if (!ReadCloudFile(profile, fileName, tag, layout, &payload, &payloadSize, &s)) return false;
+    if (!AcceptPayload(tag, payload, payloadSize)) {
+        delete[] payload;
+        return false;
+    }
+    *stamp = s;
+    if (data) *data = payload; else delete[] payload;
+    if (size) *size = payloadSize;
+    return true;
+}
+
 bool GamerProfile::LoadData(const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data, uint32_t* size,
-                            uint32_t* stamp, PayloadCheck accept, void* context) {
+                            uint32_t* stamp) {
     WaitForPendingWrites();
     char altName[kCloudFileNameBytes];
     AltName(altName, fileName);
@@ -175,19 +192,8 @@ bool GamerProfile::LoadData(const char* fileName, uint32_t tag, uint32_t layout,
         uint32_t stamp = 0;
         ~Copy() { delete[] data; }
     } plain, alt;
-    auto read = [&](const char* name, Copy& c) {
-        uint32_t s = 0;
-        if (ReadCloudFile(profile, name, tag, layout, &c.data, &c.size, &s) && (!accept || accept(context, c.data, c.size))) {
-            c.stamp = s;
-        } else {
-            delete[] c.data;
-            c.data = nullptr;
-            c.size = 0;
-            c.stamp = 0;
-        }
-    };
-    read(fileName, plain);
-    read(altName, alt);
+    ReadUsableCopy(profile, fileName, tag, layout, &plain.data, &plain.size, &plain.stamp);
+    ReadUsableCopy(profile, altName, tag, layout, &alt.data, &alt.size, &alt.stamp);
 
     Copy* chosen = nullptr;
     const char* chosenName = nullptr;
@@ -268,8 +274,10 @@ void GamerProfile::WriteDataJob(uintptr_t argument, BoundedReader& in) {
         AltName(altName, fileName);
         const char* profile = nameCopy ? nameCopy->Raw() : nullptr;
         uint32_t plainStamp = 0, altStamp = 0;
-        if (!ReadCloudFile(profile, fileName, tag, layout, nullptr, nullptr, &plainStamp)) plainStamp = 0;
-        if (!ReadCloudFile(profile, altName, tag, layout, nullptr, nullptr, &altStamp)) altStamp = 0;
+        // A copy that cannot be read whole counts 0, as when loading: the alternation
+        // then never overwrites the copy a load would pick.
+        ReadUsableCopy(profile, fileName, tag, layout, nullptr, nullptr, &plainStamp);
+        ReadUsableCopy(profile, altName, tag, layout, nullptr, nullptr, &altStamp);
         const char* target = altStamp < plainStamp ? altName : fileName;
         gLog.Print(LogSeverity::Information, LogCategory::Engine, "Storing data to %s (%d vs %d) - new stamp: %d", target,
                    static_cast<int>(plainStamp), static_cast<int>(altStamp), static_cast<int>(newStamp));

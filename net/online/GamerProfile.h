@@ -86,12 +86,13 @@ public:
     virtual bool ReadCloudFile(const char* profileName, const char* fileName, uint32_t tag, uint32_t layout,
                                uint8_t** data, uint32_t* size, uint32_t* stamp);
 
-    // Picks the newer usable copy of a file; accept (when given) is asked about each copy
-    // that passed its checks, and a refused copy counts as absent. True with the payload
-    // (new[], caller owns) and its stamp when a copy is handed out.
-    using PayloadCheck = bool (*)(void* context, const uint8_t* data, uint32_t size);
-    bool LoadData(const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data, uint32_t* size, uint32_t* stamp,
-                  PayloadCheck accept = nullptr, void* context = nullptr);
+    // Whether a copy's payload that passed its checks can be read whole; a refused copy
+    // counts as absent both when loading and when choosing the copy a save overwrites.
+    // Any thread (the worker asks too). The base class accepts every payload.
+    virtual bool AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) const { return true; }
+    // Picks the newer usable copy of a file. True with the payload (new[], caller owns)
+    // and its stamp when a copy is handed out.
+    bool LoadData(const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data, uint32_t* size, uint32_t* stamp);
     // Takes the data (new[] block); nothing when size is 0. Advances stamp in place and
     // posts the write to the ResourceManager worker.
     void SaveDataAsync(const char* fileName, uint32_t tag, uint32_t layout, uint8_t* data, uint32_t size, uint32_t& stamp);
@@ -115,6 +116,9 @@ protected:
     online::OnlineContext* services;
 
 private:
+    // ReadCloudFile, then AcceptPayload: the copy's stamp, or 0 when it is not usable.
+    bool ReadUsableCopy(const char* profile, const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data,
+                        uint32_t* size, uint32_t* stamp);
     static void RunWriteJob(void* argument, const uint8_t* payload, uint32_t bytes);
 };
 

@@ -35,18 +35,6 @@ bool ParseResults(const uint8_t* data, uint32_t size, PCMacGamerProfileResultsDa
     return !in.Failed();
 }
 
-// An empty payload is a valid file with nothing to read (the data keep their defaults).
-bool AcceptProgress(void*, const uint8_t* data, uint32_t size) {
-    if (!size) return true;
-    PCMacGamerProfileProgressData scratch;
-    return ParseProgress(data, size, scratch);
-}
-
-bool AcceptResults(void*, const uint8_t* data, uint32_t size) {
-    if (!size) return true;
-    PCMacGamerProfileResultsData scratch;
-    return ParseResults(data, size, scratch);
-}
 
 // The data object's property list in a new[] buffer; null when it has none.
 uint8_t* Serialize(const RTTIPolyBaseClass& object, uint32_t& size) {
@@ -109,6 +97,21 @@ void PCMacGamerProfile::ResetData() {
     pendingStatsStores = 0;
 }
 
+// An empty payload is a valid file with nothing to read (the data keep their defaults).
+// Runs on the worker too: the scratch objects are its own.
+bool PCMacGamerProfile::AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) const {
+    if (!size) return true;
+    if (tag == kProgressFileTag) {
+        PCMacGamerProfileProgressData scratch;
+        return ParseProgress(data, size, scratch);
+    }
+    if (tag == kResultsFileTag) {
+        PCMacGamerProfileResultsData scratch;
+        return ParseResults(data, size, scratch);
+    }
+    return false;
+}
+
 void PCMacGamerProfile::CheckDataRetrieved() {
     if (!loggedIn || dataRetrievedSent || !progressLoaded || !resultsLoaded || !statsRetrieved) return;
     dataRetrievedSent = 1;
@@ -120,7 +123,7 @@ void PCMacGamerProfile::LoadProgress() {
     uint32_t size = 0;
     const uint32_t layout = progress.GetRTTIClass()->GetLayoutHash(&progress);
     std::unique_ptr<PCMacGamerProfileProgressData> scratch(new PCMacGamerProfileProgressData);
-    if (LoadData(kProgressFileName, kProgressFileTag, layout, &data, &size, &ProgressStamp(), &AcceptProgress)) {
+    if (LoadData(kProgressFileName, kProgressFileTag, layout, &data, &size, &ProgressStamp())) {
         if (size && ParseProgress(data, size, *scratch))
             progress.SwapValues(*scratch);
         else
@@ -138,7 +141,7 @@ void PCMacGamerProfile::LoadResults() {
     uint32_t size = 0;
     const uint32_t layout = results.GetRTTIClass()->GetLayoutHash(&results);
     std::unique_ptr<PCMacGamerProfileResultsData> scratch(new PCMacGamerProfileResultsData);
-    if (LoadData(kResultsFileName, kResultsFileTag, layout, &data, &size, &ResultsStamp(), &AcceptResults)) {
+    if (LoadData(kResultsFileName, kResultsFileTag, layout, &data, &size, &ResultsStamp())) {
         if (size && ParseResults(data, size, *scratch)) {
             results.SwapMissions(*scratch);
             results.CompleteMissions();
