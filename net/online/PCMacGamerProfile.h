@@ -26,7 +26,7 @@ class PCMacGamerProfile : public LCZKRGamerProfile {
 public:
     // leaderboards: where mission scores go (may be null: none are posted).
     PCMacGamerProfile(online::OnlineContext* services, SteamLeaderboardsManager* leaderboards);
-    // Unregisters the callbacks; the base waits for pending writes.
+    // Waits for pending writes, then unregisters the callbacks.
     ~PCMacGamerProfile() override;
 
     // Calls "OnRelease", then the inherited destroy (which deletes the object).

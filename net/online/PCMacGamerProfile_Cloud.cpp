@@ -63,6 +63,9 @@ PCMacGamerProfile::PCMacGamerProfile(online::OnlineContext* services, SteamLeade
 }
 
 PCMacGamerProfile::~PCMacGamerProfile() {
+    // The pending jobs call this object's cloud operations: they must finish while it is
+    // still whole (the base part's wait would run them against the base class).
+    WaitForPendingWrites();
     if (!services) return;
     if (statsReceived.registered) services->UnregisterCallback(&statsReceived);
     if (statsStored.registered) services->UnregisterCallback(&statsStored);
