@@ -169,7 +169,7 @@ bool GamerProfile::ReadUsableCopy(const char* profile, const char* fileName, uin
     uint32_t s = 0;
     *stamp = 0;
     if (!ReadCloudFile(profile, fileName, tag, layout, &payload, &payloadSize, &s)) return false;
-    if (!AcceptPayload(tag, payload, payloadSize)) {
+    if (payloadCheck && !payloadCheck(tag, payload, payloadSize)) {
         delete[] payload;
         return false;
     }

@@ -86,16 +86,19 @@ public:
     virtual bool ReadCloudFile(const char* profileName, const char* fileName, uint32_t tag, uint32_t layout,
                                uint8_t** data, uint32_t* size, uint32_t* stamp);
 
-    // Whether a copy's payload that passed its checks can be read whole; a refused copy
-    // counts as absent both when loading and when choosing the copy a save overwrites.
-    // Any thread (the worker asks too). The base class accepts every payload.
-    virtual bool AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) const { return true; }
     // Picks the newer usable copy of a file. True with the payload (new[], caller owns)
     // and its stamp when a copy is handed out.
     bool LoadData(const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data, uint32_t* size, uint32_t* stamp);
     // Takes the data (new[] block); nothing when size is 0. Advances stamp in place and
     // posts the write to the ResourceManager worker.
     void SaveDataAsync(const char* fileName, uint32_t tag, uint32_t layout, uint8_t* data, uint32_t size, uint32_t& stamp);
+
+    // Whether a copy's payload that passed its checks can be read whole; a refused copy
+    // counts as absent both when loading and when choosing the copy a save overwrites.
+    // Any thread (the worker asks too). A subclass sets it (not a virtual slot, so the
+    // slot order stays the design's); without one every payload is accepted.
+    using PayloadCheck = bool (*)(uint32_t tag, const uint8_t* data, uint32_t size);
+    void SetPayloadCheck(PayloadCheck check) { payloadCheck = check; }
 
     bool IsLoggedIn() const { return loggedIn != 0; }
     const NameString& GetProfileName() const { return profileName; }
@@ -114,6 +117,7 @@ protected:
     uint8_t loggedIn = 0;
     NameString profileName;
     online::OnlineContext* services;
+    PayloadCheck payloadCheck = nullptr;
 
 private:
     // ReadCloudFile, then AcceptPayload: the copy's stamp, or 0 when it is not usable.

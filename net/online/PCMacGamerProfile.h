@@ -37,8 +37,6 @@ public:
     // A write job is pending or a stats store is unanswered.
     bool HasPendingWork() const override;
     void ResetData() override;
-    // Progress and results payloads must parse whole into a scratch object.
-    bool AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) const override;
     void LoadAllData() override;
 
     // ---- Progress and results (PCMacGamerProfile_Progress.cpp) ----

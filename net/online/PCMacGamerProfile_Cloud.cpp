@@ -45,6 +45,22 @@ uint8_t* Serialize(const RTTIPolyBaseClass& object, uint32_t& size) {
     return buffer;
 }
 
+// Progress and results payloads must parse whole into a scratch object. An empty
+// payload is a valid file with nothing to read (the data keep their defaults). Runs on
+// the worker too: the scratch objects are its own.
+bool AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) {
+    if (!size) return true;
+    if (tag == kProgressFileTag) {
+        PCMacGamerProfileProgressData scratch;
+        return ParseProgress(data, size, scratch);
+    }
+    if (tag == kResultsFileTag) {
+        PCMacGamerProfileResultsData scratch;
+        return ParseResults(data, size, scratch);
+    }
+    return false;
+}
+
 }  // namespace
 
 PCMacGamerProfile::PCMacGamerProfile(online::OnlineContext* services, SteamLeaderboardsManager* leaderboards)
@@ -54,6 +70,7 @@ PCMacGamerProfile::PCMacGamerProfile(online::OnlineContext* services, SteamLeade
       achievementStored(this, &PCMacGamerProfile::OnUserAchievementStored),
       overlayActivated(this, &PCMacGamerProfile::OnGameOverlayActivated),
       leaderboards(leaderboards) {
+    SetPayloadCheck(&AcceptPayload);
     if (!services) return;
     services->RegisterCallback(&statsReceived, online::UserStatsReceived::kCallbackId);
     services->RegisterCallback(&statsStored, online::UserStatsStored::kCallbackId);
@@ -98,21 +115,6 @@ void PCMacGamerProfile::ResetData() {
     progressLoaded = resultsLoaded = statsRetrieved = dataRetrievedSent = 0;
     statsValid = 0;
     pendingStatsStores = 0;
-}
-
-// An empty payload is a valid file with nothing to read (the data keep their defaults).
-// Runs on the worker too: the scratch objects are its own.
-bool PCMacGamerProfile::AcceptPayload(uint32_t tag, const uint8_t* data, uint32_t size) const {
-    if (!size) return true;
-    if (tag == kProgressFileTag) {
-        PCMacGamerProfileProgressData scratch;
-        return ParseProgress(data, size, scratch);
-    }
-    if (tag == kResultsFileTag) {
-        PCMacGamerProfileResultsData scratch;
-        return ParseResults(data, size, scratch);
-    }
-    return false;
 }
 
 void PCMacGamerProfile::CheckDataRetrieved() {

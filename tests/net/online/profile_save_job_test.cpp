@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "ProfileTestSupport.h"
+#include <atomic>
+
+#include "platform/os/Thread.h"
 #include "render/resources/ResourceManager.h"
 
 using namespace profiletest;
@@ -45,6 +48,27 @@ TEST_F(SaveJobTest, AStreamOfSavesAlternatesAndTheNewestLoads) {
     LogIn();
     EXPECT_EQ(Profile().GetUnsignedLocalDataValue("n", 0), 12u);
     EXPECT_TRUE(log.Contains("Loaded from progress.alt (11 vs 12)"));
+}
+
+TEST_F(SaveJobTest, TheModuleMayNotCloseWhileASaveIsPending) {
+    LogIn();
+    // A job ahead of the save holds the worker until the test lets it go (or 10 s pass).
+    static std::atomic<bool> release;
+    release = false;
+    BaseThread::PostCallOrRunInline(
+        &gResourceManager,
+        [](void*, const uint8_t*, uint32_t) {
+            for (int i = 0; i < 2000 && !release.load(); ++i) os::Sleep(5);
+        },
+        nullptr, nullptr, 0);
+    ASSERT_TRUE(Profile().StoreProgress());
+    EXPECT_TRUE(GamerProfile::WritePending());
+    EXPECT_TRUE(Profile().HasPendingWork());
+    EXPECT_FALSE(module->MayClose());
+    release = true;
+    GamerProfile::WaitForPendingWrites();
+    EXPECT_TRUE(module->MayClose());
+    EXPECT_TRUE(CheckFile("progress", "progress", ProgressLayout(), 1));
 }
 
 TEST_F(SaveJobTest, AKilledBrokerLosesNoAcknowledgedCopy) {
