@@ -1,7 +1,7 @@
 // The gamer profile's saves: the main thread's cost of StoreProgress plus StoreResults
 // (serialise both data objects and post the writes to the ResourceManager worker)
 // against a synchronous FileWrite of the same bytes through an in-process broker whose
-// data folder lies in the working folder. Also the time of a full LoadAllData (both
+// data folder lies beside the program (in the build tree). Also the time of a full LoadAllData (both
 // files, both copies, and the stats request).
 //
 // Goal: the main thread's cost of the two stores is at most 0.2 of the synchronous
@@ -22,8 +22,11 @@
 
 namespace {
 
+// The program's folder, from main's first argument.
+std::filesystem::path gProgramFolder = std::filesystem::current_path();
+
 struct World {
-    std::string folder = (std::filesystem::current_path() / "profile_bench_data").string();
+    std::string folder = (gProgramFolder / "profile_bench_data").string();
     online::LocalBroker broker;
     std::unique_ptr<online::OnlineContext> ctx;
     std::unique_ptr<PCMacGamerProfile> profile;
@@ -123,6 +126,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 0) gProgramFolder = std::filesystem::absolute(argv[0]).parent_path();
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
