@@ -5,6 +5,8 @@
 #include "engine/game/Game.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
+#include "net/online/GamerProfile.h"
+#include "net/online/GamerProfileData.h"
 #include "net/steam/SteamNetDriver.h"
 
 namespace {
@@ -61,7 +63,22 @@ void InstallRow() {
     PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
 }
 
+using namespace ZKRGamerProfileData;
+using namespace PCMacGamerProfileData;
+using K = StaticInitKind;
+
 const StaticInitRow kNetRows[] = {
+    {13, K::ClassRegistration, "GamerProfile", &StaticInitRegister<GamerProfile>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileMissionMedalEntry", &StaticInitRegister<ZKRGamerProfileMissionMedalEntry>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileMissionEntry", &StaticInitRegister<ZKRGamerProfileMissionEntry>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileStatEntry", &StaticInitRegister<ZKRGamerProfileStatEntry>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileLocalDataEntry", &StaticInitRegister<ZKRGamerProfileLocalDataEntry>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileAchievementEntry", &StaticInitRegister<ZKRGamerProfileAchievementEntry>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileResultsData", &StaticInitRegister<ZKRGamerProfileResultsData>, 0, 0},
+    {13, K::ClassRegistration, "ZKRGamerProfileStatsData", &StaticInitRegister<ZKRGamerProfileStatsData>, 0, 0},
+    {13, K::ClassRegistration, "PCMacGamerProfileResultsData", &StaticInitRegister<PCMacGamerProfileResultsData>, 0, 0},
+    {13, K::ClassRegistration, "PCMacGamerProfileStatsData", &StaticInitRegister<PCMacGamerProfileStatsData>, 0, 0},
+    {13, K::ClassRegistration, "PCMacGamerProfileProgressData", &StaticInitRegister<PCMacGamerProfileProgressData>, 0, 0},
     {13, StaticInitKind::GlobalObject, "MultiplayerEngineHooks", &InstallRow, 0, 0},
 };
 

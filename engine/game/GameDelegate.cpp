@@ -3,13 +3,12 @@
 #include "core/CrtRand.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
+#include "engine/game/LeaderboardViewer.h"
 
 namespace {
 // Zero until something sets it, as a zero-initialised integer is.
 int32_t gSampleNumber = 0;
 }  // namespace
-
-LeaderboardViewer::~LeaderboardViewer() = default;
 
 GameDelegate::~GameDelegate() { delete leaderboardViewer; }
 

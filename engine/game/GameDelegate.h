@@ -14,15 +14,9 @@
 #include "core/text/NameString.h"
 
 class Entity;
+class LeaderboardViewer;  // engine/game/LeaderboardViewer.h; created at init, owned by the delegate
 struct MPMethodCall;
 class Player;
-
-// The online leaderboard viewer the base delegate creates at init (body with the
-// leaderboards); the delegate owns and deletes it.
-class LeaderboardViewer {
-public:
-    virtual ~LeaderboardViewer();
-};
 
 class GameDelegate {
 public:

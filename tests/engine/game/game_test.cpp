@@ -33,6 +33,7 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/game/LeaderboardViewer.h"
 #include "render/resources/TGAImage.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
