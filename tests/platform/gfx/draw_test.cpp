@@ -25,6 +25,28 @@ TEST_F(DrawFixture, FullScreenQuadCoversEveryPixelOnce) {
     ExpectPicture("full_screen_quad", backBuffer, [](uint32_t, uint32_t) { return Argb(2, 2, 2, 2); }, 0);
 }
 
+// The vertex position named POSITION however a vertex shader returns it: as its return
+// value, as an out parameter or in an output struct; an input struct keeps POSITION as
+// the vertex attribute.
+TEST_F(DrawFixture, VertexPositionByEveryWayOfWritingIt) {
+    const char* const sources[] = {
+        "float4 vertex(float4 p : POSITION, float4 c : COLOR0, out float4 oc : COLOR0) : POSITION {\n"
+        "    oc = c; return float4(p.xyz, 1); }\n",
+        "void vertex(float4 p : POSITION, float4 c : COLOR0, out float4 op : POSITION0, out float4 oc : COLOR0) {\n"
+        "    op = float4(p.xyz, 1); oc = c; }\n",
+        "struct VIn { float4 p : POSITION; float4 c : COLOR0; };\n"
+        "struct VOut { float4 position : POSITION; float4 colour : COLOR0; };\n"
+        "VOut vertex(VIn i) { VOut o; o.position = float4(i.p.xyz, 1); o.colour = i.c; return o; }\n",
+    };
+    for (const char* source : sources) {
+        SCOPED_TRACE(source);
+        UseShaders(source, kColourPixel);
+        Clear(0);
+        Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 1, 1, Argb(255, 200, 100, 50)), 2);
+        ExpectPicture("vertex_position", backBuffer, [](uint32_t, uint32_t) { return 0xC86432u; }, 1);
+    }
+}
+
 TEST_F(DrawFixture, PrimitivesLandOnThePixelsTheirVerticesName) {
     UseShaders(kPassVertex, kColourPixel);
     // Pixel centres sit at integer coordinates: pixel i spans clip x from
