@@ -393,6 +393,18 @@ TEST_F(DrawFixture, DiscardLockedBufferDrawsEachDrawsOwnData) {
     EXPECT_EQ(twice, 0u);
 }
 
+// A user-pointer draw larger than the stream the device keeps for such draws (4 MB):
+// degenerate triangles, then a full-screen rectangle at the end.
+TEST_F(DrawFixture, LargeUserPointerDrawDrawsAllOfIt) {
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(0);
+    std::vector<Vertex> v((6u << 20) / sizeof(Vertex) / 3 * 3, Vertex{0, 0, 0.5f, 0, 0, 0});
+    const std::vector<Vertex> r = Rectangle(-1, -1, 1, 1, Argb(255, 0, 150, 0));
+    std::copy(r.begin(), r.end(), v.end() - 6);
+    Draw(PT_TRIANGLELIST, v, static_cast<uint32_t>(v.size() / 3));
+    ExpectPicture("large_user_pointer_draw", backBuffer, [](uint32_t, uint32_t) { return 0x009600u; }, 1);
+}
+
 // A viewport places the picture and its depth range; Clear fills only the viewport.
 TEST_F(DrawFixture, ViewportPlacesDrawsDepthRangeAndClears) {
     UseShaders(kPassVertex, kColourPixel);
