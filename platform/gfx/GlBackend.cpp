@@ -603,6 +603,11 @@ bool GlFormatSupported(Format format, uint32_t usage) {
     const GlFormat* f = FindFormat(format);
     if (!f) return false;
     if ((usage & USAGE_RENDERTARGET) && (f->compressed || IsDepth(f))) return false;
+    // A target is written channel for channel: formats read through a swizzle that moves
+    // a channel (alpha or luminance kept in red) would be drawn wrong.
+    const GLint* w = f->swizzle;
+    const bool inPlace = w[0] == R && (w[1] == G || w[1] == ONE) && (w[2] == B || w[2] == ONE) && (w[3] == A || w[3] == ONE);
+    if ((usage & USAGE_RENDERTARGET) && !inPlace) return false;
     if ((usage & USAGE_DEPTHSTENCIL) && !IsDepth(f)) return false;
     return true;
 }

@@ -405,6 +405,27 @@ TEST_F(DrawFixture, LargeUserPointerDrawDrawsAllOfIt) {
     ExpectPicture("large_user_pointer_draw", backBuffer, [](uint32_t, uint32_t) { return 0x009600u; }, 1);
 }
 
+// Formats whose GL storage keeps their channels elsewhere (alpha or luminance in red) are
+// sampled correctly but cannot be drawn into: refused as targets, never drawn wrong.
+TEST_F(DrawFixture, TargetFormatsThatCannotBeDrawnAreRefused) {
+    const struct { Format format; bool target; } cases[] = {
+        {FMT_A8, false}, {FMT_L8, false}, {FMT_A8L8, false}, {FMT_L16, false},
+        {FMT_A8R8G8B8, true}, {FMT_R32F, true}, {FMT_G16R16F, true}, {FMT_A2R10G10B10, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_RENDERTARGET, RTYPE_TEXTURE, c.format),
+                  c.target ? OK : ERR_NOTAVAILABLE);
+        Surface* rt = nullptr;
+        EXPECT_EQ(device->CreateRenderTarget(16, 16, c.format, MULTISAMPLE_NONE, 0, 0, &rt, nullptr),
+                  c.target ? OK : ERR_INVALIDCALL);
+        Texture* tex = nullptr;
+        EXPECT_EQ(device->CreateTexture(16, 16, 1, 0, c.format, POOL_MANAGED, &tex, nullptr), OK);
+        if (rt) rt->Release();
+        if (tex) tex->Release();
+    }
+}
+
 // A viewport places the picture and its depth range; Clear fills only the viewport.
 TEST_F(DrawFixture, ViewportPlacesDrawsDepthRangeAndClears) {
     UseShaders(kPassVertex, kColourPixel);
