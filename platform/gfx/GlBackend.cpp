@@ -9,6 +9,10 @@
 //   full-screen quad covers each pixel once and texel-centre offsets in the shaders
 //   land where they did;
 // - clockwise front faces; DECLTYPE_D3DCOLOR vertex colours are bytes B, G, R, A;
+// - colour conversion, as the original documents it: a colour byte b reads as b / 255
+//   (vertex colours, clear and fill colours, border colours, the blend factor), and a
+//   value written to a normalised target is clamped to 0..1 and rounded to the nearest
+//   step (GL's rule is the same, so nothing is converted here);
 // - colour formats of 8 bits per channel are stored as sRGB textures, so one texture
 //   can be read with or without sRGB decoding per sampler (EXT_texture_sRGB_decode) and
 //   written with or without encoding (GL_FRAMEBUFFER_SRGB), as the original's
