@@ -375,6 +375,7 @@ public:
     GlBackend* Backend() const { return backend.get(); }
     void AttachBackend(std::unique_ptr<GlBackend> drawing);
     void ObjectDestroyed(ObjectCore* object);  // takes the lock
+    void FinishOutsideScene();
     bool Lost() const { return lost; }
     Result PresentLocked(CallKind call);
 

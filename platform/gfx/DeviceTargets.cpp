@@ -367,6 +367,12 @@ void DeviceImpl::ClearRect(SurfaceImpl* surface, const Rect& rect, uint32_t flag
         FillColor(surface, r, color);
 }
 
+// EndScene finishes a scene's GPU work, so another thread's context sees it; work done
+// outside a scene (clears, fills, copies) is finished at once for the same reason.
+void DeviceImpl::FinishOutsideScene() {
+    if (backend && !inScene) backend->Finish();
+}
+
 Result DeviceImpl::Clear(uint32_t rectCount, const Rect* rects, uint32_t flags, Color color, float z,
                          uint32_t stencil) {
     CallScope scope(this, CallKind::Clear);
@@ -402,6 +408,7 @@ Result DeviceImpl::Clear(uint32_t rectCount, const Rect* rects, uint32_t flags, 
                 if (rt) ClearRect(rt, r, CLEAR_TARGET, color, z, stencil);
         if (flags & (CLEAR_ZBUFFER | CLEAR_STENCIL)) ClearRect(state.depthStencil, r, flags, color, z, stencil);
     }
+    FinishOutsideScene();
     return OK;
 }
 
@@ -418,6 +425,7 @@ Result DeviceImpl::ColorFill(Surface* surface, const Rect* rect, Color color) {
     }
     if (backend) {
         backend->ColorFill(s, r, color);
+        FinishOutsideScene();
         return OK;
     }
     FillColor(s, r, color);
@@ -452,6 +460,7 @@ Result DeviceImpl::StretchRect(Surface* source, const Rect* sourceRect, Surface*
         return Report(true, CallKind::StretchRect, "stretch-format", "block-compressed surfaces cannot be stretched");
     if (backend) {
         backend->StretchRect(s, sr, d, dr, filter);
+        FinishOutsideScene();
         return OK;
     }
     Blit(s, sr, d, dr, filter);

@@ -9,6 +9,10 @@
 //   full-screen quad covers each pixel once and texel-centre offsets in the shaders
 //   land where they did;
 // - clockwise front faces; DECLTYPE_D3DCOLOR vertex colours are bytes B, G, R, A;
+// - colour conversion, as the original documents it: a colour byte b reads as b / 255
+//   (vertex colours, clear and fill colours, border colours, the blend factor), and a
+//   value written to a normalised target is clamped to 0..1 and rounded to the nearest
+//   step (GL's rule is the same, so nothing is converted here);
 // - colour formats of 8 bits per channel are stored as sRGB textures, so one texture
 //   can be read with or without sRGB decoding per sampler (EXT_texture_sRGB_decode) and
 //   written with or without encoding (GL_FRAMEBUFFER_SRGB), as the original's
@@ -418,7 +422,7 @@ struct Context {
 };
 constexpr GLuint kUploadUnit = 31;
 
-constexpr uint32_t kRingBytes = 4u << 20;  // streamed constants and user-pointer vertices
+constexpr uint32_t kRingBytes = 4u << 20;  // user-pointer vertices and indices, at first
 
 class GlBackendImpl final : public GlBackend {
 public:
@@ -472,6 +476,7 @@ private:
     bool samplerStatesValid[kSamplerStageCount] = {};
     GLuint ring = 0;
     uint32_t ringOffset = 0;
+    uint32_t ringBytes = kRingBytes;  // grows for a user-pointer draw larger than it
     std::vector<Element> elements;  // the draw's vertex elements (kept for its capacity)
     Context* current = nullptr;     // the calling thread's, set by Current()
     void BindForUpload(GLenum target, GLuint name) {
@@ -602,6 +607,11 @@ bool GlFormatSupported(Format format, uint32_t usage) {
     const GlFormat* f = FindFormat(format);
     if (!f) return false;
     if ((usage & USAGE_RENDERTARGET) && (f->compressed || IsDepth(f))) return false;
+    // A target is written channel for channel: formats read through a swizzle that moves
+    // a channel (alpha or luminance kept in red) would be drawn wrong.
+    const GLint* w = f->swizzle;
+    const bool inPlace = w[0] == R && (w[1] == G || w[1] == ONE) && (w[2] == B || w[2] == ONE) && (w[3] == A || w[3] == ONE);
+    if ((usage & USAGE_RENDERTARGET) && !inPlace) return false;
     if ((usage & USAGE_DEPTHSTENCIL) && !IsDepth(f)) return false;
     return true;
 }
@@ -868,19 +878,23 @@ Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps) {
 }
 
 uint32_t GlBackendImpl::RingWrite(const void* data, uint32_t bytes, uint32_t align) {
-    uint32_t at = (ringOffset + align - 1) / align * align;
+    uint64_t at = (static_cast<uint64_t>(ringOffset) + align - 1) / align * align;
     GLbitfield access = GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT;
-    if (at + bytes > kRingBytes) {  // wrap: new storage, the GPU keeps the old
+    gl->glBindBuffer(GL_COPY_WRITE_BUFFER, ring);
+    if (bytes > ringBytes) {  // more than the ring holds: larger storage, the GPU keeps the old
+        ringBytes = static_cast<uint32_t>(std::min<uint64_t>(0xFFFFFFFFu, std::max<uint64_t>(bytes, 2ull * ringBytes)));
+        gl->glBufferData(GL_COPY_WRITE_BUFFER, ringBytes, nullptr, GL_STREAM_DRAW);
+        at = 0;
+    } else if (at + bytes > ringBytes) {  // wrap: new storage, the GPU keeps the old
         at = 0;
         access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT;
     }
-    gl->glBindBuffer(GL_COPY_WRITE_BUFFER, ring);
-    if (void* p = gl->glMapBufferRange(GL_COPY_WRITE_BUFFER, at, bytes, access)) {
+    if (void* p = gl->glMapBufferRange(GL_COPY_WRITE_BUFFER, static_cast<GLintptr>(at), bytes, access)) {
         std::memcpy(p, data, bytes);
         gl->glUnmapBuffer(GL_COPY_WRITE_BUFFER);
     }
-    ringOffset = at + bytes;
-    return at;
+    ringOffset = static_cast<uint32_t>(at) + bytes;
+    return static_cast<uint32_t>(at);
 }
 
 void GlBackendImpl::ApplyRaster(Context& c, const BoundState& state) {

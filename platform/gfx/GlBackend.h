@@ -13,7 +13,8 @@
 // Contexts: the device owns one EGL context per thread that does GL work through it
 // (they share every texture, buffer and program); each thread keeps its own context
 // current. Framebuffers and vertex arrays are per context. EndScene waits for the GPU,
-// so an event query issued after it is done at once; once a second thread has done GL
+// so an event query issued after it is done at once (and so does a clear, fill or copy
+// outside a scene); once a second thread has done GL
 // work through the device, every GL operation waits for the GPU before the lock is
 // released, so another thread's context sees finished work. Destroyed objects' GL names
 // are deleted by the next thread that does GL work, so a release on any thread needs
@@ -62,7 +63,8 @@ public:
     virtual void SyncToCpu(SurfaceImpl* surface) = 0;
     // Waits until the GPU has done the work handed to it so far. The wait happens on the
     // thread that last drew (its context holds the work); on any other thread it is a
-    // no-op, which is safe because EndScene finishes every scene's work.
+    // no-op, which is safe because EndScene finishes every scene's work and the device
+    // finishes every clear, fill and copy made outside a scene.
     virtual void Finish() = 0;
     // The object is being destroyed: its GL objects go.
     virtual void Forget(ObjectCore* object) = 0;

@@ -119,7 +119,8 @@ struct Declared {
 
 class Compiler {
 public:
-    Compiler(const PreprocessResult& pre, bool pixel) : pre(pre), pixel(pixel), tokens(Tokenise(pre)) {}
+    Compiler(const PreprocessResult& pre, bool pixel, const char* entry)
+        : pre(pre), pixel(pixel), entry(entry), tokens(Tokenise(pre)) {}
 
     void Scan();
     void Assign();
@@ -128,9 +129,13 @@ public:
     std::vector<std::string> functions;
     // For the glslang text: file-scope statements of effect files that only this scanner
     // skips (techniques, strings, malformed names), as token ranges to leave out, and
-    // the semantic tokens of struct members that name the vertex position.
+    // the semantic tokens that name the vertex position: the vertex entry's return value
+    // and out parameters, and struct members (by struct name) unless the struct is an
+    // input of the vertex entry, where POSITION stays the vertex attribute.
     std::vector<std::pair<size_t, size_t>> dropped;
     std::vector<size_t> positionSemantics;
+    std::vector<std::pair<std::string, size_t>> memberPositions;
+    std::vector<std::string> entryInputStructs;
     std::string GlslangText() const;
 
 private:
@@ -147,10 +152,16 @@ private:
     size_t SkipBalanced(size_t i, const char* open, const char* close) const;
     size_t SkipStatement(size_t i) const;
     size_t Declaration(size_t i);
+    void VertexEntry(size_t params, size_t close);
+    bool IsPosition(size_t i) const {
+        return i + 1 < tokens.size() && tokens[i].text == ":" &&
+               (tokens[i + 1].text == "POSITION" || tokens[i + 1].text == "POSITION0");
+    }
     uint32_t Limit(RegisterSet set) const;
 
     const PreprocessResult& pre;
     bool pixel;
+    std::string entry;
     std::vector<Token> tokens;
 };
 
@@ -176,6 +187,27 @@ size_t Compiler::SkipStatement(size_t i) const {
     return i;
 }
 
+// The vertex entry's parameters between params and close (the closing parenthesis):
+// out parameters with the semantic POSITION are the position; a struct taken as an
+// input keeps POSITION on its members.
+void Compiler::VertexEntry(size_t params, size_t close) {
+    size_t start = params;
+    for (size_t k = params; k <= close && k < tokens.size(); ++k) {
+        if (k < close && tokens[k].text != ",") continue;
+        bool out = false;
+        std::string type;
+        for (size_t t = start; t < k; ++t) {
+            const std::string& w = tokens[t].text;
+            if (w == "out" || w == "inout") out = true;
+            else if (type.empty() && w != "in" && w != "uniform" && w != "const") type = w;
+        }
+        for (size_t t = start; out && t < k; ++t)
+            if (IsPosition(t)) positionSemantics.push_back(t + 1);
+        if (!out) entryInputStructs.push_back(type);
+        start = k + 1;
+    }
+}
+
 uint32_t Compiler::Limit(RegisterSet set) const {
     switch (set) {
     case REGISTERSET_FLOAT4: return kMaxFloatConstants;
@@ -198,9 +230,9 @@ size_t Compiler::Declaration(size_t i) {
     }
     if (At(i, "struct")) {
         const size_t end = SkipStatement(i);
+        const std::string name = i + 1 < tokens.size() ? tokens[i + 1].text : std::string();
         for (size_t k = i; k + 1 < end; ++k)
-            if (tokens[k].text == ":" && (tokens[k + 1].text == "POSITION" || tokens[k + 1].text == "POSITION0"))
-                positionSemantics.push_back(k + 1);
+            if (IsPosition(k)) memberPositions.emplace_back(name, k + 1);
         return end;
     }
     if (At(i, "typedef")) return SkipStatement(i);
@@ -215,6 +247,10 @@ size_t Compiler::Declaration(size_t i) {
     if (At(i + 2, "(")) {  // a function: remember its name, skip its body
         functions.push_back(nameToken.text);
         size_t j = SkipBalanced(i + 2, "(", ")");
+        if (!pixel && nameToken.text == entry) {
+            VertexEntry(i + 3, j - 1);
+            if (IsPosition(j)) positionSemantics.push_back(j + 1);
+        }
         while (j < tokens.size() && tokens[j].text != "{" && tokens[j].text != ";") ++j;
         if (At(j, ";")) return j + 1;
         return SkipBalanced(j, "{", "}");
@@ -375,10 +411,11 @@ void Compiler::Assign() {
 // The preprocessed source as glslang gets it, one line per preprocessed line (so its
 // line numbers index PreprocessResult::lines): every constant and sampler placed at the
 // register of the constant table (glslang puts register cN at byte offset N x 16 of the
-// uniform block and sN at binding N), struct members with the semantic POSITION
-// written as SV_Position (glslang's DX9 mode does not make POSITION the clip-space
-// position; the pixel stage reads the same struct as the fragment position), and the
-// effect-file statements left out.
+// uniform block and sN at binding N), the vertex position's semantic POSITION written
+// as SV_Position (glslang's DX9 mode does not make POSITION the clip-space position; the
+// pixel stage reads a struct shared with the vertex stage as the fragment position;
+// the vertex stage's inputs keep POSITION as an attribute), and the effect-file
+// statements left out.
 std::string Compiler::GlslangText() const {
     struct Edit {
         uint32_t column;  // 0-based
@@ -398,7 +435,11 @@ std::string Compiler::GlslangText() const {
         const char kind = d.desc.registerSet == REGISTERSET_SAMPLER ? 's' : 'c';
         at(d.registerAt, 0, " : register(" + std::string(1, kind) + std::to_string(d.desc.registerIndex) + ") ");
     }
-    for (const size_t k : positionSemantics) at(k, static_cast<uint32_t>(tokens[k].text.size()), "SV_Position");
+    std::vector<size_t> positions = positionSemantics;
+    for (const auto& [name, k] : memberPositions)
+        if (pixel || std::find(entryInputStructs.begin(), entryInputStructs.end(), name) == entryInputStructs.end())
+            positions.push_back(k);
+    for (const size_t k : positions) at(k, static_cast<uint32_t>(tokens[k].text.size()), "SV_Position");
     for (const auto& [from, to] : dropped)
         for (size_t k = from; k < to && k < tokens.size(); ++k) at(k, static_cast<uint32_t>(tokens[k].text.size()), "");
     std::string text;
@@ -513,7 +554,7 @@ Result CompileShader(const char* source, uint32_t sourceBytes, const ShaderMacro
     PreprocessResult pre;
     detail::Preprocess(source, sourceBytes, defines, include, &pre);
     std::vector<std::string> messages = pre.errors;
-    Compiler compiler(pre, pixel);
+    Compiler compiler(pre, pixel, entryPoint);
     if (messages.empty()) {
         compiler.Scan();
         bool found = false;

@@ -25,6 +25,28 @@ TEST_F(DrawFixture, FullScreenQuadCoversEveryPixelOnce) {
     ExpectPicture("full_screen_quad", backBuffer, [](uint32_t, uint32_t) { return Argb(2, 2, 2, 2); }, 0);
 }
 
+// The vertex position named POSITION however a vertex shader returns it: as its return
+// value, as an out parameter or in an output struct; an input struct keeps POSITION as
+// the vertex attribute.
+TEST_F(DrawFixture, VertexPositionByEveryWayOfWritingIt) {
+    const char* const sources[] = {
+        "float4 vertex(float4 p : POSITION, float4 c : COLOR0, out float4 oc : COLOR0) : POSITION {\n"
+        "    oc = c; return float4(p.xyz, 1); }\n",
+        "void vertex(float4 p : POSITION, float4 c : COLOR0, out float4 op : POSITION0, out float4 oc : COLOR0) {\n"
+        "    op = float4(p.xyz, 1); oc = c; }\n",
+        "struct VIn { float4 p : POSITION; float4 c : COLOR0; };\n"
+        "struct VOut { float4 position : POSITION; float4 colour : COLOR0; };\n"
+        "VOut vertex(VIn i) { VOut o; o.position = float4(i.p.xyz, 1); o.colour = i.c; return o; }\n",
+    };
+    for (const char* source : sources) {
+        SCOPED_TRACE(source);
+        UseShaders(source, kColourPixel);
+        Clear(0);
+        Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 1, 1, Argb(255, 200, 100, 50)), 2);
+        ExpectPicture("vertex_position", backBuffer, [](uint32_t, uint32_t) { return 0xC86432u; }, 1);
+    }
+}
+
 TEST_F(DrawFixture, PrimitivesLandOnThePixelsTheirVerticesName) {
     UseShaders(kPassVertex, kColourPixel);
     // Pixel centres sit at integer coordinates: pixel i spans clip x from
@@ -369,6 +391,39 @@ TEST_F(DrawFixture, DiscardLockedBufferDrawsEachDrawsOwnData) {
     uint32_t twice = 0;
     for (const uint32_t v : p) twice += Channel(v, 16) > 1;
     EXPECT_EQ(twice, 0u);
+}
+
+// A user-pointer draw larger than the stream the device keeps for such draws (4 MB):
+// degenerate triangles, then a full-screen rectangle at the end.
+TEST_F(DrawFixture, LargeUserPointerDrawDrawsAllOfIt) {
+    UseShaders(kPassVertex, kColourPixel);
+    Clear(0);
+    std::vector<Vertex> v((6u << 20) / sizeof(Vertex) / 3 * 3, Vertex{0, 0, 0.5f, 0, 0, 0});
+    const std::vector<Vertex> r = Rectangle(-1, -1, 1, 1, Argb(255, 0, 150, 0));
+    std::copy(r.begin(), r.end(), v.end() - 6);
+    Draw(PT_TRIANGLELIST, v, static_cast<uint32_t>(v.size() / 3));
+    ExpectPicture("large_user_pointer_draw", backBuffer, [](uint32_t, uint32_t) { return 0x009600u; }, 1);
+}
+
+// Formats whose GL storage keeps their channels elsewhere (alpha or luminance in red) are
+// sampled correctly but cannot be drawn into: refused as targets, never drawn wrong.
+TEST_F(DrawFixture, TargetFormatsThatCannotBeDrawnAreRefused) {
+    const struct { Format format; bool target; } cases[] = {
+        {FMT_A8, false}, {FMT_L8, false}, {FMT_A8L8, false}, {FMT_L16, false},
+        {FMT_A8R8G8B8, true}, {FMT_R32F, true}, {FMT_G16R16F, true}, {FMT_A2R10G10B10, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(factory->CheckDeviceFormat(0, DEVTYPE_HAL, FMT_X8R8G8B8, USAGE_RENDERTARGET, RTYPE_TEXTURE, c.format),
+                  c.target ? OK : ERR_NOTAVAILABLE);
+        Surface* rt = nullptr;
+        EXPECT_EQ(device->CreateRenderTarget(16, 16, c.format, MULTISAMPLE_NONE, 0, 0, &rt, nullptr),
+                  c.target ? OK : ERR_INVALIDCALL);
+        Texture* tex = nullptr;
+        EXPECT_EQ(device->CreateTexture(16, 16, 1, 0, c.format, POOL_MANAGED, &tex, nullptr), OK);
+        if (rt) rt->Release();
+        if (tex) tex->Release();
+    }
 }
 
 // A viewport places the picture and its depth range; Clear fills only the viewport.

@@ -6,6 +6,7 @@
 // test-timeout: 600
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "DrawFixture.h"
@@ -74,6 +75,20 @@ TEST_F(DrawFixture, RenderAndPresenterThreadsShareTheDrawingDevice) {
     const uint32_t last = static_cast<uint32_t>((kFrames - 1) * 4);
     ExpectPicture("threads_last_frame", backBuffer,
                   [&](uint32_t, uint32_t) { return Argb(0, last, 255 - last, 128); }, 1);
+}
+
+// Work done outside a scene on one thread (a clear, a fill) is what another thread
+// reads next.
+TEST_F(DrawFixture, WorkOutsideASceneIsSeenByAnotherThread) {
+    Clear(0);
+    auto work = std::async(std::launch::async, [&] {
+        device->Clear(0, nullptr, CLEAR_TARGET, Argb(255, 200, 0, 0), 1.0f, 0);
+        const Rect left = {0, 0, kSize / 2, kSize};
+        device->ColorFill(backBuffer, &left, Argb(255, 0, 0, 150));
+    });
+    ASSERT_EQ(work.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    ExpectPicture("outside_scene_other_thread", backBuffer,
+                  [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0x000096u : 0xC80000u; }, 1);
 }
 
 }  // namespace
