@@ -7,6 +7,7 @@
 // play per name after it.
 #include "sound/SoundEntries.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -97,7 +98,15 @@ SoundEntriesContainer::~SoundEntriesContainer() {
 
 void SoundEntriesContainer::OnPreDeserialize(uint32_t) { lock.Enter(); }
 
-void SoundEntriesContainer::OnLoaded(uint32_t) { lock.Leave(); }
+void SoundEntriesContainer::OnLoaded(uint32_t) {
+    // A list read from a file may be in any order: sorted again (null elements last), so
+    // that every lookup stays a binary search.
+    std::stable_sort(entries.begin(), entries.end(), [](const SoundEntry* a, const SoundEntry* b) {
+        if (!a || !b) return a && !b;
+        return RTTIStricmp(a->name.CStr(), b->name.CStr()) < 0;
+    });
+    lock.Leave();
+}
 
 // ---------------------------------------------------------------------------------------
 // Lookup (under the lock)
@@ -116,9 +125,6 @@ uint32_t SoundEntriesContainer::LowerBound(const char* name) const {
 SoundEntry* SoundEntriesContainer::FindExact(const char* name) const {
     const uint32_t at = LowerBound(name);
     if (at < entries.Count() && entries[at] && RTTIStricmp(entries[at]->name.CStr(), name) == 0) return entries[at];
-    // A list read from a file may hold null elements or be out of order: look at all.
-    for (SoundEntry* e : entries)
-        if (e && RTTIStricmp(e->name.CStr(), name) == 0) return e;
     return nullptr;
 }
 

@@ -227,8 +227,10 @@ def params(sounds, vol, rmin, rmax, pitch, delay, var, two_d, loop, imp):
     return out + bytes([two_d, loop, imp])
 entries = [name("alpha") + params([], 1.0, 100.0, 100.0, 1.0, 5.0, 5.0, 0, 0, 0),
            name("Beta") + params(["x.wav", "y.wav"], 0.75, -1.0, 100.0, 1.0, 5.0, 5.0, 1, 1, 0)]
-body = struct.pack("<I", len(entries) + int(sys.argv[2])) + b"".join(b"\x01" + e for e in entries)
-open(sys.argv[1], "wb").write(body + (b"\x00" if sys.argv[2] == "1" else b""))
+mode = sys.argv[2]  # 0 as written, 1 a null element last, 2 reversed behind a null element
+present = [b"\x01" + e for e in (reversed(entries) if mode == "2" else entries)]
+body = b"".join(present) + b"\x00" if mode == "1" else (b"\x00" + b"".join(present) if mode == "2" else b"".join(present))
+open(sys.argv[1], "wb").write(struct.pack("<I", len(entries) + (mode != "0")) + body)
 )";
     ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/plain.bin' 0"));
     ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/null.bin' 1"));
@@ -237,7 +239,7 @@ open(sys.argv[1], "wb").write(body + (b"\x00" if sys.argv[2] == "1" else b""))
 
     SoundEntriesContainer back;
     BoundedReader in(theirs.data(), theirs.size());
-    cls->DeserializeProperties(in, &back, 0);
+    back.SolidDeserialize(in, 0);
     EXPECT_FALSE(in.Failed());
     EXPECT_TRUE(cls->PropertiesEqual(&c, &back));
     EXPECT_TRUE(cls->PropertiesEqual(&back, &c));
@@ -247,7 +249,7 @@ open(sys.argv[1], "wb").write(body + (b"\x00" if sys.argv[2] == "1" else b""))
     const std::vector<uint8_t> withNull = ReadBytes(root + "/null.bin");
     SoundEntriesContainer nulls;
     BoundedReader in2(withNull.data(), withNull.size());
-    cls->DeserializeProperties(in2, &nulls, 0);
+    nulls.SolidDeserialize(in2, 0);
     EXPECT_FALSE(in2.Failed());
     EXPECT_FALSE(cls->PropertiesEqual(&nulls, &c));
     std::vector<uint8_t> again(cls->SerializeProperties(nullptr, &nulls, 0));
@@ -255,6 +257,23 @@ open(sys.argv[1], "wb").write(body + (b"\x00" if sys.argv[2] == "1" else b""))
     EXPECT_EQ(again, withNull);
     EXPECT_EQ(nulls.GetSoundEntrySoundsNumber("missing"), 0u);  // the lookup passes the null
     EXPECT_EQ(nulls.GetSoundEntrySoundsNumber("beta"), 2u);
+
+    // A list out of order is sorted as it is read: lookups find every entry, and it
+    // writes back sorted with the null element last.
+    ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/reversed.bin' 2"));
+    const std::vector<uint8_t> reversed = ReadBytes(root + "/reversed.bin");
+    SoundEntriesContainer sorted;
+    BoundedReader in3(reversed.data(), reversed.size());
+    sorted.SolidDeserialize(in3, 0);
+    EXPECT_FALSE(in3.Failed());
+    EXPECT_EQ(sorted.GetSoundEntrySoundsNumber("beta"), 2u);
+    EXPECT_FALSE(sorted.IsSoundEntryLooped("alpha"));
+    EXPECT_TRUE(sorted.AddSoundEntry("gamma", Entry({"g.wav"})));
+    EXPECT_FALSE(sorted.AddSoundEntry("ALPHA", Entry({})));
+    sorted.RemoveAllSoundEntries();
+    std::vector<uint8_t> sortedBytes(cls->SerializeProperties(nullptr, &nulls, 0));
+    cls->SerializeProperties(sortedBytes.data(), &nulls, 0);
+    EXPECT_EQ(sortedBytes, withNull);
 }
 
 TEST_F(Entries, TwoThreadsPlayWhileTheMainThreadEmptiesTheContainer) {

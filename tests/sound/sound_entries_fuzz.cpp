@@ -12,13 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const RTTIClass* cls = SoundEntriesContainer::RegisterClass();
     SoundEntriesContainer c;
     BoundedReader in(data, size);
-    cls->DeserializeProperties(in, &c, 0);
+    c.SolidDeserialize(in, 0);
     if (!in.Failed()) {
         std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &c, 0));
         cls->SerializeProperties(out.data(), &c, 0);
         SoundEntriesContainer back;
         BoundedReader again(out.data(), out.size());
-        cls->DeserializeProperties(again, &back, 0);
+        back.SolidDeserialize(again, 0);
         // Bytes, not PropertiesEqual: a NaN read from the input never equals itself.
         std::vector<uint8_t> twice(cls->SerializeProperties(nullptr, &back, 0));
         cls->SerializeProperties(twice.data(), &back, 0);
