@@ -6,6 +6,8 @@
 
 #include "SoundTestSupport.h"
 #include "core/config/GameConfig.h"
+#include "engine/camera/CameraServices.h"
+#include "engine/camera/Cameras.h"
 #include "engine/services/EngineServices.h"
 #include "sound/EntitySoundEmitter.h"
 #include "sound/SoundEntries.h"
@@ -14,6 +16,22 @@
 using namespace soundtest;
 
 namespace {
+
+// The renderer's camera as the cameras read it: a view looking from (4, 5, 6).
+struct ViewServices : CameraServices {
+    ViewServices() {
+        Matrix world = Matrix::IDENTITY;
+        world.r[3] = Vector(4, 5, 6, 1);
+        view.Inverse(world);
+    }
+    const Matrix& CurrentView() const override { return view; }
+    Matrix view;
+};
+
+struct FixedCamera : BaseCamera {
+    void ComputeMatrices(Matrix* v, Matrix* p) override { *v = *p = Matrix::IDENTITY; }
+    const RTTIClass* GetRTTIClass() const override { return nullptr; }
+};
 
 struct EngineSound : InlineEngineFixture {
     void SetUp() override {
@@ -66,6 +84,16 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
     s.soundEngineSetListener(listener);
     engine->RunWake();
     EXPECT_EQ(engine->GetListener().position.z, 3.0f);
+
+    // A camera's listener: the inverse of the renderer's view.
+    ViewServices views;
+    SetCameraServices(&views);
+    FixedCamera camera;
+    camera.UpdateSoundListener();
+    SetCameraServices(nullptr);
+    engine->RunWake();
+    EXPECT_NEAR(engine->GetListener().position.x, 4.0f, 1e-5f);
+    EXPECT_NEAR(engine->GetListener().position.z, 6.0f, 1e-5f);
 
     // A volume setter of the configuration helper: command 11.
     ASSERT_NE(gGameConfig, nullptr);
