@@ -4,7 +4,9 @@
 // sound thread's jobs. Every wait has a time-out.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include "SoundTestSupport.h"
@@ -55,6 +57,51 @@ TEST_F(EmitterThreads, MainThreadMovesEmittersWhileTheSoundThreadPlaysThem) {
     EXPECT_TRUE(engine->Flush());
     engine->Stop();
     EXPECT_EQ(SoundInstanceBase::First(), nullptr);
+    gSoundEngine = saved;
+    delete engine;
+}
+
+TEST_F(EmitterThreads, JobRecordsCarryTheExecutorTheEmitterTheOperationAndItsData) {
+    SoundEngine* saved = gSoundEngine;
+    SoundEngine* engine = new SoundEngine;
+    gSoundEngine = engine;
+    ASSERT_TRUE(engine->Start());
+    ASSERT_TRUE(engine->Flush());
+    // The sound thread waits inside a job, so the records stay in the ring.
+    std::atomic<bool> release{false};
+    engine->PostJob([](void* flag, const uint8_t*, uint32_t) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!static_cast<std::atomic<bool>*>(flag)->load() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }, &release, nullptr, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    EntitySoundEmitter* e = new EntitySoundEmitter(Matrix::IDENTITY);
+    // A record: 8 header bytes, the call function, the emitter, the job at native size,
+    // then u32 operation and its data, the whole rounded up to 4 bytes.
+    const uint32_t fixed = 8 + 3 * uint32_t(sizeof(void*)) + 4;
+    auto recordBytes = [&](uint32_t data) { return (fixed + data + 3) & ~3u; };
+    struct Row {
+        const char* what;
+        std::function<void()> post;
+        uint32_t data;
+    };
+    const Row rows[] = {
+        {"transform", [&] { e->PostTransform(Matrix::IDENTITY); }, 64},
+        {"velocity", [&] { e->PostVelocity(Vector(1, 2, 3, 0)); }, 16},
+        {"altitude override", [&] { e->PostAltitudeOverride(2.0f); }, 4},
+        {"start sound", [&] { EXPECT_NE(e->StartSound("abc.wav", nullptr), 0u); }, 4 + 48 + 8},
+        {"release", [&] { e->PostRelease(); }, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const uint32_t before = engine->Ring().WriteOffset();
+        row.post();
+        EXPECT_EQ(engine->Ring().WriteOffset() - before, recordBytes(row.data));
+    }
+    release = true;
+    EXPECT_TRUE(engine->Flush());
+    engine->Stop();
     gSoundEngine = saved;
     delete engine;
 }
