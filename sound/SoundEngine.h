@@ -155,6 +155,12 @@ public:
     void PostJob(PayloadJob job, void* argument, const void* payload, uint32_t bytes);
     // The next instance id (ids count up from 1; 0 is never handed out).
     uint32_t NextInstanceId();
+    // The application's activation state (the Game's focus changes).
+    void SetAppActive(bool active) { appActive.store(active, std::memory_order_relaxed); }
+    bool IsAppActive() const { return appActive.load(std::memory_order_relaxed); }
+    // Whether the emitters' start operation may post: the thread runs, or the engine
+    // runs without it (tests).
+    bool AcceptsPlays() const { return IsRunning() || runWithoutThread; }
 
     // ======== Sound thread ========
     // Null until initialised and after the shutdown.
@@ -163,6 +169,8 @@ public:
         return audioEngine;
     }
     audio::MasteringVoice* GetMasteringVoice() const { return masteringVoice; }
+    // Sound thread, or any thread while the thread does not run.
+    bool HasAudioEngine() const { return audioEngine != nullptr; }
     uint32_t OutputChannelCount() const { return outputChannels; }
     int64_t LastUpdateTime() const { return lastUpdateTime; }
     float MasterVolume() const { return masterVolume; }
@@ -218,6 +226,7 @@ private:
     int64_t lastUpdateTime = 0;
     float masterVolume = 1.0f;
     std::atomic<uint32_t> instanceIdCounter{0};
+    std::atomic<bool> appActive{true};
     float classVolumes[SOUNDCLASS_MAX] = {1.0f, 1.0f, 1.0f};
     SoundChannel channels[kSoundChannelCount];
     FloatFade masterFade;

@@ -57,14 +57,11 @@ SoundInstanceBase::SoundInstanceBase(EntitySoundEmitter* soundOwner, const char*
         params.Channel = 0;
     }
     if (params.DopplerFactor != 0.0f) stateFlags |= SOUNDINSTANCE_DOPPLER;
-    if (params.ZeroVolumeRange == 0.0f) {
-        emitter.curveDistanceScaler = params.FullVolumeRange;
-    } else {
-        curvePoints[0] = {params.FullVolumeRange, 1.0f};
-        curvePoints[1] = {params.ZeroVolumeRange, 0.0f};
-        volumeCurve = {curvePoints, 2};
-        emitter.volumeCurve = &volumeCurve;
-        emitter.curveDistanceScaler = 1.0f;
+    InstallDistanceCurve();
+    if (owner) {
+        CopyOwnerTransform();
+        emitter.dopplerScaler = params.DopplerFactor;
+        if (!(params.Flags & SOUNDSTARTFLAG_NOATTENUATION)) stateFlags |= SOUNDINSTANCE_POSITIONAL;
     }
     if (params.Flags & SOUNDSTARTFLAG_IMPORTANT) stateFlags |= SOUNDINSTANCE_IMPORTANT;
     if (params.StartDelay > 0.0f)
@@ -172,8 +169,6 @@ void SoundInstanceBase::StopWithFade(float seconds) {
     stateFlags |= SOUNDINSTANCE_STOPPING;
     volumeFade.Start(gSoundEngine->LastUpdateTime(), 0.0f, seconds, 0);
 }
-
-void SoundInstanceBase::Update3D() { ApplyLevels(); }
 
 audio::SourceVoice* SoundInstanceBase::CreateVoice(const audio::WaveFormat* format) {
     audio::AudioEngine* engine = gSoundEngine->GetAudioEngine();

@@ -8,6 +8,8 @@
 //         random per pass; PCM and ADPCM data go to the voice as they are, Ogg data
 //         through an OGGStream over the resource's memory
 //       SoundInstanceStreamed: an Ogg file read by a StreamingFileReader and decoded
+//     SoundInstanceZombie: the placeholder of an endless positional sound too far from
+//       the listener to be heard: no voice, only its owner's position
 //
 // Instances live in one list owned by the sound thread: made by the play command,
 // updated by every audio update (the update pass), deleted when their update reports
@@ -79,8 +81,9 @@ public:
     // Volume = fade x channel x class x master; ratio = fade x Doppler x channel ratio,
     // clamped to [1/1024, the voice's maximum]; each sent only when it changed.
     void ApplyLevels();
-    // The 3-D state of a voiced instance. Every instance is non-positional for now, so
-    // this is the level application.
+    // The 3-D state of a voiced instance: a positional one with an owner takes the
+    // owner's frame, and the panner's matrix (and Doppler factor) go to its voice;
+    // then the levels are applied.
     void Update3D();
 
     uint32_t Id() const { return id; }
@@ -89,6 +92,11 @@ public:
     const SoundParamWrapper& Params() const { return params; }
     audio::SourceVoice* Voice() const { return voice; }
     const FloatFade& VolumeFade() const { return volumeFade; }
+    const FloatFade& FrequencyRatioFade() const { return frequencyRatioFade; }
+    float DopplerFactor() const { return dopplerFactor; }
+    int64_t StartTime() const { return startTime; }
+    const audio::Emitter& GetEmitter() const { return emitter; }
+    const Matrix& OwnerTransform() const { return ownerTransform; }
     SoundInstanceBase* Next() const { return next; }
 
     // ---- The list and the sound thread's counters ----
@@ -97,6 +105,14 @@ public:
     // The instance a play command makes (IPHONEMP3 first deletes every such instance).
     static SoundInstanceBase* CreateFromPlay(const char* name, uint32_t id, const SoundParamWrapper& params);
     static void DeleteAll();
+    // The instance of an emitter's start operation: static or streamed, owned by the
+    // emitter (no IPHONEMP3 rule).
+    static SoundInstanceBase* CreateForOwner(EntitySoundEmitter* owner, const char* name, uint32_t id,
+                                             const SoundParamWrapper& params);
+    // The emitter goes away. seconds <= 0: every instance of it stops and is deleted.
+    // Otherwise each loses its owner (keeping its last position); placeholders are
+    // deleted, the others fade to silence over seconds and are marked stopping.
+    static void ReleaseOwner(const EntitySoundEmitter* owner, float seconds);
     // Updates every instance; deletes those that finished.
     static void UpdateAll();
     // Decoded bytes since the process started (wraps).
@@ -114,6 +130,22 @@ protected:
     // voice stays silent until it is resumed.
     bool StartVoice();
     void SetChannelCount(uint32_t sourceChannels);
+    // Range test of a positional, not important instance: the listener farther than
+    // max(2 x FullVolumeRange, ZeroVolumeRange) x factor from the owner's last position.
+    bool OutOfRange(float factor) const;
+    // Endless sounds only: a placeholder replaces this instance when it is not stopping
+    // and out of range at 1.2. True when it did (the caller's Update returns false).
+    bool BecamePlaceholder(uint32_t kind);
+    // The range rules at the start of a static or streamed update: a finite sound out of
+    // range at 1.8, or an endless one that became a placeholder. True: finished.
+    bool LeavesForRange(uint32_t kind);
+    // Natural roll-off (ZeroVolumeRange 0), the linear curve, or a step at
+    // ZeroVolumeRange when it does not exceed FullVolumeRange.
+    void InstallDistanceCurve();
+    // Takes the owner's transform into ownerTransform (an instance with an owner).
+    void CopyOwnerTransform();
+    // State flags, both fades, the Doppler factor and the start time.
+    void CopyStateFrom(const SoundInstanceBase& from);
 
     uint32_t id;
     NameString name;
@@ -139,10 +171,29 @@ protected:
     static uint32_t musicStreamCount;
 
 private:
+    friend class SoundInstanceZombie;
     SoundInstanceBase* previous = nullptr;
     SoundInstanceBase* next = nullptr;
     static SoundInstanceBase* head;
     static SoundInstanceBase* tail;
+};
+
+// The placeholder: keeps an endless positional sound's id, owner, name, block, fades,
+// flags and start time while the listener is far, and rebuilds the voiced instance (at
+// the tail of the list) when the listener comes back within 1.1 x its range.
+class SoundInstanceZombie : public SoundInstanceBase {
+public:
+    enum : uint32_t { KIND_STATIC = 0, KIND_STREAMED = 1 };
+
+    SoundInstanceZombie(const SoundInstanceBase& from, uint32_t kind);
+
+    bool Update() override;
+    const char* GetName() const override { return "Zombie"; }
+    bool IsZombie() const override { return true; }
+    uint32_t Kind() const { return kind; }
+
+private:
+    uint32_t kind;
 };
 
 class SoundInstanceDecodableBase : public SoundInstanceBase {

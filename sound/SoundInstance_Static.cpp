@@ -91,6 +91,7 @@ uint32_t SoundInstanceStatic::PickSound() {
 }
 
 bool SoundInstanceStatic::Update() {
+    if (LeavesForRange(SoundInstanceZombie::KIND_STATIC)) return false;
     switch (playbackState) {
     case STATE_NO_SOUND:
         return false;

@@ -54,6 +54,7 @@ StreamingFileReader* SoundInstanceStreamed::NewReader(const char* path) const {
 }
 
 bool SoundInstanceStreamed::Update() {
+    if (params.LoopCount == 0 && BecamePlaceholder(SoundInstanceZombie::KIND_STREAMED)) return false;
     switch (playbackState) {
     case STATE_OPENING:
         if (!reader->IsOpenOrFailed() || startTime > os::ReadCounter()) return true;

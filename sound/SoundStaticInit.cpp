@@ -2,6 +2,8 @@
 #include "sound/SoundStaticInit.h"
 
 #include "sound/SoundEngine.h"
+#include "sound/SoundEntries.h"
+#include "sound/SoundServices.h"
 
 namespace {
 
@@ -11,6 +13,12 @@ using K = StaticInitKind;
 const StaticInitRow kSoundRows[] = {
     {4, K::GlobalObject, "gSoundEngine", &StaticInitCreateGlobal<SoundEngine, gSoundEngine>, 0, 0},
     {4, K::Constants, "SoundParamWrapper::DEFAULT", &LoadDefaultSoundParams, 0, 0},
+    {4, K::ClassRegistration, "SoundEntryParams", &StaticInitRegister<SoundEntryParams>, 0, 0},
+    {4, K::ClassRegistration, "SoundEntry", &StaticInitRegister<SoundEntry>, 0, 0},
+    {4, K::ClassRegistration, "SoundEntriesContainer", &StaticInitRegister<SoundEntriesContainer>, 0, 0},
+    {4, K::GlobalObject, "gSoundEntriesContainer",
+     &StaticInitCreateGlobal<SoundEntriesContainer, gSoundEntriesContainer>, 0, 0},
+    {4, K::Constants, "gEngineServices (sound)", &FillSoundServicesRow, 0, 0},
 };
 
 }  // namespace

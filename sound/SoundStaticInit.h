@@ -1,6 +1,7 @@
 #pragma once
 // The sound library's rows of the ordered start-up (see core/StaticInit.h): module 4
-// builds gSoundEngine and loads the default sound parameter block.
+// builds gSoundEngine, loads the default sound parameter block, registers the sound
+// entry classes, builds gSoundEntriesContainer and fills the engine's sound entries.
 #include "core/StaticInit.h"
 
 extern const StaticInitTable kSoundStaticInit;

@@ -182,6 +182,7 @@ Entity::Entity() {
 
 Entity::~Entity() {
     destroying = true;
+    ReleaseSoundEmitter();
     delete pickHandler;
     pickHandler = nullptr;
     delete gameplayDelegate.Get();

@@ -27,6 +27,8 @@
 
 class Entity;
 class EntityRenderingContext;
+class EntitySoundEmitter;
+struct SoundParamWrapper;
 class EntitySet;
 class EntityTemplate;
 struct EntityRenderingContextSetup;
@@ -290,6 +292,27 @@ public:
     Vector GetGlobalScale();
     const Matrix& GetLocalLocationMatrix() const { return localMatrix; }
     const Matrix& GetGlobalLocationMatrix() const { return globalMatrix; }
+
+    // ---- Sounds (engine/entity/Entity_Sound.cpp; main thread) ----
+    // The emitter is made on first use from the global transform; the stop, loop,
+    // pause, resume and volume methods never make one. Ids: 0xFFFFFFFF every sound of
+    // the entity; a negative channel any channel.
+    EntitySoundEmitter* GetSoundEmitter();
+    // The new instance id (0: nothing started). Null params: the defaults.
+    uint32_t PlaySound(const char* name, const SoundParamWrapper* params);
+    void StopSound(uint32_t id, float seconds);
+    void StopAllSounds(float seconds) { StopSound(0xFFFFFFFFu, seconds); }
+    void ExitLoop(uint32_t id);
+    void PauseSound(uint32_t id, float seconds, int32_t channel);
+    void ResumeSound(uint32_t id, float seconds, int32_t channel);
+    void SetVolume(float target, float seconds, uint32_t curve, uint32_t id);
+    void SetVelocityForDopplerEffect(const Vector& velocity);
+    void SetSoundAltitudeOverride(float altitude);
+    // From every recompute of the global transform, and from destruction (which
+    // forgets the emitter).
+    void UpdateSoundEmitter();
+    void ReleaseSoundEmitter();
+    bool HasSoundEmitter() const { return soundEmitter != nullptr; }
     const Matrix& GetInversedGlobalLocationMatrix();
     Vector GetGlobalDirVector() const { return globalMatrix.r[2]; }
     Vector GetGlobalSideVector() const { return globalMatrix.r[0]; }
@@ -494,6 +517,8 @@ private:
     uint8_t cacheValid[5] = {1, 1, 1, 1, 1};
     BoundingBox4 localBoundingBox = BoundingBox4::UNITCUBE3D;
     EntityRenderingContext* renderingContext = nullptr;
+    // Null until the entity first needs it; owned by the sound thread once posted.
+    EntitySoundEmitter* soundEmitter = nullptr;
     Dynarray<EntitySet*> entitySets;
     uint32_t enforcedRenderingFlags = 0;
     uint32_t deleteGuardCounter = 0;

@@ -231,6 +231,7 @@ void Entity::UpdateGlobalLocation() {
     if (globalMatrix.Det() < 0.0f) enforcedRenderingFlags |= ENFORCED_MIRRORED;
     else enforcedRenderingFlags &= ~ENFORCED_MIRRORED;
     PostTransformToContext();
+    if (soundEmitter) UpdateSoundEmitter();
     if (triggerActivator && gEngineServices.queueTriggerCheck) gEngineServices.queueTriggerCheck(this);
     const BoundingBox4 world = GetGlobalBoundingBox();
     OnGlobalLocationChanged(world);

@@ -29,6 +29,8 @@ class SequenceSystem;
 class ShaderManager;
 class SoundEngine;
 class SoundEntriesContainer;
+class EntitySoundEmitter;
+struct SoundParamWrapper;
 class StringReplacementContainer;
 class UIElement;
 class UIGameConsoleScreen;
@@ -76,6 +78,24 @@ struct EngineServices {
     // SoundEngine::SetListener: posts the listener (rows side, up, forward, position) to
     // the sound thread. Empty: no listener.
     void (*soundEngineSetListener)(const Matrix& listener) = nullptr;
+    // The entity's sound methods (engine/entity/Entity_Sound.cpp). The emitter is the
+    // entity's own field; the entries that may create it get it by reference with the
+    // entity's global transform. Empty: PlaySound gives 0, GetSoundEmitter null, the
+    // rest do nothing.
+    EntitySoundEmitter* (*entityGetSoundEmitter)(EntitySoundEmitter*& emitter, const Matrix& global) = nullptr;
+    uint32_t (*entityPlaySound)(EntitySoundEmitter*& emitter, const Matrix& global, const char* name,
+                                const SoundParamWrapper* params) = nullptr;
+    void (*entityStopSound)(EntitySoundEmitter* emitter, uint32_t id, float seconds) = nullptr;
+    void (*entityExitLoop)(EntitySoundEmitter* emitter, uint32_t id) = nullptr;
+    void (*entityPauseSound)(EntitySoundEmitter* emitter, uint32_t id, float seconds, int32_t channel) = nullptr;
+    void (*entityResumeSound)(EntitySoundEmitter* emitter, uint32_t id, float seconds, int32_t channel) = nullptr;
+    void (*entitySetSoundVolume)(EntitySoundEmitter* emitter, float target, float seconds, uint32_t curve,
+                                 uint32_t id) = nullptr;
+    void (*entitySetVelocityForDopplerEffect)(EntitySoundEmitter*& emitter, const Matrix& global,
+                                              const Vector& velocity) = nullptr;
+    void (*entitySetSoundAltitudeOverride)(EntitySoundEmitter*& emitter, const Matrix& global, float altitude) = nullptr;
+    void (*entityUpdateSoundEmitter)(EntitySoundEmitter* emitter, const Matrix& global) = nullptr;
+    void (*entityReleaseSoundEmitter)(EntitySoundEmitter* emitter) = nullptr;
 
     // ---- Entities: multiplayer engine (empty: no multiplayer engine) ----
     // MultiplayerEngine::OnEntityCreated: gives a replicated entity its id.

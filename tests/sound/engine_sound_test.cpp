@@ -1,0 +1,218 @@
+// test-sanitize: address
+// The engine's sound entries as the sound library fills them: each reaches its command
+// on the sound thread (the listener, volumes, focus changes, the Game's close), and the
+// shutdown destroys every voice before the audio engine goes.
+#include <gtest/gtest.h>
+
+#include "SoundTestSupport.h"
+#include "core/config/GameConfig.h"
+#include "engine/camera/CameraServices.h"
+#include "engine/camera/Cameras.h"
+#include "engine/services/EngineServices.h"
+#include "sound/EntitySoundEmitter.h"
+#include "sound/SoundEntries.h"
+#include "sound/SoundServices.h"
+
+using namespace soundtest;
+
+namespace {
+
+// The renderer's camera as the cameras read it: a view looking from (4, 5, 6).
+struct ViewServices : CameraServices {
+    ViewServices() {
+        Matrix world = Matrix::IDENTITY;
+        world.r[3] = Vector(4, 5, 6, 1);
+        view.Inverse(world);
+    }
+    const Matrix& CurrentView() const override { return view; }
+    Matrix view;
+};
+
+struct FixedCamera : BaseCamera {
+    void ComputeMatrices(Matrix* v, Matrix* p) override { *v = *p = Matrix::IDENTITY; }
+    const RTTIClass* GetRTTIClass() const override { return nullptr; }
+};
+
+struct EngineSound : InlineEngineFixture {
+    void SetUp() override {
+        InlineEngineFixture::SetUp();
+        FillSoundServices();
+        ASSERT_TRUE(MakeTone(Sound("hum.wav"), "-r 22050 -c 1 -b 16", 0.5));
+    }
+    void After(double seconds) {
+        clock.AdvanceSeconds(seconds);
+        engine->RunWake();
+    }
+    EngineServices& s = gEngineServices;
+};
+
+TEST_F(EngineSound, EveryEntryIsFilled) {
+    const void* entries[] = {
+        reinterpret_cast<const void*>(s.soundEngine), reinterpret_cast<const void*>(s.soundEntriesContainer),
+        reinterpret_cast<const void*>(s.soundEngineSetListener), reinterpret_cast<const void*>(s.soundEngineRunning),
+        reinterpret_cast<const void*>(s.soundSetAppActive), reinterpret_cast<const void*>(s.soundFadeMasterVolume),
+        reinterpret_cast<const void*>(s.soundSetTimeoutMode), reinterpret_cast<const void*>(s.soundStopSound),
+        reinterpret_cast<const void*>(s.soundSetChannelFrequencyRatio), reinterpret_cast<const void*>(s.soundEngineStart),
+        reinterpret_cast<const void*>(s.soundEngineFlush), reinterpret_cast<const void*>(s.soundEngineStop),
+        reinterpret_cast<const void*>(s.soundRemoveAllSoundEntries), reinterpret_cast<const void*>(s.soundRefreshVolumes),
+        reinterpret_cast<const void*>(s.entityGetSoundEmitter), reinterpret_cast<const void*>(s.entityPlaySound),
+        reinterpret_cast<const void*>(s.entityStopSound), reinterpret_cast<const void*>(s.entityExitLoop),
+        reinterpret_cast<const void*>(s.entityPauseSound), reinterpret_cast<const void*>(s.entityResumeSound),
+        reinterpret_cast<const void*>(s.entitySetSoundVolume),
+        reinterpret_cast<const void*>(s.entitySetVelocityForDopplerEffect),
+        reinterpret_cast<const void*>(s.entitySetSoundAltitudeOverride),
+        reinterpret_cast<const void*>(s.entityUpdateSoundEmitter),
+        reinterpret_cast<const void*>(s.entityReleaseSoundEmitter),
+    };
+    for (size_t i = 0; i < sizeof entries / sizeof entries[0]; ++i) EXPECT_NE(entries[i], nullptr) << i;
+    EXPECT_EQ(s.soundEngine(), engine);
+    EXPECT_EQ(s.soundEntriesContainer(), gSoundEntriesContainer);
+}
+
+TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
+    s.soundEngineStart();
+    started = true;
+    options = audio::EngineOptions{audio::OutputKind::kManual, 22050, 2, nullptr};
+    engine->SetEngineOptions(&options);
+    engine->RunWake();
+    ASSERT_NE(engine->GetAudioEngine(), nullptr);
+    EXPECT_FALSE(s.soundEngineRunning());  // stepped by the test, not a thread
+
+    // The cameras' listener: command 10.
+    Matrix listener = Matrix::IDENTITY;
+    listener.r[3] = Vector(1, 2, 3, 1);
+    s.soundEngineSetListener(listener);
+    engine->RunWake();
+    EXPECT_EQ(engine->GetListener().position.z, 3.0f);
+
+    // A camera's listener: the inverse of the renderer's view.
+    ViewServices views;
+    SetCameraServices(&views);
+    FixedCamera camera;
+    camera.UpdateSoundListener();
+    SetCameraServices(nullptr);
+    engine->RunWake();
+    EXPECT_NEAR(engine->GetListener().position.x, 4.0f, 1e-5f);
+    EXPECT_NEAR(engine->GetListener().position.z, 6.0f, 1e-5f);
+
+    // A volume setter of the configuration helper: command 11.
+    ASSERT_NE(gGameConfig, nullptr);
+    gGameConfig->sfxVolume = 0.25f;
+    s.soundRefreshVolumes();
+    engine->RunWake();
+    EXPECT_EQ(engine->ClassVolume(SOUNDCLASS_SFX), 0.25f);
+    gGameConfig->sfxVolume = 1.0f;
+    s.soundRefreshVolumes();
+
+    SoundParamWrapper endless;
+    endless.LoadDefaults();
+    endless.LoopCount = 0;
+    engine->PlaySystemSound("hum.wav", &endless);
+    ASSERT_TRUE(RunUntilVoiced());
+
+    // Focus lost: the master fades (completed at once) and the thread waits forever;
+    // regained: the time-out and the volume come back.
+    s.soundSetAppActive(false);
+    s.soundFadeMasterVolume(0.0f, 1.0f, 0);
+    s.soundSetTimeoutMode(true);
+    engine->RunWake();
+    EXPECT_FALSE(engine->IsAppActive());
+    EXPECT_EQ(engine->CurrentTimeout(), BaseThread::kWaitForever);
+    EXPECT_EQ(VoiceStates()[0].volume, 0.0f);
+    s.soundFadeMasterVolume(1.0f, 1.0f, 0);
+    s.soundSetTimeoutMode(false);
+    s.soundSetAppActive(true);
+    After(0.03);
+    EXPECT_TRUE(engine->IsAppActive());
+    EXPECT_NE(engine->CurrentTimeout(), BaseThread::kWaitForever);
+    After(1.0);
+    EXPECT_EQ(VoiceStates()[0].volume, 1.0f);
+
+    // Game::Close: every sound fades out over 0.8 s, every channel's ratio goes to 1.0
+    // over 3 s.
+    engine->SetChannelFrequencyRatio(kSoundAllChannels, 0.5f, 0.0f, 0);
+    s.soundStopSound(-1, 0.8f, 0);
+    s.soundSetChannelFrequencyRatio(-1, 1.0f, 3.0f, 0);
+    engine->RunWake();
+    const SoundInstanceBase* i = SoundInstanceBase::First();
+    ASSERT_NE(i, nullptr);
+    EXPECT_TRUE(i->StateFlags() & SOUNDINSTANCE_STOPPING);
+    EXPECT_EQ(i->VolumeFade().duration, 0.8f);
+    for (uint32_t c = 0; c < kSoundChannelCount; ++c) {
+        EXPECT_EQ(engine->Channel(c).frequencyRatioFade.to, 1.0f) << c;
+        EXPECT_EQ(engine->Channel(c).frequencyRatioFade.duration, 3.0f) << c;
+    }
+    After(1.0);
+    EXPECT_EQ(SoundInstanceBase::First(), nullptr);
+}
+
+// Counts voices alive when the audio engine is released.
+uint32_t gVoicesAtRelease = 1000;
+struct WatchingEngine : audio::AudioEngine {
+    explicit WatchingEngine(audio::AudioEngine* e) : inner(e) {}
+    audio::Result Initialize(uint32_t f, uint32_t p) override { return inner->Initialize(f, p); }
+    audio::Result CreateMasteringVoice(audio::MasteringVoice** v, uint32_t c, uint32_t r, uint32_t f, uint32_t d,
+                                       const audio::EffectChain* e) override {
+        return inner->CreateMasteringVoice(v, c, r, f, d, e);
+    }
+    audio::Result CreateSourceVoice(audio::SourceVoice** v, const audio::WaveFormat* f, uint32_t flags, float ratio,
+                                    audio::VoiceCallback* c, const audio::SendList* s, const audio::EffectChain* e) override {
+        return inner->CreateSourceVoice(v, f, flags, ratio, c, s, e);
+    }
+    audio::Result CommitChanges(uint32_t set) override { return inner->CommitChanges(set); }
+    void GetPerformanceData(audio::PerformanceData* d) override { inner->GetPerformanceData(d); }
+    uint32_t Release() override {
+        gVoicesAtRelease = inner->GetVoiceDebugStates(nullptr, 0);
+        inner->Release();
+        delete this;
+        return 0;
+    }
+    const char* LastErrorText() override { return inner->LastErrorText(); }
+    uint32_t Render(uint32_t frames, float* out) override { return inner->Render(frames, out); }
+    uint32_t RenderDue(float* out, uint32_t max) override { return inner->RenderDue(out, max); }
+    uint32_t GetVoiceDebugStates(audio::VoiceDebugState* s, uint32_t max) override {
+        return inner->GetVoiceDebugStates(s, max);
+    }
+    void InjectMixerStall(uint32_t ms) override { inner->InjectMixerStall(ms); }
+    audio::AudioEngine* inner;
+};
+
+audio::Result CreateWatchingEngine(audio::AudioEngine** engine, const audio::EngineOptions* options) {
+    audio::AudioEngine* inner = nullptr;
+    const audio::Result r = audio::CreateAudioEngine(&inner, options);
+    *engine = r == audio::kOk ? new WatchingEngine(inner) : nullptr;
+    return r;
+}
+
+TEST_F(EngineSound, ShutdownDestroysEveryVoiceFirstAndNoEmitterLeaks) {
+    // The real thread on the null output, started and stopped through the entries.
+    engine->SetRunWithoutThread(false);
+    engine->SetEngineFactory(&CreateWatchingEngine);
+    s.soundEngineStart();
+    s.soundEngineFlush();
+    EXPECT_TRUE(s.soundEngineRunning());
+    EntitySoundEmitter* emitter = nullptr;
+    SoundParamWrapper endless;
+    endless.LoadDefaults();
+    endless.LoopCount = 0;
+    endless.Flags = SOUNDSTARTFLAG_IMPORTANT;
+    EXPECT_NE(s.entityPlaySound(emitter, Matrix::IDENTITY, "hum.wav", &endless), 0u);
+    engine->PlaySystemSound("hum.wav", &endless);
+    EXPECT_TRUE(WaitUntil([&] {
+        clock.Advance(kWake);
+        s.soundEngineFlush();
+        uint32_t voiced = 0;
+        engine->PostJob([](void* n, const uint8_t*, uint32_t) {
+            for (const SoundInstanceBase* i = SoundInstanceBase::First(); i; i = i->Next())
+                if (i->Voice()) ++*static_cast<uint32_t*>(n);
+        }, &voiced, nullptr, 0);
+        s.soundEngineFlush();
+        return voiced == 2;
+    }));
+    s.soundEngineStop();
+    EXPECT_FALSE(s.soundEngineRunning());
+    EXPECT_EQ(gVoicesAtRelease, 0u);
+    s.entityReleaseSoundEmitter(emitter);  // after the stop: freed on the caller
+}
+
+}  // namespace
