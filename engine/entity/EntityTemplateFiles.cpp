@@ -12,6 +12,7 @@
 #include "core/BoundedReader.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
@@ -55,7 +56,7 @@ void LoadOptimizedBatch(void* argument, const uint8_t*, uint32_t) {
     }
 }
 
-double SecondsSince(int64_t start) { return double(os::ReadCounter() - start) / double(os::kCounterFrequency); }
+double SecondsSince(int64_t start) { return Time(os::ReadCounter() - start).ToSeconds(); }
 
 int CompareNames(const std::string& a, const std::string& b) { return RTTIStricmp(a.c_str(), b.c_str()); }
 
