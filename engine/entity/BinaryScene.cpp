@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/WholeFile.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/services/EngineServices.h"
@@ -187,8 +188,8 @@ void LoadBinaryScene(const char* name, const char* directory, uint32_t parseFlag
                    directory ? directory : "", name ? name : "");
         return;
     }
-    std::vector<uint8_t> image(reader.GetSize());
-    if (!image.empty() && !reader.Read(image.data(), uint32_t(image.size()))) {
+    std::vector<uint8_t> image;
+    if (!fs::ReadWholeFile(reader, UINT32_MAX, 0, &image)) {
         gLog.Print(LogSeverity::Error, LogCategory::Engine, "Unable to open file for reading (%s/%s)",
                    directory ? directory : "", name ? name : "");
         return;

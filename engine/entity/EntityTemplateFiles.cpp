@@ -12,9 +12,11 @@
 #include "core/BoundedReader.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
+#include "core/fs/WholeFile.h"
 #include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -55,7 +57,7 @@ void LoadOptimizedBatch(void* argument, const uint8_t*, uint32_t) {
     }
 }
 
-double SecondsSince(int64_t start) { return double(os::ReadCounter() - start) / double(os::kCounterFrequency); }
+double SecondsSince(int64_t start) { return Time(os::ReadCounter() - start).ToSeconds(); }
 
 int CompareNames(const std::string& a, const std::string& b) { return RTTIStricmp(a.c_str(), b.c_str()); }
 
@@ -64,14 +66,6 @@ bool HasTemplateExtension(const char* name, size_t* baseLength) {
     if (!dot || RTTIStricmp(dot, ".template") != 0) return false;
     *baseLength = size_t(dot - name);
     return true;
-}
-
-// A whole file into memory through the file system; false when it cannot be opened.
-bool ReadWholeFile(const char* name, const char* extension, const char* directory, std::vector<uint8_t>& bytes) {
-    FileReader reader;
-    if (!reader.Open(name, extension, directory)) return false;
-    bytes.resize(reader.GetSize());
-    return bytes.empty() || reader.Read(bytes.data(), uint32_t(bytes.size()));
 }
 
 // The file to read for a template path: the first "path + suffix" of the ResourceManager's
@@ -247,7 +241,7 @@ bool ReadTemplateInfo(BoundedReader& in, EntityTemplateRegistry& registry) {
 
 bool ReadTemplateInfoFile(EntityTemplateRegistry& registry) {
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile("Templates/TemplateInfo", "Bin", nullptr, bytes)) return false;
+    if (!fs::ReadWholeFile("Templates/TemplateInfo", "Bin", nullptr, &bytes)) return false;
     BoundedReader in(bytes.data(), bytes.size());
     return ReadTemplateInfo(in, registry);
 }
@@ -293,7 +287,7 @@ bool EntityTemplate::LoadResource() {
     char file[kMaxResourceName + 64];
     BinaryTemplateName(path, file, sizeof file);
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(file, kBinaryTemplateExtension, nullptr, bytes)) return false;
+    if (!fs::ReadWholeFile(file, kBinaryTemplateExtension, nullptr, &bytes)) return false;
     gResourceManager.PreheatReadAheadResource();
     BoundedReader in(bytes.data(), bytes.size());
     if (ReadBinaryTemplate(in, this)) return true;
@@ -317,7 +311,7 @@ bool ReadOptimizedHeader(BoundedReader& in, const char* sceneName, uint32_t* cou
 void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
     const int64_t start = os::ReadCounter();
     std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(sceneName, "opt", directory, bytes) || bytes.size() < 8) return;
+    if (!fs::ReadWholeFile(sceneName, "opt", directory, &bytes) || bytes.size() < 8) return;
     OptimizedBatch batch(std::move(bytes));
     uint32_t count = 0;
     if (!ReadOptimizedHeader(batch.in, sceneName, &count)) return;

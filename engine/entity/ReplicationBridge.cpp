@@ -210,6 +210,48 @@ void ResetReplication(lua_State* L) {
     gNextMethodId = 0;
 }
 
+namespace {
+// Pushes argument i of a received call; false (nil pushed, one line) for an entity that is
+// not here or an unknown type.
+bool PushCallArgument(lua_State* L, const MPMethodCall& call, uint32_t i) {
+    const uint8_t type = call.GetArgType(i);
+    switch (type) {
+        case MPARG_NIL: lua_pushnil(L); break;
+        case MPARG_BOOL: lua_pushboolean(L, call.GetBoolArg(i)); break;
+        case MPARG_NUMBER: lua_pushnumber(L, call.GetNumberArg(i)); break;
+        case MPARG_STRING: lua_pushlstring(L, call.GetStringArgData(i), call.GetStringArgLength(i)); break;
+        case MPARG_VECTOR:
+            // Owned by the script collector; no object is made while no package has
+            // registered the type (it would be pushed as nil and lost).
+            luaL_getmetatable(L, "Vector");
+            if (lua_isnil(L, -1)) break;  // the nil stands for the argument
+            lua_pop(L, 1);
+            gLua.PushCollectedUserType(new Vector(call.GetVectorArg(i)), "Vector");
+            break;
+        case MPARG_ENTITY: {
+            const uint16_t mid = call.GetEntityArg(i);
+            Entity* e = gEntityManager ? gEntityManager->GetEntityByMID(mid) : nullptr;
+            if (e) {
+                gLua.PushObject(e);
+            } else {
+                lua_pushnil(L);
+                gLog.Warning(LogCategory::Script,
+                             "Tried to set entity pointer, but target entity could not be found [id:%d]. Setting NULL "
+                             "instead.",
+                             int(mid));
+                return false;
+            }
+            break;
+        }
+        default:
+            lua_pushnil(L);
+            gLog.Error(LogCategory::Script, "PushMPMethodCallArg - Unknown type [type:%d]", int(type));
+            return false;
+    }
+    return true;
+}
+}  // namespace
+
 void CallReplicatedMethod(Player* sender, const MPMethodCall& call) {
     lua_State* L = gLua.GetState();
     if (!L) return;
@@ -240,41 +282,7 @@ void CallReplicatedMethod(Player* sender, const MPMethodCall& call) {
     const uint32_t count = call.argCount < MPMethodCall::kMaxArgs + 1 ? call.argCount : MPMethodCall::kMaxArgs + 1;
     bool failed = false;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t type = call.GetArgType(i);
-        bool ok = true;
-        switch (type) {
-            case MPARG_NIL: lua_pushnil(L); break;
-            case MPARG_BOOL: lua_pushboolean(L, call.GetBoolArg(i)); break;
-            case MPARG_NUMBER: lua_pushnumber(L, call.GetNumberArg(i)); break;
-            case MPARG_STRING: lua_pushlstring(L, call.GetStringArgData(i), call.GetStringArgLength(i)); break;
-            case MPARG_VECTOR:
-                // Owned by the script collector; no object is made while no package has
-                // registered the type (it would be pushed as nil and lost).
-                luaL_getmetatable(L, "Vector");
-                if (lua_isnil(L, -1)) break;  // the nil stands for the argument
-                lua_pop(L, 1);
-                gLua.PushCollectedUserType(new Vector(call.GetVectorArg(i)), "Vector");
-                break;
-            case MPARG_ENTITY: {
-                const uint16_t mid = call.GetEntityArg(i);
-                Entity* e = gEntityManager ? gEntityManager->GetEntityByMID(mid) : nullptr;
-                if (e) {
-                    gLua.PushObject(e);
-                } else {
-                    lua_pushnil(L);
-                    gLog.Warning(LogCategory::Script,
-                                 "Tried to set entity pointer, but target entity could not be found [id:%d]. Setting NULL "
-                                 "instead.",
-                                 int(mid));
-                    ok = false;
-                }
-                break;
-            }
-            default:
-                lua_pushnil(L);
-                gLog.Error(LogCategory::Script, "PushMPMethodCallArg - Unknown type [type:%d]", int(type));
-                ok = false;
-        }
+        const bool ok = PushCallArgument(L, call, i);
         if (!ok) {
             gLog.Error(LogCategory::Script, "LuaWrapper::CallReplicatedMethod - error while pushing argument [function:%d] [arg:%d]",
                        id, int(i + 1));

@@ -29,9 +29,7 @@ constexpr const char* kSceneDirectory = "scenes";
 // A load held by its semaphore says so this often.
 constexpr float kSemaphoreWarningSeconds = 10.0f;
 
-double SecondsSince(int64_t start) {
-    return static_cast<double>(os::ReadCounter() - start) / static_cast<double>(os::kCounterFrequency);
-}
+double SecondsSince(int64_t start) { return Time(os::ReadCounter() - start).ToSeconds(); }
 
 double SecondsSinceProgramStart() {
     Time now;

@@ -245,11 +245,15 @@ bool ComposeScenePath(char* path, const char* name, const char* kind, const char
 }  // namespace
 
 void ResourceManager::PostLoadScene(SceneFileImage* result, const char* name, const char* kind, const char* directory) {
-    // The record lives only until the poster's wait: a command left in the ring of a
-    // loader that is not running would write into it long after.
-    if (!IsRunning()) return;
     char path[fs::kMaxPath];
     if (!ComposeScenePath(path, name, kind, directory) || !path[0]) return;
+    // The record lives only until the poster's wait: without a running loader the file
+    // is read here, as the loader would read it, rather than left in the ring to be
+    // written into long after.
+    if (!IsRunning()) {
+        ReadSceneFile(path, result);
+        return;
+    }
     PostText(RM_CMD_SCENE_FILE_CHECK, &result, sizeof result, path);
 }
 

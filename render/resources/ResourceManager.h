@@ -86,8 +86,8 @@ public:
     // Path "directory/name.kind"; the loader reads the whole file into *result when it
     // exists and is not empty (the poster frees the block once the command has run, and
     // keeps the record alive until then). A file that cannot be read whole leaves it
-    // null with one line. Refused with one line when the path does not fit, and without
-    // one while the loader is not running (nothing would read the file).
+    // null with one line. Refused with one line when the path does not fit. Without a
+    // running loader the file is read at once on the caller's thread.
     void PostLoadScene(SceneFileImage* result, const char* name, const char* kind, const char* directory);
     void PostPreloadList(const char* name, const char* kind, const char* directory);
     void PostReload(uint32_t typeMask, bool wait);
@@ -152,6 +152,8 @@ private:
     static void CmdLoadMany(ResourceManager& self, CommandRingBuffer& ring);
     static void CmdEvict(ResourceManager& self, CommandRingBuffer& ring);
     static void CmdSceneFileCheck(ResourceManager& self, CommandRingBuffer& ring);
+    // The whole file at path into *result (command 12's work, or the caller's without a loader).
+    static void ReadSceneFile(const char* path, SceneFileImage* result);
     static void CmdPreloadList(ResourceManager& self, CommandRingBuffer& ring);
     static void CmdReload(ResourceManager& self, CommandRingBuffer& ring);
     static void CmdDump(ResourceManager& self, CommandRingBuffer& ring);

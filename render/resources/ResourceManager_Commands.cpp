@@ -76,7 +76,10 @@ void ResourceManager::CmdSceneFileCheck(ResourceManager&, CommandRingBuffer& rin
     SceneFileImage* result = nullptr;
     if (!ring.ReadValue(result)) return;
     const char* path = ReadText(ring, nullptr);
-    if (!path || !result) return;
+    if (path && result) ReadSceneFile(path, result);
+}
+
+void ResourceManager::ReadSceneFile(const char* path, SceneFileImage* result) {
     FileReader reader(path, nullptr, nullptr);
     result->opened = reader.IsOpen();
     const uint32_t size = reader.IsOpen() ? reader.GetSize() : 0;

@@ -24,6 +24,7 @@
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
+#include "core/fs/WholeFile.h"
 #include "core/math/Matrix.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
@@ -43,16 +44,6 @@ constexpr uint32_t kMaxCacheBytes = 64u << 20;
 constexpr const char* kConstantNames[VSC_COUNT] = {
     "ConstantColor",   "ModelViewProjMatrix", "ModelViewMatrix",  "ModelMatrix", "InvTModelMatrix",
     "InvTModelViewMatrix", "ControlPoints",   "LightmapUVMulAdd", "LightProbe",  "LightProbeGradient"};
-
-// Reads a whole file of gFileSystem (with a zero byte after it); false when it does not
-// open, is larger than the cap or reads short.
-bool ReadWholeFile(FileReader& reader, uint32_t cap, std::vector<char>* out) {
-    if (!reader.IsOpen()) return false;
-    const uint32_t size = reader.GetSize();
-    if (size > cap) return false;
-    out->assign(size + 1, 0);
-    return size == 0 || reader.Read(out->data(), size);
-}
 
 // Why cached code cannot go to the device; null when it can. The device finds the end of
 // the code by walking its tokens, so the walk must end inside the stored bytes.
@@ -75,7 +66,7 @@ public:
                      uint32_t* bytes) override {
         FileReader reader(fileName, nullptr, kSourceFolder);
         std::vector<char> text;
-        if (!ReadWholeFile(reader, kMaxSourceBytes, &text)) return gfx::ERR_NOTFOUND;
+        if (!fs::ReadWholeFile(reader, kMaxSourceBytes, 1, &text)) return gfx::ERR_NOTFOUND;
         char* copy = static_cast<char*>(EngineAlloc(text.size()));
         if (!copy) return gfx::ERR_NOTFOUND;
         std::memcpy(copy, text.data(), text.size());
@@ -349,7 +340,7 @@ void ResourceShader::UseCode(void*& code, uint32_t codeSize) {
 bool ResourceShader::TryCache(void** code, uint32_t* codeSize) {
     FileReader reader(GetName(), nullptr, kCacheFolder);
     std::vector<char> bytes;
-    if (!ReadWholeFile(reader, kMaxCacheBytes, &bytes)) return false;
+    if (!fs::ReadWholeFile(reader, kMaxCacheBytes, 1, &bytes)) return false;
     return ReadCache(bytes.data(), bytes.size() - 1, gShaderManager ? gShaderManager->GetDefinitionStamp() : 0, code,
                      codeSize);
 }
@@ -426,7 +417,7 @@ bool ResourceShader::Compile(const uint64_t* previousTime, void** code, uint32_t
     gLog.Print(LogSeverity::Progress, LogCategory::Resources, "Compiling shader %s (%s) with options '%s' to file %s",
                path, stage, optionText.c_str(), name);
     std::vector<char> text;
-    if (!ReadWholeFile(source, kMaxSourceBytes, &text)) {
+    if (!fs::ReadWholeFile(source, kMaxSourceBytes, 1, &text)) {
         gLog.Error(LogCategory::RenderDevice, "Cannot load shader source %s", path);
         return false;
     }

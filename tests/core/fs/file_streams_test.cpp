@@ -13,6 +13,7 @@
 #include "UserFolderFixture.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
+#include "core/fs/WholeFile.h"
 
 using namespace testfs;
 namespace stdfs = std::filesystem;
@@ -187,6 +188,35 @@ TEST_F(StreamFixture, ZeroByteReadsSucceedOnLocalAndCheckedFiles) {
         EXPECT_TRUE(r.Read(b, 0)) << c.name << " at the end";
         EXPECT_FALSE(r.Read(b, 1)) << c.name;
     }
+}
+
+// Whole-file reads: the cap refuses before reading, the padding follows the bytes as zeros,
+// a reader without a file and a missing name give false and nothing.
+TEST_F(StreamFixture, WholeFileReadsKeepTheirCapAndPadding) {
+    const std::vector<uint8_t> body = MakeContent(100, 3);
+    WriteWholeFile(dir / "whole.bin", body);
+    WriteWholeFile(dir / "none.bin", {});
+    const struct {
+        const char* name;
+        uint32_t cap, padding;
+        bool ok;
+        size_t size;
+    } cases[] = {{"whole.bin", 100, 0, true, 100}, {"whole.bin", 99, 0, false, 0}, {"whole.bin", UINT32_MAX, 1, true, 101},
+                 {"none.bin", 0, 1, true, 1},      {"missing.bin", UINT32_MAX, 1, false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " cap " + std::to_string(c.cap) + " padding " + std::to_string(c.padding));
+        FileReader r(c.name, nullptr, "user");
+        std::vector<char> out(7, 'x');
+        EXPECT_EQ(fs::ReadWholeFile(r, c.cap, c.padding, &out), c.ok);
+        ASSERT_EQ(out.size(), c.size);
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_EQ(uint8_t(out[i]), i < body.size() && c.size > c.padding ? body[i] : 0) << i;
+    }
+    std::vector<uint8_t> bytes;
+    EXPECT_TRUE(fs::ReadWholeFile("whole", "bin", "user", &bytes));
+    EXPECT_EQ(bytes, body);
+    EXPECT_FALSE(fs::ReadWholeFile("missing", "bin", "user", &bytes));
+    EXPECT_TRUE(bytes.empty());
 }
 
 TEST_F(StreamFixture, SkipsTimesAndHandles) {

@@ -98,9 +98,23 @@ TEST(GameRunTest, ScenesLoadThroughTheLoaderAndFailedOnesAreReported) {
     GameDelegate delegate;
     gGame->Init(window, 256, 144, &delegate, nullptr, 0);
 
+    log.Clear();
     gGame->SwitchScene("Built", 0, nullptr);
     gGame->LoadPendingScene();
     EXPECT_FALSE(gGame->LastSceneLoadFailed());
+    // The load's progress lines, each once and in the order of its steps.
+    const std::vector<CaptureLogSink::Message> messages = log.Messages();
+    size_t next = 0;
+    for (const char* line : {"NewScene in ", "Resource preloaded in ", "LoadOptimizedTemplates in ",
+                             "Optimized templates loaded in ", "Scene deserialized in ", "Scene data loaded in ",
+                             "Scene switched in "}) {
+        size_t count = 0, at = messages.size();
+        for (size_t i = 0; i < messages.size(); ++i)
+            if (messages[i].text.find(line) != std::string::npos && count++ == 0) at = i;
+        EXPECT_EQ(count, 1u) << line;
+        EXPECT_TRUE(at < messages.size() && at >= next) << line << " out of order";
+        next = at;
+    }
     Entity* crate = gEntityManager->FindEntityByName("crate");
     ASSERT_NE(crate, nullptr);
     ASSERT_NE(crate->GetTemplate(), nullptr);

@@ -176,7 +176,7 @@ TEST_F(ManagerTest, MainThreadLoadsFlushTheRenderQueue) {
 
 TEST_F(ManagerTest, SceneFileReadStoresTheWholeFileOnce) {
     // The loader reads the scene whole, so that the main thread parses these bytes and
-    // never opens the file again.
+    // never opens the file again; without a running loader the caller reads it the same way.
     WriteBytes(Path("scenes", "level.BinaryScene"), {'S', 'C', 'N', 'E', 1, 2, 3});
     WriteBytes(Path("scenes", "empty.BinaryScene"), {});
     WriteBytes(Path("scenes", "tiny.BinaryScene"), {'T', 'I'});
@@ -185,21 +185,25 @@ TEST_F(ManagerTest, SceneFileReadStoresTheWholeFileOnce) {
                                                          {"missing", ""},
                                                          {"tiny", "TI"},
                                                          {std::string(300, 'n'), ""}};
-    for (const auto& [name, expected] : cases) {
-        SceneFileImage image;
-        gResourceManager.PostLoadScene(&image, name.c_str(), "BinaryScene", "scenes");
-        gResourceManager.Flush();
-        EXPECT_EQ(image.opened, name == "level" || name == "tiny" || name == "empty") << name;
-        if (expected.empty()) {
-            EXPECT_EQ(image.bytes, nullptr) << name;
-            EXPECT_EQ(image.size, 0u) << name;
-            continue;
+    for (const bool running : {true, false}) {
+        if (!running) gResourceManager.Stop();
+        for (const auto& [name, expected] : cases) {
+            SCOPED_TRACE(name + (running ? " by the loader" : " without a loader"));
+            SceneFileImage image;
+            gResourceManager.PostLoadScene(&image, name.c_str(), "BinaryScene", "scenes");
+            gResourceManager.Flush();
+            EXPECT_EQ(image.opened, name == "level" || name == "tiny" || name == "empty");
+            if (expected.empty()) {
+                EXPECT_EQ(image.bytes, nullptr);
+                EXPECT_EQ(image.size, 0u);
+                continue;
+            }
+            ASSERT_NE(image.bytes, nullptr);
+            EXPECT_EQ(std::string(static_cast<const char*>(image.bytes), image.size), expected);
+            EngineFree(image.bytes);
         }
-        ASSERT_NE(image.bytes, nullptr) << name;
-        EXPECT_EQ(std::string(static_cast<const char*>(image.bytes), image.size), expected);
-        EngineFree(image.bytes);
+        EXPECT_TRUE(Logged("longer than 259 characters"));
     }
-    EXPECT_TRUE(Logged("longer than 259 characters"));
 }
 
 TEST_F(ManagerTest, StopEvictsAllButShadersDestroysThePoolsAndDrains) {
