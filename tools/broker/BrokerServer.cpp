@@ -274,7 +274,7 @@ bool Server::EnsureCredit(Connection& c) {
     const size_t others = committed - c.credit;
     const size_t shared = options.inputBudget - reserve;
     const size_t free = shared > others ? shared - others : 0;
-    const size_t room = Large(c) ? free : options.inputBudget - others;
+    const size_t room = Large(c) ? free : options.inputBudget > others ? options.inputBudget - others : 0;
     // A read of unknown frames takes what there is, of the reserve only a little.
     if (!head) want = std::min({want, room, std::max(free, buffered + kHeadRead)});
     if (want > room || want <= buffered) {
