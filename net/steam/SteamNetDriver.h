@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -103,6 +104,38 @@ struct AutoMatchWindow {
     void Init(const AutoMatchRecord& record, int64_t now);
     // Recomputes the deltas and bounds; returns the seconds since the start.
     float Update(int64_t now);
+};
+
+// The lobby-list calls of an automatic-matching search, in the order a search makes
+// them. The driver's default forwards to its context's matchmaking; a test puts its own
+// in between to see the exact sequence.
+class LobbySearchCalls {
+public:
+    virtual ~LobbySearchCalls() = default;
+    virtual void AddRequestLobbyListStringFilter(const char* key, const char* value, int32_t comparison) = 0;
+    virtual void AddRequestLobbyListNumericalFilter(const char* key, int value, int32_t comparison) = 0;
+    virtual void AddRequestLobbyListNearValueFilter(const char* key, int value) = 0;
+    virtual void AddRequestLobbyListDistanceFilter(int32_t distance) = 0;
+    virtual void AddRequestLobbyListResultCountFilter(int count) = 0;
+    virtual online::CallHandle RequestLobbyList() = 0;
+};
+
+class MatchmakingSearchCalls final : public LobbySearchCalls {
+public:
+    explicit MatchmakingSearchCalls(online::OnlineMatchmaking* mm) : mm(mm) {}
+    void AddRequestLobbyListStringFilter(const char* key, const char* value, int32_t comparison) override {
+        mm->AddRequestLobbyListStringFilter(key, value, comparison);
+    }
+    void AddRequestLobbyListNumericalFilter(const char* key, int value, int32_t comparison) override {
+        mm->AddRequestLobbyListNumericalFilter(key, value, comparison);
+    }
+    void AddRequestLobbyListNearValueFilter(const char* key, int value) override { mm->AddRequestLobbyListNearValueFilter(key, value); }
+    void AddRequestLobbyListDistanceFilter(int32_t distance) override { mm->AddRequestLobbyListDistanceFilter(distance); }
+    void AddRequestLobbyListResultCountFilter(int count) override { mm->AddRequestLobbyListResultCountFilter(count); }
+    online::CallHandle RequestLobbyList() override { return mm->RequestLobbyList(); }
+
+private:
+    online::OnlineMatchmaking* mm;
 };
 
 class SteamNetDriver : public NetDriver {
@@ -195,6 +228,8 @@ public:
     const char* SelfIdText() const { return selfIdText; }
     // Reads the two auto-match files of a folder (the "locals" mount at construction).
     void ReadAutoMatchFiles(const char* folder);
+    // Network thread: the calls searches make (null: the context's matchmaking again).
+    void SetLobbySearchCalls(LobbySearchCalls* calls);
     // Runs one routed event from its packed payload (the routing job; fuzzing).
     void HandleRouted(uint32_t kind, const uint8_t* fields, uint32_t bytes);
     // Handles one received frame from an account (the tick's read; fuzzing).
@@ -315,6 +350,8 @@ private:
     float lastPublication = 0.0f;
     int64_t nextResearch = kNoTime;
     uint8_t requestInFlight = 0;
+    std::unique_ptr<MatchmakingSearchCalls> contextSearch;  // null without matchmaking
+    LobbySearchCalls* search = nullptr;
 
     DriverPeer peers[2];
     uint8_t frame[kP2PFrameBytes] = {};

@@ -219,11 +219,14 @@ void SteamNetDriver::AutoMatchTick() {
     }
 }
 
+void SteamNetDriver::SetLobbySearchCalls(LobbySearchCalls* calls) { search = calls ? calls : contextSearch.get(); }
+
 void SteamNetDriver::SearchAutoMatchLobbies(uint32_t t) {
     window.Update(os::ReadCounter());
-    if (!mm) return;
-    mm->AddRequestLobbyListDistanceFilter(window.wideSearch ? kDistanceFar : kDistanceDefault);
-    mm->AddRequestLobbyListNumericalFilter(lk::kTeamFilter, static_cast<int>(t), online::kCompareNotEqual);
+    LobbySearchCalls* calls = search;
+    if (!calls) return;
+    calls->AddRequestLobbyListDistanceFilter(window.wideSearch ? kDistanceFar : kDistanceDefault);
+    calls->AddRequestLobbyListNumericalFilter(lk::kTeamFilter, static_cast<int>(t), online::kCompareNotEqual);
     const bool squadSide = t == 0;
     const int32_t s = squadSide ? (window.ranked ? window.rankedSquadSkill : window.squadSkill)
                                 : (window.ranked ? window.rankedTowersSkill : window.towersSkill);
@@ -232,28 +235,28 @@ void SteamNetDriver::SearchAutoMatchLobbies(uint32_t t) {
     const char* skillKey = squadSide ? lk::kTowersSkill : lk::kSquadSkill;
     const char* minKey = squadSide ? lk::kMinTowersSkill : lk::kMinSquadSkill;
     const char* maxKey = squadSide ? lk::kMaxTowersSkill : lk::kMaxSquadSkill;
-    mm->AddRequestLobbyListNumericalFilter(skillKey, lo, online::kCompareGreaterOrEqual);
-    mm->AddRequestLobbyListNumericalFilter(skillKey, hi, online::kCompareLessOrEqual);
-    mm->AddRequestLobbyListNumericalFilter(minKey, s, online::kCompareLessOrEqual);
-    mm->AddRequestLobbyListNumericalFilter(maxKey, s, online::kCompareGreaterOrEqual);
-    mm->AddRequestLobbyListNearValueFilter(skillKey, s);
-    mm->AddRequestLobbyListNumericalFilter(lk::kAutoMatchId, autoMatchId, online::kCompareEqual);
-    mm->AddRequestLobbyListStringFilter(lk::kOwnerId, selfIdText, online::kCompareNotEqual);
+    calls->AddRequestLobbyListNumericalFilter(skillKey, lo, online::kCompareGreaterOrEqual);
+    calls->AddRequestLobbyListNumericalFilter(skillKey, hi, online::kCompareLessOrEqual);
+    calls->AddRequestLobbyListNumericalFilter(minKey, s, online::kCompareLessOrEqual);
+    calls->AddRequestLobbyListNumericalFilter(maxKey, s, online::kCompareGreaterOrEqual);
+    calls->AddRequestLobbyListNearValueFilter(skillKey, s);
+    calls->AddRequestLobbyListNumericalFilter(lk::kAutoMatchId, autoMatchId, online::kCompareEqual);
+    calls->AddRequestLobbyListStringFilter(lk::kOwnerId, selfIdText, online::kCompareNotEqual);
     if (autoMatchGroup == 1)
-        mm->AddRequestLobbyListNumericalFilter(lk::kAutoMatchBotFilter, 2, online::kCompareEqual);
+        calls->AddRequestLobbyListNumericalFilter(lk::kAutoMatchBotFilter, 2, online::kCompareEqual);
     else if (!(autoMatchGroup == 0 && window.botsAllowed))
-        mm->AddRequestLobbyListNumericalFilter(lk::kAutoMatchBotFilter, 0, online::kCompareNotEqual);
+        calls->AddRequestLobbyListNumericalFilter(lk::kAutoMatchBotFilter, 0, online::kCompareNotEqual);
     if ((window.mapMask & lk::kMapMaskBits) != lk::kMapMaskBits) {
         char key[16];
         MapCombKey(window.mapMask, key);
-        mm->AddRequestLobbyListNumericalFilter(key, 1, online::kCompareEqual);
+        calls->AddRequestLobbyListNumericalFilter(key, 1, online::kCompareEqual);
     }
-    mm->AddRequestLobbyListNumericalFilter(lk::kRanked, window.ranked ? 1 : 0, online::kCompareEqual);
-    mm->AddRequestLobbyListResultCountFilter(1);
+    calls->AddRequestLobbyListNumericalFilter(lk::kRanked, window.ranked ? 1 : 0, online::kCompareEqual);
+    calls->AddRequestLobbyListResultCountFilter(1);
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
                "AMLobby search. team:%d skill:%d[%d,%d] ownerID:%s amID:%d mapMask:0x%X ranked:%d allowBots:%d", int(t), s, lo, hi, selfIdText,
                autoMatchId, window.mapMask, int(window.ranked), int(window.botsAllowed));
-    BindCallResult(*regs[ROUTE_LOBBY_MATCH_LIST], mm->RequestLobbyList());
+    BindCallResult(*regs[ROUTE_LOBBY_MATCH_LIST], calls->RequestLobbyList());
 }
 
 void SteamNetDriver::PublishAutoMatchLobby() {

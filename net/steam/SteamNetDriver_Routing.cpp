@@ -90,6 +90,8 @@ SteamNetDriver::SteamNetDriver(online::OnlineContext* context) : ctx(context ? c
     net = ctx ? ctx->Networking() : nullptr;
     user = ctx ? ctx->User() : nullptr;
     friends = ctx ? ctx->Friends() : nullptr;
+    if (mm) contextSearch = std::make_unique<MatchmakingSearchCalls>(mm);
+    search = contextSearch.get();
     // The empty call-result holders, the cleared lobby, the reset window.
     for (uint32_t k = 0; k < ROUTE_KIND_COUNT; ++k) regs[k] = new Registration(this, k);
     window.Reset();

@@ -30,6 +30,11 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kReadsPerRound = 16;  // per connection, so one client cannot starve the rest
 constexpr int kAcceptsPerRound = 16;
 constexpr int kPollMs = 200;
+// A frame larger than this is large: large frames leave a reserve of the input budget to
+// the rest, and a read of not yet announced frames takes at most kHeadRead of it, so
+// connections that hold large unfinished frames cannot keep ordinary requests out.
+constexpr size_t kSmallFrame = 64 * 1024 + 4;
+constexpr size_t kHeadRead = 4 * 1024;
 
 int64_t Ticks(double seconds) { return static_cast<int64_t>(seconds * os::kCounterFrequency); }
 
@@ -63,15 +68,24 @@ struct Connection {
 class Server : public BrokerOutput {
 public:
     explicit Server(const BrokerServerOptions& o) : options(o), core(this) {
-        // A budget smaller than one largest frame would hold such a frame back for ever.
-        options.inputBudget = std::max<size_t>(options.inputBudget, wire::kMaxFrame + 4);
+        reserve = std::max<size_t>(options.inputBudget / 8, 1u << 20);
+        // A budget smaller than one largest frame and the reserve would hold such a frame
+        // back for ever.
+        options.inputBudget = std::max<size_t>(options.inputBudget, wire::kMaxFrame + 4 + reserve);
     }
     int Run();
     void Deliver(uint32_t session, const SharedFrame& frame, OnlineId snapshotOf) override;
 
 private:
     bool Paused() const { return congested > 0 || totalQueued > options.outputBudget; }
-    bool OwnPaused(const Connection& c) const { return c.queued > options.pauseOutput; }
+    // A connection whose requests wait: its own answers pile up, or the output is spent
+    // and it has not read all of its answers (one that has is still served, a frame a
+    // round, so that readers are answered while the others are cut off).
+    bool Held(const Connection& c) const { return c.queued > options.pauseOutput || (Paused() && !c.queue.empty()); }
+    static bool Large(const Connection& c) {
+        const uint32_t head = c.splitter.HeadLength();
+        return head && size_t{4} + head > kSmallFrame;
+    }
     static bool WholeFrameHeld(const Connection& c) {
         const uint32_t head = c.splitter.HeadLength();
         return head && c.splitter.Buffered() >= size_t{4} + head;
@@ -102,6 +116,7 @@ private:
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
     std::vector<uint8_t> body;
     size_t committed = 0;    // sum of the connections' input credit
+    size_t reserve = 0;      // of the input budget, kept from large frames
     size_t totalQueued = 0;  // sum of the connections' waiting output
     int congested = 0;       // connections with more than congestedOutput waiting
     uint64_t nextTurn = 1;
@@ -256,8 +271,12 @@ bool Server::EnsureCredit(Connection& c) {
     const uint32_t head = c.splitter.HeadLength();
     size_t want = head ? size_t{4} + head : buffered + kReadChunk;
     if (c.credit >= want) return c.credit > buffered;
-    const size_t room = options.inputBudget - (committed - c.credit);
-    if (!head) want = std::min(want, room);  // a read of unknown frames takes what there is
+    const size_t others = committed - c.credit;
+    const size_t shared = options.inputBudget - reserve;
+    const size_t free = shared > others ? shared - others : 0;
+    const size_t room = Large(c) ? free : options.inputBudget > others ? options.inputBudget - others : 0;
+    // A read of unknown frames takes what there is, of the reserve only a little.
+    if (!head) want = std::min({want, room, std::max(free, buffered + kHeadRead)});
     if (want > room || want <= buffered) {
         if (!c.waitingTurn) c.waitingTurn = nextTurn++;
         return false;
@@ -282,7 +301,7 @@ void Server::Read(Connection& c) {
         ReadHandshake(c);
         return;
     }
-    for (int reads = 0; reads < kReadsPerRound && !c.dead && !Paused() && !OwnPaused(c); ++reads) {
+    for (int reads = 0; reads < kReadsPerRound && !c.dead && !Held(c); ++reads) {
         if (!EnsureCredit(c)) return;
         const size_t room = std::min(buffer.size(), c.credit - c.splitter.Buffered());
         const long n = SocketReceive(c.socket, buffer.data(), room);
@@ -302,7 +321,8 @@ void Server::Read(Connection& c) {
 
 void Server::HandleFrames(Connection& c) {
     bool took = false;
-    while (!c.dead && !Paused() && !OwnPaused(c) && c.splitter.Next(body)) {
+    const bool paused = Paused();
+    while (!c.dead && !Held(c) && !(paused && took) && c.splitter.Next(body)) {
         took = true;
         if (c.network && body[0] == wire::kControl) {
             Refuse(c, "a control frame");
@@ -361,7 +381,7 @@ void Server::CheckTimes(Connection& c, int64_t now) {
     }
     const bool incomplete = c.splitter.Buffered() > 0 && !WholeFrameHeld(c);
     // The clock of an incomplete frame runs while the connection could send the rest.
-    if (!incomplete || c.waitingTurn || Paused()) c.frameSince = 0;
+    if (!incomplete || c.waitingTurn || Held(c)) c.frameSince = 0;
     else if (!c.frameSince) c.frameSince = now;
     else if (now - c.frameSince > Ticks(options.partialFrameSeconds)) {
         std::fprintf(stderr, "online_broker: session %u left a frame incomplete; disconnecting\n", c.session);
@@ -420,8 +440,13 @@ int Server::Run() {
         for (auto& [socket, c] : connections)
             if (c->waitingTurn) waiting.push_back(c.get());
         std::sort(waiting.begin(), waiting.end(), [](const Connection* a, const Connection* b) { return a->waitingTurn < b->waitingTurn; });
-        for (Connection* c : waiting)
-            if (!EnsureCredit(*c)) break;
+        // Large frames in turn; small ones do not wait behind them.
+        bool largeWait = false;
+        for (Connection* c : waiting) {
+            const bool large = Large(*c);
+            if (large && largeWait) continue;
+            if (!EnsureCredit(*c) && large) largeWait = true;
+        }
 
         items.clear();
         const bool accepting = now >= acceptPausedUntil;
@@ -429,7 +454,7 @@ int Server::Run() {
         if (accepting && options.listenTcp) items.push_back(PollItem{tcpListener.Handle(), true, false});
         for (auto& [socket, c] : connections) {
             PollItem item{socket, false, !c->queue.empty()};
-            item.wantRead = c->handshake ? true : !c->waitingTurn && !Paused() && !OwnPaused(*c) && !WholeFrameHeld(*c);
+            item.wantRead = c->handshake ? true : !c->waitingTurn && !Held(*c) && !WholeFrameHeld(*c);
             items.push_back(item);
         }
         if (!PollSockets(items, kPollMs)) break;

@@ -7,16 +7,19 @@
 // memory:
 // - Input. A connection buffers at most one incomplete frame (up to wire::kMaxFrame).
 //   The bytes all connections buffer share inputBudget: a frame whose announced length
-//   does not fit waits, its connection unread, until other frames have been handled. A
-//   frame still incomplete partialFrameSeconds after its connection could send it closes
-//   the connection.
+//   does not fit waits, its connection unread, until other frames have been handled;
+//   large frames wait in turn, and an eighth of the budget is kept from them for the
+//   small ones, which never wait behind a large one. A frame still incomplete
+//   partialFrameSeconds after its connection could send it closes the connection.
 // - Output. Answers wait per connection as shared frames; a newer snapshot of a lobby
 //   replaces an unsent older one. While more than pauseOutput bytes wait for a
 //   connection, its own requests wait (it must read first). While more than
 //   congestedOutput bytes wait for any one connection, or more than outputBudget for all
-//   of them together, no request is handled at all; writing goes on. A connection that
-//   has taken no byte for stallSeconds during such a pause is cut off as not reading,
-//   and so is one for which more than connectionOutputLimit bytes wait.
+//   of them together, only connections with nothing waiting are served, one request a
+//   round each; writing goes on. A connection that has taken no byte for stallSeconds
+//   during such a pause is cut off as not reading, and so is one for which more than
+//   connectionOutputLimit bytes wait.
+// - Work. Each round reads at most a bounded amount from each connection, in turn.
 // - Accepting. At the open-file limit, accepting pauses for acceptPauseMs.
 // - Network (a TCP listener, optional). A connection first answers the challenge of
 //   BrokerTcp.h within handshakeSeconds; until then nothing reaches the core. At most

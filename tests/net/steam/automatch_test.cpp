@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "CaptureLogSink.h"
 #include "net/steam/LobbyKeys.h"
@@ -136,6 +138,103 @@ TEST_F(AutoMatch, StartsOnlyWithAMaskWhenIdleAndRepublishesEveryThreeSeconds) {
     for (const auto& msg : log.Messages()) updates += msg.text.rfind("AMLobby skill update.", 0) == 0;
     EXPECT_GE(updates, 3u);
     EXPECT_LE(updates, 4u);
+}
+
+// Forwards a search's calls to the context's matchmaking and writes each down.
+class RecordingSearch : public Network::LobbySearchCalls {
+public:
+    explicit RecordingSearch(online::OnlineMatchmaking* mm) : mm(mm) {}
+    void AddRequestLobbyListStringFilter(const char* key, const char* value, int32_t comparison) override {
+        calls.push_back(std::string("string ") + key + " " + value + " " + std::to_string(comparison));
+        mm->AddRequestLobbyListStringFilter(key, value, comparison);
+    }
+    void AddRequestLobbyListNumericalFilter(const char* key, int value, int32_t comparison) override {
+        calls.push_back(std::string("number ") + key + " " + std::to_string(value) + " " + std::to_string(comparison));
+        mm->AddRequestLobbyListNumericalFilter(key, value, comparison);
+    }
+    void AddRequestLobbyListNearValueFilter(const char* key, int value) override {
+        calls.push_back(std::string("near ") + key + " " + std::to_string(value));
+        mm->AddRequestLobbyListNearValueFilter(key, value);
+    }
+    void AddRequestLobbyListDistanceFilter(int32_t distance) override {
+        calls.push_back("distance " + std::to_string(distance));
+        mm->AddRequestLobbyListDistanceFilter(distance);
+    }
+    void AddRequestLobbyListResultCountFilter(int count) override {
+        calls.push_back("count " + std::to_string(count));
+        mm->AddRequestLobbyListResultCountFilter(count);
+    }
+    online::CallHandle RequestLobbyList() override {
+        calls.push_back("request");
+        return mm->RequestLobbyList();
+    }
+    std::vector<std::string> calls;
+
+private:
+    online::OnlineMatchmaking* mm;
+};
+
+TEST_F(AutoMatch, ASearchMakesTheFilterCallsInTheirOrder) {
+    struct Case {
+        int32_t team;  // the side searched as
+        int32_t group;
+        bool bots;  // the time limit has passed
+        int32_t mask;
+        bool ranked;
+    };
+    const Case cases[] = {
+        {0, 0, false, 5, false}, {1, 0, false, 5, false}, {0, 0, true, 15, false}, {1, 0, true, 5, true},
+        {0, 1, false, 15, true}, {1, 1, true, 5, false},  {0, 2, false, 5, true},  {1, 2, true, 15, false},
+        {0, 2, true, 5, false},  {1, 0, false, 15, true},
+    };
+    a.D().LobbySetSkill(1000.0f, 1200.0f);
+    a.D().LobbySetRankedSkill(1500.0f, 1700.0f);
+    RecordingSearch recorder(a.ctx->Matchmaking());
+    a.D().SetLobbySearchCalls(&recorder);
+    const std::string self = a.D().SelfIdText();
+    for (const Case& c : cases) {
+        SCOPED_TRACE("team " + std::to_string(c.team) + " group " + std::to_string(c.group) + " bots " + std::to_string(c.bots) + " mask " +
+                     std::to_string(c.mask) + " ranked " + std::to_string(c.ranked));
+        onlinetest::TempDir folder;
+        std::ofstream(folder.path / "AutoMatchID.txt") << "7";
+        std::ofstream(folder.path / "AutoMatchGroup.txt") << (c.group == 1 ? "bot" : c.group == 2 ? "dev" : "none");
+        a.D().ReadAutoMatchFiles(folder.path.c_str());
+        AutoMatchRecord r = Record(c.team, c.mask, 60, 1);
+        r.ranked = c.ranked;
+        recorder.calls.clear();
+        a.D().LobbyAutoMatch(r);
+        // The first tick searches, 1 ms or 1 s (the time limit) after the start.
+        Step(c.bots ? 1000 : 1);
+
+        // Deltas 100 -> 400 over 60 s: 100 after 1 ms, trunc(105 + 0.5) after 1 s.
+        const int delta = c.bots ? 105 : 100;
+        const int squad = c.ranked ? 1500 : 1000, towers = c.ranked ? 1700 : 1200;
+        const int s = c.team == 0 ? squad : towers;
+        const std::string other = c.team == 0 ? "towers" : "squad";
+        const std::string Other = c.team == 0 ? "Towers" : "Squad";
+        std::vector<std::string> want = {
+            "distance " + std::to_string(c.bots ? 2 : 1),
+            "number teamFilter " + std::to_string(c.team) + " 3",
+            "number " + other + "Skill " + std::to_string(s - delta) + " 2",
+            "number " + other + "Skill " + std::to_string(s + delta) + " -2",
+            "number min" + Other + "Skill " + std::to_string(s) + " -2",
+            "number max" + Other + "Skill " + std::to_string(s) + " 2",
+            "near " + other + "Skill " + std::to_string(s),
+            "number autoMatchID 7 0",
+            "string ownerID " + self + " 3",
+        };
+        if (c.group == 1)
+            want.push_back("number autoMatchBotFilter 2 0");
+        else if (!(c.group == 0 && c.bots))
+            want.push_back("number autoMatchBotFilter 0 3");
+        if (c.mask == 5) want.push_back("number mapComb1010 1 0");
+        want.push_back(std::string("number ranked ") + (c.ranked ? "1" : "0") + " 0");
+        want.push_back("count 1");
+        want.push_back("request");
+        EXPECT_EQ(recorder.calls, want);
+        a.D().LobbyStopAutoMatch();
+    }
+    a.D().SetLobbySearchCalls(nullptr);
 }
 
 TEST_F(AutoMatch, TwoSearchersMeetAndPlayTheOnlySharedMap) {
