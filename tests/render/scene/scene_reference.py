@@ -11,6 +11,10 @@ code; single-precision steps are rounded through struct.
   cube KIND D4 C1_4 C2_4 C3_4 S0 S1 AX AY AZ
       pixel constants c0-c4 of an ambient light (one register per line), then the four
       rows of the mask matrix: a scale by (1, -1, 1), then the rotations about x, y, z
+  atten TYPE R0 R1 R2 (x y z each) INNER OUTER ANGLE FALLOFF
+      "range-scale range-offset cone-scale cone-offset" of a light's attenuation: the
+      scale is the length of row 2 (row 0 for the tube, type 2); the inner range stays
+      0.01 inside the outer; a ramp whose span is below 1e-6 is scale 0, offset 1
   lpd FILE W H C0 C1 C2 C3 [VERSION]
       writes a probe map: index (layer, i) = layer * 1000 + i, record byte k of probe p
       of layer l = (l * 31 + p * 7 + k) & 255, area vector (1.5, -2, 3.25, 4)
@@ -105,6 +109,34 @@ def cube(a):
         print(' '.join(g(e) for e in r))
 
 
+def atten(a):
+    kind = int(a[0])
+    v = [f32(float(x)) for x in a[1:]]
+    rows, inner, outer, angle, falloff = [v[0:3], v[3:6], v[6:9]], v[9], v[10], v[11], v[12]
+    axis = rows[0] if kind == 2 else rows[2]
+    scale = f32(math.sqrt(f32(f32(f32(axis[0] * axis[0]) + f32(axis[1] * axis[1])) + f32(axis[2] * axis[2]))))
+    outer = f32(outer * scale)
+    inner = min(f32(inner * scale), f32(outer - f32(0.01)))
+    span = f32(f32(inner * inner) - f32(outer * outer))
+    if abs(span) < 1e-6:
+        rs, ro = 0.0, 1.0
+    else:
+        rs = f32(1.0 / span)
+        ro = f32(-f32(outer * outer) * rs)
+    cs, co = 0.0, 0.0
+    if kind == 1:
+        k = f32(0.017453292)
+        c = f32(math.cos(f32(angle * k)))
+        f = min(max(f32(1.0 - falloff), 0.0), f32(0.999))
+        ci = f32(math.cos(f32(f32(angle * f) * k)))
+        if abs(f32(ci - c)) < 1e-6:
+            cs, co = 0.0, 1.0
+        else:
+            cs = f32(1.0 / f32(ci - c))
+            co = f32(-c * cs)
+    print(g(rs), g(ro), g(cs), g(co))
+
+
 def main():
     cmd, a = sys.argv[1], sys.argv[2:]
     if cmd == 'grid':
@@ -123,6 +155,8 @@ def main():
             print(' '.join(g(e) for e in fa + fb + c))
     elif cmd == 'cube':
         cube(a)
+    elif cmd == 'atten':
+        atten(a)
     elif cmd == 'lpd':
         lpd(a)
 
