@@ -29,7 +29,7 @@ constexpr HDRColor kClear{0, 0, 0, 0, 1.0f};
 
 // The template's values from "Fog color" to "Fake diffuse normal scale" without the
 // curves, in property order. The wrapper's block holds this record unchanged; blends
-// mix every float and HDRColor and take the bools from the target set.
+// mix every float and HDRColor and take the bools from the nearer set.
 struct SceneParameterRest {
     HDRColor fogColor = scene_colors::kWhite;
     float fogStart = 700.0f;

@@ -51,9 +51,10 @@ Matrix CloudMatrix(float yaw, float pitch, float scale, float rotation) {
     ry.LoadYRotation(-yaw);
     rz.LoadZRotation(rotation);
     s.LoadUniformScale(1.0f / scale);
-    m.Mul(ry, rx);
-    m.Mul(rz);
-    m.Mul(s);
+    Matrix xy, xyz;
+    xy.Mul(ry, rx);    // rx first
+    xyz.Mul(rz, xy);   // then rz
+    m.Mul(s, xyz);     // then the scale
     return m;
 }
 
@@ -102,7 +103,9 @@ constexpr RestField kRestFields[] = {
 #undef REST_C
 
 void BlendRest(SceneParameterRest& out, const SceneParameterRest& a, const SceneParameterRest& b, float t) {
-    SceneParameterRest result = b;  // the bools come from b
+    // The bools (and padding) come from the nearer set, so both ends reproduce their set.
+    SceneParameterRest result;
+    std::memcpy(static_cast<void*>(&result), t < 0.5f ? &a : &b, sizeof result);
     auto* o = reinterpret_cast<uint8_t*>(&result);
     const auto* pa = reinterpret_cast<const uint8_t*>(&a);
     const auto* pb = reinterpret_cast<const uint8_t*>(&b);
@@ -121,7 +124,7 @@ void BlendRest(SceneParameterRest& out, const SceneParameterRest& a, const Scene
             std::memcpy(o + f.offset, &v, sizeof v);
         }
     }
-    out = result;
+    std::memcpy(static_cast<void*>(&out), &result, sizeof out);
 }
 
 #define BLOCK(name) offsetof(SceneParameterBlock, name)

@@ -133,7 +133,7 @@ public:
     // reference through a resource job (in the command stream when inStream).
     void CopyFromTemplate(const SceneParameterValues& values, bool inStream);
     // This = a x (1 - t) + b x t for every float and colour; directions and projections
-    // rebuilt; flags and bools from b; a texture slot b leaves empty keeps a's while t < 1.
+    // rebuilt; flags from b, the other bools from the nearer set; a texture slot b leaves empty keeps a's while t < 1.
     // Virtual so that tests can record the blends the manager runs.
     virtual void Blend(const SceneParametersWrapper& a, const SceneParametersWrapper& b, float t);
     // Render thread: drop the old reference, store the handle and add one.
