@@ -1,5 +1,6 @@
 // The scene render list: the frustum gather against brute force over every entity, and
 // the submission's task sequence on a running renderer.
+// test-sanitize: thread address
 #include <algorithm>
 #include <random>
 #include <set>
