@@ -250,3 +250,24 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// Task 41 hands the set in force's "Fog color" (linear, w turned into 1 - w) to pixel
+// c220 of the next scene constants.
+TEST_F(SceneStateTest, FrameParametersPutTheFogColourIntoTheSceneConstants) {
+    RecordingSet* inForce = Set(RendererScene::SET_IN_FORCE);
+    rendertest::RunOnRenderThread([&] { inForce->Values().rest.fogColor = HDRColor(255, 0, 0, 51, 1.0f); });
+    Frame(0, 0, 0);
+    float c220[4] = {9, 9, 9, 9};
+    rendertest::RunOnRenderThread([&] {
+        gVornexRenderer.SetSceneConstants(0);
+        gVornexRenderer.Device()->GetPixelShaderConstantF(220, c220, 1);
+    });
+    EXPECT_FLOAT_EQ(c220[0], 1.0f);
+    EXPECT_FLOAT_EQ(c220[1], 0.0f);
+    EXPECT_FLOAT_EQ(c220[2], 0.0f);
+    EXPECT_NEAR(c220[3], 0.8f, 1e-6f);
+}
+
+}  // namespace
