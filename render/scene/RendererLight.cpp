@@ -74,9 +74,11 @@ void RendererLight::SetupDirectionalAmbientLight(const RendererAmbientLightShape
     type = LIGHT_TYPE_DIRECTIONAL_AMBIENT;
     colors[0] = shape.colors[0];
     colors[1] = shape.colors[1];
-    colors[2] = shape.maskScale;
+    colors[2] = Vector(0, 0, 0, 0);
     direction = shape.direction;
-    intensity = scalars[0] = shape.intensity;
+    intensity = shape.intensity;
+    scalars[0] = shape.maskScale.x;
+    scalars[1] = shape.maskScale.y;
     exclusionBits = type3Value = shape.value;
     ambientKind = type3Flag = shape.flag;
     maskRotation = maskAngles = shape.maskRotation;

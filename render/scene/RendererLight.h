@@ -13,10 +13,11 @@
 //   type               0             1             2             3
 //   colors[0]          colour        colour        colour        first colour
 //   colors[1]          -             -             -             second colour
-//   colors[2]          -             -             -             second per-type vector
-//                                                                (third colour, w its weight)
+//   colors[2]          -             -             -             zero (no third colour)
 //   direction          -             -             -             the vector
-//   intensity          intensity     intensity     intensity     intensity (also scalars[0])
+//   intensity          intensity     intensity     intensity     intensity
+//   scalars[0], [1]    -             -             -             x, y of vector 2: the lit
+//                                                                side's wrap and exponent
 //   innerRange         inner         inner         inner         -
 //   outerRange         outer         outer         outer         -
 //   coneAngle          -             cone angle    -             -
@@ -71,7 +72,7 @@ struct RendererAmbientLightShape {
     uint8_t flag = AMBIENT_KIND_PLAIN;
     DeviceObjectHandle* texture = nullptr;
     Vector maskRotation{};
-    Vector maskScale{};  // the third colour; w is its blend weight
+    Vector maskScale{};  // x, y: the ambient cube's wrap and exponent (scalars)
     void* pointer = nullptr;
 };
 

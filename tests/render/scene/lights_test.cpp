@@ -232,7 +232,8 @@ TEST_F(LightWrapperTest, OpsDecodeInStreamOrderAndOpsAboveFourAreIgnored) {
         EXPECT_EQ(l.length, 8.0f) << "the tube set-up ran before";
         EXPECT_EQ(l.direction, Vector(1, 0, 0, 0));
         EXPECT_EQ(l.colors[1], Vector(0, 0, 1, 1));
-        EXPECT_EQ(l.colors[2], Vector(0.1f, 0.2f, 0.3f, 0.75f));
+        EXPECT_EQ(l.scalars[0], 0.1f);
+        EXPECT_EQ(l.scalars[1], 0.2f);
         EXPECT_EQ(l.exclusionBits, 0x6u);
         EXPECT_EQ(l.ambientKind, AMBIENT_KIND_BLENDED);
         EXPECT_EQ(l.type3Pointer, &pointerTarget);
