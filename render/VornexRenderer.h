@@ -352,6 +352,8 @@ public:
     const Vector* FrustumPlanes() const { return mainFrustumPlanes; }
     const Vector* FrustumCorners() const { return mainFrustumCorners; }
     const BoundingBox4& FrustumBox() const { return mainFrustumBox; }
+    // Whether the last SetCamera's view-projection had an inverse (else no frustum).
+    bool CameraInvertible() const { return mainCameraInvertible; }
     uint32_t ScreenWidth() const { return clientWidth; }
     uint32_t ScreenHeight() const { return clientHeight; }
     uint32_t QualityLevel() const { return settings.gfxQualityLevel; }
@@ -672,6 +674,7 @@ private:
     Vector mainFrustumPlanes[6];
     Vector mainFrustumCorners[8];
     BoundingBox4 mainFrustumBox;
+    bool mainCameraInvertible = false;
     DeviceObjectOwner owners[OWNER_FIXED_COUNT];
     std::vector<DeviceObjectOwner> registeredOwners;
 

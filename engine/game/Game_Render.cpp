@@ -131,13 +131,17 @@ void Game::DrawFrameContent(uint32_t width, uint32_t height) {
 }
 
 void Game::SubmitScene(const GameFrameView& view) {
+    SceneRenderList* list = gSceneRenderList;
     const uint32_t renderFlags = ssaoEnabled ? kRenderFlagSSAO : 0;
-    gSceneRenderList.Build(blockRenderingMask);
+    if (list) list->Build(0, blockRenderingMask);
     if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(view.cursor);
-    gSceneRenderList.MarkEntities(renderFlags, blockRenderingMask);
+    if (list) list->MarkEntities(renderFlags, blockRenderingMask);
     if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
         gVornexRenderer.PostShadowMapPass(renderFlags, 0);
-    gSceneRenderList.GatherEntity(nullptr);
+    // The scene pass clears to the camera's background, so a frame that draws nothing
+    // does not keep the last one.
+    const Vector background = cameraController ? cameraController->backgroundColor : Vector(0, 0, 0, 0);
+    if (list) list->GatherEntity(renderFlags, blockRenderingMask, 1, background);
     gVornexRenderer.WaitForFrameLatency(kFrameLatency);
     if (delegate) delegate->OnPreSceneRender();
     RenderScreen(screens[GAMESCREEN_PRE_FSE], view);
@@ -145,11 +149,13 @@ void Game::SubmitScene(const GameFrameView& view) {
     gVornexRenderer.SetOutlineParams(outlineParams);
     gVornexRenderer.PostCommand22(PostProcessModeBits());
     UpdateCameraMatrices(cameraController);
-    gSceneRenderList.Submit();
+    if (list) list->Submit(renderFlags);
     if (delegate) delegate->OnPostSceneRender();
     gVornexRenderer.PostUpscale();
-    gSceneRenderList.Reset();
-    gSceneRenderList.PostPerFrameOperation();
+    if (list) {
+        list->Reset();
+        list->PostPerFrameOperation();
+    }
 }
 
 uint32_t Game::PostProcessModeBits() const {

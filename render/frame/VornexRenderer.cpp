@@ -197,7 +197,7 @@ void VornexRenderer::SetCamera(const Matrix& viewMatrix, const Matrix& projectio
     mainProjection = projectionMatrix;
     mainViewProjection.Mul(projectionMatrix, viewMatrix);  // view first, then projection
     mainInverseView.Inverse(viewMatrix);
-    mainInverseViewProjection.Inverse(mainViewProjection);
+    mainCameraInvertible = mainInverseViewProjection.Inverse(mainViewProjection);
     mainCameraPosition = mainInverseView.r[3];
     // Clip-space planes (z >= 0, z <= w, x <= w, x >= -w, y <= w, y >= -w) into world space.
     static const Vector kClipPlanes[6] = {{0, 0, 1, 0},  {0, 0, -1, 1}, {-1, 0, 0, 1},

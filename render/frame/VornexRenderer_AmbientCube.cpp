@@ -77,7 +77,8 @@ void VornexRenderer::RefreshAmbientCube(uint32_t exclusionMask) {
         const Vector b(kFaceAxes[face][1][0], kFaceAxes[face][1][1], kFaceAxes[face][1][2], 0);
         const Vector frame[3] = {a, b, Cross(a, b)};
         for (RendererLight* light = gShaderManager ? gActiveLights.Head() : nullptr; light; light = light->next) {
-            if (light->exclusionBits & exclusionMask) continue;
+            // Only directional ambient lights carry a direction and exclusion bits.
+            if (light->type != LIGHT_TYPE_DIRECTIONAL_AMBIENT || (light->exclusionBits & exclusionMask)) continue;
             const ShaderPair& pair = gShaderManager->Light(kLightCubeTable, light->maskTexture ? kMaskVariant : 0);
             if (!pair.IsValid()) continue;
             pair.Bind();

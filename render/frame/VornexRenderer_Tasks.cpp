@@ -17,6 +17,7 @@
 #include "render/shaders/PostProcessChain.h"
 #include "render/scene/RenderSceneGrid.h"
 #include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 
 bool VornexRenderer::TaskNothing(CommandRingBuffer&) { return true; }
 
@@ -59,7 +60,11 @@ void VornexRenderer::SetSceneGridValue(float value) {
 }
 
 void VornexRenderer::UpdateSceneLighting(const RenderFrameClock clocks[3]) {
-    if (gRendererScene) gRendererScene->Update(clocks);
+    if (!gRendererScene) return;
+    gRendererScene->Update(clocks);
+    // The scene constants' fog colour (ps c220) is the set in force's "Fog color".
+    if (const SceneParametersWrapper* set = gRendererScene->GetCurrentParameters())
+        sceneParameterValues = set->Values().rest.fogColor.ToLinearVector();
 }
 
 bool VornexRenderer::TaskRequestDeviceReset(CommandRingBuffer&) {

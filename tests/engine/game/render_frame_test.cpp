@@ -85,8 +85,10 @@ std::vector<uint32_t> Head(size_t n) { return std::vector<uint32_t>(gTasks.begin
 
 TEST_F(RenderFrameTest, EachPathPostsItsCommandsAndDrawsItsScreens) {
     enum Setup { kScene, kShadowMask, kShadowsOff, kBlocked, kVideoFullScreen, kVideoInWindow, kLoading };
-    const std::vector<uint32_t> scene = {15, 16, 28, 32, 34, 24, 18, 20, 22, 32, 33, 23, 25, 26};
-    const std::vector<uint32_t> noShadow = {15, 16, 28, 32, 34, 18, 20, 22, 32, 33, 23, 25, 26};
+    // The scene pass (48 ... 49) follows the shadow pass (24); the debug path draw (47)
+    // follows the upscale (23).
+    const std::vector<uint32_t> scene = {15, 16, 28, 32, 34, 24, 48, 49, 18, 20, 22, 32, 33, 23, 47, 25, 26};
+    const std::vector<uint32_t> noShadow = {15, 16, 28, 32, 34, 48, 49, 18, 20, 22, 32, 33, 23, 47, 25, 26};
     const struct Case {
         Setup setup;
         std::vector<uint32_t> head;  // up to the outline draw; the frame then ends with 32 33 17 39

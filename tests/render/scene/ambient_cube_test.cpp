@@ -21,7 +21,7 @@ struct AmbientCubeTest : shadertest::ShaderFixture {
     }
     void TearDown() override {
         rendertest::RunOnRenderThread([&] {
-            for (RendererLight& l : lights) gActiveLights.Unlink(&l);
+            for (RendererLight& l : lights) gActiveLights.Unlink(&l), l.maskTexture = nullptr;  // the test's mask
             mask->Unref();
         });
         ShaderFixture::TearDown();
@@ -78,6 +78,11 @@ struct AmbientCubeTest : shadertest::ShaderFixture {
 
     RendererLight lights[3];
     DeviceObjectHandle* mask = new DeviceObjectHandle;
+    // The refresh reads directional ambient lights only.
+    const bool typed = [this] {
+        for (RendererLight& l : lights) l.type = LIGHT_TYPE_DIRECTIONAL_AMBIENT;
+        return true;
+    }();
 };
 
 TEST_F(AmbientCubeTest, BlackFacesAndRefreshKeys) {
@@ -149,6 +154,22 @@ TEST_F(AmbientCubeTest, EachFaceDrawsEveryLightWithItsConstants) {
             EXPECT_NEAR(r.PixelConstant(reg)[k % 4], expected[light][k], 1e-6) << d << " c" << reg;
         }
     }
+}
+
+// Only directional ambient lights feed the cube: a point light entering the list causes
+// a refresh that draws nothing.
+TEST_F(AmbientCubeTest, APointLightDoesNotChangeTheCube) {
+    LoadShaders();
+    Frame();
+    const uint32_t before = gVornexRenderer.AmbientCubeRefreshes();
+    lights[0].type = LIGHT_TYPE_POINT;
+    lights[0].colors[0] = Vector(1, 0, 0, 1);
+    Append(0);
+    EXPECT_TRUE(Frame().empty());
+    EXPECT_EQ(gVornexRenderer.AmbientCubeRefreshes(), before + 1);
+    lights[1].colors[0] = Vector(1, 0, 0, 1);
+    Append(1);
+    EXPECT_EQ(Frame().size(), 6u) << "the directional ambient light beside it draws each face";
 }
 
 TEST_F(AmbientCubeTest, ALightWhosePairIsMissingIsLeftOut) {

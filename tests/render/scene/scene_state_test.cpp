@@ -11,21 +11,17 @@
 
 namespace {
 
-// Records every blend and answers the values Update reads from fields the test sets.
+// Records every blend; the values Update reads are the block's drifts and fog range.
 struct RecordingSet : SceneParametersWrapper {
     void Blend(const SceneParametersWrapper& a, const SceneParametersWrapper& b, float t) override {
         blends.push_back({&a, &b, t});
         SceneParametersWrapper::Blend(a, b, t);
     }
-    Vector CloudDrift() const override { return drift[0]; }
-    Vector LayerDrift() const override { return drift[1]; }
-    float RangeStart() const override { return range[0]; }
-    float RangeEnd() const override { return range[1]; }
+    void SetRange(float start, float end) { Values().rest.fogStart = start, Values().rest.fogEnd = end; }
+    void SetDrifts(const Vector& cloud, const Vector& layer) { Values().cloudDrift = cloud, Values().layerDrift = layer; }
 
     struct Call { const SceneParametersWrapper *a, *b; float t; };
     std::vector<Call> blends;
-    Vector drift[2] = {};
-    float range[2] = {0.0f, 1.0f};
 };
 
 uint32_t gMadeSets = 0;
@@ -65,6 +61,7 @@ struct SceneStateTest : resourcetest::ResourceFixture {
     static RecordingSet* MakeSource(uint8_t fill) {
         auto* s = new RecordingSet;
         std::memset(s->Block(), fill, kSceneParameterBlockBytes);
+        s->Values().cloudTexture = s->Values().layerTexture = nullptr;  // no texture behind the bytes
         for (uint32_t i = 0; i < SCENE_SECTION_COUNT; ++i) s->Block()[i] = 1;
         return s;
     }
@@ -92,13 +89,13 @@ TEST_F(SceneStateTest, InitOnceOverridePreviewAndTheSetInForce) {
 
     // Bit 1 stops an override and blends; only the sections the source marks are taken.
     Post(source, SCENE_MODE_OVERRIDE);
-    source->Block()[SCENE_SECTION_CLOUD] = 0;
+    source->Block()[SCENE_SECTION_CLOUD_LOOK] = 0;
     Post(source, SCENE_MODE_STOP_OVERRIDE);
     EXPECT_FALSE(scene().OverrideActive());
     EXPECT_TRUE(scene().BlendRunning());
     const uint8_t* to = Set(RendererScene::SET_BLEND_TO)->Block();
     for (uint32_t s = 0; s < SCENE_SECTION_COUNT; ++s)
-        EXPECT_EQ(to[kSceneParameterSections[s].offset], s == SCENE_SECTION_CLOUD ? 0 : 0x5A) << s;
+        EXPECT_EQ(to[kSceneParameterSections[s].offset], s == SCENE_SECTION_CLOUD_LOOK ? 0 : 0x5A) << s;
     EXPECT_EQ(to[kSceneParameterBlockBytes - 1], 0);  // outside every section
     source->Release(false, true);
 }
@@ -155,21 +152,21 @@ TEST_F(SceneStateTest, EasingRangeAndScroll) {
     const std::vector<float> expected = scenetest::ReferenceFloats(args);
     ASSERT_EQ(expected.size(), 10u);
     for (int i = 0; i < 5; ++i) {
-        inForce->range[0] = ranges[i][0], inForce->range[1] = ranges[i][1];
+        inForce->SetRange(ranges[i][0], ranges[i][1]);
         Frame(0, 0, 0);
         EXPECT_EQ(scene().RangeScale(), expected[2 * i]) << i;
         EXPECT_EQ(scene().RangeOffset(), expected[2 * i + 1]) << i;
     }
 
     // Negative drifts wrap into [0, 1).
-    inForce->drift[0] = Vector(-0.3f, -1.7f, 0.25f, 0);
-    inForce->drift[1] = Vector(0.9f, -0.05f, 0, -3.0f);
+    const Vector drift[2] = {Vector(-0.3f, -1.7f, 0.25f, 0), Vector(0.9f, -0.05f, 0, -3.0f)};
+    inForce->SetDrifts(drift[0], drift[1]);
     const Vector start[2] = {scene().CloudOffset(), scene().LayerOffset()};
     for (int frame = 1; frame <= 7; ++frame) {
         Frame(0, 0, 0, 0.5f);
         for (int k = 0; k < 8; ++k) {
             const float v = (k < 4 ? scene().CloudOffset() : scene().LayerOffset())[k % 4];
-            const double moved = start[k / 4][k % 4] + inForce->drift[k / 4][k % 4] * 0.5 * frame;
+            const double moved = start[k / 4][k % 4] + drift[k / 4][k % 4] * 0.5 * frame;
             EXPECT_TRUE(v >= 0.0f && v < 1.0f) << k;
             EXPECT_NEAR(v, moved - std::floor(moved), 1e-5) << k;
         }
@@ -250,6 +247,27 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
     EXPECT_EQ(map.Width(), 2u);
     scene().ClearLightmaps();
     EXPECT_TRUE(map.Empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Task 41 hands the set in force's "Fog color" (linear, w turned into 1 - w) to pixel
+// c220 of the next scene constants.
+TEST_F(SceneStateTest, FrameParametersPutTheFogColourIntoTheSceneConstants) {
+    RecordingSet* inForce = Set(RendererScene::SET_IN_FORCE);
+    rendertest::RunOnRenderThread([&] { inForce->Values().rest.fogColor = HDRColor(255, 0, 0, 51, 1.0f); });
+    Frame(0, 0, 0);
+    float c220[4] = {9, 9, 9, 9};
+    rendertest::RunOnRenderThread([&] {
+        gVornexRenderer.SetSceneConstants(0);
+        gVornexRenderer.Device()->GetPixelShaderConstantF(220, c220, 1);
+    });
+    EXPECT_FLOAT_EQ(c220[0], 1.0f);
+    EXPECT_FLOAT_EQ(c220[1], 0.0f);
+    EXPECT_FLOAT_EQ(c220[2], 0.0f);
+    EXPECT_NEAR(c220[3], 0.8f, 1e-6f);
 }
 
 }  // namespace

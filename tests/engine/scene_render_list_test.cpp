@@ -1,0 +1,179 @@
+// The scene render list: the frustum gather against brute force over every entity, and
+// the submission's task sequence on a running renderer.
+// test-sanitize: thread address
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "entity/EntityTestSupport.h"
+#include "engine/game/SceneRenderList.h"
+#include "platform/window/Window.h"
+#include "render/VornexRenderer.h"
+
+namespace {
+
+class SceneRenderListTest : public EntityTest {
+protected:
+    void SetUp() override {
+        EntityTest::SetUp();
+        ASSERT_NE(gSceneRenderList, nullptr) << "made by the engine's start-up table";
+        gSceneRenderList->Reset();
+    }
+    void TearDown() override {
+        gSceneRenderList->Reset();
+        EntityTest::TearDown();
+    }
+    // Entities of random boxes (some spanning many cells), flags, view visibility and
+    // detail levels over the grid.
+    std::vector<Entity*> Scene(std::mt19937& rng, int count) {
+        std::uniform_real_distribution<float> pos(-95, 95), up(-10, 10), size(0.2f, 6), big(10, 40);
+        EntityTemplate* detail[6];
+        for (uint8_t q = 0; q < 6; ++q) (detail[q] = Template(0, "detail"))->minimumQualityLevel = q;
+        std::vector<Entity*> all;
+        for (int i = 0; i < count; ++i) {
+            Entity* e = Make(nullptr, 0, detail[rng() % 6]);
+            const float s = i % 10 == 0 ? big(rng) : size(rng);
+            e->SetLocalBoundingBox(BoundingBox4(Vector(-s, -1, -size(rng), 1), Vector(size(rng), 1, s, 1)));
+            e->SetLocalRotation3(0, float(rng() % 360), 0);
+            e->SetGlobalPosition3(pos(rng), up(rng), pos(rng));
+            const uint32_t roll = rng() % 10;
+            if (roll == 0) e->RaiseFlag(ENTITYFLAG_HIDDEN, false);
+            if (roll == 1) e->RaiseFlag(0x2, false);  // left out by option bit 4 only
+            e->SetVisibleInCombatView(rng() % 4 != 0);
+            e->SetVisibleInTacticalView(rng() % 4 != 0);
+            all.push_back(e);
+        }
+        return all;
+    }
+    static void RandomCamera(std::mt19937& rng, bool singular = false) {
+        std::uniform_real_distribution<float> pos(-120, 120), height(5, 80), fov(20, 90);
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(pos(rng), height(rng), pos(rng), 1), Vector(pos(rng) * 0.5f, 0, pos(rng) * 0.5f, 1),
+                          Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(fov(rng), 1.5f, 1.0f, 150.0f + float(rng() % 200));
+        if (singular) projection = Matrix::ZERO;
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    }
+    static std::set<Entity*> BruteForce(const std::vector<Entity*>& all, uint32_t options, uint32_t exclude) {
+        Frustum f;
+        std::copy(gVornexRenderer.FrustumPlanes(), gVornexRenderer.FrustumPlanes() + 6, f.planes);
+        const uint32_t excluded = options & 16 ? 0x800012u : 0x10u;
+        const uint32_t limit = options & 8 ? 5 : gVornexRenderer.QualityLevel();
+        std::set<Entity*> s;
+        for (Entity* e : all)
+            if (!(e->GetFlags() & excluded) && !(e->GetBlockRenderingMask() & exclude) &&
+                e->GetMinimumQualityLevel() <= limit &&
+                e->GetLocalBoundingBox().IntersectsFrustumTransformed(f, e->GetGlobalLocationMatrix()))
+                s.insert(e);
+        return s;
+    }
+};
+
+TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
+    std::mt19937 rng(3109);
+    const auto all = Scene(rng, 600);
+    size_t total = 0;
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        RandomCamera(rng);
+        for (uint32_t options : {0u, 8u, 16u}) {
+            const uint32_t exclude = rng() % 4;
+            gSceneRenderList->Build(options, exclude);
+            const std::vector<Entity*>& got = gSceneRenderList->Gathered();
+            const std::set<Entity*> unique(got.begin(), got.end());
+            EXPECT_EQ(unique.size(), got.size()) << "an entity gathered twice";
+            EXPECT_EQ(unique, BruteForce(all, options, exclude)) << "options " << options;
+            total += got.size();
+        }
+    }
+    EXPECT_GT(total, 1000u) << "the cameras saw too little to test anything";
+}
+
+TEST_F(SceneRenderListTest, ASingularCameraGathersNothing) {
+    std::mt19937 rng(5);
+    Scene(rng, 200);
+    RandomCamera(rng);
+    gSceneRenderList->Build(8, 0);
+    EXPECT_FALSE(gSceneRenderList->Gathered().empty());
+    RandomCamera(rng, true);
+    gSceneRenderList->Build(8, 0);
+    EXPECT_TRUE(gSceneRenderList->Gathered().empty());
+}
+
+// On a running renderer: the main pass is 48, one 69 per entity not set aside, 49; the
+// late pass posts nothing without set-aside entities, else 48, 69 ..., 49.
+class SceneSubmissionTest : public SceneRenderListTest {
+protected:
+    void SetUp() override {
+        SceneRenderListTest::SetUp();
+        wnd::ResetWindowLayer();
+        wnd::WindowDesc desc;
+        desc.className = "SceneListTest";
+        desc.style = wnd::kStylePopup;
+        desc.width = 64;
+        desc.height = 64;
+        ASSERT_TRUE(gVornexRenderer.Start(wnd::CreateWindow(desc), 0));
+        gVornexRenderer.SetTaskObserver([](void* user, uint32_t id) {
+            if (id > TASK_END_OF_BLOCK_WAIT) static_cast<std::vector<uint32_t>*>(user)->push_back(id);
+        }, &tasks);
+    }
+    void TearDown() override {
+        gVornexRenderer.FlushCommands(true);
+        gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+        gVornexRenderer.Stop();
+        wnd::ResetWindowLayer();
+        SceneRenderListTest::TearDown();
+    }
+    std::vector<uint32_t> Flushed() {
+        gVornexRenderer.FlushCommands(true);
+        std::vector<uint32_t> out;
+        out.swap(tasks);
+        return out;
+    }
+    std::vector<uint32_t> tasks;  // filled on the render thread, read after a flush
+};
+
+// Entities without a rendering context post no task 69 themselves: which were submitted
+// shows in their last submitted frame.
+uint32_t gFrame = 0;
+
+size_t SubmittedIn(const std::vector<Entity*>& entities, uint32_t frame) {
+    return size_t(std::count_if(entities.begin(), entities.end(),
+                                [frame](Entity* e) { return e->GetLastSubmittedFrame() == frame; }));
+}
+
+TEST_F(SceneSubmissionTest, MainAndLatePassesPostTheirTasks) {
+    gEngineServices.gameTickedFrame = [] { return gFrame; };
+    std::mt19937 rng(48);
+    const auto all = Scene(rng, 300);
+    RandomCamera(rng);
+    gSceneRenderList->Build(8, 0);
+    const std::vector<Entity*> seen = gSceneRenderList->Gathered();
+    ASSERT_GT(seen.size(), 3u);
+    Flushed();
+    gFrame = 1;
+    gSceneRenderList->GatherEntity(0, 0, 1, Vector(0, 0, 0, 0));
+    EXPECT_EQ(Flushed(), (std::vector<uint32_t>{TASK_RESET_FRAME_GATHER, TASK_RENDER_PASSES}));
+    EXPECT_EQ(SubmittedIn(all, 1), seen.size()) << "every gathered entity, and only those";
+    EXPECT_EQ(SubmittedIn(seen, 1), seen.size());
+    gFrame = 2;
+    gSceneRenderList->Submit(0);
+    EXPECT_TRUE(Flushed().empty()) << "no late pass without set-aside entities";
+
+    // Two entities set aside for the late pass.
+    gSceneRenderList->Reset();
+    seen[0]->RaiseFlag(SceneRenderList::kLatePassEntityFlag, false);
+    seen[1]->RaiseFlag(SceneRenderList::kLatePassEntityFlag, false);
+    gSceneRenderList->Build(8, 0);
+    gFrame = 3;
+    gSceneRenderList->GatherEntity(0, 0, 1, Vector(0, 0, 0, 0));
+    Flushed();
+    EXPECT_EQ(SubmittedIn(all, 3), seen.size() - 2);
+    gFrame = 4;
+    gSceneRenderList->Submit(0);
+    EXPECT_EQ(Flushed(), (std::vector<uint32_t>{TASK_RESET_FRAME_GATHER, TASK_RENDER_PASSES}));
+    EXPECT_EQ(SubmittedIn(all, 4), 2u);
+    EXPECT_EQ(seen[0]->GetLastSubmittedFrame(), 4u);
+}
+
+}  // namespace
