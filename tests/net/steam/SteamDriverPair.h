@@ -181,4 +181,49 @@ protected:
     }
 };
 
+// Two players of an in-process broker in real time, for the fuzz targets (no fixture):
+// Meet signs users 1 and 2 (friends) in and has the guest join the owner's private
+// lobby; Pump ticks both on the calling thread.
+struct LobbyWorld {
+    onlinetest::TempDir dir;
+    online::LocalBroker broker;
+    Player owner, guest;
+
+    void Pump(int times) {
+        for (int i = 0; i < times; ++i)
+            for (Player* p : {&owner, &guest}) {
+                p->ctx->RunCallbacks();
+                p->ring.Run();
+                p->driver->Tick();
+            }
+    }
+    // Pumps until pred holds, one second at the most.
+    bool Until(const std::function<bool()>& pred) {
+        for (int i = 0; i < 5000 && !pred(); ++i) {
+            Pump(1);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return pred();
+    }
+    bool Meet(const char* ownerName, const char* guestName) {
+        online::StatsSchema schema;
+        if (!broker.Open(dir.path.string(), schema, nullptr)) return false;
+        std::string answer;
+        const std::string seed = std::string("user 1 ") + ownerName + "\nuser 2 " + guestName + "\nfriends 1 2\n";
+        broker.WithStore([&](online::BrokerStore& s) { return online::RunControl(s, "seed", seed, &answer); });
+        for (auto [p, account] : {std::pair{&owner, 1u}, std::pair{&guest, 2u}}) {
+            p->ctx = broker.CreateClient(onlinetest::Config(account, account == 1 ? ownerName : guestName));
+            if (!p->ctx) return false;
+            p->driver = std::make_unique<Network::SteamNetDriver>(p->ctx.get());
+            p->driver->SetObserver(&p->rec);
+            p->driver->SetRouteTarget(&p->ring);
+        }
+        owner.driver->LobbyCreatePrivate();
+        if (!Until([&] { return owner.driver->GetDriverState() == Network::IN_LOBBY; })) return false;
+        guest.driver->LobbyRequestJoin(owner.driver->CurrentLobby());
+        guest.driver->LobbyAcceptJoinRequest();
+        return Until([&] { return guest.driver->GetDriverState() == Network::IN_LOBBY && owner.driver->GetLobbyMember(1).steamId != 0; });
+    }
+};
+
 }  // namespace steamtest

@@ -35,48 +35,14 @@ void Check(bool condition, const char* what) {
     std::abort();
 }
 
-struct World {
-    onlinetest::TempDir dir, files;
-    online::LocalBroker broker;
-    steamtest::Player owner, guest;
+struct World : steamtest::LobbyWorld {
+    onlinetest::TempDir files;
 };
 World* gWorld = nullptr;
 
-void Pump(World& w, int times) {
-    for (int i = 0; i < times; ++i)
-        for (steamtest::Player* p : {&w.owner, &w.guest}) {
-            p->ctx->RunCallbacks();
-            p->ring.Run();
-            p->driver->Tick();
-        }
-}
-
 bool Setup() {
     gWorld = new World;
-    World& w = *gWorld;
-    online::StatsSchema schema;
-    if (!w.broker.Open(w.dir.path.string(), schema, nullptr)) return false;
-    std::string answer;
-    w.broker.WithStore([&](online::BrokerStore& s) { return online::RunControl(s, "seed", "user 1 O\nuser 2 G\nfriends 1 2\n", &answer); });
-    for (auto [p, account] : {std::pair{&w.owner, 1u}, std::pair{&w.guest, 2u}}) {
-        p->ctx = w.broker.CreateClient(onlinetest::Config(account, account == 1 ? "O" : "G"));
-        if (!p->ctx) return false;
-        p->driver = std::make_unique<Network::SteamNetDriver>(p->ctx.get());
-        p->driver->SetObserver(&p->rec);
-        p->driver->SetRouteTarget(&p->ring);
-    }
-    auto until = [&](const std::function<bool()>& pred) {
-        for (int i = 0; i < 5000 && !pred(); ++i) {
-            Pump(w, 1);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return pred();
-    };
-    w.owner.driver->LobbyCreatePrivate();
-    if (!until([&] { return w.owner.driver->GetDriverState() == Network::IN_LOBBY; })) return false;
-    w.guest.driver->LobbyRequestJoin(w.owner.driver->CurrentLobby());
-    w.guest.driver->LobbyAcceptJoinRequest();
-    return until([&] { return w.guest.driver->GetDriverState() == Network::IN_LOBBY && w.owner.driver->GetLobbyMember(1).steamId != 0; });
+    return gWorld->Meet("O", "G");
 }
 
 }  // namespace
@@ -148,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         }
-        Pump(w, 2);
+        w.Pump(2);
     }
     for (steamtest::Player* p : {&w.owner, &w.guest}) {
         for (uint32_t m = 0; m < 2; ++m) {

@@ -22,53 +22,20 @@ void Check(bool condition, const char* what) {
     std::abort();
 }
 
-struct World {
-    onlinetest::TempDir dir;
-    online::LocalBroker broker;
-    steamtest::Player host, client;
+struct World : steamtest::LobbyWorld {
+    steamtest::Player& host = owner;
+    steamtest::Player& client = guest;
     online::OnlineId stranger = online::MakeUserId(3);
 };
 World* gWorld = nullptr;
 
-void Pump(World& w, int times) {
-    for (int i = 0; i < times; ++i)
-        for (steamtest::Player* p : {&w.host, &w.client}) {
-            p->ctx->RunCallbacks();
-            p->ring.Run();
-            p->driver->Tick();
-        }
-}
-
 bool Setup() {
     gWorld = new World;
     World& w = *gWorld;
-    online::StatsSchema schema;
-    if (!w.broker.Open(w.dir.path.string(), schema, nullptr)) return false;
-    std::string answer;
-    w.broker.WithStore([&](online::BrokerStore& s) { return online::RunControl(s, "seed", "user 1 H\nuser 2 C\nfriends 1 2\n", &answer); });
-    for (auto [p, account] : {std::pair{&w.host, 1u}, std::pair{&w.client, 2u}}) {
-        p->ctx = w.broker.CreateClient(onlinetest::Config(account, account == 1 ? "H" : "C"));
-        if (!p->ctx) return false;
-        p->driver = std::make_unique<Network::SteamNetDriver>(p->ctx.get());
-        p->driver->SetObserver(&p->rec);
-        p->driver->SetRouteTarget(&p->ring);
-    }
-    auto until = [&](const std::function<bool()>& pred) {
-        for (int i = 0; i < 5000 && !pred(); ++i) {
-            Pump(w, 1);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return pred();
-    };
-    w.host.driver->LobbyCreatePrivate();
-    if (!until([&] { return w.host.driver->GetDriverState() == Network::IN_LOBBY; })) return false;
-    w.client.driver->LobbyRequestJoin(w.host.driver->CurrentLobby());
-    w.client.driver->LobbyAcceptJoinRequest();
-    if (!until([&] { return w.client.driver->GetDriverState() == Network::IN_LOBBY && w.host.driver->GetLobbyMember(1).steamId != 0; }))
-        return false;
+    if (!w.Meet("H", "C")) return false;
     w.host.driver->LobbySetReady(true);
     w.client.driver->LobbySetReady(true);
-    return until([&] { return w.client.driver->GetDriverState() == Network::IN_LOBBY_STARTING_GAME; }) &&
+    return w.Until([&] { return w.client.driver->GetDriverState() == Network::IN_LOBBY_STARTING_GAME; }) &&
            w.client.driver->GameServerId() == w.host.Id();
 }
 
@@ -118,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         to.driver->HandleFrame(from, data + at, length);
         at += length;
         if ((flags & 8) && host.Peer(1).state == Network::DriverPeer::REQUEST_RECEIVED) host.AnswerPeer(1, (flags & 16) != 0);
-        Pump(w, 1);
+        w.Pump(1);
     }
     for (Network::SteamNetDriver* d : {&host, &client}) {
         Check(d->GetDriverState() < Network::DRIVER_STATE_COUNT, "a state outside the table");
