@@ -259,6 +259,8 @@ uint32_t SoundEntriesContainer::Play(const char* name, EntitySoundEmitter* emitt
             return 0;
         }
         std::memcpy(picked, sound.CStr(), length + 1);
+        // Nothing starts while the sound thread is down: the caller's copy stays as it was.
+        if (!PlaysNow()) return 0;
         if (outParams) *outParams = p;
         block.LoadDefaults();
         block.Volume = p.volume * volumeScale;
@@ -272,7 +274,7 @@ uint32_t SoundEntriesContainer::Play(const char* name, EntitySoundEmitter* emitt
         block.FullVolumeRange = Range(p.rangeMin, defaultRangeMin);
         block.ZeroVolumeRange = Range(p.rangeMax, defaultRangeMax);
     }
-    if (!PlaysNow()) return 0;
+    if (!PlaysNow()) return 0;  // stopped since
     if (!emitter) return gSoundEngine->PlaySystemSound(picked, &block);
     return emitter->StartSound(picked, &block);
 }

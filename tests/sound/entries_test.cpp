@@ -189,6 +189,26 @@ TEST_F(Entries, RefusedPlaysSayWhyAndReturnZero) {
     e->PostRelease();
 }
 
+TEST_F(Entries, APlayThatStartsNothingLeavesTheOutParametersAlone) {
+    c.EnableSoundsPlay(true);
+    SoundEntryParams entry = Entry({"a.wav"});
+    entry.volume = 0.5f;
+    ASSERT_TRUE(c.AddSoundEntry("x", entry));
+    SoundEntryParams out;
+    out.volume = 7.0f;
+    // The sound thread is down: nothing plays.
+    engine->SetRunWithoutThread(false);
+    EXPECT_EQ(c.PlaySoundEntry("x", nullptr, 0, 0.0f, 1.0f, &out), 0u);
+    EXPECT_EQ(out.volume, 7.0f);
+    engine->SetRunWithoutThread(true);
+    StartEngine(22050, 2);
+    EXPECT_NE(c.PlaySoundEntry("x", nullptr, 0, 0.0f, 1.0f, &out), 0u);
+    EXPECT_EQ(out.volume, 0.5f);
+    engine->RunWake();
+    engine->StopSound(kSoundAllInstances, 0.0f);
+    engine->RunWake();
+}
+
 TEST_F(Entries, PreloadingPostsOneLoadOnlyPlayPerSound) {
     StartEngine(22050, 2);
     ASSERT_TRUE(c.AddSoundEntry("three", Entry({"a.wav", "b.wav", std::string(260, 'p').c_str(), "c.wav"})));
