@@ -80,6 +80,10 @@ void SteamLeaderboardsManager::RemoveRecord(const Record* record) {
 // ---------------------------------------------------------------------------------------
 // Public operations
 
+namespace {
+bool ValidDataRequest(int32_t dataRequest) { return dataRequest >= RETREQ_GLOBAL && dataRequest <= RETREQ_FRIENDS; }
+}  // namespace
+
 bool SteamLeaderboardsManager::PrepareLeaderboard(const char* name, bool create) {
     if (!name) return false;
     if (const Record* r = Find(name)) return r->findState != kFindFailed;
@@ -98,7 +102,7 @@ bool SteamLeaderboardsManager::IsLeaderboardPrepared(const char* name) const {
 }
 
 bool SteamLeaderboardsManager::RetrieveLeaderboard(const char* name, int32_t dataRequest, int32_t count, int32_t offset) {
-    if (!name || dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
+    if (!name || !ValidDataRequest(dataRequest)) return false;
     if (count == 0 && dataRequest != RETREQ_FRIENDS) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
@@ -149,13 +153,13 @@ bool SteamLeaderboardsManager::UpdateAndRetrieveLeaderboard(const char* name, in
     if (!name) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
+    if (count != 0 && !ValidDataRequest(dataRequest)) return false;
     if (!r) r = AddRecord(name);
     if (count == 0) {
         // As designed: the score still goes up (keep best), and the answer is false.
         Queue(NewUpload(name, score, nullptr, 0, false));
         return false;
     }
-    if (dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
     r->status = RETSTATUS_WAIT;
     Request* q = NewUpload(name, score, nullptr, 0, forceUpdate);
     q->kind = kRequestUploadAndDownload;
@@ -172,12 +176,12 @@ bool SteamLeaderboardsManager::UpdateAndRetrieveLeaderboard(const char* name, in
     if (!name) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
+    if (count != 0 && !ValidDataRequest(dataRequest)) return false;
     if (!r) r = AddRecord(name);
     if (count == 0) {
         Queue(NewUpload(name, score, &detail, 1, false));
         return false;
     }
-    if (dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
     r->status = RETSTATUS_WAIT;
     Request* q = NewUpload(name, score, &detail, 1, forceUpdate);
     q->kind = kRequestUploadAndDownload;

@@ -91,6 +91,11 @@ TEST_F(LeaderboardsTest, RefusedRequestsQueueNothing) {
     EXPECT_FALSE(manager->RetrieveLeaderboard(nullptr, RETREQ_GLOBAL, 10, 0));
     EXPECT_FALSE(manager->PrepareLeaderboard(nullptr, true));
     EXPECT_FALSE(manager->UpdateLeaderboard(nullptr, 1, false));
+    // A refused data request leaves no record that would claim a find is queued.
+    EXPECT_FALSE(manager->UpdateAndRetrieveLeaderboard("N1", 5, 3, 10, 0, false));
+    EXPECT_FALSE(manager->UpdateAndRetrieveLeaderboard("N2", 5, 1, -1, 10, 0, false));
+    EXPECT_FALSE(manager->IsLeaderboardPrepared("N1"));
+    EXPECT_FALSE(manager->IsLeaderboardPrepared("N2"));
     EXPECT_EQ(manager->RequestCount(), 0u);
     EXPECT_EQ(manager->GetLeaderboardRetrieveStatus("never asked"), RETSTATUS_FAILED);
     EXPECT_EQ(manager->GetLeaderboardTotalEntriesNumber("never asked"), 0);
