@@ -407,9 +407,10 @@ void SteamLeaderboardsManager::OnFindResult(const online::LeaderboardFindResult&
     if (!requests.Count()) return;
     const Request& q = *requests[0];
     Record* r = Find(q.name.Raw());
-    if (!r) {
-        FinishFront();
-    } else if (ioFailure || !result.found || !NameMatches(result.leaderboard, *r)) {
+    // ResetNonUpdateRequests may have dropped the record under the front request, which
+    // stays: the answer is still this request's.
+    if (!r) r = AddRecord(q.name.Raw());
+    if (ioFailure || !result.found || !NameMatches(result.leaderboard, *r)) {
         r->findState = kFindFailed;
         r->status = RETSTATUS_FAILED;
         FinishFront();

@@ -194,6 +194,20 @@ TEST_F(LeaderboardsTest, KeptUploadsSurviveResetNonUpdateRequests) {
     EXPECT_EQ(manager->GetLeaderboardRetrieveStatus("Y"), RETSTATUS_FAILED);  // became a plain upload
 }
 
+// The front request stays even when the reset drops its record (a download of the same
+// board behind it): its find still answers, and the score goes up.
+TEST_F(LeaderboardsTest, TheFrontUploadSurvivesTheLossOfItsRecord) {
+    ASSERT_TRUE(manager->UpdateLeaderboard("W", 8, false));  // in flight: its find
+    ASSERT_TRUE(manager->InFlight());
+    ASSERT_TRUE(manager->RetrieveLeaderboard("W", RETREQ_GLOBAL, 5, 0));
+    manager->ResetNonUpdateRequests();
+    EXPECT_EQ(manager->FindRecord("W"), nullptr);
+    ASSERT_TRUE(Settle());
+    EXPECT_FALSE(manager->HasPendingUploads());
+    EXPECT_NE(Control("leaderboard", "W").find("1 1 8"), std::string::npos) << Control("leaderboard", "W");
+    EXPECT_TRUE(manager->IsLeaderboardPrepared("W"));
+}
+
 TEST_F(LeaderboardsTest, AFindWithoutAHandleFailsItsRequestAndTheNextRuns) {
     const std::string tooLong(261, 'n');
     ASSERT_TRUE(manager->RetrieveLeaderboard(tooLong.c_str(), RETREQ_GLOBAL, 5, 0));
