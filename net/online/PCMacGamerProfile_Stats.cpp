@@ -118,6 +118,8 @@ bool PCMacGamerProfile::DebugLockAchievement(const char* name) {
     }
     a->unlocked = false;
     stats.dirty = 1;
+    for (uint32_t i = deferredUnlocks.Count(); i-- > 0;)
+        if (deferredUnlocks[i] == a->name) deferredUnlocks.Remove(i);
     if (services) services->UserStats()->ClearAchievement(name);
     return true;
 }

@@ -109,10 +109,14 @@ TEST_F(StatsTest, AnUnlockBeforeTheStatsArriveIsStoredWithThem) {
     PCMacGamerProfile& p = Profile();
     ASSERT_FALSE(p.AreStatsRetrieved());
     EXPECT_TRUE(p.UnlockAchievement("M04"));
+    EXPECT_TRUE(p.UnlockAchievement("M10"));
+    EXPECT_TRUE(p.DebugLockAchievement("M10"));  // a lock in between cancels its unlock
     ASSERT_TRUE(PumpUntilRetrieved());
     EXPECT_TRUE(p.IsAchievementUnlocked("M04"));
+    EXPECT_FALSE(p.IsAchievementUnlocked("M10"));
     ASSERT_TRUE(Pump([&] { return p.PendingStatsStores() == 0; }));
     EXPECT_NE(Control("stats", "1").find("\"M04\":1"), std::string::npos) << Control("stats", "1");
+    EXPECT_EQ(Control("stats", "1").find("\"M10\":1"), std::string::npos) << Control("stats", "1");
 }
 
 TEST_F(StatsTest, UnlockingAnUnlockedAchievementMakesNoServiceCall) {
