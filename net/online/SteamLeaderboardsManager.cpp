@@ -81,6 +81,8 @@ void SteamLeaderboardsManager::RemoveRecord(const Record* record) {
 // Public operations
 
 namespace {
+// Script numbers: range ends wrap as 32-bit words.
+int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
 bool ValidDataRequest(int32_t dataRequest) { return dataRequest >= RETREQ_GLOBAL && dataRequest <= RETREQ_FRIENDS; }
 }  // namespace
 
@@ -357,14 +359,14 @@ bool SteamLeaderboardsManager::IssueDownload(Record* record, const Request& requ
     int32_t end = 0;
     switch (request.dataRequest) {
         case RETREQ_GLOBAL:
-            start = request.offset + 1;
-            end = request.offset + request.count;
+            start = Wrap(int64_t(request.offset) + 1);
+            end = Wrap(int64_t(request.offset) + request.count);
             break;
         case RETREQ_AROUNDUSER: {
             const int32_t half = request.count / 2;
-            const int32_t before = std::min(half, request.count - half - 1);
-            start = request.offset - before;
-            end = request.offset + half;
+            const int32_t before = Wrap(std::min<int64_t>(half, int64_t(request.count) - half - 1));
+            start = Wrap(int64_t(request.offset) - before);
+            end = Wrap(int64_t(request.offset) + half);
             break;
         }
         case RETREQ_FRIENDS:

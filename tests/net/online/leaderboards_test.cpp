@@ -3,6 +3,7 @@
 // test-link: broker_server
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,23 @@ TEST_F(LeaderboardsTest, TheFrontUploadSurvivesTheLossOfItsRecord) {
     EXPECT_FALSE(manager->HasPendingUploads());
     EXPECT_NE(Control("leaderboard", "W").find("1 1 8"), std::string::npos) << Control("leaderboard", "W");
     EXPECT_TRUE(manager->IsLeaderboardPrepared("W"));
+}
+
+// Ranges are script numbers: the extremes wrap as 32-bit words instead of overflowing,
+// and each request still settles.
+TEST_F(LeaderboardsTest, ExtremeRangesSettle) {
+    const int32_t cases[][3] = {
+        {RETREQ_GLOBAL, 10, INT32_MAX},
+        {RETREQ_GLOBAL, INT32_MAX, 5},
+        {RETREQ_AROUNDUSER, INT32_MIN, INT32_MAX},
+        {RETREQ_AROUNDUSER, INT32_MAX, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]));
+        ASSERT_TRUE(manager->RetrieveLeaderboard("G", c[0], c[1], c[2]));
+        ASSERT_TRUE(Settle());
+        EXPECT_NE(manager->GetLeaderboardRetrieveStatus("G"), RETSTATUS_WAIT);
+    }
 }
 
 TEST_F(LeaderboardsTest, AFindWithoutAHandleFailsItsRequestAndTheNextRuns) {
