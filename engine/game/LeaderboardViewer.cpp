@@ -1,6 +1,7 @@
 // The leaderboard viewer's pages, modes and named rows.
 #include "engine/game/LeaderboardViewer.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -55,14 +56,19 @@ void LeaderboardViewer::SetRowName(const char* rowName, uint32_t row) {
     rowNames.Add(RowName{NameString(rowName), row});
 }
 
+bool LeaderboardViewer::HaveRow(uint32_t row) {
+    if (row < columns.Count()) return true;
+    // The last index has no count after it (row + 1 would wrap and shrink the table).
+    return row != UINT32_MAX && columns.Resize(row + 1);
+}
+
 void LeaderboardViewer::SetColumn(uint32_t row, uint32_t column, uint32_t value) {
-    if (column >= kColumns) return;
-    if (row >= columns.Count() && !columns.Resize(row + 1)) return;
+    if (column >= kColumns || !HaveRow(row)) return;
     columns[row].values[column] = value;
 }
 
 void LeaderboardViewer::RaiseRowSecondColumn(uint32_t row, uint32_t value) {
-    if (row >= columns.Count() && !columns.Resize(row + 1)) return;
+    if (!HaveRow(row)) return;
     if (value > columns[row].values[1]) columns[row].values[1] = value;
 }
 

@@ -76,6 +76,8 @@ private:
         uint32_t values[kColumns];
     };
     void ResetPages();
+    // Grows the columns to hold the row; false when it cannot.
+    bool HaveRow(uint32_t row);
     uint32_t Column(const char* rowName, uint32_t column) const;
 
     uint32_t mode = kModeFriends;

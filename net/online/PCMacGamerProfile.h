@@ -134,6 +134,8 @@ private:
     // Set by a successful retrieval only: the mirror then holds the service's values, so
     // a store cannot overwrite them with zeros.
     uint8_t statsValid = 0;
+    // Achievements unlocked before the stats were valid: stored once they are.
+    DynarraySafe<NameString> deferredUnlocks;
     Callback<online::UserStatsReceived> statsReceived;
     Callback<online::UserStatsStored> statsStored;
     Callback<online::UserAchievementStored> achievementStored;

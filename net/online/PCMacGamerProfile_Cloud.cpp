@@ -114,6 +114,7 @@ void PCMacGamerProfile::ResetData() {
     stats.ResetValues();
     progressLoaded = resultsLoaded = statsRetrieved = dataRetrievedSent = 0;
     statsValid = 0;
+    deferredUnlocks.Release();
     pendingStatsStores = 0;
 }
 

@@ -102,7 +102,9 @@ bool PCMacGamerProfile::UnlockAchievement(const char* name) {
     stats.dirty = 1;
     if (wasLocked && services) {
         services->UserStats()->SetAchievement(name);
-        StoreStats();  // refused until the stats are valid
+        // Before the stats are valid the store waits for them: the unlock is applied
+        // again and stored when a retrieval succeeds.
+        if (!StoreStats() && !statsValid) deferredUnlocks.Add(a->name);
     }
     return true;
 }
@@ -116,6 +118,8 @@ bool PCMacGamerProfile::DebugLockAchievement(const char* name) {
     }
     a->unlocked = false;
     stats.dirty = 1;
+    for (uint32_t i = deferredUnlocks.Count(); i-- > 0;)
+        if (deferredUnlocks[i] == a->name) deferredUnlocks.Remove(i);
     if (services) services->UserStats()->ClearAchievement(name);
     return true;
 }
@@ -188,6 +192,12 @@ void PCMacGamerProfile::OnUserStatsReceived(const online::UserStatsReceived& rec
             service->GetAchievement(a->name.CStr(), &achieved);
             a->unlocked = achieved;
         }
+        for (const NameString& name : deferredUnlocks) {
+            ZKRGamerProfileAchievementEntry* a = stats.FindAchievement(name.CStr());
+            if (!a) continue;
+            a->unlocked = true;
+            service->SetAchievement(name.CStr());
+        }
         statsValid = 1;
     } else {
         gLog.Error(LogCategory::Engine, "Failed to retrieve steam stats (error:%d)", static_cast<int>(record.result));
@@ -197,6 +207,10 @@ void PCMacGamerProfile::OnUserStatsReceived(const online::UserStatsReceived& rec
             if (a) a->unlocked = false;
     }
     statsRetrieved = 1;
+    if (statsValid && deferredUnlocks.Count()) {
+        deferredUnlocks.Release();
+        StoreStats();
+    }
     CheckDataRetrieved();
 }
 

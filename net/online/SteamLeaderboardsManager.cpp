@@ -80,6 +80,12 @@ void SteamLeaderboardsManager::RemoveRecord(const Record* record) {
 // ---------------------------------------------------------------------------------------
 // Public operations
 
+namespace {
+// Script numbers: range ends wrap as 32-bit words.
+int32_t Wrap(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+bool ValidDataRequest(int32_t dataRequest) { return dataRequest >= RETREQ_GLOBAL && dataRequest <= RETREQ_FRIENDS; }
+}  // namespace
+
 bool SteamLeaderboardsManager::PrepareLeaderboard(const char* name, bool create) {
     if (!name) return false;
     if (const Record* r = Find(name)) return r->findState != kFindFailed;
@@ -98,7 +104,7 @@ bool SteamLeaderboardsManager::IsLeaderboardPrepared(const char* name) const {
 }
 
 bool SteamLeaderboardsManager::RetrieveLeaderboard(const char* name, int32_t dataRequest, int32_t count, int32_t offset) {
-    if (!name || dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
+    if (!name || !ValidDataRequest(dataRequest)) return false;
     if (count == 0 && dataRequest != RETREQ_FRIENDS) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
@@ -149,13 +155,13 @@ bool SteamLeaderboardsManager::UpdateAndRetrieveLeaderboard(const char* name, in
     if (!name) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
+    if (count != 0 && !ValidDataRequest(dataRequest)) return false;
     if (!r) r = AddRecord(name);
     if (count == 0) {
         // As designed: the score still goes up (keep best), and the answer is false.
         Queue(NewUpload(name, score, nullptr, 0, false));
         return false;
     }
-    if (dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
     r->status = RETSTATUS_WAIT;
     Request* q = NewUpload(name, score, nullptr, 0, forceUpdate);
     q->kind = kRequestUploadAndDownload;
@@ -172,12 +178,12 @@ bool SteamLeaderboardsManager::UpdateAndRetrieveLeaderboard(const char* name, in
     if (!name) return false;
     Record* r = Find(name);
     if (r && r->findState == kFindFailed) return false;
+    if (count != 0 && !ValidDataRequest(dataRequest)) return false;
     if (!r) r = AddRecord(name);
     if (count == 0) {
         Queue(NewUpload(name, score, &detail, 1, false));
         return false;
     }
-    if (dataRequest < RETREQ_GLOBAL || dataRequest > RETREQ_FRIENDS) return false;
     r->status = RETSTATUS_WAIT;
     Request* q = NewUpload(name, score, &detail, 1, forceUpdate);
     q->kind = kRequestUploadAndDownload;
@@ -353,14 +359,14 @@ bool SteamLeaderboardsManager::IssueDownload(Record* record, const Request& requ
     int32_t end = 0;
     switch (request.dataRequest) {
         case RETREQ_GLOBAL:
-            start = request.offset + 1;
-            end = request.offset + request.count;
+            start = Wrap(int64_t(request.offset) + 1);
+            end = Wrap(int64_t(request.offset) + request.count);
             break;
         case RETREQ_AROUNDUSER: {
             const int32_t half = request.count / 2;
-            const int32_t before = std::min(half, request.count - half - 1);
-            start = request.offset - before;
-            end = request.offset + half;
+            const int32_t before = Wrap(std::min<int64_t>(half, int64_t(request.count) - half - 1));
+            start = Wrap(int64_t(request.offset) - before);
+            end = Wrap(int64_t(request.offset) + half);
             break;
         }
         case RETREQ_FRIENDS:
@@ -403,9 +409,10 @@ void SteamLeaderboardsManager::OnFindResult(const online::LeaderboardFindResult&
     if (!requests.Count()) return;
     const Request& q = *requests[0];
     Record* r = Find(q.name.Raw());
-    if (!r) {
-        FinishFront();
-    } else if (ioFailure || !result.found || !NameMatches(result.leaderboard, *r)) {
+    // ResetNonUpdateRequests may have dropped the record under the front request, which
+    // stays: the answer is still this request's.
+    if (!r) r = AddRecord(q.name.Raw());
+    if (ioFailure || !result.found || !NameMatches(result.leaderboard, *r)) {
         r->findState = kFindFailed;
         r->status = RETSTATUS_FAILED;
         FinishFront();

@@ -54,4 +54,15 @@ TEST(LeaderboardViewer, NamedRowsAnswerTheirColumnsCaseInsensitively) {
     EXPECT_EQ(viewer.GetRowSecondColumn("Kills"), 0x80000000u);
 }
 
+// A script hands any row index: the last one has no room after it, and neither it nor
+// a setter may shrink the columns already there.
+TEST(LeaderboardViewer, TheLastRowIndexChangesNothing) {
+    LeaderboardViewer viewer;
+    viewer.SetRowName("Kills", 1);
+    viewer.SetColumn(1, 1, 20);
+    viewer.RaiseRowSecondColumn(UINT32_MAX, 99);
+    viewer.SetColumn(UINT32_MAX, 1, 99);
+    EXPECT_EQ(viewer.GetRowSecondColumn("Kills"), 20u);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // test-link: broker_server
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,11 @@ TEST_F(LeaderboardsTest, RefusedRequestsQueueNothing) {
     EXPECT_FALSE(manager->RetrieveLeaderboard(nullptr, RETREQ_GLOBAL, 10, 0));
     EXPECT_FALSE(manager->PrepareLeaderboard(nullptr, true));
     EXPECT_FALSE(manager->UpdateLeaderboard(nullptr, 1, false));
+    // A refused data request leaves no record that would claim a find is queued.
+    EXPECT_FALSE(manager->UpdateAndRetrieveLeaderboard("N1", 5, 3, 10, 0, false));
+    EXPECT_FALSE(manager->UpdateAndRetrieveLeaderboard("N2", 5, 1, -1, 10, 0, false));
+    EXPECT_FALSE(manager->IsLeaderboardPrepared("N1"));
+    EXPECT_FALSE(manager->IsLeaderboardPrepared("N2"));
     EXPECT_EQ(manager->RequestCount(), 0u);
     EXPECT_EQ(manager->GetLeaderboardRetrieveStatus("never asked"), RETSTATUS_FAILED);
     EXPECT_EQ(manager->GetLeaderboardTotalEntriesNumber("never asked"), 0);
@@ -187,6 +193,37 @@ TEST_F(LeaderboardsTest, KeptUploadsSurviveResetNonUpdateRequests) {
     EXPECT_NE(Control("leaderboard", "X").find("1 1 5"), std::string::npos);
     EXPECT_NE(Control("leaderboard", "Y").find("1 1 9"), std::string::npos);
     EXPECT_EQ(manager->GetLeaderboardRetrieveStatus("Y"), RETSTATUS_FAILED);  // became a plain upload
+}
+
+// The front request stays even when the reset drops its record (a download of the same
+// board behind it): its find still answers, and the score goes up.
+TEST_F(LeaderboardsTest, TheFrontUploadSurvivesTheLossOfItsRecord) {
+    ASSERT_TRUE(manager->UpdateLeaderboard("W", 8, false));  // in flight: its find
+    ASSERT_TRUE(manager->InFlight());
+    ASSERT_TRUE(manager->RetrieveLeaderboard("W", RETREQ_GLOBAL, 5, 0));
+    manager->ResetNonUpdateRequests();
+    EXPECT_EQ(manager->FindRecord("W"), nullptr);
+    ASSERT_TRUE(Settle());
+    EXPECT_FALSE(manager->HasPendingUploads());
+    EXPECT_NE(Control("leaderboard", "W").find("1 1 8"), std::string::npos) << Control("leaderboard", "W");
+    EXPECT_TRUE(manager->IsLeaderboardPrepared("W"));
+}
+
+// Ranges are script numbers: the extremes wrap as 32-bit words instead of overflowing,
+// and each request still settles.
+TEST_F(LeaderboardsTest, ExtremeRangesSettle) {
+    const int32_t cases[][3] = {
+        {RETREQ_GLOBAL, 10, INT32_MAX},
+        {RETREQ_GLOBAL, INT32_MAX, 5},
+        {RETREQ_AROUNDUSER, INT32_MIN, INT32_MAX},
+        {RETREQ_AROUNDUSER, INT32_MAX, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]));
+        ASSERT_TRUE(manager->RetrieveLeaderboard("G", c[0], c[1], c[2]));
+        ASSERT_TRUE(Settle());
+        EXPECT_NE(manager->GetLeaderboardRetrieveStatus("G"), RETSTATUS_WAIT);
+    }
 }
 
 TEST_F(LeaderboardsTest, AFindWithoutAHandleFailsItsRequestAndTheNextRuns) {

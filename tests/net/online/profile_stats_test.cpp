@@ -75,7 +75,7 @@ TEST_F(StatsTest, StoresNeedOneSuccessfulRetrieval) {
     PCMacGamerProfile& p = Profile();
     EXPECT_TRUE(p.UpdateUnsignedStatValue("MPWinStreak", 4));
     EXPECT_FALSE(p.StoreStats());
-    EXPECT_TRUE(p.UnlockAchievement("M01"));  // recorded locally, its store refused
+    EXPECT_TRUE(p.UnlockAchievement("M01"));  // recorded locally, its store waits for valid stats
     EXPECT_TRUE(p.IsAchievementUnlocked("M01"));
     EXPECT_EQ(p.PendingStatsStores(), 0u);
     EXPECT_EQ(Control("stats", "1"), before);
@@ -101,6 +101,22 @@ TEST_F(StatsTest, StoresNeedOneSuccessfulRetrieval) {
     LogIn();
     ASSERT_TRUE(PumpUntilRetrieved());
     EXPECT_EQ(Profile().GetUnsignedStatValue("MPWinStreak"), 4u);
+}
+
+// An unlock made before the stats arrive keeps it and is stored once they are valid.
+TEST_F(StatsTest, AnUnlockBeforeTheStatsArriveIsStoredWithThem) {
+    LogIn();
+    PCMacGamerProfile& p = Profile();
+    ASSERT_FALSE(p.AreStatsRetrieved());
+    EXPECT_TRUE(p.UnlockAchievement("M04"));
+    EXPECT_TRUE(p.UnlockAchievement("M10"));
+    EXPECT_TRUE(p.DebugLockAchievement("M10"));  // a lock in between cancels its unlock
+    ASSERT_TRUE(PumpUntilRetrieved());
+    EXPECT_TRUE(p.IsAchievementUnlocked("M04"));
+    EXPECT_FALSE(p.IsAchievementUnlocked("M10"));
+    ASSERT_TRUE(Pump([&] { return p.PendingStatsStores() == 0; }));
+    EXPECT_NE(Control("stats", "1").find("\"M04\":1"), std::string::npos) << Control("stats", "1");
+    EXPECT_EQ(Control("stats", "1").find("\"M10\":1"), std::string::npos) << Control("stats", "1");
 }
 
 TEST_F(StatsTest, UnlockingAnUnlockedAchievementMakesNoServiceCall) {
