@@ -79,6 +79,8 @@ TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE(round);
         RandomCamera(rng);
+        // The configured detail limit, every level (option bit 3 uses 5 whatever it is).
+        gVornexRenderer.Settings().gfxQualityLevel = uint32_t(round % 6);
         for (uint32_t options : {0u, 8u, 16u}) {
             const uint32_t exclude = rng() % 4;
             gSceneRenderList->Build(options, exclude);
@@ -89,6 +91,7 @@ TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
             total += got.size();
         }
     }
+    gVornexRenderer.Settings().gfxQualityLevel = 3;
     EXPECT_GT(total, 1000u) << "the cameras saw too little to test anything";
 }
 
