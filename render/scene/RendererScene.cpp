@@ -184,7 +184,7 @@ void RendererScene::Update(const RenderFrameClock clocks[3]) {
     const float frameTime = clocks[1].frameTime;
     cloudOffset = Wrap(cloudOffset + inForce->CloudDrift() * frameTime);
     layerOffset = Wrap(layerOffset + inForce->LayerDrift() * frameTime);
-    inForce->RebuildCloudProjection(cloudOffset, layerOffset);
+    inForce->RebuildCloudProjection(cloudOffset);
 
     const float a = inForce->RangeStart(), b = inForce->RangeEnd();
     if (std::fabs(b - a) > 0.001f) {

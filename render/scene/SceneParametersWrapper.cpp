@@ -253,12 +253,10 @@ void SceneParametersWrapper::RebuildDerived() {
     v.layerProjection = LayerMatrix(v.layerScale.x, v.layerRotation.x);
 }
 
-void SceneParametersWrapper::RebuildCloudProjection(const Vector& cloudOffset, const Vector& layerOffset) {
+void SceneParametersWrapper::RebuildCloudProjection(const Vector& cloudOffset) {
     SceneParameterBlock& v = Values();
     v.cloudProjection = CloudMatrix(v.cloudYaw.x, v.cloudPitch.x, v.cloudScale.x, v.cloudRotation.x);
-    v.layerProjection = LayerMatrix(v.layerScale.x, v.layerRotation.x);
     v.cloudProjection.r[3].x += cloudOffset.x, v.cloudProjection.r[3].y += cloudOffset.y;
-    v.layerProjection.r[3].x += layerOffset.x, v.layerProjection.r[3].y += layerOffset.y;
 }
 
 void SceneParametersWrapper::Blend(const SceneParametersWrapper& a, const SceneParametersWrapper& b, float t) {

@@ -150,9 +150,11 @@ public:
     float RangeEnd() const { return Values().rest.fogEnd; }
     Vector CorrectionColor() const { return Vector(1, 1, 1, 1); }
     float CorrectionAmount() const { return 0.0f; }
-    // Rebuilds both projections from their angles and scales, then shifts them by the
-    // scroll offsets (each in [0, 1)) in texture space: x and y of the translation row.
-    void RebuildCloudProjection(const Vector& cloudOffset, const Vector& layerOffset);
+    // Rebuilds the cloud projection from its angles and scale, then shifts it by the cloud
+    // scroll offset (in [0, 1)) in texture space: x and y of the translation row. The
+    // layer projection keeps no scroll: the composite adds the manager's layer offset
+    // itself (RendererScene::LayerOffset), so a scrolled matrix would move it twice.
+    void RebuildCloudProjection(const Vector& cloudOffset);
 
 private:
     void RebuildDerived();

@@ -2,10 +2,13 @@
 // the submission's task sequence on a running renderer.
 // test-sanitize: thread address
 #include <algorithm>
+#include <cstring>
+#include <ostream>
 #include <random>
 #include <set>
 
 #include "entity/EntityTestSupport.h"
+#include "core/profiler/Profiler.h"
 #include "engine/game/SceneRenderList.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
@@ -76,6 +79,8 @@ TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE(round);
         RandomCamera(rng);
+        // The configured detail limit, every level (option bit 3 uses 5 whatever it is).
+        gVornexRenderer.Settings().gfxQualityLevel = uint32_t(round % 6);
         for (uint32_t options : {0u, 8u, 16u}) {
             const uint32_t exclude = rng() % 4;
             gSceneRenderList->Build(options, exclude);
@@ -86,6 +91,7 @@ TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
             total += got.size();
         }
     }
+    gVornexRenderer.Settings().gfxQualityLevel = 3;
     EXPECT_GT(total, 1000u) << "the cameras saw too little to test anything";
 }
 
@@ -137,6 +143,32 @@ protected:
 // shows in their last submitted frame.
 uint32_t gFrame = 0;
 
+// Task 49's payload as the main thread wrote it: the last record of the open block, read
+// before the flush hands the block to the render thread.
+struct PassRecord {
+    float colour[4];
+    uint32_t flags;
+    uint8_t clear;
+    bool operator==(const PassRecord& o) const {
+        return std::memcmp(colour, o.colour, sizeof colour) == 0 && flags == o.flags && clear == o.clear;
+    }
+};
+std::ostream& operator<<(std::ostream& os, const PassRecord& p) {
+    return os << "(" << p.colour[0] << ", " << p.colour[1] << ", " << p.colour[2] << ", " << p.colour[3] << ") flags 0x"
+              << std::hex << p.flags << std::dec << " clear " << int(p.clear);
+}
+PassRecord LastPassRecord() {
+    const uint8_t* end = gVornexRenderer.Ring().Cursor();
+    PassRecord p{};
+    std::memcpy(p.colour, end - 21, 16);
+    std::memcpy(&p.flags, end - 5, 4);
+    p.clear = end[-1];
+    uint32_t id = 0;
+    std::memcpy(&id, end - 25, 4);
+    EXPECT_EQ(id, uint32_t(TASK_RENDER_PASSES)) << "the last record is task 49";
+    return p;
+}
+
 size_t SubmittedIn(const std::vector<Entity*>& entities, uint32_t frame) {
     return size_t(std::count_if(entities.begin(), entities.end(),
                                 [frame](Entity* e) { return e->GetLastSubmittedFrame() == frame; }));
@@ -152,7 +184,10 @@ TEST_F(SceneSubmissionTest, MainAndLatePassesPostTheirTasks) {
     ASSERT_GT(seen.size(), 3u);
     Flushed();
     gFrame = 1;
-    gSceneRenderList->GatherEntity(0, 0, 1, Vector(0, 0, 0, 0));
+    gSceneRenderList->GatherEntity(0x40, 2 | 4, 1, Vector(0.25f, 0.5f, 0.75f, 1));
+    EXPECT_EQ(LastPassRecord(), (PassRecord{{0.25f, 0.5f, 0.75f, 1}, 0x40 | 0x1000 | 0x2000, 1}))
+        << "task 49: the clear colour, the flags with both helper bits, the clear byte";
+    EXPECT_EQ(gProfiler.Counter(PROFILE_VISIBLE_ENTITIES).value, float(seen.size()));
     EXPECT_EQ(Flushed(), (std::vector<uint32_t>{TASK_RESET_FRAME_GATHER, TASK_RENDER_PASSES}));
     EXPECT_EQ(SubmittedIn(all, 1), seen.size()) << "every gathered entity, and only those";
     EXPECT_EQ(SubmittedIn(seen, 1), seen.size());
@@ -170,7 +205,8 @@ TEST_F(SceneSubmissionTest, MainAndLatePassesPostTheirTasks) {
     Flushed();
     EXPECT_EQ(SubmittedIn(all, 3), seen.size() - 2);
     gFrame = 4;
-    gSceneRenderList->Submit(0);
+    gSceneRenderList->Submit(0x40);
+    EXPECT_EQ(LastPassRecord(), (PassRecord{{0, 0, 0, 0}, 0x40 | 0x38000, 0})) << "the late pass never clears";
     EXPECT_EQ(Flushed(), (std::vector<uint32_t>{TASK_RESET_FRAME_GATHER, TASK_RENDER_PASSES}));
     EXPECT_EQ(SubmittedIn(all, 4), 2u);
     EXPECT_EQ(seen[0]->GetLastSubmittedFrame(), 4u);

@@ -2,6 +2,7 @@
 // counter, the wrapper's command-47 ops decoded on the render thread, texture references.
 // test-sanitize: thread address
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "SceneTestSupport.h"
@@ -267,6 +268,41 @@ TEST_F(LightWrapperTest, TextureReferencesFollowTheStoredHandle) {
     EXPECT_EQ(LiveTextures(), baseline + 1) << "the light keeps its texture alive";
     w->Release(true, false);
     EXPECT_EQ(LiveTextures(), baseline) << "the destroyed light leaves no live texture";
+}
+
+// Command 47's payloads at native word size: executor, op and wrapper, then the fields
+// (the 32-bit layout gives 76, 76, 84, 80 and 109 bytes). Measured as the bytes each post
+// adds to the open block after its 4-byte id.
+TEST_F(LightWrapperTest, PayloadSizesFollowTheWordSize) {
+    constexpr uint32_t P = sizeof(void*);
+    constexpr uint32_t head = sizeof(RenderCallFunction) + sizeof(uintptr_t) + P;
+    auto* w = new RendererLightWrapper;
+    int pointerTarget = 0;
+    const Vector v(1, 1, 1, 1);
+    const struct {
+        uint32_t op, bytes;
+        std::function<void()> post;
+    } cases[] = {
+        {0, head + 64, [&] { w->PostTransform(Placed(0, 1, false)); }},
+        {1, head + 60 + P, [&] { w->PostPointLight(v, 1, 1, 2, nullptr, v, v); }},
+        {2, head + 68 + P, [&] { w->PostSpotLight(v, 1, 1, 2, 30, 0.5f, nullptr, v, v); }},
+        {3, head + 64 + P, [&] { w->PostLightType2(v, 1, 1, 2, 4, nullptr, v, v); }},
+        {4, head + 89 + 2 * P, [&] { w->PostLightType3(v, v, v, 1, 0, 0, nullptr, v, v, &pointerTarget); }},
+    };
+    for (const auto& c : cases) {
+        uint32_t measured = 0;
+        for (int attempt = 0; attempt < 2 && !measured; ++attempt) {  // a post may open a new block
+            w->PostTransform(Placed(0, 1, false));
+            const uint8_t* before = gVornexRenderer.Ring().Cursor();
+            c.post();
+            const uint8_t* after = gVornexRenderer.Ring().Cursor();
+            const uint32_t pad = uint32_t((4 - uintptr_t(before) % 4) % 4);
+            if (after > before && uint32_t(after - before) < 1024) measured = uint32_t(after - before) - pad - 4;
+        }
+        EXPECT_EQ(measured, c.bytes) << "op " << c.op;
+    }
+    w->Release(true, false);
+    gVornexRenderer.FlushCommands(true);
 }
 
 // Main-thread posts while the render thread runs them (the ThreadSanitizer build runs

@@ -93,10 +93,14 @@ TEST(SceneParametersTest, ProjectionsMatchTheReference) {
             ExpectVector(w->Values().cloudProjection.r[r], &want[4 * r], std::string(args) + " cloud row " + std::to_string(r));
             ExpectVector(w->Values().layerProjection.r[r], &want[16 + 4 * r], std::string(args) + " layer row " + std::to_string(r));
         }
-        // A scroll moves the translation row only.
-        w->RebuildCloudProjection(Vector(0.25f, 0.5f, 0, 0), Vector(0.75f, 0.125f, 0, 0));
+        // A scroll moves the cloud's translation row only; the layer projection keeps none
+        // (the composite adds the layer offset on its own).
+        w->RebuildCloudProjection(Vector(0.25f, 0.5f, 0, 0));
         EXPECT_NEAR(w->Values().cloudProjection.r[3].x, want[12] + 0.25f, 1e-5f);
-        EXPECT_NEAR(w->Values().layerProjection.r[3].y, want[28] + 0.125f, 1e-5f);
+        EXPECT_NEAR(w->Values().cloudProjection.r[3].y, want[13] + 0.5f, 1e-5f);
+        EXPECT_NEAR(w->Values().cloudProjection.r[2].x, want[8], 1e-5f);
+        for (int r = 0; r < 4; ++r)
+            ExpectVector(w->Values().layerProjection.r[r], &want[16 + 4 * r], std::string(args) + " scrolled layer row " + std::to_string(r));
     }
 }
 
