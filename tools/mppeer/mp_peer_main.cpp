@@ -8,13 +8,16 @@
 //
 //   mp_peer [--data DIR] [--broker HOST:PORT] [--create] [--invite] [--accept]
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
-//           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD]
+//           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
 // there is one, runs at the game's start with the script class "Player" defined);
-// --on-ready METHOD runs the script method METHOD on each player that becomes ready. The plan: --create makes a friends-only lobby and, with --invite, invites
+// --on-ready METHOD runs the script method METHOD on each player that becomes ready.
+// --time-offset MS moves this process's network time by MS milliseconds, so the offset
+// between two peers' clocks is known; the clock base line names it, and once the time
+// sync has its ten samples a "time_sync" line gives the median difference. The plan: --create makes a friends-only lobby and, with --invite, invites
 // until someone joins; --accept answers an invitation; --automatch searches instead;
 // --ready readies once the lobby has two members; the game start request makes the
 // squad player host and the other join; the host accepts the joining player; each side
@@ -40,6 +43,8 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/ReplicationBridge.h"
 #include "engine/services/EngineCore.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
@@ -48,6 +53,7 @@
 #include "net/MultiplayerEngine.h"
 #include "net/NetStaticInit.h"
 #include "net/Player.h"
+#include "net/steam/SteamNetDriver.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
@@ -64,7 +70,32 @@ struct Plan {
     std::string chat, data, onReady;
     double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
     uint32_t target = 0;
+    int64_t timeOffsetUs = 0;
 };
+
+// The multiplayer engine of the Game, made as the net library's start-up makes it (the
+// online driver over the process's context), with this process's network time.
+int64_t gTimeOffsetUs = 0;
+Network::SteamNetDriver* gDriver = nullptr;
+
+int64_t OffsetNetworkTime(void*) { return GetNetworkTime() + gTimeOffsetUs; }
+
+MultiplayerEngine* CreateEngine() {
+    if (gDriver || !online::GlobalContext()) return new MultiplayerEngine();
+    gDriver = new Network::SteamNetDriver(online::GlobalContext());
+    MultiplayerEngine::Options options;
+    options.driver = gDriver;
+    options.networkTime = &OffsetNetworkTime;
+    auto* engine = new MultiplayerEngine(options);
+    gDriver->SetRouteTarget(engine);
+    return engine;
+}
+void DeleteEngine(MultiplayerEngine* engine) {
+    if (gDriver) gDriver->SetRouteTarget(nullptr);  // nothing is routed to an engine being torn down
+    delete engine;
+    delete gDriver;
+    gDriver = nullptr;
+}
 
 int64_t MsSinceStart() {
     static const auto start = std::chrono::steady_clock::now();
@@ -240,6 +271,12 @@ int main(int argc, char** argv) {
             uint16_t port = 0;
             if (!v || !online::ParseBrokerAddress(v, &host, &port)) return Usage("--broker wants HOST:PORT");
             online::SetBrokerAddressOverride(v);
+        } else if (a == "--time-offset") {
+            const char* v = value("--time-offset");
+            char* end = nullptr;
+            const long long ms = v ? std::strtoll(v, &end, 10) : 0;
+            if (!v || !*v || *end || ms < -86'400'000 || ms > 86'400'000) return Usage("--time-offset wants milliseconds");
+            plan.timeOffsetUs = ms * 1000;
         } else if (a == "--target") {
             const char* v = value("--target");
             if (!v) return Usage("--target needs an account");
@@ -314,6 +351,9 @@ int main(int argc, char** argv) {
     };
     // The engine (it signs in and makes the multiplayer engine over the online driver)
     // and the Game with the harness as its delegate; no start scene.
+    gTimeOffsetUs = plan.timeOffsetUs;
+    gEngineServices.multiplayerCreate = &CreateEngine;
+    gEngineServices.multiplayerDelete = &DeleteEngine;
     if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
         endLog();
         RunStaticShutdown();
@@ -332,7 +372,9 @@ int main(int argc, char** argv) {
     }
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
-    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) + "\"");
+    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) +
+                            "\",\"network_time_us\":" + std::to_string(OffsetNetworkTime(nullptr)) + ",\"offset_us\":" + std::to_string(gTimeOffsetUs));
+    bool timeSyncPrinted = false;
 
     if (plan.automatch) {
         engine->LobbySetSkill(1000.0f, 1000.0f);
@@ -348,6 +390,12 @@ int main(int argc, char** argv) {
         if (!app::RunMainLoopPass()) {
             status = 2;  // the engine ended on its own
             break;
+        }
+        int64_t median = 0;
+        const uint32_t samples = engine->GetTimeSyncMedian(&median);
+        if (samples >= 10 && !timeSyncPrinted) {
+            Event("time_sync", "\"median_us\":" + std::to_string(median) + ",\"samples\":" + std::to_string(samples));
+            timeSyncPrinted = true;
         }
         if (plan.invite && !h.members2 && seconds() >= nextInvite) {
             engine->LobbyInviteFriend();

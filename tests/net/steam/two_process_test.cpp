@@ -100,6 +100,13 @@ protected:
             if (next < wanted.size() && e.find(wanted[next]) != std::string::npos) ++next;
         return next == wanted.size();
     }
+    // Every line of the peer's event log.
+    std::vector<std::string> Lines(const std::string& name) {
+        std::ifstream f(dir.path / (name + ".log"));
+        std::vector<std::string> out;
+        for (std::string line; std::getline(f, line);) out.push_back(line);
+        return out;
+    }
     // The peer's multiplayer log lines, for a failure's message.
     std::string NetLog(const std::string& name) {
         std::ifstream f(dir.path / (name + ".log.err"));
@@ -160,6 +167,38 @@ TEST_F(TwoProcesses, AReplicatedMethodCallMadeOnTheHostRunsOnTheClient) {
         << Joined(g) << NetLog("Guest");
     // The call went one way: the host ran nothing of it.
     EXPECT_FALSE(InOrder(h, {"script_greet"})) << Joined(h);
+}
+
+// The number after "key": in the first event holding the key.
+bool Field(const std::vector<std::string>& events, const std::string& key, int64_t* value) {
+    for (const std::string& e : events) {
+        const size_t at = e.find("\"" + key + "\":");
+        if (at != std::string::npos) return *value = std::strtoll(e.c_str() + at + key.size() + 3, nullptr, 10), true;
+    }
+    return false;
+}
+
+// Under the stand-in's latency and jitter the host's median clock difference lands near
+// the true offset between the two processes' network clocks (each prints its clock and
+// the counter it read with it; the host's clock runs a quarter of a second ahead).
+TEST_F(TwoProcesses, TheHostsMedianClockDifferenceMatchesTheTrueOffset) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string(), "ONLINE_PACKET_LATENCY_MS=40", "ONLINE_PACKET_JITTER_MS=30"};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--time-offset", "250", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--stay", "16", "--deadline", "40"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 50)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    const std::vector<std::string> h = Events("Host");
+    int64_t hostCounter = 0, hostClock = 0, guestCounter = 0, guestClock = 0, median = 0;
+    const std::vector<std::string> hostAll = Lines("Host"), guestAll = Lines("Guest");
+    ASSERT_TRUE(Field(hostAll, "counter", &hostCounter) && Field(hostAll, "network_time_us", &hostClock)) << Joined(hostAll);
+    ASSERT_TRUE(Field(guestAll, "counter", &guestCounter) && Field(guestAll, "network_time_us", &guestClock)) << Joined(guestAll);
+    ASSERT_TRUE(Field(h, "median_us", &median)) << Joined(h);
+    // Counter ticks are 100 ns.
+    const int64_t trueOffset = (hostClock - hostCounter / 10) - (guestClock - guestCounter / 10);
+    EXPECT_NEAR(double(median), double(trueOffset), 40'000.0) << Joined(h);
+    EXPECT_GT(trueOffset, 200'000);  // the quarter second is in it
 }
 
 TEST_F(TwoProcesses, TwoAutoMatchingPeersMeetAndConnect) {
