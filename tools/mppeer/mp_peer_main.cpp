@@ -25,7 +25,8 @@
 // other's chat arrived, or --stay seconds after connecting; a host ends when its player
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. Status 0 when the plan
-// ran, 2 on a bad command line or failed sign-in, 3 at the deadline (default 60 s).
+// ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
+// ended on its own, 3 at the deadline (default 60 s).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
