@@ -137,6 +137,10 @@ public:
     Player* GetLocalPlayer() const { return localPlayer; }
     Player* GetRemotePlayer(uint32_t index) const { return index == 0 ? remotePlayer : nullptr; }
     Player* GetPlayerById(uint32_t id) const;
+    // Any thread: the clock measurement of the peer whose time-sync frame arrived last,
+    // as the network thread published it: its sample count (0 before any) and, through
+    // the pointer, its median time difference (local minus remote, microseconds).
+    uint32_t GetTimeSyncMedian(int64_t* medianTimeDifference) const;
 
     // ---- Main thread: per frame ----
     void UpdateMainThread();
@@ -318,6 +322,10 @@ private:
 
     // ---- Callback queue: the network thread writes, the main thread reads ----
     CommandRingBuffer callbacks;
+
+    // ---- Time sync as published by the network thread (median first, then the count) ----
+    std::atomic<int64_t> publishedMedianTimeDifference{0};
+    std::atomic<uint32_t> publishedTimeSyncSamples{0};
 
     // ---- Lobby as published to the main thread ----
     mutable std::mutex lobbyLock;

@@ -180,8 +180,17 @@ void MultiplayerEngine::OnReceive(int32_t peer, const uint8_t* data, uint32_t le
     if (!record) return;
     if (kind == NETFRAME_GAME_PACKET)
         ReceivePacket(record, data, length);
-    else if (kind == NETFRAME_TIME_SYNC)
+    else if (kind == NETFRAME_TIME_SYNC) {
         record->timeSync.OnFrame(*driver, peer, data, length, NetworkNow());
+        publishedMedianTimeDifference.store(record->timeSync.MedianTimeDifference(), std::memory_order_relaxed);
+        publishedTimeSyncSamples.store(record->timeSync.SampleCount(), std::memory_order_release);
+    }
+}
+
+uint32_t MultiplayerEngine::GetTimeSyncMedian(int64_t* medianTimeDifference) const {
+    const uint32_t samples = publishedTimeSyncSamples.load(std::memory_order_acquire);
+    if (medianTimeDifference) *medianTimeDifference = publishedMedianTimeDifference.load(std::memory_order_relaxed);
+    return samples;
 }
 
 void MultiplayerEngine::OnPeerConnectionStall(int32_t peer) {

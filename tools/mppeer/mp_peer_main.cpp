@@ -1,14 +1,23 @@
-// mp_peer: one player of a two-process match, for the tests. It signs in to the online
-// services, runs a multiplayer engine (with its network thread) over the online driver,
-// follows a plan from its command line and prints every event the game hears as one
-// JSON line on standard output.
+// mp_peer: one player of a two-process match, for the tests. It runs the engine headless
+// (the program's libraries and start-up tables, the main window over the headless window
+// layer and the recording device, no single-instance check) on the data folder given,
+// with a harness game delegate that hands replicated method calls and properties to the
+// script bridge as the game's delegate does; the engine signs in to the online services
+// and makes its multiplayer engine over the online driver. It follows a plan from its
+// command line and prints every delegate event as one JSON line on standard output.
 //
-//   mp_peer [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]
-//           [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]
-//           [--delay-join S] [--hostile-frames SECONDS --target ACCOUNT]
+//   mp_peer [--data DIR] [--broker HOST:PORT] [--create] [--invite] [--accept]
+//           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
+//           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
+//           [--hostile-frames SECONDS --target ACCOUNT]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
-// address). The plan: --create makes a friends-only lobby and, with --invite, invites
+// address). --data names the engine's data folder (its "common/scripts/Main.lua", when
+// there is one, runs at the game's start with the script class "Player" defined);
+// --on-ready METHOD runs the script method METHOD on each player that becomes ready.
+// --time-offset MS moves this process's network time by MS milliseconds, so the offset
+// between two peers' clocks is known; the clock base line names it, and once the time
+// sync has its ten samples a "time_sync" line gives the median difference. The plan: --create makes a friends-only lobby and, with --invite, invites
 // until someone joins; --accept answers an invitation; --automatch searches instead;
 // --ready readies once the lobby has two members; the game start request makes the
 // squad player host and the other join; the host accepts the joining player; each side
@@ -16,7 +25,8 @@
 // other's chat arrived, or --stay seconds after connecting; a host ends when its player
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. Status 0 when the plan
-// ran, 2 on a bad command line or failed sign-in, 3 at the deadline (default 60 s).
+// ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
+// ended on its own, 3 at the deadline (default 60 s).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,19 +34,33 @@
 #include <string>
 #include <thread>
 
+#include "app/MainWindow.h"
 #include "core/CrtRand.h"
+#include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/CoreStaticInit.h"
-#include "engine/startup/EngineStaticInit.h"
+#include "core/config/GameConfig.h"
+#include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIProperty.h"
+#include "engine/entity/ReplicationBridge.h"
+#include "engine/services/EngineCore.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameClock.h"
+#include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/script/LuaWrapper.h"
+#include "engine/script/MPMethodCall.h"
+#include "engine/startup/EngineStaticInit.h"
 #include "net/MultiplayerEngine.h"
 #include "net/NetStaticInit.h"
 #include "net/Player.h"
 #include "net/steam/SteamNetDriver.h"
+#include "platform/gfx/GfxDevice.h"
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
 #include "platform/os/Clock.h"
 #include "render/frame/RenderStaticInit.h"
+#include "sound/SoundStaticInit.h"
 
 namespace {
 
@@ -44,10 +68,35 @@ struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
     bool automatch = false;
     int32_t team = 0, mask = 15;
-    std::string chat;
+    std::string chat, data, onReady;
     double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
     uint32_t target = 0;
+    int64_t timeOffsetUs = 0;
 };
+
+// The multiplayer engine of the Game, made as the net library's start-up makes it (the
+// online driver over the process's context), with this process's network time.
+int64_t gTimeOffsetUs = 0;
+Network::SteamNetDriver* gDriver = nullptr;
+
+int64_t OffsetNetworkTime(void*) { return GetNetworkTime() + gTimeOffsetUs; }
+
+MultiplayerEngine* CreateEngine() {
+    if (gDriver || !online::GlobalContext()) return new MultiplayerEngine();
+    gDriver = new Network::SteamNetDriver(online::GlobalContext());
+    MultiplayerEngine::Options options;
+    options.driver = gDriver;
+    options.networkTime = &OffsetNetworkTime;
+    auto* engine = new MultiplayerEngine(options);
+    gDriver->SetRouteTarget(engine);
+    return engine;
+}
+void DeleteEngine(MultiplayerEngine* engine) {
+    if (gDriver) gDriver->SetRouteTarget(nullptr);  // nothing is routed to an engine being torn down
+    delete engine;
+    delete gDriver;
+    gDriver = nullptr;
+}
 
 int64_t MsSinceStart() {
     static const auto start = std::chrono::steady_clock::now();
@@ -132,17 +181,37 @@ public:
         Event("player_connecting");
         return true;
     }
-    void OnPlayerConnected(Player*) override {
+    void OnPlayerConnected(Player* player) override {
         Event("player_connected");
-        if (host) Connected();
+        if (!host) return;
+        engine->SynchronizePlayer(player);  // as the game does: the player is made ready
+        Connected();
     }
-    void OnPlayerReady(Player*) override { Event("player_ready"); }
+    void OnPlayerReady(Player* player) override {
+        Event("player_ready");
+        if (!plan.onReady.empty() && player) gLua.CallMethod(0, 0, player, "Player", plan.onReady.c_str());
+    }
     void OnPlayerDisconnected(Player*, uint32_t r) override {
         Event("player_disconnected", "\"reason\":" + std::to_string(r));
         if (host) done = true;
     }
     void OnPlayerConnectionStall(Player*) override { Event("stall"); }
     void OnPlayerConnectionResume(Player*) override { Event("resume"); }
+    // As the game's delegate: the script bridge runs them.
+    void OnReplicatedMethodCall(Player* player, const MPMethodCall* call) override {
+        if (!call) return;
+        Event("replicated_call", "\"method\":" + std::to_string(call->methodId) + ",\"args\":" + std::to_string(call->argCount));
+        CallReplicatedMethod(player, *call);
+    }
+    void OnReplicatedProperty(Entity* entity) override {
+        Event("replicated_property");
+        SetEntityReplicatedProperty(entity);
+    }
+    // The scripts: the class of the players, then the data's main script when present.
+    void OnPreInit() override {
+        gLua.RegisterClass("Player", "");
+        gLua.ExecuteFile("Main", kScriptFolder, false);
+    }
 
     void Connected() {
         connected = true;
@@ -182,7 +251,11 @@ int main(int argc, char** argv) {
         else if (a == "--accept") plan.accept = true;
         else if (a == "--ready") plan.ready = true;
         else if (a == "--leave-after-chat") plan.leaveAfterChat = true;
-        else if (a == "--chat") {
+        else if (a == "--data" || a == "--on-ready") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return Usage((a + " needs a value").c_str());
+            (a == "--data" ? plan.data : plan.onReady) = v;
+        } else if (a == "--chat") {
             const char* v = value("--chat");
             if (!v) return Usage("--chat needs a text");
             plan.chat = v;
@@ -199,6 +272,12 @@ int main(int argc, char** argv) {
             uint16_t port = 0;
             if (!v || !online::ParseBrokerAddress(v, &host, &port)) return Usage("--broker wants HOST:PORT");
             online::SetBrokerAddressOverride(v);
+        } else if (a == "--time-offset") {
+            const char* v = value("--time-offset");
+            char* end = nullptr;
+            const long long ms = v ? std::strtoll(v, &end, 10) : 0;
+            if (!v || !*v || *end || ms < -86'400'000 || ms > 86'400'000) return Usage("--time-offset wants milliseconds");
+            plan.timeOffsetUs = ms * 1000;
         } else if (a == "--target") {
             const char* v = value("--target");
             if (!v) return Usage("--target needs an account");
@@ -214,15 +293,31 @@ int main(int argc, char** argv) {
         }
     }
 
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kNetStaticInit};
+    // The program's start-up, on the recording device.
+    gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
+                                       &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
-    online::ClientConfig config = online::ClientConfig::FromEnvironment();
-    if (!SteamAPI_InitWithConfig(config)) return Usage((std::string("online services: ") + SteamAPI_InitError()).c_str());
-    online::OnlineContext* ctx = online::GlobalContext();
-    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) + "\"");
+    if (!plan.data.empty()) {
+        const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
+        if (!repository || !repository->FromString(gGameConfig, plan.data.c_str())) {
+            RunStaticShutdown();
+            return Usage("--data: the data folder cannot be set");
+        }
+        gGameConfig->useContainerFiles = false;  // the tests' data are plain folders
+        gGameConfig->fullScreenMode = false;
+    }
 
     if (plan.hostileSeconds > 0) {
-        // Frames of every type with random contents at the target, 200 a second.
+        // Frames of every type with random contents at the target, 200 a second; no
+        // engine, only the online services.
+        online::ClientConfig config = online::ClientConfig::FromEnvironment();
+        if (!SteamAPI_InitWithConfig(config)) {
+            RunStaticShutdown();
+            return Usage((std::string("online services: ") + SteamAPI_InitError()).c_str());
+        }
+        online::OnlineContext* ctx = online::GlobalContext();
+        Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) + "\"");
         const online::OnlineId target = online::MakeUserId(plan.target);
         const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(plan.hostileSeconds);
         uint32_t sent = 0;
@@ -241,14 +336,46 @@ int main(int argc, char** argv) {
         RunStaticShutdown();
         return 0;
     }
-    auto driver = std::make_unique<Network::SteamNetDriver>(ctx);
-    MultiplayerEngine::Options options;
-    options.delegate = &h;
-    options.driver = driver.get();
-    auto engine = std::make_unique<MultiplayerEngine>(options);
-    engine->InitRemotePlayers(1);
-    driver->SetRouteTarget(engine.get());
-    h.engine = engine.get();
+
+    // The engine's log on standard error (the engine destroys the sink at its shutdown).
+    LogSink* sink = CreateFileLogSink("-");
+    if (sink && !sink->Start()) Log::DestroySink(&sink);
+    if (sink) {
+        gLog.AttachSink(sink);
+        EngineCore::AdoptLogSink(sink);
+    }
+    auto endLog = [&] {
+        if (sink && gLog.Sink() == sink) {
+            EngineCore::AdoptLogSink(nullptr);
+            Log::DestroySink(&sink);
+        }
+    };
+    // The engine (it signs in and makes the multiplayer engine over the online driver)
+    // and the Game with the harness as its delegate; no start scene.
+    gTimeOffsetUs = plan.timeOffsetUs;
+    gEngineServices.multiplayerCreate = &CreateEngine;
+    gEngineServices.multiplayerDelete = &DeleteEngine;
+    if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
+        endLog();
+        RunStaticShutdown();
+        return Usage("the engine did not start");
+    }
+    app::StartGame(&h, nullptr, 0);
+    online::OnlineContext* ctx = online::GlobalContext();
+    MultiplayerEngine* engine = gGame->GetMultiplayerEngine();
+    if (!ctx || !engine) {
+        gGame->Quit();
+        while (app::RunMainLoopPass()) {
+        }
+        endLog();
+        RunStaticShutdown();
+        return Usage("no online services");
+    }
+    engine->InitRemotePlayers(1);  // the game's scripts make the remote player
+    h.engine = engine;
+    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) +
+                            "\",\"network_time_us\":" + std::to_string(OffsetNetworkTime(nullptr)) + ",\"offset_us\":" + std::to_string(gTimeOffsetUs));
+    bool timeSyncPrinted = false;
 
     if (plan.automatch) {
         engine->LobbySetSkill(1000.0f, 1000.0f);
@@ -261,8 +388,16 @@ int main(int argc, char** argv) {
     double nextInvite = 0.5, doneAt = -1, connectedAt = -1, chatHeardAt = -1, joinAt = -1;
     int status = 3;
     while (seconds() < plan.deadline) {
-        ctx->RunCallbacks();
-        engine->UpdateMainThread();
+        if (!app::RunMainLoopPass()) {
+            status = 2;  // the engine ended on its own
+            break;
+        }
+        int64_t median = 0;
+        const uint32_t samples = engine->GetTimeSyncMedian(&median);
+        if (samples >= 10 && !timeSyncPrinted) {
+            Event("time_sync", "\"median_us\":" + std::to_string(median) + ",\"samples\":" + std::to_string(samples));
+            timeSyncPrinted = true;
+        }
         if (plan.invite && !h.members2 && seconds() >= nextInvite) {
             engine->LobbyInviteFriend();
             nextInvite = seconds() + 0.5;
@@ -296,10 +431,14 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (status == 3) Event("deadline");
-    driver->SetRouteTarget(nullptr);
-    engine.reset();
-    driver.reset();
-    SteamAPI_Shutdown();
+    // The Game closes (the multiplayer engine and its driver go), then the engine.
+    h.engine = nullptr;
+    if (gGame->IsInitialised()) {
+        gGame->Quit();
+        while (app::RunMainLoopPass()) {
+        }
+    }
+    endLog();
     RunStaticShutdown();
     return status;
 }

@@ -1,7 +1,8 @@
 // Two mp_peer processes meet through the real broker program: by invitation over the
 // Unix socket, the same over TCP, and by automatic matching; each prints its events as
-// JSON lines, which must hold the expected sequence.
-// test-depends: online_broker mp_peer
+// JSON lines, which must hold the expected sequence. Each runs the engine on a data
+// folder of its own made here.
+// test-depends: online_broker mp_peer shader_data
 // test-timeout: 240
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
@@ -11,6 +12,8 @@
 #include <functional>
 #include <sstream>
 
+#include "core/config/ProjectConfig.h"
+#include "core/rtti/SolidBlob.h"
 #include "tools/broker/BrokerControl.h"
 
 namespace {
@@ -18,6 +21,30 @@ namespace {
 using namespace onlinetest;
 
 const std::string kSecret = "two machines share this secret";
+
+// The main script of every peer: a player method replicated to the client, which prints
+// one JSON line where it runs, and the method the host runs on a player that is ready.
+const char* const kMainScript =
+    "function Player:Greet(text, number)\n"
+    "  print('{\"event\":\"script_greet\",\"text\":\"' .. text .. '\",\"number\":' .. number .. '}')\n"
+    "end\n"
+    "ReplicateMethod(Player, 'Greet', toClient, reliable)\n"
+    "function Player:OnPeerReady() self:Greet('from the host', 42) end\n";
+
+// A data folder the engine starts on: the shaders, the system textures, a project
+// configuration and the main script.
+void MakeDataFolder(const std::filesystem::path& data) {
+    namespace fs = std::filesystem;
+    for (const char* kind : {"animations", "common/scripts", "scenes", "sounds", "templates", "voices", "videos", "textures"})
+        fs::create_directories(data / kind);
+    fs::copy(PROJECT_BINARY_ROOT "/data/common/Shaders", data / "common/Shaders", fs::copy_options::recursive);
+    fs::copy(PROJECT_BINARY_ROOT "/data/textures/System", data / "textures/System", fs::copy_options::recursive);
+    ProjectConfig project;
+    std::vector<uint8_t> bytes;
+    SolidSerializeToBuffer(project, bytes, 0);
+    std::ofstream(data / "common/Project.ConfigBin", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::ofstream(data / "common/scripts/Main.lua") << kMainScript;
+}
 
 class TwoProcesses : public ::testing::Test {
 protected:
@@ -32,14 +59,20 @@ protected:
     pid_t Peer(const std::string& name, uint32_t account, const std::vector<std::string>& env, const std::vector<std::string>& args) {
         const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/mp_peer";
         const std::string log = (dir.path / (name + ".log")).string();
+        const std::filesystem::path data = dir.path / (name + "-data"), user = dir.path / (name + "-user");
+        if (!std::filesystem::exists(data)) MakeDataFolder(data);
+        std::filesystem::create_directories(user);
         const pid_t pid = fork();
         if (pid == 0) {
             FILE* out = std::fopen(log.c_str(), "w");
             if (out) dup2(fileno(out), 1);
+            FILE* err = std::fopen((log + ".err").c_str(), "w");
+            if (err) dup2(fileno(err), 2);
+            setenv("XDG_DATA_HOME", user.c_str(), 1);
             setenv("ONLINE_ACCOUNT", std::to_string(account).c_str(), 1);
             setenv("ONLINE_PERSONA", name.c_str(), 1);
             for (const std::string& e : env) putenv(strdup(e.c_str()));
-            std::vector<std::string> all = {program};
+            std::vector<std::string> all = {program, "--data", data.string()};
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char*> argv;
             for (std::string& a : all) argv.push_back(a.data());
@@ -66,6 +99,21 @@ protected:
         for (const std::string& e : events)
             if (next < wanted.size() && e.find(wanted[next]) != std::string::npos) ++next;
         return next == wanted.size();
+    }
+    // Every line of the peer's event log.
+    std::vector<std::string> Lines(const std::string& name) {
+        std::ifstream f(dir.path / (name + ".log"));
+        std::vector<std::string> out;
+        for (std::string line; std::getline(f, line);) out.push_back(line);
+        return out;
+    }
+    // The peer's multiplayer log lines, for a failure's message.
+    std::string NetLog(const std::string& name) {
+        std::ifstream f(dir.path / (name + ".log.err"));
+        std::string line, out;
+        while (std::getline(f, line))
+            if (line.rfind("[0:7]", 0) == 0 || line.rfind("[3:7]", 0) == 0 || line.rfind("[4:", 0) == 0) out += line + "\n";
+        return out;
     }
     static std::string Joined(const std::vector<std::string>& events) {
         std::ostringstream s;
@@ -102,6 +150,55 @@ TEST_F(TwoProcesses, InvitationReadyStartHostJoinChatAndLeaveOverTheUnixSocket) 
 
 TEST_F(TwoProcesses, TheSameStoryOverTcp) {
     InvitationStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile});
+}
+
+TEST_F(TwoProcesses, AReplicatedMethodCallMadeOnTheHostRunsOnTheClient) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--on-ready", "OnPeerReady", "--deadline", "30"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--stay", "4", "--deadline", "30"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 40)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    const std::vector<std::string> h = Events("Host"), g = Events("Guest");
+    EXPECT_TRUE(InOrder(h, {"\"hosted\",\"result\":0", "player_connected", "player_ready", "player_disconnected"})) << Joined(h) << NetLog("Host");
+    EXPECT_TRUE(InOrder(g, {"\"joined\",\"result\":0", "\"replicated_call\",\"method\":0,\"args\":2",
+                            "\"script_greet\",\"text\":\"from the host\",\"number\":42", "leaving"}))
+        << Joined(g) << NetLog("Guest");
+    // The call went one way: the host ran nothing of it.
+    EXPECT_FALSE(InOrder(h, {"script_greet"})) << Joined(h);
+}
+
+// The number after "key": in the first event holding the key.
+bool Field(const std::vector<std::string>& events, const std::string& key, int64_t* value) {
+    for (const std::string& e : events) {
+        const size_t at = e.find("\"" + key + "\":");
+        if (at != std::string::npos) return *value = std::strtoll(e.c_str() + at + key.size() + 3, nullptr, 10), true;
+    }
+    return false;
+}
+
+// Under the stand-in's latency and jitter the host's median clock difference lands near
+// the true offset between the two processes' network clocks (each prints its clock and
+// the counter it read with it; the host's clock runs a quarter of a second ahead).
+TEST_F(TwoProcesses, TheHostsMedianClockDifferenceMatchesTheTrueOffset) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string(), "ONLINE_PACKET_LATENCY_MS=40", "ONLINE_PACKET_JITTER_MS=30"};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--time-offset", "250", "--deadline", "40"});
+    const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--stay", "16", "--deadline", "40"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 50)), 0);
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0);
+    const std::vector<std::string> h = Events("Host");
+    int64_t hostCounter = 0, hostClock = 0, guestCounter = 0, guestClock = 0, median = 0;
+    const std::vector<std::string> hostAll = Lines("Host"), guestAll = Lines("Guest");
+    ASSERT_TRUE(Field(hostAll, "counter", &hostCounter) && Field(hostAll, "network_time_us", &hostClock)) << Joined(hostAll);
+    ASSERT_TRUE(Field(guestAll, "counter", &guestCounter) && Field(guestAll, "network_time_us", &guestClock)) << Joined(guestAll);
+    ASSERT_TRUE(Field(h, "median_us", &median)) << Joined(h);
+    // Counter ticks are 100 ns.
+    const int64_t trueOffset = (hostClock - hostCounter / 10) - (guestClock - guestCounter / 10);
+    EXPECT_NEAR(double(median), double(trueOffset), 40'000.0) << Joined(h);
+    EXPECT_GT(trueOffset, 200'000);  // the quarter second is in it
 }
 
 TEST_F(TwoProcesses, TwoAutoMatchingPeersMeetAndConnect) {
