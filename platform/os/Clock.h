@@ -16,7 +16,8 @@ int64_t ReadCounter();
 // Ticks from the real monotonic clock, whatever source is installed.
 int64_t ReadRealCounter();
 
-// A counter source: returns ticks. Installing null restores the real clock.
+// A counter source: returns ticks. Installing null restores the real clock. Installing
+// another source returns once no thread reads through the previous one any more.
 struct ClockSource {
     int64_t (*read)(const ClockSource* self);
 };

@@ -292,4 +292,48 @@ TEST(OsClock, ManualClockReplacesAndRestoresTheSource) {
     EXPECT_GE(os::ReadCounter(), before);  // the destructor uninstalled it
 }
 
+// A source may be destroyed as soon as it is replaced: replacing it waits for a read
+// that is still calling through it.
+TEST(OsClock, ReplacingASourceWaitsForTheReadsInProgress) {
+    struct HeldSource : os::ClockSource {
+        std::atomic<bool> entered{false}, release{false};
+        HeldSource() {
+            read = [](const os::ClockSource* self) -> int64_t {
+                auto* s = const_cast<HeldSource*>(static_cast<const HeldSource*>(self));
+                s->entered = true;
+                while (!s->release) std::this_thread::yield();
+                return 42;
+            };
+        }
+    };
+    os::ManualClock next(7);
+    for (const os::ClockSource* replacement : {static_cast<const os::ClockSource*>(nullptr),
+                                               static_cast<const os::ClockSource*>(&next)}) {
+        SCOPED_TRACE(replacement ? "another source" : "the real clock");
+        HeldSource held;
+        os::SetClockSource(&held);
+        int64_t read = 0;
+        std::thread reader([&] { read = os::ReadCounter(); });
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!held.entered && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+        if (!held.entered) {
+            held.release = true;
+            reader.join();
+            os::SetClockSource(nullptr);
+            FAIL() << "the reader never reached the source";
+        }
+        std::atomic<bool> replaced{false};
+        std::thread replacer([&] { os::SetClockSource(replacement), replaced = true; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(replaced);  // the read is still inside the held source
+        held.release = true;
+        reader.join();
+        replacer.join();
+        EXPECT_TRUE(replaced);
+        EXPECT_EQ(read, 42);
+    }
+    EXPECT_EQ(os::ReadCounter(), 7);
+    os::SetClockSource(nullptr);
+}
+
 }  // namespace
