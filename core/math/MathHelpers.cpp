@@ -65,9 +65,11 @@ void VectorSinCos(const Vector& angles, Vector* sines, Vector* cosines) {
 }
 
 RandomGenerator gRandomGenerators[3];
+RandomGenerator gSharedRandomState;
 
 void SeedEngineRandomGenerators() {
     for (RandomGenerator& g : gRandomGenerators) g.Seed();
+    gSharedRandomState.Seed();
 }
 
 void RandomGenerator::Seed() {

@@ -25,6 +25,9 @@ public:
 // The three engine-wide generators of particle and animation code; seeded by the
 // start-up sequence through SeedEngineRandomGenerators.
 extern RandomGenerator gRandomGenerators[3];
+// The engine's one shared linear-congruential state (state word 0), read and stepped
+// directly by online services; main thread only. Seeded with the three above.
+extern RandomGenerator gSharedRandomState;
 void SeedEngineRandomGenerators();
 
 // The segment p1..p2 of a Catmull-Rom spline through p0..p3, t in 0..1; all four
