@@ -3,6 +3,7 @@
 // when the profile is logged out or given a null id or name; progress flags treat a
 // null flag as the empty name. Unknown mission ids and medal types log one error of
 // category 2 naming the argument.
+#include <bit>
 #include <cstring>
 
 #include "core/Log.h"
@@ -22,18 +23,6 @@ int32_t FindName(const DynarraySafe<NameString>& names, const char* text) {
     for (uint32_t i = 0; i < names.Count(); ++i)
         if (std::strcmp(names[i].CStr(), text) == 0) return static_cast<int32_t>(i);
     return -1;
-}
-
-uint32_t FloatBits(float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
-float BitsFloat(uint32_t bits) {
-    float v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
 }
 
 }  // namespace
@@ -124,7 +113,7 @@ uint32_t PCMacGamerProfile::GetUnsignedLocalDataValue(const char* name, uint32_t
 float PCMacGamerProfile::GetFloatLocalDataValue(const char* name, float defaultValue) {
     if (!loggedIn || !name) return defaultValue;
     const ZKRGamerProfileLocalDataEntry* e = progress.FindLocalData(name);
-    return e ? BitsFloat(e->value) : defaultValue;
+    return e ? std::bit_cast<float>(e->value) : defaultValue;
 }
 
 bool PCMacGamerProfile::UpdateUnsignedLocalDataValue(const char* name, uint32_t value) {
@@ -141,7 +130,7 @@ bool PCMacGamerProfile::UpdateUnsignedLocalDataValue(const char* name, uint32_t 
 }
 
 bool PCMacGamerProfile::UpdateFloatLocalDataValue(const char* name, float value) {
-    return UpdateUnsignedLocalDataValue(name, FloatBits(value));
+    return UpdateUnsignedLocalDataValue(name, std::bit_cast<uint32_t>(value));
 }
 
 // ---- Mission results ----

@@ -5,6 +5,7 @@
 // until one retrieval succeeded, so a failed retrieval (which leaves the mirror zeroed)
 // never overwrites the player's stats with zeros. Callbacks for another game id and
 // answers that do not fit their records change nothing.
+#include <bit>
 #include <cstring>
 
 #include "core/Log.h"
@@ -17,18 +18,6 @@ using namespace ZKRGamerProfileData;
 namespace {
 
 constexpr uint32_t kAppIdMask = 0xFFFFFF;
-
-uint32_t FloatBits(float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
-float BitsFloat(uint32_t bits) {
-    float v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
 
 }  // namespace
 
@@ -51,7 +40,7 @@ float PCMacGamerProfile::GetFloatStatValue(const char* name) {
         gLog.Error(LogCategory::Engine, "Error retrieving stat, statName %s is invalid!", name);
         return 0.0f;
     }
-    return BitsFloat(s->value);
+    return std::bit_cast<float>(s->value);
 }
 
 bool PCMacGamerProfile::UpdateUnsignedStatValue(const char* name, uint32_t value) {
@@ -73,7 +62,7 @@ bool PCMacGamerProfile::UpdateFloatStatValue(const char* name, float value) {
         gLog.Error(LogCategory::Engine, "Error storing stat, statName %s is invalid!", name);
         return false;
     }
-    s->value = FloatBits(value);
+    s->value = std::bit_cast<uint32_t>(value);
     stats.dirty = 1;
     return true;
 }
@@ -139,7 +128,7 @@ bool PCMacGamerProfile::StoreStats() {
         if (stats.types[i] == 0)
             service->SetStat(s->name.CStr(), static_cast<int32_t>(s->value));
         else if (stats.types[i] == 1)
-            service->SetStat(s->name.CStr(), BitsFloat(s->value));
+            service->SetStat(s->name.CStr(), std::bit_cast<float>(s->value));
     }
     if (!service->StoreStats()) return false;
     ++pendingStatsStores;
@@ -183,7 +172,7 @@ void PCMacGamerProfile::OnUserStatsReceived(const online::UserStatsReceived& rec
             } else if (stats.types[i] == 1) {
                 float v = 0.0f;
                 service->GetStat(s->name.CStr(), &v);
-                s->value = FloatBits(v);
+                s->value = std::bit_cast<uint32_t>(v);
             }
         }
         for (ZKRGamerProfileAchievementEntry* a : stats.achievements) {

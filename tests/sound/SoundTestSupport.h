@@ -235,4 +235,50 @@ inline double RmsDifference(const std::vector<int16_t>& a, const std::vector<int
     return n ? std::sqrt(sum / double(n)) : 1e9;
 }
 
+// A placement at (x, y, z).
+inline Matrix At(float x, float y, float z) {
+    Matrix m = Matrix::IDENTITY;
+    m.r[3] = Vector(x, y, z, 1.0f);
+    return m;
+}
+
+// An audio engine that forwards every call to the real one; a test derives from it and
+// overrides the calls it watches. Release releases the real engine and deletes this.
+struct ForwardingEngine : audio::AudioEngine {
+    explicit ForwardingEngine(audio::AudioEngine* e) : inner(e) {}
+    audio::Result Initialize(uint32_t f, uint32_t p) override { return inner->Initialize(f, p); }
+    audio::Result CreateMasteringVoice(audio::MasteringVoice** v, uint32_t c, uint32_t r, uint32_t f, uint32_t d,
+                                       const audio::EffectChain* e) override {
+        return inner->CreateMasteringVoice(v, c, r, f, d, e);
+    }
+    audio::Result CreateSourceVoice(audio::SourceVoice** v, const audio::WaveFormat* f, uint32_t flags, float ratio,
+                                    audio::VoiceCallback* c, const audio::SendList* s, const audio::EffectChain* e) override {
+        return inner->CreateSourceVoice(v, f, flags, ratio, c, s, e);
+    }
+    audio::Result CommitChanges(uint32_t set) override { return inner->CommitChanges(set); }
+    void GetPerformanceData(audio::PerformanceData* d) override { inner->GetPerformanceData(d); }
+    uint32_t Release() override {
+        inner->Release();
+        delete this;
+        return 0;
+    }
+    const char* LastErrorText() override { return inner->LastErrorText(); }
+    uint32_t Render(uint32_t frames, float* out) override { return inner->Render(frames, out); }
+    uint32_t RenderDue(float* out, uint32_t max) override { return inner->RenderDue(out, max); }
+    uint32_t GetVoiceDebugStates(audio::VoiceDebugState* s, uint32_t max) override {
+        return inner->GetVoiceDebugStates(s, max);
+    }
+    void InjectMixerStall(uint32_t ms) override { inner->InjectMixerStall(ms); }
+    audio::AudioEngine* inner;
+};
+
+// The engine factory that wraps the real engine in an E.
+template <class E>
+audio::Result CreateForwardingEngine(audio::AudioEngine** engine, const audio::EngineOptions* options) {
+    audio::AudioEngine* inner = nullptr;
+    const audio::Result r = audio::CreateAudioEngine(&inner, options);
+    *engine = r == audio::kOk ? new E(inner) : nullptr;
+    return r;
+}
+
 }  // namespace soundtest

@@ -148,46 +148,18 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
 
 // Counts voices alive when the audio engine is released.
 uint32_t gVoicesAtRelease = 1000;
-struct WatchingEngine : audio::AudioEngine {
-    explicit WatchingEngine(audio::AudioEngine* e) : inner(e) {}
-    audio::Result Initialize(uint32_t f, uint32_t p) override { return inner->Initialize(f, p); }
-    audio::Result CreateMasteringVoice(audio::MasteringVoice** v, uint32_t c, uint32_t r, uint32_t f, uint32_t d,
-                                       const audio::EffectChain* e) override {
-        return inner->CreateMasteringVoice(v, c, r, f, d, e);
-    }
-    audio::Result CreateSourceVoice(audio::SourceVoice** v, const audio::WaveFormat* f, uint32_t flags, float ratio,
-                                    audio::VoiceCallback* c, const audio::SendList* s, const audio::EffectChain* e) override {
-        return inner->CreateSourceVoice(v, f, flags, ratio, c, s, e);
-    }
-    audio::Result CommitChanges(uint32_t set) override { return inner->CommitChanges(set); }
-    void GetPerformanceData(audio::PerformanceData* d) override { inner->GetPerformanceData(d); }
+struct WatchingEngine : ForwardingEngine {
+    using ForwardingEngine::ForwardingEngine;
     uint32_t Release() override {
         gVoicesAtRelease = inner->GetVoiceDebugStates(nullptr, 0);
-        inner->Release();
-        delete this;
-        return 0;
+        return ForwardingEngine::Release();
     }
-    const char* LastErrorText() override { return inner->LastErrorText(); }
-    uint32_t Render(uint32_t frames, float* out) override { return inner->Render(frames, out); }
-    uint32_t RenderDue(float* out, uint32_t max) override { return inner->RenderDue(out, max); }
-    uint32_t GetVoiceDebugStates(audio::VoiceDebugState* s, uint32_t max) override {
-        return inner->GetVoiceDebugStates(s, max);
-    }
-    void InjectMixerStall(uint32_t ms) override { inner->InjectMixerStall(ms); }
-    audio::AudioEngine* inner;
 };
-
-audio::Result CreateWatchingEngine(audio::AudioEngine** engine, const audio::EngineOptions* options) {
-    audio::AudioEngine* inner = nullptr;
-    const audio::Result r = audio::CreateAudioEngine(&inner, options);
-    *engine = r == audio::kOk ? new WatchingEngine(inner) : nullptr;
-    return r;
-}
 
 TEST_F(EngineSound, ShutdownDestroysEveryVoiceFirstAndNoEmitterLeaks) {
     // The real thread on the null output, started and stopped through the entries.
     engine->SetRunWithoutThread(false);
-    engine->SetEngineFactory(&CreateWatchingEngine);
+    engine->SetEngineFactory(&CreateForwardingEngine<WatchingEngine>);
     s.soundEngineStart();
     s.soundEngineFlush();
     EXPECT_TRUE(s.soundEngineRunning());

@@ -55,13 +55,8 @@ void CountingVoice::DestroyVoice() {
     delete this;
 }
 
-struct CountingEngine : audio::AudioEngine {
-    explicit CountingEngine(audio::AudioEngine* e) : inner(e) {}
-    audio::Result Initialize(uint32_t f, uint32_t p) override { return inner->Initialize(f, p); }
-    audio::Result CreateMasteringVoice(audio::MasteringVoice** v, uint32_t c, uint32_t r, uint32_t f, uint32_t d,
-                                       const audio::EffectChain* e) override {
-        return inner->CreateMasteringVoice(v, c, r, f, d, e);
-    }
+struct CountingEngine : ForwardingEngine {
+    using ForwardingEngine::ForwardingEngine;
     audio::Result CreateSourceVoice(audio::SourceVoice** v, const audio::WaveFormat* f, uint32_t flags, float ratio,
                                     audio::VoiceCallback* c, const audio::SendList* s, const audio::EffectChain* e) override {
         audio::SourceVoice* made = nullptr;
@@ -72,37 +67,18 @@ struct CountingEngine : audio::AudioEngine {
         *v = counting;
         return r;
     }
-    audio::Result CommitChanges(uint32_t set) override { return inner->CommitChanges(set); }
-    void GetPerformanceData(audio::PerformanceData* d) override { inner->GetPerformanceData(d); }
     uint32_t Release() override {
         for (auto& entry : gCounting) delete entry.second;  // the engine destroys their voices
         gCounting.clear();
-        inner->Release();
-        delete this;
-        return 0;
+        return ForwardingEngine::Release();
     }
-    const char* LastErrorText() override { return inner->LastErrorText(); }
-    uint32_t Render(uint32_t frames, float* out) override { return inner->Render(frames, out); }
-    uint32_t RenderDue(float* out, uint32_t max) override { return inner->RenderDue(out, max); }
-    uint32_t GetVoiceDebugStates(audio::VoiceDebugState* s, uint32_t max) override {
-        return inner->GetVoiceDebugStates(s, max);
-    }
-    void InjectMixerStall(uint32_t ms) override { inner->InjectMixerStall(ms); }
-    audio::AudioEngine* inner;
 };
-
-audio::Result CreateCountingEngine(audio::AudioEngine** engine, const audio::EngineOptions* options) {
-    audio::AudioEngine* inner = nullptr;
-    const audio::Result r = audio::CreateAudioEngine(&inner, options);
-    *engine = r == audio::kOk ? new CountingEngine(inner) : nullptr;
-    return r;
-}
 
 struct Levels : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
         ASSERT_TRUE(MakeTone(Sound("hum.wav"), "-r 22050 -c 1 -b 16", 0.5));
-        engine->SetEngineFactory(&CreateCountingEngine);
+        engine->SetEngineFactory(&CreateForwardingEngine<CountingEngine>);
         StartEngine(22050, 1);
     }
     // An endless sound on a channel, stepped until it has its voice.

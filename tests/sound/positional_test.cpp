@@ -17,12 +17,6 @@ using namespace soundtest;
 
 namespace {
 
-Matrix At(float x, float y, float z) {
-    Matrix m = Matrix::IDENTITY;
-    m.r[3] = Vector(x, y, z, 1.0f);
-    return m;
-}
-
 struct Positional : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
