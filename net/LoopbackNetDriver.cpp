@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 #include "platform/os/Clock.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "net/NetDriver.h"
+#include "net/base/NetDriver.h"
 
 class LoopbackLink;
 

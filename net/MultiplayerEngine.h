@@ -11,7 +11,7 @@
 // _Commands.cpp (the command writers and the network thread's handlers),
 // _Callbacks.cpp (the callback writers and the main thread's handlers), _Network.cpp
 // (the network thread's modes, states, driver events and wake), _Calls.cpp (replicated
-// method calls on the main thread), packet/SendPass.cpp and packet/ReceivePacket.cpp
+// method calls on the main thread), _SendPass.cpp and _Receive.cpp
 // (the game packets).
 //
 // Threads: the groups below say which thread calls them. One switch (Options::
@@ -25,8 +25,8 @@
 
 #include "core/BaseThread.h"
 #include "engine/script/MPMethodCall.h"
-#include "net/NetConstants.h"
-#include "net/NetDriver.h"
+#include "net/base/NetConstants.h"
+#include "net/base/NetDriver.h"
 #include "net/PeerSyncRecord.h"
 #include "net/packet/GamePacket.h"
 
@@ -167,7 +167,7 @@ public:
     CommandRingBuffer& CallbackQueue() { return callbacks; }
     const uint8_t* DictionaryEntry(uint8_t slot) const { return guidDictionary[slot]; }
 
-    // Network-thread operations of the packets (packet/SendPass.cpp, ReceivePacket.cpp).
+    // Network-thread operations of the packets (MultiplayerEngine_SendPass.cpp, _Receive.cpp).
     void SendPass(PeerSyncRecord& peer);
     void ReceivePacket(PeerSyncRecord* peer, const uint8_t* data, uint32_t length);
     static void FormatHex(const uint8_t* data, uint32_t length, char* out, uint32_t outSize);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/script/MPMethodCall.h"
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 #include "net/TimeSync.h"
 #include "net/packet/GamePacket.h"
 

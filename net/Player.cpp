@@ -1,6 +1,6 @@
 #include "net/Player.h"
 
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 
 Player::Player(bool isLocal, uint32_t playerId) : local(isLocal ? 1 : 0), controllerIndex(kInitialControllerIndex), id(playerId) {}
 

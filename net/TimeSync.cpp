@@ -13,8 +13,8 @@
 
 #include "core/CrtRand.h"
 #include "core/Log.h"
-#include "net/NetConstants.h"
-#include "net/NetDriver.h"
+#include "net/base/NetConstants.h"
+#include "net/base/NetDriver.h"
 #include "platform/os/Clock.h"
 
 namespace {

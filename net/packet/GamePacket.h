@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "core/BitStream.h"
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 
 struct MPMethodCall;
 

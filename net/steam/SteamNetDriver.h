@@ -21,7 +21,7 @@
 #include <mutex>
 #include <vector>
 
-#include "net/NetDriver.h"
+#include "net/base/NetDriver.h"
 #include "platform/online/Online.h"
 
 class BaseThread;

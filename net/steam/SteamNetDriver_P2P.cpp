@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 #include "net/steam/SteamNetDriver.h"
 #include "net/steam/SteamNetDriver_Local.h"
 #include "platform/os/Clock.h"

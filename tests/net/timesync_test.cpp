@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/CrtRand.h"
-#include "net/NetConstants.h"
-#include "net/NetDriver.h"
+#include "net/base/NetConstants.h"
+#include "net/base/NetDriver.h"
 #include "net/TimeSync.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "../NetTestSupport.h"
 #include "CaptureLogSink.h"
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 
 namespace {
 

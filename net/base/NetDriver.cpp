@@ -1,6 +1,6 @@
-#include "net/NetDriver.h"
+#include "net/base/NetDriver.h"
 
-#include "net/NetConstants.h"
+#include "net/base/NetConstants.h"
 
 namespace Network {
 
