@@ -13,7 +13,8 @@
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     const std::vector<std::vector<std::string>> seeds = {
         {"q", "--log", "-", "--frames", "300"}, {"q", "+connect_lobby", "1", "--help"}, {"q", "--frames"},
-        {"q", "--screenshot", "a.png", "--screenshot-every", "5", "d", "--no-draw", "x"}};
+        {"q", "--screenshot", "a.png", "--screenshot-every", "5", "d", "--no-draw", "x"},
+        {"q", "--broker", "127.0.0.1:4000", "y"}};
     for (const auto& words : seeds) {
         std::string joined;
         for (const std::string& w : words) joined += (joined.empty() ? "" : std::string(1, '\0')) + w;
@@ -36,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (line.help) return 0;
     size_t kept = 1;
     for (size_t i = 1; i < argv.size(); ++i) {
-        if (!std::strcmp(argv[i], "--log") || !std::strcmp(argv[i], "--frames") || !std::strcmp(argv[i], "--screenshot"))
+        if (!std::strcmp(argv[i], "--log") || !std::strcmp(argv[i], "--frames") || !std::strcmp(argv[i], "--screenshot") ||
+            !std::strcmp(argv[i], "--broker"))
             ++i;
         else if (!std::strcmp(argv[i], "--screenshot-every"))
             i += 2;
