@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
+#include "ShellCommand.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
 #include "render/RenderHooks.h"
@@ -49,21 +50,8 @@ inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 1
     return true;
 }
 
-// Whether a shell command succeeds (its output discarded).
-inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// What a shell command prints, without its trailing line ends (empty when it cannot run).
-inline std::string ShellOutput(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
+using shelltest::Shell;
+using shelltest::ShellOutput;
 
 // The numbers in a text.
 inline std::vector<double> Numbers(const std::string& text) {

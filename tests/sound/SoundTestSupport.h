@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
+#include "ShellCommand.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileSystem.h"
 #include "platform/audio/AudioEngine.h"
@@ -29,19 +30,8 @@
 
 namespace soundtest {
 
-inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-inline std::string ShellOutput(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
+using shelltest::Shell;
+using shelltest::ShellOutput;
 
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
