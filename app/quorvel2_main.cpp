@@ -16,6 +16,7 @@
 #include "net/NetStaticInit.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
+#include "scene/startup/SceneStaticInit.h"
 #include "sound/SoundStaticInit.h"
 
 namespace {
@@ -42,8 +43,8 @@ int main(int argc, char** argv) {
     app::gMainWindow.screenshotEvery = line.screenshotEvery;
     app::gMainWindow.screenshotFolder = line.screenshotFolder;
     app::ApplyBrokerOption(line);
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
-                                       &kNetStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit,
+                                       &kSceneStaticInit, &kSoundStaticInit,  &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

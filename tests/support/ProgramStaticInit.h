@@ -8,11 +8,12 @@
 extern const StaticInitTable kCoreStaticInit __attribute__((weak));
 extern const StaticInitTable kRenderStaticInit __attribute__((weak));
 extern const StaticInitTable kEngineStaticInit __attribute__((weak));
+extern const StaticInitTable kSceneStaticInit __attribute__((weak));
 extern const StaticInitTable kSoundStaticInit __attribute__((weak));
 extern const StaticInitTable kNetStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
-                                       &kNetStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit,
+                                       &kSceneStaticInit, &kSoundStaticInit,  &kNetStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }

@@ -1,0 +1,3 @@
+#include "scene/SceneServices.h"
+
+SceneServices gSceneServices;

@@ -1,0 +1,8 @@
+#pragma once
+// The scene's entries into the libraries linked above it (sound, UI). Each entry is null
+// until the start-up row of the library that serves it fills it; callers check for null
+// and fall back to doing nothing, so the scene runs without those libraries (and tests put
+// recording doubles in their place).
+struct SceneServices {};
+
+extern SceneServices gSceneServices;
