@@ -69,7 +69,7 @@ TEST_F(DebugPathTest, PointListsDrawWithTheirSizesColoursAndStates) {
     EXPECT_EQ(d.RenderState(RS_POINTSIZE), Bits(DebugPathList::kSecondPointSize));
     EXPECT_EQ(d.RenderState(RS_ZFUNC), uint32_t(CMP_LESSEQUAL));
     EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 0u);
-    EXPECT_EQ(d.fvf, FVF_XYZ);
+    EXPECT_EQ(d.fvf, FVF_XYZ | FVF_DIFFUSE);
     EXPECT_EQ(d.vertexShader.serial, SerialOf(gShaderManager->Fixed(0).vertexObject->DeviceShader()));
     EXPECT_EQ(VertexConstant(d, "ConstantColor"), (std::vector<float>{1, 0, 0, 0}));
     EXPECT_EQ(LiveBuffers(), baseline + 1);
