@@ -151,9 +151,10 @@ struct DebugPathPictureTest : ScenePictureTest {
             Device* device = gVornexRenderer.Device();
             device->GetRenderTarget(0, &frameTarget);
             device->GetDepthStencilSurface(&frameDepth);
-            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr), OK);
-            ASSERT_EQ(device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr),
+            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
                       OK);
+            ASSERT_EQ(
+                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
             device->SetRenderTarget(0, target);
             device->SetDepthStencilSurface(depth);
             device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
@@ -173,7 +174,8 @@ struct DebugPathPictureTest : ScenePictureTest {
                 std::filesystem::create_directories(dir);
                 const std::string path = dir + "/debug-paths.png";
                 std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), target, path, &error)) std::printf("picture: %s\n", path.c_str());
+                if (SaveSurfacePng(gVornexRenderer.Device(), target, path, &error))
+                    std::printf("picture: %s\n", path.c_str());
             }
             Device* device = gVornexRenderer.Device();
             device->SetRenderTarget(0, frameTarget);
