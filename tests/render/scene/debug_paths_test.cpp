@@ -102,4 +102,20 @@ TEST_F(DebugPathTest, TheFirstListDrawsWhiteFourPixelPoints) {
     list.PostRelease();
 }
 
+// A count whose buffer size would overflow makes no buffer (and reads nothing past the
+// array); the array is freed all the same.
+TEST_F(DebugPathTest, AnOverflowingCountMakesNoBuffer) {
+    const uint32_t baseline = LiveBuffers();
+    auto* one = new float[3]{1, 2, 3};
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(1));
+    gVornexRenderer.Ring().WriteValue(&list);
+    gVornexRenderer.Ring().WriteValue(one);
+    gVornexRenderer.Ring().WriteValue((1u << 28) + 1);  // 16-byte vertices: 16 bytes after the overflow
+    EXPECT_TRUE(DrawFrame().empty());
+    EXPECT_EQ(list.PointCount(1), 0u);
+    EXPECT_EQ(LiveBuffers(), baseline);
+}
+
 }  // namespace
