@@ -383,6 +383,7 @@ struct RasterState {
     Viewport viewport;
     Rect scissor;
     uint32_t depthBits;
+    float pointSize;  // pixels a side of each point of a point list
     bool operator==(const RasterState& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
 };
 
@@ -422,6 +423,7 @@ struct Context {
 };
 constexpr GLuint kUploadUnit = 31;
 
+constexpr float kMaxPointSize = 64.0f;  // the largest point every GL 4.5 driver draws
 constexpr uint32_t kRingBytes = 4u << 20;  // user-pointer vertices and indices, at first
 
 class GlBackendImpl final : public GlBackend {
@@ -936,6 +938,12 @@ void GlBackendImpl::ApplyRaster(Context& c, const BoundState& state) {
     r.viewport = state.viewport;
     if (r.scissorTest) r.scissor = state.scissor;
     r.depthBits = state.depthStencil && FindFormat(state.depthStencil->format)->internal == GL_DEPTH_COMPONENT16 ? 16 : 24;
+    // The size the state asks for, within its minimum and maximum; the shaders write no
+    // size of their own, so GL takes this one (GL_PROGRAM_POINT_SIZE stays off).
+    r.pointSize = std::max(std::min(AsFloat(rs[RS_POINTSIZE]), AsFloat(rs[RS_POINTSIZE_MAX])),
+                           AsFloat(rs[RS_POINTSIZE_MIN]));
+    if (!(r.pointSize >= 1.0f)) r.pointSize = 1.0f;  // NaN or below a pixel
+    r.pointSize = std::min(r.pointSize, kMaxPointSize);
     if (c.rasterValid && r == c.raster) return;
     // Only the groups that changed are sent (some GL state changes make the driver
     // revalidate much more than the state itself).
@@ -976,6 +984,7 @@ void GlBackendImpl::ApplyRaster(Context& c, const BoundState& state) {
     }
     if (differ(r.fill, o.fill))
         gl->glPolygonMode(GL_FRONT_AND_BACK, r.fill == FILL_WIREFRAME ? GL_LINE : r.fill == FILL_POINT ? GL_POINT : GL_FILL);
+    if (differ(r.pointSize, o.pointSize)) gl->glPointSize(r.pointSize);
     if (differ(r.stencil, o.stencil)) enable(GL_STENCIL_TEST, r.stencil != 0);
     if (r.stencil) {
         if (all || !o.stencil || r.stencilFunc != o.stencilFunc || r.stencilRef != o.stencilRef || r.stencilMask != o.stencilMask)

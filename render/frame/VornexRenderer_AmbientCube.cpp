@@ -32,7 +32,9 @@ Vector Cross(const Vector& a, const Vector& b) {
     return Vector(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f);
 }
 
-// Pixel constants c0-c4 of one light.
+// Pixel constants c0-c4 of one light: its direction of travel (the transform's z axis),
+// the first and second colours, the side colour blended over the kind's constant term by
+// its weight, and (wrap around, exponent).
 void LightConstants(const RendererLight& light, Vector out[5]) {
     const Vector& d = light.direction;
     const float length = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
@@ -77,7 +79,7 @@ void VornexRenderer::RefreshAmbientCube(uint32_t exclusionMask) {
         const Vector b(kFaceAxes[face][1][0], kFaceAxes[face][1][1], kFaceAxes[face][1][2], 0);
         const Vector frame[3] = {a, b, Cross(a, b)};
         for (RendererLight* light = gShaderManager ? gActiveLights.Head() : nullptr; light; light = light->next) {
-            // Only directional ambient lights carry a direction and exclusion bits.
+            // Only directional ambient lights carry the colours, kind and exclusion bits.
             if (light->type != LIGHT_TYPE_DIRECTIONAL_AMBIENT || (light->exclusionBits & exclusionMask)) continue;
             const ShaderPair& pair = gShaderManager->Light(kLightCubeTable, light->maskTexture ? kMaskVariant : 0);
             if (!pair.IsValid()) continue;

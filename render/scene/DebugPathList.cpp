@@ -11,7 +11,16 @@
 #include "render/shaders/ResourceShader.h"
 
 namespace {
-constexpr uint32_t kPointBytes = 12;  // x, y, z
+constexpr uint32_t kPointBytes = 12;  // x, y, z: the posted arrays
+// The buffers' vertices: the point and a white diffuse colour, which the fixed-pipeline
+// shader multiplies by the list's colour (a stream without a colour reads as black).
+struct PathVertex {
+    float x, y, z;
+    uint32_t diffuse;
+};
+constexpr uint32_t kVertexFvf = gfx::FVF_XYZ | gfx::FVF_DIFFUSE;
+constexpr uint32_t kWhite = 0xFFFFFFFFu;
+constexpr uint32_t kMaxPoints = 1u << 20;
 constexpr uint32_t kBlendRowOpaque = 0;
 
 uint32_t FloatBits(float f) {
@@ -71,10 +80,11 @@ void DebugPathList::Replace(uint32_t list, const float* points, uint32_t count) 
     SafeReleaseInterface(&buffers[list]);
     counts[list] = 0;
     gfx::Device* device = gVornexRenderer.Device();
-    if (!device || !points || count == 0) return;  // a zero-sized buffer is invalid
-    const uint32_t bytes = count * kPointBytes;
+    // A zero-sized buffer is invalid; a count past the cap would overflow the size.
+    if (!device || !points || count == 0 || count > kMaxPoints) return;
+    const uint32_t bytes = count * uint32_t(sizeof(PathVertex));
     gfx::VertexBuffer* buffer = nullptr;
-    if (gfx::Failed(device->CreateVertexBuffer(bytes, gfx::USAGE_WRITEONLY, gfx::FVF_XYZ, gfx::POOL_MANAGED, &buffer,
+    if (gfx::Failed(device->CreateVertexBuffer(bytes, gfx::USAGE_WRITEONLY, kVertexFvf, gfx::POOL_MANAGED, &buffer,
                                                nullptr)) ||
         !buffer)
         return;
@@ -83,7 +93,8 @@ void DebugPathList::Replace(uint32_t list, const float* points, uint32_t count) 
         buffer->Release();
         return;
     }
-    std::memcpy(locked, points, bytes);
+    auto* out = static_cast<PathVertex*>(locked);
+    for (uint32_t i = 0; i < count; ++i) out[i] = {points[3 * i], points[3 * i + 1], points[3 * i + 2], kWhite};
     buffer->Unlock();
     buffers[list] = buffer;
     counts[list] = count;
@@ -92,7 +103,7 @@ void DebugPathList::Replace(uint32_t list, const float* points, uint32_t count) 
 void DebugPathList::Draw() {
     gfx::Device* device = gVornexRenderer.Device();
     if (!device || (!buffers[0] && !buffers[1])) return;
-    device->SetFVF(gfx::FVF_XYZ);
+    device->SetFVF(kVertexFvf);
     gVornexRenderer.SetBlendMode(kBlendRowOpaque);
     gVornexRenderer.SetDepthState(gfx::CMP_LESSEQUAL, 0, 0, 0);
     const VertexShaderObject* shader = nullptr;
@@ -111,7 +122,7 @@ void DebugPathList::Draw() {
         device->SetRenderState(gfx::RS_POINTSIZE, FloatBits(kLooks[i].size));
         gVornexRenderer.SetModelColor(kLooks[i].color);
         if (shader) shader->SetModelColor(kLooks[i].color);
-        device->SetStreamSource(0, buffers[i], 0, kPointBytes);
+        device->SetStreamSource(0, buffers[i], 0, sizeof(PathVertex));
         gVornexRenderer.DrawPrimitive(gfx::PT_POINTLIST, 0, counts[i]);
     }
     device->SetStreamSource(0, nullptr, 0, 0);

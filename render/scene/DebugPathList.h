@@ -1,8 +1,8 @@
 #pragma once
 // DebugPathList: two point lists drawn over the scene to show paths (the character
 // controller's path when path debugging is on). The main thread hands points over in
-// command-47 records; the render thread keeps them in two position-only vertex buffers
-// and draws them once per frame:
+// command-47 records; the render thread keeps them in two vertex buffers (each point with
+// a white diffuse colour that the list's colour tints) and draws them once per frame:
 //
 //   op 0 (points, count)  the first list; frees the array; empties the second list
 //   op 1 (points, count)  the second list; frees the array

@@ -72,18 +72,14 @@ void RendererLight::SetupTubeLight(const RendererLightShape& shape, float tubeLe
 
 void RendererLight::SetupDirectionalAmbientLight(const RendererAmbientLightShape& shape) {
     type = LIGHT_TYPE_DIRECTIONAL_AMBIENT;
-    colors[0] = shape.colors[0];
-    colors[1] = shape.colors[1];
-    colors[2] = Vector(0, 0, 0, 0);
-    direction = shape.direction;
+    for (int i = 0; i < 3; ++i) colors[i] = shape.colors[i];
     intensity = shape.intensity;
-    scalars[0] = shape.maskScale.x;
-    scalars[1] = shape.maskScale.y;
-    exclusionBits = type3Value = shape.value;
-    ambientKind = type3Flag = shape.flag;
+    scalars[0] = shape.value;
+    scalars[1] = shape.intensity;
+    ambientKind = shape.flag;
+    exclusionBits = shape.exclusionBits;
     maskRotation = maskAngles = shape.maskRotation;
     maskScale = shape.maskScale;
-    type3Pointer = shape.pointer;
     StoreTexture(shape.texture);
     UpdateShadowFlag();
     UpdateAttenuation();
@@ -92,6 +88,7 @@ void RendererLight::SetupDirectionalAmbientLight(const RendererAmbientLightShape
 
 void RendererLight::SetTransform(const Matrix& m) {
     transform = m;
+    direction = Vector(m.r[2].x, m.r[2].y, m.r[2].z, 0.0f);
     UpdateShadowFlag();
     UpdateAttenuation();
     if (listed) gActiveLights.MarkChanged();

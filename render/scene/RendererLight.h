@@ -7,33 +7,35 @@
 // The change counter advances whenever a light enters or leaves the list or a listed
 // light changes its transform; the renderer re-renders its ambient cube when it moves.
 //
-// Which set-up fills which field (a dash: left as it was):
+// Which set-up fills which field (a dash: left as it was). The light entity's values in
+// quotes; the transform (op 0) fills `transform` and `direction` for every type.
 //
 //   field              point (op 1)  spot (op 2)   tube (op 3)   directional ambient (op 4)
 //   type               0             1             2             3
-//   colors[0]          colour        colour        colour        first colour
-//   colors[1]          -             -             -             second colour
-//   colors[2]          -             -             -             zero (no third colour)
-//   direction          -             -             -             the vector
-//   intensity          intensity     intensity     intensity     intensity
-//   scalars[0], [1]    -             -             -             x, y of vector 2: the lit
-//                                                                side's wrap and exponent
+//   colors[0]          colour        colour        colour        "Color"
+//   colors[1]          -             -             -             "Secondary color"
+//   colors[2]          -             -             -             "Side color" (w: its weight)
+//   intensity          intensity     intensity     intensity     "Specualar multiplier"
+//   scalars[0]         -             -             -             the value: "Wrap around factor"
+//   scalars[1]         -             -             -             the intensity
 //   innerRange         inner         inner         inner         -
 //   outerRange         outer         outer         outer         -
 //   coneAngle          -             cone angle    -             -
 //   coneFalloff        -             cone falloff  -             -
 //   length             -             -             length        -
 //   maskTexture        texture       texture       texture       texture
-//   maskRotation       vector 1      vector 1      vector 1      vector 1 (also maskAngles)
-//   maskScale          vector 2      vector 2      vector 2      vector 2
+//   maskRotation       vector 1      vector 1      vector 1      vector 1
 //   maskAngles         vector 1      vector 1      vector 1      vector 1
-//   exclusionBits      -             -             -             the value
-//   ambientKind        -             -             -             the byte
-//   type3Value/Flag    -             -             -             the value, the byte
-//   type3Pointer       -             -             -             the pointer (never followed)
+//   maskScale          vector 2      vector 2      vector 2      vector 2
+//   ambientKind        -             -             -             the byte: "Two sided mode"
+//   exclusionBits      -             -             -             the last word: the entity's
+//                                                                block-rendering mask
+//
+// `direction` is the transform's third row (x, y, z; w 0): the way the light travels. A
+// light set up before its first transform travels along +z.
 //
 // Only directional ambient lights (type 3) feed the ambient cube; the refresh skips the
-// other types, whose direction and exclusion bits no set-up fills.
+// other types, whose colours, kind and exclusion bits no set-up fills.
 //
 // Threads: render thread only.
 #include <cstdint>
@@ -43,6 +45,9 @@
 
 class DeviceObjectHandle;
 
+// "Two sided mode": "Single sided", "Double sided" (the second colour lights the far
+// side), "Gooch lighting" (half the first and half the second colour everywhere, before
+// the side colour's weight).
 enum : uint8_t { AMBIENT_KIND_PLAIN = 0, AMBIENT_KIND_TWO_COLOUR = 1, AMBIENT_KIND_BLENDED = 2 };
 
 enum RendererLightType : uint32_t {
@@ -65,15 +70,14 @@ struct RendererLightShape {
 
 // The arguments of the directional ambient set-up.
 struct RendererAmbientLightShape {
-    Vector colors[2] = {};
-    Vector direction{0, 0, 1, 0};
+    Vector colors[3] = {};  // first, second (the far side), third (the side colour; w its weight)
     float intensity = 1.0f;
-    uint32_t value = 0;  // the exclusion bits
+    float value = 0.0f;  // the wrap-around factor
     uint8_t flag = AMBIENT_KIND_PLAIN;
     DeviceObjectHandle* texture = nullptr;
     Vector maskRotation{};
-    Vector maskScale{};  // x, y: the ambient cube's wrap and exponent (scalars)
-    void* pointer = nullptr;
+    Vector maskScale{1, 1, 1, 1};
+    uint32_t exclusionBits = 0;
 };
 
 struct RendererLight {
@@ -103,9 +107,6 @@ struct RendererLight {
     float coneFalloff = 0.0f;                    // 0 to 1
     float length = 0.0f;                         // tube length
     uint32_t type = LIGHT_TYPE_POINT;
-    uint32_t type3Value = 0;
-    void* type3Pointer = nullptr;
-    uint8_t type3Flag = 0;
     bool shadowFlag = false;  // the mirrored winding of spot and tube lights
 
     RendererLight();  // identity transform, white, zero ranges and cone, no texture

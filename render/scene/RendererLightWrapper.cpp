@@ -32,10 +32,11 @@ void RendererLightWrapper::PostLightType2(const Vector& color, float intensity, 
 }
 
 void RendererLightWrapper::PostLightType3(const Vector& firstColor, const Vector& secondColor,
-                                          const Vector& direction, float intensity, uint32_t value, uint8_t flag,
+                                          const Vector& sideColor, float intensity, float wrapAround, uint8_t kind,
                                           DeviceObjectHandle* texture, const Vector& maskRotation,
-                                          const Vector& maskScale, void* pointer) {
-    Post(4, firstColor, secondColor, direction, intensity, value, flag, texture, maskRotation, maskScale, pointer);
+                                          const Vector& maskScale, uint32_t exclusionBits) {
+    Post(4, firstColor, secondColor, sideColor, intensity, wrapAround, kind, texture, maskRotation, maskScale,
+         exclusionBits);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -72,8 +73,8 @@ void RendererLightWrapper::Execute(uint32_t op, CommandRingBuffer& r) {
         }
         case 4: {
             RendererAmbientLightShape a;
-            if (Read(r, a.colors[0], a.colors[1], a.direction, a.intensity, a.value, a.flag, a.texture, a.maskRotation,
-                     a.maskScale, a.pointer))
+            if (Read(r, a.colors[0], a.colors[1], a.colors[2], a.intensity, a.value, a.flag, a.texture,
+                     a.maskRotation, a.maskScale, a.exclusionBits))
                 light.SetupDirectionalAmbientLight(a);
             break;
         }

@@ -11,10 +11,11 @@
 //                           the texture
 //   op 3 PostLightType2     colour, intensity, inner, outer, length,       SetupTubeLight
 //                           texture, mask rotation, mask scale
-//   op 4 PostLightType3     two colours, direction, intensity, value,      SetupDirectionalAmbientLight
-//                           flag byte, texture, two vectors, pointer
+//   op 4 PostLightType3     three colours, intensity, value, kind byte,    SetupDirectionalAmbientLight
+//                           texture, mask rotation, mask scale,
+//                           exclusion bits
 //
-// Ops above 4 are ignored. Texture handles and the pointer travel at native size; a
+// Ops above 4 are ignored. Texture handles travel at native size; a
 // posted texture handle must stay alive until the record has run (the light then holds
 // its own reference). Release (main thread) destroys the wrapper on the render thread,
 // which unlinks the light and drops its texture.
@@ -39,9 +40,12 @@ public:
                        const Vector& maskScale);
     void PostLightType2(const Vector& color, float intensity, float inner, float outer, float length,
                         DeviceObjectHandle* texture, const Vector& maskRotation, const Vector& maskScale);
-    void PostLightType3(const Vector& firstColor, const Vector& secondColor, const Vector& direction, float intensity,
-                        uint32_t value, uint8_t flag, DeviceObjectHandle* texture, const Vector& maskRotation,
-                        const Vector& maskScale, void* pointer);
+    // The light entity passes "Color", "Secondary color" and "Side color" (linear),
+    // "Specualar multiplier", "Wrap around factor", "Two sided mode", the mask and its
+    // block-rendering mask; the light travels along its transform's z axis.
+    void PostLightType3(const Vector& firstColor, const Vector& secondColor, const Vector& sideColor, float intensity,
+                        float wrapAround, uint8_t kind, DeviceObjectHandle* texture, const Vector& maskRotation,
+                        const Vector& maskScale, uint32_t exclusionBits);
 
     // Render thread.
     RendererLight& Light() { return light; }

@@ -3,12 +3,15 @@
 // test-sanitize: thread address
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <ostream>
 #include <random>
 #include <set>
 
 #include "entity/EntityTestSupport.h"
 #include "core/profiler/Profiler.h"
+#include "engine/entity/EntityLayers.h"
 #include "engine/game/SceneRenderList.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
@@ -57,6 +60,14 @@ protected:
         if (singular) projection = Matrix::ZERO;
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
+    // Whether an entity's layer is drawn: a layer id without a layer counts as visible
+    // and not frozen.
+    static bool LayerShown(uint8_t id, uint32_t options) {
+        const EntityLayer* l = EntityLayerSystem::LayerById(id);
+        if (!l) return true;
+        if (!(options & 8 ? l->visible : l->visibleInGame)) return false;
+        return !(options & 16) || !l->frozen;
+    }
     static std::set<Entity*> BruteForce(const std::vector<Entity*>& all, uint32_t options, uint32_t exclude) {
         Frustum f;
         std::copy(gVornexRenderer.FrustumPlanes(), gVornexRenderer.FrustumPlanes() + 6, f.planes);
@@ -65,23 +76,39 @@ protected:
         std::set<Entity*> s;
         for (Entity* e : all)
             if (!(e->GetFlags() & excluded) && !(e->GetBlockRenderingMask() & exclude) &&
-                e->GetMinimumQualityLevel() <= limit &&
+                e->GetMinimumQualityLevel() <= limit && LayerShown(e->GetLayer(), options) &&
                 e->GetLocalBoundingBox().IntersectsFrustumTransformed(f, e->GetGlobalLocationMatrix()))
                 s.insert(e);
         return s;
     }
 };
 
+// Entities on layers of every word of the mask (ids 0 and 255 included, some ids without
+// a layer); each round switches the layers' visible, in-game and frozen flags at random.
 TEST_F(SceneRenderListTest, BuildGathersWhatBruteForceFindsEachOnce) {
     std::mt19937 rng(3109);
     const auto all = Scene(rng, 600);
+    const uint8_t ids[] = {0, 1, 31, 32, 63, 64, 100, 150, 200, 255, 77};
+    std::vector<std::unique_ptr<EntityLayer>> layers;
+    for (uint8_t id : ids) {
+        if (id == 0 || id == 77 || EntityLayerSystem::LayerById(id)) continue;  // 77 stays without a layer
+        layers.push_back(std::make_unique<EntityLayer>());
+        layers.back()->SetId(id);
+    }
+    for (Entity* e : all) e->SetLayer(ids[rng() % std::size(ids)]);
     size_t total = 0;
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE(round);
         RandomCamera(rng);
+        for (auto& l : layers) {
+            const uint32_t roll = round == 0 ? 0 : rng() % 8;  // all shown in the first round
+            l->visible = roll != 1 && roll != 4;
+            l->visibleInGame = roll != 2 && roll != 4;
+            l->frozen = roll == 3 || roll == 5;
+        }
         // The configured detail limit, every level (option bit 3 uses 5 whatever it is).
         gVornexRenderer.Settings().gfxQualityLevel = uint32_t(round % 6);
-        for (uint32_t options : {0u, 8u, 16u}) {
+        for (uint32_t options : {0u, 8u, 16u, 24u}) {
             const uint32_t exclude = rng() % 4;
             gSceneRenderList->Build(options, exclude);
             const std::vector<Entity*>& got = gSceneRenderList->Gathered();

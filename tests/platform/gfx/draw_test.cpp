@@ -91,6 +91,46 @@ TEST_F(DrawFixture, PrimitivesLandOnThePixelsTheirVerticesName) {
     EXPECT_LE(lit, 49u);
 }
 
+// A point list draws squares of RS_POINTSIZE pixels a side, kept within the minimum and
+// maximum states and at least one pixel.
+TEST_F(DrawFixture, PointsDrawSquaresOfThePointSize) {
+    UseShaders(kPassVertex, kColourPixel);
+    const uint32_t white = Argb(255, 255, 255, 255);
+    auto bits = [](float f) {
+        uint32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return b;
+    };
+    const struct {
+        float size, minimum, maximum;
+        uint32_t side;
+    } cases[] = {
+        {1, 1, 64, 1}, {4, 1, 64, 4}, {7, 1, 64, 7}, {0.25f, 0, 64, 1}, {20, 1, 9, 9}, {2, 5, 64, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        device->SetRenderState(RS_POINTSIZE, bits(c.size));
+        device->SetRenderState(RS_POINTSIZE_MIN, bits(c.minimum));
+        device->SetRenderState(RS_POINTSIZE_MAX, bits(c.maximum));
+        Clear(0);
+        // The centre of pixel (20, 30).
+        Draw(PT_POINTLIST, {{20.0f * 2.0f / kSize - 1.0f, 1.0f - 30.0f * 2.0f / kSize, 0.5f, white, 0, 0}}, 1);
+        const std::vector<uint32_t> p = Pixels(backBuffer);
+        uint32_t lit = 0, x0 = kSize, x1 = 0, y0 = kSize, y1 = 0;
+        for (uint32_t y = 0; y < kSize; ++y)
+            for (uint32_t x = 0; x < kSize; ++x)
+                if ((p[y * kSize + x] & 0xFFFFFF) == 0xFFFFFFu)
+                    ++lit, x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+        EXPECT_EQ(lit, c.side * c.side);
+        EXPECT_EQ(x1 + 1 - x0, c.side);
+        EXPECT_EQ(y1 + 1 - y0, c.side);
+        EXPECT_LE(x0, 20u);
+        EXPECT_GE(x1, 20u);
+        EXPECT_LE(y0, 30u);
+        EXPECT_GE(y1, 30u);
+    }
+}
+
 TEST_F(DrawFixture, CullModesFollowTheWinding) {
     UseShaders(kPassVertex, kColourPixel);
     const uint32_t green = Argb(255, 0, 255, 0);

@@ -69,7 +69,7 @@ TEST_F(DebugPathTest, PointListsDrawWithTheirSizesColoursAndStates) {
     EXPECT_EQ(d.RenderState(RS_POINTSIZE), Bits(DebugPathList::kSecondPointSize));
     EXPECT_EQ(d.RenderState(RS_ZFUNC), uint32_t(CMP_LESSEQUAL));
     EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 0u);
-    EXPECT_EQ(d.fvf, FVF_XYZ);
+    EXPECT_EQ(d.fvf, FVF_XYZ | FVF_DIFFUSE);
     EXPECT_EQ(d.vertexShader.serial, SerialOf(gShaderManager->Fixed(0).vertexObject->DeviceShader()));
     EXPECT_EQ(VertexConstant(d, "ConstantColor"), (std::vector<float>{1, 0, 0, 0}));
     EXPECT_EQ(LiveBuffers(), baseline + 1);
@@ -100,6 +100,22 @@ TEST_F(DebugPathTest, TheFirstListDrawsWhiteFourPixelPoints) {
     EXPECT_EQ(VertexConstant(draws[0], "ConstantColor"), (std::vector<float>{1, 1, 1, 1}));
     EXPECT_EQ(list.PointCount(1), 0u);
     list.PostRelease();
+}
+
+// A count whose buffer size would overflow makes no buffer (and reads nothing past the
+// array); the array is freed all the same.
+TEST_F(DebugPathTest, AnOverflowingCountMakesNoBuffer) {
+    const uint32_t baseline = LiveBuffers();
+    auto* one = new float[3]{1, 2, 3};
+    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
+    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
+    gVornexRenderer.Ring().WriteValue(uintptr_t(1));
+    gVornexRenderer.Ring().WriteValue(&list);
+    gVornexRenderer.Ring().WriteValue(one);
+    gVornexRenderer.Ring().WriteValue((1u << 28) + 1);  // 16-byte vertices: 16 bytes after the overflow
+    EXPECT_TRUE(DrawFrame().empty());
+    EXPECT_EQ(list.PointCount(1), 0u);
+    EXPECT_EQ(LiveBuffers(), baseline);
 }
 
 }  // namespace

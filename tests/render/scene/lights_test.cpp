@@ -224,22 +224,32 @@ TEST_F(LightWrapperTest, OpsDecodeInStreamOrderAndOpsAboveFourAreIgnored) {
     EXPECT_EQ(marker, 1);
 
     w->PostLightType2(Vector(0, 1, 0, 1), 2.0f, 1.0f, 3.0f, 8.0f, nullptr, Vector(), Vector(1, 1, 1, 1));
-    int pointerTarget = 0;
-    w->PostLightType3(Vector(1, 0, 0, 1), Vector(0, 0, 1, 1), Vector(1, 0, 0, 0), 0.5f, 0x6u, AMBIENT_KIND_BLENDED,
-                      nullptr, Vector(1, 2, 3, 0), Vector(0.1f, 0.2f, 0.3f, 0.75f), &pointerTarget);
+    // The light entity's order: "Color", "Secondary color", "Side color", "Specualar
+    // multiplier", "Wrap around factor", "Two sided mode", mask, block-rendering mask.
+    w->PostLightType3(Vector(1, 0, 0, 1), Vector(0, 0, 1, 1), Vector(0, 1, 0, 0.5f), 0.5f, 0.25f,
+                      AMBIENT_KIND_BLENDED, nullptr, Vector(1, 2, 3, 0), Vector(0.1f, 0.2f, 0.3f, 0.75f), 0x6u);
     rendertest::RunOnRenderThread([&] {
         const RendererLight& l = w->Light();
         EXPECT_EQ(l.type, uint32_t(LIGHT_TYPE_DIRECTIONAL_AMBIENT));
         EXPECT_EQ(l.length, 8.0f) << "the tube set-up ran before";
-        EXPECT_EQ(l.direction, Vector(1, 0, 0, 0));
+        EXPECT_EQ(l.colors[0], Vector(1, 0, 0, 1));
         EXPECT_EQ(l.colors[1], Vector(0, 0, 1, 1));
-        EXPECT_EQ(l.scalars[0], 0.1f);
-        EXPECT_EQ(l.scalars[1], 0.2f);
+        EXPECT_EQ(l.colors[2], Vector(0, 1, 0, 0.5f)) << "the side colour is the third colour";
+        EXPECT_EQ(l.scalars[0], 0.25f) << "wrap around";
+        EXPECT_EQ(l.scalars[1], 0.5f) << "the intensity";
         EXPECT_EQ(l.exclusionBits, 0x6u);
         EXPECT_EQ(l.ambientKind, AMBIENT_KIND_BLENDED);
-        EXPECT_EQ(l.type3Pointer, &pointerTarget);
+        EXPECT_EQ(l.maskAngles, Vector(1, 2, 3, 0));
         EXPECT_FALSE(l.shadowFlag);
+        // The direction is the transform's z axis, kept through the set-up.
+        const Matrix& m = l.transform;
+        EXPECT_EQ(l.direction, Vector(m.r[2].x, m.r[2].y, m.r[2].z, 0));
     });
+    // A new transform turns it: z axis along +x.
+    Matrix turned = Matrix::IDENTITY;
+    turned.r[0] = Vector(0, 0, -1, 0), turned.r[2] = Vector(2, 0, 0, 0);
+    w->PostTransform(turned);
+    rendertest::RunOnRenderThread([&] { EXPECT_EQ(w->Light().direction, Vector(2, 0, 0, 0)); });
     const uint32_t before = gActiveLights.ChangeCounter();
     w->Release(true, false);
     gVornexRenderer.FlushCommands(true);
@@ -259,7 +269,7 @@ TEST_F(LightWrapperTest, TextureReferencesFollowTheStoredHandle) {
     w->PostPointLight(Vector(1, 1, 1, 1), 1, 1, 2, first, none, none);  // the same handle again
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(first->RefCount(), 2u);
-    w->PostLightType3(none, none, none, 1, 0, 0, second, none, none, nullptr);
+    w->PostLightType3(none, none, none, 1, 0, 0, second, none, none, 0);
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(first->RefCount(), 1u) << "a replaced handle drops to its previous count";
     EXPECT_EQ(second->RefCount(), 2u);
@@ -277,7 +287,6 @@ TEST_F(LightWrapperTest, PayloadSizesFollowTheWordSize) {
     constexpr uint32_t P = sizeof(void*);
     constexpr uint32_t head = sizeof(RenderCallFunction) + sizeof(uintptr_t) + P;
     auto* w = new RendererLightWrapper;
-    int pointerTarget = 0;
     const Vector v(1, 1, 1, 1);
     const struct {
         uint32_t op, bytes;
@@ -287,7 +296,7 @@ TEST_F(LightWrapperTest, PayloadSizesFollowTheWordSize) {
         {1, head + 60 + P, [&] { w->PostPointLight(v, 1, 1, 2, nullptr, v, v); }},
         {2, head + 68 + P, [&] { w->PostSpotLight(v, 1, 1, 2, 30, 0.5f, nullptr, v, v); }},
         {3, head + 64 + P, [&] { w->PostLightType2(v, 1, 1, 2, 4, nullptr, v, v); }},
-        {4, head + 89 + 2 * P, [&] { w->PostLightType3(v, v, v, 1, 0, 0, nullptr, v, v, &pointerTarget); }},
+        {4, head + 93 + P, [&] { w->PostLightType3(v, v, v, 1, 0, 0, nullptr, v, v, 0); }},
     };
     for (const auto& c : cases) {
         uint32_t measured = 0;

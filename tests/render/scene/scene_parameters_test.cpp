@@ -1,12 +1,16 @@
 // Scene-parameter sets: the light section, directions and projections from template
 // values, blends, section copies, texture slots and envelope sampling against the
-// reference script. No renderer runs: the test thread plays the render thread.
+// reference script. The test thread plays the render thread, except in the test of the
+// template's textures, which runs the renderer and the resource manager.
+// test-sanitize: thread address
 #include <cstring>
 #include <memory>
 #include <random>
 
+#include "../resources/ResourceTestSupport.h"
 #include "SceneTestSupport.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/resources/ResourceTexture.h"
 #include "render/scene/SceneParametersWrapper.h"
 
 namespace {
@@ -193,6 +197,53 @@ TEST(SceneParametersTest, SlotsFadeOutAndCopiesKeepTheirOwnReferences) {
     EXPECT_EQ(h2->RefCount(), 1u);
     h1->Unref();
     h2->Unref();
+}
+
+// A template's loaded textures: the wrapper takes one reference to each through jobs in
+// the command stream, between the commands posted before and after the copy, and its
+// release gives them back.
+struct SceneParameterTextureTest : resourcetest::ResourceFixture {};
+
+TEST_F(SceneParameterTextureTest, TemplateTexturesAreReferencedInStreamOrderAndReleased) {
+    for (const char* name : {"cloud.dds", "layer.dds"})
+        ASSERT_TRUE(shelltest::Shell("convert -size 8x8 gradient:red-blue -define dds:compression=none "
+                                      "-define dds:mipmaps=0 '" + Path("textures", name) + "'"));
+    auto* cloud = static_cast<ResourceTexture*>(Get(RESOURCE_TEXTURE, "cloud.dds"));
+    auto* layer = static_cast<ResourceTexture*>(Get(RESOURCE_TEXTURE, "layer.dds"));
+    ASSERT_TRUE(cloud && layer);
+    cloud->Load(true);
+    layer->Load(true);
+    ASSERT_TRUE(cloud->Handle() && layer->Handle());
+    DeviceObjectHandle* handles[2] = {cloud->Handle(), layer->Handle()};
+    uint32_t start[2] = {}, before[2] = {}, after[2] = {}, released[2] = {};
+    const auto counts = [&](uint32_t* out) {
+        return std::function<void()>([&handles, out] {
+            for (int i = 0; i < 2; ++i) out[i] = handles[i]->RefCount();
+        });
+    };
+    const std::function<void()> readStart = counts(start), readBefore = counts(before), readAfter = counts(after),
+                                readReleased = counts(released);
+    rendertest::RunOnRenderThread(readStart);
+
+    auto values = std::make_unique<SceneParameterValues>();
+    values->cloudTexture = cloud;
+    values->layerTexture = layer;
+    values->cloudColor = HDRColor(255, 0, 0, 255, 1.0f);
+    auto* w = new SceneParametersWrapper;
+    rendertest::PostCall(&readBefore);
+    w->CopyFromTemplate(*values, true);
+    rendertest::PostCall(&readAfter);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(w->Values().cloudTexture, handles[0]);
+    EXPECT_EQ(w->Values().layerTexture, handles[1]);
+    EXPECT_GT(w->Values().cloudColor.x, 0.0f) << "a cloud texture keeps the cloud colour";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(before[i], start[i]) << "slot " << i << ": no reference before the copy's place in the stream";
+        EXPECT_EQ(after[i], start[i] + 1) << "slot " << i << ": one reference once the stream passed the copy";
+    }
+    w->Release(true, true);
+    rendertest::RunOnRenderThread(readReleased);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(released[i], start[i]) << "slot " << i;
 }
 
 TEST(SceneParametersTest, SectionCopiesTakeExactlyTheFlaggedRanges) {

@@ -1,16 +1,21 @@
 // Pictures of the render-side scene on the drawing device (software rasteriser): the
-// ambient cube lit by a directional ambient light posted through its wrapper. Checks use
+// ambient cube lit by a directional ambient light posted through its wrapper, and the
+// debug path lists' points. Checks use
 // tolerances; a failed check (or RENDER_PICTURES=<folder>) saves the faces as PNG files
 // and names them.
 // test-depends: shader_data
 // test-timeout: 600
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "../shaders/ShaderTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
+#include "core/math/Matrix.h"
 #include "render/DeviceObjectHandle.h"
+#include "render/VornexRenderer_Local.h"
+#include "render/scene/DebugPathList.h"
 #include "render/scene/RendererLightWrapper.h"
 #include "render/shaders/ShaderManager.h"
 
@@ -77,9 +82,13 @@ struct ScenePictureTest : shadertest::ShaderFixture {
 TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt) {
     auto* light = new RendererLightWrapper;
     const Vector none(0, 0, 0, 0);
-    // No wrap, exponent 1: the lit side follows the cosine.
-    light->PostLightType3(Vector(1, 0, 0, 1), none, Vector(1, 0, 0, 0), 1.0f, 0x4, AMBIENT_KIND_PLAIN, nullptr, none,
-                          Vector(0, 1, 0, 0), nullptr);
+    // Its z axis along +X: the light travels along +X.
+    Matrix turned = Matrix::IDENTITY;
+    turned.r[0] = Vector(0, 0, -1, 0), turned.r[2] = Vector(1, 0, 0, 0);
+    light->PostTransform(turned);
+    // No wrap, exponent 1 (the intensity): the lit side follows the cosine. Block bit 4.
+    light->PostLightType3(Vector(1, 0, 0, 1), none, none, 1.0f, 0.0f, AMBIENT_KIND_PLAIN, nullptr, none,
+                          Vector(1, 1, 1, 1), 0x4);
     Frame();
     std::vector<FaceMeans> faces = Faces("ambient-lit", false);
     bool ok = faces[1].r >= faces[0].r + 0.15 * 255.0;
@@ -87,6 +96,18 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
     if (!ok) faces = Faces("ambient-lit", true);
     EXPECT_GE(faces[1].r, faces[0].r + 0.15 * 255.0) << "-X face red " << faces[1].r << ", +X face red " << faces[0].r;
     for (uint32_t i = 0; i < 6; ++i) EXPECT_LE(std::fabs(faces[i].g - faces[i].b), 3.0) << "face " << i;
+
+    // A blue side colour at full weight adds a quarter of blue to every face; the red
+    // stays where it was.
+    light->PostLightType3(Vector(1, 0, 0, 1), none, Vector(0, 0, 1, 1), 1.0f, 0.0f, AMBIENT_KIND_PLAIN, nullptr, none,
+                          Vector(1, 1, 1, 1), 0x4);
+    Frame();
+    std::vector<FaceMeans> sided = Faces("ambient-side", false);
+    ok = sided[1].r >= sided[0].r + 0.15 * 255.0;
+    for (const FaceMeans& f : sided) ok = ok && std::fabs(f.b - f.g - 64.0) <= 3.0;
+    if (!ok) sided = Faces("ambient-side", true);
+    EXPECT_GE(sided[1].r, sided[0].r + 0.15 * 255.0);
+    for (uint32_t i = 0; i < 6; ++i) EXPECT_NEAR(sided[i].b - sided[i].g, 64.0, 3.0) << "face " << i;
 
     // Excluded by the task-15 mask: every face black.
     gVornexRenderer.PostCommand15(nullptr, 4);
@@ -98,6 +119,132 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
     for (uint32_t i = 0; i < 6; ++i) EXPECT_LE(faces[i].maxChannel, 1) << "face " << i;
     light->Release(true, false);
     gVornexRenderer.FlushCommands(true);
+}
+
+// The debug path lists drawn into a 128 x 128 colour target with depth, under a known
+// camera: a square of about the point size around each point's projection, white for
+// the first list and red for the second, and nothing else.
+struct DebugPathPictureTest : ScenePictureTest {
+    static constexpr uint32_t kSide = 128;
+
+    // Posts op 0 (the first list) as the character controller's entry does.
+    void PostFirstList(const std::vector<Vector>& points) {
+        auto* xyz = new float[points.size() * 3];
+        for (size_t i = 0; i < points.size(); ++i) std::memcpy(xyz + 3 * i, &points[i].x, 12);
+        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
+        gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
+        gVornexRenderer.Ring().WriteValue(uintptr_t(0));
+        gVornexRenderer.Ring().WriteValue(&list);
+        gVornexRenderer.Ring().WriteValue(xyz);
+        gVornexRenderer.Ring().WriteValue(uint32_t(points.size()));
+    }
+    // Draws the lists into a fresh target; its pixels as 0xRRGGBB (saved when asked or
+    // when failed is set).
+    std::vector<uint32_t> Draw(bool failed) {
+        std::vector<uint32_t> pixels;
+        Surface* target = nullptr;
+        Surface* depth = nullptr;
+        Surface* frameTarget = nullptr;  // the frame's own, put back afterwards
+        Surface* frameDepth = nullptr;
+        BeginFrame();
+        rendertest::RunOnRenderThread([&] {
+            Device* device = gVornexRenderer.Device();
+            device->GetRenderTarget(0, &frameTarget);
+            device->GetDepthStencilSurface(&frameDepth);
+            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
+                      OK);
+            ASSERT_EQ(
+                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
+            device->SetRenderTarget(0, target);
+            device->SetDepthStencilSurface(depth);
+            device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
+        });
+        list.PostDraw();
+        rendertest::RunOnRenderThread([&] {
+            if (!target) return;
+            std::vector<uint8_t> bytes;
+            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4) {
+                pixels.resize(kSide * kSide);
+                for (uint32_t i = 0; i < kSide * kSide; ++i)
+                    pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
+            }
+            const char* folder = std::getenv("RENDER_PICTURES");
+            if (folder || failed) {
+                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+                std::filesystem::create_directories(dir);
+                const std::string path = dir + "/debug-paths.png";
+                std::string error;
+                if (SaveSurfacePng(gVornexRenderer.Device(), target, path, &error))
+                    std::printf("picture: %s\n", path.c_str());
+            }
+            Device* device = gVornexRenderer.Device();
+            device->SetRenderTarget(0, frameTarget);
+            device->SetDepthStencilSurface(frameDepth);
+            for (Surface* s : {target, depth, frameTarget, frameDepth})
+                if (s) s->Release();
+        });
+        EndFrame();
+        return pixels;
+    }
+    // The point's pixel position: x right, y down, pixel centres at integers.
+    static void Project(const Matrix& viewProjection, const Vector& p, float& x, float& y) {
+        Vector v;
+        v.TransformHomogen(viewProjection, p);
+        x = (v.x + 1.0f) * 0.5f * kSide;
+        y = (1.0f - v.y) * 0.5f * kSide;
+    }
+
+    DebugPathList list;
+};
+
+TEST_F(DebugPathPictureTest, PointsDrawSquaresOfTheirSizesAroundTheirProjections) {
+    Matrix view, projection, viewProjection;
+    view.LoadLookAtLH(Vector(2, 6, -20, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+    projection.LoadPerspectiveFovLH(50.0f, 1.0f, 1.0f, 100.0f);
+    viewProjection.Mul(projection, view);  // the view first, then the projection
+    gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    const std::vector<Vector> white = {Vector(-5, 0, 0, 1), Vector(0, 3, 2, 1), Vector(4, -2, -3, 1)};
+    const std::vector<Vector> red = {Vector(-4, 4, 1, 1), Vector(1, -4, 0, 1), Vector(6, 3, 4, 1)};
+    PostFirstList(white);
+    list.SetPoints(red.data(), uint32_t(red.size()));
+
+    const struct {
+        const std::vector<Vector>& points;
+        uint32_t colour;
+        float side;
+    } lists[] = {{white, 0xFFFFFF, DebugPathList::kFirstPointSize}, {red, 0xFF0000, DebugPathList::kSecondPointSize}};
+    std::vector<uint32_t> pixels = Draw(false);
+    ASSERT_EQ(pixels.size(), size_t(kSide * kSide)) << "the target could not be read";
+    bool ok = true;
+    uint32_t expectedLit = 0, lit = 0;
+    std::vector<std::string> failures;
+    for (const auto& l : lists) {
+        for (const Vector& p : l.points) {
+            float px, py;
+            Project(viewProjection, p, px, py);
+            // The square of this colour within 10 pixels of the projection.
+            int x0 = kSide, x1 = -1, y0 = kSide, y1 = -1, count = 0;
+            for (int y = std::max(0, int(py) - 10); y <= std::min(int(kSide) - 1, int(py) + 10); ++y)
+                for (int x = std::max(0, int(px) - 10); x <= std::min(int(kSide) - 1, int(px) + 10); ++x)
+                    if (pixels[y * kSide + x] == l.colour)
+                        ++count, x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+            const float w = float(x1 + 1 - x0), h = float(y1 + 1 - y0);
+            const float cx = 0.5f * float(x0 + x1), cy = 0.5f * float(y0 + y1);
+            char text[200];
+            std::snprintf(text, sizeof text, "point (%g, %g, %g) at (%.1f, %.1f): %d pixels, %gx%g around (%.1f, %.1f)",
+                          p.x, p.y, p.z, px, py, count, w, h, cx, cy);
+            if (count == 0 || std::fabs(w - l.side) > 1.0f || std::fabs(h - l.side) > 1.0f || float(count) != w * h ||
+                std::fabs(cx - px) > 1.0f || std::fabs(cy - py) > 1.0f)
+                failures.push_back(text), ok = false;
+            expectedLit += uint32_t(count);
+        }
+    }
+    for (uint32_t v : pixels) lit += v != 0;
+    if (lit != expectedLit) ok = false;
+    if (!ok) Draw(true);
+    for (const std::string& f : failures) ADD_FAILURE() << f;
+    EXPECT_EQ(lit, expectedLit) << "pixels lit outside the squares";
+    list.PostRelease();
 }
 
 }  // namespace
