@@ -16,6 +16,7 @@ Commands:
   proplist.py binarytemplate <out> <json>   one binary template
   proplist.py opt <out> <json>              an optimized template file
   proplist.py scene <out> <json>            a binary scene
+  proplist.py envelope <out> <json>         an envelope's property list
 The JSON forms are described with the template writers below.
 """
 import json
@@ -374,8 +375,30 @@ def binary_scene(desc):
             (u32(1) + bytes.fromhex(sequence) if sequence is not None else u32(0)))
 
 
+# --- envelopes ----------------------------------------------------------------------
+# {"kind": "vector" | "color", "interpolation": u32, "enabled": bool, "key_times": [u32],
+#  "key_flags": [u8], "loops": [[start, end, name]], "constant": value, "keys": [value]}
+# A vector value is four floats, a colour value [r, g, b, a, intensity]. The walk visits
+# "Envelope" before the typed class ("TEnvelopeVector" or "TEnvelopeHDRColor").
+
+def envelope_value(kind, v):
+    if kind == "vector":
+        return b"".join(f32(x) for x in v)
+    return bytes(v[:4]) + f32(v[4])
+
+
+def envelope(desc):
+    kind = desc.get("kind", "vector")
+    base = (u32(desc.get("interpolation", 1)) + boolean(desc.get("enabled", True)) +
+            array([u32(t) for t in desc.get("key_times", [])]) + array([u8(f) for f in desc.get("key_flags", [])]) +
+            array([u32(start) + u32(end) + name(loop_name) for start, end, loop_name in desc.get("loops", [])]))
+    zero = [0, 0, 0, 0] if kind == "vector" else [0, 0, 0, 0, 1.0]
+    return (base + envelope_value(kind, desc.get("constant", zero)) +
+            array([envelope_value(kind, k) for k in desc.get("keys", [])]))
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
-                    "scene": binary_scene}
+                    "scene": binary_scene, "envelope": envelope}
 
 
 def main(argv):
