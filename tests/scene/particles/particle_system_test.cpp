@@ -175,10 +175,9 @@ TEST(ParticleSystemTest, ShaderOptions) {
 class ParticleResolveTest : public testing::Test {
 protected:
     void TearDown() override {
-        for (auto& s : stubs) {
-            gEntityTemplateRegistry.RemoveStub(s.get());
-            s->DetachTemplate();
-        }
+        for (auto& s : stubs) gEntityTemplateRegistry.RemoveStub(s.get());
+        templates.clear();  // each detaches itself from its stub
+        stubs.clear();
     }
     SimpleGUID Register(uint32_t typeId, uint8_t id) {
         templates.push_back(std::make_unique<EntityTemplate>());
