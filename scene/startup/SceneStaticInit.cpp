@@ -1,6 +1,10 @@
 // Start-up table of the scene library.
 #include "scene/startup/SceneStaticInit.h"
 
+#include "core/Sync.h"
+#include "scene/envelopes/Envelope.h"
+#include "scene/particles/ParticleSystem.h"
+
 namespace {
 
 void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
@@ -13,6 +17,12 @@ void InstallSceneHooksRow() {
 using K = StaticInitKind;
 const StaticInitRow kSceneRows[] = {
     {4, K::Constants, "gEngineServices (scene)", &InstallSceneHooksRow, 0, 0},
+    {5, K::ClassRegistration, "EnvelopeLoop", &StaticInitRegister<EnvelopeLoop>, 0, 0},
+    {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
+    {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
+    {5, K::ClassRegistration, "TEnvelopeHDRColor", &StaticInitRegister<TEnvelope<HDRColor>>, 0, 0},
+    {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
+    {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
 
 }  // namespace

@@ -16,6 +16,8 @@ Commands:
   proplist.py binarytemplate <out> <json>   one binary template
   proplist.py opt <out> <json>              an optimized template file
   proplist.py scene <out> <json>            a binary scene
+  proplist.py envelope <out> <json>         an envelope's property list
+  proplist.py particlesystem <out> <json>   a particle-system definition's property list
 The JSON forms are described with the template writers below.
 """
 import json
@@ -374,8 +376,74 @@ def binary_scene(desc):
             (u32(1) + bytes.fromhex(sequence) if sequence is not None else u32(0)))
 
 
+# --- envelopes ----------------------------------------------------------------------
+# {"kind": "vector" | "color", "interpolation": u32, "enabled": bool, "key_times": [u32],
+#  "key_flags": [u8], "loops": [[start, end, name]], "constant": value, "keys": [value]}
+# A vector value is four floats, a colour value [r, g, b, a, intensity]. The walk visits
+# "Envelope" before the typed class ("TEnvelopeVector" or "TEnvelopeHDRColor").
+
+def envelope_value(kind, v):
+    if kind == "vector":
+        return b"".join(f32(x) for x in v)
+    return bytes(v[:4]) + f32(v[4])
+
+
+def envelope(desc):
+    kind = desc.get("kind", "vector")
+    base = (u32(desc.get("interpolation", 1)) + boolean(desc.get("enabled", True)) +
+            array([u32(t) for t in desc.get("key_times", [])]) + array([u8(f) for f in desc.get("key_flags", [])]) +
+            array([u32(start) + u32(end) + name(loop_name) for start, end, loop_name in desc.get("loops", [])]))
+    zero = [0, 0, 0, 0] if kind == "vector" else [0, 0, 0, 0, 1.0]
+    return (base + envelope_value(kind, desc.get("constant", zero)) +
+            array([envelope_value(kind, k) for k in desc.get("keys", [])]))
+
+
+# --- particle-system definitions --------------------------------------------------------
+# Every property with its default, in registration order (groups and separators write
+# nothing). The JSON overrides values by property name; colours are [r, g, b, a, intensity],
+# vectors four floats, "Mesh template" a GUID text (empty: the null GUID).
+
+WHITE_CLEAR = [255, 255, 255, 0, 1.0]
+WHITE = [255, 255, 255, 255, 1.0]
+PARTICLE_SYSTEM_PROPERTIES = [
+    ("Local space", "bool", False), ("Life time", "f32", 1.0), ("Life time variable", "f32", 0.0),
+    ("Spawn rate", "f32", 10.0), ("Emitter size", "vector", [0, 0, 0, 0]),
+    ("Initial velocity", "vector", [0, 1, 0, 0]), ("Initial velocity var", "vector", [0.1, 0.1, 0.1, 0]),
+    ("Global gravity", "vector", [0, 0, 0, 0]), ("Local gravity", "vector", [0, 0, 0, 0]),
+    ("Velocity damping", "f32", 1.0),
+    ("Circle velocity enabled", "bool", False), ("Circle velocity yaw range", "f32", 180.0),
+    ("Circle velocity pitch range", "f32", 90.0), ("Circle velocity const", "f32", 1.0),
+    ("Circle velocity var", "f32", 0.2),
+    ("Face camera mode", "u32", 3), ("Anchor", "vector", [0.5, 0.5, 0, 0]), ("Shape", "vector", [1, 1, 0, 0]),
+    ("Random rotation at start", "bool", False), ("Rotation speed", "f32", 0.0), ("Rotation speed var", "f32", 0.0),
+    ("Secondary rotation speed", "f32", 0.0), ("Secondary rotation speed var", "f32", 0.0),
+    ("Texture file name", "name", "SFX/glow.dds"), ("Texture frames X", "u32", 1), ("Texture frames Y", "u32", 1),
+    ("Animation mode", "u32", 2), ("Desaturation factor", "f32", 0.0),
+    ("Mesh template", "guid", ""), ("Shader preset", "name", ""),
+    ("Blending mode", "u32", 3), ("Alpha test mode", "u32", 1), ("Sort mode", "u32", 0),
+    ("Alpha reference value", "f32", 0.01), ("Z buffer write", "bool", False), ("Softness", "bool", False),
+    ("Node 0 size", "f32", 0.0), ("Node 0 color", "color", WHITE_CLEAR),
+    ("Node 1 time", "f32", 0.1), ("Node 1 size", "f32", 0.1), ("Node 1 color", "color", WHITE),
+    ("Node 2 time", "f32", 0.9), ("Node 2 size", "f32", 0.1), ("Node 2 color", "color", WHITE),
+    ("Node 3 size", "f32", 0.1), ("Node 3 color", "color", WHITE_CLEAR),
+    ("High precision mode", "bool", False),
+]
+
+
+def particle_system(desc):
+    writers = {"bool": boolean, "f32": f32, "u32": u32, "name": name,
+               "vector": lambda v: b"".join(f32(x) for x in v),
+               "color": lambda v: bytes(v[:4]) + f32(v[4]),
+               "guid": lambda v: guid(v) if v else bytes(16)}
+    unknown = set(desc) - {p[0] for p in PARTICLE_SYSTEM_PROPERTIES}
+    if unknown:
+        raise ValueError("unknown properties: %s" % sorted(unknown))
+    return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in PARTICLE_SYSTEM_PROPERTIES)
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
-                    "scene": binary_scene}
+                    "scene": binary_scene, "envelope": envelope,
+                    "particlesystem": particle_system}
 
 
 def main(argv):
