@@ -292,7 +292,9 @@ void TEnvelope<T>::Interpolate(uint32_t k, float t, T& value) const {
     }
     const auto linear = [&] {
         const float t0 = Seconds(keyTimes[k]), t1 = Seconds(keyTimes[k + 1]);
-        if (t1 > t0) Lerp(keys[k], keys[k + 1], (t - t0) / (t1 - t0), value);
+        // The blend stops at the key: in the last 1/1024 s of an interval the time may lie
+        // past its end while the index still names it.
+        if (t1 > t0) Lerp(keys[k], keys[k + 1], std::min((t - t0) / (t1 - t0), 1.0f), value);
         else value = keys[k + 1];  // an empty interval
     };
     switch (PlayedInterpolation()) {

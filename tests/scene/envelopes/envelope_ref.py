@@ -240,7 +240,7 @@ class Envelope:
     def linear(self, k, t):
         t0, t1 = seconds(self.times[k]), seconds(self.times[k + 1])
         if t1 > t0:
-            return self.lerp(self.keys[k], self.keys[k + 1], (t - t0) / (t1 - t0))
+            return self.lerp(self.keys[k], self.keys[k + 1], min((t - t0) / (t1 - t0), F(1)))
         return self.keys[k + 1]
 
     def interpolate(self, k, t):
