@@ -48,21 +48,17 @@ struct Playback : InlineEngineFixture {
         framesPlayed = 0;
         StartEngine(rate, channels);
     }
-    // Plays to the end; the frames the voice consumed.
     uint32_t Play(const char* name, const SoundParamWrapper& params) { return engine->PlaySystemSound(name, &params); }
+    // Plays to the end; the frames the voice consumed.
     uint64_t PlayToEnd(const char* name, const SoundParamWrapper& params) {
         const uint32_t id = Play(name, params);
         EXPECT_NE(id, 0u);
         EXPECT_TRUE(RunUntilSilentCounting());
         return framesPlayed;
     }
-    bool RunUntilSilentCounting(double seconds = 60.0) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        do {
-            if (std::chrono::steady_clock::now() > end) return false;
-            StepCounting();
-        } while (SoundInstanceBase::First());
-        return true;
+    bool RunUntilSilentCounting() {
+        StepCounting();
+        return WaitUntil([&] { return !SoundInstanceBase::First() || (StepCounting(), false); }, 60.0);
     }
     void StepCounting() {
         const bool voiced = !VoiceStates().empty();
