@@ -41,6 +41,10 @@ std::vector<int16_t> Repeat(const std::vector<std::vector<int16_t>>& parts) {
 }
 
 struct Playback : InlineEngineFixture {
+    void SetUp() override {
+        InlineEngineFixture::SetUp();
+        log.Attach();
+    }
     // Restarts the engine on another output format.
     void Restart(uint32_t rate, uint32_t channels) {
         if (started) engine->Stop();
@@ -67,6 +71,7 @@ struct Playback : InlineEngineFixture {
         if (!voiced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     uint64_t framesPlayed = 0;
+    CaptureLogSink log;
 };
 
 }  // namespace
@@ -111,8 +116,7 @@ TEST_F(Playback, ChainedStreamStopsAtTheLinkThatChangesTheRate) {
         // pass is the first link; the stream cannot re-open inside the second link and
         // ends. Neither hands the voice a sample of the other rate.
         Restart(44100, 2);
-        CaptureLogSink log;
-        log.Attach();
+        log.Clear();
         const uint32_t id = Play("chained.ogg", Params(flags, 0));
         const std::vector<int16_t> three = Repeat({first, first, first});
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -217,8 +221,6 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
                                  1, 2, 3, 4, 5, 6, 7, 8};
     WriteBytes(Sound("xwma.wav"), xwma);
     Restart(22050, 1);
-    CaptureLogSink log;
-    log.Attach();
     struct Case {
         const char* name;
         uint32_t flags;
@@ -260,8 +262,6 @@ TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
     ASSERT_TRUE(MakeOgg(Sound("b22.ogg"), 22050, 1, 0.3));
     const size_t first = SoxDecode(Sound("a44.ogg")).size();
     Restart(44100, 1);
-    CaptureLogSink log;
-    log.Attach();
     // Static: the second pick (flag 256) is the other rate.
     EXPECT_EQ(PlayToEnd("a44.ogg;b22.ogg", Params(kSoundFlagFirstPickIsFirstSound, 0)), first);
     EXPECT_TRUE(log.Contains("Cannot loop files of different format (a44.ogg vs b22.ogg)"));
@@ -292,8 +292,6 @@ TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
 TEST_F(Playback, StreamAndDecoderLimits) {
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 1.0));
     Restart(22050, 1);
-    CaptureLogSink log;
-    log.Attach();
     for (int i = 0; i < 9; ++i) Play("tone.ogg", Params(SOUNDSTARTFLAG_STREAMED, 0));
     for (int i = 0; i < 5; ++i)
         Play("tone.ogg", Params(SOUNDSTARTFLAG_STREAMED | SOUNDSTARTFLAG_MUSIC, 0));
@@ -304,8 +302,7 @@ TEST_F(Playback, StreamAndDecoderLimits) {
     EXPECT_EQ(SoundInstanceBase::Count(), 12u);  // the ninth and the fifth are gone
     EXPECT_EQ(SoundInstanceBase::StreamCount(), 8u);
     EXPECT_EQ(SoundInstanceBase::MusicStreamCount(), 4u);
-    std::vector<CaptureLogSink::Message> lines = log.Messages();
-    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(log.Messages().size(), 2u);
     EXPECT_TRUE(log.Contains("Too many streamed sound sources [tone.ogg]"));
     engine->StopSound(kSoundAllInstances, 0.0f);
     engine->RunWake();
@@ -350,8 +347,6 @@ TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
     ASSERT_TRUE(WaitUntil([&] { return sound->IsLoaded(); }));
     Resource* other = gResourceManager.GetResource(RESOURCE_ANIMATION, "walk", 0, true, 0);
     ASSERT_NE(other, nullptr);
-    CaptureLogSink log;
-    log.Attach();
     engine->LogSoundMemoryPool();
     gResourceManager.Flush();
     EXPECT_TRUE(log.Contains("[kept.wav]"));
@@ -375,8 +370,7 @@ TEST_F(Playback, ExitLoopBeforeTheStartPlaysOnePass) {
     for (const Case c : {Case{"pcm.wav", 0, pcm}, Case{"tone.ogg", 0, ogg}, Case{"tone.ogg", SOUNDSTARTFLAG_STREAMED, ogg}}) {
         SCOPED_TRACE(std::string(c.name) + (c.flags ? " streamed" : " static"));
         Restart(22050, 1);
-        CaptureLogSink log;
-        log.Attach();
+        log.Clear();
         engine->ExitLoop(Play(c.name, Params(c.flags, 0)));
         EXPECT_TRUE(RunUntilSilentCounting());
         EXPECT_EQ(framesPlayed, c.frames);

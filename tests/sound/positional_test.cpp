@@ -260,7 +260,8 @@ TEST_F(Positional, StopAndExitLoopDeleteAPlaceholderAtOnce) {
     }
 }
 
-TEST_F(Positional, AReleasedEmitterFadesItsSoundsWhereTheyWereLastHeard) {
+// (The fade of a released emitter's sound where it was last heard: emitter_test.)
+TEST_F(Positional, AReleasedEmitterDeletesItsPlaceholdersAndFadesItsVoicedSounds) {
     EntitySoundEmitter* near = Emitter(3, 0, 4);
     EntitySoundEmitter* far = Emitter(0, 0, 0);
     const SoundParamWrapper p = Block(10, 15);
@@ -271,20 +272,11 @@ TEST_F(Positional, AReleasedEmitterFadesItsSoundsWhereTheyWereLastHeard) {
     ASSERT_EQ(SoundInstanceBase::Count(), 2u);
     Release(far);
     EXPECT_EQ(SoundInstanceBase::Count(), 1u);  // its placeholder is deleted
-
     Release(near);
     const SoundInstanceBase* i = SoundInstanceBase::First();
     ASSERT_NE(i, nullptr);
     EXPECT_EQ(i->Owner(), nullptr);
     EXPECT_TRUE(i->StateFlags() & SOUNDINSTANCE_STOPPING);
-    EXPECT_EQ(i->OwnerTransform().r[3].x, 3.0f);
-    EXPECT_EQ(i->OwnerTransform().r[3].z, 4.0f);
-    int steps = 0;
-    while (SoundInstanceBase::First() && steps < 100) {
-        Step();
-        ++steps;
-    }
-    EXPECT_EQ(steps, 11);  // 0.3 s in 30 ms updates: gone at the first one past the fade
 }
 
 }  // namespace
