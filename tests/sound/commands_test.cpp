@@ -3,7 +3,6 @@
 // sizes at the native pointer size), the ids they hand out, and what they refuse.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>

@@ -6,7 +6,6 @@
 // and loops are counted in frames, and the failure paths are read from the log.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,22 +16,6 @@
 using namespace soundtest;
 
 namespace {
-
-// The data chunk of a WAV file as 16-bit samples.
-std::vector<int16_t> WavSamples(const std::string& path) {
-    const std::vector<uint8_t> file = ReadBytes(path);
-    for (size_t at = 12; at + 8 <= file.size();) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (!std::memcmp(&file[at], "data", 4)) {
-            std::vector<int16_t> s(std::min<size_t>(size, file.size() - at - 8) / 2);
-            std::memcpy(s.data(), &file[at + 8], s.size() * 2);
-            return s;
-        }
-        at += 8 + size;
-    }
-    return {};
-}
 
 std::vector<int16_t> Repeat(const std::vector<std::vector<int16_t>>& parts) {
     std::vector<int16_t> out;
@@ -140,7 +123,7 @@ TEST_F(Playback, ChainedStreamStopsAtTheLinkThatChangesTheRate) {
 TEST_F(Playback, PassesFollowTheLoopCount) {
     ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.4));
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.5));
-    const std::vector<int16_t> pcm = WavSamples(Sound("pcm.wav"));
+    const std::vector<int16_t> pcm = SoxDecode(Sound("pcm.wav"));
     const std::vector<int16_t> ogg = SoxDecode(Sound("tone.ogg"));
     ASSERT_FALSE(pcm.empty());
     struct Case {
@@ -198,7 +181,7 @@ TEST_F(Playback, LoopFileFollowsTheIntroAndExitLoopEndsThePass) {
 TEST_F(Playback, FlagTwoFiftySixPlaysTheFirstSoundFirst) {
     ASSERT_TRUE(MakeTone(Sound("a.wav"), "-r 22050 -c 1 -b 16", 0.2, 300));
     ASSERT_TRUE(MakeTone(Sound("b.wav"), "-r 22050 -c 1 -b 16", 0.2, 900));
-    const std::vector<int16_t> a = WavSamples(Sound("a.wav")), b = WavSamples(Sound("b.wav"));
+    const std::vector<int16_t> a = SoxDecode(Sound("a.wav")), b = SoxDecode(Sound("b.wav"));
     for (uint32_t seed : {1u, 2u, 3u}) {
         CrtSrand(seed);
         Restart(22050, 1);
@@ -253,7 +236,7 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
     EXPECT_TRUE(log.Messages().empty());
     // A part over 1024 characters is skipped with one line; the rest plays.
     const std::string longPart = std::string(1100, 'x') + ";pcm22.wav";
-    EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), WavSamples(Sound("pcm22.wav")).size());
+    EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), SoxDecode(Sound("pcm22.wav")).size());
     EXPECT_EQ(log.Messages().size(), 1u);
 }
 
@@ -361,7 +344,7 @@ TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
 TEST_F(Playback, ExitLoopBeforeTheStartPlaysOnePass) {
     ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.2));
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.2));
-    const size_t pcm = WavSamples(Sound("pcm.wav")).size(), ogg = SoxDecode(Sound("tone.ogg")).size();
+    const size_t pcm = SoxDecode(Sound("pcm.wav")).size(), ogg = SoxDecode(Sound("tone.ogg")).size();
     struct Case {
         const char* name;
         uint32_t flags;
