@@ -102,6 +102,8 @@ inline SoundParamWrapper Params(uint32_t flags = 0, uint32_t loops = 1) {
 
 // A sound engine of the test's own, installed as gSoundEngine while this lives.
 struct OwnSoundEngine {
+    OwnSoundEngine() = default;
+    OwnSoundEngine(const OwnSoundEngine&) = delete;
     SoundEngine* saved = gSoundEngine;
     SoundEngine* engine = gSoundEngine = new SoundEngine;
     ~OwnSoundEngine() {

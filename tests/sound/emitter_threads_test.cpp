@@ -98,6 +98,7 @@ TEST_F(EmitterThreads, JobRecordsCarryTheExecutorTheEmitterTheOperationAndItsDat
         EXPECT_EQ(engine->Ring().WriteOffset() - before, recordBytes(row.data));
     }
     release = true;
+    EXPECT_TRUE(engine->Flush());
 }
 
 }  // namespace
