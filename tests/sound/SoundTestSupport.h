@@ -91,6 +91,27 @@ inline bool WaitUntil(const std::function<bool()>& condition, double seconds = 2
     return true;
 }
 
+// The default parameter block with the given flags and passes (0: endless).
+inline SoundParamWrapper Params(uint32_t flags = 0, uint32_t loops = 1) {
+    SoundParamWrapper p;
+    p.LoadDefaults();
+    p.Flags = flags;
+    p.LoopCount = loops;
+    return p;
+}
+
+// A sound engine of the test's own, installed as gSoundEngine while this lives.
+struct OwnSoundEngine {
+    OwnSoundEngine() = default;
+    OwnSoundEngine(const OwnSoundEngine&) = delete;
+    SoundEngine* saved = gSoundEngine;
+    SoundEngine* engine = gSoundEngine = new SoundEngine;
+    ~OwnSoundEngine() {
+        gSoundEngine = saved;
+        delete engine;
+    }
+};
+
 // A scratch "sounds" folder and the loader started on it.
 struct SoundFolderFixture : testing::Test {
     void SetUp() override {
@@ -164,27 +185,15 @@ struct InlineEngineFixture : SoundFolderFixture {
         a->Render(frames, out.data());
         for (float f : out) captured.push_back(int16_t(std::lrint(f * 32768.0f > 32767.0f ? 32767.0f : f * 32768.0f)));
     }
-    // Steps (once at least, so posted commands run) until no instance is left (waiting in real time while nothing plays, so the
-    // loader can work); false after the time-out.
+    // Steps (once at least, so posted commands run) until no instance is left; false
+    // after the time-out.
     bool RunUntilSilent(double seconds = 30.0) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        do {
-            if (std::chrono::steady_clock::now() > end) return false;
-            const bool voiced = engine->GetAudioEngine() && engine->GetAudioEngine()->GetVoiceDebugStates(nullptr, 0) > 0;
-            Step();
-            if (!voiced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } while (SoundInstanceBase::First());
-        return true;
+        Step();
+        return WaitUntil([&] { return !SoundInstanceBase::First() || (Step(), false); }, seconds);
     }
     // Steps until a voice exists (or the time-out).
     bool RunUntilVoiced(double seconds = 20.0) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (VoiceStates().empty()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            Step();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return WaitUntil([&] { return !VoiceStates().empty() || (Step(), false); }, seconds);
     }
     std::vector<audio::VoiceDebugState> VoiceStates() {
         std::vector<audio::VoiceDebugState> states(64);
@@ -193,14 +202,6 @@ struct InlineEngineFixture : SoundFolderFixture {
         states.resize(n < states.size() ? n : states.size());
         return states;
     }
-    static SoundParamWrapper Params(uint32_t flags = 0, uint32_t loops = 1) {
-        SoundParamWrapper p;
-        p.LoadDefaults();
-        p.Flags = flags;
-        p.LoopCount = loops;
-        return p;
-    }
-
     os::ManualClock clock{1'000'000'000};
     SoundEngine* engine = nullptr;
     SoundEngine* saved = nullptr;

@@ -3,17 +3,16 @@
 // sizes at the native pointer size), the ids they hand out, and what they refuse.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "CaptureLogSink.h"
+#include "SoundTestSupport.h"
 #include "core/config/ConfigEnums.h"
-#include "core/config/GameConfig.h"
-#include "sound/SoundEngine.h"
+
+using namespace soundtest;
 
 namespace {
 
@@ -23,16 +22,7 @@ struct Record {
 };
 
 struct CommandsTest : testing::Test {
-    void SetUp() override {
-        saved = gSoundEngine;
-        engine = new SoundEngine;
-        gSoundEngine = engine;
-        engine->SetRunWithoutThread(true);
-    }
-    void TearDown() override {
-        gSoundEngine = saved;
-        delete engine;
-    }
+    void SetUp() override { engine->SetRunWithoutThread(true); }
     // Takes every record out of the ring.
     std::vector<Record> Drain() {
         std::vector<Record> out;
@@ -52,8 +42,8 @@ struct CommandsTest : testing::Test {
         return v;
     }
 
-    SoundEngine* engine = nullptr;
-    SoundEngine* saved = nullptr;
+    OwnSoundEngine own;
+    SoundEngine* engine = own.engine;
 };
 
 }  // namespace
@@ -114,10 +104,8 @@ TEST_F(CommandsTest, RecordsCarryTheirFieldsInOrder) {
 }
 
 TEST_F(CommandsTest, PlaysPostTheirBlockAndNameAndCountIdsUp) {
-    SoundParamWrapper params;
-    params.LoadDefaults();
+    SoundParamWrapper params = Params(0, 0);
     params.Channel = 5;
-    params.LoopCount = 0;
     EXPECT_EQ(engine->PlaySystemSound(nullptr, &params), 0u);
     const uint32_t first = engine->PlaySystemSound("boom.wav;bang.wav", &params);
     const uint32_t second = engine->PlaySystemSound("x", nullptr);
@@ -147,8 +135,7 @@ TEST_F(CommandsTest, RefusalsLogOnceAndPostNothing) {
     const std::string huge(0x10000, 'a');
     EXPECT_EQ(engine->PlaySystemSound(huge.c_str(), nullptr), 0u);
     EXPECT_FALSE(engine->SetLoopFile(1, huge.c_str()));
-    SoundParamWrapper params;
-    params.LoadDefaults();
+    SoundParamWrapper params = Params();
     EXPECT_EQ(engine->PlayLocalizedVoice(std::string(300, 'v').c_str(), &params), 0u);
     EXPECT_TRUE(Drain().empty());
     // No id was used by the refused plays.
@@ -169,9 +156,7 @@ TEST_F(CommandsTest, LocalizedVoicesTakeTheVoiceLanguage) {
                           {11, "Voices/Default/hello.ogg"}, {12, "Voices/Default/hello.ogg"}, {99, "Voices/Default/hello.ogg"}};
     for (const Case& c : cases) {
         gGameConfig->voiceLanguage = c.language;
-        SoundParamWrapper params;
-        params.LoadDefaults();
-        params.Flags = SOUNDSTARTFLAG_MUSIC;
+        SoundParamWrapper params = Params(SOUNDSTARTFLAG_MUSIC);
         params.Class = SOUNDCLASS_MUSIC;
         EXPECT_NE(engine->PlayLocalizedVoice("hello", &params), 0u);
         EXPECT_EQ(params.Flags, SOUNDSTARTFLAG_STREAMED | SOUNDSTARTFLAG_ABSOULUTEPATH);  // written into the caller's block

@@ -16,21 +16,26 @@ using namespace soundtest;
 
 namespace {
 
-struct EmitterThreads : SoundFolderFixture {};
+// The real sound thread on the real-time null output and its mixer thread.
+struct EmitterThreads : SoundFolderFixture {
+    void SetUp() override {
+        SoundFolderFixture::SetUp();
+        ASSERT_TRUE(engine->Start());
+        ASSERT_TRUE(engine->Flush());
+    }
+    void TearDown() override {
+        engine->Stop();
+        SoundFolderFixture::TearDown();
+    }
+    OwnSoundEngine own;
+    SoundEngine* engine = own.engine;
+};
 
 TEST_F(EmitterThreads, MainThreadMovesEmittersWhileTheSoundThreadPlaysThem) {
     ASSERT_TRUE(MakeTone(Sound("hum.wav"), "-r 22050 -c 1 -b 16", 0.5));
-    SoundEngine* saved = gSoundEngine;
-    SoundEngine* engine = new SoundEngine;
-    gSoundEngine = engine;
-    ASSERT_TRUE(engine->Start());  // the real-time null output and its mixer thread
-    ASSERT_TRUE(engine->Flush());
-
     constexpr int kEmitters = 500;
     std::vector<EntitySoundEmitter*> emitters;
-    SoundParamWrapper p;
-    p.LoadDefaults();
-    p.LoopCount = 0;
+    SoundParamWrapper p = Params(0, 0);
     p.FullVolumeRange = 10.0f;
     p.ZeroVolumeRange = 15.0f;
     p.DopplerFactor = 1.0f;
@@ -57,16 +62,9 @@ TEST_F(EmitterThreads, MainThreadMovesEmittersWhileTheSoundThreadPlaysThem) {
     EXPECT_TRUE(engine->Flush());
     engine->Stop();
     EXPECT_EQ(SoundInstanceBase::First(), nullptr);
-    gSoundEngine = saved;
-    delete engine;
 }
 
 TEST_F(EmitterThreads, JobRecordsCarryTheExecutorTheEmitterTheOperationAndItsData) {
-    SoundEngine* saved = gSoundEngine;
-    SoundEngine* engine = new SoundEngine;
-    gSoundEngine = engine;
-    ASSERT_TRUE(engine->Start());
-    ASSERT_TRUE(engine->Flush());
     // The sound thread waits inside a job, so the records stay in the ring.
     std::atomic<bool> release{false};
     engine->PostJob([](void* flag, const uint8_t*, uint32_t) {
@@ -101,9 +99,6 @@ TEST_F(EmitterThreads, JobRecordsCarryTheExecutorTheEmitterTheOperationAndItsDat
     }
     release = true;
     EXPECT_TRUE(engine->Flush());
-    engine->Stop();
-    gSoundEngine = saved;
-    delete engine;
 }
 
 }  // namespace

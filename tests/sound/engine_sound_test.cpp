@@ -47,24 +47,15 @@ struct EngineSound : InlineEngineFixture {
 };
 
 TEST_F(EngineSound, EveryEntryIsFilled) {
-    const void* entries[] = {
-        reinterpret_cast<const void*>(s.soundEngine), reinterpret_cast<const void*>(s.soundEntriesContainer),
-        reinterpret_cast<const void*>(s.soundEngineSetListener), reinterpret_cast<const void*>(s.soundEngineRunning),
-        reinterpret_cast<const void*>(s.soundSetAppActive), reinterpret_cast<const void*>(s.soundFadeMasterVolume),
-        reinterpret_cast<const void*>(s.soundSetTimeoutMode), reinterpret_cast<const void*>(s.soundStopSound),
-        reinterpret_cast<const void*>(s.soundSetChannelFrequencyRatio), reinterpret_cast<const void*>(s.soundEngineStart),
-        reinterpret_cast<const void*>(s.soundEngineFlush), reinterpret_cast<const void*>(s.soundEngineStop),
-        reinterpret_cast<const void*>(s.soundRemoveAllSoundEntries), reinterpret_cast<const void*>(s.soundRefreshVolumes),
-        reinterpret_cast<const void*>(s.entityGetSoundEmitter), reinterpret_cast<const void*>(s.entityPlaySound),
-        reinterpret_cast<const void*>(s.entityStopSound), reinterpret_cast<const void*>(s.entityExitLoop),
-        reinterpret_cast<const void*>(s.entityPauseSound), reinterpret_cast<const void*>(s.entityResumeSound),
-        reinterpret_cast<const void*>(s.entitySetSoundVolume),
-        reinterpret_cast<const void*>(s.entitySetVelocityForDopplerEffect),
-        reinterpret_cast<const void*>(s.entitySetSoundAltitudeOverride),
-        reinterpret_cast<const void*>(s.entityUpdateSoundEmitter),
-        reinterpret_cast<const void*>(s.entityReleaseSoundEmitter),
-    };
-    for (size_t i = 0; i < sizeof entries / sizeof entries[0]; ++i) EXPECT_NE(entries[i], nullptr) << i;
+    auto filled = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
+    EXPECT_EQ(filled(s.soundEngine, s.soundEntriesContainer, s.soundEngineSetListener, s.soundEngineRunning,
+                     s.soundSetAppActive, s.soundFadeMasterVolume, s.soundSetTimeoutMode, s.soundStopSound,
+                     s.soundSetChannelFrequencyRatio, s.soundEngineStart, s.soundEngineFlush, s.soundEngineStop,
+                     s.soundRemoveAllSoundEntries, s.soundRefreshVolumes, s.entityGetSoundEmitter, s.entityPlaySound,
+                     s.entityStopSound, s.entityExitLoop, s.entityPauseSound, s.entityResumeSound,
+                     s.entitySetSoundVolume, s.entitySetVelocityForDopplerEffect, s.entitySetSoundAltitudeOverride,
+                     s.entityUpdateSoundEmitter, s.entityReleaseSoundEmitter),
+              25);
     EXPECT_EQ(s.soundEngine(), engine);
     EXPECT_EQ(s.soundEntriesContainer(), gSoundEntriesContainer);
 }
@@ -104,9 +95,7 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
     gGameConfig->sfxVolume = 1.0f;
     s.soundRefreshVolumes();
 
-    SoundParamWrapper endless;
-    endless.LoadDefaults();
-    endless.LoopCount = 0;
+    const SoundParamWrapper endless = Params(0, 0);
     engine->PlaySystemSound("hum.wav", &endless);
     ASSERT_TRUE(RunUntilVoiced());
 
@@ -164,10 +153,7 @@ TEST_F(EngineSound, ShutdownDestroysEveryVoiceFirstAndNoEmitterLeaks) {
     s.soundEngineFlush();
     EXPECT_TRUE(s.soundEngineRunning());
     EntitySoundEmitter* emitter = nullptr;
-    SoundParamWrapper endless;
-    endless.LoadDefaults();
-    endless.LoopCount = 0;
-    endless.Flags = SOUNDSTARTFLAG_IMPORTANT;
+    SoundParamWrapper endless = Params(SOUNDSTARTFLAG_IMPORTANT, 0);
     EXPECT_NE(s.entityPlaySound(emitter, Matrix::IDENTITY, "hum.wav", &endless), 0u);
     engine->PlaySystemSound("hum.wav", &endless);
     EXPECT_TRUE(WaitUntil([&] {

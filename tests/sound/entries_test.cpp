@@ -28,6 +28,19 @@ SoundEntryParams Entry(std::initializer_list<const char*> sounds, bool twoD = tr
     return p;
 }
 
+std::vector<uint8_t> WriteList(const SoundEntriesContainer& c) {
+    std::vector<uint8_t> out(c.GetRTTIClass()->SerializeProperties(nullptr, &c, 0));
+    c.GetRTTIClass()->SerializeProperties(out.data(), &c, 0);
+    return out;
+}
+
+// Reads a property list into `into`; false when the read failed.
+bool ReadList(SoundEntriesContainer& into, const std::vector<uint8_t>& bytes) {
+    BoundedReader in(bytes.data(), bytes.size());
+    into.SolidDeserialize(in, 0);
+    return !in.Failed();
+}
+
 struct Entries : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
@@ -233,9 +246,6 @@ TEST_F(Entries, ThePropertyListReadsBackEqualFromEitherWriter) {
     ASSERT_TRUE(c.AddSoundEntry("Beta", a));
     ASSERT_TRUE(c.AddSoundEntry("alpha", Entry({}, false)));
     const RTTIClass* cls = c.GetRTTIClass();
-    std::vector<uint8_t> ours(cls->SerializeProperties(nullptr, &c, 0));
-    cls->SerializeProperties(ours.data(), &c, 0);
-
     // The same container, with a null element at the end, written by hand from the
     // format: u32 count, per element a presence byte and the element's list.
     const std::string script = root + "/write.py";
@@ -252,48 +262,34 @@ present = [b"\x01" + e for e in (reversed(entries) if mode == "2" else entries)]
 body = b"".join(present) + b"\x00" if mode == "1" else (b"\x00" + b"".join(present) if mode == "2" else b"".join(present))
 open(sys.argv[1], "wb").write(struct.pack("<I", len(entries) + (mode != "0")) + body)
 )";
-    ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/plain.bin' 0"));
-    ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/null.bin' 1"));
-    const std::vector<uint8_t> theirs = ReadBytes(root + "/plain.bin");
-    EXPECT_EQ(theirs, ours);
-
+    for (const char* mode : {"0", "1", "2"})
+        ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/" + mode + ".bin' " + mode));
+    const std::vector<uint8_t> theirs = ReadBytes(root + "/0.bin");
+    EXPECT_EQ(theirs, WriteList(c));
     SoundEntriesContainer back;
-    BoundedReader in(theirs.data(), theirs.size());
-    back.SolidDeserialize(in, 0);
-    EXPECT_FALSE(in.Failed());
+    EXPECT_TRUE(ReadList(back, theirs));
     EXPECT_TRUE(cls->PropertiesEqual(&c, &back));
     EXPECT_TRUE(cls->PropertiesEqual(&back, &c));
     EXPECT_EQ(back.GetSoundEntrySoundsNumber("BETA"), 2u);
 
     // A null element reads as null and writes back the same bytes.
-    const std::vector<uint8_t> withNull = ReadBytes(root + "/null.bin");
+    const std::vector<uint8_t> withNull = ReadBytes(root + "/1.bin");
     SoundEntriesContainer nulls;
-    BoundedReader in2(withNull.data(), withNull.size());
-    nulls.SolidDeserialize(in2, 0);
-    EXPECT_FALSE(in2.Failed());
+    EXPECT_TRUE(ReadList(nulls, withNull));
     EXPECT_FALSE(cls->PropertiesEqual(&nulls, &c));
-    std::vector<uint8_t> again(cls->SerializeProperties(nullptr, &nulls, 0));
-    cls->SerializeProperties(again.data(), &nulls, 0);
-    EXPECT_EQ(again, withNull);
+    EXPECT_EQ(WriteList(nulls), withNull);
     EXPECT_EQ(nulls.GetSoundEntrySoundsNumber("missing"), 0u);  // the lookup passes the null
     EXPECT_EQ(nulls.GetSoundEntrySoundsNumber("beta"), 2u);
 
     // A list out of order is sorted as it is read: lookups find every entry, and it
     // writes back sorted with the null element last.
-    ASSERT_TRUE(Shell("python3 '" + script + "' '" + root + "/reversed.bin' 2"));
-    const std::vector<uint8_t> reversed = ReadBytes(root + "/reversed.bin");
     SoundEntriesContainer sorted;
-    BoundedReader in3(reversed.data(), reversed.size());
-    sorted.SolidDeserialize(in3, 0);
-    EXPECT_FALSE(in3.Failed());
+    EXPECT_TRUE(ReadList(sorted, ReadBytes(root + "/2.bin")));
+    EXPECT_EQ(WriteList(sorted), withNull);
     EXPECT_EQ(sorted.GetSoundEntrySoundsNumber("beta"), 2u);
     EXPECT_FALSE(sorted.IsSoundEntryLooped("alpha"));
     EXPECT_TRUE(sorted.AddSoundEntry("gamma", Entry({"g.wav"})));
     EXPECT_FALSE(sorted.AddSoundEntry("ALPHA", Entry({})));
-    sorted.RemoveAllSoundEntries();
-    std::vector<uint8_t> sortedBytes(cls->SerializeProperties(nullptr, &nulls, 0));
-    cls->SerializeProperties(sortedBytes.data(), &nulls, 0);
-    EXPECT_EQ(sortedBytes, withNull);
 }
 
 TEST_F(Entries, TwoThreadsPlayWhileTheMainThreadEmptiesTheContainer) {

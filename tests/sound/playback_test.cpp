@@ -6,7 +6,6 @@
 // and loops are counted in frames, and the failure paths are read from the log.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,22 +17,6 @@ using namespace soundtest;
 
 namespace {
 
-// The data chunk of a WAV file as 16-bit samples.
-std::vector<int16_t> WavSamples(const std::string& path) {
-    const std::vector<uint8_t> file = ReadBytes(path);
-    for (size_t at = 12; at + 8 <= file.size();) {
-        uint32_t size;
-        std::memcpy(&size, &file[at + 4], 4);
-        if (!std::memcmp(&file[at], "data", 4)) {
-            std::vector<int16_t> s(std::min<size_t>(size, file.size() - at - 8) / 2);
-            std::memcpy(s.data(), &file[at + 8], s.size() * 2);
-            return s;
-        }
-        at += 8 + size;
-    }
-    return {};
-}
-
 std::vector<int16_t> Repeat(const std::vector<std::vector<int16_t>>& parts) {
     std::vector<int16_t> out;
     for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -41,6 +24,10 @@ std::vector<int16_t> Repeat(const std::vector<std::vector<int16_t>>& parts) {
 }
 
 struct Playback : InlineEngineFixture {
+    void SetUp() override {
+        InlineEngineFixture::SetUp();
+        log.Attach();
+    }
     // Restarts the engine on another output format.
     void Restart(uint32_t rate, uint32_t channels) {
         if (started) engine->Stop();
@@ -48,21 +35,17 @@ struct Playback : InlineEngineFixture {
         framesPlayed = 0;
         StartEngine(rate, channels);
     }
-    // Plays to the end; the frames the voice consumed.
     uint32_t Play(const char* name, const SoundParamWrapper& params) { return engine->PlaySystemSound(name, &params); }
+    // Plays to the end; the frames the voice consumed.
     uint64_t PlayToEnd(const char* name, const SoundParamWrapper& params) {
         const uint32_t id = Play(name, params);
         EXPECT_NE(id, 0u);
         EXPECT_TRUE(RunUntilSilentCounting());
         return framesPlayed;
     }
-    bool RunUntilSilentCounting(double seconds = 60.0) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        do {
-            if (std::chrono::steady_clock::now() > end) return false;
-            StepCounting();
-        } while (SoundInstanceBase::First());
-        return true;
+    bool RunUntilSilentCounting() {
+        StepCounting();
+        return WaitUntil([&] { return !SoundInstanceBase::First() || (StepCounting(), false); }, 60.0);
     }
     void StepCounting() {
         const bool voiced = !VoiceStates().empty();
@@ -71,6 +54,7 @@ struct Playback : InlineEngineFixture {
         if (!voiced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     uint64_t framesPlayed = 0;
+    CaptureLogSink log;
 };
 
 }  // namespace
@@ -115,8 +99,7 @@ TEST_F(Playback, ChainedStreamStopsAtTheLinkThatChangesTheRate) {
         // pass is the first link; the stream cannot re-open inside the second link and
         // ends. Neither hands the voice a sample of the other rate.
         Restart(44100, 2);
-        CaptureLogSink log;
-        log.Attach();
+        log.Clear();
         const uint32_t id = Play("chained.ogg", Params(flags, 0));
         const std::vector<int16_t> three = Repeat({first, first, first});
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -140,7 +123,7 @@ TEST_F(Playback, ChainedStreamStopsAtTheLinkThatChangesTheRate) {
 TEST_F(Playback, PassesFollowTheLoopCount) {
     ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.4));
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.5));
-    const std::vector<int16_t> pcm = WavSamples(Sound("pcm.wav"));
+    const std::vector<int16_t> pcm = SoxDecode(Sound("pcm.wav"));
     const std::vector<int16_t> ogg = SoxDecode(Sound("tone.ogg"));
     ASSERT_FALSE(pcm.empty());
     struct Case {
@@ -198,7 +181,7 @@ TEST_F(Playback, LoopFileFollowsTheIntroAndExitLoopEndsThePass) {
 TEST_F(Playback, FlagTwoFiftySixPlaysTheFirstSoundFirst) {
     ASSERT_TRUE(MakeTone(Sound("a.wav"), "-r 22050 -c 1 -b 16", 0.2, 300));
     ASSERT_TRUE(MakeTone(Sound("b.wav"), "-r 22050 -c 1 -b 16", 0.2, 900));
-    const std::vector<int16_t> a = WavSamples(Sound("a.wav")), b = WavSamples(Sound("b.wav"));
+    const std::vector<int16_t> a = SoxDecode(Sound("a.wav")), b = SoxDecode(Sound("b.wav"));
     for (uint32_t seed : {1u, 2u, 3u}) {
         CrtSrand(seed);
         Restart(22050, 1);
@@ -221,8 +204,6 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
                                  1, 2, 3, 4, 5, 6, 7, 8};
     WriteBytes(Sound("xwma.wav"), xwma);
     Restart(22050, 1);
-    CaptureLogSink log;
-    log.Attach();
     struct Case {
         const char* name;
         uint32_t flags;
@@ -255,7 +236,7 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
     EXPECT_TRUE(log.Messages().empty());
     // A part over 1024 characters is skipped with one line; the rest plays.
     const std::string longPart = std::string(1100, 'x') + ";pcm22.wav";
-    EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), WavSamples(Sound("pcm22.wav")).size());
+    EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), SoxDecode(Sound("pcm22.wav")).size());
     EXPECT_EQ(log.Messages().size(), 1u);
 }
 
@@ -264,8 +245,6 @@ TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
     ASSERT_TRUE(MakeOgg(Sound("b22.ogg"), 22050, 1, 0.3));
     const size_t first = SoxDecode(Sound("a44.ogg")).size();
     Restart(44100, 1);
-    CaptureLogSink log;
-    log.Attach();
     // Static: the second pick (flag 256) is the other rate.
     EXPECT_EQ(PlayToEnd("a44.ogg;b22.ogg", Params(kSoundFlagFirstPickIsFirstSound, 0)), first);
     EXPECT_TRUE(log.Contains("Cannot loop files of different format (a44.ogg vs b22.ogg)"));
@@ -296,8 +275,6 @@ TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {
 TEST_F(Playback, StreamAndDecoderLimits) {
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 1.0));
     Restart(22050, 1);
-    CaptureLogSink log;
-    log.Attach();
     for (int i = 0; i < 9; ++i) Play("tone.ogg", Params(SOUNDSTARTFLAG_STREAMED, 0));
     for (int i = 0; i < 5; ++i)
         Play("tone.ogg", Params(SOUNDSTARTFLAG_STREAMED | SOUNDSTARTFLAG_MUSIC, 0));
@@ -308,8 +285,7 @@ TEST_F(Playback, StreamAndDecoderLimits) {
     EXPECT_EQ(SoundInstanceBase::Count(), 12u);  // the ninth and the fifth are gone
     EXPECT_EQ(SoundInstanceBase::StreamCount(), 8u);
     EXPECT_EQ(SoundInstanceBase::MusicStreamCount(), 4u);
-    std::vector<CaptureLogSink::Message> lines = log.Messages();
-    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_EQ(log.Messages().size(), 2u);
     EXPECT_TRUE(log.Contains("Too many streamed sound sources [tone.ogg]"));
     engine->StopSound(kSoundAllInstances, 0.0f);
     engine->RunWake();
@@ -354,8 +330,6 @@ TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
     ASSERT_TRUE(WaitUntil([&] { return sound->IsLoaded(); }));
     Resource* other = gResourceManager.GetResource(RESOURCE_ANIMATION, "walk", 0, true, 0);
     ASSERT_NE(other, nullptr);
-    CaptureLogSink log;
-    log.Attach();
     engine->LogSoundMemoryPool();
     gResourceManager.Flush();
     EXPECT_TRUE(log.Contains("[kept.wav]"));
@@ -370,7 +344,7 @@ TEST_F(Playback, TheSoundMemoryPoolIsDumpedAndOnlyItsUnusedSoundsEvicted) {
 TEST_F(Playback, ExitLoopBeforeTheStartPlaysOnePass) {
     ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.2));
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.2));
-    const size_t pcm = WavSamples(Sound("pcm.wav")).size(), ogg = SoxDecode(Sound("tone.ogg")).size();
+    const size_t pcm = SoxDecode(Sound("pcm.wav")).size(), ogg = SoxDecode(Sound("tone.ogg")).size();
     struct Case {
         const char* name;
         uint32_t flags;
@@ -379,8 +353,7 @@ TEST_F(Playback, ExitLoopBeforeTheStartPlaysOnePass) {
     for (const Case c : {Case{"pcm.wav", 0, pcm}, Case{"tone.ogg", 0, ogg}, Case{"tone.ogg", SOUNDSTARTFLAG_STREAMED, ogg}}) {
         SCOPED_TRACE(std::string(c.name) + (c.flags ? " streamed" : " static"));
         Restart(22050, 1);
-        CaptureLogSink log;
-        log.Attach();
+        log.Clear();
         engine->ExitLoop(Play(c.name, Params(c.flags, 0)));
         EXPECT_TRUE(RunUntilSilentCounting());
         EXPECT_EQ(framesPlayed, c.frames);

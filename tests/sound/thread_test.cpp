@@ -18,16 +18,8 @@ using namespace soundtest;
 namespace {
 
 struct RealThread : SoundFolderFixture {
-    void SetUp() override {
-        SoundFolderFixture::SetUp();
-        saved = gSoundEngine;
-        engine = new SoundEngine;
-        gSoundEngine = engine;
-    }
     void TearDown() override {
         engine->Stop();
-        gSoundEngine = saved;
-        delete engine;
         SoundFolderFixture::TearDown();
     }
     // The instance count, read on the sound thread.
@@ -40,8 +32,8 @@ struct RealThread : SoundFolderFixture {
         return count.load();
     }
 
-    SoundEngine* engine = nullptr;
-    SoundEngine* saved = nullptr;
+    OwnSoundEngine own;
+    SoundEngine* engine = own.engine;
 };
 
 struct JobRecord {
@@ -101,9 +93,7 @@ TEST_F(RealThread, StreamedOggDrainsInRealTimeAndIsCaptured) {
     ASSERT_TRUE(engine->Start());
     engine->Flush();
     unsetenv("AUDIO_CAPTURE_WAV");
-    SoundParamWrapper p;
-    p.LoadDefaults();
-    p.Flags = SOUNDSTARTFLAG_STREAMED;
+    const SoundParamWrapper p = Params(SOUNDSTARTFLAG_STREAMED);
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_NE(engine->PlaySystemSound("two.ogg", &p), 0u);
 
