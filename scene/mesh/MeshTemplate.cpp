@@ -11,6 +11,7 @@
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/Entity.h"
+#include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "scene/mesh/MeshData.h"
@@ -30,6 +31,9 @@ constexpr uint32_t kFlagVector = 64;
 constexpr uint32_t kFlagMultiline = 256;
 constexpr uint32_t kFlagMask = 512;
 constexpr uint32_t kFlagBoneChoice = 0x8080;
+// Helper draw flags.
+constexpr uint32_t kHelperFlagWhite = 1u << 1;
+constexpr uint32_t kHelperFlagWire = 1u << 2;
 
 NameString gFallbackShaderPreset;
 
@@ -187,6 +191,24 @@ bool MeshTemplate::LoadResource() {
     const bool loaded = EntityTemplate::LoadResource();
     if (loaded) LoadAnimations();
     return loaded;
+}
+
+// ---- Helper drawing -------------------------------------------------------------------
+
+bool MeshTemplate::DrawHelper(const Matrix& m, const Vector& colour, uint32_t flags, const char* presetName) {
+    if (!renderingData) return false;
+    const int32_t preset = GetShaderPresetIndex(presetName);
+    const uint8_t wire = (flags & kHelperFlagWire) ? 1 : 0;
+    gVornexRenderer.DebugDrawMeshTemplate(renderingData, m, m, &staticBoundingBox, colour, uint32_t(preset < 0 ? 0 : preset),
+                                          wire, nullptr, 0);
+    return true;
+}
+
+bool MeshTemplate::DrawHelperParts(const Matrix& m, uint32_t flags) {
+    if (!renderingData) return false;
+    const Vector colour = (flags & kHelperFlagWhite) ? Vector(1, 1, 1, 1) : wireframeColor.ToLinearVector();
+    gVornexRenderer.DebugDrawMeshTemplateParts(renderingData, m, colour, nullptr, 0);
+    return true;
 }
 
 // ---- Change notification -----------------------------------------------------------

@@ -72,6 +72,11 @@ public:
     // The template's property list is followed by the mesh block (version 2 to 50); a
     // refused or short block fails with one error line naming the template and keeps
     // nothing of it.
+    // Posts the mesh debug draw with the preset of that name (the first when none):
+    // flags bit 2 draws wireframe. False without rendering data.
+    bool DrawHelper(const Matrix& m, const Vector& colour, uint32_t flags, const char* presetName) override;
+    // Posts the per-part debug draw in white (flags bit 1) or the "Wireframe color".
+    bool DrawHelperParts(const Matrix& m, uint32_t flags);
     bool ReadBinaryData(BoundedReader& in, uint32_t version) override;
     // `out` is a std::vector<uint8_t> the version-50 block is appended to; flags 2 swaps.
     void WriteBinaryData(void* out, uint32_t flags) override;

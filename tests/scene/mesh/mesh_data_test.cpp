@@ -270,4 +270,67 @@ TEST_F(MeshDataTest, CorruptAndShortBlocksFailCleanly) {
     EXPECT_FALSE(Load(t, huge, 50));
 }
 
+// The helper draws post tasks 64 and 66, which reach the mesh draw hooks on the render
+// thread with the preset, the wire switch, the box and the colour.
+struct DrawnMesh {
+    const void* meshData = nullptr;
+    uint32_t value = 99;
+    uint8_t flag = 99;
+    BoundingBox4 box{};
+    Vector colour{};
+    int calls = 0;
+};
+DrawnMesh gDrawn;
+
+TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
+    gRenderHooks.MeshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
+                                                    const Vector& colour, uint32_t value, uint8_t flag, const void*,
+                                                    uint32_t) {
+        gDrawn.meshData = mesh;
+        gDrawn.value = value;
+        gDrawn.flag = flag;
+        std::memcpy(&gDrawn.box, box, 32);
+        gDrawn.colour = colour;
+        ++gDrawn.calls;
+    };
+    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
+                                                           const void*, uint32_t) {
+        gDrawn.meshData = mesh;
+        gDrawn.colour = colour;
+        ++gDrawn.calls;
+    };
+    MeshTemplate empty;
+    EXPECT_FALSE(empty.DrawHelper(Matrix::IDENTITY, Vector(1, 0, 0, 1), 4, nullptr));
+    EXPECT_FALSE(empty.DrawHelperParts(Matrix::IDENTITY, 0));
+
+    MeshTemplate t;
+    ASSERT_TRUE(Load(t, ToolBlock(kFullModel), 50));
+    t.staticBoundingBox = BoundingBox4(Vector(-3, -2, -1, 1), Vector(1, 2, 3, 1));
+    t.wireframeColor = HDRColor{255, 0, 0, 255, 1.0f};
+    const struct {
+        const char* preset;
+        uint32_t flags;
+        uint32_t value;
+        uint8_t wire;
+    } cases[] = {{"WIRE", 4, 1, 1}, {"Default", 0, 0, 0}, {"missing", 4, 0, 1}, {nullptr, 0, 0, 0}};
+    for (const auto& c : cases) {
+        gDrawn = {};
+        EXPECT_TRUE(t.DrawHelper(Matrix::IDENTITY, Vector(0.5f, 0.25f, 0, 1), c.flags, c.preset));
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(gDrawn.calls, 1);
+        EXPECT_EQ(gDrawn.meshData, t.GetRenderingData());
+        EXPECT_EQ(gDrawn.value, c.value);
+        EXPECT_EQ(gDrawn.flag, c.wire);
+        EXPECT_EQ(gDrawn.box, t.staticBoundingBox);
+        EXPECT_EQ(gDrawn.colour, Vector(0.5f, 0.25f, 0, 1));
+    }
+    for (uint32_t flags : {0u, 2u}) {
+        gDrawn = {};
+        EXPECT_TRUE(t.DrawHelperParts(Matrix::IDENTITY, flags));
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_EQ(gDrawn.calls, 1);
+        EXPECT_EQ(gDrawn.colour, flags ? Vector(1, 1, 1, 1) : t.wireframeColor.ToLinearVector());
+    }
+}
+
 }  // namespace
