@@ -1,3 +1,4 @@
+// test-sanitize: thread address
 // test-timeout: 120
 // The mesh template: its property list and mesh block through the template files and the
 // ResourceManager, the animation tree, the lookups, the head bones and the collision box.
@@ -15,6 +16,8 @@
 #include "render/resources/ResourceTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
+#include "engine/services/EngineServices.h"
 
 namespace {
 
@@ -156,6 +159,18 @@ TEST(MeshTemplateQueries, EffectiveCollisionBoxScalesThenOffsets) {
     t.OnPropertiesRead();
     EXPECT_EQ(t.GetEffectiveCollisionBox().min, Vector(-2, -1, -2, 1));
     EXPECT_EQ(t.GetEffectiveCollisionBox().max, Vector(2, 3, 2, 1));
+}
+
+TEST(MeshTemplateQueries, RegistrySetsTheFallbackPresetThroughTheEngineServices) {
+    gEngineServices = EngineServices();
+    InstallSceneHooks();
+    ASSERT_NE(gEngineServices.setMeshShaderPreset, nullptr);
+    gEngineServices.setMeshShaderPreset("Default");
+    EXPECT_STREQ(MeshTemplate::GetFallbackShaderPreset().CStr(), "Default");
+    gEngineServices.setMeshShaderPreset(nullptr);
+    EXPECT_TRUE(MeshTemplate::GetFallbackShaderPreset().IsEmpty());
+    ClearSceneHooks();
+    EXPECT_EQ(gEngineServices.setMeshShaderPreset, nullptr);
 }
 
 // Templates through the files and the loader thread.
