@@ -253,4 +253,34 @@ TEST_F(MeshTemplateFilesTest, OptimizedFileOfThreeMeshTemplatesLoadsAll) {
     }
 }
 
+// A part texture with a name is requested, loaded at once and its device texture kept;
+// an empty name requests nothing. The template's end gives the use back.
+TEST_F(MeshTemplateFilesTest, PartTexturesAreLoadedWithTheMesh) {
+    ASSERT_TRUE(rendertest::Shell("convert -size 4x4 xc:white -define dds:compression=none -define dds:mipmaps=0 '" +
+                                  Path("textures", "crate.dds") + "'"));
+    const std::string block = Path("scenes", "textured.bin");
+    ASSERT_TRUE(rendertest::Shell(
+        "python3 -c \"import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); import mesh_block as m; "
+        "open('" + block + "', 'wb').write(m.write(m.box_mesh(presets=[{'name': 'P', 'parts': [{'count': 12, "
+        "'textures': [{'name': 'crate.tga', 'sampler': 0, 'flags': 1}, {'name': '', 'sampler': 1, 'flags': 0}]}]}])))\""));
+    const std::vector<uint8_t> bytes = resourcetest::ReadBytes(block);
+    Resource* crate = gResourceManager.GetResource(RESOURCE_TEXTURE, "crate.tga", 0, true, 0);
+    ASSERT_NE(crate, nullptr);
+    const uint32_t uses = crate->GetUseCount();
+    {
+        MeshTemplate t;
+        BoundedReader in(bytes.data(), bytes.size());
+        ASSERT_TRUE(t.ReadBinaryData(in, 50));
+        const MeshPart& part = t.GetRenderingData()->presets[0].parts[0];
+        ASSERT_EQ(part.textures.size(), 2u);
+        EXPECT_EQ(part.textures[0].resource, crate);
+        EXPECT_TRUE(crate->IsLoaded());
+        EXPECT_NE(part.textures[0].texture, nullptr);
+        EXPECT_EQ(part.textures[1].resource, nullptr);
+        EXPECT_EQ(crate->GetUseCount(), uses + 1);
+    }
+    EXPECT_EQ(crate->GetUseCount(), uses);
+    crate->Release();
+}
+
 }  // namespace
