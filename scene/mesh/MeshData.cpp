@@ -323,9 +323,10 @@ bool MeshPart::Read(BoundedReader& in, uint32_t version) {
         if (!Bytes(in, palette.data(), palette.size()) || !Count(in, q, 16)) return false;
         parameters.resize(size_t(q) * 16);
         if (!Bytes(in, parameters.data(), parameters.size()) || !Count(in, t, kMinTextureBytes)) return false;
-        textures.resize(t);
-        for (MeshPartTexture& texture : textures)
-            if (!texture.Read(in)) return false;
+        // Records grow as they are read: a count only bounds them.
+        textures.clear();
+        for (uint32_t i = 0; i < t; ++i)
+            if (!textures.emplace_back().Read(in)) return false;
     } else if (!Skip(in, 4)) {
         return false;
     }
@@ -400,9 +401,9 @@ bool MeshShaderPreset::Read(BoundedReader& in, uint32_t version) {
     if (version >= 12 && !Name(in, name)) return false;
     uint32_t count = 0;
     if (!Count(in, count, kMinPartBytes)) return false;
-    parts.resize(count);
-    for (MeshPart& p : parts)
-        if (!p.Read(in, version)) return false;
+    parts.clear();
+    for (uint32_t i = 0; i < count; ++i)
+        if (!parts.emplace_back().Read(in, version)) return false;
     if (version >= 34) return Value(in, passMask);
     passMask = ComputePassMask();
     return true;
@@ -690,10 +691,11 @@ bool MeshTemplateRenderingData::Read(BoundedReader& in, uint32_t version, const 
     if (version >= 11) {
         uint32_t count = 0;
         if (!Count(in, count, 4)) return false;
-        presets.resize(count);
+        presets.clear();
         const uint64_t triangles = IndexCount() / 3;
         const uint64_t secondaryTriangles = secondaryIndexDesc.size / IndexSize(secondaryIndexDesc.format) / 3;
-        for (MeshShaderPreset& preset : presets) {
+        for (uint32_t i = 0; i < count; ++i) {
+            MeshShaderPreset& preset = presets.emplace_back();
             if (!preset.Read(in, version)) return false;
             for (const MeshPart& p : preset.parts)
                 if (!PartFits(p, triangles, secondaryTriangles, vertexCount)) return Refuse(in);
