@@ -322,7 +322,13 @@ void MeshTemplate::LoadAnimations() {
         const NameString& file = animations[i].fileName;
         if (file.IsEmpty()) continue;
         Resource* r = gResourceManager.GetResource(RESOURCE_ANIMATION, file.CStr(), 0, true, 0);
-        if (r) r->Load(false);
+        if (!r) continue;
+        r->Load(false);
+        // A resource that loaded no bytes (a missing or unreadable file) is kept as none.
+        if (r->GetSize() == 0) {
+            r->Release();
+            continue;
+        }
         animationResources[i] = r;
     }
 }

@@ -4,6 +4,7 @@
 // ResourceManager, the animation tree, the lookups, the head bones and the collision box.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -199,7 +201,8 @@ struct MeshTemplateFilesTest : resourcetest::ResourceFixture {
         const std::string g = "00000000-0000-0000-0000-00000000000" + std::to_string(i);
         return "{\"guid\":\"" + g + "\",\"type\":1,\"kind\":\"mesh\",\"props\":{\"lua_class\":\"M" + std::to_string(i) +
                "\"},\"kind_props\":{\"collision_scale\":[2,2,2,1],\"collision_offset\":[0,1,0,0],"
-               "\"animations\":[{\"name\":\"idle\",\"file\":\"idle\"},{\"name\":\"Walk\",\"file\":\"\"}],"
+               "\"animations\":[{\"name\":\"idle\",\"file\":\"idle\"},{\"name\":\"run\",\"file\":\"gone\"},"
+               "{\"name\":\"Walk\",\"file\":\"\"}],"
                "\"tree\":\"<Node Name=\\\"Top\\\" Bone=\\\"head\\\"/>\",\"xsi_scale\":3.0,"
                "\"fake_shadow\":{\"enabled\":true},\"head_a\":\"head\"},"
                "\"mesh\":{\"rd\":null,\"hier\":{\"nodes\":["
@@ -213,6 +216,11 @@ struct MeshTemplateFilesTest : resourcetest::ResourceFixture {
 TEST_F(MeshTemplateFilesTest, OptimizedFileOfThreeMeshTemplatesLoadsAll) {
     Write("opt", Path("scenes", "meshes.opt"), "{\"version\":50,\"templates\":[" + Mesh(1) + "," + Mesh(2) + "," +
                                                    Mesh(3) + "]}");
+    // One animation file; "gone" has none.
+    std::vector<uint8_t> idle(16, 0);
+    const uint32_t head[] = {kAnimationFileMagic, kAnimationFileVersion};
+    std::memcpy(idle.data(), head, sizeof head);
+    resourcetest::WriteBytes(Path("animations", "idle.bin"), idle);
     LoadOptimizedTemplates("meshes", "scenes");
     ASSERT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 3u);
     for (int i = 1; i <= 3; ++i) {
@@ -229,11 +237,12 @@ TEST_F(MeshTemplateFilesTest, OptimizedFileOfThreeMeshTemplatesLoadsAll) {
         EXPECT_EQ(t->fakeShadow.headABone, 0);
         EXPECT_EQ(t->fakeShadow.headAPosition, Vector(2, 1, 0, 1));
         EXPECT_EQ(t->fakeShadow.headBBone, -1);
-        // One animation resource per definition; none without a file name.
-        ASSERT_EQ(t->GetAnimationResources().size(), 2u);
+        // One animation resource per definition; none for a missing file or no file name.
+        ASSERT_EQ(t->GetAnimationResources().size(), 3u);
         EXPECT_NE(t->GetAnimationResources()[0], nullptr);
         EXPECT_EQ(t->GetAnimationResources()[1], nullptr);
-        EXPECT_EQ(t->FindAnimationDefinition("WALK"), 1);
+        EXPECT_EQ(t->GetAnimationResources()[2], nullptr);
+        EXPECT_EQ(t->FindAnimationDefinition("WALK"), 2);
         std::vector<NameString> choices;
         t->GetPropertyChoices("HeadB bone", choices);
         ASSERT_EQ(choices.size(), 3u);
