@@ -32,7 +32,6 @@ namespace {
 constexpr uint32_t kVertexDescBytes = 24;
 constexpr uint32_t kIndexDescBytes = 20;
 constexpr uint32_t kMatrixBytes = 64;
-constexpr uint32_t kSecondaryVertexBytes = 32;
 // Smallest stream forms, for checking counts against the bytes left.
 constexpr uint32_t kMinTextureBytes = 12;
 constexpr uint32_t kMinPartBytes = 8;
