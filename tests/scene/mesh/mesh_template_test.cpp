@@ -1,4 +1,5 @@
 // test-sanitize: thread address
+// test-sources: ../../engine/NumpyReference.cpp
 // test-timeout: 120
 // The mesh template: its property list and mesh block through the template files and the
 // ResourceManager, the animation tree, the lookups, the head bones and the collision box.
@@ -11,6 +12,7 @@
 
 #include "CaptureLogSink.h"
 #include "core/BoundedReader.h"
+#include "engine/NumpyReference.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -122,6 +124,35 @@ TEST(MeshHierarchyTree, DefinitionsBecomeRangesOverTheSkeleton) {
     h->GetNodeNames(names, true);
     EXPECT_EQ(names.size(), 6u);
     log.Detach();
+}
+
+// The bind pose composes each node's matrix with its parents' (child first): compared
+// with the engine's transform reference in float64 over a chain of rotations, scales and
+// translations.
+TEST(MeshHierarchyTree, BindPoseMatchesTheTransformReference) {
+    MeshHierarchy h;
+    const float locals[4][16] = {
+        {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 1, 0, 1},
+        {0.8f, 0.6f, 0, 0, -0.6f, 0.8f, 0, 0, 0, 0, 1, 0, 1, 0, 0.5f, 1},
+        {1, 0, 0, 0, 0, 0, -1.5f, 0, 0, 1.5f, 0, 0, 0.25f, -2, 3, 1},
+        {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, 0, 0, 1},
+    };
+    const uint8_t parents[4] = {255, 0, 1, 1};
+    std::string input = "4";
+    for (int i = 0; i < 4; ++i) {
+        h.nodes.push_back({NameString(("n" + std::to_string(i)).c_str()), parents[i], uint8_t(i)});
+        h.matrices.insert(h.matrices.end(), locals[i], locals[i] + 16);
+        input += " " + std::to_string(parents[i] == 255 ? -1 : int(parents[i])) + " 0";
+        for (float v : locals[i]) input += " " + FloatBits(v);
+    }
+    h.boneCount = 4;
+    const std::vector<std::string> reference = RunNumpyReference("entity/entity_reference.py", input + "\n");
+    ASSERT_EQ(reference.size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        const std::vector<float> expected = ParseFloats(reference[i]);
+        const Matrix got = h.BindPoseGlobal(i);
+        for (int k = 0; k < 16; ++k) EXPECT_NEAR(got.r[k / 4][k % 4], expected[size_t(k)], 1e-5f) << i << " " << k;
+    }
 }
 
 TEST(MeshTemplateQueries, AnimationLookupIsCaseInsensitiveInEitherOrder) {
