@@ -137,6 +137,15 @@ public:
     VornexRendererResourceCreationJob(const void* data, uint32_t size, bool takeOver, uint32_t jobFlags);
     ~VornexRendererResourceCreationJob() override;
     uint32_t GetCost() const override { return 1000; }
+    // After completion: the data block (EngineAlloc), which the job then no longer frees,
+    // and its size; null when the job had none.
+    void* TakeData(uint32_t* size) {
+        void* block = data;
+        if (size) *size = dataSize;
+        data = nullptr;
+        dataSize = 0;
+        return block;
+    }
 
 protected:
     uint8_t* data = nullptr;

@@ -57,15 +57,19 @@ public:
     virtual void Prepare() {}
     // Slot 23: posts the resource part to the ResourceManager's request queue.
     virtual void QueueRequest(uint32_t argument);
-    // Slot 24: draws the kind's helper shape at m around the box; false when it draws none.
-    virtual bool DrawHelper(const Matrix& m, const BoundingBox4& box, uint32_t flags, uint32_t extra) { return false; }
+    // Slot 24: draws the kind's helper shape at m in the colour (linear), with the kind's
+    // flags and, for meshes, the shader preset to draw with (null: the first); false when
+    // it draws none.
+    virtual bool DrawHelper(const Matrix& m, const Vector& colour, uint32_t flags, const char* presetName) {
+        return false;
+    }
     // Slot 25: a query no template kind of this system answers; false.
     virtual bool Query25() const { return false; }
     // Slots 26 and 27: an object that shows the template before an entity exists (none here).
     virtual void* CreatePreviewObject() { return nullptr; }
     virtual void DestroyPreviewObject(void* object) {}
-    // Slot 28: DrawHelper without flags.
-    bool DrawHelperDefault(const Matrix& m, const BoundingBox4& box) { return DrawHelper(m, box, 0, 0); }
+    // Slot 28: DrawHelper in the "Wireframe color", without flags or preset.
+    bool DrawHelperDefault(const Matrix& m) { return DrawHelper(m, wireframeColor.ToLinearVector(), 0, nullptr); }
     // Slot 29: the static script function "IsLoadedClientSide" of the script class.
     virtual bool IsLoadedClientSide();
     // Slot 30: whether the template needs the shared resource of its kind.

@@ -36,23 +36,44 @@ struct OptimizedBatch {
     explicit OptimizedBatch(std::vector<uint8_t>&& file) : bytes(std::move(file)), in(bytes.data(), bytes.size()) {}
     std::vector<uint8_t> bytes;
     BoundedReader in;
+    uint32_t count = 0;
+    // Made by the loader thread, one per entry reached, in file order; read by the main
+    // thread only after the job finished.
     std::vector<Resource*> resources;
     // Entries read completely, in file order; the first one not read ends the batch.
     std::atomic<uint32_t> read{0};
 };
 
-// Loader thread: each template of the batch reads its entry from the batch's stream.
+void OptimizedName(uint32_t i, char* name, size_t size) { std::snprintf(name, size, "#optimizedtemplate%03u", i); }
+
+// Loader thread: the entries in file order. Each entry's template is made from its type
+// word when the entry is reached (a type without a named row makes a plain template),
+// then reads its entry from the batch's stream. Entries have no size, so the first one
+// that cannot be made or read ends the batch.
 void LoadOptimizedBatch(void* argument, const uint8_t*, uint32_t) {
     auto* batch = static_cast<OptimizedBatch*>(argument);
-    for (Resource* r : batch->resources) {
+    for (uint32_t i = 0; i < batch->count; ++i) {
+        BoundedReader& in = batch->in;
+        if (in.Remaining() < kMinTemplateBytes) return;
+        uint32_t type = 0;
+        std::memcpy(&type, in.Position() + sizeof(SimpleGUID), sizeof type);
+        if (type >= TemplateTypeTable::kRows || !TemplateTypeTable::Get()[type].name) type = 0;
+        char name[32];
+        OptimizedName(i, name, sizeof name);
+        Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, name, type, true, 0);
         EntityTemplate* t = TemplateFromResource(r);
-        const size_t before = batch->in.Offset();
-        t->optimizedSource = &batch->in;
+        if (!t) {
+            if (r) r->Release();
+            return;
+        }
+        batch->resources.push_back(r);
+        const size_t before = in.Offset();
+        t->optimizedSource = &in;
         gResourceManager.LoadResource(r);
         t->optimizedSource = nullptr;
         // A load skipped (a type mask without templates) or broken leaves the stream
         // where the next entry cannot be found.
-        if (batch->in.Failed() || batch->in.Offset() == before) return;
+        if (in.Failed() || in.Offset() == before) return;
         batch->read.fetch_add(1, std::memory_order_release);
     }
 }
@@ -319,39 +340,34 @@ void LoadOptimizedTemplates(const char* sceneName, const char* directory) {
     // The names are those of an earlier file's templates: the unused ones give them back;
     // one still in use would be read over, so this file is not loaded then.
     gEntityTemplateRegistry.DropOptimizedStubs();
-    std::vector<EntityTemplateStub*> stubs;
     for (uint32_t i = 0; i < count; ++i) {
         char name[32];
-        std::snprintf(name, sizeof name, "#optimizedtemplate%03u", i);
-        Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, name, 0, true, 0);
+        OptimizedName(i, name, sizeof name);
+        Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, name, 0, false, 0);
         EntityTemplate* t = TemplateFromResource(r);
-        if (t && t->stub) {
+        const bool inUse = t && t->stub;
+        if (r) r->Release();
+        if (inUse) {
             gLog.Error(LogCategory::Engine, "LoadOptimizedTemplates - %s is still in use, %s not loaded", name,
                        sceneName);
-            r->Release();
-            for (EntityTemplateStub* s : stubs) {
-                s->ReleaseTemplate();
-                delete s;
-            }
             return;
         }
-        if (!t) {
-            if (r) r->Release();
-            continue;
-        }
-        EntityTemplateStub* stub = new EntityTemplateStub();
-        stub->flags |= STUB_FLAG_OPTIMIZED;
-        stub->SetFileName(name);
-        stub->SetTemplate(t);
-        stubs.push_back(stub);
-        batch.resources.push_back(r);
     }
-    if (!batch.resources.empty()) {
-        // One job reads the entries in file order; the flush is the wait for the last.
+    if (count) {
+        // One job makes and reads the entries in file order; the flush is the wait for it.
+        batch.count = count;
         const uint8_t noPayload = 0;
         BaseThread::PostCallOrRunInline(&gResourceManager, &LoadOptimizedBatch, &batch, &noPayload, 0);
         gVornexRenderer.FlushCommands(false);
         gResourceManager.Flush();
+    }
+    std::vector<EntityTemplateStub*> stubs;
+    for (Resource* r : batch.resources) {
+        EntityTemplateStub* stub = new EntityTemplateStub();
+        stub->flags |= STUB_FLAG_OPTIMIZED;
+        stub->SetFileName(r->GetName());
+        stub->SetTemplate(TemplateFromResource(r));
+        stubs.push_back(stub);
     }
     const uint32_t read = batch.read.load(std::memory_order_acquire);
     {

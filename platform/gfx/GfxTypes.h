@@ -46,6 +46,7 @@ struct VertexBufferDesc {
     uint32_t size;
     uint32_t fvf;
 };
+static_assert(sizeof(VertexBufferDesc) == 24, "vertex buffer description is 24 bytes in stored data");
 
 struct IndexBufferDesc {
     Format format;
@@ -54,6 +55,7 @@ struct IndexBufferDesc {
     Pool pool;
     uint32_t size;
 };
+static_assert(sizeof(IndexBufferDesc) == 20, "index buffer description is 20 bytes in stored data");
 
 // One element of a vertex declaration; 8 bytes as stored in mesh data.
 struct VertexElement {

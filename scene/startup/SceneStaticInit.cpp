@@ -2,7 +2,9 @@
 #include "scene/startup/SceneStaticInit.h"
 
 #include "core/Sync.h"
+#include "engine/services/EngineServices.h"
 #include "scene/envelopes/Envelope.h"
+#include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
 
 namespace {
@@ -21,14 +23,21 @@ const StaticInitRow kSceneRows[] = {
     {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeHDRColor", &StaticInitRegister<TEnvelope<HDRColor>>, 0, 0},
+    {8, K::ClassRegistration, "MeshTemplate", &StaticInitRegister<MeshTemplate>, 0, 0},
+    {8, K::ClassRegistration, "MeshTemplateAnimationDefinition", &StaticInitRegister<MeshTemplateAnimationDefinition>,
+     0, 0},
+    {8, K::TemplateTypeRow, "MeshTemplate", nullptr, ENTITY_MESH, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
 
 }  // namespace
 
-void InstallSceneHooks() {}
+void InstallSceneHooks() { gEngineServices.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset; }
 
-void ClearSceneHooks() {}
+void ClearSceneHooks() {
+    gEngineServices.setMeshShaderPreset = nullptr;
+    MeshTemplate::SetFallbackShaderPreset(nullptr);
+}
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};

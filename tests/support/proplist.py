@@ -21,6 +21,7 @@ Commands:
 The JSON forms are described with the template writers below.
 """
 import json
+import os
 import struct
 import sys
 
@@ -192,11 +193,54 @@ def template_properties(props):
             u8(p["quality"]) + boolean(p["combat"]) + boolean(p["tactical"]) + u8(p["tactical_extended"]))
 
 
+MESH_DEFAULTS = {"imported_from": "", "optimizable": True, "player_collision": 0, "dynamic_collision": False,
+                 "collision_box": [-1, -1, -1, 1, 1, 1, 1, 1], "collision_scale": [1, 1, 1, 1],
+                 "collision_offset": [0, 0, 0, 0], "rough_los": 0, "exact_los": 0, "los_mask": 0,
+                 "expands_walkable": False, "tree": "", "animations": [], "xsi_scale": 1.0,
+                 "fake_shadow": {}, "head_a": "", "head_b": ""}
+FAKE_SHADOW_DEFAULTS = {"enabled": False, "body_mapping": [0, 0, 0, 0], "body_scale_offset": [1, 1, 0, 0],
+                        "body_pivot_y": 2.0, "body_max_offset": 10.0, "head_a_mapping": [0, 0, 0, 0],
+                        "head_a_scale_offset": [1, 1, 0, 0], "head_a_max_offset": 10.0,
+                        "head_b_mapping": [0, 0, 0, 0], "head_b_scale_offset": [1, 1, 0, 0],
+                        "head_b_max_offset": 10.0}
+
+
+def mesh_properties(props):
+    """MeshTemplate's own properties, in registration order (the walk writes the
+    EntityTemplate's first). Animations: [{"name", "file", "time"}]."""
+    p = dict(MESH_DEFAULTS)
+    p.update(props)
+    fs = dict(FAKE_SHADOW_DEFAULTS)
+    fs.update(p["fake_shadow"])
+    out = cstr(p["imported_from"]) + boolean(p["optimizable"]) + u32(p["player_collision"])
+    out += boolean(p["dynamic_collision"]) + floats(p["collision_box"]) + floats(p["collision_scale"])
+    out += floats(p["collision_offset"]) + u32(p["rough_los"]) + u32(p["exact_los"]) + u32(p["los_mask"])
+    out += boolean(p["expands_walkable"]) + cstr(p["tree"])
+    out += array([name(a.get("name", "")) + name(a.get("file", "")) + f32(a.get("time", 1.0))
+                  for a in p["animations"]])
+    out += f32(p["xsi_scale"])
+    out += (boolean(fs["enabled"]) + floats(fs["body_mapping"]) + floats(fs["body_scale_offset"]) +
+            f32(fs["body_pivot_y"]) + f32(fs["body_max_offset"]) + floats(fs["head_a_mapping"]) +
+            floats(fs["head_a_scale_offset"]) + f32(fs["head_a_max_offset"]) + floats(fs["head_b_mapping"]) +
+            floats(fs["head_b_scale_offset"]) + f32(fs["head_b_max_offset"]))
+    return out + name(p["head_a"]) + name(p["head_b"])
+
+
+KIND_PROPERTIES = {"mesh": mesh_properties}
+
+
 def binary_template(desc):
-    """{"guid", "type", "props": {...}, "extra": hex of the kind's data}"""
+    """{"guid", "type", "props": {...}, "kind": "mesh", "kind_props": {...}, "mesh": mesh block
+    model (tests/support/mesh_block.py), "extra": hex of further kind data}"""
     props = template_properties(desc.get("props", {}))
-    return (guid(desc["guid"]) + u32(desc.get("type", 0)) + solid_blob(props) +
-            bytes.fromhex(desc.get("extra", "")))
+    if desc.get("kind") in KIND_PROPERTIES:
+        props += KIND_PROPERTIES[desc["kind"]](desc.get("kind_props", {}))
+    extra = bytes.fromhex(desc.get("extra", ""))
+    if "mesh" in desc:
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        import mesh_block
+        extra = mesh_block.write(desc["mesh"], 50, "<") + extra
+    return guid(desc["guid"]) + u32(desc.get("type", 0)) + solid_blob(props) + extra
 
 
 def optimized(desc):
