@@ -283,6 +283,41 @@ TEST(EnvelopeTest, CombineModes) {
     EXPECT_EQ(v, HDRColor(255, 255, 50, 255, 3.5f));
 }
 
+// Colour curves by the channel rules, worked by hand: the linear blend weighs channels
+// by trunc(u x 255 + 0.5) / 255 and intensities by u; the Bezier scales each key by its
+// weight rounded to 1/255 and adds with saturation.
+TEST(EnvelopeTest, ColorCurvesByHand) {
+    struct Case {
+        uint32_t interpolation;
+        float time;
+        HDRColor want;
+    };
+    const Case cases[] = {
+        {ENVELOPE_INTERPOLATION_LINEAR, 0.5f, HDRColor(128, 0, 96, 255, 2.0f)},      // key 0 to 1, w 128
+        {ENVELOPE_INTERPOLATION_LINEAR, 0.1f, HDRColor(26, 0, 19, 255, 1.2f)},       // w 26
+        // s 0.5: weights 32, 96, 96, 32; blue 192 x 96 / 255 + 32, alpha saturates
+        {ENVELOPE_INTERPOLATION_CUBIC_BEZIER, 0.5f, HDRColor(128, 96, 104, 255, 1.75f)},
+        {ENVELOPE_INTERPOLATION_NONE, 0.9f, HDRColor(0, 255, 0, 255, 1.0f)},  // key time 921: key 2
+    };
+    for (const Case& c : cases) {
+        ColorEnvelope e;
+        e.interpolation = c.interpolation;
+        for (uint32_t t : {0u, 256u, 768u, 1024u}) e.keyTimes.Add(t);
+        e.keys.Add(HDRColor(0, 0, 0, 255, 1.0f));
+        e.keys.Add(HDRColor(255, 0, 192, 255, 3.0f));
+        e.keys.Add(HDRColor(0, 255, 0, 255, 1.0f));
+        e.keys.Add(HDRColor(255, 0, 255, 255, 1.0f));
+        if (c.interpolation == ENVELOPE_INTERPOLATION_LINEAR) {
+            e.keyTimes[1] = 1024, e.keyTimes[2] = 2048, e.keyTimes[3] = 3072;
+        }
+        EnvelopeState st;
+        e.Advance(st, c.time);
+        HDRColor v;
+        e.Evaluate(st, v);
+        EXPECT_EQ(Words(v), Words(c.want)) << c.interpolation << " at " << c.time;
+    }
+}
+
 TEST(EnvelopeTest, Loops) {
     VectorEnvelope e = Curve({0, 1024, 2048, 4096}, {0, 1, 2, 4});
     AddLoop(e, 1024, 2048, "hold");
@@ -575,9 +610,8 @@ TEST(EnvelopeTest, CopiesCarryTheCombineMode) {
 // --- the scene parameters' sampler --------------------------------------------------------
 
 // Both samplers on random colour envelopes played with random steps: every value that the
-// envelope interpolates (between its first and last key time) has the same bytes. Left
-// out: the rest of a 1/1024 s that starts exactly on a key time, where the envelope runs on
-// past the key (weight above 1) and the wrapper's sampler holds the key.
+// envelope interpolates (between its first and last key time) has the same bytes, the
+// rest of a 1/1024 s that starts exactly on a key time included (both hold the key there).
 TEST(EnvelopeTest, AgreesWithTheSceneParametersSampler) {
     std::mt19937 r(3150);
     uint32_t compared = 0;

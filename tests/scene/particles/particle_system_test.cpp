@@ -120,6 +120,70 @@ TEST(ParticleSystemTest, PropertyKinds) {
     EXPECT_STREQ(names, "Min");
 }
 
+// Each property sits in the group (and node separator) the editor shows it under; the
+// binary list cannot tell, since groups and separators write nothing.
+TEST(ParticleSystemTest, GroupsAndSeparators) {
+    struct Place {
+        const char* property;
+        const char* group;
+        const char* separator;
+    };
+    const Place places[] = {
+        {"Node 0 color", "Color and size", "Node 0"}, {"Node 1 color", "Color and size", "Node 1"},
+        {"Node 2 color", "Color and size", "Node 2"}, {"Node 3 color", "Color and size", "Node 3"},
+        {"Node 0 size", "Color and size", "Node 0"},  {"Node 1 size", "Color and size", "Node 1"},
+        {"Node 2 size", "Color and size", "Node 2"},  {"Node 3 size", "Color and size", "Node 3"},
+        {"Node 1 time", "Color and size", "Node 1"},  {"Node 2 time", "Color and size", "Node 2"},
+        {"Anchor", "Shape parameters", ""},           {"Shape", "Shape parameters", ""},
+        {"Emitter size", "Basic parameters", ""},     {"Initial velocity", "Basic parameters", ""},
+        {"Initial velocity var", "Basic parameters", ""}, {"Global gravity", "Basic parameters", ""},
+        {"Local gravity", "Basic parameters", ""},    {"Blending mode", "Color and size", ""},
+        {"Alpha test mode", "Color and size", ""},    {"Sort mode", "Color and size", ""},
+        {"Alpha reference value", "Color and size", ""}, {"Face camera mode", "Shape parameters", ""},
+        {"Random rotation at start", "Rotation parameters", ""}, {"Z buffer write", "Color and size", ""},
+        {"Softness", "Color and size", ""},           {"Rotation speed", "Rotation parameters", ""},
+        {"Rotation speed var", "Rotation parameters", ""}, {"Secondary rotation speed", "Rotation parameters", ""},
+        {"Secondary rotation speed var", "Rotation parameters", ""}, {"Local space", "Basic parameters", ""},
+        {"Life time", "Basic parameters", ""},        {"Life time variable", "Basic parameters", ""},
+        {"Spawn rate", "Basic parameters", ""},       {"Velocity damping", "Basic parameters", ""},
+        {"Circle velocity yaw range", "Circle velocity", ""}, {"Circle velocity pitch range", "Circle velocity", ""},
+        {"Circle velocity const", "Circle velocity", ""}, {"Circle velocity var", "Circle velocity", ""},
+        {"Circle velocity enabled", "Circle velocity", ""}, {"High precision mode", "iPhone specific", ""},
+        {"Texture file name", "Texture parameters", ""}, {"Texture frames X", "Texture parameters", ""},
+        {"Texture frames Y", "Texture parameters", ""}, {"Animation mode", "Texture parameters", ""},
+        {"Desaturation factor", "Texture parameters", ""}, {"Mesh template", "Mesh parameters", ""},
+        {"Shader preset", "Mesh parameters", ""},
+    };
+    const RTTIClass* cls = ParticleSystem::RegisterClass();
+    std::vector<std::string> groups;
+    std::string group, separator;
+    uint32_t values = 0;
+    for (uint32_t i = 0; i < cls->PropertyCount(); ++i) {
+        const RTTIProperty* p = cls->PropertyAt(i);
+        if (p->TypeId() == 0) {
+            group = p->Name(), separator.clear();
+            groups.push_back(group);
+            continue;
+        }
+        if (p->TypeId() == 1) {
+            separator = p->Name();
+            continue;
+        }
+        ++values;
+        const Place* place = nullptr;
+        for (const Place& c : places)
+            if (std::strcmp(c.property, p->Name()) == 0) place = &c;
+        ASSERT_NE(place, nullptr) << p->Name();
+        EXPECT_EQ(group, place->group) << p->Name();
+        EXPECT_EQ(separator, place->separator) << p->Name();
+    }
+    EXPECT_EQ(values, sizeof places / sizeof places[0]);
+    const std::vector<std::string> order = {"Basic parameters",    "Circle velocity",    "Shape parameters",
+                                            "Rotation parameters", "Texture parameters", "Mesh parameters",
+                                            "Color and size",      "iPhone specific"};
+    EXPECT_EQ(groups, order);
+}
+
 TEST(ParticleSystemTest, ShaderOptions) {
     struct Case {
         const char* what;
