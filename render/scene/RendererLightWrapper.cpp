@@ -1,5 +1,7 @@
 #include "render/scene/RendererLightWrapper.h"
 
+#include <algorithm>
+
 #include "render/VornexRenderer_Local.h"
 #include "render/scene/SceneCommand.h"
 
@@ -32,9 +34,10 @@ void RendererLightWrapper::PostLightType2(const Vector& color, float intensity, 
 }
 
 void RendererLightWrapper::PostLightType3(const Vector& firstColor, const Vector& secondColor,
-                                          const Vector& sideColor, float intensity, float wrapAround, uint8_t kind,
-                                          DeviceObjectHandle* texture, const Vector& maskRotation,
+                                          const Vector& sideColor, float intensity, uint32_t twoSidedMode,
+                                          float wrapAround, DeviceObjectHandle* texture, const Vector& maskRotation,
                                           const Vector& maskScale, uint32_t exclusionBits) {
+    const uint8_t kind = uint8_t(std::min<uint32_t>(twoSidedMode, 0xFF));
     Post(4, firstColor, secondColor, sideColor, intensity, wrapAround, kind, texture, maskRotation, maskScale,
          exclusionBits);
 }

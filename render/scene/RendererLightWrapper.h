@@ -11,9 +11,9 @@
 //                           the texture
 //   op 3 PostLightType2     colour, intensity, inner, outer, length,       SetupTubeLight
 //                           texture, mask rotation, mask scale
-//   op 4 PostLightType3     three colours, intensity, value, kind byte,    SetupDirectionalAmbientLight
-//                           texture, mask rotation, mask scale,
-//                           exclusion bits
+//   op 4 PostLightType3     three colours, intensity, wrap around,         SetupDirectionalAmbientLight
+//                           kind byte, texture, mask rotation,
+//                           mask scale, exclusion bits
 //
 // Ops above 4 are ignored. Texture handles travel at native size; a
 // posted texture handle must stay alive until the record has run (the light then holds
@@ -41,11 +41,12 @@ public:
     void PostLightType2(const Vector& color, float intensity, float inner, float outer, float length,
                         DeviceObjectHandle* texture, const Vector& maskRotation, const Vector& maskScale);
     // The light entity passes "Color", "Secondary color" and "Side color" (linear),
-    // "Specualar multiplier", "Wrap around factor", "Two sided mode", the mask and its
-    // block-rendering mask; the light travels along its transform's z axis.
+    // "Specualar multiplier", "Two sided mode", "Wrap around factor", the mask and its
+    // block-rendering mask; the light travels along its transform's z axis. The record
+    // carries the wrap-around factor before the mode's byte.
     void PostLightType3(const Vector& firstColor, const Vector& secondColor, const Vector& sideColor, float intensity,
-                        float wrapAround, uint8_t kind, DeviceObjectHandle* texture, const Vector& maskRotation,
-                        const Vector& maskScale, uint32_t exclusionBits);
+                        uint32_t twoSidedMode, float wrapAround, DeviceObjectHandle* texture,
+                        const Vector& maskRotation, const Vector& maskScale, uint32_t exclusionBits);
 
     // Render thread.
     RendererLight& Light() { return light; }
