@@ -1,9 +1,19 @@
 // Start-up table of the scene library.
 #include "scene/startup/SceneStaticInit.h"
 
+#include "engine/services/EngineServices.h"
+#include "scene/sequences/LuaSequenceAction.h"
+#include "scene/sequences/SequenceActions.h"
+#include "scene/sequences/SequenceSystem.h"
+
 namespace {
 
 void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
+
+// The twelve built-in entries, after every action class is registered.
+void RegisterBuiltInActionsRow() {
+    if (gSequenceActionFactory) RegisterBuiltInSequenceActions(*gSequenceActionFactory);
+}
 
 void InstallSceneHooksRow() {
     InstallSceneHooks();
@@ -13,12 +23,53 @@ void InstallSceneHooksRow() {
 using K = StaticInitKind;
 const StaticInitRow kSceneRows[] = {
     {4, K::Constants, "gEngineServices (scene)", &InstallSceneHooksRow, 0, 0},
+    {5, K::GlobalObject, "SequenceSystem", &StaticInitCreateGlobal<SequenceSystem, gSequenceSystem>, 0, 0},
+    {5, K::ClassRegistration, "SequenceSystem", &StaticInitRegister<SequenceSystem>, 0, 0},
+    {5, K::ClassRegistration, "Sequence", &StaticInitRegister<Sequence>, 0, 0},
+    {5, K::ClassRegistration, "SequenceTrack", &StaticInitRegister<SequenceTrack>, 0, 0},
+    {5, K::ClassRegistration, "SequenceAction (and the built-in actions)", &RegisterSequenceActionClasses, 0, 0},
+    {5, K::GlobalObject, "SequenceActionFactory",
+     &StaticInitCreateGlobal<SequenceActionFactory, gSequenceActionFactory>, 0, 0},
+    {5, K::Constants, "SequenceActionFactory entries", &RegisterBuiltInActionsRow, 0, 0},
+    {5, K::GlobalObject, "SequenceSpawner", &StaticInitCreateGlobal<SequenceSpawner, gSequenceSpawner>, 0, 0},
 };
 
 }  // namespace
 
-void InstallSceneHooks() {}
+void InstallSceneHooks() {
+    EngineServices& s = gEngineServices;
+    s.sequenceSystem = [] { return gSequenceSystem; };
+    s.sequenceSpawner = [] { return gSequenceSpawner; };
+    s.sequenceActionFactory = [] { return gSequenceActionFactory; };
+    s.sequenceSystemInit = [](EntityManager* m, bool enable) {
+        if (gSequenceSystem) gSequenceSystem->Init(m, enable);
+    };
+    s.sequenceSystemTick = [] {
+        if (gSequenceSystem) gSequenceSystem->Tick();
+    };
+    s.sequenceSystemStopAllSequences = [](bool clearSemaphores, bool deferred, const char* next) {
+        if (gSequenceSystem) gSequenceSystem->StopAllSequences(clearSemaphores, deferred, next);
+    };
+    s.sequenceSystemClear = [] {
+        if (gSequenceSystem) gSequenceSystem->Clear();
+    };
+    s.sequenceActionFactoryClear = [] {
+        if (gSequenceActionFactory) gSequenceActionFactory->Clear();
+    };
+    s.sequenceSystemReadProperties = [](BoundedReader& in) { return ReadSequenceBlock(in); };
+}
 
-void ClearSceneHooks() {}
+void ClearSceneHooks() {
+    EngineServices& s = gEngineServices;
+    s.sequenceSystem = nullptr;
+    s.sequenceSpawner = nullptr;
+    s.sequenceActionFactory = nullptr;
+    s.sequenceSystemInit = nullptr;
+    s.sequenceSystemTick = nullptr;
+    s.sequenceSystemStopAllSequences = nullptr;
+    s.sequenceSystemClear = nullptr;
+    s.sequenceActionFactoryClear = nullptr;
+    s.sequenceSystemReadProperties = nullptr;
+}
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};
