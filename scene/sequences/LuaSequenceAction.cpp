@@ -182,7 +182,9 @@ int32_t SequenceActionFactory::RegisterLuaSequenceActionClass(const char* name, 
         e->redeclarationMark = false;
         return e->classIndex;
     }
-    if (NameRegistry::FindIndex(name) >= 0) {
+    // A name of the class-name registry, or of a described class (whose descriptor a
+    // later declaration pass would unregister by name), belongs to another class.
+    if (NameRegistry::FindIndex(name) >= 0 || RTTIClassRegistry::FindClass(name)) {
         gLog.Error(LogCategory::Script, "Sequence action class %s: the name is taken by another class", name);
         return -1;
     }

@@ -114,6 +114,14 @@ bool NumericValue(const RTTIProperty* p, const void* object, double& out) {
     return false;
 }
 
+template <class T>
+void DropNulls(Dynarray<T*>& a) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < a.Count(); ++i)
+        if (a[i]) a[kept++] = a[i];
+    a.Resize(kept);
+}
+
 void IndexWarning(const char* function) {
     gLog.Warning(LogCategory::Script, "SequenceSystem::%s: index out of range", function);
 }
@@ -415,11 +423,13 @@ void SequenceSystem::OnPreDeserialize(uint32_t) {
 }
 
 void SequenceSystem::OnLoaded(uint32_t) {
-    // Null entries (stored absent) are dropped: the lookup needs every slot named.
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < sequences.Count(); ++i)
-        if (sequences[i]) sequences[kept++] = sequences[i];
-    sequences.Resize(kept);
+    // Entries stored absent (null sequences, tracks or actions) are dropped: the lookup
+    // and the tick expect every slot filled.
+    DropNulls(sequences);
+    for (Sequence* s : sequences) {
+        DropNulls(s->tracks);
+        for (SequenceTrack* t : s->tracks) DropNulls(t->actions);
+    }
     auto less = [](const Sequence* a, const Sequence* b) { return RTTIStricmp(a->GetName(), b->GetName()) < 0; };
     if (!std::is_sorted(sequences.begin(), sequences.end(), less)) {
         gLog.Warning(LogCategory::Script, "Sequences not in name order; sorted");

@@ -393,3 +393,19 @@ TEST_F(SequenceTest, CorruptBlockFailsCleanly) {
     EXPECT_FALSE(ReadSequenceBlock(in));
     Frame();
 }
+
+TEST_F(SequenceTest, AbsentTracksAndActionsInABlockAreDropped) {
+    Sequence* s = AddSequence("Holes", {{Act<SequenceActionRaiseGlobalSemaphore>()}});
+    static_cast<SequenceActionRaiseGlobalSemaphore*>(s->tracks[0]->actions[0])->semaphore = "ran";
+    s->tracks[0]->actions.Add(nullptr);
+    s->tracks.Add(nullptr);
+    const std::vector<uint8_t> block = Serialize(*gSequenceSystem);
+    BoundedReader in(block.data(), block.size());
+    ASSERT_TRUE(ReadSequenceBlock(in));
+    Sequence* read = gSequenceSystem->FindSequence("Holes");
+    ASSERT_EQ(read->tracks.Count(), 1u);
+    EXPECT_EQ(read->tracks[0]->actions.Count(), 1u);
+    ASSERT_NE(gSequenceSystem->StartSequence("Holes", false, true), nullptr);
+    Frame();
+    EXPECT_EQ(gSequenceSystem->GlobalSemaphores().Count(), 1u);
+}
