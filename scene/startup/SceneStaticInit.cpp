@@ -2,6 +2,7 @@
 #include "scene/startup/SceneStaticInit.h"
 
 #include "engine/services/EngineServices.h"
+#include "scene/entities/TriggerEntity.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
 #include "scene/sequences/SequenceSystem.h"
@@ -32,6 +33,9 @@ const StaticInitRow kSceneRows[] = {
      &StaticInitCreateGlobal<SequenceActionFactory, gSequenceActionFactory>, 0, 0},
     {5, K::Constants, "SequenceActionFactory entries", &RegisterBuiltInActionsRow, 0, 0},
     {5, K::GlobalObject, "SequenceSpawner", &StaticInitCreateGlobal<SequenceSpawner, gSequenceSpawner>, 0, 0},
+    {5, K::ClassRegistration, "TriggerEntity", &StaticInitRegister<TriggerEntity>, 0, 0},
+    {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 4096},
 };
 
 }  // namespace
@@ -57,6 +61,7 @@ void InstallSceneHooks() {
         if (gSequenceActionFactory) gSequenceActionFactory->Clear();
     };
     s.sequenceSystemReadProperties = [](BoundedReader& in) { return ReadSequenceBlock(in); };
+    InstallTriggerHooks();
 }
 
 void ClearSceneHooks() {
@@ -70,6 +75,7 @@ void ClearSceneHooks() {
     s.sequenceSystemClear = nullptr;
     s.sequenceActionFactoryClear = nullptr;
     s.sequenceSystemReadProperties = nullptr;
+    ClearTriggerHooks();
 }
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};
