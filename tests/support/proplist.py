@@ -16,6 +16,7 @@ Commands:
   proplist.py binarytemplate <out> <json>   one binary template
   proplist.py opt <out> <json>              an optimized template file
   proplist.py scene <out> <json>            a binary scene
+  proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
 import json
@@ -359,14 +360,88 @@ def scene_grid(g):
             floats(g.get("origin", [0, 0, 0, 1])) + f32(g.get("cell", 1.0)) + cells)
 
 
+# --- sequences ------------------------------------------------------------------------
+#
+# A sequence block is the SequenceSystem's property list: "Sequences", an array of
+# embedded object pointers (u32 count, per element byte 1 and the Sequence's list). Tracks
+# and actions are polymorphic pointer arrays: u32 count, per element byte 1, the class
+# name and a 0 byte, then the object's list. An object's list walks the classes of its
+# chain sorted by class name (case-insensitive), each class's properties in order.
+
+# Own properties of each action class: (name, writer, default).
+ACTION_CLASSES = {
+    "SequenceAction": (None, [("time", f32, 0.0), ("minimal_start", f32, 0.0), ("helper_time", f32, 0.0),
+                              ("comment", name, ""), ("editor_flags", u32, 0)]),
+    "SequenceActionSemaphore": ("SequenceAction", [("semaphore", name, "")]),
+    "SequenceActionRaiseSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionClearSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionRaiseGlobalSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionClearGlobalSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionWaitForSemaphore": ("SequenceActionSemaphore", [("skippable", boolean, False)]),
+    "SequenceActionWaitForGlobalSemaphore": ("SequenceActionSemaphore", [("skippable", boolean, False)]),
+    "SequenceActionIncreaseGlobalCountingSemaphore": ("SequenceActionSemaphore", [("value", i32, 1)]),
+    "SequenceActionWaitForGlobalCountingSemaphoreToReach": ("SequenceActionSemaphore",
+                                                            [("value", i32, 1), ("skippable", boolean, False)]),
+    "SequenceActionStartSequence": ("SequenceAction", [("sequence", name, ""), ("gameplay_time", boolean, False)]),
+    "SequenceActionStopSequence": ("SequenceAction", [("sequence", name, "")]),
+    "SequenceActionConditionalSequence": ("SequenceAction", [("if_yes", name, ""), ("if_no", name, ""),
+                                                             ("gameplay_time", boolean, False)]),
+    "SequenceActionCheckGlobalSemaphore": ("SequenceActionConditionalSequence", [("semaphore", name, "")]),
+}
+SCRIPT_PARAM_WRITERS = {"bool": boolean, "int": i32, "float": f32, "string": cstr}
+
+
+def action(a):
+    """{"class": built-in class name, fields by the names above}; a script class:
+    {"class", "script": true, "params": [[name, type, value]] in declaration order}.
+    "time" defaults to 0 for built-ins and 1 for script classes."""
+    cls = a["class"]
+    chain = {}
+    if a.get("script"):
+        chain[cls] = b"".join(SCRIPT_PARAM_WRITERS[t](v) for _, t, v in a.get("params", []))
+        base = "SequenceAction"
+    else:
+        base = cls
+    while base:
+        parent, fields = ACTION_CLASSES[base]
+        defaults = {"time": 1.0 if a.get("script") else 0.0}
+        chain[base] = b"".join(w(a.get(k, defaults.get(k, d))) for k, w, d in fields)
+        base = parent
+    return cstr(cls) + b"".join(chain[c] for c in sorted(chain, key=str.lower))
+
+
+def track(t):
+    """{"name", "group", "in_group", "group_label", "actions": [action]}"""
+    actions = t.get("actions", [])
+    return (name(t.get("name", "")) + name(t.get("group", "")) + boolean(t.get("in_group", False)) +
+            boolean(t.get("group_label", False)) + u32(len(actions)) + b"".join(b"\x01" + action(a) for a in actions))
+
+
+def sequence(q):
+    """{"name", "tracks": [track], "skippable", "editor_path", "disabled", "after_skip", "repeating"}"""
+    tracks = q.get("tracks", [])
+    return (name(q.get("name", "")) + u32(len(tracks)) + b"".join(b"\x01" + cstr("SequenceTrack") + track(t) for t in tracks) +
+            boolean(q.get("skippable", False)) + name(q.get("editor_path", "")) + boolean(q.get("disabled", False)) +
+            name(q.get("after_skip", "")) + boolean(q.get("repeating", False)))
+
+
+def sequence_block(desc):
+    """{"sequences": [sequence]} (written in the order given)"""
+    sequences = desc.get("sequences", [])
+    return u32(len(sequences)) + b"".join(b"\x01" + sequence(q) for q in sequences)
+
+
 def binary_scene(desc):
     """{"root": {...}, "entities": [...], "sets": [...], "layers": [...], "grid": {...} or
-    absent, "sequence": hex of the sequence property list or absent}"""
+    absent, "sequence": hex of the sequence property list, or a sequence block description,
+    or absent}"""
     entities = desc.get("entities", [])
     sets = desc.get("sets", [])
     layers = desc.get("layers", [{"name": "Default", "guid": "11" * 16, "id": 1}])
     grid = desc.get("grid")
     sequence = desc.get("sequence")
+    if isinstance(sequence, dict):
+        sequence = sequence_block(sequence).hex()
     worlds = world_matrices(entities)
     return (u32(0) + scene_root(desc.get("root", {})) + u32(len(entities)) +
             b"".join(scene_entity(e, worlds[id(e)]) for e in entities) + u32(len(sets)) + b"".join(entity_set(st) for st in sets) +
@@ -375,7 +450,7 @@ def binary_scene(desc):
 
 
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
-                    "scene": binary_scene}
+                    "scene": binary_scene, "sequence": sequence_block}
 
 
 def main(argv):
