@@ -192,8 +192,9 @@ def template_properties(props):
 
 
 def binary_template(desc):
-    """{"guid", "type", "props": {...}, "extra": hex of the kind's data}"""
-    props = template_properties(desc.get("props", {}))
+    """{"guid", "type", "props": {...}, "class_props": hex of the properties of the classes
+    that sort after "EntityTemplate" in the chain, "extra": hex of the kind's data}"""
+    props = template_properties(desc.get("props", {})) + bytes.fromhex(desc.get("class_props", ""))
     return (guid(desc["guid"]) + u32(desc.get("type", 0)) + solid_blob(props) +
             bytes.fromhex(desc.get("extra", "")))
 
@@ -327,9 +328,11 @@ def entity_properties(e, world=None):
 
 
 def scene_entity(e, world=None):
-    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer"};
+    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer",
+    "class_props": hex of the properties of the classes that sort after "Entity"};
     "raw" (hex) replaces the property list, "size" the stated size."""
-    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
+    props = (bytes.fromhex(e["raw"]) if "raw" in e else
+             entity_properties(e, world) + bytes.fromhex(e.get("class_props", "")))
     return guid(e["template"]) + u32(e.get("size", len(props))) + props
 
 
@@ -429,6 +432,18 @@ def sequence_block(desc):
     """{"sequences": [sequence]} (written in the order given)"""
     sequences = desc.get("sequences", [])
     return u32(len(sequences)) + b"".join(b"\x01" + sequence(q) for q in sequences)
+
+
+def trigger_template_props(shape=0, mode=0):
+    """TriggerTemplate's own properties: "Trigger shape", "Trigger mode" (0 "Box", 1
+    "Sphere"; 0 "Position inside", 1 "Whole entity inside", 2 "Just touch", 3 "Position
+    with radius"), as hex for "class_props"."""
+    return (u32(shape) + u32(mode)).hex()
+
+
+def trigger_entity_props(active=True):
+    """TriggerEntity's own property "Active", as hex for "class_props"."""
+    return boolean(active).hex()
 
 
 def binary_scene(desc):
