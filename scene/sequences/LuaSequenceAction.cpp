@@ -19,7 +19,7 @@ constexpr uint32_t kTypeIds[4] = {19, 9, 8, 12};
 
 const char* TypeName(Kind k) { return kTypeNames[static_cast<uint32_t>(k)]; }
 
-bool SameText(const char* a, const char* b) { return std::strcmp(a ? a : "", b ? b : "") == 0; }
+bool TextEquals(const char* a, const char* b) { return std::strcmp(a ? a : "", b ? b : "") == 0; }
 
 LuaSequenceAction* AsLuaAction(void* object) {
     return static_cast<LuaSequenceAction*>(static_cast<RTTIPolyBaseClass*>(object));
@@ -62,7 +62,7 @@ RTTIProperty* MakeParamProperty(const char* name, uint32_t typeIndex) {
 
 int32_t TypeIndex(const char* typeName) {
     for (int32_t i = 0; i < 4; ++i)
-        if (SameText(typeName, kTypeNames[i])) return i;
+        if (TextEquals(typeName, kTypeNames[i])) return i;
     return -1;
 }
 
@@ -137,7 +137,7 @@ void LuaSequenceAction::AddParam(const NameString& name, Kind kind) {
 
 LuaSequenceActionParam* LuaSequenceAction::Find(const char* name, Kind kind) const {
     for (LuaSequenceActionParam* p : params)
-        if (p->kind == kind && SameText(p->name.CStr(), name)) return p;
+        if (p->kind == kind && TextEquals(p->name.CStr(), name)) return p;
     return nullptr;
 }
 
@@ -237,7 +237,7 @@ LuaSequenceAction* SequenceActionFactory::CreateLuaAction(SequenceActionClassEnt
     for (const SequenceActionClassEntry* e = entry; e;) {
         for (uint32_t t = 0; t < 4; ++t)
             for (const NameString& n : e->paramNames[t]) a->AddParam(n, static_cast<Kind>(t));
-        if (SameText(e->baseClassName.CStr(), "SequenceAction") || e->baseClassName.IsEmpty()) break;
+        if (TextEquals(e->baseClassName.CStr(), "SequenceAction") || e->baseClassName.IsEmpty()) break;
         const SequenceActionClassEntry* base = FindEntry(e->baseClassName.CStr());
         e = (base && base != e) ? base : nullptr;
     }
@@ -264,7 +264,7 @@ void SequenceActionFactory::EndLuaActionsSync() {
         LuaSequenceAction* model = e->liveInstances[0];
         // The class chain below "SequenceAction".
         Dynarray<const RTTIClass*> chain;
-        for (const RTTIClass* c = e->descriptor; c && !SameText(c->Name(), "SequenceAction"); c = c->Base())
+        for (const RTTIClass* c = e->descriptor; c && !TextEquals(c->Name(), "SequenceAction"); c = c->Base())
             chain.Add(c);
         DynarraySafe<NameString> removed;
         for (const LuaSequenceActionParam* p : model->Params()) {
@@ -279,7 +279,7 @@ void SequenceActionFactory::EndLuaActionsSync() {
                 const RTTIProperty* prop = c->PropertyAt(i);
                 bool carried = false;
                 for (const LuaSequenceActionParam* p : model->Params())
-                    carried = carried || SameText(p->name.CStr(), prop->Name());
+                    carried = carried || TextEquals(p->name.CStr(), prop->Name());
                 if (carried) continue;
                 int32_t kind = -1;
                 for (int32_t t = 0; t < 4; ++t)
@@ -371,7 +371,7 @@ void SequenceSpawner::EndSequenceSpawn() {
             Dynarray<SequenceAction*>& actions = tracks[current]->actions;
             SequenceAction* a = actions[k];
             const char* cls = a->GetClassName();
-            if (SameText(cls, "LuaSequenceActionWait") || SameText(cls, "SequenceActionWait")) {
+            if (TextEquals(cls, "LuaSequenceActionWait") || TextEquals(cls, "SequenceActionWait")) {
                 runningTime += a->time;
                 actions.Remove(k);
                 delete a;
