@@ -340,7 +340,9 @@ void SequenceSystem::StopAllSequences(bool clearSemaphores, bool deferred, const
         running[i] = nullptr;
         if (s) s->Stop();
     }
-    running.Clear();
+    // Inside a tick the nulled entries stay until the pass compacts them, so a sequence
+    // started after this stop is appended behind the walk and still ticked in the pass.
+    if (!ticking) running.Clear();
     for (; gameplayPauseCount > 0; --gameplayPauseCount) {
         if (!gGame) continue;
         gGame->GetGameplayTimer().Pause(false);
@@ -371,17 +373,19 @@ void SequenceSystem::Tick() {
         }
         return;
     }
+    ticking = true;
     for (uint32_t i = 0; i < running.Count(); ++i) {
         Sequence* s = running[i];
         if (!s) continue;
         if (!s->Tick()) {
-            // The tick may have stopped everything and emptied the list.
+            // The tick may have stopped everything already.
             if (i < running.Count() && running[i] == s) {
                 running[i] = nullptr;
                 s->Stop();
             }
         }
     }
+    ticking = false;
     uint32_t kept = 0;
     for (uint32_t i = 0; i < running.Count(); ++i)
         if (running[i]) running[kept++] = running[i];

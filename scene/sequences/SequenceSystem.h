@@ -218,6 +218,7 @@ private:
     DynarraySafe<CountingSemaphore> countingSemaphores;
     bool enabled = false;
     bool clearOnInit = true;
+    bool ticking = false;  // inside Tick's walk of the running list
     bool deferredStopPending = false;
     bool deferredClearSemaphores = false;
     NameString deferredNext;

@@ -219,3 +219,35 @@ TEST(SequenceActionDefaultsTest, PropertiesAndDefaults) {
     SequenceActionIncreaseGlobalCountingSemaphore inc;
     EXPECT_EQ(inc.value, 1);
 }
+
+// A delegate that stops every sequence from its start hook, reached from a start action in
+// the middle of the pass.
+struct StoppingDelegate : RecordingDelegate {
+    void* OverrideStartSequence(const char* name, bool gameplayTime) override {
+        RecordingDelegate::OverrideStartSequence(name, gameplayTime);
+        gSequenceSystem->StopAllSequences(true, false, "");
+        return nullptr;
+    }
+};
+
+TEST_F(SequenceTest, StopAllFromTheDelegateDuringThePass) {
+    StoppingDelegate stopping;
+    GameEntityListsTestAccess::SetDelegate(*gGame, &stopping);
+    auto* start = Act<SequenceActionStartSequence>();
+    start->sequenceName = "Target";
+    AddSequence("A", {{Rec("a", 5.0f)}});
+    AddSequence("B", {{start, Rec("b2", 5.0f)}, {Rec("b3", 5.0f)}});
+    AddSequence("C", {{Rec("c", 5.0f)}});
+    AddSequence("Target", {{Rec("t", 5.0f)}});
+    for (const char* n : {"A", "B", "C"}) gSequenceSystem->StartSequence(n, false, true);
+    Frame();
+    // Everything stopped; the target started after the stop and is the only one running,
+    // ticked in the same pass.
+    EXPECT_EQ(stopping.asked, (std::vector<std::string>{"Target/game"}));
+    EXPECT_FALSE(Running("A") || Running("B") || Running("C"));
+    EXPECT_TRUE(Running("Target"));
+    EXPECT_EQ(gEvents, (Events{"a:Start", "a:Stop", "t:Start"}));
+    Frame();
+    EXPECT_TRUE(Running("Target"));
+    GameEntityListsTestAccess::SetDelegate(*gGame, &delegate);
+}
