@@ -7,6 +7,7 @@
 #include "scene/sequences/SequenceSystem.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -166,6 +167,9 @@ void SequenceAction::SaveProgress(Dynarray<uint8_t>& out, const GameTimer& timer
 void SequenceAction::LoadProgress(BoundedReader& in, const GameTimer& timer) {
     float seconds = 0.0f;
     if (!in.Read(&seconds, 4)) seconds = 0.0f;
+    // A stored value beyond a century (or not a number) would not convert to ticks.
+    constexpr float kLimit = 100.0f * 365.0f * 86400.0f;
+    if (!(seconds >= -kLimit && seconds <= kLimit)) seconds = 0.0f;
     startTime = timer.Time() - static_cast<int64_t>(seconds * static_cast<float>(os::kCounterFrequency));
 }
 
@@ -464,7 +468,9 @@ bool SequenceSystem::SetHolds(const DynarraySafe<NameString>& set, const NameStr
 void SequenceSystem::IncreaseCounter(const NameString& name, int32_t value) {
     for (CountingSemaphore& c : countingSemaphores)
         if (c.name == name) {
-            c.count += value;
+            // Saturates instead of overflowing (a block's "Value" is any 32-bit number).
+            const int64_t sum = int64_t(c.count) + value;
+            c.count = int32_t(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
             return;
         }
     CountingSemaphore added;

@@ -2,6 +2,7 @@
 // The built-in actions (semaphores, counters, start, stop, conditional start) and the
 // factory's built-in entries.
 #include <algorithm>
+#include <climits>
 
 #include "SequenceTestSupport.h"
 
@@ -94,6 +95,15 @@ TEST_F(SequenceTest, CountingSemaphores) {
         EXPECT_EQ(Running("S"), r.waiting);
         EXPECT_EQ(gSequenceSystem->GetCounter(NameString("c")), r.increase * r.increases);
     }
+}
+
+TEST_F(SequenceTest, CountersSaturate) {
+    gSequenceSystem->IncreaseCounter(NameString("big"), INT32_MAX);
+    gSequenceSystem->IncreaseCounter(NameString("big"), 5);
+    EXPECT_EQ(gSequenceSystem->GetCounter(NameString("big")), INT32_MAX);
+    gSequenceSystem->IncreaseCounter(NameString("small"), INT32_MIN);
+    gSequenceSystem->IncreaseCounter(NameString("small"), -1);
+    EXPECT_EQ(gSequenceSystem->GetCounter(NameString("small")), INT32_MIN);
 }
 
 TEST_F(SequenceTest, NonSkippableWaitBlocksTheSkip) {

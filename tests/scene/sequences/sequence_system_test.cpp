@@ -2,6 +2,7 @@
 // The sequence tick: tracks, action statuses, skipping, deferred stops, pauses, starts and
 // stops from inside the pass, the messages, progress records and the scene block.
 #include <cstring>
+#include <limits>
 
 #include "SequenceTestSupport.h"
 #include "core/BoundedReader.h"
@@ -270,6 +271,14 @@ TEST_F(SequenceTest, ProgressRoundTripAndShortRead) {
     BoundedReader shortInput(bytes.begin(), 3);
     b.LoadProgress(shortInput, timer);
     EXPECT_EQ(b.startTime, 90'000'000);
+    // A record that does not convert to ticks counts as 0.
+    for (float bad : {1e30f, -1e30f, std::numeric_limits<float>::quiet_NaN()}) {
+        uint8_t raw[4];
+        std::memcpy(raw, &bad, 4);
+        BoundedReader badInput(raw, 4);
+        b.LoadProgress(badInput, timer);
+        EXPECT_EQ(b.startTime, 90'000'000) << bad;
+    }
 }
 
 TEST_F(SequenceTest, InspectionNumbersParametersDerivedClassFirst) {
