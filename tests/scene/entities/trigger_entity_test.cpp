@@ -303,3 +303,19 @@ TEST_F(TriggerTest, NothingIsQueuedWhileChecksAreOff) {
     Pass();
     EXPECT_EQ(Take(), (Events{"enter T A"}));
 }
+
+TEST_F(TriggerTest, EnterCallbackThatMovesItsTriggerAway) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    RecorderOf(t)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "enter") t->SetGlobalPosition3(50, 0, 50);
+    };
+    Pass();  // the move queues A again: it leaves in the same pass
+    EXPECT_EQ(Take(), (Events{"enter T A", "exit T A"}));
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(static_cast<TriggerTracker*>(a->GetTriggerActivator())->insideTriggers.Count(), 0u);
+    RecorderOf(t)->then = nullptr;
+    t->SetGlobalPosition3(0, 0, 0.5f);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
