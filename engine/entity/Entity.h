@@ -100,6 +100,17 @@ struct TriggerActivator {
     void* triggers = nullptr;
 };
 
+// A native object that receives an entity's volume events (triggers call it instead of
+// their script methods "OnEnter", "OnExit", "OnCleared"). Not owned by the entity; the
+// game layer sets it on its own kinds and keeps it alive as long as the entity.
+class EntityEventHandler {
+public:
+    virtual ~EntityEventHandler() = default;
+    virtual void OnEnter(Entity* entity) = 0;
+    virtual void OnExit(Entity* entity) = 0;
+    virtual void OnCleared() = 0;
+};
+
 // A native object that receives picks of an entity (flag 0x80000000).
 class EntityPickHandler {
 public:
@@ -456,6 +467,9 @@ public:
     }
     TriggerActivator* GetTriggerActivator() const { return triggerActivator; }
 
+    EntityEventHandler* GetEventHandler() const { return eventHandler; }
+    void SetEventHandler(EntityEventHandler* handler) { eventHandler = handler; }
+
     void SetPickHandler(EntityPickHandler* handler);
     EntityPickHandler* GetPickHandler() const { return pickHandler; }
     void SetGameplayDelegate(EntityGameplayDelegate* d) { gameplayDelegate = d; }
@@ -535,6 +549,7 @@ private:
     EntityBoneMount* mount = nullptr;
     uint32_t flags2 = 0;
     EntityPickHandler* pickHandler = nullptr;
+    EntityEventHandler* eventHandler = nullptr;
     uint32_t submittedFrame = 0;
     bool inNameIndex = false;
     bool inGUIDIndex = false;

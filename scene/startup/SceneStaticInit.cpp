@@ -3,13 +3,22 @@
 
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
+#include "scene/entities/TriggerEntity.h"
 #include "scene/envelopes/Envelope.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
+#include "scene/sequences/LuaSequenceAction.h"
+#include "scene/sequences/SequenceActions.h"
+#include "scene/sequences/SequenceSystem.h"
 
 namespace {
 
 void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
+
+// The twelve built-in entries, after every action class is registered.
+void RegisterBuiltInActionsRow() {
+    if (gSequenceActionFactory) RegisterBuiltInSequenceActions(*gSequenceActionFactory);
+}
 
 void InstallSceneHooksRow() {
     InstallSceneHooks();
@@ -23,21 +32,67 @@ const StaticInitRow kSceneRows[] = {
     {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeHDRColor", &StaticInitRegister<TEnvelope<HDRColor>>, 0, 0},
+    {5, K::GlobalObject, "SequenceSystem", &StaticInitCreateGlobal<SequenceSystem, gSequenceSystem>, 0, 0},
+    {5, K::ClassRegistration, "SequenceSystem", &StaticInitRegister<SequenceSystem>, 0, 0},
+    {5, K::ClassRegistration, "Sequence", &StaticInitRegister<Sequence>, 0, 0},
+    {5, K::ClassRegistration, "SequenceTrack", &StaticInitRegister<SequenceTrack>, 0, 0},
+    {5, K::ClassRegistration, "SequenceAction (and the built-in actions)", &RegisterSequenceActionClasses, 0, 0},
+    {5, K::GlobalObject, "SequenceActionFactory",
+     &StaticInitCreateGlobal<SequenceActionFactory, gSequenceActionFactory>, 0, 0},
+    {5, K::Constants, "SequenceActionFactory entries", &RegisterBuiltInActionsRow, 0, 0},
+    {5, K::GlobalObject, "SequenceSpawner", &StaticInitCreateGlobal<SequenceSpawner, gSequenceSpawner>, 0, 0},
+    {5, K::ClassRegistration, "TriggerEntity", &StaticInitRegister<TriggerEntity>, 0, 0},
     {8, K::ClassRegistration, "MeshTemplate", &StaticInitRegister<MeshTemplate>, 0, 0},
     {8, K::ClassRegistration, "MeshTemplateAnimationDefinition", &StaticInitRegister<MeshTemplateAnimationDefinition>,
      0, 0},
     {8, K::TemplateTypeRow, "MeshTemplate", nullptr, ENTITY_MESH, 0},
+    {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 4096},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
 
 }  // namespace
 
-void InstallSceneHooks() { gEngineServices.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset; }
+void InstallSceneHooks() {
+    EngineServices& s = gEngineServices;
+    s.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset;
+    s.sequenceSystem = [] { return gSequenceSystem; };
+    s.sequenceSpawner = [] { return gSequenceSpawner; };
+    s.sequenceActionFactory = [] { return gSequenceActionFactory; };
+    s.sequenceSystemInit = [](EntityManager* m, bool enable) {
+        if (gSequenceSystem) gSequenceSystem->Init(m, enable);
+    };
+    s.sequenceSystemTick = [] {
+        if (gSequenceSystem) gSequenceSystem->Tick();
+    };
+    s.sequenceSystemStopAllSequences = [](bool clearSemaphores, bool deferred, const char* next) {
+        if (gSequenceSystem) gSequenceSystem->StopAllSequences(clearSemaphores, deferred, next);
+    };
+    s.sequenceSystemClear = [] {
+        if (gSequenceSystem) gSequenceSystem->Clear();
+    };
+    s.sequenceActionFactoryClear = [] {
+        if (gSequenceActionFactory) gSequenceActionFactory->Clear();
+    };
+    s.sequenceSystemReadProperties = [](BoundedReader& in) { return ReadSequenceBlock(in); };
+    InstallTriggerHooks();
+}
 
 void ClearSceneHooks() {
-    gEngineServices.setMeshShaderPreset = nullptr;
+    EngineServices& s = gEngineServices;
+    s.setMeshShaderPreset = nullptr;
     MeshTemplate::SetFallbackShaderPreset(nullptr);
+    s.sequenceSystem = nullptr;
+    s.sequenceSpawner = nullptr;
+    s.sequenceActionFactory = nullptr;
+    s.sequenceSystemInit = nullptr;
+    s.sequenceSystemTick = nullptr;
+    s.sequenceSystemStopAllSequences = nullptr;
+    s.sequenceSystemClear = nullptr;
+    s.sequenceActionFactoryClear = nullptr;
+    s.sequenceSystemReadProperties = nullptr;
+    ClearTriggerHooks();
 }
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};

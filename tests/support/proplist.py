@@ -18,6 +18,7 @@ Commands:
   proplist.py scene <out> <json>            a binary scene
   proplist.py envelope <out> <json>         an envelope's property list
   proplist.py particlesystem <out> <json>   a particle-system definition's property list
+  proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
 import json
@@ -230,11 +231,13 @@ KIND_PROPERTIES = {"mesh": mesh_properties}
 
 
 def binary_template(desc):
-    """{"guid", "type", "props": {...}, "kind": "mesh", "kind_props": {...}, "mesh": mesh block
-    model (tests/support/mesh_block.py), "extra": hex of further kind data}"""
+    """{"guid", "type", "props": {...}, "kind": "mesh", "kind_props": {...}, "class_props": hex of
+    the properties of the classes that sort after "EntityTemplate" in the chain, "mesh": mesh
+    block model (tests/support/mesh_block.py), "extra": hex of further kind data}"""
     props = template_properties(desc.get("props", {}))
     if desc.get("kind") in KIND_PROPERTIES:
         props += KIND_PROPERTIES[desc["kind"]](desc.get("kind_props", {}))
+    props += bytes.fromhex(desc.get("class_props", ""))
     extra = bytes.fromhex(desc.get("extra", ""))
     if "mesh" in desc:
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -372,9 +375,11 @@ def entity_properties(e, world=None):
 
 
 def scene_entity(e, world=None):
-    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer"};
+    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer",
+    "class_props": hex of the properties of the classes that sort after "Entity"};
     "raw" (hex) replaces the property list, "size" the stated size."""
-    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
+    props = (bytes.fromhex(e["raw"]) if "raw" in e else
+             entity_properties(e, world) + bytes.fromhex(e.get("class_props", "")))
     return guid(e["template"]) + u32(e.get("size", len(props))) + props
 
 
@@ -405,14 +410,100 @@ def scene_grid(g):
             floats(g.get("origin", [0, 0, 0, 1])) + f32(g.get("cell", 1.0)) + cells)
 
 
+# --- sequences ------------------------------------------------------------------------
+#
+# A sequence block is the SequenceSystem's property list: "Sequences", an array of
+# embedded object pointers (u32 count, per element byte 1 and the Sequence's list). Tracks
+# and actions are polymorphic pointer arrays: u32 count, per element byte 1, the class
+# name and a 0 byte, then the object's list. An object's list walks the classes of its
+# chain sorted by class name (case-insensitive), each class's properties in order.
+
+# Own properties of each action class: (name, writer, default).
+ACTION_CLASSES = {
+    "SequenceAction": (None, [("time", f32, 0.0), ("minimal_start", f32, 0.0), ("helper_time", f32, 0.0),
+                              ("comment", name, ""), ("editor_flags", u32, 0)]),
+    "SequenceActionSemaphore": ("SequenceAction", [("semaphore", name, "")]),
+    "SequenceActionRaiseSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionClearSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionRaiseGlobalSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionClearGlobalSemaphore": ("SequenceActionSemaphore", []),
+    "SequenceActionWaitForSemaphore": ("SequenceActionSemaphore", [("skippable", boolean, False)]),
+    "SequenceActionWaitForGlobalSemaphore": ("SequenceActionSemaphore", [("skippable", boolean, False)]),
+    "SequenceActionIncreaseGlobalCountingSemaphore": ("SequenceActionSemaphore", [("value", i32, 1)]),
+    "SequenceActionWaitForGlobalCountingSemaphoreToReach": ("SequenceActionSemaphore",
+                                                            [("value", i32, 1), ("skippable", boolean, False)]),
+    "SequenceActionStartSequence": ("SequenceAction", [("sequence", name, ""), ("gameplay_time", boolean, False)]),
+    "SequenceActionStopSequence": ("SequenceAction", [("sequence", name, "")]),
+    "SequenceActionConditionalSequence": ("SequenceAction", [("if_yes", name, ""), ("if_no", name, ""),
+                                                             ("gameplay_time", boolean, False)]),
+    "SequenceActionCheckGlobalSemaphore": ("SequenceActionConditionalSequence", [("semaphore", name, "")]),
+}
+SCRIPT_PARAM_WRITERS = {"bool": boolean, "int": i32, "float": f32, "string": cstr}
+
+
+def action(a):
+    """{"class": built-in class name, fields by the names above}; a script class:
+    {"class", "script": true, "params": [[name, type, value]] in declaration order}.
+    "time" defaults to 0 for built-ins and 1 for script classes."""
+    cls = a["class"]
+    chain = {}
+    if a.get("script"):
+        chain[cls] = b"".join(SCRIPT_PARAM_WRITERS[t](v) for _, t, v in a.get("params", []))
+        base = "SequenceAction"
+    else:
+        base = cls
+    while base:
+        parent, fields = ACTION_CLASSES[base]
+        defaults = {"time": 1.0 if a.get("script") else 0.0}
+        chain[base] = b"".join(w(a.get(k, defaults.get(k, d))) for k, w, d in fields)
+        base = parent
+    return cstr(cls) + b"".join(chain[c] for c in sorted(chain, key=str.lower))
+
+
+def track(t):
+    """{"name", "group", "in_group", "group_label", "actions": [action]}"""
+    actions = t.get("actions", [])
+    return (name(t.get("name", "")) + name(t.get("group", "")) + boolean(t.get("in_group", False)) +
+            boolean(t.get("group_label", False)) + u32(len(actions)) + b"".join(b"\x01" + action(a) for a in actions))
+
+
+def sequence(q):
+    """{"name", "tracks": [track], "skippable", "editor_path", "disabled", "after_skip", "repeating"}"""
+    tracks = q.get("tracks", [])
+    return (name(q.get("name", "")) + u32(len(tracks)) + b"".join(b"\x01" + cstr("SequenceTrack") + track(t) for t in tracks) +
+            boolean(q.get("skippable", False)) + name(q.get("editor_path", "")) + boolean(q.get("disabled", False)) +
+            name(q.get("after_skip", "")) + boolean(q.get("repeating", False)))
+
+
+def sequence_block(desc):
+    """{"sequences": [sequence]} (written in the order given)"""
+    sequences = desc.get("sequences", [])
+    return u32(len(sequences)) + b"".join(b"\x01" + sequence(q) for q in sequences)
+
+
+def trigger_template_props(shape=0, mode=0):
+    """TriggerTemplate's own properties: "Trigger shape", "Trigger mode" (0 "Box", 1
+    "Sphere"; 0 "Position inside", 1 "Whole entity inside", 2 "Just touch", 3 "Position
+    with radius"), as hex for "class_props"."""
+    return (u32(shape) + u32(mode)).hex()
+
+
+def trigger_entity_props(active=True):
+    """TriggerEntity's own property "Active", as hex for "class_props"."""
+    return boolean(active).hex()
+
+
 def binary_scene(desc):
     """{"root": {...}, "entities": [...], "sets": [...], "layers": [...], "grid": {...} or
-    absent, "sequence": hex of the sequence property list or absent}"""
+    absent, "sequence": hex of the sequence property list, or a sequence block description,
+    or absent}"""
     entities = desc.get("entities", [])
     sets = desc.get("sets", [])
     layers = desc.get("layers", [{"name": "Default", "guid": "11" * 16, "id": 1}])
     grid = desc.get("grid")
     sequence = desc.get("sequence")
+    if isinstance(sequence, dict):
+        sequence = sequence_block(sequence).hex()
     worlds = world_matrices(entities)
     return (u32(0) + scene_root(desc.get("root", {})) + u32(len(entities)) +
             b"".join(scene_entity(e, worlds[id(e)]) for e in entities) + u32(len(sets)) + b"".join(entity_set(st) for st in sets) +
@@ -487,7 +578,7 @@ def particle_system(desc):
 
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
-                    "particlesystem": particle_system}
+                    "particlesystem": particle_system, "sequence": sequence_block}
 
 
 def main(argv):

@@ -6,8 +6,9 @@
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
-templates laid out on a grid, and a walk grid that is walkable everywhere but under
-the rocks) and "Sample.ResList" (the system textures found in the textures folder and
+templates laid out on a grid, a trigger in the middle, a walk grid that is walkable
+everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
+starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
 as a device with hardware depth names them).
 
@@ -29,6 +30,20 @@ TEMPLATES = [
     ("Marker", "6F1B2C40-0000-4000-8000-000000000004", [-0.5, 0, -0.5, 1, 0.5, 1, 0.5, 1]),
 ]
 ROCK = 2
+# The trigger template (type 4): a box volume that notices positions inside it.
+TRIGGER = ("Trigger", "6F1B2C40-0000-4000-8000-000000000005", [-1, -1, -1, 1, 1, 1, 1, 1])
+TRIGGER_TYPE = 4
+# Placed where no rock is (between the grid's rows and columns), 6 units across.
+TRIGGER_ENTITY = {"name": "Trigger_001", "guid": "7A5C0000-0000-4000-8000-00000000FF01", "pos": [0.0, 0.0, 0.0],
+                  "scale": [6.0, 2.0, 6.0]}
+# One sequence of built-in actions: local and global semaphores and a timed wait.
+SEQUENCES = {"sequences": [{"name": "SampleGate", "tracks": [{"name": "Main", "actions": [
+    {"class": "SequenceActionRaiseSemaphore", "semaphore": "Ready"},
+    {"class": "SequenceActionWaitForSemaphore", "semaphore": "Ready"},
+    {"class": "SequenceActionRaiseGlobalSemaphore", "semaphore": "GateOpen"},
+    {"class": "SequenceAction", "time": 2.0},
+    {"class": "SequenceActionClearGlobalSemaphore", "semaphore": "GateOpen"},
+]}]}]}
 COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
 GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
 WALKABLE = 1
@@ -117,18 +132,26 @@ def main(argv):
     shaders_def, textures, templates_out, scenes_out = argv[1:]
 
     stubs = [{"file": name, "guid": guid, "type": 0} for name, guid, _ in TEMPLATES]
-    root = {"name": "templates", "folders": [{"name": FOLDER, "guids": [guid for _, guid, _ in TEMPLATES]}]}
+    stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
+    guids = [guid for _, guid, _ in TEMPLATES] + [TRIGGER[1]]
+    root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box in TEMPLATES:
         write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
               proplist.binary_template({"guid": guid, "type": 0, "props": {"box": box}}))
+    write(os.path.join(templates_out, FOLDER, TRIGGER[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": TRIGGER[1], "type": TRIGGER_TYPE,
+                                    "props": {"box": TRIGGER[2], "color": [0, 255, 0, 255, 1.0]},
+                                    "class_props": proplist.trigger_template_props(0, 0)}))
 
     entities = layout()
     scene = {
         "root": {},
         "entities": [{"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position}
-                     for i, (t, name, position) in enumerate(entities)],
+                     for i, (t, name, position) in enumerate(entities)] +
+                    [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))],
         "grid": dict(GRID, cells=grid_cells(entities)),
+        "sequence": SEQUENCES,
     }
     write(os.path.join(scenes_out, "Sample.BinaryScene"), proplist.binary_scene(scene))
 

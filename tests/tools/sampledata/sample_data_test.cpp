@@ -1,7 +1,7 @@
 // The packer and the sample data: bad folders refused keeping the old set; every kind's
 // set mounted as the engine does and read back byte for byte; configuration, templates,
 // resource list and scene with its walk grid read by the engine's own loaders.
-// test-link: engine z
+// test-link: engine scene z
 // test-depends: pack sample_data
 // test-sources: ../../core/fs/ContainerBuilder.cpp
 // test-timeout: 120
@@ -35,6 +35,8 @@
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
+#include "scene/entities/TriggerEntity.h"
+#include "scene/sequences/SequenceSystem.h"
 
 namespace {
 
@@ -160,12 +162,17 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 4u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 5u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
         EXPECT_TRUE(t->IsLoaded() && t->guid == gEntityTemplateRegistry.FindStubByName(name)->guid) << name;
     }
+    auto* trigger = dynamic_cast<TriggerTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Trigger", true));
+    ASSERT_NE(trigger, nullptr);
+    EXPECT_EQ(trigger->typeId, uint32_t(ENTITY_TRIGGER));
+    EXPECT_EQ(trigger->shape, uint32_t(TRIGGER_SHAPE_BOX));
+    EXPECT_EQ(trigger->mode, uint32_t(TRIGGER_MODE_POSITION_INSIDE));
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -186,16 +193,21 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
 
     // Nothing lost or refused (the shader compiler's diagnostics of the sources are the
     // shader tests' business); the grid's blocked cells are exactly those under rocks.
-    LoadBinaryScene("Sample", "scenes", SCENEPARSE_INSTALL_GRID, 0);
+    LoadBinaryScene("Sample", "scenes", SCENEPARSE_INSTALL_GRID | SCENEPARSE_SEQUENCES, 0);
     for (const auto& m : log.Messages())
         EXPECT_FALSE(m.severity >= uint8_t(LogSeverity::Warning) && m.text.find(": warning X") == std::string::npos) << m.text;
     const SceneGrid* grid = gEntityManager->GetSceneGrid();
     ASSERT_NE(grid, nullptr);
     Entity* root = gEntityManager->GetRootEntity();
     EXPECT_GE(root->GetChildrenCount(), 200u);
-    uint32_t rocks = 0, blocked = 0;
+    uint32_t rocks = 0, blocked = 0, triggers = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
         Entity* e = root->GetChild(i);
+        if (auto* t = dynamic_cast<TriggerEntity*>(e)) {
+            ++triggers;
+            EXPECT_TRUE(t->IsActive());
+            EXPECT_EQ(t->GetTemplate(), trigger);
+        }
         const bool rock = std::string(e->GetTemplateFullName()) == "templates/Sample/Rock";
         const uint32_t cell = grid->WorldToCell(e->GetGlobalPosition());
         ASSERT_NE(cell, SceneGrid::kNoCell) << e->GetName();
@@ -204,6 +216,14 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     }
     for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
+    EXPECT_EQ(triggers, 1u);
+    // The sequence block: one sequence of semaphores and a wait, not started.
+    ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
+    EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");
+    EXPECT_EQ(gSequenceSystem->GetActionsCount(0, 0), 5u);
+    EXPECT_STREQ(gSequenceSystem->GetActionName(0, 0, 3), "SequenceAction");
+    EXPECT_FLOAT_EQ(gSequenceSystem->GetFloatParamValue(0, 0, 3, 0), 2.0f);
+    EXPECT_EQ(gSequenceSystem->GetRunningCount(), 0u);
 }
 
 }  // namespace

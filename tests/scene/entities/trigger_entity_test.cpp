@@ -1,0 +1,321 @@
+// test-sanitize: address
+// Triggers on the engine's entity manager and grid: enter and exit accounting, nested
+// groups, activation, frozen activators, clearing, callbacks that move, create and
+// destroy, the script methods, and the class registration.
+#include <lua.hpp>
+
+#include <algorithm>
+
+#include "TriggerTestSupport.h"
+#include "engine/script/LuaWrapper.h"
+
+using namespace trigtest;
+
+TEST_F(TriggerTest, StillActivatorMakesNoFurtherCallbacks) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(2, 2, 2, 0)));
+    Entity* a = MakeActivator("A", Vector(0.5f, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 1u);
+    EXPECT_EQ(t->GetEntityInside(0), a);
+    for (int i = 0; i < 3; ++i) Pass();
+    a->SetGlobalPosition3(0.6f, 0, 0);  // moved, still inside
+    Pass();
+    t->CheckInside();  // rechecked, still inside
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    a->SetGlobalPosition3(5, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit T A"}));
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(static_cast<TriggerTracker*>(a->GetTriggerActivator())->insideTriggers.Count(), 0u);
+}
+
+TEST_F(TriggerTest, MovingTriggerFindsStillActivators) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(20, 0, 20, 1)));
+    MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    t->SetGlobalPosition3(0, 0, 0.5f);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+    t->SetGlobalPosition3(-30, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit T A"}));
+}
+
+TEST_F(TriggerTest, NestedTriggersFireOnTheTopOnce) {
+    TriggerEntity* top = MakeTrigger("Top", Place(Vector(0, 0, 0, 1), Vector(50, 5, 50, 0)));
+    top->SetLocalBoundingBox(BoundingBox4(Vector(-1, -1, -1, 1), Vector(-0.9f, 1, -0.9f, 1)));  // a corner only
+    TriggerEntity* left = MakeTrigger("L", Place(Vector(-2, 0, 0, 1)), TRIGGER_SHAPE_BOX, 0, top);
+    TriggerEntity* right = MakeTrigger("R", Place(Vector(2, 0, 0, 1)), TRIGGER_SHAPE_BOX, 0, top);
+    left->SetGlobalLocationMatrix(Place(Vector(-2, 0, 0, 1), Vector(2.5f, 1, 1, 0)));  // x -4.5 .. 0.5
+    right->SetGlobalLocationMatrix(Place(Vector(2, 0, 0, 1), Vector(2.5f, 1, 1, 0)));  // x -0.5 .. 4.5
+    Entity* a = MakeActivator("A", Vector(-2, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+    a->SetGlobalPosition3(0, 0, 0);  // in both parts (they overlap in the middle)
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    EXPECT_EQ(top->GetInsideCount(a), 2u);
+    EXPECT_EQ(left->GetInsideCount(a), 1u);
+    a->SetGlobalPosition3(2, 0, 0);  // leaves the left part
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    EXPECT_EQ(top->GetInsideCount(a), 1u);
+    a->SetGlobalPosition3(10, 0, 0);  // leaves the right part too
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit Top A"}));
+    EXPECT_EQ(top->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(right->GetEntitiesInsideCount(), 0u);
+}
+
+TEST_F(TriggerTest, DeactivationExitsAllAndReactivationEntersAgain) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    MakeActivator("A", Vector(0, 0, 0, 1));
+    MakeActivator("B", Vector(1, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take().size(), 2u);
+    t->Activate(false);
+    Events exits = Take();
+    std::sort(exits.begin(), exits.end());
+    EXPECT_EQ(exits, (Events{"exit T A", "exit T B"}));
+    EXPECT_FALSE(t->IsActive());
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    t->Activate(true);
+    EXPECT_TRUE(Take().empty());  // on the next pass
+    Pass();
+    Events enters = Take();
+    std::sort(enters.begin(), enters.end());
+    EXPECT_EQ(enters, (Events{"enter T A", "enter T B"}));
+}
+
+TEST_F(TriggerTest, InactiveTriggerKeepsItsRecordsUntested) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    t->active = false;  // the property, without Activate's exits
+    a->SetGlobalPosition3(30, 0, 0);
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 1u);
+}
+
+TEST_F(TriggerTest, FrozenActivatorLeavesAndEntersNothing) {
+    MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    MakeTrigger("U", Place(Vector(10, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    a->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, false);
+    a->SetGlobalPosition3(10, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit T A"}));
+    a->ClearFlag(ENTITYFLAG_DISABLE_UPDATE, false);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter U A"}));
+}
+
+TEST_F(TriggerTest, ClearInsideListFiresOnlyCleared) {
+    TriggerEntity* top = MakeTrigger("Top", Place(Vector(0, 0, 0, 1), Vector(4, 4, 4, 0)));
+    TriggerEntity* part = MakeTrigger("P", Place(Vector(0, 0, 0, 1)), TRIGGER_SHAPE_BOX, 0, top);
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+    EXPECT_EQ(top->GetInsideCount(a), 2u);
+    part->ClearInsideList();
+    EXPECT_EQ(Take(), (Events{"cleared P"}));
+    EXPECT_EQ(top->GetInsideCount(a), 1u);  // the part's share is gone
+    top->ClearInsideList();  // its parts first
+    EXPECT_EQ(Take(), (Events{"cleared P", "cleared Top"}));
+    EXPECT_EQ(top->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(static_cast<TriggerTracker*>(a->GetTriggerActivator())->insideTriggers.Count(), 0u);
+    // Still inside: the next check enters again.
+    a->SetGlobalPosition3(0.1f, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+    TriggerEntity::ClearAllTriggers();
+    Events cleared = Take();
+    std::sort(cleared.begin(), cleared.end());
+    EXPECT_EQ(cleared, (Events{"cleared P", "cleared P", "cleared Top"}));  // P also as Top's part
+    TriggerEntity::RecheckAllTriggers();
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+}
+
+TEST_F(TriggerTest, PositionWithRadiusBoxNeedsTheMaxRange) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1)), TRIGGER_SHAPE_BOX, TRIGGER_MODE_POSITION_WITH_RADIUS);
+    Entity* a = MakeActivator("A", Vector(13, 0, 0, 1));  // 12 beyond the box's face, cells away
+    Pass();
+    a->SetRadiusForTrigger(12.5f);  // reaches the box; A stands still
+    EXPECT_TRUE(t->IsInside(a));
+    t->CheckInside();
+    Pass();
+    EXPECT_TRUE(Take().empty());  // the trigger's cells do not reach it
+    t->SetPositionMaxRange(13.0f);
+    t->CheckInside();
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+    a->SetRadiusForTrigger(5.0f);
+    a->SetGlobalPosition3(13.01f, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit T A"}));
+    // A moving activator whose radius reaches a trigger cells away finds it by itself.
+    a->SetRadiusForTrigger(12.5f);
+    a->SetGlobalPosition3(13.0f, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
+
+TEST_F(TriggerTest, DestroyedActivatorLeavesEveryTrigger) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    TriggerEntity* off = MakeTrigger("Off", Place(Vector(0, 0, 0, 1), Vector(4, 4, 4, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    off->active = false;
+    a->SetGlobalPosition3(0.2f, 0, 0);  // queued, then destroyed before the pass
+    gEntityManager->DestroyEntity(a);
+    EXPECT_EQ(Take(), (Events{"exit T A"}));  // the inactive trigger drops it silently
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(off->GetEntitiesInsideCount(), 0u);
+    Pass();
+    EXPECT_TRUE(Take().empty());
+}
+
+TEST_F(TriggerTest, CallbacksThatMoveCreateAndDestroyLeaveNoStaleRecord) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    TriggerEntity* u = MakeTrigger("U", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Entity* made = nullptr;
+    // T's enter moves A away and makes B; U (same cells) sees A only if it still is inside.
+    RecorderOf(t)->then = [&](const char* what, Entity* e) {
+        if (std::string(what) != "enter" || e != a) return;
+        e->SetGlobalPosition3(40, 0, 40);
+        made = MakeActivator("B", Vector(0.5f, 0, 0, 1));
+    };
+    Pass();
+    Events got = Take();
+    // A entered T (and left it on its re-check in the same pass); B entered both.
+    EXPECT_EQ(std::count(got.begin(), got.end(), "enter T A"), 1);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "exit T A"), 1);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "enter T B"), 1);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "enter U B"), 1);
+    EXPECT_EQ(t->GetInsideCount(a), 0u);
+    EXPECT_EQ(u->GetInsideCount(a), 0u);
+    RecorderOf(t)->then = nullptr;
+
+    // An exit that destroys the activator ends its processing.
+    RecorderOf(u)->then = [&](const char* what, Entity* e) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(e);
+    };
+    made->SetGlobalPosition3(-40, 0, -40);
+    Pass();
+    got = Take();
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(u->GetEntitiesInsideCount(), 0u);
+    RecorderOf(u)->then = nullptr;
+
+    // An enter that destroys the trigger: the activator's record of it dies with it.
+    Entity* c = MakeActivator("C", Vector(0, 0, 0, 1));
+    RecorderOf(u)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "enter") gEntityManager->DestroyEntity(u);
+    };
+    Pass();
+    Pass();
+    auto* tracker = static_cast<TriggerTracker*>(c->GetTriggerActivator());
+    for (auto& p : tracker->insideTriggers) EXPECT_NE(p.Get(), nullptr);
+    EXPECT_EQ(t->GetInsideCount(c), 1u);
+    // Destroying the trigger exits what is inside it.
+    Take();
+    gEntityManager->DestroyEntity(t);
+    EXPECT_EQ(Take(), (Events{"exit T C"}));
+    c->SetGlobalPosition3(0.3f, 0, 0);
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    EXPECT_EQ(tracker->insideTriggers.Count(), 0u);
+}
+
+TEST_F(TriggerTest, ScriptMethodsWithoutANativeHandler) {
+    gLua.Init();
+    gLua.RegisterClass("TriggerEntity", "");
+    ASSERT_TRUE(gLua.ExecuteString(
+        "Seen = ''\n"
+        "function TriggerEntity:OnEnter(e) Seen = Seen .. 'enter;' end\n"
+        "function TriggerEntity:OnExit(e) Seen = Seen .. 'exit;' end\n"
+        "function TriggerEntity:OnCleared() Seen = Seen .. 'cleared;' end\n"));
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    TriggerEntity* native = MakeTrigger("N", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    t->SetEventHandler(nullptr);
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    a->SetGlobalPosition3(30, 0, 0);
+    Pass();
+    t->ClearInsideList();
+    lua_getglobal(gLua.GetState(), "Seen");
+    EXPECT_STREQ(lua_tostring(gLua.GetState(), -1), "enter;exit;cleared;");
+    lua_pop(gLua.GetState(), 1);
+    // The native handler took precedence on N.
+    EXPECT_EQ(Take(), (Events{"enter N A", "exit N A"}));
+    (void)native;
+    gEntityManager->NewScene();
+    gLua.Close();
+}
+
+TEST_F(TriggerTest, ScriptFacingIndicesAndClassData) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1)));
+    log.Clear();
+    EXPECT_EQ(t->GetEntityInside(0), nullptr);
+    EXPECT_EQ(log.Messages().size(), 1u);
+    EXPECT_TRUE(t->CheckFlag(ENTITYFLAG_POSTFSE));
+    EXPECT_TRUE(t->IsActive());
+    TriggerTemplate tt;
+    EXPECT_EQ(tt.typeId, uint32_t(ENTITY_TRIGGER));
+    EXPECT_EQ(tt.wireframeColor, HDRColor(0, 255, 0, 255, 1.0f));
+    EXPECT_STREQ(tt.GetEntityClassName(), "TriggerEntity");
+    EXPECT_TRUE(tt.SetPropertyFromString("Trigger mode", "2"));
+    EXPECT_EQ(tt.mode, uint32_t(TRIGGER_MODE_JUST_TOUCH));
+    EXPECT_TRUE(tt.SetPropertyFromString("Trigger shape", "1"));
+    EXPECT_EQ(tt.shape, uint32_t(TRIGGER_SHAPE_SPHERE));
+    EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, ENTITY_TRIGGER));
+    EXPECT_STREQ(TemplateTypeTable::Get()[ENTITY_TRIGGER].name, "TriggerTemplate");
+    tt.mode = 7;  // outside the table: never inside
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    TriggerEntity* odd = static_cast<TriggerEntity*>(gEntityManager->CreateEntityFromTemplate(&tt, nullptr, Matrix::IDENTITY, 0, nullptr));
+    EXPECT_FALSE(odd->IsInside(a));
+    EXPECT_TRUE(t->IsInside(a));
+    gEntityManager->DestroyEntity(odd);
+}
+
+TEST_F(TriggerTest, NothingIsQueuedWhileChecksAreOff) {
+    MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    TriggerEntity::ClearPendingChecks();
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    EXPECT_EQ(TriggerEntity::PendingCount(), 0u);
+    Pass();
+    EXPECT_TRUE(Take().empty());
+    TriggerEntity::EnableChecks();
+    a->SetGlobalPosition3(0.1f, 0, 0);
+    a->SetGlobalPosition3(0.2f, 0, 0);
+    EXPECT_EQ(TriggerEntity::PendingCount(), 1u);  // queued once
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
+
+TEST_F(TriggerTest, EnterCallbackThatMovesItsTriggerAway) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    RecorderOf(t)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "enter") t->SetGlobalPosition3(50, 0, 50);
+    };
+    Pass();  // the move queues A again: it leaves in the same pass
+    EXPECT_EQ(Take(), (Events{"enter T A", "exit T A"}));
+    EXPECT_EQ(t->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(static_cast<TriggerTracker*>(a->GetTriggerActivator())->insideTriggers.Count(), 0u);
+    RecorderOf(t)->then = nullptr;
+    t->SetGlobalPosition3(0, 0, 0.5f);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
