@@ -307,6 +307,7 @@ bool SetPadState(uint32_t user, const PadState& state) {
 
 bool GetPadState(uint32_t user, PadState* state) {
     if (user >= kMaxPads) return false;
+    UpdateDesktopPads();
     PadSlot& slot = GetState().pads[user];
     slot.reads++;
     if (!slot.connected) return false;
@@ -333,7 +334,10 @@ void SetForeground(bool foreground) {
 
 bool IsForeground() { return GetState().foreground; }
 
-void ResetInputLayer() { GetState() = State{}; }
+void ResetInputLayer() {
+    StopDesktopInput();
+    GetState() = State{};
+}
 
 namespace detail {
 

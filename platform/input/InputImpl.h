@@ -61,4 +61,11 @@ struct State {
 
 State& GetState();
 
+// The desktop back end (InputDesktop.cpp); each does nothing while it is not running.
+// Sets bit 7 of every key the desktop keyboard holds down.
+void AddDesktopKeys(uint8_t* state);
+// Follows the desktop's controllers into the pad slots: plugged and unplugged pads
+// connect and disconnect their slots, and every open pad's state is read.
+void UpdateDesktopPads();
+
 }  // namespace hid::detail

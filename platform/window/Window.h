@@ -211,7 +211,7 @@ constexpr int32_t kWheelDelta = 120;  // one notch
 //   Size         code: kSize*; x, y: client width and height
 //   Activate     code: kActivate*
 //   SetCursor    x, y: the cursor position in screen coordinates
-//   KeyDown      code: the virtual-key code (Enter 13, Ctrl 17)
+//   KeyDown      code: the virtual-key code (Enter 13, Ctrl 17); repeat: auto-repeat
 //   Char         code: one UTF-16 unit
 //   SysCommand   code: the command (kSysCommandKeyMenu for the key menu)
 //   MouseMove    x, y: client coordinates
@@ -232,6 +232,7 @@ struct Event {
     bool fromTouch = false;
     TouchHandle touch = 0;
     Rect rect;
+    bool repeat = false;  // KeyDown: the key was already down (an auto-repeat)
 };
 
 using WindowProcedure = int64_t (*)(Event& event, void* context);
@@ -343,6 +344,36 @@ bool DestroyCursor(CursorHandle cursor);
 CursorHandle SetCursor(CursorHandle cursor);
 CursorHandle GetCursor();
 bool GetCursorImage(CursorHandle cursor, CursorImage* image);
+
+// ---------------------------------------------------------------------------------
+// The desktop back end (SDL2). Chosen once at start-up: while it runs, every window
+// is also a real window that follows the record (title, frame, placement, show
+// state, focus, flash), the cursor calls reach the real cursor, the display modes
+// come from the display, and PeekEvent first turns the desktop's pending input into
+// the events above (key-downs with their repeat flag, characters as UTF-16 units,
+// mouse in client coordinates, double-clicks, wheel notches, size, move, activate,
+// and the close button as Destroy). Without it the layer stays headless.
+
+// Starts the desktop back end when a display is present (DISPLAY or WAYLAND_DISPLAY)
+// and the video system opens. False, with the reason, otherwise: the layer stays
+// headless and nothing else changes.
+bool StartDesktopWindows(const char** reason);
+// Closes every real window and the video system; the records stay.
+void StopDesktopWindows();
+bool IsDesktopWindows();
+
+// Turns a desktop key (its USB HID usage, the numbering of SDL scancodes) into a
+// virtual-key code, 0 for none. The program installs the input layer's key table; without
+// one every key-down carries 0.
+using KeyTranslator = uint32_t (*)(uint32_t usbUsage);
+void SetKeyTranslator(KeyTranslator translator);
+
+// Shows a picture in the window's client area, scaled to it: width x height pixels of
+// 0xAARRGGBB words, rows top to bottom. False without the desktop back end, for an
+// unknown window or when the desktop refuses; the headless layer shows nothing.
+bool PresentPixels(WindowHandle window, const uint32_t* argb, uint32_t width, uint32_t height);
+// The native window id of the display server (an X11 window), 0 when there is none.
+uint64_t GetNativeWindowId(WindowHandle window);
 
 // ---------------------------------------------------------------------------------
 // Drops every window, event, touch record and cursor and restores the defaults:

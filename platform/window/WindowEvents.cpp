@@ -36,6 +36,7 @@ bool PostEvent(const Event& event) {
 
 bool PeekEvent(Event* event) {
     State& s = GetState();
+    PumpDesktop();
     if (s.queue.empty()) return false;
     if (event) *event = s.queue.front();
     s.queue.pop_front();
@@ -58,6 +59,7 @@ int64_t DispatchEvent(Event& event) {
         SetWindowPos(event.window, ZOrder::Unchanged, r.left, r.top, r.Width(), r.Height(), 0);
     } else if (event.kind == EventKind::Destroy && w->destroying) {
         const WindowHandle handle = w->handle;
+        DestroyNative(*w);
         State& s = GetState();
         s.windows.erase(std::remove_if(s.windows.begin(), s.windows.end(),
                                        [&](const WindowRecord& r) { return r.handle == handle; }),
