@@ -92,6 +92,10 @@ struct MainWindowState {
     const char* screenshotPath = nullptr;
     uint32_t screenshotEvery = 0;
     const char* screenshotFolder = nullptr;
+    // On the desktop: every rendered frame's back buffer is shown in the window.
+    bool presentIntoWindow = false;
+    bool presentPathLogged = false;
+    uint32_t presentedFrames = 0;
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
 };

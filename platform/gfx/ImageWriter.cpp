@@ -58,6 +58,17 @@ bool WritePng(const std::string& path, uint32_t width, uint32_t height, const ui
 }
 
 bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, std::string* error) {
+    std::vector<uint32_t> argb;
+    uint32_t width = 0, height = 0;
+    SurfaceDesc desc{};
+    if (!ReadSurfaceArgb(device, surface, &argb, &width, &height, error)) return false;
+    surface->GetDesc(&desc);
+    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
+    return WritePng(path, width, height, argb.data(), alpha, error);
+}
+
+bool ReadSurfaceArgb(Device* device, Surface* surface, std::vector<uint32_t>* argb, uint32_t* width, uint32_t* height,
+                     std::string* error) {
     Recorder* recorder = device ? GetRecorder(device) : nullptr;
     SurfaceDesc desc{};
     if (!recorder || !surface || Failed(surface->GetDesc(&desc))) {
@@ -75,7 +86,8 @@ bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, s
         return false;
     }
     const uint32_t pitch = detail::RowPitch(desc.format, desc.width);
-    std::vector<uint32_t> argb(static_cast<size_t>(desc.width) * desc.height);
+    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
+    argb->resize(static_cast<size_t>(desc.width) * desc.height);
     for (uint32_t y = 0; y < desc.height; ++y) {
         for (uint32_t x = 0; x < desc.width; ++x) {
             float rgba[4];
@@ -84,12 +96,13 @@ bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, s
                 v = v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v;
                 return static_cast<uint32_t>(v * 255.0f + 0.5f);
             };
-            argb[static_cast<size_t>(y) * desc.width + x] =
-                (byte(rgba[3]) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
+            (*argb)[static_cast<size_t>(y) * desc.width + x] =
+                ((alpha ? byte(rgba[3]) : 255u) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
         }
     }
-    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
-    return WritePng(path, desc.width, desc.height, argb.data(), alpha, error);
+    *width = desc.width;
+    *height = desc.height;
+    return true;
 }
 
 }  // namespace gfx

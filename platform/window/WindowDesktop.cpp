@@ -285,6 +285,9 @@ bool StartDesktopWindows(const char** reason) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A minimised window keeps its full-screen mode: the main loop gives the mode back itself.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // Pictures reach the window through the display server's own images: a GL context
+    // of the window's would collide with the drawing device's.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         gReason = std::string("the video system did not start: ") + SDL_GetError();
         if (reason) *reason = gReason.c_str();
