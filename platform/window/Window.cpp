@@ -276,7 +276,15 @@ bool MessageBeep(uint32_t type) {
 const Requests& GetRequests() { return GetState().requests; }
 
 void SetCtrlKeyDown(bool down) { GetState().ctrlDown = down; }
-bool IsCtrlKeyDown() { return GetState().ctrlDown || DesktopCtrlDown(); }
+bool IsCtrlKeyDown() {
+    const State& s = GetState();
+    return s.ctrlDown || (s.desktop && (s.takenModifiers & kModifierCtrl));
+}
+
+bool IsShiftKeyDown() {
+    const State& s = GetState();
+    return s.desktop && (s.takenModifiers & kModifierShift);
+}
 
 uint32_t GetDoubleClickTime() { return kDoubleClickTimeMs; }
 

@@ -161,9 +161,12 @@ struct Requests {
 const Requests& GetRequests();
 
 // The state of the Ctrl key as the asynchronous key query reports it (tests and the
-// program set it; no keyboard is read).
+// program set it; on the desktop the keyboard's state as of the event taken last
+// counts too).
 void SetCtrlKeyDown(bool down);
 bool IsCtrlKeyDown();
+// The Shift key the same way (only the desktop's keyboard sets it).
+bool IsShiftKeyDown();
 
 constexpr uint32_t kDoubleClickTimeMs = 500;
 uint32_t GetDoubleClickTime();
@@ -233,7 +236,13 @@ struct Event {
     TouchHandle touch = 0;
     Rect rect;
     bool repeat = false;  // KeyDown: the key was already down (an auto-repeat)
+    // Desktop events: the kModifier* keys held when the event happened. IsCtrlKeyDown
+    // and IsShiftKeyDown answer for the event taken last, as the platform's key state
+    // follows its message queue.
+    uint8_t modifiers = 0;
 };
+constexpr uint8_t kModifierCtrl = 0x1;
+constexpr uint8_t kModifierShift = 0x2;
 
 using WindowProcedure = int64_t (*)(Event& event, void* context);
 // Null restores the default procedure.

@@ -84,6 +84,16 @@ void ReadDisplayModes() {
     if (count) SetDisplayModes(modes, count, desktop);
 }
 
+// Every desktop event carries the modifier keys held when it happened.
+void PostDesktop(Event e) {
+    e.modifiers = GetState().desktopModifiers;
+    Enqueue(e);
+}
+
+uint8_t Modifiers(uint16_t mod) {
+    return static_cast<uint8_t>(((mod & KMOD_CTRL) ? kModifierCtrl : 0) | ((mod & KMOD_SHIFT) ? kModifierShift : 0));
+}
+
 void Post(EventKind kind, WindowHandle window, uint32_t code = 0, int32_t x = 0, int32_t y = 0) {
     Event e;
     e.kind = kind;
@@ -91,7 +101,7 @@ void Post(EventKind kind, WindowHandle window, uint32_t code = 0, int32_t x = 0,
     e.code = code;
     e.x = x;
     e.y = y;
-    Enqueue(e);
+    PostDesktop(e);
 }
 
 // UTF-8 text into UTF-16 units, one Char event each; a malformed byte is skipped.
@@ -201,7 +211,9 @@ void OnEvent(const SDL_Event& e) {
     State& s = GetState();
     switch (e.type) {
         case SDL_WINDOWEVENT: OnWindowEvent(e.window); break;
+        case SDL_KEYUP: s.desktopModifiers = Modifiers(e.key.keysym.mod); break;
         case SDL_KEYDOWN: {
+            s.desktopModifiers = Modifiers(e.key.keysym.mod);
             const WindowRecord* w = FindByNativeId(e.key.windowID);
             if (!w) break;
             Event k;
@@ -209,7 +221,7 @@ void OnEvent(const SDL_Event& e) {
             k.window = w->handle;
             k.code = s.translator ? s.translator(static_cast<uint32_t>(e.key.keysym.scancode)) : 0;
             k.repeat = e.key.repeat != 0;
-            Enqueue(k);
+            PostDesktop(k);
             if (const uint32_t c = ControlCharacter(e.key.keysym.scancode)) Post(EventKind::Char, w->handle, c);
             break;
         }
@@ -228,7 +240,7 @@ void OnEvent(const SDL_Event& e) {
             m.x = e.motion.x;
             m.y = e.motion.y;
             m.fromTouch = e.motion.which == SDL_TOUCH_MOUSEID;
-            Enqueue(m);
+            PostDesktop(m);
             break;
         }
         case SDL_MOUSEBUTTONDOWN:
@@ -247,7 +259,7 @@ void OnEvent(const SDL_Event& e) {
             if (e.type == SDL_MOUSEBUTTONUP) b.kind = EventKind::ButtonUp;
             else b.kind = (e.button.clicks >= 2 && e.button.clicks % 2 == 0) ? EventKind::ButtonDoubleClick
                                                                              : EventKind::ButtonDown;
-            Enqueue(b);
+            PostDesktop(b);
             break;
         }
         case SDL_MOUSEWHEEL: {
@@ -260,7 +272,7 @@ void OnEvent(const SDL_Event& e) {
             m.wheelDelta = notches * kWheelDelta;
             m.x = s.cursorPos.x;
             m.y = s.cursorPos.y;
-            Enqueue(m);
+            PostDesktop(m);
             break;
         }
         default: break;  // controllers and audio devices are read by their own layers
@@ -449,8 +461,6 @@ void DesktopSetCursor(void* cursor) {
     if (!Running()) return;
     SDL_SetCursor(cursor ? static_cast<SDL_Cursor*>(cursor) : SDL_GetDefaultCursor());
 }
-
-bool DesktopCtrlDown() { return Running() && (SDL_GetModState() & KMOD_CTRL) != 0; }
 
 bool DesktopChangeMode(const DisplayMode& mode, bool desktopMode) {
     WindowRecord* w = Running() ? ActiveNative() : nullptr;

@@ -37,7 +37,11 @@ bool PostEvent(const Event& event) {
 bool PeekEvent(Event* event) {
     State& s = GetState();
     PumpDesktop();
-    if (s.queue.empty()) return false;
+    if (s.queue.empty()) {
+        if (s.desktop) s.takenModifiers = s.desktopModifiers;  // caught up with the keyboard
+        return false;
+    }
+    if (s.desktop) s.takenModifiers = s.queue.front().modifiers;
     if (event) *event = s.queue.front();
     s.queue.pop_front();
     return true;

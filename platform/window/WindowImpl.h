@@ -69,6 +69,8 @@ struct State {
     CursorHandle currentCursor = kArrowCursor;
 
     bool desktop = false;  // the desktop back end runs
+    uint8_t desktopModifiers = 0;  // as the desktop's input delivered them so far
+    uint8_t takenModifiers = 0;    // those of the desktop event PeekEvent took last
     KeyTranslator translator = nullptr;
 };
 
@@ -95,7 +97,6 @@ void DesktopWarp(Point p);
 void* DesktopCreateCursor(const CursorImage& image);
 void DesktopDestroyCursor(void* cursor);
 void DesktopSetCursor(void* cursor);  // null: the default arrow
-bool DesktopCtrlDown();
 // Puts the focus window into that mode (full screen) or back to the desktop; false
 // when the desktop refuses.
 bool DesktopChangeMode(const DisplayMode& mode, bool desktopMode);

@@ -6,7 +6,10 @@
 // test-timeout: 120
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -161,6 +164,30 @@ TEST_F(DesktopWindowTest, HeldKeyRepeatsWithTheRepeatFlag) {
     }
 }
 
+// The key state follows the queue: a Ctrl+Enter typed faster than the program pumps
+// still finds Ctrl down at the Enter key.
+TEST_F(DesktopWindowTest, ModifiersAreThoseOfTheEventTaken) {
+    ASSERT_TRUE(server.Run("xdotool key ctrl+Return shift+b"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::vector<std::pair<uint32_t, bool>> seen;  // key-down, Ctrl then
+    Event e;
+    bool shiftAtB = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (seen.size() < 4 && std::chrono::steady_clock::now() < deadline) {
+        while (wnd::PeekEvent(&e)) {
+            if (e.kind != EventKind::KeyDown) continue;
+            seen.emplace_back(e.code, wnd::IsCtrlKeyDown());
+            if (e.code == 0x42) shiftAtB = wnd::IsShiftKeyDown();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::vector<std::pair<uint32_t, bool>> expected = {{0x11, true}, {0x0D, true}, {0x10, false}, {0x42, false}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(shiftAtB);
+    EXPECT_FALSE(wnd::IsCtrlKeyDown());  // the queue is empty: the keyboard's state now
+    EXPECT_FALSE(wnd::IsShiftKeyDown());
+}
+
 TEST_F(DesktopWindowTest, ControlStateFollowsTheKeyboard) {
     ASSERT_TRUE(server.Run("xdotool keydown ctrl"));
     Collect([](const std::vector<Event>&) { return wnd::IsCtrlKeyDown(); }, 3000);
@@ -242,6 +269,50 @@ TEST_F(DesktopWindowTest, TitleAndCloseButton) {
         Collect([](const std::vector<Event>& e) { return Count(e, EventKind::Destroy) > 0; });
     EXPECT_EQ(Count(events, EventKind::Destroy), 1u);
     EXPECT_FALSE(wnd::IsWindow(window));
+}
+
+// A picture shown in the window is what the X server holds for it (read by ImageMagick's
+// import), scaled to the client area.
+TEST_F(DesktopWindowTest, PresentedPixelsReachTheWindow) {
+    if (!shelltest::Shell("command -v import")) GTEST_SKIP() << "ImageMagick's import is not installed";
+    const uint32_t colours[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+    auto quadrant = [&](uint32_t x, uint32_t y, uint32_t w, uint32_t h) {
+        return colours[(x >= w / 2 ? 1 : 0) + (y >= h / 2 ? 2 : 0)];
+    };
+    struct Case {
+        uint32_t width, height;
+    } cases[] = {{320, 240}, {160, 120}};  // the client size, and half of it (scaled up)
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        std::vector<uint32_t> picture(size_t(c.width) * c.height);
+        for (uint32_t y = 0; y < c.height; ++y)
+            for (uint32_t x = 0; x < c.width; ++x) picture[size_t(y) * c.width + x] = quadrant(x, y, c.width, c.height);
+        ASSERT_TRUE(wnd::PresentPixels(window, picture.data(), c.width, c.height));
+        Collect([](const std::vector<Event>&) { return false; }, 200);
+        const std::string raw = testing::TempDir() + "window_" + std::to_string(getpid()) + ".rgb";
+        ASSERT_TRUE(server.Run("import -window " + id + " -depth 8 rgb:" + raw));
+        FILE* f = std::fopen(raw.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        std::vector<uint8_t> rgb(320 * 240 * 3);
+        const size_t got = std::fread(rgb.data(), 1, rgb.size(), f);
+        std::fclose(f);
+        std::remove(raw.c_str());
+        ASSERT_EQ(got, rgb.size());
+        // Every pixel within 8 per channel of its quadrant's colour, except a 2-pixel seam
+        // where scaling may blend (at most 2 % of them off).
+        size_t off = 0;
+        for (uint32_t y = 0; y < 240; ++y) {
+            for (uint32_t x = 0; x < 320; ++x) {
+                const uint32_t want = quadrant(x, y, 320, 240);
+                const uint8_t* p = &rgb[(size_t(y) * 320 + x) * 3];
+                const int dr = std::abs(int(p[0]) - int((want >> 16) & 0xFF));
+                const int dg = std::abs(int(p[1]) - int((want >> 8) & 0xFF));
+                const int db = std::abs(int(p[2]) - int(want & 0xFF));
+                if (dr > 8 || dg > 8 || db > 8) ++off;
+            }
+        }
+        EXPECT_LE(off, size_t(320 * 240 / 50)) << off << " pixels differ";
+    }
 }
 
 TEST_F(DesktopWindowTest, DisplayModesComeFromTheServer) {
