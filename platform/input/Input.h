@@ -215,6 +215,22 @@ bool IsDesktopInput();
 // one without motors.
 bool SetPadVibration(uint32_t user, uint16_t leftMotor, uint16_t rightMotor);
 
+// Test side: a virtual game controller (SDL's virtual joystick), seen by the back end
+// exactly like one plugged in. Axes and buttons in the desktop's controller numbering
+// (below); axes -32768..32767 with y down, triggers 0..32767. Attach returns 0 when the
+// back end is not running or the desktop refuses; Detach unplugs it.
+enum class VirtualAxis : uint8_t { LeftX, LeftY, RightX, RightY, LeftTrigger, RightTrigger, Count };
+enum class VirtualButton : uint8_t {
+    A, B, X, Y, Back, Guide, Start, LeftStick, RightStick, LeftShoulder, RightShoulder,
+    DpadUp, DpadDown, DpadLeft, DpadRight, Count
+};
+uint32_t AttachVirtualController();
+bool SetVirtualControllerAxis(uint32_t id, VirtualAxis axis, int16_t value);
+bool SetVirtualControllerButton(uint32_t id, VirtualButton button, bool down);
+bool DetachVirtualController(uint32_t id);
+// The last rumble a virtual controller was asked for (false when it never was).
+bool VirtualControllerRumble(uint32_t id, uint16_t* leftMotor, uint16_t* rightMotor);
+
 // Pad button masks (the platform's values).
 constexpr uint16_t kPadDpadUp = 0x0001, kPadDpadDown = 0x0002, kPadDpadLeft = 0x0004, kPadDpadRight = 0x0008;
 constexpr uint16_t kPadStart = 0x0010, kPadBack = 0x0020, kPadLeftThumb = 0x0040, kPadRightThumb = 0x0080;

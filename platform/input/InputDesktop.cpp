@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/input/InputImpl.h"
 
@@ -13,10 +14,18 @@ using namespace detail;
 
 namespace {
 
+struct VirtualController {
+    uint32_t id = 0;             // the joystick's instance id + 1 (instance ids start at 0)
+    SDL_Joystick* joystick = nullptr;
+    bool rumbled = false;
+    uint16_t low = 0, high = 0;
+};
+
 struct Desktop {
     bool running = false;
     SDL_GameController* pads[kMaxPads] = {};
     SDL_JoystickID ids[kMaxPads] = {};
+    std::vector<VirtualController*> virtuals;
 };
 
 Desktop& GetDesktop() {
@@ -99,6 +108,7 @@ void StopDesktopInput() {
     Desktop& d = GetDesktop();
     if (!d.running) return;
     for (uint32_t i = 0; i < kMaxPads; ++i) ClosePad(i);
+    while (!d.virtuals.empty()) DetachVirtualController(d.virtuals.back()->id);
     d.running = false;
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
@@ -110,6 +120,87 @@ bool SetPadVibration(uint32_t user, uint16_t leftMotor, uint16_t rightMotor) {
     if (!d.running || user >= kMaxPads || !d.pads[user]) return false;
     // Until told otherwise: the platform's motors keep their speed.
     return SDL_GameControllerRumble(d.pads[user], leftMotor, rightMotor, SDL_HAPTIC_INFINITY) == 0;
+}
+
+namespace {
+
+VirtualController* FindVirtual(uint32_t id) {
+    for (VirtualController* v : GetDesktop().virtuals)
+        if (v->id == id) return v;
+    return nullptr;
+}
+
+int SDLCALL RecordRumble(void* self, Uint16 low, Uint16 high) {
+    auto* v = static_cast<VirtualController*>(self);
+    v->rumbled = true;
+    v->low = low;
+    v->high = high;
+    return 0;
+}
+
+}  // namespace
+
+uint32_t AttachVirtualController() {
+    Desktop& d = GetDesktop();
+    if (!d.running) return 0;
+    auto* v = new VirtualController;
+    SDL_VirtualJoystickDesc desc{};
+    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+    desc.name = "Virtual controller";
+    desc.userdata = v;
+    desc.Rumble = &RecordRumble;
+    const int index = SDL_JoystickAttachVirtualEx(&desc);
+    if (index >= 0) v->joystick = SDL_JoystickOpen(index);
+    if (!v->joystick) {
+        if (index >= 0) SDL_JoystickDetachVirtual(index);
+        delete v;
+        return 0;
+    }
+    v->id = static_cast<uint32_t>(SDL_JoystickInstanceID(v->joystick)) + 1;
+    d.virtuals.push_back(v);
+    // Triggers at rest.
+    SetVirtualControllerAxis(v->id, VirtualAxis::LeftTrigger, 0);
+    SetVirtualControllerAxis(v->id, VirtualAxis::RightTrigger, 0);
+    return v->id;
+}
+
+bool SetVirtualControllerAxis(uint32_t id, VirtualAxis axis, int16_t value) {
+    VirtualController* v = FindVirtual(id);
+    // A trigger is a whole axis on the joystick: its rest is the axis minimum.
+    const bool trigger = axis == VirtualAxis::LeftTrigger || axis == VirtualAxis::RightTrigger;
+    const int32_t raw = trigger ? std::clamp(int32_t(value), 0, 32767) * 2 - 32767 : value;
+    return v && axis < VirtualAxis::Count && SDL_JoystickSetVirtualAxis(v->joystick, int(axis), int16_t(raw)) == 0;
+}
+
+bool SetVirtualControllerButton(uint32_t id, VirtualButton button, bool down) {
+    VirtualController* v = FindVirtual(id);
+    return v && button < VirtualButton::Count &&
+           SDL_JoystickSetVirtualButton(v->joystick, int(button), down ? SDL_PRESSED : SDL_RELEASED) == 0;
+}
+
+bool DetachVirtualController(uint32_t id) {
+    Desktop& d = GetDesktop();
+    VirtualController* v = FindVirtual(id);
+    if (!v) return false;
+    const int joysticks = SDL_NumJoysticks();
+    bool detached = false;
+    for (int j = 0; j < joysticks && !detached; ++j)
+        if (SDL_JoystickGetDeviceInstanceID(j) == SDL_JoystickID(id - 1)) detached = SDL_JoystickDetachVirtual(j) == 0;
+    SDL_JoystickClose(v->joystick);
+    d.virtuals.erase(std::find(d.virtuals.begin(), d.virtuals.end(), v));
+    delete v;
+    return detached;
+}
+
+bool VirtualControllerRumble(uint32_t id, uint16_t* leftMotor, uint16_t* rightMotor) {
+    const VirtualController* v = FindVirtual(id);
+    if (!v || !v->rumbled) return false;
+    if (leftMotor) *leftMotor = v->low;
+    if (rightMotor) *rightMotor = v->high;
+    return true;
 }
 
 namespace detail {

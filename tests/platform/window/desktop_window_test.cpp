@@ -192,9 +192,16 @@ TEST_F(DesktopWindowTest, ControlStateFollowsTheKeyboard) {
     ASSERT_TRUE(server.Run("xdotool keydown ctrl"));
     Collect([](const std::vector<Event>&) { return wnd::IsCtrlKeyDown(); }, 3000);
     EXPECT_TRUE(wnd::IsCtrlKeyDown());
+    // The keyboard device's source reads the same key, by its scan code.
+    uint8_t keys[hid::kKeyStateBytes];
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[0x1D], hid::kKeyDownBit);
+    EXPECT_EQ(keys[0x1E], 0);
     ASSERT_TRUE(server.Run("xdotool keyup ctrl"));
     Collect([](const std::vector<Event>&) { return !wnd::IsCtrlKeyDown(); }, 3000);
     EXPECT_FALSE(wnd::IsCtrlKeyDown());
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[0x1D], 0);
 }
 
 TEST_F(DesktopWindowTest, MouseInClientCoordinates) {
