@@ -216,7 +216,8 @@ bool IsDesktopInput();
 bool SetPadVibration(uint32_t user, uint16_t leftMotor, uint16_t rightMotor);
 
 // Test side: a virtual game controller (SDL's virtual joystick), seen by the back end
-// exactly like one plugged in. Axes and buttons in the desktop's controller numbering
+// exactly like one plugged in; with gameController false a joystick that the controller
+// database does not know (a game device only, no pad). Axes and buttons in the desktop's controller numbering
 // (below); axes -32768..32767 with y down, triggers 0..32767. Attach returns 0 when the
 // back end is not running or the desktop refuses; Detach unplugs it.
 enum class VirtualAxis : uint8_t { LeftX, LeftY, RightX, RightY, LeftTrigger, RightTrigger, Count };
@@ -224,7 +225,7 @@ enum class VirtualButton : uint8_t {
     A, B, X, Y, Back, Guide, Start, LeftStick, RightStick, LeftShoulder, RightShoulder,
     DpadUp, DpadDown, DpadLeft, DpadRight, Count
 };
-uint32_t AttachVirtualController();
+uint32_t AttachVirtualController(bool gameController = true);
 bool SetVirtualControllerAxis(uint32_t id, VirtualAxis axis, int16_t value);
 bool SetVirtualControllerButton(uint32_t id, VirtualButton button, bool down);
 bool DetachVirtualController(uint32_t id);

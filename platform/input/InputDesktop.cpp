@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,18 @@ struct VirtualController {
     uint16_t low = 0, high = 0;
 };
 
+struct DesktopJoystick {
+    SDL_JoystickID instance = 0;
+    uint32_t gameDevice = 0;  // its connection id
+    SDL_Joystick* joystick = nullptr;
+};
+
 struct Desktop {
     bool running = false;
     SDL_GameController* pads[kMaxPads] = {};
     SDL_JoystickID ids[kMaxPads] = {};
     std::vector<VirtualController*> virtuals;
+    std::vector<DesktopJoystick> joysticks;  // mirrored into the game devices
 };
 
 Desktop& GetDesktop() {
@@ -108,6 +116,11 @@ void StopDesktopInput() {
     Desktop& d = GetDesktop();
     if (!d.running) return;
     for (uint32_t i = 0; i < kMaxPads; ++i) ClosePad(i);
+    for (DesktopJoystick& j : d.joysticks) {
+        SDL_JoystickClose(j.joystick);
+        DisconnectGameDevice(j.gameDevice);
+    }
+    d.joysticks.clear();
     while (!d.virtuals.empty()) DetachVirtualController(d.virtuals.back()->id);
     d.running = false;
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
@@ -140,16 +153,18 @@ int SDLCALL RecordRumble(void* self, Uint16 low, Uint16 high) {
 
 }  // namespace
 
-uint32_t AttachVirtualController() {
+uint32_t AttachVirtualController(bool gameController) {
     Desktop& d = GetDesktop();
     if (!d.running) return 0;
     auto* v = new VirtualController;
     SDL_VirtualJoystickDesc desc{};
     desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+    desc.type = gameController ? SDL_JOYSTICK_TYPE_GAMECONTROLLER : SDL_JOYSTICK_TYPE_FLIGHT_STICK;
     desc.naxes = SDL_CONTROLLER_AXIS_MAX;
     desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-    desc.name = "Virtual controller";
+    desc.name = gameController ? "Virtual controller" : "Virtual joystick";
+    desc.vendor_id = 0x1209;  // a vendor id for tests
+    desc.product_id = gameController ? 0x0001 : 0x0002;
     desc.userdata = v;
     desc.Rumble = &RecordRumble;
     const int index = SDL_JoystickAttachVirtualEx(&desc);
@@ -243,6 +258,68 @@ void UpdateDesktopPads() {
         if (!d.pads[i]) continue;
         const PadState now = ReadPad(d.pads[i]);
         if (!SameInput(now, GetState().pads[i].state)) SetPadState(i, now);
+    }
+}
+
+void UpdateDesktopGameDevices() {
+    Desktop& d = GetDesktop();
+    // Connecting a device counts the devices again: no second update inside this one.
+    static bool updating = false;
+    if (!d.running || updating) return;
+    updating = true;
+    struct Done {
+        ~Done() { updating = false; }
+    } done;
+    SDL_JoystickUpdate();
+    for (size_t i = 0; i < d.joysticks.size();) {
+        if (SDL_JoystickGetAttached(d.joysticks[i].joystick)) {
+            ++i;
+            continue;
+        }
+        SDL_JoystickClose(d.joysticks[i].joystick);
+        DisconnectGameDevice(d.joysticks[i].gameDevice);
+        d.joysticks.erase(d.joysticks.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    const int count = SDL_NumJoysticks();
+    for (int j = 0; j < count; ++j) {
+        const SDL_JoystickID instance = SDL_JoystickGetDeviceInstanceID(j);
+        if (std::any_of(d.joysticks.begin(), d.joysticks.end(),
+                        [&](const DesktopJoystick& m) { return m.instance == instance; }))
+            continue;
+        SDL_Joystick* joystick = SDL_JoystickOpen(j);
+        if (!joystick) continue;
+        const char* name = SDL_JoystickName(joystick);
+        const uint16_t vendor = SDL_JoystickGetVendor(joystick), product = SDL_JoystickGetProduct(joystick);
+        // The controller database answers the pad-or-joystick question: its game
+        // controllers are the pads, marked "IG_" as the hardware query marks them.
+        char pnp[96];
+        std::snprintf(pnp, sizeof pnp, "HID\\VID_%04X&PID_%04X%s\\%d", vendor, product,
+                      SDL_IsGameController(j) ? "&IG_00" : "", int(instance));
+        GameDeviceDesc desc;
+        desc.instanceName = name ? name : "";
+        desc.productName = name ? name : "";
+        desc.vendorId = vendor;
+        desc.productId = product;
+        desc.pnpDeviceId = pnp;
+        desc.forceFeedback = SDL_JoystickHasRumble(joystick) == SDL_TRUE;
+        const uint32_t id = ConnectGameDevice(desc);
+        if (!id) {
+            SDL_JoystickClose(joystick);
+            break;
+        }
+        for (GameDeviceRecord& g : GetState().gameDevices)
+            if (g.id == id) g.desktop = true;
+        d.joysticks.push_back({instance, id, joystick});
+    }
+    for (const DesktopJoystick& m : d.joysticks) {
+        JoystickState input;
+        int32_t* axes[] = {&input.x, &input.y, &input.z, &input.rx, &input.ry, &input.rz, &input.sliders[0],
+                           &input.sliders[1]};
+        const int naxes = std::min(SDL_JoystickNumAxes(m.joystick), 8);
+        for (int a = 0; a < 8; ++a) *axes[a] = a < naxes ? SDL_JoystickGetAxis(m.joystick, a) : 0;
+        const int nbuttons = std::min(SDL_JoystickNumButtons(m.joystick), int(kJoystickButtons));
+        for (int b = 0; b < nbuttons; ++b) input.buttons[b] = SDL_JoystickGetButton(m.joystick, b) ? 0x80 : 0;
+        SetGameDeviceInput(m.gameDevice, input);
     }
 }
 

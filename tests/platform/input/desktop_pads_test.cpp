@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "engine/input/GameControllers.h"
 #include "platform/input/Input.h"
@@ -135,6 +136,53 @@ TEST(DesktopPadsHeadless, NothingIsPluggedWithoutTheDesktop) {
     EXPECT_FALSE(hid::SetPadVibration(0, 1, 1));
     hid::PadState state;
     EXPECT_FALSE(hid::GetPadState(0, &state));
+}
+
+}  // namespace
+
+namespace {
+
+// The game-device list follows the desktop's joysticks; the controller database tells
+// the pads ("IG_" in the plug-and-play id) from the other joysticks, whose axes reach
+// the reader's range.
+TEST_F(DesktopPadsTest, GameDevicesAndThePadOrJoystickQuestion) {
+    const uint32_t controller = hid::AttachVirtualController(true);
+    const uint32_t joystick = hid::AttachVirtualController(false);
+    ASSERT_NE(controller, 0u);
+    ASSERT_NE(joystick, 0u);
+    ASSERT_EQ(hid::GameDeviceCount(), 2u);
+    ASSERT_EQ(hid::PnpEntityCount(), 2u);
+    const std::string pad = hid::PnpEntityDeviceId(0), other = hid::PnpEntityDeviceId(1);
+    EXPECT_EQ(pad.rfind("HID\\VID_1209&PID_0001&IG_00\\", 0), 0u) << pad;
+    EXPECT_EQ(other.find("IG_"), std::string::npos) << other;
+    hid::GameDeviceInfo info;
+    ASSERT_TRUE(hid::GetGameDevice(1, &info));
+    EXPECT_STREQ(info.productName, "Virtual joystick");
+    EXPECT_EQ(info.productGuidData1, 0x00021209u);
+
+    const hid::SystemHandle system = hid::CreateInputSystem();
+    hid::DeviceHandle device = 0;
+    ASSERT_EQ(hid::OpenGameDevice(system, info.id, &device), hid::Result::Ok);
+    ASSERT_EQ(hid::SetDataFormat(device, hid::DataFormat::Joystick), hid::Result::Ok);
+    ASSERT_EQ(hid::SetCooperativeLevel(device, 1, hid::kCoopExclusive | hid::kCoopForeground), hid::Result::Ok);
+    ASSERT_EQ(hid::SetAxisRange(device, -1000, 1000), hid::Result::Ok);
+    ASSERT_EQ(hid::Acquire(device), hid::Result::Ok);
+    ASSERT_TRUE(hid::SetVirtualControllerAxis(joystick, VirtualAxis::LeftX, 32767));
+    ASSERT_TRUE(hid::SetVirtualControllerAxis(joystick, VirtualAxis::LeftY, -32768));
+    ASSERT_TRUE(hid::SetVirtualControllerButton(joystick, VirtualButton::B, true));
+    ASSERT_EQ(hid::Poll(device), hid::Result::Ok);
+    hid::JoystickState state;
+    ASSERT_EQ(hid::GetJoystickState(device, &state), hid::Result::Ok);
+    EXPECT_EQ(state.x, 1000);
+    EXPECT_EQ(state.y, -1000);
+    EXPECT_EQ(state.buttons[1], 0x80);
+    EXPECT_EQ(state.buttons[0], 0);
+
+    ASSERT_TRUE(hid::DetachVirtualController(joystick));
+    EXPECT_EQ(hid::Poll(device), hid::Result::InputLost);
+    EXPECT_EQ(hid::GameDeviceCount(), 1u);
+    hid::ReleaseDevice(device);
+    hid::ReleaseInputSystem(system);
 }
 
 }  // namespace
