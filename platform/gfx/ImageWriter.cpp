@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/gfx/GfxRecorder.h"
@@ -88,6 +89,18 @@ bool ReadSurfaceArgb(Device* device, Surface* surface, std::vector<uint32_t>* ar
     const uint32_t pitch = detail::RowPitch(desc.format, desc.width);
     const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
     argb->resize(static_cast<size_t>(desc.width) * desc.height);
+    *width = desc.width;
+    *height = desc.height;
+    if (desc.format == FMT_A8R8G8B8 || desc.format == FMT_X8R8G8B8) {
+        // Already 0xAARRGGBB words (little-endian B, G, R, A bytes): rows copied as they are.
+        for (uint32_t y = 0; y < desc.height; ++y) {
+            uint32_t* row = argb->data() + static_cast<size_t>(y) * desc.width;
+            std::memcpy(row, bytes.data() + static_cast<size_t>(y) * pitch, size_t(desc.width) * 4);
+            if (!alpha)
+                for (uint32_t x = 0; x < desc.width; ++x) row[x] |= 0xFF000000u;
+        }
+        return true;
+    }
     for (uint32_t y = 0; y < desc.height; ++y) {
         for (uint32_t x = 0; x < desc.width; ++x) {
             float rgba[4];
@@ -100,8 +113,6 @@ bool ReadSurfaceArgb(Device* device, Surface* surface, std::vector<uint32_t>* ar
                 ((alpha ? byte(rgba[3]) : 255u) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
         }
     }
-    *width = desc.width;
-    *height = desc.height;
     return true;
 }
 
