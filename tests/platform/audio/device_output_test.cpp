@@ -132,6 +132,30 @@ TEST_F(DeviceOutputTest, NoDeviceFallsBackToTheNullOutput) {
     EXPECT_EQ(notices[0].rfind("Audio output: no audio device (", 0), 0u) << notices[0];
 }
 
+// A device that stops taking samples (the disk driver writing into /dev/full, as
+// unplugged headphones would) is noticed: the output goes on at the null pace, so
+// buffers still drain, and new voices are refused as on a lost device.
+TEST_F(DeviceOutputTest, LostDeviceGoesOnUnheardAndRefusesNewVoices) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
+    audiotest::ManualEngine e(EngineOptions{OutputKind::kRealtimeNull, 48000, 2});
+    const int64_t deadline = os::ReadRealCounter() + 10 * os::kCounterFrequency;
+    while (Notices().size() < 2 && os::ReadRealCounter() < deadline) os::Sleep(10);
+    const std::vector<std::string> notices = Notices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0], "Audio output: disk device, 48000 Hz, 2 channels");
+    EXPECT_EQ(notices[1], "Audio output: the audio device was lost; sound goes on unheard");
+    SourceVoice* v = nullptr;
+    const WaveFormat f = audiotest::Pcm(1, 48000);
+    EXPECT_EQ(e.engine->CreateSourceVoice(&v, &f), kErrorDeviceInvalidated);
+    EXPECT_STREQ(e.engine->LastErrorText(), "CreateSourceVoice: the audio device was lost");
+    PerformanceData before, after;
+    e.engine->GetPerformanceData(&before);
+    os::Sleep(100);
+    e.engine->GetPerformanceData(&after);
+    EXPECT_GT(after.framesRendered, before.framesRendered);  // still mixing, at the null pace
+}
+
 TEST_F(DeviceOutputTest, NullOutputNeverOpensADevice) {
     SelectOutputDevice(OutputDevice::kNull);
     setenv("SDL_AUDIODRIVER", "disk", 1);
