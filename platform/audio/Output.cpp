@@ -160,9 +160,21 @@ public:
 private:
     static void Run(void* self) { static_cast<RealtimeOutput*>(self)->Loop(); }
 
+    // SDL keeps an error text per thread; threads it did not start must free theirs.
+    struct FreeThreadState {
+        ~FreeThreadState() { SDL_TLSCleanup(); }
+    };
+
+    static void QuitAudio() {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
+    }
+
     bool OpenDevice() {
+        FreeThreadState freeState;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             Notice("Audio output: no audio device (%s); nothing is heard", SDL_GetError());
+            QuitAudio();
             return false;
         }
         SDL_AudioSpec want{};
@@ -179,7 +191,7 @@ private:
         device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (!device) {
             Notice("Audio output: no audio device (%s); nothing is heard", SDL_GetError());
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            QuitAudio();
             return false;
         }
         Notice("Audio output: %s device, %u Hz, %u channels", SDL_GetCurrentAudioDriver(), rate, channels);
@@ -189,9 +201,10 @@ private:
 
     void CloseDevice() {
         if (!device) return;
+        FreeThreadState freeState;
         SDL_CloseAudioDevice(device);  // waits for the device's thread
         device = 0;
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        QuitAudio();
     }
 
     static void SDLCALL Callback(void* self, Uint8* stream, int bytes) {

@@ -101,6 +101,7 @@ bool StartDesktopInput(const char** reason) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
         gReason = std::string("the controller system did not start: ") + SDL_GetError();
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
         if (reason) *reason = gReason.c_str();
         return false;
     }
@@ -124,6 +125,7 @@ void StopDesktopInput() {
     while (!d.virtuals.empty()) DetachVirtualController(d.virtuals.back()->id);
     d.running = false;
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
 }
 
 bool IsDesktopInput() { return GetDesktop().running; }

@@ -38,15 +38,15 @@ WindowRecord* ActiveNative() {
     return nullptr;
 }
 
-Point ClientOrigin(const WindowRecord& w) { return {w.rect.left + w.frame.left, w.rect.top + w.frame.top}; }
+Point NativeOrigin(const WindowRecord& w) { return {w.rect.left + w.frame.left, w.rect.top + w.frame.top}; }
 
-Point ClientSize(const WindowRecord& w) {
+Point NativeSize(const WindowRecord& w) {
     const int32_t width = w.rect.Width() - w.frame.left - w.frame.right;
     const int32_t height = w.rect.Height() - w.frame.top - w.frame.bottom;
     return {std::max(width, 1), std::max(height, 1)};
 }
 
-uint32_t SizeType(const WindowRecord& w) {
+uint32_t NativeSizeType(const WindowRecord& w) {
     switch (w.show) {
         case ShowState::Minimized: return kSizeMinimized;
         case ShowState::Maximized: return kSizeMaximized;
@@ -156,16 +156,16 @@ void OnWindowEvent(const SDL_WindowEvent& e) {
     switch (e.event) {
         case SDL_WINDOWEVENT_SIZE_CHANGED: {
             if (w->show == ShowState::Minimized) break;
-            const Point size = ClientSize(*w);
+            const Point size = NativeSize(*w);
             if (size.x == e.data1 && size.y == e.data2) break;
             w->rect.right = w->rect.left + w->frame.left + e.data1 + w->frame.right;
             w->rect.bottom = w->rect.top + w->frame.top + e.data2 + w->frame.bottom;
             if (w->show != ShowState::Maximized) w->restoreRect = w->rect;
-            Post(EventKind::Size, handle, SizeType(*w), e.data1, e.data2);
+            Post(EventKind::Size, handle, NativeSizeType(*w), e.data1, e.data2);
             break;
         }
         case SDL_WINDOWEVENT_MOVED: {
-            const Point origin = ClientOrigin(*w);
+            const Point origin = NativeOrigin(*w);
             if (origin.x == e.data1 && origin.y == e.data2) break;
             const int32_t dx = e.data1 - origin.x, dy = e.data2 - origin.y;
             w->rect = {w->rect.left + dx, w->rect.top + dy, w->rect.right + dx, w->rect.bottom + dy};
@@ -183,8 +183,8 @@ void OnWindowEvent(const SDL_WindowEvent& e) {
             const ShowState show = e.event == SDL_WINDOWEVENT_MAXIMIZED ? ShowState::Maximized : ShowState::Normal;
             if (w->show == show || w->show == ShowState::Hidden) break;
             w->show = show;
-            const Point size = ClientSize(*w);
-            Post(EventKind::Size, handle, SizeType(*w), size.x, size.y);
+            const Point size = NativeSize(*w);
+            Post(EventKind::Size, handle, NativeSizeType(*w), size.x, size.y);
             break;
         }
         case SDL_WINDOWEVENT_FOCUS_GAINED: SetFocus(handle); break;
@@ -231,7 +231,7 @@ void OnEvent(const SDL_Event& e) {
         case SDL_MOUSEMOTION: {
             const WindowRecord* w = FindByNativeId(e.motion.windowID);
             if (!w) break;
-            const Point origin = ClientOrigin(*w);
+            const Point origin = NativeOrigin(*w);
             s.cursorPos = {origin.x + e.motion.x, origin.y + e.motion.y};
             Post(EventKind::SetCursor, w->handle, 0, s.cursorPos.x, s.cursorPos.y);
             Event m;
@@ -302,6 +302,7 @@ bool StartDesktopWindows(const char** reason) {
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         gReason = std::string("the video system did not start: ") + SDL_GetError();
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
         if (reason) *reason = gReason.c_str();
         return false;
     }
@@ -325,6 +326,7 @@ void StopDesktopWindows() {
     }
     s.desktop = false;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
 }
 
 bool IsDesktopWindows() { return Running(); }
@@ -361,8 +363,8 @@ namespace detail {
 
 void SyncNative(WindowRecord& w) {
     if (!Running() || w.destroying) return;
-    const Point origin = ClientOrigin(w);
-    const Point size = ClientSize(w);
+    const Point origin = NativeOrigin(w);
+    const Point size = NativeSize(w);
     if (!w.native) {
         const uint32_t flags = SDL_WINDOW_HIDDEN | (Framed(w) ? SDL_WINDOW_RESIZABLE : SDL_WINDOW_BORDERLESS);
         SDL_Window* native = SDL_CreateWindow(w.title.c_str(), origin.x, origin.y, size.x, size.y, flags);
@@ -434,7 +436,7 @@ void DesktopClip(const Rect* rect) {
         SDL_SetWindowMouseRect(NativeOf(*w), nullptr);
         return;
     }
-    const Point origin = ClientOrigin(*w);
+    const Point origin = NativeOrigin(*w);
     const SDL_Rect r{rect->left - origin.x, rect->top - origin.y, rect->Width(), rect->Height()};
     SDL_SetWindowMouseRect(NativeOf(*w), &r);
 }
