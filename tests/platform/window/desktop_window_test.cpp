@@ -322,6 +322,35 @@ TEST_F(DesktopWindowTest, PresentedPixelsReachTheWindow) {
     }
 }
 
+// The cursor calls reach the real pointer: a warp moves it, a clip rectangle keeps
+// later warps inside, an image cursor can be made current and destroyed.
+TEST_F(DesktopWindowTest, CursorPositionClipAndImage) {
+    auto pointer = [&] { return server.Output("xdotool getmouselocation"); };
+    ASSERT_TRUE(wnd::SetCursorPos(300, 200));
+    Collect([](const std::vector<Event>&) { return false; }, 200);
+    EXPECT_EQ(pointer().rfind("x:300 y:200 ", 0), 0u) << pointer();
+
+    const wnd::Rect clip{100, 100, 420, 340};  // the client area
+    ASSERT_TRUE(wnd::ClipCursor(&clip));
+    ASSERT_TRUE(wnd::SetCursorPos(1000, 900));  // held inside by the layer
+    Collect([](const std::vector<Event>&) { return false; }, 200);
+    EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{419, 339}));
+    EXPECT_EQ(pointer().rfind("x:419 y:339 ", 0), 0u) << pointer();
+    ASSERT_TRUE(wnd::ClipCursor(nullptr));
+
+    wnd::CursorImage image{};
+    for (uint32_t& p : image.pixels) p = 0xFFFF00FF;
+    image.hotspotX = 3;
+    image.hotspotY = 4;
+    const wnd::CursorHandle cursor = wnd::CreateCursor(image);
+    ASSERT_NE(cursor, 0u);
+    EXPECT_EQ(wnd::SetCursor(cursor), wnd::kArrowCursor);
+    EXPECT_EQ(wnd::ShowCursor(false), -1);
+    EXPECT_EQ(wnd::ShowCursor(true), 0);
+    EXPECT_TRUE(wnd::DestroyCursor(cursor));
+    EXPECT_EQ(wnd::GetCursor(), 0u);
+}
+
 TEST_F(DesktopWindowTest, DisplayModesComeFromTheServer) {
     EXPECT_EQ(wnd::GetScreenWidth(), 1280);
     EXPECT_EQ(wnd::GetScreenHeight(), 1024);
