@@ -351,6 +351,33 @@ TEST_F(DesktopWindowTest, CursorPositionClipAndImage) {
     EXPECT_EQ(wnd::GetCursor(), 0u);
 }
 
+// Focus moved by the desktop (xdotool as a window manager would) reaches the layer as
+// Activate events and GetFocus.
+TEST_F(DesktopWindowTest, FocusFromOutsideActivates) {
+    wnd::WindowDesc desc;
+    desc.className = "DesktopTestOther";
+    desc.title = "Other";
+    desc.x = 600;
+    desc.y = 100;
+    desc.width = 200;
+    desc.height = 150;
+    const wnd::WindowHandle other = wnd::CreateWindow(desc);
+    wnd::ShowWindow(other, wnd::kShowNormal);  // the server may give the new window the focus
+    Collect([](const std::vector<Event>&) { return false; }, 300);
+    wnd::SetFocus(window);
+    Collect([](const std::vector<Event>&) { return false; }, 300);
+    ASSERT_EQ(wnd::GetFocus(), window);
+    ASSERT_TRUE(server.Run("xdotool windowfocus --sync " + std::to_string(wnd::GetNativeWindowId(other))));
+    const std::vector<Event> activates =
+        OfKinds(Collect([&](const std::vector<Event>&) { return wnd::GetFocus() == other; }), {EventKind::Activate});
+    EXPECT_EQ(wnd::GetFocus(), other);
+    ASSERT_EQ(activates.size(), 2u);
+    EXPECT_EQ(activates[0].window, window);
+    EXPECT_EQ(activates[0].code, wnd::kActivateInactive);
+    EXPECT_EQ(activates[1].window, other);
+    EXPECT_EQ(activates[1].code, wnd::kActivateActive);
+}
+
 TEST_F(DesktopWindowTest, DisplayModesComeFromTheServer) {
     EXPECT_EQ(wnd::GetScreenWidth(), 1280);
     EXPECT_EQ(wnd::GetScreenHeight(), 1024);
