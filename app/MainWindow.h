@@ -1,5 +1,6 @@
 #pragma once
-// The program's main window and main loop over the window layer's headless window: the
+// The program's main window and main loop over the window layer's window (headless, or a
+// real one on the desktop, where each rendered frame is presented into it): the
 // single-instance check, the window and the engine start, windowed and full-screen
 // presentation with display-mode changes, the window procedure that turns window events
 // into Game and input calls, and the loop that pumps events, handles focus loss and

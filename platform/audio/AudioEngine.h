@@ -193,7 +193,8 @@ public:
 };
 
 enum class OutputKind : uint32_t {
-    kRealtimeNull,  // a mixer thread consumes audio at wall-clock pace; nothing is heard
+    kRealtimeNull,  // real time: the audio device when one is selected and opens (SelectOutputDevice),
+                    // else a mixer thread that consumes audio at wall-clock pace, unheard
     kManual,        // nothing mixes until the caller calls Render or RenderDue
 };
 

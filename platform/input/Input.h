@@ -4,8 +4,8 @@
 // their plug-and-play ids, the joystick configuration, the accessibility-key
 // settings and the foreground state that foreground devices depend on.
 //
-// No physical device is read. Nothing is connected until a test or the program
-// connects it (ConnectPad, ConnectGameDevice); the keyboard's keys come from the
+// Headless (unless the desktop back end below runs), no physical device is read.
+// Nothing is connected until a test or the program connects it (ConnectPad, ConnectGameDevice); the keyboard's keys come from the
 // keyboard source of Keys.h. Devices follow the shape of the original platform's:
 // a data format and a cooperative level are set before Acquire; Poll and the state
 // reads need an acquired device; a device opened for the foreground is unacquired

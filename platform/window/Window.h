@@ -1,8 +1,8 @@
 #pragma once
-// The headless window layer: top-level windows, their event queue, the screen with
-// its display modes, and the cursor.
+// The window layer: top-level windows, their event queue, the screen with its display
+// modes, and the cursor. Headless unless the desktop back end runs (below).
 //
-// Nothing is shown and no device is read. A window is a record behind a small
+// Headless, nothing is shown and no device is read. A window is a record behind a small
 // integer handle with a title, a style word, a window rectangle in screen
 // coordinates and a client area derived from the style's frame; the program and
 // tests feed the event queue (key presses, mouse, touch, sizing drags) and the layer
