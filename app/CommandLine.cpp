@@ -56,12 +56,21 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             line->noDraw = true;
             continue;
         }
+        if (std::strcmp(arg, "--headless") == 0) {
+            line->headless = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--no-sound") == 0) {
+            line->noSound = true;
+            continue;
+        }
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
         const bool isShot = std::strcmp(arg, "--screenshot") == 0;
         const bool isEvery = std::strcmp(arg, "--screenshot-every") == 0;
         const bool isBroker = std::strcmp(arg, "--broker") == 0;
-        if (!isLog && !isFrames && !isShot && !isEvery && !isBroker) {
+        const bool isAudioOut = std::strcmp(arg, "--audio-out") == 0;
+        if (!isLog && !isFrames && !isShot && !isEvery && !isBroker && !isAudioOut) {
             *error = "unknown option " + Quoted(arg);
             return false;
         }
@@ -94,6 +103,12 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
                 return false;
             }
             line->brokerAddress = value;
+        } else if (isAudioOut) {
+            if (!value[0]) {
+                *error = "option '--audio-out' needs a file name";
+                return false;
+            }
+            line->audioOutPath = value;
         } else if (isLog) {
             if (!value[0]) {
                 *error = "option '--log' needs a file name";
@@ -111,7 +126,7 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: %s [--log FILE] [--frames N] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
-                 "       [--broker HOST:PORT] [--help] [ARGUMENT...]\n"
+                 "       [--broker HOST:PORT] [--headless] [--no-sound] [--audio-out FILE] [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
                  "  --frames N   quit after N rendered frames (1 to 2147483647)\n"
                  "  --screenshot FILE\n"
@@ -120,6 +135,10 @@ void PrintUsage(std::FILE* out) {
                  "               save every Nth frame as DIR/frame-NNNNNN.png\n"
                  "  --no-draw    record draws without rasterising them (no pictures)\n"
                  "  --broker HOST:PORT   play through the online broker at that address\n"
+                 "  --headless   no window, input devices or sound device, even on a desktop\n"
+                 "  --no-sound   mix sounds without playing them on the audio device\n"
+                 "  --audio-out FILE\n"
+                 "               write the mixed sound to FILE as a WAV file\n"
                  "  --help       print this help and exit\n"
                  "Other arguments go to the game (for example +connect_lobby ID).\n",
                  kProgram);

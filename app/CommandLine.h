@@ -6,6 +6,10 @@
 //   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
 //   --no-draw    use the recording graphics device (draws nothing, writes no picture)
 //   --broker HOST:PORT   play through the online broker at that network address
+//   --headless   no window, keyboard, mouse, controller or sound device even where a
+//                display is present (the only way without one)
+//   --no-sound   no audio device: sounds are mixed but not heard
+//   --audio-out FILE     write what the mixer produces to FILE as a WAV file
 //   --help       print the usage to standard output and exit with 0
 // Every other argument that does not start with "--" is kept, in order, for the Game
 // (Game::Init's argument vector, after the program name).
@@ -35,6 +39,9 @@ struct CommandLine {
     const char* screenshotFolder = nullptr;
     bool noDraw = false;
     const char* brokerAddress = nullptr;  // null: no --broker
+    bool headless = false;
+    bool noSound = false;
+    const char* audioOutPath = nullptr;  // null: no --audio-out
     bool help = false;
     // The program name, then the positional arguments; pointers into argv.
     std::vector<char*> gameArguments;

@@ -7,6 +7,8 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "core/Log.h"
 #include "core/Time.h"
@@ -253,6 +255,38 @@ void SaveBackBuffer(const char* path) {
                    path, error.c_str());
 }
 
+// Shows the frame's back buffer in the window: read back and handed to the window
+// (the drawing device renders off screen and shares no context with the window).
+void PresentIntoWindow() {
+    MainWindowState& s = gMainWindow;
+    gfx::Device* device = gVornexRenderer.Device();
+    if (!device) return;
+    gVornexRenderer.FlushCommands(true);
+    gfx::Surface* back = nullptr;
+    std::vector<uint32_t> argb;
+    uint32_t width = 0, height = 0;
+    std::string error;
+    bool read = false;
+    if (gfx::Succeeded(device->GetBackBuffer(0, 0, gfx::BACKBUFFER_TYPE_MONO, &back)) && back) {
+        read = gfx::ReadSurfaceArgb(device, back, &argb, &width, &height, &error);
+        back->Release();
+    } else {
+        error = "no back buffer";
+    }
+    const bool shown = read && wnd::PresentPixels(s.window, argb.data(), width, height);
+    if (shown) ++s.presentedFrames;
+    if (!s.presentPathLogged) {
+        s.presentPathLogged = true;
+        if (shown)
+            gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice,
+                       "Presenting into the window: back buffer read back and uploaded each frame (%ux%u)", width,
+                       height);
+        else
+            gLog.Print(LogSeverity::Warning, LogCategory::RenderDevice, "Cannot present into the window: %s",
+                       read ? "the window refused the picture" : error.c_str());
+    }
+}
+
 }  // namespace
 
 bool RunMainLoopPass() {
@@ -322,6 +356,7 @@ bool RunMainLoopPass() {
             wnd::GetClientRect(s.window, &client);
             ResetRenderer(static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()));
         }
+        if (s.presentIntoWindow) PresentIntoWindow();
         if (s.frameLimit && s.renderedFrames >= s.frameLimit) gGame->Quit();
         if (s.screenshotEvery && s.renderedFrames % s.screenshotEvery == 0) {
             char name[32];

@@ -1,5 +1,6 @@
 #pragma once
-// The program's main window and main loop over the window layer's headless window: the
+// The program's main window and main loop over the window layer's window (headless, or a
+// real one on the desktop, where each rendered frame is presented into it): the
 // single-instance check, the window and the engine start, windowed and full-screen
 // presentation with display-mode changes, the window procedure that turns window events
 // into Game and input calls, and the loop that pumps events, handles focus loss and
@@ -92,6 +93,10 @@ struct MainWindowState {
     const char* screenshotPath = nullptr;
     uint32_t screenshotEvery = 0;
     const char* screenshotFolder = nullptr;
+    // On the desktop: every rendered frame's back buffer is shown in the window.
+    bool presentIntoWindow = false;
+    bool presentPathLogged = false;
+    uint32_t presentedFrames = 0;
     // The unfocused pass's sleep (VornexEngine::Idle unless a test records it).
     void (*idle)(uint32_t milliseconds) = nullptr;
 };

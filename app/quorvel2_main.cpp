@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/CommandLine.h"
+#include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
@@ -59,10 +60,12 @@ int main(int argc, char** argv) {
         gLog.AttachSink(sink);
         EngineCore::AdoptLogSink(sink);
     }
+    app::StartDesktop(line);
     GameDelegate delegate;
     line.gameArguments.push_back(nullptr);
     exitCode = app::AppMain(&delegate, kTitle, line.gameArguments.data(),
                             static_cast<int>(line.gameArguments.size() - 1), line.frames);
+    app::StopDesktop();
     // The engine destroyed the sink at its shutdown unless it never started.
     if (sink && gLog.Sink() == sink) {
         EngineCore::AdoptLogSink(nullptr);

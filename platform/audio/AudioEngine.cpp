@@ -111,6 +111,8 @@ Result EngineImpl::CreateMasteringVoice(MasteringVoice** voice, uint32_t channel
     *voice = master;
     if (options.output == OutputKind::kRealtimeNull) {
         const char* capture = options.capturePath ? options.capturePath : std::getenv("AUDIO_CAPTURE_WAV");
+        const std::string fallback = DefaultCapturePath();
+        if ((!capture || !capture[0]) && !fallback.empty()) capture = fallback.c_str();
         RealtimeOutput* started = StartRealtimeOutput(this, capture);
         if (!started) {
             delete master;
@@ -130,6 +132,7 @@ Result EngineImpl::CreateSourceVoice(SourceVoice** voice, const WaveFormat* form
     *voice = nullptr;
     EngineGuard guard(lock);
     if (!initialized || !master) return Refuse(kErrorInvalidCall, "CreateSourceVoice: no mastering voice");
+    if (deviceLost.load()) return Refuse(kErrorDeviceInvalidated, "CreateSourceVoice: the audio device was lost");
     if (!format) return Refuse(kErrorInvalidArg, "CreateSourceVoice: no format");
     if (callback || sends || effects)
         return Refuse(kErrorInvalidArg, "CreateSourceVoice: callbacks, sends and effects are not supported");

@@ -193,7 +193,8 @@ public:
 };
 
 enum class OutputKind : uint32_t {
-    kRealtimeNull,  // a mixer thread consumes audio at wall-clock pace; nothing is heard
+    kRealtimeNull,  // real time: the audio device when one is selected and opens (SelectOutputDevice),
+                    // else a mixer thread that consumes audio at wall-clock pace, unheard
     kManual,        // nothing mixes until the caller calls Render or RenderDue
 };
 
@@ -203,7 +204,7 @@ struct EngineOptions {
     uint32_t channels = 2;        // used when the mastering voice asks for the default
     // Real-time output only: a WAV file (16-bit PCM) that receives everything mixed,
     // created when the mastering voice is created. Null: the environment variable
-    // AUDIO_CAPTURE_WAV names it; unset or empty: no capture.
+    // AUDIO_CAPTURE_WAV names it, else SetDefaultCapturePath's file; none: no capture.
     const char* capturePath = nullptr;
 };
 
@@ -251,6 +252,24 @@ public:
 protected:
     virtual ~AudioEngine() = default;
 };
+
+// The real-time output's device, process-wide, chosen once at start-up (before the
+// mastering voice). kNull: the mixer thread paces itself and nothing is heard.
+// kDevice: the mixer's quanta play on the desktop's audio device (SDL2, the mastering
+// voice's rate and channels, float samples) when one opens, else the null output with
+// one notice. When the device goes away while playing (unplugged headphones), the
+// output goes on at the null pace, a notice says so, and from then on CreateSourceVoice
+// is refused with kErrorDeviceInvalidated.
+enum class OutputDevice : uint32_t { kNull, kDevice };
+void SelectOutputDevice(OutputDevice device);
+OutputDevice SelectedOutputDevice();
+// The WAV file the real-time output writes when neither EngineOptions::capturePath nor
+// AUDIO_CAPTURE_WAV names one (null: none). The text is copied.
+void SetDefaultCapturePath(const char* path);
+// Where the output's notices go (device opened, missing, lost; the capture file
+// refused): one line each, without a line end, from any thread. Null: standard error.
+using OutputNotice = void (*)(const char* line);
+void SetOutputNotice(OutputNotice notice);
 
 // The factory. Fails (and leaves *engine null) only under an injected fault.
 Result CreateAudioEngine(AudioEngine** engine, const EngineOptions* options = nullptr);

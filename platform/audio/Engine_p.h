@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/audio/AudioEngine.h"
@@ -209,6 +210,7 @@ public:
     std::vector<float> mixBuffer;    // one quantum, output channels
     std::vector<float> voiceBuffer;  // one quantum of one voice, source channels
     RealtimeOutput* output = nullptr;  // the mixer thread itself never reads it
+    std::atomic<bool> deviceLost{false};  // the audio device went away while playing
 
 private:
     ~EngineImpl() override;
@@ -216,5 +218,8 @@ private:
 
 // Output.cpp
 RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath);
+// The process-wide default capture file ("" for none).
+std::string DefaultCapturePath();
+void Notice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace audio::detail

@@ -1,6 +1,9 @@
-// The real-time null output: a mixer thread that consumes one quantum (10 ms) of
-// audio per quantum of wall-clock time, as a sound card would, so that buffers drain
-// and sounds finish on a machine without audio hardware. Its schedule is frame-exact
+// The real-time outputs. The device output hands the mixer's quanta to the desktop's
+// audio device (SDL2), whose own thread asks for them; a watcher notices when the device
+// goes away and the output then goes on as the null output. The null output: a mixer
+// thread that consumes one quantum (10 ms) of audio per quantum of wall-clock time, as a
+// sound card would, so that buffers drain and sounds finish on a machine without audio
+// hardware. Its schedule is frame-exact
 // (deadline n = start + n quanta) on the real monotonic clock. When the thread wakes
 // more than one quantum behind its schedule the card would have run dry: the
 // glitch counter rises and the schedule restarts from now (the missed time is not
@@ -8,15 +11,59 @@
 //
 // Optionally everything mixed is appended to a 16-bit PCM WAV file; its header sizes
 // are written when the output stops.
+#include <SDL2/SDL.h>
+
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/audio/Engine_p.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 
+namespace audio {
+
+namespace {
+
+std::atomic<OutputDevice> gDevice{OutputDevice::kNull};
+std::atomic<OutputNotice> gNotice{nullptr};
+std::mutex gCaptureLock;
+std::string gCapturePath;
+
+}  // namespace
+
+void SelectOutputDevice(OutputDevice device) { gDevice.store(device); }
+OutputDevice SelectedOutputDevice() { return gDevice.load(); }
+
+void SetDefaultCapturePath(const char* path) {
+    std::lock_guard<std::mutex> hold(gCaptureLock);
+    gCapturePath = path ? path : "";
+}
+
+void SetOutputNotice(OutputNotice notice) { gNotice.store(notice); }
+
+}  // namespace audio
+
 namespace audio::detail {
+
+std::string DefaultCapturePath() {
+    std::lock_guard<std::mutex> hold(gCaptureLock);
+    return gCapturePath;
+}
+
+void Notice(const char* format, ...) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (const OutputNotice notice = gNotice.load()) notice(line);
+    else std::fprintf(stderr, "%s\n", line);
+}
 
 namespace {
 
@@ -93,7 +140,12 @@ public:
         this->rate = rate;
         quantum = rate / 100 ? rate / 100 : 1;
         block.resize(size_t(quantum) * channels);
-        if (capturePath && capturePath[0]) capturing = capture.Open(capturePath, channels, rate);
+        position = quantum;
+        if (capturePath && capturePath[0]) {
+            capturing = capture.Open(capturePath, channels, rate);
+            if (!capturing) Notice("Audio output: cannot write %s", capturePath);
+        }
+        if (SelectedOutputDevice() == OutputDevice::kDevice) OpenDevice();
         return thread.Start(&RealtimeOutput::Run, this, "AudioMixer");
     }
 
@@ -101,13 +153,93 @@ public:
         stopping.store(true);
         wake.Set();
         thread.Join();
+        CloseDevice();
         capture.Close();
     }
 
 private:
     static void Run(void* self) { static_cast<RealtimeOutput*>(self)->Loop(); }
 
+    // SDL keeps an error text per thread; threads it did not start must free theirs.
+    struct FreeThreadState {
+        ~FreeThreadState() { SDL_TLSCleanup(); }
+    };
+
+    static void QuitAudio() {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
+    }
+
+    bool OpenDevice() {
+        FreeThreadState freeState;
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            Notice("Audio output: no audio device (%s); nothing is heard", SDL_GetError());
+            QuitAudio();
+            return false;
+        }
+        SDL_AudioSpec want{};
+        want.freq = static_cast<int>(rate);
+        want.format = AUDIO_F32SYS;
+        want.channels = static_cast<uint8_t>(channels);
+        uint32_t samples = 1;
+        while (samples < quantum) samples <<= 1;
+        want.samples = static_cast<uint16_t>(samples);
+        want.callback = &RealtimeOutput::Callback;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        // No changes allowed: SDL converts to whatever the device plays.
+        device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (!device) {
+            Notice("Audio output: no audio device (%s); nothing is heard", SDL_GetError());
+            QuitAudio();
+            return false;
+        }
+        Notice("Audio output: %s device, %u Hz, %u channels", SDL_GetCurrentAudioDriver(), rate, channels);
+        SDL_PauseAudioDevice(device, 0);
+        return true;
+    }
+
+    void CloseDevice() {
+        if (!device) return;
+        FreeThreadState freeState;
+        SDL_CloseAudioDevice(device);  // waits for the device's thread
+        device = 0;
+        QuitAudio();
+    }
+
+    static void SDLCALL Callback(void* self, Uint8* stream, int bytes) {
+        auto* out = static_cast<RealtimeOutput*>(self);
+        out->Fill(reinterpret_cast<float*>(stream), static_cast<uint32_t>(bytes) / (4 * out->channels));
+    }
+
+    // The device's thread: whole quanta from the mixer, handed out as the device asks.
+    void Fill(float* out, uint32_t frames) {
+        while (frames) {
+            if (position == quantum) {
+                {
+                    EngineGuard guard(engine->lock);
+                    engine->MixQuantum(quantum, block.data());
+                }
+                if (capturing) capture.Append(block.data(), quantum);
+                position = 0;
+            }
+            const uint32_t n = std::min(frames, quantum - position);
+            std::memcpy(out, block.data() + size_t(position) * channels, size_t(n) * channels * sizeof(float));
+            out += size_t(n) * channels;
+            position += n;
+            frames -= n;
+        }
+    }
+
     void Loop() {
+        if (device) {
+            // The device mixes; this thread only watches it.
+            while (!stopping.load() && SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_STOPPED) wake.Wait(20);
+            if (stopping.load()) return;
+            CloseDevice();
+            engine->deviceLost.store(true);
+            Notice("Audio output: the audio device was lost; sound goes on unheard");
+        }
         int64_t origin = os::ReadRealCounter();
         uint64_t rendered = 0;  // frames since origin
         while (!stopping.load()) {
@@ -144,8 +276,10 @@ private:
     std::atomic<bool> stopping{false};
     uint32_t channels = 0, rate = 0, quantum = 1;
     std::vector<float> block;
+    uint32_t position = 0;  // frames of block handed to the device
     WavCapture capture;
     bool capturing = false;
+    SDL_AudioDeviceID device = 0;
 };
 
 RealtimeOutput* StartRealtimeOutput(EngineImpl* engine, const char* capturePath) {

@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/gfx/GfxRecorder.h"
@@ -58,6 +59,17 @@ bool WritePng(const std::string& path, uint32_t width, uint32_t height, const ui
 }
 
 bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, std::string* error) {
+    std::vector<uint32_t> argb;
+    uint32_t width = 0, height = 0;
+    SurfaceDesc desc{};
+    if (!ReadSurfaceArgb(device, surface, &argb, &width, &height, error)) return false;
+    surface->GetDesc(&desc);
+    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
+    return WritePng(path, width, height, argb.data(), alpha, error);
+}
+
+bool ReadSurfaceArgb(Device* device, Surface* surface, std::vector<uint32_t>* argb, uint32_t* width, uint32_t* height,
+                     std::string* error) {
     Recorder* recorder = device ? GetRecorder(device) : nullptr;
     SurfaceDesc desc{};
     if (!recorder || !surface || Failed(surface->GetDesc(&desc))) {
@@ -75,7 +87,20 @@ bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, s
         return false;
     }
     const uint32_t pitch = detail::RowPitch(desc.format, desc.width);
-    std::vector<uint32_t> argb(static_cast<size_t>(desc.width) * desc.height);
+    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
+    argb->resize(static_cast<size_t>(desc.width) * desc.height);
+    *width = desc.width;
+    *height = desc.height;
+    if (desc.format == FMT_A8R8G8B8 || desc.format == FMT_X8R8G8B8) {
+        // Already 0xAARRGGBB words (little-endian B, G, R, A bytes): rows copied as they are.
+        for (uint32_t y = 0; y < desc.height; ++y) {
+            uint32_t* row = argb->data() + static_cast<size_t>(y) * desc.width;
+            std::memcpy(row, bytes.data() + static_cast<size_t>(y) * pitch, size_t(desc.width) * 4);
+            if (!alpha)
+                for (uint32_t x = 0; x < desc.width; ++x) row[x] |= 0xFF000000u;
+        }
+        return true;
+    }
     for (uint32_t y = 0; y < desc.height; ++y) {
         for (uint32_t x = 0; x < desc.width; ++x) {
             float rgba[4];
@@ -84,12 +109,11 @@ bool SaveSurfacePng(Device* device, Surface* surface, const std::string& path, s
                 v = v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v;
                 return static_cast<uint32_t>(v * 255.0f + 0.5f);
             };
-            argb[static_cast<size_t>(y) * desc.width + x] =
-                (byte(rgba[3]) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
+            (*argb)[static_cast<size_t>(y) * desc.width + x] =
+                ((alpha ? byte(rgba[3]) : 255u) << 24) | (byte(rgba[0]) << 16) | (byte(rgba[1]) << 8) | byte(rgba[2]);
         }
     }
-    const bool alpha = desc.format != FMT_X8R8G8B8 && desc.format != FMT_X8B8G8R8 && desc.format != FMT_R5G6B5;
-    return WritePng(path, desc.width, desc.height, argb.data(), alpha, error);
+    return true;
 }
 
 }  // namespace gfx

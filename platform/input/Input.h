@@ -4,8 +4,8 @@
 // their plug-and-play ids, the joystick configuration, the accessibility-key
 // settings and the foreground state that foreground devices depend on.
 //
-// No physical device is read. Nothing is connected until a test or the program
-// connects it (ConnectPad, ConnectGameDevice); the keyboard's keys come from the
+// Headless (unless the desktop back end below runs), no physical device is read.
+// Nothing is connected until a test or the program connects it (ConnectPad, ConnectGameDevice); the keyboard's keys come from the
 // keyboard source of Keys.h. Devices follow the shape of the original platform's:
 // a data format and a cooperative level are set before Acquire; Poll and the state
 // reads need an acquired device; a device opened for the foreground is unacquired
@@ -194,8 +194,53 @@ void SetFilterKeys(const FilterKeys& value);
 void SetForeground(bool foreground);
 bool IsForeground();
 
+// ---------------------------------------------------------------------------------
+// The desktop back end (SDL2). While it runs, the keyboard source also reads the
+// desktop keyboard, and the pad slots follow the desktop's game controllers: a
+// controller plugged in takes the lowest free slot (ConnectPad), one unplugged frees
+// its slot (DisconnectPad), and every GetPadState first reads what the open controllers
+// report: the pad buttons, both triggers 0..255 and both sticks -32768..32767 with y
+// up, raw (the reader applies its dead zones). Tests can still connect and set pads
+// of free slots.
+
+// False, with the reason, when the controller system does not start (the layer stays
+// headless).
+bool StartDesktopInput(const char** reason);
+// Closes the controllers (their slots disconnect) and the controller system.
+void StopDesktopInput();
+bool IsDesktopInput();
+
+// Rumble of a pad opened from a desktop controller: low- and high-frequency motor
+// speeds 0..65535 (0 and 0 stop it). False for a slot without a desktop controller or
+// one without motors.
+bool SetPadVibration(uint32_t user, uint16_t leftMotor, uint16_t rightMotor);
+
+// Test side: a virtual game controller (SDL's virtual joystick), seen by the back end
+// exactly like one plugged in; with gameController false a joystick that the controller
+// database does not know (a game device only, no pad). Axes and buttons in the desktop's controller numbering
+// (below); axes -32768..32767 with y down, triggers 0..32767. Attach returns 0 when the
+// back end is not running or the desktop refuses; Detach unplugs it.
+enum class VirtualAxis : uint8_t { LeftX, LeftY, RightX, RightY, LeftTrigger, RightTrigger, Count };
+enum class VirtualButton : uint8_t {
+    A, B, X, Y, Back, Guide, Start, LeftStick, RightStick, LeftShoulder, RightShoulder,
+    DpadUp, DpadDown, DpadLeft, DpadRight, Count
+};
+uint32_t AttachVirtualController(bool gameController = true);
+bool SetVirtualControllerAxis(uint32_t id, VirtualAxis axis, int16_t value);
+bool SetVirtualControllerButton(uint32_t id, VirtualButton button, bool down);
+bool DetachVirtualController(uint32_t id);
+// The last rumble a virtual controller was asked for (false when it never was).
+bool VirtualControllerRumble(uint32_t id, uint16_t* leftMotor, uint16_t* rightMotor);
+
+// Pad button masks (the platform's values).
+constexpr uint16_t kPadDpadUp = 0x0001, kPadDpadDown = 0x0002, kPadDpadLeft = 0x0004, kPadDpadRight = 0x0008;
+constexpr uint16_t kPadStart = 0x0010, kPadBack = 0x0020, kPadLeftThumb = 0x0040, kPadRightThumb = 0x0080;
+constexpr uint16_t kPadLeftShoulder = 0x0100, kPadRightShoulder = 0x0200;
+constexpr uint16_t kPadA = 0x1000, kPadB = 0x2000, kPadX = 0x4000, kPadY = 0x8000;
+
 // Releases every device and restores the defaults: nothing connected, keys up,
-// default accessibility settings, foreground, no failure injected.
+// default accessibility settings, foreground, no failure injected; the desktop back
+// end stops.
 void ResetInputLayer();
 
 }  // namespace hid

@@ -140,6 +140,7 @@ Result Unacquire(DeviceHandle device) {
 }
 
 Result Poll(DeviceHandle device) {
+    UpdateDesktopGameDevices();
     DeviceRecord* d = FindDevice(device);
     if (!d) return Result::InvalidCall;
     if (Unplugged(*d)) {
@@ -165,10 +166,14 @@ Result GetJoystickState(DeviceHandle device, JoystickState* state) {
         return Result::InputLost;
     }
     if (!d->acquired) return Result::NotAcquired;
-    *state = FindGameDevice(d->gameDevice)->input;
+    const GameDeviceRecord* g = FindGameDevice(d->gameDevice);
+    *state = g->input;
     for (int32_t* axis : {&state->x, &state->y, &state->z, &state->rx, &state->ry, &state->rz, &state->sliders[0],
-                          &state->sliders[1]})
+                          &state->sliders[1]}) {
+        if (g->desktop)  // into the reader's range
+            *axis = d->rangeMin + static_cast<int32_t>((int64_t(*axis) + 32768) * (int64_t(d->rangeMax) - d->rangeMin) / 65535);
         *axis = std::clamp(*axis, d->rangeMin, d->rangeMax);
+    }
     return Result::Ok;
 }
 
@@ -248,6 +253,7 @@ bool SetGameDeviceInput(uint32_t id, const JoystickState& input) {
 }
 
 uint32_t GameDeviceCount() {
+    UpdateDesktopGameDevices();
     uint32_t n = 0;
     for (const GameDeviceRecord& g : GetState().gameDevices) n += g.attached ? 1 : 0;
     return n;
@@ -307,6 +313,7 @@ bool SetPadState(uint32_t user, const PadState& state) {
 
 bool GetPadState(uint32_t user, PadState* state) {
     if (user >= kMaxPads) return false;
+    UpdateDesktopPads();
     PadSlot& slot = GetState().pads[user];
     slot.reads++;
     if (!slot.connected) return false;
@@ -333,7 +340,10 @@ void SetForeground(bool foreground) {
 
 bool IsForeground() { return GetState().foreground; }
 
-void ResetInputLayer() { GetState() = State{}; }
+void ResetInputLayer() {
+    StopDesktopInput();
+    GetState() = State{};
+}
 
 namespace detail {
 

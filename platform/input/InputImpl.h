@@ -15,6 +15,7 @@ struct GameDeviceRecord {
     uint16_t vendorId = 0, productId = 0;
     bool forceFeedback = false, creatable = true;
     bool attached = true;
+    bool desktop = false;  // a desktop joystick: axes as it reports them, -32768..32767
     JoystickState input;
 };
 
@@ -60,5 +61,16 @@ struct State {
 };
 
 State& GetState();
+
+// The desktop back end (InputDesktop.cpp); each does nothing while it is not running.
+// Sets bit 7 of every key the desktop keyboard holds down.
+void AddDesktopKeys(uint8_t* state);
+// Follows the desktop's controllers into the pad slots: plugged and unplugged pads
+// connect and disconnect their slots, and every open pad's state is read.
+void UpdateDesktopPads();
+// Follows the desktop's joysticks into the attached game devices (each with its
+// plug-and-play id, "IG_" marking a game controller of the desktop's controller
+// database) and reads their input.
+void UpdateDesktopGameDevices();
 
 }  // namespace hid::detail

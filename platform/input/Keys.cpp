@@ -160,6 +160,32 @@ const KeyInfo kKeys[] = {
 constexpr uint32_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 static_assert(kKeyCount == 144, "one row per key of the script constants");
 
+// Desktop keys: USB HID usage (the desktop's key numbering), scan code. Ascending
+// usages; the two hash keys share one scan code, as on the platform's keyboards.
+struct UsageRow {
+    uint16_t usage;
+    uint8_t scanCode;
+};
+const UsageRow kUsages[] = {
+    {4, 0x1E}, {5, 0x30}, {6, 0x2E}, {7, 0x20}, {8, 0x12}, {9, 0x21}, {10, 0x22}, {11, 0x23}, {12, 0x17},
+    {13, 0x24}, {14, 0x25}, {15, 0x26}, {16, 0x32}, {17, 0x31}, {18, 0x18}, {19, 0x19}, {20, 0x10}, {21, 0x13},
+    {22, 0x1F}, {23, 0x14}, {24, 0x16}, {25, 0x2F}, {26, 0x11}, {27, 0x2D}, {28, 0x15}, {29, 0x2C}, {30, 0x02},
+    {31, 0x03}, {32, 0x04}, {33, 0x05}, {34, 0x06}, {35, 0x07}, {36, 0x08}, {37, 0x09}, {38, 0x0A}, {39, 0x0B},
+    {40, 0x1C}, {41, 0x01}, {42, 0x0E}, {43, 0x0F}, {44, 0x39}, {45, 0x0C}, {46, 0x0D}, {47, 0x1A}, {48, 0x1B},
+    {49, 0x2B}, {50, 0x2B}, {51, 0x27}, {52, 0x28}, {53, 0x29}, {54, 0x33}, {55, 0x34}, {56, 0x35}, {57, 0x3A},
+    {58, 0x3B}, {59, 0x3C}, {60, 0x3D}, {61, 0x3E}, {62, 0x3F}, {63, 0x40}, {64, 0x41}, {65, 0x42}, {66, 0x43},
+    {67, 0x44}, {68, 0x57}, {69, 0x58}, {70, 0xB7}, {71, 0x46}, {72, 0xC5}, {73, 0xD2}, {74, 0xC7}, {75, 0xC9},
+    {76, 0xD3}, {77, 0xCF}, {78, 0xD1}, {79, 0xCD}, {80, 0xCB}, {81, 0xD0}, {82, 0xC8}, {83, 0x45}, {84, 0xB5},
+    {85, 0x37}, {86, 0x4A}, {87, 0x4E}, {88, 0x9C}, {89, 0x4F}, {90, 0x50}, {91, 0x51}, {92, 0x4B}, {93, 0x4C},
+    {94, 0x4D}, {95, 0x47}, {96, 0x48}, {97, 0x49}, {98, 0x52}, {99, 0x53}, {100, 0x56}, {101, 0xDD},
+    {102, 0xDE}, {103, 0x8D}, {104, 0x64}, {105, 0x65}, {106, 0x66}, {120, 0x95}, {127, 0xA0}, {128, 0xB0},
+    {129, 0xAE}, {133, 0xB3}, {135, 0x73}, {136, 0x70}, {137, 0x7D}, {138, 0x79}, {139, 0x7B}, {144, 0x94},
+    {224, 0x1D}, {225, 0x2A}, {226, 0x38}, {227, 0xDB}, {228, 0x9D}, {229, 0x36}, {230, 0xB8}, {231, 0xDC},
+    {258, 0x99}, {259, 0x90}, {260, 0xA4}, {261, 0xA2}, {262, 0xA0}, {263, 0xED}, {265, 0xEC}, {266, 0xA1},
+    {267, 0xEB}, {268, 0xE5}, {269, 0xB2}, {270, 0xEA}, {271, 0xE9}, {272, 0xE8}, {273, 0xE7}, {274, 0xE6},
+    {282, 0xDF},
+};
+
 }  // namespace
 
 const KeyInfo* KeyTable() { return kKeys; }
@@ -183,6 +209,20 @@ const char* KeyName(uint32_t scanCode) {
     return k ? k->name : nullptr;
 }
 
+uint32_t ScanCodeFromUsbUsage(uint32_t usage) {
+    for (const UsageRow& r : kUsages)
+        if (r.usage == usage) return r.scanCode;
+    return 0;
+}
+
+uint32_t VirtualKeyFromUsbUsage(uint32_t usage) {
+    const KeyInfo* k = FindKeyByScanCode(ScanCodeFromUsbUsage(usage));
+    return k ? k->virtualKey : 0;
+}
+
+uint32_t UsbUsageCount() { return sizeof(kUsages) / sizeof(kUsages[0]); }
+uint32_t UsbUsageAt(uint32_t index) { return index < UsbUsageCount() ? kUsages[index].usage : 0; }
+
 void SetKeyDown(uint32_t scanCode, bool down) {
     if (scanCode >= kKeyStateBytes) return;
     detail::GetState().keys[scanCode] = down ? kKeyDownBit : 0;
@@ -198,7 +238,9 @@ bool SetVirtualKeyDown(uint32_t virtualKey, bool down) {
 void ReleaseAllKeys() { std::memset(detail::GetState().keys, 0, kKeyStateBytes); }
 
 void ReadKeyboardSource(uint8_t* state) {
-    if (state) std::memcpy(state, detail::GetState().keys, kKeyStateBytes);
+    if (!state) return;
+    std::memcpy(state, detail::GetState().keys, kKeyStateBytes);
+    detail::AddDesktopKeys(state);
 }
 
 }  // namespace hid

@@ -40,7 +40,16 @@ const KeyInfo* FindKeyByVirtualKey(uint32_t virtualKey);
 // The key's name, or null for a scan code without a key.
 const char* KeyName(uint32_t scanCode);
 
-// The keyboard source. Codes of 256 or more are ignored.
+// Desktop keys, numbered by their USB HID usage (the numbering of SDL scancodes): the
+// scan code and virtual-key code of the table's key, 0 for a key it has no row for.
+uint32_t ScanCodeFromUsbUsage(uint32_t usage);
+uint32_t VirtualKeyFromUsbUsage(uint32_t usage);
+// The usages that have a key, ascending.
+uint32_t UsbUsageCount();
+uint32_t UsbUsageAt(uint32_t index);
+
+// The keyboard source. Codes of 256 or more are ignored. While the desktop back end
+// runs (Input.h), the desktop keyboard's keys that are down are read as down too.
 void SetKeyDown(uint32_t scanCode, bool down);
 // Through the table; false when no key has that virtual key.
 bool SetVirtualKeyDown(uint32_t virtualKey, bool down);

@@ -73,6 +73,7 @@ WindowHandle CreateWindow(const WindowDesc& desc) {
     w.rect = {desc.x, desc.y, desc.x + std::max(desc.width, 0), desc.y + std::max(desc.height, 0)};
     w.restoreRect = w.rect;
     s.windows.push_back(w);
+    SyncNative(s.windows.back());
     return w.handle;
 }
 
@@ -98,6 +99,7 @@ bool SetWindowText(WindowHandle window, const char* text) {
     WindowRecord* w = FindRecord(window);
     if (!w) return false;
     w->title = text ? text : "";
+    SyncNative(*w);
     return true;
 }
 
@@ -153,6 +155,7 @@ bool SetWindowPos(WindowHandle window, ZOrder order, int32_t x, int32_t y, int32
         if (w->show == ShowState::Maximized) w->show = ShowState::Normal;
         w->restoreRect = r;
     });
+    SyncNative(*w);
     return true;
 }
 
@@ -205,6 +208,7 @@ bool ShowWindow(WindowHandle window, int32_t command) {
             if (w->show == ShowState::Hidden) w->show = ShowState::Normal;
             break;
     }
+    SyncNative(*w);
     return wasVisible;
 }
 
@@ -229,6 +233,7 @@ bool SetFocus(WindowHandle window) {
     s.focus = window;
     if (old) Notify(EventKind::Activate, old, kActivateInactive);
     if (window) Notify(EventKind::Activate, window, kActivateActive);
+    SyncNativeFocus(window);
     return true;
 }
 
@@ -257,6 +262,7 @@ bool FlashWindowEx(WindowHandle window, uint32_t flags, uint32_t count, uint32_t
     Requests& r = GetState().requests;
     r.flashes++;
     r.lastFlash = {window, flags, count, timeoutMs};
+    DesktopFlash(*FindRecord(window), flags);
     return true;
 }
 
@@ -270,7 +276,15 @@ bool MessageBeep(uint32_t type) {
 const Requests& GetRequests() { return GetState().requests; }
 
 void SetCtrlKeyDown(bool down) { GetState().ctrlDown = down; }
-bool IsCtrlKeyDown() { return GetState().ctrlDown; }
+bool IsCtrlKeyDown() {
+    const State& s = GetState();
+    return s.ctrlDown || (s.desktop && (s.takenModifiers & kModifierCtrl));
+}
+
+bool IsShiftKeyDown() {
+    const State& s = GetState();
+    return s.desktop && (s.takenModifiers & kModifierShift);
+}
 
 uint32_t GetDoubleClickTime() { return kDoubleClickTimeMs; }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The headless window layer: top-level windows, their event queue, the screen with
-// its display modes, and the cursor.
+// The window layer: top-level windows, their event queue, the screen with its display
+// modes, and the cursor. Headless unless the desktop back end runs (below).
 //
-// Nothing is shown and no device is read. A window is a record behind a small
+// Headless, nothing is shown and no device is read. A window is a record behind a small
 // integer handle with a title, a style word, a window rectangle in screen
 // coordinates and a client area derived from the style's frame; the program and
 // tests feed the event queue (key presses, mouse, touch, sizing drags) and the layer
@@ -161,9 +161,12 @@ struct Requests {
 const Requests& GetRequests();
 
 // The state of the Ctrl key as the asynchronous key query reports it (tests and the
-// program set it; no keyboard is read).
+// program set it; on the desktop the keyboard's state as of the event taken last
+// counts too).
 void SetCtrlKeyDown(bool down);
 bool IsCtrlKeyDown();
+// The Shift key the same way (only the desktop's keyboard sets it).
+bool IsShiftKeyDown();
 
 constexpr uint32_t kDoubleClickTimeMs = 500;
 uint32_t GetDoubleClickTime();
@@ -211,7 +214,7 @@ constexpr int32_t kWheelDelta = 120;  // one notch
 //   Size         code: kSize*; x, y: client width and height
 //   Activate     code: kActivate*
 //   SetCursor    x, y: the cursor position in screen coordinates
-//   KeyDown      code: the virtual-key code (Enter 13, Ctrl 17)
+//   KeyDown      code: the virtual-key code (Enter 13, Ctrl 17); repeat: auto-repeat
 //   Char         code: one UTF-16 unit
 //   SysCommand   code: the command (kSysCommandKeyMenu for the key menu)
 //   MouseMove    x, y: client coordinates
@@ -232,7 +235,14 @@ struct Event {
     bool fromTouch = false;
     TouchHandle touch = 0;
     Rect rect;
+    bool repeat = false;  // KeyDown: the key was already down (an auto-repeat)
+    // Desktop events: the kModifier* keys held when the event happened. IsCtrlKeyDown
+    // and IsShiftKeyDown answer for the event taken last, as the platform's key state
+    // follows its message queue.
+    uint8_t modifiers = 0;
 };
+constexpr uint8_t kModifierCtrl = 0x1;
+constexpr uint8_t kModifierShift = 0x2;
 
 using WindowProcedure = int64_t (*)(Event& event, void* context);
 // Null restores the default procedure.
@@ -343,6 +353,36 @@ bool DestroyCursor(CursorHandle cursor);
 CursorHandle SetCursor(CursorHandle cursor);
 CursorHandle GetCursor();
 bool GetCursorImage(CursorHandle cursor, CursorImage* image);
+
+// ---------------------------------------------------------------------------------
+// The desktop back end (SDL2). Chosen once at start-up: while it runs, every window
+// is also a real window that follows the record (title, frame, placement, show
+// state, focus, flash), the cursor calls reach the real cursor, the display modes
+// come from the display, and PeekEvent first turns the desktop's pending input into
+// the events above (key-downs with their repeat flag, characters as UTF-16 units,
+// mouse in client coordinates, double-clicks, wheel notches, size, move, activate,
+// and the close button as Destroy). Without it the layer stays headless.
+
+// Starts the desktop back end when a display is present (DISPLAY or WAYLAND_DISPLAY)
+// and the video system opens. False, with the reason, otherwise: the layer stays
+// headless and nothing else changes.
+bool StartDesktopWindows(const char** reason);
+// Closes every real window and the video system; the records stay.
+void StopDesktopWindows();
+bool IsDesktopWindows();
+
+// Turns a desktop key (its USB HID usage, the numbering of SDL scancodes) into a
+// virtual-key code, 0 for none. The program installs the input layer's key table; without
+// one every key-down carries 0.
+using KeyTranslator = uint32_t (*)(uint32_t usbUsage);
+void SetKeyTranslator(KeyTranslator translator);
+
+// Shows a picture in the window's client area, scaled to it: width x height pixels of
+// 0xAARRGGBB words, rows top to bottom. False without the desktop back end, for an
+// unknown window or when the desktop refuses; the headless layer shows nothing.
+bool PresentPixels(WindowHandle window, const uint32_t* argb, uint32_t width, uint32_t height);
+// The native window id of the display server (an X11 window), 0 when there is none.
+uint64_t GetNativeWindowId(WindowHandle window);
 
 // ---------------------------------------------------------------------------------
 // Drops every window, event, touch record and cursor and restores the defaults:

@@ -36,7 +36,12 @@ bool PostEvent(const Event& event) {
 
 bool PeekEvent(Event* event) {
     State& s = GetState();
-    if (s.queue.empty()) return false;
+    PumpDesktop();
+    if (s.queue.empty()) {
+        if (s.desktop) s.takenModifiers = s.desktopModifiers;  // caught up with the keyboard
+        return false;
+    }
+    if (s.desktop) s.takenModifiers = s.queue.front().modifiers;
     if (event) *event = s.queue.front();
     s.queue.pop_front();
     return true;
@@ -58,6 +63,7 @@ int64_t DispatchEvent(Event& event) {
         SetWindowPos(event.window, ZOrder::Unchanged, r.left, r.top, r.Width(), r.Height(), 0);
     } else if (event.kind == EventKind::Destroy && w->destroying) {
         const WindowHandle handle = w->handle;
+        DestroyNative(*w);
         State& s = GetState();
         s.windows.erase(std::remove_if(s.windows.begin(), s.windows.end(),
                                        [&](const WindowRecord& r) { return r.handle == handle; }),

@@ -23,6 +23,8 @@ struct WindowRecord {
     bool destroying = false;
     WindowProcedure procedure = nullptr;
     void* context = nullptr;
+    void* native = nullptr;  // the desktop window (SDL_Window) while the desktop back end runs
+    uint32_t nativeId = 0;   // its window id
 };
 
 struct TouchRecord {
@@ -34,6 +36,7 @@ struct TouchRecord {
 struct CursorRecord {
     CursorHandle handle = 0;
     CursorImage image;
+    void* native = nullptr;  // the desktop cursor (SDL_Cursor)
 };
 
 constexpr uint32_t kMaxQueuedEvents = 4096;
@@ -64,6 +67,11 @@ struct State {
     std::vector<CursorRecord> cursors;  // the arrow first
     CursorHandle nextCursor = kArrowCursor + 1;
     CursorHandle currentCursor = kArrowCursor;
+
+    bool desktop = false;  // the desktop back end runs
+    uint8_t desktopModifiers = 0;  // as the desktop's input delivered them so far
+    uint8_t takenModifiers = 0;    // those of the desktop event PeekEvent took last
+    KeyTranslator translator = nullptr;
 };
 
 State& GetState();
@@ -74,5 +82,23 @@ void Enqueue(const Event& event);
 void Notify(EventKind kind, WindowHandle window, uint32_t code = 0, int32_t x = 0, int32_t y = 0);
 // Called when a window ends: its queued events, touch records and the focus go.
 void ForgetWindow(WindowHandle window);
+
+// The desktop back end (WindowDesktop.cpp); each does nothing while it is not running.
+// Creates or updates the real window from the record.
+void SyncNative(WindowRecord& w);
+void DestroyNative(WindowRecord& w);
+void SyncNativeFocus(WindowHandle window);
+// Turns pending desktop input into queued events.
+void PumpDesktop();
+void DesktopFlash(const WindowRecord& w, uint32_t flags);
+void DesktopCursorVisible(bool visible);
+void DesktopClip(const Rect* rect);
+void DesktopWarp(Point p);
+void* DesktopCreateCursor(const CursorImage& image);
+void DesktopDestroyCursor(void* cursor);
+void DesktopSetCursor(void* cursor);  // null: the default arrow
+// Puts the focus window into that mode (full screen) or back to the desktop; false
+// when the desktop refuses.
+bool DesktopChangeMode(const DisplayMode& mode, bool desktopMode);
 
 }  // namespace wnd::detail

@@ -69,6 +69,7 @@ int32_t ChangeDisplaySettings(const DisplayMode* mode) {
     State& s = GetState();
     if (s.changeFails) return kDisplayChangeFailed;
     if (!mode) {
+        if (!DesktopChangeMode(s.modes[s.desktopMode], true)) return kDisplayChangeFailed;
         s.currentMode = s.desktopMode;
         s.changeCount++;
         HoldCursorInside();
@@ -88,6 +89,7 @@ int32_t ChangeDisplaySettings(const DisplayMode* mode) {
         if (found < 0 || (anyFrequency && m.frequency == now.frequency)) found = static_cast<int32_t>(i);
     }
     if (found < 0) return kDisplayChangeBadMode;
+    if (!DesktopChangeMode(s.modes[found], static_cast<uint32_t>(found) == s.desktopMode)) return kDisplayChangeFailed;
     s.currentMode = static_cast<uint32_t>(found);
     s.changeCount++;
     HoldCursorInside();
@@ -111,6 +113,7 @@ uint32_t DisplayChangeCount() { return GetState().changeCount; }
 int32_t ShowCursor(bool show) {
     State& s = GetState();
     s.cursorCounter += show ? 1 : -1;
+    DesktopCursorVisible(s.cursorCounter >= 0);
     return s.cursorCounter;
 }
 
@@ -120,6 +123,7 @@ bool ClipCursor(const Rect* rect) {
     State& s = GetState();
     if (!rect) {
         s.clipped = false;
+        DesktopClip(nullptr);
         return true;
     }
     const Rect screen = ScreenRect();
@@ -129,6 +133,7 @@ bool ClipCursor(const Rect* rect) {
     s.clipped = true;
     s.clip = cut;
     HoldCursorInside();
+    DesktopClip(&cut);
     return true;
 }
 
@@ -141,6 +146,7 @@ bool GetClipCursor(Rect* rect) {
 bool SetCursorPos(int32_t x, int32_t y) {
     GetState().cursorPos = {x, y};
     HoldCursorInside();
+    DesktopWarp(GetState().cursorPos);
     return true;
 }
 
@@ -154,6 +160,7 @@ CursorHandle CreateCursor(const CursorImage& image) {
     CursorRecord c;
     c.handle = s.nextCursor++;
     c.image = image;
+    c.native = DesktopCreateCursor(image);
     s.cursors.push_back(c);
     return c.handle;
 }
@@ -164,15 +171,21 @@ bool DestroyCursor(CursorHandle cursor) {
     const auto it =
         std::find_if(s.cursors.begin(), s.cursors.end(), [&](const CursorRecord& c) { return c.handle == cursor; });
     if (it == s.cursors.end()) return false;
+    if (s.currentCursor == cursor) {
+        s.currentCursor = 0;
+        DesktopSetCursor(nullptr);
+    }
+    DesktopDestroyCursor(it->native);
     s.cursors.erase(it);
-    if (s.currentCursor == cursor) s.currentCursor = 0;
     return true;
 }
 
 CursorHandle SetCursor(CursorHandle cursor) {
     State& s = GetState();
     const CursorHandle previous = s.currentCursor;
-    s.currentCursor = FindCursor(cursor) ? cursor : 0;
+    const CursorRecord* c = FindCursor(cursor);
+    s.currentCursor = c ? cursor : 0;
+    DesktopSetCursor(c ? c->native : nullptr);
     return previous;
 }
 
@@ -185,7 +198,10 @@ bool GetCursorImage(CursorHandle cursor, CursorImage* image) {
     return true;
 }
 
-void ResetWindowLayer() { GetState() = InitialState(); }
+void ResetWindowLayer() {
+    StopDesktopWindows();
+    GetState() = InitialState();
+}
 
 namespace detail {
 

@@ -38,11 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t kept = 1;
     for (size_t i = 1; i < argv.size(); ++i) {
         if (!std::strcmp(argv[i], "--log") || !std::strcmp(argv[i], "--frames") || !std::strcmp(argv[i], "--screenshot") ||
-            !std::strcmp(argv[i], "--broker"))
+            !std::strcmp(argv[i], "--broker") || !std::strcmp(argv[i], "--audio-out"))
             ++i;
         else if (!std::strcmp(argv[i], "--screenshot-every"))
             i += 2;
-        else if (!std::strcmp(argv[i], "--no-draw"))
+        else if (!std::strcmp(argv[i], "--no-draw") || !std::strcmp(argv[i], "--headless") ||
+                 !std::strcmp(argv[i], "--no-sound"))
             continue;
         else if (kept >= line.gameArguments.size() || line.gameArguments[kept++] != argv[i])
             std::abort();

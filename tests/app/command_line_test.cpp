@@ -27,6 +27,7 @@ Parsed Parse(std::vector<std::string> words) {
     p.ok = app::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &p.line, &p.error);
     p.game.assign(p.line.gameArguments.begin(), p.line.gameArguments.end());
     p.line.logPath = p.line.logPath ? (p.line.logPath[0] == '-' ? "-" : "file") : nullptr;  // argv goes now
+    p.line.audioOutPath = p.line.audioOutPath ? "file" : nullptr;
     return p;
 }
 
@@ -83,6 +84,21 @@ TEST(CommandLine, PictureOptionsAndNoDraw) {
     }
 }
 
+TEST(CommandLine, DesktopOptions) {
+    const Parsed p = Parse({"q", "--headless", "a", "--no-sound", "--audio-out", "out.wav"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_TRUE(p.line.headless);
+    EXPECT_TRUE(p.line.noSound);
+    EXPECT_NE(p.line.audioOutPath, nullptr);
+    EXPECT_EQ(p.game, (std::vector<std::string>{"q", "a"}));
+    const Parsed plain = Parse({"q"});
+    EXPECT_FALSE(plain.line.headless);
+    EXPECT_FALSE(plain.line.noSound);
+    EXPECT_EQ(plain.line.audioOutPath, nullptr);
+    EXPECT_EQ(Parse({"q", "--audio-out"}).error, "option '--audio-out' needs a value");
+    EXPECT_EQ(Parse({"q", "--audio-out", ""}).error, "option '--audio-out' needs a file name");
+}
+
 TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     const std::string range = "quorvel2: --frames wants a whole number from 1 to 2147483647, not ";
     struct Case { std::vector<std::string> argv; std::string line; } cases[] = {
@@ -103,7 +119,7 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     app::PrintUsage(usage);
     const std::string usageText = ReadAll(usage);
     for (const char* option : {"--log FILE", "--frames N", "--screenshot FILE", "--screenshot-every N DIR", "--no-draw",
-                               "--help"})
+                               "--headless", "--no-sound", "--audio-out FILE", "--help"})
         EXPECT_NE(usageText.find(option), std::string::npos);
     for (const Case& c : cases) {
         const Parsed p = Parse(c.argv);

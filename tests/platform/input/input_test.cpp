@@ -281,3 +281,39 @@ TEST_F(InputTest, FailuresSettingsAndConfiguration) {
 }
 
 }  // namespace
+
+// Desktop keys (USB HID usages) reach the key table: every listed usage names a key of
+// the table, usages are ascending and unique, and the keys the engine tests by number
+// come out right.
+TEST(DesktopKeys, UsagesMapIntoTheKeyTable) {
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i < hid::UsbUsageCount(); ++i) {
+        const uint32_t usage = hid::UsbUsageAt(i);
+        EXPECT_GT(usage, previous) << i;
+        previous = usage;
+        EXPECT_NE(hid::FindKeyByScanCode(hid::ScanCodeFromUsbUsage(usage)), nullptr) << usage;
+    }
+    const struct {
+        uint32_t usage, scanCode, virtualKey;
+    } cases[] = {
+        {4, 0x1E, 0x41},    // A
+        {29, 0x2C, 0x5A},   // Z
+        {39, 0x0B, 0x30},   // 0
+        {40, 0x1C, 13},     // Enter
+        {88, 0x9C, 13},     // numeric-pad Enter reports Enter
+        {41, 0x01, 0x1B},   // Esc
+        {58, 0x3B, 0x70},   // F1
+        {69, 0x58, 0x7B},   // F12
+        {82, 0xC8, 0x26},   // Up
+        {224, 0x1D, 17},    // left Ctrl
+        {228, 0x9D, 17},    // right Ctrl reports Ctrl
+        {229, 0x36, 16},    // right Shift reports Shift
+        {230, 0xB8, 18},    // right Alt reports Alt
+        {0, 0, 0},          // no key
+        {1000, 0, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hid::ScanCodeFromUsbUsage(c.usage), c.scanCode) << c.usage;
+        EXPECT_EQ(hid::VirtualKeyFromUsbUsage(c.usage), c.virtualKey) << c.usage;
+    }
+}

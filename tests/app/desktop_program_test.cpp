@@ -1,0 +1,165 @@
+// test-depends: quorvel2 sample_data
+// test-timeout: 300
+// The built program on a desktop (a virtual X server driven by xdotool): its window
+// opens titled "Quorvel 2" and shows the back buffer, Ctrl+Enter and a resize reach the
+// renderer's reset, the close button ends the program with status 0; without a display
+// or with --headless it stays headless and says so. Skipped when Xvfb or xdotool is
+// missing.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/XvfbServer.h"
+
+namespace {
+
+const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+class DesktopProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/desktop_program_XXXXXX";
+        root = mkdtemp(pattern);
+    }
+    void TearDown() override {
+        // A program still running after a failure: ask it to close, then stop the server.
+        if (!std::filesystem::exists(root + "/status") && !window.empty())
+            server.Run(xvfbtest::CloseWindowCommand(std::stoul(window)));
+        WaitFor([&] { return std::filesystem::exists(root + "/status"); }, 20);
+        server.Stop();
+        std::filesystem::remove_all(root);
+    }
+
+    bool StartServer() {
+        std::string missing;
+        if (!xvfbtest::ToolsPresent(&missing)) {
+            skipReason = missing;
+            return false;
+        }
+        return server.Start();
+    }
+
+    // Starts the program in the background; its exit status lands in root/status.
+    void Launch(const std::string& environment, const std::string& arguments) {
+        const std::string command = "( cd '" + root + "' && " + environment + " XDG_DATA_HOME='" + root +
+                                    "/home' XDG_RUNTIME_DIR='" + root + "' EGL_PLATFORM=surfaceless '" + kProgram +
+                                    "' --log - " + arguments + " >'" + root + "/out' 2>'" + root +
+                                    "/err'; echo $? >'" + root + "/status.tmp'; mv '" + root + "/status.tmp' '" +
+                                    root + "/status' ) >/dev/null 2>&1 &";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    int Status() {
+        if (!WaitFor([&] { return std::filesystem::exists(root + "/status"); }, 60)) return -1;
+        return std::atoi(Read(root + "/status").c_str());
+    }
+
+    std::string Log() const { return Read(root + "/err"); }
+
+    bool LogHas(const std::string& line, int seconds = 60) const {
+        return WaitFor([&] { return Log().find(line) != std::string::npos; }, seconds);
+    }
+
+    xvfbtest::Server server;
+    std::string root, window, skipReason;
+};
+
+TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
+    if (!StartServer()) {
+        if (!skipReason.empty()) GTEST_SKIP() << skipReason;
+        FAIL() << "Xvfb did not start";
+    }
+    Launch("DISPLAY=" + server.Display() + " SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + root + "/device.f32'",
+           "--screenshot-every 10 '" + root + "/shots' --audio-out '" + root + "/sound.wav'");
+    window = server.Output("timeout 60 xdotool search --sync --name '^Quorvel 2$' | head -n 1");
+    ASSERT_FALSE(window.empty()) << Log();
+    ASSERT_TRUE(LogHas("Presenting into the window: back buffer read back and uploaded each frame")) << Log();
+    for (const char* line : {"Desktop: window, keyboard, mouse and controllers and the audio device",
+                             "Audio output: disk device, 48000 Hz, 2 channels"})
+        EXPECT_NE(Log().find(line), std::string::npos) << line;
+
+    // Ctrl+Enter leaves full screen; a resize of the window reaches the renderer's reset.
+    ASSERT_TRUE(server.Run("xdotool key --window " + window + " ctrl+Return"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return server.Output("xdotool getwindowgeometry " + window).find("Geometry: 1280x1024") == std::string::npos;
+        },
+        30))
+        << Log();
+    ASSERT_TRUE(server.Run("xdotool windowsize " + window + " 1024 576"));
+    EXPECT_TRUE(LogHas("Render target size: 1024x576")) << Log();
+
+    // The window shows the back buffer: the newest saved frame, scaled to the window,
+    // against ImageMagick's picture of the window (at most 2 % of the pixels off by
+    // more than 5 %).
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(server.Run("import -window " + window + " '" + root + "/window.png'"));
+    // The newest frame may still be being written: the one before it.
+    std::vector<std::string> frames;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/shots")) frames.push_back(entry.path());
+    std::sort(frames.begin(), frames.end());
+    ASSERT_GE(frames.size(), 2u);
+    const std::string newest = frames[frames.size() - 2];
+    const std::string size = server.Output("identify -format '%wx%h' '" + root + "/window.png'");
+    ASSERT_TRUE(server.Run("convert '" + newest + "' -resize " + size + "! '" + root + "/frame.png'"));
+    const std::string differing = shelltest::ShellOutput("compare -metric AE -fuzz 5% '" + root + "/window.png' '" +
+                                                         root + "/frame.png' null: 2>&1");
+    const int width = std::atoi(size.c_str()), height = std::atoi(size.substr(size.find('x') + 1).c_str());
+    EXPECT_LE(std::atof(differing.c_str()), width * height / 50.0) << differing << " of " << size;
+
+    ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
+    EXPECT_EQ(Status(), 0) << Log();
+    EXPECT_NE(Log().find("VornexEngine closed"), std::string::npos);
+    // --audio-out: a WAV file that sox reads at the mastering voice's rate and channels.
+    EXPECT_EQ(shelltest::ShellOutput("soxi -r '" + root + "/sound.wav'"), "48000");
+    EXPECT_EQ(shelltest::ShellOutput("soxi -c '" + root + "/sound.wav'"), "2");
+}
+
+TEST_F(DesktopProgramTest, HeadlessWithoutADisplayOrWhenAsked) {
+    struct Case {
+        bool display;
+        const char* arguments;
+        const char* line;
+    } cases[] = {
+        {false, "--frames 3", "Headless: no display (DISPLAY and WAYLAND_DISPLAY are unset)"},
+        {true, "--frames 3 --headless", "Headless: asked on the command line"},
+    };
+    const bool haveServer = StartServer();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        if (c.display && !haveServer) continue;
+        std::filesystem::remove(root + "/status");
+        Launch(c.display ? "DISPLAY=" + server.Display() : "env -u DISPLAY -u WAYLAND_DISPLAY", c.arguments);
+        EXPECT_EQ(Status(), 0) << Log();
+        EXPECT_NE(Log().find(c.line), std::string::npos) << Log();
+        EXPECT_EQ(Log().find("Presenting into the window"), std::string::npos);
+        EXPECT_EQ(Log().find("Audio output:"), std::string::npos);  // the null output, as before
+        if (c.display) EXPECT_EQ(server.Output("xdotool search --name '^Quorvel 2$'"), "");
+    }
+}
+
+}  // namespace
