@@ -165,9 +165,12 @@ void VornexRenderer::RenderShadowMap(uint32_t flags) {
     }
     device->SetDepthStencilSurface(depth);
     depthInForce = depth;
+    // Binding the target gave it its full viewport; a stored one comes back on top.
     if (savedViewport.width && savedViewport.height)
         ApplyViewport(savedViewport.x, savedViewport.y, savedViewport.width, savedViewport.height, savedViewport.minZ,
                       savedViewport.maxZ);
+    else
+        viewport = savedViewport;
     SetColorWriteMask(15);
 }
 
