@@ -486,6 +486,14 @@ public:
     const Matrix& CameraWorldMatrix() const { return inverseView; }
     void SetSceneConstants(uint8_t flag);
     void SetGlobalShaderConstants();
+    // The 12 projection constants of view-position reconstruction (pixel c223, c218,
+    // c219 in that order) for the camera in force.
+    void ProjectionConstants(Vector out[3]) const;
+    // The depth source of sampler 10: the main depth texture with hardware depth, else
+    // the linear-depth target.
+    DeviceObjectHandle* DepthSourceTexture() const {
+        return hardwareDepth ? targets[TARGET_MAIN_DEPTH].texture : targets[TARGET_LINEAR_DEPTH].texture;
+    }
     // The model colour and matrix of the bound shader (kept until the shader manager
     // uploads them).
     void SetModelColor(const Vector& colour) { modelColor = colour; }
