@@ -420,8 +420,8 @@ bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
         device->ColorFill(targets[TARGET_LIGHT_0].surface, nullptr, 0);
         lightBufferClearMark = false;
     }
-    SetTexture(6, targets[TARGET_LIGHT_0].texture, SAMPLER_SRGB);
-    SetTexture(7, targets[TARGET_LIGHT_1].texture, SAMPLER_SRGB);
+    SetTexture(6, targets[TARGET_LIGHT_0].texture, LightBufferSamplerFlags());
+    SetTexture(7, targets[TARGET_LIGHT_1].texture, LightBufferSamplerFlags());
     return true;
 }
 

@@ -20,6 +20,7 @@ struct DrawSeen {
     const void* task;
     RenderTaskArguments arguments;
     uint32_t stencilEnable, pass, fail, zFail, function, reference, mask, writeMask, colorWrites;
+    uint32_t lightSamplers[2][3];  // samplers 6 and 7: sRGB read, address u, mag filter
 };
 
 inline std::vector<DrawSeen>& Seen() {
@@ -40,6 +41,13 @@ struct RecordingContext : EntityRenderingContext {
                           DeviceState(RS_STENCILFAIL), DeviceState(RS_STENCILZFAIL), DeviceState(RS_STENCILFUNC),
                           DeviceState(RS_STENCILREF), DeviceState(RS_STENCILMASK), DeviceState(RS_STENCILWRITEMASK),
                           DeviceState(RS_COLORWRITEENABLE)});
+        for (uint32_t i = 0; i < 2; ++i) {
+            uint32_t* out = Seen().back().lightSamplers[i];
+            if (!gVornexRenderer.Device()) break;
+            gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_SRGBTEXTURE, &out[0]);
+            gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_ADDRESSU, &out[1]);
+            gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_MAGFILTER, &out[2]);
+        }
     }
     void DrawDepth(void* task, uint32_t flags) override { depthDraws.push_back(flags); }
     uint32_t OutlineCategory(uint32_t) const override { return category; }

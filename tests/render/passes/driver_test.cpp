@@ -229,6 +229,10 @@ TEST_F(PassesTest, DeferredMeshesDrawInThreeBatchedPassesInOrder) {
         }
         if (d.arguments.pass == 4) {
             EXPECT_EQ(d.stencilEnable, 0u);
+            // The light buffers at flags 14 plus sRGB read.
+            for (const auto& sampler : d.lightSamplers)
+                EXPECT_EQ(std::vector<uint32_t>(sampler, sampler + 3),
+                          std::vector<uint32_t>({1, TADDRESS_CLAMP, TEXF_POINT}));
         }
         if (d.arguments.pass == 8) {
             EXPECT_EQ(std::vector<uint32_t>({d.stencilEnable, d.function, d.reference, d.mask, d.writeMask}),
