@@ -534,6 +534,9 @@ public:
     uint32_t BackBufferWidth() const { return backBufferWidth; }
     uint32_t BackBufferHeight() const { return backBufferHeight; }
     bool HardwareDepth() const { return hardwareDepth; }
+    // The frame's output surface (null outside a frame) and the flags of the bound targets.
+    gfx::Surface* OutputSurface() const { return outputSurface; }
+    uint32_t RenderTargetFlags() const { return renderTargetFlags; }
     // The main depth texture is RAWZ (the device reads depth but lacks INTZ).
     bool RawzDepth() const { return hardwareDepth && !intz; }
 
@@ -694,8 +697,8 @@ private:
     void RunShadowMapPass(uint32_t flags, uint8_t debug);
     // The debug drawing of the fitted light box (empty: no debug drawing is supplied).
     void DrawShadowDebug(const BoundingBox4& lightBox, const Matrix& lightInverse, const Vector& colour) {}
-    void BeginOutlineGather() {}
-    void RenderOutlines() {}
+    void BeginOutlineGather();  // task 25
+    void RenderOutlines();      // task 26
     void ResetFrameGather();
     // Deferred lighting (frame/VornexRenderer_Lighting.cpp).
     bool AmbientOcclusionDue(uint32_t passFlags) const;

@@ -275,5 +275,3 @@ void VornexRenderer::RenderAmbientOcclusion() {
                           targets[TARGET_LIGHT_1].texture, renderWidth, renderHeight, rest.ssaoDecreaseWithLighting,
                           Vector(rest.ssaoColor.c[0] / 255.0f, rest.ssaoColor.c[1] / 255.0f, rest.ssaoColor.c[2] / 255.0f, 1.0f), 1.0f);
 }
-
-void VornexRenderer::GatherOutlines(uint32_t mask) {}

@@ -310,6 +310,26 @@ void VornexRenderer::RenderScene(const Vector& clearColour, uint32_t passFlags, 
         gLog.Error(LogCategory::Resources, "Too many gathered render tasks. Certain objects will not display at all.");
 }
 
+// ---------------------------------------------------------------------------------------
+// Outlines: the frame's outlined entities into the outline cell grid (tasks 25 and 26
+// and the gathering of task 49).
+
+void VornexRenderer::GatherOutlines(uint32_t mask) {
+    OutlineCandidate candidates[kFrameOutlinedEntities];
+    uint32_t count = 0;
+    if (mask) {
+        for (uint32_t i = 0; i < outlinedCount; ++i) {
+            const GatheredContext& e = outlinedEntities[i];
+            candidates[count++] = {&e.context->LocalBox(), &e.context->World(), e.context->OutlineCategory(e.flags)};
+        }
+    }
+    postProcess->Outlines().GatherEntities(mask, count, candidates);
+}
+
+void VornexRenderer::BeginOutlineGather() { postProcess->Outlines().Clear(); }
+
+void VornexRenderer::RenderOutlines() { postProcess->Outlines().RenderOutlines(postProcess->SecondaryOutlineParams()); }
+
 void VornexRenderer::RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear) {
     RenderScene(clearColour, passFlags, clear);
 }

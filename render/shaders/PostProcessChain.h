@@ -11,6 +11,7 @@
 
 #include "core/config/OutlineParams.h"
 #include "core/math/Vector.h"
+#include "render/shaders/OutlineRenderer.h"
 #include "render/shaders/ShaderManager.h"
 
 class DeviceObjectHandle;
@@ -50,6 +51,7 @@ public:
     const OutlineParams& PrimaryOutlineParams() const { return primaryOutline; }
     const OutlineParams& SecondaryOutlineParams() const { return secondaryOutline; }
     uint32_t PostProcessCount() const { return postProcessCount; }
+    OutlineRenderer& Outlines() { return outlines; }
 
     ShaderPair compositeShaders[kCompositeShaderCount];
     ShaderPair passShaders[PASS_SHADER_COUNT];
@@ -58,4 +60,5 @@ private:
     OutlineParams primaryOutline;
     OutlineParams secondaryOutline;
     uint32_t postProcessCount = 0;
+    OutlineRenderer outlines;
 };
