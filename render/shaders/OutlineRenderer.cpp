@@ -1,5 +1,6 @@
 #include "render/shaders/OutlineRenderer.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -83,7 +84,7 @@ void OutlineRenderer::AddEntity(const BoundingBox4& box, const Matrix& world, ui
     VornexRenderer& r = gVornexRenderer;
     Matrix m;
     m.Mul(r.ViewProjectionMatrix(), world);  // the world matrix, then the camera
-    float x0 = 1.0f, x1 = -1.0f, y0 = 1.0f, y1 = -1.0f;
+    float x0 = FLT_MAX, x1 = -FLT_MAX, y0 = FLT_MAX, y1 = -FLT_MAX;
     bool wholeScreen = false;
     for (uint32_t i = 0; i < 8 && !wholeScreen; ++i) {
         const float x = (i & 1) ? box.max.x : box.min.x, y = (i & 2) ? box.max.y : box.min.y,
