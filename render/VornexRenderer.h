@@ -613,6 +613,9 @@ public:
     // (nothing changed) when the fitted box is not finite.
     bool FitShadowMap();
     void RenderShadowMap(uint32_t flags);
+    // The casting contexts of the grid cells under the fitted light box, each drawn once
+    // (the camera and targets of the shadow pass set by the caller).
+    void DrawShadowCasters(uint32_t flags);
     // The 8 frustum corners (index: bit 0 x, bit 1 y, bit 2 far) with the far corners of
     // the side edges that reach the ground height brought down onto it.
     void ClipFrustumToGround(float groundHeight, Vector corners[8]) const;

@@ -109,6 +109,30 @@ bool VornexRenderer::FitShadowMap() {
     return true;
 }
 
+void VornexRenderer::DrawShadowCasters(uint32_t flags) {
+    if (!sceneGrid || !sceneGrid->CellCount()) return;
+    const uint32_t qualityLimit = (flags & 8u) ? 5u : blockInForce.quality;
+    BoundingBox4 worldBox;
+    worldBox.Transform3D(lightSpaceBox, lightInverse);
+    const RenderSceneCellRange range = sceneGrid->GetCellRange(worldBox);
+    if (++shadowPassStamp == 0) shadowPassStamp = 1;
+    for (int32_t row = range.firstRow; row < range.endRow; ++row) {
+        for (int32_t column = range.firstColumn; column < range.endColumn; ++column) {
+            for (const RenderSceneCellRecord& record : sceneGrid->Cell(column, row).contexts) {
+                EntityRenderingContext* c = record.context;
+                if (!c || !c->MarkPass(shadowPassStamp)) continue;
+                if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & stored15Value) ||
+                    c->MinimumQuality() > qualityLimit || c->Hidden())
+                    continue;
+                const uint8_t layer = c->Layer();
+                if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
+                if (!c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)) continue;
+                c->DrawDepth(nullptr, flags);
+            }
+        }
+    }
+}
+
 void VornexRenderer::RenderShadowMap(uint32_t flags) {
     if (!device) return;
     const uint32_t size = blockInForce.shadowMapSize;
@@ -130,28 +154,7 @@ void VornexRenderer::RenderShadowMap(uint32_t flags) {
     const Matrix savedView = view, savedProjection = projection, savedThird = thirdMatrix;
     SetCameraState(lightView, lightProjection, Matrix::IDENTITY, 0);
 
-    if (sceneGrid && sceneGrid->CellCount()) {
-        const uint32_t qualityLimit = (flags & 8u) ? 5u : blockInForce.quality;
-        BoundingBox4 worldBox;
-        worldBox.Transform3D(lightSpaceBox, lightInverse);
-        const RenderSceneCellRange range = sceneGrid->GetCellRange(worldBox);
-        if (++shadowPassStamp == 0) shadowPassStamp = 1;
-        for (int32_t row = range.firstRow; row < range.endRow; ++row) {
-            for (int32_t column = range.firstColumn; column < range.endColumn; ++column) {
-                for (const RenderSceneCellRecord& record : sceneGrid->Cell(column, row).contexts) {
-                    EntityRenderingContext* c = record.context;
-                    if (!c || !c->MarkPass(shadowPassStamp)) continue;
-                    if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & stored15Value) ||
-                        c->MinimumQuality() > qualityLimit || c->Hidden())
-                        continue;
-                    const uint8_t layer = c->Layer();
-                    if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
-                    if (!c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)) continue;
-                    c->DrawDepth(nullptr, flags);
-                }
-            }
-        }
-    }
+    DrawShadowCasters(flags);
 
     SetCameraState(savedView, savedProjection, savedThird, 0);
     SetDepthState(CMP_LESSEQUAL, 1, 0, 0);
