@@ -206,7 +206,8 @@ void VornexRenderer::RenderForwardPass(uint32_t passFlags) {
 }
 
 void VornexRenderer::RenderDeferredPrePass(uint32_t passFlags) {
-    if (!device) return;
+    // Without its normal target the pass would clear whatever target is bound.
+    if (!device || !targets[TARGET_NORMAL].surface) return;
     const uint32_t outputFlags = renderTargetFlags;
     Surface* const linearDepth = hardwareDepth ? nullptr : targets[TARGET_LINEAR_DEPTH].surface;
     // Linear depth starts at the far end.

@@ -11,7 +11,8 @@ sampler2D OutlineTexture : register(s0);
 struct VertexOut
 {
     float4 position : POSITION;
-    float2 uv[2] : TEXCOORD0;
+    float2 uv0 : TEXCOORD0;
+    float2 uv1 : TEXCOORD1;
 };
 
 VertexOut vertex(float4 position : POSITION)
@@ -19,17 +20,17 @@ VertexOut vertex(float4 position : POSITION)
     VertexOut o;
     o.position = float4(position.xy, 0.0, 1.0);
     float2 uv = position.xy * Constants[0].xy + Constants[0].zw;
-    o.uv[0] = uv + Constants[1].xy;
-    o.uv[1] = uv + Constants[1].zw;
+    o.uv0 = uv + Constants[1].xy;
+    o.uv1 = uv + Constants[1].zw;
     return o;
 }
 
 float4 pixel(VertexOut i) : COLOR0
 {
 #ifdef LOW_SPEC_MODE
-    float4 c = tex2D(OutlineTexture, i.uv[0]);
+    float4 c = tex2D(OutlineTexture, i.uv0);
 #else
-    float4 c = (tex2D(OutlineTexture, i.uv[0]) + tex2D(OutlineTexture, i.uv[1])) * 0.5;
+    float4 c = (tex2D(OutlineTexture, i.uv0) + tex2D(OutlineTexture, i.uv1)) * 0.5;
 #endif
     float strength = saturate(max(c.r, max(c.g, c.b)) * Constants[0].x - Constants[0].y);
     return float4(c.rgb / max(max(c.r, max(c.g, c.b)), 1e-4), strength);
