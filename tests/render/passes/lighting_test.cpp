@@ -234,6 +234,26 @@ TEST_P(LightingTest, LightsTakeTheirColourPlacementAndNearPlaneRule) {
     for (uint32_t r = 0; r < 4; ++r) ExpectVector(draws[0]->VertexConstant(r), wvp.r[r], 1e-3f, "volume");
 }
 
+TEST_P(LightingTest, ALightForgottenAfterItsRegistrationIsNeverRead) {
+    AddLight(LIGHT_TYPE_POINT, Vector(0, 0, 0, 1), 10.0f);
+    RendererLight* gone = AddLight(LIGHT_TYPE_POINT, Vector(3, 0, 0, 1), 10.0f);
+    recorder->ClearDrawRecords();
+    BeginFrame();
+    gVornexRenderer.PostResetFrameGather();
+    for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
+    // Destroyed between its registration and the scene pass: its slot is cleared.
+    RunOnRenderThread([&] {
+        gVornexRenderer.ForgetLight(gone);
+        lights.pop_back();
+    });
+    gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
+    EndFrame();
+    const std::vector<DrawRecord> frame = Draws();
+    const bool low = GetParam().quality < 2;
+    EXPECT_EQ(With(frame, gShaderManager->Light(0, low ? 8 : 0)).size(), 1u);
+    EXPECT_EQ(gVornexRenderer.GatheredLights(), 0u);  // the frame's counts reset by its end
+}
+
 TEST_P(LightingTest, AmbientOcclusionGateDecidesWhereTheGlobalLightGoes) {
     const Config cfg = GetParam();
     PostProcessChain& chain = gVornexRenderer.PostProcess();
