@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "render/DeviceObjectHandle.h"
+#include "render/VornexRenderer.h"
 
 RendererLightList gActiveLights;
 
@@ -17,7 +18,10 @@ constexpr float kMaxConeFraction = 0.999f;
 
 RendererLight::RendererLight() { transform = Matrix::IDENTITY; }
 
+// Runs on the render thread (the wrapper is freed there): a light gathered for this frame
+// and destroyed before the scene pass is never read.
 RendererLight::~RendererLight() {
+    gVornexRenderer.ForgetLight(this);
     StoreTexture(nullptr);
     Unlink();
 }
