@@ -616,6 +616,9 @@ bool MeshTemplateRenderingData::Read(BoundedReader& in, uint32_t version, const 
         if (!Value(in, vertexDescA)) return false;
         bufferABytes = in.Position();
         if (!ReadBufferBytes(in, vertexDescA, jobs.vertexA, vertexDescA.fvf)) return false;
+        // Indices are checked against the vertex count, so the buffer must hold that many
+        // vertices in every version (the collision vertices are copied from it too).
+        if (uint64_t(vertexDescA.size) < uint64_t(vertexCount) * stride) return Refuse(in);
     } else {
         if (!Value(in, mainMemoryFlags) || !Value(in, mainMemorySize)) return false;
         if (MainMemoryLayoutSize(mainMemoryFlags) > mainMemorySize) return Refuse(in);
@@ -680,7 +683,6 @@ bool MeshTemplateRenderingData::Read(BoundedReader& in, uint32_t version, const 
         if (!Value(in, a) || !Value(in, b) || !Value(in, c) || !Skip(in, uint64_t(c) * a)) return false;
     }
     if (version >= 10 && bufferABytes && !mainMemoryOnly) {
-        if (uint64_t(vertexDescA.size) < uint64_t(vertexCount) * stride) return Refuse(in);
         BuildCollisionVertices(declB.data(), uint32_t(declB.size()), bufferABytes, vertexCount, stride);
     }
     if (version >= 3 && version <= 31) {

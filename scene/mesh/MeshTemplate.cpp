@@ -336,10 +336,12 @@ void MeshTemplate::LoadAnimations() {
 void MeshTemplate::QueueRequest(uint32_t argument) {
     EntityTemplate::QueueRequest(argument);
     if (!renderingData) return;
+    // Every part texture is marked with the request's flags (the textures themselves were
+    // loaded with the mesh).
     for (const MeshShaderPreset& preset : renderingData->presets)
         for (const MeshPart& part : preset.parts)
             for (const MeshPartTexture& texture : part.textures)
-                if (texture.resource) gResourceManager.QueueLoad(texture.resource);
+                if (texture.resource) gResourceManager.SetResourceFlags(texture.resource, argument);
 }
 
 void MeshTemplate::SetFallbackShaderPreset(const char* presetName) { gFallbackShaderPreset = presetName; }

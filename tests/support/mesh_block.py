@@ -6,7 +6,8 @@ Written from the format tables, not from the engine's code. One description serv
 directions: a Codec either writes a model's fields or reads them into a model, for any
 data version from 2 to 50, little-endian ('<') or big-endian ('>'). Fields a version does
 not carry are neither written nor read; the parser leaves the tabled default in the
-model. Obsolete fields are written empty (zero counts) and skipped when read.
+model. Obsolete fields are written with filler content (non-zero counts and sizes, so a
+reader must skip exactly what they say) and skipped by their own counts when read.
 
 Model (JSON-friendly):
   block = {"rd": rendering data or null, "hier": hierarchy or null,
@@ -95,7 +96,13 @@ class Codec:
         model[key] = [self.scalar("I", vals[i] if not self.reading else 0) for i in range(n)]
 
     def skip(self, n):
-        self.raw("00" * n, n)
+        self.raw("5a" * n, n)
+
+    def skip_counted(self, count, unit):
+        """An obsolete u32 count of unit-byte records: written as count filler records,
+        read by the stored count."""
+        n = self.scalar("I", count)
+        self.skip(n * unit)
 
 
 def swap_vertices(hex_text, stride, decl, endian):
@@ -151,7 +158,7 @@ def part(c, p):
     if v >= 16:
         c.field(p, "word0", "I")
     if v < 15:
-        c.scalar("I", 0)
+        c.skip_counted(3, 1)
     if v >= 5:
         c.text(p, "family")
         c.text(p, "options")
@@ -284,7 +291,9 @@ def rendering_data(c, r):
     c.field(r, "iwordB", "I")
     ibuffer(c, r, "idescB", "ibytesB")
     if 39 <= v <= 49:
-        c.skip(4 + 24)
+        c.skip(4)
+        desc = [c.scalar("I", x) for x in (0, 4, 0, 1, 5, 0)]
+        c.skip(desc[4])
     if v >= 50:
         c.words(r, "sec_words", 2)
         vbuffer(c, r, "sec_vdesc", "sec_vbytes", lambda h: swap_words(h, 4, c.e))
@@ -300,11 +309,13 @@ def rendering_data(c, r):
         for p in r["legacy_parts"]:
             part(c, p)
     if 3 <= v <= 9:
-        c.skip(4)
+        c.skip_counted(2, 12)
     elif 10 <= v <= 32:
-        c.skip(12)
+        a = c.scalar("I", 3)
+        c.scalar("I", 9)
+        c.skip_counted(2, a)
     if 3 <= v <= 31:
-        c.skip(4)
+        c.skip_counted(2, 6)
     if v >= 11:
         n = c.scalar("I", len(r["presets"]))
         if c.reading:

@@ -133,8 +133,16 @@ TEST_F(MeshDataTest, OlderVersionsLoadWithTheTabledDefaults) {
         {45, "m.box_mesh(presets=[{'name': 'P', 'parts': [{'count': 12, 'base': 0.0}]}])"},
         {49, kFullModel.c_str()},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.version);
+    // The listed cases, then the full model at every version (each row's version bounds).
+    std::vector<std::pair<uint32_t, const char*>> runs;
+    for (const auto& c : cases) runs.emplace_back(c.version, c.model);
+    for (uint32_t v = kMeshOldestVersion; v <= kMeshDataVersion; ++v) runs.emplace_back(v, kFullModel.c_str());
+    for (const auto& [version, model] : runs) {
+        const struct {
+            uint32_t version;
+            const char* model;
+        } c{version, model};
+        SCOPED_TRACE(std::to_string(c.version) + " " + c.model);
         log.Clear();
         const std::vector<uint8_t> block = ToolBlock(c.model, c.version);
         MeshTemplate t;
@@ -146,7 +154,7 @@ TEST_F(MeshDataTest, OlderVersionsLoadWithTheTabledDefaults) {
         EXPECT_EQ(ShellOutput(kTool + "same " + oldPath + " " + std::to_string(c.version) + " '<' " + newPath),
                   "same");
         EXPECT_EQ(log.Contains("Collision info for Old outdated. Please use mesh editor to refresh it"),
-                  c.version == 3 || c.version == 7);
+                  c.version >= 3 && c.version <= 9);
     }
     // Version 33 computes the pass mask from the pass kinds 1 to 4.
     MeshTemplate t;
@@ -160,6 +168,13 @@ TEST_F(MeshDataTest, OlderVersionsLoadWithTheTabledDefaults) {
     EXPECT_FLOAT_EQ(x[1], -1.1180886f);
     EXPECT_EQ(x[2], 0.0f);
     EXPECT_EQ(x[3], 0.0f);
+    // Before 45 a part keeps base 64 and its fixed floats.
+    MeshTemplate o;
+    ASSERT_TRUE(Load(o, ToolBlock(cases[9].model, 44), 44));
+    const MeshPart& old = o.GetRenderingData()->presets[0].parts[0];
+    EXPECT_EQ(old.exponentBase, 64.0f);
+    const float kept[4] = {93.45057f, -93.45057f, 64.0f, 0.0f};
+    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(old.exponent[i], kept[i]) << i;
 }
 
 TEST_F(MeshDataTest, CollisionVerticesFollowDeclarationB) {
@@ -199,8 +214,9 @@ TEST_F(MeshDataTest, CollisionVerticesFollowDeclarationB) {
         for (uint32_t v = 0; v < 3 && c.size; ++v) {
             const uint8_t* got = rd.mainMemoryVertices.data() + v * c.size;
             EXPECT_EQ(std::memcmp(got, vertices.data() + v * 24 + c.positionOffset, positionBytes), 0);
-            if (c.flags & kMeshVertexBlend)
+            if (c.flags & kMeshVertexBlend) {
                 EXPECT_EQ(std::memcmp(got + positionBytes, vertices.data() + v * 24 + c.blendOffset, 8), 0);
+            }
         }
     }
     // The project setting turns them off.
@@ -261,6 +277,21 @@ TEST_F(MeshDataTest, CorruptAndShortBlocksFailCleanly) {
         EXPECT_EQ(t.GetRenderingData(), nullptr);
         EXPECT_EQ(log.Messages().size(), 1u);
         EXPECT_TRUE(log.Contains("Bad"));
+    }
+    // Before version 10 nothing is copied from buffer A, but its vertices are still drawn
+    // by index: a buffer short of vertex count x stride is refused there too.
+    {
+        MeshTemplate old;
+        old.SetName("Short");
+        log.Clear();
+        EXPECT_FALSE(Load(old,
+                          ToolBlock("(lambda b: (b['rd'].update({'vbytes': b['rd']['vbytes'][:-24]}), b)[1])"
+                                    "(m.box_mesh())",
+                                    7),
+                          7));
+        EXPECT_EQ(old.GetRenderingData(), nullptr);
+        EXPECT_EQ(log.Messages().size(), 1u);
+        EXPECT_TRUE(log.Contains("Short"));
     }
     // A count far beyond the input allocates nothing before failing.
     std::vector<uint8_t> huge = block;

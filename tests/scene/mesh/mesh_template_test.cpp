@@ -318,6 +318,12 @@ TEST_F(MeshTemplateFilesTest, PartTexturesAreLoadedWithTheMesh) {
         EXPECT_NE(part.textures[0].texture, nullptr);
         EXPECT_EQ(part.textures[1].resource, nullptr);
         EXPECT_EQ(crate->GetUseCount(), uses + 1);
+        // A request marks the part textures with its flags. (Marked loaded first, so the
+        // base request posts no load of this unnamed template.)
+        t.Load(false);
+        EXPECT_EQ(crate->GetFlags() & RESOURCE_FLAG_KEEP_DATA, 0u);
+        t.QueueRequest(RESOURCE_FLAG_KEEP_DATA);
+        EXPECT_NE(crate->GetFlags() & RESOURCE_FLAG_KEEP_DATA, 0u);
     }
     EXPECT_EQ(crate->GetUseCount(), uses);
     crate->Release();
