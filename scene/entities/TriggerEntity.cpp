@@ -342,9 +342,14 @@ void TriggerEntity::HandleExit(TriggerEntity* trigger, Entity* entity) {
     TriggerEntity* top = trigger->GetTopTrigger();
     if (top != trigger) {
         SafePointer<TriggerEntity> part(trigger);
-        SafePointer<Entity> who(entity);
+        const uint32_t key = entity->GetReusableId();
         HandleExit(top, entity);
-        if (part && who) part->RemoveRecord(who.Get());
+        // The top's exit may have destroyed the entity: its record here goes all the same,
+        // or a newcomer given the same id would find it and count as already inside.
+        if (!part) return;
+        at = part->FindRecord(key, &found);
+        if (found && (!part->inside[at].entity || part->inside[at].entity.Get() == entity))
+            part->inside.Remove(static_cast<uint32_t>(at));
         return;
     }
     if (--trigger->inside[at].count > 0) return;

@@ -280,6 +280,7 @@ TEST_F(TriggerTest, ScriptFacingIndicesAndClassData) {
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger shape", "1"));
     EXPECT_EQ(tt.shape, uint32_t(TRIGGER_SHAPE_SPHERE));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, ENTITY_TRIGGER));
+    EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, 0));  // a template like any other
     EXPECT_STREQ(TemplateTypeTable::Get()[ENTITY_TRIGGER].name, "TriggerTemplate");
     tt.mode = 7;  // outside the table: never inside
     Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
@@ -318,4 +319,31 @@ TEST_F(TriggerTest, EnterCallbackThatMovesItsTriggerAway) {
     t->SetGlobalPosition3(0, 0, 0.5f);
     Pass();
     EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
+
+TEST_F(TriggerTest, ExitThatDestroysTheActivatorLeavesNoRecordInTheGroupsPart) {
+    TriggerEntity* top = MakeTrigger("Top", Place(Vector(0, 0, 0, 1), Vector(50, 5, 50, 0)));
+    top->SetLocalBoundingBox(BoundingBox4(Vector(-1, -1, -1, 1), Vector(-0.9f, 1, -0.9f, 1)));  // a corner only
+    TriggerEntity* part = MakeTrigger("P", Place(Vector(0, 0, 0, 1)), TRIGGER_SHAPE_BOX, 0, top);
+    part->SetGlobalLocationMatrix(Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+    RecorderOf(top)->then = [&](const char* what, Entity* e) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(e);
+    };
+    const uint32_t id = a->GetReusableId();
+    a->SetGlobalPosition3(20, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit Top A"}));
+    RecorderOf(top)->then = nullptr;
+    EXPECT_EQ(part->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(top->GetEntitiesInsideCount(), 0u);
+    // A newcomer that takes over the dead activator's id enters the group as anyone would.
+    Entity* b = MakeActivator("B", Vector(0.5f, 0, 0, 1));
+    ASSERT_EQ(b->GetReusableId(), id);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top B"}));
+    EXPECT_EQ(top->GetInsideCount(b), 1u);
+    EXPECT_EQ(part->GetInsideCount(b), 1u);
 }
