@@ -540,11 +540,12 @@ void TriggerEntity::DestroyTriggerTracker(Entity* entity, TriggerActivator* reco
 }
 
 void TriggerEntity::ClearAllTriggers() {
-    for (Entity* e = Entity::FirstLive(); e;) {
-        SafePointer<Entity> next(e->NextLive());
-        if (TriggerEntity* t = AsTrigger(e)) t->ClearInsideList();
-        e = next.Get();
-    }
+    // The triggers first: a cleared callback may destroy any entity of the live list.
+    DynarraySafe<SafePointer<TriggerEntity>> triggers;
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        if (TriggerEntity* t = AsTrigger(e)) triggers.Add(SafePointer<TriggerEntity>(t));
+    for (const SafePointer<TriggerEntity>& t : triggers)
+        if (t) t->ClearInsideList();
 }
 
 void TriggerEntity::RecheckAllTriggers() {

@@ -347,3 +347,21 @@ TEST_F(TriggerTest, ExitThatDestroysTheActivatorLeavesNoRecordInTheGroupsPart) {
     EXPECT_EQ(top->GetInsideCount(b), 1u);
     EXPECT_EQ(part->GetInsideCount(b), 1u);
 }
+
+TEST_F(TriggerTest, ClearAllReachesEveryTriggerWhateverTheCallbacksDestroy) {
+    TriggerEntity* first = MakeTrigger("T1", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* doomed = gEntityManager->CreateEntityFromTemplate(&plain, nullptr, Place(Vector(30, 0, 30, 1)), 0, nullptr);
+    TriggerEntity* second = MakeTrigger("T2", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    // The first trigger's cleared callback destroys the entity that follows it.
+    RecorderOf(first)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "cleared" && doomed) gEntityManager->DestroyEntity(std::exchange(doomed, nullptr));
+    };
+    TriggerEntity::ClearAllTriggers();
+    RecorderOf(first)->then = nullptr;
+    EXPECT_EQ(Take(), (Events{"cleared T1", "cleared T2"}));
+    EXPECT_EQ(first->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(second->GetEntitiesInsideCount(), 0u);
+}
