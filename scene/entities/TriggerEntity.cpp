@@ -167,6 +167,10 @@ void TriggerEntity::UpdateGlobalLocation() {
 }
 
 void TriggerEntity::Destroy() {
+    // An exit callback may ask to destroy the trigger again: the running destruction
+    // finishes the job.
+    if (destroyRunning) return;
+    destroyRunning = true;
     ExitAll();
     Entity::Destroy();
 }

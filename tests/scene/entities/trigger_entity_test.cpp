@@ -365,3 +365,21 @@ TEST_F(TriggerTest, ClearAllReachesEveryTriggerWhateverTheCallbacksDestroy) {
     EXPECT_EQ(first->GetEntitiesInsideCount(), 0u);
     EXPECT_EQ(second->GetEntitiesInsideCount(), 0u);
 }
+
+TEST_F(TriggerTest, ExitThatDestroysItsTriggerDuringTheTriggersDestruction) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    MakeActivator("B", Vector(0.5f, 0, 0, 1));
+    Pass();
+    Take();
+    // A one-shot trigger: whoever leaves it, it removes itself.
+    RecorderOf(t)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(t);
+    };
+    gEntityManager->DestroyEntity(t);
+    Events got = Take();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].substr(0, 6), "exit T");
+    auto* tracker = static_cast<TriggerTracker*>(a->GetTriggerActivator());
+    for (auto& p : tracker->insideTriggers) EXPECT_EQ(p.Get(), nullptr);
+}
