@@ -167,6 +167,10 @@ void TriggerEntity::UpdateGlobalLocation() {
 }
 
 void TriggerEntity::Destroy() {
+    // An exit callback may ask to destroy the trigger again: the running destruction
+    // finishes the job.
+    if (destroyRunning) return;
+    destroyRunning = true;
     ExitAll();
     Entity::Destroy();
 }
@@ -342,9 +346,14 @@ void TriggerEntity::HandleExit(TriggerEntity* trigger, Entity* entity) {
     TriggerEntity* top = trigger->GetTopTrigger();
     if (top != trigger) {
         SafePointer<TriggerEntity> part(trigger);
-        SafePointer<Entity> who(entity);
+        const uint32_t key = entity->GetReusableId();
         HandleExit(top, entity);
-        if (part && who) part->RemoveRecord(who.Get());
+        // The top's exit may have destroyed the entity: its record here goes all the same,
+        // or a newcomer given the same id would find it and count as already inside.
+        if (!part) return;
+        at = part->FindRecord(key, &found);
+        if (found && (!part->inside[at].entity || part->inside[at].entity.Get() == entity))
+            part->inside.Remove(static_cast<uint32_t>(at));
         return;
     }
     if (--trigger->inside[at].count > 0) return;
@@ -535,11 +544,12 @@ void TriggerEntity::DestroyTriggerTracker(Entity* entity, TriggerActivator* reco
 }
 
 void TriggerEntity::ClearAllTriggers() {
-    for (Entity* e = Entity::FirstLive(); e;) {
-        SafePointer<Entity> next(e->NextLive());
-        if (TriggerEntity* t = AsTrigger(e)) t->ClearInsideList();
-        e = next.Get();
-    }
+    // The triggers first: a cleared callback may destroy any entity of the live list.
+    DynarraySafe<SafePointer<TriggerEntity>> triggers;
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        if (TriggerEntity* t = AsTrigger(e)) triggers.Add(SafePointer<TriggerEntity>(t));
+    for (const SafePointer<TriggerEntity>& t : triggers)
+        if (t) t->ClearInsideList();
 }
 
 void TriggerEntity::RecheckAllTriggers() {

@@ -128,6 +128,7 @@ private:
 
     DynarraySafe<InsideRecord> inside;
     float positionMaxRange = 0.0f;
+    bool destroyRunning = false;
 };
 
 // Fills and clears the engine hooks the triggers serve.

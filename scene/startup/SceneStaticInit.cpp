@@ -47,7 +47,7 @@ const StaticInitRow kSceneRows[] = {
      0, 0},
     {8, K::TemplateTypeRow, "MeshTemplate", nullptr, ENTITY_MESH, 0},
     {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
-    {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 4096},
+    {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };

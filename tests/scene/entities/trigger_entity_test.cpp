@@ -280,6 +280,7 @@ TEST_F(TriggerTest, ScriptFacingIndicesAndClassData) {
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger shape", "1"));
     EXPECT_EQ(tt.shape, uint32_t(TRIGGER_SHAPE_SPHERE));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, ENTITY_TRIGGER));
+    EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, 0));  // a template like any other
     EXPECT_STREQ(TemplateTypeTable::Get()[ENTITY_TRIGGER].name, "TriggerTemplate");
     tt.mode = 7;  // outside the table: never inside
     Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
@@ -318,4 +319,67 @@ TEST_F(TriggerTest, EnterCallbackThatMovesItsTriggerAway) {
     t->SetGlobalPosition3(0, 0, 0.5f);
     Pass();
     EXPECT_EQ(Take(), (Events{"enter T A"}));
+}
+
+TEST_F(TriggerTest, ExitThatDestroysTheActivatorLeavesNoRecordInTheGroupsPart) {
+    TriggerEntity* top = MakeTrigger("Top", Place(Vector(0, 0, 0, 1), Vector(50, 5, 50, 0)));
+    top->SetLocalBoundingBox(BoundingBox4(Vector(-1, -1, -1, 1), Vector(-0.9f, 1, -0.9f, 1)));  // a corner only
+    TriggerEntity* part = MakeTrigger("P", Place(Vector(0, 0, 0, 1)), TRIGGER_SHAPE_BOX, 0, top);
+    part->SetGlobalLocationMatrix(Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top A"}));
+    RecorderOf(top)->then = [&](const char* what, Entity* e) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(e);
+    };
+    const uint32_t id = a->GetReusableId();
+    a->SetGlobalPosition3(20, 0, 0);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"exit Top A"}));
+    RecorderOf(top)->then = nullptr;
+    EXPECT_EQ(part->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(top->GetEntitiesInsideCount(), 0u);
+    // A newcomer that takes over the dead activator's id enters the group as anyone would.
+    Entity* b = MakeActivator("B", Vector(0.5f, 0, 0, 1));
+    ASSERT_EQ(b->GetReusableId(), id);
+    Pass();
+    EXPECT_EQ(Take(), (Events{"enter Top B"}));
+    EXPECT_EQ(top->GetInsideCount(b), 1u);
+    EXPECT_EQ(part->GetInsideCount(b), 1u);
+}
+
+TEST_F(TriggerTest, ClearAllReachesEveryTriggerWhateverTheCallbacksDestroy) {
+    TriggerEntity* first = MakeTrigger("T1", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* doomed = gEntityManager->CreateEntityFromTemplate(&plain, nullptr, Place(Vector(30, 0, 30, 1)), 0, nullptr);
+    TriggerEntity* second = MakeTrigger("T2", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    // The first trigger's cleared callback destroys the entity that follows it.
+    RecorderOf(first)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "cleared" && doomed) gEntityManager->DestroyEntity(std::exchange(doomed, nullptr));
+    };
+    TriggerEntity::ClearAllTriggers();
+    RecorderOf(first)->then = nullptr;
+    EXPECT_EQ(Take(), (Events{"cleared T1", "cleared T2"}));
+    EXPECT_EQ(first->GetEntitiesInsideCount(), 0u);
+    EXPECT_EQ(second->GetEntitiesInsideCount(), 0u);
+}
+
+TEST_F(TriggerTest, ExitThatDestroysItsTriggerDuringTheTriggersDestruction) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    MakeActivator("B", Vector(0.5f, 0, 0, 1));
+    Pass();
+    Take();
+    // A one-shot trigger: whoever leaves it, it removes itself.
+    RecorderOf(t)->then = [&](const char* what, Entity*) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(t);
+    };
+    gEntityManager->DestroyEntity(t);
+    Events got = Take();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].substr(0, 6), "exit T");
+    auto* tracker = static_cast<TriggerTracker*>(a->GetTriggerActivator());
+    for (auto& p : tracker->insideTriggers) EXPECT_EQ(p.Get(), nullptr);
 }
