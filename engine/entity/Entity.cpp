@@ -221,6 +221,10 @@ Entity::~Entity() {
 Entity* Entity::FirstLive() { return gLiveHead; }
 
 void Entity::Destroy() {
+    // A callback run from here (a trigger's exit) may destroy this entity again: the
+    // running destruction finishes the job.
+    if (destroyCalled) return;
+    destroyCalled = true;
     EndReplication();
     if (triggerActivator) {
         if (gEngineServices.destroyTriggerTracker) gEngineServices.destroyTriggerTracker(this, triggerActivator);

@@ -554,6 +554,7 @@ private:
     bool inNameIndex = false;
     bool inGUIDIndex = false;
     bool destroying = false;
+    bool destroyCalled = false;  // Destroy ran: a nested call from its callbacks does nothing
     uint8_t onReplicatedList = 0;
     uint8_t onReceivedList = 0;
     uint8_t netAttached = 1;

@@ -383,3 +383,18 @@ TEST_F(TriggerTest, ExitThatDestroysItsTriggerDuringTheTriggersDestruction) {
     auto* tracker = static_cast<TriggerTracker*>(a->GetTriggerActivator());
     for (auto& p : tracker->insideTriggers) EXPECT_EQ(p.Get(), nullptr);
 }
+
+TEST_F(TriggerTest, ExitThatDestroysTheActivatorDuringTheActivatorsDestruction) {
+    TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(3, 3, 3, 0)));
+    Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
+    Pass();
+    Take();
+    // Whoever leaves the trigger is removed: the activator being destroyed leaves it.
+    RecorderOf(t)->then = [&](const char* what, Entity* who) {
+        if (std::string(what) == "exit") gEntityManager->DestroyEntity(who);
+    };
+    gEntityManager->DestroyEntity(a);
+    Events got = Take();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].substr(0, 6), "exit T");
+}
