@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,6 +81,9 @@ protected:
 
     std::string Log() const { return Read(root + "/err"); }
 
+    // ImageMagick's picture of the window against the newest saved frame.
+    void ComparePicture();
+
     bool LogHas(const std::string& line, int seconds = 60) const {
         return WaitFor([&] { return Log().find(line) != std::string::npos; }, seconds);
     }
@@ -117,6 +121,23 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     // against ImageMagick's picture of the window (at most 2 % of the pixels off by
     // more than 5 %).
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const bool magick = shelltest::Shell("(command -v import && command -v compare)");
+    if (magick) ComparePicture();
+    else std::printf("ImageMagick is not installed: the window's picture is not compared\n");
+
+    ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
+    EXPECT_EQ(Status(), 0) << Log();
+    EXPECT_NE(Log().find("VornexEngine closed"), std::string::npos);
+    // --audio-out: a WAV file that sox reads at the mastering voice's rate and channels.
+    if (!shelltest::Shell("command -v soxi")) {
+        std::printf("sox is not installed: the WAV file is not read\n");
+        return;
+    }
+    EXPECT_EQ(shelltest::ShellOutput("soxi -r '" + root + "/sound.wav'"), "48000");
+    EXPECT_EQ(shelltest::ShellOutput("soxi -c '" + root + "/sound.wav'"), "2");
+}
+
+void DesktopProgramTest::ComparePicture() {
     ASSERT_TRUE(server.Run("import -window " + window + " '" + root + "/window.png'"));
     // The newest frame may still be being written: the one before it.
     std::vector<std::string> frames;
@@ -130,13 +151,6 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
                                                          root + "/frame.png' null: 2>&1");
     const int width = std::atoi(size.c_str()), height = std::atoi(size.substr(size.find('x') + 1).c_str());
     EXPECT_LE(std::atof(differing.c_str()), width * height / 50.0) << differing << " of " << size;
-
-    ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
-    EXPECT_EQ(Status(), 0) << Log();
-    EXPECT_NE(Log().find("VornexEngine closed"), std::string::npos);
-    // --audio-out: a WAV file that sox reads at the mastering voice's rate and channels.
-    EXPECT_EQ(shelltest::ShellOutput("soxi -r '" + root + "/sound.wav'"), "48000");
-    EXPECT_EQ(shelltest::ShellOutput("soxi -c '" + root + "/sound.wav'"), "2");
 }
 
 TEST_F(DesktopProgramTest, HeadlessWithoutADisplayOrWhenAsked) {

@@ -81,6 +81,8 @@ protected:
 };
 
 TEST_F(DeviceOutputTest, ToneReachesTheDeviceAndTheCaptureFile) {
+    if (!shelltest::Shell("/usr/bin/python3 -c 'import numpy'")) GTEST_SKIP() << "numpy (python3-numpy) is not installed";
+    if (!shelltest::Shell("command -v sox")) GTEST_SKIP() << "sox is not installed";
     const std::string device = (folder / "device.f32").string();
     const std::string wav = (folder / "capture.wav").string();
     setenv("SDL_AUDIODRIVER", "disk", 1);
