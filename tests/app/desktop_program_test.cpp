@@ -40,6 +40,20 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
     return done();
 }
 
+// A white window over the whole screen takes the focus for a second and goes away
+// (libX11 from Python).
+std::string CoverCommand() {
+    return "/usr/bin/python3 -c \""
+           "import ctypes as c,time;x=c.cdll.LoadLibrary('libX11.so.6');L=c.c_ulong;P=c.c_void_p;"
+           "x.XOpenDisplay.restype=P;x.XDefaultRootWindow.argtypes=[P];x.XDefaultRootWindow.restype=L;"
+           "x.XCreateSimpleWindow.argtypes=[P,L,c.c_int,c.c_int,c.c_uint,c.c_uint,c.c_uint,L,L];"
+           "x.XCreateSimpleWindow.restype=L;x.XMapRaised.argtypes=[P,L];x.XUnmapWindow.argtypes=[P,L];"
+           "x.XSetInputFocus.argtypes=[P,L,c.c_int,L];x.XSync.argtypes=[P,c.c_int];x.XCloseDisplay.argtypes=[P];"
+           "d=x.XOpenDisplay(None);w=x.XCreateSimpleWindow(d,x.XDefaultRootWindow(d),0,0,1280,1024,0,0,0xffffff);"
+           "x.XMapRaised(d,w);x.XSync(d,0);time.sleep(0.5);x.XSetInputFocus(d,w,2,0);x.XSync(d,0);time.sleep(1);"
+           "x.XUnmapWindow(d,w);x.XSync(d,0);x.XCloseDisplay(d)\"";
+}
+
 class DesktopProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -124,6 +138,16 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     const bool magick = shelltest::Shell("(command -v import && command -v compare)");
     if (magick) ComparePicture();
     else std::printf("ImageMagick is not installed: the window's picture is not compared\n");
+
+    // Covered by a white window that takes the focus, then uncovered: the X server keeps
+    // no picture of the window, so the unfocused window's paint must draw a frame and
+    // show it.
+    if (magick) {
+        ASSERT_TRUE(server.Run(CoverCommand())) << Log();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        SCOPED_TRACE("uncovered while unfocused");
+        ComparePicture();
+    }
 
     ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
     EXPECT_EQ(Status(), 0) << Log();
