@@ -255,6 +255,8 @@ void SaveBackBuffer(const char* path) {
                    path, error.c_str());
 }
 
+}  // namespace
+
 // Shows the frame's back buffer in the window: read back and handed to the window
 // (the drawing device renders off screen and shares no context with the window).
 void PresentIntoWindow() {
@@ -286,8 +288,6 @@ void PresentIntoWindow() {
                        read ? "the window refused the picture" : error.c_str());
     }
 }
-
-}  // namespace
 
 bool RunMainLoopPass() {
     MainWindowState& s = gMainWindow;

@@ -130,6 +130,8 @@ void StartGame(GameDelegate* delegate, char** args, int argCount);
 bool RunMainLoopPass();
 // Clips the cursor to the client area in full screen, else releases it.
 void UpdateCursorClip();
+// On the desktop: shows the back buffer of the frame drawn last in the window.
+void PresentIntoWindow();
 // The desktop mode back (renderer flushed first); clears display-mode-changed and,
 // with leaveFullScreen, full-screen active.
 void RestoreDesktopMode(bool leaveFullScreen);

@@ -58,7 +58,11 @@ int64_t OnActivate(wnd::Event& event) {
 
 int64_t OnPaint(wnd::Event&) {
     // Without a frame the client area stays black (nothing is drawn headless).
-    if (wnd::GetFocus() != gMainWindow.window && gGame->IsInitialised() && !gMainWindow.resizing) gGame->RenderFrame();
+    if (wnd::GetFocus() != gMainWindow.window && gGame->IsInitialised() && !gMainWindow.resizing) {
+        gGame->RenderFrame();
+        // On the desktop the frame reaches the window only when handed to it.
+        if (gMainWindow.presentIntoWindow) PresentIntoWindow();
+    }
     return 0;
 }
 

@@ -105,9 +105,13 @@ bool StartDesktopInput(const char** reason) {
         if (reason) *reason = gReason.c_str();
         return false;
     }
-    // Controllers are read by polling: their events would only fill the queue.
+    // Controllers are read by polling: their events would only fill the queue. A device
+    // plugged in or out is the exception: the window layer turns it into the windows'
+    // device-change notice.
     SDL_GameControllerEventState(SDL_IGNORE);
     SDL_JoystickEventState(SDL_IGNORE);
+    SDL_EventState(SDL_JOYDEVICEADDED, SDL_ENABLE);
+    SDL_EventState(SDL_JOYDEVICEREMOVED, SDL_ENABLE);
     d.running = true;
     if (reason) *reason = "";
     return true;

@@ -275,11 +275,19 @@ void OnEvent(const SDL_Event& e) {
             PostDesktop(m);
             break;
         }
+        case SDL_JOYDEVICEADDED:
+        case SDL_JOYDEVICEREMOVED:
+            // A game device came or went (the input layer reads it): every window hears
+            // of it, as the platform tells its top-level windows.
+            for (const WindowRecord& w : s.windows)
+                if (w.native && !w.destroying) Post(EventKind::DeviceChange, w.handle, kDeviceNodesChanged);
+            break;
         default: break;  // controllers and audio devices are read by their own layers
     }
 }
 
 std::string gReason;
+SDL_Cursor* gBlankCursor = nullptr;  // the cursor shown for none, made when first needed
 
 }  // namespace
 
@@ -324,6 +332,8 @@ void StopDesktopWindows() {
         DesktopDestroyCursor(c.native);
         c.native = nullptr;
     }
+    DesktopDestroyCursor(gBlankCursor);
+    gBlankCursor = nullptr;
     s.desktop = false;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
@@ -459,9 +469,19 @@ void DesktopDestroyCursor(void* cursor) {
     if (Running() && cursor) SDL_FreeCursor(static_cast<SDL_Cursor*>(cursor));
 }
 
-void DesktopSetCursor(void* cursor) {
+void DesktopSetCursor(const CursorRecord* cursor) {
     if (!Running()) return;
-    SDL_SetCursor(cursor ? static_cast<SDL_Cursor*>(cursor) : SDL_GetDefaultCursor());
+    if (!cursor) {
+        // No cursor: a fully transparent one over the windows (hiding would touch the
+        // display counter's state).
+        if (!gBlankCursor) {
+            CursorImage blank{};
+            gBlankCursor = static_cast<SDL_Cursor*>(DesktopCreateCursor(blank));
+        }
+        SDL_SetCursor(gBlankCursor ? gBlankCursor : SDL_GetDefaultCursor());
+        return;
+    }
+    SDL_SetCursor(cursor->native ? static_cast<SDL_Cursor*>(cursor->native) : SDL_GetDefaultCursor());
 }
 
 bool DesktopChangeMode(const DisplayMode& mode, bool desktopMode) {

@@ -96,7 +96,9 @@ void DesktopClip(const Rect* rect);
 void DesktopWarp(Point p);
 void* DesktopCreateCursor(const CursorImage& image);
 void DesktopDestroyCursor(void* cursor);
-void DesktopSetCursor(void* cursor);  // null: the default arrow
+// The arrow's record shows the desktop's arrow; null shows no cursor at all, as setting
+// none does on the platform.
+void DesktopSetCursor(const CursorRecord* cursor);
 // Puts the focus window into that mode (full screen) or back to the desktop; false
 // when the desktop refuses.
 bool DesktopChangeMode(const DisplayMode& mode, bool desktopMode);

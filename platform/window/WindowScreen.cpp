@@ -185,7 +185,7 @@ CursorHandle SetCursor(CursorHandle cursor) {
     const CursorHandle previous = s.currentCursor;
     const CursorRecord* c = FindCursor(cursor);
     s.currentCursor = c ? cursor : 0;
-    DesktopSetCursor(c ? c->native : nullptr);
+    DesktopSetCursor(c);
     return previous;
 }
 

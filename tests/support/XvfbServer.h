@@ -77,13 +77,24 @@ public:
 
     const std::string& Display() const { return display; }
 
-    // Runs a command with DISPLAY set to this server; whether it succeeded.
-    bool Run(const std::string& command) const { return shelltest::Shell("DISPLAY=" + display + " " + command); }
+    // Runs a command with DISPLAY set to this server, ended after 60 s (a tool waiting
+    // on a window that never comes); whether it succeeded.
+    bool Run(const std::string& command) const { return shelltest::Shell(Bounded(command)); }
     std::string Output(const std::string& command) const {
-        return shelltest::ShellOutput("DISPLAY=" + display + " " + command + " 2>/dev/null");
+        return shelltest::ShellOutput(Bounded(command) + " 2>/dev/null");
     }
 
 private:
+    std::string Bounded(const std::string& command) const {
+        return "DISPLAY=" + display + " timeout 60 sh -c '" + Quoted(command) + "'";
+    }
+    // The command inside single quotes.
+    static std::string Quoted(const std::string& command) {
+        std::string out;
+        for (char c : command) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return out;
+    }
+
     pid_t pid = -1;
     std::string display;
 };

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/input/Input.h"
 #include "platform/input/Keys.h"
 #include "platform/window/Window.h"
 #include "support/XvfbServer.h"
@@ -57,6 +58,7 @@ protected:
     }
 
     void TearDown() override {
+        hid::ResetInputLayer();
         wnd::ResetWindowLayer();
         wnd::SetKeyTranslator(nullptr);
         server.Stop();
@@ -376,6 +378,76 @@ TEST_F(DesktopWindowTest, FocusFromOutsideActivates) {
     EXPECT_EQ(activates[0].code, wnd::kActivateInactive);
     EXPECT_EQ(activates[1].window, other);
     EXPECT_EQ(activates[1].code, wnd::kActivateActive);
+}
+
+// What the X server shows as the pointer (XFixes, through libX11 from Python): "width
+// height hotspot-x hotspot-y" and the most opaque pixel as 0xAARRGGBB.
+std::string PointerImage(const xvfbtest::Server& server) {
+    return server.Output(
+        "/usr/bin/python3 -c \""
+        "import ctypes as c;x=c.cdll.LoadLibrary('libX11.so.6');f=c.cdll.LoadLibrary('libXfixes.so.3');"
+        "x.XOpenDisplay.restype=c.c_void_p;x.XCloseDisplay.argtypes=[c.c_void_p];\n"
+        "class I(c.Structure):_fields_=[('x',c.c_short),('y',c.c_short),('w',c.c_ushort),('h',c.c_ushort),"
+        "('xh',c.c_ushort),('yh',c.c_ushort),('serial',c.c_ulong),('pixels',c.POINTER(c.c_ulong)),"
+        "('atom',c.c_ulong),('name',c.c_char_p)]\n"
+        "f.XFixesGetCursorImage.restype=c.POINTER(I);f.XFixesGetCursorImage.argtypes=[c.c_void_p];"
+        "d=x.XOpenDisplay(None);i=f.XFixesGetCursorImage(d).contents;"
+        "p=[i.pixels[k]&0xffffffff for k in range(i.w*i.h)];"
+        "print(i.w,i.h,i.xh,i.yh,'%08x'%max(p,key=lambda v:v>>24));x.XCloseDisplay(d)\"");
+}
+
+// The pointer over the window shows the cursor set last: an image cursor with its
+// hotspot, the arrow, and nothing at all for none.
+TEST_F(DesktopWindowTest, PointerShowsTheCursorSet) {
+    if (!shelltest::Shell("/usr/bin/python3 -c 'import ctypes'")) GTEST_SKIP() << "python3 is not installed";
+    wnd::CursorImage image{};
+    for (uint32_t& p : image.pixels) p = 0xFFFF00FF;
+    image.hotspotX = 3;
+    image.hotspotY = 4;
+    const wnd::CursorHandle cursor = wnd::CreateCursor(image);
+    ASSERT_NE(cursor, 0u);
+    // Over the client area. The move's SetCursor event goes to the default procedure,
+    // which sets the arrow (as the platform's does), before the cases set theirs.
+    ASSERT_TRUE(wnd::SetCursorPos(200, 200));
+    Collect([](const std::vector<Event>&) { return false; }, 300);
+    struct Case {
+        wnd::CursorHandle cursor;
+        const char* expected;  // what PointerImage prints; null: anything visible
+    } cases[] = {
+        {cursor, "32 32 3 4 ffff00ff"},
+        {0, nullptr},
+        {wnd::kArrowCursor, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cursor);
+        wnd::SetCursor(c.cursor);
+        Collect([](const std::vector<Event>&) { return false; }, 200);
+        const std::string shown = PointerImage(server);
+        ASSERT_FALSE(shown.empty()) << "XFixes did not answer";
+        if (c.expected) EXPECT_EQ(shown, c.expected);
+        else if (c.cursor == 0) EXPECT_EQ(shown.substr(shown.rfind(' ') + 1), "00000000") << shown;
+        else EXPECT_NE(shown.substr(shown.rfind(' ') + 1, 2), "00") << shown;
+    }
+    EXPECT_TRUE(wnd::DestroyCursor(cursor));
+}
+
+// A game device plugged in or out reaches every window as the device-change notice.
+TEST_F(DesktopWindowTest, PluggedGameDevicesNotifyTheWindow) {
+    const char* reason = nullptr;
+    if (!hid::StartDesktopInput(&reason)) GTEST_SKIP() << "no controller system: " << reason;
+    const uint32_t joystick = hid::AttachVirtualController(false);
+    ASSERT_NE(joystick, 0u);
+    std::vector<Event> changes = OfKinds(
+        Collect([](const std::vector<Event>& e) { return Count(e, EventKind::DeviceChange) > 0; }),
+        {EventKind::DeviceChange});
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].window, window);
+    EXPECT_EQ(changes[0].code, wnd::kDeviceNodesChanged);
+    ASSERT_TRUE(hid::DetachVirtualController(joystick));
+    changes = OfKinds(Collect([](const std::vector<Event>& e) { return Count(e, EventKind::DeviceChange) > 0; }),
+                      {EventKind::DeviceChange});
+    EXPECT_EQ(changes.size(), 1u);
+    hid::ResetInputLayer();
 }
 
 TEST_F(DesktopWindowTest, DisplayModesComeFromTheServer) {
