@@ -1,5 +1,6 @@
 #include "render/shaders/OutlineRenderer.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -108,8 +109,11 @@ void OutlineRenderer::AddEntity(const BoundingBox4& box, const Matrix& world, ui
     }
     const float w = static_cast<float>(r.RenderWidth() ? r.RenderWidth() : 1);
     const float h = static_cast<float>(r.RenderHeight() ? r.RenderHeight() : 1);
-    x0 = std::fmax(x0 - 3.0f / w, -1.0f), x1 = std::fmin(x1 + 3.0f / w, 1.0f);
-    y0 = std::fmax(y0 - 3.0f / h, -1.0f), y1 = std::fmin(y1 + 3.0f / h, 1.0f);
+    // Both ends into -1..1: a rectangle far off screen (a corner just in front of the
+    // camera) must not reach the integer conversion out of its range.
+    auto clamp = [](float v) { return std::fmin(std::fmax(v, -1.0f), 1.0f); };
+    x0 = clamp(x0 - 3.0f / w), x1 = clamp(x1 + 3.0f / w);
+    y0 = clamp(y0 - 3.0f / h), y1 = clamp(y1 + 3.0f / h);
     const int32_t c0 = static_cast<int32_t>(std::floor((x0 + 1.0f) * 0.5f * kColumns));
     const int32_t c1 = static_cast<int32_t>(std::ceil((x1 + 1.0f) * 0.5f * kColumns));
     const int32_t r0 = static_cast<int32_t>(std::floor((y0 + 1.0f) * 0.5f * kRows));

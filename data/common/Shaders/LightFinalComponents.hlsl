@@ -3,7 +3,7 @@
 // specular highlight and the cloud projection. Only stencil-marked (deferred) pixels run.
 #include "GBuffer.hlsli"
 
-float4x4 InverseView : register(c10);       // rows: view to world
+row_major float4x4 InverseView : register(c10);  // rows: view to world
 float4 SunDirection : register(c14);        // view space, toward the sun
 float4 SpecularDirection : register(c15);   // view space, toward the light
 float4 SunColor : register(c16);            // x 0.25; w its luminance

@@ -7,6 +7,7 @@
 
 #include "../shaders/ShaderTestSupport.h"
 #include "PassesTestSupport.h"
+#include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/scene/RendererLight.h"
 #include "render/scene/RendererScene.h"
@@ -301,6 +302,43 @@ TEST_P(LightingTest, AmbientOcclusionGateDecidesWhereTheGlobalLightGoes) {
         EXPECT_EQ(b.renderTargets[0], SerialOf(gVornexRenderer.Target(TARGET_LIGHT_0).surface));
         EXPECT_EQ(b.textures[1].serial, SerialOf(gVornexRenderer.Target(TARGET_LIGHT_1).texture->Texture()));
     }
+}
+
+// The renderer uploads every matrix row by row (c10-c13 the inverse view, c25-c28 the
+// shadow matrix, the volume and mask matrices): a matrix the shaders read in the default
+// column packing would be used transposed (the global light's ambient look-up turned the
+// wrong way round).
+TEST_P(LightingTest, EveryMatrixTheLightShadersReadIsPackedByRows) {
+    uint32_t checked = 0;
+    for (uint32_t table : {0u, 1u, 2u, 4u}) {
+        for (uint32_t variant = 0; variant < 16; ++variant) {
+            const ShaderPair& pair = gShaderManager->Light(table, variant);
+            if (!pair.IsValid()) continue;
+            for (int stage = 0; stage < 2; ++stage) {
+                std::vector<uint8_t> code;
+                RunOnRenderThread([&] {
+                    uint32_t size = 0;
+                    auto read = [&](auto* s) {
+                        if (!s || gfx::Failed(s->GetFunction(nullptr, &size)) || !size) return;
+                        code.resize(size);
+                        if (gfx::Failed(s->GetFunction(code.data(), &size))) code.clear();
+                    };
+                    if (stage == 0) read(pair.vertexObject->DeviceShader());
+                    else read(pair.pixelObject->DeviceShader());
+                });
+                ASSERT_FALSE(code.empty()) << table << " " << variant;
+                gfx::ConstantTable* constants = nullptr;
+                ASSERT_EQ(gfx::GetShaderConstantTableSized(code.data(), code.size(), &constants), gfx::OK);
+                for (uint32_t i = 0; const gfx::ConstantDesc* d = constants->GetConstantDesc(i); ++i) {
+                    EXPECT_NE(d->parameterClass, gfx::PARAMCLASS_MATRIX_COLUMNS)
+                        << d->name << " of table " << table << " variant " << variant << " stage " << stage;
+                    ++checked;
+                }
+                constants->Release();
+            }
+        }
+    }
+    EXPECT_GT(checked, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Quality, LightingTest,

@@ -2,10 +2,14 @@
 // coverage per category, and the constants of "Dilate" and "Outlines".
 // test-depends: shader_data
 // test-sanitize: address
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
 #include "../shaders/ShaderTestSupport.h"
+#include "platform/gfx/ImageWriter.h"
 #include "PassesTestSupport.h"
 #include "render/PostProcessMath.h"
 #include "render/shaders/PostProcessChain.h"
@@ -77,6 +81,31 @@ TEST_F(OutlinesTest, CellRangesMatchTheReferenceOverRandomBoxesAndCameras) {
         EXPECT_EQ(all, 8u);  // also for an empty range
     }
     EXPECT_GT(behind + empty, 0u) << "the cases should reach a whole-screen or empty rectangle";
+}
+
+// A box just in front of the camera plane (w barely above 1e-6) projects billions of
+// clip units away: its rectangle is clamped on both ends before the cells are counted,
+// so it marks nothing (and never turns into a whole row or column through an integer
+// conversion out of range); its bits still reach the all-bits byte.
+TEST_F(OutlinesTest, ARectangleFarOffScreenMarksNoCell) {
+    struct Case { const char* what; float x, y; };
+    for (const Case& c : {Case{"right", 1e4f, 0}, Case{"left", -1e4f, 0}, Case{"above", 0, 1e4f},
+                          Case{"below", 0, -1e4f}}) {
+        SCOPED_TRACE(c.what);
+        std::vector<int> got;
+        uint8_t all = 0;
+        RunOnRenderThread([&] {
+            gVornexRenderer.SetCameraState(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, 0);
+            Matrix world = Matrix::IDENTITY;
+            world.r[3] = Vector(c.x, c.y, 0.5f, 2e-6f);
+            Outlines().Clear();
+            Outlines().AddEntity(BoundingBox4(Vector(-1, -1, 0, 1), Vector(1, 1, 0, 1)), world, 4);
+            got = MarkedRange();
+            all = Outlines().AllBits();
+        });
+        EXPECT_EQ(got, std::vector<int>({0, 0, 0, 0}));
+        EXPECT_EQ(all, 4u);
+    }
 }
 
 TEST_F(OutlinesTest, ListsCoverTheirCategoriesInOrderAndTheRingWrapsWithADiscard) {
@@ -197,6 +226,94 @@ TEST_F(OutlinesTest, CoverageDilateAndCompositeDrawTheirCategoriesAndConstants) 
     EXPECT_EQ(composite.RenderState(RS_ALPHABLENDENABLE), 1u);
     EndFrame();
     chain.ReleaseShaders();
+}
+
+// "Dilate" on the drawing device: coverage of category 0 (green) takes the hostile
+// colour, category 1 (red) the friendly one.
+struct DilatePictureTest : shadertest::ShaderFixture {
+    void SetUp() override {
+        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
+        setenv("EGL_PLATFORM", "surfaceless", 0);
+#if defined(__SANITIZE_THREAD__)
+        setenv("LP_NUM_THREADS", "0", 1);
+#endif
+        SelectDeviceKind(DeviceKind::Drawing);
+        ShaderFixture::SetUp();
+        SelectDeviceKind(DeviceKind::Recording);
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
+    }
+    void TearDown() override {
+        gVornexRenderer.PostProcess().ReleaseShaders();
+        ShaderFixture::TearDown();
+    }
+    // The mean red and green (0..1) of the outline target after dilating a coverage
+    // filled with the colour (A8R8G8B8); saves the picture when asked or when the wrong
+    // channel dominates.
+    std::pair<double, double> Dilated(Color coverage, const std::string& name, bool redExpected) {
+        std::pair<double, double> out{-1, -1};
+        BeginFrame();
+        RunOnRenderThread([&] {
+            OutlineRenderer& o = gVornexRenderer.PostProcess().Outlines();
+            gVornexRenderer.SetCameraState(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, 0);
+            o.Clear();
+            Matrix behind = Matrix::IDENTITY;
+            behind.r[3].w = 0.0f;  // every corner at w 0: the whole screen
+            o.AddEntity(BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1)), behind, 2 | 4);
+            o.BuildIndexLists();
+            const RenderTarget& a = gVornexRenderer.Target(TARGET_LIGHT_0);
+            ASSERT_TRUE(a.surface && a.texture);
+            ASSERT_TRUE(gfx::Succeeded(gVornexRenderer.Device()->ColorFill(a.surface, nullptr, coverage)));
+            // The state the reconstruction sets around the dilation.
+            gVornexRenderer.SetColorWriteMask(15);
+            gVornexRenderer.DisableStencil();
+            gVornexRenderer.SetCullMode(CULL_NONE);
+            gVornexRenderer.SetAlphaTest(0, 0);
+            gVornexRenderer.SetBlendMode(0);
+            gVornexRenderer.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+            gVornexRenderer.ApplyViewport(0, 0, gVornexRenderer.RenderWidth(), gVornexRenderer.RenderHeight(), 0, 1);
+            o.Dilate(OutlineParams(), a.texture);
+            Surface* normal = gVornexRenderer.Target(TARGET_NORMAL).surface;
+            SurfaceDesc desc{};
+            normal->GetDesc(&desc);
+            std::vector<uint8_t> bytes;
+            ASSERT_TRUE(gfx::Succeeded(recorder->ReadSurface(normal, &bytes)));
+            const size_t n = bytes.size() / 4;
+            double r = 0, g = 0;
+            for (size_t i = 0; i < n; ++i) {
+                uint32_t v;
+                std::memcpy(&v, &bytes[4 * i], 4);
+                if (desc.format == FMT_A2B10G10R10)
+                    r += (v & 1023) / 1023.0, g += ((v >> 10) & 1023) / 1023.0;
+                else
+                    r += ((v >> 16) & 255) / 255.0, g += ((v >> 8) & 255) / 255.0;
+            }
+            out = {r / double(n), g / double(n)};
+            const char* folder = std::getenv("RENDER_PICTURES");
+            if (folder || (out.first > out.second) != redExpected) {
+                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+                std::filesystem::create_directories(dir);
+                const std::string path = dir + "/" + name + ".png";
+                std::string error;
+                if (SaveSurfacePng(gVornexRenderer.Device(), normal, path, &error)) std::printf("picture: %s\n", path.c_str());
+            }
+        });
+        EndFrame();
+        return out;
+    }
+};
+
+TEST_F(DilatePictureTest, EachCategoryTakesItsOwnColour) {
+    ASSERT_TRUE(gVornexRenderer.PostProcess().passShaders[PostProcessChain::PASS_DILATE].IsValid());
+    // Default colours: hostile red, friendly green, both at full alpha; five taps of 0.2.
+    // The coverage alpha (category 3) stays 0.
+    const auto [hostileR, hostileG] = Dilated(0x0000FF00u, "dilate-category0", true);
+    EXPECT_GT(hostileR, 0.9) << "category 0 should be drawn in the hostile colour";
+    EXPECT_LT(hostileG, 0.02);
+    const auto [friendlyR, friendlyG] = Dilated(0x00FF0000u, "dilate-category1", false);
+    EXPECT_LT(friendlyR, 0.02);
+    EXPECT_GT(friendlyG, 0.9) << "category 1 should be drawn in the friendly colour";
 }
 
 TEST(OutlineMath, SoftnessPair) {
