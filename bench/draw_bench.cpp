@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/DrawingDeviceBench.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/GlFunctions.h"
@@ -31,24 +32,8 @@ constexpr int kDraws = 10000;
 constexpr int kLockedDraws = 1000;
 constexpr uint32_t kTarget = 256;
 
-struct Vertex {
-    float x, y, z;
-    uint32_t color;
-    float u, v;
-};
-constexpr uint32_t kFvf = FVF_XYZ | FVF_DIFFUSE | FVF_TEX1;
-
-const char* kVertexSource = R"(
-float4 Offset : register(c0);
-struct VOut { float4 position : POSITION; float4 colour : COLOR0; float2 uv : TEXCOORD0; };
-VOut vertex(float4 p : POSITION, float4 c : COLOR0, float2 uv : TEXCOORD0) {
-    VOut o; o.position = float4(p.xy + Offset.xy, p.z, 1); o.colour = c; o.uv = uv; return o;
-}
-)";
-const char* kPixelSource = R"(
-sampler2D T : register(s0);
-float4 pixel(float4 c : COLOR0, float2 uv : TEXCOORD0) : COLOR0 { return c * tex2D(T, uv); }
-)";
+using benchgfx::kFvf;
+using benchgfx::Vertex;
 
 // The same shaders as GLSL 450 for the direct side.
 const char* kGlslVertex = R"(#version 450
@@ -90,45 +75,21 @@ struct Scene {
     bool ok = false;
 
     Scene() {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-        SelectDeviceKind(DeviceKind::Drawing);
-        factory = CreateDeviceFactory(SDK_VERSION);
-        SelectDeviceKind(DeviceKind::Recording);
-        PresentParameters params{};
-        params.backBufferWidth = params.backBufferHeight = kTarget;
-        params.backBufferFormat = FMT_X8R8G8B8;
-        if (Failed(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device)))
-            return;
-        Blob* code = nullptr;
-        CompileShader(kVertexSource, static_cast<uint32_t>(std::strlen(kVertexSource)), nullptr, nullptr, "vertex",
-                      "vs_3_0", 0, &code, nullptr, nullptr);
-        device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), code->GetBufferSize(), &vs);
-        code->Release();
-        CompileShader(kPixelSource, static_cast<uint32_t>(std::strlen(kPixelSource)), nullptr, nullptr, "pixel",
-                      "ps_3_0", 0, &code, nullptr, nullptr);
-        device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()), code->GetBufferSize(), &ps);
-        code->Release();
+        device = benchgfx::CreateDrawingDevice(kTarget, kTarget, factory);
+        if (!device || !benchgfx::CreateQuadShaders(device, vs, ps)) return;
         for (int t = 0; t < 2; ++t) {
-            device->CreateTexture(16, 16, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &textures[t], nullptr);
-            LockedRect lr{};
-            textures[t]->LockRect(0, &lr, nullptr, 0);
-            for (int i = 0; i < 16 * 16; ++i) static_cast<uint32_t*>(lr.bits)[i] = t ? 0xFF80FF80u : 0xFFFF8080u;
-            textures[t]->UnlockRect(0);
+            const uint32_t colour = t ? 0xFF80FF80u : 0xFFFF8080u;
+            textures[t] = benchgfx::CreateStripedTexture(device, colour, colour);
         }
         const Vertex quad[4] = {{-0.05f, -0.05f, 0.5f, 0xFFFFFFFF, 0, 1}, {-0.05f, 0.05f, 0.5f, 0xFFFFFFFF, 0, 0},
                                 {0.05f, 0.05f, 0.5f, 0xFFFFFFFF, 1, 0}, {0.05f, -0.05f, 0.5f, 0xFFFFFFFF, 1, 1}};
         const uint16_t indices[6] = {0, 1, 2, 0, 2, 3};
+        vb = benchgfx::CreateFilledVertexBuffer(device, quad, sizeof quad);
         void* p = nullptr;
-        device->CreateVertexBuffer(sizeof quad, USAGE_WRITEONLY, kFvf, POOL_MANAGED, &vb, nullptr);
-        vb->Lock(0, 0, &p, 0);
-        std::memcpy(p, quad, sizeof quad);
-        vb->Unlock();
         device->CreateIndexBuffer(sizeof indices, USAGE_WRITEONLY, FMT_INDEX16, POOL_MANAGED, &ib, nullptr);
         ib->Lock(0, 0, &p, 0);
         std::memcpy(p, indices, sizeof indices);
         ib->Unlock();
-        GetRecorder(device)->SetDrawRecordMode(DrawRecordMode::Off);
         device->SetRenderState(RS_ZENABLE, 0);
         device->SetRenderState(RS_CULLMODE, CULL_NONE);
         device->SetRenderState(RS_SRCBLEND, BLEND_SRCALPHA);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/DrawingDeviceBench.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/ImageWriter.h"
@@ -32,24 +33,7 @@ using namespace gfx;
 constexpr uint32_t kWidth = 1280, kHeight = 720;
 constexpr int kQuads = 500;
 
-struct Vertex {
-    float x, y, z;
-    uint32_t color;
-    float u, v;
-};
-constexpr uint32_t kFvf = FVF_XYZ | FVF_DIFFUSE | FVF_TEX1;
-
-const char* kVertexSource = R"(
-float4 Offset : register(c0);
-struct VOut { float4 position : POSITION; float4 colour : COLOR0; float2 uv : TEXCOORD0; };
-VOut vertex(float4 p : POSITION, float4 c : COLOR0, float2 uv : TEXCOORD0) {
-    VOut o; o.position = float4(p.xy + Offset.xy, p.z, 1); o.colour = c; o.uv = uv; return o;
-}
-)";
-const char* kPixelSource = R"(
-sampler2D T : register(s0);
-float4 pixel(float4 c : COLOR0, float2 uv : TEXCOORD0) : COLOR0 { return c * tex2D(T, uv); }
-)";
+using benchgfx::Vertex;
 
 double gRates[2] = {};  // frames per second: without presenting, presented
 
@@ -97,44 +81,17 @@ struct Scene {
     bool ok = false;
 
     Scene() {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-        SelectDeviceKind(DeviceKind::Drawing);
-        factory = CreateDeviceFactory(SDK_VERSION);
-        SelectDeviceKind(DeviceKind::Recording);
-        PresentParameters params{};
-        params.backBufferWidth = kWidth;
-        params.backBufferHeight = kHeight;
-        params.backBufferFormat = FMT_X8R8G8B8;
-        if (Failed(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device)))
-            return;
-        Blob* code = nullptr;
-        CompileShader(kVertexSource, static_cast<uint32_t>(std::strlen(kVertexSource)), nullptr, nullptr, "vertex",
-                      "vs_3_0", 0, &code, nullptr, nullptr);
-        device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()), code->GetBufferSize(), &vs);
-        code->Release();
-        CompileShader(kPixelSource, static_cast<uint32_t>(std::strlen(kPixelSource)), nullptr, nullptr, "pixel",
-                      "ps_3_0", 0, &code, nullptr, nullptr);
-        device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()), code->GetBufferSize(), &ps);
-        code->Release();
-        device->CreateTexture(16, 16, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &texture, nullptr);
-        LockedRect lr{};
-        texture->LockRect(0, &lr, nullptr, 0);
-        for (int i = 0; i < 16 * 16; ++i) static_cast<uint32_t*>(lr.bits)[i] = (i & 1) ? 0xFF80FF80u : 0xFFFF8080u;
-        texture->UnlockRect(0);
+        device = benchgfx::CreateDrawingDevice(kWidth, kHeight, factory);
+        if (!device || !benchgfx::CreateQuadShaders(device, vs, ps)) return;
+        texture = benchgfx::CreateStripedTexture(device, 0xFFFF8080u, 0xFF80FF80u);
         const Vertex quad[4] = {{-0.1f, -0.1f, 0.5f, 0xFFFFFFFF, 0, 1}, {-0.1f, 0.1f, 0.5f, 0xFFFFFFFF, 0, 0},
                                 {0.1f, -0.1f, 0.5f, 0xFFFFFFFF, 1, 1}, {0.1f, 0.1f, 0.5f, 0xFFFFFFFF, 1, 0}};
-        void* p = nullptr;
-        device->CreateVertexBuffer(sizeof quad, USAGE_WRITEONLY, kFvf, POOL_MANAGED, &vb, nullptr);
-        vb->Lock(0, 0, &p, 0);
-        std::memcpy(p, quad, sizeof quad);
-        vb->Unlock();
-        GetRecorder(device)->SetDrawRecordMode(DrawRecordMode::Off);
+        vb = benchgfx::CreateFilledVertexBuffer(device, quad, sizeof quad);
         device->SetRenderState(RS_ZENABLE, 0);
         device->SetRenderState(RS_CULLMODE, CULL_NONE);
         device->SetVertexShader(vs);
         device->SetPixelShader(ps);
-        device->SetFVF(kFvf);
+        device->SetFVF(benchgfx::kFvf);
         device->SetTexture(0, texture);
         device->SetStreamSource(0, vb, 0, sizeof(Vertex));
 
