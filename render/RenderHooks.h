@@ -37,6 +37,11 @@ struct RenderHooks {
     void (*MeshTemplateRenderingDataDraw)(const void* meshData, const Matrix& world, const Matrix& previous,
                                           const void* box, const Vector& colour, uint32_t value, uint8_t flag,
                                           const void* records, uint32_t recordCount);
+    // The mesh draw batch of the deferred pre-pass: Begin empties the batch and turns
+    // batching on for the pass number and mode ((2, 3) geometry, (4, 0) compose, (8, 1)
+    // the third pass); Flush draws what was batched (given the pass flags) and turns it off.
+    void (*MeshTemplateRenderingDataBeginDrawBatch)(uint32_t pass, uint32_t mode);
+    void (*MeshTemplateRenderingDataFlushDrawBatch)(uint32_t passFlags);
     // Draws one mesh part with optional bone records (as above).
     void (*MeshTemplateRenderingDataDrawSkinned)(const void* meshData, const Matrix& world, const Vector& colour,
                                                  const void* records, uint32_t recordCount);
@@ -67,6 +72,11 @@ struct RenderHooks {
     // The shared glyph index buffer, with the device resources.
     void (*ResourceFontCreateSharedIndexBuffer)();
     void (*ResourceFontReleaseSharedIndexBuffer)();
+
+    // ---- Game (render thread) ----
+    // The game delegate's scene hook, once at the start of each scene pass (the delegate
+    // handed over by task 9).
+    void (*GameDelegateRenderScenePass)(void* delegate);
 
     // ---- Game controllers (the thread that resets the device) ----
     void (*GameControllersRelease)();

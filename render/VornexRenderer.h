@@ -33,7 +33,9 @@
 #include "platform/gfx/GfxDevice.h"
 #include "render/RendererPresenterThread.h"
 
+class EntityRenderingContext;
 class PostProcessChain;
+struct RendererLight;
 class RendererProfilerDrawer;
 class DeviceObjectHandle;
 class RenderSceneGrid;
@@ -115,6 +117,7 @@ struct RendererSettings {
     bool gpuSync = true, vSync = true, enableShadowMap = true, enableShadowMapFiltering = true;
     uint32_t shadowMapSize = 2048;
     bool enableFullScreenEffects = true, enableRefraction = true, enableOutlines = true;
+    bool displayShadowDebugInfo = false;  // "Display shadow debug info": posted with the shadow pass
     bool standalone = false;  // the engine configuration's standalone-build answer
     // Global render settings carried into the block unchanged.
     float globalFloats[3] = {0.0f, 0.0f, 0.0f};
@@ -225,6 +228,42 @@ constexpr uint32_t kFrameRenderTasks = 1280;
 constexpr uint32_t kFrameDeferredMeshes = 8192;
 constexpr uint32_t kFrameOutlinedEntities = 1024;
 constexpr uint32_t kFrameLights = 512;
+constexpr uint32_t kRenderBucketCount = 14;
+
+// Render flags of a submitted task (task 69).
+enum : uint32_t {
+    RENDER_FLAG_FORWARD = 0x20,
+    RENDER_FLAG_DEFERRED = 0x40,
+    RENDER_FLAG_DEFERRED_THIRD = 0x80,
+    RENDER_FLAG_DEFERRED_ANY = 0xC0,
+    RENDER_FLAG_OUTLINE = 0x200,
+};
+// Pass flags of the scene pass driver (task 49); the low byte selects the global vector
+// of the scene constants.
+enum : uint32_t {
+    RENDER_PASS_SKIP_DEFERRED = 0x10000,
+    RENDER_PASS_SKIP_OUTLINES = 0x20000,
+    RENDER_PASS_AMBIENT_OCCLUSION = 0x80000,
+    RENDER_PASS_NO_SHADOW_MASK = 0x30B011,  // any of these keeps the global light unshadowed
+};
+
+// One gathered forward task: the context's world matrix at submission and its bucket.
+struct RenderTaskRecord {
+    Matrix world;
+    EntityRenderingContext* context;
+    uint32_t flags;
+    uint32_t bucket;
+};
+// A sort key (the bits of a float distance, 0 for none) and the task record it belongs to.
+struct RenderSortKey {
+    uint32_t key;
+    uint32_t index;
+};
+// A deferred mesh or outlined entity of the frame.
+struct GatheredContext {
+    EntityRenderingContext* context;
+    uint32_t flags;
+};
 
 class VornexRenderer : public BaseThread {
 public:
@@ -447,6 +486,14 @@ public:
     const Matrix& CameraWorldMatrix() const { return inverseView; }
     void SetSceneConstants(uint8_t flag);
     void SetGlobalShaderConstants();
+    // The 12 projection constants of view-position reconstruction (pixel c223, c218,
+    // c219 in that order) for the camera in force.
+    void ProjectionConstants(Vector out[3]) const;
+    // The depth source of sampler 10: the main depth texture with hardware depth, else
+    // the linear-depth target.
+    DeviceObjectHandle* DepthSourceTexture() const {
+        return hardwareDepth ? targets[TARGET_MAIN_DEPTH].texture : targets[TARGET_LINEAR_DEPTH].texture;
+    }
     // The model colour and matrix of the bound shader (kept until the shader manager
     // uploads them).
     void SetModelColor(const Vector& colour) { modelColor = colour; }
@@ -487,6 +534,9 @@ public:
     uint32_t BackBufferWidth() const { return backBufferWidth; }
     uint32_t BackBufferHeight() const { return backBufferHeight; }
     bool HardwareDepth() const { return hardwareDepth; }
+    // The frame's output surface (null outside a frame) and the flags of the bound targets.
+    gfx::Surface* OutputSurface() const { return outputSurface; }
+    uint32_t RenderTargetFlags() const { return renderTargetFlags; }
     // The main depth texture is RAWZ (the device reads depth but lacks INTZ).
     bool RawzDepth() const { return hardwareDepth && !intz; }
 
@@ -520,6 +570,63 @@ public:
     PostProcessChain& PostProcess() { return *postProcess; }
     uint32_t GatheredLights() const { return lightCount; }
     uint32_t GatheredTasks() const { return taskCount; }
+    uint32_t GatheredDeferredMeshes() const { return deferredCount; }
+    uint32_t GatheredOutlinedEntities() const { return outlinedCount; }
+    bool Gathering() const { return gathering; }
+    bool TaskOverflow() const { return taskOverflow; }
+    const RenderTaskRecord& TaskRecord(uint32_t i) const { return renderTasks[i]; }
+    const RenderSortKey& SortKeyEntry(uint32_t i) const { return sortKeys[i]; }
+    const RenderSortKey& SortedKeyEntry(uint32_t i) const { return sortedKeys[i]; }
+    uint32_t BucketCount(uint32_t bucket) const { return bucketCount[bucket]; }
+    uint32_t BucketStart(uint32_t bucket) const { return bucketStart[bucket]; }
+    RendererLight* FrameLight(uint32_t i) const { return lights[i]; }
+
+    // ======== Render thread: the frame pass driver (frame/VornexRenderer_Passes.cpp) ========
+    // The frame's task record, or null when the 1280 records of the frame are used up
+    // (the task is dropped and the overflow raised: the gathered tasks stay drawable).
+    RenderTaskRecord* AllocRenderTask();
+    // Append while below 8192, 1024 and 512 entries; further entries are dropped.
+    void AddDeferredMesh(EntityRenderingContext* context, uint32_t flags);
+    void AddOutlinedEntity(EntityRenderingContext* context, uint32_t flags);
+    void AddLight(RendererLight* light);
+    // Clears a light being destroyed from the frame's list (its slots become null).
+    void ForgetLight(const RendererLight* light);
+    // The key of record `index`: the distance along the camera's forward axis of the
+    // context's box point nearest to the camera, + 10000 + the context's sort offset,
+    // as float bits; 0 when not above 0 or not finite (drawn last in its bucket).
+    void ComputeSortKey(uint32_t index, const EntityRenderingContext& context);
+    // Stable counting sort of the used records into the 14 buckets.
+    void SortRenderTasks();
+    // Applies the bucket's stencil and colour-write state; returns whether its tasks are
+    // sorted by key and writes its draw mode.
+    bool SetBucketState(uint32_t bucket, uint32_t* mode);
+    void RenderForwardPass(uint32_t passFlags);
+    void RenderDeferredPrePass(uint32_t passFlags);
+    void RenderScene(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
+
+    // ======== Render thread: the sun's shadow map (frame/VornexRenderer_Shadow.cpp) ========
+    // Fits and draws the map when the shadow switch is on and the scene's "Shadow
+    // strength" is above 0; otherwise (or when the fit is not finite) the previous
+    // matrices stay.
+    void ShadowMapPass(uint32_t flags);
+    // Fits the light view and projection to the camera frustum above the ground; false
+    // (nothing changed) when the fitted box is not finite.
+    bool FitShadowMap();
+    void RenderShadowMap(uint32_t flags);
+    // The 8 frustum corners (index: bit 0 x, bit 1 y, bit 2 far) with the far corners of
+    // the side edges that reach the ground height brought down onto it.
+    void ClipFrustumToGround(float groundHeight, Vector corners[8]) const;
+    // A vector perpendicular to the direction: its cross product with the unit axis of
+    // its smallest component.
+    static Vector PerpendicularAxis(const Vector& direction);
+    const Matrix& LightView() const { return lightView; }
+    const Matrix& LightProjection() const { return lightProjection; }
+    const Matrix& LightInverse() const { return lightInverse; }
+    const BoundingBox4& LightSpaceBox() const { return lightSpaceBox; }
+    const Matrix& ShadowTextureMatrix() const { return shadowTextureMatrix; }
+    const Matrix& CameraToShadowMatrix() const { return cameraToShadowMatrix; }
+    // Whether the global light samples the shadow map this pass (pass flags of task 49).
+    bool GlobalLightShadowed(uint32_t passFlags) const;
     bool CameraMirrored() const { return mirrored; }
     float DepthScale() const { return depthScale; }
 
@@ -585,10 +692,23 @@ private:
     void SetSceneGridValue(float value);
     void UpdateSceneLighting(const RenderFrameClock clocks[3]);
     void CheckAmbientCube();
-    void RunShadowMapPass(uint32_t value, uint8_t secondStep) {}
-    void BeginOutlineGather() {}
-    void RenderOutlines() {}
+    // Task 24: the shadow map pass when the map's surface and texture exist, then the
+    // debug step when asked (frame/VornexRenderer_Shadow.cpp).
+    void RunShadowMapPass(uint32_t flags, uint8_t debug);
+    // The debug drawing of the fitted light box (empty: no debug drawing is supplied).
+    void DrawShadowDebug(const BoundingBox4& lightBox, const Matrix& lightInverse, const Vector& colour) {}
+    void BeginOutlineGather();  // task 25
+    void RenderOutlines();      // task 26
     void ResetFrameGather();
+    // Deferred lighting (frame/VornexRenderer_Lighting.cpp).
+    bool AmbientOcclusionDue(uint32_t passFlags) const;
+    void RenderGlobalLight(bool shadowsAllowed, bool occlusion);
+    void RenderLights();
+    void RenderAmbientOcclusion();
+    // Flags 14 (clamped, point) plus sRGB read while the light buffers are sRGB.
+    uint32_t LightBufferSamplerFlags() const;
+    // Outline gathering of the frame's outlined entities under the category mask.
+    void GatherOutlines(uint32_t mask);
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
     void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
     void RendererObjectOp7(void* object, uint32_t value) {}  // an object operation no renderer object uses yet
@@ -728,15 +848,20 @@ private:
     PostProcessChain* postProcess = nullptr;  // owned; made and deleted with the renderer
     bool lightBufferClearMark = false;
 
-    // Frame gather.
-    struct GatheredTask {
-        void* context;
-        uint32_t flags;
-    };
-    std::vector<GatheredTask> renderTasks, deferredMeshes, outlinedEntities;
-    std::vector<uint64_t> sortEntries;
-    std::vector<void*> lights;
+    // Shadow map (render thread).
+    Matrix lightView = Matrix::IDENTITY, lightProjection = Matrix::IDENTITY, lightInverse = Matrix::IDENTITY;
+    BoundingBox4 lightSpaceBox = BoundingBox4::ZERO4;
+    Matrix shadowTextureMatrix = Matrix::IDENTITY, cameraToShadowMatrix = Matrix::IDENTITY;
+    uint32_t shadowPassStamp = 0;
+
+    // Frame gather (sized with the device).
+    std::vector<RenderTaskRecord> renderTasks;
+    std::vector<RenderSortKey> sortKeys, sortedKeys;
+    std::vector<GatheredContext> deferredMeshes, outlinedEntities;
+    std::vector<RendererLight*> lights;
     uint32_t taskCount = 0, deferredCount = 0, outlinedCount = 0, lightCount = 0;
+    uint32_t bucketCount[kRenderBucketCount] = {};
+    uint32_t bucketStart[kRenderBucketCount] = {};
     bool gathering = false;
     bool taskOverflow = false;
     uint8_t gatherFlags[5] = {};

@@ -172,7 +172,8 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
     ApplyPresentParameters(windowHandle);
     ResetStateCache();
     renderTasks.assign(kFrameRenderTasks, {});
-    sortEntries.assign(kFrameRenderTasks, 0);
+    sortKeys.assign(kFrameRenderTasks, {});
+    sortedKeys.assign(kFrameRenderTasks, {});
     deferredMeshes.assign(kFrameDeferredMeshes, {});
     outlinedEntities.assign(kFrameOutlinedEntities, {});
     lights.assign(kFrameLights, nullptr);
@@ -317,9 +318,10 @@ void VornexRenderer::CloseDX() {
     deviceCreated = false;
     renderWidth = renderHeight = 0;
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "_CloseDX Delete arrays");
-    for (auto* v : {&renderTasks, &deferredMeshes, &outlinedEntities}) std::vector<GatheredTask>().swap(*v);
-    std::vector<uint64_t>().swap(sortEntries);
-    std::vector<void*>().swap(lights);
+    std::vector<RenderTaskRecord>().swap(renderTasks);
+    for (auto* v : {&sortKeys, &sortedKeys}) std::vector<RenderSortKey>().swap(*v);
+    for (auto* v : {&deferredMeshes, &outlinedEntities}) std::vector<GatheredContext>().swap(*v);
+    std::vector<RendererLight*>().swap(lights);
     taskCount = deferredCount = outlinedCount = lightCount = 0;
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "_CloseDX Delete display modes");
     displayModes.Clear();
@@ -418,8 +420,8 @@ bool VornexRenderer::TaskLightBuffers(CommandRingBuffer&) {
         device->ColorFill(targets[TARGET_LIGHT_0].surface, nullptr, 0);
         lightBufferClearMark = false;
     }
-    SetTexture(6, targets[TARGET_LIGHT_0].texture, SAMPLER_SRGB);
-    SetTexture(7, targets[TARGET_LIGHT_1].texture, SAMPLER_SRGB);
+    SetTexture(6, targets[TARGET_LIGHT_0].texture, LightBufferSamplerFlags());
+    SetTexture(7, targets[TARGET_LIGHT_1].texture, LightBufferSamplerFlags());
     return true;
 }
 

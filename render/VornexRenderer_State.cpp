@@ -364,17 +364,24 @@ void VornexRenderer::SetSceneConstants(uint8_t flag) {
     SetPixelShaderConstants(220, &ps.x, 1);
 }
 
-void VornexRenderer::SetGlobalShaderConstants() {
-    appliedConstantGeneration = constantGeneration;
+void VornexRenderer::ProjectionConstants(Vector out[3]) const {
     const float w = static_cast<float>(renderWidth ? renderWidth : 1);
     const float h = static_cast<float>(renderHeight ? renderHeight : 1);
     const Matrix& P = inverseProjection;
     const float p00 = P.r[0].x, p11 = P.r[1].y, p23 = P.r[2].w, p33 = P.r[3].w;
+    out[0] = Vector(1.0f / w, 1.0f / h, 2.0f * p00 / w, -2.0f * p11 / h);
+    out[1] = Vector(0.5f / w, 0.5f / h, (0.5f / w - 1.0f) * p00, (0.5f / h + 1.0f) * p11);
+    out[2] = Vector(p00, p11, p23, p33);
+}
+
+void VornexRenderer::SetGlobalShaderConstants() {
+    appliedConstantGeneration = constantGeneration;
+    const Matrix& P = inverseProjection;
     // Registers c223, c218 and c219 hold the reconstruction of view positions from
     // screen positions and depth.
-    const Vector c223(1.0f / w, 1.0f / h, 2.0f * p00 / w, -2.0f * p11 / h);
-    const Vector c218(0.5f / w, 0.5f / h, (0.5f / w - 1.0f) * p00, (0.5f / h + 1.0f) * p11);
-    const Vector c219(p00, p11, p23, p33);
+    Vector projectionConstants[3];
+    ProjectionConstants(projectionConstants);
+    const Vector &c223 = projectionConstants[0], &c218 = projectionConstants[1], &c219 = projectionConstants[2];
     Vector c221(-1, 1, 1, 1), c222(1, -1, 1, 1);
     c221.TransformHomogen(P);
     c222.TransformHomogen(P);
@@ -390,6 +397,5 @@ void VornexRenderer::SetGlobalShaderConstants() {
     SetPixelShaderConstants(248, &c248.x, 1);
     SetTexture(8, nullptr, 0);  // the global texture of the scene state, when it exists
     SetTexture(9, targets[TARGET_REFRACTION].texture, SAMPLER_CLAMP_U | SAMPLER_CLAMP_V);
-    SetTexture(10, hardwareDepth ? targets[TARGET_MAIN_DEPTH].texture : targets[TARGET_LINEAR_DEPTH].texture,
-               SAMPLER_CLAMP_U | SAMPLER_CLAMP_V | SAMPLER_POINT);
+    SetTexture(10, DepthSourceTexture(), SAMPLER_CLAMP_U | SAMPLER_CLAMP_V | SAMPLER_POINT);
 }

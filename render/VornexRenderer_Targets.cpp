@@ -126,7 +126,10 @@ void VornexRenderer::CreateRenderTargets() {
     }
     if (const uint32_t S = b.shadowMapSize) {
         CreateTargetTexture(&targets[TARGET_SHADOW_MAP], S, S, FMT_D16, USAGE_DEPTHSTENCIL, false);
-        CreateTargetTexture(&targets[TARGET_SHADOW_DUMMY], 1, 1, FMT_A8R8G8B8, USAGE_RENDERTARGET, false);
+        // The colour target bound beside the map takes its size: a device keeps the
+        // viewport inside render target 0, so a smaller one would clip the map's draws.
+        // Colour writes are off while it is bound.
+        CreateTargetTexture(&targets[TARGET_SHADOW_DUMMY], S, S, FMT_A8R8G8B8, USAGE_RENDERTARGET, false);
     }
     for (Query*& q : eventQueries) device->CreateQuery(QUERYTYPE_EVENT, &q);
 }

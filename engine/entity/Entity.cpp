@@ -522,6 +522,8 @@ void Entity::FillRenderingContextSetup(EntityRenderingContextSetup& s, uint32_t 
     s.templateFloat = entityTemplate ? entityTemplate->sortOffset : 0.0f;
     s.localBox = localBoundingBox;
     s.world = globalMatrix;
+    s.exclusionMask = GetBlockRenderingMask();
+    s.minimumQuality = static_cast<uint8_t>(GetMinimumQualityLevel());
 }
 
 void Entity::RecreateRenderingContext(bool initialise) {

@@ -120,6 +120,7 @@ void Game::InstallHooks() {
     SetCameraServices(&gGameCameraServices);
     gRenderHooks.GameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
     gRenderHooks.GameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
+    gRenderHooks.GameDelegateRenderScenePass = [](void* d) { static_cast<GameDelegate*>(d)->OnRenderScenePass(); };
     gEngineServices.scriptScheduler = &SelectScheduler;
     gEngineServices.gameInitEntity = &InitEntityThroughDelegate;
     gEngineServices.gameTickedFrame = [] { return gGame->GetTickedFrameCount(); };
@@ -134,6 +135,7 @@ void Game::RemoveHooks() {
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
     gRenderHooks.GameControllersRelease = nullptr;
     gRenderHooks.GameControllersReconnect = nullptr;
+    gRenderHooks.GameDelegateRenderScenePass = nullptr;
     gEngineServices.scriptScheduler = nullptr;
     gEngineServices.gameInitEntity = nullptr;
     gEngineServices.gameTickedFrame = nullptr;

@@ -137,7 +137,7 @@ void Game::SubmitScene(const GameFrameView& view) {
     if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(view.cursor);
     if (list) list->MarkEntities(renderFlags, blockRenderingMask);
     if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
-        gVornexRenderer.PostShadowMapPass(renderFlags, 0);
+        gVornexRenderer.PostShadowMapPass(renderFlags, gVornexRenderer.Settings().displayShadowDebugInfo ? 1 : 0);
     // The scene pass clears to the camera's background, so a frame that draws nothing
     // does not keep the last one.
     const Vector background = cameraController ? cameraController->backgroundColor : Vector(0, 0, 0, 0);

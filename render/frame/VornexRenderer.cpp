@@ -168,6 +168,7 @@ void VornexRenderer::ApplyConfig(const RendererConfigContainer& c) {
     settings.enableFullScreenEffects = c.enableFullScreenEffects;
     settings.enableRefraction = c.enableRefraction;
     settings.enableOutlines = c.enableOutlines;
+    settings.displayShadowDebugInfo = c.displayShadowDebugInfo;
 }
 
 void VornexRenderer::SetDeviceObjectOwner(DeviceObjectOwnerSlot slot, const DeviceObjectOwner& owner) {

@@ -1,6 +1,6 @@
 // Task handlers of the render thread that are neither device management, state,
 // targets nor debug drawing: stored values, frame parameters, gamma and screen scale,
-// the function call (47), text (45) and the frame gather of the pass driver.
+// the function call (47) and text (45).
 //
 // Every handler reads its whole payload first; a payload cut short ends the block.
 #include <cmath>
@@ -142,7 +142,7 @@ bool VornexRenderer::TaskShadowMapPass(CommandRingBuffer& r) {
     uint32_t value = 0;
     uint8_t secondStep = 0;
     if (!Read(r, value, secondStep)) return false;
-    if (targets[TARGET_SHADOW_MAP].surface && targets[TARGET_SHADOW_DUMMY].surface) RunShadowMapPass(value, secondStep);
+    RunShadowMapPass(value, secondStep);
     return true;
 }
 
@@ -280,13 +280,6 @@ bool VornexRenderer::TaskText(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskRegisterLight(CommandRingBuffer& r) {
-    void* light = nullptr;
-    if (!Read(r, light)) return false;
-    if (gathering && lightCount < lights.size()) lights[lightCount++] = light;
-    return true;
-}
-
 bool VornexRenderer::TaskCall(CommandRingBuffer& r) {
     RenderCallFunction function = nullptr;
     uintptr_t argument = 0;
@@ -302,33 +295,6 @@ bool VornexRenderer::TaskRenderPasses(CommandRingBuffer& r) {
     if (!Read(r, rgba, passFlags, clear)) return false;
     RunScenePasses(Vector(rgba[0], rgba[1], rgba[2], rgba[3]), passFlags, clear);
     return true;
-}
-
-// ---------------------------------------------------------------------------------------
-// Frame gather: the pass driver's arrays and counts. Drawing the gathered tasks comes
-// with the pass driver; until then a task submitted outside a gather draws nothing.
-
-void VornexRenderer::ResetFrameGather() {
-    taskCount = deferredCount = outlinedCount = lightCount = 0;
-    taskOverflow = false;
-    gathering = true;
-}
-
-void VornexRenderer::SubmitRenderTaskOnRenderThread(void* context, uint32_t flags) {
-    if (!gathering || renderTasks.empty()) return;
-    if ((flags & 0xC0u) && deferredCount < deferredMeshes.size()) deferredMeshes[deferredCount++] = {context, flags};
-    if (flags & 0x20u) {
-        if (taskCount == renderTasks.size()) {
-            taskOverflow = true;  // the ring overwrites its oldest records
-            taskCount = 0;
-        }
-        renderTasks[taskCount++] = {context, flags};
-    }
-    // Outlined entities (flag 0x200) need the context's outline query: with the pass driver.
-}
-
-void VornexRenderer::RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear) {
-    gathering = false;
 }
 
 void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {

@@ -41,7 +41,10 @@ EntityRenderingContext::EntityRenderingContext(const EntityRenderingContextSetup
       color(s.color),
       owner(s.owner),
       randomSeed(s.hasEntity ? s.randomId : static_cast<uint32_t>(CrtRand())),
-      templateFloat(s.templateFloat) {
+      templateFloat(s.templateFloat),
+      kindFlags(s.kindFlags),
+      exclusionMask(s.exclusionMask),
+      minimumQuality(s.minimumQuality) {
     inverseWorld.Inverse(world);
     for (uint32_t i = 0; i < ERC_PARAMETER_VECTORS; ++i)
         parameters[i] = i < 6 ? Vector(1, 1, 1, 0) : Vector(0, 0, 0, 0);
@@ -91,7 +94,7 @@ void EntityRenderingContext::SetUITransform(const Matrix& matrix, bool flag) {
     Refresh();
 }
 
-void EntityRenderingContext::Render(void* task, const void* drawArguments) {
+void EntityRenderingContext::Render(void* task, const RenderTaskArguments& drawArguments) {
     lastDrawFrame = gVornexRenderer.CompletedFrames();
     if (alignmentMode == 0) {
         Draw(task, world, drawArguments);

@@ -43,11 +43,26 @@ struct EntityRenderingContextSetup {
     float templateFloat = 0.0f;
     BoundingBox4 localBox = BoundingBox4::ZERO4;
     Matrix world = Matrix::IDENTITY;
+    uint8_t kindFlags = 0;         // ERC_KIND_* bits, set by the entity kinds
+    uint32_t exclusionMask = 0;    // the entity's block-rendering mask
+    uint8_t minimumQuality = 0;    // the lowest quality level the entity is drawn at
+};
+
+// What a draw is given besides its matrix: a colour vector of the scene parameters in
+// force, the task's render flags, the pass number and the pass mode.
+struct RenderTaskArguments {
+    Vector vector{1, 1, 1, 1};
+    uint32_t flags = 0;
+    uint32_t pass = 0;
+    uint32_t mode = 0;
 };
 
 enum : uint32_t {
     ERC_FLAG_NO_GRID = 1u << 0,
     ERC_PARAMETER_VECTORS = 10,
+};
+enum : uint8_t {
+    ERC_KIND_SHADOW_CASTER = 2,  // drawn into the sun's shadow map
 };
 
 class EntityRenderingContext : public SafePointerRoot {
@@ -62,10 +77,12 @@ public:
     virtual void Release();
     virtual bool Query4() const { return false; }          // slot 4: unused by every context here
     virtual void Destroy() { delete this; }
-    virtual void Hook6(void*, void*) {}                    // slot 6: unused by every context here
-    virtual uint32_t Query7() const { return 0; }          // slot 7: unused by every context here
+    // Render thread: draws depth only into the shadow map (task null; flags of the pass).
+    virtual void DrawDepth(void* task, uint32_t flags) {}
+    // Render thread: the outline category bits (2, 4, 8, 16) for these render flags.
+    virtual uint32_t OutlineCategory(uint32_t renderFlags) const { return 0; }
     // Render thread: draws with the given matrix (empty here).
-    virtual void Draw(void* task, const Matrix& world, const void* drawArguments) {}
+    virtual void Draw(void* task, const Matrix& world, const RenderTaskArguments& arguments) {}
     virtual bool Query9() const { return false; }          // slot 9: unused by every context here
     // Render thread: after every refresh.
     virtual void OnRefreshed() {}
@@ -90,7 +107,7 @@ public:
     // ---- Render thread ----
     void SetUITransform(const Matrix& world, bool flag);
     void SetSortKey(uint64_t key) { sortKey = key; }
-    void Render(void* task, const void* drawArguments);
+    void Render(void* task, const RenderTaskArguments& arguments);
     // Re-lists the context in the cells its world box covers; then OnRefreshed.
     void Refresh();
 
@@ -119,6 +136,16 @@ public:
     float EntityFloat() const { return entityFloat; }
     float TemplateFloat() const { return templateFloat; }
     uint32_t LastDrawFrame() const { return lastDrawFrame; }
+    uint8_t KindFlags() const { return kindFlags; }
+    uint32_t ExclusionMask() const { return exclusionMask; }
+    uint8_t MinimumQuality() const { return minimumQuality; }
+    // Marks the context met by the gathering pass `stamp`; false when it already was (a
+    // context listed in several cells is drawn once per pass).
+    bool MarkPass(uint32_t stamp) {
+        if (passStamp == stamp) return false;
+        passStamp = stamp;
+        return true;
+    }
 
     // Rendering class 0 -> 3, 1 -> 5, 2 -> 7, 3 -> 13, anything else 3.
     static uint32_t BucketForRenderingClass(uint32_t renderingClass);
@@ -156,4 +183,8 @@ private:
     uint64_t sortKey = 0;
     float templateFloat;
     uint32_t lastDrawFrame = 0;
+    uint8_t kindFlags;
+    uint32_t exclusionMask;
+    uint8_t minimumQuality;
+    uint32_t passStamp = 0;
 };

@@ -2,9 +2,9 @@
 
 void PostProcessChain::PostProcess(uint32_t modeBits) { ++postProcessCount; }
 
-void PostProcessChain::CreateDeviceObjects() {}
+void PostProcessChain::CreateDeviceObjects() { outlines.CreateDeviceObjects(); }
 
-void PostProcessChain::ReleaseDeviceObjects() {}
+void PostProcessChain::ReleaseDeviceObjects() { outlines.ReleaseDeviceObjects(); }
 
 void PostProcessChain::ReleaseShaders() {
     for (ShaderPair& p : compositeShaders) p.Release();

@@ -10,7 +10,14 @@
 #include <cstdint>
 
 #include "core/config/OutlineParams.h"
+#include "core/math/Vector.h"
+#include "render/shaders/OutlineRenderer.h"
 #include "render/shaders/ShaderManager.h"
+
+class DeviceObjectHandle;
+namespace gfx {
+class Surface;
+}
 
 class PostProcessChain {
 public:
@@ -28,10 +35,23 @@ public:
     void ReleaseDeviceObjects();
     void ReleaseShaders();
 
+    // Ambient occlusion (PostProcessChain_SSAO.cpp): the four SSAO pairs are valid and
+    // both occlusion targets exist.
+    bool CanRunSSAO() const;
+    // The raw occlusion of the depth source into the target (viewport width x height).
+    void SSAOPrepare(gfx::Surface* target, const DeviceObjectHandle* normalTexture, uint32_t width, uint32_t height,
+                     bool useNormalMaps, float intensity, float radius);
+    // Horizontal blur into the temporary target, then the vertical blur that writes the
+    // light buffer B (lightTexture) times the occlusion into the final target.
+    void SSAOBlur(gfx::Surface* finalTarget, const DeviceObjectHandle* prepared, gfx::Surface* temporary,
+                  const DeviceObjectHandle* temporaryTexture, const DeviceObjectHandle* lightTexture, uint32_t width,
+                  uint32_t height, float decreaseWithLighting, const Vector& colour, float stepScale);
+
     void SetOutlineParams(const OutlineParams& params, bool secondary) { (secondary ? secondaryOutline : primaryOutline) = params; }
     const OutlineParams& PrimaryOutlineParams() const { return primaryOutline; }
     const OutlineParams& SecondaryOutlineParams() const { return secondaryOutline; }
     uint32_t PostProcessCount() const { return postProcessCount; }
+    OutlineRenderer& Outlines() { return outlines; }
 
     ShaderPair compositeShaders[kCompositeShaderCount];
     ShaderPair passShaders[PASS_SHADER_COUNT];
@@ -40,4 +60,5 @@ private:
     OutlineParams primaryOutline;
     OutlineParams secondaryOutline;
     uint32_t postProcessCount = 0;
+    OutlineRenderer outlines;
 };

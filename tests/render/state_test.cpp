@@ -213,7 +213,9 @@ TEST_F(StateTest, ReconstructionConstantsMatchTheReference) {
 TEST_F(StateTest, StoredViewportComesBackOnANewTargetOnlyWhereItFits) {
     VornexRenderer& r = gVornexRenderer;
     Surface* light = r.Target(TARGET_LIGHT_0).surface;  // the render size
-    Surface* dummy = r.Target(TARGET_SHADOW_DUMMY).surface;  // 1x1
+    Surface* dummy = nullptr;  // 1x1
+    RunOnRenderThread([&] { r.Device()->CreateRenderTarget(1, 1, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, false, &dummy, nullptr); });
+    ASSERT_NE(dummy, nullptr);
     SurfaceDesc d{};
     Surface* bound = nullptr;
     Viewport boundViewport{};
@@ -255,6 +257,7 @@ TEST_F(StateTest, StoredViewportComesBackOnANewTargetOnlyWhereItFits) {
         const Viewport& v = boundViewport;
         r.ApplyViewport(v.x, v.y, v.width, v.height, v.minZ, v.maxZ);
         bound->Release();
+        dummy->Release();
     });
 }
 

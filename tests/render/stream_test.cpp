@@ -221,9 +221,9 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
         {"SetCamera", [&] { gVornexRenderer.SetCamera(m, m, m); }, 288},
         {"Clear", [&] { gVornexRenderer.Clear(gfx::CLEAR_TARGET, c, 1, 0); }, 28},
         {"PostFrameParams", [&] { gVornexRenderer.PostFrameParams(clock, clock, clock, 1); }, 40},
-        {"PostRegisterLight", [] { gVornexRenderer.PostRegisterLight(&object); }, P},
+        {"PostRegisterLight", [] { gVornexRenderer.PostRegisterLight(nullptr); }, P},
         {"PostRenderPassFlags", [&] { gVornexRenderer.PostRenderPassFlags(c, 0, 0); }, 21},
-        {"SubmitRenderTask", [] { gVornexRenderer.SubmitRenderTask(&object, 0); }, P + 4},
+        {"SubmitRenderTask", [] { gVornexRenderer.SubmitRenderTask(nullptr, 0); }, P + 4},
         {"DebugDrawBoundingBox", [&] { gVornexRenderer.DebugDrawBoundingBox(BoundingBox4::UNITCUBE3D, m, c); }, 112},
         {"PostDebugDraw55", [&] { gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 0); }, 114},
         {"PostDebugDrawLight58", [&] { gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 3); }, 92},
@@ -248,24 +248,6 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
         EXPECT_EQ(gVornexRenderer.Ring().Cursor() - start, std::ptrdiff_t(4 + k.bytes)) << k.writer;
     }
     EndFrame();
-}
-
-TEST_F(StreamTest, GatherCountsSceneTasksAndStartsOverWhenFull) {
-    int object = 0;
-    auto gathered = [] {
-        uint32_t n = 0;
-        RunOnRenderThread([&] { n = gVornexRenderer.GatheredTasks(); });
-        return n;
-    };
-    gVornexRenderer.PostResetFrameGather();
-    for (uint32_t i = 0; i < 3; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x20);
-    gVornexRenderer.SubmitRenderTask(&object, 0x40);  // a deferred mesh only
-    EXPECT_EQ(gathered(), 3u);
-    for (uint32_t i = 3; i < kFrameRenderTasks + 2; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x20);
-    EXPECT_EQ(gathered(), 2u) << "a full list is overwritten from its start";
-    // A full list of deferred meshes takes no more (checked by the address sanitizer).
-    for (uint32_t i = 0; i <= kFrameDeferredMeshes; ++i) gVornexRenderer.SubmitRenderTask(&object, 0x40);
-    EXPECT_EQ(gathered(), 2u);
 }
 
 TEST_F(StreamTest, FrameLatencyBoundsHowFarTheMainThreadRunsAhead) {

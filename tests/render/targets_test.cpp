@@ -79,7 +79,7 @@ TEST_F(TargetsTest, EveryCombinationMakesTheTargetsOfTheTable) {
                         Check(TARGET_OCCLUSION_0, {quality >= 3, FMT_G16R16F, W, H, 0, true}, where);
                         Check(TARGET_OCCLUSION_1, {quality >= 3, FMT_G16R16F, W, H, 0, true}, where);
                         Check(TARGET_SHADOW_MAP, {S > 0, FMT_D16, S, S, 0, true}, where);
-                        Check(TARGET_SHADOW_DUMMY, {S > 0, FMT_A8R8G8B8, 1, 1, 0, true}, where);
+                        Check(TARGET_SHADOW_DUMMY, {S > 0, FMT_A8R8G8B8, S, S, 0, true}, where);
                         EXPECT_EQ(gVornexRenderer.SceneColorFormat(), scene) << where;
                         ASSERT_NE(gVornexRenderer.SmallAmbientCube(), nullptr);
                         EXPECT_EQ(gVornexRenderer.AmbientCube()->Cube()->GetLevelCount(), 1u);

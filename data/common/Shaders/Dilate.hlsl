@@ -1,21 +1,37 @@
-// Grows the outline mask by one texel in every direction.
+// Spreads the outline coverage (category 0 green, 1 red, 2 blue, 3 alpha) over the
+// kernel and colours it: the outline image the composite blends over the scene.
 #include "Globals.hlsli"
-#include "FullScreenQuad.hlsli"
 
-float4 TexelSize;
-sampler2D MaskTexture : register(s0);
+// One block for both stages (their registers overlap).
+// Vertex: c0 (0.5, -0.5, 0.5 + 0.5 / w, 0.5 + 0.5 / h), c1 (d / w, d / h, -d / w, d / h).
+// Pixel: c0-c3 the hostile, friendly, neutral and hero colours x alpha x 0.2.
+float4 Constants[4] : register(c0);
+sampler2D CoverageTexture : register(s0);
 
-QuadOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0)
+struct VertexOut
 {
-    return QuadVertex(position, uv);
+    float4 position : POSITION;
+    float2 uv[5] : TEXCOORD0;
+};
+
+VertexOut vertex(float4 position : POSITION)
+{
+    VertexOut o;
+    o.position = float4(position.xy, 0.0, 1.0);
+    float2 uv = position.xy * Constants[0].xy + Constants[0].zw;
+    o.uv[0] = uv;
+    o.uv[1] = uv + Constants[1].xy;
+    o.uv[2] = uv - Constants[1].xy;
+    o.uv[3] = uv + Constants[1].zw;
+    o.uv[4] = uv - Constants[1].zw;
+    return o;
 }
 
-float4 pixel(QuadOut i) : COLOR0
+float4 pixel(VertexOut i) : COLOR0
 {
-    float4 m = tex2D(MaskTexture, i.uv);
-    m = max(m, tex2D(MaskTexture, i.uv + float2(TexelSize.x, 0.0)));
-    m = max(m, tex2D(MaskTexture, i.uv - float2(TexelSize.x, 0.0)));
-    m = max(m, tex2D(MaskTexture, i.uv + float2(0.0, TexelSize.y)));
-    m = max(m, tex2D(MaskTexture, i.uv - float2(0.0, TexelSize.y)));
-    return m;
+    float4 c = 0.0;
+    for (int k = 0; k < 5; ++k)
+        c += tex2D(CoverageTexture, i.uv[k]);
+    // Five taps of 0.2 each: a fully covered neighbourhood gives the full colour.
+    return Constants[1] * c.g + Constants[0] * c.r + Constants[2] * c.b + Constants[3] * c.a;
 }

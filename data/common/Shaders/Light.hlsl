@@ -1,17 +1,17 @@
-// Deferred lighting: one light volume (point, spot or tube) drawn over the scene, its
-// light computed from the view depth and the normal target.
-#include "Globals.hlsli"
+// Deferred lighting: one light volume (point, spot or tube) added over the scene's
+// stencil-marked pixels, its light computed from the view depth and the normal target.
+#include "GBuffer.hlsli"
 
-row_major float4x4 ModelViewProjMatrix;
-row_major float4x4 ModelViewMatrix;
-float4 LightPosition;     // view space, w = 1 / radius
-float4 LightDirection;    // view space, w = cos(outer angle)
-float4 LightColor;
-float4 TubeAxis;          // view space half axis, w = half length
-row_major float4x4 ShadowMatrix;
-sampler2D NormalTexture : register(s0);
-sampler2D MaskTexture : register(s1);
-sampler2D ShadowTexture : register(s2);
+row_major float4x4 VolumeViewProjection : register(c0);  // vertex: volume to clip space
+row_major float4x4 VolumeView : register(c4);            // vertex: volume to view space
+float4 LightColor : register(c10);        // pixel: colour x 0.25
+float4 LightIntensity : register(c11);    // colour x intensity; w its luminance
+float4 LightPosition : register(c12);     // view space
+float4 Attenuation : register(c13);       // distance² x x + y, cos x z + w
+float4 LightDirection : register(c14);    // view space axis (spot and tube)
+row_major float4x4 MaskMatrix : register(c15);  // view space to the projected texture
+sampler2D MaskTexture : register(s0);
+sampler2D NormalTexture : register(s6);
 
 struct VertexOut
 {
@@ -23,31 +23,10 @@ struct VertexOut
 VertexOut vertex(float4 position : POSITION)
 {
     VertexOut o;
-    o.position = mul(position, ModelViewProjMatrix);
+    o.position = mul(float4(position.xyz, 1.0), VolumeViewProjection);
     o.screen = o.position;
-    o.viewRay = mul(position, ModelViewMatrix).xyz;
+    o.viewRay = mul(float4(position.xyz, 1.0), VolumeView).xyz;
     return o;
-}
-
-float ShadowTerm(float3 viewPosition)
-{
-#ifdef SHADOWMAP
-    float4 s = mul(float4(viewPosition, 1.0), ShadowMatrix);
-    float2 uv = s.xy / s.w;
-#ifdef SHADOWMAP_FILTERING
-    float lit = 0.0;
-    for (int k = 0; k < 4; ++k)
-    {
-        float2 offset = float2(k % 2, k / 2) * ScreenTexel.xy;
-        lit += tex2D(ShadowTexture, uv + offset).r >= s.z / s.w ? 0.25 : 0.0;
-    }
-    return lit;
-#else
-    return tex2D(ShadowTexture, uv).r >= s.z / s.w ? 1.0 : 0.0;
-#endif
-#else
-    return 1.0;
-#endif
 }
 
 float4 pixel(VertexOut i) : COLOR0
@@ -55,28 +34,29 @@ float4 pixel(VertexOut i) : COLOR0
     float2 uv = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5 + HalfTexelAndProjection.xy;
     float depth = ReadLinearDepth(uv);
     float3 viewPosition = i.viewRay * (depth / i.viewRay.z);
-    float3 normal = tex2D(NormalTexture, uv).xyz * 2.0 - 1.0;
+    float3 normal = DecodeViewNormal(tex2D(NormalTexture, uv));
 #ifdef TUBE
-    float along = clamp(dot(viewPosition - LightPosition.xyz, TubeAxis.xyz), -TubeAxis.w, TubeAxis.w);
-    float3 toLight = LightPosition.xyz + TubeAxis.xyz * along - viewPosition;
+    float along = dot(viewPosition - LightPosition.xyz, LightDirection.xyz);
+    float3 toLight = LightPosition.xyz + LightDirection.xyz * along - viewPosition;
 #else
     float3 toLight = LightPosition.xyz - viewPosition;
 #endif
-    float distance = length(toLight);
-    float3 l = toLight / distance;
-    float attenuation = saturate(1.0 - distance * LightPosition.w);
+    float distance2 = dot(toLight, toLight);
+    float3 l = toLight * rsqrt(max(distance2, 1e-8));
+    float attenuation = saturate(distance2 * Attenuation.x + Attenuation.y);
 #ifdef SPOT
-    attenuation *= saturate((dot(-l, LightDirection.xyz) - LightDirection.w) / (1.0 - LightDirection.w));
+    attenuation *= saturate(dot(-l, LightDirection.xyz) * Attenuation.z + Attenuation.w);
 #endif
 #ifdef MASK
-    attenuation *= tex2D(MaskTexture, uv).r;
+    float4 m = mul(float4(viewPosition, 1.0), MaskMatrix);
+    attenuation *= tex2D(MaskTexture, m.xy / m.w).r;
 #endif
-    float lit = saturate(dot(normal, l)) * attenuation * ShadowTerm(viewPosition);
+    float lit = saturate(dot(normal, l)) * attenuation;
 #ifdef LOWSPEC
-    return float4(LightColor.rgb * lit, 0.0);
+    return float4(LightIntensity.rgb * lit, 0.0);
 #else
     float3 h = normalize(l - normalize(viewPosition));
-    float specular = pow(saturate(dot(normal, h)), 32.0) * lit;
-    return float4(LightColor.rgb * lit, specular);
+    float specular = pow(saturate(dot(normal, h)), 32.0) * lit * LightIntensity.w;
+    return float4(LightIntensity.rgb * lit, specular);
 #endif
 }

@@ -1,28 +1,36 @@
-// Outlines of highlighted entities: the dilated mask minus the entity, hidden where
-// scene geometry lies in front.
+// Blends the dilated outline image over the output: a soft edge whose strength follows
+// the softness pair (5 / (4f + 1), 5f / (4f + 1)).
 #include "Globals.hlsli"
-#include "FullScreenQuad.hlsli"
 
-float4 OutlineColor;
-float4 TexelSize;
-sampler2D MaskTexture : register(s0);
-sampler2D MaskDepthTexture : register(s1);
+// One block for both stages (their registers overlap).
+// Vertex: c0 (0.5, -0.5, 0.5 + 0.5 / w, 0.5 + 0.5 / h), c1 (0.5 / w, 0.5 / h, 0.5 / w, -0.5 / h).
+// Pixel: c0 the softness pair.
+float4 Constants[2] : register(c0);
+sampler2D OutlineTexture : register(s0);
 
-QuadOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0)
+struct VertexOut
 {
-    return QuadVertex(position, uv);
+    float4 position : POSITION;
+    float2 uv[2] : TEXCOORD0;
+};
+
+VertexOut vertex(float4 position : POSITION)
+{
+    VertexOut o;
+    o.position = float4(position.xy, 0.0, 1.0);
+    float2 uv = position.xy * Constants[0].xy + Constants[0].zw;
+    o.uv[0] = uv + Constants[1].xy;
+    o.uv[1] = uv + Constants[1].zw;
+    return o;
 }
 
-float4 pixel(QuadOut i) : COLOR0
+float4 pixel(VertexOut i) : COLOR0
 {
-    float inside = tex2D(MaskTexture, i.uv).r;
-    float around = inside;
-#ifndef LOW_SPEC_MODE
-    around = max(around, tex2D(MaskTexture, i.uv + float2(TexelSize.x, 0.0)).r);
-    around = max(around, tex2D(MaskTexture, i.uv - float2(TexelSize.x, 0.0)).r);
-    around = max(around, tex2D(MaskTexture, i.uv + float2(0.0, TexelSize.y)).r);
-    around = max(around, tex2D(MaskTexture, i.uv - float2(0.0, TexelSize.y)).r);
+#ifdef LOW_SPEC_MODE
+    float4 c = tex2D(OutlineTexture, i.uv[0]);
+#else
+    float4 c = (tex2D(OutlineTexture, i.uv[0]) + tex2D(OutlineTexture, i.uv[1])) * 0.5;
 #endif
-    float hidden = ReadLinearDepth(i.uv) < tex2D(MaskDepthTexture, i.uv).r ? 0.5 : 1.0;
-    return float4(OutlineColor.rgb, saturate(around - inside) * OutlineColor.a * hidden);
+    float strength = saturate(max(c.r, max(c.g, c.b)) * Constants[0].x - Constants[0].y);
+    return float4(c.rgb / max(max(c.r, max(c.g, c.b)), 1e-4), strength);
 }

@@ -195,14 +195,14 @@ TEST_F(ContextTest, OpsApplyInStreamOrder) {
 
 struct DrawingContext : CountingContext {
     using CountingContext::CountingContext;
-    void Draw(void*, const Matrix& world, const void*) override { draws.push_back(world); }
+    void Draw(void*, const Matrix& world, const RenderTaskArguments&) override { draws.push_back(world); }
     std::vector<Matrix> draws;  // render thread; read after a flush
 };
 
 // A call record's function: the record's op travels as the argument, the context follows.
 void RenderOnRenderThread(uint32_t, CommandRingBuffer& ring) {
     EntityRenderingContext* c = nullptr;
-    if (ring.ReadValue(c) && c) c->Render(nullptr, nullptr);
+    if (ring.ReadValue(c) && c) c->Render(nullptr, RenderTaskArguments{});
 }
 
 // Rendering draws the context once: with its world matrix when it has no alignment (the
