@@ -340,6 +340,7 @@ void MeshTemplate::QueueRequest(uint32_t argument) {
         for (const MeshPart& part : preset.parts)
             for (const MeshPartTexture& texture : part.textures)
                 if (texture.resource) gResourceManager.QueueLoad(texture.resource);
+    renderingData->RequestResources(argument);
 }
 
 void MeshTemplate::SetFallbackShaderPreset(const char* presetName) { gFallbackShaderPreset = presetName; }

@@ -4,6 +4,7 @@
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
 #include "scene/envelopes/Envelope.h"
+#include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
 
@@ -33,9 +34,13 @@ const StaticInitRow kSceneRows[] = {
 
 }  // namespace
 
-void InstallSceneHooks() { gEngineServices.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset; }
+void InstallSceneHooks() {
+    gEngineServices.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset;
+    InstallMeshRenderHooks();
+}
 
 void ClearSceneHooks() {
+    ClearMeshRenderHooks();
     gEngineServices.setMeshShaderPreset = nullptr;
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
