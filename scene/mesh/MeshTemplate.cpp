@@ -15,6 +15,7 @@
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshEntity.h"
 
 namespace {
 
@@ -108,6 +109,8 @@ const RTTIClass* MeshTemplate::RegisterClass() {
 }
 
 const RTTIClass* MeshTemplate::GetRTTIClass() const { return RegisterClass(); }
+
+Entity* MeshTemplate::CreateEntity() { return new MeshEntity(); }
 
 MeshTemplate::MeshTemplate() { typeId = ENTITY_MESH; }
 

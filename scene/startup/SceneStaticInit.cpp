@@ -5,6 +5,7 @@
 #include "engine/services/EngineServices.h"
 #include "scene/envelopes/Envelope.h"
 #include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
 
@@ -28,6 +29,7 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "MeshTemplateAnimationDefinition", &StaticInitRegister<MeshTemplateAnimationDefinition>,
      0, 0},
     {8, K::TemplateTypeRow, "MeshTemplate", nullptr, ENTITY_MESH, 0},
+    {8, K::ClassRegistration, "MeshEntity", &StaticInitRegister<MeshEntity>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
@@ -36,11 +38,15 @@ const StaticInitRow kSceneRows[] = {
 
 void InstallSceneHooks() {
     gEngineServices.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset;
+    gEngineServices.meshPlayerCollisionType = &MeshPlayerCollisionType;
+    gEngineServices.meshCollisionData = &MeshCollisionDataOf;
     InstallMeshRenderHooks();
 }
 
 void ClearSceneHooks() {
     ClearMeshRenderHooks();
+    gEngineServices.meshPlayerCollisionType = nullptr;
+    gEngineServices.meshCollisionData = nullptr;
     gEngineServices.setMeshShaderPreset = nullptr;
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
