@@ -385,17 +385,27 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
         return;
     }
 
-    if (instanced) {
+    // The instance stream: the world matrix's columns and the colour a part with flag
+    // bit 11 takes (white for the others); refilled when the next part wants the other.
+    int32_t streamColours = -1;
+    auto fillInstances = [&](bool withColour) {
+        if (streamColours == int32_t(withColour)) return true;
         void* mapped = nullptr;
-        if (gInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped) return;
+        if (gInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped)
+            return false;
         auto* out = static_cast<float*>(mapped);
         for (uint32_t i = 0; i < count; ++i, out += 16) {
             const Matrix& m = instances[i].world;
             for (uint32_t c = 0; c < 3; ++c)
                 for (uint32_t r = 0; r < 4; ++r) out[c * 4 + r] = m.r[r][c];
-            std::memcpy(out + 12, &instances[i].colour.x, 16);
+            const Vector colour = (withColour ? instances[i].colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
+            std::memcpy(out + 12, &colour.x, 16);
         }
         gInstanceBuffer->Unlock();
+        streamColours = int32_t(withColour);
+        return true;
+    };
+    if (instanced) {
         device->SetStreamSource(1, gInstanceBuffer, 0, kMeshInstanceStride);
         device->SetStreamSourceFreq(0, gfx::STREAMSOURCE_INDEXEDDATA | count);
         device->SetStreamSourceFreq(1, gfx::STREAMSOURCE_INSTANCEDATA | 1);
@@ -449,6 +459,7 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
         const uint32_t numVertices =
             (p.lowestVertex == 0 && p.highestVertex == 0) ? vertexCount : uint32_t(p.highestVertex) - p.lowestVertex + 1;
         if (instanced) {
+            if (!fillInstances((p.flags & kMeshPartInstanceColor) != 0)) continue;
             vs->SetCameraConstants();
             gVornexRenderer.DrawIndexedPrimitive(gfx::PT_TRIANGLELIST, 0, minIndex, numVertices, p.firstTriangle * 3,
                                                  p.triangleCount);
