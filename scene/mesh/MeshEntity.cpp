@@ -307,7 +307,8 @@ void MeshEntityRenderingContext::ExecuteMeshOp(uint32_t op, CommandRingBuffer& r
 void MeshEntityRenderingContext::Draw(void*, const Matrix& world, const RenderTaskArguments& arguments) {
     if (!data) return;
     const float* palette = bones.empty() ? nullptr : bones.data();
-    MeshTemplateRenderingData::Draw(data, world, World(), LocalBox(), colour * arguments.vector, alpha, Mirrored(),
+    // The entity's colour, the blended template colour (op 6) and the pass colour.
+    MeshTemplateRenderingData::Draw(data, world, World(), LocalBox(), colour * Color() * arguments.vector, alpha, Mirrored(),
                                     preset, palette, uint32_t(bones.size() / 12), arguments.pass ? arguments.pass : kMeshPassAll,
                                     renderState);
 }

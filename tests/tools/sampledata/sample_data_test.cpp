@@ -1,7 +1,7 @@
 // The packer and the sample data: bad folders refused keeping the old set; every kind's
 // set mounted as the engine does and read back byte for byte; configuration, templates,
 // resource list and scene with its walk grid read by the engine's own loaders.
-// test-link: engine z
+// test-link: engine scene z
 // test-depends: pack sample_data
 // test-sources: ../../core/fs/ContainerBuilder.cpp
 // test-timeout: 120
@@ -165,6 +165,10 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
         EXPECT_TRUE(t->IsLoaded() && t->guid == gEntityTemplateRegistry.FindStubByName(name)->guid) << name;
+        // The crate, the tree and the rock are meshes.
+        const bool mesh = std::string(name) != "Sample/Marker";
+        EXPECT_EQ(t->typeId, mesh ? ENTITY_MESH : 0u) << name;
+        EXPECT_EQ(t->HasRenderingData(), mesh) << name;
     }
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
