@@ -109,9 +109,9 @@ struct Scene {
     ~Scene() {
         for (MeshTemplateRenderingData* d : meshes) d->Release(false, true);
     }
-    // What FlushDrawBatch sends for the 20 runs of 100: per run the streams, the
-    // instance data, and per part the shaders, the part's constants and states and one
-    // instanced draw.
+    // What FlushDrawBatch sends for the 20 runs of 100: per run the streams, the box and
+    // camera constants and the instance data, per part the shaders, the part's and the
+    // camera's constants, the culling and one instanced draw, then the streams reset.
     void BuildReplay() {
         gfx::VertexBuffer* instances = nullptr;
         RunOnRenderThread([&] {
@@ -131,6 +131,9 @@ struct Scene {
                 device->SetStreamSource(0, d->vertexBufferA, 0, d->stride);
                 device->SetVertexDeclaration(d->declarationB);
                 device->SetIndices(d->indexBufferA);
+                const Vector box[3] = {d->box.min, d->box.max, Vector(0, 0, 0, 1)};
+                device->SetVertexShaderConstantF(kMeshBoxRegister, &box[0].x, 2);
+                device->SetVertexShaderConstantF(kMeshCameraRegister, &box[2].x, 1);
                 void* mapped = nullptr;
                 if (instances->Lock(0, kEntities * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) == gfx::OK) {
                     std::memcpy(mapped, data->data(), data->size() * 4);
@@ -147,7 +150,10 @@ struct Scene {
                     device->SetVertexShaderConstantF(198, &constants[0].x, 1);
                     device->SetVertexShaderConstantF(195, &constants[1].x, 1);
                     device->SetPixelShaderConstantF(194, &constants[2].x, 1);
+                    // The camera constants: view-projection, view and model matrices.
                     device->SetVertexShaderConstantF(0, &constants[0].x, 4);
+                    device->SetVertexShaderConstantF(4, &constants[0].x, 4);
+                    device->SetVertexShaderConstantF(8, &constants[0].x, 4);
                     device->SetRenderState(gfx::RS_CULLMODE, gfx::CULL_CCW);
                     device->DrawIndexedPrimitive(gfx::PT_TRIANGLELIST, 0, 0, 8, p * 36, 12);
                 });
@@ -187,6 +193,7 @@ void BM_BatchAgainstReplay(benchmark::State& state) {
     double batchTime = 0, replayTime = 0;
     for (auto _ : state) {
         RunOnRenderThread([&] {
+            gVornexRenderer.Device()->BeginScene();
             const auto t0 = std::chrono::steady_clock::now();
             MeshTemplateRenderingData::BeginDrawBatch(kMeshPassDeferred, 0);
             for (uint32_t m = 0; m < kMeshes; ++m)
@@ -200,6 +207,7 @@ void BM_BatchAgainstReplay(benchmark::State& state) {
             gfx::Device* device = gVornexRenderer.Device();
             for (const auto& call : scene->calls) call(device);
             const auto t2 = std::chrono::steady_clock::now();
+            gVornexRenderer.Device()->EndScene();
             batchTime += std::chrono::duration<double>(t1 - t0).count();
             replayTime += std::chrono::duration<double>(t2 - t1).count();
             gVornexRenderer.ResetStateCache();

@@ -416,7 +416,10 @@ public:
 
 private:
     void SetStreams(bool instanced);
-    void DrawLineList(uint32_t pass, const MeshDrawBatchRecord* instances, uint32_t count);
+    void DrawLineList(uint32_t pass, const MeshDrawBatchRecord* const* instances, uint32_t count);
+    // DrawParts on instances given by pointer (the batch's sorted runs).
+    void DrawRecords(uint32_t preset, uint32_t pass, const MeshDrawBatchRecord* const* instances, uint32_t count,
+                     const float* bones, uint32_t boneCount, uint32_t stencilMode);
     void UploadBones(const float* bones, uint32_t boneCount);
 
     MeshTemplateRenderingData* previous = nullptr;

@@ -37,7 +37,6 @@ gfx::VertexBuffer* gInstanceBuffer = nullptr;
 std::vector<uint8_t> gScratchVertices;  // grows only
 
 MeshDrawBatchRecord gBatch[kMeshDrawBatchSize];
-MeshDrawBatchRecord* gBatchOrder[kMeshDrawBatchSize];
 uint32_t gBatchCount = 0;
 bool gBatching = false;
 uint32_t gBatchPass = 0;
@@ -155,6 +154,26 @@ void SetPaletteConstants(const MeshPart& p, bool vertexOnly) {
 void BindTextures(const MeshPart& p, bool samplerZeroOnly) {
     for (const MeshPartTexture& t : p.textures)
         if (!samplerZeroOnly || t.sampler == 0) gVornexRenderer.SetTexture(t.sampler, t.texture, t.flags);
+}
+
+// The depth along the camera's view direction (weights 1, 1, 1, 0) of the point of the
+// box placed by the world matrix nearest to the camera; exact for rotation, translation
+// and scale (the box's axes stay orthogonal), as BoundingBox4::GetNearestPoint.
+float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matrix& camera) {
+    const Vector& eye = camera.r[3];
+    Vector centre;
+    centre.Transform3D(world, (box.min + box.max) * 0.5f);
+    const Vector half = (box.max - box.min) * 0.5f;
+    const Vector d = eye - centre;
+    Vector nearest = centre;
+    for (int i = 0; i < 3; ++i) {
+        const Vector& axis = world.r[i];
+        const float length2 = axis.Dot3(axis);
+        if (length2 <= 0.0f) continue;
+        const float t = std::clamp(d.Dot3(axis) / length2, -half[i], half[i]);
+        nearest += axis * t;
+    }
+    return (nearest - eye).Dot3(camera.r[2]);
 }
 
 uint32_t CurrentDepthWrite() {
@@ -328,7 +347,8 @@ void MeshTemplateRenderingData::SetStreams(bool instanced) {
     gVornexRenderer.SetVertexShaderConstants(kMeshCameraRegister, &camera.x, 1);
 }
 
-void MeshTemplateRenderingData::DrawLineList(uint32_t pass, const MeshDrawBatchRecord* instances, uint32_t count) {
+void MeshTemplateRenderingData::DrawLineList(uint32_t pass, const MeshDrawBatchRecord* const* instances,
+                                             uint32_t count) {
     if ((pass & ~kMeshPassInstanced) == kMeshPassSecond || !indexBufferB || indexWordB == 0) return;
     const ShaderPair& pair = gShaderManager ? gShaderManager->Fixed(0) : ShaderPair{};
     if (!pair.IsValid()) return;
@@ -338,8 +358,8 @@ void MeshTemplateRenderingData::DrawLineList(uint32_t pass, const MeshDrawBatchR
     gVornexRenderer.SetBlendMode(0);
     gVornexRenderer.SetDepthState(gfx::CMP_LESSEQUAL, 1, 0, 0);
     for (uint32_t i = 0; i < count; ++i) {
-        pair.vertexObject->SetModelMatrix(instances[i].world, false);
-        pair.vertexObject->SetModelColor(instances[i].colour);
+        pair.vertexObject->SetModelMatrix(instances[i]->world, false);
+        pair.vertexObject->SetModelColor(instances[i]->colour);
         gVornexRenderer.DrawIndexedPrimitive(gfx::PT_LINELIST, 0, 0, vertexCount, 0, indexWordB);
     }
 }
@@ -347,6 +367,15 @@ void MeshTemplateRenderingData::DrawLineList(uint32_t pass, const MeshDrawBatchR
 void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, const MeshDrawBatchRecord* instances,
                                           uint32_t count, const float* bones, uint32_t boneCount,
                                           uint32_t stencilMode) {
+    static const MeshDrawBatchRecord* pointers[kMeshDrawBatchSize];
+    if (count > kMeshDrawBatchSize) count = kMeshDrawBatchSize;
+    for (uint32_t i = 0; i < count; ++i) pointers[i] = &instances[i];
+    DrawRecords(presetIndex, pass, pointers, count, bones, boneCount, stencilMode);
+}
+
+void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
+                                            const MeshDrawBatchRecord* const* instances, uint32_t count,
+                                            const float* bones, uint32_t boneCount, uint32_t stencilMode) {
     gfx::Device* device = Dev();
     if (!device || count == 0) return;
     const bool hasPreset = presetIndex < presets.size();
@@ -395,10 +424,10 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
             return false;
         auto* out = static_cast<float*>(mapped);
         for (uint32_t i = 0; i < count; ++i, out += 16) {
-            const Matrix& m = instances[i].world;
+            const Matrix& m = instances[i]->world;
             for (uint32_t c = 0; c < 3; ++c)
                 for (uint32_t r = 0; r < 4; ++r) out[c * 4 + r] = m.r[r][c];
-            const Vector colour = (withColour ? instances[i].colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
+            const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
             std::memcpy(out + 12, &colour.x, 16);
         }
         gInstanceBuffer->Unlock();
@@ -411,7 +440,7 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
         device->SetStreamSourceFreq(1, gfx::STREAMSOURCE_INSTANCEDATA | 1);
     }
 
-    const bool mirrored = instances[0].mirrored;
+    const bool mirrored = instances[0]->mirrored;
     const bool sameMirror = mirrored == gVornexRenderer.CameraMirrored();
     const Vector cameraWorld = gVornexRenderer.CameraWorldMatrix().r[3];
     const uint16_t* indexWords = reinterpret_cast<const uint16_t*>(indexCopy);
@@ -441,7 +470,7 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
         const float alphaSign = p.words[0] == 0 ? 0.0f : p.words[0] == 1 ? 1.0f : -1.0f;
         const float alphaScalar =
             p.words[0] != 0 ? float(p.words[1]) * kAlphaReferenceScale * alphaSign : 1.0f;
-        const Vector c194(p.word9 * instances[0].scalar, alphaSign, alphaScalar, 0.0f);
+        const Vector c194(p.word9 * instances[0]->scalar, alphaSign, alphaScalar, 0.0f);
         gVornexRenderer.SetPixelShaderConstants(kPixelPartRegister, &c194.x, 1);
         SetPaletteConstants(p, false);
         BindTextures(p, false);
@@ -466,9 +495,9 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
             continue;
         }
         for (uint32_t i = 0; i < count; ++i) {
-            const Matrix world = PartWorld(p, instances[i].world, bones, boneCount);
+            const Matrix world = PartWorld(p, instances[i]->world, bones, boneCount);
             vs->SetModelMatrix(world, false);
-            vs->SetModelColor((p.flags & kMeshPartInstanceColor) ? instances[i].colour : Vector(1, 1, 1, 1));
+            vs->SetModelColor((p.flags & kMeshPartInstanceColor) ? instances[i]->colour : Vector(1, 1, 1, 1));
             if (!skinned) {
                 gVornexRenderer.DrawIndexedPrimitive(gfx::PT_TRIANGLELIST, 0, minIndex, numVertices,
                                                      p.firstTriangle * 3, p.triangleCount);
@@ -493,7 +522,7 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
         device->SetStreamSourceFreq(1, 1);
         device->SetStreamSource(1, nullptr, 0, 0);
     }
-    if (ForwardPass(pass) && secondaryVertexBuffer && secondaryIndexBuffer) DrawSecondary(presetIndex, instances[0]);
+    if (ForwardPass(pass) && secondaryVertexBuffer && secondaryIndexBuffer) DrawSecondary(presetIndex, *instances[0]);
     device->SetIndices(nullptr);
     device->SetStreamSource(0, nullptr, 0, 0);
 }
@@ -714,52 +743,69 @@ void MeshTemplateRenderingData::Draw(MeshTemplateRenderingData* data, const Matr
                                      uint32_t preset, const float* bones, uint32_t boneCount, uint32_t pass,
                                      uint32_t lastWord) {
     if (!data) return;
-    MeshDrawBatchRecord record{};
+    const bool batched = gBatching && !bones && !(pass & kMeshPassInstanced);
+    if (batched && gBatchCount == kMeshDrawBatchSize) {
+        FlushDrawBatch(0);
+        gBatching = true;
+    }
+    MeshDrawBatchRecord single;
+    MeshDrawBatchRecord& record = batched ? gBatch[gBatchCount] : single;
     record.world = world;
     record.second = second;
     record.colour = colour;
+    record.callerWords[0] = record.callerWords[1] = 0;
     record.scalar = scalar;
     record.data = data;
     record.preset = preset;
     record.mirrored = mirrored;
     record.lastWord = lastWord;
-    if (!gBatching || bones || (pass & kMeshPassInstanced)) {
+    record.sortKey = 0.0f;
+    if (!batched) {
         data->DrawParts(preset, pass, &record, 1, bones, boneCount, gBatching ? gBatchMode : 0);
         return;
     }
-    if (gBatchCount == kMeshDrawBatchSize) {
-        FlushDrawBatch(0);
-        gBatching = true;
-    }
     const Matrix& camera = gVornexRenderer.CameraWorldMatrix();
-    const Vector nearest = localBox.GetNearestPoint(camera.r[3], world);
-    record.sortKey = (nearest - camera.r[3]).Dot3(camera.r[2]) + kSortKeyBias;
-    gBatch[gBatchCount++] = record;
+    record.sortKey = NearestPointDepth(localBox, world, camera) + kSortKeyBias;
+    ++gBatchCount;
 }
 
 void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
     gBatching = false;
     const uint32_t n = gBatchCount;
-    for (uint32_t i = 0; i < n; ++i) gBatchOrder[i] = &gBatch[i];
+    // Sorted as compact keys holding every field the order and the runs look at.
+    struct Key {
+        float key;
+        uint32_t preset;
+        const MeshTemplateRenderingData* data;
+        uint32_t lastWord;
+        uint16_t mirrored;
+        uint16_t index;
+    };
+    static Key keys[kMeshDrawBatchSize];
+    static const MeshDrawBatchRecord* order[kMeshDrawBatchSize];
+    for (uint32_t i = 0; i < n; ++i) {
+        const MeshDrawBatchRecord& r = gBatch[i];
+        keys[i] = {r.sortKey, r.preset, r.data, r.lastWord, uint16_t(r.mirrored), uint16_t(i)};
+    }
     if (n > 2)
-        std::sort(gBatchOrder, gBatchOrder + n, [](const MeshDrawBatchRecord* a, const MeshDrawBatchRecord* b) {
-            if (a->sortKey != b->sortKey) return a->sortKey < b->sortKey;
-            if (a->data != b->data) return std::greater<const void*>()(a->data, b->data);
-            if (a->preset != b->preset) return a->preset > b->preset;
-            if (a->mirrored != b->mirrored) return a->mirrored > b->mirrored;
-            return a->lastWord > b->lastWord;
+        std::sort(keys, keys + n, [](const Key& a, const Key& b) {
+            if (a.key != b.key) return a.key < b.key;
+            if (a.data != b.data) return std::greater<const void*>()(a.data, b.data);
+            if (a.preset != b.preset) return a.preset > b.preset;
+            if (a.mirrored != b.mirrored) return a.mirrored > b.mirrored;
+            if (a.lastWord != b.lastWord) return a.lastWord > b.lastWord;
+            return a.index < b.index;
         });
-    // Runs of equal draws become one call; the instances are gathered in run order.
-    static MeshDrawBatchRecord run[kMeshDrawBatchSize];
+    for (uint32_t i = 0; i < n; ++i) order[i] = &gBatch[keys[i].index];
+    // Runs of equal draws become one call with the run as its instances.
     for (uint32_t i = 0; i < n;) {
-        const MeshDrawBatchRecord& first = *gBatchOrder[i];
+        const Key& first = keys[i];
         uint32_t j = i + 1;
-        while (j < n && gBatchOrder[j]->data == first.data && gBatchOrder[j]->preset == first.preset &&
-               gBatchOrder[j]->mirrored == first.mirrored && gBatchOrder[j]->lastWord == first.lastWord)
+        while (j < n && keys[j].data == first.data && keys[j].preset == first.preset &&
+               keys[j].mirrored == first.mirrored && keys[j].lastWord == first.lastWord)
             ++j;
-        for (uint32_t k = i; k < j; ++k) run[k - i] = *gBatchOrder[k];
         const uint32_t pass = (j - i) > 1 ? (gBatchPass | kMeshPassInstanced) : gBatchPass;
-        first.data->DrawParts(first.preset, pass, run, j - i, nullptr, 0, gBatchMode);
+        order[i]->data->DrawRecords(first.preset, pass, &order[i], j - i, nullptr, 0, gBatchMode);
         i = j;
     }
     gBatchCount = 0;
