@@ -26,21 +26,21 @@
 
 namespace {
 
-CriticalSection gLiveLock;
-MeshTemplateRenderingData* gLiveHead = nullptr;
-uint32_t gLiveCount = 0;
+CriticalSection gMeshLiveLock;
+MeshTemplateRenderingData* gMeshLiveHead = nullptr;
+uint32_t gMeshLiveCount = 0;
 
-MeshDrawSettings gDrawSettings;
-gfx::VertexDeclaration* gSecondaryDeclaration = nullptr;
-gfx::VertexBuffer* gInstanceBuffer = nullptr;
+MeshDrawSettings gMeshDrawSettings;
+gfx::VertexDeclaration* gMeshSecondaryDeclaration = nullptr;
+gfx::VertexBuffer* gMeshInstanceBuffer = nullptr;
 
-std::vector<uint8_t> gScratchVertices;  // grows only
+std::vector<uint8_t> gMeshScratchVertices;  // grows only
 
-MeshDrawBatchRecord gBatch[kMeshDrawBatchSize];
-uint32_t gBatchCount = 0;
-bool gBatching = false;
-uint32_t gBatchPass = 0;
-uint32_t gBatchMode = 0;
+MeshDrawBatchRecord gMeshBatch[kMeshDrawBatchSize];
+uint32_t gMeshBatchCount = 0;
+bool gMeshBatching = false;
+uint32_t gMeshBatchPass = 0;
+uint32_t gMeshBatchMode = 0;
 
 constexpr float kWeightScale = 0.003921569f;  // 1 / 255
 constexpr float kAlphaReferenceScale = -0.003921569f;
@@ -50,10 +50,10 @@ constexpr uint32_t kVertexUVRegister = 195;
 constexpr uint32_t kVertexDepthRegister = 200;
 constexpr uint32_t kPixelPartRegister = 194;
 
-gfx::Device* Dev() { return gVornexRenderer.Device(); }
+gfx::Device* MeshDevice() { return gVornexRenderer.Device(); }
 
-VertexShaderObject* VS(const MeshPart& p, MeshPartShader s) { return static_cast<VertexShaderObject*>(p.shaders.objects[s]); }
-PixelShaderObject* PS(const MeshPart& p, MeshPartShader s) { return static_cast<PixelShaderObject*>(p.shaders.objects[s]); }
+VertexShaderObject* PartVS(const MeshPart& p, MeshPartShader s) { return static_cast<VertexShaderObject*>(p.shaders.objects[s]); }
+PixelShaderObject* PartPS(const MeshPart& p, MeshPartShader s) { return static_cast<PixelShaderObject*>(p.shaders.objects[s]); }
 
 // The option names removed below quality 2, and the further ones removed at quality 0.
 constexpr const char* kBelowTwo[] = {"NORMAL_MAP_TEXTURE", "SOFTNESS", "SHADOWMAP_FILTERING"};
@@ -81,26 +81,26 @@ void PassShaders(const MeshPart& p, uint32_t pass, VertexShaderObject** vs, Pixe
     switch (pass & ~kMeshPassInstanced) {
         case kMeshPassForward:
             if (cls != 0) return;
-            *vs = VS(p, forwardVS);
-            *ps = (!instanced && gDrawSettings.refractionActive && PS(p, MESH_SHADER_REFRACTION_PS))
-                      ? PS(p, MESH_SHADER_REFRACTION_PS)
-                      : PS(p, MESH_SHADER_FORWARD_PS);
+            *vs = PartVS(p, forwardVS);
+            *ps = (!instanced && gMeshDrawSettings.refractionActive && PartPS(p, MESH_SHADER_REFRACTION_PS))
+                      ? PartPS(p, MESH_SHADER_REFRACTION_PS)
+                      : PartPS(p, MESH_SHADER_FORWARD_PS);
             return;
         case kMeshPassSecond:
             if (cls != 1) return;
-            *vs = VS(p, forwardVS), *ps = PS(p, MESH_SHADER_FORWARD_PS);
+            *vs = PartVS(p, forwardVS), *ps = PartPS(p, MESH_SHADER_FORWARD_PS);
             return;
         case kMeshPassDeferred:
             if (cls != 1) return;
-            *vs = VS(p, deferredVS), *ps = PS(p, MESH_SHADER_DEFERRED_PS);
+            *vs = PartVS(p, deferredVS), *ps = PartPS(p, MESH_SHADER_DEFERRED_PS);
             return;
         case kMeshPassThird:
             if (cls != 2) return;
-            *vs = VS(p, forwardVS), *ps = PS(p, MESH_SHADER_FORWARD_PS);
+            *vs = PartVS(p, forwardVS), *ps = PartPS(p, MESH_SHADER_FORWARD_PS);
             return;
         case kMeshPassAll:
-            if (cls == 1) *vs = VS(p, deferredVS), *ps = PS(p, MESH_SHADER_DEFERRED_PS);
-            else *vs = VS(p, forwardVS), *ps = PS(p, MESH_SHADER_FORWARD_PS);
+            if (cls == 1) *vs = PartVS(p, deferredVS), *ps = PartPS(p, MESH_SHADER_DEFERRED_PS);
+            else *vs = PartVS(p, forwardVS), *ps = PartPS(p, MESH_SHADER_FORWARD_PS);
             return;
         default:
             return;
@@ -178,7 +178,7 @@ float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matr
 
 uint32_t CurrentDepthWrite() {
     uint32_t v = 1;
-    if (Dev()) Dev()->GetRenderState(gfx::RS_ZWRITEENABLE, &v);
+    if (MeshDevice()) MeshDevice()->GetRenderState(gfx::RS_ZWRITEENABLE, &v);
     return v;
 }
 
@@ -252,32 +252,32 @@ void MeshPart::ResolveShaders() {
 // ---- Live list and device -------------------------------------------------------------
 
 MeshTemplateRenderingData::MeshTemplateRenderingData() {
-    CriticalSectionGuard guard(&gLiveLock);
-    next = gLiveHead;
-    if (gLiveHead) gLiveHead->previous = this;
-    gLiveHead = this;
-    ++gLiveCount;
+    CriticalSectionGuard guard(&gMeshLiveLock);
+    next = gMeshLiveHead;
+    if (gMeshLiveHead) gMeshLiveHead->previous = this;
+    gMeshLiveHead = this;
+    ++gMeshLiveCount;
 }
 
 MeshTemplateRenderingData::~MeshTemplateRenderingData() {
     {
-        CriticalSectionGuard guard(&gLiveLock);
+        CriticalSectionGuard guard(&gMeshLiveLock);
         if (previous) previous->next = next;
-        else gLiveHead = next;
+        else gMeshLiveHead = next;
         if (next) next->previous = previous;
-        --gLiveCount;
+        --gMeshLiveCount;
     }
     // Batched records of this data would draw freed memory: drop them.
     uint32_t kept = 0;
-    for (uint32_t i = 0; i < gBatchCount; ++i)
-        if (gBatch[i].data != this) gBatch[kept++] = gBatch[i];
-    gBatchCount = kept;
+    for (uint32_t i = 0; i < gMeshBatchCount; ++i)
+        if (gMeshBatch[i].data != this) gMeshBatch[kept++] = gMeshBatch[i];
+    gMeshBatchCount = kept;
     ReleaseDeviceObjects();
 }
 
 uint32_t MeshTemplateRenderingData::LiveCount() {
-    CriticalSectionGuard guard(&gLiveLock);
-    return gLiveCount;
+    CriticalSectionGuard guard(&gMeshLiveLock);
+    return gMeshLiveCount;
 }
 
 void MeshTemplateRenderingData::RequestResources(uint32_t bits) {
@@ -300,15 +300,15 @@ void MeshTemplateRenderingData::ResolveAllShaders() {
 }
 
 void MeshTemplateRenderingData::RefreshAllShaders() {
-    CriticalSectionGuard guard(&gLiveLock);
-    for (MeshTemplateRenderingData* d = gLiveHead; d; d = d->next) d->ResolveAllShaders();
+    CriticalSectionGuard guard(&gMeshLiveLock);
+    for (MeshTemplateRenderingData* d = gMeshLiveHead; d; d = d->next) d->ResolveAllShaders();
 }
 
-MeshDrawSettings& MeshTemplateRenderingData::DrawSettings() { return gDrawSettings; }
+MeshDrawSettings& MeshTemplateRenderingData::DrawSettings() { return gMeshDrawSettings; }
 
 void MeshTemplateRenderingData::CreateVertexDeclaration() {
     ReleaseVertexDeclaration();
-    gfx::Device* device = Dev();
+    gfx::Device* device = MeshDevice();
     if (!device) return;
     const gfx::VertexElement elements[] = {
         {0, 0, gfx::DECLTYPE_FLOAT3, gfx::DECLMETHOD_DEFAULT, gfx::DECLUSAGE_POSITION, 0},
@@ -316,16 +316,16 @@ void MeshTemplateRenderingData::CreateVertexDeclaration() {
         {0, 24, gfx::DECLTYPE_FLOAT2, gfx::DECLMETHOD_DEFAULT, gfx::DECLUSAGE_TEXCOORD, 0},
         gfx::kDeclEnd,
     };
-    device->CreateVertexDeclaration(elements, &gSecondaryDeclaration);
+    device->CreateVertexDeclaration(elements, &gMeshSecondaryDeclaration);
     device->CreateVertexBuffer(kMeshDrawBatchSize * kMeshInstanceStride, gfx::USAGE_DYNAMIC | gfx::USAGE_WRITEONLY, 0,
-                               gfx::POOL_DEFAULT, &gInstanceBuffer, nullptr);
+                               gfx::POOL_DEFAULT, &gMeshInstanceBuffer, nullptr);
 }
 
 void MeshTemplateRenderingData::ReleaseVertexDeclaration() {
-    if (gSecondaryDeclaration) gSecondaryDeclaration->Release();
-    if (gInstanceBuffer) gInstanceBuffer->Release();
-    gSecondaryDeclaration = nullptr;
-    gInstanceBuffer = nullptr;
+    if (gMeshSecondaryDeclaration) gMeshSecondaryDeclaration->Release();
+    if (gMeshInstanceBuffer) gMeshInstanceBuffer->Release();
+    gMeshSecondaryDeclaration = nullptr;
+    gMeshInstanceBuffer = nullptr;
 }
 
 // ---- Drawing --------------------------------------------------------------------------
@@ -337,7 +337,7 @@ void MeshTemplateRenderingData::UploadBones(const float* bones, uint32_t boneCou
 }
 
 void MeshTemplateRenderingData::SetStreams(bool instanced) {
-    gfx::Device* device = Dev();
+    gfx::Device* device = MeshDevice();
     device->SetStreamSource(0, vertexBufferA, 0, stride);
     device->SetVertexDeclaration(instanced && declarationB ? declarationB : declarationA);
     device->SetIndices(indexBufferA);
@@ -352,8 +352,8 @@ void MeshTemplateRenderingData::DrawLineList(uint32_t pass, const MeshDrawBatchR
     if ((pass & ~kMeshPassInstanced) == kMeshPassSecond || !indexBufferB || indexWordB == 0) return;
     const ShaderPair& pair = gShaderManager ? gShaderManager->Fixed(0) : ShaderPair{};
     if (!pair.IsValid()) return;
-    Dev()->SetVertexDeclaration(declarationA);
-    Dev()->SetIndices(indexBufferB);
+    MeshDevice()->SetVertexDeclaration(declarationA);
+    MeshDevice()->SetIndices(indexBufferB);
     pair.Bind();
     gVornexRenderer.SetBlendMode(0);
     gVornexRenderer.SetDepthState(gfx::CMP_LESSEQUAL, 1, 0, 0);
@@ -376,11 +376,11 @@ void MeshTemplateRenderingData::DrawParts(uint32_t presetIndex, uint32_t pass, c
 void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
                                             const MeshDrawBatchRecord* const* instances, uint32_t count,
                                             const float* bones, uint32_t boneCount, uint32_t stencilMode) {
-    gfx::Device* device = Dev();
+    gfx::Device* device = MeshDevice();
     if (!device || count == 0) return;
     const bool hasPreset = presetIndex < presets.size();
     bool instanced = (pass & kMeshPassInstanced) != 0;
-    if (instanced && (!declarationB || !gInstanceBuffer || !vertexBufferA || count > kMeshDrawBatchSize)) {
+    if (instanced && (!declarationB || !gMeshInstanceBuffer || !vertexBufferA || count > kMeshDrawBatchSize)) {
         // No instancing stream: the instances one by one in the plain pass.
         pass &= ~kMeshPassInstanced;
         instanced = false;
@@ -420,7 +420,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
     auto fillInstances = [&](bool withColour) {
         if (streamColours == int32_t(withColour)) return true;
         void* mapped = nullptr;
-        if (gInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped)
+        if (gMeshInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped)
             return false;
         auto* out = static_cast<float*>(mapped);
         for (uint32_t i = 0; i < count; ++i, out += 16) {
@@ -430,12 +430,12 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
             const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
             std::memcpy(out + 12, &colour.x, 16);
         }
-        gInstanceBuffer->Unlock();
+        gMeshInstanceBuffer->Unlock();
         streamColours = int32_t(withColour);
         return true;
     };
     if (instanced) {
-        device->SetStreamSource(1, gInstanceBuffer, 0, kMeshInstanceStride);
+        device->SetStreamSource(1, gMeshInstanceBuffer, 0, kMeshInstanceStride);
         device->SetStreamSourceFreq(0, gfx::STREAMSOURCE_INDEXEDDATA | count);
         device->SetStreamSourceFreq(1, gfx::STREAMSOURCE_INSTANCEDATA | 1);
     }
@@ -457,12 +457,12 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         // The part's values.
         const float cullSign = (p.flags & kMeshPartTwoSided) ? (sameMirror ? 1.0f : -1.0f)
                                : (p.flags & kMeshPartMirroredCull) ? -1.0f : 1.0f;
-        const Vector c198(gDrawSettings.partValues[0], 0.0f, gDrawSettings.partValues[1], cullSign);
+        const Vector c198(gMeshDrawSettings.partValues[0], 0.0f, gMeshDrawSettings.partValues[1], cullSign);
         gVornexRenderer.SetVertexShaderConstants(kVertexPartRegister, &c198.x, 1);
         float offset[2] = {p.vectors[1][0], p.vectors[1][1]};
         if (p.flags & kMeshPartScroll)
             for (uint32_t i = 0; i < 2; ++i) {
-                offset[i] += p.vectors[2][i] * gDrawSettings.scrollClock;
+                offset[i] += p.vectors[2][i] * gMeshDrawSettings.scrollClock;
                 offset[i] = std::fmod(offset[i], 1.0f);
             }
         const Vector c195(p.vectors[0][0], p.vectors[0][1], offset[0], offset[1]);
@@ -513,7 +513,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
                 indices = SortTriangles(p, local);
             }
             gVornexRenderer.DrawIndexedPrimitiveUP(gfx::PT_TRIANGLELIST, minIndex, numVertices, p.triangleCount, indices,
-                                                   gScratchVertices.data(), stride);
+                                                   gMeshScratchVertices.data(), stride);
         }
     }
 
@@ -528,18 +528,18 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
 }
 
 void MeshTemplateRenderingData::DrawSecondary(uint32_t presetIndex, const MeshDrawBatchRecord& instance) {
-    gfx::Device* device = Dev();
-    if (!device || presetIndex >= presets.size() || !gSecondaryDeclaration) return;
+    gfx::Device* device = MeshDevice();
+    if (!device || presetIndex >= presets.size() || !gMeshSecondaryDeclaration) return;
     if (!secondaryVertexBuffer || !secondaryIndexBuffer) return;
     bool bound = false;
     for (const MeshPart& p : presets[presetIndex].parts) {
         if (p.secondaryTriangleCount == 0) continue;
-        VertexShaderObject* vs = VS(p, MESH_SHADER_FORWARD_VS);
-        PixelShaderObject* ps = PS(p, MESH_SHADER_FORWARD_PS);
+        VertexShaderObject* vs = PartVS(p, MESH_SHADER_FORWARD_VS);
+        PixelShaderObject* ps = PartPS(p, MESH_SHADER_FORWARD_PS);
         if (!vs || !ps) continue;
         if (!bound) {
             device->SetStreamSource(0, secondaryVertexBuffer, 0, kMeshSecondaryStride);
-            device->SetVertexDeclaration(gSecondaryDeclaration);
+            device->SetVertexDeclaration(gMeshSecondaryDeclaration);
             device->SetIndices(secondaryIndexBuffer);
             bound = true;
         }
@@ -567,16 +567,16 @@ void MeshTemplateRenderingData::DrawSecondary(uint32_t presetIndex, const MeshDr
 
 bool MeshTemplateRenderingData::DrawPassMask(const Matrix& world, bool mirrored, uint32_t presetIndex,
                                              const float* bones, uint32_t boneCount) {
-    gfx::Device* device = Dev();
+    gfx::Device* device = MeshDevice();
     if (!device || !gShaderManager || presetIndex >= presets.size() || !vertexBufferA) return false;
     const MeshShaderPreset& preset = presets[presetIndex];
-    if ((preset.passMask & gDrawSettings.enabledPassMask) == 0) return false;
+    if ((preset.passMask & gMeshDrawSettings.enabledPassMask) == 0) return false;
     UploadBones(bones, boneCount);
     SetStreams(false);
     bool drew = false;
     for (const MeshPart& p : preset.parts) {
         const uint32_t k = p.passKind;
-        if (k < 1 || k > 4 || !(gDrawSettings.enabledPassMask & (1u << k))) continue;
+        if (k < 1 || k > 4 || !(gMeshDrawSettings.enabledPassMask & (1u << k))) continue;
         if (p.triangleCount == 0 || (p.flags & kMeshPartSkipped)) continue;
         const bool skin = bones && skinningBoneCount != 0 && p.attachmentBone == kMeshNoIndex;
         const ShaderPair& pair = gShaderManager->Fixed(skin ? 6 : 1);
@@ -601,7 +601,7 @@ bool MeshTemplateRenderingData::DrawPassMask(const Matrix& world, bool mirrored,
 
 void MeshTemplateRenderingData::DrawDepth(const Matrix& world, bool mirrored, uint32_t presetIndex,
                                           const float* bones, uint32_t boneCount, bool instanced) {
-    gfx::Device* device = Dev();
+    gfx::Device* device = MeshDevice();
     if (!device || !gShaderManager || presetIndex >= presets.size() || !vertexBufferA) return;
     UploadBones(bones, boneCount);
     SetStreams(instanced);
@@ -648,7 +648,7 @@ void MeshTemplateRenderingData::DrawDepth(const Matrix& world, bool mirrored, ui
 
 // ---- CPU skinning and triangle sorting ------------------------------------------------
 
-const uint8_t* MeshTemplateRenderingData::ScratchVertices() { return gScratchVertices.data(); }
+const uint8_t* MeshTemplateRenderingData::ScratchVertices() { return gMeshScratchVertices.data(); }
 
 bool MeshTemplateRenderingData::SkinVertices(uint32_t lowest, uint32_t highest, const float* bones,
                                              uint32_t boneCount) {
@@ -660,7 +660,7 @@ bool MeshTemplateRenderingData::SkinVertices(uint32_t lowest, uint32_t highest, 
         uint64_t(vertexCount) * mainMemorySize > mainMemoryVertices.size())
         return false;
     const size_t need = size_t(vertexCount) * stride;
-    if (gScratchVertices.size() < need) gScratchVertices.resize(need);
+    if (gMeshScratchVertices.size() < need) gMeshScratchVertices.resize(need);
     for (uint32_t v = lowest; v <= highest; ++v) {
         const uint8_t* in = &mainMemoryVertices[size_t(v) * mainMemorySize];
         float position[3], n[3] = {0, 0, 0}, t[4] = {0, 0, 0, 0};
@@ -682,7 +682,7 @@ bool MeshTemplateRenderingData::SkinVertices(uint32_t lowest, uint32_t highest, 
                 outT[r] += w * (row[0] * t[0] + row[1] * t[1] + row[2] * t[2]);
             }
         }
-        uint8_t* out = &gScratchVertices[size_t(v) * stride];
+        uint8_t* out = &gMeshScratchVertices[size_t(v) * stride];
         std::memcpy(out, outP, 12);
         uint32_t o = 12;
         if (normal) std::memcpy(out + o, outN, 12), o += 12;
@@ -713,7 +713,7 @@ const uint16_t* MeshTemplateRenderingData::SortTriangles(const MeshPart& part, c
         for (uint32_t k = 0; k < 3; ++k) {
             const uint16_t v = indices[t * 3 + k];
             float p[3] = {0, 0, 0};
-            if (v < vertexCount) std::memcpy(p, &gScratchVertices[size_t(v) * stride], 12);
+            if (v < vertexCount) std::memcpy(p, &gMeshScratchVertices[size_t(v) * stride], 12);
             const float dx = p[0] - point.x, dy = p[1] - point.y, dz = p[2] - point.z;
             best = std::min(best, dx * dx + dy * dy + dz * dz);
         }
@@ -729,27 +729,27 @@ const uint16_t* MeshTemplateRenderingData::SortTriangles(const MeshPart& part, c
 // ---- The draw batch -------------------------------------------------------------------
 
 void MeshTemplateRenderingData::BeginDrawBatch(uint32_t pass, uint32_t mode) {
-    gBatching = true;
-    gBatchCount = 0;
-    gBatchPass = pass;
-    gBatchMode = mode;
+    gMeshBatching = true;
+    gMeshBatchCount = 0;
+    gMeshBatchPass = pass;
+    gMeshBatchMode = mode;
 }
 
-uint32_t MeshTemplateRenderingData::BatchedRecords() { return gBatchCount; }
-bool MeshTemplateRenderingData::Batching() { return gBatching; }
+uint32_t MeshTemplateRenderingData::BatchedRecords() { return gMeshBatchCount; }
+bool MeshTemplateRenderingData::Batching() { return gMeshBatching; }
 
 void MeshTemplateRenderingData::Draw(MeshTemplateRenderingData* data, const Matrix& world, const Matrix& second,
                                      const BoundingBox4& localBox, const Vector& colour, float scalar, bool mirrored,
                                      uint32_t preset, const float* bones, uint32_t boneCount, uint32_t pass,
                                      uint32_t lastWord) {
     if (!data) return;
-    const bool batched = gBatching && !bones && !(pass & kMeshPassInstanced);
-    if (batched && gBatchCount == kMeshDrawBatchSize) {
+    const bool batched = gMeshBatching && !bones && !(pass & kMeshPassInstanced);
+    if (batched && gMeshBatchCount == kMeshDrawBatchSize) {
         FlushDrawBatch(0);
-        gBatching = true;
+        gMeshBatching = true;
     }
     MeshDrawBatchRecord single;
-    MeshDrawBatchRecord& record = batched ? gBatch[gBatchCount] : single;
+    MeshDrawBatchRecord& record = batched ? gMeshBatch[gMeshBatchCount] : single;
     record.world = world;
     record.second = second;
     record.colour = colour;
@@ -761,17 +761,17 @@ void MeshTemplateRenderingData::Draw(MeshTemplateRenderingData* data, const Matr
     record.lastWord = lastWord;
     record.sortKey = 0.0f;
     if (!batched) {
-        data->DrawParts(preset, pass, &record, 1, bones, boneCount, gBatching ? gBatchMode : 0);
+        data->DrawParts(preset, pass, &record, 1, bones, boneCount, gMeshBatching ? gMeshBatchMode : 0);
         return;
     }
     const Matrix& camera = gVornexRenderer.CameraWorldMatrix();
     record.sortKey = NearestPointDepth(localBox, world, camera) + kSortKeyBias;
-    ++gBatchCount;
+    ++gMeshBatchCount;
 }
 
 void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
-    gBatching = false;
-    const uint32_t n = gBatchCount;
+    gMeshBatching = false;
+    const uint32_t n = gMeshBatchCount;
     // Sorted as compact keys holding every field the order and the runs look at.
     struct Key {
         float key;
@@ -784,7 +784,7 @@ void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
     static Key keys[kMeshDrawBatchSize];
     static const MeshDrawBatchRecord* order[kMeshDrawBatchSize];
     for (uint32_t i = 0; i < n; ++i) {
-        const MeshDrawBatchRecord& r = gBatch[i];
+        const MeshDrawBatchRecord& r = gMeshBatch[i];
         keys[i] = {r.sortKey, r.preset, r.data, r.lastWord, uint16_t(r.mirrored), uint16_t(i)};
     }
     if (n > 2)
@@ -796,7 +796,7 @@ void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
             if (a.lastWord != b.lastWord) return a.lastWord > b.lastWord;
             return a.index < b.index;
         });
-    for (uint32_t i = 0; i < n; ++i) order[i] = &gBatch[keys[i].index];
+    for (uint32_t i = 0; i < n; ++i) order[i] = &gMeshBatch[keys[i].index];
     // Runs of equal draws become one call with the run as its instances.
     for (uint32_t i = 0; i < n;) {
         const Key& first = keys[i];
@@ -804,11 +804,11 @@ void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
         while (j < n && keys[j].data == first.data && keys[j].preset == first.preset &&
                keys[j].mirrored == first.mirrored && keys[j].lastWord == first.lastWord)
             ++j;
-        const uint32_t pass = (j - i) > 1 ? (gBatchPass | kMeshPassInstanced) : gBatchPass;
-        order[i]->data->DrawRecords(first.preset, pass, &order[i], j - i, nullptr, 0, gBatchMode);
+        const uint32_t pass = (j - i) > 1 ? (gMeshBatchPass | kMeshPassInstanced) : gMeshBatchPass;
+        order[i]->data->DrawRecords(first.preset, pass, &order[i], j - i, nullptr, 0, gMeshBatchMode);
         i = j;
     }
-    gBatchCount = 0;
+    gMeshBatchCount = 0;
 }
 
 void MeshTemplateRenderingData::DrawSkinned(const Matrix& world, const Vector& colour, const float* bones,

@@ -20,7 +20,7 @@
 namespace {
 
 RTTIClass* gMeshEntityClass = nullptr;
-NameString gTemporaryPreset;
+NameString gMeshTemporaryPreset;
 // "Shader preset" takes its choices from the template.
 constexpr uint32_t kFlagPresetChoice = 128;
 const char kDefaultPreset[] = "Default";
@@ -29,14 +29,14 @@ const char kDefaultPreset[] = "Default";
 constexpr uint32_t kEntityRenderBits[4] = {0x40, 0x80, 0x20, 0x200};
 constexpr uint32_t kEntityRenderClear = 0x20 | 0x40 | 0x80;
 
-bool DerivesFrom(const RTTIClass* c, const RTTIClass* base) {
+bool ClassDerivesFrom(const RTTIClass* c, const RTTIClass* base) {
     for (; c; c = c->Base())
         if (c == base) return true;
     return false;
 }
 
-bool IsMeshTemplate(const EntityTemplate* t) { return t && DerivesFrom(t->GetRTTIClass(), MeshTemplate::RegisterClass()); }
-bool IsMeshEntity(const Entity* e) { return e && DerivesFrom(e->GetRTTIClass(), MeshEntity::RegisterClass()); }
+bool IsMeshTemplate(const EntityTemplate* t) { return t && ClassDerivesFrom(t->GetRTTIClass(), MeshTemplate::RegisterClass()); }
+bool IsMeshEntity(const Entity* e) { return e && ClassDerivesFrom(e->GetRTTIClass(), MeshEntity::RegisterClass()); }
 
 }  // namespace
 
@@ -114,7 +114,7 @@ void MeshEntity::TemporarySetShaderPreset(const char* name, uint32_t flags) {
 }
 
 void MeshEntity::TemporarySetShaderPresetForAllMeshes(const char* name, uint32_t flags) {
-    gTemporaryPreset = name;
+    gMeshTemporaryPreset = name;
     for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
         if (!e->IsMesh() || !IsMeshEntity(e)) continue;
         auto* m = static_cast<MeshEntity*>(e);
@@ -129,7 +129,7 @@ void MeshEntity::TemporarySetShaderPresetForAllMeshes(const char* name, uint32_t
 }
 
 void MeshEntity::ReturnAllMeshesToDefaultShaderPreset() {
-    gTemporaryPreset = nullptr;
+    gMeshTemporaryPreset = nullptr;
     for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
         if (!e->IsMesh() || !IsMeshEntity(e)) continue;
         auto* m = static_cast<MeshEntity*>(e);
@@ -137,7 +137,7 @@ void MeshEntity::ReturnAllMeshesToDefaultShaderPreset() {
     }
 }
 
-const NameString& MeshEntity::GetTemporaryShaderPreset() { return gTemporaryPreset; }
+const NameString& MeshEntity::GetTemporaryShaderPreset() { return gMeshTemporaryPreset; }
 
 void MeshEntity::SetLocalColor(const HDRColor& color) {
     if (color == localColor) return;
@@ -177,7 +177,7 @@ void MeshEntity::MarkWalkMapDirty() const {
 void MeshEntity::InitFromTemplate(EntityTemplate* t, uint32_t creationFlags) {
     Entity::InitFromTemplate(t, creationFlags);
     SelectPreset(PresetWithFallbacks(shaderPresetName.CStr()));
-    if (!gTemporaryPreset.IsEmpty()) TemporarySetShaderPreset(gTemporaryPreset.CStr(), 0);
+    if (!gMeshTemporaryPreset.IsEmpty()) TemporarySetShaderPreset(gMeshTemporaryPreset.CStr(), 0);
 }
 
 void MeshEntity::ChangeTemplate(EntityTemplate* t) {

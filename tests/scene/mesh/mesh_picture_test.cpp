@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "core/BoundedReader.h"
@@ -57,10 +58,11 @@ struct MeshPictureTest : shadertest::ShaderFixture {
             "(lambda b: (b['rd'].update({'declB': [[0, 0, 2, 0, 0, 0], [1, 0, 3, 0, 5, 4], "
             "[1, 16, 3, 0, 5, 5], [1, 32, 3, 0, 5, 6], [1, 48, 3, 0, 5, 7], m.DECL_END]}), b)[1])(m.box_mesh(0.5, "
             "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x804}]}]))");
-        mesh.SetName("Cube");
+        mesh = std::make_unique<MeshTemplate>();
+        mesh->SetName("Cube");
         BoundedReader in(block.data(), block.size());
-        ASSERT_TRUE(mesh.ReadBinaryData(in, 50));
-        data = mesh.GetRenderingData();
+        ASSERT_TRUE(mesh->ReadBinaryData(in, 50));
+        data = mesh->GetRenderingData();
         ASSERT_TRUE(WaitUntil([&] {
             gVornexRenderer.WaitForResourceJobs(1);
             DeviceObjectHandle* white = gShaderManager->SystemTexture(1);
@@ -75,6 +77,7 @@ struct MeshPictureTest : shadertest::ShaderFixture {
         t.texture = gShaderManager->SystemTexture(1);
     }
     void TearDown() override {
+        mesh.reset();  // its parts hold shader resources the fixture's close ends
         gVornexRenderer.FlushCommands(true);
         ShaderFixture::TearDown();
     }
@@ -161,7 +164,7 @@ struct MeshPictureTest : shadertest::ShaderFixture {
         return Numbers(ShellOutput("/usr/bin/python3 " + path));
     }
 
-    MeshTemplate mesh;
+    std::unique_ptr<MeshTemplate> mesh;
     MeshTemplateRenderingData* data = nullptr;
     Matrix view, projection, viewProjection;
 };
