@@ -6,6 +6,7 @@
 // the secondary geometry, the mask and depth draws, CPU skinning against numpy float32,
 // triangle sorting, and the draw batch. Meshes come from tests/support/mesh_block.py.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include <sstream>
 
 #include "core/BoundedReader.h"
+#include "engine/entity/EntityManager.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -609,3 +611,91 @@ TEST_F(MeshBatchTest, DeviceResetDrawsTheSameAgain) {
 }
 
 }  // namespace
+
+// ---- A frame through the pass driver ----
+
+// Three templates and 50 entities gathered and drawn by one frame of the pass driver: the
+// mesh draws (told by vertex buffer, triangles, first index, stream frequencies, variant
+// names and culling) equal the reviewed list in mesh_frame_expected.txt, and a second
+// frame repeats them. MESH_FRAME_WRITE=1 writes the list anew for review.
+struct MeshFrameTest : MeshDrawTest {
+    void SetUp() override {
+        MeshDrawTest::SetUp();
+        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+        MeshDrawTest::TearDown();
+    }
+    std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
+        recorder->ClearDrawRecords();
+        BeginFrame();
+        gVornexRenderer.PostResetFrameGather();
+        for (Entity* e : entities) e->SubmitForRendering(0);
+        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
+        gVornexRenderer.FlushCommands(true);
+        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+        EndFrame();
+        std::vector<std::string> lines;
+        for (const gfx::DrawRecord& d : draws) {
+            int mesh = -1;
+            for (size_t i = 0; i < data.size(); ++i)
+                if (d.streams[0].buffer == gfx::SerialOf(data[i]->vertexBufferA)) mesh = int(i);
+            if (mesh < 0) continue;
+            std::ostringstream line;
+            line << "mesh " << mesh << " triangles " << d.primitiveCount << " first " << d.startIndex << " freq "
+                 << std::hex << d.streams[0].frequency << "/" << d.streams[1].frequency << std::dec << " vs "
+                 << ShaderName(d.vertexShader.serial) << " ps " << ShaderName(d.pixelShader.serial) << " cull "
+                 << d.RenderState(gfx::RS_CULLMODE);
+            lines.push_back(line.str());
+        }
+        return lines;
+    }
+    std::string ShaderName(uint32_t serial) const {
+        for (const MeshTemplateRenderingData* d : data)
+            for (const MeshShaderPreset& s : d->presets)
+                for (const MeshPart& p : s.parts)
+                    for (uint32_t i = 0; i < MESH_SHADER_COUNT; ++i)
+                        if (p.shaders.resources[i] && Device(p, MeshPartShader(i)) == serial)
+                            return p.shaders.resources[i]->GetName();
+        return "?";
+    }
+    std::vector<MeshTemplateRenderingData*> data;
+};
+
+TEST_F(MeshFrameTest, ThreeTemplatesAndFiftyEntitiesDrawTheReviewedList) {
+    // A forward crate; a deferred block; a post with a forward and a third-class part.
+    const std::string specs[3] = {
+        Cube("[{'name': 'Default', 'parts': [{'count': 12}]}]", ", 'render': [0, 0, 1, 0, 1, 0, 0, 0]"),
+        Cube("[{'name': 'Default', 'parts': [{'count': 12, 'flags': 1}]}]", ", 'render': [1, 0, 0, 0, 1, 0, 0, 0]"),
+        Cube("[{'name': 'Default', 'parts': [{'first': 0, 'count': 6}, {'first': 6, 'count': 6, 'flags': 2}]}]",
+             ", 'render': [0, 1, 1, 0, 1, 0, 0, 0]")};
+    std::vector<Entity*> entities;
+    for (int t = 0; t < 3; ++t) {
+        data.push_back(Load(specs[t]));
+        templates.back()->SetName(("Frame" + std::to_string(t)).c_str());
+    }
+    for (int i = 0; i < 50; ++i) {
+        Matrix local = Matrix::IDENTITY;
+        local.r[3] = Vector(float(i % 10) * 4.0f - 18.0f, 0, float(i / 10) * 4.0f - 8.0f, 1);
+        entities.push_back(
+            gEntityManager->CreateEntityFromTemplate(templates[size_t(i % 3)].get(), nullptr, local, 0, nullptr));
+        ASSERT_NE(entities.back(), nullptr);
+    }
+    const std::vector<std::string> first = Frame(entities);
+    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/mesh/mesh_frame_expected.txt";
+    if (std::getenv("MESH_FRAME_WRITE")) {
+        std::ofstream out(path);
+        for (const std::string& l : first) out << l << "\n";
+    }
+    std::ifstream in(path);
+    std::vector<std::string> expected;
+    for (std::string l; std::getline(in, l);) expected.push_back(l);
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(Frame(entities), first);
+}
