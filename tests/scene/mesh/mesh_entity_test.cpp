@@ -252,6 +252,22 @@ TEST_F(MeshEntityTest, CollisionBoxesGrowTheRegisteredBox) {
     EXPECT_TRUE(m->IsOptimizable());
     m->optimizable = false;
     EXPECT_FALSE(m->IsOptimizable());
+
+    // The debug box: with a player collision type the collision box goes out first.
+    for (uint32_t type : {MESH_COLLISION_NONE, MESH_COLLISION_BOX}) {
+        t->playerCollisionType = type;
+        gVornexRenderer.FlushCommands(true);
+        const uint32_t before = gVornexRenderer.PostedRecords();
+        m->DrawBoundingBox(m->GetLocalBoundingBox(), HDRColor(255, 255, 255, 255, 1.0f));
+        EXPECT_EQ(gVornexRenderer.PostedRecords() - before, type == MESH_COLLISION_NONE ? 1u : 2u) << type;
+    }
+    // A child mounted to a bone is unmounted when it leaves.
+    MeshEntity* child = Make(t);
+    child->SetParent(m);
+    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetParent(nullptr);  // the old parent's RemoveChild
+    EXPECT_EQ(child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE, 0u);
+    EXPECT_EQ(m->GetChildrenCount(), 0u);
 }
 
 }  // namespace
