@@ -223,7 +223,8 @@ public:
     virtual void RemoveChild(Entity* child);              // 51
     virtual EntityRenderingContext* CreateRenderingContext() { return nullptr; }  // 52
     virtual void UpdateGlobalLocation();                  // 53
-    virtual void OnGlobalLocationChanged(const BoundingBox4& worldBox) {}
+    // The world box about to be registered in the spatial grid; a kind may grow it.
+    virtual void OnGlobalLocationChanged(BoundingBox4& worldBox) {}
     virtual void OnGhostModeOn() {}
     virtual void OnGhostModeOff() {}
     // Replicated animation (mesh entities); empty here.
@@ -399,6 +400,10 @@ public:
     static void ReleaseAllRenderingContexts();
     static void RestoreAllRenderingContexts();
     uint32_t GetEnforcedRenderingFlags() const { return enforcedRenderingFlags; }
+    // Clears the bits of clearMask, then sets those of setMask (an entity kind's render bits).
+    void SetEnforcedRenderingBits(uint32_t clearMask, uint32_t setMask) {
+        enforcedRenderingFlags = (enforcedRenderingFlags & ~clearMask) | setMask;
+    }
     uint8_t GetLayer() const { return layer; }
     uint32_t GetBlockRenderingMask() const { return blockRenderingMask; }
     void UpdateBlockRenderingMask();

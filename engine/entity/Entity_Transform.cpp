@@ -233,7 +233,7 @@ void Entity::UpdateGlobalLocation() {
     PostTransformToContext();
     if (soundEmitter) UpdateSoundEmitter();
     if (triggerActivator && gEngineServices.queueTriggerCheck) gEngineServices.queueTriggerCheck(this);
-    const BoundingBox4 world = GetGlobalBoundingBox();
+    BoundingBox4 world = GetGlobalBoundingBox();
     OnGlobalLocationChanged(world);
     UpdateSpatialRegistration(world);
 }

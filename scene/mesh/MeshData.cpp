@@ -508,8 +508,6 @@ Matrix MeshHierarchy::BindPoseGlobal(uint32_t node) const {
 
 // ---- Rendering data -------------------------------------------------------------------
 
-MeshTemplateRenderingData::~MeshTemplateRenderingData() { ReleaseDeviceObjects(); }
-
 void MeshTemplateRenderingData::Destroy() { delete this; }
 
 void MeshTemplateRenderingData::ReleaseDeviceObjects() {
@@ -708,6 +706,7 @@ bool MeshTemplateRenderingData::Read(BoundedReader& in, uint32_t version, const 
     for (const auto& r : kRenderBytes)
         if (version >= r.since && !Value(in, renderBytes[r.byte])) return false;
     if (version >= 28 && version <= 34 && !Skip(in, 1)) return false;
+    ResolveAllShaders();
     MarkDirty();
     return true;
 }

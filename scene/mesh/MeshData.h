@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/math/BoundingBox4.h"
+#include "core/math/Matrix.h"
 #include "core/text/NameString.h"
 #include "platform/gfx/GfxTypes.h"
 #include "render/VornexRendererObject.h"
@@ -28,6 +29,8 @@
 class BoundedReader;
 class DeviceObjectHandle;
 class Resource;
+class ResourceShader;
+class ShaderObject;
 
 namespace gfx {
 class VertexBuffer;
@@ -53,6 +56,17 @@ constexpr uint32_t kMeshStorageSortTriangles = 2;
 constexpr uint32_t kMeshVertexFloat3 = 1;
 constexpr uint32_t kMeshVertexBlend = 2;
 constexpr uint32_t kMeshVertexShort4N = 4;
+constexpr uint32_t kMeshVertexNormal = 8;    // skinning layout: a normal follows the weights
+constexpr uint32_t kMeshVertexTangent = 16;  // skinning layout: a tangent follows
+// CPU skinning: bytes of a main-memory vertex read (position, indices, weights, the
+// normal and tangent the flags name, a trailing 4-byte value) and of the vertex written
+// (position, normal, tangent packed as four shorts, the trailing value).
+inline uint32_t MeshSkinInputSize(uint32_t flags) {
+    return 20 + ((flags & kMeshVertexNormal) ? 12 : 0) + ((flags & kMeshVertexTangent) ? 16 : 0) + 4;
+}
+inline uint32_t MeshSkinOutputSize(uint32_t flags) {
+    return 12 + ((flags & kMeshVertexNormal) ? 12 : 0) + ((flags & kMeshVertexTangent) ? 8 : 0) + 4;
+}
 // Texture flag bit 0: request with creation parameter 0 instead of 20.
 constexpr uint32_t kMeshTextureFlagPlain = 1;
 constexpr uint32_t kMeshTextureParameterDefault = 20;
@@ -111,11 +125,51 @@ struct MeshPartTexture {
     DeviceObjectHandle* texture = nullptr;  // the resource's device texture
 };
 
+// Part flags.
+constexpr uint32_t kMeshPartDeferred = 1u << 0;
+constexpr uint32_t kMeshPartClassMask = 3;  // bits 0-1: 0 forward, 1 deferred, 2 the third class
+constexpr uint32_t kMeshPartTwoSided = 1u << 2;
+constexpr uint32_t kMeshPartMirroredCull = 1u << 3;
+constexpr uint32_t kMeshPartScroll = 1u << 4;
+constexpr uint32_t kMeshPartRefraction = 1u << 5;
+constexpr uint32_t kMeshPartNoDepthA = 1u << 6;
+constexpr uint32_t kMeshPartSkipped = 1u << 8;
+constexpr uint32_t kMeshPartInstanceColor = 1u << 11;
+constexpr uint32_t kMeshPartNoDepthB = 1u << 15;
+constexpr uint32_t kMeshPartDepthConstant = 1u << 16;
+
+// The seven shader variants of a part.
+enum MeshPartShader : uint32_t {
+    MESH_SHADER_FORWARD_VS, MESH_SHADER_FORWARD_PS, MESH_SHADER_DEFERRED_VS, MESH_SHADER_DEFERRED_PS,
+    MESH_SHADER_REFRACTION_PS, MESH_SHADER_INSTANCING_VS, MESH_SHADER_DEFERRED_INSTANCING_VS, MESH_SHADER_COUNT
+};
+
+// A part's resolved shaders: one use of each resource found, and its shader object (the
+// vertex or pixel object of that resource; null when it holds the other kind). Moving
+// hands the uses over.
+struct MeshPartShaders {
+    MeshPartShaders() = default;
+    ~MeshPartShaders() { Release(); }
+    MeshPartShaders(const MeshPartShaders&) = delete;
+    MeshPartShaders& operator=(const MeshPartShaders&) = delete;
+    MeshPartShaders(MeshPartShaders&& other) noexcept;
+    MeshPartShaders& operator=(MeshPartShaders&& other) noexcept;
+    void Release();
+
+    ResourceShader* resources[MESH_SHADER_COUNT] = {};
+    ShaderObject* objects[MESH_SHADER_COUNT] = {};
+};
+
 struct MeshPart {
     bool Read(BoundedReader& in, uint32_t version);
     void Write(MeshWriter& out) const;
     // The four floats derived from the exponent base.
     void SetExponentBase(float x);
+    // Looks the part's variants up for the renderer's quality level and flags: forward,
+    // instancing, and deferred (with its instancing vertex shader) or refraction.
+    void ResolveShaders();
+    // The option string with the quality level's removals applied (no suffixes).
+    static std::string QualityOptions(const std::string& options, uint32_t quality);
 
     std::vector<uint8_t> palette;     // 8 bytes per entry, as stored
     std::vector<uint8_t> parameters;  // 16 bytes per entry, as stored
@@ -139,6 +193,7 @@ struct MeshPart {
     uint8_t attachmentBone = kMeshNoIndex;
     float word9 = 0.0f;
     float vectors[3][4] = {{1, 1, 1, 1}, {0, 0, 0, 0}, {0, 0, 0, 0}};
+    MeshPartShaders shaders;  // runtime
 };
 
 struct MeshShaderPreset {
@@ -196,12 +251,60 @@ public:
     std::vector<MeshAnimationTreeNode> treeNodes;
 };
 
+// Pass ids of the mesh draws; the top bit asks for instanced drawing.
+constexpr uint32_t kMeshPassForward = 1;
+constexpr uint32_t kMeshPassSecond = 2;
+constexpr uint32_t kMeshPassDeferred = 4;
+constexpr uint32_t kMeshPassThird = 8;
+constexpr uint32_t kMeshPassAll = 16;
+constexpr uint32_t kMeshPassInstanced = 0x80000000u;
+// Capacity of the draw batch.
+constexpr uint32_t kMeshDrawBatchSize = 1024;
+// Vertex registers of the mesh families (MeshSolid.hlsl writes them down): the first
+// bounding box's two vectors and the camera position.
+constexpr uint32_t kMeshBoxRegister = 196;
+constexpr uint32_t kMeshCameraRegister = 201;
+// Bytes of one instance in the instancing stream (stream 1): the world matrix's three
+// columns, then the colour.
+constexpr uint32_t kMeshInstanceStride = 64;
+// Bytes of one secondary vertex (position, normal, texture coordinate).
+constexpr uint32_t kMeshSecondaryStride = 32;
+
+// One draw of a mesh: what the batch keeps and DrawParts draws as an instance.
+struct MeshDrawBatchRecord {
+    Matrix world;
+    Matrix second;
+    Vector colour;
+    uint32_t callerWords[2];
+    float scalar;
+    class MeshTemplateRenderingData* data;
+    uint32_t preset;
+    bool mirrored;
+    float sortKey;
+    uint32_t lastWord;
+};
+
+// Render-side state the mesh draws read that the frame sets: the pass kinds the mask
+// draw may write (bits 1 to 4), whether the refraction pixel shaders are used in the
+// forward pass, the two values of the part register 198 and the clock, in seconds, that
+// scrolls texture coordinates. Render thread.
+struct MeshDrawSettings {
+    uint32_t enabledPassMask = 0x1E;
+    bool refractionActive = false;
+    float partValues[2] = {1.0f, 0.0f};
+    float scrollClock = 0.0f;
+};
+
 // The render-side mesh: device declarations and buffers, the main-memory copies, the
-// shader presets with their parts, and the render bytes. Drawing lives with the
-// renderer's mesh passes; this part holds the data and its stream form.
+// shader presets with their parts, and the render bytes; and its drawing (MeshDraw.cpp):
+// the parts of a preset in a pass, the pass-mask and depth draws, CPU skinning and
+// triangle sorting, and the draw batch that turns equal draws into instanced ones.
+//
+// Every rendering data is on one live list under its own lock (construction,
+// destruction, RefreshAllShaders). Drawing and the batch run on the render thread only.
 class MeshTemplateRenderingData : public VornexRendererObject {
 public:
-    MeshTemplateRenderingData() = default;
+    MeshTemplateRenderingData();
     ~MeshTemplateRenderingData() override;
 
     // Reads the block; submits creation jobs while reading and waits for them in order.
@@ -222,6 +325,60 @@ public:
     void Destroy() override;
 
     uint32_t IndexCount() const;
+
+    // ---- Shaders and resources ----
+    // ResourceManager::SetResourceFlags with the bits on every part's shaders and textures.
+    void RequestResources(uint32_t bits);
+    // The preset's pass mask; 0 for an index out of range.
+    uint32_t GetPresetPassMask(uint32_t preset) const;
+    // Every part of this rendering data resolves its shaders again (device restore).
+    void ResolveAllShaders();
+    // Under the list lock, every part of every live rendering data.
+    static void RefreshAllShaders();
+    // Live rendering data (tests).
+    static uint32_t LiveCount();
+    // The shared declaration of the secondary geometry and the instancing stream; made
+    // and released with the device (render thread).
+    static void CreateVertexDeclaration();
+    static void ReleaseVertexDeclaration();
+    static MeshDrawSettings& DrawSettings();
+
+    // ---- Drawing (render thread) ----
+    // Draws the parts of a preset for the instances in one pass; bones: rows of 3 x 4
+    // floats, boneCount matrices (null: none).
+    void DrawParts(uint32_t preset, uint32_t pass, const MeshDrawBatchRecord* instances, uint32_t count,
+                   const float* bones, uint32_t boneCount, uint32_t stencilMode = 0);
+    // The secondary geometry of the preset's parts (after the forward passes).
+    void DrawSecondary(uint32_t preset, const MeshDrawBatchRecord& instance);
+    // Every part of an enabled pass kind into its colour channel; false when nothing drew.
+    bool DrawPassMask(const Matrix& world, bool mirrored, uint32_t preset, const float* bones, uint32_t boneCount);
+    // Depth-only drawing through the sixteen shadow-map pairs.
+    void DrawDepth(const Matrix& world, bool mirrored, uint32_t preset, const float* bones, uint32_t boneCount,
+                   bool instanced);
+    // Skins the vertices from lowest to highest (inclusive) of the main-memory copy into
+    // the scratch vertices; false when the copy cannot be skinned.
+    bool SkinVertices(uint32_t lowest, uint32_t highest, const float* bones, uint32_t boneCount);
+    // The scratch vertices of the last skinning (vertex count x stride bytes).
+    static const uint8_t* ScratchVertices();
+    // The part's triangles sorted by their nearest vertex's squared distance to the point
+    // (object space, scratch vertices), ascending: 16-bit indices, 3 per triangle.
+    const uint16_t* SortTriangles(const MeshPart& part, const Vector& point);
+
+    // ---- The draw batch (render thread) ----
+    // Turns batching on with an empty batch; the pass id and stencil mode the flush draws with.
+    static void BeginDrawBatch(uint32_t pass, uint32_t mode);
+    // Appends the draw while batching, unless it has bones or an instanced pass id (then,
+    // and while not batching, it draws at once). A full batch flushes first.
+    static void Draw(MeshTemplateRenderingData* data, const Matrix& world, const Matrix& second,
+                     const BoundingBox4& localBox, const Vector& colour, float scalar, bool mirrored, uint32_t preset,
+                     const float* bones, uint32_t boneCount, uint32_t pass, uint32_t lastWord = 0);
+    // Sorts (more than two records), draws every run of equal draws as one DrawParts call
+    // and turns batching off.
+    static void FlushDrawBatch(uint32_t passFlags);
+    static uint32_t BatchedRecords();
+    static bool Batching();
+    // Preset 0 in the all pass at once, with the bones given (the debug part draw).
+    void DrawSkinned(const Matrix& world, const Vector& colour, const float* bones, uint32_t boneCount);
 
     uint32_t storageFlags = 0;
     static const BoundingBox4 kDefaultBox;  // (0, 0, 0, 1) .. (1, 1, 1, 1)
@@ -256,4 +413,22 @@ public:
     std::vector<MeshShaderPreset> presets;
     // Render bytes 1 to 8 at their numbers (index 0 unused).
     uint8_t renderBytes[9] = {0, 1, 0, 0, 0, 1, 0, 0, 0};
+
+private:
+    void SetStreams(bool instanced);
+    void DrawLineList(uint32_t pass, const MeshDrawBatchRecord* const* instances, uint32_t count);
+    // DrawParts on instances given by pointer (the batch's sorted runs).
+    void DrawRecords(uint32_t preset, uint32_t pass, const MeshDrawBatchRecord* const* instances, uint32_t count,
+                     const float* bones, uint32_t boneCount, uint32_t stencilMode);
+    void UploadBones(const float* bones, uint32_t boneCount);
+
+    MeshTemplateRenderingData* previous = nullptr;
+    MeshTemplateRenderingData* next = nullptr;
+    // Sorted 16-bit triangle indices of one part (triangle sorting).
+    std::vector<uint16_t> sortedIndices;
 };
+
+// Fills (and empties) the renderer's mesh hooks and the device owner of the shared
+// declaration (main thread, while the renderer does not run).
+void InstallMeshRenderHooks();
+void ClearMeshRenderHooks();

@@ -15,6 +15,7 @@
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
 #include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshEntity.h"
 
 namespace {
 
@@ -108,6 +109,8 @@ const RTTIClass* MeshTemplate::RegisterClass() {
 }
 
 const RTTIClass* MeshTemplate::GetRTTIClass() const { return RegisterClass(); }
+
+Entity* MeshTemplate::CreateEntity() { return new MeshEntity(); }
 
 MeshTemplate::MeshTemplate() { typeId = ENTITY_MESH; }
 
@@ -336,12 +339,9 @@ void MeshTemplate::LoadAnimations() {
 void MeshTemplate::QueueRequest(uint32_t argument) {
     EntityTemplate::QueueRequest(argument);
     if (!renderingData) return;
-    // Every part texture is marked with the request's flags (the textures themselves were
+    // The part textures and shaders are marked with the request's flags (they were
     // loaded with the mesh).
-    for (const MeshShaderPreset& preset : renderingData->presets)
-        for (const MeshPart& part : preset.parts)
-            for (const MeshPartTexture& texture : part.textures)
-                if (texture.resource) gResourceManager.SetResourceFlags(texture.resource, argument);
+    renderingData->RequestResources(argument);
 }
 
 void MeshTemplate::SetFallbackShaderPreset(const char* presetName) { gFallbackShaderPreset = presetName; }

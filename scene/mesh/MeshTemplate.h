@@ -67,7 +67,9 @@ public:
     const char* GetClassName() const override { return "MeshTemplate"; }
     bool HasRenderingData() const override { return true; }
     const char* GetEntityClassName() const override { return "MeshEntity"; }
-    // The base request, then every part texture with the same argument.
+    Entity* CreateEntity() override;
+    // The base request, every part texture, then the parts' shaders and textures flagged
+    // with the argument.
     void QueueRequest(uint32_t argument) override;
     // The template's property list is followed by the mesh block (version 2 to 50); a
     // refused or short block fails with one error line naming the template and keeps

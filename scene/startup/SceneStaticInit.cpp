@@ -5,6 +5,8 @@
 #include "engine/services/EngineServices.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/envelopes/Envelope.h"
+#include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
 #include "scene/sequences/LuaSequenceAction.h"
@@ -48,6 +50,7 @@ const StaticInitRow kSceneRows[] = {
     {8, K::TemplateTypeRow, "MeshTemplate", nullptr, ENTITY_MESH, 0},
     {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 0},
+    {8, K::ClassRegistration, "MeshEntity", &StaticInitRegister<MeshEntity>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
@@ -57,6 +60,9 @@ const StaticInitRow kSceneRows[] = {
 void InstallSceneHooks() {
     EngineServices& s = gEngineServices;
     s.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset;
+    s.meshPlayerCollisionType = &MeshPlayerCollisionType;
+    s.meshCollisionData = &MeshCollisionDataOf;
+    InstallMeshRenderHooks();
     s.sequenceSystem = [] { return gSequenceSystem; };
     s.sequenceSpawner = [] { return gSequenceSpawner; };
     s.sequenceActionFactory = [] { return gSequenceActionFactory; };
@@ -81,6 +87,9 @@ void InstallSceneHooks() {
 
 void ClearSceneHooks() {
     EngineServices& s = gEngineServices;
+    ClearMeshRenderHooks();
+    s.meshPlayerCollisionType = nullptr;
+    s.meshCollisionData = nullptr;
     s.setMeshShaderPreset = nullptr;
     MeshTemplate::SetFallbackShaderPreset(nullptr);
     s.sequenceSystem = nullptr;

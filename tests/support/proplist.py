@@ -374,12 +374,32 @@ def entity_properties(e, world=None):
             u8(0))
 
 
+MESH_ENTITY_DEFAULTS = {"preset": "", "local_color": [255, 255, 255, 255, 1.0], "optimizable": True,
+                        "lm_uv": [0, 0, 0, 0], "lm_id": 0xFFFFFFFF}
+
+
+def mesh_entity_properties(props):
+    """MeshEntity's own properties, after Entity's (the walk's class order)."""
+    p = dict(MESH_ENTITY_DEFAULTS)
+    p.update(props)
+    c = p["local_color"]
+    return (name(p["preset"]) + bytes(c[:4]) + f32(c[4]) + boolean(p["optimizable"]) + floats(p["lm_uv"]) +
+            u32(p["lm_id"]))
+
+
+ENTITY_KIND_PROPERTIES = {"mesh": mesh_entity_properties}
+
+
 def scene_entity(e, world=None):
-    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer",
-    "class_props": hex of the properties of the classes that sort after "Entity"};
-    "raw" (hex) replaces the property list, "size" the stated size."""
-    props = (bytes.fromhex(e["raw"]) if "raw" in e else
-             entity_properties(e, world) + bytes.fromhex(e.get("class_props", "")))
+    """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer", "kind"
+    and "kind_props" for an entity kind's own properties, "class_props": hex of the properties
+    of the classes that sort after "Entity"}; "raw" (hex) replaces the property list, "size"
+    the stated size."""
+    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
+    if "raw" not in e and e.get("kind") in ENTITY_KIND_PROPERTIES:
+        props += ENTITY_KIND_PROPERTIES[e["kind"]](e.get("kind_props", {}))
+    if "raw" not in e:
+        props += bytes.fromhex(e.get("class_props", ""))
     return guid(e["template"]) + u32(e.get("size", len(props))) + props
 
 

@@ -19,16 +19,26 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import mesh_block  # noqa: E402
 import proplist  # noqa: E402
 
 FOLDER = "Sample"
-# name, GUID, bounding box (min x, y, z, w, max x, y, z, w); all plain entity templates
+# name, GUID, bounding box (min x, y, z, w, max x, y, z, w), colour (r, g, b, a, intensity)
+# or None: the coloured ones are mesh templates (type 1) whose mesh is a box filling the
+# bounding box, textured white and drawn in the template's colour; the others plain
+# entity templates.
 TEMPLATES = [
-    ("Crate", "6F1B2C40-0000-4000-8000-000000000001", [-1, 0, -1, 1, 1, 2, 1, 1]),
-    ("Tree", "6F1B2C40-0000-4000-8000-000000000002", [-1.5, 0, -1.5, 1, 1.5, 8, 1.5, 1]),
-    ("Rock", "6F1B2C40-0000-4000-8000-000000000003", [-2, 0, -2, 1, 2, 1.5, 2, 1]),
-    ("Marker", "6F1B2C40-0000-4000-8000-000000000004", [-0.5, 0, -0.5, 1, 0.5, 1, 0.5, 1]),
+    ("Crate", "6F1B2C40-0000-4000-8000-000000000001", [-1, 0, -1, 1, 1, 2, 1, 1], [150, 100, 50, 255, 1.0]),
+    ("Tree", "6F1B2C40-0000-4000-8000-000000000002", [-1.5, 0, -1.5, 1, 1.5, 8, 1.5, 1], [40, 140, 40, 255, 1.0]),
+    ("Rock", "6F1B2C40-0000-4000-8000-000000000003", [-2, 0, -2, 1, 2, 1.5, 2, 1], [120, 120, 120, 255, 1.0]),
+    ("Marker", "6F1B2C40-0000-4000-8000-000000000004", [-0.5, 0, -0.5, 1, 0.5, 1, 0.5, 1], None),
 ]
+MESH_TYPE = 1
+WHITE_TEXTURE = "System/White_4x4$cxy.dds"
+# The part: forward, takes the entity's colour (flag bit 11), white-textured.
+MESH_PARTS = [{"count": 12, "flags": 0x800, "textures": [{"name": WHITE_TEXTURE, "sampler": 0, "flags": 0}]}]
+# The variants the mesh part resolves: forward and instancing.
+MESH_SHADERS = [("MeshSolid", "HARDWARE_DEPTH"), ("MeshSolid", "INSTANCING HARDWARE_DEPTH")]
 ROCK = 2
 # The trigger template (type 4): a box volume that notices positions inside it.
 TRIGGER = ("Trigger", "6F1B2C40-0000-4000-8000-000000000005", [-1, -1, -1, 1, 1, 1, 1, 1])
@@ -119,6 +129,25 @@ def variant_names(families, family_name, option_text):
     return names
 
 
+def box_mesh(box):
+    """The tool's cube stretched over the bounding box."""
+    import struct
+    mesh = mesh_block.box_mesh(1.0, [{"name": "Default", "parts": MESH_PARTS}])
+    lo, hi = box[0:3], box[4:7]
+    corners = [(x, y, z) for z in (lo[2], hi[2]) for y in (lo[1], hi[1]) for x in (lo[0], hi[0])]
+    mesh["rd"]["vbytes"] = b"".join(struct.pack("<3f", *c) for c in corners).hex()
+    mesh["rd"]["box"] = list(box)
+    mesh["rd"]["box2"] = list(box)
+    return mesh
+
+
+def template_file(guid, box, colour):
+    if colour is None:
+        return proplist.binary_template({"guid": guid, "type": 0, "props": {"box": box}})
+    return proplist.binary_template({"guid": guid, "type": MESH_TYPE, "props": {"box": box, "color": colour},
+                                     "kind": "mesh", "mesh": box_mesh(box)})
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -131,14 +160,14 @@ def main(argv):
         return 2
     shaders_def, textures, templates_out, scenes_out = argv[1:]
 
-    stubs = [{"file": name, "guid": guid, "type": 0} for name, guid, _ in TEMPLATES]
+    stubs = [{"file": name, "guid": guid, "type": 0 if colour is None else MESH_TYPE}
+             for name, guid, _, colour in TEMPLATES]
     stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
-    guids = [guid for _, guid, _ in TEMPLATES] + [TRIGGER[1]]
+    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
-    for name, guid, box in TEMPLATES:
-        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
-              proplist.binary_template({"guid": guid, "type": 0, "props": {"box": box}}))
+    for name, guid, box, colour in TEMPLATES:
+        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"), template_file(guid, box, colour))
     write(os.path.join(templates_out, FOLDER, TRIGGER[0] + ".BinaryTemplate"),
           proplist.binary_template({"guid": TRIGGER[1], "type": TRIGGER_TYPE,
                                     "props": {"box": TRIGGER[2], "color": [0, 255, 0, 255, 1.0]},
@@ -147,7 +176,8 @@ def main(argv):
     entities = layout()
     scene = {
         "root": {},
-        "entities": [{"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position}
+        "entities": [dict({"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position},
+                          **({"kind": "mesh"} if TEMPLATES[t][3] is not None else {}))
                      for i, (t, name, position) in enumerate(entities)] +
                     [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))],
         "grid": dict(GRID, cells=grid_cells(entities)),
@@ -159,7 +189,7 @@ def main(argv):
     entries = [("Textures", "System/" + f, 0, 0) for f in sorted(os.listdir(system)) if f.lower().endswith(".dds")]
     with open(shaders_def) as f:
         families = proplist.parse_description(f.read())
-    for family, options in SCENE_SHADERS:
+    for family, options in SCENE_SHADERS + MESH_SHADERS:
         entries += [("Shaders", n, 0, 0) for n in variant_names(families, family, options)]
     write(os.path.join(scenes_out, "Sample.ResList"), proplist.resource_list(entries))
     return 0

@@ -110,7 +110,7 @@ TEST_F(GridTest, BoxesNotFiniteRegisterNowhere) {
 TEST_F(GridTest, LocationHookMovingAnotherEntityLeavesBothTreesRight) {
     struct Mover : Entity {
         Entity* other = nullptr;
-        void OnGlobalLocationChanged(const BoundingBox4& box) override {
+        void OnGlobalLocationChanged(BoundingBox4& box) override {
             if (other) other->SetGlobalPosition3(GetGlobalPosition().x + 30, 0, 0);
         }
     };

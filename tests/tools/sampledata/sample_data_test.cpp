@@ -167,6 +167,10 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
         EXPECT_TRUE(t->IsLoaded() && t->guid == gEntityTemplateRegistry.FindStubByName(name)->guid) << name;
+        // The crate, the tree and the rock are meshes.
+        const bool mesh = std::string(name) != "Sample/Marker";
+        EXPECT_EQ(t->typeId, mesh ? ENTITY_MESH : 0u) << name;
+        EXPECT_EQ(t->HasRenderingData(), mesh) << name;
     }
     auto* trigger = dynamic_cast<TriggerTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Trigger", true));
     ASSERT_NE(trigger, nullptr);

@@ -1,0 +1,128 @@
+// Meshes: the parts of mesh templates in every pass. Forward variants light and texture
+// the part; DEFERRED variants write the G-buffer; INSTANCING variants take the world
+// matrix's columns and the colour from the instance stream.
+//
+// Registers the mesh draw writes: vertex c0 up the skinning matrices, c195 the texture
+// coordinate transform (scale xy, offset zw), c196 and c197 the mesh's bounding box
+// (min, max), c198 the part values (x, z the renderer's, w the culling sign), c200 the
+// secondary geometry's line width and blend, c201 the camera position; pixel c194
+// (scale, alpha-test sign, alpha-test scalar, 0).
+#include "GBuffer.hlsli"
+#include "Skinning.hlsli"
+
+row_major float4x4 ModelViewProjMatrix;
+row_major float4x4 ModelViewMatrix;
+row_major float4x4 ModelMatrix;
+float4 ConstantColor;
+float4 UVTransform : register(c195);
+float4 BoxMin : register(c196);
+float4 BoxMax : register(c197);
+float4 PartValues : register(c198);
+float4 SecondaryParams : register(c200);
+float4 CameraPosition : register(c201);
+
+float4 PartParams : register(c194);
+
+sampler2D DiffuseTexture : register(s0);
+sampler2D NormalTexture : register(s1);
+sampler2D EnvironmentTexture : register(s2);
+sampler2D ShadowTexture : register(s3);
+sampler2D LightTextureA : register(s4);
+sampler2D LightTextureB : register(s5);
+
+struct VertexOut
+{
+    float4 position : POSITION;
+    float4 colour : COLOR0;
+    float2 uv : TEXCOORD0;
+    float3 viewNormal : TEXCOORD1;
+    float4 screen : TEXCOORD2;
+    float3 worldPosition : TEXCOORD3;
+    float3 viewTangent : TEXCOORD4;
+};
+
+VertexOut vertex(float4 position : POSITION, float3 normal : NORMAL, float4 tangent : TANGENT,
+                 float2 uv : TEXCOORD0, float4 weights : BLENDWEIGHT, float4 indices : BLENDINDICES,
+                 float4 instance0 : TEXCOORD4, float4 instance1 : TEXCOORD5, float4 instance2 : TEXCOORD6,
+                 float4 instanceColour : TEXCOORD7)
+{
+    VertexOut o;
+    position = float4(position.xyz, 1.0);
+#ifdef SKINNING
+    position = Skin(position, weights, indices);
+#endif
+    float4 colour = ConstantColor;
+#ifdef INSTANCING
+    position = float4(dot(position, instance0), dot(position, instance1), dot(position, instance2), 1.0);
+    normal = float3(dot(normal, instance0.xyz), dot(normal, instance1.xyz), dot(normal, instance2.xyz));
+    colour = instanceColour;
+#endif
+#ifdef TWO_SIDED
+    normal = normal * PartValues.w;
+#endif
+    o.position = mul(position, ModelViewProjMatrix);
+    o.colour = colour;
+    o.uv = uv * UVTransform.xy + UVTransform.zw;
+    o.viewNormal = mul(float4(normal, 0.0), ModelViewMatrix).xyz;
+    o.screen = o.position;
+    o.worldPosition = mul(position, ModelMatrix).xyz;
+#ifdef NORMAL_MAP_TEXTURE
+    o.viewTangent = mul(float4(tangent.xyz, 0.0), ModelViewMatrix).xyz;
+#else
+    o.viewTangent = float3(1.0, 0.0, 0.0);
+#endif
+    return o;
+}
+
+float3 SurfaceNormal(VertexOut i)
+{
+    float3 n = normalize(i.viewNormal + float3(0.0, 0.0, 1e-6));
+#ifdef NORMAL_MAP_TEXTURE
+    float3 t = normalize(i.viewTangent + float3(1e-6, 0.0, 0.0));
+    float3 b = cross(n, t);
+    float3 m = tex2D(NormalTexture, i.uv).xyz * 2.0 - 1.0;
+    n = normalize(t * m.x + b * m.y + n * m.z);
+#endif
+    return n;
+}
+
+#ifdef DEFERRED
+GBufferOut pixel(VertexOut i)
+{
+    float4 diffuse = tex2D(DiffuseTexture, i.uv);
+    clip(diffuse.a * PartParams.y + PartParams.z);
+    return WriteGBuffer(SurfaceNormal(i), i.screen.w);
+}
+#else
+float4 pixel(VertexOut i) : COLOR0
+{
+    float4 diffuse = tex2D(DiffuseTexture, i.uv) * i.colour;
+    clip(diffuse.a * PartParams.y + PartParams.z);
+    float3 result = diffuse.rgb;
+    float2 screenUV = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5;
+#ifdef SHADOWMAP
+    float shade = tex2D(ShadowTexture, screenUV).r;
+#ifdef SHADOWMAP_FILTERING
+    shade = (shade + tex2D(ShadowTexture, screenUV + ScreenTexel.xy).r) * 0.5;
+#endif
+    result *= lerp(0.5, 1.0, shade);
+#endif
+#ifdef ENV_MAP
+    float3 n = SurfaceNormal(i);
+    result += tex2D(EnvironmentTexture, n.xy * 0.5 + 0.5).rgb * PartParams.x;
+#endif
+#ifdef DESATURATION
+    result = lerp(result, dot(result, float3(0.299, 0.587, 0.114)), PartParams.x);
+#endif
+#ifdef REFRACTION
+    result = lerp(tex2D(RefractionTexture, screenUV).rgb, result, diffuse.a);
+#endif
+#ifdef SOFTNESS
+    diffuse.a *= saturate((ReadLinearDepth(screenUV) - i.screen.w) * 0.5);
+#endif
+#ifdef FOG
+    result = lerp(result, SceneParameters.rgb, saturate(i.screen.w * DepthParams.z));
+#endif
+    return float4(result, diffuse.a);
+}
+#endif

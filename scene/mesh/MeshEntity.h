@@ -1,0 +1,153 @@
+#pragma once
+// MeshEntity: the entity drawn from a MeshTemplate. It chooses one of the template's
+// shader presets ("Shader preset", falling back to "Default" and then to the first), keeps
+// a local colour and a lightmap mapping, registers as a walk-map obstacle when its template
+// has "Dynamic player collision", and draws through a MeshEntityRenderingContext, the
+// render thread's copy that forwards to the template's MeshTemplateRenderingData.
+//
+// A global temporary preset (TemporarySetShaderPresetForAllMeshes) overrides every mesh's
+// own choice until ReturnAllMeshesToDefaultShaderPreset; meshes created meanwhile take it.
+//
+// Threads: the entity on the main thread; the context's ops run on the render thread in
+// stream order (render command 47), its draws on the render thread.
+#include <cstdint>
+#include <vector>
+
+#include "core/math/HDRColor.h"
+#include "core/text/NameString.h"
+#include "engine/entity/Entity.h"
+#include "render/scene/EntityRenderingContext.h"
+#include "render/scene/LightmapMapping.h"
+
+class MeshTemplate;
+class MeshTemplateRenderingData;
+
+constexpr uint8_t kMeshNoCustomPreset = 255;
+// TemporarySetShaderPreset flags: bit 0 prefers the remembered custom preset.
+constexpr uint32_t kMeshPresetUseCustom = 1;
+
+class MeshEntity : public Entity {
+public:
+    MeshEntity() = default;
+    ~MeshEntity() override;
+
+    static const RTTIClass* RegisterClass();
+    const RTTIClass* GetRTTIClass() const override;
+
+    // ---- Entity slots ----
+    // The base, then the global temporary preset when one is set.
+    void InitFromTemplate(EntityTemplate* t, uint32_t creationFlags) override;
+    void ChangeTemplate(EntityTemplate* t) override;
+    // The base, then with "Dynamic player collision" the walk-map tiles of this entity.
+    void InitTriggerActivation() override;
+    // The base, then with "Dynamic player collision" the walk map is marked dirty.
+    void UpdateGlobalLocation() override;
+    // With a player collision type, the effective collision box in green first.
+    void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color) override;
+    // A child mounted to one of this mesh's bones is unmounted first.
+    void RemoveChild(Entity* child) override;
+    EntityRenderingContext* CreateRenderingContext() override;
+    // Grows the world box by the effective collision box and the "Collision bounding box".
+    void OnGlobalLocationChanged(BoundingBox4& worldBox) override;
+    void OnGhostModeOn() override { MarkWalkMapDirty(); }
+    void OnGhostModeOff() override { MarkWalkMapDirty(); }
+
+    // The choices of "Shader preset": the template's preset names; other properties leave
+    // the list alone. An editor query.
+    void GetPropertyChoices(const char* propertyName, std::vector<NameString>& list) const;
+    // True only for the exact class with "Optimizable" and the template's "Optimizable mesh".
+    bool IsOptimizable() const;
+
+    // ---- Presets and colour ----
+    NameString GetShaderPreset() const { return shaderPresetName; }
+    // Stores the name and selects it (then "Default", then index 0).
+    void SetShaderPreset(const NameString& name);
+    HDRColor GetLocalColor() const { return localColor; }
+    // Posts the linear colour to the context when it changed.
+    void SetLocalColor(const HDRColor& color);
+    bool HasShaderPreset(const char* name) const;
+    // Remembers the preset of that name (none when absent).
+    void SetCustomTemporaryShaderPreset(const char* name);
+    // With flags bit 0 and a remembered custom preset: that one; else the name, "Default", 0.
+    void TemporarySetShaderPreset(const char* name, uint32_t flags);
+    uint8_t GetShaderPresetIndex() const { return presetIndex; }
+    uint8_t GetCustomPresetIndex() const { return customPresetIndex; }
+    const BoundingBox4& GetLocalCollisionBoundingBox() const;
+    // The shadow strength of the fake shadow: no effect in this system.
+    void SetFakeShadowStrength(float strength) {}
+
+    static void TemporarySetShaderPresetForAllMeshes(const char* name, uint32_t flags);
+    static void ReturnAllMeshesToDefaultShaderPreset();
+    static const NameString& GetTemporaryShaderPreset();
+
+    MeshTemplate* GetMeshTemplate() const;
+    MeshTemplateRenderingData* GetRenderingData() const;
+
+    HDRColor localColor{255, 255, 255, 255, 1.0f};
+    float unusedFloat = 1.0f;
+    NameString shaderPresetName;
+    bool optimizable = true;
+    LightmapMapping lightmapMapping{Vector(0, 0, 0, 0), 0xFFFFFFFFu};
+
+private:
+    // Selects the index, posts it to the context when it changed.
+    void SelectPreset(int32_t index);
+    // The index of the name, then of "Default", then 0.
+    int32_t PresetWithFallbacks(const char* name) const;
+    bool DynamicCollision() const;
+    void MarkWalkMapDirty() const;
+
+    uint8_t presetIndex = 0;
+    uint8_t customPresetIndex = kMeshNoCustomPreset;
+};
+
+// The render thread's mesh: the rendering data, the preset, the colour, the bone palette
+// and the lightmap mapping, changed by ops 0 to 3.
+class MeshEntityRenderingContext : public EntityRenderingContext {
+public:
+    // Render-state bits taken from the rendering data (op 0): 0x2 the secondary pass, 0x20
+    // the second flag, 0x40 rendering flag 5.
+    static constexpr uint32_t kStateSecondary = 0x2, kStateSecond = 0x20, kStateFlag5 = 0x40;
+
+    MeshEntityRenderingContext(const EntityRenderingContextSetup& setup, MeshTemplateRenderingData* data,
+                               uint32_t preset, const Vector& colour, const LightmapMapping& lightmap);
+    ~MeshEntityRenderingContext() override;
+
+    // ---- Main thread: the ops ----
+    void PostRenderingData(MeshTemplateRenderingData* data);           // op 0
+    void PostPreset(uint32_t preset);                                  // op 1
+    void PostBones(const float* rows, uint32_t count);                 // op 2 (48 bytes a bone)
+    void PostLightmap(const LightmapMapping& lightmap);                // op 3
+    static void ExecuteMeshOp(uint32_t op, CommandRingBuffer& r);
+
+    // ---- Render thread ----
+    void Draw(void* task, const Matrix& world, const RenderTaskArguments& arguments) override;
+    void DrawDepth(void* task, uint32_t flags) override;
+    // The preset's pass mask (the pass kinds 1 to 4 as bits 2, 4, 8, 16).
+    uint32_t OutlineCategory(uint32_t renderFlags) const override;
+    // The pass-mask draw with the task's matrix; false when nothing drew.
+    bool DrawPassMask(const Matrix& world);
+
+    MeshTemplateRenderingData* RenderingData() const { return data; }
+    uint32_t Preset() const { return preset; }
+    uint32_t RenderState() const { return renderState; }
+    const std::vector<float>& Bones() const { return bones; }
+    const LightmapMapping& Lightmap() const { return lightmap; }
+    const Vector& MeshColour() const { return colour; }
+
+private:
+    void SetRenderingData(MeshTemplateRenderingData* d);
+
+    MeshTemplateRenderingData* data = nullptr;
+    Vector colour;
+    float alpha = 1.0f;
+    uint32_t preset = 0;
+    uint32_t renderState = 0;
+    std::vector<float> bones;  // 12 floats a bone
+    LightmapMapping lightmap;
+};
+
+// The navigation entries (gEngineServices): a mesh entity's "Player collision type" and,
+// for "Face", its main-memory vertices and 16-bit triangles.
+uint32_t MeshPlayerCollisionType(Entity* mesh);
+bool MeshCollisionDataOf(Entity* mesh, struct MeshCollisionData* out);

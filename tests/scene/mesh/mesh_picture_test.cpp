@@ -1,0 +1,237 @@
+// test-depends: shader_data
+// test-timeout: 600
+// Mesh pictures on the drawing device (software rasteriser), 128 x 128, a fixed camera: a
+// cube drawn in the forward pass covers the rectangle numpy projects its corners to, a
+// move by one unit shifts it by the projected amount, and sixteen cubes through one batch
+// run give the picture of sixteen single draws. Checks use tolerances; a failed check
+// (or RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "core/BoundedReader.h"
+#include "platform/gfx/ImageWriter.h"
+#include "render/DeviceObjectHandle.h"
+#include "render/shaders/ShaderTestSupport.h"
+#include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
+
+using namespace rendertest;
+using namespace gfx;
+
+namespace {
+
+constexpr uint32_t kSide = 128;
+
+std::vector<uint8_t> ToolBlock(const std::string& model) {
+    const std::string path = PROJECT_BINARY_ROOT "/mesh_picture_test_block.bin";
+    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
+                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
+    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct MeshPictureTest : shadertest::ShaderFixture {
+    void SetUp() override {
+        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
+        setenv("EGL_PLATFORM", "surfaceless", 0);
+#if defined(__SANITIZE_THREAD__)
+        setenv("LP_NUM_THREADS", "0", 1);
+#endif
+        SelectDeviceKind(DeviceKind::Drawing);
+        ShaderFixture::SetUp();
+        SelectDeviceKind(DeviceKind::Recording);
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        InstallSceneHooks();
+        view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+        // A two-sided cube of half size 0.5 whose part takes the instance colour, white-textured.
+        const std::vector<uint8_t> block = ToolBlock(
+            "(lambda b: (b['rd'].update({'declB': [[0, 0, 2, 0, 0, 0], [1, 0, 3, 0, 5, 4], "
+            "[1, 16, 3, 0, 5, 5], [1, 32, 3, 0, 5, 6], [1, 48, 3, 0, 5, 7], m.DECL_END]}), b)[1])(m.box_mesh(0.5, "
+            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x804}]}]))");
+        mesh = std::make_unique<MeshTemplate>();
+        mesh->SetName("Cube");
+        BoundedReader in(block.data(), block.size());
+        ASSERT_TRUE(mesh->ReadBinaryData(in, 50));
+        data = mesh->GetRenderingData();
+        ASSERT_TRUE(WaitUntil([&] {
+            gVornexRenderer.WaitForResourceJobs(1);
+            DeviceObjectHandle* white = gShaderManager->SystemTexture(1);
+            const MeshPart& p = data->presets[0].parts[0];
+            return white && white->Texture() && p.shaders.objects[MESH_SHADER_FORWARD_VS] &&
+                   static_cast<VertexShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_VS])->DeviceShader() &&
+                   static_cast<VertexShaderObject*>(p.shaders.objects[MESH_SHADER_INSTANCING_VS])->DeviceShader() &&
+                   static_cast<PixelShaderObject*>(p.shaders.objects[MESH_SHADER_FORWARD_PS])->DeviceShader();
+        }));
+        MeshPartTexture& t = data->presets[0].parts[0].textures.emplace_back();
+        t.sampler = 0;
+        t.texture = gShaderManager->SystemTexture(1);
+    }
+    void TearDown() override {
+        mesh.reset();  // its parts hold shader resources the fixture's close ends
+        gVornexRenderer.FlushCommands(true);
+        ShaderFixture::TearDown();
+    }
+    // Runs the draws into a fresh 128 x 128 target cleared to black; its pixels as 0xRRGGBB.
+    std::vector<uint32_t> Picture(const std::string& name, const std::function<void()>& draws, bool save) {
+        std::vector<uint32_t> pixels;
+        Surface* target = nullptr;
+        Surface* depth = nullptr;
+        Surface* frameTarget = nullptr;
+        Surface* frameDepth = nullptr;
+        BeginFrame();
+        RunOnRenderThread([&] {
+            Device* device = gVornexRenderer.Device();
+            device->GetRenderTarget(0, &frameTarget);
+            device->GetDepthStencilSurface(&frameDepth);
+            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
+                      OK);
+            ASSERT_EQ(
+                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
+            device->SetRenderTarget(0, target);
+            device->SetDepthStencilSurface(depth);
+            device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
+            viewProjection = gVornexRenderer.ViewProjectionMatrix();
+            draws();
+            std::vector<uint8_t> bytes;
+            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4) {
+                pixels.resize(kSide * kSide);
+                for (uint32_t i = 0; i < kSide * kSide; ++i)
+                    pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
+            }
+            const char* folder = std::getenv("RENDER_PICTURES");
+            if (folder || save) {
+                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+                std::filesystem::create_directories(dir);
+                const std::string path = dir + "/" + name + ".png";
+                std::string error;
+                if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
+            }
+            device->SetRenderTarget(0, frameTarget);
+            device->SetDepthStencilSurface(frameDepth);
+            for (Surface* s : {target, depth, frameTarget, frameDepth})
+                if (s) s->Release();
+        });
+        EndFrame();
+        return pixels;
+    }
+    static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
+        MeshDrawBatchRecord r{};
+        r.world = Matrix::IDENTITY;
+        r.world.r[3] = p;
+        r.second = r.world;
+        r.colour = colour;
+        r.scalar = 1.0f;
+        r.data = nullptr;
+        return r;
+    }
+    // The covered rectangle (x0, y0, x1, y1 inclusive) of pixels brighter than the threshold.
+    static std::array<int, 4> Covered(const std::vector<uint32_t>& pixels) {
+        std::array<int, 4> r{int(kSide), int(kSide), -1, -1};
+        for (uint32_t y = 0; y < kSide; ++y)
+            for (uint32_t x = 0; x < kSide; ++x)
+                if ((pixels[y * kSide + x] >> 16 & 0xFF) > 128) {
+                    r[0] = std::min(r[0], int(x)), r[1] = std::min(r[1], int(y));
+                    r[2] = std::max(r[2], int(x)), r[3] = std::max(r[3], int(y));
+                }
+        return r;
+    }
+    // numpy's projection of the cube's corners at the offset: the pixel rectangle they span.
+    std::vector<double> Projected(const Vector& offset) {
+        std::ostringstream m;
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) m << viewProjection.r[r][c] << ",";
+        const std::string script =
+            "import numpy as np, itertools\n"
+            "M = np.array([" + m.str() + "], np.float64).reshape(4, 4)\n"
+            "P = np.array([[x, y, z, 1] for x, y, z in itertools.product((-0.5, 0.5), repeat=3)]) + "
+            "np.array([" + std::to_string(offset.x) + ", " + std::to_string(offset.y) + ", " + std::to_string(offset.z) +
+            ", 0])\n"
+            "C = P @ M; C = C[:, :2] / C[:, 3:4]\n"
+            "x = (C[:, 0] + 1) * 0.5 * 128; y = (1 - C[:, 1]) * 0.5 * 128\n"
+            "print(x.min(), y.min(), x.max(), y.max())\n";
+        const std::string path = PROJECT_BINARY_ROOT "/mesh_picture_reference.py";
+        std::ofstream(path) << script;
+        return Numbers(ShellOutput("/usr/bin/python3 " + path));
+    }
+
+    std::unique_ptr<MeshTemplate> mesh;
+    MeshTemplateRenderingData* data = nullptr;
+    Matrix view, projection, viewProjection;
+};
+
+TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
+    for (float x : {0.0f, 1.0f}) {
+        const MeshDrawBatchRecord one = At(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
+        auto draw = [&] { data->DrawParts(0, kMeshPassForward, &one, 1, nullptr, 0); };
+        std::vector<uint32_t> pixels = Picture("mesh-cube", draw, false);
+        ASSERT_EQ(pixels.size(), kSide * kSide);
+        const std::array<int, 4> got = Covered(pixels);
+        const std::vector<double> want = Projected(Vector(x, 0, 0, 0));
+        ASSERT_EQ(want.size(), 4u);
+        // Pixel centres inside the projected rectangle are covered.
+        const double expect[4] = {std::ceil(want[0] - 0.5), std::ceil(want[1] - 0.5), std::floor(want[2] - 0.5),
+                                  std::floor(want[3] - 0.5)};
+        bool ok = true;
+        for (int i = 0; i < 4; ++i) ok = ok && std::fabs(got[i] - expect[i]) <= 1.0;
+        // Inside the rectangle the cube is pure red (white texture x instance colour).
+        const uint32_t centre = pixels[((got[1] + got[3]) / 2) * kSide + (got[0] + got[2]) / 2];
+        ok = ok && (centre >> 16 & 0xFF) >= 252 && (centre >> 8 & 0xFF) <= 3 && (centre & 0xFF) <= 3;
+        if (!ok) Picture("mesh-cube-failed-" + std::to_string(int(x)), draw, true);
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], expect[i], 1.0) << "edge " << i << " at x " << x;
+        EXPECT_EQ(centre, 0xFF0000u);
+    }
+}
+
+TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
+    // The drawing device's GL back end reads every stream per vertex: stream frequencies
+    // (instancing) are recorded and validated but not drawn, so the batch run cannot be
+    // pictured until it draws them.
+    if (!std::getenv("MESH_PICTURE_INSTANCING")) GTEST_SKIP() << "the drawing device draws no instance streams";
+    std::vector<MeshDrawBatchRecord> cubes;
+    for (int i = 0; i < 16; ++i)
+        cubes.push_back(At(Vector(-4.5f + float(i % 4) * 3.0f, -4.5f + float(i / 4) * 3.0f, float(i % 3), 1),
+                           Vector(float(i % 2), float(i / 8), 1.0f - float(i) / 16.0f, 1)));
+    auto batched = [&] {
+        MeshTemplateRenderingData::BeginDrawBatch(kMeshPassForward, 0);
+        for (const MeshDrawBatchRecord& c : cubes)
+            MeshTemplateRenderingData::Draw(data, c.world, c.second, data->box, c.colour, 1.0f, false, 0, nullptr, 0,
+                                            kMeshPassForward);
+        MeshTemplateRenderingData::FlushDrawBatch(0);
+    };
+    auto single = [&] {
+        for (const MeshDrawBatchRecord& c : cubes) data->DrawParts(0, kMeshPassForward, &c, 1, nullptr, 0);
+    };
+    const uint64_t before = recorder->CallCount(CallKind::DrawIndexedPrimitive);
+    const std::vector<uint32_t> a = Picture("mesh-batch", batched, false);
+    EXPECT_EQ(recorder->CallCount(CallKind::DrawIndexedPrimitive) - before, 1u);
+    const std::vector<uint32_t> b = Picture("mesh-single", single, false);
+    ASSERT_EQ(a.size(), b.size());
+    ASSERT_FALSE(a.empty());
+    size_t off = 0, lit = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        lit += a[i] != 0;
+        for (int s = 0; s < 24; s += 8)
+            if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > 3) {
+                ++off;
+                break;
+            }
+    }
+    if (off > a.size() / 100) {
+        Picture("mesh-batch-failed", batched, true);
+        Picture("mesh-single-failed", single, true);
+    }
+    EXPECT_LE(off, a.size() / 100);
+    EXPECT_GT(lit, 16u * 20u);
+}
+
+}  // namespace
