@@ -10,8 +10,10 @@
 // used up, is served empty (which closes the probed area's search), and a download waits
 // at most three updates.
 //
-// Seeds are the downloads the analyzer asks of real ascending boards, recorded.
+// Seeds are the downloads the analyzer asks of real ascending boards, recorded, and a
+// total that turns negative mid-analysis.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -247,6 +249,21 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
             }
         add(reinterpret_cast<const uint8_t*>(input.data()), input.size());
     }
+    // A total that turns negative under a window with rows (5 areas): the user's and the
+    // friends' downloads, then a first window of two rows whose total is INT32_MIN.
+    std::string input;
+    input.push_back(5);
+    const uint32_t seed = 1;
+    Put(input, &seed, 4);
+    Window w;
+    w.total = 100;
+    Encode(input, w, false);
+    Encode(input, w, false);
+    w.total = INT32_MIN;
+    w.reported = 2;
+    w.rows = {{0, 0, 0}, {1, 0, 0}};
+    Encode(input, w, false);
+    add(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
