@@ -1,3 +1,4 @@
+// test-sanitize: thread address
 // The Game starts the server-request worker and analytics only when its delegate asks for
 // them, through the entries the multiplayer layer's start-up table installs, and stops
 // both when it closes.
