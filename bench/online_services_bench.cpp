@@ -89,7 +89,8 @@ struct Board {
     void Pump() {
         while (manager->RequestCount() != 0 || manager->InFlight()) {
             ctx->RunCallbacks();
-            std::this_thread::yield();
+            // A short sleep, not a yield: pinned to one core, the broker's threads need it.
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     }
 };
