@@ -7,6 +7,9 @@
 #include "net/Player.h"
 #include "net/online/GamerProfile.h"
 #include "net/online/GamerProfileData.h"
+#include "net/online/InGameStore.h"
+#include "net/online/ServerRequestThread.h"
+#include "net/online/VornexAnalytics.h"
 #include "net/steam/SteamNetDriver.h"
 
 namespace {
@@ -58,6 +61,20 @@ void Replicate(Player* owner, const MPMethodCall& call, bool reliable) {
     if (MultiplayerEngine* e = Current()) e->ReplicateMethodCall(owner, call, reliable);
 }
 
+void AnalyticsInit() { gVornexAnalytics.Init(); }
+void AnalyticsShutdown() { gVornexAnalytics.Shutdown(); }
+void AnalyticsBegin(const char* name) { gVornexAnalytics.Begin(name); }
+void AnalyticsEnd() { gVornexAnalytics.End(true); }
+void AnalyticsAddInt(const char* key, int32_t value) { gVornexAnalytics.AddInt(key, value); }
+void AnalyticsAddFloat(const char* key, float value) { gVornexAnalytics.AddFloat(key, value); }
+void AnalyticsAddString(const char* key, const char* value) { gVornexAnalytics.AddString(key, value); }
+
+InGameStore* CreateStore(const char* definitionFile) { return new InGameStore(definitionFile); }
+void DeleteStore(InGameStore* store) { delete store; }
+void StoreImageFiles(InGameStore* store, uint32_t word, DynarraySafe<NameString>& files) {
+    if (store) store->GetItemImageFiles(word, files);
+}
+
 void InstallRow() {
     InstallNetHooks();
     PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
@@ -79,6 +96,11 @@ const StaticInitRow kNetRows[] = {
     {13, K::ClassRegistration, "PCMacGamerProfileResultsData", &StaticInitRegister<PCMacGamerProfileResultsData>, 0, 0},
     {13, K::ClassRegistration, "PCMacGamerProfileStatsData", &StaticInitRegister<PCMacGamerProfileStatsData>, 0, 0},
     {13, K::ClassRegistration, "PCMacGamerProfileProgressData", &StaticInitRegister<PCMacGamerProfileProgressData>, 0, 0},
+    {13, K::ClassRegistration, "InGameStoreItem", &StaticInitRegister<InGameStoreItem>, 0, 0},
+    {13, K::ClassRegistration, "InGameStore", &StaticInitRegister<InGameStore>, 0, 0},
+    {13, K::ClassRegistration, "InGameBackpack", &StaticInitRegister<InGameBackpack>, 0, 0},
+    {13, K::ClassRegistration, "InGameBackpackItem", &StaticInitRegister<InGameBackpackItem>, 0, 0},
+    {13, K::ClassRegistration, "InGameStoreItemImage", &StaticInitRegister<InGameStoreItemImage>, 0, 0},
     {13, StaticInitKind::GlobalObject, "MultiplayerEngineHooks", &InstallRow, 0, 0},
 };
 
@@ -98,6 +120,18 @@ void InstallNetHooks() {
     s.multiplayerIsMultiplayerGame = &IsMultiplayerGame;
     s.multiplayerIsServer = &IsServer;
     s.multiplayerReplicateMethodCall = &Replicate;
+    s.serverRequestThreadStart = &StartServerRequestThread;
+    s.serverRequestThreadStop = &StopServerRequestThread;
+    s.analyticsInit = &AnalyticsInit;
+    s.analyticsShutdown = &AnalyticsShutdown;
+    s.analyticsBegin = &AnalyticsBegin;
+    s.analyticsEnd = &AnalyticsEnd;
+    s.analyticsAddInt = &AnalyticsAddInt;
+    s.analyticsAddFloat = &AnalyticsAddFloat;
+    s.analyticsAddString = &AnalyticsAddString;
+    s.createInGameStore = &CreateStore;
+    s.deleteInGameStore = &DeleteStore;
+    s.getInGameStoreItemImageFiles = &StoreImageFiles;
 }
 
 void RemoveNetHooks() {
@@ -112,4 +146,16 @@ void RemoveNetHooks() {
     s.multiplayerIsMultiplayerGame = nullptr;
     s.multiplayerIsServer = nullptr;
     s.multiplayerReplicateMethodCall = nullptr;
+    s.serverRequestThreadStart = nullptr;
+    s.serverRequestThreadStop = nullptr;
+    s.analyticsInit = nullptr;
+    s.analyticsShutdown = nullptr;
+    s.analyticsBegin = nullptr;
+    s.analyticsEnd = nullptr;
+    s.analyticsAddInt = nullptr;
+    s.analyticsAddFloat = nullptr;
+    s.analyticsAddString = nullptr;
+    s.createInGameStore = nullptr;
+    s.deleteInGameStore = nullptr;
+    s.getInGameStoreItemImageFiles = nullptr;
 }

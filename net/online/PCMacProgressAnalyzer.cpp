@@ -10,8 +10,9 @@
 
 namespace {
 
-// Totals the manager reports are kept far enough from the int32 limit that a window's
-// ranks (offset + row) never overflow.
+// Totals the manager reports are read as 0 .. kMaxTotal: never negative (total - 1 is
+// computed), and far enough from the int32 limit that a window's ranks (offset + row)
+// never overflow.
 constexpr int32_t kMaxTotal = INT32_MAX - 64;
 
 uint32_t StepShared() {
@@ -47,7 +48,7 @@ bool PCMacProgressAnalyzer::StartAnalyze(const char* name, PCMacProgressData* da
 
 bool PCMacProgressAnalyzer::BuildRecords(PCMacProgressData* data) {
     const uint32_t n = data->GetAreasNumber();
-    const int32_t total = std::min(leaderboards->GetLeaderboardTotalEntriesNumber(leaderboardName.CStr()), kMaxTotal);
+    const int32_t total = std::clamp(leaderboards->GetLeaderboardTotalEntriesNumber(leaderboardName.CStr()), 0, kMaxTotal);
     if (n == 0 || total <= 0) return false;
     records.assign(n, AreaRecord{-1, 0, total - 1});
     if (!StartNextProbe()) return false;
@@ -56,7 +57,7 @@ bool PCMacProgressAnalyzer::BuildRecords(PCMacProgressData* data) {
 }
 
 bool PCMacProgressAnalyzer::StartNextProbe() {
-    const int32_t total = std::min(leaderboards->GetLeaderboardTotalEntriesNumber(leaderboardName.CStr()), kMaxTotal);
+    const int32_t total = std::clamp(leaderboards->GetLeaderboardTotalEntriesNumber(leaderboardName.CStr()), 0, kMaxTotal);
     for (; probeIndex < records.size(); ++probeIndex) {
         const AreaRecord& r = records[probeIndex];
         if (r.lastRank != -1 || !SearchOpen(probeIndex)) continue;
@@ -194,7 +195,7 @@ void PCMacProgressAnalyzer::UpdateWindow(PCMacProgressData* data) {
     if (m > 0) {
         const int32_t off = windowOffset;
         const int32_t last = off + m - 1;
-        const int32_t total = std::min(leaderboards->GetLeaderboardTotalEntriesNumber(name), kMaxTotal);
+        const int32_t total = std::clamp(leaderboards->GetLeaderboardTotalEntriesNumber(name), 0, kMaxTotal);
         const int32_t s0 = rows[0].score;
         const int32_t sL = rows[m - 1].score;
         // 1. The top of the board: no area below the first score has entries.

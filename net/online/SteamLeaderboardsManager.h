@@ -67,13 +67,15 @@ public:
     // services: the signed-in user's online services; null answers every call with
     // failure (no online services in this process).
     explicit SteamLeaderboardsManager(online::OnlineContext* services);
-    ~SteamLeaderboardsManager();
+    virtual ~SteamLeaderboardsManager();
     SteamLeaderboardsManager(const SteamLeaderboardsManager&) = delete;
     SteamLeaderboardsManager& operator=(const SteamLeaderboardsManager&) = delete;
 
     bool PrepareLeaderboard(const char* name, bool create);
     bool IsLeaderboardPrepared(const char* name) const;
-    bool RetrieveLeaderboard(const char* name, int32_t dataRequest, int32_t count, int32_t offset);
+    // The download and the five readers of its answer are virtual, so a test double can
+    // serve rows.
+    virtual bool RetrieveLeaderboard(const char* name, int32_t dataRequest, int32_t count, int32_t offset);
     bool UpdateLeaderboard(const char* name, int32_t score, bool forceUpdate);
     bool UpdateLeaderboard(const char* name, int32_t score, int32_t detail, bool forceUpdate);
     bool UpdateAndRetrieveLeaderboard(const char* name, int32_t score, int32_t dataRequest, int32_t count,
@@ -83,15 +85,15 @@ public:
     // Keeps the request being served and the uploads; see the .cpp.
     void ResetNonUpdateRequests();
 
-    int32_t GetLeaderboardTotalEntriesNumber(const char* name) const;
-    uint32_t GetLeaderboardRetrieveStatus(const char* name) const;
-    int32_t GetLeaderboardRetrievedEntriesNumber(const char* name, int32_t* userRow) const;
+    virtual int32_t GetLeaderboardTotalEntriesNumber(const char* name) const;
+    virtual uint32_t GetLeaderboardRetrieveStatus(const char* name) const;
+    virtual int32_t GetLeaderboardRetrievedEntriesNumber(const char* name, int32_t* userRow) const;
     // persona: valid until the calling thread's eighth next text answer of the services.
-    bool GetLeaderboardRetrievedEntry(const char* name, int32_t row, uint32_t* globalRank, const char** persona,
+    virtual bool GetLeaderboardRetrievedEntry(const char* name, int32_t row, uint32_t* globalRank, const char** persona,
                                       int32_t* score, bool* isFriend) const;
     bool GetLeaderboardRetrievedEntryDetail(const char* name, int32_t row, int32_t* detail) const;
     // details: the entry's first details; detailCount at most kEntryDetails.
-    bool GetLeaderboardRetrievedEntryDetails(const char* name, int32_t row, int32_t* detailCount,
+    virtual bool GetLeaderboardRetrievedEntryDetails(const char* name, int32_t row, int32_t* detailCount,
                                              const int32_t** details) const;
     bool HasPendingUploads() const { return pendingUploads > 0; }
 

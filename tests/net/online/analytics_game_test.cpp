@@ -1,0 +1,62 @@
+// test-sanitize: thread address
+// The Game starts the server-request worker and analytics only when its delegate asks for
+// them, through the entries the multiplayer layer's start-up table installs, and stops
+// both when it closes.
+#include <gtest/gtest.h>
+
+#include "core/Time.h"
+#include "engine/game/Game.h"
+#include "engine/game/GameDelegate.h"
+#include "engine/services/EngineServices.h"
+#include "net/MultiplayerEngine.h"
+#include "net/online/ServerRequestThread.h"
+#include "net/online/VornexAnalytics.h"
+#include "platform/os/Clock.h"
+
+namespace {
+
+class AskingDelegate : public GameDelegate {
+public:
+    explicit AskingDelegate(bool ask) : ask(ask) {}
+    bool UseServerRequestThread() override { return ask; }
+    bool ask;
+};
+
+TEST(AnalyticsGameTest, WorkerRunsFromInitToCloseOnlyWhenTheDelegateAsks) {
+    for (const bool ask : {false, true}) {
+        SCOPED_TRACE(ask ? "asked" : "not asked");
+        os::ManualClock clock{1'000'000'000};
+        Time::InitTimer(0, os::kCounterFrequency);
+        clock.Install();
+        InstallNetHooks();
+        unsetenv("ANALYTICS_HOST");
+        AskingDelegate delegate(ask);
+        Game* saved = gGame;
+        Game* game = gGame = new Game();
+        game->Init(0, 1280, 720, &delegate, nullptr, 0);
+        EXPECT_EQ(gServerRequestThread != nullptr, ask);
+        EXPECT_EQ(gVornexAnalytics.IsInitialised(), ask);
+        if (ask) {
+            EXPECT_TRUE(gServerRequestThread->IsRunning());
+            // A script's record goes through the entries to the worker (no host: it fails
+            // there at once) and leaves its slot idle again.
+            gEngineServices.analyticsBegin("Table");
+            gEngineServices.analyticsAddInt("v", 1);
+            gEngineServices.analyticsEnd();
+            gServerRequestThread->Flush();
+            ASSERT_EQ(gVornexAnalytics.SlotCount(), 8u);
+            EXPECT_EQ(gVornexAnalytics.SlotAt(0)->request->done.load(), 1);
+            EXPECT_EQ(gVornexAnalytics.SlotAt(0)->request->result, 1);
+        }
+        game->Close();
+        EXPECT_EQ(gServerRequestThread, nullptr);
+        EXPECT_FALSE(gVornexAnalytics.IsInitialised());
+        delete game;
+        gGame = saved;
+        clock.Uninstall();
+        Time::InitTimer();
+        gEngineServices = EngineServices{};
+    }
+}
+
+}  // namespace
