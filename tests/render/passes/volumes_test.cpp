@@ -215,6 +215,37 @@ TEST_F(VolumesFixture, ProjectedTextureRowsMapTheLightsFrameOntoItsTexture) {
     }
 }
 
+// The lighting pass culls the same winding for the sphere, the cone and the cylinder:
+// all three must turn their outer faces the same way (counter-clockwise seen from
+// outside, which the cone's list fixes).
+TEST(LightVolumeMeshes, TurnTheirOuterFacesTheWayTheConeDoes) {
+    const struct {
+        BuiltInMeshId mesh;
+        Vector centre;
+    } meshes[] = {{MESH_UNIT_SPHERE, Vector(0, 0, 0, 1)}, {MESH_UNIT_CONE, Vector(0, 0, 0.6f, 1)},
+                  {MESH_CYLINDER, Vector(0, 0, 0, 1)}};
+    for (const auto& m : meshes) {
+        const BuiltInMeshData data = GenerateBuiltInMesh(m.mesh);
+        auto point = [&](uint16_t i) {
+            float v[3];
+            std::memcpy(v, &data.vertices[size_t(i) * data.stride], 12);
+            return Vector(v[0], v[1], v[2], 1);
+        };
+        size_t outward = 0, triangles = 0;
+        for (size_t t = 0; t + 3 <= data.indices[0].size(); t += 3) {
+            const Vector a = point(data.indices[0][t]), b = point(data.indices[0][t + 1]), c = point(data.indices[0][t + 2]);
+            const Vector e = b - a, f = c - a;
+            const Vector n(e.y * f.z - e.z * f.y, e.z * f.x - e.x * f.z, e.x * f.y - e.y * f.x, 0);
+            const Vector centroid = (a + b + c) * (1.0f / 3.0f) - m.centre;
+            // Clockwise seen from outside when the normal by this cross product points out.
+            outward += n.x * centroid.x + n.y * centroid.y + n.z * centroid.z > 0;
+            ++triangles;
+        }
+        EXPECT_GT(triangles, 0u) << m.mesh;
+        EXPECT_EQ(outward, 0u) << "mesh " << m.mesh << ": " << outward << " of " << triangles << " triangles clockwise outside";
+    }
+}
+
 // Ambient occlusion constants of "SSAOPrepare" at render heights of 720, 1080 and 2160
 // (narrow renders keep the targets small) for radii below, inside and above the clamp.
 struct OcclusionHeightTest : VolumesFixture, ::testing::WithParamInterface<int32_t> {
