@@ -36,5 +36,5 @@ float4 pixel(VertexOut i) : COLOR0
     float4 c = tex2D(CoverageTexture, i.uv0) + tex2D(CoverageTexture, i.uv1) + tex2D(CoverageTexture, i.uv2) +
                tex2D(CoverageTexture, i.uv3) + tex2D(CoverageTexture, i.uv4);
     // Five taps of 0.2 each: a fully covered neighbourhood gives the full colour.
-    return Constants[1] * c.g + Constants[0] * c.r + Constants[2] * c.b + Constants[3] * c.a;
+    return Constants[0] * c.g + Constants[1] * c.r + Constants[2] * c.b + Constants[3] * c.a;
 }

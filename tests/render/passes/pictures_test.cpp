@@ -20,6 +20,9 @@
 #include "render/scene/RendererLight.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneParametersWrapper.h"
+#include "core/config/OutlineParams.h"
+#include "core/config/ProjectConfig.h"
+#include "render/shaders/OutlineRenderer.h"
 #include "render/shaders/PostProcessChain.h"
 
 using namespace rendertest;
@@ -146,16 +149,37 @@ struct GBufferContext : EntityRenderingContext {
         gVornexRenderer.DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, m.vertexCount, 0, m.indexCount[0] / 3);
         ++draws;
     }
+    // The shadow map's draw: the same mesh through the camera in force (the light's).
+    void DrawDepth(void*, uint32_t) override {
+        if (!gShaders.vertex || !gShaders.pixel) return;
+        Matrix worldViewProjection;
+        worldViewProjection.Mul(gVornexRenderer.ViewProjectionMatrix(), World());
+        gVornexRenderer.SetVertexShader(gShaders.vertex);
+        gVornexRenderer.SetPixelShader(gShaders.pixel);
+        gVornexRenderer.SetVertexShaderConstants(0, &worldViewProjection.r[0].x, 4);
+        gVornexRenderer.SetVertexShaderConstants(4, &worldViewProjection.r[0].x, 4);
+        gVornexRenderer.SetCullMode(CULL_NONE);
+        const BuiltInMesh& m = gVornexRenderer.GetBuiltInMesh(mesh);
+        Device* device = gVornexRenderer.Device();
+        device->SetFVF(FVF_XYZ);
+        device->SetStreamSource(0, m.vertices, 0, m.stride);
+        device->SetIndices(m.indices[0]);
+        gVornexRenderer.DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, m.vertexCount, 0, m.indexCount[0] / 3);
+        ++depthDraws;
+    }
     BuiltInMeshId mesh;
     bool flat;
-    uint32_t draws = 0;
+    uint32_t draws = 0, depthDraws = 0;
 };
 
 // The mesh scaled, then moved by the position (the unit box spans 0..1: its corner).
-std::unique_ptr<GBufferContext> MakeShape(BuiltInMeshId mesh, const Vector& position, const Vector& scale, bool flat) {
+std::unique_ptr<GBufferContext> MakeShape(BuiltInMeshId mesh, const Vector& position, const Vector& scale, bool flat,
+                                          bool caster = false) {
     EntityRenderingContextSetup s;
-    s.creationFlags = ERC_FLAG_NO_GRID;
-    s.localBox = BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));
+    s.creationFlags = caster ? 0 : ERC_FLAG_NO_GRID;
+    s.kindFlags = caster ? ERC_KIND_SHADOW_CASTER : 0;
+    s.localBox = mesh == MESH_UNIT_BOX ? BoundingBox4(Vector(0, 0, 0, 1), Vector(1, 1, 1, 1))
+                                       : BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));
     s.world.LoadScale(scale.x, scale.y, scale.z);
     s.world.r[3] = Vector(position.x, position.y, position.z, 1);
     return std::make_unique<GBufferContext>(s, mesh, flat);
@@ -177,7 +201,9 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
     PicturesTest() { clientWidth = W, clientHeight = H; }
     void Configure(RendererSettings& s) override {
         s.gfxQualityLevel = 3;
-        s.enableShadowMap = false;
+        s.enableShadowMap = true;
+        s.enableShadowMapFiltering = false;
+        s.shadowMapSize = 1024;
         // Without INTZ and RAWZ the renderer keeps linear depth in a target of its own.
         CapabilityFaults faults;
         faults.refuseIntz = faults.refuseRawz = GetParam() == Depth::Linear;
@@ -224,7 +250,9 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
             if (gShaders.pixel) gShaders.pixel->Release();
             gShaders = TestShaders{};
         });
+        gVornexRenderer.FlushCommands(true);
         contexts.clear();
+        gVornexRenderer.FlushCommands(true);
         gRendererScene->PostShutdown();
         gVornexRenderer.FlushCommands(true);
         gVornexRenderer.PostProcess().ReleaseShaders();
@@ -239,8 +267,9 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
         gProjection.LoadPerspectiveFovLH(50.0f, float(W) / float(H), 0.5f, 200.0f);
         gVornexRenderer.SetCamera(gView, gProjection, Matrix::IDENTITY);
     }
-    GBufferContext* Add(BuiltInMeshId mesh, const Vector& position, const Vector& scale, bool flat) {
-        contexts.push_back(MakeShape(mesh, position, scale, flat));
+    GBufferContext* Add(BuiltInMeshId mesh, const Vector& position, const Vector& scale, bool flat,
+                        bool caster = false) {
+        contexts.push_back(MakeShape(mesh, position, scale, flat, caster));
         return contexts.back().get();
     }
     RendererLight* AddPointLight(const Vector& position, float inner, float outer) {
@@ -264,6 +293,7 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
     // it, else A) read after "Lighting" and saved under the name when asked.
     Picture Frame(uint32_t passFlags, const std::string& name, bool useLights = true, bool save = false) {
         BeginFrame();
+        if (shadowPass) gVornexRenderer.PostShadowMapPass(0, 0);
         gVornexRenderer.PostResetFrameGather();
         for (auto& c : contexts) gVornexRenderer.SubmitRenderTask(c.get(), RENDER_FLAG_DEFERRED);
         if (useLights)
@@ -342,6 +372,7 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
 
     std::vector<std::unique_ptr<GBufferContext>> contexts;
     std::vector<std::unique_ptr<RendererLight>> lights;
+    bool shadowPass = false;
 };
 
 int Sum(const std::array<uint8_t, 3>& c) { return c[0] + c[1] + c[2]; }
@@ -434,6 +465,96 @@ TEST_P(PicturesTest, APointLightLightsTheGroundWithinItsRangeSeenFromOutsideAndI
     }
 }
 
+// Whether the ray from the ground point toward the sun meets the box (slab test); the
+// box shrunk or grown by the margin.
+bool InBoxShadow(const Vector& g, const Vector& towardSun, const Vector& lo, const Vector& hi, float margin) {
+    float t0 = 0.0f, t1 = 1e9f;
+    for (int a = 0; a < 3; ++a) {
+        const float o = (&g.x)[a], d = (&towardSun.x)[a], l = (&lo.x)[a] - margin, h = (&hi.x)[a] + margin;
+        if (std::fabs(d) < 1e-9f) {
+            if (o < l || o > h) return false;
+            continue;
+        }
+        float ta = (l - o) / d, tb = (h - o) / d;
+        if (ta > tb) std::swap(ta, tb);
+        t0 = std::max(t0, ta), t1 = std::min(t1, tb);
+    }
+    return t0 <= t1;
+}
+
+float Linear(int byte) {  // the light buffer's sRGB bytes back to linear
+    const float c = byte / 255.0f;
+    return c <= 0.04045f ? c / 12.92f : std::pow((c + 0.055f) / 1.055f, 2.4f);
+}
+
+TEST_P(PicturesTest, ABoxCastsItsShadowOnTheGroundByTheShadowStrength) {
+    gVornexRenderer.PostNewScene(BoundingBox4(Vector(-40, -1, -40, 1), Vector(40, 10, 40, 1)), 10.0f);
+    Camera(Vector(0, 12, -10, 1), Vector(0, 0, 1, 1));
+    Add(MESH_UNIT_BOX, Vector(-30, -0.5f, -30, 1), Vector(60, 0.5f, 60, 0), true);
+    GBufferContext* box = Add(MESH_UNIT_BOX, Vector(-1, 0, -1, 1), Vector(2, 2, 2, 0), true, true);
+    box->PostRefresh();
+    shadowPass = true;
+    // No depth biases: the ground casts nothing, so it cannot shadow itself, and the
+    // defaults, in depth units of a light box several hundred units deep, would lift a
+    // 2-unit box's shadow off entirely.
+    ProjectConfig config;
+    config.depthBias = 0.0f;
+    config.slopeDepthBias = 0.0f;
+    ProjectConfig* const savedConfig = gProjectConfig;
+    gProjectConfig = &config;
+    struct Restore {
+        ProjectConfig* saved;
+        ~Restore() { gProjectConfig = saved; }
+    } restore{savedConfig};
+    const float strength = 0.8f;
+    Edit([&](SceneParameterBlock& p) { p.light.shadowStrength = Vector(strength, strength, strength, strength); });
+    const Picture shadowed = Frame(0, "shadow-strength");
+    EXPECT_GT(box->depthDraws, 0u) << "the caster never reached the shadow map";
+    // Strength 0: no shadow; this is the lit level.
+    Edit([](SceneParameterBlock& p) { p.light.shadowStrength = Vector(0, 0, 0, 0); });
+    const Picture plain = Frame(0, "shadow-none");
+    ASSERT_FALSE(shadowed.Empty() || plain.Empty());
+    Vector towardSun(-0.5f, 0.6f, -0.62f, 0);
+    towardSun.NormalizeXYZ();
+    const Vector lo(-1, 0, -1, 1), hi(1, 2, 1, 1);
+    // Ground pixels well inside the footprint, and ground 4 pixels (about 0.4 units here)
+    // or more outside it; the box itself and its sides are left out.
+    size_t inside = 0, insideDark = 0, outside = 0, outsideSame = 0, plainSame = 0;
+    std::vector<bool> seen(W * H, false);
+    for (float gx = -10; gx <= 10; gx += 0.04f)
+        for (float gz = -6; gz <= 10; gz += 0.04f) {
+            const Vector g(gx, 0, gz, 1);
+            int x, y;
+            if (!Project(g, x, y)) continue;
+            const size_t i = size_t(y) * W + x;
+            if (seen[i] || WorldNormal(plain.normal[i]).y < 0.9f) continue;
+            if (std::fabs(gx) < 1.05f && std::fabs(gz) < 1.05f) continue;
+            // Pixels the box hides: the eye's ray to the point passes through the box.
+            Vector toEye = Vector(0, 12, -10, 1) - g;
+            toEye.NormalizeXYZ();
+            if (InBoxShadow(g, toEye, lo, hi, 0.05f)) continue;
+            seen[i] = true;
+            const float litLevel = Linear(plain.Channel(i, 0));
+            const float got = Linear(shadowed.Channel(i, 0));
+            if (InBoxShadow(g, towardSun, lo, hi, -0.15f)) {
+                ++inside;
+                insideDark += litLevel - got >= 0.5f * strength * litLevel;
+            } else if (!InBoxShadow(g, towardSun, lo, hi, 0.4f)) {
+                ++outside;
+                outsideSame += std::abs(shadowed.Channel(i, 0) - plain.Channel(i, 0)) <= 3;
+            }
+        }
+    // The footprint's edge pixels may fall either way (a shadow-map texel is about a
+    // picture pixel here): 95 % of the inside must be dark.
+    ASSERT_GT(inside, 30u);
+    ASSERT_GT(outside, 300u);
+    const bool ok = insideDark >= inside * 95 / 100 && outsideSame == outside;
+    if (!ok) Frame(0, "shadow-strength", true, true);
+    EXPECT_GE(insideDark, inside * 95 / 100) << "ground in the shadow footprint not darkened by the strength: "
+                                            << insideDark << " of " << inside;
+    EXPECT_EQ(outsideSame, outside) << "ground outside the footprint changed";
+}
+
 TEST_P(PicturesTest, AmbientOcclusionDarkensTheGroundAtABoxBaseAndLeavesOpenGroundAlone) {
     Camera(Vector(0, 9, -9, 1), Vector(0, 0, 0, 1));
     Add(MESH_UNIT_BOX, Vector(-30, -0.5f, -30, 1), Vector(60, 0.5f, 60, 0), true);
@@ -476,6 +597,125 @@ TEST_P(PicturesTest, AmbientOcclusionDarkensTheGroundAtABoxBaseAndLeavesOpenGrou
     if (meanDrop < 0.05 || openSame != open) Frame(RENDER_PASS_AMBIENT_OCCLUSION, "ssao-on", true, true);
     EXPECT_GE(meanDrop, 0.05) << "the ground at the box's base is not darker";
     EXPECT_EQ(openSame, open) << "open ground changed under ambient occlusion";
+}
+
+// The half floats of an A16B16G16R16F surface (r, g, b, a), or the bytes of an
+// A8R8G8B8 one as 0..1.
+float Half(uint16_t h) {
+    const uint32_t sign = h >> 15, exponent = h >> 10 & 31, mantissa = h & 1023;
+    float v = exponent == 0 ? std::ldexp(float(mantissa), -24)
+                            : exponent == 31 ? INFINITY : std::ldexp(float(mantissa | 1024), int(exponent) - 25);
+    return sign ? -v : v;
+}
+
+std::vector<Vector> ReadColours(Recorder* recorder, Surface* s) {
+    std::vector<Vector> out;
+    SurfaceDesc desc{};
+    std::vector<uint8_t> bytes;
+    if (!s || !Succeeded(s->GetDesc(&desc)) || !Succeeded(recorder->ReadSurface(s, &bytes))) return out;
+    const size_t n = size_t(desc.width) * desc.height;
+    if (desc.format == FMT_A16B16G16R16F && bytes.size() == n * 8) {
+        for (size_t i = 0; i < n; ++i) {
+            uint16_t h[4];
+            std::memcpy(h, &bytes[8 * i], 8);
+            out.push_back(Vector(Half(h[0]), Half(h[1]), Half(h[2]), Half(h[3])));
+        }
+    } else if (desc.format == FMT_A8R8G8B8 && bytes.size() == n * 4) {
+        for (size_t i = 0; i < n; ++i)
+            out.push_back(Vector(bytes[4 * i + 2] / 255.0f, bytes[4 * i + 1] / 255.0f, bytes[4 * i] / 255.0f, bytes[4 * i + 3] / 255.0f));
+    }
+    return out;
+}
+
+// Task 26 over a 20 x 20 square whose pixels carry outline category 0 in the stencil: a
+// band of the hostile colour around it, a few pixels wide, and nothing further out.
+// Disabled: the coverage pass draws the outline grid (positions only) with the plain
+// colour shader, whose colour is the vertex colour times the constant; without a vertex
+// colour the input reads (0, 0, 0, 1), so the coverage, and every outline of task 26,
+// stays black. Enable it with the coverage fixed.
+TEST_P(PicturesTest, DISABLED_AnOutlinedSquareGetsAHostileBandAroundIt) {
+    OutlineParams secondary;
+    secondary.dilatationKernelSize = 4.0f;
+    secondary.softness = 0.0f;
+    gVornexRenderer.SetSecondaryOutlineParams(secondary);
+    constexpr int X0 = 70, Y0 = 50, Side = 20;
+    std::vector<Vector> before, after;
+    auto run = [&](bool save) {
+        BeginFrame();
+        RunOnRenderThread([&] {
+            VornexRenderer& r = gVornexRenderer;
+            r.SetRenderTargets(r.OutputSurface(), nullptr, 0);
+            r.ClearTarget(CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, Vector(0.2f, 0.2f, 0.2f, 1), 1.0f, 0);
+            // The square, in clip space, writing stencil bit 1 and no colour.
+            r.SetStencilOps(STENCILOP_REPLACE, STENCILOP_REPLACE, STENCILOP_REPLACE);
+            r.SetStencilFunc(CMP_ALWAYS, 2, 255, 255);
+            r.SetColorWriteMask(0);
+            r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+            r.SetCullMode(CULL_NONE);
+            r.SetBlendMode(0);
+            r.SetVertexShader(gShaders.vertex);
+            r.SetPixelShader(gShaders.pixel);
+            r.SetVertexShaderConstants(0, &Matrix::IDENTITY.r[0].x, 4);
+            r.SetVertexShaderConstants(4, &Matrix::IDENTITY.r[0].x, 4);
+            const float x0 = 2.0f * X0 / W - 1, x1 = 2.0f * (X0 + Side) / W - 1;
+            const float y0 = 1 - 2.0f * Y0 / H, y1 = 1 - 2.0f * (Y0 + Side) / H;
+            const float quad[] = {x0, y0, 0.5f, x1, y0, 0.5f, x1, y1, 0.5f, x0, y1, 0.5f};
+            r.Device()->SetFVF(FVF_XYZ);
+            r.DrawPrimitiveUP(PT_TRIANGLEFAN, 2, quad, 12);
+            r.SetColorWriteMask(15);
+            r.DisableStencil();
+            // Its outline cells: the same rectangle seen through an identity camera.
+            OutlineRenderer& o = r.PostProcess().Outlines();
+            o.Clear();
+            r.SetCameraState(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY, 0);
+            o.AddEntity(BoundingBox4(Vector(x0, y1, 0.5f, 1), Vector(x1, y0, 0.5f, 1)), Matrix::IDENTITY, 2);
+            before = ReadColours(recorder, r.OutputSurface());
+        });
+        gVornexRenderer.PostRenderOutlines();
+        RunOnRenderThread([&] {
+            after = ReadColours(recorder, gVornexRenderer.OutputSurface());
+            const char* folder = std::getenv("RENDER_PICTURES");
+            if (folder || save) {
+                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+                std::filesystem::create_directories(dir);
+                const std::string path =
+                    dir + "/outline-band" + (GetParam() == Depth::Intz ? "-intz" : "-linear") + ".png";
+                std::string error;
+                if (SaveSurfacePng(gVornexRenderer.Device(), gVornexRenderer.OutputSurface(), path, &error))
+                    std::printf("picture: %s\n", path.c_str());
+            }
+        });
+        EndFrame();
+    };
+    run(false);
+    ASSERT_EQ(before.size(), size_t(W * H));
+    ASSERT_EQ(after.size(), size_t(W * H));
+    // The largest change of each ring of pixels k outside the square (k = 1 is adjacent).
+    constexpr int kRings = 14;
+    float ringChange[kRings + 1] = {}, ringLeastRed[kRings + 1];
+    std::fill(ringLeastRed, ringLeastRed + kRings + 1, 1e9f);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const int dx = x < X0 ? X0 - x : x >= X0 + Side ? x - (X0 + Side - 1) : 0;
+            const int dy = y < Y0 ? Y0 - y : y >= Y0 + Side ? y - (Y0 + Side - 1) : 0;
+            const int k = std::max(dx, dy);
+            if (k == 0 || k > kRings) continue;
+            const Vector& a = before[size_t(y) * W + x];
+            const Vector& b = after[size_t(y) * W + x];
+            const float change = std::max({std::fabs(b.x - a.x), std::fabs(b.y - a.y), std::fabs(b.z - a.z)});
+            ringChange[k] = std::max(ringChange[k], change);
+            ringLeastRed[k] = std::min(ringLeastRed[k], b.x - a.x);
+        }
+    int last = 0;
+    for (int k = 1; k <= kRings; ++k)
+        if (ringChange[k] > 2.0f / 255.0f) last = k;
+    bool quiet = true;
+    for (int k = 8; k <= kRings; ++k) quiet = quiet && ringChange[k] <= 2.0f / 255.0f;
+    const bool ok = ringLeastRed[1] >= 0.15f && last >= 2 && last <= 6 && quiet;
+    if (!ok) run(true);
+    EXPECT_GE(ringLeastRed[1], 0.15f) << "a pixel next to the square is not tinted red enough";
+    EXPECT_TRUE(last >= 2 && last <= 6) << "the band ends " << last << " pixels out";
+    for (int k = 8; k <= kRings; ++k) EXPECT_LE(ringChange[k], 2.0f / 255.0f) << "ring " << k << " changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, PicturesTest, ::testing::Values(Depth::Linear, Depth::Intz),
