@@ -74,6 +74,8 @@ BuiltInMeshData UnitBox() {
     return m.data;
 }
 
+// The light volumes (sphere, cone, cylinder) turn their outer faces counter-clockwise, as
+// the cone's list does: the lighting pass picks the side it draws by culling a winding.
 BuiltInMeshData UnitSphere() {
     MeshBuilder m(12);
     m.Point(0, -1, 0);
@@ -88,12 +90,12 @@ BuiltInMeshData UnitSphere() {
     }
     auto ring = [](uint32_t i, uint32_t j) { return 2 + 15 * (i % 16) + (j - 1); };
     for (uint32_t i = 0; i < 16; ++i) {
-        m.Tri(0, 0, ring(i, 1), ring(i + 1, 1));
+        m.Tri(0, 0, ring(i + 1, 1), ring(i, 1));
         for (uint32_t j = 1; j < 15; ++j) {
-            m.Tri(0, ring(i, j), ring(i, j + 1), ring(i + 1, j + 1));
-            m.Tri(0, ring(i, j), ring(i + 1, j + 1), ring(i + 1, j));
+            m.Tri(0, ring(i, j), ring(i + 1, j + 1), ring(i, j + 1));
+            m.Tri(0, ring(i, j), ring(i + 1, j), ring(i + 1, j + 1));
         }
-        m.Tri(0, 1, ring(i + 1, 15), ring(i, 15));
+        m.Tri(0, 1, ring(i, 15), ring(i + 1, 15));
     }
     for (uint32_t i = 0; i < 16; ++i) {
         m.Line(1, 0, ring(i, 1));
@@ -154,10 +156,10 @@ BuiltInMeshData Cylinder() {
     m.Point(0, 0, 1);
     for (uint32_t k = 0; k < 128; ++k) {
         const uint32_t n = (k + 1) % 128;
-        m.Tri(0, k, n, 128 + n);
-        m.Tri(0, k, 128 + n, 128 + k);
-        m.Tri(0, 256, n, k);
-        m.Tri(0, 257, 128 + k, 128 + n);
+        m.Tri(0, k, 128 + n, n);
+        m.Tri(0, k, 128 + k, 128 + n);
+        m.Tri(0, 256, k, n);
+        m.Tri(0, 257, 128 + n, 128 + k);
     }
     for (uint32_t ring = 0; ring < 2; ++ring)
         for (uint32_t k = 0; k < 128; ++k) m.Line(1, 128 * ring + k, 128 * ring + (k + 1) % 128);

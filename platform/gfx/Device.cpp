@@ -425,6 +425,22 @@ void DeviceImpl::ClearDrawRecords() {
     drawRecords.clear();
 }
 
+void DeviceImpl::SetLockLogging(bool on) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    lockLogging = on;
+    if (!on) lockLog.clear();
+}
+
+std::vector<LockRecord> DeviceImpl::LockLog() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    return lockLog;
+}
+
+void DeviceImpl::ClearLockLog() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    lockLog.clear();
+}
+
 uint64_t DeviceImpl::CallCount(CallKind kind) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     return kind < CallKind::Count ? calls[static_cast<size_t>(kind)] : 0;

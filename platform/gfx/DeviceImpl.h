@@ -345,6 +345,9 @@ public:
     void SetDrawRecordMode(DrawRecordMode mode) override;
     std::vector<DrawRecord> DrawRecords() override;
     void ClearDrawRecords() override;
+    void SetLockLogging(bool on) override;
+    std::vector<LockRecord> LockLog() override;
+    void ClearLockLog() override;
     uint64_t CallCount(CallKind kind) override;
     uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) override;
     std::vector<ThreadCalls> CallsByThread() override;
@@ -378,6 +381,9 @@ public:
     void FinishOutsideScene();
     bool Lost() const { return lost; }
     Result PresentLocked(CallKind call);
+    void LogLock(const LockRecord& record) {
+        if (lockLogging) lockLog.push_back(record);
+    }
 
 private:
     struct ThreadRecord {
@@ -440,6 +446,8 @@ private:
     DrawRecordMode drawRecordMode = DrawRecordMode::LastFrame;
     std::vector<DrawRecord> drawRecords;
     uint64_t recordsFrame = 0;
+    bool lockLogging = false;
+    std::vector<LockRecord> lockLog;
     std::shared_ptr<const StateBlock> stateSnapshot;
     std::shared_ptr<const ConstantBlock> vertexSnapshot, pixelSnapshot;
     std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls{};

@@ -230,6 +230,7 @@ Result BufferCore::LockBuffer(uint32_t offset, uint32_t size, void** data, uint3
         dirtyDiscard = dirtyDiscard || (flags & LOCK_DISCARD) != 0;
     }
     ++lockCount;
+    device->LogLock({serial, offset, size, flags});
     *data = bytes.data() + offset;
     return OK;
 }

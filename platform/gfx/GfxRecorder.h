@@ -136,6 +136,12 @@ struct DrawRecord {
     const float* PixelConstant(uint32_t reg) const { return pixelConstants->floats[reg].data(); }
 };
 
+// One lock of a vertex or index buffer (locks the device refused are not logged).
+struct LockRecord {
+    uint32_t buffer;  // serial of the buffer
+    uint32_t offset, bytes, flags;  // bytes 0: to the end of the buffer
+};
+
 struct ThreadCalls {
     os::ThreadId thread;
     std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls;
@@ -151,6 +157,11 @@ public:
     virtual void SetDrawRecordMode(DrawRecordMode mode) = 0;
     virtual std::vector<DrawRecord> DrawRecords() = 0;
     virtual void ClearDrawRecords() = 0;
+
+    // The lock log of buffers (off by default; turning it off clears it).
+    virtual void SetLockLogging(bool on) = 0;
+    virtual std::vector<LockRecord> LockLog() = 0;
+    virtual void ClearLockLog() = 0;
 
     virtual uint64_t CallCount(CallKind kind) = 0;
     virtual uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) = 0;

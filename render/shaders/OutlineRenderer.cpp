@@ -160,7 +160,6 @@ void OutlineRenderer::BuildIndexLists() {
             std::memcpy(data, indices.data(), bytes);
             ring->Unlock();
         }
-        lastLockOffset = offset, lastLockFlags = flags;
         base = offset / 2;
         ringOffset = (offset + bytes + 31) & ~31u;
     }

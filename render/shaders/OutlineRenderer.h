@@ -72,8 +72,6 @@ public:
     uint32_t ListCount(uint32_t list) const { return listCount[list]; }
     uint32_t ListStart(uint32_t list) const { return listStart[list]; }
     uint32_t RingOffset() const { return ringOffset; }
-    uint32_t LastLockOffset() const { return lastLockOffset; }
-    uint32_t LastLockFlags() const { return lastLockFlags; }
     const std::vector<uint16_t>& Indices() const { return indices; }
     gfx::IndexBuffer* Ring() const { return ring; }
 
@@ -90,5 +88,4 @@ private:
     gfx::IndexBuffer* ring = nullptr;
     gfx::VertexDeclaration* declaration = nullptr;
     uint32_t ringOffset = 0;
-    uint32_t lastLockOffset = 0, lastLockFlags = 0;
 };

@@ -110,7 +110,7 @@ def cylinder():
     m.point(0, 0, 1)
     for k in range(128):
         n = (k + 1) % 128
-        m.solid += [k, n, 128 + n, k, 128 + n, 128 + k, 256, n, k, 257, 128 + k, 128 + n]
+        m.solid += [k, 128 + n, n, k, 128 + k, 128 + n, 256, k, n, 257, 128 + n, 128 + k]
     for ring in range(2):
         for k in range(128):
             m.wire += [128 * ring + k, 128 * ring + (k + 1) % 128]

@@ -30,7 +30,8 @@ float ReadLinearDepth(float2 uv)
 #else
     float z = tex2D(DepthTexture, uv).r;
 #endif
-    return ProjectionTerms.z / (z - ProjectionTerms.w) * DepthParams.x;
+    // The inverse projection's third and fourth columns: view w = z P23 + P33, depth = 1 / w.
+    return DepthParams.x / (z * ProjectionTerms.z + ProjectionTerms.w);
 #else
     return tex2D(DepthTexture, uv).r * DepthParams.x;
 #endif

@@ -5,7 +5,8 @@
 // One block for both stages (their registers overlap). Vertex: c0 the quad's
 // texture-coordinate scale and half texel. Pixel: c0 (r, r², the kernel scale (r
 // clamped to 1..20), the intensity term); c1-c3 the renderer's reconstruction constants
-// (c223, c218, c219); c4-c11 the kernel points (x Q0, y Q1, x Q2, y Q3) x the kernel scale.
+// (c223, c218, c219); c4-c11 the kernel points (x Q0, y Q1, x Q2, y Q3) x the kernel scale,
+// Q being c223: xy the point in texture units, zw its view-space offset per unit depth.
 float4 Constants[12] : register(c0);
 #define Radius Constants[0]
 sampler2D NormalTexture : register(s0);
@@ -32,13 +33,15 @@ float4 pixel(QuadOut i) : COLOR0
     float3 normal = DecodeViewNormal(tex2D(NormalTexture, i.uv));
 #else
     float3 normal = normalize(cross(ddx(centre), ddy(centre)));
+    if (dot(normal, centre) > 0.0)
+        normal = -normal;
 #endif
     float occlusion = 0.0;
     for (int k = 0; k < 8; ++k)
     {
-        // Offsets in texels, shrinking with distance.
-        float2 offset = Constants[4 + k].xy / max(depth * Constants[1].zw * float2(1.0, -1.0), 1e-4) * Constants[1].xy;
-        float2 uv = i.uv + offset * Radius.z / max(depth, 1e-4);
+        // The kernel point: rc pixels at most from the centre, in texture units, at the
+        // centre of its texel so that its position and its depth belong together.
+        float2 uv = (floor((i.uv + Constants[4 + k].xy) / Constants[1].xy) + 0.5) * Constants[1].xy;
         float3 p = ViewPositionAt(uv, ReadLinearDepth(uv));
         float3 v = p - centre;
         float d2 = dot(v, v);

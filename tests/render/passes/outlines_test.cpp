@@ -142,13 +142,21 @@ TEST_F(OutlinesTest, ListsCoverTheirCategoriesInOrderAndTheRingWrapsWithADiscard
     uint32_t previousEnd = 0;
     bool wrapped = false;
     RunOnRenderThread([&] { previousEnd = Outlines().RingOffset(); });
+    recorder->SetLockLogging(true);
     for (int i = 0; i < 2000 && !wrapped; ++i) {
-        uint32_t offset = 0, flags = 0, next = 0, start = 0;
+        uint32_t offset = 0, flags = 0, next = 0, start = 0, ring = 0;
+        std::vector<LockRecord> locks;
         RunOnRenderThread([&] {
+            recorder->ClearLockLog();
             Outlines().BuildIndexLists();
-            offset = Outlines().LastLockOffset(), flags = Outlines().LastLockFlags();
+            locks = recorder->LockLog();
+            ring = SerialOf(Outlines().Ring());
             next = Outlines().RingOffset(), start = Outlines().ListStart(0);
         });
+        ASSERT_EQ(locks.size(), 1u) << "one lock of the ring per build";
+        EXPECT_EQ(locks[0].buffer, ring);
+        EXPECT_EQ(locks[0].bytes, bytes);
+        offset = locks[0].offset, flags = locks[0].flags;
         EXPECT_EQ(next, (offset + bytes + 31) / 32 * 32);
         EXPECT_EQ(start, offset / 2);
         if (previousEnd + bytes > OutlineRenderer::kRingBytes) {
@@ -161,6 +169,7 @@ TEST_F(OutlinesTest, ListsCoverTheirCategoriesInOrderAndTheRingWrapsWithADiscard
         }
         previousEnd = next;
     }
+    recorder->SetLockLogging(false);
     EXPECT_TRUE(wrapped);
 }
 

@@ -10,6 +10,11 @@ the renderer's code (single precision through numpy.float32).
       the outline grid's cell range (first column, end column, first row, end row,
       clamped to 40 x 24) of the box placed by WORLD and seen through VP (row-major,
       row vectors) on a W x H render; a corner at w <= 1e-6 covers the whole screen
+  ssao H RADIUS INTENSITY
+      the ambient occlusion's first pixel register on a render H pixels high: the radius
+      in pixels r (RADIUS at 1080 lines, in proportion), r squared, r kept within 1..20,
+      and the intensity term INTENSITY x 0.625 / r^4 (0 when r^4 is 0 or the term is not
+      finite)
 """
 import math
 import struct
@@ -67,12 +72,27 @@ def cells(a):
     return c0, c1, r0, r1
 
 
+def ssao(a):
+    h, radius, intensity = f(a[0]), f(a[1]), f(a[2])
+    with np.errstate(all='ignore'):
+        r = f(f(h / f(1080.0)) * radius)
+        r2 = f(r * r)
+        r4 = f(r2 * r2)
+        term = f(f(intensity * f(0.625)) / r4) if r4 != 0 else f(0.0)
+    if not np.isfinite(term):
+        term = f(0.0)
+    clamped = min(max(r, f(1.0)), f(20.0))
+    return r, r2, clamped, term
+
+
 def main():
     cmd, args = sys.argv[1], [float(v) for v in sys.argv[2:]]
     if cmd == 'sortkey':
         print(sortkey(args))
     elif cmd == 'cells':
         print(*cells(args))
+    elif cmd == 'ssao':
+        print(*('%.9g' % v for v in ssao(args)))
 
 
 if __name__ == '__main__':
