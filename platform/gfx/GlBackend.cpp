@@ -238,12 +238,15 @@ struct AttribFormat {
     GLboolean normalised;
 };
 
-// One shader input as sent to GL: from a buffer, or (buffer 0) the constant (0, 0, 0, 1).
+// One shader input as sent to GL: from a buffer, or (buffer 0) a constant: (0, 0, 0, 1),
+// or opaque white for the diffuse colour, which the fixed-function pipeline the stand-in
+// shaders replace gives vertices without one.
 struct Attrib {
     uint32_t location;
     GLuint buffer;
     uint32_t offset, stride;
     AttribFormat format;
+    bool white = false;
 };
 struct Attribs {
     uint32_t count = 0;
@@ -253,7 +256,8 @@ struct Attribs {
         for (uint32_t i = 0; i < count; ++i) {
             const Attrib &a = list[i], &b = o.list[i];
             if (a.location != b.location || a.buffer != b.buffer || a.offset != b.offset || a.stride != b.stride ||
-                a.format.size != b.format.size || a.format.type != b.format.type || a.format.normalised != b.format.normalised)
+                a.format.size != b.format.size || a.format.type != b.format.type ||
+                a.format.normalised != b.format.normalised || a.white != b.white)
                 return false;
         }
         return true;
@@ -1166,6 +1170,7 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
             a.offset = s.offset + e->offset;
             a.stride = s.stride;
         }
+        a.white = !a.buffer && in.usage == DECLUSAGE_COLOR && in.usageIndex == 0;
         attribs.list[attribs.count++] = a;
     }
     bool shifted = true;
@@ -1188,7 +1193,8 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         for (uint32_t i = 0; i < attribs.count; ++i) {
             const Attrib& a = attribs.list[i];
             if (!a.buffer) {
-                gl->glVertexAttrib4f(a.location, 0, 0, 0, 1);  // what the original feeds a missing input
+                if (a.white) gl->glVertexAttrib4f(a.location, 1, 1, 1, 1);
+                else gl->glVertexAttrib4f(a.location, 0, 0, 0, 1);
                 continue;
             }
             gl->glBindBuffer(GL_ARRAY_BUFFER, a.buffer);

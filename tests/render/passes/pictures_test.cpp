@@ -628,12 +628,10 @@ std::vector<Vector> ReadColours(Recorder* recorder, Surface* s) {
 }
 
 // Task 26 over a 20 x 20 square whose pixels carry outline category 0 in the stencil: a
-// band of the hostile colour around it, a few pixels wide, and nothing further out.
-// Disabled: the coverage pass draws the outline grid (positions only) with the plain
-// colour shader, whose colour is the vertex colour times the constant; without a vertex
-// colour the input reads (0, 0, 0, 1), so the coverage, and every outline of task 26,
-// stays black. Enable it with the coverage fixed.
-TEST_P(PicturesTest, DISABLED_AnOutlinedSquareGetsAHostileBandAroundIt) {
+// band of the hostile colour around it, a few pixels wide, and nothing further out. (The
+// coverage pass draws the position-only outline grid with the plain colour shader: the
+// missing vertex colour must read as white for the coverage to be written.)
+TEST_P(PicturesTest, AnOutlinedSquareGetsAHostileBandAroundIt) {
     OutlineParams secondary;
     secondary.dilatationKernelSize = 4.0f;
     secondary.softness = 0.0f;
