@@ -19,7 +19,7 @@ using namespace passtest;
 
 namespace {
 
-struct OutlinesTest : shadertest::ShaderFixture {
+struct OutlinesTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
         ShaderFixture::SetUp();
         ASSERT_TRUE(created);
@@ -239,18 +239,10 @@ TEST_F(OutlinesTest, CoverageDilateAndCompositeDrawTheirCategoriesAndConstants) 
 
 // "Dilate" on the drawing device: coverage of category 0 (green) takes the hostile
 // colour, category 1 (red) the friendly one.
-struct DilatePictureTest : shadertest::ShaderFixture {
+struct DilatePictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-#if defined(__SANITIZE_THREAD__)
-        setenv("LP_NUM_THREADS", "0", 1);
-#endif
-        SelectDeviceKind(DeviceKind::Drawing);
-        ShaderFixture::SetUp();
-        SelectDeviceKind(DeviceKind::Recording);
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        DrawingShaderFixture::SetUp();
+        if (HasFatalFailure()) return;
         gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
     }
     void TearDown() override {

@@ -196,7 +196,7 @@ struct Picture {
 
 enum class Depth { Linear, Intz };
 
-struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<Depth> {
+struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInterface<Depth> {
     static constexpr int32_t W = 160, H = 120;
     PicturesTest() { clientWidth = W, clientHeight = H; }
     void Configure(RendererSettings& s) override {
@@ -210,18 +210,10 @@ struct PicturesTest : shadertest::ShaderFixture, ::testing::WithParamInterface<D
         SetCapabilityFaults(faults);
     }
     void SetUp() override {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-#if defined(__SANITIZE_THREAD__)
-        setenv("LP_NUM_THREADS", "0", 1);
-#endif
-        SelectDeviceKind(DeviceKind::Drawing);
-        ShaderFixture::SetUp();
-        SelectDeviceKind(DeviceKind::Recording);
-        ASSERT_TRUE(created);
+        DrawingShaderFixture::SetUp();
+        if (HasFatalFailure()) return;
         recorder->SetDrawRecordMode(DrawRecordMode::Off);
         ASSERT_EQ(gVornexRenderer.HardwareDepth(), GetParam() == Depth::Intz);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
         gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
         gRendererScene->PostInit();
         RunOnRenderThread([&] {
@@ -519,7 +511,7 @@ TEST_P(PicturesTest, ABoxCastsItsShadowOnTheGroundByTheShadowStrength) {
     const Vector lo(-1, 0, -1, 1), hi(1, 2, 1, 1);
     // Ground pixels well inside the footprint, and ground 4 pixels (about 0.4 units here)
     // or more outside it; the box itself and its sides are left out.
-    size_t inside = 0, insideDark = 0, outside = 0, outsideSame = 0, plainSame = 0;
+    size_t inside = 0, insideDark = 0, outside = 0, outsideSame = 0;
     std::vector<bool> seen(W * H, false);
     for (float gx = -10; gx <= 10; gx += 0.04f)
         for (float gz = -6; gz <= 10; gz += 0.04f) {

@@ -28,18 +28,10 @@ struct FaceMeans {
     uint8_t maxChannel = 0;
 };
 
-struct ScenePictureTest : shadertest::ShaderFixture {
+struct ScenePictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-#if defined(__SANITIZE_THREAD__)
-        setenv("LP_NUM_THREADS", "0", 1);
-#endif
-        SelectDeviceKind(DeviceKind::Drawing);
-        ShaderFixture::SetUp();
-        SelectDeviceKind(DeviceKind::Recording);
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        DrawingShaderFixture::SetUp();
+        if (HasFatalFailure()) return;
     }
     void Frame() {
         gVornexRenderer.FlushCommands(true);

@@ -3,6 +3,7 @@
 // device, scratch data folders mounted as the data kinds, the loader started) with the
 // build's shader data copied into its "common" and "textures" folders. TearDown closes
 // the shader manager while the pools still exist.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "render/shaders/ResourceShader.h"
 #include "render/shaders/ShaderDefinitions.h"
 #include "render/shaders/ShaderManager.h"
+#include "platform/gfx/GfxDevice.h"
 
 namespace shadertest {
 
@@ -35,6 +37,24 @@ struct ShaderFixture : resourcetest::ResourceFixture {
         ResourcePool* pool = gResourceManager.Pool(RESOURCE_SHADER);
         for (uint32_t i = 0; pool && i < pool->Count(); ++i) out.push_back(static_cast<ResourceShader*>(pool->At(i)));
         return out;
+    }
+};
+
+// The shader fixture on the drawing device (Mesa's software rasteriser when there is no
+// GPU) with the shader definitions loaded, for tests that look at pixels. A derived SetUp
+// returns when this one failed (HasFatalFailure).
+struct DrawingShaderFixture : ShaderFixture {
+    void SetUp() override {
+        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
+        setenv("EGL_PLATFORM", "surfaceless", 0);
+#if defined(__SANITIZE_THREAD__)
+        setenv("LP_NUM_THREADS", "0", 1);
+#endif
+        gfx::SelectDeviceKind(gfx::DeviceKind::Drawing);
+        ShaderFixture::SetUp();
+        gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
     }
 };
 

@@ -37,18 +37,10 @@ std::vector<uint8_t> ToolBlock(const std::string& model) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-struct MeshPictureTest : shadertest::ShaderFixture {
+struct MeshPictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
-        setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-        setenv("EGL_PLATFORM", "surfaceless", 0);
-#if defined(__SANITIZE_THREAD__)
-        setenv("LP_NUM_THREADS", "0", 1);
-#endif
-        SelectDeviceKind(DeviceKind::Drawing);
-        ShaderFixture::SetUp();
-        SelectDeviceKind(DeviceKind::Recording);
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        DrawingShaderFixture::SetUp();
+        if (HasFatalFailure()) return;
         InstallSceneHooks();
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
