@@ -12,6 +12,7 @@ DIR/stop appears or after 300 seconds.
 Modes: record (200, empty body), hold (200 once DIR/release exists), never (reads the
 request and never answers), status500, malformed (200 with a body of random bytes),
 big (200 with a 10 MB body), cut (200 without a length, half a body, then the
+connection closes), cutlength (200 announcing 4096 bytes, 12 of them, then the
 connection closes).
 """
 import argparse
@@ -76,6 +77,13 @@ def main():
             elif mode == "cut":
                 self.send_response(200)
                 self.send_header("Connection", "close")
+                self.end_headers()
+                self.wfile.write(b"{\"partial\": ")
+                self.wfile.flush()
+                self.close_connection = True
+            elif mode == "cutlength":
+                self.send_response(200)
+                self.send_header("Content-Length", "4096")
                 self.end_headers()
                 self.wfile.write(b"{\"partial\": ")
                 self.wfile.flush()

@@ -20,6 +20,7 @@
 
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
+#include "core/Log.h"
 #include "engine/services/EngineServices.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
@@ -196,6 +197,12 @@ TEST_F(AnalyticsTest, BodiesAreSignedCompactJsonWithKeysAscending) {
     EXPECT_EQ(server.Requests(), expected);
     EXPECT_TRUE(sink.Contains("VornexAnalytics: Begin [Session]"));
     EXPECT_TRUE(sink.Contains("VornexAnalytics: End [1]"));
+    // Every line of the client and its worker is information of the network category.
+    for (const auto& m : sink.Messages()) {
+        SCOPED_TRACE(m.text);
+        EXPECT_EQ(m.severity, static_cast<uint8_t>(LogSeverity::Information));
+        EXPECT_EQ(m.category, static_cast<uint8_t>(LogCategory::Network));
+    }
     EXPECT_TRUE(sink.Contains("Request to send:\n{\"floatValues\":null,\"intValues\":null,\"stringValues\":null,"
                               "\"tableName\":\"Nothing\"}\n"));
 }
@@ -255,12 +262,13 @@ TEST_F(AnalyticsTest, EndWithoutSendPostsNothing) {
 }
 
 // The answer decides the result: only a completed transfer with a 2xx status succeeds;
-// whatever body comes is read and dropped.
+// whatever body comes is read and dropped. An answer cut short of the length it
+// announced is a failed transfer; one without a length ends where the connection does.
 TEST_F(AnalyticsTest, ResultFollowsTheServersAnswer) {
     const struct {
         const char* mode;
         const char* result;
-    } cases[] = {{"record", "1"}, {"status500", "0"}, {"malformed", "1"}, {"big", "1"}, {"cut", "1"}};
+    } cases[] = {{"record", "1"}, {"status500", "0"}, {"malformed", "1"}, {"big", "1"}, {"cut", "1"}, {"cutlength", "0"}};
     Start("");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -346,7 +354,11 @@ TEST_F(AnalyticsTest, ShutdownWaitsForThePostInFlight) {
 }
 
 TEST(ServerRequestThreadTest, RunsJobsInPostingOrderAndStops) {
-    EXPECT_STREQ(kWorkerSettings[WORKER_SERVER_REQUEST].name, "ServerRequestThread");
+    const WorkerSettings& settings = kWorkerSettings[WORKER_SERVER_REQUEST];
+    EXPECT_STREQ(settings.name, "ServerRequestThread");
+    EXPECT_EQ(settings.ringBytes, 8192u);
+    EXPECT_FALSE(settings.useLock);
+    EXPECT_EQ(settings.waitTimeoutMs, BaseThread::kWaitForever);
     StartServerRequestThread();
     ASSERT_NE(gServerRequestThread, nullptr);
     EXPECT_STREQ(gServerRequestThread->Name(), "ServerRequestThread");

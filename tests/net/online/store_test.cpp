@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CaptureLogSink.h"
 #include "StoreTestSupport.h"
@@ -115,6 +117,38 @@ TEST_F(StoreTest, BackpackRoundTripsAndDefaultsHold) {
     RTTIPolyBaseClass* created = NameRegistry::CreateObject("InGameStoreItem");
     EXPECT_NE(dynamic_cast<InGameStoreItem*>(created), nullptr);
     delete created;
+}
+
+// The property lists are the file format the content tools write: names, value types and
+// order must match theirs exactly.
+TEST_F(StoreTest, ClassesListTheirPropertiesInFileOrder) {
+    constexpr uint32_t kName = 21, kU32 = 10, kU16 = 11, kFloat = 8, kBool = 19, kVector = 14;
+    constexpr uint32_t kEmbedded = 3, kEmbeddedArray = 6, kPolyPointerArray = 7;
+    using Props = std::vector<std::pair<std::string, uint32_t>>;
+    const struct {
+        const RTTIClass* c;
+        const char* name;
+        Props properties;
+    } cases[] = {
+        {InGameStoreItem::RegisterClass(), "InGameStoreItem",
+         {{"Id", kName}, {"Name", kName}, {"Description", kName}, {"Type", kName}, {"Price", kU32},
+          {"RealMoneyPrice", kFloat}, {"ExclusivityGroup", kU16}, {"Countable", kBool}, {"Image", kEmbedded}}},
+        {InGameStore::RegisterClass(), "InGameStore", {{"Items", kPolyPointerArray}}},
+        {InGameBackpack::RegisterClass(), "InGameBackpack", {{"Items", kEmbeddedArray}}},
+        {InGameBackpackItem::RegisterClass(), "InGameBackpackItem",
+         {{"Id", kName}, {"Count", kU32}, {"Consumed", kU32}, {"ExclusivityGroup", kU16}, {"Enabled", kBool}}},
+        {InGameStoreItemImage::RegisterClass(), "InGameStoreItemImage",
+         {{"File", kName}, {"TilesX", kU32}, {"TilesY", kU32}, {"X", kU32}, {"Y", kU32}, {"Color", kVector}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(c.c->Name(), c.name);
+        EXPECT_EQ(RTTIClassRegistry::FindClass(c.name), c.c);
+        Props got;
+        for (uint32_t i = 0; i < c.c->PropertyCount(); ++i)
+            got.emplace_back(c.c->PropertyAt(i)->Name(), c.c->PropertyAt(i)->TypeId());
+        EXPECT_EQ(got, c.properties);
+    }
 }
 
 TEST_F(StoreTest, RefusedDefinitionsLeaveTheStoreEmpty) {
