@@ -78,6 +78,9 @@ int32_t MeshEntity::PresetWithFallbacks(const char* name) const {
     const MeshTemplate* t = GetMeshTemplate();
     if (!t) return 0;
     int32_t i = name && *name ? t->GetShaderPresetIndex(name) : -1;
+    // A missing preset tries the registry's global preset name before "Default".
+    const NameString& global = MeshTemplate::GetFallbackShaderPreset();
+    if (i < 0 && !global.IsEmpty()) i = t->GetShaderPresetIndex(global.CStr());
     if (i < 0) i = t->GetShaderPresetIndex(kDefaultPreset);
     return i < 0 ? 0 : i;
 }

@@ -92,7 +92,8 @@ public:
 private:
     // Selects the index, posts it to the context when it changed.
     void SelectPreset(int32_t index);
-    // The index of the name, then of "Default", then 0.
+    // The index of the name, then of the registry's global preset name, then of "Default",
+    // then 0.
     int32_t PresetWithFallbacks(const char* name) const;
     bool DynamicCollision() const;
     void MarkWalkMapDirty() const;

@@ -129,9 +129,15 @@ TEST_F(MeshEntityTest, TemporaryPresetAppliesToAllAndReturns) {
     EXPECT_EQ(b->GetShaderPresetIndex(), 1);
     EXPECT_EQ(custom->GetShaderPresetIndex(), 0);
     EXPECT_EQ(ContextPreset(a), 0u);
-    // The registry's fallback name is not a temporary preset.
+    // The registry's global name is not a temporary preset: it is tried after a missing
+    // preset, before "Default"; a template without it goes on to "Default".
     MeshTemplate::SetFallbackShaderPreset("Red");
-    EXPECT_EQ(Make(red)->GetShaderPresetIndex(), 0);
+    EXPECT_TRUE(MeshEntity::GetTemporaryShaderPreset().IsEmpty());
+    EXPECT_EQ(Make(red)->GetShaderPresetIndex(), 1);
+    EXPECT_EQ(Make(red, "Missing")->GetShaderPresetIndex(), 1);
+    EXPECT_EQ(Make(red, "Default")->GetShaderPresetIndex(), 0);
+    EXPECT_EQ(Make(plain, "Missing")->GetShaderPresetIndex(), 0);
+    EXPECT_EQ(a->GetShaderPresetIndex(), 0);  // nothing re-applied
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
 
