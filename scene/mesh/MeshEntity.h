@@ -134,13 +134,13 @@ public:
     uint32_t RenderState() const { return renderState; }
     const std::vector<float>& Bones() const { return bones; }
     const LightmapMapping& Lightmap() const { return lightmap; }
-    const Vector& MeshColour() const { return colour; }
+    // The entity's linear local colour the draws take: copied at creation, then op 7's.
+    const Vector& MeshColour() const { return LocalColor(); }
 
 private:
     void SetRenderingData(MeshTemplateRenderingData* d);
 
     MeshTemplateRenderingData* data = nullptr;
-    Vector colour;
     float alpha = 1.0f;
     uint32_t preset = 0;
     uint32_t renderState = 0;

@@ -141,7 +141,7 @@ TEST_F(MeshEntityTest, TemporaryPresetAppliesToAllAndReturns) {
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
 
-TEST_F(MeshEntityTest, UnchangedLocalColorPostsNothing) {
+TEST_F(MeshEntityTest, LocalColorPostsChangesOnlyAndTheDrawTakesThem) {
     MeshEntity* m = Make(Template(Presets({"Default"})));
     const HDRColor red(255, 0, 0, 255, 1.0f);
     gVornexRenderer.FlushCommands(true);
@@ -153,7 +153,12 @@ TEST_F(MeshEntityTest, UnchangedLocalColorPostsNothing) {
     m->SetLocalColor(red);
     EXPECT_EQ(gVornexRenderer.PostedRecords(), before + 1);
     gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(m->GetRenderingContext()->LocalColor().y, 0.0f);
+    // The colour the draws take follows the change; a proxy made later starts with it.
+    auto* c = static_cast<MeshEntityRenderingContext*>(m->GetRenderingContext());
+    EXPECT_EQ(c->MeshColour(), Vector(1, 0, 0, 1));
+    m->RecreateRenderingContext(true);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(static_cast<MeshEntityRenderingContext*>(m->GetRenderingContext())->MeshColour(), Vector(1, 0, 0, 1));
 }
 
 TEST_F(MeshEntityTest, ProxyCopiesStateAndAppliesItsOps) {
