@@ -176,11 +176,20 @@ float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matr
     return (nearest - eye).Dot3(camera.r[2]);
 }
 
-uint32_t CurrentDepthWrite() {
-    uint32_t v = 1;
-    if (MeshDevice()) MeshDevice()->GetRenderState(gfx::RS_ZWRITEENABLE, &v);
-    return v;
-}
+// The pass's depth state, taken before the parts change it and put back after them: a
+// part's depth write "as the pass chooses" means the pass's choice, not the previous part's.
+struct PassDepthState {
+    PassDepthState() {
+        if (gfx::Device* d = MeshDevice()) {
+            d->GetRenderState(gfx::RS_ZFUNC, &function);
+            d->GetRenderState(gfx::RS_ZWRITEENABLE, &write);
+            d->GetRenderState(gfx::RS_DEPTHBIAS, &bias);
+            d->GetRenderState(gfx::RS_SLOPESCALEDEPTHBIAS, &slope);
+        }
+    }
+    ~PassDepthState() { gVornexRenderer.SetDepthState(function, uint8_t(write ? 1 : 0), bias, slope); }
+    uint32_t function = gfx::CMP_LESSEQUAL, write = 1, bias = 0, slope = 0;
+};
 
 }  // namespace
 
@@ -404,6 +413,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
     }
     if (!skinned && !vertexBufferA) return;
 
+    const PassDepthState passDepth;
     UploadBones(bones, boneCount);
     SetStreams(instanced);
 
@@ -441,7 +451,8 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
     }
 
     const bool mirrored = instances[0]->mirrored;
-    const bool sameMirror = mirrored == gVornexRenderer.CameraMirrored();
+    // A two-sided part turns its normals by the renderer's mirrored transform.
+    const float mirrorSign = gVornexRenderer.CameraMirrored() ? -1.0f : 1.0f;
     const Vector cameraWorld = gVornexRenderer.CameraWorldMatrix().r[3];
     const uint16_t* indexWords = reinterpret_cast<const uint16_t*>(indexCopy);
     const bool index16 = indexDescA.format != gfx::FMT_INDEX32;
@@ -455,7 +466,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         gVornexRenderer.SetPixelShader(ps->DeviceShader());
 
         // The part's values.
-        const float cullSign = (p.flags & kMeshPartTwoSided) ? (sameMirror ? 1.0f : -1.0f)
+        const float cullSign = (p.flags & kMeshPartTwoSided) ? mirrorSign
                                : (p.flags & kMeshPartMirroredCull) ? -1.0f : 1.0f;
         const Vector c198(gMeshDrawSettings.partValues[0], 0.0f, gMeshDrawSettings.partValues[1], cullSign);
         gVornexRenderer.SetVertexShaderConstants(kVertexPartRegister, &c198.x, 1);
@@ -479,7 +490,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         if (stencilMode & 2) stencil |= 1;
         if (stencil) gVornexRenderer.SetStencilWriteMask(stencil);
         gVornexRenderer.SetBlendMode(p.words[2]);
-        const uint32_t write = p.words[4] == 2 ? 1 : p.words[4] == 1 ? 0 : CurrentDepthWrite();
+        const uint32_t write = p.words[4] == 2 ? 1 : p.words[4] == 1 ? 0 : passDepth.write;
         gVornexRenderer.SetDepthState(p.words[5] ? gfx::CMP_LESSEQUAL : gfx::CMP_ALWAYS, uint8_t(write), p.words[3],
                                       p.words[3]);
         gVornexRenderer.SetCullMode(PartCull(p, mirrored));
@@ -522,7 +533,8 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         device->SetStreamSourceFreq(1, 1);
         device->SetStreamSource(1, nullptr, 0, 0);
     }
-    if (ForwardPass(pass) && secondaryVertexBuffer && secondaryIndexBuffer) DrawSecondary(presetIndex, *instances[0]);
+    if (ForwardPass(pass) && secondaryVertexBuffer && secondaryIndexBuffer)
+        for (uint32_t i = 0; i < count; ++i) DrawSecondary(presetIndex, *instances[i]);
     device->SetIndices(nullptr);
     device->SetStreamSource(0, nullptr, 0, 0);
 }

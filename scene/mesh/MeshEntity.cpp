@@ -78,6 +78,9 @@ int32_t MeshEntity::PresetWithFallbacks(const char* name) const {
     const MeshTemplate* t = GetMeshTemplate();
     if (!t) return 0;
     int32_t i = name && *name ? t->GetShaderPresetIndex(name) : -1;
+    // A missing preset tries the registry's global preset name before "Default".
+    const NameString& global = MeshTemplate::GetFallbackShaderPreset();
+    if (i < 0 && !global.IsEmpty()) i = t->GetShaderPresetIndex(global.CStr());
     if (i < 0) i = t->GetShaderPresetIndex(kDefaultPreset);
     return i < 0 ? 0 : i;
 }
@@ -235,8 +238,10 @@ EntityRenderingContext* MeshEntity::CreateRenderingContext() {
 MeshEntityRenderingContext::MeshEntityRenderingContext(const EntityRenderingContextSetup& setup,
                                                        MeshTemplateRenderingData* d, uint32_t presetIndex,
                                                        const Vector& c, const LightmapMapping& l)
-    : EntityRenderingContext(setup), colour(c), preset(presetIndex), lightmap(l) {
+    : EntityRenderingContext(setup), preset(presetIndex), lightmap(l) {
     SetRenderingData(d);
+    // The local colour lives where "Local color" posts it (op 7), so later changes show.
+    if (!(c == Vector(1, 1, 1, 1))) PostSetLocalColor(c);
 }
 
 MeshEntityRenderingContext::~MeshEntityRenderingContext() = default;
@@ -308,7 +313,7 @@ void MeshEntityRenderingContext::Draw(void*, const Matrix& world, const RenderTa
     if (!data) return;
     const float* palette = bones.empty() ? nullptr : bones.data();
     // The entity's colour, the blended template colour (op 6) and the pass colour.
-    MeshTemplateRenderingData::Draw(data, world, World(), LocalBox(), colour * Color() * arguments.vector, alpha, Mirrored(),
+    MeshTemplateRenderingData::Draw(data, world, World(), LocalBox(), MeshColour() * Color() * arguments.vector, alpha, Mirrored(),
                                     preset, palette, uint32_t(bones.size() / 12), arguments.pass ? arguments.pass : kMeshPassAll,
                                     renderState);
 }

@@ -92,7 +92,8 @@ public:
 private:
     // Selects the index, posts it to the context when it changed.
     void SelectPreset(int32_t index);
-    // The index of the name, then of "Default", then 0.
+    // The index of the name, then of the registry's global preset name, then of "Default",
+    // then 0.
     int32_t PresetWithFallbacks(const char* name) const;
     bool DynamicCollision() const;
     void MarkWalkMapDirty() const;
@@ -133,13 +134,13 @@ public:
     uint32_t RenderState() const { return renderState; }
     const std::vector<float>& Bones() const { return bones; }
     const LightmapMapping& Lightmap() const { return lightmap; }
-    const Vector& MeshColour() const { return colour; }
+    // The entity's linear local colour the draws take: copied at creation, then op 7's.
+    const Vector& MeshColour() const { return LocalColor(); }
 
 private:
     void SetRenderingData(MeshTemplateRenderingData* d);
 
     MeshTemplateRenderingData* data = nullptr;
-    Vector colour;
     float alpha = 1.0f;
     uint32_t preset = 0;
     uint32_t renderState = 0;

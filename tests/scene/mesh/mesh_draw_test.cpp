@@ -262,18 +262,29 @@ TEST_F(MeshDrawTest, PartConstantsAndStates) {
 TEST_F(MeshDrawTest, CullingFollowsTheMirroredState) {
     MeshTemplateRenderingData* d = Load(Cube(
         "[{'name': 'Default', 'parts': [{'count': 12}, {'count': 12, 'flags': 8}, {'count': 12, 'flags': 4}]}]"));
-    for (bool mirrored : {false, true}) {
-        MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
-        one.mirrored = mirrored;
-        const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, nullptr, 0); });
-        ASSERT_EQ(draws.size(), 3u);
-        const uint32_t normal = mirrored ? gfx::CULL_CW : gfx::CULL_CCW, other = mirrored ? gfx::CULL_CCW : gfx::CULL_CW;
-        EXPECT_EQ(draws[0].RenderState(gfx::RS_CULLMODE), normal);
-        EXPECT_EQ(draws[1].RenderState(gfx::RS_CULLMODE), other);
-        EXPECT_EQ(draws[2].RenderState(gfx::RS_CULLMODE), uint32_t(gfx::CULL_NONE));
-        EXPECT_EQ(draws[0].VertexConstant(198)[3], 1.0f);
-        EXPECT_EQ(draws[1].VertexConstant(198)[3], -1.0f);
-        EXPECT_EQ(draws[2].VertexConstant(198)[3], mirrored ? -1.0f : 1.0f);
+    Matrix view, projection, flip = Matrix::IDENTITY, flipped;
+    view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+    projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 100.0f);
+    flip.r[0] = Vector(-1, 0, 0, 0);
+    flipped.Mul(view, flip);
+    for (bool cameraMirrored : {false, true}) {
+        gVornexRenderer.SetCamera(cameraMirrored ? flipped : view, projection, Matrix::IDENTITY);
+        for (bool mirrored : {false, true}) {
+            MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+            one.mirrored = mirrored;
+            const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, nullptr, 0); });
+            ASSERT_EQ(gVornexRenderer.CameraMirrored(), cameraMirrored);
+            ASSERT_EQ(draws.size(), 3u);
+            const bool same = mirrored == cameraMirrored;
+            const uint32_t normal = same ? gfx::CULL_CCW : gfx::CULL_CW, other = same ? gfx::CULL_CW : gfx::CULL_CCW;
+            EXPECT_EQ(draws[0].RenderState(gfx::RS_CULLMODE), normal);
+            EXPECT_EQ(draws[1].RenderState(gfx::RS_CULLMODE), other);
+            EXPECT_EQ(draws[2].RenderState(gfx::RS_CULLMODE), uint32_t(gfx::CULL_NONE));
+            EXPECT_EQ(draws[0].VertexConstant(198)[3], 1.0f);
+            EXPECT_EQ(draws[1].VertexConstant(198)[3], -1.0f);
+            // A two-sided part's sign is the renderer's mirrored transform, whatever the draw's flag.
+            EXPECT_EQ(draws[2].VertexConstant(198)[3], cameraMirrored ? -1.0f : 1.0f);
+        }
     }
 }
 
@@ -327,6 +338,40 @@ TEST_F(MeshDrawTest, SecondaryGeometryAfterTheForwardPasses) {
         EXPECT_EQ(Floats(s.PixelConstant(0), 4), (std::vector<float>{0, 0, 0, 0}));
         ASSERT_EQ(s.declarationElements->size(), 4u);
         EXPECT_EQ((*s.declarationElements)[2].offset, 24u);
+    }
+    // Every instance of a run gets its secondary geometry, drawn one by one or instanced.
+    const MeshDrawBatchRecord three[3] = {Instance(Vector(0, 0, 0, 1)), Instance(Vector(2, 0, 0, 1)),
+                                          Instance(Vector(4, 0, 0, 1))};
+    for (uint32_t pass : {1u, 0x80000001u, 16u}) {
+        const auto draws = DrawsOf([&] { d->DrawParts(0, pass, three, 3, nullptr, 0); });
+        uint32_t secondary = 0;
+        for (const gfx::DrawRecord& r : draws)
+            if (r.streams[0].buffer == gfx::SerialOf(d->secondaryVertexBuffer)) ++secondary;
+        EXPECT_EQ(secondary, 3u) << std::hex << pass;
+        EXPECT_EQ(draws.size() - secondary, (pass & kMeshPassInstanced) ? 1u : 3u) << std::hex << pass;
+    }
+}
+
+// A part's depth-write override holds for that part only: the next part that keeps the
+// pass's choice, in this draw or the next mesh's, gets the pass's write state back.
+TEST_F(MeshDrawTest, DepthWriteOverridesLeaveThePassChoice) {
+    MeshTemplateRenderingData* d = Load(Cube(
+        "[{'name': 'Default', 'parts': [{'count': 12, 'words': [0, 0, 0, 0, 2, 1]}, {'count': 12}, "
+        "{'count': 12, 'words': [0, 0, 0, 0, 1, 1]}, {'count': 12}]}]"));
+    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    for (uint32_t passWrite : {0u, 1u}) {
+        uint32_t after = 2;
+        const auto draws = DrawsOf([&] {
+            gVornexRenderer.SetDepthState(gfx::CMP_LESSEQUAL, uint8_t(passWrite), 0, 0);
+            d->DrawParts(0, 1, &one, 1, nullptr, 0);
+            d->DrawParts(0, 1, &one, 1, nullptr, 0);
+            gVornexRenderer.Device()->GetRenderState(gfx::RS_ZWRITEENABLE, &after);
+        });
+        ASSERT_EQ(draws.size(), 8u);
+        const uint32_t want[4] = {1, passWrite, 0, passWrite};
+        for (size_t i = 0; i < draws.size(); ++i)
+            EXPECT_EQ(draws[i].RenderState(gfx::RS_ZWRITEENABLE), want[i % 4]) << "pass " << passWrite << " draw " << i;
+        EXPECT_EQ(after, passWrite);
     }
 }
 

@@ -129,13 +129,19 @@ TEST_F(MeshEntityTest, TemporaryPresetAppliesToAllAndReturns) {
     EXPECT_EQ(b->GetShaderPresetIndex(), 1);
     EXPECT_EQ(custom->GetShaderPresetIndex(), 0);
     EXPECT_EQ(ContextPreset(a), 0u);
-    // The registry's fallback name is not a temporary preset.
+    // The registry's global name is not a temporary preset: it is tried after a missing
+    // preset, before "Default"; a template without it goes on to "Default".
     MeshTemplate::SetFallbackShaderPreset("Red");
-    EXPECT_EQ(Make(red)->GetShaderPresetIndex(), 0);
+    EXPECT_TRUE(MeshEntity::GetTemporaryShaderPreset().IsEmpty());
+    EXPECT_EQ(Make(red)->GetShaderPresetIndex(), 1);
+    EXPECT_EQ(Make(red, "Missing")->GetShaderPresetIndex(), 1);
+    EXPECT_EQ(Make(red, "Default")->GetShaderPresetIndex(), 0);
+    EXPECT_EQ(Make(plain, "Missing")->GetShaderPresetIndex(), 0);
+    EXPECT_EQ(a->GetShaderPresetIndex(), 0);  // nothing re-applied
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
 
-TEST_F(MeshEntityTest, UnchangedLocalColorPostsNothing) {
+TEST_F(MeshEntityTest, LocalColorPostsChangesOnlyAndTheDrawTakesThem) {
     MeshEntity* m = Make(Template(Presets({"Default"})));
     const HDRColor red(255, 0, 0, 255, 1.0f);
     gVornexRenderer.FlushCommands(true);
@@ -147,7 +153,12 @@ TEST_F(MeshEntityTest, UnchangedLocalColorPostsNothing) {
     m->SetLocalColor(red);
     EXPECT_EQ(gVornexRenderer.PostedRecords(), before + 1);
     gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(m->GetRenderingContext()->LocalColor().y, 0.0f);
+    // The colour the draws take follows the change; a proxy made later starts with it.
+    auto* c = static_cast<MeshEntityRenderingContext*>(m->GetRenderingContext());
+    EXPECT_EQ(c->MeshColour(), Vector(1, 0, 0, 1));
+    m->RecreateRenderingContext(true);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(static_cast<MeshEntityRenderingContext*>(m->GetRenderingContext())->MeshColour(), Vector(1, 0, 0, 1));
 }
 
 TEST_F(MeshEntityTest, ProxyCopiesStateAndAppliesItsOps) {
