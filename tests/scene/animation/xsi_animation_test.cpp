@@ -15,6 +15,7 @@
 
 #include "ShellCommand.h"
 #include "core/fs/FileSystem.h"
+#include "engine/game/Game.h"
 #include "render/resources/ResourceAnimation.h"
 #include "scene/animation/XSIAnimation.h"
 #include "scene/mesh/MeshData.h"
@@ -237,6 +238,34 @@ TEST_F(XSIAnimationTest, TheAnimationHoldsAUseOfItsResource) {
         EXPECT_EQ(resource->GetUseCount(), before + 1);
     }
     EXPECT_EQ(resource->GetUseCount(), before);
+}
+
+TEST(AnimationClock, TheTimeBitsPickTheGameClocksAndOtherCombinationsTheGameClock) {
+    Game* const saved = gGame;
+    auto game = std::make_unique<Game>();
+    gGame = game.get();
+    struct Row {
+        uint32_t flags;
+        const GameTimer* clock;
+    } const rows[] = {
+        {ANIMFLAG_GAMETIME, &game->GetGameTimer()},
+        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_LOOP, &game->GetGameplayTimer()},
+        {ANIMFLAG_SMOOTHGAMEPLAYTIME | ANIMFLAG_AUTOFINISH, &game->GetSmoothGameplayTimer()},
+        {ANIMFLAG_SMOOTHGAMETIME | ANIMFLAG_PROCCALLBACKS, &game->GetSmoothGameTimer()},
+        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_SMOOTHGAMETIME, &game->GetGameTimer()},
+        {0xF0, &game->GetGameTimer()},
+        {ANIMFLAG_SYSTEMTIME, &game->GetGameTimer()},  // the Game keeps no system clock
+    };
+    for (const Row& row : rows) EXPECT_EQ(SelectAnimationClock(row.flags), row.clock) << row.flags;
+    // The custom clock comes first.
+    AnimationParams params;
+    params.Flags = ANIMFLAG_GAMEPLAYTIME;
+    XSIAnimation a(1, nullptr, params, 1.0f);
+    EXPECT_EQ(a.Clock(), &game->GetGameplayTimer());
+    GameTimer custom;
+    a.SetCustomClock(&custom);
+    EXPECT_EQ(a.Clock(), &custom);
+    gGame = saved;
 }
 
 }  // namespace
