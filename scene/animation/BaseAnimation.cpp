@@ -6,6 +6,7 @@
 
 BaseAnimation::BaseAnimation(uint64_t thread, const AnimationParams& startParams)
     : params(startParams), ownerThread(thread) {
+    weight.current = 0.0f;  // a new animation fades in from nothing
     std::memset(trackToNode, kAnimationNoIndex, sizeof trackToNode);
     std::memset(nodeToTrack, kAnimationNoIndex, sizeof nodeToTrack);
 }
