@@ -1,6 +1,11 @@
 #include "scene/animation/MeshAnimationController.h"
 
+#include "core/Log.h"
+#include "platform/os/Thread.h"
+#include "render/resources/ResourceAnimation.h"
+#include "scene/animation/XSIAnimation.h"
 #include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshTemplate.h"
 
 namespace {
 int64_t Now(const BaseAnimation& animation) {
@@ -10,11 +15,11 @@ int64_t Now(const BaseAnimation& animation) {
 }  // namespace
 
 MeshAnimationController::MeshAnimationController(const MeshHierarchy& h)
-    : hierarchy(h), channelCount(uint32_t(h.treeNodes.size())), channels(new AnimationChannel[channelCount]) {}
+    : hierarchy(h), channelCount(uint32_t(h.treeNodes.size())), channels(new AnimationChannelList[channelCount]) {}
 
 MeshAnimationController::~MeshAnimationController() {
     for (uint32_t c = 0; c < channelCount; ++c) {
-        AnimationChannel& channel = channels[c];
+        AnimationChannelList& channel = channels[c];
         for (uint32_t i = 0; i < channel.Count(); ++i) {
             if (BaseAnimation* a = channel[i].Get()) {
                 a->state &= ~ANIMSTATE_PLAYING;
@@ -40,7 +45,7 @@ void MeshAnimationController::Stop(BaseAnimation& animation, float fade) {
 template <class F>
 void MeshAnimationController::ForId(uint32_t treeNode, int32_t id, F f) {
     if (treeNode >= channelCount) return;
-    AnimationChannel& channel = channels[treeNode];
+    AnimationChannelList& channel = channels[treeNode];
     for (uint32_t i = 0; i < channel.Count(); ++i) {
         BaseAnimation* a = channel[i].Get();
         if (a && (id == -1 || a->params.Id == id)) f(*a);
@@ -99,4 +104,37 @@ void MeshAnimationController::SetTimeFlags(uint32_t treeNode, int32_t id, uint32
     ForId(treeNode, id, [&](BaseAnimation& a) {
         a.params.Flags = (a.params.Flags & ~kAnimFlagClockMask) | (flags & kAnimFlagClockMask);
     });
+}
+
+bool MeshAnimationController::StartAnimation(const MeshTemplate& meshTemplate, const char* node, const char* animation,
+                                             const AnimationParams* params) {
+    const int32_t index = meshTemplate.FindAnimationDefinition(animation);
+    if (index < 0) {
+        gLog.Error(LogCategory::Engine, "Animation %s not found in %s", animation ? animation : "",
+                   meshTemplate.GetName() ? meshTemplate.GetName() : "");
+        return false;
+    }
+    return StartAnimationByIndex(meshTemplate, node, index, params);
+}
+
+bool MeshAnimationController::StartAnimationByIndex(const MeshTemplate& meshTemplate, const char* node, int32_t index,
+                                                    const AnimationParams* params) {
+    const std::vector<Resource*>& resources = meshTemplate.GetAnimationResources();
+    if (index < 0 || uint32_t(index) >= meshTemplate.animations.Count() || uint32_t(index) >= resources.size() ||
+        !resources[uint32_t(index)])
+        return false;
+    AnimationParams start = params ? *params : AnimationParams();
+    if (start.Id == -1) start.Id = index;
+    start.AnimIndex = index;
+    const int32_t treeNode = hierarchy.FindAnimationTreeNode(NameString(node ? node : ""));
+    if ((start.Flags & ANIMFLAG_IGNORESAME) && treeNode >= 0 && RestartSame(uint32_t(treeNode), start)) return false;
+    auto* animation = new XSIAnimation(os::CurrentThreadId(), static_cast<ResourceAnimation*>(resources[uint32_t(index)]),
+                                       start, meshTemplate.animations[uint32_t(index)].time);
+    if (treeNode < 0) {
+        gLog.Warning(LogCategory::Engine, "Cannot start animation because the node %s cannot be found", node ? node : "");
+        delete animation;
+        return false;
+    }
+    AddAnimation(uint32_t(treeNode), animation);
+    return true;
 }

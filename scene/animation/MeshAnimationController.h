@@ -13,8 +13,9 @@
 #include "scene/animation/BaseAnimation.h"
 
 class MeshHierarchy;
+class MeshTemplate;
 
-using AnimationChannel = DynarraySafe<SafePointer<BaseAnimation>>;
+using AnimationChannelList = DynarraySafe<SafePointer<BaseAnimation>>;
 
 class MeshAnimationController {
 public:
@@ -26,7 +27,21 @@ public:
 
     const MeshHierarchy& Hierarchy() const { return hierarchy; }
     uint32_t ChannelCount() const { return channelCount; }
-    const AnimationChannel& Channel(uint32_t treeNode) const { return channels[treeNode]; }
+    const AnimationChannelList& Channel(uint32_t treeNode) const { return channels[treeNode]; }
+
+    // Starts the template's animation definition of that name (case-insensitive) on the
+    // channel of the animation-tree node named node; "Animation %s not found in %s" when
+    // the template has none of that name.
+    bool StartAnimation(const MeshTemplate& meshTemplate, const char* node, const char* animation,
+                        const AnimationParams* params);
+    // The start by definition index: the index must have a loaded animation resource.
+    // Parameters are the given ones or the defaults; Id -1 becomes the index. With
+    // ANIMFLAG_IGNORESAME an animation of that Id already in the channel is restarted
+    // instead (false, nothing created); otherwise a new XSIAnimation plays the definition's
+    // "Time" on the calling thread. An unknown node logs "Cannot start animation because
+    // the node %s cannot be found" and gives false.
+    bool StartAnimationByIndex(const MeshTemplate& meshTemplate, const char* node, int32_t index,
+                               const AnimationParams* params);
 
     // Takes the animation: unless it keeps the others, stops every animation of the
     // channel over its AttackTime; then fades it in from its weight to 1 over AttackTime,
@@ -62,5 +77,5 @@ private:
 
     const MeshHierarchy& hierarchy;
     uint32_t channelCount;
-    std::unique_ptr<AnimationChannel[]> channels;
+    std::unique_ptr<AnimationChannelList[]> channels;
 };
