@@ -1,6 +1,7 @@
 #include "scene/animation/MeshAnimationController.h"
 
 #include "core/Log.h"
+#include "engine/entity/Entity.h"
 #include "platform/os/Thread.h"
 #include "render/resources/ResourceAnimation.h"
 #include "scene/animation/XSIAnimation.h"
@@ -18,6 +19,7 @@ MeshAnimationController::MeshAnimationController(const MeshHierarchy& h)
     : hierarchy(h), channelCount(uint32_t(h.treeNodes.size())), channels(new AnimationChannelList[channelCount]) {}
 
 MeshAnimationController::~MeshAnimationController() {
+    UnmountEntity(nullptr);
     for (uint32_t c = 0; c < channelCount; ++c) {
         AnimationChannelList& channel = channels[c];
         for (uint32_t i = 0; i < channel.Count(); ++i) {
@@ -137,4 +139,75 @@ bool MeshAnimationController::StartAnimationByIndex(const MeshTemplate& meshTemp
     }
     AddAnimation(uint32_t(treeNode), animation);
     return true;
+}
+
+bool MeshAnimationController::MountEntity(const char* node, Entity* child, const Matrix& offset) {
+    if (!child) return false;
+    if (child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE) {
+        gLog.Error(LogCategory::Engine, "Entity %s has already been mounted to some other entity", child->GetName());
+        return false;
+    }
+    const int32_t index = hierarchy.FindNode(NameString(node ? node : ""));
+    if (index < 0) {
+        gLog.Error(LogCategory::Engine, "Cannot mount entity %s because %s cannot be found", child->GetName(),
+                   node ? node : "");
+        return false;
+    }
+    return MountEntity(index, child, offset);
+}
+
+bool MeshAnimationController::MountEntity(int32_t node, Entity* child, const Matrix& offset) {
+    if (!child) return false;
+    if (node < 0 || uint32_t(node) >= hierarchy.NodeCount()) {
+        gLog.Error(LogCategory::Engine, "Cannot mount entity to bone with %d index", node);
+        return false;
+    }
+    if (child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE) {
+        gLog.Error(LogCategory::Engine, "Entity %s has already been mounted to some other entity", child->GetName());
+        return false;
+    }
+    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    Mount mount;
+    mount.offset = offset;
+    mount.entity.Assign(child);
+    mount.node = node;
+    mounts.Add(mount);
+    ClearEvaluationStamp();
+    return true;
+}
+
+void MeshAnimationController::UnmountEntity(Entity* child) {
+    for (uint32_t i = mounts.Count(); i-- > 0;) {
+        Entity* e = mounts[i].entity.Get();
+        if (child && e != child) continue;
+        if (e) e->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, false);
+        mounts.Remove(i);
+    }
+}
+
+bool MeshAnimationController::SetMountedEntityOffset(Entity* child, const Matrix& offset) {
+    for (uint32_t i = 0; i < mounts.Count(); ++i) {
+        if (child && mounts[i].entity.Get() == child) {
+            mounts[i].offset = offset;
+            ClearEvaluationStamp();
+            return true;
+        }
+    }
+    return false;
+}
+
+void MeshAnimationController::ApplyMounts(const Matrix& entityGlobal, const Matrix* nodeMatrices, uint32_t nodeCount) {
+    for (uint32_t i = 0; i < mounts.Count();) {
+        Entity* child = mounts[i].entity.Get();
+        if (!child) {
+            mounts.Remove(i);
+            continue;
+        }
+        Matrix m;
+        const uint32_t node = uint32_t(mounts[i].node);
+        m.Mul(entityGlobal, node < nodeCount ? nodeMatrices[node] : Matrix::IDENTITY);
+        m.Mul(mounts[i].offset);
+        child->SetGlobalLocationMatrix(m);
+        ++i;
+    }
 }

@@ -9,9 +9,11 @@
 #include <memory>
 
 #include "core/Dynarray.h"
+#include "core/math/Matrix.h"
 #include "core/rtti/SafePointer.h"
 #include "scene/animation/BaseAnimation.h"
 
+class Entity;
 class MeshHierarchy;
 class MeshTemplate;
 
@@ -66,6 +68,21 @@ public:
     // Fades the weight from its present value (brought up to the animation's clock).
     static void FadeWeight(BaseAnimation& animation, float target, float seconds);
 
+    // Mounting a child entity on a hierarchy node: refused (false, one error) when the
+    // child is already mounted ("Entity %s has already been mounted to some other
+    // entity") or the node is unknown ("Cannot mount entity %s because %s cannot be
+    // found"; by index: "Cannot mount entity to bone with %d index" for an index below 0
+    // or at or past the node count). A mount sets the child's ENTITYFLAG2_MOUNTED_TO_BONE.
+    bool MountEntity(const char* node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    bool MountEntity(int32_t node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    // Null: every mount.
+    void UnmountEntity(Entity* child);
+    bool SetMountedEntityOffset(Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    uint32_t MountCount() const { return mounts.Count(); }
+    // Places every mounted child at Mul(entity global, node matrix) then x offset, given
+    // the model-space node matrices; records whose child is gone are dropped.
+    void ApplyMounts(const Matrix& entityGlobal, const Matrix* nodeMatrices, uint32_t nodeCount);
+
     // The frame and tick of the last pose evaluation; 0 forces the next one.
     uint32_t evaluationFrame = 0;
     uint32_t evaluationTick = 0;
@@ -75,7 +92,14 @@ private:
     template <class F>
     void ForId(uint32_t treeNode, int32_t id, F f);
 
+    struct Mount {
+        Matrix offset;
+        SafePointer<Entity> entity;
+        int32_t node = -1;
+    };
+
     const MeshHierarchy& hierarchy;
+    DynarraySafe<Mount> mounts;
     uint32_t channelCount;
     std::unique_ptr<AnimationChannelList[]> channels;
 };
