@@ -231,6 +231,20 @@ TEST_F(XSIAnimationTest, ClipWithoutMatchingTracksAdvancesWithoutAPose) {
     EXPECT_FLOAT_EQ(none.progress, 0.25f);
 }
 
+TEST_F(XSIAnimationTest, TracksPastThe254thMatchStayUnbound) {
+    std::string json = R"({"length": 1.0, "tracks": [)";
+    for (int i = 0; i < 260; ++i) json += std::string(i ? "," : "") + R"({"name": "hand", "scale": [[0,1,1,1]]})";
+    resource = Load("many", json + "]}");
+    auto a = Start(AnimationParams());
+    ASSERT_EQ(a->BoundTrackCount(), kAnimationMaxBoundTracks);
+    EXPECT_EQ(a->TrackNode(253), 3);
+    EXPECT_EQ(a->TrackNode(254), kAnimationNoIndex);
+    EXPECT_EQ(a->NodeTrack(3), 253);
+    clock.Tick(0.5f);
+    a->Evaluate(workspace, hierarchy);
+    EXPECT_EQ(a->Pose(253).scale.x, 1.0f);
+}
+
 TEST_F(XSIAnimationTest, TheAnimationHoldsAUseOfItsResource) {
     const uint32_t before = resource->GetUseCount();
     {
