@@ -22,7 +22,7 @@ bool ResourceAnimation::LoadResource() {
     if (!reader.Read(&magic, sizeof magic) || !reader.Read(&version, sizeof version)) return false;
     if (magic != kAnimationFileMagic || version != kAnimationFileVersion) return false;
     if (!reader.Read(header, sizeof header)) return false;
-    clip.Read(reader);
+    if (!clip.Read(reader)) return false;
     size = reader.GetSize();
     return true;
 }

@@ -17,7 +17,8 @@ public:
 
     uint32_t GetResourceType() const override { return RESOURCE_ANIMATION; }
     void PreheatResource() override;
-    // Fails without a message on a missing file or a wrong magic or version.
+    // Fails without a message on a missing file or a wrong magic or version, and with
+    // the body reader's one line on a body that does not read (the clip stays empty).
     bool LoadResource() override;
 
     const AnimationClipData& Clip() const { return clip; }

@@ -21,9 +21,10 @@ using namespace resourcetest;
 
 namespace {
 
-// Magic, version 3, eight header bytes tag + 8 ..., then tag % 5 body bytes.
+// Magic, version 3, eight header bytes tag + 8 ..., an empty clip (no tracks, no keys,
+// zero boxes and length: 108 zero bytes), then tag % 5 bytes more.
 std::vector<uint8_t> AnimationFile(uint8_t tag) {
-    std::vector<uint8_t> b(16 + tag % 5);
+    std::vector<uint8_t> b(16 + 108 + tag % 5);
     const uint32_t head[] = {kAnimationFileMagic, kAnimationFileVersion};
     std::memcpy(b.data(), head, 8);
     for (int i = 8; i < 16; ++i) b[i] = uint8_t(tag + i);

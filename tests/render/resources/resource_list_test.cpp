@@ -23,7 +23,7 @@ struct ListTest : ShaderFixture {
             gTemplates.push_back(name);
             gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Loading template: %s", name);
         });
-        std::vector<uint8_t> animation(16, 7);
+        std::vector<uint8_t> animation(16 + 108, 0);  // the header, then an empty clip
         std::memcpy(animation.data(), &kAnimationFileMagic, 4);
         std::memcpy(animation.data() + 4, &kAnimationFileVersion, 4);
         WriteBytes(Path("animations", "Walk.bin"), animation);

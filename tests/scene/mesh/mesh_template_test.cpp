@@ -248,7 +248,7 @@ TEST_F(MeshTemplateFilesTest, OptimizedFileOfThreeMeshTemplatesLoadsAll) {
     Write("opt", Path("scenes", "meshes.opt"), "{\"version\":50,\"templates\":[" + Mesh(1) + "," + Mesh(2) + "," +
                                                    Mesh(3) + "]}");
     // One animation file; "gone" has none.
-    std::vector<uint8_t> idle(16, 0);
+    std::vector<uint8_t> idle(16 + 108, 0);  // the header, then an empty clip
     const uint32_t head[] = {kAnimationFileMagic, kAnimationFileVersion};
     std::memcpy(idle.data(), head, sizeof head);
     resourcetest::WriteBytes(Path("animations", "idle.bin"), idle);

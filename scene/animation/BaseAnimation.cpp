@@ -1,0 +1,36 @@
+#include "scene/animation/BaseAnimation.h"
+
+#include <cstring>
+
+#include "engine/game/Game.h"
+
+BaseAnimation::BaseAnimation(uint64_t thread, const AnimationParams& startParams)
+    : params(startParams), ownerThread(thread) {
+    weight.current = 0.0f;  // a new animation fades in from nothing
+    std::memset(trackToNode, kAnimationNoIndex, sizeof trackToNode);
+    std::memset(nodeToTrack, kAnimationNoIndex, sizeof nodeToTrack);
+}
+
+const GameTimer* BaseAnimation::Clock() const { return customClock ? customClock : SelectAnimationClock(params.Flags); }
+
+const GameTimer* SelectAnimationClock(uint32_t flags) {
+    if (!gGame) return nullptr;
+    switch (flags & kAnimFlagClockMask) {
+    case ANIMFLAG_GAMEPLAYTIME: return &gGame->GetGameplayTimer();
+    case ANIMFLAG_SMOOTHGAMEPLAYTIME: return &gGame->GetSmoothGameplayTimer();
+    case ANIMFLAG_SMOOTHGAMETIME: return &gGame->GetSmoothGameTimer();
+    default: return &gGame->GetGameTimer();
+    }
+}
+
+bool GetTrackPose(const BaseAnimation& animation, uint32_t node, Quaternion& rotation, Vector& translation,
+                  Vector& scale) {
+    if (node >= kAnimationNoIndex) return false;
+    const uint8_t track = animation.NodeTrack(node);
+    if (track == kAnimationNoIndex || track >= animation.BoundTrackCount()) return false;
+    const AnimationPose& pose = animation.Pose(track);
+    rotation = pose.rotation;
+    translation = pose.translation;
+    scale = pose.scale;
+    return true;
+}
