@@ -3,6 +3,7 @@
 
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
+#include "scene/entities/LightEntity.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/envelopes/Envelope.h"
 #include "scene/mesh/MeshData.h"
@@ -51,6 +52,9 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 0},
     {8, K::ClassRegistration, "MeshEntity", &StaticInitRegister<MeshEntity>, 0, 0},
+    {8, K::ClassRegistration, "LightTemplate", &StaticInitRegister<LightTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "LightTemplate", nullptr, ENTITY_LIGHT, 0},
+    {8, K::ClassRegistration, "LightEntity", &StaticInitRegister<LightEntity>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
