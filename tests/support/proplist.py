@@ -19,6 +19,8 @@ Commands:
   proplist.py envelope <out> <json>         an envelope's property list
   proplist.py particlesystem <out> <json>   a particle-system definition's property list
   proplist.py sceneparameters <out> <json>  a scene-parameter template's own property list
+  proplist.py lighttemplate <out> <json>    a light template's own property list
+  proplist.py lightentity <out> <json>      a light entity's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
@@ -667,10 +669,44 @@ def scene_parameters(desc):
     return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in SCENE_PARAMETERS_PROPERTIES)
 
 
+# --- lights -------------------------------------------------------------------------------
+# LightTemplate's one property and LightEntity's own, with their defaults, in registration
+# order (after EntityTemplate's and Entity's in the walk; groups write nothing).
+
+LIGHT_TEMPLATE_PROPERTIES = [("Light type", "u32", 0)]
+LIGHT_ENTITY_PROPERTIES = [
+    ("Color", "color", WHITE), ("Specualar multiplier", "f32", 1.0), ("Start falloff", "f32", 0.5),
+    ("End falloff", "f32", 1.0), ("Spotlight width", "f32", 30.0), ("Spotlight softness", "f32", 0.5),
+    ("Tube length", "f32", 2.0), ("Two sided mode", "u32", 0), ("Wrap around factor", "f32", 0.0),
+    ("Secondary color", "color", [63, 63, 63, 63, 1.0]), ("Side color", "color", CLEAR),
+    ("Mask texture file name", "name", ""), ("Mask texture rotation", "vector", [0, 0, 0, 0]),
+    ("Mask texture scale", "vector", [1, 1, 1, 1]),
+]
+
+
+def property_table(table, desc):
+    writers = {"bool": boolean, "f32": f32, "u32": u32, "name": name,
+               "vector": lambda v: b"".join(f32(x) for x in v),
+               "color": lambda v: bytes(v[:4]) + f32(v[4]), "envelope": envelope}
+    unknown = set(desc) - {p[0] for p in table}
+    if unknown:
+        raise ValueError("unknown properties: %s" % sorted(unknown))
+    return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in table)
+
+
+def light_template(desc):
+    return property_table(LIGHT_TEMPLATE_PROPERTIES, desc)
+
+
+def light_entity(desc):
+    return property_table(LIGHT_ENTITY_PROPERTIES, desc)
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,
-                    "sceneparameters": scene_parameters}
+                    "sceneparameters": scene_parameters, "lighttemplate": light_template,
+                    "lightentity": light_entity}
 
 
 def main(argv):

@@ -4,10 +4,16 @@
 // on change and move, the per-frame registration and the editor drawing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <memory>
 #include <vector>
 
+#include "core/BoundedReader.h"
+#include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/RenderTestSupport.h"
@@ -239,6 +245,56 @@ TEST_F(LightEntityTest, EditorDrawingByKind) {
         EndFrame();
         EXPECT_EQ(Draws().size(), 2 * expected[type]);
     }
+}
+
+std::vector<uint8_t> WriteWithTool(const char* kind, const std::string& json) {
+    const std::string out = PROJECT_BINARY_ROOT "/light_entity_test_list.bin";
+    EXPECT_TRUE(Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py " + std::string(kind) + " " + out +
+                      " '" + json + "'"))
+        << json;
+    std::ifstream f(out, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::vector<uint8_t> Write(const RTTIPolyBaseClass& object) {
+    const RTTIClass* cls = object.GetRTTIClass();
+    std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &object, 0));
+    cls->SerializeProperties(out.data(), &object, 0);
+    return out;
+}
+
+bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
+    return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
+}
+
+// The own parts of both lists against the independent writer: defaults, then a list with
+// every value changed read into the entity and written back unchanged.
+TEST_F(LightEntityTest, PropertyListsMatchTheWriter) {
+    LightTemplate t;
+    EXPECT_TRUE(EndsWith(Write(t), WriteWithTool("lighttemplate", "{}")));
+    LightEntity* e = Make(LIGHT_KIND_POINT);
+    std::vector<uint8_t> bytes = Write(*e);
+    const std::vector<uint8_t> defaults = WriteWithTool("lightentity", "{}");
+    ASSERT_TRUE(EndsWith(bytes, defaults));
+    const std::vector<uint8_t> own = WriteWithTool(
+        "lightentity",
+        R"({"Color": [10, 20, 30, 40, 2.0], "Specualar multiplier": 2.5, "Start falloff": 3.0, "End falloff": 9.0,)"
+        R"( "Spotlight width": 20.0, "Spotlight softness": 0.75, "Tube length": 5.0, "Two sided mode": 1,)"
+        R"( "Wrap around factor": 0.5, "Secondary color": [1, 2, 3, 4, 1.0], "Side color": [5, 6, 7, 8, 3.0],)"
+        R"( "Mask texture file name": "masks/star.dds", "Mask texture rotation": [1, 2, 3, 4],)"
+        R"( "Mask texture scale": [5, 6, 7, 8]})");
+    bytes.resize(bytes.size() - defaults.size());
+    bytes.insert(bytes.end(), own.begin(), own.end());
+    BoundedReader in(bytes.data(), bytes.size());
+    EXPECT_EQ(e->GetRTTIClass()->DeserializeProperties(in, e, 0), bytes.size());
+    EXPECT_EQ(Write(*e), bytes);
+    EXPECT_EQ(e->color, HDRColor(10, 20, 30, 40, 2.0f));
+    EXPECT_EQ(e->specularMultiplier, 2.5f);
+    EXPECT_EQ(e->OuterRange(), 9.0f);
+    EXPECT_EQ(e->twoSidedMode, 1u);
+    EXPECT_EQ(e->sideColor, HDRColor(5, 6, 7, 8, 3.0f));
+    EXPECT_STREQ(e->maskFileName.CStr(), "masks/star.dds");
+    EXPECT_EQ(e->maskScale, Vector(5, 6, 7, 8));
 }
 
 TEST_F(LightEntityTest, TemplateRegistration) {

@@ -6,7 +6,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
+#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -264,6 +266,31 @@ TEST_F(SceneParametersRenderTest, RebuildTakesTheCloudTexturesAndReleasesTheOldO
     EXPECT_EQ(t->CloudTexture(), nullptr);
     EXPECT_EQ(cloud->GetUseCount(), 0u);
     EXPECT_EQ(t->Wrapper()->Values().cloudTexture, nullptr);
+}
+
+// The after-load rebuild on the ResourceManager thread, as a template file's load runs
+// it: the textures load there (a queued load would wait behind this very command) and
+// the first wrapper appears; a second load there replaces it.
+TEST_F(SceneParametersRenderTest, LoadOnTheResourceManagerThreadFinishes) {
+    resourcetest::WriteBytes(Path("textures", "layer.dds"), resourcetest::SmallDds(0xFF00FF00u));
+    SceneParametersTemplate* t = Make();
+    t->layerTextureFileName = NameString("layer.dds");
+    std::atomic<int> done{0};
+    std::function<void()> load = [&] {
+        t->OnLoaded(0);
+        ++done;
+    };
+    for (int round = 1; round <= 2; ++round) {
+        gResourceManager.PostCall([](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); },
+                                  &load);
+        ASSERT_TRUE(rendertest::WaitUntil([&] { return done.load() == round; }, 30.0)) << "the loader hung";
+    }
+    ASSERT_NE(t->Wrapper(), nullptr);
+    ASSERT_NE(t->LayerTexture(), nullptr);
+    EXPECT_TRUE(t->LayerTexture()->IsLoaded());
+    EXPECT_EQ(t->Wrapper()->Values().layerTexture, t->LayerTexture()->Handle());
+    gResourceManager.Flush();
+    gVornexRenderer.FlushCommands(true);
 }
 
 }  // namespace
