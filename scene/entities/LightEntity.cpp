@@ -20,16 +20,16 @@ RTTIClass* gLightTemplateClass = nullptr;
 RTTIClass* gLightEntityClass = nullptr;
 
 const char kLightTypeNames[] = "Point\0Spot\0Tube\0Directional ambient\0";
-const char kTwoSidedModeNames[] = "Single sided\0Double sided\0Gooch lighting\0";
-constexpr const char* kTextureFolder = "Textures";
-constexpr uint32_t kColorFlags = 8;
-constexpr uint32_t kMaskVectorFlags = 64;
-constexpr uint32_t kLoadKeepResources = 4;  // load flag: the mask is not reloaded
-constexpr float kDegreesToRadians = 0.017453292f;
+const char kLightTwoSidedModeNames[] = "Single sided\0Double sided\0Gooch lighting\0";
+constexpr const char* kLightTextureFolder = "Textures";
+constexpr uint32_t kLightColorFlags = 8;
+constexpr uint32_t kLightMaskVectorFlags = 64;
+constexpr uint32_t kLightLoadKeepMask = 4;  // load flag: the mask is not reloaded
+constexpr float kLightDegreesToRadians = 0.017453292f;
 
-void Group(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertyGroup(name)); }
+void LightGroup(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertyGroup(name)); }
 
-Vector DrawColour(const EntityTemplate* t, uint32_t flags) {
+Vector LightDrawColour(const EntityTemplate* t, uint32_t flags) {
     if (flags & 2) return Vector(1, 1, 1, 1);
     return t ? t->wireframeColor.ToLinearVector() : Vector(1, 1, 1, 1);
 }
@@ -58,7 +58,7 @@ const RTTIClass* LightTemplate::GetRTTIClass() const { return RegisterRTTIClass(
 Entity* LightTemplate::CreateEntity() { return new LightEntity(); }
 
 bool LightTemplate::DrawHelper(const Matrix& m, const Vector&, uint32_t flags, const char*) {
-    const Vector colour = DrawColour(this, flags);
+    const Vector colour = LightDrawColour(this, flags);
     switch (lightType) {
     case LIGHT_KIND_POINT: gVornexRenderer.PostDebugDrawLight57(m, colour, 0.3f, 1.0f); return true;
     case LIGHT_KIND_SPOT: gVornexRenderer.PostDebugDrawLight58(m, colour, 0.3f, 1.0f, 30.0f); return true;
@@ -90,25 +90,26 @@ const RTTIClass* LightEntity::RegisterRTTIClass() {
     Entity::RegisterClass();
     RTTIClass* c = CreateRegisteredClass(gLightEntityClass, "LightEntity", "Entity");
     using L = LightEntity;
-    AddDirect<HDRColor>(c, "Color", RTTI_OFFSETOF(L, color), kColorFlags);
+    AddDirect<HDRColor>(c, "Color", RTTI_OFFSETOF(L, color), kLightColorFlags);
     AddDirect<float>(c, "Specualar multiplier", RTTI_OFFSETOF(L, specularMultiplier));
     AddDirect<float>(c, "Start falloff", RTTI_OFFSETOF(L, startFalloff));
     AddDirect<float>(c, "End falloff", RTTI_OFFSETOF(L, endFalloff));
-    Group(c, "Spotlight specific");
+    LightGroup(c, "Spotlight specific");
     AddDirect<float>(c, "Spotlight width", RTTI_OFFSETOF(L, spotlightWidth));
     AddDirect<float>(c, "Spotlight softness", RTTI_OFFSETOF(L, spotlightSoftness));
-    Group(c, "Tube specific");
+    LightGroup(c, "Tube specific");
     AddDirect<float>(c, "Tube length", RTTI_OFFSETOF(L, tubeLength));
-    Group(c, "Directional ambient specific");
-    AddDirect<uint32_t>(c, "Two sided mode", RTTI_OFFSETOF(L, twoSidedMode), kPropertyFlagEnum, kTwoSidedModeNames);
+    LightGroup(c, "Directional ambient specific");
+    AddDirect<uint32_t>(c, "Two sided mode", RTTI_OFFSETOF(L, twoSidedMode), kPropertyFlagEnum,
+                        kLightTwoSidedModeNames);
     AddDirect<float>(c, "Wrap around factor", RTTI_OFFSETOF(L, wrapAroundFactor));
-    AddDirect<HDRColor>(c, "Secondary color", RTTI_OFFSETOF(L, secondaryColor), kColorFlags);
+    AddDirect<HDRColor>(c, "Secondary color", RTTI_OFFSETOF(L, secondaryColor), kLightColorFlags);
     AddDirect<HDRColor>(c, "Side color", RTTI_OFFSETOF(L, sideColor));
-    Group(c, "Mask");
+    LightGroup(c, "Mask");
     AddDirect<NameString>(c, "Mask texture file name", RTTI_OFFSETOF(L, maskFileName), kPropertyFlagFileName,
-                          kTextureFolder);
-    AddDirect<Vector>(c, "Mask texture rotation", RTTI_OFFSETOF(L, maskRotation), kMaskVectorFlags);
-    AddDirect<Vector>(c, "Mask texture scale", RTTI_OFFSETOF(L, maskScale), kMaskVectorFlags);
+                          kLightTextureFolder);
+    AddDirect<Vector>(c, "Mask texture rotation", RTTI_OFFSETOF(L, maskRotation), kLightMaskVectorFlags);
+    AddDirect<Vector>(c, "Mask texture scale", RTTI_OFFSETOF(L, maskScale), kLightMaskVectorFlags);
     return c;
 }
 
@@ -121,7 +122,7 @@ void LightEntity::OnPropertyChanged(const char*) {
 
 void LightEntity::OnLoaded(uint32_t options) {
     Entity::OnLoaded(options);
-    UpdateLight((options & kLoadKeepResources) == 0);
+    UpdateLight((options & kLightLoadKeepMask) == 0);
 }
 
 uint32_t LightEntity::GetLightType() const {
@@ -155,7 +156,7 @@ void LightEntity::UpdateLight(bool reload) {
     case LIGHT_KIND_SPOT: {
         proxy->PostSpotLight(colour, specularMultiplier, inner, outer, spotlightWidth, spotlightSoftness, texture,
                              maskRotation, maskScale);
-        const float h = std::tan(spotlightWidth * kDegreesToRadians) * outer;
+        const float h = std::tan(spotlightWidth * kLightDegreesToRadians) * outer;
         SetLocalBoundingBox(BoundingBox4(Vector(-h, -h, -0.1f, 1), Vector(h, h, outer, 1)));
         break;
     }
@@ -178,7 +179,7 @@ void LightEntity::UpdateLight(bool reload) {
 
 void LightEntity::DrawHelpers(uint32_t flags) {
     Entity::DrawHelpers(flags);
-    const Vector colour = DrawColour(GetTemplate(), flags);
+    const Vector colour = LightDrawColour(GetTemplate(), flags);
     const Matrix& m = GetGlobalLocationMatrix();
     const float inner = InnerRange(), outer = OuterRange();
     switch (GetLightType()) {

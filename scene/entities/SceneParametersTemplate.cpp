@@ -20,32 +20,32 @@ namespace {
 
 RTTIClass* gSceneParametersTemplateClass = nullptr;
 
-constexpr const char* kTextureFolder = "Textures";
-constexpr uint32_t kColorFlags = 8;
-constexpr uint32_t kLoadKeepResources = 4;  // load flag: do not wait for the textures
+constexpr const char* kCloudTextureFolder = "Textures";
+constexpr uint32_t kSceneColorFlags = 8;
+constexpr uint32_t kSceneLoadNoWait = 4;  // load flag: do not wait for the textures
 constexpr const char* kUISceneParamTemplate = "UI scene param template";
-const char kTwoSidedModeNames[] = "Single sided\0Double sided\0Gooch lighting\0";
+const char kSunTwoSidedModeNames[] = "Single sided\0Double sided\0Gooch lighting\0";
 
-using T = SceneParametersTemplate;
-using V = SceneParameterValues;
-using R = SceneParameterRest;
-constexpr size_t kValues = RTTI_OFFSETOF(T, values);
-constexpr size_t kRest = kValues + offsetof(V, rest);
+using ScnT = SceneParametersTemplate;
+using ScnV = SceneParameterValues;
+using ScnR = SceneParameterRest;
+constexpr size_t kSceneValuesOffset = RTTI_OFFSETOF(ScnT, values);
+constexpr size_t kSceneRestOffset = kSceneValuesOffset + offsetof(ScnV, rest);
 
-void Group(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertyGroup(name)); }
-void Separator(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertySeparator(name)); }
+void SceneGroup(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertyGroup(name)); }
+void SceneSeparator(RTTIClass* c, const char* name) { c->AddProperty(new RTTIPropertySeparator(name)); }
 
 template <class F>
-void Value(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0, const void* extra = nullptr) {
-    AddDirect<F>(c, name, kValues + offset, flags, extra);
+void SceneValue(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0, const void* extra = nullptr) {
+    AddDirect<F>(c, name, kSceneValuesOffset + offset, flags, extra);
 }
 template <class F>
-void Rest(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0) {
-    AddDirect<F>(c, name, kRest + offset, flags);
+void SceneRest(RTTIClass* c, const char* name, size_t offset, uint32_t flags = 0) {
+    AddDirect<F>(c, name, kSceneRestOffset + offset, flags);
 }
 
 template <class E>
-void AddKey(E& envelope, uint32_t keyTime, const auto& value) {
+void AddCurveKey(E& envelope, uint32_t keyTime, const auto& value) {
     envelope.keyTimes.Add(keyTime);
     envelope.keyFlags.Add(uint8_t(0));
     envelope.keys.Add(value);
@@ -53,7 +53,7 @@ void AddKey(E& envelope, uint32_t keyTime, const auto& value) {
 
 // Samples the envelope at count ascending times with one playback state.
 template <class E, class Out, class Store>
-void Sample(const E& envelope, uint32_t count, float secondsPerEntry, Out value, Store store) {
+void SampleCurve(const E& envelope, uint32_t count, float secondsPerEntry, Out value, Store store) {
     EnvelopeState state;
     float previous = 0.0f;
     for (uint32_t j = 0; j < count; ++j) {
@@ -74,15 +74,15 @@ SceneParametersTemplate::SceneParametersTemplate()
     typeId = ENTITY_SCENEPARAMBOX;
     wireframeColor.SetFromVector(Vector(1.0f, 0.5f, 0.0f, 1.0f));
     toneMappingCurve.SetConstantValue(Vector(0, 0, 0, 0));
-    AddKey(toneMappingCurve, 0, Vector(0, 0, 0, 0));
-    AddKey(toneMappingCurve, 1024, Vector(1, 1, 1, 1));
-    AddKey(toneMappingCurve, 4096, Vector(1, 1, 1, 1));
+    AddCurveKey(toneMappingCurve, 0, Vector(0, 0, 0, 0));
+    AddCurveKey(toneMappingCurve, 1024, Vector(1, 1, 1, 1));
+    AddCurveKey(toneMappingCurve, 4096, Vector(1, 1, 1, 1));
     colorLookupCurve.SetConstantValue(scene_colors::kWhite);
-    AddKey(colorLookupCurve, 0, HDRColor(0, 0, 0, 0, 1.0f));
-    AddKey(colorLookupCurve, 1024, HDRColor(255, 255, 255, 0, 1.0f));
+    AddCurveKey(colorLookupCurve, 0, HDRColor(0, 0, 0, 0, 1.0f));
+    AddCurveKey(colorLookupCurve, 1024, HDRColor(255, 255, 255, 0, 1.0f));
     rgbShiftScaleCurve.SetConstantValue(Vector(0, 0, 0, 0));
-    AddKey(rgbShiftScaleCurve, 0, Vector(0, 0, 0, 0));
-    AddKey(rgbShiftScaleCurve, 10240, Vector(0, 0, 0, 0));
+    AddCurveKey(rgbShiftScaleCurve, 0, Vector(0, 0, 0, 0));
+    AddCurveKey(rgbShiftScaleCurve, 10240, Vector(0, 0, 0, 0));
 }
 
 SceneParametersTemplate::~SceneParametersTemplate() {
@@ -96,118 +96,119 @@ const RTTIClass* SceneParametersTemplate::RegisterRTTIClass() {
     EntityTemplate::RegisterClass();
     RTTIClass* c = CreateRegisteredClass(gSceneParametersTemplateClass, "SceneParametersTemplate", "EntityTemplate",
                                          [](int32_t) -> RTTIPolyBaseClass* { return new SceneParametersTemplate(); });
-    Value<float>(c, "Attack time", offsetof(V, attackTime));
-    Group(c, "SUN");
-    Value<bool>(c, "Affects sun", offsetof(V, affectsSun));
-    Value<float>(c, "Light yaw", offsetof(V, lightYaw));
-    Value<float>(c, "Light pitch", offsetof(V, lightPitch));
-    Value<HDRColor>(c, "Color", offsetof(V, color), kColorFlags);
-    Value<uint32_t>(c, "Two sided mode", offsetof(V, twoSidedMode), kPropertyFlagEnum, kTwoSidedModeNames);
-    Value<float>(c, "Wrap around factor", offsetof(V, wrapAroundFactor));
-    Value<HDRColor>(c, "Secondary color", offsetof(V, secondaryColor), kColorFlags);
-    Value<HDRColor>(c, "Side color", offsetof(V, sideColor));
-    Value<float>(c, "Shadow strength", offsetof(V, shadowStrength));
-    Value<float>(c, "Fake shadow strength", offsetof(V, fakeShadowStrength));
-    Separator(c, "Specular");
-    Value<bool>(c, "Separate specular params", offsetof(V, separateSpecularParams));
-    Value<float>(c, "Specular yaw", offsetof(V, specularYaw));
-    Value<float>(c, "Specular pitch", offsetof(V, specularPitch));
-    Value<HDRColor>(c, "Specular color", offsetof(V, specularColor), kColorFlags);
-    Value<float>(c, "Specular multiplier", offsetof(V, specularMultiplier));
-    Group(c, "Cloud look");
-    Value<bool>(c, "Affects texture and color", offsetof(V, affectsTextureAndColor));
-    AddDirect<NameString>(c, "Cloud texture file name", RTTI_OFFSETOF(T, cloudTextureFileName), kPropertyFlagFileName,
-                          kTextureFolder);
-    Value<HDRColor>(c, "Cloud color", offsetof(V, cloudColor));
-    Group(c, "Cloud projection");
-    Value<bool>(c, "Affects projection", offsetof(V, affectsProjection));
-    Value<float>(c, "Cloud projection yaw", offsetof(V, cloudProjectionYaw));
-    Value<float>(c, "Cloud projection pitch", offsetof(V, cloudProjectionPitch));
-    Value<float>(c, "Cloud projection scale", offsetof(V, cloudProjectionScale));
-    Value<float>(c, "Cloud projection rotation", offsetof(V, cloudProjectionRotation));
-    Value<Vector>(c, "Cloud drift", offsetof(V, cloudDrift));
-    Group(c, "Layer clouds");
-    Value<bool>(c, "Affects layer texture", offsetof(V, affectsLayerTexture));
-    AddDirect<NameString>(c, "Texture file name", RTTI_OFFSETOF(T, layerTextureFileName), kPropertyFlagFileName,
-                          kTextureFolder);
-    Value<HDRColor>(c, "Layer cloud color", offsetof(V, layerCloudColor));
-    Value<bool>(c, "Affects layer projection", offsetof(V, affectsLayerProjection));
-    Value<float>(c, "Layer cloud heigh", offsetof(V, layerCloudHeigh));
-    Value<float>(c, "Layer projection scale", offsetof(V, layerProjectionScale));
-    Value<float>(c, "Layer projection rotation", offsetof(V, layerProjectionRotation));
-    Value<Vector>(c, "Layer cloud drift", offsetof(V, layerCloudDrift));
-    Group(c, "Fog");
-    Rest<HDRColor>(c, "Fog color", offsetof(R, fogColor));
-    Rest<float>(c, "Fog start", offsetof(R, fogStart));
-    Rest<float>(c, "Fog end", offsetof(R, fogEnd));
-    Group(c, "Glow");
-    Rest<float>(c, "Glow threshold", offsetof(R, glowThreshold));
-    Rest<float>(c, "Glow softness", offsetof(R, glowSoftness));
-    Rest<HDRColor>(c, "Glow color", offsetof(R, glowColor));
-    Group(c, "Tone mapping");
+    SceneValue<float>(c, "Attack time", offsetof(ScnV, attackTime));
+    SceneGroup(c, "SUN");
+    SceneValue<bool>(c, "Affects sun", offsetof(ScnV, affectsSun));
+    SceneValue<float>(c, "Light yaw", offsetof(ScnV, lightYaw));
+    SceneValue<float>(c, "Light pitch", offsetof(ScnV, lightPitch));
+    SceneValue<HDRColor>(c, "Color", offsetof(ScnV, color), kSceneColorFlags);
+    SceneValue<uint32_t>(c, "Two sided mode", offsetof(ScnV, twoSidedMode), kPropertyFlagEnum, kSunTwoSidedModeNames);
+    SceneValue<float>(c, "Wrap around factor", offsetof(ScnV, wrapAroundFactor));
+    SceneValue<HDRColor>(c, "Secondary color", offsetof(ScnV, secondaryColor), kSceneColorFlags);
+    SceneValue<HDRColor>(c, "Side color", offsetof(ScnV, sideColor));
+    SceneValue<float>(c, "Shadow strength", offsetof(ScnV, shadowStrength));
+    SceneValue<float>(c, "Fake shadow strength", offsetof(ScnV, fakeShadowStrength));
+    SceneSeparator(c, "Specular");
+    SceneValue<bool>(c, "Separate specular params", offsetof(ScnV, separateSpecularParams));
+    SceneValue<float>(c, "Specular yaw", offsetof(ScnV, specularYaw));
+    SceneValue<float>(c, "Specular pitch", offsetof(ScnV, specularPitch));
+    SceneValue<HDRColor>(c, "Specular color", offsetof(ScnV, specularColor), kSceneColorFlags);
+    SceneValue<float>(c, "Specular multiplier", offsetof(ScnV, specularMultiplier));
+    SceneGroup(c, "Cloud look");
+    SceneValue<bool>(c, "Affects texture and color", offsetof(ScnV, affectsTextureAndColor));
+    AddDirect<NameString>(c, "Cloud texture file name", RTTI_OFFSETOF(ScnT, cloudTextureFileName),
+                          kPropertyFlagFileName, kCloudTextureFolder);
+    SceneValue<HDRColor>(c, "Cloud color", offsetof(ScnV, cloudColor));
+    SceneGroup(c, "Cloud projection");
+    SceneValue<bool>(c, "Affects projection", offsetof(ScnV, affectsProjection));
+    SceneValue<float>(c, "Cloud projection yaw", offsetof(ScnV, cloudProjectionYaw));
+    SceneValue<float>(c, "Cloud projection pitch", offsetof(ScnV, cloudProjectionPitch));
+    SceneValue<float>(c, "Cloud projection scale", offsetof(ScnV, cloudProjectionScale));
+    SceneValue<float>(c, "Cloud projection rotation", offsetof(ScnV, cloudProjectionRotation));
+    SceneValue<Vector>(c, "Cloud drift", offsetof(ScnV, cloudDrift));
+    SceneGroup(c, "Layer clouds");
+    SceneValue<bool>(c, "Affects layer texture", offsetof(ScnV, affectsLayerTexture));
+    AddDirect<NameString>(c, "Texture file name", RTTI_OFFSETOF(ScnT, layerTextureFileName),
+                          kPropertyFlagFileName, kCloudTextureFolder);
+    SceneValue<HDRColor>(c, "Layer cloud color", offsetof(ScnV, layerCloudColor));
+    SceneValue<bool>(c, "Affects layer projection", offsetof(ScnV, affectsLayerProjection));
+    SceneValue<float>(c, "Layer cloud heigh", offsetof(ScnV, layerCloudHeigh));
+    SceneValue<float>(c, "Layer projection scale", offsetof(ScnV, layerProjectionScale));
+    SceneValue<float>(c, "Layer projection rotation", offsetof(ScnV, layerProjectionRotation));
+    SceneValue<Vector>(c, "Layer cloud drift", offsetof(ScnV, layerCloudDrift));
+    SceneGroup(c, "Fog");
+    SceneRest<HDRColor>(c, "Fog color", offsetof(ScnR, fogColor));
+    SceneRest<float>(c, "Fog start", offsetof(ScnR, fogStart));
+    SceneRest<float>(c, "Fog end", offsetof(ScnR, fogEnd));
+    SceneGroup(c, "Glow");
+    SceneRest<float>(c, "Glow threshold", offsetof(ScnR, glowThreshold));
+    SceneRest<float>(c, "Glow softness", offsetof(ScnR, glowSoftness));
+    SceneRest<HDRColor>(c, "Glow color", offsetof(ScnR, glowColor));
+    SceneGroup(c, "Tone mapping");
     c->AddProperty(new RTTIEmbeddedObjectProperty<TEnvelope<Vector>>("Tone mapping curve",
-                                                                     RTTI_OFFSETOF(T, toneMappingCurve)));
-    Rest<float>(c, "Exposition", offsetof(R, exposition));
-    Rest<bool>(c, "SRGB", offsetof(R, srgb));
-    Rest<HDRColor>(c, "Low spec mode color correction", offsetof(R, lowSpecModeColorCorrection));
-    Group(c, "Color lookup");
+                                                                     RTTI_OFFSETOF(ScnT, toneMappingCurve)));
+    SceneRest<float>(c, "Exposition", offsetof(ScnR, exposition));
+    SceneRest<bool>(c, "SRGB", offsetof(ScnR, srgb));
+    SceneRest<HDRColor>(c, "Low spec mode color correction", offsetof(ScnR, lowSpecModeColorCorrection));
+    SceneGroup(c, "Color lookup");
     c->AddProperty(new RTTIEmbeddedObjectProperty<TEnvelope<HDRColor>>("Color lookup curve",
-                                                                       RTTI_OFFSETOF(T, colorLookupCurve)));
-    Rest<HDRColor>(c, "Exclude color 0", offsetof(R, excludeColor0));
-    Rest<HDRColor>(c, "Exclude color 1", offsetof(R, excludeColor1));
-    Rest<float>(c, "Exclude color 0 falloff start", offsetof(R, excludeColor0FalloffStart));
-    Rest<float>(c, "Exclude color 0 falloff end", offsetof(R, excludeColor0FalloffEnd));
-    Rest<float>(c, "Exclude color 1 falloff start", offsetof(R, excludeColor1FalloffStart));
-    Rest<float>(c, "Exclude color 1 falloff end", offsetof(R, excludeColor1FalloffEnd));
-    Group(c, "Screen color");
-    Rest<HDRColor>(c, "Top color", offsetof(R, topColor));
-    Rest<HDRColor>(c, "Bottom color", offsetof(R, bottomColor));
-    Group(c, "Vignette");
-    Rest<float>(c, "Vignette start", offsetof(R, vignetteStart));
-    Rest<float>(c, "Vignette end", offsetof(R, vignetteEnd));
-    Rest<float>(c, "Vignette aspect", offsetof(R, vignetteAspect));
-    Group(c, "Contrast and saturation");
-    Rest<float>(c, "Image local contrast", offsetof(R, imageLocalContrast));
-    Rest<float>(c, "Image local contrast variation", offsetof(R, imageLocalContrastVariation));
-    Rest<float>(c, "Image contrast", offsetof(R, imageContrast));
-    Rest<float>(c, "Image saturation", offsetof(R, imageSaturation));
-    Rest<float>(c, "Low spec contrast multiplier", offsetof(R, lowSpecContrastMultiplier));
-    Rest<float>(c, "Low spec saturation multiplier", offsetof(R, lowSpecSaturationMultiplier));
-    Group(c, "Zoom blur");
-    Rest<float>(c, "Zoom blur strength", offsetof(R, zoomBlurStrength));
-    Rest<float>(c, "Zoom blur source ratio", offsetof(R, zoomBlurSourceRatio));
-    Rest<float>(c, "Zoom blur blurred ratio", offsetof(R, zoomBlurBlurredRatio));
-    Rest<float>(c, "Mac zoom blur source ratio multiplier", offsetof(R, macZoomBlurSourceRatioMultiplier));
-    Rest<float>(c, "Mac zoom blur blurred ratio multiplier", offsetof(R, macZoomBlurBlurredRatioMultiplier));
-    Rest<HDRColor>(c, "No blur color correction", offsetof(R, noBlurColorCorrection));
-    Group(c, "Sharpen");
-    Rest<float>(c, "Sharpen strength", offsetof(R, sharpenStrength));
-    Group(c, "RGB shift");
+                                                                       RTTI_OFFSETOF(ScnT, colorLookupCurve)));
+    SceneRest<HDRColor>(c, "Exclude color 0", offsetof(ScnR, excludeColor0));
+    SceneRest<HDRColor>(c, "Exclude color 1", offsetof(ScnR, excludeColor1));
+    SceneRest<float>(c, "Exclude color 0 falloff start", offsetof(ScnR, excludeColor0FalloffStart));
+    SceneRest<float>(c, "Exclude color 0 falloff end", offsetof(ScnR, excludeColor0FalloffEnd));
+    SceneRest<float>(c, "Exclude color 1 falloff start", offsetof(ScnR, excludeColor1FalloffStart));
+    SceneRest<float>(c, "Exclude color 1 falloff end", offsetof(ScnR, excludeColor1FalloffEnd));
+    SceneGroup(c, "Screen color");
+    SceneRest<HDRColor>(c, "Top color", offsetof(ScnR, topColor));
+    SceneRest<HDRColor>(c, "Bottom color", offsetof(ScnR, bottomColor));
+    SceneGroup(c, "Vignette");
+    SceneRest<float>(c, "Vignette start", offsetof(ScnR, vignetteStart));
+    SceneRest<float>(c, "Vignette end", offsetof(ScnR, vignetteEnd));
+    SceneRest<float>(c, "Vignette aspect", offsetof(ScnR, vignetteAspect));
+    SceneGroup(c, "Contrast and saturation");
+    SceneRest<float>(c, "Image local contrast", offsetof(ScnR, imageLocalContrast));
+    SceneRest<float>(c, "Image local contrast variation", offsetof(ScnR, imageLocalContrastVariation));
+    SceneRest<float>(c, "Image contrast", offsetof(ScnR, imageContrast));
+    SceneRest<float>(c, "Image saturation", offsetof(ScnR, imageSaturation));
+    SceneRest<float>(c, "Low spec contrast multiplier", offsetof(ScnR, lowSpecContrastMultiplier));
+    SceneRest<float>(c, "Low spec saturation multiplier", offsetof(ScnR, lowSpecSaturationMultiplier));
+    SceneGroup(c, "Zoom blur");
+    SceneRest<float>(c, "Zoom blur strength", offsetof(ScnR, zoomBlurStrength));
+    SceneRest<float>(c, "Zoom blur source ratio", offsetof(ScnR, zoomBlurSourceRatio));
+    SceneRest<float>(c, "Zoom blur blurred ratio", offsetof(ScnR, zoomBlurBlurredRatio));
+    SceneRest<float>(c, "Mac zoom blur source ratio multiplier", offsetof(ScnR, macZoomBlurSourceRatioMultiplier));
+    SceneRest<float>(c, "Mac zoom blur blurred ratio multiplier", offsetof(ScnR, macZoomBlurBlurredRatioMultiplier));
+    SceneRest<HDRColor>(c, "No blur color correction", offsetof(ScnR, noBlurColorCorrection));
+    SceneGroup(c, "Sharpen");
+    SceneRest<float>(c, "Sharpen strength", offsetof(ScnR, sharpenStrength));
+    SceneGroup(c, "RGB shift");
     c->AddProperty(new RTTIEmbeddedObjectProperty<TEnvelope<Vector>>("RGB shift scale curve",
-                                                                     RTTI_OFFSETOF(T, rgbShiftScaleCurve)));
-    Rest<float>(c, "RGB shift scale curve length (max=5)", offsetof(R, rgbShiftScaleCurveLength));
-    Group(c, "FXAA");
-    Rest<bool>(c, "FXAA enabled", offsetof(R, fxaaEnabled));
-    Rest<float>(c, "Subpix aliasing (0.5 - sharper, 1.0 - softer)", offsetof(R, subpixAliasing));
-    Rest<float>(c, "Edge treshold", offsetof(R, edgeTreshold));
-    Rest<float>(c, "Edge treshold min", offsetof(R, edgeTresholdMin));
-    Rest<float>(c, "Console subpix aliasing (0.33 - sharper, 0.5 - default)", offsetof(R, consoleSubpixAliasing));
-    Rest<float>(c, "Console edge treshold", offsetof(R, consoleEdgeTreshold));
-    Rest<float>(c, "Console edge treshold min", offsetof(R, consoleEdgeTresholdMin));
-    Group(c, "SSAO");
-    Rest<float>(c, "SSAO intensity", offsetof(R, ssaoIntensity));
-    Rest<float>(c, "SSAO radius", offsetof(R, ssaoRadius));
-    Rest<bool>(c, "SSAO use normal maps", offsetof(R, ssaoUseNormalMaps));
-    Rest<float>(c, "SSAO decrease with lighting", offsetof(R, ssaoDecreaseWithLighting));
-    Rest<HDRColor>(c, "SSAO color", offsetof(R, ssaoColor), kColorFlags);
-    Group(c, "Shader effect");
-    Rest<float>(c, "Battle mode desaturation", offsetof(R, battleModeDesaturation));
-    Rest<HDRColor>(c, "Diffuse color multiplier", offsetof(R, diffuseColorMultiplier));
-    Rest<HDRColor>(c, "SFX color multiplier", offsetof(R, sfxColorMultiplier));
-    Group(c, "iOS specific");
-    Rest<float>(c, "iPad2 square contrast factor", offsetof(R, iPad2SquareContrastFactor));
-    Rest<float>(c, "iPad2 brightness", offsetof(R, iPad2Brightness));
-    Rest<float>(c, "Fake diffuse normal scale", offsetof(R, fakeDiffuseNormalScale));
+                                                                     RTTI_OFFSETOF(ScnT, rgbShiftScaleCurve)));
+    SceneRest<float>(c, "RGB shift scale curve length (max=5)", offsetof(ScnR, rgbShiftScaleCurveLength));
+    SceneGroup(c, "FXAA");
+    SceneRest<bool>(c, "FXAA enabled", offsetof(ScnR, fxaaEnabled));
+    SceneRest<float>(c, "Subpix aliasing (0.5 - sharper, 1.0 - softer)", offsetof(ScnR, subpixAliasing));
+    SceneRest<float>(c, "Edge treshold", offsetof(ScnR, edgeTreshold));
+    SceneRest<float>(c, "Edge treshold min", offsetof(ScnR, edgeTresholdMin));
+    SceneRest<float>(c, "Console subpix aliasing (0.33 - sharper, 0.5 - default)",
+                     offsetof(ScnR, consoleSubpixAliasing));
+    SceneRest<float>(c, "Console edge treshold", offsetof(ScnR, consoleEdgeTreshold));
+    SceneRest<float>(c, "Console edge treshold min", offsetof(ScnR, consoleEdgeTresholdMin));
+    SceneGroup(c, "SSAO");
+    SceneRest<float>(c, "SSAO intensity", offsetof(ScnR, ssaoIntensity));
+    SceneRest<float>(c, "SSAO radius", offsetof(ScnR, ssaoRadius));
+    SceneRest<bool>(c, "SSAO use normal maps", offsetof(ScnR, ssaoUseNormalMaps));
+    SceneRest<float>(c, "SSAO decrease with lighting", offsetof(ScnR, ssaoDecreaseWithLighting));
+    SceneRest<HDRColor>(c, "SSAO color", offsetof(ScnR, ssaoColor), kSceneColorFlags);
+    SceneGroup(c, "Shader effect");
+    SceneRest<float>(c, "Battle mode desaturation", offsetof(ScnR, battleModeDesaturation));
+    SceneRest<HDRColor>(c, "Diffuse color multiplier", offsetof(ScnR, diffuseColorMultiplier));
+    SceneRest<HDRColor>(c, "SFX color multiplier", offsetof(ScnR, sfxColorMultiplier));
+    SceneGroup(c, "iOS specific");
+    SceneRest<float>(c, "iPad2 square contrast factor", offsetof(ScnR, iPad2SquareContrastFactor));
+    SceneRest<float>(c, "iPad2 brightness", offsetof(ScnR, iPad2Brightness));
+    SceneRest<float>(c, "Fake diffuse normal scale", offsetof(ScnR, fakeDiffuseNormalScale));
     return c;
 }
 
@@ -217,7 +218,7 @@ Entity* SceneParametersTemplate::CreateEntity() { return new SceneParametersEnti
 
 void SceneParametersTemplate::OnLoaded(uint32_t options) {
     EntityTemplate::OnLoaded(options);
-    RebuildWrapper((options & kLoadKeepResources) == 0);
+    RebuildWrapper((options & kSceneLoadNoWait) == 0);
 }
 
 void SceneParametersTemplate::OnPropertyChanged(const char* propertyName) {
@@ -251,7 +252,8 @@ void SceneParametersTemplate::RebuildWrapper(bool wait) {
     // behind the very command running this.
     auto take = [wait](const NameString& name) -> ResourceTexture* {
         if (name.IsEmpty()) return nullptr;
-        auto* t = static_cast<ResourceTexture*>(gResourceManager.GetResource(RESOURCE_TEXTURE, name.CStr(), 0, true, 0));
+        Resource* r = gResourceManager.GetResource(RESOURCE_TEXTURE, name.CStr(), 0, true, 0);
+        auto* t = static_cast<ResourceTexture*>(r);
         if (t) t->Load(wait);
         return t;
     };
@@ -296,11 +298,11 @@ void SceneParametersTemplate::FillValues(SceneParameterValues& out) const {
     out.rest = values.rest;
     out.cloudTexture = cloudTexture;
     out.layerTexture = layerTexture;
-    Sample(toneMappingCurve, kToneCurveEntries, 1.0f / 256.0f, Vector(),
+    SampleCurve(toneMappingCurve, kToneCurveEntries, 1.0f / 256.0f, Vector(),
            [&](uint32_t j, const Vector& v) { out.toneMappingCurve[j] = v; });
-    Sample(colorLookupCurve, kColorLookupEntries, 1.0f / 63.0f, HDRColor(),
+    SampleCurve(colorLookupCurve, kColorLookupEntries, 1.0f / 63.0f, HDRColor(),
            [&](uint32_t j, const HDRColor& v) { out.colorLookupCurve[j] = v; });
-    Sample(rgbShiftScaleCurve, kRgbShiftEntries, 5.0f / 63.0f, Vector(),
+    SampleCurve(rgbShiftScaleCurve, kRgbShiftEntries, 5.0f / 63.0f, Vector(),
            [&](uint32_t j, const Vector& v) { out.rgbShiftScaleCurve[j] = v.x; });
 }
 

@@ -48,7 +48,8 @@ struct LightEntityTest : resourcetest::ResourceFixture {
         return templates.back().get();
     }
     LightEntity* Make(uint32_t type, const Matrix& m = Matrix::IDENTITY) {
-        auto* e = dynamic_cast<LightEntity*>(gEntityManager->CreateEntityFromTemplate(Kind(type), nullptr, m, 0, nullptr));
+        Entity* made = gEntityManager->CreateEntityFromTemplate(Kind(type), nullptr, m, 0, nullptr);
+        auto* e = dynamic_cast<LightEntity*>(made);
         EXPECT_NE(e, nullptr);
         return e;
     }

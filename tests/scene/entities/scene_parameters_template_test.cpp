@@ -171,13 +171,14 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
         gRendererScene->PostInit();
         gVornexRenderer.FlushCommands(true);
         gHeard.clear();
+        savedConfig = gProjectConfig;
     }
     void TearDown() override {
         templates.clear();
         gVornexRenderer.FlushCommands(true);
         gRendererScene->PostShutdown();
         gRendererScene->SetParameterSetFactory(nullptr);
-        if (gProjectConfig == &config) gProjectConfig = nullptr;
+        gProjectConfig = savedConfig;
         ClearSceneHooks();
         gEngineServices = EngineServices();
         ResourceFixture::TearDown();
@@ -196,6 +197,7 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
     }
     std::vector<std::unique_ptr<SceneParametersTemplate>> templates;
     ProjectConfig config;
+    ProjectConfig* savedConfig = nullptr;  // the program's, put back afterwards
 };
 
 TEST_F(SceneParametersRenderTest, TransitionWaitsForTheLoadAndTakesTheAttackTimeForANegativeTime) {
@@ -281,8 +283,8 @@ TEST_F(SceneParametersRenderTest, LoadOnTheResourceManagerThreadFinishes) {
         ++done;
     };
     for (int round = 1; round <= 2; ++round) {
-        gResourceManager.PostCall([](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); },
-                                  &load);
+        gResourceManager.PostCall(
+            [](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); }, &load);
         ASSERT_TRUE(rendertest::WaitUntil([&] { return done.load() == round; }, 30.0)) << "the loader hung";
     }
     ASSERT_NE(t->Wrapper(), nullptr);
