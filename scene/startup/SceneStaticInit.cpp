@@ -3,6 +3,8 @@
 
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
+#include "scene/entities/LightEntity.h"
+#include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/envelopes/Envelope.h"
 #include "scene/mesh/MeshData.h"
@@ -51,6 +53,11 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "TriggerTemplate", &StaticInitRegister<TriggerTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "TriggerTemplate", nullptr, ENTITY_TRIGGER, 0},
     {8, K::ClassRegistration, "MeshEntity", &StaticInitRegister<MeshEntity>, 0, 0},
+    {8, K::ClassRegistration, "LightTemplate", &StaticInitRegister<LightTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "LightTemplate", nullptr, ENTITY_LIGHT, 0},
+    {8, K::ClassRegistration, "LightEntity", &StaticInitRegister<LightEntity>, 0, 0},
+    {8, K::ClassRegistration, "SceneParametersTemplate", &StaticInitRegister<SceneParametersTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "SceneParametersTemplate", nullptr, ENTITY_SCENEPARAMBOX, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
 };
@@ -83,6 +90,7 @@ void InstallSceneHooks() {
     };
     s.sequenceSystemReadProperties = [](BoundedReader& in) { return ReadSequenceBlock(in); };
     InstallTriggerHooks();
+    InstallSceneParametersHooks();
 }
 
 void ClearSceneHooks() {
@@ -102,6 +110,7 @@ void ClearSceneHooks() {
     s.sequenceActionFactoryClear = nullptr;
     s.sequenceSystemReadProperties = nullptr;
     ClearTriggerHooks();
+    ClearSceneParametersHooks();
 }
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};

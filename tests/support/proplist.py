@@ -18,6 +18,9 @@ Commands:
   proplist.py scene <out> <json>            a binary scene
   proplist.py envelope <out> <json>         an envelope's property list
   proplist.py particlesystem <out> <json>   a particle-system definition's property list
+  proplist.py sceneparameters <out> <json>  a scene-parameter template's own property list
+  proplist.py lighttemplate <out> <json>    a light template's own property list
+  proplist.py lightentity <out> <json>      a light entity's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
@@ -596,9 +599,114 @@ def particle_system(desc):
     return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in PARTICLE_SYSTEM_PROPERTIES)
 
 
+# --- scene-parameter templates -----------------------------------------------------------
+# SceneParametersTemplate's own properties with their defaults, in registration order
+# (groups and separators write nothing; the walk writes EntityTemplate's first). The three
+# curves are embedded envelopes: a JSON value is an envelope description as above.
+
+CLEAR = [0, 0, 0, 0, 1.0]
+TONE_CURVE = {"kind": "vector", "key_times": [0, 1024, 4096], "key_flags": [0, 0, 0],
+              "constant": [0, 0, 0, 0], "keys": [[0, 0, 0, 0], [1, 1, 1, 1], [1, 1, 1, 1]]}
+LOOKUP_CURVE = {"kind": "color", "key_times": [0, 1024], "key_flags": [0, 0], "constant": WHITE,
+                "keys": [[0, 0, 0, 0, 1.0], [255, 255, 255, 0, 1.0]]}
+RGB_SHIFT_CURVE = {"kind": "vector", "key_times": [0, 10240], "key_flags": [0, 0], "constant": [0, 0, 0, 0],
+                   "keys": [[0, 0, 0, 0], [0, 0, 0, 0]]}
+SCENE_PARAMETERS_PROPERTIES = [
+    ("Attack time", "f32", 1.0),
+    ("Affects sun", "bool", False), ("Light yaw", "f32", 0.0), ("Light pitch", "f32", 45.0),
+    ("Color", "color", WHITE), ("Two sided mode", "u32", 0), ("Wrap around factor", "f32", 0.0),
+    ("Secondary color", "color", [63, 63, 63, 0, 1.0]), ("Side color", "color", CLEAR),
+    ("Shadow strength", "f32", 0.5), ("Fake shadow strength", "f32", 0.8),
+    ("Separate specular params", "bool", False), ("Specular yaw", "f32", 0.0), ("Specular pitch", "f32", 45.0),
+    ("Specular color", "color", WHITE), ("Specular multiplier", "f32", 1.0),
+    ("Affects texture and color", "bool", False), ("Cloud texture file name", "name", ""),
+    ("Cloud color", "color", WHITE),
+    ("Affects projection", "bool", False), ("Cloud projection yaw", "f32", 0.0),
+    ("Cloud projection pitch", "f32", 60.0), ("Cloud projection scale", "f32", 10.0),
+    ("Cloud projection rotation", "f32", 0.0), ("Cloud drift", "vector", [0, 0, 0, 0]),
+    ("Affects layer texture", "bool", False), ("Texture file name", "name", ""),
+    ("Layer cloud color", "color", WHITE), ("Affects layer projection", "bool", False),
+    ("Layer cloud heigh", "f32", 50.0), ("Layer projection scale", "f32", 10.0),
+    ("Layer projection rotation", "f32", 0.0), ("Layer cloud drift", "vector", [0, 0, 0, 0]),
+    ("Fog color", "color", WHITE), ("Fog start", "f32", 700.0), ("Fog end", "f32", 1500.0),
+    ("Glow threshold", "f32", 0.8), ("Glow softness", "f32", 2.0), ("Glow color", "color", WHITE),
+    ("Tone mapping curve", "envelope", TONE_CURVE), ("Exposition", "f32", 1.0), ("SRGB", "bool", True),
+    ("Low spec mode color correction", "color", WHITE),
+    ("Color lookup curve", "envelope", LOOKUP_CURVE), ("Exclude color 0", "color", CLEAR),
+    ("Exclude color 1", "color", CLEAR), ("Exclude color 0 falloff start", "f32", 0.0),
+    ("Exclude color 0 falloff end", "f32", 0.0), ("Exclude color 1 falloff start", "f32", 0.0),
+    ("Exclude color 1 falloff end", "f32", 0.0),
+    ("Top color", "color", CLEAR), ("Bottom color", "color", CLEAR),
+    ("Vignette start", "f32", 0.0), ("Vignette end", "f32", 0.1), ("Vignette aspect", "f32", 0.8),
+    ("Image local contrast", "f32", 1.0), ("Image local contrast variation", "f32", 0.9),
+    ("Image contrast", "f32", 1.0), ("Image saturation", "f32", 1.0),
+    ("Low spec contrast multiplier", "f32", 1.0), ("Low spec saturation multiplier", "f32", 1.0),
+    ("Zoom blur strength", "f32", 0.0), ("Zoom blur source ratio", "f32", 0.0),
+    ("Zoom blur blurred ratio", "f32", 1.0), ("Mac zoom blur source ratio multiplier", "f32", 1.5),
+    ("Mac zoom blur blurred ratio multiplier", "f32", 0.8), ("No blur color correction", "color", WHITE),
+    ("Sharpen strength", "f32", 0.0),
+    ("RGB shift scale curve", "envelope", RGB_SHIFT_CURVE), ("RGB shift scale curve length (max=5)", "f32", 1.0),
+    ("FXAA enabled", "bool", False), ("Subpix aliasing (0.5 - sharper, 1.0 - softer)", "f32", 0.75),
+    ("Edge treshold", "f32", 0.125), ("Edge treshold min", "f32", 0.0625),
+    ("Console subpix aliasing (0.33 - sharper, 0.5 - default)", "f32", 0.5),
+    ("Console edge treshold", "f32", 0.125), ("Console edge treshold min", "f32", 0.05),
+    ("SSAO intensity", "f32", 0.0), ("SSAO radius", "f32", 15.0), ("SSAO use normal maps", "bool", True),
+    ("SSAO decrease with lighting", "f32", 0.0), ("SSAO color", "color", [0, 0, 0, 255, 1.0]),
+    ("Battle mode desaturation", "f32", 0.0), ("Diffuse color multiplier", "color", WHITE),
+    ("SFX color multiplier", "color", WHITE),
+    ("iPad2 square contrast factor", "f32", 0.0), ("iPad2 brightness", "f32", 1.0),
+    ("Fake diffuse normal scale", "f32", 0.5),
+]
+
+
+def scene_parameters(desc):
+    writers = {"bool": boolean, "f32": f32, "u32": u32, "name": name,
+               "vector": lambda v: b"".join(f32(x) for x in v),
+               "color": lambda v: bytes(v[:4]) + f32(v[4]), "envelope": envelope}
+    unknown = set(desc) - {p[0] for p in SCENE_PARAMETERS_PROPERTIES}
+    if unknown:
+        raise ValueError("unknown properties: %s" % sorted(unknown))
+    return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in SCENE_PARAMETERS_PROPERTIES)
+
+
+# --- lights -------------------------------------------------------------------------------
+# LightTemplate's one property and LightEntity's own, with their defaults, in registration
+# order (after EntityTemplate's and Entity's in the walk; groups write nothing).
+
+LIGHT_TEMPLATE_PROPERTIES = [("Light type", "u32", 0)]
+LIGHT_ENTITY_PROPERTIES = [
+    ("Color", "color", WHITE), ("Specualar multiplier", "f32", 1.0), ("Start falloff", "f32", 0.5),
+    ("End falloff", "f32", 1.0), ("Spotlight width", "f32", 30.0), ("Spotlight softness", "f32", 0.5),
+    ("Tube length", "f32", 2.0), ("Two sided mode", "u32", 0), ("Wrap around factor", "f32", 0.0),
+    ("Secondary color", "color", [63, 63, 63, 63, 1.0]), ("Side color", "color", CLEAR),
+    ("Mask texture file name", "name", ""), ("Mask texture rotation", "vector", [0, 0, 0, 0]),
+    ("Mask texture scale", "vector", [1, 1, 1, 1]),
+]
+
+
+def property_table(table, desc):
+    writers = {"bool": boolean, "f32": f32, "u32": u32, "name": name,
+               "vector": lambda v: b"".join(f32(x) for x in v),
+               "color": lambda v: bytes(v[:4]) + f32(v[4]), "envelope": envelope}
+    unknown = set(desc) - {p[0] for p in table}
+    if unknown:
+        raise ValueError("unknown properties: %s" % sorted(unknown))
+    return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in table)
+
+
+def light_template(desc):
+    return property_table(LIGHT_TEMPLATE_PROPERTIES, desc)
+
+
+def light_entity(desc):
+    return property_table(LIGHT_ENTITY_PROPERTIES, desc)
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
-                    "particlesystem": particle_system, "sequence": sequence_block}
+                    "particlesystem": particle_system, "sequence": sequence_block,
+                    "sceneparameters": scene_parameters, "lighttemplate": light_template,
+                    "lightentity": light_entity}
 
 
 def main(argv):

@@ -1,0 +1,298 @@
+// test-sanitize: address
+// Scene-parameter templates: the property list against the independent writer, the
+// values record with its sampled curves, and on the running renderer the wrapper
+// rebuilds, the transitions and the UI set.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ShellCommand.h"
+#include "core/BoundedReader.h"
+#include "core/config/ProjectConfig.h"
+#include "core/rtti/RTTIClass.h"
+#include "engine/entity/Entity.h"
+#include "engine/services/EngineServices.h"
+#include "platform/os/Clock.h"
+#include "render/RenderHooks.h"
+#include "render/resources/ResourceTestSupport.h"
+#include "render/resources/ResourceTexture.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
+#include "scene/entities/SceneParametersTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
+
+namespace {
+
+std::vector<uint8_t> WriteWithTool(const std::string& json) {
+    const std::string out =
+        (std::filesystem::temp_directory_path() / ("sceneparams_" + std::to_string(getpid()) + ".bin")).string();
+    EXPECT_TRUE(shelltest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py sceneparameters " + out +
+                                 " '" + json + "'"))
+        << json;
+    std::ifstream f(out, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(out);
+    return bytes;
+}
+
+std::vector<uint8_t> Write(const SceneParametersTemplate& t) {
+    const RTTIClass* cls = t.GetRTTIClass();
+    std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &t, 0));
+    cls->SerializeProperties(out.data(), &t, 0);
+    return out;
+}
+
+// The template's full list with its own part replaced by the writer's.
+std::vector<uint8_t> WithOwnPart(const std::vector<uint8_t>& own) {
+    auto base = std::make_unique<SceneParametersTemplate>();
+    std::vector<uint8_t> bytes = Write(*base);
+    const std::vector<uint8_t> defaults = WriteWithTool("{}");
+    EXPECT_GE(bytes.size(), defaults.size());
+    bytes.resize(bytes.size() - defaults.size());
+    bytes.insert(bytes.end(), own.begin(), own.end());
+    return bytes;
+}
+
+const char kGolden[] =
+    R"({"Attack time": 4.0, "Affects sun": true, "Light yaw": 30.0, "Light pitch": 60.0,)"
+    R"( "Color": [200, 180, 160, 255, 2.0], "Two sided mode": 2, "Secondary color": [1, 2, 3, 4, 1.5],)"
+    R"( "Specular multiplier": 3.0, "Cloud texture file name": "clouds.dds", "Cloud drift": [1, 2, 3, 4],)"
+    R"( "Layer cloud heigh": 75.0, "Fog color": [10, 20, 30, 40, 1.0], "Fog start": 100.0, "Fog end": 900.0,)"
+    R"( "Tone mapping curve": {"kind": "vector", "key_times": [0, 2048], "key_flags": [0, 0],)"
+    R"( "constant": [0, 0, 0, 0], "keys": [[0.5, 0.25, 0, 1], [1, 0.5, 2, 1]]},)"
+    R"( "SRGB": false, "Edge treshold": 0.25, "Console edge treshold min": 0.01,)"
+    R"( "RGB shift scale curve": {"kind": "vector", "key_times": [0, 5120], "key_flags": [0, 0],)"
+    R"( "constant": [0, 0, 0, 0], "keys": [[0, 0, 0, 0], [5, 0, 0, 0]]},)"
+    R"( "SSAO color": [9, 8, 7, 6, 1.0], "Fake diffuse normal scale": 0.125})";
+
+TEST(SceneParametersTemplateTest, DefaultsInPropertyOrder) {
+    auto t = std::make_unique<SceneParametersTemplate>();
+    const std::vector<uint8_t> bytes = Write(*t);
+    const std::vector<uint8_t> own = WriteWithTool("{}");
+    ASSERT_GE(bytes.size(), own.size());
+    EXPECT_TRUE(std::equal(own.begin(), own.end(), bytes.end() - own.size()));
+    EXPECT_EQ(t->GetTypeId(), uint32_t(ENTITY_SCENEPARAMBOX));
+    EXPECT_STREQ(t->GetEntityClassName(), "SceneParametersEntity");
+}
+
+TEST(SceneParametersTemplateTest, GoldenListLoadsEveryValueAndWritesTheSameBytes) {
+    const std::vector<uint8_t> bytes = WithOwnPart(WriteWithTool(kGolden));
+    auto t = std::make_unique<SceneParametersTemplate>();
+    BoundedReader in(bytes.data(), bytes.size());
+    EXPECT_EQ(t->GetRTTIClass()->DeserializeProperties(in, t.get(), 0), bytes.size());
+    EXPECT_EQ(Write(*t), bytes);
+    const SceneParameterValues& v = t->values;
+    EXPECT_EQ(v.attackTime, 4.0f);
+    EXPECT_TRUE(v.affectsSun);
+    EXPECT_EQ(v.color, HDRColor(200, 180, 160, 255, 2.0f));
+    EXPECT_EQ(v.twoSidedMode, 2u);
+    EXPECT_EQ(v.secondaryColor, HDRColor(1, 2, 3, 4, 1.5f));
+    EXPECT_EQ(v.specularMultiplier, 3.0f);
+    EXPECT_STREQ(t->cloudTextureFileName.CStr(), "clouds.dds");
+    EXPECT_EQ(v.cloudDrift, Vector(1, 2, 3, 4));
+    EXPECT_EQ(v.layerCloudHeigh, 75.0f);
+    EXPECT_EQ(v.rest.fogColor, HDRColor(10, 20, 30, 40, 1.0f));
+    EXPECT_EQ(v.rest.fogStart, 100.0f);
+    EXPECT_EQ(v.rest.fogEnd, 900.0f);
+    EXPECT_FALSE(v.rest.srgb);
+    EXPECT_EQ(v.rest.edgeTreshold, 0.25f);
+    EXPECT_EQ(v.rest.consoleEdgeTresholdMin, 0.01f);
+    EXPECT_EQ(v.rest.ssaoColor, HDRColor(9, 8, 7, 6, 1.0f));
+    EXPECT_EQ(v.rest.fakeDiffuseNormalScale, 0.125f);
+    ASSERT_EQ(t->toneMappingCurve.keys.Count(), 2u);
+    EXPECT_EQ(t->toneMappingCurve.keyTimes[1], 2048u);
+}
+
+// The record: every value as loaded; the curves sampled at ascending times with one state.
+TEST(SceneParametersTemplateTest, ValuesRecordHoldsTheValuesAndTheSampledCurves) {
+    const std::vector<uint8_t> bytes = WithOwnPart(WriteWithTool(kGolden));
+    auto t = std::make_unique<SceneParametersTemplate>();
+    BoundedReader in(bytes.data(), bytes.size());
+    t->GetRTTIClass()->DeserializeProperties(in, t.get(), 0);
+    auto record = std::make_unique<SceneParameterValues>();
+    t->FillValues(*record);
+    EXPECT_EQ(record->attackTime, 4.0f);
+    EXPECT_EQ(record->lightYaw, 30.0f);
+    EXPECT_EQ(record->color, t->values.color);
+    EXPECT_EQ(record->cloudDrift, Vector(1, 2, 3, 4));
+    EXPECT_EQ(std::memcmp(&record->rest, &t->values.rest, sizeof record->rest), 0);
+    EXPECT_EQ(record->cloudTexture, nullptr) << "no texture before a rebuild";
+    // Tone curve: (0.5, 0.25, 0, 1) at 0 s to (1, 0.5, 2, 1) at 2 s, entry j at j / 256 s.
+    const struct {
+        uint32_t j;
+        Vector want;
+    } tone[] = {{0, Vector(0.5f, 0.25f, 0, 1)},  {256, Vector(0.75f, 0.375f, 1, 1)},
+                {384, Vector(0.875f, 0.4375f, 1.5f, 1)}, {512, Vector(1, 0.5f, 2, 1)},
+                {1023, Vector(1, 0.5f, 2, 1)}};
+    for (const auto& c : tone)
+        for (int k = 0; k < 4; ++k) EXPECT_NEAR(record->toneMappingCurve[c.j][k], c.want[k], 1e-3f) << c.j;
+    // RGB shift: x from 0 at 0 s to 5 at 5 s, entry j at 5j / 63 s: the x is 5j / 63.
+    for (uint32_t j : {0u, 1u, 31u, 62u, 63u})
+        EXPECT_NEAR(record->rgbShiftScaleCurve[j], 5.0f * float(j) / 63.0f, 2e-3f) << j;
+    // The default colour lookup, multiplied by its white constant: black to (255, 255, 255, 0).
+    EXPECT_EQ(record->colorLookupCurve[0], HDRColor(0, 0, 0, 0, 1.0f));
+    EXPECT_EQ(record->colorLookupCurve[63], HDRColor(255, 255, 255, 0, 1.0f));
+    for (uint32_t j = 1; j < kColorLookupEntries; ++j)
+        EXPECT_GE(record->colorLookupCurve[j].c[0], record->colorLookupCurve[j - 1].c[0]) << j;
+}
+
+// ---------------------------------------------------------------------------------------
+// On the renderer and the resource manager
+
+struct RecordingSet : SceneParametersWrapper {
+    void Blend(const SceneParametersWrapper& a, const SceneParametersWrapper& b, float t) override {
+        factors.push_back(t);
+        SceneParametersWrapper::Blend(a, b, t);
+    }
+    std::vector<float> factors;
+};
+
+std::vector<std::string> gHeard;
+void Listen(const char* property, void*) { gHeard.push_back(property ? property : "(all)"); }
+
+struct SceneParametersRenderTest : resourcetest::ResourceFixture {
+    void SetUp() override {
+        ResourceFixture::SetUp();
+        ASSERT_TRUE(created);
+        gEngineServices = EngineServices();
+        InstallSceneHooks();
+        gRendererScene->SetParameterSetFactory([]() -> SceneParametersWrapper* { return new RecordingSet; });
+        gRendererScene->PostInit();
+        gVornexRenderer.FlushCommands(true);
+        gHeard.clear();
+        savedConfig = gProjectConfig;
+    }
+    void TearDown() override {
+        templates.clear();
+        gVornexRenderer.FlushCommands(true);
+        gRendererScene->PostShutdown();
+        gRendererScene->SetParameterSetFactory(nullptr);
+        gProjectConfig = savedConfig;
+        ClearSceneHooks();
+        gEngineServices = EngineServices();
+        ResourceFixture::TearDown();
+    }
+    SceneParametersTemplate* Make() {
+        templates.push_back(std::make_unique<SceneParametersTemplate>());
+        return templates.back().get();
+    }
+    static void Frame(double game) {
+        auto clock = [](double s) { return RenderFrameClock{int64_t(s * os::kCounterFrequency), 0.0f}; };
+        gVornexRenderer.PostFrameParams(clock(0), clock(game), clock(0), 0);
+        gVornexRenderer.FlushCommands(true);
+    }
+    static RecordingSet* InForce() {
+        return static_cast<RecordingSet*>(gRendererScene->Set(RendererScene::SET_IN_FORCE));
+    }
+    std::vector<std::unique_ptr<SceneParametersTemplate>> templates;
+    ProjectConfig config;
+    ProjectConfig* savedConfig = nullptr;  // the program's, put back afterwards
+};
+
+TEST_F(SceneParametersRenderTest, TransitionWaitsForTheLoadAndTakesTheAttackTimeForANegativeTime) {
+    SceneParametersTemplate* t = Make();
+    t->values.attackTime = 4.0f;
+    Frame(10.0);
+    t->StartTransition(48, -1.0f);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(t->Wrapper(), nullptr);
+    bool running = true;
+    rendertest::RunOnRenderThread([&] { running = gRendererScene->BlendRunning(); });
+    EXPECT_FALSE(running) << "nothing before the load";
+
+    t->OnLoaded(4);
+    ASSERT_NE(t->Wrapper(), nullptr);
+    // Through the engine's entry, as scene-parameter entities reach it; linear easing.
+    gEngineServices.sceneParametersStartTransition(t, 48, -1.0f);
+    gVornexRenderer.FlushCommands(true);
+    InForce()->factors.clear();
+    Frame(11.0);
+    ASSERT_EQ(InForce()->factors.size(), 1u);
+    EXPECT_FLOAT_EQ(InForce()->factors[0], 0.25f) << "one second of the four of \"Attack time\"";
+}
+
+TEST_F(SceneParametersRenderTest, ChangeRebuildsTheWrapperAndTheUITemplateReachesTheUISet) {
+    gProjectConfig = &config;
+    config.AddListener(&Listen, nullptr);
+    SceneParametersTemplate* other = Make();
+    SceneParametersTemplate* ui = Make();
+    ASSERT_TRUE(ui->guid.FromString("00112233-4455-6677-8899-aabbccddeeff"));
+    config.uiSceneParamTemplate = ui->guid;
+    other->OnLoaded(4);
+    ui->OnLoaded(4);
+    SceneParametersWrapper* before = ui->Wrapper();
+    ui->values.rest.fogStart = 123.0f;
+    ui->OnPropertyChanged("Fog start");
+    ASSERT_NE(ui->Wrapper(), nullptr);
+    EXPECT_NE(ui->Wrapper(), before);
+    EXPECT_EQ(ui->Wrapper()->Values().rest.fogStart, 123.0f);
+    float preview = 0.0f;
+    rendertest::RunOnRenderThread(
+        [&] { preview = gRendererScene->Set(RendererScene::SET_PREVIEW)->Values().rest.fogStart; });
+    EXPECT_EQ(preview, 123.0f) << "the UI set took the new values";
+    EXPECT_EQ(gHeard, std::vector<std::string>{"UI scene param template"});
+
+    other->values.rest.fogStart = 5.0f;
+    other->OnPropertyChanged("Fog start");
+    EXPECT_EQ(other->Wrapper()->Values().rest.fogStart, 5.0f);
+    rendertest::RunOnRenderThread(
+        [&] { preview = gRendererScene->Set(RendererScene::SET_PREVIEW)->Values().rest.fogStart; });
+    EXPECT_EQ(preview, 123.0f) << "another template leaves the UI set";
+    EXPECT_EQ(gHeard.size(), 1u);
+    config.RemoveListener(&Listen, nullptr);
+}
+
+TEST_F(SceneParametersRenderTest, RebuildTakesTheCloudTexturesAndReleasesTheOldOnes) {
+    resourcetest::WriteBytes(Path("textures", "clouds.dds"), resourcetest::SmallDds(0xFFFFFFFFu));
+    SceneParametersTemplate* t = Make();
+    t->cloudTextureFileName = NameString("clouds.dds");
+    t->OnLoaded(0);
+    ResourceTexture* cloud = t->CloudTexture();
+    ASSERT_NE(cloud, nullptr);
+    EXPECT_TRUE(cloud->IsLoaded()) << "the after-load rebuild waits for the texture";
+    EXPECT_EQ(t->Wrapper()->Values().cloudTexture, cloud->Handle());
+    EXPECT_EQ(cloud->GetUseCount(), 1u);
+    t->cloudTextureFileName = NameString();
+    t->OnPropertyChanged("Cloud texture file name");
+    EXPECT_EQ(t->CloudTexture(), nullptr);
+    EXPECT_EQ(cloud->GetUseCount(), 0u);
+    EXPECT_EQ(t->Wrapper()->Values().cloudTexture, nullptr);
+}
+
+// The after-load rebuild on the ResourceManager thread, as a template file's load runs
+// it: the textures load there (a queued load would wait behind this very command) and
+// the first wrapper appears; a second load there replaces it.
+TEST_F(SceneParametersRenderTest, LoadOnTheResourceManagerThreadFinishes) {
+    resourcetest::WriteBytes(Path("textures", "layer.dds"), resourcetest::SmallDds(0xFF00FF00u));
+    SceneParametersTemplate* t = Make();
+    t->layerTextureFileName = NameString("layer.dds");
+    std::atomic<int> done{0};
+    std::function<void()> load = [&] {
+        t->OnLoaded(0);
+        ++done;
+    };
+    for (int round = 1; round <= 2; ++round) {
+        gResourceManager.PostCall(
+            [](BaseThread*, void* f, CommandRingBuffer*) { (*static_cast<std::function<void()>*>(f))(); }, &load);
+        ASSERT_TRUE(rendertest::WaitUntil([&] { return done.load() == round; }, 30.0)) << "the loader hung";
+    }
+    ASSERT_NE(t->Wrapper(), nullptr);
+    ASSERT_NE(t->LayerTexture(), nullptr);
+    EXPECT_TRUE(t->LayerTexture()->IsLoaded());
+    EXPECT_EQ(t->Wrapper()->Values().layerTexture, t->LayerTexture()->Handle());
+    gResourceManager.Flush();
+    gVornexRenderer.FlushCommands(true);
+}
+
+}  // namespace
