@@ -338,6 +338,7 @@ void ParticleSystemInstance::UpdateAll(float engineTime, float gameTime, float g
     }
     g.firstRunStart = g.liveHead ? g.liveHead->runStart : 0;
     g.liveCount = total;
+    NextInstanceDataGeneration();
 }
 
 uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
@@ -509,13 +510,14 @@ uint32_t ParticleSystemInstance::InstanceStride() const {
     return faceCameraMode == PARTICLE_FACE_VELOCITY_ALIGN || faceCameraMode == PARTICLE_FACE_VELOCITY_NORMAL ? 32 : 20;
 }
 
-uint32_t ParticleSystemInstance::WriteInstanceData(void* out) const {
+uint32_t ParticleSystemInstance::WriteInstanceData(void* out, uint32_t n) const {
     if (!globals || inPausedList) return 0;
     const Globals& g = *globals;
     const uint32_t stride = InstanceStride();
     const float now = Now();
     uint8_t* dst = static_cast<uint8_t*>(out);
-    for (uint32_t i = 0; i < count; ++i) {
+    n = std::min(n, count);
+    for (uint32_t i = 0; i < n; ++i) {
         const uint32_t k = sortMode == PARTICLE_SORT_REVERSE ? count - 1 - i : i;
         const ParticleRecord& r = g.ring[(runStart + k) % g.size];
         float v[7] = {r.position[0], r.position[1], r.position[2], (now - r.spawnTime) * r.inverseLifetime,
@@ -525,7 +527,7 @@ uint32_t ParticleSystemInstance::WriteInstanceData(void* out) const {
         std::memcpy(dst + floats * sizeof(float), &r.randomBits, 4);
         dst += stride;
     }
-    return count * stride;
+    return n * stride;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -536,11 +538,16 @@ void InstallParticleRenderHooks() {
         ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
     };
     gRenderHooks.ParticleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
+    DeviceObjectOwner owner;
+    owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
+    owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
+    gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, owner);
 }
 
 void ClearParticleRenderHooks() {
     gRenderHooks.ParticleSystemInstanceUpdateAll = nullptr;
     gRenderHooks.ParticleSystemInstanceInitGlobals = nullptr;
+    gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();
 }

@@ -52,6 +52,10 @@ enum ParticleInstanceCommand : uint32_t {
     PARTICLE_CMD_SET_SPEED = 5,      // payload: float
 };
 
+// The instance vertex buffer (bytes) and the quads of the expanded index buffer.
+constexpr uint32_t kParticleInstanceBufferSize = 2097152;
+constexpr uint32_t kParticleExpandedQuads = 16384;
+
 // Ticks of the instance clock per second.
 constexpr int64_t kParticleTicksPerSecond = 1 << 20;
 
@@ -98,7 +102,21 @@ public:
     // writes newest first. Returns the bytes written.
     uint32_t InstanceStride() const;
     uint32_t InstanceDataSize() const { return count * InstanceStride(); }
-    uint32_t WriteInstanceData(void* out) const;
+    uint32_t WriteInstanceData(void* out) const { return WriteInstanceData(out, count); }
+    // The first n particles of that order.
+    uint32_t WriteInstanceData(void* out, uint32_t n) const;
+
+    // Device objects (render thread, after each device creation or reset / before).
+    static void CreateDeviceBuffers();
+    static void ReleaseDeviceBuffers();
+    // Writes this generation's instance data into the instance vertex buffer, once per
+    // generation: a ring written with no-overwrite locks, discarded when it wraps. At
+    // most what fits the buffer is written (one warning per instance). False when
+    // there is nothing to draw or the buffer cannot be locked.
+    bool PrepareInstanceData();
+    uint32_t InstanceDataOffset() const { return dataOffset; }
+    uint32_t InstanceDataCount() const { return dataCount; }
+    static uint32_t InstanceBufferCursor();
 
     // Main thread: copies the newest published box out; false when none is new.
     bool FetchBoundingBox(BoundingBox4* box);
@@ -181,6 +199,7 @@ private:
     void LinkPaused();
     void UnlinkPaused();
     void PublishBox();
+    static void NextInstanceDataGeneration();
 
     Matrix world = Matrix::IDENTITY;
     Matrix previousWorld = Matrix::IDENTITY;
@@ -214,6 +233,10 @@ private:
     BoundingBox4 box{Vector{0.0f, 0.0f, 0.0f, 1.0f}, Vector{0.0f, 0.0f, 0.0f, 1.0f}};
     BoundingBox4 smoothedBox = box;
     BoundingBox4 publishedBox = box;
+    uint32_t dataGeneration = 0;
+    uint32_t dataOffset = 0;
+    uint32_t dataCount = 0;
+    bool warnedOverflow = false;
     CounterPair mailbox;  // first: published by the render thread; second: taken
 };
 
