@@ -471,3 +471,105 @@ TEST(ParticleInstanceValues, FromTheDefinition) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Tracked {
+    ParticleSystemInstance* inst;
+    std::vector<ParticleRecord> records;  // after the last frame (live or paused)
+    bool paused;
+};
+
+bool SameRecord(const ParticleRecord& a, const ParticleRecord& b) {
+    return a.spawnTime == b.spawnTime && a.deathTime == b.deathTime && a.randomBits == b.randomBits;
+}
+
+}  // namespace
+
+// Random births, deaths, pauses, returns and destructions on a 64-particle ring: after
+// every frame the live runs are packed behind each other in list order from the first
+// run start, the paused runs likewise from 0 in the pause ring, the counts add up, and
+// every instance keeps exactly its survivors, in order, ahead of its new particles.
+TEST_F(ParticleRuntimeTest, RandomFramesKeepTheRingsPacked) {
+    Init(64);
+    RandomGenerator rng;
+    rng.SetState(99);
+    auto pick = [&](uint32_t n) { return rng.Next() % n; };
+    std::vector<Tracked> tracked;
+    uint32_t checkedSurvivors = 0, sawPaused = 0, sawWrap = 0;
+    for (int frame = 0; frame < 10000; ++frame) {
+        // Actions of the main side.
+        const uint32_t action = pick(20);
+        if (action == 0 && tracked.size() < 8) {
+            def.spawnRate = static_cast<float>(1 + pick(200));
+            def.lifeTime = 0.05f + static_cast<float>(pick(100)) * 0.01f;
+            def.lifeTimeVar = static_cast<float>(pick(3)) * 0.02f;
+            ParticleSystemInstance* inst = Make(pick(2) ? kParticleFlagPausing : 0);
+            inst->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+            tracked.push_back({inst, {}, false});
+        } else if (action == 1 && !tracked.empty()) {
+            const uint32_t i = pick(static_cast<uint32_t>(tracked.size()));
+            Destroy(tracked[i].inst);
+            tracked.erase(tracked.begin() + i);
+        } else if (action == 2 && !tracked.empty()) {
+            ParticleSystemInstance* inst = tracked[pick(static_cast<uint32_t>(tracked.size()))].inst;
+            inst->ExecuteCommand(pick(2) ? PARTICLE_CMD_START_SPAWNING : PARTICLE_CMD_STOP_SPAWNING, nullptr);
+        }
+        for (Tracked& t : tracked)
+            if (pick(4) != 0) t.inst->MarkDrawn();
+
+        const float dt = static_cast<float>(pick(40)) * 0.001f;
+        Step(dt);
+
+        // The live list: packed runs from the first run start.
+        uint32_t expect = ParticleSystemInstance::FirstRunStart();
+        uint32_t sum = 0;
+        for (ParticleSystemInstance* i = ParticleSystemInstance::FirstLive(); i; i = i->NextLive()) {
+            ASSERT_FALSE(i->IsPaused()) << frame;
+            ASSERT_EQ(i->RunStart(), expect) << frame;
+            if (i->RunStart() + i->Count() > 64) ++sawWrap;
+            expect = (expect + i->Count()) % 64;
+            sum += i->Count();
+        }
+        ASSERT_EQ(sum, ParticleSystemInstance::LiveCount()) << frame;
+        // The pause ring: runs packed from 0.
+        uint32_t pausedSum = 0;
+        for (const Tracked& t : tracked)
+            if (t.inst->IsPaused()) pausedSum += t.inst->Count();
+        ASSERT_EQ(pausedSum, ParticleSystemInstance::PausedCount()) << frame;
+        ASSERT_LE(sum + pausedSum, 64u) << frame;
+
+        for (Tracked& t : tracked) {
+            std::vector<ParticleRecord> now;
+            if (t.inst->IsPaused()) {
+                ++sawPaused;
+                ASSERT_LE(t.inst->PausedStart() + t.inst->Count(), ParticleSystemInstance::PausedCount());
+                const ParticleRecord* p = ParticleSystemInstance::PauseRing() + t.inst->PausedStart();
+                now.assign(p, p + t.inst->Count());
+                // Paused: exactly what it had.
+                if (t.paused) {
+                    ASSERT_EQ(now.size(), t.records.size()) << frame;
+                }
+            } else {
+                now = Run(*t.inst);
+                // Survivors first, in order; then particles born after them.
+                const float instNow = t.inst->Now();
+                size_t k = 0;
+                for (const ParticleRecord& r : t.records) {
+                    if (!(r.deathTime > instNow)) continue;
+                    ASSERT_LT(k, now.size()) << frame;
+                    ASSERT_TRUE(SameRecord(now[k], r)) << frame;
+                    ++k;
+                    ++checkedSurvivors;
+                }
+                for (; k < now.size(); ++k)
+                    if (!t.records.empty()) ASSERT_GE(now[k].spawnTime, t.records.back().spawnTime) << frame;
+            }
+            t.records = now;
+            t.paused = t.inst->IsPaused();
+        }
+    }
+    EXPECT_GT(checkedSurvivors, 10000u);
+    EXPECT_GT(sawPaused, 100u);
+    EXPECT_GT(sawWrap, 100u);
+}
