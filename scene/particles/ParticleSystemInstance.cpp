@@ -551,3 +551,63 @@ void ClearParticleRenderHooks() {
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();
 }
+
+// ---------------------------------------------------------------------------------------
+// Mesh particles
+
+void ParticleSystemInstance::NodeValues(float t, Vector* colour, float* size) const {
+    const uint32_t i = t < nodeTime[1] ? 0 : t < nodeTime[2] ? 1 : 2;
+    const float u = std::min(1.0f, (t - nodeTime[i]) * nodeReciprocalSpan[i]);
+    *colour = nodeColor[i] * (1.0f - u) + nodeColor[i + 1] * u;
+    *size = (1.0f - u) * nodeSize[i] + u * nodeSize[i + 1];
+}
+
+void ParticleSystemInstance::BuildMeshRecord(const ParticleRecord& p, float now, float out[16]) const {
+    const float t = (now - p.spawnTime) * p.inverseLifetime;
+    Vector colour;
+    float size;
+    NodeValues(t, &colour, &size);
+    Matrix m;
+    if (faceCameraMode == PARTICLE_FACE_VELOCITY_NORMAL) {
+        Vector forward{p.velocity[0], p.velocity[1], p.velocity[2], 0.0f};
+        if (forward.Length3Squared() > 0.0f) {
+            forward.NormalizeXYZ();
+        } else {
+            // At rest: the emitter's local +Z.
+            forward = localSpace ? Vector{0.0f, 0.0f, 1.0f, 0.0f} : normalisedWorld.r[2];
+            forward.w = 0.0f;
+        }
+        const Vector fixed{-0.0124f, 1.0f, 0.131f, 0.0f};
+        Vector side, up;
+        side.Cross(fixed, forward);
+        side.NormalizeXYZ();
+        up.Cross(forward, side);
+        up.NormalizeXYZ();
+        m.r[0] = side;
+        m.r[1] = up;
+        m.r[2] = forward;
+    } else {
+        const float r0 = static_cast<float>(p.randomBits & 0xff);
+        const float r1 = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
+        const float r2 = static_cast<float>((p.randomBits >> 16) & 0xff);
+        const float r3 = static_cast<float>((p.randomBits >> 24) & 0xff) * (1.0f / 255.0f);
+        const float a = r0 * 0.024639944f + t * (rotationMin + r1 * (rotationMax - rotationMin));
+        const float b =
+            r2 * 0.024639944f + t * (secondaryRotationMin + r3 * (secondaryRotationMax - secondaryRotationMin));
+        // The first angle turns about Z, the second about X.
+        const float ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
+        m.r[0] = Vector{ca, sa, 0.0f, 0.0f};
+        m.r[1] = Vector{-sa * cb, ca * cb, sb, 0.0f};
+        m.r[2] = Vector{sa * sb, -ca * sb, cb, 0.0f};
+    }
+    m.r[0] = m.r[0] * size;
+    m.r[1] = m.r[1] * size;
+    m.r[2] = m.r[2] * size;
+    m.r[3] = Vector{p.position[0], p.position[1], p.position[2], 1.0f};
+    for (uint32_t c = 0; c < 3; ++c)
+        for (uint32_t r = 0; r < 4; ++r) out[c * 4 + r] = m.r[r][c];
+    out[12] = colour.x;
+    out[13] = colour.y;
+    out[14] = colour.z;
+    out[15] = colour.w;
+}

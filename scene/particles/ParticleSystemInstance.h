@@ -106,6 +106,13 @@ public:
     // The first n particles of that order.
     uint32_t WriteInstanceData(void* out, uint32_t n) const;
 
+    // Mesh particles: one 64-byte record a particle in the mesh's instance layout: the
+    // three columns of the particle's matrix (axes scaled by its size over life,
+    // translation the position) and its colour over life as four floats.
+    void BuildMeshRecord(const ParticleRecord& particle, float now, float out[16]) const;
+    // The colour and size over life at normalised age t.
+    void NodeValues(float t, Vector* colour, float* size) const;
+
     // Device objects (render thread, after each device creation or reset / before).
     static void CreateDeviceBuffers();
     static void ReleaseDeviceBuffers();

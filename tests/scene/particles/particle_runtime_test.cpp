@@ -573,3 +573,48 @@ TEST_F(ParticleRuntimeTest, RandomFramesKeepTheRingsPacked) {
     EXPECT_GT(sawPaused, 100u);
     EXPECT_GT(sawWrap, 100u);
 }
+
+TEST(ParticleMeshRecords, ColourAndSizeOverLifeAndVelocityAlignment) {
+    ParticleSystem def;
+    def.faceCameraMode = PARTICLE_FACE_VELOCITY_NORMAL;
+    def.nodeSize[0] = 1.0f;
+    def.nodeSize[1] = 2.0f;
+    def.nodeSize[2] = 2.0f;
+    def.nodeSize[3] = 4.0f;
+    def.nodeTime[1] = 0.25f;
+    def.nodeTime[2] = 0.5f;
+    ParticleSystemInstance inst(def, Matrix::IDENTITY, 0);
+    // Normalised age -> size: 0 and 0.125 on the first span, the plateau, the last span.
+    const struct {
+        float t, size;
+    } cases[] = {{0.0f, 1.0f}, {0.125f, 1.5f}, {0.3f, 2.0f}, {0.75f, 3.0f}, {1.0f, 4.0f}, {2.0f, 4.0f}};
+    for (const auto& c : cases) {
+        Vector colour;
+        float size;
+        inst.NodeValues(c.t, &colour, &size);
+        EXPECT_FLOAT_EQ(size, c.size) << c.t;
+    }
+    ParticleRecord p{};
+    p.spawnTime = 0.0f;
+    p.inverseLifetime = 1.0f;
+    p.position[0] = 7.0f;
+    p.velocity[0] = 3.0f;  // along +X
+    float out[16];
+    inst.BuildMeshRecord(p, 0.75f, out);
+    // Columns: forward (row 2 of the matrix) along +X, scaled by the size 3; translation 7.
+    EXPECT_NEAR(out[2], 3.0f, 1e-5f);
+    EXPECT_NEAR(out[6], 0.0f, 1e-5f);
+    EXPECT_EQ(out[3], 7.0f);
+    // At rest: the local +Z.
+    p.velocity[0] = 0.0f;
+    inst.BuildMeshRecord(p, 0.75f, out);
+    EXPECT_NEAR(out[10], 3.0f, 1e-5f);
+    EXPECT_FALSE(std::isnan(out[0]));
+    // A zero span stores 0 and holds the node.
+    def.nodeTime[2] = 0.25f;
+    ParticleSystemInstance flat(def, Matrix::IDENTITY, 0);
+    Vector colour;
+    float size;
+    flat.NodeValues(0.25f, &colour, &size);
+    EXPECT_FALSE(std::isnan(size));
+}
