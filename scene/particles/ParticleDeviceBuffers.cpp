@@ -12,17 +12,17 @@
 
 namespace {
 
-gfx::VertexBuffer* gInstanceBuffer = nullptr;
-gfx::VertexBuffer* gQuadVertices = nullptr;
-gfx::IndexBuffer* gQuadIndices = nullptr;
-gfx::IndexBuffer* gExpandedIndices = nullptr;
-gfx::VertexDeclaration* gDeclarationVelocity = nullptr;
-gfx::VertexDeclaration* gDeclarationPlain = nullptr;
-uint32_t gCursor = kParticleInstanceBufferSize;
-uint32_t gGeneration = 1;
+gfx::VertexBuffer* gParticleInstanceBuffer = nullptr;
+gfx::VertexBuffer* gParticleQuadVertices = nullptr;
+gfx::IndexBuffer* gParticleQuadIndices = nullptr;
+gfx::IndexBuffer* gParticleExpandedIndices = nullptr;
+gfx::VertexDeclaration* gParticleDeclarationVelocity = nullptr;
+gfx::VertexDeclaration* gParticleDeclarationPlain = nullptr;
+uint32_t gParticleCursor = kParticleInstanceBufferSize;
+uint32_t gParticleGeneration = 1;
 
 template <class T>
-void ReleaseObject(T*& object) {
+void ReleaseParticleObject(T*& object) {
     if (object) object->Release();
     object = nullptr;
 }
@@ -34,24 +34,24 @@ void ParticleSystemInstance::CreateDeviceBuffers() {
     gfx::Device* device = gVornexRenderer.Device();
     if (!device) return;
     const uint32_t dynamic = gfx::USAGE_DYNAMIC | gfx::USAGE_WRITEONLY;
-    device->CreateVertexBuffer(kParticleInstanceBufferSize, dynamic, 0, gfx::POOL_DEFAULT, &gInstanceBuffer, nullptr);
+    device->CreateVertexBuffer(kParticleInstanceBufferSize, dynamic, 0, gfx::POOL_DEFAULT, &gParticleInstanceBuffer, nullptr);
 
-    if (gfx::Succeeded(device->CreateVertexBuffer(16, gfx::USAGE_WRITEONLY, 0, gfx::POOL_MANAGED, &gQuadVertices,
+    if (gfx::Succeeded(device->CreateVertexBuffer(16, gfx::USAGE_WRITEONLY, 0, gfx::POOL_MANAGED, &gParticleQuadVertices,
                                                   nullptr))) {
         void* p = nullptr;
-        if (gfx::Succeeded(gQuadVertices->Lock(0, 0, &p, 0))) {
+        if (gfx::Succeeded(gParticleQuadVertices->Lock(0, 0, &p, 0))) {
             static const uint8_t kCorners[16] = {0, 0, 0, 0, 255, 0, 0, 0, 255, 255, 0, 0, 0, 255, 0, 0};
             std::copy(kCorners, kCorners + 16, static_cast<uint8_t*>(p));
-            gQuadVertices->Unlock();
+            gParticleQuadVertices->Unlock();
         }
     }
     if (gfx::Succeeded(device->CreateIndexBuffer(12, gfx::USAGE_WRITEONLY, gfx::FMT_INDEX16, gfx::POOL_MANAGED,
-                                                 &gQuadIndices, nullptr))) {
+                                                 &gParticleQuadIndices, nullptr))) {
         void* p = nullptr;
-        if (gfx::Succeeded(gQuadIndices->Lock(0, 0, &p, 0))) {
+        if (gfx::Succeeded(gParticleQuadIndices->Lock(0, 0, &p, 0))) {
             static const uint16_t kIndices[6] = {0, 1, 2, 0, 2, 3};
             std::copy(kIndices, kIndices + 6, static_cast<uint16_t*>(p));
-            gQuadIndices->Unlock();
+            gParticleQuadIndices->Unlock();
         }
     }
     // 16-bit indices reach 16,384 quads.
@@ -59,9 +59,9 @@ void ParticleSystemInstance::CreateDeviceBuffers() {
     const ProjectConfig& config = gProjectConfig ? *gProjectConfig : defaults;
     const uint32_t quads = std::min(config.GetParticlesPerSystem(), kParticleExpandedQuads);
     if (quads && gfx::Succeeded(device->CreateIndexBuffer(quads * 12, gfx::USAGE_WRITEONLY, gfx::FMT_INDEX16,
-                                                          gfx::POOL_MANAGED, &gExpandedIndices, nullptr))) {
+                                                          gfx::POOL_MANAGED, &gParticleExpandedIndices, nullptr))) {
         void* p = nullptr;
-        if (gfx::Succeeded(gExpandedIndices->Lock(0, 0, &p, 0))) {
+        if (gfx::Succeeded(gParticleExpandedIndices->Lock(0, 0, &p, 0))) {
             uint16_t* out = static_cast<uint16_t*>(p);
             for (uint32_t i = 0; i < quads; ++i) {
                 const uint16_t b = static_cast<uint16_t>(4 * i);
@@ -69,7 +69,7 @@ void ParticleSystemInstance::CreateDeviceBuffers() {
                                        static_cast<uint16_t>(b + 2), static_cast<uint16_t>(b + 3)};
                 std::copy(q, q + 6, out + 6 * i);
             }
-            gExpandedIndices->Unlock();
+            gParticleExpandedIndices->Unlock();
         }
     }
     const gfx::VertexElement withVelocity[] = {
@@ -85,28 +85,28 @@ void ParticleSystemInstance::CreateDeviceBuffers() {
         {1, 16, gfx::DECLTYPE_UBYTE4N, gfx::DECLMETHOD_DEFAULT, gfx::DECLUSAGE_BLENDINDICES, 0},
         gfx::kDeclEnd,
     };
-    device->CreateVertexDeclaration(withVelocity, &gDeclarationVelocity);
-    device->CreateVertexDeclaration(plain, &gDeclarationPlain);
-    gCursor = kParticleInstanceBufferSize;  // the first write discards
+    device->CreateVertexDeclaration(withVelocity, &gParticleDeclarationVelocity);
+    device->CreateVertexDeclaration(plain, &gParticleDeclarationPlain);
+    gParticleCursor = kParticleInstanceBufferSize;  // the first write discards
 }
 
 void ParticleSystemInstance::ReleaseDeviceBuffers() {
-    ReleaseObject(gInstanceBuffer);
-    ReleaseObject(gQuadVertices);
-    ReleaseObject(gQuadIndices);
-    ReleaseObject(gExpandedIndices);
-    ReleaseObject(gDeclarationVelocity);
-    ReleaseObject(gDeclarationPlain);
+    ReleaseParticleObject(gParticleInstanceBuffer);
+    ReleaseParticleObject(gParticleQuadVertices);
+    ReleaseParticleObject(gParticleQuadIndices);
+    ReleaseParticleObject(gParticleExpandedIndices);
+    ReleaseParticleObject(gParticleDeclarationVelocity);
+    ReleaseParticleObject(gParticleDeclarationPlain);
 }
 
 void ParticleSystemInstance::NextInstanceDataGeneration() {
-    ++gGeneration;
-    gCursor = kParticleInstanceBufferSize;
+    ++gParticleGeneration;
+    gParticleCursor = kParticleInstanceBufferSize;
 }
 
 bool ParticleSystemInstance::PrepareInstanceData() {
-    if (dataGeneration == gGeneration) return true;  // written earlier this generation
-    if (!gInstanceBuffer || count == 0) return false;
+    if (dataGeneration == gParticleGeneration) return true;  // written earlier this generation
+    if (!gParticleInstanceBuffer || count == 0) return false;
     const uint32_t stride = InstanceStride();
     uint32_t n = count;
     const uint32_t fit = kParticleInstanceBufferSize / stride;
@@ -118,20 +118,20 @@ bool ParticleSystemInstance::PrepareInstanceData() {
     }
     const uint32_t size = n * stride;
     uint32_t flags = gfx::LOCK_NOOVERWRITE;
-    if (gCursor + size > kParticleInstanceBufferSize) {
-        gCursor = 0;
-        ++gGeneration;
+    if (gParticleCursor + size > kParticleInstanceBufferSize) {
+        gParticleCursor = 0;
+        ++gParticleGeneration;
         flags = gfx::LOCK_DISCARD;
     }
     void* p = nullptr;
-    if (gfx::Failed(gInstanceBuffer->Lock(gCursor, size, &p, flags))) return false;
+    if (gfx::Failed(gParticleInstanceBuffer->Lock(gParticleCursor, size, &p, flags))) return false;
     WriteInstanceData(p, n);
-    gInstanceBuffer->Unlock();
-    dataOffset = gCursor;
+    gParticleInstanceBuffer->Unlock();
+    dataOffset = gParticleCursor;
     dataCount = n;
-    dataGeneration = gGeneration;
-    gCursor = (gCursor + size + 31) & ~31u;
+    dataGeneration = gParticleGeneration;
+    gParticleCursor = (gParticleCursor + size + 31) & ~31u;
     return true;
 }
 
-uint32_t ParticleSystemInstance::InstanceBufferCursor() { return gCursor; }
+uint32_t ParticleSystemInstance::InstanceBufferCursor() { return gParticleCursor; }

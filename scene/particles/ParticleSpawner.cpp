@@ -9,9 +9,9 @@
 
 namespace {
 
-float Fraction(RandomGenerator& g) { return static_cast<float>(g.Next()) * (1.0f / 65536.0f); }
+float SpawnFraction(RandomGenerator& g) { return static_cast<float>(g.Next()) * (1.0f / 65536.0f); }
 
-Vector Blend(const Vector& a, const Vector& b, float t) { return a + (b - a) * t; }
+Vector SpawnBlend(const Vector& a, const Vector& b, float t) { return a + (b - a) * t; }
 
 }  // namespace
 
@@ -29,7 +29,7 @@ float ParticleSpawner::Spawn(ParticleSystemInstance& instance, const ParticleSpa
     float blend = args.blend;
     for (uint32_t i = 0; i < args.count; ++i) {
         const float time = args.startTime + static_cast<float>(i + 1) * args.spacing;
-        float life = Fraction(lifeGen) * instance.lifetimeSpread + instance.shortestLifetime * instance.lifetimeMultiplier;
+        float life = SpawnFraction(lifeGen) * instance.lifetimeSpread + instance.shortestLifetime * instance.lifetimeMultiplier;
         life = std::max(life, 0.0001f);
         rec->deathTime = time + life;
         rec->spawnTime = time;
@@ -37,19 +37,19 @@ float ParticleSpawner::Spawn(ParticleSystemInstance& instance, const ParticleSpa
         rec->randomBits = bitsGen.Next() & args.randomMask;
 
         Vector p;
-        p.x = emitter.min.x + Fraction(placeGen) * (emitter.max.x - emitter.min.x);
-        p.y = emitter.min.y + Fraction(placeGen) * (emitter.max.y - emitter.min.y);
-        p.z = emitter.min.z + Fraction(placeGen) * (emitter.max.z - emitter.min.z);
+        p.x = emitter.min.x + SpawnFraction(placeGen) * (emitter.max.x - emitter.min.x);
+        p.y = emitter.min.y + SpawnFraction(placeGen) * (emitter.max.y - emitter.min.y);
+        p.z = emitter.min.z + SpawnFraction(placeGen) * (emitter.max.z - emitter.min.z);
         p.w = 1.0f;
         Vector v;
-        v.x = instance.velocityMin.x + Fraction(velocityGen) * instance.velocitySpread.x;
-        v.y = instance.velocityMin.y + Fraction(velocityGen) * instance.velocitySpread.y;
-        v.z = instance.velocityMin.z + Fraction(velocityGen) * instance.velocitySpread.z;
+        v.x = instance.velocityMin.x + SpawnFraction(velocityGen) * instance.velocitySpread.x;
+        v.y = instance.velocityMin.y + SpawnFraction(velocityGen) * instance.velocitySpread.y;
+        v.z = instance.velocityMin.z + SpawnFraction(velocityGen) * instance.velocitySpread.z;
         v.w = 0.0f;
         if (circleVelocity) {
-            const float yaw = 1.5707964f + (2.0f * Fraction(velocityGen) - 1.0f) * instance.circleYawRange;
-            const float pitch = (2.0f * Fraction(velocityGen) - 1.0f) * instance.circlePitchRange;
-            const float speed = instance.circleSpeed + (2.0f * Fraction(velocityGen) - 1.0f) * instance.circleSpeedVar;
+            const float yaw = 1.5707964f + (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circleYawRange;
+            const float pitch = (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circlePitchRange;
+            const float speed = instance.circleSpeed + (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circleSpeedVar;
             v.x += speed * std::cos(yaw) * std::cos(pitch);
             v.y += speed * std::sin(pitch);
             v.z += speed * std::sin(yaw) * std::cos(pitch);
@@ -58,10 +58,10 @@ float ParticleSpawner::Spawn(ParticleSystemInstance& instance, const ParticleSpa
             Vector a, b;
             a.Transform3D(previous, p);
             b.Transform3D(current, p);
-            p = Blend(a, b, blend);
+            p = SpawnBlend(a, b, blend);
             a.Transform3DNormal(previous, v);
             b.Transform3DNormal(current, v);
-            v = Blend(a, b, blend);
+            v = SpawnBlend(a, b, blend);
         }
         const float age = args.now - time;
         p = p + (v + k * (0.5f * age)) * age;

@@ -16,13 +16,13 @@
 
 namespace {
 
-constexpr float kDegreesToRadians = 0.017453292f;
+constexpr float kParticleDegreesToRadians = 0.017453292f;
 
 RandomGenerator gParticleGenerators[4];
 
-float Fraction(RandomGenerator& g) { return static_cast<float>(g.Next()) * (1.0f / 65536.0f); }
+float ParticleFraction(RandomGenerator& g) { return static_cast<float>(g.Next()) * (1.0f / 65536.0f); }
 
-uint32_t Bits(float f) {
+uint32_t ParticleTimeBits(float f) {
     uint32_t u;
     std::memcpy(&u, &f, sizeof u);
     return u;
@@ -75,8 +75,8 @@ ParticleSystemInstance::ParticleSystemInstance(const ParticleSystem& def, const 
     localGravity = def.localGravity;
     velocityDamping = def.velocityDamping;
     circleVelocity = def.circleVelocityEnabled;
-    circleYawRange = def.circleVelocityYawRange * kDegreesToRadians;
-    circlePitchRange = def.circleVelocityPitchRange * kDegreesToRadians;
+    circleYawRange = def.circleVelocityYawRange * kParticleDegreesToRadians;
+    circlePitchRange = def.circleVelocityPitchRange * kParticleDegreesToRadians;
     circleSpeed = def.circleVelocityConst;
     circleSpeedVar = def.circleVelocityVar;
     // A frame count of 0 counts as 1.
@@ -96,10 +96,10 @@ ParticleSystemInstance::ParticleSystemInstance(const ParticleSystem& def, const 
         nodeReciprocalSpan[i] = span != 0.0f ? 1.0f / span : 0.0f;  // a zero span stores 0
     }
     nodeReciprocalSpan[3] = 1.0f;
-    rotationMin = (def.rotationSpeed - def.rotationSpeedVar) * kDegreesToRadians;
-    rotationMax = (def.rotationSpeed + def.rotationSpeedVar) * kDegreesToRadians;
-    secondaryRotationMin = (def.secondaryRotationSpeed - def.secondaryRotationSpeedVar) * kDegreesToRadians;
-    secondaryRotationMax = (def.secondaryRotationSpeed + def.secondaryRotationSpeedVar) * kDegreesToRadians;
+    rotationMin = (def.rotationSpeed - def.rotationSpeedVar) * kParticleDegreesToRadians;
+    rotationMax = (def.rotationSpeed + def.rotationSpeedVar) * kParticleDegreesToRadians;
+    secondaryRotationMin = (def.secondaryRotationSpeed - def.secondaryRotationSpeedVar) * kParticleDegreesToRadians;
+    secondaryRotationMax = (def.secondaryRotationSpeed + def.secondaryRotationSpeedVar) * kParticleDegreesToRadians;
     blendingMode = def.blendingMode;
     alphaTestMode = def.alphaTestMode;
     faceCameraMode = def.faceCameraMode;
@@ -241,7 +241,7 @@ float ParticleSystemInstance::LongestLifetime() const {
 void ParticleSystemInstance::StartSpawning() {
     if (!timeBaseSet) {
         timeBase = clock;
-        nextRebase = clock + SecondsToTicks(120.0 + 60.0 * Fraction(gParticleGenerators[3]));
+        nextRebase = clock + SecondsToTicks(120.0 + 60.0 * ParticleFraction(gParticleGenerators[3]));
         timeBaseSet = true;
     }
     previousWorld = world;
@@ -381,7 +381,7 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
             }
             timeBase = newBase;
         }
-        nextRebase = clock + SecondsToTicks(120.0 + 60.0 * Fraction(gParticleGenerators[3]));
+        nextRebase = clock + SecondsToTicks(120.0 + 60.0 * ParticleFraction(gParticleGenerators[3]));
     }
 
     // 5. Gravity, scaled by the world scale.
@@ -399,7 +399,7 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
-        const uint32_t nowBits = Bits(Now());
+        const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
         const Vector& k = acceleration;
         uint32_t r = runStart;
@@ -407,7 +407,7 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         for (uint32_t i = 0; i < count; ++i) {
             const ParticleRecord src = g.ring[r];
             if (++r == size) r = 0;
-            if (Bits(src.deathTime) <= nowBits) continue;
+            if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
             ParticleRecord& dst = g.ring[w];
             if (++w == size) w = 0;
             dst = src;
