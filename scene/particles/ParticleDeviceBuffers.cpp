@@ -6,6 +6,7 @@
 
 #include "core/Log.h"
 #include "core/config/ProjectConfig.h"
+#include "core/profiler/Profiler.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/VornexRenderer.h"
 #include "scene/particles/ParticleSystemInstance.h"
@@ -130,6 +131,7 @@ bool ParticleSystemInstance::PrepareInstanceData() {
     dataOffset = gParticleCursor;
     dataCount = n;
     dataGeneration = gParticleGeneration;
+    gProfiler.AddValue(PROFILE_PARTICLES_ON_SCREEN, static_cast<float>(n), PROFILER_THREAD_RENDER);
     gParticleCursor = (gParticleCursor + size + 31) & ~31u;
     return true;
 }

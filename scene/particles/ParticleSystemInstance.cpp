@@ -9,6 +9,7 @@
 
 #include "core/config/ProjectConfig.h"
 #include "core/math/HDRColor.h"
+#include "core/profiler/Profiler.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "scene/particles/ParticleSpawner.h"
@@ -308,6 +309,7 @@ void ParticleSystemInstance::UpdateAll(float engineTime, float gameTime, float g
 
 void ParticleSystemInstance::UpdateAll(float engineTime, float gameTime, float gameplayTime, uint32_t quality) {
     if (!globals) return;
+    gProfiler.StartTimer(PROFILE_PARTICLE_TIME, PROFILER_THREAD_RENDER);
     Globals& g = *globals;
     g.frame++;
     g.frameTimes[0] = std::max(engineTime, 0.0f);
@@ -339,6 +341,8 @@ void ParticleSystemInstance::UpdateAll(float engineTime, float gameTime, float g
     g.firstRunStart = g.liveHead ? g.liveHead->runStart : 0;
     g.liveCount = total;
     NextInstanceDataGeneration();
+    gProfiler.SetValue(PROFILE_PARTICLE_MULTIPLIER, g.spawnFactor, PROFILER_THREAD_RENDER);
+    gProfiler.StopTimer(PROFILE_PARTICLE_TIME, PROFILER_THREAD_RENDER);
 }
 
 uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
