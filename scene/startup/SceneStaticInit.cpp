@@ -11,6 +11,7 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
+#include "scene/particles/ParticleSystemInstance.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
 #include "scene/sequences/SequenceSystem.h"
@@ -70,6 +71,7 @@ void InstallSceneHooks() {
     s.meshPlayerCollisionType = &MeshPlayerCollisionType;
     s.meshCollisionData = &MeshCollisionDataOf;
     InstallMeshRenderHooks();
+    InstallParticleRenderHooks();
     s.sequenceSystem = [] { return gSequenceSystem; };
     s.sequenceSpawner = [] { return gSequenceSpawner; };
     s.sequenceActionFactory = [] { return gSequenceActionFactory; };
@@ -96,6 +98,7 @@ void InstallSceneHooks() {
 void ClearSceneHooks() {
     EngineServices& s = gEngineServices;
     ClearMeshRenderHooks();
+    ClearParticleRenderHooks();
     s.meshPlayerCollisionType = nullptr;
     s.meshCollisionData = nullptr;
     s.setMeshShaderPreset = nullptr;
