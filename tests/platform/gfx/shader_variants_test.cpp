@@ -15,81 +15,13 @@
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderSpirv.h"
+#include "ShaderVariantSupport.h"
 
 using namespace gfx;
 
 namespace {
 
-const std::string kFolder = std::string(PROJECT_SOURCE_ROOT) + "/data/common/Shaders/";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class FolderInclude : public IncludeHandler {
-public:
-    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
-        auto* text = new std::string(ReadFile(kFolder + name));
-        if (text->empty()) {
-            delete text;
-            return ERR_FAIL;
-        }
-        *data = text->data();
-        *bytes = static_cast<uint32_t>(text->size());
-        open[text->data()] = text;
-        return OK;
-    }
-    Result Close(const void* data) override {
-        auto it = open.find(data);
-        if (it == open.end()) return ERR_FAIL;
-        delete it->second;
-        open.erase(it);
-        return OK;
-    }
-    std::map<const void*, std::string*> open;
-};
-
-struct Option {
-    std::string name;
-    bool vs = false, ps = false;
-    std::vector<std::string> enforces, disables;
-};
-struct Family {
-    std::string name;
-    std::vector<Option> options;
-};
-
-std::vector<std::string> Split(const std::string& s, char by) {
-    std::vector<std::string> out;
-    std::stringstream in(s);
-    for (std::string part; std::getline(in, part, by);)
-        if (!part.empty()) out.push_back(part);
-    return out;
-}
-
-std::vector<Family> ReadDefinitions() {
-    std::vector<Family> families;
-    std::istringstream in(ReadFile(kFolder + "Shaders.def"));
-    for (std::string line; std::getline(in, line);) {
-        const std::vector<std::string> words = Split(line, ' ');
-        if (words.size() < 2) continue;
-        if (words[0] == "family") families.push_back({words[1], {}});
-        if (words[0] != "option" || families.empty()) continue;
-        Option o;
-        o.name = words[1];
-        for (const std::string& w : words) {
-            if (w == "vs") o.vs = true;
-            if (w == "ps") o.ps = true;
-            if (w.rfind("enforces=", 0) == 0) o.enforces = Split(w.substr(9), ',');
-            if (w.rfind("disables=", 0) == 0) o.disables = Split(w.substr(9), ',');
-        }
-        families.back().options.push_back(o);
-    }
-    return families;
-}
+using namespace shadervariants;
 
 // The option sets compiled for a family: none, each option alone (with the options it
 // enforces) and all options together (less those another option disables). A stage
@@ -107,51 +39,6 @@ std::vector<std::set<std::string>> Variants(const Family& f) {
     for (const std::string& d : disabled) all.erase(d);
     if (all.size() > 1) out.push_back(all);
     return out;
-}
-
-bool StageOption(const Family& f, const std::string& name, bool pixel) {
-    for (const Option& o : f.options)
-        if (o.name == name) return pixel ? o.ps : o.vs;
-    return false;
-}
-
-struct Compiled {
-    Blob* code = nullptr;
-    std::string failure;
-};
-
-Compiled CompileStage(const Family& f, const std::string& source, const std::set<std::string>& options, bool pixel,
-                      std::string* label) {
-    const char* entry = pixel ? "pixel" : "vertex";
-    std::vector<ShaderMacro> macros;
-    *label = f.name + " " + entry;
-    for (const std::string& o : options) {
-        if (!StageOption(f, o, pixel)) continue;
-        macros.push_back({o.c_str(), nullptr});
-        *label += " " + o;
-    }
-    macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
-    macros.push_back({nullptr, nullptr});
-    FolderInclude include;
-    Compiled c;
-    Blob* errors = nullptr;
-    const Result r = CompileShader(source.data(), static_cast<uint32_t>(source.size()), macros.data(), &include, entry,
-                                   pixel ? "ps_3_0" : "vs_3_0", 0, &c.code, &errors, nullptr);
-    const std::string messages = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
-    if (errors) errors->Release();
-    EXPECT_TRUE(include.open.empty()) << *label;
-    if (Failed(r)) {
-        c.failure = *label + ": " + messages;
-        return c;
-    }
-    std::vector<uint32_t> spirv;
-    detail::GlslStage stage;
-    std::string error;
-    if (!detail::FindSpirv(c.code->GetBufferPointer(), c.code->GetBufferSize(), &spirv))
-        c.failure = *label + ": no SPIR-V block";
-    else if (!detail::SpirvToGlsl(spirv.data(), spirv.size(), pixel, &stage, &error))
-        c.failure = *label + ": " + error;
-    return c;
 }
 
 // Every variant compiles through glslang, cross-compiles to GLSL, and each vertex/pixel

@@ -16,116 +16,19 @@
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderSpirv.h"
+#include "platform/gfx/ShaderVariantSupport.h"
 
 using namespace gfx;
+using namespace shadervariants;
 
 namespace {
 
-const std::string kFolder = std::string(PROJECT_SOURCE_ROOT) + "/data/common/Shaders/";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-class FolderInclude : public IncludeHandler {
-public:
-    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
-        auto* text = new std::string(ReadFile(kFolder + name));
-        if (text->empty()) {
-            delete text;
-            return ERR_FAIL;
-        }
-        *data = text->data();
-        *bytes = static_cast<uint32_t>(text->size());
-        open[text->data()] = text;
-        return OK;
-    }
-    Result Close(const void* data) override {
-        auto it = open.find(data);
-        if (it == open.end()) return ERR_FAIL;
-        delete it->second;
-        open.erase(it);
-        return OK;
-    }
-    std::map<const void*, std::string*> open;
-};
-
-std::vector<std::string> Split(const std::string& s, char by) {
-    std::vector<std::string> out;
-    std::stringstream in(s);
-    for (std::string part; std::getline(in, part, by);)
-        if (!part.empty()) out.push_back(part);
-    return out;
-}
-
-struct Option {
-    std::string name;
-    bool vs = false, ps = false;
-    std::vector<std::string> enforces, disables;
-};
-
-std::vector<Option> FamilyOptions(const std::string& family) {
-    std::vector<Option> options;
-    std::istringstream in(ReadFile(kFolder + "Shaders.def"));
-    bool inside = false;
-    for (std::string line; std::getline(in, line);) {
-        const std::vector<std::string> words = Split(line, ' ');
-        if (words.size() < 2) continue;
-        if (words[0] == "family") inside = words[1] == family;
-        if (!inside || words[0] != "option") continue;
-        Option o;
-        o.name = words[1];
-        for (const std::string& w : words) {
-            if (w == "vs") o.vs = true;
-            if (w == "ps") o.ps = true;
-            if (w.rfind("enforces=", 0) == 0) o.enforces = Split(w.substr(9), ',');
-            if (w.rfind("disables=", 0) == 0) o.disables = Split(w.substr(9), ',');
-        }
-        options.push_back(o);
-    }
-    return options;
-}
-
-struct Compiled {
-    Blob* code = nullptr;
-    std::string failure;
-};
-
-Compiled Compile(const std::string& source, const std::set<std::string>& macrosOn, bool pixel) {
-    std::vector<ShaderMacro> macros;
-    for (const std::string& o : macrosOn) macros.push_back({o.c_str(), nullptr});
-    macros.push_back({"MAX_SHADER_SKINNING_BONES", "64"});
-    macros.push_back({nullptr, nullptr});
-    std::string label = pixel ? "pixel" : "vertex";
-    for (const std::string& o : macrosOn) label += " " + o;
-    FolderInclude include;
-    Compiled c;
-    Blob* errors = nullptr;
-    const Result r = CompileShader(source.data(), static_cast<uint32_t>(source.size()), macros.data(), &include,
-                                   pixel ? "pixel" : "vertex", pixel ? "ps_3_0" : "vs_3_0", 0, &c.code, &errors,
-                                   nullptr);
-    const std::string messages = errors ? static_cast<const char*>(errors->GetBufferPointer()) : "";
-    if (errors) errors->Release();
-    if (Failed(r)) {
-        c.failure = label + ": " + messages;
-        return c;
-    }
-    std::vector<uint32_t> spirv;
-    detail::GlslStage stage;
-    std::string error;
-    if (!detail::FindSpirv(c.code->GetBufferPointer(), c.code->GetBufferSize(), &spirv))
-        c.failure = label + ": no SPIR-V block";
-    else if (!detail::SpirvToGlsl(spirv.data(), spirv.size(), pixel, &stage, &error))
-        c.failure = label + ": " + error;
-    return c;
-}
-
 TEST(MeshSolidVariants, EveryVariantCompilesAndLinks) {
     setenv("GALLIUM_DRIVER", "llvmpipe", 0);
-    const std::vector<Option> options = FamilyOptions("MeshSolid");
+    Family family;
+    for (const Family& f : ReadDefinitions())
+        if (f.name == "MeshSolid") family = f;
+    const std::vector<Option>& options = family.options;
     ASSERT_GE(options.size(), 10u);
     const std::string source = ReadFile(kFolder + "MeshSolid.hlsl");
     ASSERT_FALSE(source.empty());
@@ -164,7 +67,8 @@ TEST(MeshSolidVariants, EveryVariantCompilesAndLinks) {
     std::vector<std::string> failures;
     std::map<std::set<std::string>, VertexShader*> vertexShaders;
     for (const std::set<std::string>& vs : vertexSets) {
-        Compiled c = Compile(source, vs, false);
+        std::string label;
+        Compiled c = CompileStage(family, source, vs, false, &label);
         if (!c.failure.empty()) failures.push_back(c.failure);
         VertexShader* v = nullptr;
         if (c.code)
@@ -174,7 +78,8 @@ TEST(MeshSolidVariants, EveryVariantCompilesAndLinks) {
     }
     uint32_t linked = 0;
     for (const auto& [ps, vs] : pixelSets) {
-        Compiled c = Compile(source, ps, true);
+        std::string label;
+        Compiled c = CompileStage(family, source, ps, true, &label);
         if (!c.failure.empty()) failures.push_back(c.failure);
         PixelShader* p = nullptr;
         if (c.code)
@@ -196,8 +101,6 @@ TEST(MeshSolidVariants, EveryVariantCompilesAndLinks) {
         bool ok = true;
         for (const ValidationReport& r : recorder->Reports()) {
             if (r.rule.rfind("shader", 0) != 0) continue;
-            std::string label;
-            for (const std::string& o : ps) label += o + " ";
             failures.push_back("link " + label + ": " + r.message);
             ok = false;
         }
