@@ -1,8 +1,16 @@
 #pragma once
 // Shell commands run by tests to make their data and check it with outside tools.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace shelltest {
 
@@ -20,6 +28,28 @@ inline std::string ShellOutput(const std::string& command) {
     }
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
+}
+
+// The bytes tests/support/proplist.py writes for one of its commands ("scene",
+// "envelope", ...) from a JSON description; empty, with a test failure, when it fails.
+inline std::vector<uint8_t> PropList(const std::string& command, const std::string& json) {
+    static int serial = 0;
+    const std::string out = (std::filesystem::temp_directory_path() /
+                             ("proplist_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".bin"))
+                                .string();
+    std::string quoted;
+    for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    std::vector<uint8_t> bytes;
+    if (!Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py " + command + " " + out + " '" + quoted +
+               "'")) {
+        ADD_FAILURE() << "proplist.py " << command << " failed on " << json;
+        return bytes;
+    }
+    std::ifstream in(out, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    in.close();
+    std::filesystem::remove(out);
+    return bytes;
 }
 
 }  // namespace shelltest

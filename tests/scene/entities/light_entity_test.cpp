@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ShellCommand.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
@@ -248,14 +249,7 @@ TEST_F(LightEntityTest, EditorDrawingByKind) {
     }
 }
 
-std::vector<uint8_t> WriteWithTool(const char* kind, const std::string& json) {
-    const std::string out = PROJECT_BINARY_ROOT "/light_entity_test_list.bin";
-    EXPECT_TRUE(Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py " + std::string(kind) + " " + out +
-                      " '" + json + "'"))
-        << json;
-    std::ifstream f(out, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> WriteWithTool(const char* kind, const std::string& json) { return shelltest::PropList(kind, json); }
 
 std::vector<uint8_t> Write(const RTTIPolyBaseClass& object) {
     const RTTIClass* cls = object.GetRTTIClass();

@@ -34,17 +34,7 @@
 
 namespace {
 
-std::vector<uint8_t> WriteWithTool(const std::string& json) {
-    const std::string out =
-        (std::filesystem::temp_directory_path() / ("sceneparams_" + std::to_string(getpid()) + ".bin")).string();
-    EXPECT_TRUE(shelltest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py sceneparameters " + out +
-                                 " '" + json + "'"))
-        << json;
-    std::ifstream f(out, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(out);
-    return bytes;
-}
+std::vector<uint8_t> WriteWithTool(const std::string& json) { return shelltest::PropList("sceneparameters", json); }
 
 std::vector<uint8_t> Write(const SceneParametersTemplate& t) {
     const RTTIClass* cls = t.GetRTTIClass();

@@ -462,19 +462,7 @@ TEST(EnvelopeTest, DataThePlayerWorksAround) {
 
 // --- property lists ------------------------------------------------------------------------
 
-std::vector<uint8_t> WriteWithTool(const std::string& json) {
-    const std::string out =
-        (std::filesystem::temp_directory_path() / ("envelope_" + std::to_string(getpid()) + ".bin")).string();
-    std::string quoted;
-    for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    EXPECT_TRUE(shelltest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py envelope " + out + " '" +
-                                 quoted + "'"))
-        << json;
-    std::ifstream f(out, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(out);
-    return bytes;
-}
+std::vector<uint8_t> WriteWithTool(const std::string& json) { return shelltest::PropList("envelope", json); }
 
 std::vector<uint8_t> Write(const Envelope& e) {
     std::vector<uint8_t> out(e.SolidSerialize(nullptr, 0));

@@ -21,17 +21,7 @@
 
 namespace {
 
-std::vector<uint8_t> WriteWithTool(const std::string& json) {
-    const std::string out =
-        (std::filesystem::temp_directory_path() / ("particles_" + std::to_string(getpid()) + ".bin")).string();
-    EXPECT_TRUE(shelltest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py particlesystem " + out +
-                                 " '" + json + "'"))
-        << json;
-    std::ifstream f(out, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(out);
-    return bytes;
-}
+std::vector<uint8_t> WriteWithTool(const std::string& json) { return shelltest::PropList("particlesystem", json); }
 
 std::vector<uint8_t> Write(const ParticleSystem& p) {
     const RTTIClass* cls = ParticleSystem::RegisterClass();

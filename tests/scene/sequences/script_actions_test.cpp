@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "SequenceTestSupport.h"
+#include "ShellCommand.h"
 #include "core/BoundedReader.h"
 
 using namespace seqtest;
@@ -248,16 +249,7 @@ TEST_F(SequenceTest, SpawnerKeepsAnExistingSequenceAndIgnoresCallsOutOfOrder) {
 namespace {
 
 // A sequence block written by the independent property-list writer.
-std::vector<uint8_t> ToolBlock(const std::string& json) {
-    const std::string out = "/tmp/sequence_block_" + std::to_string(::getpid()) + ".bin";
-    const std::string cmd = "python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py sequence " + out + " '" + json + "'";
-    std::vector<uint8_t> bytes;
-    if (std::system(cmd.c_str()) != 0) return bytes;
-    std::ifstream in(out, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::remove(out.c_str());
-    return bytes;
-}
+std::vector<uint8_t> ToolBlock(const std::string& json) { return shelltest::PropList("sequence", json); }
 
 }  // namespace
 
