@@ -25,6 +25,7 @@ struct Case {
     Depth depth;
     bool msaa;
 };
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<std::pair<uint32_t, uint32_t>> gBatches;  // (pass, mode) begun; (flags, ~0u) flushed
 
