@@ -64,6 +64,10 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             line->noSound = true;
             continue;
         }
+        if (std::strcmp(arg, "--paced") == 0) {
+            line->paced = true;
+            continue;
+        }
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
         const bool isShot = std::strcmp(arg, "--screenshot") == 0;
@@ -125,10 +129,11 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [--log FILE] [--frames N] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
+                 "Usage: %s [--log FILE] [--frames N] [--paced] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
                  "       [--broker HOST:PORT] [--headless] [--no-sound] [--audio-out FILE] [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
-                 "  --frames N   quit after N rendered frames (1 to 2147483647)\n"
+                 "  --frames N   quit after N rendered frames (1 to 2147483647), as fast as they run\n"
+                 "  --paced      with --frames, present at most one frame per 16 ms, as a run without it does\n"
                  "  --screenshot FILE\n"
                  "               save the picture of the last frame as a PNG file\n"
                  "  --screenshot-every N DIR\n"

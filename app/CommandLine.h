@@ -1,7 +1,8 @@
 #pragma once
 // The program's command line:
 //   --log FILE   attach a log sink writing to FILE ("-": standard error)
-//   --frames N   quit after N rendered frames, 1 to 2^31 - 1
+//   --frames N   quit after N rendered frames, 1 to 2^31 - 1; such a run is not paced
+//   --paced      pace a --frames run too (a run without --frames always is)
 //   --screenshot FILE          save the back buffer after the last frame as a PNG
 //   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
 //   --no-draw    use the recording graphics device (draws nothing, writes no picture)
@@ -34,6 +35,7 @@ constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 struct CommandLine {
     const char* logPath = nullptr;  // null: no --log
     uint32_t frames = 0;            // 0: run until the Game quits
+    bool paced = false;             // --paced
     const char* screenshotPath = nullptr;  // null: no --screenshot
     uint32_t screenshotEvery = 0;          // 0: no --screenshot-every
     const char* screenshotFolder = nullptr;
@@ -52,6 +54,9 @@ struct CommandLine {
 bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::string* error);
 
 void PrintUsage(std::FILE* out);
+// True when frames are presented at most once per present interval: always without
+// --frames (a run nobody limits must not spin), with --frames only when --paced.
+inline bool IsPaced(const CommandLine& line) { return line.frames == 0 || line.paced; }
 // "quorvel2: <error>" and the usage; returns kExitBadArguments.
 int ReportBadCommandLine(const std::string& error, std::FILE* err);
 

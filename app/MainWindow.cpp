@@ -19,6 +19,7 @@
 #include "engine/game/Game.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Signals.h"
+#include "platform/os/Thread.h"
 #include "platform/gfx/ImageWriter.h"
 #include "platform/os/SingleInstance.h"
 #include "render/VornexRenderer.h"
@@ -233,6 +234,22 @@ void CheckStartScene() {
     gGame->Quit();
 }
 
+// A paced run's wait after a frame: the next one starts a present interval after this
+// one was due. A run that fell more than one interval behind starts again from now
+// rather than rushing frames to catch up.
+void WaitForPresentInterval() {
+    MainWindowState& s = gMainWindow;
+    const int64_t interval = static_cast<int64_t>(kPresentIntervalSeconds * double(os::kCounterFrequency));
+    const int64_t now = os::ReadCounter();
+    if (s.nextPresentAt == 0 || now - s.nextPresentAt > interval) {
+        s.nextPresentAt = now + interval;
+        return;
+    }
+    if (now < s.nextPresentAt)
+        os::SleepMicroseconds(static_cast<uint64_t>((s.nextPresentAt - now) * 1000000 / os::kCounterFrequency));
+    s.nextPresentAt += interval;
+}
+
 // Waits for the render thread to finish the frames posted so far, then saves the back
 // buffer as a PNG; one log line either way.
 void SaveBackBuffer(const char* path) {
@@ -364,6 +381,7 @@ bool RunMainLoopPass() {
             SaveBackBuffer((std::string(s.screenshotFolder) + name).c_str());
         }
         if (s.screenshotPath && gGame->IsQuitting()) SaveBackBuffer(s.screenshotPath);
+        if (s.paced && !gGame->IsQuitting()) WaitForPresentInterval();
     }
     // 10.
     if (s.resizing && os::ReadCounter() > s.resizeDeadline) {

@@ -63,6 +63,9 @@ constexpr double kTouchMouseQuietSeconds = 0.3;
 // Sleeps of an unfocused pass, in milliseconds.
 constexpr uint32_t kBackgroundSleepMs = 150;
 constexpr uint32_t kBusyBackgroundSleepMs = 30;
+// The renderer's present interval: a paced run presents at most one frame per interval,
+// as a swap chain that waits for one vertical blank per present does.
+constexpr double kPresentIntervalSeconds = 0.016;
 
 // The process-wide state of the main window (one instance, main thread).
 struct MainWindowState {
@@ -85,6 +88,8 @@ struct MainWindowState {
     uint32_t renderedFrames = 0;
     uint32_t ticks = 0;
     int64_t runStart = 0;
+    bool paced = false;           // frames wait for their present interval
+    int64_t nextPresentAt = 0;    // counter ticks; 0: the next frame goes at once
     bool startSceneChecked = false;  // the start scene's load has been looked at
     int exitCode = 0;                // AppMain's result after a quit (kExitSuccess unless a start failed)
     os::SingleInstance* instance = nullptr;  // not owned; null: no raise requests

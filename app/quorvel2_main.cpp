@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     app::gMainWindow.screenshotPath = line.screenshotPath;
     app::gMainWindow.screenshotEvery = line.screenshotEvery;
     app::gMainWindow.screenshotFolder = line.screenshotFolder;
+    app::gMainWindow.paced = app::IsPaced(line);
     app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit,
                                        &kSceneStaticInit, &kSoundStaticInit,  &kNetStaticInit};
@@ -60,7 +61,10 @@ int main(int argc, char** argv) {
         gLog.AttachSink(sink);
         EngineCore::AdoptLogSink(sink);
     }
-    app::StartDesktop(line);
+    // Without a window and without a frame limit the run would otherwise go on unseen.
+    if (!app::StartDesktop(line) && line.frames == 0)
+        std::fprintf(stderr,
+                     "quorvel2: running without a window (no display); --log FILE shows its log, Ctrl-C ends it\n");
     GameDelegate delegate;
     line.gameArguments.push_back(nullptr);
     exitCode = app::AppMain(&delegate, kTitle, line.gameArguments.data(),

@@ -81,7 +81,7 @@ double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::d
 std::unique_ptr<BenchContext> MakeContext(std::mt19937& rng, bool grid, float spread) {
     std::uniform_real_distribution<float> u(-spread, spread);
     EntityRenderingContextSetup s;
-    s.creationFlags = grid ? 0 : ERC_FLAG_NO_GRID;
+    s.creationFlags = grid ? 0u : uint32_t(ERC_FLAG_NO_GRID);
     s.kindFlags = ERC_KIND_SHADOW_CASTER;
     s.localBox = BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));
     s.world.r[3] = Vector(u(rng), 1.0f, u(rng), 1);

@@ -38,7 +38,8 @@ const MultiplayerEngine::CommandHandler MultiplayerEngine::kCommandHandlers[NETC
 
 void MultiplayerEngine::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
     if (id < NETCMD_FIRST || id > NETCMD_LAST) return;
-    (this->*kCommandHandlers[id - NETCMD_FIRST])(ring);
+    const auto handler = kCommandHandlers[id - NETCMD_FIRST];
+    (this->*handler)(ring);
 }
 
 using netdetail::ReadOr0;

@@ -52,7 +52,7 @@ uint8_t MPMethodCall::GetArgType(uint32_t index) const {
     const uint32_t used = dataSize < kDataSize ? dataSize : kDataSize;
     if (s.offset > used) return MPARG_INVALID;
     const uint32_t bytes = DataBytes(s.type, data + s.offset, used - s.offset);
-    return bytes <= used - s.offset ? s.type : MPARG_INVALID;
+    return bytes <= used - s.offset ? s.type : uint8_t(MPARG_INVALID);
 }
 
 const uint8_t* MPMethodCall::At(uint32_t index, uint8_t type) const {

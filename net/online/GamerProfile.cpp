@@ -38,7 +38,10 @@ uint32_t gResultsStamp = 0;
 // The poll interval of the wait for pending writes, in milliseconds.
 constexpr uint32_t kWritePollMs = 5;
 
-void AltName(char (&out)[kCloudFileNameBytes], const char* fileName) {
+// A stored name fills at most kCloudFileNameBytes with its terminator; its twin adds ".alt".
+constexpr uint32_t kAltNameBytes = kCloudFileNameBytes + 4;
+
+void AltName(char (&out)[kAltNameBytes], const char* fileName) {
     std::snprintf(out, sizeof out, "%s.alt", fileName);
 }
 
@@ -182,7 +185,7 @@ bool GamerProfile::ReadUsableCopy(const char* profile, const char* fileName, uin
 bool GamerProfile::LoadData(const char* fileName, uint32_t tag, uint32_t layout, uint8_t** data, uint32_t* size,
                             uint32_t* stamp) {
     WaitForPendingWrites();
-    char altName[kCloudFileNameBytes];
+    char altName[kAltNameBytes];
     AltName(altName, fileName);
     const char* profile = profileName.Raw();
 
@@ -270,7 +273,7 @@ void GamerProfile::WriteDataJob(uintptr_t argument, BoundedReader& in) {
     char fileName[kCloudFileNameBytes] = {};
     if (nameLength < kCloudFileNameBytes - 4) in.Read(fileName, nameLength);
     if (!in.Failed() && fileName[0]) {
-        char altName[kCloudFileNameBytes];
+        char altName[kAltNameBytes];
         AltName(altName, fileName);
         const char* profile = nameCopy ? nameCopy->Raw() : nullptr;
         uint32_t plainStamp = 0, altStamp = 0;

@@ -75,6 +75,8 @@ void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
+}  // namespace
+
 // A WAV file written as it grows: 16-bit PCM, sizes patched at Close.
 class WavCapture {
 public:
@@ -128,8 +130,6 @@ private:
     uint32_t dataBytes = 0;
     std::vector<uint8_t> pcm;
 };
-
-}  // namespace
 
 class RealtimeOutput {
 public:

@@ -13,22 +13,15 @@
 
 namespace gfx {
 
-bool WritePng(const std::string& path, uint32_t width, uint32_t height, const uint32_t* argb, bool keepAlpha,
-              std::string* error) {
-    if (width == 0 || height == 0 || !argb) {
-        *error = "empty picture";
-        return false;
-    }
-    const std::string temporary = path + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) {
-        *error = "cannot create " + temporary;
-        return false;
-    }
+namespace {
+
+// libpng reports failures by longjmp back into this frame, so it holds no object whose
+// members change after the jump point (no strings: the caller builds its messages).
+bool EncodePng(FILE* file, uint32_t width, uint32_t height, const uint32_t* argb, bool keepAlpha) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
-    volatile bool ok = png && info;  // volatile: set again after libpng's longjmp
+    volatile bool ok = png && info;  // volatile: set again after the longjmp
     if (ok && setjmp(png_jmpbuf(png))) ok = false;  // libpng reports failures by longjmp
     if (ok) {
         png_init_io(png, file);
@@ -48,6 +41,24 @@ bool WritePng(const std::string& path, uint32_t width, uint32_t height, const ui
         png_write_end(png, nullptr);
     }
     png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+    return ok;
+}
+
+}  // namespace
+
+bool WritePng(const std::string& path, uint32_t width, uint32_t height, const uint32_t* argb, bool keepAlpha,
+              std::string* error) {
+    if (width == 0 || height == 0 || !argb) {
+        *error = "empty picture";
+        return false;
+    }
+    const std::string temporary = path + ".tmp";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) {
+        *error = "cannot create " + temporary;
+        return false;
+    }
+    const bool ok = EncodePng(file, width, height, argb, keepAlpha);
     const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
     if (!ok || !flushed || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {

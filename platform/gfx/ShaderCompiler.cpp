@@ -255,7 +255,7 @@ size_t Compiler::Declaration(size_t i) {
         if (At(j, ";")) return j + 1;
         return SkipBalanced(j, "{", "}");
     }
-    TypeShape shape;
+    TypeShape shape{};
     const bool nameOk = std::isalpha(static_cast<unsigned char>(nameToken.text[0])) || nameToken.text[0] == '_';
     if (isStatic) return SkipStatement(i);
     if (!ParseType(typeToken.text, rowMajor, &shape) || !nameOk) {

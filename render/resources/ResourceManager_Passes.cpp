@@ -12,7 +12,11 @@ namespace {
 // Pass messages go to the engine category.
 template <class... A>
 void PassLine(const char* format, A... args) {
-    gLog.Print(LogSeverity::Progress, LogCategory::Engine, format, args...);
+    if constexpr (sizeof...(A) == 0) {
+        gLog.Print(LogSeverity::Progress, LogCategory::Engine, "%s", format);
+    } else {
+        gLog.Print(LogSeverity::Progress, LogCategory::Engine, format, args...);
+    }
 }
 }  // namespace
 

@@ -97,6 +97,10 @@ TEST(CommandLine, DesktopOptions) {
     EXPECT_EQ(plain.line.audioOutPath, nullptr);
     EXPECT_EQ(Parse({"q", "--audio-out"}).error, "option '--audio-out' needs a value");
     EXPECT_EQ(Parse({"q", "--audio-out", ""}).error, "option '--audio-out' needs a file name");
+    // Pacing: a run without a frame limit is always paced, a limited one only when asked.
+    const struct { std::vector<std::string> argv; bool paced; } pacing[] = {
+        {{"q"}, true}, {{"q", "--paced"}, true}, {{"q", "--frames", "5"}, false}, {{"q", "--frames", "5", "--paced"}, true}};
+    for (const auto& c : pacing) EXPECT_EQ(app::IsPaced(Parse(c.argv).line), c.paced) << c.argv.size();
 }
 
 TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
@@ -118,7 +122,7 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     std::FILE* usage = std::tmpfile();
     app::PrintUsage(usage);
     const std::string usageText = ReadAll(usage);
-    for (const char* option : {"--log FILE", "--frames N", "--screenshot FILE", "--screenshot-every N DIR", "--no-draw",
+    for (const char* option : {"--log FILE", "--frames N", "--paced", "--screenshot FILE", "--screenshot-every N DIR", "--no-draw",
                                "--headless", "--no-sound", "--audio-out FILE", "--help"})
         EXPECT_NE(usageText.find(option), std::string::npos);
     for (const Case& c : cases) {

@@ -5,6 +5,8 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -117,6 +119,34 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
     EXPECT_NE(failed.err.find("Initializing engine"), std::string::npos);
 }
 
+// A run nobody limits: paced to the present interval (at most one frame per 16 ms of its
+// own reported time) and ended by SIGINT through the normal shutdown, summary first.
+// Without a display and without --log it says once on standard error how to see and end it.
+TEST_F(ProgramTest, AnUnlimitedRunIsPacedAndEndsOnAnInterrupt) {
+    for (const bool logged : {true, false}) {
+        SCOPED_TRACE(logged ? "--log -" : "no arguments");
+        const std::string program = "env -u DISPLAY -u WAYLAND_DISPLAY '" + kProgramFolder + "/quorvel2'";
+        const Outcome run = Start("sh", "-c \"" + program + (logged ? " --log -" : "") +
+                                             " & p=\\$!; sleep 3; kill -INT \\$p; wait \\$p\"");
+        EXPECT_EQ(run.status, 0) << run.err;
+        const size_t hint = run.err.find("quorvel2: running without a window");
+        ASSERT_NE(hint, std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("quorvel2: running", hint + 1), std::string::npos);
+        if (!logged) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            continue;
+        }
+        unsigned frames = 0, ticks = 0;
+        double seconds = 0;
+        const size_t summary = run.err.find("Ran ");
+        ASSERT_NE(summary, std::string::npos) << run.err;
+        ASSERT_EQ(std::sscanf(run.err.c_str() + summary, "Ran %u frames (%u ticks) in %lf s", &frames, &ticks, &seconds), 3);
+        EXPECT_GT(frames, 0u);
+        EXPECT_LE(frames, seconds / 0.016 + 2) << seconds << " s";
+        EXPECT_LT(summary, run.err.find("Game closed"));
+    }
+}
+
 // A start scene that is missing, empty or cut short is an error the program reports: one
 // line saying what is wrong with which file, then the start-failure status (before: an
 // empty scene, no line and status 0).
@@ -198,7 +228,7 @@ TEST_F(ProgramTest, InProcessThreeThousandFramesKeepResidentMemory) {
         ASSERT_TRUE(app::RunMainLoopPass());
         if (app::gMainWindow.renderedFrames == 100 && !atFrame100) atFrame100 = ResidentKiB();
     }
-    const uint64_t atFrame3000 = ResidentKiB();
+    [[maybe_unused]] const uint64_t atFrame3000 = ResidentKiB();
     gGame->Quit();
     EXPECT_FALSE(app::RunMainLoopPass());
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer's allocator has resident pools of its own; there it checks leaks

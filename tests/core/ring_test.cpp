@@ -37,7 +37,7 @@ void Expect(CommandRingBuffer& ring, uint32_t id, uint32_t size) {
 struct Step {
     char op;  // P post (id, size), E expect (id, size), X reservation fails (id, size),
               // F filler of size a, w / r / u: write offset, read offset, used bytes = a
-    uint32_t a, b;
+    uint32_t a = 0, b = 0;
 };
 TEST(CommandRing, WrapsAtItsExactBoundaries) {
     const struct {

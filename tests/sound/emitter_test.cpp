@@ -63,7 +63,9 @@ TEST_F(Emitters, OperationsMoveTheEmitterAndTheAltitudeOverridePinsItsHeight) {
         if (row.op == 3) e->PostAltitudeOverride(row.y);
         EXPECT_EQ(e->Transform().r[3].y, row.wantY);
         EXPECT_EQ(e->SavedAltitude(), row.wantSaved);
-        if (row.op == 1) EXPECT_EQ(e->Transform().r[3].x, row.x);
+        if (row.op == 1) {
+            EXPECT_EQ(e->Transform().r[3].x, row.x);
+        }
     }
     e->PostVelocity(Vector(1, 2, 3, 0));
     EXPECT_EQ(e->Velocity().z, 3.0f);

@@ -20,7 +20,7 @@ struct DrawSeen {
     const void* task;
     RenderTaskArguments arguments;
     uint32_t stencilEnable, pass, fail, zFail, function, reference, mask, writeMask, colorWrites;
-    uint32_t lightSamplers[2][3];  // samplers 6 and 7: sRGB read, address u, mag filter
+    uint32_t lightSamplers[2][3] = {};  // samplers 6 and 7: sRGB read, address u, mag filter
 };
 
 inline std::vector<DrawSeen>& Seen() {

@@ -168,7 +168,9 @@ TEST_P(LightingTest, GlobalLightPicksItsVariantRegistersAndSamplers) {
         EXPECT_EQ(d.textures[6].serial, SerialOf(gVornexRenderer.Target(TARGET_NORMAL).texture->Texture()));
         EXPECT_EQ(d.textures[5].serial, SerialOf(gVornexRenderer.AmbientCube()->Texture()));
         // Samplers the variant reads (others may keep an earlier binding it never samples).
-        if (variant & 1u) EXPECT_EQ(d.textures[0].serial, SerialOf(cloud->Texture()));
+        if (variant & 1u) {
+            EXPECT_EQ(d.textures[0].serial, SerialOf(cloud->Texture()));
+        }
         if (shadowed) {
             EXPECT_EQ(d.textures[12].serial, SerialOf(gVornexRenderer.Target(TARGET_SHADOW_MAP).texture->Texture()));
             const float S = static_cast<float>(block.shadowMapSize);

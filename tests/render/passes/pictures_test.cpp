@@ -176,7 +176,7 @@ struct GBufferContext : EntityRenderingContext {
 std::unique_ptr<GBufferContext> MakeShape(BuiltInMeshId mesh, const Vector& position, const Vector& scale, bool flat,
                                           bool caster = false) {
     EntityRenderingContextSetup s;
-    s.creationFlags = caster ? 0 : ERC_FLAG_NO_GRID;
+    s.creationFlags = caster ? 0u : uint32_t(ERC_FLAG_NO_GRID);
     s.kindFlags = caster ? ERC_KIND_SHADOW_CASTER : 0;
     s.localBox = mesh == MESH_UNIT_BOX ? BoundingBox4(Vector(0, 0, 0, 1), Vector(1, 1, 1, 1))
                                        : BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));

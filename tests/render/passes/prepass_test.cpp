@@ -49,9 +49,9 @@ struct TargetContext : RecordingContext {
         bound.push_back(b);
     }
     struct Bound {
-        uint32_t pass;
-        Surface* target[2];
-        Surface* depth;
+        uint32_t pass = 0;
+        Surface* target[2] = {};
+        Surface* depth = nullptr;
     };
     std::vector<Bound> bound;
 };

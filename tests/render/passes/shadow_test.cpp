@@ -202,7 +202,9 @@ TEST_P(ShadowTest, EachFilterExcludesExactlyItsCasterAndEachCasterDrawsOnce) {
         for (size_t i = 0; i < contexts.size(); ++i) {
             const bool want = std::find(c.drawn.begin(), c.drawn.end(), i) != c.drawn.end();
             ASSERT_EQ(contexts[i]->depthDraws.size(), want ? 1u : 0u) << "context " << i;
-            if (want) EXPECT_EQ(contexts[i]->depthDraws[0], c.flags);
+            if (want) {
+                EXPECT_EQ(contexts[i]->depthDraws[0], c.flags);
+            }
         }
     }
 }

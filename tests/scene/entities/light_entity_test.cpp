@@ -148,7 +148,9 @@ TEST_F(LightEntityTest, EachKindSetsUpItsRecordAndBox) {
             EXPECT_EQ(l.coneAngle, 45.0f);
             EXPECT_EQ(l.coneFalloff, 0.25f);
         }
-        if (c.type == LIGHT_KIND_TUBE) EXPECT_EQ(l.length, 6.0f);
+        if (c.type == LIGHT_KIND_TUBE) {
+            EXPECT_EQ(l.length, 6.0f);
+        }
     }
 }
 

@@ -437,14 +437,18 @@ TEST_F(ParticleRuntimeTest, EmitterBoxAndCircleVelocity) {
             EXPECT_GE(s, 4.0f - 1e-4f);
             EXPECT_LE(s, 6.0f + 1e-4f);
             EXPECT_NEAR(r.velocity[1], 0.0f, 1e-5f);
-            if (c.yaw == 0.0f) EXPECT_NEAR(r.velocity[0], 0.0f, 1e-4f);
+            if (c.yaw == 0.0f) {
+                EXPECT_NEAR(r.velocity[0], 0.0f, 1e-4f);
+            }
             negX |= r.velocity[0] < -1.0f;
             posX |= r.velocity[0] > 1.0f;
             negZ |= r.velocity[2] < -1.0f;
             const float age = a->Now() - r.spawnTime;
             EXPECT_LE(std::fabs(r.position[1] - r.velocity[1] * age), 2.0f + 1e-3f);
         }
-        if (c.yaw == 180.0f) EXPECT_TRUE(negX && posX && negZ);
+        if (c.yaw == 180.0f) {
+            EXPECT_TRUE(negX && posX && negZ);
+        }
         Destroy(a);
     }
 }
@@ -563,7 +567,9 @@ TEST_F(ParticleRuntimeTest, RandomFramesKeepTheRingsPacked) {
                     ++checkedSurvivors;
                 }
                 for (; k < now.size(); ++k)
-                    if (!t.records.empty()) ASSERT_GE(now[k].spawnTime, t.records.back().spawnTime) << frame;
+                    if (!t.records.empty()) {
+                        ASSERT_GE(now[k].spawnTime, t.records.back().spawnTime) << frame;
+                    }
             }
             t.records = now;
             t.paused = t.inst->IsPaused();
