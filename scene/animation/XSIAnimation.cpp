@@ -5,6 +5,7 @@
 
 #include "core/math/MathHelpers.h"
 #include "render/resources/ResourceAnimation.h"
+#include "scene/animation/AnimationSoundSyncObject.h"
 #include "scene/mesh/MeshData.h"
 
 namespace {
@@ -94,6 +95,7 @@ void XSIAnimation::Evaluate(AnimationPoseWorkspace& workspace, const MeshHierarc
         }
     }
     progress = length > 0.0f ? time / length : 0.0f;
+    if (params.SyncObject) params.SyncObject->Update(progress, weight.current, params.SpeedMultiplier >= 0.0f);
     if (bound.empty()) return;
 
     const AnimationClipData& clip = resource->Clip();
