@@ -6,7 +6,7 @@
 #include "scene/SceneServices.h"
 
 namespace {
-uint32_t Position(float fraction) {
+uint32_t SyncPosition(float fraction) {
     if (!(fraction > 0.0f)) return 0;  // NaN too
     return uint32_t(std::min(fraction, 1.0f) * 65536.0f);
 }
@@ -19,13 +19,13 @@ AnimationSoundSyncObject* AnimationSoundSyncObject::Instance(Entity* owner) {
 }
 
 void AnimationSoundSyncObject::AddSoundEvent(float time, const char* sound, float full, float zero, int32_t channel) {
-    events.push_back({Position(time), sound ? sound : "", full, zero, channel});
+    events.push_back({SyncPosition(time), sound ? sound : "", full, zero, channel});
 }
 
 void AnimationSoundSyncObject::Clear() { events.clear(); }
 
 void AnimationSoundSyncObject::Update(float progress, float weight, bool forward) {
-    const uint32_t now = Position(progress);
+    const uint32_t now = SyncPosition(progress);
     Entity* entity = owner.Get();
     if (forward && entity && !events.empty()) {
         const bool wrapped = updated && now < last;

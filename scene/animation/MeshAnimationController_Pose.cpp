@@ -10,17 +10,17 @@
 
 namespace {
 
-Matrix HierarchyMatrix(const MeshHierarchy& h, uint32_t index) {
+Matrix PoseNodeMatrix(const MeshHierarchy& h, uint32_t index) {
     const float* f = h.matrices.data() + size_t(index) * 16;
     return Matrix(Vector(f[0], f[1], f[2], f[3]), Vector(f[4], f[5], f[6], f[7]), Vector(f[8], f[9], f[10], f[11]),
                   Vector(f[12], f[13], f[14], f[15]));
 }
 
-bool Finite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w); }
+bool PoseFinite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w); }
 
-bool Finite(const Matrix& m) {
+bool PoseFinite(const Matrix& m) {
     for (uint32_t r = 0; r < 4; ++r)
-        if (!Finite(m.r[r])) return false;
+        if (!PoseFinite(m.r[r])) return false;
     return true;
 }
 
@@ -58,7 +58,7 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
         Quaternion r;
         Vector t, s;
         if (!GetTrackPose(*e.animation, k, r, t, s)) continue;
-        if (!Finite(Vector(r.x, r.y, r.z, r.w)) || !Finite(t) || !Finite(s)) continue;
+        if (!PoseFinite(Vector(r.x, r.y, r.z, r.w)) || !PoseFinite(t) || !PoseFinite(s)) continue;
         if (!posed) {
             rotation = r, translation = t, scale = s;
             sum = e.weight;
@@ -71,13 +71,13 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
         translation = translation * (1.0f - f) + t * f;
         scale = scale * (1.0f - f) + s * f;
     }
-    const Matrix bind = HierarchyMatrix(hierarchy, k);
+    const Matrix bind = PoseNodeMatrix(hierarchy, k);
     Matrix local = bind;
     if (posed) {
         Matrix pose;
         pose.LoadQuaternionTranslationAndScale(rotation, translation, scale);
         local.Mul(bind, pose);
-        if (!Finite(local)) local = bind;
+        if (!PoseFinite(local)) local = bind;
     }
     const uint8_t parent = hierarchy.nodes[k].parent;
     const Matrix& parentMatrix = w.matrices[parent < k ? parent : AnimationPoseWorkspace::kRootParent];
@@ -85,9 +85,9 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
     const int8_t bone = int8_t(hierarchy.nodes[k].bone);
     if (bone >= 0 && uint32_t(bone) < boneCount) {
         Matrix skin, transposed;
-        skin.Mul(w.matrices[k], HierarchyMatrix(hierarchy, hierarchy.NodeCount() + uint32_t(bone)));
+        skin.Mul(w.matrices[k], PoseNodeMatrix(hierarchy, hierarchy.NodeCount() + uint32_t(bone)));
         transposed.LoadTransposed(skin);
-        if (Finite(transposed)) std::memcpy(&palette[size_t(bone) * 12], &transposed, 48);
+        if (PoseFinite(transposed)) std::memcpy(&palette[size_t(bone) * 12], &transposed, 48);
     }
 }
 

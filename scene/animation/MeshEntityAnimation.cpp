@@ -19,7 +19,7 @@ int32_t TreeNodeOf(const MeshAnimationController* c, const char* node) {
     return c ? c->Hierarchy().FindAnimationTreeNode(NameString(node ? node : "")) : -1;
 }
 
-const char* NameOf(const Entity* e) { return e && e->GetName() ? e->GetName() : ""; }
+const char* EntityNameOf(const Entity* e) { return e && e->GetName() ? e->GetName() : ""; }
 
 }  // namespace
 
@@ -112,13 +112,13 @@ bool MeshEntity::MountEntity(const char* node, Entity* child, const Matrix& offs
     if (!child) return false;
     const char* nodeName = node ? node : "";
     if (child->GetParent() != this) {
-        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s in %s because only children can be mounted", NameOf(child),
-                   nodeName, NameOf(this));
+        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s in %s because only children can be mounted", EntityNameOf(child),
+                   nodeName, EntityNameOf(this));
         return false;
     }
     if (!controller) {
-        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s in %s because %s has no hierarchy", NameOf(child), nodeName,
-                   NameOf(this), NameOf(this));
+        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s in %s because %s has no hierarchy", EntityNameOf(child), nodeName,
+                   EntityNameOf(this), EntityNameOf(this));
         return false;
     }
     return controller->MountEntity(node, child, offset);
@@ -127,13 +127,13 @@ bool MeshEntity::MountEntity(const char* node, Entity* child, const Matrix& offs
 bool MeshEntity::MountEntity(int32_t node, Entity* child, const Matrix& offset) {
     if (!child) return false;
     if (child->GetParent() != this) {
-        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s because only children can be mounted", NameOf(child),
-                   NameOf(this));
+        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s because only children can be mounted", EntityNameOf(child),
+                   EntityNameOf(this));
         return false;
     }
     if (!controller) {
-        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s because %s has no hierarchy", NameOf(child), NameOf(this),
-                   NameOf(this));
+        gLog.Error(LogCategory::Engine, "Cannot mount %s to %s because %s has no hierarchy", EntityNameOf(child), EntityNameOf(this),
+                   EntityNameOf(this));
         return false;
     }
     return controller->MountEntity(node, child, offset);
@@ -225,7 +225,7 @@ void MeshEntity::UpdateReplicatedAnimData() {
     if (a->params.AnimIndex >= 128) {
         if (!replicationWarned)
             gLog.Warning(LogCategory::Engine, "Animation index %d of %s cannot be replicated", a->params.AnimIndex,
-                         NameOf(this));
+                         EntityNameOf(this));
         replicationWarned = true;
         return;
     }
@@ -256,7 +256,7 @@ void MeshEntity::OnReplicatedAnimProgress(uint32_t property) { SetRootAnimProgre
 
 namespace {
 
-MeshEntity* AsMeshEntity(Entity* e) {
+MeshEntity* AnimatedMeshOf(Entity* e) {
     for (const RTTIClass* c = e ? e->GetRTTIClass() : nullptr; c; c = c->Base())
         if (c == MeshEntity::RegisterClass()) return static_cast<MeshEntity*>(e);
     return nullptr;
@@ -267,17 +267,17 @@ MeshEntity* AsMeshEntity(Entity* e) {
 void InstallMeshAnimationHooks() {
     EngineServices& s = gEngineServices;
     s.meshAnimate = [](Entity* mesh, uint32_t renderFlags) {
-        if (MeshEntity* m = AsMeshEntity(mesh)) m->Animate(renderFlags);
+        if (MeshEntity* m = AnimatedMeshOf(mesh)) m->Animate(renderFlags);
     };
     s.meshUpdateReplicatedAnimData = [](Entity* mesh) {
-        if (MeshEntity* m = AsMeshEntity(mesh)) m->UpdateReplicatedAnimData();
+        if (MeshEntity* m = AnimatedMeshOf(mesh)) m->UpdateReplicatedAnimData();
     };
     s.meshUnmountEntity = [](Entity* parent, Entity* child) {
-        if (MeshEntity* m = AsMeshEntity(parent)) m->UnmountEntity(child);
+        if (MeshEntity* m = AnimatedMeshOf(parent)) m->UnmountEntity(child);
     };
     s.meshMountEntity = [](Entity* parent, Entity* child) {
         // The re-mount: the child's record (bone name, offset) replaces any mount it had here.
-        MeshEntity* m = AsMeshEntity(parent);
+        MeshEntity* m = AnimatedMeshOf(parent);
         if (!m || !child || !*child->GetMountBone()) return;
         m->UnmountEntity(child);
         m->MountEntity(child->GetMountBone(), child, child->GetMountLocation());

@@ -13,19 +13,19 @@
 
 namespace {
 
-constexpr uint32_t kVertexFloat3 = 1, kVertexBlend = 2, kVertexShort4n = 4;
-constexpr uint32_t kPartCollisionDisabled = 0x80;
+constexpr uint32_t kLosFloat3 = 1, kLosBlend = 2, kLosShort4n = 4;
+constexpr uint32_t kLosPartDisabled = 0x80;
 
-struct Vertices {
+struct CollisionVertices {
     const uint8_t* data = nullptr;
     uint32_t stride = 0;
-    uint32_t flags = 0;  // kVertexFloat3 or kVertexShort4n (skinned: float3)
+    uint32_t flags = 0;  // kLosFloat3 or kLosShort4n (skinned: float3)
     uint32_t count = 0;
     BoundingBox4 box;
 
     Vector Position(uint32_t i) const {
         const uint8_t* v = data + size_t(i) * stride;
-        if (flags & kVertexFloat3) {
+        if (flags & kLosFloat3) {
             float f[3];
             std::memcpy(f, v, sizeof f);
             return Vector(f[0], f[1], f[2], 1.0f);
@@ -39,8 +39,8 @@ struct Vertices {
 };
 
 // The positions skinned by the palette into out (3 floats a vertex).
-void Skin(const Vertices& in, const float* palette, uint32_t boneCount, float* out) {
-    const uint32_t blendOffset = (in.flags & kVertexFloat3) ? 12 : 8;
+void SkinCollisionVertices(const CollisionVertices& in, const float* palette, uint32_t boneCount, float* out) {
+    const uint32_t blendOffset = (in.flags & kLosFloat3) ? 12 : 8;
     for (uint32_t i = 0; i < in.count; ++i) {
         const Vector p = in.Position(i);
         const uint8_t* blend = in.data + size_t(i) * in.stride + blendOffset;
@@ -110,20 +110,20 @@ bool MeshEntity::TestLineOfSight(const Vector& from, const Vector& to, uint32_t 
 
     const MeshTemplateRenderingData* d = t->GetRenderingData();
     if (!d || d->mainMemoryVertices.empty() || !d->indexCopy || d->indexDescA.format == gfx::FMT_INDEX32) return true;
-    const uint32_t positionKind = d->mainMemoryFlags & (kVertexFloat3 | kVertexShort4n);
-    if (positionKind != kVertexFloat3 && positionKind != kVertexShort4n) return true;
-    const uint32_t minimum = (positionKind == kVertexFloat3 ? 12 : 8) + ((d->mainMemoryFlags & kVertexBlend) ? 8 : 0);
+    const uint32_t positionKind = d->mainMemoryFlags & (kLosFloat3 | kLosShort4n);
+    if (positionKind != kLosFloat3 && positionKind != kLosShort4n) return true;
+    const uint32_t minimum = (positionKind == kLosFloat3 ? 12 : 8) + ((d->mainMemoryFlags & kLosBlend) ? 8 : 0);
     if (d->mainMemorySize < minimum || uint64_t(d->vertexCount) * d->mainMemorySize > d->mainMemoryVertices.size())
         return true;
 
-    Vertices v;
+    CollisionVertices v;
     v.data = d->mainMemoryVertices.data();
     v.stride = d->mainMemorySize;
     v.flags = positionKind;
     v.count = d->vertexCount;
     v.box = d->box;
     MeshAnimationController* c = controller;
-    if ((d->mainMemoryFlags & kVertexBlend) && c && c->BoneCount() > 0 && v.count > 0) {
+    if ((d->mainMemoryFlags & kLosBlend) && c && c->BoneCount() > 0 && v.count > 0) {
         const float* skinned = nullptr;
         if (c->skinnedVertices && c->skinnedGeneration == gScratchAllocator.Generation()) {
             skinned = c->skinnedVertices;
@@ -132,7 +132,7 @@ bool MeshEntity::TestLineOfSight(const Vector& from, const Vector& to, uint32_t 
             uint32_t generation = 0;
             if (uint64_t(v.count) * 12 <= 0xFFFFFFFFu &&
                 gScratchAllocator.Alloc(v.count * 12, &block, &generation) && block) {
-                Skin(v, c->Palette(), c->BoneCount(), static_cast<float*>(block));
+                SkinCollisionVertices(v, c->Palette(), c->BoneCount(), static_cast<float*>(block));
                 c->skinnedVertices = static_cast<const float*>(block);
                 c->skinnedGeneration = generation;
                 skinned = c->skinnedVertices;
@@ -141,7 +141,7 @@ bool MeshEntity::TestLineOfSight(const Vector& from, const Vector& to, uint32_t 
         if (skinned) {
             v.data = reinterpret_cast<const uint8_t*>(skinned);
             v.stride = 12;
-            v.flags = kVertexFloat3;
+            v.flags = kLosFloat3;
         }
     }
 
@@ -156,7 +156,7 @@ bool MeshEntity::TestLineOfSight(const Vector& from, const Vector& to, uint32_t 
     bool found = false;
     Vector normal(0, 0, 0, 0);
     for (const MeshPart& part : d->presets[preset].parts) {
-        if (honourDisable && (part.flags & kPartCollisionDisabled)) continue;
+        if (honourDisable && (part.flags & kLosPartDisabled)) continue;
         gProfiler.AddValue(PROFILE_LOS_TRIANGLES, float(part.triangleCount), 0);
         bool stop = false;
         for (uint32_t tri = 0; tri < part.triangleCount && !stop; ++tri) {

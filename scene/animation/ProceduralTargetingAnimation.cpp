@@ -10,20 +10,20 @@
 
 namespace {
 
-constexpr float kDegrees = 57.29578f;
+constexpr float kDegreesPerRadian = 57.29578f;
 
-float Wrap360(float a) {
+float WrapDegrees(float a) {
     const float w = a - 360.0f * std::floor(a / 360.0f);
     return w >= 360.0f ? 0.0f : w;  // a tiny negative a rounds up to 360
 }
 
-Matrix HierarchyMatrix(const MeshHierarchy& h, uint32_t index) {
+Matrix TargetNodeMatrix(const MeshHierarchy& h, uint32_t index) {
     const float* f = h.matrices.data() + size_t(index) * 16;
     return Matrix(Vector(f[0], f[1], f[2], f[3]), Vector(f[4], f[5], f[6], f[7]), Vector(f[8], f[9], f[10], f[11]),
                   Vector(f[12], f[13], f[14], f[15]));
 }
 
-float Ratio(float a, float b) { return b != 0.0f ? a / b : 0.0f; }
+float TargetRatio(float a, float b) { return b != 0.0f ? a / b : 0.0f; }
 
 }  // namespace
 
@@ -104,7 +104,7 @@ Vector ProceduralTargetingAnimation::TargetAngles(const Matrix& frame, const Vec
     const Vector& Y = frame.r[1];
     const Vector& Z = frame.r[2];
     const Vector d = p - frame.r[3];
-    float yaw = yawEnabled ? std::atan2(d.Dot3(X), d.Dot3(Z)) * kDegrees : 0.0f;
+    float yaw = yawEnabled ? std::atan2(d.Dot3(X), d.Dot3(Z)) * kDegreesPerRadian : 0.0f;
     float pitch = 0.0f;
     if (pitchEnabled) {
         float f, u;
@@ -115,15 +115,15 @@ Vector ProceduralTargetingAnimation::TargetAngles(const Matrix& frame, const Vec
             f = d.Dot3(turned.r[2]);
             u = d.Dot3(turned.r[1]);
         } else {
-            f = Ratio(d.Dot3(Z), Z.Dot3(Z));
-            u = Ratio(d.Dot3(Y), Y.Dot3(Y));
+            f = TargetRatio(d.Dot3(Z), Z.Dot3(Z));
+            u = TargetRatio(d.Dot3(Y), Y.Dot3(Y));
         }
         const float o = pitchOffset;
         const float fu = f * f + u * u;
         const float disc = (2 * f * o) * (2 * f * o) - (o * o - u * u) * fu * 4;
         if (disc > 0.0f && fu > 0.0f) {
             const float s = std::clamp((std::sqrt(disc) + 2 * f * o) / (2 * fu), -1.0f, 1.0f);
-            pitch = std::asin(s) * kDegrees;
+            pitch = std::asin(s) * kDegreesPerRadian;
             if (d.y > 0.0f) pitch = -pitch;
             if (pitch > 180.0f) pitch -= 360.0f;
             else if (pitch < -180.0f) pitch += 360.0f;
@@ -133,7 +133,7 @@ Vector ProceduralTargetingAnimation::TargetAngles(const Matrix& frame, const Vec
     yaw = std::clamp(yaw, minimum.y, std::max(minimum.y, maximum.y));
     if (!std::isfinite(pitch)) pitch = 0.0f;
     if (!std::isfinite(yaw)) yaw = 0.0f;
-    return Vector(Wrap360(pitch), Wrap360(yaw), 0, 0);
+    return Vector(WrapDegrees(pitch), WrapDegrees(yaw), 0, 0);
 }
 
 void ProceduralTargetingAnimation::RunCallbacks(int64_t now) {
@@ -183,7 +183,7 @@ void ProceduralTargetingAnimation::Evaluate(AnimationPoseWorkspace& w, const Mes
         const uint8_t parent = hierarchy.nodes[node].parent;
         const Matrix& parentMatrix = w.matrices[parent < node ? parent : AnimationPoseWorkspace::kRootParent];
         Matrix local;
-        local.Mul(parentMatrix, HierarchyMatrix(hierarchy, node));
+        local.Mul(parentMatrix, TargetNodeMatrix(hierarchy, node));
         frame.Mul(w.root, local);
     }
 
@@ -215,7 +215,7 @@ void ProceduralTargetingAnimation::Evaluate(AnimationPoseWorkspace& w, const Mes
             const float v = rate[i] * std::min(a / std::max(zone[i], 0.0001f), 1.0f);
             change[i] = std::min(step * v, a) * direction;
             if (!std::isfinite(change[i])) change[i] = 0.0f;
-            current[i] = Wrap360(current[i] + change[i]);
+            current[i] = WrapDegrees(current[i] + change[i]);
         }
         angles.x = current[0];
         angles.y = current[1];

@@ -3,6 +3,9 @@
 // entities made by the entity manager with the renderer and the resource manager running
 // (no shader definitions).
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <fstream>
 #include <iterator>
@@ -52,7 +55,8 @@ struct MeshFixture : resourcetest::ResourceFixture {
     }
     // The template of a box mesh with this hierarchy model (empty: none).
     MeshTemplate* Template(const std::string& hierarchy = "", const char* name = "mesh") {
-        const std::string path = PROJECT_BINARY_ROOT "/anim_mesh_fixture_block.bin";
+        // One file per process: test programs run side by side.
+        const std::string path = PROJECT_BINARY_ROOT "/anim_mesh_fixture_block_" + std::to_string(getpid()) + ".bin";
         std::string model = "m.box_mesh()";
         if (!hierarchy.empty()) model = "(lambda b: (b.update({'hier': " + hierarchy + "}), b)[1])(m.box_mesh())";
         const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
@@ -65,6 +69,7 @@ struct MeshFixture : resourcetest::ResourceFixture {
         t->SetName(name);
         BoundedReader reader(block.data(), block.size());
         EXPECT_TRUE(t->ReadBinaryData(reader, 50));
+        std::remove(path.c_str());
         return t;
     }
     MeshEntity* Make(MeshTemplate* t, const Matrix& where = Matrix::IDENTITY) {
