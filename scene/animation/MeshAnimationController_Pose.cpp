@@ -16,14 +16,6 @@ Matrix PoseNodeMatrix(const MeshHierarchy& h, uint32_t index) {
                   Vector(f[12], f[13], f[14], f[15]));
 }
 
-bool PoseFinite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w); }
-
-bool PoseFinite(const Matrix& m) {
-    for (uint32_t r = 0; r < 4; ++r)
-        if (!PoseFinite(m.r[r])) return false;
-    return true;
-}
-
 // The weights of the entries at node k: innermost tree node first, each group taking its
 // weights out of what the deeper groups left over.
 void ComputeWeights(AnimationPoseWorkspace& w, uint32_t k) {
@@ -55,10 +47,14 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
     bool posed = false;
     for (const AnimationPoseEntry& e : w.entries) {
         if (!e.active) continue;
-        Quaternion r;
-        Vector t, s;
-        if (!GetTrackPose(*e.animation, k, r, t, s)) continue;
-        if (!PoseFinite(Vector(r.x, r.y, r.z, r.w)) || !PoseFinite(t) || !PoseFinite(s)) continue;
+        const uint8_t track = e.animation->NodeTrack(k);
+        if (track >= e.animation->BoundTrackCount()) continue;
+        const AnimationPose& pose = e.animation->Pose(track);
+        const Quaternion& r = pose.rotation;
+        const Vector& t = pose.translation;
+        const Vector& s = pose.scale;
+        // A non-finite value would spread through every node below.
+        if (!std::isfinite(r.x + r.y + r.z + r.w + t.x + t.y + t.z + s.x + s.y + s.z)) continue;
         if (!posed) {
             rotation = r, translation = t, scale = s;
             sum = e.weight;
@@ -77,7 +73,6 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
         Matrix pose;
         pose.LoadQuaternionTranslationAndScale(rotation, translation, scale);
         local.Mul(bind, pose);
-        if (!PoseFinite(local)) local = bind;
     }
     const uint8_t parent = hierarchy.nodes[k].parent;
     const Matrix& parentMatrix = w.matrices[parent < k ? parent : AnimationPoseWorkspace::kRootParent];
@@ -87,7 +82,12 @@ void MeshAnimationController::EvaluateNode(AnimationPoseWorkspace& w, uint32_t k
         Matrix skin, transposed;
         skin.Mul(w.matrices[k], PoseNodeMatrix(hierarchy, hierarchy.NodeCount() + uint32_t(bone)));
         transposed.LoadTransposed(skin);
-        if (PoseFinite(transposed)) std::memcpy(&palette[size_t(bone) * 12], &transposed, 48);
+        // Finite inputs can still overflow: such a row never reaches the palette.
+        const Vector& a = transposed.r[0];
+        const Vector& b = transposed.r[1];
+        const Vector& c = transposed.r[2];
+        if (std::isfinite(a.x + a.y + a.z + a.w + b.x + b.y + b.z + b.w + c.x + c.y + c.z + c.w))
+            std::memcpy(&palette[size_t(bone) * 12], &transposed, 48);
     }
 }
 
