@@ -11,7 +11,8 @@
 // A template whose hierarchy has nodes and bones gives the entity a MeshAnimationController
 // (entity flag 0x8 raised while it exists): channels per animation-tree node, mounts, the
 // pose evaluated once per frame into the bone palette the context draws with. The
-// animation half of the class lives in scene/animation (MeshEntityAnimation.cpp).
+// animation half of the class and its line of sight live in scene/animation
+// (MeshEntityAnimation.cpp, MeshEntityLineOfSight.cpp), above the mesh layer.
 //
 // Threads: the entity on the main thread; the context's ops run on the render thread in
 // stream order (render command 47), its draws on the render thread.
