@@ -3,12 +3,18 @@
 // until the start-up row of the library that serves it fills it; callers check for null
 // and fall back to doing nothing, so the scene runs without those libraries (and tests put
 // recording doubles in their place).
+class Entity;
 class SafePointerRoot;
 
 struct SceneServices {
   // Main thread: releases the UI element an in-game UI entity holds. The entity keeps it as
   // a safe pointer to its root base; the UI library casts back to its element type.
   void (*uiElementRelease)(SafePointerRoot* element) = nullptr;
+  // Main thread: plays a sound with the default parameters but these volume, ranges and
+  // channel; on the owner entity, or as a system sound when the owner is null. The
+  // instance id (0: none).
+  unsigned (*playSound)(Entity* owner, const char* name, float volume, float fullVolumeRange, float zeroVolumeRange,
+                        int channel) = nullptr;
 };
 
 extern SceneServices gSceneServices;

@@ -6,7 +6,9 @@
 #include "sound/SoundServices.h"
 
 #include "core/StaticInit.h"
+#include "engine/entity/Entity.h"
 #include "engine/services/EngineServices.h"
+#include "scene/SceneServices.h"
 #include "sound/EntitySoundEmitter.h"
 #include "sound/SoundEngine.h"
 #include "sound/SoundEntries.h"
@@ -96,6 +98,17 @@ void SetListener(const Matrix& listener) {
 
 void Clear(void*) { ClearSoundServices(); }
 
+unsigned PlaySceneSound(Entity* owner, const char* name, float volume, float fullRange, float zeroRange, int channel) {
+    SoundParamWrapper p;
+    p.LoadDefaults();
+    p.Volume = volume;
+    p.FullVolumeRange = fullRange;
+    p.ZeroVolumeRange = zeroRange;
+    p.Channel = uint32_t(channel);
+    if (owner) return owner->PlaySound(name, &p);
+    return gSoundEngine ? gSoundEngine->PlaySystemSound(name, &p) : 0;
+}
+
 }  // namespace
 
 void FillSoundServices() {
@@ -125,6 +138,7 @@ void FillSoundServices() {
     s.entitySetSoundAltitudeOverride = &SetAltitudeOverride;
     s.entityUpdateSoundEmitter = &UpdateEmitter;
     s.entityReleaseSoundEmitter = &ReleaseEmitter;
+    gSceneServices.playSound = &PlaySceneSound;
 }
 
 void ClearSoundServices() {
@@ -154,6 +168,7 @@ void ClearSoundServices() {
     s.entitySetSoundAltitudeOverride = nullptr;
     s.entityUpdateSoundEmitter = nullptr;
     s.entityReleaseSoundEmitter = nullptr;
+    gSceneServices.playSound = nullptr;
 }
 
 void FillSoundServicesRow() {

@@ -124,6 +124,18 @@ public:
     virtual void OnRequestDelete(Entity* entity, uint32_t argument) = 0;
 };
 
+// A replicated animation property: the fade-in seconds, the animation index (255 none)
+// and the loop flag.
+struct MPAnimValue {
+    float attackTime = 0.0f;
+    uint8_t index = 255;
+    uint8_t loop = 0;
+};
+// The 3-byte replicated animation state: byte 0 the index in bits 0 to 6 with the loop
+// flag in bit 7, byte 1 the attack time and byte 2 the progress, each a fraction (clamped
+// to 0..1) x 255 + 0.5.
+void EncodeMPAnimData(uint8_t out[3], const MPAnimValue& value, float progress);
+
 // Bone mount record: the offset under the bone of the mesh parent.
 struct EntityBoneMount {
     Matrix offset = Matrix::IDENTITY;
@@ -442,6 +454,12 @@ public:
     void RegisterForReplication();
     bool IsRegisteredForReplication() const { return registeredForReplication != 0; }
     void MPPropMarkDirty(uint32_t propertyIndex);
+    // The replicated properties (through gEngineServices; without a container: {0, 255, 0}
+    // and 0.0, and the sets change nothing).
+    MPAnimValue MPPropGetAnim(uint32_t index);
+    float MPPropGetFloat(uint32_t index);
+    void MPPropSetAnim(uint32_t index, const MPAnimValue& value);
+    void MPPropSetFloat(uint32_t index, float value, uint32_t flags);
     void ClearReplicationDirtyMasks();
     uint64_t GetReplicationDirtyMask(uint32_t i) const { return dirtyMasks[i]; }
     void RaiseReplicationFlag(uint8_t bits, bool recursive);

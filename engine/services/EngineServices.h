@@ -15,6 +15,7 @@ class BoundedReader;
 class Entity;
 class Player;
 struct MPMethodCall;
+struct MPAnimValue;
 class EntityManager;
 class EntityTemplate;
 class InGameStore;
@@ -163,6 +164,12 @@ struct EngineServices {
     // meshes on the Game's two mesh lists. Empty: nothing happens.
     void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
     void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
+    // The entity's replicated property container: reads (false: no such property) and
+    // sets. Empty: no container.
+    bool (*entityMPPropGetAnim)(Entity* entity, uint32_t index, MPAnimValue* out) = nullptr;
+    bool (*entityMPPropGetFloat)(Entity* entity, uint32_t index, float* out) = nullptr;
+    void (*entityMPPropSetAnim)(Entity* entity, uint32_t index, const MPAnimValue& value) = nullptr;
+    void (*entityMPPropSetFloat)(Entity* entity, uint32_t index, float value, uint32_t flags) = nullptr;
 
     // ---- The Game ----
     // What the Game calls of the subsystems above the engine. Empty entries give the

@@ -34,5 +34,7 @@ struct AnimationParams {
     AnimationSoundSyncObject* SyncObject = nullptr;
 
     void LoadDefaults() { *this = AnimationParams(); }
+    // A new block with the defaults, owned by the caller (the scripts' constructor).
+    static AnimationParams* Instance() { return new AnimationParams(); }
     bool Loops() const { return (Flags & (ANIMFLAG_LOOP | kAnimFlagLoopAlso)) != 0; }
 };

@@ -4,6 +4,18 @@
 
 #include "engine/game/Game.h"
 
+AnimationPoseWorkspace* gMeshAnimationWorkspace = nullptr;
+AnimationPoseWorkspace* gSFXMeshAnimationWorkspace = nullptr;
+
+void AnimationPoseWorkspace::Reset(const Matrix& rootMatrix, const MeshHierarchy* posed, float scale) {
+    entries.clear();
+    root = rootMatrix;
+    hierarchy = posed;
+    treeNodeCounter = 0;
+    animationScale = scale;
+    matrices[kRootParent] = Matrix::IDENTITY;
+}
+
 BaseAnimation::BaseAnimation(uint64_t thread, const AnimationParams& startParams)
     : params(startParams), ownerThread(thread) {
     weight.current = 0.0f;  // a new animation fades in from nothing

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/math/Matrix.h"
 #include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
@@ -20,11 +21,39 @@
 class MeshHierarchy;
 class ResourceAnimation;
 
-// The pose-evaluation settings an animation reads (the mesh template's "XSI animation
-// scale" multiplies translations only).
-struct AnimationPoseWorkspace {
-    float animationScale = 1.0f;
+class BaseAnimation;
+
+// One animation taking part in a pose evaluation: its tree node, the first hierarchy node
+// of that tree node, and the weight it has at the node being evaluated.
+struct AnimationPoseEntry {
+    BaseAnimation* animation = nullptr;
+    uint32_t treeNode = 0;
+    uint32_t firstNode = 0;
+    float weight = 0.0f;
+    bool active = false;
 };
+
+// The scratch state of one pose evaluation: the entries of the animations in force, the
+// root (the entity's global matrix), the hierarchy, the running tree-node counter, the
+// translation scale (the mesh template's "XSI animation scale") and one model-space matrix
+// per node. Entry 255 is the identity, the parent of root nodes, so at most 255 nodes pose.
+struct AnimationPoseWorkspace {
+    static constexpr uint32_t kMatrixCount = 256;
+    static constexpr uint32_t kRootParent = 255;
+
+    void Reset(const Matrix& rootMatrix, const MeshHierarchy* posed, float scale);
+
+    std::vector<AnimationPoseEntry> entries;
+    Matrix root = Matrix::IDENTITY;
+    const MeshHierarchy* hierarchy = nullptr;
+    uint32_t treeNodeCounter = 0;
+    float animationScale = 1.0f;
+    Matrix matrices[kMatrixCount];
+};
+
+// The mesh entities' workspace (main thread) and the effect meshes' (render thread).
+extern AnimationPoseWorkspace* gMeshAnimationWorkspace;
+extern AnimationPoseWorkspace* gSFXMeshAnimationWorkspace;
 
 struct AnimationPose {
     Quaternion rotation;

@@ -1,5 +1,7 @@
 #include "scene/animation/MeshAnimationController.h"
 
+#include <cstring>
+
 #include "core/Log.h"
 #include "engine/entity/Entity.h"
 #include "platform/os/Thread.h"
@@ -16,7 +18,14 @@ int64_t Now(const BaseAnimation& animation) {
 }  // namespace
 
 MeshAnimationController::MeshAnimationController(const MeshHierarchy& h)
-    : hierarchy(h), channelCount(uint32_t(h.treeNodes.size())), channels(new AnimationChannelList[channelCount]) {}
+    : hierarchy(h),
+      boneCount(h.BoneCount()),
+      palette(new float[size_t(boneCount) * 12]),
+      channelCount(uint32_t(h.treeNodes.size())),
+      channels(new AnimationChannelList[channelCount]) {
+    static const float kIdentityRows[12] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+    for (uint32_t b = 0; b < boneCount; ++b) std::memcpy(&palette[size_t(b) * 12], kIdentityRows, sizeof kIdentityRows);
+}
 
 MeshAnimationController::~MeshAnimationController() {
     UnmountEntity(nullptr);

@@ -83,10 +83,35 @@ public:
     // the model-space node matrices; records whose child is gone are dropped.
     void ApplyMounts(const Matrix& entityGlobal, const Matrix* nodeMatrices, uint32_t nodeCount);
 
-    // The frame and tick of the last pose evaluation; 0 forces the next one.
+    // The frame and tick of the last pose evaluation (the engine's two frame counters);
+    // 0 forces the next one, and so does a stamp of 0 (before the first frame).
     uint32_t evaluationFrame = 0;
     uint32_t evaluationTick = 0;
     void ClearEvaluationStamp() { evaluationFrame = evaluationTick = 0; }
+
+    // Poses every node once per frame: the animations of every channel blended by weight
+    // (deeper tree nodes over their ancestors), the node matrices in the workspace, the
+    // bone palette, then the mounts (placed under root) and the node-matrix cache.
+    //
+    // Between two children of a tree node (and after the last) the weights are computed
+    // afresh for the first node of each range, so that a child's group never scales the
+    // nodes of its parent that lie outside it.
+    void EvaluatePose(AnimationPoseWorkspace& workspace, const Matrix& root, float scale);
+
+    // The skinning palette: one transposed 3 x 4 matrix (12 floats) a bone; the identity
+    // until posed.
+    uint32_t BoneCount() const { return boneCount; }
+    const float* Palette() const { return palette.get(); }
+
+    // The model-space matrix of a node, posed this frame (evaluated with root when the
+    // stamp asks for it); the identity for a node below 0 or past the node count.
+    Matrix GetNodeMatrix(int32_t node, const Matrix& root, float scale);
+    uint32_t CachedNodeCount() const { return nodeCache.Count(); }
+    int32_t CachedNode(uint32_t i) const { return nodeCache[i].node; }
+
+    // The skinned collision vertices (float3, stride 12) of the present scratch generation.
+    const float* skinnedVertices = nullptr;
+    uint32_t skinnedGeneration = 0;
 
 private:
     template <class F>
@@ -98,8 +123,20 @@ private:
         int32_t node = -1;
     };
 
+    struct NodeCacheRecord {
+        Matrix matrix;
+        int32_t node = 0;
+    };
+
+    void ProcessTreeNode(AnimationPoseWorkspace& w, uint32_t treeNode);
+    void EvaluateRange(AnimationPoseWorkspace& w, uint32_t from, uint32_t to, bool& procedural);
+    void EvaluateNode(AnimationPoseWorkspace& w, uint32_t node);
+
     const MeshHierarchy& hierarchy;
+    uint32_t boneCount;
+    std::unique_ptr<float[]> palette;
     DynarraySafe<Mount> mounts;
+    DynarraySafe<NodeCacheRecord> nodeCache;
     uint32_t channelCount;
     std::unique_ptr<AnimationChannelList[]> channels;
 };

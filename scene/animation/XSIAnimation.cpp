@@ -5,16 +5,34 @@
 
 #include "core/math/MathHelpers.h"
 #include "render/resources/ResourceAnimation.h"
+#include "scene/animation/AnimationSoundSyncObject.h"
 #include "scene/mesh/MeshData.h"
 
 namespace {
 
+// A channel's box as centre and half extent: a key's unit value v (-1..1) decodes to
+// centre + half x v, which is (1 - u) x min + u x max for u = v / 2 + 1 / 2.
+struct KeyDecoder {
+    float mid[4];
+    float half[4];
+};
+
+KeyDecoder DecoderOf(const BoundingBox4& box) {
+    KeyDecoder d;
+    for (int i = 0; i < 4; ++i) {
+        d.mid[i] = (box.min[i] + box.max[i]) * 0.5f;
+        d.half[i] = (box.max[i] - box.min[i]) * 0.5f;
+    }
+    return d;
+}
+
+// The int16 scale of DequantizeInt16Vector: 1 / 32768 below 0, 1 / 32767 above.
+inline float Unit(int16_t k) { return float(k) * (k < 0 ? 3.0517578e-5f : 3.051851e-5f); }
+
 // A key decoded against its channel's box: x, y, z the value, w the key's progress.
-Vector DecodeKey(const AnimationKey& key, const BoundingBox4& box) {
-    const Vector v = DequantizeInt16Vector(Vector(key.x, key.y, key.z, key.t));
-    const Vector u = v * 0.5f + Vector(0.5f, 0.5f, 0.5f, 0.5f);
-    return Vector((1 - u.x) * box.min.x + u.x * box.max.x, (1 - u.y) * box.min.y + u.y * box.max.y,
-                  (1 - u.z) * box.min.z + u.z * box.max.z, (1 - u.w) * box.min.w + u.w * box.max.w);
+inline Vector DecodeKey(const AnimationKey& key, const KeyDecoder& d) {
+    return Vector(d.mid[0] + d.half[0] * Unit(key.x), d.mid[1] + d.half[1] * Unit(key.y),
+                  d.mid[2] + d.half[2] * Unit(key.z), d.mid[3] + d.half[3] * Unit(key.t));
 }
 
 // The progress quantised the way key times are stored, against the box's t range.
@@ -94,12 +112,17 @@ void XSIAnimation::Evaluate(AnimationPoseWorkspace& workspace, const MeshHierarc
         }
     }
     progress = length > 0.0f ? time / length : 0.0f;
+    if (params.SyncObject) params.SyncObject->Update(progress, weight.current, params.SpeedMultiplier >= 0.0f);
     if (bound.empty()) return;
 
     const AnimationClipData& clip = resource->Clip();
     const bool loops = params.Loops();
     int32_t q[ANIMCHANNEL_COUNT];
-    for (uint32_t c = 0; c < ANIMCHANNEL_COUNT; ++c) q[c] = QuantiseProgress(progress, clip.ChannelBox(c));
+    KeyDecoder decoders[ANIMCHANNEL_COUNT];
+    for (uint32_t c = 0; c < ANIMCHANNEL_COUNT; ++c) {
+        q[c] = QuantiseProgress(progress, clip.ChannelBox(c));
+        decoders[c] = DecoderOf(clip.ChannelBox(c));
+    }
     for (uint32_t b = 0; b < bound.size(); ++b) {
         // A clip reloaded with other tracks since the bind gives nothing more.
         if (bound[b].clipTrack >= clip.TrackCount()) break;
@@ -109,7 +132,7 @@ void XSIAnimation::Evaluate(AnimationPoseWorkspace& workspace, const MeshHierarc
         Vector values[ANIMCHANNEL_COUNT];
         for (uint32_t c = 0; c < ANIMCHANNEL_COUNT; ++c) {
             const uint32_t count = track.keyCounts[c];
-            const BoundingBox4& box = clip.ChannelBox(c);
+            const KeyDecoder& box = decoders[c];
             const AnimationKey* channel = keys;
             keys += count;
             if (count == 0) {

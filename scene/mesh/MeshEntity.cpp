@@ -60,7 +60,10 @@ const RTTIClass* MeshEntity::RegisterClass() {
 
 const RTTIClass* MeshEntity::GetRTTIClass() const { return RegisterClass(); }
 
-MeshEntity::~MeshEntity() { MarkWalkMapDirty(); }
+MeshEntity::~MeshEntity() {
+    DeleteAnimationController();
+    MarkWalkMapDirty();
+}
 
 MeshTemplate* MeshEntity::GetMeshTemplate() const {
     EntityTemplate* t = GetTemplate();
@@ -179,12 +182,14 @@ void MeshEntity::MarkWalkMapDirty() const {
 
 void MeshEntity::InitFromTemplate(EntityTemplate* t, uint32_t creationFlags) {
     Entity::InitFromTemplate(t, creationFlags);
+    RecreateAnimationController();
     SelectPreset(PresetWithFallbacks(shaderPresetName.CStr()));
     if (!gMeshTemporaryPreset.IsEmpty()) TemporarySetShaderPreset(gMeshTemporaryPreset.CStr(), 0);
 }
 
 void MeshEntity::ChangeTemplate(EntityTemplate* t) {
     Entity::ChangeTemplate(t);
+    RecreateAnimationController();
     SelectPreset(PresetWithFallbacks(shaderPresetName.CStr()));
 }
 

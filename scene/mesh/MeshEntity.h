@@ -8,6 +8,12 @@
 // A global temporary preset (TemporarySetShaderPresetForAllMeshes) overrides every mesh's
 // own choice until ReturnAllMeshesToDefaultShaderPreset; meshes created meanwhile take it.
 //
+// A template whose hierarchy has nodes and bones gives the entity a MeshAnimationController
+// (entity flag 0x8 raised while it exists): channels per animation-tree node, mounts, the
+// pose evaluated once per frame into the bone palette the context draws with. The
+// animation half of the class and its line of sight live in scene/animation
+// (MeshEntityAnimation.cpp, MeshEntityLineOfSight.cpp), above the mesh layer.
+//
 // Threads: the entity on the main thread; the context's ops run on the render thread in
 // stream order (render command 47), its draws on the render thread.
 #include <cstdint>
@@ -19,8 +25,11 @@
 #include "render/scene/EntityRenderingContext.h"
 #include "render/scene/LightmapMapping.h"
 
+class MeshAnimationController;
 class MeshTemplate;
 class MeshTemplateRenderingData;
+class ProceduralTargetingAnimation;
+struct AnimationParams;
 
 constexpr uint8_t kMeshNoCustomPreset = 255;
 // TemporarySetShaderPreset flags: bit 0 prefers the remembered custom preset.
@@ -83,13 +92,72 @@ public:
     MeshTemplate* GetMeshTemplate() const;
     MeshTemplateRenderingData* GetRenderingData() const;
 
+    // ---- Animation (false, -1 or the identity without a controller) ----
+    MeshAnimationController* GetAnimationController() const { return controller; }
+    bool StartAnimation(const char* node, const char* animation, const AnimationParams* params);
+    bool StartAnimationByIndex(const char* node, int32_t index, const AnimationParams* params);
+    // Null (after "Cannot start animation because the node %s cannot be found") when the
+    // node is unknown.
+    ProceduralTargetingAnimation* StartProceduralTargetingAnimation(const char* node, uint32_t flags);
+    bool StopAnimation(const char* node, int32_t id, float fade);
+    bool StopAllAnimations(const char* node, float fade);
+    bool SetAnimationSpeedMultiplier(const char* node, int32_t id, float speed);
+    bool SetAnimationProgress(const char* node, int32_t id, float progress);
+    bool SetAnimationTimeFlags(const char* node, int32_t id, uint32_t flags);
+    // Stores the override and writes it as OverrideProgress of channel 0's first animation
+    // not stopping.
+    void SetRootAnimProgress(float progress) override;
+    // Only children of this entity mount; the refusals are logged.
+    bool MountEntity(const char* node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    bool MountEntity(int32_t node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    void UnmountEntity(Entity* child);
+    bool SetMountedEntityOffset(Entity* child, const Matrix& offset = Matrix::IDENTITY);
+    // Poses now (once per frame) and places the mounted children.
+    void UpdateMountedObjects();
+    int32_t GetHierarchySubobjectIndex(const char* name) const;
+    Matrix GetLocalHierarchyPosition(int32_t node);
+    void GetGlobalHierarchyPosition(int32_t node, Matrix& out);
+    void GetGlobalHierarchyPositionVector(int32_t node, Vector& out);
+    // Poses the hierarchy with the mesh workspace and posts the palette to the context
+    // (the helper-drawing slot, called for a drawn entity with flag 0x8, and the Game's
+    // per-tick mesh list).
+    void Animate(uint32_t renderFlags = 0);
+    void DrawHelpers(uint32_t flags) override { Animate(flags); }
+
+    // ---- Replication of the root animation ----
+    void SetAnimationReplication(Entity* target, uint8_t animationProperty, uint8_t progressProperty);
+    // Writes channel 0's state and progress to the target's properties.
+    void UpdateReplicatedAnimData();
+    // The 3-byte encoded state of channel 0 (0 without an animation).
+    uint32_t GetReplicatedEncAnimData();
+    void OnReplicatedAnim(uint32_t property) override;
+    void OnReplicatedAnimProgress(uint32_t property) override;
+
+    // ---- Line of sight ----
+    bool TestLineOfSight(const Vector& start, const Vector& end, uint32_t flags, uint32_t mask, float entry,
+                         LOSResult* hit) override;
+
     HDRColor localColor{255, 255, 255, 255, 1.0f};
     float unusedFloat = 1.0f;
     NameString shaderPresetName;
     bool optimizable = true;
     LightmapMapping lightmapMapping{Vector(0, 0, 0, 0), 0xFFFFFFFFu};
 
+    SafePointer<Entity> replicationTarget;
+    uint8_t animationProperty = 255;
+    uint8_t progressProperty = 255;
+    uint8_t lastReplicatedAnimation = 255;
+    bool replicationWarned = false;
+    float rootProgressOverride = -1.0f;
+
 private:
+    // Deletes the controller (flag 0x8 cleared), then makes one when the template's
+    // hierarchy has nodes and bones (flag 0x8 raised).
+    void RecreateAnimationController();
+    void DeleteAnimationController();
+
+    MeshAnimationController* controller = nullptr;
+
     // Selects the index, posts it to the context when it changed.
     void SelectPreset(int32_t index);
     // The index of the name, then of the registry's global preset name, then of "Default",

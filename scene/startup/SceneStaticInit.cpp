@@ -3,6 +3,8 @@
 
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
+#include "scene/animation/BaseAnimation.h"
+#include "scene/animation/MeshEntityAnimation.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
@@ -59,8 +61,10 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "LightEntity", &StaticInitRegister<LightEntity>, 0, 0},
     {8, K::ClassRegistration, "SceneParametersTemplate", &StaticInitRegister<SceneParametersTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "SceneParametersTemplate", nullptr, ENTITY_SCENEPARAMBOX, 0},
+    {9, K::GlobalObject, "gMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gMeshAnimationWorkspace>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
+    {12, K::GlobalObject, "gSFXMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gSFXMeshAnimationWorkspace>, 0, 0},
 };
 
 }  // namespace
@@ -71,6 +75,7 @@ void InstallSceneHooks() {
     s.meshPlayerCollisionType = &MeshPlayerCollisionType;
     s.meshCollisionData = &MeshCollisionDataOf;
     InstallMeshRenderHooks();
+    InstallMeshAnimationHooks();
     InstallParticleRenderHooks();
     s.sequenceSystem = [] { return gSequenceSystem; };
     s.sequenceSpawner = [] { return gSequenceSpawner; };
@@ -98,6 +103,7 @@ void InstallSceneHooks() {
 void ClearSceneHooks() {
     EngineServices& s = gEngineServices;
     ClearMeshRenderHooks();
+    ClearMeshAnimationHooks();
     ClearParticleRenderHooks();
     s.meshPlayerCollisionType = nullptr;
     s.meshCollisionData = nullptr;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the templates and the scene of the sample data.
 
-  sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out>
+  sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out> <animations out>
 
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
@@ -11,6 +11,8 @@ everywhere but under the rocks, and one sequence of semaphores and a wait that n
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
 as a device with hardware depth names them).
+animations: the clips of the "Soldier" template, "Soldier_Idle.bin" and "Soldier_Walk.bin"
+(anim_file.py). A few soldiers stand in the scene in their bind pose.
 
 The files are written with the property-list writer of the tests (proplist.py), which
 follows the file formats independently of the engine's code.
@@ -19,6 +21,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import anim_file  # noqa: E402
 import mesh_block  # noqa: E402
 import proplist  # noqa: E402
 
@@ -62,6 +65,37 @@ WALKABLE = 1
 SCENE_SHADERS = [("Light", "POINT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH"),
                  ("Light", "SPOT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH")]
 MASK_WORDS = 4
+# The soldier: a mesh template of nine boxes on a nine-node, nine-bone hierarchy (node i is
+# bone i), each box skinned to its bone, the face towards the parent shared with the
+# parent's bone; two clips, "Idle" and "Walk".
+SOLDIER = ("Soldier", "6F1B2C40-0000-4000-8000-000000000006", [-0.5, 0, -0.3, 1, 0.5, 1.8, 0.3, 1],
+           [90, 110, 70, 255, 1.0])
+# name, parent, offset from the parent, box half extents
+SOLDIER_NODES = [
+    ("hips", -1, (0, 0.9, 0), (0.18, 0.1, 0.1)),
+    ("spine", 0, (0, 0.3, 0), (0.2, 0.2, 0.12)),
+    ("head", 1, (0, 0.45, 0), (0.1, 0.12, 0.1)),
+    ("arm_l", 1, (-0.28, 0.1, 0), (0.06, 0.18, 0.06)),
+    ("hand_l", 3, (0, -0.36, 0), (0.05, 0.07, 0.05)),
+    ("arm_r", 1, (0.28, 0.1, 0), (0.06, 0.18, 0.06)),
+    ("hand_r", 5, (0, -0.36, 0), (0.05, 0.07, 0.05)),
+    ("leg_l", 0, (-0.1, -0.45, 0), (0.07, 0.4, 0.07)),
+    ("leg_r", 0, (0.1, -0.45, 0), (0.07, 0.4, 0.07)),
+]
+SOLDIER_CLIPS = {
+    "Idle": {"length": 2.0, "tracks": [
+        {"name": "spine", "rotation": [[0, 0, 0, 0], [0.5, 0.02, 0, 0], [1, 0, 0, 0]]},
+        {"name": "head", "rotation": [[0, 0, 0, 0], [0.5, 0, 0.05, 0], [1, 0, 0, 0]]}]},
+    "Walk": {"length": 1.0, "tracks": [
+        {"name": "hips", "translation": [[0, 0, 0, 0], [0.25, 0, 0.03, 0], [0.5, 0, 0, 0], [0.75, 0, 0.03, 0],
+                                         [1, 0, 0, 0]]},
+        {"name": "arm_l", "rotation": [[0, 0.2, 0, 0], [0.5, -0.2, 0, 0], [1, 0.2, 0, 0]]},
+        {"name": "arm_r", "rotation": [[0, -0.2, 0, 0], [0.5, 0.2, 0, 0], [1, -0.2, 0, 0]]},
+        {"name": "leg_l", "rotation": [[0, -0.25, 0, 0], [0.5, 0.25, 0, 0], [1, -0.25, 0, 0]]},
+        {"name": "leg_r", "rotation": [[0, 0.25, 0, 0], [0.5, -0.25, 0, 0], [1, 0.25, 0, 0]]}]},
+}
+# Between the grid's rows and columns, clear of the trigger.
+SOLDIER_POSITIONS = [[0.0, 0.0, 20.0], [0.0, 0.0, 28.0], [0.0, 0.0, -20.0], [0.0, 0.0, -28.0]]
 
 
 def entity_guid(i):
@@ -141,6 +175,54 @@ def box_mesh(box):
     return mesh
 
 
+def soldier_mesh():
+    """Nine boxes, 8 corners each (position, four bone indices, four weights)."""
+    import struct
+    translation = lambda p: [1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, p[0], p[1], p[2], 1.0]
+    where = []
+    for name, parent, offset, _ in SOLDIER_NODES:
+        base = where[parent] if parent >= 0 else (0, 0, 0)
+        where.append(tuple(b + o for b, o in zip(base, offset)))
+    vertices, indices = b"", []
+    cube = mesh_block.box_mesh(1.0)
+    cube_indices = struct.unpack("<36H", bytes.fromhex(cube["rd"]["ibytesA"]))
+    for i, (name, parent, offset, half) in enumerate(SOLDIER_NODES):
+        c = where[i]
+        towards_parent = (where[parent][1] - c[1]) if parent >= 0 else 0
+        for z in (-1, 1):
+            for y in (-1, 1):
+                for x in (-1, 1):
+                    shared = parent >= 0 and y * towards_parent > 0
+                    bones = (i, parent if shared else 0, 0, 0)
+                    weights = (128, 127, 0, 0) if shared else (255, 0, 0, 0)
+                    vertices += struct.pack("<3f4B4B", c[0] + x * half[0], c[1] + y * half[1], c[2] + z * half[2],
+                                            *bones, *weights)
+        indices += [8 * i + k for k in cube_indices]
+    decl = [[0, 0, 2, 0, 0, 0], [0, 12, 5, 0, 2, 0], [0, 16, 8, 0, 1, 0], mesh_block.DECL_END]
+    hierarchy = {
+        "nodes": [{"name": n, "parent": 255 if p < 0 else p, "bone": i, "matrix": translation(o)}
+                  for i, (n, p, o, _) in enumerate(SOLDIER_NODES)],
+        "bones": [translation([-v for v in w]) for w in where],
+        "tree": [{"name": "root", "first": 0, "count": len(SOLDIER_NODES), "parent": 0xFFFFFFFF,
+                  "child": 0xFFFFFFFF, "sibling": 0xFFFFFFFF}],
+    }
+    parts = [dict(MESH_PARTS[0], count=len(indices) // 3)]
+    box = SOLDIER[2]
+    return {"rd": dict(cube["rd"], declA=decl, declB=decl, vcount=len(SOLDIER_NODES) * 8, stride=20,
+                       vbytes=vertices.hex(), ibytesA=struct.pack("<%dH" % len(indices), *indices).hex(),
+                       iwordA=len(indices), presets=[{"name": "Default", "parts": parts}], box=list(box),
+                       box2=list(box)),
+            "hier": hierarchy, "metrics": [0, 0, 0, 0.0]}
+
+
+def soldier_template():
+    name, guid, box, colour = SOLDIER
+    animations = [{"name": n, "file": "Soldier_" + n, "time": SOLDIER_CLIPS[n]["length"]} for n in sorted(SOLDIER_CLIPS)]
+    return proplist.binary_template({"guid": guid, "type": MESH_TYPE, "props": {"box": box, "color": colour},
+                                     "kind": "mesh", "kind_props": {"animations": animations},
+                                     "mesh": soldier_mesh()})
+
+
 def template_file(guid, box, colour):
     if colour is None:
         return proplist.binary_template({"guid": guid, "type": 0, "props": {"box": box}})
@@ -155,15 +237,16 @@ def write(path, data):
 
 
 def main(argv):
-    if len(argv) != 5:
+    if len(argv) != 6:
         sys.stderr.write(__doc__)
         return 2
-    shaders_def, textures, templates_out, scenes_out = argv[1:]
+    shaders_def, textures, templates_out, scenes_out, animations_out = argv[1:]
 
     stubs = [{"file": name, "guid": guid, "type": 0 if colour is None else MESH_TYPE}
              for name, guid, _, colour in TEMPLATES]
     stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
-    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]]
+    stubs.append({"file": SOLDIER[0], "guid": SOLDIER[1], "type": MESH_TYPE})
+    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1], SOLDIER[1]]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -172,6 +255,10 @@ def main(argv):
           proplist.binary_template({"guid": TRIGGER[1], "type": TRIGGER_TYPE,
                                     "props": {"box": TRIGGER[2], "color": [0, 255, 0, 255, 1.0]},
                                     "class_props": proplist.trigger_template_props(0, 0)}))
+    write(os.path.join(templates_out, FOLDER, SOLDIER[0] + ".BinaryTemplate"), soldier_template())
+    os.makedirs(animations_out, exist_ok=True)
+    for clip_name, clip in SOLDIER_CLIPS.items():
+        anim_file.write(os.path.join(animations_out, "Soldier_" + clip_name + ".bin"), clip)
 
     entities = layout()
     scene = {
@@ -179,7 +266,10 @@ def main(argv):
         "entities": [dict({"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position},
                           **({"kind": "mesh"} if TEMPLATES[t][3] is not None else {}))
                      for i, (t, name, position) in enumerate(entities)] +
-                    [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))],
+                    [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))] +
+                    [{"template": SOLDIER[1], "name": "Soldier_%03d" % (i + 1),
+                      "guid": "7A5C0000-0000-4000-8000-00000000FE%02X" % (i + 1), "pos": p, "kind": "mesh"}
+                     for i, p in enumerate(SOLDIER_POSITIONS)],
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

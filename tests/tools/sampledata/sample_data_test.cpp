@@ -1,6 +1,7 @@
 // The packer and the sample data: bad folders refused keeping the old set; every kind's
 // set mounted as the engine does and read back byte for byte; configuration, templates,
-// resource list and scene with its walk grid read by the engine's own loaders.
+// resource list and scene with its walk grid read by the engine's own loaders; the soldier's
+// hierarchy and clips.
 // test-link: engine scene z
 // test-depends: pack sample_data
 // test-sources: ../../core/fs/ContainerBuilder.cpp
@@ -31,11 +32,15 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/entity/SceneGrid.h"
 #include "render/RenderTestSupport.h"
+#include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
 #include "scene/entities/TriggerEntity.h"
+#include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshEntity.h"
+#include "scene/mesh/MeshTemplate.h"
 #include "scene/sequences/SequenceSystem.h"
 
 namespace {
@@ -48,7 +53,7 @@ const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
 
 // The data kinds by their index in the engine's table, with files each set must hold.
 const struct { const char* kind; std::vector<std::string> required; } kKinds[] = {
-    {"animations", {}},
+    {"animations", {"Soldier_Idle.bin", "Soldier_Walk.bin"}},
     {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
     {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
     {"sounds", {}},
@@ -162,7 +167,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 5u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 6u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -171,6 +176,21 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         const bool mesh = std::string(name) != "Sample/Marker";
         EXPECT_EQ(t->typeId, mesh ? ENTITY_MESH : 0u) << name;
         EXPECT_EQ(t->HasRenderingData(), mesh) << name;
+    }
+    // The soldier: nine nodes and bones, both clips loaded.
+    auto* soldier = dynamic_cast<MeshTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Soldier", true));
+    ASSERT_NE(soldier, nullptr);
+    ASSERT_NE(soldier->GetHierarchy(), nullptr);
+    EXPECT_EQ(soldier->GetHierarchy()->NodeCount(), 9u);
+    EXPECT_EQ(soldier->GetHierarchy()->BoneCount(), 9u);
+    ASSERT_EQ(soldier->animations.Count(), 2u);
+    EXPECT_EQ(soldier->FindAnimationDefinition("Walk"), 1);
+    gResourceManager.Flush();
+    ASSERT_EQ(soldier->GetAnimationResources().size(), 2u);
+    for (Resource* r : soldier->GetAnimationResources()) {
+        ASSERT_NE(r, nullptr);
+        EXPECT_TRUE(r->IsLoaded()) << r->GetName();
+        EXPECT_GT(static_cast<ResourceAnimation*>(r)->Clip().TrackCount(), 0u) << r->GetName();
     }
     auto* trigger = dynamic_cast<TriggerTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Trigger", true));
     ASSERT_NE(trigger, nullptr);
@@ -204,9 +224,15 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     ASSERT_NE(grid, nullptr);
     Entity* root = gEntityManager->GetRootEntity();
     EXPECT_GE(root->GetChildrenCount(), 200u);
-    uint32_t rocks = 0, blocked = 0, triggers = 0;
+    uint32_t rocks = 0, blocked = 0, triggers = 0, soldiers = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
         Entity* e = root->GetChild(i);
+        if (e->GetTemplate() == soldier) {
+            ++soldiers;
+            auto* m = dynamic_cast<MeshEntity*>(e);
+            ASSERT_NE(m, nullptr);
+            EXPECT_NE(m->GetAnimationController(), nullptr) << e->GetName();
+        }
         if (auto* t = dynamic_cast<TriggerEntity*>(e)) {
             ++triggers;
             EXPECT_TRUE(t->IsActive());
@@ -221,6 +247,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
     EXPECT_EQ(triggers, 1u);
+    EXPECT_EQ(soldiers, 4u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");

@@ -1,0 +1,272 @@
+// Pose evaluation of MeshAnimationController against tests/scene/animation/pose_reference.py
+// on a four-level hierarchy with three nested animation-tree nodes: blends inside one
+// channel, deeper channels over their ancestors (on their own nodes only), a procedural
+// entry, node and palette matrices; then the once-per-frame stamp, the deletion of
+// finished animations, the node-matrix cache, mounts placed by the evaluation and
+// non-finite poses kept out of the palette.
+// test-sanitize: address
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AnimationTestSupport.h"
+#include "ShellCommand.h"
+#include "core/Log.h"
+#include "engine/entity/EntityTestSupport.h"
+#include "scene/animation/MeshAnimationController.h"
+
+using animtest::FixedPoseAnimation;
+using animtest::NodePose;
+
+namespace {
+
+// Nodes: 0 root, 1 spine, 2 arm, 3 hand (under arm), 4 head (under spine), 5 leg (under
+// root). Tree: "root" 0..5 > "upper" 1..4 > "arm" 2..3, so "upper" has nodes before,
+// inside and after its child, and "root" one after "upper".
+const uint8_t kParents[] = {255, 0, 1, 2, 1, 0};
+const uint8_t kBones[] = {4, 0, 1, 2, 255, 3};
+
+Matrix Placement(float yaw, float pitch, float x, float y, float z) {
+    Matrix r, p, t, out;
+    r.LoadYRotation(yaw);
+    p.LoadXRotation(pitch);
+    t.LoadTranslation(x, y, z);
+    out.Mul(p, r);  // r, then p
+    out.Mul(t, out);
+    return out;
+}
+
+NodePose Turn(float ax, float ay, float az, float degrees, float tx = 0, float ty = 0, float tz = 0, float s = 1) {
+    const float h = degrees * 3.14159265f / 360.0f;
+    const float n = std::sqrt(ax * ax + ay * ay + az * az);
+    return {{ax / n * std::sin(h), ay / n * std::sin(h), az / n * std::sin(h), std::cos(h)}, {tx, ty, tz}, {s, s, s}};
+}
+
+struct PoseTest : EntityTest {
+    void SetUp() override {
+        EntityTest::SetUp();
+        const char* names[] = {"root", "spine", "arm", "hand", "head", "leg"};
+        for (int i = 0; i < 6; ++i) hierarchy.nodes.push_back({NameString(names[i]), kParents[i], kBones[i]});
+        hierarchy.boneCount = 5;
+        const Matrix nodeMatrices[] = {Placement(10, 0, 0, 1, 0),  Placement(0, 20, 0, 2, 0), Placement(30, 0, 1, 0, 0),
+                                       Placement(0, 0, 0, 1.5, 0), Placement(-15, 5, 0, 1, 0), Placement(0, -10, 0.5, -1, 0)};
+        for (uint32_t i = 0; i < 6; ++i) animtest::SetMatrix(hierarchy, i, nodeMatrices[i]);
+        for (uint32_t b = 0; b < 5; ++b) animtest::SetMatrix(hierarchy, 6 + b, Placement(7.0f * b, 3, 0, -0.3f * b, 0.1f));
+        hierarchy.treeNodes.push_back({NameString("root"), 0, 6, kMeshNoTreeNode, 1, kMeshNoTreeNode});
+        hierarchy.treeNodes.push_back({NameString("upper"), 1, 4, 0, 2, kMeshNoTreeNode});
+        hierarchy.treeNodes.push_back({NameString("arm"), 2, 2, 1, kMeshNoTreeNode, kMeshNoTreeNode});
+        controller = std::make_unique<MeshAnimationController>(hierarchy);
+        SetLogFrameNumbers(0, 0);
+    }
+    void TearDown() override {
+        controller.reset();
+        SetLogFrameNumbers(0, 0);
+        EntityTest::TearDown();
+    }
+    FixedPoseAnimation* Add(uint32_t channel, float weight, std::map<uint32_t, NodePose> poses, bool procedural = false) {
+        auto* a = new FixedPoseAnimation(std::move(poses), procedural);
+        a->params.Flags = ANIMFLAG_KEEPOTHERS;
+        controller->AddAnimation(channel, a);
+        a->SetWeight(weight);
+        added.push_back({channel, a});
+        return a;
+    }
+    void Evaluate() {
+        controller->ClearEvaluationStamp();
+        controller->EvaluatePose(workspace, Matrix::IDENTITY, 1.0f);
+    }
+    // Node matrices and palette rows against the reference.
+    void CheckAgainstReference(const char* label) {
+        std::ostringstream j;
+        j.precision(9);
+        j << "{\"nodes\": [";
+        for (uint32_t i = 0; i < 6; ++i) {
+            j << (i ? "," : "") << "{\"parent\": " << int(kParents[i]) << ", \"bone\": " << int(kBones[i])
+              << ", \"matrix\": [";
+            for (int k = 0; k < 16; ++k) j << (k ? "," : "") << hierarchy.matrices[i * 16 + k];
+            j << "]}";
+        }
+        j << "], \"bones\": [";
+        for (uint32_t b = 0; b < 5; ++b) {
+            j << (b ? "," : "") << "[";
+            for (int k = 0; k < 16; ++k) j << (k ? "," : "") << hierarchy.matrices[(6 + b) * 16 + k];
+            j << "]";
+        }
+        j << "], \"tree\": [{\"first\": 0, \"count\": 6, \"child\": 1, \"sibling\": -1},"
+             "{\"first\": 1, \"count\": 4, \"child\": 2, \"sibling\": -1},"
+             "{\"first\": 2, \"count\": 2, \"child\": -1, \"sibling\": -1}], \"channels\": [";
+        for (uint32_t c = 0; c < 3; ++c) {
+            j << (c ? "," : "") << "[";
+            bool first = true;
+            for (const auto& [channel, a] : added) {
+                if (channel != c) continue;
+                j << (first ? "" : ",") << "{\"weight\": " << a->weight.current
+                  << ", \"procedural\": " << ((a->state & ANIMSTATE_PROCEDURAL) ? "true" : "false") << ", \"poses\": {";
+                first = false;
+                bool firstPose = true;
+                for (const auto& [node, p] : a->fixed) {
+                    j << (firstPose ? "" : ",") << "\"" << node << "\": [" << p.q[0] << "," << p.q[1] << "," << p.q[2]
+                      << "," << p.q[3] << "," << p.t[0] << "," << p.t[1] << "," << p.t[2] << "," << p.s[0] << ","
+                      << p.s[1] << "," << p.s[2] << "]";
+                    firstPose = false;
+                }
+                j << "}}";
+            }
+            j << "]";
+        }
+        j << "]}";
+        std::istringstream out(shelltest::ShellOutput("echo '" + j.str() + "' | /usr/bin/python3 " PROJECT_SOURCE_ROOT
+                                                      "/tests/scene/animation/pose_reference.py"));
+        std::vector<std::vector<double>> lines;
+        for (std::string line; std::getline(out, line);) {
+            std::istringstream fields(line);
+            lines.emplace_back();
+            for (double v; fields >> v;) lines.back().push_back(v);
+        }
+        ASSERT_EQ(lines.size(), 11u) << label;
+        for (uint32_t i = 0; i < 6; ++i)
+            for (int k = 0; k < 16; ++k)
+                EXPECT_NEAR(workspace.matrices[i].r[k / 4][k % 4], lines[i][k], 1e-4 * (1 + std::fabs(lines[i][k])))
+                    << label << ": node " << i << " element " << k;
+        for (uint32_t b = 0; b < 5; ++b)
+            for (int k = 0; k < 12; ++k)
+                EXPECT_NEAR(controller->Palette()[b * 12 + k], lines[6 + b][k], 1e-4 * (1 + std::fabs(lines[6 + b][k])))
+                    << label << ": bone " << b << " element " << k;
+    }
+
+    MeshHierarchy hierarchy;
+    std::unique_ptr<MeshAnimationController> controller;
+    AnimationPoseWorkspace workspace;
+    std::vector<std::pair<uint32_t, FixedPoseAnimation*>> added;
+};
+
+TEST_F(PoseTest, BlendsAndTreeNodeOverridesMatchTheReference) {
+    struct Case {
+        const char* label;
+        void (*setUp)(PoseTest&);
+    };
+    const Case cases[] = {
+        {"bind pose", [](PoseTest&) {}},
+        {"two halves on root",
+         [](PoseTest& t) {
+             t.Add(0, 0.5f, {{2, Turn(0, 1, 0, 0, 0.2f)}, {5, Turn(1, 0, 0, 40)}});
+             t.Add(0, 0.5f, {{2, Turn(0, 1, 0, 90, 0, 0.4f)}, {0, Turn(0, 0, 1, 30, 1, 2, 3, 1.5f)}});
+         }},
+        {"arm at 1 over root",
+         [](PoseTest& t) {
+             t.Add(0, 1.0f, {{1, Turn(1, 1, 0, 50)}, {2, Turn(0, 1, 0, 70)}, {3, Turn(1, 0, 0, 20)}, {5, Turn(0, 0, 1, 10)}});
+             t.Add(2, 1.0f, {{2, Turn(1, 0, 1, -35, 0.1f, 0, 0)}});
+         }},
+        {"arm at 0.25 over root and upper",
+         [](PoseTest& t) {
+             t.Add(0, 1.0f, {{2, Turn(0, 1, 0, 80)}, {4, Turn(1, 0, 0, 25)}});
+             t.Add(1, 0.6f, {{2, Turn(1, 0, 0, -60)}, {3, Turn(0, 0, 1, 45)}, {4, Turn(0, 1, 0, 15)}});
+             t.Add(2, 0.25f, {{2, Turn(0, 0, 1, 100, 0, 0.5f, 0)}, {3, Turn(0, 1, 1, 30)}});
+         }},
+        {"procedural on upper counts at its first node only",
+         [](PoseTest& t) {
+             t.Add(0, 1.0f, {{1, Turn(1, 0, 0, 10)}, {4, Turn(0, 1, 0, 20)}});
+             t.Add(1, 0.8f, {{1, Turn(0, 1, 0, 60)}, {4, Turn(0, 0, 1, 90)}}, true);
+         }},
+    };
+    for (const Case& c : cases) {
+        controller = std::make_unique<MeshAnimationController>(hierarchy);
+        added.clear();
+        c.setUp(*this);
+        Evaluate();
+        CheckAgainstReference(c.label);
+    }
+}
+
+TEST_F(PoseTest, TwoHalvesGiveTheSlerpMidpoint) {
+    Add(0, 0.5f, {{5, Turn(0, 1, 0, 0)}});
+    Add(0, 0.5f, {{5, Turn(0, 1, 0, 90)}});
+    Evaluate();
+    // The leg turned 45 degrees about y under its bind matrix and the root's.
+    Matrix turn, local, want;
+    turn.LoadYRotation(45);
+    const float* f = &hierarchy.matrices[5 * 16];
+    const Matrix bind(Vector(f[0], f[1], f[2], f[3]), Vector(f[4], f[5], f[6], f[7]), Vector(f[8], f[9], f[10], f[11]),
+                      Vector(f[12], f[13], f[14], f[15]));
+    local.Mul(bind, turn);
+    want.Mul(workspace.matrices[0], local);
+    for (int k = 0; k < 16; ++k) EXPECT_NEAR(workspace.matrices[5].r[k / 4][k % 4], want.r[k / 4][k % 4], 1e-5f) << k;
+}
+
+TEST_F(PoseTest, OneEvaluationAFrameAndFinishedStoppingAnimationsAreDeleted) {
+    FixedPoseAnimation* a = Add(0, 1.0f, {{1, Turn(1, 0, 0, 30)}});
+    FixedPoseAnimation* b = Add(0, 1.0f, {{1, Turn(1, 0, 0, 60)}});
+    SetLogFrameNumbers(4, 9);
+    controller->EvaluatePose(workspace, Matrix::IDENTITY, 1.0f);
+    EXPECT_EQ(a->evaluations, 1);
+    controller->EvaluatePose(workspace, Matrix::IDENTITY, 1.0f);
+    EXPECT_EQ(a->evaluations, 1);  // same frame and tick
+    SetLogFrameNumbers(5, 9);
+    controller->EvaluatePose(workspace, Matrix::IDENTITY, 1.0f);
+    EXPECT_EQ(a->evaluations, 2);
+    // A stop without a fade ends at once; the walk deletes it and the channel closes up.
+    MeshAnimationController::Stop(*a, 0.0f);
+    controller->ClearEvaluationStamp();
+    controller->EvaluatePose(workspace, Matrix::IDENTITY, 1.0f);
+    ASSERT_EQ(controller->Channel(0).Count(), 1u);
+    EXPECT_EQ(controller->Channel(0)[0].Get(), b);
+}
+
+TEST_F(PoseTest, NodeQueriesCacheSortedAndRefuseNodesOutsideTheHierarchy) {
+    AnimationPoseWorkspace* saved = gMeshAnimationWorkspace;
+    gMeshAnimationWorkspace = &workspace;
+    Add(0, 1.0f, {{2, Turn(0, 0, 1, 90)}});
+    for (int32_t node : {3, 1, 5, 1, 2}) {
+        const Matrix m = controller->GetNodeMatrix(node, Matrix::IDENTITY, 1.0f);
+        EXPECT_EQ(m.r[3], workspace.matrices[node].r[3]) << node;
+    }
+    ASSERT_EQ(controller->CachedNodeCount(), 4u);
+    const int32_t sorted[] = {1, 2, 3, 5};
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(controller->CachedNode(i), sorted[i]);
+    for (int32_t node : {-1, 6, 255}) {
+        const Matrix m = controller->GetNodeMatrix(node, Matrix::IDENTITY, 1.0f);
+        EXPECT_EQ(m.r[3], Vector(0, 0, 0, 1)) << node;
+        EXPECT_EQ(m.r[0], Vector(1, 0, 0, 0)) << node;
+    }
+    EXPECT_EQ(controller->CachedNodeCount(), 4u);
+    gMeshAnimationWorkspace = saved;
+}
+
+TEST_F(PoseTest, TheEvaluationPlacesMountedChildrenAndDropsGoneOnes) {
+    Entity* kept = Make();
+    Entity* gone = Make();
+    Matrix offset, root;
+    offset.LoadTranslation(0, 0, 2);
+    root = Placement(90, 0, 5, 0, 0);
+    ASSERT_TRUE(controller->MountEntity("hand", kept, offset));
+    ASSERT_TRUE(controller->MountEntity(4, gone));
+    Add(2, 1.0f, {{2, Turn(1, 0, 0, 45)}});
+    gone->Destroy();
+    Evaluate();
+    controller->ClearEvaluationStamp();
+    controller->EvaluatePose(workspace, root, 1.0f);
+    EXPECT_EQ(controller->MountCount(), 1u);
+    Vector want(0, 0, 0, 1), got(0, 0, 0, 1);
+    want.Transform3D(offset);
+    want.Transform3D(workspace.matrices[3]);
+    want.Transform3D(root);
+    got.Transform3D(kept->GetGlobalLocationMatrix());
+    EXPECT_NEAR(got.x, want.x, 1e-4f);
+    EXPECT_NEAR(got.y, want.y, 1e-4f);
+    EXPECT_NEAR(got.z, want.z, 1e-4f);
+}
+
+TEST_F(PoseTest, NonFinitePosesNeverReachThePalette) {
+    const float inf = INFINITY;
+    Add(0, 1.0f, {{1, {{0, 0, 0, 1}, {inf, 0, 0}, {1, 1, 1}}}, {2, {{NAN, 0, 0, 1}, {0, 0, 0}, {1, 1, 1}}}});
+    Evaluate();
+    for (uint32_t i = 0; i < 5 * 12; ++i) EXPECT_TRUE(std::isfinite(controller->Palette()[i])) << i;
+    for (uint32_t n = 0; n < 6; ++n)
+        for (int k = 0; k < 16; ++k) EXPECT_TRUE(std::isfinite(workspace.matrices[n].r[k / 4][k % 4])) << n;
+}
+
+}  // namespace
