@@ -42,7 +42,10 @@ void UIElement::HandleElementOp(uint32_t op, UIElement* e, UIOpReader& payload) 
         e->RenderDestroy();
         break;
     case UIOP_ADDCHILD:
-        if (payload.ReadValue(child) && child) e->RenderAttachChild(child);
+        // An element queued for deletion stays out of every render tree: a parent freed
+        // later would otherwise free it while the pending list or the slot names it.
+        if (payload.ReadValue(child) && child && !(child->rs.flags & UIRENDERFLAG_PENDINGDELETION))
+            e->RenderAttachChild(child);
         break;
     case UIOP_REMOVECHILD:
         if (payload.ReadValue(child) && child && child->rs.parent == e) child->RenderDetach();
@@ -50,11 +53,14 @@ void UIElement::HandleElementOp(uint32_t op, UIElement* e, UIOpReader& payload) 
     case UIOP_DELETECHILDREN:
         while (r.firstChild) delete r.firstChild;
         break;
+    // The pending-deletion bit belongs to the render side: flag ops never move it.
     case UIOP_RAISEFLAG:
-        if (payload.ReadValue(u) && payload.ReadValue(recursive)) e->RenderRaiseFlags(u, recursive != 0);
+        if (payload.ReadValue(u) && payload.ReadValue(recursive))
+            e->RenderRaiseFlags(u & ~UIRENDERFLAG_PENDINGDELETION, recursive != 0);
         break;
     case UIOP_CLEARFLAG:
-        if (payload.ReadValue(u) && payload.ReadValue(recursive)) e->RenderClearFlags(u, recursive != 0);
+        if (payload.ReadValue(u) && payload.ReadValue(recursive))
+            e->RenderClearFlags(u & ~UIRENDERFLAG_PENDINGDELETION, recursive != 0);
         break;
     case UIOP_WINDOWALIGNMENT:
         payload.ReadValue(r.windowAlignment);
