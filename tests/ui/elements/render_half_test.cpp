@@ -253,3 +253,21 @@ TEST_F(RenderHalfTest, EntityTrackingRotationAndParentSpace) {
     EXPECT_TRUE(SameVector(child->Render().position, Vector(3, 4, 0, 1)));
     parent->Release();
 }
+
+TEST_F(RenderHalfTest, TapFollowingMapsTheWindowPositionOntoTheUI) {
+    PostUIViewTransform(nullptr, 0, 0, 1000, 500, 0.8f, 1, Vector());
+    auto tap = [](uint32_t id, float* x, float* y) {
+        if (id != 0) return false;
+        *x = 0.25f, *y = 0.5f;
+        return true;
+    };
+    UIElement* e = new UIElement();
+    e->SetPosition(Vector(1, 2, 0, 1));
+    e->FollowTap(tap);  // without the render-only flag nothing moves
+    EXPECT_TRUE(SameVector(e->Render().position, Vector(1, 2, 0, 1)));
+    e->RaiseFlag(UIRENDERFLAG_FOLLOWTAP, false);
+    e->FollowTap(tap);
+    const UIViewState& s = gUIViewState;
+    EXPECT_TRUE(SameVector(e->Render().position, Vector(s.hx + s.uiPerScreen.x * 0.25f, s.uiPerScreen.y * 0.5f + s.hy, 0, 1)));
+    e->Release();
+}
