@@ -76,7 +76,7 @@ TEST_F(ThreadsTest, RandomOpsWhileTheRenderThreadRuns) {
             e->AddChild(child);
             break;
         }
-        case 2: any()->AddChild(e); break;
+        case 2: if (!isRoot) any()->AddChild(e); break;
         case 3: if (e->GetParent()) e->GetParent()->RemoveChild(e); break;
         case 4: if (!isRoot && pick(4) == 0) e->Release(); break;
         case 5: e->RaiseFlag(uint32_t(rng()) & 0x3FFFFFFD, pick(2)); break;

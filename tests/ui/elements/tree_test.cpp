@@ -218,8 +218,9 @@ TEST_F(TreeTest, DeleteChildrenKeepsTheElement) {
     auto* b = new RecordingElement(&deleted);
     r->AddChild(a);
     a->AddChild(b);
+    const std::vector<uint32_t> ids = {a->GetId(), b->GetId()};
     r->DeleteChildren();
-    EXPECT_EQ(deleted, (std::vector<uint32_t>{a->GetId(), b->GetId()}));
+    EXPECT_EQ(deleted, ids);
     EXPECT_EQ(r->GetFirstChild(), nullptr);
     EXPECT_EQ(r->Render().firstChild, nullptr);
     EXPECT_EQ(NewlyDestroyed(), 2u);
