@@ -46,9 +46,13 @@ void UIOpReader::Skip(uint32_t n) {
 }
 
 void RunUIOpRecord(UIOpHandler handler, uint32_t op, CommandRingBuffer& ring) {
+    // The element and the count in one read.
+    uint8_t head[sizeof(UIElement*) + sizeof(uint32_t)];
+    if (!ring.Read(head, sizeof head)) return;
     UIElement* element = nullptr;
     uint32_t count = 0;
-    if (!ring.ReadValue(element) || !ring.ReadValue(count)) return;
+    std::memcpy(&element, head, sizeof element);
+    std::memcpy(&count, head + sizeof element, sizeof count);
     if (count & kUIOpHeapBlock) {
         uint8_t* block = nullptr;
         if (!ring.ReadValue(block)) return;
@@ -86,33 +90,41 @@ bool PostUIOpParts(const UIOpFamily& family, uint32_t op, UIElement* element, co
         return true;
     }
 
+    // The record in one piece: executor, op, element, count, then the payload or the
+    // heap block's pointer.
+    uint8_t record[kRenderMaxPayload];
+    uint8_t* at = record;
+    auto put = [&at](const void* data, uint32_t n) {
+        std::memcpy(at, data, n);
+        at += n;
+    };
+    const uintptr_t opWord = op;
+    put(&family.executor, sizeof family.executor);
+    put(&opWord, sizeof opWord);
+    put(&element, sizeof element);
     uint8_t* block = nullptr;
     if (heap) {
         block = static_cast<uint8_t*>(EngineAlloc(bytes));
         if (!block) return false;
-        uint32_t at = 0;
+        uint32_t offset = 0;
         for (uint32_t i = 0; i < partCount; ++i) {
-            if (parts[i].bytes) std::memcpy(block + at, parts[i].data, parts[i].bytes);
-            at += parts[i].bytes;
+            if (parts[i].bytes) std::memcpy(block + offset, parts[i].data, parts[i].bytes);
+            offset += parts[i].bytes;
         }
+        const uint32_t count = kUIOpHeapBlock | bytes;
+        put(&count, sizeof count);
+        put(&block, sizeof block);
+    } else {
+        put(&bytes, sizeof bytes);
+        for (uint32_t i = 0; i < partCount; ++i)
+            if (parts[i].bytes) put(parts[i].data, parts[i].bytes);
     }
-    const uint32_t payload = heap ? uint32_t(sizeof block) : bytes;
-    if (!gVornexRenderer.BeginCommand(TASK_CALL, kUIOpHeaderBytes + payload)) {
+    const uint32_t size = uint32_t(at - record);
+    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) {
         EngineFree(block);
         return false;
     }
-    CommandRingBuffer& ring = gVornexRenderer.Ring();
-    ring.WriteValue(family.executor);
-    ring.WriteValue(uintptr_t(op));
-    ring.WriteValue(element);
-    if (heap) {
-        ring.WriteValue(uint32_t(kUIOpHeapBlock | bytes));
-        ring.WriteValue(block);
-    } else {
-        ring.WriteValue(bytes);
-        for (uint32_t i = 0; i < partCount; ++i)
-            if (parts[i].bytes) ring.Write(parts[i].data, parts[i].bytes);
-    }
+    gVornexRenderer.Ring().Write(record, size);
     return true;
 }
 
