@@ -260,3 +260,29 @@ TEST_F(TreeTest, TheMemoryGuardReleasesWhatWasNeverAccountedFor) {
     reported->Release();
     parent->Release();
 }
+
+TEST_F(TreeTest, TheLoadingScreenMarkGoesToTheOwnerThenTheElementThenTheChildren) {
+    static std::vector<std::string> calls;
+    calls.clear();
+    struct MarkedTemplate : EntityTemplate {
+        void QueueRequest(uint32_t argument) override { calls.push_back("template " + std::to_string(argument)); }
+    } owner;
+    struct MarkedElement : UIElement {
+        explicit MarkedElement(const char* name) : label(name) {}
+        void OnTemporaryLoadingScreenMark(uint32_t mark) override {
+            calls.push_back(label + " " + std::to_string(mark));
+        }
+        std::string label;
+    };
+    auto* root = new MarkedElement("root");
+    auto* first = new MarkedElement("first");
+    auto* inner = new MarkedElement("inner");
+    auto* second = new MarkedElement("second");
+    root->AddChild(first);
+    first->AddChild(inner);
+    root->AddChild(second);
+    root->SetRecipe(nullptr, &owner);
+    root->MarkAsTemporaryLoadingScreenUI();
+    EXPECT_EQ(calls, (std::vector<std::string>{"template 768", "root 768", "first 768", "inner 768", "second 768"}));
+    root->Release();
+}
