@@ -79,8 +79,6 @@ float UIAction::Ease(uint32_t flags, float t) {
     }
 }
 
-Vector UIActionLerp(const Vector& a, const Vector& b, float e) { return a * (1.0f - e) + b * e; }
-
 void UIElement::AddAction(UIAction* action) {
     if (!action) return;
     if ((action->flags & UIACTIONFLAG_REMOVEOTHERACTIONS) && action->channel < kUIActionChannels)

@@ -131,4 +131,4 @@ public:
 };
 
 // lerp(a, b, e) = (1 - e) a + e b per component.
-Vector UIActionLerp(const Vector& a, const Vector& b, float e);
+inline Vector UIActionLerp(const Vector& a, const Vector& b, float e) { return a * (1.0f - e) + b * e; }

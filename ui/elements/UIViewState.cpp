@@ -76,14 +76,3 @@ bool ApplyWindowAlignment(uint32_t alignment, Vector& offset, uint32_t& alignedB
     }
     return changed;
 }
-
-int64_t UIActionClock(uint32_t actionFlags) {
-    switch (actionFlags & kUIActionClockMask) {
-    case UIACTIONFLAG_GAMEPLAYTIME:
-        return gUIViewState.smoothGameplayTime;
-    case UIACTIONFLAG_SYSTEMTIME:
-        return gUIViewState.hardwareTime;
-    default:
-        return gUIViewState.smoothGameTime;
-    }
-}

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/math/Vector.h"
+#include "ui/elements/UIConstants.h"
 #include "ui/elements/UIOpStream.h"
 
 class UIElement;
@@ -43,7 +44,16 @@ bool ApplyWindowAlignment(uint32_t alignment, Vector& offset, uint32_t& alignedB
 
 // The clock an action runs on (flags & 0x30: 0x10 smooth gameplay, 0x20 hardware, else
 // smooth game time).
-int64_t UIActionClock(uint32_t actionFlags);
+inline int64_t UIActionClock(uint32_t actionFlags) {
+    switch (actionFlags & kUIActionClockMask) {
+    case UIACTIONFLAG_GAMEPLAYTIME:
+        return gUIViewState.smoothGameplayTime;
+    case UIACTIONFLAG_SYSTEMTIME:
+        return gUIViewState.hardwareTime;
+    default:
+        return gUIViewState.smoothGameTime;
+    }
+}
 
 // The screen family of the op stream: op 25 (the view transform) and op 26 (the screen's
 // tree draw, run through the function the drawing code installs; nothing without one).
