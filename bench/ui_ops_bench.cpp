@@ -72,8 +72,9 @@ void BM_SettersThroughTheStream(benchmark::State& state) {
         for (int frame = 0; frame < kFrames; ++frame) {
             f += 1.0f;
             for (int i = 0; i < kElements; ++i) {
+                const float g = float(i & 255) / 255.0f;
                 elements[i]->SetPosition(Vector(f, float(i), 0, 1));
-                elements[i]->SetColor(Vector(0.5f, 0.25f, 0.75f, 1));
+                elements[i]->SetColor(Vector(g, 1.0f - g, 0.5f * g, 1));
             }
             gVornexRenderer.FlushCommands(false);
         }
@@ -82,11 +83,13 @@ void BM_SettersThroughTheStream(benchmark::State& state) {
         for (int frame = 0; frame < kFrames; ++frame) {
             f += 1.0f;
             for (int i = 0; i < kElements; ++i) {
+                // The same colours as the stream's, converted to linear space as SetColor does.
+                const float g = float(i & 255) / 255.0f;
                 UIElementRenderHalf& r = direct[i];
                 r.position = Vector(f, float(i), 0, 1);
                 r.localMatrix.LoadComplexTransformation(r.position, r.rotation, r.scale);
                 r.mirrored = r.scale.y * r.scale.x * r.scale.z < 0.0f;
-                r.color = Vector(std::pow(0.5f, 2.2f), std::pow(0.25f, 2.2f), std::pow(0.75f, 2.2f), 1);
+                r.color = Vector(std::pow(g, 2.2f), std::pow(1.0f - g, 2.2f), std::pow(0.5f * g, 2.2f), 1);
             }
             benchmark::DoNotOptimize(direct.data());
         }
