@@ -19,6 +19,7 @@
 #include "render/frame/RenderStaticInit.h"
 #include "scene/startup/SceneStaticInit.h"
 #include "sound/SoundStaticInit.h"
+#include "ui/UIStaticInit.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ int main(int argc, char** argv) {
     app::gMainWindow.screenshotFolder = line.screenshotFolder;
     app::gMainWindow.paced = app::IsPaced(line);
     app::ApplyBrokerOption(line);
-    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit,
-                                       &kSceneStaticInit, &kSoundStaticInit,  &kNetStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

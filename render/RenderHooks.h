@@ -64,6 +64,8 @@ struct RenderHooks {
     void (*UIElementProcessPendingDeletion)();
     // Main thread: releases an element handed over by the render thread.
     void (*UIElementFinishPendingDeletion)();
+    // Elements created minus elements destroyed (default 0; any thread).
+    uint32_t (*UIElementLiveCount)();
     // Draws single-byte text (textBytes bytes, not terminated) through the font.
     void (*ResourceFontDrawText)(void* font, const char* text, uint32_t textBytes, const Matrix& matrix,
                                  const Vector& colour, uint32_t valueA, uint8_t flag, uint32_t valueB);

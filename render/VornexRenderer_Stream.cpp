@@ -374,8 +374,9 @@ void VornexRenderer::UpdateFrameStatistics() {
                            PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);
-        // UI instances drawn: the UI issue's two global counts; none exist yet.
-        gProfiler.SetValue(PROFILE_UI_INST, 0.0f, PROFILER_THREAD_RENDER);
+        // Live UI elements: created minus destroyed.
+        const uint32_t uiElements = gRenderHooks.UIElementLiveCount ? gRenderHooks.UIElementLiveCount() : 0;
+        gProfiler.SetValue(PROFILE_UI_INST, static_cast<float>(uiElements), PROFILER_THREAD_RENDER);
     }
     lastStatistics = now;
     lastIdle = idle;

@@ -74,6 +74,11 @@ bool VornexRenderer::TaskRequestDeviceReset(CommandRingBuffer&) {
 
 bool VornexRenderer::TaskGameDelegate(CommandRingBuffer& r) { return Read(r, gameDelegate); }
 
+// The loading screen's fade-in runs on the hardware clock (the UI action flag for system
+// time): while a scene loads no UI frame advances the smooth game clock, so a fade on it
+// would never end.
+constexpr uint32_t kLoadingScreenFadeClock = 32;
+
 bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
     void* screen = nullptr;
     uint8_t unused = 0, overScene = 0;
@@ -87,7 +92,7 @@ bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
         const bool fadeIn = gRenderHooks.UIElementHasFadeIn && gRenderHooks.UIElementHasFadeIn(screen);
         if (gRenderHooks.UIElementSetColor) gRenderHooks.UIElementSetColor(screen, fadeIn ? Vector(1, 1, 1, 0) : opaqueWhite);
         if (fadeIn && gRenderHooks.UIElementAddColorAction)
-            gRenderHooks.UIElementAddColorAction(screen, 0.3f, opaqueWhite, 0, 0);
+            gRenderHooks.UIElementAddColorAction(screen, 0.3f, opaqueWhite, kLoadingScreenFadeClock, 0);
         CriticalSectionGuard guard(&rendererLock);
         LoadingScreenPresent();
     }

@@ -10,10 +10,11 @@ extern const StaticInitTable kRenderStaticInit __attribute__((weak));
 extern const StaticInitTable kEngineStaticInit __attribute__((weak));
 extern const StaticInitTable kSceneStaticInit __attribute__((weak));
 extern const StaticInitTable kSoundStaticInit __attribute__((weak));
+extern const StaticInitTable kUIStaticInit __attribute__((weak));
 extern const StaticInitTable kNetStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
-    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit,
-                                       &kSceneStaticInit, &kSoundStaticInit,  &kNetStaticInit};
+    const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }

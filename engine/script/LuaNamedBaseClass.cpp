@@ -1,0 +1,5 @@
+#include "engine/script/LuaNamedBaseClass.h"
+
+LuaNamedBaseClass::LuaNamedBaseClass(const char* className) : luaClassName(className) {}
+
+void LuaNamedBaseClass::SetLuaClass(const char* className) { luaClassName = className; }

@@ -1,0 +1,30 @@
+// Start-up table of the UI library.
+#include "ui/UIStaticInit.h"
+
+#include "ui/elements/UIIdTable.h"
+
+void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
+
+namespace {
+
+void PendingDeletionRow() {
+    ResetUIPendingDeletion();
+    PushExitHandler([](void*) { ResetUIPendingDeletion(); }, nullptr);
+}
+
+void InstallUIHooksRow() {
+    InstallUIHooks();
+    PushExitHandler([](void*) { ClearUIHooks(); }, nullptr);
+}
+
+using K = StaticInitKind;
+const StaticInitRow kUIRows[] = {
+    {4, K::GlobalObject, "UIIdTable", &StaticInitCreateGlobal<UIIdTable, gUIIdTable>, 0, 0},
+    {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
+    {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
+    {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
+};
+
+}  // namespace
+
+const StaticInitTable kUIStaticInit = {kUIRows, sizeof(kUIRows) / sizeof(kUIRows[0])};

@@ -1,0 +1,14 @@
+#pragma once
+// The UI library's rows of the ordered start-up (see core/StaticInit.h), module 4: the
+// element focus table, the UIElement class (no properties), the pending-deletion list and
+// the hooks through which the libraries below reach the UI.
+#include "core/StaticInit.h"
+
+extern const StaticInitTable kUIStaticInit;
+
+// Fills every entry of gRenderHooks, gEngineServices and gSceneServices that the UI
+// serves. The start-up row runs it and pushes the clearing onto the exit stack; tests
+// that reset those tables call it again.
+void InstallUIHooks();
+// Empties the entries InstallUIHooks fills.
+void ClearUIHooks();
