@@ -170,7 +170,13 @@ float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matr
         const Vector& axis = world.r[i];
         const float length2 = axis.Dot3(axis);
         if (length2 <= 0.0f) continue;
-        const float t = std::clamp(d.Dot3(axis) / length2, -half[i], half[i]);
+        const float along = d.Dot3(axis);
+        // Clamped without dividing when the quotient is surely beyond the half size: the
+        // margin (1e-4) is far above the rounding of the bound, which stays a normal
+        // number, so the result is the one the division and the clamp give.
+        const float bound = half[i] * length2 * 1.0001f;
+        const float t = (bound >= 1e-30f && std::fabs(along) > bound) ? (along > 0.0f ? half[i] : -half[i])
+                                                                       : std::clamp(along / length2, -half[i], half[i]);
         nearest += axis * t;
     }
     return (nearest - eye).Dot3(camera.r[2]);
@@ -781,43 +787,116 @@ void MeshTemplateRenderingData::Draw(MeshTemplateRenderingData* data, const Matr
     ++gMeshBatchCount;
 }
 
+namespace {
+
+// The fields of a record that decide whether two draws are one run, and their order
+// among records of equal depth: data, preset, mirroring and last word, all descending.
+struct BatchGroup {
+    const MeshTemplateRenderingData* data;
+    uint32_t preset;
+    uint32_t lastWord;
+    bool mirrored;
+    bool operator==(const BatchGroup& o) const {
+        return data == o.data && preset == o.preset && lastWord == o.lastWord && mirrored == o.mirrored;
+    }
+};
+
+bool DrawsBefore(const BatchGroup& a, const BatchGroup& b) {
+    if (a.data != b.data) return std::greater<const void*>()(a.data, b.data);
+    if (a.preset != b.preset) return a.preset > b.preset;
+    if (a.mirrored != b.mirrored) return a.mirrored > b.mirrored;
+    return a.lastWord > b.lastWord;
+}
+
+// A float's bits as an unsigned value that orders as the float does (-0 as +0).
+uint32_t OrderedBits(float f) {
+    if (f == 0.0f) f = 0.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    return (bits & 0x80000000u) ? ~bits : bits | 0x80000000u;
+}
+
+// The batch's groups: every record's group number, the groups in draw order.
+struct BatchGroups {
+    static constexpr uint32_t kSlots = 2 * kMeshDrawBatchSize;  // open addressing, power of 2
+    BatchGroup groups[kMeshDrawBatchSize];
+    uint16_t rank[kMeshDrawBatchSize];
+    uint16_t byRank[kMeshDrawBatchSize];
+    uint16_t ofRecord[kMeshDrawBatchSize];
+    uint32_t slotStamp[kSlots] = {};
+    uint16_t slotGroup[kSlots] = {};
+    uint32_t stamp = 0;
+    uint32_t count = 0;
+
+    static uint32_t Hash(const BatchGroup& g) {
+        uint64_t h = reinterpret_cast<uintptr_t>(g.data);
+        h ^= (uint64_t(g.preset) << 32 | g.lastWord) * 0x9E3779B97F4A7C15ull;
+        h ^= uint64_t(g.mirrored) << 7;
+        h *= 0xFF51AFD7ED558CCDull;
+        return uint32_t(h >> 40);
+    }
+    uint16_t Find(const BatchGroup& g) {
+        for (uint32_t slot = Hash(g) & (kSlots - 1);; slot = (slot + 1) & (kSlots - 1)) {
+            if (slotStamp[slot] != stamp) {
+                slotStamp[slot] = stamp;
+                slotGroup[slot] = uint16_t(count);
+                groups[count] = g;
+                return uint16_t(count++);
+            }
+            if (groups[slotGroup[slot]] == g) return slotGroup[slot];
+        }
+    }
+    void Build(const MeshDrawBatchRecord* records, uint32_t n) {
+        if (++stamp == 0) {  // the stamps wrapped: forget every slot
+            std::fill(std::begin(slotStamp), std::end(slotStamp), 0u);
+            stamp = 1;
+        }
+        count = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            const MeshDrawBatchRecord& r = records[i];
+            const BatchGroup g{r.data, r.preset, r.lastWord, r.mirrored};
+            ofRecord[i] = (i > 0 && groups[ofRecord[i - 1]] == g) ? ofRecord[i - 1] : Find(g);
+        }
+        for (uint32_t i = 0; i < count; ++i) byRank[i] = uint16_t(i);
+        std::sort(byRank, byRank + count,
+                  [this](uint16_t a, uint16_t b) { return DrawsBefore(groups[a], groups[b]); });
+        for (uint32_t i = 0; i < count; ++i) rank[byRank[i]] = uint16_t(i);
+    }
+};
+
+BatchGroups gMeshBatchGroups;
+
+}  // namespace
+
 void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
     gMeshBatching = false;
     const uint32_t n = gMeshBatchCount;
-    // Sorted as compact keys holding every field the order and the runs look at.
-    struct Key {
-        float key;
-        uint32_t preset;
-        const MeshTemplateRenderingData* data;
-        uint32_t lastWord;
-        uint16_t mirrored;
-        uint16_t index;
-    };
-    static Key keys[kMeshDrawBatchSize];
+    // Three or more records sort near to far; equal depths by their group's order, then
+    // in insertion order. The order is one integer per record: the depth's ordered bits,
+    // the group's rank, the record's index.
+    static uint64_t keys[kMeshDrawBatchSize];
     static const MeshDrawBatchRecord* order[kMeshDrawBatchSize];
-    for (uint32_t i = 0; i < n; ++i) {
-        const MeshDrawBatchRecord& r = gMeshBatch[i];
-        keys[i] = {r.sortKey, r.preset, r.data, r.lastWord, uint16_t(r.mirrored), uint16_t(i)};
+    static uint16_t groupOf[kMeshDrawBatchSize];
+    BatchGroups& groups = gMeshBatchGroups;
+    groups.Build(gMeshBatch, n);
+    if (n > 2) {
+        for (uint32_t i = 0; i < n; ++i)
+            keys[i] = uint64_t(OrderedBits(gMeshBatch[i].sortKey)) << 32 | uint32_t(groups.rank[groups.ofRecord[i]]) << 16 | i;
+        std::sort(keys, keys + n);
+    } else {
+        for (uint32_t i = 0; i < n; ++i) keys[i] = i;
     }
-    if (n > 2)
-        std::sort(keys, keys + n, [](const Key& a, const Key& b) {
-            if (a.key != b.key) return a.key < b.key;
-            if (a.data != b.data) return std::greater<const void*>()(a.data, b.data);
-            if (a.preset != b.preset) return a.preset > b.preset;
-            if (a.mirrored != b.mirrored) return a.mirrored > b.mirrored;
-            if (a.lastWord != b.lastWord) return a.lastWord > b.lastWord;
-            return a.index < b.index;
-        });
-    for (uint32_t i = 0; i < n; ++i) order[i] = &gMeshBatch[keys[i].index];
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t index = uint32_t(keys[i] & 0xFFFF);
+        order[i] = &gMeshBatch[index];
+        groupOf[i] = groups.ofRecord[index];
+    }
     // Runs of equal draws become one call with the run as its instances.
     for (uint32_t i = 0; i < n;) {
-        const Key& first = keys[i];
         uint32_t j = i + 1;
-        while (j < n && keys[j].data == first.data && keys[j].preset == first.preset &&
-               keys[j].mirrored == first.mirrored && keys[j].lastWord == first.lastWord)
-            ++j;
+        while (j < n && groupOf[j] == groupOf[i]) ++j;
         const uint32_t pass = (j - i) > 1 ? (gMeshBatchPass | kMeshPassInstanced) : gMeshBatchPass;
-        order[i]->data->DrawRecords(first.preset, pass, &order[i], j - i, nullptr, 0, gMeshBatchMode);
+        order[i]->data->DrawRecords(order[i]->preset, pass, &order[i], j - i, nullptr, 0, gMeshBatchMode);
         i = j;
     }
     gMeshBatchCount = 0;
