@@ -156,30 +156,46 @@ void BindTextures(const MeshPart& p, bool samplerZeroOnly) {
         if (!samplerZeroOnly || t.sampler == 0) gVornexRenderer.SetTexture(t.sampler, t.texture, t.flags);
 }
 
+// Four floats in one register: lane-wise arithmetic is the same IEEE arithmetic as the
+// Vector operators, done at once.
+using Lanes = float __attribute__((vector_size(16)));
+Lanes Load(const Vector& v) {
+    Lanes r;
+    std::memcpy(&r, &v.x, sizeof r);
+    return r;
+}
+Lanes Splat(float f) { return Lanes{f, f, f, f}; }
+
 // The depth along the camera's view direction (weights 1, 1, 1, 0) of the point of the
 // box placed by the world matrix nearest to the camera; exact for rotation, translation
-// and scale (the box's axes stay orthogonal), as BoundingBox4::GetNearestPoint.
+// and scale (the box's axes stay orthogonal), as BoundingBox4::GetNearestPoint. Every
+// sum and product is the one Vector's Transform3D, Dot3 and operators compute, in the
+// same order: the three axes side by side in lanes.
 float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matrix& camera) {
-    const Vector& eye = camera.r[3];
-    Vector centre;
-    centre.Transform3D(world, (box.min + box.max) * 0.5f);
-    const Vector half = (box.max - box.min) * 0.5f;
-    const Vector d = eye - centre;
-    Vector nearest = centre;
+    const Lanes low = Load(box.min), high = Load(box.max);
+    const Lanes middle = (low + high) * Splat(0.5f);
+    const Lanes half = (high - low) * Splat(0.5f);
+    const Lanes axes[3] = {Load(world.r[0]), Load(world.r[1]), Load(world.r[2])};
+    const Lanes centre = Splat(middle[0]) * axes[0] + Splat(middle[1]) * axes[1] + Splat(middle[2]) * axes[2] +
+                         Splat(1.0f) * Load(world.r[3]);
+    const Lanes eye = Load(camera.r[3]);
+    const Lanes d = eye - centre;
+    // Lane i: axis i's squared length, the eye's offset along it and their quotient.
+    const Lanes x = {axes[0][0], axes[1][0], axes[2][0], 1.0f};
+    const Lanes y = {axes[0][1], axes[1][1], axes[2][1], 0.0f};
+    const Lanes z = {axes[0][2], axes[1][2], axes[2][2], 0.0f};
+    const Lanes length2 = x * x + y * y + z * z;
+    const Lanes along = Splat(d[0]) * x + Splat(d[1]) * y + Splat(d[2]) * z;
+    const Lanes quotient = along / length2;
+    Lanes nearest = centre;
     for (int i = 0; i < 3; ++i) {
-        const Vector& axis = world.r[i];
-        const float length2 = axis.Dot3(axis);
-        if (length2 <= 0.0f) continue;
-        const float along = d.Dot3(axis);
-        // Clamped without dividing when the quotient is surely beyond the half size: the
-        // margin (1e-4) is far above the rounding of the bound, which stays a normal
-        // number, so the result is the one the division and the clamp give.
-        const float bound = half[i] * length2 * 1.0001f;
-        const float t = (bound >= 1e-30f && std::fabs(along) > bound) ? (along > 0.0f ? half[i] : -half[i])
-                                                                       : std::clamp(along / length2, -half[i], half[i]);
-        nearest += axis * t;
+        if (length2[i] <= 0.0f) continue;
+        const float t = std::clamp(quotient[i], -half[i], half[i]);
+        nearest += axes[i] * Splat(t);
     }
-    return (nearest - eye).Dot3(camera.r[2]);
+    const Lanes offset = nearest - eye;
+    const Lanes view = Load(camera.r[2]);
+    return offset[0] * view[0] + offset[1] * view[1] + offset[2] * view[2];
 }
 
 // The pass's depth state, taken before the parts change it and put back after them: a
@@ -439,11 +455,13 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         if (gMeshInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped)
             return false;
         auto* out = static_cast<float*>(mapped);
+        const Vector& factor = gVornexRenderer.ColorFactor();
         for (uint32_t i = 0; i < count; ++i, out += 16) {
-            const Matrix& m = instances[i]->world;
-            for (uint32_t c = 0; c < 3; ++c)
-                for (uint32_t r = 0; r < 4; ++r) out[c * 4 + r] = m.r[r][c];
-            const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
+            const Vector* r = instances[i]->world.r;
+            const float columns[12] = {r[0].x, r[1].x, r[2].x, r[3].x, r[0].y, r[1].y, r[2].y, r[3].y,
+                                       r[0].z, r[1].z, r[2].z, r[3].z};
+            std::memcpy(out, columns, sizeof columns);
+            const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * factor;
             std::memcpy(out + 12, &colour.x, 16);
         }
         gMeshInstanceBuffer->Unlock();
