@@ -112,10 +112,12 @@ struct Scene {
     // What FlushDrawBatch sends for the 20 runs of 100: per run the streams, the box and
     // camera constants and the instance data, per part the shaders, the part's and the
     // camera's constants, the culling and one instanced draw, then the streams reset.
+    // The instance data goes to a buffer the size of the batch's own (a batch's worth of
+    // instances), so a lock with discard costs the device what the batch's lock costs.
     void BuildReplay() {
         gfx::VertexBuffer* instances = nullptr;
         RunOnRenderThread([&] {
-            gVornexRenderer.Device()->CreateVertexBuffer(kEntities * kMeshInstanceStride,
+            gVornexRenderer.Device()->CreateVertexBuffer(kMeshDrawBatchSize * kMeshInstanceStride,
                                                          gfx::USAGE_DYNAMIC | gfx::USAGE_WRITEONLY, 0,
                                                          gfx::POOL_DEFAULT, &instances, nullptr);
         });

@@ -427,7 +427,9 @@ Result DeviceImpl::CheckDrawState(CallKind call, PrimitiveType type, uint32_t pr
                           static_cast<unsigned long long>(needed), state.indices->bytes.size());
     }
     if (vertexCount == 0) return OK;  // user-pointer draws bring their own vertices
-    // Stream 0 must hold every vertex the draw reads (instanced streams are not checked).
+    // Stream 0 must hold every vertex the draw reads (with index-data frequency the range
+    // is left to the indices), and in an instanced indexed draw each instance stream
+    // every instance's element.
     const StreamSlot& s0 = state.streams[0];
     if (!s0.buffer) return Report(true, call, "draw-no-stream", "stream 0 has no vertex buffer");
     uint32_t stride = s0.stride;
@@ -437,11 +439,30 @@ Result DeviceImpl::CheckDrawState(CallKind call, PrimitiveType type, uint32_t pr
             if (e.stream == 0 && e.type != DECLTYPE_UNUSED) end = std::max(end, e.offset + DeclTypeSize(e.type));
         if (end > stride) return Report(true, call, "draw-stride", "stride %u shorter than the declaration's %u", stride, end);
     }
-    if (s0.frequency & STREAMSOURCE_INDEXEDDATA) return OK;
-    const uint64_t needed = s0.offset + (static_cast<uint64_t>(firstVertex) + vertexCount) * stride;
-    if (needed > s0.buffer->bytes.size())
-        return Report(true, call, "draw-vertex-range", "vertices up to byte %llu of %zu",
-                      static_cast<unsigned long long>(needed), s0.buffer->bytes.size());
+    if (!(s0.frequency & STREAMSOURCE_INDEXEDDATA)) {
+        const uint64_t needed = s0.offset + (static_cast<uint64_t>(firstVertex) + vertexCount) * stride;
+        if (needed > s0.buffer->bytes.size())
+            return Report(true, call, "draw-vertex-range", "vertices up to byte %llu of %zu",
+                          static_cast<unsigned long long>(needed), s0.buffer->bytes.size());
+        return OK;
+    }
+    if (!indexed || !state.declaration) return OK;
+    const uint32_t instances = s0.frequency & 0x3FFFFFFFu;
+    for (uint32_t i = 1; i < kMaxStreams; ++i) {
+        const StreamSlot& s = state.streams[i];
+        if (!(s.frequency & STREAMSOURCE_INSTANCEDATA)) continue;
+        uint32_t end = 0;
+        for (const VertexElement& e : *state.declaration->elements)
+            if (e.stream == i && e.type != DECLTYPE_UNUSED) end = std::max(end, e.offset + DeclTypeSize(e.type));
+        if (end == 0) continue;
+        if (!s.buffer) return Report(true, call, "draw-no-stream", "instance stream %u has no vertex buffer", i);
+        const uint32_t divider = s.frequency & 0x3FFFFFFFu;
+        const uint64_t rows = (static_cast<uint64_t>(instances) + divider - 1) / divider;
+        const uint64_t last = s.offset + (rows - 1) * s.stride + end;
+        if (last > s.buffer->bytes.size())
+            return Report(true, call, "draw-instance-range", "stream %u: instances up to byte %llu of %zu", i,
+                          static_cast<unsigned long long>(last), s.buffer->bytes.size());
+    }
     return OK;
 }
 

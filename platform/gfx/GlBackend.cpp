@@ -240,13 +240,15 @@ struct AttribFormat {
 
 // One shader input as sent to GL: from a buffer, or (buffer 0) a constant: (0, 0, 0, 1),
 // or opaque white for the diffuse colour, which the fixed-function pipeline the stand-in
-// shaders replace gives vertices without one.
+// shaders replace gives vertices without one. A divisor above 0 reads the buffer per
+// instance: the same element for that many instances in a row.
 struct Attrib {
     uint32_t location;
     GLuint buffer;
     uint32_t offset, stride;
     AttribFormat format;
     bool white = false;
+    uint32_t divisor = 0;
 };
 struct Attribs {
     uint32_t count = 0;
@@ -257,7 +259,7 @@ struct Attribs {
             const Attrib &a = list[i], &b = o.list[i];
             if (a.location != b.location || a.buffer != b.buffer || a.offset != b.offset || a.stride != b.stride ||
                 a.format.size != b.format.size || a.format.type != b.format.type ||
-                a.format.normalised != b.format.normalised || a.white != b.white)
+                a.format.normalised != b.format.normalised || a.white != b.white || a.divisor != b.divisor)
                 return false;
         }
         return true;
@@ -412,6 +414,7 @@ struct Context {
     bool rasterValid = false;
     RasterState raster{};
     uint32_t enabledAttribs = 0;
+    uint32_t divisors[32] = {};  // per input location, as last sent
     bool attribsValid = false;
     Attribs attribs;
     GLuint program = 0;
@@ -427,6 +430,7 @@ struct Context {
 };
 constexpr GLuint kUploadUnit = 31;
 
+constexpr uint32_t kStreamFrequencyCount = 0x3FFFFFFFu;  // a stream frequency's count bits
 constexpr float kMaxPointSize = 64.0f;  // the largest point every GL 4.5 driver draws
 constexpr uint32_t kRingBytes = 4u << 20;  // user-pointer vertices and indices, at first
 
@@ -1135,6 +1139,14 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         FvfElements(state.fvf, &elements);
     }
     const bool user = call.userVertices != nullptr;
+    // Instancing: stream 0 marked as indexed data with a count draws the indexed
+    // primitives that many times; a stream marked as instance data then advances once per
+    // its divider's worth of instances. Only indexed draws from buffers draw instances;
+    // every other draw reads an instance stream's first element.
+    const StreamSlot& s0 = state.streams[0];
+    const uint32_t instances = call.call == CallKind::DrawIndexedPrimitive && (s0.frequency & STREAMSOURCE_INDEXEDDATA)
+                                   ? std::max(1u, s0.frequency & kStreamFrequencyCount)
+                                   : 1;
     uint32_t userOffset = 0;
     const uint32_t vertexCount = Vertices(call.type, call.primitiveCount);
     if (user) {
@@ -1142,10 +1154,11 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         // Aligned to the stride, so the copy's place is a whole number of vertices.
         userOffset = RingWrite(call.userVertices, count * call.userStride, call.userStride);
     }
-    // Where each input's buffer copy starts. When every input's copy starts a whole
-    // number of vertices in, the same number for all, the draw's first vertex moves
+    // Where each input's buffer copy starts. When every per-vertex input's copy starts a
+    // whole number of vertices in, the same number for all, the draw's first vertex moves
     // instead of the inputs' offsets: the inputs then look the same to GL from draw to
     // draw (a changed input layout costs the driver far more than a moved first vertex).
+    // The first vertex does not move per-instance inputs, which always take their offset.
     Attribs attribs;
     uint32_t bases[32] = {};
     for (const GlslInput& in : p->vs->glsl.inputs) {
@@ -1169,6 +1182,7 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
             a.buffer = Buffer(s.buffer, GL_ARRAY_BUFFER, &bases[attribs.count]);
             a.offset = s.offset + e->offset;
             a.stride = s.stride;
+            if (s.frequency & STREAMSOURCE_INSTANCEDATA) a.divisor = std::max(1u, s.frequency & kStreamFrequencyCount);
         }
         a.white = !a.buffer && in.usage == DECLUSAGE_COLOR && in.usageIndex == 0;
         attribs.list[attribs.count++] = a;
@@ -1177,7 +1191,7 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     int64_t vertexShift = -1;
     for (uint32_t i = 0; i < attribs.count; ++i) {
         const Attrib& a = attribs.list[i];
-        if (!a.buffer) continue;
+        if (!a.buffer || a.divisor != 0) continue;
         if (a.stride == 0 || bases[i] % a.stride != 0 || (vertexShift >= 0 && vertexShift != bases[i] / a.stride))
             shifted = false;
         else
@@ -1186,6 +1200,9 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     if (!shifted || vertexShift < 0) {
         for (uint32_t i = 0; i < attribs.count; ++i) attribs.list[i].offset += bases[i];
         vertexShift = 0;
+    } else {
+        for (uint32_t i = 0; i < attribs.count; ++i)
+            if (attribs.list[i].divisor != 0) attribs.list[i].offset += bases[i];
     }
     // The same inputs from the same places as the last draw: nothing to send.
     if (!(c.attribsValid && attribs == c.attribs)) {
@@ -1200,6 +1217,8 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
             gl->glBindBuffer(GL_ARRAY_BUFFER, a.buffer);
             gl->glVertexAttribPointer(a.location, a.format.size, a.format.type, a.format.normalised,
                                       static_cast<GLsizei>(a.stride), reinterpret_cast<const void*>(static_cast<uintptr_t>(a.offset)));
+            if (c.divisors[a.location] != a.divisor) gl->glVertexAttribDivisor(a.location, a.divisor);
+            c.divisors[a.location] = a.divisor;
             enabled |= 1u << a.location;
         }
         for (uint32_t i = 0; i < 32; ++i) {
@@ -1224,10 +1243,16 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         const bool wide = state.indices->format == FMT_INDEX32;
         uint32_t base = 0;
         Buffer(state.indices, GL_ELEMENT_ARRAY_BUFFER, &base);
-        gl->glDrawElementsBaseVertex(
-            mode, static_cast<GLsizei>(vertexCount), wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-            reinterpret_cast<const void*>(base + static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2)),
-            static_cast<GLint>(call.baseVertex + vertexShift));
+        const void* first = reinterpret_cast<const void*>(base + static_cast<uintptr_t>(call.startIndex) * (wide ? 4 : 2));
+        if (instances > 1)
+            gl->glDrawElementsInstancedBaseVertex(mode, static_cast<GLsizei>(vertexCount),
+                                                  wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, first,
+                                                  static_cast<GLsizei>(instances),
+                                                  static_cast<GLint>(call.baseVertex + vertexShift));
+        else
+            gl->glDrawElementsBaseVertex(mode, static_cast<GLsizei>(vertexCount),
+                                         wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, first,
+                                         static_cast<GLint>(call.baseVertex + vertexShift));
         break;
     }
     case CallKind::DrawIndexedPrimitiveUP: {

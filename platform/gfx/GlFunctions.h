@@ -106,6 +106,8 @@ constexpr GLenum kGlSrgbDxt5 = 0x8C4F;
     X(PFNGLDRAWARRAYSPROC, glDrawArrays)                                                                     \
     X(PFNGLDRAWELEMENTSPROC, glDrawElements)                                                                 \
     X(PFNGLDRAWELEMENTSBASEVERTEXPROC, glDrawElementsBaseVertex)                                             \
+    X(PFNGLDRAWELEMENTSINSTANCEDBASEVERTEXPROC, glDrawElementsInstancedBaseVertex)                           \
+    X(PFNGLVERTEXATTRIBDIVISORPROC, glVertexAttribDivisor)                                                   \
     X(PFNGLFENCESYNCPROC, glFenceSync)                                                                       \
     X(PFNGLCLIENTWAITSYNCPROC, glClientWaitSync)                                                             \
     X(PFNGLDELETESYNCPROC, glDeleteSync)                                                                     \

@@ -620,6 +620,11 @@ bool MeshTemplateRenderingData::Read(BoundedReader& in, uint32_t version, const 
     } else {
         if (!Value(in, mainMemoryFlags) || !Value(in, mainMemorySize)) return false;
         if (MainMemoryLayoutSize(mainMemoryFlags) > mainMemorySize) return Refuse(in);
+        // Vertices with blend data are skinned on the CPU: what skinning reads must fit a
+        // main-memory vertex and what it writes a vertex of the stride.
+        if ((mainMemoryFlags & kMeshVertexBlend) &&
+            (MeshSkinInputSize(mainMemoryFlags) > mainMemorySize || MeshSkinOutputSize(mainMemoryFlags) > stride))
+            return Refuse(in);
         const uint64_t bytes = uint64_t(vertexCount) * mainMemorySize;
         if (!Need(in, bytes)) return false;
         mainMemoryVertices.resize(size_t(bytes));

@@ -156,24 +156,46 @@ void BindTextures(const MeshPart& p, bool samplerZeroOnly) {
         if (!samplerZeroOnly || t.sampler == 0) gVornexRenderer.SetTexture(t.sampler, t.texture, t.flags);
 }
 
+// Four floats in one register: lane-wise arithmetic is the same IEEE arithmetic as the
+// Vector operators, done at once.
+using Lanes = float __attribute__((vector_size(16)));
+Lanes Load(const Vector& v) {
+    Lanes r;
+    std::memcpy(&r, &v.x, sizeof r);
+    return r;
+}
+Lanes Splat(float f) { return Lanes{f, f, f, f}; }
+
 // The depth along the camera's view direction (weights 1, 1, 1, 0) of the point of the
 // box placed by the world matrix nearest to the camera; exact for rotation, translation
-// and scale (the box's axes stay orthogonal), as BoundingBox4::GetNearestPoint.
+// and scale (the box's axes stay orthogonal), as BoundingBox4::GetNearestPoint. Every
+// sum and product is the one Vector's Transform3D, Dot3 and operators compute, in the
+// same order: the three axes side by side in lanes.
 float NearestPointDepth(const BoundingBox4& box, const Matrix& world, const Matrix& camera) {
-    const Vector& eye = camera.r[3];
-    Vector centre;
-    centre.Transform3D(world, (box.min + box.max) * 0.5f);
-    const Vector half = (box.max - box.min) * 0.5f;
-    const Vector d = eye - centre;
-    Vector nearest = centre;
+    const Lanes low = Load(box.min), high = Load(box.max);
+    const Lanes middle = (low + high) * Splat(0.5f);
+    const Lanes half = (high - low) * Splat(0.5f);
+    const Lanes axes[3] = {Load(world.r[0]), Load(world.r[1]), Load(world.r[2])};
+    const Lanes centre = Splat(middle[0]) * axes[0] + Splat(middle[1]) * axes[1] + Splat(middle[2]) * axes[2] +
+                         Splat(1.0f) * Load(world.r[3]);
+    const Lanes eye = Load(camera.r[3]);
+    const Lanes d = eye - centre;
+    // Lane i: axis i's squared length, the eye's offset along it and their quotient.
+    const Lanes x = {axes[0][0], axes[1][0], axes[2][0], 1.0f};
+    const Lanes y = {axes[0][1], axes[1][1], axes[2][1], 0.0f};
+    const Lanes z = {axes[0][2], axes[1][2], axes[2][2], 0.0f};
+    const Lanes length2 = x * x + y * y + z * z;
+    const Lanes along = Splat(d[0]) * x + Splat(d[1]) * y + Splat(d[2]) * z;
+    const Lanes quotient = along / length2;
+    Lanes nearest = centre;
     for (int i = 0; i < 3; ++i) {
-        const Vector& axis = world.r[i];
-        const float length2 = axis.Dot3(axis);
-        if (length2 <= 0.0f) continue;
-        const float t = std::clamp(d.Dot3(axis) / length2, -half[i], half[i]);
-        nearest += axis * t;
+        if (length2[i] <= 0.0f) continue;
+        const float t = std::clamp(quotient[i], -half[i], half[i]);
+        nearest += axes[i] * Splat(t);
     }
-    return (nearest - eye).Dot3(camera.r[2]);
+    const Lanes offset = nearest - eye;
+    const Lanes view = Load(camera.r[2]);
+    return offset[0] * view[0] + offset[1] * view[1] + offset[2] * view[2];
 }
 
 // The pass's depth state, taken before the parts change it and put back after them: a
@@ -433,11 +455,13 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         if (gMeshInstanceBuffer->Lock(0, count * kMeshInstanceStride, &mapped, gfx::LOCK_DISCARD) != gfx::OK || !mapped)
             return false;
         auto* out = static_cast<float*>(mapped);
+        const Vector& factor = gVornexRenderer.ColorFactor();
         for (uint32_t i = 0; i < count; ++i, out += 16) {
-            const Matrix& m = instances[i]->world;
-            for (uint32_t c = 0; c < 3; ++c)
-                for (uint32_t r = 0; r < 4; ++r) out[c * 4 + r] = m.r[r][c];
-            const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * gVornexRenderer.ColorFactor();
+            const Vector* r = instances[i]->world.r;
+            const float columns[12] = {r[0].x, r[1].x, r[2].x, r[3].x, r[0].y, r[1].y, r[2].y, r[3].y,
+                                       r[0].z, r[1].z, r[2].z, r[3].z};
+            std::memcpy(out, columns, sizeof columns);
+            const Vector colour = (withColour ? instances[i]->colour : Vector(1, 1, 1, 1)) * factor;
             std::memcpy(out + 12, &colour.x, 16);
         }
         gMeshInstanceBuffer->Unlock();
@@ -781,43 +805,116 @@ void MeshTemplateRenderingData::Draw(MeshTemplateRenderingData* data, const Matr
     ++gMeshBatchCount;
 }
 
+namespace {
+
+// The fields of a record that decide whether two draws are one run, and their order
+// among records of equal depth: data, preset, mirroring and last word, all descending.
+struct BatchGroup {
+    const MeshTemplateRenderingData* data;
+    uint32_t preset;
+    uint32_t lastWord;
+    bool mirrored;
+    bool operator==(const BatchGroup& o) const {
+        return data == o.data && preset == o.preset && lastWord == o.lastWord && mirrored == o.mirrored;
+    }
+};
+
+bool DrawsBefore(const BatchGroup& a, const BatchGroup& b) {
+    if (a.data != b.data) return std::greater<const void*>()(a.data, b.data);
+    if (a.preset != b.preset) return a.preset > b.preset;
+    if (a.mirrored != b.mirrored) return a.mirrored > b.mirrored;
+    return a.lastWord > b.lastWord;
+}
+
+// A float's bits as an unsigned value that orders as the float does (-0 as +0).
+uint32_t OrderedBits(float f) {
+    if (f == 0.0f) f = 0.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    return (bits & 0x80000000u) ? ~bits : bits | 0x80000000u;
+}
+
+// The batch's groups: every record's group number, the groups in draw order.
+struct BatchGroups {
+    static constexpr uint32_t kSlots = 2 * kMeshDrawBatchSize;  // open addressing, power of 2
+    BatchGroup groups[kMeshDrawBatchSize];
+    uint16_t rank[kMeshDrawBatchSize];
+    uint16_t byRank[kMeshDrawBatchSize];
+    uint16_t ofRecord[kMeshDrawBatchSize];
+    uint32_t slotStamp[kSlots] = {};
+    uint16_t slotGroup[kSlots] = {};
+    uint32_t stamp = 0;
+    uint32_t count = 0;
+
+    static uint32_t Hash(const BatchGroup& g) {
+        uint64_t h = reinterpret_cast<uintptr_t>(g.data);
+        h ^= (uint64_t(g.preset) << 32 | g.lastWord) * 0x9E3779B97F4A7C15ull;
+        h ^= uint64_t(g.mirrored) << 7;
+        h *= 0xFF51AFD7ED558CCDull;
+        return uint32_t(h >> 40);
+    }
+    uint16_t Find(const BatchGroup& g) {
+        for (uint32_t slot = Hash(g) & (kSlots - 1);; slot = (slot + 1) & (kSlots - 1)) {
+            if (slotStamp[slot] != stamp) {
+                slotStamp[slot] = stamp;
+                slotGroup[slot] = uint16_t(count);
+                groups[count] = g;
+                return uint16_t(count++);
+            }
+            if (groups[slotGroup[slot]] == g) return slotGroup[slot];
+        }
+    }
+    void Build(const MeshDrawBatchRecord* records, uint32_t n) {
+        if (++stamp == 0) {  // the stamps wrapped: forget every slot
+            std::fill(std::begin(slotStamp), std::end(slotStamp), 0u);
+            stamp = 1;
+        }
+        count = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            const MeshDrawBatchRecord& r = records[i];
+            const BatchGroup g{r.data, r.preset, r.lastWord, r.mirrored};
+            ofRecord[i] = (i > 0 && groups[ofRecord[i - 1]] == g) ? ofRecord[i - 1] : Find(g);
+        }
+        for (uint32_t i = 0; i < count; ++i) byRank[i] = uint16_t(i);
+        std::sort(byRank, byRank + count,
+                  [this](uint16_t a, uint16_t b) { return DrawsBefore(groups[a], groups[b]); });
+        for (uint32_t i = 0; i < count; ++i) rank[byRank[i]] = uint16_t(i);
+    }
+};
+
+BatchGroups gMeshBatchGroups;
+
+}  // namespace
+
 void MeshTemplateRenderingData::FlushDrawBatch(uint32_t) {
     gMeshBatching = false;
     const uint32_t n = gMeshBatchCount;
-    // Sorted as compact keys holding every field the order and the runs look at.
-    struct Key {
-        float key;
-        uint32_t preset;
-        const MeshTemplateRenderingData* data;
-        uint32_t lastWord;
-        uint16_t mirrored;
-        uint16_t index;
-    };
-    static Key keys[kMeshDrawBatchSize];
+    // Three or more records sort near to far; equal depths by their group's order, then
+    // in insertion order. The order is one integer per record: the depth's ordered bits,
+    // the group's rank, the record's index.
+    static uint64_t keys[kMeshDrawBatchSize];
     static const MeshDrawBatchRecord* order[kMeshDrawBatchSize];
-    for (uint32_t i = 0; i < n; ++i) {
-        const MeshDrawBatchRecord& r = gMeshBatch[i];
-        keys[i] = {r.sortKey, r.preset, r.data, r.lastWord, uint16_t(r.mirrored), uint16_t(i)};
+    static uint16_t groupOf[kMeshDrawBatchSize];
+    BatchGroups& groups = gMeshBatchGroups;
+    groups.Build(gMeshBatch, n);
+    if (n > 2) {
+        for (uint32_t i = 0; i < n; ++i)
+            keys[i] = uint64_t(OrderedBits(gMeshBatch[i].sortKey)) << 32 | uint32_t(groups.rank[groups.ofRecord[i]]) << 16 | i;
+        std::sort(keys, keys + n);
+    } else {
+        for (uint32_t i = 0; i < n; ++i) keys[i] = i;
     }
-    if (n > 2)
-        std::sort(keys, keys + n, [](const Key& a, const Key& b) {
-            if (a.key != b.key) return a.key < b.key;
-            if (a.data != b.data) return std::greater<const void*>()(a.data, b.data);
-            if (a.preset != b.preset) return a.preset > b.preset;
-            if (a.mirrored != b.mirrored) return a.mirrored > b.mirrored;
-            if (a.lastWord != b.lastWord) return a.lastWord > b.lastWord;
-            return a.index < b.index;
-        });
-    for (uint32_t i = 0; i < n; ++i) order[i] = &gMeshBatch[keys[i].index];
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t index = uint32_t(keys[i] & 0xFFFF);
+        order[i] = &gMeshBatch[index];
+        groupOf[i] = groups.ofRecord[index];
+    }
     // Runs of equal draws become one call with the run as its instances.
     for (uint32_t i = 0; i < n;) {
-        const Key& first = keys[i];
         uint32_t j = i + 1;
-        while (j < n && keys[j].data == first.data && keys[j].preset == first.preset &&
-               keys[j].mirrored == first.mirrored && keys[j].lastWord == first.lastWord)
-            ++j;
+        while (j < n && groupOf[j] == groupOf[i]) ++j;
         const uint32_t pass = (j - i) > 1 ? (gMeshBatchPass | kMeshPassInstanced) : gMeshBatchPass;
-        order[i]->data->DrawRecords(first.preset, pass, &order[i], j - i, nullptr, 0, gMeshBatchMode);
+        order[i]->data->DrawRecords(order[i]->preset, pass, &order[i], j - i, nullptr, 0, gMeshBatchMode);
         i = j;
     }
     gMeshBatchCount = 0;

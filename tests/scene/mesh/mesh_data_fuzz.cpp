@@ -35,8 +35,8 @@ const char kSkinned[] =
     "(lambda b: (b.update({'hier': {'nodes': [{'name': 'root', 'matrix': m.IDENTITY, 'parent': 255, 'bone': 0}, "
     "{'name': 'tip', 'matrix': m.IDENTITY, 'parent': 0, 'bone': 1}], 'bones': [m.IDENTITY, m.IDENTITY], "
     "'tree': [{'name': 'root', 'first': 0, 'count': 2, 'parent': 0xFFFFFFFF, 'child': 0xFFFFFFFF, "
-    "'sibling': 0xFFFFFFFF}]}}), b['rd'].update({'storage': 1, 'mm_flags': 3, 'mm_size': 20, "
-    "'mm_bytes': '00' * 160}), b)[2])(m.box_mesh(presets=[{'name': 'P', 'parts': [{'count': 12, 'pass': 2, "
+    "'sibling': 0xFFFFFFFF}]}}), b['rd'].update({'storage': 1, 'stride': 16, 'mm_flags': 3, "
+    "'mm_size': 24, 'mm_bytes': '00' * 192}), b)[2])(m.box_mesh(presets=[{'name': 'P', 'parts': [{'count': 12, 'pass': 2, "
     "'textures': [{'name': '', 'sampler': 1, 'flags': 1}], 'palette': '00' * 8}]}]))";
 
 }  // namespace

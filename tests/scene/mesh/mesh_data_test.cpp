@@ -103,12 +103,12 @@ TEST_F(MeshDataTest, FullBlockWritesBackByteForByteAndSwapsToTheSameModel) {
     }
     // Main-memory vertices instead of a vertex buffer.
     const std::vector<uint8_t> mainMemory = ToolBlock(
-        "(lambda b: (b['rd'].update({'storage': 1, 'mm_flags': 3, 'mm_size': 20, 'mm_bytes': bytes(range(160)).hex()}),"
-        " b)[1])(m.box_mesh())");
+        "(lambda b: (b['rd'].update({'storage': 1, 'stride': 16, 'mm_flags': 3, 'mm_size': 24, "
+        "'mm_bytes': bytes(range(192)).hex()}), b)[1])(m.box_mesh())");
     MeshTemplate t;
     ASSERT_TRUE(Load(t, mainMemory, 50));
     EXPECT_EQ(t.GetRenderingData()->vertexBufferA, nullptr);
-    EXPECT_EQ(t.GetRenderingData()->mainMemoryVertices.size(), 160u);
+    EXPECT_EQ(t.GetRenderingData()->mainMemoryVertices.size(), 192u);
     EXPECT_EQ(Written(t), mainMemory);
 }
 
@@ -292,6 +292,37 @@ TEST_F(MeshDataTest, CorruptAndShortBlocksFailCleanly) {
         EXPECT_EQ(old.GetRenderingData(), nullptr);
         EXPECT_EQ(log.Messages().size(), 1u);
         EXPECT_TRUE(log.Contains("Short"));
+    }
+    // Main-memory vertices with blend data are skinned on the CPU: a vertex too small for
+    // what skinning reads, or a stride too small for what it writes, is refused at reading.
+    {
+        const struct {
+            uint32_t flags, size, stride;
+            bool loads;
+        } rows[] = {
+            {27, 52, 36, true},   // position, blend, normal, tangent: 52 in, 36 out
+            {27, 52, 32, false},  // the skinned vertex does not fit the stride
+            {27, 48, 36, false},  // the main-memory vertex lacks the tangent's bytes
+            {3, 24, 16, true},    // position and blend: 24 in, 16 out
+            {3, 20, 16, false},   // no room for the trailing value
+            {1, 12, 12, true},    // no blend data: never skinned, only the layout counts
+        };
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.flags * 1000 + r.size);
+            const std::string model =
+                "(lambda b: (b['rd'].update({'storage': 1, 'vcount': 4, 'stride': " + std::to_string(r.stride) +
+                ", 'mm_flags': " + std::to_string(r.flags) + ", 'mm_size': " + std::to_string(r.size) +
+                ", 'mm_bytes': '00' * " + std::to_string(4 * r.size) +
+                ", 'vbytes': '', 'vdesc': [0, 4, 0, 1, 0], 'ibytesA': m.struct.pack('<6H', 0, 1, 2, 1, 3, 2).hex(), "
+                "'iwordA': 6, 'presets': [{'name': 'Default', 'parts': [{'count': 2, 'low': 0, 'high': 3}]}]}), "
+                "b)[1])(m.box_mesh())";
+            MeshTemplate t;
+            t.SetName("Skinned");
+            log.Clear();
+            EXPECT_EQ(Load(t, ToolBlock(model), 50), r.loads);
+            EXPECT_EQ(t.GetRenderingData() != nullptr, r.loads);
+            if (!r.loads) EXPECT_TRUE(log.Contains("Skinned"));
+        }
     }
     // A count far beyond the input allocates nothing before failing.
     std::vector<uint8_t> huge = block;

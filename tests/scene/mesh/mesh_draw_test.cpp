@@ -557,6 +557,46 @@ TEST_F(MeshBatchTest, EqualKeysBreakTiesByDataDescending) {
     EXPECT_EQ(Order(draws), want);
 }
 
+// Records of equal depth order by preset, mirroring and last word, each descending, and
+// keep their insertion order within a group; a nearer record goes first whatever its group.
+TEST_F(MeshBatchTest, EqualKeysBreakTiesByPresetMirroringAndLastWord) {
+    MeshTemplateRenderingData* two =
+        Load(Cube("[{'name': 'A', 'parts': [{'count': 12}]}, {'name': 'B', 'parts': [{'count': 6}]}]"));
+    struct Row {
+        float z;
+        uint32_t preset;
+        bool mirrored;
+        uint32_t lastWord;
+    };
+    const Row rows[] = {{5, 0, false, 0}, {5, 1, false, 0}, {5, 0, true, 0}, {5, 0, false, 5},
+                        {5, 1, true, 7},  {5, 0, false, 0}, {2, 0, false, 0}, {-0.0f, 0, false, 3}};
+    const auto draws = DrawsOf([&] {
+        MeshTemplateRenderingData::BeginDrawBatch(1, 0);
+        for (const Row& r : rows) {
+            Matrix world = Matrix::IDENTITY;
+            world.r[3] = Vector(0, 0, r.z, 1);
+            MeshTemplateRenderingData::Draw(two, world, world, BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1)),
+                                            Vector(1, 1, 1, 1), 1.0f, r.mirrored, r.preset, nullptr, 0, 1, r.lastWord);
+        }
+        MeshTemplateRenderingData::FlushDrawBatch(0);
+    });
+    // (triangles, culling, instances) of each draw: the preset shows in the triangle
+    // count, the mirroring in the culling, a group of two in the instance count.
+    struct Want {
+        uint32_t triangles, cull, instances;
+    };
+    const Want want[] = {{12, gfx::CULL_CCW, 1}, {12, gfx::CULL_CCW, 1}, {6, gfx::CULL_CW, 1}, {6, gfx::CULL_CCW, 1},
+                         {12, gfx::CULL_CW, 1},  {12, gfx::CULL_CCW, 1}, {12, gfx::CULL_CCW, 2}};
+    ASSERT_EQ(draws.size(), std::size(want));
+    for (size_t i = 0; i < draws.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(draws[i].primitiveCount, want[i].triangles);
+        EXPECT_EQ(draws[i].RenderState(gfx::RS_CULLMODE), want[i].cull);
+        EXPECT_EQ(draws[i].streams[0].frequency,
+                  want[i].instances > 1 ? gfx::STREAMSOURCE_INDEXEDDATA | want[i].instances : 1u);
+    }
+}
+
 TEST_F(MeshBatchTest, AnEqualRunIsOneInstancedDraw) {
     const auto draws = DrawsOf([&] {
         MeshTemplateRenderingData::BeginDrawBatch(1, 0);
