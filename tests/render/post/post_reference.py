@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Reference values for the post-processing tests, written from the design of the chain
+independently of the renderer's code (single precision through numpy.float32).
+
+  kernel SIGMA
+      the 13-tap Gaussian's centre weight, pair weights p12 p34 p56 and pair offsets
+      o12 o34 o56 (identity for a sigma not above 0 or not finite; a pair of weights
+      summing to 0 gets weight 0 at its first tap)
+  ramp START END
+      scale and offset of a ramp (0 and 1 when |END - START| is not above 0.001)
+  rgbshift TICKS OFFSET C0 .. C63
+      the RGB-shift amount TICKS (10 MHz) after the renderer clock's start
+  lookup N GAMMA
+      the table entry (as a float, before truncation) of each of the N texels
+  pack R G B A
+      the texel 0xAARRGGBB of four floats (clamped, NaN as 0, x 255 truncated)
+  options
+      the 32 composite option strings, one a line, in brackets
+  passes MODE QUALITY FXAA ZOOM SHIFT CONTRAST OUTLINES SCALED W H
+      the chain's draws in order on a W x H render, one a line: the shader, the option
+      mask or -, the target (A, B or S for the bound target), the sRGB write, the
+      viewport x y w h, the sampler flags of stages 0-5 (- when not bound by the pass)
+      and vertex c0; then "output" and the light buffer holding the last image
+"""
+import math
+import sys
+
+import numpy as np
+
+f = np.float32
+
+
+def kernel(sigma):
+    s = f(sigma)
+    ident = [1.0, 0.0, 0.0, 0.0, 1.0, 3.0, 5.0]
+    if not (s > 0) or not np.isfinite(s):
+        return ident
+    with np.errstate(all='ignore'):
+        norm = f(f(2.5066283) * s)
+        g = [f(np.exp(f(-f(f(x) * f(x)) / f(f(2) * s * s))) / norm) for x in range(7)]
+        total = f(0)
+        for v in g:
+            total = f(total + v)
+        n = f(f(1) / f(f(2) * total - g[0]))
+    if not np.isfinite(g[0]) or not np.isfinite(n) or not n > 0:
+        return ident
+    out = [float(f(n * g[0]))]
+    weights, offsets = [], []
+    for p in range(3):
+        a, b = g[1 + 2 * p], g[2 + 2 * p]
+        pair = f(a + b)
+        if pair > 0:
+            weights.append(float(f(n * pair)))
+            offsets.append(float(f(f(1 + 2 * p) + f(b / pair))))
+        else:
+            weights.append(0.0)
+            offsets.append(float(1 + 2 * p))
+    return out + weights + offsets
+
+
+def ramp(start, end):
+    d = f(f(end) - f(start))
+    if not abs(d) > f(0.001):
+        return [0.0, 1.0]
+    s = f(f(1) / d)
+    return [float(s), float(f(-f(start) * s))]
+
+
+def rgbshift(ticks, offset, curve):
+    period = 5 * 10000000
+    m = ticks % period
+    t = f(m / 10000000.0)
+    i = int(f(f(t * f(0.2)) * f(63)))
+    i = min(max(i, 0), 62)
+    a, b = f(curve[i]), f(curve[i + 1])
+    v = f(a + f(f(f(t - f(f(i) * f(0.07936508))) * f(12.6)) * f(b - a)))
+    return float(f(v + f(offset)))
+
+
+def lookup(n, gamma):
+    if not gamma:
+        return [float(i) for i in range(n)]
+    q = f(f(n) * f(0.25))
+    return [float(f(f(np.power(f(f(i) / q), f(0.45454544))) * f(0.25)) * f(n)) for i in range(n)]
+
+
+def channel(v):
+    v = f(v)
+    c = v if v > 0 else f(0)
+    c = c if c < 1 else f(1)
+    return int(f(c * f(255)))
+
+
+def pack(r, g, b, a):
+    return channel(a) << 24 | channel(r) << 16 | channel(g) << 8 | channel(b)
+
+
+WORDS = ["ENABLED", "OUTLINES", "LOCAL_CONTRAST", "LOW_SPEC_MODE", "LUM_IN_ALPHA"]
+
+
+def option(mask):
+    if not mask & 1:
+        return ""
+    return "".join(WORDS[b] + " " for b in range(5) if mask & (1 << b))
+
+
+def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H):
+    """The draws of one run at render size W x H (the viewport bound on entry has the
+    same size)."""
+    chain = bool(mode & 1)
+    draws = []
+    q = ((W + 3) >> 2, (H + 3) >> 2)
+    none = ['-'] * 6
+
+    def samplers(**stages):
+        s = list(none)
+        for k, v in stages.items():
+            s[int(k[1:])] = str(v)
+        return s
+
+    w, h = f(W), f(H)
+    glow_c0 = (1.0, 1.0, f(2) / w, f(2) / h)
+    blur_c0 = (f(q[0]) / w, f(q[1]) / h, f(0.5) / w, f(0.5) / h)
+    full_c0 = (f(W) / w, f(H) / h, f(0.5) / w, f(0.5) / h)
+    if chain:
+        draws.append(("GlowSource", '-', 'A', 1, (0, 0) + q, samplers(s0=6), glow_c0))
+        for _ in range(2):
+            draws.append(("GaussBlur", '-', 'B', 1, (0, 0) + q, samplers(s0=7), blur_c0))
+            draws.append(("GaussBlur", '-', 'A', 1, (0, 0) + q, samplers(s0=7), blur_c0))
+        if abs(contrast - 1.0) > 0.0001:
+            draws.append(("DownscaleLuminance", '-', 'A', 1, (W >> 1, 0, (W + 3) >> 2, (H + 3) >> 2),
+                          samplers(s0=6, s1=7), glow_c0))
+    zoom_on = chain and zoom > 0.0001 and quality >= 2
+    shift_on = chain and shift and quality >= 2
+    fxaa = chain and fxaa_on and (mode & 4) != 0 and quality >= 3
+    optional = zoom_on or shift_on or fxaa
+    mask = 0
+    if chain:
+        mask = 1 | (2 if outlines else 0) | (4 if abs(contrast - 1.0) > 0.0001 else 0) | \
+               (16 if fxaa else 0) | (8 if quality < 2 else 0)
+    into_b = optional or scaled
+    comp_samplers = samplers(s0=6, s1=7, s2=6, s3=7, s4=7, s5=1) if chain else samplers(s0=6)
+    draws.append(("Postprocess", mask, 'B' if into_b else 'S', 1, (0, 0, W, H), comp_samplers, full_c0))
+    count = (1 if fxaa else 0) + (1 if shift_on else 0) + (2 if zoom_on else 0)
+    source, done = 'B', 0
+    names = (["FXAA"] if fxaa else []) + (["RGBShift"] if shift_on else []) + (["ZoomBlur"] * 2 if zoom_on else [])
+    for name in names:
+        done += 1
+        dest = 'A' if source == 'B' else 'B'
+        target = 'S' if done == count and not scaled else dest
+        draws.append((name, '-', target, 0, (0, 0, W, H), samplers(s0=6), full_c0))
+        source = dest
+    return draws, source
+
+
+def main(argv):
+    cmd = argv[1]
+    if cmd == "kernel":
+        print(" ".join("%.9g" % v for v in kernel(float(argv[2]))))
+    elif cmd == "ramp":
+        print(" ".join("%.9g" % v for v in ramp(float(argv[2]), float(argv[3]))))
+    elif cmd == "rgbshift":
+        print("%.9g" % rgbshift(int(argv[2]), float(argv[3]), [float(v) for v in argv[4:68]]))
+    elif cmd == "lookup":
+        print(" ".join("%.9g" % v for v in lookup(int(argv[2]), argv[3] == "1")))
+    elif cmd == "pack":
+        print(pack(*[float(v) for v in argv[2:6]]))
+    elif cmd == "options":
+        for m in range(32):
+            print("[%s]" % option(m))
+    elif cmd == "passes":
+        a = argv[2:]
+        draws, output = passes(int(a[0]), int(a[1]), a[2] == "1", float(a[3]), a[4] == "1", float(a[5]),
+                               a[6] == "1", a[7] == "1", int(a[8]), int(a[9]))
+        for name, mask, target, srgb, vp, s, c0 in draws:
+            print(name, mask, target, srgb, *vp, *s, *("%.9g" % float(v) for v in c0))
+        print("output", output)
+    else:
+        sys.exit("unknown command " + cmd)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
