@@ -14,6 +14,11 @@ independently of the renderer's code (single precision through numpy.float32).
       the table entry (as a float, before truncation) of each of the N texels
   pack R G B A
       the texel 0xAARRGGBB of four floats (clamped, NaN as 0, x 255 truncated)
+  uiblur M0..M15 X0 Y0 Z0 .. X3 Y3 Z3 VW VH TW TH BBW RW AW AH
+      the UI blur copy of a panel whose corners go through M on a VW x VH viewport of a
+      TW x TH bound target: the copied rectangle x0 y0 x1 y1, the copy size in A (AW x AH)
+      at half the back buffer's scale, and the texture-coordinate scale x y and offset
+      x y; "empty" when nothing is copied
   options
       the 32 composite option strings, one a line, in brackets
   passes MODE QUALITY FXAA ZOOM SHIFT CONTRAST OUTLINES SCALED W H
@@ -95,6 +100,43 @@ def pack(r, g, b, a):
     return channel(a) << 24 | channel(r) << 16 | channel(g) << 8 | channel(b)
 
 
+def uiblur(a):
+    m = [f(v) for v in a[0:16]]
+    corners = [[f(v) for v in a[16 + 3 * i:19 + 3 * i]] for i in range(4)]
+    vw, vh, tw, th, bbw, rw, aw, ah = [int(v) for v in a[28:36]]
+    inf = float("inf")
+    left, top, right, bottom = inf, inf, -inf, -inf
+    whole = False
+    for c in corners:
+        col = lambda j: f(f(f(f(c[0] * m[j]) + f(c[1] * m[4 + j])) + f(c[2] * m[8 + j])) + m[12 + j])
+        x, y, w = col(0), col(1), col(3)
+        if not w > f(1e-6):
+            whole = True
+            break
+        px = f(f(f(f(x / w) + f(1)) * f(0.5)) * f(vw))
+        py = f(f(f(f(1) - f(y / w)) * f(0.5)) * f(vh))
+        left, right = min(left, px), max(right, px)
+        top, bottom = min(top, py), max(bottom, py)
+    if whole:
+        left, top, right, bottom = f(0), f(0), f(tw), f(th)
+
+    def edge(v, limit):
+        if not v > 0:
+            return 0
+        return int(v) if v < limit else limit
+    x0, x1 = edge(math.floor(left), tw), edge(math.ceil(right), tw)
+    y0, y1 = edge(math.floor(top), th), edge(math.ceil(bottom), th)
+    if not (x1 > x0 and y1 > y0):
+        return None
+    twice = f(f(2) * f(f(bbw) / f(rw)))
+    cw = min(int(f(f(f(x1 - x0) + twice) - f(1)) / twice), aw)
+    ch = min(int(f(f(f(y1 - y0) + twice) - f(1)) / twice), ah)
+    sx = f(f(cw) / f(f(x1 - x0) * f(aw)))
+    sy = f(f(ch) / f(f(y1 - y0) * f(ah)))
+    return [x0, y0, x1, y1, cw, ch, float(f(f(right - left) * sx)), float(f(f(bottom - top) * sy)),
+            float(f(f(left - f(x0)) * sx)), float(f(f(top - f(y0)) * sy))]
+
+
 WORDS = ["ENABLED", "OUTLINES", "LOCAL_CONTRAST", "LOW_SPEC_MODE", "LUM_IN_ALPHA"]
 
 
@@ -165,6 +207,9 @@ def main(argv):
         print(" ".join("%.9g" % v for v in lookup(int(argv[2]), argv[3] == "1")))
     elif cmd == "pack":
         print(pack(*[float(v) for v in argv[2:6]]))
+    elif cmd == "uiblur":
+        r = uiblur([float(v) for v in argv[2:]])
+        print("empty" if r is None else " ".join("%.9g" % v for v in r))
     elif cmd == "options":
         for m in range(32):
             print("[%s]" % option(m))
