@@ -10,6 +10,7 @@
 
 #include "PostTestSupport.h"
 #include "core/CrtRand.h"
+#include "platform/gfx/ShaderCompiler.h"
 #include "render/PostProcessMath.h"
 
 using namespace rendertest;
@@ -432,6 +433,61 @@ TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
     for (const ShaderPair& p : Chain().compositeShaders) EXPECT_FALSE(p.vertexShader || p.pixelShader);
     for (auto& [r, n] : held) EXPECT_EQ(r->GetUseCount(), before[r] - n) << r->GetName();
     gShaderManager->InitPostProcessShaders(Chain());
+}
+
+}  // namespace
+
+namespace {
+
+// The registers a constant table declares: float registers as a count from c0 (0 when
+// they do not start at c0 or have a gap) and the sampler stages as a bit mask.
+std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
+    uint32_t floats = 0, samplers = 0;
+    std::vector<bool> used(256, false);
+    for (const ConstantDesc& c : *shader.constants) {
+        for (uint32_t r = c.registerIndex; r < c.registerIndex + c.registerCount && r < 256; ++r) {
+            if (c.registerSet == REGISTERSET_SAMPLER) samplers |= 1u << r;
+            if (c.registerSet == REGISTERSET_FLOAT4) used[r] = true;
+        }
+    }
+    while (floats < 256 && used[floats]) ++floats;
+    for (uint32_t r = floats; r < 256; ++r)
+        if (used[r]) return {0, samplers};
+    return {floats, samplers};
+}
+
+TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.fxaaEnabled = true;
+        p.rest.zoomBlurStrength = 0.5f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
+        p.rest.imageLocalContrast = 1.2f;
+    });
+    struct Want {
+        uint32_t slot;
+        uint32_t floats, samplers;  // the larger of the vertex and pixel register counts
+    };
+    const Want passes[] = {{PostProcessChain::PASS_GLOW_SOURCE, 2, 1},  {PostProcessChain::PASS_GAUSS_BLUR, 4, 1},
+                           {PostProcessChain::PASS_DOWNSCALE_LUMINANCE, 2, 3}, {PostProcessChain::PASS_FXAA, 7, 1},
+                           {PostProcessChain::PASS_RGB_SHIFT, 1, 1},    {PostProcessChain::PASS_ZOOM_BLUR, 2, 1}};
+    const std::vector<DrawRecord> draws = Frame(5);
+    uint32_t checked = 0;
+    for (const DrawRecord& d : draws) {
+        ASSERT_TRUE(d.vertexShader.constants && d.pixelShader.constants);
+        for (const Want& w : passes) {
+            if (d.pixelShader.serial != PixelSerial(Chain().passShaders[w.slot])) continue;
+            EXPECT_EQ(Declared(d.vertexShader), std::make_pair(w.floats, w.samplers)) << "vertex, pass " << w.slot;
+            EXPECT_EQ(Declared(d.pixelShader), std::make_pair(w.floats, w.samplers)) << "pixel, pass " << w.slot;
+            ++checked;
+        }
+        for (const ShaderPair& p : Chain().compositeShaders)
+            if (d.pixelShader.serial == PixelSerial(p)) {
+                EXPECT_EQ(Declared(d.pixelShader), std::make_pair(15u, 63u)) << "composite";
+                ++checked;
+                break;
+            }
+    }
+    EXPECT_EQ(checked, draws.size());
 }
 
 }  // namespace
