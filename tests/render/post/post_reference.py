@@ -6,6 +6,8 @@ independently of the renderer's code (single precision through numpy.float32).
       the 13-tap Gaussian's centre weight, pair weights p12 p34 p56 and pair offsets
       o12 o34 o56 (identity for a sigma not above 0 or not finite; a pair of weights
       summing to 0 gets weight 0 at its first tap)
+  taps SIGMA
+      the 13-tap kernel's weights of taps 0 to 6 (each tap k and -k alike)
   ramp START END
       scale and offset of a ramp (0 and 1 when |END - START| is not above 0.001)
   rgbshift TICKS OFFSET C0 .. C63
@@ -61,6 +63,16 @@ def kernel(sigma):
             weights.append(0.0)
             offsets.append(float(1 + 2 * p))
     return out + weights + offsets
+
+
+def taps(sigma):
+    s = f(sigma)
+    if not (s > 0) or not np.isfinite(s):
+        return [1.0] + [0.0] * 6
+    norm = f(f(2.5066283) * s)
+    g = [f(np.exp(f(-f(f(x) * f(x)) / f(f(2) * s * s))) / norm) for x in range(7)]
+    n = f(f(1) / f(f(2) * f(sum(g, f(0))) - g[0]))
+    return [float(f(n * v)) for v in g]
 
 
 def ramp(start, end):
@@ -199,6 +211,8 @@ def main(argv):
     cmd = argv[1]
     if cmd == "kernel":
         print(" ".join("%.9g" % v for v in kernel(float(argv[2]))))
+    elif cmd == "taps":
+        print(" ".join("%.9g" % v for v in taps(float(argv[2]))))
     elif cmd == "ramp":
         print(" ".join("%.9g" % v for v in ramp(float(argv[2]), float(argv[3]))))
     elif cmd == "rgbshift":
