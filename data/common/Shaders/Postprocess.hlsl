@@ -82,17 +82,22 @@ float4 pixel(VertexOut i) : COLOR0
     return scene;
 #else
     float3 colour = scene.rgb;
-    // Sharpening against the four diagonal neighbours (c7.z is minus the strength).
-    float3 around = tex2D(SceneTexture, i.uv + Constants[7].xy).rgb + tex2D(SceneTexture, i.uv - Constants[7].xy).rgb +
-                    tex2D(SceneTexture, i.uv + float2(Constants[7].x, -Constants[7].y)).rgb +
-                    tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
-    colour += (around * 0.25 - colour) * Constants[7].z;
+    // Sharpening against the four diagonal neighbours (c7.z is minus the strength); the
+    // taps only when it is on.
+    if (Constants[7].z != 0.0)
+    {
+        float3 around = tex2D(SceneTexture, i.uv + Constants[7].xy).rgb + tex2D(SceneTexture, i.uv - Constants[7].xy).rgb +
+                        tex2D(SceneTexture, i.uv + float2(Constants[7].x, -Constants[7].y)).rgb +
+                        tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
+        colour += (around * 0.25 - colour) * Constants[7].z;
+    }
     colour += tex2D(GlowTexture, i.glowUv).rgb * Constants[0].rgb;
     colour *= Constants[7].w;
 #ifdef LOCAL_CONTRAST
     // The local average sits in the cell to the right of the glow.
     float local = tex2D(GlowTexture, i.glowUv + float2(0.5, 0.0)).r;
-    float here = Luminance(ToneCurve(colour));
+    float y = Luminance(colour);
+    float here = tex2D(ToneCurveTexture, float2(pow(clamp(y, 0.0, 4.0), 2.2) * 0.25, 0.5)).g;
     float ratio = clamp(here / max(local, 1e-4), Constants[2].y * 2.0, Constants[2].z * 2.0);
     colour *= pow(ratio, Constants[2].x - 1.0);
 #endif
