@@ -491,3 +491,56 @@ TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CompositeTest, PassRegistersComeFromTheParameters) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.glowThreshold = 0.7f;
+        p.rest.exposition = 1.5f;
+        p.rest.subpixAliasing = 0.75f;
+        p.rest.edgeTreshold = 0.125f;
+        p.rest.edgeTresholdMin = 0.0625f;
+        p.rest.consoleSubpixAliasing = 0.4f;
+        p.rest.consoleEdgeTreshold = 0.15f;
+        p.rest.consoleEdgeTresholdMin = 0.05f;
+        p.rest.zoomBlurStrength = 0.5f;
+        p.rest.zoomBlurBlurredRatio = 0.9f;
+        p.rest.zoomBlurSourceRatio = 0.2f;
+        p.rest.glowSoftness = 2.0f;
+        p.rest.fxaaEnabled = true;
+        p.rest.imageLocalContrast = 1.2f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;  // an amount of 0.5 at any time
+    });
+    const std::vector<DrawRecord> draws = Frame(5);
+    const std::pair<const char*, uint32_t> families[] = {
+        {"GlowSource", PostProcessChain::PASS_GLOW_SOURCE}, {"GaussBlur", PostProcessChain::PASS_GAUSS_BLUR},
+        {"DownscaleLuminance", PostProcessChain::PASS_DOWNSCALE_LUMINANCE}, {"FXAA", PostProcessChain::PASS_FXAA},
+        {"RGBShift", PostProcessChain::PASS_RGB_SHIFT}, {"ZoomBlur", PostProcessChain::PASS_ZOOM_BLUR}};
+    auto first = [&](const std::string& name) -> const DrawRecord* {
+        for (const auto& [family, slot] : families)
+            if (name == family)
+                for (const DrawRecord& d : draws)
+                    if (d.pixelShader.serial == PixelSerial(Chain().passShaders[slot])) return &d;
+        return nullptr;
+    };
+    std::istringstream lines(Reference("passconst 256 144 0.7 1.5 0.75 0.125 0.0625 0.4 0.15 0.05 0.5 0.9 0.2 0.5 2"));
+    uint32_t checked = 0;
+    for (std::string line; std::getline(lines, line); ++checked) {
+        std::istringstream in(line);
+        std::string name, stage, value[4];
+        uint32_t reg = 0;
+        in >> name >> stage >> reg >> value[0] >> value[1] >> value[2] >> value[3];
+        const DrawRecord* d = first(name);
+        ASSERT_NE(d, nullptr) << name;
+        const float* got = stage == "vs" ? d->VertexConstant(reg) : d->PixelConstant(reg);
+        for (uint32_t i = 0; i < 4; ++i) {
+            if (value[i] == "any") continue;
+            const double want = std::stod(value[i]);
+            EXPECT_NEAR(got[i], want, 1e-6 * std::max(1.0, std::fabs(want))) << line << " [" << i << "]";
+        }
+    }
+    EXPECT_EQ(checked, 20u);
+}
+
+}  // namespace

@@ -21,6 +21,11 @@ independently of the renderer's code (single precision through numpy.float32).
       TW x TH bound target: the copied rectangle x0 y0 x1 y1, the copy size in A (AW x AH)
       at half the back buffer's scale, and the texture-coordinate scale x y and offset
       x y; "empty" when nothing is copied
+  passconst W H THRESHOLD EXPOSITION SUBPIX EDGE EDGEMIN CSUBPIX CEDGE CEDGEMIN ZOOM BLURRED SOURCE AMOUNT SIGMA
+      the registers of the glow source, the first (vertical) blur pass of step scale 1
+      at quarter size, the downscaled luminance, FXAA, the RGB shift and the first
+      zoom-blur pass on a W x H render, one a line: the pass, vs or ps, the register and
+      its four values ("any" where the register's component is not read)
   options
       the 32 composite option strings, one a line, in brackets
   passes MODE QUALITY FXAA ZOOM SHIFT CONTRAST OUTLINES SCALED W H
@@ -73,6 +78,37 @@ def taps(sigma):
     g = [f(np.exp(f(-f(f(x) * f(x)) / f(f(2) * s * s))) / norm) for x in range(7)]
     n = f(f(1) / f(f(2) * f(sum(g, f(0))) - g[0]))
     return [float(f(n * v)) for v in g]
+
+
+def passconst(a):
+    w, h = f(a[0]), f(a[1])
+    t, e, sub, edge, edgemin, csub, cedge, cedgemin, zoom, blurred, source, amount, sigma = [f(v) for v in a[2:15]]
+    one = f(1)
+    q = (f((int(a[0]) + 3) >> 2), f((int(a[1]) + 3) >> 2))
+    k = kernel(float(sigma))
+    o12, o34, o56 = [f(v) for v in k[4:7]]
+    out = []
+    glow = [(0, (one, one, f(2) / w, f(2) / h)), (1, (one / w, one / h, f(-1) / w, one / h))]
+    for r, v in glow:
+        out.append(("GlowSource", "vs", r, v))
+        out.append(("DownscaleLuminance", "vs", r, v))
+    out.append(("GlowSource", "ps", 0, (t, t, t, t)))
+    out.append(("DownscaleLuminance", "ps", 0, (e, e, e, e)))
+    out.append(("GaussBlur", "vs", 1, (f(0), one / h, f(0), f(0))))
+    out.append(("GaussBlur", "vs", 2, (-o56, -o34, -o12, "any")))
+    out.append(("GaussBlur", "vs", 3, (o12, o34, o56, "any")))
+    out.append(("GaussBlur", "ps", 0, (f(q[0] / w) - f(f(0.5) / w), f(q[1] / h) - f(f(0.5) / h), f(0), f(0))))
+    n = csub
+    fx = [(one / w, one / h, f(0), f(0)), (-n / w, -n / h, n / w, n / h),
+          (f(-2) / w, f(-2) / h, f(2) / w, f(2) / h), (f(8) / w, f(8) / h, f(-4) / w, f(-4) / h),
+          (one, -one, f(0.25), f(-0.25)), (sub, edge, edgemin, f(0)), (n, cedge, cedgemin, f(0))]
+    for r, v in enumerate(fx):
+        out.append(("FXAA", "ps", r, v))
+    d = f(f(f(h * f(2)) / f(1080)) * amount)
+    out.append(("RGBShift", "ps", 0, (d / w, d / h, f(0), f(0))))
+    out.append(("ZoomBlur", "vs", 1, (f(f(zoom * one) * f(-0.005)), f(0), f(0), f(0))))
+    out.append(("ZoomBlur", "ps", 0, (blurred, source, f(0), f(0))))
+    return out
 
 
 def ramp(start, end):
@@ -224,6 +260,9 @@ def main(argv):
     elif cmd == "uiblur":
         r = uiblur([float(v) for v in argv[2:]])
         print("empty" if r is None else " ".join("%.9g" % v for v in r))
+    elif cmd == "passconst":
+        for name, stage, reg, v in passconst([float(x) for x in argv[2:17]]):
+            print(name, stage, reg, *(x if isinstance(x, str) else "%.9g" % float(x) for x in v))
     elif cmd == "options":
         for m in range(32):
             print("[%s]" % option(m))
