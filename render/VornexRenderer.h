@@ -534,6 +534,10 @@ public:
     uint32_t BackBufferWidth() const { return backBufferWidth; }
     uint32_t BackBufferHeight() const { return backBufferHeight; }
     bool HardwareDepth() const { return hardwareDepth; }
+    // The renderer clock's start: the counter when the device was created (10 MHz ticks).
+    int64_t StartTime() const { return startTime; }
+    // The float of task 34 (the RGB-shift offset of the post-processing chain).
+    float CameraValue() const { return cameraValue; }
     // The frame's output surface (null outside a frame) and the flags of the bound targets.
     gfx::Surface* OutputSurface() const { return outputSurface; }
     uint32_t RenderTargetFlags() const { return renderTargetFlags; }

@@ -377,18 +377,6 @@ void VornexRenderer::BindOutput(SwapChain* swapChain, uint8_t multisample, uint8
     colorFactor = Vector(1, 1, 1, 1);
 }
 
-void VornexRenderer::Upscale() {
-    ASSERT_ON_THREAD(ThreadId(), "render thread");
-    if (!device) return;
-    if (renderWidth != backBufferWidth && backBufferSurface && targets[TARGET_LIGHT_1].surface) {
-        device->StretchRect(targets[TARGET_LIGHT_1].surface, nullptr, backBufferSurface, nullptr, TEXF_LINEAR);
-        BindBackBuffer();
-        ApplyViewport(0, 0, backBufferWidth, backBufferHeight, 0.0f, 1.0f);
-    }
-    device->SetDepthStencilSurface(nullptr);
-    depthInForce = nullptr;
-}
-
 void VornexRenderer::UpscaleFinal() {
     ASSERT_ON_THREAD(ThreadId(), "render thread");
     deferredCount = outlinedCount = lightCount = 0;

@@ -497,6 +497,11 @@ void DeviceImpl::FailResets(uint32_t count, Result result) {
     failResetResult = result;
 }
 
+void DeviceImpl::FailLocks(uint32_t count) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    failLocks = count;
+}
+
 void DeviceImpl::SetQueryLatency(uint32_t polls) {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     queryLatency = polls;

@@ -358,10 +358,13 @@ public:
     void LoseDeviceOnNextPresent() override;
     void FailResets(uint32_t count, Result result) override;
     void SetQueryLatency(uint32_t polls) override;
+    void FailLocks(uint32_t count) override;
     Result ReadSurface(Surface* surface, std::vector<uint8_t>* bytes) override;
 
     // ---- Shared with the objects (device lock held unless noted) ----
     std::recursive_mutex mutex;
+    // True (and one fault used) while FailLocks has refusals left.
+    bool TakeLockFault() { return failLocks ? (--failLocks, true) : false; }
     void Count(CallKind kind);  // call counters and the thread record
     // Reports a broken rule (violation) or a warning; returns ERR_INVALIDCALL for use as a result.
     Result Report(bool violation, CallKind call, const char* rule, const char* format, ...)
@@ -396,6 +399,9 @@ private:
     Result CheckDrawState(CallKind call, PrimitiveType type, uint32_t primitiveCount, uint32_t vertexCount,
                           uint32_t firstVertex, bool indexed, uint32_t indexStart);
     void RecordDraw(DrawRecord record);
+    // A copy of a UP draw's vertex bytes for its record (null while records are off).
+    std::shared_ptr<const std::vector<uint8_t>> CopyUserVertices(const void* data, uint32_t count,
+                                                                 uint32_t stride) const;
     void StatesChanged() { stateSnapshot.reset(); }
     // The binders of the device state. Own: the device's own object behind a pointer
     // (null for null); false, reported as "foreign-object", for an object of another
@@ -432,6 +438,7 @@ private:
     uint32_t failResets = 0;
     Result failResetResult = ERR_DEVICELOST;
     uint32_t queryLatency = 0;
+    uint32_t failLocks = 0;
     uint64_t presents = 0;
     GammaRamp gamma{};
 

@@ -69,6 +69,7 @@ Result SurfaceImpl::LockLocked(LockedRect* out, const Rect* rect, uint32_t flags
     if (!out) return ERR_INVALIDCALL;
     out->bits = nullptr;
     out->pitch = 0;
+    if (device->TakeLockFault()) return ERR_INVALIDCALL;
     if (!lockable) return device->Report(true, CallKind::Lock, "lock-not-lockable", "surface %u cannot be locked", serial);
     if (locked) return device->Report(true, CallKind::Lock, "lock-twice", "surface %u is already locked", serial);
     if (flags & LOCK_NOOVERWRITE)
@@ -211,6 +212,7 @@ BufferCore::BufferCore(DeviceImpl* device, ObjectKind kind, uint32_t length, uin
 Result BufferCore::LockBuffer(uint32_t offset, uint32_t size, void** data, uint32_t flags) {
     if (!data) return ERR_INVALIDCALL;
     *data = nullptr;
+    if (device->TakeLockFault()) return ERR_INVALIDCALL;
     const uint32_t length = static_cast<uint32_t>(bytes.size());
     if ((flags & (LOCK_DISCARD | LOCK_NOOVERWRITE)) && !(usage & USAGE_DYNAMIC))
         return device->Report(true, CallKind::Lock, "lock-discard-not-dynamic",

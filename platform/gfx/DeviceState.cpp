@@ -466,6 +466,13 @@ Result DeviceImpl::CheckDrawState(CallKind call, PrimitiveType type, uint32_t pr
     return OK;
 }
 
+std::shared_ptr<const std::vector<uint8_t>> DeviceImpl::CopyUserVertices(const void* data, uint32_t count,
+                                                                         uint32_t stride) const {
+    if (drawRecordMode == DrawRecordMode::Off || !data) return nullptr;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    return std::make_shared<const std::vector<uint8_t>>(bytes, bytes + static_cast<size_t>(count) * stride);
+}
+
 void DeviceImpl::RecordDraw(DrawRecord record) {
     if (drawRecordMode == DrawRecordMode::Off) return;
     if (drawRecordMode == DrawRecordMode::LastFrame && recordsFrame != presents) drawRecords.clear();
@@ -580,6 +587,7 @@ Result DeviceImpl::DrawPrimitiveUP(PrimitiveType type, uint32_t primitiveCount, 
     state.streams[0] = StreamSlot{};
     DrawRecord record = NewRecord(CallKind::DrawPrimitiveUP, type, primitiveCount);
     record.userStride = stride;
+    record.userVertices = CopyUserVertices(vertexData, VertexCount(type, primitiveCount), stride);
     RecordDraw(std::move(record));
     return OK;
 }
@@ -615,6 +623,7 @@ Result DeviceImpl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t minIndex,
     record.numVertices = numVertices;
     record.userStride = stride;
     record.userIndexFormat = indexFormat;
+    record.userVertices = CopyUserVertices(vertexData, minIndex + numVertices, stride);
     RecordDraw(std::move(record));
     return OK;
 }

@@ -111,6 +111,8 @@ struct DrawRecord {
     int32_t baseVertex;    // DrawIndexedPrimitive
     uint32_t minIndex, numVertices, startIndex;
     uint32_t userStride;  // the UP draws
+    // A copy of the vertex bytes of a UP draw (the vertices it reads, stride apart).
+    std::shared_ptr<const std::vector<uint8_t>> userVertices;
     Format userIndexFormat;
     uint64_t frame;  // presents before this draw
     os::ThreadId thread;
@@ -177,6 +179,9 @@ public:
     virtual void FailResets(uint32_t count, Result result = ERR_DEVICELOST) = 0;
     // An issued event query reports done after this many GetData polls (0: at once).
     virtual void SetQueryLatency(uint32_t polls) = 0;
+    // The next count locks of textures, surfaces or buffers are refused with
+    // ERR_INVALIDCALL (a device that cannot give the memory; not a broken rule).
+    virtual void FailLocks(uint32_t count) = 0;
 
     // Read-back of any surface's bytes regardless of lockability; rows are tightly packed.
     virtual Result ReadSurface(Surface* surface, std::vector<uint8_t>* bytes) = 0;

@@ -313,7 +313,8 @@ void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
     gfx::Surface* backBuffer = backBufferSurface;
     if (!backBuffer) device->GetBackBuffer(0, 0, gfx::BACKBUFFER_TYPE_MONO, &backBufferSurface);
     // sRGB write of the scene parameters in force (render-side scene state); off until then.
-    SetRenderTargets(backBufferSurface, nullptr, 0);
+    const SceneParametersWrapper* set = gRendererScene ? gRendererScene->GetCurrentParameters() : nullptr;
+    SetRenderTargets(backBufferSurface, nullptr, set && set->Values().rest.srgb ? 1 : 0);
     gfx::Surface* depth = targets[TARGET_BACKBUFFER_DEPTH].surface ? targets[TARGET_BACKBUFFER_DEPTH].surface
                                                                     : targets[TARGET_MAIN_DEPTH].surface;
     device->SetDepthStencilSurface(depth);
@@ -321,4 +322,20 @@ void VornexRenderer::PostProcessTargetMode(uint32_t modeBits) {
     postProcess->PostProcess(modeBits);
     if (modeBits & 1u) lightBufferClearMark = true;
     colorFactor = Vector(1, 1, 1, 1);
+}
+
+// At a render size other than the back buffer's, the chain's image is stretched from the
+// light buffer it ended in.
+void VornexRenderer::Upscale() {
+    ASSERT_ON_THREAD(ThreadId(), "render thread");
+    if (!device) return;
+    const bool scaled = renderWidth != backBufferWidth || renderHeight != backBufferHeight;
+    gfx::Surface* image = targets[postProcess->GetOutputTarget()].surface;
+    if (scaled && backBufferSurface && image) {
+        device->StretchRect(image, nullptr, backBufferSurface, nullptr, gfx::TEXF_LINEAR);
+        BindBackBuffer();
+        ApplyViewport(0, 0, backBufferWidth, backBufferHeight, 0.0f, 1.0f);
+    }
+    device->SetDepthStencilSurface(nullptr);
+    depthInForce = nullptr;
 }

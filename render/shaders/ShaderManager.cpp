@@ -18,6 +18,7 @@
 
 #include "core/Log.h"
 #include "core/fs/FileReader.h"
+#include "render/PostProcessMath.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourceTexture.h"
@@ -75,7 +76,6 @@ const LightTable kLightTableRows[ShaderManager::kLightTables] = {
 const char* const kLightBits[] = {"MASK", "SHADOWMAP", "SHADOWMAP_FILTERING", "LOWSPEC"};
 // Mesh shadow-map index bits; higher bits name nothing, so index 16 + i repeats i.
 const char* const kShadowMapBits[] = {"SKINNING", "ALPHA_TEST", "INSTANCING", "DISTORTION"};
-const char* const kCompositeBits[] = {"ENABLED", "OUTLINES", "LOCAL_CONTRAST", "LOW_SPEC_MODE", "LUM_IN_ALPHA"};
 
 // The chain's pass shaders, in PostProcessChain::PassShader order.
 constexpr BuiltInVariant kPassVariants[] = {
@@ -345,7 +345,7 @@ void ShaderManager::LoadBuiltInShaders() {
 
 void ShaderManager::InitPostProcessShaders(PostProcessChain& chain) {
     for (uint32_t i = 0; i < PostProcessChain::kCompositeShaderCount; ++i)
-        chain.compositeShaders[i].Acquire("Postprocess", OptionsFromBits("", kCompositeBits, i).c_str(), 0);
+        chain.compositeShaders[i].Acquire("Postprocess", CompositeOptionString(i).c_str(), 0);
     for (const BuiltInVariant& v : kPassVariants) chain.passShaders[v.slot].Acquire(v.family, v.options, v.flags);
     DrainLoader();
     for (ShaderPair& p : chain.compositeShaders) p.ResolveObjects();

@@ -1,50 +1,132 @@
-// The final composite: tone curve, colour lookup, contrast and saturation, vignette,
-// glow and outlines over the scene colour.
-#include "Globals.hlsli"
-#include "FullScreenQuad.hlsli"
-
-float4 GlowParams;        // intensity, threshold, contrast, saturation
-float4 VignetteParams;
-float4 OutlineParams;
-float4 ColorFactor : register(c14);
+// The final composite of the frame. Without "ENABLED" it is a plain copy of the scene
+// colour. With it: glow, local contrast, exposition and sharpening in linear space, the
+// tone curve and the colour lookup, saturation and contrast, the exclude colours, the
+// top and bottom gradient, the cloud layer, the vignette, outlines and the colour factor.
+//
+// One block for both stages (their registers overlap).
+// Vertex: c0 (W / w, H / h, 0.5 / w, 0.5 / h); c1 (quarter W / W, quarter H / H, 0.125 / w,
+// 0.125 / h) for the glow cell; c2 (0.5 / w, 0.5 / h, 0.5 / w, -0.5 / h); c3 (2a, 2 / a,
+// -a, -1 / a) of the vignette aspect a; c4, c5 the top and bottom colours; c6-c9 the
+// camera's inverse view-projection; c10 the camera position; c11, c12 the layer
+// projection's first two columns; c13 (layer scroll xyz, layer height); c14 the colour
+// factor.
+// Pixel: c0 the glow colour; c1 (-s / 2, o + s, saturation, contrast) of the vignette ramp;
+// c2 (local contrast, low and high clamp of its ratio, 0); c3 the outline softness pair;
+// c4, c5 the exclude colours; c6 their ramps (scales x 1 / sqrt 3, offsets); c7 (-0.5 / w,
+// -0.5 / h, -sharpen strength, exposition); c8 the layer cloud colour; c9 the low-spec
+// colour correction.
+float4 Constants[15] : register(c0);
 sampler2D SceneTexture : register(s0);
 sampler2D GlowTexture : register(s1);
 sampler2D OutlineTexture : register(s2);
-sampler2D LuminanceTexture : register(s3);
-sampler2D LookupTexture : register(s4);
+sampler2D ColorLookupTexture : register(s3);
+sampler2D ToneCurveTexture : register(s4);
+sampler2D CloudTexture : register(s5);
 
-QuadOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0)
+struct VertexOut
 {
-    return QuadVertex(position, uv);
+    float4 position : POSITION;
+    float2 uv : TEXCOORD0;
+    float2 glowUv : TEXCOORD1;
+    float2 vignette : TEXCOORD2;
+    float4 gradient : TEXCOORD3;
+    float2 cloudUv : TEXCOORD4;
+    float4 factor : TEXCOORD5;
+};
+
+VertexOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0)
+{
+    VertexOut o;
+    o.position = float4(position.xy, 0.0, 1.0);
+    o.uv = uv * Constants[0].xy + Constants[0].zw;
+    o.glowUv = uv * Constants[0].xy * Constants[1].xy + Constants[1].zw;
+    o.vignette = uv * Constants[3].xy + Constants[3].zw;
+    o.gradient = lerp(Constants[4], Constants[5], uv.y);
+    // The far point under this corner, and where its ray from the camera meets the cloud
+    // layer's height.
+    float4 farPoint = float4(position.xy, 1.0, 1.0);
+    float4 world = farPoint.x * Constants[6] + farPoint.y * Constants[7] + farPoint.z * Constants[8] + farPoint.w * Constants[9];
+    world.xyz /= world.w;
+    float3 ray = world.xyz - Constants[10].xyz;
+    float t = abs(ray.y) > 1e-5 ? (Constants[13].w - Constants[10].y) / ray.y : 0.0;
+    float4 onLayer = float4(Constants[10].xyz + ray * max(t, 0.0), 1.0);
+    o.cloudUv = float2(dot(onLayer, Constants[11]), dot(onLayer, Constants[12])) + Constants[13].xy;
+    o.factor = Constants[14];
+    return o;
 }
 
-float4 pixel(QuadOut i) : COLOR0
+float Luminance(float3 c)
+{
+    return dot(c, float3(0.2126, 0.7152, 0.0722));
+}
+
+float3 ToneCurve(float3 c)
+{
+    // The curve's texels are gamma-mapped over inputs 0..4.
+    float3 u = pow(clamp(c, 0.0, 4.0), 2.2) * 0.25;
+    return float3(tex2D(ToneCurveTexture, float2(u.r, 0.5)).r, tex2D(ToneCurveTexture, float2(u.g, 0.5)).g,
+                  tex2D(ToneCurveTexture, float2(u.b, 0.5)).b);
+}
+
+float3 ColorLookup(float3 c)
+{
+    float3 u = saturate(c) * (63.0 / 64.0) + 0.5 / 64.0;
+    return float3(tex2D(ColorLookupTexture, float2(u.r, 0.5)).r, tex2D(ColorLookupTexture, float2(u.g, 0.5)).g,
+                  tex2D(ColorLookupTexture, float2(u.b, 0.5)).b);
+}
+
+float4 pixel(VertexOut i) : COLOR0
 {
     float4 scene = tex2D(SceneTexture, i.uv);
+#ifndef ENABLED
+    return scene;
+#else
     float3 colour = scene.rgb;
-#ifdef ENABLED
-    colour += tex2D(GlowTexture, i.uv).rgb * GlowParams.x;
+    // Sharpening against the four diagonal neighbours (c7.z is minus the strength); the
+    // taps only when it is on.
+    if (Constants[7].z != 0.0)
+    {
+        float3 around = tex2D(SceneTexture, i.uv + Constants[7].xy).rgb + tex2D(SceneTexture, i.uv - Constants[7].xy).rgb +
+                        tex2D(SceneTexture, i.uv + float2(Constants[7].x, -Constants[7].y)).rgb +
+                        tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
+        colour += (around * 0.25 - colour) * Constants[7].z;
+    }
+    colour += tex2D(GlowTexture, i.glowUv).rgb * Constants[0].rgb;
+    colour *= Constants[7].w;
 #ifdef LOCAL_CONTRAST
-    float local = tex2D(LuminanceTexture, i.uv).r;
-    colour *= 1.0 + (dot(colour, float3(0.299, 0.587, 0.114)) - local) * GlowParams.z;
+    // The local average sits in the cell to the right of the glow.
+    float local = tex2D(GlowTexture, i.glowUv + float2(0.5, 0.0)).r;
+    float y = Luminance(colour);
+    float here = tex2D(ToneCurveTexture, float2(pow(clamp(y, 0.0, 4.0), 2.2) * 0.25, 0.5)).g;
+    float ratio = clamp(here / max(local, 1e-4), Constants[2].y * 2.0, Constants[2].z * 2.0);
+    colour *= pow(ratio, Constants[2].x - 1.0);
 #endif
-#ifndef LOW_SPEC_MODE
-    float grey = dot(colour, float3(0.299, 0.587, 0.114));
-    colour = lerp(float3(grey, grey, grey), colour, GlowParams.w);
-    float2 centre = i.uv * 2.0 - 1.0;
-    colour *= saturate(1.0 - dot(centre, centre) * VignetteParams.x);
-    colour = float3(tex2D(LookupTexture, float2(colour.r, 0.5)).r, tex2D(LookupTexture, float2(colour.g, 0.5)).g,
-                    tex2D(LookupTexture, float2(colour.b, 0.5)).b);
-#endif
+    float3 original = colour;
+    colour = ColorLookup(ToneCurve(colour));
+    float grey = Luminance(colour);
+    colour = lerp(float3(grey, grey, grey), colour, Constants[1].z);
+    colour = saturate((colour - 0.5) * Constants[1].w + 0.5);
+    // Exclude colours keep their original look near them.
+    float keep0 = saturate(length(original - Constants[4].rgb) * Constants[6].x + Constants[6].z);
+    float keep1 = saturate(length(original - Constants[5].rgb) * Constants[6].y + Constants[6].w);
+    colour = lerp(saturate(original), colour, lerp(1.0, keep0, Constants[4].a) * lerp(1.0, keep1, Constants[5].a));
+    colour = lerp(colour, i.gradient.rgb, saturate(i.gradient.a));
+    colour *= lerp(float3(1.0, 1.0, 1.0), tex2D(CloudTexture, i.cloudUv).rgb * Constants[8].rgb, Constants[8].a);
+    colour *= saturate(length(i.vignette) * Constants[1].x + Constants[1].y);
+#ifdef LOW_SPEC_MODE
+    colour *= Constants[9].rgb;
 #endif
 #ifdef OUTLINES
     float4 outline = tex2D(OutlineTexture, i.uv);
-    colour = lerp(colour, outline.rgb, outline.a * OutlineParams.x);
+    float cover = saturate(outline.a * Constants[3].x - Constants[3].y);
+    colour = lerp(colour, outline.rgb / max(outline.a, 1e-3), cover);
 #endif
-    colour *= ColorFactor.rgb;
+    colour *= i.factor.rgb;
 #ifdef LUM_IN_ALPHA
-    return float4(colour, dot(colour, float3(0.299, 0.587, 0.114)));
+    // FXAA reads the luminance of the written (gamma-encoded) picture.
+    return float4(colour, Luminance(sqrt(saturate(colour))));
 #else
     return float4(colour, scene.a);
+#endif
 #endif
 }

@@ -1,0 +1,546 @@
+// The post-processing chain on the recording device: every pass of task 22 against the
+// reference (order, shader, target, sRGB write, viewport, samplers, quad constants) over
+// the mode bits and parameter switches, the composite's constants, the lookup textures'
+// bytes, the output target the upscale copies, and the device objects' lifetime.
+// test-depends: shader_data
+// test-sanitize: thread
+#include <cmath>
+#include <map>
+#include <sstream>
+
+#include "PostTestSupport.h"
+#include "core/CrtRand.h"
+#include "platform/gfx/ShaderCompiler.h"
+#include "render/PostProcessMath.h"
+
+using namespace rendertest;
+using namespace posttest;
+
+namespace {
+
+struct Config {
+    uint32_t quality;
+    bool outlines;
+    bool half;
+};
+
+std::string Name(const ::testing::TestParamInfo<Config>& info) {
+    return "Quality" + std::to_string(info.param.quality) + (info.param.outlines ? "Outlines" : "") +
+           (info.param.half ? "Half" : "Full");
+}
+
+struct ChainTest : PostFixture, ::testing::WithParamInterface<Config> {
+    void Configure(RendererSettings& s) override {
+        s.gfxQualityLevel = GetParam().quality;
+        s.enableOutlines = GetParam().outlines;
+        s.semiResolutionScreenScale = GetParam().half ? 0.5f : 1.0f;
+    }
+    // The pass names by pixel shader serial; the composite's by its option mask (the plain
+    // variant as mask 0).
+    std::map<uint32_t, std::string> Names() {
+        std::map<uint32_t, std::string> names;
+        const char* const pass[] = {"GlowSource", "GaussBlur", "ZoomBlur", "Dilate", "DownscaleLuminance", "FXAA",
+                                    "RGBShift"};
+        for (uint32_t i = 0; i < 7; ++i) names[PixelSerial(Chain().passShaders[i])] = pass[i];
+        for (uint32_t m = 32; m-- > 0;) names[PixelSerial(Chain().compositeShaders[m])] = "Postprocess " + std::to_string(m);
+        return names;
+    }
+    static std::string SamplerFlags(const DrawRecord& d, uint32_t stage) {
+        const uint32_t srgb = d.SamplerState(stage, SAMP_SRGBTEXTURE);
+        const uint32_t clamp = d.SamplerState(stage, SAMP_ADDRESSU) == TADDRESS_CLAMP ? 6 : 0;
+        const uint32_t point = d.SamplerState(stage, SAMP_MAGFILTER) == TEXF_POINT ? 8 : 0;
+        return std::to_string(srgb | clamp | point);
+    }
+    // A draw as the reference writes it.
+    std::string Describe(const DrawRecord& d, const std::map<uint32_t, std::string>& names,
+                         const std::vector<std::string>& stages) {
+        std::ostringstream out;
+        auto it = names.find(d.pixelShader.serial);
+        std::string name = it == names.end() ? "?" : it->second;
+        std::string mask = "-";
+        if (name.rfind("Postprocess ", 0) == 0) mask = name.substr(12), name = "Postprocess";
+        const uint32_t a = Serial(gVornexRenderer.Target(TARGET_LIGHT_0).surface);
+        const uint32_t b = Serial(gVornexRenderer.Target(TARGET_LIGHT_1).surface);
+        const char* target = d.renderTargets[0] == a ? "A" : d.renderTargets[0] == b ? "B" : "S";
+        out << name << ' ' << mask << ' ' << target << ' ' << d.RenderState(RS_SRGBWRITEENABLE) << ' '
+            << d.viewport.x << ' ' << d.viewport.y << ' ' << d.viewport.width << ' ' << d.viewport.height;
+        for (uint32_t s = 0; s < 6; ++s) out << ' ' << (stages[s] == "-" ? "-" : SamplerFlags(d, s));
+        return out.str();
+    }
+};
+
+void ExpectVector(const float* got, const Vector& want, float relative, const std::string& what) {
+    const float w[4] = {want.x, want.y, want.z, want.w};
+    for (uint32_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(got[i], w[i], relative * std::max(1.0f, std::fabs(w[i]))) << what << " [" << i << "]";
+}
+
+TEST_P(ChainTest, PassesFollowTheReference) {
+    const Config cfg = GetParam();
+    const auto names = Names();
+    const uint32_t w = gVornexRenderer.RenderWidth(), h = gVornexRenderer.RenderHeight();
+    ASSERT_EQ(cfg.half, w != gVornexRenderer.BackBufferWidth());
+    const std::vector<double> kernel = Numbers(Reference("kernel 2"));
+    ASSERT_EQ(kernel.size(), 7u);
+    for (uint32_t mode : {0u, 1u, 5u})
+        for (bool fxaa : {false, true})
+            for (float zoom : {0.0f, 0.5f})
+                for (bool shift : {false, true})
+                    for (float contrast : {1.0f, 1.2f}) {
+                        std::ostringstream args;
+                        args << mode << ' ' << cfg.quality << ' ' << fxaa << ' ' << zoom << ' ' << shift << ' '
+                             << contrast << ' ' << cfg.outlines << ' ' << cfg.half;
+                        SCOPED_TRACE(args.str());
+                        Edit([&](SceneParameterBlock& p) {
+                            p.rest.fxaaEnabled = fxaa;
+                            p.rest.zoomBlurStrength = zoom;
+                            for (float& v : p.rgbShiftScaleCurve) v = shift ? 0.5f : 0.0f;
+                            p.rest.imageLocalContrast = contrast;
+                        });
+                        const uint64_t locks = recorder->CallCount(CallKind::Lock);
+                        const std::vector<DrawRecord> draws = Frame(mode);
+                        std::istringstream want(Reference("passes " + args.str() + " " + std::to_string(w) + " " +
+                                                          std::to_string(h)));
+                        std::vector<std::string> lines;
+                        for (std::string line; std::getline(want, line);) lines.push_back(line);
+                        ASSERT_GE(lines.size(), 2u);
+                        ASSERT_EQ(draws.size(), lines.size() - 1);
+                        for (size_t i = 0; i < draws.size(); ++i) {
+                            std::istringstream fields(lines[i]);
+                            std::vector<std::string> f;
+                            for (std::string x; fields >> x;) f.push_back(x);
+                            ASSERT_EQ(f.size(), 18u);
+                            const std::vector<std::string> stages(f.begin() + 8, f.begin() + 14);
+                            const std::string got = Describe(draws[i], names, stages);
+                            std::string expected;
+                            for (size_t k = 0; k < 14; ++k) expected += (k ? " " : "") + f[k];
+                            EXPECT_EQ(got, expected) << "draw " << i;
+                            const DrawRecord& d = draws[i];
+                            ExpectVector(d.VertexConstant(0),
+                                         Vector(std::stof(f[14]), std::stof(f[15]), std::stof(f[16]), std::stof(f[17])),
+                                         1e-6f, "vertex c0 of draw " + std::to_string(i));
+                            EXPECT_EQ(d.RenderState(RS_CULLMODE), uint32_t(CULL_NONE));
+                            EXPECT_EQ(d.RenderState(RS_ALPHATESTENABLE), 0u);
+                            EXPECT_EQ(d.RenderState(RS_ALPHABLENDENABLE), 0u);
+                            EXPECT_EQ(d.RenderState(RS_ZFUNC), uint32_t(CMP_ALWAYS));
+                            EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 0u);
+                            EXPECT_EQ(d.fvf, FVF_XYZ | FVF_TEX1);
+                            if (f[0] == "GaussBlur") {
+                                // From memory: four 20-byte vertices, their texture coordinates
+                                // from half a texel to the pass area plus half a texel.
+                                ASSERT_EQ(d.call, CallKind::DrawPrimitiveUP);
+                                EXPECT_EQ(d.userStride, 20u);
+                                ASSERT_TRUE(d.userVertices && d.userVertices->size() == 80u);
+                                const float* v = reinterpret_cast<const float*>(d.userVertices->data());
+                                const float qx = static_cast<float>(std::stoi(f[6])), qy = static_cast<float>(std::stoi(f[7]));
+                                const float want[20] = {-1, 1,  0, 0.5f / w,       0.5f / h,       1,  1,  0, (qx + 0.5f) / w, 0.5f / h,
+                                                        1,  -1, 0, (qx + 0.5f) / w, (qy + 0.5f) / h, -1, -1, 0, 0.5f / w,       (qy + 0.5f) / h};
+                                for (uint32_t k = 0; k < 20; ++k) EXPECT_NEAR(v[k], want[k], 1e-6f) << "blur vertex float " << k;
+                                ExpectVector(d.PixelConstant(1),
+                                             Vector(float(kernel[3]), float(kernel[2]), float(kernel[1]), float(kernel[0])),
+                                             1e-6f, "blur weights");
+                            } else {
+                                EXPECT_EQ(d.call, CallKind::DrawPrimitive);
+                                EXPECT_EQ(d.primitiveType, PT_TRIANGLEFAN);
+                                EXPECT_EQ(d.streams[0].stride, 20u);
+                            }
+                        }
+                        // The chain off: one plain copy and no lookup refill.
+                        if (!(mode & 1)) EXPECT_EQ(recorder->CallCount(CallKind::Lock), locks);
+                        const std::string output = lines.back().substr(7);
+                        RunOnRenderThread([&] {
+                            EXPECT_EQ(Chain().GetOutputTarget(), output == "A" ? TARGET_LIGHT_0 : TARGET_LIGHT_1);
+                        });
+                    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Configurations, ChainTest,
+                         ::testing::Values(Config{1, false, false}, Config{2, false, false}, Config{3, false, false},
+                                           Config{3, true, false}, Config{1, true, true}, Config{2, false, true},
+                                           Config{3, false, true}, Config{3, true, true}),
+                         Name);
+
+struct CompositeTest : PostFixture {
+    void Configure(RendererSettings& s) override {
+        s.gfxQualityLevel = 3;
+        s.enableOutlines = true;
+    }
+    const DrawRecord* Composite(const std::vector<DrawRecord>& draws) {
+        for (const DrawRecord& d : draws)
+            for (const ShaderPair& p : Chain().compositeShaders)
+                if (p.IsValid() && d.pixelShader.serial == PixelSerial(p)) return &d;
+        return nullptr;
+    }
+};
+
+TEST_F(CompositeTest, ConstantsComeFromTheParametersAndTheSceneCamera) {
+    const HDRColor correction{128, 255, 64, 255, 1.0f}, top{10, 20, 30, 40, 1.0f}, glow{200, 100, 50, 255, 2.0f};
+    Edit([&](SceneParameterBlock& p) {
+        p.rest.noBlurColorCorrection = correction;
+        p.rest.topColor = top;
+        p.rest.glowColor = glow;
+        p.rest.vignetteStart = 0.2f;
+        p.rest.vignetteEnd = 0.7f;
+        p.rest.excludeColor0FalloffStart = 0.1f;
+        p.rest.excludeColor0FalloffEnd = 0.1005f;  // within 0.001: scale 0, offset 1
+        p.rest.imageLocalContrastVariation = 3.0f;  // clamped to 1
+        p.rest.sharpenStrength = 0.25f;
+        p.rest.exposition = 1.5f;
+    });
+    for (float zoom : {0.0f, 0.5f}) {
+        SCOPED_TRACE(zoom);
+        Edit([&](SceneParameterBlock& p) { p.rest.zoomBlurStrength = zoom; });
+        const std::vector<DrawRecord> draws = Frame(1);
+        const DrawRecord* d = Composite(draws);
+        ASSERT_NE(d, nullptr);
+        const Vector m = zoom > 0.0f ? Vector(1, 1, 1, 1) : correction.ToLinearVector();
+        ExpectVector(d->VertexConstant(14), m, 1e-6f, "c14 colour factor");
+        ExpectVector(d->VertexConstant(4), top.ToLinearVector() * m, 1e-6f, "c4 top colour");
+        // c6-c9: the scene camera's inverse view-projection, not the outline pass's identity.
+        Matrix vp, inverse;
+        vp.Mul(projection, view);  // view, then projection
+        inverse.Inverse(vp);
+        for (uint32_t i = 0; i < 4; ++i) ExpectVector(d->VertexConstant(6 + i), inverse.r[i], 1e-4f, "camera inverse");
+        Matrix world;
+        world.Inverse(view);
+        ExpectVector(d->VertexConstant(10), world.r[3], 1e-4f, "camera position");
+        ExpectVector(d->PixelConstant(0), glow.ToLinearVector(), 1e-6f, "glow colour");
+        const std::vector<double> vignette = Numbers(Reference("ramp 0.2 0.7"));
+        ASSERT_EQ(vignette.size(), 2u);
+        ExpectVector(d->PixelConstant(1),
+                     Vector(float(-vignette[0] / 2), float(vignette[1] + vignette[0]), 1.0f, 1.0f), 1e-6f, "c1");
+        ExpectVector(d->PixelConstant(2), Vector(1.0f, 0.0f, 1.0f, 0.0f), 1e-6f, "c2 local contrast");
+        EXPECT_FLOAT_EQ(d->PixelConstant(6)[0], 0.0f);
+        EXPECT_FLOAT_EQ(d->PixelConstant(6)[2], 1.0f);
+        ExpectVector(d->PixelConstant(7), Vector(-0.5f / 256, -0.5f / 144, -0.25f, 1.5f), 1e-6f, "c7");
+    }
+}
+
+TEST_F(CompositeTest, TheBackBufferKeepsItsReferencesAndTheSetsSRGBSwitch) {
+    Surface* backBuffer = nullptr;
+    RunOnRenderThread([&] { gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer); });
+    ASSERT_NE(backBuffer, nullptr);
+    const uint32_t before = backBuffer->AddRef() - 1;
+    backBuffer->Release();
+    for (uint32_t i = 0; i < 100; ++i) Frame(i % 2 ? 5 : 0);
+    const uint32_t after = backBuffer->AddRef() - 1;
+    backBuffer->Release();
+    EXPECT_EQ(after, before);
+    for (bool srgb : {false, true}) {
+        Edit([&](SceneParameterBlock& p) { p.rest.srgb = srgb; });
+        const std::vector<DrawRecord> draws = Frame(0);
+        ASSERT_EQ(draws.size(), 1u);
+        EXPECT_EQ(draws[0].RenderState(RS_SRGBWRITEENABLE), srgb ? 1u : 0u);
+        EXPECT_EQ(draws[0].renderTargets[0], Serial(backBuffer));
+    }
+    RunOnRenderThread([&] { backBuffer->Release(); });
+}
+
+// ---- Lookup textures ----
+
+struct LookupTest : CompositeTest {
+    std::vector<uint8_t> Bytes(const DeviceObjectHandle* h) {
+        std::vector<uint8_t> bytes;
+        RunOnRenderThread([&] {
+            Surface* level = nullptr;
+            h->Texture2D()->GetSurfaceLevel(0, &level);
+            recorder->ReadSurface(level, &bytes);
+            level->Release();
+        });
+        return bytes;
+    }
+    static uint32_t Texel(const std::vector<uint8_t>& b, uint32_t i) {
+        return b[4 * i] | b[4 * i + 1] << 8 | b[4 * i + 2] << 16 | uint32_t(b[4 * i + 3]) << 24;
+    }
+};
+
+TEST_F(LookupTest, TexturesHoldTheCurvesPackedAndRefillOnlyWhenAsked) {
+    CrtSrand(7);
+    std::vector<Vector> tone(kToneCurveEntries);
+    std::vector<HDRColor> lookup(kColorLookupEntries);
+    for (Vector& v : tone)
+        v = Vector(CrtRand() / 16000.0f - 0.5f, CrtRand() / 32767.0f, CrtRand() / 10000.0f, CrtRand() / 32767.0f);
+    tone[3] = Vector(NAN, -1.0f, INFINITY, 0.5f);
+    for (HDRColor& c : lookup)
+        c = HDRColor{uint8_t(CrtRand()), uint8_t(CrtRand()), uint8_t(CrtRand()), uint8_t(CrtRand()), CrtRand() / 16000.0f};
+    Edit([&](SceneParameterBlock& p) {
+        std::copy(tone.begin(), tone.end(), p.toneMappingCurve);
+        std::copy(lookup.begin(), lookup.end(), p.colorLookupCurve);
+    });
+    Frame(1);
+    const std::vector<double> index = Numbers(Reference("lookup 1024 1"));
+    ASSERT_EQ(index.size(), 1024u);
+    const std::vector<uint8_t> toneBytes = Bytes(Chain().ToneCurveTexture());
+    ASSERT_EQ(toneBytes.size(), 4096u);
+    auto packed = [](const Vector& v) {
+        std::ostringstream args;
+        args.precision(9);
+        args << "pack " << v.x << ' ' << v.y << ' ' << v.z << ' ' << v.w;
+        return static_cast<uint32_t>(Numbers(Reference(args.str()))[0]);
+    };
+    for (uint32_t i = 0; i < 1024; i += 31) {
+        // Within 1e-4 of a whole entry either neighbour is right.
+        const double k = index[i];
+        const uint32_t lo = static_cast<uint32_t>(std::floor(k + 1e-4)), hi = static_cast<uint32_t>(std::floor(k - 1e-4));
+        const uint32_t got = Texel(toneBytes, i);
+        EXPECT_TRUE(got == packed(tone[lo]) || got == packed(tone[hi])) << "tone texel " << i;
+    }
+    EXPECT_EQ(Texel(toneBytes, 0), packed(tone[0]));
+    const std::vector<uint8_t> lookupBytes = Bytes(Chain().ColorLookupTexture());
+    ASSERT_EQ(lookupBytes.size(), 256u);
+    for (uint32_t i = 0; i < 64; i += 3) EXPECT_EQ(Texel(lookupBytes, i), packed(lookup[i].ToVector())) << i;
+
+    // Nothing changed: no lock. The lighting-changed flag: a refill, and the flag clear.
+    recorder->ResetCallCounts();
+    Frame(1);
+    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 0u);
+    gRendererScene->PostSceneParameters(gRendererScene->Set(RendererScene::SET_IN_FORCE), SCENE_MODE_OVERRIDE, 0.0f);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] { EXPECT_TRUE(gRendererScene->LightingChanged()); });
+    Frame(1);
+    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 2u);
+    RunOnRenderThread([&] { EXPECT_FALSE(gRendererScene->LightingChanged()); });
+
+    // Refused locks: nothing written, both textures clean all the same.
+    RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
+    RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
+    const std::vector<uint8_t> blank = Bytes(Chain().ToneCurveTexture());
+    recorder->FailLocks(2);
+    Frame(1);
+    RunOnRenderThread([] { EXPECT_FALSE(Chain().ToneCurveDirty() || Chain().ColorLookupDirty()); });
+    EXPECT_EQ(Bytes(Chain().ToneCurveTexture()), blank);
+    for (const ValidationReport& r : recorder->Reports()) EXPECT_FALSE(r.violation) << r.rule << ": " << r.message;
+}
+
+TEST_F(LookupTest, ALostDeviceRecreatesBothTexturesDirtyAndTheyAreRefilled) {
+    Frame(1);
+    RunOnRenderThread([] { EXPECT_FALSE(Chain().ToneCurveDirty() || Chain().ColorLookupDirty()); });
+    const uint32_t textures = recorder->LiveObjects(ObjectKind::Texture);
+    recorder->LoseDeviceOnNextPresent();
+    Frame(1);
+    ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.DeviceResetPending(); }));
+    gVornexRenderer.Reset(window, 0, 0, true, false);
+    gVornexRenderer.FlushCommands(true);
+    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
+    RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
+    recorder->ResetCallCounts();
+    Frame(1);
+    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 2u);
+    RunOnRenderThread([] { EXPECT_FALSE(Chain().ToneCurveDirty() || Chain().ColorLookupDirty()); });
+}
+
+// ---- Output target ----
+
+struct OutputTest : PostFixture {
+    void Configure(RendererSettings& s) override {
+        s.gfxQualityLevel = 3;
+        s.semiResolutionScreenScale = 0.5f;
+    }
+};
+
+TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) {
+    struct Case {
+        bool fxaa, shift, zoom;
+        uint32_t passes;
+    };
+    for (const Case& c : {Case{false, false, false, 0}, Case{true, false, false, 1}, Case{true, true, false, 2},
+                          Case{false, true, true, 3}, Case{true, true, true, 4}}) {
+        SCOPED_TRACE(c.passes);
+        Edit([&](SceneParameterBlock& p) {
+            p.rest.fxaaEnabled = c.fxaa;
+            p.rest.zoomBlurStrength = c.zoom ? 0.5f : 0.0f;
+            for (float& v : p.rgbShiftScaleCurve) v = c.shift ? 0.5f : 0.0f;
+        });
+        const RenderTargetId last = c.passes % 2 ? TARGET_LIGHT_0 : TARGET_LIGHT_1;
+        uint32_t boundAfter22 = 0;
+        const std::vector<DrawRecord> draws = Frame(5, [&] {
+            Surface* bound = nullptr;
+            gVornexRenderer.Device()->GetRenderTarget(0, &bound);
+            boundAfter22 = Serial(bound);
+            if (bound) bound->Release();
+            // Two colours the upscale must tell apart.
+            gVornexRenderer.Device()->ColorFill(gVornexRenderer.Target(last).surface, nullptr, 0xFF204060);
+            gVornexRenderer.Device()->ColorFill(gVornexRenderer.Target(last == TARGET_LIGHT_0 ? TARGET_LIGHT_1 : TARGET_LIGHT_0).surface,
+                                                nullptr, 0xFFA0A0A0);
+        });
+        EXPECT_EQ(boundAfter22, Serial(gVornexRenderer.Target(last).surface));
+        // The last optional pass writes the buffer the output names.
+        if (c.passes) EXPECT_EQ(draws.back().renderTargets[0], Serial(gVornexRenderer.Target(last).surface));
+        std::vector<uint8_t> bytes;
+        RunOnRenderThread([&] {
+            Surface* backBuffer = nullptr;
+            gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer);
+            recorder->ReadSurface(backBuffer, &bytes);
+            backBuffer->Release();
+        });
+        ASSERT_GE(bytes.size(), 4u);
+        const size_t middle = (bytes.size() / 8) * 4;
+        EXPECT_EQ(bytes[middle], 0x60);
+        EXPECT_EQ(bytes[middle + 1], 0x40);
+        EXPECT_EQ(bytes[middle + 2], 0x20);
+    }
+}
+
+// ---- Failing shaders and device objects ----
+
+TEST_F(CompositeTest, AFamilyThatDidNotCompileDrawsNothingAndTheChainGoesOn) {
+    Edit([](SceneParameterBlock& p) { p.rest.fxaaEnabled = true; });
+    const size_t full = Frame(5).size();
+    // Glow source and the composite's enabled variants lost (as after a failed compile).
+    ShaderPair glow = Chain().passShaders[PostProcessChain::PASS_GLOW_SOURCE];
+    ShaderPair blur = Chain().passShaders[PostProcessChain::PASS_GAUSS_BLUR];
+    RunOnRenderThread([] {
+        Chain().passShaders[PostProcessChain::PASS_GLOW_SOURCE].vertexObject = nullptr;
+        Chain().passShaders[PostProcessChain::PASS_GAUSS_BLUR].pixelObject = nullptr;
+    });
+    const std::vector<DrawRecord> draws = Frame(5);
+    EXPECT_EQ(draws.size(), full - 5);  // the glow and its four blur draws
+    EXPECT_EQ(draws.back().pixelShader.serial, PixelSerial(Chain().passShaders[PostProcessChain::PASS_FXAA]));
+    RunOnRenderThread([&] {
+        Chain().passShaders[PostProcessChain::PASS_GLOW_SOURCE] = glow;
+        Chain().passShaders[PostProcessChain::PASS_GAUSS_BLUR] = blur;
+    });
+    for (const ValidationReport& r : recorder->Reports()) EXPECT_FALSE(r.violation) << r.message;
+}
+
+TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
+    Frame(1);
+    uint32_t textures = recorder->LiveObjects(ObjectKind::Texture);
+    RunOnRenderThread([] { Chain().ReleaseDeviceObjects(); });
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures - 2);
+    RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
+    for (uint32_t i = 0; i < 50; ++i) {
+        gVornexRenderer.Reset(window, 0, 0, true, false);
+        gVornexRenderer.FlushCommands(true);
+    }
+    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
+
+    // ReleaseShaders from the main thread: every use the chain held is given back.
+    std::map<ResourceShader*, uint32_t> held;
+    auto hold = [&](const ShaderPair& p) {
+        for (ResourceShader* r : {p.vertexShader, p.pixelShader})
+            if (r) ++held[r];
+    };
+    for (const ShaderPair& p : Chain().compositeShaders) hold(p);
+    for (const ShaderPair& p : Chain().passShaders) hold(p);
+    ASSERT_FALSE(held.empty());
+    std::map<ResourceShader*, uint32_t> before;
+    for (auto& [r, n] : held) before[r] = r->GetUseCount();
+    Chain().ReleaseShaders();
+    for (const ShaderPair& p : Chain().compositeShaders) EXPECT_FALSE(p.vertexShader || p.pixelShader);
+    for (auto& [r, n] : held) EXPECT_EQ(r->GetUseCount(), before[r] - n) << r->GetName();
+    gShaderManager->InitPostProcessShaders(Chain());
+}
+
+}  // namespace
+
+namespace {
+
+// The registers a constant table declares: float registers as a count from c0 (0 when
+// they do not start at c0 or have a gap) and the sampler stages as a bit mask.
+std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
+    uint32_t floats = 0, samplers = 0;
+    std::vector<bool> used(256, false);
+    for (const ConstantDesc& c : *shader.constants) {
+        for (uint32_t r = c.registerIndex; r < c.registerIndex + c.registerCount && r < 256; ++r) {
+            if (c.registerSet == REGISTERSET_SAMPLER) samplers |= 1u << r;
+            if (c.registerSet == REGISTERSET_FLOAT4) used[r] = true;
+        }
+    }
+    while (floats < 256 && used[floats]) ++floats;
+    for (uint32_t r = floats; r < 256; ++r)
+        if (used[r]) return {0, samplers};
+    return {floats, samplers};
+}
+
+TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.fxaaEnabled = true;
+        p.rest.zoomBlurStrength = 0.5f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
+        p.rest.imageLocalContrast = 1.2f;
+    });
+    struct Want {
+        uint32_t slot;
+        uint32_t floats, samplers;  // the larger of the vertex and pixel register counts
+    };
+    const Want passes[] = {{PostProcessChain::PASS_GLOW_SOURCE, 2, 1},  {PostProcessChain::PASS_GAUSS_BLUR, 4, 1},
+                           {PostProcessChain::PASS_DOWNSCALE_LUMINANCE, 2, 3}, {PostProcessChain::PASS_FXAA, 7, 1},
+                           {PostProcessChain::PASS_RGB_SHIFT, 1, 1},    {PostProcessChain::PASS_ZOOM_BLUR, 2, 1}};
+    const std::vector<DrawRecord> draws = Frame(5);
+    uint32_t checked = 0;
+    for (const DrawRecord& d : draws) {
+        ASSERT_TRUE(d.vertexShader.constants && d.pixelShader.constants);
+        for (const Want& w : passes) {
+            if (d.pixelShader.serial != PixelSerial(Chain().passShaders[w.slot])) continue;
+            EXPECT_EQ(Declared(d.vertexShader), std::make_pair(w.floats, w.samplers)) << "vertex, pass " << w.slot;
+            EXPECT_EQ(Declared(d.pixelShader), std::make_pair(w.floats, w.samplers)) << "pixel, pass " << w.slot;
+            ++checked;
+        }
+        for (const ShaderPair& p : Chain().compositeShaders)
+            if (d.pixelShader.serial == PixelSerial(p)) {
+                EXPECT_EQ(Declared(d.pixelShader), std::make_pair(15u, 63u)) << "composite";
+                ++checked;
+                break;
+            }
+    }
+    EXPECT_EQ(checked, draws.size());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CompositeTest, PassRegistersComeFromTheParameters) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.glowThreshold = 0.7f;
+        p.rest.exposition = 1.5f;
+        p.rest.subpixAliasing = 0.75f;
+        p.rest.edgeTreshold = 0.125f;
+        p.rest.edgeTresholdMin = 0.0625f;
+        p.rest.consoleSubpixAliasing = 0.4f;
+        p.rest.consoleEdgeTreshold = 0.15f;
+        p.rest.consoleEdgeTresholdMin = 0.05f;
+        p.rest.zoomBlurStrength = 0.5f;
+        p.rest.zoomBlurBlurredRatio = 0.9f;
+        p.rest.zoomBlurSourceRatio = 0.2f;
+        p.rest.glowSoftness = 2.0f;
+        p.rest.fxaaEnabled = true;
+        p.rest.imageLocalContrast = 1.2f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;  // an amount of 0.5 at any time
+    });
+    const std::vector<DrawRecord> draws = Frame(5);
+    const std::pair<const char*, uint32_t> families[] = {
+        {"GlowSource", PostProcessChain::PASS_GLOW_SOURCE}, {"GaussBlur", PostProcessChain::PASS_GAUSS_BLUR},
+        {"DownscaleLuminance", PostProcessChain::PASS_DOWNSCALE_LUMINANCE}, {"FXAA", PostProcessChain::PASS_FXAA},
+        {"RGBShift", PostProcessChain::PASS_RGB_SHIFT}, {"ZoomBlur", PostProcessChain::PASS_ZOOM_BLUR}};
+    auto first = [&](const std::string& name) -> const DrawRecord* {
+        for (const auto& [family, slot] : families)
+            if (name == family)
+                for (const DrawRecord& d : draws)
+                    if (d.pixelShader.serial == PixelSerial(Chain().passShaders[slot])) return &d;
+        return nullptr;
+    };
+    std::istringstream lines(Reference("passconst 256 144 0.7 1.5 0.75 0.125 0.0625 0.4 0.15 0.05 0.5 0.9 0.2 0.5 2"));
+    uint32_t checked = 0;
+    for (std::string line; std::getline(lines, line); ++checked) {
+        std::istringstream in(line);
+        std::string name, stage, value[4];
+        uint32_t reg = 0;
+        in >> name >> stage >> reg >> value[0] >> value[1] >> value[2] >> value[3];
+        const DrawRecord* d = first(name);
+        ASSERT_NE(d, nullptr) << name;
+        const float* got = stage == "vs" ? d->VertexConstant(reg) : d->PixelConstant(reg);
+        for (uint32_t i = 0; i < 4; ++i) {
+            if (value[i] == "any") continue;
+            const double want = std::stod(value[i]);
+            EXPECT_NEAR(got[i], want, 1e-6 * std::max(1.0, std::fabs(want))) << line << " [" << i << "]";
+        }
+    }
+    EXPECT_EQ(checked, 20u);
+}
+
+}  // namespace

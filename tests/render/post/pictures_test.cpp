@@ -1,0 +1,300 @@
+// Pictures of the post-processing passes on the drawing device (software rasteriser),
+// 160 x 120: the plain composite's copy with and without sRGB writes, the Gaussian
+// blur's profile, FXAA on a hard edge, the RGB shift of a bar, and the upscale of the
+// last pass at half render size. Checks use tolerances; a failed check (or
+// RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
+// test-depends: shader_data
+// test-timeout: 900
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+#include "PostTestSupport.h"
+#include "platform/gfx/ImageWriter.h"
+#include "platform/gfx/PixelFormat.h"
+
+using namespace rendertest;
+using namespace posttest;
+
+namespace {
+
+constexpr int32_t W = 160, H = 120;
+
+float Channel(uint32_t argb, uint32_t shift) { return static_cast<float>((argb >> shift) & 0xFF) / 255.0f; }
+float Red(uint32_t c) { return Channel(c, 16); }
+float Green(uint32_t c) { return Channel(c, 8); }
+float Blue(uint32_t c) { return Channel(c, 0); }
+float SrgbEncode(float v) { return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f; }
+float SrgbDecode(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
+
+struct Picture {
+    std::vector<uint32_t> argb;
+    uint32_t width = 0, height = 0;
+    uint32_t At(uint32_t x, uint32_t y) const { return argb[y * width + x]; }
+};
+
+template <class Base>
+struct PictureFixtureOf : PostFixtureOf<Base> {
+    PictureFixtureOf() { this->clientWidth = W, this->clientHeight = H; }
+    void SetUp() override {
+        PostFixtureOf<Base>::SetUp();
+        if (::testing::Test::HasFatalFailure()) return;
+        this->recorder->SetDrawRecordMode(DrawRecordMode::Off);
+    }
+    // Render thread: writes a picture of (x, y) -> linear RGBA into the surface through a
+    // system-memory copy of its format (A16B16G16R16F or A8R8G8B8, the latter as bytes).
+    static void Upload(Surface* dest, const std::function<Vector(uint32_t, uint32_t)>& colour) {
+        SurfaceDesc desc{};
+        dest->GetDesc(&desc);
+        Device* device = gVornexRenderer.Device();
+        Surface* staging = nullptr;
+        ASSERT_TRUE(Succeeded(device->CreateOffscreenPlainSurface(desc.width, desc.height, desc.format, POOL_SYSTEMMEM,
+                                                                  &staging, nullptr)));
+        LockedRect locked{};
+        ASSERT_TRUE(Succeeded(staging->LockRect(&locked, nullptr, 0)));
+        for (uint32_t y = 0; y < desc.height; ++y) {
+            uint8_t* row = static_cast<uint8_t*>(locked.bits) + y * locked.pitch;
+            for (uint32_t x = 0; x < desc.width; ++x) {
+                const Vector c = colour(x, y);
+                if (desc.format == FMT_A16B16G16R16F) {
+                    uint16_t* p = reinterpret_cast<uint16_t*>(row) + 4 * x;
+                    p[0] = gfx::detail::FloatToHalf(c.x), p[1] = gfx::detail::FloatToHalf(c.y), p[2] = gfx::detail::FloatToHalf(c.z), p[3] = gfx::detail::FloatToHalf(c.w);
+                } else {
+                    auto byte = [](float v) { return static_cast<uint8_t>(std::lround(std::fmin(std::fmax(v, 0.0f), 1.0f) * 255.0f)); };
+                    uint8_t* p = row + 4 * x;
+                    p[0] = byte(c.z), p[1] = byte(c.y), p[2] = byte(c.x), p[3] = byte(c.w);
+                }
+            }
+        }
+        staging->UnlockRect();
+        ASSERT_TRUE(Succeeded(device->UpdateSurface(staging, nullptr, dest, nullptr)));
+        staging->Release();
+    }
+    // Render thread: the surface's pixels; saved as PNG under the picture folder when
+    // asked or when `failed`.
+    static Picture Read(Surface* s, const std::string& name, bool save = false) {
+        Picture p;
+        std::string error;
+        EXPECT_TRUE(ReadSurfaceArgb(gVornexRenderer.Device(), s, &p.argb, &p.width, &p.height, &error)) << error;
+        const char* folder = std::getenv("RENDER_PICTURES");
+        if (folder || save) {
+            const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+            std::filesystem::create_directories(dir);
+            const std::string path = dir + "/post-" + name + ".png";
+            if (SaveSurfacePng(gVornexRenderer.Device(), s, path, &error)) std::printf("picture: %s\n", path.c_str());
+        }
+        return p;
+    }
+    static Surface* BackBuffer() {
+        Surface* b = nullptr;
+        gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &b);
+        b->Release();  // the swap chain keeps it
+        return b;
+    }
+};
+
+struct PicturesTest : PictureFixtureOf<shadertest::DrawingShaderFixture> {
+    void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
+};
+
+TEST_F(PicturesTest, PlainCompositeCopiesTheSceneColour) {
+    ASSERT_EQ(gVornexRenderer.SceneColorFormat(), FMT_A16B16G16R16F);
+    auto gradient = [](uint32_t x, uint32_t y) {
+        return Vector(static_cast<float>(x) / (W - 1), static_cast<float>(y) / (H - 1), 0.5f, 1.0f);
+    };
+    for (bool srgb : {true, false}) {
+        SCOPED_TRACE(srgb ? "sRGB" : "plain");
+        Edit([&](SceneParameterBlock& p) { p.rest.srgb = srgb; });
+        Picture got;
+        gVornexRenderer.FlushCommands(true);
+        BeginFrame();
+        RunOnRenderThread([&] { Upload(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface, gradient); });
+        gVornexRenderer.SetViewport(0, 0, W, H, 0.0f, 1.0f);
+        gVornexRenderer.PostCommand22(0);
+        gVornexRenderer.PostUpscale();
+        RunOnRenderThread([&] { got = Read(BackBuffer(), srgb ? "copy-srgb" : "copy-plain"); });
+        EndFrame();
+        ASSERT_EQ(got.argb.size(), size_t(W * H));
+        uint32_t bad = 0;
+        for (uint32_t y = 0; y < H; y += 3)
+            for (uint32_t x = 0; x < W; x += 3) {
+                const Vector c = gradient(x, y);
+                const uint32_t p = got.At(x, y);
+                const float want[3] = {srgb ? SrgbEncode(c.x) : c.x, srgb ? SrgbEncode(c.y) : c.y,
+                                       srgb ? SrgbEncode(c.z) : c.z};
+                const float have[3] = {Red(p), Green(p), Blue(p)};
+                for (uint32_t k = 0; k < 3; ++k)
+                    if (std::fabs(have[k] - want[k]) > 1.0f / 255.0f + 1e-3f) ++bad;
+            }
+        EXPECT_EQ(bad, 0u);
+        if (bad) RunOnRenderThread([&] { Read(BackBuffer(), srgb ? "copy-srgb" : "copy-plain", true); });
+    }
+}
+
+TEST_F(PicturesTest, BlurSpreadsALineByTheKernel) {
+    const std::vector<double> taps = Numbers(Reference("taps 2"));
+    ASSERT_EQ(taps.size(), 7u);
+    constexpr uint32_t kLine = 80;
+    for (float sigma : {2.0f, 0.0f}) {
+        SCOPED_TRACE(sigma);
+        Picture got;
+        BeginFrame();
+        RunOnRenderThread([&] {
+            VornexRenderer& r = gVornexRenderer;
+            const RenderTarget& a = r.Target(TARGET_LIGHT_0);
+            const RenderTarget& b = r.Target(TARGET_LIGHT_1);
+            Upload(a.surface, [](uint32_t x, uint32_t) { return x == kLine ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 1); });
+            Chain().GaussBlur(a.surface, a.texture, b.surface, b.texture, W, H, sigma, 1.0f);
+            got = Read(a.surface, sigma > 0 ? "blur" : "blur-identity");
+        });
+        EndFrame();
+        ASSERT_EQ(got.argb.size(), size_t(W * H));
+        const uint32_t row = H / 2;
+        if (sigma > 0.0f) {
+            float sum = 0.0f;
+            bool bad = false;
+            for (int32_t k = -6; k <= 6; ++k) {
+                const float v = SrgbDecode(Red(got.At(kLine + k, row)));
+                sum += v;
+                if (std::fabs(v - static_cast<float>(taps[std::abs(k)])) > 0.02f) bad = true;
+                EXPECT_NEAR(v, taps[std::abs(k)], 0.02) << "tap " << k;
+            }
+            EXPECT_NEAR(sum, 1.0f, 0.03f);
+            if (bad) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "blur", true); });
+        } else {
+            // The identity kernel: the line stays (the rasteriser's pixel centres sit 1/128
+            // pixel off the texel centres, so linear filtering leaks a little).
+            for (int32_t k = -3; k <= 3; ++k)
+                EXPECT_NEAR(SrgbDecode(Red(got.At(kLine + k, row))), k == 0 ? 1.0f : 0.0f, 0.02f) << "tap " << k;
+        }
+    }
+}
+
+TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
+    // White right of x = 50 + y / 3, black left of it; the luminance in alpha.
+    auto edge = [](uint32_t x, uint32_t y) {
+        const bool white = 3 * static_cast<int32_t>(x) >= 150 + static_cast<int32_t>(y);
+        return white ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 0);
+    };
+    auto edgeX = [](uint32_t y) { return static_cast<int32_t>((150 + y + 2) / 3); };  // the first white pixel
+    Picture got;
+    BeginFrame();
+    RunOnRenderThread([&] {
+        VornexRenderer& r = gVornexRenderer;
+        const RenderTarget& a = r.Target(TARGET_LIGHT_0);
+        const RenderTarget& b = r.Target(TARGET_LIGHT_1);
+        Upload(b.surface, edge);
+        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
+        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
+        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
+        r.SetCullMode(CULL_NONE);
+        r.SetAlphaTest(0, 0);
+        r.SetBlendMode(0);
+        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        Chain().FXAA(b.texture, a.surface, W, H);
+        got = Read(a.surface, "fxaa");
+    });
+    EndFrame();
+    ASSERT_EQ(got.argb.size(), size_t(W * H));
+    uint32_t edgePixels = 0, intermediate = 0, far = 0, farBad = 0;
+    float largestStep = 0.0f;
+    for (uint32_t y = 4; y < H - 4; ++y) {
+        const int32_t e = edgeX(y);
+        for (int32_t x : {e - 1, e}) {
+            ++edgePixels;
+            const float v = Green(got.At(x, y));
+            if (v >= 0.1f && v <= 0.9f) ++intermediate;
+        }
+        for (int32_t x = e - 2; x <= e + 1; ++x)
+            largestStep = std::max(largestStep, std::fabs(Green(got.At(x + 1, y)) - Green(got.At(x, y))));
+        for (int32_t x : {e - 5, e - 3, e + 3, e + 5}) {
+            ++far;
+            if (std::fabs(Green(got.At(x, y)) - edge(x, y).y) > 2.0f / 255.0f) ++farBad;
+        }
+    }
+    EXPECT_GE(intermediate * 2, edgePixels);
+    EXPECT_LE(largestStep, 2.0f / 3.0f);
+    EXPECT_EQ(farBad, 0u) << "of " << far;
+    if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "fxaa", true); });
+}
+
+TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
+    constexpr float d = 3.0f;
+    const float amount = d * 1080.0f / (2.0f * H);
+    Picture got;
+    BeginFrame();
+    RunOnRenderThread([&] {
+        VornexRenderer& r = gVornexRenderer;
+        const RenderTarget& a = r.Target(TARGET_LIGHT_0);
+        const RenderTarget& b = r.Target(TARGET_LIGHT_1);
+        Upload(b.surface, [](uint32_t x, uint32_t) { return x >= 76 && x < 84 ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 1); });
+        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
+        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
+        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
+        r.SetCullMode(CULL_NONE);
+        r.SetBlendMode(0);
+        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        Chain().RGBShift(b.texture, a.surface, W, H, amount);
+        got = Read(a.surface, "rgbshift");
+    });
+    EndFrame();
+    ASSERT_EQ(got.argb.size(), size_t(W * H));
+    // The first column at least half lit, per channel.
+    auto firstLit = [&](float (*channel)(uint32_t)) {
+        for (uint32_t x = 0; x < W; ++x)
+            if (channel(got.At(x, H / 2)) >= 0.5f) return static_cast<int32_t>(x);
+        return -1;
+    };
+    const int32_t red = firstLit(Red), green = firstLit(Green), blue = firstLit(Blue);
+    EXPECT_EQ(green, 76);
+    EXPECT_NEAR(blue - red, 2 * d, 1.0);
+    EXPECT_LT(red, green);
+    if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "rgbshift", true); });
+}
+
+struct HalfSizePicturesTest : PictureFixtureOf<shadertest::DrawingShaderFixture> {
+    void Configure(RendererSettings& s) override {
+        s.gfxQualityLevel = 3;
+        s.semiResolutionScreenScale = 0.5f;
+    }
+};
+
+TEST_F(HalfSizePicturesTest, TheBackBufferShowsTheLastPass) {
+    Edit([](SceneParameterBlock& p) {
+        for (float& v : p.rgbShiftScaleCurve) v = 2.0f;
+        p.rest.fxaaEnabled = false;
+        p.rest.zoomBlurStrength = 0.0f;
+    });
+    const uint32_t rw = gVornexRenderer.RenderWidth(), rh = gVornexRenderer.RenderHeight();
+    Picture pass, shown;
+    gVornexRenderer.FlushCommands(true);
+    BeginFrame();
+    RunOnRenderThread([&] {
+        Upload(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface,
+               [&](uint32_t x, uint32_t) { return x * 2 >= rw ? Vector(0.8f, 0.6f, 0.3f, 1) : Vector(0.1f, 0.2f, 0.4f, 1); });
+    });
+    gVornexRenderer.SetViewport(0, 0, rw, rh, 0.0f, 1.0f);
+    gVornexRenderer.PostCommand22(1);
+    RunOnRenderThread([&] {
+        // One optional pass: its image is in A; the composite's in B gets a colour of its own.
+        EXPECT_EQ(Chain().GetOutputTarget(), TARGET_LIGHT_0);
+        pass = Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "half-pass");
+        gVornexRenderer.Device()->ColorFill(gVornexRenderer.Target(TARGET_LIGHT_1).surface, nullptr, 0xFFFF00FF);
+    });
+    gVornexRenderer.PostUpscale();
+    RunOnRenderThread([&] { shown = Read(BackBuffer(), "half-shown"); });
+    EndFrame();
+    ASSERT_EQ(pass.argb.size(), size_t(rw * rh));
+    ASSERT_EQ(shown.argb.size(), size_t(W * H));
+    uint32_t bad = 0;
+    for (uint32_t y = 2; y + 2 < rh; y += 5)
+        for (uint32_t x = 2; x + 2 < rw; x += 5) {
+            if (x + 4 >= rw / 2 && x <= rw / 2 + 4) continue;  // the stretched edge
+            const uint32_t a = pass.At(x, y), b = shown.At(2 * x + 1, 2 * y + 1);
+            for (uint32_t shift : {0u, 8u, 16u})
+                if (std::fabs(Channel(a, shift) - Channel(b, shift)) > 2.0f / 255.0f + 1e-3f) ++bad;
+        }
+    EXPECT_EQ(bad, 0u);
+}
+
+}  // namespace
