@@ -44,7 +44,9 @@ struct PostFixtureOf : Base {
         Base::SetUp();
         if (::testing::Test::HasFatalFailure()) return;
         ASSERT_TRUE(this->created);
-        if (!gShaderManager->IsLoaded()) ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        if (!gShaderManager->IsLoaded()) {
+            ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        }
         gShaderManager->InitPostProcessShaders(Chain());
         gRendererScene->PostInit();
         view.LoadLookAtLH(Vector(0, 50, -80, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));

@@ -146,7 +146,9 @@ TEST_P(ChainTest, PassesFollowTheReference) {
                             }
                         }
                         // The chain off: one plain copy and no lookup refill.
-                        if (!(mode & 1)) EXPECT_EQ(recorder->CallCount(CallKind::Lock), locks);
+                        if (!(mode & 1)) {
+                            EXPECT_EQ(recorder->CallCount(CallKind::Lock), locks);
+                        }
                         const std::string output = lines.back().substr(7);
                         RunOnRenderThread([&] {
                             EXPECT_EQ(Chain().GetOutputTarget(), output == "A" ? TARGET_LIGHT_0 : TARGET_LIGHT_1);
@@ -366,7 +368,9 @@ TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) {
         });
         EXPECT_EQ(boundAfter22, Serial(gVornexRenderer.Target(last).surface));
         // The last optional pass writes the buffer the output names.
-        if (c.passes) EXPECT_EQ(draws.back().renderTargets[0], Serial(gVornexRenderer.Target(last).surface));
+        if (c.passes) {
+            EXPECT_EQ(draws.back().renderTargets[0], Serial(gVornexRenderer.Target(last).surface));
+        }
         std::vector<uint8_t> bytes;
         RunOnRenderThread([&] {
             Surface* backBuffer = nullptr;

@@ -321,7 +321,9 @@ TEST_F(MeshDataTest, CorruptAndShortBlocksFailCleanly) {
             log.Clear();
             EXPECT_EQ(Load(t, ToolBlock(model), 50), r.loads);
             EXPECT_EQ(t.GetRenderingData() != nullptr, r.loads);
-            if (!r.loads) EXPECT_TRUE(log.Contains("Skinned"));
+            if (!r.loads) {
+                EXPECT_TRUE(log.Contains("Skinned"));
+            }
         }
     }
     // A count far beyond the input allocates nothing before failing.
