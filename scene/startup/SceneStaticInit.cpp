@@ -3,6 +3,8 @@
 
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/FlagEntity.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
@@ -59,8 +61,15 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "LightEntity", &StaticInitRegister<LightEntity>, 0, 0},
     {8, K::ClassRegistration, "SceneParametersTemplate", &StaticInitRegister<SceneParametersTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "SceneParametersTemplate", nullptr, ENTITY_SCENEPARAMBOX, 0},
+    {8, K::ClassRegistration, "CompoundTemplate", &StaticInitRegister<CompoundTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "CompoundTemplate", nullptr, ENTITY_COMPOUND, 0},
+    {8, K::ClassRegistration, "CompoundEntity", &StaticInitRegister<CompoundEntity>, 0, 0},
+    {8, K::ClassRegistration, "FlagTemplate", &StaticInitRegister<FlagTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "FlagTemplate", nullptr, ENTITY_FLAG, 0},
+    {8, K::ClassRegistration, "FlagEntity", &StaticInitRegister<FlagEntity>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
+    {12, K::ClassRegistration, "FlagEntityConnection", &StaticInitRegister<FlagEntityConnection>, 0, 0},
 };
 
 }  // namespace
