@@ -3,12 +3,16 @@
 // until the start-up row of the library that serves it fills it; callers check for null
 // and fall back to doing nothing, so the scene runs without those libraries (and tests put
 // recording doubles in their place).
+class Matrix;
 class SafePointerRoot;
 
 struct SceneServices {
   // Main thread: releases the UI element an in-game UI entity holds. The entity keeps it as
   // a safe pointer to its root base; the UI library casts back to its element type.
   void (*uiElementRelease)(SafePointerRoot* element) = nullptr;
+  // Render thread: draws the element tree of an in-game UI entity with the UI transform
+  // (UI units to world); interaction false keeps the tree out of hit testing.
+  void (*uiDrawElementTree)(SafePointerRoot* element, const Matrix& uiTransform, bool interaction) = nullptr;
 };
 
 extern SceneServices gSceneServices;

@@ -4,7 +4,9 @@
 #include "core/Sync.h"
 #include "engine/services/EngineServices.h"
 #include "scene/entities/CompoundEntity.h"
+#include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/FlagEntity.h"
+#include "scene/entities/InGameUIEntity.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
@@ -67,6 +69,15 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "FlagTemplate", &StaticInitRegister<FlagTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "FlagTemplate", nullptr, ENTITY_FLAG, 0},
     {8, K::ClassRegistration, "FlagEntity", &StaticInitRegister<FlagEntity>, 0, 0},
+    {8, K::ClassRegistration, "InGameUITemplate", &StaticInitRegister<InGameUITemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "InGameUITemplate", nullptr, ENTITY_INGAMEUI, 0},
+    {8, K::ClassRegistration, "InGameUIEntity", &StaticInitRegister<InGameUIEntity>, 0, 0},
+    {8, K::ClassRegistration, "ColorEnvelopeTemplate", &StaticInitRegister<ColorEnvelopeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "ColorEnvelopeTemplate", nullptr, ENTITY_COLOR_ENVELOPE, 0},
+    {8, K::ClassRegistration, "ColorEnvelopeEntity", &StaticInitRegister<ColorEnvelopeEntity>, 0, 0},
+    {8, K::ClassRegistration, "VectorEnvelopeTemplate", &StaticInitRegister<VectorEnvelopeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "VectorEnvelopeTemplate", nullptr, ENTITY_VECTOR_ENVELOPE, 0},
+    {8, K::ClassRegistration, "VectorEnvelopeEntity", &StaticInitRegister<VectorEnvelopeEntity>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
     {12, K::ClassRegistration, "FlagEntityConnection", &StaticInitRegister<FlagEntityConnection>, 0, 0},
