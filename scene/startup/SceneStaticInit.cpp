@@ -6,6 +6,7 @@
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
 #include "scene/entities/InGameUIEntity.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
@@ -69,6 +70,9 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "FlagTemplate", &StaticInitRegister<FlagTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "FlagTemplate", nullptr, ENTITY_FLAG, 0},
     {8, K::ClassRegistration, "FlagEntity", &StaticInitRegister<FlagEntity>, 0, 0},
+    {8, K::ClassRegistration, "GraphTemplate", &StaticInitRegister<GraphTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "GraphTemplate", nullptr, ENTITY_GRAPH, 0},
+    {8, K::ClassRegistration, "GraphEntity", &StaticInitRegister<GraphEntity>, 0, 0},
     {8, K::ClassRegistration, "InGameUITemplate", &StaticInitRegister<InGameUITemplate>, 0, 0},
     {8, K::TemplateTypeRow, "InGameUITemplate", nullptr, ENTITY_INGAMEUI, 0},
     {8, K::ClassRegistration, "InGameUIEntity", &StaticInitRegister<InGameUIEntity>, 0, 0},

@@ -14,6 +14,8 @@
 #       the placement at DIST. Answer: POSITION(3) FORWARD(3), forward normalised.
 #   nearest Q(3) P0(3) S(3) D(3) P3(3) N (C(3) CDIST) x N
 #       the distance along the path nearest to Q. Answer: DISTANCE.
+#   mid P0(3) P1(3) P2(3) P3(3)
+#       a graph arrow: the segment's point and normalised tangent at t = 0.5. Answer: 3 + 3.
 #   ui WORLD(16)
 #       an in-game UI square: the world points of its local corners (-1, 1, 1), where UI
 #       (0, 0) lands, and (1, 1, -1), where UI (Size.x, Size.y) lands. Answer: both (3 + 3).
@@ -127,12 +129,18 @@ def nearest(words):
     return [result]
 
 
+def mid(words):
+    pts = [np.array([f(w) for w in words[3 * i:3 + 3 * i]]) for i in range(4)]
+    t = cr_tangent(0.5, *pts)
+    return list(cr_point(0.5, *pts)) + list(t / np.linalg.norm(t))
+
+
 def ui(words):
     world = np.array([f(w) for w in words[:16]]).reshape(4, 4)
     return list((np.array([-1.0, 1.0, 1.0, 1.0]) @ world)[:3]) + list((np.array([1.0, 1.0, -1.0, 1.0]) @ world)[:3])
 
 
-MODES = {"ui": ui, "box": box, "length": length, "place": place, "nearest": nearest}
+MODES = {"mid": mid, "ui": ui, "box": box, "length": length, "place": place, "nearest": nearest}
 
 for line in sys.stdin:
     words = line.split()
