@@ -35,15 +35,11 @@ bool Finite(const Matrix& m) {
 // direction is zero or gives no finite frame.
 void Place(Matrix& out, const Vector& position, Vector direction) {
     direction.w = 0.0f;
-    Matrix m;
     if (direction.Length3Squared() > 0.0f) {
         Vector at = position + direction;
         at.w = position.w;
-        m.LoadInverseLookAtLH(position, at, Vector(0, 1, 0, 0));
-        if (Finite(m)) {
-            out = m;
-            return;
-        }
+        out.LoadInverseLookAtLH(position, at, Vector(0, 1, 0, 0));
+        if (Finite(out)) return;
     }
     out = Matrix::IDENTITY;
     out.r[3] = Vector(position.x, position.y, position.z, 1.0f);
@@ -167,12 +163,13 @@ void FlagEntityConnection::RecomputeLength(const Vector& start, const Vector& en
     }
 }
 
-const float* FlagEntityConnection::ArcTableFor(uint32_t segment, const Vector* points) const {
+const FlagEntityConnection::ArcTable* FlagEntityConnection::ArcTableFor(uint32_t segment,
+                                                                       const Vector* points) const {
     if (arcTables.size() != controlPoints.Count() + 1) arcTables.assign(controlPoints.Count() + 1, ArcTable{});
     ArcTable& a = arcTables[segment];
     bool same = a.table[kFlagArcTableSize - 1] == 1.0f;
     for (int i = 0; i < 4 && same; ++i) same = a.points[i] == points[i];
-    if (same) return a.table;
+    if (same) return &a;
     for (int i = 0; i < 4; ++i) a.points[i] = points[i];
     a.table[0] = 0.0f;
     Vector previous = CatmullRomPoint(0.0f, points[0], points[1], points[2], points[3]);
@@ -188,7 +185,13 @@ const float* FlagEntityConnection::ArcTableFor(uint32_t segment, const Vector* p
     }
     for (uint32_t j = 1; j < kFlagArcTableSize; ++j) a.table[j] /= total;
     a.table[kFlagArcTableSize - 1] = 1.0f;
-    return a.table;
+    uint32_t j = 1;
+    for (uint32_t b = 0; b < kFlagArcTableSize; ++b) {
+        const float bound = static_cast<float>(b) / 256.0f;
+        while (j < kFlagArcTableSize - 1 && a.table[j] < bound) ++j;
+        a.first[b] = static_cast<uint8_t>(j);
+    }
+    return &a;
 }
 
 void FlagEntityConnection::GetPositionAtDistance(float d, const Vector& p0, const Vector& s, const Vector& dest,
@@ -203,14 +206,11 @@ void FlagEntityConnection::GetPositionAtDistance(float d, const Vector& p0, cons
         Place(out, s * (1.0f - f) + dest * f, dest - s);
         return;
     }
-    // k: how many control points lie at or before d.
-    uint32_t lo = 0, hi = n;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (controlPoints[mid].distance <= d) lo = mid + 1;
-        else hi = mid;
-    }
-    const uint32_t k = lo;
+    // k: how many control points lie at or before d (their distances ascend). The walk
+    // starts where evenly spaced points would put d.
+    uint32_t k = total > 0.0f ? std::min(static_cast<uint32_t>(d / total * static_cast<float>(n)), n) : 0;
+    while (k > 0 && controlPoints[k - 1].distance > d) --k;
+    while (k < n && controlPoints[k].distance <= d) ++k;
     const float from = k == 0 ? 0.0f : controlPoints[k - 1].distance;
     const float to = k == n ? total : controlPoints[k].distance;
     float u = to - from != 0.0f ? (d - from) / (to - from) : 0.0f;
@@ -228,14 +228,14 @@ void FlagEntityConnection::GetPositionAtDistance(float d, const Vector& p0, cons
         else points[i] = PointAt(at - 2);
     }
     float t = u;
-    if (const float* table = ArcTableFor(k, points)) {
-        const float* j = std::lower_bound(table + 1, table + kFlagArcTableSize, u);
-        if (j != table + kFlagArcTableSize) {
-            const uint32_t index = static_cast<uint32_t>(j - table);
-            const float span = table[index] - table[index - 1];
-            const float fraction = span > 0.0f ? (u - table[index - 1]) / span : 0.0f;
-            t = (static_cast<float>(index - 1) + fraction) / 255.0f;
-        }
+    if (const ArcTable* arc = ArcTableFor(k, points)) {
+        // The first j in 1 .. 255 with table[j] >= u (table[255] is 1), from u's bucket.
+        const float* table = arc->table;
+        uint32_t j = arc->first[std::min(static_cast<uint32_t>(u * 256.0f), kFlagArcTableSize - 1)];
+        while (j < kFlagArcTableSize - 1 && table[j] < u) ++j;
+        const float span = table[j] - table[j - 1];
+        const float fraction = span > 0.0f ? (u - table[j - 1]) / span : 0.0f;
+        t = (static_cast<float>(j - 1) + fraction) / 255.0f;
     }
     const Vector position = CatmullRomPoint(t, points[0], points[1], points[2], points[3]);
     Vector tangent = CatmullRomTangent(t, points[0], points[1], points[2], points[3]);
@@ -385,10 +385,12 @@ void FlagEntity::PlaceOn(const FlagEntityConnection* c, float distance, Matrix& 
     }
     c->GetPositionAtDistance(distance, OuterBefore(previous), PositionOf(this), PositionOf(d), OuterAfter(d), out,
                              wrap);
-    if (const Entity* parent = GetParent()) {
-        Matrix local = out;
-        out.Mul(parent->GetGlobalLocationMatrix(), local);
-    }
+    // Flags under the scene root (identity) need no product.
+    if (const Entity* parent = GetParent())
+        if (!(parent->GetGlobalLocationMatrix() == Matrix::IDENTITY)) {
+            Matrix local = out;
+            out.Mul(parent->GetGlobalLocationMatrix(), local);
+        }
 }
 
 void FlagEntity::GetGlobalPositionOnPath(const FlagEntity* flag, float distance, Matrix& out, bool wrap,

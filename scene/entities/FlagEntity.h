@@ -83,9 +83,12 @@ private:
     struct ArcTable {
         Vector points[4];
         float table[kFlagArcTableSize];
+        // first[b]: the first j >= 1 with table[j] >= b / 256, where the search for a u
+        // in bucket b starts.
+        uint8_t first[kFlagArcTableSize];
     };
     // The segment's normalised cumulative lengths, cached while its four points hold.
-    const float* ArcTableFor(uint32_t segment, const Vector* points) const;
+    const ArcTable* ArcTableFor(uint32_t segment, const Vector* points) const;
     mutable std::vector<ArcTable> arcTables;
 };
 
