@@ -32,8 +32,12 @@ bool Finite(const Matrix& m) {
 }
 
 // The placement at position facing along direction; the identity rotation when the
-// direction is zero or gives no finite frame.
+// direction is zero or gives no finite frame, the identity when the position overflowed.
 void Place(Matrix& out, const Vector& position, Vector direction) {
+    if (!std::isfinite(position.x) || !std::isfinite(position.y) || !std::isfinite(position.z)) {
+        out = Matrix::IDENTITY;  // points too far apart to place between
+        return;
+    }
     direction.w = 0.0f;
     if (direction.Length3Squared() > 0.0f) {
         Vector at = position + direction;
