@@ -6,7 +6,8 @@
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
-templates laid out on a grid, a trigger in the middle, a walk grid that is walkable
+templates laid out on a grid, a trigger in the middle, a point and a spot light, a
+walk grid that is walkable
 everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
@@ -54,6 +55,19 @@ SEQUENCES = {"sequences": [{"name": "SampleGate", "tracks": [{"name": "Main", "a
     {"class": "SequenceAction", "time": 2.0},
     {"class": "SequenceActionClearGlobalSemaphore", "semaphore": "GateOpen"},
 ]}]}]}
+# Lights (type 8): a point and a spot light template, and one entity of each above the
+# middle of the grid, the spot looking down.
+LIGHT_TYPE = 8
+LIGHTS = [("PointLight", "6F1B2C40-0000-4000-8000-000000000006", 0),
+          ("SpotLight", "6F1B2C40-0000-4000-8000-000000000007", 1)]
+LIGHT_ENTITIES = [
+    {"name": "PointLight_001", "guid": "7A5C0000-0000-4000-8000-00000000FF02", "light": 0, "pos": [-12.0, 5.0, 4.0],
+     "props": {"Color": [255, 220, 170, 255, 2.0], "Start falloff": 4.0, "End falloff": 14.0}},
+    {"name": "SpotLight_001", "guid": "7A5C0000-0000-4000-8000-00000000FF03", "light": 1, "pos": [12.0, 12.0, -4.0],
+     "rot": [0.70710677, 0.0, 0.0, 0.70710677],
+     "props": {"Color": [170, 200, 255, 255, 3.0], "Start falloff": 6.0, "End falloff": 20.0,
+               "Spotlight width": 35.0}},
+]
 COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
 GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
 WALKABLE = 1
@@ -163,7 +177,8 @@ def main(argv):
     stubs = [{"file": name, "guid": guid, "type": 0 if colour is None else MESH_TYPE}
              for name, guid, _, colour in TEMPLATES]
     stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
-    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]]
+    stubs += [{"file": name, "guid": guid, "type": LIGHT_TYPE} for name, guid, _ in LIGHTS]
+    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]] + [guid for _, guid, _ in LIGHTS]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -173,13 +188,22 @@ def main(argv):
                                     "props": {"box": TRIGGER[2], "color": [0, 255, 0, 255, 1.0]},
                                     "class_props": proplist.trigger_template_props(0, 0)}))
 
+    for name, guid, kind in LIGHTS:
+        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
+              proplist.binary_template({"guid": guid, "type": LIGHT_TYPE,
+                                        "props": {"color": [0, 255, 0, 255, 1.0]},
+                                        "class_props": proplist.light_template({"Light type": kind}).hex()}))
+    lights = [dict({k: v for k, v in e.items() if k not in ("light", "props")}, template=LIGHTS[e["light"]][1],
+                   class_props=proplist.light_entity(e["props"]).hex()) for e in LIGHT_ENTITIES]
+
     entities = layout()
     scene = {
         "root": {},
         "entities": [dict({"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position},
                           **({"kind": "mesh"} if TEMPLATES[t][3] is not None else {}))
                      for i, (t, name, position) in enumerate(entities)] +
-                    [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))],
+                    [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))] +
+                    lights,
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

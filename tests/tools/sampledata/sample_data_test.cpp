@@ -35,6 +35,7 @@
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
+#include "scene/entities/LightEntity.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/sequences/SequenceSystem.h"
 
@@ -162,7 +163,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 5u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 7u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -177,6 +178,11 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(trigger->typeId, uint32_t(ENTITY_TRIGGER));
     EXPECT_EQ(trigger->shape, uint32_t(TRIGGER_SHAPE_BOX));
     EXPECT_EQ(trigger->mode, uint32_t(TRIGGER_MODE_POSITION_INSIDE));
+    for (const auto& [name, kind] : {std::pair{"Sample/PointLight", LIGHT_KIND_POINT}, {"Sample/SpotLight", LIGHT_KIND_SPOT}}) {
+        auto* light = dynamic_cast<LightTemplate*>(gEntityTemplateRegistry.FindTemplateByName(name, true));
+        ASSERT_NE(light, nullptr) << name;
+        EXPECT_EQ(light->lightType, uint32_t(kind)) << name;
+    }
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -204,9 +210,14 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     ASSERT_NE(grid, nullptr);
     Entity* root = gEntityManager->GetRootEntity();
     EXPECT_GE(root->GetChildrenCount(), 200u);
-    uint32_t rocks = 0, blocked = 0, triggers = 0;
+    uint32_t rocks = 0, blocked = 0, triggers = 0, lights = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
         Entity* e = root->GetChild(i);
+        if (auto* l = dynamic_cast<LightEntity*>(e)) {
+            ++lights;
+            EXPECT_GT(l->OuterRange(), 10.0f) << e->GetName();
+            EXPECT_GT(l->color.intensity, 1.0f) << e->GetName();
+        }
         if (auto* t = dynamic_cast<TriggerEntity*>(e)) {
             ++triggers;
             EXPECT_TRUE(t->IsActive());
@@ -221,6 +232,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
     EXPECT_EQ(triggers, 1u);
+    EXPECT_EQ(lights, 2u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");
