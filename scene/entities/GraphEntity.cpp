@@ -391,7 +391,7 @@ GraphEntityRenderingContext::~GraphEntityRenderingContext() {
     if (texture) texture->Release();
 }
 
-void GraphEntityRenderingContext::Draw(void*, const Matrix&, const RenderTaskArguments& arguments) {
+void GraphEntityRenderingContext::Draw(void*, const Matrix& world, const RenderTaskArguments& arguments) {
     gfx::Device* device = gVornexRenderer.Device();
     VertexDeclarationCache* declarations = gVornexRenderer.DeclarationCache();
     if (!device || !declarations) return;
@@ -415,7 +415,8 @@ void GraphEntityRenderingContext::Draw(void*, const Matrix&, const RenderTaskArg
         if (!pair.IsValid()) return;
         pair.Bind();
         pair.SetVertexConstants(kGraphParameterRegister, parameters, 1);
-        pair.SetPixelConstants(0, &colour.x, 1);
+        pair.vertexObject->SetModelMatrix(world, false);
+        pair.vertexObject->SetModelColor(colour);
         gfx::VertexBuffer* vertices = gVornexRenderer.BatchVertices(list);
         if (!vertices) return;
         device->SetStreamSource(0, vertices, 0, 12);
