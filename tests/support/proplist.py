@@ -21,6 +21,13 @@ Commands:
   proplist.py sceneparameters <out> <json>  a scene-parameter template's own property list
   proplist.py lighttemplate <out> <json>    a light template's own property list
   proplist.py lightentity <out> <json>      a light entity's own property list
+  proplist.py compoundtemplate <out> <json> a compound template's own property list
+  proplist.py compoundentity <out> <json>   a compound entity's own property list
+  proplist.py flagtemplate <out> <json>     a flag template's own property list
+  proplist.py flagentity <out> <json>       a flag entity's own property list
+  proplist.py graphtemplate <out> <json>    a graph template's own property list
+  proplist.py graphentity <out> <json>      a graph entity's own property list
+  proplist.py ingameuitemplate <out> <json> an in-game UI template's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
@@ -702,11 +709,78 @@ def light_entity(desc):
     return property_table(LIGHT_ENTITY_PROPERTIES, desc)
 
 
+# --- placed kinds ---------------------------------------------------------------------------
+# The own properties of the compound, flag, graph, envelope and in-game UI kinds, in
+# registration order. "CompoundTemplate", "ColorEnvelopeTemplate" and "CompoundEntity" sort
+# before "EntityTemplate" / "Entity" in the walk, so their lists go first; the others after.
+
+def matrix(m):
+    return b"".join(f32(x) for row in m for x in row)
+
+
+IDENTITY = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]]
+COMPOUND_DEFINITION = ('<Component Name="Test" Template="test/test" Position="0 0 0" Rotation="0 0 0" '
+                       'Scale="1 1 1" />\n')
+
+
+def compound_element(e):
+    """{"name", "template", "matrix" (4 rows; default all zero), "preset", "children": [...]}"""
+    return (name(e.get("name", "")) + name(e.get("template", "")) +
+            matrix(e.get("matrix", [[0] * 4] * 4)) + name(e.get("preset", "")) +
+            array([compound_element(c) for c in e.get("children", [])]))
+
+
+def compound_template(desc):
+    """{"definition", "elements": [...]}"""
+    return cstr(desc.get("definition", COMPOUND_DEFINITION)) + array([compound_element(e) for e in desc.get("elements", [])])
+
+
+def compound_entity(desc):
+    """{"color": [r, g, b, a, intensity], "box": 8 floats, "lightmaps": [[u, v, s, t, id], ...]}"""
+    return (bytes(desc.get("color", WHITE)[:4]) + f32(desc.get("color", WHITE)[4]) +
+            b"".join(f32(x) for x in desc.get("box", [-1, -1, -1, 1, 1, 1, 1, 1])) +
+            array([b"".join(f32(x) for x in l[:4]) + u32(l[4]) for l in desc.get("lightmaps", [])]))
+
+
+def flag_template(desc):
+    return f32(desc.get("Size", 1.0))
+
+
+def flag_entity(desc):
+    """{"connections": [{"destination": GUID text or None, "points": [[x, y, z, distance]],
+    "length"}]}"""
+    return array([(guid(c["destination"]) if c.get("destination") else bytes(16)) +
+                  array([b"".join(f32(x) for x in p[:3]) + f32(p[3]) for p in c.get("points", [])]) +
+                  f32(c.get("length", 0.0)) for c in desc.get("connections", [])])
+
+
+GRAPH_TEMPLATE_PROPERTIES = [
+    ("Node template", "name", "Graph/GraphNode"), ("Width", "f32", 1.0), ("Texture", "name", ""),
+    ("Blend mode", "u32", 0), ("Mappnig size", "f32", 10.0), ("Cut off nasty ends", "bool", False),
+]
+INGAME_UI_TEMPLATE_PROPERTIES = [("Size", "vector", [100, 100, 100, 0])]
+
+
+def graph_template(desc):
+    return property_table(GRAPH_TEMPLATE_PROPERTIES, desc)
+
+
+def graph_entity(desc):
+    return b"".join(f32(x) for x in desc.get("box", [-1, -1, -1, 1, 1, 1, 1, 1]))
+
+
+def ingame_ui_template(desc):
+    return property_table(INGAME_UI_TEMPLATE_PROPERTIES, desc)
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,
                     "sceneparameters": scene_parameters, "lighttemplate": light_template,
-                    "lightentity": light_entity}
+                    "lightentity": light_entity, "compoundtemplate": compound_template,
+                    "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
+                    "graphtemplate": graph_template, "graphentity": graph_entity,
+                    "ingameuitemplate": ingame_ui_template}
 
 
 def main(argv):
