@@ -2,8 +2,8 @@
 // test-sanitize: address
 // test-timeout: 600
 // Graph drawing on the recording device with the "Graph" shader family: every variant the
-// template asks for compiles, straight segments go in batches of 32 and curve segments in
-// batches of 16, with the ribbon parameters, the records and the colour in the constants.
+// template asks for compiles, straight segments and arrows go in batches of 32 and curve
+// segments in batches of 16, with the ribbon parameters and the records in the constants.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -109,8 +109,13 @@ TEST_F(GraphDrawTest, SegmentsAndCurvesInBatches) {
     EXPECT_EQ(draws[1].VertexConstant(0)[1], 0.25f);
     EXPECT_FLOAT_EQ(draws[1].VertexConstant(0)[3], 96.0f);
     EXPECT_FLOAT_EQ(draws[1].VertexConstant(1)[3], 99.0f);
-    // Arrows are drawn only with draw flag 8 (here none: no arrow buffer on this device).
+    // Arrows are drawn only with draw flag 8: 33 arrows, 32 and 1, one triangle each.
     EXPECT_EQ(Draw(g, 2).size(), 2u);
+    draws = Draw(g, 8);
+    ASSERT_EQ(draws.size(), 4u);
+    EXPECT_EQ(draws[2].primitiveCount, 32u);
+    EXPECT_EQ(draws[3].primitiveCount, 1u);
+    EXPECT_EQ(draws[3].textures[0].serial, 0u);
 
     // One connection through 16 control points: 17 curve segments, 16 and 1.
     gEntityManager->DestroyEntity(g);
