@@ -242,9 +242,10 @@ KIND_PROPERTIES = {"mesh": mesh_properties}
 
 def binary_template(desc):
     """{"guid", "type", "props": {...}, "kind": "mesh", "kind_props": {...}, "class_props": hex of
-    the properties of the classes that sort after "EntityTemplate" in the chain, "mesh": mesh
-    block model (tests/support/mesh_block.py), "extra": hex of further kind data}"""
-    props = template_properties(desc.get("props", {}))
+    the properties of the classes that sort after "EntityTemplate" in the chain, "head_props":
+    hex of those that sort before it, "mesh": mesh block model (tests/support/mesh_block.py),
+    "extra": hex of further kind data}"""
+    props = bytes.fromhex(desc.get("head_props", "")) + template_properties(desc.get("props", {}))
     if desc.get("kind") in KIND_PROPERTIES:
         props += KIND_PROPERTIES[desc["kind"]](desc.get("kind_props", {}))
     props += bytes.fromhex(desc.get("class_props", ""))
@@ -403,9 +404,9 @@ ENTITY_KIND_PROPERTIES = {"mesh": mesh_entity_properties}
 def scene_entity(e, world=None):
     """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer", "kind"
     and "kind_props" for an entity kind's own properties, "class_props": hex of the properties
-    of the classes that sort after "Entity"}; "raw" (hex) replaces the property list, "size"
-    the stated size."""
-    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
+    of the classes that sort after "Entity", "head_props": hex of those that sort before it};
+    "raw" (hex) replaces the property list, "size" the stated size."""
+    props = bytes.fromhex(e["raw"]) if "raw" in e else bytes.fromhex(e.get("head_props", "")) + entity_properties(e, world)
     if "raw" not in e and e.get("kind") in ENTITY_KIND_PROPERTIES:
         props += ENTITY_KIND_PROPERTIES[e["kind"]](e.get("kind_props", {}))
     if "raw" not in e:
@@ -718,7 +719,6 @@ def matrix(m):
     return b"".join(f32(x) for row in m for x in row)
 
 
-IDENTITY = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 0, 0, 1]]
 COMPOUND_DEFINITION = ('<Component Name="Test" Template="test/test" Position="0 0 0" Rotation="0 0 0" '
                        'Scale="1 1 1" />\n')
 

@@ -7,7 +7,7 @@ templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folde
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
 templates laid out on a grid, a trigger in the middle, a point and a spot light, a
-walk grid that is walkable
+compound of crates and a light, a loop of path flags drawn by a graph, a walk grid that is walkable
 everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
@@ -68,6 +68,23 @@ LIGHT_ENTITIES = [
      "props": {"Color": [170, 200, 255, 255, 3.0], "Start falloff": 6.0, "End falloff": 20.0,
                "Spotlight width": 35.0}},
 ]
+# A compound (type 5) of three crates and a point light; a path of eight flags (type 2)
+# joined into a loop with curved connections, drawn by a graph (type 3) whose children
+# they are.
+COMPOUND_TYPE, FLAG_TYPE, GRAPH_TYPE = 5, 2, 3
+CRATE_STACK = ("CrateStack", "6F1B2C40-0000-4000-8000-000000000008")
+PATH_FLAG = ("PathFlag", "6F1B2C40-0000-4000-8000-000000000009")
+PATH_GRAPH = ("PathGraph", "6F1B2C40-0000-4000-8000-00000000000A")
+CRATE_STACK_ELEMENTS = [
+    {"name": "Bottom%d" % i, "template": "Sample/Crate",
+     "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [2.2 * i - 2.2, 0, 0, 1]]} for i in range(2)] + [
+    {"name": "Top", "template": "Sample/Crate", "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 2, 0, 1]]},
+    {"name": "Lamp", "template": "Sample/PointLight", "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 5, 0, 1]]},
+]
+CRATE_STACK_ENTITY = {"name": "CrateStack_001", "guid": "7A5C0000-0000-4000-8000-00000000FF04",
+                      "pos": [-20.0, 0.0, 12.0]}
+PATH_GRAPH_ENTITY = {"name": "PathGraph_001", "guid": "7A5C0000-0000-4000-8000-00000000FF05", "pos": [0.0, 0.0, -20.0]}
+PATH_NODES, PATH_RADIUS = 8, 10.0
 COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
 GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
 WALKABLE = 1
@@ -76,6 +93,25 @@ WALKABLE = 1
 SCENE_SHADERS = [("Light", "POINT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH"),
                  ("Light", "SPOT SHADOWMAP SHADOWMAP_FILTERING HARDWARE_DEPTH")]
 MASK_WORDS = 4
+
+
+def path_entities():
+    """The graph entity and its eight flags, each connected to the next through one control
+    point pushed outwards, so the loop bulges between its flags."""
+    import math
+    guids = ["7A5C0000-0000-4000-8000-00000000FF%02X" % (0x10 + i) for i in range(PATH_NODES)]
+    flags = []
+    for i in range(PATH_NODES):
+        a, b = 2 * math.pi * i / PATH_NODES, 2 * math.pi * (i + 0.5) / PATH_NODES
+        point = [PATH_RADIUS * 1.15 * math.cos(b), 0.0, PATH_RADIUS * 1.15 * math.sin(b), 0.0]
+        connection = {"destination": guids[(i + 1) % PATH_NODES], "points": [point],
+                      "length": 2 * math.pi * PATH_RADIUS / PATH_NODES}
+        flags.append({"template": PATH_FLAG[1], "name": "PathFlag_%03d" % (i + 1), "guid": guids[i],
+                      "parent": PATH_GRAPH_ENTITY["guid"],
+                      "pos": [PATH_RADIUS * math.cos(a), 0.0, PATH_RADIUS * math.sin(a)],
+                      "class_props": proplist.flag_entity({"connections": [connection]}).hex()})
+    graph = dict(PATH_GRAPH_ENTITY, template=PATH_GRAPH[1], class_props=proplist.graph_entity({}).hex())
+    return [graph] + flags
 
 
 def entity_guid(i):
@@ -178,7 +214,10 @@ def main(argv):
              for name, guid, _, colour in TEMPLATES]
     stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
     stubs += [{"file": name, "guid": guid, "type": LIGHT_TYPE} for name, guid, _ in LIGHTS]
-    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]] + [guid for _, guid, _ in LIGHTS]
+    placed = [(CRATE_STACK, COMPOUND_TYPE), (PATH_FLAG, FLAG_TYPE), (PATH_GRAPH, GRAPH_TYPE)]
+    stubs += [{"file": t[0], "guid": t[1], "type": kind} for t, kind in placed]
+    guids = ([guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1]] + [guid for _, guid, _ in LIGHTS] +
+             [t[1] for t, _ in placed])
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -193,6 +232,19 @@ def main(argv):
               proplist.binary_template({"guid": guid, "type": LIGHT_TYPE,
                                         "props": {"color": [0, 255, 0, 255, 1.0]},
                                         "class_props": proplist.light_template({"Light type": kind}).hex()}))
+    write(os.path.join(templates_out, FOLDER, CRATE_STACK[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": CRATE_STACK[1], "type": COMPOUND_TYPE,
+                                    "head_props": proplist.compound_template(
+                                        {"elements": CRATE_STACK_ELEMENTS}).hex()}))
+    write(os.path.join(templates_out, FOLDER, PATH_FLAG[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": PATH_FLAG[1], "type": FLAG_TYPE,
+                                    "props": {"box": [-1.5, 0, -1.5, 1, 1.5, 4.8, 1.95, 1]},
+                                    "class_props": proplist.flag_template({}).hex()}))
+    write(os.path.join(templates_out, FOLDER, PATH_GRAPH[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": PATH_GRAPH[1], "type": GRAPH_TYPE,
+                                    "class_props": proplist.graph_template({"Width": 0.8}).hex()}))
+    placed_entities = [dict(CRATE_STACK_ENTITY, template=CRATE_STACK[1],
+                            head_props=proplist.compound_entity({}).hex())] + path_entities()
     lights = [dict({k: v for k, v in e.items() if k not in ("light", "props")}, template=LIGHTS[e["light"]][1],
                    class_props=proplist.light_entity(e["props"]).hex()) for e in LIGHT_ENTITIES]
 
@@ -203,7 +255,7 @@ def main(argv):
                           **({"kind": "mesh"} if TEMPLATES[t][3] is not None else {}))
                      for i, (t, name, position) in enumerate(entities)] +
                     [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))] +
-                    lights,
+                    lights + placed_entities,
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

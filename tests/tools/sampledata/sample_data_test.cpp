@@ -35,6 +35,9 @@
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/sequences/SequenceSystem.h"
@@ -163,7 +166,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 7u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 10u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -210,9 +213,30 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     ASSERT_NE(grid, nullptr);
     Entity* root = gEntityManager->GetRootEntity();
     EXPECT_GE(root->GetChildrenCount(), 200u);
-    uint32_t rocks = 0, blocked = 0, triggers = 0, lights = 0;
+    uint32_t rocks = 0, blocked = 0, triggers = 0, lights = 0, compounds = 0, graphs = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
         Entity* e = root->GetChild(i);
+        if (auto* c = dynamic_cast<CompoundEntity*>(e)) {
+            // Three crates and a lamp, made from the template's elements.
+            ++compounds;
+            ASSERT_EQ(c->GetChildrenCount(), 4u);
+            EXPECT_STREQ(c->GetChild(0)->GetName(), "~Bottom0");
+            EXPECT_NE(dynamic_cast<LightEntity*>(c->GetChild(3)), nullptr);
+        }
+        if (auto* g = dynamic_cast<GraphEntity*>(e)) {
+            // Eight flags in a loop: every connection reaches a live flag of the graph.
+            ++graphs;
+            ASSERT_EQ(g->Nodes().size(), 8u);
+            for (FlagEntity* f : g->Nodes()) {
+                ASSERT_EQ(f->GetNeighbourCount(), 1u) << f->GetName();
+                ASSERT_NE(f->GetNeighbour(0), nullptr) << f->GetName();
+                EXPECT_EQ(f->GetNeighbour(0)->GetParent(), g);
+            }
+            GraphGeometry geometry;
+            g->BuildGeometry(geometry);
+            EXPECT_EQ(geometry.curves.size(), 16u);
+            EXPECT_EQ(geometry.arrows.size(), 8u);
+        }
         if (auto* l = dynamic_cast<LightEntity*>(e)) {
             ++lights;
             EXPECT_GT(l->OuterRange(), 10.0f) << e->GetName();
@@ -233,6 +257,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
     EXPECT_EQ(triggers, 1u);
     EXPECT_EQ(lights, 2u);
+    EXPECT_EQ(compounds, 1u);
+    EXPECT_EQ(graphs, 1u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");
