@@ -428,17 +428,17 @@ void GraphEntityRenderingContext::Draw(void*, const Matrix& world, const RenderT
         }
     };
     gVornexRenderer.SetTexture(0, handle, 0);
-    batches(shaders[GRAPH_SHADERS_PLAIN], 0, &geometry.straights.data()->start.x, uint32_t(geometry.straights.size()),
+    batches(shaders[GRAPH_SHADERS_PLAIN], 0, reinterpret_cast<const float*>(geometry.straights.data()), uint32_t(geometry.straights.size()),
             2, kGraphStraightBatch,
             [](uint32_t n) { gVornexRenderer.DrawIndexedPrimitive(gfx::PT_TRIANGLELIST, 0, 0, 4 * n, 0, 2 * n); });
-    batches(shaders[GRAPH_SHADERS_CURVE], 1, &geometry.curves.data()->points[0].x, uint32_t(geometry.curves.size()), 4,
+    batches(shaders[GRAPH_SHADERS_CURVE], 1, reinterpret_cast<const float*>(geometry.curves.data()), uint32_t(geometry.curves.size()), 4,
             kGraphCurveBatch, [](uint32_t n) {
                 gVornexRenderer.DrawIndexedPrimitive(gfx::PT_TRIANGLELIST, 0, 0, 2 * kGraphCurvePoints * n, 0,
                                                      (2 * kGraphCurvePoints - 2) * n);
             });
     if (arguments.flags & kGraphDrawArrows) {
         gVornexRenderer.SetTexture(0, nullptr, 0);
-        batches(shaders[GRAPH_SHADERS_ARROW], 2, &geometry.arrows.data()->position.x, uint32_t(geometry.arrows.size()),
+        batches(shaders[GRAPH_SHADERS_ARROW], 2, reinterpret_cast<const float*>(geometry.arrows.data()), uint32_t(geometry.arrows.size()),
                 2, kGraphArrowBatch, [](uint32_t n) { gVornexRenderer.DrawPrimitive(gfx::PT_TRIANGLELIST, 0, n); });
     }
     device->SetStreamSource(0, nullptr, 0, 0);

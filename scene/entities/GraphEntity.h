@@ -68,7 +68,8 @@ public:
     ShaderPair shaders[GRAPH_SHADER_PAIRS];
 };
 
-// The geometry of one graph, in the graph's local space.
+// The geometry of one graph, in the graph's local space. The records are plain vectors, so
+// each list is also the float array the draw writes into the vertex constants.
 struct GraphGeometry {
     struct Straight {
         Vector start, end;  // w: the distance at each end
@@ -83,6 +84,9 @@ struct GraphGeometry {
     std::vector<Curve> curves;
     std::vector<Arrow> arrows;
 };
+static_assert(sizeof(GraphGeometry::Straight) == 2 * sizeof(Vector));
+static_assert(sizeof(GraphGeometry::Curve) == 4 * sizeof(Vector));
+static_assert(sizeof(GraphGeometry::Arrow) == 2 * sizeof(Vector));
 
 class GraphEntity : public Entity {
 public:
