@@ -82,6 +82,22 @@ struct GraphDrawTest : shadertest::ShaderFixture {
     GraphTemplate graphTemplate;
 };
 
+TEST_F(GraphDrawTest, EveryVariantCompiles) {
+    const char* options[] = {"", "TEXTURE", "CATMULL_ROM", "TEXTURE CATMULL_ROM", "ARROW"};
+    ShaderPair pairs[5];
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(pairs[i].Acquire("Graph", options[i], 0)) << options[i];
+    EXPECT_TRUE(WaitUntil([&] {
+        gVornexRenderer.WaitForResourceJobs(1);
+        for (ShaderPair& p : pairs) {
+            if (!p.vertexShader->IsLoaded() || !p.pixelShader->IsLoaded()) return false;
+            p.ResolveObjects();
+            if (!p.IsValid() || !p.vertexObject->DeviceShader() || !p.pixelObject->DeviceShader()) return false;
+        }
+        return true;
+    }));
+    for (ShaderPair& p : pairs) p.Release();
+}
+
 TEST_F(GraphDrawTest, SegmentsAndCurvesInBatches) {
     LoadShaders();
     GraphEntity* g = static_cast<GraphEntity*>(
