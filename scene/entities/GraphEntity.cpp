@@ -443,4 +443,5 @@ void GraphEntityRenderingContext::Draw(void*, const Matrix& world, const RenderT
     }
     device->SetStreamSource(0, nullptr, 0, 0);
     device->SetIndices(nullptr);
+    if (declaration) declaration->Release();  // the cache hands out a reference per call
 }

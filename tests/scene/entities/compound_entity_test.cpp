@@ -83,6 +83,7 @@ struct CompoundTest : RendererFixture {
         gVornexRenderer.FlushCommands(true);
         for (EntityTemplateStub* s : stubs) {
             gEntityTemplateRegistry.Root()->RemoveStub(s);
+            if (EntityTemplate* t = s->GetLoadedTemplate()) t->stub = nullptr;
             s->DetachTemplate();
             delete s;
         }

@@ -281,6 +281,7 @@ TEST_F(GraphTest, EditorCreationNeedsAFlagNodeTemplate) {
     EXPECT_STRNE(a->GetName(), b->GetName());
     gEntityManager->NewScene();
     gEntityTemplateRegistry.Root()->RemoveStub(stub);
+    flagTemplate.stub = nullptr;
     stub->DetachTemplate();
     delete stub;
 }

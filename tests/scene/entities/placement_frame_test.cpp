@@ -62,6 +62,7 @@ struct PlacementFrameTest : shadertest::ShaderFixture {
         gVornexRenderer.FlushCommands(true);
         for (EntityTemplateStub* s : stubs) {
             gEntityTemplateRegistry.Root()->RemoveStub(s);
+            if (EntityTemplate* t = s->GetLoadedTemplate()) t->stub = nullptr;
             s->DetachTemplate();
             delete s;
         }

@@ -163,6 +163,8 @@ TEST_F(PlacementPropListTest, Entities) {
                                           shelltest::PropList("graphentity", R"({"box": [-5, 0, -5, 1, 5, 1, 5, 1]})"),
                                           false)));
     EXPECT_EQ(graph->GetLocalBoundingBox().max, Vector(5, 1, 5, 1));
+    // The entities go before their templates.
+    gEntityManager->NewScene();
 }
 
 }  // namespace
