@@ -82,7 +82,10 @@ const RTTIClass* GraphTemplate::GetRTTIClass() const { return RegisterClass(); }
 
 Entity* GraphTemplate::CreateEntity() { return new GraphEntity(); }
 
-float GraphTemplate::MappingFactor() const { return mappingSize > 0.0f ? 1.0f / mappingSize : 1.0f; }
+float GraphTemplate::MappingFactor() const {
+    const float factor = mappingSize > 0.0f ? 1.0f / mappingSize : 1.0f;
+    return std::isfinite(factor) ? factor : 1.0f;  // a size too small to invert counts as 1 too
+}
 
 void GraphTemplate::RefreshResources(bool wait) {
     if (textureResource) textureResource->Release();

@@ -54,7 +54,7 @@ public:
     // ("Graph", "" or "TEXTURE"), ("Graph", "CATMULL_ROM" or "TEXTURE CATMULL_ROM") and
     // ("Graph", "ARROW"). With wait the texture is loaded before returning.
     void RefreshResources(bool wait);
-    // 1 / "Mappnig size"; a size not above 0 counts as 1.
+    // 1 / "Mappnig size"; a size not above 0 (or too small to invert) counts as 1.
     float MappingFactor() const;
 
     NameString nodeTemplate{"Graph/GraphNode"};  // "Node template"

@@ -255,6 +255,16 @@ TEST_F(GraphTest, RebuildPointBoxNodeSetAndLook) {
     EXPECT_FALSE(g->AreAllNodesIn(nullptr, 0));
 }
 
+TEST_F(GraphTest, MappingFactorIsAlwaysUsable) {
+    const struct {
+        float size, factor;
+    } cases[] = {{10.0f, 0.1f}, {0.0f, 1.0f}, {-3.0f, 1.0f}, {NAN, 1.0f}, {1e-40f, 1.0f}, {INFINITY, 0.0f}};
+    for (const auto& k : cases) {
+        graphTemplate.mappingSize = k.size;
+        EXPECT_FLOAT_EQ(graphTemplate.MappingFactor(), k.factor) << k.size;
+    }
+}
+
 TEST_F(GraphTest, EditorCreationNeedsAFlagNodeTemplate) {
     CaptureLogSink log;
     log.Attach();

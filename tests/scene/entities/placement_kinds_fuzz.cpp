@@ -5,6 +5,8 @@
 // of a template that reads must write back bytes that read back to the same bytes; no
 // placement on a loaded connection may be non-finite.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -36,6 +38,12 @@ enum Kind : uint8_t {
     KIND_COUNT
 };
 
+// Names the broken promise, then stops the run.
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "placement_kinds_fuzz: %s\n", what);
+    std::abort();
+}
+
 FlagTemplate* gFlagKind = nullptr;
 CompoundTemplate* gCompoundKind = nullptr;
 GraphTemplate* gGraphKind = nullptr;
@@ -65,7 +73,7 @@ void RoundTrip(const uint8_t* data, size_t size, T* object, Make&& make) {
         EntityPointerScratchScope dropPointers;
         cls->DeserializeProperties(again, back, 0);
     }
-    if (again.Failed() || Write(cls, back) != out) __builtin_trap();
+    if (again.Failed() || Write(cls, back) != out) Fail("a template list does not read back as written");
     if constexpr (!std::is_base_of_v<Entity, T>) delete back;
 }
 
@@ -118,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         MakeEntity<Entity>(gFlagKind, e);
         RoundTrip(data, size, e, [] { return MakeEntity<CompoundEntity>(gCompoundKind); });
         e->OnLoaded(0);
-        if (e->elementLightmaps.Count() != e->GetChildrenCount()) __builtin_trap();
+        if (e->elementLightmaps.Count() != e->GetChildrenCount()) Fail("lightmap mappings not one per child");
         e->UpdateLocalBoundingBox();
         gEntityManager->DestroyEntity(e);
         break;
@@ -136,21 +144,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (float at : {-1.0f, 0.0f, 0.5f, length * 0.5f, length, length + 1.0f}) {
                 Matrix m;
                 s->GetGlobalPositionOnPath(i, at, m, at > length, nullptr);
-                if (!Finite(m)) __builtin_trap();
+                if (!Finite(m)) Fail("a placement is not finite");
             }
             if (!std::isfinite(s->GetPathPositionNearestToGlobalPoint(i, Vector(1, 0, 1, 1), nullptr)))
-                __builtin_trap();
+                Fail("a nearest distance is not finite");
         }
         gEntityManager->DestroyEntity(d);
         s->SolidSerialize(nullptr, 0);
-        if (s->GetNeighbourCount() != 0) __builtin_trap();
+        if (s->GetNeighbourCount() != 0) Fail("dead connections were written");
         gEntityManager->DestroyEntity(s);
         break;
     }
     case KIND_GRAPH_TEMPLATE: {
         auto* t = new GraphTemplate();
         RoundTrip(data, size, t, [] { return new GraphTemplate(); });
-        if (!(t->MappingFactor() > 0.0f)) __builtin_trap();
+        if (!(t->MappingFactor() >= 0.0f) || !std::isfinite(t->MappingFactor()))
+            Fail("the mapping factor is not a finite positive number");
         delete t;
         break;
     }
