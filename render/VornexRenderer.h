@@ -548,8 +548,9 @@ public:
     void CreateBuiltInGeometry();
     void ReleaseBuiltInGeometry();
     const BuiltInMesh& GetBuiltInMesh(BuiltInMeshId id) const { return builtInMeshes[id]; }
-    // The batch meshes' buffers: 0 the quad batch, 1 the grid batch (null before the device).
-    gfx::VertexBuffer* BatchVertices(uint32_t i) const { return i < 2 ? batchVertices[i] : nullptr; }
+    // The batch meshes' buffers (null before the device): 0 the quad batch, 1 the grid batch
+    // (each with indices), 2 the arrow batch (without).
+    gfx::VertexBuffer* BatchVertices(uint32_t i) const { return i < 3 ? batchVertices[i] : nullptr; }
     gfx::IndexBuffer* BatchIndices(uint32_t i) const { return i < 2 ? batchIndices[i] : nullptr; }
     void DrawSolidBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
                       uint8_t depthTest);

@@ -350,7 +350,12 @@ void VornexRenderer::CreateBatchMeshes() {
         batchIndices[i] = declarationCache->CreateIndexBuffer(static_cast<uint32_t>(d.indices[0].size() * 2),
                                                               USAGE_WRITEONLY, POOL_DEFAULT, d.indices[0].data());
     }
-    // The third buffer's layout comes with the scene content that draws from it.
+    // Arrow batch: 32 arrows of one triangle each, drawn without indices: the base corners
+    // (-1, 0, arrow), (1, 0, arrow) and the tip (0, 1, arrow).
+    MeshBuilder arrows(12);
+    for (uint32_t i = 0; i < 32; ++i) arrows.Point(-1, 0, i), arrows.Point(1, 0, i), arrows.Point(0, 1, i);
+    batchVertices[2] = declarationCache->CreateVertexBuffer(static_cast<uint32_t>(arrows.data.vertices.size()),
+                                                            USAGE_WRITEONLY, POOL_DEFAULT, arrows.data.vertices.data());
 }
 
 void VornexRenderer::ReleaseBatchMeshes() {

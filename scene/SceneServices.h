@@ -4,6 +4,7 @@
 // and fall back to doing nothing, so the scene runs without those libraries (and tests put
 // recording doubles in their place).
 class Entity;
+class Matrix;
 class SafePointerRoot;
 
 struct SceneServices {
@@ -15,6 +16,9 @@ struct SceneServices {
   // instance id (0: none).
   unsigned (*playSound)(Entity* owner, const char* name, float volume, float fullVolumeRange, float zeroVolumeRange,
                         int channel) = nullptr;
+  // Render thread: draws the element tree of an in-game UI entity with the UI transform
+  // (UI units to world); interaction false keeps the tree out of hit testing.
+  void (*uiDrawElementTree)(SafePointerRoot* element, const Matrix& uiTransform, bool interaction) = nullptr;
 };
 
 extern SceneServices gSceneServices;

@@ -46,6 +46,7 @@ enum : uint32_t {
     ENTITYFLAG_NORENDERINGCONTEXT2 = 0x80000,  // recreates the context; out of grid list one
     ENTITYFLAG_DISABLE_LOS = 0x200000,
     ENTITYFLAG_DISABLE_UPDATE = 0x400000,
+    ENTITYFLAG_COMPOUNDELEMENT = 0x40000000,  // made by a compound entity from one of its elements
     ENTITYFLAG_PICKABLE = 0x80000000u,  // passed to the pick handler by picking
 };
 enum : uint32_t {
@@ -305,7 +306,7 @@ public:
     bool IsSFX() const { return IsKindOf(ENTITY_SFX); }
     bool IsCompound() const { return IsKindOf(ENTITY_COMPOUND); }
     bool IsInGameUI() const { return IsKindOf(ENTITY_INGAMEUI); }
-    bool IsPartOfCompoundEntity() const { return (flags & 0x40000000u) != 0; }
+    bool IsPartOfCompoundEntity() const { return (flags & ENTITYFLAG_COMPOUNDELEMENT) != 0; }
 
     // ---- Transforms ----
     Vector GetLocalPosition() const { return localMatrix.r[3]; }

@@ -5,6 +5,11 @@
 #include "engine/services/EngineServices.h"
 #include "scene/animation/BaseAnimation.h"
 #include "scene/animation/MeshEntityAnimation.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/EnvelopeEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
+#include "scene/entities/InGameUIEntity.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
@@ -61,10 +66,29 @@ const StaticInitRow kSceneRows[] = {
     {8, K::ClassRegistration, "LightEntity", &StaticInitRegister<LightEntity>, 0, 0},
     {8, K::ClassRegistration, "SceneParametersTemplate", &StaticInitRegister<SceneParametersTemplate>, 0, 0},
     {8, K::TemplateTypeRow, "SceneParametersTemplate", nullptr, ENTITY_SCENEPARAMBOX, 0},
+    {8, K::ClassRegistration, "CompoundTemplate", &StaticInitRegister<CompoundTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "CompoundTemplate", nullptr, ENTITY_COMPOUND, 0},
+    {8, K::ClassRegistration, "CompoundEntity", &StaticInitRegister<CompoundEntity>, 0, 0},
+    {8, K::ClassRegistration, "FlagTemplate", &StaticInitRegister<FlagTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "FlagTemplate", nullptr, ENTITY_FLAG, 0},
+    {8, K::ClassRegistration, "FlagEntity", &StaticInitRegister<FlagEntity>, 0, 0},
+    {8, K::ClassRegistration, "GraphTemplate", &StaticInitRegister<GraphTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "GraphTemplate", nullptr, ENTITY_GRAPH, 0},
+    {8, K::ClassRegistration, "GraphEntity", &StaticInitRegister<GraphEntity>, 0, 0},
+    {8, K::ClassRegistration, "InGameUITemplate", &StaticInitRegister<InGameUITemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "InGameUITemplate", nullptr, ENTITY_INGAMEUI, 0},
+    {8, K::ClassRegistration, "InGameUIEntity", &StaticInitRegister<InGameUIEntity>, 0, 0},
+    {8, K::ClassRegistration, "ColorEnvelopeTemplate", &StaticInitRegister<ColorEnvelopeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "ColorEnvelopeTemplate", nullptr, ENTITY_COLOR_ENVELOPE, 0},
+    {8, K::ClassRegistration, "ColorEnvelopeEntity", &StaticInitRegister<ColorEnvelopeEntity>, 0, 0},
+    {8, K::ClassRegistration, "VectorEnvelopeTemplate", &StaticInitRegister<VectorEnvelopeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "VectorEnvelopeTemplate", nullptr, ENTITY_VECTOR_ENVELOPE, 0},
+    {8, K::ClassRegistration, "VectorEnvelopeEntity", &StaticInitRegister<VectorEnvelopeEntity>, 0, 0},
     {9, K::GlobalObject, "gMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gMeshAnimationWorkspace>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
     {12, K::GlobalObject, "gSFXMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gSFXMeshAnimationWorkspace>, 0, 0},
+    {12, K::ClassRegistration, "FlagEntityConnection", &StaticInitRegister<FlagEntityConnection>, 0, 0},
 };
 
 }  // namespace

@@ -197,10 +197,11 @@ TEST_F(GeometryTest, DeclarationCacheSharesEqualListsAndFillsOnlyWithData) {
 // The batch meshes exist once the device does and hold their documented layout: the
 // quad batch 32 quads of corners (-0.5, 0), (0.5, 0), (0.5, 1), (-0.5, 1) at z = quad,
 // the grid batch 16 segments of 64 pairs (-0.5, pair, segment), (0.5, pair, segment);
-// triangles in the quads' corner order.
+// triangles in the quads' corner order; the arrow batch 32 triangles (-1, 0), (1, 0),
+// (0, 1) at z = arrow, without indices.
 TEST_F(GeometryTest, BatchMeshesAreMadeWithTheDeviceInTheirLayout) {
     ASSERT_TRUE(created);
-    std::vector<float> quadVertices, gridVertices;
+    std::vector<float> quadVertices, gridVertices, arrowVertices;
     std::vector<uint16_t> quadIndices, gridIndices;
     const auto floats = [](const std::vector<uint8_t>& b) {
         std::vector<float> f(b.size() / 4);
@@ -215,6 +216,7 @@ TEST_F(GeometryTest, BatchMeshesAreMadeWithTheDeviceInTheirLayout) {
     RunOnRenderThread([&] {
         quadVertices = floats(ReadBuffer(gVornexRenderer.BatchVertices(0)));
         gridVertices = floats(ReadBuffer(gVornexRenderer.BatchVertices(1)));
+        arrowVertices = floats(ReadBuffer(gVornexRenderer.BatchVertices(2)));
         quadIndices = shorts(ReadBuffer(gVornexRenderer.BatchIndices(0)));
         gridIndices = shorts(ReadBuffer(gVornexRenderer.BatchIndices(1)));
     });
@@ -222,6 +224,12 @@ TEST_F(GeometryTest, BatchMeshesAreMadeWithTheDeviceInTheirLayout) {
     ASSERT_EQ(quadIndices.size(), 32u * 6);
     ASSERT_EQ(gridVertices.size(), 16u * 64 * 2 * 3);
     ASSERT_EQ(gridIndices.size(), 16u * 63 * 6);
+    ASSERT_EQ(arrowVertices.size(), 32u * 3 * 3);
+    EXPECT_EQ(gVornexRenderer.BatchIndices(2), nullptr);
+    for (uint32_t a : {0u, 31u})
+        EXPECT_EQ(std::vector<float>(arrowVertices.begin() + 9 * a, arrowVertices.begin() + 9 * a + 9),
+                  (std::vector<float>{-1, 0, float(a), 1, 0, float(a), 0, 1, float(a)}))
+            << "arrow " << a;
     const float corners[4][2] = {{-0.5f, 0}, {0.5f, 0}, {0.5f, 1}, {-0.5f, 1}};
     for (uint32_t q : {0u, 17u, 31u}) {
         for (uint32_t k = 0; k < 4; ++k) {

@@ -21,6 +21,13 @@ Commands:
   proplist.py sceneparameters <out> <json>  a scene-parameter template's own property list
   proplist.py lighttemplate <out> <json>    a light template's own property list
   proplist.py lightentity <out> <json>      a light entity's own property list
+  proplist.py compoundtemplate <out> <json> a compound template's own property list
+  proplist.py compoundentity <out> <json>   a compound entity's own property list
+  proplist.py flagtemplate <out> <json>     a flag template's own property list
+  proplist.py flagentity <out> <json>       a flag entity's own property list
+  proplist.py graphtemplate <out> <json>    a graph template's own property list
+  proplist.py graphentity <out> <json>      a graph entity's own property list
+  proplist.py ingameuitemplate <out> <json> an in-game UI template's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
@@ -235,9 +242,10 @@ KIND_PROPERTIES = {"mesh": mesh_properties}
 
 def binary_template(desc):
     """{"guid", "type", "props": {...}, "kind": "mesh", "kind_props": {...}, "class_props": hex of
-    the properties of the classes that sort after "EntityTemplate" in the chain, "mesh": mesh
-    block model (tests/support/mesh_block.py), "extra": hex of further kind data}"""
-    props = template_properties(desc.get("props", {}))
+    the properties of the classes that sort after "EntityTemplate" in the chain, "head_props":
+    hex of those that sort before it, "mesh": mesh block model (tests/support/mesh_block.py),
+    "extra": hex of further kind data}"""
+    props = bytes.fromhex(desc.get("head_props", "")) + template_properties(desc.get("props", {}))
     if desc.get("kind") in KIND_PROPERTIES:
         props += KIND_PROPERTIES[desc["kind"]](desc.get("kind_props", {}))
     props += bytes.fromhex(desc.get("class_props", ""))
@@ -396,9 +404,9 @@ ENTITY_KIND_PROPERTIES = {"mesh": mesh_entity_properties}
 def scene_entity(e, world=None):
     """{"template", "name", "guid", "parent", "flags", "pos", "rot", "scale", "layer", "kind"
     and "kind_props" for an entity kind's own properties, "class_props": hex of the properties
-    of the classes that sort after "Entity"}; "raw" (hex) replaces the property list, "size"
-    the stated size."""
-    props = bytes.fromhex(e["raw"]) if "raw" in e else entity_properties(e, world)
+    of the classes that sort after "Entity", "head_props": hex of those that sort before it};
+    "raw" (hex) replaces the property list, "size" the stated size."""
+    props = bytes.fromhex(e["raw"]) if "raw" in e else bytes.fromhex(e.get("head_props", "")) + entity_properties(e, world)
     if "raw" not in e and e.get("kind") in ENTITY_KIND_PROPERTIES:
         props += ENTITY_KIND_PROPERTIES[e["kind"]](e.get("kind_props", {}))
     if "raw" not in e:
@@ -702,11 +710,77 @@ def light_entity(desc):
     return property_table(LIGHT_ENTITY_PROPERTIES, desc)
 
 
+# --- placed kinds ---------------------------------------------------------------------------
+# The own properties of the compound, flag, graph, envelope and in-game UI kinds, in
+# registration order. "CompoundTemplate", "ColorEnvelopeTemplate" and "CompoundEntity" sort
+# before "EntityTemplate" / "Entity" in the walk, so their lists go first; the others after.
+
+def matrix(m):
+    return b"".join(f32(x) for row in m for x in row)
+
+
+COMPOUND_DEFINITION = ('<Component Name="Test" Template="test/test" Position="0 0 0" Rotation="0 0 0" '
+                       'Scale="1 1 1" />\n')
+
+
+def compound_element(e):
+    """{"name", "template", "matrix" (4 rows; default all zero), "preset", "children": [...]}"""
+    return (name(e.get("name", "")) + name(e.get("template", "")) +
+            matrix(e.get("matrix", [[0] * 4] * 4)) + name(e.get("preset", "")) +
+            array([compound_element(c) for c in e.get("children", [])]))
+
+
+def compound_template(desc):
+    """{"definition", "elements": [...]}"""
+    return cstr(desc.get("definition", COMPOUND_DEFINITION)) + array([compound_element(e) for e in desc.get("elements", [])])
+
+
+def compound_entity(desc):
+    """{"color": [r, g, b, a, intensity], "box": 8 floats, "lightmaps": [[u, v, s, t, id], ...]}"""
+    return (bytes(desc.get("color", WHITE)[:4]) + f32(desc.get("color", WHITE)[4]) +
+            b"".join(f32(x) for x in desc.get("box", [-1, -1, -1, 1, 1, 1, 1, 1])) +
+            array([b"".join(f32(x) for x in l[:4]) + u32(l[4]) for l in desc.get("lightmaps", [])]))
+
+
+def flag_template(desc):
+    return f32(desc.get("Size", 1.0))
+
+
+def flag_entity(desc):
+    """{"connections": [{"destination": GUID text or None, "points": [[x, y, z, distance]],
+    "length"}]}"""
+    return array([(guid(c["destination"]) if c.get("destination") else bytes(16)) +
+                  array([b"".join(f32(x) for x in p[:3]) + f32(p[3]) for p in c.get("points", [])]) +
+                  f32(c.get("length", 0.0)) for c in desc.get("connections", [])])
+
+
+GRAPH_TEMPLATE_PROPERTIES = [
+    ("Node template", "name", "Graph/GraphNode"), ("Width", "f32", 1.0), ("Texture", "name", ""),
+    ("Blend mode", "u32", 0), ("Mappnig size", "f32", 10.0), ("Cut off nasty ends", "bool", False),
+]
+INGAME_UI_TEMPLATE_PROPERTIES = [("Size", "vector", [100, 100, 100, 0])]
+
+
+def graph_template(desc):
+    return property_table(GRAPH_TEMPLATE_PROPERTIES, desc)
+
+
+def graph_entity(desc):
+    return b"".join(f32(x) for x in desc.get("box", [-1, -1, -1, 1, 1, 1, 1, 1]))
+
+
+def ingame_ui_template(desc):
+    return property_table(INGAME_UI_TEMPLATE_PROPERTIES, desc)
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,
                     "sceneparameters": scene_parameters, "lighttemplate": light_template,
-                    "lightentity": light_entity}
+                    "lightentity": light_entity, "compoundtemplate": compound_template,
+                    "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
+                    "graphtemplate": graph_template, "graphentity": graph_entity,
+                    "ingameuitemplate": ingame_ui_template}
 
 
 def main(argv):

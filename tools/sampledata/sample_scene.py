@@ -6,7 +6,8 @@
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
-templates laid out on a grid, a trigger in the middle, a walk grid that is walkable
+templates laid out on a grid, a trigger in the middle, a point and a spot light, a
+compound of crates and a light, a loop of path flags drawn by a graph, a walk grid that is walkable
 everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
@@ -57,6 +58,36 @@ SEQUENCES = {"sequences": [{"name": "SampleGate", "tracks": [{"name": "Main", "a
     {"class": "SequenceAction", "time": 2.0},
     {"class": "SequenceActionClearGlobalSemaphore", "semaphore": "GateOpen"},
 ]}]}]}
+# Lights (type 8): a point and a spot light template, and one entity of each above the
+# middle of the grid, the spot looking down.
+LIGHT_TYPE = 8
+LIGHTS = [("PointLight", "6F1B2C40-0000-4000-8000-000000000006", 0),
+          ("SpotLight", "6F1B2C40-0000-4000-8000-000000000007", 1)]
+LIGHT_ENTITIES = [
+    {"name": "PointLight_001", "guid": "7A5C0000-0000-4000-8000-00000000FF02", "light": 0, "pos": [-12.0, 5.0, 4.0],
+     "props": {"Color": [255, 220, 170, 255, 2.0], "Start falloff": 4.0, "End falloff": 14.0}},
+    {"name": "SpotLight_001", "guid": "7A5C0000-0000-4000-8000-00000000FF03", "light": 1, "pos": [12.0, 12.0, -4.0],
+     "rot": [0.70710677, 0.0, 0.0, 0.70710677],
+     "props": {"Color": [170, 200, 255, 255, 3.0], "Start falloff": 6.0, "End falloff": 20.0,
+               "Spotlight width": 35.0}},
+]
+# A compound (type 5) of three crates and a point light; a path of eight flags (type 2)
+# joined into a loop with curved connections, drawn by a graph (type 3) whose children
+# they are.
+COMPOUND_TYPE, FLAG_TYPE, GRAPH_TYPE = 5, 2, 3
+CRATE_STACK = ("CrateStack", "6F1B2C40-0000-4000-8000-000000000008")
+PATH_FLAG = ("PathFlag", "6F1B2C40-0000-4000-8000-000000000009")
+PATH_GRAPH = ("PathGraph", "6F1B2C40-0000-4000-8000-00000000000A")
+CRATE_STACK_ELEMENTS = [
+    {"name": "Bottom%d" % i, "template": "Sample/Crate",
+     "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [2.2 * i - 2.2, 0, 0, 1]]} for i in range(2)] + [
+    {"name": "Top", "template": "Sample/Crate", "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 2, 0, 1]]},
+    {"name": "Lamp", "template": "Sample/PointLight", "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [0, 5, 0, 1]]},
+]
+CRATE_STACK_ENTITY = {"name": "CrateStack_001", "guid": "7A5C0000-0000-4000-8000-00000000FF04",
+                      "pos": [-20.0, 0.0, 12.0]}
+PATH_GRAPH_ENTITY = {"name": "PathGraph_001", "guid": "7A5C0000-0000-4000-8000-00000000FF05", "pos": [0.0, 0.0, -20.0]}
+PATH_NODES, PATH_RADIUS = 8, 10.0
 COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
 GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
 WALKABLE = 1
@@ -68,7 +99,7 @@ MASK_WORDS = 4
 # The soldier: a mesh template of nine boxes on a nine-node, nine-bone hierarchy (node i is
 # bone i), each box skinned to its bone, the face towards the parent shared with the
 # parent's bone; two clips, "Idle" and "Walk".
-SOLDIER = ("Soldier", "6F1B2C40-0000-4000-8000-000000000006", [-0.5, 0, -0.3, 1, 0.5, 1.8, 0.3, 1],
+SOLDIER = ("Soldier", "6F1B2C40-0000-4000-8000-00000000000B", [-0.5, 0, -0.3, 1, 0.5, 1.8, 0.3, 1],
            [90, 110, 70, 255, 1.0])
 # name, parent, offset from the parent, box half extents
 SOLDIER_NODES = [
@@ -96,6 +127,25 @@ SOLDIER_CLIPS = {
 }
 # Between the grid's rows and columns, clear of the trigger.
 SOLDIER_POSITIONS = [[0.0, 0.0, 20.0], [0.0, 0.0, 28.0], [0.0, 0.0, -20.0], [0.0, 0.0, -28.0]]
+
+
+def path_entities():
+    """The graph entity and its eight flags, each connected to the next through one control
+    point pushed outwards, so the loop bulges between its flags."""
+    import math
+    guids = ["7A5C0000-0000-4000-8000-00000000FF%02X" % (0x10 + i) for i in range(PATH_NODES)]
+    flags = []
+    for i in range(PATH_NODES):
+        a, b = 2 * math.pi * i / PATH_NODES, 2 * math.pi * (i + 0.5) / PATH_NODES
+        point = [PATH_RADIUS * 1.15 * math.cos(b), 0.0, PATH_RADIUS * 1.15 * math.sin(b), 0.0]
+        connection = {"destination": guids[(i + 1) % PATH_NODES], "points": [point],
+                      "length": 2 * math.pi * PATH_RADIUS / PATH_NODES}
+        flags.append({"template": PATH_FLAG[1], "name": "PathFlag_%03d" % (i + 1), "guid": guids[i],
+                      "parent": PATH_GRAPH_ENTITY["guid"],
+                      "pos": [PATH_RADIUS * math.cos(a), 0.0, PATH_RADIUS * math.sin(a)],
+                      "class_props": proplist.flag_entity({"connections": [connection]}).hex()})
+    graph = dict(PATH_GRAPH_ENTITY, template=PATH_GRAPH[1], class_props=proplist.graph_entity({}).hex())
+    return [graph] + flags
 
 
 def entity_guid(i):
@@ -246,7 +296,11 @@ def main(argv):
              for name, guid, _, colour in TEMPLATES]
     stubs.append({"file": TRIGGER[0], "guid": TRIGGER[1], "type": TRIGGER_TYPE})
     stubs.append({"file": SOLDIER[0], "guid": SOLDIER[1], "type": MESH_TYPE})
-    guids = [guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1], SOLDIER[1]]
+    stubs += [{"file": name, "guid": guid, "type": LIGHT_TYPE} for name, guid, _ in LIGHTS]
+    placed = [(CRATE_STACK, COMPOUND_TYPE), (PATH_FLAG, FLAG_TYPE), (PATH_GRAPH, GRAPH_TYPE)]
+    stubs += [{"file": t[0], "guid": t[1], "type": kind} for t, kind in placed]
+    guids = ([guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1], SOLDIER[1]] + [guid for _, guid, _ in LIGHTS] +
+             [t[1] for t, _ in placed])
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -260,6 +314,27 @@ def main(argv):
     for clip_name, clip in SOLDIER_CLIPS.items():
         anim_file.write(os.path.join(animations_out, "Soldier_" + clip_name + ".bin"), clip)
 
+    for name, guid, kind in LIGHTS:
+        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
+              proplist.binary_template({"guid": guid, "type": LIGHT_TYPE,
+                                        "props": {"color": [0, 255, 0, 255, 1.0]},
+                                        "class_props": proplist.light_template({"Light type": kind}).hex()}))
+    write(os.path.join(templates_out, FOLDER, CRATE_STACK[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": CRATE_STACK[1], "type": COMPOUND_TYPE,
+                                    "head_props": proplist.compound_template(
+                                        {"elements": CRATE_STACK_ELEMENTS}).hex()}))
+    write(os.path.join(templates_out, FOLDER, PATH_FLAG[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": PATH_FLAG[1], "type": FLAG_TYPE,
+                                    "props": {"box": [-1.5, 0, -1.5, 1, 1.5, 4.8, 1.95, 1]},
+                                    "class_props": proplist.flag_template({}).hex()}))
+    write(os.path.join(templates_out, FOLDER, PATH_GRAPH[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": PATH_GRAPH[1], "type": GRAPH_TYPE,
+                                    "class_props": proplist.graph_template({"Width": 0.8}).hex()}))
+    placed_entities = [dict(CRATE_STACK_ENTITY, template=CRATE_STACK[1],
+                            head_props=proplist.compound_entity({}).hex())] + path_entities()
+    lights = [dict({k: v for k, v in e.items() if k not in ("light", "props")}, template=LIGHTS[e["light"]][1],
+                   class_props=proplist.light_entity(e["props"]).hex()) for e in LIGHT_ENTITIES]
+
     entities = layout()
     scene = {
         "root": {},
@@ -268,8 +343,9 @@ def main(argv):
                      for i, (t, name, position) in enumerate(entities)] +
                     [dict(TRIGGER_ENTITY, template=TRIGGER[1], class_props=proplist.trigger_entity_props(True))] +
                     [{"template": SOLDIER[1], "name": "Soldier_%03d" % (i + 1),
-                      "guid": "7A5C0000-0000-4000-8000-00000000FE%02X" % (i + 1), "pos": p, "kind": "mesh"}
-                     for i, p in enumerate(SOLDIER_POSITIONS)],
+                      "guid": "7A5C0000-0000-4000-8000-00000000FD%02X" % (i + 1), "pos": p, "kind": "mesh"}
+                     for i, p in enumerate(SOLDIER_POSITIONS)] +
+                    lights + placed_entities,
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

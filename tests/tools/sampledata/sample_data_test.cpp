@@ -37,6 +37,10 @@
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
+#include "scene/entities/LightEntity.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
@@ -167,7 +171,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 6u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 11u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -197,6 +201,11 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(trigger->typeId, uint32_t(ENTITY_TRIGGER));
     EXPECT_EQ(trigger->shape, uint32_t(TRIGGER_SHAPE_BOX));
     EXPECT_EQ(trigger->mode, uint32_t(TRIGGER_MODE_POSITION_INSIDE));
+    for (const auto& [name, kind] : {std::pair{"Sample/PointLight", LIGHT_KIND_POINT}, {"Sample/SpotLight", LIGHT_KIND_SPOT}}) {
+        auto* light = dynamic_cast<LightTemplate*>(gEntityTemplateRegistry.FindTemplateByName(name, true));
+        ASSERT_NE(light, nullptr) << name;
+        EXPECT_EQ(light->lightType, uint32_t(kind)) << name;
+    }
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -224,7 +233,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     ASSERT_NE(grid, nullptr);
     Entity* root = gEntityManager->GetRootEntity();
     EXPECT_GE(root->GetChildrenCount(), 200u);
-    uint32_t rocks = 0, blocked = 0, triggers = 0, soldiers = 0;
+    uint32_t rocks = 0, blocked = 0, triggers = 0, soldiers = 0, lights = 0, compounds = 0, graphs = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i) {
         Entity* e = root->GetChild(i);
         if (e->GetTemplate() == soldier) {
@@ -232,6 +241,32 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
             auto* m = dynamic_cast<MeshEntity*>(e);
             ASSERT_NE(m, nullptr);
             EXPECT_NE(m->GetAnimationController(), nullptr) << e->GetName();
+        }
+        if (auto* c = dynamic_cast<CompoundEntity*>(e)) {
+            // Three crates and a lamp, made from the template's elements.
+            ++compounds;
+            ASSERT_EQ(c->GetChildrenCount(), 4u);
+            EXPECT_STREQ(c->GetChild(0)->GetName(), "~Bottom0");
+            EXPECT_NE(dynamic_cast<LightEntity*>(c->GetChild(3)), nullptr);
+        }
+        if (auto* g = dynamic_cast<GraphEntity*>(e)) {
+            // Eight flags in a loop: every connection reaches a live flag of the graph.
+            ++graphs;
+            ASSERT_EQ(g->Nodes().size(), 8u);
+            for (FlagEntity* f : g->Nodes()) {
+                ASSERT_EQ(f->GetNeighbourCount(), 1u) << f->GetName();
+                ASSERT_NE(f->GetNeighbour(0), nullptr) << f->GetName();
+                EXPECT_EQ(f->GetNeighbour(0)->GetParent(), g);
+            }
+            GraphGeometry geometry;
+            g->BuildGeometry(geometry);
+            EXPECT_EQ(geometry.curves.size(), 16u);
+            EXPECT_EQ(geometry.arrows.size(), 8u);
+        }
+        if (auto* l = dynamic_cast<LightEntity*>(e)) {
+            ++lights;
+            EXPECT_GT(l->OuterRange(), 10.0f) << e->GetName();
+            EXPECT_GT(l->color.intensity, 1.0f) << e->GetName();
         }
         if (auto* t = dynamic_cast<TriggerEntity*>(e)) {
             ++triggers;
@@ -248,6 +283,9 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
     EXPECT_EQ(triggers, 1u);
     EXPECT_EQ(soldiers, 4u);
+    EXPECT_EQ(lights, 2u);
+    EXPECT_EQ(compounds, 1u);
+    EXPECT_EQ(graphs, 1u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");

@@ -1,0 +1,234 @@
+// test-depends: shader_data
+// test-sanitize: address
+// test-timeout: 600
+// One frame of the pass driver over the placed kinds: lights of all four types, compounds
+// of meshes and lights, and a 40-node graph with curved connections. The frame's draws
+// after the first (shaders by name, primitive type and count) equal the reviewed list in
+// placement_frame_expected.txt, and the next frame repeats them. PLACEMENT_FRAME_WRITE=1
+// writes the list anew for review.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ShellCommand.h"
+#include "core/BoundedReader.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "render/shaders/ResourceShader.h"
+#include "render/shaders/ShaderTestSupport.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
+#include "scene/entities/LightEntity.h"
+#include "scene/mesh/MeshData.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
+
+using namespace rendertest;
+
+namespace {
+
+std::vector<uint8_t> ToolBlock(const std::string& model) {
+    const std::string path = PROJECT_BINARY_ROOT "/placement_frame_test_block.bin";
+    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
+                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
+    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct PlacementFrameTest : shadertest::ShaderFixture {
+    void SetUp() override {
+        ShaderFixture::SetUp();
+        ASSERT_TRUE(created);
+        ASSERT_TRUE(gShaderManager->LoadDefinitions());
+        InstallSceneHooks();
+        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+        for (EntityTemplateStub* s : stubs) {
+            gEntityTemplateRegistry.Root()->RemoveStub(s);
+            if (EntityTemplate* t = s->GetLoadedTemplate()) t->stub = nullptr;
+            s->DetachTemplate();
+            delete s;
+        }
+        compound.reset();
+        if (graph)
+            for (ShaderPair& p : graph->shaders) p.Release();
+        graph.reset();
+        templates.clear();
+        gVornexRenderer.FlushCommands(true);
+        ShaderFixture::TearDown();
+    }
+    void Register(const char* name, EntityTemplate* t) {
+        t->SetName(name);
+        auto* s = new EntityTemplateStub();
+        s->SetFileName(name);
+        s->typeId = t->typeId;
+        s->SetTemplate(t);
+        gEntityTemplateRegistry.Root()->AddStub(s);
+        stubs.push_back(s);
+    }
+    MeshTemplate* Mesh(const char* name) {
+        auto t = std::make_unique<MeshTemplate>();
+        const std::vector<uint8_t> block = ToolBlock("(lambda b: (b['rd'].update({'render': [0, 0, 1, 0, 1, 0, 0, 0]}), b)[1])"
+                                                   "(m.box_mesh(presets=[{'name': 'Default', 'parts': [{'count': 12}]}]))");
+        BoundedReader in(block.data(), block.size());
+        EXPECT_TRUE(t->ReadBinaryData(in, 50));
+        MeshTemplate* raw = t.get();
+        Register(name, raw);
+        templates.push_back(std::move(t));
+        return raw;
+    }
+    LightTemplate* Light(const char* name, uint32_t type) {
+        auto t = std::make_unique<LightTemplate>();
+        t->lightType = type;
+        LightTemplate* raw = t.get();
+        Register(name, raw);
+        templates.push_back(std::move(t));
+        return raw;
+    }
+    // Shader resource names by device serial.
+    std::map<uint32_t, std::string> ShaderNames() {
+        std::map<uint32_t, std::string> names;
+        for (ResourceShader* r : PooledShaders()) {
+            if (VertexShaderObject* v = r->GetVertexShaderObject())
+                names[gfx::SerialOf(v->DeviceShader())] = r->GetName();
+            if (PixelShaderObject* p = r->GetPixelShaderObject())
+                names[gfx::SerialOf(p->DeviceShader())] = r->GetName();
+        }
+        return names;
+    }
+    std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
+        recorder->ClearDrawRecords();
+        BeginFrame();
+        gVornexRenderer.PostResetFrameGather();
+        for (Entity* e : entities) {
+            e->SubmitHelperRendering(0);
+            e->SubmitForRendering(0);
+        }
+        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
+        gVornexRenderer.FlushCommands(true);
+        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+        EndFrame();
+        const std::map<uint32_t, std::string> names = ShaderNames();
+        const auto name = [&](uint32_t serial) {
+            auto it = names.find(serial);
+            return it == names.end() ? std::string(serial ? "?" : "none") : it->second;
+        };
+        std::vector<std::string> lines;
+        for (const gfx::DrawRecord& d : draws) {
+            std::ostringstream line;
+            line << "vs " << name(d.vertexShader.serial) << " ps " << name(d.pixelShader.serial) << " type "
+                 << int(d.primitiveType) << " primitives " << d.primitiveCount;
+            lines.push_back(line.str());
+        }
+        return lines;
+    }
+    std::vector<EntityTemplateStub*> stubs;
+    std::vector<std::unique_ptr<EntityTemplate>> templates;
+    std::unique_ptr<CompoundTemplate> compound;
+    std::unique_ptr<GraphTemplate> graph;
+};
+
+TEST_F(PlacementFrameTest, LightsCompoundsAndAGraphDrawTheReviewedList) {
+    Mesh("crate");
+    const char* lightNames[4] = {"point", "spot", "tube", "ambient"};
+    for (uint32_t i = 0; i < 4; ++i) Light(lightNames[i], i);
+    // Lights of all four types.
+    std::vector<Entity*> entities;
+    for (uint32_t i = 0; i < 4; ++i) {
+        Matrix m;
+        m.LoadTranslation(float(i) * 10.0f - 15.0f, 4, 0);
+        auto* l = static_cast<LightEntity*>(gEntityManager->CreateEntity(lightNames[i], nullptr, m, 0, nullptr));
+        ASSERT_NE(l, nullptr);
+        l->startFalloff = 2.0f;
+        l->endFalloff = 9.0f;
+        l->OnPropertyChanged("End falloff");
+        entities.push_back(l);
+    }
+    // Compounds of three crates and a point light.
+    compound = std::make_unique<CompoundTemplate>();
+    compound->SetName("CrateStack");
+    for (int i = 0; i < 4; ++i) {
+        CompoundTemplateElement e;
+        e.name = NameString(i < 3 ? "Crate" : "Lamp");
+        e.templateName = NameString(i < 3 ? "crate" : "point");
+        e.locationMatrix.LoadTranslation(i < 3 ? float(i) * 2.2f : 2.2f, i < 3 ? 0.0f : 3.0f, 0);
+        compound->elements.Add(e);
+    }
+    compound->ResolveElementTemplates();
+    for (int i = 0; i < 3; ++i) {
+        Matrix m;
+        m.LoadTranslation(float(i) * 12.0f - 12.0f, 0, 12);
+        Entity* c = gEntityManager->CreateEntityFromTemplate(compound.get(), nullptr, m, 0, nullptr);
+        ASSERT_NE(c, nullptr);
+        ASSERT_EQ(c->GetChildrenCount(), 4u);
+        entities.push_back(c);
+        for (uint32_t k = 0; k < c->GetChildrenCount(); ++k) entities.push_back(c->GetChild(k));
+    }
+    // A graph of 40 nodes on a ring, each joined to the next through one control point.
+    graph = std::make_unique<GraphTemplate>();
+    graph->SetName("graph");
+    graph->RefreshResources(true);
+    ASSERT_TRUE(WaitUntil([&] {
+        gVornexRenderer.WaitForResourceJobs(1);
+        for (ShaderPair& p : graph->shaders) {
+            if (!p.vertexShader || !p.pixelShader || !p.vertexShader->IsLoaded() || !p.pixelShader->IsLoaded())
+                return false;
+            p.ResolveObjects();
+            if (!p.IsValid() || !p.vertexObject->DeviceShader() || !p.pixelObject->DeviceShader()) return false;
+        }
+        return true;
+    }));
+    FlagTemplate flag;
+    flag.SetName("node");
+    auto* g = static_cast<GraphEntity*>(
+        gEntityManager->CreateEntityFromTemplate(graph.get(), nullptr, Matrix::IDENTITY, 0, nullptr));
+    std::vector<FlagEntity*> nodes;
+    for (int i = 0; i < 40; ++i) {
+        const float a = 6.2831855f * float(i) / 40.0f;
+        Matrix m;
+        m.LoadTranslation(30.0f * std::cos(a), 0, 30.0f * std::sin(a) - 10.0f);
+        nodes.push_back(static_cast<FlagEntity*>(gEntityManager->CreateEntityFromTemplate(&flag, g, m, 0, nullptr)));
+    }
+    for (int i = 0; i < 40; ++i) {
+        g->Connect(nodes[i], nodes[(i + 1) % 40]);
+        const float a = 6.2831855f * (float(i) + 0.5f) / 40.0f;
+        FlagEntityConnectionControlPoint p;
+        p.position = Vector3(32.0f * std::cos(a), 0.5f, 32.0f * std::sin(a) - 10.0f);
+        nodes[i]->FindConnection(nodes[(i + 1) % 40])->controlPoints.Add(p);
+    }
+    entities.push_back(g);
+
+    // The first frame also renders the ambient cube once; the list is of the frames after.
+    Frame(entities);
+    const std::vector<std::string> first = Frame(entities);
+    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/entities/placement_frame_expected.txt";
+    if (std::getenv("PLACEMENT_FRAME_WRITE")) {
+        std::ofstream out(path);
+        for (const std::string& l : first) out << l << "\n";
+    }
+    std::ifstream in(path);
+    std::vector<std::string> expected;
+    for (std::string l; std::getline(in, l);) expected.push_back(l);
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(Frame(entities), first);
+    gEntityManager->NewScene();
+}
+
+}  // namespace
