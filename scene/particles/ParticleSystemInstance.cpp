@@ -12,6 +12,9 @@
 #include "core/profiler/Profiler.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
+#include "render/resources/Resource.h"
+#include "render/shaders/ResourceShader.h"
+#include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSpawner.h"
 #include "scene/particles/ParticleSystem.h"
 
@@ -112,9 +115,30 @@ ParticleSystemInstance::ParticleSystemInstance(const ParticleSystem& def, const 
     shape = def.shape;
     SetMatrix(m);
     previousWorld = world;
+    vertexShader = def.vertexShader;
+    pixelShader = def.pixelShader;
+    texture = def.texture;
+    if (vertexShader) vertexShader->AddRef();
+    if (pixelShader) pixelShader->AddRef();
+    if (texture) texture->AddRef();
+    referencesHeld = true;
+    if (def.meshTemplate) {  // resolving keeps mesh templates only
+        const int32_t preset =
+            static_cast<const MeshTemplate*>(def.meshTemplate)->GetShaderPresetIndex(def.shaderPreset.CStr());
+        meshPreset = preset > 0 ? static_cast<uint32_t>(preset) : 0;
+    }
 }
 
-ParticleSystemInstance::~ParticleSystemInstance() = default;
+ParticleSystemInstance::~ParticleSystemInstance() { ReleaseReferences(); }
+
+void ParticleSystemInstance::ReleaseReferences() {
+    if (!referencesHeld.exchange(false)) return;
+    // The pointers stay: a draw still queued reads the shader objects, which live until
+    // the resources are evicted.
+    if (vertexShader) vertexShader->Release();
+    if (pixelShader) pixelShader->Release();
+    if (texture) texture->Release();
+}
 
 // ---------------------------------------------------------------------------------------
 // Globals
@@ -446,7 +470,8 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         smoothedBox.max = smoothedBox.max * 0.99f + box.max * 0.01f;
     }
     if (ParticleSpawner* s = replacementSpawner.Get()) s->OnBoundingBox(smoothedBox.min, smoothedBox.max);
-    PublishBox();
+    // Nothing is published before the first real box.
+    if (boxValid) PublishBox();
 
     // 8. Emission behind the packed run.
     runStart = write;
@@ -542,6 +567,7 @@ void InstallParticleRenderHooks() {
         ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
     };
     gRenderHooks.ParticleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
+    gRenderHooks.ParticleSystemInstanceDraw = &ParticleSystemInstance::DrawHook;
     DeviceObjectOwner owner;
     owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
     owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
@@ -551,6 +577,7 @@ void InstallParticleRenderHooks() {
 void ClearParticleRenderHooks() {
     gRenderHooks.ParticleSystemInstanceUpdateAll = nullptr;
     gRenderHooks.ParticleSystemInstanceInitGlobals = nullptr;
+    gRenderHooks.ParticleSystemInstanceDraw = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();
