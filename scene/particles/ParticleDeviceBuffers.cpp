@@ -238,12 +238,12 @@ void ParticleSystemInstance::QuadConstants(float out[kParticleVertexRegisters][4
     std::copy(textureFrames, textureFrames + 4, out[12]);
 }
 
-void ParticleSystemInstance::Draw(const Vector& colour) {
+void ParticleSystemInstance::Draw(const Vector& colour, uint32_t meshPass) {
     MarkDrawn();
     // A paused instance's particles come back with the next update.
     if (!globals || count == 0 || inPausedList || !gVornexRenderer.Device()) return;
     gProfiler.StartTimer(PROFILE_PARTICLE_RENDER_TIME, PROFILER_THREAD_RENDER);
-    if (meshTemplate) DrawMeshParticles(colour);
+    if (meshTemplate) DrawMeshParticles(colour, meshPass);
     else DrawQuads(colour);
     gProfiler.StopTimer(PROFILE_PARTICLE_RENDER_TIME, PROFILER_THREAD_RENDER);
 }
@@ -291,7 +291,7 @@ void ParticleSystemInstance::DrawQuads(const Vector& colour) {
     r.AddPrimitives(2 * dataCount - 2);
 }
 
-void ParticleSystemInstance::DrawMeshParticles(const Vector& colour) {
+void ParticleSystemInstance::DrawMeshParticles(const Vector& colour, uint32_t meshPass) {
     const MeshTemplate* mesh = static_cast<const MeshTemplate*>(meshTemplate);
     MeshTemplateRenderingData* data = mesh->GetRenderingData();
     if (!data) return;
@@ -325,7 +325,8 @@ void ParticleSystemInstance::DrawMeshParticles(const Vector& colour) {
             out.data = data;
             out.preset = meshPreset;
         }
-        data->DrawParts(meshPreset, kMeshPassForward | kMeshPassInstanced, gParticleMeshRecords, batch, nullptr, 0);
+        data->DrawParts(meshPreset, (meshPass ? meshPass : kMeshPassAll) | kMeshPassInstanced, gParticleMeshRecords, batch,
+                        nullptr, 0);
     }
 }
 

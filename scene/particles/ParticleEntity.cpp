@@ -38,14 +38,18 @@ void PostInstanceCommand(ParticleSystemInstance* instance, uint32_t command) {
         command, instance);
 }
 
-// The pass mask of the definition: the mesh preset's for mesh particles.
+// The pass mask of the definition: 17 for quads; for mesh particles from 16 by the mesh's
+// rendering flags (flag 2 sets bit 1, flag 0 adds 6, flag 1 adds 8).
 uint32_t ParticlePassMask(const ParticleSystem& d) {
     if (!d.meshTemplate) return kParticleQuadPassMask;
-    const MeshTemplate* mesh = static_cast<const MeshTemplate*>(d.meshTemplate);
-    const MeshTemplateRenderingData* data = mesh->GetRenderingData();
-    if (!data || data->presets.empty()) return 0;
-    const int32_t preset = mesh->GetShaderPresetIndex(d.shaderPreset.CStr());
-    return data->presets[preset > 0 && static_cast<size_t>(preset) < data->presets.size() ? preset : 0].passMask;
+    const MeshTemplateRenderingData* data = static_cast<const MeshTemplate*>(d.meshTemplate)->GetRenderingData();
+    uint32_t mask = 16;
+    if (!data) return mask;
+    // Rendering flag k is render byte k + 1.
+    if (data->renderBytes[3]) mask |= 1;
+    if (data->renderBytes[1]) mask += 6;
+    if (data->renderBytes[2]) mask += 8;
+    return mask;
 }
 
 }  // namespace
@@ -334,7 +338,7 @@ void ParticleEntityRenderingContext::Draw(void*, const Matrix&, const RenderTask
     if (gRendererScene)
         if (const SceneParametersWrapper* set = gRendererScene->GetCurrentParameters())
             c = c * set->Values().rest.sfxColorMultiplier.ToLinearVector();
-    renderInstance->Draw(c);
+    renderInstance->Draw(c, arguments.pass);
 }
 
 void ParticleEntityRenderingContext::OnRefreshed() {

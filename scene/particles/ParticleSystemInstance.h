@@ -100,9 +100,9 @@ public:
     void MarkDrawn();
     // Render thread: marks the draw, then draws the particles with the colour (the model
     // colour of the quads, the mesh instances' colour factor): one instanced draw of the
-    // quad, or the mesh template's parts with one instance a particle. Nothing without
-    // particles, shaders or instance data.
-    void Draw(const Vector& colour);
+    // quad, or the mesh template's parts of the mesh pass (0: every pass) with one
+    // instance a particle. Nothing without particles, shaders or instance data.
+    void Draw(const Vector& colour, uint32_t meshPass = 0);
     // The draw hook of the renderer's particle task: system is the instance.
     static void DrawHook(void* system, const Matrix& world, const void* box, const Vector& colour);
     // The vertex constants 0 to 12 of the quad draw (tests read them).
@@ -220,7 +220,7 @@ private:
 
     uint32_t Update(uint32_t write, int64_t budget);
     void DrawQuads(const Vector& colour);
-    void DrawMeshParticles(const Vector& colour);
+    void DrawMeshParticles(const Vector& colour, uint32_t meshPass);
     void Spawn(int64_t budget);
     void StartSpawning();
     void SetMatrix(const Matrix& m);
