@@ -87,7 +87,15 @@ void ParticleTemplate::OnPropertyChanged(const char*) {
 
 void ParticleTemplate::OnLoaded(uint32_t options) {
     EntityTemplate::OnLoaded(options);
-    definition.Resolve(false);
+    // Loaded on this thread: a template is read on the loader thread, which must not wait
+    // for its own queue.
+    definition.Resolve(true);
+}
+
+bool ParticleTemplate::ReadBinaryData(BoundedReader& in, uint32_t version) {
+    if (!EntityTemplate::ReadBinaryData(in, version)) return false;
+    definition.Resolve(true);  // as after any load
+    return true;
 }
 
 void* ParticleTemplate::CreatePreviewObject() {

@@ -30,8 +30,10 @@ public:
     const char* GetEntityClassName() const override { return "ParticleEntity"; }
     // The definition is resolved again, then the entities refresh.
     void OnPropertyChanged(const char* propertyName) override;
-    // After loading the definition is resolved (loading what it takes).
+    // After loading the definition is resolved, loading what it takes on this thread.
     void OnLoaded(uint32_t options) override;
+    // The binary template's end: the properties are read; the definition is resolved.
+    bool ReadBinaryData(BoundedReader& in, uint32_t version) override;
 
     // The preview: an instance at the identity matrix, spawning; destroyed and drawn by
     // the calls below (the object is the instance).

@@ -36,6 +36,7 @@
 #include "render/resources/ResourcePool.h"
 #include "render/shaders/ShaderManager.h"
 #include "scene/entities/TriggerEntity.h"
+#include "scene/particles/ParticleEntity.h"
 #include "scene/sequences/SequenceSystem.h"
 
 namespace {
@@ -162,7 +163,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 5u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 5u + 2u);  // and the two particle templates
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -177,6 +178,20 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(trigger->typeId, uint32_t(ENTITY_TRIGGER));
     EXPECT_EQ(trigger->shape, uint32_t(TRIGGER_SHAPE_BOX));
     EXPECT_EQ(trigger->mode, uint32_t(TRIGGER_MODE_POSITION_INSIDE));
+
+    // The particle templates: smoke and sparks with the soft round texture, resolved on load.
+    for (const char* name : {"Sample/Smoke", "Sample/Sparks"}) {
+        auto* t = dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName(name, true));
+        ASSERT_NE(t, nullptr) << name;
+        EXPECT_EQ(t->typeId, uint32_t(ENTITY_PARTICLE)) << name;
+        EXPECT_STREQ(t->definition.textureFileName.CStr(), "SFX/SoftRound.dds") << name;
+        ASSERT_NE(t->definition.texture, nullptr) << name;
+        EXPECT_TRUE(t->definition.texture->IsLoaded()) << name;
+        EXPECT_TRUE(t->definition.vertexShader && t->definition.pixelShader) << name;
+    }
+    EXPECT_EQ(dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true))
+                  ->definition.faceCameraMode,
+              uint32_t(PARTICLE_FACE_VELOCITY_ALIGN));
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -221,6 +236,10 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
     EXPECT_EQ(triggers, 1u);
+    uint32_t particles = 0;
+    for (uint32_t i = 0; i < root->GetChildrenCount(); ++i)
+        if (auto* p = dynamic_cast<ParticleEntity*>(root->GetChild(i))) particles += p->spawnInGame;
+    EXPECT_EQ(particles, 4u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");
