@@ -423,30 +423,51 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     }
     acceleration = Vector{a.x * worldScale.x, a.y * worldScale.y, a.z * worldScale.z, 0.0f};
 
-    // 6. Integrate the survivors and pack them from the write index on.
+    // 6. Integrate the survivors and pack them from the write index on. One pass over
+    // plain records; the box is kept in locals (no calls in the loop).
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
         const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
-        const Vector& k = acceleration;
+        const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
+        float minX = b.min.x, minY = b.min.y, minZ = b.min.z;
+        float maxX = b.max.x, maxY = b.max.y, maxZ = b.max.z;
+        ParticleRecord* const ring = g.ring;
         uint32_t r = runStart;
         uint32_t w = write;
         for (uint32_t i = 0; i < count; ++i) {
-            const ParticleRecord src = g.ring[r];
+            const ParticleRecord src = ring[r];
             if (++r == size) r = 0;
             if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
-            ParticleRecord& dst = g.ring[w];
+            ParticleRecord& dst = ring[w];
             if (++w == size) w = 0;
-            dst = src;
-            for (int c = 0; c < 3; ++c) {
-                const float v = (src.velocity[c] + k[c] * dt) * d;
-                dst.velocity[c] = v;
-                dst.position[c] = src.position[c] + v * dt;
-            }
-            b.Expand(Vector{dst.position[0], dst.position[1], dst.position[2], 1.0f});
+            dst.deathTime = src.deathTime;
+            dst.spawnTime = src.spawnTime;
+            dst.inverseLifetime = src.inverseLifetime;
+            dst.randomBits = src.randomBits;
+            const float vx = (src.velocity[0] + kx) * d;
+            const float vy = (src.velocity[1] + ky) * d;
+            const float vz = (src.velocity[2] + kz) * d;
+            const float px = src.position[0] + vx * dt;
+            const float py = src.position[1] + vy * dt;
+            const float pz = src.position[2] + vz * dt;
+            dst.velocity[0] = vx;
+            dst.velocity[1] = vy;
+            dst.velocity[2] = vz;
+            dst.position[0] = px;
+            dst.position[1] = py;
+            dst.position[2] = pz;
+            minX = px < minX ? px : minX;
+            minY = py < minY ? py : minY;
+            minZ = pz < minZ ? pz : minZ;
+            maxX = px > maxX ? px : maxX;
+            maxY = py > maxY ? py : maxY;
+            maxZ = pz > maxZ ? pz : maxZ;
             ++kept;
         }
+        b.min = Vector{minX, minY, minZ, b.min.w};
+        b.max = Vector{maxX, maxY, maxZ, b.max.w};
     }
 
     // 7. The box, its smoothed form and the mailbox.
