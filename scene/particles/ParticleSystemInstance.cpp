@@ -423,8 +423,9 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     }
     acceleration = Vector{a.x * worldScale.x, a.y * worldScale.y, a.z * worldScale.z, 0.0f};
 
-    // 6. Integrate the survivors and pack them from the write index on. One pass over
-    // plain records; the box is kept in locals (no calls in the loop).
+    // 6. Integrate the survivors and pack them from the write index on: per stretch of
+    // the ring without a wrap, per span of living particles one tight loop; the box is
+    // kept in locals.
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
@@ -433,38 +434,56 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
         float minX = b.min.x, minY = b.min.y, minZ = b.min.z;
         float maxX = b.max.x, maxY = b.max.y, maxZ = b.max.z;
+        auto alive = [nowBits](const ParticleRecord& p) { return ParticleTimeBits(p.deathTime) > nowBits; };
+        // Moves n living records from s to t (t never ahead of s in the ring's order).
+        auto integrate = [&](const ParticleRecord* s, ParticleRecord* t, uint32_t n) {
+            for (uint32_t j = 0; j < n; ++j) {
+                const ParticleRecord src = s[j];
+                ParticleRecord& dst = t[j];
+                dst.deathTime = src.deathTime;
+                dst.spawnTime = src.spawnTime;
+                dst.inverseLifetime = src.inverseLifetime;
+                dst.randomBits = src.randomBits;
+                const float vx = (src.velocity[0] + kx) * d;
+                const float vy = (src.velocity[1] + ky) * d;
+                const float vz = (src.velocity[2] + kz) * d;
+                const float px = src.position[0] + vx * dt;
+                const float py = src.position[1] + vy * dt;
+                const float pz = src.position[2] + vz * dt;
+                dst.velocity[0] = vx;
+                dst.velocity[1] = vy;
+                dst.velocity[2] = vz;
+                dst.position[0] = px;
+                dst.position[1] = py;
+                dst.position[2] = pz;
+                minX = px < minX ? px : minX;
+                minY = py < minY ? py : minY;
+                minZ = pz < minZ ? pz : minZ;
+                maxX = px > maxX ? px : maxX;
+                maxY = py > maxY ? py : maxY;
+                maxZ = pz > maxZ ? pz : maxZ;
+            }
+        };
         ParticleRecord* const ring = g.ring;
         uint32_t r = runStart;
         uint32_t w = write;
-        for (uint32_t i = 0; i < count; ++i) {
-            const ParticleRecord src = ring[r];
-            if (++r == size) r = 0;
-            if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
-            ParticleRecord& dst = ring[w];
-            if (++w == size) w = 0;
-            dst.deathTime = src.deathTime;
-            dst.spawnTime = src.spawnTime;
-            dst.inverseLifetime = src.inverseLifetime;
-            dst.randomBits = src.randomBits;
-            const float vx = (src.velocity[0] + kx) * d;
-            const float vy = (src.velocity[1] + ky) * d;
-            const float vz = (src.velocity[2] + kz) * d;
-            const float px = src.position[0] + vx * dt;
-            const float py = src.position[1] + vy * dt;
-            const float pz = src.position[2] + vz * dt;
-            dst.velocity[0] = vx;
-            dst.velocity[1] = vy;
-            dst.velocity[2] = vz;
-            dst.position[0] = px;
-            dst.position[1] = py;
-            dst.position[2] = pz;
-            minX = px < minX ? px : minX;
-            minY = py < minY ? py : minY;
-            minZ = pz < minZ ? pz : minZ;
-            maxX = px > maxX ? px : maxX;
-            maxY = py > maxY ? py : maxY;
-            maxZ = pz > maxZ ? pz : maxZ;
-            ++kept;
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t n = std::min({count - done, size - r, size - w});
+            const ParticleRecord* s = ring + r;
+            ParticleRecord* t = ring + w;
+            uint32_t moved = 0;
+            for (uint32_t j = 0; j < n;) {
+                uint32_t k = j;
+                while (k < n && alive(s[k])) ++k;
+                integrate(s + j, t + moved, k - j);
+                moved += k - j;
+                j = k;
+                while (j < n && !alive(s[j])) ++j;
+            }
+            done += n;
+            kept += moved;
+            r = r + n == size ? 0 : r + n;
+            w = w + moved == size ? 0 : w + moved;
         }
         b.min = Vector{minX, minY, minZ, b.min.w};
         b.max = Vector{maxX, maxY, maxZ, b.max.w};
