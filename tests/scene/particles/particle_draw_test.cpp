@@ -8,6 +8,8 @@
 // texture frames), pixel constant 0, the triangle statistic, and nothing drawn without
 // particles or while paused. A frame of twenty particle entities (quads, velocity-aligned
 // quads and mesh particles) through the pass driver draws the reviewed list, twice alike.
+// An entity's draw takes its colour times the draw's; the template's preview links,
+// moves, draws and destroys its instance.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +24,7 @@
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "platform/gfx/ShaderCompiler.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -195,6 +198,90 @@ TEST_F(ParticleDrawTest, NothingIsDrawnWithoutParticlesOrWhilePaused) {
     RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.01f, 0.01f, 0.01f, 3); });
     EXPECT_FALSE(pausing->IsPaused());
     EXPECT_EQ(DrawsOf([&] { pausing->Draw(Vector(1, 1, 1, 1)); }).size(), 1u);
+}
+
+// The value of a named vertex constant of the draw's shader.
+std::vector<float> Named(const gfx::DrawRecord& d, const char* name) {
+    if (d.vertexShader.constants)
+        for (const gfx::ConstantDesc& c : *d.vertexShader.constants)
+            if (c.name == name) return Reg(d, c.registerIndex);
+    return {};
+}
+
+struct ParticleEntityDrawTest : ParticleDrawTest {
+    void SetUp() override {
+        ParticleDrawTest::SetUp();
+        InstallSceneHooks();
+        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+        owned = std::make_unique<ParticleTemplate>();
+        ParticleTemplate& kind = *owned;
+        kind.SetName("drawn particles");
+        kind.definition.lifeTime = 100.0f;
+        kind.definition.Resolve(false);
+        ASSERT_TRUE(WaitUntil([&] {
+            gVornexRenderer.WaitForResourceJobs(1);
+            VertexShaderObject* v = kind.definition.vertexShader->GetVertexShaderObject();
+            PixelShaderObject* p = kind.definition.pixelShader->GetPixelShaderObject();
+            return v && p && v->DeviceShader() && p->DeviceShader();
+        }));
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+        owned.reset();  // its definition holds shaders the base's close ends
+        ParticleDrawTest::TearDown();
+    }
+    std::unique_ptr<ParticleTemplate> owned;
+};
+
+TEST_F(ParticleEntityDrawTest, TheDrawTakesTheEntityColourTimesTheDrawColour) {
+    ParticleTemplate& kind = *owned;
+    auto* e = static_cast<ParticleEntity*>(
+        gEntityManager->CreateEntityFromTemplate(&kind, nullptr, Matrix::IDENTITY, 0, nullptr));
+    ASSERT_NE(e, nullptr);
+    e->InitTriggerActivation();
+    e->SetColor(Vector(0.5f, 0.25f, 1.0f, 1.0f));
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.2f, 0.2f, 0.2f, 3); });
+    auto* context = static_cast<ParticleEntityRenderingContext*>(e->GetRenderingContext());
+    const std::vector<gfx::DrawRecord> draws = DrawsOf([&] {
+        RenderTaskArguments a;
+        a.vector = Vector(0.5f, 1.0f, 0.5f, 0.5f);
+        context->Draw(nullptr, Matrix::IDENTITY, a);
+    });
+    ASSERT_EQ(draws.size(), 1u);
+    const Vector f = gVornexRenderer.ColorFactor();
+    EXPECT_EQ(Named(draws[0], "ConstantColor"), (std::vector<float>{0.25f * f.x, 0.25f * f.y, 0.5f * f.z, 0.5f * f.w}));
+}
+
+TEST_F(ParticleEntityDrawTest, ThePreviewLinksMovesDrawsAndDestroys) {
+    ParticleTemplate& kind = *owned;
+    void* preview = kind.CreatePreviewObject();
+    ASSERT_NE(preview, nullptr);
+    auto* inst = static_cast<ParticleSystemInstance*>(preview);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.2f, 0.2f, 0.2f, 3); });
+    bool linked = false;
+    RunOnRenderThread([&] { linked = ParticleSystemInstance::FirstLive() == inst && inst->IsSpawning(); });
+    EXPECT_TRUE(linked);
+    Matrix at = Matrix::IDENTITY;
+    at.r[3] = Vector(1, 2, 3, 1);
+    BeginFrame();
+    recorder->ClearDrawRecords();
+    kind.DrawPreviewObject(preview, at);
+    gVornexRenderer.FlushCommands(true);
+    std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+    EndFrame();
+    uint32_t quads = 0;
+    for (const gfx::DrawRecord& d : draws) quads += d.streams[1].stride == 20;
+    EXPECT_EQ(quads, 1u);
+    Vector where;
+    RunOnRenderThread([&] { where = inst->World().r[3]; });
+    EXPECT_EQ(where, Vector(1, 2, 3, 1));
+    kind.DestroyPreviewObject(preview);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] { linked = ParticleSystemInstance::FirstLive() != nullptr; });
+    EXPECT_FALSE(linked);
 }
 
 struct ParticleFrameTest : ParticleDrawTest {
