@@ -72,6 +72,10 @@ struct ParticleDrawTest : shadertest::ShaderFixture {
             ParticleSystemInstance::ReleaseGlobals();
         });
         gVornexRenderer.FlushCommands(true);
+        // The definition's shaders go before the fixture's close ends them: resolving a
+        // mesh GUID that names no template releases them and takes nothing.
+        def.meshTemplateGuid.bytes[0] = 0xEE;
+        def.Resolve(true);
         ShaderFixture::TearDown();
     }
     // A spawning instance of the definition (resolved here) at m.
