@@ -3,6 +3,7 @@
 // data written into the ring; and the draws.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "core/Log.h"
 #include "core/config/ProjectConfig.h"
@@ -40,7 +41,16 @@ void ParticleSystemInstance::CreateDeviceBuffers() {
     gfx::Device* device = gVornexRenderer.Device();
     if (!device) return;
     const uint32_t dynamic = gfx::USAGE_DYNAMIC | gfx::USAGE_WRITEONLY;
-    device->CreateVertexBuffer(kParticleInstanceBufferSize, dynamic, 0, gfx::POOL_DEFAULT, &gParticleInstanceBuffer, nullptr);
+    if (gfx::Succeeded(device->CreateVertexBuffer(kParticleInstanceBufferSize, dynamic, 0, gfx::POOL_DEFAULT,
+                                                  &gParticleInstanceBuffer, nullptr))) {
+        // Written through once here, so the ring's memory is all in place before the
+        // frames start walking it.
+        void* p = nullptr;
+        if (gfx::Succeeded(gParticleInstanceBuffer->Lock(0, 0, &p, gfx::LOCK_DISCARD))) {
+            std::memset(p, 0, kParticleInstanceBufferSize);
+            gParticleInstanceBuffer->Unlock();
+        }
+    }
 
     if (gfx::Succeeded(device->CreateVertexBuffer(16, gfx::USAGE_WRITEONLY, 0, gfx::POOL_MANAGED, &gParticleQuadVertices,
                                                   nullptr))) {
@@ -137,6 +147,7 @@ bool ParticleSystemInstance::PrepareInstanceData() {
     dataCount = n;
     dataGeneration = gParticleGeneration;
     gProfiler.AddValue(PROFILE_PARTICLES_ON_SCREEN, static_cast<float>(n), PROFILER_THREAD_RENDER);
+    gProfiler.AddValue(PROFILE_DYNAMIC_GEOMETRY, static_cast<float>(size) / 1024.0f, PROFILER_THREAD_RENDER);
     gParticleCursor = (gParticleCursor + size + 31) & ~31u;
     return true;
 }
@@ -306,6 +317,8 @@ void ParticleSystemInstance::DrawMeshParticles(const Vector& colour, uint32_t me
         n = fit;
     }
     gProfiler.AddValue(PROFILE_PARTICLES_ON_SCREEN, static_cast<float>(n), PROFILER_THREAD_RENDER);
+    gProfiler.AddValue(PROFILE_DYNAMIC_GEOMETRY, static_cast<float>(n * kMeshInstanceStride) / 1024.0f,
+                       PROFILER_THREAD_RENDER);
     const float now = Now();
     const Matrix& model = normalisedWorld;
     for (uint32_t first = 0; first < n; first += kMeshDrawBatchSize) {

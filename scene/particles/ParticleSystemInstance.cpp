@@ -157,6 +157,13 @@ void ParticleSystemInstance::InitGlobals(const ParticleRuntimeConfig& config) {
     globals->perSystem = config.particlesPerSystem;
     globals->multiplier = config.spawnRateMultiplier;
     globals->ring = static_cast<ParticleRecord*>(std::calloc(globals->size, sizeof(ParticleRecord)));
+    // Every page touched now: the frames walk the ring as a moving window, and its memory
+    // is in place from the start instead of growing page by page.
+    if (globals->ring) {
+        volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(globals->ring);
+        const size_t total = size_t(globals->size) * sizeof(ParticleRecord);
+        for (size_t i = 0; i < total; i += 4096) bytes[i] = 0;
+    }
     if (config.pausing)
         globals->pauseRing = static_cast<ParticleRecord*>(std::calloc(globals->size, sizeof(ParticleRecord)));
     globals->spawners[0] = new ParticleSpawner;
