@@ -566,6 +566,8 @@ public:
     void UpdateFrameStatistics();
     uint32_t DrawCalls() const { return drawCalls; }
     uint32_t Primitives() const { return primitives; }
+    // Primitives a draw made beyond those its call counted (the instances of an instanced draw).
+    void AddPrimitives(uint32_t count) { primitives += count; }
     float AppliedBrightness() const { return brightness; }
     float ScreenScaleXValue() const { return screenScaleX; }
     float ScreenScaleYValue() const { return screenScaleY; }

@@ -577,8 +577,12 @@ void Entity::SubmitHelperRendering(uint32_t renderFlags) {
 }
 
 bool Entity::UpdateBoundingBoxFromRenderingContext() {
-    // The render side publishes no box back to the entity in this system.
-    return false;
+    BoundingBox4 box;
+    if (!renderingContext || !renderingContext->FetchBoundingBox(&box)) return false;
+    // The published box is in world space; the entity keeps it local.
+    box.Transform3D(GetInversedGlobalLocationMatrix());
+    SetLocalBoundingBox(box);
+    return true;
 }
 
 void Entity::SetLayer(uint8_t layerId) {

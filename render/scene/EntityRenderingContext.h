@@ -75,7 +75,9 @@ public:
     // Main thread: posts op 2; the render thread destroys the context after every
     // earlier op. The context must not be used afterwards.
     virtual void Release();
-    virtual bool Query4() const { return false; }          // slot 4: unused by every context here
+    // Main thread: copies the newest box the render side published (world space); false
+    // when none is new (the base publishes none).
+    virtual bool FetchBoundingBox(BoundingBox4* box) { return false; }
     virtual void Destroy() { delete this; }
     // Render thread: draws depth only into the shadow map (task null; flags of the pass).
     virtual void DrawDepth(void* task, uint32_t flags) {}

@@ -3,6 +3,7 @@
 #include "scene/particles/ParticleSystem.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/Sync.h"
 #include "core/rtti/DirectProperty.h"
@@ -198,6 +199,22 @@ void ParticleSystem::Resolve(bool flag) {
 }
 
 void ParticleSystem::RefreshAllShaders() {
-    CriticalSectionGuard guard(gParticleSystemListLock);
-    for (ParticleSystem* p = gHead; p; p = p->next) p->Resolve(false);
+    // The list is copied under the lock and resolved outside it: resolving waits for the
+    // loader thread, which may be constructing a definition (and so waiting for the lock).
+    // Definitions are destroyed on the main thread, the thread that refreshes; one
+    // destroyed meanwhile is no longer in the list and is skipped.
+    std::vector<ParticleSystem*> live;
+    {
+        CriticalSectionGuard guard(gParticleSystemListLock);
+        live.reserve(gLiveCount);
+        for (ParticleSystem* p = gHead; p; p = p->next) live.push_back(p);
+    }
+    for (ParticleSystem* p : live) {
+        bool listed = false;
+        {
+            CriticalSectionGuard guard(gParticleSystemListLock);
+            for (ParticleSystem* q = gHead; q && !listed; q = q->next) listed = q == p;
+        }
+        if (listed) p->Resolve(false);
+    }
 }

@@ -12,7 +12,8 @@
 //
 // Threads: a definition is edited and resolved on the main thread and read by the render
 // thread's particle instances; editors flush the renderer queue before changing one. The
-// list and RefreshAllShaders run under the list lock (any thread).
+// list is guarded by its lock (definitions are made on any thread, the loader's too);
+// RefreshAllShaders reads it under the lock and resolves outside it.
 #include <cstddef>
 #include <cstdint>
 
@@ -80,7 +81,8 @@ public:
     // load flag handed on: the registry's load flag, the shader manager's queued mode and
     // Resource::Load's loader-thread flag.
     void Resolve(bool flag);
-    // Resolves every live definition again, loading what it takes; under the list lock.
+    // Main thread: resolves every live definition again, loading what it takes. The list
+    // lock is held only to read the list, never while a load is awaited.
     static void RefreshAllShaders();
     // The "Particle" option text these properties choose at an effect-quality level.
     void ShaderOptions(uint32_t effectQuality, char (&text)[kParticleShaderOptionsSize]) const;

@@ -12,6 +12,9 @@
 #include "core/profiler/Profiler.h"
 #include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
+#include "render/resources/Resource.h"
+#include "render/shaders/ResourceShader.h"
+#include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSpawner.h"
 #include "scene/particles/ParticleSystem.h"
 
@@ -112,9 +115,30 @@ ParticleSystemInstance::ParticleSystemInstance(const ParticleSystem& def, const 
     shape = def.shape;
     SetMatrix(m);
     previousWorld = world;
+    vertexShader = def.vertexShader;
+    pixelShader = def.pixelShader;
+    texture = def.texture;
+    if (vertexShader) vertexShader->AddRef();
+    if (pixelShader) pixelShader->AddRef();
+    if (texture) texture->AddRef();
+    referencesHeld = true;
+    if (def.meshTemplate) {  // resolving keeps mesh templates only
+        const int32_t preset =
+            static_cast<const MeshTemplate*>(def.meshTemplate)->GetShaderPresetIndex(def.shaderPreset.CStr());
+        meshPreset = preset > 0 ? static_cast<uint32_t>(preset) : 0;
+    }
 }
 
-ParticleSystemInstance::~ParticleSystemInstance() = default;
+ParticleSystemInstance::~ParticleSystemInstance() { ReleaseReferences(); }
+
+void ParticleSystemInstance::ReleaseReferences() {
+    if (!referencesHeld.exchange(false)) return;
+    // The pointers stay: a draw still queued reads the shader objects, which live until
+    // the resources are evicted.
+    if (vertexShader) vertexShader->Release();
+    if (pixelShader) pixelShader->Release();
+    if (texture) texture->Release();
+}
 
 // ---------------------------------------------------------------------------------------
 // Globals
@@ -133,6 +157,13 @@ void ParticleSystemInstance::InitGlobals(const ParticleRuntimeConfig& config) {
     globals->perSystem = config.particlesPerSystem;
     globals->multiplier = config.spawnRateMultiplier;
     globals->ring = static_cast<ParticleRecord*>(std::calloc(globals->size, sizeof(ParticleRecord)));
+    // Every page touched now: the frames walk the ring as a moving window, and its memory
+    // is in place from the start instead of growing page by page.
+    if (globals->ring) {
+        volatile uint8_t* bytes = reinterpret_cast<volatile uint8_t*>(globals->ring);
+        const size_t total = size_t(globals->size) * sizeof(ParticleRecord);
+        for (size_t i = 0; i < total; i += 4096) bytes[i] = 0;
+    }
     if (config.pausing)
         globals->pauseRing = static_cast<ParticleRecord*>(std::calloc(globals->size, sizeof(ParticleRecord)));
     globals->spawners[0] = new ParticleSpawner;
@@ -399,30 +430,70 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     }
     acceleration = Vector{a.x * worldScale.x, a.y * worldScale.y, a.z * worldScale.z, 0.0f};
 
-    // 6. Integrate the survivors and pack them from the write index on.
+    // 6. Integrate the survivors and pack them from the write index on: per stretch of
+    // the ring without a wrap, per span of living particles one tight loop; the box is
+    // kept in locals.
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
         const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
-        const Vector& k = acceleration;
+        const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
+        float minX = b.min.x, minY = b.min.y, minZ = b.min.z;
+        float maxX = b.max.x, maxY = b.max.y, maxZ = b.max.z;
+        auto alive = [nowBits](const ParticleRecord& p) { return ParticleTimeBits(p.deathTime) > nowBits; };
+        // Moves n living records from s to t (t never ahead of s in the ring's order).
+        auto integrate = [&](const ParticleRecord* s, ParticleRecord* t, uint32_t n) {
+            for (uint32_t j = 0; j < n; ++j) {
+                const ParticleRecord src = s[j];
+                ParticleRecord& dst = t[j];
+                dst.deathTime = src.deathTime;
+                dst.spawnTime = src.spawnTime;
+                dst.inverseLifetime = src.inverseLifetime;
+                dst.randomBits = src.randomBits;
+                const float vx = (src.velocity[0] + kx) * d;
+                const float vy = (src.velocity[1] + ky) * d;
+                const float vz = (src.velocity[2] + kz) * d;
+                const float px = src.position[0] + vx * dt;
+                const float py = src.position[1] + vy * dt;
+                const float pz = src.position[2] + vz * dt;
+                dst.velocity[0] = vx;
+                dst.velocity[1] = vy;
+                dst.velocity[2] = vz;
+                dst.position[0] = px;
+                dst.position[1] = py;
+                dst.position[2] = pz;
+                minX = px < minX ? px : minX;
+                minY = py < minY ? py : minY;
+                minZ = pz < minZ ? pz : minZ;
+                maxX = px > maxX ? px : maxX;
+                maxY = py > maxY ? py : maxY;
+                maxZ = pz > maxZ ? pz : maxZ;
+            }
+        };
+        ParticleRecord* const ring = g.ring;
         uint32_t r = runStart;
         uint32_t w = write;
-        for (uint32_t i = 0; i < count; ++i) {
-            const ParticleRecord src = g.ring[r];
-            if (++r == size) r = 0;
-            if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
-            ParticleRecord& dst = g.ring[w];
-            if (++w == size) w = 0;
-            dst = src;
-            for (int c = 0; c < 3; ++c) {
-                const float v = (src.velocity[c] + k[c] * dt) * d;
-                dst.velocity[c] = v;
-                dst.position[c] = src.position[c] + v * dt;
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t n = std::min({count - done, size - r, size - w});
+            const ParticleRecord* s = ring + r;
+            ParticleRecord* t = ring + w;
+            uint32_t moved = 0;
+            for (uint32_t j = 0; j < n;) {
+                uint32_t k = j;
+                while (k < n && alive(s[k])) ++k;
+                integrate(s + j, t + moved, k - j);
+                moved += k - j;
+                j = k;
+                while (j < n && !alive(s[j])) ++j;
             }
-            b.Expand(Vector{dst.position[0], dst.position[1], dst.position[2], 1.0f});
-            ++kept;
+            done += n;
+            kept += moved;
+            r = r + n == size ? 0 : r + n;
+            w = w + moved == size ? 0 : w + moved;
         }
+        b.min = Vector{minX, minY, minZ, b.min.w};
+        b.max = Vector{maxX, maxY, maxZ, b.max.w};
     }
 
     // 7. The box, its smoothed form and the mailbox.
@@ -446,7 +517,8 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         smoothedBox.max = smoothedBox.max * 0.99f + box.max * 0.01f;
     }
     if (ParticleSpawner* s = replacementSpawner.Get()) s->OnBoundingBox(smoothedBox.min, smoothedBox.max);
-    PublishBox();
+    // Nothing is published before the first real box.
+    if (boxValid) PublishBox();
 
     // 8. Emission behind the packed run.
     runStart = write;
@@ -542,6 +614,7 @@ void InstallParticleRenderHooks() {
         ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
     };
     gRenderHooks.ParticleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
+    gRenderHooks.ParticleSystemInstanceDraw = &ParticleSystemInstance::DrawHook;
     DeviceObjectOwner owner;
     owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
     owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
@@ -551,6 +624,7 @@ void InstallParticleRenderHooks() {
 void ClearParticleRenderHooks() {
     gRenderHooks.ParticleSystemInstanceUpdateAll = nullptr;
     gRenderHooks.ParticleSystemInstanceInitGlobals = nullptr;
+    gRenderHooks.ParticleSystemInstanceDraw = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();

@@ -12,6 +12,7 @@
 // over by a render command; after that only the render thread touches it, through
 // ExecuteCommand, UpdateAll and Draw. The one exception is the published bounding box:
 // FetchBoundingBox is the main thread's side of a one-slot mailbox.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,6 +25,8 @@
 class EntityTemplate;
 class ParticleSpawner;
 class ParticleSystem;
+class Resource;
+class ResourceShader;
 
 // One particle. Times are seconds on the owner's instance clock since its time base.
 struct ParticleRecord {
@@ -95,6 +98,21 @@ public:
     // source) and brings a paused instance back to the live list; the particles return
     // on the next update.
     void MarkDrawn();
+    // Render thread: marks the draw, then draws the particles with the colour (the model
+    // colour of the quads, the mesh instances' colour factor): one instanced draw of the
+    // quad, or the mesh template's parts of the mesh pass (0: every pass) with one
+    // instance a particle. Nothing without particles, shaders or instance data.
+    void Draw(const Vector& colour, uint32_t meshPass = 0);
+    // The draw hook of the renderer's particle task: system is the instance.
+    static void DrawHook(void* system, const Matrix& world, const void* box, const Vector& colour);
+    // The vertex constants 0 to 12 of the quad draw (tests read them).
+    void QuadConstants(float out[13][4]) const;
+
+    // Main thread: drops the uses of the definition's shaders and texture taken at
+    // construction (once; the destructor drops them when this was not called).
+    void ReleaseReferences();
+    // Render thread: time added to the next update's step.
+    void AddCarriedTime(float seconds) { carriedTime += seconds; }
 
     // Render thread: writes this frame's per-particle instance data into out (room for
     // InstanceDataSize bytes): position, normalised age, [velocity,] random bits; 32
@@ -190,12 +208,19 @@ public:
     Vector anchor, shape;
     uint32_t flags;
     uint32_t randomMask = 0xffffffffu;
+    // What the definition resolved to at construction (one use each, see ReleaseReferences).
+    ResourceShader* vertexShader = nullptr;
+    ResourceShader* pixelShader = nullptr;
+    Resource* texture = nullptr;
+    uint32_t meshPreset = 0;
 
 private:
     struct Globals;
     static Globals* globals;
 
     uint32_t Update(uint32_t write, int64_t budget);
+    void DrawQuads(const Vector& colour);
+    void DrawMeshParticles(const Vector& colour, uint32_t meshPass);
     void Spawn(int64_t budget);
     void StartSpawning();
     void SetMatrix(const Matrix& m);
@@ -245,6 +270,7 @@ private:
     uint32_t dataCount = 0;
     bool warnedOverflow = false;
     CounterPair mailbox;  // first: published by the render thread; second: taken
+    std::atomic<bool> referencesHeld{false};
 };
 
 // Fill and empty the particle entries of the render hooks; emptying also releases the

@@ -17,6 +17,7 @@
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystem.h"
 #include "scene/particles/ParticleSystemInstance.h"
 #include "scene/sequences/LuaSequenceAction.h"
@@ -87,6 +88,9 @@ const StaticInitRow kSceneRows[] = {
     {9, K::GlobalObject, "gMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gMeshAnimationWorkspace>, 0, 0},
     {11, K::Lock, "gParticleSystemListLock", &StaticInitCreateGlobal<CriticalSection, gParticleSystemListLock>, 0, 0},
     {11, K::ClassRegistration, "ParticleSystem", &StaticInitRegister<ParticleSystem>, 0, 0},
+    {11, K::ClassRegistration, "ParticleTemplate", &StaticInitRegister<ParticleTemplate>, 0, 0},
+    {11, K::TemplateTypeRow, "ParticleTemplate", nullptr, ENTITY_PARTICLE, 0},
+    {11, K::ClassRegistration, "ParticleEntity", &StaticInitRegister<ParticleEntity>, 0, 0},
     {12, K::GlobalObject, "gSFXMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gSFXMeshAnimationWorkspace>, 0, 0},
     {12, K::ClassRegistration, "FlagEntityConnection", &StaticInitRegister<FlagEntityConnection>, 0, 0},
 };

@@ -607,6 +607,18 @@ def particle_system(desc):
     return b"".join(writers[kind](desc.get(prop, default)) for prop, kind, default in PARTICLE_SYSTEM_PROPERTIES)
 
 
+def particle_template_props(offscreen=True, definition=None):
+    """ParticleTemplate's own properties ("Offscreen processing enabled", then the embedded
+    "Particle system definition" by its walk), as hex for "class_props"."""
+    return (boolean(offscreen) + particle_system(definition or {})).hex()
+
+
+def particle_entity_props(spawn_in_editor=True, spawn_in_game=True, display_real_box=False):
+    """ParticleEntity's own properties ("Spawn in editor", "Spawn in game", "Display real
+    bounding box"), as hex for "class_props"."""
+    return (boolean(spawn_in_editor) + boolean(spawn_in_game) + boolean(display_real_box)).hex()
+
+
 # --- scene-parameter templates -----------------------------------------------------------
 # SceneParametersTemplate's own properties with their defaults, in registration order
 # (groups and separators write nothing; the walk writes EntityTemplate's first). The three

@@ -7,7 +7,8 @@ templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folde
 "Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
 templates laid out on a grid, a trigger in the middle, a point and a spot light, a
-compound of crates and a light, a loop of path flags drawn by a graph, a walk grid that is walkable
+compound of crates and a light, a loop of path flags drawn by a graph, particle entities beside
+the first crates, a walk grid that is walkable
 everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
@@ -148,6 +149,32 @@ def path_entities():
     return [graph] + flags
 
 
+# Particle templates (type 6) with the soft round texture the script writes: slow, fading
+# grey smoke and fast, velocity-aligned, additive sparks; and the particle entities that
+# spawn them in the game, beside the first crates.
+PARTICLE_TYPE = 6
+PARTICLE_TEXTURE = "SFX/SoftRound.dds"
+PARTICLE_WIREFRAME = [0, 102, 0, 255, 1.0]
+PARTICLES = [
+    ("Smoke", "6F1B2C40-0000-4000-8000-00000000000C", {
+        "Life time": 4.0, "Life time variable": 1.0, "Spawn rate": 6.0, "Emitter size": [0.3, 0.1, 0.3, 0],
+        "Initial velocity": [0, 0.8, 0, 0], "Initial velocity var": [0.2, 0.1, 0.2, 0], "Velocity damping": 0.9,
+        "Texture file name": PARTICLE_TEXTURE, "Blending mode": 1, "Random rotation at start": True,
+        "Rotation speed": 20.0, "Rotation speed var": 10.0,
+        "Node 0 size": 0.4, "Node 0 color": [150, 150, 150, 0, 1.0], "Node 1 size": 0.8,
+        "Node 1 color": [140, 140, 140, 160, 1.0], "Node 2 size": 1.6, "Node 2 color": [120, 120, 120, 90, 1.0],
+        "Node 3 size": 2.0, "Node 3 color": [110, 110, 110, 0, 1.0]}),
+    ("Sparks", "6F1B2C40-0000-4000-8000-00000000000D", {
+        "Life time": 0.8, "Life time variable": 0.3, "Spawn rate": 40.0, "Initial velocity": [0, 4.0, 0, 0],
+        "Initial velocity var": [2.0, 1.5, 2.0, 0], "Global gravity": [0, -9.8, 0, 0], "Face camera mode": 4,
+        "Shape": [0.3, 1.0, 0.05, 0], "Texture file name": PARTICLE_TEXTURE, "Blending mode": 2,
+        "Node 0 size": 0.1, "Node 0 color": [255, 220, 120, 255, 1.0], "Node 1 size": 0.1,
+        "Node 1 color": [255, 180, 60, 255, 1.0], "Node 2 size": 0.08, "Node 2 color": [255, 100, 20, 200, 1.0],
+        "Node 3 size": 0.05, "Node 3 color": [120, 30, 0, 0, 1.0]}),
+]
+PARTICLE_ENTITIES = 4  # two of each, one unit beside each of the first crates
+
+
 def entity_guid(i):
     return "7A5C0000-0000-4000-8000-%012X" % (i + 1)
 
@@ -280,6 +307,34 @@ def template_file(guid, box, colour):
                                      "kind": "mesh", "mesh": box_mesh(box)})
 
 
+def soft_round_dds(side=32):
+    """A white A8R8G8B8 DDS texture whose alpha falls from 1 at the centre to 0 at the
+    edge, smoothly (the square of 1 - r)."""
+    import struct
+    pixels = bytearray()
+    for y in range(side):
+        for x in range(side):
+            dx, dy = (x + 0.5) / side * 2 - 1, (y + 0.5) / side * 2 - 1
+            r = min(1.0, (dx * dx + dy * dy) ** 0.5)
+            pixels += bytes([255, 255, 255, int(round(255 * (1 - r) ** 2))])  # B, G, R, A
+    pixel_format = struct.pack("<8I", 32, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000)
+    header = struct.pack("<7I", 124, 0x100F, side, side, side * 4, 0, 0) + bytes(44) + pixel_format
+    header += struct.pack("<5I", 0x1000, 0, 0, 0, 0)
+    return b"DDS " + header + bytes(pixels)
+
+
+def particle_entities(entities):
+    """Particle entities beside the first crates."""
+    crates = [position for t, _, position in entities if TEMPLATES[t][0] == "Crate"][:PARTICLE_ENTITIES]
+    out = []
+    for i, (x, y, z) in enumerate(crates):
+        name, guid, _ = PARTICLES[i % len(PARTICLES)]
+        out.append({"template": guid, "name": "%s_%03d" % (name, i // len(PARTICLES) + 1),
+                    "guid": "7A5C0000-0000-4000-8000-00000000FE%02X" % (i + 1), "pos": [x + 1.5, y + 2.0, z],
+                    "class_props": proplist.particle_entity_props(True, True, False)})
+    return out
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -301,6 +356,8 @@ def main(argv):
     stubs += [{"file": t[0], "guid": t[1], "type": kind} for t, kind in placed]
     guids = ([guid for _, guid, _, _ in TEMPLATES] + [TRIGGER[1], SOLDIER[1]] + [guid for _, guid, _ in LIGHTS] +
              [t[1] for t, _ in placed])
+    stubs += [{"file": name, "guid": guid, "type": PARTICLE_TYPE} for name, guid, _ in PARTICLES]
+    guids += [guid for _, guid, _ in PARTICLES]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -334,6 +391,12 @@ def main(argv):
                             head_props=proplist.compound_entity({}).hex())] + path_entities()
     lights = [dict({k: v for k, v in e.items() if k not in ("light", "props")}, template=LIGHTS[e["light"]][1],
                    class_props=proplist.light_entity(e["props"]).hex()) for e in LIGHT_ENTITIES]
+    for name, guid, definition in PARTICLES:
+        write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"),
+              proplist.binary_template({"guid": guid, "type": PARTICLE_TYPE,
+                                        "props": {"box": [-1, 0, -1, 1, 1, 3, 1, 1], "color": PARTICLE_WIREFRAME},
+                                        "class_props": proplist.particle_template_props(True, definition)}))
+    write(os.path.join(textures, PARTICLE_TEXTURE), soft_round_dds())
 
     entities = layout()
     scene = {
@@ -345,7 +408,8 @@ def main(argv):
                     [{"template": SOLDIER[1], "name": "Soldier_%03d" % (i + 1),
                       "guid": "7A5C0000-0000-4000-8000-00000000FD%02X" % (i + 1), "pos": p, "kind": "mesh"}
                      for i, p in enumerate(SOLDIER_POSITIONS)] +
-                    lights + placed_entities,
+                    lights + placed_entities +
+                    particle_entities(entities),
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

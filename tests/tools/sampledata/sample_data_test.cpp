@@ -45,6 +45,7 @@
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
 #include "scene/sequences/SequenceSystem.h"
 
 namespace {
@@ -171,7 +172,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 11u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 13u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -206,6 +207,20 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         ASSERT_NE(light, nullptr) << name;
         EXPECT_EQ(light->lightType, uint32_t(kind)) << name;
     }
+
+    // The particle templates: smoke and sparks with the soft round texture, resolved on load.
+    for (const char* name : {"Sample/Smoke", "Sample/Sparks"}) {
+        auto* t = dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName(name, true));
+        ASSERT_NE(t, nullptr) << name;
+        EXPECT_EQ(t->typeId, uint32_t(ENTITY_PARTICLE)) << name;
+        EXPECT_STREQ(t->definition.textureFileName.CStr(), "SFX/SoftRound.dds") << name;
+        ASSERT_NE(t->definition.texture, nullptr) << name;
+        EXPECT_TRUE(t->definition.texture->IsLoaded()) << name;
+        EXPECT_TRUE(t->definition.vertexShader && t->definition.pixelShader) << name;
+    }
+    EXPECT_EQ(dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true))
+                  ->definition.faceCameraMode,
+              uint32_t(PARTICLE_FACE_VELOCITY_ALIGN));
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -286,6 +301,10 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(lights, 2u);
     EXPECT_EQ(compounds, 1u);
     EXPECT_EQ(graphs, 1u);
+    uint32_t particles = 0;
+    for (uint32_t i = 0; i < root->GetChildrenCount(); ++i)
+        if (auto* p = dynamic_cast<ParticleEntity*>(root->GetChild(i))) particles += p->spawnInGame;
+    EXPECT_EQ(particles, 4u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");

@@ -1,0 +1,231 @@
+// test-sanitize: address thread
+// test-timeout: 600
+// Particle templates and entities on the real render thread: the template's values, the
+// instance an entity's context hands over, spawning only when asked ("Spawn in game",
+// StartSpawning, StopSpawning), the spawning flag kept over a template refresh, the
+// pausing bit of "Offscreen processing enabled", draws skipped by their flags, the
+// bounding box reaching the main thread once per publication, and 2,000 frames of twenty
+// entities posted by the main thread while the render thread simulates and draws them.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/rtti/RTTIClass.h"
+#include "engine/entity/EntityManager.h"
+#include "render/RenderTestSupport.h"
+#include "scene/particles/ParticleEntity.h"
+#include "scene/particles/ParticleSystemInstance.h"
+#include "scene/startup/SceneStaticInit.h"
+
+using namespace rendertest;
+
+namespace {
+
+struct ParticleEntityTest : RendererFixture {
+    void SetUp() override {
+        RendererFixture::SetUp();
+        ASSERT_TRUE(created);
+        InstallSceneHooks();
+        RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, true, 1.0f}); });
+        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+        templates.clear();
+        RunOnRenderThread([] { ParticleSystemInstance::ReleaseGlobals(); });
+        RendererFixture::TearDown();
+    }
+    ParticleTemplate* Kind(bool offscreen = true) {
+        templates.push_back(std::make_unique<ParticleTemplate>());
+        ParticleTemplate* t = templates.back().get();
+        t->SetName("particles");
+        t->offscreenProcessingEnabled = offscreen;
+        t->definition.lifeTime = 100.0f;
+        t->definition.spawnRate = 20.0f;
+        return t;
+    }
+    ParticleEntity* Make(ParticleTemplate* t, bool spawnInGame = true) {
+        Matrix m = Matrix::IDENTITY;
+        m.r[3] = Vector(1, 2, 3, 1);
+        Entity* made = gEntityManager->CreateEntityFromTemplate(t, nullptr, m, 0, nullptr);
+        auto* e = dynamic_cast<ParticleEntity*>(made);
+        EXPECT_NE(e, nullptr);
+        if (e) e->spawnInGame = spawnInGame;
+        return e;
+    }
+    static ParticleEntityRenderingContext* Context(ParticleEntity* e) {
+        return static_cast<ParticleEntityRenderingContext*>(e->GetRenderingContext());
+    }
+    // The render side's particle count after a few updates.
+    static uint32_t CountAfterUpdates(ParticleEntity* e, int frames = 3) {
+        uint32_t n = 0;
+        for (int i = 0; i < frames; ++i) {
+            gVornexRenderer.FlushCommands(true);
+            RunOnRenderThread([&] {
+                ParticleSystemInstance::UpdateAll(0.1f, 0.1f, 0.1f, 3);
+                ParticleSystemInstance* inst = Context(e)->RenderInstance();
+                n = inst ? inst->Count() : 0;
+            });
+        }
+        return n;
+    }
+
+    std::vector<std::unique_ptr<ParticleTemplate>> templates;
+};
+
+TEST_F(ParticleEntityTest, TemplateValues) {
+    ParticleTemplate t;
+    EXPECT_EQ(t.GetTypeId(), static_cast<uint32_t>(ENTITY_PARTICLE));
+    EXPECT_STREQ(t.GetEntityClassName(), "ParticleEntity");
+    EXPECT_TRUE(t.offscreenProcessingEnabled);
+    HDRColor green;
+    green.SetFromVector(Vector(0.0f, 0.4f, 0.0f, 1.0f));
+    EXPECT_TRUE(t.wireframeColor == green);
+    ParticleEntity e;
+    EXPECT_TRUE(e.spawnInEditor && e.spawnInGame && !e.displayRealBoundingBox);
+    EXPECT_EQ(e.GetEnforcedRenderingFlags() & 0x120u, 0x120u);
+}
+
+TEST_F(ParticleEntityTest, SpawnsOnlyWhenAsked) {
+    ParticleTemplate* t = Kind();
+    ParticleEntity* e = Make(t, false);
+    ASSERT_TRUE(e);
+    e->InitTriggerActivation();  // game entry without "Spawn in game"
+    EXPECT_FALSE(e->IsSpawning());
+    EXPECT_EQ(e->PlayMode(), 1u);
+    EXPECT_EQ(CountAfterUpdates(e), 0u);
+    e->StartSpawning();
+    const uint32_t spawned = CountAfterUpdates(e);
+    EXPECT_GT(spawned, 0u);
+    e->StopSpawning();
+    EXPECT_EQ(CountAfterUpdates(e), spawned);  // long-lived: none die, none come
+
+    // The flag survives a template refresh, which gives a fresh, empty instance.
+    e->StartSpawning();
+    gVornexRenderer.FlushCommands(true);
+    ParticleSystemInstance* before = nullptr;
+    RunOnRenderThread([&] { before = Context(e)->RenderInstance(); });
+    t->OnPropertyChanged("Spawn rate");
+    EXPECT_TRUE(e->IsSpawning());
+    const uint32_t fresh = CountAfterUpdates(e, 1);
+    ParticleSystemInstance* after = nullptr;
+    RunOnRenderThread([&] { after = Context(e)->RenderInstance(); });
+    EXPECT_NE(before, after);
+    EXPECT_GT(fresh, 0u);
+    EXPECT_LT(fresh, spawned);
+}
+
+TEST_F(ParticleEntityTest, GameEntryWithSpawnInGameSpawns) {
+    ParticleEntity* e = Make(Kind(), true);
+    ASSERT_TRUE(e);
+    e->InitTriggerActivation();
+    EXPECT_TRUE(e->IsSpawning());
+    EXPECT_GT(CountAfterUpdates(e), 0u);
+}
+
+TEST_F(ParticleEntityTest, OffscreenProcessingOffPausesAnUndrawnInstance) {
+    for (const bool offscreen : {true, false}) {
+        SCOPED_TRACE(offscreen);
+        ParticleEntity* e = Make(Kind(offscreen));
+        ASSERT_TRUE(e);
+        e->InitTriggerActivation();
+        CountAfterUpdates(e, 6);
+        bool paused = false;
+        uint32_t flags = 0;
+        RunOnRenderThread([&] {
+            paused = Context(e)->RenderInstance()->IsPaused();
+            flags = Context(e)->RenderInstance()->flags;
+        });
+        EXPECT_EQ(paused, !offscreen);
+        EXPECT_EQ((flags & kParticleFlagPausing) != 0, !offscreen);
+        EXPECT_EQ(flags & kParticleFlagGame, kParticleFlagGame);
+    }
+}
+
+TEST_F(ParticleEntityTest, DrawsWithFlag1Or16AreSkipped) {
+    const struct {
+        uint32_t flags;
+        bool drawn;
+    } cases[] = {{0x00, true}, {0x01, false}, {0x10, false}, {0x02, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        ParticleEntity* e = Make(Kind(false));
+        ASSERT_TRUE(e);
+        e->InitTriggerActivation();
+        // Drawn every frame the instance stays live; skipped draws let it pause.
+        for (int i = 0; i < 6; ++i) {
+            gVornexRenderer.FlushCommands(true);
+            RunOnRenderThread([&] {
+                ParticleSystemInstance::UpdateAll(0.1f, 0.1f, 0.1f, 3);
+                RenderTaskArguments a;
+                a.flags = c.flags;
+                Context(e)->Draw(nullptr, Matrix::IDENTITY, a);
+            });
+        }
+        bool paused = false;
+        RunOnRenderThread([&] { paused = Context(e)->RenderInstance()->IsPaused(); });
+        EXPECT_EQ(paused, !c.drawn);
+    }
+}
+
+TEST_F(ParticleEntityTest, TheBoxReachesTheEntityOncePerPublication) {
+    ParticleEntity* e = Make(Kind());
+    ASSERT_TRUE(e);
+    e->InitTriggerActivation();
+    EXPECT_FALSE(e->UpdateBoundingBoxFromRenderingContext());  // nothing published yet
+    CountAfterUpdates(e, 1);  // the first update only spawns: no box yet
+    EXPECT_FALSE(e->UpdateBoundingBoxFromRenderingContext());
+    CountAfterUpdates(e, 1);
+    EXPECT_TRUE(e->UpdateBoundingBoxFromRenderingContext());
+    EXPECT_FALSE(e->UpdateBoundingBoxFromRenderingContext());
+    // The entity keeps it local: the emitter sits at (1, 2, 3) and the particles rise.
+    const BoundingBox4& local = e->GetLocalBoundingBox();
+    EXPECT_LE(local.min.y, 0.5f);
+    EXPECT_GE(local.max.y, 0.0f);
+    EXPECT_NEAR(local.min.x + local.max.x, 0.0f, 0.5f);
+    CountAfterUpdates(e, 1);
+    EXPECT_TRUE(e->UpdateBoundingBoxFromRenderingContext());
+}
+
+TEST_F(ParticleEntityTest, TwoThousandFramesWithTheMainThreadPosting) {
+    ParticleTemplate* kinds[2] = {Kind(true), Kind(false)};
+    kinds[1]->definition.faceCameraMode = PARTICLE_FACE_VELOCITY_ALIGN;
+    std::vector<ParticleEntity*> entities;
+    for (int i = 0; i < 20; ++i) {
+        ParticleEntity* e = Make(kinds[i % 2]);
+        ASSERT_TRUE(e);
+        e->InitTriggerActivation();
+        entities.push_back(e);
+    }
+    uint32_t boxes = 0;
+    for (int frame = 0; frame < 2000; ++frame) {
+        const RenderFrameClock clock{int64_t(frame) * 16667, 1.0f / 60.0f};
+        gVornexRenderer.PostFrameParams(clock, clock, clock, 0);
+        BeginFrame();
+        gVornexRenderer.PostResetFrameGather();
+        for (ParticleEntity* e : entities) e->SubmitForRendering(0);
+        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
+        // The main thread's side meanwhile: boxes, spawning switches, speeds, replacements.
+        for (ParticleEntity* e : entities) boxes += e->UpdateBoundingBoxFromRenderingContext();
+        ParticleEntity* e = entities[size_t(frame) % entities.size()];
+        switch (frame % 40) {
+            case 0: e->StopSpawning(); break;
+            case 10: e->StartSpawning(); break;
+            case 20: e->SetSpeedMultiplier(0.5f + float(frame % 3)); break;
+            case 30: e->RefreshAfterChange(); break;
+            default: break;
+        }
+        gVornexRenderer.PostUpscaleFinal();
+        gVornexRenderer.EndFrame();
+        if (frame % 100 == 99) gVornexRenderer.FlushCommands(true);
+    }
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_GT(boxes, 100u);  // each taken once; the slot refills on the next update
+    uint32_t live = 0;
+    RunOnRenderThread([&] { live = ParticleSystemInstance::LiveCount(); });
+    EXPECT_GT(live, 0u);
+}
+
+}  // namespace

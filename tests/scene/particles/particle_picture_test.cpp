@@ -1,0 +1,159 @@
+// test-depends: shader_data
+// test-timeout: 600
+// A particle on the drawing device (software rasteriser), 128 x 128 over black: a particle
+// whose colour over life falls from white to black (alpha with it) over its 2 s, pictured
+// at 0, 0.5, 1.0 and 1.5 s of its life: the mean of its centre pixels follows the colour
+// within 4/255, and after its life the picture is black. Blending is off, so the picture
+// is the same whether the device draws one quad per particle or (reading every stream per
+// vertex, as the drawing device does today) one quad of the first four identical
+// particles. A failed check (or RENDER_PICTURES=<folder>) saves the picture as PNG and
+// names it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/ImageWriter.h"
+#include "render/shaders/ShaderTestSupport.h"
+#include "scene/particles/ParticleSystem.h"
+#include "scene/particles/ParticleSystemInstance.h"
+
+using namespace rendertest;
+using namespace gfx;
+
+namespace {
+
+constexpr uint32_t kSide = 128;
+
+struct ParticlePictureTest : shadertest::DrawingShaderFixture {
+    void SetUp() override {
+        DrawingShaderFixture::SetUp();
+        if (HasFatalFailure()) return;
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+        RunOnRenderThread([] {
+            ParticleSystemInstance::InitGlobals({64, 64, false, 1.0f});
+            ParticleSystemInstance::CreateDeviceBuffers();
+        });
+    }
+    void TearDown() override {
+        RunOnRenderThread([this] {
+            if (instance) instance->ExecuteCommand(PARTICLE_CMD_DESTROY, nullptr);
+            ParticleSystemInstance::ReleaseDeviceBuffers();
+            ParticleSystemInstance::ReleaseGlobals();
+        });
+        gVornexRenderer.FlushCommands(true);
+        ShaderFixture::TearDown();
+    }
+    // Draws into a fresh 128 x 128 target cleared to black; the pixels' red channel.
+    std::vector<uint8_t> Picture(const std::string& name, bool save) {
+        std::vector<uint8_t> red;
+        Surface* target = nullptr;
+        Surface* depth = nullptr;
+        Surface* frameTarget = nullptr;
+        Surface* frameDepth = nullptr;
+        BeginFrame();
+        RunOnRenderThread([&] {
+            Device* device = gVornexRenderer.Device();
+            device->GetRenderTarget(0, &frameTarget);
+            device->GetDepthStencilSurface(&frameDepth);
+            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
+                      OK);
+            ASSERT_EQ(
+                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
+            device->SetRenderTarget(0, target);
+            device->SetDepthStencilSurface(depth);
+            device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
+            instance->Draw(Vector(1, 1, 1, 1));
+            std::vector<uint8_t> bytes;
+            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4)
+                for (uint32_t i = 0; i < kSide * kSide; ++i) red.push_back(bytes[4 * i + 2]);
+            const char* folder = std::getenv("RENDER_PICTURES");
+            if (folder || save) {
+                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+                std::filesystem::create_directories(dir);
+                const std::string path = dir + "/" + name + ".png";
+                std::string error;
+                if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
+            }
+            device->SetRenderTarget(0, frameTarget);
+            device->SetDepthStencilSurface(frameDepth);
+            for (Surface* s : {target, depth, frameTarget, frameDepth})
+                if (s) s->Release();
+        });
+        EndFrame();
+        return red;
+    }
+    // The mean of the 8 x 8 pixels at the centre.
+    static double CentreMean(const std::vector<uint8_t>& red) {
+        double sum = 0;
+        for (uint32_t y = kSide / 2 - 4; y < kSide / 2 + 4; ++y)
+            for (uint32_t x = kSide / 2 - 4; x < kSide / 2 + 4; ++x) sum += red[y * kSide + x];
+        return sum / 64.0;
+    }
+
+    ParticleSystemInstance* instance = nullptr;
+};
+
+TEST_F(ParticlePictureTest, ColourFollowsItsNodesOverLife) {
+    ParticleSystem def;
+    def.lifeTime = 2.0f;
+    def.spawnRate = 1048576.0f;  // one particle a clock tick
+    def.initialVelocity = Vector(0, 0, 0, 0);
+    def.initialVelocityVar = Vector(0, 0, 0, 0);
+    def.blendingMode = PARTICLE_BLEND_NONE;
+    def.alphaTestMode = PARTICLE_ALPHA_TEST_NONE;
+    def.fog = false;
+    def.textureFileName = NameString("System/White_4x4$cxy.dds");
+    float linear[4];
+    for (int i = 0; i < 4; ++i) {
+        const float v = 1.0f - float(i) / 3.0f;
+        def.nodeTime[i] = float(i) / 3.0f;
+        def.nodeSize[i] = 4.0f;
+        def.nodeColor[i].SetFromVector(Vector(v, v, v, v));
+        linear[i] = def.nodeColor[i].ToLinearVector().x;
+    }
+    def.Resolve(false);
+    ASSERT_TRUE(WaitUntil([&] {
+        gVornexRenderer.WaitForResourceJobs(1);
+        VertexShaderObject* v = def.vertexShader ? def.vertexShader->GetVertexShaderObject() : nullptr;
+        PixelShaderObject* p = def.pixelShader ? def.pixelShader->GetPixelShaderObject() : nullptr;
+        return v && p && v->DeviceShader() && p->DeviceShader() && def.texture && def.texture->IsLoaded();
+    }));
+    instance = new ParticleSystemInstance(def, Matrix::IDENTITY, 0);
+    RunOnRenderThread([&] {
+        EntityTemplate* mesh = nullptr;
+        instance->ExecuteCommand(PARTICLE_CMD_LINK, &mesh);
+        instance->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+        // Four particles born within four ticks (ages under 4 microseconds), then no more.
+        const float step = 3.0f / 1048576.0f;
+        ParticleSystemInstance::UpdateAll(step, step, step, 3);
+        instance->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);
+    });
+    ASSERT_EQ(instance->Count(), 4u);
+    for (int step = 0; step < 5; ++step) {
+        const float age = 0.5f * float(step);
+        SCOPED_TRACE(age);
+        if (step) RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.5f, 0.5f, 0.5f, 3); });
+        // The node span of the normalised age, linear between its two colours; none after 2 s.
+        const float t = age / 2.0f;
+        const int i = std::min(2, int(t * 3.0f));
+        const float u = t * 3.0f - float(i);
+        const double want = step < 4 ? 255.0 * ((1.0f - u) * linear[i] + u * linear[i + 1]) : 0.0;
+        std::vector<uint8_t> red = Picture("particle-" + std::to_string(step), false);
+        ASSERT_EQ(red.size(), kSide * kSide);
+        const double got = CentreMean(red);
+        if (std::fabs(got - want) > 4.0) Picture("particle-failed-" + std::to_string(step), true);
+        EXPECT_NEAR(got, want, 4.0);
+    }
+}
+
+}  // namespace
