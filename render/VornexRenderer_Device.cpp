@@ -3,6 +3,9 @@
 // the frame's output binding and output passes, the loading screen and blank frames.
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "core/Log.h"
 #include "core/ThreadCheck.h"
@@ -24,8 +27,35 @@ constexpr uint32_t kPresenterPriority = 99;
 const uint32_t kWindowWidths[] = {800, 848, 960, 1024, 1280, 1376, 1440, 1680, 1800, 1920};
 }  // namespace
 
+namespace {
+// Reports come from the render and loader threads. The table is bounded: past its size a
+// new distinct report is logged every time rather than counted.
+constexpr size_t kMaxCountedReports = 256;
+std::mutex gReportMutex;
+std::map<std::string, uint32_t> gReportCounts;
+}  // namespace
+
 void LogValidationReport(void*, const ValidationReport& report) {
+    {
+        std::lock_guard<std::mutex> lock(gReportMutex);
+        const auto at = gReportCounts.find(report.message);
+        if (at != gReportCounts.end()) {
+            ++at->second;
+            return;
+        }
+        if (gReportCounts.size() < kMaxCountedReports) gReportCounts.emplace(report.message, 1);
+    }
     gLog.Warning(LogCategory::RenderDevice, "%s", report.message.c_str());
+}
+
+void LogValidationRepeats() {
+    std::map<std::string, uint32_t> counts;
+    {
+        std::lock_guard<std::mutex> lock(gReportMutex);
+        counts.swap(gReportCounts);
+    }
+    for (const auto& [message, count] : counts)
+        if (count > 1) gLog.Warning(LogCategory::RenderDevice, "%s (reported %u times)", message.c_str(), count);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -314,6 +344,7 @@ void VornexRenderer::CloseDX() {
     if (device) ReleaseDeviceResources();
     SafeReleaseInterface(&device);
     SafeReleaseInterface(&factory);
+    LogValidationRepeats();
     presentParams = {};
     deviceCreated = false;
     renderWidth = renderHeight = 0;

@@ -36,8 +36,11 @@ bool VornexRenderer::Post(uint32_t id, const T&... fields) {
     return true;
 }
 
-// The device's validation reports, as warnings of the rendering-device category.
+// The device's validation reports, as warnings of the rendering-device category. Each
+// distinct report is logged once per device; LogValidationRepeats (when the device closes)
+// logs how often each one that came again was reported, and starts the count afresh.
 void LogValidationReport(void* user, const gfx::ValidationReport& report);
+void LogValidationRepeats();
 
 // 0xAARRGGBB from a float colour: each component clamped to 0..1, times 255, truncated.
 inline uint32_t ToDeviceColor(const Vector& c) { return c.GetRGBA(); }

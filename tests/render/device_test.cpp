@@ -319,6 +319,26 @@ TEST_F(ResetTest, CloseLogsItsSixLinesInOrder) {
     EXPECT_TRUE(Logged("VornexRenderer closed"));
 }
 
+// A rule broken every frame is logged once, and its count once when the device closes.
+TEST_F(ResetTest, RepeatedValidationWarningsAreLoggedOnceWithTheirCount) {
+    const float values[8] = {};
+    for (int frame = 0; frame < 5; ++frame)
+        RunOnRenderThread([&] { gVornexRenderer.Device()->SetPixelShaderConstantF(247, values, 2); });
+    RunOnRenderThread([&] { gVornexRenderer.Device()->SetPixelShaderConstantF(240, values, 1); });
+    gVornexRenderer.Stop();
+    recorder = nullptr;
+    const std::string repeated = "SetPixelShaderConstant: pixel constants c247..c248 are beyond ps_3_0";
+    uint32_t once = 0, summed = 0, other = 0;
+    for (const CaptureLogSink::Message& m : log.Messages()) {
+        once += m.text == repeated;
+        summed += m.text == repeated + " (reported 5 times)";
+        other += m.text.find("c240..c240") != std::string::npos;
+    }
+    EXPECT_EQ(once, 1u);
+    EXPECT_EQ(summed, 1u);
+    EXPECT_EQ(other, 1u);  // a report seen once has no count line
+}
+
 TEST_F(ResetTest, PresenterLossBecomesAResetRequestOnlyThroughTheLoadingScreen) {
     static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
