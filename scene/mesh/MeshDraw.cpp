@@ -531,8 +531,12 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
                                                  p.triangleCount);
             continue;
         }
+        // A refracting part reads the scene behind it: the copy is brought up to date
+        // under the part's box before each instance draws.
+        const bool refracting = pass == kMeshPassForward && ps == PartPS(p, MESH_SHADER_REFRACTION_PS);
         for (uint32_t i = 0; i < count; ++i) {
             const Matrix world = PartWorld(p, instances[i]->world, bones, boneCount);
+            if (refracting) gVornexRenderer.UpdateRefraction(box, world);
             vs->SetModelMatrix(world, false);
             vs->SetModelColor((p.flags & kMeshPartInstanceColor) ? instances[i]->colour : Vector(1, 1, 1, 1));
             if (!skinned) {

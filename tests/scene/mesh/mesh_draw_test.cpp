@@ -434,8 +434,14 @@ TEST_F(MeshDrawTest, RefractionAndPassKindsFollowTheRendererSettings) {
         EXPECT_EQ(drew, !draws.empty());
         return drew;
     };
+    // The refraction copy is brought up to date before the refracting draw only (one
+    // copy more than a frame without it).
+    recorder->ResetCallCounts();
     EXPECT_EQ(pixelShaders(1), std::vector<uint32_t>{Device(p, MESH_SHADER_REFRACTION_PS)});
+    const uint64_t copies = recorder->CallCount(gfx::CallKind::StretchRect);
+    recorder->ResetCallCounts();
     EXPECT_EQ(pixelShaders(0x80000001), std::vector<uint32_t>{Device(p, MESH_SHADER_FORWARD_PS)});
+    EXPECT_EQ(copies, recorder->CallCount(gfx::CallKind::StretchRect) + 1);
     EXPECT_TRUE(maskDrawn());
 
     gVornexRenderer.Settings().enableRefraction = false;
