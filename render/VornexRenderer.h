@@ -640,6 +640,21 @@ public:
     bool CameraMirrored() const { return mirrored; }
     float DepthScale() const { return depthScale; }
 
+    // What the scene's draws read of the frame (render thread): the pass kinds a
+    // pass-mask draw writes (bits 1 to 4: the outline type mask while outlines are on);
+    // whether refraction shaders are in force (the block's flag with the copy made); the
+    // block's three global render floats; a frame clock of task 41 in seconds (0 engine,
+    // 1 smooth game, 2 smooth gameplay).
+    uint32_t EnabledPassMask() const { return blockInForce.outlines ? outlineTypeMask : 0; }
+    bool RefractionActive() const { return blockInForce.refraction && targets[TARGET_REFRACTION].texture; }
+    float GlobalRenderFloat(uint32_t i) const { return i < 3 ? blockInForce.globalFloats[i] : 0.0f; }
+    double FrameSeconds(uint32_t clock) const { return clock < 3 ? frameSeconds[clock] : 0.0; }
+    // The scene lighting of the lit passes, from the scene parameters in force: pixel
+    // registers kSceneLightingRegister on (kSceneLightingRegisters of them) and the cloud
+    // and layer textures on samplers 4 and 5 (frame/VornexRenderer_Lighting.cpp).
+    static constexpr uint32_t kSceneLightingRegister = 224, kSceneLightingRegisters = 11;
+    void SetSceneLighting();
+
 protected:
     void HandleCommand(uint32_t id, CommandRingBuffer& ring) override;
     void Tick() override;

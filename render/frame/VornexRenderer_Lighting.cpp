@@ -19,6 +19,12 @@
 // pixel c10 the colour x 0.25, c11 times the intensity (w its luminance), c12 the position
 // in view space, c13 the attenuation factors, c14 the direction in view space (cone and
 // tube), c15-c18 the projected texture's matrix from view space.
+//
+// The scene lighting of the lit passes (SetSceneLighting, asked by the mesh draws of the
+// forward and third-class passes) hands the same sun vectors to pixel c224-c230, the
+// cloud projection from view space to c231, c232 and the layer projection to c233, c234,
+// and binds the cloud texture on sampler 4 and the layer texture on sampler 5 (none, and
+// zero vectors, without a parameter set or without the texture).
 #include <cmath>
 
 #include "render/RenderHooks.h"
@@ -57,6 +63,30 @@ Vector TowardLight(const Vector& direction, const Matrix& view) {
     v.Transform3DNormal(view, Vector(direction.x, direction.y, direction.z, 0));
     v.NormalizeXYZ();
     return Vector(-v.x, -v.y, -v.z, 0);
+}
+
+// The sun's seven vectors, in register order: the sun and specular directions toward the
+// light in view space, the light colour x 0.25 (w its luminance), the secondary, side and
+// specular colours x 0.25, then (wrap-around, fake shadow strength, shadow strength, 0).
+void SunConstants(const SceneParameterBlock& p, const Matrix& view, Vector c[7]) {
+    c[0] = TowardLight(p.light.lightDirection, view);
+    c[1] = TowardLight(p.light.specularDirection, view);
+    c[2] = p.light.lightColor * 0.25f;
+    c[2].w = Luminance(c[2]);
+    c[3] = p.light.secondaryColor * 0.25f;
+    c[4] = p.light.sideColor * 0.25f;
+    c[5] = p.light.specularColor * 0.25f;
+    c[6] = Vector(p.light.wrapAroundFactor.x, p.light.fakeShadowStrength.x, p.light.shadowStrength.x, 0.0f);
+}
+
+// A texture projection taken from view space: the inverse view, then the projection; its
+// first two columns.
+void ProjectionFromView(const Matrix& projection, const Matrix& inverseView, Vector out[2]) {
+    Matrix fromView, columns;
+    fromView.Mul(projection, inverseView);
+    columns.Transpose(fromView);
+    out[0] = columns.r[0];
+    out[1] = columns.r[1];
 }
 
 // The distance of the near plane of a left-handed projection (perspective or
@@ -109,23 +139,15 @@ void VornexRenderer::RenderGlobalLight(bool shadowsAllowed, bool occlusion) {
     pair.SetPixelConstants(10, &inverseView.r[0].x, 4);
     SetTexture(5, ambientCube, 0);
 
-    Vector c[11];
-    c[0] = TowardLight(p.light.lightDirection, view);
-    c[1] = TowardLight(p.light.specularDirection, view);
-    c[2] = p.light.lightColor * 0.25f;
-    c[2].w = Luminance(c[2]);
-    c[3] = p.light.secondaryColor * 0.25f;
-    c[4] = p.light.sideColor * 0.25f;
-    c[5] = p.light.specularColor * 0.25f;
-    c[6] = Vector(p.light.wrapAroundFactor.x, p.light.fakeShadowStrength.x, strength, 0.0f);
+    Vector c[7];
+    SunConstants(p, view, c);
     pair.SetPixelConstants(14, &c[0].x, 7);
     if (clouds) {
         SetTexture(0, p.cloudTexture, SAMPLER_SRGB);
-        // View space to cloud texture space: the inverse view, then the cloud matrix.
-        Matrix fromView, columns;
-        fromView.Mul(p.cloudProjection, inverseView);
-        columns.Transpose(fromView);
-        pair.SetPixelConstants(21, &columns.r[0].x, 2);
+        // View space to cloud texture space.
+        Vector columns[2];
+        ProjectionFromView(p.cloudProjection, inverseView, columns);
+        pair.SetPixelConstants(21, &columns[0].x, 2);
     }
     if (shadowed) {
         SetTexture(12, targets[TARGET_SHADOW_MAP].texture, 38);
@@ -135,6 +157,30 @@ void VornexRenderer::RenderGlobalLight(bool shadowsAllowed, bool occlusion) {
         pair.SetPixelConstants(29, &c29.x, 1);
     }
     DrawPrimitive(PT_TRIANGLEFAN, 0, 2);
+}
+
+void VornexRenderer::SetSceneLighting() {
+    if (!device) return;
+    // Without a parameter set the lit passes get no light, no clouds and no layer.
+    Vector c[kSceneLightingRegisters] = {};
+    const DeviceObjectHandle* cloud = nullptr;
+    const DeviceObjectHandle* layer = nullptr;
+    if (const SceneParametersWrapper* set = SceneSet()) {
+        const SceneParameterBlock& p = set->Values();
+        SunConstants(p, view, c);
+        // Clouds as the global light takes them: only above "Ultra low".
+        if (p.cloudTexture && blockInForce.quality > 0) {
+            cloud = p.cloudTexture;
+            ProjectionFromView(p.cloudProjection, inverseView, &c[7]);
+        }
+        if (p.layerTexture) {
+            layer = p.layerTexture;
+            ProjectionFromView(p.layerProjection, inverseView, &c[9]);
+        }
+    }
+    SetPixelShaderConstants(kSceneLightingRegister, &c[0].x, kSceneLightingRegisters);
+    SetTexture(4, cloud, SAMPLER_SRGB);
+    SetTexture(5, layer, SAMPLER_SRGB);
 }
 
 void VornexRenderer::RenderLights() {

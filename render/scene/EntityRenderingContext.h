@@ -85,7 +85,9 @@ public:
     virtual uint32_t OutlineCategory(uint32_t renderFlags) const { return 0; }
     // Render thread: draws with the given matrix (empty here).
     virtual void Draw(void* task, const Matrix& world, const RenderTaskArguments& arguments) {}
-    virtual bool Query9() const { return false; }          // slot 9: unused by every context here
+    // Render thread: draws the pass kinds the renderer enables, each into its colour
+    // channel, with the task's matrix; false when nothing drew (nothing here).
+    virtual bool DrawPassMask(void* task, const Matrix& world) { return false; }
     // Render thread: after every refresh.
     virtual void OnRefreshed() {}
 

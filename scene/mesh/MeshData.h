@@ -284,17 +284,6 @@ struct MeshDrawBatchRecord {
     uint32_t lastWord;
 };
 
-// Render-side state the mesh draws read that the frame sets: the pass kinds the mask
-// draw may write (bits 1 to 4), whether the refraction pixel shaders are used in the
-// forward pass, the two values of the part register 198 and the clock, in seconds, that
-// scrolls texture coordinates. Render thread.
-struct MeshDrawSettings {
-    uint32_t enabledPassMask = 0x1E;
-    bool refractionActive = false;
-    float partValues[2] = {1.0f, 0.0f};
-    float scrollClock = 0.0f;
-};
-
 // The render-side mesh: device declarations and buffers, the main-memory copies, the
 // shader presets with their parts, and the render bytes; and its drawing (MeshDraw.cpp):
 // the parts of a preset in a pass, the pass-mask and depth draws, CPU skinning and
@@ -341,7 +330,6 @@ public:
     // and released with the device (render thread).
     static void CreateVertexDeclaration();
     static void ReleaseVertexDeclaration();
-    static MeshDrawSettings& DrawSettings();
 
     // ---- Drawing (render thread) ----
     // Draws the parts of a preset for the instances in one pass; bones: rows of 3 x 4

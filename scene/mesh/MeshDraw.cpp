@@ -30,7 +30,6 @@ CriticalSection gMeshLiveLock;
 MeshTemplateRenderingData* gMeshLiveHead = nullptr;
 uint32_t gMeshLiveCount = 0;
 
-MeshDrawSettings gMeshDrawSettings;
 gfx::VertexDeclaration* gMeshSecondaryDeclaration = nullptr;
 gfx::VertexBuffer* gMeshInstanceBuffer = nullptr;
 
@@ -49,6 +48,8 @@ constexpr uint32_t kVertexPartRegister = 198;
 constexpr uint32_t kVertexUVRegister = 195;
 constexpr uint32_t kVertexDepthRegister = 200;
 constexpr uint32_t kPixelPartRegister = 194;
+// The renderer clock scrolling texture coordinates follow: the engine clock.
+constexpr uint32_t kScrollClock = 0;
 
 gfx::Device* MeshDevice() { return gVornexRenderer.Device(); }
 
@@ -82,7 +83,7 @@ void PassShaders(const MeshPart& p, uint32_t pass, VertexShaderObject** vs, Pixe
         case kMeshPassForward:
             if (cls != 0) return;
             *vs = PartVS(p, forwardVS);
-            *ps = (!instanced && gMeshDrawSettings.refractionActive && PartPS(p, MESH_SHADER_REFRACTION_PS))
+            *ps = (!instanced && gVornexRenderer.RefractionActive() && PartPS(p, MESH_SHADER_REFRACTION_PS))
                       ? PartPS(p, MESH_SHADER_REFRACTION_PS)
                       : PartPS(p, MESH_SHADER_FORWARD_PS);
             return;
@@ -111,6 +112,9 @@ bool ForwardPass(uint32_t pass) {
     const uint32_t p = pass & ~kMeshPassInstanced;
     return p == kMeshPassForward || p == kMeshPassAll;
 }
+
+// The passes that light in the shader: the forward ones and the third class.
+bool LitPass(uint32_t pass) { return ForwardPass(pass) || (pass & ~kMeshPassInstanced) == kMeshPassThird; }
 
 // Culling of a part: the normal mode is counter-clockwise when the draw's mirroring
 // matches the renderer's mirrored transform, clockwise otherwise.
@@ -335,8 +339,6 @@ void MeshTemplateRenderingData::RefreshAllShaders() {
     for (MeshTemplateRenderingData* d = gMeshLiveHead; d; d = d->next) d->ResolveAllShaders();
 }
 
-MeshDrawSettings& MeshTemplateRenderingData::DrawSettings() { return gMeshDrawSettings; }
-
 void MeshTemplateRenderingData::CreateVertexDeclaration() {
     ReleaseVertexDeclaration();
     gfx::Device* device = MeshDevice();
@@ -438,6 +440,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
     const PassDepthState passDepth;
     UploadBones(bones, boneCount);
     SetStreams(instanced);
+    if (LitPass(pass)) gVornexRenderer.SetSceneLighting();
 
     if (!hasPreset) {
         DrawLineList(pass, instances, count);
@@ -478,6 +481,7 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
     // A two-sided part turns its normals by the renderer's mirrored transform.
     const float mirrorSign = gVornexRenderer.CameraMirrored() ? -1.0f : 1.0f;
     const Vector cameraWorld = gVornexRenderer.CameraWorldMatrix().r[3];
+    const double scrollSeconds = gVornexRenderer.FrameSeconds(kScrollClock);
     const uint16_t* indexWords = reinterpret_cast<const uint16_t*>(indexCopy);
     const bool index16 = indexDescA.format != gfx::FMT_INDEX32;
     for (const MeshPart& p : presets[presetIndex].parts) {
@@ -492,14 +496,12 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
         // The part's values.
         const float cullSign = (p.flags & kMeshPartTwoSided) ? mirrorSign
                                : (p.flags & kMeshPartMirroredCull) ? -1.0f : 1.0f;
-        const Vector c198(gMeshDrawSettings.partValues[0], 0.0f, gMeshDrawSettings.partValues[1], cullSign);
+        const Vector c198(gVornexRenderer.GlobalRenderFloat(0), 0.0f, gVornexRenderer.GlobalRenderFloat(1), cullSign);
         gVornexRenderer.SetVertexShaderConstants(kVertexPartRegister, &c198.x, 1);
         float offset[2] = {p.vectors[1][0], p.vectors[1][1]};
         if (p.flags & kMeshPartScroll)
-            for (uint32_t i = 0; i < 2; ++i) {
-                offset[i] += p.vectors[2][i] * gMeshDrawSettings.scrollClock;
-                offset[i] = std::fmod(offset[i], 1.0f);
-            }
+            for (uint32_t i = 0; i < 2; ++i)
+                offset[i] = float(std::fmod(double(offset[i]) + double(p.vectors[2][i]) * scrollSeconds, 1.0));
         const Vector c195(p.vectors[0][0], p.vectors[0][1], offset[0], offset[1]);
         gVornexRenderer.SetVertexShaderConstants(kVertexUVRegister, &c195.x, 1);
         const float alphaSign = p.words[0] == 0 ? 0.0f : p.words[0] == 1 ? 1.0f : -1.0f;
@@ -529,8 +531,12 @@ void MeshTemplateRenderingData::DrawRecords(uint32_t presetIndex, uint32_t pass,
                                                  p.triangleCount);
             continue;
         }
+        // A refracting part reads the scene behind it: the copy is brought up to date
+        // under the part's box before each instance draws.
+        const bool refracting = pass == kMeshPassForward && ps == PartPS(p, MESH_SHADER_REFRACTION_PS);
         for (uint32_t i = 0; i < count; ++i) {
             const Matrix world = PartWorld(p, instances[i]->world, bones, boneCount);
+            if (refracting) gVornexRenderer.UpdateRefraction(box, world);
             vs->SetModelMatrix(world, false);
             vs->SetModelColor((p.flags & kMeshPartInstanceColor) ? instances[i]->colour : Vector(1, 1, 1, 1));
             if (!skinned) {
@@ -606,13 +612,14 @@ bool MeshTemplateRenderingData::DrawPassMask(const Matrix& world, bool mirrored,
     gfx::Device* device = MeshDevice();
     if (!device || !gShaderManager || presetIndex >= presets.size() || !vertexBufferA) return false;
     const MeshShaderPreset& preset = presets[presetIndex];
-    if ((preset.passMask & gMeshDrawSettings.enabledPassMask) == 0) return false;
+    const uint32_t enabled = gVornexRenderer.EnabledPassMask();
+    if ((preset.passMask & enabled) == 0) return false;
     UploadBones(bones, boneCount);
     SetStreams(false);
     bool drew = false;
     for (const MeshPart& p : preset.parts) {
         const uint32_t k = p.passKind;
-        if (k < 1 || k > 4 || !(gMeshDrawSettings.enabledPassMask & (1u << k))) continue;
+        if (k < 1 || k > 4 || !(enabled & (1u << k))) continue;
         if (p.triangleCount == 0 || (p.flags & kMeshPartSkipped)) continue;
         const bool skin = bones && skinningBoneCount != 0 && p.attachmentBone == kMeshNoIndex;
         const ShaderPair& pair = gShaderManager->Fixed(skin ? 6 : 1);

@@ -333,7 +333,7 @@ uint32_t MeshEntityRenderingContext::OutlineCategory(uint32_t) const {
     return data ? data->GetPresetPassMask(preset) : 0;
 }
 
-bool MeshEntityRenderingContext::DrawPassMask(const Matrix& world) {
+bool MeshEntityRenderingContext::DrawPassMask(void*, const Matrix& world) {
     if (!data) return false;
     const float* palette = bones.empty() ? nullptr : bones.data();
     return data->DrawPassMask(world, Mirrored(), preset, palette, uint32_t(bones.size() / 12));

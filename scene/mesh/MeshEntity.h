@@ -195,7 +195,7 @@ public:
     // The preset's pass mask (the pass kinds 1 to 4 as bits 2, 4, 8, 16).
     uint32_t OutlineCategory(uint32_t renderFlags) const override;
     // The pass-mask draw with the task's matrix; false when nothing drew.
-    bool DrawPassMask(const Matrix& world);
+    bool DrawPassMask(void* task, const Matrix& world) override;
 
     MeshTemplateRenderingData* RenderingData() const { return data; }
     uint32_t Preset() const { return preset; }

@@ -7,6 +7,12 @@
 // (min, max), c198 the part values (x, z the renderer's, w the culling sign), c200 the
 // secondary geometry's line width and blend, c201 the camera position; pixel c194
 // (scale, alpha-test sign, alpha-test scalar, 0).
+// The scene lighting the renderer sets before the lit passes (forward and third class):
+// pixel c224 and c225 the sun and specular directions toward the light in view space,
+// c226 the light colour x 0.25 (w its luminance), c227 to c229 the secondary, side and
+// specular colours x 0.25, c230 (wrap-around, fake shadow strength, shadow strength, 0),
+// c231 and c232 the cloud projection from view space, c233 and c234 the layer's; the
+// cloud texture on s4 and the layer texture on s5.
 #include "GBuffer.hlsli"
 #include "Skinning.hlsli"
 
@@ -27,8 +33,8 @@ sampler2D DiffuseTexture : register(s0);
 sampler2D NormalTexture : register(s1);
 sampler2D EnvironmentTexture : register(s2);
 sampler2D ShadowTexture : register(s3);
-sampler2D LightTextureA : register(s4);
-sampler2D LightTextureB : register(s5);
+sampler2D CloudTexture : register(s4);
+sampler2D LayerTexture : register(s5);
 
 struct VertexOut
 {

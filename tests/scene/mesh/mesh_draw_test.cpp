@@ -15,6 +15,11 @@
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "render/DeviceObjectHandle.h"
+#include "render/RenderHooks.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
+#include "scene/mesh/MeshEntity.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -45,7 +50,18 @@ std::string Cube(const std::string& presets, const std::string& extra = "") {
 
 std::vector<float> Floats(const float* p, uint32_t n) { return std::vector<float>(p, p + n); }
 
+// The frame's engine clock at 1.5 s (texture scrolling follows it).
+void PostEngineClock(double seconds) {
+    const RenderFrameClock clock{int64_t(seconds * 1e7), 0.0f};
+    gVornexRenderer.PostFrameParams(clock, clock, clock, 1);
+}
+
 struct MeshDrawTest : shadertest::ShaderFixture {
+    // The block's global render floats are the part register's two renderer values.
+    void Configure(RendererSettings& settings) override {
+        settings.globalFloats[0] = 3.0f;
+        settings.globalFloats[1] = 4.0f;
+    }
     void SetUp() override {
         ShaderFixture::SetUp();
         ASSERT_TRUE(created);
@@ -56,7 +72,8 @@ struct MeshDrawTest : shadertest::ShaderFixture {
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-        MeshTemplateRenderingData::DrawSettings() = MeshDrawSettings{};
+        // Every pass kind enabled for the pass-mask draws (outlines are on).
+        gVornexRenderer.PostOutlineTypeMask(0x1E);
     }
     void TearDown() override {
         templates.clear();
@@ -228,9 +245,7 @@ TEST_F(MeshDrawTest, PartConstantsAndStates) {
         "'palette': '0a000000010000001400000002000000' + '0500000001000000', "
         "'params': ''.join(m.struct.pack('<4f', i, i + 0.5, -i, 1).hex() for i in range(4))}, "
         "{'count': 12, 'words': [0, 0, 0, 0, 1, 1], 'flags': 0x4}]}]"));
-    MeshTemplateRenderingData::DrawSettings().scrollClock = 1.5f;
-    MeshTemplateRenderingData::DrawSettings().partValues[0] = 3.0f;
-    MeshTemplateRenderingData::DrawSettings().partValues[1] = 4.0f;
+    PostEngineClock(1.5);
     const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1), Vector(0.5f, 0.25f, 1, 1));
     const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, nullptr, 0); });
     ASSERT_EQ(draws.size(), 2u);
@@ -388,7 +403,7 @@ TEST_F(MeshDrawTest, PassMaskWritesOneChannelPerKind) {
     EXPECT_EQ(draws[2].RenderState(gfx::RS_COLORWRITEENABLE), 8u);
     EXPECT_EQ(draws[0].pixelShader.serial, gfx::SerialOf(gShaderManager->Fixed(1).pixelObject->DeviceShader()));
     // Kind 4 switched off; a preset without kinds and one out of range draw nothing.
-    MeshTemplateRenderingData::DrawSettings().enabledPassMask = 0x0A;
+    gVornexRenderer.PostOutlineTypeMask(0x0A);
     draws = DrawsOf([&] { drew = d->DrawPassMask(Matrix::IDENTITY, false, 0, nullptr, 0); });
     EXPECT_EQ(draws.size(), 2u);
     for (uint32_t preset : {1u, 2u}) {
@@ -396,6 +411,47 @@ TEST_F(MeshDrawTest, PassMaskWritesOneChannelPerKind) {
         EXPECT_FALSE(drew);
         EXPECT_TRUE(draws.empty());
     }
+}
+
+// Refraction and the pass kinds follow the renderer's settings: the refraction pixel
+// shader in pass 1 while refraction is in force (never instanced), and no pass-mask draw
+// while outlines are off.
+TEST_F(MeshDrawTest, RefractionAndPassKindsFollowTheRendererSettings) {
+    MeshTemplateRenderingData* d =
+        Load(Cube("[{'name': 'Default', 'parts': [{'count': 12, 'options': 'FOG', 'flags': 0x20, 'pass': 1}]}]"));
+    const MeshPart& p = d->presets[0].parts[0];
+    ASSERT_NE(Device(p, MESH_SHADER_REFRACTION_PS), 0u);
+    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    auto pixelShaders = [&](uint32_t pass) {
+        std::vector<uint32_t> out;
+        for (const gfx::DrawRecord& r : DrawsOf([&] { d->DrawParts(0, pass, &one, 1, nullptr, 0); }))
+            out.push_back(r.pixelShader.serial);
+        return out;
+    };
+    auto maskDrawn = [&] {
+        bool drew = false;
+        const auto draws = DrawsOf([&] { drew = d->DrawPassMask(Matrix::IDENTITY, false, 0, nullptr, 0); });
+        EXPECT_EQ(drew, !draws.empty());
+        return drew;
+    };
+    // The refraction copy is brought up to date before the refracting draw only (one
+    // copy more than a frame without it).
+    recorder->ResetCallCounts();
+    EXPECT_EQ(pixelShaders(1), std::vector<uint32_t>{Device(p, MESH_SHADER_REFRACTION_PS)});
+    const uint64_t copies = recorder->CallCount(gfx::CallKind::StretchRect);
+    recorder->ResetCallCounts();
+    EXPECT_EQ(pixelShaders(0x80000001), std::vector<uint32_t>{Device(p, MESH_SHADER_FORWARD_PS)});
+    EXPECT_EQ(copies, recorder->CallCount(gfx::CallKind::StretchRect) + 1);
+    EXPECT_TRUE(maskDrawn());
+
+    gVornexRenderer.Settings().enableRefraction = false;
+    gVornexRenderer.Settings().enableOutlines = false;
+    gVornexRenderer.Reset(window, 0, 0, true, false);
+    gVornexRenderer.FlushCommands(true);
+    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    recorder->SetDrawRecordMode(gfx::DrawRecordMode::All);
+    EXPECT_EQ(pixelShaders(1), std::vector<uint32_t>{Device(p, MESH_SHADER_FORWARD_PS)});
+    EXPECT_FALSE(maskDrawn());
 }
 
 TEST_F(MeshDrawTest, DepthDrawPicksTheSixteenPairs) {
@@ -726,12 +782,14 @@ struct MeshFrameTest : MeshDrawTest {
         gVornexRenderer.FlushCommands(true);
         const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
         EndFrame();
+        lastDraws.clear();
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
             int mesh = -1;
             for (size_t i = 0; i < data.size(); ++i)
                 if (d.streams[0].buffer == gfx::SerialOf(data[i]->vertexBufferA)) mesh = int(i);
             if (mesh < 0) continue;
+            lastDraws.push_back(d);
             std::ostringstream line;
             line << "mesh " << mesh << " triangles " << d.primitiveCount << " first " << d.startIndex << " freq "
                  << std::hex << d.streams[0].frequency << "/" << d.streams[1].frequency << std::dec << " vs "
@@ -751,6 +809,7 @@ struct MeshFrameTest : MeshDrawTest {
         return "?";
     }
     std::vector<MeshTemplateRenderingData*> data;
+    std::vector<gfx::DrawRecord> lastDraws;  // the mesh draws of the last frame
 };
 
 TEST_F(MeshFrameTest, ThreeTemplatesAndFiftyEntitiesDrawTheReviewedList) {
@@ -783,4 +842,104 @@ TEST_F(MeshFrameTest, ThreeTemplatesAndFiftyEntitiesDrawTheReviewedList) {
     for (std::string l; std::getline(in, l);) expected.push_back(l);
     EXPECT_EQ(first, expected);
     EXPECT_EQ(Frame(entities), first);
+}
+
+// What the frame sets reaches the mesh draws: the scene lighting of the parameter set in
+// force (sun vectors and the cloud and layer textures on samplers 4 and 5) at the draws
+// of the lit passes and never before them, the block's global render floats in the part
+// register, and the posted engine clock in the texture scroll.
+TEST_F(MeshFrameTest, TheFrameLightsScrollsAndSetsThePartValuesOfTheDraws) {
+    gRendererScene->PostInit();
+    gVornexRenderer.FlushCommands(true);
+    DeviceObjectHandle* cloud = nullptr;
+    DeviceObjectHandle* layer = nullptr;
+    // The sun shines along the camera's view: toward the light is -z in view space.
+    const Vector forward = Vector(0, -30, 60, 0) * (1.0f / std::sqrt(900.0f + 3600.0f));
+    RunOnRenderThread([&] {
+        cloud = new DeviceObjectHandle;
+        layer = new DeviceObjectHandle;
+        cloud->CreateTexture(4, 4, 1, 0, gfx::FMT_A8R8G8B8, gfx::POOL_MANAGED);
+        layer->CreateTexture(4, 4, 1, 0, gfx::FMT_A8R8G8B8, gfx::POOL_MANAGED);
+        SceneParametersWrapper* set = gRendererScene->Set(RendererScene::SET_IN_FORCE);
+        ASSERT_NE(set, nullptr);
+        set->SetCloudTexture(cloud);
+        set->SetLayerTexture(layer);
+        SceneLightSection& light = set->Values().light;
+        light.lightColor = Vector(4, 2, 0, 1);
+        light.lightDirection = forward;
+        light.wrapAroundFactor = Vector(0.25f, 0, 0, 0);
+        light.fakeShadowStrength = Vector(0.5f, 0, 0, 0);
+        light.shadowStrength = Vector(0.75f, 0, 0, 0);
+    });
+    // A scrolling forward part (2 triangles), a deferred one (3) and a third-class one (4).
+    data.push_back(Load(Cube("[{'name': 'Default', 'parts': [{'first': 0, 'count': 2, 'flags': 0x10, "
+                             "'vectors': [1, 1, 0, 0, 0.25, 0.5, 0, 0, 0.5, 1.25, 0, 0]}, "
+                             "{'first': 2, 'count': 3, 'flags': 1}, {'first': 5, 'count': 4, 'flags': 2}]}]",
+                             ", 'render': [1, 1, 1, 0, 1, 0, 0, 0]")));
+    Entity* e = gEntityManager->CreateEntityFromTemplate(templates.back().get(), nullptr, Matrix::IDENTITY, 0, nullptr);
+    ASSERT_NE(e, nullptr);
+    PostEngineClock(1.5);
+    Frame({e});
+    uint32_t cloudSerial = 0, layerSerial = 0;
+    RunOnRenderThread([&] {
+        cloudSerial = gfx::SerialOf(cloud->Texture());
+        layerSerial = gfx::SerialOf(layer->Texture());
+        cloud->Unref();
+        layer->Unref();
+    });
+    ASSERT_NE(cloudSerial, 0u);
+
+    // The deferred geometry pass first (unlit), then the compose, the third class and the
+    // forward part.
+    std::vector<uint32_t> triangles;
+    for (const gfx::DrawRecord& d : lastDraws) triangles.push_back(d.primitiveCount);
+    ASSERT_EQ(triangles, (std::vector<uint32_t>{3, 3, 4, 2})) << "the pass order of the frame";
+    EXPECT_EQ(lastDraws[0].textures[4].serial, 0u) << "no scene lighting before the first lit pass";
+    EXPECT_EQ(Floats(lastDraws[0].PixelConstant(VornexRenderer::kSceneLightingRegister), 4),
+              (std::vector<float>{0, 0, 0, 0}));
+    for (size_t i : {size_t(2), size_t(3)}) {
+        const gfx::DrawRecord& d = lastDraws[i];
+        EXPECT_EQ(d.textures[4].serial, cloudSerial) << i;
+        EXPECT_EQ(d.textures[5].serial, layerSerial) << i;
+        const float* toward = d.PixelConstant(VornexRenderer::kSceneLightingRegister);
+        EXPECT_NEAR(toward[0], 0.0f, 1e-5f) << i;
+        EXPECT_NEAR(toward[1], 0.0f, 1e-5f) << i;
+        EXPECT_NEAR(toward[2], -1.0f, 1e-5f) << i;
+        // The light colour x 0.25 with its luminance; the shadow values.
+        const float* colour = d.PixelConstant(VornexRenderer::kSceneLightingRegister + 2);
+        EXPECT_EQ(Floats(colour, 3), (std::vector<float>{1.0f, 0.5f, 0.0f})) << i;
+        EXPECT_NEAR(colour[3], 0.2126f + 0.7152f * 0.5f, 1e-6f) << i;
+        EXPECT_EQ(Floats(d.PixelConstant(VornexRenderer::kSceneLightingRegister + 6), 4),
+                  (std::vector<float>{0.25f, 0.5f, 0.75f, 0})) << i;
+        // The block's global render floats (3, 4) around 0; the culling sign.
+        EXPECT_EQ(Floats(d.VertexConstant(198), 4), (std::vector<float>{3, 0, 4, 1})) << i;
+    }
+    // Scroll by the posted engine clock: 0.25 + 0.5 x 1.5 -> 0; 0.5 + 1.25 x 1.5 -> 0.375.
+    EXPECT_EQ(Floats(lastDraws[3].VertexConstant(195), 4), (std::vector<float>{1, 1, 0, 0.375f}));
+    gRendererScene->PostShutdown();
+}
+
+// The proxy's pass-mask slot, reached through the base context: the preset's enabled
+// kinds drawn with the task's matrix, nothing once the kinds are switched off.
+TEST_F(MeshFrameTest, ThePassMaskSlotDrawsTheEnabledKindsWithTheTaskMatrix) {
+    data.push_back(Load(Cube("[{'name': 'Default', 'parts': [{'count': 12, 'pass': 2}, {'count': 12, 'pass': 4}]}]",
+                             ", 'render': [0, 0, 1, 0, 1, 0, 0, 0]")));
+    Entity* e = gEntityManager->CreateEntityFromTemplate(templates.back().get(), nullptr, Matrix::IDENTITY, 0, nullptr);
+    ASSERT_NE(e, nullptr);
+    gVornexRenderer.FlushCommands(true);
+    EntityRenderingContext* context = e->GetRenderingContext();
+    ASSERT_NE(context, nullptr);
+    Matrix task = Matrix::IDENTITY;
+    task.r[3] = Vector(5, 0, 0, 1);
+    bool drew = false;
+    auto draws = DrawsOf([&] { drew = context->DrawPassMask(nullptr, task); });
+    EXPECT_TRUE(drew);
+    ASSERT_EQ(draws.size(), 2u);
+    EXPECT_EQ(draws[0].RenderState(gfx::RS_COLORWRITEENABLE), 2u);
+    EXPECT_EQ(draws[1].RenderState(gfx::RS_COLORWRITEENABLE), 8u);
+    EXPECT_EQ(draws[0].streams[0].buffer, gfx::SerialOf(data.back()->vertexBufferA));
+    gVornexRenderer.PostOutlineTypeMask(0x02);
+    draws = DrawsOf([&] { drew = context->DrawPassMask(nullptr, task); });
+    EXPECT_FALSE(drew);
+    EXPECT_TRUE(draws.empty());
 }

@@ -197,7 +197,7 @@ TEST_F(MeshEntityTest, ProxyCopiesStateAndAppliesItsOps) {
     RunOnRenderThread([&] {
         c->Draw(nullptr, Matrix::IDENTITY, RenderTaskArguments{});
         c->DrawDepth(nullptr, 0);
-        EXPECT_FALSE(c->DrawPassMask(Matrix::IDENTITY));
+        EXPECT_FALSE(c->DrawPassMask(nullptr, Matrix::IDENTITY));
         EXPECT_EQ(c->OutlineCategory(0), 0u);
     });
     EXPECT_TRUE(recorder->DrawRecords().empty());
