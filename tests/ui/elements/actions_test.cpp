@@ -84,6 +84,24 @@ TEST_F(ActionsTest, TheNextActionStartsInTheFrameTheFirstFinishes) {
     }
 }
 
+TEST_F(ActionsTest, AnActionFinishedByItsStartIsStillUpdatedOnce) {
+    // A start that finds nothing to do finishes the action; the update of the same tick
+    // still runs (and applies), then the action goes.
+    struct FinishingProbe : ProbeAction {
+        using ProbeAction::ProbeAction;
+        void OnStart() override {
+            ProbeAction::OnStart();
+            state = STATE_FINISHED;
+        }
+    };
+    Frame(0);
+    element->PostAddAction(new FinishingProbe(1.0f, 0, 0, &events, "f"));
+    Frame(0.25);
+    const std::vector<std::string> want = {"f start " + std::to_string(Ticks(0.25)), "f apply 0.000000",
+                                           "f destroyed"};
+    EXPECT_EQ(events, want);
+}
+
 TEST_F(ActionsTest, ARepeatingActionRestampsEachCycle) {
     Frame(0);
     element->PostAddAction(new ProbeAction(1.0f, UIACTIONFLAG_REPEAT, 2, &events, "r"));
