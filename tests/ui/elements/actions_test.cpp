@@ -172,7 +172,13 @@ TEST_F(ActionsTest, TheClockFollowsTheFlags) {
     EXPECT_FLOAT_EQ(element->Render().position.x, 25.0f);
 }
 
+// A request whose allocation fails must get null back rather than a constructor run on
+// null memory: only a non-throwing allocation function makes the new-expression check.
+static_assert(noexcept(UIAction::operator new(sizeof(UIAction))), "a failed action allocation yields null");
+
 TEST_F(ActionsTest, RefusalsAndChannels) {
+    element->PostAddAction(nullptr);  // what a failed allocation posts: ignored
+    EXPECT_EQ(element->Render().actionHeads[0], nullptr);
     element->Hide();
     element->Move(1.0f, Vector(5, 5, 0, 1), 0, 0);
     EXPECT_EQ(element->Render().actionHeads[0], nullptr);
