@@ -21,7 +21,7 @@ UIAction::UIAction(float duration, uint32_t flags, uint32_t channel)
 
 UIAction::~UIAction() { AttachTo(nullptr); }
 
-void* UIAction::operator new(size_t size) { return EngineAlloc(size); }
+void* UIAction::operator new(size_t size) noexcept { return EngineAlloc(size); }
 void UIAction::operator delete(void* block) { EngineFree(block); }
 
 bool UIAction::CanAttach(UIElement* target) {
@@ -111,8 +111,14 @@ void UIElement::TickActions() {
             // A repeating action sent back to the tail in this walk waits for the next frame.
             if (a->requeuedInWalk == walk) break;
             UIAction* following = a->next;
-            if (a->state == UIAction::STATE_NOT_STARTED) a->Start();
-            if (a->state == UIAction::STATE_RUNNING) a->Update();
+            // A new action starts and updates at once, even when its start already
+            // finished it; a running one updates; a finished one is left as it is.
+            if (a->state == UIAction::STATE_NOT_STARTED) {
+                a->Start();
+                a->Update();
+            } else if (a->state == UIAction::STATE_RUNNING) {
+                a->Update();
+            }
             if (a->state == UIAction::STATE_FINISHED) {
                 if (a->flags & UIACTIONFLAG_REPEAT) {
                     a->AttachTo(nullptr);

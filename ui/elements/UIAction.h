@@ -25,8 +25,9 @@ public:
     UIAction(const UIAction&) = delete;
     UIAction& operator=(const UIAction&) = delete;
 
-    // Allocated on the main thread, freed on the render thread.
-    static void* operator new(size_t size);
+    // Allocated on the main thread, freed on the render thread. A failed allocation gives
+    // null (nothing is constructed), which the requests post as a null action.
+    static void* operator new(size_t size) noexcept;
     static void operator delete(void* block);
 
     // Whether the action may be attached to the element: not to a hidden one (warning).

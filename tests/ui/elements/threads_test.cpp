@@ -117,3 +117,27 @@ TEST_F(ThreadsTest, RandomOpsWhileTheRenderThreadRuns) {
     }
     EXPECT_EQ(UIElement::LiveCount(), liveBefore);
 }
+
+TEST_F(ThreadsTest, TheTakeOfAnElementThatReleasedItselfReadsNothingAfterIt) {
+    // An element released while it waits in the hand-over slot: its op 0 only marks it,
+    // and the render thread frees it as soon as it sees the take. The render thread's
+    // hand-over step runs while the main thread takes, so any read of the element after
+    // the take races with that free.
+    const uint32_t liveBefore = UIElement::LiveCount();
+    for (int i = 0; i < 50; ++i) {
+        UIElement* e = new UIElement();
+        rendertest::RunOnRenderThread([e] {
+            e->QueueForDeletion();
+            UIElement::ProcessPendingDeletion();
+        });
+        e->Release();
+        gVornexRenderer.FlushCommands(true);  // op 0 meets it in the slot
+        PostUIOp(kHandOverFamily, 0, nullptr);
+        gVornexRenderer.FlushCommands(false);
+        UIElement::FinishPendingDeletion();
+        gVornexRenderer.FlushCommands(true);
+        rendertest::RunOnRenderThread([] { UIElement::ProcessPendingDeletion(); });
+    }
+    EXPECT_EQ(UIElement::LiveCount(), liveBefore);
+    EXPECT_EQ(UIElement::HandOverSlot(), nullptr);
+}

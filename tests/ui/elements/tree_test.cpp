@@ -16,16 +16,10 @@ using namespace uitest;
 namespace {
 
 struct TreeTest : ::testing::Test {
-    void SetUp() override {
-        log.Attach();
-        created = UIElement::CreatedCount();
-        destroyed = UIElement::DestroyedCount();
-    }
+    void SetUp() override { log.Attach(); }
     void TearDown() override { log.Detach(); }
-    uint32_t NewlyDestroyed() const { return UIElement::DestroyedCount() - destroyed; }
 
     CaptureLogSink log;
-    uint32_t created = 0, destroyed = 0;
 };
 
 std::vector<const UIElement*> Children(const UIElement* e) {
@@ -186,45 +180,41 @@ TEST_F(TreeTest, TheFocusTableKeepsOneSortedEntryPerFocusableElement) {
     never->Release();
 }
 
-TEST_F(TreeTest, ReleaseTearsTheSubtreeDownInOrderAndFreesIt) {
-    std::vector<uint32_t> deleted, freed;
-    auto* r = new RecordingElement(&deleted, &freed);
-    auto* a = new RecordingElement(&deleted, &freed);
-    auto* a1 = new RecordingElement(&deleted, &freed);
-    auto* a2 = new RecordingElement(&deleted, &freed);
-    auto* b = new RecordingElement(&deleted, &freed);
-    r->AddChild(a);
-    a->AddChild(a1);
-    a->AddChild(a2);
-    r->AddChild(b);
-    const std::vector<uint32_t> order = {a->GetId(), a1->GetId(), a2->GetId(), b->GetId(), r->GetId()};
-    OpRecorder ops;
-    r->Release();
-    EXPECT_EQ(deleted, order);
-    std::sort(freed.begin(), freed.end());
-    std::vector<uint32_t> sorted = order;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(freed, sorted);
-    ASSERT_FALSE(ops.ops.empty());
-    EXPECT_EQ(ops.ops.back().op, uint32_t(UIOP_DELETE));
-    EXPECT_EQ(ops.ops.back().element, r);
-    EXPECT_EQ(NewlyDestroyed(), 5u);
-}
-
-TEST_F(TreeTest, DeleteChildrenKeepsTheElement) {
-    std::vector<uint32_t> deleted;
-    auto* r = new RecordingElement(&deleted);
-    auto* a = new RecordingElement(&deleted);
-    auto* b = new RecordingElement(&deleted);
-    r->AddChild(a);
-    a->AddChild(b);
-    const std::vector<uint32_t> ids = {a->GetId(), b->GetId()};
-    r->DeleteChildren();
-    EXPECT_EQ(deleted, ids);
-    EXPECT_EQ(r->GetFirstChild(), nullptr);
-    EXPECT_EQ(r->Render().firstChild, nullptr);
-    EXPECT_EQ(NewlyDestroyed(), 2u);
-    r->Release();
+TEST_F(TreeTest, ReleaseAndDeleteChildrenTearTheSubtreeDownInOrderAndFreeIt) {
+    // r(a(a1, a2), b): Release takes r too, DeleteChildren keeps it.
+    for (const bool release : {true, false}) {
+        std::vector<uint32_t> deleted, freed;
+        auto* r = new RecordingElement(&deleted, &freed);
+        auto* a = new RecordingElement(&deleted, &freed);
+        auto* a1 = new RecordingElement(&deleted, &freed);
+        auto* a2 = new RecordingElement(&deleted, &freed);
+        auto* b = new RecordingElement(&deleted, &freed);
+        r->AddChild(a);
+        a->AddChild(a1);
+        a->AddChild(a2);
+        r->AddChild(b);
+        std::vector<uint32_t> order = {a->GetId(), a1->GetId(), a2->GetId(), b->GetId()};
+        if (release) order.push_back(r->GetId());
+        const uint32_t destroyedBefore = UIElement::DestroyedCount();
+        OpRecorder ops;
+        if (release)
+            r->Release();
+        else
+            r->DeleteChildren();
+        EXPECT_EQ(deleted, order) << "release: " << release;
+        std::sort(freed.begin(), freed.end());
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(freed, order) << "release: " << release;
+        EXPECT_EQ(UIElement::DestroyedCount() - destroyedBefore, uint32_t(order.size()));
+        ASSERT_FALSE(ops.ops.empty());
+        EXPECT_EQ(ops.ops.back().op, uint32_t(release ? UIOP_DELETE : UIOP_DELETECHILDREN));
+        EXPECT_EQ(ops.ops.back().element, r);
+        if (!release) {
+            EXPECT_EQ(r->GetFirstChild(), nullptr);
+            EXPECT_EQ(r->Render().firstChild, nullptr);
+            r->Release();
+        }
+    }
 }
 
 TEST_F(TreeTest, TheRecipeOwnerCountFollowsTheElement) {
