@@ -4,6 +4,7 @@
 // bytes, the output target the upscale copies, and the device objects' lifetime.
 // test-depends: shader_data
 // test-sanitize: thread
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "PostTestSupport.h"
 #include "core/CrtRand.h"
 #include "platform/gfx/ShaderCompiler.h"
+#include "platform/os/Clock.h"
 #include "render/PostProcessMath.h"
 
 using namespace rendertest;
@@ -712,6 +714,45 @@ TEST_F(LongestChainTest, DrawsAboutFiveAndAHalfScreensOfPixels) {
     // Glow, four blur draws, luminance; composite, FXAA, RGB shift, two zoom-blur passes.
     EXPECT_EQ(sizes, "320x180 320x180 320x180 320x180 320x180 320x180 1280x720 1280x720 1280x720 1280x720 1280x720 ");
     EXPECT_LE(total, screen * 11 / 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The RGB shift's amount in the pass: the curve over the renderer clock since the device
+// was made, plus the offset of task 34.
+TEST_F(CompositeTest, RgbShiftTakesTheRendererClockAndTheTask34Offset) {
+    float curve[kRgbShiftCurvePoints];
+    std::string curveText;
+    for (uint32_t i = 0; i < kRgbShiftCurvePoints; ++i) {
+        curve[i] = 0.02f * static_cast<float>(i % 17);
+        std::ostringstream v;
+        v.precision(9);
+        v << ' ' << curve[i];
+        curveText += v.str();
+    }
+    Edit([&](SceneParameterBlock& p) { std::copy(curve, curve + kRgbShiftCurvePoints, p.rgbShiftScaleCurve); });
+    gVornexRenderer.PostCameraFloat(0.3f);
+    const int64_t start = gVornexRenderer.StartTime();
+    os::ManualClock clock(start);
+    clock.Install();
+    for (int64_t elapsed : {int64_t(12'345'678), int64_t(49'999'999), int64_t(3'600) * 10'000'000 + 31'700'000}) {
+        SCOPED_TRACE(elapsed);
+        clock.Set(start + elapsed);
+        const std::vector<DrawRecord> draws = Frame(1);
+        const DrawRecord* shift = nullptr;
+        for (const DrawRecord& d : draws)
+            if (d.pixelShader.serial == PixelSerial(Chain().passShaders[PostProcessChain::PASS_RGB_SHIFT])) shift = &d;
+        ASSERT_NE(shift, nullptr);
+        const std::vector<double> amount =
+            Numbers(Reference("rgbshift " + std::to_string(elapsed) + " 0.3" + curveText));
+        ASSERT_EQ(amount.size(), 1u);
+        const double d = 144.0 * 2.0 / 1080.0 * amount[0];
+        EXPECT_NEAR(shift->PixelConstant(0)[0], d / 256.0, 1e-5 * d / 256.0);
+        EXPECT_NEAR(shift->PixelConstant(0)[1], d / 144.0, 1e-5 * d / 144.0);
+    }
+    clock.Uninstall();
 }
 
 }  // namespace
