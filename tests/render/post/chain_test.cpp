@@ -753,6 +753,8 @@ TEST_F(CompositeTest, RgbShiftTakesTheRendererClockAndTheTask34Offset) {
         EXPECT_NEAR(shift->PixelConstant(0)[1], d / 144.0, 1e-5 * d / 144.0);
     }
     clock.Uninstall();
+    gVornexRenderer.PostCameraFloat(0.0f);  // the renderer outlives the fixture
+    gVornexRenderer.FlushCommands(true);
 }
 
 }  // namespace
