@@ -374,9 +374,32 @@ struct OutputTest : PostFixture {
         s.gfxQualityLevel = 3;
         s.semiResolutionScreenScale = 0.5f;
     }
+    void LastPassIsShown();
 };
 
-TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) {
+TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) { LastPassIsShown(); }
+
+// A render size of the back buffer's width and another height (a windowed resize
+// changes only the render size) is scaled: the image ends in a light buffer and is
+// stretched from there.
+struct HeightOnlyOutputTest : OutputTest {
+    void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
+    void SetUp() override {
+        OutputTest::SetUp();
+        if (HasFatalFailure()) return;
+        gVornexRenderer.Reset(window, kClientWidth, 100, true, false);
+        gVornexRenderer.FlushCommands(true);
+        recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    }
+};
+
+TEST_F(HeightOnlyOutputTest, ASizeDifferingOnlyInHeightIsScaled) {
+    ASSERT_EQ(gVornexRenderer.RenderWidth(), gVornexRenderer.BackBufferWidth());
+    ASSERT_NE(gVornexRenderer.RenderHeight(), gVornexRenderer.BackBufferHeight());
+    LastPassIsShown();
+}
+
+void OutputTest::LastPassIsShown() {
     struct Case {
         bool fxaa, shift, zoom;
         uint32_t passes;
