@@ -12,8 +12,11 @@
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/game/LUAConfigHelper.h"
 #include "platform/gfx/GfxRecorder.h"
+#include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
+#include "render/shaders/PostProcessChain.h"
 
 namespace {
 
@@ -150,6 +153,37 @@ TEST_F(RenderFrameTest, ALostDeviceMakesTheFrameFalseUntilTheRendererIsReset) {
     EXPECT_TRUE(lost);
     gVornexRenderer.Reset(window, 256, 144, true, false);
     EXPECT_TRUE(Frame());
+}
+
+// Applying the settings keeps the rebuild entry empty: the device reset it asks for (which
+// the main window runs once the frame reports it) makes the post-processing chain's lookup
+// textures again, dirty, and the next frame refills them.
+TEST_F(RenderFrameTest, ApplyingTheSettingsRemakesThePostProcessingObjects) {
+    EXPECT_TRUE(Frame());
+    PostProcessChain& chain = gVornexRenderer.PostProcess();
+    ASSERT_TRUE(chain.ToneCurveTexture() && chain.ColorLookupTexture());
+    auto serials = [&] {
+        return std::vector<uint32_t>{gfx::SerialOf(chain.ToneCurveTexture()->Texture()),
+                                     gfx::SerialOf(chain.ColorLookupTexture()->Texture())};
+    };
+    const std::vector<uint32_t> before = serials();
+    const bool refilled = !chain.ToneCurveDirty() && !chain.ColorLookupDirty();
+    const uint32_t textures = gfx::GetRecorder(gVornexRenderer.Device())->LiveObjects(gfx::ObjectKind::Texture);
+    EXPECT_EQ(gEngineServices.rebuildRenderResources, nullptr);
+    const bool fullScreen = gGameConfig->fullScreenMode;
+    gGameConfig->fullScreenMode = false;
+    gConfigHelper->ApplySeriousGFXSettings();
+    gGameConfig->fullScreenMode = fullScreen;
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_TRUE(gVornexRenderer.DeviceResetPending());
+    gVornexRenderer.Reset(window, 256, 144, true, false);
+    const std::vector<uint32_t> after = serials();
+    EXPECT_NE(after[0], before[0]);
+    EXPECT_NE(after[1], before[1]);
+    EXPECT_TRUE(chain.ToneCurveDirty() && chain.ColorLookupDirty());
+    EXPECT_EQ(gfx::GetRecorder(gVornexRenderer.Device())->LiveObjects(gfx::ObjectKind::Texture), textures);
+    EXPECT_TRUE(Frame());
+    EXPECT_EQ(!chain.ToneCurveDirty() && !chain.ColorLookupDirty(), refilled);
 }
 
 // Last: the switch stays pending for the rest of the program.

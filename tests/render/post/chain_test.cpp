@@ -4,6 +4,7 @@
 // bytes, the output target the upscale copies, and the device objects' lifetime.
 // test-depends: shader_data
 // test-sanitize: thread
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "PostTestSupport.h"
 #include "core/CrtRand.h"
 #include "platform/gfx/ShaderCompiler.h"
+#include "platform/os/Clock.h"
 #include "render/PostProcessMath.h"
 
 using namespace rendertest;
@@ -177,7 +179,12 @@ struct CompositeTest : PostFixture {
 
 TEST_F(CompositeTest, ConstantsComeFromTheParametersAndTheSceneCamera) {
     const HDRColor correction{128, 255, 64, 255, 1.0f}, top{10, 20, 30, 40, 1.0f}, glow{200, 100, 50, 255, 2.0f};
+    const HDRColor bottom{90, 60, 30, 120, 1.5f}, exclude{40, 180, 220, 200, 0.5f}, lowSpec{250, 200, 150, 255, 1.0f};
     Edit([&](SceneParameterBlock& p) {
+        p.rest.bottomColor = bottom;
+        p.rest.excludeColor0 = exclude;
+        p.rest.lowSpecModeColorCorrection = lowSpec;
+        p.rest.vignetteAspect = 1.25f;
         p.rest.noBlurColorCorrection = correction;
         p.rest.topColor = top;
         p.rest.glowColor = glow;
@@ -215,6 +222,34 @@ TEST_F(CompositeTest, ConstantsComeFromTheParametersAndTheSceneCamera) {
         EXPECT_FLOAT_EQ(d->PixelConstant(6)[0], 0.0f);
         EXPECT_FLOAT_EQ(d->PixelConstant(6)[2], 1.0f);
         ExpectVector(d->PixelConstant(7), Vector(-0.5f / 256, -0.5f / 144, -0.25f, 1.5f), 1e-6f, "c7");
+
+        // The rest, from the set in force as the frame left it: sizes, vignette aspect, the
+        // layer's matrix columns, scroll and height, the exclude colours' power, the layer
+        // colour and the low-spec correction.
+        SceneParameterBlock p;
+        Vector scroll;
+        RunOnRenderThread([&] {
+            p = gRendererScene->GetCurrentParameters()->Values();
+            scroll = gRendererScene->LayerOffset();
+        });
+        const float w = 256, h = 144, a = p.rest.vignetteAspect;
+        ExpectVector(d->VertexConstant(1), Vector(64 / w, 36 / h, 0.125f / w, 0.125f / h), 1e-6f, "vertex c1");
+        ExpectVector(d->VertexConstant(2), Vector(0.5f / w, 0.5f / h, 0.5f / w, -0.5f / h), 1e-6f, "vertex c2");
+        ExpectVector(d->VertexConstant(3), Vector(2 * a, 2 / a, -a, -1 / a), 1e-6f, "vertex c3");
+        ExpectVector(d->VertexConstant(5), bottom.ToLinearVector() * m, 1e-6f, "c5 bottom colour");
+        for (uint32_t column = 0; column < 2; ++column) {
+            const Matrix& l = p.layerProjection;
+            const Vector want = column ? Vector(l.r[0].y, l.r[1].y, l.r[2].y, l.r[3].y)
+                                       : Vector(l.r[0].x, l.r[1].x, l.r[2].x, l.r[3].x);
+            ExpectVector(d->VertexConstant(11 + column), want, 1e-6f, "layer matrix column");
+        }
+        ExpectVector(d->VertexConstant(13), Vector(scroll.x, scroll.y, scroll.z, p.layerHeight.x), 1e-6f, "c13");
+        const Vector e0 = exclude.ToLinearVector();
+        ExpectVector(d->PixelConstant(4),
+                     Vector(std::pow(e0.x, 1 / 1.1f), std::pow(e0.y, 1 / 1.1f), std::pow(e0.z, 1 / 1.1f), e0.w), 1e-5f,
+                     "exclude colour 0");
+        ExpectVector(d->PixelConstant(8), p.layerColor, 1e-6f, "layer colour");
+        ExpectVector(d->PixelConstant(9), lowSpec.ToLinearVector(), 1e-6f, "low-spec correction");
     }
 }
 
@@ -339,9 +374,32 @@ struct OutputTest : PostFixture {
         s.gfxQualityLevel = 3;
         s.semiResolutionScreenScale = 0.5f;
     }
+    void LastPassIsShown();
 };
 
-TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) {
+TEST_F(OutputTest, TheUpscaleCopiesTheBufferTheLastPassWrote) { LastPassIsShown(); }
+
+// A render size of the back buffer's width and another height (a windowed resize
+// changes only the render size) is scaled: the image ends in a light buffer and is
+// stretched from there.
+struct HeightOnlyOutputTest : OutputTest {
+    void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
+    void SetUp() override {
+        OutputTest::SetUp();
+        if (HasFatalFailure()) return;
+        gVornexRenderer.Reset(window, kClientWidth, 100, true, false);
+        gVornexRenderer.FlushCommands(true);
+        recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    }
+};
+
+TEST_F(HeightOnlyOutputTest, ASizeDifferingOnlyInHeightIsScaled) {
+    ASSERT_EQ(gVornexRenderer.RenderWidth(), gVornexRenderer.BackBufferWidth());
+    ASSERT_NE(gVornexRenderer.RenderHeight(), gVornexRenderer.BackBufferHeight());
+    LastPassIsShown();
+}
+
+void OutputTest::LastPassIsShown() {
     struct Case {
         bool fxaa, shift, zoom;
         uint32_t passes;
@@ -545,6 +603,181 @@ TEST_F(CompositeTest, PassRegistersComeFromTheParameters) {
         }
     }
     EXPECT_EQ(checked, 20u);
+}
+
+}  // namespace
+
+namespace {
+
+// Render thread: the rule under which the device refuses a draw of the full-screen fan
+// with what is bound now ("" when it draws). The refusal's report is taken back, after
+// checking that nothing before it broke a rule.
+std::string ProbeDraw(Recorder* recorder) {
+    for (const ValidationReport& r : recorder->Reports()) EXPECT_FALSE(r.violation) << r.rule << ": " << r.message;
+    recorder->ClearReports();
+    const Result result = gVornexRenderer.Device()->DrawPrimitive(PT_TRIANGLEFAN, 0, 2);
+    const std::vector<ValidationReport> reports = recorder->Reports();
+    recorder->ClearReports();
+    if (Succeeded(result)) return "";
+    return reports.empty() ? "refused without a report" : reports.back().rule;
+}
+
+TEST_F(CompositeTest, StreamZeroEndsUnboundAfterEveryRun) {
+    // The probe itself: with the quad bound again it draws.
+    std::string control = "not probed";
+    Frame(0, [&] {
+        const BuiltInMesh& quad = gVornexRenderer.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
+        gVornexRenderer.Device()->SetStreamSource(0, quad.vertices, 0, 20);
+        control = ProbeDraw(recorder);
+    });
+    EXPECT_EQ(control, "");
+    struct Case {
+        const char* name;
+        uint32_t mode;
+        bool optional;  // FXAA, RGB shift and zoom blur on
+        bool parameters;
+    };
+    const Case cases[] = {{"plain copy", 0, false, true},
+                          {"composite only", 1, false, true},
+                          {"every optional pass", 5, true, true},
+                          {"no parameter set", 5, true, false}};
+    Surface* backBuffer = nullptr;
+    RunOnRenderThread([&] {
+        gVornexRenderer.Device()->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer);
+        backBuffer->Release();  // the swap chain keeps it
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.parameters) {
+            Edit([&](SceneParameterBlock& p) {
+                p.rest.fxaaEnabled = c.optional;
+                p.rest.zoomBlurStrength = c.optional ? 0.5f : 0.0f;
+                for (float& v : p.rgbShiftScaleCurve) v = c.optional ? 0.5f : 0.0f;
+            });
+        } else {
+            gRendererScene->PostShutdown();
+        }
+        std::string rule = "not probed";
+        uint32_t bound = 0;
+        const std::vector<DrawRecord> draws = Frame(c.mode, [&] {
+            Surface* s = nullptr;
+            gVornexRenderer.Device()->GetRenderTarget(0, &s);
+            bound = Serial(s);
+            if (s) s->Release();
+            rule = ProbeDraw(recorder);
+        });
+        EXPECT_EQ(rule, "draw-no-stream");
+        EXPECT_EQ(bound, Serial(backBuffer));
+        // Without a parameter set nothing is drawn; the output is bound all the same.
+        if (!c.parameters) {
+            EXPECT_TRUE(draws.empty());
+        }
+    }
+    gRendererScene->PostInit();
+}
+
+// The chain's device objects, shader pairs and lookup textures are all given back: after
+// Stop the device holds what a fresh device holds.
+TEST_F(CompositeTest, AfterStopTheDeviceHoldsWhatAFreshOneHolds) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.fxaaEnabled = true;
+        p.rest.zoomBlurStrength = 0.5f;
+        p.rest.imageLocalContrast = 1.2f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
+    });
+    Frame(5);
+    Device* device = gVornexRenderer.Device();
+    device->AddRef();
+    Recorder* kept = recorder;
+    TearDown();
+    created = false, recorder = nullptr;
+    std::vector<uint32_t> after;
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) after.push_back(kept->LiveObjects(ObjectKind(k)));
+    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
+    PresentParameters p{};
+    p.backBufferWidth = 64, p.backBufferHeight = 64, p.backBufferCount = 1, p.windowed = 1;
+    p.swapEffect = SWAPEFFECT_DISCARD, p.backBufferFormat = FMT_X8R8G8B8;
+    Device* fresh = nullptr;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &fresh), OK);
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k)
+        EXPECT_EQ(after[k], GetRecorder(fresh)->LiveObjects(ObjectKind(k))) << "kind " << k;
+    fresh->Release();
+    factory->Release();
+    EXPECT_EQ(device->Release(), 0u);
+}
+
+// The benchmark's premise: the longest chain at 1280 x 720 draws about 5.5 screens'
+// worth of pixels (glow, blurs and luminance at quarter size), no pass larger than the
+// screen and none repeated beyond the blur's two passes of two.
+struct LongestChainTest : CompositeTest {
+    LongestChainTest() { clientWidth = 1280, clientHeight = 720; }
+    void Configure(RendererSettings& s) override {
+        s.gfxQualityLevel = 3;
+        s.enableOutlines = false;
+    }
+};
+
+TEST_F(LongestChainTest, DrawsAboutFiveAndAHalfScreensOfPixels) {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.fxaaEnabled = true;
+        p.rest.zoomBlurStrength = 0.5f;
+        p.rest.imageLocalContrast = 1.2f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
+    });
+    const std::vector<DrawRecord> draws = Frame(5);
+    const uint64_t screen = 1280ull * 720ull;
+    uint64_t total = 0;
+    std::string sizes;
+    for (const DrawRecord& d : draws) {
+        const uint64_t area = uint64_t(d.viewport.width) * d.viewport.height;
+        EXPECT_LE(area, screen);
+        total += area;
+        sizes += std::to_string(d.viewport.width) + "x" + std::to_string(d.viewport.height) + " ";
+    }
+    // Glow, four blur draws, luminance; composite, FXAA, RGB shift, two zoom-blur passes.
+    EXPECT_EQ(sizes, "320x180 320x180 320x180 320x180 320x180 320x180 1280x720 1280x720 1280x720 1280x720 1280x720 ");
+    EXPECT_LE(total, screen * 11 / 2);
+}
+
+}  // namespace
+
+namespace {
+
+// The RGB shift's amount in the pass: the curve over the renderer clock since the device
+// was made, plus the offset of task 34.
+TEST_F(CompositeTest, RgbShiftTakesTheRendererClockAndTheTask34Offset) {
+    float curve[kRgbShiftCurvePoints];
+    std::string curveText;
+    for (uint32_t i = 0; i < kRgbShiftCurvePoints; ++i) {
+        curve[i] = 0.02f * static_cast<float>(i % 17);
+        std::ostringstream v;
+        v.precision(9);
+        v << ' ' << curve[i];
+        curveText += v.str();
+    }
+    Edit([&](SceneParameterBlock& p) { std::copy(curve, curve + kRgbShiftCurvePoints, p.rgbShiftScaleCurve); });
+    gVornexRenderer.PostCameraFloat(0.3f);
+    const int64_t start = gVornexRenderer.StartTime();
+    os::ManualClock clock(start);
+    clock.Install();
+    for (int64_t elapsed : {int64_t(12'345'678), int64_t(49'999'999), int64_t(3'600) * 10'000'000 + 31'700'000}) {
+        SCOPED_TRACE(elapsed);
+        clock.Set(start + elapsed);
+        const std::vector<DrawRecord> draws = Frame(1);
+        const DrawRecord* shift = nullptr;
+        for (const DrawRecord& d : draws)
+            if (d.pixelShader.serial == PixelSerial(Chain().passShaders[PostProcessChain::PASS_RGB_SHIFT])) shift = &d;
+        ASSERT_NE(shift, nullptr);
+        const std::vector<double> amount =
+            Numbers(Reference("rgbshift " + std::to_string(elapsed) + " 0.3" + curveText));
+        ASSERT_EQ(amount.size(), 1u);
+        const double d = 144.0 * 2.0 / 1080.0 * amount[0];
+        EXPECT_NEAR(shift->PixelConstant(0)[0], d / 256.0, 1e-5 * d / 256.0);
+        EXPECT_NEAR(shift->PixelConstant(0)[1], d / 144.0, 1e-5 * d / 144.0);
+    }
+    clock.Uninstall();
+    gVornexRenderer.PostCameraFloat(0.0f);  // the renderer outlives the fixture
+    gVornexRenderer.FlushCommands(true);
 }
 
 }  // namespace

@@ -177,7 +177,30 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
         return white ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 0);
     };
     auto edgeX = [](uint32_t y) { return static_cast<int32_t>((150 + y + 2) / 3); };  // the first white pixel
-    Picture got;
+    struct Measure {
+        uint32_t edgePixels = 0, intermediate = 0, far = 0, farBad = 0;
+        float largestStep = 0.0f;
+    };
+    auto measure = [&](const Picture& got) {
+        Measure m;
+        for (uint32_t y = 4; y < H - 4; ++y) {
+            const int32_t e = edgeX(y);
+            for (int32_t x : {e - 1, e}) {
+                ++m.edgePixels;
+                const float v = Green(got.At(x, y));
+                if (v >= 0.1f && v <= 0.9f) ++m.intermediate;
+            }
+            for (int32_t x = e - 2; x <= e + 1; ++x)
+                m.largestStep = std::max(m.largestStep, std::fabs(Green(got.At(x + 1, y)) - Green(got.At(x, y))));
+            for (int32_t x : {e - 5, e - 3, e + 3, e + 5}) {
+                ++m.far;
+                if (std::fabs(Green(got.At(x, y)) - edge(x, y).y) > 2.0f / 255.0f) ++m.farBad;
+            }
+        }
+        return m;
+    };
+    // The same edge through a pass that only copies (an RGB shift of 0), then through FXAA.
+    Measure off, on;
     BeginFrame();
     RunOnRenderThread([&] {
         VornexRenderer& r = gVornexRenderer;
@@ -191,30 +214,24 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
         r.SetAlphaTest(0, 0);
         r.SetBlendMode(0);
         r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        Chain().RGBShift(b.texture, a.surface, W, H, 0.0f);
+        const Picture hard = Read(a.surface, "fxaa-off");
+        ASSERT_EQ(hard.argb.size(), size_t(W * H));
+        off = measure(hard);
+        if (off.intermediate || off.farBad) Read(a.surface, "fxaa-off", true);
         Chain().FXAA(b.texture, a.surface, W, H);
-        got = Read(a.surface, "fxaa");
+        const Picture softened = Read(a.surface, "fxaa");
+        ASSERT_EQ(softened.argb.size(), size_t(W * H));
+        on = measure(softened);
     });
     EndFrame();
-    ASSERT_EQ(got.argb.size(), size_t(W * H));
-    uint32_t edgePixels = 0, intermediate = 0, far = 0, farBad = 0;
-    float largestStep = 0.0f;
-    for (uint32_t y = 4; y < H - 4; ++y) {
-        const int32_t e = edgeX(y);
-        for (int32_t x : {e - 1, e}) {
-            ++edgePixels;
-            const float v = Green(got.At(x, y));
-            if (v >= 0.1f && v <= 0.9f) ++intermediate;
-        }
-        for (int32_t x = e - 2; x <= e + 1; ++x)
-            largestStep = std::max(largestStep, std::fabs(Green(got.At(x + 1, y)) - Green(got.At(x, y))));
-        for (int32_t x : {e - 5, e - 3, e + 3, e + 5}) {
-            ++far;
-            if (std::fabs(Green(got.At(x, y)) - edge(x, y).y) > 2.0f / 255.0f) ++farBad;
-        }
-    }
-    EXPECT_GE(intermediate * 2, edgePixels);
-    EXPECT_LE(largestStep, 2.0f / 3.0f);
-    EXPECT_EQ(farBad, 0u) << "of " << far;
+    // Without FXAA the edge stays hard.
+    EXPECT_EQ(off.intermediate, 0u);
+    EXPECT_GE(off.largestStep, 1.0f - 2.0f / 255.0f);
+    EXPECT_EQ(off.farBad, 0u);
+    EXPECT_GE(on.intermediate * 2, on.edgePixels);
+    EXPECT_LE(on.largestStep, 2.0f / 3.0f + 1e-6f);
+    EXPECT_EQ(on.farBad, 0u) << "of " << on.far;
     if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "fxaa", true); });
 }
 
