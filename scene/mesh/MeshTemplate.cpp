@@ -131,8 +131,27 @@ void MeshTemplate::ReleaseMeshData() {
 
 // ---- Mesh block ----------------------------------------------------------------------
 
+namespace {
+
+// Gives the live mesh entities of a template controllers on its present hierarchy (or none).
+struct RebindControllers {
+    const MeshTemplate* meshTemplate;
+    ~RebindControllers() {
+        for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
+            if (e->GetTemplate() != meshTemplate) continue;
+            for (const RTTIClass* c = e->GetRTTIClass(); c; c = c->Base())
+                if (c == MeshEntity::RegisterClass()) static_cast<MeshEntity*>(e)->RecreateAnimationController();
+        }
+    }
+};
+
+}  // namespace
+
 bool MeshTemplate::ReadBinaryData(BoundedReader& in, uint32_t version) {
     if (!EntityTemplate::ReadBinaryData(in, version)) return false;
+    // The old hierarchy goes now: live entities animating on it move to the new one (or
+    // lose their controller) however the read ends.
+    const RebindControllers rebind{this};
     ReleaseMeshData();
     UpdateCollisionBox();
     const char* name = NameOrEmpty(GetName());
