@@ -147,11 +147,9 @@ bool MeshEntity::SetMountedEntityOffset(Entity* child, const Matrix& offset) {
     return controller && controller->SetMountedEntityOffset(child, offset);
 }
 
-void MeshEntity::UpdateMountedObjects() {
-    // Now, even when the pose was evaluated earlier in this frame: the entity may have moved.
-    if (controller) controller->ClearEvaluationStamp();
-    Animate(0);
-}
+// Mounted children are children: moving the entity carries them along, so a pose already
+// evaluated this frame stands (evaluating again would advance the clips a second time).
+void MeshEntity::UpdateMountedObjects() { Animate(0); }
 
 int32_t MeshEntity::GetHierarchySubobjectIndex(const char* name) const {
     const MeshTemplate* t = GetMeshTemplate();

@@ -112,7 +112,7 @@ public:
     bool MountEntity(int32_t node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
     void UnmountEntity(Entity* child);
     bool SetMountedEntityOffset(Entity* child, const Matrix& offset = Matrix::IDENTITY);
-    // Poses now (also when already posed this frame) and places the mounted children.
+    // Poses (once per frame) and places the mounted children.
     void UpdateMountedObjects();
     int32_t GetHierarchySubobjectIndex(const char* name) const;
     Matrix GetLocalHierarchyPosition(int32_t node);
