@@ -147,6 +147,8 @@ bool MeshEntity::SetMountedEntityOffset(Entity* child, const Matrix& offset) {
     return controller && controller->SetMountedEntityOffset(child, offset);
 }
 
+// Mounted children are children: moving the entity carries them along, so a pose already
+// evaluated this frame stands (evaluating again would advance the clips a second time).
 void MeshEntity::UpdateMountedObjects() { Animate(0); }
 
 int32_t MeshEntity::GetHierarchySubobjectIndex(const char* name) const {
@@ -195,6 +197,15 @@ const BaseAnimation* RootAnimation(const MeshAnimationController* c) {
     return nullptr;
 }
 
+// The encoded state of a root animation whose index fits in seven bits.
+void EncodeRootAnimation(const BaseAnimation& a, uint8_t bytes[3]) {
+    MPAnimValue value;
+    value.attackTime = a.params.AttackTime;
+    value.index = uint8_t(a.params.AnimIndex);
+    value.loop = a.params.Loops() ? 1 : 0;
+    EncodeMPAnimData(bytes, value, a.progress);
+}
+
 }  // namespace
 
 void MeshEntity::SetAnimationReplication(Entity* target, uint8_t animation, uint8_t progress) {
@@ -206,12 +217,8 @@ void MeshEntity::SetAnimationReplication(Entity* target, uint8_t animation, uint
 uint32_t MeshEntity::GetReplicatedEncAnimData() {
     const BaseAnimation* a = RootAnimation(controller);
     if (!a || a->params.AnimIndex < 0 || a->params.AnimIndex >= 128) return 0;
-    MPAnimValue value;
-    value.attackTime = a->params.AttackTime;
-    value.index = uint8_t(a->params.AnimIndex);
-    value.loop = a->params.Loops() ? 1 : 0;
     uint8_t bytes[3];
-    EncodeMPAnimData(bytes, value, a->progress);
+    EncodeRootAnimation(*a, bytes);
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
 }
 
@@ -229,12 +236,15 @@ void MeshEntity::UpdateReplicatedAnimData() {
         replicationWarned = true;
         return;
     }
+    // The target receives the state as the three bytes carry it.
+    uint8_t bytes[3];
+    EncodeRootAnimation(*a, bytes);
     MPAnimValue value;
-    value.attackTime = a->params.AttackTime;
-    value.index = uint8_t(a->params.AnimIndex);
-    value.loop = a->params.Loops() ? 1 : 0;
+    value.index = bytes[0] & 0x7F;
+    value.loop = bytes[0] >> 7;
+    value.attackTime = bytes[1] / 255.0f;
     target->MPPropSetAnim(animationProperty, value);
-    target->MPPropSetFloat(progressProperty, a->progress, 0);
+    target->MPPropSetFloat(progressProperty, bytes[2] / 255.0f, 0);
 }
 
 void MeshEntity::OnReplicatedAnim(uint32_t property) {

@@ -42,9 +42,6 @@ public:
     void SetRotationSlowDownZone(float x, float y) { slowDownZone = Vector(x, y, 0, 0); }
     void SetRotationCallbackSpeed(float start, float stop);
     void SetRotationCallbackListener(Entity* entity) { listener.Assign(entity); }
-    // The height of the aiming line over the node (its pitch solves for a line at that
-    // offset passing through the target); no script setter.
-    void SetPitchOffset(float offset) { pitchOffset = offset; }
     void EnableAxis(bool pitch, bool yaw);
     void EnableStabilizer(bool on);
     // A custom clock for fades, steps and the callback timer; the time bits are cleared.
@@ -58,6 +55,11 @@ public:
     const Vector& StabiliserPoint() const { return stabiliserPoint; }
     Vector Velocity() const { return velocity; }
 
+protected:
+    // The height of the aiming line over the node: the pitch solves for a line at that
+    // offset passing through the target. Nothing sets it here (0).
+    float pitchOffset = 0.0f;
+
 private:
     // The (pitch, yaw) that aim the node's Z axis at p, clamped and wrapped; frame is the
     // node's unposed world frame.
@@ -70,7 +72,6 @@ private:
     Vector maximum{180, 180, 180, 180};
     float startSquared = 1.0f;
     float stopSquared = 0.64f;
-    float pitchOffset = 0.0f;
     float stepScale = 1.0f;
     bool targetingActive = true;
     bool pitchEnabled = true;

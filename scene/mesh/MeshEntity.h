@@ -112,7 +112,7 @@ public:
     bool MountEntity(int32_t node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
     void UnmountEntity(Entity* child);
     bool SetMountedEntityOffset(Entity* child, const Matrix& offset = Matrix::IDENTITY);
-    // Poses now (once per frame) and places the mounted children.
+    // Poses (once per frame) and places the mounted children.
     void UpdateMountedObjects();
     int32_t GetHierarchySubobjectIndex(const char* name) const;
     Matrix GetLocalHierarchyPosition(int32_t node);
@@ -126,7 +126,8 @@ public:
 
     // ---- Replication of the root animation ----
     void SetAnimationReplication(Entity* target, uint8_t animationProperty, uint8_t progressProperty);
-    // Writes channel 0's state and progress to the target's properties.
+    // Writes channel 0's state and progress, as the three encoded bytes carry them, to the
+    // target's properties.
     void UpdateReplicatedAnimData();
     // The 3-byte encoded state of channel 0 (0 without an animation).
     uint32_t GetReplicatedEncAnimData();
@@ -150,10 +151,12 @@ public:
     bool replicationWarned = false;
     float rootProgressOverride = -1.0f;
 
-private:
     // Deletes the controller (flag 0x8 cleared), then makes one when the template's
-    // hierarchy has nodes and bones (flag 0x8 raised).
+    // hierarchy has nodes and bones (flag 0x8 raised); also when the template re-reads its
+    // mesh data.
     void RecreateAnimationController();
+
+private:
     void DeleteAnimationController();
 
     MeshAnimationController* controller = nullptr;

@@ -131,8 +131,31 @@ void MeshTemplate::ReleaseMeshData() {
 
 // ---- Mesh block ----------------------------------------------------------------------
 
+namespace {
+
+// Gives the live mesh entities of a template controllers on its present hierarchy (or none).
+// Only a re-read with entities about walks the live list: a first load may run on the
+// resource thread while the main thread changes that list.
+struct RebindControllers {
+    const MeshTemplate* meshTemplate;
+    bool needed;
+    ~RebindControllers() {
+        if (!needed) return;
+        for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
+            if (e->GetTemplate() != meshTemplate) continue;
+            for (const RTTIClass* c = e->GetRTTIClass(); c; c = c->Base())
+                if (c == MeshEntity::RegisterClass()) static_cast<MeshEntity*>(e)->RecreateAnimationController();
+        }
+    }
+};
+
+}  // namespace
+
 bool MeshTemplate::ReadBinaryData(BoundedReader& in, uint32_t version) {
     if (!EntityTemplate::ReadBinaryData(in, version)) return false;
+    // The old hierarchy goes now: live entities animating on it move to the new one (or
+    // lose their controller) however the read ends.
+    const RebindControllers rebind{this, hierarchy != nullptr && GetInstanceCount() > 0};
     ReleaseMeshData();
     UpdateCollisionBox();
     const char* name = NameOrEmpty(GetName());

@@ -55,6 +55,14 @@ struct MeshFixture : resourcetest::ResourceFixture {
     }
     // The template of a box mesh with this hierarchy model (empty: none).
     MeshTemplate* Template(const std::string& hierarchy = "", const char* name = "mesh") {
+        templates.push_back(std::make_unique<MeshTemplate>());
+        MeshTemplate* t = templates.back().get();
+        t->SetName(name);
+        EXPECT_TRUE(Read(t, hierarchy));
+        return t;
+    }
+    // Reads the block of a box mesh with this hierarchy model into t.
+    static bool Read(MeshTemplate* t, const std::string& hierarchy) {
         // One file per process: test programs run side by side.
         const std::string path = PROJECT_BINARY_ROOT "/anim_mesh_fixture_block_" + std::to_string(getpid()) + ".bin";
         std::string model = "m.box_mesh()";
@@ -64,13 +72,9 @@ struct MeshFixture : resourcetest::ResourceFixture {
         EXPECT_TRUE(rendertest::Shell("python3 -c \"" + script + "\"")) << model;
         std::ifstream in(path, std::ios::binary);
         const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        templates.push_back(std::make_unique<MeshTemplate>());
-        MeshTemplate* t = templates.back().get();
-        t->SetName(name);
-        BoundedReader reader(block.data(), block.size());
-        EXPECT_TRUE(t->ReadBinaryData(reader, 50));
         std::remove(path.c_str());
-        return t;
+        BoundedReader reader(block.data(), block.size());
+        return t->ReadBinaryData(reader, 50);
     }
     MeshEntity* Make(MeshTemplate* t, const Matrix& where = Matrix::IDENTITY) {
         auto* m = dynamic_cast<MeshEntity*>(gEntityManager->CreateEntityFromTemplate(t, nullptr, where, 0, nullptr));

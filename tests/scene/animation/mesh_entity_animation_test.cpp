@@ -107,6 +107,18 @@ TEST_F(MeshAnimationTest, TheControllerFollowsTheTemplatesHierarchy) {
     ASSERT_TRUE(log.Contains("Cannot start animation because the node nowhere cannot be found"));
     EXPECT_NE(m->StartProceduralTargetingAnimation("upper", 0), nullptr);
     EXPECT_EQ(m->GetAnimationController()->Channel(1).Count(), 1u);
+    // Re-reading the template's mesh data moves the controller to the new hierarchy, or
+    // drops it with the hierarchy.
+    ASSERT_TRUE(Read(arm, ChainHierarchy({"a", "b"}, {-1, 0}, {0, 1},
+                                         "[{'name': 'root', 'first': 0, 'count': 2, 'parent': 4294967295, "
+                                         "'child': 4294967295, 'sibling': 4294967295}]")));
+    ASSERT_NE(m->GetAnimationController(), nullptr);
+    EXPECT_EQ(&m->GetAnimationController()->Hierarchy(), arm->GetHierarchy());
+    EXPECT_EQ(m->GetAnimationController()->BoneCount(), 2u);
+    m->Animate();
+    ASSERT_TRUE(Read(arm, ""));
+    EXPECT_EQ(m->GetAnimationController(), nullptr);
+    EXPECT_FALSE(m->CheckFlag(0x8));
 }
 
 TEST_F(MeshAnimationTest, AnimateEvaluatesOnceAndPostsThePaletteToTheContext) {
@@ -132,9 +144,7 @@ TEST_F(MeshAnimationTest, AnimateEvaluatesOnceAndPostsThePaletteToTheContext) {
     EXPECT_NEAR(x, -1, 1e-5f);
     EXPECT_NEAR(y, 1, 1e-5f);
     EXPECT_EQ(context->Bones()[0], 1.0f);
-    // Node queries.
-    EXPECT_EQ(m->GetHierarchySubobjectIndex("hand"), 2);
-    EXPECT_EQ(m->GetHierarchySubobjectIndex("foot"), -1);
+    // Node queries under the entity's matrix.
     m->SetGlobalPosition(Vector(5, 0, 0, 1));
     m->GetAnimationController()->ClearEvaluationStamp();
     Vector hand;
@@ -199,22 +209,22 @@ TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {
     Entity* target = Make(Template("", "target"));
     m->SetAnimationReplication(target, 4, 5);
     XSIAnimation* a = Play(m, 3, ANIMFLAG_LOOP);
+    a->params.AttackTime = 0.3f;
     a->params.OverrideProgress = 0.25f;
     m->UpdateReplicatedAnimData();
+    // The target receives what the three bytes carry: index 3 with the loop bit, then the
+    // attack time and the progress as fractions of 255.
+    const uint32_t encoded = m->GetReplicatedEncAnimData();
+    EXPECT_EQ(encoded, 0x83u | 77u << 8 | 64u << 16);  // 0.3 x 255 + 0.5, 0.25 x 255 + 0.5
     ASSERT_EQ(gSets.size(), 2u);
     EXPECT_EQ(gSets[0].entity, target);
     EXPECT_EQ(gSets[0].index, 4u);
     EXPECT_EQ(gSets[0].anim.index, 3);
     EXPECT_EQ(gSets[0].anim.loop, 1);
-    EXPECT_EQ(gSets[0].anim.attackTime, 0.2f);
+    EXPECT_FLOAT_EQ(gSets[0].anim.attackTime, 77 / 255.0f);
     EXPECT_EQ(gSets[1].index, 5u);
     EXPECT_FALSE(gSets[1].isAnim);
-    EXPECT_EQ(gSets[1].value, 0.25f);
-    // Index 3 with the loop bit, then the attack time and the progress as fractions.
-    const uint32_t encoded = m->GetReplicatedEncAnimData();
-    EXPECT_EQ(encoded & 0xFF, 0x83u);
-    EXPECT_EQ((encoded >> 8) & 0xFF, 51u);  // 0.2 x 255 + 0.5
-    EXPECT_EQ(encoded >> 16, 64u);          // 0.25 x 255 + 0.5
+    EXPECT_FLOAT_EQ(gSets[1].value, 64 / 255.0f);
     // An index past seven bits writes nothing and warns once.
     gSets.clear();
     Play(m, 130);

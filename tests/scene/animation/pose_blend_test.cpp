@@ -2,8 +2,7 @@
 // on a four-level hierarchy with three nested animation-tree nodes: blends inside one
 // channel, deeper channels over their ancestors (on their own nodes only), a procedural
 // entry, node and palette matrices; then the once-per-frame stamp, the deletion of
-// finished animations, the node-matrix cache, mounts placed by the evaluation and
-// non-finite poses kept out of the palette.
+// finished animations, the node-matrix cache and non-finite poses kept out of the palette.
 // test-sanitize: address
 #include <gtest/gtest.h>
 
@@ -182,21 +181,6 @@ TEST_F(PoseTest, BlendsAndTreeNodeOverridesMatchTheReference) {
     }
 }
 
-TEST_F(PoseTest, TwoHalvesGiveTheSlerpMidpoint) {
-    Add(0, 0.5f, {{5, Turn(0, 1, 0, 0)}});
-    Add(0, 0.5f, {{5, Turn(0, 1, 0, 90)}});
-    Evaluate();
-    // The leg turned 45 degrees about y under its bind matrix and the root's.
-    Matrix turn, local, want;
-    turn.LoadYRotation(45);
-    const float* f = &hierarchy.matrices[5 * 16];
-    const Matrix bind(Vector(f[0], f[1], f[2], f[3]), Vector(f[4], f[5], f[6], f[7]), Vector(f[8], f[9], f[10], f[11]),
-                      Vector(f[12], f[13], f[14], f[15]));
-    local.Mul(bind, turn);
-    want.Mul(workspace.matrices[0], local);
-    for (int k = 0; k < 16; ++k) EXPECT_NEAR(workspace.matrices[5].r[k / 4][k % 4], want.r[k / 4][k % 4], 1e-5f) << k;
-}
-
 TEST_F(PoseTest, OneEvaluationAFrameAndFinishedStoppingAnimationsAreDeleted) {
     FixedPoseAnimation* a = Add(0, 1.0f, {{1, Turn(1, 0, 0, 30)}});
     FixedPoseAnimation* b = Add(0, 1.0f, {{1, Turn(1, 0, 0, 60)}});
@@ -234,30 +218,6 @@ TEST_F(PoseTest, NodeQueriesCacheSortedAndRefuseNodesOutsideTheHierarchy) {
     }
     EXPECT_EQ(controller->CachedNodeCount(), 4u);
     gMeshAnimationWorkspace = saved;
-}
-
-TEST_F(PoseTest, TheEvaluationPlacesMountedChildrenAndDropsGoneOnes) {
-    Entity* kept = Make();
-    Entity* gone = Make();
-    Matrix offset, root;
-    offset.LoadTranslation(0, 0, 2);
-    root = Placement(90, 0, 5, 0, 0);
-    ASSERT_TRUE(controller->MountEntity("hand", kept, offset));
-    ASSERT_TRUE(controller->MountEntity(4, gone));
-    Add(2, 1.0f, {{2, Turn(1, 0, 0, 45)}});
-    gone->Destroy();
-    Evaluate();
-    controller->ClearEvaluationStamp();
-    controller->EvaluatePose(workspace, root, 1.0f);
-    EXPECT_EQ(controller->MountCount(), 1u);
-    Vector want(0, 0, 0, 1), got(0, 0, 0, 1);
-    want.Transform3D(offset);
-    want.Transform3D(workspace.matrices[3]);
-    want.Transform3D(root);
-    got.Transform3D(kept->GetGlobalLocationMatrix());
-    EXPECT_NEAR(got.x, want.x, 1e-4f);
-    EXPECT_NEAR(got.y, want.y, 1e-4f);
-    EXPECT_NEAR(got.z, want.z, 1e-4f);
 }
 
 TEST_F(PoseTest, NonFinitePosesNeverReachThePalette) {

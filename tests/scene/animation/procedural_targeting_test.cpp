@@ -18,6 +18,12 @@ namespace {
 
 constexpr float kPi = 3.14159265f;
 
+// The aiming line's height over the node has no setter of its own.
+struct OffsetTargeting : ProceduralTargetingAnimation {
+    using ProceduralTargetingAnimation::ProceduralTargetingAnimation;
+    void SetPitchOffset(float offset) { pitchOffset = offset; }
+};
+
 // Nodes: 0 base at the origin, 1 turret 1 up, 2 barrel 1 ahead of the turret. Tree nodes:
 // "root" 0..2 and "turret" 1..2.
 struct TargetingTest : EntityTest {
@@ -40,7 +46,7 @@ struct TargetingTest : EntityTest {
         controller = std::make_unique<MeshAnimationController>(hierarchy);
         AnimationParams p;
         p.AttackTime = 0.0f;
-        aim = new ProceduralTargetingAnimation(1, p);
+        aim = new OffsetTargeting(1, p);
         aim->SetTimer(&clock);
         controller->AddAnimation(1, aim);
         SetLogFrameNumbers(0, 0);
@@ -62,7 +68,7 @@ struct TargetingTest : EntityTest {
     MeshHierarchy hierarchy;
     std::unique_ptr<MeshAnimationController> controller;
     AnimationPoseWorkspace workspace;
-    ProceduralTargetingAnimation* aim = nullptr;
+    OffsetTargeting* aim = nullptr;
     GameTimer clock;
 };
 

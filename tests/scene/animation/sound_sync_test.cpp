@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/entity/EntityTestSupport.h"
@@ -85,13 +86,9 @@ TEST_F(SoundSyncTest, EventsFireOncePerPassAndOnlyForwards) {
 TEST_F(SoundSyncTest, RangeNotAboveZeroPlaysASystemSoundWithTheEventsSettings) {
     sync.Update(0.9f, 0.25f, true);
     ASSERT_EQ(gPlayed.size(), 3u);
-    EXPECT_EQ(gPlayed[0].owner, owner);
-    EXPECT_EQ(gPlayed[0].volume, 0.25f);
-    EXPECT_EQ(gPlayed[0].full, 10.0f);
-    EXPECT_EQ(gPlayed[0].zero, 20.0f);
-    EXPECT_EQ(gPlayed[0].channel, 3);
-    EXPECT_EQ(gPlayed[1].owner, nullptr);  // range 0: system sound
-    EXPECT_EQ(gPlayed[1].name, "middle");
+    const Played& p = gPlayed[0];
+    EXPECT_EQ(std::make_tuple(p.owner, p.volume, p.full, p.zero, p.channel), std::make_tuple(owner, 0.25f, 10.0f, 20.0f, 3));
+    EXPECT_EQ(gPlayed[1].owner, nullptr);  // "middle", range 0: a system sound
     EXPECT_EQ(gPlayed[2].owner, owner);
     // Without an owner nothing plays.
     gPlayed.clear();
@@ -117,7 +114,7 @@ TEST_F(SoundSyncTest, AnAnimationDrivesItWithItsProgressAndWeight) {
     ASSERT_EQ(gPlayed.size(), 1u);
     EXPECT_EQ(gPlayed[0].volume, 0.5f);
     EXPECT_EQ(Names(), "middle ");
-    a.params.SpeedMultiplier = -1.0f;
+    a.params.SpeedMultiplier = -1.0f;  // backwards
     clock.Tick(0.2f);
     a.Evaluate(*w, h);
     EXPECT_EQ(Names(), "");
