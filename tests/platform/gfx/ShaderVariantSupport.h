@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "platform/gfx/ShaderSpirv.h"
 
@@ -132,6 +133,111 @@ inline Compiled CompileStage(const Family& f, const std::string& source, const s
     else if (!detail::SpirvToGlsl(spirv.data(), spirv.size(), pixel, &stage, &error))
         c.failure = *label + ": " + error;
     return c;
+}
+
+// Every variant of a family: the stage option sets of each subset of its options (what an
+// option enforces added, what one disables taken away), each vertex set compiled, each
+// pixel set compiled and linked with the vertex set of its subset by one draw on the
+// drawing device.
+struct FamilyVariants {
+    size_t vertexSets = 0, pixelSets = 0, linked = 0;
+    std::vector<std::string> failures;
+    std::string FailureList() const {
+        std::string list;
+        for (const std::string& f : failures) list += f + "\n";
+        return list;
+    }
+};
+
+inline FamilyVariants CompileAndLinkEveryVariant(const Family& family, const std::string& source) {
+    using namespace gfx;
+    FamilyVariants out;
+    const std::vector<Option>& options = family.options;
+    // The stage option sets of every subset; each pixel set remembers one vertex set.
+    std::set<std::set<std::string>> vertexSets;
+    std::map<std::set<std::string>, std::set<std::string>> pixelSets;
+    for (uint32_t bits = 0; bits < (1u << options.size()); ++bits) {
+        std::set<std::string> on, disabled;
+        for (uint32_t i = 0; i < options.size(); ++i) {
+            if (!(bits & (1u << i))) continue;
+            on.insert(options[i].name);
+            on.insert(options[i].enforces.begin(), options[i].enforces.end());
+            disabled.insert(options[i].disables.begin(), options[i].disables.end());
+        }
+        std::set<std::string> vs, ps;
+        for (const Option& o : options) {
+            if (!on.count(o.name) || disabled.count(o.name)) continue;
+            if (o.vs) vs.insert(o.name);
+            if (o.ps) ps.insert(o.name);
+        }
+        vertexSets.insert(vs);
+        pixelSets.emplace(ps, vs);
+    }
+
+    SelectDeviceKind(DeviceKind::Drawing);
+    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
+    SelectDeviceKind(DeviceKind::Recording);
+    PresentParameters params{};
+    params.backBufferWidth = params.backBufferHeight = 16;
+    params.backBufferFormat = FMT_X8R8G8B8;
+    Device* device = nullptr;
+    if (factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device) != OK) {
+        out.failures.push_back("no drawing device");
+        factory->Release();
+        return out;
+    }
+    Recorder* recorder = GetRecorder(device);
+
+        std::map<std::set<std::string>, VertexShader*> vertexShaders;
+    for (const std::set<std::string>& vs : vertexSets) {
+        std::string label;
+        Compiled c = CompileStage(family, source, vs, false, &label);
+        if (!c.failure.empty()) out.failures.push_back(c.failure);
+        VertexShader* v = nullptr;
+        if (c.code)
+            device->CreateVertexShader(static_cast<const uint32_t*>(c.code->GetBufferPointer()), c.code->GetBufferSize(), &v);
+        vertexShaders[vs] = v;
+        if (c.code) c.code->Release();
+    }
+        for (const auto& [ps, vs] : pixelSets) {
+        std::string label;
+        Compiled c = CompileStage(family, source, ps, true, &label);
+        if (!c.failure.empty()) out.failures.push_back(c.failure);
+        PixelShader* p = nullptr;
+        if (c.code)
+            device->CreatePixelShader(static_cast<const uint32_t*>(c.code->GetBufferPointer()), c.code->GetBufferSize(), &p);
+        if (c.code) c.code->Release();
+        VertexShader* v = vertexShaders[vs];
+        if (!v || !p) {
+            if (p) p->Release();
+            continue;
+        }
+        recorder->ClearReports();
+        device->SetVertexShader(v);
+        device->SetPixelShader(p);
+        device->SetFVF(FVF_XYZ | FVF_TEX1);
+        const float tri[3][5] = {{-1, -1, 0, 0, 1}, {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}};
+        device->BeginScene();
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, tri, sizeof tri[0]);
+        device->EndScene();
+        bool ok = true;
+        for (const ValidationReport& r : recorder->Reports()) {
+            if (r.rule.rfind("shader", 0) != 0) continue;
+            out.failures.push_back("link " + label + ": " + r.message);
+            ok = false;
+        }
+        out.linked += ok;
+        device->SetVertexShader(nullptr);
+        device->SetPixelShader(nullptr);
+        p->Release();
+    }
+    for (auto& [set, v] : vertexShaders)
+        if (v) v->Release();
+    out.vertexSets = vertexSets.size();
+    out.pixelSets = pixelSets.size();
+    if (device->Release() != 0) out.failures.push_back("device objects outlive the check");
+    factory->Release();
+    return out;
 }
 
 }  // namespace shadervariants
