@@ -60,6 +60,7 @@ Vector PositionOf(const Entity* e) { return e->GetLocalPosition(); }
 
 FlagTemplate::FlagTemplate() {
     typeId = ENTITY_FLAG;
+    wireframeColor.SetFromVector(Vector(0.3f, 0.3f, 1.0f, 1.0f));
     ResetBoundingBox();
 }
 
@@ -91,7 +92,7 @@ bool FlagTemplate::DrawHelper(const Matrix& m, const Vector&, uint32_t flags, co
     scale.LoadUniformScale(size);
     Matrix at;
     at.Mul(m, scale);
-    const Vector colour = (flags & 2) ? Vector(1, 1, 1, 1) : debugColour;
+    const Vector colour = (flags & 2) ? Vector(1, 1, 1, 1) : wireframeColor.ToVector();
     gVornexRenderer.DebugDrawFlag(at, colour, (flags & 4) ? 1 : 0);
     return true;
 }

@@ -37,13 +37,12 @@ public:
     const char* GetClassName() const override { return "FlagTemplate"; }
     Entity* CreateEntity() override;
     const char* GetEntityClassName() const override { return "FlagEntity"; }
-    // The flag marker at scale("Size") x m: white with flag 2, else the debug colour;
-    // flag 4 asks for the depth test.
+    // The flag marker at scale("Size") x m: white with flag 2, else the "Wireframe color"
+    // (a flag template starts with (0.3, 0.3, 1, 1)); flag 4 asks for the depth test.
     bool DrawHelper(const Matrix& m, const Vector& colour, uint32_t flags, const char* presetName) override;
     void ResetBoundingBox();
 
-    float size = 1.0f;                           // "Size"
-    Vector debugColour{0.3f, 0.3f, 1.0f, 1.0f};
+    float size = 1.0f;  // "Size"
 };
 
 struct FlagEntityConnectionControlPoint {

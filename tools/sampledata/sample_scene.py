@@ -4,11 +4,12 @@
   sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out> <animations out>
 
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
-"Sample") and one binary template per template, "Sample/<Name>.BinaryTemplate".
+"Sample", a colour envelope among them) and one binary template per template,
+"Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
 templates laid out on a grid, a trigger in the middle, a point and a spot light, a
 compound of crates and a light, a loop of path flags drawn by a graph, particle entities beside
-the first crates, a walk grid that is walkable
+the first crates, the scene-parameter set the root activates, a walk grid that is walkable
 everywhere but under the rocks, and one sequence of semaphores and a wait that nothing
 starts) and "Sample.ResList" (the system textures found in the textures folder and
 the shader variants of the scene's shadowed lights, named from the shader description
@@ -89,6 +90,22 @@ CRATE_STACK_ENTITY = {"name": "CrateStack_001", "guid": "7A5C0000-0000-4000-8000
                       "pos": [-20.0, 0.0, 12.0]}
 PATH_GRAPH_ENTITY = {"name": "PathGraph_001", "guid": "7A5C0000-0000-4000-8000-00000000FF05", "pos": [0.0, 0.0, -20.0]}
 PATH_NODES, PATH_RADIUS = 8, 10.0
+# A scene-parameter set (type 9) that the scene root activates through its one entity: a
+# low warm sun, a blue-grey fog and a soft tone-mapping curve (key times in 1/1024 s); and a
+# colour envelope (type 12) that pulses from amber to red and back over two seconds for the
+# scripts to play.
+SCENE_PARAMS_TYPE, COLOR_ENVELOPE_TYPE = 9, 12
+SCENE_PARAMS = ("SceneParams", "6F1B2C40-0000-4000-8000-00000000000E", {
+    "Affects sun": True, "Light yaw": 35.0, "Light pitch": 50.0, "Color": [255, 240, 215, 255, 1.2],
+    "Fog color": [150, 165, 185, 255, 1.0], "Fog start": 80.0, "Fog end": 260.0,
+    "Tone mapping curve": {"kind": "vector", "key_times": [0, 512, 1024, 4096], "key_flags": [0, 0, 0, 0],
+                           "constant": [0, 0, 0, 0],
+                           "keys": [[0, 0, 0, 0], [0.55] * 4, [0.85] * 4, [1, 1, 1, 1]]}})
+SCENE_PARAMS_ENTITY = {"name": "SceneParams_001", "guid": "7A5C0000-0000-4000-8000-00000000FC01",
+                       "pos": [0.0, 0.0, 0.0]}
+PULSE = ("Pulse", "6F1B2C40-0000-4000-8000-00000000000F", {
+    "kind": "color", "key_times": [0, 1024, 2048], "key_flags": [0, 0, 0], "constant": [255, 255, 255, 255, 1.0],
+    "keys": [[255, 190, 60, 255, 1.0], [255, 60, 30, 255, 1.5], [255, 190, 60, 255, 1.0]]})
 COLUMNS, ROWS, SPACING = 20, 15, 8.0  # 300 entities
 GRID = {"width": 64, "height": 48, "origin": [-128.0, 0.0, -96.0, 1.0], "cell": 4.0}
 WALKABLE = 1
@@ -358,6 +375,9 @@ def main(argv):
              [t[1] for t, _ in placed])
     stubs += [{"file": name, "guid": guid, "type": PARTICLE_TYPE} for name, guid, _ in PARTICLES]
     guids += [guid for _, guid, _ in PARTICLES]
+    stubs += [{"file": SCENE_PARAMS[0], "guid": SCENE_PARAMS[1], "type": SCENE_PARAMS_TYPE},
+              {"file": PULSE[0], "guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE}]
+    guids += [SCENE_PARAMS[1], PULSE[1]]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -397,10 +417,18 @@ def main(argv):
                                         "props": {"box": [-1, 0, -1, 1, 1, 3, 1, 1], "color": PARTICLE_WIREFRAME},
                                         "class_props": proplist.particle_template_props(True, definition)}))
     write(os.path.join(textures, PARTICLE_TEXTURE), soft_round_dds())
+    write(os.path.join(templates_out, FOLDER, SCENE_PARAMS[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": SCENE_PARAMS[1], "type": SCENE_PARAMS_TYPE,
+                                    "props": {"color": [255, 128, 0, 255, 1.0]},
+                                    "class_props": proplist.scene_parameters(SCENE_PARAMS[2]).hex()}))
+    # "ColorEnvelopeTemplate" sorts before "EntityTemplate" in the walk.
+    write(os.path.join(templates_out, FOLDER, PULSE[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE,
+                                    "head_props": proplist.envelope(PULSE[2]).hex()}))
 
     entities = layout()
     scene = {
-        "root": {},
+        "root": {"active": SCENE_PARAMS_ENTITY["guid"]},
         "entities": [dict({"template": TEMPLATES[t][1], "name": name, "guid": entity_guid(i), "pos": position},
                           **({"kind": "mesh"} if TEMPLATES[t][3] is not None else {}))
                      for i, (t, name, position) in enumerate(entities)] +
@@ -409,7 +437,8 @@ def main(argv):
                       "guid": "7A5C0000-0000-4000-8000-00000000FD%02X" % (i + 1), "pos": p, "kind": "mesh"}
                      for i, p in enumerate(SOLDIER_POSITIONS)] +
                     lights + placed_entities +
-                    particle_entities(entities),
+                    particle_entities(entities) +
+                    [dict(SCENE_PARAMS_ENTITY, template=SCENE_PARAMS[1])],
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,
     }

@@ -120,6 +120,18 @@ TEST_F(PlacementPropListTest, Templates) {
     EXPECT_EQ(ui.size, Vector(320, 200, 10, 0));
 }
 
+// A kind's editor colour is its "Wireframe color" default, which its files store and the
+// flag marker draws in.
+TEST_F(PlacementPropListTest, EditorColours) {
+    const auto colour = [](const Vector& v) {
+        HDRColor c;
+        c.SetFromVector(v);
+        return c;
+    };
+    EXPECT_EQ(FlagTemplate().wireframeColor, colour(Vector(0.3f, 0.3f, 1.0f, 1.0f)));
+    EXPECT_EQ(GraphTemplate().wireframeColor, colour(Vector(0.22745098f, 0.7019608f, 0.8392157f, 1.0f)));
+}
+
 TEST_F(PlacementPropListTest, Entities) {
     CompoundTemplate compoundKind;
     compoundKind.SetName("compound");

@@ -27,6 +27,7 @@
 #include "engine/entity/BinaryScene.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/SceneParametersEntity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -40,7 +41,9 @@
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/FlagEntity.h"
 #include "scene/entities/GraphEntity.h"
+#include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/LightEntity.h"
+#include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
@@ -172,7 +175,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 13u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 15u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -207,6 +210,20 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         ASSERT_NE(light, nullptr) << name;
         EXPECT_EQ(light->lightType, uint32_t(kind)) << name;
     }
+
+    // The scene-parameter set (sun, fog, a tone-mapping curve) and the colour envelope.
+    auto* look = dynamic_cast<SceneParametersTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/SceneParams", true));
+    ASSERT_NE(look, nullptr);
+    EXPECT_EQ(look->typeId, uint32_t(ENTITY_SCENEPARAMBOX));
+    EXPECT_TRUE(look->values.affectsSun);
+    EXPECT_EQ(look->values.lightPitch, 50.0f);
+    EXPECT_EQ(look->values.rest.fogStart, 80.0f);
+    EXPECT_EQ(look->toneMappingCurve.keys.Count(), 4u);
+    auto* pulse = dynamic_cast<ColorEnvelopeTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Pulse", true));
+    ASSERT_NE(pulse, nullptr);
+    EXPECT_EQ(pulse->typeId, uint32_t(ENTITY_COLOR_ENVELOPE));
+    ASSERT_EQ(pulse->envelope.keys.Count(), 3u);
+    EXPECT_EQ(pulse->envelope.keys[1], HDRColor(255, 60, 30, 255, 1.5f));
 
     // The particle templates: smoke and sparks with the soft round texture, resolved on load.
     for (const char* name : {"Sample/Smoke", "Sample/Sparks"}) {
@@ -301,6 +318,11 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(lights, 2u);
     EXPECT_EQ(compounds, 1u);
     EXPECT_EQ(graphs, 1u);
+    // The root activates the scene's one scene-parameter entity, made from the sample set.
+    SceneParametersEntity* active = gEntityManager->GetActiveSceneParamsEntity();
+    ASSERT_NE(active, nullptr);
+    EXPECT_STREQ(active->GetName(), "SceneParams_001");
+    EXPECT_EQ(active->GetTemplate(), look);
     uint32_t particles = 0;
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i)
         if (auto* p = dynamic_cast<ParticleEntity*>(root->GetChild(i))) particles += p->spawnInGame;
