@@ -439,36 +439,35 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
         const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
-        float minX = b.min.x, minY = b.min.y, minZ = b.min.z;
-        float maxX = b.max.x, maxY = b.max.y, maxZ = b.max.z;
+        // x, y and z in the first three lanes of one vector (the fourth is unused).
+        using Lanes = float __attribute__((vector_size(16)));
+        Lanes lo = {b.min.x, b.min.y, b.min.z, 0.0f};
+        Lanes hi = {b.max.x, b.max.y, b.max.z, 0.0f};
         auto alive = [nowBits](const ParticleRecord& p) { return ParticleTimeBits(p.deathTime) > nowBits; };
         // Moves n living records from s to t (t never ahead of s in the ring's order).
         auto integrate = [&](const ParticleRecord* s, ParticleRecord* t, uint32_t n) {
+            const Lanes k = {kx, ky, kz, 0.0f};
+            const Lanes dLanes = {d, d, d, d};
+            const Lanes dtLanes = {dt, dt, dt, dt};
             for (uint32_t j = 0; j < n; ++j) {
-                const ParticleRecord src = s[j];
+                const ParticleRecord& src = s[j];
                 ParticleRecord& dst = t[j];
+                Lanes v = {src.velocity[0], src.velocity[1], src.velocity[2], 0.0f};
+                Lanes p = {src.position[0], src.position[1], src.position[2], 0.0f};
                 dst.deathTime = src.deathTime;
                 dst.spawnTime = src.spawnTime;
                 dst.inverseLifetime = src.inverseLifetime;
                 dst.randomBits = src.randomBits;
-                const float vx = (src.velocity[0] + kx) * d;
-                const float vy = (src.velocity[1] + ky) * d;
-                const float vz = (src.velocity[2] + kz) * d;
-                const float px = src.position[0] + vx * dt;
-                const float py = src.position[1] + vy * dt;
-                const float pz = src.position[2] + vz * dt;
-                dst.velocity[0] = vx;
-                dst.velocity[1] = vy;
-                dst.velocity[2] = vz;
-                dst.position[0] = px;
-                dst.position[1] = py;
-                dst.position[2] = pz;
-                minX = px < minX ? px : minX;
-                minY = py < minY ? py : minY;
-                minZ = pz < minZ ? pz : minZ;
-                maxX = px > maxX ? px : maxX;
-                maxY = py > maxY ? py : maxY;
-                maxZ = pz > maxZ ? pz : maxZ;
+                v = (v + k) * dLanes;
+                p = p + v * dtLanes;
+                dst.velocity[0] = v[0];
+                dst.velocity[1] = v[1];
+                dst.velocity[2] = v[2];
+                dst.position[0] = p[0];
+                dst.position[1] = p[1];
+                dst.position[2] = p[2];
+                lo = p < lo ? p : lo;
+                hi = p > hi ? p : hi;
             }
         };
         ParticleRecord* const ring = g.ring;
@@ -492,8 +491,8 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
             r = r + n == size ? 0 : r + n;
             w = w + moved == size ? 0 : w + moved;
         }
-        b.min = Vector{minX, minY, minZ, b.min.w};
-        b.max = Vector{maxX, maxY, maxZ, b.max.w};
+        b.min = Vector{lo[0], lo[1], lo[2], b.min.w};
+        b.max = Vector{hi[0], hi[1], hi[2], b.max.w};
     }
 
     // 7. The box, its smoothed form and the mailbox.
