@@ -454,10 +454,7 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
                 ParticleRecord& dst = t[j];
                 Lanes v = {src.velocity[0], src.velocity[1], src.velocity[2], 0.0f};
                 Lanes p = {src.position[0], src.position[1], src.position[2], 0.0f};
-                dst.deathTime = src.deathTime;
-                dst.spawnTime = src.spawnTime;
-                dst.inverseLifetime = src.inverseLifetime;
-                dst.randomBits = src.randomBits;
+                std::memcpy(&dst, &src, offsetof(ParticleRecord, position));  // times and random bits
                 v = (v + k) * dLanes;
                 p = p + v * dtLanes;
                 dst.velocity[0] = v[0];
