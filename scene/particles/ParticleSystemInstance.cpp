@@ -430,9 +430,8 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     }
     acceleration = Vector{a.x * worldScale.x, a.y * worldScale.y, a.z * worldScale.z, 0.0f};
 
-    // 6. Integrate the survivors and pack them from the write index on: per stretch of
-    // the ring without a wrap, per span of living particles one tight loop; the box is
-    // kept in locals.
+    // 6. Integrate the survivors and pack them from the write index on; the box is kept
+    // in locals.
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
@@ -443,15 +442,23 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         using Lanes = float __attribute__((vector_size(16)));
         Lanes lo = {b.min.x, b.min.y, b.min.z, 0.0f};
         Lanes hi = {b.max.x, b.max.y, b.max.z, 0.0f};
-        auto alive = [nowBits](const ParticleRecord& p) { return ParticleTimeBits(p.deathTime) > nowBits; };
-        // Moves n living records from s to t (t never ahead of s in the ring's order).
-        auto integrate = [&](const ParticleRecord* s, ParticleRecord* t, uint32_t n) {
-            const Lanes k = {kx, ky, kz, 0.0f};
-            const Lanes dLanes = {d, d, d, d};
-            const Lanes dtLanes = {dt, dt, dt, dt};
+        const Lanes k = {kx, ky, kz, 0.0f};
+        const Lanes dLanes = {d, d, d, d};
+        const Lanes dtLanes = {dt, dt, dt, dt};
+        // Per stretch of the ring without a wrap, one pass: each living record is moved
+        // from s to t (never ahead of s in the ring's order) and integrated on the way.
+        ParticleRecord* const ring = g.ring;
+        uint32_t r = runStart;
+        uint32_t w = write;
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t n = std::min({count - done, size - r, size - w});
+            const ParticleRecord* s = ring + r;
+            ParticleRecord* t = ring + w;
+            uint32_t moved = 0;
             for (uint32_t j = 0; j < n; ++j) {
                 const ParticleRecord& src = s[j];
-                ParticleRecord& dst = t[j];
+                if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
+                ParticleRecord& dst = t[moved++];
                 Lanes v = {src.velocity[0], src.velocity[1], src.velocity[2], 0.0f};
                 Lanes p = {src.position[0], src.position[1], src.position[2], 0.0f};
                 std::memcpy(&dst, &src, offsetof(ParticleRecord, position));  // times and random bits
@@ -465,23 +472,6 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
                 dst.position[2] = p[2];
                 lo = p < lo ? p : lo;
                 hi = p > hi ? p : hi;
-            }
-        };
-        ParticleRecord* const ring = g.ring;
-        uint32_t r = runStart;
-        uint32_t w = write;
-        for (uint32_t done = 0; done < count;) {
-            const uint32_t n = std::min({count - done, size - r, size - w});
-            const ParticleRecord* s = ring + r;
-            ParticleRecord* t = ring + w;
-            uint32_t moved = 0;
-            for (uint32_t j = 0; j < n;) {
-                uint32_t k = j;
-                while (k < n && alive(s[k])) ++k;
-                integrate(s + j, t + moved, k - j);
-                moved += k - j;
-                j = k;
-                while (j < n && !alive(s[j])) ++j;
             }
             done += n;
             kept += moved;
