@@ -453,12 +453,12 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min({count - done, size - r, size - w});
             const ParticleRecord* s = ring + r;
-            ParticleRecord* t = ring + w;
-            uint32_t moved = 0;
+            ParticleRecord* const t = ring + w;
+            ParticleRecord* out = t;
             for (uint32_t j = 0; j < n; ++j) {
                 const ParticleRecord& src = s[j];
                 if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
-                ParticleRecord& dst = t[moved++];
+                ParticleRecord& dst = *out++;
                 Lanes v = {src.velocity[0], src.velocity[1], src.velocity[2], 0.0f};
                 Lanes p = {src.position[0], src.position[1], src.position[2], 0.0f};
                 std::memcpy(&dst, &src, offsetof(ParticleRecord, position));  // times and random bits
@@ -473,6 +473,7 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
                 lo = p < lo ? p : lo;
                 hi = p > hi ? p : hi;
             }
+            const uint32_t moved = static_cast<uint32_t>(out - t);
             done += n;
             kept += moved;
             r = r + n == size ? 0 : r + n;
