@@ -438,13 +438,17 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
         const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
         const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
-        // x, y and z in the first three lanes of one vector (the fourth is unused).
+        // x, y and z in the first three lanes of one vector (the fourth carries a neighbour
+        // along and is never read).
         using Lanes = float __attribute__((vector_size(16)));
         Lanes lo = {b.min.x, b.min.y, b.min.z, 0.0f};
         Lanes hi = {b.max.x, b.max.y, b.max.z, 0.0f};
         const Lanes k = {kx, ky, kz, 0.0f};
         const Lanes dLanes = {d, d, d, d};
         const Lanes dtLanes = {dt, dt, dt, dt};
+        static_assert(offsetof(ParticleRecord, velocity) == offsetof(ParticleRecord, position) + 12 &&
+                          sizeof(ParticleRecord) == offsetof(ParticleRecord, position) + 24,
+                      "position and velocity are the record's last 24 bytes");
         // Per stretch of the ring without a wrap, one pass: each living record is moved
         // from s to t (never ahead of s in the ring's order) and integrated on the way.
         ParticleRecord* const ring = g.ring;
@@ -459,17 +463,20 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
                 const ParticleRecord& src = s[j];
                 if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
                 ParticleRecord& dst = *out++;
-                Lanes v = {src.velocity[0], src.velocity[1], src.velocity[2], 0.0f};
-                Lanes p = {src.position[0], src.position[1], src.position[2], 0.0f};
+                const char* in = reinterpret_cast<const char*>(&src) + offsetof(ParticleRecord, position);
+                char* to = reinterpret_cast<char*>(&dst) + offsetof(ParticleRecord, position);
+                Lanes p, v;
+                std::memcpy(&p, in, 16);      // p0 p1 p2 v0
+                std::memcpy(&v, in + 8, 16);  // p2 v0 v1 v2
+                v = __builtin_shufflevector(v, v, 1, 2, 3, 3);
                 std::memcpy(&dst, &src, offsetof(ParticleRecord, position));  // times and random bits
                 v = (v + k) * dLanes;
                 p = p + v * dtLanes;
-                dst.velocity[0] = v[0];
-                dst.velocity[1] = v[1];
-                dst.velocity[2] = v[2];
-                dst.position[0] = p[0];
-                dst.position[1] = p[1];
-                dst.position[2] = p[2];
+                const Lanes tail = __builtin_shufflevector(p, v, 2, 4, 5, 6);  // p2 v0 v1 v2
+                const Lanes head = __builtin_shufflevector(p, v, 0, 1, 2, 4);  // p0 p1 p2 v0
+                // The two overlap in p2 and v0, which both carry the new values.
+                std::memcpy(to + 8, &tail, 16);
+                std::memcpy(to, &head, 16);
                 lo = p < lo ? p : lo;
                 hi = p > hi ? p : hi;
             }
