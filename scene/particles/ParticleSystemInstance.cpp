@@ -659,13 +659,12 @@ void ParticleSystemInstance::BuildMeshRecord(const ParticleRecord& p, float now,
         m.r[1] = up;
         m.r[2] = forward;
     } else {
-        const float r0 = static_cast<float>(p.randomBits & 0xff);
-        const float r1 = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
-        const float r2 = static_cast<float>((p.randomBits >> 16) & 0xff);
-        const float r3 = static_cast<float>((p.randomBits >> 24) & 0xff) * (1.0f / 255.0f);
-        const float a = r0 * 0.024639944f + t * (rotationMin + r1 * (rotationMax - rotationMin));
-        const float b =
-            r2 * 0.024639944f + t * (secondaryRotationMin + r3 * (secondaryRotationMax - secondaryRotationMin));
+        // The random value is 16 bits: its low byte gives both start angles, its high byte
+        // the choice of both speeds.
+        const float start = static_cast<float>(p.randomBits & 0xff) * 0.024639944f;
+        const float pick = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
+        const float a = start + t * (rotationMin + pick * (rotationMax - rotationMin));
+        const float b = start + t * (secondaryRotationMin + pick * (secondaryRotationMax - secondaryRotationMin));
         // The first angle turns about Z, the second about X.
         const float ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
         m.r[0] = Vector{ca, sa, 0.0f, 0.0f};

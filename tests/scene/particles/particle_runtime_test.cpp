@@ -6,6 +6,7 @@
 // births, deaths, moves and destructions against the float32 model particle_ref.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -491,6 +492,27 @@ TEST_F(ParticleRuntimeTest, TheFirstGeneratorGivesLifetimeAndBitsTheOthersOneAxi
         EXPECT_FLOAT_EQ(r.position[c], position[c]) << c;
         EXPECT_FLOAT_EQ(r.velocity[c], -var[c] + fraction(1 + c) * 2.0f * var[c]) << c;
     }
+}
+
+TEST_F(ParticleRuntimeTest, MeshParticlesStartAtRandomAnglesAboutBothAxes) {
+    Init(256);
+    def.spawnRate = 100.0f;
+    for (float& size : def.nodeSize) size = 1.0f;
+    ParticleSystemInstance* a = Make();
+    a->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+    Step(0.5f);
+    const std::vector<ParticleRecord> run = Run(*a);
+    ASSERT_GT(run.size(), 40u);
+    // Without rotation speeds the third axis is (sin a sin b, -cos a sin b, cos b): its z
+    // varies only with the second start angle.
+    std::vector<float> z;
+    for (const ParticleRecord& r : run) {
+        float out[16];
+        a->BuildMeshRecord(r, a->Now(), out);
+        z.push_back(out[10]);
+    }
+    std::sort(z.begin(), z.end());
+    EXPECT_GT(std::unique(z.begin(), z.end()) - z.begin(), 20);
 }
 
 TEST(ParticleInstanceValues, FromTheDefinition) {
