@@ -568,8 +568,10 @@ void Entity::SubmitForRendering(uint32_t renderFlags) {
         RenderWithoutContext(renderFlags | enforcedRenderingFlags);
         return;
     }
-    gVornexRenderer.SubmitRenderTask(renderingContext, renderFlags | enforcedRenderingFlags);
-    if (renderFlags & 0x100) UpdateBoundingBoxFromRenderingContext();
+    const uint32_t flags = renderFlags | enforcedRenderingFlags;
+    gVornexRenderer.SubmitRenderTask(renderingContext, flags);
+    // 0x100: the entity takes its box from the render side (particle entities enforce it).
+    if (flags & 0x100) UpdateBoundingBoxFromRenderingContext();
 }
 
 void Entity::SubmitHelperRendering(uint32_t renderFlags) {

@@ -193,11 +193,6 @@ void ParticleEntity::InitTriggerActivation() {
     if (spawnInGame) StartSpawning();
 }
 
-void ParticleEntity::InitInEditor() {
-    ApplyTemplate(0);
-    if (spawnInEditor) StartSpawning();
-}
-
 void ParticleEntity::RefreshAfterChange() {
     Entity::RefreshAfterChange();
     ApplyTemplate(0);

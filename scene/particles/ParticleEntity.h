@@ -70,9 +70,6 @@ public:
     void StopSpawning();
     void SetSpeedMultiplier(float multiplier);
 
-    // Editor initialisation: the template applied in editor mode; spawning with "Spawn in
-    // editor".
-    void InitInEditor();
     // The spawner that replaces the shared ones for this entity's instances (deleted on
     // the render thread with the entity).
     void SetReplacementSpawner(ParticleSpawner* spawner);

@@ -16,10 +16,13 @@ Vector SpawnBlend(const Vector& a, const Vector& b, float t) { return a + (b - a
 }  // namespace
 
 float ParticleSpawner::Spawn(ParticleSystemInstance& instance, const ParticleSpawnArgs& args) {
-    RandomGenerator& bitsGen = ParticleSystemInstance::Generator(0);
-    RandomGenerator& lifeGen = ParticleSystemInstance::Generator(1);
-    RandomGenerator& placeGen = ParticleSystemInstance::Generator(2);
-    RandomGenerator& velocityGen = ParticleSystemInstance::Generator(3);
+    // The first generator gives the lifetime and the random bits; the other three one
+    // each to the x, y and z choices (position, velocity and the circle's yaw, pitch and
+    // speed in that order).
+    RandomGenerator& lifeGen = ParticleSystemInstance::Generator(0);
+    RandomGenerator& xGen = ParticleSystemInstance::Generator(1);
+    RandomGenerator& yGen = ParticleSystemInstance::Generator(2);
+    RandomGenerator& zGen = ParticleSystemInstance::Generator(3);
     const Matrix& previous = instance.PreviousWorld();
     const Matrix& current = instance.World();
     const Vector k = instance.Acceleration();
@@ -34,22 +37,22 @@ float ParticleSpawner::Spawn(ParticleSystemInstance& instance, const ParticleSpa
         rec->deathTime = time + life;
         rec->spawnTime = time;
         rec->inverseLifetime = 1.0f / life;
-        rec->randomBits = bitsGen.Next() & args.randomMask;
+        rec->randomBits = lifeGen.Next() & args.randomMask;
 
         Vector p;
-        p.x = emitter.min.x + SpawnFraction(placeGen) * (emitter.max.x - emitter.min.x);
-        p.y = emitter.min.y + SpawnFraction(placeGen) * (emitter.max.y - emitter.min.y);
-        p.z = emitter.min.z + SpawnFraction(placeGen) * (emitter.max.z - emitter.min.z);
+        p.x = emitter.min.x + SpawnFraction(xGen) * (emitter.max.x - emitter.min.x);
+        p.y = emitter.min.y + SpawnFraction(yGen) * (emitter.max.y - emitter.min.y);
+        p.z = emitter.min.z + SpawnFraction(zGen) * (emitter.max.z - emitter.min.z);
         p.w = 1.0f;
         Vector v;
-        v.x = instance.velocityMin.x + SpawnFraction(velocityGen) * instance.velocitySpread.x;
-        v.y = instance.velocityMin.y + SpawnFraction(velocityGen) * instance.velocitySpread.y;
-        v.z = instance.velocityMin.z + SpawnFraction(velocityGen) * instance.velocitySpread.z;
+        v.x = instance.velocityMin.x + SpawnFraction(xGen) * instance.velocitySpread.x;
+        v.y = instance.velocityMin.y + SpawnFraction(yGen) * instance.velocitySpread.y;
+        v.z = instance.velocityMin.z + SpawnFraction(zGen) * instance.velocitySpread.z;
         v.w = 0.0f;
         if (circleVelocity) {
-            const float yaw = 1.5707964f + (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circleYawRange;
-            const float pitch = (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circlePitchRange;
-            const float speed = instance.circleSpeed + (2.0f * SpawnFraction(velocityGen) - 1.0f) * instance.circleSpeedVar;
+            const float yaw = 1.5707964f + (2.0f * SpawnFraction(xGen) - 1.0f) * instance.circleYawRange;
+            const float pitch = (2.0f * SpawnFraction(yGen) - 1.0f) * instance.circlePitchRange;
+            const float speed = instance.circleSpeed + (2.0f * SpawnFraction(zGen) - 1.0f) * instance.circleSpeedVar;
             v.x += speed * std::cos(yaw) * std::cos(pitch);
             v.y += speed * std::sin(pitch);
             v.z += speed * std::sin(yaw) * std::cos(pitch);

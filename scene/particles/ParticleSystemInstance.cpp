@@ -430,70 +430,64 @@ uint32_t ParticleSystemInstance::Update(uint32_t write, int64_t budget) {
     }
     acceleration = Vector{a.x * worldScale.x, a.y * worldScale.y, a.z * worldScale.z, 0.0f};
 
-    // 6. Integrate the survivors and pack them from the write index on: per stretch of
-    // the ring without a wrap, per span of living particles one tight loop; the box is
-    // kept in locals.
+    // 6. Integrate the survivors and pack them from the write index on; the box is kept
+    // in locals.
     uint32_t kept = 0;
     BoundingBox4 b = BoundingBox4::INVALID;
     if (count) {
         const uint32_t nowBits = ParticleTimeBits(Now());
         const float d = std::pow(velocityDamping, dt);
         const float kx = acceleration.x * dt, ky = acceleration.y * dt, kz = acceleration.z * dt;
-        float minX = b.min.x, minY = b.min.y, minZ = b.min.z;
-        float maxX = b.max.x, maxY = b.max.y, maxZ = b.max.z;
-        auto alive = [nowBits](const ParticleRecord& p) { return ParticleTimeBits(p.deathTime) > nowBits; };
-        // Moves n living records from s to t (t never ahead of s in the ring's order).
-        auto integrate = [&](const ParticleRecord* s, ParticleRecord* t, uint32_t n) {
-            for (uint32_t j = 0; j < n; ++j) {
-                const ParticleRecord src = s[j];
-                ParticleRecord& dst = t[j];
-                dst.deathTime = src.deathTime;
-                dst.spawnTime = src.spawnTime;
-                dst.inverseLifetime = src.inverseLifetime;
-                dst.randomBits = src.randomBits;
-                const float vx = (src.velocity[0] + kx) * d;
-                const float vy = (src.velocity[1] + ky) * d;
-                const float vz = (src.velocity[2] + kz) * d;
-                const float px = src.position[0] + vx * dt;
-                const float py = src.position[1] + vy * dt;
-                const float pz = src.position[2] + vz * dt;
-                dst.velocity[0] = vx;
-                dst.velocity[1] = vy;
-                dst.velocity[2] = vz;
-                dst.position[0] = px;
-                dst.position[1] = py;
-                dst.position[2] = pz;
-                minX = px < minX ? px : minX;
-                minY = py < minY ? py : minY;
-                minZ = pz < minZ ? pz : minZ;
-                maxX = px > maxX ? px : maxX;
-                maxY = py > maxY ? py : maxY;
-                maxZ = pz > maxZ ? pz : maxZ;
-            }
-        };
+        // x, y and z in the first three lanes of one vector (the fourth carries a neighbour
+        // along and is never read).
+        using Lanes = float __attribute__((vector_size(16)));
+        Lanes lo = {b.min.x, b.min.y, b.min.z, 0.0f};
+        Lanes hi = {b.max.x, b.max.y, b.max.z, 0.0f};
+        const Lanes k = {kx, ky, kz, 0.0f};
+        const Lanes dLanes = {d, d, d, d};
+        const Lanes dtLanes = {dt, dt, dt, dt};
+        static_assert(offsetof(ParticleRecord, velocity) == offsetof(ParticleRecord, position) + 12 &&
+                          sizeof(ParticleRecord) == offsetof(ParticleRecord, position) + 24,
+                      "position and velocity are the record's last 24 bytes");
+        // Per stretch of the ring without a wrap, one pass: each living record is moved
+        // from s to t (never ahead of s in the ring's order) and integrated on the way.
         ParticleRecord* const ring = g.ring;
         uint32_t r = runStart;
         uint32_t w = write;
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min({count - done, size - r, size - w});
             const ParticleRecord* s = ring + r;
-            ParticleRecord* t = ring + w;
-            uint32_t moved = 0;
-            for (uint32_t j = 0; j < n;) {
-                uint32_t k = j;
-                while (k < n && alive(s[k])) ++k;
-                integrate(s + j, t + moved, k - j);
-                moved += k - j;
-                j = k;
-                while (j < n && !alive(s[j])) ++j;
+            ParticleRecord* const t = ring + w;
+            ParticleRecord* out = t;
+            for (uint32_t j = 0; j < n; ++j) {
+                const ParticleRecord& src = s[j];
+                if (ParticleTimeBits(src.deathTime) <= nowBits) continue;
+                ParticleRecord& dst = *out++;
+                const char* in = reinterpret_cast<const char*>(&src) + offsetof(ParticleRecord, position);
+                char* to = reinterpret_cast<char*>(&dst) + offsetof(ParticleRecord, position);
+                Lanes p, v;
+                std::memcpy(&p, in, 16);      // p0 p1 p2 v0
+                std::memcpy(&v, in + 8, 16);  // p2 v0 v1 v2
+                v = __builtin_shufflevector(v, v, 1, 2, 3, 3);
+                std::memcpy(&dst, &src, offsetof(ParticleRecord, position));  // times and random bits
+                v = (v + k) * dLanes;
+                p = p + v * dtLanes;
+                const Lanes tail = __builtin_shufflevector(p, v, 2, 4, 5, 6);  // p2 v0 v1 v2
+                const Lanes head = __builtin_shufflevector(p, v, 0, 1, 2, 4);  // p0 p1 p2 v0
+                // The two overlap in p2 and v0, which both carry the new values.
+                std::memcpy(to + 8, &tail, 16);
+                std::memcpy(to, &head, 16);
+                lo = p < lo ? p : lo;
+                hi = p > hi ? p : hi;
             }
+            const uint32_t moved = static_cast<uint32_t>(out - t);
             done += n;
             kept += moved;
             r = r + n == size ? 0 : r + n;
             w = w + moved == size ? 0 : w + moved;
         }
-        b.min = Vector{minX, minY, minZ, b.min.w};
-        b.max = Vector{maxX, maxY, maxZ, b.max.w};
+        b.min = Vector{lo[0], lo[1], lo[2], b.min.w};
+        b.max = Vector{hi[0], hi[1], hi[2], b.max.w};
     }
 
     // 7. The box, its smoothed form and the mailbox.
@@ -665,13 +659,12 @@ void ParticleSystemInstance::BuildMeshRecord(const ParticleRecord& p, float now,
         m.r[1] = up;
         m.r[2] = forward;
     } else {
-        const float r0 = static_cast<float>(p.randomBits & 0xff);
-        const float r1 = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
-        const float r2 = static_cast<float>((p.randomBits >> 16) & 0xff);
-        const float r3 = static_cast<float>((p.randomBits >> 24) & 0xff) * (1.0f / 255.0f);
-        const float a = r0 * 0.024639944f + t * (rotationMin + r1 * (rotationMax - rotationMin));
-        const float b =
-            r2 * 0.024639944f + t * (secondaryRotationMin + r3 * (secondaryRotationMax - secondaryRotationMin));
+        // The random value is 16 bits: its low byte gives both start angles, its high byte
+        // the choice of both speeds.
+        const float start = static_cast<float>(p.randomBits & 0xff) * 0.024639944f;
+        const float pick = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
+        const float a = start + t * (rotationMin + pick * (rotationMax - rotationMin));
+        const float b = start + t * (secondaryRotationMin + pick * (secondaryRotationMax - secondaryRotationMin));
         // The first angle turns about Z, the second about X.
         const float ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
         m.r[0] = Vector{ca, sa, 0.0f, 0.0f};

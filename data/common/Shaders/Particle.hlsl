@@ -106,7 +106,8 @@ VertexOut vertex(float4 corner : BLENDWEIGHT, float4 instance : POSITION, float3
     o.blend = 0.0;
 #ifdef TEXTURE_ANIMATION
 #ifdef RANDOM_TEXTURE_FRAME
-    float frame = floor(random.z * (TextureFrames.z - 0.001));
+    // The random value has 16 bits (x the low byte, y the high one).
+    float frame = min(floor(dot(random.xy, float2(255.0, 65280.0)) / 65536.0 * TextureFrames.z), TextureFrames.z - 1.0);
     o.uv = float4(FrameUV(uv, frame), FrameUV(uv, frame));
 #else
     float cycle = saturate(age) * TextureFrames.z;

@@ -242,11 +242,12 @@ class Runtime:
         at = first
         for i in range(n):
             time = F(start + F(F(i + 1) * spacing))
-            life = F(F(g1.fraction() * inst.spread) + F(inst.shortest * inst.multiplier))
+            life = F(F(g0.fraction() * inst.spread) + F(inst.shortest * inst.multiplier))
             life = max(life, F(0.0001))
             rec = [F(time + life), time, F(F(1.0) / life), g0.next() & 0xFFFFFFFF]
-            p = [F(inst.emin[c] + F(g2.fraction() * F(inst.emax[c] - inst.emin[c]))) for c in range(3)]
-            v = [F(inst.vmin[c] + F(g3.fraction() * inst.vspread[c])) for c in range(3)]
+            axis = (g1, g2, g3)
+            p = [F(inst.emin[c] + F(axis[c].fraction() * F(inst.emax[c] - inst.emin[c]))) for c in range(3)]
+            v = [F(inst.vmin[c] + F(axis[c].fraction() * inst.vspread[c])) for c in range(3)]
             if not inst.local:
                 a = transform(inst.previous, p, 1.0)
                 b = transform(inst.world, p, 1.0)

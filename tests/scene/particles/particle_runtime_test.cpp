@@ -6,6 +6,7 @@
 // births, deaths, moves and destructions against the float32 model particle_ref.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -460,6 +461,58 @@ TEST_F(ParticleRuntimeTest, EmitterBoxAndCircleVelocity) {
         }
         Destroy(a);
     }
+}
+
+TEST_F(ParticleRuntimeTest, TheFirstGeneratorGivesLifetimeAndBitsTheOthersOneAxisEach) {
+    Init(64);
+    def.localSpace = true;
+    def.lifeTime = 2.0f;
+    def.lifeTimeVar = 1.0f;
+    def.emitterSize = Vector{1.0f, 2.0f, 3.0f, 0.0f};
+    def.initialVelocityVar = Vector{4.0f, 5.0f, 6.0f, 0.0f};
+    ParticleSystemInstance* a = Make();
+    a->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+    uint32_t s[4] = {0x1234567u, 0x89abcdefu, 0x2468ace0u, 0x13579bdfu};
+    for (uint32_t g = 0; g < 4; ++g) ParticleSystemInstance::Generator(g).SetState(s[g]);
+    Step(0.0f);  // the one particle of the start, of age 0
+    ASSERT_EQ(a->Count(), 1u);
+    auto fraction = [&s](uint32_t g) {
+        const uint32_t out = s[g] >> 16;
+        s[g] = s[g] * 214013u + 2531011u;
+        return static_cast<float>(out) / 65536.0f;
+    };
+    const ParticleRecord r = Run(*a)[0];
+    const float life = fraction(0) * 2.0f + 1.0f;
+    EXPECT_FLOAT_EQ(r.inverseLifetime, 1.0f / life);
+    EXPECT_EQ(r.randomBits, static_cast<uint32_t>(fraction(0) * 65536.0f));
+    const float size[3] = {1.0f, 2.0f, 3.0f}, var[3] = {4.0f, 5.0f, 6.0f};
+    float position[3];
+    for (uint32_t c = 0; c < 3; ++c) position[c] = -size[c] + fraction(1 + c) * 2.0f * size[c];
+    for (uint32_t c = 0; c < 3; ++c) {
+        EXPECT_FLOAT_EQ(r.position[c], position[c]) << c;
+        EXPECT_FLOAT_EQ(r.velocity[c], -var[c] + fraction(1 + c) * 2.0f * var[c]) << c;
+    }
+}
+
+TEST_F(ParticleRuntimeTest, MeshParticlesStartAtRandomAnglesAboutBothAxes) {
+    Init(256);
+    def.spawnRate = 100.0f;
+    for (float& size : def.nodeSize) size = 1.0f;
+    ParticleSystemInstance* a = Make();
+    a->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+    Step(0.5f);
+    const std::vector<ParticleRecord> run = Run(*a);
+    ASSERT_GT(run.size(), 40u);
+    // Without rotation speeds the third axis is (sin a sin b, -cos a sin b, cos b): its z
+    // varies only with the second start angle.
+    std::vector<float> z;
+    for (const ParticleRecord& r : run) {
+        float out[16];
+        a->BuildMeshRecord(r, a->Now(), out);
+        z.push_back(out[10]);
+    }
+    std::sort(z.begin(), z.end());
+    EXPECT_GT(std::unique(z.begin(), z.end()) - z.begin(), 20);
 }
 
 TEST(ParticleInstanceValues, FromTheDefinition) {
