@@ -22,6 +22,8 @@ namespace {
 constexpr uint32_t kMaxKey = 64;
 // A second start may find the lock taken before the holder has bound its socket.
 constexpr int kSendAttempts = 100;
+// Lock files removed under a starting process before it held them: tries before giving up.
+constexpr int kLockAttempts = 16;
 constexpr long kSendRetryNs = 10'000'000;  // 10 ms, so about one second in all
 
 bool ValidKey(const char* key) {
@@ -101,21 +103,36 @@ SingleInstance::Result SingleInstance::Acquire(const char* requestedKey) {
     char folder[4096];
     if (!LockFolder(folder, sizeof folder)) return Result::Unavailable;
     const unsigned uid = static_cast<unsigned>(getuid());
-    char lockPath[4096 + 128];
+    char path[sizeof lockPath];
     char sockPath[4096 + 128];
-    std::snprintf(lockPath, sizeof lockPath, "%s/%s.%u.lock", folder, requestedKey, uid);
+    std::snprintf(path, sizeof path, "%s/%s.%u.lock", folder, requestedKey, uid);
     std::snprintf(sockPath, sizeof sockPath, "%s/%s.%u.sock", folder, requestedKey, uid);
 
-    const int fd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return Result::Unavailable;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool taken = errno == EWOULDBLOCK;
-        close(fd);
-        if (!taken) return Result::Unavailable;
-        SendRequest(sockPath, requestedKey);
-        return Result::Another;
+    // The holder removes its lock file when it lets go, so a lock taken on a file that
+    // was removed meanwhile holds nothing: take it again on the file the path names now.
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 || attempt == kLockAttempts) {
+            if (fd >= 0) close(fd);
+            return Result::Unavailable;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const bool taken = errno == EWOULDBLOCK;
+            close(fd);
+            if (!taken) return Result::Unavailable;
+            SendRequest(sockPath, requestedKey);
+            return Result::Another;
+        }
+        struct stat held, named;
+        if (fstat(fd, &held) != 0 || stat(path, &named) != 0 || held.st_ino != named.st_ino ||
+            held.st_dev != named.st_dev) {
+            close(fd);
+            fd = -1;
+        }
     }
     lockFile = fd;
+    std::memcpy(lockPath, path, sizeof lockPath);
     std::snprintf(key, sizeof key, "%s", requestedKey);
 
     // The socket: a path too long for a socket address leaves the holder without one
@@ -182,9 +199,11 @@ void SingleInstance::Release() {
     }
     socketPath[0] = 0;
     if (lockFile >= 0) {
-        close(lockFile);  // drops the lock
+        unlink(lockPath);  // while still held: a start that opened it meanwhile sees it gone
+        close(lockFile);   // drops the lock
         lockFile = -1;
     }
+    lockPath[0] = 0;
     key[0] = 0;
 }
 

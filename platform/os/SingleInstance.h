@@ -35,7 +35,7 @@ public:
     // Holder side, never blocks: true when at least one raise request arrived since the
     // last call. Every waiting datagram is consumed.
     bool TakeRaiseRequest();
-    // Removes the socket and drops the lock.
+    // Removes the socket and the lock file, then drops the lock.
     void Release();
 
     bool IsHeld() const { return lockFile >= 0; }
@@ -50,6 +50,7 @@ private:
     int socket = -1;
     char key[65] = {};
     char socketPath[108] = {};  // the size of a local socket address's path
+    char lockPath[4096 + 128] = {};
 };
 
 }  // namespace os

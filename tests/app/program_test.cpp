@@ -63,6 +63,8 @@ TEST_F(ProgramTest, RunsTheSampleDataAndClosesCleanly) {
                              "VornexEngine closed"})
         EXPECT_NE(run.err.find(line), std::string::npos) << line;
     EXPECT_TRUE(std::filesystem::is_regular_file(root + "/home/Brintavolque/Quorvel 2/config.bin"));
+    for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(root))
+        EXPECT_NE(e.path().extension(), ".lock") << "left after a clean exit: " << e.path();
 }
 
 // The drawing device's picture of the last frame, read by an independent PNG reader

@@ -121,8 +121,15 @@ TEST_F(SingleInstanceTest, KilledHolderFreesTheLockAndItsSocketIsReplaced) {
     EXPECT_EQ(StartSecond("CrashKey"), 0);
     EXPECT_TRUE(AwaitRaise(next));
     const std::string socketPath = next.SocketPath();
+    const std::string lockPath = folder + "/CrashKey." + std::to_string(getuid()) + ".lock";
+    EXPECT_TRUE(std::filesystem::exists(lockPath));
     next.Release();
+    // A clean exit leaves nothing behind, and the next start holds a lock of its own.
     EXPECT_FALSE(std::filesystem::exists(socketPath));
+    EXPECT_FALSE(std::filesystem::exists(lockPath));
+    os::SingleInstance again;
+    EXPECT_EQ(again.Acquire("CrashKey"), Result::First);
+    EXPECT_EQ(StartSecond("CrashKey"), 0);
 }
 
 TEST_F(SingleInstanceTest, UserDataFolderServesWithoutARuntimeFolder) {
