@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else if (!std::strcmp(argv[i], "--screenshot-every"))
             i += 2;
         else if (!std::strcmp(argv[i], "--no-draw") || !std::strcmp(argv[i], "--headless") ||
-                 !std::strcmp(argv[i], "--no-sound"))
+                 !std::strcmp(argv[i], "--no-sound") || !std::strcmp(argv[i], "--paced"))
             continue;
         else if (kept >= line.gameArguments.size() || line.gameArguments[kept++] != argv[i])
             std::abort();
