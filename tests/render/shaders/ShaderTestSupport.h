@@ -3,7 +3,9 @@
 // device, scratch data folders mounted as the data kinds, the loader started) with the
 // build's shader data copied into its "common" and "textures" folders. TearDown closes
 // the shader manager while the pools still exist.
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +16,9 @@
 #include "render/shaders/ShaderDefinitions.h"
 #include "render/shaders/ShaderManager.h"
 #include "platform/gfx/GfxDevice.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "platform/gfx/ImageWriter.h"
+#include "render/VornexRenderer.h"
 
 namespace shadertest {
 
@@ -57,5 +62,52 @@ struct DrawingShaderFixture : ShaderFixture {
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
     }
 };
+
+// On the render thread: runs the draws into a fresh side x side colour target (with a depth
+// surface) cleared to black and gives its bytes (B, G, R, A per pixel; empty when it cannot
+// be read). The picture is saved as name.png under $RENDER_PICTURES, or under the build's
+// pictures folder when save is set (a failed check), and the path printed. The frame's own
+// target and depth surface are bound again afterwards.
+inline std::vector<uint8_t> DrawOffscreen(gfx::Recorder* recorder, uint32_t side, const std::string& name, bool save,
+                                          const std::function<void()>& draws) {
+    using namespace gfx;
+    std::vector<uint8_t> bytes;
+    Device* device = gVornexRenderer.Device();
+    Surface *target = nullptr, *depth = nullptr, *frameTarget = nullptr, *frameDepth = nullptr;
+    device->GetRenderTarget(0, &frameTarget);
+    device->GetDepthStencilSurface(&frameDepth);
+    const bool made =
+        device->CreateRenderTarget(side, side, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr) == OK &&
+        device->CreateDepthStencilSurface(side, side, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr) == OK;
+    EXPECT_TRUE(made) << "no off-screen target for " << name;
+    if (made) {
+        device->SetRenderTarget(0, target);
+        device->SetDepthStencilSurface(depth);
+        device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
+        draws();
+        if (Failed(recorder->ReadSurface(target, &bytes)) || bytes.size() != size_t(side) * side * 4) bytes.clear();
+        const char* folder = std::getenv("RENDER_PICTURES");
+        if (folder || save) {
+            const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+            std::filesystem::create_directories(dir);
+            const std::string path = dir + "/" + name + ".png";
+            std::string error;
+            if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
+        }
+    }
+    device->SetRenderTarget(0, frameTarget);
+    device->SetDepthStencilSurface(frameDepth);
+    for (Surface* s : {target, depth, frameTarget, frameDepth})
+        if (s) s->Release();
+    return bytes;
+}
+
+// 0xRRGGBB per pixel of DrawOffscreen's bytes.
+inline std::vector<uint32_t> RgbPixels(const std::vector<uint8_t>& bytes) {
+    std::vector<uint32_t> pixels(bytes.size() / 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
+    return pixels;
+}
 
 }  // namespace shadertest

@@ -75,46 +75,16 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     // Runs the draws into a fresh 128 x 128 target cleared to black; its pixels as 0xRRGGBB.
     std::vector<uint32_t> Picture(const std::string& name, const std::function<void()>& draws, bool save) {
-        std::vector<uint32_t> pixels;
-        Surface* target = nullptr;
-        Surface* depth = nullptr;
-        Surface* frameTarget = nullptr;
-        Surface* frameDepth = nullptr;
+        std::vector<uint8_t> bytes;
         BeginFrame();
         RunOnRenderThread([&] {
-            Device* device = gVornexRenderer.Device();
-            device->GetRenderTarget(0, &frameTarget);
-            device->GetDepthStencilSurface(&frameDepth);
-            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
-                      OK);
-            ASSERT_EQ(
-                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
-            device->SetRenderTarget(0, target);
-            device->SetDepthStencilSurface(depth);
-            device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
-            viewProjection = gVornexRenderer.ViewProjectionMatrix();
-            draws();
-            std::vector<uint8_t> bytes;
-            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4) {
-                pixels.resize(kSide * kSide);
-                for (uint32_t i = 0; i < kSide * kSide; ++i)
-                    pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
-            }
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/" + name + ".png";
-                std::string error;
-                if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
-            }
-            device->SetRenderTarget(0, frameTarget);
-            device->SetDepthStencilSurface(frameDepth);
-            for (Surface* s : {target, depth, frameTarget, frameDepth})
-                if (s) s->Release();
+            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
+                viewProjection = gVornexRenderer.ViewProjectionMatrix();
+                draws();
+            });
         });
         EndFrame();
-        return pixels;
+        return shadertest::RgbPixels(bytes);
     }
     static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
         MeshDrawBatchRecord r{};

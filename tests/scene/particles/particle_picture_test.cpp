@@ -54,41 +54,12 @@ struct ParticlePictureTest : shadertest::DrawingShaderFixture {
     }
     // Draws into a fresh 128 x 128 target cleared to black; the pixels' red channel.
     std::vector<uint8_t> Picture(const std::string& name, bool save) {
-        std::vector<uint8_t> red;
-        Surface* target = nullptr;
-        Surface* depth = nullptr;
-        Surface* frameTarget = nullptr;
-        Surface* frameDepth = nullptr;
+        std::vector<uint8_t> bytes, red;
         BeginFrame();
-        RunOnRenderThread([&] {
-            Device* device = gVornexRenderer.Device();
-            device->GetRenderTarget(0, &frameTarget);
-            device->GetDepthStencilSurface(&frameDepth);
-            ASSERT_EQ(device->CreateRenderTarget(kSide, kSide, FMT_A8R8G8B8, MULTISAMPLE_NONE, 0, 0, &target, nullptr),
-                      OK);
-            ASSERT_EQ(
-                device->CreateDepthStencilSurface(kSide, kSide, FMT_D24S8, MULTISAMPLE_NONE, 0, 1, &depth, nullptr), OK);
-            device->SetRenderTarget(0, target);
-            device->SetDepthStencilSurface(depth);
-            device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
-            instance->Draw(Vector(1, 1, 1, 1));
-            std::vector<uint8_t> bytes;
-            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4)
-                for (uint32_t i = 0; i < kSide * kSide; ++i) red.push_back(bytes[4 * i + 2]);
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/" + name + ".png";
-                std::string error;
-                if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
-            }
-            device->SetRenderTarget(0, frameTarget);
-            device->SetDepthStencilSurface(frameDepth);
-            for (Surface* s : {target, depth, frameTarget, frameDepth})
-                if (s) s->Release();
-        });
+        RunOnRenderThread(
+            [&] { bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] { instance->Draw(Vector(1, 1, 1, 1)); }); });
         EndFrame();
+        for (size_t i = 2; i < bytes.size(); i += 4) red.push_back(bytes[i]);
         return red;
     }
     // The mean of the 8 x 8 pixels at the centre.
