@@ -85,21 +85,6 @@ bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
     return true;
 }
 
-void CommandRingBuffer::Write(const void* source, uint32_t n) {
-    assert(n <= reserved && "payload larger than its reservation");
-    if (n > reserved) n = reserved;
-    if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
-    Skip(n);
-}
-
-void CommandRingBuffer::Skip(uint32_t n) {
-    assert(n <= reserved && "payload larger than its reservation");
-    if (n > reserved) n = reserved;
-    writeCursor += n;
-    written += n;
-    reserved -= n;
-}
-
 uint32_t CommandRingBuffer::Align16() {
     const uint32_t pad = static_cast<uint32_t>((16 - (reinterpret_cast<uintptr_t>(writeCursor) & 15)) & 15);
     Skip(pad);
@@ -133,20 +118,6 @@ bool CommandRingBuffer::BeginRead() {
     readCursor = readRecord + kHeader;
     readLeft = readRecordSize;
     return true;
-}
-
-bool CommandRingBuffer::Read(void* destination, uint32_t n) {
-    if (n > readLeft) return false;
-    if (n) std::memcpy(destination, readCursor, n);
-    readCursor += n;
-    readLeft -= n;
-    return true;
-}
-
-void CommandRingBuffer::SkipRead(uint32_t n) {
-    if (n > readLeft) n = readLeft;
-    readCursor += n;
-    readLeft -= n;
 }
 
 uint32_t CommandRingBuffer::AlignRead16() {

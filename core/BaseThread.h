@@ -13,7 +13,9 @@
 // Every pointer in a payload (stop event, command-5 function and argument) is stored
 // at native size.
 #include <atomic>
+#include <cassert>
 #include <cstdint>
+#include <cstring>
 
 #include "core/Sync.h"
 #include "core/Time.h"
@@ -42,8 +44,20 @@ public:
 
     // Writer side.
     bool BeginWrite(uint32_t id, uint32_t size);
-    void Write(const void* source, uint32_t n);
-    void Skip(uint32_t n);
+    // Inline, like the reads: a record written field by field costs plain moves.
+    void Write(const void* source, uint32_t n) {
+        assert(n <= reserved && "payload larger than its reservation");
+        if (n > reserved) n = reserved;
+        if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
+        Skip(n);
+    }
+    void Skip(uint32_t n) {
+        assert(n <= reserved && "payload larger than its reservation");
+        if (n > reserved) n = reserved;
+        writeCursor += n;
+        written += n;
+        reserved -= n;
+    }
     uint32_t Align16();
     uint8_t* Cursor() const { return writeCursor; }
     void EndWrite();
@@ -55,9 +69,20 @@ public:
     uint32_t RecordId() const { return readRecordId; }
     uint32_t RecordSize() const { return readRecordSize; }
     uint32_t ReadLeft() const { return readLeft; }
-    // False (and nothing copied) when the record has fewer than n bytes left.
-    bool Read(void* destination, uint32_t n);
-    void SkipRead(uint32_t n);
+    // False (and nothing copied) when the record has fewer than n bytes left. Inline: a
+    // reader that takes a record apart field by field gets plain moves for its fixed sizes.
+    bool Read(void* destination, uint32_t n) {
+        if (n > readLeft) return false;
+        if (n) std::memcpy(destination, readCursor, n);
+        readCursor += n;
+        readLeft -= n;
+        return true;
+    }
+    void SkipRead(uint32_t n) {
+        if (n > readLeft) n = readLeft;
+        readCursor += n;
+        readLeft -= n;
+    }
     uint32_t AlignRead16();
     const uint8_t* ReadCursor() const { return readCursor; }
     void EndRead();

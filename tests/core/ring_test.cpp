@@ -160,3 +160,46 @@ TEST(CommandRing, RandomTrafficMatchesAQueueModel) {
 }
 
 }  // namespace
+
+// Reads inside one record: a read that does not fit copies nothing and moves nothing, a
+// skip stops at the record's end, and the next record comes out whole either way.
+TEST(CommandRing, ShortReadsAndLongSkipsStayInsideTheRecord) {
+    struct Case {
+        uint32_t firstRead;  // bytes read first (0: none)
+        uint32_t skip;       // then skipped
+        uint32_t tryRead;    // then tried
+        bool tryFits;
+        uint32_t leftAfter;
+    };
+    const Case cases[] = {
+        {0, 0, 12, true, 0},   // exactly the record
+        {0, 0, 13, false, 12}, // one past: refused, nothing consumed
+        {4, 0, 9, false, 8},   // past the rest after a partial read
+        {4, 100, 1, false, 0}, // the skip is clamped at the end
+        {5, 3, 4, true, 0},    // odd sizes that add up
+    };
+    for (const Case& c : cases) {
+        CommandRingBuffer ring(kCapacity, 0);
+        Post(ring, 7, 12);
+        Post(ring, 8, 5);
+        ASSERT_TRUE(ring.BeginRead());
+        uint8_t bytes[16];
+        std::memset(bytes, 0xEE, sizeof bytes);
+        if (c.firstRead) {
+            ASSERT_TRUE(ring.Read(bytes, c.firstRead));
+        }
+        ring.SkipRead(c.skip);
+        const uint32_t at = ring.RecordSize() - ring.ReadLeft();
+        uint8_t tried[16];
+        std::memset(tried, 0xEE, sizeof tried);
+        EXPECT_EQ(ring.Read(tried, c.tryRead), c.tryFits) << c.firstRead << "/" << c.skip << "/" << c.tryRead;
+        if (c.tryFits) {
+            for (uint32_t i = 0; i < c.tryRead; ++i) EXPECT_EQ(tried[i], PatternByte(7, at + i));
+        } else {
+            EXPECT_EQ(tried[0], 0xEE);  // nothing copied
+        }
+        EXPECT_EQ(ring.ReadLeft(), c.leftAfter);
+        ring.EndRead();
+        Expect(ring, 8, 5);
+    }
+}

@@ -24,27 +24,6 @@ void RunHandler(UIOpHandler handler, uint32_t op, UIElement* element, UIOpReader
 
 }  // namespace
 
-bool UIOpReader::Read(void* destination, uint32_t n) {
-    if (n > left) return false;
-    if (ring) {
-        if (!ring->Read(destination, n)) return false;
-    } else {
-        std::memcpy(destination, block, n);
-        block += n;
-    }
-    left -= n;
-    return true;
-}
-
-void UIOpReader::Skip(uint32_t n) {
-    if (n > left) n = left;
-    if (ring)
-        ring->SkipRead(n);
-    else
-        block += n;
-    left -= n;
-}
-
 void RunUIOpRecord(UIOpHandler handler, uint32_t op, CommandRingBuffer& ring) {
     // The element and the count in one read.
     uint8_t head[sizeof(UIElement*) + sizeof(uint32_t)];
@@ -130,11 +109,6 @@ bool PostUIOpParts(const UIOpFamily& family, uint32_t op, UIElement* element, co
 
 bool uiop_detail::StraightRecords() { return !gObserver && gVornexRenderer.IsRendererRunning(); }
 
-bool uiop_detail::WriteRecord(const void* record, uint32_t size) {
-    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return false;
-    gVornexRenderer.Ring().Write(record, size);
-    return true;
-}
 
 void SetUIOpObserver(UIOpObserver observer, void* user) {
     gObserver = observer;

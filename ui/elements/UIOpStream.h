@@ -68,12 +68,29 @@ class UIOpReader {
 public:
     UIOpReader(CommandRingBuffer* ring, const uint8_t* block, uint32_t bytes) : ring(ring), block(block), left(bytes) {}
 
-    bool Read(void* destination, uint32_t n);
+    bool Read(void* destination, uint32_t n) {
+        if (n > left) return false;
+        if (ring) {
+            if (!ring->Read(destination, n)) return false;
+        } else {
+            std::memcpy(destination, block, n);
+            block += n;
+        }
+        left -= n;
+        return true;
+    }
     template <class T>
     bool ReadValue(T& value) {
         return Read(&value, sizeof value);
     }
-    void Skip(uint32_t n);
+    void Skip(uint32_t n) {
+        if (n > left) n = left;
+        if (ring)
+            ring->SkipRead(n);
+        else
+            block += n;
+        left -= n;
+    }
     uint32_t Left() const { return left; }
 
 private:
@@ -124,8 +141,13 @@ namespace uiop_detail {
 // Whether a fixed-size record may go straight to the renderer: it runs and no test
 // observer watches the posts.
 bool StraightRecords();
-// Writes one whole record (header and payload) as a function-call task.
-bool WriteRecord(const void* record, uint32_t size);
+// Writes one whole record (header and payload) as a function-call task. Inline, so a
+// fixed-size record is copied with moves of its known size.
+inline bool WriteRecord(const void* record, uint32_t size) {
+    if (!gVornexRenderer.BeginCommand(TASK_CALL, size)) return false;
+    gVornexRenderer.Ring().Write(record, size);
+    return true;
+}
 }  // namespace uiop_detail
 
 // Posts the values packed back to back. Small payloads (every setter's) are laid out with
