@@ -373,8 +373,18 @@ int main(int argc, char** argv) {
     }
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
-    Event("clock_base", "\"counter\":" + std::to_string(os::ReadRealCounter()) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) +
-                            "\",\"network_time_us\":" + std::to_string(OffsetNetworkTime(nullptr)) + ",\"offset_us\":" + std::to_string(gTimeOffsetUs));
+    // The clock and the counter read together: the counter halfway between two reads that
+    // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
+    int64_t counter = 0, clock = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int64_t before = os::ReadRealCounter();
+        clock = OffsetNetworkTime(nullptr);
+        const int64_t after = os::ReadRealCounter();
+        counter = before + (after - before) / 2;
+        if (after - before < os::kCounterFrequency / 1000) break;
+    }
+    Event("clock_base", "\"counter\":" + std::to_string(counter) + ",\"id\":\"" + std::to_string(ctx->User()->GetSteamID()) +
+                            "\",\"network_time_us\":" + std::to_string(clock) + ",\"offset_us\":" + std::to_string(gTimeOffsetUs));
     bool timeSyncPrinted = false;
 
     if (plan.automatch) {
