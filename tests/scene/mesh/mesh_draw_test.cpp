@@ -10,11 +10,13 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/RenderHooks.h"
 #include "render/scene/RendererScene.h"
@@ -913,6 +915,16 @@ TEST_F(MeshFrameTest, TheFrameLightsScrollsAndSetsThePartValuesOfTheDraws) {
                   (std::vector<float>{0.25f, 0.5f, 0.75f, 0})) << i;
         // The block's global render floats (3, 4) around 0; the culling sign.
         EXPECT_EQ(Floats(d.VertexConstant(198), 4), (std::vector<float>{3, 0, 4, 1})) << i;
+        // Every pixel constant of the family lies inside ps_3_0's range, the depth terms at
+        // the in-range copy of c248.
+        ASSERT_TRUE(d.pixelShader.constants) << i;
+        std::map<std::string, uint32_t> at;
+        for (const gfx::ConstantDesc& c : *d.pixelShader.constants) {
+            at[c.name] = c.registerIndex;
+            EXPECT_LE(c.registerIndex + c.registerCount, 224u) << c.name;
+        }
+        EXPECT_EQ(at["DepthParams"], VornexRenderer::kPixelDepthParamsRegister) << i;
+        EXPECT_EQ(Floats(d.PixelConstant(VornexRenderer::kPixelDepthParamsRegister), 4), Floats(d.PixelConstant(248), 4));
     }
     // Scroll by the posted engine clock: 0.25 + 0.5 x 1.5 -> 0; 0.5 + 1.25 x 1.5 -> 0.375.
     EXPECT_EQ(Floats(lastDraws[3].VertexConstant(195), 4), (std::vector<float>{1, 1, 0, 0.375f}));
