@@ -25,6 +25,7 @@
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/mesh/MeshData.h"
@@ -187,6 +188,23 @@ TEST_F(ParticleDrawTest, OneInstancedDrawWithTheConstantsOfEachFaceCameraMode) {
         EXPECT_EQ(d.RenderState(gfx::RS_CULLMODE), static_cast<uint32_t>(gfx::CULL_NONE));
         EXPECT_EQ(d.RenderState(gfx::RS_ZWRITEENABLE), 0u);
         EXPECT_EQ(recorder->ViolationCount(), 0u);
+    }
+}
+
+// "Random rotation at start" reaches the ROTATION variants as register 13's start angle
+// per unit of the normalised random byte; without it the start angle is 0.
+TEST_F(ParticleDrawTest, TheRandomStartReachesRegister13) {
+    def.rotationSpeed = 90.0f;  // the ROTATION variant either way
+    for (const bool random : {false, true}) {
+        SCOPED_TRACE(random);
+        def.randomRotationAtStart = random;
+        ParticleSystemInstance* inst = Make(Matrix::IDENTITY);
+        RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.2f, 0.2f, 0.2f, 3); });
+        const std::vector<gfx::DrawRecord> draws = DrawsOf([&] { inst->Draw(Vector(1, 1, 1, 1)); });
+        ASSERT_EQ(draws.size(), 1u);
+        EXPECT_EQ(Reg(draws[0], kParticleRotationStartRegister),
+                  (std::vector<float>{random ? 255.0f * 0.024639944f : 0.0f, 0, 0, 0}));
+        EXPECT_EQ(Reg(draws[0], 0)[3], 90.0f * 0.017453292f);  // the rotation speed range
     }
 }
 
@@ -373,6 +391,37 @@ struct ParticleFrameTest : ParticleDrawTest {
     std::unique_ptr<MeshTemplate> mesh;
     std::vector<std::unique_ptr<ParticleTemplate>> templates;
 };
+
+// A mesh particle instance holds its own use of the mesh template from the main thread's
+// link on: once the definition lets go of the template, unloading it leaves the template
+// in place while the instance draws it (ASan would see a freed template otherwise), and
+// the template unloads once the instance is destroyed.
+TEST_F(ParticleFrameTest, AnUnloadedMeshTemplateOutlivesNoInstanceThatDrawsIt) {
+    MeshTemplate* cube = Cube();
+    mesh.release();  // owned by its stub from here, as the registry owns templates
+    auto* stub = new EntityTemplateStub();
+    stub->SetTemplate(cube);
+    cube->AddRef();  // the stub's use
+    ParticleTemplate* kind = Kind(PARTICLE_FACE_CAMERA, cube);
+    auto* inst = new ParticleSystemInstance(kind->definition, Matrix::IDENTITY, 0);
+    EntityTemplate* link = ParticleSystemInstance::MeshForLink(kind->definition);
+    RunOnRenderThread([&] {
+        inst->ExecuteCommand(PARTICLE_CMD_LINK, &link);
+        inst->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+        ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3);
+    });
+    // The definition resolves to no mesh; the registry unloads what nothing else uses.
+    kind->definition.meshTemplate->Release();
+    kind->definition.meshTemplate = nullptr;
+    EXPECT_FALSE(stub->ReleaseTemplate()) << "unloaded while an instance draws it";
+    const uint32_t vertexBuffer = gfx::SerialOf(cube->GetRenderingData()->vertexBufferA);
+    const std::vector<gfx::DrawRecord> draws = DrawsOf([&] { inst->Draw(Vector(1, 1, 1, 1)); });
+    ASSERT_FALSE(draws.empty());
+    EXPECT_EQ(draws[0].streams[0].buffer, vertexBuffer);
+    RunOnRenderThread([&] { inst->ExecuteCommand(PARTICLE_CMD_DESTROY, nullptr); });
+    EXPECT_TRUE(stub->ReleaseTemplate()) << "the instance kept its use";
+    delete stub;
+}
 
 TEST_F(ParticleFrameTest, TwentyParticleEntitiesDrawTheReviewedList) {
     MeshTemplate* cube = Cube();
