@@ -23,6 +23,7 @@
 #include "render/scene/SceneParametersWrapper.h"
 #include "scene/mesh/MeshEntity.h"
 #include "render/shaders/ShaderTestSupport.h"
+#include "../SceneFrameTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
@@ -31,15 +32,8 @@ using namespace rendertest;
 
 namespace {
 
-const std::string kDir = PROJECT_BINARY_ROOT "/";
-
 std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = kDir + "mesh_draw_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return sceneframe::MeshToolBlock(model, "mesh_draw_test_block.bin");
 }
 
 // The cube of the tool with these presets (a Python list expression) and declaration B
@@ -523,7 +517,7 @@ TEST_F(MeshDrawTest, CpuSkinningMatchesTheReference) {
         "    packed = [int(np.float32(c) * (np.float32(32767) if c >= 0 else np.float32(32768))) for c in tw]\n"
         "    out += list(P) + list(N) + packed\n"
         "print(' '.join(repr(float(v)) for v in out))\n";
-    const std::string path = kDir + "mesh_skin_reference.py";
+    const std::string path = PROJECT_BINARY_ROOT "/mesh_skin_reference.py";
     std::ofstream(path) << script;
     const std::vector<double> want = Numbers(ShellOutput("/usr/bin/python3 " + path));
     ASSERT_EQ(want.size(), got.size());
@@ -761,29 +755,9 @@ TEST_F(MeshBatchTest, DeviceResetDrawsTheSameAgain) {
 // mesh draws (told by vertex buffer, triangles, first index, stream frequencies, variant
 // names and culling) equal the reviewed list in mesh_frame_expected.txt, and a second
 // frame repeats them. MESH_FRAME_WRITE=1 writes the list anew for review.
-struct MeshFrameTest : MeshDrawTest {
-    void SetUp() override {
-        MeshDrawTest::SetUp();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    }
-    void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
-        MeshDrawTest::TearDown();
-    }
+struct MeshFrameTest : sceneframe::SceneFrameFixture<MeshDrawTest> {
     std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) e->SubmitForRendering(0);
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(entities);
         lastDraws.clear();
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
@@ -834,15 +808,8 @@ TEST_F(MeshFrameTest, ThreeTemplatesAndFiftyEntitiesDrawTheReviewedList) {
         ASSERT_NE(entities.back(), nullptr);
     }
     const std::vector<std::string> first = Frame(entities);
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/mesh/mesh_frame_expected.txt";
-    if (std::getenv("MESH_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/mesh/mesh_frame_expected.txt",
+                                              "MESH_FRAME_WRITE", first));
     EXPECT_EQ(Frame(entities), first);
 }
 

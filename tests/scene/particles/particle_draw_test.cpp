@@ -15,9 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -28,6 +26,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/shaders/ShaderTestSupport.h"
+#include "../SceneFrameTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
@@ -305,36 +304,20 @@ TEST_F(ParticleEntityDrawTest, ThePreviewLinksMovesDrawsAndDestroys) {
     EXPECT_FALSE(linked);
 }
 
-struct ParticleFrameTest : ParticleDrawTest {
-    void SetUp() override {
-        ParticleDrawTest::SetUp();
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    }
+struct ParticleFrameTest : sceneframe::SceneFrameFixture<ParticleDrawTest> {
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
         mesh.reset();
-        ParticleDrawTest::TearDown();
+        SceneFrameFixture::TearDown();
     }
     // A forward cube mesh template of the tests' mesh tool with the instance stream.
     MeshTemplate* Cube() {
-        const std::string path = PROJECT_BINARY_ROOT "/particle_frame_test_block.bin";
-        const std::string model =
+        const std::vector<uint8_t> block = sceneframe::MeshToolBlock(
             "(lambda b: (b['rd'].update({'declB': [[0, 0, 2, 0, 0, 0], [1, 0, 3, 0, 5, 4], [1, 16, 3, 0, 5, 5], "
             "[1, 32, 3, 0, 5, 6], [1, 48, 3, 0, 5, 7], m.DECL_END], 'render': [0, 0, 1, 0, 1, 0, 0, 0]}), "
-            "b)[1])(m.box_mesh(0.5, "
-            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))";
-        const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                                   "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-        EXPECT_EQ(std::system(("python3 -c \"" + script + "\"").c_str()), 0);
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            "b)[1])(m.box_mesh(0.5, [{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))",
+            "particle_frame_test_block.bin");
         mesh = std::make_unique<MeshTemplate>();
         mesh->SetName("ParticleCube");
         BoundedReader reader(block.data(), block.size());
@@ -366,14 +349,7 @@ struct ParticleFrameTest : ParticleDrawTest {
     }
     std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
         RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3); });
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) e->SubmitForRendering(0);
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(entities);
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
             const bool meshDraw = d.streams[0].buffer == gfx::SerialOf(mesh->GetRenderingData()->vertexBufferA);
@@ -441,15 +417,8 @@ TEST_F(ParticleFrameTest, TwentyParticleEntitiesDrawTheReviewedList) {
     RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3); });
     const std::vector<std::string> first = Frame(entities);
     EXPECT_EQ(recorder->ViolationCount(), 0u);
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/particles/particle_frame_expected.txt";
-    if (std::getenv("PARTICLE_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/particles/particle_frame_expected.txt",
+                                              "PARTICLE_FRAME_WRITE", first));
     // The next frame: one more quarter second of emission, the same draws (the entities'
     // boxes came back from the first frame, so the sorted order may change).
     auto drawKinds = [](const std::vector<std::string>& lines) {
