@@ -102,7 +102,7 @@ struct PresentParameterBlock {
     uint8_t globalFlags56[2];   // carried as they stand
     uint8_t highQuality;
     uint8_t globalFlag59;       // carried as it stands
-    float linearDepthRange;     // pixel constant c248
+    float linearDepthRange;     // pixel constant c248 (and its in-range copy c217)
 };
 static_assert(sizeof(PresentParameterBlock) == 64, "the present-parameter block is 64 bytes");
 
@@ -651,8 +651,13 @@ public:
     double FrameSeconds(uint32_t clock) const { return clock < 3 ? frameSeconds[clock] : 0.0; }
     // The scene lighting of the lit passes, from the scene parameters in force: pixel
     // registers kSceneLightingRegister on (kSceneLightingRegisters of them) and the cloud
-    // and layer textures on samplers 4 and 5 (frame/VornexRenderer_Lighting.cpp).
-    static constexpr uint32_t kSceneLightingRegister = 224, kSceneLightingRegisters = 11;
+    // and layer textures on samplers 4 and 5 (frame/VornexRenderer_Lighting.cpp). With
+    // the in-range copies of the frame times and depth terms (c216, c217) and the global
+    // constants (c218 to c223) they fill pixel c205 to c223, below ps_3_0's 224.
+    static constexpr uint32_t kSceneLightingRegister = 205, kSceneLightingRegisters = 11;
+    static constexpr uint32_t kPixelFrameTimesRegister = 216, kPixelDepthParamsRegister = 217;
+    static_assert(kSceneLightingRegister + kSceneLightingRegisters <= kPixelFrameTimesRegister,
+                  "the scene lighting ends below the frame constants");
     void SetSceneLighting();
 
 protected:

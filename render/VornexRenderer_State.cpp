@@ -395,6 +395,9 @@ void VornexRenderer::SetGlobalShaderConstants() {
     SetPixelShaderConstants(222, &c222.x, 1);
     SetPixelShaderConstants(247, &c247.x, 1);
     SetPixelShaderConstants(248, &c248.x, 1);
+    // ps_3_0 reads only c0 to c223: the pixel shaders read the same two vectors here.
+    SetPixelShaderConstants(kPixelFrameTimesRegister, &c247.x, 1);
+    SetPixelShaderConstants(kPixelDepthParamsRegister, &c248.x, 1);
     SetTexture(8, nullptr, 0);  // the global texture of the scene state, when it exists
     SetTexture(9, targets[TARGET_REFRACTION].texture, SAMPLER_CLAMP_U | SAMPLER_CLAMP_V);
     SetTexture(10, DepthSourceTexture(), SAMPLER_CLAMP_U | SAMPLER_CLAMP_V | SAMPLER_POINT);

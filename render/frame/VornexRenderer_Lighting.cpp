@@ -21,8 +21,8 @@
 // tube), c15-c18 the projected texture's matrix from view space.
 //
 // The scene lighting of the lit passes (SetSceneLighting, asked by the mesh draws of the
-// forward and third-class passes) hands the same sun vectors to pixel c224-c230, the
-// cloud projection from view space to c231, c232 and the layer projection to c233, c234,
+// forward and third-class passes) hands the same sun vectors to pixel c205-c211, the
+// cloud projection from view space to c212, c213 and the layer projection to c214, c215,
 // and binds the cloud texture on sampler 4 and the layer texture on sampler 5 (none, and
 // zero vectors, without a parameter set or without the texture).
 #include <cmath>

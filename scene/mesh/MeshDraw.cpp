@@ -48,7 +48,9 @@ constexpr uint32_t kVertexPartRegister = 198;
 constexpr uint32_t kVertexUVRegister = 195;
 constexpr uint32_t kVertexDepthRegister = 200;
 constexpr uint32_t kPixelPartRegister = 194;
-// The renderer clock scrolling texture coordinates follow: the engine clock.
+// The renderer clock scrolling texture coordinates follow: the engine clock. No caller's
+// draw words choose another (the entities' and the tasks' draws carry none for it), so
+// every draw takes this one.
 constexpr uint32_t kScrollClock = 0;
 
 gfx::Device* MeshDevice() { return gVornexRenderer.Device(); }
@@ -83,6 +85,8 @@ void PassShaders(const MeshPart& p, uint32_t pass, VertexShaderObject** vs, Pixe
         case kMeshPassForward:
             if (cls != 0) return;
             *vs = PartVS(p, forwardVS);
+            // The stored part holds no word of its own that refraction is compared with:
+            // the renderer's state (refraction on and its copy made) decides alone.
             *ps = (!instanced && gVornexRenderer.RefractionActive() && PartPS(p, MESH_SHADER_REFRACTION_PS))
                       ? PartPS(p, MESH_SHADER_REFRACTION_PS)
                       : PartPS(p, MESH_SHADER_FORWARD_PS);

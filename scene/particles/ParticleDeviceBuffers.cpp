@@ -159,9 +159,6 @@ uint32_t ParticleSystemInstance::InstanceBufferCursor() { return gParticleCursor
 
 namespace {
 
-// Vertex registers of the quad draw.
-constexpr uint32_t kParticleVertexRegisters = 13;
-
 // Scratch records of the mesh-particle draw (a mesh draw takes at most a batch at once).
 MeshDrawBatchRecord gParticleMeshRecords[kMeshDrawBatchSize];
 
@@ -247,6 +244,9 @@ void ParticleSystemInstance::QuadConstants(float out[kParticleVertexRegisters][4
     out[11][2] = shape.z * sx;
     out[11][3] = shape.w * sy;
     std::copy(textureFrames, textureFrames + 4, out[12]);
+    // The start angle per unit of the normalised random byte (byte / 255).
+    const float start[4] = {randomRotationAtStart ? 255.0f * kParticleStartAngleStep : 0.0f, 0.0f, 0.0f, 0.0f};
+    std::copy(start, start + 4, out[kParticleRotationStartRegister]);
 }
 
 void ParticleSystemInstance::Draw(const Vector& colour, uint32_t meshPass) {

@@ -100,7 +100,7 @@ bool ParticleTemplate::ReadBinaryData(BoundedReader& in, uint32_t version) {
 
 void* ParticleTemplate::CreatePreviewObject() {
     auto* instance = new ParticleSystemInstance(definition, Matrix::IDENTITY, 0);
-    EntityTemplate* mesh = definition.meshTemplate;
+    EntityTemplate* mesh = ParticleSystemInstance::MeshForLink(definition);
     PostObjectCall(
         [](uint32_t, CommandRingBuffer& r) {
             ParticleSystemInstance* i = nullptr;
@@ -261,7 +261,7 @@ void ParticleEntityRenderingContext::CreateInstance(const ParticleSystem& defini
                                                     uint32_t flags) {
     if (mainInstance) mainInstance->ReleaseReferences();
     mainInstance = new ParticleSystemInstance(definition, world, flags);
-    EntityTemplate* mesh = definition.meshTemplate;
+    EntityTemplate* mesh = ParticleSystemInstance::MeshForLink(definition);
     PostObjectCall(&ExecuteCommand, PARTICLE_CONTEXT_SET_INSTANCE, this, mainInstance, mesh);
 }
 
@@ -299,6 +299,8 @@ void ParticleEntityRenderingContext::ExecuteCommand(uint32_t command, CommandRin
                 instance->ExecuteCommand(PARTICLE_CMD_LINK, &mesh);
                 const Matrix& world = c->World();
                 instance->ExecuteCommand(PARTICLE_CMD_SET_MATRIX, &world);
+            } else if (mesh) {
+                mesh->Release();  // the use taken for an instance that is not there
             }
             break;
         }

@@ -129,7 +129,16 @@ ParticleSystemInstance::ParticleSystemInstance(const ParticleSystem& def, const 
     }
 }
 
-ParticleSystemInstance::~ParticleSystemInstance() { ReleaseReferences(); }
+ParticleSystemInstance::~ParticleSystemInstance() {
+    ReleaseReferences();
+    if (meshTemplate) meshTemplate->Release();
+}
+
+EntityTemplate* ParticleSystemInstance::MeshForLink(const ParticleSystem& definition) {
+    EntityTemplate* mesh = definition.meshTemplate;
+    if (mesh) mesh->AddRef();
+    return mesh;
+}
 
 void ParticleSystemInstance::ReleaseReferences() {
     if (!referencesHeld.exchange(false)) return;
@@ -284,14 +293,18 @@ void ParticleSystemInstance::StartSpawning() {
 
 void ParticleSystemInstance::ExecuteCommand(uint32_t command, const void* payload) {
     switch (command) {
-        case PARTICLE_CMD_LINK:
-            meshTemplate = *static_cast<EntityTemplate* const*>(payload);
+        case PARTICLE_CMD_LINK: {
+            // The payload's use passes to the instance; the previous template's is dropped.
+            EntityTemplate* mesh = *static_cast<EntityTemplate* const*>(payload);
+            if (meshTemplate) meshTemplate->Release();
+            meshTemplate = mesh;
             if (globals) {
                 LinkLive();
                 lastDrawnFrame = globals->frame;
                 lastDrawnTime = globals->clocks[ClockSource()];
             }
             break;
+        }
         case PARTICLE_CMD_DESTROY:
             if (globals) {
                 UnlinkLive();
@@ -661,7 +674,7 @@ void ParticleSystemInstance::BuildMeshRecord(const ParticleRecord& p, float now,
     } else {
         // The random value is 16 bits: its low byte gives both start angles, its high byte
         // the choice of both speeds.
-        const float start = static_cast<float>(p.randomBits & 0xff) * 0.024639944f;
+        const float start = static_cast<float>(p.randomBits & 0xff) * kParticleStartAngleStep;
         const float pick = static_cast<float>((p.randomBits >> 8) & 0xff) * (1.0f / 255.0f);
         const float a = start + t * (rotationMin + pick * (rotationMax - rotationMin));
         const float b = start + t * (secondaryRotationMin + pick * (secondaryRotationMax - secondaryRotationMin));

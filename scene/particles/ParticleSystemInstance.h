@@ -47,13 +47,21 @@ constexpr uint32_t kParticleFlagPausing = 0x10;       // paused while not drawn
 
 // Render-thread sub-commands of one instance.
 enum ParticleInstanceCommand : uint32_t {
-    PARTICLE_CMD_LINK = 0,           // payload: EntityTemplate* (mesh template or null)
+    PARTICLE_CMD_LINK = 0,           // payload: EntityTemplate* (mesh template with a use for the instance, or null)
     PARTICLE_CMD_DESTROY = 1,        // no payload
     PARTICLE_CMD_SET_MATRIX = 2,     // payload: Matrix
     PARTICLE_CMD_START_SPAWNING = 3,
     PARTICLE_CMD_STOP_SPAWNING = 4,
     PARTICLE_CMD_SET_SPEED = 5,      // payload: float
 };
+
+// Vertex registers of the quad draw: 0 to 12 as the runtime defines them, and 13 the
+// start angle of the ROTATION variants per unit of the random byte (x 1/255 of it) when
+// the definition asks for a random start, else 0.
+constexpr uint32_t kParticleVertexRegisters = 14;
+constexpr uint32_t kParticleRotationStartRegister = 13;
+// The start angle of one step of the random byte (about 2 pi / 255, radians).
+constexpr float kParticleStartAngleStep = 0.024639944f;
 
 // The instance vertex buffer (bytes) and the quads of the expanded index buffer.
 constexpr uint32_t kParticleInstanceBufferSize = 2097152;
@@ -105,12 +113,17 @@ public:
     void Draw(const Vector& colour, uint32_t meshPass = 0);
     // The draw hook of the renderer's particle task: system is the instance.
     static void DrawHook(void* system, const Matrix& world, const void* box, const Vector& colour);
-    // The vertex constants 0 to 12 of the quad draw (tests read them).
-    void QuadConstants(float out[13][4]) const;
+    // The vertex constants of the quad draw (tests read them).
+    void QuadConstants(float out[kParticleVertexRegisters][4]) const;
 
     // Main thread: drops the uses of the definition's shaders and texture taken at
     // construction (once; the destructor drops them when this was not called).
     void ReleaseReferences();
+    // Main thread: the mesh template of the definition with one use taken for the link
+    // command (null for quads). The instance keeps that use until the next link or its
+    // destruction on the render thread, so the template cannot unload while the command
+    // is queued or the instance draws it, whatever happens to the definition meanwhile.
+    static EntityTemplate* MeshForLink(const ParticleSystem& definition);
     // Render thread: time added to the next update's step.
     void AddCarriedTime(float seconds) { carriedTime += seconds; }
 
@@ -240,7 +253,7 @@ private:
     Vector worldScale{1.0f, 1.0f, 1.0f, 1.0f};
     Vector acceleration{0.0f, 0.0f, 0.0f, 0.0f};
     SafePointer<ParticleSpawner> replacementSpawner;
-    const EntityTemplate* meshTemplate = nullptr;
+    EntityTemplate* meshTemplate = nullptr;  // one use (MeshForLink), released on the render thread
     float speedMultiplier = 1.0f;
     float carriedTime = 0.0f;
     int64_t clock = 0;

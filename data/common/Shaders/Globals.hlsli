@@ -2,8 +2,11 @@
 #ifndef GLOBALS_HLSLI
 #define GLOBALS_HLSLI
 
-// Vertex stage.
-float4 SceneGlobalVector : register(c249);
+// Every declaration here is in both stages' constant tables, so all of them lie below
+// ps_3_0's 224 pixel registers. The renderer also writes the frame times and the depth
+// terms to pixel c247 and c248 and the scene's global vector to vertex c249: a pixel
+// shader reads the in-range copies (c216, c217), and a vertex shader that reads the
+// global vector declares it itself.
 
 // Pixel stage.
 float4 HalfTexelAndProjection : register(c218);   // (0.5/w, 0.5/h, (0.5/w - 1) P00, (0.5/h + 1) P11)
@@ -12,8 +15,8 @@ float4 SceneParameters : register(c220);
 float4 ViewCornerA : register(c221);
 float4 ViewCornerB : register(c222);
 float4 ScreenTexel : register(c223);              // (1/w, 1/h, 2 P00 / w, -2 P11 / h)
-float4 FrameTimes : register(c247);
-float4 DepthParams : register(c248);              // (depth scale, 0, 1 / (range x depth scale), 0)
+float4 FrameTimes : register(c216);               // (two clock times of the frame in seconds, 0, 0)
+float4 DepthParams : register(c217);              // (depth scale, 0, 1 / (range x depth scale), 0)
 
 sampler2D GlobalTexture : register(s8);
 sampler2D RefractionTexture : register(s9);

@@ -8,11 +8,13 @@
 // secondary geometry's line width and blend, c201 the camera position; pixel c194
 // (scale, alpha-test sign, alpha-test scalar, 0).
 // The scene lighting the renderer sets before the lit passes (forward and third class):
-// pixel c224 and c225 the sun and specular directions toward the light in view space,
-// c226 the light colour x 0.25 (w its luminance), c227 to c229 the secondary, side and
-// specular colours x 0.25, c230 (wrap-around, fake shadow strength, shadow strength, 0),
-// c231 and c232 the cloud projection from view space, c233 and c234 the layer's; the
-// cloud texture on s4 and the layer texture on s5.
+// pixel c205 and c206 the sun and specular directions toward the light in view space,
+// c207 the light colour x 0.25 (w its luminance), c208 to c210 the secondary, side and
+// specular colours x 0.25, c211 (wrap-around, fake shadow strength, shadow strength, 0),
+// c212 and c213 the cloud projection from view space, c214 and c215 the layer's; the
+// cloud texture on s4 and the layer texture on s5. Every pixel register is below ps_3_0's
+// 224; the constants placed without a register (the matrices, the colour) take c202 on
+// in the pixel stage, where nothing reads them.
 #include "GBuffer.hlsli"
 #include "Skinning.hlsli"
 

@@ -7,7 +7,8 @@
 // secondary minimum, secondary maximum), c4-c7 the node colours (linear, desaturated),
 // c8 and c9 the quad's two axes (VELOCITY_ALIGN: c8 the camera position in model
 // space), c10 the anchor, c11 the shape (x, y the quad's extents; VELOCITY_ALIGN: z the
-// stretch by speed), c12 the texture frames (1 / X, 1 / Y, X x Y, X). Pixel c0: the
+// stretch by speed), c12 the texture frames (1 / X, 1 / Y, X x Y, X), c13 in x the start
+// angle per unit of the normalised random byte (0 without a random start). Pixel c0: the
 // desaturation factor in x.
 #include "Globals.hlsli"
 
@@ -18,6 +19,7 @@ float4 AxisB : register(c9);
 float4 Anchor : register(c10);
 float4 Shape : register(c11);
 float4 TextureFrames : register(c12);
+float4 RotationStart : register(c13);
 row_major float4x4 ModelViewProjMatrix;
 float4 ConstantColor;
 
@@ -71,12 +73,22 @@ VertexOut vertex(float4 corner : BLENDWEIGHT, float4 instance : POSITION, float3
     float size = lerp(nodeA.y, nodeB.y, u);
     o.colour = lerp(colourA, colourB, u) * ConstantColor;
 
-    float2 offset = corner.xy - Anchor.xy;
+    // The corner in the quad's frame: x and y in its plane, z along its normal.
+    float2 corner2 = corner.xy - Anchor.xy;
+    float3 offset = float3(corner2, 0.0);
 #ifdef ROTATION
-    float angle = random.x * 6.2831853 + age * lerp(NodeParams[0].w, NodeParams[1].w, random.y);
-    float s = sin(angle);
-    float c = cos(angle);
-    offset = float2(offset.x * c - offset.y * s, offset.x * s + offset.y * c);
+    // Two angles, as mesh particles turn: each the start angle (the random low byte, when
+    // the definition asks for a random start) plus the age times a speed picked between
+    // its minimum and maximum by the high byte. The first turns the quad in its plane, the
+    // second tips it about its first axis.
+    float start = random.x * RotationStart.x;
+    float a = start + age * lerp(NodeParams[0].w, NodeParams[1].w, random.y);
+    float b = start + age * lerp(NodeParams[2].w, NodeParams[3].w, random.y);
+    float sa = sin(a);
+    float ca = cos(a);
+    float sb = sin(b);
+    float cb = cos(b);
+    offset = float3(corner2.x * ca - corner2.y * sa * cb, corner2.x * sa + corner2.y * ca * cb, corner2.y * sb);
 #endif
 
     float3 position = instance.xyz;
@@ -86,7 +98,8 @@ VertexOut vertex(float4 corner : BLENDWEIGHT, float4 instance : POSITION, float3
     float3 along = speed > 0.0 ? velocity / speed : float3(0.0, 1.0, 0.0);
     float3 side = cross(along, AxisA.xyz - position);
     side = side / max(length(side), 0.000001);
-    position += side * (offset.x * size * Shape.x) + along * (offset.y * (size * Shape.y + speed * Shape.z));
+    position += side * (offset.x * size * Shape.x) + along * (offset.y * (size * Shape.y + speed * Shape.z)) +
+                cross(side, along) * (offset.z * size * Shape.y);
 #elif defined(VELOCITY_NORMAL)
     // Facing along the velocity; at rest along AxisB.
     float speed = length(velocity);
@@ -94,9 +107,10 @@ VertexOut vertex(float4 corner : BLENDWEIGHT, float4 instance : POSITION, float3
     float3 side = cross(float3(-0.0124, 1.0, 0.131), forward);
     side = side / max(length(side), 0.000001);
     float3 up = cross(forward, side);
-    position += (side * offset.x * Shape.x + up * offset.y * Shape.y) * size;
+    position += (side * offset.x * Shape.x + up * offset.y * Shape.y + forward * offset.z * Shape.y) * size;
 #else
-    position += (AxisA.xyz * offset.x * Shape.x + AxisB.xyz * offset.y * Shape.y) * size;
+    position += (AxisA.xyz * offset.x * Shape.x + AxisB.xyz * offset.y * Shape.y +
+                 cross(AxisA.xyz, AxisB.xyz) * offset.z * Shape.y) * size;
 #endif
     o.position = mul(float4(position, 1.0), ModelViewProjMatrix);
     o.screen = o.position;

@@ -9,21 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "ShellCommand.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "render/shaders/ResourceShader.h"
 #include "render/shaders/ShaderTestSupport.h"
+#include "../SceneFrameTestSupport.h"
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/FlagEntity.h"
 #include "scene/entities/GraphEntity.h"
@@ -36,30 +33,17 @@ using namespace rendertest;
 
 namespace {
 
-std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = PROJECT_BINARY_ROOT "/placement_frame_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct PlacementFrameTest : shadertest::ShaderFixture {
+struct DefinitionsLoaded : shadertest::ShaderFixture {
     void SetUp() override {
         ShaderFixture::SetUp();
         ASSERT_TRUE(created);
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
+};
+
+struct PlacementFrameTest : sceneframe::SceneFrameFixture<DefinitionsLoaded> {
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         for (EntityTemplateStub* s : stubs) {
             gEntityTemplateRegistry.Root()->RemoveStub(s);
             if (EntityTemplate* t = s->GetLoadedTemplate()) t->stub = nullptr;
@@ -71,8 +55,7 @@ struct PlacementFrameTest : shadertest::ShaderFixture {
             for (ShaderPair& p : graph->shaders) p.Release();
         graph.reset();
         templates.clear();
-        gVornexRenderer.FlushCommands(true);
-        ShaderFixture::TearDown();
+        SceneFrameFixture::TearDown();
     }
     void Register(const char* name, EntityTemplate* t) {
         t->SetName(name);
@@ -85,8 +68,10 @@ struct PlacementFrameTest : shadertest::ShaderFixture {
     }
     MeshTemplate* Mesh(const char* name) {
         auto t = std::make_unique<MeshTemplate>();
-        const std::vector<uint8_t> block = ToolBlock("(lambda b: (b['rd'].update({'render': [0, 0, 1, 0, 1, 0, 0, 0]}), b)[1])"
-                                                   "(m.box_mesh(presets=[{'name': 'Default', 'parts': [{'count': 12}]}]))");
+        const std::vector<uint8_t> block = sceneframe::MeshToolBlock(
+            "(lambda b: (b['rd'].update({'render': [0, 0, 1, 0, 1, 0, 0, 0]}), b)[1])"
+            "(m.box_mesh(presets=[{'name': 'Default', 'parts': [{'count': 12}]}]))",
+            "placement_frame_test_block.bin");
         BoundedReader in(block.data(), block.size());
         EXPECT_TRUE(t->ReadBinaryData(in, 50));
         MeshTemplate* raw = t.get();
@@ -114,17 +99,7 @@ struct PlacementFrameTest : shadertest::ShaderFixture {
         return names;
     }
     std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) {
-            e->SubmitHelperRendering(0);
-            e->SubmitForRendering(0);
-        }
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(entities, true);
         const std::map<uint32_t, std::string> names = ShaderNames();
         const auto name = [&](uint32_t serial) {
             auto it = names.find(serial);
@@ -218,15 +193,8 @@ TEST_F(PlacementFrameTest, LightsCompoundsAndAGraphDrawTheReviewedList) {
     // The first frame also renders the ambient cube once; the list is of the frames after.
     Frame(entities);
     const std::vector<std::string> first = Frame(entities);
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/entities/placement_frame_expected.txt";
-    if (std::getenv("PLACEMENT_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/entities/placement_frame_expected.txt",
+                                              "PLACEMENT_FRAME_WRITE", first));
     EXPECT_EQ(Frame(entities), first);
     gEntityManager->NewScene();
 }

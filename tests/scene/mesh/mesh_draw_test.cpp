@@ -10,17 +10,20 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <sstream>
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/RenderHooks.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneParametersWrapper.h"
 #include "scene/mesh/MeshEntity.h"
 #include "render/shaders/ShaderTestSupport.h"
+#include "../SceneFrameTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
@@ -29,15 +32,8 @@ using namespace rendertest;
 
 namespace {
 
-const std::string kDir = PROJECT_BINARY_ROOT "/";
-
 std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = kDir + "mesh_draw_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return sceneframe::MeshToolBlock(model, "mesh_draw_test_block.bin");
 }
 
 // The cube of the tool with these presets (a Python list expression) and declaration B
@@ -521,7 +517,7 @@ TEST_F(MeshDrawTest, CpuSkinningMatchesTheReference) {
         "    packed = [int(np.float32(c) * (np.float32(32767) if c >= 0 else np.float32(32768))) for c in tw]\n"
         "    out += list(P) + list(N) + packed\n"
         "print(' '.join(repr(float(v)) for v in out))\n";
-    const std::string path = kDir + "mesh_skin_reference.py";
+    const std::string path = PROJECT_BINARY_ROOT "/mesh_skin_reference.py";
     std::ofstream(path) << script;
     const std::vector<double> want = Numbers(ShellOutput("/usr/bin/python3 " + path));
     ASSERT_EQ(want.size(), got.size());
@@ -759,29 +755,9 @@ TEST_F(MeshBatchTest, DeviceResetDrawsTheSameAgain) {
 // mesh draws (told by vertex buffer, triangles, first index, stream frequencies, variant
 // names and culling) equal the reviewed list in mesh_frame_expected.txt, and a second
 // frame repeats them. MESH_FRAME_WRITE=1 writes the list anew for review.
-struct MeshFrameTest : MeshDrawTest {
-    void SetUp() override {
-        MeshDrawTest::SetUp();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    }
-    void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
-        MeshDrawTest::TearDown();
-    }
+struct MeshFrameTest : sceneframe::SceneFrameFixture<MeshDrawTest> {
     std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) e->SubmitForRendering(0);
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(entities);
         lastDraws.clear();
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
@@ -832,15 +808,8 @@ TEST_F(MeshFrameTest, ThreeTemplatesAndFiftyEntitiesDrawTheReviewedList) {
         ASSERT_NE(entities.back(), nullptr);
     }
     const std::vector<std::string> first = Frame(entities);
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/mesh/mesh_frame_expected.txt";
-    if (std::getenv("MESH_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/mesh/mesh_frame_expected.txt",
+                                              "MESH_FRAME_WRITE", first));
     EXPECT_EQ(Frame(entities), first);
 }
 
@@ -913,6 +882,16 @@ TEST_F(MeshFrameTest, TheFrameLightsScrollsAndSetsThePartValuesOfTheDraws) {
                   (std::vector<float>{0.25f, 0.5f, 0.75f, 0})) << i;
         // The block's global render floats (3, 4) around 0; the culling sign.
         EXPECT_EQ(Floats(d.VertexConstant(198), 4), (std::vector<float>{3, 0, 4, 1})) << i;
+        // Every pixel constant of the family lies inside ps_3_0's range, the depth terms at
+        // the in-range copy of c248.
+        ASSERT_TRUE(d.pixelShader.constants) << i;
+        std::map<std::string, uint32_t> at;
+        for (const gfx::ConstantDesc& c : *d.pixelShader.constants) {
+            at[c.name] = c.registerIndex;
+            EXPECT_LE(c.registerIndex + c.registerCount, 224u) << c.name;
+        }
+        EXPECT_EQ(at["DepthParams"], VornexRenderer::kPixelDepthParamsRegister) << i;
+        EXPECT_EQ(Floats(d.PixelConstant(VornexRenderer::kPixelDepthParamsRegister), 4), Floats(d.PixelConstant(248), 4));
     }
     // Scroll by the posted engine clock: 0.25 + 0.5 x 1.5 -> 0; 0.5 + 1.25 x 1.5 -> 0.375.
     EXPECT_EQ(Floats(lastDraws[3].VertexConstant(195), 4), (std::vector<float>{1, 1, 0, 0.375f}));

@@ -15,9 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -25,8 +23,10 @@
 
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/shaders/ShaderTestSupport.h"
+#include "../SceneFrameTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
@@ -190,6 +190,23 @@ TEST_F(ParticleDrawTest, OneInstancedDrawWithTheConstantsOfEachFaceCameraMode) {
     }
 }
 
+// "Random rotation at start" reaches the ROTATION variants as register 13's start angle
+// per unit of the normalised random byte; without it the start angle is 0.
+TEST_F(ParticleDrawTest, TheRandomStartReachesRegister13) {
+    def.rotationSpeed = 90.0f;  // the ROTATION variant either way
+    for (const bool random : {false, true}) {
+        SCOPED_TRACE(random);
+        def.randomRotationAtStart = random;
+        ParticleSystemInstance* inst = Make(Matrix::IDENTITY);
+        RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.2f, 0.2f, 0.2f, 3); });
+        const std::vector<gfx::DrawRecord> draws = DrawsOf([&] { inst->Draw(Vector(1, 1, 1, 1)); });
+        ASSERT_EQ(draws.size(), 1u);
+        EXPECT_EQ(Reg(draws[0], kParticleRotationStartRegister),
+                  (std::vector<float>{random ? 255.0f * 0.024639944f : 0.0f, 0, 0, 0}));
+        EXPECT_EQ(Reg(draws[0], 0)[3], 90.0f * 0.017453292f);  // the rotation speed range
+    }
+}
+
 TEST_F(ParticleDrawTest, NothingIsDrawnWithoutParticlesOrWhilePaused) {
     def.spawnRate = 0.0f;  // never emits
     ParticleSystemInstance* empty = Make(Matrix::IDENTITY);
@@ -287,36 +304,20 @@ TEST_F(ParticleEntityDrawTest, ThePreviewLinksMovesDrawsAndDestroys) {
     EXPECT_FALSE(linked);
 }
 
-struct ParticleFrameTest : ParticleDrawTest {
-    void SetUp() override {
-        ParticleDrawTest::SetUp();
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    }
+struct ParticleFrameTest : sceneframe::SceneFrameFixture<ParticleDrawTest> {
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
         mesh.reset();
-        ParticleDrawTest::TearDown();
+        SceneFrameFixture::TearDown();
     }
     // A forward cube mesh template of the tests' mesh tool with the instance stream.
     MeshTemplate* Cube() {
-        const std::string path = PROJECT_BINARY_ROOT "/particle_frame_test_block.bin";
-        const std::string model =
+        const std::vector<uint8_t> block = sceneframe::MeshToolBlock(
             "(lambda b: (b['rd'].update({'declB': [[0, 0, 2, 0, 0, 0], [1, 0, 3, 0, 5, 4], [1, 16, 3, 0, 5, 5], "
             "[1, 32, 3, 0, 5, 6], [1, 48, 3, 0, 5, 7], m.DECL_END], 'render': [0, 0, 1, 0, 1, 0, 0, 0]}), "
-            "b)[1])(m.box_mesh(0.5, "
-            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))";
-        const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                                   "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-        EXPECT_EQ(std::system(("python3 -c \"" + script + "\"").c_str()), 0);
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            "b)[1])(m.box_mesh(0.5, [{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))",
+            "particle_frame_test_block.bin");
         mesh = std::make_unique<MeshTemplate>();
         mesh->SetName("ParticleCube");
         BoundedReader reader(block.data(), block.size());
@@ -348,14 +349,7 @@ struct ParticleFrameTest : ParticleDrawTest {
     }
     std::vector<std::string> Frame(const std::vector<Entity*>& entities) {
         RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3); });
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) e->SubmitForRendering(0);
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(entities);
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
             const bool meshDraw = d.streams[0].buffer == gfx::SerialOf(mesh->GetRenderingData()->vertexBufferA);
@@ -373,6 +367,37 @@ struct ParticleFrameTest : ParticleDrawTest {
     std::unique_ptr<MeshTemplate> mesh;
     std::vector<std::unique_ptr<ParticleTemplate>> templates;
 };
+
+// A mesh particle instance holds its own use of the mesh template from the main thread's
+// link on: once the definition lets go of the template, unloading it leaves the template
+// in place while the instance draws it (ASan would see a freed template otherwise), and
+// the template unloads once the instance is destroyed.
+TEST_F(ParticleFrameTest, AnUnloadedMeshTemplateOutlivesNoInstanceThatDrawsIt) {
+    MeshTemplate* cube = Cube();
+    mesh.release();  // owned by its stub from here, as the registry owns templates
+    auto* stub = new EntityTemplateStub();
+    stub->SetTemplate(cube);
+    cube->AddRef();  // the stub's use
+    ParticleTemplate* kind = Kind(PARTICLE_FACE_CAMERA, cube);
+    auto* inst = new ParticleSystemInstance(kind->definition, Matrix::IDENTITY, 0);
+    EntityTemplate* link = ParticleSystemInstance::MeshForLink(kind->definition);
+    RunOnRenderThread([&] {
+        inst->ExecuteCommand(PARTICLE_CMD_LINK, &link);
+        inst->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+        ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3);
+    });
+    // The definition resolves to no mesh; the registry unloads what nothing else uses.
+    kind->definition.meshTemplate->Release();
+    kind->definition.meshTemplate = nullptr;
+    EXPECT_FALSE(stub->ReleaseTemplate()) << "unloaded while an instance draws it";
+    const uint32_t vertexBuffer = gfx::SerialOf(cube->GetRenderingData()->vertexBufferA);
+    const std::vector<gfx::DrawRecord> draws = DrawsOf([&] { inst->Draw(Vector(1, 1, 1, 1)); });
+    ASSERT_FALSE(draws.empty());
+    EXPECT_EQ(draws[0].streams[0].buffer, vertexBuffer);
+    RunOnRenderThread([&] { inst->ExecuteCommand(PARTICLE_CMD_DESTROY, nullptr); });
+    EXPECT_TRUE(stub->ReleaseTemplate()) << "the instance kept its use";
+    delete stub;
+}
 
 TEST_F(ParticleFrameTest, TwentyParticleEntitiesDrawTheReviewedList) {
     MeshTemplate* cube = Cube();
@@ -392,15 +417,8 @@ TEST_F(ParticleFrameTest, TwentyParticleEntitiesDrawTheReviewedList) {
     RunOnRenderThread([] { ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3); });
     const std::vector<std::string> first = Frame(entities);
     EXPECT_EQ(recorder->ViolationCount(), 0u);
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/particles/particle_frame_expected.txt";
-    if (std::getenv("PARTICLE_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/particles/particle_frame_expected.txt",
+                                              "PARTICLE_FRAME_WRITE", first));
     // The next frame: one more quarter second of emission, the same draws (the entities'
     // boxes came back from the first frame, so the sorted order may change).
     auto drawKinds = [](const std::vector<std::string>& lines) {

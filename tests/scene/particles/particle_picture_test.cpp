@@ -1,18 +1,22 @@
 // test-depends: shader_data
 // test-timeout: 600
-// Particles on the drawing device (software rasteriser), 128 x 128 over black: four
+// Particles on the drawing device (software rasteriser), 128 x 128 over black. Four
 // particles in one place whose colour over life falls from white to black (alpha with it)
 // over their 2 s, pictured at 0, 0.5, 1.0 and 1.5 s of their life: the mean of the centre
 // pixels follows the colour within 4/255, and after their life the picture is black.
 // Without blending that is one particle's colour; added, the one instanced draw gives four
-// times it (clamped at white). A failed check (or RENDER_PICTURES=<folder>) saves the
-// picture as PNG and names it.
+// times it (clamped at white). What the random bits choose reaches the picture: the start
+// angle of a random start (a square turned by 45 degrees leaves its corners black), the
+// secondary rotation (a square tipped edge-on covers almost nothing) and the random frame
+// of a two-frame sheet (red or green). A failed check (or RENDER_PICTURES=<folder>) saves
+// the picture as PNG and names it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -29,6 +33,7 @@ using namespace gfx;
 namespace {
 
 constexpr uint32_t kSide = 128;
+constexpr const char* kWhite = "System/White_4x4$cxy.dds";
 
 struct ParticlePictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
@@ -52,15 +57,65 @@ struct ParticlePictureTest : shadertest::DrawingShaderFixture {
         gVornexRenderer.FlushCommands(true);
         ShaderFixture::TearDown();
     }
-    // Draws into a fresh 128 x 128 target cleared to black; the pixels' red channel.
-    std::vector<uint8_t> Picture(const std::string& name, bool save) {
-        std::vector<uint8_t> bytes, red;
+    // Draws into a fresh 128 x 128 target cleared to black; the pixels (0xRRGGBB).
+    std::vector<uint32_t> Pixels(const std::string& name, bool save) {
+        std::vector<uint8_t> bytes;
         BeginFrame();
         RunOnRenderThread(
             [&] { bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] { instance->Draw(Vector(1, 1, 1, 1)); }); });
         EndFrame();
-        for (size_t i = 2; i < bytes.size(); i += 4) red.push_back(bytes[i]);
+        return shadertest::RgbPixels(bytes);
+    }
+    // The pixels' red channel.
+    std::vector<uint8_t> Picture(const std::string& name, bool save) {
+        std::vector<uint8_t> red;
+        for (uint32_t p : Pixels(name, save)) red.push_back(uint8_t(p >> 16));
         return red;
+    }
+    // A definition of particles that stay where they are born, alive for 2 s, square
+    // (size 4, about 44 pixels across) and of one colour over life, drawn unblended.
+    static void Still(ParticleSystem& def, const char* texture) {
+        def.lifeTime = 2.0f;
+        def.spawnRate = 1048576.0f;  // one particle a clock tick
+        def.initialVelocity = Vector(0, 0, 0, 0);
+        def.initialVelocityVar = Vector(0, 0, 0, 0);
+        def.alphaTestMode = PARTICLE_ALPHA_TEST_NONE;
+        def.blendingMode = PARTICLE_BLEND_NONE;
+        def.fog = false;
+        def.textureFileName = NameString(texture);
+        for (int i = 0; i < 4; ++i) {
+            def.nodeSize[i] = 4.0f;
+            def.nodeColor[i].SetFromVector(Vector(1, 1, 1, 1));
+        }
+    }
+    // Resolves def, then makes the instance with four particles born within four ticks
+    // (ages under 4 microseconds) and no more; with random, every particle's random bits
+    // are that value.
+    void Spawn(ParticleSystem& def, const uint32_t* random = nullptr) {
+        def.Resolve(false);
+        ASSERT_TRUE(WaitUntil([&] {
+            gVornexRenderer.WaitForResourceJobs(1);
+            VertexShaderObject* v = def.vertexShader ? def.vertexShader->GetVertexShaderObject() : nullptr;
+            PixelShaderObject* p = def.pixelShader ? def.pixelShader->GetPixelShaderObject() : nullptr;
+            return v && p && v->DeviceShader() && p->DeviceShader() && def.texture && def.texture->IsLoaded();
+        }));
+        instance = new ParticleSystemInstance(def, Matrix::IDENTITY, 0);
+        RunOnRenderThread([&] {
+            EntityTemplate* mesh = nullptr;
+            instance->ExecuteCommand(PARTICLE_CMD_LINK, &mesh);
+            instance->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
+            const float step = 3.0f / 1048576.0f;
+            ParticleSystemInstance::UpdateAll(step, step, step, 3);
+            instance->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);
+            ParticleRecord* ring = ParticleSystemInstance::Ring();
+            for (uint32_t i = 0; random && i < instance->Count(); ++i)
+                ring[(instance->RunStart() + i) % ParticleSystemInstance::RingSize()].randomBits = *random;
+        });
+        ASSERT_EQ(instance->Count(), 4u);
+    }
+    void Destroy() {
+        RunOnRenderThread([this] { instance->ExecuteCommand(PARTICLE_CMD_DESTROY, nullptr); });
+        instance = nullptr;
     }
     // The mean of the 8 x 8 pixels at the centre.
     static double CentreMean(const std::vector<uint8_t>& red) {
@@ -75,13 +130,7 @@ struct ParticlePictureTest : shadertest::DrawingShaderFixture {
 
 TEST_F(ParticlePictureTest, ColourFollowsItsNodesOverLife) {
     ParticleSystem def;
-    def.lifeTime = 2.0f;
-    def.spawnRate = 1048576.0f;  // one particle a clock tick
-    def.initialVelocity = Vector(0, 0, 0, 0);
-    def.initialVelocityVar = Vector(0, 0, 0, 0);
-    def.alphaTestMode = PARTICLE_ALPHA_TEST_NONE;
-    def.fog = false;
-    def.textureFileName = NameString("System/White_4x4$cxy.dds");
+    Still(def, kWhite);
     float linear[4];
     for (int i = 0; i < 4; ++i) {
         const float v = 1.0f - float(i) / 3.0f;
@@ -98,24 +147,7 @@ TEST_F(ParticlePictureTest, ColourFollowsItsNodesOverLife) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         def.blendingMode = c.blending;
-        def.Resolve(false);
-        ASSERT_TRUE(WaitUntil([&] {
-            gVornexRenderer.WaitForResourceJobs(1);
-            VertexShaderObject* v = def.vertexShader ? def.vertexShader->GetVertexShaderObject() : nullptr;
-            PixelShaderObject* p = def.pixelShader ? def.pixelShader->GetPixelShaderObject() : nullptr;
-            return v && p && v->DeviceShader() && p->DeviceShader() && def.texture && def.texture->IsLoaded();
-        }));
-        instance = new ParticleSystemInstance(def, Matrix::IDENTITY, 0);
-        RunOnRenderThread([&] {
-            EntityTemplate* mesh = nullptr;
-            instance->ExecuteCommand(PARTICLE_CMD_LINK, &mesh);
-            instance->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
-            // Four particles born within four ticks (ages under 4 microseconds), then no more.
-            const float step = 3.0f / 1048576.0f;
-            ParticleSystemInstance::UpdateAll(step, step, step, 3);
-            instance->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);
-        });
-        ASSERT_EQ(instance->Count(), 4u);
+        Spawn(def);
         for (int step = 0; step < 5; ++step) {
             const float age = 0.5f * float(step);
             SCOPED_TRACE(age);
@@ -133,8 +165,91 @@ TEST_F(ParticlePictureTest, ColourFollowsItsNodesOverLife) {
             if (std::fabs(got - want) > 4.0) Picture(name + "-failed", true);
             EXPECT_NEAR(got, want, 4.0);
         }
-        RunOnRenderThread([this] { instance->ExecuteCommand(PARTICLE_CMD_DESTROY, nullptr); });
-        instance = nullptr;
+        Destroy();
+    }
+}
+
+// The ROTATION variant with a start angle of 32 steps of the random byte (about 45
+// degrees): a random start turns the square so that a point near its corner is black, an
+// unturned square covers it; the centre is white either way. A secondary rotation of 180
+// degrees per unit of life tips the square about its first axis: edge-on at half its life,
+// it covers almost nothing. The primary speed is tiny (it only selects the variant).
+TEST_F(ParticlePictureTest, TheRandomStartAndTheSecondaryRotationTurnTheSquare) {
+    const struct {
+        bool randomStart;
+        float secondarySpeed;  // degrees per unit of life
+        float age;             // seconds of the 2 s life
+        bool cornerLit;
+        bool edgeOn;
+        const char* name;
+    } cases[] = {
+        {false, 0.0f, 0.0f, true, false, "unturned"},
+        {true, 0.0f, 0.0f, false, false, "random-start"},
+        {false, 0.0f, 1.0f, true, false, "flat-at-half-life"},
+        {false, 180.0f, 1.0f, false, true, "tipped-at-half-life"},
+    };
+    const uint32_t random = 32;  // low byte: the start angle; high byte 0: the minimum speeds
+    size_t flatCount = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ParticleSystem def;
+        Still(def, kWhite);
+        def.randomRotationAtStart = c.randomStart;
+        def.rotationSpeed = 0.001f;
+        def.secondaryRotationSpeed = c.secondarySpeed;
+        Spawn(def, &random);
+        if (c.age > 0.0f) RunOnRenderThread([&] { ParticleSystemInstance::UpdateAll(c.age, c.age, c.age, 3); });
+        const std::string name = std::string("particle-") + c.name;
+        std::vector<uint8_t> red = Picture(name, false);
+        ASSERT_EQ(red.size(), kSide * kSide);
+        const auto at = [&](int dx, int dy) { return red[(kSide / 2 + dy) * kSide + kSide / 2 + dx]; };
+        size_t lit = 0;
+        for (uint8_t r : red) lit += r > 128;
+        bool ok = true;
+        if (!c.edgeOn) {
+            ok = at(0, 0) > 250;
+            for (const int dx : {-18, 18})
+                for (const int dy : {-18, 18}) ok = ok && ((at(dx, dy) > 250) == c.cornerLit);
+            if (!c.randomStart && c.age > 0.0f) flatCount = lit;
+        } else {
+            ok = flatCount > 1000 && lit * 10 < flatCount;
+        }
+        if (!ok) Picture(name + "-failed", true);
+        EXPECT_TRUE(ok) << "lit pixels " << lit << ", flat " << flatCount;
+        Destroy();
+    }
+}
+
+// A sheet of two frames side by side, red and green, with the random frame mode: the
+// random bits' 16 bits pick frame 0 below half their range and frame 1 above it.
+TEST_F(ParticlePictureTest, TheRandomFrameReachesThePicture) {
+    // 4 x 4 A8R8G8B8: two red columns, two green ones.
+    std::vector<uint8_t> dds = resourcetest::SmallDds(0);
+    for (uint32_t i = 0; i < 16; ++i) {
+        const uint32_t texel = (i % 4) < 2 ? 0xFFFF0000u : 0xFF00FF00u;
+        std::memcpy(dds.data() + 128 + 4 * i, &texel, 4);
+    }
+    resourcetest::WriteBytes(Path("textures", "Test/Frames.dds"), dds);
+    const struct {
+        uint32_t random;
+        uint32_t colour;  // 0xRRGGBB at the centre
+    } cases[] = {{0x0000, 0xFF0000}, {0x7F00, 0xFF0000}, {0x8100, 0x00FF00}, {0xFFFF, 0x00FF00}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.random);
+        ParticleSystem def;
+        Still(def, "Test/Frames.dds");
+        def.textureFramesX = 2;
+        def.animationMode = PARTICLE_ANIMATION_RANDOM_FRAME;
+        Spawn(def, &c.random);
+        const std::string name = "particle-frame-" + std::to_string(c.random);
+        const std::vector<uint32_t> pixels = Pixels(name, false);
+        ASSERT_EQ(pixels.size(), kSide * kSide);
+        const uint32_t centre = pixels[(kSide / 2) * kSide + kSide / 2];
+        bool ok = true;
+        for (int shift : {16, 8, 0}) ok = ok && std::abs(int((centre >> shift) & 0xFF) - int((c.colour >> shift) & 0xFF)) <= 3;
+        if (!ok) Pixels(name + "-failed", true);
+        EXPECT_TRUE(ok) << std::hex << centre;
+        Destroy();
     }
 }
 

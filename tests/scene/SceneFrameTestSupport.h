@@ -1,0 +1,89 @@
+#pragma once
+// What the frame tests of the scene kinds (meshes, particles, placed kinds) share: the
+// entity manager over a 200 x 60 x 200 box seen by the frame camera from (0, 30, -60),
+// one frame of the pass driver over a list of entities, meshes written by the mesh tool
+// (tests/support/mesh_block.py), and the reviewed list a frame's draws are held to.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ShellCommand.h"
+#include "engine/entity/EntityManager.h"
+#include "platform/gfx/GfxRecorder.h"
+#include "render/VornexRenderer.h"
+#include "scene/startup/SceneStaticInit.h"
+
+namespace sceneframe {
+
+// The block the mesh tool writes for model, a Python expression over the tool's module m;
+// file names the scratch file under the build folder.
+inline std::vector<uint8_t> MeshToolBlock(const std::string& model, const std::string& file) {
+    const std::string path = PROJECT_BINARY_ROOT "/" + file;
+    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
+                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
+    EXPECT_TRUE(shelltest::Shell("python3 -c \"" + script + "\"")) << model;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The reviewed list at path (a source file), one line a draw. With the environment
+// variable writeVariable set, lines are written there first, to be reviewed.
+inline std::vector<std::string> ReviewedList(const std::string& path, const char* writeVariable,
+                                             const std::vector<std::string>& lines) {
+    if (std::getenv(writeVariable)) {
+        std::ofstream out(path);
+        for (const std::string& l : lines) out << l << "\n";
+    }
+    std::ifstream in(path);
+    std::vector<std::string> expected;
+    for (std::string l; std::getline(in, l);) expected.push_back(l);
+    return expected;
+}
+
+// A renderer fixture (Base: BeginFrame, EndFrame and the recorder) with the scene hooks,
+// the entity manager's box and the frame camera.
+template <class Base>
+struct SceneFrameFixture : Base {
+    void SetUp() override {
+        Base::SetUp();
+        if (::testing::Test::HasFatalFailure()) return;
+        InstallSceneHooks();
+        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    }
+    // Empties the scene and lets the render thread drop the entities' proxies; a derived
+    // TearDown calls it before it frees the templates the entities used.
+    void EndScene() {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+    }
+    void TearDown() override {
+        EndScene();
+        Base::TearDown();
+    }
+    // The draws of one frame of the pass driver over the entities (with their helper
+    // shapes when asked).
+    std::vector<gfx::DrawRecord> FrameDraws(const std::vector<Entity*>& entities, bool helpers = false) {
+        this->recorder->ClearDrawRecords();
+        this->BeginFrame();
+        gVornexRenderer.PostResetFrameGather();
+        for (Entity* e : entities) {
+            if (helpers) e->SubmitHelperRendering(0);
+            e->SubmitForRendering(0);
+        }
+        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
+        gVornexRenderer.FlushCommands(true);
+        std::vector<gfx::DrawRecord> draws = this->recorder->DrawRecords();
+        this->EndFrame();
+        return draws;
+    }
+};
+
+}  // namespace sceneframe
