@@ -16,6 +16,9 @@ using namespace gfx;
 // Textures and draws
 
 namespace {
+// The vertex register of the frame times (the pixel stage has c247 and its copy).
+constexpr uint32_t kVertexFrameTimesRegister = 247;
+
 template <class Created, class Load>
 bool LoadInto(DeviceObjectHandle* holder, Device* device, Load load) {
     if (!holder) return false;
@@ -398,6 +401,8 @@ void VornexRenderer::SetGlobalShaderConstants() {
     // ps_3_0 reads only c0 to c223: the pixel shaders read the same two vectors here.
     SetPixelShaderConstants(kPixelFrameTimesRegister, &c247.x, 1);
     SetPixelShaderConstants(kPixelDepthParamsRegister, &c248.x, 1);
+    // Vertex shaders that animate by time read the frame times at the same register.
+    SetVertexShaderConstants(kVertexFrameTimesRegister, &c247.x, 1);
     SetTexture(8, nullptr, 0);  // the global texture of the scene state, when it exists
     SetTexture(9, targets[TARGET_REFRACTION].texture, SAMPLER_CLAMP_U | SAMPLER_CLAMP_V);
     SetTexture(10, DepthSourceTexture(), SAMPLER_CLAMP_U | SAMPLER_CLAMP_V | SAMPLER_POINT);

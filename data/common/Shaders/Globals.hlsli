@@ -4,9 +4,9 @@
 
 // Every declaration here is in both stages' constant tables, so all of them lie below
 // ps_3_0's 224 pixel registers. The renderer also writes the frame times and the depth
-// terms to pixel c247 and c248 and the scene's global vector to vertex c249: a pixel
-// shader reads the in-range copies (c216, c217), and a vertex shader that reads the
-// global vector declares it itself.
+// terms to pixel c247 and c248, the frame times to vertex c247 and the scene's global
+// vector to vertex c249: a pixel shader reads the in-range copies (c216, c217), and a
+// vertex shader that reads the frame times or the global vector declares it itself.
 
 // Pixel stage.
 float4 HalfTexelAndProjection : register(c218);   // (0.5/w, 0.5/h, (0.5/w - 1) P00, (0.5/h + 1) P11)

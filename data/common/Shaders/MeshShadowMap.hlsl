@@ -4,7 +4,12 @@
 
 row_major float4x4 ModelViewProjMatrix;
 row_major float4x4 ModelMatrix;
-float4 DistortionParams;
+#ifdef DISTORTION
+// The part's parameter vector the depth draw sends to register 200, and the frame times
+// the renderer writes for vertex shaders (the pixel stage reads its own copy).
+float4 DistortionParams : register(c200);
+float4 VertexFrameTimes : register(c247);
+#endif
 sampler2D DiffuseTexture : register(s0);
 
 struct VertexOut
@@ -27,7 +32,7 @@ VertexOut vertex(float4 position : POSITION, float2 uv : TEXCOORD0, float4 weigh
 #endif
 #ifdef DISTORTION
     float3 world = mul(position, ModelMatrix).xyz;
-    position.xyz += sin(world.zxy * DistortionParams.x + FrameTimes.x * DistortionParams.y) * DistortionParams.z;
+    position.xyz += sin(world.zxy * DistortionParams.x + VertexFrameTimes.x * DistortionParams.y) * DistortionParams.z;
 #endif
     o.position = mul(position, ModelViewProjMatrix);
     o.depth = o.position.z / o.position.w;

@@ -471,6 +471,23 @@ TEST_F(MeshDrawTest, DepthDrawPicksTheSixteenPairs) {
         EXPECT_EQ(draws[1].RenderState(gfx::RS_ALPHAREF), 128u);
         EXPECT_EQ(Floats(draws[2].VertexConstant(200), 4), (std::vector<float>{1, 2, 3, 4}));
     }
+
+    // The distortion variant reads what the draw and the renderer write: the part's vector
+    // at register 200 and the frame times the renderer gives vertex shaders.
+    PostEngineClock(1.5);
+    const auto draws = DrawsOf([&] {
+        gVornexRenderer.SetGlobalShaderConstants();
+        d->DrawDepth(Matrix::IDENTITY, false, 0, nullptr, 0, false);
+    });
+    ASSERT_EQ(draws.size(), 4u);
+    ASSERT_TRUE(draws[2].vertexShader.constants);
+    std::map<std::string, uint32_t> at;
+    for (const gfx::ConstantDesc& c : *draws[2].vertexShader.constants) at[c.name] = c.registerIndex;
+    ASSERT_EQ(at.count("DistortionParams"), 1u);
+    EXPECT_EQ(Floats(draws[2].VertexConstant(at["DistortionParams"]), 4), (std::vector<float>{1, 2, 3, 4}));
+    // (The shared globals' FrameTimes is a pixel register; the vertex stage has its own.)
+    ASSERT_EQ(at.count("VertexFrameTimes"), 1u);
+    EXPECT_EQ(Floats(draws[2].VertexConstant(at["VertexFrameTimes"]), 2), (std::vector<float>{1.5f, 1.5f}));
 }
 
 // CPU skinning of a two-bone strip against numpy in float32.
