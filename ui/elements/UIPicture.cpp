@@ -281,10 +281,9 @@ void UIPicture::DrawImmediate(const Matrix& world, const Vector& colour, bool mi
         pr.vertexShader->SetModelColor(colour);
         pr.vertexShader->SetModelMatrix(model, false);
     }
-    if (fade) {
-        r.SetVertexShaderConstants(kUIFadeVertexRegister, &fade->rows[0].x, 2);
-        r.SetPixelShaderConstants(kUIFadePixelRegister, &fade->band.x, 1);
-    }
+    const UIFadeRecord& f = fade ? *fade : kUINoFade;
+    r.SetVertexShaderConstants(kUIFadeVertexRegister, &f.rows[0].x, 2);
+    r.SetPixelShaderConstants(kUIFadePixelRegister, &f.band.x, 1);
     device->SetFVF(gfx::FVF_XYZ | gfx::FVF_TEX1);
     device->SetStreamSource(0, quad.vertices, 0, quad.stride);
     r.DrawPrimitive(gfx::PT_TRIANGLEFAN, 0, 2);

@@ -91,11 +91,17 @@ void UIQuadBatch::Flush() {
     r.SetDepthState(kUIDepthAlways, 0, 0, 0);
     if (gfx::Device* device = r.Device()) device->SetVertexDeclaration(r.GlobalVertexDeclaration());
     r.SetVertexShader(vertexShader ? vertexShader->DeviceShader() : nullptr);
-    if (vertexShader) vertexShader->SetCameraConstants();
-    if (hasConstants) {
-        r.SetVertexShaderConstants(kUIFadeVertexRegister, &constants.rows[0].x, 2);
-        r.SetPixelShaderConstants(kUIFadePixelRegister, &constants.band.x, 1);
+    if (vertexShader) {
+        vertexShader->SetCameraConstants();
+        vertexShader->SetModelColor(Vector(1, 1, 1, 1));  // the colours are in the vertices
     }
+    // The vertices carry final texture coordinates: an identity mapping for the shaders
+    // that also serve immediate draws, and a band that fades nothing without a record.
+    r.SetVertexShaderConstants(kUITexScaleRegister, &kUIIdentityTexScale.x, 1);
+    r.SetVertexShaderConstants(kUITexOffsetRegister, &kUIZeroVector.x, 1);
+    const UIFadeRecord& fade = hasConstants ? constants : kUINoFade;
+    r.SetVertexShaderConstants(kUIFadeVertexRegister, &fade.rows[0].x, 2);
+    r.SetPixelShaderConstants(kUIFadePixelRegister, &fade.band.x, 1);
     r.SetPixelShader(pixelShader ? pixelShader->DeviceShader() : nullptr);
     r.SetTexture(0, textures[0], samplers[0]);
     r.SetTexture(1, textures[1], samplers[1]);
