@@ -76,7 +76,7 @@ void DrawUIScreenQuad(const UIElement& element, const Matrix& world, const Vecto
     model.Mul(world, scale);  // the unit quad to the size, then the element
     r.SetTexture(0, q.texture, q.sampler);
     r.SetBlendMode(rs.blendMode);
-    r.SetCullMode(mirrored != r.CameraMirrored() ? kUICullMirrored : kUICullFront);
+    r.SetCullMode(mirrored != r.CameraMirrored() ? kUICullClockwise : kUICullCounterClockwise);
     r.SetDepthState((rs.flags & UIFLAG_DEPTHTEST) ? kUIDepthLessEqual : kUIDepthAlways, 0, 0, 0);
     if (q.texScale) r.SetVertexShaderConstants(kUITexScaleRegister, &q.texScale->x, 1);
     if (q.texOffset) r.SetVertexShaderConstants(kUITexOffsetRegister, &q.texOffset->x, 1);

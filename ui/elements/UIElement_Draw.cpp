@@ -88,6 +88,8 @@ Vector ElementColour(const UIElementRenderHalf& r, const Vector& parent) {
 // and the band (-h/2, -1/f, h/(2f), 0): alpha = saturate(|y - h/2| * -1/f + h/(2f)),
 // the distance to the nearer of the top and bottom borders over f.
 UIFadeRecord FadeRecord(const Matrix& world, float height, float f) {
+    // A fade width that is not above zero fades nothing (instead of dividing by it).
+    if (!(f > 0.0f)) return kUINoFade;
     Matrix inverse;
     inverse.Inverse(world);
     UIFadeRecord fade;
@@ -172,7 +174,8 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
     }
     if (flags & UIFLAG_DISABLEFADE) fade = nullptr;
 
-    if ((flags & (UIFLAG_FADEATPARENTBORDERLEFTRIGHT | UIFLAG_FADEATPARENTBORDERUPDOWN)) && rs.parent) {
+    if ((flags & (UIFLAG_FADEATPARENTBORDERLEFTRIGHT | UIFLAG_FADEATPARENTBORDERUPDOWN)) && rs.parent &&
+        rs.extraParam.x > 0.0f) {
         const Vector& ps = rs.parent->rs.size;
         const float f = rs.extraParam.x;
         const float left = Clamp01((rs.anchor.x + rs.position.x) / f);

@@ -270,7 +270,7 @@ void UIPicture::DrawImmediate(const Matrix& world, const Vector& colour, bool mi
     const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_UNIT_QUAD);
     r.SetTexture(0, pr.textures[0], kUISamplerClampSRGB);
     r.SetBlendMode(rs.blendMode);
-    r.SetCullMode(mirrored != r.CameraMirrored() ? kUICullMirrored : kUICullFront);
+    r.SetCullMode(mirrored != r.CameraMirrored() ? kUICullClockwise : kUICullCounterClockwise);
     r.SetDepthState((rs.flags & UIFLAG_DEPTHTEST) ? kUIDepthLessEqual : kUIDepthAlways, 0, 0, 0);
     r.SetVertexShader(pr.vertexShader ? pr.vertexShader->DeviceShader() : nullptr);
     r.SetPixelShader(pr.pixelShader ? pr.pixelShader->DeviceShader() : nullptr);

@@ -87,7 +87,7 @@ void UIQuadBatch::Flush() {
     if (quads == 0) return;
     VornexRenderer& r = gVornexRenderer;
     r.SetBlendMode(blendMode);
-    r.SetCullMode(r.CameraMirrored() ? kUICullMirrored : kUICullFront);
+    r.SetCullMode(r.CameraMirrored() ? kUICullCounterClockwise : kUICullClockwise);
     r.SetDepthState(kUIDepthAlways, 0, 0, 0);
     if (gfx::Device* device = r.Device()) device->SetVertexDeclaration(r.GlobalVertexDeclaration());
     r.SetVertexShader(vertexShader ? vertexShader->DeviceShader() : nullptr);

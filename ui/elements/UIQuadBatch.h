@@ -52,8 +52,10 @@ enum : uint32_t {
 enum : uint32_t {
     kUIDepthAlways = 8,     // no depth test
     kUIDepthLessEqual = 4,  // UIFLAG_DEPTHTEST
-    kUICullFront = 3,       // front-facing winding of an unmirrored draw
-    kUICullMirrored = 2,
+    // Cull modes: the batches emit corners counter-clockwise in UI space (y down), the
+    // shared unit quad clockwise; a camera or element that mirrors turns the winding.
+    kUICullCounterClockwise = 3,
+    kUICullClockwise = 2,
     kUISamplerClamp = 0x2 | 0x4,           // SAMPLER_CLAMP_U | SAMPLER_CLAMP_V ("mode 6")
     kUISamplerClampSRGB = 0x2 | 0x4 | 0x1,  // ... with SAMPLER_SRGB ("mode 7")
 };

@@ -77,6 +77,10 @@ public:
     // ticks, the pointer in normalised screen space).
     void Render(uint32_t renderWidth, uint32_t renderHeight, int64_t smoothGameTime, int64_t smoothGameplayTime,
                 const Vector& pointer);
+    // The camera Render posts: view, perspective and orthographic projections (the
+    // letterbox folded in), the camera's UI width and height and the letterbox factors.
+    void ComputeCamera(uint32_t renderWidth, uint32_t renderHeight, Matrix* view, Matrix* projection, Matrix* ortho,
+                       float* width, float* height, float* sx, float* sy) const;
     // Takes a newly published candidate set; stores the element under the cursor.
     void Update(const Vector& cursor);
 

@@ -24,23 +24,10 @@ void UIScreen::Render(uint32_t renderWidth, uint32_t renderHeight, int64_t smoot
     const Matrix sceneView = r.CurrentView(), sceneProjection = r.CurrentProjection();
     r.SetViewport(0, 0, renderWidth, renderHeight, 0.0f, 1.0f);
 
-    // The camera: the UI plane (0..w, 0..h) at depth `near`, centred and letterboxed.
-    float w = useRenderTargetSize ? float(renderWidth) : GetUIWidth();
-    float h = useRenderTargetSize ? float(renderHeight) : GetUIHeight();
-    w *= scaleX, h *= scaleY;
-    const float nearMult = gProjectConfig ? gProjectConfig->uiScreenZNearMult : 1.0f;
-    const float farMult = gProjectConfig ? gProjectConfig->uiScreenZFarMult : 3.0f;
-    const float zn = w * nearMult, zf = w * farMult;
-    float sx = 1.0f, sy = 1.0f;
-    UIScreenLetterbox(keepAspect, renderWidth, renderHeight, &sx, &sy);
-    Matrix perspective, ortho, fit, projection, orthoFitted, view;
-    perspective.LoadPerspectiveOffCenterLH(-w / 2, w / 2, h / 2, -h / 2, zn, zf);
-    ortho.LoadOrthoOffCenterLH(-w / 2, w / 2, h / 2, -h / 2, zn, zf);
-    fit.LoadScale(sx, sy, 1.0f);
-    projection.Mul(fit, perspective);  // the projection, then the letterbox
-    orthoFitted.Mul(fit, ortho);
-    view.LoadTranslation(-w / 2, -h / 2, zn);
-    SetupCamera(renderWidth, renderHeight, view, projection, orthoFitted, sx, sy);
+    Matrix view, projection, ortho;
+    float w = 0, h = 0, sx = 1, sy = 1;
+    ComputeCamera(renderWidth, renderHeight, &view, &projection, &ortho, &w, &h, &sx, &sy);
+    SetupCamera(renderWidth, renderHeight, view, projection, ortho, sx, sy);
     r.SetCamera(view, projection, Matrix::IDENTITY);
 
     const Vector adjusted((pointer.x - 0.5f) / sx + 0.5f, (pointer.y - 0.5f) / sy + 0.5f, pointer.z, pointer.w);
@@ -49,6 +36,26 @@ void UIScreen::Render(uint32_t renderWidth, uint32_t renderHeight, int64_t smoot
     const uint8_t blocks = blocksSceneRendering ? 1 : 0;
     PostUIOpValues(kUIScreenFamily, UIOP_RENDERTREE, this, blocks);
     if (gRendererScene) gRendererScene->PostOp5();
+}
+
+void UIScreen::ComputeCamera(uint32_t renderWidth, uint32_t renderHeight, Matrix* view, Matrix* projection,
+                             Matrix* ortho, float* width, float* height, float* sx, float* sy) const {
+    // The UI plane (0..w, 0..h) at depth `near`, centred, letterboxed into the target.
+    float w = useRenderTargetSize ? float(renderWidth) : GetUIWidth();
+    float h = useRenderTargetSize ? float(renderHeight) : GetUIHeight();
+    w *= scaleX, h *= scaleY;
+    const float nearMult = gProjectConfig ? gProjectConfig->uiScreenZNearMult : 1.0f;
+    const float farMult = gProjectConfig ? gProjectConfig->uiScreenZFarMult : 3.0f;
+    const float zn = w * nearMult, zf = w * farMult;
+    UIScreenLetterbox(keepAspect, renderWidth, renderHeight, sx, sy);
+    Matrix perspective, orthographic, fit;
+    perspective.LoadPerspectiveOffCenterLH(-w / 2, w / 2, h / 2, -h / 2, zn, zf);
+    orthographic.LoadOrthoOffCenterLH(-w / 2, w / 2, h / 2, -h / 2, zn, zf);
+    fit.LoadScale(*sx, *sy, 1.0f);
+    projection->Mul(fit, perspective);  // the projection, then the letterbox
+    ortho->Mul(fit, orthographic);
+    view->LoadTranslation(-w / 2, -h / 2, zn);
+    *width = w, *height = h;
 }
 
 // ---- Render thread ----

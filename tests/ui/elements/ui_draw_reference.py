@@ -10,7 +10,10 @@ Input, one command a line (floats as 8-hex-digit float32 bit patterns):
   P m0..m15 w h
       the clip rectangle (left top right bottom) of the element rectangle (0, 0)-(w, h)
       through the matrix, divided by w
-Each answers one line of float bit patterns (S: four integers).
+  B r g b a srgb
+      the 8-bit red, green and blue of the linear colour alpha-blended over black, written
+      through the sRGB encoding when srgb is 1 (floats in decimal here)
+Each answers one line of float bit patterns (S and B: integers).
 """
 import struct
 import sys
@@ -79,6 +82,16 @@ def main():
             xs = [p[0] for p in pts]
             ys = [p[1] for p in pts]
             out.append(" ".join(fbits(v) for v in (min(xs), max(ys), max(xs), min(ys))))
+        elif w[0] == "B":
+            r, g, b, a = (float(x) for x in w[1:5])
+            srgb = w[5] == "1"
+
+            def enc(c):
+                c = min(max(c, 0.0), 1.0)
+                if srgb:
+                    c = c * 12.92 if c <= 0.0031308 else 1.055 * c ** (1 / 2.4) - 0.055
+                return int(c * 255.0 + 0.5)
+            out.append("%d %d %d" % (enc(r * a), enc(g * a), enc(b * a)))
     sys.stdout.write("\n".join(out) + "\n")
 
 
