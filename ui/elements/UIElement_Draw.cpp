@@ -108,10 +108,7 @@ void UIElement::DrawFlatQuad(const Matrix& world, const Vector& colour, bool mir
     UIQuadBatch& batch = GetUIQuadBatch(0);
     batch.SetState(rs.blendMode, nullptr, 0, nullptr, 0, flat ? flat->vertexObject : nullptr,
                    flat ? flat->pixelObject : nullptr, fade);
-    Matrix sized, scale;
-    scale.LoadScale(rs.size.x, rs.size.y, 1.0f);
-    sized.Mul(world, scale);  // the unit square to the size, then the element
-    batch.AddQuad(sized, colour, mirrored, Vector(), Vector(1, 1, 0, 0), Vector());
+    batch.AddQuad(UISizedMatrix(world, rs.size), colour, mirrored, Vector(), Vector(1, 1, 0, 0), Vector());
 }
 
 void UIElement::Draw(const Matrix& world, const Vector& colour, bool mirrored, const UIFadeRecord* fade) {
@@ -188,9 +185,10 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
 
     // Self: the anchored draw matrix (the children's too with a hierarchical anchor).
     const bool hierarchical = (flags & UIFLAG_HIERARCHICALANCHOR) != 0;
-    Matrix anchor, drawMatrix;
-    anchor.LoadTranslation(rs.anchor);
-    drawMatrix.Mul(world, anchor);  // the anchor, then the world
+    // translate(anchor) x world: the rows stay, the anchor moves the origin.
+    Matrix drawMatrix = world;
+    if (rs.anchor.x != 0.0f || rs.anchor.y != 0.0f || rs.anchor.z != 0.0f)
+        drawMatrix.r[3] = world.r[0] * rs.anchor.x + world.r[1] * rs.anchor.y + world.r[2] * rs.anchor.z + world.r[3];
     const Matrix& childMatrix = hierarchical ? drawMatrix : world;
     const uint32_t kVisibleBits = UIRENDERFLAG_CLIPCHILDREN | UIFLAG_FOCUSABLEWITHMOUSE | UIFLAG_TRANSPARENT;
     const bool skipCullAndClip = !hierarchical && (flags & kVisibleBits) == UIFLAG_TRANSPARENT;

@@ -299,10 +299,7 @@ void UIPicture::Draw(const Matrix& world, const Vector& colour, bool mirrored, c
     UIQuadBatch& batch = BatchState(fade);
     const Vector colours[4] = {colour * pr.corners[0], colour * pr.corners[1], colour * pr.corners[2],
                                colour * pr.corners[3]};
-    Matrix sized, scale;
-    scale.LoadScale(Render().size.x, Render().size.y, 1.0f);
-    sized.Mul(world, scale);
-    batch.AddQuad(sized, colours, mirrored, pr.parameter, pr.texScale, pr.texOffset);
+    batch.AddQuad(UISizedMatrix(world, Render().size), colours, mirrored, pr.parameter, pr.texScale, pr.texOffset);
     if (pr.flushAfter) batch.Flush();
 }
 

@@ -43,14 +43,18 @@ void UIQuadBatch::SetState(uint32_t blend, const DeviceObjectHandle* texture0, u
 
 void UIQuadBatch::AddQuad(const Matrix& world, const Vector colours[4], bool mirrored, const Vector& parameter,
                           const Vector& texScale, const Vector& texOffset) {
+    // The unit square's corners through the matrix: sums of its rows (the same sums, in
+    // the same order, as transforming (x, y, 0, 1) with x and y of 0 or 1).
+    const Vector& r0 = world.r[0];
+    const Vector& r1 = world.r[1];
+    const Vector& r3 = world.r[3];
+    const Vector points[4] = {r3, r0 + r3, (r0 + r1) + r3, r1 + r3};
     UIQuadVertex* out = vertices + 4 * quads;
     for (uint32_t i = 0; i < 4; ++i) {
         const uint32_t k = mirrored ? kMirroredOrder[i] : i;
-        Vector p;
-        p.Transform(world, Vector(kCorners[k][0], kCorners[k][1], 0.0f, 1.0f));
         UIQuadVertex& v = out[i];
         Put4(v.colour, colours[k]);
-        v.position[0] = p.x, v.position[1] = p.y, v.position[2] = p.z;
+        v.position[0] = points[k].x, v.position[1] = points[k].y, v.position[2] = points[k].z;
         Put4(v.parameter, parameter);
         v.uv[0] = texOffset.x + kCorners[k][0] * texScale.x;
         v.uv[1] = texOffset.y + kCorners[k][1] * texScale.y;

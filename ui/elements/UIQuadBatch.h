@@ -100,6 +100,14 @@ private:
     UIFadeRecord constants{};
 };
 
+// scale(size) x world: the unit square stretched to the size, then the element's matrix.
+inline Matrix UISizedMatrix(const Matrix& world, const Vector& size) {
+    Matrix m = world;
+    m.r[0] = world.r[0] * size.x;
+    m.r[1] = world.r[1] * size.y;
+    return m;
+}
+
 // Start-up and shutdown (the UI's start-up table).
 void CreateUIQuadBatches();
 void DestroyUIQuadBatches();
