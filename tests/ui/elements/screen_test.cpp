@@ -3,6 +3,8 @@
 // candidate), the candidate hand-over, hit testing, pointer routing and the point
 // conversions against the camera the screen posts.
 #include "DrawTestSupport.h"
+#include "engine/game/Game.h"
+#include "scene/entities/InGameUIEntity.h"
 #include "ui/elements/UIScreen.h"
 
 using namespace drawtest;
@@ -252,4 +254,52 @@ TEST_F(ScreenTest, LetterboxConversionsInvertThePostedCamera) {
     SetUISizeOverride(128, 256);
     EXPECT_GT(screen->UIPointToScreenPoint(Vector(0, 0, 0, 1), 256, 144).x, 0.0f);
     SetUISizeOverride(256, 144);
+}
+
+// An in-game UI entity's tree through the scene's entry: the entity's UI transform puts
+// UI (0, 0) at local (-1, 1, 1) and (Size.x, Size.y) at (1, 1, -1).
+TEST_F(ScreenTest, InGameElementTreesLandInTheEntitysBox) {
+    const Vector size(200, 100, 50, 0);
+    UIElement* root = new UIElement;
+    root->SetSize(size.x, size.y);
+    gVornexRenderer.FlushCommands(true);
+    EntityRenderingContextSetup setup;
+    InGameUIEntityRenderingContext context(setup, root, size);
+    ASSERT_TRUE(context.Drawable());
+    recorder->ClearDrawRecords();
+    BeginFrame();
+    RunOnRenderThread([&] {
+        SetFlatCamera(256, 144);
+        context.Draw(nullptr, Matrix::IDENTITY, RenderTaskArguments{});
+    });
+    EndFrame();
+    const auto draws = IndexedUPDraws(Draws());
+    ASSERT_EQ(draws.size(), 1u) << "the tree's quads are flushed at its end";
+    const std::vector<float> v = VertexFloats(draws[0]);
+    ASSERT_GE(v.size(), 52u);
+    const float want[2][3] = {{-1, 1, 1}, {1, 1, -1}};  // corners (0, 0) and (1, 1)
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_FLOAT_EQ(v[4 + c], want[0][c]) << c;
+        EXPECT_FLOAT_EQ(v[2 * 13 + 4 + c], want[1][c]) << c;
+    }
+    root->Release();
+}
+
+// A screen's release empties the Game slots still naming it before it goes.
+TEST_F(ScreenTest, ReleasedScreensLeaveNoSlotBehind) {
+    Game* saved = gGame;
+    Game* game = gGame = new Game();
+    UIScreen* other = new UIScreen;
+    game->SetActiveUIScreen(screen);
+    game->SetScreen(GAMESCREEN_MODAL, screen);
+    game->SetScreen(GAMESCREEN_OVERLAY, other);
+    screen->Release();
+    screen = nullptr;
+    EXPECT_EQ(game->GetScreen(GAMESCREEN_ACTIVE), nullptr);
+    EXPECT_EQ(game->GetScreen(GAMESCREEN_MODAL), nullptr);
+    EXPECT_EQ(game->GetScreen(GAMESCREEN_OVERLAY), other);
+    other->Release();
+    EXPECT_EQ(game->GetScreen(GAMESCREEN_OVERLAY), nullptr);
+    gGame = saved;
+    delete game;
 }
