@@ -3,7 +3,9 @@
 // candidate), the candidate hand-over, hit testing, pointer routing and the point
 // conversions against the camera the screen posts.
 #include "DrawTestSupport.h"
+#include "engine/entity/Entity.h"
 #include "engine/game/Game.h"
+#include "render/scene/RendererScene.h"
 #include "scene/entities/InGameUIEntity.h"
 #include "ui/elements/UIScreen.h"
 
@@ -302,4 +304,76 @@ TEST_F(ScreenTest, ReleasedScreensLeaveNoSlotBehind) {
     EXPECT_EQ(game->GetScreen(GAMESCREEN_OVERLAY), nullptr);
     gGame = saved;
     delete game;
+}
+
+// Render posts, in order: the scene's preview op 4, the viewport, the camera, op 25 with
+// the letterboxed pointer, op 24 for each live tracking record, op 26, op 5.
+TEST_F(ScreenTest, RenderPostsItsFrameInOrderAndTracksEntities) {
+    struct Seen {
+        char kind;  // 'T' a renderer record, 'U' a UI op
+        uint32_t id;
+    };
+    static std::vector<Seen> seen;
+    seen.clear();
+    UIElement* followed = Add(screen, 0, 0, 10, 10);
+    std::vector<uint32_t> released;
+    auto* survivor = new uitest::RecordingElement(&released);
+    auto* healthBar = new uitest::RecordingElement(&released);
+    auto* hiding = Add(screen, 0, 0, 10, 10);
+    screen->AddChild(survivor);
+    screen->AddChild(healthBar);
+    Entity* a = new Entity;
+    Entity* b = new Entity;
+    Entity* c = new Entity;
+    a->SetGlobalPosition3(1, 2, 3);
+    screen->EnableEntityTracking(followed, a, 0, Vector(0, 1, 0, 0), 7);
+    screen->EnableEntityTracking(survivor, b, UIENTITYTRACKING_SURVIVEENTITYDEATH, Vector(), 0);
+    screen->EnableEntityTracking(healthBar, b, UIENTITYTRACKING_HEALTHBARMODE | UIENTITYTRACKING_SURVIVEENTITYDEATH,
+                                 Vector(), 0);
+    screen->EnableEntityTracking(hiding, c, UIENTITYTRACKING_HIDEWITHENTITY, Vector(), 0);
+    screen->EnableEntityTracking(nullptr, c, 0, Vector(), 0);  // nothing
+    EXPECT_EQ(screen->TrackedCount(), 4u);
+
+    // The preview ops go to a scene of the test's own.
+    RendererScene* savedScene = gRendererScene;
+    RendererScene scene;
+    gRendererScene = &scene;
+    BeginFrame();
+    gVornexRenderer.SetTaskObserver([](void*, uint32_t id) { seen.push_back({'T', id}); }, nullptr);
+    SetUIOpObserver([](void*, uint32_t op, const UIElement*, uint32_t, bool) { seen.push_back({'U', op}); }, nullptr);
+    screen->Render(256, 144, 0, 0, Vector(0.5f, 0.5f, 0, 0));
+    SetUIOpObserver(nullptr, nullptr);
+    gVornexRenderer.SetTaskObserver(nullptr, nullptr);
+    EndFrame();
+    gRendererScene = savedScene;
+    // The renderer's records (the scene's ops and the UI ops are both function calls) and
+    // the UI ops, each in posting order: a call before the viewport (op 4) and one after
+    // the UI ops (op 5).
+    std::vector<std::string> tasks, uiOps;
+    for (const Seen& s : seen) {
+        if (s.kind == 'U') uiOps.push_back(std::to_string(s.id));
+        else tasks.push_back(s.id == TASK_VIEWPORT ? "viewport" : s.id == TASK_CAMERA ? "camera"
+                             : s.id == TASK_CALL ? "call" : std::to_string(s.id));
+    }
+    EXPECT_EQ(uiOps, (std::vector<std::string>{"25", "24", "24", "24", "24", "26"}));
+    std::vector<std::string> want{"call", "viewport", "camera"};
+    want.insert(want.end(), uiOps.size() + 1, "call");
+    EXPECT_EQ(tasks, want);
+
+    // b dies: the survivor stays, the health bar goes even though it survives deaths;
+    // c hides: its element hides, and shows again with it; a's element released
+    // elsewhere drops its record.
+    delete b;
+    c->Hide();
+    followed->Release();
+    Frame();
+    EXPECT_EQ(released, (std::vector<uint32_t>{healthBar->GetId()}));
+    EXPECT_EQ(screen->TrackedCount(), 2u);
+    EXPECT_FALSE(hiding->IsVisible());
+    c->Show();
+    Frame();
+    EXPECT_TRUE(hiding->IsVisible());
+    gVornexRenderer.FlushCommands(true);
+    delete a;
+    delete c;
 }
