@@ -73,8 +73,7 @@ Scene* Build() {
     s->textures.resize(kTextures);
     RunOnRenderThread([&] {
         for (DeviceObjectHandle*& t : s->textures) {
-            t = new DeviceObjectHandle;
-            t->AddRef();
+            t = new DeviceObjectHandle;  // holds one reference
             t->CreateTexture(4, 4, 1, 0, gfx::FMT_A8R8G8B8, gfx::POOL_MANAGED);
         }
     });

@@ -134,10 +134,12 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
     // Pointer and tap following.
     if (flags & UIFLAG_FOLLOWMOUSE)
         DoSetPosition(Vector(gUIViewState.pointer.x, gUIViewState.pointer.y, rs.position.z, 0.0f));
-    if ((flags & UIRENDERFLAG_FOLLOWTAP) && gGame) {
+    if (flags & UIRENDERFLAG_FOLLOWTAP) {
+        // The Game's tap table, keyed by the element (looked up under its lock).
         if (const Vector* tap = FindTapPosition(this)) {
+            const Vector at = *tap;
             const UIViewState& s = gUIViewState;
-            DoSetPosition(Vector(s.hx, 0, 0, 0) + s.uiPerScreen * Vector(tap->x, tap->y, 0, 0) + Vector(0, s.hy, 0, 1));
+            DoSetPosition(Vector(s.hx, 0, 0, 0) + s.uiPerScreen * Vector(at.x, at.y, 0, 0) + Vector(0, s.hy, 0, 1));
         }
     }
 

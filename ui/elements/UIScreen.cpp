@@ -70,9 +70,8 @@ void UIScreen::OnBeforeDelete() {
     UIElement::OnBeforeDelete();
 }
 
-void UIScreen::SlotChanged(bool entered) {
-    // Which slots hold the screen is the Game's; remember that it entered one.
-    if (entered) slotMask = 1;
+void UIScreen::SlotChanged(bool) {
+    // The Game's slots are the record of where the screen is: Release looks them up.
 }
 
 void UIScreen::Release() {
@@ -80,7 +79,6 @@ void UIScreen::Release() {
     if (gGame)
         for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s)
             if (gGame->GetScreen(GameScreenSlot(s)) == this) gGame->SetScreen(GameScreenSlot(s), nullptr);
-    slotMask = 0;
     UIElement::Release();
 }
 

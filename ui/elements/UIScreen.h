@@ -115,7 +115,8 @@ public:
     UIElement* PressedElement() const { return pressed.Get(); }
     bool Dragging() const { return dragging; }
 
-    // The Game slots this screen entered (the screen empties them when released).
+    // Told when the screen enters or leaves a Game slot; Release empties every slot still
+    // naming the screen before it goes.
     void SlotChanged(bool entered);
     void Release() override;
 
@@ -150,7 +151,6 @@ private:
     float epsilon = 0.001f;
     bool isPressed = false, dragging = false, thirdPress = false;
     uint32_t pressButton = 0;
-    uint32_t slotMask = 0;
 
     // ---- Render thread ----
     UIHitCandidate renderCandidates[kMaxCandidates];

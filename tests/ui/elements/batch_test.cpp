@@ -16,8 +16,7 @@ struct BatchTest : UIDrawFixture {
         ASSERT_TRUE(created);
         RunOnRenderThread([this] {
             for (DeviceObjectHandle*& t : textures) {
-                t = new DeviceObjectHandle;
-                t->AddRef();
+                t = new DeviceObjectHandle;  // holds one reference
                 t->CreateTexture(4, 4, 1, 0, gfx::FMT_A8R8G8B8, gfx::POOL_MANAGED);
             }
         });

@@ -363,16 +363,18 @@ TEST_F(ScreenTest, RenderPostsItsFrameInOrderAndTracksEntities) {
     // b dies: the survivor stays, the health bar goes even though it survives deaths;
     // c hides: its element hides, and shows again with it; a's element released
     // elsewhere drops its record.
+    const uint32_t healthBarId = healthBar->GetId();
     delete b;
     c->Hide();
     followed->Release();
     Frame();
-    EXPECT_EQ(released, (std::vector<uint32_t>{healthBar->GetId()}));
+    EXPECT_EQ(released, (std::vector<uint32_t>{healthBarId}));
     EXPECT_EQ(screen->TrackedCount(), 2u);
     EXPECT_FALSE(hiding->IsVisible());
     c->Show();
     Frame();
     EXPECT_TRUE(hiding->IsVisible());
+    survivor->Release();  // before the list its teardown writes to goes
     gVornexRenderer.FlushCommands(true);
     delete a;
     delete c;
