@@ -379,3 +379,81 @@ TEST_F(ScreenTest, RenderPostsItsFrameInOrderAndTracksEntities) {
     delete a;
     delete c;
 }
+
+// The child's flat quad under each colour mode, parent-border fade and aspect scaling,
+// and the fade record of a fading parent, against the float32 reference.
+TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
+    SetUISizeOverride(128, 128);  // letterboxed in x: c = 0.5625, d = 1
+    screen->SetSize(128, 128);
+    const Vector parentColour(0.5f, 0.25f, 1.0f, 0.8f), childColour(0.2f, 0.4f, 0.6f, 0.5f);
+    const float f = 10.0f;
+    struct Row {
+        const char* name;
+        uint32_t colourMode, flags, aspect;
+    } rows[] = {
+        {"static", UICOLOR_STATIC, 0, 0},
+        {"parent alpha", UICOLOR_MULTIPLYBYPARENTALPHA, 0, 0},
+        {"parent colour", UICOLOR_MULTIPLYBYPARENTCOLOR, 0, 0},
+        {"left and right borders", UICOLOR_STATIC, UIFLAG_FADEATPARENTBORDERLEFTRIGHT, 0},
+        {"top and bottom borders", UICOLOR_STATIC, UIFLAG_FADEATPARENTBORDERUPDOWN, 0},
+        {"aspect 1", UICOLOR_STATIC, 0, 1},
+        {"aspect 2", UICOLOR_STATIC, 0, 2},
+        {"aspect 3", UICOLOR_STATIC, 0, 3},
+    };
+    using drawtest::kScript;
+    for (const Row& r : rows) {
+        UIElement* parent = Add(screen, 10, 20, 100, 50, UIFLAG_TRANSPARENT);
+        parent->SetLinearColor(parentColour);
+        UIElement* child = Add(parent, 5, 6, 40, 20, r.flags);
+        child->SetLinearColor(childColour);
+        child->SetColorMode(r.colourMode);
+        child->SetExtraParamVector(Vector(f, 0, 0, 0));
+        child->SetAspectScaling(r.aspect);
+        recorder->ClearDrawRecords();
+        BeginFrame();
+        screen->Render(256, 144, 0, 0, Vector(0.5f, 0.5f, 0, 0));
+        EndFrame();
+        const auto draws = IndexedUPDraws(Draws());
+        ASSERT_EQ(draws.size(), 1u) << r.name;
+        const std::vector<float> v = VertexFloats(draws[0]);
+        ASSERT_GE(v.size(), 13u);
+
+        std::string input = "M " + std::to_string(r.colourMode) + " " + Hex(childColour) + Hex(parentColour) + "\n";
+        input += "F " + std::string(r.flags & UIFLAG_FADEATPARENTBORDERLEFTRIGHT ? "1" : "0") + " " +
+                 (r.flags & UIFLAG_FADEATPARENTBORDERUPDOWN ? "1" : "0");
+        for (float x : {f, 0.0f, 5.0f, 40.0f, 0.0f, 6.0f, 20.0f, 100.0f, 50.0f}) input += " " + FloatBits(x);
+        input += " " + FloatBits(childColour.w) + "\n";
+        input += "A " + std::to_string(r.aspect);
+        for (float x : {128.0f, 128.0f, 0.5625f, 1.0f, 15.0f, 26.0f}) input += " " + FloatBits(x);
+        input += "\n";
+        const auto want = RunNumpyReference(kScript, input);
+        ASSERT_EQ(want.size(), 3u);
+        const std::vector<float> colour = ParseFloats(want[0]);
+        const float alpha = ParseFloats(want[1])[0];
+        const std::vector<float> at = ParseFloats(want[2]);
+        for (int c = 0; c < 3; ++c) EXPECT_TRUE(uitest::NearUlps(v[c], colour[c])) << r.name << " " << c;
+        const float wantAlpha = (r.flags ? alpha : colour[3]);
+        EXPECT_TRUE(uitest::NearUlps(v[3], wantAlpha)) << r.name << ": " << v[3] << " vs " << wantAlpha;
+        EXPECT_NEAR(v[4], at[0], 1e-3) << r.name;
+        EXPECT_NEAR(v[5], at[1], 1e-3) << r.name;
+        parent->Release();
+    }
+
+    // A fading parent hands its record down: the columns of its inverse world that give
+    // local x and y (vertex c12-c13) and the band (-h/2, -1/f, h/(2f), 0) (pixel c3).
+    UIElement* fader = Add(screen, 10, 20, 100, 50, UIFLAG_TRANSPARENT | UIFLAG_FADECHILDREN);
+    fader->SetExtraParamVector(Vector(4, 0, 0, 0));
+    Add(fader, 0, 0, 10, 10);
+    recorder->ClearDrawRecords();
+    BeginFrame();
+    screen->Render(256, 144, 0, 0, Vector());
+    EndFrame();
+    const auto draws = IndexedUPDraws(Draws());
+    ASSERT_EQ(draws.size(), 1u);
+    const float* c12 = draws[0].VertexConstant(kUIFadeVertexRegister);
+    const float* c13 = draws[0].VertexConstant(kUIFadeVertexRegister + 1);
+    const float* band = draws[0].PixelConstant(kUIFadePixelRegister);
+    EXPECT_EQ(std::vector<float>(c12, c12 + 4), (std::vector<float>{1, 0, 0, -10}));
+    EXPECT_EQ(std::vector<float>(c13, c13 + 4), (std::vector<float>{0, 1, 0, -20}));
+    EXPECT_EQ(std::vector<float>(band, band + 4), (std::vector<float>{-25, -0.25f, 6.25f, 0}));
+}

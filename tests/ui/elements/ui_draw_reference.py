@@ -13,6 +13,13 @@ Input, one command a line (floats as 8-hex-digit float32 bit patterns):
   B r g b a srgb
       the 8-bit red, green and blue of the linear colour alpha-blended over black, written
       through the sRGB encoding when srgb is 1 (floats in decimal here)
+  M mode r g b a pr pg pb pa
+      the colour of colour mode 0 (own), 1 (own, alpha times the parent's) or 2 (own times
+      the parent's)
+  F lr ud f ax px sx ay py sy pw ph alpha
+      the alpha after the parent-border fades (lr, ud: 0 or 1) over width f
+  A mode a b c d x y
+      the UI point (x, y) through aspect scaling mode 1-3 about the UI centre
 Each answers one line of float bit patterns (S and B: integers).
 """
 import struct
@@ -82,6 +89,41 @@ def main():
             xs = [p[0] for p in pts]
             ys = [p[1] for p in pts]
             out.append(" ".join(fbits(v) for v in (min(xs), max(ys), max(xs), min(ys))))
+        elif w[0] == "M":
+            mode = int(w[1])
+            own = [bitsf(x) for x in w[2:6]]
+            parent = [bitsf(x) for x in w[6:10]]
+            if mode == 0:
+                res = own
+            elif mode == 2:
+                res = [o * p for o, p in zip(own, parent)]
+            else:
+                res = own[0:3] + [own[3] * parent[3]]
+            out.append(" ".join(fbits(v) for v in res))
+        elif w[0] == "F":
+            lr, ud = int(w[1]), int(w[2])
+            f, ax, px, sx, ay, py, sy, pw, ph, alpha = (bitsf(x) for x in w[3:13])
+
+            def clamp(v):
+                return min(max(v, F(0)), F(1))
+            left, top = clamp((ax + px) / f), clamp((ay + py) / f)
+            right, bottom = clamp((pw - (sx + ax + px)) / f), clamp((ph - (sy + ay + py)) / f)
+            if lr:
+                alpha = alpha * (left * right)
+            if ud:
+                alpha = alpha * (top * bottom)
+            out.append(fbits(alpha))
+        elif w[0] == "A":
+            mode = int(w[1])
+            a, b, c, d, x, y = (bitsf(v) for v in w[2:8])
+            sx, sy = F(1), F(1)
+            if mode == 1:
+                sx = F(1) / c
+            elif mode == 2:
+                sy = F(1) / d
+            elif mode == 3:
+                sx, sy = (F(1) / a) * (a / c), (F(1) / a) * (b / d)
+            out.append(" ".join(fbits(v) for v in ((x - a / F(2)) * sx + a / F(2), (y - b / F(2)) * sy + b / F(2))))
         elif w[0] == "B":
             r, g, b, a = (float(x) for x in w[1:5])
             srgb = w[5] == "1"
