@@ -147,6 +147,16 @@ TEST_F(KindsTest, AtlasEntriesRepeatOverTheCellsAndLandInTheirVertexSlots) {
     EXPECT_EQ(cells[3].uv[0], 1.0f);  // the entries repeat
     EXPECT_EQ(cells[0].parameter[2], 0.3f) << "kind 2 writes the parameter slot";
     EXPECT_EQ(cells[0].colour[3], 8.0f) << "kind 3 writes the colour slot";
+
+    // A header claiming more entries than the record carries changes nothing.
+    const uint32_t header[4] = {UIPictureAtlas::kCellSizes, 0, 50, 9};
+    const float two[2] = {40, 41};
+    const UIOpPart parts[2] = {{header, sizeof header}, {two, sizeof two}};
+    PostUIOpParts(kUIAtlasFamily, UIOP_ATLAS_DATA, a, parts, 2);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] { cells = a->Cells(); });
+    EXPECT_EQ(cells.size(), 4u);
+    EXPECT_EQ(cells[0].uv[0], 0.0f);
 }
 
 TEST_F(KindsTest, BatchedPicturesShareDrawsAndImmediateOnesCarryTheirState) {

@@ -456,4 +456,15 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
     EXPECT_EQ(std::vector<float>(c12, c12 + 4), (std::vector<float>{1, 0, 0, -10}));
     EXPECT_EQ(std::vector<float>(c13, c13 + 4), (std::vector<float>{0, 1, 0, -20}));
     EXPECT_EQ(std::vector<float>(band, band + 4), (std::vector<float>{-25, -0.25f, 6.25f, 0}));
+
+    // A fade width of 0 would divide by zero (a NaN alpha): the record fades nothing.
+    fader->SetExtraParamVector(Vector(0, 0, 0, 0));
+    recorder->ClearDrawRecords();
+    BeginFrame();
+    screen->Render(256, 144, 0, 0, Vector());
+    EndFrame();
+    const auto flat = IndexedUPDraws(Draws());
+    ASSERT_EQ(flat.size(), 1u);
+    const float* neutral = flat[0].PixelConstant(kUIFadePixelRegister);
+    EXPECT_EQ(std::vector<float>(neutral, neutral + 4), (std::vector<float>{0, 0, 1, 0}));
 }
