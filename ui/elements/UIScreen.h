@@ -83,6 +83,9 @@ public:
                        float* width, float* height, float* sx, float* sy) const;
     // Takes a newly published candidate set; stores the element under the cursor.
     void Update(const Vector& cursor);
+    // The cursor the Game routes the pointer with (normalised), for the per-tick Update.
+    void SetCursorPosition(const Vector& position) { cursor = position; }
+    const Vector& CursorPosition() const { return cursor; }
 
     // Conversions (render size in pixels).
     Vector UIPointToScreenPoint(const Vector& point, uint32_t renderWidth, uint32_t renderHeight) const;
@@ -151,6 +154,7 @@ private:
     float epsilon = 0.001f;
     bool isPressed = false, dragging = false, thirdPress = false;
     uint32_t pressButton = 0;
+    Vector cursor;
 
     // ---- Render thread ----
     UIHitCandidate renderCandidates[kMaxCandidates];

@@ -14,12 +14,7 @@ void InstallUIScreenServices();
 void ClearUIScreenServices();
 
 namespace {
-
-// The cursor a screen works with (the Game sets it before Update).
-Vector gCursor;
-
 UIScreen* S(UIScreen* s) { return s; }
-
 }  // namespace
 
 void InstallUIScreenServices() {
@@ -29,12 +24,12 @@ void InstallUIScreenServices() {
 
     EngineServices& e = gEngineServices;
     e.uiScreenIsShown = [](const UIScreen* s) { return s && s->IsVisible(); };
-    e.uiScreenSetCursorPosition = [](UIScreen*, const Vector& p) { gCursor = p; };
+    e.uiScreenSetCursorPosition = [](UIScreen* s, const Vector& p) { s->SetCursorPosition(p); };
     e.uiScreenOnMouseButtonDown = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseButtonDown(p, b); };
     e.uiScreenOnMouseButtonUp = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseButtonUp(p, b); };
     e.uiScreenOnMouseMove = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseMove(p, b); };
     e.uiScreenOnChar = [](UIScreen* s, uint32_t c) { S(s)->OnChar(c); };
-    e.uiScreenUpdate = [](UIScreen* s) { S(s)->Update(gCursor); };
+    e.uiScreenUpdate = [](UIScreen* s) { s->Update(s->CursorPosition()); };
     e.uiScreenRelease = [](UIScreen* s) { S(s)->Release(); };
     e.uiScreenHasFadeFlag = [](const UIScreen* s) { return s->BlendingWhenUsedAsLoadingScreen(); };
     e.uiScreenFadeOut = [](UIScreen* s) {
