@@ -1,6 +1,7 @@
 // The program: parses the command line, runs the ordered start-up of every library,
 // attaches the --log sink (handed to the engine, which destroys it at its shutdown),
-// runs the main window and loop with the base game delegate, and shuts down.
+// runs the main window and loop with the sample delegate (the sample's menu and loading
+// screens), and shuts down.
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -8,12 +9,12 @@
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
+#include "app/SampleDelegate.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/CoreStaticInit.h"
 #include "engine/services/EngineCore.h"
 #include "engine/startup/EngineStaticInit.h"
-#include "engine/game/GameDelegate.h"
 #include "net/NetStaticInit.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
     if (!app::StartDesktop(line) && line.frames == 0)
         std::fprintf(stderr,
                      "quorvel2: running without a window (no display); --log FILE shows its log, Ctrl-C ends it\n");
-    GameDelegate delegate;
+    app::SampleDelegate delegate;
     line.gameArguments.push_back(nullptr);
     exitCode = app::AppMain(&delegate, kTitle, line.gameArguments.data(),
                             static_cast<int>(line.gameArguments.size() - 1), line.frames);

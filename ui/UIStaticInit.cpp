@@ -4,12 +4,19 @@
 #include "ui/elements/UIIdTable.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
+void InstallUIScreenServices();  // ui/elements/UIScreenServices.cpp
+void ClearUIScreenServices();
 
 namespace {
 
 void PendingDeletionRow() {
     ResetUIPendingDeletion();
     PushExitHandler([](void*) { ResetUIPendingDeletion(); }, nullptr);
+}
+
+void UIScreenServicesRow() {
+    InstallUIScreenServices();
+    PushExitHandler([](void*) { ClearUIScreenServices(); }, nullptr);
 }
 
 void InstallUIHooksRow() {
@@ -23,6 +30,7 @@ const StaticInitRow kUIRows[] = {
     {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
+    {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},
 };
 
 }  // namespace

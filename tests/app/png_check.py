@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 # Reads a PNG with Python's zlib and the PNG chunk layout (no image
 # library), checks every chunk's CRC and the pixel data's size, and prints
-# "width height distinct-colours".
+# "width height distinct-colours"; given a point as two fractions of the width and
+# height, also the red, green and blue of the pixel there.
 import struct
 import sys
 import zlib
 
 
-def main(path):
+def main(path, point=None):
     data = open(path, 'rb').read()
     if data[:8] != b'\x89PNG\r\n\x1a\n':
         sys.exit('not a PNG signature')
@@ -35,7 +36,10 @@ def main(path):
     stride = width * channels
     if len(raw) != height * (stride + 1):
         sys.exit('pixel data of %d bytes for %dx%d' % (len(raw), width, height))
-    colours, previous = set(), bytearray(stride)
+    colours, previous, sample = set(), bytearray(stride), None
+    px = py = -1
+    if point:
+        px, py = int(float(point[0]) * width), int(float(point[1]) * height)
     for y in range(height):
         kind = raw[y * (stride + 1)]
         line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
@@ -55,12 +59,14 @@ def main(path):
                 line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
             elif kind != 0:
                 sys.exit('bad filter %d' % kind)
+        if y == py:
+            sample = tuple(line[px * channels:px * channels + 3])
         if y % 8 == 0:
             for x in range(0, width, 8):
                 colours.add(bytes(line[x * channels:(x + 1) * channels]))
         previous = line
-    print(width, height, len(colours))
+    print(width, height, len(colours), *(sample or ()))
 
 
 if __name__ == '__main__':
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2:4] if len(sys.argv) >= 4 else None)

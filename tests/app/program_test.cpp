@@ -13,12 +13,14 @@
 #include <string>
 
 #include "app/MainWindow.h"
+#include "app/SampleDelegate.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "render/VornexRenderer.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
 
@@ -82,6 +84,16 @@ TEST_F(ProgramTest, ScreenshotOfTheLastFrameIsAPngOfTheBackBuffer) {
     EXPECT_GT(width, 0u);
     EXPECT_GT(height, 0u);
     EXPECT_GE(colours, 1u);
+    // The sample menu's button sits in the middle of the picture in its own colour (pure
+    // channels: the same bytes with or without sRGB writes).
+    const std::string sample = "python3 '" PROJECT_SOURCE_ROOT "/tests/app/png_check.py' '" + picture +
+                               "' 0.5 0.5 > '" + root + "/pixel' 2>&1";
+    ASSERT_EQ(std::system(sample.c_str()), 0) << Read(root + "/pixel");
+    unsigned rgb[3] = {0, 0, 0};
+    ASSERT_EQ(std::sscanf(Read(root + "/pixel").c_str(), "%*u %*u %*u %u %u %u", &rgb[0], &rgb[1], &rgb[2]), 3)
+        << Read(root + "/pixel");
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(double(rgb[c]), 255.0 * (&app::kSampleButtonColour.x)[c], 3.0) << "channel " << c;
     // Every second frame of four, into a folder the program makes.
     const std::string shots = root + "/shots";
     const Outcome every = Start(kProgramFolder + "/quorvel2", "--frames 4 --screenshot-every 2 '" + shots + "'");
@@ -213,6 +225,32 @@ uint64_t ResidentKiB() {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
     return 0;
+}
+
+TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreen) {
+    setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
+    const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
+    ASSERT_NE(repository, nullptr);
+    ASSERT_TRUE(repository->FromString(gGameConfig, kProgramFolder.c_str()));
+    wnd::ResetWindowLayer();
+    app::ResetMainWindowState();
+    app::SampleDelegate delegate;
+    ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Quorvel 2"));
+    app::StartGame(&delegate, nullptr, 0);
+    ASSERT_NE(delegate.MenuScreen(), nullptr);
+    EXPECT_EQ(gGame->GetScreen(GAMESCREEN_ACTIVE), delegate.MenuScreen());
+    EXPECT_EQ(gGame->GetScreen(GAMESCREEN_LOADING), delegate.LoadingScreen());
+    while (app::gMainWindow.renderedFrames < 30) ASSERT_TRUE(app::RunMainLoopPass());
+    EXPECT_GE(gVornexRenderer.LoadingScreenPresents(), 1u);
+    gGame->Quit();
+    EXPECT_FALSE(app::RunMainLoopPass());
+    // The screens emptied their slots when the Game released them.
+    for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s) EXPECT_EQ(gGame ? gGame->GetScreen(GameScreenSlot(s)) : nullptr, nullptr);
+    repository->FromString(gGameConfig, "");
+    gVornexEngine.SetConfiguration(nullptr);
+    app::ResetMainWindowState();
+    wnd::ResetWindowLayer();
+    unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(ProgramTest, InProcessThreeThousandFramesKeepResidentMemory) {

@@ -32,6 +32,9 @@ constexpr uint32_t UIFLAG_BLOCKFOCUS = 0x20000000;
 constexpr uint32_t UIRENDERFLAG_OFFSCREEN = 0x400;  // entity tracking: skipped when drawn as a child
 constexpr uint32_t UIRENDERFLAG_PENDINGDELETION = 0x100000;  // queued for deletion on the render side
 constexpr uint32_t UIRENDERFLAG_FOLLOWTAP = 0x2000000;  // follows the tap position of its tap id
+constexpr uint32_t UIRENDERFLAG_FRUSTUMCULL = 0x80;        // skipped when its extent leaves the view frustum
+constexpr uint32_t UIRENDERFLAG_CLIPCHILDREN = 0x4000000;  // clips its subtree to its rectangle
+constexpr uint32_t UIRENDERFLAG_TEMPLATECAMERA = 0x8000000;  // template views: the UI template camera
 
 constexpr uint32_t UIWINDOWALIGNMENT_NONE = 0;
 constexpr uint32_t UIWINDOWALIGNMENT_LEFT = 1;

@@ -22,6 +22,7 @@
 class EntityTemplate;
 class UIAction;
 class UIElementRecipe;
+struct UIFadeRecord;
 
 // The render half. Render thread only once the element is published.
 struct UIElementRenderHalf {
@@ -209,8 +210,15 @@ public:
     void DoSetScale(const Vector& scale);
     // The size operation (op 13): size and extent.
     virtual void DoSetSize(const Vector& size);
-    // Draws the element (the drawing classes fill it).
-    virtual void Draw() {}
+    // The tree draw (UIElement_Draw.cpp): ticks, aligns, fades, clips and draws the
+    // subtree, collecting the current screen's hit candidates.
+    void DrawTree(const Matrix& parentMatrix, const Vector& parentColour, bool parentMirrored,
+                  const UIFadeRecord* fade, uint32_t alignedBits);
+    // The element's own draw (draw matrix without the size, final colour, mirrored, fade
+    // record or null). The base draws a flat quad into batch 0.
+    virtual void Draw(const Matrix& world, const Vector& colour, bool mirrored, const UIFadeRecord* fade);
+    // A flat quad of the element's size into batch 0 with the untextured UI shaders.
+    void DrawFlatQuad(const Matrix& world, const Vector& colour, bool mirrored, const UIFadeRecord* fade) const;
     // The element's default four-float value (zero in the base).
     virtual Vector GetDefaultValue() const { return Vector(); }
 

@@ -1,11 +1,22 @@
 // Stand-in for the fixed-function pipeline: UI quads, debug geometry, the profiler
 // overlay, videos and textured screen copies.
 #include "Globals.hlsli"
+// The skinning palette holds vertex c0-c191 in every vertex variant (the engine keeps the
+// other constants above it); the saturation's pixel c4 would overlap it, and the
+// saturation variants are pixel variants only.
+#ifndef SATURATION
 #include "Skinning.hlsli"
+#endif
 
 row_major float4x4 ModelViewProjMatrix;
 float4 ConstantColor;
-float4 Saturation;
+// The UI's screen quads: texture scale and offset (vertex c195/c196) and the saturation
+// (pixel c4).
+float4 UITextureScale : register(c195);
+float4 UITextureOffset : register(c196);
+#ifdef SATURATION
+float4 Saturation : register(c4);
+#endif
 sampler2D DiffuseTexture : register(s0);
 sampler2D ChromaTexture : register(s1);
 
@@ -29,7 +40,11 @@ VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv :
 #endif
     o.position = mul(position, ModelViewProjMatrix);
     o.colour = colour * ConstantColor;
+#if defined(TEXTURE) && !defined(SCREEN_UV)
+    o.uv = uv * UITextureScale.xy + UITextureOffset.xy;
+#else
     o.uv = uv;
+#endif
     o.screen = o.position;
     return o;
 }

@@ -337,3 +337,17 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
 }
 
 }  // namespace
+
+// The menu's textures, read by ImageMagick: uncompressed DDS of the documented sizes.
+TEST(SampleUITexturesTest, AreDdsFilesImageMagickReads) {
+    const struct {
+        const char* name;
+        const char* size;
+    } rows[] = {{"MenuBackground.dds", "64x64"}, {"ButtonCorner.dds", "32x32"}};
+    for (const auto& r : rows) {
+        const std::string path = std::string(PROJECT_BINARY_ROOT "/sample_data/textures/UI/") + r.name;
+        const std::string info = rendertest::ShellOutput("identify -format '%m %wx%h %[channels]' '" + path + "'");
+        EXPECT_EQ(info.substr(0, info.find(' ', 4)), std::string("DDS ") + r.size) << info;
+        EXPECT_NE(info.find("a"), std::string::npos) << "an alpha channel: " << info;
+    }
+}

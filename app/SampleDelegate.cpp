@@ -1,0 +1,69 @@
+#include "app/SampleDelegate.h"
+
+#include "engine/game/Game.h"
+#include "ui/elements/UIPicture.h"
+#include "ui/elements/UIRoundedRect.h"
+#include "ui/elements/UIScreen.h"
+
+namespace app {
+
+namespace {
+
+constexpr float kWidth = 1280, kHeight = 720;
+constexpr float kLoadingFadeSeconds = 0.5f;
+constexpr uint32_t kCornerSampler = 7;
+
+UIPicture* Picture(UIElement* parent, float x, float y, float w, float h, const char* texture) {
+    UIPicture* p = new UIPicture;
+    p->SetPosition(x, y, 0);
+    p->SetSize(w, h);
+    if (texture) {
+        p->SetTexture(texture, 0, kCornerSampler);
+        p->SetShader("iPhoneUI", "", 0, 0);
+    }
+    parent->AddChild(p);
+    return p;
+}
+
+}  // namespace
+
+void SampleDelegate::OnInit() {
+    GameDelegate::OnInit();
+    if (!gGame) return;
+    BuildMenu();
+    BuildLoadingScreen();
+}
+
+void SampleDelegate::BuildMenu() {
+    menu = new UIScreen;
+    menu->SetSize(kWidth, kHeight);
+    menu->SetBlocksSceneRendering(false);
+    UIPicture* background = Picture(menu, 0, 0, kWidth, kHeight, "UI/MenuBackground.dds");
+    background->SetLinearColor(1, 1, 1, 0.6f);  // the scene shows through
+
+    button = new UIRoundedRect;
+    button->SetPosition(kSampleButtonX, kSampleButtonY, 0);
+    button->SetSize(kSampleButtonWidth, kSampleButtonHeight);
+    button->SetCornerTexture("UI/ButtonCorner.dds");
+    button->SetLinearColor(kSampleButtonColour);
+    button->RaiseFlag(UIFLAG_FOCUSABLEWITHMOUSE, false);
+    menu->AddChild(button);
+    // The highlight: a flat strip along the button's top edge.
+    UIPicture* highlight = Picture(button, 12, 6, kSampleButtonWidth - 24, 6, nullptr);
+    highlight->SetColorMode(UICOLOR_STATIC);
+    highlight->SetLinearColor(1, 1, 1, 0.5f);
+
+    gGame->SetActiveUIScreen(menu);
+}
+
+void SampleDelegate::BuildLoadingScreen() {
+    loading = new UIScreen;
+    loading->SetSize(kWidth, kHeight);
+    loading->SetBlendingWhenUsedAsLoadingScreen(true);
+    UIPicture* picture = Picture(loading, 0, 0, kWidth, kHeight, "UI/MenuBackground.dds");
+    picture->SetLinearColor(1, 1, 1, 0);
+    picture->ChangeLinearColor(kLoadingFadeSeconds, 1, 1, 1, 1, UIACTIONFLAG_SYSTEMTIME, 0);
+    gGame->SetLoadingUIScreen(loading, false, false, 0);
+}
+
+}  // namespace app
