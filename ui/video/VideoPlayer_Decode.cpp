@@ -15,6 +15,7 @@ constexpr uint32_t kTheoraSetGranulePosition = 5;  // theora_control request
 // Reads of 512 KiB one update may make. A legitimate frame never needs this much; a
 // looping file of garbage would otherwise keep one update reading forever.
 constexpr uint32_t kMaxReadsPerUpdate = 64;
+constexpr uint64_t kEndSlackFrames = 16;
 
 }  // namespace
 
@@ -152,8 +153,15 @@ bool VideoPlayer::Advance() {
     }
     // 5. The end: every stream drained, every sample handed to the voice, the last
     // frame's time passed (a frame still pending is shown first).
-    if ((!vorbisHeaders || audioNeedsData) && videoNeedsData && !fileStream &&
-        SubmittedBytes() >= pcmDecoded && t > frameTime && !newFrame && !framePending)
+    // With a voice, the end also waits for the voice to play what it was given: deleting
+    // the player destroys the voice and whatever it still had queued.
+    // The mixer's interpolation holds the queue's last frame back until more comes: a few
+    // frames short count as played.
+    const uint64_t frameBytes = uint64_t(vi.channels > 0 ? vi.channels : 1) * 2;
+    const uint64_t played = (samplesPlayed.load(std::memory_order_acquire) + kEndSlackFrames) * frameBytes;
+    const bool soundDone = !hasVoice.load(std::memory_order_acquire) || played >= pcmDecoded;
+    if ((!vorbisHeaders || audioNeedsData) && videoNeedsData && !fileStream && SubmittedBytes() >= pcmDecoded &&
+        soundDone && t > frameTime && !newFrame && !framePending)
         active = 0;
     return newFrame;
 }
