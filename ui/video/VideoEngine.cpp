@@ -57,12 +57,9 @@ void VideoEngine::Init() {
 }
 
 void VideoEngine::Close() {
-    if (gVornexRenderer.IsRendererRunning()) {
-        Post(VIDEOOP_STOP);
-        gVornexRenderer.FlushCommands(true);
-    } else {
-        Post(VIDEOOP_STOP);  // runs here: the player is closed and handed over at once
-    }
+    // Without the renderer the op runs here and now.
+    Post(VIDEOOP_STOP);
+    if (gVornexRenderer.IsRendererRunning()) gVornexRenderer.FlushCommands(true);
     shaders.Release();
 }
 

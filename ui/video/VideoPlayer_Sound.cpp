@@ -8,6 +8,7 @@
 // render thread decodes no further audio while one waits. Room for the two buffers the
 // voice may still be playing from is kept free as well.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "core/Log.h"
@@ -27,10 +28,14 @@ audio::AudioEngine* SoundThreadAudioEngine() {
 }  // namespace
 
 void VideoPlayer::PostSoundJob(uint32_t job, const void* payload, uint32_t bytes) {
-    uint8_t record[sizeof(uint32_t) + 16];
+    constexpr uint32_t kMaxPayload = 16;  // the largest job payload (VoiceRequest, job 1)
+    static_assert(sizeof(VoiceRequest) <= kMaxPayload);
+    assert(bytes <= kMaxPayload);
+    if (bytes > kMaxPayload) return;
+    uint8_t record[sizeof(uint32_t) + kMaxPayload];
     std::memcpy(record, &job, sizeof job);
-    if (bytes) std::memcpy(record + sizeof job, payload, std::min<uint32_t>(bytes, 16));
-    const uint32_t size = uint32_t(sizeof job) + std::min<uint32_t>(bytes, 16);
+    if (bytes) std::memcpy(record + sizeof job, payload, bytes);
+    const uint32_t size = uint32_t(sizeof job) + bytes;
     if (gSoundEngine)
         gSoundEngine->PostJob(&VideoPlayer::RunJob, this, record, size);
     else
