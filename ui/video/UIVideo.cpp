@@ -11,7 +11,6 @@ namespace {
 
 constexpr uint32_t kVideoUIShaderPair = 11;  // "FixedPipelineReplacement" "VIDEO"
 constexpr uint32_t kFirstPlaneSampler = 1;
-constexpr uint32_t kPlaneSamplerFlags = SAMPLER_CLAMP_U | SAMPLER_CLAMP_V;
 constexpr uint32_t kUnitQuadStride = 20;  // position and one texture coordinate
 
 }  // namespace
@@ -32,7 +31,7 @@ void UIVideo::DrawFrameQuad(const Matrix& world) {
     gfx::Device* device = r.Device();
     if (!device) return;
     for (uint32_t i = 0; i < VideoEngine::kPlaneCount; ++i)
-        r.SetTexture(kFirstPlaneSampler + i, gVideoEngine->Plane(i), kPlaneSamplerFlags);
+        r.SetTexture(kFirstPlaneSampler + i, gVideoEngine->Plane(i), VideoEngine::kPlaneSamplerFlags);
     uint32_t srgb = 0;
     device->GetRenderState(gfx::RS_SRGBWRITEENABLE, &srgb);
     r.SetSRGBWriteState(0);

@@ -28,11 +28,11 @@
 #include "ui/video/VideoPlayer.h"
 
 VideoEngine* gVideoEngine = nullptr;
+static_assert(VideoEngine::kPlaneSamplerFlags == (SAMPLER_CLAMP_U | SAMPLER_CLAMP_V));
 
 namespace {
 
 constexpr const char* kDefaultDirectory = "videos";
-constexpr uint32_t kPlaneSamplerFlags = SAMPLER_CLAMP_U | SAMPLER_CLAMP_V;
 
 const UIOpFamily kVideoFamily = MakeUIOpFamily<&VideoEngine::HandleOp>();
 

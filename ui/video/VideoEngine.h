@@ -25,6 +25,8 @@ enum VideoOp : uint32_t { VIDEOOP_PLAY = 0, VIDEOOP_STOP = 1, VIDEOOP_DRAW = 2, 
 class VideoEngine {
 public:
     static constexpr uint32_t kPlaneCount = 3;  // Y, U, V
+    // Sampler flags of the planes (SAMPLER_CLAMP_U | SAMPLER_CLAMP_V): bilinear, clamped.
+    static constexpr uint32_t kPlaneSamplerFlags = 6;
 
     VideoEngine() = default;
     VideoEngine(const VideoEngine&) = delete;

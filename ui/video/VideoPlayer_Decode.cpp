@@ -12,9 +12,9 @@
 namespace {
 
 constexpr uint32_t kTheoraSetGranulePosition = 5;  // theora_control request
-// Reads of 512 KiB one update may make. A legitimate frame never needs this much; a
+// Reads of 512 KiB one update may make (4 MiB). A legitimate frame never needs this much; a
 // looping file of garbage would otherwise keep one update reading forever.
-constexpr uint32_t kMaxReadsPerUpdate = 64;
+constexpr uint32_t kMaxReadsPerUpdate = 8;
 constexpr uint64_t kEndSlackFrames = 16;
 
 }  // namespace

@@ -4,8 +4,9 @@
 // jobs run inline: headers, the Ogg pages, Theora frames out of the decoder and Vorbis
 // PCM through the ring's hand-over are all reached.
 //
-// Input: byte 0 bit 0 plays with the loop flag; the rest is the file. Seeds are the test
-// clips (ffmpeg, small).
+// Input: byte 0 bit 0 plays with the loop flag (for files of 4 KiB or more: a looping
+// reader refills its 512 KiB ring by reopening the file, once per pass); the rest is the
+// file. Seeds are small clips made by ffmpeg.
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,6 +26,7 @@
 namespace {
 
 constexpr uint32_t kUpdates = 48;
+constexpr size_t kMinLoopBytes = 4096;
 std::string gFolder;
 os::ManualClock* gClock = nullptr;
 
@@ -47,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::ofstream out(gFolder + "/clip.ogv", std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data + 1), std::streamsize(size - 1));
     }
-    gVideoEngine->Play("clip", nullptr, true, (data[0] & 1) != 0, 1.0f);
+    const bool loop = (data[0] & 1) != 0 && size > kMinLoopBytes;
+    gVideoEngine->Play("clip", nullptr, true, loop, 1.0f);
     for (uint32_t i = 0; i < kUpdates && gVideoEngine->IsPlaying(); ++i) {
         gClock->AdvanceSeconds(0.04);
         gVideoEngine->UpdateFrame();
