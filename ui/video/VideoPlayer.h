@@ -85,14 +85,16 @@ public:
     uint32_t Channels() const { return uint32_t(vi.channels); }
     uint32_t Rate() const { return uint32_t(vi.rate); }
     uint64_t DecodedBytes() const { return pcmDecoded; }
+    uint32_t LastFrameCounter() const { return lastFrameCounter; }
+    // Written by the sound thread.
+    bool HasVoice() const { return hasVoice.load(std::memory_order_acquire); }
+    uint64_t SamplesPlayed() const { return samplesPlayed.load(std::memory_order_acquire); }
     uint64_t SubmittedBytes() const { return pcmSubmitted.load(std::memory_order_acquire); }
 
     // ======== Sound thread (jobs) ========
     static void RunJob(void* player, const uint8_t* payload, uint32_t bytes);
 
 private:
-    friend class VideoPlayerTestAccess;
-
     // Render thread.
     bool ReadData();  // false when nothing more will come
     void DistributePage();
@@ -110,7 +112,6 @@ private:
     void MoveRemaindersIn();
     void DestroyVoice();
 
-public:
     // ---- Render thread ----
     StreamingFileReader* fileStream = nullptr;
     int64_t startTime = 0;  // counter ticks
@@ -156,7 +157,6 @@ public:
     uint64_t pcmDecoded = 0;                  // render thread
     std::atomic<uint64_t> pcmSubmitted{0};    // sound thread writes
 
-private:
     // What job 1 could not append yet (sound thread), and its byte count, which the
     // render thread's lead check reads.
     struct Remainder {

@@ -61,8 +61,8 @@ struct VideoRenderFixtureOf : Base {
         gVideoEngine->UpdateFrame();
         RunOnRenderThread([&] {
             VideoPlayer* p = Player();
-            if (!p || !gVideoEngine->HasFrame() || p->lastFrameCounter == seen) return;
-            seen = p->lastFrameCounter;
+            if (!p || !gVideoEngine->HasFrame() || p->LastFrameCounter() == seen) return;
+            seen = p->LastFrameCounter();
             Frame f;
             for (uint32_t i = 0; i < 3; ++i) {
                 gfx::Texture* t = gVideoEngine->Plane(i)->Texture2D();

@@ -105,7 +105,7 @@ TEST_F(PlaybackTest, TheVideoClockFollowsTheSound) {
     gVideoEngine->Play("long", nullptr, true, false, 1.0f);
     ASSERT_TRUE(WaitForHeaders());
     ASSERT_NE(Player(), nullptr);
-    ASSERT_TRUE(Player()->hasVoice.load());
+    ASSERT_TRUE(Player()->HasVoice());
     clock.AdvanceSeconds(1.0);
     gVideoEngine->UpdateFrame();
     EXPECT_EQ(Player()->VideoClock(), 0.0f);
@@ -124,7 +124,7 @@ TEST_F(PlaybackTest, TheVideoClockFollowsTheSound) {
         clock.AdvanceSeconds(c.ahead);
         gVideoEngine->UpdateFrame();
         EXPECT_EQ(Count("Video synchronization error. Resyncing..."), c.resync ? 1u : 0u);
-        const float a = float(double(Player()->samplesPlayed.load()) / 44100.0);
+        const float a = float(double(Player()->SamplesPlayed()) / 44100.0);
         if (c.resync) EXPECT_NEAR(Player()->VideoClock(), a, 1e-3);
         else EXPECT_NEAR(Player()->VideoClock(), a + c.ahead, 0.05);
     }
@@ -213,14 +213,13 @@ TEST_F(PlaybackTest, PlaysStopsAndFailuresShowInIsPlaying) {
 TEST_F(PlaybackTest, AStalledVoiceLosesNoSound) {
     StartEngine(44100, 2);
     auto* player = new VideoPlayer;
-    player->vorbisHeaders = 3;
     const VoiceRequest request{1.0f, 2, 44100};
     uint8_t job[sizeof(uint32_t) + sizeof request];
     const uint32_t create = VIDEO_JOB_CREATE_VOICE;
     std::memcpy(job, &create, 4);
     std::memcpy(job + 4, &request, sizeof request);
     VideoPlayer::RunJob(player, job, sizeof job);
-    ASSERT_TRUE(player->hasVoice.load());
+    ASSERT_TRUE(player->HasVoice());
     // Eight seconds of a counting pattern in blocks of 4096 frames: more than the ring.
     const uint32_t frames = 44100 * 8, block = 4096;
     std::vector<int16_t> sent;
