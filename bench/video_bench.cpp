@@ -68,8 +68,9 @@ void PostClockStep() {
 void EnginePass() {
     gVideoEngine->Play("bench", nullptr, true, false, 1.0f);
     uint64_t updates = 0;
+    // The updates go out in batches of 64 (the main thread does not wait on each).
     while (gVideoEngine->IsPlaying() && updates < 100000) {
-        for (int i = 0; i < 25; ++i, ++updates) {
+        for (int i = 0; i < 64; ++i, ++updates) {
             PostClockStep();
             gVideoEngine->UpdateFrame();
         }
