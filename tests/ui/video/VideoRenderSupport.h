@@ -52,7 +52,7 @@ struct VideoRenderFixtureOf : Base {
         return rendertest::WaitUntil([&] {
             Update();
             bool parsed = false;
-            RunOnRenderThread([&] { parsed = !Player() || Player()->HeadersParsed(); });
+            RunOnRenderThread([&] { parsed = !CurrentPlayer() || CurrentPlayer()->HeadersParsed(); });
             return parsed;
         });
     }
@@ -60,7 +60,7 @@ struct VideoRenderFixtureOf : Base {
     void Update() {
         gVideoEngine->UpdateFrame();
         RunOnRenderThread([&] {
-            VideoPlayer* p = Player();
+            VideoPlayer* p = CurrentPlayer();
             if (!p || !gVideoEngine->HasFrame() || p->LastFrameCounter() == seen) return;
             seen = p->LastFrameCounter();
             Frame f;

@@ -144,6 +144,6 @@ struct VideoFolder {
 };
 
 // Render-thread views of the engine's player (null when there is none).
-inline VideoPlayer* Player() { return gVideoEngine->Player(); }
+inline VideoPlayer* CurrentPlayer() { return gVideoEngine->Player(); }
 
 }  // namespace videotest

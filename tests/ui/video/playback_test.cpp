@@ -9,6 +9,7 @@
 #include "../../sound/SoundTestSupport.h"
 #include "VideoTestSupport.h"
 #include "core/Memory.h"
+#include "engine/services/EngineServices.h"
 
 using namespace videotest;
 
@@ -36,7 +37,7 @@ struct PlaybackTest : soundtest::InlineEngineFixture {
     bool WaitForHeaders() {
         return soundtest::WaitUntil([&] {
             gVideoEngine->UpdateFrame();
-            return !Player() || Player()->HeadersParsed();
+            return !CurrentPlayer() || CurrentPlayer()->HeadersParsed();
         });
     }
     bool Logged(const std::string& text) { return log.Contains(text); }
@@ -104,11 +105,11 @@ TEST_F(PlaybackTest, TheVideoClockFollowsTheSound) {
     // With a voice that has played nothing, the clock stays at 0.
     gVideoEngine->Play("long", nullptr, true, false, 1.0f);
     ASSERT_TRUE(WaitForHeaders());
-    ASSERT_NE(Player(), nullptr);
-    ASSERT_TRUE(Player()->HasVoice());
+    ASSERT_NE(CurrentPlayer(), nullptr);
+    ASSERT_TRUE(CurrentPlayer()->HasVoice());
     clock.AdvanceSeconds(1.0);
     gVideoEngine->UpdateFrame();
-    EXPECT_EQ(Player()->VideoClock(), 0.0f);
+    EXPECT_EQ(CurrentPlayer()->VideoClock(), 0.0f);
 
     struct Case {
         double ahead;
@@ -124,9 +125,9 @@ TEST_F(PlaybackTest, TheVideoClockFollowsTheSound) {
         clock.AdvanceSeconds(c.ahead);
         gVideoEngine->UpdateFrame();
         EXPECT_EQ(Count("Video synchronization error. Resyncing..."), c.resync ? 1u : 0u);
-        const float a = float(double(Player()->SamplesPlayed()) / 44100.0);
-        if (c.resync) EXPECT_NEAR(Player()->VideoClock(), a, 1e-3);
-        else EXPECT_NEAR(Player()->VideoClock(), a + c.ahead, 0.05);
+        const float a = float(double(CurrentPlayer()->SamplesPlayed()) / 44100.0);
+        if (c.resync) EXPECT_NEAR(CurrentPlayer()->VideoClock(), a, 1e-3);
+        else EXPECT_NEAR(CurrentPlayer()->VideoClock(), a + c.ahead, 0.05);
     }
 }
 
@@ -138,7 +139,7 @@ TEST_F(PlaybackTest, ASilentClipPlaysOnTheTimerAndEndsAfterItsLastFrame) {
     const int64_t start = os::ReadCounter();
     float lastFrame = 0.0f;
     for (uint32_t i = 0; i < 100 && gVideoEngine->IsPlaying(); ++i) {
-        if (Player()) lastFrame = std::max(lastFrame, Player()->FrameTime());
+        if (CurrentPlayer()) lastFrame = std::max(lastFrame, CurrentPlayer()->FrameTime());
         Tick();
     }
     EXPECT_FALSE(gVideoEngine->IsPlaying());
@@ -159,12 +160,12 @@ TEST_F(PlaybackTest, ALoopingClipKeepsItsTimesIncreasing) {
     for (uint32_t i = 0; i < 44; ++i) {  // 1.3 s: three passes of 0.4 s and more
         Tick();
         ASSERT_TRUE(gVideoEngine->IsPlaying());
-        ASSERT_NE(Player(), nullptr);
-        EXPECT_GE(Player()->FrameTime(), frame) << "step " << i;
-        EXPECT_GE(Player()->AudioTime(), audio) << "step " << i;
-        frame = Player()->FrameTime();
-        audio = Player()->AudioTime();
-        frames = Player()->FrameCounter();
+        ASSERT_NE(CurrentPlayer(), nullptr);
+        EXPECT_GE(CurrentPlayer()->FrameTime(), frame) << "step " << i;
+        EXPECT_GE(CurrentPlayer()->AudioTime(), audio) << "step " << i;
+        frame = CurrentPlayer()->FrameTime();
+        audio = CurrentPlayer()->AudioTime();
+        frames = CurrentPlayer()->FrameCounter();
     }
     EXPECT_GT(frame, 1.1f);
     EXPECT_GT(audio, 1.3f);  // a second ahead of the clock, past two loop restarts
@@ -204,7 +205,29 @@ TEST_F(PlaybackTest, PlaysStopsAndFailuresShowInIsPlaying) {
         gVideoEngine->Play(c.name.c_str(), nullptr, true, false, 1.0f);
         EXPECT_TRUE(soundtest::WaitUntil([&] { return !gVideoEngine->IsPlaying() || (Tick(), false); }, 10.0));
         EXPECT_EQ(Count(c.line), 1u);
-        EXPECT_EQ(Player(), nullptr);
+        EXPECT_EQ(CurrentPlayer(), nullptr);
+    }
+}
+
+// The engine's entries in the tables the Game and the engine start-up call through.
+TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
+    Mount({"silent"});
+    StartEngine();
+    const EngineServices& e = gEngineServices;
+    ASSERT_TRUE(e.videoEngine && e.videoIsPlaying && e.videoIsFullScreen && e.videoStop && e.videoUpdateFrame &&
+                e.videoDrawFrame && e.videoEngineInit && e.videoEngineClose);
+    EXPECT_EQ(e.videoEngine(), gVideoEngine);
+    for (bool fullScreen : {true, false}) {
+        gVideoEngine->Play("silent", nullptr, fullScreen, false, 1.0f);
+        EXPECT_TRUE(e.videoIsPlaying());
+        EXPECT_EQ(e.videoIsFullScreen(), fullScreen);
+        const uint32_t frames = CurrentPlayer() ? CurrentPlayer()->FrameCounter() : 0;
+        ASSERT_TRUE(WaitForHeaders());
+        clock.AdvanceSeconds(0.1);
+        e.videoUpdateFrame();
+        EXPECT_GT(CurrentPlayer()->FrameCounter(), frames);
+        e.videoStop();
+        EXPECT_FALSE(e.videoIsPlaying());
     }
 }
 

@@ -42,7 +42,7 @@ struct ThreadsTest : shadertest::ShaderFixture {
     }
     uint32_t FrameCounter() {
         uint32_t n = 0;
-        RunOnRenderThread([&] { n = Player() ? Player()->FrameCounter() : 0; });
+        RunOnRenderThread([&] { n = CurrentPlayer() ? CurrentPlayer()->FrameCounter() : 0; });
         return n;
     }
     // Waits until every job posted to the sound thread so far has run.
@@ -81,7 +81,7 @@ TEST_F(ThreadsTest, PlayLoopStopReplaceAndClose) {
     EXPECT_TRUE(gVideoEngine->IsPlaying());
     gVideoEngine->Close();
     EXPECT_EQ(gVideoEngine->FinishedCount(), gVideoEngine->PlayCount());
-    RunOnRenderThread([] { EXPECT_EQ(Player(), nullptr); });
+    RunOnRenderThread([] { EXPECT_EQ(CurrentPlayer(), nullptr); });
     // The voices are destroyed and the players freed by the sound thread's jobs.
     EXPECT_TRUE(SoundJobsDone());
     gVideoEngine->Init();
