@@ -71,7 +71,7 @@ private:
     VideoPlayer* player = nullptr;
     DeviceObjectHandle* planes[kPlaneCount] = {};
     std::atomic<uint8_t> frameReady{0};
-    uint32_t textureSetIndex = 0;
+    [[maybe_unused]] uint32_t textureSetIndex = 0;  // one texture set: always the first
     std::atomic<uint32_t> finishedCount{0};
     std::atomic<uint32_t> playCount{0};
     uint8_t playFlag = 0;
