@@ -5,6 +5,7 @@
 #include "ui/UIStaticInit.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
+#include "ui/video/VideoEngine.h"
 
 namespace {
 
@@ -24,6 +25,27 @@ void InstallUIHooks() {
     r.UIElementFinishPendingDeletion = &UIElement::FinishPendingDeletion;
     r.UIElementLiveCount = &UIElement::LiveCount;
     gEngineServices.uiDisableMemoryGuard = &DisableUIMemoryGuard;
+    // The video engine: start-up and shutdown, the Game's stop and the render frame's
+    // questions and posts. Each does nothing while the engine does not exist.
+    EngineServices& e = gEngineServices;
+    e.videoEngine = [] { return gVideoEngine; };
+    e.videoEngineInit = [] {
+        if (gVideoEngine) gVideoEngine->Init();
+    };
+    e.videoEngineClose = [] {
+        if (gVideoEngine) gVideoEngine->Close();
+    };
+    e.videoStop = [] {
+        if (gVideoEngine) gVideoEngine->Stop();
+    };
+    e.videoIsPlaying = [] { return gVideoEngine && gVideoEngine->IsPlaying(); };
+    e.videoIsFullScreen = [] { return gVideoEngine && gVideoEngine->IsFullScreen(); };
+    e.videoUpdateFrame = [] {
+        if (gVideoEngine) gVideoEngine->UpdateFrame();
+    };
+    e.videoDrawFrame = [] {
+        if (gVideoEngine) gVideoEngine->DrawFrame();
+    };
     // The in-game UI entity holds its element through the element's safe-pointer root.
     gSceneServices.uiElementRelease = [](SafePointerRoot* e) {
         if (e) static_cast<UIElement*>(e)->Release();
@@ -40,5 +62,10 @@ void ClearUIHooks() {
     r.UIElementFinishPendingDeletion = nullptr;
     r.UIElementLiveCount = nullptr;
     gEngineServices.uiDisableMemoryGuard = nullptr;
+    EngineServices& e = gEngineServices;
+    e.videoEngine = nullptr;
+    e.videoEngineInit = e.videoEngineClose = e.videoStop = nullptr;
+    e.videoIsPlaying = e.videoIsFullScreen = nullptr;
+    e.videoUpdateFrame = e.videoDrawFrame = nullptr;
     gSceneServices.uiElementRelease = nullptr;
 }

@@ -2,6 +2,7 @@
 #include "ui/UIStaticInit.h"
 
 #include "ui/elements/UIIdTable.h"
+#include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
 void InstallUIScreenServices();  // ui/elements/UIScreenServices.cpp
@@ -28,6 +29,8 @@ using K = StaticInitKind;
 const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UIIdTable", &StaticInitCreateGlobal<UIIdTable, gUIIdTable>, 0, 0},
     {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIVideo", nullptr, 0, 0},
+    {4, K::GlobalObject, "VideoEngine", &StaticInitCreateGlobal<VideoEngine, gVideoEngine>, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
     {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},

@@ -1,7 +1,7 @@
 #pragma once
 // The UI library's rows of the ordered start-up (see core/StaticInit.h), module 4: the
-// element focus table, the UIElement class (no properties), the pending-deletion list and
-// the hooks through which the libraries below reach the UI.
+// element focus table, the UIElement and UIVideo classes (no properties), the video engine,
+// the pending-deletion list and the hooks through which the libraries below reach the UI.
 #include "core/StaticInit.h"
 
 extern const StaticInitTable kUIStaticInit;

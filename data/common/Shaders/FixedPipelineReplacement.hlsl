@@ -7,6 +7,7 @@
 #ifndef SATURATION
 #include "Skinning.hlsli"
 #endif
+#include "VideoColor.hlsli"
 
 row_major float4x4 ModelViewProjMatrix;
 float4 ConstantColor;
@@ -18,7 +19,11 @@ float4 UITextureOffset : register(c196);
 float4 Saturation : register(c4);
 #endif
 sampler2D DiffuseTexture : register(s0);
-sampler2D ChromaTexture : register(s1);
+#ifdef VIDEO
+sampler2D VideoPlaneY : register(s1);
+sampler2D VideoPlaneU : register(s2);
+sampler2D VideoPlaneV : register(s3);
+#endif
 
 struct VertexOut
 {
@@ -76,9 +81,7 @@ float4 pixel(VertexOut i) : COLOR0
     result *= texel;
 #endif
 #ifdef VIDEO
-    float luma = tex2D(DiffuseTexture, i.uv).r;
-    float2 chroma = tex2D(ChromaTexture, i.uv).rg - 0.5;
-    result = float4(luma + 1.402 * chroma.y, luma - 0.344 * chroma.x - 0.714 * chroma.y, luma + 1.772 * chroma.x, 1.0) * i.colour;
+    result = float4(VideoYCbCrToRgb(tex2D(VideoPlaneY, i.uv).r, tex2D(VideoPlaneU, i.uv).r, tex2D(VideoPlaneV, i.uv).r), 1.0) * i.colour;
 #endif
 #ifdef FADE
     result.a *= i.colour.a;

@@ -67,7 +67,7 @@ const struct { const char* kind; std::vector<std::string> required; } kKinds[] =
     {"sounds", {}},
     {"templates", {"TemplateInfo.Bin", "Sample/Crate.BinaryTemplate"}},
     {"voices", {}},
-    {"videos", {}},
+    {"videos", {"Intro.ogv"}},  // made by ffmpeg, which the set-up installs
     {"textures", {"System/White_4x4$cxy.dds", "System/RefractionNoise.dds"}},
 };
 
