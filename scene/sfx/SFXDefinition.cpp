@@ -316,11 +316,9 @@ void SFXParticleElementDefinition::Resolve(bool load) {
     passMask = 17;
     if (AcquireTemplate(load, kParticleTemplateTypeRow,
                         "Template %s is not particle while used as such in SFX definition")) {
-        const ParticleSystem& system = static_cast<ParticleTemplate*>(heldTemplate)->definition;
-        if (system.meshTemplate) {
-            const auto* mesh = static_cast<const MeshTemplate*>(system.meshTemplate);
-            PassMaskFromMesh(mesh->GetRenderingData(), false, passMask, secondaryPass, secondFlag);
-        }
+        const auto* particles = dynamic_cast<const ParticleTemplate*>(heldTemplate);
+        const auto* mesh = particles ? dynamic_cast<const MeshTemplate*>(particles->definition.meshTemplate) : nullptr;
+        if (mesh) PassMaskFromMesh(mesh->GetRenderingData(), false, passMask, secondaryPass, secondFlag);
     }
     Bind(spawnRateMultiplier, SFX_STATE_KIND_FIRST);
 }
@@ -344,7 +342,7 @@ const RTTIClass* SFXMeshElementDefinition::RegisterClass() {
 }
 
 void SFXMeshElementDefinition::RefreshFromTemplate() {
-    const auto* mesh = static_cast<const MeshTemplate*>(heldTemplate);
+    const auto* mesh = dynamic_cast<const MeshTemplate*>(heldTemplate);
     if (!mesh) return;
     templateBox = mesh->staticBoundingBox;
     secondaryPass = secondFlag = 0;

@@ -227,8 +227,9 @@ void SFXParticleElementContext::Start(const SFXElementDefinition& base, const Ma
     instance = nullptr;
     spawning = 0;
     linked = false;
-    if (!d.heldTemplate) return;
-    const ParticleSystem& system = static_cast<const ParticleTemplate*>(d.heldTemplate)->definition;
+    const auto* particles = dynamic_cast<const ParticleTemplate*>(d.heldTemplate);
+    if (!particles) return;
+    const ParticleSystem& system = particles->definition;
     instance = new ParticleSystemInstance(system, WorldOf(parent, *this), flags & 28u);
     meshTemplate = system.meshTemplate;
 }
@@ -307,7 +308,7 @@ void SFXMeshElementContext::Start(const SFXElementDefinition& base, const Matrix
 
 void SFXMeshElementContext::Bind(const SFXElementDefinition& base) {
     const auto& d = static_cast<const SFXMeshElementDefinition&>(base);
-    const auto* mesh = static_cast<const MeshTemplate*>(d.heldTemplate);
+    const auto* mesh = dynamic_cast<const MeshTemplate*>(d.heldTemplate);
     renderingData = mesh ? mesh->GetRenderingData() : nullptr;
     bindPending = false;
 }
