@@ -88,6 +88,8 @@ SFXContext::SFXContext(const EntityRenderingContextSetup& setup, void* entity, E
     : EntityRenderingContext(setup), contextFlags(flags), ownerEntity(entity), ownerTemplate(t) {}
 
 SFXContext::~SFXContext() {
+    // Deleted without Release (never handed to the renderer): out of the chain here.
+    if (inChain) LeaveChain();
     Unlink();
     for (uint32_t i = 0; i < elementCount; ++i) delete elementContexts[i];
     delete[] elementContexts;
@@ -136,6 +138,7 @@ void SFXContext::Setup(SFXDefinition* d, const Matrix& parent, bool keepStates, 
         if (d->lastContext) d->lastContext->chainNext = this;
         else d->firstContext = this;
         d->lastContext = this;
+        inChain = true;
         useFSEColor = 1;
         if (ownerEntity && ownerTemplate && ownerTemplate->GetTypeId() == ENTITY_SFX)
             useFSEColor = static_cast<const SFXTemplate*>(ownerTemplate)->useFSEColorMultiplier ? 1 : 0;
@@ -220,14 +223,19 @@ void SFXContext::ReapplyAll() {
         for (SFXContext* c = d->firstContext; c; c = c->chainNext) c->Setup(d, Matrix::IDENTITY, true, 0);
 }
 
-void SFXContext::Release() {
-    if (definition) {
+void SFXContext::LeaveChain() {
+    if (definition && inChain) {
         if (chainPrevious) chainPrevious->chainNext = chainNext;
         else definition->firstContext = chainNext;
         if (chainNext) chainNext->chainPrevious = chainPrevious;
         else definition->lastContext = chainPrevious;
         chainPrevious = chainNext = nullptr;
     }
+    inChain = false;
+}
+
+void SFXContext::Release() {
+    LeaveChain();
     mainElements = nullptr;
     mainCount = 0;
     EntityRenderingContext::Release();

@@ -166,6 +166,8 @@ private:
     void PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes, bool lengthPlusOne);
     void Link();
     void Unlink();
+    // Main thread: out of the definition's chain of contexts.
+    void LeaveChain();
     void Apply(uint32_t command, CommandRingBuffer& r);
     void UpdateOne(const RenderFrameClock clocks[3]);
     // The world matrix of an element for drawing: parent × element, aligned to the camera.
@@ -200,6 +202,7 @@ private:
     SFXElementContext** mainElements = nullptr;
     uint32_t mainCount = 0;
     bool bound = false;
+    bool inChain = false;
     // Render thread: the matrix of the draw in progress (the parent of every element).
     Matrix drawParent = Matrix::IDENTITY;
 
