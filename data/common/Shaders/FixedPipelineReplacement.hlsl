@@ -2,7 +2,9 @@
 // overlay, videos, textured screen copies and effect quads (frame atlases, soft edges
 // and refraction).
 #include "Globals.hlsli"
-#ifdef SKINNING
+// The bone registers (c0 on) are declared except in the effect quads' variants, whose
+// pixel stage has its own constants from c0.
+#if defined(SKINNING) || !(defined(TEXTURE_ANIMATION) || defined(REFRACTION))
 #include "Skinning.hlsli"
 #endif
 
