@@ -214,6 +214,9 @@ void SFXQuadElementDefinition::ShaderOptions(char* text, uint32_t size) const {
 }
 
 void SFXQuadElementDefinition::ReleaseResources() {
+    // The device texture's reference that Resolve added goes with it.
+    if (textureHandle) SubmitTextureDeletionJob(textureHandle, false);
+    textureHandle = nullptr;
     if (texture) texture->Release();
     texture = nullptr;
     ReleaseShader(vertexShader);
@@ -234,8 +237,8 @@ void SFXQuadElementDefinition::Resolve(bool load) {
         texture = gResourceManager.GetResource(RESOURCE_TEXTURE, textureFileName.CStr(), 0, true, 0);
         if (texture) {
             texture->Load(load);
-            if (DeviceObjectHandle* h = static_cast<ResourceTexture*>(texture)->Handle())
-                SubmitResourceAddRefJob(h, false);
+            textureHandle = static_cast<ResourceTexture*>(texture)->Handle();
+            SubmitResourceAddRefJob(textureHandle, false);
         }
     }
     if (!gShaderManager) return;
@@ -370,6 +373,8 @@ SFXLightElementDefinition::SFXLightElementDefinition() {
 SFXLightElementDefinition::~SFXLightElementDefinition() { SFXLightElementDefinition::ReleaseResources(); }
 
 void SFXLightElementDefinition::ReleaseResources() {
+    if (maskHandle) SubmitTextureDeletionJob(maskHandle, false);
+    maskHandle = nullptr;
     if (maskTextureResource) maskTextureResource->Release();
     maskTextureResource = nullptr;
 }
@@ -381,8 +386,8 @@ void SFXLightElementDefinition::Resolve(bool load) {
         maskTextureResource = gResourceManager.GetResource(RESOURCE_TEXTURE, maskTexture.CStr(), 0, true, 0);
         if (maskTextureResource) {
             maskTextureResource->Load(load);
-            if (DeviceObjectHandle* h = static_cast<ResourceTexture*>(maskTextureResource)->Handle())
-                SubmitResourceAddRefJob(h, false);
+            maskHandle = static_cast<ResourceTexture*>(maskTextureResource)->Handle();
+            SubmitResourceAddRefJob(maskHandle, false);
         }
     }
     Bind(range, SFX_STATE_KIND_FIRST);

@@ -169,6 +169,7 @@ public:
     float flareDistance = 0.0f;                        // "Flare distance"
 
     Resource* texture = nullptr;
+    DeviceObjectHandle* textureHandle = nullptr;  // one device reference held (render thread)
     ResourceShader* vertexShader = nullptr;
     ResourceShader* pixelShader = nullptr;
     ResourceShader* refractionPixelShader = nullptr;
@@ -239,6 +240,7 @@ public:
     NameString maskTexture;                              // "Mask texture"
     bool drawLightWireframe = false;                     // "Draw light wireframe"
     Resource* maskTextureResource = nullptr;
+    DeviceObjectHandle* maskHandle = nullptr;  // one device reference held (render thread)
 };
 
 class SFXPointLightElementDefinition : public SFXLightElementDefinition {
