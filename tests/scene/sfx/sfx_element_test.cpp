@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "SFXTestSupport.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "render/scene/RendererLight.h"
+#include "scene/particles/ParticleEntity.h"
+#include "scene/particles/ParticleSystemInstance.h"
 
 using namespace rendertest;
 using namespace sfxtest;
@@ -228,6 +231,89 @@ TEST_F(SFXElementTest, SuppressedRestartAndTakeOver) {
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(Calls(), (std::vector<std::string>{"volume 100 0.000 0.00 0 own", "exit 100 own"}));
     (void)c;
+}
+
+TEST_F(SFXElementTest, LensFlareFadesByBandWithTheIntegerAspect) {
+    // With identity view and projection the screen position is the translation itself.
+    gVornexRenderer.SetCamera(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
+    gVornexRenderer.FlushCommands(true);
+    SFXQuadElementDefinition q;
+    q.renderAsLensFlare = true;
+    struct Row {
+        float distance, x, y;
+        float fade, px, py;  // fade and screen position
+    } rows[] = {
+        {0.5f, 0.8f, 0.1f, 0.5f, -0.4f, -0.05f},  // in the band, far out: (1 - d) x 2.5
+        {0.5f, 0.2f, 0.0f, 0.8f, -0.1f, 0.0f},    // near the centre: d + 0.6
+        {0.5f, 0.5f, -0.5f, 1.0f, -0.25f, 0.25f},
+        {-0.99f, 0.95f, 0.0f, 0.5f, 0.95f, 0.0f},  // out of the band: kept; (1 - d) x 10
+        {2.0f, 0.3f, 0.0f, 1.0f, 0.3f, 0.0f},
+    };
+    RunOnRenderThread([&] {
+        const uint32_t a = gVornexRenderer.RenderHeight() * 1024 / gVornexRenderer.RenderWidth();
+        ASSERT_GT(a, 0u);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.x);
+            q.flareDistance = r.distance;
+            Matrix world;
+            world.LoadScale(2, 3, 1);
+            world.r[3] = Vector(r.x, r.y, 0.5f, 1);
+            Vector colour(1, 1, 1, 1);
+            Matrix model;
+            ASSERT_TRUE(q.LensFlareMatrix(world, colour, model));
+            EXPECT_NEAR(colour.w, r.fade, 1e-5);
+            EXPECT_NEAR(model.r[0].x, 2.0f / 1024.0f, 1e-7);
+            EXPECT_NEAR(model.r[1].y, 3.0f / float(a), 1e-7);
+            EXPECT_EQ(model.r[2].z, 0.0f);
+            EXPECT_NEAR(model.r[3].x, r.px - 0.5f * 2.0f / 1024.0f, 1e-5);
+            EXPECT_NEAR(model.r[3].y, r.py - 0.5f * 3.0f / float(a), 1e-5);
+        }
+    });
+}
+
+TEST_F(SFXElementTest, ParticleElementSpawnsOnTransitionsWithTheProduct) {
+    RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, false, 1.0f}); });
+    ParticleTemplate particles;
+    particles.definition.spawnRate = 20.0f;
+    EntityTemplateStub stub;
+    stub.guid.bytes[0] = 0x42;
+    stub.SetTemplate(&particles);
+    ASSERT_TRUE(gEntityTemplateRegistry.InsertStub(&stub));
+    {
+        SFXDefinition& d = Definition();
+        auto* p = new SFXParticleElementDefinition();
+        p->templateGuid = stub.guid;
+        Keys(p->spawnRateMultiplier, {{0, 2}, {1, 0}, {2, -1}, {3, 0.5f}}, true);
+        d.AddElement(p);
+        SFXContext* c = Start(d);
+        c->SetSpawnRateMultiplier(3.0f);
+        gVornexRenderer.FlushCommands(true);
+        auto* e = Element<SFXParticleElementContext>(c, 0);
+        struct Row {
+            float step;
+            bool spawning;
+            float product;
+        } rows[] = {{0.5f, true, 6.0f}, {1.0f, false, 0.0f}, {1.0f, false, 0.0f}, {1.0f, true, 1.5f}};
+        for (const Row& r : rows) {
+            Update(Clocks::All(r.step));
+            RunOnRenderThread([&] {
+                ASSERT_NE(e->instance, nullptr);
+                EXPECT_EQ(e->spawning != 0, r.spawning);
+                EXPECT_EQ(e->instance->IsSpawning(), r.spawning);
+                EXPECT_FLOAT_EQ(e->spawnMultiplierInForce, r.product);
+            });
+        }
+        c->SetSpawnRateMultiplier(-2.0f);  // stored as 0
+        gVornexRenderer.FlushCommands(true);
+        Update(Clocks::All(0.1f));
+        RunOnRenderThread([&] { EXPECT_FLOAT_EQ(e->spawnMultiplierInForce, 0.0f); });
+        for (SFXContext* x : contexts) x->Release();
+        contexts.clear();
+        gVornexRenderer.FlushCommands(true);
+        definitions.clear();
+    }
+    gEntityTemplateRegistry.RemoveStub(&stub);
+    RunOnRenderThread([] { ParticleSystemInstance::ReleaseGlobals(); });
 }
 
 }  // namespace

@@ -129,6 +129,18 @@ TEST_F(SFXPictureTest, EachFrameShowsItsColourInsideTheProjectedQuad) {
         const std::string name = "sfx-quad-frame-" + std::to_string(frame);
         std::vector<uint32_t> pixels = Picture(name, false);
         ASSERT_EQ(pixels.size(), size_t(kSide) * kSide);
+        // The quad's constants: frame size, (column, row) of this frame and the next, blend.
+        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+        ASSERT_FALSE(draws.empty());
+        const gfx::DrawRecord& d = draws.back();
+        const uint32_t next = (frame + 1) % 4;
+        const float want196[4] = {0.5f * float(frame % 2), 0.5f * float(frame / 2), 0.5f * float(next % 2),
+                                  0.5f * float(next / 2)};
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_FLOAT_EQ(d.VertexConstant(195)[c], 0.5f);
+            EXPECT_FLOAT_EQ(d.VertexConstant(196)[c], want196[c]) << c;
+        }
+        EXPECT_FLOAT_EQ(d.PixelConstant(0)[0], 0.0f);  // a step curve: no blend
         bool ok = true;
         auto near = [&](uint32_t got, uint32_t want, const char* where) {
             for (int shift : {0, 8, 16}) {
