@@ -5,9 +5,11 @@
 #include <cstdint>
 
 #include "core/rtti/SafePointer.h"
+#include "engine/game/GameTimer.h"
 #include "scene/sfx/SFXContext.h"
 
 class EntityTemplate;
+class MeshAnimationController;
 class MeshTemplateRenderingData;
 class ParticleSystemInstance;
 struct RendererLight;
@@ -66,6 +68,12 @@ public:
     void Bind(const SFXElementDefinition& d);
 
     MeshTemplateRenderingData* renderingData = nullptr;
+    // The controller playing "Animation" at the node "root", or null.
+    MeshAnimationController* controller = nullptr;
+    int32_t treeNode = -1;
+    // The animation's custom clock, advanced by the context's clock (the Game's timers
+    // are never read on the render thread).
+    GameTimer clock;
     float progress = 0.0f;
     bool bindPending = false;
 };

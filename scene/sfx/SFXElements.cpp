@@ -9,7 +9,11 @@
 #include "render/resources/ResourceTexture.h"
 #include "render/scene/RendererLight.h"
 #include "render/shaders/ResourceShader.h"
+#include "platform/os/Thread.h"
+#include "render/resources/ResourceAnimation.h"
 #include "scene/SceneServices.h"
+#include "scene/animation/MeshAnimationController.h"
+#include "scene/animation/XSIAnimation.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
@@ -296,7 +300,7 @@ void SFXParticleElementDefinition::RenderSecondary(SFXElementContext* context, c
 // ---------------------------------------------------------------------------------------
 // Mesh
 
-SFXMeshElementContext::~SFXMeshElementContext() = default;
+SFXMeshElementContext::~SFXMeshElementContext() { delete controller; }
 
 void SFXMeshElementContext::Start(const SFXElementDefinition& base, const Matrix& parent, uint32_t flags,
                                   uint32_t extra) {
@@ -311,16 +315,50 @@ void SFXMeshElementContext::Bind(const SFXElementDefinition& base) {
     const auto* mesh = dynamic_cast<const MeshTemplate*>(d.heldTemplate);
     renderingData = mesh ? mesh->GetRenderingData() : nullptr;
     bindPending = false;
+    delete controller;
+    controller = nullptr;
+    treeNode = -1;
+    const MeshHierarchy* skeleton = mesh ? mesh->GetHierarchy() : nullptr;
+    if (!skeleton || d.animation.IsEmpty()) return;
+    // An animation of the template's skeleton: inside both animation tables, with data.
+    const int32_t index = mesh->FindAnimationDefinition(d.animation.CStr());
+    const std::vector<Resource*>& resources = mesh->GetAnimationResources();
+    if (index < 0 || uint32_t(index) >= mesh->animations.Count() || uint32_t(index) >= resources.size() ||
+        !resources[uint32_t(index)])
+        return;
+    const int32_t root = skeleton->FindAnimationTreeNode(NameString("root"));
+    if (root < 0) return;
+    controller = new MeshAnimationController(*skeleton);
+    treeNode = root;
+    AnimationParams params;
+    params.Id = index;
+    params.AnimIndex = index;
+    params.OverrideProgress = progress;
+    auto* animation = new XSIAnimation(os::CurrentThreadId(), static_cast<ResourceAnimation*>(resources[uint32_t(index)]),
+                                       params, mesh->animations[uint32_t(index)].time);
+    animation->SetCustomClock(&clock);
+    controller->AddAnimation(uint32_t(root), animation);
 }
 
-void SFXMeshElementContext::Rebind(const SFXElementDefinition& d) { Bind(d); }
+void SFXMeshElementContext::Rebind(const SFXElementDefinition& base) {
+    // The template's current rendering data; the animation plays on.
+    const auto* mesh = dynamic_cast<const MeshTemplate*>(static_cast<const SFXMeshElementDefinition&>(base).heldTemplate);
+    renderingData = mesh ? mesh->GetRenderingData() : nullptr;
+}
 
-void SFXMeshElementContext::Update(const RenderFrameClock& clock, float dt, const SFXElementDefinition& base,
+void SFXMeshElementContext::Update(const RenderFrameClock& frameClock, float dt, const SFXElementDefinition& base,
                                    const Matrix& parent) {
-    SFXElementContext::Update(clock, dt, base, parent);
-    if (bindPending) Bind(base);
+    SFXElementContext::Update(frameClock, dt, base, parent);
     const auto& d = static_cast<const SFXMeshElementDefinition&>(base);
     progress = SampleVector(d.animationProgress, states[SFX_STATE_KIND_FIRST]).x;
+    if (bindPending) Bind(base);
+    clock.Tick(dt);
+    if (!controller) return;
+    controller->SetProgress(uint32_t(treeNode), -1, progress);
+    const auto* mesh = dynamic_cast<const MeshTemplate*>(d.heldTemplate);
+    controller->ClearEvaluationStamp();
+    if (gSFXMeshAnimationWorkspace)
+        controller->EvaluatePose(*gSFXMeshAnimationWorkspace, parent, mesh ? mesh->xsiAnimationScale : 1.0f);
 }
 
 void SFXMeshElementDefinition::Render(SFXElementContext* context, const Matrix& world, const Vector& colour,
@@ -329,15 +367,19 @@ void SFXMeshElementDefinition::Render(SFXElementContext* context, const Matrix& 
     if (!m) return;
     if (m->bindPending) m->Bind(*this);
     if (!m->renderingData) return;
+    const float* bones = m->controller ? m->controller->Palette() : nullptr;
+    const uint32_t boneCount = m->controller ? m->controller->BoneCount() : 0;
     MeshTemplateRenderingData::Draw(m->renderingData, world, world, templateBox, colour, 1.0f, AxisDeterminant(world) < 0.0f,
-                                    presetIndex, nullptr, 0, pass == 0xFFFFFFFFu ? kMeshPassAll : pass);
+                                    presetIndex, bones, boneCount, pass == 0xFFFFFFFFu ? kMeshPassAll : pass);
 }
 
 void SFXMeshElementDefinition::RenderSecondary(SFXElementContext* context, const Matrix& world) {
     auto* m = static_cast<SFXMeshElementContext*>(context);
     if (!m || !m->renderingData) return;
+    const float* bones = m->controller ? m->controller->Palette() : nullptr;
+    const uint32_t boneCount = m->controller ? m->controller->BoneCount() : 0;
     MeshTemplateRenderingData::Draw(m->renderingData, world, world, templateBox, Vector(1, 1, 1, 1), 1.0f,
-                                    AxisDeterminant(world) < 0.0f, presetIndex, nullptr, 0, 8);
+                                    AxisDeterminant(world) < 0.0f, presetIndex, bones, boneCount, 8);
 }
 
 // ---------------------------------------------------------------------------------------
