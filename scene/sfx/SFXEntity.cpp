@@ -5,6 +5,7 @@
 
 #include "core/BaseThread.h"
 #include "core/rtti/DirectProperty.h"
+#include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "render/VornexRenderer.h"
@@ -46,15 +47,12 @@ uint32_t SFXRenderFlagsForPassMask(uint32_t m) {
 // ---------------------------------------------------------------------------------------
 // SFXTemplate
 
-SFXTemplate::SFXTemplate() : definition(new SFXDefinition()) {
+SFXTemplate::SFXTemplate() {
     typeId = ENTITY_SFX;
     wireframeColor.SetFromVector(Vector(1.0f, 0.0f, 1.0f, 1.0f));
 }
 
-SFXTemplate::~SFXTemplate() {
-    definition->ForEachReleaseResources();
-    delete definition;
-}
+SFXTemplate::~SFXTemplate() { definition->ForEachReleaseResources(); }
 
 const RTTIClass* SFXTemplate::RegisterClass() {
     if (gTemplateClass) return gTemplateClass;
@@ -68,21 +66,11 @@ const RTTIClass* SFXTemplate::RegisterClass() {
     AddDirect<float>(c, "Activation at start delay", RTTI_OFFSETOF(P, activationAtStartDelay));
     AddDirect<bool>(c, "Constant BoundingBox Update Enabled", RTTI_OFFSETOF(P, constantBoundingBoxUpdate));
     AddDirect<bool>(c, "Use FSE SFX Color Multiplier", RTTI_OFFSETOF(P, useFSEColorMultiplier));
+    c->AddProperty(new RTTIEmbeddedObjectProperty<SFXDefinition>("SFX definition", RTTI_OFFSETOF(P, ownedDefinition)));
     return c;
 }
 
 const RTTIClass* SFXTemplate::GetRTTIClass() const { return RegisterClass(); }
-
-uint32_t SFXTemplate::SolidSerialize(uint8_t* buffer, uint32_t options) const {
-    const uint32_t n = EntityTemplate::SolidSerialize(buffer, options);
-    return n + definition->SolidSerialize(buffer ? buffer + n : nullptr, options);
-}
-
-uint32_t SFXTemplate::SolidDeserialize(BoundedReader& in, uint32_t options) {
-    const uint32_t n = EntityTemplate::SolidDeserialize(in, options);
-    if (in.Failed()) return n;
-    return n + definition->SolidDeserialize(in, options);
-}
 
 Entity* SFXTemplate::CreateEntity() { return new SFXEntity(); }
 
@@ -136,6 +124,8 @@ const RTTIClass* SFXEntity::RegisterClass() {
     Entity::RegisterClass();
     RTTIClass* c = CreateRegisteredClass(gEntityClass, "SFXEntity", "Entity",
                                          [](int32_t) -> RTTIPolyBaseClass* { return new SFXEntity(); });
+    c->AddProperty(new RTTISGProperty<BoundingBox4, SFXEntity>("Local bounding box", &SFXEntity::StoredLocalBox,
+                                                               &SFXEntity::SetStoredLocalBox, 2));
     AddDirect<bool>(c, "Display real bounding box", RTTI_OFFSETOF(SFXEntity, displayRealBoundingBox));
     AddDirect<bool>(c, "StartAtGameInit", RTTI_OFFSETOF(SFXEntity, startAtGameInit));
     AddDirect<bool>(c, "DeleteAtStop", RTTI_OFFSETOF(SFXEntity, deleteAtStop));

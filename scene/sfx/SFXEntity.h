@@ -49,9 +49,6 @@ public:
     ~SFXTemplate() override;
     static const RTTIClass* RegisterClass();
     const RTTIClass* GetRTTIClass() const override;
-    // The template's properties, then the definition's.
-    uint32_t SolidSerialize(uint8_t* buffer, uint32_t options) const override;
-    uint32_t SolidDeserialize(BoundedReader& in, uint32_t options) override;
     const char* GetClassName() const override { return "SFXTemplate"; }
     Entity* CreateEntity() override;
     const char* GetEntityClassName() const override { return "SFXEntity"; }
@@ -67,7 +64,10 @@ public:
     void* CreatePreviewObject() override { return CreatePreview(); }
     void DestroyPreviewObject(void* object) override { DestroyPreview(static_cast<SFXContext*>(object)); }
 
-    SFXDefinition* definition;
+    // Stored last among the template's properties, so a stored template is its own
+    // properties followed by the definition's.
+    SFXDefinition ownedDefinition;
+    SFXDefinition* const definition = &ownedDefinition;
     uint8_t activityTimer = SFX_TIMER_GAMEPLAY;   // "Activity timer"
     bool offscreenProcessingEnabled = true;       // "Offscreen processing enabled"
     float activationAtStartDelay = 0.0f;          // "Activation at start delay"
@@ -109,6 +109,10 @@ public:
     void SetSpawner(ParticleSpawner* spawner);
     SFXContext* Context() const { return static_cast<SFXContext*>(GetRenderingContext()); }
     SFXTemplate* GetSFXTemplate() const;
+    // "Local bounding box": the entity's own stored box (GetLocalBoundingBox answers the
+    // unit box).
+    BoundingBox4 StoredLocalBox() const { return Entity::GetLocalBoundingBox(); }
+    void SetStoredLocalBox(const BoundingBox4& box) { SetLocalBoundingBox(box); }
 
     bool displayRealBoundingBox = false;  // "Display real bounding box"
     bool startAtGameInit = true;          // "StartAtGameInit"

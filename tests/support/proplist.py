@@ -868,6 +868,18 @@ def sfx_definition(desc):
             b"".join(f32(x) for x in desc.get("Scale for all elements", [1, 1, 1, 1])))
 
 
+def sfx_template_props(own=None, definition=None):
+    """SFXTemplate's own properties, then its definition's, as hex for "class_props"."""
+    return (sfx_table(SFX_TEMPLATE_PROPERTIES, own or {}) + sfx_definition(definition or {})).hex()
+
+
+def sfx_entity_props(box=(-1, -1, -1, 1, 1, 1, 1, 1), display_real_box=False, start=True, delete_at_stop=True):
+    """SFXEntity's own properties ("Local bounding box", "Display real bounding box",
+    "StartAtGameInit", "DeleteAtStop"), as hex for "class_props"."""
+    return (b"".join(f32(x) for x in box) + boolean(display_real_box) + boolean(start) +
+            boolean(delete_at_stop)).hex()
+
+
 def sfx_template(desc):
     template = {"color": [255, 0, 255, 255, 1.0]}  # the effect template's editor colour
     template.update(desc.get("template", {}))
