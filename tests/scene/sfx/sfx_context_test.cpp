@@ -268,4 +268,101 @@ TEST_F(SFXContextTest, UndrawnContextsLeaveTheUpdateListAfterThreeFrames) {
     Inspect([&] { EXPECT_TRUE(c->Linked()); });
 }
 
+// An element kind that records its draws.
+struct DrawRecord {
+    uint32_t element;
+    Vector colour;
+    uint32_t pass;
+};
+std::vector<DrawRecord> gDrawn;
+
+class RecordingElement : public SFXElementDefinition {
+public:
+    explicit RecordingElement(uint32_t id, uint32_t mask, bool mesh = false) : id(id), mesh(mesh) { passMask = mask; }
+    bool IsMeshElement() const override { return mesh; }
+    SFXElementContext* CreateContext() const override { return new SFXElementContext(); }
+    void Render(SFXElementContext*, const Matrix&, const Vector& colour, uint32_t pass) override {
+        gDrawn.push_back({id, colour, pass});
+    }
+    void Resolve(bool load) override {
+        const uint32_t mask = passMask;
+        SFXElementDefinition::Resolve(load);
+        passMask = mask;
+    }
+    uint32_t id;
+    bool mesh;
+};
+
+TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
+    SFXDefinition& d = Definition();
+    auto* plain = new RecordingElement(0, 17);
+    auto* tacticalOnly = new RecordingElement(1, 17);
+    tacticalOnly->visibleInCombatView = false;
+    auto* light = new RecordingElement(2, 2);
+    auto* invisible = new RecordingElement(3, 17);
+    invisible->color.SetConstantValue(HDRColor{255, 255, 255, 0, 1.0f});  // alpha 0: skipped
+    auto* mesh = new RecordingElement(4, 17, true);
+    mesh->useFSEColorMult = false;
+    for (SFXElementDefinition* e : std::initializer_list<SFXElementDefinition*>{plain, tacticalOnly, light, invisible, mesh})
+        d.AddElement(e);
+    SFXContext* c = Context(d);
+    c->SetElementLocalColor(nullptr, Vector(1, 1, 1, 1));
+    c->PostSetColor(Vector(0.5f, 1, 1, 1));
+    struct Row {
+        uint32_t pass, flags;
+        std::vector<uint32_t> drawn;
+    } rows[] = {
+        {1, 0, {0, 4}},           // combat view (bit 1): the tactical-only element is left out
+        {16, 0x1000, {0, 1, 4}},  // tactical view (bit 2)
+        {2, 0, {2}},              // pass 2: the light only
+        {1, 0x1, {}},             // flag value 1: nothing
+        {1, 0x10, {4}},           // flag 16: mesh elements only
+        {1, 0x2000, {}},          // tactical extended (bit 4): none is visible there
+    };
+    Inspect([&] {
+        c->RenderMain(1, 0, Vector(1, 1, 1, 1));  // not running: nothing
+    });
+    EXPECT_TRUE(gDrawn.empty());
+    c->Restart(1, 0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.pass);
+        gDrawn.clear();
+        Inspect([&] { c->RenderMain(r.pass, r.flags, Vector(1, 1, 1, 0.5f)); });
+        std::vector<uint32_t> got;
+        for (const DrawRecord& x : gDrawn) got.push_back(x.element);
+        EXPECT_EQ(got, r.drawn);
+        for (const DrawRecord& x : gDrawn) {
+            // The context colour (0.5 red) × the given colour (alpha 0.5) × white elements.
+            EXPECT_FLOAT_EQ(x.colour.x, 0.5f);
+            EXPECT_FLOAT_EQ(x.colour.w, 0.5f);
+            EXPECT_EQ(x.pass, r.pass);
+        }
+    }
+    // The AND and OR masks apply to the flags first.
+    c->SetPassMasks(~0x1u, 0x1000);
+    gDrawn.clear();
+    Inspect([&] { c->RenderMain(1, 0x1, Vector(1, 1, 1, 1)); });
+    EXPECT_EQ(gDrawn.size(), 3u);  // flag 1 masked away, tactical view forced
+}
+
+TEST_F(SFXContextTest, ReapplyKeepsStatesAndAnEditRestarts) {
+    SFXDefinition& d = Definition();
+    d.AddElement(Quad("a"));
+    SFXContext* c = Context(d);
+    c->AdvanceTime(0.75f);
+    auto time = [&] {
+        float t = -1.0f;
+        Inspect([&] { t = c->ElementContexts()[0]->states[SFX_STATE_POSITION].time; });
+        return t;
+    };
+    ASSERT_FLOAT_EQ(time(), 0.75f);
+    SFXContext::ReapplyAll();
+    EXPECT_FLOAT_EQ(time(), 0.75f);
+    d.OnPropertyChanged("Delete timeout");
+    EXPECT_FLOAT_EQ(time(), 0.0f);
+    d.elements[0]->OnPropertyChanged("Pivot");
+    c->AdvanceTime(0.5f);
+    EXPECT_FLOAT_EQ(time(), 0.5f);
+}
+
 }  // namespace
