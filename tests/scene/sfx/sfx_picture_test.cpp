@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/sfx/SFXContext.h"
@@ -165,6 +166,45 @@ TEST_F(SFXPictureTest, EachFrameShowsItsColourInsideTheProjectedQuad) {
         near(pixels[uint32_t(std::ceil(bottom + 1)) * kSide + mid], 0, "outside bottom");
         if (!ok) Picture(name + "-failed", true);
     }
+}
+
+// A definition file whose "REFRACTION" also selects vertex variants: the second vertex
+// shader differs, the message is logged and the element keeps no refraction shader. With
+// the real definitions the refraction pixel shader is kept.
+constexpr const char* kRefractionMessage = "Refraction option in FixedPipelineReplacement affects vertex shader.";
+
+TEST_F(SFXPictureTest, RefractionKeepsItsPixelShader) {
+    SFXQuadElementDefinition q;
+    q.textureFileName = NameString();
+    q.refractionPower = 1.0f;
+    q.Resolve(false);
+    EXPECT_NE(q.refractionPixelShader, nullptr);
+    EXPECT_NE(q.refractionPixelShader, q.pixelShader);
+    EXPECT_FALSE(log.Contains(kRefractionMessage));
+    q.ReleaseResources();
+}
+
+TEST_F(SFXPictureTest, RefractionMustNotTouchTheVertexStage) {
+    SFXQuadElementDefinition q;
+    q.textureFileName = NameString();
+    q.refractionPower = 1.0f;
+    std::ifstream in(ShaderFolder() + "/Shaders.def");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.find("family FixedPipelineReplacement");
+    ASSERT_NE(at, std::string::npos);
+    const size_t option = text.find("option REFRACTION ps", at);
+    ASSERT_NE(option, std::string::npos);
+    text.replace(option, std::strlen("option REFRACTION ps"), "option REFRACTION vs ps");
+    std::ofstream(ShaderFolder() + "/test.def") << text;
+    ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/proplist.py defbin " + ShaderFolder() +
+                                  "/test.def " + ShaderFolder() + "/Shaders.DefBin"));
+    gShaderManager->Close();  // read the new definitions
+    ASSERT_TRUE(gShaderManager->LoadDefinitions());
+    q.Resolve(false);
+    EXPECT_EQ(q.refractionPixelShader, nullptr);
+    EXPECT_NE(q.pixelShader, nullptr);
+    EXPECT_TRUE(log.Contains(kRefractionMessage));
+    q.ReleaseResources();
 }
 
 }  // namespace
