@@ -120,7 +120,7 @@ void SFXContext::PostNamed(uint32_t command, const char* name, const void* value
     char* copy = CopyName(name);
     if (name && !copy) return;
     Vector v;
-    std::memcpy(&v, value, std::min<uint32_t>(valueBytes, sizeof v));
+    if (value && valueBytes) std::memcpy(&v, value, std::min<uint32_t>(valueBytes, sizeof v));
     if (!PostObjectCall(&ExecuteRenderCommand, command, this, v, copy)) std::free(copy);
 }
 

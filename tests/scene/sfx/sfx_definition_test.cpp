@@ -14,6 +14,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "scene/sfx/SFXElementContexts.h"
 #include "scene/sfx/SFXEntity.h"
 
 namespace {
@@ -201,7 +202,7 @@ TEST_F(SFXResolveTest, WrongTemplateKindsAreLoggedAndDropped) {
         EXPECT_TRUE(log.Contains("Template rock is not particle while used as such in SFX definition"));
         EXPECT_EQ(p.passMask, 17u);
         EXPECT_EQ(p.envelopeBindings.Count(), 5u);  // its curves still run
-        EXPECT_NE(p.CreateContext(), nullptr);
+        EXPECT_NE(std::unique_ptr<SFXElementContext>(p.CreateContext()), nullptr);
 
         SFXMeshElementDefinition m;
         m.templateGuid = trigger;

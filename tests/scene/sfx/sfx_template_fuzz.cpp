@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ProgramStaticInit.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -50,9 +51,16 @@ struct Registered {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+// The start-up of the linked libraries (the renderer object the set-up posts to, stopped:
+// nothing is handed over) and the registered templates.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    RunProgramStaticInit();
     static Registered* registered = new Registered();  // lives as long as the registry
     (void)registered;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SFXTemplate t;
     BoundedReader in(data, size);
     t.SolidDeserialize(in, 4);
