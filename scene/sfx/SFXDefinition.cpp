@@ -82,7 +82,11 @@ void ReleaseShader(ResourceShader*& s) {
     s = nullptr;
 }
 
-void FlushRenderer() { gVornexRenderer.FlushCommands(true); }
+// The render thread reads definitions through their contexts: the main thread flushes and
+// waits before changing one. A definition read on the loader thread is new and has none.
+void FlushRenderer() {
+    if (!gResourceManager.OnWorkerThread()) gVornexRenderer.FlushCommands(true);
+}
 
 }  // namespace
 
