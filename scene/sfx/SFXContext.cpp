@@ -114,7 +114,7 @@ void SFXContext::Post(uint32_t command, const T&... data) {
     PostObjectCall(&ExecuteRenderCommand, command, this, data...);
 }
 
-void SFXContext::PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes, bool) {
+void SFXContext::PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes) {
     // The name travels whole as a heap copy that the executor frees; the value (at most a
     // Vector) goes in the record.
     char* copy = CopyName(name);
@@ -190,19 +190,19 @@ void SFXContext::Stop() { Post(SFX_CMD_STOP); }
 void SFXContext::SetSpeedMultiplier(float value) { Post(SFX_CMD_SET_SPEED_MULTIPLIER, value); }
 void SFXContext::SetSpawnRateMultiplier(float value) { Post(SFX_CMD_SET_SPAWN_RATE_MULTIPLIER, value); }
 void SFXContext::SetElementLocalColor(const char* name, const Vector& colour) {
-    PostNamed(SFX_CMD_SET_ELEMENT_LOCAL_COLOR, name, &colour, sizeof colour, false);
+    PostNamed(SFX_CMD_SET_ELEMENT_LOCAL_COLOR, name, &colour, sizeof colour);
 }
 void SFXContext::SetElementSpeedMultiplier(const char* name, float value) {
-    PostNamed(SFX_CMD_SET_ELEMENT_SPEED_MULTIPLIER, name, &value, sizeof value, false);
+    PostNamed(SFX_CMD_SET_ELEMENT_SPEED_MULTIPLIER, name, &value, sizeof value);
 }
-void SFXContext::BreakLoop(const char* name) { PostNamed(SFX_CMD_BREAK_LOOP, name, nullptr, 0, true); }
-void SFXContext::ActivateLoop(const char* name) { PostNamed(SFX_CMD_ACTIVATE_LOOP, name, nullptr, 0, true); }
+void SFXContext::BreakLoop(const char* name) { PostNamed(SFX_CMD_BREAK_LOOP, name, nullptr, 0); }
+void SFXContext::ActivateLoop(const char* name) { PostNamed(SFX_CMD_ACTIVATE_LOOP, name, nullptr, 0); }
 void SFXContext::AdvanceTime(float seconds) { Post(SFX_CMD_ADVANCE_TIME, seconds); }
 void SFXContext::SetSpawner(ParticleSpawner* spawner) { Post(SFX_CMD_SET_SPAWNER, spawner); }
 void SFXContext::FadeOutAndMute(float seconds, uint8_t muted) { Post(SFX_CMD_FADE_OUT_AND_MUTE, seconds, muted); }
 void SFXContext::SetPassMasks(uint32_t andMask, uint32_t orMask) { Post(SFX_CMD_SET_PASS_MASKS, andMask, orMask); }
 void SFXContext::SetElementValue(const char* name, float value) {
-    PostNamed(SFX_CMD_SET_ELEMENT_VALUE, name, &value, sizeof value, false);
+    PostNamed(SFX_CMD_SET_ELEMENT_VALUE, name, &value, sizeof value);
 }
 void SFXContext::SetLocalColorAll(const Vector& colour) { Post(SFX_CMD_SET_LOCAL_COLOR_ALL, colour); }
 

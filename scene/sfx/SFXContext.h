@@ -163,7 +163,7 @@ public:
 private:
     template <class... T>
     void Post(uint32_t command, const T&... data);
-    void PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes, bool lengthPlusOne);
+    void PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes);
     void Link();
     void Unlink();
     // Main thread: out of the definition's chain of contexts.
