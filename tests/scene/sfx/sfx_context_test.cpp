@@ -8,7 +8,9 @@
 #include <cmath>
 
 #include "SFXTestSupport.h"
+#include "render/scene/RendererScene.h"
 #include "render/scene/SceneCommand.h"
+#include "render/scene/SceneParametersWrapper.h"
 
 using namespace rendertest;
 using namespace sfxtest;
@@ -343,6 +345,41 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
     gDrawn.clear();
     Inspect([&] { c->RenderMain(1, 0x1, Vector(1, 1, 1, 1)); });
     EXPECT_EQ(gDrawn.size(), 3u);  // flag 1 masked away, tactical view forced
+}
+
+TEST_F(SFXContextTest, TheSceneMultiplierAppliesWhereBothAskForIt) {
+    ASSERT_NE(gRendererScene, nullptr);
+    gRendererScene->PostInit();
+    gVornexRenderer.FlushCommands(true);
+    SFXDefinition& d = Definition();
+    auto* with = new RecordingElement(0, 17);
+    auto* without = new RecordingElement(1, 17);
+    without->useFSEColorMult = false;
+    auto* tinted = new RecordingElement(2, 17);
+    tinted->color.SetConstantValue(HDRColor{255, 255, 255, 255, 2.0f});  // intensity 2
+    d.AddElement(with);
+    d.AddElement(without);
+    d.AddElement(tinted);
+    SFXContext* c = Context(d);
+    c->Restart(1, 0);
+    gDrawn.clear();
+    Inspect([&] {
+        SceneParametersWrapper* set = gRendererScene->GetCurrentParameters();
+        ASSERT_NE(set, nullptr);
+        set->Values().rest.sfxColorMultiplier = HDRColor{255, 255, 255, 255, 0.5f};
+        c->RenderMain(1, 0, Vector(1, 1, 1, 1));
+    });
+    ASSERT_EQ(gDrawn.size(), 3u);
+    const Vector fse = HDRColor{255, 255, 255, 255, 0.5f}.ToLinearVector();
+    const Vector own = HDRColor{255, 255, 255, 255, 2.0f}.ToLinearVector();
+    ASSERT_LT(fse.x, 1.0f);
+    EXPECT_FLOAT_EQ(gDrawn[0].colour.x, fse.x);          // × the scene's multiplier
+    EXPECT_FLOAT_EQ(gDrawn[1].colour.x, 1.0f);           // the element opts out
+    EXPECT_FLOAT_EQ(gDrawn[2].colour.x, own.x * fse.x);  // its own linear colour first
+    EXPECT_FLOAT_EQ(gDrawn[0].colour.w, fse.w);
+    Inspect([&] { gRendererScene->GetCurrentParameters()->Values().rest.sfxColorMultiplier = HDRColor{255, 255, 255, 255, 1.0f}; });
+    gRendererScene->PostShutdown();
+    gVornexRenderer.FlushCommands(true);
 }
 
 TEST_F(SFXContextTest, ReapplyKeepsStatesAndAnEditRestarts) {
