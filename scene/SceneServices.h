@@ -19,6 +19,25 @@ struct SceneServices {
   // Render thread: draws the element tree of an in-game UI entity with the UI transform
   // (UI units to world); interaction false keeps the tree out of hit testing.
   void (*uiDrawElementTree)(SafePointerRoot* element, const Matrix& uiTransform, bool interaction) = nullptr;
+
+  // ---- Effect sounds (render thread, where the effect elements run) ----
+  // A positional emitter at the matrix; null when none could be made.
+  void* (*soundEmitterCreate)(const Matrix& matrix) = nullptr;
+  void (*soundEmitterPostTransform)(void* emitter, const Matrix& matrix) = nullptr;
+  void (*soundEmitterRelease)(void* emitter) = nullptr;
+  // Plays a sound entry on the emitter; the entry's own volume goes to entryVolume. The
+  // instance id, 0 when nothing started.
+  unsigned (*soundEntryPlay)(const char* entryName, void* emitter, unsigned channel, float volume,
+                             float* entryVolume) = nullptr;
+  void (*soundEntryPreload)(const char* entryName) = nullptr;
+  // Fades the instance to the target volume over the seconds along the curve; owner is
+  // the emitter that started it.
+  void (*soundSetVolume)(unsigned id, float target, float seconds, unsigned curve, void* owner) = nullptr;
+  void (*soundExitLoop)(unsigned id, void* owner) = nullptr;
+
+  // Main thread: an effect entity's mesh elements of the template refresh from it (the
+  // effect layer fills it; mesh templates call it when they change).
+  void (*sfxRefreshMeshTemplate)(Entity* entity, void* meshTemplate) = nullptr;
 };
 
 extern SceneServices gSceneServices;

@@ -16,6 +16,35 @@
 namespace {
 
 SoundEngine* Engine() { return gSoundEngine; }
+
+// ---- The effects' sound elements (render thread) ----
+void* EffectEmitterCreate(const Matrix& m) { return new EntitySoundEmitter(m); }
+
+void EffectEmitterPostTransform(void* emitter, const Matrix& m) {
+    if (emitter) static_cast<EntitySoundEmitter*>(emitter)->PostTransform(m);
+}
+
+void EffectEmitterRelease(void* emitter) {
+    if (emitter) static_cast<EntitySoundEmitter*>(emitter)->PostRelease();
+}
+
+unsigned EffectEntryPlay(const char* name, void* emitter, unsigned channel, float volume, float* entryVolume) {
+    SoundEntryParams params;
+    const uint32_t id = SoundEntriesContainer::PlaySoundEntryForEntity(
+        gSoundEntriesContainer, name, static_cast<EntitySoundEmitter*>(emitter), channel, 0.0f, volume, &params);
+    if (entryVolume) *entryVolume = id ? params.volume : 1.0f;
+    return id;
+}
+
+void EffectEntryPreload(const char* name) { SoundEntriesContainer::PreloadSoundEntry(gSoundEntriesContainer, name); }
+
+void EffectSetVolume(unsigned id, float target, float seconds, unsigned curve, void* owner) {
+    if (gSoundEngine) gSoundEngine->SetVolume(id, target, seconds, curve, static_cast<EntitySoundEmitter*>(owner));
+}
+
+void EffectExitLoop(unsigned id, void* owner) {
+    if (gSoundEngine) gSoundEngine->ExitLoop(id, static_cast<EntitySoundEmitter*>(owner));
+}
 SoundEntriesContainer* Entries() { return gSoundEntriesContainer; }
 
 EntitySoundEmitter* GetEmitter(EntitySoundEmitter*& emitter, const Matrix& global) {
@@ -139,6 +168,13 @@ void FillSoundServices() {
     s.entityUpdateSoundEmitter = &UpdateEmitter;
     s.entityReleaseSoundEmitter = &ReleaseEmitter;
     gSceneServices.playSound = &PlaySceneSound;
+    gSceneServices.soundEmitterCreate = &EffectEmitterCreate;
+    gSceneServices.soundEmitterPostTransform = &EffectEmitterPostTransform;
+    gSceneServices.soundEmitterRelease = &EffectEmitterRelease;
+    gSceneServices.soundEntryPlay = &EffectEntryPlay;
+    gSceneServices.soundEntryPreload = &EffectEntryPreload;
+    gSceneServices.soundSetVolume = &EffectSetVolume;
+    gSceneServices.soundExitLoop = &EffectExitLoop;
 }
 
 void ClearSoundServices() {
@@ -169,6 +205,13 @@ void ClearSoundServices() {
     s.entityUpdateSoundEmitter = nullptr;
     s.entityReleaseSoundEmitter = nullptr;
     gSceneServices.playSound = nullptr;
+    gSceneServices.soundEmitterCreate = nullptr;
+    gSceneServices.soundEmitterPostTransform = nullptr;
+    gSceneServices.soundEmitterRelease = nullptr;
+    gSceneServices.soundEntryPlay = nullptr;
+    gSceneServices.soundEntryPreload = nullptr;
+    gSceneServices.soundSetVolume = nullptr;
+    gSceneServices.soundExitLoop = nullptr;
 }
 
 void FillSoundServicesRow() {

@@ -14,6 +14,7 @@
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
+#include "scene/SceneServices.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
 
@@ -246,6 +247,10 @@ void MeshTemplate::NotifyEntitiesOfChange() {
         RefreshEntities();
     }
     UpdateCollisionBox();
+    // Effects whose mesh elements draw this template refresh them.
+    if (gSceneServices.sfxRefreshMeshTemplate)
+        for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+            if (e->IsSFX()) gSceneServices.sfxRefreshMeshTemplate(e, this);
 }
 
 void MeshTemplate::RefreshEntities() {

@@ -20,6 +20,7 @@
 #include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystem.h"
 #include "scene/particles/ParticleSystemInstance.h"
+#include "scene/sfx/SFXHooks.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
 #include "scene/sequences/SequenceSystem.h"
@@ -91,6 +92,20 @@ const StaticInitRow kSceneRows[] = {
     {11, K::ClassRegistration, "ParticleTemplate", &StaticInitRegister<ParticleTemplate>, 0, 0},
     {11, K::TemplateTypeRow, "ParticleTemplate", nullptr, ENTITY_PARTICLE, 0},
     {11, K::ClassRegistration, "ParticleEntity", &StaticInitRegister<ParticleEntity>, 0, 0},
+    {11, K::Lock, "gSFXDefinitionListLock", &StaticInitCreateGlobal<CriticalSection, gSFXDefinitionListLock>, 0, 0},
+    {11, K::ClassRegistration, "SFXElementDefinition", &StaticInitRegister<SFXElementDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXDefinition", &StaticInitRegister<SFXDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXQuadElementDefinition", &StaticInitRegister<SFXQuadElementDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXParticleElementDefinition", &StaticInitRegister<SFXParticleElementDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXMeshElementDefinition", &StaticInitRegister<SFXMeshElementDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXPointLightElementDefinition", &StaticInitRegister<SFXPointLightElementDefinition>,
+     0, 0},
+    {11, K::ClassRegistration, "SFXSpotLightElementDefinition", &StaticInitRegister<SFXSpotLightElementDefinition>,
+     0, 0},
+    {11, K::ClassRegistration, "SFXSoundElementDefinition", &StaticInitRegister<SFXSoundElementDefinition>, 0, 0},
+    {11, K::ClassRegistration, "SFXTemplate", &StaticInitRegister<SFXTemplate>, 0, 0},
+    {11, K::TemplateTypeRow, "SFXTemplate", nullptr, ENTITY_SFX, 0},
+    {11, K::ClassRegistration, "SFXEntity", &StaticInitRegister<SFXEntity>, 0, 0},
     {12, K::GlobalObject, "gSFXMeshAnimationWorkspace", &StaticInitCreateGlobal<AnimationPoseWorkspace, gSFXMeshAnimationWorkspace>, 0, 0},
     {12, K::ClassRegistration, "FlagEntityConnection", &StaticInitRegister<FlagEntityConnection>, 0, 0},
 };
@@ -105,6 +120,7 @@ void InstallSceneHooks() {
     InstallMeshRenderHooks();
     InstallMeshAnimationHooks();
     InstallParticleRenderHooks();
+    InstallSFXHooks();
     s.sequenceSystem = [] { return gSequenceSystem; };
     s.sequenceSpawner = [] { return gSequenceSpawner; };
     s.sequenceActionFactory = [] { return gSequenceActionFactory; };
@@ -133,6 +149,7 @@ void ClearSceneHooks() {
     ClearMeshRenderHooks();
     ClearMeshAnimationHooks();
     ClearParticleRenderHooks();
+    ClearSFXHooks();
     s.meshPlayerCollisionType = nullptr;
     s.meshCollisionData = nullptr;
     s.setMeshShaderPreset = nullptr;

@@ -18,6 +18,7 @@ Commands:
   proplist.py scene <out> <json>            a binary scene
   proplist.py envelope <out> <json>         an envelope's property list
   proplist.py particlesystem <out> <json>   a particle-system definition's property list
+  proplist.py sfxtemplate <out> <json>      an effect template's properties, then its definition's
   proplist.py sceneparameters <out> <json>  a scene-parameter template's own property list
   proplist.py lighttemplate <out> <json>    a light template's own property list
   proplist.py lightentity <out> <json>      a light entity's own property list
@@ -785,6 +786,107 @@ def ingame_ui_template(desc):
     return property_table(INGAME_UI_TEMPLATE_PROPERTIES, desc)
 
 
+# --- effect templates -------------------------------------------------------------------
+# {"template": EntityTemplate values as template_properties takes them, "own": SFXTemplate's
+#  values by property name, "definition": {"Delete timeout", "Scale for all elements",
+#  "elements": [{"class": "SFXQuadElementDefinition", ...values by property name}]}}
+# The walk visits "EntityTemplate" before "SFXTemplate", then the definition's properties;
+# each element writes "SFXElementDefinition"'s properties before its kind's. Envelope
+# values are envelope descriptions (their constants default to the element's).
+
+def vector_envelope(constant):
+    return {"kind": "vector", "constant": constant}
+
+
+SFX_TEMPLATE_PROPERTIES = [
+    ("Activity timer", "u8", 0), ("Offscreen processing enabled", "bool", True),
+    ("Activation at start delay", "f32", 0.0), ("Constant BoundingBox Update Enabled", "bool", False),
+    ("Use FSE SFX Color Multiplier", "bool", True),
+]
+SFX_ELEMENT_PROPERTIES = [
+    ("Position", "envelope", vector_envelope([0, 0, 0, 1])), ("Rotation", "envelope", vector_envelope([0, 0, 0, 0])),
+    ("Scale", "envelope", vector_envelope([1, 1, 1, 0])), ("Pivot", "vector", [0, 0, 0, 0]),
+    ("Color", "envelope", {"kind": "color", "constant": [255, 255, 255, 255, 1.0]}),
+    ("Face camera mode", "u32", 0), ("Face camera offset", "f32", 0.0), ("Description", "cstr", ""),
+    ("Scale with parent", "bool", True), ("Visible in combat view", "bool", True),
+    ("Visible in tactical view", "bool", True), ("Visible in tactical extended", "u8", 2), ("Enabled", "bool", True),
+    ("Expands bounding box", "bool", True), ("Use FSE SFX color mult", "bool", True),
+]
+SFX_LIGHT_TAIL = [("Mask texture", "name", ""), ("Draw light wireframe", "bool", False)]
+SFX_KIND_PROPERTIES = {
+    "SFXQuadElementDefinition": [
+        ("Texture file name", "name", "SFX/glow.dds"), ("Texture frames X", "u32", 1), ("Texture frames Y", "u32", 1),
+        ("Random frame timeout", "f32", 0.0), ("Frame animation curve", "envelope", vector_envelope([0, 0, 0, 0])),
+        ("Blending mode", "u32", 3), ("Alpha test mode", "u32", 1), ("Alpha reference value", "f32", 0.01),
+        ("Refraction power", "f32", 0.0), ("Refraction granularity", "f32", 1.0), ("Refraction level", "u32", 2),
+        ("UV center", "vector", [0.5, 0.5, 0, 0]), ("Softness", "bool", False), ("2-sided", "bool", True),
+        ("Depth read", "bool", True), ("Render as lens flare", "bool", False), ("Flare distance", "f32", 0.0)],
+    "SFXParticleElementDefinition": [
+        ("Particle template", "guid", ""), ("Spawn rate multiplier", "envelope", vector_envelope([1, 0, 0, 0]))],
+    "SFXMeshElementDefinition": [
+        ("Mesh template", "guid", ""), ("Shader preset", "name", ""), ("Animation", "name", ""),
+        ("AnimationProgress", "envelope", vector_envelope([0, 0, 0, 0]))],
+    "SFXPointLightElementDefinition": [("Range", "envelope", vector_envelope([0.5, 1.0, 0, 0]))] + SFX_LIGHT_TAIL,
+    "SFXSpotLightElementDefinition": [("Range", "envelope", vector_envelope([0.5, 1.0, 0, 0])),
+                                      ("Spot width", "f32", 30.0), ("Spot softness", "f32", 1.0)] + SFX_LIGHT_TAIL,
+    "SFXSoundElementDefinition": [
+        ("Sound entry name", "name", ""), ("Sound channel", "u32", 0),
+        ("Sound start envelope", "envelope", vector_envelope([1, 0, 0, 0])),
+        ("Volume", "envelope", vector_envelope([1, 0, 0, 0]))],
+}
+
+
+def sfx_table(table, desc):
+    writers = {"bool": boolean, "f32": f32, "u32": u32, "u8": u8, "name": name, "cstr": cstr,
+               "vector": lambda v: b"".join(f32(x) for x in v),
+               "guid": lambda v: guid(v) if v else bytes(16)}
+    unknown = set(desc) - {p[0] for p in table}
+    if unknown:
+        raise ValueError("unknown properties: %s" % sorted(unknown))
+    out = b""
+    for prop, kind, default in table:
+        if kind == "envelope":
+            d = dict(default)
+            d.update(desc.get(prop, {}))
+            out += envelope(d)
+        else:
+            out += writers[kind](desc.get(prop, default))
+    return out
+
+
+def sfx_element(e):
+    e = dict(e)
+    cls = e.pop("class")
+    kind_table = SFX_KIND_PROPERTIES[cls]
+    base = {k: v for k, v in e.items() if k in {p[0] for p in SFX_ELEMENT_PROPERTIES}}
+    own = {k: v for k, v in e.items() if k not in base}
+    return u8(1) + cstr(cls) + sfx_table(SFX_ELEMENT_PROPERTIES, base) + sfx_table(kind_table, own)
+
+
+def sfx_definition(desc):
+    return (array([sfx_element(e) for e in desc.get("elements", [])]) + f32(desc.get("Delete timeout", 1.0)) +
+            b"".join(f32(x) for x in desc.get("Scale for all elements", [1, 1, 1, 1])))
+
+
+def sfx_template_props(own=None, definition=None):
+    """SFXTemplate's own properties, then its definition's, as hex for "class_props"."""
+    return (sfx_table(SFX_TEMPLATE_PROPERTIES, own or {}) + sfx_definition(definition or {})).hex()
+
+
+def sfx_entity_props(box=(-1, -1, -1, 1, 1, 1, 1, 1), display_real_box=False, start=True, delete_at_stop=True):
+    """SFXEntity's own properties ("Local bounding box", "Display real bounding box",
+    "StartAtGameInit", "DeleteAtStop"), as hex for "class_props"."""
+    return (b"".join(f32(x) for x in box) + boolean(display_real_box) + boolean(start) +
+            boolean(delete_at_stop)).hex()
+
+
+def sfx_template(desc):
+    template = {"color": [255, 0, 255, 255, 1.0]}  # the effect template's editor colour
+    template.update(desc.get("template", {}))
+    return (template_properties(template) + sfx_table(SFX_TEMPLATE_PROPERTIES, desc.get("own", {})) +
+            sfx_definition(desc.get("definition", {})))
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,
@@ -792,7 +894,7 @@ TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_temp
                     "lightentity": light_entity, "compoundtemplate": compound_template,
                     "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
                     "graphtemplate": graph_template, "graphentity": graph_entity,
-                    "ingameuitemplate": ingame_ui_template}
+                    "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template}
 
 
 def main(argv):

@@ -16,6 +16,9 @@ the shader variants of the scene's shadowed lights, named from the shader descri
 as a device with hardware depth names them).
 animations: the clips of the "Soldier" template, "Soldier_Idle.bin" and "Soldier_Walk.bin"
 (anim_file.py). A few soldiers stand in the scene in their bind pose.
+The "Beacon" effect (a flare quad over a generated 2 x 2 frame atlas, "SFX/BeaconFlare.dds",
+a "Sparks" particle element, a point light, and a "Soldier" walking on the spot) stands
+between the soldiers and starts when the game does.
 
 The files are written with the property-list writer of the tests (proplist.py), which
 follows the file formats independently of the engine's code.
@@ -190,6 +193,54 @@ PARTICLES = [
         "Node 3 size": 0.05, "Node 3 color": [120, 30, 0, 0, 1.0]}),
 ]
 PARTICLE_ENTITIES = 4  # two of each, one unit beside each of the first crates
+
+# The "Beacon" effect and the one entity that plays it.
+SFX_TYPE = 7
+BEACON_TEXTURE = "SFX/BeaconFlare.dds"
+BEACON_FRAMES = [(255, 200, 40), (255, 120, 20), (255, 60, 60), (255, 240, 160)]  # R, G, B per frame
+LOOP_FOREVER = [[0, 1024 * 60, "Forever"]]
+
+
+def beacon_definition():
+    """A flare playing its four frames every 2 s, sparks, an orange light and the soldier
+    walking (its progress looping each second), all held by loops that nothing breaks."""
+    def looped(key_times, keys):
+        return {"key_times": key_times, "keys": keys, "loops": LOOP_FOREVER}
+    return {"Delete timeout": 1.0, "elements": [
+        {"class": "SFXQuadElementDefinition", "Description": "Flare", "Texture file name": BEACON_TEXTURE,
+         "Texture frames X": 2, "Texture frames Y": 2, "Blending mode": 2, "Face camera mode": 1,
+         "Position": {"constant": [0, 3.0, 0, 1]}, "Scale": {"constant": [1.5, 1.5, 1, 0]},
+         "Frame animation curve": looped([0, 2048, 61440], [[0, 0, 0, 0], [4, 0, 0, 0], [120, 0, 0, 0]])},
+        {"class": "SFXParticleElementDefinition", "Description": "Sparks", "Particle template": PARTICLES[1][1],
+         "Position": {"constant": [0, 2.5, 0, 1]}},
+        {"class": "SFXPointLightElementDefinition", "Description": "Glow", "Position": {"constant": [0, 2.5, 0, 1]},
+         "Range": {"constant": [2.0, 6.0, 0, 0]},
+         "Color": {"kind": "color", "constant": [255, 160, 60, 255, 2.0]}},
+        {"class": "SFXMeshElementDefinition", "Description": "Walker", "Mesh template": SOLDIER[1],
+         "Animation": "Walk",
+         "AnimationProgress": looped([0, 1024, 61440], [[0, 0, 0, 0], [1, 0, 0, 0], [60, 0, 0, 0]])},
+    ]}
+
+
+BEACON = ("Beacon", "6F1B2C40-0000-4000-8000-000000000010")
+BEACON_ENTITY = {"name": "Beacon_001", "guid": "7A5C0000-0000-4000-8000-00000000FB01", "pos": [4.0, 0.0, 24.0]}
+
+
+def beacon_atlas_dds(side=64):
+    """A 2 x 2 atlas of four solid frames (A8R8G8B8, one level), round spots on clear."""
+    import struct
+    pixels = bytearray()
+    half = side // 2
+    for y in range(side):
+        for x in range(side):
+            r, g, b = BEACON_FRAMES[(1 if x >= half else 0) + (2 if y >= half else 0)]
+            dx, dy = ((x % half) + 0.5) / half * 2 - 1, ((y % half) + 0.5) / half * 2 - 1
+            a = int(round(255 * max(0.0, 1 - (dx * dx + dy * dy) ** 0.5)))
+            pixels += bytes([b, g, r, a])
+    pixel_format = struct.pack("<8I", 32, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000)
+    header = struct.pack("<7I", 124, 0x100F, side, side, side * 4, 0, 0) + bytes(44) + pixel_format
+    header += struct.pack("<5I", 0x1000, 0, 0, 0, 0)
+    return b"DDS " + header + bytes(pixels)
 
 
 def entity_guid(i):
@@ -376,8 +427,9 @@ def main(argv):
     stubs += [{"file": name, "guid": guid, "type": PARTICLE_TYPE} for name, guid, _ in PARTICLES]
     guids += [guid for _, guid, _ in PARTICLES]
     stubs += [{"file": SCENE_PARAMS[0], "guid": SCENE_PARAMS[1], "type": SCENE_PARAMS_TYPE},
-              {"file": PULSE[0], "guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE}]
-    guids += [SCENE_PARAMS[1], PULSE[1]]
+              {"file": PULSE[0], "guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE},
+              {"file": BEACON[0], "guid": BEACON[1], "type": SFX_TYPE}]
+    guids += [SCENE_PARAMS[1], PULSE[1], BEACON[1]]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
@@ -426,6 +478,12 @@ def main(argv):
           proplist.binary_template({"guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE,
                                     "head_props": proplist.envelope(PULSE[2]).hex()}))
 
+    write(os.path.join(templates_out, FOLDER, BEACON[0] + ".BinaryTemplate"),
+          proplist.binary_template({"guid": BEACON[1], "type": SFX_TYPE,
+                                    "props": {"box": [-2, 0, -2, 1, 2, 4, 2, 1], "color": [255, 0, 255, 255, 1.0]},
+                                    "class_props": proplist.sfx_template_props({}, beacon_definition())}))
+    write(os.path.join(textures, BEACON_TEXTURE), beacon_atlas_dds())
+
     entities = layout()
     scene = {
         "root": {"active": SCENE_PARAMS_ENTITY["guid"]},
@@ -438,6 +496,8 @@ def main(argv):
                      for i, p in enumerate(SOLDIER_POSITIONS)] +
                     lights + placed_entities +
                     particle_entities(entities) +
+                    [dict(BEACON_ENTITY, template=BEACON[1],
+                          class_props=proplist.sfx_entity_props(delete_at_stop=False))] +
                     [dict(SCENE_PARAMS_ENTITY, template=SCENE_PARAMS[1])],
         "grid": dict(GRID, cells=grid_cells(entities)),
         "sequence": SEQUENCES,

@@ -1,20 +1,23 @@
 // Stand-in for the fixed-function pipeline: UI quads, debug geometry, the profiler
-// overlay, videos and textured screen copies.
+// overlay, videos, textured screen copies and effect quads (frame atlases, soft edges
+// and refraction).
 #include "Globals.hlsli"
-// The skinning palette holds vertex c0-c191 in every vertex variant (the engine keeps the
-// other constants above it); the saturation's pixel c4 would overlap it, and the
-// saturation variants are pixel variants only.
-#ifndef SATURATION
+// The skinning palette holds vertex c0-c191 (the engine keeps the other constants above
+// it). It is declared except in the variants whose pixel stage has its own constants from
+// c0: the saturation (pixel c4; pixel variants only) and the effect quads (c0-c2).
+#if defined(SKINNING) || !(defined(SATURATION) || defined(TEXTURE_ANIMATION) || defined(REFRACTION))
 #include "Skinning.hlsli"
 #endif
 #include "VideoColor.hlsli"
 
 row_major float4x4 ModelViewProjMatrix;
 float4 ConstantColor;
-// The UI's screen quads: texture scale and offset (vertex c195/c196) and the saturation
-// (pixel c4).
+// The UI's screen quads: texture scale and offset (vertex c195/c196; the effect quads'
+// frame atlas uses the same registers) and the saturation (pixel c4).
+#ifndef TEXTURE_ANIMATION
 float4 UITextureScale : register(c195);
 float4 UITextureOffset : register(c196);
+#endif
 #ifdef SATURATION
 float4 Saturation : register(c4);
 #endif
@@ -24,6 +27,20 @@ sampler2D VideoPlaneY : register(s1);
 sampler2D VideoPlaneU : register(s2);
 sampler2D VideoPlaneV : register(s3);
 #endif
+#ifdef TEXTURE_ANIMATION
+// The atlas frame size (1/X, 1/Y, 1/X, 1/Y) and the current and next frames' offsets.
+float4 FrameSize : register(c195);
+float4 FrameOffsets : register(c196);
+#endif
+// Pixel constants of effect quads: x the blend towards the next frame; the refraction
+// power and granularity; the blending row refraction emulates.
+#if defined(TEXTURE_ANIMATION) && !defined(SKINNING)
+float4 FrameBlend : register(c0);  // pixel stage (skinning is vertex only)
+#endif
+#ifdef REFRACTION
+float4 RefractionParams : register(c1);
+float4 RefractionBlend : register(c2);
+#endif
 
 struct VertexOut
 {
@@ -31,6 +48,7 @@ struct VertexOut
     float4 colour : COLOR0;
     float2 uv : TEXCOORD0;
     float4 screen : TEXCOORD1;
+    float2 nextUV : TEXCOORD2;
 };
 
 VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv : TEXCOORD0,
@@ -45,7 +63,11 @@ VertexOut vertex(float4 position : POSITION, float4 colour : COLOR0, float2 uv :
 #endif
     o.position = mul(position, ModelViewProjMatrix);
     o.colour = colour * ConstantColor;
-#if defined(TEXTURE) && !defined(SCREEN_UV)
+    o.nextUV = uv;
+#if defined(TEXTURE_ANIMATION)
+    o.uv = uv * FrameSize.xy + FrameOffsets.xy;
+    o.nextUV = uv * FrameSize.zw + FrameOffsets.zw;
+#elif defined(TEXTURE) && !defined(SCREEN_UV)
     o.uv = uv * UITextureScale.xy + UITextureOffset.xy;
 #else
     o.uv = uv;
@@ -63,6 +85,9 @@ float4 pixel(VertexOut i) : COLOR0
     uv = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5 + HalfTexelAndProjection.xy;
 #endif
     float4 texel = tex2D(DiffuseTexture, uv);
+#if defined(TEXTURE_ANIMATION) && !defined(SKINNING)
+    texel = lerp(texel, tex2D(DiffuseTexture, i.nextUV), FrameBlend.x);
+#endif
 #ifdef SCREEN_BLUR
     texel = 0.25 * (texel + tex2D(DiffuseTexture, uv + ScreenTexel.xy)
                           + tex2D(DiffuseTexture, uv - ScreenTexel.xy)
@@ -85,6 +110,17 @@ float4 pixel(VertexOut i) : COLOR0
 #endif
 #ifdef FADE
     result.a *= i.colour.a;
+#endif
+#ifdef SOFTNESS
+    float2 depthUV = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5;
+    result.a *= saturate((ReadLinearDepth(depthUV) - i.screen.w) * 0.5);
+#endif
+#ifdef REFRACTION
+    // The scene behind, shifted by the texel's colour, stands in for the blended quad.
+    float2 sceneUV = i.screen.xy / i.screen.w * float2(0.5, -0.5) + 0.5;
+    float2 shift = (result.rg - 0.5) * RefractionParams.x * result.a;
+    float3 behind = tex2D(RefractionTexture, sceneUV + shift * RefractionParams.y).rgb;
+    result = float4(lerp(behind, behind + result.rgb * RefractionBlend.x, result.a), 1.0);
 #endif
 #ifdef CONVERT_TO_SRGB
     result.rgb = sqrt(saturate(result.rgb));

@@ -122,9 +122,9 @@ TEST_F(ManagerTest, RepeatedAndRacingRequestsGetOneResourcePerVariant) {
 TEST_F(ManagerTest, ReloadKeepsTheFamiliesAndCloseLeavesNothingBehind) {
     ASSERT_TRUE(gShaderManager->LoadDefinitions());
     const uint64_t stamp = gShaderManager->GetDefinitionStamp();
-    // A vertex variant lists its stage's options: bit 2 DENORMALIZATION (vertex only), bit 9 TEXTURE.
+    // A vertex variant lists its stage's options: bit 2 DENORMALIZATION (vertex only), bit 11 TEXTURE.
     std::vector<std::string> names;
-    const std::string vertexName = "FixedPipelineReplacement/402" + std::string(29, '0') + ".vs_3_0";
+    const std::string vertexName = "FixedPipelineReplacement/408" + std::string(29, '0') + ".vs_3_0";
     ASSERT_TRUE(gShaderManager->LookupFamilyOptions(vertexName.c_str(), &names, false));
     EXPECT_EQ(names, (std::vector<std::string>{"DENORMALIZATION", "TEXTURE"}));
     log.Clear();

@@ -50,6 +50,7 @@
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sequences/SequenceSystem.h"
+#include "scene/sfx/SFXEntity.h"
 
 namespace {
 
@@ -175,7 +176,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 15u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 16u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -238,6 +239,29 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_EQ(dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true))
                   ->definition.faceCameraMode,
               uint32_t(PARTICLE_FACE_VELOCITY_ALIGN));
+
+    // The effect: a flare over its frame atlas, the sparks, a light and the walking soldier.
+    {
+        auto* beacon = dynamic_cast<SFXTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Beacon", true));
+        ASSERT_NE(beacon, nullptr);
+        const SFXDefinition& d = *beacon->definition;
+        ASSERT_EQ(d.elements.Count(), 4u);
+        auto* flare = dynamic_cast<SFXQuadElementDefinition*>(d.elements[0]);
+        ASSERT_NE(flare, nullptr);
+        EXPECT_EQ(flare->frameCount, 4u);
+        ASSERT_NE(flare->texture, nullptr);
+        EXPECT_TRUE(flare->texture->IsLoaded());
+        EXPECT_TRUE(flare->vertexShader && flare->pixelShader);
+        auto* sparks = dynamic_cast<SFXParticleElementDefinition*>(d.elements[1]);
+        ASSERT_NE(sparks, nullptr);
+        EXPECT_EQ(sparks->heldTemplate, gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true));
+        EXPECT_NE(dynamic_cast<SFXPointLightElementDefinition*>(d.elements[2]), nullptr);
+        auto* walker = dynamic_cast<SFXMeshElementDefinition*>(d.elements[3]);
+        ASSERT_NE(walker, nullptr);
+        EXPECT_EQ(walker->heldTemplate, gEntityTemplateRegistry.FindTemplateByName("Sample/Soldier", true));
+        EXPECT_STREQ(walker->animation.CStr(), "Walk");
+        EXPECT_EQ(d.passMask & 2u, 2u);  // the light
+    }
 
     // The list as the loader reads it: every entry loads, the shaders made this device's.
     ResourceList list;
@@ -327,6 +351,15 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     for (uint32_t i = 0; i < root->GetChildrenCount(); ++i)
         if (auto* p = dynamic_cast<ParticleEntity*>(root->GetChild(i))) particles += p->spawnInGame;
     EXPECT_EQ(particles, 4u);
+    uint32_t effects = 0;
+    for (uint32_t i = 0; i < root->GetChildrenCount(); ++i)
+        if (auto* e = dynamic_cast<SFXEntity*>(root->GetChild(i))) {
+            ++effects;
+            EXPECT_STREQ(e->GetName(), "Beacon_001");
+            EXPECT_TRUE(e->startAtGameInit);
+            EXPECT_FALSE(e->deleteAtStop);
+        }
+    EXPECT_EQ(effects, 1u);
     // The sequence block: one sequence of semaphores and a wait, not started.
     ASSERT_EQ(gSequenceSystem->GetSequenceCount(), 1u);
     EXPECT_STREQ(gSequenceSystem->GetSequenceName(0), "SampleGate");
