@@ -93,12 +93,10 @@ TEST_F(DrawTest, UIVideoDrawsTheFrameOnSamplersOneToThree) {
         BeginFrame();
         gVornexRenderer.FlushCommands(true);
         recorder->ClearDrawRecords();
-        RunOnRenderThread([] {
-            UIVideo* video = new UIVideo;
-            video->RenderMutable().size = Vector(64.0f, 48.0f, 0.0f, 0.0f);
-            video->Draw(Matrix::IDENTITY, Vector(1.0f, 1.0f, 1.0f, 1.0f), false, nullptr);
-            video->Release();
-        });
+        UIVideo* video = new UIVideo;
+        video->RenderMutable().size = Vector(64.0f, 48.0f, 0.0f, 0.0f);
+        RunOnRenderThread([video] { video->Draw(Matrix::IDENTITY, Vector(1.0f, 1.0f, 1.0f, 1.0f), false, nullptr); });
+        video->Release();
         std::vector<DrawRecord> out = Draws();
         EndFrame();
         return out;
