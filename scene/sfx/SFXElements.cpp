@@ -241,7 +241,10 @@ void SFXParticleElementContext::Start(const SFXElementDefinition& base, const Ma
 void SFXParticleElementContext::Link() {
     if (linked || !instance) return;
     linked = true;
+    // The link hands the instance a use of its mesh template of its own, released when
+    // the instance goes; the definition's use stays with the definition.
     EntityTemplate* mesh = meshTemplate;
+    if (mesh) mesh->AddRef();
     instance->ExecuteCommand(PARTICLE_CMD_LINK, &mesh);
     if (spawner) instance->SetReplacementSpawner(spawner);
 }

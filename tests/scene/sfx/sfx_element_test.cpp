@@ -273,8 +273,11 @@ TEST_F(SFXElementTest, LensFlareFadesByBandWithTheIntegerAspect) {
 
 TEST_F(SFXElementTest, ParticleElementSpawnsOnTransitionsWithTheProduct) {
     RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, false, 1.0f}); });
+    ParticleTemplate meshStandIn;  // the definition's mesh template, with the definition's use
+    meshStandIn.AddRef();
     ParticleTemplate particles;
     particles.definition.spawnRate = 20.0f;
+    particles.definition.meshTemplate = &meshStandIn;
     EntityTemplateStub stub;
     stub.guid.bytes[0] = 0x42;
     stub.SetTemplate(&particles);
@@ -312,6 +315,7 @@ TEST_F(SFXElementTest, ParticleElementSpawnsOnTransitionsWithTheProduct) {
         gVornexRenderer.FlushCommands(true);
         definitions.clear();
     }
+    EXPECT_EQ(meshStandIn.GetUseCount(), 1u);  // the instance released only the use it was given
     gEntityTemplateRegistry.RemoveStub(&stub);
     RunOnRenderThread([] { ParticleSystemInstance::ReleaseGlobals(); });
 }
