@@ -2,9 +2,12 @@
 #include "engine/services/EngineServices.h"
 #include "render/RenderHooks.h"
 #include "scene/SceneServices.h"
+#include "scene/sfx/SFXContext.h"
+#include "scene/sfx/SFXEntity.h"
 #include "ui/UIStaticInit.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
+#include "ui/elements/UITemplateView.h"
 #include "ui/video/VideoEngine.h"
 
 namespace {
@@ -50,6 +53,25 @@ void InstallUIHooks() {
     gSceneServices.uiElementRelease = [](SafePointerRoot* e) {
         if (e) static_cast<UIElement*>(e)->Release();
     };
+    // Template views play an effect template through a context of no entity, set up at
+    // the identity matrix and restarted at once, as the template's preview is.
+    UITemplateEffectSeam& fx = gUITemplateEffects;
+    fx.create = [](EntityTemplate* t, uint32_t flags) -> void* {
+        auto* effect = dynamic_cast<SFXTemplate*>(t);
+        if (!effect) return nullptr;
+        EntityRenderingContextSetup setup;
+        setup.color = Vector(1.0f, 1.0f, 1.0f, 1.0f);
+        auto* c = new SFXContext(setup, nullptr, t, flags);
+        c->Setup(effect->definition, Matrix::IDENTITY, false, 1);
+        c->Restart(1, 0);
+        return c;
+    };
+    fx.release = [](void* c) { static_cast<SFXContext*>(c)->Release(); };
+    fx.breakLoop = [](void* c, const char* loopName) { static_cast<SFXContext*>(c)->BreakLoop(loopName); };
+    fx.restart = nullptr;  // the restart went with the context's set-up
+    fx.draw = [](void* c, const Matrix& world) {
+        static_cast<SFXContext*>(c)->Draw(nullptr, world, RenderTaskArguments{});
+    };
 }
 
 void ClearUIHooks() {
@@ -68,4 +90,5 @@ void ClearUIHooks() {
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
     gSceneServices.uiElementRelease = nullptr;
+    gUITemplateEffects = UITemplateEffectSeam{};
 }

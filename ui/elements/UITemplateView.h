@@ -6,8 +6,9 @@
 // rendering data and box (op 63); SetShaderPreset (64), Restart (65, effect templates),
 // SetLocalMatrix (66). Render thread: the ops and the draw.
 //
-// Effect templates reach the effects library through UITemplateEffectSeam: until the
-// library installs its entries, an effect template view posts and draws nothing.
+// Effect templates reach the effects library through UITemplateEffectSeam, which
+// InstallUIHooks fills; with its entries empty an effect template view posts and draws
+// nothing.
 #include "core/math/BoundingBox4.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"

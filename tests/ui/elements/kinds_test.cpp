@@ -10,6 +10,9 @@
 #include "core/Time.h"
 #include "core/math/Quaternion.h"
 #include "render/resources/ResourceTexture.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/sfx/SFXContext.h"
+#include "scene/sfx/SFXEntity.h"
 #include "ui/elements/UIBlur.h"
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UITemplateView.h"
@@ -314,4 +317,18 @@ TEST_F(KindsTest, TemplateViewRenderHalfAndItsRotationAction) {
     EXPECT_NEAR(half.r[3].x, 6.0f, 1e-4);
     EXPECT_NEAR(half.r[0].x, std::cos(3.14159265f / 4), 1e-4);
     EXPECT_NEAR(half.r[0].y, std::sin(3.14159265f / 4), 1e-4);
+}
+
+TEST_F(KindsTest, TemplateViewsPlayEffectTemplatesThroughAnEffectContext) {
+    SFXTemplate effect;
+    MeshTemplate mesh;
+    EXPECT_EQ(gUITemplateEffects.create(&mesh, 0x21), nullptr);  // not an effect template
+    void* c = gUITemplateEffects.create(&effect, 0x21);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(static_cast<SFXContext*>(c)->Definition(), effect.definition);
+    gUITemplateEffects.breakLoop(c, nullptr);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] { gUITemplateEffects.draw(c, Matrix::IDENTITY); });
+    gUITemplateEffects.release(c);
+    gVornexRenderer.FlushCommands(true);
 }
