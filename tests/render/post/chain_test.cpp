@@ -356,9 +356,7 @@ TEST_F(LookupTest, ALostDeviceRecreatesBothTexturesDirtyAndTheyAreRefilled) {
     recorder->LoseDeviceOnNextPresent();
     Frame(1);
     ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.DeviceResetPending(); }));
-    gVornexRenderer.Reset(window, 0, 0, true, false);
-    gVornexRenderer.FlushCommands(true);
-    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    ResetRenderer(0, 0);
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
     RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
     recorder->ResetCallCounts();
@@ -387,9 +385,7 @@ struct HeightOnlyOutputTest : OutputTest {
     void SetUp() override {
         OutputTest::SetUp();
         if (HasFatalFailure()) return;
-        gVornexRenderer.Reset(window, kClientWidth, 100, true, false);
-        gVornexRenderer.FlushCommands(true);
-        recorder = gfx::GetRecorder(gVornexRenderer.Device());
+        ResetRenderer(kClientWidth, 100);
     }
 };
 
@@ -473,11 +469,7 @@ TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures - 2);
     RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
-    for (uint32_t i = 0; i < 50; ++i) {
-        gVornexRenderer.Reset(window, 0, 0, true, false);
-        gVornexRenderer.FlushCommands(true);
-    }
-    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    for (uint32_t i = 0; i < 50; ++i) ResetRenderer(0, 0);
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
 
     // ReleaseShaders from the main thread: every use the chain held is given back.
