@@ -395,6 +395,25 @@ TEST_F(HeightOnlyOutputTest, ASizeDifferingOnlyInHeightIsScaled) {
     LastPassIsShown();
 }
 
+// A render size taller than the back buffer (a window grown after the device was made):
+// the back buffer's depth surface does not cover the light buffers, and a viewport of the
+// render size does not fit the bound back buffer. Strict validation refuses neither.
+struct TallerOutputTest : OutputTest {
+    void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
+    void SetUp() override {
+        OutputTest::SetUp();
+        if (HasFatalFailure()) return;
+        ResetRenderer(kClientWidth, kClientHeight + 20);
+    }
+};
+
+TEST_F(TallerOutputTest, TheChainAndARenderSizeViewportStayWithinTheirTargets) {
+    ASSERT_GT(gVornexRenderer.RenderHeight(), gVornexRenderer.BackBufferHeight());
+    RunOnRenderThread([] { gVornexRenderer.BindBackBuffer(); });
+    gVornexRenderer.SetViewport(0, 0, kClientWidth, kClientHeight + 20, 0.0f, 1.0f);
+    LastPassIsShown();
+}
+
 void OutputTest::LastPassIsShown() {
     struct Case {
         bool fxaa, shift, zoom;
