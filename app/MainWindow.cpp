@@ -98,6 +98,7 @@ void ApplyFullScreenRequest(bool fullScreen) {
     MainWindowState& s = gMainWindow;
     if (fullScreen == s.fullScreenRequested) return;
     s.fullScreenRequested = fullScreen;
+    s.fullScreenHeldBack = false;  // asked for now: the setting follows
     uint32_t width = fullScreen ? s.fullScreenMode.width : s.windowedWidth;
     uint32_t height = fullScreen ? s.fullScreenMode.height : s.windowedHeight;
     if (!fullScreen && s.fullScreenActive) RestoreDesktopMode(true);
@@ -162,7 +163,7 @@ void ApplyClientSize() {
         s.appliedHeight = resetHeight = height;
         gGame->OnResolutionChanged(width, height, false);
     }
-    gGameConfig->fullScreenMode = s.fullScreenActive;
+    if (!s.fullScreenHeldBack) gGameConfig->fullScreenMode = s.fullScreenActive;
     if (!s.fullScreenActive) {
         s.windowedWidth = gGameConfig->windowWidth = width;
         s.windowedHeight = gGameConfig->windowHeight = height;
@@ -188,6 +189,12 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     if (!gVornexEngine.Init(s.window, title, gGameConfig, true)) return false;
     wnd::SetWindowText(s.window, gVornexEngine.Title());
     s.fullScreenRequested = gGameConfig->fullScreenMode;
+    // Without a desktop there is no screen to switch: a headless run starts windowed at
+    // the configured size, and the saved full-screen setting stays as it was.
+    if (s.fullScreenRequested && !wnd::IsDesktopWindows()) {
+        s.fullScreenRequested = false;
+        s.fullScreenHeldBack = true;
+    }
     s.fullScreenMode = s.desktopMode;
     s.fullScreenMode.width = static_cast<uint32_t>(wnd::GetScreenWidth());
     s.fullScreenMode.height = static_cast<uint32_t>(wnd::GetScreenHeight());

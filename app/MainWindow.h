@@ -73,6 +73,7 @@ struct MainWindowState {
     bool classRegistered = false;
     bool fullScreenRequested = false;
     bool fullScreenActive = false;
+    bool fullScreenHeldBack = false;  // headless: the configured full screen was not applied
     bool deactivated = false;
     bool displayModeChanged = false;
     wnd::DisplayMode desktopMode;

@@ -22,6 +22,7 @@
 // Device-object owners and the hooks (RenderHooks.h) are set at start-up, before Start.
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -282,7 +283,30 @@ public:
     // Starts a record; the caller then writes exactly payloadBytes through Ring(). False
     // (nothing written) when the payload is larger than kRenderMaxPayload or the renderer
     // is not started.
-    bool BeginCommand(uint32_t id, uint32_t payloadBytes);
+    // Inline for the common case (an open block with room for the record, no observer):
+    // the id, with the padding before it, goes in as one copy.
+    bool BeginCommand(uint32_t id, uint32_t payloadBytes) {
+#ifndef NDEBUG
+        AssertMainThread();
+#endif
+        CommandRingBuffer& ring = Ring();
+        if (blockOpen && !taskObserver && ring.Cursor() == recordEnd) {
+            const uint32_t used = static_cast<uint32_t>(recordEnd - blockStart);
+            const uint32_t pad = (4 - (used & 3)) & 3;
+            if (uint64_t(used) + pad + 8 + payloadBytes <= kRenderBlockBytes) {
+                // Eight bytes always fit here (the terminator's room at the least): one
+                // fixed-size store, of which the padding and the id are kept.
+                uint8_t head[8] = {};
+                std::memcpy(head + pad, &id, sizeof id);
+                std::memcpy(ring.Cursor(), head, sizeof head);
+                ring.Skip(pad + sizeof id);
+                recordEnd = ring.Cursor() + payloadBytes;
+                ++postedRecords;
+                return true;
+            }
+        }
+        return BeginCommandInBlock(id, payloadBytes);
+    }
     void FlushCommands(bool wait);
     // Ends the frame (task 39 with the swap chain or null); false while a device reset
     // is pending (the caller then resets with the window's client size).
@@ -403,7 +427,7 @@ public:
     int64_t PostedClockTicks(uint32_t clock) const { return postedClockTicks[clock]; }
 
     // Counts (any thread).
-    uint32_t PostedRecords() const { return postedRecords.load(std::memory_order_acquire); }
+    uint32_t PostedRecords() const { return postedRecords; }  // main thread
     uint32_t ConsumedTasks() const { return consumedTasks.load(std::memory_order_acquire); }
     uint32_t PostedFrames() const { return postedFrames.load(std::memory_order_acquire); }
     uint32_t CompletedFrames() const { return completedFrames.load(std::memory_order_acquire); }
@@ -679,7 +703,9 @@ private:
     void CloseBlock(uint32_t terminator);
     void AssertMainThread() const;
     // Single writer (the main thread): a plain increment published with release.
-    void CountPosted() { postedRecords.store(postedRecords.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void CountPosted() { ++postedRecords; }
+    // BeginCommand's general case: checks, a new block when this one is full, the observer.
+    bool BeginCommandInBlock(uint32_t id, uint32_t payloadBytes);
     template <class... T>
     bool Post(uint32_t id, const T&... fields);
     static ResourceJobQueue* CreateResourceJobQueue();
@@ -828,8 +854,9 @@ private:
     DeviceObjectOwner owners[OWNER_FIXED_COUNT];
     std::vector<DeviceObjectOwner> registeredOwners;
 
+    uint32_t postedRecords = 0;  // records begun and block terminators, for tests
+
     // ---- Shared ----
-    std::atomic<uint32_t> postedRecords{0};
     std::atomic<uint32_t> consumedTasks{0};
     std::atomic<uint32_t> postedFrames{0};
     std::atomic<uint32_t> completedFrames{0};

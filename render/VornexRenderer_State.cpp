@@ -292,7 +292,18 @@ void VornexRenderer::ApplyViewport(uint32_t x, uint32_t y, uint32_t width, uint3
     viewport = {x, y, width, height, minZ, maxZ};
     inverseViewportWidth = width ? 1.0f / static_cast<float>(width) : 0.0f;
     inverseViewportHeight = height ? 1.0f / static_cast<float>(height) : 0.0f;
-    if (device) device->SetViewport(&viewport);
+    if (!device) return;
+    // A viewport beyond the bound target (the render size's while the back buffer of
+    // another size is bound) would be refused by the device: it stays stored and reaches
+    // the device with the next target it fits (SetRenderTargets).
+    Surface* target = nullptr;
+    if (Succeeded(device->GetRenderTarget(0, &target)) && target) {
+        SurfaceDesc desc{};
+        target->GetDesc(&desc);
+        target->Release();
+        if (uint64_t(x) + width > desc.width || uint64_t(y) + height > desc.height) return;
+    }
+    device->SetViewport(&viewport);
 }
 
 void VornexRenderer::ApplyFullViewport() { ApplyViewport(0, 0, renderWidth, renderHeight, 0.0f, 1.0f); }

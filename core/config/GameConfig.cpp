@@ -1,8 +1,12 @@
 #include "core/config/GameConfig.h"
 
+#include <vector>
+
 #include "core/Log.h"
 #include "core/StaticInit.h"
+#include "core/fs/FileReader.h"
 #include "core/rtti/DirectProperty.h"
+#include "core/rtti/SolidBlob.h"
 
 GameConfig* gGameConfig = nullptr;
 
@@ -25,7 +29,22 @@ bool GameConfig::Load() {
     return LoadFromFile(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory, kGameConfigOptions);
 }
 
+namespace {
+// True when the file already holds exactly these bytes.
+bool FileHolds(const std::vector<uint8_t>& blob) {
+    FileReader reader(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory);
+    if (!reader.IsOpen() || reader.GetSize() != blob.size()) return false;
+    std::vector<uint8_t> bytes(blob.size());
+    return reader.Read(bytes.data(), static_cast<uint32_t>(bytes.size())) && bytes == blob;
+}
+}  // namespace
+
 bool GameConfig::Save() const {
+    // The window's size events save the settings more than once with nothing changed;
+    // the file is rewritten only when its bytes would differ.
+    std::vector<uint8_t> blob;
+    SolidSerializeToBuffer(*this, blob, kGameConfigOptions);
+    if (FileHolds(blob)) return true;
     if (SaveToFile(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory, kGameConfigOptions)) return true;
     gLog.Error(LogCategory::Engine, "GameConfig::Save - the settings could not be saved to %s/%s.%s", kGameConfigDirectory,
                kGameConfigFileName, kGameConfigFileExtension);

@@ -25,6 +25,7 @@ public:
     bool Load();
     // Writes "config.bin" through a temporary file renamed over the old one; false,
     // with one log line, when the file did not reach its place (the old one stays).
+    // A file that already holds the same bytes is left as it is (true).
     bool Save() const;
 
     bool GetUseContainerFiles() const override { return useContainerFiles; }

@@ -27,8 +27,12 @@ void TouchHelper::Init(wnd::WindowHandle window) {
             registerTouchWindow = Resolve<RegisterTouchWindowEntry>(library, "PCTouchHelperRegisterTouchWindow");
             closeTouchInputHandle = Resolve<CloseTouchInputHandleEntry>(library, "PCTouchHelperCloseTouchInputHandle");
             getTouchInputInfo = Resolve<GetTouchInputInfoEntry>(library, "PCTouchHelperGetTouchInputInfo");
-        } else {
-            gLog.Warning(LogCategory::Engine, "Cannot load PCTouchHelper.dll");
+        } else if (!missingReported) {
+            // The helper is optional and does not exist on most platforms: information,
+            // said once.
+            missingReported = true;
+            gLog.Print(LogSeverity::Progress, LogCategory::Engine,
+                       "Cannot load PCTouchHelper.dll (the optional touch helper does not exist on this platform)");
         }
     }
     if (registerTouchWindow && window) {

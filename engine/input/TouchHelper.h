@@ -35,7 +35,7 @@ public:
     TouchHelper& operator=(const TouchHelper&) = delete;
 
     // Loads the helper and registers the window (0: none) for touch input, logging the
-    // outcome.
+    // outcome (a missing helper as information, once per helper).
     void Init(wnd::WindowHandle window);
     // One touch message (count contacts behind handle): each contact's position,
     // normalised to the window's client area, moves, starts or ends the input manager's
@@ -45,6 +45,7 @@ public:
 private:
     const char* libraryName;
     void* library = nullptr;
+    bool missingReported = false;
     IsTouchScreenPresentEntry isTouchScreenPresent = nullptr;
     RegisterTouchWindowEntry registerTouchWindow = nullptr;
     CloseTouchInputHandleEntry closeTouchInputHandle = nullptr;

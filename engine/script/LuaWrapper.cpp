@@ -320,8 +320,25 @@ void LuaWrapper::PushUserTypeAs(void* object, const char* typeName, bool collect
         tolua_pushusertype(L, object, typeName);
 }
 
+namespace {
+// A global's type that no binding package declared becomes a user type without
+// methods, so the global still holds its object (scripts can pass it on and compare it).
+int DeclareUserType(lua_State* L) {
+    const char* type = static_cast<const char*>(lua_touserdata(L, 1));
+    tolua_open(L);
+    tolua_usertype(L, type);
+    return 0;
+}
+}  // namespace
+
 void LuaWrapper::SetGlobalObject(void* object, const char* typeName, const char* globalName) {
     if (!state || !globalName) return;
+    if (object && typeName) {
+        luaL_getmetatable(state, typeName);
+        const bool known = !lua_isnil(state, -1);
+        lua_pop(state, 1);
+        if (!known) lua_cpcall(state, &DeclareUserType, const_cast<char*>(typeName));
+    }
     lua_pushstring(state, globalName);
     PushUserType(object, typeName);
     lua_rawset(state, LUA_GLOBALSINDEX);

@@ -83,7 +83,8 @@ public:
     bool ExecuteStaticFunction(const char* className, const char* functionName, int argCount, int resultCount);
     // Creates the script class once; a name already known is left alone.
     void RegisterClass(const char* name, const char* baseName);
-    // Sets a script global to the object as a user type (nil for a null object).
+    // Sets a script global to the object as a user type (nil for a null object); a type
+    // no binding package declared is declared here, without methods.
     void SetGlobalObject(void* object, const char* typeName, const char* globalName);
     // Kills the object's script handle (the handle stays, with no type and no object),
     // for an object being destroyed.

@@ -48,6 +48,14 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
     SceneParametersWrapper* set = gRendererScene ? gRendererScene->GetCurrentParameters() : nullptr;
 
     const bool scaled = renderW != r.BackBufferWidth() || renderH != r.BackBufferHeight();
+    // At another render size every pass writes a render-size buffer, which the back
+    // buffer's depth surface may not cover (the device refuses such draws): the main
+    // depth surface stands in until the chain ends.
+    Surface* savedDepth = nullptr;
+    Surface* mainDepth = r.Target(TARGET_MAIN_DEPTH).surface;
+    const bool swapDepth = scaled && mainDepth && Succeeded(device->GetDepthStencilSurface(&savedDepth)) &&
+                           savedDepth != mainDepth;
+    if (swapDepth) device->SetDepthStencilSurface(mainDepth);
     const RenderTarget& a = r.Target(TARGET_LIGHT_0);
     RenderTargetId source = TARGET_LIGHT_1;  // the ping-pong's read side: the last image written
     outputTarget = TARGET_LIGHT_1;
@@ -138,6 +146,8 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
     Surface* output = scaled ? r.Target(outputTarget).surface : saved;
     if (output) r.SetRenderTargets(output, nullptr, savedFlags);
     if (saved) saved->Release();
+    if (swapDepth) device->SetDepthStencilSurface(savedDepth);
+    if (savedDepth) savedDepth->Release();
     device->SetStreamSource(0, nullptr, 0, 0);
 }
 

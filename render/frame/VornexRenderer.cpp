@@ -244,7 +244,8 @@ bool VornexRenderer::Start(uint32_t windowHandle, uint8_t flags) {
     deviceResetPending.store(false, std::memory_order_release);
     // Counts start from zero, so a frame end lost in an earlier session does not keep
     // the frame counts apart in this one.
-    for (std::atomic<uint32_t>* count : {&postedRecords, &consumedTasks, &postedFrames, &completedFrames, &waitedFrames})
+    postedRecords = 0;
+    for (std::atomic<uint32_t>* count : {&consumedTasks, &postedFrames, &completedFrames, &waitedFrames})
         count->store(0, std::memory_order_release);
     while (frameSemaphore.WaitSeconds(0.0f)) {
     }

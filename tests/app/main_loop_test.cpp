@@ -57,11 +57,15 @@ protected:
         app::gMainWindow.idle = [](uint32_t ms) { gSleeps.push_back(ms); };
         gGameConfig->windowWidth = 1280;
         gGameConfig->windowHeight = 720;
+        gGameConfig->fullScreenMode = true;  // held back: the window layer is headless
+        const uint32_t changes = wnd::DisplayChangeCount();
         ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Loop Test"));
         window = app::gMainWindow.window;
         stateAtStart = wnd::GetShowState(window);
         app::StartGame(&delegate, nullptr, 0);
         Pass();
+        startedWindowedKeepingTheSetting = !app::gMainWindow.fullScreenActive && app::gMainWindow.fullScreenHeldBack &&
+                                           gGameConfig->fullScreenMode && wnd::DisplayChangeCount() == changes;
     }
     static void TearDownTestSuite() {
         if (gGame->IsInitialised()) {
@@ -102,7 +106,14 @@ protected:
     static inline LoopDelegate delegate;
     static inline uint32_t window;
     static inline wnd::ShowState stateAtStart;
+    static inline bool startedWindowedKeepingTheSetting = false;
 };
+
+// Headless there is no screen to switch: the configured full screen waits, unsaved as
+// windowed, until full screen is asked for.
+TEST_F(MainLoopTest, HeadlessStartStaysWindowedAndKeepsTheSavedFullScreenSetting) {
+    EXPECT_TRUE(startedWindowedKeepingTheSetting);
+}
 
 TEST_F(MainLoopTest, FocusLossDeactivatesOnceAndSleepsAsTheGameAllows) {
     for (const bool canSleep : {true, false}) {
@@ -176,6 +187,10 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     Pass();
     EXPECT_TRUE(delegate.keys == std::vector<uint32_t>{13} && delegate.chars == std::vector<uint32_t>{'a'});
     EXPECT_FALSE(app::gMainWindow.fullScreenRequested);
+    // Asked for and left again: the setting follows the window from then on.
+    EXPECT_FALSE(app::gMainWindow.fullScreenHeldBack);
+    app::ApplyClientSize();
+    EXPECT_FALSE(gGameConfig->fullScreenMode);
 }
 
 // The window is shown when it is made; full screen clips the cursor to it until focus

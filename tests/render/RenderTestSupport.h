@@ -109,6 +109,14 @@ struct RendererFixture : ::testing::Test {
         wnd::ResetWindowLayer();
     }
 
+    // The renderer reset on the window at the size (0 x 0 keeps it), as the main window
+    // does; Reset waits for the render thread. The recorder is looked up again, as a
+    // lost device comes back as another.
+    void ResetRenderer(uint32_t width, uint32_t height, bool fullScreen = false) {
+        gVornexRenderer.Reset(window, width, height, true, fullScreen);
+        recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    }
+
     // Binds the frame's output (scene colour and main depth) and begins the scene.
     void BeginFrame() { gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1); }
     void EndFrame() {

@@ -177,7 +177,7 @@ TEST_F(ResetTest, LostDeviceMakesEndFrameFalseUntilAReset) {
     gVornexRenderer.FlushCommands(true);
     Frame();
     EXPECT_FALSE(gVornexRenderer.EndFrame());
-    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    ResetRenderer(kClientWidth, kClientHeight);
     EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
     Frame();
     EXPECT_TRUE(gVornexRenderer.EndFrame());
@@ -201,7 +201,7 @@ TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedT
         gVornexRenderer.RequestDeviceReset();
         gVornexRenderer.FlushCommands(true);
         const auto start = std::chrono::steady_clock::now();
-        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        ResetRenderer(kClientWidth, kClientHeight);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LT(seconds, 10.0);
         EXPECT_EQ(gVornexRenderer.DeviceResetPending(), c.pendingAfter) << c.failures;
@@ -213,7 +213,7 @@ TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedT
         }
         EXPECT_NE(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface, nullptr);
         recorder->FailResets(0);
-        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        ResetRenderer(kClientWidth, kClientHeight);
         EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
     }
     EXPECT_TRUE(NoLiveObjectReports());
@@ -222,19 +222,19 @@ TEST_F(ResetTest, FailedResetsKeepTheRequestAndLostDevicesAreRetriedForABoundedT
 TEST_F(ResetTest, WindowedResizeResetsOnlyWhenTheRenderSizeChanges) {
     const uint64_t resets = recorder->CallCount(CallKind::Reset);
     const uint64_t textures = recorder->CallCount(CallKind::CreateTexture);
-    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    ResetRenderer(kClientWidth, kClientHeight);
     EXPECT_EQ(recorder->CallCount(CallKind::CreateTexture), textures);
-    gVornexRenderer.Reset(window, 320, 180, true, false);
+    ResetRenderer(320, 180);
     EXPECT_GT(recorder->CallCount(CallKind::CreateTexture), textures);
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets);
     EXPECT_EQ(gVornexRenderer.RenderWidth(), 320u);
     const PresentParameters& p = gVornexRenderer.PresentParameters();
-    gVornexRenderer.Reset(window, 1280, 720, true, true);  // full screen: the display mode's size
+    ResetRenderer(1280, 720, true);  // full screen: the display mode's size
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 1);
     EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == 1280 && p.fullScreenRefreshRateInHz == 60 && p.windowed == 0);
     gVornexRenderer.Reset(0, 0, 0, true, true);  // a settings change stays in full screen
     EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == 1280 && p.windowed == 0);
-    gVornexRenderer.Reset(window, 320, 180, true, false);  // back in its window and back buffer
+    ResetRenderer(320, 180);  // back in its window and back buffer
     EXPECT_EQ(recorder->CallCount(CallKind::Reset), resets + 2);
     EXPECT_TRUE(p.windowed == 1 && p.fullScreenRefreshRateInHz == 0);
     EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == kClientWidth && gVornexRenderer.BackBufferHeight() == kClientHeight);
@@ -254,9 +254,9 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     EXPECT_EQ(BackBufferReferences(), references) << "a frame releases the output surfaces it bound";
     for (uint32_t i = 0; i < 3; ++i) {
         gVornexRenderer.RequestDeviceReset();
-        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
-        gVornexRenderer.Reset(window, 200 + 8 * i, 100, true, false);
-        gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+        ResetRenderer(kClientWidth, kClientHeight);
+        ResetRenderer(200 + 8 * i, 100);
+        ResetRenderer(kClientWidth, kClientHeight);
         Frame();
         gVornexRenderer.EndFrame();
         gVornexRenderer.FlushCommands(true);
@@ -353,7 +353,7 @@ TEST_F(ResetTest, PresenterLossBecomesAResetRequestOnlyThroughTheLoadingScreen) 
     ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.DeviceResetPending(); }));
     EXPECT_EQ(gVornexRendererPresenter.LossesAcknowledged(), 1u);
     gVornexRenderer.SetSceneLoading(0);
-    gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
+    ResetRenderer(kClientWidth, kClientHeight);
     EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
     clock.Uninstall();
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -249,6 +250,30 @@ TEST(GameConfigFileTest, ACutFileSaysWhichAndBySizesThatIncludeTheHeader) {
                                      std::to_string(full - 12) + " bytes of data)";
         EXPECT_TRUE(sink.Contains(expected)) << expected;
     }
+}
+
+// The main window saves the settings at each size event; a save with nothing changed
+// leaves the file alone, a changed value rewrites it.
+TEST(GameConfigFileTest, SavingTheSameBytesAgainLeavesTheFileAlone) {
+    ConfigFolder project("project");
+    ASSERT_TRUE(project.Mounted());
+    GameConfig g;
+    ASSERT_TRUE(g.Save());
+    const auto file = project.File("config.bin");
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    std::filesystem::last_write_time(file, old);
+    ASSERT_TRUE(g.Save());
+    EXPECT_EQ(std::filesystem::last_write_time(file), old);
+    g.windowWidth = 1024;
+    ASSERT_TRUE(g.Save());
+    EXPECT_NE(std::filesystem::last_write_time(file), old);
+    EXPECT_EQ(project.Read("config.bin"), Save(g));
+    // A damaged file of the same size is rewritten too.
+    std::vector<uint8_t> damaged = Save(g);
+    damaged.back() ^= 1;
+    project.Write("config.bin", damaged);
+    ASSERT_TRUE(g.Save());
+    EXPECT_EQ(project.Read("config.bin"), Save(g));
 }
 
 TEST(GameConfigFileTest, FailedSaveIsReported) {

@@ -119,7 +119,10 @@ TEST_F(TouchHelperTest, LoadingAndRegisteringOutcomes) {
         uint32_t registerCalls;
         bool handles;
     } cases[] = {
-        {"NoSuchTouchHelper.dll", true, "Cannot load PCTouchHelper.dll|No touch support detected|", 0, false},
+        {"NoSuchTouchHelper.dll", true,
+         "Cannot load PCTouchHelper.dll (the optional touch helper does not exist on this platform)|No touch support "
+         "detected|",
+         0, false},
         {"PCTouchHelper.dll", false, "PCTouchHelper.dll successfully loaded|No touch support detected|", 0, true},
         {"PCTouchHelper.dll", true, "PCTouchHelper.dll successfully loaded|Touch support present|", 1, true},
         {"PartialTouchHelper.dll", true, "PCTouchHelper.dll successfully loaded|No touch support detected|", 0, false},
@@ -136,6 +139,11 @@ TEST_F(TouchHelperTest, LoadingAndRegisteringOutcomes) {
         EXPECT_EQ(record->registerCalls, c.registerCalls);
         EXPECT_EQ(std::make_pair(record->registeredWindow, record->registerFlags),
                   std::make_pair(c.registerCalls ? window : 0, c.registerCalls ? 2u : 0u));
+        // A missing helper is information, and said once however often the Game starts.
+        EXPECT_EQ(sink.Messages().front().severity, static_cast<uint8_t>(LogSeverity::Progress));
+        sink.Clear();
+        helper.Init(0);
+        EXPECT_EQ(sink.Messages().size(), 1u);
         InputManager input;
         EXPECT_EQ(helper.OnTouch(1, 7, window, input), c.handles);  // unhandled: to the default procedure
         EXPECT_EQ(record->closeCalls, c.handles ? 1u : 0u);

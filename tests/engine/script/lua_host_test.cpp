@@ -49,11 +49,24 @@ TEST_F(LuaHostTest, InitPublishesTheHostGlobalsAndOnlyTheListedLibraries) {
         {"type(string.format) .. type(table.insert) .. type(math.floor) .. type(debug.traceback)",
          "functionfunctionfunctionfunction"},
         {"type(io) .. type(os) .. type(package)", "nilnilnil"},
-        // No binding package has registered the singletons' types here.
-        {"type(gLua) .. type(gConsole) .. type(gGame) .. type(gDefaultReplacementContainer)", "nilnilnilnil"},
+        // No binding package declared the singletons' types here: the objects that exist
+        // are still published (as user types without methods), the missing ones are nil.
+        {"type(gLua) .. type(gConsole) .. type(gGame) .. type(gDefaultReplacementContainer)",
+         "userdatauserdatanilnil"},
+        {"tostring(rawequal(gLua, gConsole))", "false"},
     };
     for (const auto& [expression, value] : kCases) EXPECT_EQ(Eval(expression), value) << expression;
     EXPECT_EQ(Top(), 0);
+    EXPECT_EQ(CountLogged("unknown type"), 0);
+    // A global set later gets its type the same way; a null object stays nil.
+    int object = 0;
+    gLua.SetGlobalObject(&object, "LaterSingleton", "gLater");
+    gLua.SetGlobalObject(nullptr, "NeverDeclared", "gNever");
+    EXPECT_EQ(Eval("type(gLater) .. type(gNever)"), "userdatanil");
+    gLua.PushUserType(&object, "NeverDeclared");
+    EXPECT_TRUE(lua_isnil(L(), -1));
+    lua_settop(L(), 0);
+    EXPECT_EQ(CountLogged("unknown type NeverDeclared"), 1);
 }
 
 TEST_F(LuaHostTest, ErrorsOfTextsAreReportedWithTheirStatusAndCountedOnlyWhenTheyRan) {

@@ -356,9 +356,7 @@ TEST_F(LookupTest, ALostDeviceRecreatesBothTexturesDirtyAndTheyAreRefilled) {
     recorder->LoseDeviceOnNextPresent();
     Frame(1);
     ASSERT_TRUE(WaitUntil([] { return gVornexRenderer.DeviceResetPending(); }));
-    gVornexRenderer.Reset(window, 0, 0, true, false);
-    gVornexRenderer.FlushCommands(true);
-    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    ResetRenderer(0, 0);
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
     RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
     recorder->ResetCallCounts();
@@ -387,15 +385,32 @@ struct HeightOnlyOutputTest : OutputTest {
     void SetUp() override {
         OutputTest::SetUp();
         if (HasFatalFailure()) return;
-        gVornexRenderer.Reset(window, kClientWidth, 100, true, false);
-        gVornexRenderer.FlushCommands(true);
-        recorder = gfx::GetRecorder(gVornexRenderer.Device());
+        ResetRenderer(kClientWidth, 100);
     }
 };
 
 TEST_F(HeightOnlyOutputTest, ASizeDifferingOnlyInHeightIsScaled) {
     ASSERT_EQ(gVornexRenderer.RenderWidth(), gVornexRenderer.BackBufferWidth());
     ASSERT_NE(gVornexRenderer.RenderHeight(), gVornexRenderer.BackBufferHeight());
+    LastPassIsShown();
+}
+
+// A render size taller than the back buffer (a window grown after the device was made):
+// the back buffer's depth surface does not cover the light buffers, and a viewport of the
+// render size does not fit the bound back buffer. Strict validation refuses neither.
+struct TallerOutputTest : OutputTest {
+    void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
+    void SetUp() override {
+        OutputTest::SetUp();
+        if (HasFatalFailure()) return;
+        ResetRenderer(kClientWidth, kClientHeight + 20);
+    }
+};
+
+TEST_F(TallerOutputTest, TheChainAndARenderSizeViewportStayWithinTheirTargets) {
+    ASSERT_GT(gVornexRenderer.RenderHeight(), gVornexRenderer.BackBufferHeight());
+    RunOnRenderThread([] { gVornexRenderer.BindBackBuffer(); });
+    gVornexRenderer.SetViewport(0, 0, kClientWidth, kClientHeight + 20, 0.0f, 1.0f);
     LastPassIsShown();
 }
 
@@ -473,11 +488,7 @@ TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures - 2);
     RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
-    for (uint32_t i = 0; i < 50; ++i) {
-        gVornexRenderer.Reset(window, 0, 0, true, false);
-        gVornexRenderer.FlushCommands(true);
-    }
-    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    for (uint32_t i = 0; i < 50; ++i) ResetRenderer(0, 0);
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
 
     // ReleaseShaders from the main thread: every use the chain held is given back.

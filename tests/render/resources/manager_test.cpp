@@ -249,6 +249,80 @@ TEST_F(ManagerTest, DumpReloadUnloadAndRestorePasses) {
     ReleaseResources(all, 3);
 }
 
+// The loader reads the next queued texture's file while the render thread creates the
+// current one; each texture still gets its own file, and the loads log, fail and finish
+// one after another in queue order, queued one by one or as a batch.
+TEST_F(ManagerTest, QueuedTexturesAreReadAheadYetLoadInQueueOrder) {
+    for (const bool batch : {false, true}) {
+        SCOPED_TRACE(batch ? "batch" : "one by one");
+        const std::string tag = batch ? "b" : "s";
+        std::vector<Resource*> textures;
+        for (uint32_t i = 0; i < 5; ++i) {
+            const std::string name = tag + std::to_string(i) + ".dds";
+            if (i != 2) WriteBytes(Path("textures", name), SmallDds(0xFF000000u | (i + 1) * 0x10101u));
+            textures.push_back(Get(RESOURCE_TEXTURE, name.c_str()));
+        }
+        log.Clear();
+        auto release = HoldLoader();
+        if (batch) {
+            gResourceManager.QueueLoadMany(textures.data(), uint32_t(textures.size()));
+        } else {
+            for (Resource* t : textures) t->QueueLoad();
+        }
+        *release = true;
+        gResourceManager.Flush();
+        gVornexRenderer.WaitForResourceJobs(1);
+        std::vector<std::string> order, expected;
+        for (const auto& m : log.Messages())
+            if (m.text.find(tag) != std::string::npos &&
+                (m.text.rfind("Loading texture", 0) == 0 || m.text.rfind("Resource load", 0) == 0 ||
+                 m.text.rfind("Unable", 0) == 0))
+                order.push_back(m.text.substr(0, m.text.find(" in ")));
+        for (uint32_t i = 0; i < 5; ++i) {
+            const std::string name = tag + std::to_string(i) + ".dds";
+            expected.push_back("Loading texture resource: " + name);
+            if (i == 2) {
+                expected.push_back("Unable to open texture file textures/" + name);
+                expected.push_back("Resource loading failed (" + name + ")");
+            } else {
+                expected.push_back("Resource loaded successfully (" + name + ")");
+                EXPECT_EQ(Texel(static_cast<ResourceTexture*>(textures[i])), 0xFF000000u | (i + 1) * 0x10101u) << i;
+            }
+        }
+        EXPECT_EQ(order, expected);
+        ReleaseResources(textures.data(), uint32_t(textures.size()));
+    }
+}
+
+// The stash keeps one file for one resource: handed to that resource once, dropped (and
+// its use given back) when another asks.
+TEST_F(ManagerTest, TheReadAheadStashServesOnlyItsOwnResource) {
+    WriteBytes(Path("textures", "x.dds"), SmallDds(1));
+    WriteBytes(Path("textures", "y.dds"), SmallDds(2));
+    Resource* x = Get(RESOURCE_TEXTURE, "x.dds");
+    Resource* y = Get(RESOURCE_TEXTURE, "y.dds");
+    const uint32_t uses = x->GetUseCount();
+    void* bytes = nullptr;
+    uint32_t size = 0;
+    const struct {
+        Resource* asker;
+        bool served;
+    } kCases[] = {{x, true}, {y, false}};
+    for (const auto& c : kCases) {
+        gResourceManager.StashReadAhead(x, EngineAlloc(24), 24);
+        EXPECT_EQ(x->GetUseCount(), uses + 1);
+        EXPECT_EQ(gResourceManager.TakeReadAhead(c.asker, &bytes, &size), c.served);
+        EXPECT_EQ(x->GetUseCount(), uses);
+        EXPECT_FALSE(gResourceManager.TakeReadAhead(x, &bytes, &size));  // gone either way
+        if (c.served) {
+            EXPECT_EQ(size, 24u);
+            EngineFree(bytes);
+        }
+    }
+    Resource* both[] = {x, y};
+    ReleaseResources(both, 2);
+}
+
 TEST_F(ManagerTest, LoadsThatWouldWaitForThemselvesRunOnTheCaller) {
     // On the loader thread: a queued load would wait behind the running command.
     Resource* self = Animation("self");
