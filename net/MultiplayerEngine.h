@@ -29,6 +29,7 @@
 #include "net/base/NetDriver.h"
 #include "net/PeerSyncRecord.h"
 #include "net/packet/GamePacket.h"
+#include "net/replication/EntityReplicationState.h"
 
 class Entity;
 class GameDelegate;
@@ -47,9 +48,7 @@ struct PeerSendPass {
     uint32_t packetsFlushed = 0;
     uint8_t complete = 1;
     uint8_t sendEntities = 0;
-    uint64_t entitiesInPass[kMultiplayerIdCount / 64] = {};
-    uint64_t entitiesInPacket[kMultiplayerIdCount / 64] = {};
-    uint64_t slotsInPacket[kDictionarySlots / 64] = {};
+    EntityPassMarks marks;
 };
 
 class MultiplayerEngine : public BaseThread, public Network::NetDriverObserver {
@@ -68,6 +67,10 @@ public:
         // The network thread's wait for room in a full callback queue (null: 10 ms sleep).
         void (*callbackQueueWait)(void* context) = nullptr;
         void* callbackQueueWaitContext = nullptr;
+        // Main thread: where a client's received entity records go (null: the client's
+        // entity synchronisation, which builds and updates proxies).
+        void (*entityRecordSink)(void* context, const EntityRecord& record) = nullptr;
+        void* entityRecordSinkContext = nullptr;
     };
 
     MultiplayerEngine();
@@ -148,6 +151,9 @@ public:
     // Flushes the dirty entities and posts command 17 with the step's game-clock time T.
     void EndFrame(uint64_t time);
     void DispatchReplicatedMethodCalls(bool force);
+    // Posts one entity record (command 13); the host's network thread folds it into the
+    // entity's replication state.
+    void PostEntityRecord(const EntityRecord& record);
     void ReplicateMethodCall(Player* target, const MPMethodCall& call, bool reliable);
     void OnReceivedMethodCall(uint32_t caller, uint64_t time, const MPMethodCall& call);
     void ResetReplication();
@@ -165,7 +171,11 @@ public:
     PeerSyncTable& Peers() { return peers; }
     uint64_t GetFrameTime() const { return frameTime; }
     CommandRingBuffer& CallbackQueue() { return callbacks; }
-    const uint8_t* DictionaryEntry(uint8_t slot) const { return guidDictionary[slot]; }
+    const uint8_t* DictionaryEntry(uint8_t slot) const { return replication.DictionaryEntry(slot).bytes; }
+    EntityReplicationStates& ReplicationStates() { return replication; }
+    // Network thread: releases the entity's id once it is destroyed and every
+    // synchronising peer acknowledged its last version.
+    void _TryToReleaseEntityState(EntityReplicationState& state);
 
     // Network-thread operations of the packets (MultiplayerEngine_SendPass.cpp, _Receive.cpp).
     void SendPass(PeerSyncRecord& peer);
@@ -286,6 +296,8 @@ private:
     void OnLobbyGameStartRequestMessage(CommandRingBuffer& queue);
     void OnLobbyErrorMessage(CommandRingBuffer& queue);
     Player* PlayerFromQueue(CommandRingBuffer& queue);
+    // A client's received entity record into its proxies (MultiplayerEngine_Entities.cpp).
+    void ProcessClientEntityRecord(const EntityRecord& record);
 
     // ---- Replication hooks (main thread; filled by entity replication) ----
     void AnnounceAllEntities() {}
@@ -297,6 +309,14 @@ private:
                            bool (*write)(GamePacket& packet, const void* item), const void* item);
     void HandleAcknowledgement(PeerSyncRecord& peer, uint16_t packetId);
     void BindHistoryHead(PeerSyncRecord& peer);
+    bool WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
+
+    // ---- Entity replication (network thread; MultiplayerEngine_Replication.cpp) ----
+    void ApplyEntityRecord(const EntityRecord& record);
+    void ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime);
+    void ScrubEntityArgs(uint16_t id);
+    void TryToReleaseAllEntityStates();
+    void PushEntityRecord(const EntityRecord& record);
 
     // ---- Main-thread fields ----
     uint32_t mainMode = NETMODE_NONE;
@@ -318,6 +338,8 @@ private:
     void* networkTimeContext = nullptr;
     void (*queueWait)(void* context) = nullptr;
     void* queueWaitContext = nullptr;
+    void (*entityRecordSink)(void* context, const EntityRecord& record) = nullptr;
+    void* entityRecordSinkContext = nullptr;
     bool threaded = true;
 
     // ---- Callback queue: the network thread writes, the main thread reads ----
@@ -347,10 +369,11 @@ private:
         std::vector<uint16_t> acks;
         std::vector<OutgoingCall> calls;
         std::vector<OutgoingText> texts;
+        std::vector<EntityRecord> entities;
     };
     ReceivedItems received;
     bool ReadPacketItems();
-    uint8_t guidDictionary[kDictionarySlots][16] = {};
+    EntityReplicationStates replication;
     uint8_t packetBytes[kMaxPacketBytes + BitWriter::kSlackBytes] = {};
 };
 

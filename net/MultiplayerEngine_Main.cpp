@@ -51,6 +51,8 @@ void MultiplayerEngine::Construct(const Options& options) {
     networkTimeContext = options.networkTimeContext;
     queueWait = options.callbackQueueWait;
     queueWaitContext = options.callbackQueueWaitContext;
+    entityRecordSink = options.entityRecordSink;
+    entityRecordSinkContext = options.entityRecordSinkContext;
     if (options.driver) {
         driver = options.driver;
     } else {
