@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -154,6 +155,19 @@ public:
     // Posts one entity record (command 13); the host's network thread folds it into the
     // entity's replication state.
     void PostEntityRecord(const EntityRecord& record);
+
+    // ---- Main thread: entity announcements (MultiplayerEngine_Entities.cpp) ----
+    // The host tracks which authority entities were created, changed, destroyed or torn
+    // off during a step and announces each as one entity record at the end of the step.
+    void OnEntityCreated(Entity* entity);
+    void OnEntityRecreate(Entity* entity);
+    void MarkEntityDirty(Entity* entity);
+    void OnEntityDestroyed(Entity* entity);
+    void OnEntityTornOff(Entity* entity);
+    void FlushDirtyEntities();
+    void UpdateEntity(Entity* entity, uint8_t flags);
+    // The pending record flags of an id (tests).
+    uint8_t GetPendingEntityFlags(uint16_t id) const;
     void ReplicateMethodCall(Player* target, const MPMethodCall& call, bool reliable);
     void OnReceivedMethodCall(uint32_t caller, uint64_t time, const MPMethodCall& call);
     void ResetReplication();
@@ -299,9 +313,8 @@ private:
     // A client's received entity record into its proxies (MultiplayerEngine_Entities.cpp).
     void ProcessClientEntityRecord(const EntityRecord& record);
 
-    // ---- Replication hooks (main thread; filled by entity replication) ----
-    void AnnounceAllEntities() {}
-    void FlushDirtyEntities() {}
+    // Every authority entity announced as created again (hosting started).
+    void AnnounceAllEntities();
 
     // ---- Packets (network thread) ----
     bool FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass);
@@ -328,6 +341,17 @@ private:
     bool pendingCapWarned = false;
     int64_t previousFrameTime = 0;
     int64_t latestFrameTime = 0;
+    // Per multiplayer id: the pending record flags and the entity, in a list of dirty
+    // entities whose head is dirtyHead (most recently linked first).
+    struct ReplicationSlots;
+    struct ReplicationSlotsDeleter {
+        void operator()(ReplicationSlots* slots) const;
+    };
+    std::unique_ptr<ReplicationSlots, ReplicationSlotsDeleter> replicationSlots;
+    bool InGameAsHost() const { return mainMode == NETMODE_HOST && mainState == NETSTATE_IN_GAME; }
+    void CreateReplicationSlots();
+    void LinkDirty(uint16_t id, Entity* entity);
+    uint8_t UnlinkDirty(uint16_t id);
     uint64_t lastEndFrameTime = 0;
 
     // ---- Shared set-up (fixed at construction) ----

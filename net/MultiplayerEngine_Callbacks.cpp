@@ -321,6 +321,7 @@ void MultiplayerEngine::OnReleaseMultiplayerId(CommandRingBuffer& queue) {
 void MultiplayerEngine::OnFrameTimes(CommandRingBuffer& queue) {
     previousFrameTime = ReadOr0<int64_t>(queue);
     latestFrameTime = ReadOr0<int64_t>(queue);
+    SetMPHostFrameTimes(uint64_t(previousFrameTime), uint64_t(latestFrameTime));
     OnLobbyUpdatedMessage(queue);
 }
 

@@ -46,6 +46,7 @@ MultiplayerEngine::MultiplayerEngine(const Options& options)
 }
 
 void MultiplayerEngine::Construct(const Options& options) {
+    CreateReplicationSlots();
     delegate = options.delegate;
     networkTime = options.networkTime ? options.networkTime : &DefaultNetworkTime;
     networkTimeContext = options.networkTimeContext;
@@ -63,6 +64,7 @@ void MultiplayerEngine::Construct(const Options& options) {
     counterNow = previousWakeCounter = lastSendCounter = os::ReadCounter();
     ResetReplication();
     localPlayer = new Player(true, kLocalPlayerId);
+    SetMPLocalPlayer(localPlayer);
     threaded = options.startThread;
     if (threaded) Start();
 }
@@ -75,6 +77,7 @@ MultiplayerEngine::~MultiplayerEngine() {
         if (BeginCommand(NETCMD_QUIT, 0)) EndCommand();
         RunWake();
     }
+    if (GetMPLocalPlayer() == localPlayer) SetMPLocalPlayer(nullptr);
     Player::Delete(localPlayer);
     localPlayer = nullptr;
     Player::Delete(remotePlayer);
