@@ -11,6 +11,7 @@
 // Main thread only. Times are game-clock microseconds.
 #include "engine/entity/MPProperty.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/BitStream.h"
@@ -440,7 +441,7 @@ bool MPPropertyContainer::Deserialize(const MPFieldBuffer& in, uint64_t dirtyMas
                      unsigned(need), unsigned(in.totalBits));
         return false;
     }
-    BitReader reader(in.data, in.totalBits);
+    BitReader reader(in.data, std::min<uint32_t>(in.totalBits, kMPFieldBufferBytes * 8));
     const bool ownedHere = owner && owner->GetPlayerOwner() == gLocalPlayer && gLocalPlayer;
     const uint64_t frameNow = gGameClock ? uint64_t(gGameClock->GetCurrentTime()) : 0;
     bool any = false;
