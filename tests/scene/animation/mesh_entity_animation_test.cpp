@@ -12,6 +12,8 @@
 #include "AnimationTestSupport.h"
 #include "MeshEntityFixture.h"
 #include "engine/entity/MPProperty.h"
+#include "engine/services/EngineServices.h"
+#include "scene/animation/MeshEntityAnimation.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/XSIAnimation.h"
 
@@ -175,6 +177,34 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
     gun->SetParent(plain);
     EXPECT_FALSE(gun->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 0u);
+}
+
+// ReplicateAnimEnable reaches the mesh's own replication and the Game's finish list; a
+// plain entity does nothing.
+TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
+    static std::vector<std::pair<Entity*, bool>> finishList;
+    finishList.clear();
+    InstallMeshAnimationHooks();
+    gEngineServices.gameSetMeshFinishList = [](Entity* e, bool add) { finishList.push_back({e, add}); };
+    MeshEntity* m = Make(Arm());
+    DeclareAnimation(m, 3);
+    static EntityTemplate plainTemplate;
+    Entity* plain = gEntityManager->CreateEntityFromTemplate(&plainTemplate, nullptr, Matrix::IDENTITY, 0, nullptr);
+    ASSERT_NE(plain, nullptr);
+    plain->ReplicateAnimEnable(3, 4);
+    EXPECT_TRUE(finishList.empty());
+    m->ReplicateAnimEnable(3, 4);
+    Play(m, 6, ANIMFLAG_LOOP);
+    m->UpdateReplicatedAnimData();
+    EXPECT_EQ(m->MPPropGetAnim(3).index, 6);
+    m->ReplicateAnimDisable();
+    ASSERT_EQ(finishList.size(), 2u);
+    EXPECT_EQ(finishList[0], std::make_pair(static_cast<Entity*>(m), true));
+    EXPECT_EQ(finishList[1], std::make_pair(static_cast<Entity*>(m), false));
+    Play(m, 9);
+    m->UpdateReplicatedAnimData();
+    EXPECT_EQ(m->MPPropGetAnim(3).index, 6) << "disabled: copies nothing";
+    gEngineServices.gameSetMeshFinishList = nullptr;
 }
 
 TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {
