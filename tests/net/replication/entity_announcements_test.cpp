@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../NetTestSupport.h"
+#include "../../engine/entity/SceneFiles.h"
 #include "CaptureLogSink.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "net/LoopbackNetDriver.h"
@@ -176,6 +177,59 @@ TEST_F(AnnouncementTest, AClientDropsRecordsForUnknownTemplatesAndExistingIds) {
     push(r);
     EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: 13."));
     EXPECT_EQ(gEntityManager->GetEntityByMID(13), existing);
+}
+
+TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
+    EntityTemplate proxyTemplate;
+    proxyTemplate.SetName("proxy");
+    scenefiles::RegisteredTemplate registered(&proxyTemplate, "00000000-0000-0000-0000-0000000000B7", 0);
+    Become(NETCB_JOIN_RESULT);
+    Entity* parent = Make();
+    parent->SetMultiplayerId(20);
+    struct Row {
+        const char* name;
+        uint16_t id;
+        uint16_t parentId;
+        uint8_t owned;
+        Entity* expectedParent;
+        bool warned;
+    };
+    const std::vector<Row> rows = {
+        {"parented and owned", 30, 20, 1, parent, false},
+        {"under the root", 31, kNoMultiplayerId, 0, Root(), false},
+        {"a missing parent falls back to the root", 32, 999, 0, Root(), true},
+    };
+    for (const Row& row : rows) {
+        log.Clear();
+        EntityRecord r;
+        r.multiplayerId = row.id;
+        r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+        r.templateGuid = registered.stub.guid;
+        r.parentId = row.parentId;
+        r.ownedByReceiver = row.owned;
+        // "PosXZ" (x 0 z 0 in the default box), "PosY", "Rot" at 90 degrees.
+        BitWriter w(r.fields.data, kMPFieldBufferBytes * 8);
+        w.WriteValue(0x80008000u, 32);
+        w.WriteValue(0x8000, 16);
+        w.WriteValue(256, 10);
+        r.fields.totalBits = w.BitCount();
+        r.dirtyMask = 7;
+        CommandRingBuffer& q = engine->CallbackQueue();
+        ASSERT_TRUE(q.BeginWrite(NETCB_ENTITY_RECORD, sizeof r));
+        q.Write(&r, sizeof r);
+        q.EndWrite();
+        engine->ProcessMessages();
+        Entity* e = gEntityManager->GetEntityByMID(row.id);
+        ASSERT_NE(e, nullptr) << row.name;
+        EXPECT_EQ(e->GetMultiplayerRole(), MPROLE_PROXY) << row.name;
+        EXPECT_TRUE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << row.name;
+        EXPECT_EQ(e->GetParent(), row.expectedParent) << row.name;
+        EXPECT_EQ(e->GetPlayerOwner(), row.owned ? engine->GetLocalPlayer() : nullptr) << row.name;
+        EXPECT_NEAR(e->MPPropGetRotationValue().y, 90.0f, 0.5f) << row.name;
+        EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessUpdate - Entity created mulid:" + std::to_string(row.id))) << row.name;
+        EXPECT_EQ(log.Contains("missing, using the scene root"), row.warned) << row.name;
+    }
+    gEntityManager->NewScene();
 }
 
 }  // namespace
