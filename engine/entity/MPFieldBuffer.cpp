@@ -3,6 +3,14 @@
 
 #include "engine/entity/MPProperty.h"
 
+void MPFieldBuffer::Clear() {
+    for (uint32_t i = 0; i < fieldCount && i < kMaxMPProperties; ++i) {
+        bitLengths[i] = 0;
+        referencedIds[i] = kNoMultiplayerId;
+    }
+    totalBits = bytesUsed = fieldCount = 0;
+}
+
 bool MPFieldBuffer::Append(uint64_t value, uint32_t bits, uint16_t referencedId) {
     if (bits > 64 || fieldCount >= kMaxMPProperties) return false;
     const uint32_t bytes = (bits + 7) / 8;

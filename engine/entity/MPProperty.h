@@ -57,7 +57,9 @@ struct MPFieldBuffer {
     MPFieldBuffer() {
         for (uint16_t& id : referencedIds) id = kNoMultiplayerId;
     }
-    void Clear() { *this = MPFieldBuffer(); }
+    // Empty again. The data bytes are not cleared: every reader is bounded by the
+    // totals, and Append writes every byte of a field.
+    void Clear();
     // Appends the low `bits` bits of value (bits <= 64) as the next field; false (nothing
     // appended) when the field count or the data bytes would overflow.
     bool Append(uint64_t value, uint32_t bits, uint16_t referencedId = kNoMultiplayerId);

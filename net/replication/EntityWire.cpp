@@ -89,7 +89,19 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
 }
 
 bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
-    r = EntityRecord();
+    // Everything but the field bytes, which the read overwrites up to T (readers of the
+    // buffer are bounded by its totals).
+    r.multiplayerId = kNoMultiplayerId;
+    r.version = 0;
+    r.flags = 0;
+    r.localTime = 0;
+    r.dictionarySlot = r.creationCounter = r.ownedByReceiver = 0;
+    r.templateGuid.Clear();
+    r.parentId = kNoMultiplayerId;
+    r.ownerId = kNoOwnerId;
+    r.dirtyMask = r.snapMask = 0;
+    r.ownerRelevantMask = ~uint64_t(0);
+    r.fields.Clear();
     if (!in.Read(r.multiplayerId, 12) || !in.Read(r.flags, 4)) return false;
     if (r.flags & ENTITYRECORD_CREATE) {
         if (!in.Read(r.dictionarySlot, 8) || !in.Read(r.creationCounter, 8) || !in.Read(r.parentId, 12) || !in.Read(r.ownedByReceiver, 1))
