@@ -1,6 +1,7 @@
 // Entity replication between two engines over the in-memory driver pair: the host's
 // states and versions, the wire record, the order of a pass, acknowledgement and
 // release, the client's filter, hostile records and a lossy link.
+// test-sanitize: thread
 #include <gtest/gtest.h>
 
 #include <array>
