@@ -359,6 +359,37 @@ TEST_F(MPPropTest, ClientOwnedValuesAreNotMovedForTheirOwner) {
     SetMPLocalPlayer(nullptr);
 }
 
+TEST_F(MPPropTest, CallbacksOncePerChangingTickAndNotWhileDisabled) {
+    static int calls = 0;
+    calls = 0;
+    gEngineServices.gameOnReplicatedProperty = [](Entity* e) {
+        ++calls;
+        EXPECT_TRUE(e->GetMPProperties()->InCallback());
+    };
+    struct Row {
+        const char* name;
+        bool disabled;
+        int expected;
+    };
+    for (const Row& r : {Row{"enabled", false, 1}, Row{"ENTITYFLAG_DISABLE_UPDATE", true, 0}}) {
+        calls = 0;
+        Entity* e = WithProperties();
+        const uint32_t c = e->MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, 0, 255, "c");
+        const uint32_t quiet = e->MPPropAddInt(0, MPPROPTYPE_INT, 0, 0, 255, "quiet");
+        if (r.disabled) e->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, false);
+        e->MPPropTick(Now());  // the declarations' own first tick
+        calls = 0;
+        ASSERT_TRUE(e->MPPropDeserialize(Packed({{9, 5}, {9, 6}}), uint64_t(1) << c | uint64_t(1) << quiet, 0, Now(), true));
+        e->MPPropTick(Now());
+        e->MPPropTick(Now() + 1000);  // nothing moved
+        EXPECT_EQ(calls, r.expected) << r.name;
+        ASSERT_TRUE(e->MPPropDeserialize(Packed({{9, 7}}), uint64_t(1) << quiet, 0, Now(), true));
+        e->MPPropTick(Now() + 2000);
+        EXPECT_EQ(calls, r.expected) << r.name << ": a change without CALLBACK calls nothing";
+    }
+    gEngineServices.gameOnReplicatedProperty = nullptr;
+}
+
 TEST_F(MPPropTest, TheStandardPropertiesPlaceTheProxy) {
     Entity* e = WithProperties();
     const uint64_t t0 = Now();

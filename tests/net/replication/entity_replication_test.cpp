@@ -451,6 +451,31 @@ TEST(Replication, ReleaseWaitsForTheDestroysAcknowledgement) {
     EXPECT_EQ(rm.view.entities[30].values[0], 2);
 }
 
+TEST(Replication, ADestroyedIdIsScrubbedFromTheClientsQueuedCalls) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1}));
+    rm.Frame();
+    // The client's call naming entity 5 cannot leave yet.
+    const int64_t now = os::ReadCounter() / (os::kCounterFrequency / 1000000);
+    rm.m->link.SetPartition(1, now, now + 150000);
+    MPMethodCall call;
+    call.methodId = 9;
+    call.AddEntityArg(5);
+    rm.m->client.engine->ReplicateMethodCall(rm.m->client.engine->GetLocalPlayer(), call, true);
+    rm.Post(Destroy(5));
+    rm.Host().EndFrame(rm.frame);
+    rm.m->Step(30000);
+    ASSERT_FALSE(rm.view.entities[5].alive);
+    for (int i = 0; i < 4; ++i) rm.m->Step(60000);
+    rm.m->client.engine->EndFrame(rm.frame);
+    rm.m->Step(30000);
+    rm.m->Step(30000);
+    ASSERT_FALSE(rm.m->host.delegate.calls.empty());
+    const MPMethodCall& got = rm.m->host.delegate.calls.back();
+    EXPECT_EQ(got.methodId, 9);
+    EXPECT_EQ(got.GetEntityArg(0), kNoMultiplayerId);
+}
+
 TEST(Replication, LengthFormsOnTheWire) {
     // 15 8-bit fields are 120 bits (7-bit T), 16 are 128 bits (11-bit T): 4 bits apart
     // plus the 8 field bits.
