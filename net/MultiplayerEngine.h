@@ -350,6 +350,7 @@ private:
     std::unique_ptr<ReplicationSlots, ReplicationSlotsDeleter> replicationSlots;
     bool InGameAsHost() const { return mainMode == NETMODE_HOST && mainState == NETSTATE_IN_GAME; }
     void CreateReplicationSlots();
+    void ClearReplicationSlots();
     void LinkDirty(uint16_t id, Entity* entity);
     uint8_t UnlinkDirty(uint16_t id);
     uint64_t lastEndFrameTime = 0;

@@ -38,6 +38,10 @@ void MultiplayerEngine::ReplicationSlotsDeleter::operator()(ReplicationSlots* sl
 
 void MultiplayerEngine::CreateReplicationSlots() { replicationSlots.reset(new ReplicationSlots); }
 
+void MultiplayerEngine::ClearReplicationSlots() {
+    while (replicationSlots->head != kNoSlot) UnlinkDirty(replicationSlots->head);
+}
+
 void MultiplayerEngine::LinkDirty(uint16_t id, Entity* entity) {
     ReplicationSlots& r = *replicationSlots;
     ReplicationSlots::Slot& s = r.slots[id];

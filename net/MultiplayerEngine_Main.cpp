@@ -379,6 +379,7 @@ void MultiplayerEngine::EndFrame(uint64_t time) {
 void MultiplayerEngine::ResetReplication() {
     if (gEntityManager) gEntityManager->ClearMIDTable();
     if (gGame) gGame->ClearDelayedEntityLists();
+    ClearReplicationSlots();
     pendingCalls.clear();
     pendingCapWarned = false;
     if (remotePlayer) remotePlayer->ResetSession();
