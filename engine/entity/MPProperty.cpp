@@ -105,10 +105,7 @@ bool Same(uint32_t kind, const MPValue& a, const MPValue& b) {
         Vector x = a.v, y = b.v;
         NormaliseAngles(kind, x);
         NormaliseAngles(kind, y);
-        // Equal angles on either side of 0.
-        const float dx = std::fabs(x.x - y.x), dy = std::fabs(x.y - y.y);
-        const float ex = dx > 180.0f ? 360.0f - dx : dx, ey = dy > 180.0f ? 360.0f - dy : dy;
-        return ex * ex + ey * ey + (x.z - y.z) * (x.z - y.z) < kSameVector;
+        return WeightedDistance2(x, y) < kSameVector;
     }
     return WeightedDistance2(a.v, b.v) < kSameVector;
 }

@@ -19,6 +19,7 @@ protected:
     void SetUp() override {
         EntityTest::SetUp();
         manual.Install();
+        savedClock = gGameClock;
         gGameClock = &clock;
         clock.Tick(-1, 1.0f);
         SetMPReplicationBox(Vector(-100, -25, -100, 1), Vector(100, 200, 100, 1));
@@ -26,7 +27,7 @@ protected:
         SetMPLocalPlayer(nullptr);
     }
     void TearDown() override {
-        gGameClock = nullptr;
+        gGameClock = savedClock;
         manual.Uninstall();
         EntityTest::TearDown();
     }
@@ -48,6 +49,7 @@ protected:
     }
     os::ManualClock manual{1000 * os::kCounterFrequency};
     GameClock clock;
+    GameClock* savedClock = nullptr;
 };
 
 // The fields of a record as a receiver gets them: packed back to back.
