@@ -390,7 +390,9 @@ bool MPPropertyContainer::Set(uint32_t index, MPValue value, uint8_t setFlag) {
     p.pending = value;
     p.state |= MPPROPSTATE_PENDING;
     bool waits = false;
-    if (now <= p.lastAppliedTime) {
+    // Only an authority's later sets wait for the multiplayer step; a proxy's own values
+    // (the client-owned ones) show at once.
+    if (now <= p.lastAppliedTime || owner->GetMultiplayerRole() == MPROLE_PROXY) {
         ApplyNow(p, p.pending);
     } else {
         // A set in a later frame: the next multiplayer step applies it.

@@ -243,6 +243,14 @@ TEST_F(MPPropTest, AnAuthoritySetInALaterFrameReadsBackAfterTheNextStep) {
     uint64_t snap = 0, relevant = 0;
     e->MPPropSerialize(b, snap, relevant);
     EXPECT_EQ(b.FieldValue(i), 9u);
+    // A proxy's own (client-owned) values show at once.
+    Entity* proxy = Make(nullptr, ENTITYCREATION_MULTIPLAYER_PROXY);
+    ASSERT_EQ(proxy->GetMultiplayerRole(), MPROLE_PROXY);
+    proxy->CreateMPProperties();
+    const uint32_t k = proxy->MPPropAddInt(3, MPPROPTYPE_INT, MPPROPFLAG_OWNEDBYCLIENT, 0, 255, "k");
+    Advance(66666);
+    proxy->MPPropSetInt(k, 8, 0);
+    EXPECT_EQ(proxy->MPPropGetInt(k), 8);
 }
 
 TEST_F(MPPropTest, OwnerRelevantMaskAndSnapBits) {
