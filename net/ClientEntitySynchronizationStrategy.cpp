@@ -15,8 +15,10 @@ void Process(const EntityRecord& r, Player* localPlayer) {
     const bool destroy = (r.flags & ENTITYRECORD_DESTROY) != 0;
     const bool tearOff = (r.flags & ENTITYRECORD_FINAL) == ENTITYRECORD_FINAL;
     if (destroy && !tearOff) {
-        if (!gEntityManager || !gGame) return;
-        if (Entity* e = gEntityManager->GetEntityByMID(r.multiplayerId)) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_DESTROY);
+        Entity* e = gEntityManager ? gEntityManager->GetEntityByMID(r.multiplayerId) : nullptr;
+        if (!e) return;
+        e->SetTornOffReceived();  // its end is announced: the id may come back before it runs
+        if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_DESTROY);
         return;
     }
     if (create) ProcessCreate(r, localPlayer);
@@ -25,10 +27,15 @@ void Process(const EntityRecord& r, Player* localPlayer) {
 
 Entity* ProcessCreate(const EntityRecord& r, Player* localPlayer) {
     if (!gEntityManager || r.multiplayerId >= kNoMultiplayerId) return nullptr;
-    if (gEntityManager->GetEntityByMID(r.multiplayerId)) {
-        gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
-                   "ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: %d.", int(r.multiplayerId));
-        return nullptr;
+    if (Entity* old = gEntityManager->GetEntityByMID(r.multiplayerId)) {
+        // The host reuses an id once we acknowledged its destroy or tear-off, which may be
+        // before that end, queued for its time, has run here: the old proxy gives the id up.
+        if (!old->IsTornOffReceived()) {
+            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
+                       "ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: %d.", int(r.multiplayerId));
+            return nullptr;
+        }
+        old->SetMultiplayerId(kNoMultiplayerId);
     }
     EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByGUID(r.templateGuid, true);
     if (!t) {
@@ -79,7 +86,10 @@ void ProcessUpdate(const EntityRecord& r) {
                    "ClientEntitySynchronizationStrategy::ProcessUpdate - Entity created mulid:%d name:%s. Initialized.", int(r.multiplayerId),
                    e->GetName());
     }
-    if ((r.flags & ENTITYRECORD_FINAL) == ENTITYRECORD_FINAL && gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_TEAROFF);
+    if ((r.flags & ENTITYRECORD_FINAL) == ENTITYRECORD_FINAL) {
+        e->SetTornOffReceived();
+        if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_TEAROFF);
+    }
 }
 
 }  // namespace ClientEntitySynchronizationStrategy

@@ -27,8 +27,8 @@
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. --entities N makes the host
 // create N authority entities of four built-in templates (every fifth under the one
-// before it) once its player is ready and move a seeded tenth of them every 100 ms for
-// two seconds; --dump FILE writes, --dump-after seconds after connecting, one line per
+// before it) once its player is ready, move a seeded tenth of them every 100 ms for two
+// seconds, then destroy a tenth of them and create a tenth more; --dump FILE writes, --dump-after seconds after connecting, one line per
 // replicated entity: id, template GUID, parent id and its quantised "PosXZ", "PosY" and
 // "Rot". Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
@@ -141,6 +141,19 @@ void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
         e->MPPropSetPosition(SeededPosition(), 0);
         e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
     }
+}
+
+// Host: a tenth of the entities destroyed (their authority children go with them), then
+// as many new ones.
+void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
+        const size_t at = CrtRand() % made.size();
+        if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
+        made.erase(made.begin() + long(at));
+    }
+    std::vector<SafePointer<Entity>> more;
+    CreatePlanEntities(n / 10, more);
+    for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
 }
 
 // Every replicated entity as the property encodings quantise it.
@@ -485,7 +498,7 @@ int main(int argc, char** argv) {
     CrtSrand(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
     double entitiesAt = -1, nextMove = 0;
-    bool dumped = false;
+    bool dumped = false, replaced = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
     int64_t counter = 0, clock = 0;
@@ -543,6 +556,11 @@ int main(int argc, char** argv) {
         if (entitiesAt >= 0 && seconds() < entitiesAt + 2.0 && seconds() >= nextMove) {
             MovePlanEntities(planEntities);
             nextMove = seconds() + 0.1;
+        }
+        if (entitiesAt >= 0 && !replaced && seconds() >= entitiesAt + 2.5) {
+            ReplacePlanEntities(plan.entities, planEntities);
+            replaced = true;
+            Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
         }
         if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter) {
             DumpEntities(plan.dump);

@@ -177,6 +177,17 @@ TEST_F(AnnouncementTest, AClientDropsRecordsForUnknownTemplatesAndExistingIds) {
     push(r);
     EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: 13."));
     EXPECT_EQ(gEntityManager->GetEntityByMID(13), existing);
+    // An id whose destroy is queued but has not run yet may come back: the old proxy
+    // gives it up and the create goes on.
+    EntityRecord destroy;
+    destroy.multiplayerId = 13;
+    destroy.flags = ENTITYRECORD_DESTROY;
+    push(destroy);
+    log.Clear();
+    push(r);
+    EXPECT_FALSE(log.Contains("already exists"));
+    EXPECT_TRUE(log.Contains("Couldn't create replicated entity with id 13."));
+    EXPECT_EQ(existing->GetMultiplayerId(), kNoMultiplayerId);
 }
 
 TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
