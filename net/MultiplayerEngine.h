@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "net/base/NetDriver.h"
 #include "net/PeerSyncRecord.h"
 #include "net/packet/GamePacket.h"
+#include "net/replication/EntityReplicationState.h"
 
 class Entity;
 class GameDelegate;
@@ -47,9 +49,7 @@ struct PeerSendPass {
     uint32_t packetsFlushed = 0;
     uint8_t complete = 1;
     uint8_t sendEntities = 0;
-    uint64_t entitiesInPass[kMultiplayerIdCount / 64] = {};
-    uint64_t entitiesInPacket[kMultiplayerIdCount / 64] = {};
-    uint64_t slotsInPacket[kDictionarySlots / 64] = {};
+    EntityPassMarks marks;
 };
 
 class MultiplayerEngine : public BaseThread, public Network::NetDriverObserver {
@@ -68,6 +68,10 @@ public:
         // The network thread's wait for room in a full callback queue (null: 10 ms sleep).
         void (*callbackQueueWait)(void* context) = nullptr;
         void* callbackQueueWaitContext = nullptr;
+        // Main thread: where a client's received entity records go (null: the client's
+        // entity synchronisation, which builds and updates proxies).
+        void (*entityRecordSink)(void* context, const EntityRecord& record) = nullptr;
+        void* entityRecordSinkContext = nullptr;
     };
 
     MultiplayerEngine();
@@ -148,6 +152,22 @@ public:
     // Flushes the dirty entities and posts command 17 with the step's game-clock time T.
     void EndFrame(uint64_t time);
     void DispatchReplicatedMethodCalls(bool force);
+    // Posts one entity record (command 13); the host's network thread folds it into the
+    // entity's replication state.
+    void PostEntityRecord(const EntityRecord& record);
+
+    // ---- Main thread: entity announcements (MultiplayerEngine_Entities.cpp) ----
+    // The host tracks which authority entities were created, changed, destroyed or torn
+    // off during a step and announces each as one entity record at the end of the step.
+    void OnEntityCreated(Entity* entity);
+    void OnEntityRecreate(Entity* entity);
+    void MarkEntityDirty(Entity* entity);
+    void OnEntityDestroyed(Entity* entity);
+    void OnEntityTornOff(Entity* entity);
+    void FlushDirtyEntities();
+    void UpdateEntity(Entity* entity, uint8_t flags);
+    // The pending record flags of an id (tests).
+    uint8_t GetPendingEntityFlags(uint16_t id) const;
     void ReplicateMethodCall(Player* target, const MPMethodCall& call, bool reliable);
     void OnReceivedMethodCall(uint32_t caller, uint64_t time, const MPMethodCall& call);
     void ResetReplication();
@@ -165,7 +185,11 @@ public:
     PeerSyncTable& Peers() { return peers; }
     uint64_t GetFrameTime() const { return frameTime; }
     CommandRingBuffer& CallbackQueue() { return callbacks; }
-    const uint8_t* DictionaryEntry(uint8_t slot) const { return guidDictionary[slot]; }
+    const uint8_t* DictionaryEntry(uint8_t slot) const { return replication.DictionaryEntry(slot).bytes; }
+    EntityReplicationStates& ReplicationStates() { return replication; }
+    // Network thread: releases the entity's id once it is destroyed and every
+    // synchronising peer acknowledged its last version.
+    void _TryToReleaseEntityState(EntityReplicationState& state);
 
     // Network-thread operations of the packets (MultiplayerEngine_SendPass.cpp, _Receive.cpp).
     void SendPass(PeerSyncRecord& peer);
@@ -286,10 +310,11 @@ private:
     void OnLobbyGameStartRequestMessage(CommandRingBuffer& queue);
     void OnLobbyErrorMessage(CommandRingBuffer& queue);
     Player* PlayerFromQueue(CommandRingBuffer& queue);
+    // A client's received entity record into its proxies (MultiplayerEngine_Entities.cpp).
+    void ProcessClientEntityRecord(const EntityRecord& record);
 
-    // ---- Replication hooks (main thread; filled by entity replication) ----
-    void AnnounceAllEntities() {}
-    void FlushDirtyEntities() {}
+    // Every authority entity announced as created again (hosting started).
+    void AnnounceAllEntities();
 
     // ---- Packets (network thread) ----
     bool FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass);
@@ -297,6 +322,14 @@ private:
                            bool (*write)(GamePacket& packet, const void* item), const void* item);
     void HandleAcknowledgement(PeerSyncRecord& peer, uint16_t packetId);
     void BindHistoryHead(PeerSyncRecord& peer);
+    bool WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
+
+    // ---- Entity replication (network thread; MultiplayerEngine_Replication.cpp) ----
+    void ApplyEntityRecord(const EntityRecord& record);
+    void ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime);
+    void ScrubEntityArgs(uint16_t id);
+    void TryToReleaseAllEntityStates();
+    void PushEntityRecord(const EntityRecord& record);
 
     // ---- Main-thread fields ----
     uint32_t mainMode = NETMODE_NONE;
@@ -308,6 +341,18 @@ private:
     bool pendingCapWarned = false;
     int64_t previousFrameTime = 0;
     int64_t latestFrameTime = 0;
+    // Per multiplayer id: the pending record flags and the entity, in a list of dirty
+    // entities whose head is dirtyHead (most recently linked first).
+    struct ReplicationSlots;
+    struct ReplicationSlotsDeleter {
+        void operator()(ReplicationSlots* slots) const;
+    };
+    std::unique_ptr<ReplicationSlots, ReplicationSlotsDeleter> replicationSlots;
+    bool InGameAsHost() const { return mainMode == NETMODE_HOST && mainState == NETSTATE_IN_GAME; }
+    void CreateReplicationSlots();
+    void ClearReplicationSlots();
+    void LinkDirty(uint16_t id, Entity* entity);
+    uint8_t UnlinkDirty(uint16_t id);
     uint64_t lastEndFrameTime = 0;
 
     // ---- Shared set-up (fixed at construction) ----
@@ -318,6 +363,8 @@ private:
     void* networkTimeContext = nullptr;
     void (*queueWait)(void* context) = nullptr;
     void* queueWaitContext = nullptr;
+    void (*entityRecordSink)(void* context, const EntityRecord& record) = nullptr;
+    void* entityRecordSinkContext = nullptr;
     bool threaded = true;
 
     // ---- Callback queue: the network thread writes, the main thread reads ----
@@ -347,10 +394,11 @@ private:
         std::vector<uint16_t> acks;
         std::vector<OutgoingCall> calls;
         std::vector<OutgoingText> texts;
+        std::vector<EntityRecord> entities;
     };
     ReceivedItems received;
     bool ReadPacketItems();
-    uint8_t guidDictionary[kDictionarySlots][16] = {};
+    EntityReplicationStates replication;
     uint8_t packetBytes[kMaxPacketBytes + BitWriter::kSlackBytes] = {};
 };
 

@@ -297,7 +297,17 @@ void MultiplayerEngine::OnTextMessage(CommandRingBuffer& queue) {
 
 // Entity records reach the client's entity synchronisation (entity replication); until
 // then they are dropped.
-void MultiplayerEngine::OnEntityRecordMessage(CommandRingBuffer& queue) { queue.SkipRead(queue.ReadLeft()); }
+void MultiplayerEngine::OnEntityRecordMessage(CommandRingBuffer& queue) {
+    EntityRecord record;
+    if (!queue.Read(&record, sizeof record)) return;
+    // Only a client in a game builds proxies; a host ignores what a peer claims.
+    if (mainMode != NETMODE_CLIENT || mainState != NETSTATE_IN_GAME) return;
+    if (entityRecordSink) {
+        entityRecordSink(entityRecordSinkContext, record);
+        return;
+    }
+    ProcessClientEntityRecord(record);
+}
 
 void MultiplayerEngine::OnReleaseMultiplayerId(CommandRingBuffer& queue) {
     const uint32_t id = ReadOr0<uint32_t>(queue);
@@ -311,6 +321,7 @@ void MultiplayerEngine::OnReleaseMultiplayerId(CommandRingBuffer& queue) {
 void MultiplayerEngine::OnFrameTimes(CommandRingBuffer& queue) {
     previousFrameTime = ReadOr0<int64_t>(queue);
     latestFrameTime = ReadOr0<int64_t>(queue);
+    SetMPHostFrameTimes(uint64_t(previousFrameTime), uint64_t(latestFrameTime));
     OnLobbyUpdatedMessage(queue);
 }
 

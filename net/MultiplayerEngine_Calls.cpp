@@ -31,6 +31,12 @@ void MultiplayerEngine::ReplicateMethodCall(Player* target, const MPMethodCall& 
     if (counted) counted->AddReliableSent();
 }
 
+void MultiplayerEngine::PostEntityRecord(const EntityRecord& record) {
+    if (!BeginCommand(NETCMD_ENTITY_RECORD, sizeof record)) return;
+    Ring().Write(&record, sizeof record);
+    EndCommand();
+}
+
 void MultiplayerEngine::OnReceivedMethodCall(uint32_t caller, uint64_t time, const MPMethodCall& call) {
     if (mainState != NETSTATE_IN_GAME) return;
     if (mainMode == NETMODE_HOST) {

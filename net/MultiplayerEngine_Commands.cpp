@@ -91,8 +91,11 @@ void MultiplayerEngine::CmdConnectionAnswer(CommandRingBuffer& ring) {
     if (netState == NETSTATE_IN_GAME) driver->Answer(static_cast<int32_t>(peer), accepted != 0);
 }
 
-// Entity records are read by entity replication; until then they are dropped.
-void MultiplayerEngine::CmdEntityRecord(CommandRingBuffer& ring) { ring.SkipRead(ring.ReadLeft()); }
+void MultiplayerEngine::CmdEntityRecord(CommandRingBuffer& ring) {
+    EntityRecord record;
+    if (!ring.Read(&record, sizeof record)) return;
+    ApplyEntityRecord(record);
+}
 
 void MultiplayerEngine::CmdMethodCall(CommandRingBuffer& ring) {
     const uint32_t target = ReadOr0<uint32_t>(ring);

@@ -46,11 +46,14 @@ MultiplayerEngine::MultiplayerEngine(const Options& options)
 }
 
 void MultiplayerEngine::Construct(const Options& options) {
+    CreateReplicationSlots();
     delegate = options.delegate;
     networkTime = options.networkTime ? options.networkTime : &DefaultNetworkTime;
     networkTimeContext = options.networkTimeContext;
     queueWait = options.callbackQueueWait;
     queueWaitContext = options.callbackQueueWaitContext;
+    entityRecordSink = options.entityRecordSink;
+    entityRecordSinkContext = options.entityRecordSinkContext;
     if (options.driver) {
         driver = options.driver;
     } else {
@@ -61,6 +64,7 @@ void MultiplayerEngine::Construct(const Options& options) {
     counterNow = previousWakeCounter = lastSendCounter = os::ReadCounter();
     ResetReplication();
     localPlayer = new Player(true, kLocalPlayerId);
+    SetMPLocalPlayer(localPlayer);
     threaded = options.startThread;
     if (threaded) Start();
 }
@@ -73,6 +77,7 @@ MultiplayerEngine::~MultiplayerEngine() {
         if (BeginCommand(NETCMD_QUIT, 0)) EndCommand();
         RunWake();
     }
+    if (GetMPLocalPlayer() == localPlayer) SetMPLocalPlayer(nullptr);
     Player::Delete(localPlayer);
     localPlayer = nullptr;
     Player::Delete(remotePlayer);
@@ -374,6 +379,7 @@ void MultiplayerEngine::EndFrame(uint64_t time) {
 void MultiplayerEngine::ResetReplication() {
     if (gEntityManager) gEntityManager->ClearMIDTable();
     if (gGame) gGame->ClearDelayedEntityLists();
+    ClearReplicationSlots();
     pendingCalls.clear();
     pendingCapWarned = false;
     if (remotePlayer) remotePlayer->ResetSession();

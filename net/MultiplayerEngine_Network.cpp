@@ -115,6 +115,7 @@ void MultiplayerEngine::PublishLobby() {
 // Driver events
 
 void MultiplayerEngine::OnDriverListening() {
+    replication.Reset();
     SetState(NETSTATE_IN_GAME);
     PushHostResult(NETERROR_OK);
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "MultiplayerEngine::OnDriverListening - Game hosted");
@@ -172,6 +173,7 @@ void MultiplayerEngine::OnPeerDisconnected(int32_t peer, uint32_t reason) {
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "MultiplayerEngine::OnPeerDisconnected - dc id:%d", int(peer));
     }
     peers.Remove(id);
+    TryToReleaseAllEntityStates();
 }
 
 void MultiplayerEngine::OnReceive(int32_t peer, const uint8_t* data, uint32_t length, uint32_t kind) {

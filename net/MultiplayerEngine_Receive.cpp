@@ -29,6 +29,7 @@ bool MultiplayerEngine::ReadPacketItems() {
     received.acks.clear();
     received.calls.clear();
     received.texts.clear();
+    received.entities.clear();
     BitReader& in = packet.Reader();
     for (uint32_t i = 0; i < packet.ReceivedCount(SECTION_DICTIONARY); ++i) {
         uint8_t slot = 0;
@@ -36,9 +37,11 @@ bool MultiplayerEngine::ReadPacketItems() {
         if (!ReadDictionaryItem(in, slot, guid.data())) return false;
         received.dictionary.emplace_back(slot, guid);
     }
-    // Entity records are read by entity replication; until then a packet with any is
-    // not understood.
-    if (packet.ReceivedCount(SECTION_ENTITIES) != 0) return false;
+    for (uint32_t i = 0; i < packet.ReceivedCount(SECTION_ENTITIES); ++i) {
+        EntityRecord r;
+        if (!ReadEntityRecordWire(in, r)) return false;
+        received.entities.push_back(r);
+    }
     for (uint32_t i = 0; i < packet.ReceivedCount(SECTION_ACKS); ++i) {
         uint16_t id = 0;
         if (!ReadAckItem(in, id)) return false;
@@ -89,7 +92,8 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
                int(packet.ReceivedCount(0)), int(packet.ReceivedCount(1)), int(packet.ReceivedCount(2)), int(packet.ReceivedCount(3)),
                int(packet.ReceivedCount(4)), (long long)packet.frameTime, (long long)local, (long long)now);
     // 4. Room for what the packet may report; otherwise it comes again.
-    if (callbacks.Capacity() - callbacks.Used() <= kPacketCallbackRoom) {
+    const uint32_t room = kPacketCallbackRoom + static_cast<uint32_t>(received.entities.size()) * kEntityRecordCallbackRoom;
+    if (callbacks.Capacity() - callbacks.Used() <= room) {
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "_CallbackMessageQueue full, skipping packet");
         return;
     }
@@ -125,8 +129,14 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     }
 
     // 7-9. The dictionary (client), entity records (entity replication), acknowledgements (host).
-    if (netMode == NETMODE_CLIENT)
-        for (const auto& [slot, guid] : received.dictionary) std::memcpy(guidDictionary[slot], guid.data(), 16);
+    if (netMode == NETMODE_CLIENT) {
+        for (const auto& [slot, guid] : received.dictionary) {
+            SimpleGUID g;
+            std::memcpy(g.bytes, guid.data(), 16);
+            replication.WriteDictionaryEntry(slot, g);
+        }
+        for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
+    }
     if (netMode == NETMODE_HOST)
         for (uint16_t id : received.acks) HandleAcknowledgement(peer, id);
 
@@ -177,6 +187,12 @@ void MultiplayerEngine::HandleAcknowledgement(PeerSyncRecord& peer, uint16_t pac
             if (peer.syncState == PLAYERSYNCSTATE_SYNCING) peer.pendingEntities[e.multiplayerId / 64] &= ~(uint64_t(1) << (e.multiplayerId % 64));
             PeerEntityEntry& state = peer.entities[e.multiplayerId];
             state.acknowledgedVersion = std::max(state.acknowledgedVersion, e.version);
+            // Any acknowledged record brought the create (it is built with one until
+            // then), so the peer knows the template's slot.
+            EntityReplicationState& s = replication[e.multiplayerId];
+            if (s.IsCreated() && state.acknowledgedVersion >= s.createdVersion)
+                peer.knownSlots[state.slotSent / 64] |= uint64_t(1) << (state.slotSent % 64);
+            _TryToReleaseEntityState(s);
         }
         return;
     }

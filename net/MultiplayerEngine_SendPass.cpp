@@ -16,7 +16,7 @@ namespace {
 
 bool WriteAck(GamePacket& packet, const void* item) { return WriteAckItem(packet, *static_cast<const uint16_t*>(item)); }
 
-bool WriteCall(GamePacket& packet, const void* item) {
+bool WriteCallAt(GamePacket& packet, const void* item) {
     const OutgoingCall& c = *static_cast<const OutgoingCall*>(item);
     return WriteCallItem(packet, c.sequence, c.call);
 }
@@ -72,8 +72,8 @@ bool MultiplayerEngine::FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass) {
     packet.Reset();
     packet.packetCount = 0;
     BindHistoryHead(peer);
-    for (uint64_t& w : pass.entitiesInPacket) w = 0;
-    for (uint64_t& w : pass.slotsInPacket) w = 0;
+    for (uint64_t& w : pass.marks.entitiesInPacket) w = 0;
+    for (uint64_t& w : pass.marks.slotsInPacket) w = 0;
     ++pass.packetsFlushed;
     return true;
 }
@@ -92,6 +92,29 @@ bool MultiplayerEngine::WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pa
     return true;
 }
 
+// A call goes with the entities it names that the peer still needs created: written
+// just before it, and moved with it to the next packet when they do not fit.
+bool MultiplayerEngine::WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& c) {
+    if (!entities) return WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCallAt, &c);
+    const auto attempt = [&] {
+        packet.Save();
+        entities->WriteCallEntities(c.call);
+        packet.BeginSection(SECTION_CALLS);
+        const bool ok = WriteCallItem(packet, c.sequence, c.call) && !packet.Overflowed();
+        packet.EndSection();
+        if (!ok) packet.Restore();
+        return ok;
+    };
+    if (attempt()) return true;
+    if (pass.packetsFlushed + 1 >= kMaxPacketsPerPass) {
+        pass.complete = 0;
+        return false;
+    }
+    if (!FlushPacket(peer, pass)) return false;
+    attempt();
+    return true;
+}
+
 void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
     PeerSendPass pass;
     packet.Reset();
@@ -102,7 +125,33 @@ void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
     BindHistoryHead(peer);
     pass.sendEntities = netMode == NETMODE_HOST && peer.syncState != PLAYERSYNCSTATE_NONE;
 
-    // Entity records are written by entity replication.
+    // Entity records first (host): what the peer lacks, with what each needs before it.
+    PeerEntityView view;
+    view.playerId = peer.peerId;
+    view.syncState = peer.syncState;
+    view.pass = peer.passCounter;
+    view.entities = peer.entities.get();
+    view.pendingEntities = peer.pendingEntities;
+    view.knownSlots = peer.knownSlots;
+    EntityPassWriter entities(replication, view, pass.marks, packet);
+    if (pass.sendEntities) {
+        struct FlushContext {
+            MultiplayerEngine* self;
+            PeerSyncRecord* peer;
+            PeerSendPass* pass;
+        } context{this, &peer, &pass};
+        // As with every fall-over, the pass's last packet stays for the final flush.
+        entities.WriteEntityRecords(
+            [](void* c) {
+                FlushContext& f = *static_cast<FlushContext*>(c);
+                if (f.pass->packetsFlushed + 1 >= kMaxPacketsPerPass) {
+                    f.pass->complete = 0;
+                    return false;
+                }
+                return f.self->FlushPacket(*f.peer, *f.pass);
+            },
+            &context);
+    }
 
     // A writer whose item finds both packets used stops; the next writer still fills
     // what room is left.
@@ -116,11 +165,11 @@ void MultiplayerEngine::SendPass(PeerSyncRecord& peer) {
         peer.acks.erase(peer.acks.begin(), peer.acks.begin() + static_cast<long>(done));
     }
 
+    EntityPassWriter* callEntities = pass.sendEntities ? &entities : nullptr;
     for (const OutgoingCall& c : peer.reliableCalls)
-        if (!WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &c)) break;
+        if (!WriteCall(peer, pass, callEntities, c)) break;
     size_t written = 0;
-    while (written < peer.unreliableCalls.size() && WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCall, &peer.unreliableCalls[written]))
-        ++written;
+    while (written < peer.unreliableCalls.size() && WriteCall(peer, pass, callEntities, peer.unreliableCalls[written])) ++written;
     peer.unreliableCalls.erase(peer.unreliableCalls.begin(), peer.unreliableCalls.begin() + static_cast<long>(written));
 
     for (const OutgoingText& t : peer.texts)

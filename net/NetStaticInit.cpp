@@ -57,6 +57,18 @@ bool IsServer() {
     MultiplayerEngine* e = Current();
     return e && e->IsServer();
 }
+void EntityCreated(Entity* e) {
+    if (MultiplayerEngine* m = Current()) m->OnEntityCreated(e);
+}
+void EntityDestroyed(Entity* e) {
+    if (MultiplayerEngine* m = Current()) m->OnEntityDestroyed(e);
+}
+void EntityTornOff(Entity* e) {
+    if (MultiplayerEngine* m = Current()) m->OnEntityTornOff(e);
+}
+void EntityDirty(Entity* e) {
+    if (MultiplayerEngine* m = Current()) m->MarkEntityDirty(e);
+}
 void Replicate(Player* owner, const MPMethodCall& call, bool reliable) {
     if (MultiplayerEngine* e = Current()) e->ReplicateMethodCall(owner, call, reliable);
 }
@@ -120,6 +132,10 @@ void InstallNetHooks() {
     s.multiplayerIsMultiplayerGame = &IsMultiplayerGame;
     s.multiplayerIsServer = &IsServer;
     s.multiplayerReplicateMethodCall = &Replicate;
+    s.multiplayerOnEntityCreated = &EntityCreated;
+    s.multiplayerOnEntityDestroyed = &EntityDestroyed;
+    s.multiplayerOnEntityTornOff = &EntityTornOff;
+    s.multiplayerMarkEntityDirty = &EntityDirty;
     s.serverRequestThreadStart = &StartServerRequestThread;
     s.serverRequestThreadStop = &StopServerRequestThread;
     s.analyticsInit = &AnalyticsInit;
@@ -146,6 +162,10 @@ void RemoveNetHooks() {
     s.multiplayerIsMultiplayerGame = nullptr;
     s.multiplayerIsServer = nullptr;
     s.multiplayerReplicateMethodCall = nullptr;
+    s.multiplayerOnEntityCreated = nullptr;
+    s.multiplayerOnEntityDestroyed = nullptr;
+    s.multiplayerOnEntityTornOff = nullptr;
+    s.multiplayerMarkEntityDirty = nullptr;
     s.serverRequestThreadStart = nullptr;
     s.serverRequestThreadStop = nullptr;
     s.analyticsInit = nullptr;

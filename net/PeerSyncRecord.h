@@ -16,6 +16,7 @@
 #include "net/base/NetConstants.h"
 #include "net/TimeSync.h"
 #include "net/packet/GamePacket.h"
+#include "net/replication/EntityReplicationState.h"
 
 struct OutgoingCall {
     MPMethodCall call;
@@ -33,11 +34,6 @@ struct AckEntry {
     int32_t repeats = 0;
 };
 
-// Per multiplayer id, what the peer has of the entity (filled by entity replication).
-struct PeerEntityEntry {
-    uint32_t acknowledgedVersion = 0;
-    uint32_t lastSentPass = 0;
-};
 
 struct PeerSyncRecord {
     explicit PeerSyncRecord(uint32_t peerId, int64_t counterNow);

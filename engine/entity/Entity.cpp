@@ -182,6 +182,7 @@ Entity::Entity() {
 
 Entity::~Entity() {
     destroying = true;
+    MPPropFree();
     ReleaseSoundEmitter();
     delete pickHandler;
     pickHandler = nullptr;
@@ -780,7 +781,11 @@ void Entity::EndReplication() {
     multiplayerRole = MPROLE_NONE;
 }
 
-void Entity::SetPlayerOwner(Player* p) { playerOwner = p; }
+void Entity::SetPlayerOwner(Player* p) {
+    if (p == playerOwner) return;
+    playerOwner = p;
+    RegisterForReplication();
+}
 
 // ---------------------------------------------------------------------------------
 // Initialisation passes.

@@ -34,6 +34,8 @@ class EntityTemplate;
 struct EntityRenderingContextSetup;
 struct EntitySetList;
 class Player;
+class MPPropertyContainer;
+struct MPFieldBuffer;
 
 // ---- Script constants ----
 enum : uint32_t {
@@ -455,12 +457,58 @@ public:
     void RegisterForReplication();
     bool IsRegisteredForReplication() const { return registeredForReplication != 0; }
     void MPPropMarkDirty(uint32_t propertyIndex);
-    // The replicated properties (through gEngineServices; without a container: {0, 255, 0}
-    // and 0.0, and the sets change nothing).
-    MPAnimValue MPPropGetAnim(uint32_t index);
-    float MPPropGetFloat(uint32_t index);
-    void MPPropSetAnim(uint32_t index, const MPAnimValue& value);
+    // ---- Replicated properties (Entity_MPProp.cpp; main thread) ----
+    // Without a container the sets change nothing and the reads give 0, false, a zero
+    // vector, null, MPPROPTYPE_UNKNOWN or an animation of progress 0 and index 255; an
+    // index at or beyond the count acts the same. Each Add returns the new index, or
+    // 0xFFFFFFFF when the declaration is refused.
+    uint32_t MPPropAddFloat(float value, uint32_t type, uint32_t flags, float min, float max, float step, const char* name);
+    uint32_t MPPropAddBool(bool value, uint32_t type, uint32_t flags, const char* name);
+    uint32_t MPPropAddVec(const Vector& value, uint32_t type, uint32_t flags, const char* name);
+    uint32_t MPPropAddInt(int32_t value, uint32_t type, uint32_t flags, int32_t min, int32_t max, const char* name);
+    uint32_t MPPropAddEntity(Entity* value, uint32_t flags, const char* name);
+    uint32_t MPPropAddAnim(const MPAnimValue& value, uint32_t flags, const char* name);
     void MPPropSetFloat(uint32_t index, float value, uint32_t flags);
+    void MPPropSetBool(uint32_t index, bool value, uint32_t flags);
+    void MPPropSetVec(uint32_t index, const Vector& value, uint32_t flags);
+    void MPPropSetVec3(uint32_t index, float x, float y, float z, uint32_t flags);
+    void MPPropSetInt(uint32_t index, int32_t value, uint32_t flags);
+    void MPPropSetEntity(uint32_t index, Entity* value, uint32_t flags);
+    void MPPropSetAnim(uint32_t index, const MPAnimValue& value, uint32_t flags = 0);
+    // The packed 3-byte animation state (byte 0 in the low bits) into both properties.
+    void MPPropSetEncAnimData(uint32_t animIndex, uint32_t progressIndex, uint32_t packed);
+    void MPPropSetPosition(const Vector& position, uint32_t flags);
+    void MPPropSetRotation(const Vector& anglesDegrees);
+    void MPPropSetLocation(const Matrix& m, uint32_t flags);
+    float MPPropGetFloat(uint32_t index);
+    bool MPPropGetBool(uint32_t index);
+    Vector MPPropGetVec(uint32_t index);
+    int32_t MPPropGetInt(uint32_t index);
+    Entity* MPPropGetEntity(uint32_t index);
+    uint32_t MPPropGetType(uint32_t index);
+    MPAnimValue MPPropGetAnim(uint32_t index);
+    bool MPPropHasChanged(uint32_t index);
+    bool MPPropHasChangedPosition();
+    bool MPPropHasChangedRotation();
+    void MPPropRaiseFlag(uint32_t index, uint32_t bits);
+    void MPPropClearFlag(uint32_t index, uint32_t bits);
+    void MPPropRaisePositionFlag(uint32_t bits);
+    void MPPropClearPositionFlag(uint32_t bits);
+    void MPPropRaiseRotationFlag(uint32_t bits);
+    void MPPropClearRotationFlag(uint32_t bits);
+    void ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex);
+    void ReplicateAnimDisable();
+    // Engine side.
+    void CreateMPProperties();
+    void MPPropFree();
+    MPPropertyContainer* GetMPProperties() const { return mpProperties; }
+    void MPPropSerialize(MPFieldBuffer& out, uint64_t& snapMask, uint64_t& ownerRelevantMask);
+    bool MPPropDeserialize(const MPFieldBuffer& in, uint64_t dirtyMask, uint64_t snapMask, uint64_t time, bool create);
+    void MPPropApplyReceived(uint64_t time, uint64_t previousTime);
+    bool MPPropTick(uint64_t time);
+    Vector MPPropGetPosition();
+    Vector MPPropGetRotationValue();
+    void MPPropApplyLocation();
     void ClearReplicationDirtyMasks();
     uint64_t GetReplicationDirtyMask(uint32_t i) const { return dirtyMasks[i]; }
     void RaiseReplicationFlag(uint8_t bits, bool recursive);
@@ -468,6 +516,7 @@ public:
     uint8_t GetReplicationFlags() const { return replicationFlags; }
     void SetTornOff();
     void SetTornOffReceived() { tornOffReceived = 1; }
+    bool IsTornOffReceived() const { return tornOffReceived != 0; }
     bool IsTornOff() const { return tornOff != 0; }
     // "OnNetDestroy" on the entity and its descendants that have a role (children first);
     // their roles become 0.
@@ -545,6 +594,7 @@ private:
     uint8_t tornOff = 0;
     uint8_t tornOffReceived = 0;
     uint8_t staticMultiplayer = 0;
+    MPPropertyContainer* mpProperties = nullptr;  // owned
     Matrix localMatrix = Matrix::IDENTITY;
     Matrix globalMatrix = Matrix::IDENTITY;
     Matrix inverseGlobalMatrix = Matrix::IDENTITY;

@@ -6,6 +6,7 @@
 // authority entity ENTITYFLAG_DISABLE_UPDATE with the Game's server-delayed init.
 // FinishEntityCreation names the entity and runs its "OnInit" passes in a batch.
 #include "engine/entity/EntityManager.h"
+#include "engine/entity/MPProperty.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -287,7 +288,9 @@ Entity* EntityManager::CreateEntityInGameByGUID(const SimpleGUID& templateGuid, 
 }
 
 void EntityManager::CallInitMPProperties(Entity* entity) {
-    if (entity) gLua.CallObjectMethod(entity, "InitMPProperties");
+    if (!entity) return;
+    entity->CreateMPProperties();
+    gLua.CallObjectMethod(entity, "InitMPProperties");
 }
 
 void EntityManager::FinishEntityCreation(Entity* entity) {
@@ -325,6 +328,8 @@ void EntityManager::Init(const BoundingBox4& bounds, float size) {
     if (!layerSystem) layerSystem = new EntityLayerSystem();
     worldBounds = bounds;
     queryBounds = bounds;
+    // Both machines read the same world box, so both quantise positions alike.
+    SetMPReplicationBox(bounds.min, bounds.max);
     if (queryBounds.max.y > kQueryBoundsMaxY) queryBounds.max.y = kQueryBoundsMaxY;
     cellSize = size;
     SetEntityPointerResolver(this);

@@ -125,7 +125,7 @@ void Game::UpdateEntityLists() {
     for (uint32_t i = 0; i < count && i < replicatedEntities.Count(); ++i) {
         Entity* e = replicatedEntities[i].Get();
         if (!e) continue;
-        if (gEngineServices.entityMPPropTick && gEngineServices.entityMPPropTick(e, now)) continue;
+        if (e->MPPropTick(now)) continue;
         if (!(e = replicatedEntities[i].Get())) continue;  // died during its upkeep
         e->SetOnReplicatedList(false);
         replicatedEntities[i].Assign(nullptr);
@@ -140,7 +140,7 @@ void Game::ApplyReplicationChanges(uint64_t time, uint64_t previousTime) {
     for (uint32_t i = 0; i < receivedChangeEntities.Count(); ++i) {
         Entity* e = receivedChangeEntities[i].Get();
         if (!e || e->GetReceivedChangeMask() == 0) continue;
-        if (gEngineServices.entityMPPropApplyReceived) gEngineServices.entityMPPropApplyReceived(e, time, previousTime);
+        e->MPPropApplyReceived(time, previousTime);
         e = receivedChangeEntities[i].Get();
         if (e && !e->IsOnReplicatedList()) {
             replicatedEntities.Add(SafePointer<Entity>(e));
@@ -239,14 +239,12 @@ void Game::RunDelayedRecord(DelayedEntityRecord& record, uint64_t now) {
     const uint32_t action = record.kind;
     // Received changes are applied with the clock's advance over its last tick; the
     // property upkeep runs on every machine.
-    if (HasMultiplayerAuthority() && gEngineServices.entityMPPropApplyReceived) {
-        gEngineServices.entityMPPropApplyReceived(e, now, now - ClockPrevious());
+    if (HasMultiplayerAuthority()) {
+        e->MPPropApplyReceived(now, now - ClockPrevious());
         if (!(e = record.entity.Get())) return;
     }
-    if (gEngineServices.entityMPPropTick) {
-        gEngineServices.entityMPPropTick(e, now);
-        if (!(e = record.entity.Get())) return;
-    }
+    e->MPPropTick(now);
+    if (!(e = record.entity.Get())) return;
     switch (action) {
     case DELAYED_ENTITY_INIT:
         e->ClearFlag(ENTITYFLAG_DISABLE_UPDATE, true);
@@ -389,9 +387,23 @@ void InstallGameEntityListHooks() {
         if (add) gGame->AddTickEntity(entity);
         else gGame->RemoveTickEntity(entity);
     };
+    gEngineServices.gameRegisterReplicatedEntity = [](Entity* entity, bool received) {
+        if (gGame) gGame->RegisterTickEntity(entity, received);
+    };
+    gEngineServices.gameOnReplicatedProperty = [](Entity* entity) {
+        if (gGame && gGame->GetDelegate()) gGame->GetDelegate()->OnReplicatedProperty(entity);
+    };
+    gEngineServices.gameSetMeshFinishList = [](Entity* mesh, bool add) {
+        if (!gGame) return;
+        if (add) gGame->AddMeshToFinishList(mesh);
+        else gGame->RemoveMeshFromFinishList(mesh);
+    };
 }
 
 void RemoveGameEntityListHooks() {
     gEngineServices.gameAddDelayedEntity = nullptr;
     gEngineServices.gameRegisterTickEntity = nullptr;
+    gEngineServices.gameRegisterReplicatedEntity = nullptr;
+    gEngineServices.gameOnReplicatedProperty = nullptr;
+    gEngineServices.gameSetMeshFinishList = nullptr;
 }

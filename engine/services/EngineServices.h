@@ -135,6 +135,15 @@ struct EngineServices {
     void (*gameAddDelayedEntity)(Entity* entity, uint32_t kind) = nullptr;
     // The Game tick list ("OnTick" / "OnSmoothTick" each frame).
     void (*gameRegisterTickEntity)(Entity* entity, bool add) = nullptr;
+    // Game::RegisterTickEntity: the replicated-property upkeep list (with received, also
+    // the list whose waiting sets the next multiplayer step applies).
+    void (*gameRegisterReplicatedEntity)(Entity* entity, bool received) = nullptr;
+    // GameDelegate::OnReplicatedProperty.
+    void (*gameOnReplicatedProperty)(Entity* entity) = nullptr;
+    // Game::AddMeshToFinishList / RemoveMeshFromFinishList (the replicated-animation list).
+    void (*gameSetMeshFinishList)(Entity* mesh, bool add) = nullptr;
+    // MeshEntity::SetAnimationReplication (false: not a mesh).
+    bool (*meshSetAnimationReplication)(Entity* entity, bool enable, uint32_t animProperty, uint32_t progressProperty) = nullptr;
     // The script scheduler chosen by flags & 12 (4 gameplay, 8 engine, else game time)
     // with its clock's present time; null when it does not exist.
     ScriptScheduler* (*scriptScheduler)(uint32_t selection, int64_t* now) = nullptr;
@@ -154,22 +163,10 @@ struct EngineServices {
     bool (*sequenceSystemReadProperties)(BoundedReader& in) = nullptr;
 
     // ---- Game entity lists ----
-    // Entity::MPPropTick (game-clock time): the entity's replicated-property upkeep; false
-    // when it needs no more. Empty: false (no replicated properties).
-    bool (*entityMPPropTick)(Entity* entity, uint64_t time) = nullptr;
-    // Entity::MPPropApplyReceived (time, previous time): applies the entity's received
-    // changes and clears its received-change mask. Empty: nothing is applied.
-    void (*entityMPPropApplyReceived)(Entity* entity, uint64_t time, uint64_t previousTime) = nullptr;
     // MeshEntity::Animate (render flags) and MeshEntity::UpdateReplicatedAnimData for the
     // meshes on the Game's two mesh lists. Empty: nothing happens.
     void (*meshAnimate)(Entity* mesh, uint32_t renderFlags) = nullptr;
     void (*meshUpdateReplicatedAnimData)(Entity* mesh) = nullptr;
-    // The entity's replicated property container: reads (false: no such property) and
-    // sets. Empty: no container.
-    bool (*entityMPPropGetAnim)(Entity* entity, uint32_t index, MPAnimValue* out) = nullptr;
-    bool (*entityMPPropGetFloat)(Entity* entity, uint32_t index, float* out) = nullptr;
-    void (*entityMPPropSetAnim)(Entity* entity, uint32_t index, const MPAnimValue& value) = nullptr;
-    void (*entityMPPropSetFloat)(Entity* entity, uint32_t index, float value, uint32_t flags) = nullptr;
 
     // ---- The Game ----
     // What the Game calls of the subsystems above the engine. Empty entries give the

@@ -127,7 +127,11 @@ constexpr uint32_t kTimeSyncFrameBytes = 14;
 constexpr uint32_t kAutoMatchRecordBytes = 40;
 constexpr uint32_t kMethodCallBytes = 328;
 constexpr uint32_t kMethodCallCallbackBytes = 4 + 8 + kMethodCallBytes;
+// The documented record size; ours carries pointers-free fields at natural alignment and
+// may differ (EntityRecord, copied whole through command 13 and callback 20).
 constexpr uint32_t kEntityRecordBytes = 736;
+// Callback-queue bytes one received entity record may need.
+constexpr uint32_t kEntityRecordCallbackRoom = 1024;
 constexpr uint32_t kHostNameBytes = 128;
 // Chat: the handler's 256-byte buffer holds 127 units and a terminator; callback 19's
 // name buffer is 64 bytes (31 units), its text buffer 256 bytes.

@@ -282,6 +282,14 @@ void InstallMeshAnimationHooks() {
     s.meshUpdateReplicatedAnimData = [](Entity* mesh) {
         if (MeshEntity* m = AnimatedMeshOf(mesh)) m->UpdateReplicatedAnimData();
     };
+    // ReplicateAnimEnable / Disable: the mesh copies its root animation into two of its
+    // own replicated properties each frame (or stops).
+    s.meshSetAnimationReplication = [](Entity* e, bool enable, uint32_t animation, uint32_t progress) {
+        MeshEntity* m = AnimatedMeshOf(e);
+        if (!m) return false;
+        m->SetAnimationReplication(enable ? e : nullptr, uint8_t(animation), uint8_t(progress));
+        return true;
+    };
     s.meshUnmountEntity = [](Entity* parent, Entity* child) {
         if (MeshEntity* m = AnimatedMeshOf(parent)) m->UnmountEntity(child);
     };
@@ -298,6 +306,7 @@ void ClearMeshAnimationHooks() {
     EngineServices& s = gEngineServices;
     s.meshAnimate = nullptr;
     s.meshUpdateReplicatedAnimData = nullptr;
+    s.meshSetAnimationReplication = nullptr;
     s.meshUnmountEntity = nullptr;
     s.meshMountEntity = nullptr;
 }

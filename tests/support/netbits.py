@@ -26,7 +26,33 @@ Peer-to-peer frames of the online driver (channel 0, byte 0 the type):
   2 connection refused, 4 disconnect: u8 type
   5 game packet, 6 time sync: the packet or frame above, byte 0 set to the type
 
+Entity record (section 1), least significant bit first:
+  12 id | 4 flags (1 properties, 2 destroy, 4 create, 8 tear-off)
+  create:     8 dictionary slot | 8 creation counter | 12 parent id | 1 owned by receiver
+  properties: 8 byte mask M (bit i: dirty byte i non-zero) | 1 W (some snap byte under M
+              non-zero) | per set bit i of M: 8 dirty byte i, then 8 snap byte i when W |
+              1 L (T > 127) | T in 7 bits (11 when L) | the T field bits: the fields of
+              the dirty mask in property order, each at its own width
+Property fields (numpy.float32 arithmetic; round(x) = integer part of x + 0.5 for
+x > 0, else 0; wrap(a) = fmod(fmod(a, 360) + 360, 360); box coordinates are clamped
+to the box first):
+  1 INT b bits: clamp to [min, max], q = v - min
+  2 FLOAT b bits: clamp, q = round((v - min) / step)
+  3 POSY 16: q = round((y - lo) * 65535 / (hi - lo)); decode lo + (hi - lo) * q * (1/65535)
+  4 PROGRESS 8: q = round(v * 255); decode q / 255
+  5 ANGLEY 10: q = round(wrap(y) * 1023 / 360); decode q * 360 / 1023
+  6 ANGLEXY 16: round(wrap(x) * 255 / 360) | round(wrap(y) * 255 / 360) << 8
+  7 SCALE 48: x, y, z clamped to [0, 200], round(c * 65535 / 200) each
+  8 POS 48: x, z, y as for POSY;  9 POSXZ 32: x, z
+  10 BOOL 1;  11 ANIM 16: index & 127 | loop << 7, round(progress * 255) << 8
+  12 ENTITY 12: the id
+
 Commands:
+  netbits.py entities N SEED N seeded entity records, one per line: "hex id flags slot
+                            counter parent owned dirty snap nfields (bits value)..."
+  netbits.py props N SEED   N seeded property fields, one per line: "kind bits q in...
+                            out..." with the box, ranges and values as float32 bit
+                            patterns in hex
   netbits.py cases N SEED   N seeded cases, one per line: "S hex time seq request" or
                             "P hex header... items..." (see Case.describe)
   netbits.py p2p TYPE [HEX] the frame of TYPE: 1 and 3 carry HEX as the ticket, 5 is
@@ -299,6 +325,174 @@ def fuzz(seed):
         print(out.hex())
 
 
+def entity_record_bits(rec):
+    ident, flags, slot, counter, parent, owned, dirty, snap, fields = rec
+    w = BitWriter()
+    w.put(ident, 12)
+    w.put(flags & 15, 4)
+    if flags & 4:
+        w.put(slot, 8)
+        w.put(counter, 8)
+        w.put(parent, 12)
+        w.put(owned, 1)
+    if flags & 1:
+        m = 0
+        for i in range(8):
+            if (dirty >> (8 * i)) & 255:
+                m |= 1 << i
+        wide = any((m >> i) & 1 and (snap >> (8 * i)) & 255 for i in range(8))
+        w.put(m, 8)
+        w.put(1 if wide else 0, 1)
+        for i in range(8):
+            if (m >> i) & 1:
+                w.put((dirty >> (8 * i)) & 255, 8)
+                if wide:
+                    w.put((snap >> (8 * i)) & 255, 8)
+        present = [(b, v) for i, (b, v) in enumerate(fields) if (dirty >> i) & 1]
+        total = sum(b for b, _ in present)
+        assert total <= 2047
+        w.put(1 if total > 127 else 0, 1)
+        w.put(total, 11 if total > 127 else 7)
+        for b, v in present:
+            w.put(v, b)
+    return w.tobytes()
+
+
+def random_entity_record(rng, i):
+    flags = i % 16
+    nfields = rng.choice([0, 1, 3, 8, 20, 64]) if flags & 1 else 0
+    special = (i // 16) % 4 if flags & 1 else 0
+    # T of 127 (the short form's largest), 128 (the long form's smallest) and 2,047.
+    sizes = {1: [64, 63], 2: [64, 64], 3: [64] * 31 + [63]}.get(special)
+    if sizes is None:
+        sizes = [rng.randint(0, 48) for _ in range(nfields)]
+    fields = [(b, rng.getrandbits(b) if b else 0) for b in sizes]
+    dirty = 0
+    for k in range(len(fields)):
+        if rng.random() < 0.7 or special:
+            dirty |= 1 << k
+    while sum(b for k, (b, _) in enumerate(fields) if (dirty >> k) & 1) > 2047:
+        dirty &= dirty - 1
+    snap = dirty & rng.getrandbits(64) if rng.random() < 0.5 else 0
+    return (rng.randint(0, 4095), flags, rng.randint(0, 255), rng.randint(0, 254), rng.randint(0, 4095),
+            rng.randint(0, 1), dirty, snap, fields)
+
+
+def entities(n, seed):
+    rng = random.Random(seed)
+    for i in range(n):
+        rec = random_entity_record(rng, i)
+        ident, flags, slot, counter, parent, owned, dirty, snap, fields = rec
+        out = [entity_record_bits(rec).hex() or "-", ident, flags, slot, counter, parent, owned, dirty, snap, len(fields)]
+        for b, v in fields:
+            out += [b, v]
+        print(" ".join(str(x) for x in out))
+
+
+def props(n, seed):
+    import numpy as np
+
+    f32 = np.float32
+
+    def hexf(x):
+        return struct.pack("<f", float(f32(x))).hex()
+
+    def rnd(x):
+        x = f32(x)
+        return int(f32(x + f32(0.5))) if x > 0 else 0
+
+    def wrap(a):
+        a = f32(a)
+        return f32(np.fmod(f32(np.fmod(a, f32(360)) + f32(360)), f32(360)))
+
+    lo = [f32(-100), f32(-25), f32(-100)]
+    hi = [f32(100), f32(200), f32(100)]
+    inv = f32(1.5259022e-5)
+
+    def boxq(c, a):
+        c = min(max(f32(c), lo[a]), hi[a])
+        return min(rnd(f32(f32(f32(c - lo[a]) * f32(65535)) / f32(hi[a] - lo[a]))), 65535)
+
+    def boxd(q, a):
+        return f32(lo[a] + f32(f32(f32(hi[a] - lo[a]) * f32(q)) * inv))
+
+    rng = random.Random(seed)
+    for i in range(n):
+        kind = 1 + i % 12
+        v = [f32(rng.uniform(-400, 400)) for _ in range(3)]
+        params = []
+        if kind == 1:
+            mn = rng.randint(-1000, 1000)
+            declared = mn + rng.randint(0, 5000)
+            count = declared - mn + 1
+            bits = min(max(count.bit_length(), 1), 24)
+            mx = mn + (1 << bits) - 1
+            iv = rng.randint(mn - 100, mx + 100)
+            q = min(max(iv, mn), mx) - mn
+            params = [mn, declared, iv]
+            out = [mn + q]
+        elif kind == 2:
+            mn = f32(rng.uniform(-10, 10))
+            mx = f32(mn + f32(rng.uniform(0.5, 50)))
+            step = f32(rng.choice([0.01, 0.1, 0.5, 0.25]))
+            count = int(f32(f32(mx - mn) / step)) + 1
+            bits = min(max(count.bit_length(), 1), 24)
+            step = f32(f32(mx - mn) / f32((1 << bits) - 1))
+            c = min(max(v[0], mn), mx)
+            q = min(rnd(f32(f32(c - mn) / step)), (1 << bits) - 1)
+            params = [hexf(mn), hexf(mx), hexf(step), hexf(v[0])]
+            out = [hexf(f32(f32(f32(q) * step) + mn))]
+        elif kind == 3:
+            bits, q = 16, boxq(v[1], 1)
+            params, out = [hexf(v[1])], [hexf(boxd(q, 1))]
+        elif kind == 4:
+            x = f32(rng.uniform(0, 1))
+            bits, q = 8, min(rnd(f32(x * f32(255))), 255)
+            params, out = [hexf(x)], [hexf(f32(f32(q) / f32(255)))]
+        elif kind == 5:
+            bits, q = 10, rnd(f32(f32(wrap(v[1]) * f32(1023)) / f32(360)))
+            params, out = [hexf(v[1])], [hexf(f32(f32(f32(q) * f32(360)) / f32(1023)))]
+        elif kind == 6:
+            x, y = v[0], v[1]
+            if abs(float(wrap(x)) - 180.0) < 0.1:
+                x, y = f32(x + f32(180)), f32(f32(180) - y)
+            lo8 = rnd(f32(f32(wrap(x) * f32(255)) / f32(360)))
+            hi8 = rnd(f32(f32(wrap(y) * f32(255)) / f32(360)))
+            bits, q = 16, lo8 | hi8 << 8
+            params = [hexf(v[0]), hexf(v[1])]
+            out = [hexf(f32(f32(f32(lo8) * f32(360)) / f32(255))), hexf(f32(f32(f32(hi8) * f32(360)) / f32(255)))]
+        elif kind == 7:
+            s = [f32(abs(c) * f32(0.6)) for c in v]
+            qs = [min(rnd(f32(f32(min(max(c, f32(0)), f32(200)) * f32(65535)) / f32(200))), 65535) for c in s]
+            bits, q = 48, qs[0] | qs[1] << 16 | qs[2] << 32
+            params = [hexf(c) for c in s]
+            out = [hexf(f32(f32(f32(x) * f32(200)) / f32(65535))) for x in qs]
+        elif kind == 8:
+            qx, qy, qz = boxq(v[0], 0), boxq(v[1], 1), boxq(v[2], 2)
+            bits, q = 48, qx | qz << 16 | qy << 32
+            params = [hexf(c) for c in v]
+            out = [hexf(boxd(qx, 0)), hexf(boxd(qy, 1)), hexf(boxd(qz, 2))]
+        elif kind == 9:
+            qx, qz = boxq(v[0], 0), boxq(v[2], 2)
+            bits, q = 32, qx | qz << 16
+            params = [hexf(v[0]), hexf(v[2])]
+            out = [hexf(boxd(qx, 0)), hexf(boxd(qz, 2))]
+        elif kind == 10:
+            b = rng.randint(0, 1)
+            bits, q, params, out = 1, b, [b], [b]
+        elif kind == 11:
+            index, loop, x = rng.choice([0, 5, 126, 127, 255]), rng.randint(0, 1), f32(rng.uniform(0, 1))
+            bits = 16
+            q = ((index & 127) | loop << 7) | (rnd(f32(x * f32(255))) & 255) << 8
+            params = [index, loop, hexf(x)]
+            b0 = q & 255
+            out = [255 if b0 in (127, 255) else b0 & 127, loop, hexf(f32(f32((q >> 8) & 255) / f32(255)))]
+        else:
+            ident = rng.randint(0, 4095)
+            bits, q, params, out = 12, ident, [ident], [ident]
+        print(" ".join(str(x) for x in [kind, bits, q] + params + ["|"] + out))
+
+
 def p2p(args):
     kind = int(args[0])
     if kind in (1, 3):
@@ -320,6 +514,10 @@ if __name__ == "__main__":
         p2p(sys.argv[2:])
     elif sys.argv[1] == "cases":
         cases(int(sys.argv[2]), int(sys.argv[3]))
+    elif sys.argv[1] == "entities":
+        entities(int(sys.argv[2]), int(sys.argv[3]))
+    elif sys.argv[1] == "props":
+        props(int(sys.argv[2]), int(sys.argv[3]))
     elif sys.argv[1] == "fuzz":
         fuzz(int(sys.argv[2]))
     else:

@@ -10,6 +10,7 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
+//           [--entities N --seed S] [--dump FILE --dump-after S]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -24,7 +25,12 @@
 // sends --chat in the game once connected; --leave-after-chat disconnects once the
 // other's chat arrived, or --stay seconds after connecting; a host ends when its player
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
-// host of the lobby's game for that long instead of joining. Status 0 when the plan
+// host of the lobby's game for that long instead of joining. --entities N makes the host
+// create N authority entities of four built-in templates (every fifth under the one
+// before it) once its player is ready, move a seeded tenth of them every 100 ms for two
+// seconds, then destroy a tenth of them and create a tenth more; --dump FILE writes, --dump-after seconds after connecting, one line per
+// replicated entity: id, template GUID, parent id and its quantised "PosXZ", "PosY" and
+// "Rot". Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
 #include <chrono>
@@ -42,6 +48,10 @@
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/entity/MPProperty.h"
 #include "engine/entity/ReplicationBridge.h"
 #include "engine/services/EngineCore.h"
 #include "engine/services/EngineServices.h"
@@ -64,6 +74,9 @@
 
 namespace {
 
+struct EntityPlanTemplates;
+EntityPlanTemplates& gPlanTemplates();
+
 struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
     bool automatch = false;
@@ -72,7 +85,101 @@ struct Plan {
     double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
     uint32_t target = 0;
     int64_t timeOffsetUs = 0;
+    uint32_t entities = 0, seed = 1;
+    std::string dump;
+    double dumpAfter = 3.0;
 };
+
+// The four templates of the entity plan, the same GUIDs in every process.
+struct EntityPlanTemplates {
+    EntityTemplate templates[4];
+    EntityTemplateStub stubs[4];
+    void Register() {
+        for (int i = 0; i < 4; ++i) {
+            char text[40];
+            std::snprintf(text, sizeof text, "00000000-0000-0000-0000-0000000051%02X", i);
+            stubs[i].guid.FromString(text);
+            templates[i].guid = stubs[i].guid;
+            templates[i].SetName(("mp_peer_" + std::to_string(i)).c_str());
+            stubs[i].SetTemplate(&templates[i]);
+            gEntityTemplateRegistry.InsertStub(&stubs[i]);
+        }
+    }
+    void Unregister() {
+        for (EntityTemplateStub& s : stubs) gEntityTemplateRegistry.RemoveStub(&s);
+    }
+};
+
+Vector SeededPosition() {
+    const auto c = [] { return float(CrtRand() % 1000) / 10.0f - 50.0f; };
+    return Vector(c(), float(CrtRand() % 200) / 10.0f, c(), 1.0f);
+}
+
+// Host: the entities of the plan, created once the player is ready.
+void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+    Entity* previous = nullptr;
+    for (uint32_t i = 0; i < n; ++i) {
+        Matrix m = Matrix::IDENTITY;
+        const Vector p = SeededPosition();
+        m.r[3] = p;
+        Entity* parent = (i % 5 == 4) ? previous : nullptr;
+        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % 4].guid, parent, m,
+                                                             ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
+        if (!e) continue;
+        e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
+        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        made.emplace_back(e);
+        previous = e;
+    }
+}
+
+void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
+    if (made.empty()) return;
+    for (size_t k = 0; k < made.size() / 10 + 1; ++k) {
+        Entity* e = made[CrtRand() % made.size()].Get();
+        if (!e || (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity())) continue;
+        e->MPPropSetPosition(SeededPosition(), 0);
+        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+    }
+}
+
+// Host: a tenth of the entities destroyed (their authority children go with them), then
+// as many new ones.
+void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
+        const size_t at = CrtRand() % made.size();
+        if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
+        made.erase(made.begin() + long(at));
+    }
+    std::vector<SafePointer<Entity>> more;
+    CreatePlanEntities(n / 10, more);
+    for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
+}
+
+// Every replicated entity as the property encodings quantise it.
+void DumpEntities(const std::string& file) {
+    FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) return;
+    for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {
+        Entity* e = gEntityManager->GetEntityByMID(id);
+        MPPropertyContainer* c = e ? e->GetMPProperties() : nullptr;
+        if (!e || e->GetMultiplayerRole() == MPROLE_NONE || !c || c->Count() < 3) continue;
+        Entity* parent = e->GetParent();
+        const uint32_t parentId = parent && parent != gEntityManager->GetRootEntity() ? parent->GetMultiplayerId() : kNoMultiplayerId;
+        char guid[40] = "none";
+        if (e->GetTemplate()) e->GetTemplate()->guid.ToString(guid, sizeof guid);
+        std::fprintf(out, "%u %s %u", id, guid, parentId);
+        for (uint32_t i = 0; i < 3; ++i)
+            std::fprintf(out, " %llu", (unsigned long long)MPPropEncode(*c->Get(i), c->Get(i)->current, nullptr));
+        std::fprintf(out, "\n");
+    }
+    std::fclose(out);
+}
+
+EntityPlanTemplates& gPlanTemplates() {
+    static EntityPlanTemplates t;
+    return t;
+}
 
 // The multiplayer engine of the Game, made as the net library's start-up makes it (the
 // online driver over the process's context), with this process's network time.
@@ -132,7 +239,7 @@ class Harness : public GameDelegate {
 public:
     Plan plan;
     MultiplayerEngine* engine = nullptr;
-    bool members2 = false, readied = false, started = false, host = false, connected = false;
+    bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
     int64_t leftAt = 0;
 
@@ -189,6 +296,7 @@ public:
     }
     void OnPlayerReady(Player* player) override {
         Event("player_ready");
+        peerReady = true;
         if (!plan.onReady.empty() && player) gLua.CallMethod(0, 0, player, "Player", plan.onReady.c_str());
     }
     void OnPlayerDisconnected(Player*, uint32_t r) override {
@@ -282,6 +390,19 @@ int main(int argc, char** argv) {
             const char* v = value("--target");
             if (!v) return Usage("--target needs an account");
             plan.target = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+        } else if (a == "--entities" || a == "--seed") {
+            const char* v = value(a.c_str());
+            char* end = nullptr;
+            const unsigned long n = v ? std::strtoul(v, &end, 10) : 0;
+            if (!v || !*v || *end || n > 4000) return Usage((a + " wants a count up to 4000").c_str());
+            (a == "--entities" ? plan.entities : plan.seed) = uint32_t(n);
+        } else if (a == "--dump") {
+            const char* v = value("--dump");
+            if (!v || !*v) return Usage("--dump needs a file");
+            plan.dump = v;
+        } else if (a == "--dump-after") {
+            const char* v = value("--dump-after");
+            if (!v || !ParseDouble(v, &plan.dumpAfter)) return Usage("--dump-after wants seconds");
         } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join") {
             const char* v = value(a.c_str());
             double d = 0;
@@ -373,6 +494,11 @@ int main(int argc, char** argv) {
     }
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
+    gPlanTemplates().Register();
+    CrtSrand(plan.seed);
+    std::vector<SafePointer<Entity>> planEntities;
+    double entitiesAt = -1, nextMove = 0;
+    bool dumped = false, replaced = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
     int64_t counter = 0, clock = 0;
@@ -422,6 +548,25 @@ int main(int argc, char** argv) {
             h.joinPending = false;
         }
         if (h.connected && connectedAt < 0) connectedAt = seconds();
+        if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
+            CreatePlanEntities(plan.entities, planEntities);
+            entitiesAt = nextMove = seconds();
+            Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
+        }
+        if (entitiesAt >= 0 && seconds() < entitiesAt + 2.0 && seconds() >= nextMove) {
+            MovePlanEntities(planEntities);
+            nextMove = seconds() + 0.1;
+        }
+        if (entitiesAt >= 0 && !replaced && seconds() >= entitiesAt + 2.5) {
+            ReplacePlanEntities(plan.entities, planEntities);
+            replaced = true;
+            Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
+        }
+        if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter) {
+            DumpEntities(plan.dump);
+            dumped = true;
+            Event("dumped");
+        }
         const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;
         // Leaving half a second after the other's line arrived lets the own line's
         // reliable packet reach the other first.
@@ -441,6 +586,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (status == 3) Event("deadline");
+    planEntities.clear();
     // The Game closes (the multiplayer engine and its driver go), then the engine.
     h.engine = nullptr;
     if (gGame->IsInitialised()) {
@@ -448,6 +594,7 @@ int main(int argc, char** argv) {
         while (app::RunMainLoopPass()) {
         }
     }
+    gPlanTemplates().Unregister();
     endLog();
     RunStaticShutdown();
     return status;

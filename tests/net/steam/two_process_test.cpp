@@ -3,13 +3,14 @@
 // JSON lines, which must hold the expected sequence. Each runs the engine on a data
 // folder of its own made here.
 // test-depends: online_broker mp_peer shader_data
-// test-timeout: 240
+// test-timeout: 300
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
 
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "core/config/ProjectConfig.h"
@@ -137,6 +138,9 @@ protected:
                                 "leaving", "\"disconnected\""}))
             << Joined(g);
     }
+
+    // Defined after AwaitEvent, below.
+    void EntityStory(const std::vector<std::string>& transport, bool stopClient);
 
     TempDir dir;
     std::string secretFile;
@@ -275,6 +279,75 @@ TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
         << Joined(h);
     EXPECT_FALSE(InOrder(h, {"player_connecting", "player_connecting"})) << Joined(h);
     EXPECT_TRUE(InOrder(Events("Mallory"), {"hostile_done"}));
+}
+
+// The host's entities reach the client over a lossy, jittery link: after the moves, the
+// destructions and the new creations end both sides hold the same ids (destroyed ones
+// gone), templates, parents and quantised places. The same over
+// TCP, and with the client stopped for seven seconds right after it joined.
+TEST_F(TwoProcesses, EntitiesConvergeOverALossyLink) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, false); }
+
+TEST_F(TwoProcesses, EntitiesConvergeOverTcp) {
+    EntityStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile}, false);
+}
+
+TEST_F(TwoProcesses, EntitiesConvergeAfterTheClientWasStopped) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, true); }
+
+void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool stopClient) {
+    TwoProcesses& t = *this;
+    std::vector<std::string> env = transport;
+    for (const char* e : {"ONLINE_PACKET_LOSS=10", "ONLINE_PACKET_LATENCY_MS=40", "ONLINE_PACKET_JITTER_MS=30"}) env.push_back(e);
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    // The client stopped after joining may dump up to the seven seconds later.
+    const std::string dumpAfter = stopClient ? "14" : "8", stay = stopClient ? "24" : "10";
+    const std::string hostDump = (t.dir.path / "host.dump").string(), guestDump = (t.dir.path / "guest.dump").string();
+    const pid_t host = t.Peer("Host", 1, hostEnv,
+                              {"--create", "--invite", "--ready", "--entities", "200", "--seed", "53", "--dump", hostDump, "--dump-after",
+                               dumpAfter, "--stay", stay, "--deadline", "50"});
+    const pid_t guest = t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--deadline", "50"});
+    if (stopClient) {
+        ASSERT_TRUE(AwaitEvent([&] { return t.Events("Guest"); }, "\"joined\",\"result\":0", 20));
+        kill(guest, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::seconds(7));
+        kill(guest, SIGCONT);
+    }
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 60)), 0) << t.Joined(t.Events("Guest"));
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0) << t.Joined(t.Events("Host"));
+    const auto read = [](const std::string& file) {
+        std::map<uint32_t, std::vector<std::string>> out;
+        std::ifstream f(file);
+        for (std::string line; std::getline(f, line);) {
+            std::istringstream in(line);
+            uint32_t id;
+            in >> id;
+            std::vector<std::string> fields;
+            for (std::string w; in >> w;) fields.push_back(w);
+            out[id] = fields;
+        }
+        return out;
+    };
+    const auto h = read(hostDump), g = read(guestDump);
+    // 200 made, 20 destroyed with their children, 20 more made.
+    ASSERT_GE(h.size(), 170u) << t.Joined(t.Events("Host")) << t.NetLog("Host");
+    ASSERT_LE(h.size(), 200u);
+    EXPECT_TRUE(InOrder(t.Events("Host"), {"entities_created", "entities_replaced", "dumped"})) << t.Joined(t.Events("Host"));
+    ASSERT_EQ(g.size(), h.size()) << t.NetLog("Guest");
+    for (const auto& [id, fields] : h) {
+        auto it = g.find(id);
+        ASSERT_NE(it, g.end()) << id;
+        ASSERT_EQ(it->second.size(), 5u) << id;
+        EXPECT_EQ(it->second[0], fields[0]) << id << " template";
+        EXPECT_EQ(it->second[1], fields[1]) << id << " parent";
+        // A decoded value quantises back to its own step or the next.
+        for (int k = 2; k < 5; ++k) {
+            const uint64_t a = std::stoull(fields[k]), b = std::stoull(it->second[k]);
+            for (int c = 0; c < (k == 2 ? 2 : 1); ++c) {
+                const uint64_t x = (a >> (16 * c)) & 0xFFFF, y = (b >> (16 * c)) & 0xFFFF;
+                EXPECT_LE(x > y ? x - y : y - x, 1u) << id << " field " << k;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The animation half of MeshEntity: the controller's life with the template (flag 0x8),
 // calls without one, the palette posted to the rendering context, mounting children with
 // the entity's own refusals, the re-mount and the unmount on removal, node queries, and
-// the replication of the root animation through recording property entries.
+// the replication of the root animation through real property containers.
 // test-sanitize: address
 // test-timeout: 120
 #include <cmath>
@@ -11,7 +11,9 @@
 
 #include "AnimationTestSupport.h"
 #include "MeshEntityFixture.h"
+#include "engine/entity/MPProperty.h"
 #include "engine/services/EngineServices.h"
+#include "scene/animation/MeshEntityAnimation.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/XSIAnimation.h"
 
@@ -23,43 +25,16 @@ const char kTree[] =
     "[{'name': 'root', 'first': 0, 'count': 3, 'parent': 4294967295, 'child': 1, 'sibling': 4294967295},"
     "{'name': 'upper', 'first': 1, 'count': 2, 'parent': 0, 'child': 4294967295, 'sibling': 4294967295}]";
 
-struct MPPropRecord {
-    Entity* entity;
-    uint32_t index;
-    MPAnimValue anim;
-    float value;
-    bool isAnim;
-};
-std::vector<MPPropRecord> gSets;
-MPAnimValue gAnimToRead;
-float gFloatToRead = 0.0f;
+// Real property containers: properties 0 to 2 are the standard ones, then filler
+// floats up to the animation property and the progress property right behind it.
+void DeclareAnimation(Entity* e, uint32_t animIndex) {
+    e->CreateMPProperties();
+    for (uint32_t i = 3; i < animIndex; ++i) e->MPPropAddFloat(0.0f, MPPROPTYPE_FLOAT, 0, 0.0f, 1.0f, 0.01f, "filler");
+    ASSERT_EQ(e->MPPropAddAnim(MPAnimValue(), 0, "anim"), animIndex);
+    ASSERT_EQ(e->MPPropAddFloat(0.0f, MPPROPTYPE_FLOAT_ANIM_PROGRESS, 0, 0.0f, 1.0f, 0.0f, "progress"), animIndex + 1);
+}
 
 struct MeshAnimationTest : MeshFixture {
-    void SetUp() override {
-        MeshFixture::SetUp();
-        gSets.clear();
-        EngineServices& s = gEngineServices;
-        s.entityMPPropSetAnim = [](Entity* e, uint32_t i, const MPAnimValue& v) { gSets.push_back({e, i, v, 0, true}); };
-        s.entityMPPropSetFloat = [](Entity* e, uint32_t i, float v, uint32_t) {
-            gSets.push_back({e, i, MPAnimValue(), v, false});
-        };
-        s.entityMPPropGetAnim = [](Entity*, uint32_t, MPAnimValue* out) {
-            *out = gAnimToRead;
-            return true;
-        };
-        s.entityMPPropGetFloat = [](Entity*, uint32_t, float* out) {
-            *out = gFloatToRead;
-            return true;
-        };
-    }
-    void TearDown() override {
-        EngineServices& s = gEngineServices;
-        s.entityMPPropSetAnim = nullptr;
-        s.entityMPPropSetFloat = nullptr;
-        s.entityMPPropGetAnim = nullptr;
-        s.entityMPPropGetFloat = nullptr;
-        MeshFixture::TearDown();
-    }
     MeshTemplate* Arm() { return Template(ChainHierarchy({"upper", "fore", "hand"}, {-1, 0, 1}, {0, 1, 1}, kTree), "arm"); }
     // A clip-less animation on channel 0 standing for the definition index.
     XSIAnimation* Play(MeshEntity* m, int32_t index, uint32_t flags = 0) {
@@ -204,9 +179,38 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 0u);
 }
 
+// ReplicateAnimEnable reaches the mesh's own replication and the Game's finish list; a
+// plain entity does nothing.
+TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
+    static std::vector<std::pair<Entity*, bool>> finishList;
+    finishList.clear();
+    InstallMeshAnimationHooks();
+    gEngineServices.gameSetMeshFinishList = [](Entity* e, bool add) { finishList.push_back({e, add}); };
+    MeshEntity* m = Make(Arm());
+    DeclareAnimation(m, 3);
+    static EntityTemplate plainTemplate;
+    Entity* plain = gEntityManager->CreateEntityFromTemplate(&plainTemplate, nullptr, Matrix::IDENTITY, 0, nullptr);
+    ASSERT_NE(plain, nullptr);
+    plain->ReplicateAnimEnable(3, 4);
+    EXPECT_TRUE(finishList.empty());
+    m->ReplicateAnimEnable(3, 4);
+    Play(m, 6, ANIMFLAG_LOOP);
+    m->UpdateReplicatedAnimData();
+    EXPECT_EQ(m->MPPropGetAnim(3).index, 6);
+    m->ReplicateAnimDisable();
+    ASSERT_EQ(finishList.size(), 2u);
+    EXPECT_EQ(finishList[0], std::make_pair(static_cast<Entity*>(m), true));
+    EXPECT_EQ(finishList[1], std::make_pair(static_cast<Entity*>(m), false));
+    Play(m, 9);
+    m->UpdateReplicatedAnimData();
+    EXPECT_EQ(m->MPPropGetAnim(3).index, 6) << "disabled: copies nothing";
+    gEngineServices.gameSetMeshFinishList = nullptr;
+}
+
 TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {
     MeshEntity* m = Make(Arm());
     Entity* target = Make(Template("", "target"));
+    DeclareAnimation(target, 4);
     m->SetAnimationReplication(target, 4, 5);
     XSIAnimation* a = Play(m, 3, ANIMFLAG_LOOP);
     a->params.AttackTime = 0.3f;
@@ -216,22 +220,20 @@ TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {
     // attack time and the progress as fractions of 255.
     const uint32_t encoded = m->GetReplicatedEncAnimData();
     EXPECT_EQ(encoded, 0x83u | 77u << 8 | 64u << 16);  // 0.3 x 255 + 0.5, 0.25 x 255 + 0.5
-    ASSERT_EQ(gSets.size(), 2u);
-    EXPECT_EQ(gSets[0].entity, target);
-    EXPECT_EQ(gSets[0].index, 4u);
-    EXPECT_EQ(gSets[0].anim.index, 3);
-    EXPECT_EQ(gSets[0].anim.loop, 1);
-    EXPECT_FLOAT_EQ(gSets[0].anim.attackTime, 77 / 255.0f);
-    EXPECT_EQ(gSets[1].index, 5u);
-    EXPECT_FALSE(gSets[1].isAnim);
-    EXPECT_FLOAT_EQ(gSets[1].value, 64 / 255.0f);
+    const MPAnimValue anim = target->MPPropGetAnim(4);
+    EXPECT_EQ(anim.index, 3);
+    EXPECT_EQ(anim.loop, 1);
+    EXPECT_FLOAT_EQ(anim.attackTime, 77 / 255.0f);
+    EXPECT_FLOAT_EQ(target->MPPropGetFloat(5), 64 / 255.0f);
+    EXPECT_NE(target->GetReplicationDirtyMask(0) & (3u << 4), 0u) << "the sets mark the properties dirty";
     // An index past seven bits writes nothing and warns once.
-    gSets.clear();
+    target->ClearReplicationDirtyMasks();
     Play(m, 130);
     log.Clear();
     m->UpdateReplicatedAnimData();
     m->UpdateReplicatedAnimData();
-    EXPECT_TRUE(gSets.empty());
+    EXPECT_EQ(target->MPPropGetAnim(4).index, 3);
+    EXPECT_EQ(target->GetReplicationDirtyMask(0), 0u);
     int warnings = 0;
     for (const auto& msg : log.Messages()) warnings += msg.severity == 3 && msg.text.find("130") != std::string::npos;
     EXPECT_EQ(warnings, 1);
@@ -252,8 +254,9 @@ TEST_F(MeshAnimationTest, ReceivedStatesStartTheAnimationOnTheRootOnce) {
     arm->animations[1].time = 2.0f;
     arm->LoadAnimations();
     MeshEntity* m = Make(arm);
+    DeclareAnimation(m, 7);
     m->SetRootAnimProgress(0.4f);
-    gAnimToRead = {0.5f, 1, 1};
+    m->MPPropSetAnim(7, {0.5f, 1, 1});
     m->OnReplicatedAnim(7);
     const AnimationChannelList& root = m->GetAnimationController()->Channel(0);
     ASSERT_EQ(root.Count(), 1u);
@@ -266,15 +269,15 @@ TEST_F(MeshAnimationTest, ReceivedStatesStartTheAnimationOnTheRootOnce) {
     EXPECT_EQ(p.OverrideProgress, 0.4f);
     // The same index again starts nothing; none (255) neither.
     m->OnReplicatedAnim(7);
-    gAnimToRead = {0.5f, 255, 0};
+    m->MPPropSetAnim(7, {0.5f, 255, 0});
     m->OnReplicatedAnim(7);
     EXPECT_EQ(root.Count(), 1u);
     // The progress property pins the first animation not stopping.
-    gFloatToRead = 0.75f;
+    m->MPPropSetFloat(8, 0.75f, 0);
     m->OnReplicatedAnimProgress(8);
     EXPECT_EQ(root[0].Get()->params.OverrideProgress, 0.75f);
     EXPECT_EQ(m->rootProgressOverride, 0.75f);
-    gAnimToRead = {0.1f, 0, 0};
+    m->MPPropSetAnim(7, {0.1f, 0, 0});
     m->OnReplicatedAnim(7);
     EXPECT_EQ(root.Count(), 2u);
     EXPECT_TRUE(root[0].Get()->IsStopping());

@@ -1,0 +1,18 @@
+// The client's first look at a received entity record, against what it last received
+// of the same id.
+#include "net/replication/EntityReplicationState.h"
+
+bool FilterReceivedEntityRecord(PeerEntityEntry& entry, EntityRecord& r, const EntityReplicationStates& dictionary) {
+    const uint8_t oldFlags = entry.lastReceivedFlags;
+    const uint8_t oldCounter = entry.lastReceivedCounter;
+    entry.lastReceivedFlags = r.flags;
+    if (r.flags & ENTITYRECORD_CREATE) entry.lastReceivedCounter = r.creationCounter;
+    // The same creation again (its acknowledgement was lost).
+    if ((r.flags & ENTITYRECORD_CREATE) && (oldFlags & ENTITYRECORD_CREATE) && r.creationCounter == oldCounter)
+        r.flags &= static_cast<uint8_t>(~ENTITYRECORD_CREATE);
+    // Late data for an entity already destroyed.
+    if (!(r.flags & ENTITYRECORD_CREATE) && (oldFlags & ENTITYRECORD_DESTROY)) r.flags &= static_cast<uint8_t>(~ENTITYRECORD_WIRE_FLAGS);
+    if (!(r.flags & ENTITYRECORD_WIRE_FLAGS)) return false;
+    if (r.flags & ENTITYRECORD_CREATE) r.templateGuid = dictionary.DictionaryEntry(r.dictionarySlot);
+    return true;
+}

@@ -1,0 +1,94 @@
+// The host's entity records in a send pass: which entities a peer lacks, in which
+// order, and what goes before each (its parent, the new entities its fields name, its
+// template's dictionary slot).
+#include <algorithm>
+#include <vector>
+
+#include "engine/script/MPMethodCall.h"
+#include "net/packet/GamePacket.h"
+#include "net/replication/EntityReplicationState.h"
+
+namespace {
+// A parent chain or reference chain deeper than this is cut (the ids are bounded, so
+// only a loop could reach it).
+constexpr uint32_t kMaxDependencyDepth = 64;
+}  // namespace
+
+bool EntityPassWriter::NeedsCreation(uint16_t id) const {
+    return id < kNoMultiplayerId && states[id].NeedsCreation(peer.entities[id].acknowledgedVersion) &&
+           (!states[id].ownerOnly || states[id].ownerId == peer.playerId);
+}
+
+void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
+    if (packet.Overflowed() || id >= kNoMultiplayerId || depth >= kMaxDependencyDepth) return;
+    EntityReplicationState& s = states[id];
+    ++depth;
+    // The parent and the entities the changed fields name, when the peer lacks them.
+    if (s.NeedsCreation(a) && s.parentId < kNoMultiplayerId && s.parentId != id && NeedsCreation(s.parentId) && !InPacket(s.parentId))
+        WriteEntityWithDependencies(s.parentId, peer.entities[s.parentId].acknowledgedVersion);
+    for (uint32_t i = 0; i < kMaxMPProperties; ++i) {
+        const uint16_t ref = s.fields.referencedIds[i];
+        if (s.fieldVersions[i] > a && ref < kNoMultiplayerId && ref != id && NeedsCreation(ref) && !InPacket(ref))
+            WriteEntityWithDependencies(ref, peer.entities[ref].acknowledgedVersion);
+    }
+    --depth;
+    if (packet.Overflowed()) return;
+    marks.entitiesInPass[id / 64] |= uint64_t(1) << (id % 64);
+    marks.entitiesInPacket[id / 64] |= uint64_t(1) << (id % 64);
+    // The template's slot, once per packet, until the peer acknowledged one that held it.
+    if (s.NeedsCreation(a)) {
+        const uint8_t slot = s.dictionarySlot;
+        peer.entities[id].slotSent = slot;
+        const bool inPacket = (marks.slotsInPacket[slot / 64] >> (slot % 64)) & 1;
+        const bool known = (peer.knownSlots[slot / 64] >> (slot % 64)) & 1;
+        if (!inPacket && !known) {
+            marks.slotsInPacket[slot / 64] |= uint64_t(1) << (slot % 64);
+            packet.BeginSection(SECTION_DICTIONARY);
+            WriteDictionaryItem(packet, slot, states.DictionaryEntry(slot).bytes);
+            packet.EndSection();
+        }
+    }
+    EntityRecord record;
+    states.BuildRecord(s, a, peer.playerId, record);
+    if (peer.syncState == PLAYERSYNCSTATE_READY_TO_SYNC) peer.pendingEntities[id / 64] |= uint64_t(1) << (id % 64);
+    if (PacketHistoryEntry* sent = packet.SentEntities()) sent->entities.push_back({record.version, record.multiplayerId});
+    packet.BeginSection(SECTION_ENTITIES);
+    WriteEntityRecordWire(packet, record);
+    packet.EndSection();
+}
+
+bool EntityPassWriter::WriteEntityRecords(FlushFunction flush, void* context) {
+    struct Candidate {
+        uint32_t lastSent;
+        uint16_t id;
+    };
+    std::vector<Candidate> candidates;
+    for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {
+        const EntityReplicationState& s = states[id];
+        if (s.createdVersion == 0 || s.currentVersion == peer.entities[id].acknowledgedVersion) continue;
+        if (s.ownerOnly && s.ownerId != peer.playerId) continue;
+        candidates.push_back({peer.entities[id].lastSentPass, static_cast<uint16_t>(id)});
+    }
+    // Entities starved by a full packet go first next time; equal passes by id.
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate& x, const Candidate& y) { return x.lastSent != y.lastSent ? x.lastSent < y.lastSent : x.id < y.id; });
+    for (const Candidate& c : candidates) {
+        if ((marks.entitiesInPass[c.id / 64] >> (c.id % 64)) & 1) continue;
+        packet.Save();
+        WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
+        if (!packet.Overflowed()) continue;
+        packet.Restore();
+        if (!flush(context)) return false;
+        WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
+        if (packet.Overflowed()) packet.Restore();  // larger than an empty packet: stays unsent
+    }
+    return true;
+}
+
+void EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {
+    for (uint32_t i = 0; i < call.argCount && i < MPMethodCall::kMaxArgs; ++i) {
+        if (call.GetArgType(i) != MPARG_ENTITY) continue;
+        const uint16_t id = call.GetEntityArg(i);
+        if (NeedsCreation(id) && !InPacket(id)) WriteEntityWithDependencies(id, peer.entities[id].acknowledgedVersion);
+    }
+}

@@ -1,0 +1,246 @@
+// The host's entity announcements on the main thread (the records it posts as command
+// 13 for created, changed, destroyed and torn-off authority entities) and the client's
+// first checks of received records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "../NetTestSupport.h"
+#include "../../engine/entity/SceneFiles.h"
+#include "CaptureLogSink.h"
+#include "engine/entity/EntityTestSupport.h"
+#include "net/LoopbackNetDriver.h"
+#include "net/MultiplayerEngine.h"
+#include "net/Player.h"
+
+namespace {
+
+using nettest::RecordingDelegate;
+
+MultiplayerEngine* gEngine = nullptr;
+
+class AnnouncementTest : public EntityTest {
+protected:
+    void SetUp() override {
+        EntityTest::SetUp();
+        MultiplayerEngine::Options o;
+        o.delegate = &delegate;
+        o.driver = link.Endpoint(0);
+        o.startThread = false;
+        engine = std::make_unique<MultiplayerEngine>(o);
+        engine->InitRemotePlayers(1);
+        gEngine = engine.get();
+        gEngineServices.multiplayerOnEntityCreated = [](Entity* e) { gEngine->OnEntityCreated(e); };
+        gEngineServices.multiplayerOnEntityDestroyed = [](Entity* e) { gEngine->OnEntityDestroyed(e); };
+        gEngineServices.multiplayerOnEntityTornOff = [](Entity* e) { gEngine->OnEntityTornOff(e); };
+        gEngineServices.multiplayerMarkEntityDirty = [](Entity* e) { gEngine->MarkEntityDirty(e); };
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        engine.reset();
+        gEngine = nullptr;
+        EntityTest::TearDown();
+    }
+    void Become(uint32_t callback) {
+        CommandRingBuffer& q = engine->CallbackQueue();
+        const uint32_t ok = NETERROR_OK;
+        ASSERT_TRUE(q.BeginWrite(callback, 4));
+        q.Write(&ok, 4);
+        q.EndWrite();
+        engine->ProcessMessages();
+        Records();
+    }
+    // The entity records posted since the last call.
+    std::vector<EntityRecord> Records() {
+        std::vector<EntityRecord> out;
+        CommandRingBuffer& ring = engine->Ring();
+        while (ring.BeginRead()) {
+            if (ring.RecordId() == NETCMD_ENTITY_RECORD) {
+                EntityRecord r;
+                ring.Read(&r, sizeof r);
+                out.push_back(r);
+            }
+            ring.EndRead();
+        }
+        return out;
+    }
+    Entity* Authority(Entity* parent = nullptr, uint32_t extra = 0) { return Make(parent, ENTITYCREATION_MULTIPLAYER_AUTHORITY | extra); }
+
+    RecordingDelegate delegate;
+    LoopbackLink link;
+    std::unique_ptr<MultiplayerEngine> engine;
+};
+
+TEST_F(AnnouncementTest, CreatedAndDestroyedInOneStepSendsNothingAndFreesTheId) {
+    Become(NETCB_HOST_RESULT);
+    Entity* e = Authority();
+    const uint16_t id = e->GetMultiplayerId();
+    ASSERT_LT(id, kNoMultiplayerId);
+    EXPECT_EQ(engine->GetPendingEntityFlags(id), ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    const uint32_t ids = gEntityManager->GetDynamicMIDCount();
+    gEntityManager->DestroyEntity(e);
+    engine->FlushDirtyEntities();
+    EXPECT_TRUE(Records().empty());
+    EXPECT_TRUE(log.Contains("Created and destroyed authoritative entity mid:" + std::to_string(id) + " in same frame"));
+    EXPECT_EQ(gEntityManager->GetDynamicMIDCount(), ids - 1);
+}
+
+TEST_F(AnnouncementTest, TheLifeOfAnEntityAsRecords) {
+    Become(NETCB_HOST_RESULT);
+    Entity* parent = Authority();
+    Entity* e = Authority(parent);
+    Entity* other = Authority();
+    engine->FlushDirtyEntities();
+    std::vector<EntityRecord> r = Records();
+    ASSERT_EQ(r.size(), 3u);
+    // Most recently linked first; each created with its template and parent.
+    EXPECT_EQ(r[0].multiplayerId, other->GetMultiplayerId());
+    for (const EntityRecord& x : r) EXPECT_EQ(x.flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(r[1].parentId, parent->GetMultiplayerId());
+    EXPECT_EQ(r[2].parentId, kNoMultiplayerId) << "under the scene root";
+    EXPECT_EQ(r[2].ownerId, kNoOwnerId);
+    // A change after a change keeps one place; the flush clears the first mask only.
+    e->MPPropMarkDirty(3);
+    e->MPPropMarkDirty(5);
+    engine->FlushDirtyEntities();
+    r = Records();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].flags, ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(r[0].dirtyMask, (1u << 3) | (1u << 5));
+    EXPECT_EQ(e->GetReplicationDirtyMask(0), 0u);
+    EXPECT_NE(e->GetReplicationDirtyMask(1), 0u);
+    // Destroying the parent destroys its authority child too, at once.
+    gEntityManager->DestroyEntity(parent);
+    r = Records();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].flags, ENTITYRECORD_DESTROY);
+    EXPECT_EQ(r[1].flags, ENTITYRECORD_DESTROY);
+    EXPECT_TRUE(log.Contains("MultiplayerEngine::UpdateEntity - Destroying child_mId:"));
+    engine->FlushDirtyEntities();
+    EXPECT_TRUE(Records().empty()) << "nothing is announced twice";
+}
+
+TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
+    Become(NETCB_HOST_RESULT);
+    struct Row {
+        const char* name;
+        bool flushFirst;
+        bool dirty;
+        uint8_t flags;
+    };
+    for (const Row& row : {Row{"pending create", false, false, 15}, Row{"pending change", true, true, 11}, Row{"nothing pending", true, false, 11}}) {
+        Entity* e = Authority();
+        if (row.flushFirst) engine->FlushDirtyEntities();
+        if (row.dirty) e->MPPropMarkDirty(1);
+        Records();
+        e->SetTornOff();
+        const std::vector<EntityRecord> r = Records();
+        ASSERT_EQ(r.size(), 1u) << row.name;
+        EXPECT_EQ(r[0].flags, row.flags) << row.name;
+        EXPECT_EQ(engine->GetPendingEntityFlags(e->GetMultiplayerId()), 0u) << row.name;
+    }
+    Entity* s = Authority(nullptr, ENTITYCREATION_MULTIPLAYER_STATIC);
+    engine->FlushDirtyEntities();
+    gEntityManager->DestroyEntity(s);
+    for (const EntityRecord& r : Records()) EXPECT_EQ(r.flags & (ENTITYRECORD_CREATE | ENTITYRECORD_DESTROY | ENTITYRECORD_TEAROFF), 0) << "static";
+}
+
+TEST_F(AnnouncementTest, OutsideAHostedGameIdsAreFreedAtOnceAndNothingIsPosted) {
+    Entity* e = Authority();  // single player
+    const uint32_t ids = gEntityManager->GetDynamicMIDCount();
+    ASSERT_LT(e->GetMultiplayerId(), kNoMultiplayerId);
+    gEntityManager->DestroyEntity(e);
+    EXPECT_EQ(gEntityManager->GetDynamicMIDCount(), ids - 1);
+    engine->FlushDirtyEntities();
+    EXPECT_TRUE(Records().empty());
+}
+
+TEST_F(AnnouncementTest, AClientDropsRecordsForUnknownTemplatesAndExistingIds) {
+    Become(NETCB_JOIN_RESULT);
+    CommandRingBuffer& q = engine->CallbackQueue();
+    const auto push = [&](const EntityRecord& r) {
+        ASSERT_TRUE(q.BeginWrite(NETCB_ENTITY_RECORD, sizeof r));
+        q.Write(&r, sizeof r);
+        q.EndWrite();
+        engine->ProcessMessages();
+    };
+    EntityRecord r;
+    r.multiplayerId = 12;
+    r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+    r.templateGuid.bytes[3] = 0x42;
+    push(r);
+    EXPECT_TRUE(log.Contains("Couldn't create replicated entity with id 12. Entity template with GUID"));
+    EXPECT_TRUE(log.Contains("doesn't exist."));
+    Entity* existing = Make();
+    existing->SetMultiplayerId(13);
+    r.multiplayerId = 13;
+    push(r);
+    EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: 13."));
+    EXPECT_EQ(gEntityManager->GetEntityByMID(13), existing);
+    // An id whose destroy is queued but has not run yet may come back: the old proxy
+    // gives it up and the create goes on.
+    EntityRecord destroy;
+    destroy.multiplayerId = 13;
+    destroy.flags = ENTITYRECORD_DESTROY;
+    push(destroy);
+    log.Clear();
+    push(r);
+    EXPECT_FALSE(log.Contains("already exists"));
+    EXPECT_TRUE(log.Contains("Couldn't create replicated entity with id 13."));
+    EXPECT_EQ(existing->GetMultiplayerId(), kNoMultiplayerId);
+}
+
+TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
+    EntityTemplate proxyTemplate;
+    proxyTemplate.SetName("proxy");
+    scenefiles::RegisteredTemplate registered(&proxyTemplate, "00000000-0000-0000-0000-0000000000B7", 0);
+    Become(NETCB_JOIN_RESULT);
+    Entity* parent = Make();
+    parent->SetMultiplayerId(20);
+    struct Row {
+        const char* name;
+        uint16_t id;
+        uint16_t parentId;
+        uint8_t owned;
+        Entity* expectedParent;
+        bool warned;
+    };
+    const std::vector<Row> rows = {
+        {"parented and owned", 30, 20, 1, parent, false},
+        {"under the root", 31, kNoMultiplayerId, 0, Root(), false},
+        {"a missing parent falls back to the root", 32, 999, 0, Root(), true},
+    };
+    for (const Row& row : rows) {
+        log.Clear();
+        EntityRecord r;
+        r.multiplayerId = row.id;
+        r.flags = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+        r.templateGuid = registered.stub.guid;
+        r.parentId = row.parentId;
+        r.ownedByReceiver = row.owned;
+        // "PosXZ" (x 0 z 0 in the default box), "PosY", "Rot" at 90 degrees.
+        BitWriter w(r.fields.data, kMPFieldBufferBytes * 8);
+        w.WriteValue(0x80008000u, 32);
+        w.WriteValue(0x8000, 16);
+        w.WriteValue(256, 10);
+        r.fields.totalBits = w.BitCount();
+        r.dirtyMask = 7;
+        CommandRingBuffer& q = engine->CallbackQueue();
+        ASSERT_TRUE(q.BeginWrite(NETCB_ENTITY_RECORD, sizeof r));
+        q.Write(&r, sizeof r);
+        q.EndWrite();
+        engine->ProcessMessages();
+        Entity* e = gEntityManager->GetEntityByMID(row.id);
+        ASSERT_NE(e, nullptr) << row.name;
+        EXPECT_EQ(e->GetMultiplayerRole(), MPROLE_PROXY) << row.name;
+        EXPECT_TRUE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << row.name;
+        EXPECT_EQ(e->GetParent(), row.expectedParent) << row.name;
+        EXPECT_EQ(e->GetPlayerOwner(), row.owned ? engine->GetLocalPlayer() : nullptr) << row.name;
+        EXPECT_NEAR(e->MPPropGetRotationValue().y, 90.0f, 0.5f) << row.name;
+        EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessUpdate - Entity created mulid:" + std::to_string(row.id))) << row.name;
+        EXPECT_EQ(log.Contains("missing, using the scene root"), row.warned) << row.name;
+    }
+    gEntityManager->NewScene();
+}
+
+}  // namespace

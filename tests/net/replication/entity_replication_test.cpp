@@ -1,0 +1,584 @@
+// Entity replication between two engines over the in-memory driver pair: the host's
+// states and versions, the wire record, the order of a pass, acknowledgement and
+// release, the client's filter, hostile records and a lossy link.
+// test-sanitize: thread
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <map>
+
+#include "CaptureLogSink.h"
+#include "core/CrtRand.h"
+#include "../NetMatch.h"
+
+namespace {
+
+using nettest::Match;
+
+size_t Errors(CaptureLogSink& log) {
+    size_t n = 0;
+    for (const auto& m : log.Messages()) n += m.severity == uint8_t(LogSeverity::Error);
+    return n;
+}
+
+constexpr uint32_t kClientPlayer = 1;  // the player id the host's peer plays as
+
+SimpleGUID Guid(uint8_t b) {
+    SimpleGUID g;
+    g.bytes[0] = b;
+    g.bytes[15] = 0xA0;
+    return g;
+}
+
+// Every property of these test entities is an 8-bit field; a record carries them all,
+// as the authority's serialisation does, with the changed ones in the dirty mask.
+EntityRecord Props(uint16_t id, const std::vector<uint8_t>& values, uint64_t dirty, uint8_t flags = ENTITYRECORD_PROPERTIES) {
+    EntityRecord r;
+    r.multiplayerId = id;
+    r.flags = flags;
+    for (uint8_t v : values) r.fields.Append(v, 8);
+    r.dirtyMask = dirty;
+    return r;
+}
+
+EntityRecord Create(uint16_t id, uint8_t guid, const std::vector<uint8_t>& values, uint16_t parent = kNoMultiplayerId,
+                    uint32_t owner = kNoOwnerId) {
+    EntityRecord r = Props(id, values, (uint64_t(1) << values.size()) - 1, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    r.templateGuid = Guid(guid);
+    r.parentId = parent;
+    r.ownerId = owner;
+    return r;
+}
+
+EntityRecord Destroy(uint16_t id) {
+    EntityRecord r;
+    r.multiplayerId = id;
+    r.flags = ENTITYRECORD_DESTROY;
+    return r;
+}
+
+// What the client has been told, by id.
+struct ClientView {
+    struct Entity {
+        bool alive = false;
+        SimpleGUID guid;
+        uint16_t parent = kNoMultiplayerId;
+        uint8_t owned = 0;
+        std::array<uint8_t, 8> values{};
+    };
+    std::map<uint16_t, Entity> entities;
+    std::vector<EntityRecord> records;
+
+    static void Sink(void* self, const EntityRecord& r) { static_cast<ClientView*>(self)->Take(r); }
+    void Take(const EntityRecord& r) {
+        records.push_back(r);
+        Entity& e = entities[r.multiplayerId];
+        if (r.flags & ENTITYRECORD_CREATE) {
+            e.alive = true;
+            e.guid = r.templateGuid;
+            e.parent = r.parentId;
+            e.owned = r.ownedByReceiver;
+        }
+        if (r.flags & ENTITYRECORD_PROPERTIES) {
+            uint32_t k = 0;
+            for (uint32_t i = 0; i < 8; ++i)
+                if (r.dirtyMask & (uint64_t(1) << i)) e.values[i] = r.fields.data[k++];
+        }
+        if (r.flags & ENTITYRECORD_DESTROY) e.alive = false;
+    }
+    // Position of the first record of an id in arrival order (-1: none).
+    int FirstOf(uint16_t id) const {
+        for (size_t i = 0; i < records.size(); ++i)
+            if (records[i].multiplayerId == id) return int(i);
+        return -1;
+    }
+};
+
+struct ReplicationMatch {
+    ClientView view;
+    std::unique_ptr<Match> m;
+    uint64_t frame = 1000000;
+
+    ReplicationMatch() {
+        m = std::make_unique<Match>();
+        // The sink is set through the options, so the client side is made again with it.
+        MultiplayerEngine::Options o;
+        o.entityRecordSink = &ClientView::Sink;
+        o.entityRecordSinkContext = &view;
+        m->client.engine.reset();
+        m->client.Make(m->link.Endpoint(1), o);
+        EXPECT_TRUE(m->Connect());
+        m->host.engine->SynchronizePlayer(m->host.engine->GetRemotePlayer(0));
+        m->Step();
+    }
+    MultiplayerEngine& Host() { return *m->host.engine; }
+    EntityReplicationState& State(uint16_t id) { return Host().ReplicationStates()[id]; }
+    PeerEntityEntry& HostPeerEntry(uint16_t id) { return m->host.Peer()->entities[id]; }
+    void Post(const EntityRecord& r) { Host().PostEntityRecord(r); }
+    // One host frame: its send pass, the delivery, and the client's acknowledging pass.
+    void Frame() {
+        Host().EndFrame(frame);
+        m->Step(30000);
+        m->client.engine->EndFrame(frame);
+        m->Step(30000);
+        m->Step(6666);
+        frame += 66666;
+    }
+};
+
+// ---------------------------------------------------------------------------------
+// States and the dictionary (no packets)
+
+TEST(ReplicationStates, ChangesBetweenPassesShareOneVersionAndCreatesGoOutWhole) {
+    EntityReplicationStates s;
+    ASSERT_TRUE(s.Apply(Create(7, 1, {1, 2, 3})));
+    ASSERT_TRUE(s.Apply(Props(7, {1, 9, 3}, 0b010)));
+    ASSERT_TRUE(s.Apply(Props(7, {1, 9, 4}, 0b100)));
+    EntityRecord r;
+    s.BuildRecord(s[7], 0, kClientPlayer, r);
+    EXPECT_EQ(r.flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(r.version, 1u);
+    EXPECT_EQ(r.dirtyMask, 0b111u);
+    EXPECT_EQ(r.fields.FieldValue(1), 9u);
+    EXPECT_EQ(r.fields.FieldValue(2), 4u);
+    EXPECT_EQ(r.creationCounter, 1u);
+    EXPECT_EQ(r.dictionarySlot, 1u);
+    // After the build, the next change takes a new version; a peer at version 1 gets
+    // only the changed field, without the create.
+    ASSERT_TRUE(s.Apply(Props(7, {5, 9, 4}, 0b001)));
+    s.BuildRecord(s[7], 1, kClientPlayer, r);
+    EXPECT_EQ(r.version, 2u);
+    EXPECT_EQ(r.flags, ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(r.dirtyMask, 0b001u);
+}
+
+TEST(ReplicationStates, BuildTable) {
+    struct Row {
+        const char* name;
+        std::vector<EntityRecord> applied;
+        uint32_t acknowledged;
+        uint8_t flags;
+        uint64_t dirty;
+        uint8_t owned;
+    };
+    EntityRecord owned = Create(3, 1, {1, 2});
+    owned.ownerId = kClientPlayer;
+    owned.ownerRelevantMask = ~uint64_t(0b10);  // property 1 is the owner's own
+    EntityRecord ownedChange = Props(3, {4, 5}, 0b11);
+    ownedChange.ownerId = kClientPlayer;
+    ownedChange.ownerRelevantMask = ~uint64_t(0b10);
+    EntityRecord tornOff = Props(3, {1, 2}, 0b01, ENTITYRECORD_FINAL);
+    const std::vector<Row> rows = {
+        {"destroy", {Create(3, 1, {1, 2}), Destroy(3)}, 1, ENTITYRECORD_DESTROY, 0, 0},
+        {"torn off", {Create(3, 1, {1, 2}), tornOff}, 1, ENTITYRECORD_FINAL, 0b01, 0},
+        {"create and destroy unacknowledged", {Create(3, 1, {1, 2}), Destroy(3)}, 0, ENTITYRECORD_DESTROY | ENTITYRECORD_CREATE, 0, 0},
+        {"owner's own property held back after creation", {owned, ownedChange}, 1, ENTITYRECORD_PROPERTIES, 0b01, 1},
+        {"owner gets everything while created", {owned, ownedChange}, 0, ENTITYRECORD_PROPERTIES | ENTITYRECORD_CREATE, 0b11, 1},
+    };
+    for (const Row& row : rows) {
+        EntityReplicationStates s;
+        EntityRecord r;
+        for (size_t i = 0; i < row.applied.size(); ++i) {
+            ASSERT_TRUE(s.Apply(row.applied[i])) << row.name;
+            s.BuildRecord(s[3], 0, kClientPlayer, r);  // each record in a pass of its own
+        }
+        s.BuildRecord(s[3], row.acknowledged, kClientPlayer, r);
+        EXPECT_EQ(r.flags, row.flags) << row.name;
+        EXPECT_EQ(r.dirtyMask, row.dirty) << row.name;
+        EXPECT_EQ(r.ownedByReceiver, row.owned) << row.name;
+    }
+}
+
+TEST(ReplicationStates, TheDictionaryRefusesThe256thGuidWithOneError) {
+    CaptureLogSink log;
+    log.Attach();
+    EntityReplicationStates s;
+    EXPECT_EQ(s.AddTemplateGUID(SimpleGUID()), 0u);  // slot 0 is the all-zero GUID
+    for (uint32_t i = 1; i < 256; ++i) {
+        SimpleGUID g;
+        g.bytes[0] = uint8_t(i);
+        g.bytes[1] = 1;
+        ASSERT_EQ(s.AddTemplateGUID(g), i);
+        ASSERT_EQ(s.AddTemplateGUID(g), i);  // found again
+    }
+    EntityRecord late = Create(9, 0, {1});
+    late.templateGuid.bytes[5] = 77;
+    EXPECT_FALSE(s.Apply(late));
+    EXPECT_EQ(s[9].createdVersion, 0u) << "a refused create is never sent";
+    EXPECT_EQ(Errors(log), 1u);
+    EXPECT_EQ(s.DictionaryEntry(0), SimpleGUID());
+    s.Reset();
+    EXPECT_EQ(s.DictionaryCount(), 1u);
+    EXPECT_EQ(s[9].multiplayerId, 9u);
+}
+
+// ---------------------------------------------------------------------------------
+// The wire record
+
+TEST(EntityWire, RoundTripsEveryFlagCombinationAndBothLengthForms) {
+    struct Row {
+        uint8_t flags;
+        uint32_t fieldBits;  // per field, 3 fields
+        uint64_t snap;
+        uint32_t lengthBits;  // of T
+    };
+    const std::vector<Row> rows = {
+        {0, 0, 0, 0},
+        {ENTITYRECORD_DESTROY, 0, 0, 0},
+        {ENTITYRECORD_CREATE, 0, 0, 0},
+        {ENTITYRECORD_FINAL, 8, 0, 7},
+        {ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 0, 0, 7},   // T = 0
+        {ENTITYRECORD_PROPERTIES, 42, 0b100, 7},                    // T = 126 with W
+        {ENTITYRECORD_PROPERTIES | ENTITYRECORD_TEAROFF, 43, 0, 11},  // T = 129
+        {0xF, 64, 0b1, 11},
+    };
+    for (const Row& row : rows) {
+        EntityRecord r;
+        r.multiplayerId = 0xABC;
+        r.flags = row.flags;
+        r.dictionarySlot = 200;
+        r.creationCounter = 254;
+        r.parentId = 0x123;
+        r.ownedByReceiver = 1;
+        for (uint32_t i = 0; i < 3; ++i) r.fields.Append(0x5A5A5A5A5A5A5A5Aull + i, row.fieldBits);
+        r.dirtyMask = 0b111;
+        r.snapMask = row.snap;
+        static GamePacket p;
+        p.Reset();
+        p.BeginSection(SECTION_ENTITIES);
+        ASSERT_TRUE(WriteEntityRecordWire(p, r)) << int(row.flags);
+        p.EndSection();
+        EXPECT_EQ(p.SectionBits(SECTION_ENTITIES), EntityRecordWireBits(r));
+        std::vector<uint8_t> bytes(kMaxPacketBytes + BitWriter::kSlackBytes);
+        bytes.resize(p.Build(bytes.data()));
+        static GamePacket q;
+        ASSERT_TRUE(q.Parse(bytes.data(), uint32_t(bytes.size())));
+        EntityRecord back;
+        ASSERT_TRUE(ReadEntityRecordWire(q.Reader(), back));
+        EXPECT_EQ(back.multiplayerId, 0xABC);
+        EXPECT_EQ(back.flags, row.flags & 15);
+        if (row.flags & ENTITYRECORD_CREATE) {
+            EXPECT_EQ(back.dictionarySlot, 200);
+            EXPECT_EQ(back.creationCounter, 254);
+            EXPECT_EQ(back.parentId, 0x123);
+            EXPECT_EQ(back.ownedByReceiver, 1);
+        }
+        if (row.flags & ENTITYRECORD_PROPERTIES) {
+            EXPECT_EQ(back.dirtyMask, 0b111u);
+            EXPECT_EQ(back.snapMask, row.snap);
+            EXPECT_EQ(back.fields.totalBits, 3 * row.fieldBits);
+            BitReader fields(back.fields.data, back.fields.totalBits);
+            for (uint32_t i = 0; i < 3 && row.fieldBits; ++i) {
+                uint64_t v = 0;
+                ASSERT_TRUE(fields.ReadValue(v, row.fieldBits));
+                const uint64_t mask = row.fieldBits == 64 ? ~0ull : (uint64_t(1) << row.fieldBits) - 1;
+                EXPECT_EQ(v, (0x5A5A5A5A5A5A5A5Aull + i) & mask);
+            }
+            const uint32_t expectedLength = 3 * row.fieldBits > 127 ? 11 : 7;
+            if (row.lengthBits) {
+                EXPECT_EQ(expectedLength, row.lengthBits);
+            }
+        }
+    }
+}
+
+TEST(EntityWire, FieldsBeyondElevenBitsAreRefused) {
+    CaptureLogSink log;
+    log.Attach();
+    EntityRecord r;
+    r.flags = ENTITYRECORD_PROPERTIES;
+    for (uint32_t i = 0; i < 32; ++i) r.fields.Append(i, 64);  // 2,048 bits
+    r.dirtyMask = 0xFFFFFFFF;
+    static GamePacket p;
+    p.Reset();
+    p.BeginSection(SECTION_ENTITIES);
+    EXPECT_FALSE(WriteEntityRecordWire(p, r));
+    EXPECT_EQ(Errors(log), 1u);
+}
+
+// ---------------------------------------------------------------------------------
+// The client's filter
+
+TEST(ClientFilter, RepeatedCreatesAndLateDataAfterADestroy) {
+    struct Step {
+        uint8_t flags;
+        uint8_t counter;
+        bool forwarded;
+        uint8_t flagsAfter;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const uint8_t CP = ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES;
+    const std::vector<Row> rows = {
+        {"repeated create", {{CP, 4, true, CP}, {CP, 4, true, ENTITYRECORD_PROPERTIES}}},
+        {"a new creation of the id", {{CP, 4, true, CP}, {ENTITYRECORD_DESTROY, 0, true, 2}, {CP, 5, true, CP}}},
+        {"late data after destroy", {{CP, 4, true, CP}, {ENTITYRECORD_DESTROY, 0, true, 2}, {ENTITYRECORD_PROPERTIES, 0, false, 0}}},
+        {"late destroy after destroy", {{ENTITYRECORD_DESTROY, 0, true, 2}, {ENTITYRECORD_DESTROY, 0, false, 0}}},
+    };
+    EntityReplicationStates dictionary;
+    dictionary.WriteDictionaryEntry(3, Guid(3));
+    for (const Row& row : rows) {
+        PeerEntityEntry entry;
+        for (const Step& s : row.steps) {
+            EntityRecord r;
+            r.multiplayerId = 1;
+            r.flags = s.flags;
+            r.creationCounter = s.counter;
+            r.dictionarySlot = 3;
+            EXPECT_EQ(FilterReceivedEntityRecord(entry, r, dictionary), s.forwarded) << row.name;
+            EXPECT_EQ(r.flags, s.flagsAfter) << row.name;
+            if (r.flags & ENTITYRECORD_CREATE) {
+                EXPECT_EQ(r.templateGuid, Guid(3)) << row.name;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Two engines
+
+TEST(Replication, CreateAndChangesArriveAsOneRecord) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1, 2, 3}));
+    rm.Post(Props(5, {1, 7, 3}, 0b010));
+    rm.Post(Props(5, {1, 7, 8}, 0b100));
+    rm.Frame();
+    ASSERT_EQ(rm.view.records.size(), 1u);
+    EXPECT_EQ(rm.view.records[0].flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(rm.view.entities[5].guid, Guid(1));
+    EXPECT_EQ(rm.view.entities[5].values[1], 7);
+    EXPECT_EQ(rm.view.entities[5].values[2], 8);
+    EXPECT_EQ(rm.HostPeerEntry(5).acknowledgedVersion, rm.State(5).currentVersion);
+}
+
+TEST(Replication, ALostCreateIsSentAgainAndItsSlotUntilAcknowledged) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1}));
+    // The first pass is lost on the way to the client.
+    const int64_t now = os::ReadCounter() / (os::kCounterFrequency / 1000000);
+    rm.m->link.SetPartition(0, now, now + 45000);
+    rm.Host().EndFrame(rm.frame);
+    rm.m->Step(30000);
+    EXPECT_TRUE(rm.view.records.empty());
+    EXPECT_EQ(rm.HostPeerEntry(5).acknowledgedVersion, 0u);
+    EXPECT_FALSE(rm.m->host.Peer()->knownSlots[0] & 2) << "slot 1 is not known before an acknowledgement";
+    rm.Post(Props(5, {9}, 1));
+    rm.Frame();
+    ASSERT_EQ(rm.view.records.size(), 1u);
+    EXPECT_EQ(rm.view.records[0].flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(rm.view.entities[5].values[0], 9);
+    EXPECT_TRUE(rm.m->host.Peer()->knownSlots[0] & 2);
+    // A second entity of the same template: no dictionary entry travels again.
+    {
+        uint32_t dictionaryItems = 0;
+        rm.m->host.driver->SetSendTap([&](const uint8_t* data, uint32_t, uint32_t kind) {
+            if (kind == NETFRAME_GAME_PACKET) dictionaryItems += uint32_t(data[16] | data[17] << 8);
+        });
+        rm.Post(Create(6, 1, {1}));
+        rm.Frame();
+        rm.m->host.driver->SetSendTap(nullptr);
+        EXPECT_EQ(dictionaryItems, 0u);
+        EXPECT_EQ(rm.view.entities[6].guid, Guid(1));
+    }
+}
+
+TEST(Replication, ParentsAndReferencedEntitiesGoFirst) {
+    ReplicationMatch rm;
+    // Child 10 names parent 900 and, through a field, entity 901; ids sort the other way.
+    EntityRecord child = Create(10, 1, {1, 2}, 900);
+    child.fields.referencedIds[1] = 901;
+    rm.Post(child);
+    rm.Post(Create(900, 2, {3}));
+    rm.Post(Create(901, 3, {4}));
+    rm.Frame();
+    ASSERT_EQ(rm.view.records.size(), 3u);
+    EXPECT_LT(rm.view.FirstOf(900), rm.view.FirstOf(10));
+    EXPECT_LT(rm.view.FirstOf(901), rm.view.FirstOf(10));
+    EXPECT_EQ(rm.view.entities[10].parent, 900);
+}
+
+TEST(Replication, OwnerRelevantPropertiesAndOwnerOnlyEntities) {
+    ReplicationMatch rm;
+    EntityRecord owned = Create(20, 1, {1, 2}, kNoMultiplayerId, kClientPlayer);
+    owned.ownerRelevantMask = ~uint64_t(0b10);
+    rm.Post(owned);
+    EntityRecord hostOnly = Create(21, 1, {1});
+    hostOnly.flags |= ENTITYRECORD_OWNER_ONLY;
+    hostOnly.ownerId = 0;  // the host's own player
+    rm.Post(hostOnly);
+    rm.Frame();
+    EXPECT_EQ(rm.view.entities[20].owned, 1);
+    EXPECT_EQ(rm.view.entities[20].values[1], 2) << "everything while created";
+    EXPECT_EQ(rm.view.FirstOf(21), -1) << "an owner-only entity goes to its owner only";
+    EntityRecord change = Props(20, {5, 6}, 0b11);
+    change.ownerId = kClientPlayer;
+    change.ownerRelevantMask = ~uint64_t(0b10);
+    rm.Post(change);
+    rm.Frame();
+    EXPECT_EQ(rm.view.entities[20].values[0], 5);
+    EXPECT_EQ(rm.view.entities[20].values[1], 2) << "the owner's own value is not sent back";
+}
+
+TEST(Replication, ReleaseWaitsForTheDestroysAcknowledgement) {
+    CaptureLogSink log;
+    log.Attach();
+    ReplicationMatch rm;
+    rm.Post(Create(30, 1, {1}));
+    rm.Frame();
+    rm.Post(Destroy(30));
+    // The destroy is lost: no release yet.
+    const int64_t now = os::ReadCounter() / (os::kCounterFrequency / 1000000);
+    rm.m->link.SetPartition(0, now, now + 45000);
+    rm.Host().EndFrame(rm.frame);
+    rm.m->Step(30000);
+    rm.m->client.engine->EndFrame(rm.frame);
+    rm.m->Step(30000);
+    EXPECT_TRUE(rm.State(30).IsCreated());
+    EXPECT_FALSE(log.Contains("Other thread released id: 30"));
+    rm.Frame();
+    EXPECT_FALSE(rm.view.entities[30].alive);
+    EXPECT_FALSE(rm.State(30).IsCreated());
+    EXPECT_TRUE(log.Contains("MultiplayerEngine::_TryToReleaseEntityState - Other thread released id: 30"));
+    // A reused id never repeats a version.
+    const uint32_t old = rm.State(30).currentVersion;
+    rm.Post(Create(30, 1, {2}));
+    rm.Frame();
+    EXPECT_GT(rm.State(30).currentVersion, old);
+    EXPECT_TRUE(rm.view.entities[30].alive);
+    EXPECT_EQ(rm.view.entities[30].values[0], 2);
+}
+
+TEST(Replication, ADestroyedIdIsScrubbedFromTheClientsQueuedCalls) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1}));
+    rm.Frame();
+    // The client's call naming entity 5 cannot leave yet.
+    const int64_t now = os::ReadCounter() / (os::kCounterFrequency / 1000000);
+    rm.m->link.SetPartition(1, now, now + 150000);
+    MPMethodCall call;
+    call.methodId = 9;
+    call.AddEntityArg(5);
+    rm.m->client.engine->ReplicateMethodCall(rm.m->client.engine->GetLocalPlayer(), call, true);
+    rm.Post(Destroy(5));
+    rm.Host().EndFrame(rm.frame);
+    rm.m->Step(30000);
+    ASSERT_FALSE(rm.view.entities[5].alive);
+    for (int i = 0; i < 4; ++i) rm.m->Step(60000);
+    rm.m->client.engine->EndFrame(rm.frame);
+    rm.m->Step(30000);
+    rm.m->Step(30000);
+    ASSERT_FALSE(rm.m->host.delegate.calls.empty());
+    const MPMethodCall& got = rm.m->host.delegate.calls.back();
+    EXPECT_EQ(got.methodId, 9);
+    EXPECT_EQ(got.GetEntityArg(0), kNoMultiplayerId);
+}
+
+TEST(Replication, LengthFormsOnTheWire) {
+    // 15 8-bit fields are 120 bits (7-bit T), 16 are 128 bits (11-bit T): 4 bits apart
+    // plus the 8 field bits.
+    for (uint32_t n : {15u, 16u}) {
+        EntityRecord r = Props(1, std::vector<uint8_t>(n, 1), (uint64_t(1) << n) - 1);
+        EXPECT_EQ(EntityRecordWireBits(r), 16u + 8 + 1 + 2 * 8 + 1 + (n == 15 ? 7u : 11u) + 8 * n);
+    }
+}
+
+TEST(Replication, ConvergesOverALossyLink) {
+    ReplicationMatch rm;
+    LoopbackConditions lossy;
+    lossy.loss = 0.2;
+    rm.m->link.SetConditions(0, lossy);
+    rm.m->link.SetConditions(1, lossy);
+    CrtSrand(53);
+    std::map<uint16_t, std::array<uint8_t, 4>> host;
+    for (int frame = 0; frame < 60; ++frame) {
+        for (int k = 0; k < 6; ++k) {
+            const uint16_t id = uint16_t(100 + CrtRand() % 40);
+            auto it = host.find(id);
+            if (it == host.end()) {
+                std::array<uint8_t, 4> v{};
+                for (uint8_t& x : v) x = uint8_t(CrtRand());
+                host[id] = v;
+                rm.Post(Create(id, uint8_t(1 + id % 4), {v[0], v[1], v[2], v[3]}));
+            } else {
+                const uint32_t i = CrtRand() % 4;
+                it->second[i] = uint8_t(CrtRand());
+                const auto& v = it->second;
+                rm.Post(Props(id, {v[0], v[1], v[2], v[3]}, uint64_t(1) << i));
+            }
+        }
+        rm.Frame();
+    }
+    rm.m->link.SetConditions(0, LoopbackConditions());
+    rm.m->link.SetConditions(1, LoopbackConditions());
+    for (int i = 0; i < 5; ++i) rm.Frame();
+    for (const auto& [id, v] : host) {
+        const ClientView::Entity& e = rm.view.entities[id];
+        ASSERT_TRUE(e.alive) << id;
+        EXPECT_EQ(e.guid, Guid(uint8_t(1 + id % 4))) << id;
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(e.values[i], v[i]) << id << " field " << i;
+        EXPECT_EQ(rm.HostPeerEntry(id).acknowledgedVersion, rm.State(id).currentVersion) << id;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Hostile records
+
+std::vector<uint8_t> CraftEntities(uint16_t packetId, const std::vector<EntityRecord>& records) {
+    static GamePacket p;
+    p.Reset();
+    p.packetId = packetId;
+    p.frameTime = 2000000;
+    p.packetCount = 1;
+    for (const EntityRecord& r : records) {
+        p.BeginSection(SECTION_ENTITIES);
+        WriteEntityRecordWire(p, r);
+        p.EndSection();
+    }
+    std::vector<uint8_t> out(kMaxPacketBytes + BitWriter::kSlackBytes);
+    out.resize(p.Build(out.data()));
+    return out;
+}
+
+TEST(Replication, AClientsEntityRecordsChangeNothingOnTheHost) {
+    ReplicationMatch rm;
+    rm.Post(Create(40, 1, {1}));
+    rm.Frame();
+    const uint32_t version = rm.State(40).currentVersion;
+    const auto bytes = CraftEntities(900, {Destroy(40), Create(41, 1, {5})});
+    rm.m->host.driver->Inject(NETFRAME_GAME_PACKET, bytes.data(), uint32_t(bytes.size()));
+    rm.m->Step();
+    EXPECT_EQ(rm.State(40).currentVersion, version);
+    EXPECT_EQ(rm.State(40).destroyedVersion, 0u);
+    EXPECT_FALSE(rm.State(41).IsCreated());
+}
+
+TEST(Replication, HostileRecordsAtTheClient) {
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        size_t recordsAfter;  // records the client's main thread sees
+    };
+    EntityRecord id4095 = Create(kNoMultiplayerId, 1, {1});
+    std::vector<uint8_t> truncated = CraftEntities(702, {Create(50, 1, {1, 2, 3})});
+    truncated[16 + 2] = 2;  // two entity records claimed, one present
+    std::vector<uint8_t> longT = CraftEntities(703, {Props(51, {1}, 1)});
+    const std::vector<Row> rows = {
+        {"id 4095", CraftEntities(701, {id4095}), 0},
+        {"count past the end", truncated, 0},
+        {"fields past the end", std::vector<uint8_t>(longT.begin(), longT.end() - 1), 0},
+        {"well formed", CraftEntities(704, {Create(52, 1, {1})}), 1},
+    };
+    for (const Row& row : rows) {
+        ReplicationMatch rm;
+        CaptureLogSink log;
+    log.Attach();
+        rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, row.bytes.data(), uint32_t(row.bytes.size()));
+        rm.m->Step();
+        EXPECT_EQ(rm.view.records.size(), row.recordsAfter) << row.name;
+    }
+}
+
+}  // namespace
