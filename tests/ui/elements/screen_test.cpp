@@ -164,6 +164,35 @@ TEST_F(ScreenTest, HitTestingPicksTheLastCandidateUnderThePoint) {
     EXPECT_FALSE(screen->HitTestCandidate(7, At(10, 10)));
 }
 
+// Window alignment moves an element by the letterbox band to the window's edge: the
+// candidate corner (device space) of an element at the UI's edge lands on the window's.
+TEST_F(ScreenTest, WindowAlignedElementsReachTheWindowsEdge) {
+    const struct {
+        float uiW, uiH;  // in a 256 x 144 target: a band left and right, or above and below
+        uint32_t alignment;
+        float x, y;   // the element's UI position (16 x 16)
+        int corner;   // the corner checked
+        float deviceX, deviceY;
+    } rows[] = {
+        {128, 144, UIWINDOWALIGNMENT_NONE, 0, 0, 0, -0.5f, 1},
+        {128, 144, UIWINDOWALIGNMENT_LEFT, 0, 0, 0, -1, 1},
+        {128, 144, UIWINDOWALIGNMENT_RIGHTTOP, 112, 0, 1, 1, 1},
+        {256, 72, UIWINDOWALIGNMENT_TOP, 0, 0, 0, -1, 1},
+        {256, 72, UIWINDOWALIGNMENT_LEFTBOTTOM, 0, 56, 3, -1, -1},
+    };
+    for (const auto& r : rows) {
+        SetUISizeOverride(r.uiW, r.uiH);
+        UIElement* e = Add(screen, r.x, r.y, 16, 16, UIFLAG_FOCUSABLEWITHMOUSE);
+        e->SetWindowAlignment(r.alignment);
+        FrameAndUpdate();
+        ASSERT_EQ(screen->CandidateCount(), 1u);
+        EXPECT_NEAR(screen->Candidate(0).corners[r.corner].x, r.deviceX, 1e-4) << r.alignment;
+        EXPECT_NEAR(screen->Candidate(0).corners[r.corner].y, r.deviceY, 1e-4) << r.alignment;
+        e->Release();
+    }
+    SetUISizeOverride(256, 144);
+}
+
 TEST_F(ScreenTest, AClipParentClampsItsChildsCandidate) {
     UIElement* clip = Add(screen, 0, 0, 50, 50);
     RunOnRenderThread([&] { clip->RenderMutable().flags |= UIRENDERFLAG_CLIPCHILDREN; });
