@@ -438,10 +438,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
         child->SetColorMode(r.colourMode);
         child->SetExtraParamVector(Vector(f, 0, 0, 0));
         child->SetAspectScaling(r.aspect);
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        screen->Render(256, 144, 0, 0, Vector(0.5f, 0.5f, 0, 0));
-        EndFrame();
+        Frame();
         const auto draws = IndexedUPDraws(Draws());
         ASSERT_EQ(draws.size(), 1u) << r.name;
         const std::vector<float> v = VertexFloats(draws[0]);
@@ -473,10 +470,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
     UIElement* fader = Add(screen, 10, 20, 100, 50, UIFLAG_TRANSPARENT | UIFLAG_FADECHILDREN);
     fader->SetExtraParamVector(Vector(4, 0, 0, 0));
     Add(fader, 0, 0, 10, 10);
-    recorder->ClearDrawRecords();
-    BeginFrame();
-    screen->Render(256, 144, 0, 0, Vector());
-    EndFrame();
+    Frame();
     const auto draws = IndexedUPDraws(Draws());
     ASSERT_EQ(draws.size(), 1u);
     const float* c12 = draws[0].VertexConstant(kUIFadeVertexRegister);
@@ -488,10 +482,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
 
     // A fade width of 0 would divide by zero (a NaN alpha): the record fades nothing.
     fader->SetExtraParamVector(Vector(0, 0, 0, 0));
-    recorder->ClearDrawRecords();
-    BeginFrame();
-    screen->Render(256, 144, 0, 0, Vector());
-    EndFrame();
+    Frame();
     const auto flat = IndexedUPDraws(Draws());
     ASSERT_EQ(flat.size(), 1u);
     const float* neutral = flat[0].PixelConstant(kUIFadePixelRegister);
