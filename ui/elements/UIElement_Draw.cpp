@@ -152,13 +152,20 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
         world = scaled;
     }
 
-    // The alignment shifts the UI camera for the subtree.
+    // The alignment shifts the UI camera for the subtree. The offset is in normalised
+    // view units, so it moves clip space (x + offset.x * w): the camera becomes
+    // view x projection x shift, reached through the view as
+    // view' = viewProjection x shift x inverse(viewProjection) x view.
     Matrix savedView;
     if (aligned) {
         savedView = gVornexRenderer.ViewMatrix();
-        Matrix shift, shifted;
+        const Matrix& viewProjection = gVornexRenderer.ViewProjectionMatrix();
+        Matrix shift, inverse, a, b, shifted;
         shift.LoadTranslation(offset);
-        shifted.Mul(savedView, shift);  // the shift, then the saved view
+        inverse.Inverse(viewProjection);
+        a.Mul(shift, viewProjection);  // the camera, then the shift
+        b.Mul(inverse, a);             // ... back through the camera's inverse
+        shifted.Mul(savedView, b);     // ... and the view again
         gVornexRenderer.SetUITemplateCamera(shifted);
     }
 

@@ -9,6 +9,7 @@
 #include "Globals.hlsli"
 
 row_major float4x4 ModelViewProjMatrix;
+row_major float4x4 ModelMatrix;  // identity for batched quads, whose positions are in UI space
 float4 ConstantColor;
 float4 UITextureScale : register(c195);
 float4 UITextureOffset : register(c196);
@@ -36,7 +37,10 @@ VertexOut vertex(float4 colour : COLOR0, float4 position : POSITION, float4 para
     o.colour = colour * ConstantColor;
     o.uv = uv * UITextureScale.xy + UITextureOffset.xy;
     o.parameter = parameter;
-    o.local = float2(dot(p, FadeColumnX), dot(p, FadeColumnY));
+    // The fade columns take UI-space positions: an immediate draw's unit quad goes
+    // through its model matrix first.
+    float4 world = mul(p, ModelMatrix);
+    o.local = float2(dot(world, FadeColumnX), dot(world, FadeColumnY));
     return o;
 }
 

@@ -164,6 +164,35 @@ TEST_F(ScreenTest, HitTestingPicksTheLastCandidateUnderThePoint) {
     EXPECT_FALSE(screen->HitTestCandidate(7, At(10, 10)));
 }
 
+// Window alignment moves an element by the letterbox band to the window's edge: the
+// candidate corner (device space) of an element at the UI's edge lands on the window's.
+TEST_F(ScreenTest, WindowAlignedElementsReachTheWindowsEdge) {
+    const struct {
+        float uiW, uiH;  // in a 256 x 144 target: a band left and right, or above and below
+        uint32_t alignment;
+        float x, y;   // the element's UI position (16 x 16)
+        int corner;   // the corner checked
+        float deviceX, deviceY;
+    } rows[] = {
+        {128, 144, UIWINDOWALIGNMENT_NONE, 0, 0, 0, -0.5f, 1},
+        {128, 144, UIWINDOWALIGNMENT_LEFT, 0, 0, 0, -1, 1},
+        {128, 144, UIWINDOWALIGNMENT_RIGHTTOP, 112, 0, 1, 1, 1},
+        {256, 72, UIWINDOWALIGNMENT_TOP, 0, 0, 0, -1, 1},
+        {256, 72, UIWINDOWALIGNMENT_LEFTBOTTOM, 0, 56, 3, -1, -1},
+    };
+    for (const auto& r : rows) {
+        SetUISizeOverride(r.uiW, r.uiH);
+        UIElement* e = Add(screen, r.x, r.y, 16, 16, UIFLAG_FOCUSABLEWITHMOUSE);
+        e->SetWindowAlignment(r.alignment);
+        FrameAndUpdate();
+        ASSERT_EQ(screen->CandidateCount(), 1u);
+        EXPECT_NEAR(screen->Candidate(0).corners[r.corner].x, r.deviceX, 1e-4) << r.alignment;
+        EXPECT_NEAR(screen->Candidate(0).corners[r.corner].y, r.deviceY, 1e-4) << r.alignment;
+        e->Release();
+    }
+    SetUISizeOverride(256, 144);
+}
+
 TEST_F(ScreenTest, AClipParentClampsItsChildsCandidate) {
     UIElement* clip = Add(screen, 0, 0, 50, 50);
     RunOnRenderThread([&] { clip->RenderMutable().flags |= UIRENDERFLAG_CLIPCHILDREN; });
@@ -409,10 +438,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
         child->SetColorMode(r.colourMode);
         child->SetExtraParamVector(Vector(f, 0, 0, 0));
         child->SetAspectScaling(r.aspect);
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        screen->Render(256, 144, 0, 0, Vector(0.5f, 0.5f, 0, 0));
-        EndFrame();
+        Frame();
         const auto draws = IndexedUPDraws(Draws());
         ASSERT_EQ(draws.size(), 1u) << r.name;
         const std::vector<float> v = VertexFloats(draws[0]);
@@ -444,10 +470,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
     UIElement* fader = Add(screen, 10, 20, 100, 50, UIFLAG_TRANSPARENT | UIFLAG_FADECHILDREN);
     fader->SetExtraParamVector(Vector(4, 0, 0, 0));
     Add(fader, 0, 0, 10, 10);
-    recorder->ClearDrawRecords();
-    BeginFrame();
-    screen->Render(256, 144, 0, 0, Vector());
-    EndFrame();
+    Frame();
     const auto draws = IndexedUPDraws(Draws());
     ASSERT_EQ(draws.size(), 1u);
     const float* c12 = draws[0].VertexConstant(kUIFadeVertexRegister);
@@ -459,10 +482,7 @@ TEST_F(ScreenTest, ColourModesFadesAndAspectScalingMatchTheReference) {
 
     // A fade width of 0 would divide by zero (a NaN alpha): the record fades nothing.
     fader->SetExtraParamVector(Vector(0, 0, 0, 0));
-    recorder->ClearDrawRecords();
-    BeginFrame();
-    screen->Render(256, 144, 0, 0, Vector());
-    EndFrame();
+    Frame();
     const auto flat = IndexedUPDraws(Draws());
     ASSERT_EQ(flat.size(), 1u);
     const float* neutral = flat[0].PixelConstant(kUIFadePixelRegister);

@@ -5,6 +5,7 @@
 // rectangle's corner. Expected colours come from the reference script; a failed check
 // saves the picture under the build's pictures folder and prints its path.
 #include <algorithm>
+#include <tuple>
 
 #include "KindsTestSupport.h"
 #include "ui/elements/UIRoundedRect.h"
@@ -131,17 +132,21 @@ TEST_F(PicturesTest, AClipParentCutsItsChildAndAFadingParentHalvesIt) {
     child->SetTexture("UI/white.dds", 0, 7);
     child->SetShader("iPhoneUI", "", 0, 0);
 
-    // Faded parent: alpha 0.5 reaches the child; its band fades nothing inside (f tiny).
-    UIElement* fader = new UIElement;
-    fader->SetPosition(16, 80, 0);
-    fader->SetSize(64, 32);
-    fader->RaiseFlag(UIFLAG_TRANSPARENT | UIFLAG_FADECHILDREN, false);
-    fader->SetLinearColor(1, 1, 1, 0.5f);
-    fader->SetExtraParamVector(Vector(0.001f, 0, 0, 0));
-    screen->AddChild(fader);
-    UIPicture* faded = AddPicture(fader, 0, 0, 64, 32);
-    faded->SetTexture("UI/white.dds", 0, 7);
-    faded->SetShader("iPhoneUI", "", 0, 0);
+    // Faded parents: alpha 0.5 reaches the child; the band fades nothing inside (f tiny),
+    // for a batched child (x 16-80) and one drawn at once (x 88-120).
+    for (const auto& [x, w, immediate] : {std::tuple{16.0f, 64.0f, false}, std::tuple{88.0f, 32.0f, true}}) {
+        UIElement* fader = new UIElement;
+        fader->SetPosition(x, 80, 0);
+        fader->SetSize(w, 32);
+        fader->RaiseFlag(UIFLAG_TRANSPARENT | UIFLAG_FADECHILDREN, false);
+        fader->SetLinearColor(1, 1, 1, 0.5f);
+        fader->SetExtraParamVector(Vector(0.001f, 0, 0, 0));
+        screen->AddChild(fader);
+        UIPicture* faded = AddPicture(fader, 0, 0, w, 32);
+        faded->SetTexture("UI/white.dds", 0, 7);
+        faded->SetShader("iPhoneUI", "", 0, 0);
+        if (immediate) faded->SetRenderGatheringChannel(uint32_t(-1));
+    }
 
     DrawAndCheck("ui-clip-fade", [&](const std::vector<uint32_t>& px) {
         if (px.size() != size_t(kSide * kSide)) return false;
@@ -151,16 +156,20 @@ TEST_F(PicturesTest, AClipParentCutsItsChildAndAFadingParentHalvesIt) {
         for (uint32_t y = 0; y < kSide; ++y)
             for (uint32_t x = 0; x < kSide; ++x) {
                 const bool clipped = x >= 16 && x < 48 && y >= 16 && y < 48;
-                const bool fadedArea = x >= 16 && x < 80 && y >= 81 && y < 111;  // rows inside the band
+                const bool faderColumns = (x >= 16 && x < 80) || (x >= 88 && x < 120);
+                const bool fadedArea = faderColumns && y >= 81 && y < 111;  // rows inside the band
                 const uint32_t v = px[y * kSide + x];
                 if (clipped) good += Channel(v, 0) >= 252;
                 else if (fadedArea) good += std::abs(Channel(v, 0) - int(half[0])) <= 3;
-                else if (y >= 80 && y < 112 && x >= 16 && x < 80) good += 1;  // the band's edge rows
+                else if (y >= 80 && y < 112 && faderColumns) good += 1;  // the band's edge rows
                 else good += v == 0;
             }
         EXPECT_GE(good, size_t(0.99 * kSide * kSide));
         EXPECT_EQ(px[20 * kSide + 60], 0u) << "the child beyond its clip parent";
-        return good >= size_t(0.99 * kSide * kSide) && px[20 * kSide + 60] == 0;
+        const int immediate = Channel(px[96 * kSide + 100], 0);
+        EXPECT_NEAR(immediate, int(half[0]), 3) << "the faded child drawn at once";
+        return good >= size_t(0.99 * kSide * kSide) && px[20 * kSide + 60] == 0 &&
+               std::abs(immediate - int(half[0])) <= 3;
     });
 }
 
