@@ -482,6 +482,9 @@ void RemoveGameEntityListHooks();
 // table's lock, the first record keyed by the object; null when there is none. The
 // records are kept by SetTapPosition (null position: removed).
 const Vector* FindTapPosition(const void* object);
+// The same lookup copying the position out under the lock, for readers on another thread
+// than the one keeping the records: false when there is none.
+bool FindTapPosition(const void* object, Vector* out);
 void SetTapPosition(const void* object, const Vector* position);
 
 extern Game* gGame;

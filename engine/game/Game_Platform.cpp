@@ -141,6 +141,16 @@ const Vector* FindTapPosition(const void* object) {
     return nullptr;
 }
 
+bool FindTapPosition(const void* object, Vector* out) {
+    CriticalSectionGuard guard(&gTapPositionLock);
+    for (const TapPositionRecord& r : gTapPositions)
+        if (object && r.key == object) {
+            *out = r.position;
+            return true;
+        }
+    return false;
+}
+
 void SetTapPosition(const void* object, const Vector* position) {
     if (!object) return;
     CriticalSectionGuard guard(&gTapPositionLock);

@@ -135,9 +135,9 @@ void UIElement::DrawTree(const Matrix& parentMatrix, const Vector& parentColour,
     if (flags & UIFLAG_FOLLOWMOUSE)
         DoSetPosition(Vector(gUIViewState.pointer.x, gUIViewState.pointer.y, rs.position.z, 0.0f));
     if (flags & UIRENDERFLAG_FOLLOWTAP) {
-        // The Game's tap table, keyed by the element (looked up under its lock).
-        if (const Vector* tap = FindTapPosition(this)) {
-            const Vector at = *tap;
+        // The Game's tap table, keyed by the element (copied under its lock: the main
+        // thread keeps the records).
+        if (Vector at; FindTapPosition(this, &at)) {
             const UIViewState& s = gUIViewState;
             DoSetPosition(Vector(s.hx, 0, 0, 0) + s.uiPerScreen * Vector(at.x, at.y, 0, 0) + Vector(0, s.hy, 0, 1));
         }

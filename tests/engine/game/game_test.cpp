@@ -718,6 +718,10 @@ TEST_F(GamePlatformTest, TapPositionsAreFoundByTheirObject) {
     ASSERT_NE(FindTapPosition(&element), nullptr);
     EXPECT_EQ(FindTapPosition(&element)->y, 0.25f);
     EXPECT_EQ(FindTapPosition(&other), nullptr);
+    Vector copied;
+    EXPECT_TRUE(FindTapPosition(&element, &copied));
+    EXPECT_EQ(copied.y, 0.25f);
+    EXPECT_FALSE(FindTapPosition(&other, &copied));
     SetTapPosition(&element, nullptr);
     EXPECT_EQ(FindTapPosition(&element), nullptr);
 }
