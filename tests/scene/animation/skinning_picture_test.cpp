@@ -31,6 +31,7 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 using namespace gfx;
@@ -106,12 +107,10 @@ std::string Write(const std::string& name, const char* text) {
     return path;
 }
 
-struct SkinningPictureTest : shadertest::DrawingShaderFixture {
+struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingShaderFixture> {
     void SetUp() override {
-        DrawingShaderFixture::SetUp();
+        SceneEntityFixture::SetUp();
         if (HasFatalFailure()) return;
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
@@ -146,12 +145,10 @@ struct SkinningPictureTest : shadertest::DrawingShaderFixture {
             }
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         gpu.reset();  // their parts hold shader resources the fixture's close ends
         cpu.reset();
-        gVornexRenderer.FlushCommands(true);
-        ShaderFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
 
     // The palette an arm entity posts to its rendering context with "fore" turned by

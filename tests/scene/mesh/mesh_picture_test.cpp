@@ -20,6 +20,7 @@
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 using namespace gfx;
@@ -28,14 +29,7 @@ namespace {
 
 constexpr uint32_t kSide = 128;
 
-std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = PROJECT_BINARY_ROOT "/mesh_picture_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> ToolBlock(const std::string& model) { return sceneframe::MeshToolBlock(model, "mesh_picture_test_block.bin"); }
 
 struct MeshPictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
