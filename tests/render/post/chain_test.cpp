@@ -519,12 +519,7 @@ std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
 }
 
 TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-    });
+    EveryOptionalPass();
     struct Want {
         uint32_t slot;
         uint32_t floats, samplers;  // the larger of the vertex and pixel register counts
@@ -679,12 +674,7 @@ TEST_F(CompositeTest, StreamZeroEndsUnboundAfterEveryRun) {
 // The chain's device objects, shader pairs and lookup textures are all given back: after
 // Stop the device holds what a fresh device holds.
 TEST_F(CompositeTest, AfterStopTheDeviceHoldsWhatAFreshOneHolds) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-    });
+    EveryOptionalPass();
     Frame(5);
     Device* device = gVornexRenderer.Device();
     device->AddRef();
@@ -707,12 +697,7 @@ struct LongestChainTest : CompositeTest {
 };
 
 TEST_F(LongestChainTest, DrawsAboutFiveAndAHalfScreensOfPixels) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-    });
+    EveryOptionalPass();
     const std::vector<DrawRecord> draws = Frame(5);
     const uint64_t screen = 1280ull * 720ull;
     uint64_t total = 0;
