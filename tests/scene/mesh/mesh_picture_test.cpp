@@ -69,16 +69,10 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     // Runs the draws into a fresh 128 x 128 target cleared to black; its pixels as 0xRRGGBB.
     std::vector<uint32_t> Picture(const std::string& name, const std::function<void()>& draws, bool save) {
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                viewProjection = gVornexRenderer.ViewProjectionMatrix();
-                draws();
-            });
+        return shadertest::OffscreenPixels(*this, kSide, name, save, [&] {
+            viewProjection = gVornexRenderer.ViewProjectionMatrix();
+            draws();
         });
-        EndFrame();
-        return shadertest::RgbPixels(bytes);
     }
     static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
         MeshDrawBatchRecord r{};
@@ -92,14 +86,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     // The covered rectangle (x0, y0, x1, y1 inclusive) of pixels brighter than the threshold.
     static std::array<int, 4> Covered(const std::vector<uint32_t>& pixels) {
-        std::array<int, 4> r{int(kSide), int(kSide), -1, -1};
-        for (uint32_t y = 0; y < kSide; ++y)
-            for (uint32_t x = 0; x < kSide; ++x)
-                if ((pixels[y * kSide + x] >> 16 & 0xFF) > 128) {
-                    r[0] = std::min(r[0], int(x)), r[1] = std::min(r[1], int(y));
-                    r[2] = std::max(r[2], int(x)), r[3] = std::max(r[3], int(y));
-                }
-        return r;
+        return shadertest::PixelRectangle(pixels, kSide, [](uint32_t p) { return (p >> 16 & 0xFF) > 128; });
     }
     // numpy's projection of the cube's corners at the offset: the pixel rectangle they span.
     std::vector<double> Projected(const Vector& offset) {
