@@ -138,6 +138,16 @@ struct RendererFixture : ::testing::Test {
         gVornexRenderer.FlushCommands(true);
         return recorder->DrawRecords();
     }
+    // Runs f on the render thread inside a frame; the draws it made.
+    std::vector<gfx::DrawRecord> DrawsOf(const std::function<void()>& f) {
+        BeginFrame();
+        gVornexRenderer.FlushCommands(true);
+        recorder->ClearDrawRecords();
+        RunOnRenderThread(f);
+        std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+        EndFrame();
+        return draws;
+    }
     bool Logged(const std::string& text) { return log.Contains(text); }
     // Messages whose text starts with the prefix.
     std::vector<std::string> Lines(const std::string& prefix) {
