@@ -66,6 +66,24 @@ inline std::string RunReference(const std::string& arguments) {
     return ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/render/render_reference.py " + arguments);
 }
 
+// After Stop: the kept device (its recorder) holds what a fresh device of the same
+// factory holds, kind by kind.
+inline void ExpectHoldsWhatAFreshDeviceHolds(gfx::Recorder* kept) {
+    using namespace gfx;
+    std::vector<uint32_t> after;
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) after.push_back(kept->LiveObjects(ObjectKind(k)));
+    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
+    PresentParameters p{};
+    p.backBufferWidth = 64, p.backBufferHeight = 64, p.backBufferCount = 1, p.windowed = 1;
+    p.swapEffect = SWAPEFFECT_DISCARD, p.backBufferFormat = FMT_X8R8G8B8;
+    Device* fresh = nullptr;
+    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &fresh), OK);
+    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k)
+        EXPECT_EQ(after[k], GetRecorder(fresh)->LiveObjects(ObjectKind(k))) << "kind " << k;
+    fresh->Release();
+    factory->Release();
+}
+
 struct RendererFixture : ::testing::Test {
     static constexpr int32_t kClientWidth = 256;
     static constexpr int32_t kClientHeight = 144;
@@ -127,6 +145,16 @@ struct RendererFixture : ::testing::Test {
     std::vector<gfx::DrawRecord> Draws() {
         gVornexRenderer.FlushCommands(true);
         return recorder->DrawRecords();
+    }
+    // Runs f on the render thread inside a frame; the draws it made.
+    std::vector<gfx::DrawRecord> DrawsOf(const std::function<void()>& f) {
+        BeginFrame();
+        gVornexRenderer.FlushCommands(true);
+        recorder->ClearDrawRecords();
+        RunOnRenderThread(f);
+        std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
+        EndFrame();
+        return draws;
     }
     bool Logged(const std::string& text) { return log.Contains(text); }
     // Messages whose text starts with the prefix.

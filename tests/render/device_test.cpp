@@ -270,18 +270,7 @@ TEST_F(ResetTest, ObjectsReturnToTheirBaselineAfterResetsAndAfterStop) {
     gfx::Recorder* kept = recorder;
     TearDown();
     recorder = nullptr;
-    std::vector<uint32_t> after;
-    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) after.push_back(kept->LiveObjects(ObjectKind(k)));
-    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
-    PresentParameters p{};
-    p.backBufferWidth = 64, p.backBufferHeight = 64, p.backBufferCount = 1, p.windowed = 1;
-    p.swapEffect = SWAPEFFECT_DISCARD, p.backBufferFormat = FMT_X8R8G8B8;
-    Device* fresh = nullptr;
-    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &fresh), OK);
-    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k)
-        EXPECT_EQ(after[k], GetRecorder(fresh)->LiveObjects(ObjectKind(k))) << "kind " << k;
-    fresh->Release();
-    factory->Release();
+    ExpectHoldsWhatAFreshDeviceHolds(kept);
     EXPECT_EQ(device->Release(), 0u);
 }
 

@@ -44,19 +44,16 @@ inline std::vector<std::string> ReviewedList(const std::string& path, const char
     return expected;
 }
 
-// A renderer fixture (Base: BeginFrame, EndFrame and the recorder) with the scene hooks,
-// the entity manager's box and the frame camera.
+// A renderer fixture (Base, started: created) with the scene hooks and the entity
+// manager over sceneBox (a derived constructor may change it, or cellSize).
 template <class Base>
-struct SceneFrameFixture : Base {
+struct SceneEntityFixture : Base {
     void SetUp() override {
         Base::SetUp();
         if (::testing::Test::HasFatalFailure()) return;
+        ASSERT_TRUE(this->created);
         InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+        gEntityManager->Init(sceneBox, cellSize);
     }
     // Empties the scene and lets the render thread drop the entities' proxies; a derived
     // TearDown calls it before it frees the templates the entities used.
@@ -67,6 +64,23 @@ struct SceneFrameFixture : Base {
     void TearDown() override {
         EndScene();
         Base::TearDown();
+    }
+    BoundingBox4 sceneBox{Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)};
+    float cellSize = 10.0f;
+};
+
+// A renderer fixture (Base: BeginFrame, EndFrame and the recorder) with the scene hooks,
+// the entity manager's box and the frame camera.
+template <class Base>
+struct SceneFrameFixture : SceneEntityFixture<Base> {
+    SceneFrameFixture() { this->sceneBox = BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)); }
+    void SetUp() override {
+        SceneEntityFixture<Base>::SetUp();
+        if (::testing::Test::HasFatalFailure()) return;
+        Matrix view, projection;
+        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
     // The draws of one frame of the pass driver over the entities (with their helper
     // shapes when asked).

@@ -5,14 +5,9 @@
 // test-sanitize: address
 #include <cmath>
 
-#include "../shaders/ShaderTestSupport.h"
-#include "PassesTestSupport.h"
+#include "DeferredTestSupport.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/scene/RendererLight.h"
-#include "render/scene/RendererScene.h"
-#include "render/scene/SceneParametersWrapper.h"
-#include "render/shaders/PostProcessChain.h"
 
 using namespace rendertest;
 using namespace passtest;
@@ -24,7 +19,7 @@ struct Config {
     bool shadowMap, filtering;
 };
 
-struct LightingTest : shadertest::ShaderFixture, ::testing::WithParamInterface<Config> {
+struct LightingTest : DeferredFixture, ::testing::WithParamInterface<Config> {
     void Configure(RendererSettings& s) override {
         s.gfxQualityLevel = GetParam().quality;
         s.enableShadowMap = GetParam().shadowMap;
@@ -32,14 +27,9 @@ struct LightingTest : shadertest::ShaderFixture, ::testing::WithParamInterface<C
         s.shadowMapSize = 1024;
     }
     void SetUp() override {
-        ShaderFixture::SetUp();
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
-        gRendererScene->PostInit();
-        view.LoadLookAtLH(Vector(0, 50, -80, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+        DeferredFixture::SetUp();
+        if (HasFatalFailure()) return;
+        Camera(Vector(0, 50, -80, 1), 16.0f / 9.0f);
         Edit([](SceneParameterBlock& p) {
             p.light.lightDirection = Vector(0.36f, -0.8f, 0.48f, 0);
             p.light.specularDirection = Vector(0, -1, 0, 0);
@@ -53,59 +43,17 @@ struct LightingTest : shadertest::ShaderFixture, ::testing::WithParamInterface<C
         });
     }
     void TearDown() override {
-        RunOnRenderThread([&] { lights.clear(); });
         Edit([](SceneParameterBlock& p) { p.cloudTexture = nullptr; });
-        gRendererScene->PostShutdown();
-        gVornexRenderer.FlushCommands(true);
-        gVornexRenderer.PostProcess().ReleaseShaders();
-        ShaderFixture::TearDown();
-    }
-    static void Edit(const std::function<void(SceneParameterBlock&)>& f) {
-        RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
-    }
-    // One frame of the deferred pre-pass (a forward-free frame) with the pass flags; the
-    // draws it made.
-    std::vector<DrawRecord> Frame(uint32_t passFlags) {
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), passFlags, 1);
-        EndFrame();
-        return Draws();
-    }
-    static uint32_t PixelSerial(const ShaderPair& p) {
-        return p.IsValid() ? gfx::SerialOf(p.pixelObject->DeviceShader()) : 0;
-    }
-    static std::vector<const DrawRecord*> With(const std::vector<DrawRecord>& draws, const ShaderPair& p) {
-        std::vector<const DrawRecord*> out;
-        for (const DrawRecord& d : draws)
-            if (p.IsValid() && d.pixelShader.serial == PixelSerial(p)) out.push_back(&d);
-        return out;
+        DeferredFixture::TearDown();
     }
     RendererLight* AddLight(uint32_t type, const Vector& position, float range, bool textured = false) {
-        RendererLight* made = nullptr;
-        RunOnRenderThread([&] {
-            lights.push_back(std::make_unique<RendererLight>());
-            made = lights.back().get();
-            RendererLightShape shape;
-            shape.color = Vector(0.9f, 0.5f, 0.1f, 1);
-            shape.intensity = 2.0f;
-            shape.innerRange = range * 0.5f;
-            shape.outerRange = range;
-            shape.texture = textured ? gShaderManager->SystemTexture(0) : nullptr;
-            if (type == LIGHT_TYPE_POINT) made->SetupPointLight(shape);
-            if (type == LIGHT_TYPE_SPOT) made->SetupSpotLight(shape, 30.0f, 0.5f);
-            if (type == LIGHT_TYPE_TUBE) made->SetupTubeLight(shape, 4.0f);
-            if (type == LIGHT_TYPE_DIRECTIONAL_AMBIENT) made->SetupDirectionalAmbientLight(RendererAmbientLightShape{});
-            Matrix m = Matrix::IDENTITY;
-            m.r[3] = position;
-            made->SetTransform(m);
-        });
-        return made;
+        RendererLightShape shape;
+        shape.color = Vector(0.9f, 0.5f, 0.1f, 1);
+        shape.intensity = 2.0f;
+        Matrix m = Matrix::IDENTITY;
+        m.r[3] = position;
+        return DeferredFixture::AddLight(type, m, shape, range, 30.0f, textured);
     }
-    Matrix view, projection;
-    std::vector<std::unique_ptr<RendererLight>> lights;
 };
 
 void ExpectVector(const float* got, const Vector& want, float tolerance, const char* what) {

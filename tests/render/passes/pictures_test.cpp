@@ -134,19 +134,9 @@ struct GBufferContext : EntityRenderingContext {
         Matrix worldView, worldViewProjection;
         worldView.Mul(gView, world);  // world x view
         worldViewProjection.Mul(gProjection, worldView);
-        gVornexRenderer.SetVertexShader(gShaders.vertex);
-        gVornexRenderer.SetPixelShader(gShaders.pixel);
-        gVornexRenderer.SetVertexShaderConstants(0, &worldViewProjection.r[0].x, 4);
-        gVornexRenderer.SetVertexShaderConstants(4, &worldView.r[0].x, 4);
         const Vector shape(flat ? 1.0f : 0.0f, 0, 0, 0);
         gVornexRenderer.SetPixelShaderConstants(8, &shape.x, 1);
-        gVornexRenderer.SetCullMode(CULL_NONE);
-        const BuiltInMesh& m = gVornexRenderer.GetBuiltInMesh(mesh);
-        Device* device = gVornexRenderer.Device();
-        device->SetFVF(FVF_XYZ);
-        device->SetStreamSource(0, m.vertices, 0, m.stride);
-        device->SetIndices(m.indices[0]);
-        gVornexRenderer.DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, m.vertexCount, 0, m.indexCount[0] / 3);
+        DrawMesh(worldViewProjection, worldView);
         ++draws;
     }
     // The shadow map's draw: the same mesh through the camera in force (the light's).
@@ -154,10 +144,14 @@ struct GBufferContext : EntityRenderingContext {
         if (!gShaders.vertex || !gShaders.pixel) return;
         Matrix worldViewProjection;
         worldViewProjection.Mul(gVornexRenderer.ViewProjectionMatrix(), World());
+        DrawMesh(worldViewProjection, worldViewProjection);
+        ++depthDraws;
+    }
+    void DrawMesh(const Matrix& worldViewProjection, const Matrix& worldView) {
         gVornexRenderer.SetVertexShader(gShaders.vertex);
         gVornexRenderer.SetPixelShader(gShaders.pixel);
         gVornexRenderer.SetVertexShaderConstants(0, &worldViewProjection.r[0].x, 4);
-        gVornexRenderer.SetVertexShaderConstants(4, &worldViewProjection.r[0].x, 4);
+        gVornexRenderer.SetVertexShaderConstants(4, &worldView.r[0].x, 4);
         gVornexRenderer.SetCullMode(CULL_NONE);
         const BuiltInMesh& m = gVornexRenderer.GetBuiltInMesh(mesh);
         Device* device = gVornexRenderer.Device();
@@ -165,7 +159,6 @@ struct GBufferContext : EntityRenderingContext {
         device->SetStreamSource(0, m.vertices, 0, m.stride);
         device->SetIndices(m.indices[0]);
         gVornexRenderer.DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, m.vertexCount, 0, m.indexCount[0] / 3);
-        ++depthDraws;
     }
     BuiltInMeshId mesh;
     bool flat;

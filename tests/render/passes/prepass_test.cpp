@@ -4,12 +4,8 @@
 // occlusion samples.
 // test-depends: shader_data
 // test-sanitize: address
-#include "../shaders/ShaderTestSupport.h"
-#include "PassesTestSupport.h"
+#include "DeferredTestSupport.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/scene/RendererScene.h"
-#include "render/scene/SceneParametersWrapper.h"
-#include "render/shaders/PostProcessChain.h"
 
 using namespace rendertest;
 using namespace passtest;
@@ -56,7 +52,7 @@ struct TargetContext : RecordingContext {
     std::vector<Bound> bound;
 };
 
-struct PrePassTest : shadertest::ShaderFixture, ::testing::WithParamInterface<Case> {
+struct PrePassTest : DeferredFixture, ::testing::WithParamInterface<Case> {
     void Configure(RendererSettings& s) override {
         s.gfxQualityLevel = 3;
         s.msaaMode = 1;
@@ -69,30 +65,17 @@ struct PrePassTest : shadertest::ShaderFixture, ::testing::WithParamInterface<Ca
     void SetUp() override {
         Seen().clear();
         gBatches.clear();
-        ShaderFixture::SetUp();
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
-        gRendererScene->PostInit();
+        DeferredFixture::SetUp();
+        if (HasFatalFailure()) return;
         gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
             gBatches.push_back({pass, mode});
         };
         gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) { gBatches.push_back({flags, ~0u}); };
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 50, -80, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-        RunOnRenderThread([] {
-            SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
+        Camera(Vector(0, 50, -80, 1), 16.0f / 9.0f);
+        Edit([](SceneParameterBlock& p) {
             p.rest.ssaoIntensity = 1.5f;
             p.rest.ssaoRadius = 15.0f;
         });
-    }
-    void TearDown() override {
-        gRendererScene->PostShutdown();
-        gVornexRenderer.FlushCommands(true);
-        gVornexRenderer.PostProcess().ReleaseShaders();
-        ShaderFixture::TearDown();
     }
     static std::vector<float> LinearDepth() {
         std::vector<uint8_t> bytes;

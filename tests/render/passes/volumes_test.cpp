@@ -5,81 +5,30 @@
 // test-sanitize: address
 #include <cmath>
 
-#include "../shaders/ShaderTestSupport.h"
-#include "PassesTestSupport.h"
+#include "DeferredTestSupport.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/scene/RendererLight.h"
-#include "render/scene/RendererScene.h"
-#include "render/scene/SceneParametersWrapper.h"
-#include "render/shaders/PostProcessChain.h"
 
 using namespace rendertest;
 using namespace passtest;
 
 namespace {
 
-struct VolumesFixture : shadertest::ShaderFixture {
+struct VolumesFixture : DeferredFixture {
     void Configure(RendererSettings& s) override {
         s.gfxQualityLevel = 3;
         s.enableShadowMap = true;
         s.shadowMapSize = 1024;
     }
     void SetUp() override {
-        ShaderFixture::SetUp();
-        ASSERT_TRUE(created);
-        ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
-        gRendererScene->PostInit();
-        view.LoadLookAtLH(Vector(3, 40, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, float(clientWidth) / float(clientHeight), 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    }
-    void TearDown() override {
-        RunOnRenderThread([&] { lights.clear(); });
-        gRendererScene->PostShutdown();
-        gVornexRenderer.FlushCommands(true);
-        gVornexRenderer.PostProcess().ReleaseShaders();
-        ShaderFixture::TearDown();
-    }
-    static void Edit(const std::function<void(SceneParameterBlock&)>& f) {
-        RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
-    }
-    std::vector<DrawRecord> Frame(uint32_t passFlags) {
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), passFlags, 1);
-        EndFrame();
-        return Draws();
-    }
-    static std::vector<const DrawRecord*> With(const std::vector<DrawRecord>& draws, const ShaderPair& p) {
-        std::vector<const DrawRecord*> out;
-        if (!p.IsValid()) return out;
-        const uint32_t serial = SerialOf(p.pixelObject->DeviceShader());
-        for (const DrawRecord& d : draws)
-            if (d.pixelShader.serial == serial) out.push_back(&d);
-        return out;
+        DeferredFixture::SetUp();
+        if (HasFatalFailure()) return;
+        Camera(Vector(3, 40, -60, 1), float(clientWidth) / float(clientHeight));
     }
     RendererLight* AddLight(uint32_t type, const Matrix& placement, float range, float angle, bool textured) {
-        RendererLight* made = nullptr;
-        RunOnRenderThread([&] {
-            lights.push_back(std::make_unique<RendererLight>());
-            made = lights.back().get();
-            RendererLightShape shape;
-            shape.color = Vector(1, 1, 1, 1);
-            shape.innerRange = range * 0.5f;
-            shape.outerRange = range;
-            shape.texture = textured ? gShaderManager->SystemTexture(0) : nullptr;
-            if (type == LIGHT_TYPE_POINT) made->SetupPointLight(shape);
-            if (type == LIGHT_TYPE_SPOT) made->SetupSpotLight(shape, angle, 0.5f);
-            if (type == LIGHT_TYPE_TUBE) made->SetupTubeLight(shape, 4.0f);
-            made->SetTransform(placement);
-        });
-        return made;
+        RendererLightShape shape;
+        shape.color = Vector(1, 1, 1, 1);
+        return DeferredFixture::AddLight(type, placement, shape, range, angle, textured);
     }
-    Matrix view, projection;
-    std::vector<std::unique_ptr<RendererLight>> lights;
 };
 
 // A turned placement: its rows are an orthonormal frame, row 3 the position.

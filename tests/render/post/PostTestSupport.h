@@ -32,6 +32,16 @@ inline void Edit(const std::function<void(SceneParameterBlock&)>& f) {
     RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
 }
 
+// FXAA, zoom blur, RGB shift (an amount of 0.5 at any time) and local contrast on.
+inline void EveryOptionalPass() {
+    Edit([](SceneParameterBlock& p) {
+        p.rest.fxaaEnabled = true;
+        p.rest.zoomBlurStrength = 0.5f;
+        p.rest.imageLocalContrast = 1.2f;
+        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
+    });
+}
+
 inline uint32_t Serial(const DeviceObjectHandle* h) { return h && h->Texture() ? SerialOf(h->Texture()) : 0; }
 inline uint32_t Serial(Surface* s) { return s ? SerialOf(s) : 0; }
 inline uint32_t PixelSerial(const ShaderPair& p) { return p.IsValid() ? SerialOf(p.pixelObject->DeviceShader()) : 0; }

@@ -530,12 +530,7 @@ std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
 }
 
 TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-    });
+    EveryOptionalPass();
     struct Want {
         uint32_t slot;
         uint32_t floats, samplers;  // the larger of the vertex and pixel register counts
@@ -690,30 +685,14 @@ TEST_F(CompositeTest, StreamZeroEndsUnboundAfterEveryRun) {
 // The chain's device objects, shader pairs and lookup textures are all given back: after
 // Stop the device holds what a fresh device holds.
 TEST_F(CompositeTest, AfterStopTheDeviceHoldsWhatAFreshOneHolds) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-    });
+    EveryOptionalPass();
     Frame(5);
     Device* device = gVornexRenderer.Device();
     device->AddRef();
     Recorder* kept = recorder;
     TearDown();
     created = false, recorder = nullptr;
-    std::vector<uint32_t> after;
-    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k) after.push_back(kept->LiveObjects(ObjectKind(k)));
-    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
-    PresentParameters p{};
-    p.backBufferWidth = 64, p.backBufferHeight = 64, p.backBufferCount = 1, p.windowed = 1;
-    p.swapEffect = SWAPEFFECT_DISCARD, p.backBufferFormat = FMT_X8R8G8B8;
-    Device* fresh = nullptr;
-    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &p, &fresh), OK);
-    for (uint32_t k = 0; k < uint32_t(ObjectKind::Count); ++k)
-        EXPECT_EQ(after[k], GetRecorder(fresh)->LiveObjects(ObjectKind(k))) << "kind " << k;
-    fresh->Release();
-    factory->Release();
+    ExpectHoldsWhatAFreshDeviceHolds(kept);
     EXPECT_EQ(device->Release(), 0u);
 }
 
@@ -729,12 +708,7 @@ struct LongestChainTest : CompositeTest {
 };
 
 TEST_F(LongestChainTest, DrawsAboutFiveAndAHalfScreensOfPixels) {
-    Edit([](SceneParameterBlock& p) {
-        p.rest.fxaaEnabled = true;
-        p.rest.zoomBlurStrength = 0.5f;
-        p.rest.imageLocalContrast = 1.2f;
-        for (float& v : p.rgbShiftScaleCurve) v = 0.5f;
-    });
+    EveryOptionalPass();
     const std::vector<DrawRecord> draws = Frame(5);
     const uint64_t screen = 1280ull * 720ull;
     uint64_t total = 0;

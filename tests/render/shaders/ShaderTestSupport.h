@@ -3,6 +3,8 @@
 // device, scratch data folders mounted as the data kinds, the loader started) with the
 // build's shader data copied into its "common" and "textures" folders. TearDown closes
 // the shader manager while the pools still exist.
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -108,6 +110,31 @@ inline std::vector<uint32_t> RgbPixels(const std::vector<uint8_t>& bytes) {
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
     return pixels;
+}
+
+// Begins a frame of the fixture, runs the draws off-screen on the render thread
+// (DrawOffscreen) and ends the frame; the pixels as 0xRRGGBB.
+inline std::vector<uint32_t> OffscreenPixels(rendertest::RendererFixture& f, uint32_t side, const std::string& name,
+                                             bool save, const std::function<void()>& draws) {
+    std::vector<uint8_t> bytes;
+    f.BeginFrame();
+    rendertest::RunOnRenderThread([&] { bytes = DrawOffscreen(f.recorder, side, name, save, draws); });
+    f.EndFrame();
+    return RgbPixels(bytes);
+}
+
+// The rectangle (x0, y0, x1, y1 inclusive) of the pixels that pass the test; (side, side,
+// -1, -1) when none does.
+inline std::array<int, 4> PixelRectangle(const std::vector<uint32_t>& pixels, uint32_t side,
+                                         const std::function<bool(uint32_t)>& inside) {
+    std::array<int, 4> r{int(side), int(side), -1, -1};
+    for (uint32_t y = 0; y < side; ++y)
+        for (uint32_t x = 0; x < side; ++x)
+            if (inside(pixels[y * side + x])) {
+                r[0] = std::min(r[0], int(x)), r[1] = std::min(r[1], int(y));
+                r[2] = std::max(r[2], int(x)), r[3] = std::max(r[3], int(y));
+            }
+    return r;
 }
 
 }  // namespace shadertest

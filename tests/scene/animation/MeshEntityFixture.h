@@ -20,6 +20,7 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 namespace animtest {
 
@@ -39,19 +40,11 @@ inline std::string ChainHierarchy(const std::vector<std::string>& names, const s
     return "{'nodes': [" + nodes + "], 'bones': [" + bones + "], 'tree': " + tree + "}";
 }
 
-struct MeshFixture : resourcetest::ResourceFixture {
-    void SetUp() override {
-        ResourceFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
-    }
+struct MeshFixture : sceneframe::SceneEntityFixture<resourcetest::ResourceFixture> {
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
-        gVornexRenderer.FlushCommands(true);
-        ResourceFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     // The template of a box mesh with this hierarchy model (empty: none).
     MeshTemplate* Template(const std::string& hierarchy = "", const char* name = "mesh") {
@@ -64,15 +57,11 @@ struct MeshFixture : resourcetest::ResourceFixture {
     // Reads the block of a box mesh with this hierarchy model into t.
     static bool Read(MeshTemplate* t, const std::string& hierarchy) {
         // One file per process: test programs run side by side.
-        const std::string path = PROJECT_BINARY_ROOT "/anim_mesh_fixture_block_" + std::to_string(getpid()) + ".bin";
         std::string model = "m.box_mesh()";
         if (!hierarchy.empty()) model = "(lambda b: (b.update({'hier': " + hierarchy + "}), b)[1])(m.box_mesh())";
-        const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                                   "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-        EXPECT_TRUE(rendertest::Shell("python3 -c \"" + script + "\"")) << model;
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        std::remove(path.c_str());
+        const std::string file = "anim_mesh_fixture_block_" + std::to_string(getpid()) + ".bin";
+        const std::vector<uint8_t> block = sceneframe::MeshToolBlock(model, file);
+        std::remove((PROJECT_BINARY_ROOT "/" + file).c_str());
         BoundedReader reader(block.data(), block.size());
         return t->ReadBinaryData(reader, 50);
     }

@@ -31,6 +31,7 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 using namespace gfx;
@@ -106,12 +107,10 @@ std::string Write(const std::string& name, const char* text) {
     return path;
 }
 
-struct SkinningPictureTest : shadertest::DrawingShaderFixture {
+struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingShaderFixture> {
     void SetUp() override {
-        DrawingShaderFixture::SetUp();
+        SceneEntityFixture::SetUp();
         if (HasFatalFailure()) return;
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
@@ -146,12 +145,10 @@ struct SkinningPictureTest : shadertest::DrawingShaderFixture {
             }
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         gpu.reset();  // their parts hold shader resources the fixture's close ends
         cpu.reset();
-        gVornexRenderer.FlushCommands(true);
-        ShaderFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
 
     // The palette an arm entity posts to its rendering context with "fore" turned by
@@ -176,16 +173,10 @@ struct SkinningPictureTest : shadertest::DrawingShaderFixture {
 
     // Runs the draws into a fresh 128 x 128 target cleared to black; its pixels as 0xRRGGBB.
     std::vector<uint32_t> Picture(const std::string& name, const std::function<void()>& draws, bool save) {
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                viewProjection = gVornexRenderer.ViewProjectionMatrix();
-                draws();
-            });
+        return shadertest::OffscreenPixels(*this, kSide, name, save, [&] {
+            viewProjection = gVornexRenderer.ViewProjectionMatrix();
+            draws();
         });
-        EndFrame();
-        return shadertest::RgbPixels(bytes);
     }
     std::function<void()> DrawArm(MeshTemplate* mesh, const std::vector<float>& bones) {
         return [this, mesh, &bones] {
@@ -199,14 +190,7 @@ struct SkinningPictureTest : shadertest::DrawingShaderFixture {
     static bool Red(uint32_t p) { return (p >> 16 & 0xFF) > 128 && (p >> 8 & 0xFF) < 64 && (p & 0xFF) < 64; }
     // The rectangle (x0, y0, x1, y1 inclusive) of the red pixels.
     static std::array<int, 4> RedRectangle(const std::vector<uint32_t>& pixels) {
-        std::array<int, 4> r{int(kSide), int(kSide), -1, -1};
-        for (uint32_t y = 0; y < kSide; ++y)
-            for (uint32_t x = 0; x < kSide; ++x)
-                if (Red(pixels[y * kSide + x])) {
-                    r[0] = std::min(r[0], int(x)), r[1] = std::min(r[1], int(y));
-                    r[2] = std::max(r[2], int(x)), r[3] = std::max(r[3], int(y));
-                }
-        return r;
+        return shadertest::PixelRectangle(pixels, kSide, Red);
     }
     // The pixel centres inside numpy's projection of the forearm turned by degrees.
     std::array<int, 4> Expected(float degrees) {

@@ -24,6 +24,7 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
@@ -70,17 +71,13 @@ void ExpectMatrixNear(const Matrix& got, const Matrix& want, const char* what) {
         for (int c = 0; c < 4; ++c) EXPECT_NEAR(got.r[r][c], want.r[r][c], 1e-4f) << what << " " << r << c;
 }
 
-struct CompoundTest : RendererFixture {
+struct CompoundTest : sceneframe::SceneEntityFixture<RendererFixture> {
     void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+        SceneEntityFixture::SetUp();
         ASSERT_NE(gEntityTemplateRegistry.Root(), nullptr);
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         for (EntityTemplateStub* s : stubs) {
             gEntityTemplateRegistry.Root()->RemoveStub(s);
             if (EntityTemplate* t = s->GetLoadedTemplate()) t->stub = nullptr;
@@ -93,7 +90,7 @@ struct CompoundTest : RendererFixture {
         gVornexRenderer.FlushCommands(true);
         gEngineServices.entityCreationListener = nullptr;
         gEngineServices.entityListenerAllowsScripts = nullptr;
-        RendererFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     template <class T>
     T* Register(const char* name, std::unique_ptr<T> t) {

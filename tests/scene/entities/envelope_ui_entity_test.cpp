@@ -19,6 +19,7 @@
 #include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/InGameUIEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
@@ -34,12 +35,10 @@ struct DrawCall {
 };
 std::vector<DrawCall> gDraws;
 
-struct EnvelopeUITest : RendererFixture {
+struct EnvelopeUITest : sceneframe::SceneEntityFixture<RendererFixture> {
     void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+        SceneEntityFixture::SetUp();
+        if (HasFatalFailure()) return;
         gReleased.clear();
         gDraws.clear();
         gSceneServices.uiElementRelease = [](SafePointerRoot* e) { gReleased.push_back(e); };
@@ -50,12 +49,11 @@ struct EnvelopeUITest : RendererFixture {
         uiTemplate.SetName("panel");
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         gSceneServices.uiElementRelease = nullptr;
         gSceneServices.uiDrawElementTree = nullptr;
         SetRenderVisualizationMode(0);
-        RendererFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     template <class E, class T>
     E* Make(T& t, const Matrix& m = Matrix::IDENTITY) {

@@ -18,6 +18,7 @@
 #include "render/RenderTestSupport.h"
 #include "scene/entities/FlagEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
@@ -42,18 +43,11 @@ bool FiniteMatrix(const Matrix& m) {
 
 Vector Forward(const Matrix& m) { return m.r[2]; }
 
-struct FlagTest : RendererFixture {
+struct FlagTest : sceneframe::SceneEntityFixture<RendererFixture> {
+    FlagTest() { sceneBox = BoundingBox4(Vector(-80, -5, -80, 1), Vector(80, 50, 80, 1)); }
     void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-80, -5, -80, 1), Vector(80, 50, 80, 1)), 10.0f);
+        SceneEntityFixture::SetUp();
         flagTemplate.SetName("flag");
-    }
-    void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
-        RendererFixture::TearDown();
     }
     FlagEntity* Flag(const Vector& p, Entity* parent = nullptr) {
         Matrix m;

@@ -16,32 +16,30 @@
 #include "scene/entities/FlagEntity.h"
 #include "scene/entities/GraphEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
 namespace {
 
-struct GraphDrawTest : shadertest::ShaderFixture {
+struct GraphDrawTest : sceneframe::SceneFrameFixture<shadertest::ShaderFixture> {
+    GraphDrawTest() {
+        sceneBox = BoundingBox4(Vector(-400, -5, -400, 1), Vector(400, 50, 400, 1));
+        cellSize = 20.0f;
+    }
     void SetUp() override {
-        ShaderFixture::SetUp();
-        ASSERT_TRUE(created);
+        SceneFrameFixture::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-400, -5, -400, 1), Vector(400, 50, 400, 1)), 20.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
         flagTemplate.SetName("node");
         graphTemplate.SetName("graph");
         graphTemplate.width = 0.75f;
         graphTemplate.mappingSize = 4.0f;
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         for (ShaderPair& p : graphTemplate.shaders) p.Release();
-        ShaderFixture::TearDown();
+        SceneFrameFixture::TearDown();
     }
     // Every pair loaded and its device shaders made.
     void LoadShaders() {

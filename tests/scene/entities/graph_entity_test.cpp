@@ -19,6 +19,7 @@
 #include "scene/entities/FlagEntity.h"
 #include "scene/entities/GraphEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
@@ -32,19 +33,12 @@ void ExpectXYZ(const Vector& got, const Vector& want, const char* what, float to
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], tolerance) << what << " " << i;
 }
 
-struct GraphTest : RendererFixture {
+struct GraphTest : sceneframe::SceneEntityFixture<RendererFixture> {
+    GraphTest() { sceneBox = BoundingBox4(Vector(-80, -5, -80, 1), Vector(80, 50, 80, 1)); }
     void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-80, -5, -80, 1), Vector(80, 50, 80, 1)), 10.0f);
+        SceneEntityFixture::SetUp();
         flagTemplate.SetName("node");
         graphTemplate.SetName("graph");
-    }
-    void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
-        RendererFixture::TearDown();
     }
     GraphEntity* Graph() {
         auto* g = dynamic_cast<GraphEntity*>(

@@ -24,23 +24,17 @@
 #include "render/scene/RendererLightWrapper.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
 namespace {
 
-struct LightEntityTest : resourcetest::ResourceFixture {
-    void SetUp() override {
-        ResourceFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
-    }
+struct LightEntityTest : sceneframe::SceneEntityFixture<resourcetest::ResourceFixture> {
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
-        ResourceFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     LightTemplate* Kind(uint32_t type) {
         templates.push_back(std::make_unique<LightTemplate>());

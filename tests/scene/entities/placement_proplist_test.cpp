@@ -19,6 +19,7 @@
 #include "scene/entities/GraphEntity.h"
 #include "scene/entities/InGameUIEntity.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
@@ -59,19 +60,7 @@ bool ReadsBack(RTTIPolyBaseClass& object, const std::vector<uint8_t>& bytes) {
            Write(object) == bytes;
 }
 
-struct PlacementPropListTest : RendererFixture {
-    void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
-    }
-    void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
-        RendererFixture::TearDown();
-    }
-};
+struct PlacementPropListTest : sceneframe::SceneEntityFixture<RendererFixture> {};
 
 TEST_F(PlacementPropListTest, Templates) {
     CompoundTemplate compound;

@@ -102,16 +102,6 @@ struct MeshDrawTest : shadertest::ShaderFixture {
         return vertex ? gfx::SerialOf(static_cast<VertexShaderObject*>(p.shaders.objects[s])->DeviceShader())
                       : gfx::SerialOf(static_cast<PixelShaderObject*>(p.shaders.objects[s])->DeviceShader());
     }
-    // Runs f on the render thread and returns the draws it made.
-    std::vector<gfx::DrawRecord> DrawsOf(const std::function<void()>& f) {
-        BeginFrame();
-        gVornexRenderer.FlushCommands(true);
-        recorder->ClearDrawRecords();
-        RunOnRenderThread(f);
-        std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
-        return draws;
-    }
     static MeshDrawBatchRecord Instance(const Vector& at, const Vector& colour = Vector(1, 1, 1, 1)) {
         MeshDrawBatchRecord r{};
         r.world = Matrix::IDENTITY;

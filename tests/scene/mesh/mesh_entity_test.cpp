@@ -18,19 +18,13 @@
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
 namespace {
 
-std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = PROJECT_BINARY_ROOT "/mesh_entity_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> ToolBlock(const std::string& model) { return sceneframe::MeshToolBlock(model, "mesh_entity_test_block.bin"); }
 
 // A cube whose presets have these names; preset i's part has pass kind i + 1.
 std::string Presets(std::initializer_list<const char*> names, const std::string& extra = "") {
@@ -42,20 +36,12 @@ std::string Presets(std::initializer_list<const char*> names, const std::string&
     return "(lambda b: (b['rd'].update({" + extra + "}), b)[1])(m.box_mesh(presets=" + list + "))";
 }
 
-struct MeshEntityTest : RendererFixture {
-    void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
-    }
+struct MeshEntityTest : sceneframe::SceneEntityFixture<RendererFixture> {
     void TearDown() override {
         MeshEntity::ReturnAllMeshesToDefaultShaderPreset();
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
-        gVornexRenderer.FlushCommands(true);
-        RendererFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     MeshTemplate* Template(const std::string& model, const char* name = "mesh") {
         templates.push_back(std::make_unique<MeshTemplate>());

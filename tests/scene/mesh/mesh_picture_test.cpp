@@ -20,6 +20,7 @@
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 using namespace gfx;
@@ -28,14 +29,7 @@ namespace {
 
 constexpr uint32_t kSide = 128;
 
-std::vector<uint8_t> ToolBlock(const std::string& model) {
-    const std::string path = PROJECT_BINARY_ROOT "/mesh_picture_test_block.bin";
-    const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                               "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-    EXPECT_TRUE(Shell("python3 -c \"" + script + "\"")) << model;
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> ToolBlock(const std::string& model) { return sceneframe::MeshToolBlock(model, "mesh_picture_test_block.bin"); }
 
 struct MeshPictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
@@ -75,16 +69,10 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     // Runs the draws into a fresh 128 x 128 target cleared to black; its pixels as 0xRRGGBB.
     std::vector<uint32_t> Picture(const std::string& name, const std::function<void()>& draws, bool save) {
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                viewProjection = gVornexRenderer.ViewProjectionMatrix();
-                draws();
-            });
+        return shadertest::OffscreenPixels(*this, kSide, name, save, [&] {
+            viewProjection = gVornexRenderer.ViewProjectionMatrix();
+            draws();
         });
-        EndFrame();
-        return shadertest::RgbPixels(bytes);
     }
     static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
         MeshDrawBatchRecord r{};
@@ -98,14 +86,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     }
     // The covered rectangle (x0, y0, x1, y1 inclusive) of pixels brighter than the threshold.
     static std::array<int, 4> Covered(const std::vector<uint32_t>& pixels) {
-        std::array<int, 4> r{int(kSide), int(kSide), -1, -1};
-        for (uint32_t y = 0; y < kSide; ++y)
-            for (uint32_t x = 0; x < kSide; ++x)
-                if ((pixels[y * kSide + x] >> 16 & 0xFF) > 128) {
-                    r[0] = std::min(r[0], int(x)), r[1] = std::min(r[1], int(y));
-                    r[2] = std::max(r[2], int(x)), r[3] = std::max(r[3], int(y));
-                }
-        return r;
+        return shadertest::PixelRectangle(pixels, kSide, [](uint32_t p) { return (p >> 16 & 0xFF) > 128; });
     }
     // numpy's projection of the cube's corners at the offset: the pixel rectangle they span.
     std::vector<double> Projected(const Vector& offset) {

@@ -101,15 +101,6 @@ struct ParticleDrawTest : shadertest::ShaderFixture {
         });
         return inst;
     }
-    std::vector<gfx::DrawRecord> DrawsOf(const std::function<void()>& f) {
-        BeginFrame();
-        gVornexRenderer.FlushCommands(true);
-        recorder->ClearDrawRecords();
-        RunOnRenderThread(f);
-        std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
-        return draws;
-    }
 
     ParticleSystem def;
     std::vector<ParticleSystemInstance*> instances;

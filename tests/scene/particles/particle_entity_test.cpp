@@ -17,25 +17,23 @@
 #include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystemInstance.h"
 #include "scene/startup/SceneStaticInit.h"
+#include "../SceneFrameTestSupport.h"
 
 using namespace rendertest;
 
 namespace {
 
-struct ParticleEntityTest : RendererFixture {
+struct ParticleEntityTest : sceneframe::SceneEntityFixture<RendererFixture> {
     void SetUp() override {
-        RendererFixture::SetUp();
-        ASSERT_TRUE(created);
-        InstallSceneHooks();
+        SceneEntityFixture::SetUp();
+        if (HasFatalFailure()) return;
         RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, true, 1.0f}); });
-        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         templates.clear();
         RunOnRenderThread([] { ParticleSystemInstance::ReleaseGlobals(); });
-        RendererFixture::TearDown();
+        SceneEntityFixture::TearDown();
     }
     ParticleTemplate* Kind(bool offscreen = true) {
         templates.push_back(std::make_unique<ParticleTemplate>());

@@ -59,12 +59,7 @@ struct ParticlePictureTest : shadertest::DrawingShaderFixture {
     }
     // Draws into a fresh 128 x 128 target cleared to black; the pixels (0xRRGGBB).
     std::vector<uint32_t> Pixels(const std::string& name, bool save) {
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread(
-            [&] { bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] { instance->Draw(Vector(1, 1, 1, 1)); }); });
-        EndFrame();
-        return shadertest::RgbPixels(bytes);
+        return shadertest::OffscreenPixels(*this, kSide, name, save, [&] { instance->Draw(Vector(1, 1, 1, 1)); });
     }
     // The pixels' red channel.
     std::vector<uint8_t> Picture(const std::string& name, bool save) {

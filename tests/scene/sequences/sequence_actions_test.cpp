@@ -210,9 +210,6 @@ TEST(SequenceActionFactoryTest, BuiltInEntriesMatchTheClassRegistryInOrder) {
     EXPECT_EQ(f.FindEntry("SequenceAction"), nullptr);
     EXPECT_EQ(f.FindEntry("sequenceactionstartsequence"), nullptr);  // exact
     EXPECT_GE(NameRegistry::FindIndex("SequenceActionSemaphore"), 0);
-    f.SetOutdated(true);
-    EXPECT_TRUE(f.IsOutdated());
-    f.SetOutdated(false);
 }
 
 TEST(SequenceActionDefaultsTest, PropertiesAndDefaults) {
