@@ -208,9 +208,14 @@ void SFXContext::SetLocalColorAll(const Vector& colour) { Post(SFX_CMD_SET_LOCAL
 
 void SFXContext::RefreshMeshTemplate(EntityTemplate* t) {
     if (!definition || !t) return;
+    bool flushed = false;
     for (uint32_t i = 0; i < definition->elements.Count(); ++i) {
         SFXElementDefinition* e = definition->elements[i];
         if (!e || !e->IsMeshElement() || e->GetTemplate() != t) continue;
+        // The render thread draws with the element's box, preset and pass mask: it must
+        // have finished with them before they change.
+        if (!flushed) gVornexRenderer.FlushCommands(true);
+        flushed = true;
         e->RefreshFromTemplate();
         const SFXElementDefinition* constElement = e;
         Post(SFX_CMD_REBIND_ELEMENT, i, constElement);

@@ -6,11 +6,15 @@
 // palette of a controller posed directly at that progress (the animation reference);
 // the box, the preset fallback and the pass mask come from the template; "Animation"
 // naming no clip, or a definition without data, plays nothing; a template change
-// rebinds the element (RefreshMeshTemplate, sub-command 16).
+// rebinds the element (RefreshMeshTemplate, sub-command 16) once the render thread is idle.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "../animation/MeshEntityFixture.h"
 #include "SFXTestSupport.h"
@@ -132,7 +136,16 @@ TEST_F(SFXMeshTest, TemplateValuesAndTheRebind) {
         EXPECT_EQ(e->localBox, arm->staticBoundingBox);
         e->renderingData = nullptr;  // stands for data that has since been replaced
     });
+    // A slow job queued ahead: the element's box and preset change only once the render
+    // thread, which draws with them, has finished it.
+    std::atomic<bool> slowJobDone{false};
+    const std::function<void()> slowJob = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        slowJobDone = true;
+    };
+    rendertest::PostCall(&slowJob);
     c->RefreshMeshTemplate(arm);
+    EXPECT_TRUE(slowJobDone.load());
     gVornexRenderer.FlushCommands(true);
     RunOnRenderThread([&] {
         auto* e = static_cast<SFXMeshElementContext*>(c->ElementContexts()[0]);
