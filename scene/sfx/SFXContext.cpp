@@ -522,7 +522,9 @@ void SFXContext::RenderMain(uint32_t passMask, uint32_t givenFlags, const Vector
     if (!running || !definition || !elementCount) return;
     const uint32_t f = (givenFlags & passAndMask) | passOrMask;
     if (f & 1) return;
-    const Vector contextColour = Color() * LocalColor() * given;
+    // The colour multiplier is the local colour; the template colour the context also
+    // receives is the editor's wireframe colour and tints nothing here.
+    const Vector contextColour = LocalColor() * given;
     const uint32_t viewBit = ViewBit(f);
     const bool meshesOnly = (f & 16) != 0;
     Vector fse(1, 1, 1, 1);

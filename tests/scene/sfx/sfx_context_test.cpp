@@ -309,7 +309,8 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
         d.AddElement(e);
     SFXContext* c = Context(d);
     c->SetElementLocalColor(nullptr, Vector(1, 1, 1, 1));
-    c->PostSetColor(Vector(0.5f, 1, 1, 1));
+    c->PostSetLocalColor(Vector(0.5f, 1, 1, 1));
+    c->PostSetColor(Vector(1, 0, 1, 1));  // the effect template's wireframe colour: no tint
     struct Row {
         uint32_t pass, flags;
         std::vector<uint32_t> drawn;
@@ -336,6 +337,7 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
         for (const DrawRecord& x : gDrawn) {
             // The context colour (0.5 red) × the given colour (alpha 0.5) × white elements.
             EXPECT_FLOAT_EQ(x.colour.x, 0.5f);
+            EXPECT_FLOAT_EQ(x.colour.y, 1.0f);
             EXPECT_FLOAT_EQ(x.colour.w, 0.5f);
             EXPECT_EQ(x.pass, r.pass);
         }
