@@ -76,7 +76,7 @@ struct SFXMeshTest : animtest::MeshFixture {
 
     MeshTemplate* arm = nullptr;
     EntityTemplateStub stub;
-    std::unique_ptr<SFXTemplate> effect;  // outlives the scene's entities
+    std::unique_ptr<SFXTemplate> effect;
     std::vector<std::unique_ptr<SFXDefinition>> definitions;
     std::vector<SFXContext*> contexts;
 };
@@ -176,6 +176,10 @@ TEST_F(SFXMeshTest, AMeshTemplateChangeReachesTheEffectEntities) {
         EXPECT_EQ(static_cast<SFXMeshElementContext*>(e->Context()->ElementContexts()[0])->renderingData,
                   arm->GetRenderingData());
     });
+    // The entity, then its template (which holds a use of the mesh template), go first.
+    gEntityManager->NewScene();
+    gVornexRenderer.FlushCommands(true);
+    effect.reset();
 }
 
 }  // namespace
