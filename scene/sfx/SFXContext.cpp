@@ -208,9 +208,14 @@ void SFXContext::SetLocalColorAll(const Vector& colour) { Post(SFX_CMD_SET_LOCAL
 
 void SFXContext::RefreshMeshTemplate(EntityTemplate* t) {
     if (!definition || !t) return;
+    bool flushed = false;
     for (uint32_t i = 0; i < definition->elements.Count(); ++i) {
         SFXElementDefinition* e = definition->elements[i];
         if (!e || !e->IsMeshElement() || e->GetTemplate() != t) continue;
+        // The render thread draws with the element's box, preset and pass mask: it must
+        // have finished with them before they change.
+        if (!flushed) gVornexRenderer.FlushCommands(true);
+        flushed = true;
         e->RefreshFromTemplate();
         const SFXElementDefinition* constElement = e;
         Post(SFX_CMD_REBIND_ELEMENT, i, constElement);
@@ -517,7 +522,9 @@ void SFXContext::RenderMain(uint32_t passMask, uint32_t givenFlags, const Vector
     if (!running || !definition || !elementCount) return;
     const uint32_t f = (givenFlags & passAndMask) | passOrMask;
     if (f & 1) return;
-    const Vector contextColour = Color() * LocalColor() * given;
+    // The colour multiplier is the local colour; the template colour the context also
+    // receives is the editor's wireframe colour and tints nothing here.
+    const Vector contextColour = LocalColor() * given;
     const uint32_t viewBit = ViewBit(f);
     const bool meshesOnly = (f & 16) != 0;
     Vector fse(1, 1, 1, 1);

@@ -473,8 +473,9 @@ SFXDefinition::SFXDefinition() {
 }
 
 SFXDefinition::~SFXDefinition() {
-    // A frame already queued may still update a context of this definition.
-    if (elements.Count()) FlushRenderer();
+    // A frame already queued may still update a context of this definition, with or
+    // without elements.
+    FlushRenderer();
     for (uint32_t i = 0; i < elements.Count(); ++i) delete elements[i];
     elements.Clear();
     CriticalSectionGuard guard(gSFXDefinitionListLock);

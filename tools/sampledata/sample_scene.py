@@ -218,7 +218,11 @@ def beacon_definition():
          "Color": {"kind": "color", "constant": [255, 160, 60, 255, 2.0]}},
         {"class": "SFXMeshElementDefinition", "Description": "Walker", "Mesh template": SOLDIER[1],
          "Animation": "Walk",
-         "AnimationProgress": looped([0, 1024, 61440], [[0, 0, 0, 0], [1, 0, 0, 0], [60, 0, 0, 0]])},
+         # The curve's keys are multiplied by its constant (0 unless set). The clip does
+         # not loop (a progress past 1 holds its last pose): the curve runs 0 to 1 in a
+         # second and its loop starts it again.
+         "AnimationProgress": {"key_times": [0, 1024], "keys": [[0, 0, 0, 0], [1, 0, 0, 0]],
+                               "constant": [1, 0, 0, 0], "loops": [[0, 1024, "Forever"]]}},
     ]}
 
 

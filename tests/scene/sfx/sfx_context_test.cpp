@@ -5,7 +5,10 @@
 // the face-camera cube, leaving the update list), the draw walk's filters and colour.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "SFXTestSupport.h"
 #include "render/scene/RendererScene.h"
@@ -309,7 +312,8 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
         d.AddElement(e);
     SFXContext* c = Context(d);
     c->SetElementLocalColor(nullptr, Vector(1, 1, 1, 1));
-    c->PostSetColor(Vector(0.5f, 1, 1, 1));
+    c->PostSetLocalColor(Vector(0.5f, 1, 1, 1));
+    c->PostSetColor(Vector(1, 0, 1, 1));  // the effect template's wireframe colour: no tint
     struct Row {
         uint32_t pass, flags;
         std::vector<uint32_t> drawn;
@@ -336,6 +340,7 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
         for (const DrawRecord& x : gDrawn) {
             // The context colour (0.5 red) × the given colour (alpha 0.5) × white elements.
             EXPECT_FLOAT_EQ(x.colour.x, 0.5f);
+            EXPECT_FLOAT_EQ(x.colour.y, 1.0f);
             EXPECT_FLOAT_EQ(x.colour.w, 0.5f);
             EXPECT_EQ(x.pass, r.pass);
         }
@@ -400,6 +405,43 @@ TEST_F(SFXContextTest, ReapplyKeepsStatesAndAnEditRestarts) {
     d.elements[0]->OnPropertyChanged("Pivot");
     c->AdvanceTime(0.5f);
     EXPECT_FLOAT_EQ(time(), 0.5f);
+}
+
+TEST_F(SFXContextTest, DefinitionChangesWaitForTheRenderThread) {
+    auto owned = std::make_unique<SFXDefinition>();  // empty: its context still reads it
+    SFXContext* empty = MakeContext(*owned);
+    empty->Restart(1, 0);
+    SFXDefinition& d = Definition();
+    d.AddElement(Quad("kept"));
+    d.AddElement(Quad("gone"));
+    d.elements[1]->enabled = false;
+    Context(d)->Restart(1, 0);
+    struct Row {
+        const char* what;
+        std::function<void()> change;
+    } rows[] = {
+        {"stripping disabled elements", [&] { d.StripDisabledElements(); }},
+        {"deleting an empty definition after its context's release",
+         [&] {
+             empty->Release();
+             owned.reset();
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        // A slow frame queued ahead, as if it were still updating the contexts.
+        std::atomic<bool> done{false};
+        const std::function<void()> slowFrame = [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            SFXContext::UpdateAll(Clocks{}.c);
+            done = true;
+        };
+        PostCall(&slowFrame);
+        r.change();
+        EXPECT_TRUE(done.load());
+        gVornexRenderer.FlushCommands(true);
+    }
+    EXPECT_EQ(d.elements.Count(), 1u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "SFXTestSupport.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "render/scene/RendererLight.h"
+#include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystemInstance.h"
 
@@ -273,7 +274,7 @@ TEST_F(SFXElementTest, LensFlareFadesByBandWithTheIntegerAspect) {
 
 TEST_F(SFXElementTest, ParticleElementSpawnsOnTransitionsWithTheProduct) {
     RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, false, 1.0f}); });
-    ParticleTemplate meshStandIn;  // the definition's mesh template, with the definition's use
+    MeshTemplate meshStandIn;  // the definition's mesh template (no data), with the definition's use
     meshStandIn.AddRef();
     ParticleTemplate particles;
     particles.definition.spawnRate = 20.0f;

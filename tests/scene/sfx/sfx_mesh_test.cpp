@@ -6,17 +6,23 @@
 // palette of a controller posed directly at that progress (the animation reference);
 // the box, the preset fallback and the pass mask come from the template; "Animation"
 // naming no clip, or a definition without data, plays nothing; a template change
-// rebinds the element (RefreshMeshTemplate, sub-command 16).
+// rebinds the element (RefreshMeshTemplate, sub-command 16) once the render thread is idle,
+// also for effect entities when the mesh template tells its users of a change.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "../animation/MeshEntityFixture.h"
 #include "SFXTestSupport.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/XSIAnimation.h"
+#include "scene/sfx/SFXEntity.h"
 
 using namespace sfxtest;
 using rendertest::RunOnRenderThread;
@@ -70,6 +76,7 @@ struct SFXMeshTest : animtest::MeshFixture {
 
     MeshTemplate* arm = nullptr;
     EntityTemplateStub stub;
+    std::unique_ptr<SFXTemplate> effect;
     std::vector<std::unique_ptr<SFXDefinition>> definitions;
     std::vector<SFXContext*> contexts;
 };
@@ -132,13 +139,47 @@ TEST_F(SFXMeshTest, TemplateValuesAndTheRebind) {
         EXPECT_EQ(e->localBox, arm->staticBoundingBox);
         e->renderingData = nullptr;  // stands for data that has since been replaced
     });
+    // A slow job queued ahead: the element's box and preset change only once the render
+    // thread, which draws with them, has finished it.
+    std::atomic<bool> slowJobDone{false};
+    const std::function<void()> slowJob = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        slowJobDone = true;
+    };
+    rendertest::PostCall(&slowJob);
     c->RefreshMeshTemplate(arm);
+    EXPECT_TRUE(slowJobDone.load());
     gVornexRenderer.FlushCommands(true);
     RunOnRenderThread([&] {
         auto* e = static_cast<SFXMeshElementContext*>(c->ElementContexts()[0]);
         EXPECT_EQ(e->renderingData, arm->GetRenderingData());
         EXPECT_NE(e->controller, nullptr);  // the animation plays on
     });
+}
+
+TEST_F(SFXMeshTest, AMeshTemplateChangeReachesTheEffectEntities) {
+    effect = std::make_unique<SFXTemplate>();
+    auto* m = new SFXMeshElementDefinition();
+    m->templateGuid = stub.guid;
+    effect->definition->AddElement(m);
+    effect->definition->ResolveElements(false);
+    auto* e = dynamic_cast<SFXEntity*>(gEntityManager->CreateEntityFromTemplate(effect.get(), nullptr, Matrix::IDENTITY, 0, nullptr));
+    ASSERT_NE(e, nullptr);
+    ASSERT_NE(e->Context(), nullptr);
+    e->Context()->Restart(1, 0);
+    gVornexRenderer.FlushCommands(true);
+    Update(Clocks::All(0.1f));
+    RunOnRenderThread([&] { static_cast<SFXMeshElementContext*>(e->Context()->ElementContexts()[0])->renderingData = nullptr; });
+    arm->NotifyEntitiesOfChange();
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] {
+        EXPECT_EQ(static_cast<SFXMeshElementContext*>(e->Context()->ElementContexts()[0])->renderingData,
+                  arm->GetRenderingData());
+    });
+    // The entity, then its template (which holds a use of the mesh template), go first.
+    gEntityManager->NewScene();
+    gVornexRenderer.FlushCommands(true);
+    effect.reset();
 }
 
 }  // namespace

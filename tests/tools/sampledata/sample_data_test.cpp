@@ -260,6 +260,15 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         ASSERT_NE(walker, nullptr);
         EXPECT_EQ(walker->heldTemplate, gEntityTemplateRegistry.FindTemplateByName("Sample/Soldier", true));
         EXPECT_STREQ(walker->animation.CStr(), "Walk");
+        // The clip holds its last pose past progress 1: the curve itself walks it again
+        // every second.
+        for (const float seconds : {0.25f, 1.5f, 30.75f}) {
+            EnvelopeState state;
+            walker->animationProgress.Advance(state, seconds);
+            Vector progress;
+            walker->animationProgress.Evaluate(state, progress);
+            EXPECT_NEAR(progress.x, seconds - float(int(seconds)), 1e-3f) << seconds;
+        }
         EXPECT_EQ(d.passMask & 2u, 2u);  // the light
     }
 
