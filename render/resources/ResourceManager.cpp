@@ -116,13 +116,6 @@ bool ResourceManager::Start() {
 void ResourceManager::Stop() {
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "ResourceManager closing...");
     SetReadAheadResource(nullptr);  // its use would outlive the pools
-    ReadAheadFile kept;
-    {
-        CriticalSectionGuard guard(&managerLock);
-        kept = stash;
-        stash = ReadAheadFile{};
-    }
-    FreeReadAhead(kept);
     if (PoolsCreated()) {
         if (IsRunning()) {
             PostEvictResources(kAllResourceTypesButShaders, false, 0, 0);
@@ -178,20 +171,11 @@ void ResourceManager::QueueLoad(Resource* resource) {
         if (resource->GetState() == RESOURCE_NOT_LOADED) {
             resource->AddRef();
             resource->state.store(RESOURCE_LOADING, std::memory_order_release);
-            queued.push_back(resource);
             post = true;
         }
     }
     // Posted outside the lock: a full ring waits for the loader, which needs the lock.
     if (post && !Post(RM_CMD_LOAD, resource)) {
-        {
-            CriticalSectionGuard guard(&managerLock);
-            for (auto it = queued.begin(); it != queued.end(); ++it)
-                if (*it == resource) {
-                    queued.erase(it);
-                    break;
-                }
-        }
         resource->state.store(RESOURCE_LOADED, std::memory_order_release);
         resource->Release();
     }
@@ -207,16 +191,10 @@ void ResourceManager::QueueLoadMany(Resource* const* resources, uint32_t count) 
             resources[i]->state.store(RESOURCE_LOADING, std::memory_order_release);
         }
     }
-    // Only what actually reaches the loader is listed for the read-ahead.
     for (uint32_t first = 0; first < count; first += kLoadManyPerRecord) {
         const uint32_t n = count - first < kLoadManyPerRecord ? count - first : kLoadManyPerRecord;
         const uint32_t bytes = uint32_t(sizeof n + n * sizeof(Resource*));
         if (BeginCommand(RM_CMD_LOAD_MANY, bytes)) {
-            {
-                CriticalSectionGuard guard(&managerLock);
-                for (uint32_t i = first; i < first + n; ++i)
-                    if (resources[i]) queued.push_back(resources[i]);
-            }
             Ring().WriteValue(n);
             Ring().Write(resources + first, uint32_t(n * sizeof(Resource*)));
             EndCommand();
@@ -340,49 +318,6 @@ void ResourceManager::SetReadAheadResource(Resource* resource) {
         readAhead.store(resource, std::memory_order_release);
     }
     if (previous) previous->Release();
-}
-
-Resource* ResourceManager::NextQueued(uint32_t type) {
-    CriticalSectionGuard guard(&managerLock);
-    if (queued.empty()) return nullptr;
-    Resource* next = queued.front();
-    if (next->GetResourceType() != type || next->IsLoaded()) return nullptr;
-    next->AddRef();
-    return next;
-}
-
-void ResourceManager::FreeReadAhead(ReadAheadFile file) {
-    if (file.resource) file.resource->Release();
-    EngineFree(file.bytes);
-}
-
-void ResourceManager::StashReadAhead(Resource* resource, void* bytes, uint32_t size) {
-    if (resource) resource->AddRef();
-    ReadAheadFile previous;
-    {
-        CriticalSectionGuard guard(&managerLock);
-        previous = stash;
-        stash = ReadAheadFile{resource, bytes, size};
-    }
-    FreeReadAhead(previous);  // outside the lock, like every release of a use
-}
-
-bool ResourceManager::TakeReadAhead(Resource* resource, void** bytes, uint32_t* size) {
-    ReadAheadFile file;
-    {
-        CriticalSectionGuard guard(&managerLock);
-        if (!stash.resource) return false;
-        file = stash;
-        stash = ReadAheadFile{};
-    }
-    const bool mine = file.resource == resource;
-    if (mine) {
-        *bytes = file.bytes;
-        *size = file.size;
-        file.bytes = nullptr;
-    }
-    FreeReadAhead(file);
-    return mine;
 }
 
 void ResourceManager::PreheatReadAheadResource() {

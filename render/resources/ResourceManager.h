@@ -23,7 +23,6 @@
 // before the global resource lock.
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "core/BaseThread.h"
@@ -109,19 +108,6 @@ public:
     // read-ahead resource unless loaded, releases it and clears the slot.
     void PreheatReadAheadResource();
 
-    // One file of read-ahead for the queued loads: while the render thread creates one
-    // queued resource, its load reads the file of the next one here (in the load order;
-    // the log lines and the creations stay in that order, as each load still logs,
-    // creates and finishes in turn).
-    // The resource queued next, when it is of the type, with a use of its own; else null.
-    Resource* NextQueued(uint32_t type);
-    // Keeps a file read ahead for resource (an EngineAlloc block, now the stash's, and a
-    // use of the resource); a file kept before is dropped.
-    void StashReadAhead(Resource* resource, void* bytes, uint32_t size);
-    // Hands the file read ahead for resource over (the caller frees it); false when the
-    // stash holds none for it (a file kept for another resource is dropped).
-    bool TakeReadAhead(Resource* resource, void** bytes, uint32_t* size);
-
     // Loads on the calling thread (profiler counter 62 and the load lines) and sets
     // state 2 whatever the outcome. When another thread is loading the resource, waits
     // for it instead and returns false; true when this call did the load.
@@ -198,15 +184,6 @@ private:
     std::atomic<bool> poolsCreated{false};
     std::atomic<uint32_t> loadTypeMask{0xFFFFFFFFu};
     std::atomic<Resource*> readAhead{nullptr};  // written under the manager lock
-    // Under the manager lock: the loads posted and not yet begun, in posting order (a
-    // hint for the read-ahead), and the file read ahead.
-    std::deque<Resource*> queued;
-    struct ReadAheadFile {
-        Resource* resource = nullptr;
-        void* bytes = nullptr;
-        uint32_t size = 0;
-    } stash;
-    static void FreeReadAhead(ReadAheadFile file);  // outside the manager lock
     std::vector<char*> names;
     std::atomic<uint64_t> mainThread{0};
 };

@@ -49,14 +49,6 @@ void ResourceManager::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
 
 void ResourceManager::LoadQueued(Resource* resource) {
     if (!resource) return;
-    {
-        CriticalSectionGuard guard(&managerLock);
-        for (auto it = queued.begin(); it != queued.end(); ++it)
-            if (*it == resource) {
-                queued.erase(it);
-                break;
-            }
-    }
     if (resource->IsLoaded() || !LoadResource(resource))
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice,
                    "Resource load request skipped. The resource have already been loaded in between (%s)",

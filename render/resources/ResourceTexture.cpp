@@ -24,62 +24,27 @@ void ResourceTexture::PreheatResource() {
     if (FilePath(base, &directory)) gFileSystem.SetPreheatFile(base, "dds", directory, 0);
 }
 
-namespace {
-// The whole file into an EngineAlloc block; false (nothing kept) when it cannot be read.
-bool ReadWhole(FileReader& reader, void** bytes, uint32_t* size) {
-    *size = reader.GetSize();
-    *bytes = *size ? EngineAlloc(*size) : nullptr;
-    if (*bytes && reader.Read(*bytes, *size)) return true;
-    EngineFree(*bytes);
-    *bytes = nullptr;
-    return false;
-}
-}  // namespace
-
-void ResourceTexture::ReadAheadNext() {
-    // Only the loader reads ahead: a load on another thread is not part of the queue.
-    if (!gResourceManager.OnWorkerThread()) return;
-    Resource* next = gResourceManager.NextQueued(RESOURCE_TEXTURE);
-    if (!next) return;
-    char base[kMaxResourceName + 1];
-    const char* directory = nullptr;
-    if (static_cast<ResourceTexture*>(next)->FilePath(base, &directory)) {
-        // A file that cannot be read now is left to the load itself, which says why.
-        FileReader reader(base, "dds", directory);
-        void* bytes = nullptr;
-        uint32_t size = 0;
-        if (reader.IsOpen() && ReadWhole(reader, &bytes, &size)) gResourceManager.StashReadAhead(next, bytes, size);
-    }
-    next->Release();
-}
-
 bool ResourceTexture::ReadAndCreate() {
     char base[kMaxResourceName + 1];
     const char* directory = nullptr;
     if (!FilePath(base, &directory)) return false;
-    void* bytes = nullptr;
-    uint32_t fileSize = 0;
-    if (gResourceManager.TakeReadAhead(this, &bytes, &fileSize)) {
-        gResourceManager.PreheatReadAheadResource();
-    } else {
-        FileReader reader(base, "dds", directory);
-        if (!reader.IsOpen()) {
-            char path[fs::kMaxPath];
-            FileSystem::ComposePath(path, sizeof path, base, "dds", directory);
-            gLog.Error(LogCategory::RenderDevice, "Unable to open texture file %s", path);
-            return false;
-        }
-        gResourceManager.PreheatReadAheadResource();
-        if (!ReadWhole(reader, &bytes, &fileSize)) {
-            gLog.Error(LogCategory::RenderDevice, "Unable to read texture file %s", base);
-            return false;
-        }
+    FileReader reader(base, "dds", directory);
+    if (!reader.IsOpen()) {
+        char path[fs::kMaxPath];
+        FileSystem::ComposePath(path, sizeof path, base, "dds", directory);
+        gLog.Error(LogCategory::RenderDevice, "Unable to open texture file %s", path);
+        return false;
+    }
+    gResourceManager.PreheatReadAheadResource();
+    const uint32_t fileSize = reader.GetSize();
+    void* bytes = fileSize ? EngineAlloc(fileSize) : nullptr;
+    if (!bytes || !reader.Read(bytes, fileSize)) {
+        EngineFree(bytes);
+        gLog.Error(LogCategory::RenderDevice, "Unable to read texture file %s", base);
+        return false;
     }
     VornexRendererDDSTextureCreationJob job(bytes, fileSize, true, gfx::POOL_MANAGED, handle, JOB_WANTS_EVENT);
-    SubmitResourceJob(&job, false);
-    // The render thread creates this texture while the next queued one's file is read.
-    ReadAheadNext();
-    job.WaitForCompletion();
+    SubmitResourceJob(&job, true);
     if (!handle) handle = job.TakeHandle();
     size = handle ? fileSize : 0;
     return handle != nullptr;

@@ -29,9 +29,6 @@ public:
 private:
     // Reads the file and creates its texture into the handle (a new one when null).
     bool ReadAndCreate();
-    // On the loader thread: the file of the texture queued next, read into the
-    // manager's read-ahead stash while this one is created.
-    static void ReadAheadNext();
 
     DeviceObjectHandle* handle = nullptr;
 };
