@@ -46,6 +46,8 @@ inline const ClipSpec kClips[] = {
              "-c:v libtheora -q:v 5 -c:a libvorbis -ac 1"},
     {"long", "-f lavfi -i testsrc2=s=160x120:r=25:d=4 -f lavfi -i sine=f=440:r=44100:d=4 "
              "-c:v libtheora -q:v 5 -c:a libvorbis -ac 2"},
+    {"shortsound", "-f lavfi -i testsrc2=s=160x120:r=25:d=1.2 -f lavfi -i sine=f=440:r=44100:d=0.4 "
+                   "-c:v libtheora -q:v 5 -c:a libvorbis -ac 1"},
     {"audioonly", "-f lavfi -i sine=f=440:r=44100:d=0.5 -c:a libvorbis"},
     {"pic420", "-f lavfi -i testsrc2=s=160x120:r=25:d=0.4 -c:v libtheora -q:v 10"},
     {"screen256", "-f lavfi -i testsrc2=s=256x144:r=25:d=0.2 -c:v libtheora"},
