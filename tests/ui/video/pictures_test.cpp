@@ -77,8 +77,8 @@ std::string ReferenceFrame(const std::string& clip, uint32_t frame) {
 }
 
 TEST_F(PicturesTest, AFrameDrawnFullScreenMatchesFfmpegsRgb) {
-    const Case cases[] = {{"yuv444", 5, 3.0, 0.99, 3.0}, {"pic420", 5, 8.0, 0.99, 2.0}};
-    Mount({"yuv444", "pic420"});
+    const Case cases[] = {{"grad444", 5, 3.0, 0.99, 3.0}, {"pic420", 5, 8.0, 0.99, 2.0}};
+    Mount({"grad444", "pic420"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.clip);
         const std::string raw = ReferenceFrame(c.clip, c.frame);
