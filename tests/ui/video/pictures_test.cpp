@@ -1,7 +1,7 @@
 // The full-screen video draw on the drawing device (Mesa's software rasteriser without a
 // GPU): frame K of a 160 x 120 clip drawn into a 160 x 120 target (scale 1), read back,
-// against ffmpeg's RGB of the same frame. Tolerances, never byte-exact; a failed check
-// saves the picture under the build folder and names it.
+// against ffmpeg's RGB of the same frame; and a UIVideo inside a screen. Tolerances, never
+// byte-exact; a failed check saves the picture under the build folder and names it.
 // test-depends: shader_data
 #include <cmath>
 
