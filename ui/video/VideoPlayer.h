@@ -103,6 +103,8 @@ private:
     bool DecodeAudio();  // true: more data needed
     void PostSoundJob(uint32_t job, const void* payload = nullptr, uint32_t bytes = 0);
     void UpdateClock();
+    // Every sample of the stream decoded, handed over and played by the voice.
+    bool SoundPlayedOut() const;
     void CloseDecoders();
 
     // Sound thread.

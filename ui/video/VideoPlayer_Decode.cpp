@@ -19,11 +19,21 @@ constexpr uint64_t kEndSlackFrames = 16;
 
 }  // namespace
 
+bool VideoPlayer::SoundPlayedOut() const {
+    if (!vorbisHeaders || !audioNeedsData || fileStream || SubmittedBytes() < pcmDecoded) return false;
+    // The mixer's interpolation holds the queue's last frame back until more comes: a few
+    // frames short count as played.
+    const uint64_t frameBytes = uint64_t(vi.channels > 0 ? vi.channels : 1) * 2;
+    return (samplesPlayed.load(std::memory_order_acquire) + kEndSlackFrames) * frameBytes >= pcmDecoded;
+}
+
 void VideoPlayer::UpdateClock() {
     Time now;
     now.LoadHardwareTime();
     const double frequency = Time::Base().frequencyDouble;
-    const bool voiced = hasVoice.load(std::memory_order_acquire);
+    // Once the voice has played all of the stream's sound, the picture runs on the timer:
+    // a picture longer than its sound would otherwise stop at the sound's end.
+    const bool voiced = hasVoice.load(std::memory_order_acquire) && !SoundPlayedOut();
     const uint64_t played = samplesPlayed.load(std::memory_order_acquire);
     if (voiced && played == 0) {
         videoClock = 0.0f;  // the sound has not started: the picture waits for it
@@ -155,13 +165,10 @@ bool VideoPlayer::Advance() {
     // frame's time passed (a frame still pending is shown first).
     // With a voice, the end also waits for the voice to play what it was given: deleting
     // the player destroys the voice and whatever it still had queued.
-    // The mixer's interpolation holds the queue's last frame back until more comes: a few
-    // frames short count as played.
-    const uint64_t frameBytes = uint64_t(vi.channels > 0 ? vi.channels : 1) * 2;
-    const uint64_t played = (samplesPlayed.load(std::memory_order_acquire) + kEndSlackFrames) * frameBytes;
-    const bool soundDone = !hasVoice.load(std::memory_order_acquire) || played >= pcmDecoded;
-    if ((!vorbisHeaders || audioNeedsData) && videoNeedsData && !fileStream && SubmittedBytes() >= pcmDecoded &&
-        soundDone && t > frameTime && !newFrame && !framePending)
+    const bool soundDone = !vorbisHeaders || (hasVoice.load(std::memory_order_acquire)
+                                                  ? SoundPlayedOut()
+                                                  : audioNeedsData && SubmittedBytes() >= pcmDecoded);
+    if (soundDone && videoNeedsData && !fileStream && t > frameTime && !newFrame && !framePending)
         active = 0;
     return newFrame;
 }

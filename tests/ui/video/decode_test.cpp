@@ -21,7 +21,7 @@ TEST_F(DecodeTest, EveryFrameEqualsFfmpegsDecode) {
     const Case cases[] = {
         {"stereo320", "yuv420p", 320, 240, 160, 120}, {"odd161", "yuv420p", 161, 97, 81, 49},
         {"silent", "yuv420p", 160, 120, 80, 60},      {"yuv422", "yuv422p", 160, 120, 80, 120},
-        {"yuv444", "yuv444p", 160, 120, 160, 120},
+        {"grad444", "yuv444p", 160, 120, 160, 120},
     };
     std::vector<std::string> names;
     for (const Case& c : cases) names.push_back(c.clip);

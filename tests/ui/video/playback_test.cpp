@@ -150,6 +150,24 @@ TEST_F(PlaybackTest, ASilentClipPlaysOnTheTimerAndEndsAfterItsLastFrame) {
     EXPECT_LT(ended, lastFrame + 0.1);
 }
 
+// Sound shorter than the picture: once the voice has played everything, the picture runs
+// on the timer to its last frame and the playback ends.
+TEST_F(PlaybackTest, PictureOutlastingItsSoundPlaysToTheEnd) {
+    Mount({"shortsound"});
+    StartEngine(44100, 2);
+    gVideoEngine->Play("shortsound", nullptr, true, false, 1.0f);
+    ASSERT_TRUE(WaitForHeaders());
+    float lastFrame = 0.0f;
+    uint32_t frames = 0;
+    for (uint32_t i = 0; i < 100 && gVideoEngine->IsPlaying(); ++i) {
+        if (CurrentPlayer()) lastFrame = CurrentPlayer()->FrameTime(), frames = CurrentPlayer()->FrameCounter();
+        Tick();
+    }
+    EXPECT_FALSE(gVideoEngine->IsPlaying());
+    EXPECT_EQ(frames, 30u);
+    EXPECT_NEAR(lastFrame, 1.16, 0.045);
+}
+
 TEST_F(PlaybackTest, ALoopingClipKeepsItsTimesIncreasing) {
     Mount({"loop"});
     StartEngine(44100, 2);
