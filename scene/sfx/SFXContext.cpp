@@ -382,7 +382,7 @@ void SFXContext::Apply(uint32_t command, CommandRingBuffer& r) {
     }
 }
 
-void SFXContext::BreakLoopNow(const char* name) {
+void SFXContext::ForEachEnvelopeState(void (Envelope::*apply)(EnvelopeState&, const char*) const, const char* name) {
     if (!definition) return;
     const uint32_t n = std::min(elementCount, definition->elements.Count());
     for (uint32_t i = 0; i < n; ++i) {
@@ -392,25 +392,13 @@ void SFXContext::BreakLoopNow(const char* name) {
         for (uint32_t b = 0; b < d->envelopeBindings.Count(); ++b) {
             const SFXEnvelopeBinding& binding = d->envelopeBindings[b];
             if (binding.envelope && binding.state < SFX_STATE_COUNT)
-                binding.envelope->BreakLoop(e->states[binding.state], name);
+                (binding.envelope->*apply)(e->states[binding.state], name);
         }
     }
 }
 
-void SFXContext::ActivateLoopNow(const char* name) {
-    if (!definition) return;
-    const uint32_t n = std::min(elementCount, definition->elements.Count());
-    for (uint32_t i = 0; i < n; ++i) {
-        SFXElementContext* e = elementContexts[i];
-        const SFXElementDefinition* d = definition->elements[i];
-        if (!e || !d) continue;
-        for (uint32_t b = 0; b < d->envelopeBindings.Count(); ++b) {
-            const SFXEnvelopeBinding& binding = d->envelopeBindings[b];
-            if (binding.envelope && binding.state < SFX_STATE_COUNT)
-                binding.envelope->ActivateLoop(e->states[binding.state], name);
-        }
-    }
-}
+void SFXContext::BreakLoopNow(const char* name) { ForEachEnvelopeState(&Envelope::BreakLoop, name); }
+void SFXContext::ActivateLoopNow(const char* name) { ForEachEnvelopeState(&Envelope::ActivateLoop, name); }
 
 // ---------------------------------------------------------------------------------------
 // Render thread: the update list

@@ -161,6 +161,8 @@ public:
     static void ParentMatrices(const Matrix& m, const Vector& s, Matrix& scaled, Matrix& normalised);
 
 private:
+    // Render thread: the envelope operation on every bound envelope state of the elements.
+    void ForEachEnvelopeState(void (Envelope::*apply)(EnvelopeState&, const char*) const, const char* name);
     template <class... T>
     void Post(uint32_t command, const T&... data);
     void PostNamed(uint32_t command, const char* name, const void* value, uint32_t valueBytes);
