@@ -3,6 +3,7 @@
 // first checks of received records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "../NetTestSupport.h"
@@ -93,12 +94,15 @@ TEST_F(AnnouncementTest, TheLifeOfAnEntityAsRecords) {
     engine->FlushDirtyEntities();
     std::vector<EntityRecord> r = Records();
     ASSERT_EQ(r.size(), 3u);
-    // Most recently linked first; each created with its template and parent.
+    // Most recently linked first, but a parent's create before its child's; each created
+    // with its template and parent.
     EXPECT_EQ(r[0].multiplayerId, other->GetMultiplayerId());
     for (const EntityRecord& x : r) EXPECT_EQ(x.flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
-    EXPECT_EQ(r[1].parentId, parent->GetMultiplayerId());
-    EXPECT_EQ(r[2].parentId, kNoMultiplayerId) << "under the scene root";
-    EXPECT_EQ(r[2].ownerId, kNoOwnerId);
+    EXPECT_EQ(r[1].multiplayerId, parent->GetMultiplayerId());
+    EXPECT_EQ(r[1].parentId, kNoMultiplayerId) << "under the scene root";
+    EXPECT_EQ(r[1].ownerId, kNoOwnerId);
+    EXPECT_EQ(r[2].multiplayerId, e->GetMultiplayerId());
+    EXPECT_EQ(r[2].parentId, parent->GetMultiplayerId());
     // A change after a change keeps one place; the flush clears the first mask only.
     e->MPPropMarkDirty(3);
     e->MPPropMarkDirty(5);
@@ -118,6 +122,50 @@ TEST_F(AnnouncementTest, TheLifeOfAnEntityAsRecords) {
     EXPECT_TRUE(log.Contains("MultiplayerEngine::UpdateEntity - Destroying child_mId:"));
     engine->FlushDirtyEntities();
     EXPECT_TRUE(Records().empty()) << "nothing is announced twice";
+}
+
+// The network thread may send between any two records: a create never comes before the
+// create of the parent it names, however the entities were made and changed.
+TEST_F(AnnouncementTest, AParentsCreateIsPostedBeforeItsChildrens) {
+    Become(NETCB_HOST_RESULT);
+    struct Row {
+        const char* name;
+        bool parentAnnounced;  // the parent's create went in an earlier step
+        bool parentChanged;    // and it changed again in this one
+    };
+    for (const Row& row : {Row{"all new", false, false}, Row{"parent known", true, false}, Row{"parent known and changed", true, true}}) {
+        SCOPED_TRACE(row.name);
+        Entity* root = Authority();
+        if (row.parentAnnounced) {
+            engine->FlushDirtyEntities();
+            Records();
+        }
+        Entity* middle = Authority(root);
+        Entity* leaf = Authority(middle);
+        Entity* sibling = Authority(root);
+        if (row.parentChanged) root->MPPropMarkDirty(1);
+        engine->FlushDirtyEntities();
+        const std::vector<EntityRecord> r = Records();
+        ASSERT_EQ(r.size(), row.parentAnnounced ? 3u + row.parentChanged : 4u);
+        std::vector<uint16_t> posted;
+        for (const EntityRecord& x : r) {
+            if (x.flags & ENTITYRECORD_CREATE) {
+                if (x.parentId != kNoMultiplayerId && !(row.parentAnnounced && x.parentId == root->GetMultiplayerId())) {
+                    EXPECT_NE(std::find(posted.begin(), posted.end(), x.parentId), posted.end()) << "id " << x.multiplayerId;
+                }
+                posted.push_back(x.multiplayerId);
+            } else {
+                EXPECT_EQ(x.multiplayerId, root->GetMultiplayerId());
+                EXPECT_EQ(x.flags, ENTITYRECORD_PROPERTIES) << "a known parent is not created again";
+            }
+        }
+        const auto created = [&](Entity* e) { return std::find(posted.begin(), posted.end(), e->GetMultiplayerId()) != posted.end(); };
+        EXPECT_TRUE(created(leaf) && created(middle) && created(sibling));
+        EXPECT_EQ(created(root), !row.parentAnnounced);
+        gEntityManager->DestroyEntity(root);
+        engine->FlushDirtyEntities();
+        Records();
+    }
 }
 
 TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
