@@ -6,13 +6,30 @@
 #include <algorithm>
 #include <cstring>
 
+#include <lua.hpp>
+
 #include "../NetTestSupport.h"
 #include "../../engine/entity/SceneFiles.h"
 #include "CaptureLogSink.h"
+#include "core/Time.h"
+#include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityTestSupport.h"
+#include "engine/game/Game.h"
+#include "engine/script/LuaWrapper.h"
+#include "engine/services/GameClock.h"
 #include "net/LoopbackNetDriver.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
+#include "platform/os/Clock.h"
+
+// A Game whose multiplayer engine answers that it has no authority (a client's).
+struct GameEntityListsTestAccess {
+    static void SetClientEngine(Game& game) {
+        static int standIn;
+        game.multiplayerEngine = reinterpret_cast<MultiplayerEngine*>(&standIn);
+        gEngineServices.multiplayerHasAuthority = [](MultiplayerEngine*) { return false; };
+    }
+};
 
 namespace {
 
@@ -289,6 +306,81 @@ TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
         EXPECT_EQ(log.Contains("missing, using the scene root"), row.warned) << row.name;
     }
     gEntityManager->NewScene();
+}
+
+
+std::vector<std::string> gNetInits;
+
+int LuaNetInitNote(lua_State* L) {
+    gNetInits.push_back(static_cast<Entity*>(*static_cast<void**>(lua_touserdata(L, 1)))->GetName());
+    return 0;
+}
+
+// A received create runs "OnNetInit" only when the game clock reaches the time the packet
+// maps to; until then the proxy stays disabled.
+TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
+    os::ManualClock clock;
+    clock.Install(), Time::InitTimer(0, 0);
+    const auto setNow = [&](uint64_t t) {
+        clock.Set(int64_t(t - kNetworkTimeOffset) * (os::kCounterFrequency / 1000000));
+        gGameClock->Tick(-1, 1.0f);
+    };
+    constexpr uint64_t kNow = 1000000;
+    setNow(kNow);
+    Game game;
+    Game* saved = std::exchange(gGame, &game);
+    GameEntityListsTestAccess::SetClientEngine(game);
+    gLua.Init();
+    gLua.RegisterClass("NetProbe", "");
+    lua_register(gLua.GetState(), "NetInitNote", &LuaNetInitNote);
+    ASSERT_TRUE(gLua.ExecuteString("function NetProbe:OnNetInit() NetInitNote(self) end\n"));
+    EntityTemplate proxyTemplate;
+    proxyTemplate.SetName("netprobe");
+    RTTIValueStore<char*>::Assign(proxyTemplate.luaClass, const_cast<char*>("NetProbe"));
+    scenefiles::RegisteredTemplate registered(&proxyTemplate, "00000000-0000-0000-0000-0000000000B8", 0);
+    Become(NETCB_JOIN_RESULT);
+    gNetInits.clear();
+
+    struct Row {
+        uint16_t id;
+        uint64_t due;  // the record's local time
+    };
+    const Row rows[] = {{40, kNow + 30000}, {41, kNow + 10000}, {42, kNow}};
+    for (const Row& row : rows) {
+        EntityRecord r;
+        r.multiplayerId = row.id;
+        r.flags = ENTITYRECORD_CREATE;
+        r.templateGuid = registered.stub.guid;
+        r.localTime = row.due;
+        CommandRingBuffer& q = engine->CallbackQueue();
+        ASSERT_TRUE(q.BeginWrite(NETCB_ENTITY_RECORD, sizeof r));
+        q.Write(&r, sizeof r);
+        q.EndWrite();
+    }
+    engine->ProcessMessages();
+    std::vector<Entity*> made;
+    for (const Row& row : rows) {
+        made.push_back(gEntityManager->GetEntityByMID(row.id));
+        ASSERT_NE(made.back(), nullptr) << row.id;
+        made.back()->SetName(("p" + std::to_string(row.id)).c_str());
+        EXPECT_TRUE(made.back()->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << row.id;
+    }
+    EXPECT_TRUE(gNetInits.empty()) << "nothing runs before the game ticks its delayed list";
+    const struct {
+        uint64_t now;
+        std::vector<std::string> inits;
+    } steps[] = {{kNow, {"p42"}}, {kNow + 9999, {}}, {kNow + 10000, {"p41"}}, {kNow + 29999, {}}, {kNow + 40000, {"p40"}}};
+    for (const auto& step : steps) {
+        setNow(step.now);
+        game.TickDelayed(false);
+        EXPECT_EQ(std::exchange(gNetInits, {}), step.inits) << "at " << step.now - kNow;
+    }
+    for (Entity* e : made) EXPECT_FALSE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << e->GetName();
+
+    gEntityManager->NewScene();
+    gGame = saved;
+    gLua.Close();
+    clock.Uninstall(), Time::InitTimer();
 }
 
 }  // namespace
