@@ -97,6 +97,7 @@ struct WireRun {
     uint64_t bits = 0;
     std::vector<EntityRecord> pending;
     std::vector<Values> decoded = std::vector<Values>(kEntities);
+    EntityRecord received;
     const Kinds& kinds;
     explicit WireRun(const Kinds& k) : kinds(k) {}
 
@@ -104,9 +105,10 @@ struct WireRun {
         const uint32_t n = packet.Build(bytes.data());
         static GamePacket reader;
         reader.Parse(bytes.data(), n);
+        // The reader sets every member of the record it reads into: one serves them all.
         for (uint32_t i = 0; i < reader.ReceivedCount(SECTION_ENTITIES); ++i) {
-            EntityRecord r;
-            ReadEntityRecordWire(reader.Reader(), r);
+            ReadEntityRecordWire(reader.Reader(), received);
+            const EntityRecord& r = received;
             Decode(kinds, r, decoded[r.multiplayerId % kEntities]);
         }
         packet.Reset();
@@ -131,10 +133,10 @@ void WireRecords(benchmark::State& state) {
     const std::vector<Values> values = Make(0);
     WireRun run(kinds);
     uint64_t recordBits = 0;
+    EntityRecord r;
     for (auto _ : state) {
         recordBits = 0;
         for (uint32_t i = 0; i < kEntities; ++i) {
-            EntityRecord r;
             r.multiplayerId = uint16_t(i);
             r.flags = ENTITYRECORD_PROPERTIES;
             r.dirtyMask = 0x1F;

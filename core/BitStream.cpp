@@ -76,9 +76,10 @@ uint64_t BitReader::Peek(uint32_t n) const {
     if (byte + 8 <= totalBytes) {
         v = Load64(data + byte) >> shift;
     } else {
-        uint8_t tmp[8] = {};
-        std::memcpy(tmp, data + byte, totalBytes - byte);
-        v = Load64(tmp) >> shift;
+        // The last few bytes, one at a time (a call to memcpy costs more than the read).
+        v = 0;
+        for (uint32_t k = 0; byte + k < totalBytes; ++k) v |= uint64_t(data[byte + k]) << (8 * k);
+        v >>= shift;
     }
     if (shift + n > 64) v |= uint64_t(data[byte + 8]) << (64 - shift);
     return v & Mask(n);

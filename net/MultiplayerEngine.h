@@ -353,6 +353,7 @@ private:
     void ClearReplicationSlots();
     void LinkDirty(uint16_t id, Entity* entity);
     uint8_t UnlinkDirty(uint16_t id);
+    void FlushDirtySlot(uint16_t id, uint32_t depth);
     uint64_t lastEndFrameTime = 0;
 
     // ---- Shared set-up (fixed at construction) ----

@@ -20,6 +20,8 @@
 namespace {
 constexpr uint16_t kNoSlot = 0xFFFF;
 constexpr uint8_t kStaticRecordFlags = 0xF1;  // a static entity is never created or destroyed
+// Parent chains are short; a deeper one (only a loop could be endless) is cut.
+constexpr uint32_t kMaxParentDepth = 64;
 }  // namespace
 
 struct MultiplayerEngine::ReplicationSlots {
@@ -151,15 +153,28 @@ void MultiplayerEngine::OnEntityTornOff(Entity* e) {
 
 void MultiplayerEngine::FlushDirtyEntities() {
     if (!InGameAsHost()) return;
+    while (replicationSlots->head != kNoSlot) FlushDirtySlot(replicationSlots->head, 0);
+}
+
+void MultiplayerEngine::FlushDirtySlot(uint16_t id, uint32_t depth) {
     ReplicationSlots& r = *replicationSlots;
-    while (r.head != kNoSlot) {
-        const uint16_t id = r.head;
-        Entity* e = r.slots[id].entity.Get();
-        const uint8_t flags = UnlinkDirty(id);
-        if (!e) continue;
-        UpdateEntity(e, flags);
-        e->ClearReplicationDirtyMasks();
+    // The list runs newest first, so a child made after its parent comes before it. The
+    // network thread may run a send pass between any two records, and a create sent
+    // before its parent's would be built under the client's scene root: a parent whose
+    // own create is pending goes first.
+    if (Entity* e = r.slots[id].entity.Get(); e && (r.slots[id].flags & ENTITYRECORD_CREATE) && depth < kMaxParentDepth) {
+        Entity* parent = e->GetParent();
+        const uint16_t parentId = parent ? parent->GetMultiplayerId() : kNoMultiplayerId;
+        if (parentId < kNoMultiplayerId && parentId != id && r.slots[parentId].linked && (r.slots[parentId].flags & ENTITYRECORD_CREATE) &&
+            r.slots[parentId].entity.Get() == parent)
+            FlushDirtySlot(parentId, depth + 1);
     }
+    if (!r.slots[id].linked) return;
+    Entity* e = r.slots[id].entity.Get();
+    const uint8_t flags = UnlinkDirty(id);
+    if (!e) return;
+    UpdateEntity(e, flags);
+    e->ClearReplicationDirtyMasks();
 }
 
 void MultiplayerEngine::UpdateEntity(Entity* e, uint8_t flags) {

@@ -3,15 +3,33 @@
 // first checks of received records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include <lua.hpp>
 
 #include "../NetTestSupport.h"
 #include "../../engine/entity/SceneFiles.h"
 #include "CaptureLogSink.h"
+#include "core/Time.h"
+#include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityTestSupport.h"
+#include "engine/game/Game.h"
+#include "engine/script/LuaWrapper.h"
+#include "engine/services/GameClock.h"
 #include "net/LoopbackNetDriver.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
+#include "platform/os/Clock.h"
+
+// A Game whose multiplayer engine answers that it has no authority (a client's).
+struct GameEntityListsTestAccess {
+    static void SetClientEngine(Game& game) {
+        static int standIn;
+        game.multiplayerEngine = reinterpret_cast<MultiplayerEngine*>(&standIn);
+        gEngineServices.multiplayerHasAuthority = [](MultiplayerEngine*) { return false; };
+    }
+};
 
 namespace {
 
@@ -93,12 +111,15 @@ TEST_F(AnnouncementTest, TheLifeOfAnEntityAsRecords) {
     engine->FlushDirtyEntities();
     std::vector<EntityRecord> r = Records();
     ASSERT_EQ(r.size(), 3u);
-    // Most recently linked first; each created with its template and parent.
+    // Most recently linked first, but a parent's create before its child's; each created
+    // with its template and parent.
     EXPECT_EQ(r[0].multiplayerId, other->GetMultiplayerId());
     for (const EntityRecord& x : r) EXPECT_EQ(x.flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
-    EXPECT_EQ(r[1].parentId, parent->GetMultiplayerId());
-    EXPECT_EQ(r[2].parentId, kNoMultiplayerId) << "under the scene root";
-    EXPECT_EQ(r[2].ownerId, kNoOwnerId);
+    EXPECT_EQ(r[1].multiplayerId, parent->GetMultiplayerId());
+    EXPECT_EQ(r[1].parentId, kNoMultiplayerId) << "under the scene root";
+    EXPECT_EQ(r[1].ownerId, kNoOwnerId);
+    EXPECT_EQ(r[2].multiplayerId, e->GetMultiplayerId());
+    EXPECT_EQ(r[2].parentId, parent->GetMultiplayerId());
     // A change after a change keeps one place; the flush clears the first mask only.
     e->MPPropMarkDirty(3);
     e->MPPropMarkDirty(5);
@@ -118,6 +139,50 @@ TEST_F(AnnouncementTest, TheLifeOfAnEntityAsRecords) {
     EXPECT_TRUE(log.Contains("MultiplayerEngine::UpdateEntity - Destroying child_mId:"));
     engine->FlushDirtyEntities();
     EXPECT_TRUE(Records().empty()) << "nothing is announced twice";
+}
+
+// The network thread may send between any two records: a create never comes before the
+// create of the parent it names, however the entities were made and changed.
+TEST_F(AnnouncementTest, AParentsCreateIsPostedBeforeItsChildrens) {
+    Become(NETCB_HOST_RESULT);
+    struct Row {
+        const char* name;
+        bool parentAnnounced;  // the parent's create went in an earlier step
+        bool parentChanged;    // and it changed again in this one
+    };
+    for (const Row& row : {Row{"all new", false, false}, Row{"parent known", true, false}, Row{"parent known and changed", true, true}}) {
+        SCOPED_TRACE(row.name);
+        Entity* root = Authority();
+        if (row.parentAnnounced) {
+            engine->FlushDirtyEntities();
+            Records();
+        }
+        Entity* middle = Authority(root);
+        Entity* leaf = Authority(middle);
+        Entity* sibling = Authority(root);
+        if (row.parentChanged) root->MPPropMarkDirty(1);
+        engine->FlushDirtyEntities();
+        const std::vector<EntityRecord> r = Records();
+        ASSERT_EQ(r.size(), row.parentAnnounced ? 3u + row.parentChanged : 4u);
+        std::vector<uint16_t> posted;
+        for (const EntityRecord& x : r) {
+            if (x.flags & ENTITYRECORD_CREATE) {
+                if (x.parentId != kNoMultiplayerId && !(row.parentAnnounced && x.parentId == root->GetMultiplayerId())) {
+                    EXPECT_NE(std::find(posted.begin(), posted.end(), x.parentId), posted.end()) << "id " << x.multiplayerId;
+                }
+                posted.push_back(x.multiplayerId);
+            } else {
+                EXPECT_EQ(x.multiplayerId, root->GetMultiplayerId());
+                EXPECT_EQ(x.flags, ENTITYRECORD_PROPERTIES) << "a known parent is not created again";
+            }
+        }
+        const auto created = [&](Entity* e) { return std::find(posted.begin(), posted.end(), e->GetMultiplayerId()) != posted.end(); };
+        EXPECT_TRUE(created(leaf) && created(middle) && created(sibling));
+        EXPECT_EQ(created(root), !row.parentAnnounced);
+        gEntityManager->DestroyEntity(root);
+        engine->FlushDirtyEntities();
+        Records();
+    }
 }
 
 TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
@@ -241,6 +306,81 @@ TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
         EXPECT_EQ(log.Contains("missing, using the scene root"), row.warned) << row.name;
     }
     gEntityManager->NewScene();
+}
+
+
+std::vector<std::string> gNetInits;
+
+int LuaNetInitNote(lua_State* L) {
+    gNetInits.push_back(static_cast<Entity*>(*static_cast<void**>(lua_touserdata(L, 1)))->GetName());
+    return 0;
+}
+
+// A received create runs "OnNetInit" only when the game clock reaches the time the packet
+// maps to; until then the proxy stays disabled.
+TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
+    os::ManualClock clock;
+    clock.Install(), Time::InitTimer(0, 0);
+    const auto setNow = [&](uint64_t t) {
+        clock.Set(int64_t(t - kNetworkTimeOffset) * (os::kCounterFrequency / 1000000));
+        gGameClock->Tick(-1, 1.0f);
+    };
+    constexpr uint64_t kNow = 1000000;
+    setNow(kNow);
+    Game game;
+    Game* saved = std::exchange(gGame, &game);
+    GameEntityListsTestAccess::SetClientEngine(game);
+    gLua.Init();
+    gLua.RegisterClass("NetProbe", "");
+    lua_register(gLua.GetState(), "NetInitNote", &LuaNetInitNote);
+    ASSERT_TRUE(gLua.ExecuteString("function NetProbe:OnNetInit() NetInitNote(self) end\n"));
+    EntityTemplate proxyTemplate;
+    proxyTemplate.SetName("netprobe");
+    RTTIValueStore<char*>::Assign(proxyTemplate.luaClass, const_cast<char*>("NetProbe"));
+    scenefiles::RegisteredTemplate registered(&proxyTemplate, "00000000-0000-0000-0000-0000000000B8", 0);
+    Become(NETCB_JOIN_RESULT);
+    gNetInits.clear();
+
+    struct Row {
+        uint16_t id;
+        uint64_t due;  // the record's local time
+    };
+    const Row rows[] = {{40, kNow + 30000}, {41, kNow + 10000}, {42, kNow}};
+    for (const Row& row : rows) {
+        EntityRecord r;
+        r.multiplayerId = row.id;
+        r.flags = ENTITYRECORD_CREATE;
+        r.templateGuid = registered.stub.guid;
+        r.localTime = row.due;
+        CommandRingBuffer& q = engine->CallbackQueue();
+        ASSERT_TRUE(q.BeginWrite(NETCB_ENTITY_RECORD, sizeof r));
+        q.Write(&r, sizeof r);
+        q.EndWrite();
+    }
+    engine->ProcessMessages();
+    std::vector<Entity*> made;
+    for (const Row& row : rows) {
+        made.push_back(gEntityManager->GetEntityByMID(row.id));
+        ASSERT_NE(made.back(), nullptr) << row.id;
+        made.back()->SetName(("p" + std::to_string(row.id)).c_str());
+        EXPECT_TRUE(made.back()->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << row.id;
+    }
+    EXPECT_TRUE(gNetInits.empty()) << "nothing runs before the game ticks its delayed list";
+    const struct {
+        uint64_t now;
+        std::vector<std::string> inits;
+    } steps[] = {{kNow, {"p42"}}, {kNow + 9999, {}}, {kNow + 10000, {"p41"}}, {kNow + 29999, {}}, {kNow + 40000, {"p40"}}};
+    for (const auto& step : steps) {
+        setNow(step.now);
+        game.TickDelayed(false);
+        EXPECT_EQ(std::exchange(gNetInits, {}), step.inits) << "at " << step.now - kNow;
+    }
+    for (Entity* e : made) EXPECT_FALSE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << e->GetName();
+
+    gEntityManager->NewScene();
+    gGame = saved;
+    gLua.Close();
+    clock.Uninstall(), Time::InitTimer();
 }
 
 }  // namespace
