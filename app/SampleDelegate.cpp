@@ -1,9 +1,11 @@
 #include "app/SampleDelegate.h"
 
+#include "core/fs/FileSystem.h"
 #include "engine/game/Game.h"
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/video/VideoEngine.h"
 
 namespace app {
 
@@ -32,6 +34,25 @@ void SampleDelegate::OnInit() {
     if (!gGame) return;
     BuildMenu();
     BuildLoadingScreen();
+}
+
+void SampleDelegate::OnFirstSceneLoaded() {
+    GameDelegate::OnFirstSceneLoaded();
+    if (!menu) return;
+    // A missing file would only end the play with an error line: without it the menu
+    // shows at once.
+    if (gVideoEngine && gFileSystem.FileExists(kSampleIntroVideo, "ogv", "videos")) {
+        menu->Hide();
+        gVideoEngine->Play(kSampleIntroVideo, nullptr, true, false, 1.0f);
+        introRunning = true;
+    }
+}
+
+void SampleDelegate::OnSmoothTick() {
+    GameDelegate::OnSmoothTick();
+    if (!introRunning || (gVideoEngine && gVideoEngine->IsPlaying())) return;
+    introRunning = false;
+    if (menu) menu->Show();
 }
 
 void SampleDelegate::BuildMenu() {
