@@ -168,32 +168,66 @@ TEST_F(ProgramTest, ScreenshotOfTheLastFrameIsAPngOfTheBackBuffer) {
     EXPECT_EQ(recording.status, 0) << recording.err;
 }
 
+// One paced run of the program on the sample data, shared by the picture tests below:
+// 240 frames last at least 3.84 s, past the 2 s intro (which also shows each of its 50
+// frames at least once, however slow the frames are), with every 5th frame saved.
+class SampleRunTest : public ::testing::Test {
+protected:
+    static constexpr unsigned kFrames = 240, kEvery = 5;
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/program_test_run_XXXXXX";
+        folder = mkdtemp(pattern);
+        const std::string command = "XDG_DATA_HOME='" + folder + "/home' XDG_RUNTIME_DIR='" + folder + "' '" +
+                                    kProgramFolder + "/quorvel2' --log - --paced --frames " + std::to_string(kFrames) +
+                                    " --screenshot-every " + std::to_string(kEvery) + " '" + folder + "/shots' 2>'" +
+                                    folder + "/err'";
+        const int status = std::system(command.c_str());
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream in(folder + "/err");
+        run.err.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(folder); }
+
+    static std::string Shot(unsigned frame) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/frame-%06u.png", frame);
+        return folder + "/shots" + name;
+    }
+    static Picture ReadShot(unsigned frame) { return ReadScreenshot(Shot(frame), folder + "/shot.rgb"); }
+    // A failed picture check keeps the picture under the build folder and names it.
+    static std::string Kept(unsigned frame) {
+        const std::string kept = PROJECT_BINARY_ROOT "/program_test-" + std::filesystem::path(Shot(frame)).filename().string();
+        std::error_code ignored;
+        std::filesystem::copy_file(Shot(frame), kept, std::filesystem::copy_options::overwrite_existing, ignored);
+        return kept;
+    }
+
+    static inline std::string folder;
+    static inline Outcome run;
+};
+
 // The intro plays full screen after the start scene has loaded: a frame of its first
 // second matches ffmpeg's picture of one of the clip's frames of that second (mean colour
 // of the lit rectangle; the draw scales and letterboxes, so never byte for byte); once
 // it has ended the menu shows (the button in the middle in its own colour: pure
 // channels, the same bytes with or without sRGB writes). A run shorter than the clip
 // still stops the player and closes cleanly.
-TEST_F(ProgramTest, TheIntroPlaysFullScreenThenTheMenuShows) {
+TEST_F(SampleRunTest, TheIntroPlaysFullScreenThenTheMenuShows) {
     const std::string clip = PROJECT_BINARY_ROOT "/sample_data/videos/Intro.ogv";
     if (!HaveFfmpeg() || !std::filesystem::is_regular_file(clip)) GTEST_SKIP() << "the sample data has no intro (no ffmpeg)";
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("Video error"), std::string::npos) << run.err;
     constexpr unsigned kClipWidth = 320, kClipHeight = 180, kClipRate = 25;
-    const std::string reference = DecodeRgb(clip, "-t 1", root + "/reference.rgb");
+    const std::string reference = DecodeRgb(clip, "-t 1", folder + "/reference.rgb");
     const size_t frameBytes = size_t(kClipWidth) * kClipHeight * 3;
     ASSERT_EQ(reference.size(), frameBytes * kClipRate) << "ffmpeg's decode of " << clip;
 
-    // Paced: 200 frames last at least 3.2 s, past the 2 s clip (which also shows each of
-    // its 50 frames at least once, however slow the frames are).
-    const std::string shots = root + "/shots";
-    const Outcome run = Start(kProgramFolder + "/quorvel2", "--log - --paced --frames 200 --screenshot-every 10 '" + shots + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err.find("Video error"), std::string::npos) << run.err;
-
-    const Picture early = ReadScreenshot(shots + "/frame-000010.png", root + "/early.rgb");
+    const unsigned first = 2 * kEvery;
+    const Picture early = ReadShot(first);
     ASSERT_FALSE(early.rgb.empty());
     Box lit = LitRectangle(early);
-    ASSERT_LT(lit.x0 + 8, lit.x1);
-    ASSERT_LT(lit.y0 + 8, lit.y1);
+    ASSERT_LT(lit.x0 + 8, lit.x1) << Kept(first);
+    ASSERT_LT(lit.y0 + 8, lit.y1) << Kept(first);
     lit = {lit.x0 + 2, lit.y0 + 2, lit.x1 - 2, lit.y1 - 2};  // the scaled edges blend with the black
     const Colour shown = Mean(early, lit);
     double nearest = 255;
@@ -201,20 +235,121 @@ TEST_F(ProgramTest, TheIntroPlaysFullScreenThenTheMenuShows) {
         const Picture frame{kClipWidth, kClipHeight, reference.substr(f * frameBytes, frameBytes)};
         nearest = std::min(nearest, Distance(shown, Mean(frame, {0, 0, kClipWidth, kClipHeight})));
     }
-    EXPECT_LE(nearest, 8.0) << "frame 10 (" << shots << "/frame-000010.png) matches no frame of the clip's first second";
+    EXPECT_LE(nearest, 8.0) << "matches no frame of the clip's first second: " << Kept(first);
 
-    const Picture last = ReadScreenshot(shots + "/frame-000200.png", root + "/last.rgb");
+    const Picture last = ReadShot(kFrames);
     ASSERT_FALSE(last.rgb.empty());
     const unsigned char* middle = last.At(last.width / 2, last.height / 2);
     for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(double(middle[c]), 255.0 * (&app::kSampleButtonColour.x)[c], 3.0)
-            << "channel " << c << " of " << shots << "/frame-000200.png";
+        EXPECT_NEAR(double(middle[c]), 255.0 * (&app::kSampleButtonColour.x)[c], 3.0) << "channel " << c << ": " << Kept(kFrames);
 
-    const Outcome shorter = Start(kProgramFolder + "/quorvel2", "--log - --frames 5");
-    EXPECT_EQ(shorter.status, 0) << shorter.err;
-    for (const char* line : {"Game closed", "VornexEngine closed"})
-        EXPECT_NE(shorter.err.find(line), std::string::npos) << line;
-    EXPECT_EQ(shorter.err.find("Video error"), std::string::npos) << shorter.err;
+    const std::string shorter = "XDG_DATA_HOME='" + folder + "/home' XDG_RUNTIME_DIR='" + folder + "' '" +
+                                kProgramFolder + "/quorvel2' --log - --frames 5 2>'" + folder + "/short'";
+    EXPECT_EQ(std::system(shorter.c_str()), 0);
+    std::ifstream in(folder + "/short");
+    const std::string err{std::istreambuf_iterator<char>(in), {}};
+    for (const char* line : {"Game closed", "VornexEngine closed"}) EXPECT_NE(err.find(line), std::string::npos) << line;
+    EXPECT_EQ(err.find("Video error"), std::string::npos) << err;
+}
+
+// Where a world point lands in a picture of the given size, seen by the sample camera: a
+// left-handed look-at with y up and the vertical field of view, computed here in doubles.
+bool Project(const double p[3], unsigned width, unsigned height, double* x, double* y) {
+    const Vector& e = app::kSampleCameraEye;
+    const Vector& t = app::kSampleCameraTarget;
+    auto normalise = [](std::array<double, 3> v) {
+        const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        return std::array<double, 3>{v[0] / n, v[1] / n, v[2] / n};
+    };
+    auto dot = [](const std::array<double, 3>& a, const std::array<double, 3>& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+    const std::array<double, 3> forward = normalise({t.x - e.x, t.y - e.y, t.z - e.z});
+    const std::array<double, 3> right = normalise({forward[2], 0.0, -forward[0]});  // up x forward
+    const std::array<double, 3> up{forward[1] * right[2] - forward[2] * right[1], forward[2] * right[0] - forward[0] * right[2],
+                                   forward[0] * right[1] - forward[1] * right[0]};
+    const std::array<double, 3> d{p[0] - e.x, p[1] - e.y, p[2] - e.z};
+    const double depth = dot(d, forward);
+    if (depth <= 0) return false;
+    const double h = std::tan(app::kSampleCameraFov * 3.14159265358979 / 360.0), aspect = double(width) / height;
+    *x = (0.5 + 0.5 * dot(d, right) / depth / (h * aspect)) * width;
+    *y = (0.5 - 0.5 * dot(d, up) / depth / h) * height;
+    return true;
+}
+
+// The picture rectangle a world box projects to, grown by a margin and kept inside.
+Box ProjectedBox(const double lo[3], const double hi[3], const Picture& p) {
+    constexpr double kMargin = 6;
+    double x0 = p.width, y0 = p.height, x1 = 0, y1 = 0;
+    for (int corner = 0; corner < 8; ++corner) {
+        const double world[3] = {corner & 1 ? hi[0] : lo[0], corner & 2 ? hi[1] : lo[1], corner & 4 ? hi[2] : lo[2]};
+        double x, y;
+        if (!Project(world, p.width, p.height, &x, &y)) return {0, 0, 0, 0};
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    }
+    auto clamp = [](double v, unsigned limit) { return unsigned(std::clamp(v, 0.0, double(limit))); };
+    return {clamp(x0 - kMargin, p.width), clamp(y0 - kMargin, p.height), clamp(x1 + kMargin, p.width),
+            clamp(y1 + kMargin, p.height)};
+}
+
+using ColourTest = bool (*)(const unsigned char* rgb);
+unsigned CountInBox(const Picture& p, const Box& b, ColourTest test) {
+    unsigned n = 0;
+    for (unsigned y = b.y0; y < b.y1; ++y)
+        for (unsigned x = b.x0; x < b.x1; ++x) n += test(p.At(x, y)) ? 1 : 0;
+    return n;
+}
+
+// The sample scene after the intro, under the menu: the things the camera looks at, each
+// found by its colour inside the box its place in the sample data projects to, and the
+// walking soldier moving between the last saved frames.
+TEST_F(SampleRunTest, TheSampleSceneShowsAMeshTheWalkerParticlesAndTheEffect) {
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Colours on the dark grey clear (15, 15, 15) under the scene's dim sun.
+    const ColourTest crate = [](const unsigned char* c) { return c[0] >= c[1] + 8 && c[1] >= c[2] && c[0] < 150; };
+    const ColourTest walker = [](const unsigned char* c) { return c[0] >= 150 && c[2] >= 150 && c[1] <= 100; };
+    const ColourTest smoke = [](const unsigned char* c) {
+        return std::max({c[0], c[1], c[2]}) - std::min({c[0], c[1], c[2]}) <= 8 && c[0] >= 40;
+    };
+    const ColourTest flare = [](const unsigned char* c) { return c[0] >= 200 && c[0] >= c[2] + 60; };
+    // World boxes from the sample data: the crate of the layout's first row, eighth column
+    // at (-12, 0, -56) (box 2 x 2 x 2); "Smoke_002" 1.5 beside it and 2 up (its template's
+    // box, 2 x 3 x 2); "Beacon_001" at (0, 0, -60) with its walking soldier (the "Walker"
+    // mesh element, 1 x 1.8 x 0.6, in the effect template's magenta) and its flare quad
+    // (3 up, 1.5 across, facing the camera).
+    const struct Expected {
+        const char* what;
+        double lo[3], hi[3];
+        ColourTest colour;
+    } objects[] = {
+        {"a crate (mesh)", {-13, 0, -57}, {-11, 2, -55}, crate},
+        {"the walking soldier", {-0.6, 0, -60.5}, {0.6, 1.9, -59.5}, walker},
+        {"the smoke (particles)", {-11.5, 2, -57}, {-9.5, 5, -55}, smoke},
+        {"the beacon's flare (effect)", {-0.8, 2.2, -60.8}, {0.8, 3.8, -59.2}, flare},
+    };
+    constexpr unsigned kMinPixels = 25;
+    const unsigned shots[] = {kFrames - 2 * kEvery, kFrames - kEvery, kFrames};
+    Picture pictures[3];
+    for (int i = 0; i < 3; ++i) {
+        pictures[i] = ReadShot(shots[i]);
+        ASSERT_FALSE(pictures[i].rgb.empty()) << Shot(shots[i]);
+    }
+    const Picture& last = pictures[2];
+    for (const Expected& o : objects) {
+        const Box box = ProjectedBox(o.lo, o.hi, last);
+        EXPECT_GE(CountInBox(last, box, o.colour), kMinPixels)
+            << o.what << " in [" << box.x0 << ", " << box.y0 << ") - [" << box.x1 << ", " << box.y1 << "): " << Kept(kFrames);
+    }
+    // The walk loops each second: of three frames at least one pair is not a whole number of
+    // seconds apart.
+    const Box box = ProjectedBox(objects[1].lo, objects[1].hi, last);
+    unsigned moved = 0;
+    for (int a = 0; a < 3; ++a)
+        for (int b = a + 1; b < 3; ++b) {
+            unsigned n = 0;
+            for (unsigned y = box.y0; y < box.y1; ++y)
+                for (unsigned x = box.x0; x < box.x1; ++x) n += walker(pictures[a].At(x, y)) != walker(pictures[b].At(x, y));
+            moved = std::max(moved, n);
+        }
+    EXPECT_GE(moved, 10u) << "the soldier's pixels stay the same: " << Kept(shots[0]) << ", " << Kept(kFrames);
 }
 
 TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
