@@ -1,9 +1,15 @@
 #include "app/SampleDelegate.h"
 
+#include <cmath>
+
+#include "core/fs/FileSystem.h"
+#include "engine/camera/CameraSubcontrollers.h"
+#include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/video/VideoEngine.h"
 
 namespace app {
 
@@ -11,6 +17,8 @@ namespace {
 
 constexpr float kWidth = 1280, kHeight = 720;
 constexpr float kLoadingFadeSeconds = 0.5f;
+constexpr float kPanelX = kSampleButtonX - 60, kPanelY = kSampleButtonY - 40;
+constexpr float kPanelWidth = kSampleButtonWidth + 120, kPanelHeight = kSampleButtonHeight + 80;
 constexpr uint32_t kCornerSampler = 7;
 
 UIPicture* Picture(UIElement* parent, float x, float y, float w, float h, const char* texture) {
@@ -32,14 +40,50 @@ void SampleDelegate::OnInit() {
     if (!gGame) return;
     BuildMenu();
     BuildLoadingScreen();
+    SetSceneCamera();
+}
+
+void SampleDelegate::SetSceneCamera() {
+    GameCameraController* controller = gGame->GetCameraController();
+    if (!controller) return;
+    LCBaseCameraSubcontroller* camera = controller->AddNewSubcontroller(CAMERASUBCONTROLLER_BASE);
+    // Turned about y towards the target, then pitched down to it.
+    const Vector d = kSampleCameraTarget - kSampleCameraEye;
+    const float degrees = 180.0f / 3.14159265f;
+    const float yaw = std::atan2(d.x, d.z) * degrees;
+    const float pitch = std::atan2(-d.y, std::sqrt(d.x * d.x + d.z * d.z)) * degrees;
+    camera->SetPosition(kSampleCameraEye);
+    camera->SetRotation(pitch, 0.0f, yaw);
+    camera->SetFOV(kSampleCameraFov);
+    controller->SetCurrentSubcontroller(camera, 0.0f, 0);
+}
+
+void SampleDelegate::OnFirstSceneLoaded() {
+    GameDelegate::OnFirstSceneLoaded();
+    if (!menu) return;
+    // A missing file would only end the play with an error line: without it the menu
+    // shows at once.
+    if (gVideoEngine && gFileSystem.FileExists(kSampleIntroVideo, "ogv", "videos")) {
+        menu->Hide();
+        gVideoEngine->Play(kSampleIntroVideo, nullptr, true, false, 1.0f);
+        introRunning = true;
+    }
+}
+
+void SampleDelegate::OnSmoothTick() {
+    GameDelegate::OnSmoothTick();
+    if (!introRunning || (gVideoEngine && gVideoEngine->IsPlaying())) return;
+    introRunning = false;
+    if (menu) menu->Show();
 }
 
 void SampleDelegate::BuildMenu() {
     menu = new UIScreen;
     menu->SetSize(kWidth, kHeight);
     menu->SetBlocksSceneRendering(false);
-    UIPicture* background = Picture(menu, 0, 0, kWidth, kHeight, "UI/MenuBackground.dds");
-    background->SetLinearColor(1, 1, 1, 0.6f);  // the scene shows through
+    // A panel behind the button: the scene shows around it, and through it.
+    UIPicture* background = Picture(menu, kPanelX, kPanelY, kPanelWidth, kPanelHeight, "UI/MenuBackground.dds");
+    background->SetLinearColor(1, 1, 1, 0.6f);
 
     button = new UIRoundedRect;
     button->SetPosition(kSampleButtonX, kSampleButtonY, 0);

@@ -17,8 +17,9 @@ as a device with hardware depth names them).
 animations: the clips of the "Soldier" template, "Soldier_Idle.bin" and "Soldier_Walk.bin"
 (anim_file.py). A few soldiers stand in the scene in their bind pose.
 The "Beacon" effect (a flare quad over a generated 2 x 2 frame atlas, "SFX/BeaconFlare.dds",
-a "Sparks" particle element, a point light, and a "Soldier" walking on the spot) stands
-between the soldiers and starts when the game does.
+a "Sparks" particle element, a point light, and a "Soldier" walking on the spot) stands in
+front of the first row, clear of its entities, between a crate with its smoke and a rock,
+and starts when the game does; the sample delegate's camera looks at them.
 
 The files are written with the property-list writer of the tests (proplist.py), which
 follows the file formats independently of the engine's code.
@@ -46,6 +47,9 @@ MESH_TYPE = 1
 WHITE_TEXTURE = "System/White_4x4$cxy.dds"
 # The part: forward, takes the entity's colour (flag bit 11), white-textured.
 MESH_PARTS = [{"count": 12, "flags": 0x800, "textures": [{"name": WHITE_TEXTURE, "sampler": 0, "flags": 0}]}]
+# The rendering bytes 1 to 8 of the meshes (1 deferred, 2 third-class, 3 forward parts, ...):
+# forward parts only, as MESH_PARTS are; the tool's defaults otherwise.
+MESH_RENDER = [0, 0, 1, 0, 1, 0, 0, 0]
 # The variants the mesh part resolves: forward and instancing.
 MESH_SHADERS = [("MeshSolid", "HARDWARE_DEPTH"), ("MeshSolid", "INSTANCING HARDWARE_DEPTH")]
 ROCK = 2
@@ -227,7 +231,7 @@ def beacon_definition():
 
 
 BEACON = ("Beacon", "6F1B2C40-0000-4000-8000-000000000010")
-BEACON_ENTITY = {"name": "Beacon_001", "guid": "7A5C0000-0000-4000-8000-00000000FB01", "pos": [4.0, 0.0, 24.0]}
+BEACON_ENTITY = {"name": "Beacon_001", "guid": "7A5C0000-0000-4000-8000-00000000FB01", "pos": [0.0, 0.0, -60.0]}
 
 
 def beacon_atlas_dds(side=64):
@@ -321,6 +325,7 @@ def box_mesh(box):
     mesh["rd"]["vbytes"] = b"".join(struct.pack("<3f", *c) for c in corners).hex()
     mesh["rd"]["box"] = list(box)
     mesh["rd"]["box2"] = list(box)
+    mesh["rd"]["render"] = MESH_RENDER
     return mesh
 
 
@@ -355,12 +360,13 @@ def soldier_mesh():
         "tree": [{"name": "root", "first": 0, "count": len(SOLDIER_NODES), "parent": 0xFFFFFFFF,
                   "child": 0xFFFFFFFF, "sibling": 0xFFFFFFFF}],
     }
-    parts = [dict(MESH_PARTS[0], count=len(indices) // 3)]
+    # Skinned on the GPU: the bone palette's nine bones in the vertex shader.
+    parts = [dict(MESH_PARTS[0], count=len(indices) // 3, options="SKINNING")]
     box = SOLDIER[2]
     return {"rd": dict(cube["rd"], declA=decl, declB=decl, vcount=len(SOLDIER_NODES) * 8, stride=20,
                        vbytes=vertices.hex(), ibytesA=struct.pack("<%dH" % len(indices), *indices).hex(),
                        iwordA=len(indices), presets=[{"name": "Default", "parts": parts}], box=list(box),
-                       box2=list(box)),
+                       box2=list(box), render=MESH_RENDER, bones=len(SOLDIER_NODES)),
             "hier": hierarchy, "metrics": [0, 0, 0, 0.0]}
 
 
