@@ -10,7 +10,8 @@
 #
 # With LAYERS (the library's subfolders, lowest first; "." for the files at its root), a
 # file may include a header of its own library only from its own place in that order or
-# one before it, so the subfolders of one library layer like libraries do.
+# one before it, so the subfolders of one library layer like libraries do. Folders that
+# need each other share one place, written joined by '+' ("elements+recipes").
 cmake_minimum_required(VERSION 3.25)
 set(split_tops core platform tools)
 set(project_tops core platform render engine scene ui sound net game bindings app tools)
@@ -29,12 +30,26 @@ function(layer_place path out)
   set(${out} "${place}" PARENT_SCOPE)
 endfunction()
 
+# The index in LAYERS of the place holding folder PLACE, or -1.
+function(layer_index place out)
+  set(i 0)
+  foreach(entry IN LISTS LAYERS)
+    string(REPLACE "+" ";" members "${entry}")
+    if(place IN_LIST members)
+      set(${out} ${i} PARENT_SCOPE)
+      return()
+    endif()
+    math(EXPR i "${i} + 1")
+  endforeach()
+  set(${out} -1 PARENT_SCOPE)
+endfunction()
+
 foreach(f IN LISTS FILES)
   set(own_index -1)
   if(LAYERS)
     file(RELATIVE_PATH rel "${ROOT}" "${f}")
     layer_place("${rel}" own)
-    list(FIND LAYERS "${own}" own_index)
+    layer_index("${own}" own_index)
     if(own_index LESS 0)
       string(APPEND bad "\n  ${f}: ${own}/ is not in the layer order of ${FOLDER}/")
       continue()
@@ -63,7 +78,7 @@ foreach(f IN LISTS FILES)
     elseif(own_index GREATER_EQUAL 0)
       layer_place("${inc}" place)
       if(place)
-        list(FIND LAYERS "${place}" index)
+        layer_index("${place}" index)
         if(index GREATER own_index OR index LESS 0)
           string(APPEND bad "\n  ${f}: \"${inc}\" (${FOLDER}/${place} is not below ${FOLDER}/${own})")
         endif()
