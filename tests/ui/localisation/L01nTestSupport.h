@@ -13,26 +13,18 @@
 
 namespace l01ntest {
 
-// The bytes of l01n.py's file for the JSON (its command line "<out> <json>"), or of
-// "generate <count>" when json is empty; empty when python3 fails.
-inline std::vector<uint8_t> L01nFile(const std::string& json, uint32_t generateCount = 0) {
+// The bytes l01n.py writes for the JSON; empty when python3 fails.
+inline std::vector<uint8_t> L01nFile(const std::string& json) {
     static int serial = 0;
     const std::string out = (std::filesystem::temp_directory_path() /
                              ("l01n_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".bin"))
                                 .string();
-    std::string command = "python3 " PROJECT_SOURCE_ROOT "/tests/support/l01n.py ";
-    if (json.empty()) {
-        command += "generate " + out + " " + std::to_string(generateCount);
-    } else {
-        std::string quoted;
-        for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += out + " '" + quoted + "'";
-    }
-    std::vector<uint8_t> bytes;
-    if (std::system((command + " 2>/dev/null").c_str()) != 0) return bytes;
+    std::string quoted;
+    for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    if (std::system(("python3 " PROJECT_SOURCE_ROOT "/tests/support/l01n.py " + out + " '" + quoted + "'").c_str()))
+        return {};
     std::ifstream in(out, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    in.close();
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::filesystem::remove(out);
     return bytes;
 }
