@@ -1,4 +1,6 @@
 // The UI's entries in the tables of the libraries below it.
+#include "core/config/ConfigEnums.h"
+#include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
 #include "render/RenderHooks.h"
 #include "scene/SceneServices.h"
@@ -8,11 +10,53 @@
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
+#include "ui/localisation/StringManager.h"
+#include "ui/localisation/StringReplacementContainer.h"
 #include "ui/video/VideoEngine.h"
 
 namespace {
 
 UIElement* Element(void* e) { return static_cast<UIElement*>(e); }
+
+// The engine's entries of the localised strings and the default replacement container.
+// Each does nothing (or answers empty) while its object does not exist.
+void InstallStringServices(EngineServices& e) {
+    e.stringManagerCreate = [] {
+        if (!gStringManager) gStringManager = new StringManager();
+    };
+    e.stringManagerLoadCompiledStrings = [](const char* fileName) {
+        return gStringManager && gStringManager->LoadCompiledStrings(fileName);
+    };
+    e.stringManagerDelete = [] {
+        delete gStringManager;
+        gStringManager = nullptr;
+    };
+    e.stringManagerLookup = [](const char* id) -> const char16_t* {
+        return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+    };
+    e.stringManagerCurrentLanguage = [] {
+        return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
+    };
+    e.defaultReplacementContainer = [] { return gDefaultReplacementContainer; };
+    e.clearDefaultReplacementContainer = [] {
+        if (gDefaultReplacementContainer) gDefaultReplacementContainer->Clear();
+    };
+    // A change of the project's "Default language" chooses the text language again.
+    SetLanguageSelectionHook([] {
+        if (gStringManager) gStringManager->SelectLanguage();
+    });
+}
+
+void ClearStringServices(EngineServices& e) {
+    e.stringManagerCreate = nullptr;
+    e.stringManagerLoadCompiledStrings = nullptr;
+    e.stringManagerDelete = nullptr;
+    e.stringManagerLookup = nullptr;
+    e.stringManagerCurrentLanguage = nullptr;
+    e.defaultReplacementContainer = nullptr;
+    e.clearDefaultReplacementContainer = nullptr;
+    SetLanguageSelectionHook(nullptr);
+}
 
 }  // namespace
 
@@ -49,6 +93,7 @@ void InstallUIHooks() {
     e.videoDrawFrame = [] {
         if (gVideoEngine) gVideoEngine->DrawFrame();
     };
+    InstallStringServices(e);
     // The in-game UI entity holds its element through the element's safe-pointer root.
     gSceneServices.uiElementRelease = [](SafePointerRoot* e) {
         if (e) static_cast<UIElement*>(e)->Release();
@@ -89,6 +134,7 @@ void ClearUIHooks() {
     e.videoEngineInit = e.videoEngineClose = e.videoStop = nullptr;
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
+    ClearStringServices(e);
     gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
 }

@@ -2,6 +2,9 @@
 #include "ui/UIStaticInit.h"
 
 #include "ui/elements/UIIdTable.h"
+#include "ui/localisation/CompiledGameStringCollection.h"
+#include "ui/localisation/StringManager.h"
+#include "ui/localisation/StringReplacementContainer.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
@@ -34,6 +37,16 @@ const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
     {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},
+    // Localised strings and string replacement.
+    {6, K::ClassRegistration, "GameString", &StaticInitRegister<GameString>, 0, 0},
+    {6, K::ClassRegistration, "GameStringGroup", &StaticInitRegister<GameStringGroup>, 0, 0},
+    {6, K::ClassRegistration, "CompiledGameStringCollectionEntry",
+     &StaticInitRegister<CompiledGameStringCollectionEntry>, 0, 0},
+    {6, K::ClassRegistration, "CompiledGameStringCollection", &StaticInitRegister<CompiledGameStringCollection>, 0,
+     0},
+    {6, K::ClassRegistration, "StringManager", &StaticInitRegister<StringManager>, 0, 0},
+    {6, K::GlobalObject, "gDefaultReplacementContainer",
+     &StaticInitCreateGlobal<StringReplacementContainer, gDefaultReplacementContainer>, 0, 0},
 };
 
 }  // namespace
