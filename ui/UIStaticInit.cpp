@@ -2,6 +2,7 @@
 #include "ui/UIStaticInit.h"
 
 #include "ui/elements/UIIdTable.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
@@ -34,6 +35,10 @@ const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
     {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},
+    // Fonts
+    {6, K::ClassRegistration, "UIFontDefinition", &StaticInitRegister<UIFontDefinition>, 0, 0},
+    {6, K::ClassRegistration, "UIFontTable", &StaticInitRegister<UIFontTable>, 0, 0},
+    {6, K::GlobalObject, "gUIFontTable", &StaticInitCreateGlobal<UIFontTable, gUIFontTable>, 0, 0},
 };
 
 }  // namespace
