@@ -30,7 +30,7 @@ Commands:
   binfont.py layout <file> <spacing> <code,code,...>
                                     one line "measure <width> <line height> <full width>",
                                     then per drawn glyph "quad <page> <left> <top> <right>
-                                    <bottom> <L> <T> <R> <B>" (pixels from the pen origin,
+                                    <bottom> <L> <T> <R> <B> <coverage>" (pixels from the pen origin,
                                     y down: top = -y offset, bottom = height - y offset; the
                                     pen moves by advance + spacing, missing codes are skipped;
                                     the measured width counts the last glyph's width, not its
@@ -154,7 +154,7 @@ def layout(font, spacing, codes):
             continue
         left = pen + g["x"]
         quads.append((g["page"], left, -g["y"], left + g["right"] - g["left"], g["bottom"] - g["top"] - g["y"],
-                      g["left"], g["top"], g["right"], g["bottom"]))
+                      g["left"], g["top"], g["right"], g["bottom"], g["coverage"]))
         pen += g["advance"] + spacing
     width = pen
     if last is not None:

@@ -3,7 +3,8 @@
 // normalised 16-bit values. c195 turns texels into texture coordinates (1 / 1024, 1 /
 // the page's height) and c196 is added after. One-byte pages hold the glyph's coverage
 // (alpha); two-byte pages the outline's coverage (luminance) and the glyph's (alpha),
-// the outline drawn in OutlineColor (pixel c200).
+// the outline drawn in OutlineColor (pixel c200). Pixel centres lie on whole positions, so
+// a glyph drawn at a whole pixel reads each texel at its centre half a texel further on.
 #include "Globals.hlsli"
 #include "ColouredQuad.hlsli"
 
@@ -14,7 +15,7 @@ sampler2D GlyphTexture : register(s0);
 
 VertexOut vertex(float4 position : POSITION, float2 texel : TEXCOORD0, float4 colour : COLOR0)
 {
-    return ColouredQuadVertex(float4(position.xy, 0.0, 1.0), colour, texel * TexelToTexture.xy + TextureOffset.xy);
+    return ColouredQuadVertex(float4(position.xy, 0.0, 1.0), colour, (texel + 0.5) * TexelToTexture.xy + TextureOffset.xy);
 }
 
 float4 pixel(VertexOut i) : COLOR0

@@ -1,7 +1,5 @@
 // Glyph lookup, measuring and glyph quads on the recording device, against
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
-#include <sstream>
-
 #include "../elements/DrawTestSupport.h"
 #include "FontTestSupport.h"
 #include "ui/text/BinFont.h"
@@ -16,10 +14,6 @@ namespace {
 const char* kFont = R"({"line": 14, "pages": [{"height": 16}, {"height": 32}],
     "glyphs": [[32, 0, 0, 0, 4, 0, 0, 0, 0], [65, 0, 1, -2, 9, 0, 8, 0, 10], [66, 0, -1, -3, 7, 10, 16, 2, 12],
                [8364, 1, 0, 5, 11, 3, 13, 4, 15], [65533, 1, 2, 0, 6, 20, 24, 0, 6]]})";
-
-struct Quad {
-    int page, left, top, right, bottom, L, T, R, B;
-};
 
 struct FontDrawTest : drawtest::UIDrawFixture {
     std::string file;
@@ -36,19 +30,8 @@ struct FontDrawTest : drawtest::UIDrawFixture {
         RunOnRenderThread([] { ReleaseFontSharedBuffers(); });
         UIDrawFixture::TearDown();
     }
-    // Python's layout of the codes: the measured width, line height and full width, and
-    // the quads.
     void Layout(const std::u16string& text, int spacing, int measured[3], std::vector<Quad>* quads) {
-        std::string codes;
-        for (char16_t c : text) codes += std::to_string(int(c)) + ",";
-        std::istringstream in(ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/support/binfont.py layout " + file +
-                                          " " + std::to_string(spacing) + " " + codes));
-        std::string word;
-        in >> word >> measured[0] >> measured[1] >> measured[2];
-        ASSERT_EQ(word, "measure");
-        Quad q;
-        while (in >> word >> q.page >> q.left >> q.top >> q.right >> q.bottom >> q.L >> q.T >> q.R >> q.B)
-            quads->push_back(q);
+        ASSERT_TRUE(PythonLayout(file, text, spacing, measured, quads));
     }
     std::vector<gfx::DrawRecord> Glyphs(const std::function<void()>& f) {
         std::vector<gfx::DrawRecord> out;
@@ -61,7 +44,6 @@ struct FontDrawTest : drawtest::UIDrawFixture {
         std::memcpy(v.data(), d.userVertices->data(), v.size() * sizeof(GlyphVertex));
         return v;
     }
-    static std::string ShellOutput(const std::string& c) { return shelltest::ShellOutput(c); }
     CommonFolder folder;
 };
 
