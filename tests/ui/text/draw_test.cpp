@@ -1,3 +1,4 @@
+// test-sanitize: thread
 // Glyph lookup, measuring and glyph quads on the recording device, against
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
 #include "../elements/DrawTestSupport.h"
