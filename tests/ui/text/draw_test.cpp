@@ -3,6 +3,7 @@
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
 #include "../elements/DrawTestSupport.h"
 #include "FontTestSupport.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "ui/text/BinFont.h"
 #include "ui/text/FontDraw.h"
 
@@ -157,4 +158,12 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     ASSERT_EQ(draws.size(), 1u);
     EXPECT_EQ(draws[0].primitiveCount, 6u);  // "ABA"
     EXPECT_EQ(gRenderHooks.ResourceFontMeasureText(static_cast<Resource*>(&font), "AB"), 9.0f + 6.0f);
+
+    // The profiler overlay's text: blended, over everything.
+    RendererProfilerDrawer overlay;
+    const auto overlayDraws =
+        Glyphs([&] { overlay.DrawText(static_cast<Resource*>(&font), "AB", 3, 4, Vector(1, 1, 1, 1)); });
+    ASSERT_EQ(overlayDraws.size(), 1u);
+    EXPECT_EQ(overlayDraws[0].RenderState(gfx::RS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(overlayDraws[0].RenderState(gfx::RS_ZFUNC), 8u);
 }
