@@ -38,7 +38,8 @@ struct FontDrawTest : drawtest::UIDrawFixture {
     std::vector<gfx::DrawRecord> Glyphs(const std::function<void()>& f) {
         std::vector<gfx::DrawRecord> out;
         for (const gfx::DrawRecord& d : DrawsOf(f))
-            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex)) out.push_back(d);
+            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex))
+                out.push_back(d);
         return out;
     }
     static std::vector<GlyphVertex> Vertices(const gfx::DrawRecord& d) {
@@ -149,7 +150,8 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     Matrix place;
     place.LoadTranslation(5, 7, 0);
     const char text[] = "ABAB";
-    ASSERT_TRUE(gVornexRenderer.PostDrawText(static_cast<Resource*>(&font), place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
+    ASSERT_TRUE(
+        gVornexRenderer.PostDrawText(static_cast<Resource*>(&font), place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
     gVornexRenderer.FlushCommands(true);
     std::vector<gfx::DrawRecord> draws;
     for (const gfx::DrawRecord& d : recorder->DrawRecords())
