@@ -1,8 +1,11 @@
 // The UI's entries in the tables of the libraries below it.
+#include <memory>
+
 #include "core/config/ConfigEnums.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
 #include "render/RenderHooks.h"
+#include "render/resources/ResourceFont.h"
 #include "scene/SceneServices.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXEntity.h"
@@ -12,6 +15,9 @@
 #include "ui/elements/UITemplateView.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
+#include "ui/text/BinFont.h"
+#include "ui/text/FontDraw.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 namespace {
@@ -56,6 +62,18 @@ void ClearStringServices(EngineServices& e) {
     e.defaultReplacementContainer = nullptr;
     e.clearDefaultReplacementContainer = nullptr;
     SetLanguageSelectionHook(nullptr);
+}
+// The render library's fonts are resources handed over as void*.
+const ResourceFont* Font(void* f) { return static_cast<const ResourceFont*>(static_cast<Resource*>(f)); }
+
+// The font builder's character set: the strings' bits (in 32-bit words) ORed into its
+// 65,536-bit byte set; false without a string table.
+bool CollectUsedCharacters(uint32_t language, uint8_t* bits) {
+    if (!gStringManager) return false;
+    std::unique_ptr<uint32_t[]> words(new uint32_t[65536 / 32]());
+    gStringManager->CollectUsedCharacters(language, words.get());
+    for (uint32_t i = 0; i < 65536 / 8; ++i) bits[i] |= uint8_t(words[i / 4] >> (i % 4 * 8));
+    return true;
 }
 
 }  // namespace
@@ -117,6 +135,22 @@ void InstallUIHooks() {
     fx.draw = [](void* c, const Matrix& world) {
         static_cast<SFXContext*>(c)->Draw(nullptr, world, RenderTaskArguments{});
     };
+    // Fonts: the binary font files, text through a font (render task 45 and the
+    // profiler overlay), the shared glyph buffers and the font table.
+    ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, &CollectUsedCharacters});
+    r.ResourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
+                                uint32_t blendMode, uint8_t mirrored, uint32_t depthState) {
+        if (!f) return;
+        const int32_t n = bytes > kMaxSingleByteText ? int32_t(kMaxSingleByteText + 1) : int32_t(bytes);
+        DrawText(*Font(f), text, n, matrix, colour, colour, colour, 0, blendMode, mirrored != 0, depthState);
+    };
+    r.ResourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
+    r.ResourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
+    r.ResourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
+    e.uiFontTableLoad = &UIFontTable::Load;
+    e.uiFontTableFree = [] {
+        if (gUIFontTable) gUIFontTable->Free();
+    };
 }
 
 void ClearUIHooks() {
@@ -137,4 +171,10 @@ void ClearUIHooks() {
     ClearStringServices(e);
     gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
+    ResourceFont::SetHooks({});
+    r.ResourceFontDrawText = nullptr;
+    r.ResourceFontMeasureText = nullptr;
+    r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
+    e.uiFontTableLoad = nullptr;
+    e.uiFontTableFree = nullptr;
 }
