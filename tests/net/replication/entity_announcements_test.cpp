@@ -185,6 +185,29 @@ TEST_F(AnnouncementTest, AParentsCreateIsPostedBeforeItsChildrens) {
     }
 }
 
+// An entity a field names is created before the record that names it, as a parent is;
+// a loop of names posts each once.
+TEST_F(AnnouncementTest, AnEntityAFieldNamesIsPostedFirst) {
+    Become(NETCB_HOST_RESULT);
+    for (const bool loop : {false, true}) {
+        Entity* named = Authority();
+        Entity* naming = Authority();  // linked later, so flushed first without the rule
+        for (Entity* e : {named, naming})
+            if (!e->GetMPProperties()) e->CreateMPProperties();
+        ASSERT_NE(naming->MPPropAddEntity(named, MPPROPFLAG_NULL, "target"), kMPRefused);
+        if (loop) named->MPPropAddEntity(naming, MPPROPFLAG_NULL, "back");
+        engine->FlushDirtyEntities();
+        const std::vector<EntityRecord> r = Records();
+        ASSERT_EQ(r.size(), 2u) << loop;
+        EXPECT_EQ(r[0].multiplayerId, named->GetMultiplayerId()) << loop;
+        EXPECT_EQ(r[1].fields.referencedIds[3], named->GetMultiplayerId()) << loop;
+        gEntityManager->DestroyEntity(named);
+        gEntityManager->DestroyEntity(naming);
+        engine->FlushDirtyEntities();
+        Records();
+    }
+}
+
 TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
     Become(NETCB_HOST_RESULT);
     struct Row {
