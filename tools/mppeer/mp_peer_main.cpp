@@ -27,10 +27,15 @@
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. --entities N makes the host
 // create N authority entities of four built-in templates (every fifth under the one
-// before it) once its player is ready, move a seeded tenth of them every 100 ms for two
-// seconds, then destroy a tenth of them and create a tenth more; --dump FILE writes, --dump-after seconds after connecting, one line per
-// replicated entity: id, template GUID, parent id and its quantised "PosXZ", "PosY" and
-// "Rot". Status 0 when the plan
+// before it, every seventh owned by the other player) once its player is ready, each
+// template's script class declaring three properties of its own (every kind between
+// them, entity references and animations too), set every property of a seeded tenth of
+// them every 100 ms for two seconds, then destroy a tenth of them, tear off a twentieth
+// and create a tenth more; --dump FILE writes, --dump-after seconds after connecting,
+// one line per replicated entity: id, template GUID, parent id, 1 when the other player
+// owns it on the host or this one on the client (else 0), and kind:quantised value of
+// every property (an entity reference as its multiplayer id), then "torn N", the live
+// torn-off entities of the plan. Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
 #include <chrono>
@@ -58,6 +63,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"
 #include "engine/startup/EngineStaticInit.h"
@@ -71,6 +77,8 @@
 #include "platform/os/Clock.h"
 #include "render/frame/RenderStaticInit.h"
 #include "sound/SoundStaticInit.h"
+
+int tolua_MPPeerPackage_open(lua_State* state);
 
 namespace {
 
@@ -90,6 +98,31 @@ struct Plan {
     double dumpAfter = 3.0;
 };
 
+const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
+
+// The properties each plan template's class declares after the standard three.
+const char* const kPlanScript =
+    "function MPPeer0:InitMPProperties()\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, 'Level')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 1, 0.01, 'Charge')\n"
+    "  self:MPPropAddBool(false, MPPROPTYPE_BOOL, MPPROPFLAG_NULL, 'Active')\n"
+    "end\n"
+    "function MPPeer1:InitMPProperties()\n"
+    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Target')\n"
+    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
+    "end\n"
+    "function MPPeer2:InitMPProperties()\n"
+    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_ANGLEXY, MPPROPFLAG_NULL, 'Aim')\n"
+    "  MPPeerAddVec(self, 1, 1, 1, MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
+    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
+    "end\n"
+    "function MPPeer3:InitMPProperties()\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
+    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
+    "end\n";
+
 // The four templates of the entity plan, the same GUIDs in every process.
 struct EntityPlanTemplates {
     EntityTemplate templates[4];
@@ -101,6 +134,7 @@ struct EntityPlanTemplates {
             stubs[i].guid.FromString(text);
             templates[i].guid = stubs[i].guid;
             templates[i].SetName(("mp_peer_" + std::to_string(i)).c_str());
+            templates[i].luaClass = const_cast<char*>(kPlanClasses[i]);
             stubs[i].SetTemplate(&templates[i]);
             gEntityTemplateRegistry.InsertStub(&stubs[i]);
         }
@@ -115,8 +149,37 @@ Vector SeededPosition() {
     return Vector(c(), float(CrtRand() % 200) / 10.0f, c(), 1.0f);
 }
 
+// Host: seeded values for the properties a plan class declared (an entity reference
+// names one of the plan's entities, or none).
+void SetPlanProperties(Entity* e, const std::vector<SafePointer<Entity>>& made) {
+    MPPropertyContainer* c = e->GetMPProperties();
+    const auto fraction = [] { return float(CrtRand() % 256) / 255.0f; };
+    for (uint32_t i = 3; c && i < c->Count(); ++i) {
+        const MPProperty& p = *c->Get(i);
+        switch (p.kind) {
+        case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(CrtRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
+        case MPPROPTYPE_FLOAT: e->MPPropSetFloat(i, p.floatMin + (p.floatMax - p.floatMin) * fraction(), 0); break;
+        case MPPROPTYPE_FLOAT_ANIM_PROGRESS: e->MPPropSetFloat(i, fraction(), 0); break;
+        case MPPROPTYPE_BOOL: e->MPPropSetBool(i, CrtRand() & 1, 0); break;
+        case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || CrtRand() % 5 == 0 ? nullptr : made[CrtRand() % made.size()].Get(), 0); break;
+        case MPPROPTYPE_ANIM: {
+            MPAnimValue a;
+            a.index = uint8_t(CrtRand() % 20);
+            a.loop = uint8_t(CrtRand() & 1);
+            a.attackTime = fraction();
+            e->MPPropSetAnim(i, a, 0);
+            break;
+        }
+        case MPPROPTYPE_VEC_ANGLEXY: e->MPPropSetVec3(i, float(CrtRand() % 360), float(CrtRand() % 360), 0.0f, 0); break;
+        case MPPROPTYPE_VEC_SCALE: e->MPPropSetVec3(i, fraction() * 20.0f, fraction() * 20.0f, fraction() * 20.0f, 0); break;
+        case MPPROPTYPE_VEC_POS: e->MPPropSetVec(i, SeededPosition(), 0); break;
+        default: break;
+        }
+    }
+}
+
 // Host: the entities of the plan, created once the player is ready.
-void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
     Entity* previous = nullptr;
     for (uint32_t i = 0; i < n; ++i) {
         Matrix m = Matrix::IDENTITY;
@@ -128,7 +191,9 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
         if (!e) continue;
         e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
         e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        if (i % 7 == 3 && guest) e->SetPlayerOwner(guest);
         made.emplace_back(e);
+        SetPlanProperties(e, made);
         previous = e;
     }
 }
@@ -137,24 +202,31 @@ void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
     if (made.empty()) return;
     for (size_t k = 0; k < made.size() / 10 + 1; ++k) {
         Entity* e = made[CrtRand() % made.size()].Get();
-        if (!e || (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity())) continue;
+        if (!e || e->IsTornOff()) continue;
+        SetPlanProperties(e, made);
+        if (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity()) continue;
         e->MPPropSetPosition(SeededPosition(), 0);
         e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
     }
 }
 
-// Host: a tenth of the entities destroyed (their authority children go with them), then
-// as many new ones.
-void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+// Host: a tenth of the entities destroyed (their authority children go with them), a
+// twentieth torn off (theirs too), then a tenth new ones.
+void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
     for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
         const size_t at = CrtRand() % made.size();
         if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
         made.erase(made.begin() + long(at));
     }
+    for (uint32_t k = 0; k < n / 20 && !made.empty(); ++k)
+        if (Entity* e = made[CrtRand() % made.size()].Get()) e->SetTornOff();
     std::vector<SafePointer<Entity>> more;
-    CreatePlanEntities(n / 10, more);
+    CreatePlanEntities(n / 10, more, guest);
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
 }
+
+// An entity the host tore off: it lives on, out of the match, on both sides.
+bool TornOff(const Entity* e) { return (e->IsTornOff() || e->IsTornOffReceived()) && !e->IsNetAttached(); }
 
 // Every replicated entity as the property encodings quantise it.
 void DumpEntities(const std::string& file) {
@@ -163,16 +235,29 @@ void DumpEntities(const std::string& file) {
     for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {
         Entity* e = gEntityManager->GetEntityByMID(id);
         MPPropertyContainer* c = e ? e->GetMPProperties() : nullptr;
-        if (!e || e->GetMultiplayerRole() == MPROLE_NONE || !c || c->Count() < 3) continue;
+        if (!e || e->GetMultiplayerRole() == MPROLE_NONE || !c || c->Count() < 3 || TornOff(e)) continue;
         Entity* parent = e->GetParent();
         const uint32_t parentId = parent && parent != gEntityManager->GetRootEntity() ? parent->GetMultiplayerId() : kNoMultiplayerId;
         char guid[40] = "none";
         if (e->GetTemplate()) e->GetTemplate()->guid.ToString(guid, sizeof guid);
-        std::fprintf(out, "%u %s %u", id, guid, parentId);
-        for (uint32_t i = 0; i < 3; ++i)
-            std::fprintf(out, " %llu", (unsigned long long)MPPropEncode(*c->Get(i), c->Get(i)->current, nullptr));
+        Player* owner = e->GetPlayerOwner();
+        const bool ownedByGuest = owner && (e->GetMultiplayerRole() == MPROLE_PROXY) == (owner == GetMPLocalPlayer());
+        std::fprintf(out, "%u %s %u %d", id, guid, parentId, ownedByGuest ? 1 : 0);
+        for (uint32_t i = 0; i < c->Count(); ++i) {
+            const MPProperty& p = *c->Get(i);
+            // A reference to an entity no longer replicated (torn off) names none here
+            // and there.
+            const Entity* named = p.current.entity.Get();
+            const bool none = p.kind == MPPROPTYPE_ENTITY && (!named || named->GetMultiplayerRole() == MPROLE_NONE || TornOff(named));
+            std::fprintf(out, " %u:%llu", unsigned(p.kind), none ? 4095ull : (unsigned long long)MPPropEncode(p, p.current, nullptr));
+        }
         std::fprintf(out, "\n");
     }
+    uint32_t torn = 0;
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        for (const EntityTemplate& t : gPlanTemplates().templates)
+            if (e->GetTemplate() == &t && TornOff(e)) ++torn;
+    std::fprintf(out, "torn %u\n", torn);
     std::fclose(out);
 }
 
@@ -242,6 +327,7 @@ public:
     bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
     int64_t leftAt = 0;
+    Player* guest = nullptr;  // host: the joined player
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
         Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
@@ -291,6 +377,7 @@ public:
     void OnPlayerConnected(Player* player) override {
         Event("player_connected");
         if (!host) return;
+        guest = player;
         engine->SynchronizePlayer(player);  // as the game does: the player is made ready
         Connected();
     }
@@ -318,6 +405,8 @@ public:
     // The scripts: the class of the players, then the data's main script when present.
     void OnPreInit() override {
         gLua.RegisterClass("Player", "");
+        for (const char* c : kPlanClasses) gLua.RegisterClass(c, "Entity");
+        gLua.ExecuteString(kPlanScript);
         gLua.ExecuteFile("Main", kScriptFolder, false);
     }
 
@@ -475,6 +564,7 @@ int main(int argc, char** argv) {
     // and the Game with the harness as its delegate; no start scene.
     gTimeOffsetUs = plan.timeOffsetUs;
     gEngineServices.multiplayerCreate = &CreateEngine;
+    RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_MPPeerPackage_open);
     gEngineServices.multiplayerDelete = &DeleteEngine;
     if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
         endLog();
@@ -549,7 +639,7 @@ int main(int argc, char** argv) {
         }
         if (h.connected && connectedAt < 0) connectedAt = seconds();
         if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
-            CreatePlanEntities(plan.entities, planEntities);
+            CreatePlanEntities(plan.entities, planEntities, h.guest);
             entitiesAt = nextMove = seconds();
             Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
         }
@@ -558,7 +648,7 @@ int main(int argc, char** argv) {
             nextMove = seconds() + 0.1;
         }
         if (entitiesAt >= 0 && !replaced && seconds() >= entitiesAt + 2.5) {
-            ReplacePlanEntities(plan.entities, planEntities);
+            ReplacePlanEntities(plan.entities, planEntities, h.guest);
             replaced = true;
             Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
         }

@@ -11,10 +11,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/SolidBlob.h"
+#include "engine/entity/MPProperty.h"
 #include "tools/broker/BrokerControl.h"
 
 namespace {
@@ -314,40 +316,78 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     }
     EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 60)), 0) << t.Joined(t.Events("Guest"));
     EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0) << t.Joined(t.Events("Host"));
+    struct Dump {
+        std::map<uint32_t, std::vector<std::string>> entities;
+        std::string torn;
+    };
     const auto read = [](const std::string& file) {
-        std::map<uint32_t, std::vector<std::string>> out;
+        Dump out;
         std::ifstream f(file);
         for (std::string line; std::getline(f, line);) {
+            if (line.rfind("torn ", 0) == 0) {
+                out.torn = line;
+                continue;
+            }
             std::istringstream in(line);
             uint32_t id;
             in >> id;
             std::vector<std::string> fields;
             for (std::string w; in >> w;) fields.push_back(w);
-            out[id] = fields;
+            out.entities[id] = fields;
         }
         return out;
     };
-    const auto h = read(hostDump), g = read(guestDump);
-    // 200 made, 20 destroyed with their children, 20 more made.
-    ASSERT_GE(h.size(), 170u) << t.Joined(t.Events("Host")) << t.NetLog("Host");
+    const Dump hd = read(hostDump), gd = read(guestDump);
+    const auto &h = hd.entities, &g = gd.entities;
+    // 200 made, 20 destroyed with their children, 10 torn off with theirs, 20 more made.
+    ASSERT_GE(h.size(), 160u) << t.Joined(t.Events("Host")) << t.NetLog("Host");
     ASSERT_LE(h.size(), 200u);
     EXPECT_TRUE(InOrder(t.Events("Host"), {"entities_created", "entities_replaced", "dumped"})) << t.Joined(t.Events("Host"));
+    EXPECT_EQ(gd.torn, hd.torn) << "torn-off entities live on on both sides";
+    EXPECT_GE(std::stoul(hd.torn.substr(5)), 10u) << hd.torn;
     ASSERT_EQ(g.size(), h.size()) << t.NetLog("Guest");
+    std::set<std::string> kinds;
+    uint32_t owned = 0, references = 0;
     for (const auto& [id, fields] : h) {
         auto it = g.find(id);
         ASSERT_NE(it, g.end()) << id;
-        ASSERT_EQ(it->second.size(), 5u) << id;
+        ASSERT_EQ(it->second.size(), fields.size()) << id;
+        ASSERT_GE(fields.size(), 7u) << id;
         EXPECT_EQ(it->second[0], fields[0]) << id << " template";
         EXPECT_EQ(it->second[1], fields[1]) << id << " parent";
-        // A decoded value quantises back to its own step or the next.
-        for (int k = 2; k < 5; ++k) {
-            const uint64_t a = std::stoull(fields[k]), b = std::stoull(it->second[k]);
-            for (int c = 0; c < (k == 2 ? 2 : 1); ++c) {
-                const uint64_t x = (a >> (16 * c)) & 0xFFFF, y = (b >> (16 * c)) & 0xFFFF;
-                EXPECT_LE(x > y ? x - y : y - x, 1u) << id << " field " << k;
+        EXPECT_EQ(it->second[2], fields[2]) << id << " owner";
+        owned += fields[2] == "1";
+        // Each property as kind:quantised value. A decoded value quantises back to its own
+        // step or the next (angles around the circle); whole values are exact.
+        for (size_t k = 3; k < fields.size(); ++k) {
+            const size_t colon = fields[k].find(':');
+            const std::string kind = fields[k].substr(0, colon);
+            ASSERT_EQ(it->second[k].substr(0, colon + 1), kind + ":") << id << " field " << k;
+            kinds.insert(kind);
+            const uint64_t a = std::stoull(fields[k].substr(colon + 1)), b = std::stoull(it->second[k].substr(colon + 1));
+            const uint32_t kindNumber = uint32_t(std::stoul(kind));
+            if (kindNumber == MPPROPTYPE_INT || kindNumber == MPPROPTYPE_BOOL || kindNumber == MPPROPTYPE_ENTITY) {
+                EXPECT_EQ(a, b) << id << " field " << k;
+                references += kindNumber == MPPROPTYPE_ENTITY && a != kNoMultiplayerId;
+                continue;
+            }
+            const uint32_t width = kindNumber == MPPROPTYPE_ANIM || kindNumber == MPPROPTYPE_VEC_ANGLEXY ? 8 : 16;
+            const uint64_t modulus = kindNumber == MPPROPTYPE_VEC_ANGLEY ? 1023 : kindNumber == MPPROPTYPE_VEC_ANGLEXY ? 255 : 0;
+            for (uint32_t c = 0; c < 64 / width; ++c) {
+                const uint64_t x = (a >> (width * c)) & ((uint64_t(1) << width) - 1), y = (b >> (width * c)) & ((uint64_t(1) << width) - 1);
+                uint64_t d = x > y ? x - y : y - x;
+                if (modulus && d >= modulus) d -= modulus;
+                if (kindNumber == MPPROPTYPE_ANIM && c == 0)
+                    EXPECT_EQ(x, y) << id << " animation index and loop";
+                else
+                    EXPECT_LE(d, 1u) << id << " field " << k << " part " << c;
             }
         }
     }
+    EXPECT_EQ(kinds.size(), 12u) << "every kind";
+    EXPECT_GT(owned, 10u) << "entities owned by the client";
+    EXPECT_GT(references, 20u) << "entity references";
+    std::printf("%zu entities, %u owned by the client, %u references, %s\n", h.size(), owned, references, hd.torn.c_str());
 }
 
 }  // namespace
