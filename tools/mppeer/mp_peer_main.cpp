@@ -10,7 +10,7 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
-//           [--entities N --seed S] [--dump FILE --dump-after S]
+//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -35,13 +35,17 @@
 // one line per replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
-// torn-off entities of the plan. Status 0 when the plan
+// torn-off entities of the plan. --hostile S makes a client, for S seconds after it
+// joined, send besides each of its game packets mutated copies of it as game packets
+// and time-sync frames, 200 a second in all. Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -90,7 +94,7 @@ struct Plan {
     bool automatch = false;
     int32_t team = 0, mask = 15;
     std::string chat, data, onReady;
-    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
+    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0, hostileClient = 0.0;
     uint32_t target = 0;
     int64_t timeOffsetUs = 0;
     uint32_t entities = 0, seed = 1;
@@ -144,33 +148,38 @@ struct EntityPlanTemplates {
     }
 };
 
+// The plan's own random numbers: the engine draws from CrtRand at times of its own (the
+// time sync, the lobby), so a seed gives one host dump only from a generator of its own.
+std::minstd_rand gPlanRandom;
+uint32_t PlanRand() { return uint32_t(gPlanRandom()); }
+
 Vector SeededPosition() {
-    const auto c = [] { return float(CrtRand() % 1000) / 10.0f - 50.0f; };
-    return Vector(c(), float(CrtRand() % 200) / 10.0f, c(), 1.0f);
+    const auto c = [] { return float(PlanRand() % 1000) / 10.0f - 50.0f; };
+    return Vector(c(), float(PlanRand() % 200) / 10.0f, c(), 1.0f);
 }
 
 // Host: seeded values for the properties a plan class declared (an entity reference
 // names one of the plan's entities, or none).
 void SetPlanProperties(Entity* e, const std::vector<SafePointer<Entity>>& made) {
     MPPropertyContainer* c = e->GetMPProperties();
-    const auto fraction = [] { return float(CrtRand() % 256) / 255.0f; };
+    const auto fraction = [] { return float(PlanRand() % 256) / 255.0f; };
     for (uint32_t i = 3; c && i < c->Count(); ++i) {
         const MPProperty& p = *c->Get(i);
         switch (p.kind) {
-        case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(CrtRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
+        case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(PlanRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
         case MPPROPTYPE_FLOAT: e->MPPropSetFloat(i, p.floatMin + (p.floatMax - p.floatMin) * fraction(), 0); break;
         case MPPROPTYPE_FLOAT_ANIM_PROGRESS: e->MPPropSetFloat(i, fraction(), 0); break;
-        case MPPROPTYPE_BOOL: e->MPPropSetBool(i, CrtRand() & 1, 0); break;
-        case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || CrtRand() % 5 == 0 ? nullptr : made[CrtRand() % made.size()].Get(), 0); break;
+        case MPPROPTYPE_BOOL: e->MPPropSetBool(i, PlanRand() & 1, 0); break;
+        case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || PlanRand() % 5 == 0 ? nullptr : made[PlanRand() % made.size()].Get(), 0); break;
         case MPPROPTYPE_ANIM: {
             MPAnimValue a;
-            a.index = uint8_t(CrtRand() % 20);
-            a.loop = uint8_t(CrtRand() & 1);
+            a.index = uint8_t(PlanRand() % 20);
+            a.loop = uint8_t(PlanRand() & 1);
             a.attackTime = fraction();
             e->MPPropSetAnim(i, a, 0);
             break;
         }
-        case MPPROPTYPE_VEC_ANGLEXY: e->MPPropSetVec3(i, float(CrtRand() % 360), float(CrtRand() % 360), 0.0f, 0); break;
+        case MPPROPTYPE_VEC_ANGLEXY: e->MPPropSetVec3(i, float(PlanRand() % 360), float(PlanRand() % 360), 0.0f, 0); break;
         case MPPROPTYPE_VEC_SCALE: e->MPPropSetVec3(i, fraction() * 20.0f, fraction() * 20.0f, fraction() * 20.0f, 0); break;
         case MPPROPTYPE_VEC_POS: e->MPPropSetVec(i, SeededPosition(), 0); break;
         default: break;
@@ -190,7 +199,7 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Play
                                                              ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
         if (!e) continue;
         e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
-        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
         if (i % 7 == 3 && guest) e->SetPlayerOwner(guest);
         made.emplace_back(e);
         SetPlanProperties(e, made);
@@ -201,12 +210,12 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Play
 void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
     if (made.empty()) return;
     for (size_t k = 0; k < made.size() / 10 + 1; ++k) {
-        Entity* e = made[CrtRand() % made.size()].Get();
+        Entity* e = made[PlanRand() % made.size()].Get();
         if (!e || e->IsTornOff()) continue;
         SetPlanProperties(e, made);
         if (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity()) continue;
         e->MPPropSetPosition(SeededPosition(), 0);
-        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
     }
 }
 
@@ -214,12 +223,12 @@ void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
 // twentieth torn off (theirs too), then a tenth new ones.
 void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
     for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
-        const size_t at = CrtRand() % made.size();
+        const size_t at = PlanRand() % made.size();
         if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
         made.erase(made.begin() + long(at));
     }
     for (uint32_t k = 0; k < n / 20 && !made.empty(); ++k)
-        if (Entity* e = made[CrtRand() % made.size()].Get()) e->SetTornOff();
+        if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
     std::vector<SafePointer<Entity>> more;
     CreatePlanEntities(n / 10, more, guest);
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
@@ -266,6 +275,11 @@ EntityPlanTemplates& gPlanTemplates() {
     return t;
 }
 
+int64_t MsSinceStart() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
 // The multiplayer engine of the Game, made as the net library's start-up makes it (the
 // online driver over the process's context), with this process's network time.
 int64_t gTimeOffsetUs = 0;
@@ -273,9 +287,52 @@ Network::SteamNetDriver* gDriver = nullptr;
 
 int64_t OffsetNetworkTime(void*) { return GetNetworkTime() + gTimeOffsetUs; }
 
+// A client's driver that, while its window is open, follows each game packet it sends
+// with mutated copies (bits flipped, bytes replaced, cut or lengthened; as a game packet
+// or a time-sync frame), about one every 5 ms. Network thread; its own random numbers.
+class HostileDriver : public Network::SteamNetDriver {
+public:
+    using SteamNetDriver::SteamNetDriver;
+    std::atomic<int64_t> untilMs{0};  // the window's end on MsSinceStart's clock; 0: closed
+    std::atomic<uint32_t> sent{0};
+    void Send(int32_t peer, const uint8_t* data, uint32_t length, uint32_t kind) override {
+        SteamNetDriver::Send(peer, data, length, kind);
+        const int64_t now = MsSinceStart(), until = untilMs.load();
+        if (!data || length < 2 || now >= until || until == 0) return;
+        int64_t copies = (now - lastMs) / 5;
+        lastMs = now;
+        if (copies < 1) copies = 1;
+        if (copies > 20) copies = 20;
+        for (int64_t c = 0; c < copies; ++c) {
+            uint8_t out[Network::kP2PFrameBytes];
+            uint32_t n = length;
+            std::memcpy(out, data, n);
+            for (uint32_t m = 1 + random() % 4; m > 0; --m) {
+                const uint32_t at = 1 + random() % (n - 1);
+                switch (random() % 4) {
+                case 0: out[at] ^= uint8_t(1u << (random() % 8)); break;
+                case 1: out[at] = uint8_t(random()); break;
+                case 2: n = at + 1; break;
+                default:
+                    while (n < Network::kP2PFrameBytes && n < length + 16) out[n++] = uint8_t(random());
+                    break;
+                }
+                if (n < 2) break;
+            }
+            SteamNetDriver::Send(peer, out, n, random() % 3 == 0 ? 1 : 0);
+            sent.fetch_add(1);
+        }
+    }
+
+private:
+    std::minstd_rand random{53};
+    int64_t lastMs = 0;
+};
+double gHostileClientSeconds = 0;
+
 MultiplayerEngine* CreateEngine() {
     if (gDriver || !online::GlobalContext()) return new MultiplayerEngine();
-    gDriver = new Network::SteamNetDriver(online::GlobalContext());
+    gDriver = gHostileClientSeconds > 0 ? new HostileDriver(online::GlobalContext()) : new Network::SteamNetDriver(online::GlobalContext());
     MultiplayerEngine::Options options;
     options.driver = gDriver;
     options.networkTime = &OffsetNetworkTime;
@@ -288,11 +345,6 @@ void DeleteEngine(MultiplayerEngine* engine) {
     delete engine;
     delete gDriver;
     gDriver = nullptr;
-}
-
-int64_t MsSinceStart() {
-    static const auto start = std::chrono::steady_clock::now();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string Utf8(const char16_t* text) {
@@ -492,12 +544,12 @@ int main(int argc, char** argv) {
         } else if (a == "--dump-after") {
             const char* v = value("--dump-after");
             if (!v || !ParseDouble(v, &plan.dumpAfter)) return Usage("--dump-after wants seconds");
-        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join") {
+        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join" || a == "--hostile") {
             const char* v = value(a.c_str());
             double d = 0;
             if (!v || !ParseDouble(v, &d)) return Usage("a number of seconds is missing");
             (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay
-                                           : a == "--delay-join" ? plan.delayJoin : plan.hostileSeconds) = d;
+                                           : a == "--delay-join" ? plan.delayJoin : a == "--hostile" ? plan.hostileClient : plan.hostileSeconds) = d;
         } else {
             return Usage(("unknown argument " + a).c_str());
         }
@@ -563,6 +615,7 @@ int main(int argc, char** argv) {
     // The engine (it signs in and makes the multiplayer engine over the online driver)
     // and the Game with the harness as its delegate; no start scene.
     gTimeOffsetUs = plan.timeOffsetUs;
+    gHostileClientSeconds = plan.hostileClient;
     gEngineServices.multiplayerCreate = &CreateEngine;
     RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_MPPeerPackage_open);
     gEngineServices.multiplayerDelete = &DeleteEngine;
@@ -585,9 +638,11 @@ int main(int argc, char** argv) {
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
     gPlanTemplates().Register();
-    CrtSrand(plan.seed);
+    gPlanRandom.seed(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
     double entitiesAt = -1, nextMove = 0;
+    uint32_t moves = 0;
+    bool hostileDone = false;
     bool dumped = false, replaced = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
@@ -637,17 +692,27 @@ int main(int argc, char** argv) {
             engine->Join("", 0, 0);
             h.joinPending = false;
         }
-        if (h.connected && connectedAt < 0) connectedAt = seconds();
+        if (h.connected && connectedAt < 0) {
+            connectedAt = seconds();
+            if (plan.hostileClient > 0 && !h.host && gDriver)
+                static_cast<HostileDriver*>(gDriver)->untilMs = MsSinceStart() + int64_t(plan.hostileClient * 1000);
+        }
+        if (plan.hostileClient > 0 && !hostileDone && connectedAt >= 0 && seconds() >= connectedAt + plan.hostileClient && gDriver) {
+            Event("hostile_done", "\"frames\":" + std::to_string(static_cast<HostileDriver*>(gDriver)->sent.load()));
+            hostileDone = true;
+        }
         if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
             CreatePlanEntities(plan.entities, planEntities, h.guest);
             entitiesAt = nextMove = seconds();
             Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
         }
-        if (entitiesAt >= 0 && seconds() < entitiesAt + 2.0 && seconds() >= nextMove) {
+        // Twenty steps of moves whatever the timing, so a seed gives one host dump.
+        if (entitiesAt >= 0 && moves < 20 && seconds() >= nextMove) {
             MovePlanEntities(planEntities);
+            ++moves;
             nextMove = seconds() + 0.1;
         }
-        if (entitiesAt >= 0 && !replaced && seconds() >= entitiesAt + 2.5) {
+        if (entitiesAt >= 0 && !replaced && moves >= 20 && seconds() >= entitiesAt + 2.5) {
             ReplacePlanEntities(plan.entities, planEntities, h.guest);
             replaced = true;
             Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));

@@ -265,6 +265,7 @@ TEST_F(AnnouncementTest, AClientDropsRecordsForUnknownTemplatesAndExistingIds) {
     push(r);
     EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: 13."));
     EXPECT_EQ(gEntityManager->GetEntityByMID(13), existing);
+    EXPECT_EQ(existing->GetMPProperties(), nullptr) << "the refused create declares no properties on the entity";
     // An id whose destroy is queued but has not run yet may come back: the old proxy
     // gives it up and the create goes on.
     EntityRecord destroy;
