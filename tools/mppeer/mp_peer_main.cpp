@@ -31,7 +31,8 @@
 // template's script class declaring three properties of its own (every kind between
 // them, entity references and animations too), set every property of a seeded tenth of
 // them every 100 ms for two seconds, then destroy a tenth of them, tear off a twentieth
-// and create a tenth more; --dump FILE writes, --dump-after seconds after connecting,
+// and create a tenth more, each new one given to the other player with a reliable call
+// ("mark_sent" here, "mark" where it runs) naming the one made before it; --dump FILE writes, --dump-after seconds after connecting,
 // one line per replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
@@ -88,6 +89,8 @@ namespace {
 
 struct EntityPlanTemplates;
 EntityPlanTemplates& gPlanTemplates();
+// One JSON line of an event on standard output.
+void Event(const char* name, const std::string& fields = "");
 
 struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
@@ -125,6 +128,17 @@ const char* const kPlanScript =
     "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
     "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
+    "end\n"
+    // A reliable call on a new entity naming the one made before it: where it runs, one
+    // line with its number and both entities' ids.
+    // (one method name per class: a replicated method is known by its name)
+    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3}) do\n"
+    "  local name = 'Mark' .. (i - 1)\n"
+    "  class[name] = function(self, n, other)\n"
+    "    print('{\"event\":\"mark\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
+    "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
+    "  end\n"
+    "  ReplicateMethod(class, name, toClient, reliable)\n"
     "end\n";
 
 // The four templates of the entity plan, the same GUIDs in every process.
@@ -231,6 +245,21 @@ void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Pla
         if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
     std::vector<SafePointer<Entity>> more;
     CreatePlanEntities(n / 10, more, guest);
+    // Each new entity, given to the other player (a call goes to its entity's owner), gets
+    // a reliable call naming the one made before it, in this step.
+    for (size_t k = 1; k < more.size() && guest; ++k) {
+        Entity* self = more[k].Get();
+        Entity* other = more[k - 1].Get();
+        if (!self || !other) continue;
+        self->SetPlayerOwner(guest);
+        gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
+        gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
+        const std::string n = std::to_string(k);
+        const std::string& klass = self->GetScriptClassName();
+        gLua.ExecuteString(("markSelf:Mark" + klass.substr(klass.size() - 1) + "(" + n + ", markOther)").c_str());
+        Event("mark_sent", "\"n\":" + n + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
+                               std::to_string(other->GetMultiplayerId()));
+    }
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
 }
 
@@ -366,7 +395,7 @@ std::string Utf8(const char16_t* text) {
     return out;
 }
 
-void Event(const char* name, const std::string& fields = "") {
+void Event(const char* name, const std::string& fields) {
     std::printf("{\"t\":%lld,\"event\":\"%s\"%s%s}\n", static_cast<long long>(MsSinceStart()), name, fields.empty() ? "" : ",",
                 fields.c_str());
     std::fflush(stdout);

@@ -285,7 +285,8 @@ TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
 
 // The host's entities reach the client over a lossy, jittery link: after the moves, the
 // destructions and the new creations end both sides hold the same ids (destroyed ones
-// gone), templates, parents and quantised places. The same over
+// gone), templates, parents, owners and every property's quantised value, the same
+// torn-off entities, and the client ran every reliable call once, in order. The same over
 // TCP, and with the client stopped for seven seconds right after it joined.
 TEST_F(TwoProcesses, EntitiesConvergeOverALossyLink) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, false); }
 
@@ -432,6 +433,16 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     EXPECT_EQ(kinds.size(), 12u) << "every kind";
     EXPECT_GT(owned, 10u) << "entities owned by the client";
     EXPECT_GT(references, 20u) << "entity references";
+    // Every reliable call ran once on the client, in order, with the entity it names.
+    const auto marks = [&](const std::string& name, const char* event) {
+        std::vector<std::string> out;
+        for (const std::string& e : t.Events(name))
+            if (e.rfind(std::string("\"event\":\"") + event + "\"", 0) == 0) out.push_back(e.substr(e.find(",\"n\"")));
+        return out;
+    };
+    const std::vector<std::string> sent = marks("Host", "mark_sent"), ran = marks("Guest", "mark");
+    EXPECT_EQ(sent.size(), 19u);
+    EXPECT_EQ(ran, sent) << t.Joined(t.Events("Guest"));
     std::printf("%zu entities, %u owned by the client, %u references, %s\n", h.size(), owned, references, hd.torn.c_str());
 }
 
