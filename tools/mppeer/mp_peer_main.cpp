@@ -486,9 +486,10 @@ public:
     // The scripts: the class of the players, then the data's main script when present.
     void OnPreInit() override {
         gLua.RegisterClass("Player", "");
+        gLua.ExecuteFile("Main", kScriptFolder, false);
+        // After the main script, so its replicated methods keep the first ids.
         for (const char* c : kPlanClasses) gLua.RegisterClass(c, "Entity");
         gLua.ExecuteString(kPlanScript);
-        gLua.ExecuteFile("Main", kScriptFolder, false);
     }
 
     void Connected() {
