@@ -286,7 +286,8 @@ TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
 // The host's entities reach the client over a lossy, jittery link: after the moves, the
 // destructions and the new creations end both sides hold the same ids (destroyed ones
 // gone), templates, parents, owners and every property's quantised value, the same
-// torn-off entities, and the client ran every reliable call once, in order. The same over
+// torn-off entities, the client ran every reliable call once, in order, and each side
+// heard the other's chat line. The same over
 // TCP, and with the client stopped for seven seconds right after it joined.
 TEST_F(TwoProcesses, EntitiesConvergeOverALossyLink) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, false); }
 
@@ -352,8 +353,9 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     const std::string hostDump = (t.dir.path / "host.dump").string(), guestDump = (t.dir.path / "guest.dump").string();
     const pid_t host = t.Peer("Host", 1, hostEnv,
                               {"--create", "--invite", "--ready", "--entities", "200", "--seed", "53", "--dump", hostDump, "--dump-after",
-                               dumpAfter, "--stay", stay, "--deadline", "50"});
-    const pid_t guest = t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--deadline", "50"});
+                               dumpAfter, "--stay", stay, "--chat", "hello", "--deadline", "50"});
+    const pid_t guest =
+        t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--chat", "hi", "--deadline", "50"});
     if (stopClient) {
         ASSERT_TRUE(AwaitEvent([&] { return t.Events("Guest"); }, "\"joined\",\"result\":0", 20));
         kill(guest, SIGSTOP);
@@ -443,6 +445,8 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     const std::vector<std::string> sent = marks("Host", "mark_sent"), ran = marks("Guest", "mark");
     EXPECT_EQ(sent.size(), 19u);
     EXPECT_EQ(ran, sent) << t.Joined(t.Events("Guest"));
+    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
+    EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
     std::printf("%zu entities, %u owned by the client, %u references, %s\n", h.size(), owned, references, hd.torn.c_str());
 }
 
