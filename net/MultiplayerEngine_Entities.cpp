@@ -157,6 +157,11 @@ void MultiplayerEngine::FlushDirtyEntities() {
     while (replicationSlots->head != kNoSlot) FlushDirtySlot(replicationSlots->head, 0);
 }
 
+void MultiplayerEngine::FlushPendingCreate(uint16_t id) {
+    if (id < kNoMultiplayerId && replicationSlots->slots[id].linked && (replicationSlots->slots[id].flags & ENTITYRECORD_CREATE))
+        FlushDirtySlot(id, 0);
+}
+
 void MultiplayerEngine::FlushDirtySlot(uint16_t id, uint32_t depth) {
     ReplicationSlots& r = *replicationSlots;
     // The list runs newest first, so a child made after its parent comes before it. The

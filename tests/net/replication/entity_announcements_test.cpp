@@ -208,6 +208,24 @@ TEST_F(AnnouncementTest, AnEntityAFieldNamesIsPostedFirst) {
     }
 }
 
+// A call naming an entity made in the same step is posted after that entity's create, so
+// the network thread can write the create before the call.
+TEST_F(AnnouncementTest, ACallNamingANewEntityIsPostedAfterItsCreate) {
+    Become(NETCB_HOST_RESULT);
+    Entity* e = Authority();
+    MPMethodCall call;
+    ASSERT_TRUE(call.AddEntityArg(e->GetMultiplayerId()));
+    engine->ReplicateMethodCall(engine->GetRemotePlayer(0), call, true);
+    std::vector<uint32_t> order;
+    CommandRingBuffer& ring = engine->Ring();
+    while (ring.BeginRead()) {
+        order.push_back(ring.RecordId());
+        ring.EndRead();
+    }
+    EXPECT_EQ(order, std::vector<uint32_t>({NETCMD_ENTITY_RECORD, NETCMD_METHOD_CALL}));
+    EXPECT_EQ(engine->GetPendingEntityFlags(e->GetMultiplayerId()), 0u);
+}
+
 TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
     Become(NETCB_HOST_RESULT);
     struct Row {
