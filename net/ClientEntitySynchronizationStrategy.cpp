@@ -21,7 +21,14 @@ void Process(const EntityRecord& r, Player* localPlayer) {
         if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_DESTROY);
         return;
     }
-    if (create) ProcessCreate(r, localPlayer);
+    if (create && !ProcessCreate(r, localPlayer) && gEntityManager && gEntityManager->GetEntityByMID(r.multiplayerId)) {
+        // A create refused for an id that has its entity: the rest is an update of that
+        // entity (its properties are declared and its creation finished once only).
+        EntityRecord update = r;
+        update.flags &= static_cast<uint8_t>(~ENTITYRECORD_CREATE);
+        ProcessUpdate(update);
+        return;
+    }
     ProcessUpdate(r);
 }
 

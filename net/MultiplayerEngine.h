@@ -354,6 +354,8 @@ private:
     void LinkDirty(uint16_t id, Entity* entity);
     uint8_t UnlinkDirty(uint16_t id);
     void FlushDirtySlot(uint16_t id, uint32_t depth);
+    // The entity's records now when its create is pending (before a call naming it).
+    void FlushPendingCreate(uint16_t id);
     uint64_t lastEndFrameTime = 0;
 
     // ---- Shared set-up (fixed at construction) ----

@@ -21,6 +21,12 @@ void MultiplayerEngine::ReplicateMethodCall(Player* target, const MPMethodCall& 
         return;
     }
     if (mainState != NETSTATE_IN_GAME) return;
+    // An entity the call names whose create still waits for the end of the step goes
+    // first: the network thread writes a call's new entities before it only when it
+    // knows them, and a call sent without them finds nothing where it runs.
+    if (InGameAsHost())
+        for (uint32_t i = 0; i < call.argCount && i < MPMethodCall::kMaxArgs; ++i)
+            if (call.GetArgType(i) == MPARG_ENTITY) FlushPendingCreate(call.GetEntityArg(i));
     if (!BeginCommand(NETCMD_METHOD_CALL, 4 + kMethodCallBytes + 1)) return;
     Ring().WriteValue(target == localPlayer ? 0u : target->GetPeerID());
     Ring().Write(&call, kMethodCallBytes);

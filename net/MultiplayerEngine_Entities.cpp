@@ -28,6 +28,7 @@ struct MultiplayerEngine::ReplicationSlots {
     struct Slot {
         uint8_t flags = 0;
         uint8_t linked = 0;
+        uint8_t visiting = 0;  // its flush is writing what must go before it
         uint16_t previous = kNoSlot;
         uint16_t next = kNoSlot;
         SafePointer<Entity> entity;
@@ -156,18 +157,34 @@ void MultiplayerEngine::FlushDirtyEntities() {
     while (replicationSlots->head != kNoSlot) FlushDirtySlot(replicationSlots->head, 0);
 }
 
+void MultiplayerEngine::FlushPendingCreate(uint16_t id) {
+    if (id < kNoMultiplayerId && replicationSlots->slots[id].linked && (replicationSlots->slots[id].flags & ENTITYRECORD_CREATE))
+        FlushDirtySlot(id, 0);
+}
+
 void MultiplayerEngine::FlushDirtySlot(uint16_t id, uint32_t depth) {
     ReplicationSlots& r = *replicationSlots;
     // The list runs newest first, so a child made after its parent comes before it. The
     // network thread may run a send pass between any two records, and a create sent
-    // before its parent's would be built under the client's scene root: a parent whose
-    // own create is pending goes first.
-    if (Entity* e = r.slots[id].entity.Get(); e && (r.slots[id].flags & ENTITYRECORD_CREATE) && depth < kMaxParentDepth) {
-        Entity* parent = e->GetParent();
-        const uint16_t parentId = parent ? parent->GetMultiplayerId() : kNoMultiplayerId;
-        if (parentId < kNoMultiplayerId && parentId != id && r.slots[parentId].linked && (r.slots[parentId].flags & ENTITYRECORD_CREATE) &&
-            r.slots[parentId].entity.Get() == parent)
-            FlushDirtySlot(parentId, depth + 1);
+    // before its parent's would be built under the client's scene root, a field naming an
+    // entity the client does not have yet would arrive empty: a parent, and an entity a
+    // field names, whose own create is pending go first.
+    const auto pendingCreate = [&r, id](Entity* other) -> uint16_t {
+        const uint16_t otherId = other ? other->GetMultiplayerId() : kNoMultiplayerId;
+        if (otherId >= kNoMultiplayerId || otherId == id || !r.slots[otherId].linked || r.slots[otherId].visiting ||
+            !(r.slots[otherId].flags & ENTITYRECORD_CREATE) || r.slots[otherId].entity.Get() != other)
+            return kNoSlot;
+        return otherId;
+    };
+    if (Entity* e = r.slots[id].entity.Get(); e && depth < kMaxParentDepth) {
+        r.slots[id].visiting = 1;  // a loop of references stops here
+        if (r.slots[id].flags & ENTITYRECORD_CREATE)
+            if (const uint16_t parentId = pendingCreate(e->GetParent()); parentId != kNoSlot) FlushDirtySlot(parentId, depth + 1);
+        if (MPPropertyContainer* c = (r.slots[id].flags & ENTITYRECORD_PROPERTIES) ? e->GetMPProperties() : nullptr)
+            for (uint32_t i = 0; i < c->Count(); ++i)
+                if (c->Get(i)->kind == MPPROPTYPE_ENTITY)
+                    if (const uint16_t refId = pendingCreate(c->Get(i)->pending.entity.Get()); refId != kNoSlot) FlushDirtySlot(refId, depth + 1);
+        r.slots[id].visiting = 0;
     }
     if (!r.slots[id].linked) return;
     Entity* e = r.slots[id].entity.Get();

@@ -466,8 +466,11 @@ bool MPPropertyContainer::Deserialize(const MPFieldBuffer& in, uint64_t dirtyMas
             p.blendStart = frameNow ? frameNow : 1;
             p.state &= uint8_t(~MPPROPSTATE_EXTRAPOLATING);
         }
+        // Snapshots stay in time order: a record that arrives late (its packet's time
+        // before the newest snapshot's, as after a stall) takes the newest time.
+        if (v.time < p.snapshots[0].time) v.time = p.snapshots[0].time;
         // The old value holds until the previous complete host frame.
-        if (p.snapshots[0].time < gPreviousFrameTime) {
+        if (p.snapshots[0].time < gPreviousFrameTime && gPreviousFrameTime < v.time) {
             MPValue hold = p.snapshots[0];
             hold.time = gPreviousFrameTime;
             PushSnapshot(p, hold);
@@ -516,7 +519,7 @@ bool MPPropertyContainer::TickProperty(MPProperty& p, uint64_t t) {
         a = newer + 1 < int(n) ? &p.snapshots[newer + 1] : &p.snapshots[newer];
         const int64_t span = int64_t(b->time) - int64_t(a->time);
         f = span > 0 ? float(double(int64_t(t) - int64_t(a->time)) / double(span)) : 0.0f;
-        if (b == a && t >= b->time) f = 1.0f;
+        if (span <= 0 && t >= b->time) f = 1.0f;  // the newer of two at one time
     }
     // 2. Interpolate.
     MPValue shown;

@@ -51,6 +51,7 @@ struct PeerEntityEntry {
     uint8_t lastReceivedFlags = 0;    // client
     uint8_t slotSent = 0;             // host: the dictionary slot last sent with a create
     uint8_t lastReceivedCounter = 0;  // client
+    uint8_t createReceived = 0;       // client: a create came, with lastReceivedCounter
 };
 
 class EntityReplicationStates {

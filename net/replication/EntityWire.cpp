@@ -21,18 +21,17 @@ constexpr uint32_t kShortLengthLimit = 127;
 
 uint8_t ByteOf(uint64_t mask, uint32_t i) { return static_cast<uint8_t>(mask >> (8 * i)); }
 
+// Bit i set when byte i of the mask is non-zero.
 uint32_t ByteMask(uint64_t mask) {
-    uint32_t m = 0;
-    for (uint32_t i = 0; i < 8; ++i)
-        if (ByteOf(mask, i)) m |= 1u << i;
-    return m;
+    uint64_t t = mask;
+    t |= t >> 4;
+    t |= t >> 2;
+    t |= t >> 1;  // bit 0 of each byte: any bit of that byte
+    t &= 0x0101010101010101ull;
+    return static_cast<uint32_t>((t * 0x0102040810204080ull) >> 56);
 }
 
-bool SnapBytesUnder(uint64_t snap, uint32_t byteMask) {
-    for (uint32_t i = 0; i < 8; ++i)
-        if ((byteMask & (1u << i)) && ByteOf(snap, i)) return true;
-    return false;
-}
+bool SnapBytesUnder(uint64_t snap, uint32_t byteMask) { return (ByteMask(snap) & byteMask) != 0; }
 
 // Bits of the present fields of an appended buffer.
 uint32_t PresentFieldBits(const EntityRecord& r) {
@@ -108,8 +107,8 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
     const uint32_t m = ByteMask(r.dirtyMask);
     const bool snap = SnapBytesUnder(r.snapMask, m);
     if (!w.Put(m | (snap ? 1u << 8 : 0u), 9)) return false;
-    for (uint32_t i = 0; i < 8; ++i) {
-        if (!(m & (1u << i))) continue;
+    for (uint32_t left = m; left; left &= left - 1) {
+        const uint32_t i = static_cast<uint32_t>(__builtin_ctz(left));
         const uint64_t bytes = snap ? uint64_t(ByteOf(r.dirtyMask, i)) | uint64_t(ByteOf(r.snapMask, i)) << 8 : ByteOf(r.dirtyMask, i);
         if (!w.Put(bytes, snap ? 16 : 8)) return false;
     }
@@ -161,8 +160,8 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
     if (!in.ReadValue(v, 9)) return false;
     const uint32_t m = static_cast<uint32_t>(v & 0xFF);
     const bool snap = (v >> 8) != 0;
-    for (uint32_t i = 0; i < 8; ++i) {
-        if (!(m & (1u << i))) continue;
+    for (uint32_t left = m; left; left &= left - 1) {
+        const uint32_t i = static_cast<uint32_t>(__builtin_ctz(left));
         if (!in.ReadValue(v, snap ? 16 : 8)) return false;
         r.dirtyMask |= (v & 0xFF) << (8 * i);
         if (snap) r.snapMask |= (v >> 8) << (8 * i);

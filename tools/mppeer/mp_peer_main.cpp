@@ -10,7 +10,7 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
-//           [--entities N --seed S] [--dump FILE --dump-after S]
+//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -27,16 +27,26 @@
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
 // host of the lobby's game for that long instead of joining. --entities N makes the host
 // create N authority entities of four built-in templates (every fifth under the one
-// before it) once its player is ready, move a seeded tenth of them every 100 ms for two
-// seconds, then destroy a tenth of them and create a tenth more; --dump FILE writes, --dump-after seconds after connecting, one line per
-// replicated entity: id, template GUID, parent id and its quantised "PosXZ", "PosY" and
-// "Rot". Status 0 when the plan
+// before it, every seventh owned by the other player) once its player is ready, each
+// template's script class declaring three properties of its own (every kind between
+// them, entity references and animations too), set every property of a seeded tenth of
+// them every 100 ms for two seconds, then destroy a tenth of them, tear off a twentieth
+// and create a tenth more, each new one given to the other player with a reliable call
+// ("mark_sent" here, "mark" where it runs) naming the one made before it; --dump FILE writes, --dump-after seconds after connecting,
+// one line per replicated entity: id, template GUID, parent id, 1 when the other player
+// owns it on the host or this one on the client (else 0), and kind:quantised value of
+// every property (an entity reference as its multiplayer id), then "torn N", the live
+// torn-off entities of the plan. --hostile S makes a client, for S seconds after it
+// joined, send besides each of its game packets mutated copies of it as game packets
+// and time-sync frames, 200 a second in all. Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -58,6 +68,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"
 #include "engine/startup/EngineStaticInit.h"
@@ -72,23 +83,63 @@
 #include "render/frame/RenderStaticInit.h"
 #include "sound/SoundStaticInit.h"
 
+int tolua_MPPeerPackage_open(lua_State* state);
+
 namespace {
 
 struct EntityPlanTemplates;
 EntityPlanTemplates& gPlanTemplates();
+// One JSON line of an event on standard output.
+void Event(const char* name, const std::string& fields = "");
 
 struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
     bool automatch = false;
     int32_t team = 0, mask = 15;
     std::string chat, data, onReady;
-    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0;
+    double linger = 1.0, deadline = 60.0, hostileSeconds = 0.0, stay = 0.0, delayJoin = 0.0, hostileClient = 0.0;
     uint32_t target = 0;
     int64_t timeOffsetUs = 0;
     uint32_t entities = 0, seed = 1;
     std::string dump;
     double dumpAfter = 3.0;
 };
+
+const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
+
+// The properties each plan template's class declares after the standard three.
+const char* const kPlanScript =
+    "function MPPeer0:InitMPProperties()\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, 'Level')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 1, 0.01, 'Charge')\n"
+    "  self:MPPropAddBool(false, MPPROPTYPE_BOOL, MPPROPFLAG_NULL, 'Active')\n"
+    "end\n"
+    "function MPPeer1:InitMPProperties()\n"
+    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Target')\n"
+    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
+    "end\n"
+    "function MPPeer2:InitMPProperties()\n"
+    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_ANGLEXY, MPPROPFLAG_NULL, 'Aim')\n"
+    "  MPPeerAddVec(self, 1, 1, 1, MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
+    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
+    "end\n"
+    "function MPPeer3:InitMPProperties()\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
+    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
+    "end\n"
+    // A reliable call on a new entity naming the one made before it: where it runs, one
+    // line with its number and both entities' ids.
+    // (one method name per class: a replicated method is known by its name)
+    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3}) do\n"
+    "  local name = 'Mark' .. (i - 1)\n"
+    "  class[name] = function(self, n, other)\n"
+    "    print('{\"event\":\"mark\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
+    "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
+    "  end\n"
+    "  ReplicateMethod(class, name, toClient, reliable)\n"
+    "end\n";
 
 // The four templates of the entity plan, the same GUIDs in every process.
 struct EntityPlanTemplates {
@@ -101,6 +152,7 @@ struct EntityPlanTemplates {
             stubs[i].guid.FromString(text);
             templates[i].guid = stubs[i].guid;
             templates[i].SetName(("mp_peer_" + std::to_string(i)).c_str());
+            templates[i].luaClass = const_cast<char*>(kPlanClasses[i]);
             stubs[i].SetTemplate(&templates[i]);
             gEntityTemplateRegistry.InsertStub(&stubs[i]);
         }
@@ -110,13 +162,47 @@ struct EntityPlanTemplates {
     }
 };
 
+// The plan's own random numbers: the engine draws from CrtRand at times of its own (the
+// time sync, the lobby), so a seed gives one host dump only from a generator of its own.
+std::minstd_rand gPlanRandom;
+uint32_t PlanRand() { return uint32_t(gPlanRandom()); }
+
 Vector SeededPosition() {
-    const auto c = [] { return float(CrtRand() % 1000) / 10.0f - 50.0f; };
-    return Vector(c(), float(CrtRand() % 200) / 10.0f, c(), 1.0f);
+    const auto c = [] { return float(PlanRand() % 1000) / 10.0f - 50.0f; };
+    return Vector(c(), float(PlanRand() % 200) / 10.0f, c(), 1.0f);
+}
+
+// Host: seeded values for the properties a plan class declared (an entity reference
+// names one of the plan's entities, or none).
+void SetPlanProperties(Entity* e, const std::vector<SafePointer<Entity>>& made) {
+    MPPropertyContainer* c = e->GetMPProperties();
+    const auto fraction = [] { return float(PlanRand() % 256) / 255.0f; };
+    for (uint32_t i = 3; c && i < c->Count(); ++i) {
+        const MPProperty& p = *c->Get(i);
+        switch (p.kind) {
+        case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(PlanRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
+        case MPPROPTYPE_FLOAT: e->MPPropSetFloat(i, p.floatMin + (p.floatMax - p.floatMin) * fraction(), 0); break;
+        case MPPROPTYPE_FLOAT_ANIM_PROGRESS: e->MPPropSetFloat(i, fraction(), 0); break;
+        case MPPROPTYPE_BOOL: e->MPPropSetBool(i, PlanRand() & 1, 0); break;
+        case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || PlanRand() % 5 == 0 ? nullptr : made[PlanRand() % made.size()].Get(), 0); break;
+        case MPPROPTYPE_ANIM: {
+            MPAnimValue a;
+            a.index = uint8_t(PlanRand() % 20);
+            a.loop = uint8_t(PlanRand() & 1);
+            a.attackTime = fraction();
+            e->MPPropSetAnim(i, a, 0);
+            break;
+        }
+        case MPPROPTYPE_VEC_ANGLEXY: e->MPPropSetVec3(i, float(PlanRand() % 360), float(PlanRand() % 360), 0.0f, 0); break;
+        case MPPROPTYPE_VEC_SCALE: e->MPPropSetVec3(i, fraction() * 20.0f, fraction() * 20.0f, fraction() * 20.0f, 0); break;
+        case MPPROPTYPE_VEC_POS: e->MPPropSetVec(i, SeededPosition(), 0); break;
+        default: break;
+        }
+    }
 }
 
 // Host: the entities of the plan, created once the player is ready.
-void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
     Entity* previous = nullptr;
     for (uint32_t i = 0; i < n; ++i) {
         Matrix m = Matrix::IDENTITY;
@@ -127,8 +213,10 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
                                                              ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
         if (!e) continue;
         e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
-        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
+        if (i % 7 == 3 && guest) e->SetPlayerOwner(guest);
         made.emplace_back(e);
+        SetPlanProperties(e, made);
         previous = e;
     }
 }
@@ -136,25 +224,47 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
 void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
     if (made.empty()) return;
     for (size_t k = 0; k < made.size() / 10 + 1; ++k) {
-        Entity* e = made[CrtRand() % made.size()].Get();
-        if (!e || (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity())) continue;
+        Entity* e = made[PlanRand() % made.size()].Get();
+        if (!e || e->IsTornOff()) continue;
+        SetPlanProperties(e, made);
+        if (e->GetParent() && e->GetParent() != gEntityManager->GetRootEntity()) continue;
         e->MPPropSetPosition(SeededPosition(), 0);
-        e->MPPropSetRotation(Vector(0, float(CrtRand() % 360), 0, 1));
+        e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
     }
 }
 
-// Host: a tenth of the entities destroyed (their authority children go with them), then
-// as many new ones.
-void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made) {
+// Host: a tenth of the entities destroyed (their authority children go with them), a
+// twentieth torn off (theirs too), then a tenth new ones.
+void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
     for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
-        const size_t at = CrtRand() % made.size();
+        const size_t at = PlanRand() % made.size();
         if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
         made.erase(made.begin() + long(at));
     }
+    for (uint32_t k = 0; k < n / 20 && !made.empty(); ++k)
+        if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
     std::vector<SafePointer<Entity>> more;
-    CreatePlanEntities(n / 10, more);
+    CreatePlanEntities(n / 10, more, guest);
+    // Each new entity, given to the other player (a call goes to its entity's owner), gets
+    // a reliable call naming the one made before it, in this step.
+    for (size_t k = 1; k < more.size() && guest; ++k) {
+        Entity* self = more[k].Get();
+        Entity* other = more[k - 1].Get();
+        if (!self || !other) continue;
+        self->SetPlayerOwner(guest);
+        gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
+        gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
+        const std::string n = std::to_string(k);
+        const std::string& klass = self->GetScriptClassName();
+        gLua.ExecuteString(("markSelf:Mark" + klass.substr(klass.size() - 1) + "(" + n + ", markOther)").c_str());
+        Event("mark_sent", "\"n\":" + n + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
+                               std::to_string(other->GetMultiplayerId()));
+    }
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
 }
+
+// An entity the host tore off: it lives on, out of the match, on both sides.
+bool TornOff(const Entity* e) { return (e->IsTornOff() || e->IsTornOffReceived()) && !e->IsNetAttached(); }
 
 // Every replicated entity as the property encodings quantise it.
 void DumpEntities(const std::string& file) {
@@ -163,22 +273,40 @@ void DumpEntities(const std::string& file) {
     for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {
         Entity* e = gEntityManager->GetEntityByMID(id);
         MPPropertyContainer* c = e ? e->GetMPProperties() : nullptr;
-        if (!e || e->GetMultiplayerRole() == MPROLE_NONE || !c || c->Count() < 3) continue;
+        if (!e || e->GetMultiplayerRole() == MPROLE_NONE || !c || c->Count() < 3 || TornOff(e)) continue;
         Entity* parent = e->GetParent();
         const uint32_t parentId = parent && parent != gEntityManager->GetRootEntity() ? parent->GetMultiplayerId() : kNoMultiplayerId;
         char guid[40] = "none";
         if (e->GetTemplate()) e->GetTemplate()->guid.ToString(guid, sizeof guid);
-        std::fprintf(out, "%u %s %u", id, guid, parentId);
-        for (uint32_t i = 0; i < 3; ++i)
-            std::fprintf(out, " %llu", (unsigned long long)MPPropEncode(*c->Get(i), c->Get(i)->current, nullptr));
+        Player* owner = e->GetPlayerOwner();
+        const bool ownedByGuest = owner && (e->GetMultiplayerRole() == MPROLE_PROXY) == (owner == GetMPLocalPlayer());
+        std::fprintf(out, "%u %s %u %d", id, guid, parentId, ownedByGuest ? 1 : 0);
+        for (uint32_t i = 0; i < c->Count(); ++i) {
+            const MPProperty& p = *c->Get(i);
+            // A reference to an entity no longer replicated (torn off) names none here
+            // and there.
+            const Entity* named = p.current.entity.Get();
+            const bool none = p.kind == MPPROPTYPE_ENTITY && (!named || named->GetMultiplayerRole() == MPROLE_NONE || TornOff(named));
+            std::fprintf(out, " %u:%llu", unsigned(p.kind), none ? 4095ull : (unsigned long long)MPPropEncode(p, p.current, nullptr));
+        }
         std::fprintf(out, "\n");
     }
+    uint32_t torn = 0;
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        for (const EntityTemplate& t : gPlanTemplates().templates)
+            if (e->GetTemplate() == &t && TornOff(e)) ++torn;
+    std::fprintf(out, "torn %u\n", torn);
     std::fclose(out);
 }
 
 EntityPlanTemplates& gPlanTemplates() {
     static EntityPlanTemplates t;
     return t;
+}
+
+int64_t MsSinceStart() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 // The multiplayer engine of the Game, made as the net library's start-up makes it (the
@@ -188,9 +316,52 @@ Network::SteamNetDriver* gDriver = nullptr;
 
 int64_t OffsetNetworkTime(void*) { return GetNetworkTime() + gTimeOffsetUs; }
 
+// A client's driver that, while its window is open, follows each game packet it sends
+// with mutated copies (bits flipped, bytes replaced, cut or lengthened; as a game packet
+// or a time-sync frame), about one every 5 ms. Network thread; its own random numbers.
+class HostileDriver : public Network::SteamNetDriver {
+public:
+    using SteamNetDriver::SteamNetDriver;
+    std::atomic<int64_t> untilMs{0};  // the window's end on MsSinceStart's clock; 0: closed
+    std::atomic<uint32_t> sent{0};
+    void Send(int32_t peer, const uint8_t* data, uint32_t length, uint32_t kind) override {
+        SteamNetDriver::Send(peer, data, length, kind);
+        const int64_t now = MsSinceStart(), until = untilMs.load();
+        if (!data || length < 2 || now >= until || until == 0) return;
+        int64_t copies = (now - lastMs) / 5;
+        lastMs = now;
+        if (copies < 1) copies = 1;
+        if (copies > 20) copies = 20;
+        for (int64_t c = 0; c < copies; ++c) {
+            uint8_t out[Network::kP2PFrameBytes];
+            uint32_t n = length;
+            std::memcpy(out, data, n);
+            for (uint32_t m = 1 + random() % 4; m > 0; --m) {
+                const uint32_t at = 1 + random() % (n - 1);
+                switch (random() % 4) {
+                case 0: out[at] ^= uint8_t(1u << (random() % 8)); break;
+                case 1: out[at] = uint8_t(random()); break;
+                case 2: n = at + 1; break;
+                default:
+                    while (n < Network::kP2PFrameBytes && n < length + 16) out[n++] = uint8_t(random());
+                    break;
+                }
+                if (n < 2) break;
+            }
+            SteamNetDriver::Send(peer, out, n, random() % 3 == 0 ? 1 : 0);
+            sent.fetch_add(1);
+        }
+    }
+
+private:
+    std::minstd_rand random{53};
+    int64_t lastMs = 0;
+};
+double gHostileClientSeconds = 0;
+
 MultiplayerEngine* CreateEngine() {
     if (gDriver || !online::GlobalContext()) return new MultiplayerEngine();
-    gDriver = new Network::SteamNetDriver(online::GlobalContext());
+    gDriver = gHostileClientSeconds > 0 ? new HostileDriver(online::GlobalContext()) : new Network::SteamNetDriver(online::GlobalContext());
     MultiplayerEngine::Options options;
     options.driver = gDriver;
     options.networkTime = &OffsetNetworkTime;
@@ -203,11 +374,6 @@ void DeleteEngine(MultiplayerEngine* engine) {
     delete engine;
     delete gDriver;
     gDriver = nullptr;
-}
-
-int64_t MsSinceStart() {
-    static const auto start = std::chrono::steady_clock::now();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string Utf8(const char16_t* text) {
@@ -229,7 +395,7 @@ std::string Utf8(const char16_t* text) {
     return out;
 }
 
-void Event(const char* name, const std::string& fields = "") {
+void Event(const char* name, const std::string& fields) {
     std::printf("{\"t\":%lld,\"event\":\"%s\"%s%s}\n", static_cast<long long>(MsSinceStart()), name, fields.empty() ? "" : ",",
                 fields.c_str());
     std::fflush(stdout);
@@ -242,6 +408,7 @@ public:
     bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
     int64_t leftAt = 0;
+    Player* guest = nullptr;  // host: the joined player
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
         Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
@@ -291,6 +458,7 @@ public:
     void OnPlayerConnected(Player* player) override {
         Event("player_connected");
         if (!host) return;
+        guest = player;
         engine->SynchronizePlayer(player);  // as the game does: the player is made ready
         Connected();
     }
@@ -319,6 +487,9 @@ public:
     void OnPreInit() override {
         gLua.RegisterClass("Player", "");
         gLua.ExecuteFile("Main", kScriptFolder, false);
+        // After the main script, so its replicated methods keep the first ids.
+        for (const char* c : kPlanClasses) gLua.RegisterClass(c, "Entity");
+        gLua.ExecuteString(kPlanScript);
     }
 
     void Connected() {
@@ -403,12 +574,12 @@ int main(int argc, char** argv) {
         } else if (a == "--dump-after") {
             const char* v = value("--dump-after");
             if (!v || !ParseDouble(v, &plan.dumpAfter)) return Usage("--dump-after wants seconds");
-        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join") {
+        } else if (a == "--linger" || a == "--deadline" || a == "--hostile-frames" || a == "--stay" || a == "--delay-join" || a == "--hostile") {
             const char* v = value(a.c_str());
             double d = 0;
             if (!v || !ParseDouble(v, &d)) return Usage("a number of seconds is missing");
             (a == "--linger" ? plan.linger : a == "--deadline" ? plan.deadline : a == "--stay" ? plan.stay
-                                           : a == "--delay-join" ? plan.delayJoin : plan.hostileSeconds) = d;
+                                           : a == "--delay-join" ? plan.delayJoin : a == "--hostile" ? plan.hostileClient : plan.hostileSeconds) = d;
         } else {
             return Usage(("unknown argument " + a).c_str());
         }
@@ -474,7 +645,9 @@ int main(int argc, char** argv) {
     // The engine (it signs in and makes the multiplayer engine over the online driver)
     // and the Game with the harness as its delegate; no start scene.
     gTimeOffsetUs = plan.timeOffsetUs;
+    gHostileClientSeconds = plan.hostileClient;
     gEngineServices.multiplayerCreate = &CreateEngine;
+    RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_MPPeerPackage_open);
     gEngineServices.multiplayerDelete = &DeleteEngine;
     if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
         endLog();
@@ -495,9 +668,11 @@ int main(int argc, char** argv) {
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
     gPlanTemplates().Register();
-    CrtSrand(plan.seed);
+    gPlanRandom.seed(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
     double entitiesAt = -1, nextMove = 0;
+    uint32_t moves = 0;
+    bool hostileDone = false;
     bool dumped = false, replaced = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
@@ -547,18 +722,28 @@ int main(int argc, char** argv) {
             engine->Join("", 0, 0);
             h.joinPending = false;
         }
-        if (h.connected && connectedAt < 0) connectedAt = seconds();
+        if (h.connected && connectedAt < 0) {
+            connectedAt = seconds();
+            if (plan.hostileClient > 0 && !h.host && gDriver)
+                static_cast<HostileDriver*>(gDriver)->untilMs = MsSinceStart() + int64_t(plan.hostileClient * 1000);
+        }
+        if (plan.hostileClient > 0 && !hostileDone && connectedAt >= 0 && seconds() >= connectedAt + plan.hostileClient && gDriver) {
+            Event("hostile_done", "\"frames\":" + std::to_string(static_cast<HostileDriver*>(gDriver)->sent.load()));
+            hostileDone = true;
+        }
         if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
-            CreatePlanEntities(plan.entities, planEntities);
+            CreatePlanEntities(plan.entities, planEntities, h.guest);
             entitiesAt = nextMove = seconds();
             Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
         }
-        if (entitiesAt >= 0 && seconds() < entitiesAt + 2.0 && seconds() >= nextMove) {
+        // Twenty steps of moves whatever the timing, so a seed gives one host dump.
+        if (entitiesAt >= 0 && moves < 20 && seconds() >= nextMove) {
             MovePlanEntities(planEntities);
+            ++moves;
             nextMove = seconds() + 0.1;
         }
-        if (entitiesAt >= 0 && !replaced && seconds() >= entitiesAt + 2.5) {
-            ReplacePlanEntities(plan.entities, planEntities);
+        if (entitiesAt >= 0 && !replaced && moves >= 20 && seconds() >= entitiesAt + 2.5) {
+            ReplacePlanEntities(plan.entities, planEntities, h.guest);
             replaced = true;
             Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
         }

@@ -293,6 +293,23 @@ TEST_F(MPPropTest, SnapshotsInterpolateAndExtrapolateAtMostAFifthOfASecond) {
     }
 }
 
+// A record that arrives late (its packet's time before the previous complete host frame,
+// as after a stall) still ends as the value shown, stepping and interpolated kinds alike.
+TEST_F(MPPropTest, ALateRecordStillEndsAsTheShownValue) {
+    Entity* e = WithProperties();
+    const uint32_t b = e->MPPropAddBool(false, MPPROPTYPE_BOOL, 0, "b");
+    const uint32_t i = e->MPPropAddInt(0, MPPROPTYPE_INT, 0, 0, 255, "i");
+    const uint64_t t0 = Now(), mask = uint64_t(1) << b | uint64_t(1) << i;
+    ASSERT_TRUE(e->MPPropDeserialize(Packed({{1, 0}, {9, 10}}), mask, 0, t0, true));
+    SetMPHostFrameTimes(t0 + 500000, t0 + 600000);
+    ASSERT_TRUE(e->MPPropDeserialize(Packed({{1, 1}, {9, 20}}), mask, 0, t0 + 100000, false));
+    for (const uint64_t t : {t0 + 700000, t0 + 2000000}) {
+        e->MPPropTick(t);
+        EXPECT_TRUE(e->MPPropGetBool(b)) << (t - t0);
+        EXPECT_EQ(e->MPPropGetInt(i), 20) << (t - t0);
+    }
+}
+
 TEST_F(MPPropTest, AnglesGoTheShortWayAndDisableLerpSteps) {
     Entity* e = WithProperties();
     const uint32_t a = e->MPPropAddVec(Vector(), MPPROPTYPE_VEC_ANGLEY, 0, "a");

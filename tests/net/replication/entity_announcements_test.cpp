@@ -185,6 +185,47 @@ TEST_F(AnnouncementTest, AParentsCreateIsPostedBeforeItsChildrens) {
     }
 }
 
+// An entity a field names is created before the record that names it, as a parent is;
+// a loop of names posts each once.
+TEST_F(AnnouncementTest, AnEntityAFieldNamesIsPostedFirst) {
+    Become(NETCB_HOST_RESULT);
+    for (const bool loop : {false, true}) {
+        Entity* named = Authority();
+        Entity* naming = Authority();  // linked later, so flushed first without the rule
+        for (Entity* e : {named, naming})
+            if (!e->GetMPProperties()) e->CreateMPProperties();
+        ASSERT_NE(naming->MPPropAddEntity(named, MPPROPFLAG_NULL, "target"), kMPRefused);
+        if (loop) named->MPPropAddEntity(naming, MPPROPFLAG_NULL, "back");
+        engine->FlushDirtyEntities();
+        const std::vector<EntityRecord> r = Records();
+        ASSERT_EQ(r.size(), 2u) << loop;
+        EXPECT_EQ(r[0].multiplayerId, named->GetMultiplayerId()) << loop;
+        EXPECT_EQ(r[1].fields.referencedIds[3], named->GetMultiplayerId()) << loop;
+        gEntityManager->DestroyEntity(named);
+        gEntityManager->DestroyEntity(naming);
+        engine->FlushDirtyEntities();
+        Records();
+    }
+}
+
+// A call naming an entity made in the same step is posted after that entity's create, so
+// the network thread can write the create before the call.
+TEST_F(AnnouncementTest, ACallNamingANewEntityIsPostedAfterItsCreate) {
+    Become(NETCB_HOST_RESULT);
+    Entity* e = Authority();
+    MPMethodCall call;
+    ASSERT_TRUE(call.AddEntityArg(e->GetMultiplayerId()));
+    engine->ReplicateMethodCall(engine->GetRemotePlayer(0), call, true);
+    std::vector<uint32_t> order;
+    CommandRingBuffer& ring = engine->Ring();
+    while (ring.BeginRead()) {
+        order.push_back(ring.RecordId());
+        ring.EndRead();
+    }
+    EXPECT_EQ(order, std::vector<uint32_t>({NETCMD_ENTITY_RECORD, NETCMD_METHOD_CALL}));
+    EXPECT_EQ(engine->GetPendingEntityFlags(e->GetMultiplayerId()), 0u);
+}
+
 TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
     Become(NETCB_HOST_RESULT);
     struct Row {
@@ -242,6 +283,7 @@ TEST_F(AnnouncementTest, AClientDropsRecordsForUnknownTemplatesAndExistingIds) {
     push(r);
     EXPECT_TRUE(log.Contains("ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: 13."));
     EXPECT_EQ(gEntityManager->GetEntityByMID(13), existing);
+    EXPECT_EQ(existing->GetMPProperties(), nullptr) << "the refused create declares no properties on the entity";
     // An id whose destroy is queued but has not run yet may come back: the old proxy
     // gives it up and the create goes on.
     EntityRecord destroy;

@@ -317,6 +317,9 @@ TEST(ClientFilter, RepeatedCreatesAndLateDataAfterADestroy) {
         {"a new creation of the id", {{CP, 4, true, CP}, {ENTITYRECORD_DESTROY, 0, true, 2}, {CP, 5, true, CP}}},
         {"late data after destroy", {{CP, 4, true, CP}, {ENTITYRECORD_DESTROY, 0, true, 2}, {ENTITYRECORD_PROPERTIES, 0, false, 0}}},
         {"late destroy after destroy", {{ENTITYRECORD_DESTROY, 0, true, 2}, {ENTITYRECORD_DESTROY, 0, false, 0}}},
+        {"a late create after a change", {{CP, 4, true, CP}, {ENTITYRECORD_PROPERTIES, 0, true, 1}, {CP, 4, true, ENTITYRECORD_PROPERTIES}}},
+        {"a late create after the destroy", {{CP, 4, true, CP}, {ENTITYRECORD_DESTROY, 0, true, 2}, {CP, 4, false, 0}}},
+        {"a first create of counter 0", {{CP, 0, true, CP}}},
     };
     EntityReplicationStates dictionary;
     dictionary.WriteDictionaryEntry(3, Guid(3));

@@ -3,7 +3,7 @@
 // JSON lines, which must hold the expected sequence. Each runs the engine on a data
 // folder of its own made here.
 // test-depends: online_broker mp_peer shader_data
-// test-timeout: 300
+// test-timeout: 420
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
 
@@ -11,10 +11,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/SolidBlob.h"
+#include "engine/entity/MPProperty.h"
 #include "tools/broker/BrokerControl.h"
 
 namespace {
@@ -283,7 +285,9 @@ TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
 
 // The host's entities reach the client over a lossy, jittery link: after the moves, the
 // destructions and the new creations end both sides hold the same ids (destroyed ones
-// gone), templates, parents and quantised places. The same over
+// gone), templates, parents, owners and every property's quantised value, the same
+// torn-off entities, the client ran every reliable call once, in order, and each side
+// heard the other's chat line. The same over
 // TCP, and with the client stopped for seven seconds right after it joined.
 TEST_F(TwoProcesses, EntitiesConvergeOverALossyLink) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, false); }
 
@@ -292,6 +296,51 @@ TEST_F(TwoProcesses, EntitiesConvergeOverTcp) {
 }
 
 TEST_F(TwoProcesses, EntitiesConvergeAfterTheClientWasStopped) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, true); }
+
+// A client killed mid-run leaves the host with its entities: the host drops the player
+// after thirty seconds, then releases the states of the destroyed and torn-off entities
+// it held for it. A client that sends mutated copies of its game packets, as game packets
+// and time-sync frames, for eight seconds leaves the host running with the same entities:
+// both hosts' dumps are their seed's.
+TEST_F(TwoProcesses, KilledAndHostileClientsLeaveTheHostsEntitiesAlone) {
+    const std::vector<std::string> env = {"ONLINE_BROKER_DIR=" + dir.path.string()};
+    std::vector<std::string> hostEnv = env;
+    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    const auto host = [&](const std::string& name) {
+        return Peer(name, 1, hostEnv,
+                    {"--create", "--invite", "--ready", "--entities", "200", "--seed", "53", "--dump", (dir.path / (name + ".dump")).string(),
+                     "--dump-after", "8", "--deadline", "70"});
+    };
+    const auto text = [](const std::filesystem::path& file) {
+        std::ifstream f(file);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    const pid_t killedHost = host("Host");
+    const pid_t killed = Peer("Guest", 2, env, {"--accept", "--ready", "--deadline", "60"});
+    ASSERT_TRUE(AwaitEvent([&] { return Events("Host"); }, "entities_replaced", 30)) << Joined(Events("Host"));
+    kill(killed, SIGKILL);
+    WaitOrKill(killed, 5);
+    const auto killedAt = std::chrono::steady_clock::now();
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(killedHost, 60)), 0) << Joined(Events("Host"));
+    EXPECT_GE(std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count(), 25.0);
+    EXPECT_TRUE(InOrder(Events("Host"), {"entities_replaced", "dumped", "player_disconnected"})) << Joined(Events("Host"));
+    const std::string log = text(dir.path / "Host.log.err");
+    size_t released = 0;
+    for (size_t at = log.find("released id"); at != std::string::npos; at = log.find("released id", at + 1)) ++released;
+    EXPECT_GE(released, 30u) << "the destroyed and torn-off entities' states";
+
+    const pid_t hostileHost = host("Host2");
+    const pid_t hostile = Peer("Guest2", 2, env, {"--accept", "--ready", "--hostile", "8", "--stay", "12", "--deadline", "60"});
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(hostile, 70)), 0) << Joined(Events("Guest2"));
+    EXPECT_EQ(WEXITSTATUS(WaitOrKill(hostileHost, 10)), 0) << Joined(Events("Host2"));
+    EXPECT_TRUE(InOrder(Events("Guest2"), {"\"joined\",\"result\":0", "hostile_done"})) << Joined(Events("Guest2"));
+    int64_t frames = 0;
+    EXPECT_TRUE(Field(Events("Guest2"), "frames", &frames) && frames >= 800) << frames << " mutated frames in eight seconds";
+    EXPECT_TRUE(InOrder(Events("Host2"), {"entities_replaced", "dumped", "player_disconnected"})) << Joined(Events("Host2"));
+    const std::string killedDump = text(dir.path / "Host.dump");
+    EXPECT_GT(killedDump.size(), 1000u);
+    EXPECT_EQ(text(dir.path / "Host2.dump"), killedDump);
+}
 
 void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool stopClient) {
     TwoProcesses& t = *this;
@@ -304,8 +353,9 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     const std::string hostDump = (t.dir.path / "host.dump").string(), guestDump = (t.dir.path / "guest.dump").string();
     const pid_t host = t.Peer("Host", 1, hostEnv,
                               {"--create", "--invite", "--ready", "--entities", "200", "--seed", "53", "--dump", hostDump, "--dump-after",
-                               dumpAfter, "--stay", stay, "--deadline", "50"});
-    const pid_t guest = t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--deadline", "50"});
+                               dumpAfter, "--stay", stay, "--chat", "hello", "--deadline", "50"});
+    const pid_t guest =
+        t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--chat", "hi", "--deadline", "50"});
     if (stopClient) {
         ASSERT_TRUE(AwaitEvent([&] { return t.Events("Guest"); }, "\"joined\",\"result\":0", 20));
         kill(guest, SIGSTOP);
@@ -314,40 +364,90 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     }
     EXPECT_EQ(WEXITSTATUS(WaitOrKill(guest, 60)), 0) << t.Joined(t.Events("Guest"));
     EXPECT_EQ(WEXITSTATUS(WaitOrKill(host, 10)), 0) << t.Joined(t.Events("Host"));
+    struct Dump {
+        std::map<uint32_t, std::vector<std::string>> entities;
+        std::string torn;
+    };
     const auto read = [](const std::string& file) {
-        std::map<uint32_t, std::vector<std::string>> out;
+        Dump out;
         std::ifstream f(file);
         for (std::string line; std::getline(f, line);) {
+            if (line.rfind("torn ", 0) == 0) {
+                out.torn = line;
+                continue;
+            }
             std::istringstream in(line);
             uint32_t id;
             in >> id;
             std::vector<std::string> fields;
             for (std::string w; in >> w;) fields.push_back(w);
-            out[id] = fields;
+            out.entities[id] = fields;
         }
         return out;
     };
-    const auto h = read(hostDump), g = read(guestDump);
-    // 200 made, 20 destroyed with their children, 20 more made.
-    ASSERT_GE(h.size(), 170u) << t.Joined(t.Events("Host")) << t.NetLog("Host");
+    const Dump hd = read(hostDump), gd = read(guestDump);
+    const auto &h = hd.entities, &g = gd.entities;
+    // 200 made, 20 destroyed with their children, 10 torn off with theirs, 20 more made.
+    ASSERT_GE(h.size(), 160u) << t.Joined(t.Events("Host")) << t.NetLog("Host");
     ASSERT_LE(h.size(), 200u);
     EXPECT_TRUE(InOrder(t.Events("Host"), {"entities_created", "entities_replaced", "dumped"})) << t.Joined(t.Events("Host"));
+    EXPECT_EQ(gd.torn, hd.torn) << "torn-off entities live on on both sides";
+    EXPECT_GE(std::stoul(hd.torn.substr(5)), 5u) << hd.torn;  // ten seeded picks with their children, some picked twice
     ASSERT_EQ(g.size(), h.size()) << t.NetLog("Guest");
+    std::set<std::string> kinds;
+    uint32_t owned = 0, references = 0;
     for (const auto& [id, fields] : h) {
         auto it = g.find(id);
         ASSERT_NE(it, g.end()) << id;
-        ASSERT_EQ(it->second.size(), 5u) << id;
+        ASSERT_EQ(it->second.size(), fields.size()) << id;
+        ASSERT_GE(fields.size(), 7u) << id;
         EXPECT_EQ(it->second[0], fields[0]) << id << " template";
         EXPECT_EQ(it->second[1], fields[1]) << id << " parent";
-        // A decoded value quantises back to its own step or the next.
-        for (int k = 2; k < 5; ++k) {
-            const uint64_t a = std::stoull(fields[k]), b = std::stoull(it->second[k]);
-            for (int c = 0; c < (k == 2 ? 2 : 1); ++c) {
-                const uint64_t x = (a >> (16 * c)) & 0xFFFF, y = (b >> (16 * c)) & 0xFFFF;
-                EXPECT_LE(x > y ? x - y : y - x, 1u) << id << " field " << k;
+        EXPECT_EQ(it->second[2], fields[2]) << id << " owner";
+        owned += fields[2] == "1";
+        // Each property as kind:quantised value. A decoded value quantises back to its own
+        // step or the next (angles around the circle); whole values are exact.
+        for (size_t k = 3; k < fields.size(); ++k) {
+            const size_t colon = fields[k].find(':');
+            const std::string kind = fields[k].substr(0, colon);
+            ASSERT_EQ(it->second[k].substr(0, colon + 1), kind + ":") << id << " field " << k;
+            kinds.insert(kind);
+            const uint64_t a = std::stoull(fields[k].substr(colon + 1)), b = std::stoull(it->second[k].substr(colon + 1));
+            const uint32_t kindNumber = uint32_t(std::stoul(kind));
+            if (kindNumber == MPPROPTYPE_INT || kindNumber == MPPROPTYPE_BOOL || kindNumber == MPPROPTYPE_ENTITY) {
+                EXPECT_EQ(a, b) << id << " field " << k;
+                references += kindNumber == MPPROPTYPE_ENTITY && a != kNoMultiplayerId;
+                continue;
+            }
+            const uint32_t width = kindNumber == MPPROPTYPE_ANIM || kindNumber == MPPROPTYPE_VEC_ANGLEXY ? 8 : 16;
+            const uint64_t modulus = kindNumber == MPPROPTYPE_VEC_ANGLEY ? 1023 : kindNumber == MPPROPTYPE_VEC_ANGLEXY ? 255 : 0;
+            for (uint32_t c = 0; c < 64 / width; ++c) {
+                const uint64_t x = (a >> (width * c)) & ((uint64_t(1) << width) - 1), y = (b >> (width * c)) & ((uint64_t(1) << width) - 1);
+                uint64_t d = x > y ? x - y : y - x;
+                if (modulus && d >= modulus) d -= modulus;
+                if (kindNumber == MPPROPTYPE_ANIM && c == 0)
+                    EXPECT_EQ(x, y) << id << " animation index and loop";
+                else
+                    EXPECT_LE(d, 1u) << id << " field " << k << " part " << c;
             }
         }
     }
+    EXPECT_EQ(kinds.size(), 12u) << "every kind";
+    EXPECT_GT(owned, 10u) << "entities owned by the client";
+    EXPECT_GT(references, 20u) << "entity references";
+    // Every reliable call ran once on the client, in order, with the entity it names.
+    const auto marks = [&](const std::string& name, const char* event) {
+        std::vector<std::string> out;
+        for (const std::string& e : t.Events(name))
+            if (e.rfind(std::string("\"event\":\"") + event + "\"", 0) == 0) out.push_back(e.substr(e.find(",\"n\"")));
+        return out;
+    };
+    const std::vector<std::string> sent = marks("Host", "mark_sent"), ran = marks("Guest", "mark");
+    EXPECT_EQ(sent.size(), 19u);
+    EXPECT_EQ(ran, sent) << t.Joined(t.Events("Guest"));
+    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
+    EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
+    std::printf("%zu entities, %u owned by the client, %u references, %s\n", h.size(), owned, references, hd.torn.c_str());
 }
 
 }  // namespace
