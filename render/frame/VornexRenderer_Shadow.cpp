@@ -29,6 +29,23 @@ const SceneParametersWrapper* SceneSet() {
     return gRendererScene ? gRendererScene->GetCurrentParameters() : nullptr;
 }
 
+enum class BoxSide { Outside, Inside, Unsure };
+
+// A caster against the light box, which is axis-aligned in light space: bounds that miss
+// it by more than margin are separated along one of the box's own face normals, and a
+// centre inside it by more than margin means the two overlap. Only the cases near its
+// faces need the full oriented test; the margin keeps these answers the full test's
+// under rounding.
+BoxSide SideOfLightBox(const BoundingBox4& lightBox, float margin, const BoundingBox4& bounds) {
+    for (int i = 0; i < 3; ++i)
+        if (bounds.min[i] > lightBox.max[i] + margin || bounds.max[i] < lightBox.min[i] - margin)
+            return BoxSide::Outside;
+    const Vector centre = bounds.GetCenter();
+    for (int i = 0; i < 3; ++i)
+        if (!(centre[i] > lightBox.min[i] + margin && centre[i] < lightBox.max[i] - margin)) return BoxSide::Unsure;
+    return BoxSide::Inside;
+}
+
 float ShadowStrength() {
     const SceneParametersWrapper* set = SceneSet();
     return set ? set->Values().light.shadowStrength.x : 0.0f;
@@ -116,6 +133,10 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
     worldBox.Transform3D(lightSpaceBox, lightInverse);
     const RenderSceneCellRange range = sceneGrid->GetCellRange(worldBox);
     if (++shadowPassStamp == 0) shadowPassStamp = 1;
+    float reach = 1.0f;
+    for (int i = 0; i < 3; ++i)
+        reach = std::fmax(reach, std::fmax(std::fabs(lightSpaceBox.min[i]), std::fabs(lightSpaceBox.max[i])));
+    const float margin = reach * 1e-3f;
     for (int32_t row = range.firstRow; row < range.endRow; ++row) {
         for (int32_t column = range.firstColumn; column < range.endColumn; ++column) {
             for (const RenderSceneCellRecord& record : sceneGrid->Cell(column, row).contexts) {
@@ -126,7 +147,15 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
                     continue;
                 const uint8_t layer = c->Layer();
                 if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
-                if (!c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)) continue;
+                Matrix toLight;
+                toLight.Mul(lightView, c->World());
+                BoundingBox4 bounds;
+                bounds.Transform3D(c->LocalBox(), toLight);
+                const BoxSide side = SideOfLightBox(lightSpaceBox, margin, bounds);
+                if (side == BoxSide::Outside ||
+                    (side == BoxSide::Unsure &&
+                     !c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)))
+                    continue;
                 c->DrawDepth(nullptr, flags);
             }
         }
