@@ -31,6 +31,27 @@ const SceneParametersWrapper* SceneSet() {
 
 enum class BoxSide { Outside, Inside, Unsure };
 
+// The bounds in light space of a box placed by world: its centre and its three half-edge
+// vectors carried through world and then the light's view (row vectors), the half sizes
+// the sums of the edges' absolute parts.
+BoundingBox4 LightSpaceBounds(const BoundingBox4& local, const Matrix& world, const Matrix& view) {
+    const Vector centre = local.GetCenter(), half = local.GetExtent();
+    float c[3], edge[3][3];
+    for (int k = 0; k < 3; ++k) {
+        c[k] = centre.x * world.r[0][k] + centre.y * world.r[1][k] + centre.z * world.r[2][k] + world.r[3][k];
+        for (int i = 0; i < 3; ++i) edge[i][k] = half[i] * world.r[i][k];
+    }
+    float lc[3], extent[3];
+    for (int j = 0; j < 3; ++j) {
+        lc[j] = c[0] * view.r[0][j] + c[1] * view.r[1][j] + c[2] * view.r[2][j] + view.r[3][j];
+        extent[j] = 0.0f;
+        for (int i = 0; i < 3; ++i)
+            extent[j] += std::fabs(edge[i][0] * view.r[0][j] + edge[i][1] * view.r[1][j] + edge[i][2] * view.r[2][j]);
+    }
+    return BoundingBox4(Vector(lc[0] - extent[0], lc[1] - extent[1], lc[2] - extent[2], 1.0f),
+                        Vector(lc[0] + extent[0], lc[1] + extent[1], lc[2] + extent[2], 1.0f));
+}
+
 // A caster against the light box, which is axis-aligned in light space: bounds that miss
 // it by more than margin are separated along one of the box's own face normals, and a
 // centre inside it by more than margin means the two overlap. Only the cases near its
@@ -147,11 +168,8 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
                     continue;
                 const uint8_t layer = c->Layer();
                 if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
-                Matrix toLight;
-                toLight.Mul(lightView, c->World());
-                BoundingBox4 bounds;
-                bounds.Transform3D(c->LocalBox(), toLight);
-                const BoxSide side = SideOfLightBox(lightSpaceBox, margin, bounds);
+                const BoxSide side =
+                    SideOfLightBox(lightSpaceBox, margin, LightSpaceBounds(c->LocalBox(), c->World(), lightView));
                 if (side == BoxSide::Outside ||
                     (side == BoxSide::Unsure &&
                      !c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)))
