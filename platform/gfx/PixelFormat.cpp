@@ -1,6 +1,8 @@
 #include "platform/gfx/PixelFormat.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -223,6 +225,26 @@ void DecodeTexels(Format format, const uint8_t* src, uint32_t count, uint32_t te
     Packed p;
     if (!PackedLayout(format, &p)) {
         for (uint32_t i = 0; i < count; ++i) DecodeTexel(format, src + size_t(i) * texelBytes, rgba + 4 * i);
+        return;
+    }
+    // Four bytes of 8-bit channels (the targets' usual formats): one load a texel and the
+    // channels' values from a table of the same quotients.
+    const bool eightBit = p.bytes == 4 && !p.luminance && (p.rBits | p.gBits | p.bBits | p.aBits) == 8 &&
+                          std::endian::native == std::endian::little;
+    if (eightBit) {
+        static const std::array<float, 256> kUnorm8 = [] {
+            std::array<float, 256> t{};
+            for (uint32_t v = 0; v < 256; ++v) t[v] = Unorm(v, 8);
+            return t;
+        }();
+        for (uint32_t i = 0; i < count; ++i, src += texelBytes, rgba += 4) {
+            uint32_t v;
+            std::memcpy(&v, src, 4);
+            rgba[0] = p.rBits ? kUnorm8[(v >> p.rShift) & 0xFFu] : 0.0f;
+            rgba[1] = p.gBits ? kUnorm8[(v >> p.gShift) & 0xFFu] : 0.0f;
+            rgba[2] = p.bBits ? kUnorm8[(v >> p.bShift) & 0xFFu] : 0.0f;
+            rgba[3] = p.aBits ? kUnorm8[(v >> p.aShift) & 0xFFu] : 1.0f;
+        }
         return;
     }
     for (uint32_t i = 0; i < count; ++i) DecodePacked(format, p, src + size_t(i) * texelBytes, rgba + 4 * i);

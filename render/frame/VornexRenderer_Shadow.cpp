@@ -29,6 +29,8 @@ const SceneParametersWrapper* SceneSet() {
     return gRendererScene ? gRendererScene->GetCurrentParameters() : nullptr;
 }
 
+constexpr size_t kPrefetchAhead = 4;
+
 enum class BoxSide { Outside, Inside, Unsure };
 
 // The bounds in light space of a box placed by world: its centre and its three half-edge
@@ -160,8 +162,12 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
     const float margin = reach * 1e-3f;
     for (int32_t row = range.firstRow; row < range.endRow; ++row) {
         for (int32_t column = range.firstColumn; column < range.endColumn; ++column) {
-            for (const RenderSceneCellRecord& record : sceneGrid->Cell(column, row).contexts) {
-                EntityRenderingContext* c = record.context;
+            const std::vector<RenderSceneCellRecord>& records = sceneGrid->Cell(column, row).contexts;
+            for (size_t i = 0; i < records.size(); ++i) {
+                // The contexts lie apart in memory: their lines are asked for a few ahead.
+                if (i + kPrefetchAhead < records.size() && records[i + kPrefetchAhead].context)
+                    records[i + kPrefetchAhead].context->PrefetchPassFields();
+                EntityRenderingContext* c = records[i].context;
                 if (!c || !c->MarkPass(shadowPassStamp)) continue;
                 if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & stored15Value) ||
                     c->MinimumQuality() > qualityLimit || c->Hidden())
