@@ -256,6 +256,26 @@ void EncodeTexels(Format format, const float* rgba, uint32_t count, uint32_t tex
         for (uint32_t i = 0; i < count; ++i) EncodeTexel(format, rgba + 4 * i, dst + size_t(i) * texelBytes);
         return;
     }
+    // Four bytes of 8-bit channels: each channel clamped without branches (NaN and
+    // everything up to 0 give 0, from 1 up 255, as ToUnorm's tests do) and one store.
+    const bool eightBit = p.bytes == 4 && (p.rBits | p.gBits | p.bBits | p.aBits) == 8 &&
+                          std::endian::native == std::endian::little;
+    if (eightBit) {
+        const uint32_t xBits = format == FMT_X8R8G8B8 || format == FMT_X8B8G8R8 ? 0xFF000000u : 0u;
+        auto channel = [](float f) {
+            const float c = f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f;
+            return static_cast<uint32_t>(c * 255.0f + 0.5f);
+        };
+        for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += texelBytes) {
+            uint32_t v = xBits;
+            if (p.rBits) v |= channel(rgba[0]) << p.rShift;
+            if (p.gBits) v |= channel(rgba[1]) << p.gShift;
+            if (p.bBits) v |= channel(rgba[2]) << p.bShift;
+            if (p.aBits) v |= channel(rgba[3]) << p.aShift;
+            std::memcpy(dst, &v, 4);
+        }
+        return;
+    }
     for (uint32_t i = 0; i < count; ++i) EncodePacked(format, p, rgba + 4 * i, dst + size_t(i) * texelBytes);
 }
 

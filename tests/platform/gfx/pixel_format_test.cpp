@@ -141,6 +141,7 @@ TEST(PixelFormatTest, RunsConvertAsSingleTexels) {
         for (uint32_t i = 0; i < kCount; ++i) DecodeTexel(f, bytes.data() + i * info.bytesPerTexel, one.data() + 4 * i);
         EXPECT_EQ(std::memcmp(run.data(), one.data(), run.size() * 4), 0) << "decode " << f;
         for (float& v : one) v = v * 1.25f - 0.1f;  // some outside 0..1
+        one[0] = NAN, one[1] = INFINITY, one[2] = -INFINITY, one[4] = 1.0f, one[5] = 0.0f, one[6] = 0.998f;
         std::vector<uint8_t> encodedRun(bytes.size()), encodedOne(bytes.size());
         EncodeTexels(f, one.data(), kCount, info.bytesPerTexel, encodedRun.data());
         for (uint32_t i = 0; i < kCount; ++i) EncodeTexel(f, one.data() + 4 * i, encodedOne.data() + i * info.bytesPerTexel);
