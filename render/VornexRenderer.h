@@ -839,8 +839,11 @@ private:
     bool TaskDebugMeshPartsRecords(CommandRingBuffer& r);
     bool TaskDebugParticles(CommandRingBuffer& r);
 
+    // Each thread's fields begin a pair of cache lines of their own (the lines are
+    // fetched in pairs): a record's posting then never waits for a line that the
+    // render thread has just written, such as its per-block consumed count.
     // ---- Main thread ----
-    bool started = false;
+    alignas(128) bool started = false;
     bool blockOpen = false;
     uint8_t* blockStart = nullptr;  // payload start of the open block
     uint8_t* recordEnd = nullptr;   // where the last begun record's payload ends
@@ -868,7 +871,7 @@ private:
     uint32_t postedRecords = 0;  // records begun and block terminators, for tests
 
     // ---- Shared ----
-    std::atomic<uint32_t> consumedTasks{0};
+    alignas(128) std::atomic<uint32_t> consumedTasks{0};
     std::atomic<uint32_t> postedFrames{0};
     std::atomic<uint32_t> completedFrames{0};
     std::atomic<uint32_t> waitedFrames{0};
@@ -886,7 +889,7 @@ private:
     RendererProfilerDrawer* profilerDrawer = nullptr;  // owned; made and deleted with the renderer
 
     // ---- Render thread ----
-    uint32_t previousTaskId = 0;
+    alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
     uint32_t idleTicks = 0;
     void* loadingScreen = nullptr;
