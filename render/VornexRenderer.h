@@ -21,6 +21,7 @@
 //  - Any thread: the atomic counts and flags.
 // Device-object owners and the hooks (RenderHooks.h) are set at start-up, before Start.
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -295,10 +296,11 @@ public:
             const uint32_t pad = (4 - (used & 3)) & 3;
             if (uint64_t(used) + pad + 8 + payloadBytes <= kRenderBlockBytes) {
                 // Eight bytes always fit here (the terminator's room at the least): one
-                // fixed-size store, of which the padding and the id are kept.
-                uint8_t head[8] = {};
-                std::memcpy(head + pad, &id, sizeof id);
-                std::memcpy(ring.Cursor(), head, sizeof head);
+                // fixed-size store, of which the padding and the id are kept. The eight
+                // bytes are made in a register: assembled in memory, a narrow store
+                // followed by a wide load of the same bytes stalls.
+                const uint64_t head = RecordHead(id, pad);
+                std::memcpy(ring.Cursor(), &head, sizeof head);
                 ring.Skip(pad + sizeof id);
                 recordEnd = ring.Cursor() + payloadBytes;
                 ++postedRecords;
@@ -704,6 +706,15 @@ private:
     void AssertMainThread() const;
     // Single writer (the main thread): a plain increment published with release.
     void CountPosted() { ++postedRecords; }
+    // A record's head as ring bytes: pad zero bytes, then the id, then zeros.
+    static uint64_t RecordHead(uint32_t id, uint32_t pad) {
+        if constexpr (std::endian::native == std::endian::little) return uint64_t(id) << (8 * pad);
+        uint8_t head[8] = {};
+        std::memcpy(head + pad, &id, sizeof id);
+        uint64_t v;
+        std::memcpy(&v, head, sizeof v);
+        return v;
+    }
     // BeginCommand's general case: checks, a new block when this one is full, the observer.
     bool BeginCommandInBlock(uint32_t id, uint32_t payloadBytes);
     template <class... T>
@@ -828,8 +839,11 @@ private:
     bool TaskDebugMeshPartsRecords(CommandRingBuffer& r);
     bool TaskDebugParticles(CommandRingBuffer& r);
 
+    // Each thread's fields begin a pair of cache lines of their own (the lines are
+    // fetched in pairs): a record's posting then never waits for a line that the
+    // render thread has just written, such as its per-block consumed count.
     // ---- Main thread ----
-    bool started = false;
+    alignas(128) bool started = false;
     bool blockOpen = false;
     uint8_t* blockStart = nullptr;  // payload start of the open block
     uint8_t* recordEnd = nullptr;   // where the last begun record's payload ends
@@ -857,7 +871,7 @@ private:
     uint32_t postedRecords = 0;  // records begun and block terminators, for tests
 
     // ---- Shared ----
-    std::atomic<uint32_t> consumedTasks{0};
+    alignas(128) std::atomic<uint32_t> consumedTasks{0};
     std::atomic<uint32_t> postedFrames{0};
     std::atomic<uint32_t> completedFrames{0};
     std::atomic<uint32_t> waitedFrames{0};
@@ -875,7 +889,7 @@ private:
     RendererProfilerDrawer* profilerDrawer = nullptr;  // owned; made and deleted with the renderer
 
     // ---- Render thread ----
-    uint32_t previousTaskId = 0;
+    alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
     uint32_t idleTicks = 0;
     void* loadingScreen = nullptr;

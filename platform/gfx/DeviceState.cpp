@@ -473,6 +473,8 @@ std::shared_ptr<const std::vector<uint8_t>> DeviceImpl::CopyUserVertices(const v
     return std::make_shared<const std::vector<uint8_t>>(bytes, bytes + static_cast<size_t>(count) * stride);
 }
 
+// Callers build a record only while draws are recorded (a UP draw's copy of its vertices
+// included).
 void DeviceImpl::RecordDraw(DrawRecord record) {
     if (drawRecordMode == DrawRecordMode::Off) return;
     if (drawRecordMode == DrawRecordMode::LastFrame && recordsFrame != presents) drawRecords.clear();
@@ -523,9 +525,11 @@ Result DeviceImpl::DrawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
     const Result r = CheckDrawState(CallKind::DrawPrimitive, type, primitiveCount,
                                     std::max(1u, VertexCount(type, primitiveCount)), startVertex, false, 0);
     if (Failed(r)) return r;
-    DrawRecord record = NewRecord(CallKind::DrawPrimitive, type, primitiveCount);
-    record.startVertex = startVertex;
-    RecordDraw(std::move(record));
+    if (drawRecordMode != DrawRecordMode::Off) {
+        DrawRecord record = NewRecord(CallKind::DrawPrimitive, type, primitiveCount);
+        record.startVertex = startVertex;
+        RecordDraw(std::move(record));
+    }
     if (backend) {
         DrawCall d{};
         d.call = CallKind::DrawPrimitive;
@@ -546,12 +550,14 @@ Result DeviceImpl::DrawIndexedPrimitive(PrimitiveType type, int32_t baseVertex, 
     const Result r = CheckDrawState(CallKind::DrawIndexedPrimitive, type, primitiveCount, numVertices,
                                     static_cast<uint32_t>(baseVertex) + minIndex, true, startIndex);
     if (Failed(r)) return r;
-    DrawRecord record = NewRecord(CallKind::DrawIndexedPrimitive, type, primitiveCount);
-    record.baseVertex = baseVertex;
-    record.minIndex = minIndex;
-    record.numVertices = numVertices;
-    record.startIndex = startIndex;
-    RecordDraw(std::move(record));
+    if (drawRecordMode != DrawRecordMode::Off) {
+        DrawRecord record = NewRecord(CallKind::DrawIndexedPrimitive, type, primitiveCount);
+        record.baseVertex = baseVertex;
+        record.minIndex = minIndex;
+        record.numVertices = numVertices;
+        record.startIndex = startIndex;
+        RecordDraw(std::move(record));
+    }
     if (backend) {
         DrawCall d{};
         d.call = CallKind::DrawIndexedPrimitive;
@@ -585,10 +591,12 @@ Result DeviceImpl::DrawPrimitiveUP(PrimitiveType type, uint32_t primitiveCount, 
     // The original unbinds stream 0 after a user-pointer draw.
     Bind(nullptr, state.streams[0].buffer);
     state.streams[0] = StreamSlot{};
-    DrawRecord record = NewRecord(CallKind::DrawPrimitiveUP, type, primitiveCount);
-    record.userStride = stride;
-    record.userVertices = CopyUserVertices(vertexData, VertexCount(type, primitiveCount), stride);
-    RecordDraw(std::move(record));
+    if (drawRecordMode != DrawRecordMode::Off) {
+        DrawRecord record = NewRecord(CallKind::DrawPrimitiveUP, type, primitiveCount);
+        record.userStride = stride;
+        record.userVertices = CopyUserVertices(vertexData, VertexCount(type, primitiveCount), stride);
+        RecordDraw(std::move(record));
+    }
     return OK;
 }
 
@@ -618,13 +626,15 @@ Result DeviceImpl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t minIndex,
     Bind(nullptr, state.streams[0].buffer);
     state.streams[0] = StreamSlot{};
     Rebind<IndexBufferImpl>(state.indices, nullptr);
-    DrawRecord record = NewRecord(CallKind::DrawIndexedPrimitiveUP, type, primitiveCount);
-    record.minIndex = minIndex;
-    record.numVertices = numVertices;
-    record.userStride = stride;
-    record.userIndexFormat = indexFormat;
-    record.userVertices = CopyUserVertices(vertexData, minIndex + numVertices, stride);
-    RecordDraw(std::move(record));
+    if (drawRecordMode != DrawRecordMode::Off) {
+        DrawRecord record = NewRecord(CallKind::DrawIndexedPrimitiveUP, type, primitiveCount);
+        record.minIndex = minIndex;
+        record.numVertices = numVertices;
+        record.userStride = stride;
+        record.userIndexFormat = indexFormat;
+        record.userVertices = CopyUserVertices(vertexData, minIndex + numVertices, stride);
+        RecordDraw(std::move(record));
+    }
     return OK;
 }
 

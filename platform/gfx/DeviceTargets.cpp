@@ -48,36 +48,68 @@ void Blit(SurfaceImpl* s, const Rect& sr, SurfaceImpl* d, const Rect& dr, Textur
         const size_t offset = static_cast<size_t>(y) * s->pitch + static_cast<size_t>(x) * s->texelBytes;
         return alias ? copy.data() + offset : s->bytes.data() + offset;
     };
+    if (filter == TEXF_LINEAR) {
+        // The source columns and weights are the same on every row; a source row is
+        // decoded once for all the destination rows that sample it (rows y and y + 1
+        // never share a slot).
+        std::vector<int32_t> columns(2 * static_cast<size_t>(dw));
+        std::vector<float> weights(static_cast<size_t>(dw));
+        for (int32_t x = 0; x < dw; ++x) {
+            const float fx = (static_cast<float>(x) + 0.5f) * sx - 0.5f;
+            const float cx = std::clamp(fx, 0.0f, static_cast<float>(sw - 1));
+            const int32_t x0 = static_cast<int32_t>(cx);
+            columns[2 * x] = x0;
+            columns[2 * x + 1] = std::min(x0 + 1, sw - 1);
+            weights[x] = cx - static_cast<float>(x0);
+        }
+        std::vector<float> rows[2] = {std::vector<float>(4 * static_cast<size_t>(sw)),
+                                      std::vector<float>(4 * static_cast<size_t>(sw))};
+        int32_t rowOf[2] = {-1, -1};
+        auto row = [&](int32_t y) -> const float* {
+            const int slot = y & 1;
+            if (rowOf[slot] != y) {
+                DecodeTexels(s->format, texel(sr.left, sr.top + y), static_cast<uint32_t>(sw), s->texelBytes,
+                             rows[slot].data());
+                rowOf[slot] = y;
+            }
+            return rows[slot].data();
+        };
+        std::vector<float> out(4 * static_cast<size_t>(dw));
+        for (int32_t y = 0; y < dh; ++y) {
+            const float fy = (static_cast<float>(y) + 0.5f) * sy - 0.5f;
+            const float cy = std::clamp(fy, 0.0f, static_cast<float>(sh - 1));
+            const int32_t y0 = static_cast<int32_t>(cy), y1 = std::min(y0 + 1, sh - 1);
+            const float ay = cy - static_cast<float>(y0);
+            const float* upper = row(y0);
+            const float* lower = row(y1);
+            for (int32_t x = 0; x < dw; ++x) {
+                const float ax = weights[x];
+                const float* c00 = upper + 4 * columns[2 * x];
+                const float* c10 = upper + 4 * columns[2 * x + 1];
+                const float* c01 = lower + 4 * columns[2 * x];
+                const float* c11 = lower + 4 * columns[2 * x + 1];
+                for (int c = 0; c < 4; ++c) {
+                    const float top = c00[c] + (c10[c] - c00[c]) * ax;
+                    const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
+                    out[4 * x + c] = top + (bottom - top) * ay;
+                }
+            }
+            EncodeTexels(d->format, out.data(), static_cast<uint32_t>(dw), d->texelBytes, d->Texel(dr.left, dr.top + y));
+        }
+        return;
+    }
     for (int32_t y = 0; y < dh; ++y) {
         for (int32_t x = 0; x < dw; ++x) {
             const float fx = (static_cast<float>(x) + 0.5f) * sx - 0.5f;
             const float fy = (static_cast<float>(y) + 0.5f) * sy - 0.5f;
-            float out[4];
-            if (filter == TEXF_LINEAR) {
-                const float cx = std::clamp(fx, 0.0f, static_cast<float>(sw - 1));
-                const float cy = std::clamp(fy, 0.0f, static_cast<float>(sh - 1));
-                const int32_t x0 = static_cast<int32_t>(cx), y0 = static_cast<int32_t>(cy);
-                const int32_t x1 = std::min(x0 + 1, sw - 1), y1 = std::min(y0 + 1, sh - 1);
-                const float ax = cx - static_cast<float>(x0), ay = cy - static_cast<float>(y0);
-                float c00[4], c10[4], c01[4], c11[4];
-                DecodeTexel(s->format, texel(sr.left + x0, sr.top + y0), c00);
-                DecodeTexel(s->format, texel(sr.left + x1, sr.top + y0), c10);
-                DecodeTexel(s->format, texel(sr.left + x0, sr.top + y1), c01);
-                DecodeTexel(s->format, texel(sr.left + x1, sr.top + y1), c11);
-                for (int c = 0; c < 4; ++c) {
-                    const float top = c00[c] + (c10[c] - c00[c]) * ax;
-                    const float bottom = c01[c] + (c11[c] - c01[c]) * ax;
-                    out[c] = top + (bottom - top) * ay;
-                }
-            } else {
-                const int32_t px = std::clamp(static_cast<int32_t>(std::floor(fx + 0.5f)), 0, sw - 1);
-                const int32_t py = std::clamp(static_cast<int32_t>(std::floor(fy + 0.5f)), 0, sh - 1);
-                if (sameFormat) {
-                    std::memcpy(d->Texel(dr.left + x, dr.top + y), texel(sr.left + px, sr.top + py), d->texelBytes);
-                    continue;
-                }
-                DecodeTexel(s->format, texel(sr.left + px, sr.top + py), out);
+            const int32_t px = std::clamp(static_cast<int32_t>(std::floor(fx + 0.5f)), 0, sw - 1);
+            const int32_t py = std::clamp(static_cast<int32_t>(std::floor(fy + 0.5f)), 0, sh - 1);
+            if (sameFormat) {
+                std::memcpy(d->Texel(dr.left + x, dr.top + y), texel(sr.left + px, sr.top + py), d->texelBytes);
+                continue;
             }
+            float out[4];
+            DecodeTexel(s->format, texel(sr.left + px, sr.top + py), out);
             EncodeTexel(d->format, out, d->Texel(dr.left + x, dr.top + y));
         }
     }
@@ -85,49 +117,77 @@ void Blit(SurfaceImpl* s, const Rect& sr, SurfaceImpl* d, const Rect& dr, Textur
 
 namespace {
 
+// Writes one texel's bytes over a rectangle: the first row by doubling copies, the
+// other rows as copies of the first.
+void FillTexels(SurfaceImpl* s, const Rect& r, const uint8_t* texel) {
+    const size_t rowBytes = static_cast<size_t>(r.right - r.left) * s->texelBytes;
+    uint8_t* first = s->Texel(r.left, r.top);
+    std::memcpy(first, texel, s->texelBytes);
+    for (size_t done = s->texelBytes; done < rowBytes; done *= 2)
+        std::memcpy(first + done, first, std::min(done, rowBytes - done));
+    for (int32_t y = r.top + 1; y < r.bottom; ++y) std::memcpy(s->Texel(r.left, y), first, rowBytes);
+}
+
 void FillColor(SurfaceImpl* s, const Rect& r, Color color) {
     float rgba[4];
     ColorToFloats(color, rgba);
     uint8_t texel[16];
     EncodeTexel(s->format, rgba, texel);
-    for (int32_t y = r.top; y < r.bottom; ++y)
-        for (int32_t x = r.left; x < r.right; ++x) std::memcpy(s->Texel(x, y), texel, s->texelBytes);
+    FillTexels(s, r, texel);
 }
 
 void FillDepth(SurfaceImpl* s, const Rect& r, bool depth, float z, bool stencil, uint32_t stencilValue) {
     const float clamped = std::clamp(z, 0.0f, 1.0f);
-    for (int32_t y = r.top; y < r.bottom; ++y) {
-        for (int32_t x = r.left; x < r.right; ++x) {
-            uint8_t* p = s->Texel(x, y);
-            switch (s->format) {
-            case FMT_D16:
-            case FMT_D16_LOCKABLE:
-            case FMT_D15S1: {
-                if (!depth) break;
-                const auto v = static_cast<uint16_t>(clamped * 65535.0f + 0.5f);
-                std::memcpy(p, &v, 2);
-                break;
-            }
-            case FMT_D32F_LOCKABLE:
-                if (depth) std::memcpy(p, &clamped, 4);
-                break;
-            case FMT_D32: {
-                if (!depth) break;
-                const auto v = static_cast<uint32_t>(static_cast<double>(clamped) * 4294967295.0 + 0.5);
-                std::memcpy(p, &v, 4);
-                break;
-            }
-            default: {  // 24-bit depth in the high bits, stencil (or unused) in the low byte
+    uint8_t texel[4];
+    switch (s->format) {
+    case FMT_D16:
+    case FMT_D16_LOCKABLE:
+    case FMT_D15S1: {
+        if (!depth) return;
+        const auto v = static_cast<uint16_t>(clamped * 65535.0f + 0.5f);
+        std::memcpy(texel, &v, 2);
+        break;
+    }
+    case FMT_D32F_LOCKABLE:
+        if (!depth) return;
+        std::memcpy(texel, &clamped, 4);
+        break;
+    case FMT_D32: {
+        if (!depth) return;
+        const auto v = static_cast<uint32_t>(static_cast<double>(clamped) * 4294967295.0 + 0.5);
+        std::memcpy(texel, &v, 4);
+        break;
+    }
+    default: {  // 24-bit depth in the high bits, stencil (or unused) in the low byte
+        // The bits a clear leaves alone (the stencil byte of a depth-only clear, the
+        // depth of a stencil-only one) and the bits it writes.
+        uint32_t keep = 0xFFFFFFFFu, set = 0;
+        if (depth) {
+            keep &= 0xFFu;
+            set = static_cast<uint32_t>(static_cast<double>(clamped) * 16777215.0 + 0.5) << 8;
+        }
+        if (stencil) {
+            keep &= ~0xFFu;
+            set = (set & ~0xFFu) | (stencilValue & 0xFFu);
+        }
+        if (keep == 0xFFFFFFFFu) return;
+        if (keep == 0) {
+            std::memcpy(texel, &set, 4);
+            break;
+        }
+        for (int32_t y = r.top; y < r.bottom; ++y) {
+            uint8_t* p = s->Texel(r.left, y);
+            for (int32_t x = r.left; x < r.right; ++x, p += 4) {
                 uint32_t v;
                 std::memcpy(&v, p, 4);
-                if (depth) v = (v & 0xFFu) | (static_cast<uint32_t>(static_cast<double>(clamped) * 16777215.0 + 0.5) << 8);
-                if (stencil) v = (v & ~0xFFu) | (stencilValue & 0xFFu);
+                v = (v & keep) | set;
                 std::memcpy(p, &v, 4);
-                break;
-            }
             }
         }
+        return;
     }
+    }
+    FillTexels(s, r, texel);
 }
 
 }  // namespace

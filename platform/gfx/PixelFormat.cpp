@@ -1,6 +1,8 @@
 #include "platform/gfx/PixelFormat.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -130,16 +132,35 @@ void ColorToFloats(uint32_t argb, float rgba[4]) {
     rgba[3] = Unorm(argb >> 24, 8);
 }
 
+namespace {
+
+inline void DecodePacked(Format format, const Packed& p, const uint8_t* src, float rgba[4]) {
+    const uint32_t v = Read(src, p.bytes);
+    auto channel = [v](uint32_t bits, uint32_t shift) { return Unorm((v >> shift) & ((1u << bits) - 1u), bits); };
+    rgba[0] = p.rBits ? channel(p.rBits, p.rShift) : 0.0f;
+    rgba[1] = p.gBits ? channel(p.gBits, p.gShift) : (p.luminance ? rgba[0] : 0.0f);
+    rgba[2] = p.bBits ? channel(p.bBits, p.bShift) : (p.luminance ? rgba[0] : 0.0f);
+    rgba[3] = p.aBits ? channel(p.aBits, p.aShift) : 1.0f;
+    if (format == FMT_G16R16) rgba[2] = 1.0f;
+}
+
+inline void EncodePacked(Format format, const Packed& p, const float rgba[4], uint8_t* dst) {
+    uint32_t v = 0;
+    if (p.rBits) v |= ToUnorm(rgba[0], p.rBits) << p.rShift;
+    if (p.gBits) v |= ToUnorm(rgba[1], p.gBits) << p.gShift;
+    if (p.bBits) v |= ToUnorm(rgba[2], p.bBits) << p.bShift;
+    if (p.aBits) v |= ToUnorm(rgba[3], p.aBits) << p.aShift;
+    // Unused bits of X formats read back as set, as the original's Clear leaves them.
+    if (format == FMT_X8R8G8B8 || format == FMT_X8B8G8R8) v |= 0xFF000000u;
+    Write(dst, p.bytes, v);
+}
+
+}  // namespace
+
 void DecodeTexel(Format format, const uint8_t* src, float rgba[4]) {
     Packed p;
     if (PackedLayout(format, &p)) {
-        const uint32_t v = Read(src, p.bytes);
-        auto channel = [v](uint32_t bits, uint32_t shift) { return Unorm((v >> shift) & ((1u << bits) - 1u), bits); };
-        rgba[0] = p.rBits ? channel(p.rBits, p.rShift) : 0.0f;
-        rgba[1] = p.gBits ? channel(p.gBits, p.gShift) : (p.luminance ? rgba[0] : 0.0f);
-        rgba[2] = p.bBits ? channel(p.bBits, p.bShift) : (p.luminance ? rgba[0] : 0.0f);
-        rgba[3] = p.aBits ? channel(p.aBits, p.aShift) : 1.0f;
-        if (format == FMT_G16R16) rgba[2] = 1.0f;
+        DecodePacked(format, p, src, rgba);
         return;
     }
     rgba[0] = 0.0f;
@@ -173,14 +194,7 @@ void DecodeTexel(Format format, const uint8_t* src, float rgba[4]) {
 void EncodeTexel(Format format, const float rgba[4], uint8_t* dst) {
     Packed p;
     if (PackedLayout(format, &p)) {
-        uint32_t v = 0;
-        if (p.rBits) v |= ToUnorm(rgba[0], p.rBits) << p.rShift;
-        if (p.gBits) v |= ToUnorm(rgba[1], p.gBits) << p.gShift;
-        if (p.bBits) v |= ToUnorm(rgba[2], p.bBits) << p.bShift;
-        if (p.aBits) v |= ToUnorm(rgba[3], p.aBits) << p.aShift;
-        // Unused bits of X formats read back as set, as the original's Clear leaves them.
-        if (format == FMT_X8R8G8B8 || format == FMT_X8B8G8R8) v |= 0xFF000000u;
-        Write(dst, p.bytes, v);
+        EncodePacked(format, p, rgba, dst);
         return;
     }
     switch (format) {
@@ -205,6 +219,64 @@ void EncodeTexel(Format format, const float rgba[4], uint8_t* dst) {
         break;
     default: break;
     }
+}
+
+void DecodeTexels(Format format, const uint8_t* src, uint32_t count, uint32_t texelBytes, float* rgba) {
+    Packed p;
+    if (!PackedLayout(format, &p)) {
+        for (uint32_t i = 0; i < count; ++i) DecodeTexel(format, src + size_t(i) * texelBytes, rgba + 4 * i);
+        return;
+    }
+    // Four bytes of 8-bit channels (the targets' usual formats): one load a texel and the
+    // channels' values from a table of the same quotients.
+    const bool eightBit = p.bytes == 4 && !p.luminance && (p.rBits | p.gBits | p.bBits | p.aBits) == 8 &&
+                          std::endian::native == std::endian::little;
+    if (eightBit) {
+        static const std::array<float, 256> kUnorm8 = [] {
+            std::array<float, 256> t{};
+            for (uint32_t v = 0; v < 256; ++v) t[v] = Unorm(v, 8);
+            return t;
+        }();
+        for (uint32_t i = 0; i < count; ++i, src += texelBytes, rgba += 4) {
+            uint32_t v;
+            std::memcpy(&v, src, 4);
+            rgba[0] = p.rBits ? kUnorm8[(v >> p.rShift) & 0xFFu] : 0.0f;
+            rgba[1] = p.gBits ? kUnorm8[(v >> p.gShift) & 0xFFu] : 0.0f;
+            rgba[2] = p.bBits ? kUnorm8[(v >> p.bShift) & 0xFFu] : 0.0f;
+            rgba[3] = p.aBits ? kUnorm8[(v >> p.aShift) & 0xFFu] : 1.0f;
+        }
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) DecodePacked(format, p, src + size_t(i) * texelBytes, rgba + 4 * i);
+}
+
+void EncodeTexels(Format format, const float* rgba, uint32_t count, uint32_t texelBytes, uint8_t* dst) {
+    Packed p;
+    if (!PackedLayout(format, &p)) {
+        for (uint32_t i = 0; i < count; ++i) EncodeTexel(format, rgba + 4 * i, dst + size_t(i) * texelBytes);
+        return;
+    }
+    // Four bytes of 8-bit channels: each channel clamped without branches (NaN and
+    // everything up to 0 give 0, from 1 up 255, as ToUnorm's tests do) and one store.
+    const bool eightBit = p.bytes == 4 && (p.rBits | p.gBits | p.bBits | p.aBits) == 8 &&
+                          std::endian::native == std::endian::little;
+    if (eightBit) {
+        const uint32_t xBits = format == FMT_X8R8G8B8 || format == FMT_X8B8G8R8 ? 0xFF000000u : 0u;
+        auto channel = [](float f) {
+            const float c = f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f;
+            return static_cast<uint32_t>(c * 255.0f + 0.5f);
+        };
+        for (uint32_t i = 0; i < count; ++i, rgba += 4, dst += texelBytes) {
+            uint32_t v = xBits;
+            if (p.rBits) v |= channel(rgba[0]) << p.rShift;
+            if (p.gBits) v |= channel(rgba[1]) << p.gShift;
+            if (p.bBits) v |= channel(rgba[2]) << p.bShift;
+            if (p.aBits) v |= channel(rgba[3]) << p.aShift;
+            std::memcpy(dst, &v, 4);
+        }
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) EncodePacked(format, p, rgba + 4 * i, dst + size_t(i) * texelBytes);
 }
 
 uint16_t FloatToHalf(float value) {

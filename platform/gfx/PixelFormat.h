@@ -27,6 +27,10 @@ size_t LevelBytes(Format format, uint32_t width, uint32_t height);
 
 void DecodeTexel(Format format, const uint8_t* src, float rgba[4]);
 void EncodeTexel(Format format, const float rgba[4], uint8_t* dst);
+// The same over a run of count texels texelBytes apart (rgba: four floats a texel), the
+// format's layout looked up once.
+void DecodeTexels(Format format, const uint8_t* src, uint32_t count, uint32_t texelBytes, float* rgba);
+void EncodeTexels(Format format, const float* rgba, uint32_t count, uint32_t texelBytes, uint8_t* dst);
 void ColorToFloats(uint32_t argb, float rgba[4]);
 
 uint16_t FloatToHalf(float value);

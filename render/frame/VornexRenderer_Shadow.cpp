@@ -29,6 +29,46 @@ const SceneParametersWrapper* SceneSet() {
     return gRendererScene ? gRendererScene->GetCurrentParameters() : nullptr;
 }
 
+constexpr size_t kPrefetchAhead = 4;
+
+enum class BoxSide { Outside, Inside, Unsure };
+
+// The bounds in light space of a box placed by world: its centre and its three half-edge
+// vectors carried through world and then the light's view (row vectors), the half sizes
+// the sums of the edges' absolute parts.
+BoundingBox4 LightSpaceBounds(const BoundingBox4& local, const Matrix& world, const Matrix& view) {
+    const Vector centre = local.GetCenter(), half = local.GetExtent();
+    float c[3], edge[3][3];
+    for (int k = 0; k < 3; ++k) {
+        c[k] = centre.x * world.r[0][k] + centre.y * world.r[1][k] + centre.z * world.r[2][k] + world.r[3][k];
+        for (int i = 0; i < 3; ++i) edge[i][k] = half[i] * world.r[i][k];
+    }
+    float lc[3], extent[3];
+    for (int j = 0; j < 3; ++j) {
+        lc[j] = c[0] * view.r[0][j] + c[1] * view.r[1][j] + c[2] * view.r[2][j] + view.r[3][j];
+        extent[j] = 0.0f;
+        for (int i = 0; i < 3; ++i)
+            extent[j] += std::fabs(edge[i][0] * view.r[0][j] + edge[i][1] * view.r[1][j] + edge[i][2] * view.r[2][j]);
+    }
+    return BoundingBox4(Vector(lc[0] - extent[0], lc[1] - extent[1], lc[2] - extent[2], 1.0f),
+                        Vector(lc[0] + extent[0], lc[1] + extent[1], lc[2] + extent[2], 1.0f));
+}
+
+// A caster against the light box, which is axis-aligned in light space: bounds that miss
+// it by more than margin are separated along one of the box's own face normals, and a
+// centre inside it by more than margin means the two overlap. Only the cases near its
+// faces need the full oriented test; the margin keeps these answers the full test's
+// under rounding.
+BoxSide SideOfLightBox(const BoundingBox4& lightBox, float margin, const BoundingBox4& bounds) {
+    for (int i = 0; i < 3; ++i)
+        if (bounds.min[i] > lightBox.max[i] + margin || bounds.max[i] < lightBox.min[i] - margin)
+            return BoxSide::Outside;
+    const Vector centre = bounds.GetCenter();
+    for (int i = 0; i < 3; ++i)
+        if (!(centre[i] > lightBox.min[i] + margin && centre[i] < lightBox.max[i] - margin)) return BoxSide::Unsure;
+    return BoxSide::Inside;
+}
+
 float ShadowStrength() {
     const SceneParametersWrapper* set = SceneSet();
     return set ? set->Values().light.shadowStrength.x : 0.0f;
@@ -116,17 +156,30 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
     worldBox.Transform3D(lightSpaceBox, lightInverse);
     const RenderSceneCellRange range = sceneGrid->GetCellRange(worldBox);
     if (++shadowPassStamp == 0) shadowPassStamp = 1;
+    float reach = 1.0f;
+    for (int i = 0; i < 3; ++i)
+        reach = std::fmax(reach, std::fmax(std::fabs(lightSpaceBox.min[i]), std::fabs(lightSpaceBox.max[i])));
+    const float margin = reach * 1e-3f;
     for (int32_t row = range.firstRow; row < range.endRow; ++row) {
         for (int32_t column = range.firstColumn; column < range.endColumn; ++column) {
-            for (const RenderSceneCellRecord& record : sceneGrid->Cell(column, row).contexts) {
-                EntityRenderingContext* c = record.context;
+            const std::vector<RenderSceneCellRecord>& records = sceneGrid->Cell(column, row).contexts;
+            for (size_t i = 0; i < records.size(); ++i) {
+                // The contexts lie apart in memory: their lines are asked for a few ahead.
+                if (i + kPrefetchAhead < records.size() && records[i + kPrefetchAhead].context)
+                    records[i + kPrefetchAhead].context->PrefetchPassFields();
+                EntityRenderingContext* c = records[i].context;
                 if (!c || !c->MarkPass(shadowPassStamp)) continue;
                 if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & stored15Value) ||
                     c->MinimumQuality() > qualityLimit || c->Hidden())
                     continue;
                 const uint8_t layer = c->Layer();
                 if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
-                if (!c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)) continue;
+                const BoxSide side =
+                    SideOfLightBox(lightSpaceBox, margin, LightSpaceBounds(c->LocalBox(), c->World(), lightView));
+                if (side == BoxSide::Outside ||
+                    (side == BoxSide::Unsure &&
+                     !c->LocalBox().CollidesWithOtherBox3D(c->World(), lightSpaceBox, lightInverse)))
+                    continue;
                 c->DrawDepth(nullptr, flags);
             }
         }

@@ -143,6 +143,16 @@ public:
     uint8_t KindFlags() const { return kindFlags; }
     uint32_t ExclusionMask() const { return exclusionMask; }
     uint8_t MinimumQuality() const { return minimumQuality; }
+    // Asks for the lines a pass's filters and box test read (the pass stamp and filters,
+    // the hidden byte and layer, the world matrix, the local box), so that a pass can
+    // request the next contexts' while it tests this one.
+    void PrefetchPassFields() const {
+        __builtin_prefetch(&passStamp);
+        __builtin_prefetch(&hidden);
+        __builtin_prefetch(&world);
+        __builtin_prefetch(&world.r[3]);
+        __builtin_prefetch(&localBox);
+    }
     // Marks the context met by the gathering pass `stamp`; false when it already was (a
     // context listed in several cells is drawn once per pass).
     bool MarkPass(uint32_t stamp) {

@@ -2,6 +2,7 @@
 // test-sanitize: thread address
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "DeviceFixture.h"
+#include "platform/gfx/PixelFormat.h"
 #include "platform/gfx/ShaderCompiler.h"
 
 using namespace gfx;
@@ -315,6 +317,78 @@ TEST_F(Fixture, ClearStretchAndLockBytes) {
 
     device->SetRenderTarget(0, back);
     for (Unknown* u : std::initializer_list<Unknown*>{ml, managed, ds, back, msaa, level, target}) u->Release();
+}
+
+// A linear stretch gives, byte for byte, the texel-by-texel filter (four decoded
+// neighbours, weights from the texel centres), down and up, across formats and from a
+// part of the source; and a depth clear leaves the part of the texel it does not clear.
+TEST_F(Fixture, LinearStretchAndPartialDepthClearsKeepTheirTexels) {
+    struct Case {
+        uint32_t sw, sh;
+        Format sf;
+        uint32_t dw, dh;
+        Format df;
+        Rect from;
+    } const cases[] = {
+        {13, 9, FMT_A8R8G8B8, 8, 5, FMT_X8R8G8B8, {0, 0, 13, 9}},
+        {5, 3, FMT_A8R8G8B8, 11, 7, FMT_A8R8G8B8, {0, 0, 5, 3}},
+        {12, 10, FMT_A16B16G16R16F, 5, 4, FMT_A8R8G8B8, {2, 1, 11, 10}},
+        {9, 6, FMT_A8R8G8B8, 4, 6, FMT_A2R10G10B10, {1, 0, 9, 6}},
+    };
+    for (const Case& c : cases) {
+        Surface *src = nullptr, *dst = nullptr;
+        ASSERT_EQ(device->CreateRenderTarget(c.sw, c.sh, c.sf, MULTISAMPLE_NONE, 0, 0, &src, nullptr), OK);
+        ASSERT_EQ(device->CreateRenderTarget(c.dw, c.dh, c.df, MULTISAMPLE_NONE, 0, 0, &dst, nullptr), OK);
+        for (uint32_t y = 0; y < c.sh; ++y)
+            for (uint32_t x = 0; x < c.sw; ++x) {
+                const Rect one = {int32_t(x), int32_t(y), int32_t(x + 1), int32_t(y + 1)};
+                device->ColorFill(src, &one, 0x10203040u * (x + 1) ^ 0x01357913u * (y + 3));
+            }
+        ASSERT_EQ(device->StretchRect(src, &c.from, dst, nullptr, TEXF_LINEAR), OK);
+        std::vector<uint8_t> in, out;
+        ASSERT_TRUE(recorder->ReadSurface(src, &in) == OK && recorder->ReadSurface(dst, &out) == OK);
+        detail::FormatInfo si{}, di{};
+        detail::GetFormatInfo(c.sf, &si);
+        detail::GetFormatInfo(c.df, &di);
+        const int32_t sw = c.from.right - c.from.left, sh = c.from.bottom - c.from.top;
+        const float sx = float(sw) / float(c.dw), sy = float(sh) / float(c.dh);
+        auto decode = [&](int32_t x, int32_t y, float* rgba) {
+            detail::DecodeTexel(c.sf, in.data() + (size_t(c.from.top + y) * c.sw + c.from.left + x) * si.bytesPerTexel,
+                                rgba);
+        };
+        int wrong = 0;
+        for (uint32_t y = 0; y < c.dh; ++y)
+            for (uint32_t x = 0; x < c.dw; ++x) {
+                const float cx = std::clamp((float(x) + 0.5f) * sx - 0.5f, 0.0f, float(sw - 1));
+                const float cy = std::clamp((float(y) + 0.5f) * sy - 0.5f, 0.0f, float(sh - 1));
+                const int32_t x0 = int32_t(cx), y0 = int32_t(cy), x1 = std::min(x0 + 1, sw - 1),
+                              y1 = std::min(y0 + 1, sh - 1);
+                const float ax = cx - float(x0), ay = cy - float(y0);
+                float c00[4], c10[4], c01[4], c11[4], want[4];
+                decode(x0, y0, c00), decode(x1, y0, c10), decode(x0, y1, c01), decode(x1, y1, c11);
+                for (int k = 0; k < 4; ++k) {
+                    const float top = c00[k] + (c10[k] - c00[k]) * ax, bottom = c01[k] + (c11[k] - c01[k]) * ax;
+                    want[k] = top + (bottom - top) * ay;
+                }
+                uint8_t texel[16] = {};
+                detail::EncodeTexel(c.df, want, texel);
+                wrong += std::memcmp(texel, out.data() + (size_t(y) * c.dw + x) * di.bytesPerTexel, di.bytesPerTexel) != 0;
+            }
+        EXPECT_EQ(wrong, 0) << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh;
+        src->Release();
+        dst->Release();
+    }
+
+    Surface* depth = nullptr;
+    device->GetDepthStencilSurface(&depth);
+    ASSERT_EQ(device->Clear(0, nullptr, CLEAR_ZBUFFER | CLEAR_STENCIL, 0, 0.5f, 0x35), OK);
+    const Rect left = {0, 0, 10, 4}, right = {20, 0, 30, 4};
+    ASSERT_EQ(device->Clear(1, &left, CLEAR_ZBUFFER, 0, 1.0f, 0x99), OK);
+    ASSERT_EQ(device->Clear(1, &right, CLEAR_STENCIL, 0, 0.0f, 0x1A7), OK);
+    const uint32_t half = uint32_t(0.5 * 16777215.0 + 0.5) << 8;
+    EXPECT_EQ(std::make_tuple(Pixel(depth, 9, 3), Pixel(depth, 20, 0), Pixel(depth, 15, 2), Pixel(depth, 9, 4)),
+              std::make_tuple(0xFFFFFF35u, half | 0xA7u, half | 0x35u, half | 0x35u));
+    depth->Release();
 }
 
 TEST_F(Fixture, StrictModeReportsToTheSink) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/gfx/PixelFormat.h"
 
@@ -121,6 +122,31 @@ TEST(PixelFormatTest, SizesOfLevelsAndKinds) {
         EXPECT_EQ(info.convertible, c.pitch != 0 && !c.depth && !c.blocks) << c.format;
     }
     EXPECT_TRUE(IsTenBitFormat(FMT_A2R10G10B10) && IsTenBitFormat(FMT_A2B10G10R10) && !IsTenBitFormat(FMT_A8R8G8B8));
+}
+
+// Runs of texels convert exactly as texel by texel, in every format the conversions know.
+TEST(PixelFormatTest, RunsConvertAsSingleTexels) {
+    const Format formats[] = {FMT_A8R8G8B8, FMT_X8R8G8B8, FMT_R8G8B8,   FMT_A8B8G8R8,   FMT_X8B8G8R8,
+                              FMT_R5G6B5,   FMT_A1R5G5B5, FMT_A4R4G4B4, FMT_A2R10G10B10, FMT_G16R16,
+                              FMT_A8,       FMT_L8,       FMT_R16F,     FMT_A16B16G16R16F, FMT_R32F};
+    uint32_t seed = 12345;
+    for (const Format f : formats) {
+        FormatInfo info{};
+        ASSERT_TRUE(GetFormatInfo(f, &info)) << f;
+        constexpr uint32_t kCount = 37;
+        std::vector<uint8_t> bytes(kCount * info.bytesPerTexel);
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+        std::vector<float> run(4 * kCount), one(4 * kCount);
+        DecodeTexels(f, bytes.data(), kCount, info.bytesPerTexel, run.data());
+        for (uint32_t i = 0; i < kCount; ++i) DecodeTexel(f, bytes.data() + i * info.bytesPerTexel, one.data() + 4 * i);
+        EXPECT_EQ(std::memcmp(run.data(), one.data(), run.size() * 4), 0) << "decode " << f;
+        for (float& v : one) v = v * 1.25f - 0.1f;  // some outside 0..1
+        one[0] = NAN, one[1] = INFINITY, one[2] = -INFINITY, one[4] = 1.0f, one[5] = 0.0f, one[6] = 0.998f;
+        std::vector<uint8_t> encodedRun(bytes.size()), encodedOne(bytes.size());
+        EncodeTexels(f, one.data(), kCount, info.bytesPerTexel, encodedRun.data());
+        for (uint32_t i = 0; i < kCount; ++i) EncodeTexel(f, one.data() + 4 * i, encodedOne.data() + i * info.bytesPerTexel);
+        EXPECT_EQ(encodedRun, encodedOne) << "encode " << f;
+    }
 }
 
 }  // namespace

@@ -209,6 +209,48 @@ TEST_P(ShadowTest, EachFilterExcludesExactlyItsCasterAndEachCasterDrawsOnce) {
     }
 }
 
+// Casters, turned and of several sizes, across the light box's faces: each is drawn
+// exactly when its box and the light box overlap as oriented boxes.
+TEST_P(ShadowTest, CastersAtTheLightBoxFacesDrawWhenTheirBoxesOverlapIt) {
+    Pass();
+    BoundingBox4 box;
+    Matrix inverse;
+    RunOnRenderThread([&] {
+        box = gVornexRenderer.LightSpaceBox();
+        inverse = gVornexRenderer.LightInverse();
+    });
+    const Vector mid = box.GetCenter();
+    const BoundingBox4 grid(Vector(-190, 0, -190, 1), Vector(190, 50, 190, 1));
+    for (int axis = 0; axis < 2; ++axis)
+        for (const float face : {box.min[axis], box.max[axis]})
+            for (const float h : {0.5f, 2.0f})
+                for (const float off : {-1.5f, -0.6f, -0.1f, 0.0f, 0.1f, 0.6f, 1.5f}) {
+                    Vector p(mid.x, mid.y, mid.z, 1);
+                    (axis == 0 ? p.x : p.y) = face + off * h * 2.0f;
+                    // The depth along the light that puts the caster at the height of 2.
+                    p.z = (2.0f - p.x * inverse.r[0].y - p.y * inverse.r[1].y - inverse.r[3].y) / inverse.r[2].y;
+                    p.Transform3D(inverse);
+                    if (!grid.Inside3D(p)) continue;
+                    RecordingContext* c = Caster(p, h);
+                    EntityRenderingContextSetup s;
+                    s.kindFlags = c->KindFlags();
+                    s.localBox = c->LocalBox();
+                    s.world.LoadYRotation(25.0f + 40.0f * off);
+                    s.world.r[3] = Vector(p.x, p.y, p.z, 1);
+                    contexts.back() = std::make_unique<RecordingContext>(s);
+                }
+    ASSERT_GE(contexts.size(), 10u);
+    Refresh();
+    Pass();
+    int drawn = 0;
+    for (const auto& c : contexts) {
+        const bool overlaps = c->LocalBox().CollidesWithOtherBox3D(c->World(), box, inverse);
+        EXPECT_EQ(c->depthDraws.size(), overlaps ? 1u : 0u) << c->World().r[3].x << " " << c->World().r[3].z;
+        drawn += overlaps;
+    }
+    EXPECT_TRUE(drawn > 0 && drawn < int(contexts.size())) << drawn;
+}
+
 TEST_P(ShadowTest, BiasScalesWithTheMapSizeAndThePassRestoresWhatItChanged) {
     struct BiasContext : RecordingContext {
         using RecordingContext::RecordingContext;
