@@ -3,6 +3,7 @@
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
 #include "render/RenderHooks.h"
+#include "render/resources/ResourceFont.h"
 #include "scene/SceneServices.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXEntity.h"
@@ -12,6 +13,9 @@
 #include "ui/elements/UITemplateView.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
+#include "ui/text/BinFont.h"
+#include "ui/text/FontDraw.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 namespace {
@@ -57,6 +61,8 @@ void ClearStringServices(EngineServices& e) {
     e.clearDefaultReplacementContainer = nullptr;
     SetLanguageSelectionHook(nullptr);
 }
+// The render library's fonts are resources handed over as void*.
+const ResourceFont* Font(void* f) { return static_cast<const ResourceFont*>(static_cast<Resource*>(f)); }
 
 }  // namespace
 
@@ -117,6 +123,22 @@ void InstallUIHooks() {
     fx.draw = [](void* c, const Matrix& world) {
         static_cast<SFXContext*>(c)->Draw(nullptr, world, RenderTaskArguments{});
     };
+    // Fonts: the binary font files, text through a font (render task 45 and the
+    // profiler overlay), the shared glyph buffers and the font table.
+    ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, nullptr});
+    r.ResourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
+                                uint32_t blendMode, uint8_t mirrored, uint32_t depthState) {
+        if (!f) return;
+        const int32_t n = bytes > kMaxSingleByteText ? int32_t(kMaxSingleByteText + 1) : int32_t(bytes);
+        DrawText(*Font(f), text, n, matrix, colour, colour, colour, 0, blendMode, mirrored != 0, depthState);
+    };
+    r.ResourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
+    r.ResourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
+    r.ResourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
+    e.uiFontTableLoad = &UIFontTable::Load;
+    e.uiFontTableFree = [] {
+        if (gUIFontTable) gUIFontTable->Free();
+    };
 }
 
 void ClearUIHooks() {
@@ -137,4 +159,10 @@ void ClearUIHooks() {
     ClearStringServices(e);
     gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
+    ResourceFont::SetHooks({});
+    r.ResourceFontDrawText = nullptr;
+    r.ResourceFontMeasureText = nullptr;
+    r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
+    e.uiFontTableLoad = nullptr;
+    e.uiFontTableFree = nullptr;
 }

@@ -5,6 +5,7 @@
 #include "ui/localisation/CompiledGameStringCollection.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
@@ -47,6 +48,10 @@ const StaticInitRow kUIRows[] = {
     {6, K::ClassRegistration, "StringManager", &StaticInitRegister<StringManager>, 0, 0},
     {6, K::GlobalObject, "gDefaultReplacementContainer",
      &StaticInitCreateGlobal<StringReplacementContainer, gDefaultReplacementContainer>, 0, 0},
+    // Fonts
+    {6, K::ClassRegistration, "UIFontDefinition", &StaticInitRegister<UIFontDefinition>, 0, 0},
+    {6, K::ClassRegistration, "UIFontTable", &StaticInitRegister<UIFontTable>, 0, 0},
+    {6, K::GlobalObject, "gUIFontTable", &StaticInitCreateGlobal<UIFontTable, gUIFontTable>, 0, 0},
 };
 
 }  // namespace
