@@ -11,6 +11,7 @@
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
+#include "ui/elements/UITextBase.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
 #include "ui/text/BinFont.h"
@@ -139,6 +140,19 @@ void InstallUIHooks() {
     e.uiFontTableFree = [] {
         if (gUIFontTable) gUIFontTable->Free();
     };
+    fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
+    // Text elements: the resolution change of the Game, the input manager's device and
+    // key names, the configuration helper's language change.
+    e.uiTextSetScreenResolution = [](uint32_t width, uint32_t height, uint32_t release, uint32_t reload) {
+        UITextBase::SetScreenResolution(width, height, release != 0, reload != 0);
+    };
+    e.uiTextSetTextUnicharPtr = [](UITextBase* t, const char16_t* text) {
+        if (t) t->SetTextUnicharPtr(text);
+    };
+    e.uiTextAppendText = [](UITextBase* t, const char16_t* text) {
+        if (t) t->AppendText(text);
+    };
+    e.reloadLanguage = &UITextBase::ReloadAllFonts;
 }
 
 void ClearUIHooks() {
@@ -165,4 +179,8 @@ void ClearUIHooks() {
     r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
     e.uiFontTableLoad = nullptr;
     e.uiFontTableFree = nullptr;
+    e.uiTextSetScreenResolution = nullptr;
+    e.uiTextSetTextUnicharPtr = nullptr;
+    e.uiTextAppendText = nullptr;
+    e.reloadLanguage = nullptr;
 }

@@ -34,6 +34,10 @@ const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UIIdTable", &StaticInitCreateGlobal<UIIdTable, gUIIdTable>, 0, 0},
     {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
     {4, K::BareClassRegistration, "UIVideo", nullptr, 0, 0},
+    // Text elements.
+    {4, K::BareClassRegistration, "UITextBase", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIText", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UITextBox", nullptr, 0, 0},
     {4, K::GlobalObject, "VideoEngine", &StaticInitCreateGlobal<VideoEngine, gVideoEngine>, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
