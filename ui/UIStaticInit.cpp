@@ -1,11 +1,15 @@
 // Start-up table of the UI library.
 #include "ui/UIStaticInit.h"
 
+#include "engine/entity/Entity.h"
 #include "ui/elements/UIIdTable.h"
 #include "ui/localisation/CompiledGameStringCollection.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
 #include "ui/text/UIFontTable.h"
+#include "ui/recipes/UIElementPreset.h"
+#include "ui/recipes/UIRecipeClasses.h"
+#include "ui/recipes/UIRecipeTemplate.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
@@ -56,6 +60,24 @@ const StaticInitRow kUIRows[] = {
     {6, K::ClassRegistration, "UIFontDefinition", &StaticInitRegister<UIFontDefinition>, 0, 0},
     {6, K::ClassRegistration, "UIFontTable", &StaticInitRegister<UIFontTable>, 0, 0},
     {6, K::GlobalObject, "gUIFontTable", &StaticInitCreateGlobal<UIFontTable, gUIFontTable>, 0, 0},
+    // recipes
+    {8, K::ClassRegistration, "UIElementPreset", &StaticInitRegister<UIElementPreset>, 0, 0},
+    {8, K::ClassRegistration, "UIElementRecipe", &StaticInitRegister<UIElementRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIPictureRecipe", &StaticInitRegister<UIPictureRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIButtonRecipe", &StaticInitRegister<UIButtonRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRadioButtonContainerRecipe", &StaticInitRegister<UIRadioButtonContainerRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITabbedContainerRecipe", &StaticInitRegister<UITabbedContainerRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIListRecipe", &StaticInitRegister<UIListRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRoundListRecipe", &StaticInitRegister<UIRoundListRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITextRecipe", &StaticInitRegister<UITextRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIUniTextInputRecipe", &StaticInitRegister<UIUniTextInputRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRoundedRectRecipe", &StaticInitRegister<UIRoundedRectRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITemplateViewRecipe", &StaticInitRegister<UITemplateViewRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIScreenRecipe", &StaticInitRegister<UIScreenRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIClipboardRecipe", &StaticInitRegister<UIClipboardRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRecipeTemplate", &StaticInitRegister<UIRecipeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "UIRecipeTemplate", nullptr, ENTITY_UIRECIPE, 0},
+    {8, K::ClassRegistration, "UIRecipeEntity", &StaticInitRegister<UIRecipeEntity>, 0, 0},
 };
 
 }  // namespace
