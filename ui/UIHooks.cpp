@@ -18,6 +18,7 @@
 #include "ui/text/FontDraw.h"
 #include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 namespace {
 
@@ -153,6 +154,25 @@ void InstallUIHooks() {
         if (t) t->AppendText(text);
     };
     e.reloadLanguage = &UITextBase::ReloadAllFonts;
+    // The console screen the Game makes, feeds, reads and draws.
+    e.consoleScreenCreate = []() -> UIGameConsoleScreen* { return new UIGameConsoleScreen; };
+    e.consoleScreenRelease = [](UIGameConsoleScreen* c) {
+        if (c) c->Release();
+    };
+    e.consoleScreenIsShown = [](const UIGameConsoleScreen* c) { return c && c->IsShown(); };
+    e.consoleScreenOnChar = [](UIGameConsoleScreen* c, uint32_t character) {
+        if (c) c->OnChar(character);
+    };
+    e.consoleScreenOnKeyDown = [](UIGameConsoleScreen* c, uint32_t key) { return c && c->OnKeyDown(key); };
+    e.consoleScreenGetEnteredCommand = [](UIGameConsoleScreen* c, char* buffer, uint32_t size) {
+        return c && c->GetEnteredCommand(buffer, size);
+    };
+    e.consoleScreenAddLine = [](UIGameConsoleScreen* c, const char* text, const Vector& colour) {
+        if (c) c->AddLine(text, colour);
+    };
+    e.consoleScreenRender = [](UIGameConsoleScreen* c, uint32_t width, uint32_t height) {
+        if (c) c->Render(width, height, 0, 0, c->CursorPosition());
+    };
 }
 
 void ClearUIHooks() {
@@ -183,4 +203,12 @@ void ClearUIHooks() {
     e.uiTextSetTextUnicharPtr = nullptr;
     e.uiTextAppendText = nullptr;
     e.reloadLanguage = nullptr;
+    e.consoleScreenCreate = nullptr;
+    e.consoleScreenRelease = nullptr;
+    e.consoleScreenIsShown = nullptr;
+    e.consoleScreenOnChar = nullptr;
+    e.consoleScreenOnKeyDown = nullptr;
+    e.consoleScreenGetEnteredCommand = nullptr;
+    e.consoleScreenAddLine = nullptr;
+    e.consoleScreenRender = nullptr;
 }

@@ -7,6 +7,10 @@
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/recipes/UIElementPreset.h"
+#include "ui/widgets/UIList.h"
+#include "ui/widgets/UIRadioButtonContainer.h"
+#include "ui/widgets/UIUniTextInput.h"
+#include "ui/widgets/UiButton.h"
 
 namespace {
 
@@ -23,24 +27,6 @@ RTTIClass* gClipboardClass = nullptr;
 
 const char kTextureFolder[] = "Textures";
 constexpr uint32_t kTemplateNameFlags = 4096;
-
-// The element classes made through the class-name factory (the widgets).
-const char kButtonElementClass[] = "UiButton";
-const char kRadioElementClass[] = "UIRadioButtonContainer";
-const char kTabbedElementClass[] = "UITabbedContainer";
-const char kListElementClass[] = "UIList";
-const char kRoundListElementClass[] = "UIRoundList";
-const char kUniTextInputElementClass[] = "UIUniTextInput";
-
-// A new element of a registered element class; null when the class is not registered
-// (or is no element class).
-UIElement* CreateRegisteredElement(const char* elementClass) {
-    if (NameRegistry::FindIndex(elementClass) < 0) return nullptr;
-    RTTIPolyBaseClass* object = NameRegistry::CreateObject(elementClass);
-    UIElement* element = dynamic_cast<UIElement*>(object);
-    if (!element) delete object;
-    return element;
-}
 
 // A class without properties of its own.
 template <class T>
@@ -74,9 +60,14 @@ const RTTIClass* UIButtonRecipe::GetRTTIClass() const { return RegisterClass(); 
 void UIButtonRecipe::Apply(UIElement* element) const {
     UIPictureRecipe::Apply(element);
     element->enabled = isActive ? 1 : 0;
+    if (element->IsUiButton()) {
+        auto* button = static_cast<UiButton*>(element);
+        button->SetScaleOnClick(scaleOnClick);
+        button->SetScaleTime(scaleTime);
+    }
 }
 
-UIElement* UIButtonRecipe::CreateElement() const { return CreateRegisteredElement(kButtonElementClass); }
+UIElement* UIButtonRecipe::CreateElement() const { return new UiButton; }
 
 // ---- Containers ----
 
@@ -89,9 +80,7 @@ const RTTIClass* UIRadioButtonContainerRecipe::RegisterClass() {
 
 const RTTIClass* UIRadioButtonContainerRecipe::GetRTTIClass() const { return RegisterClass(); }
 
-UIElement* UIRadioButtonContainerRecipe::CreateElement() const {
-    return CreateRegisteredElement(kRadioElementClass);
-}
+UIElement* UIRadioButtonContainerRecipe::CreateElement() const { return new UIRadioButtonContainer; }
 
 const RTTIClass* UITabbedContainerRecipe::RegisterClass() {
     if (gTabbedClass) return gTabbedClass;
@@ -102,7 +91,7 @@ const RTTIClass* UITabbedContainerRecipe::RegisterClass() {
 
 const RTTIClass* UITabbedContainerRecipe::GetRTTIClass() const { return RegisterClass(); }
 
-UIElement* UITabbedContainerRecipe::CreateElement() const { return CreateRegisteredElement(kTabbedElementClass); }
+UIElement* UITabbedContainerRecipe::CreateElement() const { return new UITabbedContainer; }
 
 // ---- Lists ----
 
@@ -119,7 +108,7 @@ const RTTIClass* UIListRecipe::RegisterClass() {
 
 const RTTIClass* UIListRecipe::GetRTTIClass() const { return RegisterClass(); }
 
-UIElement* UIListRecipe::CreateElement() const { return CreateRegisteredElement(kListElementClass); }
+UIElement* UIListRecipe::CreateElement() const { return new UIList; }
 
 const RTTIClass* UIRoundListRecipe::RegisterClass() {
     if (gRoundListClass) return gRoundListClass;
@@ -133,7 +122,12 @@ const RTTIClass* UIRoundListRecipe::RegisterClass() {
 
 const RTTIClass* UIRoundListRecipe::GetRTTIClass() const { return RegisterClass(); }
 
-UIElement* UIRoundListRecipe::CreateElement() const { return CreateRegisteredElement(kRoundListElementClass); }
+void UIRoundListRecipe::Apply(UIElement* element) const {
+    UIListRecipe::Apply(element);
+    if (element->IsUIRoundList()) static_cast<UIRoundList*>(element)->SetRange(rangeFrom, rangeTo);
+}
+
+UIElement* UIRoundListRecipe::CreateElement() const { return new UIRoundList; }
 
 // ---- Wide text input ----
 
@@ -151,7 +145,7 @@ const RTTIClass* UIUniTextInputRecipe::RegisterClass() {
 const RTTIClass* UIUniTextInputRecipe::GetRTTIClass() const { return RegisterClass(); }
 
 UIElement* UIUniTextInputRecipe::CreateElement() const {
-    return CreateRegisteredElement(kUniTextInputElementClass);
+    return new UIUniTextInput(nullptr, nullptr, 0, false, maxInputLength);
 }
 
 // ---- Rounded rectangle ----

@@ -3,10 +3,6 @@
 // and tabbed containers, lists, round lists, the wide text input, rounded rectangles,
 // template views, screens and the clipboard (which makes nothing).
 //
-// The widget classes (UiButton, the containers, the lists, UIUniTextInput) are made by
-// their class-name factory; a recipe whose element class is not registered makes no
-// element and is skipped with its sub-recipes, as the clipboard is.
-//
 // Threads: main thread (their property lists are read with their template's).
 #include "ui/recipes/UIPictureRecipe.h"
 #include "ui/recipes/UITextRecipe.h"
@@ -64,6 +60,7 @@ public:
     const RTTIClass* GetRTTIClass() const override;
     const char* GetClassName() const override { return "UIRoundListRecipe"; }
     const char* GetElementClassName() const override { return "UIRoundList"; }
+    void Apply(UIElement* element) const override;
     UIElement* CreateElement() const override;
     UIElementRecipe* CreateDefault() const override { return new UIRoundListRecipe(); }
 
