@@ -48,7 +48,6 @@ struct UIListRenderHalf {
     uint32_t entryCount = 0;
     int32_t fixedEntryIndex = -1;
     int32_t visibleRows = -1;
-    bool fixedShown = false;  // the fixed entry's last fade was a fade-in
     // Scrolling.
     Vector lastPointer;
     float margin = 25.0f;  // how far an end may be pulled

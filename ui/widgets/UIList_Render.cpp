@@ -25,6 +25,16 @@ UIElement* ChildOf(const UIElement* parent, UIElement* candidate) {
     return nullptr;
 }
 
+// Whether the fixed entry counts as shown: not hidden and not fading out.
+bool FixedShown(const UIElement* f) {
+    if (f->Render().flags & UIFLAG_HIDDEN) return false;
+    for (const UIAction* a = f->Render().actionHeads[kFixedFadeChannel]; a; a = a->next) {
+        const auto* fade = dynamic_cast<const UIActionBlendAndShowHide*>(a);
+        if (fade && !fade->showAndBlendIn) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void UIList::HandleListOp(uint32_t op, UIElement* element, UIOpReader& payload) {
@@ -189,20 +199,19 @@ void UIList::RenderUpdateFixedEntry() {
     if (!(h > 0.0f)) return;
     const int32_t r = int32_t(std::fabs(lr.scrollOffset) / h + 0.5f);
     const int32_t index = lr.fixedEntryIndex;
-    if (!lr.fixedShown && index < r) {
+    const bool shown = FixedShown(f);
+    if (!shown && index < r) {
         f->DoSetPosition(Vector(0, 0, 0, 1));
         f->RemoveActions(-1);
         f->RenderMutable().color = Vector(1, 1, 1, 1);
         f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
-    } else if (!lr.fixedShown && index > r + lr.visibleRows - 1) {
+    } else if (!shown && index > r + lr.visibleRows - 1) {
         f->DoSetPosition(Vector(0, Render().size.y - f->Render().size.y, 0, 1));
         f->RemoveActions(-1);
         f->RenderMutable().color = Vector(1, 1, 1, 1);
         f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, true, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
-        lr.fixedShown = true;
-    } else if (lr.fixedShown && index >= r && index <= r + lr.visibleRows) {
+    } else if (shown && index >= r && index <= r + lr.visibleRows) {
         f->RemoveActions(-1);
         f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
-        lr.fixedShown = false;
     }
 }
