@@ -170,15 +170,15 @@ void UIGameConsoleScreen::Resolve(const char* text, char* out, uint32_t size) {
     if (bangs == 0) {
         CopyBounded(out, size, text);
     } else if (bangs == 1) {
-        // "!n": an index (digits only, in range); anything else not empty is a prefix.
+        // "!n": a whole number from 0 in range is an index; anything else not empty is a
+        // prefix.
         errno = 0;
         char* end = nullptr;
         const long index = std::strtol(rest, &end, 10);
-        if (end != rest && *end == 0) {
-            if (errno != ERANGE && index >= 0 && index <= INT_MAX) CopyBounded(out, size, HistoryAt(uint32_t(index)));
-        } else if (*rest) {
+        if (end != rest && *end == 0 && errno != ERANGE && index >= 0 && index <= INT_MAX)
+            CopyBounded(out, size, HistoryAt(uint32_t(index)));
+        else if (*rest)
             CopyBounded(out, size, FindByPrefix(rest));
-        }
     } else if (bangs == 2) {
         CopyBounded(out, size, HistoryAt(1));
     } else if (StringHistoryContainer* h = History()) {
