@@ -27,7 +27,7 @@ const char* const kMenuGuid = "00000000-0000-0000-0000-0000000000B1";
 const char* const kPlainGuid = "00000000-0000-0000-0000-0000000000B2";
 
 // The menu: a picture, a rounded rectangle, a sub-tree with a disabled and an "In game"
-// branch, a clipboard and a button (its widget class is not in this build).
+// branch, a clipboard and a button.
 const char* const kMenu = R"({"Name": "Menu", "Children": [
   {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Clamp U": false, "Shader": "",
    "Size": [200, 100, 0, 0], "Color": [255, 128, 0, 255, 1.0], "Anchor by": 0},
@@ -90,11 +90,11 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     UIElement* root = UIElement::CreateFromRecipe("UI/Menu", nullptr);
     ASSERT_NE(root, nullptr);
     Settle();
-    // The plain root holds the screen recipe's sub-recipes; the clipboard and the button
-    // (no widget class here) make nothing.
+    // The plain root holds the screen recipe's sub-recipes; the clipboard makes nothing.
     EXPECT_EQ(root->GetFlags() & (UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS),
               UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS);
-    EXPECT_EQ(ChildCount(root), 3u);
+    EXPECT_EQ(ChildCount(root), 4u);
+    EXPECT_TRUE(root->FindElementByName(NameString("Start"))->IsUiButton());
     auto* back = dynamic_cast<UIPicture*>(root->FindElementByName(NameString("Back")));
     ASSERT_NE(back, nullptr);
     ASSERT_NE(back->TextureResource(0), nullptr);
@@ -112,7 +112,7 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     ASSERT_NE(group, nullptr);
     EXPECT_NE(group->GetFlags() & UIFLAG_DRAWPENDINGUIELEMENTSBEFORE, 0u);
     EXPECT_EQ(ChildCount(group), 1u);
-    for (const char* absent : {"Never", "NeverChild", "InGame", "InGameChild", "Clip", "ClipChild", "Start"})
+    for (const char* absent : {"Never", "NeverChild", "InGame", "InGameChild", "Clip", "ClipChild"})
         EXPECT_EQ(root->FindElementByName(NameString(absent)), nullptr) << absent;
     UIElement* leaf = root->FindElementByName(NameString("Leaf"));
     ASSERT_NE(leaf, nullptr);
@@ -120,7 +120,7 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     // Each made element holds the template.
     EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName("UI/Menu", false);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->GetInstanceCount(), 4u);
+    EXPECT_EQ(t->GetInstanceCount(), 5u);
     EXPECT_EQ(leaf->GetRecipeOwner(), t);
     root->Release();
     Settle();
