@@ -21,7 +21,6 @@ RTTIClass* gTemplateViewClass = nullptr;
 RTTIClass* gScreenClass = nullptr;
 RTTIClass* gClipboardClass = nullptr;
 
-const char kTextureFolder[] = "Textures";
 constexpr uint32_t kTemplateNameFlags = 4096;
 
 // The element classes made through the class-name factory (the widgets).
@@ -163,7 +162,7 @@ const RTTIClass* UIRoundedRectRecipe::RegisterClass() {
                                          &CreateUIRecipeObject<UIRoundedRectRecipe>);
     using R = UIRoundedRectRecipe;
     AddDirect<NameString>(c, "Corner texture", RTTI_OFFSETOF(R, cornerTexture), kPropertyFlagFileName,
-                          kTextureFolder);
+                          kUIRecipeTextureFolder);
     AddDirect<float>(c, "Corner radius", RTTI_OFFSETOF(R, cornerRadius));
     return c;
 }

@@ -339,12 +339,20 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
         Resource* texture = back->HeldResource(UIPictureRecipe::kTexture0);
         ASSERT_NE(texture, nullptr);
         EXPECT_EQ(texture->IsLoaded(), options == 4) << options;
-        t.QueueRequest(0x300);
-        EXPECT_EQ(texture->GetFlags() & 0x300u, 0x300u);
     }
-    // The preparation builds the tree once and releases it at once.
+    // The loading-screen mark of an element reaches the pictures' resources through the
+    // template's request.
     EntityTemplate* menu = gEntityTemplateRegistry.FindTemplateByName("UI/Menu", true);
     ASSERT_NE(menu, nullptr);
+    auto* back = dynamic_cast<UIPictureRecipe*>(
+        static_cast<UIRecipeTemplate*>(menu)->GetRecipe()->FindSubRecipe(NameString("Back")));
+    ASSERT_NE(back, nullptr);
+    UIElement* built = UIElement::CreateFromRecipe("UI/Menu", "Back");
+    ASSERT_NE(built, nullptr);
+    built->MarkAsTemporaryLoadingScreenUI();
+    EXPECT_EQ(back->HeldResource(UIPictureRecipe::kTexture0)->GetFlags() & 0x300u, 0x300u);
+    built->Release();
+    // The preparation builds the tree once and releases it at once.
     Settle();
     const uint32_t live = UIElement::LiveCount();
     const uint32_t created = UIElement::CreatedCount();
