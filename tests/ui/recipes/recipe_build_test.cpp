@@ -3,7 +3,9 @@
 // templates are written by the independent writers (tests/support/recipes.py and
 // proplist.py) and found through the catalogue; the render halves are read after the
 // render thread has run the posted ops.
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <memory>
 
 #include "../elements/KindsTestSupport.h"
@@ -29,7 +31,7 @@ const char* const kPlainGuid = "00000000-0000-0000-0000-0000000000B2";
 // The menu: a picture, a rounded rectangle, a sub-tree with a disabled and an "In game"
 // branch, a clipboard and a button (its widget class is not in this build).
 const char* const kMenu = R"({"Name": "Menu", "Children": [
-  {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Clamp U": false, "Shader": "",
+  {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Clamp U": false,
    "Size": [200, 100, 0, 0], "Color": [255, 128, 0, 255, 1.0], "Anchor by": 0},
   {"class": "UIRoundedRectRecipe", "Name": "Panel", "Corner radius": 6},
   {"class": "UIElementRecipe", "Name": "Group", "Transparent": true, "Children": [
@@ -362,6 +364,27 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     UIElement::FinishPendingDeletion();
     EXPECT_EQ(menu->GetInstanceCount(), 0u);
     EXPECT_EQ(UIElement::LiveCount(), live);
+}
+
+// Read on the ResourceManager's thread, a picture recipe loads its shader there and then
+// (a queued load would wait behind the very command reading it).
+TEST_F(RecipeBuildTest, ATemplateReadOnTheLoaderThreadLoadsItsShaders) {
+    Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, "templates/UI/Menu", ENTITY_UIRECIPE, true, 0);
+    ASSERT_NE(r, nullptr);
+    r->QueueLoad();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!r->IsLoaded() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(r->IsLoaded());
+    auto* t = dynamic_cast<UIRecipeTemplate*>(TemplateFromResource(r));
+    ASSERT_NE(t, nullptr);
+    auto* back = dynamic_cast<UIPictureRecipe*>(t->GetRecipe()->FindSubRecipe(NameString("Back")));
+    ASSERT_NE(back, nullptr);
+    for (uint32_t i : {UIPictureRecipe::kVertexShader, UIPictureRecipe::kPixelShader}) {
+        ASSERT_NE(back->HeldResource(i), nullptr) << i;
+        EXPECT_TRUE(back->HeldResource(i)->IsLoaded()) << i;
+    }
+    r->Release();
 }
 
 }  // namespace
