@@ -354,7 +354,9 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     built->MarkAsTemporaryLoadingScreenUI();
     EXPECT_EQ(back->HeldResource(UIPictureRecipe::kTexture0)->GetFlags() & 0x300u, 0x300u);
     built->Release();
-    // The preparation builds the tree once and releases it at once.
+    // The preparation builds the tree once and releases it at once, and keeps a template
+    // that unloads with its last entity loaded.
+    gResourceManager.SetResourceFlags(menu, kTemplateFlagUnloadWithLastEntity);
     Settle();
     const uint32_t live = UIElement::LiveCount();
     const uint32_t created = UIElement::CreatedCount();
@@ -364,6 +366,7 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     UIElement::FinishPendingDeletion();
     EXPECT_EQ(menu->GetInstanceCount(), 0u);
     EXPECT_EQ(UIElement::LiveCount(), live);
+    EXPECT_EQ(gEntityTemplateRegistry.FindTemplateByName("UI/Menu", false), menu);
 }
 
 // Read on the ResourceManager's thread, a picture recipe loads its shader there and then
