@@ -34,6 +34,7 @@ UI_RECIPE_TYPE = recipes.UI_RECIPE_TYPE
 STUBS = [(MAIN_MENU[0], MAIN_MENU[1], UI_RECIPE_TYPE), (LOADING_SCREEN[0], LOADING_SCREEN[1], UI_RECIPE_TYPE)]
 WIDTH, HEIGHT = 1280, 720
 BUTTON = (540, 320, 200, 80)  # x, y, width, height (the sample delegate's button)
+FONT = "_system.ttf"  # the menu's font and its localised strings "Menu/Title", "Menu/Start"
 
 DDSD_CAPS, DDSD_HEIGHT, DDSD_WIDTH, DDSD_PITCH, DDSD_PIXELFORMAT = 0x1, 0x2, 0x4, 0x8, 0x1000
 DDPF_ALPHAPIXELS, DDPF_RGB = 0x1, 0x40
@@ -76,14 +77,15 @@ def main_menu():
     return {"Name": "MainMenu", "Size": [WIDTH, HEIGHT, 0, 0], "Children": [
         {"class": "UIPictureRecipe", "Name": "Background", "Texture": "UI/MenuBackground.dds",
          "Position": [x - 60, y - 40, 0, 1], "Size": [w + 120, h + 80, 0, 0], "Color": [255, 255, 255, 153, 1.0]},
-        {"class": "UITextRecipe", "Name": "Title", "Font": "Sample", "Font size": 24, "Text": "SAMPLE_MENU_TITLE",
-         "Localized": True, "Horizontal alignment": 2, "Position": [x - 60, y - 90, 0, 1], "Size": [w + 120, 40, 0, 0]},
+        {"class": "UITextRecipe", "Name": "Title", "Font": FONT, "Font size": 32, "Text": "Menu/Title",
+         "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 1, "Pixel perfect": 0,
+         "Position": [WIDTH / 2, y - 48, 0, 1]},
         {"class": "UIButtonRecipe", "Name": "StartButton", "Texture": "UI/ButtonCorner.dds",
          "Position": [x + w / 2, y + h / 2, 0, 1], "Size": [w, h, 0, 0], "Color": [255, 0, 255, 255, 1.0],
          "Scale on click": 0.9, "Children": [
-             {"class": "UITextRecipe", "Name": "StartLabel", "Font": "Sample", "Font size": 20,
-              "Text": "SAMPLE_MENU_START", "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 2,
-              "Transparent": True, "Position": [-w / 2, -h / 2, 0, 1], "Size": [w, h, 0, 0]}]}]}
+             {"class": "UITextRecipe", "Name": "StartLabel", "Font": FONT, "Font size": 24, "Text": "Menu/Start",
+              "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 2, "Pixel perfect": 0,
+              "Color mode": 0, "Transparent": True, "Position": [w / 2, h / 2, 0, 1]}]}]}
 
 
 def loading_screen():

@@ -1,3 +1,4 @@
+// test-sanitize: thread address
 // test-depends: shader_data
 // Building element trees from recipes and recipe templates on the recording device: the
 // templates are written by the independent writers (tests/support/recipes.py and
