@@ -9,7 +9,6 @@
 namespace {
 
 RTTIClass* gPresetClass = nullptr;
-constexpr uint32_t kVectorFlags = 64;
 
 }  // namespace
 
@@ -20,10 +19,10 @@ const RTTIClass* UIElementPreset::RegisterClass() {
     using P = UIElementPreset;
     AddDirect<NameString>(c, "Id", RTTI_OFFSETOF(P, id));
     AddDirect<bool>(c, "Hidden", RTTI_OFFSETOF(P, hidden));
-    AddDirect<Vector>(c, "Position", RTTI_OFFSETOF(P, position), kVectorFlags);
-    AddDirect<Vector>(c, "Size", RTTI_OFFSETOF(P, size), kVectorFlags);
-    AddDirect<Vector>(c, "Scale", RTTI_OFFSETOF(P, scale), kVectorFlags);
-    AddDirect<Vector>(c, "Rotation", RTTI_OFFSETOF(P, rotation), kVectorFlags);
+    AddDirect<Vector>(c, "Position", RTTI_OFFSETOF(P, position), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Size", RTTI_OFFSETOF(P, size), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Scale", RTTI_OFFSETOF(P, scale), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Rotation", RTTI_OFFSETOF(P, rotation), kUIRecipeVectorFlags);
     AddDirect<HDRColor>(c, "Color", RTTI_OFFSETOF(P, color));
     c->AddProperty(
         new RTTIDynarrayProperty<DynarraySafe<NameString>>("ActiveProperties", RTTI_OFFSETOF(P, activeProperties)));

@@ -25,7 +25,6 @@ const char kAspectAwarenessNames[] =
 const char kAspectScalingNames[] = "None\0Horizontal\0Vertical\0Both\0";
 const char kOutlineNames[] = "None\0Alied\0Hostile\0Neutral\0Hero\0";
 
-constexpr uint32_t kVectorFlags = 64;
 
 // Nesting of recipe lists being read on this thread.
 thread_local uint32_t tReadDepth = 0;
@@ -43,16 +42,16 @@ const RTTIClass* UIElementRecipe::RegisterClass() {
     AddDirect<bool>(c, "Hidden", RTTI_OFFSETOF(R, hidden));
     AddDirect<NameString>(c, "Name", RTTI_OFFSETOF(R, name));
     AddDirect<NameString>(c, "Prefab", RTTI_OFFSETOF(R, prefab));
-    AddDirect<Vector>(c, "Position", RTTI_OFFSETOF(R, position), kVectorFlags);
-    AddDirect<Vector>(c, "Size", RTTI_OFFSETOF(R, size), kVectorFlags);
-    AddDirect<Vector>(c, "Selection frame", RTTI_OFFSETOF(R, selectionFrame), kVectorFlags);
-    AddDirect<Vector>(c, "Scale", RTTI_OFFSETOF(R, scale), kVectorFlags);
+    AddDirect<Vector>(c, "Position", RTTI_OFFSETOF(R, position), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Size", RTTI_OFFSETOF(R, size), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Selection frame", RTTI_OFFSETOF(R, selectionFrame), kUIRecipeVectorFlags);
+    AddDirect<Vector>(c, "Scale", RTTI_OFFSETOF(R, scale), kUIRecipeVectorFlags);
     AddDirect<HDRColor>(c, "Color", RTTI_OFFSETOF(R, color));
     AddDirect<uint32_t>(c, "Color mode", RTTI_OFFSETOF(R, colorMode), kPropertyFlagEnum, kColorModeNames);
     AddDirect<uint32_t>(c, "Blend mode", RTTI_OFFSETOF(R, blendMode), kPropertyFlagEnum, kBlendModeNames);
-    AddDirect<Vector>(c, "Anchor", RTTI_OFFSETOF(R, anchor), kVectorFlags);
+    AddDirect<Vector>(c, "Anchor", RTTI_OFFSETOF(R, anchor), kUIRecipeVectorFlags);
     AddDirect<uint32_t>(c, "Anchor by", RTTI_OFFSETOF(R, anchorBy), kPropertyFlagEnum, kAnchorByNames);
-    AddDirect<Vector>(c, "Rotation", RTTI_OFFSETOF(R, rotation), kVectorFlags);
+    AddDirect<Vector>(c, "Rotation", RTTI_OFFSETOF(R, rotation), kUIRecipeVectorFlags);
     AddDirect<uint32_t>(c, "Aspect awareness", RTTI_OFFSETOF(R, aspectAwareness), kPropertyFlagEnum,
                         kAspectAwarenessNames);
     AddDirect<uint32_t>(c, "Aspect scaling", RTTI_OFFSETOF(R, aspectScaling), kPropertyFlagEnum,

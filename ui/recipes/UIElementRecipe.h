@@ -37,6 +37,9 @@ enum : uint32_t { UIRECIPE_ANCHOR_CENTER = 0, UIRECIPE_ANCHOR_ANCHOR = 1 };
 constexpr uint32_t kUIRecipeModeInGame = 1;
 // Size of the buffer GetPrefabTemplatePath fills.
 constexpr uint32_t kUIRecipePathSize = 260;
+// Flags of the recipes' vector properties, and the folder hint of their texture names.
+constexpr uint32_t kUIRecipeVectorFlags = 64;
+inline constexpr char kUIRecipeTextureFolder[] = "Textures";
 // Deepest recipe tree a property list may hold; a deeper one fails the read (the
 // reader and the builders recurse once per level).
 constexpr uint32_t kUIRecipeMaxDepth = 128;

@@ -12,7 +12,6 @@
 namespace {
 
 RTTIClass* gPictureRecipeClass = nullptr;
-const char kTextureFolder[] = "Textures";
 const char kShaderFolder[] = "Common\\Shaders";
 constexpr size_t kMaxShaderName = 259;
 
@@ -25,9 +24,9 @@ const RTTIClass* UIPictureRecipe::RegisterClass() {
                                          &CreateUIRecipeObject<UIPictureRecipe>);
     using P = UIPictureRecipe;
     c->AddProperty(new RTTISGProperty<NameString, P, NameString>("Texture", &P::GetTexture, &P::SetTexture,
-                                                                 kPropertyFlagFileName, kTextureFolder));
+                                                                 kPropertyFlagFileName, kUIRecipeTextureFolder));
     c->AddProperty(new RTTISGProperty<NameString, P, NameString>("Texture 2", &P::GetTexture2, &P::SetTexture2,
-                                                                 kPropertyFlagFileName, kTextureFolder));
+                                                                 kPropertyFlagFileName, kUIRecipeTextureFolder));
     AddDirect<bool>(c, "Clamp U", RTTI_OFFSETOF(P, clampU));
     AddDirect<bool>(c, "Clamp V", RTTI_OFFSETOF(P, clampV));
     c->AddProperty(new RTTISGProperty<NameString, P, NameString>("Shader", &P::GetShader, &P::SetShader,

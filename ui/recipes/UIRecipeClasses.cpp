@@ -25,7 +25,6 @@ RTTIClass* gTemplateViewClass = nullptr;
 RTTIClass* gScreenClass = nullptr;
 RTTIClass* gClipboardClass = nullptr;
 
-const char kTextureFolder[] = "Textures";
 constexpr uint32_t kTemplateNameFlags = 4096;
 
 // A class without properties of its own.
@@ -157,7 +156,7 @@ const RTTIClass* UIRoundedRectRecipe::RegisterClass() {
                                          &CreateUIRecipeObject<UIRoundedRectRecipe>);
     using R = UIRoundedRectRecipe;
     AddDirect<NameString>(c, "Corner texture", RTTI_OFFSETOF(R, cornerTexture), kPropertyFlagFileName,
-                          kTextureFolder);
+                          kUIRecipeTextureFolder);
     AddDirect<float>(c, "Corner radius", RTTI_OFFSETOF(R, cornerRadius));
     return c;
 }

@@ -75,7 +75,11 @@ void UIRecipeTemplate::Prepare() {
     // Element ids, the id table and the op stream's writer belong to the main thread.
     if (!recipe || !OnThreadOrUnbound(GetMainThreadId())) return;
     recipe->PreloadPrefabTemplatesRecursive();
+    // A count of its own while the trial tree lives: the tree's last element leaving must
+    // not unload the template (a template that unloads with its last entity) under us.
+    ++instanceCount;
     if (UIElement* root = UIElement::CreateFromRecipeObject(recipe, this, nullptr, 1)) root->Release();
+    --instanceCount;
 }
 
 void UIRecipeTemplate::QueueRequest(uint32_t argument) {

@@ -1,9 +1,12 @@
+// test-sanitize: thread address
 // test-depends: shader_data
 // Building element trees from recipes and recipe templates on the recording device: the
 // templates are written by the independent writers (tests/support/recipes.py and
 // proplist.py) and found through the catalogue; the render halves are read after the
 // render thread has run the posted ops.
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <memory>
 
 #include "../elements/KindsTestSupport.h"
@@ -29,7 +32,7 @@ const char* const kPlainGuid = "00000000-0000-0000-0000-0000000000B2";
 // The menu: a picture, a rounded rectangle, a sub-tree with a disabled and an "In game"
 // branch, a clipboard and a button.
 const char* const kMenu = R"({"Name": "Menu", "Children": [
-  {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Clamp U": false, "Shader": "",
+  {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Clamp U": false,
    "Size": [200, 100, 0, 0], "Color": [255, 128, 0, 255, 1.0], "Anchor by": 0},
   {"class": "UIRoundedRectRecipe", "Name": "Panel", "Corner radius": 6},
   {"class": "UIElementRecipe", "Name": "Group", "Transparent": true, "Children": [
@@ -339,12 +342,22 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
         Resource* texture = back->HeldResource(UIPictureRecipe::kTexture0);
         ASSERT_NE(texture, nullptr);
         EXPECT_EQ(texture->IsLoaded(), options == 4) << options;
-        t.QueueRequest(0x300);
-        EXPECT_EQ(texture->GetFlags() & 0x300u, 0x300u);
     }
-    // The preparation builds the tree once and releases it at once.
+    // The loading-screen mark of an element reaches the pictures' resources through the
+    // template's request.
     EntityTemplate* menu = gEntityTemplateRegistry.FindTemplateByName("UI/Menu", true);
     ASSERT_NE(menu, nullptr);
+    auto* back = dynamic_cast<UIPictureRecipe*>(
+        static_cast<UIRecipeTemplate*>(menu)->GetRecipe()->FindSubRecipe(NameString("Back")));
+    ASSERT_NE(back, nullptr);
+    UIElement* built = UIElement::CreateFromRecipe("UI/Menu", "Back");
+    ASSERT_NE(built, nullptr);
+    built->MarkAsTemporaryLoadingScreenUI();
+    EXPECT_EQ(back->HeldResource(UIPictureRecipe::kTexture0)->GetFlags() & 0x300u, 0x300u);
+    built->Release();
+    // The preparation builds the tree once and releases it at once, and keeps a template
+    // that unloads with its last entity loaded.
+    gResourceManager.SetResourceFlags(menu, kTemplateFlagUnloadWithLastEntity);
     Settle();
     const uint32_t live = UIElement::LiveCount();
     const uint32_t created = UIElement::CreatedCount();
@@ -354,6 +367,28 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     UIElement::FinishPendingDeletion();
     EXPECT_EQ(menu->GetInstanceCount(), 0u);
     EXPECT_EQ(UIElement::LiveCount(), live);
+    EXPECT_EQ(gEntityTemplateRegistry.FindTemplateByName("UI/Menu", false), menu);
+}
+
+// Read on the ResourceManager's thread, a picture recipe loads its shader there and then
+// (a queued load would wait behind the very command reading it).
+TEST_F(RecipeBuildTest, ATemplateReadOnTheLoaderThreadLoadsItsShaders) {
+    Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, "templates/UI/Menu", ENTITY_UIRECIPE, true, 0);
+    ASSERT_NE(r, nullptr);
+    r->QueueLoad();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!r->IsLoaded() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(r->IsLoaded());
+    auto* t = dynamic_cast<UIRecipeTemplate*>(TemplateFromResource(r));
+    ASSERT_NE(t, nullptr);
+    auto* back = dynamic_cast<UIPictureRecipe*>(t->GetRecipe()->FindSubRecipe(NameString("Back")));
+    ASSERT_NE(back, nullptr);
+    for (uint32_t i : {UIPictureRecipe::kVertexShader, UIPictureRecipe::kPixelShader}) {
+        ASSERT_NE(back->HeldResource(i), nullptr) << i;
+        EXPECT_TRUE(back->HeldResource(i)->IsLoaded()) << i;
+    }
+    r->Release();
 }
 
 }  // namespace

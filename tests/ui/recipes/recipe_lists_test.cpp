@@ -211,3 +211,32 @@ TEST(RecipeLists, CutAndOverDeepListsFailCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text recipe's spacing (lo-res offset up to 640 x 480, the sum clamped) and its
+// pixel-perfect flags.
+TEST(TextRecipeRules, SpacingAndPixelPerfectFlags) {
+    const struct {
+        int32_t spacing, offset;
+        uint32_t width, height;
+        int32_t expected;
+    } spacing[] = {
+        {2, 3, 640, 480, 5},     {2, 3, 641, 481, 2},      {2, 3, 641, 480, 5},   {2, 3, 1280, 400, 5},
+        {999, 5, 320, 200, 1000}, {-999, -5, 320, 200, -1000}, {2147483647, 1, 0, 0, 1000},
+    };
+    for (const auto& s : spacing) {
+        UITextRecipe r;
+        r.characterSpacing = s.spacing;
+        r.charSpacingLoResOffset = s.offset;
+        EXPECT_EQ(r.SpacingFor(s.width, s.height), s.expected) << s.spacing << " " << s.width << "x" << s.height;
+    }
+    const uint32_t flags[] = {0, 0x60, 0x40, 0x20, 0};
+    for (uint8_t mode = 0; mode < 5; ++mode) {
+        UITextRecipe r;
+        r.pixelPerfect = mode;
+        EXPECT_EQ(r.PixelPerfectFlags(), flags[mode]) << int(mode);
+    }
+}
+
+}  // namespace
