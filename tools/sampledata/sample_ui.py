@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the textures of the sample's menu and loading screen.
+"""Writes the textures of the sample's menu and loading screen, and its strings.
 
-  sample_ui.py <textures folder>
+  sample_ui.py <textures folder> [<common folder>]
 
 "UI/MenuBackground.dds": a 64 x 64 vertical gradient from dark blue to teal, opaque.
 "UI/ButtonCorner.dds": a 32 x 32 quarter disc of radius 32 around texel (0, 0), white,
@@ -12,10 +12,21 @@ Both are uncompressed A8R8G8B8 DDS files written from the documented header: "DD
 one level), a 32-byte pixel format (RGB with alpha, 32 bits, masks R 0x00FF0000,
 G 0x0000FF00, B 0x000000FF, A 0xFF000000), caps "texture", then the texels row by row,
 each as the bytes B, G, R, A.
+
+"L01n.bin" in the common folder: the menu's strings, "Menu/Title" (English "Sample", German
+"Beispiel") and "Menu/Start" ("Start", "Starten"), written by the tests' writer l01n.py.
 """
 import os
 import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import l01n  # noqa: E402
+
+MENU_STRINGS = [
+    {"path": "Menu/Title", "texts": {"English": "Sample", "German": "Beispiel"}},
+    {"path": "Menu/Start", "texts": {"English": "Start", "German": "Starten"}},
+]
 
 DDSD_CAPS, DDSD_HEIGHT, DDSD_WIDTH, DDSD_PITCH, DDSD_PIXELFORMAT = 0x1, 0x2, 0x4, 0x8, 0x1000
 DDPF_ALPHAPIXELS, DDPF_RGB = 0x1, 0x40
@@ -53,13 +64,17 @@ def corner():
     return dds(size, size, texels)
 
 
-def main(folder):
+def main(folder, common=None):
     out = os.path.join(folder, "UI")
     os.makedirs(out, exist_ok=True)
     for name, data in (("MenuBackground.dds", background()), ("ButtonCorner.dds", corner())):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
+    if common:
+        os.makedirs(common, exist_ok=True)
+        with open(os.path.join(common, "L01n.bin"), "wb") as f:
+            f.write(l01n.l01n(MENU_STRINGS))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(*sys.argv[1:3])

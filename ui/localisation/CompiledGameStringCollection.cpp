@@ -18,9 +18,11 @@ class RecordArrayProperty : public RTTIDynarrayOfEmbeddedObjectsProperty<A> {
 public:
     using RTTIDynarrayOfEmbeddedObjectsProperty<A>::RTTIDynarrayOfEmbeddedObjectsProperty;
     bool ReadBinary(BoundedReader& in, void* object, uint32_t options) const override {
-        BoundedReader probe = in;
         uint32_t count = 0;
-        if (!probe.ReadU32(count) || !probe.CheckCount(count, kMinRecordBytes)) return in.Fail("record count");
+        if (!in.Failed() && in.Remaining() >= 4) {
+            std::memcpy(&count, in.Position(), 4);
+            if (count > (in.Remaining() - 4) / kMinRecordBytes) return in.Fail("count larger than the remaining input");
+        }
         return RTTIDynarrayOfEmbeddedObjectsProperty<A>::ReadBinary(in, object, options);
     }
 };

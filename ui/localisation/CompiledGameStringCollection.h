@@ -43,6 +43,8 @@ public:
     GameString* Find(const char* id) const;
 
     uint32_t GetEntryCount() const { return entries.Count(); }
+    // The full path of an entry of a validated collection; null beyond the count.
+    const char* GetEntryPath(uint32_t entry) const { return entry < entries.Count() ? PathOf(entry) : nullptr; }
     uint32_t GetStringCount() const { return strings.Count(); }
     uint32_t GetPathBytes() const { return paths.Count(); }
 

@@ -16,7 +16,7 @@ StringReplacementContainer::StringReplacementContainer(const StringReplacementCo
 }
 
 StringReplacementContainer& StringReplacementContainer::operator=(const StringReplacementContainer& other) {
-    if (body == other.body) return *this;
+    if (this == &other || (body && body == other.body)) return *this;
     // Sharing an empty handle's body makes it first, so both handles end up on one body.
     Body* shared = const_cast<StringReplacementContainer&>(other).Acquire();
     if (!shared) return *this;
