@@ -27,6 +27,14 @@ Commands:
   binfont.py config <out> <json>    "Fonts.Config" from [[font, outline, [sizes...]], ...]
   binfont.py read <file>            the file's header and glyphs as JSON, with each glyph's
                                     coverage sum (the glyph byte of its texels)
+  binfont.py layout <file> <spacing> <code,code,...>
+                                    one line "measure <width> <line height> <full width>",
+                                    then per drawn glyph "quad <page> <left> <top> <right>
+                                    <bottom> <L> <T> <R> <B> <coverage>" (pixels from the pen origin,
+                                    y down: top = -y offset, bottom = height - y offset; the
+                                    pen moves by advance + spacing, missing codes are skipped;
+                                    the measured width counts the last glyph's width, not its
+                                    advance and spacing, unless full)
 """
 import json
 import struct
@@ -134,6 +142,28 @@ def read_font(data):
     return {"texel": texel, "heights": heights, "line": line, "glyphs": glyphs}
 
 
+def layout(font, spacing, codes):
+    by_code = {g["code"]: g for g in font["glyphs"]}
+    pen = 0
+    quads = []
+    last = None
+    for c in codes:
+        g = by_code.get(c)
+        last = g
+        if g is None:
+            continue
+        left = pen + g["x"]
+        quads.append((g["page"], left, -g["y"], left + g["right"] - g["left"], g["bottom"] - g["top"] - g["y"],
+                      g["left"], g["top"], g["right"], g["bottom"], g["coverage"]))
+        pen += g["advance"] + spacing
+    width = pen
+    if last is not None:
+        width += (last["right"] - last["left"]) - last["advance"] - spacing
+    lines = ["measure %d %d %d" % (width, font["line"], pen)]
+    lines += ["quad " + " ".join(str(v) for v in q) for q in quads]
+    return "\n".join(lines)
+
+
 def font_table(defs):
     records = [proplist.name(font) + proplist.u32(outline) + proplist.u32(len(sizes)) + bytes(sizes)
                for font, outline, sizes in defs]
@@ -145,6 +175,12 @@ def main(argv):
     if cmd == "read":
         with open(argv[2], "rb") as f:
             print(json.dumps(read_font(f.read())))
+        return 0
+    if cmd == "layout":
+        with open(argv[2], "rb") as f:
+            font = read_font(f.read())
+        codes = [int(c) for c in argv[4].split(",") if c]
+        print(layout(font, int(argv[3]), codes))
         return 0
     out, desc = argv[2], json.loads(argv[3])
     data = {"font": font_from_json, "boxfont": box_font, "config": font_table}[cmd](desc)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,29 @@ struct CommonFolder {
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
 };
+
+// One glyph quad of binfont.py's layout: pixels from the pen origin, the texel rectangle,
+// and the summed coverage of its texels.
+struct Quad {
+    int page, left, top, right, bottom, L, T, R, B, coverage;
+};
+
+// binfont.py's layout of a text in a font file: measured width, line height and full
+// width, and the quads.
+inline bool PythonLayout(const std::string& file, const std::u16string& text, int spacing, int measured[3],
+                         std::vector<Quad>* quads) {
+    std::string codes;
+    for (char16_t c : text) codes += std::to_string(int(c)) + ",";
+    std::istringstream in(shelltest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/support/binfont.py layout " +
+                                                 file + " " + std::to_string(spacing) + " " + codes));
+    std::string word;
+    in >> word >> measured[0] >> measured[1] >> measured[2];
+    if (word != "measure") return false;
+    Quad q;
+    while (in >> word >> q.page >> q.left >> q.top >> q.right >> q.bottom >> q.L >> q.T >> q.R >> q.B >> q.coverage)
+        quads->push_back(q);
+    return true;
+}
 
 // Two glyphs on page 0 and one on page 1 of a font with two 16-row pages.
 inline const char* kTwoPageFont =
