@@ -21,7 +21,8 @@ float UITextMeasure(const ResourceFont* font, const char16_t* text, uint32_t lim
 
 float UITextAdvance(const ResourceFont* font, char16_t c, int32_t spacing) {
     if (!font || c == 0) return 0.0f;
-    return MeasureTextW(*font, &c, spacing, 1, true).x;
+    const char16_t one[2] = {c, 0};  // the measure reads up to a terminator
+    return MeasureTextW(*font, one, spacing, 1, true).x;
 }
 
 float UITextDraw(const ResourceFont* font, const Matrix& matrix, const UITextRun& run) {
