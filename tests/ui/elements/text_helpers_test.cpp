@@ -6,7 +6,7 @@
 // line-by-line partitioner and the credits tokenizer.
 #include "TextTestSupport.h"
 #include "core/config/GameConfig.h"
-#include "engine/services/EngineServices.h"
+#include "engine/game/LUAConfigHelper.h"
 #include "core/config/ConfigEnums.h"
 #include "ui/localisation/GameStringPartitioner.h"
 #include "ui/localisation/StringManager.h"
@@ -74,8 +74,8 @@ TEST_F(HelpersTest, LocalisedTextsExpandTagsAndFollowTheLanguage) {
     UIText* direct = AddText(screen, 0, 0, nullptr);
     direct->SetLocalizedText("Menu/Title");
     direct->SetText("AB");
-    gGameConfig->textLanguage = kGerman;
-    gEngineServices.reloadLanguage();
+    LUAConfigHelper helper;
+    helper.SetLanguage(kGerman);
     EXPECT_EQ(Shown(t), u"Hallo Zo\u00EB!");
     EXPECT_EQ(Shown(direct), u"AB");
     EXPECT_NE(t->GetFont(), nullptr);
