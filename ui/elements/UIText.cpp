@@ -303,7 +303,7 @@ void UIText::HandleTextOp(uint32_t op, UIElement* element, UIOpReader& payload) 
         }
         break;
     default:
+        payload.Skip(payload.Left());  // not an op of this family
         break;
     }
-    payload.Skip(payload.Left());
 }
