@@ -97,8 +97,11 @@ TextScene* BuildText() {
     const sfs::path folder = sfs::temp_directory_path() / ("ui_text_bench_font_" + std::to_string(::getpid()));
     sfs::create_directories(folder / "Fonts");
     std::string glyphs;
-    for (int c = 32; c < 127; ++c)
-        glyphs += (glyphs.empty() ? "" : ",") + std::string("[") + std::to_string(c) + (c == 32 ? ",0,0,0,0,4]" : ",5,10,1,-3,7]");
+    for (int c = 32; c < 127; ++c) {
+        char glyph[32];
+        std::snprintf(glyph, sizeof glyph, c == 32 ? "%s[%d,0,0,0,0,4]" : "%s[%d,5,10,1,-3,7]", c == 32 ? "" : ",", c);
+        glyphs += glyph;
+    }
     const std::string command = "python3 " + (source / "tests/support/binfont.py").string() + " boxfont " +
                                 (folder / "Fonts/bench.ttf~016.BinFont").string() + " '{\"line\": 16, \"glyphs\": [" +
                                 glyphs + "]}'";
