@@ -55,7 +55,7 @@ Vector UIText::GetTextSize(const char* value) const {
     if (!GetFont()) return Vector();
     Dynarray<char16_t> wide;
     UITextFromUTF8(value ? value : "", value ? uint32_t(std::strlen(value)) : 0, wide);
-    const float width = UITextMeasure(GetFont(), wide.data, kUITextAll, 0, false);
+    const float width = UITextMeasure(GetFont(), wide.data, kUITextAll, int32_t(GetWrapWidth()), false);
     const Vector& s = GetTextScale();
     return Vector(width * s.x, UITextLineHeight(GetFont()) * s.y, 0, 0);
 }
@@ -63,7 +63,7 @@ Vector UIText::GetTextSize(const char* value) const {
 Vector UIText::GetLocalizedTextSize(const char* stringId) const {
     if (!GetFont()) return Vector();
     const char16_t* wide = gStringManager ? gStringManager->GetString(stringId, kCurrentTextLanguage, nullptr, true, true) : nullptr;
-    const float width = UITextMeasure(GetFont(), wide, kUITextAll, 0, false);
+    const float width = UITextMeasure(GetFont(), wide, kUITextAll, int32_t(GetWrapWidth()), false);
     const Vector& s = GetTextScale();
     return Vector(width * s.x, UITextLineHeight(GetFont()) * s.y, 0, 0);
 }
@@ -303,7 +303,7 @@ void UIText::HandleTextOp(uint32_t op, UIElement* element, UIOpReader& payload) 
         }
         break;
     default:
+        payload.Skip(payload.Left());  // not an op of this family
         break;
     }
-    payload.Skip(payload.Left());
 }

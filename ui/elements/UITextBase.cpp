@@ -459,7 +459,7 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
         break;
     }
     default:
+        payload.Skip(payload.Left());  // not an op of this family
         break;
     }
-    payload.Skip(payload.Left());
 }

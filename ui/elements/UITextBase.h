@@ -120,6 +120,8 @@ public:
     const NameString& GetFontName() const { return fontName; }
     uint32_t GetFontSize() const { return fontSize; }
     const Vector& GetTextScale() const { return textScale; }
+    // The font-measure wrap width, passed to the main side's measuring as its spacing.
+    uint32_t GetWrapWidth() const { return wrapWidth; }
     ResourceFont* GetFont() const { return font; }
     const NameString& GetLocalizedTextId() const { return localizedTextId; }
 

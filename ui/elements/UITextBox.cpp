@@ -109,9 +109,9 @@ void UITextBox::HandleTextBoxOp(uint32_t op, UIElement* element, UIOpReader& pay
         if (payload.ReadValue(b->firstLine) && payload.ReadValue(b->lineCount)) b->rangeSet = true;
         break;
     default:
+        payload.Skip(payload.Left());  // not an op of this family
         break;
     }
-    payload.Skip(payload.Left());
 }
 
 void UITextBox::ClearRender() {

@@ -35,6 +35,14 @@ public:
         std::u16string text;
         float width = 0.0f;      // UI units
         uint32_t characters = 0;  // after trailing spaces and tabs were stripped
+        // Kept while words are added (pixels): the advances so far, those up to the last
+        // character that is not blank, that character's correction to its glyph width and
+        // the characters up to it. Lines filled by characters are measured afresh.
+        bool tracked = true;
+        float advances = 0.0f;
+        float contentAdvances = 0.0f;
+        float correction = 0.0f;
+        uint32_t contentCharacters = 0;
     };
 
     UITextBox(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0,

@@ -40,27 +40,44 @@ void UITextBox::LayOutWords(const char16_t* from, uint32_t count) {
     if (lines.empty()) lines.emplace_back();
     const float boxWidth = Render().size.x;
     const float scaleX = tr.fontScale.x;
+    UITextMetrics metrics(tr.font, tr.spacing);
     float w = lines.back().width;
     uint32_t start = 0;
+    float wordAdvances = 0.0f;  // pixels, with the break character
     for (uint32_t i = 0; i <= count; ++i) {
         const bool end = i == count;
-        if (!end && !IsBreak(from[i])) continue;
+        if (!end) {
+            wordAdvances += metrics.Of(from[i]).advance;
+            if (!IsBreak(from[i])) continue;
+        }
         const uint32_t length = (end ? i : i + 1) - start;
         if (length > 0) {
-            const float wordWidth = UITextMeasure(tr.font, from + start, length, tr.spacing, true) * scaleX;
+            const float wordWidth = wordAdvances * scaleX;
             if (w + wordWidth > boxWidth && w > 0.0f) {
                 lines.emplace_back();
                 w = 0.0f;
             }
-            lines.back().text.append(from + start, length);
+            Line& line = lines.back();
+            line.text.append(from + start, length);
+            if (line.tracked) {
+                for (uint32_t k = start; k < start + length; ++k) {
+                    const UITextCharMetrics m = metrics.Of(from[k]);
+                    line.advances += m.advance;
+                    if (IsBreak(from[k])) continue;
+                    line.contentAdvances = line.advances;
+                    line.correction = m.hasGlyph ? m.lastCorrection : 0.0f;
+                    line.contentCharacters = uint32_t(line.text.size() - (start + length - k - 1));
+                }
+            }
             w += wordWidth;
-            lines.back().width = w;
+            line.width = w;
         }
         if (!end && from[i] == u'\n') {
             lines.emplace_back();
             w = 0.0f;
         }
         start = i + 1;
+        wordAdvances = 0.0f;
     }
 }
 
@@ -102,6 +119,7 @@ void UITextBox::LayOutCharacters(const char16_t* from, uint32_t count) {
             walked += width;
             n += units;
         }
+        lines.back().tracked = false;
         if (lineFeed >= 0) {
             lines.back().text.append(p, uint32_t(lineFeed));
             p += lineFeed + 1;  // the line feed is consumed
@@ -123,11 +141,17 @@ void UITextBox::LayOutCharacters(const char16_t* from, uint32_t count) {
 void UITextBox::FinishLines() {
     const float scaleX = tr.fontScale.x;
     for (Line& line : lines) {
-        size_t length = line.text.size();
+        if (line.tracked) {
+            // Word layout kept the measure of the text without its trailing blanks.
+            line.text.resize(line.contentCharacters);
+            line.advances = line.contentAdvances;
+            line.characters = line.contentCharacters;
+            line.width = (line.contentCharacters ? line.contentAdvances + line.correction : 0.0f) * scaleX;
+            continue;
+        }
         // A line feed ending a line is never drawn: it goes with the trailing blanks.
-        while (length > 0 && (line.text[length - 1] == u' ' || line.text[length - 1] == u'\t' ||
-                              line.text[length - 1] == u'\n'))
-            --length;
+        size_t length = line.text.size();
+        while (length > 0 && IsBreak(line.text[length - 1])) --length;
         line.text.resize(length);
         line.characters = uint32_t(length);
         line.width = UITextMeasure(tr.font, line.text.c_str(), uint32_t(length), tr.spacing, false) * scaleX;

@@ -2,6 +2,7 @@
 #include "ui/elements/UITextFont.h"
 
 #include "ui/elements/UIQuadBatch.h"
+#include "ui/text/BinFont.h"
 #include "ui/text/FontDraw.h"
 
 namespace {
@@ -20,7 +21,8 @@ float UITextMeasure(const ResourceFont* font, const char16_t* text, uint32_t lim
 
 float UITextAdvance(const ResourceFont* font, char16_t c, int32_t spacing) {
     if (!font || c == 0) return 0.0f;
-    return MeasureTextW(*font, &c, spacing, 1, true).x;
+    const char16_t one[2] = {c, 0};  // the measure reads up to a terminator
+    return MeasureTextW(*font, one, spacing, 1, true).x;
 }
 
 float UITextDraw(const ResourceFont* font, const Matrix& matrix, const UITextRun& run) {
@@ -30,4 +32,23 @@ float UITextDraw(const ResourceFont* font, const Matrix& matrix, const UITextRun
               run.depthTest ? kUIDepthLessEqual : kUIDepthAlways, FontLimit(run.limit), &pen, run.fadeSlope,
               run.fadeOffset);
     return pen;
+}
+
+UITextCharMetrics UITextMetrics::Look(char16_t c) const {
+    UITextCharMetrics m;
+    uint32_t count = 0;
+    const FontGlyph* glyphs = font ? FontGlyphs(*font, &count) : nullptr;
+    const int32_t index = glyphs ? FindGlyph(*font, c) : -1;
+    if (index < 0) return m;
+    const FontGlyph& g = glyphs[index];
+    m.hasGlyph = true;
+    m.advance = float(int32_t(g.advance) + spacing);
+    m.lastCorrection = float(int32_t(g.right - g.left) - int32_t(g.advance) - spacing);
+    return m;
+}
+
+UITextCharMetrics UITextMetrics::Of(char16_t c) {
+    if (c >= 128) return Look(c);
+    if (!known[c]) ascii[c] = Look(c), known[c] = true;
+    return ascii[c];
 }

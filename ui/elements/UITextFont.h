@@ -24,6 +24,27 @@ float UITextMeasure(const ResourceFont* font, const char16_t* text, uint32_t lim
 // One character's advance + spacing (0 when the font has no glyph for it).
 float UITextAdvance(const ResourceFont* font, char16_t c, int32_t spacing);
 
+// Per-character metrics for a layout pass: a character's advance + spacing (0 without a
+// glyph) and, for the last character of a measured text, what replaces its advance and
+// spacing by its glyph width. The first 128 codes are looked up once per pass.
+struct UITextCharMetrics {
+    float advance = 0.0f;
+    float lastCorrection = 0.0f;
+    bool hasGlyph = false;
+};
+class UITextMetrics {
+public:
+    UITextMetrics(const ResourceFont* font, int32_t spacing) : font(font), spacing(spacing) {}
+    UITextCharMetrics Of(char16_t c);
+
+private:
+    UITextCharMetrics Look(char16_t c) const;
+    const ResourceFont* font;
+    int32_t spacing;
+    UITextCharMetrics ascii[128];
+    bool known[128] = {};
+};
+
 // One glyph run drawn at the pen origin of the matrix (font pixels, y down).
 struct UITextRun {
     const char16_t* text = nullptr;

@@ -12,6 +12,7 @@
 #include <strings.h>
 
 #include "TextTestSupport.h"
+#include "engine/services/EngineServices.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "ui/elements/UITextActions.h"
@@ -260,6 +261,15 @@ TEST_F(TextTest, TextOpsCarryTheirBytesAndCutOnCharacterBoundaries) {
     t->SetText(straddling.c_str());
     OnRender([&] { shown = t->Text(); });
     EXPECT_EQ(shown, std::u16string(3071, u'B'));
+    // The engine's entries (the input manager's device and key names): set, append, clear.
+    gEngineServices.uiTextSetTextUnicharPtr(t, u"AB");
+    gEngineServices.uiTextAppendText(t, u" A");
+    OnRender([&] { shown = t->Text(); });
+    EXPECT_EQ(shown, u"AB A");
+    gEngineServices.uiTextSetTextUnicharPtr(t, nullptr);
+    const char16_t* cleared = u"x";
+    OnRender([&] { cleared = t->Text(); });
+    EXPECT_EQ(cleared, nullptr);
     // A text too large for one record travels as a heap block, whole.
     ops.ops.clear();
     b->SetText(std::string(9000, 'A').c_str());
