@@ -3,7 +3,9 @@
 // init it builds the sample's two screens in code: the main menu (a background picture,
 // a localised title, and a rounded button with a highlight strip and a localised label
 // over the scene) as the active screen, and
-// a loading screen (a full-screen picture that fades in) for the scene switches.
+// a loading screen (a full-screen picture that fades in) for the scene switches. The
+// menu's "StartButton" is clickable: it logs "Sample: Start pressed" and blends the menu
+// out.
 // It also makes the Game's camera look at the sample scene (scripts would place it; they
 // cannot call the engine yet). Once the start scene has loaded it plays the intro video
 // ("Intro" in "videos", when the data has it) full screen; the menu stays hidden until
@@ -18,6 +20,7 @@
 class UIScreen;
 class UIRoundedRect;
 class UIText;
+class UiButton;
 
 namespace app {
 
@@ -44,24 +47,28 @@ public:
     void OnInit() override;
     // Starts the intro (or shows the menu when there is none).
     void OnFirstSceneLoaded() override;
-    // Shows the menu once the intro has ended.
+    // Takes the menu's hit candidates; shows the menu once the intro has ended.
     void OnSmoothTick() override;
 
     UIScreen* MenuScreen() const { return menu; }
     UIScreen* LoadingScreen() const { return loading; }
     UIRoundedRect* Button() const { return button; }
     UIText* ButtonLabel() const { return label; }
+    UiButton* StartButton() const { return startButton; }
     bool IntroRunning() const { return introRunning; }
 
 private:
     void BuildMenu();
     void BuildLoadingScreen();
+    // Gives the menu's "StartButton" its command.
+    void ConnectStartButton();
     void SetSceneCamera();
 
     UIScreen* menu = nullptr;
     UIScreen* loading = nullptr;
     UIRoundedRect* button = nullptr;
     UIText* label = nullptr;
+    UiButton* startButton = nullptr;
     bool introRunning = false;
 };
 

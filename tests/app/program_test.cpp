@@ -27,6 +27,7 @@
 #include "ui/elements/UIScreen.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
+#include "CaptureLogSink.h"
 
 namespace {
 
@@ -499,7 +500,7 @@ uint64_t ResidentKiB() {
     return 0;
 }
 
-TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreen) {
+TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStartButtonClicks) {
     setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
     const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
     ASSERT_NE(repository, nullptr);
@@ -523,6 +524,29 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreen) {
         EXPECT_FALSE(delegate.IntroRunning()) << "the intro did not end within 60 s";
     }
     EXPECT_TRUE(delegate.MenuScreen()->IsVisible());
+    // A press and a release at the start button's screen point: its command logs its line
+    // and hides the menu. The button's middle is the UI's middle, letterboxed or not.
+    ASSERT_NE(delegate.StartButton(), nullptr);
+    CaptureLogSink log;
+    log.Attach();
+    wnd::Rect client;
+    ASSERT_TRUE(wnd::GetClientRect(app::gMainWindow.window, &client));
+    const UIScreen* menu = delegate.MenuScreen();
+    const Vector at = menu->UIPointToScreenPoint(
+        Vector(app::kSampleButtonX + app::kSampleButtonWidth / 2, app::kSampleButtonY + app::kSampleButtonHeight / 2, 0, 0),
+        uint32_t(client.Width()), uint32_t(client.Height()));
+    for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
+        wnd::Event e;
+        e.kind = kind;
+        e.window = app::gMainWindow.window;
+        e.x = int32_t(at.x * float(client.Width()));
+        e.y = int32_t(at.y * float(client.Height()));
+        ASSERT_TRUE(wnd::PostEvent(e));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(app::RunMainLoopPass());
+    }
+    EXPECT_TRUE(log.Contains("Sample: Start pressed"));
+    EXPECT_FALSE(menu->IsVisible());
+    log.Detach();
     gGame->Quit();
     EXPECT_FALSE(app::RunMainLoopPass());
     // The screens emptied their slots when the Game released them.

@@ -13,10 +13,8 @@
 namespace {
 
 constexpr uint32_t kEntryFlag = 0x80;
-constexpr float kFixedFadeSeconds = 0.1f;
 constexpr uint32_t kFixedFadeFlags = UIACTIONFLAG_SYSTEMTIME;
-constexpr uint32_t kFixedFadeChannel = 3;
-constexpr uint32_t kAllChannels = uint32_t(-1);
+constexpr uint32_t kEveryChannel = uint32_t(-1);
 
 // The element's recipe "Size" y (0 without a recipe).
 float RecipeSizeY(const UIElement* e) { return e && e->GetRecipe() ? e->GetRecipe()->size.y : 0.0f; }
@@ -41,6 +39,13 @@ void UIList::MakeContent() {
     PostUIOpValues(kUIListFamily, UIOP_LIST_CONTENT, this, c);
 }
 
+void UIList::OnBeforeDelete() {
+    entries.Release();
+    content = nullptr;
+    fixedEntry = nullptr;
+    UIElement::OnBeforeDelete();
+}
+
 float UIList::RecipeHeight() const { return RecipeSizeY(this); }
 
 void UIList::Clear() {
@@ -62,7 +67,8 @@ void UIList::Clear() {
     entries.Clear();
     if (UIElement* f = fixedEntry.Get()) {
         f->Hide();
-        AddChild(f);  // to the end of the children
+        RemoveChild(f);
+        AddChild(f);  // at the end of the children
     }
     PostUIOpValues(kUIListFamily, UIOP_LIST_CONTENT, this, c);
 }
@@ -116,16 +122,16 @@ void UIList::UpdateFixedEntry() {
     const int32_t r = RoundRow(std::fabs(scrollOffset) / h);
     if (!f->IsVisible() && fixedEntryIndex < r) {
         f->SetPosition(0, 0, 0);
-        f->RemoveAllActions(kAllChannels);
+        f->RemoveAllActions(kEveryChannel);
         f->SetLinearColor(1, 1, 1, 1);
         f->BlendOutAndHide(kFixedFadeSeconds, kFixedFadeFlags, kFixedFadeChannel);
     } else if (!f->IsVisible() && fixedEntryIndex > r + visibleRows - 1) {
         f->SetPosition(0, RecipeHeight() - RecipeSizeY(f), 0);
-        f->RemoveAllActions(kAllChannels);
+        f->RemoveAllActions(kEveryChannel);
         f->SetLinearColor(1, 1, 1, 1);
         f->ShowAndBlendIn(kFixedFadeSeconds, kFixedFadeFlags, kFixedFadeChannel);
     } else if (f->IsVisible() && fixedEntryIndex >= r && fixedEntryIndex <= r + visibleRows) {
-        f->RemoveAllActions(kAllChannels);
+        f->RemoveAllActions(kEveryChannel);
         f->BlendOutAndHide(kFixedFadeSeconds, kFixedFadeFlags, kFixedFadeChannel);
     }
 }
@@ -153,6 +159,12 @@ bool UIList::OnDrag(const Vector& pointer) {
 // ---- Round list ----
 
 UIRoundList::UIRoundList() { SetLuaClass("UIRoundList"); }
+
+void UIRoundList::OnBeforeDelete() {
+    first = nullptr;
+    last = nullptr;
+    UIList::OnBeforeDelete();
+}
 
 void UIRoundList::SetRange(int32_t from, int32_t to) {
     rangeFrom = from;

@@ -64,6 +64,10 @@ struct UIListRenderHalf {
 
 class UIList : public UIElement {
 public:
+    // The fixed entry's fades: length and action channel.
+    static constexpr float kFixedFadeSeconds = 0.1f;
+    static constexpr uint32_t kFixedFadeChannel = 3;
+
     UIList();
 
     bool IsUIList() const override { return true; }
@@ -87,6 +91,8 @@ public:
     bool OnRelease() override;
     bool OnDrag(const Vector& pointer) override;
     bool AcceptsDrag() override { return true; }
+    // Lets go of the entries, the content and the fixed entry on the main thread.
+    void OnBeforeDelete() override;
 
     uint32_t EntryCount() const { return entryCount; }
     UIElement* Entry(uint32_t i) const { return i < entries.Count() ? entries[i].Get() : nullptr; }
@@ -152,6 +158,7 @@ public:
     void SetRange(int32_t from, int32_t to);
     // Moves the ring's last element above its first.
     void ThrowLastElementUp();
+    void OnBeforeDelete() override;
 
     int32_t RangeFrom() const { return rangeFrom; }
     int32_t RangeTo() const { return rangeTo; }

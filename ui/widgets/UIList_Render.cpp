@@ -11,8 +11,6 @@ constexpr float kEaseShare = 0.05f;      // of the overshoot removed per frame
 constexpr float kEaseSettled = 1.0f;     // units left that count as settled
 constexpr double kMinReleaseDt = 0.0001; // seconds; shorter releases carry no speed
 constexpr float kVelocityScale = 10.0f;
-constexpr float kFixedFadeSeconds = 0.1f;
-constexpr uint32_t kFixedFadeChannel = 3;
 constexpr uint32_t kEngineClock = 0;
 
 double Now() { return gVornexRenderer.FrameSeconds(kEngineClock); }
@@ -28,7 +26,7 @@ UIElement* ChildOf(const UIElement* parent, UIElement* candidate) {
 // Whether the fixed entry counts as shown: not hidden and not fading out.
 bool FixedShown(const UIElement* f) {
     if (f->Render().flags & UIFLAG_HIDDEN) return false;
-    for (const UIAction* a = f->Render().actionHeads[kFixedFadeChannel]; a; a = a->next) {
+    for (const UIAction* a = f->Render().actionHeads[UIList::kFixedFadeChannel]; a; a = a->next) {
         const auto* fade = dynamic_cast<const UIActionBlendAndShowHide*>(a);
         if (fade && !fade->showAndBlendIn) return false;
     }

@@ -50,6 +50,12 @@ void UIRadioButtonContainer::AddButton(UiButton* button, int32_t id) {
     buttons.Add(SafePointer<UiButton>(button));
 }
 
+void UIRadioButtonContainer::OnBeforeDelete() {
+    buttons.Release();
+    listener = nullptr;
+    UIElement::OnBeforeDelete();
+}
+
 uint32_t UIRadioButtonContainer::CollectButtons(int32_t base) {
     baseId = base;
     uint32_t n = 0;
@@ -95,6 +101,11 @@ void UIRadioButtonContainer::OnEvent(uint32_t id) {
 // ---- Tabs ----
 
 UITabbedContainer::UITabbedContainer() { SetLuaClass("UITabbedContainer"); }
+
+void UITabbedContainer::OnBeforeDelete() {
+    tabs.Release();
+    UIRadioButtonContainer::OnBeforeDelete();
+}
 
 uint32_t UITabbedContainer::CollectButtons(int32_t base) {
     baseId = base;

@@ -40,6 +40,9 @@ public:
     uint32_t ButtonCount() const { return buttons.Count(); }
     UiButton* Button(uint32_t i) const { return i < buttons.Count() ? buttons[i].Get() : nullptr; }
 
+    // Lets go of the buttons (and tabs) on the main thread.
+    void OnBeforeDelete() override;
+
 protected:
     ~UIRadioButtonContainer() override = default;
     // The index of an id within the buttons, or -1.
@@ -62,6 +65,7 @@ public:
     uint32_t CollectButtons(int32_t baseId) override;
     void Select(int32_t id) override;
 
+    void OnBeforeDelete() override;
     uint32_t TabCount() const { return tabs.Count(); }
     UIElement* Tab(uint32_t i) const { return i < tabs.Count() ? tabs[i].Get() : nullptr; }
 

@@ -26,6 +26,8 @@ void UITextInput::OnBeforeDelete() {
     EngineFree(buffer);
     buffer = nullptr;
     length = maxLength = caret = 0;
+    caretElement = nullptr;
+    selectionElement = nullptr;
     UIText::OnBeforeDelete();
 }
 

@@ -22,6 +22,8 @@ void UIUniTextInput::OnBeforeDelete() {
     EngineFree(buffer);
     buffer = nullptr;
     length = maxLength = caret = 0;
+    caretElement = nullptr;
+    selectionElement = nullptr;
     UIText::OnBeforeDelete();
 }
 

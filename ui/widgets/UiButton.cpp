@@ -80,5 +80,6 @@ void UiButton::HideMark() {
 void UiButton::OnBeforeDelete() {
     DeleteCommands();
     commands.Release();
+    markIcon = nullptr;
     UIPicture::OnBeforeDelete();
 }
