@@ -17,6 +17,7 @@
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UIText.h"
 #include "ui/recipes/UIElementRecipe.h"
+#include "ui/recipes/UIRecipeClasses.h"
 #include "ui/widgets/UIList.h"
 
 namespace {
@@ -219,6 +220,15 @@ TEST_F(ListsTest, EmptyListsAndZeroHeightEntriesChangeNothing) {
     EXPECT_EQ(list->Entry(0), nullptr);
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(State().entryCount, 0u);
+    // A built list recipe makes no entries of its sub-recipes: only the content element.
+    UIListRecipe recipe;
+    recipe.children.Add(Recipe("Row", 20));
+    UIElement* built = recipe.CreateElementTree(nullptr, 0, 1);
+    ASSERT_NE(built, nullptr);
+    ASSERT_TRUE(built->IsUIList());
+    EXPECT_EQ(built->GetFirstChild(), static_cast<UIList*>(built)->Content());
+    EXPECT_EQ(built->GetFirstChild()->GetNextSibling(), nullptr);
+    built->Release();
 }
 
 TEST_F(ListsTest, ARoundListOfZeroToTenThrowsItsLastTwoUp) {
