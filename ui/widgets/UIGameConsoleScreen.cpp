@@ -142,7 +142,7 @@ void UIGameConsoleScreen::SetShown(bool shown) {
 bool UIGameConsoleScreen::OnChar(uint32_t c) {
     if (c >= 32 && c <= 126) {
         input->InsertChar(char(c));
-    } else if (c > 127 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+    } else if (c >= 0xA0 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
         char bytes[4];
         uint32_t n;
         if (c < 0x800) {

@@ -22,8 +22,9 @@ public:
     UIGameConsoleScreen();
 
     // ======== Main thread ========
-    // A typed character: 32-126 as a byte, above 127 as its UTF-8 bytes when they fit;
-    // control characters are ignored (they arrive as keys).
+    // A typed character: 32-126 as a byte, a character from 160 up as its UTF-8 bytes when
+    // they fit; control characters (and lone surrogates) are ignored: controls arrive as
+    // keys.
     bool OnChar(uint32_t character) override;
     // Editing keys (Windows virtual-key codes); true when handled.
     bool OnKeyDown(uint32_t key);

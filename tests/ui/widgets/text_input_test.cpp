@@ -258,7 +258,7 @@ TEST_F(TextInputTest, ConsoleEditingKeys) {
     in->SetText("");
     c->OnChar(0xE9);
     EXPECT_STREQ(in->GetText(), "\xC3\xA9");
-    EXPECT_FALSE(c->OnChar(9));
+    for (uint32_t control : {9u, 127u, 0x85u, 0xD800u}) EXPECT_FALSE(c->OnChar(control)) << control;
     c->OnChar('a');
     c->OnKeyDown(37);
     c->OnKeyDown(37);
