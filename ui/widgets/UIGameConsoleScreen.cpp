@@ -10,6 +10,7 @@
 #include "core/config/GameConfig.h"
 #include "core/fs/FsUtil.h"
 #include "core/Memory.h"
+#include "core/rtti/RTTIClass.h"
 #include "platform/window/Window.h"
 #include "ui/elements/UIText.h"
 #include "ui/widgets/UITextInput.h"
@@ -251,3 +252,5 @@ bool UIGameConsoleScreen::GetEnteredCommand(char* buffer, uint32_t size) {
     pending = nullptr;
     return true;
 }
+
+const RTTIClass* UIGameConsoleScreen::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIGameConsoleScreen"); }

@@ -20,6 +20,7 @@ public:
     static constexpr uint32_t kMaxInput = 255;
 
     UIGameConsoleScreen();
+    const RTTIClass* GetRTTIClass() const override;
 
     // ======== Main thread ========
     // A typed character: 32-126 as a byte, a character from 160 up as its UTF-8 bytes when

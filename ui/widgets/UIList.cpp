@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/Log.h"
+#include "core/rtti/RTTIClass.h"
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UITextBase.h"
 #include "ui/recipes/UIElementRecipe.h"
@@ -225,3 +226,7 @@ void UIRoundList::ThrowLastElementUp() {
     first = tail;
     gLog.Print(LogSeverity::Information, LogCategory::UI, "ThrowLastElementUp");
 }
+
+const RTTIClass* UIList::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIList"); }
+
+const RTTIClass* UIRoundList::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIRoundList"); }

@@ -69,6 +69,7 @@ public:
     static constexpr uint32_t kFixedFadeChannel = 3;
 
     UIList();
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUIList() const override { return true; }
     // Only a build with child-creation 0 makes the sub-recipes as children; entries come
@@ -148,6 +149,7 @@ private:
 class UIRoundList : public UIList {
 public:
     UIRoundList();
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUIRoundList() const override { return true; }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/rtti/RTTIClass.h"
 #include "ui/widgets/UiButton.h"
 
 namespace {
@@ -173,3 +174,7 @@ void UITabbedContainer::Select(int32_t id) {
     if (UiButton* b = Button(uint32_t(index))) b->ApplyRecipePreset("Touched", true, kTabPresetSeconds, 0, 0, true);
     selected = index;
 }
+
+const RTTIClass* UIRadioButtonContainer::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIRadioButtonContainer"); }
+
+const RTTIClass* UITabbedContainer::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UITabbedContainer"); }

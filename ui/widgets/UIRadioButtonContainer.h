@@ -17,6 +17,7 @@ class UiButton;
 class UIRadioButtonContainer : public UIElement, public EventReceiver {
 public:
     UIRadioButtonContainer();
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUIRadioButtonContainer() const override { return true; }
 
@@ -59,6 +60,7 @@ protected:
 class UITabbedContainer : public UIRadioButtonContainer {
 public:
     UITabbedContainer();
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUITabbedContainer() const override { return true; }
 

@@ -6,6 +6,7 @@
 
 #include "core/Dynarray.h"
 #include "core/Memory.h"
+#include "core/rtti/RTTIClass.h"
 #include "ui/elements/UITextFont.h"
 
 namespace {
@@ -197,3 +198,5 @@ void UITextInput::SetSelectionElement(UIElement* element) {
     if (element) AddChild(element);
     PlaceSelection();
 }
+
+const RTTIClass* UITextInput::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UITextInput"); }

@@ -12,6 +12,7 @@
 class UITextInput : public UIText {
 public:
     UITextInput(const char* fontName, uint32_t fontSize, bool pixelPerfect, uint32_t maxLength);
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUITextInput() const override { return true; }
 

@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/rtti/RTTIClass.h"
 #include "ui/elements/UITextFont.h"
 
 UIUniTextInput::UIUniTextInput(const char* text, const char* fontName, uint32_t fontSize, bool pixelPerfect,
@@ -188,3 +189,5 @@ bool UIUniTextInput::OnClick() {
     gLog.Print(LogSeverity::Information, LogCategory::UI, "Mouse click %u", GetId());
     return true;
 }
+
+const RTTIClass* UIUniTextInput::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIUniTextInput"); }

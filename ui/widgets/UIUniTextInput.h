@@ -19,6 +19,7 @@ public:
 
     UIUniTextInput(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0,
                    bool pixelPerfect = false, uint32_t maxLength = 32);
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUIUniTextInput() const override { return true; }
 

@@ -1,6 +1,8 @@
 // UiButton: press, release, click and press-lost, the commands and the mark icon.
 #include "ui/widgets/UiButton.h"
 
+#include "core/rtti/RTTIClass.h"
+
 namespace {
 constexpr uint32_t kAllChannels = uint32_t(-1);
 constexpr uint32_t kScaleActionFlags = UIACTIONFLAG_SYSTEMTIME;
@@ -83,3 +85,5 @@ void UiButton::OnBeforeDelete() {
     markIcon = nullptr;
     UIPicture::OnBeforeDelete();
 }
+
+const RTTIClass* UiButton::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UiButton"); }

@@ -18,6 +18,7 @@ public:
     static constexpr uint32_t kScaleChannel = 3;
 
     UiButton();
+    const RTTIClass* GetRTTIClass() const override;
 
     bool IsUiButton() const override { return true; }
 
