@@ -193,6 +193,16 @@ TEST_F(ListsTest, TheFixedEntryFadesInBelowTheWindowAndOutInsideIt) {
         const float expected = c.scroll == -60 ? 200 + c.scroll + 10 : c.y;
         EXPECT_FLOAT_EQ(position.y, expected) << c.scroll;
     }
+    // A script releases the fixed entry and an entry alone: the list lets go of both.
+    UIElement* entry = list->Entry(2);
+    fixed->Release();
+    entry->Release();
+    EXPECT_EQ(list->FixedEntry(), nullptr);
+    EXPECT_EQ(list->Entry(2), nullptr);
+    gVornexRenderer.FlushCommands(true);
+    UIElement::FinishPendingDeletion();
+    rendertest::RunOnRenderThread([&] { list->ScrollForward(20); });
+    EXPECT_FLOAT_EQ(State().scrollOffset, -160.0f);
 }
 
 TEST_F(ListsTest, EmptyListsAndZeroHeightEntriesChangeNothing) {
