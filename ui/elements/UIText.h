@@ -23,7 +23,8 @@ struct UITextRun;
 
 class UIText : public UITextBase {
 public:
-    UIText(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0, bool pixelPerfect = false);
+    UIText(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0,
+           bool pixelPerfect = false);
 
     const RTTIClass* GetRTTIClass() const override;
     bool IsUIText() const override { return true; }

@@ -35,7 +35,8 @@ struct TextTest : TextFixtureOf<shadertest::ShaderFixture> {
     static std::vector<gfx::DrawRecord> GlyphDraws(const std::vector<gfx::DrawRecord>& all) {
         std::vector<gfx::DrawRecord> out;
         for (const gfx::DrawRecord& d : all)
-            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex)) out.push_back(d);
+            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex))
+                out.push_back(d);
         return out;
     }
     static GlyphVertex Vertex(const gfx::DrawRecord& d, uint32_t i) {
@@ -349,7 +350,9 @@ TEST_F(TextTest, ShadowAndBottomColourPasses) {
         return std::array<int16_t, 4>{PackGlyphColour(c.x), PackGlyphColour(c.y), PackGlyphColour(c.z),
                                        PackGlyphColour(c.w)};
     };
-    const auto colourOf = [](const GlyphVertex& v) { return std::array<int16_t, 4>{v.colour[0], v.colour[1], v.colour[2], v.colour[3]}; };
+    const auto colourOf = [](const GlyphVertex& v) {
+        return std::array<int16_t, 4>{v.colour[0], v.colour[1], v.colour[2], v.colour[3]};
+    };
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(colourOf(Vertex(draws[0], i)), packed(Vector(0, 0, 0, 0.5f)));
     const Vector bottom(1, 0.5f, 0.5f, 0.75f);  // halfway to the bottom colour
     EXPECT_EQ(colourOf(Vertex(draws[1], 0)), packed(bottom));
