@@ -40,6 +40,7 @@ public:
     float GetTextWidth(const char* text) const { return GetTextSize(text).x; }
     float GetTextHeight(const char* text) const { return GetTextSize(text).y; }
     Vector GetLocalizedTextSize(const char* stringId) const;
+    Vector GetLocallizedTextSize(const char* stringId) const { return GetLocalizedTextSize(stringId); }
     float GetLocalizedTextWidth(const char* stringId) const { return GetLocalizedTextSize(stringId).x; }
     float GetLocalizedTextHeight(const char* stringId) const { return GetLocalizedTextSize(stringId).y; }
 

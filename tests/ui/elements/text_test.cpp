@@ -122,6 +122,14 @@ TEST_F(TextTest, WordWrappingKeepsAnOverlongWordOnItsOwnLineAndFollowsTheWidth) 
     b->SetSize(5, 50);
     EXPECT_EQ(LinesOf(b), (std::vector<std::u16string>{u"AAAA", u"AAAA"}));
     EXPECT_EQ(b->HackGetLinesCount(), 2u);
+    // A text set before the font is laid out when the font comes.
+    UITextBox* early = new UITextBox;
+    early->SetSize(5, 50);
+    early->SetText("AA AA");
+    screen->AddChild(early);
+    EXPECT_TRUE(LinesOf(early).empty());
+    early->SetFont("boxes.ttf", 20, false, 0);
+    EXPECT_EQ(LinesOf(early), (std::vector<std::u16string>{u"AA", u"AA"}));
     // Appending continues the last line.
     b->SetSize(100, 50);
     b->AppendText(" B");
