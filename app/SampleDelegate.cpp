@@ -9,6 +9,7 @@
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/elements/UIText.h"
 #include "ui/video/VideoEngine.h"
 
 namespace app {
@@ -20,6 +21,8 @@ constexpr float kLoadingFadeSeconds = 0.5f;
 constexpr float kPanelX = kSampleButtonX - 60, kPanelY = kSampleButtonY - 40;
 constexpr float kPanelWidth = kSampleButtonWidth + 120, kPanelHeight = kSampleButtonHeight + 80;
 constexpr uint32_t kCornerSampler = 7;
+constexpr const char* kMenuFont = "_system.ttf";
+constexpr uint32_t kTitleFontSize = 32, kLabelFontSize = 24;
 
 UIPicture* Picture(UIElement* parent, float x, float y, float w, float h, const char* texture) {
     UIPicture* p = new UIPicture;
@@ -96,6 +99,19 @@ void SampleDelegate::BuildMenu() {
     UIPicture* highlight = Picture(button, 12, 6, kSampleButtonWidth - 24, 6, nullptr);
     highlight->SetColorMode(UICOLOR_STATIC);
     highlight->SetLinearColor(1, 1, 1, 0.5f);
+    // The localised title above the panel and the button's label.
+    UIText* title = new UIText(nullptr, kMenuFont, kTitleFontSize, false);
+    title->SetAlignment(TEXTALIGNMENT_CENTER, 1);
+    title->SetPosition(kWidth / 2, kPanelY - 8, 0);
+    title->SetLocalizedText("Menu/Title");
+    menu->AddChild(title);
+    label = new UIText(nullptr, kMenuFont, kLabelFontSize, false);
+    label->SetAlignment(TEXTALIGNMENT_CENTER, 2);
+    label->SetPosition(kSampleLabelX, kSampleLabelY, 0);
+    label->SetColorMode(UICOLOR_STATIC);
+    label->SetLinearColor(1, 1, 1, 1);
+    label->SetLocalizedText("Menu/Start");
+    button->AddChild(label);
 
     gGame->SetActiveUIScreen(menu);
 }

@@ -1,6 +1,9 @@
 // The UI's entries in the tables of the libraries below it.
+#include "core/config/ConfigEnums.h"
+#include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
 #include "render/RenderHooks.h"
+#include "render/resources/ResourceFont.h"
 #include "scene/SceneServices.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXEntity.h"
@@ -8,11 +11,59 @@
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
+#include "ui/elements/UITextBase.h"
+#include "ui/localisation/StringManager.h"
+#include "ui/localisation/StringReplacementContainer.h"
+#include "ui/text/BinFont.h"
+#include "ui/text/FontDraw.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 namespace {
 
 UIElement* Element(void* e) { return static_cast<UIElement*>(e); }
+
+// The engine's entries of the localised strings and the default replacement container.
+// Each does nothing (or answers empty) while its object does not exist.
+void InstallStringServices(EngineServices& e) {
+    e.stringManagerCreate = [] {
+        if (!gStringManager) gStringManager = new StringManager();
+    };
+    e.stringManagerLoadCompiledStrings = [](const char* fileName) {
+        return gStringManager && gStringManager->LoadCompiledStrings(fileName);
+    };
+    e.stringManagerDelete = [] {
+        delete gStringManager;
+        gStringManager = nullptr;
+    };
+    e.stringManagerLookup = [](const char* id) -> const char16_t* {
+        return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+    };
+    e.stringManagerCurrentLanguage = [] {
+        return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
+    };
+    e.defaultReplacementContainer = [] { return gDefaultReplacementContainer; };
+    e.clearDefaultReplacementContainer = [] {
+        if (gDefaultReplacementContainer) gDefaultReplacementContainer->Clear();
+    };
+    // A change of the project's "Default language" chooses the text language again.
+    SetLanguageSelectionHook([] {
+        if (gStringManager) gStringManager->SelectLanguage();
+    });
+}
+
+void ClearStringServices(EngineServices& e) {
+    e.stringManagerCreate = nullptr;
+    e.stringManagerLoadCompiledStrings = nullptr;
+    e.stringManagerDelete = nullptr;
+    e.stringManagerLookup = nullptr;
+    e.stringManagerCurrentLanguage = nullptr;
+    e.defaultReplacementContainer = nullptr;
+    e.clearDefaultReplacementContainer = nullptr;
+    SetLanguageSelectionHook(nullptr);
+}
+// The render library's fonts are resources handed over as void*.
+const ResourceFont* Font(void* f) { return static_cast<const ResourceFont*>(static_cast<Resource*>(f)); }
 
 }  // namespace
 
@@ -49,6 +100,7 @@ void InstallUIHooks() {
     e.videoDrawFrame = [] {
         if (gVideoEngine) gVideoEngine->DrawFrame();
     };
+    InstallStringServices(e);
     // The in-game UI entity holds its element through the element's safe-pointer root.
     gSceneServices.uiElementRelease = [](SafePointerRoot* e) {
         if (e) static_cast<UIElement*>(e)->Release();
@@ -72,6 +124,35 @@ void InstallUIHooks() {
     fx.draw = [](void* c, const Matrix& world) {
         static_cast<SFXContext*>(c)->Draw(nullptr, world, RenderTaskArguments{});
     };
+    // Fonts: the binary font files, text through a font (render task 45 and the
+    // profiler overlay), the shared glyph buffers and the font table.
+    ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, nullptr});
+    r.ResourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
+                                uint32_t blendMode, uint8_t mirrored, uint32_t depthState) {
+        if (!f) return;
+        const int32_t n = bytes > kMaxSingleByteText ? int32_t(kMaxSingleByteText + 1) : int32_t(bytes);
+        DrawText(*Font(f), text, n, matrix, colour, colour, colour, 0, blendMode, mirrored != 0, depthState);
+    };
+    r.ResourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
+    r.ResourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
+    r.ResourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
+    e.uiFontTableLoad = &UIFontTable::Load;
+    e.uiFontTableFree = [] {
+        if (gUIFontTable) gUIFontTable->Free();
+    };
+    fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
+    // Text elements: the resolution change of the Game, the input manager's device and
+    // key names, the configuration helper's language change.
+    e.uiTextSetScreenResolution = [](uint32_t width, uint32_t height, uint32_t release, uint32_t reload) {
+        UITextBase::SetScreenResolution(width, height, release != 0, reload != 0);
+    };
+    e.uiTextSetTextUnicharPtr = [](UITextBase* t, const char16_t* text) {
+        if (t) t->SetTextUnicharPtr(text);
+    };
+    e.uiTextAppendText = [](UITextBase* t, const char16_t* text) {
+        if (t) t->AppendText(text);
+    };
+    e.reloadLanguage = &UITextBase::ReloadAllFonts;
 }
 
 void ClearUIHooks() {
@@ -89,6 +170,17 @@ void ClearUIHooks() {
     e.videoEngineInit = e.videoEngineClose = e.videoStop = nullptr;
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
+    ClearStringServices(e);
     gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
+    ResourceFont::SetHooks({});
+    r.ResourceFontDrawText = nullptr;
+    r.ResourceFontMeasureText = nullptr;
+    r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
+    e.uiFontTableLoad = nullptr;
+    e.uiFontTableFree = nullptr;
+    e.uiTextSetScreenResolution = nullptr;
+    e.uiTextSetTextUnicharPtr = nullptr;
+    e.uiTextAppendText = nullptr;
+    e.reloadLanguage = nullptr;
 }

@@ -3,9 +3,13 @@
 
 #include "engine/entity/Entity.h"
 #include "ui/elements/UIIdTable.h"
+#include "ui/localisation/CompiledGameStringCollection.h"
+#include "ui/localisation/StringManager.h"
+#include "ui/localisation/StringReplacementContainer.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
@@ -34,10 +38,28 @@ const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UIIdTable", &StaticInitCreateGlobal<UIIdTable, gUIIdTable>, 0, 0},
     {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
     {4, K::BareClassRegistration, "UIVideo", nullptr, 0, 0},
+    // Text elements.
+    {4, K::BareClassRegistration, "UITextBase", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIText", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UITextBox", nullptr, 0, 0},
     {4, K::GlobalObject, "VideoEngine", &StaticInitCreateGlobal<VideoEngine, gVideoEngine>, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
     {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},
+    // Localised strings and string replacement.
+    {6, K::ClassRegistration, "GameString", &StaticInitRegister<GameString>, 0, 0},
+    {6, K::ClassRegistration, "GameStringGroup", &StaticInitRegister<GameStringGroup>, 0, 0},
+    {6, K::ClassRegistration, "CompiledGameStringCollectionEntry",
+     &StaticInitRegister<CompiledGameStringCollectionEntry>, 0, 0},
+    {6, K::ClassRegistration, "CompiledGameStringCollection", &StaticInitRegister<CompiledGameStringCollection>, 0,
+     0},
+    {6, K::ClassRegistration, "StringManager", &StaticInitRegister<StringManager>, 0, 0},
+    {6, K::GlobalObject, "gDefaultReplacementContainer",
+     &StaticInitCreateGlobal<StringReplacementContainer, gDefaultReplacementContainer>, 0, 0},
+    // Fonts
+    {6, K::ClassRegistration, "UIFontDefinition", &StaticInitRegister<UIFontDefinition>, 0, 0},
+    {6, K::ClassRegistration, "UIFontTable", &StaticInitRegister<UIFontTable>, 0, 0},
+    {6, K::GlobalObject, "gUIFontTable", &StaticInitCreateGlobal<UIFontTable, gUIFontTable>, 0, 0},
     // recipes
     {8, K::ClassRegistration, "UIElementPreset", &StaticInitRegister<UIElementPreset>, 0, 0},
     {8, K::ClassRegistration, "UIElementRecipe", &StaticInitRegister<UIElementRecipe>, 0, 0},

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/text/TextConversion.h"
+
 namespace {
 
 // Grows out by n units and returns where they go (null when memory runs out).
@@ -35,7 +37,19 @@ bool AppendString(Dynarray<char16_t>& out, const char* text) {
     return true;
 }
 
-void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, const StringReplacementContainer& container) {
+bool AppendUTF8(Dynarray<char16_t>& out, const char* text) {
+    const size_t n = text ? std::strlen(text) : 0;
+    if (n == 0) return true;
+    // Every byte gives at most one unit (a four-byte sequence gives two).
+    const uint32_t at = out.Count();
+    char16_t* d = Extend(out, n);
+    if (!d) return false;
+    const uint32_t units = UTF8ToUTF16(d, static_cast<uint32_t>(n), text, static_cast<uint32_t>(n));
+    out.Resize(at + units);
+    return true;
+}
+
+void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, const TagReplacementSource& source) {
     if (!text) return;
     constexpr size_t kMaxTag = 64;
     const char16_t* p = text;
@@ -54,16 +68,16 @@ void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, con
         char narrow[kMaxTag];
         for (size_t i = 0; i < len; ++i) narrow[i] = static_cast<char>(open[1 + i] & 0xFF);
         const NameString tag(narrow, len);
-        for (uint32_t i = 0; i < container.GetEntryCount(); ++i) {
-            const StringReplacementEntry* e = container.GetEntry(i);
+        for (uint32_t i = 0; i < source.GetEntryCount(); ++i) {
+            const StringReplacementEntry* e = source.GetEntry(i);
             if (!e || e->tag != tag) continue;
             if (e->isWide) {
-                const char16_t* w = e->wideText;
-                size_t n = 0;
-                while (w && w[n]) ++n;
-                Append(out, w, n);
+                const Dynarray<char16_t>& w = e->wideText;
+                uint32_t n = 0;
+                while (n < w.Count() && w.data[n]) ++n;
+                Append(out, w.data, n);
             } else {
-                AppendString(out, e->text);
+                AppendUTF8(out, e->text.Raw());
             }
             break;
         }

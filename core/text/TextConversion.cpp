@@ -182,3 +182,22 @@ bool MultiByteToWide(char16_t* out, uint32_t outSize, const char* text, int32_t 
 bool MultiByteToWideZ(char16_t* out, uint32_t outSize, const char* text, uint32_t codePage) {
     return MultiByteToWide(out, outSize, text, text ? static_cast<int32_t>(std::strlen(text)) : 0, codePage);
 }
+
+uint32_t UTF8ToUTF16(char16_t* out, uint32_t outSize, const char* text, uint32_t length) {
+    if (!out || !text) return 0;
+    const auto* s = reinterpret_cast<const uint8_t*>(text);
+    uint32_t w = 0;
+    for (size_t i = 0; i < length;) {
+        char32_t cp;
+        i += DecodeUTF8(s + i, length - i, cp);
+        if (cp >= 0x10000) {
+            if (w + 2 > outSize) break;
+            out[w++] = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out[w++] = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            if (w + 1 > outSize) break;
+            out[w++] = static_cast<char16_t>(cp);
+        }
+    }
+    return w;
+}

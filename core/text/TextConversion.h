@@ -40,3 +40,6 @@ bool MultiByteToWide(char16_t* out, uint32_t outSize, const char* text, int32_t 
 // MultiByteToWide of a zero-terminated input, terminator excluded: the output is not
 // terminated; callers terminate it at the input length.
 bool MultiByteToWideZ(char16_t* out, uint32_t outSize, const char* text, uint32_t codePage);
+// Decodes length bytes of UTF-8 into out (invalid bytes become U+FFFD) and returns the
+// units written; stops before a character that does not fit in outSize units.
+uint32_t UTF8ToUTF16(char16_t* out, uint32_t outSize, const char* text, uint32_t length);

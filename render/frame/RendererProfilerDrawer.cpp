@@ -102,5 +102,6 @@ void RendererProfilerDrawer::DrawText(void* font, const char* text, float x, flo
     if (!gRenderHooks.ResourceFontDrawText || !text) return;
     Matrix place;
     place.LoadTranslation(x, y, 0.0f);
-    gRenderHooks.ResourceFontDrawText(font, text, static_cast<uint32_t>(std::strlen(text)), place, colour, 0, 0, 0);
+    // Blended glyphs (blend mode 1), not mirrored, over everything (depth function 8).
+    gRenderHooks.ResourceFontDrawText(font, text, static_cast<uint32_t>(std::strlen(text)), place, colour, 1, 0, 8);
 }

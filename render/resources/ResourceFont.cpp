@@ -33,19 +33,27 @@ void ResourceFont::SetHooks(const Hooks& hooks) { gFontHooks = hooks; }
 
 ResourceFont::ResourceFont(const char* name) : Resource(name) {
     const char* n = GetName() ? GetName() : "";
-    const char* tilde = std::strchr(n, '~');
-    const size_t length = tilde ? size_t(tilde - n) : std::strlen(n);
+    // The base ends at the first '~' or '#'; the size follows '~', the outline '#', in
+    // either order.
+    const size_t length = std::strcspn(n, "~#");
     if (length > kMaxFontBaseName) return;  // refused at load
     for (size_t i = 0; i < length; ++i)
         baseName[i] = (n[i] >= 'A' && n[i] <= 'Z') ? char(n[i] + ('a' - 'A')) : n[i];
     baseName[length] = 0;
     baseNameValid = true;
-    if (!tilde) return;
-    const char* p = tilde + 1;
-    pointSize = ReadDecimal(p);
-    if (const char* hash = std::strchr(p, '#')) {
-        p = hash + 1;
-        outlineSize = ReadDecimal(p);
+    const char* p = n + length;
+    bool sizeRead = false, outlineRead = false;
+    while (*p == '~' || *p == '#') {
+        const char mark = *p++;
+        if (mark == '~' && !sizeRead) {
+            pointSize = ReadDecimal(p);
+            sizeRead = true;
+        } else if (mark == '#' && !outlineRead) {
+            outlineSize = ReadDecimal(p);
+            outlineRead = true;
+        } else {
+            break;
+        }
     }
     outlined = outlineSize > 0;
 }
@@ -53,6 +61,12 @@ ResourceFont::ResourceFont(const char* name) : Resource(name) {
 ResourceFont::~ResourceFont() {
     DropPages();
     ReleaseBuffer(&glyphTables);
+}
+
+void ResourceFont::Clear() {
+    DropPages();
+    SetGlyphTables(nullptr, 0);
+    texelBytes = 1;
 }
 
 void ResourceFont::AddPage(uint8_t* pixels, uint32_t height) { pages.push_back(Page{pixels, height}); }
@@ -102,8 +116,7 @@ void ResourceFont::ReadSourceFont() {
 }
 
 bool ResourceFont::CreatePageTextures() {
-    const gfx::Format format = outlined ? gfx::FMT_A8L8 : gfx::FMT_A8;
-    const uint32_t texelBytes = outlined ? 2 : 1;
+    const gfx::Format format = texelBytes == 2 ? gfx::FMT_A8L8 : gfx::FMT_A8;
     std::vector<std::unique_ptr<VornexRendererTextureCreationJob>> jobs;
     jobs.reserve(pages.size());
     for (Page& page : pages) {

@@ -1,17 +1,18 @@
 #pragma once
 // ResourceFont (type 2): glyph pages and their textures for one face, size and outline.
 //
-// Name: "base~size#outline" (for example "_system.ttf~012" or "a.ttf~10#2"): the base
-// (lower-cased, at most 127 characters) names the face in "Common/Fonts"; the point
-// size and the optional outline size are decimal; an outline above 0 makes the font
-// outlined (two channels per texel).
+// Name: "base~size#outline" (for example "a.ttf~10#2") or "base#outline~size..." (the
+// text elements' file names, for example "_system.ttf#2~012" or "menu.ttf~020_German"):
+// the base (lower-cased, at most 127 characters) names the face in "Common/Fonts"; the
+// point size and the optional outline size are decimal; an outline above 0 makes the
+// font outlined.
 //
 // Load: the binary font first (LoadBinFont, which fills the glyph pages and tables);
 // when that fails, the TTF is read and the characters to build are gathered, but
 // rasterising a TTF is not part of this engine, so such a font has no pages and fails.
 // With pages, one texture per page is made by render jobs: 1024 wide, the page's
-// height, one level, A8 (A8L8 when outlined), managed; all jobs are submitted first and
-// then waited for.
+// height, one level, A8 for one byte per texel and A8L8 for two (the binary font's
+// texel byte), managed; all jobs are submitted first and then waited for.
 //
 // The binary font reader and writer and the string table's character gathering belong
 // to the user interface; they reach this class through the hooks below (none set: the
@@ -34,7 +35,7 @@ public:
         // missing or does not match.
         bool (*LoadBinFont)(ResourceFont& font);
         // Writes the binary file after a font was built from its TTF.
-        void (*SaveBinFont)(const ResourceFont& font);
+        bool (*SaveBinFont)(const ResourceFont& font);
         // Sets the bit of every UTF-16 code the strings of a language (0-10) use, in a
         // 65,536-bit set; false when there is no string table.
         bool (*CollectUsedCharacters)(uint32_t language, uint8_t* bits);
@@ -49,11 +50,16 @@ public:
     uint32_t GetResourceType() const override { return RESOURCE_FONT; }
     bool LoadResource() override;
 
-    // For the binary font reader: a page of kFontPageWidth x height texels (one byte
-    // each, two when outlined) from EngineAlloc, taken over.
+    // For the binary font reader: a page of kFontPageWidth x height texels of
+    // TexelBytes() bytes each from EngineAlloc, taken over.
     void AddPage(uint8_t* pixels, uint32_t height);
     // Glyph tables (EngineAlloc), taken over and freed with the font.
     void SetGlyphTables(void* tables, uint32_t bytes);
+    // Bytes per page texel (1 or 2; set by the reader before its pages).
+    void SetTexelBytes(uint32_t bytes) { texelBytes = bytes == 2 ? 2 : 1; }
+    uint32_t TexelBytes() const { return texelBytes; }
+    // Drops the pages, their textures and the tables.
+    void Clear();
 
     const char* BaseName() const { return baseName; }
     bool BaseNameValid() const { return baseNameValid; }
@@ -62,9 +68,12 @@ public:
     bool Outlined() const { return outlined; }
     uint32_t PageCount() const { return static_cast<uint32_t>(pages.size()); }
     uint32_t PageHeight(uint32_t i) const { return pages[i].height; }
+    // A page's texels until its texture is made (then null).
+    const uint8_t* PagePixels(uint32_t i) const { return pages[i].pixels; }
     uint32_t PageTextureCount() const { return static_cast<uint32_t>(pageTextures.size()); }
     DeviceObjectHandle* PageTexture(uint32_t i) const { return pageTextures[i]; }
     const void* GlyphTables() const { return glyphTables; }
+    uint32_t GlyphTableBytes() const { return glyphTableBytes; }
 
 private:
     struct Page {
@@ -81,6 +90,7 @@ private:
     uint32_t pointSize = 0;
     uint32_t outlineSize = 0;
     bool outlined = false;
+    uint32_t texelBytes = 1;
     std::vector<Page> pages;
     std::vector<DeviceObjectHandle*> pageTextures;
     void* glyphTables = nullptr;

@@ -304,6 +304,26 @@ unsigned CountInBox(const Picture& p, const Box& b, ColourTest test) {
     return n;
 }
 
+// The menu's localised texts: the button's label ("Menu/Start") shows white text pixels
+// over the button's own colour in the last frame, every font the menu names loads, and
+// every string is found.
+TEST_F(SampleRunTest, TheMenuShowsItsLocalisedLabel) {
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* line : {"Unable to load binary font file", "Unable to find string"})
+        EXPECT_EQ(run.err.find(line), std::string::npos) << line;
+    const Picture last = ReadShot(kFrames);
+    ASSERT_FALSE(last.rgb.empty());
+    // The UI's 1280 x 720 across the picture's width, letterboxed vertically.
+    const double scale = last.width / 1280.0, top = (last.height - 720.0 * scale) / 2;
+    const double cx = app::kSampleButtonX + app::kSampleLabelX, cy = app::kSampleButtonY + app::kSampleLabelY;
+    const Box label{unsigned((cx - 40) * scale), unsigned(top + (cy - 14) * scale), unsigned((cx + 40) * scale),
+                    unsigned(top + (cy + 14) * scale)};
+    const unsigned white = CountInBox(last, label, [](const unsigned char* rgb) {
+        return rgb[0] >= 200 && rgb[1] >= 200 && rgb[2] >= 200;  // the button itself has no green
+    });
+    EXPECT_GE(white, 20u) << "no label text over the button: " << Kept(kFrames);
+}
+
 // The sample scene after the intro, under the menu: the things the camera looks at, each
 // found by its colour inside the box its place in the sample data projects to, and the
 // walking soldier moving between the last saved frames.

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the textures and the recipe templates of the sample's menu and loading screen.
+"""Writes the textures, the strings and the recipe templates of the sample's menu and
+loading screen.
 
-  sample_ui.py <textures folder> [<templates folder>]
-
-Templates (UI recipe templates, written with tests/support/recipes.py; sample_scene.py
-enters them in the catalogue from STUBS below): "UI/MainMenu", a screen recipe with the
-background panel, the localised title text and the "StartButton" button (its corner
-texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with the
-full-screen background picture.
+  sample_ui.py <textures folder> [<common folder> [<templates folder>]]
 
 "UI/MenuBackground.dds": a 64 x 64 vertical gradient from dark blue to teal, opaque.
 "UI/ButtonCorner.dds": a 32 x 32 quarter disc of radius 32 around texel (0, 0), white,
@@ -18,13 +13,28 @@ Both are uncompressed A8R8G8B8 DDS files written from the documented header: "DD
 one level), a 32-byte pixel format (RGB with alpha, 32 bits, masks R 0x00FF0000,
 G 0x0000FF00, B 0x000000FF, A 0xFF000000), caps "texture", then the texels row by row,
 each as the bytes B, G, R, A.
+
+"L01n.bin" in the common folder: the menu's strings, "Menu/Title" (English "Sample", German
+"Beispiel") and "Menu/Start" ("Start", "Starten"), written by the tests' writer l01n.py.
+
+Recipe templates in the templates folder (written by the tests' writer recipes.py;
+sample_scene.py enters them in the catalogue from STUBS below): "UI/MainMenu", a screen
+recipe with the background panel, the localised title text and the "StartButton" button (its
+corner texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with
+the full-screen background picture.
 """
 import os
 import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+import l01n  # noqa: E402
 import recipes  # noqa: E402
+
+MENU_STRINGS = [
+    {"path": "Menu/Title", "texts": {"English": "Sample", "German": "Beispiel"}},
+    {"path": "Menu/Start", "texts": {"English": "Start", "German": "Starten"}},
+]
 
 FOLDER = "UI"
 MAIN_MENU = ("MainMenu", "5A3E0000-0000-4000-8000-0000000000A1")
@@ -103,7 +113,7 @@ def write_templates(templates):
 
 
 def main(argv):
-    if len(argv) not in (2, 3):
+    if len(argv) not in (2, 3, 4):
         sys.stderr.write(__doc__)
         return 2
     out = os.path.join(argv[1], "UI")
@@ -111,8 +121,13 @@ def main(argv):
     for name, data in (("MenuBackground.dds", background()), ("ButtonCorner.dds", corner())):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
-    if len(argv) == 3:
-        write_templates(argv[2])
+    if len(argv) >= 3:
+        common = argv[2]
+        os.makedirs(common, exist_ok=True)
+        with open(os.path.join(common, "L01n.bin"), "wb") as f:
+            f.write(l01n.l01n(MENU_STRINGS))
+    if len(argv) == 4:
+        write_templates(argv[3])
     return 0
 
 

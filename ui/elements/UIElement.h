@@ -126,8 +126,8 @@ public:
     void UnblockFocus(uint32_t bits, bool recursive) { ClearFlag(bits, recursive); }
     void SetDefaultActionFlags(uint32_t actionFlags, bool recursive);
     void MarkAsTemporaryLoadingScreenUI();
-    // Hides or sets the text of the named text element of the subtree (text elements
-    // arrive with the text classes; until then no element answers IsUITextBase).
+    // The named element of the subtree, when it is a text element: a null text hides it,
+    // any other sets it (UITextBase::SetText) and shows it. Null when there is none.
     UIElement* SetNamedText(const char* elementName, const char* text);
 
     // ---- Setters (each posts one op) ----

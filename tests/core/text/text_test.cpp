@@ -150,7 +150,7 @@ TEST(TextTest, ConversionLengthsAndBuffers) {
     ReplaceChar(nullptr, 'a', 'b');
 }
 
-struct Container : StringReplacementContainer {
+struct Container : TagReplacementSource {
     std::vector<StringReplacementEntry> entries;
     std::vector<bool> missing;  // entries the container cannot hand out
     uint32_t GetEntryCount() const override { return static_cast<uint32_t>(entries.size()); }
@@ -168,16 +168,18 @@ std::u16string Expand(const char16_t* text, const Container& c) {
 
 StringReplacementEntry Entry(const char* tag, const char* text, const char16_t* wide = nullptr) {
     StringReplacementEntry e;
-    e.tag = tag, e.text = text, e.isWide = !text, e.wideText = wide;
+    e.tag = tag, e.text = text, e.isWide = !text;
+    for (const char16_t* w = wide; w && *w; ++w) e.wideText.Add(*w);
+    if (e.isWide) e.wideText.Add(0);
     return e;
 }
 
 TEST(TextTest, TagReplacement) {
     const std::string tag63(63, 'n');
     Container c;
-    c.entries = {Entry("skipped", "never"),         Entry("name", "J\xF6rg"),  // a byte above 0x7F widens unsigned
+    c.entries = {Entry("skipped", "never"),         Entry("name", "J\xC3\xB6rg"),  // 8-bit texts are UTF-8
                  Entry("w", nullptr, u"\u20ac5"),    Entry("e", nullptr, u""), Entry("nullwide", nullptr),
-                 Entry("a", "low byte"),              Entry("\xE9", "e-acute"), Entry(tag63.c_str(), "63"),
+                 Entry("a", "low byte"),              Entry("\xE9", "e-acute"), Entry("bad", "\xF6!"), Entry(tag63.c_str(), "63"),
                  Entry("name", "second")};
     c.missing = {true};
     const std::u16string text63 = u"x^" + std::u16string(63, u'n') + u"^y";
@@ -189,6 +191,7 @@ TEST(TextTest, TagReplacement) {
         {u"^w^^w^", u">\u20ac5\u20ac5"}, {u"a^^b", u">ab"}, {u"a^unknown^b", u">ab"}, {u"a^e^b^nullwide^c", u">abc"},
         {u"a^name", u">a"}, {u"a^skipped^b", u">ab"}, {u"", u">"}, {text63, u">x63y"}, {text64, u">xy"},
         {u"^\u0161^", u">low byte"}, {u"^\u00e9^", u">e-acute"},  // tags narrow to the low byte of each unit
+        {u"^bad^", u">\ufffd!"},  // an invalid byte becomes U+FFFD, never a widened byte
     };
     for (const Case& k : cases) EXPECT_EQ(Expand(k.in.c_str(), c), k.out);
     Dynarray<char16_t> none;

@@ -173,6 +173,7 @@ TEST_F(KindsTest, MalformedSoundsAndAFullPoolFail) {
 // The binary font reader's stand-in: pages of heights 16 and 32, texel bytes counting up.
 bool TwoPages(ResourceFont& font) {
     const uint32_t texel = font.Outlined() ? 2 : 1;
+    font.SetTexelBytes(texel);
     for (uint32_t height : {16u, 32u}) {
         auto* pixels = static_cast<uint8_t*>(EngineAlloc(kFontPageWidth * texel * height));
         for (uint32_t i = 0; i < kFontPageWidth * texel * height; ++i) pixels[i] = uint8_t(i % 251);
@@ -200,6 +201,8 @@ TEST_F(KindsTest, FontNamesAndPageTextures) {
         {"_system.ttf~012", "_system.ttf", 12, 0, gfx::FMT_A8},
         {"A.TTF~10#2", "a.ttf", 10, 2, gfx::FMT_A8L8},
         {"b.ttf~7#0", "b.ttf", 7, 0, gfx::FMT_A8},
+        {"name#2~012", "name", 12, 2, gfx::FMT_A8L8},
+        {"menu.ttf~020_German", "menu.ttf", 20, 0, gfx::FMT_A8},
     };
     for (const auto& [name, base, size, outline, format] : cases) {
         auto* font = Load<ResourceFont>(RESOURCE_FONT, name);
