@@ -312,6 +312,10 @@ void UITextBase::SetOutlineColor(const Vector& color) {
     PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_OUTLINECOLOR, this, color);
 }
 
+void UITextBase::SetCharacterSpacing(int32_t spacing) {
+    PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_SPACING, this, spacing);
+}
+
 void UITextBase::SetBottomColor(const Vector& color) {
     PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_BOTTOMCOLOR, this, color);
 }
@@ -419,6 +423,9 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
         r.shadowEnabled = r.shadowColor.w > 0.0f && (o.x > 0.01f || o.y > 0.01f || o.z > 0.01f);
     };
     switch (op) {
+    case UIOP_TEXT_SPACING:
+        payload.ReadValue(r.spacing);
+        break;
     case UIOP_TEXT_RELEASEFONT:
         if (r.font) r.font->Release();
         r.font = nullptr;
