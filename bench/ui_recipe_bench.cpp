@@ -16,6 +16,7 @@
 #include "tests/support/ProgramStaticInit.h"
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIRoundedRect.h"
+#include "ui/elements/UIText.h"
 #include "ui/recipes/UIRecipeClasses.h"
 
 namespace {
@@ -120,13 +121,20 @@ UIElement* MakeInCode(Kind kind, int index) {
             break;
         }
         case kText: {
-            // Made and given its values exactly as the text recipe does.
-            UITextRecipe recipe;
-            recipe.position = PositionOf(index);
-            recipe.size = Vector(40, 20, 0, 0);
-            e = recipe.CreateElement();
-            if (e) recipe.Apply(e);
-            return e;
+            auto* t = new UIText;
+            ApplyBase(t, index);
+            t->SetIgnoreFontReplacement(false);
+            t->SetCharacterSpacing(0);
+            t->SetFont("", 10, true, 0);
+            t->SetAlignment(0, 0);
+            t->SetText("");
+            t->RaiseFlag(0x60, false);
+            t->SetShadowPosition(Vector());
+            t->SetShadowColor(Vector(0, 0, 0, 1));
+            t->SetOutlineColor(Vector(1, 0, 1, 1));
+            t->SetBottomColor(Vector(1, 1, 1, 0));
+            e = t;
+            break;
         }
     }
     if (e && !e->IsUIPicture()) e->RaiseFlag(UIFLAG_DRAWPENDINGUIELEMENTSBEFORE, false);

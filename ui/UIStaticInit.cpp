@@ -6,10 +6,10 @@
 #include "ui/localisation/CompiledGameStringCollection.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
-#include "ui/text/UIFontTable.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp

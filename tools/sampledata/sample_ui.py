@@ -1,14 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the textures, the recipe templates and the strings of the sample's menu and
+"""Writes the textures, the strings and the recipe templates of the sample's menu and
 loading screen.
 
-  sample_ui.py <textures folder> [<templates folder> [<common folder>]]
-
-Templates (UI recipe templates, written with tests/support/recipes.py; sample_scene.py
-enters them in the catalogue from STUBS below): "UI/MainMenu", a screen recipe with the
-background panel, the localised title text and the "StartButton" button (its corner
-texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with the
-full-screen background picture.
+  sample_ui.py <textures folder> [<common folder> [<templates folder>]]
 
 "UI/MenuBackground.dds": a 64 x 64 vertical gradient from dark blue to teal, opaque.
 "UI/ButtonCorner.dds": a 32 x 32 quarter disc of radius 32 around texel (0, 0), white,
@@ -22,6 +16,12 @@ each as the bytes B, G, R, A.
 
 "L01n.bin" in the common folder: the menu's strings, "Menu/Title" (English "Sample", German
 "Beispiel") and "Menu/Start" ("Start", "Starten"), written by the tests' writer l01n.py.
+
+Recipe templates in the templates folder (written by the tests' writer recipes.py;
+sample_scene.py enters them in the catalogue from STUBS below): "UI/MainMenu", a screen
+recipe with the background panel, the localised title text and the "StartButton" button (its
+corner texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with
+the full-screen background picture.
 """
 import os
 import struct
@@ -122,11 +122,12 @@ def main(argv):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
     if len(argv) >= 3:
-        write_templates(argv[2])
-    if len(argv) == 4:
-        os.makedirs(argv[3], exist_ok=True)
-        with open(os.path.join(argv[3], "L01n.bin"), "wb") as f:
+        common = argv[2]
+        os.makedirs(common, exist_ok=True)
+        with open(os.path.join(common, "L01n.bin"), "wb") as f:
             f.write(l01n.l01n(MENU_STRINGS))
+    if len(argv) == 4:
+        write_templates(argv[3])
     return 0
 
 

@@ -11,7 +11,6 @@
 #include "engine/services/EngineCore.h"
 #include "render/resources/ResourceFont.h"
 #include "ui/elements/UITextFont.h"
-#include "ui/localisation/StringManager.h"
 
 #define ASSERT_MAIN_THREAD() ASSERT_ON_THREAD(GetMainThreadId(), "main thread")
 
@@ -62,7 +61,7 @@ Vector UIText::GetTextSize(const char* value) const {
 
 Vector UIText::GetLocalizedTextSize(const char* stringId) const {
     if (!GetFont()) return Vector();
-    const char16_t* wide = gStringManager ? gStringManager->GetString(stringId, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+    const char16_t* wide = UITextLookUp(stringId);
     const float width = UITextMeasure(GetFont(), wide, kUITextAll, int32_t(GetWrapWidth()), false);
     const Vector& s = GetTextScale();
     return Vector(width * s.x, UITextLineHeight(GetFont()) * s.y, 0, 0);

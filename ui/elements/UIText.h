@@ -23,7 +23,8 @@ struct UITextRun;
 
 class UIText : public UITextBase {
 public:
-    UIText(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0, bool pixelPerfect = false);
+    UIText(const char* text = nullptr, const char* fontName = nullptr, uint32_t fontSize = 0,
+           bool pixelPerfect = false);
 
     const RTTIClass* GetRTTIClass() const override;
     bool IsUIText() const override { return true; }
@@ -39,6 +40,7 @@ public:
     float GetTextWidth(const char* text) const { return GetTextSize(text).x; }
     float GetTextHeight(const char* text) const { return GetTextSize(text).y; }
     Vector GetLocalizedTextSize(const char* stringId) const;
+    Vector GetLocallizedTextSize(const char* stringId) const { return GetLocalizedTextSize(stringId); }
     float GetLocalizedTextWidth(const char* stringId) const { return GetLocalizedTextSize(stringId).x; }
     float GetLocalizedTextHeight(const char* stringId) const { return GetLocalizedTextSize(stringId).y; }
 

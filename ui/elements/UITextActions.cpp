@@ -76,6 +76,7 @@ void UIActionTextPerCharBlendIn::Apply(float e) {
     const uint32_t at = uint32_t(float(characters) * e);
     cursor->DoSetPosition(box->GetCharacterPosition(at));
     if (e >= 1.0f && cursor->IsUITemplateView() && gUITemplateEffects.breakLoopNow) {
-        if (void* effect = static_cast<UITemplateView*>(cursor)->RenderEffect()) gUITemplateEffects.breakLoopNow(effect);
+        void* effect = static_cast<UITemplateView*>(cursor)->RenderEffect();
+        if (effect) gUITemplateEffects.breakLoopNow(effect);
     }
 }

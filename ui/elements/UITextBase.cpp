@@ -7,8 +7,9 @@
 // The choice scales the size to physical pixels (pixel-perfect elements only), applies
 // the project's font replacement for the language (its scale and maximum size), steps the
 // size down to the sizes fonts are made in and to the sizes the font table lists, and
-// draws the remainder as the text scale. The font file name carries outline, size and,
-// with a replacement, the language. Before the first resolution is known the factor is 1.
+// draws the remainder as the text scale (ComputeFontName, ui/text/FontNaming.h). The font
+// file name carries outline, size and, with a replacement, the language. Before the first
+// resolution is known the factor is 1.
 //
 // Texts. Single-byte text is UTF-8 and is converted on the render side; localised texts
 // are looked up in the current language and their "^tag^" placeholders expanded from the
@@ -46,6 +47,14 @@ UITextBase* gFirstText = nullptr;
 UITextBase* gLastText = nullptr;
 
 Vector ToLinear(const Vector& c) { return Vector(std::pow(c.x, 2.2f), std::pow(c.y, 2.2f), std::pow(c.z, 2.2f), c.w); }
+
+}  // namespace
+
+const char16_t* UITextLookUp(const char* stringId) {
+    return gStringManager ? gStringManager->GetString(stringId, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+}
+
+namespace {
 
 uint32_t CurrentLanguage() { return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish; }
 
@@ -207,7 +216,7 @@ void UITextBase::SetTextUnicharPtr(const char16_t* text) {
 
 void UITextBase::LookUpLocalized(const char* stringId, Dynarray<char16_t>& out) const {
     out.count = 0;
-    const char16_t* text = gStringManager ? gStringManager->GetString(stringId, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+    const char16_t* text = UITextLookUp(stringId);
     if (text && replacement) {
         AppendWithTagReplacement(out, text, *replacement);
     } else if (text) {
@@ -248,8 +257,7 @@ void UITextBase::AppendText(const char16_t* text) {
 void UITextBase::AppendLocalizedText(const char* stringId) {
     ASSERT_MAIN_THREAD();
     localizedTextId = nullptr;
-    const char16_t* text = gStringManager ? gStringManager->GetString(stringId, kCurrentTextLanguage, nullptr, true, true) : nullptr;
-    if (text) AppendText(text);
+    if (const char16_t* text = UITextLookUp(stringId)) AppendText(text);
 }
 
 void UITextBase::CrossFade(float time, const char16_t* text, uint32_t actionFlags, uint32_t channel) {
@@ -302,6 +310,10 @@ void UITextBase::SetLinearShadowColor(const Vector& color) {
 
 void UITextBase::SetOutlineColor(const Vector& color) {
     PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_OUTLINECOLOR, this, color);
+}
+
+void UITextBase::SetCharacterSpacing(int32_t spacing) {
+    PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_SPACING, this, spacing);
 }
 
 void UITextBase::SetBottomColor(const Vector& color) {
@@ -411,6 +423,9 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
         r.shadowEnabled = r.shadowColor.w > 0.0f && (o.x > 0.01f || o.y > 0.01f || o.z > 0.01f);
     };
     switch (op) {
+    case UIOP_TEXT_SPACING:
+        payload.ReadValue(r.spacing);
+        break;
     case UIOP_TEXT_RELEASEFONT:
         if (r.font) r.font->Release();
         r.font = nullptr;
@@ -452,7 +467,8 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
     case UIOP_TEXT_APPENDWIDE: {
         Dynarray<char16_t> text;
         uint32_t count = 0;
-        const bool ok = op == UIOP_TEXT_APPEND ? UITextReadUTF8(payload, text, count) : ReadText16(payload, text, count);
+        const bool ok =
+            op == UIOP_TEXT_APPEND ? UITextReadUTF8(payload, text, count) : ReadText16(payload, text, count);
         if (!ok) break;
         t->ApplyConversion(text.data);
         t->RenderAppend(text.data, count);

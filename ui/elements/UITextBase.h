@@ -28,6 +28,7 @@ class StringReplacementContainer;
 class UITextBase;
 
 enum : uint32_t {
+    UIOP_TEXT_SPACING = 30,  // i32 character spacing (text recipes, posted before their font op)
     UIOP_TEXT_RELEASEFONT = 41,
     UIOP_TEXT_FONT = 42,
     UIOP_TEXT_SHADOWOFFSET = 43,
@@ -111,6 +112,10 @@ public:
     // Recipe-only: the outline colour (op 45) and the bottom colour (op 46).
     void SetOutlineColor(const Vector& color);
     void SetBottomColor(const Vector& color);
+    // Recipe-only: the character spacing (op 30), and whether the project's font
+    // replacement is skipped for this text (read by the next font update).
+    void SetCharacterSpacing(int32_t spacing);
+    void SetIgnoreFontReplacement(bool ignore) { ignoreFontReplacement = ignore; }
     // Shares the container (null: none); its tags expand in later localised texts.
     void SetReplacementContainer(StringReplacementContainer* container);
     StringReplacementContainer* GetReplacementContainer() const { return replacement; }

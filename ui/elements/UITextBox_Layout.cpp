@@ -29,8 +29,10 @@ void UITextBox::Relayout() {
 }
 
 void UITextBox::RenderAppend(const char16_t* from, uint32_t count) {
-    if (!tr.font || !from || count == 0) return;
+    if (!from || count == 0) return;
+    // Without a font the text is kept and laid out once the font arrives (op 56).
     text.append(from, count);
+    if (!tr.font) return;
     if (tr.lineBreaking) LayOutCharacters(from, count);
     else LayOutWords(from, count);
     FinishLines();

@@ -61,6 +61,9 @@ struct UITextRun {
 float UITextDraw(const ResourceFont* font, const Matrix& matrix, const UITextRun& run);
 
 // ---- Text conversion of the text elements ----
+// The text of a string id in the current language (with fallback; a missing id logs its
+// line), null when there is none.
+const char16_t* UITextLookUp(const char* stringId);
 // The longest text a smooth setter converts (UTF-16 units).
 constexpr uint32_t kUITextSmoothMax = 2047;
 // The bytes of the longest prefix of at most `limit` bytes that ends on a UTF-8

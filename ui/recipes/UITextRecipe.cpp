@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "core/rtti/DirectProperty.h"
-#include "ui/elements/UIElement.h"
+#include "ui/elements/UIScreen.h"
+#include "ui/elements/UIText.h"
+#include "ui/elements/UITextBox.h"
 
 namespace {
 
@@ -66,12 +68,36 @@ uint32_t UITextRecipe::PixelPerfectFlags() const {
     }
 }
 
-void UITextRecipe::ApplyText(UIElement* element) const { (void)element; }
+void UITextRecipe::ApplyText(UIElement* element) const {
+    auto* t = dynamic_cast<UITextBase*>(element);
+    if (!t) return;
+    t->SetIgnoreFontReplacement(doNotReplace);
+    // The spacing goes before the font op, so the layout that op starts already uses it.
+    float width = 0, height = 0;
+    GetPhysicalScreenResolution(&width, &height);
+    t->SetCharacterSpacing(SpacingFor(uint32_t(std::max(width, 0.0f)), uint32_t(std::max(height, 0.0f))));
+    t->SetFont(font.CStr(), fontSize, true, outlineWidth);
+    t->SetAlignment(horizontalAlignment, verticalAlignment);
+    if (upperCase) t->SetTextConversion(UITEXTCONVERSION_UPPERCASE);
+    if (localized) t->SetLocalizedText(text.CStr());
+    else t->SetText(text.CStr());
+    if (const uint32_t flags = PixelPerfectFlags()) t->RaiseFlag(flags, false);
+    t->SetShadowPosition(shadowPosition);
+    t->SetShadowColor(shadowColor.ToVector());
+    t->SetOutlineColor(outlineColor.ToVector());
+    t->SetBottomColor(bottomColor.ToVector());
+    if (debugBox) t->RaiseFlag(UIFLAG_DRAWDEBUGBOX, false);
+    if (t->IsUITextBox()) static_cast<UITextBox*>(t)->SetLineSpacingScale(lineSpacing);
+}
 
 void UITextRecipe::Apply(UIElement* element) const {
     UIElementRecipe::Apply(element);
     ApplyText(element);
 }
 
-// The text elements are not part of this build yet: a text recipe makes no element.
-UIElement* UITextRecipe::CreateElement() const { return nullptr; }
+UIElement* UITextRecipe::CreateElement() const {
+    if (!wrapText) return new UIText();
+    UITextBox* box = new UITextBox();
+    box->RaiseFlag(kUITextRecipeBoxFlag, false);
+    return box;
+}

@@ -67,7 +67,8 @@ struct TextFixtureOf : kindstest::KindsFixtureOf<Base> {
         const std::vector<uint8_t> font = fonttest::BinFontPy("boxfont", BoxFontJson());
         ASSERT_FALSE(font.empty());
         // "boxes.ttf" at 20 (scale 1) and at 12 (24 doubled by the font table's list).
-        for (const char* name : {"boxes.ttf~020", "scaled.ttf~012", "boxes.ttf~012"}) Write("Fonts/" + std::string(name) + ".BinFont", font);
+        for (const char* name : {"boxes.ttf~020", "scaled.ttf~012", "boxes.ttf~012"})
+            Write("Fonts/" + std::string(name) + ".BinFont", font);
         Write("Fonts.Config", fonttest::BinFontPy("config", R"([["scaled.ttf", 0, [12]]])"));
         ASSERT_TRUE(gUIFontTable && UIFontTable::Load());
     }

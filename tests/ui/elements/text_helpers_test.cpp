@@ -19,6 +19,12 @@ namespace {
 
 constexpr uint32_t kGerman = 2;
 
+std::string Narrow(const char16_t* text) {
+    std::string out;
+    for (; *text; ++text) out += char(*text);
+    return out;
+}
+
 struct HelpersTest : TextFixtureOf<shadertest::ShaderFixture> {
     void SetUp() override {
         TextFixtureOf::SetUp();
@@ -169,7 +175,7 @@ TEST_F(HelpersTest, CreditsTokensAndSyntaxErrors) {
     std::vector<std::string> tokens;
     for (; !c.IsEof(); c.SkipToken()) {
         if (c.IsTag()) tokens.push_back("<" + std::string(c.GetTag()) + ">");
-        else if (c.IsString()) tokens.push_back(std::string(c.GetString(), c.GetString() + std::char_traits<char16_t>::length(c.GetString())) );
+        else if (c.IsString()) tokens.push_back(Narrow(c.GetString()));
     }
     EXPECT_EQ(tokens, (std::vector<std::string>{"<a>", "Text", "<b>", "More"}));
 

@@ -35,7 +35,8 @@ struct TextTest : TextFixtureOf<shadertest::ShaderFixture> {
     static std::vector<gfx::DrawRecord> GlyphDraws(const std::vector<gfx::DrawRecord>& all) {
         std::vector<gfx::DrawRecord> out;
         for (const gfx::DrawRecord& d : all)
-            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex)) out.push_back(d);
+            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex))
+                out.push_back(d);
         return out;
     }
     static GlyphVertex Vertex(const gfx::DrawRecord& d, uint32_t i) {
@@ -121,6 +122,14 @@ TEST_F(TextTest, WordWrappingKeepsAnOverlongWordOnItsOwnLineAndFollowsTheWidth) 
     b->SetSize(5, 50);
     EXPECT_EQ(LinesOf(b), (std::vector<std::u16string>{u"AAAA", u"AAAA"}));
     EXPECT_EQ(b->HackGetLinesCount(), 2u);
+    // A text set before the font is laid out when the font comes.
+    UITextBox* early = new UITextBox;
+    early->SetSize(5, 50);
+    early->SetText("AA AA");
+    screen->AddChild(early);
+    EXPECT_TRUE(LinesOf(early).empty());
+    early->SetFont("boxes.ttf", 20, false, 0);
+    EXPECT_EQ(LinesOf(early), (std::vector<std::u16string>{u"AA", u"AA"}));
     // Appending continues the last line.
     b->SetSize(100, 50);
     b->AppendText(" B");
@@ -349,7 +358,9 @@ TEST_F(TextTest, ShadowAndBottomColourPasses) {
         return std::array<int16_t, 4>{PackGlyphColour(c.x), PackGlyphColour(c.y), PackGlyphColour(c.z),
                                        PackGlyphColour(c.w)};
     };
-    const auto colourOf = [](const GlyphVertex& v) { return std::array<int16_t, 4>{v.colour[0], v.colour[1], v.colour[2], v.colour[3]}; };
+    const auto colourOf = [](const GlyphVertex& v) {
+        return std::array<int16_t, 4>{v.colour[0], v.colour[1], v.colour[2], v.colour[3]};
+    };
     for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(colourOf(Vertex(draws[0], i)), packed(Vector(0, 0, 0, 0.5f)));
     const Vector bottom(1, 0.5f, 0.5f, 0.75f);  // halfway to the bottom colour
     EXPECT_EQ(colourOf(Vertex(draws[1], 0)), packed(bottom));

@@ -4,6 +4,7 @@
 // templates are written by the independent writers (tests/support/recipes.py and
 // proplist.py) and found through the catalogue; the render halves are read after the
 // render thread has run the posted ops.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -18,6 +19,8 @@
 #include "render/resources/ResourceTexture.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIRoundedRect.h"
+#include "ui/elements/UIText.h"
+#include "ui/elements/UITextBox.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
@@ -368,6 +371,50 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     EXPECT_EQ(menu->GetInstanceCount(), 0u);
     EXPECT_EQ(UIElement::LiveCount(), live);
     EXPECT_EQ(gEntityTemplateRegistry.FindTemplateByName("UI/Menu", false), menu);
+}
+
+// Text recipes: a UIText or, wrapping, a UITextBox; the font, the text or string id, the
+// pixel-perfect flags, and the character spacing posted (op 30) before the font (op 42).
+TEST_F(RecipeBuildTest, TextRecipesMakeTextsWithTheirSpacingFirst) {
+    float width = 0, height = 0;
+    GetPhysicalScreenResolution(&width, &height);
+    SetUIPhysicalResolution(640, 480);
+    const struct {
+        bool wrap;
+        bool localized;
+        uint8_t pixelPerfect;
+        uint32_t flags;  // raised
+    } cases[] = {{false, false, 1, 0x60}, {true, true, 2, 0x40 | kUITextRecipeBoxFlag}, {false, true, 3, 0x20}};
+    for (const auto& c : cases) {
+        UITextRecipe r;
+        r.font = "_system.ttf";
+        r.fontSize = 16;
+        r.text = c.localized ? "Menu/Title" : "Hello";
+        r.localized = c.localized;
+        r.wrapText = c.wrap;
+        r.pixelPerfect = c.pixelPerfect;
+        r.characterSpacing = 3;
+        r.charSpacingLoResOffset = -1;
+        r.lineSpacing = 1.5f;
+        uitest::OpRecorder ops;
+        UIElement* e = r.CreateElementTree(nullptr, 0, 1);
+        ASSERT_NE(e, nullptr);
+        Settle();
+        auto* text = dynamic_cast<UITextBase*>(e);
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(e->IsUITextBox(), c.wrap);
+        EXPECT_EQ(e->IsUIText(), !c.wrap);
+        EXPECT_EQ(e->GetFlags() & (0x60u | kUITextRecipeBoxFlag), c.flags);
+        EXPECT_STREQ(text->GetFontName().CStr(), "_system.ttf");
+        EXPECT_STREQ(text->GetLocalizedTextId().CStr(), c.localized ? "Menu/Title" : "");
+        EXPECT_EQ(text->TextRender().spacing, 2);
+        const std::vector<uint32_t> posted = ops.For(e);
+        const auto spacingOp = std::find(posted.begin(), posted.end(), uint32_t(UIOP_TEXT_SPACING));
+        const auto fontOp = std::find(posted.begin(), posted.end(), uint32_t(UIOP_TEXT_FONT));
+        EXPECT_TRUE(spacingOp < fontOp) << c.wrap;
+        e->Release();
+    }
+    SetUIPhysicalResolution(width, height);
 }
 
 // Read on the ResourceManager's thread, a picture recipe loads its shader there and then

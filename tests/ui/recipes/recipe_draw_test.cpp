@@ -1,11 +1,12 @@
 // test-depends: shader_data
-// On the drawing device (128 x 128): a recipe tree read from its ".BinaryTemplate"
-// (written by tests/support/recipes.py) draws the same picture as the same tree built in
+// On the drawing device (128 x 128): a recipe tree of a picture, a rounded rectangle and a
+// text read from its ".BinaryTemplate" (written by tests/support/recipes.py; the text in the
+// box font of the text tests) draws the same picture as the same tree built in
 // code with the same setter calls, within 1/255 per channel on every pixel. A failed
 // comparison saves both pictures under the build's pictures folder.
 #include <cstdlib>
 
-#include "../elements/KindsTestSupport.h"
+#include "../elements/TextTestSupport.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "ui/elements/UIRoundedRect.h"
@@ -23,11 +24,13 @@ const char* const kScreen = R"({"guid": "00000000-0000-0000-0000-0000000000C1", 
   {"class": "UIPictureRecipe", "Texture": "UI/white.dds", "Position": [16, 20, 0, 1], "Size": [64, 40, 0, 0],
    "Color": [255, 128, 64, 200, 1.0], "CornerColor1": [0, 255, 0, 255, 1.0]},
   {"class": "UIRoundedRectRecipe", "Corner texture": "UI/white.dds", "Corner radius": 8,
-   "Position": [40, 70, 0, 1], "Size": [70, 40, 0, 0], "Color": [64, 128, 255, 255, 1.0]}]}})";
+   "Position": [40, 70, 0, 1], "Size": [70, 40, 0, 0], "Color": [64, 128, 255, 255, 1.0]},
+  {"class": "UITextRecipe", "Font": "boxes.ttf", "Font size": 20, "Text": "AB A", "Position": [8, 100, 0, 1],
+   "Color": [255, 255, 0, 255, 1.0], "Character spacing": 2}]}})";
 
-struct RecipeDrawTest : KindsFixtureOf<shadertest::DrawingShaderFixture> {
+struct RecipeDrawTest : texttest::TextFixtureOf<shadertest::DrawingShaderFixture> {
     void SetUp() override {
-        KindsFixtureOf::SetUp();
+        TextFixtureOf::SetUp();
         if (HasFatalFailure()) return;
         SetUISizeOverride(float(kSide), float(kSide));
         ASSERT_TRUE(MakeTexture("white", "white"));
@@ -106,6 +109,20 @@ TEST_F(RecipeDrawTest, ARecipeTreeDrawsAsTheSameTreeBuiltInCode) {
     rect->RaiseFlag(UIFLAG_TRANSPARENT, false);
     rect->RaiseFlag(UIFLAG_DRAWPENDINGUIELEMENTSBEFORE, false);
     inCode->AddChild(rect);
+    auto* text = new UIText;
+    Base(text, Vector(8, 100, 0, 1), Vector(64, 64, 0, 0), HDRColor(255, 255, 0, 255, 1.0f));
+    text->SetIgnoreFontReplacement(false);
+    text->SetCharacterSpacing(2);  // no lo-res offset in the recipe
+    text->SetFont("boxes.ttf", 20, true, 0);
+    text->SetAlignment(0, 0);
+    text->SetText("AB A");
+    text->RaiseFlag(0x60, false);
+    text->SetShadowPosition(Vector());
+    text->SetShadowColor(HDRColor(0, 0, 0, 255, 1.0f).ToVector());
+    text->SetOutlineColor(HDRColor(255, 0, 255, 255, 1.0f).ToVector());
+    text->SetBottomColor(HDRColor(255, 255, 255, 0, 1.0f).ToVector());
+    text->RaiseFlag(UIFLAG_DRAWPENDINGUIELEMENTSBEFORE, false);
+    inCode->AddChild(text);
     screen->AddChild(inCode);
     const std::vector<uint32_t> b = Draw("code-tree", false);
 
