@@ -178,7 +178,17 @@ void UIRoundList::EndRecipeBuild(uint32_t childCreation) {
     static const NameString kValue("Value");
     ringEntryCount = 0;
     UIElement* lastMade = nullptr;
-    for (int64_t v = rangeFrom; v <= int64_t(rangeTo); ++v) {
+    // A stored range is a count of elements to make: without an entry recipe nothing is
+    // made, and a range beyond the limit makes its first kMaxRingEntries values only.
+    UIElementRecipe* recipe = GetRecipe();
+    const bool entries = recipe && recipe->FindSubRecipe(NameString("RoundListEntry"));
+    int64_t to = entries ? int64_t(rangeTo) : int64_t(rangeFrom) - 1;
+    if (to - int64_t(rangeFrom) + 1 > int64_t(kMaxRingEntries)) {
+        gLog.Error(LogCategory::UI, "UIRoundList: range %d..%d makes more than %u entries", rangeFrom, rangeTo,
+                   kMaxRingEntries);
+        to = int64_t(rangeFrom) + kMaxRingEntries - 1;
+    }
+    for (int64_t v = rangeFrom; v <= to; ++v) {
         UIElement* e = AddListElement("RoundListEntry", false);
         if (!e) continue;
         UIElement* value = e->FindElementByName(kValue);

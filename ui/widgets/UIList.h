@@ -148,6 +148,9 @@ private:
 
 class UIRoundList : public UIList {
 public:
+    // The most entries a range makes.
+    static constexpr uint32_t kMaxRingEntries = 1000;
+
     UIRoundList();
     const RTTIClass* GetRTTIClass() const override;
 

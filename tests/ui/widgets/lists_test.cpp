@@ -290,4 +290,17 @@ TEST_F(ListsTest, ARoundListOfZeroToTenThrowsItsLastTwoUp) {
             EXPECT_EQ(m.category, 9u);
         }
     EXPECT_EQ(lines, 2u);
+    // A damaged range makes at most kMaxRingEntries entries, with one error line; a recipe
+    // without "RoundListEntry" makes none.
+    for (bool withEntries : {true, false}) {
+        auto* big = new UIRoundList;
+        std::unique_ptr<UIElementRecipe> other(Recipe("Other", 90));
+        big->SetRecipe(withEntries ? listRecipe.get() : other.get(), nullptr);
+        big->SetRange(-2000000000, 2000000000);
+        log.Clear();
+        big->EndRecipeBuild(1);
+        EXPECT_EQ(big->EntryCount(), withEntries ? UIRoundList::kMaxRingEntries : 0u);
+        EXPECT_EQ(log.Contains("makes more than"), withEntries);
+        big->Release();
+    }
 }
