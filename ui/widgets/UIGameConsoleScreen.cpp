@@ -19,7 +19,8 @@ namespace {
 
 constexpr const char* kConsoleFont = "_system.ttf";
 constexpr uint32_t kConsoleFontSize = 12;
-constexpr uint32_t kInputFlags = UIFLAG_DRAWPENDINGUIELEMENTSBEFORE | UIFLAG_NOSPECIALTAGSUBSTITUTION | UIFLAG_PIXELPERFECTFONT;
+constexpr uint32_t kInputFlags =
+    UIFLAG_DRAWPENDINGUIELEMENTSBEFORE | UIFLAG_NOSPECIALTAGSUBSTITUTION | UIFLAG_PIXELPERFECTFONT;
 constexpr uint32_t kLineFlags = UIFLAG_NOSPECIALTAGSUBSTITUTION | UIFLAG_PIXELPERFECTFONT;
 constexpr float kConsoleHeight = 250.0f;
 constexpr float kCaretBlinkSeconds = 0.2f;
@@ -253,4 +254,6 @@ bool UIGameConsoleScreen::GetEnteredCommand(char* buffer, uint32_t size) {
     return true;
 }
 
-const RTTIClass* UIGameConsoleScreen::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIGameConsoleScreen"); }
+const RTTIClass* UIGameConsoleScreen::GetRTTIClass() const {
+    return RTTIClassRegistry::FindClass("UIGameConsoleScreen");
+}

@@ -12,6 +12,7 @@ constexpr float kEaseSettled = 1.0f;     // units left that count as settled
 constexpr double kMinReleaseDt = 0.0001; // seconds; shorter releases carry no speed
 constexpr float kVelocityScale = 10.0f;
 constexpr uint32_t kEngineClock = 0;
+constexpr uint32_t kFadeFlags = UIACTIONFLAG_SYSTEMTIME;
 
 double Now() { return gVornexRenderer.FrameSeconds(kEngineClock); }
 
@@ -202,14 +203,14 @@ void UIList::RenderUpdateFixedEntry() {
         f->DoSetPosition(Vector(0, 0, 0, 1));
         f->RemoveActions(-1);
         f->RenderMutable().color = Vector(1, 1, 1, 1);
-        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
+        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, kFadeFlags, kFixedFadeChannel));
     } else if (!shown && index > r + lr.visibleRows - 1) {
         f->DoSetPosition(Vector(0, Render().size.y - f->Render().size.y, 0, 1));
         f->RemoveActions(-1);
         f->RenderMutable().color = Vector(1, 1, 1, 1);
-        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, true, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
+        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, true, kFadeFlags, kFixedFadeChannel));
     } else if (shown && index >= r && index <= r + lr.visibleRows) {
         f->RemoveActions(-1);
-        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, UIACTIONFLAG_SYSTEMTIME, kFixedFadeChannel));
+        f->AddAction(new UIActionBlendAndShowHide(kFixedFadeSeconds, false, kFadeFlags, kFixedFadeChannel));
     }
 }

@@ -168,13 +168,16 @@ void UITabbedContainer::Select(int32_t id) {
     if (index < 0 || index == selected || uint32_t(index) >= tabs.Count()) return;
     if (selected >= 0) {
         if (UIElement* t = Tab(uint32_t(selected))) t->Hide();
-        if (UiButton* b = Button(uint32_t(selected))) b->ApplyRecipePreset(nullptr, true, kTabPresetSeconds, 0, 0, true);
+        if (UiButton* b = Button(uint32_t(selected)))
+            b->ApplyRecipePreset(nullptr, true, kTabPresetSeconds, 0, 0, true);
     }
     if (UIElement* t = Tab(uint32_t(index))) t->Show();
     if (UiButton* b = Button(uint32_t(index))) b->ApplyRecipePreset("Touched", true, kTabPresetSeconds, 0, 0, true);
     selected = index;
 }
 
-const RTTIClass* UIRadioButtonContainer::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UIRadioButtonContainer"); }
+const RTTIClass* UIRadioButtonContainer::GetRTTIClass() const {
+    return RTTIClassRegistry::FindClass("UIRadioButtonContainer");
+}
 
 const RTTIClass* UITabbedContainer::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UITabbedContainer"); }

@@ -232,7 +232,8 @@ TEST_F(TextInputTest, ConsoleHistoryExpressions) {
     // "!!!" lists the history in grey, oldest first, and runs nothing.
     SetHistory(history);
     EXPECT_EQ(Enter(c, "!!!"), "");
-    for (uint32_t k = 0; k < 5; ++k) EXPECT_EQ(Shown(c->Line(k)), std::u16string(history[k], history[k] + std::strlen(history[k]))) << k;
+    for (uint32_t k = 0; k < 5; ++k)
+        EXPECT_EQ(Shown(c->Line(k)), std::u16string(history[k], history[k] + std::strlen(history[k]))) << k;
     OnRender([&] {
         const Vector& grey = c->Line(0)->Render().color;
         EXPECT_NEAR(grey.x, std::pow(0.5f, 2.2f), 1e-5f);
