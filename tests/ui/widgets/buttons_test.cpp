@@ -8,6 +8,7 @@
 
 #include "../elements/UIElementTestSupport.h"
 #include "ui/elements/UIAction.h"
+#include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIElementRecipe.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
 #include "ui/widgets/UiButton.h"
@@ -158,6 +159,41 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     radio->Select(9);
     radio->Select(13);
     EXPECT_EQ(radio->GetSelected(), 0);
+    radio->Release();
+}
+
+TEST(ButtonTest, ASelectionPresetAnimatesTheNewButtonAndRestoresTheOld) {
+    UIElementRecipe recipe;  // the buttons' recipe, with the preset "Sel"
+    auto* preset = new UIElementPreset;
+    preset->id = "Sel";
+    preset->scale = Vector(2, 2, 2, 0);
+    recipe.presets.Add(preset);
+    auto* radio = new UIRadioButtonContainer;
+    radio->SetSelectionPreset("Sel");
+    Listener listener;
+    radio->SetListener(&listener);
+    std::vector<UiButton*> b;
+    for (int i = 0; i < 2; ++i) {
+        b.push_back(AddButton(radio));
+        b.back()->SetRecipe(&recipe, nullptr);
+    }
+    ASSERT_EQ(radio->CollectButtons(0), 2u);
+    auto lastScale = [](const UIElement* e) {
+        const UIAction* a = e->Render().actionTails[0];
+        while (a && !dynamic_cast<const UIActionScale*>(a)) a = a->previous;
+        return dynamic_cast<const UIActionScale*>(a);
+    };
+    b[0]->OnClick();
+    ASSERT_NE(lastScale(b[0]), nullptr);
+    EXPECT_FLOAT_EQ(lastScale(b[0])->duration, 0.3f);
+    EXPECT_TRUE(SameVector(lastScale(b[0])->target, Vector(2, 2, 2, 0)));
+    b[1]->OnClick();
+    ASSERT_NE(lastScale(b[0]), nullptr);
+    EXPECT_FLOAT_EQ(lastScale(b[0])->duration, 0.05f);  // back to the recipe's own values
+    EXPECT_TRUE(SameVector(lastScale(b[0])->target, recipe.scale));
+    EXPECT_FLOAT_EQ(lastScale(b[1])->duration, 0.3f);
+    EXPECT_EQ(radio->GetSelected(), 1);
+    EXPECT_EQ(listener.heard, (std::vector<uint32_t>{0, 1}));
     radio->Release();
 }
 
