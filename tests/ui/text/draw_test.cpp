@@ -1,6 +1,8 @@
 // test-sanitize: thread
 // Glyph lookup, measuring and glyph quads on the recording device, against
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
+#include <cmath>
+
 #include "../elements/DrawTestSupport.h"
 #include "FontTestSupport.h"
 #include "render/frame/RendererProfilerDrawer.h"
@@ -125,7 +127,8 @@ TEST_F(FontDrawTest, QuadsMatchPythonAndFlushAtPageChanges) {
     }
     const int16_t packs[][2] = {{PackGlyphColour(-1.0f), -32768}, {PackGlyphColour(-2.0f), -32768},
                                 {PackGlyphColour(1.0f), 32767},   {PackGlyphColour(0.5f), 16383},
-                                {PackGlyphColour(-0.5f), -16384}, {PackGlyphColour(0.0f), 0}};
+                                {PackGlyphColour(-0.5f), -16384}, {PackGlyphColour(0.0f), 0},
+                                {PackGlyphColour(std::nanf("")), 0}};
     for (const auto& p : packs) EXPECT_EQ(p[0], p[1]);
 }
 
