@@ -66,7 +66,14 @@ void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, con
         p = close + 1;
         if (len == 0 || len >= kMaxTag) continue;
         char narrow[kMaxTag];
-        for (size_t i = 0; i < len; ++i) narrow[i] = static_cast<char>(open[1 + i] & 0xFF);
+        bool hasZero = false;
+        for (size_t i = 0; i < len; ++i) {
+            narrow[i] = static_cast<char>(open[1 + i] & 0xFF);
+            hasZero |= narrow[i] == 0;
+        }
+        // A unit whose low byte is 0 (U+0100, U+4E00, ...) would end the interned name
+        // early and match a shorter tag, or the empty one: no entry's tag holds a 0 byte.
+        if (hasZero) continue;
         const NameString tag(narrow, len);
         for (uint32_t i = 0; i < source.GetEntryCount(); ++i) {
             const StringReplacementEntry* e = source.GetEntry(i);

@@ -37,6 +37,7 @@ bool AppendUTF8(Dynarray<char16_t>& out, const char* text);
 
 // Appends text to out with every "^tag^" replaced by the entry of that tag (found
 // by a linear search by name): an empty tag, a tag of 64 units or more and an
-// unknown tag are dropped with their carets; an opening '^' without a closing one
-// ends the output there. An entry's 8-bit text is decoded as UTF-8.
+// unknown tag (also one with a unit whose low byte is 0) are dropped with their
+// carets; an opening '^' without a closing one ends the output there. An entry's
+// 8-bit text is decoded as UTF-8.
 void AppendWithTagReplacement(Dynarray<char16_t>& out, const char16_t* text, const TagReplacementSource& source);

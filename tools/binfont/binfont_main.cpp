@@ -5,7 +5,8 @@
 // is one byte of glyph coverage; with one it is two bytes, the outline's coverage (made
 // by FreeType's stroker at that width) and then the glyph's. The glyph origin is the
 // top of the line: a glyph's y offset is its top's height above the baseline minus the
-// ascender.
+// ascender. A size at which a glyph's offsets or advance do not fit the record's bytes
+// (about 117 pixels and up for DejaVu Sans) is refused.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
@@ -55,7 +56,7 @@ void Put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(uint8_t(v));
     out.push_back(uint8_t(v >> 8));
 }
-int8_t S8(int v) { return int8_t(std::clamp(v, -128, 127)); }
+bool FitsS8(int v) { return v >= -128 && v <= 127; }
 
 bool Fail(const char* what) {
     std::fprintf(stderr, "binfont: %s\n", what);
@@ -148,19 +149,25 @@ bool Run(const char* facePath, uint32_t size, uint32_t outline, const char* outP
     Put32(out, uint32_t(pages.size()));
     for (uint32_t h : pageHeights) Put32(out, h);
     for (const auto& p : pages) out.insert(out.end(), p.begin(), p.end());
+    // A record holds the offsets in signed bytes and the advance in a byte: a size whose
+    // glyphs do not fit them has no file (the glyphs would land in the wrong place).
+    bool fits = true;
     Put32(out, uint32_t(glyphs.size()));
     for (const Glyph& g : glyphs) {
+        const int yOffset = g.top - ascender - int(outline);
+        fits = fits && FitsS8(g.left) && FitsS8(yOffset) && g.advance >= 0 && g.advance <= 255;
         Put16(out, g.code);
         out.push_back(uint8_t(g.page));
-        out.push_back(uint8_t(S8(g.left)));
-        out.push_back(uint8_t(S8(g.top - ascender - int(outline))));
-        out.push_back(uint8_t(std::clamp(g.advance, 0, 255)));
+        out.push_back(uint8_t(int8_t(g.left)));
+        out.push_back(uint8_t(int8_t(yOffset)));
+        out.push_back(uint8_t(g.advance));
         Put16(out, g.x), Put16(out, g.x + g.width), Put16(out, g.y), Put16(out, g.y + g.height);
     }
     Put32(out, lineHeight);
     if (stroker) FT_Stroker_Done(stroker);
     FT_Done_Face(face);
     FT_Done_FreeType(library);
+    if (!fits) return Fail("a glyph's offset or advance does not fit its byte at this size");
 
     FILE* f = std::fopen(outPath, "wb");
     if (!f) return Fail("the output does not open");

@@ -28,7 +28,7 @@ extern const char* const kSpeakerNames[kSpeakerCount + 1];  // null-terminated
 class GameString : public RTTIPolyBaseClass {
 public:
     GameString() = default;
-    // Copies own copies of every text; moves take them over.
+    // A copy holds its own copies of every text; a move takes them over.
     GameString(const GameString& other);
     GameString(GameString&& other) noexcept;
     GameString& operator=(const GameString& other);

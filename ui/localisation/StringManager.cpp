@@ -15,7 +15,6 @@
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/SolidFile.h"
 #include "platform/online/Online.h"

@@ -57,6 +57,9 @@ bool LoadBinFontFromMemory(ResourceFont& font, const void* data, size_t bytes) {
     uint64_t pageBytes = 0;
     for (uint32_t& h : heights) {
         if (!r.ReadU32(h)) return false;
+        // A page holds at least a row: N is then bounded by the texels the file carries,
+        // not only by its four-byte heights (millions of empty pages, each a texture job).
+        if (h == 0) return r.Fail("font page without rows");
         pageBytes += h * rowBytes;
         if (pageBytes > r.Remaining()) return r.Fail("font pages larger than the file");
     }

@@ -44,7 +44,7 @@ uint32_t FontLineHeight(const ResourceFont& font);
 
 // Reads "<font name>.BinFont" from "Common/Fonts" into the font. False, with the font
 // left without pages and tables, when the file is missing, its magic or version does
-// not match, or it is cut short or inconsistent.
+// not match, or it is cut short or inconsistent (a page of no rows included).
 bool LoadBinFont(ResourceFont& font);
 // The same from bytes in memory.
 bool LoadBinFontFromMemory(ResourceFont& font, const void* data, size_t bytes);

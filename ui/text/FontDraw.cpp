@@ -1,6 +1,7 @@
 #include "ui/text/FontDraw.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "core/text/TextConversion.h"
@@ -75,6 +76,7 @@ void ToWide(const char* text, int32_t bytes, char16_t (&out)[kMaxSingleByteText 
 }  // namespace
 
 int16_t PackGlyphColour(float c) {
+    if (std::isnan(c)) return 0;  // a script's 0 / 0: converting NaN would be undefined
     c = std::clamp(c, -1.0f, 1.0f);
     return static_cast<int16_t>(c < 0.0f ? c * 32768.0f : c * 32767.0f);
 }

@@ -24,7 +24,7 @@ struct GlyphVertex {
 };
 static_assert(sizeof(GlyphVertex) == 16, "a glyph quad is 64 bytes");
 
-// Clamped to [-1, 1]; c * 32768 when negative, c * 32767 otherwise.
+// Clamped to [-1, 1]; c * 32768 when negative, c * 32767 otherwise; NaN gives 0.
 int16_t PackGlyphColour(float c);
 
 // Render thread: the shared glyph index list and the glyph vertex declaration (device

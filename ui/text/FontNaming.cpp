@@ -51,7 +51,8 @@ bool ComputeFontName(const FontNameRequest& request, FontNameResult* result) {
     }
     // 3-5. The size, its maximum and its step.
     const double scaled = std::floor(double(request.fontSize) * f * replacementScale + 0.5);
-    uint32_t size = scaled <= 0.0 ? 0 : scaled >= 4294967295.0 ? UINT32_MAX : uint32_t(scaled);
+    // Not positive, or NaN from a damaged replacement scale: 0.
+    uint32_t size = !(scaled > 0.0) ? 0 : scaled >= 4294967295.0 ? UINT32_MAX : uint32_t(scaled);
     float e = 1.0f;
     if (maxSize > 0 && size > maxSize) {
         e = float(size) / float(maxSize);

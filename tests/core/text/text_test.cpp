@@ -180,7 +180,7 @@ TEST(TextTest, TagReplacement) {
     c.entries = {Entry("skipped", "never"),         Entry("name", "J\xC3\xB6rg"),  // 8-bit texts are UTF-8
                  Entry("w", nullptr, u"\u20ac5"),    Entry("e", nullptr, u""), Entry("nullwide", nullptr),
                  Entry("a", "low byte"),              Entry("\xE9", "e-acute"), Entry("bad", "\xF6!"), Entry(tag63.c_str(), "63"),
-                 Entry("name", "second")};
+                 Entry("name", "second"), Entry("", "empty tag")};
     c.missing = {true};
     const std::u16string text63 = u"x^" + std::u16string(63, u'n') + u"^y";
     const std::u16string text64 = u"x^" + std::u16string(64, u'n') + u"^y";
@@ -192,6 +192,7 @@ TEST(TextTest, TagReplacement) {
         {u"a^name", u">a"}, {u"a^skipped^b", u">ab"}, {u"", u">"}, {text63, u">x63y"}, {text64, u">xy"},
         {u"^\u0161^", u">low byte"}, {u"^\u00e9^", u">e-acute"},  // tags narrow to the low byte of each unit
         {u"^bad^", u">\ufffd!"},  // an invalid byte becomes U+FFFD, never a widened byte
+        {u"x^\u0100^y", u">xy"}, {u"x^a\u4e00b^y", u">xy"},  // a unit narrowing to 0 matches no shorter tag
     };
     for (const Case& k : cases) EXPECT_EQ(Expand(k.in.c_str(), c), k.out);
     Dynarray<char16_t> none;

@@ -54,7 +54,7 @@ const char* kStrings = R"({"strings_order": "reverse", "strings": [
   {"path": "Menu/PolishOnly", "texts": {"Polish": "tylko"}},
   {"path": "menu/title", "texts": {"English": "lower"}},
   {"path": "Menu/Sub/Deep", "texts": {"English": "deep"}},
-  {"path": "Menu/None"}]})";
+  {"path": "Menu/None", "situation": "s", "actors": "a", "notes": "n"}]})";
 
 TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
     ConfigFolder common("Common");
@@ -85,6 +85,9 @@ TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
         EXPECT_EQ(Narrow(m.GetString(c.id, c.language, &speaker, c.fallback, false)), c.text) << c.id;
         EXPECT_STREQ(speaker ? speaker : "-", c.speaker) << c.id;
     }
+    const GameString* notes = m.FindGameString("Menu/None");  // the notes' order is the file's
+    ASSERT_NE(notes, nullptr);
+    EXPECT_EQ(std::string(notes->GetSituationDescription()) + notes->GetNotesForActors() + notes->GetNotes(), "san");
     // Refused languages and ids leave the speaker untouched.
     const char* speaker = "untouched";
     EXPECT_EQ(m.GetString("Menu/Title", 12, &speaker, true, true), nullptr);

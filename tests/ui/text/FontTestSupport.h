@@ -44,11 +44,6 @@ inline std::vector<uint8_t> BinFontPy(const std::string& command, const std::str
     return bytes;
 }
 
-// "binfont.py read" of a file: its JSON text.
-inline std::string ReadWithPython(const std::string& path) {
-    return shelltest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/support/binfont.py read " + path);
-}
-
 // A scratch folder mounted as "common" for the test's lifetime.
 struct CommonFolder {
     std::string root;

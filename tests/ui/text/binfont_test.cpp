@@ -81,6 +81,7 @@ TEST(BinFont, DamagedFilesAreRefusedAndLeaveTheFontEmpty) {
         {"version 5", with(4, 5)},
         {"page count beyond the file", with(9, 0x40000000)},
         {"page height beyond the file", with(13, 0xFFFFFFFF)},
+        {"page without rows", BinFontPy("font", R"({"line": 9, "pages": [{"height": 0}], "glyphs": []})")},
         {"glyph count beyond the file", with(glyphCountAt, 0x12492492)},
         {"glyph on page 2 of 2", [&] {
              std::vector<uint8_t> b = good;

@@ -1,7 +1,11 @@
+// test-sanitize: thread
 // Glyph lookup, measuring and glyph quads on the recording device, against
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
+#include <cmath>
+
 #include "../elements/DrawTestSupport.h"
 #include "FontTestSupport.h"
+#include "render/frame/RendererProfilerDrawer.h"
 #include "ui/text/BinFont.h"
 #include "ui/text/FontDraw.h"
 
@@ -36,7 +40,8 @@ struct FontDrawTest : drawtest::UIDrawFixture {
     std::vector<gfx::DrawRecord> Glyphs(const std::function<void()>& f) {
         std::vector<gfx::DrawRecord> out;
         for (const gfx::DrawRecord& d : DrawsOf(f))
-            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex)) out.push_back(d);
+            if (d.call == gfx::CallKind::DrawIndexedPrimitiveUP && d.userStride == sizeof(GlyphVertex))
+                out.push_back(d);
         return out;
     }
     static std::vector<GlyphVertex> Vertices(const gfx::DrawRecord& d) {
@@ -122,7 +127,8 @@ TEST_F(FontDrawTest, QuadsMatchPythonAndFlushAtPageChanges) {
     }
     const int16_t packs[][2] = {{PackGlyphColour(-1.0f), -32768}, {PackGlyphColour(-2.0f), -32768},
                                 {PackGlyphColour(1.0f), 32767},   {PackGlyphColour(0.5f), 16383},
-                                {PackGlyphColour(-0.5f), -16384}, {PackGlyphColour(0.0f), 0}};
+                                {PackGlyphColour(-0.5f), -16384}, {PackGlyphColour(0.0f), 0},
+                                {PackGlyphColour(std::nanf("")), 0}};
     for (const auto& p : packs) EXPECT_EQ(p[0], p[1]);
 }
 
@@ -147,7 +153,8 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     Matrix place;
     place.LoadTranslation(5, 7, 0);
     const char text[] = "ABAB";
-    ASSERT_TRUE(gVornexRenderer.PostDrawText(static_cast<Resource*>(&font), place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
+    ASSERT_TRUE(
+        gVornexRenderer.PostDrawText(static_cast<Resource*>(&font), place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
     gVornexRenderer.FlushCommands(true);
     std::vector<gfx::DrawRecord> draws;
     for (const gfx::DrawRecord& d : recorder->DrawRecords())
@@ -156,4 +163,12 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     ASSERT_EQ(draws.size(), 1u);
     EXPECT_EQ(draws[0].primitiveCount, 6u);  // "ABA"
     EXPECT_EQ(gRenderHooks.ResourceFontMeasureText(static_cast<Resource*>(&font), "AB"), 9.0f + 6.0f);
+
+    // The profiler overlay's text: blended, over everything.
+    RendererProfilerDrawer overlay;
+    const auto overlayDraws =
+        Glyphs([&] { overlay.DrawText(static_cast<Resource*>(&font), "AB", 3, 4, Vector(1, 1, 1, 1)); });
+    ASSERT_EQ(overlayDraws.size(), 1u);
+    EXPECT_EQ(overlayDraws[0].RenderState(gfx::RS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(overlayDraws[0].RenderState(gfx::RS_ZFUNC), 8u);
 }

@@ -2,6 +2,7 @@
 // elements compute from a font, a size, an outline and the language.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "FontTestSupport.h"
@@ -116,6 +117,10 @@ TEST_F(NamingTest, ReplacementsOfTheLanguageNameTheirFileAndBreakCJKLines) {
         EXPECT_FLOAT_EQ(r.textScale, c.scale) << c.name;
         EXPECT_EQ(r.lineBreaking, c.lineBreaking) << c.name;
     }
+    FontReplacement broken;  // a damaged scale names size 0
+    broken.language = 4, broken.original = "menu.ttf", broken.replacement = "cjk.ttf", broken.scale = std::nanf("");
+    gProjectConfig->fontReplacements.Add(broken);
+    EXPECT_STREQ(Name("menu.ttf", 12, 0, 4).resourceName, "cjk.ttf~000_Italian");
     FontNameRequest ignoring;
     ignoring.fontName = "menu.ttf", ignoring.fontSize = 12, ignoring.language = 6, ignoring.ignoreReplacement = true;
     FontNameResult r;
