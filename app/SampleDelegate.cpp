@@ -2,14 +2,18 @@
 
 #include <cmath>
 
+#include "core/Log.h"
 #include "core/fs/FileSystem.h"
+#include "core/rtti/SafePointer.h"
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/elements/UIText.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UiButton.h"
 
 namespace app {
 
@@ -20,6 +24,24 @@ constexpr float kLoadingFadeSeconds = 0.5f;
 constexpr float kPanelX = kSampleButtonX - 60, kPanelY = kSampleButtonY - 40;
 constexpr float kPanelWidth = kSampleButtonWidth + 120, kPanelHeight = kSampleButtonHeight + 80;
 constexpr uint32_t kCornerSampler = 7;
+constexpr const char* kMenuFont = "_system.ttf";
+constexpr uint32_t kTitleFontSize = 32, kLabelFontSize = 24;
+
+constexpr float kMenuHideSeconds = 0.3f;
+constexpr float kStartScaleOnClick = 0.9f;
+
+// The start button's command: one log line, then the menu blends out and hides.
+class StartCommand : public UIElementCommand {
+public:
+    explicit StartCommand(UIElement* menu) : menu(menu) {}
+    void Execute() override {
+        gLog.Print(LogSeverity::Information, LogCategory::UI, "Sample: Start pressed");
+        if (UIElement* m = menu.Get()) m->BlendOutAndHide(kMenuHideSeconds, UIACTIONFLAG_SYSTEMTIME, 0);
+    }
+
+private:
+    SafePointer<UIElement> menu;
+};
 
 UIPicture* Picture(UIElement* parent, float x, float y, float w, float h, const char* texture) {
     UIPicture* p = new UIPicture;
@@ -39,6 +61,7 @@ void SampleDelegate::OnInit() {
     GameDelegate::OnInit();
     if (!gGame) return;
     BuildMenu();
+    ConnectStartButton();
     BuildLoadingScreen();
     SetSceneCamera();
 }
@@ -72,6 +95,9 @@ void SampleDelegate::OnFirstSceneLoaded() {
 
 void SampleDelegate::OnSmoothTick() {
     GameDelegate::OnSmoothTick();
+    // The Game updates only its modal and overlay screens; the menu is the active screen,
+    // so the delegate takes its hit candidates (what the pointer can press) each tick.
+    if (menu) menu->Update(menu->CursorPosition());
     if (!introRunning || (gVideoEngine && gVideoEngine->IsPlaying())) return;
     introRunning = false;
     if (menu) menu->Show();
@@ -85,19 +111,45 @@ void SampleDelegate::BuildMenu() {
     UIPicture* background = Picture(menu, kPanelX, kPanelY, kPanelWidth, kPanelHeight, "UI/MenuBackground.dds");
     background->SetLinearColor(1, 1, 1, 0.6f);
 
+    // The clickable button: a transparent UiButton ("StartButton") over the rounded shape.
+    UiButton* start = new UiButton;
+    start->SetName("StartButton");
+    start->SetPosition(kSampleButtonX, kSampleButtonY, 0);
+    start->SetSize(kSampleButtonWidth, kSampleButtonHeight);
+    start->SetScaleOnClick(kStartScaleOnClick);
+    start->RaiseFlag(UIFLAG_TRANSPARENT | UIFLAG_FOCUSABLEWITHMOUSE, false);
+    menu->AddChild(start);
     button = new UIRoundedRect;
-    button->SetPosition(kSampleButtonX, kSampleButtonY, 0);
     button->SetSize(kSampleButtonWidth, kSampleButtonHeight);
     button->SetCornerTexture("UI/ButtonCorner.dds");
     button->SetLinearColor(kSampleButtonColour);
-    button->RaiseFlag(UIFLAG_FOCUSABLEWITHMOUSE, false);
-    menu->AddChild(button);
+    start->AddChild(button);
     // The highlight: a flat strip along the button's top edge.
     UIPicture* highlight = Picture(button, 12, 6, kSampleButtonWidth - 24, 6, nullptr);
     highlight->SetColorMode(UICOLOR_STATIC);
     highlight->SetLinearColor(1, 1, 1, 0.5f);
+    // The localised title above the panel and the button's label.
+    UIText* title = new UIText(nullptr, kMenuFont, kTitleFontSize, false);
+    title->SetAlignment(TEXTALIGNMENT_CENTER, 1);
+    title->SetPosition(kWidth / 2, kPanelY - 8, 0);
+    title->SetLocalizedText("Menu/Title");
+    menu->AddChild(title);
+    label = new UIText(nullptr, kMenuFont, kLabelFontSize, false);
+    label->SetAlignment(TEXTALIGNMENT_CENTER, 2);
+    label->SetPosition(kSampleLabelX, kSampleLabelY, 0);
+    label->SetColorMode(UICOLOR_STATIC);
+    label->SetLinearColor(1, 1, 1, 1);
+    label->SetLocalizedText("Menu/Start");
+    button->AddChild(label);
 
     gGame->SetActiveUIScreen(menu);
+}
+
+void SampleDelegate::ConnectStartButton() {
+    UIElement* e = menu ? menu->FindElementByName("StartButton") : nullptr;
+    if (!e || !e->IsUiButton()) return;
+    startButton = static_cast<UiButton*>(e);
+    startButton->SetCommand(new StartCommand(menu));
 }
 
 void SampleDelegate::BuildLoadingScreen() {

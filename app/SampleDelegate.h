@@ -1,8 +1,11 @@
 #pragma once
 // SampleDelegate: the program's game delegate until the game layer brings its own. At
-// init it builds the sample's two screens in code: the main menu (a background picture
-// and a rounded button with a highlight strip over the scene) as the active screen, and
-// a loading screen (a full-screen picture that fades in) for the scene switches.
+// init it builds the sample's two screens in code: the main menu (a background picture,
+// a localised title, and a rounded button with a highlight strip and a localised label
+// over the scene) as the active screen, and
+// a loading screen (a full-screen picture that fades in) for the scene switches. The
+// menu's "StartButton" is clickable: it logs "Sample: Start pressed" and blends the menu
+// out.
 // It also makes the Game's camera look at the sample scene (scripts would place it; they
 // cannot call the engine yet). Once the start scene has loaded it plays the intro video
 // ("Intro" in "videos", when the data has it) full screen; the menu stays hidden until
@@ -16,12 +19,16 @@
 
 class UIScreen;
 class UIRoundedRect;
+class UIText;
+class UiButton;
 
 namespace app {
 
 // The menu's layout in UI units (the reference size 1280 x 720): the button sits in the
 // middle, so letterboxing never moves it off the window's centre.
 constexpr float kSampleButtonX = 540, kSampleButtonY = 320, kSampleButtonWidth = 200, kSampleButtonHeight = 80;
+// The button's label: centred at this point of the button, below its middle (UI units).
+constexpr float kSampleLabelX = kSampleButtonWidth / 2, kSampleLabelY = 58;
 // The button's linear colour: pure channels, the same bytes with or without sRGB writes.
 inline const Vector kSampleButtonColour{1.0f, 0.0f, 1.0f, 1.0f};
 // The scene camera: where it stands and the point it looks at (world units, y up), and
@@ -40,22 +47,28 @@ public:
     void OnInit() override;
     // Starts the intro (or shows the menu when there is none).
     void OnFirstSceneLoaded() override;
-    // Shows the menu once the intro has ended.
+    // Takes the menu's hit candidates; shows the menu once the intro has ended.
     void OnSmoothTick() override;
 
     UIScreen* MenuScreen() const { return menu; }
     UIScreen* LoadingScreen() const { return loading; }
     UIRoundedRect* Button() const { return button; }
+    UIText* ButtonLabel() const { return label; }
+    UiButton* StartButton() const { return startButton; }
     bool IntroRunning() const { return introRunning; }
 
 private:
     void BuildMenu();
     void BuildLoadingScreen();
+    // Gives the menu's "StartButton" its command.
+    void ConnectStartButton();
     void SetSceneCamera();
 
     UIScreen* menu = nullptr;
     UIScreen* loading = nullptr;
     UIRoundedRect* button = nullptr;
+    UIText* label = nullptr;
+    UiButton* startButton = nullptr;
     bool introRunning = false;
 };
 

@@ -13,12 +13,14 @@
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
+#include "ui/elements/UITextBase.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
 #include "ui/text/BinFont.h"
 #include "ui/text/FontDraw.h"
 #include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 namespace {
 
@@ -151,6 +153,38 @@ void InstallUIHooks() {
     e.uiFontTableFree = [] {
         if (gUIFontTable) gUIFontTable->Free();
     };
+    fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
+    // Text elements: the resolution change of the Game, the input manager's device and
+    // key names, the configuration helper's language change.
+    e.uiTextSetScreenResolution = [](uint32_t width, uint32_t height, uint32_t release, uint32_t reload) {
+        UITextBase::SetScreenResolution(width, height, release != 0, reload != 0);
+    };
+    e.uiTextSetTextUnicharPtr = [](UITextBase* t, const char16_t* text) {
+        if (t) t->SetTextUnicharPtr(text);
+    };
+    e.uiTextAppendText = [](UITextBase* t, const char16_t* text) {
+        if (t) t->AppendText(text);
+    };
+    e.reloadLanguage = &UITextBase::ReloadAllFonts;
+    // The console screen the Game makes, feeds, reads and draws.
+    e.consoleScreenCreate = []() -> UIGameConsoleScreen* { return new UIGameConsoleScreen; };
+    e.consoleScreenRelease = [](UIGameConsoleScreen* c) {
+        if (c) c->Release();
+    };
+    e.consoleScreenIsShown = [](const UIGameConsoleScreen* c) { return c && c->IsShown(); };
+    e.consoleScreenOnChar = [](UIGameConsoleScreen* c, uint32_t character) {
+        if (c) c->OnChar(character);
+    };
+    e.consoleScreenOnKeyDown = [](UIGameConsoleScreen* c, uint32_t key) { return c && c->OnKeyDown(key); };
+    e.consoleScreenGetEnteredCommand = [](UIGameConsoleScreen* c, char* buffer, uint32_t size) {
+        return c && c->GetEnteredCommand(buffer, size);
+    };
+    e.consoleScreenAddLine = [](UIGameConsoleScreen* c, const char* text, const Vector& colour) {
+        if (c) c->AddLine(text, colour);
+    };
+    e.consoleScreenRender = [](UIGameConsoleScreen* c, uint32_t width, uint32_t height) {
+        if (c) c->Render(width, height, 0, 0, c->CursorPosition());
+    };
 }
 
 void ClearUIHooks() {
@@ -177,4 +211,16 @@ void ClearUIHooks() {
     r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
     e.uiFontTableLoad = nullptr;
     e.uiFontTableFree = nullptr;
+    e.uiTextSetScreenResolution = nullptr;
+    e.uiTextSetTextUnicharPtr = nullptr;
+    e.uiTextAppendText = nullptr;
+    e.reloadLanguage = nullptr;
+    e.consoleScreenCreate = nullptr;
+    e.consoleScreenRelease = nullptr;
+    e.consoleScreenIsShown = nullptr;
+    e.consoleScreenOnChar = nullptr;
+    e.consoleScreenOnKeyDown = nullptr;
+    e.consoleScreenGetEnteredCommand = nullptr;
+    e.consoleScreenAddLine = nullptr;
+    e.consoleScreenRender = nullptr;
 }

@@ -1,10 +1,14 @@
 // Start-up table of the UI library.
 #include "ui/UIStaticInit.h"
 
+#include "engine/entity/Entity.h"
 #include "ui/elements/UIIdTable.h"
 #include "ui/localisation/CompiledGameStringCollection.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
+#include "ui/recipes/UIElementPreset.h"
+#include "ui/recipes/UIRecipeClasses.h"
+#include "ui/recipes/UIRecipeTemplate.h"
 #include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 
@@ -34,6 +38,19 @@ const StaticInitRow kUIRows[] = {
     {4, K::GlobalObject, "UIIdTable", &StaticInitCreateGlobal<UIIdTable, gUIIdTable>, 0, 0},
     {4, K::BareClassRegistration, "UIElement", nullptr, 0, 0},
     {4, K::BareClassRegistration, "UIVideo", nullptr, 0, 0},
+    // Text elements.
+    {4, K::BareClassRegistration, "UITextBase", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIText", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UITextBox", nullptr, 0, 0},
+    // Widgets and the console screen.
+    {4, K::BareClassRegistration, "UiButton", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIRadioButtonContainer", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UITabbedContainer", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIList", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIRoundList", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIUniTextInput", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UITextInput", nullptr, 0, 0},
+    {4, K::BareClassRegistration, "UIGameConsoleScreen", nullptr, 0, 0},
     {4, K::GlobalObject, "VideoEngine", &StaticInitCreateGlobal<VideoEngine, gVideoEngine>, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
     {4, K::Constants, "gRenderHooks, gEngineServices and gSceneServices (ui)", &InstallUIHooksRow, 0, 0},
@@ -52,6 +69,24 @@ const StaticInitRow kUIRows[] = {
     {6, K::ClassRegistration, "UIFontDefinition", &StaticInitRegister<UIFontDefinition>, 0, 0},
     {6, K::ClassRegistration, "UIFontTable", &StaticInitRegister<UIFontTable>, 0, 0},
     {6, K::GlobalObject, "gUIFontTable", &StaticInitCreateGlobal<UIFontTable, gUIFontTable>, 0, 0},
+    // recipes
+    {8, K::ClassRegistration, "UIElementPreset", &StaticInitRegister<UIElementPreset>, 0, 0},
+    {8, K::ClassRegistration, "UIElementRecipe", &StaticInitRegister<UIElementRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIPictureRecipe", &StaticInitRegister<UIPictureRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIButtonRecipe", &StaticInitRegister<UIButtonRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRadioButtonContainerRecipe", &StaticInitRegister<UIRadioButtonContainerRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITabbedContainerRecipe", &StaticInitRegister<UITabbedContainerRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIListRecipe", &StaticInitRegister<UIListRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRoundListRecipe", &StaticInitRegister<UIRoundListRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITextRecipe", &StaticInitRegister<UITextRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIUniTextInputRecipe", &StaticInitRegister<UIUniTextInputRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRoundedRectRecipe", &StaticInitRegister<UIRoundedRectRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UITemplateViewRecipe", &StaticInitRegister<UITemplateViewRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIScreenRecipe", &StaticInitRegister<UIScreenRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIClipboardRecipe", &StaticInitRegister<UIClipboardRecipe>, 0, 0},
+    {8, K::ClassRegistration, "UIRecipeTemplate", &StaticInitRegister<UIRecipeTemplate>, 0, 0},
+    {8, K::TemplateTypeRow, "UIRecipeTemplate", nullptr, ENTITY_UIRECIPE, 0},
+    {8, K::ClassRegistration, "UIRecipeEntity", &StaticInitRegister<UIRecipeEntity>, 0, 0},
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The UI library's rows of the ordered start-up (see core/StaticInit.h), module 4: the
-// element focus table, the UIElement and UIVideo classes (no properties), the video engine,
-// the pending-deletion list and the hooks through which the libraries below reach the UI;
+// element focus table, the UIElement, UIVideo, text element, widget and console screen classes
+// (no properties), the video engine, the pending-deletion list and the hooks through which the libraries below
+// reach the UI;
 // module 6: the localised strings' classes and the default replacement container.
 #include "core/StaticInit.h"
 

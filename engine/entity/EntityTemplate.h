@@ -82,6 +82,10 @@ public:
     }
     // Slot 32: writes the kind-specific data (nothing for the base).
     virtual void WriteBinaryData(void* out, uint32_t flags) {}
+    // The property list of a binary template (ReadBinaryTemplate): the class's property
+    // walk; a kind that stores more in its list (UI recipe templates) reads it here. False
+    // when the list is corrupt.
+    virtual bool ReadTemplateProperties(BoundedReader& in);
 
     // ---- Resource part ----
     uint32_t GetResourceType() const override { return RESOURCE_TEMPLATE; }

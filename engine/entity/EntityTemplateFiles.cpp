@@ -278,9 +278,13 @@ bool ReadBinaryTemplate(BoundedReader& in, EntityTemplate* t) {
     t->typeId = type;
     BoundedReader block(in.Position(), size);
     in.Read(nullptr, size);
-    t->GetRTTIClass()->DeserializeProperties(block, t, 0);
-    if (block.Failed()) return in.Fail("corrupt template properties");
+    if (!t->ReadTemplateProperties(block) || block.Failed()) return in.Fail("corrupt template properties");
     if (!t->ReadBinaryData(in, kTemplateBinaryVersion)) return in.Failed() ? false : in.Fail("corrupt template data");
+    return !in.Failed();
+}
+
+bool EntityTemplate::ReadTemplateProperties(BoundedReader& in) {
+    GetRTTIClass()->DeserializeProperties(in, this, 0);
     return !in.Failed();
 }
 

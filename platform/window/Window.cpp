@@ -281,9 +281,10 @@ bool IsCtrlKeyDown() {
     return s.ctrlDown || (s.desktop && (s.takenModifiers & kModifierCtrl));
 }
 
+void SetShiftKeyDown(bool down) { GetState().shiftDown = down; }
 bool IsShiftKeyDown() {
     const State& s = GetState();
-    return s.desktop && (s.takenModifiers & kModifierShift);
+    return s.shiftDown || (s.desktop && (s.takenModifiers & kModifierShift));
 }
 
 uint32_t GetDoubleClickTime() { return kDoubleClickTimeMs; }

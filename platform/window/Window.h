@@ -165,7 +165,8 @@ const Requests& GetRequests();
 // counts too).
 void SetCtrlKeyDown(bool down);
 bool IsCtrlKeyDown();
-// The Shift key the same way (only the desktop's keyboard sets it).
+// The Shift key the same way.
+void SetShiftKeyDown(bool down);
 bool IsShiftKeyDown();
 
 constexpr uint32_t kDoubleClickTimeMs = 500;

@@ -48,6 +48,7 @@ struct State {
     WindowHandle focus = 0;
     Requests requests;
     bool ctrlDown = false;
+    bool shiftDown = false;
 
     std::deque<Event> queue;
     uint32_t defaultHandled[static_cast<uint32_t>(EventKind::Count)] = {};

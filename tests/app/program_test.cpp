@@ -27,6 +27,7 @@
 #include "ui/elements/UIScreen.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
+#include "CaptureLogSink.h"
 
 namespace {
 
@@ -304,6 +305,26 @@ unsigned CountInBox(const Picture& p, const Box& b, ColourTest test) {
     return n;
 }
 
+// The menu's localised texts: the button's label ("Menu/Start") shows white text pixels
+// over the button's own colour in the last frame, every font the menu names loads, and
+// every string is found.
+TEST_F(SampleRunTest, TheMenuShowsItsLocalisedLabel) {
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* line : {"Unable to load binary font file", "Unable to find string"})
+        EXPECT_EQ(run.err.find(line), std::string::npos) << line;
+    const Picture last = ReadShot(kFrames);
+    ASSERT_FALSE(last.rgb.empty());
+    // The UI's 1280 x 720 across the picture's width, letterboxed vertically.
+    const double scale = last.width / 1280.0, top = (last.height - 720.0 * scale) / 2;
+    const double cx = app::kSampleButtonX + app::kSampleLabelX, cy = app::kSampleButtonY + app::kSampleLabelY;
+    const Box label{unsigned((cx - 40) * scale), unsigned(top + (cy - 14) * scale), unsigned((cx + 40) * scale),
+                    unsigned(top + (cy + 14) * scale)};
+    const unsigned white = CountInBox(last, label, [](const unsigned char* rgb) {
+        return rgb[0] >= 200 && rgb[1] >= 200 && rgb[2] >= 200;  // the button itself has no green
+    });
+    EXPECT_GE(white, 20u) << "no label text over the button: " << Kept(kFrames);
+}
+
 // The sample scene after the intro, under the menu: the things the camera looks at, each
 // found by its colour inside the box its place in the sample data projects to, and the
 // walking soldier moving between the last saved frames.
@@ -479,7 +500,7 @@ uint64_t ResidentKiB() {
     return 0;
 }
 
-TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreen) {
+TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStartButtonClicks) {
     setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
     const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
     ASSERT_NE(repository, nullptr);
@@ -503,6 +524,29 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreen) {
         EXPECT_FALSE(delegate.IntroRunning()) << "the intro did not end within 60 s";
     }
     EXPECT_TRUE(delegate.MenuScreen()->IsVisible());
+    // A press and a release at the start button's screen point: its command logs its line
+    // and hides the menu. The button's middle is the UI's middle, letterboxed or not.
+    ASSERT_NE(delegate.StartButton(), nullptr);
+    CaptureLogSink log;
+    log.Attach();
+    wnd::Rect client;
+    ASSERT_TRUE(wnd::GetClientRect(app::gMainWindow.window, &client));
+    const UIScreen* menu = delegate.MenuScreen();
+    const Vector at = menu->UIPointToScreenPoint(
+        Vector(app::kSampleButtonX + app::kSampleButtonWidth / 2, app::kSampleButtonY + app::kSampleButtonHeight / 2, 0, 0),
+        uint32_t(client.Width()), uint32_t(client.Height()));
+    for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
+        wnd::Event e;
+        e.kind = kind;
+        e.window = app::gMainWindow.window;
+        e.x = int32_t(at.x * float(client.Width()));
+        e.y = int32_t(at.y * float(client.Height()));
+        ASSERT_TRUE(wnd::PostEvent(e));
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(app::RunMainLoopPass());
+    }
+    EXPECT_TRUE(log.Contains("Sample: Start pressed"));
+    EXPECT_FALSE(menu->IsVisible());
+    log.Detach();
     gGame->Quit();
     EXPECT_FALSE(app::RunMainLoopPass());
     // The screens emptied their slots when the Game released them.

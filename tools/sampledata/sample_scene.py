@@ -4,7 +4,8 @@
   sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out> <animations out>
 
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
-"Sample", a colour envelope among them) and one binary template per template,
+"Sample", a colour envelope among them, and the menu's recipe templates of sample_ui.py in
+the folder "UI") and one binary template per template,
 "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
 templates laid out on a grid, a trigger in the middle, a point and a spot light, a
@@ -31,6 +32,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import anim_file  # noqa: E402
 import mesh_block  # noqa: E402
 import proplist  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sample_ui  # noqa: E402
 
 FOLDER = "Sample"
 # name, GUID, bounding box (min x, y, z, w, max x, y, z, w), colour (r, g, b, a, intensity)
@@ -440,7 +444,10 @@ def main(argv):
               {"file": PULSE[0], "guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE},
               {"file": BEACON[0], "guid": BEACON[1], "type": SFX_TYPE}]
     guids += [SCENE_PARAMS[1], PULSE[1], BEACON[1]]
-    root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids}]}
+    # The menu's recipe templates (written by sample_ui.py).
+    stubs += [{"file": name, "guid": guid, "type": kind} for name, guid, kind in sample_ui.STUBS]
+    root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids},
+                                             {"name": sample_ui.FOLDER, "guids": [g for _, g, _ in sample_ui.STUBS]}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
         write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"), template_file(guid, box, colour))

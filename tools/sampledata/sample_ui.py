@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the textures of the sample's menu and loading screen, and its strings.
+"""Writes the textures, the strings and the recipe templates of the sample's menu and
+loading screen.
 
-  sample_ui.py <textures folder> [<common folder>]
+  sample_ui.py <textures folder> [<common folder> [<templates folder>]]
 
 "UI/MenuBackground.dds": a 64 x 64 vertical gradient from dark blue to teal, opaque.
 "UI/ButtonCorner.dds": a 32 x 32 quarter disc of radius 32 around texel (0, 0), white,
@@ -15,6 +16,12 @@ each as the bytes B, G, R, A.
 
 "L01n.bin" in the common folder: the menu's strings, "Menu/Title" (English "Sample", German
 "Beispiel") and "Menu/Start" ("Start", "Starten"), written by the tests' writer l01n.py.
+
+Recipe templates in the templates folder (written by the tests' writer recipes.py;
+sample_scene.py enters them in the catalogue from STUBS below): "UI/MainMenu", a screen
+recipe with the background panel, the localised title text and the "StartButton" button (its
+corner texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with
+the full-screen background picture.
 """
 import os
 import struct
@@ -22,11 +29,22 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
 import l01n  # noqa: E402
+import recipes  # noqa: E402
 
 MENU_STRINGS = [
     {"path": "Menu/Title", "texts": {"English": "Sample", "German": "Beispiel"}},
     {"path": "Menu/Start", "texts": {"English": "Start", "German": "Starten"}},
 ]
+
+FOLDER = "UI"
+MAIN_MENU = ("MainMenu", "5A3E0000-0000-4000-8000-0000000000A1")
+LOADING_SCREEN = ("LoadingScreen", "5A3E0000-0000-4000-8000-0000000000A2")
+UI_RECIPE_TYPE = recipes.UI_RECIPE_TYPE
+# Catalogue entries: (file, GUID, type), all in the folder FOLDER.
+STUBS = [(MAIN_MENU[0], MAIN_MENU[1], UI_RECIPE_TYPE), (LOADING_SCREEN[0], LOADING_SCREEN[1], UI_RECIPE_TYPE)]
+WIDTH, HEIGHT = 1280, 720
+BUTTON = (540, 320, 200, 80)  # x, y, width, height (the sample delegate's button)
+FONT = "_system.ttf"  # the menu's font and its localised strings "Menu/Title", "Menu/Start"
 
 DDSD_CAPS, DDSD_HEIGHT, DDSD_WIDTH, DDSD_PITCH, DDSD_PIXELFORMAT = 0x1, 0x2, 0x4, 0x8, 0x1000
 DDPF_ALPHAPIXELS, DDPF_RGB = 0x1, 0x40
@@ -64,17 +82,54 @@ def corner():
     return dds(size, size, texels)
 
 
-def main(folder, common=None):
-    out = os.path.join(folder, "UI")
+def main_menu():
+    x, y, w, h = BUTTON
+    return {"Name": "MainMenu", "Size": [WIDTH, HEIGHT, 0, 0], "Children": [
+        {"class": "UIPictureRecipe", "Name": "Background", "Texture": "UI/MenuBackground.dds",
+         "Position": [x - 60, y - 40, 0, 1], "Size": [w + 120, h + 80, 0, 0], "Color": [255, 255, 255, 153, 1.0]},
+        {"class": "UITextRecipe", "Name": "Title", "Font": FONT, "Font size": 32, "Text": "Menu/Title",
+         "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 1, "Pixel perfect": 0,
+         "Position": [WIDTH / 2, y - 48, 0, 1]},
+        {"class": "UIButtonRecipe", "Name": "StartButton", "Texture": "UI/ButtonCorner.dds",
+         "Position": [x + w / 2, y + h / 2, 0, 1], "Size": [w, h, 0, 0], "Color": [255, 0, 255, 255, 1.0],
+         "Scale on click": 0.9, "Children": [
+             {"class": "UITextRecipe", "Name": "StartLabel", "Font": FONT, "Font size": 24, "Text": "Menu/Start",
+              "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 2, "Pixel perfect": 0,
+              "Color mode": 0, "Transparent": True, "Position": [w / 2, h / 2, 0, 1]}]}]}
+
+
+def loading_screen():
+    return {"Name": "LoadingScreen", "Size": [WIDTH, HEIGHT, 0, 0], "Children": [
+        {"class": "UIPictureRecipe", "Name": "Background", "Texture": "UI/MenuBackground.dds",
+         "Size": [WIDTH, HEIGHT, 0, 0], "Color": [255, 255, 255, 0, 1.0]}]}
+
+
+def write_templates(templates):
+    out = os.path.join(templates, FOLDER)
+    os.makedirs(out, exist_ok=True)
+    for (name, guid), recipe in ((MAIN_MENU, main_menu()), (LOADING_SCREEN, loading_screen())):
+        with open(os.path.join(out, name + ".BinaryTemplate"), "wb") as f:
+            f.write(recipes.binary_template({"guid": guid, "recipe": recipe}))
+
+
+def main(argv):
+    if len(argv) not in (2, 3, 4):
+        sys.stderr.write(__doc__)
+        return 2
+    out = os.path.join(argv[1], "UI")
     os.makedirs(out, exist_ok=True)
     for name, data in (("MenuBackground.dds", background()), ("ButtonCorner.dds", corner())):
         with open(os.path.join(out, name), "wb") as f:
             f.write(data)
-    if common:
+    if len(argv) >= 3:
+        common = argv[2]
         os.makedirs(common, exist_ok=True)
         with open(os.path.join(common, "L01n.bin"), "wb") as f:
             f.write(l01n.l01n(MENU_STRINGS))
+    if len(argv) == 4:
+        write_templates(argv[3])
+    return 0
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:3])
+    sys.exit(main(sys.argv))

@@ -126,8 +126,8 @@ public:
     void UnblockFocus(uint32_t bits, bool recursive) { ClearFlag(bits, recursive); }
     void SetDefaultActionFlags(uint32_t actionFlags, bool recursive);
     void MarkAsTemporaryLoadingScreenUI();
-    // Hides or sets the text of the named text element of the subtree (text elements
-    // arrive with the text classes; until then no element answers IsUITextBase).
+    // The named element of the subtree, when it is a text element: a null text hides it,
+    // any other sets it (UITextBase::SetText) and shows it. Null when there is none.
     UIElement* SetNamedText(const char* elementName, const char* text);
 
     // ---- Setters (each posts one op) ----
@@ -166,6 +166,24 @@ public:
     void SetRecipe(UIElementRecipe* recipe, EntityTemplate* owner);
     UIElementRecipe* GetRecipe() const { return recipe; }
     EntityTemplate* GetRecipeOwner() const { return recipeOwner; }
+    // The recipe half (UIElement_Recipe.cpp). Builds the tree of the named UI recipe
+    // template (or of its named sub-recipe); null with one error line when the template
+    // is missing or no UI recipe, or the sub-recipe is missing.
+    static UIElement* CreateFromRecipe(const char* templateName, const char* subRecipeName);
+    // Without a sub-recipe name: a transparent plain root holding the recipe's sub-recipe
+    // trees; with one: that sub-recipe's tree (null when absent).
+    static UIElement* CreateFromRecipeObject(UIElementRecipe* recipe, EntityTemplate* owner,
+                                             const char* subRecipeName, uint32_t childCreation);
+    UIElement* CreateElementFromSubRecipe(const char* subRecipeName, uint32_t childCreation);
+    // Readers of the recipe's (or its named preset's) properties; defaults when the
+    // element has no recipe or the property is absent or of another type.
+    bool GetRecipeBoolProperty(const char* propertyName, const char* presetName) const;
+    void LoadRecipeVectorProperty(Vector& out, const char* propertyName, const char* presetName) const;
+    void LoadRecipeLinearColorProperty(Vector& out, const char* propertyName, const char* presetName) const;
+    // The recipe's "Prefab" text; null without a recipe.
+    const char* GetRecipePrefab() const;
+    void ApplyRecipePreset(const char* presetName, bool recursive, float time, uint32_t actionFlags,
+                           uint32_t channel, bool cancelFirst);
 
     // ---- Action requests (each posts op 23 with a new action) ----
     void PostAddAction(UIAction* action);

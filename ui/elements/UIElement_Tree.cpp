@@ -8,6 +8,7 @@
 #include "engine/services/EngineCore.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UIIdTable.h"
+#include "ui/elements/UITextBase.h"
 
 #define ASSERT_MAIN_THREAD() ASSERT_ON_THREAD(GetMainThreadId(), "main thread")
 
@@ -148,11 +149,12 @@ void UIElement::MarkAsTemporaryLoadingScreenUI() {
 UIElement* UIElement::SetNamedText(const char* elementName, const char* text) {
     UIElement* e = FindElementByName(NameString(elementName));
     if (!e || !e->IsUITextBase()) return nullptr;
-    // The text itself is set by the text classes, which answer IsUITextBase.
-    if (!text)
+    if (!text) {
         e->Hide();
-    else
+    } else {
+        static_cast<UITextBase*>(e)->SetText(text);
         e->Show();
+    }
     return e;
 }
 

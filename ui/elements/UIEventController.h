@@ -33,6 +33,9 @@ public:
     virtual void OnButtonHookB() {}
 
     uint32_t enabled = 1;
+    // Render thread: 0 while a list this element belongs to glides, else 1 (kept for the
+    // draw; nothing reads it yet).
+    uint8_t glideMark = 1;
 };
 
 // A receiver of numbered events (a separate base of the radio-button and tabbed

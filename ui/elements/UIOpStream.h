@@ -22,7 +22,11 @@
 
 class UIElement;
 
-// Op numbers of the element and screen families.
+// Op numbers of the element and screen families. The kinds' families number their ops in
+// their own headers: picture 31-39 and atlas 40 (UIPicture.h), text base 30 and 41-50
+// (UITextBase.h), text 51-54 (UIText.h), text box 55-62 (UITextBox.h), template view 63-66
+// (UITemplateView.h), rounded rectangle 67 (UIRoundedRect.h), blur 68-69 (UIBlur.h), list
+// 70-79 (ui/widgets/UIList.h).
 enum UIOp : uint32_t {
     UIOP_DELETE = 0,
     UIOP_ADDCHILD = 1,

@@ -116,6 +116,9 @@ public:
     void SetKeepAspect(bool value) { keepAspect = value; }
     void SetUseRenderTargetSize(bool value) { useRenderTargetSize = value; }
     UIElement* PressedElement() const { return pressed.Get(); }
+    // The wide text input holding the keyboard focus (null: none).
+    UIElement* FocusedTextInput() const { return focusedInput.Get(); }
+    bool KeyboardShifted() const { return keyboardShift != 0; }
     bool Dragging() const { return dragging; }
 
     // Told when the screen enters or leaves a Game slot; Release empties every slot still
@@ -137,6 +140,7 @@ public:
 private:
     void UpdateTrackedEntities(const Matrix& view, const Matrix& projection);
     void ShiftForKeyboard(bool up);
+    void ReleaseTextFocus();
     float Letterbox(uint32_t renderWidth, uint32_t renderHeight, float* offset) const;
 
     // ---- Main thread ----
@@ -149,6 +153,7 @@ private:
     uint32_t mainCount = 0;
     uint32_t pointedId = 0;
     uint32_t loadingScreenBlending = 0;
+    SafePointer<UIElement> focusedInput;  // a UIUniTextInput
     SafePointer<UIElement> pressed;
     bool keyboardShift = false;
     float epsilon = 0.001f;

@@ -4,19 +4,25 @@
 // pressed element.
 #include "ui/elements/UIIdTable.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/widgets/UIUniTextInput.h"
 
 namespace {
 constexpr uint32_t kEnterKey = 13;
+// The keyboard shift: how far up (UI units), over how long, on which channel.
+constexpr float kKeyboardShift = 200.0f;
+constexpr float kKeyboardShiftSeconds = 0.5f;
+constexpr uint32_t kKeyboardShiftChannel = 3;
 UIElement* Resolve(uint32_t id) { return id && gUIIdTable ? gUIIdTable->Find(id) : nullptr; }
 }  // namespace
 
 bool UIScreen::OnMouseButtonDown(const Vector& point, uint32_t button) {
     if (isPressed) return false;
+    ReleaseTextFocus();
     dragging = false;
     UIElement* e = Resolve(GetElementAt(point).id);
     pressed = e;
     pressButton = button;
-    if (keyboardShift) ShiftForKeyboard(false);
+    if (keyboardShift && (!e || !e->IsUIUniTextInput())) ShiftForKeyboard(false);
     while (e && !e->OnPress()) e = e->GetParent();
     pressed = e;
     if (!e) return false;
@@ -35,9 +41,15 @@ bool UIScreen::OnMouseButtonUp(const Vector& point, uint32_t button) {
         e->OnRelease();
         pressButton = 0;
     } else {
-        e->OnClick();
+        const bool clicked = e->OnClick();
         // The element may have released itself (and cleared the pointer) in its click.
-        if (UIElement* still = pressed.Get()) still->OnRelease();
+        UIElement* still = pressed.Get();
+        if (clicked && still && still->IsUIUniTextInput() && still->enabled) {
+            focusedInput = still;
+            static_cast<UIUniTextInput*>(still)->ShowCursor();
+            ShiftForKeyboard(true);
+        }
+        if (still) still->OnRelease();
     }
     pressed = nullptr;
     return true;
@@ -68,10 +80,22 @@ bool UIScreen::OnMouseMove(const Vector& point, uint32_t) {
 }
 
 bool UIScreen::OnChar(uint32_t character) {
-    // Enter ends the focused text input's editing (the text widgets give the input).
-    return character == kEnterKey;
+    // Enter ends the focused text input's editing.
+    if (character != kEnterKey) return false;
+    ReleaseTextFocus();
+    if (keyboardShift) ShiftForKeyboard(false);
+    return true;
+}
+
+void UIScreen::ReleaseTextFocus() {
+    if (UIElement* e = focusedInput.Get()) static_cast<UIUniTextInput*>(e)->HideCursor();
+    focusedInput = nullptr;
 }
 
 void UIScreen::ShiftForKeyboard(bool up) {
+    Vector position(0, 0, 0, 1);
+    LoadRecipeVectorProperty(position, "Position", nullptr);
+    if (up) position.y -= kKeyboardShift;
+    Move(kKeyboardShiftSeconds, position, 0, kKeyboardShiftChannel);
     keyboardShift = up;
 }

@@ -36,6 +36,8 @@ struct UITemplateEffectSeam {
     // Render thread: SFXContext::Restart (a pending restart) and the context's draw.
     void (*restart)(void* context) = nullptr;
     void (*draw)(void* context, const Matrix& world) = nullptr;
+    // Render thread: SFXContext::BreakLoopNow with no loop name (every loop).
+    void (*breakLoopNow)(void* context) = nullptr;
 };
 extern UITemplateEffectSeam gUITemplateEffects;
 

@@ -176,7 +176,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 16u);
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 18u);  // with the menu's two recipe templates
+    EXPECT_EQ(gEntityTemplateRegistry.FindStubByName("UI/MainMenu")->typeId, 10u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
         ASSERT_NE(t, nullptr) << name;
@@ -391,5 +392,23 @@ TEST(SampleUITexturesTest, AreDdsFilesImageMagickReads) {
         const std::string info = rendertest::ShellOutput("identify -format '%m %wx%h %[channels]' '" + path + "'");
         EXPECT_EQ(info.substr(0, info.find(' ', 4)), std::string("DDS ") + r.size) << info;
         EXPECT_NE(info.find("a"), std::string::npos) << "an alpha channel: " << info;
+    }
+}
+
+// The menu's recipe templates, decoded by the independent reader of recipes.py.
+TEST(SampleUITemplatesTest, DecodeWithTheRecipeWriter) {
+    const struct {
+        const char* name;
+        const char* fragments[3];
+    } rows[] = {
+        {"MainMenu", {R"("class": "UIButtonRecipe", "Scale on click": 0.8999999761581421)", R"("Name": "StartButton")",
+                      R"("Name": "StartLabel")"}},
+        {"LoadingScreen", {R"("type": 10)", R"("Name": "Background")", R"("Texture": "UI/MenuBackground.dds")"}},
+    };
+    for (const auto& r : rows) {
+        const std::string json = rendertest::ShellOutput("python3 " PROJECT_SOURCE_ROOT "/tests/support/recipes.py decode " +
+                                                         std::string(PROJECT_BINARY_ROOT "/sample_data/templates/UI/") +
+                                                         r.name + ".BinaryTemplate");
+        for (const char* f : r.fragments) EXPECT_NE(json.find(f), std::string::npos) << r.name << ": " << f << "\n" << json;
     }
 }
