@@ -117,7 +117,7 @@ Vector MeasureTextW(const ResourceFont& font, const char16_t* text, int32_t spac
     if (!text || !glyphs) return Vector(0.0f, lineHeight, 0.0f, 0.0f);
     int64_t width = 0;
     const FontGlyph* last = nullptr;
-    for (uint32_t i = 0; text[i] && (maxCharacters == 0 || i < maxCharacters); ++i) {
+    for (uint32_t i = 0; (maxCharacters == 0 || i < maxCharacters) && text[i]; ++i) {
         const int32_t g = FindGlyph(font, text[i]);
         last = g >= 0 ? &glyphs[g] : nullptr;
         if (last) width += last->advance + spacing;
@@ -155,11 +155,19 @@ void DrawTextW(const ResourceFont& font, const char16_t* text, const Matrix& mat
     int64_t pen = 0;
     uint32_t quads = 0;
     int32_t page = -1;
-    for (uint32_t i = 0; text[i] && (maxCharacters == 0 || i < maxCharacters); ++i) {
+    // The packed colours of the last fade: without a ramp, packed once per draw.
+    float packedFade = -1.0f;
+    int16_t packed[2][4];
+    for (uint32_t i = 0; (maxCharacters == 0 || i < maxCharacters) && text[i]; ++i) {
         const int32_t index = FindGlyph(font, text[i]);
         if (index < 0) continue;
         const FontGlyph& g = glyphs[index];
         const float fade = std::clamp(float(i) * fadeSlope + fadeOffset, 0.0f, 1.0f);
+        if (fade != packedFade) {
+            PackColour(packed[0], bottom, fade);
+            PackColour(packed[1], top, fade);
+            packedFade = fade;
+        }
         if (int32_t(g.page) != page) {
             FlushQuads(quads);
             page = g.page;
@@ -182,7 +190,7 @@ void DrawTextW(const ResourceFont& font, const char16_t* text, const Matrix& mat
             v[k].y = Clamp16(float(xy[k][1]));
             v[k].u = uv[k][0];
             v[k].v = uv[k][1];
-            PackColour(v[k].colour, k < 2 ? bottom : top, fade);
+            std::memcpy(v[k].colour, packed[k < 2 ? 0 : 1], sizeof v[k].colour);
         }
         ++quads;
         pen += g.advance + spacing;

@@ -2,6 +2,7 @@
 // Glyph lookup, measuring and glyph quads on the recording device, against
 // tests/support/binfont.py laying out the same file; task 45's text through the hook.
 #include <cmath>
+#include <memory>
 
 #include "../elements/DrawTestSupport.h"
 #include "FontTestSupport.h"
@@ -74,6 +75,11 @@ TEST_F(FontDrawTest, FindsGlyphsAndMeasuresAsPythonDoes) {
     EXPECT_EQ(MeasureTextW(font, u"A").x, 8.0f);  // the glyph's width, not its advance
     EXPECT_EQ(MeasureTextW(font, u"A", 3, 0, true).x, 12.0f);
     EXPECT_EQ(MeasureTextW(font, u"ABAB", 0, 2).x, 9.0f + 6.0f);  // two characters
+    {
+        // A limited run of an unterminated buffer is read no further than its limit.
+        std::unique_ptr<char16_t[]> two(new char16_t[2]{u'A', u'B'});
+        EXPECT_EQ(MeasureTextW(font, two.get(), 0, 2).x, 9.0f + 6.0f);
+    }
     for (const char16_t* empty : {static_cast<const char16_t*>(nullptr), u""}) {
         const Vector v = MeasureTextW(font, empty);
         EXPECT_TRUE(v.x == 0 && v.y == 14 && v.z == 0 && v.w == 0);
