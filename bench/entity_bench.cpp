@@ -11,12 +11,15 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr int kEntities = 10000;
 constexpr float kHalfWorld = 1200.0f;
@@ -56,10 +59,6 @@ struct Scene {
         }
     }
 };
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
 
 void BM_MovesWithAndWithoutRegistration(benchmark::State& state) {
     static const bool started = [] {

@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
@@ -26,6 +27,8 @@
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
+
+using benchsupport::RunOnRenderThread;
 
 using Clock = std::chrono::steady_clock;
 
@@ -41,19 +44,6 @@ struct BenchContext : EntityRenderingContext {
     }
     void DrawDepth(void*, uint32_t) override { ++gDepthDraws; }
 };
-
-void RunOnRenderThread(const std::function<void()>& f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    const std::function<void()>* p = &f;
-    gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof p);
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(p);
-    gVornexRenderer.FlushCommands(true);
-}
 
 void StartOnce() {
     static const bool started = [] {

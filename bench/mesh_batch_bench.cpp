@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/LoaderBench.h"
 #include "bench/RateReporter.h"
 #include "platform/gfx/GfxDevice.h"
@@ -30,22 +31,11 @@
 
 namespace {
 
+using benchsupport::RunOnRenderThread;
+
 namespace sfs = std::filesystem;
 constexpr uint32_t kMeshes = 20, kEntities = 100, kParts = 8;
 std::string gFolder;
-
-void RunOnRenderThread(const std::function<void()>& f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    const std::function<void()>* pointer = &f;
-    gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof pointer);
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(pointer);
-    gVornexRenderer.FlushCommands(true);
-}
 
 // A cube of 8 float3 vertices and 12 triangles per part, 8 parts, all deferred.
 MeshTemplateRenderingData* MakeMesh() {

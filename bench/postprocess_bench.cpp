@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
@@ -32,23 +33,12 @@
 
 namespace {
 
+using benchsupport::RunOnRenderThread;
+
 namespace sfs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kWidth = 1280, kHeight = 720;
 std::string gFolder;
-
-void RunOnRenderThread(const std::function<void()>& f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    const std::function<void()>* p = &f;
-    gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof p);
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(p);
-    gVornexRenderer.FlushCommands(true);
-}
 
 // Render thread: waits until the device finished everything issued so far.
 void WaitForDevice() {

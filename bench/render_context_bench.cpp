@@ -15,12 +15,15 @@
 #include <random>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr int kContexts = 10000;
 constexpr int kFrames = 2;  // two position sets, alternated
@@ -75,10 +78,6 @@ void ApplyDirect(uint32_t, CommandRingBuffer& r) {
     if (!r.ReadValue(move)) return;
     for (int i = 0; i < kContexts; ++i)
         move->scene->contexts[i]->SetUITransform(move->scene->moves[move->frame][i], false);
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
 }
 
 void BM_StreamedMovesAgainstDirectRefreshes(benchmark::State& state) {

@@ -13,12 +13,15 @@
 #include <map>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr int kBatch = 8192;
 constexpr uint32_t kCommand = 9;
@@ -58,10 +61,6 @@ protected:
         if (ring.ReadValue(record) && record.function) record.function(static_cast<uint32_t>(record.argument), ring);
     }
 };
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
 
 // (a) Each iteration runs one batch each way, so the load of a shared machine falls on
 // both alike; a batch is posted and then waited for until all of it has run.

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/LoaderBench.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
@@ -28,6 +29,8 @@
 #include "render/resources/Resource.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr int kTextures = 1000;
 constexpr uint32_t kEdge = 32;
@@ -59,10 +62,6 @@ void StartOnce() {
         gFileSystem.MountDirectory("textures", folder.c_str());
     });
     (void)started;
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
 }
 
 void BM_ManagerAgainstDirectLoads(benchmark::State& state) {

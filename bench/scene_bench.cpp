@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/BinaryScene.h"
@@ -25,6 +26,8 @@
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr uint32_t kLoadFlags = ENTITYCREATION_DONOTCREATERENDERINGCONTEXT | ENTITYCREATION_NOGUIDGENERATION;
 
@@ -83,10 +86,6 @@ struct SceneImage {
         gEntityTemplateRegistry.RemoveStub(&stub);  // the stub's end unlinks the template
     }
 };
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
 
 void BM_SceneLoadAgainstBareReads(benchmark::State& state) {
     static const bool started = [] {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
@@ -26,21 +27,10 @@
 
 namespace {
 
+using benchsupport::RunOnRenderThread;
+
 constexpr uint32_t kGroups = 40, kRows = 10, kColumns = 10, kTextures = 40, kFocusEvery = 20;
 constexpr uint32_t kPictures = kGroups * kRows * kColumns;
-
-void RunOnRenderThread(const std::function<void()>& f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    const std::function<void()>* pointer = &f;
-    gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof pointer);
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(pointer);
-    gVornexRenderer.FlushCommands(true);
-}
 
 struct Scene {
     UIScreen* screen = nullptr;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "core/Time.h"
 #include "platform/window/Window.h"
@@ -24,6 +25,8 @@
 #include "ui/elements/UIViewState.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 constexpr int kElements = 2000;
 
@@ -38,10 +41,6 @@ void StartOnce() {
         return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
     }();
     (void)started;
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
 }
 
 std::vector<UIElement*> MakeElements() {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
@@ -20,6 +21,8 @@
 #include "ui/recipes/UIRecipeClasses.h"
 
 namespace {
+
+using benchsupport::Seconds;
 
 // Children per element at each level below the root: 4, 20, 80, 400 elements.
 constexpr int kFanOut[4] = {4, 5, 4, 5};
@@ -35,10 +38,6 @@ void StartOnce() {
         return gVornexRenderer.Start(wnd::CreateWindow(desc), 0);
     }();
     (void)started;
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
 }
 
 // The kind at a level: pictures above, rounded rectangles at level 3, pictures and texts

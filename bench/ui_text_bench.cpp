@@ -26,6 +26,7 @@
 
 #include <functional>
 
+#include "bench/BenchSupport.h"
 #include "bench/RateReporter.h"
 #include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxDevice.h"
@@ -45,28 +46,14 @@
 
 namespace {
 
-namespace sfs = std::filesystem;
+using benchsupport::RunOnRenderThread;
+using benchsupport::Seconds;
 
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-    return std::chrono::duration<double>(b - a).count();
-}
+namespace sfs = std::filesystem;
 
 // ---- (a) text box layout and draw ----
 
 constexpr uint32_t kTextCharacters = 20000;
-
-void RunOnRenderThread(const std::function<void()>& f) {
-    RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
-        const std::function<void()>* target = nullptr;
-        if (r.ReadValue(target)) (*target)();
-    };
-    const std::function<void()>* pointer = &f;
-    gVornexRenderer.BeginCommand(TASK_CALL, sizeof call + sizeof(uintptr_t) + sizeof pointer);
-    gVornexRenderer.Ring().WriteValue(call);
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(pointer);
-    gVornexRenderer.FlushCommands(true);
-}
 
 struct TextScene {
     UIScreen* screen = nullptr;
