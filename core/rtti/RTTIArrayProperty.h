@@ -74,8 +74,10 @@ bool ReadObject(BoundedReader& in, RTTIPolyBaseClass* object, uint32_t options);
 // Present byte + class name without prefix + NUL (type 7 element header).
 uint32_t WritePolyHeader(uint8_t* destination, const RTTIPolyBaseClass* object, const char* prefix);
 // Reads a present element's stored class name, creates it through NameRegistry;
-// logs the factory message and fails the reader when it cannot be created.
-RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix);
+// logs the factory message and fails the reader when it cannot be created. With a
+// family, a class that is not that class or derived from it fails the reader before
+// anything is created.
+RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix, const RTTIClass* family = nullptr);
 bool SameClass(const RTTIPolyBaseClass* a, const RTTIPolyBaseClass* b);
 }  // namespace RTTIArrayIO
 
@@ -237,6 +239,10 @@ public:
                                        uint32_t flags)
         : Base(name, valueOffset, flags), prefix(classNamePrefix) {}
 
+    // Type 7: stored classes outside this family are refused unmade (the factory of an
+    // unrelated class, an entity's for one, may act on shared state as it constructs).
+    void SetElementFamily(const RTTIClass* family) { elementFamily = family; }
+
     uint32_t WriteBinary(uint8_t* destination, const void* object, uint32_t options) const override {
         const A& a = this->Array(object);
         const uint32_t count = Traits::Count(a);
@@ -298,7 +304,7 @@ private:
             in.Fail("array element of an abstract class");
             return nullptr;
         }
-        RTTIPolyBaseClass* created = RTTIArrayIO::ReadPolyObject(in, prefix);
+        RTTIPolyBaseClass* created = RTTIArrayIO::ReadPolyObject(in, prefix, elementFamily);
         if (!created) return nullptr;
         T* e = dynamic_cast<T*>(created);
         if (!e) {
@@ -308,6 +314,7 @@ private:
         return e;
     }
     const char* prefix;
+    const RTTIClass* elementFamily = nullptr;
 };
 
 template <class A>

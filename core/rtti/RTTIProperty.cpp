@@ -441,7 +441,7 @@ uint32_t WritePolyHeader(uint8_t* d, const RTTIPolyBaseClass* object, const char
     return static_cast<uint32_t>(len + 2);
 }
 
-RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix) {
+RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix, const RTTIClass* family) {
     constexpr size_t kMaxClassName = 1023;
     size_t len = 0;
     if (!in.PeekStringLength(len)) return nullptr;
@@ -455,6 +455,14 @@ RTTIPolyBaseClass* ReadPolyObject(BoundedReader& in, const char* prefix) {
     std::memcpy(full + plen, in.Position(), len);
     full[plen + len] = 0;
     in.Read(nullptr, len + 1);
+    if (family) {
+        const RTTIClass* c = RTTIClassRegistry::FindClass(full);
+        while (c && c != family) c = c->Base();
+        if (!c) {
+            in.Fail("array element of an unrelated class");
+            return nullptr;
+        }
+    }
     RTTIPolyBaseClass* object = NameRegistry::CreateObject(full);
     if (!object) {
         gLog.Error(LogCategory::Engine, "Class factory cannot create an object of class %s. Some objects cannot be deserialized properly.",

@@ -57,10 +57,14 @@ const RTTIClass* UIElementRecipe::RegisterClass() {
     AddDirect<uint32_t>(c, "Aspect scaling", RTTI_OFFSETOF(R, aspectScaling), kPropertyFlagEnum,
                         kAspectScalingNames);
     AddDirect<uint32_t>(c, "Outline", RTTI_OFFSETOF(R, outline), kPropertyFlagEnum, kOutlineNames);
-    c->AddProperty(new RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<UIElementPreset*>>(
-        "Presets", RTTI_OFFSETOF(R, presets)));
-    c->AddProperty(new RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<UIElementRecipe*>>(
-        "Children", RTTI_OFFSETOF(R, children)));
+    auto* presetList = new RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<UIElementPreset*>>(
+        "Presets", RTTI_OFFSETOF(R, presets));
+    presetList->SetElementFamily(UIElementPreset::RegisterClass());
+    c->AddProperty(presetList);
+    auto* childList = new RTTIDynarrayOfPolyObjectPointersProperty<Dynarray<UIElementRecipe*>>(
+        "Children", RTTI_OFFSETOF(R, children));
+    childList->SetElementFamily(c);
+    c->AddProperty(childList);
     c->AddProperty(new RTTIPropertyGroup("Flags"));
     AddDirect<bool>(c, "Transparent", RTTI_OFFSETOF(R, transparent));
     AddDirect<bool>(c, "Hierarchical anchor", RTTI_OFFSETOF(R, hierarchicalAnchor));

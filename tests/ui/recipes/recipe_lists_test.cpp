@@ -4,6 +4,7 @@
 // and UI recipe templates' property lists with and without a recipe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -208,6 +209,48 @@ TEST(RecipeLists, CutAndOverDeepListsFailCleanly) {
     BoundedReader in(tooDeep.data(), tooDeep.size());
     r.SolidDeserialize(in, 0);
     EXPECT_TRUE(in.Failed());
+}
+
+// Stored element classes outside the array's family are refused before their factory
+// runs (an entity's factory, say, links the entity into the main thread's lists while
+// the list is read on the loader thread).
+int gCountedMade = 0;
+RTTIClass* gCountedClasses[2] = {};
+struct Counted : RTTIPolyBaseClass {
+    explicit Counted(int32_t index) : index(index) { ++gCountedMade; }
+    const RTTIClass* GetRTTIClass() const override { return gCountedClasses[index]; }
+    int32_t index;
+};
+
+TEST(RecipeLists, StoredClassesOutsideTheFamilyAreNotMade) {
+    // Same lengths as the names they replace.
+    const char* const names[2] = {"CountedTestObject", "CountedPresetAB"};
+    for (int i = 0; i < 2; ++i)
+        if (!gCountedClasses[i])
+            CreateRegisteredClass(gCountedClasses[i], names[i], kRTTIRootBaseName,
+                                  i == 0 ? [](int32_t) -> RTTIPolyBaseClass* { return new Counted(0); }
+                                         : [](int32_t) -> RTTIPolyBaseClass* { return new Counted(1); });
+    const struct {
+        const char* json;
+        std::string stored, replacement;
+    } cases[] = {
+        {R"({"Children": [{"class": "UIClipboardRecipe"}]})", "UIClipboardRecipe", names[0]},
+        {R"({"Presets": [{"Id": "P"}]})", "UIElementPreset", names[1]},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.replacement);
+        std::vector<uint8_t> bytes = Recipes("recipe", c.json);
+        const auto at = std::search(bytes.begin(), bytes.end(), c.stored.begin(), c.stored.end());
+        ASSERT_NE(at, bytes.end());
+        ASSERT_EQ(c.replacement.size(), c.stored.size());
+        std::copy(c.replacement.begin(), c.replacement.end(), at);
+        gCountedMade = 0;
+        UIElementRecipe r;
+        BoundedReader in(bytes.data(), bytes.size());
+        r.SolidDeserialize(in, 0);
+        EXPECT_TRUE(in.Failed());
+        EXPECT_EQ(gCountedMade, 0);
+    }
 }
 
 }  // namespace
