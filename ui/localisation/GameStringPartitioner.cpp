@@ -28,8 +28,9 @@ bool GameStringPartitioner::StartGameStringPartitioning(const char* stringId, UI
     std::memcpy(text.data, found, length * sizeof(char16_t));
     text.data[length] = 0;
     text.count = length + 1;
-    // Parts start at the text and after every line feed that does not end it (appended,
-    // as a partitioner is meant for one string).
+    // Parts start at the text and after every line feed that does not end it. A new
+    // start replaces the parts of the string shown before (they index the old copy).
+    parts.Clear();
     parts.Add(0);
     for (uint32_t i = 0; i < length; ++i)
         if (text.data[i] == u'\n' && i + 1 < length) parts.Add(i + 1);

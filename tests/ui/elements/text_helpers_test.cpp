@@ -143,6 +143,15 @@ TEST_F(HelpersTest, PartitionerShowsLineByLineAndSurvivesItsElement) {
     clock += 2;
     EXPECT_EQ(instant.CurrentPart(), GameStringPartitioner::kFinished);
     EXPECT_EQ(Shown(t), u"AB\n");
+    // Started again with a shorter string: only its own parts, read from its own copy.
+    AddString("Short", u"X\nY");
+    ASSERT_TRUE(instant.StartGameStringPartitioning("Menu/Short", t, 2.0f));
+    EXPECT_EQ(instant.PartCount(), 2u);
+    instant.Update(1.5f);
+    FramesAt({clock, clock + 1});
+    clock += 2;
+    EXPECT_EQ(instant.CurrentPart(), 1u);
+    EXPECT_EQ(Shown(t), u"Y");
     // The element goes first: the partitioner lets go of it.
     GameStringPartitioner orphan;
     ASSERT_TRUE(orphan.StartGameStringPartitioning("Menu/Talk", t, 3.0f));
