@@ -276,7 +276,12 @@ void UITextBase::SetTextSmooth(float time, const char* text, uint32_t actionFlag
     // At most 2047 characters.
     Dynarray<char16_t> wide;
     UITextFromUTF8(text, uint32_t(std::strlen(text)), wide);
-    if (wide.count > kUITextSmoothMax + 1) wide.data[kUITextSmoothMax] = 0;
+    if (wide.count > kUITextSmoothMax + 1) {
+        // Never half a surrogate pair.
+        uint32_t cut = kUITextSmoothMax;
+        if ((wide.data[cut - 1] & 0xFC00) == 0xD800) --cut;
+        wide.data[cut] = 0;
+    }
     CrossFade(time, wide.data, actionFlags, channel);
 }
 

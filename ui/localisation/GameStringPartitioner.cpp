@@ -58,6 +58,8 @@ void GameStringPartitioner::ShowPart(uint32_t index) {
         buffer[n] = text.data[start + n];
         ++n;
     }
+    // A part cut at the limit never ends in half a surrogate pair.
+    if (n == kMaxPartCharacters && (buffer[n - 1] & 0xFC00) == 0xD800) --n;
     buffer[n] = 0;
     target->RemoveAllActions(0xFFFFFFFFu);
     target->SetTextSmooth(fadeTime, buffer, fadeFlags, 0);

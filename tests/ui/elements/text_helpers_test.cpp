@@ -152,6 +152,12 @@ TEST_F(HelpersTest, PartitionerShowsLineByLineAndSurvivesItsElement) {
     clock += 2;
     EXPECT_EQ(instant.CurrentPart(), 1u);
     EXPECT_EQ(Shown(t), u"Y");
+    // A part cut at 2047 characters keeps a surrogate pair on the cut whole or not at all.
+    AddString("Long", (std::u16string(2046, u'B') + u"\U0001F600").c_str());
+    ASSERT_TRUE(instant.StartGameStringPartitioning("Menu/Long", t, 0.0f));
+    FramesAt({clock, clock + 1});
+    clock += 2;
+    EXPECT_EQ(Shown(t), std::u16string(2046, u'B'));
     // The element goes first: the partitioner lets go of it.
     GameStringPartitioner orphan;
     ASSERT_TRUE(orphan.StartGameStringPartitioning("Menu/Talk", t, 3.0f));

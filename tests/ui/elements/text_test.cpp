@@ -270,6 +270,12 @@ TEST_F(TextTest, TextOpsCarryTheirBytesAndCutOnCharacterBoundaries) {
     t->SetText(straddling.c_str());
     OnRender([&] { shown = t->Text(); });
     EXPECT_EQ(shown, std::u16string(3071, u'B'));
+    // The cross-fade's 2047 characters: a surrogate pair straddling the cut goes whole.
+    t->SetTextSmooth(0.0f, (std::string(2046, 'B') + "\xF0\x9F\x98\x80").c_str(), 0, 0);
+    FrameAt(0);
+    FrameAt(1);
+    OnRender([&] { shown = t->Text(); });
+    EXPECT_EQ(shown, std::u16string(2046, u'B'));
     // The engine's entries (the input manager's device and key names): set, append, clear.
     gEngineServices.uiTextSetTextUnicharPtr(t, u"AB");
     gEngineServices.uiTextAppendText(t, u" A");
