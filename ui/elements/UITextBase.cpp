@@ -161,6 +161,9 @@ void UITextBase::UpdateFont() {
     if (r && !r->IsLoaded()) r->Load(true);
     ReleaseMainFont();
     font = static_cast<ResourceFont*>(r);
+    // The op carries a use of its own, which the render side takes over: the font stays
+    // alive while the op waits, even when this side lets go of it first.
+    if (font) font->AddRef();
     PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_FONT, this, font, textScale, choice.lineBreaking);
     OnFontPosted();
 }
@@ -433,11 +436,9 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
         Vector scale;
         uint8_t lineBreaking = 0;
         if (!payload.ReadValue(font) || !payload.ReadValue(scale) || !payload.ReadValue(lineBreaking)) break;
-        if (font != r.font) {
-            if (font) font->AddRef();
-            if (r.font) r.font->Release();
-            r.font = font;
-        }
+        // The op's use of the font becomes the render side's.
+        if (r.font) r.font->Release();
+        r.font = font;
         r.fontScale = scale;
         r.lineBreaking = lineBreaking;
         t->RenderRelayout();
