@@ -336,8 +336,10 @@ void UITextBase::SetTextConversion(uint8_t conversion) {
 
 void UITextBase::SetReplacementContainer(StringReplacementContainer* container) {
     ASSERT_MAIN_THREAD();
+    // The new handle first: the container may be this element's own.
+    StringReplacementContainer* shared = ShareContainer(container);
     delete replacement;
-    replacement = ShareContainer(container);
+    replacement = shared;
 }
 
 // ---- Render thread ----

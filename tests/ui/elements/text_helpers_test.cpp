@@ -76,6 +76,14 @@ TEST_F(HelpersTest, LocalisedTextsExpandTagsAndFollowTheLanguage) {
     t->SetLocalizedText("Menu/Title");
     EXPECT_EQ(Shown(t), u"Hello Zo\u00EB!");
     EXPECT_STREQ(t->GetLocalizedTextId().CStr(), "Menu/Title");
+    // Handed its own container again, the element keeps sharing it.
+    t->SetReplacementContainer(t->GetReplacementContainer());
+    gDefaultReplacementContainer->Clear();
+    gDefaultReplacementContainer->Add("name", "Ann");
+    t->SetLocalizedText("Menu/Title");
+    EXPECT_EQ(Shown(t), u"Hello Ann!");
+    gDefaultReplacementContainer->Clear();
+    gDefaultReplacementContainer->Add("name", "Zo\xC3\xAB");
     // A direct text forgets the id; a language change sets localised texts again.
     UIText* direct = AddText(screen, 0, 0, nullptr);
     direct->SetLocalizedText("Menu/Title");
