@@ -161,6 +161,9 @@ void UITextBase::UpdateFont() {
     if (r && !r->IsLoaded()) r->Load(true);
     ReleaseMainFont();
     font = static_cast<ResourceFont*>(r);
+    // The op carries a use of its own, which the render side takes over: the font stays
+    // alive while the op waits, even when this side lets go of it first.
+    if (font) font->AddRef();
     PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_FONT, this, font, textScale, choice.lineBreaking);
     OnFontPosted();
 }
@@ -276,7 +279,12 @@ void UITextBase::SetTextSmooth(float time, const char* text, uint32_t actionFlag
     // At most 2047 characters.
     Dynarray<char16_t> wide;
     UITextFromUTF8(text, uint32_t(std::strlen(text)), wide);
-    if (wide.count > kUITextSmoothMax + 1) wide.data[kUITextSmoothMax] = 0;
+    if (wide.count > kUITextSmoothMax + 1) {
+        // Never half a surrogate pair.
+        uint32_t cut = kUITextSmoothMax;
+        if ((wide.data[cut - 1] & 0xFC00) == 0xD800) --cut;
+        wide.data[cut] = 0;
+    }
     CrossFade(time, wide.data, actionFlags, channel);
 }
 
@@ -332,8 +340,10 @@ void UITextBase::SetTextConversion(uint8_t conversion) {
 
 void UITextBase::SetReplacementContainer(StringReplacementContainer* container) {
     ASSERT_MAIN_THREAD();
+    // The new handle first: the container may be this element's own.
+    StringReplacementContainer* shared = ShareContainer(container);
     delete replacement;
-    replacement = ShareContainer(container);
+    replacement = shared;
 }
 
 // ---- Render thread ----
@@ -435,11 +445,9 @@ void UITextBase::HandleTextBaseOp(uint32_t op, UIElement* element, UIOpReader& p
         Vector scale;
         uint8_t lineBreaking = 0;
         if (!payload.ReadValue(font) || !payload.ReadValue(scale) || !payload.ReadValue(lineBreaking)) break;
-        if (font != r.font) {
-            if (font) font->AddRef();
-            if (r.font) r.font->Release();
-            r.font = font;
-        }
+        // The op's use of the font becomes the render side's.
+        if (r.font) r.font->Release();
+        r.font = font;
         r.fontScale = scale;
         r.lineBreaking = lineBreaking;
         t->RenderRelayout();

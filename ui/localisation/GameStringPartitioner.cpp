@@ -28,8 +28,9 @@ bool GameStringPartitioner::StartGameStringPartitioning(const char* stringId, UI
     std::memcpy(text.data, found, length * sizeof(char16_t));
     text.data[length] = 0;
     text.count = length + 1;
-    // Parts start at the text and after every line feed that does not end it (appended,
-    // as a partitioner is meant for one string).
+    // Parts start at the text and after every line feed that does not end it. A new
+    // start replaces the parts of the string shown before (they index the old copy).
+    parts.Clear();
     parts.Add(0);
     for (uint32_t i = 0; i < length; ++i)
         if (text.data[i] == u'\n' && i + 1 < length) parts.Add(i + 1);
@@ -57,6 +58,8 @@ void GameStringPartitioner::ShowPart(uint32_t index) {
         buffer[n] = text.data[start + n];
         ++n;
     }
+    // A part cut at the limit never ends in half a surrogate pair.
+    if (n == kMaxPartCharacters && (buffer[n - 1] & 0xFC00) == 0xD800) --n;
     buffer[n] = 0;
     target->RemoveAllActions(0xFFFFFFFFu);
     target->SetTextSmooth(fadeTime, buffer, fadeFlags, 0);

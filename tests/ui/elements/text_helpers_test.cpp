@@ -76,6 +76,14 @@ TEST_F(HelpersTest, LocalisedTextsExpandTagsAndFollowTheLanguage) {
     t->SetLocalizedText("Menu/Title");
     EXPECT_EQ(Shown(t), u"Hello Zo\u00EB!");
     EXPECT_STREQ(t->GetLocalizedTextId().CStr(), "Menu/Title");
+    // Handed its own container again, the element keeps sharing it.
+    t->SetReplacementContainer(t->GetReplacementContainer());
+    gDefaultReplacementContainer->Clear();
+    gDefaultReplacementContainer->Add("name", "Ann");
+    t->SetLocalizedText("Menu/Title");
+    EXPECT_EQ(Shown(t), u"Hello Ann!");
+    gDefaultReplacementContainer->Clear();
+    gDefaultReplacementContainer->Add("name", "Zo\xC3\xAB");
     // A direct text forgets the id; a language change sets localised texts again.
     UIText* direct = AddText(screen, 0, 0, nullptr);
     direct->SetLocalizedText("Menu/Title");
@@ -143,6 +151,21 @@ TEST_F(HelpersTest, PartitionerShowsLineByLineAndSurvivesItsElement) {
     clock += 2;
     EXPECT_EQ(instant.CurrentPart(), GameStringPartitioner::kFinished);
     EXPECT_EQ(Shown(t), u"AB\n");
+    // Started again with a shorter string: only its own parts, read from its own copy.
+    AddString("Short", u"X\nY");
+    ASSERT_TRUE(instant.StartGameStringPartitioning("Menu/Short", t, 2.0f));
+    EXPECT_EQ(instant.PartCount(), 2u);
+    instant.Update(1.5f);
+    FramesAt({clock, clock + 1});
+    clock += 2;
+    EXPECT_EQ(instant.CurrentPart(), 1u);
+    EXPECT_EQ(Shown(t), u"Y");
+    // A part cut at 2047 characters keeps a surrogate pair on the cut whole or not at all.
+    AddString("Long", (std::u16string(2046, u'B') + u"\U0001F600").c_str());
+    ASSERT_TRUE(instant.StartGameStringPartitioning("Menu/Long", t, 0.0f));
+    FramesAt({clock, clock + 1});
+    clock += 2;
+    EXPECT_EQ(Shown(t), std::u16string(2046, u'B'));
     // The element goes first: the partitioner lets go of it.
     GameStringPartitioner orphan;
     ASSERT_TRUE(orphan.StartGameStringPartitioning("Menu/Talk", t, 3.0f));

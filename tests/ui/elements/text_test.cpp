@@ -153,6 +153,7 @@ TEST_F(TextTest, CharacterModeFillsTheWidthAndEndsALineAtALineFeed) {
         UITextBox* b = AddBox(screen, 0, 0, c.width, 50, nullptr);
         // The font of a line-breaking language: op 42 with the flag set.
         ResourceFont* font = b->GetFont();
+        font->AddRef();  // the use the op carries
         PostUIOpValues(kUITextBaseFamily, UIOP_TEXT_FONT, b, font, Vector(1, 1, 1, 1), uint8_t(1));
         b->SetText(c.text);
         SCOPED_TRACE(c.text);
@@ -270,6 +271,12 @@ TEST_F(TextTest, TextOpsCarryTheirBytesAndCutOnCharacterBoundaries) {
     t->SetText(straddling.c_str());
     OnRender([&] { shown = t->Text(); });
     EXPECT_EQ(shown, std::u16string(3071, u'B'));
+    // The cross-fade's 2047 characters: a surrogate pair straddling the cut goes whole.
+    t->SetTextSmooth(0.0f, (std::string(2046, 'B') + "\xF0\x9F\x98\x80").c_str(), 0, 0);
+    FrameAt(0);
+    FrameAt(1);
+    OnRender([&] { shown = t->Text(); });
+    EXPECT_EQ(shown, std::u16string(2046, u'B'));
     // The engine's entries (the input manager's device and key names): set, append, clear.
     gEngineServices.uiTextSetTextUnicharPtr(t, u"AB");
     gEngineServices.uiTextAppendText(t, u" A");
@@ -392,6 +399,23 @@ TEST_F(TextTest, PixelPerfectSnappingOfTheDrawTranslation) {
         EXPECT_FLOAT_EQ(m.r[3].y, c.snappedY);
         EXPECT_FLOAT_EQ(m.r[0].x, c.scale);
     }
+}
+
+TEST_F(TextTest, PendingFontOpKeepsItsFontThroughAnEviction) {
+    UIText* a = AddText(screen, 0, 0, "A");
+    // Two font changes before the render side runs: the first font's only use is then
+    // the pending op's, and an eviction meanwhile must leave it alone.
+    a->SetFont("boxes.ttf", 12, false, 0);
+    ResourceFont* first = a->GetFont();
+    a->SetFont("boxes.ttf", 20, false, 0);
+    ASSERT_NE(first, a->GetFont());
+    EXPECT_EQ(first->GetUseCount(), 1u) << "held by the pending op";
+    gResourceManager.PostEvictResources(1u << RESOURCE_FONT, true, 0, 0);
+    gResourceManager.Flush();
+    ResourceFont* shown = nullptr;
+    OnRender([&] { shown = a->TextRender().font; });
+    EXPECT_EQ(shown, a->GetFont());
+    EXPECT_EQ(shown->GetUseCount(), 2u) << "one use each side";
 }
 
 TEST_F(TextTest, ScreenResolutionReleasesEvictsOnlyFontsAndRebuilds) {
