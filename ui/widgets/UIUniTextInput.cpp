@@ -10,9 +10,10 @@
 
 UIUniTextInput::UIUniTextInput(const char* text, const char* fontName, uint32_t fontSize, bool pixelPerfect,
                                uint32_t maxLength)
-    : UIText(text, fontName, fontSize, pixelPerfect), maxLength(maxLength) {
+    : UIText(text, fontName, fontSize, pixelPerfect), maxLength(std::min(maxLength, kMaxInputLength)) {
     SetLuaClass("UIUniTextInput");
-    buffer = static_cast<char16_t*>(EngineAlloc((uint64_t(maxLength) + 1) * sizeof(char16_t)));
+    // A stored maximum beyond any field's need (a damaged recipe) is cut, never allocated.
+    buffer = static_cast<char16_t*>(EngineAlloc((uint64_t(this->maxLength) + 1) * sizeof(char16_t)));
     if (!buffer) this->maxLength = 0;
     if (buffer) buffer[0] = 0;
 }

@@ -32,6 +32,8 @@ public:
     const char16_t* GetInputStringUnicharPtr() const { return buffer; }
     uint32_t GetCurrentLength() const { return length; }
     uint32_t GetMaxLength() const { return maxLength; }
+    // The longest field: a larger stored maximum is cut to it.
+    static constexpr uint32_t kMaxInputLength = 65535;
     // Releases the old caret element, adds the new one (null: none) and puts the caret at
     // the end.
     void SetCursorElement(UIElement* element);

@@ -112,6 +112,10 @@ TEST_F(TextInputTest, WideTextInputEdits) {
     EXPECT_EQ(t->GetCaret(), 0u);
     EXPECT_EQ(Shown(t), u"");
     t->Release();
+    // A damaged recipe's huge maximum is cut, not allocated.
+    t = new UIUniTextInput(nullptr, nullptr, 0, false, 0xFFFFFFFFu);
+    EXPECT_EQ(t->GetMaxLength(), UIUniTextInput::kMaxInputLength);
+    t->Release();
 }
 
 TEST_F(TextInputTest, TheCaretSitsAtTheMeasuredWidthTimesTheTextScale) {
