@@ -35,7 +35,8 @@ public:
     // The longest field: a larger stored maximum is cut to it.
     static constexpr uint32_t kMaxInputLength = 65535;
     // Releases the old caret element, adds the new one (null: none) and puts the caret at
-    // the end.
+    // the end. The present element given again is kept; the field or one of its ancestors
+    // is refused (nothing changes).
     void SetCursorElement(UIElement* element);
     void SetSelectionElement(UIElement* element);
     void ShowCursor();

@@ -17,6 +17,7 @@ public:
     static constexpr float kDefaultScaleTime = 0.2f;
     static constexpr uint32_t kScaleChannel = 3;
 
+    // Scripts see a button as a UIPicture (no script class of its own is bound).
     UiButton();
     const RTTIClass* GetRTTIClass() const override;
 
@@ -58,4 +59,6 @@ private:
     float scaleOnClick = 1.0f;
     float scaleTime = kDefaultScaleTime;
     bool pressLost = false;
+    // Set by SetCommand: a click in progress drops the commands it holds.
+    bool commandsReplaced = false;
 };
