@@ -107,7 +107,9 @@ TEST_F(TextInputTest, WideTextInputEdits) {
     EXPECT_EQ(Buffer(t), u"ADE");
     EXPECT_EQ(t->GetCaret(), 3u);
     EXPECT_EQ(t->GetSelectionLength(), 0u);
+    const LuaUnicodeString copy = t->GetInputStringLuaUnichar();
     t->ResetInput();
+    EXPECT_EQ(std::u16string(copy.GetUnicharPtr()), u"ADE");  // a copy, not the buffer
     EXPECT_EQ(Buffer(t), u"");
     EXPECT_EQ(t->GetCaret(), 0u);
     EXPECT_EQ(Shown(t), u"");
