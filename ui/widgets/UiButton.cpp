@@ -87,10 +87,8 @@ void UiButton::ShowMark() {
 }
 
 void UiButton::HideMark() {
-    if (!markLookedUp) {
-        markLookedUp = true;
-        markIcon = FindElementByName(MarkIconName());
-    }
+    // Looked up while not known: a mark added (or replaced) after an earlier look is found.
+    if (!markIcon.Get()) markIcon = FindElementByName(MarkIconName());
     if (UIElement* mark = markIcon.Get()) mark->Hide();
 }
 

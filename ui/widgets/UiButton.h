@@ -5,8 +5,9 @@
 // is a Scale action on channel 3. The event controller's enabled word is the button's
 // active flag (a recipe writes "Is active" into it): an inactive button takes no press
 // and no click. The button owns its commands and deletes them in its pre-delete hook
-// (main thread). The mark icon (the descendant named "MarkIcon", looked up once) is held
-// through a safe pointer, so a script that releases it alone leaves no dangling pointer.
+// (main thread). The mark icon (the descendant named "MarkIcon", looked up until found)
+// is held through a safe pointer, so a script that releases it alone leaves no dangling
+// pointer.
 #include "core/Dynarray.h"
 #include "core/rtti/SafePointer.h"
 #include "ui/elements/UIPicture.h"
@@ -55,7 +56,6 @@ private:
 
     Dynarray<UIElementCommand*> commands;
     SafePointer<UIElement> markIcon;
-    bool markLookedUp = false;
     float scaleOnClick = 1.0f;
     float scaleTime = kDefaultScaleTime;
     bool pressLost = false;

@@ -197,6 +197,16 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     radio->Select(9);
     radio->Select(13);
     EXPECT_EQ(radio->GetSelected(), 0);
+    // A mark a button gets after its first look is found by the next HideMark.
+    UiButton* late = AddButton(radio);
+    late->HideMark();
+    auto* mark = new UIElement;
+    mark->SetName("MarkIcon");
+    late->AddChild(mark);
+    late->HideMark();
+    EXPECT_FALSE(mark->IsVisible());
+    late->ShowMark();
+    EXPECT_TRUE(mark->IsVisible());
     radio->Release();
 }
 
