@@ -73,7 +73,6 @@ void CopyBounded(char* out, uint32_t size, const char* text) {
 }  // namespace
 
 UIGameConsoleScreen::UIGameConsoleScreen() {
-    SetLuaClass("UIGameConsoleScreen");
     SetDefaultActionFlags(UIACTIONFLAG_SYSTEMTIME, true);
     SetUseRenderTargetSize(true);
     SetKeepAspect(true);

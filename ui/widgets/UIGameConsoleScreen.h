@@ -19,6 +19,7 @@ public:
     static constexpr uint32_t kOutputLines = 11;
     static constexpr uint32_t kMaxInput = 255;
 
+    // Scripts see the console as a UIScreen.
     UIGameConsoleScreen();
     const RTTIClass* GetRTTIClass() const override;
 

@@ -159,7 +159,7 @@ bool UIList::OnDrag(const Vector& pointer) {
 
 // ---- Round list ----
 
-UIRoundList::UIRoundList() { SetLuaClass("UIRoundList"); }
+UIRoundList::UIRoundList() = default;
 
 void UIRoundList::OnBeforeDelete() {
     first = nullptr;

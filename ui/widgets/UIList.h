@@ -151,6 +151,7 @@ public:
     // The most entries a range makes.
     static constexpr uint32_t kMaxRingEntries = 1000;
 
+    // Scripts see a round list as a UIList.
     UIRoundList();
     const RTTIClass* GetRTTIClass() const override;
 

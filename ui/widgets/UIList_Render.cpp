@@ -176,7 +176,12 @@ void UIList::RenderFrameUpdate() {
             const float d = lr.velocity * float(dt);
             accepted = d > 0.0f ? ScrollForward(d) : ScrollBack(d);
         }
-        if (!accepted) lr.state = UILIST_EASINGBACK;
+        if (!accepted) {
+            // Easing back looks at where the glide left the list: one pulled past an end
+            // within the margin (never refused) is brought back too.
+            lr.state = UILIST_EASINGBACK;
+            lr.settled = false;
+        }
         break;
     }
     case UILIST_EASINGBACK:

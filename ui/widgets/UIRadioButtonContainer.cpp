@@ -38,7 +38,7 @@ Vector RecipePosition(const UIElement* e) {
 
 // ---- Radio buttons ----
 
-UIRadioButtonContainer::UIRadioButtonContainer() { SetLuaClass("UIRadioButtonContainer"); }
+UIRadioButtonContainer::UIRadioButtonContainer() = default;
 
 int32_t UIRadioButtonContainer::IndexOf(int32_t id) const {
     const int64_t i = int64_t(id) - int64_t(baseId);
@@ -101,7 +101,7 @@ void UIRadioButtonContainer::OnEvent(uint32_t id) {
 
 // ---- Tabs ----
 
-UITabbedContainer::UITabbedContainer() { SetLuaClass("UITabbedContainer"); }
+UITabbedContainer::UITabbedContainer() = default;
 
 void UITabbedContainer::OnBeforeDelete() {
     tabs.Release();

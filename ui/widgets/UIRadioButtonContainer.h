@@ -16,6 +16,7 @@ class UiButton;
 
 class UIRadioButtonContainer : public UIElement, public EventReceiver {
 public:
+    // Scripts see both containers as plain UIElements.
     UIRadioButtonContainer();
     const RTTIClass* GetRTTIClass() const override;
 

@@ -15,7 +15,6 @@ bool IsContinuation(char c) { return (uint8_t(c) & 0xC0) == 0x80; }
 
 UITextInput::UITextInput(const char* fontName, uint32_t fontSize, bool pixelPerfect, uint32_t maxLength)
     : UIText(nullptr, fontName, fontSize, pixelPerfect), maxLength(maxLength) {
-    SetLuaClass("UITextInput");
     buffer = static_cast<char*>(EngineAlloc(uint64_t(maxLength) + 1));
     if (!buffer) this->maxLength = 0;
     if (buffer) buffer[0] = 0;
@@ -82,6 +81,9 @@ void UITextInput::SetText(const char* text) {
     if (n) std::memcpy(buffer, text, n);
     buffer[n] = 0;
     length = caret = n;
+    // A selection of the old text would cut into the new one at the next key.
+    selectionStart = selectionLength = 0;
+    selectionAnchor = -1;
     Changed();
 }
 
@@ -186,14 +188,20 @@ void UITextInput::DeleteSelection() {
 }
 
 void UITextInput::SetCaretElement(UIElement* element) {
-    if (UIElement* old = caretElement.Get()) old->Release();
+    // The input itself or one of its ancestors cannot become its child; the present
+    // element given again stays (releasing it would free what is kept).
+    if (element && IsDescendantOf(element)) return;
+    UIElement* old = caretElement.Get();
+    if (old && old != element) old->Release();
     caretElement = element;
     if (element) AddChild(element);
     PlaceCaret();
 }
 
 void UITextInput::SetSelectionElement(UIElement* element) {
-    if (UIElement* old = selectionElement.Get()) old->Release();
+    if (element && IsDescendantOf(element)) return;
+    UIElement* old = selectionElement.Get();
+    if (old && old != element) old->Release();
     selectionElement = element;
     if (element) AddChild(element);
     PlaceSelection();

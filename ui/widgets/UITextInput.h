@@ -11,13 +11,15 @@
 
 class UITextInput : public UIText {
 public:
+    // Scripts see the input as a UIText.
     UITextInput(const char* fontName, uint32_t fontSize, bool pixelPerfect, uint32_t maxLength);
     const RTTIClass* GetRTTIClass() const override;
 
     bool IsUITextInput() const override { return true; }
 
     // ======== Main thread ========
-    // Copies as much of the text as fits (cut on a character boundary); caret to the end.
+    // Copies as much of the text as fits (cut on a character boundary); caret to the end,
+    // no selection.
     void SetText(const char* text);
     // Inserts one byte at the caret (the selection is deleted first); in a full buffer
     // the last character falls off. A character above 127 goes in as its UTF-8 bytes
@@ -32,6 +34,8 @@ public:
     // from the anchor to the caret, without it the selection is cleared.
     void MoveCaret(int32_t delta, bool extend);
     void DeleteSelection();
+    // Release the previous element and add this one (null: none); the present element
+    // given again is kept, the input or one of its ancestors refused.
     void SetCaretElement(UIElement* element);
     void SetSelectionElement(UIElement* element);
 

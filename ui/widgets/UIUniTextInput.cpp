@@ -155,14 +155,20 @@ void UIUniTextInput::ResetInput() {
 }
 
 void UIUniTextInput::SetCursorElement(UIElement* element) {
-    if (UIElement* old = caretElement.Get()) old->Release();
+    // The field itself or one of its ancestors cannot become its child; the present caret
+    // element given again stays (releasing it would free what is kept).
+    if (element && IsDescendantOf(element)) return;
+    UIElement* old = caretElement.Get();
+    if (old && old != element) old->Release();
     caretElement = element;
     if (element) AddChild(element);
     SetCaret(length);
 }
 
 void UIUniTextInput::SetSelectionElement(UIElement* element) {
-    if (UIElement* old = selectionElement.Get()) old->Release();
+    if (element && IsDescendantOf(element)) return;
+    UIElement* old = selectionElement.Get();
+    if (old && old != element) old->Release();
     selectionElement = element;
     if (element) AddChild(element);
     SetSelection(selectionStart, selectionLength);

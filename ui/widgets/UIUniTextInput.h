@@ -9,6 +9,7 @@
 // Main thread. The caret and selection elements are children of the field (owned through
 // the tree) and held as safe pointers.
 #include "core/rtti/SafePointer.h"
+#include "engine/script/LuaUnicodeString.h"
 #include "ui/elements/UIText.h"
 
 class UIUniTextInput : public UIText {
@@ -30,12 +31,15 @@ public:
     void PasteString(const char16_t* text);
     void ResetInput();
     const char16_t* GetInputStringUnicharPtr() const { return buffer; }
+    // A copy of the text for a script to own.
+    LuaUnicodeString GetInputStringLuaUnichar() const { return LuaUnicodeString(buffer ? buffer : u""); }
     uint32_t GetCurrentLength() const { return length; }
     uint32_t GetMaxLength() const { return maxLength; }
     // The longest field: a larger stored maximum is cut to it.
     static constexpr uint32_t kMaxInputLength = 65535;
     // Releases the old caret element, adds the new one (null: none) and puts the caret at
-    // the end.
+    // the end. The present element given again is kept; the field or one of its ancestors
+    // is refused (nothing changes).
     void SetCursorElement(UIElement* element);
     void SetSelectionElement(UIElement* element);
     void ShowCursor();

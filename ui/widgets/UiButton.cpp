@@ -12,7 +12,7 @@ const NameString& MarkIconName() {
 }
 }  // namespace
 
-UiButton::UiButton() { SetLuaClass("UiButton"); }
+UiButton::UiButton() = default;
 
 UiButton::~UiButton() = default;
 
@@ -32,11 +32,25 @@ bool UiButton::OnRelease() {
 
 bool UiButton::OnClick() {
     if (!enabled) return false;
-    const uint32_t n = commands.Count();
-    if (n == 0) return false;
-    // A command may release the button (and with it the commands): stop once it is gone.
+    if (commands.Count() == 0) return false;
+    // The click holds the commands while they run: a command may replace them (SetCommand)
+    // or release the button, and the one running must outlive its own Execute. The button
+    // is not touched again once it is released.
+    Dynarray<UIElementCommand*> running;
+    running.Swap(commands);
     SafePointer<UIElement> self(this);
-    for (uint32_t i = 0; i < n && self.Get() && i < commands.Count(); ++i) commands[i]->Execute();
+    commandsReplaced = false;
+    for (uint32_t i = 0; i < running.Count(); ++i) {
+        running[i]->Execute();
+        if (!self.Get() || commandsReplaced) break;
+    }
+    if (self.Get() && !commandsReplaced) {
+        // Commands added during the click follow the ones that ran.
+        for (UIElementCommand* c : commands) running.Add(c);
+        commands.Swap(running);
+        running.Clear();
+    }
+    for (UIElementCommand* c : running) delete c;
     return true;
 }
 
@@ -55,6 +69,7 @@ void UiButton::DeleteCommands() {
 
 void UiButton::SetCommand(UIElementCommand* command) {
     DeleteCommands();
+    commandsReplaced = true;
     if (command) commands.Add(command);
 }
 
@@ -72,10 +87,8 @@ void UiButton::ShowMark() {
 }
 
 void UiButton::HideMark() {
-    if (!markLookedUp) {
-        markLookedUp = true;
-        markIcon = FindElementByName(MarkIconName());
-    }
+    // Looked up while not known: a mark added (or replaced) after an earlier look is found.
+    if (!markIcon.Get()) markIcon = FindElementByName(MarkIconName());
     if (UIElement* mark = markIcon.Get()) mark->Hide();
 }
 

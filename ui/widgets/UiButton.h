@@ -5,8 +5,9 @@
 // is a Scale action on channel 3. The event controller's enabled word is the button's
 // active flag (a recipe writes "Is active" into it): an inactive button takes no press
 // and no click. The button owns its commands and deletes them in its pre-delete hook
-// (main thread). The mark icon (the descendant named "MarkIcon", looked up once) is held
-// through a safe pointer, so a script that releases it alone leaves no dangling pointer.
+// (main thread). The mark icon (the descendant named "MarkIcon", looked up until found)
+// is held through a safe pointer, so a script that releases it alone leaves no dangling
+// pointer.
 #include "core/Dynarray.h"
 #include "core/rtti/SafePointer.h"
 #include "ui/elements/UIPicture.h"
@@ -17,6 +18,7 @@ public:
     static constexpr float kDefaultScaleTime = 0.2f;
     static constexpr uint32_t kScaleChannel = 3;
 
+    // Scripts see a button as a UIPicture (no script class of its own is bound).
     UiButton();
     const RTTIClass* GetRTTIClass() const override;
 
@@ -54,8 +56,9 @@ private:
 
     Dynarray<UIElementCommand*> commands;
     SafePointer<UIElement> markIcon;
-    bool markLookedUp = false;
     float scaleOnClick = 1.0f;
     float scaleTime = kDefaultScaleTime;
     bool pressLost = false;
+    // Set by SetCommand: a click in progress drops the commands it holds.
+    bool commandsReplaced = false;
 };

@@ -10,7 +10,10 @@
 #include "ui/elements/UIAction.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIElementRecipe.h"
+#include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
+#include "ui/widgets/UITextInput.h"
+#include "ui/widgets/UIUniTextInput.h"
 #include "ui/widgets/UiButton.h"
 
 using namespace uitest;
@@ -105,19 +108,54 @@ TEST(ButtonTest, AnInactiveButtonNeitherScalesNorRunsCommands) {
     b->Release();
 }
 
-TEST(ButtonTest, ACommandThatReleasesItsButtonEndsTheClick) {
-    struct ReleaseCommand : UIElementCommand {
-        void Execute() override { button->Release(); }
+TEST(ButtonTest, ACommandMayReleaseItsButtonOrReplaceTheCommandsWhileItRuns) {
+    // The first command acts on its button, then still uses its own fields (a command
+    // freed under it is a use after free); the second counts the runs.
+    enum class Act { Release, Replace, Add };
+    struct ActingCommand : UIElementCommand {
+        void Execute() override {
+            if (act == Act::Release) button->Release();
+            if (act == Act::Replace) button->SetCommand(new CountingCommand(later));
+            if (act == Act::Add) button->AddCommand(new CountingCommand(later));
+            ++*done;
+        }
+        Act act = Act::Release;
         UiButton* button = nullptr;
+        int* later = nullptr;
+        int* done = nullptr;
     };
-    auto* b = new UiButton;
-    auto* c = new ReleaseCommand;
-    c->button = b;
-    int runs = 0;
-    b->SetCommand(c);
-    b->AddCommand(new CountingCommand(&runs));
-    EXPECT_TRUE(b->OnClick());
-    EXPECT_EQ(runs, 0);
+    struct Case {
+        Act act;
+        int runs, later;      // after the first click
+        uint32_t kept;        // commands the button holds then
+        int runs2, later2;    // after a second click
+    };
+    const Case cases[] = {
+        {Act::Release, 0, 0, 0, 0, 0},
+        {Act::Replace, 0, 0, 1, 0, 1},  // the rest of the old commands neither run nor stay
+        {Act::Add, 1, 0, 3, 2, 1},      // a command added in a click runs from the next one
+    };
+    for (const Case& c : cases) {
+        auto* b = new UiButton;
+        int runs = 0, later = 0, done = 0;
+        auto* first = new ActingCommand;
+        first->act = c.act;
+        first->button = b;
+        first->later = &later;
+        first->done = &done;
+        b->SetCommand(first);
+        b->AddCommand(new CountingCommand(&runs));
+        EXPECT_TRUE(b->OnClick());
+        EXPECT_EQ(done, 1);
+        EXPECT_EQ(runs, c.runs);
+        EXPECT_EQ(later, c.later);
+        if (c.act == Act::Release) continue;
+        EXPECT_EQ(b->CommandCount(), c.kept);
+        EXPECT_TRUE(b->OnClick());
+        EXPECT_EQ(runs, c.runs2);
+        EXPECT_EQ(later, c.later2);
+        b->Release();
+    }
 }
 
 TEST(ButtonTest, MarksAndRadioSelection) {
@@ -159,6 +197,16 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     radio->Select(9);
     radio->Select(13);
     EXPECT_EQ(radio->GetSelected(), 0);
+    // A mark a button gets after its first look is found by the next HideMark.
+    UiButton* late = AddButton(radio);
+    late->HideMark();
+    auto* mark = new UIElement;
+    mark->SetName("MarkIcon");
+    late->AddChild(mark);
+    late->HideMark();
+    EXPECT_FALSE(mark->IsVisible());
+    late->ShowMark();
+    EXPECT_TRUE(mark->IsVisible());
     radio->Release();
 }
 
@@ -277,4 +325,25 @@ TEST(ButtonTest, AButtonOrTabReleasedAloneLeavesTheContainersSafe) {
     tabbed->Select(1);
     EXPECT_EQ(tabbed->GetSelected(), 1);
     tabbed->Release();
+}
+
+TEST(ButtonTest, ScriptsMeetEachWidgetAsAClassTheirPackageBinds) {
+    // An element whose script class is not bound reaches a script as nil.
+    struct Case {
+        UIElement* element;
+        const char* scriptClass;
+    };
+    const Case cases[] = {
+        {new UiButton, "UIPicture"},
+        {new UIRadioButtonContainer, "UIElement"},
+        {new UITabbedContainer, "UIElement"},
+        {new UIList, "UIList"},
+        {new UIRoundList, "UIList"},
+        {new UIUniTextInput(nullptr, nullptr, 0, false, 8), "UIUniTextInput"},
+        {new UITextInput(nullptr, 0, false, 8), "UIText"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_STREQ(c.element->GetScriptClassName(), c.scriptClass);
+        c.element->Release();
+    }
 }

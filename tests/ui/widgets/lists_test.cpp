@@ -147,6 +147,28 @@ TEST_F(ListsTest, PullingPastTheTopRefusesAndEasesBackFivePercentAFrame) {
     EXPECT_FLOAT_EQ(position.y, previous);
 }
 
+TEST_F(ListsTest, AListLeftPastAnEndWithinTheMarginEasesBack) {
+    ASSERT_TRUE(created);
+    struct Case {
+        float pull;  // one drag step (UI units), never refused
+        float rest;  // where the list comes to rest
+    };
+    for (const Case& c : {Case{20, 0}, Case{-115, -100}}) {  // past the top; past the bottom
+        MakeList(100, 10, 20);
+        list->OnPress();
+        list->OnDrag(Pointer(0));
+        list->OnDrag(Pointer(c.pull));
+        list->OnRelease();  // no speed
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_FLOAT_EQ(State().scrollOffset, c.pull);
+        for (int i = 0; i < 200 && State().state != UILIST_IDLE; ++i) Frame(kFrame);
+        EXPECT_EQ(State().state, UILIST_IDLE) << c.pull;
+        EXPECT_NEAR(State().scrollOffset, c.rest, 1.0f) << c.pull;
+        list->Release();
+        list = nullptr;
+    }
+}
+
 TEST_F(ListsTest, TheFixedEntryFadesInBelowTheWindowAndOutInsideIt) {
     ASSERT_TRUE(created);
     MakeList(100, 7, 20);

@@ -107,7 +107,9 @@ TEST_F(TextInputTest, WideTextInputEdits) {
     EXPECT_EQ(Buffer(t), u"ADE");
     EXPECT_EQ(t->GetCaret(), 3u);
     EXPECT_EQ(t->GetSelectionLength(), 0u);
+    const LuaUnicodeString copy = t->GetInputStringLuaUnichar();
     t->ResetInput();
+    EXPECT_EQ(std::u16string(copy.GetUnicharPtr()), u"ADE");  // a copy, not the buffer
     EXPECT_EQ(Buffer(t), u"");
     EXPECT_EQ(t->GetCaret(), 0u);
     EXPECT_EQ(Shown(t), u"");
@@ -129,6 +131,10 @@ TEST_F(TextInputTest, TheCaretSitsAtTheMeasuredWidthTimesTheTextScale) {
     auto* caret = new UIElement;
     t->SetCursorElement(caret);  // the old one is released
     EXPECT_EQ(first->CountSafePointers(), 0u);
+    t->SetCursorElement(caret);   // the same one again: kept, not released
+    t->SetCursorElement(t);       // the field itself and an ancestor: refused
+    t->SetCursorElement(screen);
+    EXPECT_EQ(t->GetCursorElement(), caret);
     EXPECT_EQ(caret->GetParent(), t);
     t->ProcessKeyPressEvent(37);
     gVornexRenderer.FlushCommands(true);
@@ -183,6 +189,15 @@ TEST_F(TextInputTest, ConsoleConstruction) {
     ASSERT_NE(caret, nullptr);
     ASSERT_NE(input->GetSelectionElement(), nullptr);
     EXPECT_EQ(input->GetFlags() & 0x200160u, 0x200160u);
+    auto* plain = new UIScreen;  // scripts meet the console as a screen
+    EXPECT_STREQ(c->GetScriptClassName(), plain->GetScriptClassName());
+    plain->Release();
+    // The present caret and selection elements given again stay; the input is refused.
+    input->SetCaretElement(caret);
+    input->SetSelectionElement(input->GetSelectionElement());
+    input->SetCaretElement(input);
+    EXPECT_EQ(input->GetCaretElement(), caret);
+    EXPECT_EQ(caret->GetParent(), input);
     EXPECT_FALSE(c->IsShown());
     gVornexRenderer.FlushCommands(true);
     OnRender([&] {
@@ -287,6 +302,14 @@ TEST_F(TextInputTest, ConsoleEditingKeys) {
         EXPECT_STREQ(in->GetText(), k.input);
         EXPECT_EQ(c->HistoryPosition(), k.position);
     }
+    // A recalled line drops the selection of the old one: typing appends to it.
+    in->SetText("hello");
+    wnd::SetShiftKeyDown(true);
+    c->OnKeyDown(36);
+    wnd::SetShiftKeyDown(false);
+    c->OnKeyDown(38);
+    c->OnChar('X');
+    EXPECT_STREQ(in->GetText(), "h1X");
     EXPECT_FALSE(c->OnKeyDown(20));  // inside 8..46, not an editing key
     EXPECT_FALSE(c->OnKeyDown(65));
     // Tab completes a "!" prefix.
