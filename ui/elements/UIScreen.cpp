@@ -52,6 +52,7 @@ void SetUIPhysicalResolution(float width, float height) { gPhysicalWidth = width
 void GetPhysicalScreenResolution(float* width, float* height) { *width = gPhysicalWidth, *height = gPhysicalHeight; }
 
 UIScreen::UIScreen() {
+    SetLuaClass("UIScreen");
     // The first screen takes the project's UI reference size.
     if (!gOverrideTaken && gProjectConfig) {
         gOverrideTaken = true;
