@@ -7,10 +7,9 @@
 //
 // Each iteration is one frame: the pass is timed on the main thread, then the renderer is
 // flushed and waited for; the render thread's CPU time over the frame is its render-thread
-// time (render_ms, the lower tenth of the frames). CPU time holds when both threads share one pinned
-// core, where the frame's wall time less the thread's idle time (render_busy_ms, the mean)
-// also counts the main thread's turns.
-// Counters: main_ms and render_ms per frame, draws and primitives per frame (the
+// time (render_ms, the lower tenth of the frames). CPU time holds when both threads share
+// one pinned core, where the frame's wall time less the thread's idle time
+// (render_busy_ms, the mean) also counts the main thread's turns. Counters: main_ms and render_ms per frame, draws and primitives per frame (the
 // renderer's own counts), and the growth of the resident set over the empty scene per
 // entity (rss_kb_per_entity).
 //
@@ -18,10 +17,11 @@
 // recording device (nothing rasterised, draw records off: the engine's own render-thread
 // cost). There one frame of the empty and of the 10,000-entity scene is captured by the
 // device's call log and replayed straight on a fresh recording device: the device calls
-// the frame's draws make, with no engine in between. Printed at the end: main-thread
-// cost per entity at 10,000 over that at 1,000 (goal: at most 1.25) and, on the recording
-// device, the render thread's time per added draw over the replayed calls' time per added
-// draw (goal: at most 2), beside one bare draw call.
+// the frame's draws make, with no engine in between (BM_DrawCost, in rounds alternating
+// the two scenes). Printed at the end: main-thread cost per entity at 10,000 over that at
+// 1,000 (goal: at most 1.25) and, on the recording device, the render thread's time per
+// added draw over the replayed calls' time per added draw (goal: at most 2), beside one
+// bare draw call.
 //
 // The meshes come from tests/support/mesh_block.py (run with python3), so the program is
 // run from a build folder inside the source tree (build-release/bench/frame_bench).
@@ -77,6 +77,14 @@ bool gRecording = false;
 std::string gRoot;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// The middle value (the upper of the two middle ones for an even count).
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
 
 // The lower tenth of the frames' times: the frame's own cost. On a machine shared with
 // other work, caches and memory bandwidth taken by other processes slow some frames (the
@@ -228,7 +236,6 @@ Scene& TheScene() {
 
 struct Figures {
     double mainSeconds = 0, renderSeconds = 0, busySeconds = 0, draws = 0, primitives = 0, deviceDraws = 0, rssPerEntityKb = 0;
-    double replaySeconds = 0, replayDraws = 0;  // the frame's device calls alone (recording device)
 };
 
 // Every draw call the recording device took (the shadow pass's depth draws included,
@@ -244,12 +251,6 @@ uint64_t DeviceDraws() {
 }
 std::map<int, Figures> gFigures;
 
-class FrameReplay;
-std::unique_ptr<FrameReplay> CaptureFrame();
-double ReplayOnce(FrameReplay& replay);
-uint64_t ReplayDraws(const FrameReplay& replay);
-size_t ReplayCalls(const FrameReplay& replay);
-uint64_t ReplayRepeatedSets(const FrameReplay& replay);
 
 void BM_Frame(benchmark::State& state) {
     Scene& scene = TheScene();
@@ -262,11 +263,8 @@ void BM_Frame(benchmark::State& state) {
     for (int i = 0; i < kWarmUpFrames; ++i) app::RunMainLoopPass();
     gVornexRenderer.FlushCommands(true);
     const double resident = ResidentKb();
-    // On the recording device the frame's device calls are replayed alone after every
-    // frame, so both figures see the same machine.
-    std::unique_ptr<FrameReplay> replay = gRecording && (count == 0 || count == 10000) ? CaptureFrame() : nullptr;
     double mainTime = 0, busyTime = 0, draws = 0, primitives = 0;
-    std::vector<double> renderTimes, replayTimes;
+    std::vector<double> renderTimes;
     const uint64_t deviceDraws0 = DeviceDraws();
     for (auto _ : state) {
         const double cpu0 = benchsupport::RenderThreadCpuSeconds();
@@ -283,7 +281,6 @@ void BM_Frame(benchmark::State& state) {
         draws += gVornexRenderer.DrawCalls();
         primitives += gVornexRenderer.Primitives();
         state.SetIterationTime(Seconds(t0, t2));
-        if (replay) replayTimes.push_back(ReplayOnce(*replay));
     }
     const double n = static_cast<double>(state.iterations());
     Figures f;
@@ -294,13 +291,6 @@ void BM_Frame(benchmark::State& state) {
     f.primitives = primitives / n;
     f.deviceDraws = double(DeviceDraws() - deviceDraws0) / n;
     f.rssPerEntityKb = count ? (resident - scene.emptyResidentKb) / count : 0;
-    if (replay) {
-        f.replaySeconds = LowerDecile(replayTimes);
-        f.replayDraws = double(ReplayDraws(*replay));
-        state.counters["replay_ms"] = f.replaySeconds * 1e3;
-        state.counters["replay_calls"] = double(ReplayCalls(*replay));
-        state.counters["repeated_sets"] = double(ReplayRepeatedSets(*replay));
-    }
     gFigures[count] = f;
     state.counters["main_ms"] = f.mainSeconds * 1e3;
     state.counters["render_ms"] = f.renderSeconds * 1e3;
@@ -309,7 +299,6 @@ void BM_Frame(benchmark::State& state) {
     state.counters["primitives"] = f.primitives;
     if (gRecording) state.counters["device_draws"] = f.deviceDraws;
     state.counters["rss_kb_per_entity"] = f.rssPerEntityKb;
-    replay.reset();
     scene.Clear();
 }
 BENCHMARK(BM_Frame)->Arg(0)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -638,20 +627,89 @@ std::unique_ptr<FrameReplay> CaptureFrame() {
     return ready ? std::move(replay) : nullptr;
 }
 
-// The CPU time of one replay of the captured calls, in seconds.
-double ReplayOnce(FrameReplay& replay) {
-    const double t0 = benchsupport::ThreadCpuSeconds();
-    replay.Run();
-    return benchsupport::ThreadCpuSeconds() - t0;
-}
+// The render thread's cost per draw against the device calls alone, in rounds that
+// alternate the empty scene and the 10,000-entity one: each round measures both scenes'
+// frames and both captured call sequences within a second or two, so a change in what
+// else the machine runs moves all four together. Per round: the render thread's CPU time
+// and the replay's, each the lower tenth of the phase's frames, and per added draw their
+// differences between the two scenes; reported: the median round.
+struct DrawCost {
+    double renderPerDraw = 0, replayPerDraw = 0, ratio = 0;
+    double addedDraws = 0, calls = 0, repeatedSets = 0;
+};
+DrawCost gDrawCost;
 
-uint64_t ReplayDraws(const FrameReplay& replay) { return replay.Draws(); }
-size_t ReplayCalls(const FrameReplay& replay) { return replay.Calls(); }
-uint64_t ReplayRepeatedSets(const FrameReplay& replay) { return replay.RepeatedSets(); }
+void BM_DrawCost(benchmark::State& state) {
+    Scene& scene = TheScene();
+    if (!scene.ready || !gRecording) {
+        state.SkipWithError("recording device only");
+        return;
+    }
+    constexpr int kRounds = 5, kFramesPerPhase = 40, kCounts[2] = {0, 10000};
+    std::unique_ptr<FrameReplay> replays[2];
+    for (int phase = 0; phase < 2; ++phase) {
+        scene.Populate(kCounts[phase]);
+        for (int i = 0; i < kWarmUpFrames; ++i) app::RunMainLoopPass();
+        replays[phase] = CaptureFrame();
+        if (!replays[phase]) {
+            state.SkipWithError("the frame's calls were not captured");
+            return;
+        }
+    }
+    const double addedDraws = double(replays[1]->Draws()) - double(replays[0]->Draws());
+    std::vector<double> render, replay, ratio;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        for (int round = 0; round < kRounds; ++round) {
+            double engine[2], alone[2];
+            for (int phase = 0; phase < 2; ++phase) {
+                scene.Populate(kCounts[phase]);
+                for (int i = 0; i < kWarmUpFrames; ++i) app::RunMainLoopPass();
+                gVornexRenderer.FlushCommands(true);
+                std::vector<double> frames, calls;
+                for (int i = 0; i < kFramesPerPhase; ++i) {
+                    const double cpu0 = benchsupport::RenderThreadCpuSeconds();
+                    app::RunMainLoopPass();
+                    gVornexRenderer.FlushCommands(true);
+                    frames.push_back(benchsupport::RenderThreadCpuSeconds() - cpu0);
+                    const double t0 = benchsupport::ThreadCpuSeconds();
+                    replays[phase]->Run();
+                    calls.push_back(benchsupport::ThreadCpuSeconds() - t0);
+                }
+                engine[phase] = LowerDecile(frames);
+                alone[phase] = LowerDecile(calls);
+            }
+            render.push_back((engine[1] - engine[0]) / addedDraws);
+            replay.push_back((alone[1] - alone[0]) / addedDraws);
+            ratio.push_back(replay.back() > 0 ? render.back() / replay.back() : 0.0);
+        }
+        state.SetIterationTime(Seconds(start, Clock::now()));
+    }
+    scene.Clear();
+    gDrawCost = {Median(render), Median(replay), Median(ratio), addedDraws,
+                 double(replays[1]->Calls()), double(replays[1]->RepeatedSets())};
+    state.counters["render_ns_per_draw"] = gDrawCost.renderPerDraw * 1e9;
+    state.counters["calls_alone_ns_per_draw"] = gDrawCost.replayPerDraw * 1e9;
+    state.counters["ratio"] = gDrawCost.ratio;
+    state.counters["calls"] = gDrawCost.calls;
+    state.counters["repeated_sets"] = gDrawCost.repeatedSets;
+}
+BENCHMARK(BM_DrawCost)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 
 void PrintSummary() {
     const char* device = gRecording ? "recording" : "drawing";
+    if (gDrawCost.addedDraws > 0) {
+        std::printf("frame_bench (recording device): render thread %.0f ns per added draw, the frame's device calls "
+                    "alone %.0f ns (%.0f calls at 10,000, %.0f of them repeating the state of the draw before): "
+                    "ratio %.2f (goal: at most 2)\n",
+                    gDrawCost.renderPerDraw * 1e9, gDrawCost.replayPerDraw * 1e9, gDrawCost.calls,
+                    gDrawCost.repeatedSets, gDrawCost.ratio);
+        if (gDrawCallSeconds > 0)
+            std::printf("frame_bench (recording device): one bare draw call %.0f ns; render thread per draw over it "
+                        "%.2f\n",
+                        gDrawCallSeconds * 1e9, gDrawCost.renderPerDraw / gDrawCallSeconds);
+    }
     for (const auto& [count, f] : gFigures)
         std::printf("frame_bench (%s device, %d entities): main %.3f ms, render %.3f ms, %.0f draws, %.0f primitives, "
                     "%.2f kB resident per entity\n",
@@ -665,28 +723,15 @@ void PrintSummary() {
                         "ratio %.2f (goal: at most 1.25)\n",
                         device, per1 * 1e6, per10 * 1e6, per1 > 0 ? per10 / per1 : 0.0);
         }
-        // The render thread's cost of the scene's draws: what the 10,000-entity frame adds
-        // over the empty one (whose clears and copies of full-size targets are the
-        // device's own work), per device draw it adds; and the same difference for the
-        // two frames' device calls replayed alone.
+        // What the 10,000-entity frame adds over the empty one on the render thread,
+        // per device draw it adds (the empty frame's clears and copies of full-size
+        // targets are the device's own work).
         const double added = k10->second.deviceDraws - empty->second.deviceDraws;
         if (gRecording && added > 0) {
             const double perDraw = (k10->second.renderSeconds - empty->second.renderSeconds) / added;
             std::printf("frame_bench (recording device): %.0f device draws per frame at 10,000 (%.0f empty); "
                         "render-thread time per added draw %.0f ns\n",
                         k10->second.deviceDraws, empty->second.deviceDraws, perDraw * 1e9);
-            const double replayAdded = k10->second.replayDraws - empty->second.replayDraws;
-            if (replayAdded > 0) {
-                const double replayPerDraw = (k10->second.replaySeconds - empty->second.replaySeconds) / replayAdded;
-                std::printf("frame_bench (recording device): the frame's device calls alone %.0f ns per added draw "
-                            "(%.3f ms per frame at 10,000); render thread over them: ratio %.2f (goal: at most 2)\n",
-                            replayPerDraw * 1e9, k10->second.replaySeconds * 1e3,
-                            replayPerDraw > 0 ? perDraw / replayPerDraw : 0.0);
-            }
-            if (gDrawCallSeconds > 0)
-                std::printf("frame_bench (recording device): one bare draw call %.0f ns; render thread per draw over "
-                            "it %.2f\n",
-                            gDrawCallSeconds * 1e9, perDraw / gDrawCallSeconds);
         }
     }
 }
