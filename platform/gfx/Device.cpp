@@ -16,12 +16,14 @@
 // Files: Device.cpp (lifetime, reference counts, recorder, factory), DeviceResources.cpp
 // (creation, locks, queries, swap chains), DeviceState.cpp (state, draws and their
 // records), DeviceTargets.cpp (targets, clears, copies, scenes, present and reset).
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/gfx/DeviceImpl.h"
 #include "platform/gfx/GlBackend.h"
@@ -439,6 +441,41 @@ std::vector<LockRecord> DeviceImpl::LockLog() {
 void DeviceImpl::ClearLockLog() {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     lockLog.clear();
+}
+
+void DeviceImpl::AppendCall(CallKind kind, std::initializer_list<uint32_t> args, ObjectCore* object,
+                            ObjectCore* object2, const void* data, size_t bytes) {
+    CallRecord record{kind, {}, nullptr, nullptr, {}};
+    std::copy_n(args.begin(), std::min(args.size(), record.args.size()), record.args.begin());
+    for (auto [core, out] : {std::pair{object, &record.object}, std::pair{object2, &record.object2}}) {
+        if (!core) continue;
+        Bind(core, nullptr);
+        callLogObjects.push_back(core);
+        *out = dynamic_cast<Unknown*>(core);
+    }
+    if (data && bytes) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        record.data.assign(p, p + bytes);
+    }
+    callLog.push_back(std::move(record));
+}
+
+void DeviceImpl::SetCallLogging(bool on) {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    callLogging = on;
+    if (!on) ClearCallLog();
+}
+
+std::vector<CallRecord> DeviceImpl::CallLog() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    return callLog;
+}
+
+void DeviceImpl::ClearCallLog() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    callLog.clear();
+    for (ObjectCore* core : callLogObjects) Bind(nullptr, core);
+    callLogObjects.clear();
 }
 
 uint64_t DeviceImpl::CallCount(CallKind kind) {

@@ -10,6 +10,7 @@
 // swap chain belong to the device; references handed out for them block Reset.
 // Every field below is guarded by the device lock.
 #include <array>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -348,6 +349,9 @@ public:
     void SetLockLogging(bool on) override;
     std::vector<LockRecord> LockLog() override;
     void ClearLockLog() override;
+    void SetCallLogging(bool on) override;
+    std::vector<CallRecord> CallLog() override;
+    void ClearCallLog() override;
     uint64_t CallCount(CallKind kind) override;
     uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) override;
     std::vector<ThreadCalls> CallsByThread() override;
@@ -384,6 +388,11 @@ public:
     void FinishOutsideScene();
     bool Lost() const { return lost; }
     Result PresentLocked(CallKind call);
+    // Appends to the call log while it is on; objects must be this device's own.
+    void LogCall(CallKind kind, std::initializer_list<uint32_t> args, ObjectCore* object = nullptr,
+                 ObjectCore* object2 = nullptr, const void* data = nullptr, size_t bytes = 0) {
+        if (callLogging) AppendCall(kind, args, object, object2, data, bytes);
+    }
     void LogLock(const LockRecord& record) {
         if (lockLogging) lockLog.push_back(record);
     }
@@ -394,6 +403,8 @@ private:
         std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls;
     };
 
+    void AppendCall(CallKind kind, std::initializer_list<uint32_t> args, ObjectCore* object, ObjectCore* object2,
+                    const void* data, size_t bytes);
     void ResetState();
     void CreateImplicitTargets();
     Result CheckDrawState(CallKind call, PrimitiveType type, uint32_t primitiveCount, uint32_t vertexCount,
@@ -455,6 +466,9 @@ private:
     uint64_t recordsFrame = 0;
     bool lockLogging = false;
     std::vector<LockRecord> lockLog;
+    bool callLogging = false;
+    std::vector<CallRecord> callLog;
+    std::vector<ObjectCore*> callLogObjects;  // each holds an internal reference
     std::shared_ptr<const StateBlock> stateSnapshot;
     std::shared_ptr<const ConstantBlock> vertexSnapshot, pixelSnapshot;
     std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls{};

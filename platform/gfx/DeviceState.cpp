@@ -165,6 +165,7 @@ void DeviceImpl::ResetState() {
 
 Result DeviceImpl::SetRenderState(RenderStateType s, uint32_t value) {
     CallScope scope(this, CallKind::SetRenderState);
+    LogCall(CallKind::SetRenderState, {s, value});
     if (s >= kRenderStateCount || !KnownRenderState(s))
         return Report(true, CallKind::SetRenderState, "render-state-unknown", "state %u", s);
     if (state.states.renderStates[s] != value) {
@@ -183,6 +184,7 @@ Result DeviceImpl::GetRenderState(RenderStateType s, uint32_t* value) {
 
 Result DeviceImpl::SetSamplerState(uint32_t sampler, SamplerStateType type, uint32_t value) {
     CallScope scope(this, CallKind::SetSamplerState);
+    LogCall(CallKind::SetSamplerState, {sampler, type, value});
     if (sampler >= kSamplerStageCount || type == 0 || type >= kSamplerStateCount)
         return Report(true, CallKind::SetSamplerState, "sampler-state-unknown", "sampler %u state %u", sampler, type);
     if (state.states.samplerStates[sampler][type] != value) {
@@ -205,6 +207,7 @@ Result DeviceImpl::SetTexture(uint32_t stage, BaseTexture* texture) {
         return Report(true, CallKind::SetTexture, "texture-stage", "stage %u", stage);
     ObjectCore* core;
     if (!Own(texture, &core, CallKind::SetTexture, "texture")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetTexture, {stage}, core);
     if (core && (core->pool == POOL_SYSTEMMEM || core->pool == POOL_SCRATCH))
         return Report(true, CallKind::SetTexture, "texture-pool", "SYSTEMMEM and SCRATCH textures cannot be bound");
     Rebind(state.textures[stage], core);
@@ -221,6 +224,7 @@ Result DeviceImpl::SetVertexShader(VertexShader* shader) {
     CallScope scope(this, CallKind::SetVertexShader);
     VertexShaderImpl* impl;
     if (!Own(shader, &impl, CallKind::SetVertexShader, "shader")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetVertexShader, {}, impl);
     Rebind(state.vertexShader, impl);
     return OK;
 }
@@ -234,6 +238,7 @@ Result DeviceImpl::SetPixelShader(PixelShader* shader) {
     CallScope scope(this, CallKind::SetPixelShader);
     PixelShaderImpl* impl;
     if (!Own(shader, &impl, CallKind::SetPixelShader, "shader")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetPixelShader, {}, impl);
     Rebind(state.pixelShader, impl);
     return OK;
 }
@@ -245,6 +250,8 @@ Result DeviceImpl::GetPixelShader(PixelShader** shader) {
 
 Result DeviceImpl::SetConstants(bool pixel, uint32_t start, const float* data, uint32_t count, CallKind call) {
     if (!data && count) return ERR_INVALIDCALL;
+    LogCall(call, {start, count, static_cast<uint32_t>(ConstantKind::Float), pixel}, nullptr, nullptr, data,
+            static_cast<size_t>(count) * 16);
     const uint64_t end = static_cast<uint64_t>(start) + count;
     if (end > kMaxFloatConstants)
         return Report(true, call, "constant-range", "registers %u..%llu beyond %u", start,
@@ -300,6 +307,8 @@ Result CopyInts(ConstantBlock& block, uint32_t start, const int32_t* data, uint3
 
 Result DeviceImpl::SetVertexShaderConstantI(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetVertexShaderConstant);
+    LogCall(CallKind::SetVertexShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Int), 0}, nullptr, nullptr, data,
+            data ? static_cast<size_t>(count) * 16 : 0);
     vertexSnapshot.reset();
     const Result r = CopyInts(state.vertexConstants, start, data, count, false);
     return Failed(r) ? Report(true, CallKind::SetVertexShaderConstant, "constant-range", "int registers") : r;
@@ -307,6 +316,8 @@ Result DeviceImpl::SetVertexShaderConstantI(uint32_t start, const int32_t* data,
 
 Result DeviceImpl::SetPixelShaderConstantI(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetPixelShaderConstant);
+    LogCall(CallKind::SetPixelShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Int), 1}, nullptr, nullptr, data,
+            data ? static_cast<size_t>(count) * 16 : 0);
     pixelSnapshot.reset();
     const Result r = CopyInts(state.pixelConstants, start, data, count, false);
     return Failed(r) ? Report(true, CallKind::SetPixelShaderConstant, "constant-range", "int registers") : r;
@@ -314,6 +325,8 @@ Result DeviceImpl::SetPixelShaderConstantI(uint32_t start, const int32_t* data, 
 
 Result DeviceImpl::SetVertexShaderConstantB(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetVertexShaderConstant);
+    LogCall(CallKind::SetVertexShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Bool), 0}, nullptr, nullptr, data,
+            data ? static_cast<size_t>(count) * 4 : 0);
     vertexSnapshot.reset();
     const Result r = CopyInts(state.vertexConstants, start, data, count, true);
     return Failed(r) ? Report(true, CallKind::SetVertexShaderConstant, "constant-range", "bool registers") : r;
@@ -321,6 +334,8 @@ Result DeviceImpl::SetVertexShaderConstantB(uint32_t start, const int32_t* data,
 
 Result DeviceImpl::SetPixelShaderConstantB(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetPixelShaderConstant);
+    LogCall(CallKind::SetPixelShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Bool), 1}, nullptr, nullptr, data,
+            data ? static_cast<size_t>(count) * 4 : 0);
     pixelSnapshot.reset();
     const Result r = CopyInts(state.pixelConstants, start, data, count, true);
     return Failed(r) ? Report(true, CallKind::SetPixelShaderConstant, "constant-range", "bool registers") : r;
@@ -330,6 +345,7 @@ Result DeviceImpl::SetPixelShaderConstantB(uint32_t start, const int32_t* data, 
 
 Result DeviceImpl::SetFVF(uint32_t fvf) {
     CallScope scope(this, CallKind::SetFVF);
+    LogCall(CallKind::SetFVF, {fvf});
     // An FVF replaces the declaration, as in the original.
     Rebind<DeclarationImpl>(state.declaration, nullptr);
     state.fvf = fvf;
@@ -347,6 +363,7 @@ Result DeviceImpl::SetVertexDeclaration(VertexDeclaration* declaration) {
     CallScope scope(this, CallKind::SetVertexDeclaration);
     DeclarationImpl* impl;
     if (!Own(declaration, &impl, CallKind::SetVertexDeclaration, "declaration")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetVertexDeclaration, {}, impl);
     Rebind(state.declaration, impl);
     if (impl) state.fvf = 0;
     return OK;
@@ -362,6 +379,7 @@ Result DeviceImpl::SetStreamSource(uint32_t stream, VertexBuffer* buffer, uint32
     if (stream >= kMaxStreams) return Report(true, CallKind::SetStreamSource, "stream-index", "stream %u", stream);
     VertexBufferImpl* impl;
     if (!Own(buffer, &impl, CallKind::SetStreamSource, "buffer")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetStreamSource, {stream, offset, stride}, impl);
     if (impl && offset >= impl->bytes.size())
         return Report(true, CallKind::SetStreamSource, "stream-offset", "offset %u beyond buffer of %zu bytes", offset,
                       impl->bytes.size());
@@ -373,6 +391,7 @@ Result DeviceImpl::SetStreamSource(uint32_t stream, VertexBuffer* buffer, uint32
 
 Result DeviceImpl::SetStreamSourceFreq(uint32_t stream, uint32_t setting) {
     CallScope scope(this, CallKind::SetStreamSourceFreq);
+    LogCall(CallKind::SetStreamSourceFreq, {stream, setting});
     if (stream >= kMaxStreams) return Report(true, CallKind::SetStreamSourceFreq, "stream-index", "stream %u", stream);
     const uint32_t flags = setting & (STREAMSOURCE_INDEXEDDATA | STREAMSOURCE_INSTANCEDATA);
     if (flags == (STREAMSOURCE_INDEXEDDATA | STREAMSOURCE_INSTANCEDATA) ||
@@ -387,6 +406,7 @@ Result DeviceImpl::SetIndices(IndexBuffer* buffer) {
     CallScope scope(this, CallKind::SetIndices);
     IndexBufferImpl* impl;
     if (!Own(buffer, &impl, CallKind::SetIndices, "buffer")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetIndices, {}, impl);
     Rebind(state.indices, impl);
     return OK;
 }
@@ -522,6 +542,7 @@ DrawRecord NewRecord(CallKind call, PrimitiveType type, uint32_t count) {
 
 Result DeviceImpl::DrawPrimitive(PrimitiveType type, uint32_t startVertex, uint32_t primitiveCount) {
     CallScope scope(this, CallKind::DrawPrimitive);
+    LogCall(CallKind::DrawPrimitive, {type, startVertex, primitiveCount});
     const Result r = CheckDrawState(CallKind::DrawPrimitive, type, primitiveCount,
                                     std::max(1u, VertexCount(type, primitiveCount)), startVertex, false, 0);
     if (Failed(r)) return r;
@@ -544,6 +565,8 @@ Result DeviceImpl::DrawPrimitive(PrimitiveType type, uint32_t startVertex, uint3
 Result DeviceImpl::DrawIndexedPrimitive(PrimitiveType type, int32_t baseVertex, uint32_t minIndex,
                                         uint32_t numVertices, uint32_t startIndex, uint32_t primitiveCount) {
     CallScope scope(this, CallKind::DrawIndexedPrimitive);
+    LogCall(CallKind::DrawIndexedPrimitive,
+            {type, static_cast<uint32_t>(baseVertex), minIndex, numVertices, startIndex, primitiveCount});
     if (baseVertex < 0 || numVertices == 0)
         return Report(true, CallKind::DrawIndexedPrimitive, "draw-arguments", "base vertex %d, %u vertices",
                       baseVertex, numVertices);
@@ -577,6 +600,8 @@ Result DeviceImpl::DrawPrimitiveUP(PrimitiveType type, uint32_t primitiveCount, 
     CallScope scope(this, CallKind::DrawPrimitiveUP);
     if (!vertexData || stride == 0)
         return Report(true, CallKind::DrawPrimitiveUP, "draw-arguments", "no vertex data or stride");
+    LogCall(CallKind::DrawPrimitiveUP, {type, primitiveCount, stride}, nullptr, nullptr, vertexData,
+            static_cast<size_t>(VertexCount(type, primitiveCount)) * stride);
     const Result r = CheckDrawState(CallKind::DrawPrimitiveUP, type, primitiveCount, 0, 0, false, 0);
     if (Failed(r)) return r;
     if (backend) {
@@ -607,6 +632,15 @@ Result DeviceImpl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t minIndex,
     if (!vertexData || !indexData || stride == 0 || numVertices == 0 ||
         (indexFormat != FMT_INDEX16 && indexFormat != FMT_INDEX32))
         return Report(true, CallKind::DrawIndexedPrimitiveUP, "draw-arguments", "missing data, stride or format");
+    if (callLogging) {
+        // The vertices, then the indices.
+        const size_t vertexBytes = static_cast<size_t>(minIndex + numVertices) * stride;
+        const size_t indexBytes = static_cast<size_t>(VertexCount(type, primitiveCount)) * (indexFormat == FMT_INDEX32 ? 4 : 2);
+        std::vector<uint8_t> bytes(static_cast<const uint8_t*>(vertexData), static_cast<const uint8_t*>(vertexData) + vertexBytes);
+        bytes.insert(bytes.end(), static_cast<const uint8_t*>(indexData), static_cast<const uint8_t*>(indexData) + indexBytes);
+        LogCall(CallKind::DrawIndexedPrimitiveUP, {type, minIndex, numVertices, primitiveCount, indexFormat, stride},
+                nullptr, nullptr, bytes.data(), bytes.size());
+    }
     const Result r = CheckDrawState(CallKind::DrawIndexedPrimitiveUP, type, primitiveCount, 0, 0, false, 0);
     if (Failed(r)) return r;
     if (backend) {

@@ -237,6 +237,7 @@ Result DeviceImpl::TestCooperativeLevel() {
 
 Result DeviceImpl::BeginScene() {
     CallScope scope(this, CallKind::BeginScene);
+    LogCall(CallKind::BeginScene, {});
     if (inScene) return Report(true, CallKind::BeginScene, "scene-nested", "BeginScene inside a scene");
     inScene = true;
     return OK;
@@ -244,6 +245,7 @@ Result DeviceImpl::BeginScene() {
 
 Result DeviceImpl::EndScene() {
     CallScope scope(this, CallKind::EndScene);
+    LogCall(CallKind::EndScene, {});
     if (!inScene) return Report(true, CallKind::EndScene, "scene-not-begun", "EndScene without BeginScene");
     inScene = false;
     if (backend) backend->Finish();  // the scene's pixels are done: queries and other threads see them
@@ -326,6 +328,7 @@ Result DeviceImpl::SetRenderTarget(uint32_t index, Surface* surface) {
         return Report(true, CallKind::SetRenderTarget, "render-target-index", "index %u", index);
     SurfaceImpl* s = nullptr;
     if (!Own(surface, &s, CallKind::SetRenderTarget, "surface")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetRenderTarget, {index}, s);
     if (s) {
         if (!s->IsRenderTarget())
             return Report(true, CallKind::SetRenderTarget, "render-target-usage",
@@ -355,6 +358,7 @@ Result DeviceImpl::SetDepthStencilSurface(Surface* surface) {
     CallScope scope(this, CallKind::SetDepthStencilSurface);
     SurfaceImpl* s;
     if (!Own(surface, &s, CallKind::SetDepthStencilSurface, "surface")) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetDepthStencilSurface, {}, s);
     if (s && !s->IsDepth())
         return Report(true, CallKind::SetDepthStencilSurface, "depth-usage", "surface %u is not a depth surface",
                       s->serial);
@@ -373,6 +377,7 @@ Result DeviceImpl::GetDepthStencilSurface(Surface** surface) {
 Result DeviceImpl::SetViewport(const Viewport* v) {
     CallScope scope(this, CallKind::SetViewport);
     if (!v) return ERR_INVALIDCALL;
+    LogCall(CallKind::SetViewport, {}, nullptr, nullptr, v, sizeof *v);
     const SurfaceImpl* rt0 = state.renderTargets[0];
     if (v->width == 0 || v->height == 0 || static_cast<uint64_t>(v->x) + v->width > rt0->width ||
         static_cast<uint64_t>(v->y) + v->height > rt0->height || !(v->minZ >= 0.0f && v->minZ <= 1.0f) ||
@@ -393,6 +398,7 @@ Result DeviceImpl::GetViewport(Viewport* v) {
 
 Result DeviceImpl::SetScissorRect(const Rect* r) {
     CallScope scope(this, CallKind::SetScissorRect);
+    if (r) LogCall(CallKind::SetScissorRect, {}, nullptr, nullptr, r, sizeof *r);
     if (!r || r->left > r->right || r->top > r->bottom)
         return Report(true, CallKind::SetScissorRect, "scissor-rect", "empty or inverted rectangle");
     state.scissor = *r;
@@ -436,6 +442,8 @@ void DeviceImpl::FinishOutsideScene() {
 Result DeviceImpl::Clear(uint32_t rectCount, const Rect* rects, uint32_t flags, Color color, float z,
                          uint32_t stencil) {
     CallScope scope(this, CallKind::Clear);
+    LogCall(CallKind::Clear, {rectCount, flags, color, __builtin_bit_cast(uint32_t, z), stencil}, nullptr, nullptr,
+            rects, rects ? rectCount * sizeof(Rect) : 0);
     if ((rectCount == 0) != (rects == nullptr))
         return Report(true, CallKind::Clear, "clear-rects", "rectangle count and pointer disagree");
     if (flags == 0 || (flags & ~(CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL)))
@@ -475,6 +483,7 @@ Result DeviceImpl::Clear(uint32_t rectCount, const Rect* rects, uint32_t flags, 
 Result DeviceImpl::ColorFill(Surface* surface, const Rect* rect, Color color) {
     CallScope scope(this, CallKind::ColorFill);
     SurfaceImpl* s = AsSurface(surface);
+    if (s) LogCall(CallKind::ColorFill, {color}, s, nullptr, rect, rect ? sizeof *rect : 0);
     if (!s || s->IsDepth() || s->texelBytes == 0 || (s->pool != POOL_DEFAULT))
         return Report(true, CallKind::ColorFill, "color-fill-surface", "needs a default-pool colour surface");
     Rect r = Whole(s);
@@ -498,6 +507,15 @@ Result DeviceImpl::StretchRect(Surface* source, const Rect* sourceRect, Surface*
     SurfaceImpl* s = AsSurface(source);
     SurfaceImpl* d = AsSurface(dest);
     if (!s || !d) return Report(true, CallKind::StretchRect, "foreign-object", "null or foreign surface");
+    if (callLogging) {
+        // Both rectangles, each as a presence byte and the rectangle.
+        uint8_t rects[2 * (1 + sizeof(Rect))] = {};
+        rects[0] = sourceRect != nullptr;
+        if (sourceRect) std::memcpy(rects + 1, sourceRect, sizeof(Rect));
+        rects[1 + sizeof(Rect)] = destRect != nullptr;
+        if (destRect) std::memcpy(rects + 2 + sizeof(Rect), destRect, sizeof(Rect));
+        LogCall(CallKind::StretchRect, {filter}, s, d, rects, sizeof rects);
+    }
     if (filter != TEXF_NONE && filter != TEXF_POINT && filter != TEXF_LINEAR)
         return Report(true, CallKind::StretchRect, "stretch-filter", "filter %u", filter);
     if (s->IsDepth() || d->IsDepth())

@@ -144,6 +144,23 @@ struct LockRecord {
     uint32_t offset, bytes, flags;  // bytes 0: to the end of the buffer
 };
 
+// One call of the call log: the state, target, clear, copy, scene and draw calls, with
+// their arguments as made (before validation), so that a frame's device work can be
+// replayed on another device. Constant registers, rectangles, the viewport and the
+// vertex and index bytes of user-pointer draws are copied into data.
+enum class ConstantKind : uint8_t { Float, Int, Bool };
+struct CallRecord {
+    CallKind call;
+    // The integer arguments in the call's order (floats as their bits); for the constant
+    // calls: start, count, ConstantKind, and 1 for pixel constants.
+    std::array<uint32_t, 6> args;
+    // The object arguments (the copy's destination second), each held by the log until
+    // it is cleared or turned off.
+    Unknown* object;
+    Unknown* object2;
+    std::vector<uint8_t> data;
+};
+
 struct ThreadCalls {
     os::ThreadId thread;
     std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls;
@@ -164,6 +181,12 @@ public:
     virtual void SetLockLogging(bool on) = 0;
     virtual std::vector<LockRecord> LockLog() = 0;
     virtual void ClearLockLog() = 0;
+
+    // The call log (off by default; turning it off clears it). The records' objects stay
+    // valid until then.
+    virtual void SetCallLogging(bool on) = 0;
+    virtual std::vector<CallRecord> CallLog() = 0;
+    virtual void ClearCallLog() = 0;
 
     virtual uint64_t CallCount(CallKind kind) = 0;
     virtual uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) = 0;

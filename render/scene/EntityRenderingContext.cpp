@@ -25,26 +25,26 @@ uint32_t EntityRenderingContext::BucketForRenderingClass(uint32_t renderingClass
 }
 
 EntityRenderingContext::EntityRenderingContext(const EntityRenderingContextSetup& s)
-    : world(s.world),
-      inverseWorld(Matrix::IDENTITY),
+    : exclusionMask(s.exclusionMask),
+      kindFlags(s.kindFlags),
+      minimumQuality(s.minimumQuality),
+      layer(s.layer),
+      hidden(s.hidden),
+      mirrored(s.mirrored),
+      world(s.world),
       localBox(s.localBox),
+      inverseWorld(Matrix::IDENTITY),
       renderBucket(s.hasEntity ? BucketForRenderingClass(s.renderingClass) : 3),
       creationFlags(s.creationFlags),
       entityFloat(s.entityFloat),
       creationValue((s.creationFlags & 4u) >> 1),
       entityByte(s.entityByte),
-      layer(s.layer),
       alignmentMode(s.alignmentMode),
       alignmentWeight(s.alignmentWeight),
-      mirrored(s.mirrored),
-      hidden(s.hidden),
       color(s.color),
       owner(s.owner),
       randomSeed(s.hasEntity ? s.randomId : static_cast<uint32_t>(CrtRand())),
-      templateFloat(s.templateFloat),
-      kindFlags(s.kindFlags),
-      exclusionMask(s.exclusionMask),
-      minimumQuality(s.minimumQuality) {
+      templateFloat(s.templateFloat) {
     inverseWorld.Inverse(world);
     for (uint32_t i = 0; i < ERC_PARAMETER_VECTORS; ++i)
         parameters[i] = i < 6 ? Vector(1, 1, 1, 0) : Vector(0, 0, 0, 0);

@@ -239,9 +239,13 @@ void VertexShaderObject::SetModelMatrix(const Matrix& model, bool alreadyCombine
     if (alreadyCombined) m = model;
     else m.Mul(gVornexRenderer.ViewProjectionMatrix(), model);  // model first, then view-projection
     Upload(VSC_MODEL_VIEW_PROJ, m);
+    // The model-view product only for a shader that reads it or its inverse.
+    const bool viewUsed = registers[VSC_MODEL_VIEW].index >= 0 || registers[VSC_INV_T_MODEL_VIEW].index >= 0;
     Matrix modelView;
-    modelView.Mul(gVornexRenderer.ViewMatrix(), model);
-    Upload(VSC_MODEL_VIEW, modelView);
+    if (viewUsed) {
+        modelView.Mul(gVornexRenderer.ViewMatrix(), model);
+        Upload(VSC_MODEL_VIEW, modelView);
+    }
     Upload(VSC_MODEL, model);
     if (registers[VSC_INV_T_MODEL].index >= 0) {
         Matrix inverse;

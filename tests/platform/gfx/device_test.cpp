@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -451,6 +452,75 @@ TEST_F(Fixture, ThreeThreadsShareTheDevice) {
     q->Release();
     device->SetStreamSource(0, nullptr, 0, 0);
     vb->Release();
+}
+
+// The call log keeps every logged call's arguments and copied bytes in order, and holds
+// the objects it names after their users let them go, until it is turned off.
+TEST_F(Fixture, CallLogHoldsArgumentsBytesAndObjects) {
+    recorder->SetCallLogging(true);
+    VertexBuffer* vb = Quad();
+    Texture* texture = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, USAGE_RENDERTARGET, FMT_A8R8G8B8, POOL_DEFAULT, &texture, nullptr), OK);
+    Surface* level = nullptr;
+    texture->GetSurfaceLevel(0, &level);
+    Surface* back = nullptr;
+    device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &back);
+    const float constants[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const Rect source = {0, 0, 2, 2};
+    device->SetStreamSource(0, vb, 4, 20);
+    device->SetTexture(1, texture);
+    device->SetPixelShaderConstantF(5, constants, 2);
+    device->SetRenderState(static_cast<RenderStateType>(1000), 1);  // refused, yet made
+    device->StretchRect(back, &source, level, nullptr, TEXF_LINEAR);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetTexture(1, nullptr);
+    level->Release();
+    back->Release();
+    const uint32_t vbSerial = SerialOf(vb);
+    vb->Release();
+    texture->Release();
+
+    const std::vector<CallRecord> log = recorder->CallLog();
+    ASSERT_EQ(log.size(), 7u);
+    struct Expected {
+        CallKind call;
+        std::array<uint32_t, 3> args;
+        size_t bytes;
+    };
+    const Expected expected[] = {
+        {CallKind::SetStreamSource, {0, 4, 20}, 0},
+        {CallKind::SetTexture, {1, 0, 0}, 0},
+        {CallKind::SetPixelShaderConstant, {5, 2, uint32_t(ConstantKind::Float)}, sizeof constants},
+        {CallKind::SetRenderState, {1000, 1, 0}, 0},
+        {CallKind::StretchRect, {TEXF_LINEAR, 0, 0}, 2 * (1 + sizeof(Rect))},
+    };
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(log[i].call, expected[i].call);
+        EXPECT_TRUE(std::equal(expected[i].args.begin(), expected[i].args.end(), log[i].args.begin()));
+        EXPECT_EQ(log[i].data.size(), expected[i].bytes);
+    }
+    EXPECT_EQ(log[2].args[3], 1u);  // pixel constants
+    EXPECT_EQ(std::memcmp(log[2].data.data(), constants, sizeof constants), 0);
+    EXPECT_EQ(std::memcmp(log[4].data.data() + 1, &source, sizeof source), 0);
+    EXPECT_EQ(log[4].data[1 + sizeof(Rect)], 0);  // no destination rectangle
+    EXPECT_EQ(log[5].object, nullptr);
+
+    // Released by their users, the logged objects are still there to be read.
+    EXPECT_EQ(SerialOf(log[0].object), vbSerial);
+    VertexBufferDesc vd{};
+    EXPECT_EQ(static_cast<VertexBuffer*>(log[0].object)->GetDesc(&vd), OK);
+    EXPECT_EQ(vd.size, 80u);
+    SurfaceDesc sd{};
+    EXPECT_EQ(static_cast<Surface*>(log[4].object2)->GetDesc(&sd), OK);
+    EXPECT_EQ(sd.width, 4u);
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::VertexBuffer), 0u);
+
+    // Turning the log off lets them go: the device's own last reference ends it (TearDown).
+    recorder->SetCallLogging(false);
+    EXPECT_TRUE(recorder->CallLog().empty());
+    device->SetRenderState(RS_CULLMODE, CULL_NONE);
+    EXPECT_TRUE(recorder->CallLog().empty());
 }
 
 }  // namespace

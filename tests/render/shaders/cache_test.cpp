@@ -21,7 +21,8 @@ const char kDefinitions[] =
     "option BAR ps\n"
     "option FOO ps\n"
     "family VertexOnly\n"
-    "family ModelView\n";
+    "family ModelView\n"
+    "family InverseView\n";
 
 // Under BROKEN the pixel stage declares two constants at registers that do not exist.
 std::string ProbeSource(const char* brokenRegister) {
@@ -47,6 +48,12 @@ struct CacheTest : ShaderFixture {
                                 "float4 vertex(float4 p : POSITION) : POSITION {\n"
                                 "  return mul(mul(mul(p, ModelMatrix), ModelViewMatrix), ModelViewProjMatrix); }\n"
                                 "float4 pixel(float4 c : COLOR0) : COLOR0 { return c; }\n");
+        // The inverse-transposed products without the plain model-view matrix.
+        Write("InverseView.hlsl", "row_major float4x4 ModelViewProjMatrix;\nrow_major float4x4 InvTModelViewMatrix;\n"
+                                  "row_major float4x4 InvTModelMatrix;\n"
+                                  "float4 vertex(float4 p : POSITION) : POSITION {\n"
+                                  "  return mul(mul(mul(p, InvTModelMatrix), InvTModelViewMatrix), ModelViewProjMatrix); }\n"
+                                  "float4 pixel(float4 c : COLOR0) : COLOR0 { return c; }\n");
         // The word pixel is never followed by a parenthesis here.
         Write("VertexOnly.hlsl", "float4 vertex(float4 p : POSITION) : POSITION { return p; }\n// no pixel entry\n");
         ASSERT_TRUE(gShaderManager->LoadDefinitions());  // the built-in families are absent here
@@ -255,25 +262,43 @@ TEST_F(CacheTest, FailedCompilesLogTheirLinesLeaveNoObjectAndAreMendedByAReload)
 }
 
 // A model matrix goes to the bound vertex shader's registers as the model, model x view
-// and model x view x projection (each row by row, at the registers its table names).
+// and model x view x projection, and the inverse transposes of the model and of model x
+// view (each row by row, at the registers its table names), also for a shader that reads
+// the inverse of model x view without model x view itself.
 TEST_F(CacheTest, ModelMatricesReachTheirRegistersCombinedWithTheCamera) {
-    ShaderPair p = Get("ModelView", "");
-    ASSERT_TRUE(p.vertexObject);
     Matrix view, projection, model;
     view.LoadTranslation(Vector(1, 2, 3, 1));
     projection.LoadPerspectiveFovLH(60.0f, 1.5f, 1.0f, 250.0f);
     model.LoadScale(2, 3, 4);
     model.r[3] = Vector(-5, 6, 7, 1);
     gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
-    Matrix modelView, modelViewProj;
+    Matrix modelView, modelViewProj, inverseModel, inverseModelView;
     modelView.Mul(view, model);
     modelViewProj.Mul(projection, modelView);
-    const std::pair<VertexShaderConstant, const Matrix*> expected[] = {
-        {VSC_MODEL, &model}, {VSC_MODEL_VIEW, &modelView}, {VSC_MODEL_VIEW_PROJ, &modelViewProj}};
-    for (const auto& [constant, matrix] : expected) {
-        const auto& r = p.vertexObject->ConstantRegister(constant);
-        ASSERT_GE(r.index, 0) << constant;
-        ASSERT_EQ(r.count, 4u) << constant;
+    inverseModel.Inverse(model);
+    inverseModel.Transpose();
+    inverseModelView.Inverse(modelView);
+    inverseModelView.Transpose();
+    struct Case {
+        const char* family;
+        VertexShaderConstant constant;
+        const Matrix* matrix;
+    };
+    const Case cases[] = {
+        {"ModelView", VSC_MODEL, &model},
+        {"ModelView", VSC_MODEL_VIEW, &modelView},
+        {"ModelView", VSC_MODEL_VIEW_PROJ, &modelViewProj},
+        {"InverseView", VSC_INV_T_MODEL, &inverseModel},
+        {"InverseView", VSC_INV_T_MODEL_VIEW, &inverseModelView},
+        {"InverseView", VSC_MODEL_VIEW_PROJ, &modelViewProj},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.family) + " " + VertexShaderConstantName(c.constant));
+        ShaderPair p = Get(c.family, "");
+        ASSERT_TRUE(p.vertexObject);
+        const auto& r = p.vertexObject->ConstantRegister(c.constant);
+        ASSERT_GE(r.index, 0);
+        ASSERT_EQ(r.count, 4u);
         float got[16];
         rendertest::RunOnRenderThread([&] {
             // Garbage first, so only an upload of this call can pass.
@@ -283,10 +308,10 @@ TEST_F(CacheTest, ModelMatricesReachTheirRegistersCombinedWithTheCamera) {
             gVornexRenderer.Device()->GetVertexShaderConstantF(uint32_t(r.index), got, 4);
         });
         for (int i = 0; i < 16; ++i)
-            EXPECT_NEAR(got[i], matrix->r[i / 4][i % 4], 1e-4f * std::max(1.0f, std::fabs(matrix->r[i / 4][i % 4])))
-                << constant << " element " << i;
+            EXPECT_NEAR(got[i], c.matrix->r[i / 4][i % 4], 1e-4f * std::max(1.0f, std::fabs(c.matrix->r[i / 4][i % 4])))
+                << "element " << i;
+        p.Release();
     }
-    p.Release();
 }
 
 }  // namespace
