@@ -10,7 +10,7 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
-//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S]
+//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S] [--rehost]
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -38,7 +38,10 @@
 // every property (an entity reference as its multiplayer id), then "torn N", the live
 // torn-off entities of the plan. --hostile S makes a client, for S seconds after it
 // joined, send besides each of its game packets mutated copies of it as game packets
-// and time-sync frames, 200 a second in all. Status 0 when the plan
+// and time-sync frames, 200 a second in all. --rehost makes a host whose player left (or
+// was dropped) leave the game and its lobby, make a new lobby and run its lobby steps
+// once more, keeping its entities; its dump after the second connection goes to FILE.2.
+// Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
 #include <atomic>
@@ -103,6 +106,7 @@ struct Plan {
     uint32_t entities = 0, seed = 1;
     std::string dump;
     double dumpAfter = 3.0;
+    bool rehost = false;
 };
 
 const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
@@ -407,12 +411,16 @@ public:
     MultiplayerEngine* engine = nullptr;
     bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
+    // --rehost: 1 the player left, 2 the game is being left, 3 it ended, 4 hosting again.
+    int rehostStep = 0;
     int64_t leftAt = 0;
     Player* guest = nullptr;  // host: the joined player
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
         Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
         if (lobby && kind == 2) members2 = true;
+        // The other left the lobby before the game started: invite again, ready again.
+        if (lobby && kind == 3 && !started) members2 = readied = false;
         // The game echoes a player's own line; the other's is the one that counts.
         const std::string line = Utf8(text), own = ": " + plan.chat;
         if (!lobby && (line.size() < own.size() || line.compare(line.size() - own.size(), own.size(), own) != 0)) chatHeard = true;
@@ -425,7 +433,7 @@ public:
     }
     void OnLobbyJoinRequested() override {
         Event("lobby_join_requested");
-        if (plan.accept) {
+        if (plan.accept && !started) {  // one game per client
             engine->LobbyAcceptJoinRequest();
             joinedLobby = true;
         }
@@ -450,6 +458,7 @@ public:
     void OnGameDisconnected(int32_t r) override {
         Event("disconnected", "\"reason\":" + std::to_string(r) + ",\"mode\":" + std::to_string(engine->GetMainThreadMode()));
         if (!host) done = true;
+        if (host && rehostStep == 2) rehostStep = 3;
     }
     bool OnPlayerConnecting() override {
         Event("player_connecting");
@@ -469,7 +478,10 @@ public:
     }
     void OnPlayerDisconnected(Player*, uint32_t r) override {
         Event("player_disconnected", "\"reason\":" + std::to_string(r));
-        if (host) done = true;
+        if (host && plan.rehost && rehostStep == 0)
+            rehostStep = 1;
+        else if (host)
+            done = true;
     }
     void OnPlayerConnectionStall(Player*) override { Event("stall"); }
     void OnPlayerConnectionResume(Player*) override { Event("resume"); }
@@ -530,6 +542,7 @@ int main(int argc, char** argv) {
         else if (a == "--accept") plan.accept = true;
         else if (a == "--ready") plan.ready = true;
         else if (a == "--leave-after-chat") plan.leaveAfterChat = true;
+        else if (a == "--rehost") plan.rehost = true;
         else if (a == "--data" || a == "--on-ready") {
             const char* v = value(a.c_str());
             if (!v || !*v) return Usage((a + " needs a value").c_str());
@@ -747,8 +760,25 @@ int main(int argc, char** argv) {
             replaced = true;
             Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
         }
+        // Hosting again: the game left (its players are gone), the lobby left, a new one made
+        // and the plan's lobby steps run once more; the entities stay.
+        if (h.rehostStep == 1) {
+            engine->Disconnect(0);
+            h.rehostStep = 2;
+            Event("rehosting");
+        }
+        if (h.rehostStep == 3) {
+            engine->LobbyLeave();
+            engine->LobbyCreatePrivate();
+            h.members2 = h.readied = h.started = h.connected = h.peerReady = h.chatSent = h.chatHeard = h.left = false;
+            h.guest = nullptr;
+            connectedAt = chatHeardAt = -1;
+            dumped = false;
+            nextInvite = seconds() + 0.5;
+            h.rehostStep = 4;
+        }
         if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter) {
-            DumpEntities(plan.dump);
+            DumpEntities(h.rehostStep == 4 ? plan.dump + ".2" : plan.dump);
             dumped = true;
             Event("dumped");
         }
