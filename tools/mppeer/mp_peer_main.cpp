@@ -94,6 +94,7 @@ struct EntityPlanTemplates;
 EntityPlanTemplates& gPlanTemplates();
 // One JSON line of an event on standard output.
 void Event(const char* name, const std::string& fields = "");
+void CallPlanMethod(Entity* self, Entity* other, const char* method, const char* event, size_t n);
 
 struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
@@ -133,8 +134,9 @@ const char* const kPlanScript =
     "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
     "end\n"
-    // A reliable call on a new entity naming the one made before it: where it runs, one
-    // line with its number and both entities' ids.
+    // A reliable call on a new entity naming the one made before it, and an unreliable one
+    // on an entity of the other player's: where it runs, one line with its number and both
+    // entities' ids.
     // (one method name per class: a replicated method is known by its name)
     "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3}) do\n"
     "  local name = 'Mark' .. (i - 1)\n"
@@ -143,6 +145,12 @@ const char* const kPlanScript =
     "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
     "  end\n"
     "  ReplicateMethod(class, name, toClient, reliable)\n"
+    "  local ping = 'Ping' .. (i - 1)\n"
+    "  class[ping] = function(self, n, other)\n"
+    "    print('{\"event\":\"ping\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
+    "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
+    "  end\n"
+    "  ReplicateMethod(class, ping, toClient, unreliable)\n"
     "end\n";
 
 // The four templates of the entity plan, the same GUIDs in every process.
@@ -256,15 +264,37 @@ void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Pla
         Entity* other = more[k - 1].Get();
         if (!self || !other) continue;
         self->SetPlayerOwner(guest);
-        gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
-        gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
-        const std::string n = std::to_string(k);
-        const std::string& klass = self->GetScriptClassName();
-        gLua.ExecuteString(("markSelf:Mark" + klass.substr(klass.size() - 1) + "(" + n + ", markOther)").c_str());
-        Event("mark_sent", "\"n\":" + n + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
-                               std::to_string(other->GetMultiplayerId()));
+        CallPlanMethod(self, other, "Mark", "mark_sent", k);
     }
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
+}
+
+// Host: self:<method><class digit>(n, other) through the script, as the game's scripts
+// call a replicated method, and one line naming it.
+void CallPlanMethod(Entity* self, Entity* other, const char* method, const char* event, size_t n) {
+    gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
+    if (other) gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
+    const std::string& klass = self->GetScriptClassName();
+    gLua.ExecuteString(("markSelf:" + std::string(method) + klass.substr(klass.size() - 1) + "(" + std::to_string(n) + ", " +
+                        (other ? "markOther" : "nil") + ")")
+                           .c_str());
+    Event(event, "\"n\":" + std::to_string(n) + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
+                     (other ? std::to_string(other->GetMultiplayerId()) : "-1"));
+}
+
+// Host: two unreliable calls (numbers 2k and 2k + 1) on entities the other player owns,
+// each naming another entity; picked without the plan's random numbers, so the values
+// the seed gives stay the same.
+void PingPlanEntities(std::vector<SafePointer<Entity>>& made, Player* guest, uint32_t k) {
+    std::vector<Entity*> owned;
+    for (SafePointer<Entity>& p : made)
+        if (Entity* e = p.Get(); e && !e->IsTornOff() && guest && e->GetPlayerOwner() == guest) owned.push_back(e);
+    if (owned.size() < 2) return;
+    for (uint32_t j = 0; j < 2; ++j) {
+        Entity* self = owned[(k * 2 + j) % owned.size()];
+        Entity* other = owned[(k * 2 + j + 1) % owned.size()];
+        CallPlanMethod(self, other, "Ping", "ping_sent", k * 2 + j);
+    }
 }
 
 // An entity the host tore off: it lives on, out of the match, on both sides.
@@ -752,6 +782,7 @@ int main(int argc, char** argv) {
         // Twenty steps of moves whatever the timing, so a seed gives one host dump.
         if (entitiesAt >= 0 && moves < 20 && seconds() >= nextMove) {
             MovePlanEntities(planEntities);
+            PingPlanEntities(planEntities, h.guest, moves);
             ++moves;
             nextMove = seconds() + 0.1;
         }

@@ -485,6 +485,23 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     const std::vector<std::string> sent = marks("Host", "mark_sent"), ran = marks("Guest", "mark");
     EXPECT_EQ(sent.size(), 19u);
     EXPECT_EQ(ran, sent) << t.Joined(t.Events("Guest"));
+    // Unreliable calls may be lost, but none runs twice or with other arguments, and the
+    // two of one step (sent in one packet) run in their order.
+    const std::vector<std::string> pings = marks("Host", "ping_sent"), pinged = marks("Guest", "ping");
+    EXPECT_EQ(pings.size(), 40u);
+    const std::set<std::string> sentPings(pings.begin(), pings.end());
+    std::map<int64_t, size_t> at;
+    for (size_t i = 0; i < pinged.size(); ++i) {
+        EXPECT_EQ(sentPings.count(pinged[i]), 1u) << pinged[i] << " was not sent so";
+        const int64_t n = std::strtoll(pinged[i].c_str() + 5, nullptr, 10);
+        EXPECT_TRUE(at.emplace(n, i).second) << pinged[i] << " ran twice";
+    }
+    for (const auto& [n, i] : at) {
+        if (n % 2 == 1 && at.count(n - 1)) {
+            EXPECT_LT(at[n - 1], i) << n;
+        }
+    }
+    EXPECT_GE(pinged.size() * 2, pings.size()) << "most unreliable calls arrive";
     EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
     EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
     std::printf("%zu entities, %u owned by the client, %u references, client's %s\n", d.entities, d.owned, d.references, d.torn.c_str());
