@@ -10,7 +10,9 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
-//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S] [--rehost]
+//           [--entities N --seed S] [--schedule FILE] [--dump FILE --dump-after S]
+//           [--hostile S] [--rehost]
+//   mp_peer --entities N --write-schedule FILE
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -25,14 +27,31 @@
 // sends --chat in the game once connected; --leave-after-chat disconnects once the
 // other's chat arrived, or --stay seconds after connecting; a host ends when its player
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
-// host of the lobby's game for that long instead of joining. --entities N makes the host
-// create N authority entities of four built-in templates (every fifth under the one
-// before it, every seventh owned by the other player) once its player is ready, each
-// template's script class declaring three properties of its own (every kind between
-// them, entity references and animations too), set every property of a seeded tenth of
-// them every 100 ms for two seconds, then destroy a tenth of them, tear off a twentieth
-// and create a tenth more, each new one given to the other player with a reliable call
-// ("mark_sent" here, "mark" where it runs) naming the one made before it; --dump FILE writes, --dump-after seconds after connecting,
+// host of the lobby's game for that long instead of joining. Entities: once its player
+// is ready the host runs a schedule of timed steps on authority entities of four built-in
+// templates, each template's script class declaring three properties of its own (every
+// kind between them, entity references and animations too); the seed picks every value.
+// --schedule FILE reads the steps, one JSON object a line in the form of the events:
+//   {"t":MS,"event":"create","count":N}        N entities made (every fifth under the
+//                                               one before it, every seventh owned by
+//                                               the other player)
+//   {"t":MS,"event":"move"}                    every property of a tenth of them set,
+//                                               those under the scene root moved
+//   {"t":MS,"event":"call"}                    two unreliable calls on entities the
+//                                               other player owns ("ping_sent" here,
+//                                               "ping" where it runs)
+//   {"t":MS,"event":"destroy","count":N}       N destroyed (their children with them)
+//   {"t":MS,"event":"tear_off","count":N}      N torn off (their children too)
+//   {"t":MS,"event":"create","count":N,"give":1}  N made, each after the first given to
+//                                               the other player with a reliable call
+//                                               ("mark_sent", "mark") naming the one
+//                                               made before it
+//   {"t":MS,"event":"chat","text":"TEXT"}      a line of game chat
+// MS counts from the player's readiness; the steps run in the file's order, each once its
+// time has come. Without --schedule, --entities N runs the default schedule, which
+// --write-schedule FILE writes (and ends): N made, a move and a call every 100 ms for
+// two seconds, then at 2.5 s a tenth destroyed, a twentieth torn off and a tenth more
+// made and given. --dump FILE writes, --dump-after seconds after connecting,
 // one line per replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
@@ -44,11 +63,13 @@
 // Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -108,6 +129,7 @@ struct Plan {
     std::string dump;
     double dumpAfter = 3.0;
     bool rehost = false;
+    std::string schedule, writeSchedule;
 };
 
 const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
@@ -245,20 +267,26 @@ void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
     }
 }
 
-// Host: a tenth of the entities destroyed (their authority children go with them), a
-// twentieth torn off (theirs too), then a tenth new ones.
-void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
-    for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
+// Host: count entities destroyed (their authority children go with them).
+void DestroyPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < count && !made.empty(); ++k) {
         const size_t at = PlanRand() % made.size();
         if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
         made.erase(made.begin() + long(at));
     }
-    for (uint32_t k = 0; k < n / 20 && !made.empty(); ++k)
+}
+
+// Host: count entities torn off (their children too).
+void TearOffPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < count && !made.empty(); ++k)
         if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
+}
+
+// Host: count new entities, each after the first given to the other player (a call goes
+// to its entity's owner) with a reliable call naming the one made before it, in this step.
+void GivePlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made, Player* guest) {
     std::vector<SafePointer<Entity>> more;
-    CreatePlanEntities(n / 10, more, guest);
-    // Each new entity, given to the other player (a call goes to its entity's owner), gets
-    // a reliable call naming the one made before it, in this step.
+    CreatePlanEntities(count, more, guest);
     for (size_t k = 1; k < more.size() && guest; ++k) {
         Entity* self = more[k].Get();
         Entity* other = more[k - 1].Get();
@@ -267,6 +295,121 @@ void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Pla
         CallPlanMethod(self, other, "Mark", "mark_sent", k);
     }
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
+}
+
+// The host's schedule: timed steps, one JSON object a line in the form of the events
+// (milliseconds after the other player became ready, the step, its values):
+//   {"t":0,"event":"create","count":200}       entities made (every fifth under the one
+//                                               before it, every seventh the other's)
+//   {"t":100,"event":"move"}                   a seeded tenth set and moved
+//   {"t":100,"event":"call"}                   two unreliable calls
+//   {"t":2500,"event":"destroy","count":20}    seeded picks destroyed
+//   {"t":2500,"event":"tear_off","count":10}   seeded picks torn off
+//   {"t":2500,"event":"create","count":20,"give":1}  made, given, each with a reliable call
+//   {"t":3000,"event":"chat","text":"TEXT"}    a line of game chat
+// Steps run in the file's order, each once its time has come.
+struct ScheduleStep {
+    int64_t ms = 0;
+    std::string event, text;
+    uint32_t count = 0;
+    bool give = false;
+};
+
+std::vector<ScheduleStep> DefaultSchedule(uint32_t n) {
+    std::vector<ScheduleStep> out;
+    out.push_back({0, "create", "", n, false});
+    for (int64_t k = 0; k < 20; ++k) {
+        out.push_back({k * 100, "move", "", 0, false});
+        out.push_back({k * 100, "call", "", 0, false});
+    }
+    out.push_back({2500, "destroy", "", n / 10, false});
+    out.push_back({2500, "tear_off", "", n / 20, false});
+    out.push_back({2500, "create", "", n / 10, true});
+    return out;
+}
+
+bool WriteSchedule(const std::string& file, const std::vector<ScheduleStep>& steps) {
+    FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) return false;
+    for (const ScheduleStep& st : steps) {
+        std::fprintf(out, "{\"t\":%lld,\"event\":\"%s\"", static_cast<long long>(st.ms), st.event.c_str());
+        if (st.event == "create" || st.event == "destroy" || st.event == "tear_off") std::fprintf(out, ",\"count\":%u", st.count);
+        if (st.give) std::fprintf(out, ",\"give\":1");
+        if (st.event == "chat") std::fprintf(out, ",\"text\":\"%s\"", st.text.c_str());
+        std::fprintf(out, "}\n");
+    }
+    return std::fclose(out) == 0;
+}
+
+// One flat JSON object of strings and whole numbers; false on anything else.
+bool ParseStep(const std::string& line, ScheduleStep* step) {
+    size_t at = 0;
+    const auto skip = [&] {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
+    };
+    const auto string = [&](std::string* out) {
+        if (at >= line.size() || line[at] != '"') return false;
+        for (++at; at < line.size() && line[at] != '"'; ++at) {
+            if (line[at] == '\\' && ++at >= line.size()) return false;
+            out->push_back(line[at]);
+        }
+        return at++ < line.size();
+    };
+    skip();
+    if (at >= line.size() || line[at++] != '{') return false;
+    bool first = true, sawEvent = false;
+    for (;;) {
+        skip();
+        if (at < line.size() && line[at] == '}' && first) break;
+        std::string key, text;
+        if (!string(&key)) return false;
+        skip();
+        if (at >= line.size() || line[at++] != ':') return false;
+        skip();
+        long long number = 0;
+        const bool isText = at < line.size() && line[at] == '"';
+        if (isText) {
+            if (!string(&text)) return false;
+        } else {
+            char* end = nullptr;
+            number = std::strtoll(line.c_str() + at, &end, 10);
+            if (end == line.c_str() + at || number < 0 || number > 3'600'000) return false;
+            at = size_t(end - line.c_str());
+        }
+        if (key == "t" && !isText) step->ms = number;
+        else if (key == "count" && !isText && number <= 4000) step->count = uint32_t(number);
+        else if (key == "give" && !isText) step->give = number != 0;
+        else if (key == "event" && isText) step->event = text, sawEvent = true;
+        else if (key == "text" && isText && text.size() <= 100) step->text = text;
+        else return false;
+        first = false;
+        skip();
+        if (at < line.size() && line[at] == ',') {
+            ++at;
+            continue;
+        }
+        if (at < line.size() && line[at] == '}') break;
+        return false;
+    }
+    ++at;
+    skip();
+    static const char* const kSteps[] = {"create", "move", "call", "destroy", "tear_off", "chat"};
+    return at == line.size() && sawEvent &&
+           std::any_of(std::begin(kSteps), std::end(kSteps), [&](const char* k) { return step->event == k; });
+}
+
+bool ReadSchedule(const std::string& file, std::vector<ScheduleStep>* out, std::string* bad) {
+    std::ifstream in(file);
+    if (!in) return *bad = "cannot be read", false;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        ScheduleStep step;
+        if (!ParseStep(line, &step)) return *bad = "line " + std::to_string(number) + " is not a step", false;
+        out->push_back(step);
+    }
+    return true;
 }
 
 // Host: self:<method><class digit>(n, other) through the script, as the game's scripts
@@ -551,7 +694,18 @@ bool ParseDouble(const char* text, double* out) {
 }
 
 int Usage(const char* why) {
-    std::fprintf(stderr, "mp_peer: %s\n", why);
+    std::fprintf(stderr,
+                 "mp_peer: %s\n"
+                 "usage: mp_peer [--data DIR] [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]\n"
+                 "               [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]\n"
+                 "               [--delay-join S] [--on-ready METHOD] [--time-offset MS] [--hostile-frames S --target ACCOUNT]\n"
+                 "               [--entities N --seed S] [--schedule FILE] [--dump FILE --dump-after S] [--hostile S] [--rehost]\n"
+                 "       mp_peer --entities N --write-schedule FILE\n"
+                 "schedule: one step a line, run in order once its time (ms after the player is ready) has come:\n"
+                 "  {\"t\":MS,\"event\":\"create\",\"count\":N[,\"give\":1]}  {\"t\":MS,\"event\":\"move\"}  {\"t\":MS,\"event\":\"call\"}\n"
+                 "  {\"t\":MS,\"event\":\"destroy\",\"count\":N}  {\"t\":MS,\"event\":\"tear_off\",\"count\":N}"
+                 "  {\"t\":MS,\"event\":\"chat\",\"text\":\"TEXT\"}\n",
+                 why);
     return 2;
 }
 
@@ -610,6 +764,10 @@ int main(int argc, char** argv) {
             const unsigned long n = v ? std::strtoul(v, &end, 10) : 0;
             if (!v || !*v || *end || n > 4000) return Usage((a + " wants a count up to 4000").c_str());
             (a == "--entities" ? plan.entities : plan.seed) = uint32_t(n);
+        } else if (a == "--schedule" || a == "--write-schedule") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return Usage((a + " needs a file").c_str());
+            (a == "--schedule" ? plan.schedule : plan.writeSchedule) = v;
         } else if (a == "--dump") {
             const char* v = value("--dump");
             if (!v || !*v) return Usage("--dump needs a file");
@@ -626,6 +784,16 @@ int main(int argc, char** argv) {
         } else {
             return Usage(("unknown argument " + a).c_str());
         }
+    }
+
+    if (!plan.writeSchedule.empty())
+        return WriteSchedule(plan.writeSchedule, DefaultSchedule(plan.entities)) ? 0 : Usage("--write-schedule: the file cannot be written");
+    std::vector<ScheduleStep> schedule;
+    if (!plan.schedule.empty()) {
+        std::string bad;
+        if (!ReadSchedule(plan.schedule, &schedule, &bad)) return Usage(("--schedule: " + plan.schedule + " " + bad).c_str());
+    } else if (plan.entities) {
+        schedule = DefaultSchedule(plan.entities);
     }
 
     // The program's start-up, on the recording device.
@@ -713,10 +881,11 @@ int main(int argc, char** argv) {
     gPlanTemplates().Register();
     gPlanRandom.seed(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
-    double entitiesAt = -1, nextMove = 0;
-    uint32_t moves = 0;
+    double planAt = -1;
+    size_t nextStep = 0;
+    uint32_t callSteps = 0;
     bool hostileDone = false;
-    bool dumped = false, replaced = false;
+    bool dumped = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
     int64_t counter = 0, clock = 0;
@@ -774,22 +943,31 @@ int main(int argc, char** argv) {
             Event("hostile_done", "\"frames\":" + std::to_string(static_cast<HostileDriver*>(gDriver)->sent.load()));
             hostileDone = true;
         }
-        if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
-            CreatePlanEntities(plan.entities, planEntities, h.guest);
-            entitiesAt = nextMove = seconds();
-            Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
-        }
-        // Twenty steps of moves whatever the timing, so a seed gives one host dump.
-        if (entitiesAt >= 0 && moves < 20 && seconds() >= nextMove) {
-            MovePlanEntities(planEntities);
-            PingPlanEntities(planEntities, h.guest, moves);
-            ++moves;
-            nextMove = seconds() + 0.1;
-        }
-        if (entitiesAt >= 0 && !replaced && moves >= 20 && seconds() >= entitiesAt + 2.5) {
-            ReplacePlanEntities(plan.entities, planEntities, h.guest);
-            replaced = true;
-            Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
+        if (h.host && h.peerReady && !schedule.empty() && planAt < 0) planAt = seconds();
+        // Each step once its time has come and the ones before it ran, whatever the
+        // timing, so a seed gives one host dump.
+        while (planAt >= 0 && nextStep < schedule.size() && seconds() >= planAt + double(schedule[nextStep].ms) / 1000.0) {
+            const ScheduleStep& st = schedule[nextStep++];
+            if (st.event == "create" && !st.give) {
+                std::vector<SafePointer<Entity>> more;
+                CreatePlanEntities(st.count, more, h.guest);
+                for (SafePointer<Entity>& e : more) planEntities.emplace_back(e.Get());
+                Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
+            } else if (st.event == "create") {
+                GivePlanEntities(st.count, planEntities, h.guest);
+                Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
+            } else if (st.event == "move") {
+                MovePlanEntities(planEntities);
+            } else if (st.event == "call") {
+                PingPlanEntities(planEntities, h.guest, callSteps++);
+            } else if (st.event == "destroy") {
+                DestroyPlanEntities(st.count, planEntities);
+            } else if (st.event == "tear_off") {
+                TearOffPlanEntities(st.count, planEntities);
+            } else if (st.event == "chat") {
+                const std::u16string text(st.text.begin(), st.text.end());
+                engine->SendChatMessage(0, text.c_str());
+            }
         }
         // Hosting again: the game left (its players are gone), the lobby left, a new one made
         // and the plan's lobby steps run once more; the entities stay.

@@ -3,9 +3,10 @@
 // JSON lines, which must hold the expected sequence. Each runs the engine on a data
 // folder of its own made here.
 // test-depends: online_broker mp_peer shader_data
-// test-timeout: 420
+// test-timeout: 600
 // test-link: broker_server
 #include "../../platform/online/OnlineTestUtil.h"
+#include "ShellCommand.h"
 
 #include <csignal>
 #include <fstream>
@@ -283,12 +284,12 @@ TEST_F(TwoProcesses, AHostUnderHostileFramesStillTakesItsPlayer) {
     EXPECT_TRUE(InOrder(Events("Mallory"), {"hostile_done"}));
 }
 
-// The host's entities reach the client over a lossy, jittery link: after the moves, the
-// destructions and the new creations end both sides hold the same ids (destroyed ones
+// The host's entities reach the client over a lossy, jittery link: after the schedule's
+// moves, destructions and new creations both sides hold the same ids (destroyed ones
 // gone), templates, parents, owners and every property's quantised value, the same
-// torn-off entities, the client ran every reliable call once, in order, and each side
-// heard the other's chat line. The same over
-// TCP, and with the client stopped for seven seconds right after it joined.
+// torn-off entities; the client ran every reliable call once, in order, and no
+// unreliable call twice; each side heard the other's chat lines. The same over TCP, and
+// with the client stopped for seven seconds right after it joined.
 TEST_F(TwoProcesses, EntitiesConvergeOverALossyLink) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, false); }
 
 TEST_F(TwoProcesses, EntitiesConvergeOverTcp) {
@@ -459,8 +460,12 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     // The client stopped after joining may dump up to the seven seconds later.
     const std::string dumpAfter = stopClient ? "14" : "8", stay = stopClient ? "24" : "10";
     const std::string hostDump = (t.dir.path / "host.dump").string(), guestDump = (t.dir.path / "guest.dump").string();
+    // The host's schedule: the default one for 200 entities and a line of chat after it.
+    const std::string schedule = (t.dir.path / "schedule.json").string();
+    ASSERT_TRUE(shelltest::Shell(std::string(PROJECT_BINARY_ROOT) + "/tools/mp_peer --entities 200 --write-schedule " + schedule));
+    std::ofstream(schedule, std::ios::app) << "{\"t\":3000,\"event\":\"chat\",\"text\":\"steps done\"}\n";
     const pid_t host = t.Peer("Host", 1, hostEnv,
-                              {"--create", "--invite", "--ready", "--entities", "200", "--seed", "53", "--dump", hostDump, "--dump-after",
+                              {"--create", "--invite", "--ready", "--schedule", schedule, "--seed", "53", "--dump", hostDump, "--dump-after",
                                dumpAfter, "--stay", stay, "--chat", "hello", "--deadline", "50"});
     const pid_t guest =
         t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--chat", "hi", "--deadline", "50"});
@@ -503,6 +508,7 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     }
     EXPECT_GE(pinged.size() * 2, pings.size()) << "most unreliable calls arrive";
     EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
+    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: steps done\""})) << "the schedule's chat step";
     EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
     std::printf("%zu entities, %u owned by the client, %u references, client's %s\n", d.entities, d.owned, d.references, d.torn.c_str());
 }
