@@ -40,6 +40,8 @@
 //   {"t":MS,"event":"call"}                    two unreliable calls on entities the
 //                                               other player owns ("ping_sent" here,
 //                                               "ping" where it runs)
+//   {"t":MS,"event":"animate"}                 every mesh starts a seeded looping clip
+//                                               with a seeded pinned progress
 //   {"t":MS,"event":"destroy","count":N}       N destroyed (their children with them)
 //   {"t":MS,"event":"tear_off","count":N}      N torn off (their children too)
 //   {"t":MS,"event":"create","count":N,"give":1}  N made, each after the first given to
@@ -50,12 +52,16 @@
 // MS counts from the player's readiness; the steps run in the file's order, each once its
 // time has come. Without --schedule, --entities N runs the default schedule, which
 // --write-schedule FILE writes (and ends): N made, a move and a call every 100 ms for
-// two seconds, then at 2.5 s a tenth destroyed, a twentieth torn off and a tenth more
-// made and given. --dump FILE writes, --dump-after seconds after connecting,
+// two seconds, the meshes animated at 1 s and 1.5 s, then at 2.5 s a tenth destroyed, a
+// twentieth torn off and a tenth more made and given. When the data folder holds
+// "mp_peer_mesh.bin" (a mesh block whose hierarchy has a "root" animation tree) and the
+// animations "clip0" to "clip3", every fifth entity is a mesh whose root animation is
+// replicated through its first two properties. --dump FILE writes, --dump-after seconds after connecting,
 // one line per replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
-// torn-off entities of the plan. --hostile S makes a client, for S seconds after it
+// torn-off entities of the plan; a mesh's line ends with m: and the index and loop bit of
+// its root animation. --hostile S makes a client, for S seconds after it
 // joined, send besides each of its game packets mutated copies of it as game packets
 // and time-sync frames, 200 a second in all. --rehost makes a host whose player left (or
 // was dropped) leave the game and its lobby, make a new lobby and run its lobby steps
@@ -70,11 +76,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "app/MainWindow.h"
+#include "core/BoundedReader.h"
 #include "core/CrtRand.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
@@ -105,6 +113,10 @@
 #include "platform/online/OnlineSocket.h"
 #include "platform/os/Clock.h"
 #include "render/frame/RenderStaticInit.h"
+#include "scene/animation/AnimationParams.h"
+#include "scene/mesh/MeshEntity.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
 #include "sound/SoundStaticInit.h"
 
 int tolua_MPPeerPackage_open(lua_State* state);
@@ -132,7 +144,7 @@ struct Plan {
     std::string schedule, writeSchedule;
 };
 
-const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
+const char* const kPlanClasses[5] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3", "MPPeer4"};
 
 // The properties each plan template's class declares after the standard three.
 const char* const kPlanScript =
@@ -151,6 +163,12 @@ const char* const kPlanScript =
     "  MPPeerAddVec(self, 1, 1, 1, MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
     "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
     "end\n"
+    // The mesh: its root animation replicated through the first two.
+    "function MPPeer4:InitMPProperties()\n"
+    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, 'Level')\n"
+    "end\n"
     "function MPPeer3:InitMPProperties()\n"
     "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
     "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
@@ -160,7 +178,7 @@ const char* const kPlanScript =
     // on an entity of the other player's: where it runs, one line with its number and both
     // entities' ids.
     // (one method name per class: a replicated method is known by its name)
-    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3}) do\n"
+    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3, MPPeer4}) do\n"
     "  local name = 'Mark' .. (i - 1)\n"
     "  class[name] = function(self, n, other)\n"
     "    print('{\"event\":\"mark\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
@@ -175,24 +193,56 @@ const char* const kPlanScript =
     "  ReplicateMethod(class, ping, toClient, unreliable)\n"
     "end\n";
 
-// The four templates of the entity plan, the same GUIDs in every process.
+// The templates of the entity plan, the same GUIDs in every process: four plain ones
+// and, when the data folder holds kPlanMeshFile (a mesh block whose hierarchy has a
+// "root" animation tree) and the clips "clip0" to "clip3", a mesh with those four
+// animations.
+const char* const kPlanMeshFile = "mp_peer_mesh.bin";
+constexpr uint32_t kPlanClips = 4;
+
 struct EntityPlanTemplates {
     EntityTemplate templates[4];
-    EntityTemplateStub stubs[4];
-    void Register() {
-        for (int i = 0; i < 4; ++i) {
+    std::unique_ptr<MeshTemplate> mesh;  // released with the engine's resources still there
+    EntityTemplateStub stubs[5];
+    uint32_t count = 4;
+    void Register(const std::string& data) {
+        for (uint32_t i = 0; i < 5; ++i) {
             char text[40];
             std::snprintf(text, sizeof text, "00000000-0000-0000-0000-0000000051%02X", i);
             stubs[i].guid.FromString(text);
-            templates[i].guid = stubs[i].guid;
-            templates[i].SetName(("mp_peer_" + std::to_string(i)).c_str());
-            templates[i].luaClass = const_cast<char*>(kPlanClasses[i]);
-            stubs[i].SetTemplate(&templates[i]);
+            if (i == 4) mesh = std::make_unique<MeshTemplate>();
+            EntityTemplate& t = i < 4 ? templates[i] : *mesh;
+            t.guid = stubs[i].guid;
+            t.SetName(("mp_peer_" + std::to_string(i)).c_str());
+            t.luaClass = const_cast<char*>(kPlanClasses[i]);
+        }
+        count = ReadMesh(data) ? 5 : 4;
+        for (uint32_t i = 0; i < count; ++i) {
+            stubs[i].SetTemplate(i < 4 ? &templates[i] : mesh.get());
             gEntityTemplateRegistry.InsertStub(&stubs[i]);
         }
     }
     void Unregister() {
-        for (EntityTemplateStub& s : stubs) gEntityTemplateRegistry.RemoveStub(&s);
+        for (uint32_t i = 0; i < count; ++i) gEntityTemplateRegistry.RemoveStub(&stubs[i]);
+        mesh.reset();
+    }
+    bool IsMesh(const Entity* e) const { return count > 4 && e && e->GetTemplate() == mesh.get(); }
+
+private:
+    bool ReadMesh(const std::string& data) {
+        if (data.empty()) return false;
+        std::ifstream in(data + "/" + kPlanMeshFile, std::ios::binary);
+        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        BoundedReader reader(block.data(), block.size());
+        if (block.empty() || !mesh->ReadBinaryData(reader, 50)) return false;
+        mesh->animations.Resize(kPlanClips);
+        for (uint32_t i = 0; i < kPlanClips; ++i) {
+            mesh->animations[i].name = ("Clip" + std::to_string(i)).c_str();
+            mesh->animations[i].fileName = ("clip" + std::to_string(i)).c_str();
+            mesh->animations[i].time = 1.0f;
+        }
+        mesh->LoadAnimations();
+        return true;
     }
 };
 
@@ -216,10 +266,13 @@ void SetPlanProperties(Entity* e, const std::vector<SafePointer<Entity>>& made) 
         switch (p.kind) {
         case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(PlanRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
         case MPPROPTYPE_FLOAT: e->MPPropSetFloat(i, p.floatMin + (p.floatMax - p.floatMin) * fraction(), 0); break;
-        case MPPROPTYPE_FLOAT_ANIM_PROGRESS: e->MPPropSetFloat(i, fraction(), 0); break;
+        case MPPROPTYPE_FLOAT_ANIM_PROGRESS:
+            if (!gPlanTemplates().IsMesh(e)) e->MPPropSetFloat(i, fraction(), 0);  // a mesh's are its animation's
+            break;
         case MPPROPTYPE_BOOL: e->MPPropSetBool(i, PlanRand() & 1, 0); break;
         case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || PlanRand() % 5 == 0 ? nullptr : made[PlanRand() % made.size()].Get(), 0); break;
         case MPPROPTYPE_ANIM: {
+            if (gPlanTemplates().IsMesh(e)) break;
             MPAnimValue a;
             a.index = uint8_t(PlanRand() % 20);
             a.loop = uint8_t(PlanRand() & 1);
@@ -243,9 +296,10 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Play
         const Vector p = SeededPosition();
         m.r[3] = p;
         Entity* parent = (i % 5 == 4) ? previous : nullptr;
-        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % 4].guid, parent, m,
+        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % gPlanTemplates().count].guid, parent, m,
                                                              ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
         if (!e) continue;
+        if (gPlanTemplates().IsMesh(e)) e->ReplicateAnimEnable(3, 4);
         e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
         e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
         if (i % 7 == 3 && guest) e->SetPlayerOwner(guest);
@@ -280,6 +334,19 @@ void DestroyPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made)
 void TearOffPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made) {
     for (uint32_t k = 0; k < count && !made.empty(); ++k)
         if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
+}
+
+// Host: every mesh of the plan starts a seeded looping clip on its root, its progress
+// pinned to a seeded fraction; the mesh copies it into its replicated properties.
+void AnimatePlanEntities(std::vector<SafePointer<Entity>>& made) {
+    for (SafePointer<Entity>& p : made) {
+        Entity* e = p.Get();
+        if (!e || e->IsTornOff() || !gPlanTemplates().IsMesh(e)) continue;
+        AnimationParams params;
+        params.Flags = ANIMFLAG_LOOP;
+        params.OverrideProgress = float(PlanRand() % 256) / 255.0f;
+        static_cast<MeshEntity*>(e)->StartAnimationByIndex("root", int32_t(PlanRand() % kPlanClips), &params);
+    }
 }
 
 // Host: count new entities, each after the first given to the other player (a call goes
@@ -321,6 +388,7 @@ std::vector<ScheduleStep> DefaultSchedule(uint32_t n) {
     for (int64_t k = 0; k < 20; ++k) {
         out.push_back({k * 100, "move", "", 0, false});
         out.push_back({k * 100, "call", "", 0, false});
+        if (k == 10 || k == 15) out.push_back({k * 100, "animate", "", 0, false});
     }
     out.push_back({2500, "destroy", "", n / 10, false});
     out.push_back({2500, "tear_off", "", n / 20, false});
@@ -393,7 +461,7 @@ bool ParseStep(const std::string& line, ScheduleStep* step) {
     }
     ++at;
     skip();
-    static const char* const kSteps[] = {"create", "move", "call", "destroy", "tear_off", "chat"};
+    static const char* const kSteps[] = {"create", "move", "call", "animate", "destroy", "tear_off", "chat"};
     return at == line.size() && sawEvent &&
            std::any_of(std::begin(kSteps), std::end(kSteps), [&](const char* k) { return step->event == k; });
 }
@@ -466,6 +534,8 @@ void DumpEntities(const std::string& file) {
             const bool none = p.kind == MPPROPTYPE_ENTITY && (!named || named->GetMultiplayerRole() == MPROLE_NONE || TornOff(named));
             std::fprintf(out, " %u:%llu", unsigned(p.kind), none ? 4095ull : (unsigned long long)MPPropEncode(p, p.current, nullptr));
         }
+        // A mesh's own root animation: index and loop bit.
+        if (gPlanTemplates().IsMesh(e)) std::fprintf(out, " m:%u", static_cast<MeshEntity*>(e)->GetReplicatedEncAnimData() & 0xFF);
         std::fprintf(out, "\n");
     }
     uint32_t torn = 0;
@@ -702,7 +772,8 @@ int Usage(const char* why) {
                  "               [--entities N --seed S] [--schedule FILE] [--dump FILE --dump-after S] [--hostile S] [--rehost]\n"
                  "       mp_peer --entities N --write-schedule FILE\n"
                  "schedule: one step a line, run in order once its time (ms after the player is ready) has come:\n"
-                 "  {\"t\":MS,\"event\":\"create\",\"count\":N[,\"give\":1]}  {\"t\":MS,\"event\":\"move\"}  {\"t\":MS,\"event\":\"call\"}\n"
+                 "  {\"t\":MS,\"event\":\"create\",\"count\":N[,\"give\":1]}  {\"t\":MS,\"event\":\"move\"}  {\"t\":MS,\"event\":\"call\"}"
+                 "  {\"t\":MS,\"event\":\"animate\"}\n"
                  "  {\"t\":MS,\"event\":\"destroy\",\"count\":N}  {\"t\":MS,\"event\":\"tear_off\",\"count\":N}"
                  "  {\"t\":MS,\"event\":\"chat\",\"text\":\"TEXT\"}\n",
                  why);
@@ -798,7 +869,7 @@ int main(int argc, char** argv) {
 
     // The program's start-up, on the recording device.
     gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit, &kSoundStaticInit,
                                        &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
     if (!plan.data.empty()) {
@@ -878,7 +949,7 @@ int main(int argc, char** argv) {
     }
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
-    gPlanTemplates().Register();
+    gPlanTemplates().Register(plan.data);
     gPlanRandom.seed(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
     double planAt = -1;
@@ -958,6 +1029,8 @@ int main(int argc, char** argv) {
                 Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
             } else if (st.event == "move") {
                 MovePlanEntities(planEntities);
+            } else if (st.event == "animate") {
+                AnimatePlanEntities(planEntities);
             } else if (st.event == "call") {
                 PingPlanEntities(planEntities, h.guest, callSteps++);
             } else if (st.event == "destroy") {
