@@ -13,6 +13,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
+#include "engine/entity/MPProperty.h"
 #include "net/ClientEntitySynchronizationStrategy.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
@@ -104,8 +105,24 @@ void MultiplayerEngine::OnEntityRecreate(Entity* e) {
 
 void MultiplayerEngine::AnnounceAllEntities() {
     if (!gEntityManager) return;
-    for (uint32_t id = 0; id < kNoMultiplayerId; ++id)
-        if (Entity* e = gEntityManager->GetEntityByMID(id)) OnEntityRecreate(e);
+    // A host that hosts again after a game ended still holds its authority entities, but
+    // the end of that game took their ids (the id table is cleared with the replication
+    // state): each one still in the match takes an id again. Torn-off and destroyed
+    // entities have left the match.
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
+        if (!e->IsMultiplayerAuthority() || e->IsTornOff() || e->IsTornOffReceived() || e->GetMultiplayerId() < kNoMultiplayerId) continue;
+        const uint16_t id = e->IsStaticMultiplayer() ? gEntityManager->AllocateStaticMID() : gEntityManager->AllocateDynamicMID();
+        if (id < kNoMultiplayerId) e->SetMultiplayerId(id);
+    }
+    for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {
+        Entity* e = gEntityManager->GetEntityByMID(id);
+        if (!e || !e->IsMultiplayerAuthority() || e->IsTornOff() || e->IsTornOffReceived()) continue;
+        // The peers know nothing of it: its create carries every property, not only those
+        // changed since the last record of an earlier game.
+        if (MPPropertyContainer* c = e->GetMPProperties())
+            for (uint32_t i = 0; i < c->Count(); ++i) e->MPPropMarkDirty(i);
+        OnEntityRecreate(e);
+    }
 }
 
 void MultiplayerEngine::MarkEntityDirty(Entity* e) {

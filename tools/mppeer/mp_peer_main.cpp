@@ -10,7 +10,9 @@
 //           [--automatch TEAM MASK] [--ready] [--chat TEXT] [--leave-after-chat] [--stay S]
 //           [--linger S] [--deadline S] [--delay-join S] [--on-ready METHOD] [--time-offset MS]
 //           [--hostile-frames SECONDS --target ACCOUNT]
-//           [--entities N --seed S] [--dump FILE --dump-after S] [--hostile S]
+//           [--entities N --seed S] [--schedule FILE] [--dump FILE --dump-after S]
+//           [--hostile S] [--rehost]
+//   mp_peer --entities N --write-schedule FILE
 //
 // Identity and the broker come from the ONLINE_* settings (--broker overrides the
 // address). --data names the engine's data folder (its "common/scripts/Main.lua", when
@@ -25,32 +27,62 @@
 // sends --chat in the game once connected; --leave-after-chat disconnects once the
 // other's chat arrived, or --stay seconds after connecting; a host ends when its player
 // left, a client --linger seconds after it left or was disconnected. --hostile-frames sends mutated frames of types 1 to 6 at 200 Hz to the
-// host of the lobby's game for that long instead of joining. --entities N makes the host
-// create N authority entities of four built-in templates (every fifth under the one
-// before it, every seventh owned by the other player) once its player is ready, each
-// template's script class declaring three properties of its own (every kind between
-// them, entity references and animations too), set every property of a seeded tenth of
-// them every 100 ms for two seconds, then destroy a tenth of them, tear off a twentieth
-// and create a tenth more, each new one given to the other player with a reliable call
-// ("mark_sent" here, "mark" where it runs) naming the one made before it; --dump FILE writes, --dump-after seconds after connecting,
+// host of the lobby's game for that long instead of joining. Entities: once its player
+// is ready the host runs a schedule of timed steps on authority entities of four built-in
+// templates, each template's script class declaring three properties of its own (every
+// kind between them, entity references and animations too); the seed picks every value.
+// --schedule FILE reads the steps, one JSON object a line in the form of the events:
+//   {"t":MS,"event":"create","count":N}        N entities made (every fifth under the
+//                                               one before it, every seventh owned by
+//                                               the other player)
+//   {"t":MS,"event":"move"}                    every property of a tenth of them set,
+//                                               those under the scene root moved
+//   {"t":MS,"event":"call"}                    two unreliable calls on entities the
+//                                               other player owns ("ping_sent" here,
+//                                               "ping" where it runs)
+//   {"t":MS,"event":"animate"}                 every mesh starts a seeded looping clip
+//                                               with a seeded pinned progress
+//   {"t":MS,"event":"destroy","count":N}       N destroyed (their children with them)
+//   {"t":MS,"event":"tear_off","count":N}      N torn off (their children too)
+//   {"t":MS,"event":"create","count":N,"give":1}  N made, each after the first given to
+//                                               the other player with a reliable call
+//                                               ("mark_sent", "mark") naming the one
+//                                               made before it
+//   {"t":MS,"event":"chat","text":"TEXT"}      a line of game chat
+// MS counts from the player's readiness; the steps run in the file's order, each once its
+// time has come. Without --schedule, --entities N runs the default schedule, which
+// --write-schedule FILE writes (and ends): N made, a move and a call every 100 ms for
+// two seconds, the meshes animated at 1 s and 1.5 s, then at 2.5 s a tenth destroyed, a
+// twentieth torn off and a tenth more made and given. When the data folder holds
+// "mp_peer_mesh.bin" (a mesh block whose hierarchy has a "root" animation tree) and the
+// animations "clip0" to "clip3", every fifth entity is a mesh whose root animation is
+// replicated through its first two properties. --dump FILE writes, --dump-after seconds after connecting,
 // one line per replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
-// torn-off entities of the plan. --hostile S makes a client, for S seconds after it
+// torn-off entities of the plan; a mesh's line ends with m: and the index and loop bit of
+// its root animation. --hostile S makes a client, for S seconds after it
 // joined, send besides each of its game packets mutated copies of it as game packets
-// and time-sync frames, 200 a second in all. Status 0 when the plan
+// and time-sync frames, 200 a second in all. --rehost makes a host whose player left (or
+// was dropped) leave the game and its lobby, make a new lobby and run its lobby steps
+// once more, keeping its entities; its dump after the second connection goes to FILE.2.
+// Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "app/MainWindow.h"
+#include "core/BoundedReader.h"
 #include "core/CrtRand.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
@@ -81,6 +113,10 @@
 #include "platform/online/OnlineSocket.h"
 #include "platform/os/Clock.h"
 #include "render/frame/RenderStaticInit.h"
+#include "scene/animation/AnimationParams.h"
+#include "scene/mesh/MeshEntity.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/startup/SceneStaticInit.h"
 #include "sound/SoundStaticInit.h"
 
 int tolua_MPPeerPackage_open(lua_State* state);
@@ -91,6 +127,7 @@ struct EntityPlanTemplates;
 EntityPlanTemplates& gPlanTemplates();
 // One JSON line of an event on standard output.
 void Event(const char* name, const std::string& fields = "");
+void CallPlanMethod(Entity* self, Entity* other, const char* method, const char* event, size_t n);
 
 struct Plan {
     bool create = false, invite = false, accept = false, ready = false, leaveAfterChat = false;
@@ -103,9 +140,11 @@ struct Plan {
     uint32_t entities = 0, seed = 1;
     std::string dump;
     double dumpAfter = 3.0;
+    bool rehost = false;
+    std::string schedule, writeSchedule;
 };
 
-const char* const kPlanClasses[4] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3"};
+const char* const kPlanClasses[5] = {"MPPeer0", "MPPeer1", "MPPeer2", "MPPeer3", "MPPeer4"};
 
 // The properties each plan template's class declares after the standard three.
 const char* const kPlanScript =
@@ -124,41 +163,86 @@ const char* const kPlanScript =
     "  MPPeerAddVec(self, 1, 1, 1, MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
     "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
     "end\n"
+    // The mesh: its root animation replicated through the first two.
+    "function MPPeer4:InitMPProperties()\n"
+    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
+    "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, 'Level')\n"
+    "end\n"
     "function MPPeer3:InitMPProperties()\n"
     "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
     "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
     "end\n"
-    // A reliable call on a new entity naming the one made before it: where it runs, one
-    // line with its number and both entities' ids.
+    // A reliable call on a new entity naming the one made before it, and an unreliable one
+    // on an entity of the other player's: where it runs, one line with its number and both
+    // entities' ids.
     // (one method name per class: a replicated method is known by its name)
-    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3}) do\n"
+    "for i, class in ipairs({MPPeer0, MPPeer1, MPPeer2, MPPeer3, MPPeer4}) do\n"
     "  local name = 'Mark' .. (i - 1)\n"
     "  class[name] = function(self, n, other)\n"
     "    print('{\"event\":\"mark\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
     "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
     "  end\n"
     "  ReplicateMethod(class, name, toClient, reliable)\n"
+    "  local ping = 'Ping' .. (i - 1)\n"
+    "  class[ping] = function(self, n, other)\n"
+    "    print('{\"event\":\"ping\",\"n\":' .. n .. ',\"self\":' .. self:GetMultiplayerId() .. ',\"other\":' ..\n"
+    "          (other and other:GetMultiplayerId() or -1) .. '}')\n"
+    "  end\n"
+    "  ReplicateMethod(class, ping, toClient, unreliable)\n"
     "end\n";
 
-// The four templates of the entity plan, the same GUIDs in every process.
+// The templates of the entity plan, the same GUIDs in every process: four plain ones
+// and, when the data folder holds kPlanMeshFile (a mesh block whose hierarchy has a
+// "root" animation tree) and the clips "clip0" to "clip3", a mesh with those four
+// animations.
+const char* const kPlanMeshFile = "mp_peer_mesh.bin";
+constexpr uint32_t kPlanClips = 4;
+
 struct EntityPlanTemplates {
     EntityTemplate templates[4];
-    EntityTemplateStub stubs[4];
-    void Register() {
-        for (int i = 0; i < 4; ++i) {
+    std::unique_ptr<MeshTemplate> mesh;  // released with the engine's resources still there
+    EntityTemplateStub stubs[5];
+    uint32_t count = 4;
+    void Register(const std::string& data) {
+        for (uint32_t i = 0; i < 5; ++i) {
             char text[40];
             std::snprintf(text, sizeof text, "00000000-0000-0000-0000-0000000051%02X", i);
             stubs[i].guid.FromString(text);
-            templates[i].guid = stubs[i].guid;
-            templates[i].SetName(("mp_peer_" + std::to_string(i)).c_str());
-            templates[i].luaClass = const_cast<char*>(kPlanClasses[i]);
-            stubs[i].SetTemplate(&templates[i]);
+            if (i == 4) mesh = std::make_unique<MeshTemplate>();
+            EntityTemplate& t = i < 4 ? templates[i] : *mesh;
+            t.guid = stubs[i].guid;
+            t.SetName(("mp_peer_" + std::to_string(i)).c_str());
+            t.luaClass = const_cast<char*>(kPlanClasses[i]);
+        }
+        count = ReadMesh(data) ? 5 : 4;
+        for (uint32_t i = 0; i < count; ++i) {
+            stubs[i].SetTemplate(i < 4 ? &templates[i] : mesh.get());
             gEntityTemplateRegistry.InsertStub(&stubs[i]);
         }
     }
     void Unregister() {
-        for (EntityTemplateStub& s : stubs) gEntityTemplateRegistry.RemoveStub(&s);
+        for (uint32_t i = 0; i < count; ++i) gEntityTemplateRegistry.RemoveStub(&stubs[i]);
+        mesh.reset();
+    }
+    bool IsMesh(const Entity* e) const { return count > 4 && e && e->GetTemplate() == mesh.get(); }
+
+private:
+    bool ReadMesh(const std::string& data) {
+        if (data.empty()) return false;
+        std::ifstream in(data + "/" + kPlanMeshFile, std::ios::binary);
+        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        BoundedReader reader(block.data(), block.size());
+        if (block.empty() || !mesh->ReadBinaryData(reader, 50)) return false;
+        mesh->animations.Resize(kPlanClips);
+        for (uint32_t i = 0; i < kPlanClips; ++i) {
+            mesh->animations[i].name = ("Clip" + std::to_string(i)).c_str();
+            mesh->animations[i].fileName = ("clip" + std::to_string(i)).c_str();
+            mesh->animations[i].time = 1.0f;
+        }
+        mesh->LoadAnimations();
+        return true;
     }
 };
 
@@ -182,10 +266,13 @@ void SetPlanProperties(Entity* e, const std::vector<SafePointer<Entity>>& made) 
         switch (p.kind) {
         case MPPROPTYPE_INT: e->MPPropSetInt(i, p.intMin + int32_t(PlanRand() % uint32_t(p.intMax - p.intMin + 1)), 0); break;
         case MPPROPTYPE_FLOAT: e->MPPropSetFloat(i, p.floatMin + (p.floatMax - p.floatMin) * fraction(), 0); break;
-        case MPPROPTYPE_FLOAT_ANIM_PROGRESS: e->MPPropSetFloat(i, fraction(), 0); break;
+        case MPPROPTYPE_FLOAT_ANIM_PROGRESS:
+            if (!gPlanTemplates().IsMesh(e)) e->MPPropSetFloat(i, fraction(), 0);  // a mesh's are its animation's
+            break;
         case MPPROPTYPE_BOOL: e->MPPropSetBool(i, PlanRand() & 1, 0); break;
         case MPPROPTYPE_ENTITY: e->MPPropSetEntity(i, made.empty() || PlanRand() % 5 == 0 ? nullptr : made[PlanRand() % made.size()].Get(), 0); break;
         case MPPROPTYPE_ANIM: {
+            if (gPlanTemplates().IsMesh(e)) break;
             MPAnimValue a;
             a.index = uint8_t(PlanRand() % 20);
             a.loop = uint8_t(PlanRand() & 1);
@@ -209,9 +296,10 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Play
         const Vector p = SeededPosition();
         m.r[3] = p;
         Entity* parent = (i % 5 == 4) ? previous : nullptr;
-        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % 4].guid, parent, m,
+        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % gPlanTemplates().count].guid, parent, m,
                                                              ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
         if (!e) continue;
+        if (gPlanTemplates().IsMesh(e)) e->ReplicateAnimEnable(3, 4);
         e->MPPropSetPosition(parent ? Vector(0, 0, 0, 1) : p, 0);
         e->MPPropSetRotation(Vector(0, float(PlanRand() % 360), 0, 1));
         if (i % 7 == 3 && guest) e->SetPlayerOwner(guest);
@@ -233,34 +321,191 @@ void MovePlanEntities(std::vector<SafePointer<Entity>>& made) {
     }
 }
 
-// Host: a tenth of the entities destroyed (their authority children go with them), a
-// twentieth torn off (theirs too), then a tenth new ones.
-void ReplacePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Player* guest) {
-    for (uint32_t k = 0; k < n / 10 && !made.empty(); ++k) {
+// Host: count entities destroyed (their authority children go with them).
+void DestroyPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < count && !made.empty(); ++k) {
         const size_t at = PlanRand() % made.size();
         if (Entity* e = made[at].Get()) gEntityManager->DestroyEntity(e);
         made.erase(made.begin() + long(at));
     }
-    for (uint32_t k = 0; k < n / 20 && !made.empty(); ++k)
+}
+
+// Host: count entities torn off (their children too).
+void TearOffPlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made) {
+    for (uint32_t k = 0; k < count && !made.empty(); ++k)
         if (Entity* e = made[PlanRand() % made.size()].Get()) e->SetTornOff();
+}
+
+// Host: every mesh of the plan starts a seeded looping clip on its root, its progress
+// pinned to a seeded fraction; the mesh copies it into its replicated properties.
+void AnimatePlanEntities(std::vector<SafePointer<Entity>>& made) {
+    for (SafePointer<Entity>& p : made) {
+        Entity* e = p.Get();
+        if (!e || e->IsTornOff() || !gPlanTemplates().IsMesh(e)) continue;
+        AnimationParams params;
+        params.Flags = ANIMFLAG_LOOP;
+        params.OverrideProgress = float(PlanRand() % 256) / 255.0f;
+        static_cast<MeshEntity*>(e)->StartAnimationByIndex("root", int32_t(PlanRand() % kPlanClips), &params);
+    }
+}
+
+// Host: count new entities, each after the first given to the other player (a call goes
+// to its entity's owner) with a reliable call naming the one made before it, in this step.
+void GivePlanEntities(uint32_t count, std::vector<SafePointer<Entity>>& made, Player* guest) {
     std::vector<SafePointer<Entity>> more;
-    CreatePlanEntities(n / 10, more, guest);
-    // Each new entity, given to the other player (a call goes to its entity's owner), gets
-    // a reliable call naming the one made before it, in this step.
+    CreatePlanEntities(count, more, guest);
     for (size_t k = 1; k < more.size() && guest; ++k) {
         Entity* self = more[k].Get();
         Entity* other = more[k - 1].Get();
         if (!self || !other) continue;
         self->SetPlayerOwner(guest);
-        gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
-        gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
-        const std::string n = std::to_string(k);
-        const std::string& klass = self->GetScriptClassName();
-        gLua.ExecuteString(("markSelf:Mark" + klass.substr(klass.size() - 1) + "(" + n + ", markOther)").c_str());
-        Event("mark_sent", "\"n\":" + n + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
-                               std::to_string(other->GetMultiplayerId()));
+        CallPlanMethod(self, other, "Mark", "mark_sent", k);
     }
     for (SafePointer<Entity>& e : more) made.emplace_back(e.Get());
+}
+
+// The host's schedule: timed steps, one JSON object a line in the form of the events
+// (milliseconds after the other player became ready, the step, its values):
+//   {"t":0,"event":"create","count":200}       entities made (every fifth under the one
+//                                               before it, every seventh the other's)
+//   {"t":100,"event":"move"}                   a seeded tenth set and moved
+//   {"t":100,"event":"call"}                   two unreliable calls
+//   {"t":2500,"event":"destroy","count":20}    seeded picks destroyed
+//   {"t":2500,"event":"tear_off","count":10}   seeded picks torn off
+//   {"t":2500,"event":"create","count":20,"give":1}  made, given, each with a reliable call
+//   {"t":3000,"event":"chat","text":"TEXT"}    a line of game chat
+// Steps run in the file's order, each once its time has come.
+struct ScheduleStep {
+    int64_t ms = 0;
+    std::string event, text;
+    uint32_t count = 0;
+    bool give = false;
+};
+
+std::vector<ScheduleStep> DefaultSchedule(uint32_t n) {
+    std::vector<ScheduleStep> out;
+    out.push_back({0, "create", "", n, false});
+    for (int64_t k = 0; k < 20; ++k) {
+        out.push_back({k * 100, "move", "", 0, false});
+        out.push_back({k * 100, "call", "", 0, false});
+        if (k == 10 || k == 15) out.push_back({k * 100, "animate", "", 0, false});
+    }
+    out.push_back({2500, "destroy", "", n / 10, false});
+    out.push_back({2500, "tear_off", "", n / 20, false});
+    out.push_back({2500, "create", "", n / 10, true});
+    return out;
+}
+
+bool WriteSchedule(const std::string& file, const std::vector<ScheduleStep>& steps) {
+    FILE* out = std::fopen(file.c_str(), "w");
+    if (!out) return false;
+    for (const ScheduleStep& st : steps) {
+        std::fprintf(out, "{\"t\":%lld,\"event\":\"%s\"", static_cast<long long>(st.ms), st.event.c_str());
+        if (st.event == "create" || st.event == "destroy" || st.event == "tear_off") std::fprintf(out, ",\"count\":%u", st.count);
+        if (st.give) std::fprintf(out, ",\"give\":1");
+        if (st.event == "chat") std::fprintf(out, ",\"text\":\"%s\"", st.text.c_str());
+        std::fprintf(out, "}\n");
+    }
+    return std::fclose(out) == 0;
+}
+
+// One flat JSON object of strings and whole numbers; false on anything else.
+bool ParseStep(const std::string& line, ScheduleStep* step) {
+    size_t at = 0;
+    const auto skip = [&] {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
+    };
+    const auto string = [&](std::string* out) {
+        if (at >= line.size() || line[at] != '"') return false;
+        for (++at; at < line.size() && line[at] != '"'; ++at) {
+            if (line[at] == '\\' && ++at >= line.size()) return false;
+            out->push_back(line[at]);
+        }
+        return at++ < line.size();
+    };
+    skip();
+    if (at >= line.size() || line[at++] != '{') return false;
+    bool first = true, sawEvent = false;
+    for (;;) {
+        skip();
+        if (at < line.size() && line[at] == '}' && first) break;
+        std::string key, text;
+        if (!string(&key)) return false;
+        skip();
+        if (at >= line.size() || line[at++] != ':') return false;
+        skip();
+        long long number = 0;
+        const bool isText = at < line.size() && line[at] == '"';
+        if (isText) {
+            if (!string(&text)) return false;
+        } else {
+            char* end = nullptr;
+            number = std::strtoll(line.c_str() + at, &end, 10);
+            if (end == line.c_str() + at || number < 0 || number > 3'600'000) return false;
+            at = size_t(end - line.c_str());
+        }
+        if (key == "t" && !isText) step->ms = number;
+        else if (key == "count" && !isText && number <= 4000) step->count = uint32_t(number);
+        else if (key == "give" && !isText) step->give = number != 0;
+        else if (key == "event" && isText) step->event = text, sawEvent = true;
+        else if (key == "text" && isText && text.size() <= 100) step->text = text;
+        else return false;
+        first = false;
+        skip();
+        if (at < line.size() && line[at] == ',') {
+            ++at;
+            continue;
+        }
+        if (at < line.size() && line[at] == '}') break;
+        return false;
+    }
+    ++at;
+    skip();
+    static const char* const kSteps[] = {"create", "move", "call", "animate", "destroy", "tear_off", "chat"};
+    return at == line.size() && sawEvent &&
+           std::any_of(std::begin(kSteps), std::end(kSteps), [&](const char* k) { return step->event == k; });
+}
+
+bool ReadSchedule(const std::string& file, std::vector<ScheduleStep>* out, std::string* bad) {
+    std::ifstream in(file);
+    if (!in) return *bad = "cannot be read", false;
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        ScheduleStep step;
+        if (!ParseStep(line, &step)) return *bad = "line " + std::to_string(number) + " is not a step", false;
+        out->push_back(step);
+    }
+    return true;
+}
+
+// Host: self:<method><class digit>(n, other) through the script, as the game's scripts
+// call a replicated method, and one line naming it.
+void CallPlanMethod(Entity* self, Entity* other, const char* method, const char* event, size_t n) {
+    gLua.SetGlobalObject(self, self->GetScriptClassName(), "markSelf");
+    if (other) gLua.SetGlobalObject(other, other->GetScriptClassName(), "markOther");
+    const std::string& klass = self->GetScriptClassName();
+    gLua.ExecuteString(("markSelf:" + std::string(method) + klass.substr(klass.size() - 1) + "(" + std::to_string(n) + ", " +
+                        (other ? "markOther" : "nil") + ")")
+                           .c_str());
+    Event(event, "\"n\":" + std::to_string(n) + ",\"self\":" + std::to_string(self->GetMultiplayerId()) + ",\"other\":" +
+                     (other ? std::to_string(other->GetMultiplayerId()) : "-1"));
+}
+
+// Host: two unreliable calls (numbers 2k and 2k + 1) on entities the other player owns,
+// each naming another entity; picked without the plan's random numbers, so the values
+// the seed gives stay the same.
+void PingPlanEntities(std::vector<SafePointer<Entity>>& made, Player* guest, uint32_t k) {
+    std::vector<Entity*> owned;
+    for (SafePointer<Entity>& p : made)
+        if (Entity* e = p.Get(); e && !e->IsTornOff() && guest && e->GetPlayerOwner() == guest) owned.push_back(e);
+    if (owned.size() < 2) return;
+    for (uint32_t j = 0; j < 2; ++j) {
+        Entity* self = owned[(k * 2 + j) % owned.size()];
+        Entity* other = owned[(k * 2 + j + 1) % owned.size()];
+        CallPlanMethod(self, other, "Ping", "ping_sent", k * 2 + j);
+    }
 }
 
 // An entity the host tore off: it lives on, out of the match, on both sides.
@@ -289,6 +534,8 @@ void DumpEntities(const std::string& file) {
             const bool none = p.kind == MPPROPTYPE_ENTITY && (!named || named->GetMultiplayerRole() == MPROLE_NONE || TornOff(named));
             std::fprintf(out, " %u:%llu", unsigned(p.kind), none ? 4095ull : (unsigned long long)MPPropEncode(p, p.current, nullptr));
         }
+        // A mesh's own root animation: index and loop bit.
+        if (gPlanTemplates().IsMesh(e)) std::fprintf(out, " m:%u", static_cast<MeshEntity*>(e)->GetReplicatedEncAnimData() & 0xFF);
         std::fprintf(out, "\n");
     }
     uint32_t torn = 0;
@@ -407,12 +654,16 @@ public:
     MultiplayerEngine* engine = nullptr;
     bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
+    // --rehost: 1 the player left, 2 the game is being left, 3 it ended, 4 hosting again.
+    int rehostStep = 0;
     int64_t leftAt = 0;
     Player* guest = nullptr;  // host: the joined player
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
         Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
         if (lobby && kind == 2) members2 = true;
+        // The other left the lobby before the game started: invite again, ready again.
+        if (lobby && kind == 3 && !started) members2 = readied = false;
         // The game echoes a player's own line; the other's is the one that counts.
         const std::string line = Utf8(text), own = ": " + plan.chat;
         if (!lobby && (line.size() < own.size() || line.compare(line.size() - own.size(), own.size(), own) != 0)) chatHeard = true;
@@ -425,7 +676,7 @@ public:
     }
     void OnLobbyJoinRequested() override {
         Event("lobby_join_requested");
-        if (plan.accept) {
+        if (plan.accept && !started) {  // one game per client
             engine->LobbyAcceptJoinRequest();
             joinedLobby = true;
         }
@@ -450,6 +701,7 @@ public:
     void OnGameDisconnected(int32_t r) override {
         Event("disconnected", "\"reason\":" + std::to_string(r) + ",\"mode\":" + std::to_string(engine->GetMainThreadMode()));
         if (!host) done = true;
+        if (host && rehostStep == 2) rehostStep = 3;
     }
     bool OnPlayerConnecting() override {
         Event("player_connecting");
@@ -469,7 +721,10 @@ public:
     }
     void OnPlayerDisconnected(Player*, uint32_t r) override {
         Event("player_disconnected", "\"reason\":" + std::to_string(r));
-        if (host) done = true;
+        if (host && plan.rehost && rehostStep == 0)
+            rehostStep = 1;
+        else if (host)
+            done = true;
     }
     void OnPlayerConnectionStall(Player*) override { Event("stall"); }
     void OnPlayerConnectionResume(Player*) override { Event("resume"); }
@@ -509,7 +764,19 @@ bool ParseDouble(const char* text, double* out) {
 }
 
 int Usage(const char* why) {
-    std::fprintf(stderr, "mp_peer: %s\n", why);
+    std::fprintf(stderr,
+                 "mp_peer: %s\n"
+                 "usage: mp_peer [--data DIR] [--broker HOST:PORT] [--create] [--invite] [--accept] [--automatch TEAM MASK]\n"
+                 "               [--ready] [--chat TEXT] [--leave-after-chat] [--stay S] [--linger S] [--deadline S]\n"
+                 "               [--delay-join S] [--on-ready METHOD] [--time-offset MS] [--hostile-frames S --target ACCOUNT]\n"
+                 "               [--entities N --seed S] [--schedule FILE] [--dump FILE --dump-after S] [--hostile S] [--rehost]\n"
+                 "       mp_peer --entities N --write-schedule FILE\n"
+                 "schedule: one step a line, run in order once its time (ms after the player is ready) has come:\n"
+                 "  {\"t\":MS,\"event\":\"create\",\"count\":N[,\"give\":1]}  {\"t\":MS,\"event\":\"move\"}  {\"t\":MS,\"event\":\"call\"}"
+                 "  {\"t\":MS,\"event\":\"animate\"}\n"
+                 "  {\"t\":MS,\"event\":\"destroy\",\"count\":N}  {\"t\":MS,\"event\":\"tear_off\",\"count\":N}"
+                 "  {\"t\":MS,\"event\":\"chat\",\"text\":\"TEXT\"}\n",
+                 why);
     return 2;
 }
 
@@ -530,6 +797,7 @@ int main(int argc, char** argv) {
         else if (a == "--accept") plan.accept = true;
         else if (a == "--ready") plan.ready = true;
         else if (a == "--leave-after-chat") plan.leaveAfterChat = true;
+        else if (a == "--rehost") plan.rehost = true;
         else if (a == "--data" || a == "--on-ready") {
             const char* v = value(a.c_str());
             if (!v || !*v) return Usage((a + " needs a value").c_str());
@@ -567,6 +835,10 @@ int main(int argc, char** argv) {
             const unsigned long n = v ? std::strtoul(v, &end, 10) : 0;
             if (!v || !*v || *end || n > 4000) return Usage((a + " wants a count up to 4000").c_str());
             (a == "--entities" ? plan.entities : plan.seed) = uint32_t(n);
+        } else if (a == "--schedule" || a == "--write-schedule") {
+            const char* v = value(a.c_str());
+            if (!v || !*v) return Usage((a + " needs a file").c_str());
+            (a == "--schedule" ? plan.schedule : plan.writeSchedule) = v;
         } else if (a == "--dump") {
             const char* v = value("--dump");
             if (!v || !*v) return Usage("--dump needs a file");
@@ -585,9 +857,19 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!plan.writeSchedule.empty())
+        return WriteSchedule(plan.writeSchedule, DefaultSchedule(plan.entities)) ? 0 : Usage("--write-schedule: the file cannot be written");
+    std::vector<ScheduleStep> schedule;
+    if (!plan.schedule.empty()) {
+        std::string bad;
+        if (!ReadSchedule(plan.schedule, &schedule, &bad)) return Usage(("--schedule: " + plan.schedule + " " + bad).c_str());
+    } else if (plan.entities) {
+        schedule = DefaultSchedule(plan.entities);
+    }
+
     // The program's start-up, on the recording device.
     gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
-    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSoundStaticInit,
+    const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit, &kSoundStaticInit,
                                        &kNetStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
     if (!plan.data.empty()) {
@@ -667,13 +949,14 @@ int main(int argc, char** argv) {
     }
     engine->InitRemotePlayers(1);  // the game's scripts make the remote player
     h.engine = engine;
-    gPlanTemplates().Register();
+    gPlanTemplates().Register(plan.data);
     gPlanRandom.seed(plan.seed);
     std::vector<SafePointer<Entity>> planEntities;
-    double entitiesAt = -1, nextMove = 0;
-    uint32_t moves = 0;
+    double planAt = -1;
+    size_t nextStep = 0;
+    uint32_t callSteps = 0;
     bool hostileDone = false;
-    bool dumped = false, replaced = false;
+    bool dumped = false;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
     int64_t counter = 0, clock = 0;
@@ -731,24 +1014,53 @@ int main(int argc, char** argv) {
             Event("hostile_done", "\"frames\":" + std::to_string(static_cast<HostileDriver*>(gDriver)->sent.load()));
             hostileDone = true;
         }
-        if (h.host && h.peerReady && plan.entities && entitiesAt < 0) {
-            CreatePlanEntities(plan.entities, planEntities, h.guest);
-            entitiesAt = nextMove = seconds();
-            Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
+        if (h.host && h.peerReady && !schedule.empty() && planAt < 0) planAt = seconds();
+        // Each step once its time has come and the ones before it ran, whatever the
+        // timing, so a seed gives one host dump.
+        while (planAt >= 0 && nextStep < schedule.size() && seconds() >= planAt + double(schedule[nextStep].ms) / 1000.0) {
+            const ScheduleStep& st = schedule[nextStep++];
+            if (st.event == "create" && !st.give) {
+                std::vector<SafePointer<Entity>> more;
+                CreatePlanEntities(st.count, more, h.guest);
+                for (SafePointer<Entity>& e : more) planEntities.emplace_back(e.Get());
+                Event("entities_created", "\"count\":" + std::to_string(planEntities.size()));
+            } else if (st.event == "create") {
+                GivePlanEntities(st.count, planEntities, h.guest);
+                Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
+            } else if (st.event == "move") {
+                MovePlanEntities(planEntities);
+            } else if (st.event == "animate") {
+                AnimatePlanEntities(planEntities);
+            } else if (st.event == "call") {
+                PingPlanEntities(planEntities, h.guest, callSteps++);
+            } else if (st.event == "destroy") {
+                DestroyPlanEntities(st.count, planEntities);
+            } else if (st.event == "tear_off") {
+                TearOffPlanEntities(st.count, planEntities);
+            } else if (st.event == "chat") {
+                const std::u16string text(st.text.begin(), st.text.end());
+                engine->SendChatMessage(0, text.c_str());
+            }
         }
-        // Twenty steps of moves whatever the timing, so a seed gives one host dump.
-        if (entitiesAt >= 0 && moves < 20 && seconds() >= nextMove) {
-            MovePlanEntities(planEntities);
-            ++moves;
-            nextMove = seconds() + 0.1;
+        // Hosting again: the game left (its players are gone), the lobby left, a new one made
+        // and the plan's lobby steps run once more; the entities stay.
+        if (h.rehostStep == 1) {
+            engine->Disconnect(0);
+            h.rehostStep = 2;
+            Event("rehosting");
         }
-        if (entitiesAt >= 0 && !replaced && moves >= 20 && seconds() >= entitiesAt + 2.5) {
-            ReplacePlanEntities(plan.entities, planEntities, h.guest);
-            replaced = true;
-            Event("entities_replaced", "\"count\":" + std::to_string(planEntities.size()));
+        if (h.rehostStep == 3) {
+            engine->LobbyLeave();
+            engine->LobbyCreatePrivate();
+            h.members2 = h.readied = h.started = h.connected = h.peerReady = h.chatSent = h.chatHeard = h.left = false;
+            h.guest = nullptr;
+            connectedAt = chatHeardAt = -1;
+            dumped = false;
+            nextInvite = seconds() + 0.5;
+            h.rehostStep = 4;
         }
         if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter) {
-            DumpEntities(plan.dump);
+            DumpEntities(h.rehostStep == 4 ? plan.dump + ".2" : plan.dump);
             dumped = true;
             Event("dumped");
         }

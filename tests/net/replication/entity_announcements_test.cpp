@@ -251,6 +251,40 @@ TEST_F(AnnouncementTest, TearOffsAndStaticEntities) {
     for (const EntityRecord& r : Records()) EXPECT_EQ(r.flags & (ENTITYRECORD_CREATE | ENTITYRECORD_DESTROY | ENTITYRECORD_TEAROFF), 0) << "static";
 }
 
+// A game that ends takes every id; hosting again announces the entities still in the
+// match with new ids, each create carrying every property (the new peer knows none of the
+// values flushed in the earlier game), and leaves out the torn-off ones.
+TEST_F(AnnouncementTest, HostingAgainAnnouncesTheRemainingEntitiesWithEveryProperty) {
+    Become(NETCB_HOST_RESULT);
+    Entity* kept = Authority();
+    Entity* torn = Authority();
+    kept->CreateMPProperties();
+    for (int32_t v : {7, 9}) ASSERT_NE(kept->MPPropAddInt(v, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, "n"), kMPRefused);
+    engine->FlushDirtyEntities();
+    kept->MPPropSetInt(3, 11, 0);
+    engine->FlushDirtyEntities();
+    torn->SetTornOff();
+    Records();
+    Become(NETCB_DISCONNECTED);
+    EXPECT_EQ(kept->GetMultiplayerId(), kNoMultiplayerId);
+    CommandRingBuffer& q = engine->CallbackQueue();
+    const uint32_t ok = NETERROR_OK;
+    ASSERT_TRUE(q.BeginWrite(NETCB_HOST_RESULT, 4));
+    q.Write(&ok, 4);
+    q.EndWrite();
+    engine->ProcessMessages();
+    const std::vector<EntityRecord> r = Records();
+    ASSERT_EQ(r.size(), 1u) << "the torn-off entity left the match";
+    EXPECT_EQ(r[0].multiplayerId, kept->GetMultiplayerId());
+    EXPECT_LT(kept->GetMultiplayerId(), kNoMultiplayerId);
+    EXPECT_EQ(r[0].flags, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES);
+    EXPECT_EQ(r[0].dirtyMask, (uint64_t(1) << kept->GetMPProperties()->Count()) - 1) << "every property";
+    // A change after hosting again is announced as before.
+    kept->MPPropSetInt(4, 12, 0);
+    engine->FlushDirtyEntities();
+    ASSERT_EQ(Records().size(), 1u);
+}
+
 TEST_F(AnnouncementTest, OutsideAHostedGameIdsAreFreedAtOnceAndNothingIsPosted) {
     Entity* e = Authority();  // single player
     const uint32_t ids = gEntityManager->GetDynamicMIDCount();
