@@ -1,16 +1,15 @@
 #pragma once
 // SampleDelegate: the program's game delegate until the game layer brings its own. At
-// init it builds the sample's two screens in code: the main menu (a background picture,
-// a localised title, and a rounded button with a highlight strip and a localised label
-// over the scene) as the active screen, and
-// a loading screen (a full-screen picture that fades in) for the scene switches. The
-// menu's "StartButton" is clickable: it logs "Sample: Start pressed" and blends the menu
-// out.
+// init it builds the sample's two screens from the sample data's UI recipe templates:
+// "UI/MainMenu" (a background panel, a localised title and the "StartButton" with its
+// label, over the scene) as the active screen, and "UI/LoadingScreen" (a full-screen
+// picture that fades in) for the scene switches. The menu's "StartButton" is clickable: it
+// logs "Sample: Start pressed" and blends the menu out. A template that is missing or
+// broken leaves its screen out (CreateFromRecipe has logged why).
 // It also makes the Game's camera look at the sample scene (scripts would place it; they
 // cannot call the engine yet). Once the start scene has loaded it plays the intro video
 // ("Intro" in "videos", when the data has it) full screen; the menu stays hidden until
-// the video has ended. The menu's background is a panel behind the button, so the scene
-// shows around it.
+// the video has ended.
 //
 // Main thread. The Game holds the screens in its slots; each screen empties the slots
 // it is in when the Game releases it at its close.
@@ -18,19 +17,14 @@
 #include "engine/game/GameDelegate.h"
 
 class UIScreen;
-class UIRoundedRect;
-class UIText;
 class UiButton;
 
 namespace app {
 
-// The menu's layout in UI units (the reference size 1280 x 720): the button sits in the
-// middle, so letterboxing never moves it off the window's centre.
-constexpr float kSampleButtonX = 540, kSampleButtonY = 320, kSampleButtonWidth = 200, kSampleButtonHeight = 80;
-// The button's label: centred at this point of the button, below its middle (UI units).
-constexpr float kSampleLabelX = kSampleButtonWidth / 2, kSampleLabelY = 58;
-// The button's linear colour: pure channels, the same bytes with or without sRGB writes.
-inline const Vector kSampleButtonColour{1.0f, 0.0f, 1.0f, 1.0f};
+// The recipe templates of the two screens, and the menu's button (a sub-recipe name).
+constexpr const char* kSampleMenuRecipe = "UI/MainMenu";
+constexpr const char* kSampleLoadingRecipe = "UI/LoadingScreen";
+constexpr const char* kSampleStartButton = "StartButton";
 // The scene camera: where it stands and the point it looks at (world units, y up), and
 // its vertical field of view in degrees. It looks along +z at the front of the sample
 // scene: the "Beacon" effect at (0, 0, -60) on its right, a crate at (-12, 0, -56) and the
@@ -52,8 +46,6 @@ public:
 
     UIScreen* MenuScreen() const { return menu; }
     UIScreen* LoadingScreen() const { return loading; }
-    UIRoundedRect* Button() const { return button; }
-    UIText* ButtonLabel() const { return label; }
     UiButton* StartButton() const { return startButton; }
     bool IntroRunning() const { return introRunning; }
 
@@ -66,8 +58,6 @@ private:
 
     UIScreen* menu = nullptr;
     UIScreen* loading = nullptr;
-    UIRoundedRect* button = nullptr;
-    UIText* label = nullptr;
     UiButton* startButton = nullptr;
     bool introRunning = false;
 };

@@ -97,16 +97,18 @@ protected:
 
     // ImageMagick's picture of the window against the newest saved frame.
     void ComparePicture();
-    // The newest finished frame has the menu's button (magenta) in its middle.
+    // The newest finished frame shows the menu's button (magenta) in its middle: its face
+    // is sampled 70 UI units left of the middle, clear of the label centred on it.
     bool MenuShown() const {
         std::vector<std::string> frames;
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(root + "/shots", error)) frames.push_back(entry.path());
         if (frames.size() < 2) return false;
         std::sort(frames.begin(), frames.end());
-        const std::string rgb = shelltest::ShellOutput(
-            "convert '" + frames[frames.size() - 2] +
-            "' -gravity center -crop 1x1+0+0 -format '%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]' info: 2>/dev/null");
+        const std::string face = "p{w/2-70*min(w/1280,h/720),h/2}";
+        const std::string rgb = shelltest::ShellOutput("convert '" + frames[frames.size() - 2] + "' -format '%[fx:int(255*" +
+                                                       face + ".r)] %[fx:int(255*" + face + ".g)] %[fx:int(255*" + face +
+                                                       ".b)]' info: 2>/dev/null");
         int r = 0, g = 255, b = 0;
         return std::sscanf(rgb.c_str(), "%d %d %d", &r, &g, &b) == 3 && r >= 240 && g <= 15 && b >= 240;
     }

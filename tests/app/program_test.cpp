@@ -25,6 +25,7 @@
 #include "engine/game/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/widgets/UiButton.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
 #include "CaptureLogSink.h"
@@ -32,6 +33,15 @@
 namespace {
 
 const std::string kProgramFolder = PROJECT_BINARY_ROOT "/app";
+// The sample data's menu (its "UI/MainMenu" recipe template, in UI units of the 1280 x 720
+// reference size): the start button's middle is the UI's middle, so letterboxing never
+// moves it off the window's centre; its face is magenta (pure channels: the same bytes
+// with or without sRGB writes) and its label is centred on it.
+constexpr float kUIWidth = 1280, kUIHeight = 720;
+constexpr float kButtonMiddleX = 640, kButtonMiddleY = 360;
+constexpr unsigned char kButtonFace[3] = {255, 0, 255};
+// A point of the face clear of the label, left of the middle (UI units).
+constexpr float kFaceX = kButtonMiddleX - 70, kFaceY = kButtonMiddleY;
 
 struct Outcome { int status = -1; std::string out, err; };
 
@@ -246,9 +256,10 @@ TEST_F(SampleRunTest, TheIntroPlaysFullScreenThenTheMenuShows) {
 
     const Picture last = ReadShot(kFrames);
     ASSERT_FALSE(last.rgb.empty());
-    const unsigned char* middle = last.At(last.width / 2, last.height / 2);
+    const double scale = last.width / kUIWidth, top = (last.height - kUIHeight * scale) / 2;
+    const unsigned char* face = last.At(unsigned(kFaceX * scale), unsigned(top + kFaceY * scale));
     for (int c = 0; c < 3; ++c)
-        EXPECT_NEAR(double(middle[c]), 255.0 * (&app::kSampleButtonColour.x)[c], 3.0) << "channel " << c << ": " << Kept(kFrames);
+        EXPECT_NEAR(double(face[c]), double(kButtonFace[c]), 3.0) << "channel " << c << ": " << Kept(kFrames);
 
     const std::string shorter = "XDG_DATA_HOME='" + folder + "/home' XDG_RUNTIME_DIR='" + folder + "' '" +
                                 kProgramFolder + "/quorvel2' --log - --frames 5 2>'" + folder + "/short'";
@@ -306,8 +317,8 @@ unsigned CountInBox(const Picture& p, const Box& b, ColourTest test) {
 }
 
 // The menu's localised texts: the button's label ("Menu/Start") shows white text pixels
-// over the button's own colour in the last frame, every font the menu names loads, and
-// every string is found.
+// over the button's own colour in the middle of the button in the last frame, every font
+// the menu names loads, and every string is found.
 TEST_F(SampleRunTest, TheMenuShowsItsLocalisedLabel) {
     ASSERT_EQ(run.status, 0) << run.err;
     for (const char* line : {"Unable to load binary font file", "Unable to find string"})
@@ -315,8 +326,8 @@ TEST_F(SampleRunTest, TheMenuShowsItsLocalisedLabel) {
     const Picture last = ReadShot(kFrames);
     ASSERT_FALSE(last.rgb.empty());
     // The UI's 1280 x 720 across the picture's width, letterboxed vertically.
-    const double scale = last.width / 1280.0, top = (last.height - 720.0 * scale) / 2;
-    const double cx = app::kSampleButtonX + app::kSampleLabelX, cy = app::kSampleButtonY + app::kSampleLabelY;
+    const double scale = last.width / kUIWidth, top = (last.height - kUIHeight * scale) / 2;
+    const double cx = kButtonMiddleX, cy = kButtonMiddleY;
     const Box label{unsigned((cx - 40) * scale), unsigned(top + (cy - 14) * scale), unsigned((cx + 40) * scale),
                     unsigned(top + (cy + 14) * scale)};
     const unsigned white = CountInBox(last, label, [](const unsigned char* rgb) {
@@ -525,16 +536,24 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
     }
     EXPECT_TRUE(delegate.MenuScreen()->IsVisible());
     // A press and a release at the start button's screen point: its command logs its line
-    // and hides the menu. The button's middle is the UI's middle, letterboxed or not.
-    ASSERT_NE(delegate.StartButton(), nullptr);
+    // and hides the menu. The point is the middle of the button's rectangle as its recipe
+    // lays it out (from position + anchor, size wide).
+    UiButton* button = delegate.StartButton();
+    ASSERT_NE(button, nullptr);
+    Vector position, anchor, size;
+    button->LoadRecipeVectorProperty(position, "Position", nullptr);
+    button->LoadRecipeVectorProperty(anchor, "Anchor", nullptr);
+    button->LoadRecipeVectorProperty(size, "Size", nullptr);
+    const Vector middle = position + anchor + size * 0.5f;
+    EXPECT_FLOAT_EQ(middle.x, kButtonMiddleX);
+    EXPECT_FLOAT_EQ(middle.y, kButtonMiddleY);
     CaptureLogSink log;
     log.Attach();
     wnd::Rect client;
     ASSERT_TRUE(wnd::GetClientRect(app::gMainWindow.window, &client));
     const UIScreen* menu = delegate.MenuScreen();
-    const Vector at = menu->UIPointToScreenPoint(
-        Vector(app::kSampleButtonX + app::kSampleButtonWidth / 2, app::kSampleButtonY + app::kSampleButtonHeight / 2, 0, 0),
-        uint32_t(client.Width()), uint32_t(client.Height()));
+    const Vector at = menu->UIPointToScreenPoint(Vector(middle.x, middle.y, 0, 0), uint32_t(client.Width()),
+                                                 uint32_t(client.Height()));
     for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
         wnd::Event e;
         e.kind = kind;

@@ -19,9 +19,9 @@ each as the bytes B, G, R, A.
 
 Recipe templates in the templates folder (written by the tests' writer recipes.py;
 sample_scene.py enters them in the catalogue from STUBS below): "UI/MainMenu", a screen
-recipe with the background panel, the localised title text and the "StartButton" button (its
-corner texture, a text child, "Scale on click" 0.9); "UI/LoadingScreen", a screen recipe with
-the full-screen background picture.
+recipe with the background panel, the localised title text and the "StartButton" button (a
+rounded face in the corner texture with a highlight strip, a text child centred on it, "Scale on
+click" 0.9); "UI/LoadingScreen", a screen recipe with the full-screen background picture.
 """
 import os
 import struct
@@ -43,7 +43,8 @@ UI_RECIPE_TYPE = recipes.UI_RECIPE_TYPE
 # Catalogue entries: (file, GUID, type), all in the folder FOLDER.
 STUBS = [(MAIN_MENU[0], MAIN_MENU[1], UI_RECIPE_TYPE), (LOADING_SCREEN[0], LOADING_SCREEN[1], UI_RECIPE_TYPE)]
 WIDTH, HEIGHT = 1280, 720
-BUTTON = (540, 320, 200, 80)  # x, y, width, height (the sample delegate's button)
+BUTTON = (540, 320, 200, 80)  # x, y, width, height of the start button: the middle of the UI
+BUTTON_COLOUR = [255, 0, 255, 255, 1.0]  # pure channels: the same bytes with or without sRGB writes
 FONT = "_system.ttf"  # the menu's font and its localised strings "Menu/Title", "Menu/Start"
 
 DDSD_CAPS, DDSD_HEIGHT, DDSD_WIDTH, DDSD_PITCH, DDSD_PIXELFORMAT = 0x1, 0x2, 0x4, 0x8, 0x1000
@@ -84,18 +85,26 @@ def corner():
 
 def main_menu():
     x, y, w, h = BUTTON
+    # The button stands on its middle (an anchor of minus half its size), so a click scales
+    # it about its middle. It draws nothing itself: its face is a rounded rectangle with a
+    # highlight strip, and the label is centred on the face. The label is not transparent
+    # (a transparent text draws nothing) and takes no clicks (it is not focusable).
     return {"Name": "MainMenu", "Size": [WIDTH, HEIGHT, 0, 0], "Children": [
         {"class": "UIPictureRecipe", "Name": "Background", "Texture": "UI/MenuBackground.dds",
          "Position": [x - 60, y - 40, 0, 1], "Size": [w + 120, h + 80, 0, 0], "Color": [255, 255, 255, 153, 1.0]},
         {"class": "UITextRecipe", "Name": "Title", "Font": FONT, "Font size": 32, "Text": "Menu/Title",
          "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 1, "Pixel perfect": 0,
          "Position": [WIDTH / 2, y - 48, 0, 1]},
-        {"class": "UIButtonRecipe", "Name": "StartButton", "Texture": "UI/ButtonCorner.dds",
-         "Position": [x + w / 2, y + h / 2, 0, 1], "Size": [w, h, 0, 0], "Color": [255, 0, 255, 255, 1.0],
-         "Scale on click": 0.9, "Children": [
+        {"class": "UIButtonRecipe", "Name": "StartButton", "Texture": "", "Shader": "", "Transparent": True,
+         "Anchor by": 1, "Anchor": [-w / 2, -h / 2, 0, 0], "Position": [x + w / 2, y + h / 2, 0, 1],
+         "Size": [w, h, 0, 0], "Scale on click": 0.9, "Children": [
+             {"class": "UIRoundedRectRecipe", "Name": "StartFace", "Corner texture": "UI/ButtonCorner.dds",
+              "Corner radius": 10.0, "Size": [w, h, 0, 0], "Color": BUTTON_COLOUR, "Children": [
+                  {"class": "UIPictureRecipe", "Name": "StartHighlight", "Shader": "", "Color mode": 0,
+                   "Position": [12, 6, 0, 1], "Size": [w - 24, 6, 0, 0], "Color": [255, 255, 255, 128, 1.0]}]},
              {"class": "UITextRecipe", "Name": "StartLabel", "Font": FONT, "Font size": 24, "Text": "Menu/Start",
               "Localized": True, "Horizontal alignment": 2, "Vertical alignment": 2, "Pixel perfect": 0,
-              "Color mode": 0, "Transparent": True, "Position": [w / 2, h / 2, 0, 1]}]}]}
+              "Color mode": 0, "Position": [w / 2, h / 2, 0, 1]}]}]}
 
 
 def loading_screen():

@@ -8,6 +8,7 @@
 #include "render/shaders/ResourceShader.h"
 #include "render/shaders/ShaderManager.h"
 #include "ui/elements/UIPicture.h"
+#include "ui/recipes/UIRecipeTemplate.h"
 
 namespace {
 
@@ -79,17 +80,19 @@ void UIPictureRecipe::SetShader(const NameString& value) {
 void UIPictureRecipe::OnLoaded(uint32_t options) {
     UIElementRecipe::OnLoaded(options);
     if (disabled != UIRECIPE_ENABLED) return;
+    // On the loader thread the textures and the shader load right here: a queued load
+    // would wait behind the very command reading this list. Elsewhere the textures are
+    // only looked up (LoadResources, or the picture made from the recipe, loads them).
+    const bool onLoader = gResourceManager.OnWorkerThread();
     for (uint32_t i = 0; i < 2; ++i) {
         if (texture[i].IsEmpty()) continue;
         ReleaseHeld(i, 1);
         held[i] = gResourceManager.GetResource(RESOURCE_TEXTURE, texture[i].CStr(), 0, true, 0);
+        if (onLoader && held[i]) held[i]->Load(false);
     }
     if (shader.IsEmpty() || !gShaderManager) return;
     ReleaseHeld(kVertexShader, 2);
-    // On the loader thread the shader loads right here: a queued load would wait behind
-    // the very command reading this list.
-    const bool onLoader = gResourceManager.OnWorkerThread();
-    const bool wait = onLoader || (options & 4) == 0;
+    const bool wait = onLoader || (options & kUIRecipeReadLoadResources) == 0;
     ResourceShader* vs = nullptr;
     ResourceShader* ps = nullptr;
     gShaderManager->GetShader(shader.CStr(), "", &vs, &ps, onLoader ? SHADER_LOAD_HERE : SHADER_LOAD_QUEUED, wait, 0);

@@ -5,8 +5,8 @@
 // LoadResources, released when a name changes and when the recipe goes.
 //
 // Threads: the post-read lookup runs where the list is read (on the ResourceManager's
-// thread it loads the shader there and then, never queueing behind itself); the rest on
-// the main thread.
+// thread it loads the textures and the shader there and then, never queueing behind
+// itself); the rest on the main thread.
 #include "ui/recipes/UIElementRecipe.h"
 
 class Resource;
@@ -26,7 +26,8 @@ public:
     static const RTTIClass* RegisterClass();
     const RTTIClass* GetRTTIClass() const override;
     // The post-read lookup (only when "Disabled" is 0): the textures are requested from
-    // the resource manager, the shader looked up (and waited for unless option 4 is set).
+    // the resource manager (and loaded at once on its thread), the shader looked up (and
+    // waited for on that thread, elsewhere unless option 4 is set).
     void OnLoaded(uint32_t options) override;
 
     const char* GetClassName() const override { return "UIPictureRecipe"; }

@@ -417,9 +417,9 @@ TEST_F(RecipeBuildTest, TextRecipesMakeTextsWithTheirSpacingFirst) {
     SetUIPhysicalResolution(width, height);
 }
 
-// Read on the ResourceManager's thread, a picture recipe loads its shader there and then
-// (a queued load would wait behind the very command reading it).
-TEST_F(RecipeBuildTest, ATemplateReadOnTheLoaderThreadLoadsItsShaders) {
+// Read on the ResourceManager's thread, a picture recipe loads its texture and its shaders
+// there and then (a queued load would wait behind the very command reading it).
+TEST_F(RecipeBuildTest, ATemplateReadOnTheLoaderThreadLoadsItsTextureAndShaders) {
     Resource* r = gResourceManager.GetResource(RESOURCE_TEMPLATE, "templates/UI/Menu", ENTITY_UIRECIPE, true, 0);
     ASSERT_NE(r, nullptr);
     r->QueueLoad();
@@ -431,9 +431,15 @@ TEST_F(RecipeBuildTest, ATemplateReadOnTheLoaderThreadLoadsItsShaders) {
     ASSERT_NE(t, nullptr);
     auto* back = dynamic_cast<UIPictureRecipe*>(t->GetRecipe()->FindSubRecipe(NameString("Back")));
     ASSERT_NE(back, nullptr);
-    for (uint32_t i : {UIPictureRecipe::kVertexShader, UIPictureRecipe::kPixelShader}) {
-        ASSERT_NE(back->HeldResource(i), nullptr) << i;
-        EXPECT_TRUE(back->HeldResource(i)->IsLoaded()) << i;
+    const struct {
+        uint32_t slot;
+        const char* what;
+    } held[] = {{UIPictureRecipe::kTexture0, "texture"},
+                {UIPictureRecipe::kVertexShader, "vertex shader"},
+                {UIPictureRecipe::kPixelShader, "pixel shader"}};
+    for (const auto& h : held) {
+        ASSERT_NE(back->HeldResource(h.slot), nullptr) << h.what;
+        EXPECT_TRUE(back->HeldResource(h.slot)->IsLoaded()) << h.what;
     }
     r->Release();
 }
