@@ -31,7 +31,9 @@ void UIElementRecipe::Apply(UIElement* e) const {
     e->SetBlendMode(blendMode);
     e->SetWindowAlignment(aspectAwareness);
     e->SetAspectScaling(aspectScaling);
-    if (anchorBy == UIRECIPE_ANCHOR_CENTER) e->SetAnchor(size * 0.5f);
+    // An element draws from its anchor to anchor + size: "Center" puts its middle on its
+    // position, so the anchor is minus half the size.
+    if (anchorBy == UIRECIPE_ANCHOR_CENTER) e->SetAnchor(size * -0.5f);
 }
 
 UIElement* UIElementRecipe::CreateElement() const { return new UIElement(); }

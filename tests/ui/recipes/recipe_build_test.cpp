@@ -107,8 +107,8 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     EXPECT_NE(Serial(back->PictureRender().textures[0]), 0u);
     EXPECT_EQ(back->PictureRender().samplers[0], 1u | 4u);  // clamp V only
     EXPECT_EQ(back->GetFlags() & UIFLAG_DRAWPENDINGUIELEMENTSBEFORE, 0u);
-    // "Anchor by" Center: half the size; the colour linear.
-    EXPECT_EQ(back->Render().anchor, Vector(100, 50, 0, 0));
+    // "Anchor by" Center: the element's middle on its position; the colour linear.
+    EXPECT_EQ(back->Render().anchor, Vector(-100, -50, 0, 0));
     EXPECT_EQ(back->Render().color, HDRColor(255, 128, 0, 255, 1.0f).ToLinearVector());
     auto* panel = dynamic_cast<UIRoundedRect*>(root->FindElementByName(NameString("Panel")));
     ASSERT_NE(panel, nullptr);
