@@ -32,7 +32,10 @@ bool StartLoader(const char* name, std::string* folder, Fill fill) {
     return gVornexRenderer.Start(wnd::CreateWindow(desc), 0) && gResourceManager.Start();
 }
 
+// Nothing when StartLoader never made the folder (no benchmark of the run loaded): the
+// program's start-up has not run then, and the manager does not exist.
 inline void StopLoader(const std::string& folder) {
+    if (folder.empty()) return;
     gResourceManager.Stop();
     gVornexRenderer.Stop();
     gFileSystem.UnmountAll();

@@ -1,7 +1,10 @@
 // Texture loading through the ResourceManager against the same work done directly, in
-// one run: each iteration queues 1,000 small DDS textures through the manager (loader
+// one run: each iteration queues a set of DDS textures through the manager (loader
 // thread reads, render thread creates) and waits for them, then reads and creates the
 // same textures on one thread with FileReader and CreateTextureFromFileInMemoryEx.
+// Two sets: 1,000 small ones (32 x 32 A8R8G8B8, one level), and 256 of the kinds the
+// game's data holds: 32 x 32 A8R8G8B8, 256 x 256 DXT1, 512 x 512 DXT5 and 1024 x 1024
+// DXT1, the compressed ones with their whole mip chains.
 // Evicting the loaded textures between iterations is not timed. The ratio of the two
 // rates is printed at the end (goal: at least 0.8), with what the manager's path costs
 // above the direct one per texture next to one bare hand-off there and back between two
@@ -9,6 +12,7 @@
 // load makes one such round trip, as the loader waits for the render thread's creation.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -32,12 +36,30 @@ namespace {
 
 using benchsupport::Seconds;
 
-constexpr int kTextures = 1000;
 constexpr uint32_t kEdge = 32;
+
+// The two sets: their size and the file of their i-th texture.
+constexpr int kSetSize[] = {1000, 256};
+constexpr const char* kSetName[] = {"small", "mixed"};
 
 std::string gFolder;
 
-std::string Name(int i) { return "bench" + std::to_string(i) + ".dds"; }
+std::string Name(int set, int i) { return std::string(kSetName[set]) + std::to_string(i) + ".dds"; }
+
+// A DXT1 or DXT5 DDS of edge x edge texels with its whole mip chain.
+std::vector<uint8_t> DxtDds(uint32_t edge, bool dxt5, uint32_t seed) {
+    const uint32_t block = dxt5 ? 16 : 8;
+    auto levelBytes = [&](uint32_t e) { return std::max(1u, (e + 3) / 4) * std::max(1u, (e + 3) / 4) * block; };
+    uint32_t levels = 0, bytes = 0;
+    for (uint32_t e = edge; e; e >>= 1, ++levels) bytes += levelBytes(e);
+    std::vector<uint8_t> b(128 + bytes, 0);
+    const uint32_t header[] = {0x20534444, 124, 0xA1007, edge, edge, levelBytes(edge), 0, levels};
+    std::memcpy(b.data(), header, sizeof header);
+    const uint32_t format[] = {32, 0x4, dxt5 ? 0x35545844u : 0x31545844u, 0, 0, 0, 0, 0, 0x401008};
+    std::memcpy(b.data() + 76, format, sizeof format);
+    for (size_t i = 128; i < b.size(); ++i) b[i] = uint8_t(i * seed);
+    return b;
+}
 
 // A 32x32 A8R8G8B8 DDS with one level.
 std::vector<uint8_t> SmallDds(uint32_t seed) {
@@ -52,11 +74,20 @@ std::vector<uint8_t> SmallDds(uint32_t seed) {
 
 void StartOnce() {
     static const bool started = benchsupport::StartLoader("resource_bench", &gFolder, [](const std::string& folder) {
-        for (int i = 0; i < kTextures; ++i) {
-            const std::vector<uint8_t> bytes = SmallDds(uint32_t(i) + 1);
-            if (FILE* f = std::fopen((folder + "/" + Name(i)).c_str(), "wb")) {
+        auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+            if (FILE* f = std::fopen((folder + "/" + name).c_str(), "wb")) {
                 std::fwrite(bytes.data(), 1, bytes.size(), f);
                 std::fclose(f);
+            }
+        };
+        for (int i = 0; i < kSetSize[0]; ++i) write(Name(0, i), SmallDds(uint32_t(i) + 1));
+        for (int i = 0; i < kSetSize[1]; ++i) {
+            const uint32_t seed = uint32_t(i) + 1;
+            switch (i % 4) {
+                case 0: write(Name(1, i), SmallDds(seed)); break;
+                case 1: write(Name(1, i), DxtDds(256, false, seed)); break;
+                case 2: write(Name(1, i), DxtDds(512, true, seed)); break;
+                default: write(Name(1, i), DxtDds(1024, false, seed)); break;
             }
         }
         gFileSystem.MountDirectory("textures", folder.c_str());
@@ -66,6 +97,9 @@ void StartOnce() {
 
 void BM_ManagerAgainstDirectLoads(benchmark::State& state) {
     StartOnce();
+    const int set = int(state.range(0));
+    const int kTextures = kSetSize[set];
+    state.SetLabel(kSetName[set]);
     gfx::DeviceFactory* factory = gfx::CreateDeviceFactory(gfx::SDK_VERSION);
     gfx::PresentParameters p{};
     p.backBufferWidth = 320, p.backBufferHeight = 180, p.backBufferCount = 1, p.windowed = 1;
@@ -73,7 +107,7 @@ void BM_ManagerAgainstDirectLoads(benchmark::State& state) {
     gfx::Device* device = nullptr;
     factory->CreateDevice(0, gfx::DEVTYPE_HAL, nullptr, gfx::CREATE_HARDWARE_VERTEXPROCESSING, &p, &device);
     std::vector<std::string> names;
-    for (int i = 0; i < kTextures; ++i) names.push_back(Name(i));
+    for (int i = 0; i < kTextures; ++i) names.push_back(Name(set, i));
     std::vector<Resource*> textures(kTextures);
     std::vector<gfx::Texture*> direct(kTextures, nullptr);
     double managerTime = 0, directTime = 0;
@@ -121,7 +155,7 @@ void BM_ManagerAgainstDirectLoads(benchmark::State& state) {
     state.counters["manager/direct"] = directTime / managerTime;
     state.SetItemsProcessed(state.iterations() * 2 * kTextures);
 }
-BENCHMARK(BM_ManagerAgainstDirectLoads)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ManagerAgainstDirectLoads)->Arg(0)->Arg(1)->UseRealTime()->MinTime(2.0);
 
 // One hand-off to another thread and back, in the waits' own style (poll, yield).
 void BM_ThreadRoundTrip(benchmark::State& state) {
@@ -159,7 +193,7 @@ public:
         for (const Run& run : runs) {
             for (const char* name : {"manager_per_s", "direct_per_s", "manager/direct", "round_trip_us"}) {
                 const auto c = run.counters.find(name);
-                if (c != run.counters.end()) values[name] = c->second;
+                if (c != run.counters.end()) values[run.report_label + ":" + name] = c->second;
             }
         }
     }
@@ -172,13 +206,17 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("textures through the manager: %.0f/s, directly on one thread: %.0f/s\n",
-                reporter.values["manager_per_s"], reporter.values["direct_per_s"]);
-    std::printf("manager / direct, rate: %.2f (goal: at least 0.8)\n", reporter.values["manager/direct"]);
-    if (reporter.values["manager_per_s"] > 0 && reporter.values["direct_per_s"] > 0)
-        std::printf("manager above direct: %.2f us per texture; one bare thread round trip: %.2f us\n",
-                    1e6 / reporter.values["manager_per_s"] - 1e6 / reporter.values["direct_per_s"],
-                    reporter.values["round_trip_us"]);
+    for (const char* set : kSetName) {
+        const std::string key = std::string(set) + ":";
+        const double manager = reporter.values[key + "manager_per_s"], direct = reporter.values[key + "direct_per_s"];
+        if (manager <= 0 || direct <= 0) continue;
+        std::printf("%s set: textures through the manager: %.0f/s, directly on one thread: %.0f/s\n", set, manager,
+                    direct);
+        std::printf("%s set: manager / direct, rate: %.2f (goal: at least 0.8)\n", set,
+                    reporter.values[key + "manager/direct"]);
+        std::printf("%s set: manager above direct: %.2f us per texture\n", set, 1e6 / manager - 1e6 / direct);
+    }
+    std::printf("one bare thread round trip: %.2f us\n", reporter.values[":round_trip_us"]);
     benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;

@@ -129,6 +129,11 @@ void ResourceManager::Stop() {
     }
     // The thread ends before the readers fall back to running their jobs inline.
     BaseThread::Stop();
+    DropReadAheadFile();  // nobody else touches it once the thread ended
+    {
+        CriticalSectionGuard guard(&managerLock);
+        queued.clear();
+    }
     StreamingFileReader::SetLoaderThread(nullptr);
     gVornexRenderer.SetProfilerFontLookup(nullptr, nullptr);
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "ResourceManager closed");
@@ -171,11 +176,13 @@ void ResourceManager::QueueLoad(Resource* resource) {
         if (resource->GetState() == RESOURCE_NOT_LOADED) {
             resource->AddRef();
             resource->state.store(RESOURCE_LOADING, std::memory_order_release);
+            queued.push_back(resource);
             post = true;
         }
     }
     // Posted outside the lock: a full ring waits for the loader, which needs the lock.
     if (post && !Post(RM_CMD_LOAD, resource)) {
+        Unqueue(resource);
         resource->state.store(RESOURCE_LOADED, std::memory_order_release);
         resource->Release();
     }
@@ -189,6 +196,7 @@ void ResourceManager::QueueLoadMany(Resource* const* resources, uint32_t count) 
             if (!resources[i]) continue;
             resources[i]->AddRef();
             resources[i]->state.store(RESOURCE_LOADING, std::memory_order_release);
+            queued.push_back(resources[i]);
         }
     }
     for (uint32_t first = 0; first < count; first += kLoadManyPerRecord) {
@@ -203,6 +211,7 @@ void ResourceManager::QueueLoadMany(Resource* const* resources, uint32_t count) 
         // Nobody will load these: mark them loaded so that no waiter sleeps for ever.
         for (uint32_t i = first; i < first + n; ++i) {
             if (!resources[i]) continue;
+            Unqueue(resources[i]);
             resources[i]->state.store(RESOURCE_LOADED, std::memory_order_release);
             resources[i]->Release();
         }
@@ -331,6 +340,61 @@ void ResourceManager::PreheatReadAheadResource() {
     if (!resource) return;
     if (!resource->IsLoaded()) resource->PreheatResource();
     resource->Release();
+}
+
+void ResourceManager::Unqueue(const Resource* resource) {
+    CriticalSectionGuard guard(&managerLock);
+    for (auto it = queued.begin(); it != queued.end(); ++it)
+        if (*it == resource) {
+            queued.erase(it);
+            return;
+        }
+}
+
+bool ResourceManager::InQueuedLoad(const Resource* resource) const {
+    return resource && queuedLoad.load(std::memory_order_acquire) == resource && OnWorkerThread();
+}
+
+Resource* ResourceManager::NextQueued(uint32_t type) {
+    CriticalSectionGuard guard(&managerLock);
+    if (queued.empty()) return nullptr;
+    Resource* next = queued.front();
+    if (next->GetResourceType() != type || next->IsLoaded()) return nullptr;
+    if (type < 32 && !(loadTypeMask.load(std::memory_order_acquire) & (1u << type))) return nullptr;
+    next->AddRef();
+    return next;
+}
+
+void ResourceManager::KeepReadAheadFile(Resource* resource, const char* kind, void* bytes, uint32_t size) {
+    DropReadAheadFile();
+    resource->AddRef();
+    readAheadFile.kind = kind;
+    readAheadFile.bytes = bytes;
+    readAheadFile.size = size;
+    readAheadFile.resource.store(resource, std::memory_order_release);
+}
+
+bool ResourceManager::TakeReadAheadFile(const Resource* resource, const char* kind, void** bytes, uint32_t* size) {
+    Resource* owner = readAheadFile.resource.load(std::memory_order_acquire);
+    if (!owner) return false;
+    if (owner != resource || std::strcmp(readAheadFile.kind, kind) != 0) {
+        DropReadAheadFile();
+        return false;
+    }
+    *bytes = readAheadFile.bytes;
+    *size = readAheadFile.size;
+    readAheadFile.bytes = nullptr;
+    DropReadAheadFile();
+    return true;
+}
+
+void ResourceManager::DropReadAheadFile() {
+    Resource* owner = readAheadFile.resource.exchange(nullptr, std::memory_order_acq_rel);
+    EngineFree(readAheadFile.bytes);
+    readAheadFile.bytes = nullptr;
+    readAheadFile.size = 0;
+    readAheadFile.kind = nullptr;
+    if (owner) owner->Release();
 }
 
 uint32_t ResourceManager::NameCount() {

@@ -23,6 +23,7 @@
 // before the global resource lock.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "core/BaseThread.h"
@@ -108,6 +109,27 @@ public:
     // read-ahead resource unless loaded, releases it and clears the slot.
     void PreheatReadAheadResource();
 
+    // One file of read-ahead for queued loads: while the render thread creates what the
+    // loader's queued load hands it, that load reads the file of the resource queued
+    // next. The file is only kept: that resource stays queued (state 1) until its own
+    // command has created it, so every wait, drain, pass and Stop counts it as pending,
+    // and loads, creations and their log lines keep the queue's order.
+    // True on the loader thread while it runs the queued load of resource.
+    bool InQueuedLoad(const Resource* resource) const;
+    // The resource queued after the running load, with a use of its own, when it is of
+    // the type and not loaded; else null.
+    Resource* NextQueued(uint32_t type);
+    // Loader thread: keeps the file (an EngineAlloc block, now kept here) read ahead for
+    // resource from the data kind, with a use of the resource; a file kept before is
+    // dropped.
+    void KeepReadAheadFile(Resource* resource, const char* kind, void* bytes, uint32_t size);
+    // Loader thread: hands over the file kept for resource from the data kind (the
+    // caller frees it); false when none is kept for it. A file kept for another resource
+    // or kind is dropped.
+    bool TakeReadAheadFile(const Resource* resource, const char* kind, void** bytes, uint32_t* size);
+    // The resource whose file is kept (inspection).
+    const Resource* ReadAheadFileOwner() const { return readAheadFile.resource.load(std::memory_order_acquire); }
+
     // Loads on the calling thread (profiler counter 62 and the load lines) and sets
     // state 2 whatever the outcome. When another thread is loading the resource, waits
     // for it instead and returns false; true when this call did the load.
@@ -174,6 +196,10 @@ private:
     void DestroyPools();
     // Command 9 and each entry of 10: skip a loaded resource, else load; drop the use.
     void LoadQueued(Resource* resource);
+    // Loader thread (or after it ended): frees the kept file and its use.
+    void DropReadAheadFile();
+    // Takes resource's first entry off the list of queued loads.
+    void Unqueue(const Resource* resource);
     // Passes 14-17 over the loaded resources of the selected pools, under the manager
     // lock (the reload pass only collects them there and reloads outside it).
     template <class Visit>
@@ -184,6 +210,17 @@ private:
     std::atomic<bool> poolsCreated{false};
     std::atomic<uint32_t> loadTypeMask{0xFFFFFFFFu};
     std::atomic<Resource*> readAhead{nullptr};  // written under the manager lock
+    // Under the manager lock: the queued loads not begun yet, in posting order (the
+    // read-ahead's guess at the next command; a wrong guess only costs a read).
+    std::deque<Resource*> queued;
+    // Loader thread: the queued load running and the file read ahead.
+    std::atomic<const Resource*> queuedLoad{nullptr};
+    struct ReadAheadFile {
+        std::atomic<Resource*> resource{nullptr};
+        const char* kind = nullptr;
+        void* bytes = nullptr;
+        uint32_t size = 0;
+    } readAheadFile;
     std::vector<char*> names;
     std::atomic<uint64_t> mainThread{0};
 };

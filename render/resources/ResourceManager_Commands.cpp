@@ -43,16 +43,26 @@ const ResourceManager::Handler ResourceManager::kHandlers[RM_CMD_END - RM_CMD_LO
 };
 
 void ResourceManager::HandleCommand(uint32_t id, CommandRingBuffer& ring) {
+    // A file read ahead serves only the load command that follows; any other command may
+    // change what that load would read (the load type mask, a reload, the pools).
+    if (id != RM_CMD_LOAD && id != RM_CMD_LOAD_MANY) DropReadAheadFile();
     if (id >= RM_CMD_LOAD && id < RM_CMD_END) kHandlers[id - RM_CMD_LOAD](*this, ring);
     StreamingFileReader::PumpAll();
 }
 
 void ResourceManager::LoadQueued(Resource* resource) {
     if (!resource) return;
-    if (resource->IsLoaded() || !LoadResource(resource))
+    Unqueue(resource);
+    queuedLoad.store(resource, std::memory_order_release);
+    const bool loaded = !resource->IsLoaded() && LoadResource(resource);
+    queuedLoad.store(nullptr, std::memory_order_release);
+    if (!loaded) {
+        // Loaded elsewhere in between: a file read ahead for it is stale.
+        if (ReadAheadFileOwner() == resource) DropReadAheadFile();
         gLog.Print(LogSeverity::Progress, LogCategory::RenderDevice,
                    "Resource load request skipped. The resource have already been loaded in between (%s)",
                    resource->GetName() ? resource->GetName() : "");
+    }
     resource->Release();
     StreamingFileReader::PumpAll();
 }
@@ -110,6 +120,7 @@ void ResourceManager::CmdDiscard(ResourceManager& self, CommandRingBuffer& ring)
 void ResourceManager::CmdDestroyPools(ResourceManager& self, CommandRingBuffer&) { self.DestroyPools(); }
 
 void ResourceManager::DestroyPools() {
+    DropReadAheadFile();  // its use must not outlive the pools
     CriticalSectionGuard guard(&managerLock);
     if (!PoolsCreated()) return;
     poolsCreated.store(false, std::memory_order_release);

@@ -27,8 +27,10 @@ public:
     bool FilePath(char* base, const char** directory) const;
 
 private:
-    // Reads the file and creates its texture into the handle (a new one when null).
-    bool ReadAndCreate();
+    // Reads the file and creates its texture into the handle (a new one when null). A
+    // queued load on the loader takes the file read ahead for it, and reads the next
+    // queued texture's file while the render thread creates this one.
+    bool ReadAndCreate(bool queuedLoad);
 
     DeviceObjectHandle* handle = nullptr;
 };

@@ -14,8 +14,10 @@
 
 #include "../RenderTestSupport.h"
 #include "core/fs/FileSystem.h"
+#include "render/DeviceObjectHandle.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
+#include "render/resources/ResourceTexture.h"
 
 namespace resourcetest {
 
@@ -38,6 +40,20 @@ inline std::vector<uint8_t> SmallDds(uint32_t value) {
     std::memcpy(b.data() + 76, format, sizeof format);
     for (int i = 0; i < 16; ++i) std::memcpy(b.data() + 128 + 4 * i, &value, 4);
     return b;
+}
+
+// The first texel of a loaded texture's top level (read on the render thread); 0 without one.
+inline uint32_t FirstTexel(ResourceTexture* t) {
+    uint32_t value = 0;
+    rendertest::RunOnRenderThread([&] {
+        gfx::LockedRect locked{};
+        gfx::Texture* texture = t->Handle() ? t->Handle()->Texture2D() : nullptr;
+        if (texture && gfx::Succeeded(texture->LockRect(0, &locked, nullptr, gfx::LOCK_READONLY))) {
+            std::memcpy(&value, locked.bits, 4);
+            texture->UnlockRect(0);
+        }
+    });
+    return value;
 }
 
 struct ResourceFixture : rendertest::RendererFixture {
