@@ -272,7 +272,25 @@ void Entity::CreateMPProperties() {
     if (gEngineServices.gameRegisterReplicatedEntity) gEngineServices.gameRegisterReplicatedEntity(this, false);
 }
 
+namespace {
+// The containers whose ticks are running, innermost first. What a tick reports (the
+// script's property callback, the mesh's animation) may destroy the entity, and the tick
+// still reads its container after that returns: the tick frees it once it ends.
+struct TickingContainer {
+    MPPropertyContainer* container;
+    TickingContainer* outer;
+    bool orphaned;
+};
+TickingContainer* gTicking = nullptr;
+}  // namespace
+
 void Entity::MPPropFree() {
+    for (TickingContainer* t = gTicking; t; t = t->outer)
+        if (t->container == mpProperties) {
+            t->orphaned = true;
+            mpProperties = nullptr;
+            return;
+        }
     delete mpProperties;
     mpProperties = nullptr;
 }
@@ -293,7 +311,16 @@ void Entity::MPPropApplyReceived(uint64_t time, uint64_t previousTime) {
     if (mpProperties) mpProperties->ApplyReceived(mask, time, previousTime);
 }
 
-bool Entity::MPPropTick(uint64_t time) { return mpProperties ? mpProperties->Tick(time) : false; }
+bool Entity::MPPropTick(uint64_t time) {
+    if (!mpProperties) return false;
+    TickingContainer frame{mpProperties, gTicking, false};
+    gTicking = &frame;
+    const bool pending = frame.container->Tick(time);
+    gTicking = frame.outer;
+    if (!frame.orphaned) return pending;
+    delete frame.container;  // the entity went during its tick
+    return false;
+}
 
 Vector Entity::MPPropGetPosition() {
     const Vector xz = MPPropGetVec(kPosXZ);

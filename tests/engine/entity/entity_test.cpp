@@ -9,6 +9,7 @@
 #include "engine/script/LuaUnicodeString.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "engine/entity/MPProperty.h"
 
 namespace {
 
@@ -356,6 +357,49 @@ TEST(LuaUnicodeStringTest, CountAndTerminatorSurviveEveryEdit) {
         if (s.GetCount()) {
             EXPECT_EQ(s.GetUnicharPtr()[s.GetCount() - 1], 0);
         }
+    }
+}
+
+// A received property's callback may end its entity (a proxy goes at once), or end an
+// entity whose own tick ran the callback: the ticks that ran it end without touching
+// the containers the entities owned, and report nothing pending.
+Entity* gCallbackVictim = nullptr;
+Entity* gCallbackNested = nullptr;
+
+TEST_F(EntityCoreTest, APropertyCallbackMayDestroyTheTickingEntity) {
+    struct Row {
+        const char* name;
+        bool nested;  // the victim's callback ticks another entity, whose callback ends the victim
+    };
+    for (const Row row : {Row{"its own callback", false}, Row{"a callback of a tick it ran", true}}) {
+        const auto received = [](Entity* e) {
+            e->CreateMPProperties();
+            const uint32_t index = e->MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, 0, 255, "n");
+            MPFieldBuffer fields;
+            fields.Append(7, 9);
+            EXPECT_TRUE(e->MPPropDeserialize(fields, uint64_t(1) << index, 0, 1, true));
+        };
+        Entity* victim = Make();
+        received(victim);
+        gCallbackVictim = victim;
+        gCallbackNested = nullptr;
+        if (row.nested) {
+            gCallbackNested = Make();
+            received(gCallbackNested);
+        }
+        gEngineServices.gameOnReplicatedProperty = [](Entity* e) {
+            if (e == gCallbackVictim && gCallbackNested) {
+                Entity* other = gCallbackNested;
+                gCallbackNested = nullptr;
+                other->MPPropTick(2);
+            } else {
+                gEntityManager->DestroyEntity(gCallbackVictim);
+            }
+        };
+        SafePointer<Entity> alive(victim);
+        EXPECT_FALSE(victim->MPPropTick(2)) << row.name;
+        EXPECT_EQ(alive.Get(), nullptr) << row.name;
+        gEngineServices.gameOnReplicatedProperty = nullptr;
     }
 }
 
