@@ -248,6 +248,10 @@ void Entity::MPPropRaiseRotationFlag(uint32_t bits) { MPPropRaiseFlag(kRot, bits
 void Entity::MPPropClearRotationFlag(uint32_t bits) { MPPropClearFlag(kRot, bits); }
 
 void Entity::ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex) {
+    // The mesh keeps each index in a byte: one past it names no property (255), not the
+    // property its low byte would name.
+    animIndex = std::min<uint32_t>(animIndex, kNoMPProperty);
+    progressIndex = std::min<uint32_t>(progressIndex, kNoMPProperty);
     if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, true, animIndex, progressIndex)) return;
     if (gEngineServices.gameSetMeshFinishList) gEngineServices.gameSetMeshFinishList(this, true);
 }

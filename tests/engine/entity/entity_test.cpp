@@ -403,4 +403,25 @@ TEST_F(EntityCoreTest, APropertyCallbackMayDestroyTheTickingEntity) {
     }
 }
 
+// The mesh keeps the two property indices of its replicated animation in a byte each: an
+// index past that names no property rather than the one its low byte would.
+uint32_t gAnimReplication[2];
+
+TEST_F(EntityCoreTest, ReplicatedAnimationIndicesPastAByteNameNoProperty) {
+    gEngineServices.meshSetAnimationReplication = [](Entity*, bool, uint32_t animation, uint32_t progress) {
+        gAnimReplication[0] = animation;
+        gAnimReplication[1] = progress;
+        return true;
+    };
+    struct Row {
+        uint32_t animation, progress, expectedAnimation, expectedProgress;
+    };
+    for (const Row row : {Row{3, 4, 3, 4}, Row{259, 4, 255, 4}, Row{3, 0x104, 3, 255}}) {
+        Make()->ReplicateAnimEnable(row.animation, row.progress);
+        EXPECT_EQ(gAnimReplication[0], row.expectedAnimation) << row.animation;
+        EXPECT_EQ(gAnimReplication[1], row.expectedProgress) << row.progress;
+    }
+    gEngineServices.meshSetAnimationReplication = nullptr;
+}
+
 }  // namespace
