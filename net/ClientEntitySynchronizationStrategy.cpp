@@ -38,8 +38,8 @@ Entity* ProcessCreate(const EntityRecord& r, Player* localPlayer) {
         // The host reuses an id once we acknowledged its destroy or tear-off, which may be
         // before that end, queued for its time, has run here: the old proxy gives the id up.
         if (!old->IsTornOffReceived()) {
-            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
-                       "ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: %d.", int(r.multiplayerId));
+            gLog.Warning(LogCategory::Multiplayer, "ClientEntitySynchronizationStrategy::ProcessCreate - Entity already exists mId: %d.",
+                         int(r.multiplayerId));
             return nullptr;
         }
         old->SetMultiplayerId(kNoMultiplayerId);

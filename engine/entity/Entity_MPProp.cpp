@@ -248,6 +248,10 @@ void Entity::MPPropRaiseRotationFlag(uint32_t bits) { MPPropRaiseFlag(kRot, bits
 void Entity::MPPropClearRotationFlag(uint32_t bits) { MPPropClearFlag(kRot, bits); }
 
 void Entity::ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex) {
+    // The mesh keeps each index in a byte: one past it names no property (255), not the
+    // property its low byte would name.
+    animIndex = std::min<uint32_t>(animIndex, kNoMPProperty);
+    progressIndex = std::min<uint32_t>(progressIndex, kNoMPProperty);
     if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, true, animIndex, progressIndex)) return;
     if (gEngineServices.gameSetMeshFinishList) gEngineServices.gameSetMeshFinishList(this, true);
 }
@@ -272,7 +276,25 @@ void Entity::CreateMPProperties() {
     if (gEngineServices.gameRegisterReplicatedEntity) gEngineServices.gameRegisterReplicatedEntity(this, false);
 }
 
+namespace {
+// The containers whose ticks are running, innermost first. What a tick reports (the
+// script's property callback, the mesh's animation) may destroy the entity, and the tick
+// still reads its container after that returns: the tick frees it once it ends.
+struct TickingContainer {
+    MPPropertyContainer* container;
+    TickingContainer* outer;
+    bool orphaned;
+};
+TickingContainer* gTicking = nullptr;
+}  // namespace
+
 void Entity::MPPropFree() {
+    for (TickingContainer* t = gTicking; t; t = t->outer)
+        if (t->container == mpProperties) {
+            t->orphaned = true;
+            mpProperties = nullptr;
+            return;
+        }
     delete mpProperties;
     mpProperties = nullptr;
 }
@@ -293,7 +315,16 @@ void Entity::MPPropApplyReceived(uint64_t time, uint64_t previousTime) {
     if (mpProperties) mpProperties->ApplyReceived(mask, time, previousTime);
 }
 
-bool Entity::MPPropTick(uint64_t time) { return mpProperties ? mpProperties->Tick(time) : false; }
+bool Entity::MPPropTick(uint64_t time) {
+    if (!mpProperties) return false;
+    TickingContainer frame{mpProperties, gTicking, false};
+    gTicking = &frame;
+    const bool pending = frame.container->Tick(time);
+    gTicking = frame.outer;
+    if (!frame.orphaned) return pending;
+    delete frame.container;  // the entity went during its tick
+    return false;
+}
 
 Vector Entity::MPPropGetPosition() {
     const Vector xz = MPPropGetVec(kPosXZ);

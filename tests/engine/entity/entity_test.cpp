@@ -9,6 +9,7 @@
 #include "engine/script/LuaUnicodeString.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "engine/entity/MPProperty.h"
 
 namespace {
 
@@ -357,6 +358,70 @@ TEST(LuaUnicodeStringTest, CountAndTerminatorSurviveEveryEdit) {
             EXPECT_EQ(s.GetUnicharPtr()[s.GetCount() - 1], 0);
         }
     }
+}
+
+// A received property's callback may end its entity (a proxy goes at once), or end an
+// entity whose own tick ran the callback: the ticks that ran it end without touching
+// the containers the entities owned, and report nothing pending.
+Entity* gCallbackVictim = nullptr;
+Entity* gCallbackNested = nullptr;
+
+TEST_F(EntityCoreTest, APropertyCallbackMayDestroyTheTickingEntity) {
+    struct Row {
+        const char* name;
+        bool nested;  // the victim's callback ticks another entity, whose callback ends the victim
+    };
+    for (const Row row : {Row{"its own callback", false}, Row{"a callback of a tick it ran", true}}) {
+        const auto received = [](Entity* e) {
+            e->CreateMPProperties();
+            const uint32_t index = e->MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, 0, 255, "n");
+            MPFieldBuffer fields;
+            fields.Append(7, 9);
+            EXPECT_TRUE(e->MPPropDeserialize(fields, uint64_t(1) << index, 0, 1, true));
+        };
+        Entity* victim = Make();
+        received(victim);
+        gCallbackVictim = victim;
+        gCallbackNested = nullptr;
+        if (row.nested) {
+            gCallbackNested = Make();
+            received(gCallbackNested);
+        }
+        gEngineServices.gameOnReplicatedProperty = [](Entity* e) {
+            if (e == gCallbackVictim && gCallbackNested) {
+                Entity* other = gCallbackNested;
+                gCallbackNested = nullptr;
+                other->MPPropTick(2);
+            } else {
+                gEntityManager->DestroyEntity(gCallbackVictim);
+            }
+        };
+        SafePointer<Entity> alive(victim);
+        EXPECT_FALSE(victim->MPPropTick(2)) << row.name;
+        EXPECT_EQ(alive.Get(), nullptr) << row.name;
+        gEngineServices.gameOnReplicatedProperty = nullptr;
+    }
+}
+
+// The mesh keeps the two property indices of its replicated animation in a byte each: an
+// index past that names no property rather than the one its low byte would.
+uint32_t gAnimReplication[2];
+
+TEST_F(EntityCoreTest, ReplicatedAnimationIndicesPastAByteNameNoProperty) {
+    gEngineServices.meshSetAnimationReplication = [](Entity*, bool, uint32_t animation, uint32_t progress) {
+        gAnimReplication[0] = animation;
+        gAnimReplication[1] = progress;
+        return true;
+    };
+    struct Row {
+        uint32_t animation, progress, expectedAnimation, expectedProgress;
+    };
+    for (const Row row : {Row{3, 4, 3, 4}, Row{259, 4, 255, 4}, Row{3, 0x104, 3, 255}}) {
+        Make()->ReplicateAnimEnable(row.animation, row.progress);
+        EXPECT_EQ(gAnimReplication[0], row.expectedAnimation) << row.animation;
+        EXPECT_EQ(gAnimReplication[1], row.expectedProgress) << row.progress;
+    }
+    gEngineServices.meshSetAnimationReplication = nullptr;
 }
 
 }  // namespace

@@ -285,6 +285,32 @@ TEST_F(AnnouncementTest, HostingAgainAnnouncesTheRemainingEntitiesWithEveryPrope
     ASSERT_EQ(Records().size(), 1u);
 }
 
+// Static ids pair the level entities of both sides by their order of creation: hosting
+// again gives every static entity, of any role, the id it had, and its record stays a
+// properties record.
+TEST_F(AnnouncementTest, HostingAgainKeepsTheStaticIdsInTheirOrderOfCreation) {
+    Entity* level = Make(nullptr, ENTITYCREATION_MULTIPLAYER_STATIC);  // no role: never replicated
+    Entity* levelAuthority = Authority(nullptr, ENTITYCREATION_MULTIPLAYER_STATIC);
+    const uint16_t first = level->GetMultiplayerId(), second = levelAuthority->GetMultiplayerId();
+    ASSERT_LT(first, second);
+    ASSERT_LT(second, kNoMultiplayerId);
+    Become(NETCB_HOST_RESULT);
+    Become(NETCB_DISCONNECTED);
+    ASSERT_EQ(level->GetMultiplayerId(), kNoMultiplayerId);
+    CommandRingBuffer& q = engine->CallbackQueue();
+    const uint32_t ok = NETERROR_OK;
+    ASSERT_TRUE(q.BeginWrite(NETCB_HOST_RESULT, 4));
+    q.Write(&ok, 4);
+    q.EndWrite();
+    engine->ProcessMessages();
+    EXPECT_EQ(level->GetMultiplayerId(), first);
+    EXPECT_EQ(levelAuthority->GetMultiplayerId(), second);
+    const std::vector<EntityRecord> r = Records();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].multiplayerId, second);
+    EXPECT_EQ(r[0].flags, ENTITYRECORD_PROPERTIES);
+}
+
 TEST_F(AnnouncementTest, OutsideAHostedGameIdsAreFreedAtOnceAndNothingIsPosted) {
     Entity* e = Authority();  // single player
     const uint32_t ids = gEntityManager->GetDynamicMIDCount();
@@ -350,6 +376,7 @@ TEST_F(AnnouncementTest, AClientBuildsADisabledParentedOwnedProxy) {
         {"parented and owned", 30, 20, 1, parent, false},
         {"under the root", 31, kNoMultiplayerId, 0, Root(), false},
         {"a missing parent falls back to the root", 32, 999, 0, Root(), true},
+        {"itself as parent is refused, the root stays", 33, 33, 0, Root(), false},
     };
     for (const Row& row : rows) {
         log.Clear();

@@ -577,10 +577,16 @@ TEST(Replication, HostileRecordsAtTheClient) {
     for (const Row& row : rows) {
         ReplicationMatch rm;
         CaptureLogSink log;
-    log.Attach();
+        log.Attach();
         rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, row.bytes.data(), uint32_t(row.bytes.size()));
         rm.m->Step();
         EXPECT_EQ(rm.view.records.size(), row.recordsAfter) << row.name;
+        // Each refusal is one warning.
+        size_t warnings = 0;
+        std::string texts;
+        for (const CaptureLogSink::Message& m : log.Messages())
+            if (m.severity >= uint8_t(LogSeverity::Warning)) ++warnings, texts += m.text + "\n";
+        EXPECT_EQ(warnings, row.recordsAfter ? 0u : 1u) << row.name << "\n" << texts;
     }
 }
 
