@@ -4,8 +4,9 @@
 // "UI/MainMenu" (a background panel, a localised title and the "StartButton" with its
 // label, over the scene) as the active screen, and "UI/LoadingScreen" (a full-screen
 // picture that fades in) for the scene switches. The menu's "StartButton" is clickable: it
-// logs "Sample: Start pressed" and blends the menu out. A template that is missing or
-// broken leaves its screen out (CreateFromRecipe has logged why).
+// logs "Sample: Start pressed" and blends the menu out. A template the catalogue does not
+// name, or one that is no UI recipe, leaves its screen out (CreateFromRecipe has logged
+// why); one whose file fails to load gives an empty screen (the loader has logged why).
 // It also makes the Game's camera look at the sample scene (scripts would place it; they
 // cannot call the engine yet). Once the start scene has loaded it plays the intro video
 // ("Intro" in "videos", when the data has it) full screen; the menu stays hidden until

@@ -488,6 +488,29 @@ TEST_F(ProgramTest, AStartSceneThatCannotBeLoadedEndsTheProgramWithAnError) {
     }
 }
 
+// The menu's and the loading screen's template files missing (the catalogue still names
+// them): each load fails with its error line, and the program runs on without its menu.
+TEST_F(ProgramTest, MissingMenuTemplatesLeaveTheRunGoingOn) {
+    const std::string folder = root + "/nomenu";
+    std::filesystem::create_directories(folder);
+    for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(kProgramFolder))
+        if ((e.path().extension() == ".dat" || e.path().extension() == ".idx") && e.path().stem() != "templates")
+            std::filesystem::copy(e.path(), folder);
+    std::filesystem::copy(PROJECT_BINARY_ROOT "/sample_data/templates", folder + "/templates",
+                          std::filesystem::copy_options::recursive);
+    for (const char* name : {"MainMenu", "LoadingScreen"})
+        ASSERT_TRUE(std::filesystem::remove(folder + "/templates/UI/" + name + ".BinaryTemplate")) << name;
+    const std::string pack = "'" PROJECT_BINARY_ROOT "/tools/pack' '" + folder + "/templates' '" + folder +
+                             "/templates.dat' >/dev/null";
+    ASSERT_EQ(std::system(pack.c_str()), 0);
+    std::filesystem::copy(kProgramFolder + "/quorvel2", folder);
+    const Outcome run = Start(folder + "/quorvel2", "--log - --frames 60");
+    EXPECT_EQ(run.status, 0) << run.err.substr(0, 4000);
+    for (const char* line : {"Resource loading failed (templates/UI/MainMenu)",
+                             "Resource loading failed (templates/UI/LoadingScreen)", "Ran 60 frames", "Game closed"})
+        EXPECT_NE(run.err.find(line), std::string::npos) << line;
+}
+
 // A broker on the network: the program signs in through it with the secret.
 TEST_F(ProgramTest, PlaysThroughABrokerOnTheNetwork) {
     onlinetest::TempDir brokerDir;

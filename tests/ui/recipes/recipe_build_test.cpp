@@ -184,6 +184,34 @@ TEST_F(RecipeBuildTest, ApplyRaisesAndClearsFlagsInOneOpEach) {
     e->Release();
 }
 
+// A button centred by its recipe takes the pointer around its position, also while scaled
+// by a click: what it draws and where it is hit share the anchor.
+TEST_F(RecipeBuildTest, ACentredButtonIsHitAroundItsPosition) {
+    UIButtonRecipe r;  // "Anchor by" Center and focusable by default
+    r.SetShader(NameString(""));
+    r.position = Vector(100, 60, 0, 1);
+    r.size = Vector(80, 40, 0, 0);
+    UIElement* button = r.CreateElementTree(nullptr, 0, 1);
+    ASSERT_NE(button, nullptr);
+    screen->AddChild(button);
+    const struct {
+        float scale, x, y;
+        bool hit;
+    } rows[] = {
+        {1.0f, 100, 60, true},  {1.0f, 62, 42, true},  {1.0f, 138, 78, true},
+        {1.0f, 150, 60, false}, {1.0f, 100, 85, false},  // right of it and below it
+        {0.5f, 100, 60, true},  {0.5f, 118, 69, true}, {0.5f, 62, 42, false}, {0.5f, 125, 60, false},
+    };
+    for (const auto& row : rows) {
+        button->SetScale(row.scale, row.scale, 1);
+        Frame();
+        const Vector at =
+            screen->UIPointToScreenPoint(Vector(row.x, row.y, 0, 0), uint32_t(clientWidth), uint32_t(clientHeight));
+        EXPECT_EQ(screen->GetElementAt(at).id == button->GetId(), row.hit)
+            << "scale " << row.scale << " at " << row.x << ", " << row.y;
+    }
+}
+
 TEST_F(RecipeBuildTest, DisabledRecipesFollowTheMode) {
     const struct {
         uint32_t disabled;
