@@ -147,7 +147,8 @@ void UITabbedContainer::LayOutTabButtons() {
     const Vector S = RecipeSize(firstButton), P = RecipePosition(firstButton);
     const float w = W / m;
     const Vector size(w, S.y, 0, 1);
-    const Vector anchor = size * 0.5f;
+    // Each button centred on its place in the row, as a centred recipe button is.
+    const Vector anchor = size * -0.5f;
     const float offset = std::fabs(std::trunc(w - S.x)) * 0.5f;
     for (uint32_t i = 0; i < buttons.Count(); ++i) {
         UiButton* b = Button(i);

@@ -276,7 +276,7 @@ TEST(ButtonTest, TabButtonsAreLaidOutInARowAndTheFirstTabIsSelected) {
         for (int i = 0; i < c.tabs; ++i) {
             const UIElementRenderHalf& r = buttons[size_t(i)]->Render();
             EXPECT_TRUE(SameVector(r.size, Vector(c.w, 30, 0, 1))) << c.tabs << " " << i;
-            EXPECT_TRUE(SameVector(r.anchor, Vector(c.w * 0.5f, 15, 0, 0.5f))) << i;
+            EXPECT_TRUE(SameVector(r.anchor, Vector(c.w * -0.5f, -15, -0.0f, -0.5f))) << i;
             EXPECT_FLOAT_EQ(r.position.x, 20 + c.offset + float(i) * c.w) << c.tabs << " " << i;
             EXPECT_TRUE(SameVector(buttons[size_t(i)]->GetFirstChild()->Render().size, r.size));
             EXPECT_EQ(tabs[size_t(i)]->IsVisible(), i == 0);
