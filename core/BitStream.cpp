@@ -86,17 +86,15 @@ bool BitReader::ReadValueNearEnd(uint64_t& value, uint32_t n) {
 bool BitReader::ReadBits(void* destination, uint32_t n) {
     if (!Check(n)) return false;
     uint8_t* d = static_cast<uint8_t*>(destination);
-    while (n >= 56) {
-        uint64_t v;
-        ReadValue(v, 56);
-        std::memcpy(d, &v, 7);
-        d += 7;
-        n -= 56;
+    for (; n >= 64; n -= 64, d += 8) {
+        uint64_t v = 0;
+        ReadValue(v, 64);
+        std::memcpy(d, &v, 8);
     }
     if (n) {
-        uint64_t v;
+        uint64_t v = 0;
         ReadValue(v, n);  // masked: the high bits of the last byte are clear
-        std::memcpy(d, &v, (n + 7) / 8);
+        for (uint32_t k = 0; k < (n + 7) / 8; ++k) d[k] = static_cast<uint8_t>(v >> (8 * k));
     }
     return true;
 }

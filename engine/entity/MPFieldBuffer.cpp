@@ -16,11 +16,12 @@ bool MPFieldBuffer::Append(uint64_t value, uint32_t bits, uint16_t referencedId)
     const uint32_t bytes = (bits + 7) / 8;
     if (bytesUsed + bytes > kMPFieldBufferBytes) return false;
     if (bits < 64) value &= (uint64_t(1) << bits) - 1;
-    // One 8-byte store where it fits (the bytes past the field are free and get zeros).
+    // Little-endian bytes; one 8-byte store where it fits (the bytes past the field are
+    // free and get zeros).
     if (bytesUsed + 8 <= kMPFieldBufferBytes)
         std::memcpy(data + bytesUsed, &value, 8);
     else
-        for (uint32_t i = 0; i < bytes; ++i) data[bytesUsed + i] = uint8_t(value >> (8 * i));
+        std::memcpy(data + bytesUsed, &value, bytes);
     bitLengths[fieldCount] = bits;
     referencedIds[fieldCount] = referencedId;
     ++fieldCount;

@@ -166,8 +166,13 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
         r.dirtyMask |= (v & 0xFF) << (8 * i);
         if (snap) r.snapMask |= (v >> 8) << (8 * i);
     }
-    uint32_t l = 0, t = 0;
-    if (!in.Read(l, 1) || !in.Read(t, l ? 11 : 7)) return false;
+    // L and the low 7 bits of T; T's high 4 bits follow when L is set.
+    if (!in.ReadValue(v, 8)) return false;
+    uint32_t t = static_cast<uint32_t>(v >> 1);
+    if (v & 1) {
+        if (!in.ReadValue(v, 4)) return false;
+        t |= static_cast<uint32_t>(v) << 7;
+    }
     if (t && !in.ReadBits(r.fields.data, t)) return false;
     r.fields.totalBits = t;
     r.fields.bytesUsed = (t + 7) / 8;

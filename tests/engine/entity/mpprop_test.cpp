@@ -3,6 +3,8 @@
 // and the correction blend, and the authority's waiting sets.
 // test-sanitize: address
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "EntityTestSupport.h"
 #include "core/BitStream.h"
@@ -82,6 +84,26 @@ TEST(MPPropWidths, IntAndFloatRanges) {
     step = 2.0f;
     EXPECT_EQ(MPPropFloatBits(0.0f, 1023.0f, step), 10u);
     EXPECT_FLOAT_EQ(step, 1.0f);
+}
+
+// The wrap is part of the wire form: it must give the very float of the two fmods, also
+// next to the turn's ends, where a + 360 rounds.
+TEST(MPPropWidths, AngleWrapIsTheFloatOfTwoFmods) {
+    const auto twoFmods = [](float a) {
+        float w = std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
+        return w >= 360.0f ? 0.0f : w;
+    };
+    std::vector<float> angles;
+    for (const float centre : {-720.0f, -360.0f, -180.0f, 0.0f, 180.0f, 360.0f, 720.0f}) {
+        float up = centre, down = centre;
+        for (int k = 0; k < 3000; ++k, up = std::nextafter(up, 1e9f), down = std::nextafter(down, -1e9f)) angles.insert(angles.end(), {up, down});
+    }
+    for (uint32_t i = 0; i < 200000; ++i) angles.push_back(-800.0f + 1600.0f * float(i) / 200000.0f);
+    angles.insert(angles.end(), {1e-30f, -1e-30f, -0.0f, 1e30f, -1e30f});
+    for (const float a : angles) {
+        const float got = MPPropWrapAngle(a), want = twoFmods(a);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << std::hexfloat << a << ": " << got << " against " << want;
+    }
 }
 
 TEST_F(MPPropTest, EncodingsRoundTripAndClamp) {
