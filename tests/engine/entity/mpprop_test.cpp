@@ -2,6 +2,7 @@
 // rule, declaration limits, the receiver's snapshots with interpolation, extrapolation
 // and the correction blend, and the authority's waiting sets.
 // test-sanitize: address
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -103,6 +104,39 @@ TEST(MPPropWidths, AngleWrapIsTheFloatOfTwoFmods) {
     for (const float a : angles) {
         const float got = MPPropWrapAngle(a), want = twoFmods(a);
         ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << std::hexfloat << a << ": " << got << " against " << want;
+    }
+}
+
+// Positions and angles quantise and decode to the values of plain float divisions, for
+// boxes of awkward sizes too.
+TEST(MPPropWidths, QuantisingIsThePlainFloatDivision) {
+    const auto round = [](float x) { return x > 0.0f ? uint32_t(x + 0.5f) : 0u; };
+    const float boxes[][2] = {{-100.0f, 100.0f}, {-25.0f, 200.0f}, {-37.3f, 911.7f}, {0.001f, 0.0013f}, {-4096.5f, 3.0e6f}};
+    MPProperty posY, angle, angles;
+    posY.kind = MPPROPTYPE_FLOAT_POSY;
+    angle.kind = MPPROPTYPE_VEC_ANGLEY;
+    angles.kind = MPPROPTYPE_VEC_ANGLEXY;
+    MPValue v;
+    for (const auto& box : boxes) {
+        SetMPReplicationBox(Vector(-1, box[0], -1, 1), Vector(1, box[1], 1, 1));
+        for (uint32_t i = 0; i <= 100000; ++i) {
+            v.f = box[0] + (box[1] - box[0]) * (float(i) / 100000.0f);
+            v.f = std::min(std::max(v.f, box[0]), box[1]);
+            const uint32_t want = std::min(round((v.f - box[0]) * 65535.0f / (box[1] - box[0])), 65535u);
+            ASSERT_EQ(MPPropEncode(posY, v, nullptr), want) << box[0] << " " << box[1] << " " << std::hexfloat << v.f;
+        }
+    }
+    SetMPReplicationBox(Vector(-100, -25, -100, 1), Vector(100, 200, 100, 1));
+    for (uint32_t i = 0; i < 400000; ++i) {
+        v.v = Vector(float(i) * 0.0009f, float(i) * 0.0009f, 0, 1);
+        ASSERT_EQ(MPPropEncode(angle, v, nullptr), round(MPPropWrapAngle(v.v.y) * 1023.0f / 360.0f)) << std::hexfloat << v.v.y;
+        ASSERT_EQ(MPPropEncode(angles, v, nullptr) & 255, round(MPPropWrapAngle(v.v.x) * 255.0f / 360.0f)) << std::hexfloat << v.v.x;
+    }
+    for (uint32_t q = 0; q < 1024; ++q) {
+        MPPropDecode(angle, q, v);
+        ASSERT_EQ(v.v.y, float(q) * 360.0f / 1023.0f) << q;
+        MPPropDecode(angles, q & 255, v);
+        ASSERT_EQ(v.v.x, float(q & 255) * 360.0f / 255.0f) << q;
     }
 }
 
