@@ -44,8 +44,11 @@ public:
         value &= Mask(n);
         uint8_t* p = buffer + (cursor >> 3);
         const uint32_t shift = cursor & 7;
-        Store64(p, Load64(p) | (value << shift));
-        if (shift + n > 64) p[8] |= static_cast<uint8_t>(value >> (64 - shift));
+        // Only the byte at the cursor holds bits already; the rest is zero. Loading that
+        // one byte, not the word, lets the load take its value from the previous write's
+        // store instead of waiting for it to reach the cache.
+        Store64(p, uint64_t(p[0]) | (value << shift));
+        if (shift + n > 64) p[8] = static_cast<uint8_t>(value >> (64 - shift));
         cursor += n;
         return true;
     }

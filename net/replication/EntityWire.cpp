@@ -18,6 +18,8 @@
 namespace {
 
 constexpr uint32_t kShortLengthLimit = 127;
+// T's 11 bits, read in whole 8-byte words, stay within the field buffer.
+static_assert((2047 + 63) / 64 * 8 <= kMPFieldBufferBytes);
 
 uint8_t ByteOf(uint64_t mask, uint32_t i) { return static_cast<uint8_t>(mask >> (8 * i)); }
 
@@ -35,6 +37,9 @@ bool SnapBytesUnder(uint64_t snap, uint32_t byteMask) { return (ByteMask(snap) &
 
 // Bits of the present fields of an appended buffer.
 uint32_t PresentFieldBits(const EntityRecord& r) {
+    const uint32_t n = r.fields.fieldCount;
+    const uint64_t all = n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    if (n && (r.dirtyMask & all) == all) return r.fields.totalBits;  // every field: the running total
     uint32_t t = 0;
     for (uint32_t i = 0; i < r.fields.fieldCount; ++i)
         if (r.dirtyMask & (uint64_t(1) << i)) t += r.fields.bitLengths[i];
@@ -85,6 +90,32 @@ private:
     uint32_t used = 0;
 };
 
+// A field's bytes (1 to 8, within the buffer: Append checked), read in pieces that lie
+// inside the field: a field is often read just after it was appended, and a load that
+// spans two appends' stores would have to wait for both to reach the cache.
+uint64_t LoadField(const uint8_t* p, uint32_t bytes) {
+    uint64_t v = 0;
+    uint32_t at = 0;
+    if (bytes == 8) {
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    if (bytes & 4) {
+        uint32_t x;
+        std::memcpy(&x, p, 4);
+        v = x;
+        at = 4;
+    }
+    if (bytes & 2) {
+        uint16_t x;
+        std::memcpy(&x, p + at, 2);
+        v |= uint64_t(x) << (8 * at);
+        at += 2;
+    }
+    if (bytes & 1) v |= uint64_t(p[at]) << (8 * at);
+    return v;
+}
+
 uint64_t Low(uint64_t v, uint32_t n) { return n >= 64 ? v : v & ((uint64_t(1) << n) - 1); }
 
 }  // namespace
@@ -119,9 +150,10 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
         const uint32_t bits = r.fields.bitLengths[i];
         if ((r.dirtyMask & (uint64_t(1) << i)) && bits) {
             // A field is at most 64 bits, stored LSB first from a byte boundary.
+            const uint32_t bytes = (bits + 7) / 8;
             uint64_t v = 0;
-            if (offset + 8 <= kMPFieldBufferBytes)
-                std::memcpy(&v, r.fields.data + offset, 8);  // one load; the bits past the field are masked off
+            if (bytes <= 8 && offset + bytes <= kMPFieldBufferBytes)
+                v = LoadField(r.fields.data + offset, bytes);
             else
                 for (uint32_t k = 0; offset + k < kMPFieldBufferBytes && k < 8; ++k) v |= uint64_t(r.fields.data[offset + k]) << (8 * k);
             if (!w.Put(Low(v, bits), bits)) return false;
@@ -173,7 +205,15 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
         if (!in.ReadValue(v, 4)) return false;
         t |= static_cast<uint32_t>(v) << 7;
     }
-    if (t && !in.ReadBits(r.fields.data, t)) return false;
+    // The field bits in whole words (T <= 2047: at most 256 bytes, the buffer's size).
+    if (t > in.Remaining()) return in.ReadBits(r.fields.data, t);  // fails, reading nothing
+    uint8_t* d = r.fields.data;
+    for (uint32_t left = t; left; d += 8) {
+        const uint32_t n = left < 64 ? left : 64;
+        in.ReadValue(v, n);
+        std::memcpy(d, &v, 8);
+        left -= n;
+    }
     r.fields.totalBits = t;
     r.fields.bytesUsed = (t + 7) / 8;
     return true;

@@ -140,6 +140,29 @@ TEST(MPPropWidths, QuantisingIsThePlainFloatDivision) {
     }
 }
 
+// Copying only the used part: a larger buffer copied over leaves none of its lengths, ids
+// or field values behind, and a received buffer (bits only, no fields) keeps its bits.
+TEST(MPFieldBufferCopy, CopyUsedGivesWhatAWholeCopyGives) {
+    MPFieldBuffer big, small, received, target;
+    for (uint32_t i = 0; i < 40; ++i) ASSERT_TRUE(big.Append(0x9E3779B97F4A7C15ull >> i, 1 + i % 64, uint16_t(100 + i)));
+    ASSERT_TRUE(small.Append(0x1234, 13, 7));
+    ASSERT_TRUE(small.Append(0xFFFFFFFFFFFFFFFFull, 64));
+    received.totalBits = 2047;
+    for (uint32_t k = 0; k < kMPFieldBufferBytes; ++k) received.data[k] = uint8_t(k * 7 + 1);
+    received.bytesUsed = 256;
+    for (const MPFieldBuffer* from : {&big, &small, &received, &big, &received, &small}) {
+        target.CopyUsed(*from);
+        const MPFieldBuffer whole = *from;
+        EXPECT_EQ(target.totalBits, whole.totalBits);
+        EXPECT_EQ(target.bytesUsed, whole.bytesUsed);
+        ASSERT_EQ(target.fieldCount, whole.fieldCount);
+        EXPECT_EQ(std::memcmp(target.bitLengths, whole.bitLengths, sizeof whole.bitLengths), 0);
+        EXPECT_EQ(std::memcmp(target.referencedIds, whole.referencedIds, sizeof whole.referencedIds), 0);
+        for (uint32_t i = 0; i < whole.fieldCount; ++i) EXPECT_EQ(target.FieldValue(i), whole.FieldValue(i)) << i;
+        EXPECT_EQ(std::memcmp(target.data, whole.data, (whole.totalBits + 7) / 8 > whole.bytesUsed ? (whole.totalBits + 7) / 8 : whole.bytesUsed), 0);
+    }
+}
+
 TEST_F(MPPropTest, EncodingsRoundTripAndClamp) {
     struct Row {
         uint32_t kind;
