@@ -51,8 +51,8 @@ bool EntityReplicationStates::Apply(const EntityRecord& record) {
     }
     if (record.flags & ENTITYRECORD_PROPERTIES) {
         s.propertiesVersion = v;
-        for (uint32_t i = 0; i < kMaxMPProperties; ++i)
-            if (record.dirtyMask & (uint64_t(1) << i)) s.fieldVersions[i] = v;
+        static_assert(kMaxMPProperties == 64, "one dirty bit per property");
+        for (uint64_t left = record.dirtyMask; left; left &= left - 1) s.fieldVersions[__builtin_ctzll(left)] = v;
         s.ownerId = record.ownerId;
         s.dirtyMask = record.dirtyMask;
         s.snapMask = record.snapMask;
@@ -74,7 +74,7 @@ void EntityReplicationStates::BuildRecord(EntityReplicationState& s, uint32_t a,
     out.flags = 0;
     out.localTime = 0;
     out.dictionarySlot = out.creationCounter = out.ownedByReceiver = 0;
-    out.templateGuid.Clear();
+    out.templateGuid = SimpleGUID();
     out.parentId = kNoMultiplayerId;
     out.ownerId = kNoOwnerId;
     out.dirtyMask = out.snapMask = 0;

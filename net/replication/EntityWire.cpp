@@ -90,32 +90,6 @@ private:
     uint32_t used = 0;
 };
 
-// A field's bytes (1 to 8, within the buffer: Append checked), read in pieces that lie
-// inside the field: a field is often read just after it was appended, and a load that
-// spans two appends' stores would have to wait for both to reach the cache.
-uint64_t LoadField(const uint8_t* p, uint32_t bytes) {
-    uint64_t v = 0;
-    uint32_t at = 0;
-    if (bytes == 8) {
-        std::memcpy(&v, p, 8);
-        return v;
-    }
-    if (bytes & 4) {
-        uint32_t x;
-        std::memcpy(&x, p, 4);
-        v = x;
-        at = 4;
-    }
-    if (bytes & 2) {
-        uint16_t x;
-        std::memcpy(&x, p + at, 2);
-        v |= uint64_t(x) << (8 * at);
-        at += 2;
-    }
-    if (bytes & 1) v |= uint64_t(p[at]) << (8 * at);
-    return v;
-}
-
 uint64_t Low(uint64_t v, uint32_t n) { return n >= 64 ? v : v & ((uint64_t(1) << n) - 1); }
 
 }  // namespace
@@ -150,10 +124,9 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
         const uint32_t bits = r.fields.bitLengths[i];
         if ((r.dirtyMask & (uint64_t(1) << i)) && bits) {
             // A field is at most 64 bits, stored LSB first from a byte boundary.
-            const uint32_t bytes = (bits + 7) / 8;
             uint64_t v = 0;
-            if (bytes <= 8 && offset + bytes <= kMPFieldBufferBytes)
-                v = LoadField(r.fields.data + offset, bytes);
+            if (offset + 8 <= kMPFieldBufferBytes)
+                std::memcpy(&v, r.fields.data + offset, 8);  // one load; the bits past the field are masked off
             else
                 for (uint32_t k = 0; offset + k < kMPFieldBufferBytes && k < 8; ++k) v |= uint64_t(r.fields.data[offset + k]) << (8 * k);
             if (!w.Put(Low(v, bits), bits)) return false;
@@ -171,7 +144,7 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
     r.flags = 0;
     r.localTime = 0;
     r.dictionarySlot = r.creationCounter = r.ownedByReceiver = 0;
-    r.templateGuid.Clear();
+    r.templateGuid = SimpleGUID();  // inline, not a call
     r.parentId = kNoMultiplayerId;
     r.ownerId = kNoOwnerId;
     r.dirtyMask = r.snapMask = 0;
