@@ -2,47 +2,35 @@
 
 #include <cstring>
 
-namespace {
-
-inline uint64_t Mask(uint32_t n) { return n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
-
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
-
-}  // namespace
-
-bool BitWriter::WriteValue(uint64_t value, uint32_t n) {
-    if (n > 64 || n > capacity - cursor) return false;
-    if (n == 0) return true;
-    value &= Mask(n);
-    uint8_t* p = buffer + (cursor >> 3);
-    const uint32_t shift = cursor & 7;
-    Store64(p, Load64(p) | (value << shift));
-    if (shift + n > 64) p[8] |= static_cast<uint8_t>(value >> (64 - shift));
-    cursor += n;
-    return true;
-}
+using bitstream_detail::Load64;
+using bitstream_detail::Mask;
+using bitstream_detail::Store64;
 
 bool BitWriter::WriteBits(const void* source, uint32_t n) {
     if (n > capacity - cursor) return false;
     const uint8_t* s = static_cast<const uint8_t*>(source);
-    // Whole 56-bit chunks (7 source bytes each), then the rest.
-    while (n >= 56) {
-        uint64_t v = 0;
-        std::memcpy(&v, s, 7);
-        WriteValue(v, 56);
-        s += 7;
-        n -= 56;
+    uint8_t* p = buffer + (cursor >> 3);
+    const uint32_t shift = cursor & 7;
+    cursor += n;
+    if (shift == 0) {
+        // Byte-aligned: the buffer is zero from here on, so a copy is the same as OR.
+        std::memcpy(p, s, n >> 3);
+        if (n & 7) p[n >> 3] = static_cast<uint8_t>(s[n >> 3] & Mask(n & 7));
+        return true;
+    }
+    // Whole 64-bit source words, each ORed into the word at p and the byte after it
+    // (still zero); then the rest, at most 63 bits.
+    for (; n >= 64; n -= 64, s += 8, p += 8) {
+        const uint64_t v = Load64(s);
+        Store64(p, Load64(p) | (v << shift));
+        p[8] = static_cast<uint8_t>(v >> (64 - shift));
     }
     if (n) {
         uint64_t v = 0;
         std::memcpy(&v, s, (n + 7) / 8);
-        WriteValue(v, n);
+        v &= Mask(n);
+        Store64(p, Load64(p) | (v << shift));
+        if (shift + n > 64) p[8] |= static_cast<uint8_t>(v >> (64 - shift));
     }
     return true;
 }
@@ -62,7 +50,7 @@ void BitWriter::Truncate(uint32_t bits) {
 
 bool BitReader::Check(uint32_t n) {
     if (failed || n > total - cursor) {
-        failed = true;
+        Fail();
         return false;
     }
     return true;
@@ -71,23 +59,23 @@ bool BitReader::Check(uint32_t n) {
 uint64_t BitReader::Peek(uint32_t n) const {
     const uint32_t byte = cursor >> 3;
     const uint32_t shift = cursor & 7;
-    const uint32_t totalBytes = (total + 7) >> 3;
+    const uint32_t totalBytes = (total >> 3) + ((total & 7) != 0);
     uint64_t v;
     if (byte + 8 <= totalBytes) {
         v = Load64(data + byte) >> shift;
+        if (shift + n > 64) v |= uint64_t(data[byte + 8]) << (64 - shift);
     } else {
-        // The last few bytes, one at a time (a call to memcpy costs more than the read).
+        // The last few bytes, one at a time (n bits end within them).
         v = 0;
         for (uint32_t k = 0; byte + k < totalBytes; ++k) v |= uint64_t(data[byte + k]) << (8 * k);
         v >>= shift;
     }
-    if (shift + n > 64) v |= uint64_t(data[byte + 8]) << (64 - shift);
     return v & Mask(n);
 }
 
-bool BitReader::ReadValue(uint64_t& value, uint32_t n) {
+bool BitReader::ReadValueNearEnd(uint64_t& value, uint32_t n) {
     if (n > 64 || !Check(n)) {
-        failed = true;
+        Fail();
         return false;
     }
     value = n ? Peek(n) : 0;
@@ -98,17 +86,15 @@ bool BitReader::ReadValue(uint64_t& value, uint32_t n) {
 bool BitReader::ReadBits(void* destination, uint32_t n) {
     if (!Check(n)) return false;
     uint8_t* d = static_cast<uint8_t*>(destination);
-    while (n >= 56) {
-        const uint64_t v = Peek(56);
-        std::memcpy(d, &v, 7);
-        cursor += 56;
-        d += 7;
-        n -= 56;
+    for (; n >= 64; n -= 64, d += 8) {
+        uint64_t v = 0;
+        ReadValue(v, 64);
+        std::memcpy(d, &v, 8);
     }
     if (n) {
-        const uint64_t v = Peek(n);  // masked: the high bits of the last byte are clear
-        std::memcpy(d, &v, (n + 7) / 8);
-        cursor += n;
+        uint64_t v = 0;
+        ReadValue(v, n);  // masked: the high bits of the last byte are clear
+        for (uint32_t k = 0; k < (n + 7) / 8; ++k) d[k] = static_cast<uint8_t>(v >> (8 * k));
     }
     return true;
 }

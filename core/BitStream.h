@@ -10,8 +10,23 @@
 // read is checked, a read that would pass the end reads nothing and fails, and every
 // later read fails too. Neither allocates.
 //
+// The value reads and writes are inline: one bounds test and one unaligned 64-bit load
+// or store each. A reader keeps the last bit a whole-word load may end at, so reads
+// away from the end of the data need no byte-by-byte path.
+//
 // Not thread-safe; one stream per thread.
 #include <cstdint>
+#include <cstring>
+
+namespace bitstream_detail {
+inline uint64_t Mask(uint32_t n) { return n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
+}  // namespace bitstream_detail
 
 class BitWriter {
 public:
@@ -22,7 +37,21 @@ public:
     BitWriter(uint8_t* buffer, uint32_t capacityBits) : buffer(buffer), capacity(capacityBits) {}
 
     // False (nothing written) when n bits do not fit. n <= 64.
-    bool WriteValue(uint64_t value, uint32_t n);
+    bool WriteValue(uint64_t value, uint32_t n) {
+        using namespace bitstream_detail;
+        if (n > 64 || n > capacity - cursor) return false;
+        if (n == 0) return true;
+        value &= Mask(n);
+        uint8_t* p = buffer + (cursor >> 3);
+        const uint32_t shift = cursor & 7;
+        // Only the byte at the cursor holds bits already; the rest is zero. Loading that
+        // one byte, not the word, lets the load take its value from the previous write's
+        // store instead of waiting for it to reach the cache.
+        Store64(p, uint64_t(p[0]) | (value << shift));
+        if (shift + n > 64) p[8] = static_cast<uint8_t>(value >> (64 - shift));
+        cursor += n;
+        return true;
+    }
     // The first n bits of the source bytes (LSB first).
     bool WriteBits(const void* source, uint32_t n);
 
@@ -43,10 +72,33 @@ class BitReader {
 public:
     BitReader() = default;
     BitReader(const uint8_t* data, uint32_t totalBits, uint32_t startBit = 0)
-        : data(data), total(totalBits), cursor(startBit > totalBits ? totalBits : startBit) {}
+        : data(data), total(totalBits), cursor(startBit > totalBits ? totalBits : startBit), wordLimit(WordLimit(totalBits)) {}
+    // The first totalBits bits of a buffer of bufferBytes bytes (the total is cut to the
+    // buffer). Reads stay bounded by the total, but whole-word loads may touch the buffer's
+    // bytes beyond it, so a short stream in a larger buffer is read without the
+    // byte-by-byte path at its end.
+    BitReader(const uint8_t* data, uint32_t totalBits, uint32_t startBit, uint32_t bufferBytes) : BitReader(data, totalBits, startBit) {
+        if (uint64_t(bufferBytes) * 8 < totalBits) *this = BitReader(data, bufferBytes * 8, startBit);
+        const uint64_t fromBuffer = bufferBytes >= 9 ? (uint64_t(bufferBytes) - 9) * 8 + 1 : 0;
+        const uint64_t limit = fromBuffer < uint64_t(total) + 1 ? fromBuffer : uint64_t(total) + 1;
+        wordLimit = limit > 0xFFFFFFFFu ? total : static_cast<uint32_t>(limit);
+    }
 
     // n <= 64. False (value untouched) past the end.
-    bool ReadValue(uint64_t& value, uint32_t n);
+    bool ReadValue(uint64_t& value, uint32_t n) {
+        using namespace bitstream_detail;
+        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist.
+        if (uint64_t(cursor) + n < wordLimit && n <= 64) {
+            const uint8_t* p = data + (cursor >> 3);
+            const uint32_t shift = cursor & 7;
+            // The second term brings in byte 8 for a read that crosses it (zero when shift is 0).
+            const uint64_t v = (Load64(p) >> shift) | ((uint64_t(p[8]) << 1) << (63 - shift));
+            value = v & Mask(n);
+            cursor += n;
+            return true;
+        }
+        return ReadValueNearEnd(value, n);
+    }
     template <class T>
     bool Read(T& value, uint32_t n) {
         uint64_t v = 0;
@@ -64,11 +116,23 @@ public:
     bool Failed() const { return failed; }
 
 private:
+    // One past the last bit at which a read may end and still load bytes cursor / 8 ..
+    // cursor / 8 + 8 whole (0: none may).
+    static uint32_t WordLimit(uint32_t totalBits) {
+        const uint32_t bytes = (totalBits >> 3) + ((totalBits & 7) != 0);
+        return bytes >= 9 ? (bytes - 9) * 8 + 1 : 0;
+    }
+    bool ReadValueNearEnd(uint64_t& value, uint32_t n);
     bool Check(uint32_t n);
+    void Fail() {
+        failed = true;
+        wordLimit = 0;
+    }
     uint64_t Peek(uint32_t n) const;
 
     const uint8_t* data = nullptr;
     uint32_t total = 0;
     uint32_t cursor = 0;
+    uint32_t wordLimit = 0;  // 0 once failed: every read takes the checked path
     bool failed = false;
 };

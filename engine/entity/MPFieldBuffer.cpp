@@ -3,26 +3,23 @@
 
 #include "engine/entity/MPProperty.h"
 
-void MPFieldBuffer::Clear() {
-    for (uint32_t i = 0; i < fieldCount && i < kMaxMPProperties; ++i) {
+void MPFieldBuffer::CopyUsed(const MPFieldBuffer& from) {
+    // A sender's buffer uses bytesUsed bytes, a received one its bits rounded up.
+    const uint32_t fromBits = from.totalBits < kMPFieldBufferBytes * 8 ? from.totalBits : kMPFieldBufferBytes * 8;
+    const uint32_t bitBytes = (fromBits + 7) / 8;
+    const uint32_t used = from.bytesUsed > bitBytes ? from.bytesUsed : bitBytes;
+    std::memcpy(data, from.data, used < kMPFieldBufferBytes ? used : kMPFieldBufferBytes);
+    const uint32_t count = from.fieldCount < kMaxMPProperties ? from.fieldCount : kMaxMPProperties;
+    const uint32_t old = fieldCount < kMaxMPProperties ? fieldCount : kMaxMPProperties;
+    std::memcpy(bitLengths, from.bitLengths, count * sizeof bitLengths[0]);
+    std::memcpy(referencedIds, from.referencedIds, count * sizeof referencedIds[0]);
+    for (uint32_t i = count; i < old; ++i) {
         bitLengths[i] = 0;
         referencedIds[i] = kNoMultiplayerId;
     }
-    totalBits = bytesUsed = fieldCount = 0;
-}
-
-bool MPFieldBuffer::Append(uint64_t value, uint32_t bits, uint16_t referencedId) {
-    if (bits > 64 || fieldCount >= kMaxMPProperties) return false;
-    const uint32_t bytes = (bits + 7) / 8;
-    if (bytesUsed + bytes > kMPFieldBufferBytes) return false;
-    if (bits < 64) value &= (uint64_t(1) << bits) - 1;
-    for (uint32_t i = 0; i < bytes; ++i) data[bytesUsed + i] = uint8_t(value >> (8 * i));
-    bitLengths[fieldCount] = bits;
-    referencedIds[fieldCount] = referencedId;
-    ++fieldCount;
-    bytesUsed += bytes;
-    totalBits += bits;
-    return true;
+    totalBits = from.totalBits;
+    bytesUsed = from.bytesUsed;
+    fieldCount = from.fieldCount;
 }
 
 uint32_t MPFieldBuffer::FieldOffset(uint32_t i) const {

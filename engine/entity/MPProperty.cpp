@@ -37,6 +37,16 @@ constexpr float kBlendPerMs = 0.002f;
 
 uint32_t Round(float x) { return x > 0.0f ? static_cast<uint32_t>(x + 0.5f) : 0u; }
 
+// a / b for floats a >= 0 and b > 0, the same float as the division: the double product
+// a * (1 / b) lies within 2^-52 of the true quotient, and a quotient of two floats is
+// never within 2^-49 of a point halfway between two floats, so both round alike.
+float Quotient(float a, double reciprocal) { return static_cast<float>(double(a) * reciprocal); }
+constexpr double kInv360 = 1.0 / 360.0;
+constexpr double kInv1023 = 1.0 / 1023.0;
+constexpr double kInv255 = 1.0 / 255.0;
+// 1 / (max - min) of the replication box per axis.
+double gBoxInvRange[3] = {0.5, 0.5, 0.5};
+
 uint32_t Digits(uint64_t n) {
     uint32_t b = 0;
     while (n) {
@@ -50,8 +60,7 @@ float Axis(const Vector& v, int a) { return a == 0 ? v.x : a == 1 ? v.y : v.z; }
 
 // A box coordinate in 16 bits (the caller clamps).
 uint32_t BoxQ(float c, int axis) {
-    const float lo = Axis(gBoxMin, axis), hi = Axis(gBoxMax, axis);
-    const float scaled = (c - lo) * 65535.0f / (hi - lo);
+    const float scaled = Quotient((c - Axis(gBoxMin, axis)) * 65535.0f, gBoxInvRange[axis]);  // (c - min) * 65535 / (max - min)
     const uint32_t q = Round(scaled);
     return q > 65535 ? 65535 : q;
 }
@@ -180,6 +189,14 @@ void CopyShown(MPValue& to, const MPValue& from) {
 }  // namespace
 
 float MPPropWrapAngle(float a) {
+    // Within one turn either way fmod(a, 360) is a, and a + 360 lies in [0, 720], where
+    // the outer fmod is a subtraction (exact there) or nothing: the same float as the
+    // two fmods below, without their cost.
+    if (a > -360.0f && a < 360.0f) {
+        float w = a + 360.0f;
+        if (w >= 360.0f) w -= 360.0f;
+        return w >= 360.0f ? 0.0f : w;
+    }
     if (!std::isfinite(a)) return 0.0f;
     float w = std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
     if (w >= 360.0f) w = 0.0f;
@@ -225,6 +242,7 @@ uint32_t MPPropKindBits(uint32_t kind) {
 void SetMPReplicationBox(const Vector& min, const Vector& max) {
     gBoxMin = min;
     gBoxMax = max;
+    for (int a = 0; a < 3; ++a) gBoxInvRange[a] = 1.0 / double(Axis(max, a) - Axis(min, a));
 }
 void GetMPReplicationBox(Vector* min, Vector* max) {
     if (min) *min = gBoxMin;
@@ -257,9 +275,9 @@ uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* reference
         const uint32_t q = Round(v.f * 255.0f);
         return q > 255 ? 255 : q;
     }
-    case MPPROPTYPE_VEC_ANGLEY: return Round(MPPropWrapAngle(v.v.y) * 1023.0f / 360.0f);
+    case MPPROPTYPE_VEC_ANGLEY: return Round(Quotient(MPPropWrapAngle(v.v.y) * 1023.0f, kInv360));
     case MPPROPTYPE_VEC_ANGLEXY:
-        return Round(MPPropWrapAngle(v.v.x) * 255.0f / 360.0f) | (uint64_t(Round(MPPropWrapAngle(v.v.y) * 255.0f / 360.0f)) << 8);
+        return Round(Quotient(MPPropWrapAngle(v.v.x) * 255.0f, kInv360)) | (uint64_t(Round(Quotient(MPPropWrapAngle(v.v.y) * 255.0f, kInv360))) << 8);
     case MPPROPTYPE_VEC_SCALE: {
         if (v.v.x > 200.0f || v.v.y > 200.0f || v.v.z > 200.0f)
             gLog.Warning(LogCategory::Multiplayer, "Scale vec out of bounds: %f %f %f", double(v.v.x), double(v.v.y), double(v.v.z));
@@ -299,8 +317,10 @@ void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out) {
     case MPPROPTYPE_FLOAT: out.f = float(q) * p.floatStep + p.floatMin; return;
     case MPPROPTYPE_FLOAT_POSY: out.f = BoxDecode(uint32_t(q & 0xFFFF), 1); return;
     case MPPROPTYPE_FLOAT_ANIM_PROGRESS: out.f = float(q & 255) / 255.0f; return;
-    case MPPROPTYPE_VEC_ANGLEY: out.v = Vector(0.0f, float(q & 1023) * 360.0f / 1023.0f, 0.0f, 1.0f); return;
-    case MPPROPTYPE_VEC_ANGLEXY: out.v = Vector(float(q & 255) * 360.0f / 255.0f, float((q >> 8) & 255) * 360.0f / 255.0f, 0.0f, 1.0f); return;
+    case MPPROPTYPE_VEC_ANGLEY: out.v = Vector(0.0f, Quotient(float(q & 1023) * 360.0f, kInv1023), 0.0f, 1.0f); return;
+    case MPPROPTYPE_VEC_ANGLEXY:
+        out.v = Vector(Quotient(float(q & 255) * 360.0f, kInv255), Quotient(float((q >> 8) & 255) * 360.0f, kInv255), 0.0f, 1.0f);
+        return;
     case MPPROPTYPE_VEC_SCALE:
         out.v = Vector(float(q & 0xFFFF) * 200.0f / 65535.0f, float((q >> 16) & 0xFFFF) * 200.0f / 65535.0f,
                        float((q >> 32) & 0xFFFF) * 200.0f / 65535.0f, 1.0f);
@@ -440,7 +460,7 @@ bool MPPropertyContainer::Deserialize(const MPFieldBuffer& in, uint64_t dirtyMas
                      unsigned(need), unsigned(in.totalBits));
         return false;
     }
-    BitReader reader(in.data, std::min<uint32_t>(in.totalBits, kMPFieldBufferBytes * 8));
+    BitReader reader(in.data, in.totalBits, 0, kMPFieldBufferBytes);
     const bool ownedHere = owner && owner->GetPlayerOwner() == gLocalPlayer && gLocalPlayer;
     const uint64_t frameNow = gGameClock ? uint64_t(gGameClock->GetCurrentTime()) : 0;
     bool any = false;

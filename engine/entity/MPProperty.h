@@ -11,6 +11,7 @@
 // A plain value: copied whole through the command ring, the callback queue and the
 // network thread's states.
 #include <cstdint>
+#include <cstring>
 
 #include <vector>
 
@@ -58,15 +59,46 @@ struct MPFieldBuffer {
         for (uint16_t& id : referencedIds) id = kNoMultiplayerId;
     }
     // Empty again. The data bytes are not cleared: every reader is bounded by the
-    // totals, and Append writes every byte of a field.
-    void Clear();
+    // totals, and Append writes every byte of a field. Lengths and ids past the field
+    // count always hold 0 and none.
+    void Clear() {
+        for (uint32_t i = 0; i < fieldCount && i < kMaxMPProperties; ++i) {
+            bitLengths[i] = 0;
+            referencedIds[i] = kNoMultiplayerId;
+        }
+        totalBits = bytesUsed = fieldCount = 0;
+    }
     // Appends the low `bits` bits of value (bits <= 64) as the next field; false (nothing
     // appended) when the field count or the data bytes would overflow.
-    bool Append(uint64_t value, uint32_t bits, uint16_t referencedId = kNoMultiplayerId);
+    bool Append(uint64_t value, uint32_t bits, uint16_t referencedId = kNoMultiplayerId) {
+        const uint32_t bytes = (bits + 7) / 8;
+        if (bits > 64 || fieldCount >= kMaxMPProperties || bytesUsed + bytes > kMPFieldBufferBytes) return false;
+        if (bits < 64) value &= (uint64_t(1) << bits) - 1;
+        StoreLittleEndian(value, bytes);
+        bitLengths[fieldCount] = bits;
+        referencedIds[fieldCount] = referencedId;
+        ++fieldCount;
+        bytesUsed += bytes;
+        totalBits += bits;
+        return true;
+    }
+    // The used part of another buffer: its data bytes, lengths and ids and totals (the
+    // rest of this one keeps the state Clear leaves).
+    void CopyUsed(const MPFieldBuffer& from);
     // Byte offset of field i of an appended buffer (i <= fieldCount).
     uint32_t FieldOffset(uint32_t i) const;
     // Field i of an appended buffer (0 for a field that does not exist).
     uint64_t FieldValue(uint32_t i) const;
+
+private:
+    // The bytes of value at bytesUsed, LSB first (the room is checked): one 8-byte store
+    // where it fits (the bytes past the field are free and get zeros).
+    void StoreLittleEndian(uint64_t value, uint32_t bytes) {
+        if (bytesUsed + 8 <= kMPFieldBufferBytes)
+            std::memcpy(data + bytesUsed, &value, 8);
+        else
+            std::memcpy(data + bytesUsed, &value, bytes);
+    }
 };
 
 // ---------------------------------------------------------------------------------

@@ -33,51 +33,22 @@ void GamePacket::Reset() {
         s.writer.Reset();
         s.itemCount = s.savedBitCursor = s.savedItemCount = 0;
     }
+    totalBits = savedTotalBits = kPacketHeaderBits;
+    sectionsSinceSave = 0;
     savedSentCount = 0;
     currentSection = kNoSection;
     overflow = 0;
 }
 
-void GamePacket::BeginSection(uint32_t section) {
-    currentSection = section < kPacketSectionCount ? section : kNoSection;
-    if (currentSection != kNoSection) ++sections[currentSection].itemCount;
-}
-
-uint32_t GamePacket::TotalBits() const {
-    uint32_t bits = kPacketHeaderBits;
-    for (const PacketSection& s : sections) bits += s.writer.BitCount();
-    return bits;
-}
-
-bool GamePacket::WriteValue(uint64_t value, uint32_t bits) {
-    if (overflow || currentSection == kNoSection || bits > kMaxPacketBits - TotalBits()) {
-        overflow = 1;
-        return false;
-    }
-    return sections[currentSection].writer.WriteValue(value, bits);
-}
-
-bool GamePacket::WriteBits(const void* source, uint32_t bits) {
-    if (overflow || currentSection == kNoSection || bits > kMaxPacketBits - TotalBits()) {
-        overflow = 1;
-        return false;
-    }
-    return sections[currentSection].writer.WriteBits(source, bits);
-}
-
-void GamePacket::Save() {
-    for (PacketSection& s : sections) {
-        s.savedBitCursor = s.writer.BitCount();
-        s.savedItemCount = s.itemCount;
-    }
-    savedSentCount = sentEntities ? static_cast<uint32_t>(sentEntities->entities.size()) : 0;
-}
-
 void GamePacket::Restore() {
-    for (PacketSection& s : sections) {
+    // Only sections begun since the save changed; their rollback points stay for a
+    // second restore to the same save.
+    for (uint32_t left = sectionsSinceSave; left; left &= left - 1) {
+        PacketSection& s = sections[__builtin_ctz(left)];
         s.writer.Truncate(s.savedBitCursor);
         s.itemCount = s.savedItemCount;
     }
+    totalBits = savedTotalBits;
     if (sentEntities) sentEntities->entities.resize(savedSentCount);
     currentSection = kNoSection;
     overflow = 0;

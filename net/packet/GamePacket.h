@@ -7,7 +7,10 @@
 // bits, end section); a write that would take the whole packet past 1,200 bytes is
 // refused and sets the overflow flag. Save and Restore roll every section (and the
 // packet's sent-entity list) back to the last save, so a writer can try an item and
-// fall over to a fresh packet. Build lays out the header and the sections.
+// fall over to a fresh packet. Build lays out the header and the sections. The packet
+// keeps its total bit count as it goes, and a section's rollback point is taken when it
+// is first begun after a save, so a save, a write and the fit test cost the same however
+// many sections there are.
 //
 // Reading: Parse loads the header and points one bounded reader at bit 208; the reader
 // then walks the sections in order by their counts. Every read is checked against the
@@ -39,7 +42,7 @@ struct PacketSection {
     uint8_t bits[kMaxPacketBytes + BitWriter::kSlackBytes] = {};
     BitWriter writer;
     uint32_t itemCount = 0;
-    uint32_t savedBitCursor = 0;
+    uint32_t savedBitCursor = 0;  // valid while the section's bit is in sectionsSinceSave
     uint32_t savedItemCount = 0;
 };
 
@@ -53,16 +56,34 @@ public:
     void Reset();
 
     // ---- Writing ----
-    void BeginSection(uint32_t section);
-    bool WriteValue(uint64_t value, uint32_t bits);
-    bool WriteBits(const void* source, uint32_t bits);
+    void BeginSection(uint32_t section) {
+        currentSection = section < kPacketSectionCount ? section : kNoSection;
+        if (currentSection == kNoSection) return;
+        if (!(sectionsSinceSave & (1u << currentSection))) TakeRollbackPoint(currentSection);
+        ++sections[currentSection].itemCount;
+    }
+    bool WriteValue(uint64_t value, uint32_t bits) {
+        if (!Fits(bits) || !sections[currentSection].writer.WriteValue(value, bits)) return false;
+        totalBits += bits;
+        return true;
+    }
+    bool WriteBits(const void* source, uint32_t bits) {
+        if (!Fits(bits) || !sections[currentSection].writer.WriteBits(source, bits)) return false;
+        totalBits += bits;
+        return true;
+    }
     void EndSection() { currentSection = kNoSection; }
-    void Save();
+    void Save() {
+        sectionsSinceSave = 0;
+        if (currentSection != kNoSection) TakeRollbackPoint(currentSection);  // writes may go on without a begin
+        savedTotalBits = totalBits;
+        savedSentCount = sentEntities ? static_cast<uint32_t>(sentEntities->entities.size()) : 0;
+    }
     void Restore();
     bool Overflowed() const { return overflow != 0; }
     uint32_t SectionBits(uint32_t section) const { return sections[section].writer.BitCount(); }
     uint32_t ItemCount(uint32_t section) const { return sections[section].itemCount; }
-    uint32_t TotalBits() const;
+    uint32_t TotalBits() const { return totalBits; }
     // The header and the sections into out (at least kMaxPacketBytes +
     // BitWriter::kSlackBytes bytes); the byte length.
     uint32_t Build(uint8_t* out) const;
@@ -85,8 +106,27 @@ public:
     uint8_t packetCount = 0;
 
 private:
+    // False, setting the overflow flag, when no section is open or bits more would take
+    // the packet past its size.
+    bool Fits(uint32_t bits) {
+        if (overflow || currentSection == kNoSection || bits > kMaxPacketBits - totalBits) {
+            overflow = 1;
+            return false;
+        }
+        return true;
+    }
+
+    void TakeRollbackPoint(uint32_t section) {
+        sectionsSinceSave |= 1u << section;
+        sections[section].savedBitCursor = sections[section].writer.BitCount();
+        sections[section].savedItemCount = sections[section].itemCount;
+    }
+
     PacketSection sections[kPacketSectionCount];
     PacketHistoryEntry* sentEntities = nullptr;
+    uint32_t totalBits = kPacketHeaderBits;  // the header and every section
+    uint32_t savedTotalBits = kPacketHeaderBits;
+    uint32_t sectionsSinceSave = 0;  // bit s: section s begun since the save (its rollback point taken)
     uint32_t savedSentCount = 0;
     uint32_t currentSection = kNoSection;
     uint8_t overflow = 0;

@@ -51,12 +51,12 @@ bool EntityReplicationStates::Apply(const EntityRecord& record) {
     }
     if (record.flags & ENTITYRECORD_PROPERTIES) {
         s.propertiesVersion = v;
-        for (uint32_t i = 0; i < kMaxMPProperties; ++i)
-            if (record.dirtyMask & (uint64_t(1) << i)) s.fieldVersions[i] = v;
+        static_assert(kMaxMPProperties == 64, "one dirty bit per property");
+        for (uint64_t left = record.dirtyMask; left; left &= left - 1) s.fieldVersions[__builtin_ctzll(left)] = v;
         s.ownerId = record.ownerId;
         s.dirtyMask = record.dirtyMask;
         s.snapMask = record.snapMask;
-        s.fields = record.fields;
+        s.fields.CopyUsed(record.fields);  // not the whole buffer
         s.ownerRelevantMask = record.ownerRelevantMask;
     }
     if (record.flags & ENTITYRECORD_DESTROY) s.destroyedVersion = v;
@@ -67,7 +67,19 @@ bool EntityReplicationStates::Apply(const EntityRecord& record) {
 
 void EntityReplicationStates::BuildRecord(EntityReplicationState& s, uint32_t a, uint32_t peerPlayerId, EntityRecord& out) {
     s.nextVersion = s.currentVersion + 1;
-    out = EntityRecord();
+    // out as a fresh record (the defaults of EntityRecord); its field buffer is cleared,
+    // not rebuilt whole.
+    out.multiplayerId = kNoMultiplayerId;
+    out.version = 0;
+    out.flags = 0;
+    out.localTime = 0;
+    out.dictionarySlot = out.creationCounter = out.ownedByReceiver = 0;
+    out.templateGuid = SimpleGUID();
+    out.parentId = kNoMultiplayerId;
+    out.ownerId = kNoOwnerId;
+    out.dirtyMask = out.snapMask = 0;
+    out.ownerRelevantMask = ~uint64_t(0);
+    out.fields.Clear();
     out.multiplayerId = s.multiplayerId;
     out.version = s.currentVersion;
     if (a < s.destroyedVersion) out.flags = s.tornOff ? ENTITYRECORD_FINAL : ENTITYRECORD_DESTROY;
@@ -75,7 +87,7 @@ void EntityReplicationStates::BuildRecord(EntityReplicationState& s, uint32_t a,
         out.flags |= ENTITYRECORD_PROPERTIES;
         out.ownerId = s.ownerId;
         out.snapMask = s.snapMask;
-        out.fields = s.fields;
+        out.fields.CopyUsed(s.fields);
         out.ownerRelevantMask = s.ownerRelevantMask;
         uint64_t dirty = 0;
         for (uint32_t i = 0; i < kMaxMPProperties; ++i)

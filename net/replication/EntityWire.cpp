@@ -18,6 +18,8 @@
 namespace {
 
 constexpr uint32_t kShortLengthLimit = 127;
+// T's 11 bits, read in whole 8-byte words, stay within the field buffer.
+static_assert((2047 + 63) / 64 * 8 <= kMPFieldBufferBytes);
 
 uint8_t ByteOf(uint64_t mask, uint32_t i) { return static_cast<uint8_t>(mask >> (8 * i)); }
 
@@ -35,6 +37,9 @@ bool SnapBytesUnder(uint64_t snap, uint32_t byteMask) { return (ByteMask(snap) &
 
 // Bits of the present fields of an appended buffer.
 uint32_t PresentFieldBits(const EntityRecord& r) {
+    const uint32_t n = r.fields.fieldCount;
+    const uint64_t all = n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    if (n && (r.dirtyMask & all) == all) return r.fields.totalBits;  // every field: the running total
     uint32_t t = 0;
     for (uint32_t i = 0; i < r.fields.fieldCount; ++i)
         if (r.dirtyMask & (uint64_t(1) << i)) t += r.fields.bitLengths[i];
@@ -139,7 +144,7 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
     r.flags = 0;
     r.localTime = 0;
     r.dictionarySlot = r.creationCounter = r.ownedByReceiver = 0;
-    r.templateGuid.Clear();
+    r.templateGuid = SimpleGUID();  // inline, not a call
     r.parentId = kNoMultiplayerId;
     r.ownerId = kNoOwnerId;
     r.dirtyMask = r.snapMask = 0;
@@ -166,9 +171,22 @@ bool ReadEntityRecordWire(BitReader& in, EntityRecord& r) {
         r.dirtyMask |= (v & 0xFF) << (8 * i);
         if (snap) r.snapMask |= (v >> 8) << (8 * i);
     }
-    uint32_t l = 0, t = 0;
-    if (!in.Read(l, 1) || !in.Read(t, l ? 11 : 7)) return false;
-    if (t && !in.ReadBits(r.fields.data, t)) return false;
+    // L and the low 7 bits of T; T's high 4 bits follow when L is set.
+    if (!in.ReadValue(v, 8)) return false;
+    uint32_t t = static_cast<uint32_t>(v >> 1);
+    if (v & 1) {
+        if (!in.ReadValue(v, 4)) return false;
+        t |= static_cast<uint32_t>(v) << 7;
+    }
+    // The field bits in whole words (T <= 2047: at most 256 bytes, the buffer's size).
+    if (t > in.Remaining()) return in.ReadBits(r.fields.data, t);  // fails, reading nothing
+    uint8_t* d = r.fields.data;
+    for (uint32_t left = t; left; d += 8) {
+        const uint32_t n = left < 64 ? left : 64;
+        in.ReadValue(v, n);
+        std::memcpy(d, &v, 8);
+        left -= n;
+    }
     r.fields.totalBits = t;
     r.fields.bytesUsed = (t + 7) / 8;
     return true;

@@ -282,6 +282,56 @@ TEST(PacketLayout, OverflowRefusesAndRestoreRollsBack) {
     EXPECT_EQ(bytes.size(), 1200u);
 }
 
+// A rollback must give the very packet that was never tried: items in several sections,
+// a restore twice to one save, a save with a section still open, a restore right after a
+// reset. Each script writes (section, value) items and restores where it says so.
+TEST(PacketLayout, RestoreGivesThePacketWithoutTheTriedItems) {
+    struct Step {
+        char op;  // 'S' save, 'R' restore, 'B' begin (section), 'W' write 16 bits, 'E' end, 'Z' reset
+        uint32_t arg;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> tried;
+        std::vector<Step> plain;  // the same packet written directly
+    };
+    const Case cases[] = {
+        {"one item in three sections",
+         {{'B', 2}, {'W', 1}, {'E', 0}, {'S', 0}, {'B', 1}, {'W', 2}, {'E', 0}, {'B', 3}, {'W', 3}, {'E', 0}, {'B', 2}, {'W', 4}, {'E', 0}, {'R', 0}, {'B', 4}, {'W', 5}, {'E', 0}},
+         {{'B', 2}, {'W', 1}, {'E', 0}, {'B', 4}, {'W', 5}, {'E', 0}}},
+        {"two restores to one save",
+         {{'B', 1}, {'W', 7}, {'E', 0}, {'S', 0}, {'B', 1}, {'W', 8}, {'E', 0}, {'R', 0}, {'B', 0}, {'W', 9}, {'B', 1}, {'W', 9}, {'E', 0}, {'R', 0}, {'B', 1}, {'W', 6}, {'E', 0}},
+         {{'B', 1}, {'W', 7}, {'E', 0}, {'B', 1}, {'W', 6}, {'E', 0}}},
+        {"a save inside an open section",
+         {{'B', 3}, {'W', 1}, {'S', 0}, {'W', 2}, {'W', 3}, {'R', 0}, {'B', 3}, {'W', 4}, {'E', 0}},
+         {{'B', 3}, {'W', 1}, {'E', 0}, {'B', 3}, {'W', 4}, {'E', 0}}},
+        {"a restore after a reset, no save",
+         {{'B', 2}, {'W', 1}, {'E', 0}, {'S', 0}, {'Z', 0}, {'B', 2}, {'W', 5}, {'E', 0}, {'R', 0}, {'B', 0}, {'W', 3}, {'E', 0}},
+         {{'B', 0}, {'W', 3}, {'E', 0}}},
+    };
+    const auto run = [](GamePacket& p, const std::vector<Step>& steps) {
+        p.Reset();
+        for (const Step& s : steps) {
+            switch (s.op) {
+            case 'S': p.Save(); break;
+            case 'R': p.Restore(); break;
+            case 'B': p.BeginSection(s.arg); break;
+            case 'W': p.WriteValue(0xA500 | s.arg, 16); break;
+            case 'E': p.EndSection(); break;
+            case 'Z': p.Reset(); break;
+            }
+        }
+    };
+    static GamePacket tried, plain;
+    for (const Case& c : cases) {
+        run(tried, c.tried);
+        run(plain, c.plain);
+        EXPECT_EQ(tried.TotalBits(), plain.TotalBits()) << c.name;
+        for (uint32_t s = 0; s < kPacketSectionCount; ++s) EXPECT_EQ(tried.ItemCount(s), plain.ItemCount(s)) << c.name << " section " << s;
+        EXPECT_EQ(Build(tried), Build(plain)) << c.name;
+    }
+}
+
 TEST(PacketLayout, ParseRefusesShortDatagrams) {
     uint8_t bytes[26] = {5};
     GamePacket p;

@@ -2,7 +2,10 @@
 // rule, declaration limits, the receiver's snapshots with interpolation, extrapolation
 // and the correction blend, and the authority's waiting sets.
 // test-sanitize: address
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "EntityTestSupport.h"
 #include "core/BitStream.h"
@@ -82,6 +85,82 @@ TEST(MPPropWidths, IntAndFloatRanges) {
     step = 2.0f;
     EXPECT_EQ(MPPropFloatBits(0.0f, 1023.0f, step), 10u);
     EXPECT_FLOAT_EQ(step, 1.0f);
+}
+
+// The wrap is part of the wire form: it must give the very float of the two fmods, also
+// next to the turn's ends, where a + 360 rounds.
+TEST(MPPropWidths, AngleWrapIsTheFloatOfTwoFmods) {
+    const auto twoFmods = [](float a) {
+        float w = std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
+        return w >= 360.0f ? 0.0f : w;
+    };
+    std::vector<float> angles;
+    for (const float centre : {-720.0f, -360.0f, -180.0f, 0.0f, 180.0f, 360.0f, 720.0f}) {
+        float up = centre, down = centre;
+        for (int k = 0; k < 3000; ++k, up = std::nextafter(up, 1e9f), down = std::nextafter(down, -1e9f)) angles.insert(angles.end(), {up, down});
+    }
+    for (uint32_t i = 0; i < 200000; ++i) angles.push_back(-800.0f + 1600.0f * float(i) / 200000.0f);
+    angles.insert(angles.end(), {1e-30f, -1e-30f, -0.0f, 1e30f, -1e30f});
+    for (const float a : angles) {
+        const float got = MPPropWrapAngle(a), want = twoFmods(a);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << std::hexfloat << a << ": " << got << " against " << want;
+    }
+}
+
+// Positions and angles quantise and decode to the values of plain float divisions, for
+// boxes of awkward sizes too.
+TEST(MPPropWidths, QuantisingIsThePlainFloatDivision) {
+    const auto round = [](float x) { return x > 0.0f ? uint32_t(x + 0.5f) : 0u; };
+    const float boxes[][2] = {{-100.0f, 100.0f}, {-25.0f, 200.0f}, {-37.3f, 911.7f}, {0.001f, 0.0013f}, {-4096.5f, 3.0e6f}};
+    MPProperty posY, angle, angles;
+    posY.kind = MPPROPTYPE_FLOAT_POSY;
+    angle.kind = MPPROPTYPE_VEC_ANGLEY;
+    angles.kind = MPPROPTYPE_VEC_ANGLEXY;
+    MPValue v;
+    for (const auto& box : boxes) {
+        SetMPReplicationBox(Vector(-1, box[0], -1, 1), Vector(1, box[1], 1, 1));
+        for (uint32_t i = 0; i <= 100000; ++i) {
+            v.f = box[0] + (box[1] - box[0]) * (float(i) / 100000.0f);
+            v.f = std::min(std::max(v.f, box[0]), box[1]);
+            const uint32_t want = std::min(round((v.f - box[0]) * 65535.0f / (box[1] - box[0])), 65535u);
+            ASSERT_EQ(MPPropEncode(posY, v, nullptr), want) << box[0] << " " << box[1] << " " << std::hexfloat << v.f;
+        }
+    }
+    SetMPReplicationBox(Vector(-100, -25, -100, 1), Vector(100, 200, 100, 1));
+    for (uint32_t i = 0; i < 400000; ++i) {
+        v.v = Vector(float(i) * 0.0009f, float(i) * 0.0009f, 0, 1);
+        ASSERT_EQ(MPPropEncode(angle, v, nullptr), round(MPPropWrapAngle(v.v.y) * 1023.0f / 360.0f)) << std::hexfloat << v.v.y;
+        ASSERT_EQ(MPPropEncode(angles, v, nullptr) & 255, round(MPPropWrapAngle(v.v.x) * 255.0f / 360.0f)) << std::hexfloat << v.v.x;
+    }
+    for (uint32_t q = 0; q < 1024; ++q) {
+        MPPropDecode(angle, q, v);
+        ASSERT_EQ(v.v.y, float(q) * 360.0f / 1023.0f) << q;
+        MPPropDecode(angles, q & 255, v);
+        ASSERT_EQ(v.v.x, float(q & 255) * 360.0f / 255.0f) << q;
+    }
+}
+
+// Copying only the used part: a larger buffer copied over leaves none of its lengths, ids
+// or field values behind, and a received buffer (bits only, no fields) keeps its bits.
+TEST(MPFieldBufferCopy, CopyUsedGivesWhatAWholeCopyGives) {
+    MPFieldBuffer big, small, received, target;
+    for (uint32_t i = 0; i < 40; ++i) ASSERT_TRUE(big.Append(0x9E3779B97F4A7C15ull >> i, 1 + i % 64, uint16_t(100 + i)));
+    ASSERT_TRUE(small.Append(0x1234, 13, 7));
+    ASSERT_TRUE(small.Append(0xFFFFFFFFFFFFFFFFull, 64));
+    received.totalBits = 2047;
+    for (uint32_t k = 0; k < kMPFieldBufferBytes; ++k) received.data[k] = uint8_t(k * 7 + 1);
+    received.bytesUsed = 256;
+    for (const MPFieldBuffer* from : {&big, &small, &received, &big, &received, &small}) {
+        target.CopyUsed(*from);
+        const MPFieldBuffer whole = *from;
+        EXPECT_EQ(target.totalBits, whole.totalBits);
+        EXPECT_EQ(target.bytesUsed, whole.bytesUsed);
+        ASSERT_EQ(target.fieldCount, whole.fieldCount);
+        EXPECT_EQ(std::memcmp(target.bitLengths, whole.bitLengths, sizeof whole.bitLengths), 0);
+        EXPECT_EQ(std::memcmp(target.referencedIds, whole.referencedIds, sizeof whole.referencedIds), 0);
+        for (uint32_t i = 0; i < whole.fieldCount; ++i) EXPECT_EQ(target.FieldValue(i), whole.FieldValue(i)) << i;
+        EXPECT_EQ(std::memcmp(target.data, whole.data, (whole.totalBits + 7) / 8 > whole.bytesUsed ? (whole.totalBits + 7) / 8 : whole.bytesUsed), 0);
+    }
 }
 
 TEST_F(MPPropTest, EncodingsRoundTripAndClamp) {

@@ -180,4 +180,65 @@ TEST(EntityBits, PropertyFieldsMatchTheIndependentWriter) {
     }
 }
 
+// The host keeps one record to build into: what it built before must not leak into the
+// next record (fields, ids, create members), and a state given fewer fields than it held
+// keeps none of the old ones.
+TEST(EntityBits, RecordsBuiltIntoAUsedRecordEqualFreshOnes) {
+    static EntityReplicationStates states;
+    states.Reset();
+    const auto apply = [](uint16_t id, uint8_t flags, uint32_t fieldCount, uint16_t parent) {
+        EntityRecord r;
+        r.multiplayerId = id;
+        r.flags = flags;
+        r.parentId = parent;
+        r.ownerId = id % 2;
+        r.templateGuid.bytes[0] = uint8_t(id);
+        r.snapMask = 0x5;
+        for (uint32_t i = 0; i < fieldCount; ++i) r.fields.Append(0xABCDEF0123ull * (i + id), 3 + 5 * i, uint16_t(i == 1 ? 900 + id : kNoMultiplayerId));
+        r.dirtyMask = fieldCount ? (uint64_t(1) << fieldCount) - 1 : 0;
+        ASSERT_TRUE(states.Apply(r));
+    };
+    apply(1, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 9, 7);
+    apply(2, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 2, kNoMultiplayerId);
+    apply(3, ENTITYRECORD_CREATE | ENTITYRECORD_PROPERTIES, 6, 1);
+    apply(3, ENTITYRECORD_PROPERTIES, 1, kNoMultiplayerId);  // fewer fields than before
+    apply(4, ENTITYRECORD_CREATE, 0, 2);
+    apply(4, ENTITYRECORD_DESTROY, 0, kNoMultiplayerId);
+    static GamePacket reusedPacket, freshPacket;
+    EntityRecord reused;
+    for (const uint16_t id : {1, 2, 3, 1, 4, 3, 2}) {
+        for (const uint32_t acknowledged : {0u, 1u}) {
+            EntityRecord fresh;
+            states.BuildRecord(states[id], acknowledged, 1, reused);
+            states.BuildRecord(states[id], acknowledged, 1, fresh);
+            EXPECT_EQ(reused.multiplayerId, fresh.multiplayerId);
+            EXPECT_EQ(reused.flags, fresh.flags) << id;
+            EXPECT_EQ(reused.version, fresh.version) << id;
+            EXPECT_EQ(reused.parentId, fresh.parentId) << id;
+            EXPECT_TRUE(reused.templateGuid == fresh.templateGuid) << id;
+            EXPECT_EQ(reused.dictionarySlot, fresh.dictionarySlot) << id;
+            EXPECT_EQ(reused.dirtyMask, fresh.dirtyMask) << id;
+            EXPECT_EQ(reused.snapMask, fresh.snapMask) << id;
+            EXPECT_EQ(reused.ownerId, fresh.ownerId) << id;
+            EXPECT_EQ(reused.ownedByReceiver, fresh.ownedByReceiver) << id;
+            ASSERT_EQ(reused.fields.fieldCount, fresh.fields.fieldCount) << id;
+            EXPECT_EQ(reused.fields.totalBits, fresh.fields.totalBits) << id;
+            EXPECT_EQ(std::memcmp(reused.fields.bitLengths, fresh.fields.bitLengths, sizeof fresh.fields.bitLengths), 0) << id;
+            EXPECT_EQ(std::memcmp(reused.fields.referencedIds, fresh.fields.referencedIds, sizeof fresh.fields.referencedIds), 0) << id;
+            for (GamePacket* p : {&reusedPacket, &freshPacket}) {
+                p->Reset();
+                p->BeginSection(SECTION_ENTITIES);
+            }
+            ASSERT_TRUE(WriteEntityRecordWire(reusedPacket, reused));
+            ASSERT_TRUE(WriteEntityRecordWire(freshPacket, fresh));
+            std::vector<uint8_t> a(kMaxPacketBytes + BitWriter::kSlackBytes), b(a.size());
+            a.resize(reusedPacket.Build(a.data()));
+            b.resize(freshPacket.Build(b.data()));
+            EXPECT_EQ(a, b) << id;
+        }
+    }
+    EXPECT_EQ(states[3].fields.fieldCount, 1u);
+    EXPECT_EQ(states[3].fields.referencedIds[1], kNoMultiplayerId) << "an id of the earlier, longer record";
+}
+
 }  // namespace
