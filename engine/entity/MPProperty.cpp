@@ -35,7 +35,10 @@ constexpr float kSameFloat = 0.001f;
 constexpr float kSameVector = 0.001f;
 constexpr float kBlendPerMs = 0.002f;
 
-uint32_t Round(float x) { return x > 0.0f ? static_cast<uint32_t>(x + 0.5f) : 0u; }
+uint32_t Round(float x) {
+    if (!(x > 0.0f)) return 0u;
+    return x < 4294967040.0f ? static_cast<uint32_t>(x + 0.5f) : 0xFFFFFFFFu;  // no conversion out of range
+}
 
 // a / b for floats a >= 0 and b > 0, the same float as the division: the double product
 // a * (1 / b) lies within 2^-52 of the true quotient, and a quotient of two floats is
@@ -300,7 +303,13 @@ uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* reference
         }
         return BoxQ(ClampAxis(v.v.x, 0), 0) | uint64_t(BoxQ(ClampAxis(v.v.z, 2), 2)) << 16;
     case MPPROPTYPE_BOOL: return v.b & 1;
-    case MPPROPTYPE_ANIM: return uint64_t((v.animIndex & 0x7F) | (v.animLoop ? 0x80 : 0)) | uint64_t(Round(v.animProgress * 255.0f) & 255) << 8;
+    case MPPROPTYPE_ANIM: {
+        // An index that seven bits cannot carry goes as none (127) rather than as another
+        // animation; progress past the end stays at the end instead of wrapping.
+        const uint32_t index = v.animIndex < 127 ? v.animIndex : 127;
+        const uint32_t progress = Round(v.animProgress * 255.0f);
+        return uint64_t(index | (v.animLoop ? 0x80 : 0)) | uint64_t(progress > 255 ? 255 : progress) << 8;
+    }
     case MPPROPTYPE_ENTITY: {
         const Entity* e = v.entity.Get();
         const uint16_t id = e && e->GetMultiplayerId() < kNoMultiplayerId ? e->GetMultiplayerId() : kNoMultiplayerId;

@@ -217,6 +217,17 @@ TEST_F(MPPropTest, EncodingsRoundTripAndClamp) {
     EXPECT_EQ(back.animIndex, 255);
     MPPropDecode(p, 127, back);
     EXPECT_EQ(back.animIndex, 255) << "127 means none too";
+    // An index seven bits cannot carry is sent as none, never as another animation;
+    // progress past either end is held at that end.
+    const struct {
+        uint8_t index, loop;
+        float progress;
+        uint64_t q;
+    } anims[] = {{126, 0, 1.0f, 126u | 255u << 8}, {200, 0, 0.0f, 127u}, {128, 1, 1.5f, 255u | 255u << 8}, {3, 0, -0.5f, 3u}};
+    for (const auto& a : anims) {
+        v.animIndex = a.index, v.animLoop = a.loop, v.animProgress = a.progress;
+        EXPECT_EQ(MPPropEncode(p, v, nullptr), a.q) << int(a.index) << " " << a.progress;
+    }
 }
 
 TEST_F(MPPropTest, EntityReferencesByIdAndMissingOnes) {
