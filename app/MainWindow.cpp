@@ -404,14 +404,18 @@ int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount
     if (instance.Acquire(kMainWindowClass) == os::SingleInstance::Result::Another) return kExitSuccess;
     s.instance = instance.IsHeld() ? &instance : nullptr;
     s.frameLimit = frameLimit;
+    // Before the engine starts: an interrupt during its start-up (seconds of shader and
+    // resource loading) is taken by the first pass and ends the run through the normal
+    // shutdown, instead of killing the process half started.
+    os::InstallTerminationHandlers();
     RegisterMainWindowClass();
     if (!CreateMainWindow(wnd::kShowNormal, title)) {
         gVornexEngine.Shutdown();
         if (s.fullScreenActive) RestoreDesktopMode(true);
+        os::RemoveTerminationHandlers();
         s.instance = nullptr;
         return kExitStartFailed;
     }
-    os::InstallTerminationHandlers();
     s.exitCode = kExitSuccess;
     s.startSceneChecked = false;
     StartGame(delegate, args, argCount);
