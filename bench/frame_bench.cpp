@@ -2,8 +2,8 @@
 // tick with its script calls, the gather, the frame's submission through every pass, the
 // present) on the program's own start-up, window (1280 x 720) and Game, over a generated
 // scene of 0, 1,000 and 10,000 mesh entities (a box of the mesh tools' test set, one
-// draw each) with a point light for every 50 of them. Particle systems are left out:
-// the data they need has no generator here yet.
+// draw each) with a point light for every 50 of them and a spawning particle system
+// (white quads facing the camera) for every 100.
 //
 // Each iteration is one frame: the pass is timed on the main thread, then the renderer is
 // flushed and waited for; the render thread's CPU time over the frame is its render-thread
@@ -61,6 +61,7 @@
 #include "render/VornexRenderer.h"
 #include "scene/entities/LightEntity.h"
 #include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
@@ -71,6 +72,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kWidth = 1280, kHeight = 720;
 constexpr int kWarmUpFrames = 5;
 constexpr int kEntitiesPerLight = 50;
+constexpr int kEntitiesPerParticleSystem = 100;
 constexpr const char* kRecordingFlag = "--frame-device=recording";
 
 bool gRecording = false;
@@ -190,6 +192,10 @@ struct Scene {
         auto light = std::make_unique<LightTemplate>();
         light->lightType = 0;  // point
         Register("lamp", std::move(light));
+        auto sparks = std::make_unique<ParticleTemplate>();
+        sparks->definition.textureFileName = "System/White_4x4$cxy.dds";
+        sparks->definition.Resolve(false);
+        Register("sparks", std::move(sparks));
         gVornexRenderer.FlushCommands(true);
         emptyResidentKb = ResidentKb();
         return true;
@@ -211,6 +217,13 @@ struct Scene {
                     l->endFalloff = 8.0f;
                     l->OnPropertyChanged("End falloff");
                     entities.push_back(l);
+                }
+            }
+            if (i % kEntitiesPerParticleSystem == kEntitiesPerParticleSystem / 2) {
+                m.LoadTranslation(x, 0.0f, z);
+                if (auto* p = static_cast<ParticleEntity*>(gEntityManager->CreateEntity("sparks", nullptr, m, 0, nullptr))) {
+                    p->InitTriggerActivation();
+                    entities.push_back(p);
                 }
             }
         }
