@@ -59,14 +59,18 @@ protected:
         gEngine = nullptr;
         EntityTest::TearDown();
     }
-    void Become(uint32_t callback) {
+    // Returns the entity records the callback's handling posted.
+    std::vector<EntityRecord> Become(uint32_t callback) {
         CommandRingBuffer& q = engine->CallbackQueue();
         const uint32_t ok = NETERROR_OK;
-        ASSERT_TRUE(q.BeginWrite(callback, 4));
+        if (!q.BeginWrite(callback, 4)) {
+            ADD_FAILURE() << "the callback queue refused " << callback;
+            return {};
+        }
         q.Write(&ok, 4);
         q.EndWrite();
         engine->ProcessMessages();
-        Records();
+        return Records();
     }
     // The entity records posted since the last call.
     std::vector<EntityRecord> Records() {
@@ -267,13 +271,7 @@ TEST_F(AnnouncementTest, HostingAgainAnnouncesTheRemainingEntitiesWithEveryPrope
     Records();
     Become(NETCB_DISCONNECTED);
     EXPECT_EQ(kept->GetMultiplayerId(), kNoMultiplayerId);
-    CommandRingBuffer& q = engine->CallbackQueue();
-    const uint32_t ok = NETERROR_OK;
-    ASSERT_TRUE(q.BeginWrite(NETCB_HOST_RESULT, 4));
-    q.Write(&ok, 4);
-    q.EndWrite();
-    engine->ProcessMessages();
-    const std::vector<EntityRecord> r = Records();
+    const std::vector<EntityRecord> r = Become(NETCB_HOST_RESULT);
     ASSERT_EQ(r.size(), 1u) << "the torn-off entity left the match";
     EXPECT_EQ(r[0].multiplayerId, kept->GetMultiplayerId());
     EXPECT_LT(kept->GetMultiplayerId(), kNoMultiplayerId);
@@ -297,15 +295,9 @@ TEST_F(AnnouncementTest, HostingAgainKeepsTheStaticIdsInTheirOrderOfCreation) {
     Become(NETCB_HOST_RESULT);
     Become(NETCB_DISCONNECTED);
     ASSERT_EQ(level->GetMultiplayerId(), kNoMultiplayerId);
-    CommandRingBuffer& q = engine->CallbackQueue();
-    const uint32_t ok = NETERROR_OK;
-    ASSERT_TRUE(q.BeginWrite(NETCB_HOST_RESULT, 4));
-    q.Write(&ok, 4);
-    q.EndWrite();
-    engine->ProcessMessages();
+    const std::vector<EntityRecord> r = Become(NETCB_HOST_RESULT);
     EXPECT_EQ(level->GetMultiplayerId(), first);
     EXPECT_EQ(levelAuthority->GetMultiplayerId(), second);
-    const std::vector<EntityRecord> r = Records();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].multiplayerId, second);
     EXPECT_EQ(r[0].flags, ENTITYRECORD_PROPERTIES);
