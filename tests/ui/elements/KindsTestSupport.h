@@ -10,6 +10,7 @@
 #include "render/shaders/ShaderTestSupport.h"
 #include "ui/elements/UIPicture.h"
 #include "ui/elements/UIScreen.h"
+#include "ui/elements/UIViewState.h"
 
 namespace kindstest {
 
@@ -67,5 +68,26 @@ struct KindsFixtureOf : Base {
 };
 
 using KindsFixture = KindsFixtureOf<shadertest::ShaderFixture>;
+
+// The screen drawn into a fresh side x side target as a frame draws the tree (camera, viewport,
+// UI view transform); before and after run on the render thread around the tree's draw.
+// Pixels 0xRRGGBB.
+inline std::vector<uint32_t> DrawScreenPixels(rendertest::RendererFixture& f, UIScreen* screen, uint32_t side,
+                                              const std::string& name, bool save,
+                                              const std::function<void()>& before = {},
+                                              const std::function<void()>& after = {}) {
+    gVornexRenderer.FlushCommands(true);
+    Matrix view, projection, ortho;
+    float w = 0, h = 0, sx = 1, sy = 1;
+    screen->ComputeCamera(side, side, &view, &projection, &ortho, &w, &h, &sx, &sy);
+    return shadertest::OffscreenPixels(f, side, name, save, [&] {
+        gVornexRenderer.ApplyViewport(0, 0, side, side, 0.0f, 1.0f);
+        gVornexRenderer.SetCameraState(view, projection, Matrix::IDENTITY, 0);
+        SetUIViewTransform(0, 0, w, h, sx, sy, Vector(0.5f, 0.5f, 0, 0));
+        if (before) before();
+        screen->RenderTree();
+        if (after) after();
+    });
+}
 
 }  // namespace kindstest

@@ -39,23 +39,7 @@ struct TextPicturesTest : TextFixtureOf<shadertest::DrawingShaderFixture> {
     }
     // The screen drawn into a fresh target as a frame would draw it. Pixels 0xRRGGBB.
     std::vector<uint32_t> Draw(const std::string& name, bool save = false) {
-        gVornexRenderer.FlushCommands(true);
-        Matrix view, projection, ortho;
-        float w = 0, h = 0, sx = 1, sy = 1;
-        screen->ComputeCamera(kSide, kSide, &view, &projection, &ortho, &w, &h, &sx, &sy);
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                gVornexRenderer.ApplyViewport(0, 0, kSide, kSide, 0.0f, 1.0f);
-                gVornexRenderer.SetCameraState(view, projection, Matrix::IDENTITY, 0);
-                SetUIViewTransform(0, 0, w, h, sx, sy, Vector(0.5f, 0.5f, 0, 0));
-                gVornexRenderer.SetSRGBWriteState(0);
-                screen->RenderTree();
-            });
-        });
-        EndFrame();
-        return shadertest::RgbPixels(bytes);
+        return kindstest::DrawScreenPixels(*this, screen, kSide, name, save, [&] { gVornexRenderer.SetSRGBWriteState(0); });
     }
     template <class Check>
     void DrawAndCheck(const std::string& name, Check check) {

@@ -27,25 +27,11 @@ struct PicturesTest : KindsFixtureOf<shadertest::DrawingShaderFixture> {
     // The screen drawn into a fresh kSide x kSide target as a frame would draw it; the
     // candidates are taken afterwards. Pixels 0xRRGGBB.
     std::vector<uint32_t> Draw(const std::string& name, bool save = false) {
-        gVornexRenderer.FlushCommands(true);
-        Matrix view, projection, ortho;
-        float w = 0, h = 0, sx = 1, sy = 1;
-        screen->ComputeCamera(kSide, kSide, &view, &projection, &ortho, &w, &h, &sx, &sy);
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                gVornexRenderer.ApplyViewport(0, 0, kSide, kSide, 0.0f, 1.0f);
-                gVornexRenderer.SetCameraState(view, projection, Matrix::IDENTITY, 0);
-                SetUIViewTransform(0, 0, w, h, sx, sy, Vector(0.5f, 0.5f, 0, 0));
-                srgbWrite = 0;
-                screen->RenderTree();
-                gVornexRenderer.Device()->GetRenderState(gfx::RS_SRGBWRITEENABLE, &srgbWrite);
-            });
-        });
-        EndFrame();
+        std::vector<uint32_t> pixels = kindstest::DrawScreenPixels(
+            *this, screen, kSide, name, save, [&] { srgbWrite = 0; },
+            [&] { gVornexRenderer.Device()->GetRenderState(gfx::RS_SRGBWRITEENABLE, &srgbWrite); });
         screen->Update(Vector());
-        return shadertest::RgbPixels(bytes);
+        return pixels;
     }
     // Draws, checks, and draws again saving the picture when the check failed.
     template <class Check>

@@ -124,23 +124,9 @@ struct UIVideoPicturesTest : VideoRenderFixtureOf<kindstest::KindsFixtureOf<shad
     }
     // 0xRRGGBB per pixel.
     std::vector<uint32_t> DrawScreen(const std::string& name, bool save) {
-        gVornexRenderer.FlushCommands(true);
-        Matrix view, projection, ortho;
-        float w = 0, h = 0, sx = 1, sy = 1;
-        screen->ComputeCamera(kSide, kSide, &view, &projection, &ortho, &w, &h, &sx, &sy);
-        std::vector<uint8_t> bytes;
-        BeginFrame();
-        RunOnRenderThread([&] {
-            bytes = shadertest::DrawOffscreen(recorder, kSide, name, save, [&] {
-                gVornexRenderer.ApplyViewport(0, 0, kSide, kSide, 0.0f, 1.0f);
-                gVornexRenderer.SetCameraState(view, projection, Matrix::IDENTITY, 0);
-                SetUIViewTransform(0, 0, w, h, sx, sy, Vector(0.5f, 0.5f, 0, 0));
-                screen->RenderTree();
-            });
-        });
-        EndFrame();
+        std::vector<uint32_t> pixels = kindstest::DrawScreenPixels(*this, screen, kSide, name, save);
         screen->Update(Vector());
-        return shadertest::RgbPixels(bytes);
+        return pixels;
     }
 };
 
