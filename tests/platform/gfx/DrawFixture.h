@@ -81,16 +81,17 @@ struct DrawFixture : ::testing::Test {
     }
 
     // Compiles and binds a shader pair; false (with the messages) when it does not compile.
-    void UseShaders(const char* vertexSource, const char* pixelSource, const ShaderMacro* macros = nullptr) {
+    void UseShaders(const char* vertexSource, const char* pixelSource, const ShaderMacro* macros = nullptr,
+                    IncludeHandler* include = nullptr) {
         VertexShader* vs = nullptr;
         PixelShader* ps = nullptr;
-        Blob* code = CompileOrFail(vertexSource, "vertex", "vs_3_0", macros);
+        Blob* code = CompileOrFail(vertexSource, "vertex", "vs_3_0", macros, include);
         ASSERT_NE(code, nullptr);
         ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()),
                                              code->GetBufferSize(), &vs),
                   OK);
         code->Release();
-        code = CompileOrFail(pixelSource, "pixel", "ps_3_0", macros);
+        code = CompileOrFail(pixelSource, "pixel", "ps_3_0", macros, include);
         ASSERT_NE(code, nullptr);
         ASSERT_EQ(device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()),
                                             code->GetBufferSize(), &ps),
