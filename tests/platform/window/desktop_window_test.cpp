@@ -83,7 +83,7 @@ protected:
     }
 
     // Pumps the queue for a while, keeping nothing.
-    void Settle(int ms) { Settle(ms); }
+    void Settle(int ms) { Collect([](const std::vector<Event>&) { return false; }, ms); }
     // The events of one kind, pumping until at least n of them came or the time-out.
     std::vector<Event> Await(EventKind kind, size_t n, int timeoutMs = 5000) {
         return OfKinds(Collect([&](const std::vector<Event>& e) { return Count(e, kind) >= n; }, timeoutMs), {kind});
