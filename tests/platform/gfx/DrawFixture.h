@@ -54,20 +54,34 @@ struct DrawFixture : ::testing::Test {
         factory = CreateDeviceFactory(SDK_VERSION);
         SelectDeviceKind(DeviceKind::Recording);
         ASSERT_NE(factory, nullptr);
-        PresentParameters params{};
-        params.backBufferWidth = kSize;
-        params.backBufferHeight = kSize;
-        params.backBufferFormat = FMT_X8R8G8B8;
-        params.enableAutoDepthStencil = 1;
-        params.autoDepthStencilFormat = FMT_D24S8;
+        PresentParameters params = Params();
         ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING | CREATE_MULTITHREADED,
                                         &params, &device),
                   OK);
         recorder = GetRecorder(device);
+        Prepare();
+    }
+    // The back buffer: kSize square, X8R8G8B8, with an automatic D24S8 depth surface.
+    static PresentParameters Params() {
+        PresentParameters params{};
+        params.backBufferWidth = params.backBufferHeight = kSize;
+        params.backBufferFormat = FMT_X8R8G8B8;
+        params.enableAutoDepthStencil = 1;
+        params.autoDepthStencilFormat = FMT_D24S8;
+        return params;
+    }
+    // Takes the back buffer and turns culling, depth and lighting off.
+    void Prepare() {
         ASSERT_EQ(device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer), OK);
         device->SetRenderState(RS_CULLMODE, CULL_NONE);
         device->SetRenderState(RS_ZENABLE, 0);
         device->SetRenderState(RS_LIGHTING, 0);
+    }
+    // Each draw adds its colour to what the target holds.
+    void AdditiveBlend() {
+        device->SetRenderState(RS_ALPHABLENDENABLE, 1);
+        device->SetRenderState(RS_SRCBLEND, BLEND_ONE);
+        device->SetRenderState(RS_DESTBLEND, BLEND_ONE);
     }
     void TearDown() override {
         for (const ValidationReport& r : recorder ? recorder->Reports() : std::vector<ValidationReport>{})
@@ -81,16 +95,17 @@ struct DrawFixture : ::testing::Test {
     }
 
     // Compiles and binds a shader pair; false (with the messages) when it does not compile.
-    void UseShaders(const char* vertexSource, const char* pixelSource, const ShaderMacro* macros = nullptr) {
+    void UseShaders(const char* vertexSource, const char* pixelSource, const ShaderMacro* macros = nullptr,
+                    IncludeHandler* include = nullptr) {
         VertexShader* vs = nullptr;
         PixelShader* ps = nullptr;
-        Blob* code = CompileOrFail(vertexSource, "vertex", "vs_3_0", macros);
+        Blob* code = CompileOrFail(vertexSource, "vertex", "vs_3_0", macros, include);
         ASSERT_NE(code, nullptr);
         ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(code->GetBufferPointer()),
                                              code->GetBufferSize(), &vs),
                   OK);
         code->Release();
-        code = CompileOrFail(pixelSource, "pixel", "ps_3_0", macros);
+        code = CompileOrFail(pixelSource, "pixel", "ps_3_0", macros, include);
         ASSERT_NE(code, nullptr);
         ASSERT_EQ(device->CreatePixelShader(static_cast<const uint32_t*>(code->GetBufferPointer()),
                                             code->GetBufferSize(), &ps),

@@ -135,6 +135,42 @@ inline Compiled CompileStage(const Family& f, const std::string& source, const s
     return c;
 }
 
+// A 16 x 16 drawing device for linking shader pairs: the device creation's result (the
+// factory is made either way and released by the caller).
+inline Result CreateLinkDevice(DeviceFactory** factory, Device** device) {
+    SelectDeviceKind(DeviceKind::Drawing);
+    *factory = CreateDeviceFactory(SDK_VERSION);
+    SelectDeviceKind(DeviceKind::Recording);
+    PresentParameters params{};
+    params.backBufferWidth = params.backBufferHeight = 16;
+    params.backBufferFormat = FMT_X8R8G8B8;
+    return (*factory)->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, device);
+}
+
+// Links a vertex and pixel shader by one draw; false, with the device's shader reports
+// added to failures under label, when they do not link. Leaves neither bound.
+inline bool LinkByDraw(Device* device, VertexShader* v, PixelShader* p, const std::string& label,
+                       std::vector<std::string>* failures) {
+    Recorder* recorder = GetRecorder(device);
+    recorder->ClearReports();
+    device->SetVertexShader(v);
+    device->SetPixelShader(p);
+    device->SetFVF(FVF_XYZ | FVF_TEX1);
+    const float tri[3][5] = {{-1, -1, 0, 0, 1}, {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}};
+    device->BeginScene();
+    device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, tri, sizeof tri[0]);
+    device->EndScene();
+    bool ok = true;
+    for (const ValidationReport& r : recorder->Reports()) {
+        if (r.rule.rfind("shader", 0) != 0) continue;
+        failures->push_back(label + ": " + r.message);
+        ok = false;
+    }
+    device->SetVertexShader(nullptr);
+    device->SetPixelShader(nullptr);
+    return ok;
+}
+
 // Every variant of a family: the stage option sets of each subset of its options (what an
 // option enforces added, what one disables taken away), each vertex set compiled, each
 // pixel set compiled and linked with the vertex set of its subset by one draw on the
@@ -174,21 +210,15 @@ inline FamilyVariants CompileAndLinkEveryVariant(const Family& family, const std
         pixelSets.emplace(ps, vs);
     }
 
-    SelectDeviceKind(DeviceKind::Drawing);
-    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
-    SelectDeviceKind(DeviceKind::Recording);
-    PresentParameters params{};
-    params.backBufferWidth = params.backBufferHeight = 16;
-    params.backBufferFormat = FMT_X8R8G8B8;
+    DeviceFactory* factory = nullptr;
     Device* device = nullptr;
-    if (factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device) != OK) {
+    if (CreateLinkDevice(&factory, &device) != OK) {
         out.failures.push_back("no drawing device");
         factory->Release();
         return out;
     }
-    Recorder* recorder = GetRecorder(device);
 
-        std::map<std::set<std::string>, VertexShader*> vertexShaders;
+    std::map<std::set<std::string>, VertexShader*> vertexShaders;
     for (const std::set<std::string>& vs : vertexSets) {
         std::string label;
         Compiled c = CompileStage(family, source, vs, false, &label);
@@ -199,7 +229,7 @@ inline FamilyVariants CompileAndLinkEveryVariant(const Family& family, const std
         vertexShaders[vs] = v;
         if (c.code) c.code->Release();
     }
-        for (const auto& [ps, vs] : pixelSets) {
+    for (const auto& [ps, vs] : pixelSets) {
         std::string label;
         Compiled c = CompileStage(family, source, ps, true, &label);
         if (!c.failure.empty()) out.failures.push_back(c.failure);
@@ -212,23 +242,7 @@ inline FamilyVariants CompileAndLinkEveryVariant(const Family& family, const std
             if (p) p->Release();
             continue;
         }
-        recorder->ClearReports();
-        device->SetVertexShader(v);
-        device->SetPixelShader(p);
-        device->SetFVF(FVF_XYZ | FVF_TEX1);
-        const float tri[3][5] = {{-1, -1, 0, 0, 1}, {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}};
-        device->BeginScene();
-        device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, tri, sizeof tri[0]);
-        device->EndScene();
-        bool ok = true;
-        for (const ValidationReport& r : recorder->Reports()) {
-            if (r.rule.rfind("shader", 0) != 0) continue;
-            out.failures.push_back("link " + label + ": " + r.message);
-            ok = false;
-        }
-        out.linked += ok;
-        device->SetVertexShader(nullptr);
-        device->SetPixelShader(nullptr);
+        out.linked += LinkByDraw(device, v, p, "link " + label, &out.failures);
         p->Release();
     }
     for (auto& [set, v] : vertexShaders)

@@ -17,9 +17,7 @@ uint32_t Channel(uint32_t argb, int shift) { return (argb >> shift) & 0xFF; }
 TEST_F(DrawFixture, FullScreenQuadCoversEveryPixelOnce) {
     UseShaders(kPassVertex, kColourPixel);
     Clear(0);
-    device->SetRenderState(RS_ALPHABLENDENABLE, 1);
-    device->SetRenderState(RS_SRCBLEND, BLEND_ONE);
-    device->SetRenderState(RS_DESTBLEND, BLEND_ONE);
+    AdditiveBlend();
     const uint32_t one = Argb(1, 1, 1, 1);
     Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 1, 1, one), 2);
     Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 1, 1, one), 2);
@@ -405,9 +403,7 @@ TEST_F(DrawFixture, DiscardLockedBufferDrawsEachDrawsOwnData) {
     device->SetFVF(kVertexFvf);
     device->SetStreamSource(0, vb, 0, sizeof(Vertex));
     Clear(0);
-    device->SetRenderState(RS_ALPHABLENDENABLE, 1);
-    device->SetRenderState(RS_SRCBLEND, BLEND_ONE);
-    device->SetRenderState(RS_DESTBLEND, BLEND_ONE);
+    AdditiveBlend();
     // Draw i lights one of 1000 cells (40 x 25 cells of the picture) ... a cell is drawn
     // once with 1/255 in red, so a draw that saw another draw's data shows as 0 or 2.
     ASSERT_EQ(device->BeginScene(), OK);
@@ -538,15 +534,9 @@ TEST_F(DrawFixture, RefusedDrawsDrawNothingAndResetKeepsDrawing) {
 
     backBuffer->Release();
     backBuffer = nullptr;
-    PresentParameters params{};
-    params.backBufferWidth = params.backBufferHeight = kSize;
-    params.backBufferFormat = FMT_X8R8G8B8;
-    params.enableAutoDepthStencil = 1;
-    params.autoDepthStencilFormat = FMT_D24S8;
+    PresentParameters params = Params();
     ASSERT_EQ(device->Reset(&params), OK);
-    ASSERT_EQ(device->GetBackBuffer(0, 0, BACKBUFFER_TYPE_MONO, &backBuffer), OK);
-    device->SetRenderState(RS_CULLMODE, CULL_NONE);
-    device->SetRenderState(RS_ZENABLE, 0);
+    Prepare();
     UseShaders(kPassVertex, kColourPixel);
     Clear(Argb(255, 0, 0, 255));
     Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 0, 1, Argb(255, 0, 255, 0)), 2);

@@ -3,11 +3,8 @@
 // post-processing shader drawing a known input.
 // test-sanitize: address
 // test-timeout: 600
-#include <fstream>
-#include <map>
-#include <sstream>
-
 #include "DrawFixture.h"
+#include "ShaderVariantSupport.h"
 
 namespace gfx {
 namespace {
@@ -241,47 +238,12 @@ TEST_F(TextureFixture, DepthTextureReadsAsDepth) {
 
 // The project's post-processing composite without options copies the scene colour
 // times ColorFactor through the full-screen quad of the renderer.
-class FolderInclude : public IncludeHandler {
-public:
-    Result Open(IncludeType, const char* name, const void*, const void** data, uint32_t* bytes) override {
-        std::ifstream in(std::string(PROJECT_SOURCE_ROOT) + "/data/common/Shaders/" + name, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        auto* text = new std::string(s.str());
-        *data = text->data();
-        *bytes = static_cast<uint32_t>(text->size());
-        open[text->data()] = text;
-        return OK;
-    }
-    Result Close(const void* data) override {
-        delete open[data];
-        open.erase(data);
-        return OK;
-    }
-    std::map<const void*, std::string*> open;
-};
-
 TEST_F(TextureFixture, ProjectPostprocessShaderCopiesAKnownInput) {
-    std::ifstream in(std::string(PROJECT_SOURCE_ROOT) + "/data/common/Shaders/Postprocess.hlsl", std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const std::string source = text.str();
+    const std::string source = shadervariants::ReadFile(shadervariants::kFolder + "Postprocess.hlsl");
     ASSERT_FALSE(source.empty());
-    FolderInclude include;
+    shadervariants::FolderInclude include;
     const ShaderMacro macros[] = {{"MAX_SHADER_SKINNING_BONES", "64"}, {nullptr, nullptr}};
-    Blob* vsCode = CompileOrFail(source.c_str(), "vertex", "vs_3_0", macros, &include);
-    Blob* psCode = CompileOrFail(source.c_str(), "pixel", "ps_3_0", macros, &include);
-    ASSERT_TRUE(vsCode && psCode);
-    VertexShader* vs = nullptr;
-    PixelShader* ps = nullptr;
-    ASSERT_EQ(device->CreateVertexShader(static_cast<const uint32_t*>(vsCode->GetBufferPointer()), vsCode->GetBufferSize(), &vs), OK);
-    ASSERT_EQ(device->CreatePixelShader(static_cast<const uint32_t*>(psCode->GetBufferPointer()), psCode->GetBufferSize(), &ps), OK);
-    vsCode->Release();
-    psCode->Release();
-    held.push_back(vs);
-    held.push_back(ps);
-    device->SetVertexShader(vs);
-    device->SetPixelShader(ps);
+    UseShaders(source.c_str(), source.c_str(), macros, &include);
     // A scene of four colour bands, a texel per pixel column group.
     Texture* scene = MakeTexture(kSize, kSize, 1, FMT_A8R8G8B8);
     std::vector<uint8_t> row(kSize * 4);

@@ -5,16 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/gfx/GfxRecorder.h"
-#include "platform/gfx/ShaderCompiler.h"
-#include "platform/gfx/ShaderSpirv.h"
 #include "ShaderVariantSupport.h"
 
 using namespace gfx;
@@ -47,15 +41,9 @@ TEST(ShaderVariants, EveryFamilyCompilesCrossCompilesAndLinks) {
     setenv("GALLIUM_DRIVER", "llvmpipe", 0);
     const std::vector<Family> families = ReadDefinitions();
     ASSERT_GE(families.size(), 19u);
-    SelectDeviceKind(DeviceKind::Drawing);
-    DeviceFactory* factory = CreateDeviceFactory(SDK_VERSION);
-    SelectDeviceKind(DeviceKind::Recording);
-    PresentParameters params{};
-    params.backBufferWidth = params.backBufferHeight = 16;
-    params.backBufferFormat = FMT_X8R8G8B8;
+    DeviceFactory* factory = nullptr;
     Device* device = nullptr;
-    ASSERT_EQ(factory->CreateDevice(0, DEVTYPE_HAL, nullptr, CREATE_HARDWARE_VERTEXPROCESSING, &params, &device), OK);
-    Recorder* recorder = GetRecorder(device);
+    ASSERT_EQ(CreateLinkDevice(&factory, &device), OK);
     std::vector<std::string> failures;
     size_t compiled = 0, linked = 0;
     for (const Family& f : families) {
@@ -74,23 +62,7 @@ TEST(ShaderVariants, EveryFamilyCompilesCrossCompilesAndLinks) {
                 PixelShader* p = nullptr;
                 device->CreateVertexShader(static_cast<const uint32_t*>(vs.code->GetBufferPointer()), vs.code->GetBufferSize(), &v);
                 device->CreatePixelShader(static_cast<const uint32_t*>(ps.code->GetBufferPointer()), ps.code->GetBufferSize(), &p);
-                recorder->ClearReports();
-                device->SetVertexShader(v);
-                device->SetPixelShader(p);
-                device->SetFVF(FVF_XYZ | FVF_TEX1);
-                const float quad[3][5] = {{-1, -1, 0, 0, 1}, {-1, 1, 0, 0, 0}, {1, 1, 0, 1, 0}};
-                device->BeginScene();
-                device->DrawPrimitiveUP(PT_TRIANGLELIST, 1, quad, sizeof quad[0]);
-                device->EndScene();
-                bool ok = v && p;
-                for (const ValidationReport& r : recorder->Reports()) {
-                    if (r.rule.rfind("shader", 0) != 0) continue;
-                    failures.push_back(vsLabel + " / " + psLabel + ": " + r.message);
-                    ok = false;
-                }
-                linked += ok;
-                device->SetVertexShader(nullptr);
-                device->SetPixelShader(nullptr);
+                linked += LinkByDraw(device, v, p, vsLabel + " / " + psLabel, &failures) && v && p;
                 if (v) v->Release();
                 if (p) p->Release();
             }

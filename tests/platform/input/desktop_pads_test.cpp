@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "engine/input/GameControllers.h"
 #include "platform/input/Input.h"
@@ -99,8 +100,7 @@ TEST_F(DesktopPadsTest, PlugMovePressAndUnplug) {
     EXPECT_TRUE(hid::SetPadVibration(0, 1000, 60000));
     uint16_t low = 0, high = 0;
     ASSERT_TRUE(hid::VirtualControllerRumble(id, &low, &high));
-    EXPECT_EQ(low, 1000);
-    EXPECT_EQ(high, 60000);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(uint16_t(1000), uint16_t(60000)));
     EXPECT_FALSE(hid::SetPadVibration(1, 1, 1));  // no controller there
 
     ASSERT_TRUE(hid::DetachVirtualController(id));
@@ -111,10 +111,8 @@ TEST_F(DesktopPadsTest, PlugMovePressAndUnplug) {
 
 TEST_F(DesktopPadsTest, ControllersTakeTheLowestFreeSlots) {
     hid::ConnectPad(0);  // a test's own pad keeps slot 0
-    const uint32_t first = hid::AttachVirtualController();
-    const uint32_t second = hid::AttachVirtualController();
-    ASSERT_NE(first, 0u);
-    ASSERT_NE(second, 0u);
+    const uint32_t first = hid::AttachVirtualController(), second = hid::AttachVirtualController();
+    ASSERT_TRUE(first && second);
     hid::PadState state;
     for (uint32_t user = 0; user < 3; ++user) EXPECT_TRUE(hid::GetPadState(user, &state)) << user;
     EXPECT_FALSE(hid::GetPadState(3, &state));
@@ -138,27 +136,20 @@ TEST(DesktopPadsHeadless, NothingIsPluggedWithoutTheDesktop) {
     EXPECT_FALSE(hid::GetPadState(0, &state));
 }
 
-}  // namespace
-
-namespace {
-
 // The game-device list follows the desktop's joysticks; the controller database tells
 // the pads ("IG_" in the plug-and-play id) from the other joysticks, whose axes reach
 // the reader's range.
 TEST_F(DesktopPadsTest, GameDevicesAndThePadOrJoystickQuestion) {
-    const uint32_t controller = hid::AttachVirtualController(true);
-    const uint32_t joystick = hid::AttachVirtualController(false);
-    ASSERT_NE(controller, 0u);
-    ASSERT_NE(joystick, 0u);
-    ASSERT_EQ(hid::GameDeviceCount(), 2u);
-    ASSERT_EQ(hid::PnpEntityCount(), 2u);
+    const uint32_t controller = hid::AttachVirtualController(true), joystick = hid::AttachVirtualController(false);
+    ASSERT_TRUE(controller && joystick);
+    ASSERT_EQ(std::make_pair(hid::GameDeviceCount(), hid::PnpEntityCount()), std::make_pair(2u, 2u));
     const std::string pad = hid::PnpEntityDeviceId(0), other = hid::PnpEntityDeviceId(1);
     EXPECT_EQ(pad.rfind("HID\\VID_1209&PID_0001&IG_00\\", 0), 0u) << pad;
     EXPECT_EQ(other.find("IG_"), std::string::npos) << other;
     hid::GameDeviceInfo info;
     ASSERT_TRUE(hid::GetGameDevice(1, &info));
-    EXPECT_STREQ(info.productName, "Virtual joystick");
-    EXPECT_EQ(info.productGuidData1, 0x00021209u);
+    EXPECT_EQ(std::make_pair(std::string(info.productName), info.productGuidData1),
+              std::make_pair(std::string("Virtual joystick"), 0x00021209u));
 
     const hid::SystemHandle system = hid::CreateInputSystem();
     hid::DeviceHandle device = 0;
@@ -173,10 +164,7 @@ TEST_F(DesktopPadsTest, GameDevicesAndThePadOrJoystickQuestion) {
     ASSERT_EQ(hid::Poll(device), hid::Result::Ok);
     hid::JoystickState state;
     ASSERT_EQ(hid::GetJoystickState(device, &state), hid::Result::Ok);
-    EXPECT_EQ(state.x, 1000);
-    EXPECT_EQ(state.y, -1000);
-    EXPECT_EQ(state.buttons[1], 0x80);
-    EXPECT_EQ(state.buttons[0], 0);
+    EXPECT_EQ(std::make_tuple(state.x, state.y, state.buttons[0], state.buttons[1]), std::make_tuple(1000, -1000, 0, 0x80));
 
     ASSERT_TRUE(hid::DetachVirtualController(joystick));
     EXPECT_EQ(hid::Poll(device), hid::Result::InputLost);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -133,20 +134,7 @@ public:
     ~BrokerProcess() { Stop(); }
 
     bool Start(rlim_t openFiles = 0, std::vector<std::string> more = {}) {
-        std::filesystem::remove(online::BrokerSocketPath(folder));
-        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
-        std::vector<std::string> args = {program, "serve", "--dir", folder, "--idle-exit", "60"};
-        args.insert(args.end(), more.begin(), more.end());
-        pid = fork();
-        if (pid == 0) {
-            const rlimit limit{openFiles, openFiles};
-            if (openFiles) setrlimit(RLIMIT_NOFILE, &limit);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
+        if (!Spawn(more, openFiles, -1, "")) return false;
         for (int i = 0; i < 500; ++i) {  // up to five seconds for the socket to appear
             if (std::filesystem::exists(online::BrokerSocketPath(folder))) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -158,32 +146,15 @@ public:
     // program's standard error goes to errorFile when given.
     bool StartListening(const std::string& listen, const std::string& secretFile, uint16_t* port, std::vector<std::string> more = {},
                         const std::string& errorFile = "") {
-        std::filesystem::remove(online::BrokerSocketPath(folder));
-        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
-        std::vector<std::string> args = {program, "serve", "--dir", folder, "--idle-exit", "60", "--listen", listen, "--secret-file", secretFile};
-        args.insert(args.end(), more.begin(), more.end());
+        more.insert(more.begin(), {"--listen", listen, "--secret-file", secretFile});
         int out[2];
-        if (pipe(out) != 0) return false;
-        pid = fork();
-        if (pid == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            if (!errorFile.empty()) {
-                FILE* e = std::fopen(errorFile.c_str(), "w");
-                if (e) dup2(fileno(e), 2);
-            }
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
+        if (pipe2(out, O_CLOEXEC) != 0) return false;  // only the program's standard output stays open
+        const bool started = Spawn(more, 0, out[1], errorFile);
         close(out[1]);
         std::string line;
         char c = 0;
         pollfd p{out[0], POLLIN, 0};
-        while (line.size() < 200 && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        while (started && line.size() < 200 && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
         close(out[0]);
         const size_t colon = line.rfind(':');
         if (line.rfind("online_broker: listening on ", 0) != 0 || colon == std::string::npos) return false;
@@ -204,6 +175,26 @@ public:
     pid_t Pid() const { return pid; }
 
 private:
+    // Forks "serve --dir folder --idle-exit 60" and more; its standard output goes to
+    // outFd and its standard error to errorFile when given, under openFiles when not 0.
+    bool Spawn(const std::vector<std::string>& more, rlim_t openFiles, int outFd, const std::string& errorFile) {
+        std::filesystem::remove(online::BrokerSocketPath(folder));
+        const std::string program = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker";
+        std::vector<std::string> args = {program, "serve", "--dir", folder, "--idle-exit", "60"};
+        args.insert(args.end(), more.begin(), more.end());
+        pid = fork();
+        if (pid != 0) return pid > 0;
+        if (outFd >= 0) dup2(outFd, 1);
+        if (FILE* e = errorFile.empty() ? nullptr : std::fopen(errorFile.c_str(), "w")) dup2(fileno(e), 2);
+        const rlimit limit{openFiles, openFiles};
+        if (openFiles) setrlimit(RLIMIT_NOFILE, &limit);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+
     std::string folder;
     pid_t pid = -1;
 };

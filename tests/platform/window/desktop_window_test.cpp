@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/input/Input.h"
@@ -54,7 +55,7 @@ protected:
         native = wnd::GetNativeWindowId(window);
         ASSERT_NE(native, 0u);
         id = std::to_string(native);
-        Collect([](const std::vector<Event>&) { return false; }, 300);
+        Settle(300);
     }
 
     void TearDown() override {
@@ -79,6 +80,21 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return events;
+    }
+
+    // Pumps the queue for a while, keeping nothing.
+    void Settle(int ms) { Collect([](const std::vector<Event>&) { return false; }, ms); }
+    // The events of one kind, pumping until at least n of them came or the time-out.
+    std::vector<Event> Await(EventKind kind, size_t n, int timeoutMs = 5000) {
+        return OfKinds(Collect([&](const std::vector<Event>& e) { return Count(e, kind) >= n; }, timeoutMs), {kind});
+    }
+    // A 32 x 32 magenta image cursor with its hotspot at (3, 4).
+    static wnd::CursorHandle MagentaCursor() {
+        wnd::CursorImage image{};
+        for (uint32_t& p : image.pixels) p = 0xFFFF00FF;
+        image.hotspotX = 3;
+        image.hotspotY = 4;
+        return wnd::CreateCursor(image);
     }
 
     static std::vector<Event> OfKinds(const std::vector<Event>& events, std::initializer_list<EventKind> kinds) {
@@ -143,21 +159,16 @@ TEST_F(DesktopWindowTest, NonAsciiCharacters) {
                            "k=(c.c_ulong*2)(0x0e9,0x0100e9);x.XChangeKeyboardMapping(d,200,2,k,1);"
                            "k=(c.c_ulong*2)(0x0101d11e,0x0101d11e);x.XChangeKeyboardMapping(d,201,2,k,1);"
                            "x.XCloseDisplay(d)\""));
-    Collect([](const std::vector<Event>&) { return false; }, 300);
+    Settle(300);
     ASSERT_TRUE(server.Run("xdotool key eacute U1D11E"));
-    const std::vector<Event> chars =
-        OfKinds(Collect([](const std::vector<Event>& e) { return Count(e, EventKind::Char) >= 3; }), {EventKind::Char});
+    const std::vector<Event> chars = Await(EventKind::Char, 3);
     ASSERT_EQ(chars.size(), 3u);
-    EXPECT_EQ(chars[0].code, 0xE9u);
-    EXPECT_EQ(chars[1].code, 0xD834u);
-    EXPECT_EQ(chars[2].code, 0xDD1Eu);
+    EXPECT_EQ(std::make_tuple(chars[0].code, chars[1].code, chars[2].code), std::make_tuple(0xE9u, 0xD834u, 0xDD1Eu));
 }
 
 TEST_F(DesktopWindowTest, HeldKeyRepeatsWithTheRepeatFlag) {
     ASSERT_TRUE(server.Run("xdotool keydown d sleep 1 keyup d"));
-    const std::vector<Event> keys =
-        OfKinds(Collect([](const std::vector<Event>& e) { return Count(e, EventKind::KeyDown) >= 3; }, 3000),
-                {EventKind::KeyDown});
+    const std::vector<Event> keys = Await(EventKind::KeyDown, 3, 3000);
     ASSERT_GE(keys.size(), 2u);
     EXPECT_FALSE(keys[0].repeat);
     for (size_t i = 1; i < keys.size(); ++i) {
@@ -211,14 +222,11 @@ TEST_F(DesktopWindowTest, MouseInClientCoordinates) {
     std::vector<Event> events = Collect([](const std::vector<Event>& e) { return Count(e, EventKind::ButtonUp) > 0; });
     std::vector<Event> buttons = OfKinds(events, {EventKind::ButtonDown, EventKind::ButtonUp});
     ASSERT_EQ(buttons.size(), 2u);
-    EXPECT_EQ(buttons[0].kind, EventKind::ButtonDown);
-    EXPECT_EQ(buttons[0].button, wnd::MouseButton::Left);
-    EXPECT_EQ(buttons[0].x, 50);
-    EXPECT_EQ(buttons[0].y, 60);
+    EXPECT_EQ(std::make_tuple(buttons[0].kind, buttons[0].button, buttons[0].x, buttons[0].y),
+              std::make_tuple(EventKind::ButtonDown, wnd::MouseButton::Left, 50, 60));
     const std::vector<Event> moves = OfKinds(events, {EventKind::MouseMove});
     ASSERT_FALSE(moves.empty());
-    EXPECT_EQ(moves.back().x, 50);
-    EXPECT_EQ(moves.back().y, 60);
+    EXPECT_EQ(std::make_pair(moves.back().x, moves.back().y), std::make_pair(50, 60));
     EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{150, 160}));
 
     // A second click soon after is the double-click; a right click is its own button.
@@ -236,13 +244,10 @@ TEST_F(DesktopWindowTest, MouseInClientCoordinates) {
 
 TEST_F(DesktopWindowTest, WheelNotchesAre120) {
     ASSERT_TRUE(server.Run("xdotool mousemove --window " + id + " 10 10 click 4 click 4 click 5"));
-    const std::vector<Event> wheels =
-        OfKinds(Collect([](const std::vector<Event>& e) { return Count(e, EventKind::Wheel) >= 3; }),
-                {EventKind::Wheel});
+    const std::vector<Event> wheels = Await(EventKind::Wheel, 3);
     ASSERT_EQ(wheels.size(), 3u);
-    EXPECT_EQ(wheels[0].wheelDelta, 120);
-    EXPECT_EQ(wheels[1].wheelDelta, 120);
-    EXPECT_EQ(wheels[2].wheelDelta, -120);
+    EXPECT_EQ(std::make_tuple(wheels[0].wheelDelta, wheels[1].wheelDelta, wheels[2].wheelDelta),
+              std::make_tuple(120, 120, -120));
 }
 
 TEST_F(DesktopWindowTest, ResizeAndMoveFromOutsideReachTheRecord) {
@@ -255,28 +260,25 @@ TEST_F(DesktopWindowTest, ResizeAndMoveFromOutsideReachTheRecord) {
         }),
         {EventKind::Size});
     ASSERT_FALSE(sizes.empty());
-    EXPECT_EQ(sizes.back().code, wnd::kSizeRestored);
-    EXPECT_EQ(sizes.back().x, 400);
-    EXPECT_EQ(sizes.back().y, 300);
+    EXPECT_EQ(std::make_tuple(sizes.back().code, sizes.back().x, sizes.back().y),
+              std::make_tuple(uint32_t(wnd::kSizeRestored), 400, 300));
     wnd::Rect client;
     ASSERT_TRUE(wnd::GetClientRect(window, &client));
     EXPECT_EQ(client, (wnd::Rect{0, 0, 400, 300}));
 
     // The layer's own placement moves the real window.
     ASSERT_TRUE(wnd::SetWindowPos(window, wnd::ZOrder::Unchanged, 200, 150, 0, 0, wnd::kPosNoSize));
-    Collect([](const std::vector<Event>&) { return false; }, 300);
+    Settle(300);
     const std::string geometry = server.Output("xdotool getwindowgeometry " + id);
     EXPECT_NE(geometry.find("Geometry: 400x300"), std::string::npos) << geometry;
 }
 
 TEST_F(DesktopWindowTest, TitleAndCloseButton) {
     wnd::SetWindowText(window, "Quorvel 2");
-    Collect([](const std::vector<Event>&) { return false; }, 200);
+    Settle(200);
     EXPECT_EQ(server.Output("xdotool getwindowname " + id), "Quorvel 2");
     ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(native)));
-    const std::vector<Event> events =
-        Collect([](const std::vector<Event>& e) { return Count(e, EventKind::Destroy) > 0; });
-    EXPECT_EQ(Count(events, EventKind::Destroy), 1u);
+    EXPECT_EQ(Await(EventKind::Destroy, 1).size(), 1u);
     EXPECT_FALSE(wnd::IsWindow(window));
 }
 
@@ -297,7 +299,7 @@ TEST_F(DesktopWindowTest, PresentedPixelsReachTheWindow) {
         for (uint32_t y = 0; y < c.height; ++y)
             for (uint32_t x = 0; x < c.width; ++x) picture[size_t(y) * c.width + x] = quadrant(x, y, c.width, c.height);
         ASSERT_TRUE(wnd::PresentPixels(window, picture.data(), c.width, c.height));
-        Collect([](const std::vector<Event>&) { return false; }, 200);
+        Settle(200);
         const std::string raw = testing::TempDir() + "window_" + std::to_string(getpid()) + ".rgb";
         ASSERT_TRUE(server.Run("import -window " + id + " -depth 8 rgb:" + raw));
         FILE* f = std::fopen(raw.c_str(), "rb");
@@ -310,16 +312,16 @@ TEST_F(DesktopWindowTest, PresentedPixelsReachTheWindow) {
         // Every pixel within 8 per channel of its quadrant's colour, except a 2-pixel seam
         // where scaling may blend (at most 2 % of them off).
         size_t off = 0;
-        for (uint32_t y = 0; y < 240; ++y) {
+        for (uint32_t y = 0; y < 240; ++y)
             for (uint32_t x = 0; x < 320; ++x) {
                 const uint32_t want = quadrant(x, y, 320, 240);
                 const uint8_t* p = &rgb[(size_t(y) * 320 + x) * 3];
-                const int dr = std::abs(int(p[0]) - int((want >> 16) & 0xFF));
-                const int dg = std::abs(int(p[1]) - int((want >> 8) & 0xFF));
-                const int db = std::abs(int(p[2]) - int(want & 0xFF));
-                if (dr > 8 || dg > 8 || db > 8) ++off;
+                for (int c = 0; c < 3; ++c)
+                    if (std::abs(int(p[c]) - int((want >> (16 - 8 * c)) & 0xFF)) > 8) {
+                        ++off;
+                        break;
+                    }
             }
-        }
         EXPECT_LE(off, size_t(320 * 240 / 50)) << off << " pixels differ";
     }
 }
@@ -329,22 +331,18 @@ TEST_F(DesktopWindowTest, PresentedPixelsReachTheWindow) {
 TEST_F(DesktopWindowTest, CursorPositionClipAndImage) {
     auto pointer = [&] { return server.Output("xdotool getmouselocation"); };
     ASSERT_TRUE(wnd::SetCursorPos(300, 200));
-    Collect([](const std::vector<Event>&) { return false; }, 200);
+    Settle(200);
     EXPECT_EQ(pointer().rfind("x:300 y:200 ", 0), 0u) << pointer();
 
     const wnd::Rect clip{100, 100, 420, 340};  // the client area
     ASSERT_TRUE(wnd::ClipCursor(&clip));
     ASSERT_TRUE(wnd::SetCursorPos(1000, 900));  // held inside by the layer
-    Collect([](const std::vector<Event>&) { return false; }, 200);
+    Settle(200);
     EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{419, 339}));
     EXPECT_EQ(pointer().rfind("x:419 y:339 ", 0), 0u) << pointer();
     ASSERT_TRUE(wnd::ClipCursor(nullptr));
 
-    wnd::CursorImage image{};
-    for (uint32_t& p : image.pixels) p = 0xFFFF00FF;
-    image.hotspotX = 3;
-    image.hotspotY = 4;
-    const wnd::CursorHandle cursor = wnd::CreateCursor(image);
+    const wnd::CursorHandle cursor = MagentaCursor();
     ASSERT_NE(cursor, 0u);
     EXPECT_EQ(wnd::SetCursor(cursor), wnd::kArrowCursor);
     EXPECT_EQ(wnd::ShowCursor(false), -1);
@@ -365,19 +363,17 @@ TEST_F(DesktopWindowTest, FocusFromOutsideActivates) {
     desc.height = 150;
     const wnd::WindowHandle other = wnd::CreateWindow(desc);
     wnd::ShowWindow(other, wnd::kShowNormal);  // the server may give the new window the focus
-    Collect([](const std::vector<Event>&) { return false; }, 300);
+    Settle(300);
     wnd::SetFocus(window);
-    Collect([](const std::vector<Event>&) { return false; }, 300);
+    Settle(300);
     ASSERT_EQ(wnd::GetFocus(), window);
     ASSERT_TRUE(server.Run("xdotool windowfocus --sync " + std::to_string(wnd::GetNativeWindowId(other))));
     const std::vector<Event> activates =
         OfKinds(Collect([&](const std::vector<Event>&) { return wnd::GetFocus() == other; }), {EventKind::Activate});
     EXPECT_EQ(wnd::GetFocus(), other);
     ASSERT_EQ(activates.size(), 2u);
-    EXPECT_EQ(activates[0].window, window);
-    EXPECT_EQ(activates[0].code, wnd::kActivateInactive);
-    EXPECT_EQ(activates[1].window, other);
-    EXPECT_EQ(activates[1].code, wnd::kActivateActive);
+    EXPECT_EQ(std::make_tuple(activates[0].window, activates[0].code, activates[1].window, activates[1].code),
+              std::make_tuple(window, uint32_t(wnd::kActivateInactive), other, uint32_t(wnd::kActivateActive)));
 }
 
 // What the X server shows as the pointer (XFixes, through libX11 from Python): "width
@@ -400,16 +396,12 @@ std::string PointerImage(const xvfbtest::Server& server) {
 // hotspot, the arrow, and nothing at all for none.
 TEST_F(DesktopWindowTest, PointerShowsTheCursorSet) {
     if (!shelltest::Shell("/usr/bin/python3 -c 'import ctypes'")) GTEST_SKIP() << "python3 is not installed";
-    wnd::CursorImage image{};
-    for (uint32_t& p : image.pixels) p = 0xFFFF00FF;
-    image.hotspotX = 3;
-    image.hotspotY = 4;
-    const wnd::CursorHandle cursor = wnd::CreateCursor(image);
+    const wnd::CursorHandle cursor = MagentaCursor();
     ASSERT_NE(cursor, 0u);
     // Over the client area. The move's SetCursor event goes to the default procedure,
     // which sets the arrow (as the platform's does), before the cases set theirs.
     ASSERT_TRUE(wnd::SetCursorPos(200, 200));
-    Collect([](const std::vector<Event>&) { return false; }, 300);
+    Settle(300);
     struct Case {
         wnd::CursorHandle cursor;
         const char* expected;  // what PointerImage prints; null: anything visible
@@ -421,7 +413,7 @@ TEST_F(DesktopWindowTest, PointerShowsTheCursorSet) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cursor);
         wnd::SetCursor(c.cursor);
-        Collect([](const std::vector<Event>&) { return false; }, 200);
+        Settle(200);
         const std::string shown = PointerImage(server);
         ASSERT_FALSE(shown.empty()) << "XFixes did not answer";
         if (c.expected) EXPECT_EQ(shown, c.expected);
@@ -437,26 +429,19 @@ TEST_F(DesktopWindowTest, PluggedGameDevicesNotifyTheWindow) {
     if (!hid::StartDesktopInput(&reason)) GTEST_SKIP() << "no controller system: " << reason;
     const uint32_t joystick = hid::AttachVirtualController(false);
     ASSERT_NE(joystick, 0u);
-    std::vector<Event> changes = OfKinds(
-        Collect([](const std::vector<Event>& e) { return Count(e, EventKind::DeviceChange) > 0; }),
-        {EventKind::DeviceChange});
+    const std::vector<Event> changes = Await(EventKind::DeviceChange, 1);
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].window, window);
-    EXPECT_EQ(changes[0].code, wnd::kDeviceNodesChanged);
+    EXPECT_EQ(std::make_pair(changes[0].window, changes[0].code), std::make_pair(window, uint32_t(wnd::kDeviceNodesChanged)));
     ASSERT_TRUE(hid::DetachVirtualController(joystick));
-    changes = OfKinds(Collect([](const std::vector<Event>& e) { return Count(e, EventKind::DeviceChange) > 0; }),
-                      {EventKind::DeviceChange});
-    EXPECT_EQ(changes.size(), 1u);
+    EXPECT_EQ(Await(EventKind::DeviceChange, 1).size(), 1u);
     hid::ResetInputLayer();
 }
 
 TEST_F(DesktopWindowTest, DisplayModesComeFromTheServer) {
-    EXPECT_EQ(wnd::GetScreenWidth(), 1280);
-    EXPECT_EQ(wnd::GetScreenHeight(), 1024);
+    EXPECT_EQ(std::make_pair(wnd::GetScreenWidth(), wnd::GetScreenHeight()), std::make_pair(1280, 1024));
     wnd::DisplayMode mode;
     ASSERT_TRUE(wnd::EnumDisplaySettings(wnd::kRegistrySettings, &mode));
-    EXPECT_EQ(mode.width, 1280u);
-    EXPECT_EQ(mode.height, 1024u);
+    EXPECT_EQ(std::make_pair(mode.width, mode.height), std::make_pair(1280u, 1024u));
 }
 
 TEST(DesktopWindowFallback, NoDisplayStaysHeadless) {

@@ -1,17 +1,26 @@
-// The broker program's command line and control commands: options, usage errors, seeding,
-// and the answers of stats, leaderboard and file.
+// The broker program's command line and control commands (options, usage errors, seeding,
+// the answers of stats, leaderboard and file), and its TCP listener on 127.0.0.1: a network
+// client and a Unix client in one lobby, the listener's start-up rules, the handshake's
+// refusals, the connection limits and the network hello rule.
 // test-depends: online_broker
 // test-link: broker_server
-// test-sanitize: address
+// test-sanitize: thread address
+// test-timeout: 120
 #include "platform/online/OnlineTestUtil.h"
 
+#include "platform/online/OnlineSocket.h"
 #include "platform/online/OnlineStore.h"
 #include "platform/online/OnlineWire.h"
 #include "tools/broker/BrokerControl.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -78,9 +87,11 @@ TEST(BrokerSocket, FolderPathsUpToWhatASocketAddressHolds) {
     }
 }
 
-// Runs the broker program with arguments; its exit status and standard output.
-std::pair<int, std::string> Broker(const std::string& arguments) {
-    const std::string command = std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker " + arguments + " 2>/dev/null";
+// Runs the broker program with arguments; its exit status and standard output (with its
+// standard error when asked).
+std::pair<int, std::string> Broker(const std::string& arguments, bool errors = false) {
+    const std::string command =
+        std::string(PROJECT_BINARY_ROOT) + "/tools/online_broker " + arguments + (errors ? " 2>&1" : " 2>/dev/null");
     FILE* p = popen(command.c_str(), "r");
     std::string out;
     char buf[256];
@@ -115,6 +126,213 @@ TEST(BrokerProgram, ServesWithItsOptionsAndAnswersControlCommands) {
     EXPECT_EQ(Broker("ctl --dir " + folder + " stop").first, 0);
     const int status = broker.Stop(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+const std::string kSecret = "a shared secret of thirty bytes";
+
+class BrokerTcp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        secretFile = (dir.path / "secret").string();
+        std::ofstream(secretFile) << kSecret;
+        ASSERT_TRUE(broker.StartListening("127.0.0.1:0", secretFile, &port));
+        std::string answer, error;
+        ASSERT_TRUE(ControlBroker(dir.path.string(), "seed", "user 1 Una\nuser 2 Tess\nfriends 1 2\n", &answer, &error)) << error;
+    }
+    ClientConfig Tcp(uint32_t account, const char* name) {
+        ClientConfig c = Config(account, name);
+        c.brokerAddress = "127.0.0.1:" + std::to_string(port);
+        c.brokerSecretFile = secretFile;
+        return c;
+    }
+    ClientConfig Unix(uint32_t account, const char* name) {
+        ClientConfig c = Config(account, name);
+        c.brokerDir = dir.path.string();
+        return c;
+    }
+    // A raw TCP connection; with answer, the challenge is answered with that secret.
+    int Raw(const std::string* secret = nullptr) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+        timeval tv{3, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        if (secret) {
+            uint8_t frame[45];
+            size_t got = 0;
+            while (got < sizeof frame) {
+                const ssize_t n = recv(fd, frame + got, sizeof frame - got, 0);
+                if (n <= 0) return fd;
+                got += size_t(n);
+            }
+            const auto answer = HandshakeAnswer(*secret, frame + 13);
+            wire::Writer w(wire::kAuthAnswer);
+            w.Bytes(answer.data(), answer.size());
+            SocketSendAll(fd, w.Frame().data(), w.Frame().size());
+        }
+        return fd;
+    }
+    // Seconds until the broker closes fd (reading and dropping what it sends); -1 when it
+    // stays open for the given time.
+    static double SecondsUntilClosed(int fd, double limit) {
+        const auto start = std::chrono::steady_clock::now();
+        timeval tv{0, 100000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        uint8_t buf[4096];
+        for (;;) {
+            const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (t > limit) return -1;
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return t;
+        }
+    }
+    bool ControlWorks() {
+        std::string answer, error;
+        return ControlBroker(dir.path.string(), "stats", "1", &answer, &error);
+    }
+
+    TempDir dir;
+    std::string secretFile;
+    BrokerProcess broker{dir.path.string()};
+    uint16_t port = 0;
+};
+
+TEST_F(BrokerTcp, NetworkAndUnixClientsShareALobbyChatAndOrderedPackets) {
+    EXPECT_EQ(broker.listeningLine, "online_broker: listening on 127.0.0.1:" + std::to_string(port));
+    std::string error;
+    ClientConfig lossy = Unix(1, "Una");
+    lossy.packetLossPercent = 40;
+    std::unique_ptr<OnlineContext> a = OnlineContext::Connect(lossy, &error);
+    ASSERT_TRUE(a) << error;
+    std::unique_ptr<OnlineContext> b = OnlineContext::Connect(Tcp(2, "Tess"), &error);
+    ASSERT_TRUE(b) << error;
+    const OnlineId lobby = Await<LobbyCreated>(a.get(), a->Matchmaking()->CreateLobby(kLobbyFriendsOnly, 2)).lobby;
+    ASSERT_EQ(Await<LobbyEnter>(b.get(), b->Matchmaking()->JoinLobby(lobby)).response, uint32_t(kEnterSuccess));
+    a->Matchmaking()->SetLobbyData(lobby, "map", "2");
+    b->Matchmaking()->SetLobbyMemberData(lobby, "ready", "1");
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] {
+        return std::string(b->Matchmaking()->GetLobbyData(lobby, "map")) == "2" &&
+               std::string(a->Matchmaking()->GetLobbyMemberData(lobby, b->User()->GetSteamID(), "ready")) == "1";
+    }));
+    Catch<LobbyChatMsg> chat(a.get());
+    ASSERT_TRUE(b->Matchmaking()->SendLobbyChatMsg(lobby, u"hi", 4));
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] { return chat.Count() == 1; }));
+
+    // Reliable packets over the network arrive whole and in order despite the loss knob.
+    a->Networking()->AcceptP2PSessionWithUser(b->User()->GetSteamID());
+    for (uint32_t i = 0; i < 50; ++i) ASSERT_TRUE(b->Networking()->SendP2PPacket(a->User()->GetSteamID(), &i, 4, kSendReliable));
+    std::vector<uint32_t> got;
+    EXPECT_TRUE(PumpUntil({a.get(), b.get()}, [&] {
+        uint32_t size = 0, v = 0;
+        OnlineId from = 0;
+        while (a->Networking()->IsP2PPacketAvailable(&size) && a->Networking()->ReadP2PPacket(&v, 4, &size, &from)) got.push_back(v);
+        return got.size() == 50;
+    }));
+    for (uint32_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], i);
+
+    // A second network hello for a signed-in account is refused; over Unix it is not.
+    EXPECT_FALSE(OnlineContext::Connect(Tcp(2, "Tess"), &error));
+    EXPECT_TRUE(b->Connected());
+}
+
+TEST_F(BrokerTcp, StartUpRefusals) {
+    struct Case {
+        std::string listen;
+        std::string secret;  // "-": no secret file argument
+        std::string line;
+    };
+    const std::string taken = "127.0.0.1:" + std::to_string(port);
+    const Case cases[] = {
+        {taken, kSecret, "online_broker: cannot listen on " + taken + ": Address already in use"},
+        {"127.0.0.1:0", "-", "online_broker: --listen needs --secret-file"},
+        {"127.0.0.1:0", "fifteen bytes!!", "must hold 16 to 4096 bytes"},
+        {"127.0.0.1:0", std::string(4097, 's'), "must hold 16 to 4096 bytes"},
+        {"localhost:0", kSecret, "is not [ADDRESS:]PORT"},
+    };
+    for (const Case& c : cases) {
+        TempDir other;
+        const std::string secret = (other.path / "secret").string();
+        if (c.secret != "-") std::ofstream(secret) << c.secret;
+        const auto start = std::chrono::steady_clock::now();
+        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --listen " + c.listen +
+                                              (c.secret != "-" ? " --secret-file " + secret : ""),
+                                          true);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0) << c.listen;
+        EXPECT_EQ(status, 2) << out;
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(BrokerSocketPath(other.path.string()))) << c.listen;
+    }
+}
+
+TEST_F(BrokerTcp, HandshakeRefusalsCloseOnlyThatConnection) {
+    const std::string wrong = "not the secret of the broker";
+    int fd = Raw(&wrong);
+    EXPECT_GE(SecondsUntilClosed(fd, 2), 0.0);
+    close(fd);
+
+    // A 5 KiB first frame.
+    fd = Raw();
+    std::vector<uint8_t> big(5 * 1024 + 4, 0x41);
+    const uint32_t n = 5 * 1024;
+    std::memcpy(big.data(), &n, 4);
+    SocketSendAll(fd, big.data(), big.size());
+    EXPECT_GE(SecondsUntilClosed(fd, 2), 0.0);
+    close(fd);
+
+    // Another first frame (a hello).
+    fd = Raw();
+    wire::Writer hello(wire::kHello);
+    hello.U32(1).Text("Una").U32(1).Text("english");
+    SocketSendAll(fd, hello.Frame().data(), hello.Frame().size());
+    EXPECT_GE(SecondsUntilClosed(fd, 2), 0.0);
+    close(fd);
+
+    // A control frame after a right answer.
+    fd = Raw(&kSecret);
+    wire::Writer control(wire::kControl);
+    control.Text("stop").Bytes("", 0);
+    SocketSendAll(fd, control.Frame().data(), control.Frame().size());
+    EXPECT_GE(SecondsUntilClosed(fd, 2), 0.0);
+    close(fd);
+    EXPECT_TRUE(ControlWorks());
+
+    // Silence: closed after about 5 s.
+    fd = Raw();
+    const double silent = SecondsUntilClosed(fd, 8);
+    EXPECT_GT(silent, 4.5);
+    EXPECT_LT(silent, 6.5);
+    close(fd);
+    EXPECT_TRUE(ControlWorks());
+}
+
+TEST_F(BrokerTcp, TheSixtyFifthConnectionIsClosedAtOnce) {
+    std::vector<int> fds;
+    for (int i = 0; i < 64; ++i) {
+        fds.push_back(Raw(&kSecret));
+        ASSERT_GE(fds.back(), 0);
+    }
+    const int extra = Raw();
+    const double closed = SecondsUntilClosed(extra, 2);
+    EXPECT_GE(closed, 0.0);
+    EXPECT_LT(closed, 1.0);
+    close(extra);
+    // The first 64 are open.
+    for (int fd : fds) {
+        EXPECT_EQ(SecondsUntilClosed(fd, 0.05), -1);
+        close(fd);
+    }
+    // Sixteen waiting handshakes are the most.
+    std::vector<int> waiting;
+    for (int i = 0; i < 16; ++i) waiting.push_back(Raw());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int seventeenth = Raw();
+    EXPECT_GE(SecondsUntilClosed(seventeenth, 2), 0.0);
+    close(seventeenth);
+    for (int fd : waiting) close(fd);
+    EXPECT_TRUE(ControlWorks());
 }
 
 }  // namespace

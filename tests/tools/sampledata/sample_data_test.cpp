@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/config/ProjectConfig.h"
@@ -204,9 +205,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     }
     auto* trigger = dynamic_cast<TriggerTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Trigger", true));
     ASSERT_NE(trigger, nullptr);
-    EXPECT_EQ(trigger->typeId, uint32_t(ENTITY_TRIGGER));
-    EXPECT_EQ(trigger->shape, uint32_t(TRIGGER_SHAPE_BOX));
-    EXPECT_EQ(trigger->mode, uint32_t(TRIGGER_MODE_POSITION_INSIDE));
+    EXPECT_EQ(std::make_tuple(trigger->typeId, trigger->shape, trigger->mode),
+              std::make_tuple(uint32_t(ENTITY_TRIGGER), uint32_t(TRIGGER_SHAPE_BOX), uint32_t(TRIGGER_MODE_POSITION_INSIDE)));
     for (const auto& [name, kind] : {std::pair{"Sample/PointLight", LIGHT_KIND_POINT}, {"Sample/SpotLight", LIGHT_KIND_SPOT}}) {
         auto* light = dynamic_cast<LightTemplate*>(gEntityTemplateRegistry.FindTemplateByName(name, true));
         ASSERT_NE(light, nullptr) << name;
@@ -216,11 +216,9 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     // The scene-parameter set (sun, fog, a tone-mapping curve) and the colour envelope.
     auto* look = dynamic_cast<SceneParametersTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/SceneParams", true));
     ASSERT_NE(look, nullptr);
-    EXPECT_EQ(look->typeId, uint32_t(ENTITY_SCENEPARAMBOX));
-    EXPECT_TRUE(look->values.affectsSun);
-    EXPECT_EQ(look->values.lightPitch, 50.0f);
-    EXPECT_EQ(look->values.rest.fogStart, 80.0f);
-    EXPECT_EQ(look->toneMappingCurve.keys.Count(), 4u);
+    EXPECT_EQ(std::make_tuple(look->typeId, bool(look->values.affectsSun), look->values.lightPitch, look->values.rest.fogStart,
+                              look->toneMappingCurve.keys.Count()),
+              std::make_tuple(uint32_t(ENTITY_SCENEPARAMBOX), true, 50.0f, 80.0f, 4u));
     auto* pulse = dynamic_cast<ColorEnvelopeTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Pulse", true));
     ASSERT_NE(pulse, nullptr);
     EXPECT_EQ(pulse->typeId, uint32_t(ENTITY_COLOR_ENVELOPE));
@@ -233,9 +231,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         ASSERT_NE(t, nullptr) << name;
         EXPECT_EQ(t->typeId, uint32_t(ENTITY_PARTICLE)) << name;
         EXPECT_STREQ(t->definition.textureFileName.CStr(), "SFX/SoftRound.dds") << name;
-        ASSERT_NE(t->definition.texture, nullptr) << name;
-        EXPECT_TRUE(t->definition.texture->IsLoaded()) << name;
-        EXPECT_TRUE(t->definition.vertexShader && t->definition.pixelShader) << name;
+        EXPECT_TRUE(t->definition.texture && t->definition.texture->IsLoaded() && t->definition.vertexShader &&
+                    t->definition.pixelShader) << name;
     }
     EXPECT_EQ(dynamic_cast<ParticleTemplate*>(gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true))
                   ->definition.faceCameraMode,
@@ -250,9 +247,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         auto* flare = dynamic_cast<SFXQuadElementDefinition*>(d.elements[0]);
         ASSERT_NE(flare, nullptr);
         EXPECT_EQ(flare->frameCount, 4u);
-        ASSERT_NE(flare->texture, nullptr);
-        EXPECT_TRUE(flare->texture->IsLoaded());
-        EXPECT_TRUE(flare->vertexShader && flare->pixelShader);
+        EXPECT_TRUE(flare->texture && flare->texture->IsLoaded() && flare->vertexShader && flare->pixelShader);
         auto* sparks = dynamic_cast<SFXParticleElementDefinition*>(d.elements[1]);
         ASSERT_NE(sparks, nullptr);
         EXPECT_EQ(sparks->heldTemplate, gEntityTemplateRegistry.FindTemplateByName("Sample/Sparks", true));
@@ -326,8 +321,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
             }
             GraphGeometry geometry;
             g->BuildGeometry(geometry);
-            EXPECT_EQ(geometry.curves.size(), 16u);
-            EXPECT_EQ(geometry.arrows.size(), 8u);
+            EXPECT_EQ(std::make_pair(geometry.curves.size(), geometry.arrows.size()), std::make_pair(size_t(16), size_t(8)));
         }
         if (auto* l = dynamic_cast<LightEntity*>(e)) {
             ++lights;
@@ -336,8 +330,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         }
         if (auto* t = dynamic_cast<TriggerEntity*>(e)) {
             ++triggers;
-            EXPECT_TRUE(t->IsActive());
-            EXPECT_EQ(t->GetTemplate(), trigger);
+            EXPECT_TRUE(t->IsActive() && t->GetTemplate() == trigger);
         }
         const bool rock = std::string(e->GetTemplateFullName()) == "templates/Sample/Rock";
         const uint32_t cell = grid->WorldToCell(e->GetGlobalPosition());
@@ -347,11 +340,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     }
     for (uint32_t i = 0; i < grid->Width() * grid->Height(); ++i) blocked += grid->Cells()[i] == 0;
     EXPECT_TRUE(rocks > 0 && blocked == rocks) << rocks << " rocks, " << blocked << " blocked cells";
-    EXPECT_EQ(triggers, 1u);
-    EXPECT_EQ(soldiers, 4u);
-    EXPECT_EQ(lights, 2u);
-    EXPECT_EQ(compounds, 1u);
-    EXPECT_EQ(graphs, 1u);
+    EXPECT_EQ(std::make_tuple(triggers, soldiers, lights, compounds, graphs), std::make_tuple(1u, 4u, 2u, 1u, 1u));
     // The root activates the scene's one scene-parameter entity, made from the sample set.
     SceneParametersEntity* active = gEntityManager->GetActiveSceneParamsEntity();
     ASSERT_NE(active, nullptr);
@@ -366,8 +355,7 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
         if (auto* e = dynamic_cast<SFXEntity*>(root->GetChild(i))) {
             ++effects;
             EXPECT_STREQ(e->GetName(), "Beacon_001");
-            EXPECT_TRUE(e->startAtGameInit);
-            EXPECT_FALSE(e->deleteAtStop);
+            EXPECT_TRUE(e->startAtGameInit && !e->deleteAtStop);
         }
     EXPECT_EQ(effects, 1u);
     // The sequence block: one sequence of semaphores and a wait, not started.
