@@ -192,11 +192,18 @@ std::vector<uint8_t> Resealed(std::vector<uint8_t> payload) {
     return blob;
 }
 
-TEST(GameConfigFileTest, ConfigBinLoadsWholeAndChangesNothingWhenItsPayloadStopsParsing) {
-    ConfigFolder project("project");
-    ASSERT_TRUE(project.Mounted());
+// The "project" mount in a folder of its own, with the log captured.
+class GameConfigFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(project.Mounted());
+        sink.Attach();
+    }
+    ConfigFolder project{"project"};
     CaptureLogSink sink;
-    sink.Attach();
+};
+
+TEST_F(GameConfigFileTest, ConfigBinLoadsWholeAndChangesNothingWhenItsPayloadStopsParsing) {
     GameConfig plain, oneBind;
     ASSERT_TRUE(plain.Save());
     const std::vector<uint8_t> a = project.Read("config.bin");
@@ -231,11 +238,7 @@ TEST(GameConfigFileTest, ConfigBinLoadsWholeAndChangesNothingWhenItsPayloadStops
 // A configuration file cut short names itself and counts its header in both sizes
 // (before: "blob size 164 larger than the file (175 bytes)", the stated size without its
 // 12 header bytes beside the file's size with them).
-TEST(GameConfigFileTest, ACutFileSaysWhichAndBySizesThatIncludeTheHeader) {
-    ConfigFolder project("project");
-    ASSERT_TRUE(project.Mounted());
-    CaptureLogSink sink;
-    sink.Attach();
+TEST_F(GameConfigFileTest, ACutFileSaysWhichAndBySizesThatIncludeTheHeader) {
     GameConfig plain;
     ASSERT_TRUE(plain.Save());
     const std::vector<uint8_t> whole = project.Read("config.bin");
@@ -254,9 +257,7 @@ TEST(GameConfigFileTest, ACutFileSaysWhichAndBySizesThatIncludeTheHeader) {
 
 // The main window saves the settings at each size event; a save with nothing changed
 // leaves the file alone, a changed value rewrites it.
-TEST(GameConfigFileTest, SavingTheSameBytesAgainLeavesTheFileAlone) {
-    ConfigFolder project("project");
-    ASSERT_TRUE(project.Mounted());
+TEST_F(GameConfigFileTest, SavingTheSameBytesAgainLeavesTheFileAlone) {
     GameConfig g;
     ASSERT_TRUE(g.Save());
     const auto file = project.File("config.bin");
@@ -276,7 +277,7 @@ TEST(GameConfigFileTest, SavingTheSameBytesAgainLeavesTheFileAlone) {
     EXPECT_EQ(project.Read("config.bin"), Save(g));
 }
 
-TEST(GameConfigFileTest, FailedSaveIsReported) {
+TEST(GameConfigSaveTest, FailedSaveIsReported) {
     CaptureLogSink sink;
     sink.Attach();
     GameConfig g;

@@ -181,9 +181,6 @@ TEST(RTTIClassTest, GuidReplacementTranslates) {
     for (int odd = 1; odd <= 45; odd += 2) EXPECT_EQ(table.Translate(guid(odd)), guid(odd)) << odd;
 }
 
-}  // namespace
-
-namespace {
 
 // Bit-by-bit reference: MSB first, polynomial 0x04C11DB7, init 0, no final XOR.
 uint32_t ReferenceCrc(const uint8_t* p, size_t n) {

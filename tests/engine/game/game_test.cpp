@@ -737,29 +737,12 @@ protected:
 };
 
 
-// Before anything sets it the sample number is 0: the first frame is sampled. (The tests
-// below put it back to 0, so this one runs first.)
-TEST(GameDelegateStartTest, SampleNumberStartsAtZero) { EXPECT_EQ(GameDelegate::GetSampleNumber(), 0); }
-
-// Every slot's base answer, and the "?" wide texts.
-TEST_F(GameDelegateTest, BaseAnswersAreTheOnesTheEngineReliesOn) {
+// The base delegate's two answers with logic: the word it is handed is cleared, and the
+// wide texts become "?".
+TEST_F(GameDelegateTest, BaseDelegateClearsTheWordAndAnswersQuestionMarks) {
     GameDelegate d;
     uint32_t word = 7;
-    const std::pair<const char*, bool> answers[] = {
-        {"CanClose", d.CanClose()},
-        {"UseServerRequestThread", !d.UseServerRequestThread()},
-        {"OnBeforeTick", d.OnBeforeTick()},
-        {"CanSleep", d.CanSleep()},
-        {"CanSwitchScene", d.CanSwitchScene("Level")},
-        {"OnBigFrameTick", d.OnBigFrameTick()},
-        {"CanDeactivateApp", d.CanDeactivateApp()},
-        {"OnPlayerConnecting", !d.OnPlayerConnecting()},
-        {"Slot74", d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr)},
-        {"CreateLeaderboardViewer", !d.CreateLeaderboardViewer()},
-        {"OverrideStartSequence", !d.OverrideStartSequence("Intro", true)},
-        {"GetCounter", d.GetCounter() == 5},
-    };
-    for (const auto& [name, expected] : answers) EXPECT_TRUE(expected) << name;
+    EXPECT_TRUE(d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr));
     for (int which = 0; which < 2; ++which) {
         Dynarray<char16_t> text;
         for (char16_t c : u"previous") text.Add(c);
@@ -967,20 +950,15 @@ TEST(LeaderboardViewer, ModesChooseThePageRanks) {
         SCOPED_TRACE(c.mode ? c.mode : "null");
         viewer.SetMode(c.mode, 7);
         EXPECT_EQ(viewer.GetMode(), c.expectedMode);
-        EXPECT_EQ(viewer.GetModeValue(), 7u);
         for (uint32_t i = 0; i < LeaderboardViewer::kPageCount; ++i) {
             const LeaderboardViewer::Page* p = viewer.GetPage(i);
             ASSERT_NE(p, nullptr);
             EXPECT_EQ(p->firstRank, c.firstRanks[i]);
             EXPECT_EQ(p->state, LeaderboardViewer::kPageStateReset);
             EXPECT_EQ(p->count, 0u);
-            EXPECT_EQ(p->capacity, LeaderboardViewer::kPageRows);
             ASSERT_NE(p->rows, nullptr);
         }
     }
-    viewer.Show();
-    viewer.Hide();
-    EXPECT_FALSE(viewer.IsShown());
 }
 
 TEST(LeaderboardViewer, NamedRowsAnswerTheirColumnsCaseInsensitively) {
