@@ -927,10 +927,7 @@ TEST_F(TGAImageTest, OtherKindsShortFilesAndHugeHeadersAreRefused) {
     EXPECT_TRUE(sink.Messages().empty());
 }
 
-}  // namespace
-
 // The leaderboard viewer: modes, page ranks and the named rows.
-namespace {
 
 TEST(LeaderboardViewer, ModesChooseThePageRanks) {
     struct Case {

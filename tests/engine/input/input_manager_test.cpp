@@ -392,10 +392,7 @@ TEST_F(InputManagerTest, ControllerNamesGoToUIText) {
     EXPECT_EQ(gText, u"");
 }
 
-}  // namespace
-
 // Game controllers against a numpy float32 reference, device choice and reconnects.
-namespace {
 
 constexpr int64_t kFrame = os::kCounterFrequency / 60;
 
