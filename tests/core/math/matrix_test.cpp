@@ -4,10 +4,13 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "core/math/BoundingBox4.h"
+#include "core/math/MathHelpers.h"
 #include "core/math/Matrix.h"
 #include "core/math/Quaternion.h"
+#include "platform/os/Clock.h"
 
 namespace {
 
@@ -236,4 +239,172 @@ TEST(Matrix, AlignedToTargetKeepsAxisLengthsAndBlendsPosition) {
     // Source and target at one place: nothing to normalise, no NaN.
     out.LoadAlignedToTarget(src, 2, src, 0.5f);
     for (int k = 0; k < 16; ++k) EXPECT_FALSE(std::isnan(out.At(k / 4, k % 4)));
+}
+
+namespace {
+
+// q and -q are one rotation: compare up to sign.
+void ExpectSameRotation(const Quaternion& a, const Quaternion& b, float tol = 1e-5f) {
+    const float s = a.Dot(b) < 0 ? -1.0f : 1.0f, d[4] = {a.x - s * b.x, a.y - s * b.y, a.z - s * b.z, a.w - s * b.w};
+    for (float c : d) EXPECT_NEAR(c, 0.0f, tol);
+}
+
+Quaternion Axis(float x, float y, float z, float degrees) {
+    Quaternion q;
+    q.SetAxisAlpha(Vector(x, y, z), degrees);
+    return q;
+}
+
+}  // namespace
+
+TEST(Quaternion, LoadMatrixRoundTripsOnEveryBranch) {
+    // trace > 0, then the largest diagonal element at x, y and z (180 degree turns).
+    const Quaternion cases[] = {Axis(1, 2, 3, 40), Axis(1, 0, 0, 180), Axis(0, 1, 0, 180), Axis(0, 0, 1, 180),
+                                Axis(1, 0.1f, 0.2f, 170), Axis(0.1f, 1, 0.2f, 170), Axis(0.2f, 0.1f, 1, 170)};
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-1, 1), ang(-360, 360);
+    for (int n = 0; n < 507; ++n) {  // the cases, then random rotations
+        Quaternion q = n < 7 ? cases[n] : Axis(u(rng), u(rng), u(rng) + 0.01f, ang(rng)), back;
+        Matrix m;
+        m.LoadQuaternion(q);
+        back.LoadMatrix(m);
+        ExpectSameRotation(back, q, 2e-5f);
+    }
+}
+
+TEST(Quaternion, ProductComposesRotations) {
+    Quaternion a = Axis(0, 0, 1, 90), b = Axis(1, 0, 0, 90), ab;
+    ab.Mul(a, b);  // Hamilton a (x) b
+    // Hand-worked: (0,0,s,c) (x) (s,0,0,c) with s = c = sqrt(1/2).
+    ExpectSameRotation(ab, Quaternion(0.5f, 0.5f, 0.5f, 0.5f), 1e-6f);
+    Quaternion c = a;
+    c.Mul(b);
+    EXPECT_EQ(c, ab);
+    Quaternion inv = a, id;
+    inv.Conjugate();
+    id.Mul(a, inv);
+    ExpectSameRotation(id, Quaternion::ZERO);
+
+    // Any two rotations: the product's matrix is b's rotation followed by a's.
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1, 1);
+    for (int n = 0; n < 100; ++n) {
+        Quaternion p = Axis(u(rng), u(rng), u(rng), 360 * u(rng)), q = Axis(u(rng), u(rng), u(rng), 360 * u(rng)), pq;
+        pq.Mul(p, q);
+        Matrix mp, mq, mpq, both;
+        mp.LoadQuaternion(p);
+        mq.LoadQuaternion(q);
+        mpq.LoadQuaternion(pq);
+        both.Mul(mp, mq);
+        for (int k = 0; k < 16; ++k) EXPECT_NEAR(mpq.At(k / 4, k % 4), both.At(k / 4, k % 4), 1e-5f) << n << " " << k;
+    }
+}
+
+TEST(Quaternion, SlerpEndpointsMidpointAndSignFlip) {
+    Quaternion a = Axis(0, 1, 0, 0), b = Axis(0, 1, 0, 90), r;
+    for (float t : {0.0f, 0.5f, 1.0f}) {
+        r.Slerp(a, b, t);
+        ExpectSameRotation(r, Axis(0, 1, 0, 90 * t));
+    }
+
+    // q and -q are one rotation: the blend takes the short way for either sign.
+    const Quaternion tilted = Axis(0.3f, 1, 0.5f, 100);
+    Quaternion negB(-tilted.x, -tilted.y, -tilted.z, -tilted.w), r2;
+    for (float t = 0; t <= 1.0f; t += 0.125f) {
+        r.Slerp(a, tilted, t);
+        r2.Slerp(a, negB, t);
+        ExpectSameRotation(r, r2);
+        EXPECT_NEAR(r.Dot(r), 1.0f, 1e-5f);  // spherical weights keep unit length
+    }
+    // Nearly equal inputs take linear weights: the result is the plain blend.
+    Quaternion c = Axis(0, 1, 0, 1), d = Axis(0, 1, 0, 3);
+    ASSERT_LE(1.0f - c.Dot(d), 0.001f);
+    r.Slerp(c, d, 0.25f);
+    EXPECT_FLOAT_EQ(r.y, 0.75f * c.y + 0.25f * d.y);
+    EXPECT_FLOAT_EQ(r.w, 0.75f * c.w + 0.25f * d.w);
+}
+
+TEST(VectorSinCos, MatchesLibmOverAWideRange) {
+    Vector s, c;
+    std::mt19937 rng(4);
+    for (float range : {4.0f, 100.0f, 10000.0f}) {
+        std::uniform_real_distribution<float> u(-range, range);
+        double worst = 0;
+        for (int n = 0; n < 20000; ++n) {
+            Vector a(u(rng), u(rng), u(rng), u(rng));
+            VectorSinCos(a, &s, &c);
+            for (int i = 0; i < 4; ++i)  // reference in double from the same float angle
+                worst = std::fmax(worst, std::fmax(std::fabs(s[i] - std::sin(double(a[i]))), std::fabs(c[i] - std::cos(double(a[i])))));
+        }
+        // Within a few float steps of the argument's own rounding.
+        EXPECT_LT(worst, range <= 4 ? 3e-7 : range * 2e-8 + 3e-7) << range;
+    }
+}
+
+TEST(RandomGenerator, StepsWordZeroAsTheClassicGenerator) {
+    RandomGenerator g;
+    g.SetState(1);
+    // state 1 -> 2745024 -> ...; output is the old state >> 16.
+    EXPECT_EQ(g.Next(), 0u);
+    EXPECT_EQ(g.state[0], 2745024u);
+    EXPECT_EQ(g.Next(), 41u);
+    EXPECT_EQ(g.Next(), (2745024u * 214013u + 2531011u) >> 16);
+
+    os::ManualClock clock(0x123456789ALL);
+    clock.Install();
+    g.Seed();
+    const uint32_t seeded[5] = {0x3456789Au, 0x3456789Au, 0x1A2B3C4Du, 0x8D159E26u, 0x468ACF13u};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(g.state[i], seeded[i]) << i;
+    SeedEngineRandomGenerators();  // every engine generator from the clock
+    for (const RandomGenerator& e : gRandomGenerators) EXPECT_EQ(std::vector<uint32_t>(e.state, e.state + 5), std::vector<uint32_t>(seeded, seeded + 5));
+    clock.Uninstall();
+}
+
+TEST(CatmullRom, EndpointsTangentAndNearestPoint) {
+    Vector p0(-1, 0, 0, 1), p1(0, 0, 0, 1), p2(1, 1, 0, 1), p3(2, 3, 1, 1);
+    EXPECT_EQ(CatmullRomPoint(0, p0, p1, p2, p3), p1);
+    EXPECT_LT(CatmullRomPoint(1, p0, p1, p2, p3).DistanceSquaredXYZ(p2), 1e-12f);
+    // The tangent matches a finite difference of the point.
+    for (float t : {0.1f, 0.5f, 0.9f}) {
+        Vector d = (CatmullRomPoint(t + 1e-3f, p0, p1, p2, p3) - CatmullRomPoint(t - 1e-3f, p0, p1, p2, p3)) * 500.0f;
+        Vector tan = CatmullRomTangent(t, p0, p1, p2, p3);
+        for (int i = 0; i < 3; ++i) EXPECT_NEAR(d[i], tan[i], 2e-3f);
+    }
+
+    // Evenly spaced collinear points give a straight, uniformly parametrised segment.
+    Vector a(0, 0, 0, 1), b(10, 0, 0, 1), c(20, 0, 0, 1), d(30, 0, 0, 1);
+    Vector point;
+    float t = -1, length = -1;
+    float d2 = CatmullRomNearestPoint(&point, &t, &length, Vector(13, 4, 0, 1), a, b, c, d);
+    EXPECT_NEAR(point.x, 13.0f, 10.0f / 256);
+    EXPECT_NEAR(t, 0.3f, 1.0f / 256);
+    EXPECT_NEAR(length, point.x - 10.0f, 1e-4f);
+    EXPECT_NEAR(d2, 16.0f + (point.x - 13) * (point.x - 13), 1e-3f);
+    // Beyond the end: the last sample with the whole length.
+    CatmullRomNearestPoint(&point, &t, &length, Vector(50, 0, 0, 1), a, b, c, d);
+    EXPECT_EQ(t, 1.0f);
+    EXPECT_NEAR(length, 10.0f, 1e-4f);
+    EXPECT_NEAR(CatmullRomNearestPoint(nullptr, nullptr, nullptr, Vector(5, 0, 0, 1), a, b, c, d), 25.0f, 1e-4f);
+}
+
+TEST(DequantizeInt16Vector, MapsTheFullRangeOntoMinusOneToOne) {
+    Vector v = DequantizeInt16Vector(Vector(-32768, 32767, 0, -16384));
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(v[i], (Vector(-1, 1, 0, -0.5f)[i]), 1e-7f) << i;
+}
+
+TEST(BezierSolveT, SolvesTheCurveParameter) {
+    // Linear controls: the start value is already the answer.
+    for (float x : {0.0f, 0.25f, 0.7f, 1.0f}) EXPECT_FLOAT_EQ(BezierSolveT(0, 1.0f / 3, 2.0f / 3, 1, x), x);
+    // An ease curve: x(t) reaches x within the stop tolerance.
+    const float x0 = 0, x1 = 0.05f, x2 = 0.95f, x3 = 1;
+    for (float x = 0.05f; x < 1.0f; x += 0.1f) {
+        float t = BezierSolveT(x0, x1, x2, x3, x);
+        float u = 1 - t;
+        float xt = u * u * u * x0 + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
+        EXPECT_NEAR(xt, x, 0.011f) << x;
+    }
+    // Keys at one time: no division by zero.
+    EXPECT_TRUE(BezierSolveT(2, 2, 2, 2, 1.5f) == 0.0f && BezierSolveT(2, 2, 2, 2, 2.0f) == 1.0f);
+    // A flat derivative stops the iteration instead of dividing by it.
+    EXPECT_TRUE(std::isfinite(BezierSolveT(0, 0, 1, 1, 0.001f)));
 }

@@ -27,20 +27,20 @@
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileSystem.h"
 #include "core/math/Matrix.h"
-#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
+#include "engine/entity/ScriptScheduler.h"
 #include "engine/game/Game.h"
 #include "engine/game/GameDelegate.h"
 #include "engine/game/LeaderboardViewer.h"
-#include "render/resources/TGAImage.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/entity/ScriptScheduler.h"
+#include "engine/services/EngineServices.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 #include "render/RenderHooks.h"
+#include "render/resources/TGAImage.h"
 
 namespace {
 
@@ -737,29 +737,12 @@ protected:
 };
 
 
-// Before anything sets it the sample number is 0: the first frame is sampled. (The tests
-// below put it back to 0, so this one runs first.)
-TEST(GameDelegateStartTest, SampleNumberStartsAtZero) { EXPECT_EQ(GameDelegate::GetSampleNumber(), 0); }
-
-// Every slot's base answer, and the "?" wide texts.
-TEST_F(GameDelegateTest, BaseAnswersAreTheOnesTheEngineReliesOn) {
+// The base delegate's two answers with logic: the word it is handed is cleared, and the
+// wide texts become "?".
+TEST_F(GameDelegateTest, BaseDelegateClearsTheWordAndAnswersQuestionMarks) {
     GameDelegate d;
     uint32_t word = 7;
-    const std::pair<const char*, bool> answers[] = {
-        {"CanClose", d.CanClose()},
-        {"UseServerRequestThread", !d.UseServerRequestThread()},
-        {"OnBeforeTick", d.OnBeforeTick()},
-        {"CanSleep", d.CanSleep()},
-        {"CanSwitchScene", d.CanSwitchScene("Level")},
-        {"OnBigFrameTick", d.OnBigFrameTick()},
-        {"CanDeactivateApp", d.CanDeactivateApp()},
-        {"OnPlayerConnecting", !d.OnPlayerConnecting()},
-        {"Slot74", d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr)},
-        {"CreateLeaderboardViewer", !d.CreateLeaderboardViewer()},
-        {"OverrideStartSequence", !d.OverrideStartSequence("Intro", true)},
-        {"GetCounter", d.GetCounter() == 5},
-    };
-    for (const auto& [name, expected] : answers) EXPECT_TRUE(expected) << name;
+    EXPECT_TRUE(d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr));
     for (int which = 0; which < 2; ++which) {
         Dynarray<char16_t> text;
         for (char16_t c : u"previous") text.Add(c);
@@ -942,6 +925,63 @@ TEST_F(TGAImageTest, OtherKindsShortFilesAndHugeHeadersAreRefused) {
     sink.Clear();
     EXPECT_FALSE(image.Load("missing", "tga", "Textures"));
     EXPECT_TRUE(sink.Messages().empty());
+}
+
+// The leaderboard viewer: modes, page ranks and the named rows.
+
+TEST(LeaderboardViewer, ModesChooseThePageRanks) {
+    struct Case {
+        const char* mode;
+        uint32_t expectedMode;
+        int32_t firstRanks[5];
+    } cases[] = {
+        {"Overall", LeaderboardViewer::kModeOverall, {-199, -99, 1, 101, 201}},
+        {"Friends", LeaderboardViewer::kModeFriends, {-201, -100, 1, 102, 203}},
+        {"friends", LeaderboardViewer::kModeFriends, {-201, -100, 1, 102, 203}},  // unknown (case): mode kept
+        {"UserScore", LeaderboardViewer::kModeUserScore, {-199, -99, 1, 101, 201}},
+        {nullptr, LeaderboardViewer::kModeUserScore, {-199, -99, 1, 101, 201}},
+    };
+    LeaderboardViewer viewer;
+    EXPECT_EQ(viewer.GetPage(0), nullptr);  // pages come with the first reset
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode ? c.mode : "null");
+        viewer.SetMode(c.mode, 7);
+        EXPECT_EQ(viewer.GetMode(), c.expectedMode);
+        for (uint32_t i = 0; i < LeaderboardViewer::kPageCount; ++i) {
+            const LeaderboardViewer::Page* p = viewer.GetPage(i);
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(p->firstRank, c.firstRanks[i]);
+            EXPECT_EQ(p->state, LeaderboardViewer::kPageStateReset);
+            EXPECT_EQ(p->count, 0u);
+            ASSERT_NE(p->rows, nullptr);
+        }
+    }
+}
+
+TEST(LeaderboardViewer, NamedRowsAnswerTheirColumnsCaseInsensitively) {
+    LeaderboardViewer viewer;
+    viewer.SetRowName("Kills", 2);
+    for (uint32_t c = 0; c < 3; ++c) viewer.SetColumn(2, c, 10 * (c + 1));
+    EXPECT_EQ(viewer.GetRowFirstColumn("KILLS"), 10u);
+    EXPECT_EQ(viewer.GetRowSecondColumn("kills"), 20u);
+    EXPECT_EQ(viewer.GetRowThirdColumn("Kills"), 30u);
+    EXPECT_EQ(viewer.GetRowFirstColumn("Deaths"), 0u);
+    EXPECT_EQ(viewer.GetRowFirstColumn(nullptr), 0u);
+    viewer.RaiseRowSecondColumn(2, 15);
+    EXPECT_EQ(viewer.GetRowSecondColumn("Kills"), 20u);
+    viewer.RaiseRowSecondColumn(2, 0x80000000u);  // unsigned comparison
+    EXPECT_EQ(viewer.GetRowSecondColumn("Kills"), 0x80000000u);
+}
+
+// A script hands any row index: the last one has no room after it, and neither it nor
+// a setter may shrink the columns already there.
+TEST(LeaderboardViewer, TheLastRowIndexChangesNothing) {
+    LeaderboardViewer viewer;
+    viewer.SetRowName("Kills", 1);
+    viewer.SetColumn(1, 1, 20);
+    viewer.RaiseRowSecondColumn(UINT32_MAX, 99);
+    viewer.SetColumn(UINT32_MAX, 1, 99);
+    EXPECT_EQ(viewer.GetRowSecondColumn("Kills"), 20u);
 }
 
 }  // namespace
