@@ -8,11 +8,8 @@
 // test-timeout: 900
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "../../platform/gfx/ShaderVariantSupport.h"
 #include "../shaders/ShaderTestSupport.h"
 #include "PassesTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
@@ -66,29 +63,6 @@ GBufferOut pixel(VOut i)
 }
 )";
 
-// Includes from the build's shader folder.
-struct FolderIncludes : IncludeHandler {
-    Result Open(IncludeType, const char* fileName, const void*, const void** data, uint32_t* bytes) override {
-        std::ifstream in(std::string(PROJECT_BINARY_ROOT "/data/common/Shaders/") + fileName, std::ios::binary);
-        if (!in) return ERR_INVALIDCALL;
-        auto* text = new std::string(std::istreambuf_iterator<char>(in), {});
-        opened.push_back(text);
-        *data = text->data();
-        *bytes = static_cast<uint32_t>(text->size());
-        return OK;
-    }
-    Result Close(const void* data) override {
-        for (auto it = opened.begin(); it != opened.end(); ++it)
-            if ((*it)->data() == data) {
-                delete *it;
-                opened.erase(it);
-                break;
-            }
-        return OK;
-    }
-    std::vector<std::string*> opened;
-};
-
 struct TestShaders {
     VertexShader* vertex = nullptr;
     PixelShader* pixel = nullptr;
@@ -98,7 +72,7 @@ struct TestShaders {
 // Compiled on the render thread through the device's compiler.
 TestShaders CompileGBufferShaders(Device* device, bool hardwareDepth, bool rawz) {
     TestShaders out;
-    FolderIncludes includes;
+    shadervariants::FolderInclude includes;
     const ShaderMacro macros[] = {{hardwareDepth ? "HARDWARE_DEPTH" : "LINEAR_DEPTH", nullptr},
                                   {rawz ? "HARDWARE_DEPTH_RAWZ" : "NO_RAWZ", nullptr},
                                   {nullptr, nullptr}};
@@ -244,6 +218,7 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
         ShaderFixture::TearDown();
         SetCapabilityFaults({});
     }
+    std::string DepthSuffix() const { return GetParam() == Depth::Intz ? "-intz" : "-linear"; }
     static void Edit(const std::function<void(SceneParameterBlock&)>& f) {
         RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
     }
@@ -317,15 +292,7 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
                     out.normal[i].NormalizeXYZ();
                 }
             }
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/" + name + (GetParam() == Depth::Intz ? "-intz" : "-linear") + ".png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), light, path, &error))
-                    std::printf("picture: %s\n", path.c_str());
-            }
+            shadertest::SavePicture(light, name + DepthSuffix(), save);
         });
         EndFrame();
         return out;
@@ -657,16 +624,7 @@ TEST_P(PicturesTest, AnOutlinedSquareGetsAHostileBandAroundIt) {
         gVornexRenderer.PostRenderOutlines();
         RunOnRenderThread([&] {
             after = ReadColours(recorder, gVornexRenderer.OutputSurface());
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path =
-                    dir + "/outline-band" + (GetParam() == Depth::Intz ? "-intz" : "-linear") + ".png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), gVornexRenderer.OutputSurface(), path, &error))
-                    std::printf("picture: %s\n", path.c_str());
-            }
+            shadertest::SavePicture(gVornexRenderer.OutputSurface(), "outline-band" + DepthSuffix(), save);
         });
         EndFrame();
     };

@@ -7,7 +7,6 @@
 // test-timeout: 900
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "PostTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
@@ -76,13 +75,7 @@ struct PictureFixtureOf : PostFixtureOf<Base> {
         Picture p;
         std::string error;
         EXPECT_TRUE(ReadSurfaceArgb(gVornexRenderer.Device(), s, &p.argb, &p.width, &p.height, &error)) << error;
-        const char* folder = std::getenv("RENDER_PICTURES");
-        if (folder || save) {
-            const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-            std::filesystem::create_directories(dir);
-            const std::string path = dir + "/post-" + name + ".png";
-            if (SaveSurfacePng(gVornexRenderer.Device(), s, path, &error)) std::printf("picture: %s\n", path.c_str());
-        }
+        shadertest::SavePicture(s, "post-" + name, save);
         return p;
     }
     static Surface* BackBuffer() {

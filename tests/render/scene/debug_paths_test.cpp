@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "../shaders/ShaderTestSupport.h"
+#include "SceneTestSupport.h"
 #include "platform/gfx/ShaderCompiler.h"
-#include "render/scene/DebugPathList.h"
 #include "render/shaders/ShaderManager.h"
 
 namespace {
@@ -87,13 +87,7 @@ TEST_F(DebugPathTest, PointListsDrawWithTheirSizesColoursAndStates) {
 TEST_F(DebugPathTest, TheFirstListDrawsWhiteFourPixelPoints) {
     const Vector points[2] = {Vector(1, 2, 3, 1), Vector(4, 5, 6, 1)};
     list.SetPoints(points, 2);
-    auto* first = new float[6]{0, 0, 0, 1, 1, 1};
-    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
-    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
-    gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-    gVornexRenderer.Ring().WriteValue(&list);
-    gVornexRenderer.Ring().WriteValue(first);
-    gVornexRenderer.Ring().WriteValue(uint32_t(2));
+    scenetest::PostPathListOp(list, 0, new float[6]{0, 0, 0, 1, 1, 1}, 2);
     const std::vector<DrawRecord> draws = DrawFrame();
     ASSERT_EQ(draws.size(), 1u);
     EXPECT_EQ(draws[0].RenderState(RS_POINTSIZE), Bits(DebugPathList::kFirstPointSize));
@@ -106,13 +100,8 @@ TEST_F(DebugPathTest, TheFirstListDrawsWhiteFourPixelPoints) {
 // array); the array is freed all the same.
 TEST_F(DebugPathTest, AnOverflowingCountMakesNoBuffer) {
     const uint32_t baseline = LiveBuffers();
-    auto* one = new float[3]{1, 2, 3};
-    ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
-    gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
-    gVornexRenderer.Ring().WriteValue(uintptr_t(1));
-    gVornexRenderer.Ring().WriteValue(&list);
-    gVornexRenderer.Ring().WriteValue(one);
-    gVornexRenderer.Ring().WriteValue((1u << 28) + 1);  // 16-byte vertices: 16 bytes after the overflow
+    // 16-byte vertices: 16 bytes after the overflow.
+    scenetest::PostPathListOp(list, 1, new float[3]{1, 2, 3}, (1u << 28) + 1);
     EXPECT_TRUE(DrawFrame().empty());
     EXPECT_EQ(list.PointCount(1), 0u);
     EXPECT_EQ(LiveBuffers(), baseline);
