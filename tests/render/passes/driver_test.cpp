@@ -1,5 +1,5 @@
 // The frame pass driver: gathering, the bucket sort and states, the deferred pre-pass
-// order and targets, the pass flags, the delegate hook and the overflow reports.
+// order, the pass flags, the delegate hook and the overflow reports.
 // test-sanitize: thread address
 #include "PassesTestSupport.h"
 
@@ -281,57 +281,5 @@ TEST_F(PassesTest, OverflowsDropAndReportOncePerPass) {
     Frame({{c, RENDER_FLAG_OUTLINE}});
     EXPECT_EQ(gVornexRenderer.GatheredOutlinedEntities(), 0u);
 }
-
-// The pre-pass targets with and without hardware depth.
-struct PrePassTargetsTest : PassesTest, ::testing::WithParamInterface<bool> {
-    void Configure(RendererSettings&) override {
-        if (!GetParam()) gfx::SetCapabilityFaults({.refuseIntz = true, .refuseRawz = true});
-    }
-};
-
-TEST_P(PrePassTargetsTest, LinearDepthIsClearedAndBoundOnlyWithoutHardwareDepth) {
-    ASSERT_EQ(gVornexRenderer.HardwareDepth(), GetParam());
-    struct TargetContext : RecordingContext {
-        using RecordingContext::RecordingContext;
-        void Draw(void* task, const Matrix& m, const RenderTaskArguments& a) override {
-            RecordingContext::Draw(task, m, a);
-            if (a.pass != 2) return;
-            Surface* s0 = nullptr;
-            Surface* s1 = nullptr;
-            gVornexRenderer.Device()->GetRenderTarget(0, &s0);
-            gVornexRenderer.Device()->GetRenderTarget(1, &s1);
-            rt0 = s0, rt1 = s1;
-            if (s0) s0->Release();
-            if (s1) s1->Release();
-        }
-        Surface *rt0 = nullptr, *rt1 = nullptr;
-    };
-    EntityRenderingContextSetup s;
-    s.creationFlags = ERC_FLAG_NO_GRID;
-    TargetContext c(s);
-    BeginFrame();
-    gVornexRenderer.PostResetFrameGather();
-    gVornexRenderer.SubmitRenderTask(&c, RENDER_FLAG_DEFERRED);
-    gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-    gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(c.rt0, gVornexRenderer.Target(TARGET_NORMAL).surface);
-    EXPECT_EQ(c.rt1, GetParam() ? nullptr : gVornexRenderer.Target(TARGET_LINEAR_DEPTH).surface);
-    if (!GetParam()) {
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(recorder->ReadSurface(gVornexRenderer.Target(TARGET_LINEAR_DEPTH).surface, &bytes), gfx::OK);
-        // R32F: the all-ones colour is 1.0, the far end.
-        ASSERT_EQ(bytes.size() % 4, 0u);
-        ASSERT_FALSE(bytes.empty());
-        size_t far = 0;
-        for (size_t i = 0; i < bytes.size(); i += 4) {
-            float v;
-            std::memcpy(&v, &bytes[i], 4);
-            far += v == 1.0f;
-        }
-        EXPECT_EQ(far, bytes.size() / 4);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Depth, PrePassTargetsTest, ::testing::Bool());
 
 }  // namespace
