@@ -40,6 +40,18 @@ struct PictureFixtureOf : PostFixtureOf<Base> {
         if (::testing::Test::HasFatalFailure()) return;
         this->recorder->SetDrawRecordMode(DrawRecordMode::Off);
     }
+    // Render thread: the full-screen quad bound with the states a chain pass expects
+    // (no culling, alpha test, blending or depth test).
+    static void BindFullScreenQuad() {
+        VornexRenderer& r = gVornexRenderer;
+        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
+        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
+        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
+        r.SetCullMode(CULL_NONE);
+        r.SetAlphaTest(0, 0);
+        r.SetBlendMode(0);
+        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+    }
     // Render thread: writes a picture of (x, y) -> linear RGBA into the surface through a
     // system-memory copy of its format (A16B16G16R16F or A8R8G8B8, the latter as bytes).
     static void Upload(Surface* dest, const std::function<Vector(uint32_t, uint32_t)>& colour) {
@@ -200,13 +212,7 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
         const RenderTarget& a = r.Target(TARGET_LIGHT_0);
         const RenderTarget& b = r.Target(TARGET_LIGHT_1);
         Upload(b.surface, edge);
-        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
-        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
-        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
-        r.SetCullMode(CULL_NONE);
-        r.SetAlphaTest(0, 0);
-        r.SetBlendMode(0);
-        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        BindFullScreenQuad();
         Chain().RGBShift(b.texture, a.surface, W, H, 0.0f);
         const Picture hard = Read(a.surface, "fxaa-off");
         ASSERT_EQ(hard.argb.size(), size_t(W * H));
@@ -238,12 +244,7 @@ TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
         const RenderTarget& a = r.Target(TARGET_LIGHT_0);
         const RenderTarget& b = r.Target(TARGET_LIGHT_1);
         Upload(b.surface, [](uint32_t x, uint32_t) { return x >= 76 && x < 84 ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 1); });
-        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
-        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
-        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
-        r.SetCullMode(CULL_NONE);
-        r.SetBlendMode(0);
-        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        BindFullScreenQuad();
         Chain().RGBShift(b.texture, a.surface, W, H, amount);
         got = Read(a.surface, "rgbshift");
     });
