@@ -356,7 +356,7 @@ TEST_F(Positional, StopAndExitLoopDeleteAPlaceholderAtOnce) {
     }
 }
 
-// (The fade of a released emitter's sound where it was last heard: emitter_test.)
+// (The fade of a released emitter's sound where it was last heard: engine_sound_test.)
 TEST_F(Positional, AReleasedEmitterDeletesItsPlaceholdersAndFadesItsVoicedSounds) {
     EntitySoundEmitter* near = Emitter(3, 0, 4);
     EntitySoundEmitter* far = Emitter(0, 0, 0);
