@@ -1,7 +1,15 @@
 // The frame pass driver: gathering, the bucket sort and states, the deferred pre-pass
-// order and targets, the pass flags, the delegate hook and the overflow reports.
+// order, the pass flags, the delegate hook and the overflow reports.
+//
+// The sun's shadow map: the fit against the ground-clipped frustum, texel snapping, the
+// bias scale, the caster filters, one draw per caster, and what the pass restores.
 // test-sanitize: thread address
+#include <bit>
+
 #include "PassesTestSupport.h"
+#include "core/config/ProjectConfig.h"
+#include "render/scene/RendererScene.h"
+#include "render/scene/SceneParametersWrapper.h"
 
 using namespace rendertest;
 using namespace passtest;
@@ -282,56 +290,322 @@ TEST_F(PassesTest, OverflowsDropAndReportOncePerPass) {
     EXPECT_EQ(gVornexRenderer.GatheredOutlinedEntities(), 0u);
 }
 
-// The pre-pass targets with and without hardware depth.
-struct PrePassTargetsTest : PassesTest, ::testing::WithParamInterface<bool> {
-    void Configure(RendererSettings&) override {
-        if (!GetParam()) gfx::SetCapabilityFaults({.refuseIntz = true, .refuseRawz = true});
+}  // namespace
+
+namespace {
+
+struct ShadowTest : RendererFixture, ::testing::WithParamInterface<uint32_t> {
+    void Configure(RendererSettings& s) override {
+        s.shadowMapSize = GetParam();
+        s.enableShadowMap = true;
     }
+    void SetUp() override {
+        RendererFixture::SetUp();
+        ASSERT_TRUE(created);
+        gRendererScene->PostInit();
+        gVornexRenderer.PostNewScene(BoundingBox4(Vector(-200, 0, -200, 1), Vector(200, 50, 200, 1)), 50.0f);
+        SetSun(Vector(0.3f, -1.0f, 0.2f, 0), 0.5f);
+        LookAt(Vector(0, 120, -150, 1), Vector(0, 0, 0, 1));
+        BeginFrame();
+    }
+    void TearDown() override {
+        gVornexRenderer.FlushCommands(true);
+        contexts.clear();
+        gRendererScene->PostShutdown();
+        RendererFixture::TearDown();
+    }
+    static void SetSun(Vector direction, float strength) {
+        direction.NormalizeXYZ();
+        RunOnRenderThread([&] {
+            SceneParametersWrapper* set = gRendererScene->GetCurrentParameters();
+            ASSERT_NE(set, nullptr);
+            set->Values().light.lightDirection = direction;
+            set->Values().light.shadowStrength = Vector(strength, strength, strength, strength);
+        });
+    }
+    void LookAt(const Vector& eye, const Vector& at) {
+        view.LoadLookAtLH(eye, at, Vector(0, 1, 0, 0));
+        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 600.0f);
+        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
+    }
+    // A caster of half size h at the position, listed in the grid.
+    RecordingContext* Caster(const Vector& position, float h = 2.0f, uint8_t kind = ERC_KIND_SHADOW_CASTER) {
+        EntityRenderingContextSetup s;
+        s.kindFlags = kind;
+        s.localBox = BoundingBox4(Vector(-h, -h, -h, 1), Vector(h, h, h, 1));
+        s.world.r[3] = Vector(position.x, position.y, position.z, 1);
+        contexts.push_back(std::make_unique<RecordingContext>(s));
+        return contexts.back().get();
+    }
+    void Refresh() {
+        for (auto& c : contexts) c->PostRefresh();
+    }
+    static void Pass(uint32_t flags = 0) {
+        gVornexRenderer.PostShadowMapPass(flags, 0);
+        gVornexRenderer.FlushCommands(true);
+    }
+    Matrix view, projection;
+    std::vector<std::unique_ptr<RecordingContext>> contexts;
 };
 
-TEST_P(PrePassTargetsTest, LinearDepthIsClearedAndBoundOnlyWithoutHardwareDepth) {
-    ASSERT_EQ(gVornexRenderer.HardwareDepth(), GetParam());
-    struct TargetContext : RecordingContext {
-        using RecordingContext::RecordingContext;
-        void Draw(void* task, const Matrix& m, const RenderTaskArguments& a) override {
-            RecordingContext::Draw(task, m, a);
-            if (a.pass != 2) return;
-            Surface* s0 = nullptr;
-            Surface* s1 = nullptr;
-            gVornexRenderer.Device()->GetRenderTarget(0, &s0);
-            gVornexRenderer.Device()->GetRenderTarget(1, &s1);
-            rt0 = s0, rt1 = s1;
-            if (s0) s0->Release();
-            if (s1) s1->Release();
+// The frustum corners clipped to the ground plane y = 0, computed here from the camera.
+std::vector<Vector> GroundClippedCorners(const Matrix& view, const Matrix& projection) {
+    Matrix vp, inverse;
+    vp.Mul(projection, view);
+    inverse.Inverse(vp);
+    std::vector<Vector> out;
+    for (int i = 0; i < 4; ++i) {
+        Vector n((i & 1) ? 1.0f : -1.0f, (i & 2) ? 1.0f : -1.0f, 0, 1), f(n.x, n.y, 1, 1);
+        n.TransformHomogen(inverse);
+        f.TransformHomogen(inverse);
+        if (f.y < 0.0f) {
+            const float t = n.y / (n.y - f.y);
+            f = Vector(n.x + (f.x - n.x) * t, 0.0f, n.z + (f.z - n.z) * t, 1);
         }
-        Surface *rt0 = nullptr, *rt1 = nullptr;
+        out.push_back(n);
+        out.push_back(f);
+    }
+    return out;
+}
+
+TEST_P(ShadowTest, TheFitCoversTheGroundClippedFrustumAndSnapsToWholeTexels) {
+    const float S = static_cast<float>(GetParam());
+    struct Case { const char* what; Vector eye, at; };
+    const Case cases[] = {
+        {"looking down", Vector(0, 120, -150, 1), Vector(0, 0, 0, 1)},
+        {"steep", Vector(10, 300, -20, 1), Vector(0, 0, 10, 1)},
+        {"at the horizon", Vector(0, 20, -100, 1), Vector(0, 20, 100, 1)},
     };
-    EntityRenderingContextSetup s;
-    s.creationFlags = ERC_FLAG_NO_GRID;
-    TargetContext c(s);
-    BeginFrame();
-    gVornexRenderer.PostResetFrameGather();
-    gVornexRenderer.SubmitRenderTask(&c, RENDER_FLAG_DEFERRED);
-    gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-    gVornexRenderer.FlushCommands(true);
-    EXPECT_EQ(c.rt0, gVornexRenderer.Target(TARGET_NORMAL).surface);
-    EXPECT_EQ(c.rt1, GetParam() ? nullptr : gVornexRenderer.Target(TARGET_LINEAR_DEPTH).surface);
-    if (!GetParam()) {
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(recorder->ReadSurface(gVornexRenderer.Target(TARGET_LINEAR_DEPTH).surface, &bytes), gfx::OK);
-        // R32F: the all-ones colour is 1.0, the far end.
-        ASSERT_EQ(bytes.size() % 4, 0u);
-        ASSERT_FALSE(bytes.empty());
-        size_t far = 0;
-        for (size_t i = 0; i < bytes.size(); i += 4) {
-            float v;
-            std::memcpy(&v, &bytes[i], 4);
-            far += v == 1.0f;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LookAt(c.eye, c.at);
+        Pass();
+        Matrix texture, lightView, lightProjection;
+        RunOnRenderThread([&] {
+            texture = gVornexRenderer.ShadowTextureMatrix();
+            lightView = gVornexRenderer.LightView();
+            lightProjection = gVornexRenderer.LightProjection();
+        });
+        // Snapping moves the centre by less than a texel without growing the box.
+        const float e = 1.0f / S + 1e-4f;
+        for (const Vector& p : GroundClippedCorners(view, projection)) {
+            Vector t;
+            t.TransformHomogen(texture, p);
+            EXPECT_TRUE(t.x >= -e && t.x <= 1.0f + e && t.y >= -e && t.y <= 1.0f + e && t.z >= 0.0f && t.z <= 1.0001f)
+                << t.x << " " << t.y << " " << t.z;
         }
-        EXPECT_EQ(far, bytes.size() / 4);
+        // The light view looks along the sun.
+        Vector axis(lightView.r[0].z, lightView.r[1].z, lightView.r[2].z, 0);
+        Vector sun(0.3f, -1.0f, 0.2f, 0);
+        sun.NormalizeXYZ();
+        EXPECT_NEAR(axis.Dot3(sun), 1.0f, 1e-4f);
+        // The centre sits on whole texels: row 3 of an off-centre projection is -2c / d.
+        for (float v : {lightProjection.r[3].x, lightProjection.r[3].y}) {
+            const float texels = v * S * 0.5f;
+            EXPECT_NEAR(texels, std::round(texels), 0.02f);
+        }
+    }
+    // Moves under a texel shift the projection by whole texels only.
+    LookAt(Vector(0, 120, -150, 1), Vector(0, 0, 0, 1));
+    Pass();
+    Matrix before;
+    RunOnRenderThread([&] { before = gVornexRenderer.LightProjection(); });
+    for (float dx : {0.01f, 0.05f, 0.2f}) {
+        LookAt(Vector(dx, 120, -150, 1), Vector(dx, 0, 0, 1));
+        Pass();
+        Matrix after;
+        RunOnRenderThread([&] { after = gVornexRenderer.LightProjection(); });
+        EXPECT_EQ(after.r[0].x, before.r[0].x) << dx;
+        const float shift = (after.r[3].x - before.r[3].x) * S * 0.5f;
+        EXPECT_NEAR(shift, std::round(shift), 0.02f) << dx;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Depth, PrePassTargetsTest, ::testing::Bool());
+TEST_P(ShadowTest, EdgesParallelToTheGroundReachOneThousandUnits) {
+    // An orthographic camera below the ground: every side edge runs along z.
+    Matrix ortho;
+    ortho.LoadOrthoOffCenterLH(-10, 10, -10, 10, 1, 500);
+    Matrix below;
+    below.LoadTranslation(0, 50, 0);  // the eye at y = -50
+    gVornexRenderer.SetCamera(below, ortho, Matrix::IDENTITY);
+    Vector corners[8];
+    RunOnRenderThread([&] { gVornexRenderer.ClipFrustumToGround(0.0f, corners); });
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(corners[i].z, 1.0f, 1e-4f) << i;
+        EXPECT_NEAR(corners[i + 4].z, corners[i].z + 1000.0f, 1e-2f) << i;
+        EXPECT_NEAR(corners[i + 4].y, corners[i].y, 1e-4f) << i;
+    }
+    // Above the ground the far corners stay.
+    RunOnRenderThread([&] { gVornexRenderer.ClipFrustumToGround(-100.0f, corners); });
+    for (int i = 4; i < 8; ++i) EXPECT_NEAR(corners[i].z, 500.0f, 1e-2f) << i;
+}
+
+TEST_P(ShadowTest, EachFilterExcludesExactlyItsCasterAndEachCasterDrawsOnce) {
+    uint8_t layers[32];
+    std::memset(layers, 0xFF, sizeof layers);
+    layers[1] &= ~uint8_t(1u << 1);  // layer 9 hidden
+    gVornexRenderer.PostCommand15(layers, 4);
+    RecordingContext* plain = Caster(Vector(0, 2, 0, 1));
+    RecordingContext* wide = Caster(Vector(20, 2, 20, 1), 60.0f);  // many cells
+    RecordingContext* notCaster = Caster(Vector(5, 2, 0, 1), 2.0f, 0);
+    RecordingContext* excluded = Caster(Vector(10, 2, 0, 1));
+    RecordingContext* otherMask = Caster(Vector(15, 2, 0, 1));
+    RecordingContext* quality3 = Caster(Vector(-5, 2, 0, 1));
+    RecordingContext* quality6 = Caster(Vector(-10, 2, 0, 1));
+    RecordingContext* outside = Caster(Vector(0, -5000, 0, 1));
+    RecordingContext* hidden = Caster(Vector(-15, 2, 0, 1));
+    RecordingContext* hiddenLayer = Caster(Vector(-20, 2, 0, 1));
+    // The setup values that differ (set on idle contexts before their first refresh).
+    auto with = [&](RecordingContext* c, auto change) {
+        EntityRenderingContextSetup s;
+        s.kindFlags = c->KindFlags();
+        s.localBox = c->LocalBox();
+        s.world = c->World();
+        change(s);
+        for (auto& owned : contexts)
+            if (owned.get() == c) owned = std::make_unique<RecordingContext>(s);
+    };
+    with(excluded, [](EntityRenderingContextSetup& s) { s.exclusionMask = 4; });
+    with(otherMask, [](EntityRenderingContextSetup& s) { s.exclusionMask = 8; });
+    with(quality3, [](EntityRenderingContextSetup& s) { s.minimumQuality = 3; });
+    with(quality6, [](EntityRenderingContextSetup& s) { s.minimumQuality = 6; });
+    with(hidden, [](EntityRenderingContextSetup& s) { s.hidden = true; });
+    with(hiddenLayer, [](EntityRenderingContextSetup& s) { s.layer = 9; });
+    Refresh();
+    (void)plain, (void)wide, (void)notCaster, (void)outside;
+    // Order of contexts: plain, wide, notCaster, excluded, otherMask, quality3, quality6,
+    // outside, hidden, hiddenLayer.
+    struct Case { uint32_t flags; std::vector<size_t> drawn; };
+    for (const Case& c : {Case{0, {0, 1, 4}}, Case{8, {0, 1, 4, 5}}}) {
+        SCOPED_TRACE(c.flags);
+        for (auto& owned : contexts) owned->depthDraws.clear();
+        Pass(c.flags);
+        for (size_t i = 0; i < contexts.size(); ++i) {
+            const bool want = std::find(c.drawn.begin(), c.drawn.end(), i) != c.drawn.end();
+            ASSERT_EQ(contexts[i]->depthDraws.size(), want ? 1u : 0u) << "context " << i;
+            if (want) {
+                EXPECT_EQ(contexts[i]->depthDraws[0], c.flags);
+            }
+        }
+    }
+}
+
+// Casters, turned and of several sizes, across the light box's faces: each is drawn
+// exactly when its box and the light box overlap as oriented boxes.
+TEST_P(ShadowTest, CastersAtTheLightBoxFacesDrawWhenTheirBoxesOverlapIt) {
+    Pass();
+    BoundingBox4 box;
+    Matrix inverse;
+    RunOnRenderThread([&] {
+        box = gVornexRenderer.LightSpaceBox();
+        inverse = gVornexRenderer.LightInverse();
+    });
+    const Vector mid = box.GetCenter();
+    const BoundingBox4 grid(Vector(-190, 0, -190, 1), Vector(190, 50, 190, 1));
+    for (int axis = 0; axis < 2; ++axis)
+        for (const float face : {box.min[axis], box.max[axis]})
+            for (const float h : {0.5f, 2.0f})
+                for (const float off : {-1.5f, -0.6f, -0.1f, 0.0f, 0.1f, 0.6f, 1.5f}) {
+                    Vector p(mid.x, mid.y, mid.z, 1);
+                    (axis == 0 ? p.x : p.y) = face + off * h * 2.0f;
+                    // The depth along the light that puts the caster at the height of 2.
+                    p.z = (2.0f - p.x * inverse.r[0].y - p.y * inverse.r[1].y - inverse.r[3].y) / inverse.r[2].y;
+                    p.Transform3D(inverse);
+                    if (!grid.Inside3D(p)) continue;
+                    RecordingContext* c = Caster(p, h);
+                    EntityRenderingContextSetup s;
+                    s.kindFlags = c->KindFlags();
+                    s.localBox = c->LocalBox();
+                    s.world.LoadYRotation(25.0f + 40.0f * off);
+                    s.world.r[3] = Vector(p.x, p.y, p.z, 1);
+                    contexts.back() = std::make_unique<RecordingContext>(s);
+                }
+    ASSERT_GE(contexts.size(), 10u);
+    Refresh();
+    Pass();
+    int drawn = 0;
+    for (const auto& c : contexts) {
+        const bool overlaps = c->LocalBox().CollidesWithOtherBox3D(c->World(), box, inverse);
+        EXPECT_EQ(c->depthDraws.size(), overlaps ? 1u : 0u) << c->World().r[3].x << " " << c->World().r[3].z;
+        drawn += overlaps;
+    }
+    EXPECT_TRUE(drawn > 0 && drawn < int(contexts.size())) << drawn;
+}
+
+TEST_P(ShadowTest, BiasScalesWithTheMapSizeAndThePassRestoresWhatItChanged) {
+    struct BiasContext : RecordingContext {
+        using RecordingContext::RecordingContext;
+        void DrawDepth(void* task, uint32_t flags) override {
+            RecordingContext::DrawDepth(task, flags);
+            bias = DeviceState(RS_DEPTHBIAS), slope = DeviceState(RS_SLOPESCALEDEPTHBIAS);
+            colorWrites = DeviceState(RS_COLORWRITEENABLE);
+            gVornexRenderer.Device()->GetViewport(&viewport);
+            lightCamera = gVornexRenderer.ViewMatrix() == gVornexRenderer.LightView();
+        }
+        uint32_t bias = 0, slope = 0, colorWrites = 99;
+        Viewport viewport{};
+        bool lightCamera = false;
+    };
+    EntityRenderingContextSetup s;
+    s.kindFlags = ERC_KIND_SHADOW_CASTER;
+    s.localBox = BoundingBox4(Vector(-2, -2, -2, 1), Vector(2, 2, 2, 1));
+    contexts.push_back(std::make_unique<BiasContext>(s));
+    auto* c = static_cast<BiasContext*>(contexts.back().get());
+    Refresh();
+    gVornexRenderer.SetViewport(3, 4, 100, 60, 0.0f, 1.0f);
+    Surface* targetBefore = nullptr;
+    Viewport viewportBefore{};
+    RunOnRenderThread([&] {
+        gVornexRenderer.Device()->GetRenderTarget(0, &targetBefore);
+        gVornexRenderer.Device()->GetViewport(&viewportBefore);
+    });
+    Pass();
+    ASSERT_EQ(c->depthDraws.size(), 1u);
+    const float k = GetParam() == 1024 ? 2.0f : 1.0f;
+    const float depthBias = gProjectConfig ? gProjectConfig->depthBias : 0.01f;
+    const float slopeBias = gProjectConfig ? gProjectConfig->slopeDepthBias : 0.02f;
+    EXPECT_EQ(c->bias, std::bit_cast<uint32_t>(depthBias * k));
+    EXPECT_EQ(c->slope, std::bit_cast<uint32_t>(slopeBias * k));
+    EXPECT_EQ(c->colorWrites, 0u);
+    EXPECT_EQ(c->viewport.width, GetParam());
+    EXPECT_TRUE(c->lightCamera);
+
+    Surface* targetAfter = nullptr;
+    Surface* depthAfter = nullptr;
+    Viewport viewportAfter{};
+    Matrix viewAfter;
+    RunOnRenderThread([&] {
+        gVornexRenderer.Device()->GetRenderTarget(0, &targetAfter);
+        gVornexRenderer.Device()->GetDepthStencilSurface(&depthAfter);
+        gVornexRenderer.Device()->GetViewport(&viewportAfter);
+        viewAfter = gVornexRenderer.ViewMatrix();
+    });
+    EXPECT_EQ(targetAfter, targetBefore);
+    EXPECT_EQ(depthAfter, gVornexRenderer.Target(TARGET_MAIN_DEPTH).surface);
+    EXPECT_TRUE(viewportAfter.x == viewportBefore.x && viewportAfter.y == viewportBefore.y &&
+                viewportAfter.width == viewportBefore.width && viewportAfter.height == viewportBefore.height);
+    EXPECT_TRUE(viewAfter == view);
+    EXPECT_EQ(DeviceState(RS_COLORWRITEENABLE), 15u);
+    EXPECT_EQ(DeviceState(RS_DEPTHBIAS), 0u);
+    for (Surface* s : {targetBefore, targetAfter, depthAfter})
+        if (s) s->Release();
+}
+
+TEST_P(ShadowTest, WithoutStrengthTheMatricesStay) {
+    Pass();
+    Matrix before;
+    RunOnRenderThread([&] { before = gVornexRenderer.LightView(); });
+    SetSun(Vector(-0.5f, -1.0f, 0.4f, 0), 0.0f);
+    Pass();
+    Matrix after;
+    RunOnRenderThread([&] { after = gVornexRenderer.LightView(); });
+    EXPECT_TRUE(after == before);
+    SetSun(Vector(-0.5f, -1.0f, 0.4f, 0), 0.5f);
+    Pass();
+    RunOnRenderThread([&] { after = gVornexRenderer.LightView(); });
+    EXPECT_FALSE(after == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(MapSize, ShadowTest, ::testing::Values(1024u, 2048u));
 
 }  // namespace

@@ -4,7 +4,6 @@
 // test-sanitize: address
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -291,14 +290,7 @@ struct DilatePictureTest : shadertest::DrawingShaderFixture {
                     r += ((v >> 16) & 255) / 255.0, g += ((v >> 8) & 255) / 255.0;
             }
             out = {r / double(n), g / double(n)};
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || (out.first > out.second) != redExpected) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/" + name + ".png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), normal, path, &error)) std::printf("picture: %s\n", path.c_str());
-            }
+            shadertest::SavePicture(normal, name, (out.first > out.second) != redExpected);
         });
         EndFrame();
         return out;

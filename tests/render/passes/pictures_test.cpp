@@ -8,11 +8,8 @@
 // test-timeout: 900
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "../../platform/gfx/ShaderVariantSupport.h"
 #include "../shaders/ShaderTestSupport.h"
 #include "PassesTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
@@ -66,29 +63,6 @@ GBufferOut pixel(VOut i)
 }
 )";
 
-// Includes from the build's shader folder.
-struct FolderIncludes : IncludeHandler {
-    Result Open(IncludeType, const char* fileName, const void*, const void** data, uint32_t* bytes) override {
-        std::ifstream in(std::string(PROJECT_BINARY_ROOT "/data/common/Shaders/") + fileName, std::ios::binary);
-        if (!in) return ERR_INVALIDCALL;
-        auto* text = new std::string(std::istreambuf_iterator<char>(in), {});
-        opened.push_back(text);
-        *data = text->data();
-        *bytes = static_cast<uint32_t>(text->size());
-        return OK;
-    }
-    Result Close(const void* data) override {
-        for (auto it = opened.begin(); it != opened.end(); ++it)
-            if ((*it)->data() == data) {
-                delete *it;
-                opened.erase(it);
-                break;
-            }
-        return OK;
-    }
-    std::vector<std::string*> opened;
-};
-
 struct TestShaders {
     VertexShader* vertex = nullptr;
     PixelShader* pixel = nullptr;
@@ -98,7 +72,7 @@ struct TestShaders {
 // Compiled on the render thread through the device's compiler.
 TestShaders CompileGBufferShaders(Device* device, bool hardwareDepth, bool rawz) {
     TestShaders out;
-    FolderIncludes includes;
+    shadervariants::FolderInclude includes;
     const ShaderMacro macros[] = {{hardwareDepth ? "HARDWARE_DEPTH" : "LINEAR_DEPTH", nullptr},
                                   {rawz ? "HARDWARE_DEPTH_RAWZ" : "NO_RAWZ", nullptr},
                                   {nullptr, nullptr}};
@@ -185,6 +159,12 @@ struct Picture {
     std::vector<Vector> normal;
     bool Empty() const { return colour.empty(); }
     int Channel(size_t i, int c) const { return colour[i][c]; }
+    // Every channel of pixel i within the tolerance of the other picture's.
+    bool Same(const Picture& other, size_t i, int tolerance) const {
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(Channel(i, c) - other.Channel(i, c)) > tolerance) return false;
+        return true;
+    }
 };
 
 enum class Depth { Linear, Intz };
@@ -244,6 +224,7 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
         ShaderFixture::TearDown();
         SetCapabilityFaults({});
     }
+    std::string DepthSuffix() const { return GetParam() == Depth::Intz ? "-intz" : "-linear"; }
     static void Edit(const std::function<void(SceneParameterBlock&)>& f) {
         RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
     }
@@ -317,15 +298,7 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
                     out.normal[i].NormalizeXYZ();
                 }
             }
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/" + name + (GetParam() == Depth::Intz ? "-intz" : "-linear") + ".png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), light, path, &error))
-                    std::printf("picture: %s\n", path.c_str());
-            }
+            shadertest::SavePicture(light, name + DepthSuffix(), save);
         });
         EndFrame();
         return out;
@@ -339,6 +312,20 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
         const float fx = (v.x + 1.0f) * 0.5f * W, fy = (1.0f - v.y) * 0.5f * H;
         x = int(std::floor(fx)), y = int(std::floor(fy));
         return v.z > 0 && v.z < 1 && x >= 0 && y >= 0 && x < W && y < H;
+    }
+    // Each pixel of the ground plane y = 0 over [x0, x1] x [z0, z1] once: f(point, pixel)
+    // tells whether it took the pixel (one it passes may come again from another point).
+    static void ForEachGroundPixel(float x0, float x1, float z0, float z1, float step,
+                                   const std::function<bool(const Vector&, size_t)>& f) {
+        std::vector<bool> seen(W * H, false);
+        for (float gx = x0; gx <= x1; gx += step)
+            for (float gz = z0; gz <= z1; gz += step) {
+                const Vector g(gx, 0, gz, 1);
+                int x, y;
+                if (!Project(g, x, y)) continue;
+                const size_t i = size_t(y) * W + x;
+                if (!seen[i] && f(g, i)) seen[i] = true;
+            }
     }
     // A normal of the G-buffer (view space) in the world.
     static Vector WorldNormal(const Vector& n) {
@@ -422,26 +409,18 @@ TEST_P(PicturesTest, APointLightLightsTheGroundWithinItsRangeSeenFromOutsideAndI
         const Picture dark = Frame(0, std::string(v.name) + "-none", false);
         ASSERT_FALSE(lit.Empty() || dark.Empty());
         size_t near = 0, nearLit = 0, far = 0, farSame = 0;
-        std::vector<bool> seen(W * H, false);
-        for (float gx = -12; gx <= 12; gx += 0.05f)
-            for (float gz = -12; gz <= 12; gz += 0.05f) {
-                int x, y;
-                if (!Project(Vector(gx, 0, gz, 1), x, y)) continue;
-                const size_t i = size_t(y) * W + x;
-                if (seen[i]) continue;
-                seen[i] = true;
-                const float d = (Vector(gx, 0, gz, 1) - at).Length3();
-                // Keep away from pixels whose footprint straddles a boundary.
-                if (d < 0.8f * inner - 0.2f) {
-                    ++near;
-                    nearLit += Sum(lit.colour[i]) >= Sum(dark.colour[i]) + 6;
-                } else if (d > outer + 0.3f) {
-                    ++far;
-                    bool same = true;
-                    for (int c = 0; c < 3; ++c) same = same && std::abs(lit.Channel(i, c) - dark.Channel(i, c)) <= 2;
-                    farSame += same;
-                }
+        ForEachGroundPixel(-12, 12, -12, 12, 0.05f, [&](const Vector& g, size_t i) {
+            const float d = (g - at).Length3();
+            // Keep away from pixels whose footprint straddles a boundary.
+            if (d < 0.8f * inner - 0.2f) {
+                ++near;
+                nearLit += Sum(lit.colour[i]) >= Sum(dark.colour[i]) + 6;
+            } else if (d > outer + 0.3f) {
+                ++far;
+                farSame += lit.Same(dark, i, 2);
             }
+            return true;
+        });
         ASSERT_GT(near, 50u);
         ASSERT_GT(far, 50u);
         if (nearLit != near || farSame != far) Frame(0, v.name, true, true);
@@ -505,30 +484,23 @@ TEST_P(PicturesTest, ABoxCastsItsShadowOnTheGroundByTheShadowStrength) {
     // Ground pixels well inside the footprint, and ground 4 pixels (about 0.4 units here)
     // or more outside it; the box itself and its sides are left out.
     size_t inside = 0, insideDark = 0, outside = 0, outsideSame = 0;
-    std::vector<bool> seen(W * H, false);
-    for (float gx = -10; gx <= 10; gx += 0.04f)
-        for (float gz = -6; gz <= 10; gz += 0.04f) {
-            const Vector g(gx, 0, gz, 1);
-            int x, y;
-            if (!Project(g, x, y)) continue;
-            const size_t i = size_t(y) * W + x;
-            if (seen[i] || WorldNormal(plain.normal[i]).y < 0.9f) continue;
-            if (std::fabs(gx) < 1.05f && std::fabs(gz) < 1.05f) continue;
-            // Pixels the box hides: the eye's ray to the point passes through the box.
-            Vector toEye = Vector(0, 12, -10, 1) - g;
-            toEye.NormalizeXYZ();
-            if (InBoxShadow(g, toEye, lo, hi, 0.05f)) continue;
-            seen[i] = true;
-            const float litLevel = Linear(plain.Channel(i, 0));
-            const float got = Linear(shadowed.Channel(i, 0));
-            if (InBoxShadow(g, towardSun, lo, hi, -0.15f)) {
-                ++inside;
-                insideDark += litLevel - got >= 0.5f * strength * litLevel;
-            } else if (!InBoxShadow(g, towardSun, lo, hi, 0.4f)) {
-                ++outside;
-                outsideSame += std::abs(shadowed.Channel(i, 0) - plain.Channel(i, 0)) <= 3;
-            }
+    ForEachGroundPixel(-10, 10, -6, 10, 0.04f, [&](const Vector& g, size_t i) {
+        if (WorldNormal(plain.normal[i]).y < 0.9f || (std::fabs(g.x) < 1.05f && std::fabs(g.z) < 1.05f)) return false;
+        // Pixels the box hides: the eye's ray to the point passes through the box.
+        Vector toEye = Vector(0, 12, -10, 1) - g;
+        toEye.NormalizeXYZ();
+        if (InBoxShadow(g, toEye, lo, hi, 0.05f)) return false;
+        const float litLevel = Linear(plain.Channel(i, 0));
+        const float got = Linear(shadowed.Channel(i, 0));
+        if (InBoxShadow(g, towardSun, lo, hi, -0.15f)) {
+            ++inside;
+            insideDark += litLevel - got >= 0.5f * strength * litLevel;
+        } else if (!InBoxShadow(g, towardSun, lo, hi, 0.4f)) {
+            ++outside;
+            outsideSame += std::abs(shadowed.Channel(i, 0) - plain.Channel(i, 0)) <= 3;
         }
+        return true;
+    });
     // The footprint's edge pixels may fall either way (a shadow-map texel is about a
     // picture pixel here): 95 % of the inside must be dark.
     ASSERT_GT(inside, 30u);
@@ -557,25 +529,17 @@ TEST_P(PicturesTest, AmbientOcclusionDarkensTheGroundAtABoxBaseAndLeavesOpenGrou
     // (within 0.2 units, about 2 pixels here; the box hides its other sides).
     double baseDrop = 0;
     size_t base = 0, open = 0, openSame = 0;
-    std::vector<bool> seen(W * H, false);
-    for (float gx = -12; gx <= 12; gx += 0.04f)
-        for (float gz = -12; gz <= 12; gz += 0.04f) {
-            int x, y;
-            if (!Project(Vector(gx, 0, gz, 1), x, y)) continue;
-            const size_t i = size_t(y) * W + x;
-            if (seen[i] || WorldNormal(plain.normal[i]).y < 0.9f) continue;  // the box's sides in front
-            seen[i] = true;
-            const float edge = std::max(std::fabs(gx), std::fabs(gz));
-            if (gz < -1.02f && gz > -1.2f && std::fabs(gx) < 0.9f) {
-                baseDrop += (Sum(plain.colour[i]) - Sum(occluded.colour[i])) / (3.0 * 255.0);
-                ++base;
-            } else if (edge > 5.0f) {
-                ++open;
-                bool same = true;
-                for (int c = 0; c < 3; ++c) same = same && std::abs(plain.Channel(i, c) - occluded.Channel(i, c)) <= 3;
-                openSame += same;
-            }
+    ForEachGroundPixel(-12, 12, -12, 12, 0.04f, [&](const Vector& g, size_t i) {
+        if (WorldNormal(plain.normal[i]).y < 0.9f) return false;  // the box's sides in front
+        if (g.z < -1.02f && g.z > -1.2f && std::fabs(g.x) < 0.9f) {
+            baseDrop += (Sum(plain.colour[i]) - Sum(occluded.colour[i])) / (3.0 * 255.0);
+            ++base;
+        } else if (std::max(std::fabs(g.x), std::fabs(g.z)) > 5.0f) {
+            ++open;
+            openSame += plain.Same(occluded, i, 3);
         }
+        return true;
+    });
     ASSERT_GT(base, 5u);
     ASSERT_GT(open, 100u);
     const double meanDrop = baseDrop / double(base);
@@ -657,16 +621,7 @@ TEST_P(PicturesTest, AnOutlinedSquareGetsAHostileBandAroundIt) {
         gVornexRenderer.PostRenderOutlines();
         RunOnRenderThread([&] {
             after = ReadColours(recorder, gVornexRenderer.OutputSurface());
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || save) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path =
-                    dir + "/outline-band" + (GetParam() == Depth::Intz ? "-intz" : "-linear") + ".png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), gVornexRenderer.OutputSurface(), path, &error))
-                    std::printf("picture: %s\n", path.c_str());
-            }
+            shadertest::SavePicture(gVornexRenderer.OutputSurface(), "outline-band" + DepthSuffix(), save);
         });
         EndFrame();
     };

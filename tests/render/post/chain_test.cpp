@@ -1,7 +1,10 @@
 // The post-processing chain on the recording device: every pass of task 22 against the
 // reference (order, shader, target, sRGB write, viewport, samplers, quad constants) over
 // the mode bits and parameter switches, the composite's constants, the lookup textures'
-// bytes, the output target the upscale copies, and the device objects' lifetime.
+// bytes, the output target the upscale copies, and the device objects' lifetime; and the
+// chain's small formulas against the reference: the blur kernel, ramps, the RGB-shift
+// amount over the renderer clock, the lookup textures' entry index and texel packing,
+// and the composite option strings.
 // test-depends: shader_data
 // test-sanitize: thread
 #include <algorithm>
@@ -19,6 +22,111 @@ using namespace rendertest;
 using namespace posttest;
 
 namespace {
+
+std::string Text(float v) {
+    std::ostringstream out;
+    out.precision(9);
+    out << v;
+    return out.str();
+}
+
+void ExpectClose(float got, double want, const std::string& what) {
+    EXPECT_NEAR(got, want, 1e-6 * std::max(1.0, std::fabs(want))) << what;
+}
+
+TEST(PostHelpers, KernelWeightsAndOffsetsMatchTheReference) {
+    for (float sigma : {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 8.0f, 0.0f, -1.0f, NAN, INFINITY, 0.05f, 0.3f, 1e-30f}) {
+        SCOPED_TRACE(sigma);
+        const GaussKernel k = ComputeGaussKernel(sigma);
+        const std::vector<double> want = Numbers(Reference("kernel " + Text(sigma)));
+        ASSERT_EQ(want.size(), 7u);
+        const float got[7] = {k.centre, k.weight[0], k.weight[1], k.weight[2], k.offset[0], k.offset[1], k.offset[2]};
+        for (uint32_t i = 0; i < 7; ++i) {
+            EXPECT_TRUE(std::isfinite(got[i])) << i;
+            ExpectClose(got[i], want[i], "value " + std::to_string(i));
+        }
+        // A kernel sums to one.
+        EXPECT_NEAR(k.centre + 2.0f * (k.weight[0] + k.weight[1] + k.weight[2]), 1.0f, 1e-5f);
+    }
+}
+
+TEST(PostHelpers, RampsAtAndBesideTheirThreshold) {
+    const float cases[][2] = {{0.0f, 0.1f}, {0.2f, 0.7f}, {0.5f, 0.501f}, {0.5f, 0.5011f}, {0.5f, 0.4989f},
+                              {0.3f, 0.3f}, {1.0f, 0.0f}, {0.25f, 0.2509f}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Text(c[0]) + " " + Text(c[1]));
+        const Ramp r = ComputeRamp(c[0], c[1]);
+        const std::vector<double> want = Numbers(Reference("ramp " + Text(c[0]) + " " + Text(c[1])));
+        ASSERT_EQ(want.size(), 2u);
+        ExpectClose(r.scale, want[0], "scale");
+        ExpectClose(r.offset, want[1], "offset");
+    }
+}
+
+TEST(PostHelpers, RgbShiftFollowsItsCurveOverTheClock) {
+    CrtSrand(3);
+    float curve[kRgbShiftCurvePoints];
+    std::string curveText;
+    for (float& v : curve) {
+        v = CrtRand() / 16384.0f - 1.0f;
+        curveText += " " + Text(v);
+    }
+    os::ManualClock clock(123456789);
+    clock.Install();
+    const int64_t start = os::ReadCounter();
+    const int64_t steps[] = {0, 1, 793650, 10'000'000, 49'999'999, 49'999'990, 50'000'000, 50'000'001,
+                             123'456'789, 10'000'000'000'003LL};
+    for (int64_t elapsed : steps) {
+        clock.Set(start + elapsed);
+        const float got = RgbShiftAmount(curve, os::ReadCounter() - start, os::kCounterFrequency, 0.25f);
+        const std::vector<double> want =
+            Numbers(Reference("rgbshift " + std::to_string(elapsed) + " 0.25" + curveText));
+        ASSERT_EQ(want.size(), 1u);
+        EXPECT_NEAR(got, want[0], 1e-5) << "ticks " << elapsed;
+    }
+    clock.Uninstall();
+}
+
+TEST(PostHelpers, LookupIndicesOfEveryTexel) {
+    for (uint32_t n : {64u, 1024u}) {
+        const std::vector<double> want = Numbers(Reference("lookup " + std::to_string(n) + " 1"));
+        ASSERT_EQ(want.size(), n);
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t got = LookupIndex(i, n, true);
+            // Within 1e-4 of a whole entry either neighbour is right.
+            const uint32_t lo = static_cast<uint32_t>(std::floor(want[i] - 1e-4));
+            const uint32_t hi = static_cast<uint32_t>(std::floor(want[i] + 1e-4));
+            EXPECT_TRUE(got == lo || got == hi) << n << " texel " << i << ": " << got << " for " << want[i];
+            EXPECT_EQ(LookupIndex(i, n, false), i);
+        }
+    }
+    EXPECT_EQ(LookupIndex(1023, 1024, true), 480u);  // the highest tone-curve entry read
+}
+
+TEST(PostHelpers, TexelsPackClampedChannels) {
+    const float cases[][4] = {{0, 0, 0, 0},          {1, 1, 1, 1},       {0.5f, 0.25f, 0.75f, 1},
+                              {NAN, -1, 2, INFINITY}, {94 / 255.0f, 1e-9f, 0.999f, -INFINITY}};
+    for (const auto& c : cases) {
+        std::string args = "pack";
+        for (float v : c) args += " " + Text(v);
+        const std::vector<double> want = Numbers(Reference(args));
+        ASSERT_EQ(want.size(), 1u);
+        EXPECT_EQ(PackLookupTexel(Vector(c[0], c[1], c[2], c[3])), static_cast<uint32_t>(want[0])) << args;
+    }
+}
+
+TEST(PostHelpers, CompositeOptionStringsFollowTheirMask) {
+    std::istringstream lines(Reference("options"));
+    uint32_t mask = 0, empty = 0;
+    for (std::string line; std::getline(lines, line); ++mask) {
+        ASSERT_LT(mask, 32u);
+        EXPECT_EQ("[" + CompositeOptionString(mask) + "]", line) << mask;
+        empty += CompositeOptionString(mask).empty() ? 1 : 0;
+    }
+    EXPECT_EQ(mask, 32u);
+    EXPECT_EQ(empty, 16u);
+}
+
 
 struct Config {
     uint32_t quality;
@@ -310,10 +418,7 @@ TEST_F(LookupTest, TexturesHoldTheCurvesPackedAndRefillOnlyWhenAsked) {
     const std::vector<uint8_t> toneBytes = Bytes(Chain().ToneCurveTexture());
     ASSERT_EQ(toneBytes.size(), 4096u);
     auto packed = [](const Vector& v) {
-        std::ostringstream args;
-        args.precision(9);
-        args << "pack " << v.x << ' ' << v.y << ' ' << v.z << ' ' << v.w;
-        return static_cast<uint32_t>(Numbers(Reference(args.str()))[0]);
+        return uint32_t(Numbers(Reference("pack " + Text(v.x) + " " + Text(v.y) + " " + Text(v.z) + " " + Text(v.w)))[0]);
     };
     for (uint32_t i = 0; i < 1024; i += 31) {
         // Within 1e-4 of a whole entry either neighbour is right.
@@ -508,10 +613,6 @@ TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
     gShaderManager->InitPostProcessShaders(Chain());
 }
 
-}  // namespace
-
-namespace {
-
 // The registers a constant table declares: float registers as a count from c0 (0 when
 // they do not start at c0 or have a gap) and the sampler stages as a bit mask.
 std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
@@ -557,10 +658,6 @@ TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
     }
     EXPECT_EQ(checked, draws.size());
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(CompositeTest, PassRegistersComeFromTheParameters) {
     Edit([](SceneParameterBlock& p) {
@@ -610,10 +707,6 @@ TEST_F(CompositeTest, PassRegistersComeFromTheParameters) {
     }
     EXPECT_EQ(checked, 20u);
 }
-
-}  // namespace
-
-namespace {
 
 // Render thread: the rule under which the device refuses a draw of the full-screen fan
 // with what is bound now ("" when it draws). The refusal's report is taken back, after
@@ -724,10 +817,6 @@ TEST_F(LongestChainTest, DrawsAboutFiveAndAHalfScreensOfPixels) {
     EXPECT_LE(total, screen * 11 / 2);
 }
 
-}  // namespace
-
-namespace {
-
 // The RGB shift's amount in the pass: the curve over the renderer clock since the device
 // was made, plus the offset of task 34.
 TEST_F(CompositeTest, RgbShiftTakesTheRendererClockAndTheTask34Offset) {
@@ -735,10 +824,7 @@ TEST_F(CompositeTest, RgbShiftTakesTheRendererClockAndTheTask34Offset) {
     std::string curveText;
     for (uint32_t i = 0; i < kRgbShiftCurvePoints; ++i) {
         curve[i] = 0.02f * static_cast<float>(i % 17);
-        std::ostringstream v;
-        v.precision(9);
-        v << ' ' << curve[i];
-        curveText += v.str();
+        curveText += " " + Text(curve[i]);
     }
     Edit([&](SceneParameterBlock& p) { std::copy(curve, curve + kRgbShiftCurvePoints, p.rgbShiftScaleCurve); });
     gVornexRenderer.PostCameraFloat(0.3f);

@@ -7,7 +7,6 @@
 // test-timeout: 900
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "PostTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
@@ -40,6 +39,18 @@ struct PictureFixtureOf : PostFixtureOf<Base> {
         PostFixtureOf<Base>::SetUp();
         if (::testing::Test::HasFatalFailure()) return;
         this->recorder->SetDrawRecordMode(DrawRecordMode::Off);
+    }
+    // Render thread: the full-screen quad bound with the states a chain pass expects
+    // (no culling, alpha test, blending or depth test).
+    static void BindFullScreenQuad() {
+        VornexRenderer& r = gVornexRenderer;
+        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
+        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
+        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
+        r.SetCullMode(CULL_NONE);
+        r.SetAlphaTest(0, 0);
+        r.SetBlendMode(0);
+        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
     }
     // Render thread: writes a picture of (x, y) -> linear RGBA into the surface through a
     // system-memory copy of its format (A16B16G16R16F or A8R8G8B8, the latter as bytes).
@@ -76,13 +87,7 @@ struct PictureFixtureOf : PostFixtureOf<Base> {
         Picture p;
         std::string error;
         EXPECT_TRUE(ReadSurfaceArgb(gVornexRenderer.Device(), s, &p.argb, &p.width, &p.height, &error)) << error;
-        const char* folder = std::getenv("RENDER_PICTURES");
-        if (folder || save) {
-            const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-            std::filesystem::create_directories(dir);
-            const std::string path = dir + "/post-" + name + ".png";
-            if (SaveSurfacePng(gVornexRenderer.Device(), s, path, &error)) std::printf("picture: %s\n", path.c_str());
-        }
+        shadertest::SavePicture(s, "post-" + name, save);
         return p;
     }
     static Surface* BackBuffer() {
@@ -207,13 +212,7 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
         const RenderTarget& a = r.Target(TARGET_LIGHT_0);
         const RenderTarget& b = r.Target(TARGET_LIGHT_1);
         Upload(b.surface, edge);
-        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
-        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
-        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
-        r.SetCullMode(CULL_NONE);
-        r.SetAlphaTest(0, 0);
-        r.SetBlendMode(0);
-        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        BindFullScreenQuad();
         Chain().RGBShift(b.texture, a.surface, W, H, 0.0f);
         const Picture hard = Read(a.surface, "fxaa-off");
         ASSERT_EQ(hard.argb.size(), size_t(W * H));
@@ -245,12 +244,7 @@ TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
         const RenderTarget& a = r.Target(TARGET_LIGHT_0);
         const RenderTarget& b = r.Target(TARGET_LIGHT_1);
         Upload(b.surface, [](uint32_t x, uint32_t) { return x >= 76 && x < 84 ? Vector(1, 1, 1, 1) : Vector(0, 0, 0, 1); });
-        const BuiltInMesh& quad = r.GetBuiltInMesh(MESH_FULLSCREEN_QUAD);
-        r.Device()->SetFVF(FVF_XYZ | FVF_TEX1);
-        r.Device()->SetStreamSource(0, quad.vertices, 0, 20);
-        r.SetCullMode(CULL_NONE);
-        r.SetBlendMode(0);
-        r.SetDepthState(CMP_ALWAYS, 0, 0, 0);
+        BindFullScreenQuad();
         Chain().RGBShift(b.texture, a.surface, W, H, amount);
         got = Read(a.surface, "rgbshift");
     });

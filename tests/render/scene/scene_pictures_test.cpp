@@ -8,14 +8,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "../shaders/ShaderTestSupport.h"
+#include "SceneTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
 #include "core/math/Matrix.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer_Local.h"
-#include "render/scene/DebugPathList.h"
 #include "render/scene/RendererLightWrapper.h"
 #include "render/shaders/ShaderManager.h"
 
@@ -41,8 +40,6 @@ struct ScenePictureTest : shadertest::DrawingShaderFixture {
     // The means of each cube face; saves the faces when asked or when keep is false.
     std::vector<FaceMeans> Faces(const std::string& name, bool failed) {
         std::vector<FaceMeans> out(6);
-        const char* folder = std::getenv("RENDER_PICTURES");
-        const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
         rendertest::RunOnRenderThread([&] {
             for (uint32_t face = 0; face < 6; ++face) {
                 Surface* s = nullptr;
@@ -57,13 +54,7 @@ struct ScenePictureTest : shadertest::DrawingShaderFixture {
                     }
                     out[face].r /= double(n), out[face].g /= double(n), out[face].b /= double(n);
                 }
-                if (folder || failed) {
-                    std::filesystem::create_directories(dir);
-                    const std::string path = dir + "/" + name + "-face" + std::to_string(face) + ".png";
-                    std::string error;
-                    if (SaveSurfacePng(gVornexRenderer.Device(), s, path, &error))
-                        std::printf("picture: %s\n", path.c_str());
-                }
+                shadertest::SavePicture(s, name + "-face" + std::to_string(face), failed);
                 s->Release();
             }
         });
@@ -119,16 +110,11 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
 struct DebugPathPictureTest : ScenePictureTest {
     static constexpr uint32_t kSide = 128;
 
-    // Posts op 0 (the first list) as the character controller's entry does.
+    // Posts op 0 (the first list).
     void PostFirstList(const std::vector<Vector>& points) {
         auto* xyz = new float[points.size() * 3];
         for (size_t i = 0; i < points.size(); ++i) std::memcpy(xyz + 3 * i, &points[i].x, 12);
-        ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_CALL, sizeof(RenderCallFunction) + 3 * sizeof(void*) + 4));
-        gVornexRenderer.Ring().WriteValue(RenderCallFunction(&DebugPathList::Execute));
-        gVornexRenderer.Ring().WriteValue(uintptr_t(0));
-        gVornexRenderer.Ring().WriteValue(&list);
-        gVornexRenderer.Ring().WriteValue(xyz);
-        gVornexRenderer.Ring().WriteValue(uint32_t(points.size()));
+        scenetest::PostPathListOp(list, 0, xyz, uint32_t(points.size()));
     }
     // Draws the lists into a fresh target; its pixels as 0xRRGGBB (saved when asked or
     // when failed is set).
@@ -155,20 +141,9 @@ struct DebugPathPictureTest : ScenePictureTest {
         rendertest::RunOnRenderThread([&] {
             if (!target) return;
             std::vector<uint8_t> bytes;
-            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4) {
-                pixels.resize(kSide * kSide);
-                for (uint32_t i = 0; i < kSide * kSide; ++i)
-                    pixels[i] = uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 1]) << 8 | bytes[4 * i];
-            }
-            const char* folder = std::getenv("RENDER_PICTURES");
-            if (folder || failed) {
-                const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-                std::filesystem::create_directories(dir);
-                const std::string path = dir + "/debug-paths.png";
-                std::string error;
-                if (SaveSurfacePng(gVornexRenderer.Device(), target, path, &error))
-                    std::printf("picture: %s\n", path.c_str());
-            }
+            if (Succeeded(recorder->ReadSurface(target, &bytes)) && bytes.size() == kSide * kSide * 4)
+                pixels = shadertest::RgbPixels(bytes);
+            shadertest::SavePicture(target, "debug-paths", failed);
             Device* device = gVornexRenderer.Device();
             device->SetRenderTarget(0, frameTarget);
             device->SetDepthStencilSurface(frameDepth);

@@ -65,11 +65,22 @@ struct DrawingShaderFixture : ShaderFixture {
     }
 };
 
+// Render thread: saves the surface as name.png under $RENDER_PICTURES, or under the
+// build's pictures folder when save is set (a failed check), and prints the path.
+inline void SavePicture(gfx::Surface* surface, const std::string& name, bool save) {
+    const char* folder = std::getenv("RENDER_PICTURES");
+    if (!folder && !save) return;
+    const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/" + name + ".png";
+    std::string error;
+    if (gfx::SaveSurfacePng(gVornexRenderer.Device(), surface, path, &error)) std::printf("picture: %s\n", path.c_str());
+}
+
 // On the render thread: runs the draws into a fresh side x side colour target (with a depth
 // surface) cleared to black and gives its bytes (B, G, R, A per pixel; empty when it cannot
-// be read). The picture is saved as name.png under $RENDER_PICTURES, or under the build's
-// pictures folder when save is set (a failed check), and the path printed. The frame's own
-// target and depth surface are bound again afterwards.
+// be read), saved by SavePicture. The frame's own target and depth surface are bound
+// again afterwards.
 inline std::vector<uint8_t> DrawOffscreen(gfx::Recorder* recorder, uint32_t side, const std::string& name, bool save,
                                           const std::function<void()>& draws) {
     using namespace gfx;
@@ -88,14 +99,7 @@ inline std::vector<uint8_t> DrawOffscreen(gfx::Recorder* recorder, uint32_t side
         device->Clear(0, nullptr, CLEAR_TARGET | CLEAR_ZBUFFER, 0, 1.0f, 0);
         draws();
         if (Failed(recorder->ReadSurface(target, &bytes)) || bytes.size() != size_t(side) * side * 4) bytes.clear();
-        const char* folder = std::getenv("RENDER_PICTURES");
-        if (folder || save) {
-            const std::string dir = folder ? folder : PROJECT_BINARY_ROOT "/pictures";
-            std::filesystem::create_directories(dir);
-            const std::string path = dir + "/" + name + ".png";
-            std::string error;
-            if (SaveSurfacePng(device, target, path, &error)) std::printf("picture: %s\n", path.c_str());
-        }
+        SavePicture(target, name, save);
     }
     device->SetRenderTarget(0, frameTarget);
     device->SetDepthStencilSurface(frameDepth);
