@@ -426,9 +426,10 @@ bool ParseStep(const std::string& line, ScheduleStep* step) {
         *unit = 0;
         for (size_t end = at + 4; at < end; ++at) {
             const char c = line[at];
-            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-            if (digit < 0) return false;
-            *unit = *unit * 16 + uint32_t(digit);
+            const char* digits = "0123456789abcdef";
+            const char* digit = c ? std::strchr(digits, c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c) : nullptr;
+            if (!digit) return false;
+            *unit = *unit * 16 + uint32_t(digit - digits);
         }
         return true;
     };
