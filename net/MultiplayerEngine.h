@@ -315,6 +315,9 @@ private:
 
     // Every authority entity announced as created again (hosting started).
     void AnnounceAllEntities();
+    // Static entities without an id (the end of an earlier game took them) take static ids
+    // again in their order of creation (hosting or joining started).
+    void RestoreStaticIds();
 
     // ---- Packets (network thread) ----
     bool FlushPacket(PeerSyncRecord& peer, PeerSendPass& pass);

@@ -166,6 +166,7 @@ void MultiplayerEngine::OnJoined(CommandRingBuffer& queue) {
     if (result == NETERROR_OK) {
         SetMainThreadMode(NETMODE_CLIENT);
         SetMainThreadState(NETSTATE_IN_GAME);
+        RestoreStaticIds();  // before the host's first records
     }
     if (GameDelegate* d = Delegate()) d->OnGameJoined(static_cast<int32_t>(result));
 }

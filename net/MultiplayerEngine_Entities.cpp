@@ -103,21 +103,29 @@ void MultiplayerEngine::OnEntityRecreate(Entity* e) {
                gEntityManager ? gEntityManager->GetStaticMIDCount() : 0u);
 }
 
+void MultiplayerEngine::RestoreStaticIds() {
+    // Static ids pair the two sides' level entities by their order of creation, so every
+    // static entity, whatever its role, takes one again in that order, as it did when it
+    // was made.
+    if (!gEntityManager) return;
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        if (e->IsStaticMultiplayer() && e->GetMultiplayerId() >= kNoMultiplayerId) {
+            const uint16_t id = gEntityManager->AllocateStaticMID();
+            if (id < kNoMultiplayerId) e->SetMultiplayerId(id);
+        }
+}
+
 void MultiplayerEngine::AnnounceAllEntities() {
     if (!gEntityManager) return;
     // A host that hosts again after a game ended still holds its authority entities, but
     // the end of that game took their ids (the id table is cleared with the replication
     // state): each one still in the match takes an id again. Torn-off and destroyed
-    // entities have left the match. Static ids pair the two sides' level entities by their
-    // order of creation, so every static entity, whatever its role, takes one again in
-    // that order, as it did when it was made.
+    // entities have left the match.
+    RestoreStaticIds();
     for (Entity* e = Entity::FirstLive(); e; e = e->NextLive()) {
-        if (e->GetMultiplayerId() < kNoMultiplayerId) continue;
-        uint16_t id = kNoMultiplayerId;
-        if (e->IsStaticMultiplayer())
-            id = gEntityManager->AllocateStaticMID();
-        else if (e->IsMultiplayerAuthority() && !e->IsTornOff() && !e->IsTornOffReceived())
-            id = gEntityManager->AllocateDynamicMID();
+        if (e->GetMultiplayerId() < kNoMultiplayerId || e->IsStaticMultiplayer()) continue;
+        if (!e->IsMultiplayerAuthority() || e->IsTornOff() || e->IsTornOffReceived()) continue;
+        const uint16_t id = gEntityManager->AllocateDynamicMID();
         if (id < kNoMultiplayerId) e->SetMultiplayerId(id);
     }
     for (uint32_t id = 0; id < kNoMultiplayerId; ++id) {

@@ -90,6 +90,7 @@
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
+#include "core/text/TextConversion.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -127,6 +128,10 @@ struct EntityPlanTemplates;
 EntityPlanTemplates& gPlanTemplates();
 // One JSON line of an event on standard output.
 void Event(const char* name, const std::string& fields = "");
+// UTF-8 text as the body of a JSON string (without its quotes).
+std::string JsonEscaped(const std::string& text);
+// The program's UTF-8 text as the game's UTF-16 text.
+std::u16string Utf16(const std::string& text);
 void CallPlanMethod(Entity* self, Entity* other, const char* method, const char* event, size_t n);
 
 struct Plan {
@@ -403,7 +408,7 @@ bool WriteSchedule(const std::string& file, const std::vector<ScheduleStep>& ste
         std::fprintf(out, "{\"t\":%lld,\"event\":\"%s\"", static_cast<long long>(st.ms), st.event.c_str());
         if (st.event == "create" || st.event == "destroy" || st.event == "tear_off") std::fprintf(out, ",\"count\":%u", st.count);
         if (st.give) std::fprintf(out, ",\"give\":1");
-        if (st.event == "chat") std::fprintf(out, ",\"text\":\"%s\"", st.text.c_str());
+        if (st.event == "chat") std::fprintf(out, ",\"text\":\"%s\"", JsonEscaped(st.text).c_str());
         std::fprintf(out, "}\n");
     }
     return std::fclose(out) == 0;
@@ -415,11 +420,49 @@ bool ParseStep(const std::string& line, ScheduleStep* step) {
     const auto skip = [&] {
         while (at < line.size() && (line[at] == ' ' || line[at] == '\t' || line[at] == '\r')) ++at;
     };
+    // Four hex digits at `at` (advanced past them).
+    const auto hex4 = [&](uint32_t* unit) {
+        if (at + 4 > line.size()) return false;
+        *unit = 0;
+        for (size_t end = at + 4; at < end; ++at) {
+            const char c = line[at];
+            const char* digits = "0123456789abcdef";
+            const char* digit = c ? std::strchr(digits, c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c) : nullptr;
+            if (!digit) return false;
+            *unit = *unit * 16 + uint32_t(digit - digits);
+        }
+        return true;
+    };
     const auto string = [&](std::string* out) {
         if (at >= line.size() || line[at] != '"') return false;
-        for (++at; at < line.size() && line[at] != '"'; ++at) {
-            if (line[at] == '\\' && ++at >= line.size()) return false;
-            out->push_back(line[at]);
+        for (++at; at < line.size() && line[at] != '"';) {
+            if (line[at] != '\\') {
+                out->push_back(line[at++]);
+                continue;
+            }
+            if (++at >= line.size()) return false;
+            const char e = line[at++];
+            static const char kFrom[] = "\"\\/bfnrt", kTo[] = "\"\\/\b\f\n\r\t";
+            if (const char* f = e ? std::strchr(kFrom, e) : nullptr) {
+                out->push_back(kTo[f - kFrom]);
+                continue;
+            }
+            // \uXXXX, a surrogate pair as two of them; a lone surrogate is refused.
+            char16_t units[2];
+            uint32_t unit = 0, count = 1;
+            if (e != 'u' || !hex4(&unit)) return false;
+            units[0] = char16_t(unit);
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                if (line.compare(at, 2, "\\u") != 0) return false;
+                at += 2;
+                if (!hex4(&unit) || unit < 0xDC00 || unit > 0xDFFF) return false;
+                units[count++] = char16_t(unit);
+            } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                return false;
+            }
+            char bytes[8] = {};
+            if (!WideToMultiByte(bytes, sizeof bytes - 1, units, int32_t(count), kCodePageUTF8)) return false;
+            out->append(bytes);  // \u0000 adds nothing: a text ends at its first zero anyway
         }
         return at++ < line.size();
     };
@@ -623,22 +666,36 @@ void DeleteEngine(MultiplayerEngine* engine) {
     gDriver = nullptr;
 }
 
+// The game's UTF-16 text as UTF-8 (an unpaired surrogate becomes U+FFFD).
 std::string Utf8(const char16_t* text) {
+    const uint32_t units = text ? UTF16Length(text) : 0;
+    if (units == 0) return {};
+    std::string out(size_t(units) * 3, '\0');  // three bytes a unit at most (four a pair)
+    if (!WideToMultiByte(out.data(), uint32_t(out.size()), text, int32_t(units), kCodePageUTF8)) return {};
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+std::string JsonEscaped(const std::string& text) {
     std::string out;
-    for (; text && *text; ++text) {
-        const char16_t c = *text;
-        if (c < 0x80) {
-            if (c == '"' || c == '\\') out += '\\';
-            out += static_cast<char>(c < 0x20 ? '?' : c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", unsigned(static_cast<unsigned char>(c)));
+            out += escape;
         } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            out += c;
         }
     }
+    return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+    std::u16string out(text.size(), u'\0');  // never more units than bytes
+    out.resize(UTF8ToUTF16(out.data(), uint32_t(out.size()), text.data(), uint32_t(text.size())));
     return out;
 }
 
@@ -660,7 +717,7 @@ public:
     Player* guest = nullptr;  // host: the joined player
 
     void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) override {
-        Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + Utf8(text) + "\"");
+        Event("chat", "\"lobby\":" + std::to_string(lobby) + ",\"kind\":" + std::to_string(kind) + ",\"text\":\"" + JsonEscaped(Utf8(text)) + "\"");
         if (lobby && kind == 2) members2 = true;
         // The other left the lobby before the game started: invite again, ready again.
         if (lobby && kind == 3 && !started) members2 = readied = false;
@@ -750,8 +807,7 @@ public:
     void Connected() {
         connected = true;
         if (!plan.chat.empty()) {
-            std::u16string text(plan.chat.begin(), plan.chat.end());
-            engine->SendChatMessage(0, text.c_str());
+            engine->SendChatMessage(0, Utf16(plan.chat).c_str());
             chatSent = true;
         }
     }
@@ -1038,8 +1094,7 @@ int main(int argc, char** argv) {
             } else if (st.event == "tear_off") {
                 TearOffPlanEntities(st.count, planEntities);
             } else if (st.event == "chat") {
-                const std::u16string text(st.text.begin(), st.text.end());
-                engine->SendChatMessage(0, text.c_str());
+                engine->SendChatMessage(0, Utf16(st.text).c_str());
             }
         }
         // Hosting again: the game left (its players are gone), the lobby left, a new one made

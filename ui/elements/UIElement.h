@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "core/math/Matrix.h"
+#include "core/rtti/SafePointer.h"
 #include "core/text/NameString.h"
 #include "engine/script/LuaNamedBaseClass.h"
 #include "ui/elements/UIConstants.h"
@@ -52,6 +53,9 @@ struct UIElementRenderHalf {
     UIAction* actionHeads[kUIActionChannels] = {};
     UIAction* actionTails[kUIActionChannels] = {};
     bool mirrored = false;
+    // Render-side weak links to the element (an action following it); freeing the
+    // element empties them. The main side's safe pointers are the element's own list.
+    SafePointerRoot renderLinks;
 };
 
 class UIElement : public LuaNamedBaseClass, public UIEventController {

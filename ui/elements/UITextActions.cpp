@@ -6,6 +6,7 @@
 
 #include "core/Memory.h"
 #include "core/text/TextConversion.h"
+#include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/elements/UITextBase.h"
 #include "ui/elements/UITextBox.h"
@@ -43,9 +44,20 @@ void UIActionTextXFadeHelper::Apply(float e) {
     if (element->IsUITextBase()) static_cast<UITextBase*>(element)->RenderSetText(nullptr, 0);
 }
 
+void UIRenderElementLink::Assign(UIElement* target) {
+    value = target;
+    Relink(target ? &target->RenderMutable().renderLinks : nullptr);
+}
+
 UIActionTextPerCharBlendIn::UIActionTextPerCharBlendIn(float duration, uint32_t flags, uint32_t channel, float step,
                                                        UIElement* cursor)
-    : UIAction(duration, flags, channel), cursor(cursor), step(step) {}
+    : UIAction(duration, flags, channel), requestedCursor(cursor), step(step) {}
+
+bool UIActionTextPerCharBlendIn::CanAttach(UIElement* target) {
+    cursor.Assign(requestedCursor);
+    requestedCursor = nullptr;
+    return UIAction::CanAttach(target);
+}
 
 void UIActionTextPerCharBlendIn::OnStart() {
     if (!element->IsUITextBox()) return;
@@ -72,11 +84,12 @@ void UIActionTextPerCharBlendIn::Apply(float e) {
     float slope = 0, offset = 1;
     FadeAt(e, characters, step, &slope, &offset);
     box->SetCharacterFade(slope, offset);
-    if (!cursor) return;
+    UIElement* follower = cursor.Get();
+    if (!follower) return;
     const uint32_t at = uint32_t(float(characters) * e);
-    cursor->DoSetPosition(box->GetCharacterPosition(at));
-    if (e >= 1.0f && cursor->IsUITemplateView() && gUITemplateEffects.breakLoopNow) {
-        void* effect = static_cast<UITemplateView*>(cursor)->RenderEffect();
+    follower->DoSetPosition(box->GetCharacterPosition(at));
+    if (e >= 1.0f && follower->IsUITemplateView() && gUITemplateEffects.breakLoopNow) {
+        void* effect = static_cast<UITemplateView*>(follower)->RenderEffect();
         if (effect) gUITemplateEffects.breakLoopNow(effect);
     }
 }

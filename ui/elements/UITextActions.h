@@ -9,9 +9,11 @@
 //
 // UIActionTextPerCharBlendIn: reveals a text box's characters from the first to the last
 // with a soft edge about -1/step characters wide; an optional cursor element follows the
-// reveal.
+// reveal. The cursor is followed through a render-side link taken when the action reaches
+// the render thread: a cursor freed meanwhile is dropped and the reveal goes on alone.
 #include <cstdint>
 
+#include "core/rtti/SafePointer.h"
 #include "ui/elements/UIAction.h"
 
 class UIActionTextXFadeHelper : public UIActionBlendAndShowHide {
@@ -28,9 +30,26 @@ public:
     uint32_t textLength = 0;
 };
 
+// A render-thread weak link to an element: null once the element is freed.
+class UIRenderElementLink : public SafePointerListNode {
+public:
+    void Assign(UIElement* target);
+    UIElement* Get() const { return value; }
+    void OnTargetDestroyed() override {
+        SafePointerListNode::OnTargetDestroyed();
+        value = nullptr;
+    }
+
+private:
+    UIElement* value = nullptr;
+};
+
 class UIActionTextPerCharBlendIn : public UIAction {
 public:
     UIActionTextPerCharBlendIn(float duration, uint32_t flags, uint32_t channel, float step, UIElement* cursor);
+    // Takes the render-side link to the cursor (the cursor is alive here: its freeing op
+    // comes after this action's op).
+    bool CanAttach(UIElement* target) override;
     void OnStart() override;
     void Apply(float e) override;
 
@@ -39,6 +58,7 @@ public:
     static void FadeAt(float e, uint32_t n, float step, float* slope, float* offset);
 
     uint32_t characters = 0;
-    UIElement* cursor;
+    UIElement* requestedCursor;  // as posted; read once, by CanAttach
+    UIRenderElementLink cursor;
     float step;
 };

@@ -303,6 +303,22 @@ TEST_F(AnnouncementTest, HostingAgainKeepsTheStaticIdsInTheirOrderOfCreation) {
     EXPECT_EQ(r[0].flags, ENTITYRECORD_PROPERTIES);
 }
 
+// The same on a client that leaves and joins again on the level it has: its level
+// entities take their static ids again, so the host's records find them.
+TEST_F(AnnouncementTest, JoiningAgainKeepsTheStaticIdsInTheirOrderOfCreation) {
+    Entity* level = Make(nullptr, ENTITYCREATION_MULTIPLAYER_STATIC);
+    Entity* levelAuthority = Authority(nullptr, ENTITYCREATION_MULTIPLAYER_STATIC);
+    const uint16_t first = level->GetMultiplayerId(), second = levelAuthority->GetMultiplayerId();
+    ASSERT_LT(first, second);
+    Become(NETCB_JOIN_RESULT);
+    Become(NETCB_DISCONNECTED);
+    ASSERT_EQ(level->GetMultiplayerId(), kNoMultiplayerId);
+    EXPECT_TRUE(Become(NETCB_JOIN_RESULT).empty()) << "a client announces nothing";
+    EXPECT_EQ(level->GetMultiplayerId(), first);
+    EXPECT_EQ(levelAuthority->GetMultiplayerId(), second);
+    EXPECT_EQ(gEntityManager->GetEntityByMID(second), levelAuthority);
+}
+
 TEST_F(AnnouncementTest, OutsideAHostedGameIdsAreFreedAtOnceAndNothingIsPosted) {
     Entity* e = Authority();  // single player
     const uint32_t ids = gEntityManager->GetDynamicMIDCount();

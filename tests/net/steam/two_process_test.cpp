@@ -141,17 +141,19 @@ protected:
     void InvitationStory(const std::vector<std::string>& env) {
         std::vector<std::string> hostEnv = env;
         hostEnv.push_back("ONLINE_AUTO_INVITE=2");
-        const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--chat", "hello", "--deadline", "30"});
-        const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--chat", "hi", "--leave-after-chat", "--deadline", "30"});
+        // The chat lines go as UTF-16 and come back as JSON strings: accents, a character
+        // beyond the first plane, quotes and a backslash.
+        const pid_t host = Peer("Host", 1, hostEnv, {"--create", "--invite", "--ready", "--chat", "h\u00e9llo \"\u20ac\" \\", "--deadline", "30"});
+        const pid_t guest = Peer("Guest", 2, env, {"--accept", "--ready", "--chat", "h\u00ef \U0001F600", "--leave-after-chat", "--deadline", "30"});
         const int guestStatus = WaitOrKill(guest, 40);
         const int hostStatus = WaitOrKill(host, 10);
         const std::vector<std::string> h = Events("Host"), g = Events("Guest");
         EXPECT_EQ(WEXITSTATUS(hostStatus), 0) << Joined(h);
         EXPECT_EQ(WEXITSTATUS(guestStatus), 0) << Joined(g);
         EXPECT_TRUE(InOrder(h, {"\"chat\",\"lobby\":1,\"kind\":2,\"text\":\"Guest\"", "\"lobby_start\",\"map\":0,\"host\":1", "\"hosted\",\"result\":0",
-                                "player_connecting", "player_connected", "\"text\":\"Guest: hi\"", "\"player_disconnected\",\"reason\":8"}))
+                                "player_connecting", "player_connected", "\"text\":\"Guest: h\u00ef \U0001F600\"", "\"player_disconnected\",\"reason\":8"}))
             << Joined(h);
-        EXPECT_TRUE(InOrder(g, {"lobby_join_requested", "\"lobby_start\",\"map\":0,\"host\":0", "\"joined\",\"result\":0", "\"text\":\"Host: hello\"",
+        EXPECT_TRUE(InOrder(g, {"lobby_join_requested", "\"lobby_start\",\"map\":0,\"host\":0", "\"joined\",\"result\":0", "\"text\":\"Host: h\u00e9llo \\\"\u20ac\\\" \\\\\"",
                                 "leaving", "\"disconnected\""}))
             << Joined(g);
     }
@@ -483,7 +485,8 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     // The host's schedule: the default one for 200 entities and a line of chat after it.
     const std::string schedule = (t.dir.path / "schedule.json").string();
     ASSERT_TRUE(shelltest::Shell(std::string(PROJECT_BINARY_ROOT) + "/tools/mp_peer --entities 200 --write-schedule " + schedule));
-    std::ofstream(schedule, std::ios::app) << "{\"t\":3000,\"event\":\"chat\",\"text\":\"steps done\"}\n";
+    // Its text escaped as JSON: quotes, a pair of surrogates, a tab.
+    std::ofstream(schedule, std::ios::app) << "{\"t\":3000,\"event\":\"chat\",\"text\":\"steps \\\"done\\\" \\ud83d\\ude00\\t\"}\n";
     const pid_t host = t.Peer("Host", 1, hostEnv,
                               {"--create", "--invite", "--ready", "--schedule", schedule, "--seed", "53", "--dump", hostDump, "--dump-after",
                                dumpAfter, "--stay", stay, "--chat", "hello", "--deadline", "50"});
@@ -527,7 +530,7 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
         EXPECT_GE(pinged.size() * 2, pings.size()) << "most unreliable calls arrive";
     }
     EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
-    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: steps done\""})) << "the schedule's chat step";
+    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: steps \\\"done\\\" \U0001F600\\u0009\""})) << "the schedule's chat step";
     EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
     std::printf("%zu entities, %u owned by the client, %u references, client's %s\n", d.entities, d.owned, d.references, d.torn.c_str());
 }

@@ -240,6 +240,22 @@ TEST_F(TextTest, PerCharacterBlendInRevealsFromNothingToEverything) {
         EXPECT_FLOAT_EQ(std::clamp(4 * slope + offset, 0.0f, 1.0f), s.alphaLast);
         EXPECT_TRUE(uitest::SameVector(at, expected));
     }
+    // The cursor released while the reveal runs: the reveal goes on without it (the freed
+    // cursor is never touched), and so does a second reveal whose cursor goes first.
+    UITextBox* second = AddBox(screen, 0, 0, 100, 100, "ABABA");
+    for (UITextBox* box : {b, second}) {
+        UIElement* gone = new UIElement;
+        screen->AddChild(gone);
+        box->BlendInTextPerChar(1.0f, UIACTIONFLAG_REMOVEOTHERACTIONS, 0, -0.5f, gone);
+        if (box == second) gone->Release();
+        FrameAt(2.0);
+        if (box == b) gone->Release();
+        FrameAt(2.5);
+        FrameAt(3.0);
+        float offset = 0;
+        OnRender([&] { offset = box->CharacterFadeOffset(); });
+        EXPECT_GE(offset, 1.0f) << "the reveal finished";
+    }
 }
 
 TEST_F(TextTest, TextOpsCarryTheirBytesAndCutOnCharacterBoundaries) {
