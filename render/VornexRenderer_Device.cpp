@@ -344,6 +344,7 @@ void VornexRenderer::CloseDX() {
     if (device) ReleaseDeviceResources();
     SafeReleaseInterface(&device);
     SafeReleaseInterface(&factory);
+    inScene = false;  // a scene a stop cut short ended with its device
     LogValidationRepeats();
     presentParams = {};
     deviceCreated = false;

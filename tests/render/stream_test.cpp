@@ -124,6 +124,19 @@ TEST_F(StreamTest, WritersWhileStoppedWriteNothingAndTheNextStartRuns) {
     EXPECT_NE(brightness, 0.7f);
 }
 
+// A stop in the middle of a frame ends its scene: the next start's first frame begins
+// its own scene on the new device before ending it.
+TEST_F(StreamTest, AStartAfterAStopMidFrameBeginsItsOwnScene) {
+    BeginFrame();
+    gVornexRenderer.FlushCommands(true);
+    gVornexRenderer.Stop();
+    ASSERT_TRUE(gVornexRenderer.Start(window, 0));
+    recorder = gfx::GetRecorder(gVornexRenderer.Device());
+    recorder->SetValidationMode(gfx::ValidationMode::Strict);
+    BeginFrame();
+    EndFrame();  // the fixture's tear-down fails on an end of scene without its begin
+}
+
 TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
     BeginFrame();
     const Matrix m = Matrix::IDENTITY;
