@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -83,8 +84,9 @@ struct SceneFrameFixture : SceneEntityFixture<Base> {
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
     // The draws of one frame of the pass driver over the entities (with their helper
-    // shapes when asked).
-    std::vector<gfx::DrawRecord> FrameDraws(const std::vector<Entity*>& entities, bool helpers = false) {
+    // shapes when asked); beforeEnd runs once the frame's commands are done, before it ends.
+    std::vector<gfx::DrawRecord> FrameDraws(const std::vector<Entity*>& entities, bool helpers = false,
+                                            const std::function<void()>& beforeEnd = {}) {
         this->recorder->ClearDrawRecords();
         this->BeginFrame();
         gVornexRenderer.PostResetFrameGather();
@@ -94,6 +96,7 @@ struct SceneFrameFixture : SceneEntityFixture<Base> {
         }
         gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
         gVornexRenderer.FlushCommands(true);
+        if (beforeEnd) beforeEnd();
         std::vector<gfx::DrawRecord> draws = this->recorder->DrawRecords();
         this->EndFrame();
         return draws;

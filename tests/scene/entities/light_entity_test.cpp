@@ -288,16 +288,4 @@ TEST_F(LightEntityTest, PropertyListsMatchTheWriter) {
     EXPECT_EQ(e->maskScale, Vector(5, 6, 7, 8));
 }
 
-TEST_F(LightEntityTest, TemplateRegistration) {
-    const RTTIClass* c = LightEntity::RegisterClass();
-    const char* names[] = {"Color", "Specualar multiplier", "Start falloff", "End falloff", "Spotlight width",
-                           "Spotlight softness", "Tube length", "Two sided mode", "Wrap around factor",
-                           "Secondary color", "Side color", "Mask texture file name", "Mask texture rotation",
-                           "Mask texture scale"};
-    for (const char* n : names) EXPECT_NE(c->FindProperty(n), nullptr) << n;
-    LightTemplate t;
-    EXPECT_EQ(t.GetTypeId(), uint32_t(ENTITY_LIGHT));
-    EXPECT_EQ(t.wireframeColor.ToVector(), Vector(0, 1, 0, 1));
-}
-
 }  // namespace

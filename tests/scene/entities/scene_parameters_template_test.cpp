@@ -72,8 +72,6 @@ TEST(SceneParametersTemplateTest, DefaultsInPropertyOrder) {
     const std::vector<uint8_t> own = WriteWithTool("{}");
     ASSERT_GE(bytes.size(), own.size());
     EXPECT_TRUE(std::equal(own.begin(), own.end(), bytes.end() - own.size()));
-    EXPECT_EQ(t->GetTypeId(), uint32_t(ENTITY_SCENEPARAMBOX));
-    EXPECT_STREQ(t->GetEntityClassName(), "SceneParametersEntity");
 }
 
 TEST(SceneParametersTemplateTest, GoldenListLoadsEveryValueAndWritesTheSameBytes) {

@@ -84,66 +84,6 @@ TEST_F(ParticleRuntimeTest, StartingEmitsOneParticleAtOnceAndTinyRatesNeverStart
     }
 }
 
-TEST_F(ParticleRuntimeTest, RunsPackBehindEachOtherAcrossTheRingEndAndDeadParticlesTakeNoSpace) {
-    Init(64);
-    def.spawnRate = 100.0f;
-    def.lifeTime = 0.35f;
-    def.globalGravity = Vector{0.0f, -9.0f, 0.0f, 0.0f};
-    def.initialVelocity = Vector{1.0f, 2.0f, 3.0f, 0.0f};
-    def.velocityDamping = 0.5f;
-    ParticleSystemInstance* a = Make();
-    ParticleSystemInstance* b = Make();
-    a->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
-    b->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
-    const float dt = 0.05f;
-    bool wrapped = false;
-    for (int frame = 0; frame < 60; ++frame) {
-        if (frame == 30) {
-            a->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);
-            b->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);
-        }
-        const uint32_t start = ParticleSystemInstance::FirstRunStart();
-        const uint32_t live = ParticleSystemInstance::LiveCount();
-        std::vector<ParticleRecord> before = Run(*a);
-        const uint32_t oldA = a->Count();
-        a->ExecuteCommand(PARTICLE_CMD_STOP_SPAWNING, nullptr);  // compare only the survivors
-        if (frame < 30) a->ExecuteCommand(PARTICLE_CMD_START_SPAWNING, nullptr);
-        Step(dt);
-        // The packed data moves right behind last frame's.
-        ASSERT_EQ(a->RunStart(), (start + live) % 64) << frame;
-        ASSERT_EQ(b->RunStart(), (a->RunStart() + a->Count()) % 64) << frame;
-        ASSERT_EQ(ParticleSystemInstance::LiveCount(), a->Count() + b->Count());
-        ASSERT_LE(a->Count() + b->Count(), 64u);
-        if (a->RunStart() + a->Count() > 64 || b->RunStart() + b->Count() > 64) wrapped = true;
-        // Survivors integrated in float32: v' = (v + g dt) d^dt, p' = p + v' dt.
-        const float d = std::pow(0.5f, dt);
-        std::vector<ParticleRecord> after = Run(*a);
-        const float now = a->Now();
-        uint32_t k = 0;
-        for (const ParticleRecord& r : before) {
-            uint32_t deathBits, nowBits;
-            std::memcpy(&deathBits, &r.deathTime, 4);
-            std::memcpy(&nowBits, &now, 4);
-            if (deathBits <= nowBits) continue;
-            ASSERT_LT(k, after.size());
-            const ParticleRecord& q = after[k++];
-            EXPECT_EQ(q.spawnTime, r.spawnTime);
-            EXPECT_EQ(q.randomBits, r.randomBits);
-            const float g[3] = {0.0f, -9.0f, 0.0f};
-            for (int c = 0; c < 3; ++c) {
-                const float v = (r.velocity[c] + g[c] * dt) * d;
-                EXPECT_FLOAT_EQ(q.velocity[c], v);
-                EXPECT_FLOAT_EQ(q.position[c], r.position[c] + v * dt);
-            }
-        }
-        (void)oldA;
-    }
-    EXPECT_TRUE(wrapped);
-    // Everything has died: no space is taken.
-    EXPECT_EQ(a->Count(), 0u);
-    EXPECT_EQ(ParticleSystemInstance::LiveCount(), 0u);
-}
-
 TEST_F(ParticleRuntimeTest, GravityUnderTheWorldScaleInWorldAndLocalSpace) {
     Init(64);
     Matrix world;
