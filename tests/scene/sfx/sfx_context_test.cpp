@@ -1,8 +1,16 @@
 // test-sanitize: address thread
 // test-timeout: 600
-// Effect contexts on the real render thread: every sub-command's effect, set-up with and
-// without kept states, the per-frame update (clocks, finishing, the published box and
-// the face-camera cube, leaving the update list), the draw walk's filters and colour.
+// Effects on the real render thread. Contexts: every sub-command's effect, set-up with and
+// without kept states, the per-frame update (clocks, finishing, the published box and the
+// face-camera cube, leaving the update list), the draw walk's filters and colour. The
+// element runtime: quad frames (random and by curve), light ranges and their registration,
+// and the sound element against recording sound entries: starting, fading, suppressed
+// starts, take-over, volume and position, and no command at all for a sound that never
+// started. Effect entities with test schedulers on a stepped clock: the start on game
+// entry or after the activation delay, AdvanceTime through a pending start, deletion after
+// the effect finished, SetDeleteAtStop, BreakLoop(nil) cancelling the delayed start, the
+// render flags of the pass mask, the random delays, the bounding-box timer and the
+// template preview.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,9 +19,18 @@
 #include <thread>
 
 #include "SFXTestSupport.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/entity/ScriptScheduler.h"
+#include "engine/services/EngineServices.h"
+#include "render/scene/RendererLight.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneCommand.h"
 #include "render/scene/SceneParametersWrapper.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
+#include "scene/particles/ParticleSystemInstance.h"
+#include "scene/sfx/SFXEntity.h"
 
 using namespace rendertest;
 using namespace sfxtest;
@@ -24,12 +41,14 @@ struct SFXContextTest : RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
         ASSERT_TRUE(created);
+        SoundRecorder::Install();
     }
     void TearDown() override {
         for (SFXContext* c : contexts) c->Release();
         gVornexRenderer.FlushCommands(true);
         contexts.clear();
         definitions.clear();
+        SoundRecorder::Remove();
         RendererFixture::TearDown();
     }
     SFXDefinition& Definition() {
@@ -41,6 +60,20 @@ struct SFXContextTest : RendererFixture {
         contexts.push_back(MakeContext(d, flags));
         return contexts.back();
     }
+    // A started context of d.
+    SFXContext* Start(SFXDefinition& d, uint8_t suppressSound = 0) {
+        SFXContext* c = Context(d);
+        c->Restart(1, suppressSound);
+        gVornexRenderer.FlushCommands(true);
+        return c;
+    }
+    template <class T>
+    T* Element(SFXContext* c, uint32_t i) {
+        T* e = nullptr;
+        RunOnRenderThread([&] { e = static_cast<T*>(c->ElementContexts()[i]); });
+        return e;
+    }
+    std::vector<std::string>& Calls() { return SoundRecorder::Calls(); }
     // A render-thread read of the context.
     template <class F>
     void Inspect(F f) {
@@ -442,6 +475,475 @@ TEST_F(SFXContextTest, DefinitionChangesWaitForTheRenderThread) {
         gVornexRenderer.FlushCommands(true);
     }
     EXPECT_EQ(d.elements.Count(), 1u);
+}
+
+// ---- The element runtime ----
+
+using SFXElementTest = SFXContextTest;
+
+TEST_F(SFXElementTest, RandomFramesNeverRepeatTheCurrentOne) {
+    SFXSeedQuadFrames(12345);
+    SFXDefinition& d = Definition();
+    SFXQuadElementDefinition* q = Quad();
+    q->textureFramesX = 2;
+    q->textureFramesY = 2;
+    q->randomFrameTimeout = 0.5f;
+    d.AddElement(q);
+    SFXContext* c = Start(d);
+    auto* e = Element<SFXQuadElementContext>(c, 0);
+    uint32_t changes = 0, previous = 99;
+    for (int i = 0; i < 200; ++i) {
+        Update(Clocks::All(0.3f));
+        RunOnRenderThread([&] {
+            EXPECT_LT(e->currentFrame, 4u);
+            EXPECT_LT(e->nextFrame, 4u);
+            EXPECT_NE(e->nextFrame, e->currentFrame);
+            EXPECT_GE(e->blend, 0.0f);
+            EXPECT_LE(e->blend, 1.0f);
+            if (e->currentFrame != previous) ++changes;
+            previous = e->currentFrame;
+        });
+    }
+    EXPECT_GT(changes, 50u);
+}
+
+TEST_F(SFXElementTest, FramesFollowTheCurve) {
+    SFXDefinition& d = Definition();
+    SFXQuadElementDefinition* q = Quad();
+    q->textureFramesX = 2;
+    q->textureFramesY = 2;
+    Keys(q->frameAnimationCurve, {{0, 0}, {3.5f, 3.5f}});
+    d.AddElement(q);
+    SFXQuadElementDefinition* negative = Quad();
+    negative->textureFramesX = 4;
+    Keys(negative->frameAnimationCurve, {{0, -1.5f}, {10, -1.5f}});
+    d.AddElement(negative);
+    SFXContext* c = Start(d);
+    auto* e = Element<SFXQuadElementContext>(c, 0);
+    auto* n = Element<SFXQuadElementContext>(c, 1);
+    struct Row {
+        float step;
+        uint32_t current, next;
+        float blend;
+    } rows[] = {{0.25f, 0, 1, 0.25f}, {1.25f, 1, 2, 0.5f}, {1.25f, 2, 3, 0.75f}, {0.75f, 3, 0, 0.5f}};
+    for (const Row& r : rows) {
+        Update(Clocks::All(r.step));
+        RunOnRenderThread([&] {
+            EXPECT_EQ(e->currentFrame, r.current);
+            EXPECT_EQ(e->nextFrame, r.next);
+            EXPECT_NEAR(e->blend, r.blend, 1e-3);
+            EXPECT_EQ(n->currentFrame, 3u);  // -1 wraps to the last frame
+        });
+    }
+}
+
+TEST_F(SFXElementTest, PointLightRangeAndItsPass) {
+    SFXDefinition& d = Definition();
+    auto* light = new SFXPointLightElementDefinition();
+    light->range.SetConstantValue(Vector(3, 1, 0, 0));
+    d.AddElement(light);
+    SFXContext* c = Start(d);
+    Update(Clocks::All(0.1f));
+    auto* e = Element<SFXLightElementContext>(c, 0);
+    RunOnRenderThread([&] {
+        EXPECT_EQ(e->light->innerRange, 1.0f);
+        EXPECT_EQ(e->light->outerRange, 3.0f);
+        EXPECT_EQ(e->localBox.max.x, 3.0f);
+        EXPECT_EQ(e->light->type, uint32_t(LIGHT_TYPE_POINT));
+        const uint32_t before = gVornexRenderer.GatheredLights();
+        c->RenderMain(1, 0, Vector(1, 1, 1, 1));  // not its pass
+        EXPECT_EQ(gVornexRenderer.GatheredLights(), before);
+    });
+    EXPECT_EQ(d.passMask, 2u);
+}
+
+TEST_F(SFXElementTest, SoundStartsFadesAndStartsAgain) {
+    SFXDefinition& d = Definition();
+    auto* s = new SFXSoundElementDefinition();
+    s->soundEntryName = NameString("Hum");
+    Keys(s->soundStartEnvelope, {{0, 1}, {1, 0}, {2, 1}, {9, 1}}, true);
+    d.AddElement(s);
+    Start(d);
+    Update(Clocks::All(0.5f));
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"create", "play Hum"}));
+    Calls().clear();
+    Update(Clocks::All(0.6f));  // the start curve is 0: fade over 0.3 s
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"volume 100 0.000 0.30 0 own", "exit 100 own"}));
+    Calls().clear();
+    Update(Clocks::All(0.5f));
+    EXPECT_TRUE(Calls().empty());  // nothing left to fade
+    Update(Clocks::All(0.5f));     // 2.1 s: a new instance
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"move 0", "play Hum"}));
+}
+
+TEST_F(SFXElementTest, VolumeAndPositionFollowTheElement) {
+    SFXSoundElementDefinition* s = nullptr;
+    SFXDefinition& d = Definition();
+    s = new SFXSoundElementDefinition();
+    s->soundEntryName = NameString("Hum");
+    Keys(s->volume, {{0, 1}, {1, 0.5f}}, true);
+    Keys(s->position, {{0, 0}, {1, 7}}, true);
+    d.AddElement(s);
+    Start(d);
+    Update(Clocks::All(0.5f));
+    Calls().clear();
+    Update(Clocks::All(0.6f));
+    // Base volume (the entry's 0.5) × the new volume; the emitter moves with the element.
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"volume 100 0.250 0.00 0 own", "move 7"}));
+}
+
+TEST_F(SFXElementTest, SoundsThatNeverStartedAreNeverAddressed) {
+    auto sound = [](SFXDefinition& d) {
+        auto* s = new SFXSoundElementDefinition();
+        s->soundEntryName = NameString("Hum");
+        Keys(s->soundStartEnvelope, {{0, 1}, {1, 0}}, true);
+        d.AddElement(s);
+    };
+    struct Row {
+        const char* what;
+        std::function<void(SFXContext*)> act;
+    } rows[] = {
+        {"stopped", [](SFXContext* c) { c->Stop(); }},
+        {"faded", [](SFXContext* c) { c->FadeOutAndMute(1.0f, 1); }},
+        {"set up again keeping states", [&](SFXContext* c) { c->Setup(c->Definition(), Matrix::IDENTITY, true, 0); }},
+        {"released", [&](SFXContext* c) {
+             c->Release();
+             contexts.pop_back();
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        SFXDefinition& d = Definition();
+        sound(d);
+        SFXContext* c = Start(d);
+        r.act(c);
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_TRUE(Calls().empty());
+        for (SFXContext* left : contexts) left->Release();
+        contexts.clear();
+        gVornexRenderer.FlushCommands(true);
+        EXPECT_TRUE(Calls().empty());
+    }
+    // A start that gave nothing (id 0) is not addressed by the fade that follows.
+    SoundRecorder::NextId() = 0;
+    SFXDefinition& d = Definition();
+    sound(d);
+    Start(d);
+    Update(Clocks::All(0.5f));
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"create", "play Hum"}));
+    Calls().clear();
+    Update(Clocks::All(0.6f));
+    EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(SFXElementTest, SuppressedRestartAndTakeOver) {
+    SFXDefinition& d = Definition();
+    auto* s = new SFXSoundElementDefinition();
+    s->soundEntryName = NameString("Hum");
+    d.AddElement(s);
+    SFXContext* c = Start(d, 1);
+    Update(Clocks::All(0.1f));
+    EXPECT_TRUE(Calls().empty());  // the suppressed start posts nothing
+
+    SFXContext* other = Start(d);
+    Update(Clocks::All(0.1f));
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"create", "play Hum"}));
+    Calls().clear();
+    other->Setup(&d, Matrix::IDENTITY, true, 0);  // the new element takes the playing id
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_TRUE(Calls().empty());  // the old one forgot it: freeing it stops nothing
+    auto* e = Element<SFXSoundElementContext>(other, 0);
+    RunOnRenderThread([&] { EXPECT_EQ(e->soundId, 100u); });
+    other->Stop();
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"volume 100 0.000 0.00 0 own", "exit 100 own"}));
+    (void)c;
+}
+
+TEST_F(SFXElementTest, LensFlareFadesByBandWithTheIntegerAspect) {
+    // With identity view and projection the screen position is the translation itself.
+    gVornexRenderer.SetCamera(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
+    gVornexRenderer.FlushCommands(true);
+    SFXQuadElementDefinition q;
+    q.renderAsLensFlare = true;
+    struct Row {
+        float distance, x, y;
+        float fade, px, py;  // fade and screen position
+    } rows[] = {
+        {0.5f, 0.8f, 0.1f, 0.5f, -0.4f, -0.05f},  // in the band, far out: (1 - d) x 2.5
+        {0.5f, 0.2f, 0.0f, 0.8f, -0.1f, 0.0f},    // near the centre: d + 0.6
+        {0.5f, 0.5f, -0.5f, 1.0f, -0.25f, 0.25f},
+        {-0.99f, 0.95f, 0.0f, 0.5f, 0.95f, 0.0f},  // out of the band: kept; (1 - d) x 10
+        {2.0f, 0.3f, 0.0f, 1.0f, 0.3f, 0.0f},
+    };
+    RunOnRenderThread([&] {
+        const uint32_t a = gVornexRenderer.RenderHeight() * 1024 / gVornexRenderer.RenderWidth();
+        ASSERT_GT(a, 0u);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.x);
+            q.flareDistance = r.distance;
+            Matrix world;
+            world.LoadScale(2, 3, 1);
+            world.r[3] = Vector(r.x, r.y, 0.5f, 1);
+            Vector colour(1, 1, 1, 1);
+            Matrix model;
+            ASSERT_TRUE(q.LensFlareMatrix(world, colour, model));
+            EXPECT_NEAR(colour.w, r.fade, 1e-5);
+            EXPECT_NEAR(model.r[0].x, 2.0f / 1024.0f, 1e-7);
+            EXPECT_NEAR(model.r[1].y, 3.0f / float(a), 1e-7);
+            EXPECT_EQ(model.r[2].z, 0.0f);
+            EXPECT_NEAR(model.r[3].x, r.px - 0.5f * 2.0f / 1024.0f, 1e-5);
+            EXPECT_NEAR(model.r[3].y, r.py - 0.5f * 3.0f / float(a), 1e-5);
+        }
+    });
+}
+
+TEST_F(SFXElementTest, ParticleElementSpawnsOnTransitionsWithTheProduct) {
+    RunOnRenderThread([] { ParticleSystemInstance::InitGlobals({4096, 4096, false, 1.0f}); });
+    MeshTemplate meshStandIn;  // the definition's mesh template (no data), with the definition's use
+    meshStandIn.AddRef();
+    ParticleTemplate particles;
+    particles.definition.spawnRate = 20.0f;
+    particles.definition.meshTemplate = &meshStandIn;
+    EntityTemplateStub stub;
+    stub.guid.bytes[0] = 0x42;
+    stub.SetTemplate(&particles);
+    ASSERT_TRUE(gEntityTemplateRegistry.InsertStub(&stub));
+    {
+        SFXDefinition& d = Definition();
+        auto* p = new SFXParticleElementDefinition();
+        p->templateGuid = stub.guid;
+        Keys(p->spawnRateMultiplier, {{0, 2}, {1, 0}, {2, -1}, {3, 0.5f}}, true);
+        d.AddElement(p);
+        SFXContext* c = Start(d);
+        c->SetSpawnRateMultiplier(3.0f);
+        gVornexRenderer.FlushCommands(true);
+        auto* e = Element<SFXParticleElementContext>(c, 0);
+        struct Row {
+            float step;
+            bool spawning;
+            float product;
+        } rows[] = {{0.5f, true, 6.0f}, {1.0f, false, 0.0f}, {1.0f, false, 0.0f}, {1.0f, true, 1.5f}};
+        for (const Row& r : rows) {
+            Update(Clocks::All(r.step));
+            RunOnRenderThread([&] {
+                ASSERT_NE(e->instance, nullptr);
+                EXPECT_EQ(e->spawning != 0, r.spawning);
+                EXPECT_EQ(e->instance->IsSpawning(), r.spawning);
+                EXPECT_FLOAT_EQ(e->spawnMultiplierInForce, r.product);
+            });
+        }
+        c->SetSpawnRateMultiplier(-2.0f);  // stored as 0
+        gVornexRenderer.FlushCommands(true);
+        Update(Clocks::All(0.1f));
+        RunOnRenderThread([&] { EXPECT_FLOAT_EQ(e->spawnMultiplierInForce, 0.0f); });
+        for (SFXContext* x : contexts) x->Release();
+        contexts.clear();
+        gVornexRenderer.FlushCommands(true);
+        definitions.clear();
+    }
+    EXPECT_EQ(meshStandIn.GetUseCount(), 1u);  // the instance released only the use it was given
+    gEntityTemplateRegistry.RemoveStub(&stub);
+    RunOnRenderThread([] { ParticleSystemInstance::ReleaseGlobals(); });
+}
+
+// ---- Effect entities ----
+
+constexpr int64_t kTicksPerSecond = 10000000;
+
+struct Schedulers {
+    static ScriptScheduler& Game() {
+        static ScriptScheduler s;
+        return s;
+    }
+    static ScriptScheduler& Global() {
+        static ScriptScheduler s;
+        return s;
+    }
+    static int64_t& Now() {
+        static int64_t now = 0;
+        return now;
+    }
+};
+
+struct SFXEntityTest : RendererFixture {
+    void SetUp() override {
+        RendererFixture::SetUp();
+        ASSERT_TRUE(created);
+        Schedulers::Now() = kTicksPerSecond;
+        gEngineServices.scriptScheduler = [](uint32_t selection, int64_t* now) -> ScriptScheduler* {
+            *now = Schedulers::Now();
+            return selection == SCRIPTCALL_SYSTEMTIME ? &Schedulers::Global() : &Schedulers::Game();
+        };
+        gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
+        SFXSeedEntityDelays(7);
+    }
+    void TearDown() override {
+        gEntityManager->NewScene();
+        gVornexRenderer.FlushCommands(true);
+        Schedulers::Game().Clear();
+        Schedulers::Global().Clear();
+        gEngineServices.scriptScheduler = nullptr;
+        templates.clear();
+        RendererFixture::TearDown();
+    }
+    SFXTemplate* Template(float startDelay, bool withCurve = true) {
+        templates.push_back(std::make_unique<SFXTemplate>());
+        SFXTemplate* t = templates.back().get();
+        t->SetName("effect");
+        t->activationAtStartDelay = startDelay;
+        if (withCurve) {
+            SFXQuadElementDefinition* q = Quad("q");
+            Keys(q->position, {{0, 0}, {5, 5}});
+            t->definition->AddElement(q);
+        }
+        t->definition->ResolveElements(false);
+        return t;
+    }
+    SFXEntity* Make(SFXTemplate* t) {
+        Entity* made = gEntityManager->CreateEntityFromTemplate(t, nullptr, Matrix::IDENTITY, 0, nullptr);
+        auto* e = dynamic_cast<SFXEntity*>(made);
+        EXPECT_NE(e, nullptr);
+        return e;
+    }
+    // Moves the clock on and runs what fell due.
+    void Advance(float seconds) {
+        Schedulers::Now() += int64_t(double(seconds) * kTicksPerSecond);
+        Schedulers::Game().Run(Schedulers::Now());
+        Schedulers::Global().Run(Schedulers::Now());
+        gVornexRenderer.FlushCommands(true);
+    }
+    bool Running(SFXEntity* e) {
+        bool running = false;
+        gVornexRenderer.FlushCommands(true);
+        RunOnRenderThread([&] { running = e->Context() && e->Context()->Running(); });
+        return running;
+    }
+    float ElementTime(SFXEntity* e) {
+        float t = -1.0f;
+        gVornexRenderer.FlushCommands(true);
+        RunOnRenderThread([&] { t = e->Context()->ElementContexts()[0]->states[SFX_STATE_POSITION].time; });
+        return t;
+    }
+    static float Left(SFXEntity* e, uint32_t id, uint32_t flags = 0) { return e->GetScheduledCallbackTimeLeft(id, flags); }
+
+    std::vector<std::unique_ptr<SFXTemplate>> templates;
+};
+
+TEST_F(SFXEntityTest, StartsOnGameEntryOrAfterTheDelay) {
+    SFXEntity* now = Make(Template(0.0f));
+    now->InitTriggerActivation();
+    EXPECT_TRUE(Running(now));
+    EXPECT_GE(Left(now, SFX_CALLBACK_CHECK_FINISHED), 1.0f);
+    EXPECT_LT(Left(now, SFX_CALLBACK_CHECK_FINISHED), 2.0f);
+    EXPECT_FLOAT_EQ(Left(now, SFX_CALLBACK_BOUNDING_BOX, SCRIPTCALL_SYSTEMTIME), 0.0f);
+
+    SFXEntity* later = Make(Template(0.5f));
+    later->InitTriggerActivation();
+    EXPECT_FALSE(Running(later));
+    EXPECT_NEAR(Left(later, SFX_CALLBACK_START), 0.5f, 1e-6);
+    Advance(0.4f);
+    EXPECT_FALSE(Running(later));
+    Advance(0.1f);
+    EXPECT_TRUE(Running(later));
+}
+
+TEST_F(SFXEntityTest, AdvanceTimeThroughAPendingStart) {
+    SFXEntity* e = Make(Template(0.3f));
+    e->InitTriggerActivation();
+    e->AdvanceTime(0.1f);  // still 0.2 s to wait
+    EXPECT_FALSE(Running(e));
+    EXPECT_NEAR(Left(e, SFX_CALLBACK_START), 0.2f, 1e-5);
+    e->AdvanceTime(0.9f);  // starts and plays the 0.7 s past the start
+    EXPECT_TRUE(Running(e));
+    EXPECT_LT(Left(e, SFX_CALLBACK_START), 0.0f);
+    EXPECT_NEAR(ElementTime(e), 0.7f, 1e-5);
+    e->AdvanceTime(0.5f);  // no start pending: the context itself
+    EXPECT_NEAR(ElementTime(e), 1.2f, 1e-5);
+}
+
+TEST_F(SFXEntityTest, FinishedEffectsDeleteThemselvesUnlessTold) {
+    SFXTemplate* t = Template(0.0f, false);  // no elements: finished at once
+    t->definition->deleteTimeout = 2.0f;
+    SFXEntity* e = Make(t);
+    SFXEntity* kept = Make(t);
+    const uint32_t live = gEntityManager->GetLiveEntityCount();
+    e->InitTriggerActivation();
+    kept->InitTriggerActivation();
+    Update(Clocks::All(0.1f));
+    kept->SetDeleteAtStop(false);
+    EXPECT_LT(Left(kept, SFX_CALLBACK_CHECK_FINISHED), 0.0f);
+    Advance(2.0f);  // the check: finished, deletion armed
+    EXPECT_NEAR(Left(e, SFX_CALLBACK_DELETE), 2.0f, 1e-5);
+    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), live);
+    Advance(2.0f);
+    EXPECT_EQ(gEntityManager->GetLiveEntityCount(), live - 1);
+}
+
+TEST_F(SFXEntityTest, BreakLoopWithoutNameCancelsTheDelayedStart) {
+    SFXEntity* e = Make(Template(1.0f));
+    e->InitTriggerActivation();
+    e->BreakLoop("unknown");
+    EXPECT_GT(Left(e, SFX_CALLBACK_START), 0.0f);
+    e->BreakLoop(nullptr);
+    EXPECT_LT(Left(e, SFX_CALLBACK_START), 0.0f);
+    Advance(2.0f);
+    EXPECT_FALSE(Running(e));
+}
+
+TEST_F(SFXEntityTest, BoundingBoxTimerSetsTheValidFlag) {
+    SFXTemplate* t = Template(0.0f);
+    t->constantBoundingBoxUpdate = true;
+    SFXEntity* e = Make(t);
+    e->InitTriggerActivation();
+    Advance(0.0f);  // no box published yet: armed again
+    EXPECT_EQ(e->GetEnforcedRenderingFlags() & SFX_RENDER_BOX_VALID, 0u);
+    EXPECT_FLOAT_EQ(Left(e, SFX_CALLBACK_BOUNDING_BOX, SCRIPTCALL_SYSTEMTIME), 0.0f);
+    Update(Clocks::All(0.1f));
+    Advance(0.0f);
+    EXPECT_NE(e->GetEnforcedRenderingFlags() & SFX_RENDER_BOX_VALID, 0u);
+    const float next = Left(e, SFX_CALLBACK_BOUNDING_BOX, SCRIPTCALL_SYSTEMTIME);
+    EXPECT_GE(next, 0.2f);
+    EXPECT_LT(next, 0.4f);
+}
+
+TEST(SFXEntityRules, RenderFlagsOfThePassMask) {
+    const struct {
+        uint32_t mask, flags;
+    } rows[] = {{2, 0x40}, {8, 0x80}, {17, 0x20}, {1, 0x20}, {16, 0x20}, {32, 0x200}, {0, 0}, {4, 0}, {59, 0x2E0}};
+    for (const auto& r : rows) EXPECT_EQ(SFXRenderFlagsForPassMask(r.mask), r.flags) << r.mask;
+}
+
+TEST(SFXEntityRules, DelaysUseTheSeedBeforeTheStep) {
+    SFXSeedEntityDelays(0);
+    EXPECT_FLOAT_EQ(SFXNextEntityDelay(), 1.0f);  // (0 >> 16) / 65536 + 1
+    const uint32_t second = 2531011u;
+    EXPECT_FLOAT_EQ(SFXNextEntityDelay(), float(second >> 16) / 65536.0f + 1.0f);
+    for (int i = 0; i < 1000; ++i) {
+        const float d = SFXNextEntityDelay();
+        EXPECT_GE(d, 1.0f);
+        EXPECT_LT(d, 2.0f);
+    }
+}
+
+TEST_F(SFXEntityTest, PreviewPlaysAndDrawsThroughTheImmediateTask) {
+    SFXTemplate* t = Template(0.0f);
+    SFXContext* preview = t->CreatePreview();
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] {
+        EXPECT_TRUE(preview->Running());
+        EXPECT_EQ(preview->ElementCount(), 1u);
+        EXPECT_EQ(preview->ContextFlags() & SFX_CONTEXT_PREVIEW, uint32_t(SFX_CONTEXT_PREVIEW));
+    });
+    Matrix m = Matrix::IDENTITY;
+    m.r[3] = Vector(4, 5, 6, 1);
+    t->DrawPreview(preview, m);
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] {
+        EXPECT_EQ(preview->World().r[3], Vector(4, 5, 6, 1));
+        EXPECT_TRUE(preview->Linked());  // drawn in the immediate pass
+    });
+    t->DestroyPreview(preview);
 }
 
 }  // namespace
