@@ -2,9 +2,11 @@
 // What the frame tests of the scene kinds (meshes, particles, placed kinds) share: the
 // entity manager over a 200 x 60 x 200 box seen by the frame camera from (0, 30, -60),
 // one frame of the pass driver over a list of entities, meshes written by the mesh tool
-// (tests/support/mesh_block.py), and the reviewed list a frame's draws are held to.
+// (tests/support/mesh_block.py), the reviewed list a frame's draws are held to, and
+// property lists as the engine writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "ShellCommand.h"
+#include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/VornexRenderer.h"
@@ -43,6 +46,22 @@ inline std::vector<std::string> ReviewedList(const std::string& path, const char
     std::vector<std::string> expected;
     for (std::string l; std::getline(in, l);) expected.push_back(l);
     return expected;
+}
+
+// The object's property list as the engine writes it.
+inline std::vector<uint8_t> Written(const RTTIPolyBaseClass& object) {
+    const RTTIClass* cls = object.GetRTTIClass();
+    std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &object, 0));
+    cls->SerializeProperties(out.data(), &object, 0);
+    return out;
+}
+
+inline bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& head) {
+    return bytes.size() >= head.size() && std::equal(head.begin(), head.end(), bytes.begin());
+}
+
+inline bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
+    return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
 }
 
 // A renderer fixture (Base, started: created) with the scene hooks and the entity

@@ -541,21 +541,9 @@ TEST_F(EnvelopeUITest, SizesThatCannotDraw) {
 
 // ---- Property lists ----
 
-std::vector<uint8_t> Write(const RTTIPolyBaseClass& object) {
-    const RTTIClass* cls = object.GetRTTIClass();
-    std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &object, 0));
-    cls->SerializeProperties(out.data(), &object, 0);
-    return out;
-}
-
-bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
-    return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
-}
-
-bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& head) {
-    return bytes.size() >= head.size() && std::equal(head.begin(), head.end(), bytes.begin());
-}
-
+using sceneframe::EndsWith;
+using sceneframe::StartsWith;
+using sceneframe::Written;
 // bytes with its own part (at the front or the back, of the default's size) replaced.
 std::vector<uint8_t> Replace(std::vector<uint8_t> bytes, size_t defaultSize, const std::vector<uint8_t>& own,
                              bool front) {
@@ -573,7 +561,7 @@ std::vector<uint8_t> Replace(std::vector<uint8_t> bytes, size_t defaultSize, con
 bool ReadsBack(RTTIPolyBaseClass& object, const std::vector<uint8_t>& bytes) {
     BoundedReader in(bytes.data(), bytes.size());
     return object.GetRTTIClass()->DeserializeProperties(in, &object, 0) == bytes.size() && !in.Failed() &&
-           Write(object) == bytes;
+           Written(object) == bytes;
 }
 
 struct PlacementPropListTest : sceneframe::SceneEntityFixture<RendererFixture> {};
@@ -581,9 +569,9 @@ struct PlacementPropListTest : sceneframe::SceneEntityFixture<RendererFixture> {
 TEST_F(PlacementPropListTest, Templates) {
     CompoundTemplate compound;
     const std::vector<uint8_t> compoundDefaults = shelltest::PropList("compoundtemplate", "{}");
-    EXPECT_TRUE(StartsWith(Write(compound), compoundDefaults));
+    EXPECT_TRUE(StartsWith(Written(compound), compoundDefaults));
     const std::vector<uint8_t> elements = Replace(
-        Write(compound), compoundDefaults.size(),
+        Written(compound), compoundDefaults.size(),
         shelltest::PropList("compoundtemplate",
                             R"({"definition": "<x/>", "elements": [{"name": "Door", "template": "Sample/Crate",)"
                             R"( "matrix": [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 1, 0], [2, 3, 4, 1]], "preset": "Glow",)"
@@ -599,15 +587,15 @@ TEST_F(PlacementPropListTest, Templates) {
 
     FlagTemplate flag;
     const std::vector<uint8_t> flagDefaults = shelltest::PropList("flagtemplate", "{}");
-    EXPECT_TRUE(EndsWith(Write(flag), flagDefaults));
-    EXPECT_TRUE(ReadsBack(flag, Replace(Write(flag), flagDefaults.size(),
+    EXPECT_TRUE(EndsWith(Written(flag), flagDefaults));
+    EXPECT_TRUE(ReadsBack(flag, Replace(Written(flag), flagDefaults.size(),
                                         shelltest::PropList("flagtemplate", R"({"Size": 2.5})"), false)));
     EXPECT_EQ(flag.size, 2.5f);
 
     GraphTemplate graph;
     const std::vector<uint8_t> graphDefaults = shelltest::PropList("graphtemplate", "{}");
-    EXPECT_TRUE(EndsWith(Write(graph), graphDefaults));
-    EXPECT_TRUE(ReadsBack(graph, Replace(Write(graph), graphDefaults.size(),
+    EXPECT_TRUE(EndsWith(Written(graph), graphDefaults));
+    EXPECT_TRUE(ReadsBack(graph, Replace(Written(graph), graphDefaults.size(),
                                          shelltest::PropList("graphtemplate",
                                                              R"({"Node template": "Paths/Node", "Width": 2.0,)"
                                                              R"( "Texture": "ribbon.dds", "Blend mode": 3,)"
@@ -619,8 +607,8 @@ TEST_F(PlacementPropListTest, Templates) {
 
     InGameUITemplate ui;
     const std::vector<uint8_t> uiDefaults = shelltest::PropList("ingameuitemplate", "{}");
-    EXPECT_TRUE(EndsWith(Write(ui), uiDefaults));
-    EXPECT_TRUE(ReadsBack(ui, Replace(Write(ui), uiDefaults.size(),
+    EXPECT_TRUE(EndsWith(Written(ui), uiDefaults));
+    EXPECT_TRUE(ReadsBack(ui, Replace(Written(ui), uiDefaults.size(),
                                       shelltest::PropList("ingameuitemplate", R"({"Size": [320, 200, 10, 0]})"), false)));
     EXPECT_EQ(ui.size, Vector(320, 200, 10, 0));
 }
@@ -643,8 +631,8 @@ TEST_F(PlacementPropListTest, Entities) {
     auto* compound = static_cast<CompoundEntity*>(
         gEntityManager->CreateEntityFromTemplate(&compoundKind, nullptr, Matrix::IDENTITY, 0, nullptr));
     const std::vector<uint8_t> compoundDefaults = shelltest::PropList("compoundentity", "{}");
-    EXPECT_TRUE(StartsWith(Write(*compound), compoundDefaults));
-    EXPECT_TRUE(ReadsBack(*compound, Replace(Write(*compound), compoundDefaults.size(),
+    EXPECT_TRUE(StartsWith(Written(*compound), compoundDefaults));
+    EXPECT_TRUE(ReadsBack(*compound, Replace(Written(*compound), compoundDefaults.size(),
                                              shelltest::PropList("compoundentity",
                                                                  R"({"color": [10, 20, 30, 255, 2.0],)"
                                                                  R"( "box": [-2, 0, -2, 1, 2, 3, 2, 1],)"
@@ -659,8 +647,8 @@ TEST_F(PlacementPropListTest, Entities) {
     auto* flag = static_cast<FlagEntity*>(
         gEntityManager->CreateEntityFromTemplate(&flagKind, nullptr, Matrix::IDENTITY, 0, nullptr));
     const std::vector<uint8_t> flagDefaults = shelltest::PropList("flagentity", "{}");
-    EXPECT_TRUE(EndsWith(Write(*flag), flagDefaults));
-    EXPECT_TRUE(ReadsBack(*flag, Replace(Write(*flag), flagDefaults.size(),
+    EXPECT_TRUE(EndsWith(Written(*flag), flagDefaults));
+    EXPECT_TRUE(ReadsBack(*flag, Replace(Written(*flag), flagDefaults.size(),
                                          shelltest::PropList("flagentity",
                                                              R"({"connections": [{"points": [[1, 2, 3, 4.5]],)"
                                                              R"( "length": 9.0}]})"),
@@ -675,8 +663,8 @@ TEST_F(PlacementPropListTest, Entities) {
     auto* graph = static_cast<GraphEntity*>(
         gEntityManager->CreateEntityFromTemplate(&graphKind, nullptr, Matrix::IDENTITY, 0, nullptr));
     const std::vector<uint8_t> graphDefaults = shelltest::PropList("graphentity", R"({"box": [-1, -1, -1, 1, 1, 1, 1, 1]})");
-    EXPECT_TRUE(EndsWith(Write(*graph), graphDefaults));
-    EXPECT_TRUE(ReadsBack(*graph, Replace(Write(*graph), graphDefaults.size(),
+    EXPECT_TRUE(EndsWith(Written(*graph), graphDefaults));
+    EXPECT_TRUE(ReadsBack(*graph, Replace(Written(*graph), graphDefaults.size(),
                                           shelltest::PropList("graphentity", R"({"box": [-5, 0, -5, 1, 5, 1, 5, 1]})"),
                                           false)));
     EXPECT_EQ(graph->GetLocalBoundingBox().max, Vector(5, 1, 5, 1));
