@@ -358,9 +358,8 @@ TEST_F(SFXContextTest, DrawsFilterByViewAndPassAndComposeTheColour) {
         {1, 0x10, {4}},           // flag 16: mesh elements only
         {1, 0x2000, {}},          // tactical extended (bit 4): none is visible there
     };
-    Inspect([&] {
-        c->RenderMain(1, 0, Vector(1, 1, 1, 1));  // not running: nothing
-    });
+    gDrawn.clear();
+    Inspect([&] { c->RenderMain(1, 0, Vector(1, 1, 1, 1)); });  // not running: nothing
     EXPECT_TRUE(gDrawn.empty());
     c->Restart(1, 0);
     for (const Row& r : rows) {
