@@ -377,16 +377,12 @@ TEST_F(TriggerTest, ScriptFacingIndicesAndClassData) {
     EXPECT_TRUE(t->CheckFlag(ENTITYFLAG_POSTFSE));
     EXPECT_TRUE(t->IsActive());
     TriggerTemplate tt;
-    EXPECT_EQ(tt.typeId, uint32_t(ENTITY_TRIGGER));
-    EXPECT_EQ(tt.wireframeColor, HDRColor(0, 255, 0, 255, 1.0f));
-    EXPECT_STREQ(tt.GetEntityClassName(), "TriggerEntity");
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger mode", "2"));
     EXPECT_EQ(tt.mode, uint32_t(TRIGGER_MODE_JUST_TOUCH));
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger shape", "1"));
     EXPECT_EQ(tt.shape, uint32_t(TRIGGER_SHAPE_SPHERE));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, ENTITY_TRIGGER));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, 0));  // a template like any other
-    EXPECT_STREQ(TemplateTypeTable::Get()[ENTITY_TRIGGER].name, "TriggerTemplate");
     tt.mode = 7;  // outside the table: never inside
     Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
     TriggerEntity* odd = static_cast<TriggerEntity*>(gEntityManager->CreateEntityFromTemplate(&tt, nullptr, Matrix::IDENTITY, 0, nullptr));
