@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -62,6 +64,26 @@ inline bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint
 
 inline bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
     return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
+}
+
+// Pixels (0xRRGGBB) of a and b that differ by more than tolerance in a channel.
+inline size_t DifferingPixels(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int tolerance = 3) {
+    size_t off = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        for (int s = 0; s < 24; s += 8)
+            if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > tolerance) {
+                ++off;
+                break;
+            }
+    return off;
+}
+
+// The pixels whose centres lie inside a projected rectangle (x0, y0, x1, y1 in pixels),
+// as an inclusive pixel rectangle.
+inline std::array<int, 4> CentresInside(const std::vector<double>& r) {
+    if (r.size() != 4) return {};
+    return {int(std::ceil(r[0] - 0.5)), int(std::ceil(r[1] - 0.5)), int(std::floor(r[2] - 0.5)),
+            int(std::floor(r[3] - 0.5))};
 }
 
 // A renderer fixture (Base, started: created) with the scene hooks and the entity

@@ -5,6 +5,7 @@
 // move by one unit shifts it by the projected amount, and sixteen cubes through one batch
 // run give the picture of sixteen single draws. Checks use tolerances; a failed check
 // (or RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -122,10 +123,9 @@ TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
         const std::vector<double> want = Projected(Vector(x, 0, 0, 0));
         ASSERT_EQ(want.size(), 4u);
         // Pixel centres inside the projected rectangle are covered.
-        const double expect[4] = {std::ceil(want[0] - 0.5), std::ceil(want[1] - 0.5), std::floor(want[2] - 0.5),
-                                  std::floor(want[3] - 0.5)};
+        const std::array<int, 4> expect = sceneframe::CentresInside(want);
         bool ok = true;
-        for (int i = 0; i < 4; ++i) ok = ok && std::fabs(got[i] - expect[i]) <= 1.0;
+        for (int i = 0; i < 4; ++i) ok = ok && std::abs(got[i] - expect[i]) <= 1;
         // Inside the rectangle the cube is pure red (white texture x instance colour).
         const uint32_t centre = pixels[((got[1] + got[3]) / 2) * kSide + (got[0] + got[2]) / 2];
         ok = ok && (centre >> 16 & 0xFF) >= 252 && (centre >> 8 & 0xFF) <= 3 && (centre & 0xFF) <= 3;
@@ -156,15 +156,8 @@ TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     const std::vector<uint32_t> b = Picture("mesh-single", single, false);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    size_t off = 0, lit = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        lit += a[i] != 0;
-        for (int s = 0; s < 24; s += 8)
-            if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > 3) {
-                ++off;
-                break;
-            }
-    }
+    const size_t off = sceneframe::DifferingPixels(a, b);
+    const size_t lit = a.size() - size_t(std::count(a.begin(), a.end(), 0u));
     if (off > a.size() / 100) {
         Picture("mesh-batch-failed", batched, true);
         Picture("mesh-single-failed", single, true);
