@@ -21,6 +21,7 @@
 #include "engine/entity/EntityManager.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/VornexRenderer.h"
+#include "scene/mesh/MeshData.h"
 #include "scene/startup/SceneStaticInit.h"
 
 namespace sceneframe {
@@ -64,6 +65,17 @@ inline bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint
 
 inline bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
     return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
+}
+
+// One mesh draw at the point with the colour (no rotation, unit scale).
+inline MeshDrawBatchRecord MeshRecord(const Vector& at, const Vector& colour = Vector(1, 1, 1, 1)) {
+    MeshDrawBatchRecord r{};
+    r.world = Matrix::IDENTITY;
+    r.world.r[3] = at;
+    r.second = r.world;
+    r.colour = colour;
+    r.scalar = 1.0f;
+    return r;
 }
 
 // Pixels (0xRRGGBB) of a and b that differ by more than tolerance in a channel.

@@ -180,10 +180,7 @@ struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingS
     }
     std::function<void()> DrawArm(MeshTemplate* mesh, const std::vector<float>& bones) {
         return [this, mesh, &bones] {
-            record = MeshDrawBatchRecord{};
-            record.world = record.second = Matrix::IDENTITY;
-            record.colour = Vector(1, 0, 0, 1);
-            record.scalar = 1.0f;
+            record = sceneframe::MeshRecord(Vector(0, 0, 0, 1), Vector(1, 0, 0, 1));
             mesh->GetRenderingData()->DrawParts(0, kMeshPassForward, &record, 1, bones.data(), 2);
         };
     }

@@ -75,16 +75,6 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
             draws();
         });
     }
-    static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
-        MeshDrawBatchRecord r{};
-        r.world = Matrix::IDENTITY;
-        r.world.r[3] = p;
-        r.second = r.world;
-        r.colour = colour;
-        r.scalar = 1.0f;
-        r.data = nullptr;
-        return r;
-    }
     // The covered rectangle (x0, y0, x1, y1 inclusive) of pixels brighter than the threshold.
     static std::array<int, 4> Covered(const std::vector<uint32_t>& pixels) {
         return shadertest::PixelRectangle(pixels, kSide, [](uint32_t p) { return (p >> 16 & 0xFF) > 128; });
@@ -115,7 +105,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
 
 TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
     for (float x : {0.0f, 1.0f}) {
-        const MeshDrawBatchRecord one = At(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
+        const MeshDrawBatchRecord one = sceneframe::MeshRecord(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
         auto draw = [&] { data->DrawParts(0, kMeshPassForward, &one, 1, nullptr, 0); };
         std::vector<uint32_t> pixels = Picture("mesh-cube", draw, false);
         ASSERT_EQ(pixels.size(), kSide * kSide);
@@ -138,7 +128,7 @@ TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
 TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     std::vector<MeshDrawBatchRecord> cubes;
     for (int i = 0; i < 16; ++i)
-        cubes.push_back(At(Vector(-4.5f + float(i % 4) * 3.0f, -4.5f + float(i / 4) * 3.0f, float(i % 3), 1),
+        cubes.push_back(sceneframe::MeshRecord(Vector(-4.5f + float(i % 4) * 3.0f, -4.5f + float(i / 4) * 3.0f, float(i % 3), 1),
                            Vector(float(i % 2), float(i / 8), 1.0f - float(i) / 16.0f, 1)));
     auto batched = [&] {
         MeshTemplateRenderingData::BeginDrawBatch(kMeshPassForward, 0);
