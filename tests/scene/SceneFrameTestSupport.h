@@ -2,19 +2,26 @@
 // What the frame tests of the scene kinds (meshes, particles, placed kinds) share: the
 // entity manager over a 200 x 60 x 200 box seen by the frame camera from (0, 30, -60),
 // one frame of the pass driver over a list of entities, meshes written by the mesh tool
-// (tests/support/mesh_block.py), and the reviewed list a frame's draws are held to.
+// (tests/support/mesh_block.py), the reviewed list a frame's draws are held to, and
+// property lists as the engine writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "ShellCommand.h"
+#include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/VornexRenderer.h"
+#include "scene/mesh/MeshData.h"
 #include "scene/startup/SceneStaticInit.h"
 
 namespace sceneframe {
@@ -42,6 +49,53 @@ inline std::vector<std::string> ReviewedList(const std::string& path, const char
     std::vector<std::string> expected;
     for (std::string l; std::getline(in, l);) expected.push_back(l);
     return expected;
+}
+
+// The object's property list as the engine writes it.
+inline std::vector<uint8_t> Written(const RTTIPolyBaseClass& object) {
+    const RTTIClass* cls = object.GetRTTIClass();
+    std::vector<uint8_t> out(cls->SerializeProperties(nullptr, &object, 0));
+    cls->SerializeProperties(out.data(), &object, 0);
+    return out;
+}
+
+inline bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& head) {
+    return bytes.size() >= head.size() && std::equal(head.begin(), head.end(), bytes.begin());
+}
+
+inline bool EndsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& tail) {
+    return bytes.size() >= tail.size() && std::equal(tail.begin(), tail.end(), bytes.end() - tail.size());
+}
+
+// One mesh draw at the point with the colour (no rotation, unit scale).
+inline MeshDrawBatchRecord MeshRecord(const Vector& at, const Vector& colour = Vector(1, 1, 1, 1)) {
+    MeshDrawBatchRecord r{};
+    r.world = Matrix::IDENTITY;
+    r.world.r[3] = at;
+    r.second = r.world;
+    r.colour = colour;
+    r.scalar = 1.0f;
+    return r;
+}
+
+// Pixels (0xRRGGBB) of a and b that differ by more than tolerance in a channel.
+inline size_t DifferingPixels(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int tolerance = 3) {
+    size_t off = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        for (int s = 0; s < 24; s += 8)
+            if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > tolerance) {
+                ++off;
+                break;
+            }
+    return off;
+}
+
+// The pixels whose centres lie inside a projected rectangle (x0, y0, x1, y1 in pixels),
+// as an inclusive pixel rectangle.
+inline std::array<int, 4> CentresInside(const std::vector<double>& r) {
+    if (r.size() != 4) return {};
+    return {int(std::ceil(r[0] - 0.5)), int(std::ceil(r[1] - 0.5)), int(std::floor(r[2] - 0.5)),
+            int(std::floor(r[3] - 0.5))};
 }
 
 // A renderer fixture (Base, started: created) with the scene hooks and the entity
@@ -83,8 +137,9 @@ struct SceneFrameFixture : SceneEntityFixture<Base> {
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
     // The draws of one frame of the pass driver over the entities (with their helper
-    // shapes when asked).
-    std::vector<gfx::DrawRecord> FrameDraws(const std::vector<Entity*>& entities, bool helpers = false) {
+    // shapes when asked); beforeEnd runs once the frame's commands are done, before it ends.
+    std::vector<gfx::DrawRecord> FrameDraws(const std::vector<Entity*>& entities, bool helpers = false,
+                                            const std::function<void()>& beforeEnd = {}) {
         this->recorder->ClearDrawRecords();
         this->BeginFrame();
         gVornexRenderer.PostResetFrameGather();
@@ -94,6 +149,7 @@ struct SceneFrameFixture : SceneEntityFixture<Base> {
         }
         gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
         gVornexRenderer.FlushCommands(true);
+        if (beforeEnd) beforeEnd();
         std::vector<gfx::DrawRecord> draws = this->recorder->DrawRecords();
         this->EndFrame();
         return draws;

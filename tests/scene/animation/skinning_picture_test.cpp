@@ -180,10 +180,7 @@ struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingS
     }
     std::function<void()> DrawArm(MeshTemplate* mesh, const std::vector<float>& bones) {
         return [this, mesh, &bones] {
-            record = MeshDrawBatchRecord{};
-            record.world = record.second = Matrix::IDENTITY;
-            record.colour = Vector(1, 0, 0, 1);
-            record.scalar = 1.0f;
+            record = sceneframe::MeshRecord(Vector(0, 0, 0, 1), Vector(1, 0, 0, 1));
             mesh->GetRenderingData()->DrawParts(0, kMeshPassForward, &record, 1, bones.data(), 2);
         };
     }
@@ -202,20 +199,7 @@ struct SkinningPictureTest : sceneframe::SceneEntityFixture<shadertest::DrawingS
             Numbers(ShellOutput("/usr/bin/python3 " + Write("skinning_picture_reference.py", kReference) + " " +
                                 m.str() + " " + std::to_string(degrees)));
         EXPECT_EQ(want.size(), 4u);
-        if (want.size() != 4) return {};
-        return {int(std::ceil(want[0] - 0.5)), int(std::ceil(want[1] - 0.5)), int(std::floor(want[2] - 0.5)),
-                int(std::floor(want[3] - 0.5))};
-    }
-    // Pixels differing by more than 3 in a channel.
-    static size_t Differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
-        size_t off = 0;
-        for (size_t i = 0; i < a.size(); ++i)
-            for (int s = 0; s < 24; s += 8)
-                if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > 3) {
-                    ++off;
-                    break;
-                }
-        return off;
+        return sceneframe::CentresInside(want);
     }
 
     std::unique_ptr<MeshTemplate> gpu, cpu;
@@ -257,7 +241,7 @@ TEST_F(SkinningPictureTest, ForearmFollowsTheBentElbowOnGpuAndCpu) {
             EXPECT_EQ(left, 0u) << path;
             ok = ok && left == 0;
         }
-        const size_t off = Differing(onGpu, onCpu);
+        const size_t off = sceneframe::DifferingPixels(onGpu, onCpu);
         EXPECT_LE(off, onGpu.size() / 100) << degrees << " degrees";
         if (!ok || off > onGpu.size() / 100) {
             Picture("skin-gpu-failed-" + tag, DrawArm(gpu.get(), bones), true);

@@ -1,15 +1,120 @@
+// test-sources: ../../engine/NumpyReference.cpp
 // test-sanitize: address
 // Triggers on the engine's entity manager and grid: enter and exit accounting, nested
 // groups, activation, frozen activators, clearing, callbacks that move, create and
-// destroy, the script methods, and the class registration.
+// destroy, the script methods and the class registration; the volume test of every mode
+// and shape against a numpy reference, and a seeded soak of moving activators and triggers
+// whose inside sets must equal a brute-force recomputation. A native handler records every
+// callback as "enter T E", "exit T E", "cleared T".
 #include <lua.hpp>
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "TriggerTestSupport.h"
+#include "engine/NumpyReference.h"
+#include "engine/entity/EntityTestSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "scene/entities/TriggerEntity.h"
+#include "scene/startup/SceneStaticInit.h"
 
-using namespace trigtest;
+namespace {
+
+struct Recorder : EntityEventHandler {
+    TriggerEntity* owner = nullptr;
+    std::vector<std::string>* log = nullptr;
+    // Runs after the record, with the entity (null for cleared).
+    std::function<void(const char* what, Entity* entity)> then;
+    void Note(const char* what, Entity* e) {
+        log->push_back(std::string(what) + " " + owner->GetName() + (e ? std::string(" ") + e->GetName() : ""));
+        if (then) then(what, e);
+    }
+    void OnEnter(Entity* e) override { Note("enter", e); }
+    void OnExit(Entity* e) override { Note("exit", e); }
+    void OnCleared() override { Note("cleared", nullptr); }
+};
+
+inline Matrix Place(const Vector& position, const Vector& scale = Vector(1, 1, 1, 0),
+                    const Vector& degrees = Vector(0, 0, 0, 1)) {
+    Matrix m;
+    m.LoadComplexTransformation(position, degrees, scale);
+    return m;
+}
+
+class TriggerTest : public EntityTest {
+protected:
+    void SetUp() override {
+        EntityTest::SetUp();
+        InstallSceneHooks();
+        TriggerEntity::EnableChecks();
+        activator.activatesTriggers = true;
+        activator.SetName("act");
+        activator.staticBoundingBox = BoundingBox4(Vector(-0.1f, -0.1f, -0.1f, 1), Vector(0.1f, 0.1f, 0.1f, 1));
+        plain.SetName("plain");
+    }
+    void TearDown() override {
+        for (auto& r : recorders) r->then = nullptr;
+        TriggerEntity::ClearPendingChecks();
+        EntityTest::TearDown();
+    }
+    TriggerTemplate* Kind(uint32_t shape, uint32_t mode) {
+        kinds.push_back(std::make_unique<TriggerTemplate>());
+        TriggerTemplate* t = kinds.back().get();
+        t->shape = shape;
+        t->mode = mode;
+        t->SetName("trigger");
+        return t;
+    }
+    TriggerEntity* MakeTrigger(const char* name, const Matrix& local, uint32_t shape = TRIGGER_SHAPE_BOX,
+                               uint32_t mode = TRIGGER_MODE_POSITION_INSIDE, Entity* parent = nullptr) {
+        auto* t = static_cast<TriggerEntity*>(
+            gEntityManager->CreateEntityFromTemplate(Kind(shape, mode), parent, local, 0, nullptr));
+        t->SetName(name);
+        recorders.push_back(std::make_unique<Recorder>());
+        recorders.back()->owner = t;
+        recorders.back()->log = &events;
+        t->SetEventHandler(recorders.back().get());
+        return t;
+    }
+    Recorder* RecorderOf(TriggerEntity* t) { return static_cast<Recorder*>(t->GetEventHandler()); }
+    Entity* MakeActivator(const char* name, const Vector& position) {
+        Entity* e = gEntityManager->CreateEntityFromTemplate(&activator, nullptr, Place(position), 0, nullptr);
+        e->SetName(name);
+        e->InitTriggerActivation();
+        return e;
+    }
+    void Pass() { TriggerEntity::ProcessPendingChecks(); }
+    std::vector<std::string> Take() { return std::exchange(events, {}); }
+
+    EntityTemplate activator, plain;
+    std::vector<std::unique_ptr<TriggerTemplate>> kinds;
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::string> events;
+};
+
+using Events = std::vector<std::string>;
+
+std::string Words(const Matrix& m) {
+    std::string s;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) s += " " + FloatBits(m.r[r][c]);
+    return s;
+}
+
+std::string Words(const BoundingBox4& b) {
+    std::string s;
+    for (float v : {b.min.x, b.min.y, b.min.z, b.max.x, b.max.y, b.max.z}) s += " " + FloatBits(v);
+    return s;
+}
+
+}  // namespace
 
 TEST_F(TriggerTest, StillActivatorMakesNoFurtherCallbacks) {
     TriggerEntity* t = MakeTrigger("T", Place(Vector(0, 0, 0, 1), Vector(2, 2, 2, 0)));
@@ -272,16 +377,12 @@ TEST_F(TriggerTest, ScriptFacingIndicesAndClassData) {
     EXPECT_TRUE(t->CheckFlag(ENTITYFLAG_POSTFSE));
     EXPECT_TRUE(t->IsActive());
     TriggerTemplate tt;
-    EXPECT_EQ(tt.typeId, uint32_t(ENTITY_TRIGGER));
-    EXPECT_EQ(tt.wireframeColor, HDRColor(0, 255, 0, 255, 1.0f));
-    EXPECT_STREQ(tt.GetEntityClassName(), "TriggerEntity");
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger mode", "2"));
     EXPECT_EQ(tt.mode, uint32_t(TRIGGER_MODE_JUST_TOUCH));
     EXPECT_TRUE(tt.SetPropertyFromString("Trigger shape", "1"));
     EXPECT_EQ(tt.shape, uint32_t(TRIGGER_SHAPE_SPHERE));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, ENTITY_TRIGGER));
     EXPECT_TRUE(TemplateTypeTable::IsA(ENTITY_TRIGGER, 0));  // a template like any other
-    EXPECT_STREQ(TemplateTypeTable::Get()[ENTITY_TRIGGER].name, "TriggerTemplate");
     tt.mode = 7;  // outside the table: never inside
     Entity* a = MakeActivator("A", Vector(0, 0, 0, 1));
     TriggerEntity* odd = static_cast<TriggerEntity*>(gEntityManager->CreateEntityFromTemplate(&tt, nullptr, Matrix::IDENTITY, 0, nullptr));
@@ -397,4 +498,136 @@ TEST_F(TriggerTest, ExitThatDestroysTheActivatorDuringTheActivatorsDestruction) 
     Events got = Take();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].substr(0, 6), "exit T");
+}
+
+// ---- The volume test ----
+
+TEST_F(TriggerTest, VolumeTestMatchesTheReference) {
+    std::mt19937 rng(4101);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), scale(0.4f, 3.0f), angle(0.0f, 360.0f),
+        spread(-2.5f, 2.5f), size(0.05f, 1.5f), radius(0.0f, 2.5f);
+    constexpr int kPerPair = 150;
+    struct Case {
+        TriggerEntity* trigger;
+        Entity* entity;
+    };
+    std::vector<Case> cases;
+    std::ostringstream input;
+    TriggerEntity::ClearPendingChecks();  // nothing is processed: only the volume test runs
+    for (uint32_t mode = 0; mode < 4; ++mode) {
+        for (uint32_t shape = 0; shape < 2; ++shape) {
+            for (int i = 0; i < kPerPair; ++i) {
+                TriggerEntity* t = MakeTrigger("T", Matrix::IDENTITY, shape, mode);
+                t->SetGlobalLocationMatrix(Place(Vector(unit(rng), unit(rng), unit(rng), 1),
+                                                 Vector(scale(rng), scale(rng), scale(rng), 0),
+                                                 Vector(angle(rng), angle(rng), angle(rng), 1)));
+                t->SetLocalBoundingBox(BoundingBox4(Vector(-size(rng), -size(rng), -size(rng), 1),
+                                                    Vector(size(rng), size(rng), size(rng), 1)));
+                Entity* e = MakeActivator("E", Vector(0, 0, 0, 1));
+                e->SetGlobalLocationMatrix(Place(Vector(spread(rng), spread(rng), spread(rng), 1),
+                                                 Vector(scale(rng), scale(rng), scale(rng), 0) * 0.3f,
+                                                 Vector(angle(rng), angle(rng), angle(rng), 1)));
+                e->SetLocalBoundingBox(BoundingBox4(Vector(-size(rng), -size(rng), -size(rng), 1),
+                                                    Vector(size(rng), size(rng), size(rng), 1)));
+                e->SetRadiusForTrigger(radius(rng));
+                cases.push_back({t, e});
+                input << mode << " " << shape << " " << FloatBits(e->GetRadiusForTrigger())
+                      << Words(t->GetGlobalLocationMatrix()) << Words(t->GetLocalBoundingBox())
+                      << Words(e->GetGlobalLocationMatrix()) << Words(e->GetLocalBoundingBox()) << "\n";
+            }
+        }
+    }
+    const std::vector<std::string> lines = RunNumpyReference("../scene/entities/trigger_reference.py", input.str());
+    ASSERT_EQ(lines.size(), cases.size());
+    int compared[8] = {}, insideCount[8] = {};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        std::istringstream words(lines[i]);
+        int expected = 0;
+        double margin = 0;
+        words >> expected >> margin;
+        const int pair = int(i) / kPerPair;
+        if (margin < 1e-3) continue;  // within rounding of the threshold
+        ++compared[pair];
+        insideCount[pair] += expected;
+        EXPECT_EQ(TriggerEntity::IsInside(cases[i].trigger, cases[i].entity), expected == 1)
+            << "mode " << pair / 2 << " shape " << pair % 2 << " case " << i;
+    }
+    for (int p = 0; p < 8; ++p) {
+        // Both answers occur for every pair, so each branch is exercised.
+        EXPECT_GT(compared[p], kPerPair * 9 / 10) << p;
+        EXPECT_GT(insideCount[p], 5) << p;
+        EXPECT_LT(insideCount[p], compared[p] - 5) << p;
+    }
+}
+
+TEST_F(TriggerTest, SeededSoakKeepsInsideSetsExact) {
+    std::mt19937 rng(77);
+    std::uniform_real_distribution<float> coord(-60.0f, 60.0f), step(-3.0f, 3.0f), scale(1.0f, 12.0f),
+        angle(0.0f, 360.0f), chance(0.0f, 1.0f);
+    std::vector<TriggerEntity*> triggers;
+    for (int i = 0; i < 30; ++i) {
+        const uint32_t shape = i % 2, mode = (i / 2) % 4;
+        Entity* parent = (i % 5 == 4) ? triggers[i - 1] : nullptr;  // every fifth nested
+        TriggerEntity* t = MakeTrigger(("T" + std::to_string(i)).c_str(), Matrix::IDENTITY, shape, mode, parent);
+        t->SetGlobalLocationMatrix(Place(Vector(coord(rng), 0, coord(rng), 1),
+                                         Vector(scale(rng), scale(rng), scale(rng), 0),
+                                         Vector(0, angle(rng), 0, 1)));
+        t->SetPositionMaxRange(mode == TRIGGER_MODE_POSITION_WITH_RADIUS ? 4.0f : 0.0f);
+        triggers.push_back(t);
+    }
+    std::vector<Entity*> activators;
+    for (int i = 0; i < 200; ++i) {
+        Entity* a = MakeActivator(("A" + std::to_string(i)).c_str(), Vector(coord(rng), 0, coord(rng), 1));
+        a->SetRadiusForTrigger(i % 3 == 0 ? 2.0f : 0.0f);
+        activators.push_back(a);
+    }
+    // Enters minus exits per top trigger and entity.
+    std::map<std::pair<std::string, std::string>, int> balance;
+    for (TriggerEntity* t : triggers)
+        RecorderOf(t)->then = [&, t](const char* what, Entity* e) {
+            if (!e) return;
+            balance[{t->GetName(), e->GetName()}] += std::string(what) == "enter" ? 1 : -1;
+        };
+    auto top = [](TriggerEntity* t) { return t->GetTopTrigger(); };
+    for (int pass = 0; pass < 5000; ++pass) {
+        for (int m = 0; m < 8; ++m) {
+            Entity* a = activators[rng() % activators.size()];
+            Vector p = a->GetGlobalPosition() + Vector(step(rng) * 3, 0, step(rng) * 3, 0);
+            p.x = std::clamp(p.x, -90.0f, 90.0f), p.z = std::clamp(p.z, -90.0f, 90.0f);
+            a->SetGlobalPosition(p);
+        }
+        if (pass % 10 == 0) {
+            TriggerEntity* t = triggers[rng() % triggers.size()];
+            Vector p = t->GetGlobalPosition() + Vector(step(rng), 0, step(rng), 0);
+            t->SetGlobalPosition(p);
+        }
+        if (pass % 97 == 0) {
+            TriggerEntity* t = triggers[rng() % triggers.size()];
+            t->Activate(!t->IsActive());
+        }
+        Pass();
+        if (pass % 50 != 0 && pass != 4999) continue;
+        // Brute force: an entity is inside a top trigger when inside any active part of its
+        // group; the count is the number of such parts.
+        std::map<TriggerEntity*, std::map<Entity*, uint32_t>> expected;
+        for (TriggerEntity* t : triggers) {
+            if (!t->IsActive()) continue;
+            for (Entity* a : activators)
+                if (TriggerEntity::IsInside(t, a)) ++expected[top(t)][a];
+        }
+        for (TriggerEntity* t : triggers) {
+            if (top(t) != t || !t->IsActive()) continue;
+            // Parts that are inactive keep their records untested: skip such groups.
+            bool allActive = true;
+            for (TriggerEntity* part : triggers) allActive = allActive && (top(part) != t || part->IsActive());
+            if (!allActive) continue;
+            std::map<Entity*, uint32_t> got;
+            for (uint32_t i = 0; i < t->GetEntitiesInsideCount(); ++i) got[t->GetEntityInside(i)] = t->GetInsideCount(t->GetEntityInside(i));
+            ASSERT_EQ(got, expected[t]) << "pass " << pass << " trigger " << t->GetName();
+            for (Entity* a : activators) {
+                const int b = balance[{t->GetName(), a->GetName()}];
+                ASSERT_EQ(b, got.count(a) ? 1 : 0) << "pass " << pass << " " << t->GetName() << " " << a->GetName();
+            }
+        }
+    }
 }

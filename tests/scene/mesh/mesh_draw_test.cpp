@@ -29,6 +29,7 @@
 #include "scene/startup/SceneStaticInit.h"
 
 using namespace rendertest;
+using sceneframe::MeshRecord;
 
 namespace {
 
@@ -101,15 +102,6 @@ struct MeshDrawTest : shadertest::ShaderFixture {
         if (!p.shaders.objects[s]) return 0;
         return vertex ? gfx::SerialOf(static_cast<VertexShaderObject*>(p.shaders.objects[s])->DeviceShader())
                       : gfx::SerialOf(static_cast<PixelShaderObject*>(p.shaders.objects[s])->DeviceShader());
-    }
-    static MeshDrawBatchRecord Instance(const Vector& at, const Vector& colour = Vector(1, 1, 1, 1)) {
-        MeshDrawBatchRecord r{};
-        r.world = Matrix::IDENTITY;
-        r.world.r[3] = at;
-        r.second = r.world;
-        r.colour = colour;
-        r.scalar = 1.0f;
-        return r;
     }
     // The name of the variant the family gives for the options.
     static std::string Variant(const std::string& options, bool vertex) {
@@ -208,7 +200,7 @@ TEST_F(MeshDrawTest, PassTableChoosesPartsAndShaders) {
         {0x80000010, {{2, IV, FP}, {3, DIV, DP}, {4, IV, FP}}},
         {32, {}},
     };
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     for (const auto& c : cases) {
         const auto draws = DrawsOf([&] { d->DrawParts(0, c.pass, &one, 1, nullptr, 0); });
         ASSERT_EQ(draws.size(), c.want.size()) << std::hex << c.pass;
@@ -232,7 +224,7 @@ TEST_F(MeshDrawTest, PartConstantsAndStates) {
         "'params': ''.join(m.struct.pack('<4f', i, i + 0.5, -i, 1).hex() for i in range(4))}, "
         "{'count': 12, 'words': [0, 0, 0, 0, 1, 1], 'flags': 0x4}]}]"));
     PostEngineClock(1.5);
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1), Vector(0.5f, 0.25f, 1, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1), Vector(0.5f, 0.25f, 1, 1));
     const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, nullptr, 0); });
     ASSERT_EQ(draws.size(), 2u);
     const gfx::DrawRecord& a = draws[0];
@@ -271,7 +263,7 @@ TEST_F(MeshDrawTest, CullingFollowsTheMirroredState) {
     for (bool cameraMirrored : {false, true}) {
         gVornexRenderer.SetCamera(cameraMirrored ? flipped : view, projection, Matrix::IDENTITY);
         for (bool mirrored : {false, true}) {
-            MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+            MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
             one.mirrored = mirrored;
             const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, nullptr, 0); });
             ASSERT_EQ(gVornexRenderer.CameraMirrored(), cameraMirrored);
@@ -292,7 +284,7 @@ TEST_F(MeshDrawTest, CullingFollowsTheMirroredState) {
 TEST_F(MeshDrawTest, MissingPresetDrawsTheLineList) {
     MeshTemplateRenderingData* d =
         Load(Cube("[]", ", 'ibytesB': m.struct.pack('<8H', 0, 1, 1, 3, 3, 2, 2, 0).hex(), 'iwordB': 4"));
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     for (uint32_t pass : {1u, 2u, 4u, 16u}) {
         const auto draws = DrawsOf([&] { d->DrawParts(0, pass, &one, 1, nullptr, 0); });
         if (pass == 2) {
@@ -316,7 +308,7 @@ TEST_F(MeshDrawTest, SecondaryGeometryAfterTheForwardPasses) {
         ", 'sec_vbytes': '00' * 384, 'sec_vdesc': [0, 4, 0, 1, 0], 'sec_ibytes': m.struct.pack('<6H', 0, 1, 2, 2, "
         "3, 4).hex(), 'sec_idesc': [101, 7, 0, 1]"));
     ASSERT_NE(d->secondaryVertexBuffer, nullptr);
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     for (uint32_t pass : {1u, 16u, 2u, 4u}) {
         const auto draws = DrawsOf([&] { d->DrawParts(0, pass, &one, 1, nullptr, 0); });
         if (pass != 1 && pass != 16) {
@@ -341,8 +333,8 @@ TEST_F(MeshDrawTest, SecondaryGeometryAfterTheForwardPasses) {
         EXPECT_EQ((*s.declarationElements)[2].offset, 24u);
     }
     // Every instance of a run gets its secondary geometry, drawn one by one or instanced.
-    const MeshDrawBatchRecord three[3] = {Instance(Vector(0, 0, 0, 1)), Instance(Vector(2, 0, 0, 1)),
-                                          Instance(Vector(4, 0, 0, 1))};
+    const MeshDrawBatchRecord three[3] = {MeshRecord(Vector(0, 0, 0, 1)), MeshRecord(Vector(2, 0, 0, 1)),
+                                          MeshRecord(Vector(4, 0, 0, 1))};
     for (uint32_t pass : {1u, 0x80000001u, 16u}) {
         const auto draws = DrawsOf([&] { d->DrawParts(0, pass, three, 3, nullptr, 0); });
         uint32_t secondary = 0;
@@ -359,7 +351,7 @@ TEST_F(MeshDrawTest, DepthWriteOverridesLeaveThePassChoice) {
     MeshTemplateRenderingData* d = Load(Cube(
         "[{'name': 'Default', 'parts': [{'count': 12, 'words': [0, 0, 0, 0, 2, 1]}, {'count': 12}, "
         "{'count': 12, 'words': [0, 0, 0, 0, 1, 1]}, {'count': 12}]}]"));
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     for (uint32_t passWrite : {0u, 1u}) {
         uint32_t after = 2;
         const auto draws = DrawsOf([&] {
@@ -407,7 +399,7 @@ TEST_F(MeshDrawTest, RefractionAndPassKindsFollowTheRendererSettings) {
         Load(Cube("[{'name': 'Default', 'parts': [{'count': 12, 'options': 'FOG', 'flags': 0x20, 'pass': 1}]}]"));
     const MeshPart& p = d->presets[0].parts[0];
     ASSERT_NE(Device(p, MESH_SHADER_REFRACTION_PS), 0u);
-    const MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    const MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     auto pixelShaders = [&](uint32_t pass) {
         std::vector<uint32_t> out;
         for (const gfx::DrawRecord& r : DrawsOf([&] { d->DrawParts(0, pass, &one, 1, nullptr, 0); }))
@@ -534,7 +526,7 @@ TEST_F(MeshDrawTest, CpuSkinningMatchesTheReference) {
     EXPECT_FALSE(d->SkinVertices(0, 4, bones, 2));
 
     // A skinned draw goes out from the scratch vertices with the index copy.
-    MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+    MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
     const auto draws = DrawsOf([&] { d->DrawParts(0, 1, &one, 1, bones, 2); });
     ASSERT_EQ(draws.size(), 1u);
     EXPECT_EQ(draws[0].call, gfx::CallKind::DrawIndexedPrimitiveUP);
@@ -663,7 +655,7 @@ TEST_F(MeshBatchTest, AnEqualRunIsOneInstancedDraw) {
         Add(data[1], 100);
         MeshTemplateRenderingData::FlushDrawBatch(0);
         // After the run the frequencies are reset: a plain draw sees 1 again.
-        MeshDrawBatchRecord one = Instance(Vector(0, 0, 0, 1));
+        MeshDrawBatchRecord one = MeshRecord(Vector(0, 0, 0, 1));
         data[2]->DrawParts(0, 1, &one, 1, nullptr, 0);
     });
     ASSERT_EQ(draws.size(), 3u);

@@ -5,6 +5,7 @@
 // move by one unit shifts it by the projected amount, and sixteen cubes through one batch
 // run give the picture of sixteen single draws. Checks use tolerances; a failed check
 // (or RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -74,16 +75,6 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
             draws();
         });
     }
-    static MeshDrawBatchRecord At(const Vector& p, const Vector& colour) {
-        MeshDrawBatchRecord r{};
-        r.world = Matrix::IDENTITY;
-        r.world.r[3] = p;
-        r.second = r.world;
-        r.colour = colour;
-        r.scalar = 1.0f;
-        r.data = nullptr;
-        return r;
-    }
     // The covered rectangle (x0, y0, x1, y1 inclusive) of pixels brighter than the threshold.
     static std::array<int, 4> Covered(const std::vector<uint32_t>& pixels) {
         return shadertest::PixelRectangle(pixels, kSide, [](uint32_t p) { return (p >> 16 & 0xFF) > 128; });
@@ -114,7 +105,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
 
 TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
     for (float x : {0.0f, 1.0f}) {
-        const MeshDrawBatchRecord one = At(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
+        const MeshDrawBatchRecord one = sceneframe::MeshRecord(Vector(x, 0, 0, 1), Vector(1, 0, 0, 1));
         auto draw = [&] { data->DrawParts(0, kMeshPassForward, &one, 1, nullptr, 0); };
         std::vector<uint32_t> pixels = Picture("mesh-cube", draw, false);
         ASSERT_EQ(pixels.size(), kSide * kSide);
@@ -122,10 +113,9 @@ TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
         const std::vector<double> want = Projected(Vector(x, 0, 0, 0));
         ASSERT_EQ(want.size(), 4u);
         // Pixel centres inside the projected rectangle are covered.
-        const double expect[4] = {std::ceil(want[0] - 0.5), std::ceil(want[1] - 0.5), std::floor(want[2] - 0.5),
-                                  std::floor(want[3] - 0.5)};
+        const std::array<int, 4> expect = sceneframe::CentresInside(want);
         bool ok = true;
-        for (int i = 0; i < 4; ++i) ok = ok && std::fabs(got[i] - expect[i]) <= 1.0;
+        for (int i = 0; i < 4; ++i) ok = ok && std::abs(got[i] - expect[i]) <= 1;
         // Inside the rectangle the cube is pure red (white texture x instance colour).
         const uint32_t centre = pixels[((got[1] + got[3]) / 2) * kSide + (got[0] + got[2]) / 2];
         ok = ok && (centre >> 16 & 0xFF) >= 252 && (centre >> 8 & 0xFF) <= 3 && (centre & 0xFF) <= 3;
@@ -138,7 +128,7 @@ TEST_F(MeshPictureTest, CubeLandsWhereItsTransformSays) {
 TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     std::vector<MeshDrawBatchRecord> cubes;
     for (int i = 0; i < 16; ++i)
-        cubes.push_back(At(Vector(-4.5f + float(i % 4) * 3.0f, -4.5f + float(i / 4) * 3.0f, float(i % 3), 1),
+        cubes.push_back(sceneframe::MeshRecord(Vector(-4.5f + float(i % 4) * 3.0f, -4.5f + float(i / 4) * 3.0f, float(i % 3), 1),
                            Vector(float(i % 2), float(i / 8), 1.0f - float(i) / 16.0f, 1)));
     auto batched = [&] {
         MeshTemplateRenderingData::BeginDrawBatch(kMeshPassForward, 0);
@@ -156,15 +146,8 @@ TEST_F(MeshPictureTest, SixteenInstancesInOneRunEqualSixteenDraws) {
     const std::vector<uint32_t> b = Picture("mesh-single", single, false);
     ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.empty());
-    size_t off = 0, lit = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        lit += a[i] != 0;
-        for (int s = 0; s < 24; s += 8)
-            if (std::abs(int(a[i] >> s & 0xFF) - int(b[i] >> s & 0xFF)) > 3) {
-                ++off;
-                break;
-            }
-    }
+    const size_t off = sceneframe::DifferingPixels(a, b);
+    const size_t lit = a.size() - size_t(std::count(a.begin(), a.end(), 0u));
     if (off > a.size() / 100) {
         Picture("mesh-batch-failed", batched, true);
         Picture("mesh-single-failed", single, true);

@@ -185,15 +185,6 @@ TEST(MeshTemplateQueries, BoneChoicesEndWithAnEmptyName) {
     EXPECT_EQ(t.fakeShadow.headABone, -1);
 }
 
-TEST(MeshTemplateQueries, EffectiveCollisionBoxScalesThenOffsets) {
-    MeshTemplate t;
-    t.collisionScale = Vector(2, 2, 2, 1);
-    t.collisionOffset = Vector(0, 1, 0, 0);
-    t.OnPropertiesRead();
-    EXPECT_EQ(t.GetEffectiveCollisionBox().min, Vector(-2, -1, -2, 1));
-    EXPECT_EQ(t.GetEffectiveCollisionBox().max, Vector(2, 3, 2, 1));
-}
-
 TEST(MeshTemplateQueries, RegistrySetsTheFallbackPresetThroughTheEngineServices) {
     gEngineServices = EngineServices();
     InstallSceneHooks();

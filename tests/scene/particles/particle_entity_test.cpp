@@ -6,14 +6,27 @@
 // pausing bit of "Offscreen processing enabled", draws skipped by their flags, the
 // bounding box reaching the main thread once per publication, and 2,000 frames of twenty
 // entities posted by the main thread while the render thread simulates and draws them.
+// Refreshing every definition while the loader thread makes a new one: the refresh waits
+// for the loader (a texture queued behind the loader's job), and the loader's job
+// constructs a definition, which enters the list under its lock. The refresh holds that
+// lock only to read the list, so both finish; a refresh that kept the lock while waiting
+// would never return (the test gives up after 30 s).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/rtti/RTTIClass.h"
 #include "engine/entity/EntityManager.h"
 #include "render/RenderTestSupport.h"
+#include "render/resources/Resource.h"
+#include "render/resources/ResourceManager.h"
+#include "render/resources/ResourceTestSupport.h"
+#include "scene/particles/ParticleSystem.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystemInstance.h"
 #include "scene/startup/SceneStaticInit.h"
@@ -73,16 +86,9 @@ struct ParticleEntityTest : sceneframe::SceneEntityFixture<RendererFixture> {
     std::vector<std::unique_ptr<ParticleTemplate>> templates;
 };
 
-TEST_F(ParticleEntityTest, TemplateValues) {
-    ParticleTemplate t;
-    EXPECT_EQ(t.GetTypeId(), static_cast<uint32_t>(ENTITY_PARTICLE));
-    EXPECT_STREQ(t.GetEntityClassName(), "ParticleEntity");
-    EXPECT_TRUE(t.offscreenProcessingEnabled);
-    HDRColor green;
-    green.SetFromVector(Vector(0.0f, 0.4f, 0.0f, 1.0f));
-    EXPECT_TRUE(t.wireframeColor == green);
+// Particle entities take their box from the render side (0x100) whatever their owner submits.
+TEST_F(ParticleEntityTest, TheEntityEnforcesTheRenderSideBox) {
     ParticleEntity e;
-    EXPECT_TRUE(e.spawnInEditor && e.spawnInGame && !e.displayRealBoundingBox);
     EXPECT_EQ(e.GetEnforcedRenderingFlags() & 0x120u, 0x120u);
 }
 
@@ -219,6 +225,43 @@ TEST_F(ParticleEntityTest, TwoThousandFramesWithTheMainThreadPosting) {
     uint32_t live = 0;
     RunOnRenderThread([&] { live = ParticleSystemInstance::LiveCount(); });
     EXPECT_GT(live, 0u);
+}
+
+// ---- Refreshing definitions while the loader makes one ----
+
+// A loader job that makes a definition once the refresh is under way.
+class DefinitionMaker : public Resource {
+public:
+    DefinitionMaker() : Resource("particle definition maker") {}
+    uint32_t GetResourceType() const override { return RESOURCE_TEXTURE; }
+    bool LoadResource() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        made = std::make_unique<ParticleSystem>();
+        return true;
+    }
+    std::unique_ptr<ParticleSystem> made;
+};
+
+using ParticleRefreshTest = resourcetest::ResourceFixture;
+
+TEST_F(ParticleRefreshTest, ADefinitionMadeOnTheLoaderThreadDuringARefresh) {
+    ASSERT_TRUE(created);
+    const uint32_t before = ParticleSystem::LiveCount();
+    ParticleSystem definition;
+    definition.textureFileName = NameString("SFX/absent.dds");  // queued behind the maker, then missing
+    DefinitionMaker maker;
+    maker.QueueLoad();
+    std::future<void> refresh = std::async(std::launch::async, [] { ParticleSystem::RefreshAllShaders(); });
+    if (refresh.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        ADD_FAILURE() << "the refresh and the loader wait for each other";
+        std::_Exit(1);  // the two threads never finish: end the program
+    }
+    maker.WaitUntilLoaded(false);
+    ASSERT_NE(maker.made, nullptr);
+    EXPECT_EQ(ParticleSystem::LiveCount(), before + 2);
+    EXPECT_NE(definition.texture, nullptr);
+    maker.made.reset();
+    EXPECT_EQ(ParticleSystem::LiveCount(), before + 1);
 }
 
 }  // namespace

@@ -7,11 +7,9 @@
 // lights reach the frame's light list. EFFECT_FRAME_WRITE=1 writes the list anew.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "../SceneFrameTestSupport.h"
 #include "SFXTestSupport.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
@@ -28,27 +26,20 @@ using namespace rendertest;
 
 namespace {
 
-struct SFXFrameTest : shadertest::ShaderFixture {
+struct SFXFrameTest : sceneframe::SceneFrameFixture<shadertest::ShaderFixture> {
     void SetUp() override {
-        ShaderFixture::SetUp();
-        ASSERT_TRUE(created);
+        SceneFrameFixture::SetUp();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
         recorder->SetValidationMode(gfx::ValidationMode::Strict);
-        InstallSceneHooks();
         sfxtest::SoundRecorder::Install();
         RunOnRenderThread([] {
             ParticleSystemInstance::InitGlobals({4096, 4096, true, 1.0f});
             ParticleSystemInstance::CreateDeviceBuffers();
         });
-        gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        Matrix view, projection;
-        view.LoadLookAtLH(Vector(0, 30, -60, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
-        projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
-        gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
     }
     void TearDown() override {
-        gEntityManager->NewScene();
-        gVornexRenderer.FlushCommands(true);
+        EndScene();
         effects.clear();
         for (auto& s : stubs) gEntityTemplateRegistry.RemoveStub(s.get());
         stubs.clear();
@@ -59,7 +50,7 @@ struct SFXFrameTest : shadertest::ShaderFixture {
             ParticleSystemInstance::ReleaseGlobals();
         });
         sfxtest::SoundRecorder::Remove();
-        ShaderFixture::TearDown();
+        SceneFrameFixture::TearDown();
     }
     SimpleGUID Register(EntityTemplate* t, uint8_t id) {
         stubs.push_back(std::make_unique<EntityTemplateStub>());
@@ -71,15 +62,10 @@ struct SFXFrameTest : shadertest::ShaderFixture {
     }
     // A forward cube of the tests' mesh tool.
     MeshTemplate* Cube() {
-        const std::string path = PROJECT_BINARY_ROOT "/sfx_frame_test_block.bin";
-        const std::string model =
+        const std::vector<uint8_t> block = sceneframe::MeshToolBlock(
             "(lambda b: (b['rd'].update({'render': [0, 0, 1, 0, 0, 0, 0, 0]}), b)[1])(m.box_mesh(0.5, "
-            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))";
-        const std::string script = "import sys; sys.path.insert(0, '" PROJECT_SOURCE_ROOT "/tests/support'); "
-                                   "import mesh_block as m; open('" + path + "', 'wb').write(m.write(" + model + "))";
-        EXPECT_EQ(std::system(("python3 -c \"" + script + "\"").c_str()), 0);
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            "[{'name': 'Default', 'parts': [{'count': 12, 'flags': 0x800}]}]))",
+            "sfx_frame_test_block.bin");
         mesh = std::make_unique<MeshTemplate>();
         mesh->SetName("EffectCube");
         BoundedReader reader(block.data(), block.size());
@@ -123,15 +109,8 @@ struct SFXFrameTest : shadertest::ShaderFixture {
             ParticleSystemInstance::UpdateAll(0.25f, 0.25f, 0.25f, 3);
             SFXContext::UpdateAll(clocks.c);
         });
-        recorder->ClearDrawRecords();
-        BeginFrame();
-        gVornexRenderer.PostResetFrameGather();
-        for (Entity* e : entities) e->SubmitForRendering(0);
-        gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), 0, 1);
-        gVornexRenderer.FlushCommands(true);
-        RunOnRenderThread([&] { *lights = gVornexRenderer.GatheredLights(); });
-        const std::vector<gfx::DrawRecord> draws = recorder->DrawRecords();
-        EndFrame();
+        const std::vector<gfx::DrawRecord> draws = FrameDraws(
+            entities, false, [&] { RunOnRenderThread([&] { *lights = gVornexRenderer.GatheredLights(); }); });
         const uint32_t cubeVertices = gfx::SerialOf(mesh->GetRenderingData()->vertexBufferA);
         std::vector<std::string> lines;
         for (const gfx::DrawRecord& d : draws) {
@@ -191,15 +170,8 @@ TEST_F(SFXFrameTest, TenEffectsDrawTheReviewedList) {
     const std::vector<std::string> first = Frame(entities, &lights);
     EXPECT_EQ(recorder->ViolationCount(), 0u);
     EXPECT_EQ(lights, 10u);  // five lit effects, two lights each
-    const std::string path = PROJECT_SOURCE_ROOT "/tests/scene/sfx/sfx_frame_expected.txt";
-    if (std::getenv("EFFECT_FRAME_WRITE")) {
-        std::ofstream out(path);
-        for (const std::string& l : first) out << l << "\n";
-    }
-    std::ifstream in(path);
-    std::vector<std::string> expected;
-    for (std::string l; std::getline(in, l);) expected.push_back(l);
-    EXPECT_EQ(first, expected);
+    EXPECT_EQ(first, sceneframe::ReviewedList(PROJECT_SOURCE_ROOT "/tests/scene/sfx/sfx_frame_expected.txt",
+                                              "EFFECT_FRAME_WRITE", first));
     // Every effect started its sound once.
     uint32_t plays = 0;
     for (const std::string& call : sfxtest::SoundRecorder::Calls()) plays += call == "play Boom";
