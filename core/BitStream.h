@@ -108,8 +108,8 @@ public:
         if (uint64_t(cursor) + n < wordLimit && n <= 64) {
             const uint8_t* p = data + (cursor >> 3);
             const uint32_t shift = cursor & 7;
-            // The second term brings in byte 8 for a read that crosses it (zero when shift is 0).
-            const uint64_t v = (Load64(p) >> shift) | ((uint64_t(p[8]) << 1) << (63 - shift));
+            uint64_t v = Load64(p) >> shift;
+            if (shift + n > 64) v |= uint64_t(p[8]) << (64 - shift);  // a read that crosses into byte 8
             value = v & Mask(n);
             cursor += n;
             return true;

@@ -78,10 +78,16 @@ struct MPFieldBuffer {
     bool Append(uint64_t value, uint32_t bits, uint16_t referencedId = kNoMultiplayerId) {
         const uint32_t n = fieldCount, used = bytesUsed, total = totalBits;
         const uint32_t bytes = (bits + 7) / 8;
-        if (bits > 64 || n >= kMaxMPProperties || used + bytes > kMPFieldBufferBytes) return false;
+        if (bits > 64 || n >= kMaxMPProperties) return false;
         if (bits < 64) value &= (uint64_t(1) << bits) - 1;
         // The data first: the member stores after it then reach the next append directly.
-        StoreLittleEndian(value, used, bytes);
+        // One 8-byte store where it fits (the bytes past the field are free and get zeros).
+        if (used <= kMPFieldBufferBytes - 8) {
+            std::memcpy(data + used, &value, 8);
+        } else {
+            if (used > kMPFieldBufferBytes || bytes > kMPFieldBufferBytes - used) return false;
+            for (uint32_t k = 0; k < bytes; ++k) data[used + k] = static_cast<uint8_t>(value >> (8 * k));
+        }
         bitLengths[n] = bits;
         referencedIds[n] = referencedId;
         fieldCount = n + 1;
@@ -97,15 +103,6 @@ struct MPFieldBuffer {
     // Field i of an appended buffer (0 for a field that does not exist).
     uint64_t FieldValue(uint32_t i) const;
 
-private:
-    // The bytes of value at offset `at`, LSB first (the room is checked): one 8-byte store
-    // where it fits (the bytes past the field are free and get zeros).
-    void StoreLittleEndian(uint64_t value, uint32_t at, uint32_t bytes) {
-        if (at + 8 <= kMPFieldBufferBytes)
-            std::memcpy(data + at, &value, 8);
-        else
-            std::memcpy(data + at, &value, bytes);
-    }
 };
 
 // ---------------------------------------------------------------------------------

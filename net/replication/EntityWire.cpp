@@ -71,7 +71,8 @@ constexpr uint32_t kMaxRecordWords = (16 + 29 + 9 + 8 * 16 + 12 + kMaxMPFieldBit
 // the record in one piece.
 class WordPacker {
 public:
-    explicit WordPacker(uint64_t* words) : out(words) {}
+    // The first `bits` (< 64) bits already gathered in word.
+    WordPacker(uint64_t* words, uint64_t first, uint32_t bits) : out(words), word(first), used(bits) {}
     // value holds no bits above n; 1 <= n <= 64.
     void Put(uint64_t value, uint32_t n) {
         word |= value << used;
@@ -88,8 +89,8 @@ public:
 
 private:
     uint64_t* out;
-    uint64_t word = 0;
-    uint32_t used = 0;
+    uint64_t word;
+    uint32_t used;
 };
 
 }  // namespace
@@ -102,21 +103,24 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
                    unsigned(t));
         return false;
     }
-    uint64_t words[kMaxRecordWords];
-    WordPacker w(words);
+    // Id, flags, the creation fields and M and W: at most 54 bits, gathered directly.
+    uint64_t first = uint64_t(r.multiplayerId & 0xFFF) | uint64_t(r.flags & ENTITYRECORD_WIRE_FLAGS) << 12;
     uint32_t bits = 16;
-    w.Put(uint64_t(r.multiplayerId & 0xFFF) | uint64_t(r.flags & ENTITYRECORD_WIRE_FLAGS) << 12, 16);
     if (r.flags & ENTITYRECORD_CREATE) {
-        w.Put(uint64_t(r.dictionarySlot) | uint64_t(r.creationCounter) << 8 | uint64_t(r.parentId & 0xFFF) << 16 |
-                  uint64_t(r.ownedByReceiver ? 1 : 0) << 28,
-              29);
+        first |= (uint64_t(r.dictionarySlot) | uint64_t(r.creationCounter) << 8 | uint64_t(r.parentId & 0xFFF) << 16 |
+                  uint64_t(r.ownedByReceiver ? 1 : 0) << 28)
+                 << 16;
         bits += 29;
     }
+    const uint32_t m = properties ? ByteMask(r.dirtyMask) : 0;
+    const bool snap = r.snapMask && SnapBytesUnder(r.snapMask, m);
     if (properties) {
-        const uint32_t m = ByteMask(r.dirtyMask);
-        const bool snap = SnapBytesUnder(r.snapMask, m);
-        w.Put(m | (snap ? 1u << 8 : 0u), 9);
+        first |= uint64_t(m | (snap ? 1u << 8 : 0u)) << bits;
         bits += 9;
+    }
+    uint64_t words[kMaxRecordWords];
+    WordPacker w(words, first, bits);
+    if (properties) {
         for (uint32_t left = m; left; left &= left - 1) {
             const uint32_t i = static_cast<uint32_t>(__builtin_ctz(left));
             if (snap)
@@ -132,20 +136,23 @@ bool WriteEntityRecordWire(GamePacket& p, const EntityRecord& r) {
         // not built by Append could disagree with T: the fields stop at T and zeros fill
         // up to it, so the record always holds the T bits its header names.
         uint32_t left = t;
-        uint32_t offset = 0;
+        uint64_t offset = 0;  // wide: lengths beyond any field must not wrap it
         const uint32_t count = r.fields.fieldCount < kMaxMPProperties ? r.fields.fieldCount : kMaxMPProperties;
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t n = r.fields.bitLengths[i];
-            const uint32_t at = offset;
-            offset += (n + 7) / 8;
-            if (!((r.dirtyMask >> i) & 1) || n - 1 >= 64) continue;  // absent, or no bits (or more than a field holds)
-            if (n > left || offset > kMPFieldBufferBytes) break;
-            uint64_t v;
+            const uint64_t at = offset;
+            offset += (uint64_t(n) + 7) / 8;
+            if (!((r.dirtyMask >> i) & 1)) continue;
+            if (n - 1 >= (left < 64 ? left : 64)) {  // no bits, more than a field holds, or past T
+                if (n == 0 || n > 64) continue;
+                break;
+            }
+            uint64_t v = 0;
             if (at + 8 <= kMPFieldBufferBytes) {
                 std::memcpy(&v, r.fields.data + at, 8);  // one load; the bits past the field are masked off
             } else {
-                v = 0;
-                std::memcpy(&v, r.fields.data + at, offset - at);
+                if (offset > kMPFieldBufferBytes) break;
+                for (uint64_t k = at; k < offset; ++k) v |= uint64_t(r.fields.data[k]) << (8 * (k - at));
             }
             w.Put(v & (~uint64_t(0) >> (64 - n)), n);
             left -= n;
