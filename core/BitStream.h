@@ -145,7 +145,14 @@ public:
     // n bits into (n + 7) / 8 bytes of the destination; the high bits of the last byte
     // beyond the n bits are cleared.
     bool ReadBits(void* destination, uint32_t n);
-    bool Skip(uint32_t n);
+    bool Skip(uint32_t n) {
+        if (failed || n > total - cursor) {
+            Fail();
+            return false;
+        }
+        cursor += n;
+        return true;
+    }
 
     uint32_t Position() const { return cursor; }
     uint32_t Remaining() const { return total - cursor; }
