@@ -104,13 +104,14 @@ public:
     // n <= 64. False (value untouched) past the end.
     bool ReadValue(uint64_t& value, uint32_t n) {
         using namespace bitstream_detail;
-        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist.
-        if (uint64_t(cursor) + n < wordLimit && n <= 64) {
+        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist. Reads of 0
+        // bits take the checked path.
+        if (uint64_t(cursor) + n < wordLimit && n - 1 < 64) {
             const uint8_t* p = data + (cursor >> 3);
             const uint32_t shift = cursor & 7;
             uint64_t v = Load64(p) >> shift;
             if (shift + n > 64) v |= uint64_t(p[8]) << (64 - shift);  // a read that crosses into byte 8
-            value = v & Mask(n);
+            value = v & (~uint64_t(0) >> (64 - n));
             cursor += n;
             return true;
         }
