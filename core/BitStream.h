@@ -118,10 +118,8 @@ public:
         // The checked path works on a copy: a reader the caller keeps in registers need not
         // live in memory for a path it rarely takes.
         BitReader copy = *this;
-        uint64_t v = 0;
-        const bool ok = copy.ReadValueNearEnd(v, n);
+        const bool ok = copy.ReadValueNearEnd(value, n);
         *this = copy;
-        if (ok) value = v;
         return ok;
     }
     // The next 64 bits without reading them (bits past the end read as 0). A reader takes
