@@ -98,9 +98,3 @@ bool BitReader::ReadBits(void* destination, uint32_t n) {
     }
     return true;
 }
-
-bool BitReader::Skip(uint32_t n) {
-    if (!Check(n)) return false;
-    cursor += n;
-    return true;
-}

@@ -54,6 +54,23 @@ public:
     }
     // The first n bits of the source bytes (LSB first).
     bool WriteBits(const void* source, uint32_t n);
+    // n bits held LSB first in (n + 63) / 64 whole words whose bits above n are zero: one
+    // bounds test, then one store per word and one for the byte the last word spills into.
+    bool WriteWords(const uint64_t* words, uint32_t n) {
+        using namespace bitstream_detail;
+        if (n > capacity - cursor) return false;
+        uint8_t* p = buffer + (cursor >> 3);
+        const uint32_t shift = cursor & 7;
+        uint64_t carry = p[0];
+        for (uint32_t k = 0; k < (n + 63) / 64; ++k, p += 8) {
+            const uint64_t w = words[k];
+            Store64(p, carry | (w << shift));
+            carry = (w >> 1) >> (63 - shift);  // the top `shift` bits (none when shift is 0)
+        }
+        *p = static_cast<uint8_t>(carry);  // beyond the cursor this is zero: the buffer stays zero there
+        cursor += n;
+        return true;
+    }
 
     uint32_t BitCount() const { return cursor; }
     uint32_t ByteCount() const { return (cursor + 7) / 8; }
@@ -87,17 +104,35 @@ public:
     // n <= 64. False (value untouched) past the end.
     bool ReadValue(uint64_t& value, uint32_t n) {
         using namespace bitstream_detail;
-        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist.
-        if (uint64_t(cursor) + n < wordLimit && n <= 64) {
+        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist. Reads of 0
+        // bits take the checked path.
+        if (uint64_t(cursor) + n < wordLimit && n - 1 < 64) {
             const uint8_t* p = data + (cursor >> 3);
             const uint32_t shift = cursor & 7;
-            // The second term brings in byte 8 for a read that crosses it (zero when shift is 0).
-            const uint64_t v = (Load64(p) >> shift) | ((uint64_t(p[8]) << 1) << (63 - shift));
-            value = v & Mask(n);
+            uint64_t v = Load64(p) >> shift;
+            if (shift + n > 64) v |= uint64_t(p[8]) << (64 - shift);  // a read that crosses into byte 8
+            value = v & (~uint64_t(0) >> (64 - n));
             cursor += n;
             return true;
         }
-        return ReadValueNearEnd(value, n);
+        // The checked path works on a copy: a reader the caller keeps in registers need not
+        // live in memory for a path it rarely takes.
+        BitReader copy = *this;
+        const bool ok = copy.ReadValueNearEnd(value, n);
+        *this = copy;
+        return ok;
+    }
+    // The next 64 bits without reading them (bits past the end read as 0). A reader takes
+    // several small values out of one load and then skips the bits it used.
+    uint64_t PeekWord() const {
+        using namespace bitstream_detail;
+        if (uint64_t(cursor) + 64 < wordLimit) {
+            const uint8_t* p = data + (cursor >> 3);
+            const uint32_t shift = cursor & 7;
+            return (Load64(p) >> shift) | ((uint64_t(p[8]) << 1) << (63 - shift));
+        }
+        const uint32_t left = total - cursor;
+        return left ? Peek(left < 64 ? left : 64) : 0;
     }
     template <class T>
     bool Read(T& value, uint32_t n) {
@@ -109,7 +144,14 @@ public:
     // n bits into (n + 7) / 8 bytes of the destination; the high bits of the last byte
     // beyond the n bits are cleared.
     bool ReadBits(void* destination, uint32_t n);
-    bool Skip(uint32_t n);
+    bool Skip(uint32_t n) {
+        if (failed || n > total - cursor) {
+            Fail();
+            return false;
+        }
+        cursor += n;
+        return true;
+    }
 
     uint32_t Position() const { return cursor; }
     uint32_t Remaining() const { return total - cursor; }

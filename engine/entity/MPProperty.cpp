@@ -22,6 +22,8 @@
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 
+using namespace mpprop_detail;
+
 namespace {
 
 Vector gBoxMin{-1.0f, -1.0f, -1.0f, 1.0f};
@@ -30,25 +32,10 @@ Player* gLocalPlayer = nullptr;
 uint64_t gPreviousFrameTime = 0;
 uint64_t gLatestFrameTime = 0;
 
-constexpr float kInv65535 = 1.5259022e-5f;
 constexpr float kSameFloat = 0.001f;
 constexpr float kSameVector = 0.001f;
 constexpr float kBlendPerMs = 0.002f;
-
-uint32_t Round(float x) {
-    if (!(x > 0.0f)) return 0u;
-    return x < 4294967040.0f ? static_cast<uint32_t>(x + 0.5f) : 0xFFFFFFFFu;  // no conversion out of range
-}
-
-// a / b for floats a >= 0 and b > 0, the same float as the division: the double product
-// a * (1 / b) lies within 2^-52 of the true quotient, and a quotient of two floats is
-// never within 2^-49 of a point halfway between two floats, so both round alike.
-float Quotient(float a, double reciprocal) { return static_cast<float>(double(a) * reciprocal); }
-constexpr double kInv360 = 1.0 / 360.0;
-constexpr double kInv1023 = 1.0 / 1023.0;
 constexpr double kInv255 = 1.0 / 255.0;
-// 1 / (max - min) of the replication box per axis.
-double gBoxInvRange[3] = {0.5, 0.5, 0.5};
 
 uint32_t Digits(uint64_t n) {
     uint32_t b = 0;
@@ -59,25 +46,9 @@ uint32_t Digits(uint64_t n) {
     return b;
 }
 
-float Axis(const Vector& v, int a) { return a == 0 ? v.x : a == 1 ? v.y : v.z; }
-
-// A box coordinate in 16 bits (the caller clamps).
-uint32_t BoxQ(float c, int axis) {
-    const float scaled = Quotient((c - Axis(gBoxMin, axis)) * 65535.0f, gBoxInvRange[axis]);  // (c - min) * 65535 / (max - min)
-    const uint32_t q = Round(scaled);
-    return q > 65535 ? 65535 : q;
-}
-
-float BoxDecode(uint32_t q, int axis) {
-    const float lo = Axis(gBoxMin, axis), hi = Axis(gBoxMax, axis);
-    return lo + (hi - lo) * float(q) * kInv65535;
-}
-
-bool Outside(float c, int axis) { return !(c >= Axis(gBoxMin, axis) && c <= Axis(gBoxMax, axis)); }
-
-float ClampAxis(float c, int axis) {
-    if (!(c >= Axis(gBoxMin, axis))) return Axis(gBoxMin, axis);  // NaN too
-    if (c > Axis(gBoxMax, axis)) return Axis(gBoxMax, axis);
+float ClampAxis(float c, const BoxAxis& a) {
+    if (!(c >= a.min)) return a.min;  // NaN too
+    if (c > a.max) return a.max;
     return c;
 }
 
@@ -191,15 +162,7 @@ void CopyShown(MPValue& to, const MPValue& from) {
 
 }  // namespace
 
-float MPPropWrapAngle(float a) {
-    // Within one turn either way fmod(a, 360) is a, and a + 360 lies in [0, 720], where
-    // the outer fmod is a subtraction (exact there) or nothing: the same float as the
-    // two fmods below, without their cost.
-    if (a > -360.0f && a < 360.0f) {
-        float w = a + 360.0f;
-        if (w >= 360.0f) w -= 360.0f;
-        return w >= 360.0f ? 0.0f : w;
-    }
+float mpprop_detail::WrapAngleFar(float a) {
     if (!std::isfinite(a)) return 0.0f;
     float w = std::fmod(std::fmod(a, 360.0f) + 360.0f, 360.0f);
     if (w >= 360.0f) w = 0.0f;
@@ -242,10 +205,18 @@ uint32_t MPPropKindBits(uint32_t kind) {
     }
 }
 
+BoxAxis mpprop_detail::gBox[3] = {{-1.0f, 1.0f, 2.0f, 0.5}, {-1.0f, 1.0f, 2.0f, 0.5}, {-1.0f, 1.0f, 2.0f, 0.5}};
+
 void SetMPReplicationBox(const Vector& min, const Vector& max) {
     gBoxMin = min;
     gBoxMax = max;
-    for (int a = 0; a < 3; ++a) gBoxInvRange[a] = 1.0 / double(Axis(max, a) - Axis(min, a));
+    for (int a = 0; a < 3; ++a) {
+        BoxAxis& b = gBox[a];
+        b.min = min[a];
+        b.max = max[a];
+        b.span = b.max - b.min;
+        b.invSpan = 1.0 / double(b.span);
+    }
 }
 void GetMPReplicationBox(Vector* min, Vector* max) {
     if (min) *min = gBoxMin;
@@ -258,27 +229,30 @@ void SetMPHostFrameTimes(uint64_t previous, uint64_t latest) {
     gLatestFrameTime = latest;
 }
 
-uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* referencedId) {
-    if (referencedId) *referencedId = kNoMultiplayerId;
+uint64_t mpprop_detail::EncodeOutsideBox(const MPProperty& p, const MPValue& v) {
     switch (p.kind) {
-    case MPPROPTYPE_INT: {
-        const int32_t c = v.i < p.intMin ? p.intMin : v.i > p.intMax ? p.intMax : v.i;
-        return uint64_t(int64_t(c) - int64_t(p.intMin));
-    }
-    case MPPROPTYPE_FLOAT: {
-        const float c = !(v.f >= p.floatMin) ? p.floatMin : v.f > p.floatMax ? p.floatMax : v.f;
-        const uint32_t q = Round((c - p.floatMin) / p.floatStep);
-        const uint32_t top = (uint32_t(1) << p.bits) - 1;
-        return q > top ? top : q;
-    }
     case MPPROPTYPE_FLOAT_POSY:
-        if (Outside(v.f, 1)) gLog.Warning(LogCategory::Multiplayer, "Vector posY out of bounds: %f", double(v.f));
-        return BoxQ(ClampAxis(v.f, 1), 1);
+        gLog.Warning(LogCategory::Multiplayer, "Vector posY out of bounds: %f", double(v.f));
+        return BoxQ(ClampAxis(v.f, gBox[1]), gBox[1]);
+    case MPPROPTYPE_VEC_POS:
+        gLog.Warning(LogCategory::Multiplayer, "Vector posXYZ out of bounds: %f %f %f", double(v.v.x), double(v.v.y), double(v.v.z));
+        return BoxQ(ClampAxis(v.v.x, gBox[0]), gBox[0]) | BoxQ(ClampAxis(v.v.z, gBox[2]), gBox[2]) << 16 |
+               BoxQ(ClampAxis(v.v.y, gBox[1]), gBox[1]) << 32;
+    case MPPROPTYPE_VEC_POSXZ:
+        gLog.Warning(LogCategory::Multiplayer, "Vector posXZ out of bounds: %f %f", double(v.v.x), double(v.v.z));
+        gLog.Warning(LogCategory::Multiplayer, "Box: %f %f %f - %f %f %f", double(gBoxMin.x), double(gBoxMin.y), double(gBoxMin.z),
+                     double(gBoxMax.x), double(gBoxMax.y), double(gBoxMax.z));
+        return BoxQ(ClampAxis(v.v.x, gBox[0]), gBox[0]) | BoxQ(ClampAxis(v.v.z, gBox[2]), gBox[2]) << 16;
+    default: return 0;
+    }
+}
+
+uint64_t mpprop_detail::EncodeOther(const MPProperty& p, const MPValue& v, uint16_t* referencedId) {
+    switch (p.kind) {
     case MPPROPTYPE_FLOAT_ANIM_PROGRESS: {
         const uint32_t q = Round(v.f * 255.0f);
         return q > 255 ? 255 : q;
     }
-    case MPPROPTYPE_VEC_ANGLEY: return Round(Quotient(MPPropWrapAngle(v.v.y) * 1023.0f, kInv360));
     case MPPROPTYPE_VEC_ANGLEXY:
         return Round(Quotient(MPPropWrapAngle(v.v.x) * 255.0f, kInv360)) | (uint64_t(Round(Quotient(MPPropWrapAngle(v.v.y) * 255.0f, kInv360))) << 8);
     case MPPROPTYPE_VEC_SCALE: {
@@ -291,18 +265,6 @@ uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* reference
         };
         return q(v.v.x) | q(v.v.y) << 16 | q(v.v.z) << 32;
     }
-    case MPPROPTYPE_VEC_POS:
-        if (Outside(v.v.x, 0) || Outside(v.v.y, 1) || Outside(v.v.z, 2))
-            gLog.Warning(LogCategory::Multiplayer, "Vector posXYZ out of bounds: %f %f %f", double(v.v.x), double(v.v.y), double(v.v.z));
-        return BoxQ(ClampAxis(v.v.x, 0), 0) | uint64_t(BoxQ(ClampAxis(v.v.z, 2), 2)) << 16 | uint64_t(BoxQ(ClampAxis(v.v.y, 1), 1)) << 32;
-    case MPPROPTYPE_VEC_POSXZ:
-        if (Outside(v.v.x, 0) || Outside(v.v.z, 2)) {
-            gLog.Warning(LogCategory::Multiplayer, "Vector posXZ out of bounds: %f %f", double(v.v.x), double(v.v.z));
-            gLog.Warning(LogCategory::Multiplayer, "Box: %f %f %f - %f %f %f", double(gBoxMin.x), double(gBoxMin.y), double(gBoxMin.z),
-                         double(gBoxMax.x), double(gBoxMax.y), double(gBoxMax.z));
-        }
-        return BoxQ(ClampAxis(v.v.x, 0), 0) | uint64_t(BoxQ(ClampAxis(v.v.z, 2), 2)) << 16;
-    case MPPROPTYPE_BOOL: return v.b & 1;
     case MPPROPTYPE_ANIM: {
         // An index that seven bits cannot carry goes as none (127) rather than as another
         // animation; progress past the end stays at the end instead of wrapping.
@@ -320,13 +282,9 @@ uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* reference
     }
 }
 
-void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out) {
+void mpprop_detail::DecodeOther(const MPProperty& p, uint64_t q, MPValue& out) {
     switch (p.kind) {
-    case MPPROPTYPE_INT: out.i = int32_t(int64_t(p.intMin) + int64_t(q)); return;
-    case MPPROPTYPE_FLOAT: out.f = float(q) * p.floatStep + p.floatMin; return;
-    case MPPROPTYPE_FLOAT_POSY: out.f = BoxDecode(uint32_t(q & 0xFFFF), 1); return;
     case MPPROPTYPE_FLOAT_ANIM_PROGRESS: out.f = float(q & 255) / 255.0f; return;
-    case MPPROPTYPE_VEC_ANGLEY: out.v = Vector(0.0f, Quotient(float(q & 1023) * 360.0f, kInv1023), 0.0f, 1.0f); return;
     case MPPROPTYPE_VEC_ANGLEXY:
         out.v = Vector(Quotient(float(q & 255) * 360.0f, kInv255), Quotient(float((q >> 8) & 255) * 360.0f, kInv255), 0.0f, 1.0f);
         return;
@@ -334,11 +292,6 @@ void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out) {
         out.v = Vector(float(q & 0xFFFF) * 200.0f / 65535.0f, float((q >> 16) & 0xFFFF) * 200.0f / 65535.0f,
                        float((q >> 32) & 0xFFFF) * 200.0f / 65535.0f, 1.0f);
         return;
-    case MPPROPTYPE_VEC_POS:
-        out.v = Vector(BoxDecode(uint32_t(q & 0xFFFF), 0), BoxDecode(uint32_t((q >> 32) & 0xFFFF), 1), BoxDecode(uint32_t((q >> 16) & 0xFFFF), 2), 1.0f);
-        return;
-    case MPPROPTYPE_VEC_POSXZ: out.v = Vector(BoxDecode(uint32_t(q & 0xFFFF), 0), 0.0f, BoxDecode(uint32_t((q >> 16) & 0xFFFF), 2), 1.0f); return;
-    case MPPROPTYPE_BOOL: out.b = uint8_t(q & 1); return;
     case MPPROPTYPE_ANIM: {
         const uint8_t b0 = uint8_t(q & 255);
         out.animIndex = (b0 == 127 || b0 == 255) ? kNoMPProperty : uint8_t(b0 & 127);

@@ -62,24 +62,37 @@ struct MPFieldBuffer {
     // totals, and Append writes every byte of a field. Lengths and ids past the field
     // count always hold 0 and none.
     void Clear() {
-        for (uint32_t i = 0; i < fieldCount && i < kMaxMPProperties; ++i) {
-            bitLengths[i] = 0;
-            referencedIds[i] = kNoMultiplayerId;
+        // Four entries a step: those past the count already hold 0 and none.
+        static_assert(kMaxMPProperties % 4 == 0);
+        const uint32_t n = fieldCount < kMaxMPProperties ? fieldCount : kMaxMPProperties;
+        const uint32_t zeros[4] = {};
+        const uint16_t none[4] = {kNoMultiplayerId, kNoMultiplayerId, kNoMultiplayerId, kNoMultiplayerId};
+        for (uint32_t i = 0; i < n; i += 4) {
+            std::memcpy(bitLengths + i, zeros, sizeof zeros);
+            std::memcpy(referencedIds + i, none, sizeof none);
         }
         totalBits = bytesUsed = fieldCount = 0;
     }
     // Appends the low `bits` bits of value (bits <= 64) as the next field; false (nothing
     // appended) when the field count or the data bytes would overflow.
     bool Append(uint64_t value, uint32_t bits, uint16_t referencedId = kNoMultiplayerId) {
+        const uint32_t n = fieldCount, used = bytesUsed, total = totalBits;
         const uint32_t bytes = (bits + 7) / 8;
-        if (bits > 64 || fieldCount >= kMaxMPProperties || bytesUsed + bytes > kMPFieldBufferBytes) return false;
+        if (bits > 64 || n >= kMaxMPProperties) return false;
         if (bits < 64) value &= (uint64_t(1) << bits) - 1;
-        StoreLittleEndian(value, bytes);
-        bitLengths[fieldCount] = bits;
-        referencedIds[fieldCount] = referencedId;
-        ++fieldCount;
-        bytesUsed += bytes;
-        totalBits += bits;
+        // The data first: the member stores after it then reach the next append directly.
+        // One 8-byte store where it fits (the bytes past the field are free and get zeros).
+        if (used <= kMPFieldBufferBytes - 8) {
+            std::memcpy(data + used, &value, 8);
+        } else {
+            if (used > kMPFieldBufferBytes || bytes > kMPFieldBufferBytes - used) return false;
+            for (uint32_t k = 0; k < bytes; ++k) data[used + k] = static_cast<uint8_t>(value >> (8 * k));
+        }
+        bitLengths[n] = bits;
+        referencedIds[n] = referencedId;
+        fieldCount = n + 1;
+        bytesUsed = used + bytes;
+        totalBits = total + bits;
         return true;
     }
     // The used part of another buffer: its data bytes, lengths and ids and totals (the
@@ -90,15 +103,6 @@ struct MPFieldBuffer {
     // Field i of an appended buffer (0 for a field that does not exist).
     uint64_t FieldValue(uint32_t i) const;
 
-private:
-    // The bytes of value at bytesUsed, LSB first (the room is checked): one 8-byte store
-    // where it fits (the bytes past the field are free and get zeros).
-    void StoreLittleEndian(uint64_t value, uint32_t bytes) {
-        if (bytesUsed + 8 <= kMPFieldBufferBytes)
-            std::memcpy(data + bytesUsed, &value, 8);
-        else
-            std::memcpy(data + bytesUsed, &value, bytes);
-    }
 };
 
 // ---------------------------------------------------------------------------------
@@ -165,7 +169,7 @@ uint32_t MPPropIntBits(int32_t min, int32_t& max);
 uint32_t MPPropFloatBits(float min, float max, float& step);
 uint32_t MPPropKindBits(uint32_t kind);
 // Wraps an angle into [0, 360).
-float MPPropWrapAngle(float degrees);
+inline float MPPropWrapAngle(float degrees);
 
 // The replication box all position encodings quantise against (max above min on every
 // axis; the EntityManager's world box at start-up).
@@ -177,9 +181,104 @@ void SetMPLocalPlayer(Player* player);
 Player* GetMPLocalPlayer();
 void SetMPHostFrameTimes(uint64_t previous, uint64_t latest);
 
-// The quantised form of a value of a property (its own bits) and back.
-uint64_t MPPropEncode(const MPProperty& p, const MPValue& value, uint16_t* referencedId);
-void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out);
+// The quantised form of a value of a property (its own bits) and back. Inline: a
+// record's fields are encoded and decoded per entity per step. The kinds a replicated
+// entity sends every step are encoded here; the rest, and positions outside the box
+// (warned about and clamped), out of line.
+inline uint64_t MPPropEncode(const MPProperty& p, const MPValue& value, uint16_t* referencedId);
+inline void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out);
+
+namespace mpprop_detail {
+
+// One axis of the replication box, as the position encodings use it.
+struct BoxAxis {
+    float min, max;
+    float span;        // max - min
+    double invSpan;    // 1 / span
+};
+extern BoxAxis gBox[3];  // x, y, z
+
+constexpr float kInv65535 = 1.5259022e-5f;
+constexpr double kInv360 = 1.0 / 360.0;
+constexpr double kInv1023 = 1.0 / 1023.0;
+
+inline uint32_t Round(float x) {
+    if (!(x > 0.0f)) return 0u;
+    return x < 4294967040.0f ? static_cast<uint32_t>(x + 0.5f) : 0xFFFFFFFFu;  // no conversion out of range
+}
+// a / b for floats a >= 0 and b > 0, the same float as the division: the double product
+// a * (1 / b) lies within 2^-52 of the true quotient, and a quotient of two floats is
+// never within 2^-49 of a point halfway between two floats, so both round alike.
+inline float Quotient(float a, double reciprocal) { return static_cast<float>(double(a) * reciprocal); }
+
+inline bool Inside(float c, const BoxAxis& a) { return c >= a.min && c <= a.max; }  // false for NaN
+// A box coordinate in 16 bits (the caller clamps): (c - min) * 65535 / (max - min).
+inline uint64_t BoxQ(float c, const BoxAxis& a) {
+    const uint32_t q = Round(Quotient((c - a.min) * 65535.0f, a.invSpan));
+    return q > 65535 ? 65535 : q;
+}
+inline float BoxDecode(uint64_t q, const BoxAxis& a) { return a.min + a.span * float(uint32_t(q & 0xFFFF)) * kInv65535; }
+
+float WrapAngleFar(float degrees);
+// A position kind with some coordinate outside the box: the warning, then the clamped code.
+uint64_t EncodeOutsideBox(const MPProperty& p, const MPValue& value);
+uint64_t EncodeOther(const MPProperty& p, const MPValue& value, uint16_t* referencedId);
+void DecodeOther(const MPProperty& p, uint64_t q, MPValue& out);
+
+}  // namespace mpprop_detail
+
+inline float MPPropWrapAngle(float a) {
+    // Within one turn either way fmod(a, 360) is a, and a + 360 lies in [0, 720], where
+    // the outer fmod is a subtraction (exact there) or nothing: the same float as two
+    // fmods, without their cost.
+    if (a > -360.0f && a < 360.0f) {
+        float w = a + 360.0f;
+        if (w >= 360.0f) w -= 360.0f;
+        return w >= 360.0f ? 0.0f : w;
+    }
+    return mpprop_detail::WrapAngleFar(a);
+}
+
+inline uint64_t MPPropEncode(const MPProperty& p, const MPValue& v, uint16_t* referencedId) {
+    using namespace mpprop_detail;
+    if (referencedId) *referencedId = kNoMultiplayerId;
+    switch (p.kind) {
+    case MPPROPTYPE_INT: {
+        const int32_t c = v.i < p.intMin ? p.intMin : v.i > p.intMax ? p.intMax : v.i;
+        return uint64_t(int64_t(c) - int64_t(p.intMin));
+    }
+    case MPPROPTYPE_FLOAT: {
+        const float c = !(v.f >= p.floatMin) ? p.floatMin : v.f > p.floatMax ? p.floatMax : v.f;
+        const uint32_t q = Round((c - p.floatMin) / p.floatStep);
+        const uint32_t top = (uint32_t(1) << p.bits) - 1;
+        return q > top ? top : q;
+    }
+    case MPPROPTYPE_FLOAT_POSY: return Inside(v.f, gBox[1]) ? BoxQ(v.f, gBox[1]) : EncodeOutsideBox(p, v);
+    case MPPROPTYPE_VEC_ANGLEY: return Round(Quotient(MPPropWrapAngle(v.v.y) * 1023.0f, kInv360));
+    case MPPROPTYPE_VEC_POS:
+        if (!Inside(v.v.x, gBox[0]) || !Inside(v.v.y, gBox[1]) || !Inside(v.v.z, gBox[2])) return EncodeOutsideBox(p, v);
+        return BoxQ(v.v.x, gBox[0]) | BoxQ(v.v.z, gBox[2]) << 16 | BoxQ(v.v.y, gBox[1]) << 32;
+    case MPPROPTYPE_VEC_POSXZ:
+        if (!Inside(v.v.x, gBox[0]) || !Inside(v.v.z, gBox[2])) return EncodeOutsideBox(p, v);
+        return BoxQ(v.v.x, gBox[0]) | BoxQ(v.v.z, gBox[2]) << 16;
+    case MPPROPTYPE_BOOL: return v.b & 1;
+    default: return EncodeOther(p, v, referencedId);
+    }
+}
+
+inline void MPPropDecode(const MPProperty& p, uint64_t q, MPValue& out) {
+    using namespace mpprop_detail;
+    switch (p.kind) {
+    case MPPROPTYPE_INT: out.i = int32_t(int64_t(p.intMin) + int64_t(q)); return;
+    case MPPROPTYPE_FLOAT: out.f = float(q) * p.floatStep + p.floatMin; return;
+    case MPPROPTYPE_FLOAT_POSY: out.f = BoxDecode(q, gBox[1]); return;
+    case MPPROPTYPE_VEC_ANGLEY: out.v = Vector(0.0f, Quotient(float(q & 1023) * 360.0f, kInv1023), 0.0f, 1.0f); return;
+    case MPPROPTYPE_VEC_POS: out.v = Vector(BoxDecode(q, gBox[0]), BoxDecode(q >> 32, gBox[1]), BoxDecode(q >> 16, gBox[2]), 1.0f); return;
+    case MPPROPTYPE_VEC_POSXZ: out.v = Vector(BoxDecode(q, gBox[0]), 0.0f, BoxDecode(q >> 16, gBox[2]), 1.0f); return;
+    case MPPROPTYPE_BOOL: out.b = uint8_t(q & 1); return;
+    default: DecodeOther(p, q, out); return;
+    }
+}
 
 class MPPropertyContainer {
 public:

@@ -72,6 +72,13 @@ public:
         totalBits += bits;
         return true;
     }
+    // A whole item in words (BitWriter::WriteWords): one fit test for all of it, so an
+    // item that does not fit leaves nothing behind.
+    bool WriteWords(const uint64_t* words, uint32_t bits) {
+        if (!Fits(bits) || !sections[currentSection].writer.WriteWords(words, bits)) return false;
+        totalBits += bits;
+        return true;
+    }
     void EndSection() { currentSection = kNoSection; }
     void Save() {
         sectionsSinceSave = 0;

@@ -1,6 +1,6 @@
 // Bit streams against a one-bit-at-a-time model: every width, every alignment, every
-// distance from the end of the data (the whole-word and the byte-by-byte reads), and
-// the failures, which must read nothing and stay failed.
+// distance from the end of the data (the whole-word and the byte-by-byte reads and
+// peeks), and the failures, which must read nothing and stay failed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,10 +11,12 @@
 
 namespace {
 
+enum Write : uint8_t { AS_VALUE, AS_BYTES, AS_WORD };  // WriteValue, WriteBits, WriteWords
+
 struct Item {
     uint64_t value;
     uint32_t bits;
-    bool asBytes;  // written with WriteBits from a little-endian copy
+    Write how;
 };
 
 uint64_t Low(uint64_t v, uint32_t n) { return n >= 64 ? v : v & ((uint64_t(1) << n) - 1); }
@@ -22,7 +24,7 @@ uint64_t Low(uint64_t v, uint32_t n) { return n >= 64 ? v : v & ((uint64_t(1) <<
 std::vector<Item> RandomItems(uint32_t seed, uint32_t count) {
     std::mt19937_64 rng(seed);
     std::vector<Item> items;
-    for (uint32_t i = 0; i < count; ++i) items.push_back({rng(), uint32_t(rng() % 65), rng() % 4 == 0});
+    for (uint32_t i = 0; i < count; ++i) items.push_back({rng(), uint32_t(rng() % 65), Write(rng() % 6 < 4 ? AS_VALUE : rng() % 2 ? AS_BYTES : AS_WORD)});
     return items;
 }
 
@@ -38,16 +40,20 @@ std::vector<uint8_t> Model(const std::vector<Item>& items, uint32_t& bits) {
     return out;
 }
 
-TEST(BitStream, ValuesAndByteRunsMatchTheBitModelAtEveryAlignment) {
+TEST(BitStream, ValuesByteRunsAndWordsMatchTheBitModelAtEveryAlignment) {
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         const std::vector<Item> items = RandomItems(seed, 60);
         uint32_t bits = 0;
         const std::vector<uint8_t> want = Model(items, bits);
         std::vector<uint8_t> buffer((bits + 7) / 8 + BitWriter::kSlackBytes, 0);
         BitWriter w(buffer.data(), bits);
-        for (const Item& it : items) ASSERT_TRUE(it.asBytes ? w.WriteBits(&it.value, it.bits) : w.WriteValue(it.value, it.bits));
+        for (const Item& it : items) {
+            const uint64_t word = Low(it.value, it.bits);  // a word carries no bits above its count
+            ASSERT_TRUE(it.how == AS_BYTES ? w.WriteBits(&it.value, it.bits) : it.how == AS_WORD ? w.WriteWords(&word, it.bits) : w.WriteValue(it.value, it.bits));
+        }
         ASSERT_EQ(w.BitCount(), bits);
         ASSERT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + want.size()), want) << "seed " << seed;
+        ASSERT_TRUE(std::all_of(buffer.begin() + want.size(), buffer.end(), [](uint8_t b) { return b == 0; })) << "zero past the end";
         EXPECT_FALSE(w.WriteValue(1, 1)) << "full";
 
         // Read back exactly sized (the last reads take the byte path) and inside a
@@ -56,8 +62,15 @@ TEST(BitStream, ValuesAndByteRunsMatchTheBitModelAtEveryAlignment) {
         for (const bool inBuffer : {false, true}) {
             BitReader r = inBuffer ? BitReader(buffer.data(), bits, 0, uint32_t(buffer.size())) : BitReader(exact.data(), bits);
             for (const Item& it : items) {
+                // A peek shows what the next reads take, zeros past the end.
+                const uint32_t left = r.Remaining();
+                const uint64_t peek = r.PeekWord();
+                BitReader ahead = r;
+                uint64_t next = 0;
+                ASSERT_TRUE(ahead.ReadValue(next, left < 64 ? left : 64));
+                ASSERT_EQ(peek, next) << "seed " << seed << " at " << r.Position();
                 uint64_t got = ~uint64_t(0);
-                if (it.asBytes) {
+                if (it.how == AS_BYTES) {
                     got = 0;
                     ASSERT_TRUE(r.ReadBits(&got, it.bits));
                 } else {
@@ -77,8 +90,8 @@ TEST(BitStream, LongRunsAtEveryShift) {
     for (uint8_t& b : source) b = uint8_t(rng());
     for (uint32_t shift = 0; shift < 8; ++shift)
         for (const uint32_t n : {1u, 7u, 8u, 63u, 64u, 65u, 127u, 128u, 129u, 2047u, 2400u}) {
-            std::vector<Item> items = {{0x5A, shift, false}};
-            for (uint32_t k = 0; k < n; ++k) items.push_back({uint64_t(source[k / 8] >> (k % 8)) & 1, 1, false});
+            std::vector<Item> items = {{0x5A, shift, AS_VALUE}};
+            for (uint32_t k = 0; k < n; ++k) items.push_back({uint64_t(source[k / 8] >> (k % 8)) & 1, 1, AS_VALUE});
             uint32_t bits = 0;
             const std::vector<uint8_t> want = Model(items, bits);
             std::vector<uint8_t> buffer(want.size() + BitWriter::kSlackBytes, 0);

@@ -295,6 +295,71 @@ TEST(EntityWire, FieldsBeyondElevenBitsAreRefused) {
     p.BeginSection(SECTION_ENTITIES);
     EXPECT_FALSE(WriteEntityRecordWire(p, r));
     EXPECT_EQ(Errors(log), 1u);
+    EXPECT_EQ(p.SectionBits(SECTION_ENTITIES), 0u) << "no part of the record";
+}
+
+TEST(EntityWire, ARecordIsWrittenWholeOrNotAtAll) {
+    // Field lengths that disagree with the buffer's total still give a record of T bits,
+    // so the one after it reads intact; a record that does not fit leaves nothing.
+    struct Row {
+        const char* name;
+        uint32_t totalBits;  // the buffer's claimed total
+        uint64_t fields;     // the first 40 field bits read back (whole fields up to T, then zeros)
+    };
+    const Row rows[] = {{"lengths above the total", 20, 0xABCD}, {"lengths below the total", 90, 0x123456ABCD}, {"lengths equal", 40, 0x123456ABCD}};
+    for (const Row& row : rows) {
+        EntityRecord r;
+        r.multiplayerId = 5;
+        r.flags = ENTITYRECORD_PROPERTIES;
+        r.fields.Append(0xABCD, 16);
+        r.fields.Append(0x123456, 24);
+        r.fields.totalBits = row.totalBits;
+        r.dirtyMask = 0b11;
+        EntityRecord next;
+        next.multiplayerId = 6;
+        next.flags = ENTITYRECORD_DESTROY;
+        static GamePacket p;
+        p.Reset();
+        p.BeginSection(SECTION_ENTITIES);
+        ASSERT_TRUE(WriteEntityRecordWire(p, r)) << row.name;
+        p.EndSection();
+        EXPECT_EQ(p.SectionBits(SECTION_ENTITIES), EntityRecordWireBits(r)) << row.name;
+        p.BeginSection(SECTION_ENTITIES);
+        ASSERT_TRUE(WriteEntityRecordWire(p, next));
+        p.EndSection();
+        std::vector<uint8_t> bytes(kMaxPacketBytes + BitWriter::kSlackBytes);
+        bytes.resize(p.Build(bytes.data()));
+        static GamePacket q;
+        ASSERT_TRUE(q.Parse(bytes.data(), uint32_t(bytes.size())));
+        EntityRecord back;
+        ASSERT_TRUE(ReadEntityRecordWire(q.Reader(), back)) << row.name;
+        EXPECT_EQ(back.fields.totalBits, row.totalBits) << row.name;
+        BitReader fields(back.fields.data, back.fields.totalBits);
+        uint64_t v = 0;
+        EXPECT_TRUE(fields.ReadValue(v, row.totalBits < 40 ? row.totalBits : 40)) << row.name;
+        EXPECT_EQ(v, row.fields) << row.name;
+        ASSERT_TRUE(ReadEntityRecordWire(q.Reader(), back)) << row.name;
+        EXPECT_EQ(back.multiplayerId, 6) << row.name;
+        EXPECT_EQ(back.flags, ENTITYRECORD_DESTROY) << row.name;
+    }
+
+    // A packet with room for less than the record: nothing of it, and the overflow flag.
+    static GamePacket p;
+    p.Reset();
+    EntityRecord r;
+    r.flags = ENTITYRECORD_PROPERTIES;
+    r.fields.Append(1, 64);
+    r.dirtyMask = 1;
+    ASSERT_GT(EntityRecordWireBits(r), 100u);
+    p.BeginSection(SECTION_TEXTS);
+    for (uint32_t left = kMaxPacketBits - kPacketHeaderBits - 100; left; left -= left < 64 ? left : 64)
+        ASSERT_TRUE(p.WriteValue(0, left < 64 ? left : 64));
+    p.EndSection();
+    p.BeginSection(SECTION_ENTITIES);
+    EXPECT_FALSE(WriteEntityRecordWire(p, r));
+    p.EndSection();
+    EXPECT_TRUE(p.Overflowed());
+    EXPECT_EQ(p.SectionBits(SECTION_ENTITIES), 0u);
 }
 
 // ---------------------------------------------------------------------------------
