@@ -35,13 +35,14 @@ uint32_t ByteMask(uint64_t mask) {
 
 bool SnapBytesUnder(uint64_t snap, uint32_t byteMask) { return (ByteMask(snap) & byteMask) != 0; }
 
-// Bits of the present fields of an appended buffer.
+// Bits of the present fields of an appended buffer (a field count beyond the length
+// table counts as the table, as the writer's field loop takes it).
 uint32_t PresentFieldBits(const EntityRecord& r) {
-    const uint32_t n = r.fields.fieldCount;
+    const uint32_t n = r.fields.fieldCount < kMaxMPProperties ? r.fields.fieldCount : kMaxMPProperties;
     const uint64_t all = n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
     if (n && (r.dirtyMask & all) == all) return r.fields.totalBits;  // every field: the running total
     uint32_t t = 0;
-    for (uint32_t i = 0; i < r.fields.fieldCount; ++i)
+    for (uint32_t i = 0; i < n; ++i)
         if (r.dirtyMask & (uint64_t(1) << i)) t += r.fields.bitLengths[i];
     return t;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -100,6 +101,15 @@ TEST(BitStream, LongRunsAtEveryShift) {
             ASSERT_TRUE(w.WriteBits(source.data(), n));
             ASSERT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.end() - BitWriter::kSlackBytes), want) << shift << " " << n;
             ASSERT_TRUE(std::all_of(buffer.end() - BitWriter::kSlackBytes, buffer.end(), [](uint8_t b) { return b == 0; }));
+            // The same run as whole words, the last one clear above the run.
+            std::vector<uint64_t> words((n + 63) / 64, 0);
+            std::memcpy(words.data(), source.data(), (n + 7) / 8);
+            words.back() &= Low(~uint64_t(0), n - 64 * (uint32_t(words.size()) - 1));
+            std::vector<uint8_t> viaWords(buffer.size(), 0);
+            BitWriter ww(viaWords.data(), bits);
+            ASSERT_TRUE(ww.WriteValue(0x5A, shift));
+            ASSERT_TRUE(ww.WriteWords(words.data(), n));
+            ASSERT_EQ(viaWords, buffer) << "words " << shift << " " << n;
 
             std::vector<uint8_t> back((n + 7) / 8 + 1, 0xEE);
             BitReader r(want.data(), bits, shift);

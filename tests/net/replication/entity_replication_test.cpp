@@ -303,10 +303,14 @@ TEST(EntityWire, ARecordIsWrittenWholeOrNotAtAll) {
     // so the one after it reads intact; a record that does not fit leaves nothing.
     struct Row {
         const char* name;
-        uint32_t totalBits;  // the buffer's claimed total
-        uint64_t fields;     // the first 40 field bits read back (whole fields up to T, then zeros)
+        uint32_t totalBits;   // the buffer's claimed total
+        uint64_t fields;      // the first 40 field bits read back (whole fields up to T, then zeros)
+        uint32_t fieldCount;  // the buffer's claimed field count (0: as appended)
     };
-    const Row rows[] = {{"lengths above the total", 20, 0xABCD}, {"lengths below the total", 90, 0x123456ABCD}, {"lengths equal", 40, 0x123456ABCD}};
+    const Row rows[] = {{"lengths above the total", 20, 0xABCD, 0},
+                        {"lengths below the total", 90, 0x123456ABCD, 0},
+                        {"lengths equal", 40, 0x123456ABCD, 0},
+                        {"a field count past the property table", 40, 0x123456ABCD, 65}};
     for (const Row& row : rows) {
         EntityRecord r;
         r.multiplayerId = 5;
@@ -314,6 +318,7 @@ TEST(EntityWire, ARecordIsWrittenWholeOrNotAtAll) {
         r.fields.Append(0xABCD, 16);
         r.fields.Append(0x123456, 24);
         r.fields.totalBits = row.totalBits;
+        if (row.fieldCount) r.fields.fieldCount = row.fieldCount;
         r.dirtyMask = 0b11;
         EntityRecord next;
         next.multiplayerId = 6;
