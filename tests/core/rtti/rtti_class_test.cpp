@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -127,11 +128,13 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
     // The registry keeps its names for the process's life: each run of the test has names
     // of its own.
     static int run = 0;
+    static auto* kept = new std::deque<std::string>;  // the registry holds the names' pointers
     const std::string suffix = std::to_string(++run);
     const auto name = [&](const char* n) { return std::string(n) + suffix; };
-    const int32_t first = NameRegistry::Register(strdup(name("FactoryB").c_str()), factory);
+    const auto keep = [&](const char* n) { return kept->emplace_back(name(n)).c_str(); };
+    const int32_t first = NameRegistry::Register(keep("FactoryB"), factory);
     auto* cls = new RTTIClass;
-    cls->Register(strdup(name("FactoryA").c_str()), kRTTIRootBaseName, factory);
+    cls->Register(keep("FactoryA"), kRTTIRootBaseName, factory);
     EXPECT_EQ(cls->id, first + 1);
     EXPECT_EQ(NameRegistry::FindIndex(name("FactoryA").c_str()), first + 1);
     EXPECT_EQ(NameRegistry::FindIndex(name("factorya").c_str()), -1);
@@ -146,7 +149,7 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
     const char* const scrambled[] = {"FactoryM", "FactoryD", "FactoryZ", "FactoryC", "FactoryQ", "FactoryE",
                                      "FactoryY", "FactoryF", "FactoryN", "FactoryG", "FactoryX", "FactoryH"};
     int32_t index[12];
-    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(strdup(name(scrambled[i]).c_str()), factory);
+    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(keep(scrambled[i]), factory);
     for (int i = 0; i < 12; ++i) {
         created = -1;
         delete NameRegistry::CreateObject(name(scrambled[i]).c_str());
