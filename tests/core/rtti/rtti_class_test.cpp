@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
+#include <string>
 #include <vector>
 
 #include "../config/ConfigFolder.h"
@@ -123,14 +125,21 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
         const RTTIClass* GetRTTIClass() const override { return nullptr; }
     };
     auto factory = [](int32_t i) -> RTTIPolyBaseClass* { return created = i, new Made; };
-    const int32_t first = NameRegistry::Register("FactoryB", factory);
+    // The registry keeps its names for the process's life: each run of the test has names
+    // of its own.
+    static int run = 0;
+    static auto* kept = new std::deque<std::string>;  // the registry holds the names' pointers
+    const std::string suffix = std::to_string(++run);
+    const auto name = [&](const char* n) { return std::string(n) + suffix; };
+    const auto keep = [&](const char* n) { return kept->emplace_back(name(n)).c_str(); };
+    const int32_t first = NameRegistry::Register(keep("FactoryB"), factory);
     auto* cls = new RTTIClass;
-    cls->Register("FactoryA", kRTTIRootBaseName, factory);
+    cls->Register(keep("FactoryA"), kRTTIRootBaseName, factory);
     EXPECT_EQ(cls->id, first + 1);
-    EXPECT_EQ(NameRegistry::FindIndex("FactoryA"), first + 1);
-    EXPECT_EQ(NameRegistry::FindIndex("factorya"), -1);
+    EXPECT_EQ(NameRegistry::FindIndex(name("FactoryA").c_str()), first + 1);
+    EXPECT_EQ(NameRegistry::FindIndex(name("factorya").c_str()), -1);
     EXPECT_EQ(NameRegistry::CreateObject("Unknown"), nullptr);
-    RTTIPolyBaseClass* o = NameRegistry::CreateObject("FactoryB");
+    RTTIPolyBaseClass* o = NameRegistry::CreateObject(name("FactoryB").c_str());
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(created, first);
     delete o;
@@ -140,12 +149,12 @@ TEST(RTTIClassTest, NameRegistryCreatesByExactName) {
     const char* const scrambled[] = {"FactoryM", "FactoryD", "FactoryZ", "FactoryC", "FactoryQ", "FactoryE",
                                      "FactoryY", "FactoryF", "FactoryN", "FactoryG", "FactoryX", "FactoryH"};
     int32_t index[12];
-    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(scrambled[i], factory);
+    for (int i = 0; i < 12; ++i) index[i] = NameRegistry::Register(keep(scrambled[i]), factory);
     for (int i = 0; i < 12; ++i) {
         created = -1;
-        delete NameRegistry::CreateObject(scrambled[i]);
+        delete NameRegistry::CreateObject(name(scrambled[i]).c_str());
         EXPECT_EQ(created, index[i]) << scrambled[i];
-        EXPECT_EQ(NameRegistry::FindIndex(scrambled[i]), index[i]);
+        EXPECT_EQ(NameRegistry::FindIndex(name(scrambled[i]).c_str()), index[i]);
     }
 }
 

@@ -192,6 +192,7 @@ TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
 
 TEST_F(ConfigHelperTest, AnalyticsPassThrough) {
     static std::string calls;
+    calls.clear();
     gEngineServices.analyticsBegin = [](const char* name) { calls += std::string(name) + ":"; };
     gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + std::to_string(v) + ";"; };
     gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + std::to_string(v) + ";"; };
@@ -242,7 +243,10 @@ protected:
         ASSERT_TRUE(input->IsDIControllerPresent());
     }
     void TearDown() override {
+        // Nothing stays held for the next test: the keys, and the buttons the manager keeps.
         hid::ReleaseAllKeys();
+        input->PostMouseEvent(MOUSEEVENT_LEFT_UP, 0.5f, 0.5f);
+        input->PostMouseEvent(MOUSEEVENT_RIGHT_UP, 0.5f, 0.5f);
         Frame(), Frame();
         input->ReleaseGameControllers();
         hid::ResetInputLayer();

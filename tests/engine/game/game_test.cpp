@@ -833,7 +833,11 @@ protected:
         for (uint32_t i = 0, state = 12345; i < kWidth * kHeight * 4; ++i) pam += char((state = state * 1103515245u + 12345u) >> 16);
         Write("source.pam", std::vector<uint8_t>(pam.begin(), pam.end()));
     }
-    static void TearDownTestSuite() { std::filesystem::remove_all(folder); }
+    // The mount goes with the folder: a later fixture mounts "textures" again.
+    static void TearDownTestSuite() {
+        gFileSystem.UnmountAll();
+        std::filesystem::remove_all(folder);
+    }
 
     static std::vector<uint8_t> Read(const std::string& name) {
         std::ifstream in(folder + "/" + name, std::ios::binary);

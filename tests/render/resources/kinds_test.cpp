@@ -200,7 +200,8 @@ bool TwoPages(ResourceFont& font) {
 
 TEST_F(KindsTest, FontNamesAndPageTextures) {
     WriteBytes(Path("common", "Fonts/face.ttf"), {0, 1, 0, 0});
-    static uint32_t languages = 0;  // asked for the characters the strings use, until a language has none
+    static uint32_t languages;  // asked for the characters the strings use, until a language has none
+    languages = 0;
     ResourceFont::SetHooks({nullptr, nullptr, [](uint32_t, uint8_t*) { return ++languages < 3; }});
     Resource* face = Load<Resource>(RESOURCE_FONT, "Face.ttf~20");  // no binary font: fails
     EXPECT_EQ(languages, 3u);

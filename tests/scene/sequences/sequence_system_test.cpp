@@ -766,9 +766,14 @@ TEST_F(SequenceTest, DeclaredClassesMakeInstancesWithTypedParameters) {
 }
 
 TEST_F(SequenceTest, BaseClassesAndRefusedNames) {
-    const int32_t base = Declare("ScriptBase", "SequenceAction", true, {{"Shared", "int"}});
-    Declare("ScriptDerived", "ScriptBase", false, {{"Own", "float"}});
-    LuaSequenceAction* d = Make("ScriptDerived");
+    // The factory keeps its classes for the process's life: each run declares its own.
+    static int run = 0;
+    const std::string suffix = std::to_string(++run);
+    const std::string baseName = "ScriptBase" + suffix, derivedName = "ScriptDerived" + suffix,
+                      onBuiltInName = "ScriptOnBuiltIn" + suffix;
+    const int32_t base = Declare(baseName.c_str(), "SequenceAction", true, {{"Shared", "int"}});
+    Declare(derivedName.c_str(), baseName.c_str(), false, {{"Own", "float"}});
+    LuaSequenceAction* d = Make(derivedName.c_str());
     EXPECT_EQ(ParamNames(d), (std::vector<std::string>{"float Own", "int Shared"}));
     d->SetIntParam("Shared", 4);
     AddSequence("S", {{d}});
@@ -777,12 +782,12 @@ TEST_F(SequenceTest, BaseClassesAndRefusedNames) {
     EXPECT_GE(base, 0);
 
     log.Clear();
-    Declare("ScriptOnBuiltIn", "SequenceActionStartSequence", true, {{"P", "bool"}});
+    Declare(onBuiltInName.c_str(), "SequenceActionStartSequence", true, {{"P", "bool"}});
     EXPECT_EQ(log.Messages().size(), 1u);  // chained to "SequenceAction" with a warning
-    SequenceActionClassEntry* e = Factory().FindEntry("ScriptOnBuiltIn");
+    SequenceActionClassEntry* e = Factory().FindEntry(onBuiltInName.c_str());
     EXPECT_STREQ(e->baseClassName.CStr(), "SequenceActionStartSequence");
     EXPECT_STREQ(e->descriptor->Base()->Name(), "SequenceAction");
-    LuaSequenceAction* onBuiltIn = Make("ScriptOnBuiltIn");
+    LuaSequenceAction* onBuiltIn = Make(onBuiltInName.c_str());
     EXPECT_EQ(onBuiltIn->time, 0.0f);  // instant
     delete onBuiltIn;
 
@@ -795,19 +800,23 @@ TEST_F(SequenceTest, BaseClassesAndRefusedNames) {
 
 TEST_F(SequenceTest, LookupNames) {
     const uint32_t before = Factory().LookupNames().Count();
-    // A lookup name of this test's own: the factory keeps every name for the process's life.
-    Factory().RegisterLuaSequenceActionClass("ScriptLookupA", "", false, "LookupTarget");
-    Factory().RegisterLuaSequenceActionClass("ScriptLookupB", "", false, "LookupTarget");
-    const int32_t c = Factory().RegisterLuaSequenceActionClass("ScriptLookupC", "", false, "");
+    // Names of this test's own, for each run: the factory keeps every name for the process's life.
+    static int run = 0;
+    const std::string suffix = std::to_string(++run);
+    const std::string a = "ScriptLookupA" + suffix, b = "ScriptLookupB" + suffix, cName = "ScriptLookupC" + suffix,
+                      target = "LookupTarget" + suffix;
+    Factory().RegisterLuaSequenceActionClass(a.c_str(), "", false, target.c_str());
+    Factory().RegisterLuaSequenceActionClass(b.c_str(), "", false, target.c_str());
+    const int32_t c = Factory().RegisterLuaSequenceActionClass(cName.c_str(), "", false, "");
     EXPECT_EQ(Factory().LookupNames().Count(), before + 1);
-    EXPECT_EQ(Factory().FindEntry("ScriptLookupA")->lookupParamIndex, static_cast<int32_t>(before));
-    EXPECT_EQ(Factory().FindEntry("ScriptLookupB")->lookupParamIndex, static_cast<int32_t>(before));
-    EXPECT_EQ(Factory().FindEntry("ScriptLookupC")->lookupParamIndex, -1);
+    EXPECT_EQ(Factory().FindEntry(a.c_str())->lookupParamIndex, static_cast<int32_t>(before));
+    EXPECT_EQ(Factory().FindEntry(b.c_str())->lookupParamIndex, static_cast<int32_t>(before));
+    EXPECT_EQ(Factory().FindEntry(cName.c_str())->lookupParamIndex, -1);
     Factory().AddSequenceActionLookupParamName(c, "x");
     Factory().AddSequenceActionLookupParamName(c, "x");
     Factory().AddSequenceActionLookupParamName(c, nullptr);
     Factory().AddSequenceActionLookupParamName(c, "");
-    EXPECT_EQ(Factory().FindEntry("ScriptLookupC")->lookupParamNames.Count(), 2u);
+    EXPECT_EQ(Factory().FindEntry(cName.c_str())->lookupParamNames.Count(), 2u);
 }
 
 TEST_F(SequenceTest, RedeclarationMigratesLiveInstances) {
