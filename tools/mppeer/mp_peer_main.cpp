@@ -208,27 +208,42 @@ constexpr uint32_t kPlanClips = 4;
 struct EntityPlanTemplates {
     EntityTemplate templates[4];
     std::unique_ptr<MeshTemplate> mesh;  // released with the engine's resources still there
-    EntityTemplateStub stubs[5];
+    // The registry owns a stub once it holds it: the engine's shut-down, which may come
+    // before Unregister (a quit ends the main loop), deletes the stubs it still holds.
+    EntityTemplateStub* stubs[5] = {};
+    SimpleGUID guids[5];
     uint32_t count = 4;
     void Register(const std::string& data) {
         for (uint32_t i = 0; i < 5; ++i) {
             char text[40];
             std::snprintf(text, sizeof text, "00000000-0000-0000-0000-0000000051%02X", i);
-            stubs[i].guid.FromString(text);
+            guids[i].FromString(text);
             if (i == 4) mesh = std::make_unique<MeshTemplate>();
             EntityTemplate& t = i < 4 ? templates[i] : *mesh;
-            t.guid = stubs[i].guid;
+            t.guid = guids[i];
             t.SetName(("mp_peer_" + std::to_string(i)).c_str());
             t.luaClass = const_cast<char*>(kPlanClasses[i]);
         }
         count = ReadMesh(data) ? 5 : 4;
         for (uint32_t i = 0; i < count; ++i) {
-            stubs[i].SetTemplate(i < 4 ? &templates[i] : mesh.get());
-            gEntityTemplateRegistry.InsertStub(&stubs[i]);
+            stubs[i] = new EntityTemplateStub();
+            stubs[i]->guid = guids[i];
+            stubs[i]->SetTemplate(i < 4 ? &templates[i] : mesh.get());
+            if (!gEntityTemplateRegistry.InsertStub(stubs[i])) {
+                delete stubs[i];
+                stubs[i] = nullptr;
+            }
         }
     }
     void Unregister() {
-        for (uint32_t i = 0; i < count; ++i) gEntityTemplateRegistry.RemoveStub(&stubs[i]);
+        // A stub the registry no longer holds was deleted with it.
+        for (uint32_t i = 0; i < count; ++i) {
+            if (stubs[i] && gEntityTemplateRegistry.FindStubByGUID(guids[i]) == stubs[i]) {
+                gEntityTemplateRegistry.RemoveStub(stubs[i]);
+                delete stubs[i];
+            }
+            stubs[i] = nullptr;
+        }
         mesh.reset();
     }
     bool IsMesh(const Entity* e) const { return count > 4 && e && e->GetTemplate() == mesh.get(); }
@@ -301,7 +316,7 @@ void CreatePlanEntities(uint32_t n, std::vector<SafePointer<Entity>>& made, Play
         const Vector p = SeededPosition();
         m.r[3] = p;
         Entity* parent = (i % 5 == 4) ? previous : nullptr;
-        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().stubs[i % gPlanTemplates().count].guid, parent, m,
+        Entity* e = gEntityManager->CreateEntityInGameByGUID(gPlanTemplates().guids[i % gPlanTemplates().count], parent, m,
                                                              ENTITYCREATION_MULTIPLAYER_AUTHORITY, nullptr);
         if (!e) continue;
         if (gPlanTemplates().IsMesh(e)) e->ReplicateAnimEnable(3, 4);
