@@ -148,8 +148,8 @@ TEST_F(FillRule, SharedAndOuterEdgesFollowTheTopLeftRule) {
         DrawCounting(c.triangles, c.size, c.size);
         ExpectCoverage(c.name, c.size == kSize ? backBuffer : surfaces[0], expect, c.size);
         if (c.size == kSize) continue;
-        // The target sampled texel for pixel through a quad moved half a pixel up and
-        // left: the copy is the same picture, upright.
+        // The target sampled texel for pixel, point filtered, through a quad moved half
+        // a pixel up and left: the copy is the same picture, upright.
         device->SetRenderState(RS_ALPHABLENDENABLE, 0);
         device->SetRenderTarget(0, surfaces[1]);
         UseShaders(kPassVertex, "sampler2D T : register(s0);\n"
