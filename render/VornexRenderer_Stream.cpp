@@ -287,7 +287,13 @@ void VornexRenderer::RunBlock(CommandRingBuffer& r) {
         }
         previousTaskId = task;
         ++consumed;
-        if (!next) return;
+        if (!next) {
+            // Only the terminators end a block on purpose; any other task found its
+            // payload cut short, and where the next record would start is unknown.
+            if (task != TASK_END_OF_BLOCK && task != TASK_END_OF_BLOCK_WAIT)
+                gLog.Error(LogCategory::Resources, "XR task %u cut short: the rest of its block is dropped", task);
+            return;
+        }
     }
 }
 

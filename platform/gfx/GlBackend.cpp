@@ -1,14 +1,22 @@
 // The drawing back end: OpenGL 4.5 core on EGL (see GlBackend.h for the contract).
 //
 // Conventions of the original device, kept here:
-// - clip-space depth 0..1 and the upper-left origin (glClipControl), so memory row 0 of
-//   every surface is the top of the picture, as the original stores it; viewports,
-//   scissor rectangles and copies use the original's coordinates unchanged;
+// - memory row 0 of every surface is the top of the picture, as the original stores it,
+//   and GL's window row 0: viewports, scissor rectangles and copies use the original's
+//   coordinates unchanged;
+// - clip space: depth 0..1 (glClipControl) with GL's own lower-left origin; the vertex
+//   stage negates y (ShaderSpirv.cpp), so clip y = +1 still lands on row 0. The
+//   picture's y then grows with GL's window y, and GL's tie rule for pixel centres on
+//   an edge (Mesa draws them on the edges that are bottom or left in window terms, as
+//   the original does in picture terms once y points down) is the original's top-left
+//   rule, exactly, for every slope;
 // - pixel centres: the original samples pixel i at coordinate i, GL at i + 0.5; the
-//   vertex stage moves the geometry by half a pixel (ShaderSpirv.cpp), so a
+//   vertex stage moves the geometry by exactly half a pixel right and down, so a
 //   full-screen quad covers each pixel once and texel-centre offsets in the shaders
 //   land where they did;
-// - clockwise front faces; DECLTYPE_D3DCOLOR vertex colours are bytes B, G, R, A;
+// - clockwise front faces on screen: negating y mirrors the winding GL sees, so GL's
+//   front faces are its counter-clockwise ones; DECLTYPE_D3DCOLOR vertex colours are
+//   bytes B, G, R, A;
 // - colour conversion, as the original documents it: a colour byte b reads as b / 255
 //   (vertex colours, clear and fill colours, border colours, the blend factor), and a
 //   value written to a normalised target is clamped to 0..1 and rounded to the nearest
@@ -583,8 +591,8 @@ Context& GlBackendImpl::Current() {
         gl->glGenFramebuffers(1, &found->readFbo);
         gl->glGenFramebuffers(1, &found->drawFbo);
         gl->glBindVertexArray(found->vao);
-        gl->glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
-        gl->glFrontFace(GL_CW);
+        gl->glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+        gl->glFrontFace(GL_CCW);
         gl->glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
         gl->glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
@@ -1098,11 +1106,10 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     }
     ApplySamplers(state, *p);
     if (p->halfPixelLocation >= 0) {
-        // Half a pixel right and down, less 1/128 pixel: edges on pixel centres then fall
-        // on the original's side (its top-left rule) whatever GL's own tie rule is.
-        constexpr float kShift = 2.0f * (0.5f - 1.0f / 128.0f);
-        const float x = kShift / static_cast<float>(std::max(1u, state.viewport.width));
-        const float y = -kShift / static_cast<float>(std::max(1u, state.viewport.height));
+        // Half a pixel right and down (after the vertex stage's y negation, down is +y),
+        // in clip units: a pixel is 2 / size of them.
+        const float x = 1.0f / static_cast<float>(std::max(1u, state.viewport.width));
+        const float y = 1.0f / static_cast<float>(std::max(1u, state.viewport.height));
         if (x != p->halfPixel[0] || y != p->halfPixel[1]) gl->glUniform2f(p->halfPixelLocation, x, y);
         p->halfPixel[0] = x;
         p->halfPixel[1] = y;

@@ -204,11 +204,14 @@ void AppendWrapper(bool pixel, const std::string& colorOutput, std::string* sour
         p = end + 1;
     }
     if (!pixel) {
+        // Clip y is negated, so the picture's rows grow with GL's window y and GL's
+        // tie rule comes out as the original's top-left rule (see GlBackend.cpp).
         // Pixel centres: the original device samples pixel i at integer coordinate i,
-        // GL at i + 0.5, so the geometry moves about half a pixel right and down (in
-        // clip units, y pointing up; the device sets the amount per viewport).
+        // GL at i + 0.5, so the geometry moves half a pixel right and down (in clip
+        // units after the negation; the device sets the amount per viewport).
         source->insert(insert, "uniform vec2 gfx_HalfPixel;\n");
-        *source += "void main()\n{\n    gfx_main();\n    gl_Position.xy += gfx_HalfPixel * gl_Position.w;\n}\n";
+        *source += "void main()\n{\n    gfx_main();\n    gl_Position.y = -gl_Position.y;\n"
+                   "    gl_Position.xy += gfx_HalfPixel * gl_Position.w;\n}\n";
         return;
     }
     // Alpha test (RS_ALPHATESTENABLE, RS_ALPHAFUNC, RS_ALPHAREF): the reference byte is

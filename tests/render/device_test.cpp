@@ -42,17 +42,31 @@ TEST(PresentParametersTest, BlockFollowsTheConfigurationPerQualityLevel) {
     gVornexRenderer.Settings() = RendererSettings{};
 }
 
-// "Enable outlines" switched in the configuration reaches the renderer's settings when the
-// configuration is applied, and from there the present parameters: off and on again.
-TEST(PresentParametersTest, OutlinesFollowTheAppliedConfiguration) {
-    RendererConfigContainer config;
-    for (bool on : {false, true, false}) {
-        config.enableOutlines = on;
-        config.OnPropertyChanged(nullptr);  // the whole configuration changed
-        EXPECT_EQ(gVornexRenderer.Settings().enableOutlines, on);
-        PresentParameterBlock b;
-        gVornexRenderer.ComputePresentParameters(1000, 500, true, false, &b);
-        EXPECT_EQ(b.outlines, on ? 1 : 0);
+// Each switch of the configuration reaches the renderer's settings when the configuration
+// is applied, and from there the present parameters: off and on again.
+TEST(PresentParametersTest, SwitchesFollowTheAppliedConfiguration) {
+    const struct {
+        const char* name;
+        bool RendererConfigContainer::*config;
+        uint8_t PresentParameterBlock::*block;
+    } cases[] = {
+        {"Enable outlines", &RendererConfigContainer::enableOutlines, &PresentParameterBlock::outlines},
+        {"Enable refraction", &RendererConfigContainer::enableRefraction, &PresentParameterBlock::refraction},
+        {"Enable shadow map", &RendererConfigContainer::enableShadowMap, &PresentParameterBlock::shadowMap},
+        {"Enable shadow map filtering", &RendererConfigContainer::enableShadowMapFiltering,
+         &PresentParameterBlock::shadowFiltering},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RendererConfigContainer config;
+        config.gfxQualityLevel = 3;  // a level where every switch shows in the block
+        for (bool on : {false, true, false}) {
+            config.*c.config = on;
+            config.OnPropertyChanged(nullptr);  // the whole configuration changed
+            PresentParameterBlock b;
+            gVornexRenderer.ComputePresentParameters(1000, 500, true, false, &b);
+            EXPECT_EQ(b.*c.block, on ? 1 : 0);
+        }
     }
     gVornexRenderer.Settings() = RendererSettings{};
 }

@@ -2,6 +2,7 @@
 // test-sanitize: thread address
 // test-timeout: 180
 #include <atomic>
+#include <cstring>
 
 #include "RenderTestSupport.h"
 #include "core/profiler/Profiler.h"
@@ -109,6 +110,66 @@ TEST_F(StreamTest, UnknownIdAbandonsItsBlockWithoutRunningWhatFollows) {
     gVornexRenderer.WaitForFrameLatency(0);
     EXPECT_EQ(gVornexRenderer.CompletedFrames(), completed + 1);
     EXPECT_EQ(gVornexRenderer.WaitedFrames(), gVornexRenderer.PostedFrames());
+}
+
+// The render thread's block runner, for blocks the front end never writes (it always
+// ends a block with a terminator): a pointer to the member, formed through a class that
+// is never made.
+struct BlockRunner : VornexRenderer {
+    static void Run(CommandRingBuffer& ring) {
+        (gVornexRenderer.*&BlockRunner::HandleCommand)(kRenderCommandBlock, ring);
+    }
+};
+
+std::atomic<int> gParticleUpdates{0}, gEffectUpdates{0};
+
+// A frame-parameters record ending before its flags word, or inside its clocks, is
+// refused with a line: no clock moves and nothing is updated. Whole, it moves the clocks
+// and runs the updates unless flag bit 0 says to skip them.
+TEST_F(StreamTest, FrameParametersCutShortAreRefused) {
+    gRenderHooks.ParticleSystemInstanceUpdateAll = [](float, float, float) { ++gParticleUpdates; };
+    gRenderHooks.SFXContextUpdateAll = [](const RenderFrameClock*) { ++gEffectUpdates; };
+    const struct {
+        const char* name;
+        uint32_t bytes, flags;
+        bool applied, updated;
+    } cases[] = {
+        {"whole", 40, 0, true, true},
+        {"whole, updates skipped", 40, 1, true, false},
+        {"cut before the flags", 36, 0, false, false},
+        {"cut in the clocks", 20, 0, false, false},
+    };
+    int64_t ticks = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        gParticleUpdates = gEffectUpdates = 0;
+        ticks += 30'000'000;  // three seconds more each time
+        double before = 0, after = 0;
+        RunOnRenderThread([&] {
+            before = gVornexRenderer.FrameSeconds(0);
+            CommandRingBuffer ring(4096, 0xFFFF);
+            ASSERT_TRUE(ring.BeginWrite(kRenderCommandBlock, 4 + c.bytes));
+            ring.WriteValue(uint32_t(TASK_FRAME_PARAMS));
+            uint8_t payload[40] = {};
+            for (int clock = 0; clock < 3; ++clock) {
+                std::memcpy(payload + clock * 12, &ticks, 8);
+                const float frameTime = 0.03f;
+                std::memcpy(payload + clock * 12 + 8, &frameTime, 4);
+            }
+            std::memcpy(payload + 36, &c.flags, 4);
+            ring.Write(payload, c.bytes);
+            ring.EndWrite();
+            ASSERT_TRUE(ring.BeginRead());
+            BlockRunner::Run(ring);
+            ring.EndRead();
+            after = gVornexRenderer.FrameSeconds(0);
+        });
+        EXPECT_EQ(after, c.applied ? double(ticks) / 1e7 : before);
+        EXPECT_EQ(gParticleUpdates.load(), c.updated ? 1 : 0);
+        EXPECT_EQ(gEffectUpdates.load(), c.updated ? 1 : 0);
+        EXPECT_EQ(Lines("XR task 41 cut short").size(), c.applied ? 0u : 1u);
+    }
 }
 
 TEST_F(StreamTest, WritersWhileStoppedWriteNothingAndTheNextStartRuns) {

@@ -21,6 +21,7 @@ struct DrawSeen {
     RenderTaskArguments arguments;
     uint32_t stencilEnable, pass, fail, zFail, function, reference, mask, writeMask, colorWrites;
     uint32_t lightSamplers[2][3] = {};  // samplers 6 and 7: sRGB read, address u, mag filter
+    float sceneVertex[4] = {}, scenePixel[4] = {};  // the scene constants: vertex c249, pixel c220
 };
 
 inline std::vector<DrawSeen>& Seen() {
@@ -47,6 +48,10 @@ struct RecordingContext : EntityRenderingContext {
             gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_SRGBTEXTURE, &out[0]);
             gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_ADDRESSU, &out[1]);
             gVornexRenderer.Device()->GetSamplerState(6 + i, SAMP_MAGFILTER, &out[2]);
+        }
+        if (gfx::Device* d = gVornexRenderer.Device()) {
+            d->GetVertexShaderConstantF(249, Seen().back().sceneVertex, 1);
+            d->GetPixelShaderConstantF(220, Seen().back().scenePixel, 1);
         }
     }
     void DrawDepth(void* task, uint32_t flags) override { depthDraws.push_back(flags); }

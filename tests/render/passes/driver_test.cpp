@@ -211,6 +211,28 @@ TEST_F(PassesTest, PassFlagsAndTheDelegateHook) {
     EXPECT_EQ(gHooks.delegateCalls, 0u);
 }
 
+// Every pass of the scene draws with the scene constants set at its start (vertex c249,
+// pixel c220: the fog colour with 1 - w), whatever those registers held before.
+TEST_F(PassesTest, ScenePassesDrawWithTheSceneConstants) {
+    RecordingContext* forward = Add(Vector(0, 0, 10, 1), 3);
+    RecordingContext* deferred = Add(Vector(0, 0, 10, 1), 3);
+    for (const uint32_t flags : {0u, 0x3u}) {
+        SCOPED_TRACE(flags);
+        Seen().clear();
+        RunOnRenderThread([] {
+            const float stale[4] = {7, 7, 7, 7};
+            gVornexRenderer.Device()->SetVertexShaderConstantF(249, stale, 1);
+            gVornexRenderer.Device()->SetPixelShaderConstantF(220, stale, 1);
+        });
+        Frame({{forward, RENDER_FLAG_FORWARD}, {deferred, RENDER_FLAG_DEFERRED}}, flags);
+        ASSERT_GE(Seen().size(), 2u);
+        for (const DrawSeen& d : Seen()) {
+            EXPECT_EQ(std::vector<float>(d.sceneVertex, d.sceneVertex + 4), (std::vector<float>{0, 1, 0, 0}));
+            EXPECT_EQ(std::vector<float>(d.scenePixel, d.scenePixel + 4), (std::vector<float>{0, 0, 0, 0}));
+        }
+    }
+}
+
 TEST_F(PassesTest, DeferredMeshesDrawInThreeBatchedPassesInOrder) {
     RecordingContext* geometry = Add(Vector(0, 0, 10, 1), 3);
     RecordingContext* third = Add(Vector(0, 0, 10, 1), 3);

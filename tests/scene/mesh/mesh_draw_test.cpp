@@ -298,6 +298,21 @@ TEST_F(MeshDrawTest, MissingPresetDrawsTheLineList) {
         EXPECT_EQ(draws[0].indices, gfx::SerialOf(d->indexBufferB));
         EXPECT_EQ(draws[0].RenderState(gfx::RS_ZFUNC), uint32_t(gfx::CMP_LESSEQUAL));
     }
+    // Several instances: each line-list draw carries its own instance's model matrix
+    // (model, then view and projection, a row per register).
+    const MeshDrawBatchRecord instances[3] = {MeshRecord(Vector(-2, 1, 0, 1)), MeshRecord(Vector(3, -1, 4, 1)),
+                                              MeshRecord(Vector(0, 2, -3, 1))};
+    const int reg = gShaderManager->Fixed(0).vertexObject->ConstantRegister(VSC_MODEL_VIEW_PROJ).index;
+    ASSERT_GE(reg, 0);
+    const auto draws = DrawsOf([&] { d->DrawParts(0, 1, instances, 3, nullptr, 0); });
+    ASSERT_EQ(draws.size(), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        Matrix expect;
+        expect.Mul(gVornexRenderer.CurrentViewProjection(), instances[i].world);
+        for (uint32_t row = 0; row < 4; ++row)
+            for (uint32_t k = 0; k < 4; ++k)
+                EXPECT_NEAR(draws[i].VertexConstant(reg + row)[k], (&expect.r[row].x)[k], 1e-5f) << i << " " << row;
+    }
 }
 
 TEST_F(MeshDrawTest, SecondaryGeometryAfterTheForwardPasses) {

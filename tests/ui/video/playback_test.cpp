@@ -227,6 +227,24 @@ TEST_F(PlaybackTest, PlaysStopsAndFailuresShowInIsPlaying) {
     }
 }
 
+// The folder text is kept whole up to the limit, like the name: trailing separators
+// pad "videos" to 259 characters and the clip in it plays (it is nowhere else); one
+// character more is refused.
+TEST_F(PlaybackTest, AFolderAtTheLengthLimitIsTried) {
+    Mount({"silent"});
+    StartEngine();
+    const std::string atLimit = "videos" + std::string(kVideoMaxPathLength - 6, '/');
+    gVideoEngine->Play("silent", atLimit.c_str(), true, false, 1.0f);
+    ASSERT_TRUE(WaitForHeaders());
+    EXPECT_NE(CurrentPlayer(), nullptr);
+    EXPECT_TRUE(gVideoEngine->IsPlaying());
+    EXPECT_EQ(Count("Video error"), 0u);
+    const std::string over = atLimit + "/";
+    gVideoEngine->Play("silent", over.c_str(), true, false, 1.0f);
+    EXPECT_TRUE(soundtest::WaitUntil([&] { return !gVideoEngine->IsPlaying() || (Tick(), false); }, 10.0));
+    EXPECT_EQ(Count("Video error - name or directory longer than 259 characters"), 1u);
+}
+
 // The engine's entries in the tables the Game and the engine start-up call through.
 TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
     Mount({"silent"});
