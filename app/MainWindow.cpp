@@ -246,7 +246,7 @@ void CheckStartScene() {
 // rather than rushing frames to catch up.
 void WaitForPresentInterval() {
     MainWindowState& s = gMainWindow;
-    const int64_t interval = static_cast<int64_t>(kPresentIntervalSeconds * double(os::kCounterFrequency));
+    const int64_t interval = Time::FromSeconds(kPresentIntervalSeconds).ticks;
     const int64_t now = os::ReadCounter();
     if (s.nextPresentAt == 0 || now - s.nextPresentAt > interval) {
         s.nextPresentAt = now + interval;

@@ -2,6 +2,7 @@
 // table. Kinds without a handler, and handled ones that fall through, go to the window
 // layer's default procedure.
 #include "app/MainWindow.h"
+#include "core/Time.h"
 #include "engine/game/Game.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Clock.h"
@@ -14,8 +15,6 @@ namespace {
 using Handler = int64_t (*)(wnd::Event& event);
 constexpr uint32_t kEnterKey = 13;
 constexpr uint32_t kBackspace = 8;
-
-int64_t SecondsToTicks(double seconds) { return static_cast<int64_t>(seconds * double(os::kCounterFrequency)); }
 
 bool ClientSize(int32_t* width, int32_t* height) {
     wnd::Rect client;
@@ -96,7 +95,7 @@ int64_t OnSysCommand(wnd::Event& event) {
 
 int64_t OnMouseMove(wnd::Event& event) {
     const MainWindowState& s = gMainWindow;
-    if (s.touched && os::ReadCounter() - s.lastTouchTime <= SecondsToTicks(kTouchMouseQuietSeconds)) return 0;
+    if (s.touched && os::ReadCounter() - s.lastTouchTime <= Time::FromSeconds(kTouchMouseQuietSeconds).ticks) return 0;
     int32_t width = 0, height = 0;
     if (!ClientSize(&width, &height)) return 0;  // minimised: nothing to normalise against
     gGame->GetInputManager()->OnMouseMove(static_cast<float>(event.x) / static_cast<float>(width),
@@ -120,7 +119,7 @@ int64_t OnWheel(wnd::Event& event) {
 
 int64_t OnSizing(wnd::Event& event) {
     gMainWindow.resizing = true;
-    gMainWindow.resizeDeadline = os::ReadCounter() + SecondsToTicks(kResizeDelaySeconds);
+    gMainWindow.resizeDeadline = os::ReadCounter() + Time::FromSeconds(kResizeDelaySeconds).ticks;
     ConstrainSizingRect(gMainWindow.window, &event.rect, event.code);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/Memory.h"
+#include "core/SortedSearch.h"
 
 void* DynarrayAllocate(uint64_t bytes) {
     if (bytes == 0 || bytes > 0x7FFFFFFFull) return nullptr;
@@ -41,15 +42,8 @@ int32_t CompareNoCase(const char* a, const char* b) {
 
 int32_t SortedNameList::Find(const char* name) const {
     if (!name) return -1;
-    int32_t lo = 0, hi = static_cast<int32_t>(count) - 1;
-    while (lo <= hi) {
-        int32_t mid = lo + (hi - lo) / 2;
-        int32_t c = data[mid] ? CompareNoCase(data[mid], name) : -1;
-        if (c == 0) return mid;
-        if (c < 0)
-            lo = mid + 1;
-        else
-            hi = mid - 1;
-    }
-    return -1;
+    // A null name sorts before every other.
+    const SortedSearchResult r = FindSortedEqual(
+        count, [&](uint32_t i) { return data[i] ? CompareNoCase(name, data[i]) : 1; }, SortedProbe::LowerMiddle);
+    return r.found ? static_cast<int32_t>(r.index) : -1;
 }

@@ -12,7 +12,7 @@ namespace {
 TimerBase gTimerBase = {0, os::kCounterFrequency, double(os::kCounterFrequency), os::kCounterFrequency,
                         double(os::kCounterFrequency) * 0.001};
 
-// Saturating conversion of a scaled tick count (scripts may pass any number).
+// Saturating conversion of a scaled tick count (scripts and data may pass any number).
 int64_t ToTicks(double v) {
     if (!(v == v)) return 0;
     if (v >= 9.2233720368547758e18) return INT64_MAX;
@@ -37,6 +37,13 @@ void Time::InitTimer(int64_t start, int64_t frequency) {
 const TimerBase& Time::Base() { return gTimerBase; }
 
 void Time::LoadHardwareTime() { ticks = os::ReadCounter() - gTimerBase.start; }
+
+Time Time::FromSeconds(double seconds) { return Time(ToTicks(seconds * gTimerBase.frequencyDouble)); }
+
+Time Time::FromFloatSeconds(float seconds) {
+    // The float product widens to double exactly, so truncation is unchanged.
+    return Time(ToTicks(static_cast<double>(seconds * static_cast<float>(gTimerBase.frequency))));
+}
 
 double Time::ToSeconds() const { return static_cast<double>(ticks) / gTimerBase.frequencyDouble; }
 

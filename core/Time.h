@@ -34,6 +34,12 @@ public:
     static const TimerBase& Base();
 
     void LoadHardwareTime();  // now - start
+    // Seconds to ticks at the base's frequency, truncated toward zero. FromSeconds forms
+    // the product in double precision; FromFloatSeconds in single precision, for values
+    // that callers keep as float seconds (frame deltas, delays). Both saturate at the
+    // int64 range, and NaN gives 0.
+    static Time FromSeconds(double seconds);
+    static Time FromFloatSeconds(float seconds);
     double ToSeconds() const;
     double ToMilliseconds() const;
     int64_t ToMicroseconds() const;

@@ -1,5 +1,7 @@
 #include "net/PeerSyncRecord.h"
 
+#include <algorithm>
+
 PeerSyncRecord::PeerSyncRecord(uint32_t id, int64_t counterNow)
     : peerId(id), entities(new PeerEntityEntry[kMultiplayerIdCount]()) {
     timeSync.Restart(counterNow);
@@ -12,27 +14,15 @@ bool PeerSyncRecord::HasPendingEntities() const {
 }
 
 size_t PeerSyncTable::UpperBound(uint32_t peerId) const {
-    size_t lo = 0, hi = records.size();
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (records[mid]->peerId <= peerId)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const auto after = [](uint32_t id, const std::unique_ptr<PeerSyncRecord>& r) { return id < r->peerId; };
+    const auto at = std::upper_bound(records.begin(), records.end(), peerId, after);
+    return static_cast<size_t>(at - records.begin());
 }
 
 PeerSyncRecord* PeerSyncTable::Find(uint32_t peerId) const {
-    size_t lo = 0, hi = records.size();
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        if (records[mid]->peerId < peerId)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo < records.size() && records[lo]->peerId == peerId ? records[lo].get() : nullptr;
+    const auto before = [](const std::unique_ptr<PeerSyncRecord>& r, uint32_t id) { return r->peerId < id; };
+    const auto at = std::lower_bound(records.begin(), records.end(), peerId, before);
+    return at != records.end() && (*at)->peerId == peerId ? at->get() : nullptr;
 }
 
 PeerSyncRecord* PeerSyncTable::Insert(uint32_t peerId, int64_t counterNow) {

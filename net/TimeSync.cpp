@@ -13,9 +13,9 @@
 
 #include "core/CrtRand.h"
 #include "core/Log.h"
+#include "core/Time.h"
 #include "net/base/NetConstants.h"
 #include "net/base/NetDriver.h"
-#include "platform/os/Clock.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ void TimeSync::Update(Network::NetDriver& driver, int32_t peer, int64_t now, int
     if (sampleCount >= 1 && counterNow <= nextRequestTime) return;
     SendRequest(driver, peer, now);
     const double r = CrtRand();
-    nextRequestTime = counterNow + static_cast<int64_t>((r / 32767.0 + 0.5) * double(os::kCounterFrequency));
+    nextRequestTime = counterNow + Time::FromSeconds(r / 32767.0 + 0.5).ticks;
 }
 
 void TimeSync::RemoveOutstanding(uint32_t index) {

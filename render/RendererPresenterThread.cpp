@@ -1,5 +1,6 @@
 #include "render/RendererPresenterThread.h"
 
+#include "core/Time.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
@@ -39,7 +40,7 @@ void VornexRendererPresenterThread::HandleCommand(uint32_t id, CommandRingBuffer
 }
 
 void VornexRendererPresenterThread::Present(float minimumIntervalSeconds, gfx::Device* device, gfx::Query* query) {
-    const int64_t interval = static_cast<int64_t>(minimumIntervalSeconds * static_cast<float>(os::kCounterFrequency));
+    const int64_t interval = Time::FromFloatSeconds(minimumIntervalSeconds).ticks;
     const int64_t elapsed = os::ReadCounter() - lastPresent;
     if (elapsed >= 0 && elapsed < interval) {
         const int64_t ms = (interval - elapsed) / (os::kCounterFrequency / 1000);

@@ -10,6 +10,7 @@
 #include <cassert>
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/RenderJobs.h"
@@ -149,7 +150,7 @@ void VornexRenderer::RunResourceJobs(uint32_t budgetUnits, float seconds) {
 bool VornexRenderer::ProcessResourceJobs(uint32_t budgetUnits, float seconds) {
     ResourceJobQueue& queue = *jobQueue;
     CommandRingBuffer& ring = *queue.ring;
-    const int64_t budgetTicks = static_cast<int64_t>(double(seconds) * double(os::kCounterFrequency));
+    const int64_t budgetTicks = Time::FromSeconds(seconds).ticks;
     int64_t start = 0;
     bool clockStarted = false;
     uint32_t spent = 0;

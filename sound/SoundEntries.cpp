@@ -112,14 +112,11 @@ void SoundEntriesContainer::OnLoaded(uint32_t) {
 // Lookup (under the lock)
 
 uint32_t SoundEntriesContainer::LowerBound(const char* name) const {
-    uint32_t lo = 0, hi = entries.Count();
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        const SoundEntry* e = entries[mid];
-        if (e && RTTIStricmp(e->name.CStr(), name) < 0) lo = mid + 1;
-        else hi = mid;
-    }
-    return lo;
+    // Null elements sort last.
+    const auto at = std::lower_bound(entries.begin(), entries.end(), name, [](const SoundEntry* e, const char* key) {
+        return e && RTTIStricmp(e->name.CStr(), key) < 0;
+    });
+    return static_cast<uint32_t>(at - entries.begin());
 }
 
 SoundEntry* SoundEntriesContainer::FindExact(const char* name) const {

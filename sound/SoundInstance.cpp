@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/profiler/Profiler.h"
 #include "platform/os/Clock.h"
 #include "sound/FixedBlockPool.h"
@@ -65,7 +66,7 @@ SoundInstanceBase::SoundInstanceBase(EntitySoundEmitter* soundOwner, const char*
     }
     if (params.Flags & SOUNDSTARTFLAG_IMPORTANT) stateFlags |= SOUNDINSTANCE_IMPORTANT;
     if (params.StartDelay > 0.0f)
-        startTime = os::ReadCounter() + static_cast<int64_t>(double(params.StartDelay) * double(os::kCounterFrequency));
+        startTime = os::ReadCounter() + Time::FromSeconds(params.StartDelay).ticks;
 
     previous = tail;
     if (tail) tail->next = this;

@@ -1,5 +1,6 @@
 #include "core/fs/ContainerIndex.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -125,16 +126,10 @@ bool ContainerIndex::Find(const char* path, ContainerIndexEntry* out) const {
     for (; path[n] && n < kContainerMaxHashedPath; ++n) lower[n] = static_cast<char>(std::tolower(static_cast<unsigned char>(path[n])));
     lower[n] = 0;
     const uint32_t hash = MurmurHash2(lower, n, seed, multiplier);
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (entries[mid].hash < hash)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == count || entries[lo].hash != hash) return false;
-    if (out) *out = entries[lo];
+    const ContainerIndexEntry* at = std::lower_bound(
+        entries, entries + count, hash, [](const ContainerIndexEntry& e, uint32_t h) { return e.hash < h; });
+    if (at == entries + count || at->hash != hash) return false;
+    if (out) *out = *at;
     return true;
 }
 

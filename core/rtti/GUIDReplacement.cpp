@@ -1,5 +1,6 @@
 #include "core/rtti/GUIDReplacement.h"
 
+#include "core/SortedSearch.h"
 #include "core/rtti/RTTIProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 
@@ -29,15 +30,10 @@ const RTTIClass* GUIDReplacementTable::RegisterClass(const char* nameOverride) {
 }
 
 int32_t GUIDReplacementTable::FindIndex(const SimpleGUID& guid) const {
-    int32_t lo = 0, hi = static_cast<int32_t>(entries.Count()) - 1;
-    while (lo <= hi) {
-        const int32_t mid = (lo + hi) / 2;
-        const int c = SimpleGUID::Compare(guid, entries[static_cast<uint32_t>(mid)].original);
-        if (c == 0) return mid;
-        if (c < 0) hi = mid - 1;
-        else lo = mid + 1;
-    }
-    return -1;
+    const SortedSearchResult r = FindSortedEqual(
+        entries.Count(), [&](uint32_t i) { return SimpleGUID::Compare(guid, entries[i].original); },
+        SortedProbe::LowerMiddle);
+    return r.found ? static_cast<int32_t>(r.index) : -1;
 }
 
 SimpleGUID GUIDReplacementTable::Translate(const SimpleGUID& guid) const {

@@ -6,6 +6,7 @@
 // the layout hash are part of every stored property list.
 #include "core/rtti/RTTIClass.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "core/CRC32.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/SortedSearch.h"
 #include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
@@ -66,13 +68,11 @@ namespace {
 
 // Upper bound by name in a list of descriptors sorted by class name.
 uint32_t ClassUpperBound(const RTTIPointerList& list, const char* name) {
-    uint32_t lo = 0, hi = list.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (RTTIStricmp(name, static_cast<RTTIClass*>(list.items[mid])->Name()) < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return lo;
+    const auto after = [](const char* key, const void* item) {
+        return RTTIStricmp(key, static_cast<const RTTIClass*>(item)->Name()) < 0;
+    };
+    void* const* at = std::upper_bound(list.items, list.items + list.count, name, after);
+    return static_cast<uint32_t>(at - list.items);
 }
 
 RTTIPointerList& Registry() {
@@ -113,26 +113,18 @@ void RTTIClass::AddProperty(RTTIProperty* property) {
     layoutHash = crc.Update(layoutHash, words, sizeof(words));
     if (property->Name()) layoutHash = crc.Update(layoutHash, property->Name(), std::strlen(property->Name()));
     properties.Insert(properties.count, property);
-    uint32_t lo = 0, hi = sortedProperties.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (RTTIStricmp(PropertyName(property), PropertyName(sortedProperties.items[mid])) < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    sortedProperties.Insert(lo, property);
+    // After the properties of an equal name.
+    void** at = std::upper_bound(sortedProperties.items, sortedProperties.items + sortedProperties.count,
+                                 PropertyName(property),
+                                 [](const char* key, const void* p) { return RTTIStricmp(key, PropertyName(p)) < 0; });
+    sortedProperties.Insert(static_cast<uint32_t>(at - sortedProperties.items), property);
 }
 
 const RTTIProperty* RTTIClass::FindProperty(const char* n) const {
     if (!n) return nullptr;
-    uint32_t lo = 0, hi = sortedProperties.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(n, PropertyName(sortedProperties.items[mid]));
-        if (c == 0) return static_cast<const RTTIProperty*>(sortedProperties.items[mid]);
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return nullptr;
+    const SortedSearchResult r = FindSortedEqual(
+        sortedProperties.count, [&](uint32_t i) { return RTTIStricmp(n, PropertyName(sortedProperties.items[i])); });
+    return r.found ? static_cast<const RTTIProperty*>(sortedProperties.items[r.index]) : nullptr;
 }
 
 const RTTIProperty* RTTIClass::FindPropertyInChain(const char* n) const {
@@ -245,15 +237,9 @@ RTTIClass* RTTIClassRegistry::FindClass(const char* n) {
 int32_t RTTIClassRegistry::FindIndex(const char* n) {
     if (!n) return -1;
     const RTTIPointerList& list = Registry();
-    uint32_t lo = 0, hi = list.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(n, static_cast<RTTIClass*>(list.items[mid])->Name());
-        if (c == 0) return static_cast<int32_t>(mid);
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return -1;
+    const SortedSearchResult r = FindSortedEqual(
+        list.count, [&](uint32_t i) { return RTTIStricmp(n, static_cast<const RTTIClass*>(list.items[i])->Name()); });
+    return r.found ? static_cast<int32_t>(r.index) : -1;
 }
 
 void RTTIClassRegistry::RemoveClass(const RTTIClass* descriptor) {
@@ -355,12 +341,9 @@ int32_t NameRegistry::Register(const char* name, RTTICreateFunction create) {
     const size_t len = std::strlen(name);
     auto* copy = static_cast<char*>(EngineAlloc(len + 1));
     std::memcpy(copy, name, len + 1);
-    uint32_t lo = 0, hi = t.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (std::strcmp(copy, t.sorted[mid].name) < 0) hi = mid;
-        else lo = mid + 1;
-    }
+    const auto after = [](const char* key, const NameRow& row) { return std::strcmp(key, row.name) < 0; };
+    const NameRow* at = std::upper_bound(t.sorted, t.sorted + t.count, copy, after);
+    const uint32_t lo = static_cast<uint32_t>(at - t.sorted);
     std::memmove(t.sorted + lo + 1, t.sorted + lo, sizeof(NameRow) * (t.count - lo));
     t.sorted[lo] = {copy, create};
     t.ordered[t.count] = {copy, create};
@@ -378,15 +361,11 @@ int32_t NameRegistry::FindIndex(const char* name) {
 RTTIPolyBaseClass* NameRegistry::CreateObject(const char* name) {
     const NameTables& t = Names();
     if (!name) return nullptr;
-    uint32_t lo = 0, hi = t.count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = std::strcmp(name, t.sorted[mid].name);
-        if (c == 0) return t.sorted[mid].create ? t.sorted[mid].create(FindIndex(name)) : nullptr;
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return nullptr;
+    const SortedSearchResult r =
+        FindSortedEqual(t.count, [&](uint32_t i) { return std::strcmp(name, t.sorted[i].name); });
+    if (!r.found) return nullptr;
+    const NameRow& row = t.sorted[r.index];
+    return row.create ? row.create(FindIndex(name)) : nullptr;
 }
 
 uint32_t NameRegistry::Count() { return Names().count; }

@@ -1,5 +1,6 @@
 #include "engine/entity/EntitySpatialGrid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -61,12 +62,9 @@ void ListRemove(EntityGridList& l, uint32_t key) {
 }  // namespace
 
 uint32_t EntityGridList::Find(uint32_t key, bool* found) const {
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (entries[mid].key < key) lo = mid + 1;
-        else hi = mid;
-    }
+    const EntityGridEntry* at = std::lower_bound(entries, entries + count, key,
+                                                 [](const EntityGridEntry& e, uint32_t k) { return e.key < k; });
+    const uint32_t lo = static_cast<uint32_t>(at - entries);
     *found = lo < count && entries[lo].key == key;
     return lo;
 }

@@ -138,14 +138,12 @@ bool ReadFolder(BoundedReader& in, TemplateFolder* folder, std::vector<EntityTem
     for (uint32_t i = 0; i < stubCount; ++i) {
         SimpleGUID guid;
         in.Read(guid.bytes, 16);
-        uint32_t lo = 0, hi = uint32_t(sorted.size());
-        while (lo < hi) {
-            const uint32_t mid = (lo + hi) / 2;
-            if (SimpleGUID::Compare(sorted[mid]->guid, guid) < 0) lo = mid + 1;
-            else hi = mid;
-        }
-        if (lo == sorted.size() || sorted[lo]->guid != guid) continue;  // names no stub
-        EntityTemplateStub* stub = sorted[lo];
+        const auto at = std::lower_bound(sorted.begin(), sorted.end(), guid,
+                                         [](const EntityTemplateStub* s, const SimpleGUID& g) {
+                                             return SimpleGUID::Compare(s->guid, g) < 0;
+                                         });
+        if (at == sorted.end() || (*at)->guid != guid) continue;  // names no stub
+        EntityTemplateStub* stub = *at;
         if (stub->folder) stub->folder->RemoveStub(stub);
         folder->AddStub(stub);
     }

@@ -1,5 +1,6 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,12 +34,10 @@ int CompareComponent(const char* stored, const char* component, size_t length) {
 
 template <class T, class NameOf>
 uint32_t SortedPlace(const Dynarray<T*>& list, const char* name, size_t length, NameOf nameOf, bool* found) {
-    uint32_t lo = 0, hi = list.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (CompareComponent(nameOf(list[mid]), name, length) < 0) lo = mid + 1;
-        else hi = mid;
-    }
+    const auto at = std::lower_bound(list.begin(), list.end(), name, [&](const T* item, const char* key) {
+        return CompareComponent(nameOf(item), key, length) < 0;
+    });
+    const uint32_t lo = static_cast<uint32_t>(at - list.begin());
     *found = lo < list.Count() && CompareComponent(nameOf(list[lo]), name, length) == 0;
     return lo;
 }
@@ -251,13 +250,11 @@ bool EntityTemplateRegistry::PreloadTemplateByName(const char* path) {
 }
 
 uint32_t EntityTemplateRegistry::LowerBound(const SimpleGUID& guid) const {
-    uint32_t lo = 0, hi = guidIndex.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (SimpleGUID::Compare(guidIndex[mid]->guid, guid) < 0) lo = mid + 1;
-        else hi = mid;
-    }
-    return lo;
+    const auto before = [](const EntityTemplateStub* s, const SimpleGUID& g) {
+        return SimpleGUID::Compare(s->guid, g) < 0;
+    };
+    const auto at = std::lower_bound(guidIndex.begin(), guidIndex.end(), guid, before);
+    return static_cast<uint32_t>(at - guidIndex.begin());
 }
 
 EntityTemplateStub* EntityTemplateRegistry::FindStubByGUID(const SimpleGUID& guid) {

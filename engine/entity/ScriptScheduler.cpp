@@ -1,22 +1,22 @@
 #include "engine/entity/ScriptScheduler.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Time.h"
 #include "core/fs/FsUtil.h"
 #include "engine/script/LuaWrapper.h"
-#include "platform/os/Clock.h"
 
 namespace {
 
 constexpr int64_t kMaxTicks = INT64_MAX;
 
-// now + delay seconds, the product computed in single precision and truncated; both
-// the product and the sum saturate.
+// now + delay seconds (delay is never negative), the product computed in single
+// precision and truncated; both the product and the sum saturate.
 int64_t DueTime(int64_t now, float delay) {
-    const float ticks = delay * static_cast<float>(os::kCounterFrequency);
-    const int64_t offset = ticks >= 9.2233720368547758e18f ? kMaxTicks : static_cast<int64_t>(ticks);
+    const int64_t offset = Time::FromFloatSeconds(delay).ticks;
     return now > kMaxTicks - offset ? kMaxTicks : now + offset;
 }
 
@@ -54,14 +54,10 @@ ScriptSchedulerRecord* ScriptScheduler::ScheduleCallbackId(Entity* entity, uint3
 }
 
 uint32_t ScriptScheduler::Insert(ScriptSchedulerRecord& record) {
-    uint32_t lo = 0, hi = records.Count();
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (records[mid].due <= record.due)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    // After every record due at the same time or earlier.
+    const auto at = std::upper_bound(records.begin(), records.end(), record.due,
+                                     [](int64_t due, const ScriptSchedulerRecord& r) { return due < r.due; });
+    const uint32_t lo = static_cast<uint32_t>(at - records.begin());
     if (records.Insert(record, lo)) return lo;
     ReleaseBuffer(&record.text);
     return kDynarrayNone;

@@ -145,7 +145,6 @@ public:
     void RequestFullScreen(bool fullScreen);
     // Takes and clears the request; false when there is none.
     bool TakeFullScreenRequest(bool* fullScreen);
-    void OnDeviceChange();
     void NotifyDelegateDisplayReset();
     void RevertToDefaultOutlineParams();
     void SetOutlineMaskStr(const char* hex);
@@ -259,7 +258,8 @@ public:
     // Where that ray meets the plane (a, b, c, d: ax + by + cz + d = 0) ahead of its
     // origin; false (result untouched) when it does not.
     bool LoadScreenPointProjectedOnWorldPlane(const Vector& point, const Vector& plane, Vector* result) const;
-    // Plain forwards to the input manager (mouse buttons by their input codes).
+    // Plain forwards to the input manager for scripts (mouse buttons by their input
+    // codes); engine code calls the input manager itself.
     bool IsKeyPressed(uint32_t key) const;
     bool IsKeyPressedForTheFirstTime(uint32_t key) const;
     const Vector& GetCursorPosition() const;

@@ -1,5 +1,6 @@
 #include "engine/game/GameTimer.h"
 
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 
 void GameTimer::Reset() {
@@ -27,6 +28,6 @@ void GameTimer::Tick(float seconds) {
         lastDelta = 0.0f;
         return;
     }
-    time += static_cast<int64_t>(seconds * static_cast<float>(os::kCounterFrequency));
+    time += Time::FromFloatSeconds(seconds).ticks;
     lastDelta = seconds;
 }

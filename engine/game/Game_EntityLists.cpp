@@ -16,6 +16,8 @@
 // Main thread only. Log lines are of the multiplayer category.
 #include "engine/game/Game.h"
 
+#include <algorithm>
+
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
 #include "engine/services/EngineServices.h"
@@ -184,13 +186,10 @@ void Game::AddDelayedEntity(Entity* entity, uint64_t time, uint32_t kind) {
                entity ? entity->GetName() : "<null>", Low(time), High(time));
     if (entity && (kind == DELAYED_ENTITY_DESTROY || kind == DELAYED_ENTITY_TEAROFF))
         entity->SetMultiplayerId(NULL_ENTITY_MULTIPLAYER_ID);
-    // Upper bound: after every record of an equal or earlier time.
-    uint32_t low = 0, high = delayedEntities.Count();
-    while (low < high) {
-        const uint32_t mid = low + (high - low) / 2;
-        if (int64_t(delayedEntities[mid].time) <= int64_t(time)) low = mid + 1;
-        else high = mid;
-    }
+    // Upper bound: after every record of an equal or earlier time (compared signed).
+    const auto at = std::upper_bound(delayedEntities.begin(), delayedEntities.end(), int64_t(time),
+                                     [](int64_t t, const DelayedEntityRecord& r) { return t < int64_t(r.time); });
+    const uint32_t low = static_cast<uint32_t>(at - delayedEntities.begin());
     DelayedEntityRecord record;
     record.time = time;
     record.kind = kind;

@@ -129,8 +129,6 @@ bool Game::TakeFullScreenRequest(bool* fullScreen) {
     return true;
 }
 
-void Game::OnDeviceChange() { inputManager->OnDevicesChanged(); }
-
 void Game::NotifyDelegateDisplayReset() {
     if (delegate) delegate->OnDisplayReset();
 }

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "core/Log.h"
+#include "core/Time.h"
 #include "core/profiler/Profiler.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
@@ -201,11 +202,11 @@ void Game::MeasureFrameDelta() {
     if (delta < 0.0f) delta = 0.0f;
     if (delta > kStepSeconds) {
         delta = kStepSeconds;
-        const int64_t cap = static_cast<int64_t>(kFrequency * kStepSeconds);
+        const int64_t cap = Time::FromFloatSeconds(kStepSeconds).ticks;
         fixedStepStamp += now - cap - lastFrameStamp;
         lastFrameStamp = now - cap;
     }
-    lastFrameStamp += static_cast<int64_t>(delta * kFrequency);
+    lastFrameStamp += Time::FromFloatSeconds(delta).ticks;
     frameDeltas[0] = frameDeltas[1];
     frameDeltas[1] = frameDeltas[2];
     frameDeltas[2] = frameDeltas[3];
@@ -222,7 +223,7 @@ Game::TickSteps Game::PlanSteps(float factor) {
     const float scale = timeMultiplier * factor;
     steps.fixed = StepCount(elapsed * timeMultiplier * factor * kFixedStepsPerSecond);
     if (steps.fixed != 0)
-        fixedStepStamp += static_cast<int64_t>(static_cast<float>(steps.fixed) * kStepSeconds / scale * kFrequency);
+        fixedStepStamp += Time::FromFloatSeconds(static_cast<float>(steps.fixed) * kStepSeconds / scale).ticks;
     else if (!(scale > 0.0f))
         fixedStepStamp = lastFrameStamp;  // no game time: none is owed when the multiplier returns
 

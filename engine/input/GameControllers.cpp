@@ -44,7 +44,7 @@ bool XInputController::Update(int64_t now) {
         }
         // A random 2 to 4.5 seconds before the next look, computed in float.
         const float seconds = 2.0f + 2.5f * static_cast<float>(CrtRand()) / 32767.0f;
-        nextCheck = now + static_cast<int64_t>(static_cast<double>(seconds) * Time::Base().frequencyDouble);
+        nextCheck = now + Time::FromSeconds(seconds).ticks;
         return changed;
     }
     bool changed = false;

@@ -1,5 +1,6 @@
 #include "engine/services/FrameTimer.h"
 
+#include "core/Time.h"
 #include "platform/os/Clock.h"
 
 void FrameTimer::Reset() {
@@ -19,7 +20,7 @@ void FrameTimer::Tick(bool zeroDelta) {
     // added are that figure turned back into ticks.
     const float frequency = static_cast<float>(os::kCounterFrequency);
     const float seconds = static_cast<float>(elapsed) / frequency;
-    accumulated += static_cast<int64_t>(seconds * frequency);
+    accumulated += Time::FromFloatSeconds(seconds).ticks;
     ++frameCount;
     delta = seconds;
 }

@@ -10,6 +10,7 @@
 
 #include "core/CrtRand.h"
 #include "core/Log.h"
+#include "core/Time.h"
 #include "engine/services/EngineCore.h"
 #include "net/steam/LobbyKeys.h"
 #include "net/steam/SteamNetDriver.h"
@@ -153,7 +154,7 @@ void SteamNetDriver::FillSearchQueue() {
 
 void SteamNetDriver::ScheduleResearch() {
     const float seconds = (float(CrtRand()) / float(kCrtRandMax) + 1.0f) * kResearchSeconds;
-    nextResearch = os::ReadCounter() + static_cast<int64_t>(seconds * float(os::kCounterFrequency));
+    nextResearch = os::ReadCounter() + Time::FromFloatSeconds(seconds).ticks;
 }
 
 void SteamNetDriver::StartAutoMatching() {

@@ -1,5 +1,6 @@
 #include "render/resources/ResourcePool.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -34,15 +35,10 @@ void ResourcePool::DeleteAll() {
 }
 
 uint32_t ResourcePool::LowerBound(const char* name) const {
-    uint32_t low = 0, high = Count();
-    while (low < high) {
-        const uint32_t mid = low + (high - low) / 2;
-        if (fs::CompareNoCase(index[mid]->GetName() ? index[mid]->GetName() : "", name) < 0)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    return low;
+    const auto at = std::lower_bound(index.begin(), index.end(), name, [](const Resource* r, const char* key) {
+        return fs::CompareNoCase(r->GetName() ? r->GetName() : "", key) < 0;
+    });
+    return static_cast<uint32_t>(at - index.begin());
 }
 
 int32_t ResourcePool::Find(const char* name) const {

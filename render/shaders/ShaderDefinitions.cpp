@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/SortedSearch.h"
 #include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FsUtil.h"
@@ -280,15 +281,9 @@ int32_t ShaderFamily::FindOption(const char* text, size_t length) const {
     char key[kRTTIMaxNameLength + 1];
     std::memcpy(key, text, length);
     key[length] = 0;
-    uint32_t lo = 0, hi = options.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(key, options[mid].name.CStr());
-        if (c == 0) return static_cast<int32_t>(mid);
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return -1;
+    const SortedSearchResult r =
+        FindSortedEqual(options.Count(), [&](uint32_t i) { return RTTIStricmp(key, options[i].name.CStr()); });
+    return r.found ? static_cast<int32_t>(r.index) : -1;
 }
 
 void ShaderFamily::ComputeMasks(const char* optionText, uint32_t vertex[kShaderMaskWords],

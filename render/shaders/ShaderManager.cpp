@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/SortedSearch.h"
 #include "core/fs/FileReader.h"
 #include "render/PostProcessMath.h"
 #include "render/VornexRenderer.h"
@@ -203,15 +204,10 @@ bool ShaderManager::LoadDefinitions() {
 
 int32_t ShaderManager::FindFamilyIndex(const char* name) const {
     if (!name) return -1;
-    uint32_t lo = 0, hi = static_cast<uint32_t>(families.size());
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(name, families[mid]->name.CStr());
-        if (c == 0) return static_cast<int32_t>(mid);
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return -1;
+    const SortedSearchResult r = FindSortedEqual(static_cast<uint32_t>(families.size()), [&](uint32_t i) {
+        return RTTIStricmp(name, families[i]->name.CStr());
+    });
+    return r.found ? static_cast<int32_t>(r.index) : -1;
 }
 
 ShaderFamily* ShaderManager::FindFamilyLocked(const char* name) {

@@ -155,12 +155,9 @@ void MeshAnimationController::EvaluatePose(AnimationPoseWorkspace& w, const Matr
 
 Matrix MeshAnimationController::GetNodeMatrix(int32_t node, const Matrix& root, float scale) {
     if (node < 0 || uint32_t(node) >= hierarchy.NodeCount()) return Matrix::IDENTITY;
-    uint32_t lo = 0, hi = nodeCache.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (nodeCache[mid].node < node) lo = mid + 1;
-        else hi = mid;
-    }
+    const auto before = [](const NodeCacheRecord& r, int32_t n) { return r.node < n; };
+    const uint32_t lo =
+        static_cast<uint32_t>(std::lower_bound(nodeCache.begin(), nodeCache.end(), node, before) - nodeCache.begin());
     if (lo == nodeCache.Count() || nodeCache[lo].node != node) {
         NodeCacheRecord record;
         record.matrix = Matrix::IDENTITY;

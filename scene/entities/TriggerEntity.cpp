@@ -8,6 +8,7 @@
 // in a bit set over reusable ids, so an entity spanning several cells is handled once.
 #include "scene/entities/TriggerEntity.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -252,12 +253,9 @@ bool TriggerEntity::IsInside(const TriggerEntity* trigger, const Entity* entity)
 // Inside records
 
 int32_t TriggerEntity::FindRecord(uint32_t key, bool* found) const {
-    uint32_t lo = 0, hi = inside.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (inside[mid].key < key) lo = mid + 1;
-        else hi = mid;
-    }
+    const auto before = [](const InsideRecord& r, uint32_t k) { return r.key < k; };
+    const uint32_t lo =
+        static_cast<uint32_t>(std::lower_bound(inside.begin(), inside.end(), key, before) - inside.begin());
     *found = lo < inside.Count() && inside[lo].key == key;
     return static_cast<int32_t>(lo);
 }

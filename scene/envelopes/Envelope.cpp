@@ -210,12 +210,8 @@ uint32_t Envelope::FindKeyInterval(uint32_t kt, uint32_t& previous, uint32_t& ne
         previous = n - 1;
         return 1;
     }
-    uint32_t lo = 0, hi = n - 1;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (keyTimes[mid] < kt) lo = mid + 1;
-        else hi = mid;
-    }
+    const uint32_t lo = static_cast<uint32_t>(std::lower_bound(keyTimes.begin(), keyTimes.begin() + (n - 1), kt) -
+                                              keyTimes.begin());
     // Key times that do not increase can leave lo at 0; the interval then opens at 0.
     previous = lo > 0 ? lo - 1 : 0;
     next = previous + 1;

@@ -3,6 +3,7 @@
 // MeshHierarchy_Tree.cpp.
 #include "scene/mesh/MeshTemplate.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/BoundedReader.h"
@@ -289,12 +290,11 @@ int32_t MeshTemplate::FindAnimationDefinition(const char* name) const {
             if (RTTIStricmp(animations[i].name.CStr(), key) == 0) return int32_t(i);
         return -1;
     }
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (RTTIStricmp(animations[mid].name.CStr(), key) < 0) lo = mid + 1;
-        else hi = mid;
-    }
+    const auto at = std::lower_bound(animations.begin(), animations.end(), key,
+                                     [](const MeshTemplateAnimationDefinition& a, const char* k) {
+                                         return RTTIStricmp(a.name.CStr(), k) < 0;
+                                     });
+    const uint32_t lo = static_cast<uint32_t>(at - animations.begin());
     return lo < count && RTTIStricmp(animations[lo].name.CStr(), key) == 0 ? int32_t(lo) : -1;
 }
 

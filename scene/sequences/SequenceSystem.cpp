@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "core/BoundedReader.h"
+#include "core/SortedSearch.h"
+#include "core/Time.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIProperty.h"
@@ -170,7 +172,7 @@ void SequenceAction::LoadProgress(BoundedReader& in, const GameTimer& timer) {
     // A stored value beyond a century (or not a number) would not convert to ticks.
     constexpr float kLimit = 100.0f * 365.0f * 86400.0f;
     if (!(seconds >= -kLimit && seconds <= kLimit)) seconds = 0.0f;
-    startTime = timer.Time() - static_cast<int64_t>(seconds * static_cast<float>(os::kCounterFrequency));
+    startTime = timer.Time() - Time::FromFloatSeconds(seconds).ticks;
 }
 
 void SequenceAction::LogState(LogSeverity severity, LogCategory category, int32_t index) const {
@@ -286,28 +288,18 @@ const RTTIClass* SequenceSystem::GetRTTIClass() const { return RegisterClass(); 
 
 Sequence* SequenceSystem::FindSequence(const char* name) const {
     if (!name) return nullptr;
-    uint32_t lo = 0, hi = sequences.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(sequences[mid]->GetName(), name);
-        if (c == 0) return sequences[mid];
-        if (c < 0) lo = mid + 1;
-        else hi = mid;
-    }
-    return nullptr;
+    const SortedSearchResult r = FindSortedEqual(sequences.Count(), [&](uint32_t i) {
+        return RTTIStricmp(name, sequences[i]->GetName());
+    });
+    return r.found ? sequences[r.index] : nullptr;
 }
 
 bool SequenceSystem::AddSequence(Sequence* sequence) {
     if (!sequence) return false;
-    uint32_t lo = 0, hi = sequences.Count();
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        const int c = RTTIStricmp(sequences[mid]->GetName(), sequence->GetName());
-        if (c == 0) return false;
-        if (c < 0) lo = mid + 1;
-        else hi = mid;
-    }
-    return sequences.Insert(sequence, lo);
+    const SortedSearchResult r = FindSortedEqual(sequences.Count(), [&](uint32_t i) {
+        return RTTIStricmp(sequence->GetName(), sequences[i]->GetName());
+    });
+    return !r.found && sequences.Insert(sequence, r.index);
 }
 
 Sequence* SequenceSystem::StartSequence(const char* name, bool gameplayTime, bool reportMissing) {

@@ -75,6 +75,34 @@ TEST(Time, MulTruncatesAndSaturates) {
     EXPECT_EQ(huge.ticks, 0);
 }
 
+TEST(Time, FromSecondsTruncatesTowardZeroInItsPrecisionAndSaturates) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    TimerBaseScope base(0, os::kCounterFrequency);
+    const struct {
+        double seconds;
+        int64_t ticks;
+    } doubles[] = {
+        {1.5, 15000000}, {-0.25, -2500000}, {1.9e-7, 1}, {-1.9e-7, -1}, {double(0.7f), 6999999},
+        {9.2e11, 9200000000000000000}, {9.3e11, kMax}, {-9.3e11, kMin}, {kInf, kMax}, {-kInf, kMin},
+        {std::nan(""), 0},
+    };
+    for (const auto& c : doubles) EXPECT_EQ(Time::FromSeconds(c.seconds).ticks, c.ticks) << c.seconds;
+    // In single precision 0.7 s times the frequency rounds up to a whole 7000000 first.
+    const struct {
+        float seconds;
+        int64_t ticks;
+    } floats[] = {
+        {0.7f, 7000000}, {1.5f, 15000000}, {-1.9e-7f, -1}, {1e30f, kMax}, {-1e30f, kMin},
+        {float(kInf), kMax}, {std::nanf(""), 0},
+    };
+    for (const auto& c : floats) EXPECT_EQ(Time::FromFloatSeconds(c.seconds).ticks, c.ticks) << c.seconds;
+    TimerBaseScope slow(0, 1000);  // the base's frequency, as ToSeconds
+    EXPECT_EQ(Time::FromSeconds(1.5).ticks, 1500);
+    EXPECT_EQ(Time::FromFloatSeconds(-2.0f).ticks, -2000);
+    EXPECT_DOUBLE_EQ(Time::FromSeconds(-3.25).ToSeconds(), -3.25);
+}
+
 TEST(CriticalSection, TryEnterFailsWhileAnotherThreadHoldsItAndTheGuardHoldsItsScope) {
     CriticalSection cs;
     auto otherEnters = [&] {

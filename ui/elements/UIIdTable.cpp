@@ -1,5 +1,6 @@
 #include "ui/elements/UIIdTable.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/Memory.h"
@@ -15,27 +16,15 @@ void UIIdTable::Clear() {
 }
 
 uint32_t UIIdTable::UpperBound(uint32_t id) const {
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (entries[mid].id <= int64_t(id))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const Entry* at =
+        std::upper_bound(entries, entries + count, int64_t(id), [](int64_t key, const Entry& e) { return key < e.id; });
+    return static_cast<uint32_t>(at - entries);
 }
 
 uint32_t UIIdTable::LowerBound(uint32_t id) const {
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = lo + (hi - lo) / 2;
-        if (entries[mid].id < int64_t(id))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return lo;
+    const Entry* at =
+        std::lower_bound(entries, entries + count, int64_t(id), [](const Entry& e, int64_t key) { return e.id < key; });
+    return static_cast<uint32_t>(at - entries);
 }
 
 void UIIdTable::Insert(UIElement* element, uint32_t id) {

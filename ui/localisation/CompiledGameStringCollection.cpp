@@ -1,5 +1,6 @@
 #include "ui/localisation/CompiledGameStringCollection.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/rtti/DirectProperty.h"
@@ -79,12 +80,11 @@ bool CompiledGameStringCollection::Validate() const {
 
 GameString* CompiledGameStringCollection::Find(const char* id) const {
     if (!id || paths.Count() == 0) return nullptr;
-    uint32_t low = 0, high = entries.Count();
-    while (low < high) {
-        const uint32_t middle = (low + high) / 2;
-        if (ComparePath(PathOf(middle), id) < 0) low = middle + 1;
-        else high = middle;
-    }
+    const auto before = [this](const CompiledGameStringCollectionEntry& e, const char* key) {
+        return ComparePath(paths.data + e.pathStartOffset, key) < 0;
+    };
+    const uint32_t low =
+        static_cast<uint32_t>(std::lower_bound(entries.begin(), entries.end(), id, before) - entries.begin());
     if (low >= entries.Count() || ComparePath(PathOf(low), id) != 0) return nullptr;
     return const_cast<GameString*>(&strings[static_cast<uint32_t>(entries[low].stringIndex)]);
 }

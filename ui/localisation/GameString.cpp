@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/SortedSearch.h"
 #include "core/config/ConfigEnums.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
@@ -50,15 +51,9 @@ int CompareById(const void* a, const void* b) {
 template <class T>
 T* FindSorted(const Dynarray<T*>& sorted, const char* name, size_t length) {
     if (!name || length == 0) return nullptr;
-    uint32_t low = 0, high = sorted.Count();
-    while (low < high) {
-        const uint32_t middle = (low + high) / 2;
-        const int c = CompareName(name, length, sorted[middle]->GetId());
-        if (c == 0) return sorted[middle];
-        if (c > 0) low = middle + 1;
-        else high = middle;
-    }
-    return nullptr;
+    const SortedSearchResult r =
+        FindSortedEqual(sorted.Count(), [&](uint32_t i) { return CompareName(name, length, sorted[i]->GetId()); });
+    return r.found ? sorted[r.index] : nullptr;
 }
 
 }  // namespace

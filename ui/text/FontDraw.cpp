@@ -100,13 +100,9 @@ void ReleaseFontSharedBuffers() { SafeReleaseInterface(&gDeclaration); }
 int32_t FindGlyph(const ResourceFont& font, uint16_t code) {
     uint32_t count = 0;
     const FontGlyph* glyphs = FontGlyphs(font, &count);
-    uint32_t lo = 0, hi = count;
-    while (lo < hi) {
-        const uint32_t mid = (lo + hi) / 2;
-        if (glyphs[mid].code < code) lo = mid + 1;
-        else hi = mid;
-    }
-    return lo < count && glyphs[lo].code == code ? int32_t(lo) : -1;
+    const FontGlyph* at =
+        std::lower_bound(glyphs, glyphs + count, code, [](const FontGlyph& g, uint16_t c) { return g.code < c; });
+    return at != glyphs + count && at->code == code ? int32_t(at - glyphs) : -1;
 }
 
 Vector MeasureTextW(const ResourceFont& font, const char16_t* text, int32_t spacing, uint32_t maxCharacters,

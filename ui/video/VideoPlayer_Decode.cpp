@@ -44,7 +44,7 @@ void VideoPlayer::UpdateClock() {
         const float a = float(double(played) / double(vi.rate));
         if (std::fabs(v - a) > kVideoResyncSeconds) {
             gLog.Print(LogSeverity::Information, LogCategory::Sound, "Video synchronization error. Resyncing...");
-            startTime = now.ticks - int64_t(double(a) * frequency);
+            startTime = now.ticks - Time::FromSeconds(a).ticks;
             v = a;
         }
     }
