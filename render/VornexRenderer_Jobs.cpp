@@ -202,6 +202,6 @@ void VornexRenderer::RunJob(void* job) {
     j->Complete();
 }
 
-void VornexRenderer::RendererObjectOp16(void* object) {
+void VornexRenderer::DestroyRendererObject(void* object) {
     if (object) static_cast<VornexRendererObject*>(object)->Destroy();
 }

@@ -68,7 +68,6 @@ public:
     virtual bool IsXBoxLiveEnabled() { return false; }
     virtual bool IsXBoxLiveSignedIn() { return false; }
     virtual bool IsXBoxLiveAgeRestricted() { return false; }
-    virtual bool Hook25() { return false; }
     virtual bool IsXBoxLiveProfile() { return false; }
     virtual void XBoxLiveLogin() {}
     // ---- ResourceManager worker ----

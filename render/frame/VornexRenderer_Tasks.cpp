@@ -112,7 +112,9 @@ bool VornexRenderer::TaskResetOverride(CommandRingBuffer&) {
     return true;
 }
 
-bool VornexRenderer::TaskStore15(CommandRingBuffer& r) { return Read(r, stored15, stored15Value); }
+bool VornexRenderer::TaskLayerMasks(CommandRingBuffer& r) {
+    return Read(r, frameVisibleLayers, frameBlockRenderingMask);
+}
 
 bool VornexRenderer::TaskOutlineTypeMask(CommandRingBuffer& r) { return Read(r, outlineTypeMask); }
 
@@ -247,12 +249,12 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
     return true;
 }
 
-bool VornexRenderer::TaskObjectOp8(CommandRingBuffer& r) {
+bool VornexRenderer::TaskObjectQuery(CommandRingBuffer& r) {
     void* object = nullptr;
     uint32_t a = 0, b = 0, c = 0;
     uint32_t* result = nullptr;
     if (!Read(r, object, a, b, c, result)) return false;
-    const uint32_t value = RendererObjectOp8(object, a, b, c);
+    const uint32_t value = QueryRendererObject(object, a, b, c);
     if (result) *result = value;
     return true;
 }

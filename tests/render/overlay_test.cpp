@@ -68,7 +68,7 @@ struct OverlayTest : RendererFixture {
     void DrawOverlayFrame(uint32_t sceneDraws = 0) {
         BeginFrame();
         for (uint32_t i = 0; i < sceneDraws; ++i)
-            gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
+            gVornexRenderer.DebugDrawWireBox(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
         gProfiler.Draw(640, 400);
         EndFrame();
     }

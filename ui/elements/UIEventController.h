@@ -24,13 +24,8 @@ public:
     }
     // The pointer left the pressed element, or a drag source took over.
     virtual bool OnPressLost(const Vector& pointer) { return false; }
-    // No caller yet; kept so that subclasses can answer it.
-    virtual bool OnInputReserved() { return false; }
     // True when this element wants to become the drag source.
     virtual bool AcceptsDrag() { return false; }
-    // Two hooks a button fills.
-    virtual void OnButtonHookA() {}
-    virtual void OnButtonHookB() {}
 
     uint32_t enabled = 1;
     // Render thread: 0 while a list this element belongs to glides, else 1 (kept for the

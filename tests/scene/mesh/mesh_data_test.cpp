@@ -646,9 +646,9 @@ TEST_F(MeshEntityTest, CollisionBoxesGrowTheRegisteredBox) {
     // A child mounted to a bone is unmounted when it leaves.
     MeshEntity* child = Make(t);
     child->SetParent(m);
-    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     child->SetParent(nullptr);  // the old parent's RemoveChild
-    EXPECT_EQ(child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE, 0u);
+    EXPECT_EQ(child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE, 0u);
     EXPECT_EQ(m->GetChildrenCount(), 0u);
 }
 
