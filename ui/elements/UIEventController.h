@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct Vector;
+class UIElementCommand;
 
 class UIEventController {
 public:
@@ -26,6 +27,11 @@ public:
     virtual bool OnPressLost(const Vector& pointer) { return false; }
     // True when this element wants to become the drag source.
     virtual bool AcceptsDrag() { return false; }
+    // The commands a click runs (buttons): SetCommand deletes the held ones and keeps this
+    // one, AddCommand appends. The element owns the command; one that runs no commands
+    // deletes it at once.
+    virtual void SetCommand(UIElementCommand* command);
+    virtual void AddCommand(UIElementCommand* command);
 
     uint32_t enabled = 1;
     // Render thread: 0 while a list this element belongs to glides, else 1 (kept for the
@@ -47,6 +53,9 @@ public:
     virtual ~UIElementCommand() = default;
     virtual void Execute() {}
 };
+
+inline void UIEventController::SetCommand(UIElementCommand* command) { delete command; }
+inline void UIEventController::AddCommand(UIElementCommand* command) { delete command; }
 
 // Tells its receiver one event when executed.
 class NotifyCommand : public UIElementCommand {
