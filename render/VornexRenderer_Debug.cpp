@@ -264,8 +264,8 @@ bool VornexRenderer::TaskDebugMesh(CommandRingBuffer& r) {
     MeshFields f;
     if (!ReadMeshFields(r, &f)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.MeshTemplateRenderingDataDraw)
-        gRenderHooks.MeshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
+    if (gRenderHooks.meshTemplateRenderingDataDraw)
+        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
                                                    nullptr, 0);
     return true;
 }
@@ -277,8 +277,8 @@ bool VornexRenderer::TaskDebugMeshRecords(CommandRingBuffer& r) {
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.MeshTemplateRenderingDataDraw)
-        gRenderHooks.MeshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
+    if (gRenderHooks.meshTemplateRenderingDataDraw)
+        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
                                                    records, count);
     return true;
 }
@@ -288,8 +288,8 @@ bool VornexRenderer::TaskDebugMeshParts(CommandRingBuffer& r) {
     Matrix world;
     Vector colour;
     if (!Read(r, meshData, world, colour)) return false;
-    if (gRenderHooks.MeshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.MeshTemplateRenderingDataDrawSkinned(meshData, world, colour, nullptr, 0);
+    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
+        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, nullptr, 0);
     return true;
 }
 
@@ -301,8 +301,8 @@ bool VornexRenderer::TaskDebugMeshPartsRecords(CommandRingBuffer& r) {
     if (!Read(r, meshData, world, colour)) return false;
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
-    if (gRenderHooks.MeshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.MeshTemplateRenderingDataDrawSkinned(meshData, world, colour, records, count);
+    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
+        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, records, count);
     return true;
 }
 
@@ -313,6 +313,6 @@ bool VornexRenderer::TaskDebugParticles(CommandRingBuffer& r) {
     Vector colour;
     if (!Read(r, system, world, box, colour)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.ParticleSystemInstanceDraw) gRenderHooks.ParticleSystemInstanceDraw(system, world, box, colour);
+    if (gRenderHooks.particleSystemInstanceDraw) gRenderHooks.particleSystemInstanceDraw(system, world, box, colour);
     return true;
 }

@@ -402,7 +402,7 @@ void VornexRenderer::UpdateFrameStatistics() {
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);
         // Live UI elements: created minus destroyed.
-        const uint32_t uiElements = gRenderHooks.UIElementLiveCount ? gRenderHooks.UIElementLiveCount() : 0;
+        const uint32_t uiElements = gRenderHooks.uiElementLiveCount ? gRenderHooks.uiElementLiveCount() : 0;
         gProfiler.SetValue(PROFILE_UI_INST, static_cast<float>(uiElements), PROFILER_THREAD_RENDER);
     }
     lastStatistics = now;

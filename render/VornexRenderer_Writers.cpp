@@ -73,7 +73,7 @@ void VornexRenderer::SetSRGBWrite(uint8_t enable) { Post(TASK_SRGB_WRITE, enable
 
 void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
                                      const RenderFrameClock& gameplay, uint32_t flags) {
-    if (gRenderHooks.UIElementFinishPendingDeletion) gRenderHooks.UIElementFinishPendingDeletion();
+    if (gRenderHooks.uiElementFinishPendingDeletion) gRenderHooks.uiElementFinishPendingDeletion();
     postedClockTicks[0] = engine.ticks, postedClockTicks[1] = game.ticks, postedClockTicks[2] = gameplay.ticks;
     Post(TASK_FRAME_PARAMS, engine.ticks, engine.frameTime, game.ticks, game.frameTime, gameplay.ticks,
          gameplay.frameTime, flags);

@@ -39,7 +39,7 @@ void RecordText(void*, const char*, uint32_t bytes, const Matrix&, const Vector&
 constexpr uint32_t kTextFixed = P + sizeof(Matrix) + 16 + 12 + 1;
 
 TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
-    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gRenderHooks.resourceFontDrawText = &RecordText;
     gTextLengths.clear();
     std::vector<char> text(kRenderMaxPayload, 'x');
     uint8_t* start = EmptyBlockCursor();
@@ -60,7 +60,7 @@ TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
 }
 
 TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
-    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gRenderHooks.resourceFontDrawText = &RecordText;
     gTextLengths.clear();
     std::vector<char> text(4000, 'y');
     struct Case { uint32_t first, second; bool newBlock; };
@@ -185,8 +185,8 @@ void SeeSkinned(const void* mesh, const Matrix& m, const Vector& c, const void* 
 }
 
 TEST_F(StreamTest, MeshRecordsAreUsedInPlaceAtSixteenByteAlignment) {
-    gRenderHooks.MeshTemplateRenderingDataDraw = &SeeMesh;
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = &SeeSkinned;
+    gRenderHooks.meshTemplateRenderingDataDraw = &SeeMesh;
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = &SeeSkinned;
     uint8_t records[3 * kMeshRecordBytes];
     for (uint32_t i = 0; i < sizeof records; ++i) records[i] = static_cast<uint8_t>(i * 7 + 1);
     // Shift the records' start through every 4-byte phase of the 16-byte boundary.
@@ -286,7 +286,7 @@ TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) 
     static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
     gScreenDraws = 0;
-    gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };
+    gRenderHooks.uiElementDraw = [](void*) { ++gScreenDraws; };
     static int screen;
     gVornexRenderer.SetSceneLoading(1);
     gVornexRenderer.SetLoadingScreen(&screen, 0, 0);

@@ -183,7 +183,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     int64_t now = -1;  // the game's selections are checked through the scripts' calls
     EXPECT_EQ(gEngineServices.scriptScheduler(8, &now), gVornexEngine.Scheduler());
     EXPECT_EQ(now, gVornexEngine.Timer().Time());
-    EXPECT_TRUE(gRenderHooks.GameControllersRelease && gEngineServices.gameAddDelayedEntity);
+    EXPECT_TRUE(gRenderHooks.gameControllersRelease && gEngineServices.gameAddDelayedEntity);
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
@@ -191,7 +191,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     game->Close();
     EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
-    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
+    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.gameControllersRelease ||
                  gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
                  gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
     gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };

@@ -31,13 +31,13 @@ struct PassesTest : RendererFixture {
         gHooks = HookLog{};
         RendererFixture::SetUp();
         ASSERT_TRUE(created);
-        gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
+        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
             gHooks.batches.push_back({pass, mode});
         };
-        gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) {
+        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) {
             gHooks.batches.push_back({flags, ~0u});
         };
-        gRenderHooks.GameDelegateRenderScenePass = [](void* d) {
+        gRenderHooks.gameDelegateRenderScenePass = [](void* d) {
             ++gHooks.delegateCalls;
             gHooks.delegate = d;
         };

@@ -359,7 +359,7 @@ struct DrawnMesh {
 DrawnMesh gDrawn;
 
 TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
-    gRenderHooks.MeshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
+    gRenderHooks.meshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
                                                     const Vector& colour, uint32_t value, uint8_t flag, const void*,
                                                     uint32_t) {
         gDrawn.meshData = mesh;
@@ -369,7 +369,7 @@ TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
         gDrawn.colour = colour;
         ++gDrawn.calls;
     };
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
                                                            const void*, uint32_t) {
         gDrawn.meshData = mesh;
         gDrawn.colour = colour;
