@@ -7,10 +7,10 @@
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/recipes/UIElementPreset.h"
+#include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
 #include "ui/widgets/UIUniTextInput.h"
-#include "ui/widgets/UIButton.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include "ui/elements/UIAction.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIElementRecipe.h"
+#include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
 #include "ui/widgets/UITextInput.h"
 #include "ui/widgets/UIUniTextInput.h"
-#include "ui/widgets/UIButton.h"
 
 using namespace uitest;
 
@@ -92,6 +92,21 @@ TEST(ButtonTest, PressDragOffAndReleaseScaleWithoutRunningTheCommand) {
     b->SetCommand(nullptr);
     EXPECT_FALSE(b->OnClick());
     b->Release();
+}
+
+// An element that runs no commands owns what it is handed all the same: it deletes it.
+TEST(ButtonTest, AnElementWithoutCommandsDeletesTheCommandsItIsHanded) {
+    struct DyingCommand : UIElementCommand {
+        explicit DyingCommand(int* deaths) : deaths(deaths) {}
+        ~DyingCommand() override { ++*deaths; }
+        int* deaths;
+    };
+    auto* plain = new UIElement;
+    int deaths = 0;
+    plain->SetCommand(new DyingCommand(&deaths));
+    plain->AddCommand(new DyingCommand(&deaths));
+    EXPECT_EQ(deaths, 2);
+    plain->Release();
 }
 
 TEST(ButtonTest, AnInactiveButtonNeitherScalesNorRunsCommands) {
