@@ -318,10 +318,10 @@ bool RunMainLoopPass() {
     // A termination signal closes the window; a second start asks for the front.
     if (os::TakeTerminationRequest()) wnd::DestroyWindow(s.window);
     if (s.instance && s.instance->TakeRaiseRequest()) BringToFront();
-    // 1.
+    // Window messages.
     wnd::Event event;
     while (wnd::PeekEvent(&event)) wnd::DispatchEvent(event);
-    // 2.
+    // A quitting Game closes the engine and ends the loop.
     if (gGame->IsQuitting()) {
         LogRunSummary();
         gGame->Close();
@@ -329,7 +329,7 @@ bool RunMainLoopPass() {
         if (s.fullScreenActive) RestoreDesktopMode(false);
         return false;
     }
-    // 3.
+    // A resolution the Game asked for: display mode, then a device reset.
     uint32_t width = 0, height = 0;
     if (gGame->GetPendingResolution(&width, &height)) {
         gVornexRenderer.FlushCommands(true);
@@ -337,10 +337,11 @@ bool RunMainLoopPass() {
         else gGame->ClearPendingResolution();
         gVornexRenderer.RequestDeviceReset();
     }
-    // 4.
+    // A full-screen switch the Game asked for.
     bool fullScreen = false;
     if (gGame->TakeFullScreenRequest(&fullScreen)) ApplyFullScreenRequest(fullScreen);
-    // 5-7.
+    // Focus: losing it deactivates the Game and idles; regaining it brings full screen
+    // back and reactivates the Game.
     bool focused = wnd::GetFocus() == s.window;
     if (!focused) {
         if (s.fullScreenActive && s.displayModeChanged) RestoreDesktopMode(false);
@@ -368,11 +369,11 @@ bool RunMainLoopPass() {
         }
         focused = !s.resizing;
     }
-    // 8.
+    // The Game's tick.
     gGame->Tick(focused);
     ++s.ticks;
     CheckStartScene();
-    // 9.
+    // A frame while focused and not resizing (a failed frame resets the renderer).
     if (!s.resizing && focused) {
         ++s.renderedFrames;
         if (!gGame->RenderFrame()) {
@@ -390,7 +391,7 @@ bool RunMainLoopPass() {
         if (s.screenshotPath && gGame->IsQuitting()) SaveBackBuffer(s.screenshotPath);
         if (s.paced && !gGame->IsQuitting()) WaitForPresentInterval();
     }
-    // 10.
+    // A resize that has settled applies the new client size.
     if (s.resizing && os::ReadCounter() > s.resizeDeadline) {
         s.resizing = false;
         ApplyClientSize();

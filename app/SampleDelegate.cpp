@@ -13,7 +13,7 @@
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
 #include "ui/video/VideoEngine.h"
-#include "ui/widgets/UiButton.h"
+#include "ui/widgets/UIButton.h"
 
 namespace app {
 
@@ -107,8 +107,8 @@ void SampleDelegate::BuildMenu() {
 
 void SampleDelegate::ConnectStartButton() {
     UIElement* e = menu ? menu->FindElementByName(kSampleStartButton) : nullptr;
-    if (!e || !e->IsUiButton()) return;
-    startButton = static_cast<UiButton*>(e);
+    if (!e || !e->IsUIButton()) return;
+    startButton = static_cast<UIButton*>(e);
     startButton->SetCommand(new StartCommand(menu));
 }
 

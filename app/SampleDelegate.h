@@ -18,7 +18,7 @@
 #include "engine/game/GameDelegate.h"
 
 class UIScreen;
-class UiButton;
+class UIButton;
 
 namespace app {
 
@@ -47,7 +47,7 @@ public:
 
     UIScreen* MenuScreen() const { return menu; }
     UIScreen* LoadingScreen() const { return loading; }
-    UiButton* StartButton() const { return startButton; }
+    UIButton* StartButton() const { return startButton; }
     bool IntroRunning() const { return introRunning; }
 
 private:
@@ -59,7 +59,7 @@ private:
 
     UIScreen* menu = nullptr;
     UIScreen* loading = nullptr;
-    UiButton* startButton = nullptr;
+    UIButton* startButton = nullptr;
     bool introRunning = false;
 };
 

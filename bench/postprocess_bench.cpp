@@ -95,7 +95,7 @@ double Frame(uint32_t modeBits) {
     const Clock::time_point t0 = Clock::now();
     gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1);
     gVornexRenderer.SetViewport(0, 0, kWidth, kHeight, 0.0f, 1.0f);
-    gVornexRenderer.PostCommand22(modeBits);
+    gVornexRenderer.SetPostProcessTargetMode(modeBits);
     gVornexRenderer.PostUpscale();
     RunOnRenderThread(WaitForDevice);
     const Clock::time_point t1 = Clock::now();

@@ -86,7 +86,7 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
                    (long long)packet.frameTime);
         return;
     }
-    // 3.
+    // 3. Log the packet.
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
                "Recv packet:%d size:%d %d/%d/%d/%d/%d peerTimeUS:%lld localTimeUS:%lld simTimeUS:%lld", int(packet.packetId), int(length),
                int(packet.ReceivedCount(0)), int(packet.ReceivedCount(1)), int(packet.ReceivedCount(2)), int(packet.ReceivedCount(3)),

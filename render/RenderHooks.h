@@ -23,66 +23,66 @@ struct RenderFrameClock {
 struct RenderHooks {
     // ---- Scene content (render thread) ----
     // Advances every live particle system by the three frame times of the frame.
-    void (*ParticleSystemInstanceUpdateAll)(float engineTime, float gameTime, float gameplayTime);
+    void (*particleSystemInstanceUpdateAll)(float engineTime, float gameTime, float gameplayTime);
     // Advances every live effect context with the three clocks of the frame (engine,
     // smooth game, smooth gameplay).
-    void (*SFXContextUpdateAll)(const RenderFrameClock clocks[3]);
+    void (*sfxContextUpdateAll)(const RenderFrameClock clocks[3]);
     // Draws one particle system (world matrix, 32-byte box, colour).
-    void (*ParticleSystemInstanceDraw)(void* system, const Matrix& world, const void* box, const Vector& colour);
+    void (*particleSystemInstanceDraw)(void* system, const Matrix& world, const void* box, const Vector& colour);
     // Allocates the shared particle arrays (device creation).
-    void (*ParticleSystemInstanceInitGlobals)();
+    void (*particleSystemInstanceInitGlobals)();
     // Draws one mesh (two matrices, 32-byte box, colour, value, flag byte; records: the
     // recordCount 48-byte records of the debug task, read in place from the command
     // stream at 16-byte alignment, or null).
-    void (*MeshTemplateRenderingDataDraw)(const void* meshData, const Matrix& world, const Matrix& previous,
+    void (*meshTemplateRenderingDataDraw)(const void* meshData, const Matrix& world, const Matrix& previous,
                                           const void* box, const Vector& colour, uint32_t value, uint8_t flag,
                                           const void* records, uint32_t recordCount);
     // The mesh draw batch of the deferred pre-pass: Begin empties the batch and turns
     // batching on for the pass number and mode ((2, 3) geometry, (4, 0) compose, (8, 1)
     // the third pass); Flush draws what was batched (given the pass flags) and turns it off.
-    void (*MeshTemplateRenderingDataBeginDrawBatch)(uint32_t pass, uint32_t mode);
-    void (*MeshTemplateRenderingDataFlushDrawBatch)(uint32_t passFlags);
+    void (*meshTemplateRenderingDataBeginDrawBatch)(uint32_t pass, uint32_t mode);
+    void (*meshTemplateRenderingDataFlushDrawBatch)(uint32_t passFlags);
     // Draws one mesh part with optional bone records (as above).
-    void (*MeshTemplateRenderingDataDrawSkinned)(const void* meshData, const Matrix& world, const Vector& colour,
+    void (*meshTemplateRenderingDataDrawSkinned)(const void* meshData, const Matrix& world, const Vector& colour,
                                                  const void* records, uint32_t recordCount);
 
     // ---- User interface (render thread unless stated) ----
     // Removes the element's UI actions of a channel (-1: every channel).
-    void (*UIElementRemoveActions)(void* element, int32_t channel);
+    void (*uiElementRemoveActions)(void* element, int32_t channel);
     // Attaches a UIActionColor of that duration towards the colour.
-    void (*UIElementAddColorAction)(void* element, float seconds, const Vector& colour, uint32_t flags,
+    void (*uiElementAddColorAction)(void* element, float seconds, const Vector& colour, uint32_t flags,
                                     uint32_t channel);
     // The element's colour and its fade-in flag (defaults: opaque black, false).
-    void (*UIElementSetColor)(void* element, const Vector& colour);
-    Vector (*UIElementGetColor)(const void* element);
-    bool (*UIElementHasFadeIn)(const void* element);
+    void (*uiElementSetColor)(void* element, const Vector& colour);
+    Vector (*uiElementGetColor)(const void* element);
+    bool (*uiElementHasFadeIn)(const void* element);
     // Draws the element and its children.
-    void (*UIElementDraw)(void* element);
+    void (*uiElementDraw)(void* element);
     // The UI's virtual width and height (default: the render size).
-    void (*UIGetVirtualSize)(float* width, float* height);
+    void (*uiGetVirtualSize)(float* width, float* height);
     // Hands the last element queued for deletion to the main thread.
-    void (*UIElementProcessPendingDeletion)();
+    void (*uiElementProcessPendingDeletion)();
     // Main thread: releases an element handed over by the render thread.
-    void (*UIElementFinishPendingDeletion)();
+    void (*uiElementFinishPendingDeletion)();
     // Elements created minus elements destroyed (default 0; any thread).
-    uint32_t (*UIElementLiveCount)();
+    uint32_t (*uiElementLiveCount)();
     // Draws single-byte text (textBytes bytes, not terminated) through the font.
-    void (*ResourceFontDrawText)(void* font, const char* text, uint32_t textBytes, const Matrix& matrix,
+    void (*resourceFontDrawText)(void* font, const char* text, uint32_t textBytes, const Matrix& matrix,
                                  const Vector& colour, uint32_t valueA, uint8_t flag, uint32_t valueB);
     // The width of the text in pixels (default 0).
-    float (*ResourceFontMeasureText)(void* font, const char* text);
+    float (*resourceFontMeasureText)(void* font, const char* text);
     // The shared glyph index buffer, with the device resources.
-    void (*ResourceFontCreateSharedIndexBuffer)();
-    void (*ResourceFontReleaseSharedIndexBuffer)();
+    void (*resourceFontCreateSharedIndexBuffer)();
+    void (*resourceFontReleaseSharedIndexBuffer)();
 
     // ---- Game (render thread) ----
     // The game delegate's scene hook, once at the start of each scene pass (the delegate
     // handed over by task 9).
-    void (*GameDelegateRenderScenePass)(void* delegate);
+    void (*gameDelegateRenderScenePass)(void* delegate);
 
     // ---- Game controllers (the thread that resets the device) ----
-    void (*GameControllersRelease)();
-    void (*GameControllersReconnect)();
+    void (*gameControllersRelease)();
+    void (*gameControllersReconnect)();
 };
 
 extern RenderHooks gRenderHooks;

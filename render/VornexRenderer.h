@@ -60,18 +60,18 @@ enum RenderTask : uint32_t {
     TASK_END_OF_BLOCK = 0, TASK_END_OF_BLOCK_WAIT = 1, TASK_CREATE_DEVICE = 2, TASK_RELEASE_DEVICE_RESOURCES = 3,
     TASK_CLOSE_DX = 4, TASK_RESET_DEVICE = 5, TASK_NEW_SCENE = 6, TASK_SCENE_GRID_VALUE = 7,
     TASK_REQUEST_DEVICE_RESET = 8, TASK_GAME_DELEGATE = 9, TASK_NOP_10 = 10, TASK_NOP_11 = 11,
-    TASK_LOADING_SCREEN = 12, TASK_BLANK_FRAME = 13, TASK_RESET_OVERRIDE = 14, TASK_STORE_15 = 15,
+    TASK_LOADING_SCREEN = 12, TASK_BLANK_FRAME = 13, TASK_RESET_OVERRIDE = 14, TASK_LAYER_MASKS = 15,
     TASK_OUTPUT_SWAP_CHAIN = 16, TASK_UPSCALE_FINAL = 17, TASK_OUTLINE_TYPE_MASK = 18, TASK_BUCKET_ENABLE = 19,
     TASK_OUTLINE_PARAMS = 20, TASK_SECONDARY_OUTLINE_PARAMS = 21, TASK_POST_PROCESS_TARGET = 22, TASK_UPSCALE = 23,
     TASK_SHADOW_MAP_PASS = 24, TASK_BEGIN_OUTLINE_GATHER = 25, TASK_RENDER_OUTLINES = 26, TASK_LIGHT_BUFFERS = 27,
     TASK_VIEWPORT = 28, TASK_BRIGHTNESS = 29, TASK_SCREEN_SCALE_X = 30, TASK_SCREEN_SCALE_Y = 31, TASK_CAMERA = 32,
     TASK_CAMERA_MATRICES = 33, TASK_CAMERA_FLOAT = 34, TASK_VISUALIZATION_MODE = 35, TASK_FLAG_BYTE = 36,
     TASK_CLEAR = 37, TASK_SRGB_WRITE = 38, TASK_END_FRAME = 39, TASK_SLEEP = 40, TASK_FRAME_PARAMS = 41,
-    TASK_OBJECT_OP7 = 42, TASK_OBJECT_OP8 = 43, TASK_SCISSOR = 44, TASK_TEXT = 45, TASK_REGISTER_LIGHT = 46,
-    TASK_CALL = 47, TASK_RESET_FRAME_GATHER = 48, TASK_RENDER_PASSES = 49, TASK_OBJECT_OP16 = 50, TASK_RUN_JOB = 51,
-    TASK_NOP = 52, TASK_DEPTH_STENCIL = 53, TASK_DEBUG_BOUNDING_BOX = 54, TASK_DEBUG_55 = 55,
-    TASK_DEBUG_TRIGGER = 56, TASK_DEBUG_LIGHT_57 = 57, TASK_DEBUG_LIGHT_58 = 58, TASK_DEBUG_LIGHT_59 = 59,
-    TASK_DEBUG_LIGHT_60 = 60, TASK_DEBUG_SFX = 61, TASK_DEBUG_MARKER = 62, TASK_DEBUG_FLAG = 63,
+    TASK_OBJECT_NOTIFY = 42, TASK_OBJECT_QUERY = 43, TASK_SCISSOR = 44, TASK_TEXT = 45, TASK_REGISTER_LIGHT = 46,
+    TASK_CALL = 47, TASK_RESET_FRAME_GATHER = 48, TASK_RENDER_PASSES = 49, TASK_DESTROY_OBJECT = 50, TASK_RUN_JOB = 51,
+    TASK_NOP = 52, TASK_DEPTH_STENCIL = 53, TASK_DEBUG_BOUNDING_BOX = 54, TASK_DEBUG_WIRE_BOX = 55,
+    TASK_DEBUG_TRIGGER = 56, TASK_DEBUG_POINT_LIGHT = 57, TASK_DEBUG_SPOT_LIGHT = 58, TASK_DEBUG_TUBE_LIGHT = 59,
+    TASK_DEBUG_AMBIENT_LIGHT = 60, TASK_DEBUG_SFX = 61, TASK_DEBUG_MARKER = 62, TASK_DEBUG_FLAG = 63,
     TASK_DEBUG_MESH = 64, TASK_DEBUG_MESH_RECORDS = 65, TASK_DEBUG_MESH_PARTS = 66,
     TASK_DEBUG_MESH_PARTS_RECORDS = 67, TASK_DEBUG_PARTICLES = 68, TASK_SUBMIT_RENDER_TASK = 69,
 };
@@ -321,13 +321,13 @@ public:
     void PostNewScene(const BoundingBox4& box, float cellSize);
     void PostSceneGridValue(float value);
     void RequestDeviceReset();
-    void PostCommand9(void* gameDelegate);  // hands the render thread the game delegate it calls back
+    void PostGameDelegate(void* gameDelegate);  // hands the render thread the game delegate it calls back
     void PostNop();
     void SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene);
     void PostResetOverride();
     // Stores the frame's visible-layer mask (32 bytes; null: all 0xFF) and block-rendering
     // mask on the render thread (the mask also keys the ambient cube's refresh).
-    void PostCommand15(const void* block32, uint32_t value);
+    void PostLayerMasks(const void* visibleLayers32, uint32_t blockRenderingMask);
     void SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
     void PostUpscaleFinal();
     void SetOutlineParams(const OutlineParams& params);
@@ -335,7 +335,7 @@ public:
     void PostOutlineTypeMask(uint32_t mask);
     // Post-processes the frame into the back buffer (the mode bits; only the chain bit
     // while full-screen effects are off in the configuration).
-    void PostCommand22(uint32_t modeBits);
+    void SetPostProcessTargetMode(uint32_t modeBits);
     void PostUpscale();
     void PostShadowMapPass(uint32_t value, uint8_t secondStep);
     void PostBeginOutlineGather();
@@ -367,13 +367,14 @@ public:
 
     // Debug draws (tasks 54-68).
     void DebugDrawBoundingBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour);
-    void PostDebugDraw55(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
-                         uint8_t depthTest);
+    // The box's wire shape placed by the matrix.
+    void DebugDrawWireBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour, uint8_t cullMirror,
+                          uint8_t depthTest);
     void DebugDrawTrigger(const Matrix& matrix, const Vector& colour);
-    void PostDebugDrawLight57(const Matrix& matrix, const Vector& colour, float inner, float outer);
-    void PostDebugDrawLight58(const Matrix& matrix, const Vector& colour, float inner, float outer, float width);
-    void PostDebugDrawLight59(const Matrix& matrix, const Vector& colour, float inner, float outer, float halfLength);
-    void PostDebugDrawLight60(const Matrix& matrix, const Vector& colour);
+    void DebugDrawPointLight(const Matrix& matrix, const Vector& colour, float inner, float outer);
+    void DebugDrawSpotLight(const Matrix& matrix, const Vector& colour, float inner, float outer, float width);
+    void DebugDrawTubeLight(const Matrix& matrix, const Vector& colour, float inner, float outer, float halfLength);
+    void DebugDrawAmbientLight(const Matrix& matrix, const Vector& colour);
     void DebugDrawSFX(const Matrix& matrix, uint8_t depthTest);
     void DebugDrawFlag(const Matrix& matrix, const Vector& colour, uint8_t depthTest);
     // Records: recordCount 48-byte records (tasks 65 / 67, which carry the count and the
@@ -778,10 +779,11 @@ private:
     void GatherOutlines(uint32_t mask);
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
     void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
-    void RendererObjectOp7(void* object, uint32_t value) {}  // an object operation no renderer object uses yet
+    // A notification of a renderer object that no renderer object takes yet.
+    void NotifyRendererObject(void* object, uint32_t value) {}
     // An object query no renderer object answers yet (0; task 43 writes it to its result).
-    uint32_t RendererObjectOp8(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
-    void RendererObjectOp16(void* object);  // destroys a renderer object on the render thread
+    uint32_t QueryRendererObject(void* object, uint32_t a, uint32_t b, uint32_t c) { return 0; }
+    void DestroyRendererObject(void* object);  // Destroy of a released renderer object
     void RunJob(void* job);
 
     // Debug draws.
@@ -801,7 +803,7 @@ private:
     bool TaskLoadingScreen(CommandRingBuffer& r);
     bool TaskBlankFrame(CommandRingBuffer& r);
     bool TaskResetOverride(CommandRingBuffer& r);
-    bool TaskStore15(CommandRingBuffer& r);  // task 15: the masks of PostCommand15
+    bool TaskLayerMasks(CommandRingBuffer& r);
     bool TaskOutlineTypeMask(CommandRingBuffer& r);
     bool TaskBucketEnable(CommandRingBuffer& r);
     bool TaskOutlineParams(CommandRingBuffer& r);
@@ -820,7 +822,7 @@ private:
     bool TaskEndFrame(CommandRingBuffer& r);
     bool TaskSleep(CommandRingBuffer& r);
     bool TaskFrameParams(CommandRingBuffer& r);
-    bool TaskObjectOp8(CommandRingBuffer& r);
+    bool TaskObjectQuery(CommandRingBuffer& r);
     bool TaskScissor(CommandRingBuffer& r);
     bool TaskText(CommandRingBuffer& r);
     bool TaskRegisterLight(CommandRingBuffer& r);
@@ -828,7 +830,7 @@ private:
     bool TaskRenderPasses(CommandRingBuffer& r);
     bool TaskDepthStencil(CommandRingBuffer& r);
     bool TaskDebugSkip(CommandRingBuffer& r);
-    bool TaskDebug55(CommandRingBuffer& r);  // task 55: a wire box placed by a matrix
+    bool TaskDebugWireBox(CommandRingBuffer& r);
     bool TaskDebugLightShape(CommandRingBuffer& r);
     bool TaskDebugSFX(CommandRingBuffer& r);
     bool TaskDebugMarker(CommandRingBuffer& r);
@@ -905,8 +907,8 @@ private:
     uint32_t visualizationMode = 0;
     void* gameDelegate = nullptr;
     int32_t overrideIndex = -1;
-    uint8_t stored15[32];
-    uint32_t stored15Value = 0;
+    uint8_t frameVisibleLayers[32];
+    uint32_t frameBlockRenderingMask = 0;
     float cameraValue = 0.0f;
     uint8_t flagByte = 0;
     Matrix secondCamera[2];

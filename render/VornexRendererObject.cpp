@@ -12,7 +12,7 @@ void VornexRendererObject::Release(bool viaStream, bool wait) {
     pendingRelease.store(true, std::memory_order_release);
     if (viaStream) {
         VornexRendererObject* self = this;
-        if (gVornexRenderer.IsRendererRunning() && gVornexRenderer.BeginCommand(TASK_OBJECT_OP16, sizeof self)) {
+        if (gVornexRenderer.IsRendererRunning() && gVornexRenderer.BeginCommand(TASK_DESTROY_OBJECT, sizeof self)) {
             gVornexRenderer.Ring().WriteValue(self);
             return;
         }

@@ -3,9 +3,9 @@
 // scene-parameter wrappers, mesh rendering data) whose device objects live on the render
 // thread and whose deletion therefore happens there.
 //
-// Virtual slots after the RTTIPolyBaseClass ones: Destroy (16: releases the device
-// objects and deletes the object; render thread), PreRelease (17: a hook run by Release
-// on the releasing thread).
+// Virtual operations after the RTTIPolyBaseClass ones: Destroy (releases the device
+// objects and deletes the object; render thread), PreRelease (a hook run by Release on
+// the releasing thread).
 //
 // Threads: MarkDirty and Release on the owning (main or loader) thread; Destroy on the
 // render thread (render command 50 or a deletion job). The flags are atomics, read by

@@ -36,31 +36,31 @@ void VornexRenderer::DebugDrawBoundingBox(const BoundingBox4& box, const Matrix&
     Post(TASK_DEBUG_BOUNDING_BOX, box, matrix, colour);
 }
 
-void VornexRenderer::PostDebugDraw55(const BoundingBox4& box, const Matrix& matrix, const Vector& colour,
-                                     uint8_t cullMirror, uint8_t depthTest) {
-    Post(TASK_DEBUG_55, box, matrix, colour, cullMirror, depthTest);
+void VornexRenderer::DebugDrawWireBox(const BoundingBox4& box, const Matrix& matrix, const Vector& colour,
+                                      uint8_t cullMirror, uint8_t depthTest) {
+    Post(TASK_DEBUG_WIRE_BOX, box, matrix, colour, cullMirror, depthTest);
 }
 
 void VornexRenderer::DebugDrawTrigger(const Matrix& matrix, const Vector& colour) {
     Post(TASK_DEBUG_TRIGGER, matrix, colour);
 }
 
-void VornexRenderer::PostDebugDrawLight57(const Matrix& matrix, const Vector& colour, float inner, float outer) {
-    Post(TASK_DEBUG_LIGHT_57, matrix, colour, inner, outer);
+void VornexRenderer::DebugDrawPointLight(const Matrix& matrix, const Vector& colour, float inner, float outer) {
+    Post(TASK_DEBUG_POINT_LIGHT, matrix, colour, inner, outer);
 }
 
-void VornexRenderer::PostDebugDrawLight58(const Matrix& matrix, const Vector& colour, float inner, float outer,
-                                          float width) {
-    Post(TASK_DEBUG_LIGHT_58, matrix, colour, inner, outer, width);
+void VornexRenderer::DebugDrawSpotLight(const Matrix& matrix, const Vector& colour, float inner, float outer,
+                                        float width) {
+    Post(TASK_DEBUG_SPOT_LIGHT, matrix, colour, inner, outer, width);
 }
 
-void VornexRenderer::PostDebugDrawLight59(const Matrix& matrix, const Vector& colour, float inner, float outer,
-                                          float halfLength) {
-    Post(TASK_DEBUG_LIGHT_59, matrix, colour, inner, outer, halfLength);
+void VornexRenderer::DebugDrawTubeLight(const Matrix& matrix, const Vector& colour, float inner, float outer,
+                                        float halfLength) {
+    Post(TASK_DEBUG_TUBE_LIGHT, matrix, colour, inner, outer, halfLength);
 }
 
-void VornexRenderer::PostDebugDrawLight60(const Matrix& matrix, const Vector& colour) {
-    Post(TASK_DEBUG_LIGHT_60, matrix, colour);
+void VornexRenderer::DebugDrawAmbientLight(const Matrix& matrix, const Vector& colour) {
+    Post(TASK_DEBUG_AMBIENT_LIGHT, matrix, colour);
 }
 
 void VornexRenderer::DebugDrawSFX(const Matrix& matrix, uint8_t depthTest) { Post(TASK_DEBUG_SFX, matrix, depthTest); }
@@ -188,14 +188,14 @@ void VornexRenderer::DrawSolidBox(const BoundingBox4& box, const Matrix& matrix,
 bool VornexRenderer::TaskDebugSkip(CommandRingBuffer& r) {
     // 54, 56, 57 and 60: accepted and skipped.
     const uint32_t bytes = currentTask == TASK_DEBUG_BOUNDING_BOX ? sizeof(BoundingBox4) + sizeof(Matrix) + sizeof(Vector)
-                           : currentTask == TASK_DEBUG_LIGHT_57   ? sizeof(Matrix) + sizeof(Vector) + 2 * sizeof(float)
-                                                                  : sizeof(Matrix) + sizeof(Vector);
+                           : currentTask == TASK_DEBUG_POINT_LIGHT ? sizeof(Matrix) + sizeof(Vector) + 2 * sizeof(float)
+                                                                   : sizeof(Matrix) + sizeof(Vector);
     if (r.ReadLeft() < bytes) return false;
     r.SkipRead(bytes);
     return true;
 }
 
-bool VornexRenderer::TaskDebug55(CommandRingBuffer& r) {
+bool VornexRenderer::TaskDebugWireBox(CommandRingBuffer& r) {
     BoundingBox4 box;
     Matrix matrix;
     Vector colour;
@@ -210,7 +210,7 @@ bool VornexRenderer::TaskDebugLightShape(CommandRingBuffer& r) {
     Vector colour;
     float inner = 0, outer = 0, third = 0;
     if (!Read(r, matrix, colour, inner, outer, third)) return false;
-    const bool spot = currentTask == TASK_DEBUG_LIGHT_58;
+    const bool spot = currentTask == TASK_DEBUG_SPOT_LIGHT;
     Matrix scale, world;
     if (spot)
         scale.LoadScale(outer * third, outer * third, outer);
@@ -264,8 +264,8 @@ bool VornexRenderer::TaskDebugMesh(CommandRingBuffer& r) {
     MeshFields f;
     if (!ReadMeshFields(r, &f)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.MeshTemplateRenderingDataDraw)
-        gRenderHooks.MeshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
+    if (gRenderHooks.meshTemplateRenderingDataDraw)
+        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
                                                    nullptr, 0);
     return true;
 }
@@ -277,8 +277,8 @@ bool VornexRenderer::TaskDebugMeshRecords(CommandRingBuffer& r) {
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.MeshTemplateRenderingDataDraw)
-        gRenderHooks.MeshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
+    if (gRenderHooks.meshTemplateRenderingDataDraw)
+        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
                                                    records, count);
     return true;
 }
@@ -288,8 +288,8 @@ bool VornexRenderer::TaskDebugMeshParts(CommandRingBuffer& r) {
     Matrix world;
     Vector colour;
     if (!Read(r, meshData, world, colour)) return false;
-    if (gRenderHooks.MeshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.MeshTemplateRenderingDataDrawSkinned(meshData, world, colour, nullptr, 0);
+    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
+        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, nullptr, 0);
     return true;
 }
 
@@ -301,8 +301,8 @@ bool VornexRenderer::TaskDebugMeshPartsRecords(CommandRingBuffer& r) {
     if (!Read(r, meshData, world, colour)) return false;
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
-    if (gRenderHooks.MeshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.MeshTemplateRenderingDataDrawSkinned(meshData, world, colour, records, count);
+    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
+        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, records, count);
     return true;
 }
 
@@ -313,6 +313,6 @@ bool VornexRenderer::TaskDebugParticles(CommandRingBuffer& r) {
     Vector colour;
     if (!Read(r, system, world, box, colour)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.ParticleSystemInstanceDraw) gRenderHooks.ParticleSystemInstanceDraw(system, world, box, colour);
+    if (gRenderHooks.particleSystemInstanceDraw) gRenderHooks.particleSystemInstanceDraw(system, world, box, colour);
     return true;
 }

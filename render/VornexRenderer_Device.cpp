@@ -207,8 +207,8 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
     deferredMeshes.assign(kFrameDeferredMeshes, {});
     outlinedEntities.assign(kFrameOutlinedEntities, {});
     lights.assign(kFrameLights, nullptr);
-    if (gRenderHooks.ParticleSystemInstanceInitGlobals) gRenderHooks.ParticleSystemInstanceInitGlobals();
-    if (gRenderHooks.ResourceFontCreateSharedIndexBuffer) gRenderHooks.ResourceFontCreateSharedIndexBuffer();
+    if (gRenderHooks.particleSystemInstanceInitGlobals) gRenderHooks.particleSystemInstanceInitGlobals();
+    if (gRenderHooks.resourceFontCreateSharedIndexBuffer) gRenderHooks.resourceFontCreateSharedIndexBuffer();
     CreateGlobalVertexDeclaration();
     deviceCreated = true;
     startTime = os::ReadCounter();
@@ -296,7 +296,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
     depthInForce = nullptr;
     bool reset = true;
     if (resetDevice) {
-        if (gRenderHooks.GameControllersRelease) gRenderHooks.GameControllersRelease();
+        if (gRenderHooks.gameControllersRelease) gRenderHooks.gameControllersRelease();
         Result r = device->Reset(&presentParams);
         // A lost device is retried for a bounded time; the frame loop resets again later.
         for (uint32_t tries = 1; r == ERR_DEVICELOST && tries < kResetRetries; ++tries) {
@@ -307,7 +307,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
             LogResetFailure(r, presentParams);
             reset = false;
         }
-        if (gRenderHooks.GameControllersReconnect) gRenderHooks.GameControllersReconnect();
+        if (gRenderHooks.gameControllersReconnect) gRenderHooks.gameControllersReconnect();
         inScene = false;  // a reset ends any scene
     }
     device->SetRenderState(RS_LIGHTING, 0);
@@ -323,7 +323,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
 void VornexRenderer::ReleaseDeviceResources() {
     RunResourceJobs(0, 0.0f);
     ReleaseGlobalVertexDeclaration();
-    if (gRenderHooks.ResourceFontReleaseSharedIndexBuffer) gRenderHooks.ResourceFontReleaseSharedIndexBuffer();
+    if (gRenderHooks.resourceFontReleaseSharedIndexBuffer) gRenderHooks.resourceFontReleaseSharedIndexBuffer();
     ReleaseRenderTargets();
     ReleaseOutputSurfaces();
     if (device) device->SetDepthStencilSurface(nullptr);
@@ -459,7 +459,7 @@ bool VornexRenderer::TaskDepthStencil(CommandRingBuffer& r) {
 void VornexRenderer::SetUICamera() {
     ASSERT_ON_THREAD(ThreadId(), "render thread");
     float a = static_cast<float>(renderWidth), b = static_cast<float>(renderHeight);
-    if (gRenderHooks.UIGetVirtualSize) gRenderHooks.UIGetVirtualSize(&a, &b);
+    if (gRenderHooks.uiGetVirtualSize) gRenderHooks.uiGetVirtualSize(&a, &b);
     if (!(a > 0.0f) || !(b > 0.0f)) return;
     Matrix perspective, fit, projectionMatrix, viewMatrix;
     perspective.LoadPerspectiveOffCenterLH(-a / 2, a / 2, b / 2, -b / 2, a, 10 * a);
@@ -480,7 +480,7 @@ void VornexRenderer::LoadingScreenPresent() {
     lastLoadingPresent = os::ReadCounter();
     BindOutput(nullptr, 0, 1);
     ApplyFullViewport();
-    const Vector colour = gRenderHooks.UIElementGetColor ? gRenderHooks.UIElementGetColor(loadingScreen) : Vector(0, 0, 0, 1);
+    const Vector colour = gRenderHooks.uiElementGetColor ? gRenderHooks.uiElementGetColor(loadingScreen) : Vector(0, 0, 0, 1);
     ClearTarget(CLEAR_TARGET | (depthInForce ? CLEAR_ZBUFFER : 0), colour, 1.0f, 0);
     if (!loadingScreenOverScene) {
         PostProcessTargetMode(0);
@@ -488,7 +488,7 @@ void VornexRenderer::LoadingScreenPresent() {
     }
     SetUICamera();
     colorFactor = Vector(1, 1, 1, 1);
-    if (gRenderHooks.UIElementDraw) gRenderHooks.UIElementDraw(loadingScreen);
+    if (gRenderHooks.uiElementDraw) gRenderHooks.uiElementDraw(loadingScreen);
     colorFactor = Vector(1, 1, 1, 1);
     if (loadingScreenOverScene) {
         PostProcessTargetMode(1);

@@ -203,6 +203,6 @@ void VornexRenderer::RunJob(void* job) {
     j->Complete();
 }
 
-void VornexRenderer::RendererObjectOp16(void* object) {
+void VornexRenderer::DestroyRendererObject(void* object) {
     if (object) static_cast<VornexRendererObject*>(object)->Destroy();
 }

@@ -187,7 +187,7 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskLoadingScreen>,
     &Run<&VornexRenderer::TaskBlankFrame>,
     &Run<&VornexRenderer::TaskResetOverride>,
-    &Run<&VornexRenderer::TaskStore15>,               // 15
+    &Run<&VornexRenderer::TaskLayerMasks>,               // 15
     &Call<&VornexRenderer::BindOutput>,
     &Call<&VornexRenderer::UpscaleFinal>,
     &Run<&VornexRenderer::TaskOutlineTypeMask>,
@@ -214,20 +214,20 @@ const VornexRenderer::TaskHandler VornexRenderer::kTaskHandlers[kRenderTaskCount
     &Run<&VornexRenderer::TaskEndFrame>,
     &Run<&VornexRenderer::TaskSleep>,                 // 40
     &Run<&VornexRenderer::TaskFrameParams>,
-    &Call<&VornexRenderer::RendererObjectOp7>,
-    &Run<&VornexRenderer::TaskObjectOp8>,
+    &Call<&VornexRenderer::NotifyRendererObject>,
+    &Run<&VornexRenderer::TaskObjectQuery>,
     &Run<&VornexRenderer::TaskScissor>,
     &Run<&VornexRenderer::TaskText>,                  // 45
     &Run<&VornexRenderer::TaskRegisterLight>,
     &Run<&VornexRenderer::TaskCall>,
     &Call<&VornexRenderer::ResetFrameGather>,
     &Run<&VornexRenderer::TaskRenderPasses>,
-    &Call<&VornexRenderer::RendererObjectOp16>,       // 50
+    &Call<&VornexRenderer::DestroyRendererObject>,       // 50
     &Call<&VornexRenderer::RunJob>,
     &Run<&VornexRenderer::TaskNothing>,
     &Run<&VornexRenderer::TaskDepthStencil>,
     &Run<&VornexRenderer::TaskDebugSkip>,
-    &Run<&VornexRenderer::TaskDebug55>,               // 55
+    &Run<&VornexRenderer::TaskDebugWireBox>,               // 55
     &Run<&VornexRenderer::TaskDebugSkip>,
     &Run<&VornexRenderer::TaskDebugSkip>,
     &Run<&VornexRenderer::TaskDebugLightShape>,
@@ -408,7 +408,7 @@ void VornexRenderer::UpdateFrameStatistics() {
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);
         // Live UI elements: created minus destroyed.
-        const uint32_t uiElements = gRenderHooks.UIElementLiveCount ? gRenderHooks.UIElementLiveCount() : 0;
+        const uint32_t uiElements = gRenderHooks.uiElementLiveCount ? gRenderHooks.uiElementLiveCount() : 0;
         gProfiler.SetValue(PROFILE_UI_INST, static_cast<float>(uiElements), PROFILER_THREAD_RENDER);
     }
     lastStatistics = now;

@@ -12,20 +12,20 @@ void VornexRenderer::PostReleaseDeviceResources() { Post(TASK_RELEASE_DEVICE_RES
 void VornexRenderer::PostNewScene(const BoundingBox4& box, float cellSize) { Post(TASK_NEW_SCENE, box, cellSize); }
 void VornexRenderer::PostSceneGridValue(float value) { Post(TASK_SCENE_GRID_VALUE, value); }
 void VornexRenderer::RequestDeviceReset() { Post(TASK_REQUEST_DEVICE_RESET); }
-void VornexRenderer::PostCommand9(void* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
+void VornexRenderer::PostGameDelegate(void* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
 void VornexRenderer::PostNop() { Post(TASK_NOP); }
 void VornexRenderer::SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene) {
     Post(TASK_LOADING_SCREEN, screen, unused, overScene);
 }
 void VornexRenderer::PostResetOverride() { Post(TASK_RESET_OVERRIDE); }
 
-void VornexRenderer::PostCommand15(const void* block32, uint32_t value) {
-    uint8_t block[32];
-    if (block32)
-        std::memcpy(block, block32, sizeof block);
+void VornexRenderer::PostLayerMasks(const void* visibleLayers32, uint32_t blockRenderingMask) {
+    uint8_t visible[32];
+    if (visibleLayers32)
+        std::memcpy(visible, visibleLayers32, sizeof visible);
     else
-        std::memset(block, 0xFF, sizeof block);
-    Post(TASK_STORE_15, block, value);
+        std::memset(visible, 0xFF, sizeof visible);
+    Post(TASK_LAYER_MASKS, visible, blockRenderingMask);
 }
 
 void VornexRenderer::SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode) {
@@ -39,7 +39,7 @@ void VornexRenderer::SetSecondaryOutlineParams(const OutlineParams& params) {
 
 void VornexRenderer::PostOutlineTypeMask(uint32_t mask) { Post(TASK_OUTLINE_TYPE_MASK, mask); }
 
-void VornexRenderer::PostCommand22(uint32_t modeBits) {
+void VornexRenderer::SetPostProcessTargetMode(uint32_t modeBits) {
     // Only the chain switch unless the configuration allows the full-screen effects.
     Post(TASK_POST_PROCESS_TARGET, settings.enableFullScreenEffects ? modeBits : (modeBits & 1u));
 }
@@ -73,7 +73,7 @@ void VornexRenderer::SetSRGBWrite(uint8_t enable) { Post(TASK_SRGB_WRITE, enable
 
 void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
                                      const RenderFrameClock& gameplay, uint32_t flags) {
-    if (gRenderHooks.UIElementFinishPendingDeletion) gRenderHooks.UIElementFinishPendingDeletion();
+    if (gRenderHooks.uiElementFinishPendingDeletion) gRenderHooks.uiElementFinishPendingDeletion();
     postedClockTicks[0] = engine.ticks, postedClockTicks[1] = game.ticks, postedClockTicks[2] = gameplay.ticks;
     Post(TASK_FRAME_PARAMS, engine.ticks, engine.frameTime, game.ticks, game.frameTime, gameplay.ticks,
          gameplay.frameTime, flags);

@@ -8,7 +8,7 @@
 // thread (the effects' sound elements) play and preload. Every operation holds the
 // container's lock while it reads the entries and releases it before it calls the sound
 // engine; what leaves the lock is a copy (the picked name, the entry's parameters).
-// OnPreDeserialize and OnLoaded (slots 11 and 12) enter and leave the lock, so a
+// OnPreDeserialize and OnLoaded enter and leave the lock, so a
 // serialiser holds it over a whole read.
 #include <cstdint>
 

@@ -82,15 +82,15 @@ bool CollectUsedCharacters(uint32_t language, uint8_t* bits) {
 
 void InstallUIHooks() {
     RenderHooks& r = gRenderHooks;
-    r.UIElementRemoveActions = [](void* e, int32_t channel) { Element(e)->RemoveActions(channel); };
-    r.UIElementAddColorAction = [](void* e, float seconds, const Vector& colour, uint32_t flags, uint32_t channel) {
+    r.uiElementRemoveActions = [](void* e, int32_t channel) { Element(e)->RemoveActions(channel); };
+    r.uiElementAddColorAction = [](void* e, float seconds, const Vector& colour, uint32_t flags, uint32_t channel) {
         Element(e)->AddAction(new UIActionColor(seconds, colour, flags, channel));
     };
-    r.UIElementSetColor = [](void* e, const Vector& colour) { Element(e)->RenderMutable().color = colour; };
-    r.UIElementGetColor = [](const void* e) { return static_cast<const UIElement*>(e)->Render().color; };
-    r.UIElementProcessPendingDeletion = &UIElement::ProcessPendingDeletion;
-    r.UIElementFinishPendingDeletion = &UIElement::FinishPendingDeletion;
-    r.UIElementLiveCount = &UIElement::LiveCount;
+    r.uiElementSetColor = [](void* e, const Vector& colour) { Element(e)->RenderMutable().color = colour; };
+    r.uiElementGetColor = [](const void* e) { return static_cast<const UIElement*>(e)->Render().color; };
+    r.uiElementProcessPendingDeletion = &UIElement::ProcessPendingDeletion;
+    r.uiElementFinishPendingDeletion = &UIElement::FinishPendingDeletion;
+    r.uiElementLiveCount = &UIElement::LiveCount;
     gEngineServices.uiDisableMemoryGuard = &DisableUIMemoryGuard;
     // The video engine: start-up and shutdown, the Game's stop and the render frame's
     // questions and posts. Each does nothing while the engine does not exist.
@@ -140,15 +140,15 @@ void InstallUIHooks() {
     // Fonts: the binary font files, text through a font (render task 45 and the
     // profiler overlay), the shared glyph buffers and the font table.
     ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, &CollectUsedCharacters});
-    r.ResourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
+    r.resourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
                                 uint32_t blendMode, uint8_t mirrored, uint32_t depthState) {
         if (!f) return;
         const int32_t n = bytes > kMaxSingleByteText ? int32_t(kMaxSingleByteText + 1) : int32_t(bytes);
         DrawText(*Font(f), text, n, matrix, colour, colour, colour, 0, blendMode, mirrored != 0, depthState);
     };
-    r.ResourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
-    r.ResourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
-    r.ResourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
+    r.resourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
+    r.resourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
+    r.resourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
     e.uiFontTableLoad = &UIFontTable::Load;
     e.uiFontTableFree = [] {
         if (gUIFontTable) gUIFontTable->Free();
@@ -189,13 +189,13 @@ void InstallUIHooks() {
 
 void ClearUIHooks() {
     RenderHooks& r = gRenderHooks;
-    r.UIElementRemoveActions = nullptr;
-    r.UIElementAddColorAction = nullptr;
-    r.UIElementSetColor = nullptr;
-    r.UIElementGetColor = nullptr;
-    r.UIElementProcessPendingDeletion = nullptr;
-    r.UIElementFinishPendingDeletion = nullptr;
-    r.UIElementLiveCount = nullptr;
+    r.uiElementRemoveActions = nullptr;
+    r.uiElementAddColorAction = nullptr;
+    r.uiElementSetColor = nullptr;
+    r.uiElementGetColor = nullptr;
+    r.uiElementProcessPendingDeletion = nullptr;
+    r.uiElementFinishPendingDeletion = nullptr;
+    r.uiElementLiveCount = nullptr;
     gEngineServices.uiDisableMemoryGuard = nullptr;
     EngineServices& e = gEngineServices;
     e.videoEngine = nullptr;
@@ -206,9 +206,9 @@ void ClearUIHooks() {
     gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
     ResourceFont::SetHooks({});
-    r.ResourceFontDrawText = nullptr;
-    r.ResourceFontMeasureText = nullptr;
-    r.ResourceFontCreateSharedIndexBuffer = r.ResourceFontReleaseSharedIndexBuffer = nullptr;
+    r.resourceFontDrawText = nullptr;
+    r.resourceFontMeasureText = nullptr;
+    r.resourceFontCreateSharedIndexBuffer = r.resourceFontReleaseSharedIndexBuffer = nullptr;
     e.uiFontTableLoad = nullptr;
     e.uiFontTableFree = nullptr;
     e.uiTextSetScreenResolution = nullptr;

@@ -136,19 +136,17 @@ private:
     static void Insert(RTTIClass* descriptor);
 };
 
-// Root of every serialisable class. Virtual slots, one name each (later subsystems
-// override the slot by the name given here):
-//   1 destructor; 2 ClearSafePointers; 3 SafePointerHook (empty); 4 GetRTTIClass;
-//   5 SolidSerialize; 6 SolidDeserialize; 7 LoadFromFile; 8 SaveToFile (both defined
-//   with the file system, core/rtti/SolidFile.cpp); 9 Hook9 (empty);
-//   10 OnPropertyChanged (name of the changed property, or null for "all"): the
+// Root of every serialisable class. Its virtual operations, after the destructor and
+// SafePointerRoot's ClearSafePointers and SafePointerHook (empty):
+//   GetRTTIClass; SolidSerialize; SolidDeserialize; LoadFromFile and SaveToFile (both
+//   defined with the file system, core/rtti/SolidFile.cpp);
+//   OnPropertyChanged (name of the changed property, or null for "all"): the
 //      properties-changed hook. Configuration objects override it; Entity serves it
 //      with its RefreshAfterChange.
-//   11 OnPropertyEdited (name, context): the two-argument hook; Entity's per-property
-//      reaction (e.g. re-mounting on "Mount to bone") overrides this slot.
-//   12 OnPreDeserialize (options): before a property list is read.
-//   13 OnLoaded (options, the load-flag word): after a property list was read.
-//   14, 15 Hook14, Hook15 (empty).
+//   OnPropertyEdited (name, context): the two-argument hook; Entity's per-property
+//      reaction (e.g. re-mounting on "Mount to bone") overrides it.
+//   OnPreDeserialize (options): before a property list is read.
+//   OnLoaded (options, the load-flag word): after a property list was read.
 class RTTIPolyBaseClass : public SafePointerRoot {
 public:
     RTTIPolyBaseClass() = default;
@@ -165,13 +163,10 @@ public:
     // False when the file cannot be opened or created (nothing logged) or the blob fails.
     virtual bool LoadFromFile(const char* name, const char* extension, const char* directory, uint32_t options);
     virtual bool SaveToFile(const char* name, const char* extension, const char* directory, uint32_t options) const;
-    virtual void Hook9() {}
     virtual void OnPropertyChanged(const char* propertyName) {}
     virtual void OnPropertyEdited(const char* propertyName, const void* context) {}
     virtual void OnPreDeserialize(uint32_t options) {}
     virtual void OnLoaded(uint32_t options) {}
-    virtual void Hook14() {}
-    virtual void Hook15() {}
 
     // Text access to one property of the class chain by name (case-insensitive),
     // through the property's text form. False when the name is unknown or the

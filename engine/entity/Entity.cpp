@@ -430,7 +430,7 @@ void Entity::SetParentCore(Entity* newParent, bool keepGlobal, bool fromInit) {
         }
     }
     if (newParent == parent) return;
-    if (parent && (flags2 & ENTITYFLAG2_MOUNTED_TO_BONE) && parent->IsMesh() && gEngineServices.meshUnmountEntity)
+    if (parent && (mountFlags & ENTITY_MOUNTED_TO_BONE) && parent->IsMesh() && gEngineServices.meshUnmountEntity)
         gEngineServices.meshUnmountEntity(parent, this);
     if (parent) parent->RemoveChild(this);
     parent = newParent;

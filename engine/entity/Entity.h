@@ -93,7 +93,7 @@ enum : uint8_t { MPROLE_NONE = 0, MPROLE_AUTHORITY = 1, MPROLE_PROXY = 2 };
 // "Visible in combat view" / "Visible in tactical view" of an entity.
 enum : uint8_t { VISIBILITY_TEMPLATE_DEFAULT = 0, VISIBILITY_TRUE = 1, VISIBILITY_FALSE = 2 };
 // The second flags word.
-enum : uint32_t { ENTITYFLAG2_MOUNTED_TO_BONE = 2 };
+enum : uint32_t { ENTITY_MOUNTED_TO_BONE = 2 };
 
 // The trigger-activator record the scene-content layer allocates for an entity whose
 // template "Activates triggers" (owner, radius, list of triggers it is inside).
@@ -186,58 +186,49 @@ public:
 
     static const RTTIClass* RegisterClass();
 
-    // ---- Virtual operations, in slot order (slots 1-15 come from the bases) ----
+    // ---- Virtual operations, in their fixed order (after those of the bases) ----
     const RTTIClass* GetRTTIClass() const override;
     void OnPropertyChanged(const char* propertyName) override { RefreshAfterChange(); }
     void OnPropertyEdited(const char* propertyName, const void* context) override;
     void OnLoaded(uint32_t options) override;
-    void Destroy() override;                              // 16
-    const char* GetScriptClassName() const override;      // 17
-    virtual void InitFromTemplate(EntityTemplate* t, uint32_t creationFlags);  // 18
-    virtual void ChangeTemplate(EntityTemplate* t);       // 19
-    virtual HDRColor GetColor() const;                    // 20
-    virtual void RefreshAfterChange() {}                  // 21 (and slot 10)
-    virtual void OnPostLoad() {}                          // 22: after a scene loaded the entity
-    virtual void Hook23() {}                              // 23: unused by every entity kind here
-    virtual void ReleaseRenderingContext();               // 24
-    virtual void RestoreRenderingContext();               // 25
+    void Destroy() override;
+    const char* GetScriptClassName() const override;
+    virtual void InitFromTemplate(EntityTemplate* t, uint32_t creationFlags);
+    virtual void ChangeTemplate(EntityTemplate* t);
+    virtual HDRColor GetColor() const;
+    // After a property or the template changed (OnPropertyChanged lands here too).
+    virtual void RefreshAfterChange() {}
+    virtual void OnPostLoad() {}  // after a scene loaded the entity
+    virtual void ReleaseRenderingContext();
+    virtual void RestoreRenderingContext();
     virtual bool IsRenderingContextReleasable() const { return false; }
-    virtual void SetLayer(uint8_t layerId);               // 27
+    virtual void SetLayer(uint8_t layerId);
     virtual const BoundingBox4& GetLocalBoundingBox() const { return localBoundingBox; }
-    virtual void InitTriggerActivation();                 // 29
-    virtual void Hook30() {}                              // 30: unused by every entity kind here
-    // 31: the scheduled-callback operation. 0 deletes the entity as DeleteMe does; other
+    virtual void InitTriggerActivation();
+    // The scheduled-callback operation. 0 deletes the entity as DeleteMe does; other
     // values go to the gameplay delegate (nothing without one). Kinds override it.
     virtual void RequestDelete(uint32_t argument);
-    // 32: line of sight (start, end, flags, query mask, entry fraction, hit record): true
+    // Line of sight (start, end, flags, query mask, entry fraction, hit record): true
     // when the entity does not block; a blocking entity fills the record.
     virtual bool TestLineOfSight(const Vector& start, const Vector& end, uint32_t flags, uint32_t mask,
                                  float entry, LOSResult* hit) {
         return true;
     }
-    virtual void DrawBoundingCornerMarkers(uint32_t flags);  // 33: the set markers
-    virtual void Hook34() {}                              // 34: unused by every entity kind here
-    virtual void GetGlobalBoundingBoxCorners(Vector corners[8]) const;  // 35
-    virtual void Hook36() {}                              // 36: unused by every entity kind here
-    virtual void Hook37() {}                              // 37: unused by every entity kind here
-    virtual void Hook38() {}                              // 38: unused by every entity kind here
-    virtual void ResetLayerToDefault();                   // 39
-    virtual void ApplyRenderingParams(Entity* other);     // 40
-    virtual void OnLayerApplied() {}                      // 41 (RefreshVisualState)
-    virtual bool Query42() const { return false; }        // 42: unused here; false
-    virtual bool Query43() const { return false; }        // 43: unused here; false
-    virtual void Hook44() {}                              // 44: unused by every entity kind here
-    virtual bool Query45() const { return true; }         // 45: unused here; true
-    virtual void DrawHelpers(uint32_t flags) {}           // 46
+    virtual void DrawBoundingCornerMarkers(uint32_t flags);  // the markers of the entity's sets
+    virtual void GetGlobalBoundingBoxCorners(Vector corners[8]) const;
+    virtual void ResetLayerToDefault();
+    virtual void ApplyRenderingParams(Entity* other);
+    // After the layer's rendering parameters were applied: kinds refresh their visual state.
+    virtual void OnLayerApplied() {}
+    virtual void DrawHelpers(uint32_t flags) {}
     virtual bool RenderWithoutContext(uint32_t flags) { return true; }
-    // 48: debug drawing of the box grown by 0.01 on every side, placed by the global
+    // Debug drawing of the box grown by 0.01 on every side, placed by the global
     // matrix and moved 2 units towards the camera.
     virtual void DrawBoundingBox(const BoundingBox4& box, const HDRColor& color);
-    virtual void Hook49() {}                              // 49: unused by every entity kind here
-    virtual void AddChild(Entity* child);                 // 50
-    virtual void RemoveChild(Entity* child);              // 51
-    virtual EntityRenderingContext* CreateRenderingContext() { return nullptr; }  // 52
-    virtual void UpdateGlobalLocation();                  // 53
+    virtual void AddChild(Entity* child);
+    virtual void RemoveChild(Entity* child);
+    virtual EntityRenderingContext* CreateRenderingContext() { return nullptr; }
+    virtual void UpdateGlobalLocation();
     // The world box about to be registered in the spatial grid; a kind may grow it.
     virtual void OnGlobalLocationChanged(BoundingBox4& worldBox) {}
     virtual void OnGhostModeOn() {}
@@ -388,8 +379,8 @@ public:
     void SetMountScale(const Vector& s);
     // Applies the mount record again through the mesh parent (after its template changed).
     void UpdateMountToParentBone();
-    uint32_t GetFlags2() const { return flags2; }
-    void SetFlags2(uint32_t bits, bool on) { flags2 = on ? (flags2 | bits) : (flags2 & ~bits); }
+    uint32_t GetMountFlags() const { return mountFlags; }
+    void SetMountFlags(uint32_t bits, bool on) { mountFlags = on ? (mountFlags | bits) : (mountFlags & ~bits); }
 
     // ---- Rendering ----
     EntityRenderingContext* GetRenderingContext() const { return renderingContext; }
@@ -621,7 +612,7 @@ private:
     // Spatial registration, one range per grid list.
     EntityCellRange cellRanges[2];
     EntityBoneMount* mount = nullptr;
-    uint32_t flags2 = 0;
+    uint32_t mountFlags = 0;
     EntityPickHandler* pickHandler = nullptr;
     EntityEventHandler* eventHandler = nullptr;
     uint32_t submittedFrame = 0;

@@ -133,7 +133,7 @@ void EntitySet::DrawSetMarkers(const Dynarray<EntitySet*>& sets, const Vector& p
     }
 }
 
-// Entity slot 33: the set markers at each corner of the global bounding box.
+// The set markers at each corner of the global bounding box.
 void Entity::DrawBoundingCornerMarkers(uint32_t flags) {
     if (!entitySets.Count() || (flags & 0x800) || (enforcedRenderingFlags & 0x800)) return;
     Vector corners[8];

@@ -34,53 +34,46 @@ public:
 
     static const RTTIClass* RegisterClass();
 
-    // ---- RTTI slots ----
-    // "Slot n" is the operation's place in the template's virtual table, the number by
-    // which the template kinds of later folders say what they override.
+    // ---- Virtual operations, in their fixed order ----
     const RTTIClass* GetRTTIClass() const override;
-    // Slot 10: RefreshAfterChange on every live entity of this template.
+    // RefreshAfterChange on every live entity of this template.
     void OnPropertyChanged(const char* propertyName) override { NotifyEntitiesOfChange(); }
     void NotifyEntitiesOfChange();
-    // Slot 16: the template class's name.
+    // The template class's name.
     virtual const char* GetClassName() const { return "EntityTemplate"; }
-    // Slot 17: a hook no template kind of this system uses; does nothing.
-    virtual void Hook17() {}
-    // Slot 18: whether the kind has rendering data (meshes, effects) to draw.
+    // Whether the kind has rendering data (meshes, effects) to draw.
     virtual bool HasRenderingData() const { return false; }
-    // Slot 19: allocates and constructs the entity kind (a plain Entity here); null on failure.
+    // Allocates and constructs the entity kind (a plain Entity here); null on failure.
     virtual Entity* CreateEntity();
-    // Slot 20: the class name of the entities it makes.
+    // The class name of the entities it makes.
     virtual const char* GetEntityClassName() const { return "Entity"; }
-    // Slot 21: a hook no template kind of this system uses; does nothing.
-    virtual void Hook21() {}
-    // Slot 22: readies the template after loading (compound templates pass it to their elements).
+    // Readies the template after loading: preloads what it refers to (compound templates
+    // pass it to their elements).
     virtual void Prepare() {}
-    // Slot 23: posts the resource part to the ResourceManager's request queue.
+    // Posts the resource part to the ResourceManager's request queue.
     virtual void QueueRequest(uint32_t argument);
-    // Slot 24: draws the kind's helper shape at m in the colour (linear), with the kind's
+    // Draws the kind's helper shape at m in the colour (linear), with the kind's
     // flags and, for meshes, the shader preset to draw with (null: the first); false when
     // it draws none.
     virtual bool DrawHelper(const Matrix& m, const Vector& colour, uint32_t flags, const char* presetName) {
         return false;
     }
-    // Slot 25: a query no template kind of this system answers; false.
-    virtual bool Query25() const { return false; }
-    // Slots 26 and 27: an object that shows the template before an entity exists (none here).
+    // An object that shows the template before an entity exists (none here).
     virtual void* CreatePreviewObject() { return nullptr; }
     virtual void DestroyPreviewObject(void* object) {}
-    // Slot 28: DrawHelper in the "Wireframe color", without flags or preset.
+    // DrawHelper in the "Wireframe color", without flags or preset.
     bool DrawHelperDefault(const Matrix& m) { return DrawHelper(m, wireframeColor.ToLinearVector(), 0, nullptr); }
-    // Slot 29: the static script function "IsLoadedClientSide" of the script class.
+    // The static script function "IsLoadedClientSide" of the script class.
     virtual bool IsLoadedClientSide();
-    // Slot 30: whether the template needs the shared resource of its kind.
+    // Whether the template needs the shared resource of its kind.
     virtual bool RequiresSharedResource() const { return true; }
-    // Slot 31: kind-specific file data after the property blob (the rest of the binary
+    // Kind-specific file data after the property blob (the rest of the binary
     // template); the base keeps the version. False on corrupt data.
     virtual bool ReadBinaryData(BoundedReader& in, uint32_t version) {
         binaryDataVersion = version;
         return true;
     }
-    // Slot 32: writes the kind-specific data (nothing for the base).
+    // Writes the kind-specific data (nothing for the base).
     virtual void WriteBinaryData(void* out, uint32_t flags) {}
     // The property list of a binary template (ReadBinaryTemplate): the class's property
     // walk; a kind that stores more in its list (UI recipe templates) reads it here. False

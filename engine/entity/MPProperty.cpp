@@ -546,7 +546,8 @@ bool MPPropertyContainer::TickProperty(MPProperty& p, uint64_t t) {
         }
     }
     CopyShown(p.current, shown);
-    // 4.
+    // 4. A value applied directly counts as a change once; a client-owned property of the
+    // local player that also came in from the network is never reported as changed.
     if (p.state & MPPROPSTATE_APPLIED) {
         changed = true;
         p.state &= uint8_t(~MPPROPSTATE_APPLIED);

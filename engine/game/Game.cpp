@@ -118,9 +118,9 @@ Game::~Game() {
 void Game::InstallHooks() {
     InstallGameEntityListHooks();
     SetCameraServices(&gGameCameraServices);
-    gRenderHooks.GameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
-    gRenderHooks.GameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
-    gRenderHooks.GameDelegateRenderScenePass = [](void* d) { static_cast<GameDelegate*>(d)->OnRenderScenePass(); };
+    gRenderHooks.gameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
+    gRenderHooks.gameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
+    gRenderHooks.gameDelegateRenderScenePass = [](void* d) { static_cast<GameDelegate*>(d)->OnRenderScenePass(); };
     gEngineServices.scriptScheduler = &SelectScheduler;
     gEngineServices.gameInitEntity = &InitEntityThroughDelegate;
     gEngineServices.gameTickedFrame = [] { return gGame->GetTickedFrameCount(); };
@@ -133,9 +133,9 @@ void Game::InstallHooks() {
 void Game::RemoveHooks() {
     RemoveGameEntityListHooks();
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
-    gRenderHooks.GameControllersRelease = nullptr;
-    gRenderHooks.GameControllersReconnect = nullptr;
-    gRenderHooks.GameDelegateRenderScenePass = nullptr;
+    gRenderHooks.gameControllersRelease = nullptr;
+    gRenderHooks.gameControllersReconnect = nullptr;
+    gRenderHooks.gameDelegateRenderScenePass = nullptr;
     gEngineServices.scriptScheduler = nullptr;
     gEngineServices.gameInitEntity = nullptr;
     gEngineServices.gameTickedFrame = nullptr;

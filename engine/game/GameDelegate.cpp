@@ -25,7 +25,7 @@ void GameDelegate::HandleStoreRequest(uint32_t request, DynarraySafe<NameString>
     if (gEngineServices.deleteInGameStore) gEngineServices.deleteInGameStore(store);
 }
 
-uint32_t* GameDelegate::Slot74(uint32_t, uint32_t, uint32_t* result) {
+uint32_t* GameDelegate::LookupValueInto(uint32_t, uint32_t, uint32_t* result) {
     if (result) *result = 0;
     return result;
 }
@@ -35,18 +35,6 @@ bool GameDelegate::ShouldSample() {
     gSampleNumber = CrtRand();
     return false;
 }
-
-namespace {
-uint32_t SetQuestionMark(Dynarray<char16_t>& text) {
-    text.Clear();
-    text.Add(u'?');
-    text.Add(0);
-    return 0;
-}
-}  // namespace
-
-uint32_t GameDelegate::Slot81(uint32_t, Dynarray<char16_t>& text) { return SetQuestionMark(text); }
-uint32_t GameDelegate::Slot82(Dynarray<char16_t>& text) { return SetQuestionMark(text); }
 
 void GameDelegate::SetSampleNumber(int32_t value) { gSampleNumber = value; }
 int32_t GameDelegate::GetSampleNumber() { return gSampleNumber; }

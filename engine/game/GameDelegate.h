@@ -5,8 +5,7 @@
 // null delegate and then behaves as this base class does. The game's delegate derives
 // from it and forwards most events to its scripts.
 //
-// The operations are listed in their fixed order; the unnamed ones keep placeholder
-// names (with their position) and their base results. Nothing depends on the positions.
+// The operations are listed in their fixed order. Nothing depends on the positions.
 // Main thread, except OnRenderScenePass (render thread).
 #include <cstdint>
 
@@ -25,25 +24,20 @@ public:
     GameDelegate(const GameDelegate&) = delete;
     GameDelegate& operator=(const GameDelegate&) = delete;
 
-    virtual bool Slot01() { return false; }  // unnamed: the base answers false
+    // False here; the game's delegate answers true.
+    virtual bool IsGameDelegate() { return false; }
     virtual bool IsXBoxLiveEnabled() { return false; }
     virtual bool IsXBoxLiveSignedIn() { return false; }
     virtual bool IsXBoxLiveAgeRestricted() { return false; }
-    virtual bool Slot05() { return false; }  // unnamed: the base answers false
     virtual bool IsSteamEnabled() { return false; }
     virtual bool CanClose() { return true; }
     virtual bool UseServerRequestThread() { return false; }
     virtual bool OnBeforeTick() { return true; }  // true: fixed 1/15 s steps
     virtual void XBoxLiveLogin() {}
     virtual bool CanSleep() { return true; }
-    virtual bool Slot12() { return false; }  // unnamed: the base answers false
-    virtual void Slot13() {}  // unnamed: nothing in the base
-    virtual void Slot14(uint32_t) {}  // unnamed: nothing in the base
-    virtual uint32_t Slot15() { return 0; }  // unnamed: the base answers 0
     virtual void OnPreInit() {}
     // Creates the leaderboard viewer through CreateLeaderboardViewer while there is none.
     virtual void OnInit();
-    virtual void Slot18() {}  // unnamed: nothing in the base
     virtual void OnAfterInit() {}
     virtual void OnQuit() {}
     virtual void OnClose() {}
@@ -67,57 +61,46 @@ public:
     virtual void OnPauseTick() {}
     virtual void OnTickInput() {}
     virtual void OnInputEvent(int32_t type, uint32_t value) {}
-    virtual void Slot42() {}  // unnamed: nothing in the base
     virtual void OnInputConfigChanged() {}
     virtual void OnScreenResolutionChanged() {}
     virtual void OnPreSceneRender() {}
     virtual void OnPostSceneRender() {}
     virtual void SaveConfig() {}
-    virtual void Slot48() {}  // unnamed: nothing in the base
-    virtual void Slot49() {}  // unnamed: nothing in the base
-    virtual void Slot50() {}  // unnamed: nothing in the base
+    // SaveConfig's partner: the game's delegate passes it to the profile's LoadConfig.
+    virtual void LoadConfig() {}
+    // The game's delegate forgets that its script bindings are registered, so the next
+    // OnPreInit or OnDistributionInit registers them again.
+    virtual void ResetBindingsRegistration() {}
     virtual void OnXBoxLiveLoginFinished() {}
-    virtual void Slot52() {}  // unnamed: nothing in the base
     virtual void OnDisplayReset() {}
     virtual void OnChatMessage(bool lobby, int32_t kind, const char16_t* text) {}
     virtual void OnLobbyUpdated() {}
     virtual void OnLobbyJoinRequested() {}
     virtual void OnLobbyGameStartRequest(uint32_t value, bool first, bool second) {}
     virtual void OnLobbyError(int32_t error) {}
-    virtual void Slot59() {}  // unnamed: nothing in the base
-    virtual void Slot60(uint32_t) {}  // unnamed: nothing in the base
-    virtual void Slot61() {}  // unnamed: nothing in the base
+    // Start and end of a distribution run: the game's delegate runs its distribution
+    // scripts and the Game's "OnInit", then the Game's "OnClose".
+    virtual void OnDistributionInit(uint32_t) {}
+    virtual void OnDistributionClose() {}
     // Lists the script files of a resource set (or of a scene) into files.
     virtual void LoadMainScripts(const char* setName, DynarraySafe<NameString>& files) {}
     virtual void RegisterSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {}
     // With store definitions in the project configuration, a temporary store answers the
     // request (its item image files are appended to result); otherwise nothing.
     virtual void HandleStoreRequest(uint32_t request, DynarraySafe<NameString>& result);
-    virtual uint32_t Slot65(uint32_t, uint32_t, uint32_t) { return 0; }  // unnamed: the base answers 0
-    virtual uint32_t Slot66(uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }  // unnamed: the base answers 0
-    virtual void Slot67(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) {}  // unnamed: nothing in the base
-    virtual bool Slot68() { return false; }  // unnamed: the base answers false
-    virtual void Slot69(uint32_t) {}  // unnamed: nothing in the base
-    virtual uint32_t Slot70(uint32_t, uint32_t) { return 0; }  // unnamed: the base answers 0
-    virtual bool Slot71() { return false; }  // unnamed: the base answers false
-    virtual uint32_t Slot72() { return 0; }  // unnamed: the base answers 0
-    virtual uint32_t Slot73(uint32_t) { return 0; }  // unnamed: the base answers 0
-    // Stores 0 through result (when given) and returns it.
-    // 74: unnamed: clears *result when given and returns result
-    virtual uint32_t* Slot74(uint32_t, uint32_t, uint32_t* result);
-    virtual uint32_t Slot75(uint32_t, uint32_t) { return 0; }  // unnamed: the base answers 0
-    virtual void Slot76(uint32_t) {}  // unnamed: nothing in the base
+    // A word for a pair of words; 0 here and in the game's delegate.
+    virtual uint32_t MapPair(uint32_t, uint32_t) { return 0; }
+    // A yes/no question without arguments: false here; the game's delegate answers true.
+    virtual bool QueryFlag() { return false; }
+    // The value of a pair of words through result (when given), which it returns; the
+    // value is 0 here and in the game's delegate.
+    virtual uint32_t* LookupValueInto(uint32_t, uint32_t, uint32_t* result);
+    // The same lookup answered by value: 0 here and in the game's delegate.
+    virtual uint32_t LookupValue(uint32_t, uint32_t) { return 0; }
     virtual bool CanDeactivateApp() { return true; }
-    virtual bool Slot78() { return false; }  // unnamed: the base answers false
-    virtual void Slot79(uint32_t) {}  // unnamed: nothing in the base
     // True while the process-wide sample number is a multiple of 100; otherwise the
     // number is replaced by CrtRand() and the answer is false.
     virtual bool ShouldSample();
-    // The wide text becomes "?" (the character and its terminator); both return 0.
-    virtual uint32_t Slot81(uint32_t, Dynarray<char16_t>& text);  // unnamed: the text becomes "?"; returns 0
-    virtual uint32_t Slot82(Dynarray<char16_t>& text);  // unnamed: the text becomes "?"; returns 0
-    virtual bool Slot83(uint32_t) { return false; }  // unnamed: the base answers false
-    virtual bool Slot84(uint32_t, uint32_t) { return true; }  // unnamed: the base answers true
     virtual void OnGameHosted(int32_t result) {}
     virtual void OnGameJoined(int32_t result) {}
     virtual void OnGameDisconnected(int32_t reason) {}
@@ -131,7 +114,6 @@ public:
     virtual void OnReplicatedMethodCall(Player* player, const MPMethodCall* call) {}
     virtual void OnTornOff(Entity* entity) {}
     virtual void OnRenderScenePass() {}  // render thread, at the start of each scene pass
-    virtual void Slot98() {}  // unnamed: nothing in the base
     virtual LeaderboardViewer* CreateLeaderboardViewer() { return nullptr; }
 
     // Asked before an action starts a sequence; non-null means the delegate handled it.

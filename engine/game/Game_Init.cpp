@@ -72,7 +72,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     }
     // 6. The delegate, also for the renderer; the project's outline parameters.
     delegate = gameDelegate;
-    gVornexRenderer.PostCommand9(delegate);
+    gVornexRenderer.PostGameDelegate(delegate);
     gVornexRenderer.SetOutlineParams(gProjectConfig->outline);
     gVornexRenderer.SetSecondaryOutlineParams(gProjectConfig->uiOutline);
     // 7. Server requests and analytics when the delegate wants them.
@@ -128,7 +128,7 @@ void Game::Close() {
     // 1. The default string replacements, the loading screen and the renderer's scene go.
     if (gEngineServices.clearDefaultReplacementContainer) gEngineServices.clearDefaultReplacementContainer();
     TurnLoadingScreenOff();
-    gVornexRenderer.PostCommand9(nullptr);
+    gVornexRenderer.PostGameDelegate(nullptr);
     gVornexRenderer.FlushCommands(false);
     // 2. The delegate may hold the close back for at most 10 s.
     WaitUntilDelegateCanClose();

@@ -90,7 +90,7 @@ void Game::DrawFrameContent(uint32_t width, uint32_t height) {
     if (scene) {
         uint32_t layers[kLayerMaskWords];
         EntityLayerSystem::BuildInGameVisibleLayerMask(layers);
-        gVornexRenderer.PostCommand15(layers, blockRenderingMask);
+        gVornexRenderer.PostLayerMasks(layers, blockRenderingMask);
     }
     gVornexRenderer.SetOutputSwapChain(nullptr, 0, scene || fullScreenVideo ? kOutputScene : kOutputUIOnly);
     // 6. The camera.
@@ -147,7 +147,7 @@ void Game::SubmitScene(const GameFrameView& view) {
     RenderScreen(screens[GAMESCREEN_PRE_FSE], view);
     gVornexRenderer.PostOutlineTypeMask(outlineMask);
     gVornexRenderer.SetOutlineParams(outlineParams);
-    gVornexRenderer.PostCommand22(PostProcessModeBits());
+    gVornexRenderer.SetPostProcessTargetMode(PostProcessModeBits());
     UpdateCameraMatrices(cameraController);
     if (list) list->Submit(renderFlags);
     if (delegate) delegate->OnPostSceneRender();

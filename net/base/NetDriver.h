@@ -7,26 +7,27 @@
 
 namespace Network {
 
-// Events, in slot order. Slots 2 and 3 are declared and never raised. A peer id of -1
-// means no peer.
+// Events, in their fixed order. OnDriverError and OnDriverJoinGame are declared and never
+// raised. A peer id of -1 means no peer.
 class NetDriverObserver {
 public:
     virtual ~NetDriverObserver() = default;
-    virtual void OnDriverListening() = 0;                                                   // 0
-    virtual void OnObserverSlot1() {}                                                       // 1
-    virtual void OnDriverError(uint32_t error) {}                                           // 2
-    virtual void OnDriverJoinGame() {}                                                      // 3
-    virtual void OnPeerConnecting(int32_t peer) = 0;                                        // 4
-    virtual void OnPeerConnected(int32_t peer) = 0;                                         // 5
-    virtual void OnPeerDisconnected(int32_t peer, uint32_t reason) = 0;                     // 6
-    virtual void OnReceive(int32_t peer, const uint8_t* data, uint32_t length, uint32_t kind) = 0;  // 7
-    virtual void OnPeerConnectionStall(int32_t peer) = 0;                                   // 8
-    virtual void OnPeerConnectionResume(int32_t peer) = 0;                                  // 9
-    virtual void OnChatMessage(uint32_t kind, const char16_t* name, const char16_t* text) = 0;  // 10
-    virtual void OnLobbyUpdated() = 0;                                                      // 11
-    virtual void OnLobbyJoinRequested() = 0;                                                // 12
-    virtual void OnLobbyGameStartRequest(uint32_t value, bool first, bool second) = 0;      // 13
-    virtual void OnLobbyError(uint32_t error) = 0;                                          // 14
+    virtual void OnDriverListening() = 0;
+    // A client's driver started connecting to the host (the engine ignores it).
+    virtual void OnDriverConnecting() {}
+    virtual void OnDriverError(uint32_t error) {}
+    virtual void OnDriverJoinGame() {}
+    virtual void OnPeerConnecting(int32_t peer) = 0;
+    virtual void OnPeerConnected(int32_t peer) = 0;
+    virtual void OnPeerDisconnected(int32_t peer, uint32_t reason) = 0;
+    virtual void OnReceive(int32_t peer, const uint8_t* data, uint32_t length, uint32_t kind) = 0;
+    virtual void OnPeerConnectionStall(int32_t peer) = 0;
+    virtual void OnPeerConnectionResume(int32_t peer) = 0;
+    virtual void OnChatMessage(uint32_t kind, const char16_t* name, const char16_t* text) = 0;
+    virtual void OnLobbyUpdated() = 0;
+    virtual void OnLobbyJoinRequested() = 0;
+    virtual void OnLobbyGameStartRequest(uint32_t value, bool first, bool second) = 0;
+    virtual void OnLobbyError(uint32_t error) = 0;
 };
 
 // One lobby member as the main thread reads it.

@@ -2,7 +2,7 @@
 // GameDelegateProfilesModuleSteam: the game delegate's profile module over the online
 // services. It owns the current gamer profile (made by its profile factory) and the
 // leaderboards manager; the game's delegate derives from it as a second base and
-// forwards the profile slots to it.
+// forwards the profile operations to it.
 //
 // Threads: main thread.
 #include "net/online/SteamLeaderboardsManager.h"

@@ -68,7 +68,6 @@ public:
     virtual bool IsXBoxLiveEnabled() { return false; }
     virtual bool IsXBoxLiveSignedIn() { return false; }
     virtual bool IsXBoxLiveAgeRestricted() { return false; }
-    virtual bool Hook25() { return false; }
     virtual bool IsXBoxLiveProfile() { return false; }
     virtual void XBoxLiveLogin() {}
     // ---- ResourceManager worker ----
@@ -95,8 +94,9 @@ public:
 
     // Whether a copy's payload that passed its checks can be read whole; a refused copy
     // counts as absent both when loading and when choosing the copy a save overwrites.
-    // Any thread (the worker asks too). A subclass sets it (not a virtual slot, so the
-    // slot order stays the design's); without one every payload is accepted.
+    // Any thread (the worker asks too). A subclass sets it (a setter, not a virtual
+    // operation, so the virtual operations stay as listed); without one every payload is
+    // accepted.
     using PayloadCheck = bool (*)(uint32_t tag, const uint8_t* data, uint32_t size);
     void SetPayloadCheck(PayloadCheck check) { payloadCheck = check; }
 

@@ -100,7 +100,7 @@ uint32_t SteamNetDriver::Connect(const char*, uint32_t, uint32_t) {
     MakeOwnTicket();
     SendConnRequest();
     SetDriverState(GAME_CONNECTING);
-    if (observer) observer->OnObserverSlot1();
+    if (observer) observer->OnDriverConnecting();
     return NETERROR_OK;
 }
 

@@ -95,13 +95,13 @@ void RendererProfilerDrawer::DrawLines(const float* xyz, uint32_t lineCount, con
 }
 
 float RendererProfilerDrawer::MeasureText(void* font, const char* text) {
-    return gRenderHooks.ResourceFontMeasureText ? gRenderHooks.ResourceFontMeasureText(font, text) : 0.0f;
+    return gRenderHooks.resourceFontMeasureText ? gRenderHooks.resourceFontMeasureText(font, text) : 0.0f;
 }
 
 void RendererProfilerDrawer::DrawText(void* font, const char* text, float x, float y, const Vector& colour) {
-    if (!gRenderHooks.ResourceFontDrawText || !text) return;
+    if (!gRenderHooks.resourceFontDrawText || !text) return;
     Matrix place;
     place.LoadTranslation(x, y, 0.0f);
     // Blended glyphs (blend mode 1), not mirrored, over everything (depth function 8).
-    gRenderHooks.ResourceFontDrawText(font, text, static_cast<uint32_t>(std::strlen(text)), place, colour, 1, 0, 8);
+    gRenderHooks.resourceFontDrawText(font, text, static_cast<uint32_t>(std::strlen(text)), place, colour, 1, 0, 8);
 }

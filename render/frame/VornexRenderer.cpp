@@ -133,7 +133,7 @@ VornexRenderer::VornexRenderer()
     InstallSemaphore(&commitSignal);
     InitBlendModeTable();
     for (SamplerCache& s : samplers) s = SamplerCache{nullptr, false, 0};
-    for (uint8_t& b : stored15) b = 0xFF;
+    for (uint8_t& b : frameVisibleLayers) b = 0xFF;
     owners[OWNER_PROFILER_GRAPH] = {[](void*) { gProfiler.ReleaseGraphVertexBuffer(); },
                                     [](void*) { gProfiler.CreateGraphVertexBuffer(); }, nullptr};
     owners[OWNER_POST_PROCESS] = {[](void* c) { static_cast<PostProcessChain*>(c)->ReleaseDeviceObjects(); },

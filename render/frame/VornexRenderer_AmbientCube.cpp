@@ -52,11 +52,11 @@ void LightConstants(const RendererLight& light, Vector out[5]) {
 
 void VornexRenderer::CheckAmbientCube() {
     const uint32_t counter = gActiveLights.ChangeCounter();
-    if (ambientCubeKeysSet && counter == ambientCubeLightCounter && stored15Value == ambientCubeMask) return;
+    if (ambientCubeKeysSet && counter == ambientCubeLightCounter && frameBlockRenderingMask == ambientCubeMask) return;
     ambientCubeKeysSet = true;
     ambientCubeLightCounter = counter;
-    ambientCubeMask = stored15Value;
-    RefreshAmbientCube(stored15Value);
+    ambientCubeMask = frameBlockRenderingMask;
+    RefreshAmbientCube(frameBlockRenderingMask);
 }
 
 void VornexRenderer::RefreshAmbientCube(uint32_t exclusionMask) {

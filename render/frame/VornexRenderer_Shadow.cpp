@@ -169,11 +169,11 @@ void VornexRenderer::DrawShadowCasters(uint32_t flags) {
                     records[i + kPrefetchAhead].context->PrefetchPassFields();
                 EntityRenderingContext* c = records[i].context;
                 if (!c || !c->MarkPass(shadowPassStamp)) continue;
-                if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & stored15Value) ||
+                if (!(c->KindFlags() & ERC_KIND_SHADOW_CASTER) || (c->ExclusionMask() & frameBlockRenderingMask) ||
                     c->MinimumQuality() > qualityLimit || c->Hidden())
                     continue;
                 const uint8_t layer = c->Layer();
-                if (!(stored15[layer >> 3] & (1u << (layer & 7)))) continue;
+                if (!(frameVisibleLayers[layer >> 3] & (1u << (layer & 7)))) continue;
                 const BoxSide side =
                     SideOfLightBox(lightSpaceBox, margin, LightSpaceBounds(c->LocalBox(), c->World(), lightView));
                 if (side == BoxSide::Outside ||

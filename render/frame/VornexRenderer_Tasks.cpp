@@ -87,12 +87,12 @@ bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
     loadingScreenOverScene = overScene;
     if (screen && screen != loadingScreen) {
         loadingScreen = screen;
-        if (gRenderHooks.UIElementRemoveActions) gRenderHooks.UIElementRemoveActions(screen, -1);
+        if (gRenderHooks.uiElementRemoveActions) gRenderHooks.uiElementRemoveActions(screen, -1);
         const Vector opaqueWhite(1, 1, 1, 1);
-        const bool fadeIn = gRenderHooks.UIElementHasFadeIn && gRenderHooks.UIElementHasFadeIn(screen);
-        if (gRenderHooks.UIElementSetColor) gRenderHooks.UIElementSetColor(screen, fadeIn ? Vector(1, 1, 1, 0) : opaqueWhite);
-        if (fadeIn && gRenderHooks.UIElementAddColorAction)
-            gRenderHooks.UIElementAddColorAction(screen, 0.3f, opaqueWhite, kLoadingScreenFadeClock, 0);
+        const bool fadeIn = gRenderHooks.uiElementHasFadeIn && gRenderHooks.uiElementHasFadeIn(screen);
+        if (gRenderHooks.uiElementSetColor) gRenderHooks.uiElementSetColor(screen, fadeIn ? Vector(1, 1, 1, 0) : opaqueWhite);
+        if (fadeIn && gRenderHooks.uiElementAddColorAction)
+            gRenderHooks.uiElementAddColorAction(screen, 0.3f, opaqueWhite, kLoadingScreenFadeClock, 0);
         CriticalSectionGuard guard(&rendererLock);
         LoadingScreenPresent();
     }
@@ -112,7 +112,9 @@ bool VornexRenderer::TaskResetOverride(CommandRingBuffer&) {
     return true;
 }
 
-bool VornexRenderer::TaskStore15(CommandRingBuffer& r) { return Read(r, stored15, stored15Value); }
+bool VornexRenderer::TaskLayerMasks(CommandRingBuffer& r) {
+    return Read(r, frameVisibleLayers, frameBlockRenderingMask);
+}
 
 bool VornexRenderer::TaskOutlineTypeMask(CommandRingBuffer& r) { return Read(r, outlineTypeMask); }
 
@@ -238,21 +240,21 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
         frameSeconds[i] = Time(clocks[i].ticks).ToSeconds();
     }
     if (!(flags & 1u)) {
-        if (gRenderHooks.ParticleSystemInstanceUpdateAll)
-            gRenderHooks.ParticleSystemInstanceUpdateAll(clocks[0].frameTime, clocks[1].frameTime, clocks[2].frameTime);
-        if (gRenderHooks.SFXContextUpdateAll) gRenderHooks.SFXContextUpdateAll(clocks);
+        if (gRenderHooks.particleSystemInstanceUpdateAll)
+            gRenderHooks.particleSystemInstanceUpdateAll(clocks[0].frameTime, clocks[1].frameTime, clocks[2].frameTime);
+        if (gRenderHooks.sfxContextUpdateAll) gRenderHooks.sfxContextUpdateAll(clocks);
     }
     UpdateSceneLighting(clocks);
-    if (gRenderHooks.UIElementProcessPendingDeletion) gRenderHooks.UIElementProcessPendingDeletion();
+    if (gRenderHooks.uiElementProcessPendingDeletion) gRenderHooks.uiElementProcessPendingDeletion();
     return true;
 }
 
-bool VornexRenderer::TaskObjectOp8(CommandRingBuffer& r) {
+bool VornexRenderer::TaskObjectQuery(CommandRingBuffer& r) {
     void* object = nullptr;
     uint32_t a = 0, b = 0, c = 0;
     uint32_t* result = nullptr;
     if (!Read(r, object, a, b, c, result)) return false;
-    const uint32_t value = RendererObjectOp8(object, a, b, c);
+    const uint32_t value = QueryRendererObject(object, a, b, c);
     if (result) *result = value;
     return true;
 }
@@ -278,8 +280,8 @@ bool VornexRenderer::TaskText(CommandRingBuffer& r) {
     uint32_t valueA = 0, valueB = 0, textBytes = 0;
     uint8_t flag = 0;
     if (!Read(r, font, matrix, rgba, valueA, valueB, textBytes, flag) || textBytes > r.ReadLeft()) return false;
-    if (gRenderHooks.ResourceFontDrawText)
-        gRenderHooks.ResourceFontDrawText(font, reinterpret_cast<const char*>(r.ReadCursor()), textBytes, matrix,
+    if (gRenderHooks.resourceFontDrawText)
+        gRenderHooks.resourceFontDrawText(font, reinterpret_cast<const char*>(r.ReadCursor()), textBytes, matrix,
                                           Vector(rgba[0], rgba[1], rgba[2], rgba[3]), valueA, flag, valueB);
     r.SkipRead(textBytes);
     return true;

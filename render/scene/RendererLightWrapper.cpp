@@ -27,16 +27,17 @@ void RendererLightWrapper::PostSpotLight(const Vector& color, float intensity, f
     Post(2, color, intensity, inner, outer, coneAngle, coneFalloff, texture, maskRotation, maskScale);
 }
 
-void RendererLightWrapper::PostLightType2(const Vector& color, float intensity, float inner, float outer, float length,
-                                          DeviceObjectHandle* texture, const Vector& maskRotation,
-                                          const Vector& maskScale) {
+void RendererLightWrapper::PostTubeLight(const Vector& color, float intensity, float inner, float outer, float length,
+                                         DeviceObjectHandle* texture, const Vector& maskRotation,
+                                         const Vector& maskScale) {
     Post(3, color, intensity, inner, outer, length, texture, maskRotation, maskScale);
 }
 
-void RendererLightWrapper::PostLightType3(const Vector& firstColor, const Vector& secondColor,
-                                          const Vector& sideColor, float intensity, uint32_t twoSidedMode,
-                                          float wrapAround, DeviceObjectHandle* texture, const Vector& maskRotation,
-                                          const Vector& maskScale, uint32_t exclusionBits) {
+void RendererLightWrapper::PostDirectionalAmbientLight(const Vector& firstColor, const Vector& secondColor,
+                                                       const Vector& sideColor, float intensity,
+                                                       uint32_t twoSidedMode, float wrapAround,
+                                                       DeviceObjectHandle* texture, const Vector& maskRotation,
+                                                       const Vector& maskScale, uint32_t exclusionBits) {
     const uint8_t kind = uint8_t(std::min<uint32_t>(twoSidedMode, 0xFF));
     Post(4, firstColor, secondColor, sideColor, intensity, wrapAround, kind, texture, maskRotation, maskScale,
          exclusionBits);

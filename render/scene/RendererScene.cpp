@@ -71,8 +71,8 @@ void RendererScene::PostSceneParameters(SceneParametersWrapper* set, uint32_t mo
 }
 
 void RendererScene::PostSceneParametersChanged(SceneParametersWrapper* set) { Post(3, set); }
-void RendererScene::PostOp4() { Post(4); }
-void RendererScene::PostOp5() { Post(5); }
+void RendererScene::PostPreviewOn() { Post(4); }
+void RendererScene::PostPreviewOff() { Post(5); }
 
 void RendererScene::PostTerrainLightmap(const Vector& box0, const Vector& box1, const Vector& box2) {
     Post(6, box0, box1, box2);

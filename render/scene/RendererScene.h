@@ -56,8 +56,8 @@ public:
     // Op 0 with the start ticks of the clock the mode picks (0 for the first clock).
     void PostSceneParameters(SceneParametersWrapper* set, uint32_t mode, float seconds);
     void PostSceneParametersChanged(SceneParametersWrapper* set);
-    void PostOp4();  // the preview scene parameters take over
-    void PostOp5();  // the preview scene parameters step back
+    void PostPreviewOn();  // the preview scene parameters take over
+    void PostPreviewOff();  // the preview scene parameters step back
     void PostTerrainLightmap(const Vector& box0, const Vector& box1, const Vector& box2);
     // Op 7; releases the lightmaps, evicts the scene textures, flushes the stream, waits
     // for the ResourceManager and forgets the handles.

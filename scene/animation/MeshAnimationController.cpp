@@ -152,7 +152,7 @@ bool MeshAnimationController::StartAnimationByIndex(const MeshTemplate& meshTemp
 
 bool MeshAnimationController::MountEntity(const char* node, Entity* child, const Matrix& offset) {
     if (!child) return false;
-    if (child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE) {
+    if (child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE) {
         gLog.Error(LogCategory::Engine, "Entity %s has already been mounted to some other entity", child->GetName());
         return false;
     }
@@ -171,11 +171,11 @@ bool MeshAnimationController::MountEntity(int32_t node, Entity* child, const Mat
         gLog.Error(LogCategory::Engine, "Cannot mount entity to bone with %d index", node);
         return false;
     }
-    if (child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE) {
+    if (child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE) {
         gLog.Error(LogCategory::Engine, "Entity %s has already been mounted to some other entity", child->GetName());
         return false;
     }
-    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     Mount mount;
     mount.offset = offset;
     mount.entity.Assign(child);
@@ -189,7 +189,7 @@ void MeshAnimationController::UnmountEntity(Entity* child) {
     for (uint32_t i = mounts.Count(); i-- > 0;) {
         Entity* e = mounts[i].entity.Get();
         if (child && e != child) continue;
-        if (e) e->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, false);
+        if (e) e->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
         mounts.Remove(i);
     }
 }

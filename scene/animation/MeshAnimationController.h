@@ -72,7 +72,7 @@ public:
     // child is already mounted ("Entity %s has already been mounted to some other
     // entity") or the node is unknown ("Cannot mount entity %s because %s cannot be
     // found"; by index: "Cannot mount entity to bone with %d index" for an index below 0
-    // or at or past the node count). A mount sets the child's ENTITYFLAG2_MOUNTED_TO_BONE.
+    // or at or past the node count). A mount sets the child's ENTITY_MOUNTED_TO_BONE.
     bool MountEntity(const char* node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
     bool MountEntity(int32_t node, Entity* child, const Matrix& offset = Matrix::IDENTITY);
     // Null: every mount.

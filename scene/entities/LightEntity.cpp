@@ -60,10 +60,10 @@ Entity* LightTemplate::CreateEntity() { return new LightEntity(); }
 bool LightTemplate::DrawHelper(const Matrix& m, const Vector&, uint32_t flags, const char*) {
     const Vector colour = LightDrawColour(this, flags);
     switch (lightType) {
-    case LIGHT_KIND_POINT: gVornexRenderer.PostDebugDrawLight57(m, colour, 0.3f, 1.0f); return true;
-    case LIGHT_KIND_SPOT: gVornexRenderer.PostDebugDrawLight58(m, colour, 0.3f, 1.0f, 30.0f); return true;
-    case LIGHT_KIND_TUBE: gVornexRenderer.PostDebugDrawLight59(m, colour, 0.3f, 1.0f, 1.0f); return true;
-    case LIGHT_KIND_DIRECTIONAL_AMBIENT: gVornexRenderer.PostDebugDrawLight60(m, colour); return true;
+    case LIGHT_KIND_POINT: gVornexRenderer.DebugDrawPointLight(m, colour, 0.3f, 1.0f); return true;
+    case LIGHT_KIND_SPOT: gVornexRenderer.DebugDrawSpotLight(m, colour, 0.3f, 1.0f, 30.0f); return true;
+    case LIGHT_KIND_TUBE: gVornexRenderer.DebugDrawTubeLight(m, colour, 0.3f, 1.0f, 1.0f); return true;
+    case LIGHT_KIND_DIRECTIONAL_AMBIENT: gVornexRenderer.DebugDrawAmbientLight(m, colour); return true;
     default: return false;
     }
 }
@@ -161,15 +161,15 @@ void LightEntity::UpdateLight(bool reload) {
         break;
     }
     case LIGHT_KIND_TUBE: {
-        proxy->PostLightType2(colour, specularMultiplier, inner, outer, tubeLength, texture, maskRotation, maskScale);
+        proxy->PostTubeLight(colour, specularMultiplier, inner, outer, tubeLength, texture, maskRotation, maskScale);
         const float half = tubeLength * 0.5f;
         SetLocalBoundingBox(BoundingBox4(Vector(-outer, -outer, -half, 1), Vector(outer, outer, half, 1)));
         break;
     }
     case LIGHT_KIND_DIRECTIONAL_AMBIENT:
-        proxy->PostLightType3(colour, secondaryColor.ToLinearVector(), sideColor.ToLinearVector(),
-                              specularMultiplier, twoSidedMode, wrapAroundFactor, texture, maskRotation, maskScale,
-                              GetBlockRenderingMask());
+        proxy->PostDirectionalAmbientLight(colour, secondaryColor.ToLinearVector(), sideColor.ToLinearVector(),
+                                           specularMultiplier, twoSidedMode, wrapAroundFactor, texture, maskRotation,
+                                           maskScale, GetBlockRenderingMask());
         SetLocalBoundingBox(BoundingBox4(Vector(-0.5f, -0.5f, -4.0f, 1), Vector(0.5f, 0.5f, 1.0f, 1)));
         break;
     default: break;
@@ -183,10 +183,10 @@ void LightEntity::DrawHelpers(uint32_t flags) {
     const Matrix& m = GetGlobalLocationMatrix();
     const float inner = InnerRange(), outer = OuterRange();
     switch (GetLightType()) {
-    case LIGHT_KIND_POINT: gVornexRenderer.PostDebugDrawLight57(m, colour, inner, outer); break;
-    case LIGHT_KIND_SPOT: gVornexRenderer.PostDebugDrawLight58(m, colour, inner, outer, spotlightWidth); break;
-    case LIGHT_KIND_TUBE: gVornexRenderer.PostDebugDrawLight59(m, colour, inner, outer, tubeLength * 0.5f); break;
-    case LIGHT_KIND_DIRECTIONAL_AMBIENT: gVornexRenderer.PostDebugDrawLight60(m, colour); break;
+    case LIGHT_KIND_POINT: gVornexRenderer.DebugDrawPointLight(m, colour, inner, outer); break;
+    case LIGHT_KIND_SPOT: gVornexRenderer.DebugDrawSpotLight(m, colour, inner, outer, spotlightWidth); break;
+    case LIGHT_KIND_TUBE: gVornexRenderer.DebugDrawTubeLight(m, colour, inner, outer, tubeLength * 0.5f); break;
+    case LIGHT_KIND_DIRECTIONAL_AMBIENT: gVornexRenderer.DebugDrawAmbientLight(m, colour); break;
     default: break;
     }
 }

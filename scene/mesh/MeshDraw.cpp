@@ -965,10 +965,10 @@ void HookDrawSkinned(const void* meshData, const Matrix& world, const Vector& co
 }  // namespace
 
 void InstallMeshRenderHooks() {
-    gRenderHooks.MeshTemplateRenderingDataDraw = &HookDraw;
-    gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = &MeshTemplateRenderingData::BeginDrawBatch;
-    gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = &MeshTemplateRenderingData::FlushDrawBatch;
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = &HookDrawSkinned;
+    gRenderHooks.meshTemplateRenderingDataDraw = &HookDraw;
+    gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = &MeshTemplateRenderingData::BeginDrawBatch;
+    gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = &MeshTemplateRenderingData::FlushDrawBatch;
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = &HookDrawSkinned;
     DeviceObjectOwner owner;
     owner.release = [](void*) { MeshTemplateRenderingData::ReleaseVertexDeclaration(); };
     owner.create = [](void*) {
@@ -979,9 +979,9 @@ void InstallMeshRenderHooks() {
 }
 
 void ClearMeshRenderHooks() {
-    gRenderHooks.MeshTemplateRenderingDataDraw = nullptr;
-    gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = nullptr;
-    gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = nullptr;
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = nullptr;
+    gRenderHooks.meshTemplateRenderingDataDraw = nullptr;
+    gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = nullptr;
+    gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = nullptr;
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_MESH_DECLARATION, DeviceObjectOwner{});
 }

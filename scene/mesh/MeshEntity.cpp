@@ -211,9 +211,9 @@ void MeshEntity::DrawBoundingBox(const BoundingBox4& box, const HDRColor& color)
 }
 
 void MeshEntity::RemoveChild(Entity* child) {
-    if (child && (child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE)) {
+    if (child && (child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE)) {
         if (gEngineServices.meshUnmountEntity) gEngineServices.meshUnmountEntity(this, child);
-        child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, false);
+        child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
     }
     Entity::RemoveChild(child);
 }

@@ -617,11 +617,11 @@ uint32_t ParticleSystemInstance::WriteInstanceData(void* out, uint32_t n) const 
 // Render hooks
 
 void InstallParticleRenderHooks() {
-    gRenderHooks.ParticleSystemInstanceUpdateAll = [](float engineTime, float gameTime, float gameplayTime) {
+    gRenderHooks.particleSystemInstanceUpdateAll = [](float engineTime, float gameTime, float gameplayTime) {
         ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
     };
-    gRenderHooks.ParticleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
-    gRenderHooks.ParticleSystemInstanceDraw = &ParticleSystemInstance::DrawHook;
+    gRenderHooks.particleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
+    gRenderHooks.particleSystemInstanceDraw = &ParticleSystemInstance::DrawHook;
     DeviceObjectOwner owner;
     owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
     owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
@@ -629,9 +629,9 @@ void InstallParticleRenderHooks() {
 }
 
 void ClearParticleRenderHooks() {
-    gRenderHooks.ParticleSystemInstanceUpdateAll = nullptr;
-    gRenderHooks.ParticleSystemInstanceInitGlobals = nullptr;
-    gRenderHooks.ParticleSystemInstanceDraw = nullptr;
+    gRenderHooks.particleSystemInstanceUpdateAll = nullptr;
+    gRenderHooks.particleSystemInstanceInitGlobals = nullptr;
+    gRenderHooks.particleSystemInstanceDraw = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();

@@ -24,9 +24,8 @@ class GameTimer;
 class Sequence;
 
 // Base of every sequence action. Virtual operations after those of RTTIPolyBaseClass, in
-// slot order: GetClassName, Hook2, SaveProgress, LoadProgress, LogState, Query6,
-// IsSkippable, OnStart, OnEnd, OnStop, Update (Condition is added by the conditional
-// actions).
+// order: GetClassName, SaveProgress, LoadProgress, LogState, IsSkippable, OnStart,
+// OnEnd, OnStop, Update (Condition is added by the conditional actions).
 class SequenceAction : public RTTIPolyBaseClass {
 public:
     // Bit of "Editor flags" that disables an action: it is never started, ended,
@@ -39,13 +38,11 @@ public:
     const RTTIClass* GetRTTIClass() const override;
 
     virtual const char* GetClassName() const { return "SequenceAction"; }
-    virtual void Hook2(void*, void*) {}
     // One f32: the seconds since the start time on the given timer.
     virtual void SaveProgress(Dynarray<uint8_t>& out, const GameTimer& timer) const;
     // Reads that f32 (0 when the read fails) and moves the start time back by it.
     virtual void LoadProgress(BoundedReader& in, const GameTimer& timer);
     virtual void LogState(LogSeverity severity, LogCategory category, int32_t index) const;
-    virtual bool Query6() const { return true; }
     virtual bool IsSkippable() const { return true; }
     virtual void OnStart(Sequence* sequence, bool skipping) {}
     virtual void OnEnd(Sequence* sequence, bool skipping) {}

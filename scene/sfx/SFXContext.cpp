@@ -551,7 +551,7 @@ void SFXContext::RenderSecondaryPass(uint32_t givenFlags) {
     }
 }
 
-bool SFXContext::QueryPass32(uint32_t givenFlags) {
+bool SFXContext::QueryShadowPass(uint32_t givenFlags) {
     if (!running || !definition || !elementCount) return false;
     const uint32_t viewBit = ViewBit((givenFlags & passAndMask) | passOrMask);
     bool any = false;
@@ -562,7 +562,7 @@ bool SFXContext::QueryPass32(uint32_t givenFlags) {
     return any;
 }
 
-bool SFXContext::RenderPass32(uint32_t givenFlags) {
+bool SFXContext::RenderShadowPass(uint32_t givenFlags) {
     if (!running || !definition || !elementCount) return false;
     const uint32_t viewBit = ViewBit((givenFlags & passAndMask) | passOrMask);
     bool any = false;
@@ -584,6 +584,6 @@ void SFXContext::Draw(void*, const Matrix& world, const RenderTaskArguments& arg
 
 bool SFXContext::DrawPassMask(void*, const Matrix& world) {
     drawParent = world;
-    if (!QueryPass32(0)) return false;
-    return RenderPass32(0);
+    if (!QueryShadowPass(0)) return false;
+    return RenderShadowPass(0);
 }

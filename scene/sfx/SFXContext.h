@@ -136,8 +136,8 @@ public:
     // The four draw entries.
     void RenderMain(uint32_t passMask, uint32_t flags, const Vector& colour);
     void RenderSecondaryPass(uint32_t flags);
-    bool QueryPass32(uint32_t flags);
-    bool RenderPass32(uint32_t flags);
+    bool QueryShadowPass(uint32_t flags);
+    bool RenderShadowPass(uint32_t flags);
     // The renderer's slots.
     void Draw(void* task, const Matrix& world, const RenderTaskArguments& arguments) override;
     bool DrawPassMask(void* task, const Matrix& world) override;

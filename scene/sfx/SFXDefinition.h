@@ -80,7 +80,7 @@ public:
     // owner up again.
     void OnPropertyChanged(const char* propertyName) override;
 
-    // ---- Element operations, in slot order ----
+    // ---- Element operations, in their fixed order ----
     virtual const char* GetClassName() const { return "SFXElementDefinition"; }
     virtual void ReleaseResources() {}
     virtual void Preload() {}

@@ -5,7 +5,7 @@
 #include "scene/SceneServices.h"
 
 void InstallSFXHooks() {
-    gRenderHooks.SFXContextUpdateAll = &SFXContext::UpdateAll;
+    gRenderHooks.sfxContextUpdateAll = &SFXContext::UpdateAll;
     gSceneServices.sfxRefreshMeshTemplate = [](Entity* e, void* meshTemplate) {
         auto* sfx = dynamic_cast<SFXEntity*>(e);
         if (SFXContext* c = sfx ? sfx->Context() : nullptr) c->RefreshMeshTemplate(static_cast<EntityTemplate*>(meshTemplate));
@@ -13,6 +13,6 @@ void InstallSFXHooks() {
 }
 
 void ClearSFXHooks() {
-    gRenderHooks.SFXContextUpdateAll = nullptr;
+    gRenderHooks.sfxContextUpdateAll = nullptr;
     gSceneServices.sfxRefreshMeshTemplate = nullptr;
 }

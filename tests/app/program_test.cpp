@@ -26,7 +26,7 @@
 #include "engine/game/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
-#include "ui/widgets/UiButton.h"
+#include "ui/widgets/UIButton.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
 #include "CaptureLogSink.h"
@@ -597,7 +597,7 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
     // A press and a release at the start button's screen point: its command logs its line
     // and hides the menu. The point is the middle of the button's rectangle as its recipe
     // lays it out (from position + anchor, size wide).
-    UiButton* button = delegate.StartButton();
+    UIButton* button = delegate.StartButton();
     ASSERT_NE(button, nullptr);
     Vector position, anchor, size;
     button->LoadRecipeVectorProperty(position, "Position", nullptr);

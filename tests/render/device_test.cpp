@@ -147,7 +147,7 @@ TEST_F(RefusedDeviceTest, StartReportsFailureAndTheRendererStillRunsAndStops) {
     EXPECT_TRUE(Logged("the device cannot be created"));
     gVornexRenderer.SetOutputSwapChain(nullptr, 0, 1);
     gVornexRenderer.Clear(CLEAR_TARGET, Vector(1, 1, 1, 1), 1, 0);
-    gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
+    gVornexRenderer.DebugDrawWireBox(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
     gVornexRenderer.SetBrightness(0.3f);
     gVornexRenderer.PostUpscaleFinal();
     EXPECT_TRUE(gVornexRenderer.EndFrame());

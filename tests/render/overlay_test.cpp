@@ -44,11 +44,11 @@ struct OverlayTest : RendererFixture {
         clientHeight = 400;
         RendererFixture::SetUp();
         gTexts.clear();
-        gRenderHooks.ResourceFontDrawText = [](void*, const char* text, uint32_t bytes, const Matrix& m, const Vector&,
+        gRenderHooks.resourceFontDrawText = [](void*, const char* text, uint32_t bytes, const Matrix& m, const Vector&,
                                                uint32_t, uint8_t, uint32_t) {
             gTexts.push_back({std::string(text, bytes), m.r[3].x, m.r[3].y});
         };
-        gRenderHooks.ResourceFontMeasureText = [](void*, const char*) { return 10.0f; };
+        gRenderHooks.resourceFontMeasureText = [](void*, const char*) { return 10.0f; };
         drawer.SetFontLookup([](const char* name) -> void* { return std::strcmp(name, kProfilerFontName) ? nullptr : &gFont; },
                              [](void*) {});
         // The recording drawer takes over the overlay, graph buffer included.
@@ -68,7 +68,7 @@ struct OverlayTest : RendererFixture {
     void DrawOverlayFrame(uint32_t sceneDraws = 0) {
         BeginFrame();
         for (uint32_t i = 0; i < sceneDraws; ++i)
-            gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
+            gVornexRenderer.DebugDrawWireBox(BoundingBox4::UNITCUBE3D, Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, 1);
         gProfiler.Draw(640, 400);
         EndFrame();
     }

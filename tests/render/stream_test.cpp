@@ -40,7 +40,7 @@ void RecordText(void*, const char*, uint32_t bytes, const Matrix&, const Vector&
 constexpr uint32_t kTextFixed = P + sizeof(Matrix) + 16 + 12 + 1;
 
 TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
-    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gRenderHooks.resourceFontDrawText = &RecordText;
     gTextLengths.clear();
     std::vector<char> text(kRenderMaxPayload, 'x');
     uint8_t* start = EmptyBlockCursor();
@@ -61,7 +61,7 @@ TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
 }
 
 TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
-    gRenderHooks.ResourceFontDrawText = &RecordText;
+    gRenderHooks.resourceFontDrawText = &RecordText;
     gTextLengths.clear();
     std::vector<char> text(4000, 'y');
     struct Case { uint32_t first, second; bool newBlock; };
@@ -204,18 +204,18 @@ TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
     const Vector c(1, 0, 0, 1);
     gVornexRenderer.DebugDrawBoundingBox(BoundingBox4::UNITCUBE3D, m, c);
     gVornexRenderer.DebugDrawTrigger(m, c);
-    gVornexRenderer.PostDebugDrawLight57(m, c, 1, 2);
-    gVornexRenderer.PostDebugDrawLight60(m, c);
+    gVornexRenderer.DebugDrawPointLight(m, c, 1, 2);
+    gVornexRenderer.DebugDrawAmbientLight(m, c);
     gVornexRenderer.DebugDrawMeshTemplate(nullptr, m, m, nullptr, c, 0, 0, nullptr, 0);  // no mesh hook
     PostBucket(9, 0);
     EndFrame();
     EXPECT_TRUE(Draws().empty());
     EXPECT_EQ(BucketMask(), ~(1u << 9));  // every skipped payload kept the stream in step
     BeginFrame();
-    gVornexRenderer.PostCommand22(0);  // from here on the frame draws into the back buffer
-    gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 1);
-    gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 0.5f);
-    gVornexRenderer.PostDebugDrawLight59(m, c, 1, 2, 3);
+    gVornexRenderer.SetPostProcessTargetMode(0);  // from here on the frame draws into the back buffer
+    gVornexRenderer.DebugDrawWireBox(BoundingBox4::UNITCUBE3D, m, c, 0, 1);
+    gVornexRenderer.DebugDrawSpotLight(m, c, 1, 2, 0.5f);
+    gVornexRenderer.DebugDrawTubeLight(m, c, 1, 2, 3);
     gVornexRenderer.DebugDrawSFX(m, 1);
     gVornexRenderer.DebugDrawFlag(m, c, 1);
     EndFrame();
@@ -246,8 +246,8 @@ void SeeSkinned(const void* mesh, const Matrix& m, const Vector& c, const void* 
 }
 
 TEST_F(StreamTest, MeshRecordsAreUsedInPlaceAtSixteenByteAlignment) {
-    gRenderHooks.MeshTemplateRenderingDataDraw = &SeeMesh;
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = &SeeSkinned;
+    gRenderHooks.meshTemplateRenderingDataDraw = &SeeMesh;
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = &SeeSkinned;
     uint8_t records[3 * kMeshRecordBytes];
     for (uint32_t i = 0; i < sizeof records; ++i) records[i] = static_cast<uint8_t>(i * 7 + 1);
     // Shift the records' start through every 4-byte phase of the 16-byte boundary.
@@ -286,9 +286,9 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
     const RenderFrameClock clock{0, 0.0f};
     RendererProfilerDrawer& drawer = gVornexRenderer.ProfilerOverlay();
     const Case cases[] = {
-        {"PostCommand9", [] { gVornexRenderer.PostCommand9(&object); }, P},
+        {"PostGameDelegate", [] { gVornexRenderer.PostGameDelegate(&object); }, P},
         {"SetLoadingScreen", [] { gVornexRenderer.SetLoadingScreen(nullptr, 0, 0); }, P + 2},
-        {"PostCommand15", [] { gVornexRenderer.PostCommand15(nullptr, 1); }, 36},
+        {"PostLayerMasks", [] { gVornexRenderer.PostLayerMasks(nullptr, 1); }, 36},
         {"SetOutlineParams", [] { gVornexRenderer.SetOutlineParams(OutlineParams{}); }, 40},
         {"PostShadowMapPass", [] { gVornexRenderer.PostShadowMapPass(1, 1); }, 5},
         {"SetViewport", [] { gVornexRenderer.SetViewport(0, 0, 16, 16, 0, 1); }, 24},
@@ -299,8 +299,8 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
         {"PostRenderPassFlags", [&] { gVornexRenderer.PostRenderPassFlags(c, 0, 0); }, 21},
         {"SubmitRenderTask", [] { gVornexRenderer.SubmitRenderTask(nullptr, 0); }, P + 4},
         {"DebugDrawBoundingBox", [&] { gVornexRenderer.DebugDrawBoundingBox(BoundingBox4::UNITCUBE3D, m, c); }, 112},
-        {"PostDebugDraw55", [&] { gVornexRenderer.PostDebugDraw55(BoundingBox4::UNITCUBE3D, m, c, 0, 0); }, 114},
-        {"PostDebugDrawLight58", [&] { gVornexRenderer.PostDebugDrawLight58(m, c, 1, 2, 3); }, 92},
+        {"DebugDrawWireBox", [&] { gVornexRenderer.DebugDrawWireBox(BoundingBox4::UNITCUBE3D, m, c, 0, 0); }, 114},
+        {"DebugDrawSpotLight", [&] { gVornexRenderer.DebugDrawSpotLight(m, c, 1, 2, 3); }, 92},
         {"DebugDrawSFX", [&] { gVornexRenderer.DebugDrawSFX(m, 0); }, 65},
         {"DebugDrawFlag", [&] { gVornexRenderer.DebugDrawFlag(m, c, 0); }, 81},
         {"DebugDrawMeshTemplate",
@@ -347,7 +347,7 @@ TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) 
     static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
     gScreenDraws = 0;
-    gRenderHooks.UIElementDraw = [](void*) { ++gScreenDraws; };
+    gRenderHooks.uiElementDraw = [](void*) { ++gScreenDraws; };
     static int screen;
     gVornexRenderer.SetSceneLoading(1);
     gVornexRenderer.SetLoadingScreen(&screen, 0, 0);

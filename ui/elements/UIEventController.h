@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct Vector;
+class UIElementCommand;
 
 class UIEventController {
 public:
@@ -24,13 +25,13 @@ public:
     }
     // The pointer left the pressed element, or a drag source took over.
     virtual bool OnPressLost(const Vector& pointer) { return false; }
-    // No caller yet; kept so that subclasses can answer it.
-    virtual bool OnInputReserved() { return false; }
     // True when this element wants to become the drag source.
     virtual bool AcceptsDrag() { return false; }
-    // Two hooks a button fills.
-    virtual void OnButtonHookA() {}
-    virtual void OnButtonHookB() {}
+    // The commands a click runs (buttons): SetCommand deletes the held ones and keeps this
+    // one, AddCommand appends. The element owns the command; one that runs no commands
+    // deletes it at once.
+    virtual void SetCommand(UIElementCommand* command);
+    virtual void AddCommand(UIElementCommand* command);
 
     uint32_t enabled = 1;
     // Render thread: 0 while a list this element belongs to glides, else 1 (kept for the
@@ -52,6 +53,9 @@ public:
     virtual ~UIElementCommand() = default;
     virtual void Execute() {}
 };
+
+inline void UIEventController::SetCommand(UIElementCommand* command) { delete command; }
+inline void UIEventController::AddCommand(UIElementCommand* command) { delete command; }
 
 // Tells its receiver one event when executed.
 class NotifyCommand : public UIElementCommand {

@@ -62,10 +62,10 @@ void InstallUIScreenServices() {
     };
 
     RenderHooks& r = gRenderHooks;
-    r.UIElementHasFadeIn = [](const void* s) {
+    r.uiElementHasFadeIn = [](const void* s) {
         return static_cast<const UIScreen*>(static_cast<const UIElement*>(s))->BlendingWhenUsedAsLoadingScreen();
     };
-    r.UIElementDraw = [](void* element) {
+    r.uiElementDraw = [](void* element) {
         // The loading-screen present: the renderer set the UI camera; refresh the
         // hardware clock as op 25 does and draw the tree.
         Time now;
@@ -75,7 +75,7 @@ void InstallUIScreenServices() {
         e->DrawTree(Matrix::IDENTITY, Vector(1, 1, 1, 1), false, nullptr, 0);
         FlushUIQuadBatches();
     };
-    r.UIGetVirtualSize = [](float* w, float* h) { *w = GetUIWidth(), *h = GetUIHeight(); };
+    r.uiGetVirtualSize = [](float* w, float* h) { *w = GetUIWidth(), *h = GetUIHeight(); };
     gSceneServices.uiDrawElementTree = [](SafePointerRoot* element, const Matrix& uiTransform, bool) {
         UIDrawInGameElementTree(static_cast<UIElement*>(element), uiTransform);
     };
@@ -102,9 +102,9 @@ void ClearUIScreenServices() {
     e.uiScreenRender = nullptr;
     e.uiScreenFindTrackedEntitySlot = nullptr;
     e.uiScreenHitTestTrackedEntity = nullptr;
-    gRenderHooks.UIElementHasFadeIn = nullptr;
-    gRenderHooks.UIElementDraw = nullptr;
-    gRenderHooks.UIGetVirtualSize = nullptr;
+    gRenderHooks.uiElementHasFadeIn = nullptr;
+    gRenderHooks.uiElementDraw = nullptr;
+    gRenderHooks.uiGetVirtualSize = nullptr;
     gSceneServices.uiDrawElementTree = nullptr;
     SetUIRenderTreeFunction(nullptr);
     DestroyUIClipStack();

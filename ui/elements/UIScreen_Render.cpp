@@ -20,7 +20,7 @@
 void UIScreen::Render(uint32_t renderWidth, uint32_t renderHeight, int64_t smoothGameTime, int64_t smoothGameplayTime,
                       const Vector& pointer) {
     VornexRenderer& r = gVornexRenderer;
-    if (gRendererScene) gRendererScene->PostOp4();
+    if (gRendererScene) gRendererScene->PostPreviewOn();
     const Matrix sceneView = r.CurrentView(), sceneProjection = r.CurrentProjection();
     r.SetViewport(0, 0, renderWidth, renderHeight, 0.0f, 1.0f);
 
@@ -35,7 +35,7 @@ void UIScreen::Render(uint32_t renderWidth, uint32_t renderHeight, int64_t smoot
     UpdateTrackedEntities(sceneView, sceneProjection);
     const uint8_t blocks = blocksSceneRendering ? 1 : 0;
     PostUIOpValues(kUIScreenFamily, UIOP_RENDERTREE, this, blocks);
-    if (gRendererScene) gRendererScene->PostOp5();
+    if (gRendererScene) gRendererScene->PostPreviewOff();
 }
 
 void UIScreen::ComputeCamera(uint32_t renderWidth, uint32_t renderHeight, Matrix* view, Matrix* projection,

@@ -63,7 +63,7 @@ public:
     // beyond kUIRecipeMaxDepth.
     uint32_t SolidDeserialize(BoundedReader& in, uint32_t options) override;
 
-    // ---- Virtual operations, in slot order ----
+    // ---- Virtual operations, in their fixed order ----
     virtual const char* GetClassName() const { return "UIElementRecipe"; }
     // Loads the held resources on this thread (only pictures hold any).
     virtual void LoadResources() {}
@@ -71,7 +71,6 @@ public:
     virtual void PreloadPrefabTemplate();
     // ORs flags into the resource flags of the held resources.
     virtual void SetResourceFlags(uint32_t resourceFlags) {}
-    virtual void RecipeHook5() {}
     virtual const char* GetElementClassName() const { return "UIElement"; }
     // Writes the values into a made element.
     virtual void Apply(UIElement* element) const;

@@ -7,10 +7,10 @@
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/recipes/UIElementPreset.h"
+#include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
 #include "ui/widgets/UIUniTextInput.h"
-#include "ui/widgets/UiButton.h"
 
 namespace {
 
@@ -59,14 +59,14 @@ const RTTIClass* UIButtonRecipe::GetRTTIClass() const { return RegisterClass(); 
 void UIButtonRecipe::Apply(UIElement* element) const {
     UIPictureRecipe::Apply(element);
     element->enabled = isActive ? 1 : 0;
-    if (element->IsUiButton()) {
-        auto* button = static_cast<UiButton*>(element);
+    if (element->IsUIButton()) {
+        auto* button = static_cast<UIButton*>(element);
         button->SetScaleOnClick(scaleOnClick);
         button->SetScaleTime(scaleTime);
     }
 }
 
-UIElement* UIButtonRecipe::CreateElement() const { return new UiButton; }
+UIElement* UIButtonRecipe::CreateElement() const { return new UIButton; }
 
 // ---- Containers ----
 

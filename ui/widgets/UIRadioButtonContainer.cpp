@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/rtti/RTTIClass.h"
-#include "ui/widgets/UiButton.h"
+#include "ui/widgets/UIButton.h"
 
 namespace {
 
@@ -45,10 +45,10 @@ int32_t UIRadioButtonContainer::IndexOf(int32_t id) const {
     return i >= 0 && i < int64_t(buttons.Count()) ? int32_t(i) : -1;
 }
 
-void UIRadioButtonContainer::AddButton(UiButton* button, int32_t id) {
+void UIRadioButtonContainer::AddButton(UIButton* button, int32_t id) {
     button->SetCommand(new NotifyCommand(this, uint32_t(id)));
     button->HideMark();
-    buttons.Add(SafePointer<UiButton>(button));
+    buttons.Add(SafePointer<UIButton>(button));
 }
 
 void UIRadioButtonContainer::OnBeforeDelete() {
@@ -61,8 +61,8 @@ uint32_t UIRadioButtonContainer::CollectButtons(int32_t base) {
     baseId = base;
     uint32_t n = 0;
     for (UIElement* c = GetFirstChild(); c; c = c->GetNextSibling()) {
-        if (!c->IsUiButton()) continue;
-        AddButton(static_cast<UiButton*>(c), base + int32_t(n));
+        if (!c->IsUIButton()) continue;
+        AddButton(static_cast<UIButton*>(c), base + int32_t(n));
         ++n;
     }
     return n;
@@ -71,19 +71,19 @@ uint32_t UIRadioButtonContainer::CollectButtons(int32_t base) {
 void UIRadioButtonContainer::Select(int32_t id) {
     const int32_t index = IndexOf(id);
     if (index < 0) return;
-    if (UiButton* old = Button(uint32_t(selected))) old->HideMark();
-    if (UiButton* b = Button(uint32_t(index))) b->ShowMark();
+    if (UIButton* old = Button(uint32_t(selected))) old->HideMark();
+    if (UIButton* b = Button(uint32_t(index))) b->ShowMark();
     selected = index;
 }
 
 void UIRadioButtonContainer::SelectAnimated(int32_t id, const char* presetName) {
     const int32_t index = IndexOf(id);
     if (index < 0) return;
-    if (UiButton* old = Button(uint32_t(selected))) {
+    if (UIButton* old = Button(uint32_t(selected))) {
         old->HideMark();
         old->ApplyRecipePreset(nullptr, true, kDeselectSeconds, 0, 0, true);
     }
-    if (UiButton* b = Button(uint32_t(index))) {
+    if (UIButton* b = Button(uint32_t(index))) {
         b->ShowMark();
         b->ApplyRecipePreset(presetName, true, kSelectSeconds, 0, 0, true);
     }
@@ -117,8 +117,8 @@ uint32_t UITabbedContainer::CollectButtons(int32_t base) {
             tab->Hide();
         }
         UIElement* b = c->FindElementByName(TabButtonName());
-        if (!b || !b->IsUiButton()) continue;
-        AddButton(static_cast<UiButton*>(b), base + int32_t(n));
+        if (!b || !b->IsUIButton()) continue;
+        AddButton(static_cast<UIButton*>(b), base + int32_t(n));
         b->Show();
         ++n;
     }
@@ -140,7 +140,7 @@ uint32_t UITabbedContainer::CollectButtons(int32_t base) {
 
 void UITabbedContainer::LayOutTabButtons() {
     UIElement* firstTab = Tab(0);
-    UiButton* firstButton = Button(0);
+    UIButton* firstButton = Button(0);
     if (!firstTab || !firstButton) return;
     const float W = RecipeSize(firstTab).x;
     const float m = float(buttons.Count());
@@ -151,7 +151,7 @@ void UITabbedContainer::LayOutTabButtons() {
     const Vector anchor = size * -0.5f;
     const float offset = std::fabs(std::trunc(w - S.x)) * 0.5f;
     for (uint32_t i = 0; i < buttons.Count(); ++i) {
-        UiButton* b = Button(i);
+        UIButton* b = Button(i);
         if (!b) continue;
         b->SetSize(size);
         b->SetAnchor(anchor);
@@ -169,11 +169,11 @@ void UITabbedContainer::Select(int32_t id) {
     if (index < 0 || index == selected || uint32_t(index) >= tabs.Count()) return;
     if (selected >= 0) {
         if (UIElement* t = Tab(uint32_t(selected))) t->Hide();
-        if (UiButton* b = Button(uint32_t(selected)))
+        if (UIButton* b = Button(uint32_t(selected)))
             b->ApplyRecipePreset(nullptr, true, kTabPresetSeconds, 0, 0, true);
     }
     if (UIElement* t = Tab(uint32_t(index))) t->Show();
-    if (UiButton* b = Button(uint32_t(index))) b->ApplyRecipePreset("Touched", true, kTabPresetSeconds, 0, 0, true);
+    if (UIButton* b = Button(uint32_t(index))) b->ApplyRecipePreset("Touched", true, kTabPresetSeconds, 0, 0, true);
     selected = index;
 }
 

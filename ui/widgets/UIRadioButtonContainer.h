@@ -12,7 +12,7 @@
 #include "core/text/NameString.h"
 #include "ui/elements/UIElement.h"
 
-class UiButton;
+class UIButton;
 
 class UIRadioButtonContainer : public UIElement, public EventReceiver {
 public:
@@ -40,7 +40,7 @@ public:
     int32_t GetSelected() const { return selected; }
     int32_t GetBaseId() const { return baseId; }
     uint32_t ButtonCount() const { return buttons.Count(); }
-    UiButton* Button(uint32_t i) const { return i < buttons.Count() ? buttons[i].Get() : nullptr; }
+    UIButton* Button(uint32_t i) const { return i < buttons.Count() ? buttons[i].Get() : nullptr; }
 
     // Lets go of the buttons (and tabs) on the main thread.
     void OnBeforeDelete() override;
@@ -49,9 +49,9 @@ protected:
     ~UIRadioButtonContainer() override = default;
     // The index of an id within the buttons, or -1.
     int32_t IndexOf(int32_t id) const;
-    void AddButton(UiButton* button, int32_t id);
+    void AddButton(UIButton* button, int32_t id);
 
-    DynarraySafe<SafePointer<UiButton>> buttons;
+    DynarraySafe<SafePointer<UIButton>> buttons;
     EventReceiver* listener = nullptr;
     NameString selectionPreset;
     int32_t selected = -1;

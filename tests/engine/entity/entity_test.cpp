@@ -57,7 +57,7 @@ TEST_F(EntityCoreTest, BoneMountsFollowParentChanges) {
     gEngineServices.meshMountEntity = [](Entity* mesh, Entity*) { calls.push_back({"mount", mesh}); };
     gEngineServices.meshUnmountEntity = [](Entity* mesh, Entity* child) {
         calls.push_back({"unmount", mesh});
-        child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, false);
+        child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
     };
     EntityTemplate* mesh = Template(ENTITY_MESH, "mesh");
     Entity* plain = Make(nullptr, 0, Template(0, "plain"));
@@ -66,9 +66,9 @@ TEST_F(EntityCoreTest, BoneMountsFollowParentChanges) {
     Entity* child = Make(m1, 0, Template(0, "child"));
     EXPECT_TRUE(calls.empty());  // no mount record yet
     child->SetMountBone("hand");
-    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     child->SetParent(m2);
-    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     child->SetParent(plain);  // not a mesh: unmounted, not mounted again
     const std::vector<std::pair<std::string, Entity*>> want = {
         {"mount", m1}, {"unmount", m1}, {"mount", m2}, {"unmount", m2}};

@@ -183,7 +183,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     int64_t now = -1;  // the game's selections are checked through the scripts' calls
     EXPECT_EQ(gEngineServices.scriptScheduler(8, &now), gVornexEngine.Scheduler());
     EXPECT_EQ(now, gVornexEngine.Timer().Time());
-    EXPECT_TRUE(gRenderHooks.GameControllersRelease && gEngineServices.gameAddDelayedEntity);
+    EXPECT_TRUE(gRenderHooks.gameControllersRelease && gEngineServices.gameAddDelayedEntity);
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
@@ -191,7 +191,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     game->Close();
     EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
-    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.GameControllersRelease ||
+    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.gameControllersRelease ||
                  gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
                  gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
     gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
@@ -737,19 +737,12 @@ protected:
 };
 
 
-// The base delegate's two answers with logic: the word it is handed is cleared, and the
-// wide texts become "?".
-TEST_F(GameDelegateTest, BaseDelegateClearsTheWordAndAnswersQuestionMarks) {
+// The base delegate's lookup into the caller's word clears the word it is handed and
+// tolerates none.
+TEST_F(GameDelegateTest, BaseDelegateLookupClearsTheWord) {
     GameDelegate d;
     uint32_t word = 7;
-    EXPECT_TRUE(d.Slot74(1, 2, &word) == &word && word == 0 && !d.Slot74(1, 2, nullptr));
-    for (int which = 0; which < 2; ++which) {
-        Dynarray<char16_t> text;
-        for (char16_t c : u"previous") text.Add(c);
-        EXPECT_EQ(which ? d.Slot82(text) : d.Slot81(3, text), 0u);
-        ASSERT_EQ(text.Count(), 2u);
-        EXPECT_TRUE(text[0] == u'?' && text[1] == 0);
-    }
+    EXPECT_TRUE(d.LookupValueInto(1, 2, &word) == &word && word == 0 && !d.LookupValueInto(1, 2, nullptr));
 }
 
 TEST_F(GameDelegateTest, InitCreatesTheLeaderboardViewerOnceAndTheDelegateDeletesIt) {

@@ -46,7 +46,7 @@ public:
         return n;
     }
     void OnDriverListening() override { events.push_back("listening"); }
-    void OnObserverSlot1() override { events.push_back("connecting to host"); }
+    void OnDriverConnecting() override { events.push_back("connecting to host"); }
     void OnPeerConnecting(int32_t p) override { events.push_back("peer connecting " + std::to_string(p)); }
     void OnPeerConnected(int32_t p) override { events.push_back("peer connected " + std::to_string(p)); }
     void OnPeerDisconnected(int32_t p, uint32_t r) override {

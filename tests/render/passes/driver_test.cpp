@@ -31,13 +31,13 @@ struct PassesTest : RendererFixture {
         gHooks = HookLog{};
         RendererFixture::SetUp();
         ASSERT_TRUE(created);
-        gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
+        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
             gHooks.batches.push_back({pass, mode});
         };
-        gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) {
+        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) {
             gHooks.batches.push_back({flags, ~0u});
         };
-        gRenderHooks.GameDelegateRenderScenePass = [](void* d) {
+        gRenderHooks.gameDelegateRenderScenePass = [](void* d) {
             ++gHooks.delegateCalls;
             gHooks.delegate = d;
         };
@@ -191,7 +191,7 @@ TEST_F(PassesTest, PassFlagsAndTheDelegateHook) {
     RecordingContext* forward = Add(Vector(0, 0, 10, 1), 3);
     RecordingContext* deferred = Add(Vector(0, 0, 10, 1), 3);
     int delegateObject = 0;
-    gVornexRenderer.PostCommand9(&delegateObject);
+    gVornexRenderer.PostGameDelegate(&delegateObject);
     struct Case { uint32_t flags; bool prePass; };
     for (const Case& c : {Case{0, true}, Case{RENDER_PASS_SKIP_DEFERRED, false},
                           Case{RENDER_PASS_SKIP_OUTLINES | 0x3, true}}) {
@@ -205,7 +205,7 @@ TEST_F(PassesTest, PassFlagsAndTheDelegateHook) {
         EXPECT_EQ(gHooks.delegateCalls, 1u);
         EXPECT_EQ(gHooks.delegate, &delegateObject);
     }
-    gVornexRenderer.PostCommand9(nullptr);
+    gVornexRenderer.PostGameDelegate(nullptr);
     gHooks = HookLog{};
     Frame({{forward, RENDER_FLAG_FORWARD}});
     EXPECT_EQ(gHooks.delegateCalls, 0u);
@@ -466,7 +466,7 @@ TEST_P(ShadowTest, EachFilterExcludesExactlyItsCasterAndEachCasterDrawsOnce) {
     uint8_t layers[32];
     std::memset(layers, 0xFF, sizeof layers);
     layers[1] &= ~uint8_t(1u << 1);  // layer 9 hidden
-    gVornexRenderer.PostCommand15(layers, 4);
+    gVornexRenderer.PostLayerMasks(layers, 4);
     RecordingContext* plain = Caster(Vector(0, 2, 0, 1));
     RecordingContext* wide = Caster(Vector(20, 2, 20, 1), 60.0f);  // many cells
     RecordingContext* notCaster = Caster(Vector(5, 2, 0, 1), 2.0f, 0);

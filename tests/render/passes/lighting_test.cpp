@@ -641,10 +641,10 @@ struct PrePassTest : DeferredFixture, ::testing::WithParamInterface<Case> {
         gBatches.clear();
         DeferredFixture::SetUp();
         if (HasFatalFailure()) return;
-        gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
+        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
             gBatches.push_back({pass, mode});
         };
-        gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) { gBatches.push_back({flags, ~0u}); };
+        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) { gBatches.push_back({flags, ~0u}); };
         Camera(Vector(0, 50, -80, 1), 16.0f / 9.0f);
         Edit([](SceneParameterBlock& p) {
             p.rest.ssaoIntensity = 1.5f;

@@ -81,7 +81,7 @@ struct PostFixtureOf : Base {
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);
         // The scene passes leave the render-size viewport.
         gVornexRenderer.SetViewport(0, 0, gVornexRenderer.RenderWidth(), gVornexRenderer.RenderHeight(), 0.0f, 1.0f);
-        gVornexRenderer.PostCommand22(modeBits);
+        gVornexRenderer.SetPostProcessTargetMode(modeBits);
         if (between) RunOnRenderThread(between);
         gVornexRenderer.PostUpscale();
         this->EndFrame();

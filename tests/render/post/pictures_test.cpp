@@ -115,7 +115,7 @@ TEST_F(PicturesTest, PlainCompositeCopiesTheSceneColour) {
         BeginFrame();
         RunOnRenderThread([&] { Upload(gVornexRenderer.Target(TARGET_SCENE_COLOR).surface, gradient); });
         gVornexRenderer.SetViewport(0, 0, W, H, 0.0f, 1.0f);
-        gVornexRenderer.PostCommand22(0);
+        gVornexRenderer.SetPostProcessTargetMode(0);
         gVornexRenderer.PostUpscale();
         RunOnRenderThread([&] { got = Read(BackBuffer(), srgb ? "copy-srgb" : "copy-plain"); });
         EndFrame();
@@ -285,7 +285,7 @@ TEST_F(HalfSizePicturesTest, TheBackBufferShowsTheLastPass) {
                [&](uint32_t x, uint32_t) { return x * 2 >= rw ? Vector(0.8f, 0.6f, 0.3f, 1) : Vector(0.1f, 0.2f, 0.4f, 1); });
     });
     gVornexRenderer.SetViewport(0, 0, rw, rh, 0.0f, 1.0f);
-    gVornexRenderer.PostCommand22(1);
+    gVornexRenderer.SetPostProcessTargetMode(1);
     RunOnRenderThread([&] {
         // One optional pass: its image is in A; the composite's in B gets a colour of its own.
         EXPECT_EQ(Chain().GetOutputTarget(), TARGET_LIGHT_0);

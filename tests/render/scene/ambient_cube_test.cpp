@@ -100,14 +100,14 @@ TEST_F(AmbientCubeTest, BlackFacesAndRefreshKeys) {
 
     // A light sharing a bit with the mask is left out: black again.
     lights[0].exclusionBits = 6;
-    gVornexRenderer.PostCommand15(nullptr, 4);
+    gVornexRenderer.PostLayerMasks(nullptr, 4);
     Append(0);
     EXPECT_TRUE(FacesBlackAfterFrame());
 
     // A reset keeps the keys; the mask or the lights changing refresh.
     gVornexRenderer.Reset(window, kClientWidth, kClientHeight, true, false);
     EXPECT_TRUE(Frame().empty());
-    gVornexRenderer.PostCommand15(nullptr, 8);
+    gVornexRenderer.PostLayerMasks(nullptr, 8);
     EXPECT_EQ(Frame().size(), 6u);
     Append(1);
     EXPECT_EQ(Frame().size(), 12u);

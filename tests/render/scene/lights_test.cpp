@@ -223,12 +223,12 @@ TEST_F(LightWrapperTest, OpsDecodeInStreamOrderAndOpsAboveFourAreIgnored) {
     });
     EXPECT_EQ(marker, 1);
 
-    w->PostLightType2(Vector(0, 1, 0, 1), 2.0f, 1.0f, 3.0f, 8.0f, nullptr, Vector(), Vector(1, 1, 1, 1));
+    w->PostTubeLight(Vector(0, 1, 0, 1), 2.0f, 1.0f, 3.0f, 8.0f, nullptr, Vector(), Vector(1, 1, 1, 1));
     // The light entity's order: "Color", "Secondary color", "Side color", "Specualar
     // multiplier", "Two sided mode", "Wrap around factor", mask, block-rendering mask.
     const uint32_t twoSidedMode = 2;  // "Gooch lighting", as the entity holds it (u32)
-    w->PostLightType3(Vector(1, 0, 0, 1), Vector(0, 0, 1, 1), Vector(0, 1, 0, 0.5f), 0.5f, twoSidedMode, 0.25f,
-                      nullptr, Vector(1, 2, 3, 0), Vector(0.1f, 0.2f, 0.3f, 0.75f), 0x6u);
+    w->PostDirectionalAmbientLight(Vector(1, 0, 0, 1), Vector(0, 0, 1, 1), Vector(0, 1, 0, 0.5f), 0.5f, twoSidedMode,
+                                   0.25f, nullptr, Vector(1, 2, 3, 0), Vector(0.1f, 0.2f, 0.3f, 0.75f), 0x6u);
     rendertest::RunOnRenderThread([&] {
         const RendererLight& l = w->Light();
         EXPECT_EQ(l.type, uint32_t(LIGHT_TYPE_DIRECTIONAL_AMBIENT));
@@ -270,7 +270,7 @@ TEST_F(LightWrapperTest, TextureReferencesFollowTheStoredHandle) {
     w->PostPointLight(Vector(1, 1, 1, 1), 1, 1, 2, first, none, none);  // the same handle again
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(first->RefCount(), 2u);
-    w->PostLightType3(none, none, none, 1, 0, 0.0f, second, none, none, 0);
+    w->PostDirectionalAmbientLight(none, none, none, 1, 0, 0.0f, second, none, none, 0);
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(first->RefCount(), 1u) << "a replaced handle drops to its previous count";
     EXPECT_EQ(second->RefCount(), 2u);
@@ -296,8 +296,8 @@ TEST_F(LightWrapperTest, PayloadSizesFollowTheWordSize) {
         {0, head + 64, [&] { w->PostTransform(Placed(0, 1, false)); }},
         {1, head + 60 + P, [&] { w->PostPointLight(v, 1, 1, 2, nullptr, v, v); }},
         {2, head + 68 + P, [&] { w->PostSpotLight(v, 1, 1, 2, 30, 0.5f, nullptr, v, v); }},
-        {3, head + 64 + P, [&] { w->PostLightType2(v, 1, 1, 2, 4, nullptr, v, v); }},
-        {4, head + 93 + P, [&] { w->PostLightType3(v, v, v, 1, 0, 0.0f, nullptr, v, v, 0); }},
+        {3, head + 64 + P, [&] { w->PostTubeLight(v, 1, 1, 2, 4, nullptr, v, v); }},
+        {4, head + 93 + P, [&] { w->PostDirectionalAmbientLight(v, v, v, 1, 0, 0.0f, nullptr, v, v, 0); }},
     };
     for (const auto& c : cases) {
         uint32_t measured = 0;

@@ -391,11 +391,11 @@ TEST_F(SceneStateTest, InitOnceOverridePreviewAndTheSetInForce) {
 
     // The preview set wins even over an override.
     scene().PostSceneParametersChanged(source);
-    scene().PostOp4();
+    scene().PostPreviewOn();
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(scene().GetCurrentParameters(), Set(RendererScene::SET_PREVIEW));
     EXPECT_EQ(Set(RendererScene::SET_PREVIEW)->Block()[100], 0x5A);
-    scene().PostOp5();
+    scene().PostPreviewOff();
     Post(nullptr, SCENE_MODE_OVERRIDE);
     EXPECT_FALSE(scene().OverrideActive());
     EXPECT_EQ(scene().GetCurrentParameters(), Set(RendererScene::SET_IN_FORCE));

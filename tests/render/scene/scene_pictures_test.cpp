@@ -70,8 +70,8 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
     turned.r[0] = Vector(0, 0, -1, 0), turned.r[2] = Vector(1, 0, 0, 0);
     light->PostTransform(turned);
     // Single sided, no wrap, intensity 1: the lit side follows the cosine. Block bit 4.
-    light->PostLightType3(Vector(1, 0, 0, 1), none, none, 1.0f, AMBIENT_KIND_PLAIN, 0.0f, nullptr, none,
-                          Vector(1, 1, 1, 1), 0x4);
+    light->PostDirectionalAmbientLight(Vector(1, 0, 0, 1), none, none, 1.0f, AMBIENT_KIND_PLAIN, 0.0f, nullptr,
+                                       none, Vector(1, 1, 1, 1), 0x4);
     Frame();
     std::vector<FaceMeans> faces = Faces("ambient-lit", false);
     bool ok = faces[1].r >= faces[0].r + 0.15 * 255.0;
@@ -82,8 +82,8 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
 
     // A blue side colour at full weight adds a quarter of blue to every face; the red
     // stays where it was.
-    light->PostLightType3(Vector(1, 0, 0, 1), none, Vector(0, 0, 1, 1), 1.0f, AMBIENT_KIND_PLAIN, 0.0f, nullptr, none,
-                          Vector(1, 1, 1, 1), 0x4);
+    light->PostDirectionalAmbientLight(Vector(1, 0, 0, 1), none, Vector(0, 0, 1, 1), 1.0f, AMBIENT_KIND_PLAIN, 0.0f,
+                                       nullptr, none, Vector(1, 1, 1, 1), 0x4);
     Frame();
     std::vector<FaceMeans> sided = Faces("ambient-side", false);
     ok = sided[1].r >= sided[0].r + 0.15 * 255.0;
@@ -93,14 +93,14 @@ TEST_F(ScenePictureTest, ADirectionalAmbientLightTintsTheFaceThatLooksAgainstIt)
     for (uint32_t i = 0; i < 6; ++i) EXPECT_NEAR(sided[i].b - sided[i].g, 64.0, 3.0) << "face " << i;
 
     // Excluded by the task-15 mask: every face black.
-    gVornexRenderer.PostCommand15(nullptr, 4);
+    gVornexRenderer.PostLayerMasks(nullptr, 4);
     Frame();
     faces = Faces("ambient-excluded", false);
     bool black = true;
     for (const FaceMeans& f : faces) black = black && f.maxChannel <= 1;
     if (!black) faces = Faces("ambient-excluded", true);
     for (uint32_t i = 0; i < 6; ++i) EXPECT_LE(faces[i].maxChannel, 1) << "face " << i;
-    gVornexRenderer.PostCommand15(nullptr, 0);  // the mask outlives the renderer's stop
+    gVornexRenderer.PostLayerMasks(nullptr, 0);  // the mask outlives the renderer's stop
     light->Release(true, false);
     gVornexRenderer.FlushCommands(true);
 }

@@ -193,7 +193,7 @@ TEST_F(MountsTest, AMountedChildGoesThroughItsOffsetTheNodeAndTheEntity) {
     Matrix offset;
     offset.LoadTranslation(0, 0, 1);
     ASSERT_TRUE(controller->MountEntity("hand", child, offset));
-    EXPECT_TRUE(child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
+    EXPECT_TRUE(child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE);
     EXPECT_EQ(controller->evaluationFrame, 0u);
     controller->ApplyMounts(global, nodes, 3);
     const Vector want = Through({&offset, &nodes[2], &global});
@@ -230,10 +230,11 @@ TEST_F(MountsTest, RefusedMountsLogTheirMessageAndChangeNothing) {
     };
     for (const Case& c : cases) {
         log.Clear();
-        if (c.index == 0 && c.node && std::string(c.node) == "tail") child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, false);
+        if (c.index == 0 && c.node && std::string(c.node) == "tail")
+            child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
         EXPECT_FALSE(c.node ? controller->MountEntity(c.node, child) : controller->MountEntity(c.index, child));
         EXPECT_EQ(Errors(), std::vector<std::string>{c.message});
-        child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+        child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     }
     EXPECT_EQ(controller->MountCount(), 1u);
     EXPECT_FALSE(controller->MountEntity(0, nullptr));
@@ -245,7 +246,7 @@ TEST_F(MountsTest, UnmountingAndGoneChildren) {
     Entity* c = Make();
     for (Entity* e : {a, b, c}) ASSERT_TRUE(controller->MountEntity("spine", e));
     controller->UnmountEntity(b);
-    EXPECT_FALSE(b->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
+    EXPECT_FALSE(b->GetMountFlags() & ENTITY_MOUNTED_TO_BONE);
     EXPECT_EQ(controller->MountCount(), 2u);
     // Mounting again after the unmount works.
     EXPECT_TRUE(controller->MountEntity("hand", b));
@@ -255,7 +256,7 @@ TEST_F(MountsTest, UnmountingAndGoneChildren) {
     EXPECT_EQ(controller->MountCount(), 2u);
     controller->UnmountEntity(nullptr);
     EXPECT_EQ(controller->MountCount(), 0u);
-    for (Entity* e : {b, c}) EXPECT_FALSE(e->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
+    for (Entity* e : {b, c}) EXPECT_FALSE(e->GetMountFlags() & ENTITY_MOUNTED_TO_BONE);
 }
 
 // ---- Starts ----

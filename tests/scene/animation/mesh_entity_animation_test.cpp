@@ -171,7 +171,7 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
     // The child's mount record mounts it when its parent becomes the mesh.
     gun->SetMountBone("hand");
     gun->SetParent(m);
-    EXPECT_TRUE(gun->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
+    EXPECT_TRUE(gun->GetMountFlags() & ENTITY_MOUNTED_TO_BONE);
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 1u);
     m->SetGlobalPosition(Vector(0, 0, 3, 1));
     m->UpdateMountedObjects();
@@ -184,7 +184,7 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 1u);
     // Moving it away unmounts it.
     gun->SetParent(plain);
-    EXPECT_FALSE(gun->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE);
+    EXPECT_FALSE(gun->GetMountFlags() & ENTITY_MOUNTED_TO_BONE);
     EXPECT_EQ(m->GetAnimationController()->MountCount(), 0u);
 }
 

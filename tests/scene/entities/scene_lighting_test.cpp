@@ -173,7 +173,7 @@ TEST_F(LightEntityTest, UnknownKindSetsUpAndDrawsNothing) {
     ExpectBox(e->GetLocalBoundingBox(), before.min, before.max, "kept");
     recorder->ClearDrawRecords();
     BeginFrame();
-    gVornexRenderer.PostCommand22(0);
+    gVornexRenderer.SetPostProcessTargetMode(0);
     e->DrawHelpers(0);
     EXPECT_FALSE(e->GetTemplate()->DrawHelper(Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, nullptr));
     EndFrame();
@@ -254,7 +254,7 @@ TEST_F(LightEntityTest, EditorDrawingByKind) {
         e->OnLoaded(0);
         recorder->ClearDrawRecords();
         BeginFrame();
-        gVornexRenderer.PostCommand22(0);
+        gVornexRenderer.SetPostProcessTargetMode(0);
         e->DrawHelpers(2);
         EXPECT_TRUE(e->GetTemplate()->DrawHelper(Matrix::IDENTITY, Vector(1, 1, 1, 1), 0, nullptr));
         EndFrame();

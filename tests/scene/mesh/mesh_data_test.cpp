@@ -359,7 +359,7 @@ struct DrawnMesh {
 DrawnMesh gDrawn;
 
 TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
-    gRenderHooks.MeshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
+    gRenderHooks.meshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
                                                     const Vector& colour, uint32_t value, uint8_t flag, const void*,
                                                     uint32_t) {
         gDrawn.meshData = mesh;
@@ -369,7 +369,7 @@ TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
         gDrawn.colour = colour;
         ++gDrawn.calls;
     };
-    gRenderHooks.MeshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
+    gRenderHooks.meshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
                                                            const void*, uint32_t) {
         gDrawn.meshData = mesh;
         gDrawn.colour = colour;
@@ -646,9 +646,9 @@ TEST_F(MeshEntityTest, CollisionBoxesGrowTheRegisteredBox) {
     // A child mounted to a bone is unmounted when it leaves.
     MeshEntity* child = Make(t);
     child->SetParent(m);
-    child->SetFlags2(ENTITYFLAG2_MOUNTED_TO_BONE, true);
+    child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, true);
     child->SetParent(nullptr);  // the old parent's RemoveChild
-    EXPECT_EQ(child->GetFlags2() & ENTITYFLAG2_MOUNTED_TO_BONE, 0u);
+    EXPECT_EQ(child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE, 0u);
     EXPECT_EQ(m->GetChildrenCount(), 0u);
 }
 

@@ -724,16 +724,16 @@ TEST_F(MeshBatchTest, DestroyedDataLeaveTheBatchAndTheLiveList) {
 }
 
 TEST_F(MeshBatchTest, HooksReachTheBatch) {
-    ASSERT_NE(gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch, nullptr);
+    ASSERT_NE(gRenderHooks.meshTemplateRenderingDataBeginDrawBatch, nullptr);
     const BoundingBox4 box(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));
     const auto draws = DrawsOf([&] {
-        gRenderHooks.MeshTemplateRenderingDataBeginDrawBatch(1, 0);
+        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch(1, 0);
         for (int i = 0; i < 3; ++i)
-            gRenderHooks.MeshTemplateRenderingDataDraw(data[0], Matrix::IDENTITY, Matrix::IDENTITY, &box,
+            gRenderHooks.meshTemplateRenderingDataDraw(data[0], Matrix::IDENTITY, Matrix::IDENTITY, &box,
                                                        Vector(1, 1, 1, 1), 0, 0, nullptr, 0);
         EXPECT_EQ(MeshTemplateRenderingData::BatchedRecords(), 3u);
-        gRenderHooks.MeshTemplateRenderingDataFlushDrawBatch(0);
-        gRenderHooks.MeshTemplateRenderingDataDrawSkinned(data[1], Matrix::IDENTITY, Vector(1, 1, 1, 1), nullptr, 0);
+        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch(0);
+        gRenderHooks.meshTemplateRenderingDataDrawSkinned(data[1], Matrix::IDENTITY, Vector(1, 1, 1, 1), nullptr, 0);
     });
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].streams[0].frequency, gfx::STREAMSOURCE_INDEXEDDATA | 3u);

@@ -225,7 +225,7 @@ TEST_F(OpStreamTest, RecordsRunInPostingOrder) {
 
 TEST_F(OpStreamTest, TheLoadingScreenFadesInOnSystemTime) {
     UIElement* screen = new UIElement();
-    gRenderHooks.UIElementHasFadeIn = [](const void*) { return true; };
+    gRenderHooks.uiElementHasFadeIn = [](const void*) { return true; };
     gVornexRenderer.SetLoadingScreen(screen, 0, 0);
     gVornexRenderer.FlushCommands(true);
     Vector colour;

@@ -100,7 +100,7 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     EXPECT_EQ(root->GetFlags() & (UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS),
               UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS);
     EXPECT_EQ(ChildCount(root), 4u);
-    EXPECT_TRUE(root->FindElementByName(NameString("Start"))->IsUiButton());
+    EXPECT_TRUE(root->FindElementByName(NameString("Start"))->IsUIButton());
     auto* back = dynamic_cast<UIPicture*>(root->FindElementByName(NameString("Back")));
     ASSERT_NE(back, nullptr);
     ASSERT_NE(back->TextureResource(0), nullptr);

@@ -10,11 +10,11 @@
 #include "ui/elements/UIAction.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIElementRecipe.h"
+#include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
 #include "ui/widgets/UITextInput.h"
 #include "ui/widgets/UIUniTextInput.h"
-#include "ui/widgets/UiButton.h"
 
 using namespace uitest;
 
@@ -33,11 +33,11 @@ struct Listener : EventReceiver {
 
 // The last action on the button's scale channel.
 const UIActionScale* LastScale(const UIElement* e) {
-    return dynamic_cast<const UIActionScale*>(e->Render().actionTails[UiButton::kScaleChannel]);
+    return dynamic_cast<const UIActionScale*>(e->Render().actionTails[UIButton::kScaleChannel]);
 }
 
-UiButton* AddButton(UIElement* parent, bool withMark = false) {
-    auto* b = new UiButton;
+UIButton* AddButton(UIElement* parent, bool withMark = false) {
+    auto* b = new UIButton;
     parent->AddChild(b);
     if (withMark) {
         auto* mark = new UIElement;
@@ -62,7 +62,7 @@ struct Recipes {
 }  // namespace
 
 TEST(ButtonTest, PressDragOffAndReleaseScaleWithoutRunningTheCommand) {
-    auto* b = new UiButton;
+    auto* b = new UIButton;
     int runs = 0;
     b->SetCommand(new CountingCommand(&runs));
     b->SetScaleOnClick(0.9f);
@@ -70,14 +70,14 @@ TEST(ButtonTest, PressDragOffAndReleaseScaleWithoutRunningTheCommand) {
     const UIActionScale* down = LastScale(b);
     ASSERT_NE(down, nullptr);
     EXPECT_TRUE(SameVector(down->target, Vector(0.9f, 0.9f, 0.9f, 1)));
-    EXPECT_FLOAT_EQ(down->duration, UiButton::kDefaultScaleTime);  // made without a recipe
+    EXPECT_FLOAT_EQ(down->duration, UIButton::kDefaultScaleTime);  // made without a recipe
     EXPECT_EQ(down->flags & UIACTIONFLAG_SYSTEMTIME, UIACTIONFLAG_SYSTEMTIME);
 
     b->OnPressLost(Vector());
     const UIActionScale* up = LastScale(b);
     ASSERT_NE(up, nullptr);
     EXPECT_TRUE(SameVector(up->target, Vector(1, 1, 1, 1)));
-    EXPECT_EQ(b->Render().actionHeads[UiButton::kScaleChannel], up);  // the press's action went
+    EXPECT_EQ(b->Render().actionHeads[UIButton::kScaleChannel], up);  // the press's action went
     {
         OpRecorder ops;
         b->OnPressLost(Vector());  // a second leave in the same press
@@ -94,8 +94,23 @@ TEST(ButtonTest, PressDragOffAndReleaseScaleWithoutRunningTheCommand) {
     b->Release();
 }
 
+// An element that runs no commands owns what it is handed all the same: it deletes it.
+TEST(ButtonTest, AnElementWithoutCommandsDeletesTheCommandsItIsHanded) {
+    struct DyingCommand : UIElementCommand {
+        explicit DyingCommand(int* deaths) : deaths(deaths) {}
+        ~DyingCommand() override { ++*deaths; }
+        int* deaths;
+    };
+    auto* plain = new UIElement;
+    int deaths = 0;
+    plain->SetCommand(new DyingCommand(&deaths));
+    plain->AddCommand(new DyingCommand(&deaths));
+    EXPECT_EQ(deaths, 2);
+    plain->Release();
+}
+
 TEST(ButtonTest, AnInactiveButtonNeitherScalesNorRunsCommands) {
-    auto* b = new UiButton;
+    auto* b = new UIButton;
     int runs = 0;
     b->SetCommand(new CountingCommand(&runs));
     b->enabled = 0;
@@ -120,7 +135,7 @@ TEST(ButtonTest, ACommandMayReleaseItsButtonOrReplaceTheCommandsWhileItRuns) {
             ++*done;
         }
         Act act = Act::Release;
-        UiButton* button = nullptr;
+        UIButton* button = nullptr;
         int* later = nullptr;
         int* done = nullptr;
     };
@@ -136,7 +151,7 @@ TEST(ButtonTest, ACommandMayReleaseItsButtonOrReplaceTheCommandsWhileItRuns) {
         {Act::Add, 1, 0, 3, 2, 1},      // a command added in a click runs from the next one
     };
     for (const Case& c : cases) {
-        auto* b = new UiButton;
+        auto* b = new UIButton;
         int runs = 0, later = 0, done = 0;
         auto* first = new ActingCommand;
         first->act = c.act;
@@ -162,7 +177,7 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     auto* radio = new UIRadioButtonContainer;
     Listener listener;
     radio->SetListener(&listener);
-    std::vector<UiButton*> b;
+    std::vector<UIButton*> b;
     for (int i = 0; i < 3; ++i) {
         b.push_back(AddButton(radio, true));
         if (i == 0) radio->AddChild(new UIElement);  // not a button: skipped
@@ -174,7 +189,7 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     EXPECT_FALSE(mark0->IsVisible());
 
     ASSERT_EQ(radio->CollectButtons(10), 3u);
-    for (UiButton* x : b) EXPECT_FALSE(x->FindElementByName("MarkIcon")->IsVisible());
+    for (UIButton* x : b) EXPECT_FALSE(x->FindElementByName("MarkIcon")->IsVisible());
     struct Step {
         int click;
         int32_t selected;
@@ -198,7 +213,7 @@ TEST(ButtonTest, MarksAndRadioSelection) {
     radio->Select(13);
     EXPECT_EQ(radio->GetSelected(), 0);
     // A mark a button gets after its first look is found by the next HideMark.
-    UiButton* late = AddButton(radio);
+    UIButton* late = AddButton(radio);
     late->HideMark();
     auto* mark = new UIElement;
     mark->SetName("MarkIcon");
@@ -220,7 +235,7 @@ TEST(ButtonTest, ASelectionPresetAnimatesTheNewButtonAndRestoresTheOld) {
     radio->SetSelectionPreset("Sel");
     Listener listener;
     radio->SetListener(&listener);
-    std::vector<UiButton*> b;
+    std::vector<UIButton*> b;
     for (int i = 0; i < 2; ++i) {
         b.push_back(AddButton(radio));
         b.back()->SetRecipe(&recipe, nullptr);
@@ -255,7 +270,7 @@ TEST(ButtonTest, TabButtonsAreLaidOutInARowAndTheFirstTabIsSelected) {
         Recipes recipes;
         auto* tabbed = new UITabbedContainer;
         std::vector<UIElement*> tabs;
-        std::vector<UiButton*> buttons;
+        std::vector<UIButton*> buttons;
         for (int i = 0; i < c.tabs; ++i) {
             auto* page = new UIElement;
             tabbed->AddChild(page);
@@ -297,7 +312,7 @@ TEST(ButtonTest, TabButtonsAreLaidOutInARowAndTheFirstTabIsSelected) {
 
 TEST(ButtonTest, AButtonOrTabReleasedAloneLeavesTheContainersSafe) {
     auto* radio = new UIRadioButtonContainer;
-    std::vector<UiButton*> b;
+    std::vector<UIButton*> b;
     for (int i = 0; i < 3; ++i) b.push_back(AddButton(radio, true));
     ASSERT_EQ(radio->CollectButtons(0), 3u);
     radio->Select(1);
@@ -334,7 +349,7 @@ TEST(ButtonTest, ScriptsMeetEachWidgetAsAClassTheirPackageBinds) {
         const char* scriptClass;
     };
     const Case cases[] = {
-        {new UiButton, "UIPicture"},
+        {new UIButton, "UIPicture"},
         {new UIRadioButtonContainer, "UIElement"},
         {new UITabbedContainer, "UIElement"},
         {new UIList, "UIList"},

@@ -1,5 +1,5 @@
 #pragma once
-// UiButton: a picture that scales while pressed and runs its commands when clicked.
+// UIButton: a picture that scales while pressed and runs its commands when clicked.
 //
 // Main thread: the screen's pointer routing calls the event operations; the visual change
 // is a Scale action on channel 3. The event controller's enabled word is the button's
@@ -12,17 +12,17 @@
 #include "core/rtti/SafePointer.h"
 #include "ui/elements/UIPicture.h"
 
-class UiButton : public UIPicture {
+class UIButton : public UIPicture {
 public:
     // The scale time of a button made in code (a recipe sets its own).
     static constexpr float kDefaultScaleTime = 0.2f;
     static constexpr uint32_t kScaleChannel = 3;
 
     // Scripts see a button as a UIPicture (no script class of its own is bound).
-    UiButton();
+    UIButton();
     const RTTIClass* GetRTTIClass() const override;
 
-    bool IsUiButton() const override { return true; }
+    bool IsUIButton() const override { return true; }
 
     // ======== Main thread ========
     bool OnPress() override;
@@ -31,8 +31,8 @@ public:
     bool OnPressLost(const Vector& pointer) override;
 
     // Deletes every held command, then keeps this one (null: none).
-    void SetCommand(UIElementCommand* command);
-    void AddCommand(UIElementCommand* command);
+    void SetCommand(UIElementCommand* command) override;
+    void AddCommand(UIElementCommand* command) override;
     uint32_t CommandCount() const { return commands.Count(); }
 
     // Removes every action, then clears the hidden flag.
@@ -49,7 +49,7 @@ public:
     void OnBeforeDelete() override;
 
 protected:
-    ~UiButton() override;
+    ~UIButton() override;
 
 private:
     void DeleteCommands();

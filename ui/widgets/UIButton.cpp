@@ -1,5 +1,5 @@
-// UiButton: press, release, click and press-lost, the commands and the mark icon.
-#include "ui/widgets/UiButton.h"
+// UIButton: press, release, click and press-lost, the commands and the mark icon.
+#include "ui/widgets/UIButton.h"
 
 #include "core/rtti/RTTIClass.h"
 
@@ -12,11 +12,11 @@ const NameString& MarkIconName() {
 }
 }  // namespace
 
-UiButton::UiButton() = default;
+UIButton::UIButton() = default;
 
-UiButton::~UiButton() = default;
+UIButton::~UIButton() = default;
 
-bool UiButton::OnPress() {
+bool UIButton::OnPress() {
     pressLost = false;
     if (!enabled) return false;
     RemoveAllActions(kAllChannels);
@@ -24,13 +24,13 @@ bool UiButton::OnPress() {
     return true;
 }
 
-bool UiButton::OnRelease() {
+bool UIButton::OnRelease() {
     if (!enabled) return false;
     Scale(scaleTime, 1.0f, kScaleActionFlags, kScaleChannel);
     return true;
 }
 
-bool UiButton::OnClick() {
+bool UIButton::OnClick() {
     if (!enabled) return false;
     if (commands.Count() == 0) return false;
     // The click holds the commands while they run: a command may replace them (SetCommand)
@@ -54,7 +54,7 @@ bool UiButton::OnClick() {
     return true;
 }
 
-bool UiButton::OnPressLost(const Vector&) {
+bool UIButton::OnPressLost(const Vector&) {
     if (pressLost) return false;
     RemoveAllActions(kAllChannels);
     pressLost = true;
@@ -62,41 +62,41 @@ bool UiButton::OnPressLost(const Vector&) {
     return false;
 }
 
-void UiButton::DeleteCommands() {
+void UIButton::DeleteCommands() {
     for (UIElementCommand* c : commands) delete c;
     commands.Clear();
 }
 
-void UiButton::SetCommand(UIElementCommand* command) {
+void UIButton::SetCommand(UIElementCommand* command) {
     DeleteCommands();
     commandsReplaced = true;
     if (command) commands.Add(command);
 }
 
-void UiButton::AddCommand(UIElementCommand* command) {
+void UIButton::AddCommand(UIElementCommand* command) {
     if (command) commands.Add(command);
 }
 
-void UiButton::Show() {
+void UIButton::Show() {
     RemoveAllActions(kAllChannels);
     UIElement::Show();
 }
 
-void UiButton::ShowMark() {
+void UIButton::ShowMark() {
     if (UIElement* mark = markIcon.Get()) mark->Show();
 }
 
-void UiButton::HideMark() {
+void UIButton::HideMark() {
     // Looked up while not known: a mark added (or replaced) after an earlier look is found.
     if (!markIcon.Get()) markIcon = FindElementByName(MarkIconName());
     if (UIElement* mark = markIcon.Get()) mark->Hide();
 }
 
-void UiButton::OnBeforeDelete() {
+void UIButton::OnBeforeDelete() {
     DeleteCommands();
     commands.Release();
     markIcon = nullptr;
     UIPicture::OnBeforeDelete();
 }
 
-const RTTIClass* UiButton::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UiButton"); }
+const RTTIClass* UIButton::GetRTTIClass() const { return RTTIClassRegistry::FindClass("UiButton"); }
