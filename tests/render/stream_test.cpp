@@ -127,8 +127,8 @@ std::atomic<int> gParticleUpdates{0}, gEffectUpdates{0};
 // refused with a line: no clock moves and nothing is updated. Whole, it moves the clocks
 // and runs the updates unless flag bit 0 says to skip them.
 TEST_F(StreamTest, FrameParametersCutShortAreRefused) {
-    gRenderHooks.ParticleSystemInstanceUpdateAll = [](float, float, float) { ++gParticleUpdates; };
-    gRenderHooks.SFXContextUpdateAll = [](const RenderFrameClock*) { ++gEffectUpdates; };
+    gRenderHooks.particleSystemInstanceUpdateAll = [](float, float, float) { ++gParticleUpdates; };
+    gRenderHooks.sfxContextUpdateAll = [](const RenderFrameClock*) { ++gEffectUpdates; };
     const struct {
         const char* name;
         uint32_t bytes, flags;
