@@ -47,8 +47,9 @@ public:
         length = static_cast<size_t>(static_cast<const uint8_t*>(nul) - pos);
         return true;
     }
-    // Marks the read failed with one log line "<what> at byte N" (category 2); a
-    // null what fails silently, for callers that logged their own specified line.
+    // Marks the read failed with one log line "<what> at byte N" (category 2), naming
+    // the input when a BoundedReaderSource is in force on this thread; a null what
+    // fails silently, for callers that logged their own specified line.
     bool Fail(const char* what);
 
 private:
@@ -56,4 +57,21 @@ private:
     const uint8_t* pos;
     const uint8_t* end;
     bool failed = false;
+};
+
+// Names the input that bounded readers on this thread read (a file's path), for their
+// failure lines, while the object lives. Scopes nest; the innermost name is used. The
+// name must outlive the scope.
+class BoundedReaderSource {
+public:
+    explicit BoundedReaderSource(const char* name);
+    ~BoundedReaderSource();
+    BoundedReaderSource(const BoundedReaderSource&) = delete;
+    BoundedReaderSource& operator=(const BoundedReaderSource&) = delete;
+
+    // The innermost name in force on this thread, or null.
+    static const char* Current();
+
+private:
+    const char* previous;
 };

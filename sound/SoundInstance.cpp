@@ -287,6 +287,11 @@ bool SoundInstanceDecodableBase::DecodeNextHalf() {
         got += n;
     }
     gProfiler.StopTimer(PROFILE_SOUND_DECODE_TIME, PROFILER_THREAD_OTHER);
+    if (!holeLogged && decoder->HolesSkipped() > 0) {
+        gLog.Print(LogSeverity::Warning, LogCategory::Sound, "Skipped damaged data in sound %s; playing on",
+                   name.CStr());
+        holeLogged = true;
+    }
     decodedBytes += got;
     if (got == 0) return false;  // nothing to queue: the voice drains what it has
 

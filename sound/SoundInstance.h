@@ -225,6 +225,7 @@ protected:
     uint8_t nextHalf = 0;
     bool endReached = false;
     bool formatMismatch = false;
+    bool holeLogged = false;  // a damaged stretch was reported (once per instance)
     uint32_t playbackState = 0;
 
 private:

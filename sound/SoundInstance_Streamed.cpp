@@ -64,7 +64,20 @@ bool SoundInstanceStreamed::Update() {
             return false;
         }
         decoder = new OGGStream(&streamedSource);
-        if (!RewindStream(true) || !StartDecodedVoice()) return false;
+        if (!RewindStream(true)) {
+            gLog.Print(LogSeverity::Error, LogCategory::Sound, "Unable to start playback of streamed sound [%s]: %s",
+                       reader->GetName(), decoder->FailureReason());
+            return false;
+        }
+        if (!StartDecodedVoice()) {
+            // A missing decode block has its own line; otherwise the voice refused the
+            // stream's format.
+            if (halves[0] || !voice)
+                gLog.Print(LogSeverity::Error, LogCategory::Sound,
+                           "Unable to start playback of streamed sound [%s]: %u channels at %u Hz cannot be played",
+                           reader->GetName(), decoder->Format().channels, decoder->Format().sampleRate);
+            return false;
+        }
         playbackState = STATE_PLAYING;
         formatKind = 4;
         Update3D();

@@ -3,6 +3,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "core/fs/StreamingFileReader.h"
@@ -62,13 +63,23 @@ bool OGGStream::Open() {
     linkChanged = false;
     format = {};
     const ov_callbacks callbacks = {&OGGStream::ReadCallback, nullptr, nullptr, nullptr};
-    if (ov_open_callbacks(this, file, nullptr, 0, callbacks) != 0) {
+    failure[0] = '\0';
+    const int opened = ov_open_callbacks(this, file, nullptr, 0, callbacks);
+    if (opened != 0) {
+        const char* why = opened == OV_ENOTVORBIS ? "not Ogg Vorbis data"
+                          : opened == OV_EBADHEADER ? "damaged Vorbis headers"
+                          : opened == OV_EVERSION   ? "unsupported Vorbis version"
+                          : opened == OV_EREAD      ? "no Ogg Vorbis headers in the data"
+                                                    : "not a readable Ogg Vorbis stream";
+        std::snprintf(failure, sizeof failure, "%s", why);
         ov_clear(file);
         return false;
     }
     const vorbis_info* info = ov_info(file, -1);
     // A Vorbis header allows 1 to 255 channels and a non-zero rate.
     if (!info || info->channels < 1 || info->channels > 255 || info->rate < 1 || info->rate > INT_MAX / 512) {
+        std::snprintf(failure, sizeof failure, "%d channels at %ld Hz", info ? info->channels : 0,
+                      info ? info->rate : 0L);
         ov_clear(file);
         return false;
     }
@@ -91,9 +102,21 @@ uint32_t OGGStream::Read(void* buffer, uint32_t length) {
         const uint32_t want = length - produced;
         int link = 0;
         const long n = ov_read(file, out + produced, want > INT_MAX ? INT_MAX : int(want), 0, 2, 1, &link);
+        const vorbis_info* info = n == OV_HOLE || n > 0 ? ov_info(file, -1) : nullptr;
+        const bool sameFormat =
+            info && uint32_t(info->channels) == format.channels && uint32_t(info->rate) == format.sampleRate;
+        if (n == OV_HOLE && sameFormat) {
+            // Damaged or missing pages (or a link boundary): vorbisfile has already
+            // resynchronised on the next good page, so decoding goes on from there.
+            ++holes;
+            continue;
+        }
+        if (n == OV_HOLE && info) {
+            linkChanged = true;  // the gap led into a link of another format
+            break;
+        }
         if (n < 1) break;
-        const vorbis_info* info = ov_info(file, -1);
-        if (!info || uint32_t(info->channels) != format.channels || uint32_t(info->rate) != format.sampleRate) {
+        if (!sameFormat) {
             linkChanged = true;  // these samples belong to the new link: dropped
             break;
         }

@@ -65,6 +65,11 @@ public:
     // Decoded bytes, whole 16-bit samples of the format; 0 at the end of the stream.
     virtual uint32_t Read(void* buffer, uint32_t length) = 0;
 
+    // Gaps in the data (damaged or missing pages) skipped since construction; reading
+    // goes on after the gap, as command-line decoders do.
+    virtual uint32_t HolesSkipped() const { return 0; }
+    // Why the last Open failed, for the caller's log line ("" after a success).
+    const char* FailureReason() const { return failure; }
     // Valid after a successful Open: PCM, 16 bits, the stream's channels and rate.
     const audio::WaveFormat& Format() const { return format; }
     SoundStreamDataSource* Source() const { return source; }
@@ -72,11 +77,13 @@ public:
 protected:
     audio::WaveFormat format = {};
     SoundStreamDataSource* source;
+    char failure[64] = "";
 };
 
 // Ogg Vorbis through vorbisfile. A chained stream plays its links while they keep the
 // first link's channel count and rate; a link that changes either ends the stream
-// there, so the voice never receives samples of another format.
+// there, so the voice never receives samples of another format. A damaged page in the
+// middle is skipped and the stream plays on.
 class OGGStream : public CompressedSoundStream {
 public:
     explicit OGGStream(SoundStreamDataSource* source);
@@ -85,11 +92,13 @@ public:
     bool Open() override;
     uint32_t Read(void* buffer, uint32_t length) override;
     bool IsOpen() const { return open; }
+    uint32_t HolesSkipped() const override { return holes; }
 
 private:
     static size_t ReadCallback(void* buffer, size_t size, size_t count, void* stream);
 
     bool open = false;
     bool linkChanged = false;  // a link of another format was reached: reads give 0
+    uint32_t holes = 0;
     OggVorbis_File* file;      // zeroed until the first open, cleared again on every open
 };

@@ -133,13 +133,35 @@ bool ContainerIndex::Find(const char* path, ContainerIndexEntry* out) const {
     return true;
 }
 
+uint64_t ContainerDecodedSizeBound(uint8_t compression, uint32_t storedSize) {
+    switch (compression) {
+    case CONTAINER_COMPRESSION_ZLIB:
+        // Deflate's densest code spends 2 bits on a 258-byte match; the wrapper and
+        // block headers only lower the ratio. The constant covers tiny streams.
+        return uint64_t(storedSize) * kZlibMaxExpansion + kZlibMaxExpansion;
+    case CONTAINER_COMPRESSION_LZX:
+        // Every frame has a header of at least 2 bytes and expands to at most 32768.
+        return (uint64_t(storedSize) / 2 + 1) * kLzxFrameBytes;
+    default:
+        return storedSize;
+    }
+}
+
 uint32_t ContainerIndex::DropUnreadableEntries(uint64_t dataSize, const char* name) {
     uint32_t kept = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const ContainerIndexEntry& e = entries[i];
         const bool uncoded = !e.compressed || compression == CONTAINER_COMPRESSION_NONE;
-        if (uint64_t(e.offset) + e.storedSize <= dataSize && (!uncoded || e.size <= e.storedSize)) {
+        const uint64_t bound = ContainerDecodedSizeBound(uncoded ? uint8_t(CONTAINER_COMPRESSION_NONE) : compression, e.storedSize);
+        const bool inFile = uint64_t(e.offset) + e.storedSize <= dataSize;
+        if (inFile && e.size <= bound) {
             entries[kept++] = e;
+            continue;
+        }
+        if (inFile && !uncoded) {
+            gLog.Error(LogCategory::FileSystem,
+                       "ContainerIndex - entry %08X of %s claims %u bytes, more than its %u stored bytes can decode to (%llu)",
+                       e.hash, name ? name : "", e.size, e.storedSize, static_cast<unsigned long long>(bound));
             continue;
         }
         gLog.Error(LogCategory::FileSystem,

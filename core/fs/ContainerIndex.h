@@ -26,6 +26,13 @@ struct ContainerIndexEntry {
     uint8_t compressed;   // non-zero: coded with the container's compression kind
 };
 
+// Largest contents that storedSize bytes of the given compression kind can decode to
+// (uncoded: storedSize itself). Deflate expands at most about 1032:1; an LZX frame of
+// at most 32768 bytes has a header of at least 2 bytes.
+constexpr uint32_t kZlibMaxExpansion = 1032;
+constexpr uint32_t kLzxFrameBytes = 32768;
+uint64_t ContainerDecodedSizeBound(uint8_t compression, uint32_t storedSize);
+
 // Standard MurmurHash2 (r = 24) with a caller-given multiplier; words little-endian.
 uint32_t MurmurHash2(const void* data, uint32_t length, uint32_t seed, uint32_t multiplier);
 
@@ -45,8 +52,8 @@ public:
     // The path starts with '/', which is skipped; the rest is lower-cased.
     bool Find(const char* path, ContainerIndexEntry* out) const;
     // Drops every entry that its data file of dataSize bytes cannot serve: stored bytes
-    // past the end of the file, or uncoded contents larger than their stored bytes.
-    // One error line names each; returns how many went.
+    // past the end of the file, or contents larger than their stored bytes can decode
+    // to (ContainerDecodedSizeBound). One error line names each; returns how many went.
     uint32_t DropUnreadableEntries(uint64_t dataSize, const char* indexPathForMessages);
 
     void SetMultiplier(uint32_t m) { multiplier = m; }

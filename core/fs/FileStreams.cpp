@@ -2,8 +2,11 @@
 #include "core/fs/FileStreams.h"
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/CRC32.h"
 #include "core/Log.h"
@@ -11,6 +14,7 @@
 #include "core/fs/FsUtil.h"
 #include "platform/os/Clock.h"
 #include "platform/os/File.h"
+#include "platform/os/System.h"
 
 // ---------------------------------------------------------------------------------------
 // Local input
@@ -128,11 +132,46 @@ bool FileSystemWholeFileCRCInputStream::ReadChar(uint8_t* out) {
 // Local output: a temporary file renamed over the target on Close.
 
 namespace {
-// "<target>.~tmp" and eight hex digits, in the target's folder.
+// "<target>.~tmp<pid>.<eight hex digits>", in the target's folder: the writer's
+// process id tells a later save whether the temporary is still being written.
 const char kTempSuffix[] = ".~tmp";
-constexpr size_t kTempTagDigits = 8;
+constexpr size_t kTempTagDigits = 10 + 1 + 8;  // process id, '.', tag
 constexpr int kTempNameTries = 64;
 std::atomic<uint32_t> gTempSerial{0};
+
+// Parses "<digits>.<eight hex digits>" (the part after ".~tmp"); 0 when it is not one.
+uint32_t TempWriterProcess(const char* tail) {
+    uint64_t pid = 0;
+    size_t i = 0;
+    for (; tail[i] >= '0' && tail[i] <= '9' && i < 10; ++i) pid = pid * 10 + uint32_t(tail[i] - '0');
+    if (i == 0 || tail[i] != '.' || pid > UINT32_MAX) return 0;
+    const char* tag = tail + i + 1;
+    for (size_t k = 0; k < 8; ++k)
+        if (!std::isxdigit(static_cast<unsigned char>(tag[k]))) return 0;
+    return tag[8] == '\0' ? uint32_t(pid) : 0;
+}
+
+// Removes the temporaries of target left by saves whose process has ended (a save
+// killed between creating its temporary and renaming it). Temporaries of this process
+// and of running ones may still be written and stay.
+void RemoveStaleTemporaries(const char* target) {
+    const char* slash = std::strrchr(target, '/');
+    const std::string folder = slash ? std::string(target, size_t(slash - target)) : std::string(".");
+    const std::string prefix = std::string(slash ? slash + 1 : target) + kTempSuffix;
+    const uint32_t self = os::CurrentProcessId();
+    std::vector<std::string> stale;
+    os::DirectoryIterator it;
+    for (bool more = it.Open(folder.c_str(), (prefix + "*").c_str()); more; more = it.Next()) {
+        // The wildcard ignores case; the target's name must match exactly.
+        if (it.IsDirectory() || std::strncmp(it.Name(), prefix.c_str(), prefix.size()) != 0) continue;
+        const uint32_t writer = TempWriterProcess(it.Name() + prefix.size());
+        if (writer != 0 && writer != self && !os::ProcessExists(writer)) stale.push_back(folder + "/" + it.Name());
+    }
+    it.Close();
+    for (const std::string& path : stale)
+        if (os::DeleteFile(path.c_str()))
+            gLog.Print(LogSeverity::Information, LogCategory::Engine, "Removed unfinished save %s", path.c_str());
+}
 
 // A temporary file of its own beside the target: its name mixes the clock, a serial of
 // this process and an address that differs between processes, and it is created
@@ -145,7 +184,7 @@ std::FILE* CreateTempFile(const char* target, char* path, size_t size) {
         mix ^= uint64_t(gTempSerial.fetch_add(1, std::memory_order_relaxed) + 1) * 0xBF58476D1CE4E5B9ull;
         mix ^= uint64_t(reinterpret_cast<uintptr_t>(&gTempSerial)) >> 4;
         mix ^= mix >> 31;
-        std::snprintf(path, size, "%s%s%08x", target, kTempSuffix, uint32_t(mix ^ (mix >> 32)));
+        std::snprintf(path, size, "%s%s%u.%08x", target, kTempSuffix, os::CurrentProcessId(), uint32_t(mix ^ (mix >> 32)));
         if (std::FILE* file = os::OpenFile(path, "wbx")) return file;
         if (os::GetPathKind(path) == os::PathKind::Missing) return nullptr;  // not a clash: the folder refuses
     }
@@ -160,6 +199,7 @@ FileSystemLocalFileOutputStream::FileSystemLocalFileOutputStream(const char* pat
     targetPath = fs::CopyText(path);
     tempPath = static_cast<char*>(EngineAlloc(tempSize));
     if (!targetPath || !tempPath) return;
+    RemoveStaleTemporaries(path);
     file = CreateTempFile(path, tempPath, tempSize);
     open = file != nullptr;
 }

@@ -41,12 +41,18 @@ bool SolidDeserializeFromBuffer(RTTIPolyBaseClass& object, BoundedReader& in, ui
     if (options & kSerializeSolidCheck) {
         const RTTIClass* cls = object.GetRTTIClass();
         if (!cls || check != cls->GetLayoutHash(&object)) {
-            gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - magic check error!!!");
+            if (const char* source = BoundedReaderSource::Current())
+                gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - magic check error!!! (%s)", source);
+            else
+                gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - magic check error!!!");
             in.Fail(nullptr);
             return false;
         }
         if (CRC32::GetDefault().Compute(payload, n) != crc) {
-            gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - CRC check error!!!");
+            if (const char* source = BoundedReaderSource::Current())
+                gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - CRC check error!!! (%s)", source);
+            else
+                gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - CRC check error!!!");
             in.Fail(nullptr);
             return false;
         }

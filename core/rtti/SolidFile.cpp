@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/BoundedReader.h"
 #include "core/ByteOrder.h"
 #include "core/Log.h"
 #include "core/Memory.h"
@@ -12,9 +13,6 @@
 #include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/SolidBlob.h"
-
-namespace {
-}  // namespace
 
 bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& writer, uint32_t options) {
     if (!writer.IsOpen()) return false;
@@ -32,6 +30,8 @@ bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& wri
 bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options,
                                     const char* fileName) {
     const char* file = fileName ? fileName : "the file";
+    // Every line of the property-list reader below names the file.
+    const BoundedReaderSource source(fileName);
     uint8_t sizeWord[4];
     if (!reader.Read(sizeWord, sizeof sizeWord)) {
         gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - %s is cut short: %u bytes, no whole size word",
@@ -39,7 +39,13 @@ bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reade
         return false;
     }
     const uint32_t n = fs::LoadLE32(sizeWord);
-    if (n == 0) return true;
+    if (n == 0) {
+        // Only an object with nothing to store writes an empty blob; for any other the
+        // file was damaged, and the object keeps what it holds.
+        if (object.SolidSerialize(nullptr, options) == 0) return true;
+        gLog.Error(LogCategory::Engine, "SolidDeserializeFromFileReader - %s holds no data (its size word is 0)", file);
+        return false;
+    }
     // The whole blob, size word included, goes to the in-memory reader, which owns the
     // check value, CRC and payload rules.
     const uint32_t header = (options & kSerializeSolidCheck) ? 12 : 4;

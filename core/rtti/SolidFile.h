@@ -16,12 +16,14 @@ class RTTIPolyBaseClass;
 bool SolidSerializeToFileWriter(const RTTIPolyBaseClass& object, FileWriter& writer, uint32_t options);
 
 // Reads one blob at the reader's position. A size of 0 succeeds with the object
-// untouched. The size is checked against the stream's size before anything is
+// untouched when the object has nothing to store, and fails with one line otherwise
+// (a damaged file). The size is checked against the stream's size before anything is
 // allocated, and the whole blob is read before the object is touched: a blob larger
 // than the file, a short read, a wrong check value or a wrong CRC fail with one log
 // line and the object untouched. A payload that does not parse fails with the object
 // partially read.
-// fileName, when given, names the file in those lines.
+// fileName, when given, names the file in those lines and in the property-list
+// reader's.
 bool SolidDeserializeFromFileReader(RTTIPolyBaseClass& object, FileReader& reader, uint32_t options,
                                     const char* fileName = nullptr);
 

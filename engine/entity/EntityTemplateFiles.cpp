@@ -261,6 +261,7 @@ bool ReadTemplateInfo(BoundedReader& in, EntityTemplateRegistry& registry) {
 bool ReadTemplateInfoFile(EntityTemplateRegistry& registry) {
     std::vector<uint8_t> bytes;
     if (!fs::ReadWholeFile("Templates/TemplateInfo", "Bin", nullptr, &bytes)) return false;
+    const BoundedReaderSource source("Templates/TemplateInfo.Bin");
     BoundedReader in(bytes.data(), bytes.size());
     return ReadTemplateInfo(in, registry);
 }

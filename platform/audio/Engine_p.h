@@ -109,6 +109,17 @@ public:
     uint64_t SamplesPlayed() const;
     bool StreamEnded() const { return streamEnded; }
 
+    // Gain ramp (Mixer.cpp): the levels the mixer applies (matrix x volume x master
+    // volume per matrix entry) follow a change of any of them linearly over
+    // kGainRampFrames output frames, so a volume or pan step never clicks. The first
+    // quantum a voice plays takes its levels at once.
+    static constexpr uint32_t kGains = kMaxSourceChannels * kMaxOutputChannels;
+    float gainNow[kGains] = {};     // levels at the next output frame
+    float gainTarget[kGains] = {};  // levels the ramp ends at
+    float gainStep[kGains] = {};    // change per output frame while rampLeft > 0
+    uint32_t rampLeft = 0;          // output frames of the ramp still to go
+    bool gainsPrimed = false;
+
     EngineImpl* const engine;
     const SourceFormat format;
     const uint32_t creationFlags;

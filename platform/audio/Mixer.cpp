@@ -7,6 +7,11 @@
 // the voice's output matrix, scaled by its volume and the mastering voice's volume.
 // The bus is clipped to [-1, 1].
 //
+// Those levels never jump: when any of them changes (a volume, a pan, the master
+// volume) the voice's gains move to the new values linearly over kGainRampMs, starting
+// from where they stand, so an instant change does not click and a fade stepped at
+// every sound update keeps its slope. A voice's first quantum takes its levels at once.
+//
 // Interpolation is integer arithmetic: with f the top 14 bits of the read position's
 // fraction, the frame between source frames a and b is a x (2^14 - f) + b x f, exact
 // and equal to a x 2^14 at f = 0, so a voice at the output's rate and ratio 1
@@ -50,6 +55,10 @@ constexpr float kSampleToBus = 1.0f / (32768.0f * float(kFractionOne));
 // Products of larger gains with interpolated frames (integers) are at least 2^-89
 // and multiples of 2^-112, so neither they nor any sum of them can be denormal.
 constexpr float kMinGain = 0x1p-60f;
+// Length of the ramp that carries a voice's levels to new values.
+constexpr uint32_t kGainRampMs = 5;
+
+inline float GainToBus(float level) { return std::fabs(level) < kMinGain ? 0.0f : level * kSampleToBus; }
 
 inline int32_t Load(const uint8_t* base, size_t index) {
     int16_t v;
@@ -292,13 +301,50 @@ void EngineImpl::MixQuantum(uint32_t frames, float* out) {
         const auto stepFx = static_cast<int64_t>(std::max(1.0, step * 4294967296.0 + 0.5));
         const uint32_t n = sch == 1 ? v->Produce<1>(frames, stepFx, voiceOut) : v->Produce<2>(frames, stepFx, voiceOut);
 
-        float g[kMaxSourceChannels * kMaxOutputChannels];
         const float volume = v->params.volume * master->volume;
-        for (uint32_t j = 0; j < sch * och; ++j) {
-            const float level = v->params.matrix[j] * volume;
-            g[j] = std::fabs(level) < kMinGain ? 0.0f : level * kSampleToBus;
+        const uint32_t gains = sch * och;
+        bool changed = false;
+        float target[SourceVoiceImpl::kGains];
+        for (uint32_t j = 0; j < gains; ++j) {
+            target[j] = v->params.matrix[j] * volume;
+            changed |= target[j] != v->gainTarget[j];
         }
-        AddToBus(mix, och, voiceOut, sch, g, n);
+        if (!v->gainsPrimed) {
+            std::copy(target, target + gains, v->gainNow);
+            std::copy(target, target + gains, v->gainTarget);
+            v->gainsPrimed = true;
+        } else if (changed) {
+            // A new ramp starts from where the levels stand, so a change during a
+            // ramp (a fade's next step) carries on from there without a jump.
+            const uint32_t rampFrames = std::max<uint32_t>(1, master->sampleRate * kGainRampMs / 1000);
+            for (uint32_t j = 0; j < gains; ++j) {
+                v->gainTarget[j] = target[j];
+                v->gainStep[j] = (target[j] - v->gainNow[j]) / float(rampFrames);
+            }
+            v->rampLeft = rampFrames;
+        }
+
+        float g[SourceVoiceImpl::kGains];
+        uint32_t done = 0;
+        if (v->rampLeft > 0) {
+            // Frame by frame through the ramp; the ramp's time passes whether or not
+            // the voice produced frames.
+            const uint32_t ramped = std::min(v->rampLeft, frames);
+            for (uint32_t i = 0; i < ramped; ++i) {
+                const bool last = i + 1 == v->rampLeft;
+                for (uint32_t j = 0; j < gains; ++j) {
+                    v->gainNow[j] = last ? v->gainTarget[j] : v->gainNow[j] + v->gainStep[j];
+                    g[j] = GainToBus(v->gainNow[j]);
+                }
+                if (i < n) AddToBus(mix + size_t(i) * och, och, voiceOut + size_t(i) * sch, sch, g, 1);
+            }
+            v->rampLeft -= ramped;
+            done = std::min(ramped, n);
+        }
+        if (done < n) {
+            for (uint32_t j = 0; j < gains; ++j) g[j] = GainToBus(v->gainNow[j]);
+            AddToBus(mix + size_t(done) * och, och, voiceOut + size_t(done) * sch, sch, g, n - done);
+        }
     }
 
     if (out)

@@ -1,11 +1,13 @@
 #include "platform/os/System.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -86,6 +88,15 @@ bool LaunchDetached(const char* program, const char* argument) {
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool ProcessExists(uint32_t processId) {
+    if (processId == 0 || processId > uint32_t(INT32_MAX)) return false;
+    // Signal 0 checks for the process without signalling it; EPERM: it exists but
+    // belongs to someone else.
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace os

@@ -30,4 +30,9 @@ bool FindProgram(const char* name);
 // could not be started.
 bool LaunchDetached(const char* program, const char* argument);
 
+// This process's id.
+uint32_t CurrentProcessId();
+// Whether a process of that id is running (a process of another user counts; 0 never).
+bool ProcessExists(uint32_t processId);
+
 }  // namespace os

@@ -65,7 +65,7 @@ void ResourceManager::PreloadListFile(const char* path) {
     if (reader.IsOpen()) {
         ResourceList list;
         // A list that does not read whole (its line is logged) preloads nothing.
-        if (SolidDeserializeFromFileReader(list, reader, 4)) PreloadResources(list);
+        if (SolidDeserializeFromFileReader(list, reader, 4, path)) PreloadResources(list);
     } else {
         gLog.Error(LogCategory::Engine, "Cannot preload resource list from %s", path ? path : "");
     }

@@ -62,6 +62,18 @@ bool LightProbeMap::Load(const char* sceneName, const char* suffix) {
         gLog.Error(LogCategory::RenderDevice, "Light probe map %s is cut short", name.c_str());
         return false;
     }
+    // Readers of the map index the records without checking: every index must name one.
+    for (uint32_t i = 0; i < kLayerCount; ++i) {
+        const Layer& layer = layers[i];
+        for (size_t cell = 0; cell < layer.indices.size(); ++cell) {
+            if (layer.indices[cell] < layer.count) continue;
+            gLog.Error(LogCategory::RenderDevice,
+                       "Light probe map %s is damaged: cell %zu of layer %u names probe %u of %u", name.c_str(), cell, i,
+                       layer.indices[cell], layer.count);
+            Clear();
+            return false;
+        }
+    }
     width = w, height = h;
     area =
         Vector(Field<float>(header, 32), Field<float>(header, 36), Field<float>(header, 40), Field<float>(header, 44));

@@ -62,18 +62,29 @@ struct EngineSound : InlineEngineFixture {
     EngineServices& s = gEngineServices;
 };
 
-TEST_F(EngineSound, EveryEntryIsFilled) {
-    auto filled = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
-    EXPECT_EQ(filled(s.soundEngine, s.soundEntriesContainer, s.soundEngineSetListener, s.soundEngineRunning,
+// Filling sets every engine and scene entry; clearing (the library's shut-down) empties
+// every one again, so nothing calls into a sound engine that is gone.
+TEST_F(EngineSound, EveryEntryIsFilledAndClearedAgain) {
+    const SceneServices& scene = gSceneServices;
+    auto filled = [&] {
+        auto count = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
+        return count(s.soundEngine, s.soundEntriesContainer, s.soundEngineSetListener, s.soundEngineRunning,
                      s.soundSetAppActive, s.soundFadeMasterVolume, s.soundSetTimeoutMode, s.soundStopSound,
                      s.soundSetChannelFrequencyRatio, s.soundEngineStart, s.soundEngineFlush, s.soundEngineStop,
                      s.soundRemoveAllSoundEntries, s.soundRefreshVolumes, s.entityGetSoundEmitter, s.entityPlaySound,
                      s.entityStopSound, s.entityExitLoop, s.entityPauseSound, s.entityResumeSound,
                      s.entitySetSoundVolume, s.entitySetVelocityForDopplerEffect, s.entitySetSoundAltitudeOverride,
-                     s.entityUpdateSoundEmitter, s.entityReleaseSoundEmitter),
-              25);
+                     s.entityUpdateSoundEmitter, s.entityReleaseSoundEmitter, scene.playSound,
+                     scene.soundEmitterCreate, scene.soundEmitterPostTransform, scene.soundEmitterRelease,
+                     scene.soundEntryPlay, scene.soundEntryPreload, scene.soundSetVolume, scene.soundExitLoop);
+    };
+    EXPECT_EQ(filled(), 33);
     EXPECT_EQ(s.soundEngine(), engine);
     EXPECT_EQ(s.soundEntriesContainer(), gSoundEntriesContainer);
+    ClearSoundServices();
+    EXPECT_EQ(filled(), 0);
+    EXPECT_EQ(s.soundFadeMasterVolume, nullptr);
+    FillSoundServices();
 }
 
 TEST_F(EngineSound, TheEntriesReachTheSoundThread) {

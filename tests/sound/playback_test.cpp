@@ -11,12 +11,15 @@
 // resources' RIFF reader as the sound code relies on it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "SoundTestSupport.h"
+#include "core/CRC32.h"
 #include "core/CrtRand.h"
 #include "render/sound/ResourceSound.h"
 #include "render/sound/RiffChunkReader.h"
@@ -89,6 +92,46 @@ TEST_F(Playback, OggAsStaticAndStreamedSoundEqualsSoxDecoding) {
             EXPECT_LE(MaxDifference(captured, sox), 1);
             EXPECT_LT(RmsDifference(captured, ffmpeg), 8.0);
         }
+    }
+}
+
+// oggdec's decoding of a file as signed 16-bit raw samples (it skips damaged pages).
+static std::vector<int16_t> OggdecDecode(const std::string& file) {
+    const std::string raw = file + ".oggdec.raw";
+    if (!Shell("oggdec -Q -R -o '" + raw + "' '" + file + "'")) return {};
+    return ReadSamples(raw);
+}
+
+// A page damaged in the middle of the file is skipped, reported once, and the rest
+// plays, as oggdec plays it.
+TEST_F(Playback, ADamagedPageMidFileIsSkippedAndTheRestPlays) {
+    ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 '" + Sound("noise.wav") + "' synth 3 pinknoise vol 0.3") &&
+                Shell("oggenc -Q -o '" + Sound("noise.ogg") + "' '" + Sound("noise.wav") + "'"));
+    std::vector<uint8_t> bytes = ReadBytes(Sound("noise.ogg"));
+    std::vector<size_t> pages;
+    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+        if (std::memcmp(&bytes[i], "OggS", 4) == 0) pages.push_back(i);
+    ASSERT_GE(pages.size(), 6u);
+    bytes[pages[pages.size() / 2] + 100] ^= 0xFF;  // the page's checksum no longer holds
+    WriteBytes(Sound("hole.ogg"), bytes);
+    const std::vector<int16_t> whole = OggdecDecode(Sound("noise.ogg"));
+    const std::vector<int16_t> skipped = OggdecDecode(Sound("hole.ogg"));
+    ASSERT_GT(skipped.size(), whole.size() / 2);
+    ASSERT_LT(skipped.size(), whole.size());
+    for (uint32_t flags : {uint32_t(SOUNDSTARTFLAG_STREAMED), 0u}) {
+        SCOPED_TRACE(flags ? "streamed" : "static");
+        Restart(44100, 2);
+        log.Clear();
+        EXPECT_EQ(PlayToEnd("hole.ogg", Params(flags)), skipped.size() / 2);
+        ASSERT_GE(captured.size(), skipped.size());
+        captured.resize(skipped.size());
+        EXPECT_LE(MaxDifference(captured, skipped), 1);
+        const auto lines = log.Messages();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const CaptureLogSink::Message& m) {
+                                    return m.text == "Skipped damaged data in sound hole.ogg; playing on";
+                                }),
+                  1);
     }
 }
 
@@ -248,6 +291,46 @@ TEST_F(Playback, FailuresLogTheirLineAndRemoveTheInstance) {
     const std::string longPart = std::string(1100, 'x') + ";pcm22.wav";
     EXPECT_EQ(PlayToEnd(longPart.c_str(), Params()), SoxDecode(Sound("pcm22.wav")).size());
     EXPECT_EQ(log.Messages().size(), 1u);
+}
+
+// A streamed file that cannot be played is refused with one line naming it and why.
+TEST_F(Playback, DamagedStreamedFilesAreRefusedWithOneLineNamingThem) {
+    ASSERT_TRUE(MakeOgg(Sound("good.ogg"), 22050, 1, 0.3));
+    ASSERT_TRUE(MakeOgg(Sound("eight.ogg"), 22050, 8, 0.3));
+    const std::vector<uint8_t> good = ReadBytes(Sound("good.ogg"));
+    // The identification header sits in the first page: "\x01vorbis", version, then
+    // the channel count (byte 39 of the file) and the rate (bytes 40-43). The page's
+    // checksum is the engine's CRC-32 over the page with the checksum field zeroed.
+    const auto patched = [&](size_t at, std::vector<uint8_t> with) {
+        std::vector<uint8_t> b = good;
+        std::copy(with.begin(), with.end(), b.begin() + std::ptrdiff_t(at));
+        const size_t pageLength = 27 + b[26] + std::accumulate(b.begin() + 27, b.begin() + 27 + b[26], size_t(0));
+        std::fill(b.begin() + 22, b.begin() + 26, 0);
+        const uint32_t crc = CRC32::GetDefault().Compute(b.data(), pageLength);
+        std::memcpy(&b[22], &crc, 4);
+        return b;
+    };
+    ASSERT_EQ(std::memcmp(&good[28], "\x01vorbis", 7), 0);
+    WriteBytes(Sound("junk.ogg"), std::vector<uint8_t>(3000, 'j'));
+    WriteBytes(Sound("truncated.ogg"), std::vector<uint8_t>(good.begin(), good.begin() + 70));
+    WriteBytes(Sound("zerorate.ogg"), patched(40, {0, 0, 0, 0}));
+    WriteBytes(Sound("zerochannels.ogg"), patched(39, {0}));
+    ASSERT_TRUE(patched(39, {1}) == good);  // the checksum is rebuilt as oggenc wrote it
+    Restart(22050, 1);
+    std::string reasons;
+    for (const char* name : {"junk.ogg", "truncated.ogg", "eight.ogg", "zerorate.ogg", "zerochannels.ogg"}) {
+        SCOPED_TRACE(name);
+        log.Clear();
+        PlayToEnd(name, Params(SOUNDSTARTFLAG_STREAMED));
+        const auto lines = log.Messages();
+        ASSERT_EQ(lines.size(), 1u);
+        reasons += lines[0].text + "\n";
+        EXPECT_NE(lines[0].text.find(std::string("Unable to start playback of streamed sound [") + name + "]: "),
+                  std::string::npos)
+            << lines[0].text;
+        EXPECT_TRUE(VoiceStates().empty());
+    }
+    EXPECT_NE(reasons.find("[eight.ogg]: 8 channels at 22050 Hz cannot be played"), std::string::npos) << reasons;
 }
 
 TEST_F(Playback, DecodedPassOfAnotherFormatEndsTheSound) {

@@ -330,6 +330,67 @@ TEST_F(ContainerFixture, EntriesTheDataFileCannotServeAreDroppedAtMount) {
     EXPECT_EQ(ReadAll("b/ends_at_end"), std::vector<uint8_t>(1000, 7));
 }
 
+// A compressed entry may claim no more contents than its stored bytes can decode to
+// (zlib about 1032:1, an LZX frame of 32768 bytes per 2 header bytes); a larger claim
+// is dropped at mount with one line naming the index and the entry, before anything
+// of that size is allocated.
+TEST_F(ContainerFixture, CompressedEntriesClaimingMoreThanTheirBytesCanGiveAreDropped) {
+    struct Case {
+        uint8_t compression;
+        const char* path;
+        uint64_t claim;  // UINT64_MAX: the real size; else bound + claim - 1000 (1000: exactly the bound)
+        bool kept;
+    } cases[] = {
+        {1, "real.txt", UINT64_MAX, true},    {1, "all_ones.txt", 0xFFFFFFFFull, false},
+        {1, "at_bound.txt", 1000, true},      {1, "past_bound.txt", 1001, false},
+        {2, "lzx_real.bin", UINT64_MAX, true}, {2, "lzx_all_ones.bin", 0xFFFFFFFFull, false},
+        {2, "lzx_at_bound.bin", 1000, true},  {2, "lzx_past_bound.bin", 1001, false},
+    };
+    for (uint8_t compression : {uint8_t(1), uint8_t(2)}) {
+        SCOPED_TRACE(int(compression));
+        std::vector<Entry> entries;
+        for (const Case& c : cases)
+            if (c.compression == compression)
+                entries.push_back(compression == 1 ? Entry(c.path, MakeContent(2000, 9), Coding::Compress2)
+                                                   : LzxEntry(c.path, 40000, 9));
+        const std::string name = compression == 1 ? "z" : "l";
+        ContainerOptions options;
+        options.compression = compression;
+        ASSERT_TRUE(WriteContainer(dir / (name + ".dat"), entries, options, dir.Path()));
+        // Damage the index copy the same way an outside tool would: rewrite size words.
+        std::vector<uint8_t> index = ReadWholeFile(dir / (name + ".idx"));
+        for (const Case& c : cases) {
+            if (c.compression != compression || c.claim == UINT64_MAX) continue;
+            const uint32_t hash = ReferenceMurmur2(c.path, int(std::strlen(c.path)), options.seed, options.multiplier);
+            for (size_t at = kContainerIndexHeader; at + kContainerIndexEntry <= index.size(); at += kContainerIndexEntry) {
+                if (fs::LoadLE32(&index[at]) != hash) continue;
+                const uint32_t stored = fs::LoadLE32(&index[at + 12]);
+                const uint64_t claim = c.claim == 0xFFFFFFFFull ? c.claim : ContainerDecodedSizeBound(compression, stored) + c.claim - 1000;
+                ASSERT_LE(claim, 0xFFFFFFFFull);
+                const auto word = static_cast<uint32_t>(claim);
+                std::memcpy(&index[at + 8], &word, 4);
+            }
+        }
+        ASSERT_TRUE(WriteWholeFile(dir / (name + ".idx"), index));
+        sink.Clear();
+        ASSERT_TRUE(Mount(name.c_str(), (name + ".dat").c_str(), compression == 1 ? 6 : 7));
+        size_t lines = 0;
+        for (const auto& m : sink.Messages()) lines += m.severity == 4;
+        EXPECT_EQ(lines, 2u);
+        for (const Case& c : cases) {
+            if (c.compression != compression) continue;
+            EXPECT_EQ(Exists(name + "/" + c.path), c.kept) << c.path;
+            const uint32_t hash = ReferenceMurmur2(c.path, int(std::strlen(c.path)), options.seed, options.multiplier);
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "%08X", hash);
+            EXPECT_EQ(sink.Contains(std::string("entry ") + hex + " of " + dir / (name + ".idx")), !c.kept)
+                << c.path;
+        }
+        const Entry& real = entries.front().path == cases[compression == 1 ? 0 : 4].path ? entries.front() : entries.back();
+        EXPECT_EQ(ReadAll(name + "/" + real.path), real.data);
+    }
+}
+
 // A data file cut after mounting: a read reaching the missing bytes fails with one line
 // naming the entry, through the read-ahead buffers and the direct read alike.
 TEST_F(ContainerFixture, DataCutAfterMountingFailsReadsWithOneLine) {

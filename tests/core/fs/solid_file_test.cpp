@@ -88,12 +88,14 @@ TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
     const uint32_t crc = file[8] | file[9] << 8 | file[10] << 16 | uint32_t(file[11]) << 24;
     EXPECT_EQ(crc, CRC32::GetDefault().Compute(file.data() + 12, n));
 
-    // A payload-free object writes only the size word and loads as a no-op.
+    // A payload-free object writes only the size word and loads it as a no-op; an
+    // object with properties refuses it (a damaged file) and stays as it was.
     solidfiletest::Empty empty;
     ASSERT_TRUE(empty.SaveToFile("empty", "bin", "user", kSerializeSolidCheck));
     EXPECT_EQ(ReadWholeFile(dir / "empty.bin"), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_TRUE(empty.LoadFromFile("empty", "bin", "user", kSerializeSolidCheck));
     Settings other = Marked();
-    EXPECT_TRUE(other.LoadFromFile("empty", "bin", "user", kSerializeSolidCheck));
+    EXPECT_FALSE(other.LoadFromFile("empty", "bin", "user", kSerializeSolidCheck));
     EXPECT_TRUE(Untouched(other));
 
     // Several blobs back to back in one file, each read at the reader's position.
@@ -105,12 +107,12 @@ TEST_F(SolidFileFixture, SavedObjectsLoadBackWithAndWithoutTheCheck) {
         ASSERT_TRUE(w.Close());
     }
     FileReader r("two", "bin", "user");
-    Settings a = Marked(), b = Marked(), c = Marked();
+    Settings a = Marked(), c = Marked();
     EXPECT_TRUE(SolidDeserializeFromFileReader(a, r, kSerializeSolidCheck));
-    EXPECT_TRUE(SolidDeserializeFromFileReader(b, r, 0));
+    solidfiletest::Empty between;
+    EXPECT_TRUE(SolidDeserializeFromFileReader(between, r, 0));
     EXPECT_TRUE(SolidDeserializeFromFileReader(c, r, 0));
     EXPECT_EQ(a.level, saved.level);
-    EXPECT_TRUE(Untouched(b));
     EXPECT_EQ(c.level, saved.level);
     EXPECT_FALSE(SolidDeserializeFromFileReader(c, r, 0));  // nothing left
     EXPECT_FALSE(sink.Contains("Cannot write"));
@@ -192,6 +194,95 @@ TEST_F(SolidFileFixture, SavesThatCannotCompleteAreReportedAndKeepTheOldFile) {
     // A failed close takes its temporary file with it.
     EXPECT_EQ(Leftovers("broken.bin"), std::vector<std::string>{});
     EXPECT_FALSE(std::filesystem::exists(dir / "broken.bin"));
+}
+
+// A damaged file that exists is refused with one line naming it, whatever the damage:
+// a size word of 0 (only an object with nothing to store writes one), an empty file, a
+// wrong check value or CRC, and a payload that does not parse. The object keeps its
+// values (the caller's defaults apply).
+TEST_F(SolidFileFixture, EveryRefusalOfAnExistingFileNamesIt) {
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", kSerializeSolidCheck));
+    const std::vector<uint8_t> checked = ReadWholeFile(dir / "config.bin");
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", 0));
+    const std::vector<uint8_t> plain = ReadWholeFile(dir / "config.bin");
+    const auto with = [](std::vector<uint8_t> b, size_t at, std::vector<uint8_t> bytes) {
+        std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
+        return b;
+    };
+    // Option 0, cut inside "Player" with a size word to match: checks pass, parsing fails.
+    std::vector<uint8_t> cut(plain.begin(), plain.begin() + 4 + 9);
+    cut[0] = 9;
+    struct Case {
+        const char* what;
+        uint32_t options;
+        std::vector<uint8_t> file;
+        const char* line;
+    } cases[] = {
+        {"size word 0 with the check", kSerializeSolidCheck, with(checked, 0, {0, 0, 0, 0}), "holds no data"},
+        {"size word 0 alone", 0, {0, 0, 0, 0}, "holds no data"},
+        {"empty file", kSerializeSolidCheck, {}, "is cut short"},
+        {"last payload byte", kSerializeSolidCheck, with(checked, checked.size() - 1, {0x7E}), "CRC check error!!!"},
+        {"layout value", kSerializeSolidCheck, with(checked, 5, {0x55}), "magic check error!!!"},
+        {"payload cut inside a name", 0, cut, "Binary property data is corrupt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWholeFile(dir / "config.bin", c.file);
+        sink.Clear();
+        Settings s = Marked();
+        EXPECT_FALSE(s.LoadFromFile("config", "bin", "user", c.options));
+        // (A payload that fails half-way may leave a class without a scratch copy partly read.)
+        if (std::string(c.line) != "Binary property data is corrupt") {
+            EXPECT_TRUE(Untouched(s));
+        }
+        const auto lines = sink.Messages();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].text.find(c.line), std::string::npos) << lines[0].text;
+        EXPECT_NE(lines[0].text.find("config.bin"), std::string::npos) << lines[0].text;
+    }
+    // An object with nothing to store reads its empty blob back.
+    ASSERT_TRUE(solidfiletest::Empty().SaveToFile("empty", "bin", "user", kSerializeSolidCheck));
+    EXPECT_EQ(ReadWholeFile(dir / "empty.bin"), std::vector<uint8_t>(4, 0));
+    solidfiletest::Empty e;
+    sink.Clear();
+    EXPECT_TRUE(e.LoadFromFile("empty", "bin", "user", kSerializeSolidCheck));
+    EXPECT_TRUE(sink.Messages().empty());
+}
+
+// A save killed between creating its temporary file and renaming it leaves the
+// temporary behind; the next save of that file removes it once its writer is gone.
+// Temporaries of running writers (this process, its parent), of other files and of
+// other shapes stay.
+TEST_F(SolidFileFixture, TheNextSaveRemovesTemporariesOfEndedWriters) {
+    pid_t ended = 0;
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    ASSERT_EQ(posix_spawn(&ended, program, nullptr, nullptr, argv, environ), 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string dead = std::to_string(ended), self = std::to_string(getpid()), parent = std::to_string(getppid());
+    struct Case {
+        std::string name;
+        bool stays;
+    } cases[] = {
+        {"config.bin.~tmp" + dead + ".0badc0de", false},
+        {"config.bin.~tmp" + dead + ".12345678", false},
+        {"config.bin.~tmp" + self + ".0badc0de", true},
+        {"config.bin.~tmp" + parent + ".0badc0de", true},
+        {"config.bin.~tmp00000000", true},                 // no writer in the name
+        {"config.bin.~tmp" + dead + ".0badc0de.txt", true},  // not a temporary
+        {"config.bin.~tmp" + dead + ".0badc0d", true},
+        {"other.bin.~tmp" + dead + ".0badc0de", true},     // another file's
+    };
+    for (const Case& c : cases) WriteWholeFile(dir / c.name, {1, 2, 3});
+    ASSERT_TRUE(Sample().SaveToFile("config", "bin", "user", 0));
+    for (const Case& c : cases) EXPECT_EQ(std::filesystem::exists(dir / c.name), c.stays) << c.name;
+    // This process's own temporaries carry its id, so a later process can tell.
+    FileWriter open("config", "bin", "user");
+    bool ours = false;
+    for (const std::string& name : Leftovers("config.bin"))
+        ours |= name.rfind("config.bin.~tmp" + self + ".", 0) == 0 && name.size() == std::string("config.bin.~tmp").size() + self.size() + 9;
+    EXPECT_TRUE(ours);
+    EXPECT_TRUE(open.Close());
 }
 
 // Each save writes a temporary file of its own, so a leftover of a writer that died, or a

@@ -386,12 +386,13 @@ TEST(AudioMixer, OperationSetsApplyTogetherAtTheirCommitAndSetZeroAtOnce) {
     EXPECT_EQ(m.Render(10)[0], 0.125f);  // the later volume of the set
 
     // Set 0 applies at once even with a change of the same property queued.
+    // (A level change reaches the output over the 5 ms ramp: 240 frames at 48 kHz.)
     ASSERT_TRUE(AllOk({v->SetVolume(0.0f, 1), v->SetVolume(1.0f, kCommitNow), m.master->SetVolume(0.5f, 3)}));
-    EXPECT_EQ(m.Render(10)[0], 0.5f);
+    EXPECT_EQ(m.Render(240).back(), 0.5f);
     ASSERT_EQ(m.engine->CommitChanges(kCommitAll), kOk);  // every set, in call order
     EXPECT_TRUE(m.Debug(v).volume == 0.0f && m.Debug(v).frequencyRatio == 2.0f);
     ASSERT_EQ(v->SetVolume(1.0f), kOk);
-    EXPECT_EQ(m.Render(10)[0], 0.25f);
+    EXPECT_EQ(m.Render(240).back(), 0.25f);
 
     // Voices are listed in creation order, as many as fit; a destroyed voice's queued changes go with it.
     SourceVoice* second = m.Voice(Pcm(2, 16000, 8));
@@ -485,4 +486,50 @@ TEST(AudioMixer, RenderDueFollowsTheReplaceableClock) {
         EXPECT_EQ(pd.framesRendered, 5040u);
     }
     clock.Uninstall();
+}
+
+// An instant volume or pan change must not click: around the change the largest step
+// between neighbouring output samples stays within twice the tone's own largest step,
+// and the new levels are reached within the ramp (5 ms).
+TEST(AudioMixer, VolumeAndPanChangesRampWithoutAClick) {
+    constexpr uint32_t kRate = 48000;
+    std::vector<int16_t> tone(kRate / 2 * 2);
+    for (size_t k = 0; k < tone.size() / 2; ++k)
+        tone[2 * k] = tone[2 * k + 1] = int16_t(std::lrint(16000.0 * std::sin(2.0 * M_PI * 440.0 * double(k) / kRate)));
+    double own = 0.0;
+    for (size_t k = 2; k < tone.size(); k += 2) own = std::max(own, std::fabs(double(tone[k] - tone[k - 2])) / 32768.0);
+    struct Case { const char* name; float volume, master; std::vector<float> matrix; };
+    const Case cases[] = {
+        {"volume down", 0.05f, 1.0f, {1, 0, 0, 1}},
+        {"volume up", 4.0f, 1.0f, {1, 0, 0, 1}},
+        {"to silence", 0.0f, 1.0f, {1, 0, 0, 1}},
+        {"pan swap", 1.0f, 1.0f, {0, 1, 1, 0}},
+        {"master volume", 1.0f, 0.1f, {1, 0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualEngine m(kRate, 2);
+        SourceVoice* v = m.Voice(Pcm(2, kRate));
+        const AudioBuffer b = Buffer(tone);
+        const float straight[4] = {1, 0, 0, 1};
+        ASSERT_TRUE(AllOk({v->SetOutputMatrix(m.master, 2, 2, straight), v->SetVolume(0.25f), v->SubmitSourceBuffer(&b), v->Start()}));
+        std::vector<float> out = m.Render(1237);  // the change falls inside a quantum
+        ASSERT_TRUE(AllOk({v->SetVolume(c.volume * 0.25f), m.master->SetVolume(c.master),
+                           v->SetOutputMatrix(m.master, 2, 2, c.matrix.data())}));
+        const std::vector<float> after = m.Render(4800);
+        out.insert(out.end(), after.begin(), after.end());
+        // A gain of 1 (volume 4 x 0.25) may reach 0.49 per sample: the tone at full level.
+        const double scale = std::max(0.25, double(c.volume) * 0.25 * c.master);
+        double worst = 0.0;
+        for (size_t i = 2; i < out.size(); ++i) worst = std::max(worst, double(std::fabs(out[i] - out[i - 2])));
+        EXPECT_LE(worst, 2.0 * own * scale);
+        // 5 ms after the change the levels are the new ones, exactly.
+        for (size_t f = 1237 + 240; f < 1237 + 4800; f += 97) {
+            for (uint32_t d = 0; d < 2; ++d) {
+                const double want = (tone[2 * f] * c.matrix[d * 2] + tone[2 * f + 1] * c.matrix[d * 2 + 1]) / 32768.0 *
+                                    c.volume * 0.25 * c.master;
+                ASSERT_NEAR(out[2 * f + d], want, 1e-6) << "frame " << f;
+            }
+        }
+    }
 }

@@ -182,6 +182,7 @@ TEST(AudioPanner, InvalidCallsLeaveTheSettingsAloneAndNonFiniteResultsAreSilent)
         {"source count", [](Scene& s) { s.dsp.srcChannelCount = 2; }},
         {"output count", [](Scene& s) { s.dsp.dstChannelCount = 1; }},
         {"three source channels", [](Scene& s) { s.dsp.srcChannelCount = s.emitter.channelCount = 3; }},
+        {"no source channels", [](Scene& s) { s.dsp.srcChannelCount = s.emitter.channelCount = 0; }},
         {"no azimuths", [](Scene& s) { s.dsp.srcChannelCount = s.emitter.channelCount = 2; }},
         {"no matrix", [](Scene& s) { s.dsp.matrixCoefficients = nullptr; }},
     };

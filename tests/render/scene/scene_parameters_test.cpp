@@ -518,18 +518,18 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
         for (const CaptureLogSink::Message& m : log.Messages()) n += m.severity == uint8_t(LogSeverity::Error);
         return n;
     };
-    if (write("probes", "3 2 4 0 1 7").empty()) GTEST_SKIP() << "python3 not available";
+    if (write("probes", "3 2 4 2 1 7").empty()) GTEST_SKIP() << "python3 not available";
     EXPECT_EQ(errorsLoading("probes"), 0u);
     const LightProbeMap& map = scene().ProbeMap();
     ASSERT_TRUE(map.Width() == 3 && map.Height() == 2);
     EXPECT_EQ(map.Area(), Vector(1.5f, -2.0f, 3.25f, 4.0f));
-    const uint32_t counts[4] = {4, 0, 1, 7};
+    const uint32_t counts[4] = {4, 2, 1, 7};
     for (uint32_t l = 0; l < 4; ++l) {
         const LightProbeMap::Layer& layer = map.GetLayer(l);
         ASSERT_EQ(layer.count, counts[l]);
         ASSERT_EQ(layer.indices.size(), 6u);
         ASSERT_EQ(layer.records.size(), counts[l] * 18u);
-        for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(layer.indices[i], l * 1000 + i);
+        for (uint32_t i = 0; i < 6; ++i) EXPECT_EQ(layer.indices[i], (l * 1000 + i) % counts[l]);
         for (uint32_t k = 0; k < layer.records.size(); ++k)
             EXPECT_EQ(layer.records[k], uint8_t(l * 31 + k / 18 * 7 + k % 18)) << l << " " << k;
     }
@@ -541,7 +541,7 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
     EXPECT_TRUE(map.Empty());
     EXPECT_FALSE(Logged("Loaded game light probe map"));
 
-    const std::vector<uint8_t> valid = write("valid", "2 3 1 2 0 3");
+    const std::vector<uint8_t> valid = write("valid", "2 3 1 2 1 3");
     for (size_t cut = 0; cut < valid.size(); ++cut) {
         resourcetest::WriteBytes(Path("scenes", "cut.lpd"), std::vector<uint8_t>(valid.begin(), valid.begin() + cut));
         EXPECT_EQ(errorsLoading("cut"), 1u) << cut;
@@ -555,6 +555,35 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
         resourcetest::WriteBytes(Path("scenes", "altered.lpd"), altered);
         EXPECT_EQ(errorsLoading("altered"), 1u) << offset;
         EXPECT_TRUE(map.Empty()) << offset;
+    }
+    // Indices past their layer's records (every cell 0xFFFFFFFF, or one equal to the
+    // count, or any index of an empty layer) are refused with one line naming the file.
+    const std::vector<uint8_t> withEmpty = write("empty_layer", "2 3 1 2 0 3");
+    struct Index {
+        const std::vector<uint8_t>* file;
+        std::vector<size_t> cells;  // index words (layer * 6 + cell) to overwrite; none: as written
+        uint32_t value;
+    } indices[] = {
+        {&valid, {0, 1, 2, 3, 4, 5}, 0xFFFFFFFFu},  // layer 0, all cells
+        {&valid, {6 + 4}, 2},                       // layer 1 holds 2 probes
+        {&valid, {18 + 5}, 3},                      // layer 3 holds 3
+        {&withEmpty, {}, 0},                        // layer 2 holds none
+    };
+    for (const Index& c : indices) {
+        std::vector<uint8_t> altered = *c.file;
+        for (size_t cell : c.cells) {
+            // Layer l's indices follow the header and the earlier layers' indices and records.
+            const size_t layer = cell / 6;
+            size_t at = LightProbeMap::kHeaderBytes;
+            const uint32_t counts[4] = {1, 2, c.file == &valid ? 1u : 0u, 3};
+            for (size_t l = 0; l < layer; ++l) at += 6 * 4 + counts[l] * 18;
+            std::memcpy(altered.data() + at + (cell % 6) * 4, &c.value, 4);
+        }
+        resourcetest::WriteBytes(Path("scenes", "badindex.lpd"), altered);
+        EXPECT_EQ(errorsLoading("badindex"), 1u) << c.value;
+        EXPECT_TRUE(Logged("Light probe map badindex is damaged")) << c.value;
+        EXPECT_TRUE(map.Empty()) << c.value;
+        EXPECT_FALSE(Logged("Loaded game light probe map")) << c.value;
     }
     errorsLoading("valid");
     EXPECT_EQ(map.Width(), 2u);

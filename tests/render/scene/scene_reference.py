@@ -24,7 +24,8 @@ code; single-precision steps are rounded through struct.
       one "r g b a intensity" line per query; "-" where the sample leaves it unchanged
   hdrlerp A B T       the blend of two colours: channels in float rounded (x + 0.5)
   lpd FILE W H C0 C1 C2 C3 [VERSION]
-      writes a probe map: index (layer, i) = layer * 1000 + i, record byte k of probe p
+      writes a probe map: index (layer, i) = (layer * 1000 + i) mod the layer's count (0 for
+      an empty layer), record byte k of probe p
       of layer l = (l * 31 + p * 7 + k) & 255, area vector (1.5, -2, 3.25, 4)
 """
 import math
@@ -79,7 +80,7 @@ def lpd(a):
     out = struct.pack('<IHHHH', 0x4C504400, version, 4, w, h)
     out += struct.pack('<4I', *counts) + b'\0' * 4 + struct.pack('<4f', 1.5, -2.0, 3.25, 4.0)
     for layer in range(4):
-        out += struct.pack('<%dI' % (w * h), *[layer * 1000 + i for i in range(w * h)])
+        out += struct.pack('<%dI' % (w * h), *[(layer * 1000 + i) % max(counts[layer], 1) for i in range(w * h)])
         out += bytes((layer * 31 + p * 7 + k) & 255 for p in range(counts[layer]) for k in range(18))
     with open(path, 'wb') as f:
         f.write(out)

@@ -181,6 +181,21 @@ TEST_F(ParticleDrawTest, OneInstancedDrawWithTheConstantsOfEachFaceCameraMode) {
     }
 }
 
+// Every buffer the particle runtime fills when it makes its device objects (the ring,
+// the quad's corners, its indices, the expanded indices) is unlocked again: a buffer
+// left locked would be drawn from while the device still considers it written.
+TEST_F(ParticleDrawTest, EveryBufferFilledAtCreationIsUnlocked) {
+    recorder->SetLockLogging(true);
+    recorder->ResetCallCounts();
+    RunOnRenderThread([] { ParticleSystemInstance::CreateDeviceBuffers(); });
+    const std::vector<gfx::LockRecord> locks = recorder->LockLog();
+    recorder->SetLockLogging(false);
+    EXPECT_EQ(locks.size(), 4u);
+    EXPECT_EQ(recorder->CallCount(gfx::CallKind::Lock), locks.size());
+    EXPECT_EQ(recorder->CallCount(gfx::CallKind::Unlock), locks.size());
+    EXPECT_EQ(recorder->ViolationCount(), 0u);
+}
+
 // "Random rotation at start" reaches the ROTATION variants as register 13's start angle
 // per unit of the normalised random byte; without it the start angle is 0.
 TEST_F(ParticleDrawTest, TheRandomStartReachesRegister13) {

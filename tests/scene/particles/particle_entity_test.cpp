@@ -13,6 +13,7 @@
 // would never return (the test gives up after 30 s).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -123,6 +124,52 @@ TEST_F(ParticleEntityTest, SpawnsOnlyWhenAsked) {
     EXPECT_NE(before, after);
     EXPECT_GT(fresh, 0u);
     EXPECT_LT(fresh, spawned);
+}
+
+// An entity's speed and lifetime multipliers reach the instance the render side
+// simulates and draws: speed scales the simulated time (0 freezes it, so nothing spawns),
+// and the lifetime multiplier is handed over, again after a template refresh.
+TEST_F(ParticleEntityTest, SpeedAndLifetimeMultipliersReachTheRenderSide) {
+    ParticleTemplate* t = Kind();
+    const float speeds[] = {1.0f, 0.0f, 3.0f};
+    std::vector<ParticleEntity*> entities;
+    for (float speed : speeds) {
+        ParticleEntity* e = Make(t);
+        ASSERT_TRUE(e);
+        e->InitTriggerActivation();
+        e->SetSpeedMultiplier(speed);
+        e->SetLifetimeMultiplier(0.25f * (1.0f + speed));
+        entities.push_back(e);
+    }
+    uint32_t counts[3] = {}, firstCounts[3] = {};
+    float lifetimes[3] = {};
+    for (int frame = 0; frame < 4; ++frame) {
+        if (frame == 1) std::copy(counts, counts + 3, firstCounts);
+        gVornexRenderer.FlushCommands(true);
+        RunOnRenderThread([&] {
+            ParticleSystemInstance::UpdateAll(0.1f, 0.1f, 0.1f, 3);
+            for (size_t i = 0; i < entities.size(); ++i) {
+                ParticleSystemInstance* inst = Context(entities[i])->RenderInstance();
+                counts[i] = inst ? inst->Count() : 0;
+                lifetimes[i] = inst ? inst->lifetimeMultiplier : 0.0f;
+            }
+        });
+    }
+    // Frozen at speed 0 (a start may place one particle); three times as many new ones
+    // at speed 3 as at speed 1.
+    EXPECT_GT(counts[0], firstCounts[0]);
+    EXPECT_EQ(counts[1], firstCounts[1]);
+    EXPECT_GE(counts[2] - firstCounts[2], 2 * (counts[0] - firstCounts[0])) << counts[2] << " " << counts[0];
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(lifetimes[i], 0.25f * (1.0f + speeds[i])) << i;
+    // A refresh gives a fresh instance, which gets the entity's lifetime multiplier too.
+    t->OnPropertyChanged("Spawn rate");
+    gVornexRenderer.FlushCommands(true);
+    RunOnRenderThread([&] {
+        for (size_t i = 0; i < entities.size(); ++i) {
+            ParticleSystemInstance* inst = Context(entities[i])->RenderInstance();
+            EXPECT_EQ(inst ? inst->lifetimeMultiplier : 0.0f, 0.25f * (1.0f + speeds[i])) << i;
+        }
+    });
 }
 
 // Only without "Offscreen processing enabled" does an undrawn instance pause; a draw keeps

@@ -683,6 +683,26 @@ TEST_F(SFXElementTest, SuppressedRestartAndTakeOver) {
     (void)c;
 }
 
+// The element that takes over a playing sound takes its base volume (the entry's) with
+// it: its later volume changes are base x volume, as before the take-over.
+TEST_F(SFXElementTest, ATakenOverSoundKeepsItsBaseVolume) {
+    SFXDefinition& d = Definition();
+    auto* s = new SFXSoundElementDefinition();
+    s->soundEntryName = NameString("Hum");
+    Keys(s->volume, {{0, 1}, {1, 0.5f}}, true);
+    d.AddElement(s);
+    SFXContext* c = Start(d);
+    Update(Clocks::All(0.5f));
+    ASSERT_EQ(Calls(), (std::vector<std::string>{"create", "play Hum"}));
+    c->Setup(&d, Matrix::IDENTITY, true, 0);  // the new element takes the playing sound
+    gVornexRenderer.FlushCommands(true);
+    auto* e = Element<SFXSoundElementContext>(c, 0);
+    RunOnRenderThread([&] { EXPECT_EQ(e->baseVolume, SoundRecorder::EntryVolume()); });
+    Calls().clear();
+    Update(Clocks::All(0.6f));
+    EXPECT_EQ(Calls(), (std::vector<std::string>{"volume 100 0.250 0.00 0 own"}));
+}
+
 TEST_F(SFXElementTest, LensFlareFadesByBandWithTheIntegerAspect) {
     // With identity view and projection the screen position is the translation itself.
     gVornexRenderer.SetCamera(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
