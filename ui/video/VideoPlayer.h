@@ -20,6 +20,7 @@
 #include "platform/audio/AudioEngine.h"
 #include "sound/SoundWakeClient.h"
 
+class SoundEngine;
 class StreamingFileReader;
 
 constexpr uint32_t kVideoReadBytes = 0x80000;       // one ogg_sync_buffer request and the reader's buffer
@@ -166,6 +167,7 @@ private:
     float audioLoopOffset = 0.0f;
     // ---- Sound thread ----
     audio::SourceVoice* voice = nullptr;
+    SoundEngine* wakeEngine = nullptr;  // the engine whose wakes feed the voice
     audio::WaveFormat format{};
     uint8_t* ring = nullptr;  // kVideoRingBytes, made with the voice
     uint32_t ringRead = 0;

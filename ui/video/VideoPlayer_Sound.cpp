@@ -101,7 +101,8 @@ void VideoPlayer::CreateVoice(const VoiceRequest& request) {
     voice->SetVolume(request.volume);
     ringRead = ringFill = 0;
     hasVoice.store(true, std::memory_order_release);
-    if (gSoundEngine) gSoundEngine->AddWakeClient(this);
+    wakeEngine = gSoundEngine;
+    if (wakeEngine) wakeEngine->AddWakeClient(this);
 }
 
 void VideoPlayer::AddPcm(uint8_t* buffer, uint32_t bytes) {
@@ -159,7 +160,8 @@ void VideoPlayer::Feed() {
 }
 
 void VideoPlayer::DestroyVoice() {
-    if (gSoundEngine) gSoundEngine->RemoveWakeClient(this);
+    if (wakeEngine) wakeEngine->RemoveWakeClient(this);
+    wakeEngine = nullptr;
     if (voice) {
         voice->DestroyVoice();
         voice = nullptr;
