@@ -357,6 +357,18 @@ TEST_F(PlaybackTest, DamagedClipsSayWhatIsWrongOnceAndTheEngineGoesOn) {
              for (size_t i = b.size() / 2; i < b.size() / 2 + 3000; ++i) b[i] = uint8_t((state = state * 214013 + 2531011) >> 16);
          }, "is damaged: data was skipped, the video plays what it can", true},
     };
+    // The frames shown until the playback ends.
+    auto playToEnd = [&](const char* name) {
+        gVideoEngine->Play(name, nullptr, true, false, 1.0f);
+        EXPECT_TRUE(WaitForHeaders());
+        uint32_t frames = 0;
+        for (uint32_t i = 0; i < 200 && gVideoEngine->IsPlaying(); ++i) {
+            Tick();
+            if (CurrentPlayer()) frames = std::max(frames, CurrentPlayer()->LastFrameCounter());
+        }
+        EXPECT_FALSE(gVideoEngine->IsPlaying());
+        return frames;
+    };
     StartEngine(44100, 2);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -364,14 +376,7 @@ TEST_F(PlaybackTest, DamagedClipsSayWhatIsWrongOnceAndTheEngineGoesOn) {
         c.damage(bytes);
         WriteBytes(folder.root + "/videos/" + c.name + ".ogv", bytes);
         log.Clear();
-        gVideoEngine->Play(c.name, nullptr, true, false, 1.0f);
-        ASSERT_TRUE(WaitForHeaders());
-        uint32_t frames = 0;
-        for (uint32_t i = 0; i < 200 && gVideoEngine->IsPlaying(); ++i) {
-            Tick();
-            if (CurrentPlayer()) frames = std::max(frames, CurrentPlayer()->LastFrameCounter());
-        }
-        EXPECT_FALSE(gVideoEngine->IsPlaying());
+        const uint32_t frames = playToEnd(c.name);
         const std::string file = std::string("videos/") + c.name + ".ogv";
         uint32_t lines = 0;
         for (const auto& m : log.Messages())
@@ -384,14 +389,7 @@ TEST_F(PlaybackTest, DamagedClipsSayWhatIsWrongOnceAndTheEngineGoesOn) {
         else EXPECT_EQ(frames, 0u);
     }
     log.Clear();
-    gVideoEngine->Play("stereo320", nullptr, true, false, 1.0f);
-    ASSERT_TRUE(WaitForHeaders());
-    uint32_t frames = 0;
-    for (uint32_t i = 0; i < 200 && gVideoEngine->IsPlaying(); ++i) {
-        Tick();
-        if (CurrentPlayer()) frames = std::max(frames, CurrentPlayer()->LastFrameCounter());
-    }
-    EXPECT_EQ(frames, 30u);
+    EXPECT_EQ(playToEnd("stereo320"), 30u);
     EXPECT_FALSE(Logged("Video"));
 }
 
