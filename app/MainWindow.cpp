@@ -110,6 +110,38 @@ void ApplyFullScreenRequest(bool fullScreen) {
 
 void RegisterMainWindowClass() { gMainWindow.classRegistered = true; }
 
+namespace {
+
+// The display's listed mode nearest the size (the smallest sum of the width and height
+// differences; the first of equals); false when it lists none.
+bool NearestScreenMode(uint32_t width, uint32_t height, wnd::DisplayMode* out) {
+    bool any = false;
+    uint64_t best = 0;
+    wnd::DisplayMode mode;
+    for (uint32_t i = 0; wnd::EnumDisplaySettings(i, &mode); ++i) {
+        const uint64_t distance = uint64_t(mode.width > width ? mode.width - width : width - mode.width) +
+                                  uint64_t(mode.height > height ? mode.height - height : height - mode.height);
+        if (any && distance >= best) continue;
+        any = true;
+        best = distance;
+        *out = mode;
+    }
+    return any;
+}
+
+// Full screen the display could not give: a window of the windowed size instead, and the
+// saved setting stays as the user chose it.
+bool FallBackToWindow(uint32_t* width, uint32_t* height) {
+    MainWindowState& s = gMainWindow;
+    s.fullScreenRequested = false;
+    s.fullScreenHeldBack = true;
+    *width = s.windowedWidth;
+    *height = s.windowedHeight;
+    return SetDisplayMode(width, height);
+}
+
+}  // namespace
+
 bool SetDisplayMode(uint32_t* width, uint32_t* height) {
     MainWindowState& s = gMainWindow;
     if (!s.window || !wnd::IsWindow(s.window)) return false;
@@ -140,7 +172,38 @@ bool SetDisplayMode(uint32_t* width, uint32_t* height) {
     s.fullScreenMode.width = *width;
     s.fullScreenMode.height = *height;
     gVornexRenderer.FlushCommands(true);
-    if (wnd::ChangeDisplaySettings(&s.fullScreenMode) != wnd::kDisplayChangeSuccessful) return false;
+    if (wnd::ChangeDisplaySettings(&s.fullScreenMode) != wnd::kDisplayChangeSuccessful) {
+        // The renderer's mode list is not the display's: the display's own mode nearest
+        // the request; else the full-screen mode in force stays, or a window is used.
+        const uint32_t asked[2] = {*width, *height};
+        wnd::DisplayMode nearest;
+        const bool other = NearestScreenMode(*width, *height, &nearest) &&
+                           (nearest.width != *width || nearest.height != *height);
+        if (other) {
+            s.fullScreenMode.width = nearest.width;
+            s.fullScreenMode.height = nearest.height;
+        }
+        if (!other || wnd::ChangeDisplaySettings(&s.fullScreenMode) != wnd::kDisplayChangeSuccessful) {
+            s.fullScreenMode.width = asked[0];
+            s.fullScreenMode.height = asked[1];
+            const bool logged = s.refusedWidth == asked[0] && s.refusedHeight == asked[1];
+            s.refusedWidth = asked[0];
+            s.refusedHeight = asked[1];
+            if (s.fullScreenActive) {
+                if (!logged)
+                    gLog.Warning(LogCategory::Engine, "The display cannot switch to %ux%u: full screen stays as it was",
+                                 asked[0], asked[1]);
+                return false;
+            }
+            gLog.Warning(LogCategory::Engine, "The display cannot switch to %ux%u: the program runs in a window",
+                         asked[0], asked[1]);
+            return FallBackToWindow(width, height);
+        }
+        gLog.Warning(LogCategory::Engine, "The display has no %ux%u mode: full screen at %ux%u instead", asked[0],
+                     asked[1], nearest.width, nearest.height);
+        *width = nearest.width;
+        *height = nearest.height;
+    }
     s.fullScreenActive = true;
     s.displayModeChanged = true;
     wnd::SetWindowStyle(s.window, (style & ~kFramedStyleBits) | wnd::kStylePopup);
@@ -184,9 +247,15 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     desc.width = kInitialWidth;
     desc.height = kInitialHeight;
     s.window = wnd::CreateWindow(desc);
-    if (!s.window) return false;
+    if (!s.window) {
+        gLog.Error(LogCategory::Engine, "The program ends: its main window cannot be created");
+        return false;
+    }
     wnd::SetWindowProcedure(s.window, &MainWindowProc, nullptr);
-    if (!gVornexEngine.Init(s.window, title, gGameConfig, true)) return false;
+    if (!gVornexEngine.Init(s.window, title, gGameConfig, true)) {
+        gLog.Error(LogCategory::Engine, "The program ends: the engine did not start");
+        return false;
+    }
     wnd::SetWindowText(s.window, gVornexEngine.Title());
     s.fullScreenRequested = gGameConfig->fullScreenMode;
     // Without a desktop there is no screen to switch: a headless run starts windowed at
@@ -203,6 +272,7 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     uint32_t width = s.fullScreenRequested ? s.fullScreenMode.width : s.windowedWidth;
     uint32_t height = s.fullScreenRequested ? s.fullScreenMode.height : s.windowedHeight;
     if (!SetDisplayMode(&width, &height)) {
+        gLog.Error(LogCategory::Engine, "The program ends: its window cannot be shown at %ux%u", width, height);
         gVornexEngine.Shutdown();
         return false;
     }

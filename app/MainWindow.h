@@ -79,6 +79,7 @@ struct MainWindowState {
     wnd::DisplayMode desktopMode;
     wnd::DisplayMode fullScreenMode;  // its width and height double as the full-screen size
     uint32_t windowedWidth = 0, windowedHeight = 0;
+    uint32_t refusedWidth = 0, refusedHeight = 0;  // the full-screen size the display last refused (logged once)
     uint32_t appliedWidth = 0, appliedHeight = 0;
     bool resizing = false;
     int64_t resizeDeadline = 0;  // counter ticks

@@ -228,6 +228,15 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
         presentParams.backBufferHeight = windowBackBuffer.height;
         presentParams.fullScreenRefreshRateInHz = 0;
     }
+    // In a window the back buffer follows the client area: the presented picture is the
+    // back buffer, so one of another size would be squeezed or cut into the window.
+    bool windowResized = false;
+    if (!fullScreenSize && presentParams.windowed && clientWidth && clientHeight &&
+        (presentParams.backBufferWidth != clientWidth || presentParams.backBufferHeight != clientHeight)) {
+        presentParams.backBufferWidth = clientWidth;
+        presentParams.backBufferHeight = clientHeight;
+        windowResized = true;
+    }
     if (fullScreenSize) {
         if (presentParams.windowed && b.fullScreen)
             windowBackBuffer = {presentParams.backBufferWidth, presentParams.backBufferHeight};
@@ -235,8 +244,12 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
         presentParams.backBufferHeight = b.fullScreenHeight;
         presentParams.windowed = b.fullScreen ? 0 : 1;
         presentParams.fullScreenRefreshRateInHz = 0;
+        // Only a listed mode of exactly that size gives its refresh rate; the main window
+        // has already put the display in the size it could give, which the back buffer
+        // takes as it is.
         DisplayModeEntry mode;
-        if (b.fullScreen && FindDisplayMode(b.fullScreenWidth, b.fullScreenHeight, &mode)) {
+        if (b.fullScreen && FindDisplayMode(b.fullScreenWidth, b.fullScreenHeight, &mode) &&
+            mode.width == b.fullScreenWidth && mode.height == b.fullScreenHeight) {
             presentParams.backBufferWidth = mode.width;
             presentParams.backBufferHeight = mode.height;
             presentParams.fullScreenRefreshRateInHz = mode.refreshRate;
@@ -252,7 +265,7 @@ void VornexRenderer::ApplyPresentParameters(uint32_t windowHandle) {
     // A pending reset (a lost device) resets the device itself also in a window: only a
     // reset brings a lost device back.
     const bool pending = deviceResetPending.load(std::memory_order_acquire);
-    if (fullScreenSize || leaveFullScreen)
+    if (fullScreenSize || leaveFullScreen || (device && windowResized))
         DeviceReset(true);
     else if (device && (changed || pending))
         DeviceReset(pending);

@@ -20,6 +20,7 @@
 // audio engine's own lock guards them against its mixer.
 #include "sound/SoundEngine.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "core/Log.h"
@@ -164,6 +165,19 @@ void SoundEngine::Shutdown() {
 void SoundEngine::Tick() {
     BaseThread::Tick();
     UpdateAudio();
+    // A client may remove itself while served.
+    for (size_t i = 0; i < wakeClients.size(); ++i) wakeClients[i]->OnSoundWake();
+}
+
+void SoundEngine::AddWakeClient(SoundWakeClient* client) {
+    ASSERT_ON_THREAD(ThreadId(), "sound thread");
+    if (client && std::find(wakeClients.begin(), wakeClients.end(), client) == wakeClients.end())
+        wakeClients.push_back(client);
+}
+
+void SoundEngine::RemoveWakeClient(SoundWakeClient* client) {
+    ASSERT_ON_THREAD(ThreadId(), "sound thread");
+    wakeClients.erase(std::remove(wakeClients.begin(), wakeClients.end(), client), wakeClients.end());
 }
 
 void SoundEngine::UpdateAudio() {

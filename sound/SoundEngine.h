@@ -28,6 +28,7 @@
 // Ids: 0xFFFFFFFF every instance; owner null any owner; a negative channel any channel.
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "core/BaseThread.h"
 #include "core/ThreadCheck.h"
@@ -35,6 +36,7 @@
 #include "engine/tween/Fade.h"
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/Panner3D.h"
+#include "sound/SoundWakeClient.h"
 
 class EntitySoundEmitter;
 
@@ -180,6 +182,10 @@ public:
     const audio::Listener& GetListener() const { return listener; }
     const audio::PannerHandle& GetPannerHandle() const { return panner; }
     const Matrix& ListenerMatrix() const { return listenerMatrix; }
+    // Clients served after every wake's audio update, in the order added; adding one
+    // twice adds it once.
+    void AddWakeClient(SoundWakeClient* client);
+    void RemoveWakeClient(SoundWakeClient* client);
 
     // ======== Tests ========
     // The options of the audio engine that the next initialisation creates (copied;
@@ -230,6 +236,7 @@ private:
     float classVolumes[SOUNDCLASS_MAX] = {1.0f, 1.0f, 1.0f};
     SoundChannel channels[kSoundChannelCount];
     FloatFade masterFade;
+    std::vector<SoundWakeClient*> wakeClients;
 
     audio::EngineOptions engineOptions;
     EngineFactory engineFactory = nullptr;

@@ -205,6 +205,29 @@ void DesktopProgramTest::ComparePicture() {
     EXPECT_LE(std::atof(differing.c_str()), width * height / 50.0) << differing << " of " << size;
 }
 
+// Full screen, as configured by default, on screens whose size the renderer's own mode
+// list may lack: the program takes the display's mode, shows its frames at the screen's
+// size and ends normally.
+TEST_F(DesktopProgramTest, StaysUpFullScreenOnLaptopScreens) {
+    std::string missing;
+    if (!xvfbtest::ToolsPresent(&missing)) GTEST_SKIP() << missing;
+    const std::pair<int, int> screens[] = {{1280, 800}, {1366, 768}, {1024, 768}};
+    for (const auto& [width, height] : screens) {
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(server.Start(width, height));
+        std::filesystem::remove_all(root + "/home");
+        std::filesystem::remove(root + "/status");
+        Launch("DISPLAY=" + server.Display() + " SDL_AUDIODRIVER=dummy", "--frames 10");
+        EXPECT_EQ(Status(), 0) << Log();
+        EXPECT_NE(Log().find("Presenting into the window: back buffer read back and uploaded each frame (" + size + ")"),
+                  std::string::npos)
+            << Log();
+        EXPECT_NE(Log().find("Ran 10 frames"), std::string::npos);
+        server.Stop();
+    }
+}
+
 TEST_F(DesktopProgramTest, HeadlessWithoutADisplayOrWhenAsked) {
     struct Case {
         bool display;

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -191,6 +192,56 @@ TEST_F(MainLoopTest, CtrlEnterTogglesFullScreenAndLossRestoresTheDesktop) {
     EXPECT_FALSE(app::gMainWindow.fullScreenHeldBack);
     app::ApplyClientSize();
     EXPECT_FALSE(gGameConfig->fullScreenMode);
+}
+
+// Full screen at a size the display does not list takes the display's nearest mode, and
+// the back buffer, the targets and the window take that size; a display that switches to
+// nothing leaves the program in its window. One line each.
+TEST_F(MainLoopTest, FullScreenTheDisplayCannotGiveFallsBackToItsNearestModeOrAWindow) {
+    std::vector<wnd::DisplayMode> saved;
+    wnd::DisplayMode mode, desktop;
+    for (uint32_t i = 0; wnd::EnumDisplaySettings(i, &mode); ++i) saved.push_back(mode);
+    ASSERT_TRUE(wnd::EnumDisplaySettings(wnd::kRegistrySettings, &desktop));
+    const uint32_t desktopIndex = uint32_t(std::find_if(saved.begin(), saved.end(), [&](const wnd::DisplayMode& m) {
+                                               return m.width == desktop.width && m.height == desktop.height;
+                                           }) - saved.begin());
+    const wnd::DisplayMode laptop{0, 32, 1280, 800, 60};  // a screen the renderer's mode list lacks
+    ASSERT_TRUE(wnd::SetDisplayModes(&laptop, 1, 0));
+    CaptureLogSink log;
+    log.Attach();
+    wnd::SetCtrlKeyDown(true);
+    Post(Event(K::KeyDown, 13));
+    Pass(2);
+    gVornexRenderer.FlushCommands(true);
+    EXPECT_TRUE(app::gMainWindow.fullScreenActive);
+    EXPECT_TRUE(log.Contains("mode: full screen at 1280x800 instead"));
+    wnd::Rect client;
+    ASSERT_TRUE(wnd::GetClientRect(window, &client));
+    EXPECT_TRUE(client.Width() == 1280 && client.Height() == 800);
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == 1280 && gVornexRenderer.BackBufferHeight() == 800);
+    EXPECT_TRUE(gVornexRenderer.RenderWidth() == 1280 && gVornexRenderer.RenderHeight() == 800);
+    Post(Event(K::KeyDown, 13));  // back to the window
+    Pass(2);
+    ASSERT_FALSE(app::gMainWindow.fullScreenActive);
+
+    log.Clear();
+    wnd::SetDisplayChangeFailure(true);
+    Post(Event(K::KeyDown, 13));
+    Pass(3);
+    wnd::SetDisplayChangeFailure(false);
+    wnd::SetCtrlKeyDown(false);
+    EXPECT_FALSE(app::gMainWindow.fullScreenActive || app::gMainWindow.fullScreenRequested);
+    ExpectPresentation(0x06CF0000, false);
+    uint32_t lines = 0;
+    for (const auto& m : log.Messages()) lines += m.text.find("The display cannot switch to") != std::string::npos;
+    EXPECT_EQ(lines, 1u);
+    Pass(2);
+    gVornexRenderer.FlushCommands(true);
+    ASSERT_TRUE(wnd::GetClientRect(window, &client));
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == uint32_t(client.Width()) &&
+                gVornexRenderer.BackBufferHeight() == uint32_t(client.Height()));
+    ASSERT_TRUE(wnd::SetDisplayModes(saved.data(), uint32_t(saved.size()), desktopIndex));
+    app::gMainWindow.fullScreenHeldBack = false;
 }
 
 // The window is shown when it is made; full screen clips the cursor to it until focus

@@ -337,6 +337,44 @@ unsigned CountInBox(const Picture& p, const Box& b, ColourTest test) {
     return n;
 }
 
+// The configured window size (800 x 500) replaces the first window's (800 x 480) after
+// the start: the back buffer, the render targets and the saved pictures all take it; the
+// sample scene, which covers the view, leaves no row black; and the intro shows with its
+// own aspect.
+TEST_F(SampleRunTest, ASizeChangeReachesTheBackBufferTheTargetsAndThePicture) {
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto lastSize = [&](const char* line) {
+        unsigned w = 0, h = 0;
+        const size_t at = run.err.rfind(line);
+        if (at != std::string::npos) std::sscanf(run.err.c_str() + at + std::strlen(line), "%ux%u", &w, &h);
+        return std::make_pair(w, h);
+    };
+    const auto targets = lastSize("Render target size: "), back = lastSize("Backbuffer size: ");
+    EXPECT_EQ(targets, std::make_pair(800u, 500u)) << run.err;
+    EXPECT_EQ(back, targets);
+    const Picture last = ReadShot(kFrames);
+    ASSERT_FALSE(last.rgb.empty());
+    EXPECT_EQ(std::make_pair(last.width, last.height), targets);
+    unsigned blackRows = 0;
+    for (unsigned y = 0; y < last.height; ++y)
+        blackRows += CountInBox(last, {0, y, last.width, y + 1}, [](const unsigned char* c) {
+            return std::max({c[0], c[1], c[2]}) > 8;
+        }) == 0;
+    EXPECT_EQ(blackRows, 0u) << Kept(kFrames);
+
+    const std::string clip = PROJECT_BINARY_ROOT "/sample_data/videos/Intro.ogv";
+    if (!std::filesystem::is_regular_file(clip)) return;
+    for (unsigned f = kEvery; f <= 5 * kEvery; f += kEvery) {
+        const Picture shot = ReadShot(f);
+        const Box lit = LitRectangle(shot);
+        if (lit.x0 + 8 >= lit.x1 || lit.y0 + 8 >= lit.y1) continue;
+        const double shown = double(lit.x1 - lit.x0) / double(lit.y1 - lit.y0);
+        EXPECT_NEAR(shown / (320.0 / 180.0), 1.0, 0.01) << (lit.x1 - lit.x0) << "x" << (lit.y1 - lit.y0) << ": " << Kept(f);
+        return;
+    }
+    ADD_FAILURE() << "the intro shows in none of the first frames";
+}
+
 // The menu's localised texts: the button's label ("Menu/Start") shows white text pixels
 // over the button's own colour in the middle of the button in the last frame, every font
 // the menu names loads, and every string is found.

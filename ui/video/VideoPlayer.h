@@ -11,13 +11,16 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <string>
 
 #include <ogg/ogg.h>
 #include <theora/theora.h>
 #include <vorbis/codec.h>
 
 #include "platform/audio/AudioEngine.h"
+#include "sound/SoundWakeClient.h"
 
+class SoundEngine;
 class StreamingFileReader;
 
 constexpr uint32_t kVideoReadBytes = 0x80000;       // one ogg_sync_buffer request and the reader's buffer
@@ -28,6 +31,7 @@ constexpr float kVideoResyncSeconds = 0.2f;         // clock difference that mov
 constexpr float kVideoAudioLeadSeconds = 1.0f;      // audio decoded ahead of the clock
 constexpr float kVideoLoopTolerance = 0.001f;       // audio time drop that counts as a loop
 constexpr uint32_t kVideoMaxPathLength = 259;       // name or directory, without the terminator
+constexpr uint32_t kVideoMaxCodedSize = 4096;        // coded frame width and height at most, in pixels
 constexpr uint32_t kVideoVoiceFlags = audio::kVoiceMusic;
 constexpr float kVideoMaxFrequencyRatio = 2.0f;
 
@@ -47,7 +51,7 @@ struct VoiceRequest {
     uint32_t rate;
 };
 
-class VideoPlayer {
+class VideoPlayer final : private SoundWakeClient {
 public:
     VideoPlayer() = default;
     VideoPlayer(const VideoPlayer&) = delete;
@@ -86,6 +90,8 @@ public:
     uint32_t Rate() const { return uint32_t(vi.rate); }
     uint64_t DecodedBytes() const { return pcmDecoded; }
     uint32_t LastFrameCounter() const { return lastFrameCounter; }
+    // Frames decoded but never shown because a later one was already due.
+    uint32_t DroppedFrames() const { return droppedFrames; }
     // Written by the sound thread.
     bool HasVoice() const { return hasVoice.load(std::memory_order_acquire); }
     uint64_t SamplesPlayed() const { return samplesPlayed.load(std::memory_order_acquire); }
@@ -100,6 +106,15 @@ private:
     void DistributePage();
     bool DistributeBufferedPages();  // false when the sync buffer held no whole page
     bool AudioLeadNeedsMore(float t);
+    // The pending frame's successor is due at t as well.
+    bool FrameSuperseded(float t) const;
+    // One warning per player for bytes skipped inside the file (no valid page: damaged
+    // or foreign data); one for a file that ends before its picture stream does.
+    void ReportDamage();
+    void ReportTruncation();
+    void RefuseSound();
+    // The coded frame is the picture rounded up to macroblocks and within the ceiling.
+    bool CodedFrameBounded() const;
     bool DecodeAudio();  // true: more data needed
     void PostSoundJob(uint32_t job, const void* payload = nullptr, uint32_t bytes = 0);
     void UpdateClock();
@@ -107,7 +122,9 @@ private:
     bool SoundPlayedOut() const;
     void CloseDecoders();
 
-    // Sound thread.
+    // Sound thread. While the voice exists the sound thread's wakes feed it too, so a
+    // slow render frame never lets it run dry.
+    void OnSoundWake() override { Feed(); }
     void CreateVoice(const VoiceRequest& request);
     void AddPcm(uint8_t* buffer, uint32_t bytes);
     void Feed();
@@ -138,6 +155,7 @@ private:
     bool granuleSet = false;
     uint32_t frameCounter = 0;
     uint32_t lastFrameCounter = 0;
+    uint32_t droppedFrames = 0;
     uint8_t audioNeedsData = 0;
     uint8_t videoNeedsData = 0;
     uint8_t framePending = 0;
@@ -149,6 +167,7 @@ private:
     float audioLoopOffset = 0.0f;
     // ---- Sound thread ----
     audio::SourceVoice* voice = nullptr;
+    SoundEngine* wakeEngine = nullptr;  // the engine whose wakes feed the voice
     audio::WaveFormat format{};
     uint8_t* ring = nullptr;  // kVideoRingBytes, made with the voice
     uint32_t ringRead = 0;
@@ -174,5 +193,8 @@ private:
     bool theoraDecoderInit = false, vorbisDecoderInit = false;
     bool headersParsed = false;
     bool closed = false;
+    bool damageReported = false, truncationReported = false;
+    bool theoraEnded = false;  // the Theora stream's last page was read
+    std::string fileName;      // for the log: "directory/name.ogv"
     float videoClock = 0.0f;
 };

@@ -51,10 +51,17 @@ void VideoPlayer::UpdateClock() {
     videoClock = v;
 }
 
+bool VideoPlayer::FrameSuperseded(float t) const {
+    if (!framePending || ti.fps_numerator == 0) return false;
+    return t >= frameTime + float(double(ti.fps_denominator) / double(ti.fps_numerator));
+}
+
 bool VideoPlayer::AudioLeadNeedsMore(float t) {
     if (!active) return false;
-    if (!framePending) return true;
+    if (!framePending || FrameSuperseded(t)) return true;
     if (!vorbisHeaders) return false;
+    // The whole sound is decoded: no more comes, only the picture's frames are left.
+    if (audioNeedsData && !fileStream) return false;
     // Audio that did not fit the ring yet is decoded no further.
     if (remainderBytes.load(std::memory_order_acquire) != 0) return false;
     float a = vi.rate > 0 ? float(double(vd.granulepos > 0 ? vd.granulepos : 0) / double(vi.rate)) : 0.0f;
@@ -101,7 +108,11 @@ bool VideoPlayer::DecodeAudio() {
 
 bool VideoPlayer::DistributeBufferedPages() {
     bool any = false;
-    while (ogg_sync_pageout(&sync, &page) > 0) {
+    for (int r; (r = ogg_sync_pageout(&sync, &page)) != 0;) {
+        if (r < 0) {
+            ReportDamage();  // bytes that are no page were skipped
+            continue;
+        }
         DistributePage();
         any = true;
     }
@@ -117,7 +128,9 @@ bool VideoPlayer::Advance() {
     uint32_t reads = 0;
     bool exhausted = false;
     while (!exhausted && AudioLeadNeedsMore(t)) {
-        if (theoraHeaders && !framePending) {
+        // A pending frame whose successor is due too is dropped: decoded (the next frame
+        // builds on it) but never uploaded, so a slow run keeps the picture with its sound.
+        if (theoraHeaders && (!framePending || FrameSuperseded(t))) {
             const int r = ogg_stream_packetout(&theoraStream, &packet);
             if (r > 0) {
                 if (packet.granulepos >= 0) {
@@ -131,6 +144,7 @@ bool VideoPlayer::Advance() {
                     if (tf > maxFrameTime) maxFrameTime = tf;
                     if (frameTime > videoLoopOffset + tf) videoLoopOffset += maxFrameTime;  // the file looped
                     frameTime = videoLoopOffset + tf;
+                    if (framePending) ++droppedFrames;
                     ++frameCounter;
                     framePending = 1;
                 }
@@ -139,17 +153,20 @@ bool VideoPlayer::Advance() {
             }
         }
         if (vorbisHeaders && remainderBytes.load(std::memory_order_acquire) == 0) audioNeedsData = DecodeAudio() ? 1 : 0;
-        if ((theoraHeaders && videoNeedsData) || (vorbisHeaders && audioNeedsData)) {
+        const bool videoWaits = theoraHeaders && videoNeedsData;
+        if (videoWaits || (vorbisHeaders && audioNeedsData)) {
             // Pages already in the sync buffer first, then more of the file.
             bool paged = DistributeBufferedPages();
             if (!paged && reads++ < kMaxReadsPerUpdate && ReadData()) {
                 DistributeBufferedPages();
                 paged = true;
             }
+            // The flags stay when nothing more comes this update. A sound that ended
+            // with the file leaves the picture's packets still to be decoded.
             if (paged)
                 audioNeedsData = videoNeedsData = 0;
-            else
-                exhausted = true;  // the flags stay: nothing more comes this update
+            else if (videoWaits || fileStream)
+                exhausted = true;
         }
         PostSoundJob(VIDEO_JOB_FEED);
     }

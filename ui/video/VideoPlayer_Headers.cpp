@@ -1,6 +1,7 @@
 // The player's life on the render thread outside decoding: opening the file, reading
 // it into the Ogg sync state, the header parse, and the close path that hands the
 // player to the sound thread for deletion.
+#include <algorithm>
 #include <cstring>
 
 #include "core/Log.h"
@@ -22,6 +23,8 @@ void VideoPlayer::Open(const char* name, const char* directory, bool loopFlag, f
     Time now;
     now.LoadHardwareTime();
     startTime = now.ticks;
+    fileName = std::string(directory && *directory ? directory : "") + (directory && *directory ? "/" : "") +
+               (name ? name : "") + ".ogv";
     fileStream = new StreamingFileReader(kVideoReadBytes, name, "ogv", directory, loop != 0);
 }
 
@@ -44,13 +47,33 @@ bool VideoPlayer::ReadData() {
     if (count == 0 && fileStream) {
         fileStream->Release();
         fileStream = nullptr;
+        // A whole file ends with its picture stream's last page and no bytes after it.
+        if (theoraDecoderInit && (!theoraEnded || sync.fill > sync.returned)) ReportTruncation();
     }
     return count > 0;
 }
 
 void VideoPlayer::DistributePage() {
+    if (theoraStreamInit && ogg_page_serialno(&page) == theoraStream.serialno && ogg_page_eos(&page))
+        theoraEnded = true;
+    else if (theoraStreamInit && ogg_page_serialno(&page) == theoraStream.serialno)
+        theoraEnded = false;  // a looping file starts over
     if (theoraStreamInit) ogg_stream_pagein(&theoraStream, &page);
     if (vorbisStreamInit) ogg_stream_pagein(&vorbisStream, &page);
+}
+
+void VideoPlayer::ReportDamage() {
+    if (damageReported) return;
+    damageReported = true;
+    gLog.Warning(LogCategory::Resources, "Video %s is damaged: data was skipped, the video plays what it can",
+                 fileName.c_str());
+}
+
+void VideoPlayer::ReportTruncation() {
+    if (truncationReported) return;
+    truncationReported = true;
+    gLog.Warning(LogCategory::Resources, "Video %s ends before its streams do: the video plays what it has",
+                 fileName.c_str());
 }
 
 bool VideoPlayer::ParseHeaders() {
@@ -89,6 +112,10 @@ bool VideoPlayer::ParseHeaders() {
             vorbisStreamInit = true;
             vorbisHeaders = 1;
         } else {
+            // Another kind of stream is left alone; a sound stream whose header is refused
+            // leaves the video without sound, which is worth a line.
+            if (hasPacket && vorbisHeaders == 0 && packet.bytes >= 7 && std::memcmp(packet.packet, "\x01vorbis", 7) == 0)
+                RefuseSound();
             ogg_stream_clear(&test);
         }
     }
@@ -104,8 +131,18 @@ bool VideoPlayer::ParseHeaders() {
         while (ok && vorbisHeaders && vorbisHeaders < 3) {
             const int r = ogg_stream_packetout(&vorbisStream, &packet);
             if (r == 0) break;
-            if (r < 0 || vorbis_synthesis_headerin(&vi, &vc, &packet) < 0) ok = false;
-            else ++vorbisHeaders, progressed = true;
+            if (r < 0 || vorbis_synthesis_headerin(&vi, &vc, &packet) < 0) {
+                // The picture still plays: without its sound, on the timer.
+                RefuseSound();
+                ogg_stream_clear(&vorbisStream);
+                vorbisStreamInit = false;
+                vorbisHeaders = 0;
+                vorbis_info_clear(&vi);
+                vorbis_info_init(&vi);
+                progressed = true;
+            } else {
+                ++vorbisHeaders, progressed = true;
+            }
         }
         if (!ok || progressed) continue;
         if (ogg_sync_pageout(&sync, &page) > 0) DistributePage();
@@ -114,6 +151,12 @@ bool VideoPlayer::ParseHeaders() {
     if (incomplete) gLog.Error(LogCategory::Resources, "Video error - incomplete file header");
     // 4. The decoders; a file without Theora fails.
     if (ok && theoraHeaders == 0) ok = false;
+    // The decoder allocates for the coded frame: one larger than its picture needs, or
+    // past the ceiling, is refused before it is set up.
+    if (ok && !CodedFrameBounded()) {
+        Close();
+        return false;
+    }
     if (ok) {
         ok = theora_decode_init(&td, &ti) == 0;
         theoraDecoderInit = ok;
@@ -135,7 +178,7 @@ bool VideoPlayer::ParseHeaders() {
         ok = false;
     if (!ok) {
         // 6. Any failure ends the playback.
-        gLog.Error(LogCategory::Resources, "Video error - can't parse headers or init decoders");
+        gLog.Error(LogCategory::Resources, "Video error - can't parse headers or init decoders: %s", fileName.c_str());
         Close();
         return false;
     }
@@ -148,6 +191,28 @@ bool VideoPlayer::ParseHeaders() {
     pcmDecoded = 0;
     active = 1;
     return true;
+}
+
+void VideoPlayer::RefuseSound() {
+    gLog.Warning(LogCategory::Resources, "Video %s: its sound stream's header is refused, it plays without sound",
+                 fileName.c_str());
+}
+
+bool VideoPlayer::CodedFrameBounded() const {
+    constexpr uint64_t kMacroblock = 16;
+    auto roundUp = [&](uint64_t v) { return (v + kMacroblock - 1) / kMacroblock * kMacroblock; };
+    const uint64_t needWidth = roundUp(uint64_t(ti.offset_x) + ti.frame_width);
+    const uint64_t needHeight = roundUp(uint64_t(ti.offset_y) + ti.frame_height);
+    if (ti.width <= needWidth && ti.height <= needHeight && ti.width <= kVideoMaxCodedSize &&
+        ti.height <= kVideoMaxCodedSize)
+        return true;
+    gLog.Error(LogCategory::Resources,
+               "Video error - can't parse headers or init decoders: %s has a coded frame of %ux%u for a picture of "
+               "%ux%u (at most %ux%u)",
+               fileName.c_str(), unsigned(ti.width), unsigned(ti.height), unsigned(ti.frame_width),
+               unsigned(ti.frame_height), unsigned(std::min<uint64_t>(needWidth, kVideoMaxCodedSize)),
+               unsigned(std::min<uint64_t>(needHeight, kVideoMaxCodedSize)));
+    return false;
 }
 
 void VideoPlayer::CloseDecoders() {

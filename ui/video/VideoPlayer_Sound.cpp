@@ -101,6 +101,8 @@ void VideoPlayer::CreateVoice(const VoiceRequest& request) {
     voice->SetVolume(request.volume);
     ringRead = ringFill = 0;
     hasVoice.store(true, std::memory_order_release);
+    wakeEngine = gSoundEngine;
+    if (wakeEngine) wakeEngine->AddWakeClient(this);
 }
 
 void VideoPlayer::AddPcm(uint8_t* buffer, uint32_t bytes) {
@@ -138,23 +140,28 @@ void VideoPlayer::Feed() {
     voice->GetState(&state);
     samplesPlayed.store(state.samplesPlayed, std::memory_order_release);
     MoveRemaindersIn();
-    if (state.buffersQueued >= kVideoMaxQueuedBuffers || ringFill == 0) return;
-    uint32_t n = std::min({ringFill, kVideoRingBytes - ringRead, kVideoMaxBufferBytes});
-    n -= n % std::max<uint32_t>(format.blockAlign, 1);
-    if (n == 0) return;
-    audio::AudioBuffer buffer;
-    buffer.audioBytes = n;
-    buffer.audioData = ring + ringRead;
-    if (voice->SubmitSourceBuffer(&buffer) != audio::kOk) return;
-    if (state.samplesPlayed == 0) voice->Start();
-    previousSubmitted[1] = previousSubmitted[0];
-    previousSubmitted[0] = ringRead;
-    ringFill -= n;
-    ringRead = (ringRead + n) % kVideoRingBytes;
-    pcmSubmitted.fetch_add(n, std::memory_order_acq_rel);
+    // The queue is topped up to its two buffers at once: a feed may be the last for a while.
+    for (uint32_t queued = state.buffersQueued; queued < kVideoMaxQueuedBuffers && ringFill > 0; ++queued) {
+        uint32_t n = std::min({ringFill, kVideoRingBytes - ringRead, kVideoMaxBufferBytes});
+        n -= n % std::max<uint32_t>(format.blockAlign, 1);
+        if (n == 0) return;
+        audio::AudioBuffer buffer;
+        buffer.audioBytes = n;
+        buffer.audioData = ring + ringRead;
+        if (voice->SubmitSourceBuffer(&buffer) != audio::kOk) return;
+        if (state.samplesPlayed == 0 && queued == state.buffersQueued) voice->Start();
+        previousSubmitted[1] = previousSubmitted[0];
+        previousSubmitted[0] = ringRead;
+        ringFill -= n;
+        ringRead = (ringRead + n) % kVideoRingBytes;
+        pcmSubmitted.fetch_add(n, std::memory_order_acq_rel);
+        MoveRemaindersIn();
+    }
 }
 
 void VideoPlayer::DestroyVoice() {
+    if (wakeEngine) wakeEngine->RemoveWakeClient(this);
+    wakeEngine = nullptr;
     if (voice) {
         voice->DestroyVoice();
         voice = nullptr;

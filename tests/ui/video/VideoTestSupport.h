@@ -57,6 +57,10 @@ inline const ClipSpec kClips[] = {
     {"pic420", "-f lavfi -i testsrc2=s=160x120:r=25:d=0.4 -c:v libtheora -q:v 10"},
     {"screen256", "-f lavfi -i testsrc2=s=256x144:r=25:d=0.2 -c:v libtheora"},
     {"wide320", "-f lavfi -i testsrc2=s=320x120:r=25:d=0.2 -c:v libtheora"},
+    // A 0.1 s beep at the start of every second.
+    {"beeps", "-f lavfi -i testsrc2=s=160x120:r=25:d=5 "
+              "-f lavfi -i \"aevalsrc=if(lt(mod(t\\,1)\\,0.1)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=5\" "
+              "-c:v libtheora -q:v 5 -c:a libvorbis -ac 2"},
 };
 
 // The folder of the made clips (one per build folder; made once, atomically).

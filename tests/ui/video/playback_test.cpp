@@ -5,6 +5,7 @@
 // play/stop counts, the error lines and the PCM ring's hand-over are checked.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "../../sound/SoundTestSupport.h"
 #include "VideoTestSupport.h"
@@ -265,6 +266,149 @@ TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
         e.videoStop();
         EXPECT_FALSE(e.videoIsPlaying());
     }
+}
+
+// Frames of 0.4 s: the sound thread wakes every 40 ms and the output plays on, while the
+// video updates once per frame. The picture keeps within one video frame of the sound's
+// clock (late frames are dropped), and the sound plays without gaps: the clip's beep at
+// the start of every second comes out every second.
+TEST_F(PlaybackTest, SlowFramesKeepThePictureWithItsSoundAndTheSoundWhole) {
+    Mount({"beeps"});
+    StartEngine(44100, 2);
+    gVideoEngine->Play("beeps", nullptr, true, false, 1.0f);
+    ASSERT_TRUE(WaitForHeaders());
+    captured.clear();
+    constexpr uint32_t kWakeMs = 40, kWakesPerFrame = 10;
+    constexpr float kFrameSeconds = 1.0f / 25.0f;
+    uint32_t shown = 0, checked = 0;
+    float worst = 0.0f;
+    for (uint32_t frame = 0; frame < 20 && gVideoEngine->IsPlaying(); ++frame) {
+        for (uint32_t w = 0; w < kWakesPerFrame; ++w) {
+            clock.Advance(os::kCounterFrequency * kWakeMs / 1000);
+            std::vector<float> out(size_t(44100) * kWakeMs / 1000 * 2);
+            engine->GetAudioEngine()->Render(uint32_t(out.size() / 2), out.data());
+            for (float f : out) captured.push_back(int16_t(std::lrint(std::clamp(f, -1.0f, 1.0f) * 32767.0f)));
+            engine->RunWake();
+        }
+        gVideoEngine->UpdateFrame();
+        VideoPlayer* player = CurrentPlayer();
+        if (!player || player->LastFrameCounter() == shown) continue;
+        shown = player->LastFrameCounter();
+        const float sound = float(double(player->SamplesPlayed()) / 44100.0);
+        if (sound <= 0.0f || sound > 4.8f) continue;  // the voice playing the clip
+        worst = std::max(worst, std::fabs(player->FrameTime() - sound));
+        ++checked;
+    }
+    EXPECT_GE(checked, 8u);
+    EXPECT_LE(worst, kFrameSeconds + 1e-3f);
+    // Beep onsets: the first loud 5 ms window after at least 0.3 s of quiet.
+    std::vector<double> onsets;
+    const size_t window = 44100 / 200 * 2;
+    double quietSince = 0.0;
+    for (size_t at = 0; at + window <= captured.size(); at += window) {
+        int peak = 0;
+        for (size_t i = at; i < at + window; ++i) peak = std::max(peak, std::abs(int(captured[i])));
+        const double time = double(at / 2) / 44100.0;
+        if (peak < 1000) continue;
+        if (time - quietSince >= 0.3) onsets.push_back(time);
+        quietSince = time;
+    }
+    ASSERT_GE(onsets.size(), 4u);
+    for (size_t i = 1; i < onsets.size(); ++i) EXPECT_NEAR(onsets[i] - onsets[i - 1], 1.0, 0.011) << "beep " << i;
+}
+
+// Copies of a clip damaged the way a broken download or disk would: each says what is
+// wrong in one line naming the file; a picture the decoder cannot be trusted with is
+// refused before the decoder allocates for it, the rest plays what it can, and the engine
+// plays the whole clip afterwards.
+TEST_F(PlaybackTest, DamagedClipsSayWhatIsWrongOnceAndTheEngineGoesOn) {
+    Mount({"stereo320"});
+    const std::vector<uint8_t> whole = ReadBytes(Clip("stereo320"));
+    ASSERT_GT(whole.size(), 20000u);
+    // The Ogg page CRC (polynomial 0x04C11DB7, no reflection) over the page with its
+    // CRC field zero.
+    auto fixPageHolding = [](std::vector<uint8_t>& b, size_t at) {
+        size_t page = at;
+        while (page > 0 && std::memcmp(&b[page], "OggS", 4) != 0) --page;
+        const size_t segments = b[page + 26];
+        size_t size = 27 + segments;
+        for (size_t i = 0; i < segments; ++i) size += b[page + 27 + i];
+        std::memset(&b[page + 22], 0, 4);
+        uint32_t crc = 0;
+        for (size_t i = page; i < page + size; ++i) {
+            crc ^= uint32_t(b[i]) << 24;
+            for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+        for (int k = 0; k < 4; ++k) b[page + 22 + k] = uint8_t(crc >> (8 * k));
+    };
+    auto find = [&](const char* magic, size_t length) {
+        const std::vector<uint8_t> bytes(magic, magic + length);
+        const auto at = std::search(whole.begin(), whole.end(), bytes.begin(), bytes.end());
+        return size_t(at - whole.begin());
+    };
+    const size_t theoraId = find("\x80theora", 7), vorbisId = find("\x01vorbis", 7);
+    ASSERT_LT(theoraId, whole.size());
+    ASSERT_LT(vorbisId, whole.size());
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        const char* line;
+        bool plays;
+    };
+    const Case cases[] = {
+        {"huge", [&](std::vector<uint8_t>& b) {  // 0xFFFF macroblocks each way
+             std::memset(&b[theoraId + 10], 0xFF, 4);
+             fixPageHolding(b, theoraId);
+         }, "has a coded frame of 1048560x1048560 for a picture of 320x240", false},
+        {"wide", [&](std::vector<uint8_t>& b) {  // the width alone
+             std::memset(&b[theoraId + 10], 0xFF, 2);
+             fixPageHolding(b, theoraId);
+         }, "has a coded frame of 1048560x240 for a picture of 320x240", false},
+        {"nosound", [&](std::vector<uint8_t>& b) {  // no channels
+             b[vorbisId + 11] = 0;
+             fixPageHolding(b, vorbisId);
+         }, "its sound stream's header is refused, it plays without sound", true},
+        {"truncated", [&](std::vector<uint8_t>& b) { b.resize(b.size() * 3 / 5); },
+         "ends before its streams do: the video plays what it has", true},
+        {"garbled", [&](std::vector<uint8_t>& b) {
+             uint32_t state = 12345;
+             for (size_t i = b.size() / 2; i < b.size() / 2 + 3000; ++i) b[i] = uint8_t((state = state * 214013 + 2531011) >> 16);
+         }, "is damaged: data was skipped, the video plays what it can", true},
+    };
+    // The frames shown until the playback ends.
+    auto playToEnd = [&](const char* name) {
+        gVideoEngine->Play(name, nullptr, true, false, 1.0f);
+        EXPECT_TRUE(WaitForHeaders());
+        uint32_t frames = 0;
+        for (uint32_t i = 0; i < 200 && gVideoEngine->IsPlaying(); ++i) {
+            Tick();
+            if (CurrentPlayer()) frames = std::max(frames, CurrentPlayer()->LastFrameCounter());
+        }
+        EXPECT_FALSE(gVideoEngine->IsPlaying());
+        return frames;
+    };
+    StartEngine(44100, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = whole;
+        c.damage(bytes);
+        WriteBytes(folder.root + "/videos/" + c.name + ".ogv", bytes);
+        log.Clear();
+        const uint32_t frames = playToEnd(c.name);
+        const std::string file = std::string("videos/") + c.name + ".ogv";
+        uint32_t lines = 0;
+        for (const auto& m : log.Messages())
+            if (m.text.find(file) != std::string::npos) {
+                ++lines;
+                EXPECT_NE(m.text.find(c.line), std::string::npos) << m.text;
+            }
+        EXPECT_EQ(lines, 1u) << "lines naming " << file;
+        if (c.plays) EXPECT_GT(frames, 5u);
+        else EXPECT_EQ(frames, 0u);
+    }
+    log.Clear();
+    EXPECT_EQ(playToEnd("stereo320"), 30u);
+    EXPECT_FALSE(Logged("Video"));
 }
 
 // The PCM ring: blocks appended while the voice is stalled are never overwritten; once
