@@ -41,6 +41,12 @@ bool ProjectConfig::Load() {
     char path[fs::kMaxPath];
     FileSystem::ComposePath(path, sizeof path, kProjectConfigFileName, kProjectConfigFileExtension,
                             kProjectConfigDirectory);
+    if (reader.GetSize() == 0) {
+        // An empty file (a copy cut off before its first byte) holds no settings: the
+        // project runs on its defaults, as without a saved configuration.
+        gLog.Error(LogCategory::Engine, "ProjectConfig::Load - %s is empty: the project's defaults apply", path);
+        return true;
+    }
     return SolidDeserializeFromFileReader(*this, reader, 0, path);  // logs its own failure
 }
 

@@ -57,7 +57,8 @@ public:
 
     // Reads "Project.ConfigBin" from the "common" mount (Solid blob, options 0).
     // False, with one log line, when the file is missing or damaged; the values are
-    // then unchanged (the class reads through a scratch object).
+    // then unchanged (the class reads through a scratch object). An empty file is
+    // reported with one line and succeeds with the values unchanged (the defaults).
     bool Load();
 
     // Runs the language hook when the name is null or "Default language", then every

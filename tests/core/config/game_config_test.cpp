@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -450,6 +451,36 @@ TEST(ProjectConfigFileTest, ProjectConfigBinLoadsFromTheCommonMount) {
     sink.Clear();
     EXPECT_FALSE(partial.Load());
     EXPECT_TRUE(sink.Contains("ProjectConfig::Load - cannot open common/Project.ConfigBin"));
+}
+
+// A configuration file that exists but is empty is reported with one line naming it and
+// the defaults apply: the saved settings load as absent, the project's load goes on.
+TEST(ConfigFileTest, AnEmptyFileIsNamedAndTheDefaultsApply) {
+    ConfigFolder project("project"), common("common");
+    ASSERT_TRUE(project.Mounted() && common.Mounted());
+    CaptureLogSink sink;
+    sink.Attach();
+    struct Case {
+        ConfigFolder* folder;
+        const char* file;
+        std::function<bool()> load;
+        bool loads;
+    };
+    GameConfig game, defaultGame;
+    ProjectConfig projectConfig, defaultProject;
+    const Case cases[] = {{&project, "config.bin", [&] { return game.Load(); }, false},
+                          {&common, "Project.ConfigBin", [&] { return projectConfig.Load(); }, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        c.folder->Write(c.file, {});
+        sink.Clear();
+        EXPECT_EQ(c.load(), c.loads);
+        const auto lines = sink.Messages();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].text.find(c.file), std::string::npos) << lines[0].text;
+    }
+    EXPECT_TRUE(game.GetRTTIClass()->PropertiesEqual(&game, &defaultGame));
+    EXPECT_TRUE(projectConfig.GetRTTIClass()->PropertiesEqual(&projectConfig, &defaultProject));
 }
 
 // The registered property tables of the configuration classes are the format of
