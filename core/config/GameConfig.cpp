@@ -5,6 +5,7 @@
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/fs/FileReader.h"
+#include "core/fs/FileSystem.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/SolidBlob.h"
 
@@ -44,7 +45,14 @@ bool GameConfig::Save() const {
     // the file is rewritten only when its bytes would differ.
     std::vector<uint8_t> blob;
     SolidSerializeToBuffer(*this, blob, kGameConfigOptions);
-    if (FileHolds(blob)) return true;
+    if (FileHolds(blob)) {
+        // No write, but a save killed in an earlier run may have left its temporary.
+        char path[fs::kMaxPath];
+        if (gFileSystem.GetPhysicalPath(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory, path,
+                                        sizeof path))
+            RemoveStaleSaveTemporaries(path);
+        return true;
+    }
     if (SaveToFile(kGameConfigFileName, kGameConfigFileExtension, kGameConfigDirectory, kGameConfigOptions)) return true;
     gLog.Error(LogCategory::Engine, "GameConfig::Save - the settings could not be saved to %s/%s.%s", kGameConfigDirectory,
                kGameConfigFileName, kGameConfigFileExtension);

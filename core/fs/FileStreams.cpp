@@ -1,6 +1,7 @@
 // Local and CRC-protected file streams.
 #include "core/fs/FileStreams.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "core/CRC32.h"
 #include "core/Log.h"
 #include "core/Memory.h"
+#include "core/Sync.h"
 #include "core/fs/FsUtil.h"
 #include "platform/os/Clock.h"
 #include "platform/os/File.h"
@@ -151,10 +153,19 @@ uint32_t TempWriterProcess(const char* tail) {
     return tag[8] == '\0' ? uint32_t(pid) : 0;
 }
 
-// Removes the temporaries of target left by saves whose process has ended (a save
-// killed between creating its temporary and renaming it). Temporaries of this process
-// and of running ones may still be written and stay.
-void RemoveStaleTemporaries(const char* target) {
+}  // namespace
+
+void RemoveStaleSaveTemporaries(const char* target) {
+    if (!target || !target[0]) return;
+    {
+        // A temporary goes stale only when its process ends; one that ends later is the
+        // next run's to remove, so each target's folder is listed once per process.
+        static CriticalSection lock;
+        static std::vector<std::string> listed;
+        CriticalSectionGuard guard(&lock);
+        if (std::find(listed.begin(), listed.end(), target) != listed.end()) return;
+        listed.emplace_back(target);
+    }
     const char* slash = std::strrchr(target, '/');
     const std::string folder = slash ? std::string(target, size_t(slash - target)) : std::string(".");
     const std::string prefix = std::string(slash ? slash + 1 : target) + kTempSuffix;
@@ -172,6 +183,8 @@ void RemoveStaleTemporaries(const char* target) {
         if (os::DeleteFile(path.c_str()))
             gLog.Print(LogSeverity::Information, LogCategory::Engine, "Removed unfinished save %s", path.c_str());
 }
+
+namespace {
 
 // A temporary file of its own beside the target: its name mixes the clock, a serial of
 // this process and an address that differs between processes, and it is created
@@ -199,7 +212,7 @@ FileSystemLocalFileOutputStream::FileSystemLocalFileOutputStream(const char* pat
     targetPath = fs::CopyText(path);
     tempPath = static_cast<char*>(EngineAlloc(tempSize));
     if (!targetPath || !tempPath) return;
-    RemoveStaleTemporaries(path);
+    RemoveStaleSaveTemporaries(path);
     file = CreateTempFile(path, tempPath, tempSize);
     open = file != nullptr;
 }

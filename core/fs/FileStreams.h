@@ -89,6 +89,14 @@ protected:
     FileSystemOutputStream& operator=(const FileSystemOutputStream&) = delete;
 };
 
+// Removes the temporaries of the file at target (a physical path) that saves of ended
+// processes left behind (a save killed between creating its temporary and renaming it),
+// with one line each; those of this process and of running ones stay. Only the first call
+// for a target lists its folder; later ones return at once. Any thread. Every local
+// output stream calls it for its target, and a save that finds its file already holding
+// its bytes calls it itself.
+void RemoveStaleSaveTemporaries(const char* target);
+
 class FileSystemLocalFileOutputStream : public FileSystemOutputStream {
 public:
     explicit FileSystemLocalFileOutputStream(const char* path);

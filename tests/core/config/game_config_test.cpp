@@ -1,6 +1,10 @@
 // test-sanitize: address
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -280,6 +284,33 @@ TEST_F(GameConfigFileTest, SavingTheSameBytesAgainLeavesTheFileAlone) {
     project.Write("config.bin", damaged);
     ASSERT_TRUE(g.Save());
     EXPECT_EQ(project.Read("config.bin"), Save(g));
+}
+
+// A save killed in an earlier run leaves its temporary beside config.bin. The next save
+// removes it even when the settings are unchanged and nothing is written; the folder is
+// listed for this once per process, not at every save.
+TEST_F(GameConfigFileTest, AnUnchangedSaveRemovesTemporariesOfEndedWritersOnce) {
+    pid_t ended = 0;
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    ASSERT_EQ(posix_spawn(&ended, program, nullptr, nullptr, argv, environ), 0);
+    ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+    const std::string first = "config.bin.~tmp" + std::to_string(ended) + ".0badc0de";
+    const std::string later = "config.bin.~tmp" + std::to_string(ended) + ".12345678";
+    GameConfig g;
+    project.Write("config.bin", Save(g));
+    project.Write(first.c_str(), {1, 2, 3});
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    std::filesystem::last_write_time(project.File("config.bin"), old);
+    ASSERT_TRUE(g.Save());
+    EXPECT_EQ(std::filesystem::last_write_time(project.File("config.bin")), old);  // nothing written
+    EXPECT_FALSE(std::filesystem::exists(project.File(first.c_str())));
+    EXPECT_TRUE(sink.Contains("Removed unfinished save"));
+    project.Write(later.c_str(), {1, 2, 3});
+    g.windowWidth = 1024;
+    ASSERT_TRUE(g.Save());
+    EXPECT_EQ(project.Read("config.bin"), Save(g));
+    EXPECT_TRUE(std::filesystem::exists(project.File(later.c_str())));
 }
 
 TEST(GameConfigSaveTest, FailedSaveIsReported) {
