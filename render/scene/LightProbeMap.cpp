@@ -62,9 +62,12 @@ bool LightProbeMap::Load(const char* sceneName, const char* suffix) {
         gLog.Error(LogCategory::RenderDevice, "Light probe map %s is cut short", name.c_str());
         return false;
     }
-    // Readers of the map index the records without checking: every index must name one.
+    // Readers of the map index the records without checking: every index of a layer with
+    // probes must name one. A layer without probes (a scene that lights none of its kind)
+    // has no records to name, and its grid is never read.
     for (uint32_t i = 0; i < kLayerCount; ++i) {
         const Layer& layer = layers[i];
+        if (layer.count == 0) continue;
         for (size_t cell = 0; cell < layer.indices.size(); ++cell) {
             if (layer.indices[cell] < layer.count) continue;
             gLog.Error(LogCategory::RenderDevice,

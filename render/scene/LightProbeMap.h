@@ -10,7 +10,9 @@
 // A wrong magic, version or layer count leaves the map empty with no line beyond the
 // loading line; a file shorter than its header and counts say leaves it empty with one
 // error line. Every size is checked against the bytes left before anything is
-// allocated.
+// allocated. An index past its layer's records refuses the map with one error line, so
+// readers may index a layer's records directly once they know it has any; the grid of a
+// layer without probes names nothing and is not checked.
 //
 // Threads: render thread (RendererScene ops 7 and 8).
 #include <cstdint>

@@ -557,17 +557,23 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
         EXPECT_TRUE(map.Empty()) << offset;
     }
     // Indices past their layer's records (every cell 0xFFFFFFFF, or one equal to the
-    // count, or any index of an empty layer) are refused with one line naming the file.
+    // count) are refused with one line naming the file. A layer without probes names
+    // none, whatever its grid holds, and a map of such layers loads.
     const std::vector<uint8_t> withEmpty = write("empty_layer", "2 3 1 2 0 3");
+    const std::vector<uint8_t> allEmpty = write("all_empty", "2 3 0 0 0 0");
     struct Index {
         const std::vector<uint8_t>* file;
+        uint32_t counts[4];
         std::vector<size_t> cells;  // index words (layer * 6 + cell) to overwrite; none: as written
         uint32_t value;
+        bool loads;
     } indices[] = {
-        {&valid, {0, 1, 2, 3, 4, 5}, 0xFFFFFFFFu},  // layer 0, all cells
-        {&valid, {6 + 4}, 2},                       // layer 1 holds 2 probes
-        {&valid, {18 + 5}, 3},                      // layer 3 holds 3
-        {&withEmpty, {}, 0},                        // layer 2 holds none
+        {&valid, {1, 2, 1, 3}, {0, 1, 2, 3, 4, 5}, 0xFFFFFFFFu, false},  // layer 0, all cells
+        {&valid, {1, 2, 1, 3}, {6 + 4}, 2, false},                       // layer 1 holds 2 probes
+        {&valid, {1, 2, 1, 3}, {18 + 5}, 3, false},                      // layer 3 holds 3
+        {&withEmpty, {1, 2, 0, 3}, {}, 0, true},                         // layer 2 holds none
+        {&withEmpty, {1, 2, 0, 3}, {12, 13, 14, 15, 16, 17}, 0xFFFFFFFFu, true},
+        {&allEmpty, {0, 0, 0, 0}, {}, 0, true},
     };
     for (const Index& c : indices) {
         std::vector<uint8_t> altered = *c.file;
@@ -575,15 +581,17 @@ TEST_F(SceneStateTest, ProbeMapFilesLoadFieldByFieldOrLeaveTheMapEmpty) {
             // Layer l's indices follow the header and the earlier layers' indices and records.
             const size_t layer = cell / 6;
             size_t at = LightProbeMap::kHeaderBytes;
-            const uint32_t counts[4] = {1, 2, c.file == &valid ? 1u : 0u, 3};
-            for (size_t l = 0; l < layer; ++l) at += 6 * 4 + counts[l] * 18;
+            for (size_t l = 0; l < layer; ++l) at += 6 * 4 + c.counts[l] * 18;
             std::memcpy(altered.data() + at + (cell % 6) * 4, &c.value, 4);
         }
+        SCOPED_TRACE(testing::Message() << c.counts[0] << c.counts[1] << c.counts[2] << c.counts[3] << " "
+                                        << c.cells.size() << " cells of " << c.value);
         resourcetest::WriteBytes(Path("scenes", "badindex.lpd"), altered);
-        EXPECT_EQ(errorsLoading("badindex"), 1u) << c.value;
-        EXPECT_TRUE(Logged("Light probe map badindex is damaged")) << c.value;
-        EXPECT_TRUE(map.Empty()) << c.value;
-        EXPECT_FALSE(Logged("Loaded game light probe map")) << c.value;
+        EXPECT_EQ(errorsLoading("badindex"), c.loads ? 0u : 1u);
+        EXPECT_EQ(Logged("Light probe map badindex is damaged"), !c.loads);
+        EXPECT_EQ(map.Empty(), !c.loads);
+        EXPECT_EQ(Logged("Loaded game light probe map (2x3)"), c.loads);
+        for (uint32_t l = 0; c.loads && l < 4; ++l) EXPECT_EQ(map.GetLayer(l).count, c.counts[l]);
     }
     errorsLoading("valid");
     EXPECT_EQ(map.Width(), 2u);
