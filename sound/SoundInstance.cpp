@@ -173,10 +173,12 @@ void SoundInstanceBase::StopWithFade(float seconds) {
 
 audio::SourceVoice* SoundInstanceBase::CreateVoice(const audio::WaveFormat* format) {
     audio::AudioEngine* engine = gSoundEngine->GetAudioEngine();
+    voiceRefusal = audio::kErrorInvalidCall;
     if (!engine) return nullptr;
     audio::SourceVoice* created = nullptr;
     const uint32_t flags = (params.Flags & SOUNDSTARTFLAG_MUSIC) ? audio::kVoiceMusic : 0;
-    if (engine->CreateSourceVoice(&created, format, flags, kSoundMaxFrequencyRatio) != audio::kOk) return nullptr;
+    voiceRefusal = engine->CreateSourceVoice(&created, format, flags, kSoundMaxFrequencyRatio);
+    if (voiceRefusal != audio::kOk) return nullptr;
     voice = created;
     return created;
 }

@@ -125,6 +125,7 @@ public:
     static uint32_t FreeDecodeBlocks();
 
 protected:
+    // Null when no audio engine runs or it refused the voice; voiceRefusal keeps why.
     audio::SourceVoice* CreateVoice(const audio::WaveFormat* format);
     // Starts the new voice; false when it refused. An instance paused before it had its
     // voice stays silent until it is resumed.
@@ -161,6 +162,9 @@ protected:
     audio::DistanceCurve volumeCurve = {};
     float channelAzimuths[2] = {};
     audio::SourceVoice* voice = nullptr;
+    // The engine's answer to the last CreateVoice (kErrorUnsupportedFormat: the format;
+    // kErrorInvalidCall: no audio engine).
+    audio::Result voiceRefusal = audio::kOk;
     Matrix ownerTransform;
     EntitySoundEmitter* owner;
     uint32_t channelCount = 0;

@@ -70,12 +70,16 @@ bool SoundInstanceStreamed::Update() {
             return false;
         }
         if (!StartDecodedVoice()) {
-            // A missing decode block has its own line; otherwise the voice refused the
-            // stream's format.
-            if (halves[0] || !voice)
+            // A missing decode block has its own line. A format the voices refuse is the
+            // file's fault and says so; anything else (no audio engine, a voice that
+            // would not start) is not, and gets the plain line of the static path.
+            if (voiceRefusal == audio::kErrorUnsupportedFormat)
                 gLog.Print(LogSeverity::Error, LogCategory::Sound,
                            "Unable to start playback of streamed sound [%s]: %u channels at %u Hz cannot be played",
                            reader->GetName(), decoder->Format().channels, decoder->Format().sampleRate);
+            else if (halves[0] || !voice)
+                gLog.Print(LogSeverity::Error, LogCategory::Sound, "Unable to start playback of streamed sound [%s]",
+                           reader->GetName());
             return false;
         }
         playbackState = STATE_PLAYING;

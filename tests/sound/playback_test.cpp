@@ -406,11 +406,15 @@ TEST_F(Playback, WithoutAnAudioDeviceEveryPlayComesToNothing) {
         audio::SetEngineFault(fault);
         Restart(22050, 1);
         EXPECT_EQ(engine->GetAudioEngine(), nullptr);
+        log.Clear();
         Play("pcm.wav", Params());
         Play("tone.ogg", Params(SOUNDSTARTFLAG_STREAMED));
         engine->SetChannelVolume(kSoundAllChannels, 0.5f, 1.0f, 0);
         EXPECT_TRUE(RunUntilSilentCounting());
         EXPECT_EQ(framesPlayed, 0u);
+        // The file is sound: nothing says its format cannot be played.
+        EXPECT_FALSE(log.Contains("cannot be played"));
+        EXPECT_TRUE(log.Contains("Unable to start playback of streamed sound [tone.ogg]"));
         audio::SetEngineFault(audio::EngineFault::kNone);
     }
 }
