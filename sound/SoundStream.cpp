@@ -101,14 +101,17 @@ uint32_t OGGStream::Read(void* buffer, uint32_t length) {
     while (produced < length) {
         const uint32_t want = length - produced;
         int link = 0;
+        const long serial = ov_serialnumber(file, -1);
         const long n = ov_read(file, out + produced, want > INT_MAX ? INT_MAX : int(want), 0, 2, 1, &link);
         const vorbis_info* info = n == OV_HOLE || n > 0 ? ov_info(file, -1) : nullptr;
         const bool sameFormat =
             info && uint32_t(info->channels) == format.channels && uint32_t(info->rate) == format.sampleRate;
         if (n == OV_HOLE && sameFormat) {
-            // Damaged or missing pages (or a link boundary): vorbisfile has already
-            // resynchronised on the next good page, so decoding goes on from there.
-            ++holes;
+            // vorbisfile has already resynchronised on the next good page, so decoding
+            // goes on from there. Reading on into the next link of a chained file reports
+            // a gap as well; only one inside a link (its serial number unchanged) is
+            // damage.
+            if (ov_serialnumber(file, -1) == serial) ++holes;
             continue;
         }
         if (n == OV_HOLE && info) {

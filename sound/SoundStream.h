@@ -66,7 +66,8 @@ public:
     virtual uint32_t Read(void* buffer, uint32_t length) = 0;
 
     // Gaps in the data (damaged or missing pages) skipped since construction; reading
-    // goes on after the gap, as command-line decoders do.
+    // goes on after the gap, as command-line decoders do. The start of a chained file's
+    // next link is not a gap.
     virtual uint32_t HolesSkipped() const { return 0; }
     // Why the last Open failed, for the caller's log line ("" after a success).
     const char* FailureReason() const { return failure; }

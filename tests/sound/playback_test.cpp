@@ -173,6 +173,28 @@ TEST_F(Playback, ChainedStreamStopsAtTheLinkThatChangesTheRate) {
     }
 }
 
+// Links of one format chained in one file play one after the other: reaching the next
+// link is no damage and is not reported as such.
+TEST_F(Playback, ChainedLinksOfOneFormatPlayOnWithoutADamageLine) {
+    ASSERT_TRUE(MakeOgg(Sound("a.ogg"), 44100, 2, 0.6));
+    ASSERT_TRUE(MakeOgg(Sound("c.ogg"), 44100, 2, 0.6, 880));
+    std::vector<uint8_t> chained = ReadBytes(Sound("a.ogg"));
+    const std::vector<uint8_t> c = ReadBytes(Sound("c.ogg"));
+    chained.insert(chained.end(), c.begin(), c.end());
+    WriteBytes(Sound("links.ogg"), chained);
+    const std::vector<int16_t> both = Repeat({SoxDecode(Sound("a.ogg")), SoxDecode(Sound("c.ogg"))});
+    for (uint32_t flags : {uint32_t(SOUNDSTARTFLAG_STREAMED), 0u}) {
+        SCOPED_TRACE(flags ? "streamed" : "static");
+        Restart(44100, 2);
+        log.Clear();
+        EXPECT_EQ(PlayToEnd("links.ogg", Params(flags)), both.size() / 2);
+        ASSERT_GE(captured.size(), both.size());
+        captured.resize(both.size());
+        EXPECT_LE(MaxDifference(captured, both), 1);
+        EXPECT_FALSE(log.Contains("Skipped damaged data"));
+    }
+}
+
 TEST_F(Playback, PassesFollowTheLoopCount) {
     ASSERT_TRUE(MakeTone(Sound("pcm.wav"), "-r 22050 -c 1 -b 16", 0.4));
     ASSERT_TRUE(MakeOgg(Sound("tone.ogg"), 22050, 1, 0.5));
