@@ -190,6 +190,29 @@ TEST_F(TemplateFilesTest, CatalogueBuildsTheTreeBounded) {
     EXPECT_FALSE(ReadInfo({0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3}, scratch));
 }
 
+// The catalogue's refusals by the property-list reader name the file, wherever it is cut.
+TEST_F(TemplateFilesTest, ACatalogueRefusalNamesTheFile) {
+    Write("templateinfo", "templates", "TemplateInfo.Bin",
+          "{\"stubs\":[{\"file\":\"Crate\",\"guid\":\"" + std::string(kG2) + "\",\"type\":1}],"
+          "\"root\":{\"name\":\"templates\",\"folders\":[{\"name\":\"props\",\"guids\":[\"" + kG2 + "\"]}]}}");
+    const std::vector<uint8_t> bytes = resourcetest::ReadBytes(Path("templates", "TemplateInfo.Bin"));
+    for (size_t cut : {size_t(6), bytes.size() / 2, bytes.size() - 1}) {
+        SCOPED_TRACE(cut);
+        resourcetest::WriteBytes(Path("templates", "TemplateInfo.Bin"),
+                                 std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
+        gEntityTemplateRegistry.Clear();
+        log.Clear();
+        EXPECT_FALSE(ReadTemplateInfoFile(gEntityTemplateRegistry));
+        uint32_t named = 0;
+        for (const auto& m : log.Messages())
+            if (m.text.find("Binary property data is corrupt") != std::string::npos) {
+                EXPECT_NE(m.text.find("Templates/TemplateInfo.Bin"), std::string::npos) << m.text;
+                ++named;
+            }
+        EXPECT_EQ(named, 1u);
+    }
+}
+
 TEST_F(TemplateFilesTest, OptimizedTemplatesLoadInFileOrder) {
     const std::string a = Binary(kG1, 1, "OptA"), b = Binary(kG2, 2, "OptB"), dup = Binary(kG1, 3, "OptDup");
     Write("opt", "scenes", "level.opt", "{\"version\":50,\"templates\":[" + a + "," + b + "," + dup + "]}");

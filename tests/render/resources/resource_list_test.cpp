@@ -103,6 +103,34 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
     EXPECT_TRUE(Lines("PreloadResources begin").empty());
 }
 
+// A list that cannot be read is refused with one line naming it, whether the property
+// list inside is cut or the file is empty; nothing is preloaded.
+TEST_F(ListTest, ARefusedListNamesItsFile) {
+    ResourceList list;
+    Add(list, ResourceList::TEXTURES, "Plain/A.dds");
+    Add(list, ResourceList::TEXTURES, "Plain/B.dds");
+    ASSERT_TRUE(list.SaveToFile("Whole", "ResList", "scenes", 4));
+    const std::vector<uint8_t> whole = ReadBytes(Path("scenes", "Whole.ResList"));
+    // The payload cut inside the second name, with the size word to match.
+    std::vector<uint8_t> cut(whole.begin(), whole.end() - 6);
+    const uint32_t payload = uint32_t(cut.size() - 4);
+    std::memcpy(cut.data(), &payload, 4);
+    const struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* line;
+    } cases[] = {{"Cut", cut, "Binary property data is corrupt"}, {"Empty", {}, "is cut short"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(Path("scenes", std::string(c.name) + ".ResList"), c.bytes);
+        Preload(c.name);
+        const auto lines = log.Messages();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].text.find(c.line), std::string::npos) << lines[0].text;
+        EXPECT_NE(lines[0].text.find(std::string("scenes/") + c.name + ".ResList"), std::string::npos) << lines[0].text;
+    }
+}
+
 TEST_F(ListTest, OnlyANextEntrySetsTheReadAhead) {
     // A load that opens its file preheats the read-ahead entry and empties the slot; one
     // that opens nothing leaves the slot (and its use) as the preload set it. A shader name
