@@ -189,7 +189,10 @@ bool SetDisplayMode(uint32_t* width, uint32_t* height) {
             const bool logged = s.refusedWidth == asked[0] && s.refusedHeight == asked[1];
             s.refusedWidth = asked[0];
             s.refusedHeight = asked[1];
-            if (s.fullScreenActive) {
+            // Full screen in force at another mode stays. Without it (the first switch,
+            // or its return after a focus loss gave the desktop mode back) the request
+            // goes: a window, so that no later pass retries the mode refused here.
+            if (s.fullScreenActive && s.displayModeChanged) {
                 if (!logged)
                     gLog.Warning(LogCategory::Engine, "The display cannot switch to %ux%u: full screen stays as it was",
                                  asked[0], asked[1]);
@@ -197,6 +200,7 @@ bool SetDisplayMode(uint32_t* width, uint32_t* height) {
             }
             gLog.Warning(LogCategory::Engine, "The display cannot switch to %ux%u: the program runs in a window",
                          asked[0], asked[1]);
+            s.fullScreenActive = false;
             return FallBackToWindow(width, height);
         }
         gLog.Warning(LogCategory::Engine, "The display has no %ux%u mode: full screen at %ux%u instead", asked[0],
@@ -429,7 +433,8 @@ bool RunMainLoopPass() {
             width = s.fullScreenMode.width;
             height = s.fullScreenMode.height;
             SetDisplayMode(&width, &height);
-            if (s.deactivated) wnd::ShowWindow(s.window, wnd::kShowMaximized);
+            // A refused mode left a window: it comes back as it was, not maximised.
+            if (s.deactivated) wnd::ShowWindow(s.window, s.fullScreenActive ? wnd::kShowMaximized : wnd::kShowRestore);
         } else if (s.deactivated) {
             wnd::ShowWindow(s.window, wnd::kShowRestore);
         }

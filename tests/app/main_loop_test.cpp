@@ -244,6 +244,44 @@ TEST_F(MainLoopTest, FullScreenTheDisplayCannotGiveFallsBackToItsNearestModeOrAW
     app::gMainWindow.fullScreenHeldBack = false;
 }
 
+// Full screen comes back when focus does; a display that then refuses the mode (and
+// every nearer one) leaves the program in a window after one try and one line, instead of
+// trying the same mode again at every pass.
+TEST_F(MainLoopTest, AFullScreenModeRefusedOnItsReturnIsTriedOnceThenAWindow) {
+    CaptureLogSink log;
+    log.Attach();
+    wnd::SetCtrlKeyDown(true);
+    Post(Event(K::KeyDown, 13));
+    Pass(2);
+    wnd::SetCtrlKeyDown(false);
+    ASSERT_TRUE(app::gMainWindow.fullScreenActive);
+    wnd::SetFocus(0);
+    Pass();
+    ASSERT_FALSE(app::gMainWindow.displayModeChanged);
+    wnd::SetDisplayChangeFailure(true);
+    log.Clear();
+    wnd::SetFocus(window);
+    Pass(5);
+    wnd::SetDisplayChangeFailure(false);
+    uint32_t tries = 0, refusals = 0;
+    for (const auto& m : log.Messages()) {
+        tries += m.text.find("Switching screen resolution to") != std::string::npos;
+        refusals += m.text.find("The display cannot switch to") != std::string::npos;
+    }
+    EXPECT_EQ(tries, 1u);
+    EXPECT_EQ(refusals, 1u);
+    EXPECT_TRUE(log.Contains("the program runs in a window"));
+    EXPECT_FALSE(app::gMainWindow.fullScreenActive || app::gMainWindow.fullScreenRequested);
+    ExpectPresentation(0x06CF0000, false);
+    Pass(2);
+    gVornexRenderer.FlushCommands(true);
+    wnd::Rect client;
+    ASSERT_TRUE(wnd::GetClientRect(window, &client));
+    EXPECT_TRUE(gVornexRenderer.BackBufferWidth() == uint32_t(client.Width()) &&
+                gVornexRenderer.BackBufferHeight() == uint32_t(client.Height()));
+    app::gMainWindow.fullScreenHeldBack = false;
+}
+
 // The window is shown when it is made; full screen clips the cursor to it until focus
 // goes, and going back to a window restores the windowed client size of before.
 TEST_F(MainLoopTest, ShownAtStartClippedInFullScreenAndTheWindowedSizeComesBack) {
