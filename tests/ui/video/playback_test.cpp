@@ -1,3 +1,4 @@
+// test-sanitize: address
 // Playback against the sound thread's voice, everything on the test thread: the video
 // ops run inline (no renderer), the sound engine runs without its thread over the
 // manual output, and one ManualClock drives the video clock and the mixer. The sound
