@@ -41,6 +41,9 @@ bool VornexEngine::Init(uint32_t window, const char* titleText, GameConfig* game
     configuration = gameConfiguration;
     shutdownPending = true;
     if (RunInit(window, titleText, runStartupScripts)) return true;
+    // Said here, before the shutdown destroys a log sink handed to the engine, so the
+    // log of a program that ends for it says why.
+    gLog.Error(LogCategory::Engine, "VornexEngine start-up failed: the engine shuts down");
     os::Sleep(kFailureSleepMs);
     SteamAPI_RunCallbacks();
     Shutdown();

@@ -474,6 +474,14 @@ TEST_F(ProgramTest, BadCommandLinesAndAFailedStartEndWithTheirCodes) {
     const Outcome failed = Start(broken + "/quorvel2", "--log - --frames 10");
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.err.find("Initializing engine"), std::string::npos);
+    // The log says why: the missing file, then that the start-up ends for it, before the
+    // shutdown that closes the log.
+    const size_t cause = failed.err.find("ProjectConfig::Load - cannot open common/Project.ConfigBin");
+    const size_t ending = failed.err.find("VornexEngine start-up failed: the engine shuts down");
+    EXPECT_NE(cause, std::string::npos) << failed.err;
+    EXPECT_NE(ending, std::string::npos) << failed.err;
+    EXPECT_LT(cause, ending);
+    EXPECT_LT(ending, failed.err.find("VornexEngine closing..."));
 }
 
 // A run nobody limits: paced to the present interval and ended by SIGINT through the
