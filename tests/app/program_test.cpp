@@ -363,7 +363,7 @@ TEST_F(SampleRunTest, ASizeChangeReachesTheBackBufferTheTargetsAndThePicture) {
     EXPECT_EQ(blackRows, 0u) << Kept(kFrames);
 
     const std::string clip = PROJECT_BINARY_ROOT "/sample_data/videos/Intro.ogv";
-    if (!std::filesystem::is_regular_file(clip)) return;
+    if (!std::filesystem::is_regular_file(clip)) GTEST_SKIP() << "the sample data has no intro: its aspect is not checked";
     for (unsigned f = kEvery; f <= 5 * kEvery; f += kEvery) {
         const Picture shot = ReadShot(f);
         const Box lit = LitRectangle(shot);
