@@ -55,7 +55,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/VornexRenderer.h"

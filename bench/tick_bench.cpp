@@ -19,7 +19,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"
 #include "tests/support/ProgramStaticInit.h"

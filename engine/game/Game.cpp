@@ -3,9 +3,8 @@
 // One Game exists for the whole process (built by the engine's start-up table, module
 // 1). Game::Init makes it run a game: it creates the multiplayer engine, the camera
 // controller, the console screen, the schedulers and the store, and installs the hooks
-// through which the layers below reach it (the entity issue's Game entries of
-// gEngineServices, the cameras' services, the renderer's controller release and
-// reconnect); Game::Close undoes all of it. Between them the main loop calls Tick once
+// through which the layers below reach it (GameServices, the cameras' services, the
+// renderer's controller release and reconnect); Game::Close undoes all of it. Between them the main loop calls Tick once
 // per pass (Game_Tick.cpp) and services the scene switches it requested
 // (Game_Scene.cpp).
 //
@@ -19,11 +18,12 @@
 
 #include "core/Memory.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "render/RenderHooks.h"
@@ -73,29 +73,74 @@ bool RouteTouchUp(void* game, uint32_t tap, float x, float y) {
     return static_cast<Game*>(game)->RouteTouchUpToScreens(tap, x, y);
 }
 
-// The scheduler that flags & 12 select, with its clock's present time.
-ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) {
-    switch (selection & SCRIPTSCHEDULER_SELECTION) {
-        case 4:
-            *now = gGame->GetGameplayTimer().Time();
-            return gGame->GetGameplayScheduler();
-        case 8:
-            *now = gVornexEngine.Timer().Time();
-            return gVornexEngine.Scheduler();
-        default:
-            *now = gGame->GetGameTimer().Time();
-            return gGame->GetGameScheduler();
+// What the layers below read of the running Game.
+class RunningGameServices : public GameServices {
+public:
+    GameTimer* GetGameTimer() override { return &gGame->GetGameTimer(); }
+    GameTimer* GetGameplayTimer() override { return &gGame->GetGameplayTimer(); }
+    GameTimer* GetSmoothGameTimer() override { return &gGame->GetSmoothGameTimer(); }
+    GameTimer* GetSmoothGameplayTimer() override { return &gGame->GetSmoothGameplayTimer(); }
+    int64_t SmoothGameTime() const override { return gGame->GetSmoothGameTimer().Time(); }
+    int64_t SmoothGameplayTime() const override { return gGame->GetSmoothGameplayTimer().Time(); }
+    float SmoothFrameDelta() const override { return gGame->GetSmoothGameTimer().LastDelta(); }
+    bool IsGameplayPaused() const override { return gGame->IsGameplayPaused(); }
+    uint32_t TickedFrameCount() const override { return gGame->GetTickedFrameCount(); }
+    ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) override {
+        switch (selection & SCRIPTSCHEDULER_SELECTION) {
+            case 4:
+                *now = gGame->GetGameplayTimer().Time();
+                return gGame->GetGameplayScheduler();
+            case 8:
+                *now = gVornexEngine.Timer().Time();
+                return gVornexEngine.Scheduler();
+            default:
+                *now = gGame->GetGameTimer().Time();
+                return gGame->GetGameScheduler();
+        }
     }
-}
 
-void InitEntityThroughDelegate(Entity* entity) {
-    if (GameDelegate* d = gGame->GetDelegate())
-        d->InitEntity(entity);
-    else
-        EntityInitBatch::InitEntity(entity);
-}
+    UIScreen* GetScreen(GameScreenSlot slot) const override { return gGame->GetScreen(slot); }
+    void SetScreen(GameScreenSlot slot, UIScreen* screen) override { gGame->SetScreen(slot, screen); }
+    GameDelegate* GetDelegate() const override { return gGame->GetDelegate(); }
+    MultiplayerEngine* GetMultiplayerEngine() const override { return gGame->GetMultiplayerEngine(); }
+    int GetArgumentCount() const override { return gGame->GetArgumentCount(); }
+    const char* GetArgument(int index) const override { return gGame->GetArgument(index); }
+
+    void AddTickEntity(Entity* entity) override { gGame->AddTickEntity(entity); }
+    void RemoveTickEntity(Entity* entity) override { gGame->RemoveTickEntity(entity); }
+    void RegisterReplicatedEntity(Entity* entity, bool alsoReceived) override {
+        gGame->RegisterTickEntity(entity, alsoReceived);
+    }
+    void AddMeshToFinishList(Entity* mesh) override { gGame->AddMeshToFinishList(mesh); }
+    void RemoveMeshFromFinishList(Entity* mesh) override { gGame->RemoveMeshFromFinishList(mesh); }
+    void OnReplicatedProperty(Entity* entity) override {
+        if (GameDelegate* d = gGame->GetDelegate()) d->OnReplicatedProperty(entity);
+    }
+    bool InitEntity(Entity* entity) override {
+        GameDelegate* d = gGame->GetDelegate();
+        if (d) d->InitEntity(entity);
+        return d != nullptr;
+    }
+
+    bool TakesDelayedEntities() const override { return true; }
+    bool AddServerDelayedEntity(Entity* entity, DelayedEntityKind kind) override {
+        gGame->AddServerDelayedEntity(entity, kind);
+        return true;
+    }
+    void AddDelayedEntity(Entity* entity, uint64_t time, DelayedEntityKind kind) override {
+        gGame->AddDelayedEntity(entity, time, kind);
+    }
+    bool IsMIDInDelayedLists(uint16_t multiplayerId) const override {
+        return gGame->IsMIDInDelayedLists(multiplayerId);
+    }
+    void ClearDelayedEntityLists() override { gGame->ClearDelayedEntityLists(); }
+};
+
+RunningGameServices gRunningGameServices;
 
 }  // namespace
+
+GameServices& GetRunningGameServices() { return gRunningGameServices; }
 
 Game::Game() { CreateInputManager(); }
 
@@ -116,33 +161,19 @@ Game::~Game() {
 }
 
 void Game::InstallHooks() {
-    InstallGameEntityListHooks();
+    SetGameServices(&gRunningGameServices);
     SetCameraServices(&gGameCameraServices);
     gRenderHooks.gameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
     gRenderHooks.gameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
     gRenderHooks.gameDelegateRenderScenePass = [](void* d) { static_cast<GameDelegate*>(d)->OnRenderScenePass(); };
-    gEngineServices.scriptScheduler = &SelectScheduler;
-    gEngineServices.gameInitEntity = &InitEntityThroughDelegate;
-    gEngineServices.gameTickedFrame = [] { return gGame->GetTickedFrameCount(); };
-    gEngineServices.gameSmoothTime = [] { return gGame->GetSmoothGameTimer().Time(); };
-    gEngineServices.gameSmoothFrameDelta = [] { return gGame->GetSmoothGameTimer().LastDelta(); };
-    gEngineServices.gameSmoothGameplayTime = [] { return gGame->GetSmoothGameplayTimer().Time(); };
-    gEngineServices.gameGameplayPaused = [] { return gGame->IsGameplayPaused(); };
 }
 
 void Game::RemoveHooks() {
-    RemoveGameEntityListHooks();
+    if (&GetGameServices() == &gRunningGameServices) SetGameServices(nullptr);
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
     gRenderHooks.gameControllersRelease = nullptr;
     gRenderHooks.gameControllersReconnect = nullptr;
     gRenderHooks.gameDelegateRenderScenePass = nullptr;
-    gEngineServices.scriptScheduler = nullptr;
-    gEngineServices.gameInitEntity = nullptr;
-    gEngineServices.gameTickedFrame = nullptr;
-    gEngineServices.gameSmoothTime = nullptr;
-    gEngineServices.gameSmoothFrameDelta = nullptr;
-    gEngineServices.gameSmoothGameplayTime = nullptr;
-    gEngineServices.gameGameplayPaused = nullptr;
 }
 
 bool Game::HasMultiplayerAuthority() const {

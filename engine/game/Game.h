@@ -17,7 +17,8 @@
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/tween/Fade.h"
-#include "engine/game/GameTimer.h"
+#include "engine/services/GameServices.h"
+#include "engine/services/GameTimer.h"
 #include "engine/input/TouchHelper.h"
 
 struct GameFrameView;
@@ -35,16 +36,6 @@ class UIElement;
 class UIScreen;
 class UITextBase;
 
-// The Game's UI screen slots.
-enum GameScreenSlot : uint32_t {
-    GAMESCREEN_ACTIVE = 0,
-    GAMESCREEN_PRE_FSE = 1,  // drawn before the full-screen effects
-    GAMESCREEN_MODAL = 2,    // takes characters and replaces the normal input routing while shown
-    GAMESCREEN_OVERLAY = 3,  // takes input whenever shown
-    GAMESCREEN_LOADING = 4,
-    GAMESCREEN_COUNT
-};
-
 // Scene switch flags.
 enum : uint32_t {
     SWITCHSCENE_KEEP_TEMPLATES = 1,         // unused templates stay loaded
@@ -60,14 +51,8 @@ constexpr uint32_t kLoadingScreenFadeMs = 300;
 // on the server-delayed list).
 struct DelayedEntityRecord {
     uint64_t time = 0;
-    uint32_t kind = 0;  // DelayedEntityKind
+    uint32_t kind = 0;  // DelayedEntityKind (engine/services/GameServices.h)
     SafePointer<Entity> entity;
-};
-
-enum DelayedEntityKind : uint32_t {
-    DELAYED_ENTITY_INIT = 0,
-    DELAYED_ENTITY_DESTROY = 1,
-    DELAYED_ENTITY_TEAROFF = 2,
 };
 
 class Game {
@@ -79,8 +64,8 @@ public:
 
     // ---- Start, close, activation, scenes, console and input ----
     // Start (Game_Init.cpp). The window is a window-layer handle; the delegate is not
-    // owned and may be null. While the Game runs it answers the engine's Game hooks
-    // (EngineServices, camera services, the renderer's controller hooks).
+    // owned and may be null. While the Game runs it answers the layers below through
+    // GameServices, the camera services and the renderer's controller hooks.
     void Init(uint32_t window, uint32_t width, uint32_t height, GameDelegate* delegate, char** argv, int argc);
     // Waits at most 10 s for the delegate to allow it, pumping the online callbacks.
     void Close();
@@ -472,19 +457,8 @@ private:
     bool userPaused = false;
 };
 
-// Point the engine's Game entries (server-delayed operations, the script tick list) at
-// gGame, and empty them again; the Game installs and removes them with its other engine
-// hooks.
-void InstallGameEntityListHooks();
-void RemoveGameEntityListHooks();
-
-// The position of the tap the object (a UI element or an entity) follows: under the tap
-// table's lock, the first record keyed by the object; null when there is none. The
-// records are kept by SetTapPosition (null position: removed).
-const Vector* FindTapPosition(const void* object);
-// The same lookup copying the position out under the lock, for readers on another thread
-// than the one keeping the records: false when there is none.
-bool FindTapPosition(const void* object, Vector* out);
-void SetTapPosition(const void* object, const Vector* position);
+// The Game's answers to the layers below (GameServices forwarding to gGame), which Init
+// installs and Close removes.
+GameServices& GetRunningGameServices();
 
 extern Game* gGame;

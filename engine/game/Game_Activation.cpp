@@ -3,7 +3,7 @@
 #include "core/Log.h"
 #include "engine/services/EngineServices.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"

@@ -24,7 +24,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 
 namespace {
@@ -372,37 +372,4 @@ void Game::InitEntities() {
         if (delegate && (e = live[i].Get())) delegate->InitEntity(e);
     }
     if (began) EntityInitBatch::Finish();
-}
-
-// ---------------------------------------------------------------------------------
-// Engine entries.
-
-void InstallGameEntityListHooks() {
-    gEngineServices.gameAddDelayedEntity = [](Entity* entity, uint32_t kind) {
-        if (gGame) gGame->AddServerDelayedEntity(entity, kind);
-    };
-    gEngineServices.gameRegisterTickEntity = [](Entity* entity, bool add) {
-        if (!gGame) return;
-        if (add) gGame->AddTickEntity(entity);
-        else gGame->RemoveTickEntity(entity);
-    };
-    gEngineServices.gameRegisterReplicatedEntity = [](Entity* entity, bool received) {
-        if (gGame) gGame->RegisterTickEntity(entity, received);
-    };
-    gEngineServices.gameOnReplicatedProperty = [](Entity* entity) {
-        if (gGame && gGame->GetDelegate()) gGame->GetDelegate()->OnReplicatedProperty(entity);
-    };
-    gEngineServices.gameSetMeshFinishList = [](Entity* mesh, bool add) {
-        if (!gGame) return;
-        if (add) gGame->AddMeshToFinishList(mesh);
-        else gGame->RemoveMeshFromFinishList(mesh);
-    };
-}
-
-void RemoveGameEntityListHooks() {
-    gEngineServices.gameAddDelayedEntity = nullptr;
-    gEngineServices.gameRegisterTickEntity = nullptr;
-    gEngineServices.gameRegisterReplicatedEntity = nullptr;
-    gEngineServices.gameOnReplicatedProperty = nullptr;
-    gEngineServices.gameSetMeshFinishList = nullptr;
 }

@@ -12,7 +12,7 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ScriptScheduler.h"

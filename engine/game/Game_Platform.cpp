@@ -1,10 +1,9 @@
 // The Game's small platform services: touch input through the optional touch helper,
 // the device lighting, the hardware cursor made from a TGA image, the window helpers
-// that scripts call, and the tap-position table.
+// that scripts call.
 #include <cstring>
 
 #include "core/Log.h"
-#include "core/Sync.h"
 #include "engine/game/EnvLight.h"
 #include "engine/game/Game.h"
 #include "render/resources/TGAImage.h"
@@ -28,15 +27,6 @@ void PlaceCursor(uint32_t window, float x, float y) {
                      static_cast<int32_t>(static_cast<float>(client.Height()) * y)};
     if (wnd::ClientToScreen(window, &point)) wnd::SetCursorPos(point.x, point.y);
 }
-
-// The tap table: positions keyed by the object that follows a tap.
-struct TapPositionRecord {
-    const void* key;
-    Vector position;
-};
-constexpr uint32_t kTapPositionRecords = 64;
-CriticalSection gTapPositionLock;
-TapPositionRecord gTapPositions[kTapPositionRecords];
 
 }  // namespace
 
@@ -130,38 +120,4 @@ void Game::SetCursorPosition(const Vector& point) {
     const float x = Clamp01(point.x), y = Clamp01(point.y);
     inputManager->SetCursorPosition(x, y);
     PlaceCursor(window, x, y);
-}
-
-// ---- Tap positions ----
-
-const Vector* FindTapPosition(const void* object) {
-    CriticalSectionGuard guard(&gTapPositionLock);
-    for (const TapPositionRecord& r : gTapPositions)
-        if (object && r.key == object) return &r.position;
-    return nullptr;
-}
-
-bool FindTapPosition(const void* object, Vector* out) {
-    CriticalSectionGuard guard(&gTapPositionLock);
-    for (const TapPositionRecord& r : gTapPositions)
-        if (object && r.key == object) {
-            *out = r.position;
-            return true;
-        }
-    return false;
-}
-
-void SetTapPosition(const void* object, const Vector* position) {
-    if (!object) return;
-    CriticalSectionGuard guard(&gTapPositionLock);
-    TapPositionRecord* free = nullptr;
-    for (TapPositionRecord& r : gTapPositions) {
-        if (r.key == object) {
-            if (position) r.position = *position;
-            else r.key = nullptr;
-            return;
-        }
-        if (!r.key && !free) free = &r;
-    }
-    if (position && free) *free = TapPositionRecord{object, *position};
 }

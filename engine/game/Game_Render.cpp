@@ -8,7 +8,7 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"

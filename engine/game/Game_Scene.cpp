@@ -15,7 +15,7 @@
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "render/RenderHooks.h"

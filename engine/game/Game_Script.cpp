@@ -10,6 +10,7 @@
 
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
@@ -28,7 +29,7 @@ constexpr uint32_t kEngineClockSelection = 8;
 constexpr uint32_t kGameClockSelection = 0;
 
 ScriptScheduler* SelectedScheduler(uint32_t flags, int64_t* now) {
-    return gEngineServices.scriptScheduler ? gEngineServices.scriptScheduler(flags, now) : nullptr;
+    return GetGameServices().SelectScheduler(flags, now);
 }
 
 bool ControllersEnabled() { return gProjectConfig && gProjectConfig->enableController; }

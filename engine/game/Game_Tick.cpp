@@ -22,7 +22,7 @@
 #include "engine/entity/EntityBlender.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/navigation/WalkMap.h"
 #include "engine/entity/SceneGrid.h"

@@ -18,7 +18,7 @@
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"
 #include "engine/script/LuaUnicodeString.h"

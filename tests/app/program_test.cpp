@@ -23,7 +23,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
 #include "ui/widgets/UIButton.h"

@@ -37,6 +37,7 @@ protected:
         match = std::make_unique<Match>();
         ASSERT_TRUE(match->Connect());
         GameEntityListsTestAccess::SetMultiplayerEngine(*gGame, match->host.engine.get());
+        SetGameServices(&GetRunningGameServices());
     }
     void TearDown() override {
         GameEntityListsTestAccess::SetMultiplayerEngine(*gGame, nullptr);

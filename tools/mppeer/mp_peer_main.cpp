@@ -100,7 +100,7 @@
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"

@@ -12,7 +12,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"
 
@@ -94,7 +94,7 @@ protected:
             "function ServerOnly.IsLoadedClientSide() return false end\n"));
     }
     void TearDown() override {
-        RemoveGameEntityListHooks();
+        SetGameServices(nullptr);
         gGame = savedGame;
         gLua.Close();
         EntityTest::TearDown();
@@ -187,14 +187,14 @@ TEST_F(GameListsTest, HandlersThatChangeTheQueueRunEveryDueRecordOnce) {
 }
 
 TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
-    InstallGameEntityListHooks();
+    SetGameServices(&GetRunningGameServices());
     for (bool authority : {true, false}) {
         SCOPED_TRACE(authority);
         gAuthority = authority;
         ProbeEntity *a = Probe("a"), *b = Probe("b");
         a->SetMultiplayerId(5), b->SetMultiplayerId(9);
-        gEngineServices.gameAddDelayedEntity(a, DELAYED_ENTITY_INIT);
-        gEngineServices.gameAddDelayedEntity(b, DELAYED_ENTITY_DESTROY);
+        EXPECT_TRUE(GetGameServices().AddServerDelayedEntity(a, DELAYED_ENTITY_INIT));
+        EXPECT_TRUE(GetGameServices().AddServerDelayedEntity(b, DELAYED_ENTITY_DESTROY));
         EXPECT_TRUE(log.Contains("Game::AddServerDelayedEntity - destroy entity mId:9 name:b"));
         EXPECT_EQ(b->GetMultiplayerId(), NULL_ENTITY_MULTIPLAYER_ID);
         game.TickDelayed(true);
@@ -222,7 +222,7 @@ TEST_F(GameListsTest, AClearEmptiesTheTimedListToo) {
 }
 
 TEST_F(GameListsTest, TickListTicksEachEntityOnce) {
-    InstallGameEntityListHooks();
+    SetGameServices(&GetRunningGameServices());
     ProbeEntity *e = Probe("e"), *removed = Probe("removed"), *gone = Probe("gone");
     for (Entity* x : {removed, e, e, gone}) x->EnableTickCallback();  // e moves up when compacted
     removed->DisableTickCallback();

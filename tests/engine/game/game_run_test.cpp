@@ -16,7 +16,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/entity/SceneGrid.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"

@@ -32,8 +32,8 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
-#include "engine/game/LeaderboardViewer.h"
+#include "engine/delegate/GameDelegate.h"
+#include "engine/delegate/LeaderboardViewer.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/EngineServices.h"
@@ -176,14 +176,14 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     game->GetSmoothGameTimer().ResetTime(1234), game->GetSmoothGameplayTimer().ResetTime(4321);
     game->GetGameplayTimer().ResetTime(77), game->GetGameTimer().ResetTime(55);
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 1234);
-    EXPECT_EQ(gEngineServices.gameSmoothGameplayTime(), 4321);
+    EXPECT_EQ(GetGameServices().SmoothGameplayTime(), 4321);
     game->GetGameplayTimer().Pause(true);
-    EXPECT_TRUE(gEngineServices.gameGameplayPaused());
+    EXPECT_TRUE(GetGameServices().IsGameplayPaused());
     game->GetGameplayTimer().Pause(false);
     int64_t now = -1;  // the game's selections are checked through the scripts' calls
-    EXPECT_EQ(gEngineServices.scriptScheduler(8, &now), gVornexEngine.Scheduler());
+    EXPECT_EQ(GetGameServices().SelectScheduler(8, &now), gVornexEngine.Scheduler());
     EXPECT_EQ(now, gVornexEngine.Timer().Time());
-    EXPECT_TRUE(gRenderHooks.gameControllersRelease && gEngineServices.gameAddDelayedEntity);
+    EXPECT_TRUE(gRenderHooks.gameControllersRelease && GetGameServices().TakesDelayedEntities());
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
@@ -191,9 +191,9 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     game->Close();
     EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
-    EXPECT_FALSE(gEngineServices.scriptScheduler || gRenderHooks.gameControllersRelease ||
-                 gEngineServices.gameAddDelayedEntity || gEngineServices.gameSmoothFrameDelta ||
-                 gEngineServices.gameSmoothGameplayTime || gEngineServices.gameGameplayPaused);
+    EXPECT_NE(&GetGameServices(), &GetRunningGameServices());
+    EXPECT_FALSE(GetGameServices().SelectScheduler(8, &now) || gRenderHooks.gameControllersRelease ||
+                 GetGameServices().TakesDelayedEntities());
     gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
     EXPECT_EQ(recorder.Joined(), "");  // no store definitions: no store
@@ -496,25 +496,31 @@ protected:
         ASSERT_NE(gGame->GetGameScheduler(), nullptr);
         // The engine object (and its scheduler) is not started: the engine clock's selection
         // reaches the test's own scheduler.
-        gameSelection = gEngineServices.scriptScheduler;
-        ASSERT_NE(gameSelection, nullptr);
-        gEngineServices.scriptScheduler = [](uint32_t selection, int64_t* now) -> ScriptScheduler* {
-            if ((selection & SCRIPTSCHEDULER_SELECTION) != 8) return gameSelection(selection, now);
-            *now = kEngineNow;
-            return engineScheduler;
-        };
+        ASSERT_EQ(&GetGameServices(), &GetRunningGameServices());
+        SetGameServices(&engineClockGame);
         engineScheduler = new ScriptScheduler();
     }
     void TearDown() override {
         gGame->SetUserPause(false);
+        SetGameServices(&GetRunningGameServices());
         gGame->Close();
         delete std::exchange(engineScheduler, nullptr);
         gEngineServices = EngineServices();
     }
 
+    // The running Game's answers, except the engine clock's scheduler.
+    struct EngineClockGame : GameServices {
+        ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) override {
+            if ((selection & SCRIPTSCHEDULER_SELECTION) != 8)
+                return GetRunningGameServices().SelectScheduler(selection, now);
+            *now = kEngineNow;
+            return engineScheduler;
+        }
+    };
+
     static constexpr int64_t kEngineNow = 777;
     static inline ScriptScheduler* engineScheduler = nullptr;
-    static inline ScriptScheduler* (*gameSelection)(uint32_t, int64_t*) = nullptr;
+    EngineClockGame engineClockGame;
 };
 
 TEST_F(GameScriptTest, UserPausePausesEachTimerOncePerChange) {
@@ -710,22 +716,6 @@ TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedI
     EXPECT_EQ(wnd::GetCursorPos(), (wnd::Point{40 + 200, 30 + 100}));
     EXPECT_FALSE(log.Contains("Hardware cursor counter invalid"));
 }
-
-TEST_F(GamePlatformTest, TapPositionsAreFoundByTheirObject) {
-    int element = 0, other = 0;
-    const Vector at(0.5f, 0.25f, 0.0f, 0.0f);
-    SetTapPosition(&element, &at);
-    ASSERT_NE(FindTapPosition(&element), nullptr);
-    EXPECT_EQ(FindTapPosition(&element)->y, 0.25f);
-    EXPECT_EQ(FindTapPosition(&other), nullptr);
-    Vector copied;
-    EXPECT_TRUE(FindTapPosition(&element, &copied));
-    EXPECT_EQ(copied.y, 0.25f);
-    EXPECT_FALSE(FindTapPosition(&other, &copied));
-    SetTapPosition(&element, nullptr);
-    EXPECT_EQ(FindTapPosition(&element), nullptr);
-}
-
 
 class GameDelegateTest : public testing::Test {
 protected:

@@ -19,7 +19,7 @@
 #include "engine/NumpyReference.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
 

@@ -11,7 +11,7 @@
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/game/LUAConfigHelper.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/DeviceObjectHandle.h"

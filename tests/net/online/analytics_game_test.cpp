@@ -6,7 +6,7 @@
 
 #include "core/Time.h"
 #include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/services/EngineServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/online/ServerRequestThread.h"

@@ -441,6 +441,7 @@ TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
     Game game;
     Game* saved = std::exchange(gGame, &game);
     GameEntityListsTestAccess::SetClientEngine(game);
+    SetGameServices(&GetRunningGameServices());
     gLua.Init();
     gLua.RegisterClass("NetProbe", "");
     lua_register(gLua.GetState(), "NetInitNote", &LuaNetInitNote);
@@ -489,6 +490,7 @@ TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
     for (Entity* e : made) EXPECT_FALSE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << e->GetName();
 
     gEntityManager->NewScene();
+    SetGameServices(nullptr);
     gGame = saved;
     gLua.Close();
     clock.Uninstall(), Time::InitTimer();

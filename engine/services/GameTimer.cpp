@@ -1,4 +1,4 @@
-#include "engine/game/GameTimer.h"
+#include "engine/services/GameTimer.h"
 
 #include "core/Time.h"
 #include "platform/os/Clock.h"

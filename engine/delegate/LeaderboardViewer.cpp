@@ -1,5 +1,5 @@
 // The leaderboard viewer's pages, modes and named rows.
-#include "engine/game/LeaderboardViewer.h"
+#include "engine/delegate/LeaderboardViewer.h"
 
 #include <cstdint>
 #include <cstring>

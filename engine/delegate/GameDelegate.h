@@ -13,7 +13,7 @@
 #include "core/text/NameString.h"
 
 class Entity;
-class LeaderboardViewer;  // engine/game/LeaderboardViewer.h; created at init, owned by the delegate
+class LeaderboardViewer;  // engine/delegate/LeaderboardViewer.h; created at init, owned by the delegate
 struct MPMethodCall;
 class Player;
 

@@ -1,9 +1,9 @@
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 
 #include "core/CrtRand.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
-#include "engine/game/LeaderboardViewer.h"
+#include "engine/delegate/LeaderboardViewer.h"
 
 namespace {
 // Zero until something sets it, as a zero-initialised integer is.
