@@ -54,7 +54,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"

@@ -18,7 +18,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"

@@ -17,7 +17,7 @@
 #include "app/MainWindow.h"
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/gfx/GfxRecorder.h"

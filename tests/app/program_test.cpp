@@ -22,7 +22,7 @@
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/VornexEngine.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"

@@ -12,7 +12,7 @@
 #include "entity/EntityTestSupport.h"
 #include "core/profiler/Profiler.h"
 #include "engine/entity/EntityLayers.h"
-#include "engine/game/SceneRenderList.h"
+#include "engine/SceneRenderList.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 

@@ -1,3 +1,4 @@
+// test-link: game
 // The host's entity announcements on the main thread (the records it posts as command
 // 13 for created, changed, destroyed and torn-off authority entities) and the client's
 // first checks of received records.
@@ -14,7 +15,7 @@
 #include "core/Time.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityTestSupport.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/GameClock.h"
 #include "net/LoopbackNetDriver.h"

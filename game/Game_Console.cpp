@@ -7,7 +7,7 @@
 #include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
 #include "engine/services/EngineServices.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 

@@ -1,6 +1,6 @@
 // The scene render list: the frustum gather over the entity grid and the submission of
 // the gathered entities to the renderer.
-#include "engine/game/SceneRenderList.h"
+#include "engine/SceneRenderList.h"
 
 #include <algorithm>
 #include <cstring>

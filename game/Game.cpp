@@ -12,7 +12,7 @@
 // Game_Console.cpp, Game_Input.cpp, Game_Tick.cpp, Game_EntityLists.cpp.
 //
 // Threads: main thread only.
-#include "engine/game/Game.h"
+#include "game/Game.h"
 
 #include <cstring>
 

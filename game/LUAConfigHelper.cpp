@@ -4,7 +4,7 @@
 // configuration's apply hook), and a device reset builds its present parameters from
 // that copy. Every function here that resets the device or asks for a reset first hands
 // the configuration over, so the changed setting is the one the reset applies.
-#include "engine/game/LUAConfigHelper.h"
+#include "game/LUAConfigHelper.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,7 +17,7 @@
 #include "core/text/TextConversion.h"
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"

@@ -5,7 +5,7 @@
 
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "render/resources/ResourceManager.h"

@@ -7,15 +7,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "../EngineDataSet.h"
-#include "../entity/SceneFiles.h"
+#include "engine/EngineDataSet.h"
+#include "engine/entity/SceneFiles.h"
 #include "CaptureLogSink.h"
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/entity/SceneGrid.h"
 #include "platform/os/Clock.h"

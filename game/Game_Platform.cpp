@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "engine/game/EnvLight.h"
-#include "engine/game/Game.h"
+#include "game/EnvLight.h"
+#include "game/Game.h"
 #include "render/resources/TGAImage.h"
 #include "engine/input/InputManager.h"
 #include "platform/window/Window.h"

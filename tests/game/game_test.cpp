@@ -31,7 +31,7 @@
 #include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/ScriptScheduler.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/delegate/LeaderboardViewer.h"
 #include "engine/input/InputManager.h"
@@ -112,6 +112,7 @@ void ScreenEvent(const char* kind, UIScreen* screen, const Vector& p, uint32_t b
 }
 
 void InstallUIHooks() {
+    gEngineServices = EngineServices{};  // only the recording entries below
     EngineServices& s = gEngineServices;
     s.consoleScreenCreate = [] { return kConsole; };
     s.consoleScreenIsShown = [](const UIGameConsoleScreen*) { return gConsoleShown; };

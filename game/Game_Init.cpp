@@ -11,7 +11,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
-#include "engine/game/EnvLight.h"
+#include "game/EnvLight.h"
 #include "engine/input/TouchHelper.h"
 #include "engine/input/InputManager.h"
 #include "env_light_fake.h"

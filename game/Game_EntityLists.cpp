@@ -14,7 +14,7 @@
 // count as queued for tear-off, IsMIDInDelayedLists and ClearDelayedEntityLists.
 //
 // Main thread only. Log lines are of the multiplayer category.
-#include "engine/game/Game.h"
+#include "game/Game.h"
 
 #include <algorithm>
 

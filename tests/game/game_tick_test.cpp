@@ -1,4 +1,4 @@
-// test-sources: ../NumpyReference.cpp
+// test-sources: ../engine/NumpyReference.cpp
 // test-sanitize: address
 // The Game tick against a float32 model (tick_reference.py) and its edge cases; the clocks it reads:
 // GameClock's whole and variable steps and its correction against network time, the engine frame
@@ -18,7 +18,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/NumpyReference.h"
 #include "engine/camera/GameCameraController.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
@@ -129,7 +129,7 @@ TEST_F(TickTest, FrameTimingMatchesTheFloatModel) {
     // The log's frame suffix shows the fixed-step and ticked-frame counts of the last tick.
     EXPECT_EQ(GetLogFrameNumberA(), int32_t(game->GetFixedStepCount()));
     EXPECT_EQ(GetLogFrameNumberB(), int32_t(game->GetTickedFrameCount()));
-    const std::vector<std::string> expected = RunNumpyReference("game/tick_reference.py", input.str());
+    const std::vector<std::string> expected = RunNumpyReference("../game/tick_reference.py", input.str());
     ASSERT_EQ(expected.size(), actual.size());
     for (size_t i = 0; i < actual.size(); ++i)
         EXPECT_EQ(actual[i], expected[i]) << (runs[i].fixed ? "fixed" : "variable") << " mode, multiplier "

@@ -2,7 +2,7 @@
 // and the eviction and reload of resources around them.
 #include "core/Log.h"
 #include "engine/services/EngineServices.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Thread.h"

@@ -1,4 +1,4 @@
-#include "engine/game/EnvLight.h"
+#include "game/EnvLight.h"
 
 #include "core/Log.h"
 #include "engine/services/OptionalLibrary.h"

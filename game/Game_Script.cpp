@@ -6,7 +6,7 @@
 // its bottom right, as the input manager reports the cursor.
 //
 // Threads: main thread only.
-#include "engine/game/Game.h"
+#include "game/Game.h"
 
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"

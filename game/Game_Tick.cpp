@@ -21,7 +21,7 @@
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityBlender.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/navigation/WalkMap.h"

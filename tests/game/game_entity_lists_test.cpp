@@ -11,7 +11,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/services/GameClock.h"
 #include "engine/entity/EntityTestSupport.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Clock.h"

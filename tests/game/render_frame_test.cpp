@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "../EngineDataSet.h"
+#include "engine/EngineDataSet.h"
 #include "core/config/GameConfig.h"
 #include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
-#include "engine/game/LUAConfigHelper.h"
+#include "game/LUAConfigHelper.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
@@ -35,6 +35,7 @@ struct HookDelegate : GameDelegate {
 class RenderFrameTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        gEngineServices = EngineServices{};  // the engine alone, with the tests' recording entries
         set = new enginetest::EngineDataSet();
         set->WriteProjectConfig();
         window = enginetest::MakeWindow();

@@ -14,7 +14,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
