@@ -7,6 +7,7 @@
 #include "engine/SceneRenderList.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityLayers.h"
+#include "engine/entity/EntityManager.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
@@ -45,6 +46,22 @@ namespace {
 void RenderScreen(UIScreen* screen, const GameFrameView& view) {
     if (screen && gEngineServices.uiScreenRender)
         gEngineServices.uiScreenRender(screen, view.width, view.height, view.gameTime, view.gameplayTime, view.cursor);
+}
+
+// Cursor picking: the entities the frame's list gathered become the entity manager's
+// frame list, and each pressed pointer input casts the camera's ray through the cursor
+// at them (their pick handlers hear of the hits).
+void PickCursorEntities(const SceneRenderList* list, const InputManager& input, const GameCameraController* camera,
+                        const Vector& cursor) {
+    if (!gEntityManager) return;
+    Dynarray<Entity*>& frame = gEntityManager->FrameEntities();
+    frame.Clear();
+    if (list)
+        for (Entity* e : list->Gathered()) frame.Add(e);
+    if (!camera) return;
+    uint32_t pressed[InputManager::kPointerInputCount];
+    const uint32_t count = input.PressedPointerInputs(pressed);
+    gEntityManager->Pick(cursor, pressed, count, camera->GetCameraViewMatrix(), camera->GetCameraProjectionMatrix());
 }
 
 void UpdateCameraMatrices(const GameCameraController* camera) {
@@ -134,7 +151,7 @@ void Game::SubmitScene(const GameFrameView& view) {
     SceneRenderList* list = gSceneRenderList;
     const uint32_t renderFlags = ssaoEnabled ? kRenderFlagSSAO : 0;
     if (list) list->Build(0, blockRenderingMask);
-    if (gEngineServices.pickCursorEntity) gEngineServices.pickCursorEntity(view.cursor);
+    PickCursorEntities(list, *inputManager, cameraController, view.cursor);
     if (list) list->MarkEntities(renderFlags, blockRenderingMask);
     if (!(blockRenderingMask & kBlockShadowPass) && gVornexRenderer.ShadowMapEnabled())
         gVornexRenderer.PostShadowMapPass(renderFlags, gVornexRenderer.Settings().displayShadowDebugInfo ? 1 : 0);

@@ -324,8 +324,6 @@ struct EngineServices {
     bool (*videoIsFullScreen)() = nullptr;
     void (*videoUpdateFrame)() = nullptr;
     void (*videoDrawFrame)() = nullptr;
-    // Cursor picking of the scene's entities at the normalised cursor position.
-    void (*pickCursorEntity)(const Vector& cursor) = nullptr;
 };
 
 extern EngineServices gEngineServices;

@@ -12,6 +12,11 @@
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
+#include "engine/camera/GameCameraController.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/input/InputManager.h"
 #include "game/LUAConfigHelper.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "render/DeviceObjectHandle.h"
@@ -185,6 +190,58 @@ TEST_F(RenderFrameTest, ApplyingTheSettingsRemakesThePostProcessingObjects) {
     EXPECT_EQ(gfx::GetRecorder(gVornexRenderer.Device())->LiveObjects(gfx::ObjectKind::Texture), textures);
     EXPECT_TRUE(Frame());
     EXPECT_EQ(!chain.ToneCurveDirty() && !chain.ColorLookupDirty(), refilled);
+}
+
+// The frame's cursor picking: an entity the frame draws reaches its pick handler while a
+// pointer input is down and the cursor lies over it; a hidden entity (not drawn) or a
+// cursor beside it reaches nothing.
+TEST_F(RenderFrameTest, TheCursorOverADrawnEntityReachesItsPickHandler) {
+    static std::vector<std::pair<Entity*, uint32_t>> picks;
+    picks.clear();
+    struct Handler : EntityPickHandler {
+        void OnPicked(Entity* e, uint32_t input) override { picks.push_back({e, input}); }
+    };
+    const GameCameraController* camera = gGame->GetCameraController();
+    ASSERT_NE(camera, nullptr);
+    Vector forward = camera->GetCameraInvViewMatrix().r[2];
+    forward.w = 0.0f;
+    forward.NormalizeXYZ();
+    static EntityTemplate pickable;
+    Entity* e = gEntityManager->CreateEntityFromTemplate(&pickable, nullptr, Matrix::IDENTITY, 0, nullptr);
+    ASSERT_NE(e, nullptr);
+    e->SetLocalBoundingBox(BoundingBox4(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1)));
+    Vector at = camera->GetCameraPosition() + forward * 20.0f;
+    at.w = 1.0f;
+    e->SetGlobalPosition(at);
+    e->RaiseFlag(ENTITYFLAG_PICKABLE, false);
+    e->SetPickHandler(new Handler());
+    InputManager& input = *gGame->GetInputManager();
+    const struct {
+        bool pressed;
+        float x;
+        bool hidden;
+        bool picked;
+    } cases[] = {{false, 0.5f, false, false}, {true, 0.5f, false, true}, {true, 0.05f, false, false},
+                 {true, 0.5f, true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pressed << " " << c.x << " " << c.hidden);
+        if (c.hidden) e->RaiseFlag(ENTITYFLAG_HIDDEN, false);
+        input.SetCursorPosition(c.x, 0.5f);
+        if (c.pressed) {
+            ASSERT_TRUE(input.PostMouseEvent(MOUSEEVENT_LEFT_DOWN, c.x, 0.5f));
+        }
+        input.Update();
+        picks.clear();
+        EXPECT_TRUE(Frame());
+        using Picks = std::vector<std::pair<Entity*, uint32_t>>;
+        const Picks expected = c.picked ? Picks{{e, kMouseButtonLeft}} : Picks{};
+        EXPECT_EQ(picks, expected);
+        if (!c.pressed) continue;
+        ASSERT_TRUE(input.PostMouseEvent(MOUSEEVENT_LEFT_UP, c.x, 0.5f));
+        input.Update();
+    }
+    gEntityManager->DestroyEntity(e);
+    gEntityManager->FrameEntities().Clear();
 }
 
 // Last: the switch stays pending for the rest of the program.
