@@ -16,7 +16,7 @@
 #include "core/config/ProjectConfig.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/Entity.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Signals.h"
 #include "platform/os/Thread.h"

@@ -3,7 +3,7 @@
 // layer's default procedure.
 #include "app/MainWindow.h"
 #include "core/Time.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer.h"

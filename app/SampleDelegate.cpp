@@ -8,7 +8,7 @@
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "ui/elements/UIScreen.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"

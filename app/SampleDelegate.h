@@ -15,7 +15,7 @@
 // Main thread. The Game holds the screens in its slots; each screen empties the slots
 // it is in when the Game releases it at its close.
 #include "core/math/Vector.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 
 class UIScreen;
 class UIButton;

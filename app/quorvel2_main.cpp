@@ -15,6 +15,7 @@
 #include "core/config/CoreStaticInit.h"
 #include "engine/services/EngineCore.h"
 #include "engine/startup/EngineStaticInit.h"
+#include "game/GameStaticInit.h"
 #include "net/NetStaticInit.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     app::gMainWindow.paced = app::IsPaced(line);
     app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
-                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit};
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

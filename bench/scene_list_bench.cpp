@@ -14,7 +14,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/game/SceneRenderList.h"
+#include "engine/SceneRenderList.h"
 #include "render/VornexRenderer.h"
 #include "tests/support/ProgramStaticInit.h"
 

@@ -14,7 +14,7 @@
 # need each other share one place, written joined by '+' ("elements+recipes").
 cmake_minimum_required(VERSION 3.25)
 set(split_tops core platform tools)
-set(project_tops core platform render engine scene ui sound net game bindings app tools)
+set(project_tops platform core render engine scene sound ui net game bindings app tools)
 set(bad "")
 # The place of a path below FOLDER ("render/scene/X.h" -> "scene", "render/X.h" -> "."), or
 # "" for a path outside it.

@@ -5,7 +5,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/game/Game.h"
+#include "engine/services/GameServices.h"
 #include "net/replication/EntityRecord.h"
 
 namespace ClientEntitySynchronizationStrategy {
@@ -18,7 +18,7 @@ void Process(const EntityRecord& r, Player* localPlayer) {
         Entity* e = gEntityManager ? gEntityManager->GetEntityByMID(r.multiplayerId) : nullptr;
         if (!e) return;
         e->SetTornOffReceived();  // its end is announced: the id may come back before it runs
-        if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_DESTROY);
+        GetGameServices().AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_DESTROY);
         return;
     }
     if (create && !ProcessCreate(r, localPlayer) && gEntityManager && gEntityManager->GetEntityByMID(r.multiplayerId)) {
@@ -60,7 +60,7 @@ Entity* ProcessCreate(const EntityRecord& r, Player* localPlayer) {
     }
     e->SetMultiplayerId(r.multiplayerId);
     e->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, true);
-    if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_INIT);
+    GetGameServices().AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_INIT);
 
     Entity* parent = r.parentId >= kNoMultiplayerId ? gEntityManager->GetRootEntity() : gEntityManager->GetEntityByMID(r.parentId);
     if (!parent) {
@@ -95,7 +95,7 @@ void ProcessUpdate(const EntityRecord& r) {
     }
     if ((r.flags & ENTITYRECORD_FINAL) == ENTITYRECORD_FINAL) {
         e->SetTornOffReceived();
-        if (gGame) gGame->AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_TEAROFF);
+        GetGameServices().AddDelayedEntity(e, r.localTime, DELAYED_ENTITY_TEAROFF);
     }
 }
 

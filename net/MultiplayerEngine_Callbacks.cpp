@@ -9,7 +9,7 @@
 #include "core/Log.h"
 #include "engine/services/EngineServices.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "net/MultiplayerEngine.h"
 #include "net/MultiplayerEngine_Local.h"
 #include "net/Player.h"

@@ -8,8 +8,8 @@
 // game delegate's OnReplicatedMethodCall; a disconnection runs them all at once.
 #include "core/Log.h"
 #include "engine/services/GameClock.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
+#include "engine/services/GameServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
 
@@ -69,7 +69,7 @@ void MultiplayerEngine::DispatchReplicatedMethodCalls(bool force) {
         // Forced (a disconnection), every call runs: nothing would release it later.
         if (!force && p.call.GetArgType(0) == MPARG_ENTITY) {
             const uint16_t id = p.call.GetEntityArg(0);
-            if (id != kNoMultiplayerId && gGame && gGame->IsMIDInDelayedLists(id)) {
+            if (id != kNoMultiplayerId && GetGameServices().IsMIDInDelayedLists(id)) {
                 ++i;
                 continue;
             }

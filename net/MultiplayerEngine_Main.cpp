@@ -17,8 +17,8 @@
 #include "core/profiler/Profiler.h"
 #include "engine/services/GameClock.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
+#include "engine/services/GameServices.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "net/Player.h"
 #include "platform/os/Clock.h"
@@ -89,7 +89,7 @@ MultiplayerEngine::~MultiplayerEngine() {
 
 GameDelegate* MultiplayerEngine::Delegate() const {
     if (delegate) return delegate;
-    return gGame ? gGame->GetDelegate() : nullptr;
+    return GetGameServices().GetDelegate();
 }
 
 int64_t MultiplayerEngine::NetworkNow() const { return networkTime(networkTimeContext); }
@@ -152,12 +152,12 @@ void MultiplayerEngine::SynchronizePlayer(Player* player) {
 }
 
 void MultiplayerEngine::OnMainMenuShowForTheFirstTime() {
-    if (!gGame) return;
-    const int count = gGame->GetArgumentCount();
+    const GameServices& game = GetGameServices();
+    const int count = game.GetArgumentCount();
     for (int i = 0; i + 1 < count; ++i) {
-        const char* a = gGame->GetArgument(i);
+        const char* a = game.GetArgument(i);
         if (!a || std::strcmp(a, "+connect_lobby") != 0) continue;
-        const char* digits = gGame->GetArgument(i + 1);
+        const char* digits = game.GetArgument(i + 1);
         uint64_t id = 0;
         bool valid = digits && *digits;
         for (const char* p = digits; valid && *p; ++p) {
@@ -378,7 +378,7 @@ void MultiplayerEngine::EndFrame(uint64_t time) {
 
 void MultiplayerEngine::ResetReplication() {
     if (gEntityManager) gEntityManager->ClearMIDTable();
-    if (gGame) gGame->ClearDelayedEntityLists();
+    GetGameServices().ClearDelayedEntityLists();
     ClearReplicationSlots();
     pendingCalls.clear();
     pendingCapWarned = false;

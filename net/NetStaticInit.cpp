@@ -2,7 +2,7 @@
 #include "net/NetStaticInit.h"
 
 #include "engine/services/EngineServices.h"
-#include "engine/game/Game.h"
+#include "engine/services/GameServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
 #include "net/online/GamerProfile.h"
@@ -48,7 +48,7 @@ void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time)
 void UpdateMainThread(MultiplayerEngine* engine) { engine->UpdateMainThread(); }
 void Dispatch(MultiplayerEngine* engine, bool force) { engine->DispatchReplicatedMethodCalls(force); }
 
-MultiplayerEngine* Current() { return gGame ? gGame->GetMultiplayerEngine() : nullptr; }
+MultiplayerEngine* Current() { return GetGameServices().GetMultiplayerEngine(); }
 bool IsMultiplayerGame() {
     MultiplayerEngine* e = Current();
     return e && e->IsMultiplayerGame();

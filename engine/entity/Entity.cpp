@@ -15,6 +15,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "platform/os/Clock.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
@@ -564,7 +565,7 @@ void Entity::RestoreAllRenderingContexts() {
 }
 
 void Entity::SubmitForRendering(uint32_t renderFlags) {
-    submittedFrame = gEngineServices.gameTickedFrame ? gEngineServices.gameTickedFrame() : 0;
+    submittedFrame = GetGameServices().TickedFrameCount();
     if (!renderingContext) {
         RenderWithoutContext(renderFlags | enforcedRenderingFlags);
         return;
@@ -659,28 +660,27 @@ void Entity::OnProcTargetingAnimRotStart() { gLua.CallObjectMethod(this, "OnProc
 void Entity::OnProcTargetingAnimRotStop() { gLua.CallObjectMethod(this, "OnProcTargetingAnimRotStop"); }
 
 void Entity::EnableTickCallback() {
-    if (gEngineServices.gameRegisterTickEntity) gEngineServices.gameRegisterTickEntity(this, true);
+    GetGameServices().AddTickEntity(this);
 }
 
 void Entity::DisableTickCallback() {
-    if (gEngineServices.gameRegisterTickEntity) gEngineServices.gameRegisterTickEntity(this, false);
+    GetGameServices().RemoveTickEntity(this);
 }
 
 namespace {
 
 ScriptScheduler* ChosenScheduler(uint32_t callFlags, int64_t* now) {
     *now = 0;
-    return gEngineServices.scriptScheduler ? gEngineServices.scriptScheduler(callFlags & 12, now) : nullptr;
+    return GetGameServices().SelectScheduler(callFlags & 12, now);
 }
 
 template <class Fn>
 void ForEachScheduler(Fn fn) {
-    if (!gEngineServices.scriptScheduler) return;
     int64_t now;
     ScriptScheduler* seen[3] = {};
     const uint32_t selections[3] = {0, SCRIPTCALL_GAMEPLAYTIME, SCRIPTCALL_SYSTEMTIME};
     for (uint32_t i = 0; i < 3; ++i) {
-        ScriptScheduler* s = gEngineServices.scriptScheduler(selections[i], &now);
+        ScriptScheduler* s = GetGameServices().SelectScheduler(selections[i], &now);
         if (!s || s == seen[0] || s == seen[1]) continue;
         seen[i] = s;
         fn(s);
@@ -770,8 +770,7 @@ void Entity::SetTornOff() {
         if (children[i]->multiplayerRole != MPROLE_NONE) children[i]->SetTornOff();
     tornOff = 1;
     if (gEngineServices.multiplayerOnEntityTornOff) gEngineServices.multiplayerOnEntityTornOff(this);
-    if (multiplayerRole == MPROLE_AUTHORITY && gEngineServices.gameAddDelayedEntity)
-        gEngineServices.gameAddDelayedEntity(this, 2);
+    if (multiplayerRole == MPROLE_AUTHORITY) GetGameServices().AddServerDelayedEntity(this, DELAYED_ENTITY_TEAROFF);
 }
 
 void Entity::EndReplication() {

@@ -1,8 +1,7 @@
 #include "engine/entity/EntityBlender.h"
 
-#include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/entity/Entity.h"
-#include "platform/os/Clock.h"
 #include "render/scene/EntityRenderingContext.h"
 
 namespace {
@@ -11,7 +10,7 @@ EntityBlender* gFirstBlender = nullptr;
 EntityBlender* gLastBlender = nullptr;
 
 int64_t SmoothGameTime() {
-    return gEngineServices.gameSmoothTime ? gEngineServices.gameSmoothTime() : os::ReadCounter();
+    return GetGameServices().SmoothGameTime();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/os/Clock.h"
 #include "core/rtti/RTTIEntityPointer.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -246,7 +247,7 @@ Entity* EntityManager::CreateEntityFromTemplate(EntityTemplate* t, Entity* paren
     if (gEngineServices.multiplayerOnEntityCreated) gEngineServices.multiplayerOnEntityCreated(e);
     if (authority) {
         e->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, true);
-        if (gEngineServices.gameAddDelayedEntity) gEngineServices.gameAddDelayedEntity(e, 0);
+        GetGameServices().AddServerDelayedEntity(e, DELAYED_ENTITY_INIT);
     }
     return e;
 }
@@ -303,8 +304,7 @@ void EntityManager::FinishEntityCreation(Entity* entity) {
     entity->InitTriggerActivation();
     if (gEngineServices.entityCreationListener) gEngineServices.entityCreationListener(entity);
     if (alive.Get()) {
-        if (gEngineServices.gameInitEntity) gEngineServices.gameInitEntity(entity);
-        else EntityInitBatch::InitEntity(entity);
+        if (!GetGameServices().InitEntity(entity)) EntityInitBatch::InitEntity(entity);
     }
     if (opened) EntityInitBatch::Finish();
 }
@@ -313,10 +313,7 @@ void EntityManager::DestroyEntity(Entity* entity) {
     if (!entity) return;
     if (entity->GetMultiplayerRole() == MPROLE_AUTHORITY) {
         if (gEngineServices.multiplayerOnEntityDestroyed) gEngineServices.multiplayerOnEntityDestroyed(entity);
-        if (gEngineServices.gameAddDelayedEntity) {
-            gEngineServices.gameAddDelayedEntity(entity, 1);
-            return;
-        }
+        if (GetGameServices().AddServerDelayedEntity(entity, DELAYED_ENTITY_DESTROY)) return;
     }
     entity->Destroy();
 }
@@ -348,9 +345,9 @@ void EntityManager::DestroyRoot() {
     Entity* root = sceneRoot;
     sceneRoot = nullptr;
     if (!root) return;
-    if (root->GetMultiplayerRole() == MPROLE_AUTHORITY && gEngineServices.gameAddDelayedEntity) {
+    if (root->GetMultiplayerRole() == MPROLE_AUTHORITY && GetGameServices().TakesDelayedEntities()) {
         if (gEngineServices.multiplayerOnEntityDestroyed) gEngineServices.multiplayerOnEntityDestroyed(root);
-        gEngineServices.gameAddDelayedEntity(root, 1);
+        GetGameServices().AddServerDelayedEntity(root, DELAYED_ENTITY_DESTROY);
         return;
     }
     root->Destroy();

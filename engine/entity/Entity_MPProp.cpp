@@ -10,6 +10,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/MPProperty.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 
 namespace {
 
@@ -253,12 +254,12 @@ void Entity::ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex) {
     animIndex = std::min<uint32_t>(animIndex, kNoMPProperty);
     progressIndex = std::min<uint32_t>(progressIndex, kNoMPProperty);
     if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, true, animIndex, progressIndex)) return;
-    if (gEngineServices.gameSetMeshFinishList) gEngineServices.gameSetMeshFinishList(this, true);
+    GetGameServices().AddMeshToFinishList(this);
 }
 
 void Entity::ReplicateAnimDisable() {
     if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, false, 255, 255)) return;
-    if (gEngineServices.gameSetMeshFinishList) gEngineServices.gameSetMeshFinishList(this, false);
+    GetGameServices().RemoveMeshFromFinishList(this);
 }
 
 // ---- Engine side ----
@@ -273,7 +274,7 @@ void Entity::CreateMPProperties() {
     GetLocalLocationMatrix().Decompose(&position, &angles, &scale);
     MPPropSetPosition(position, 0);
     MPPropSetRotation(angles);
-    if (gEngineServices.gameRegisterReplicatedEntity) gEngineServices.gameRegisterReplicatedEntity(this, false);
+    GetGameServices().RegisterReplicatedEntity(this, false);
 }
 
 namespace {
@@ -305,7 +306,7 @@ void Entity::MPPropSerialize(MPFieldBuffer& out, uint64_t& snapMask, uint64_t& o
 
 bool Entity::MPPropDeserialize(const MPFieldBuffer& in, uint64_t dirtyMask, uint64_t snapMask, uint64_t time, bool create) {
     if (!mpProperties || !mpProperties->Deserialize(in, dirtyMask, snapMask, time, create)) return false;
-    if (gEngineServices.gameRegisterReplicatedEntity) gEngineServices.gameRegisterReplicatedEntity(this, false);
+    GetGameServices().RegisterReplicatedEntity(this, false);
     return true;
 }
 

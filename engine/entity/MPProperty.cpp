@@ -19,7 +19,7 @@
 #include "core/profiler/Profiler.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/services/GameClock.h"
 
 using namespace mpprop_detail;
@@ -382,7 +382,7 @@ bool MPPropertyContainer::Set(uint32_t index, MPValue value, uint8_t setFlag) {
         owner->SetReceivedChangeMask(owner->GetReceivedChangeMask() | (uint64_t(1) << index));
     }
     owner->MPPropMarkDirty(index);
-    if (gEngineServices.gameRegisterReplicatedEntity) gEngineServices.gameRegisterReplicatedEntity(owner, waits);
+    GetGameServices().RegisterReplicatedEntity(owner, waits);
     return true;
 }
 
@@ -583,10 +583,10 @@ bool MPPropertyContainer::Tick(uint64_t t) {
         if (location) owner->MPPropApplyLocation();
         if (animIndex != kNoMPProperty && properties[animIndex].changed && alive.Get()) owner->OnReplicatedAnim(animIndex);
         if (progressIndex != kNoMPProperty && properties[progressIndex].changed && alive.Get()) owner->OnReplicatedAnimProgress(progressIndex);
-        if (callback && alive.Get() && !(owner->GetFlags() & ENTITYFLAG_DISABLE_UPDATE) && gEngineServices.gameOnReplicatedProperty) {
+        if (callback && alive.Get() && !(owner->GetFlags() & ENTITYFLAG_DISABLE_UPDATE)) {
             inCallback = 1;
             gProfiler.StartTimer(PROFILE_TEST_K, PROFILER_THREAD_MAIN);
-            gEngineServices.gameOnReplicatedProperty(owner);
+            GetGameServices().OnReplicatedProperty(owner);
             gProfiler.StopTimer(PROFILE_TEST_K, PROFILER_THREAD_MAIN);
             inCallback = 0;
         }

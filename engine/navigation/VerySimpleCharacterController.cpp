@@ -6,11 +6,11 @@
 #include "core/Time.h"
 #include "core/config/GameConfig.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/SpatialQueries.h"
 #include "engine/navigation/Pathfinder.h"
-#include "platform/os/Clock.h"
 
 namespace {
 
@@ -36,13 +36,11 @@ constexpr float kStepEnd = 0.01f;  // of the tick's step
 // While a new search runs, the old path is walked on for this long after the last walk.
 constexpr double kContinuationSeconds = 0.3;
 
-float FrameDelta() { return gEngineServices.gameSmoothFrameDelta ? gEngineServices.gameSmoothFrameDelta() : 0.0f; }
+float FrameDelta() { return GetGameServices().SmoothFrameDelta(); }
 
-int64_t GameplayNow() {
-    return gEngineServices.gameSmoothGameplayTime ? gEngineServices.gameSmoothGameplayTime() : os::ReadCounter();
-}
+int64_t GameplayNow() { return GetGameServices().SmoothGameplayTime(); }
 
-bool GameplayPaused() { return gEngineServices.gameGameplayPaused && gEngineServices.gameGameplayPaused(); }
+bool GameplayPaused() { return GetGameServices().IsGameplayPaused(); }
 
 bool SameNormal(const Vector& a, const Vector& b) { return (a - b).Length3Squared() < 1e-10f; }
 

@@ -20,7 +20,6 @@ class EntityManager;
 class EntityTemplate;
 class InGameStore;
 class NameString;
-class ScriptScheduler;
 struct TriggerActivator;
 class Matrix;
 class MultiplayerEngine;
@@ -130,30 +129,8 @@ struct EngineServices {
     // The mesh templates' global shader preset name (null clears it).
     void (*setMeshShaderPreset)(const char* presetName) = nullptr;
 
-    // ---- Entities: the Game (empty: no game is running) ----
-    // Game delayed lists (kind 0 server-delayed init, 1 destroy, 2 tear-off).
-    void (*gameAddDelayedEntity)(Entity* entity, uint32_t kind) = nullptr;
-    // The Game tick list ("OnTick" / "OnSmoothTick" each frame).
-    void (*gameRegisterTickEntity)(Entity* entity, bool add) = nullptr;
-    // Game::RegisterTickEntity: the replicated-property upkeep list (with received, also
-    // the list whose waiting sets the next multiplayer step applies).
-    void (*gameRegisterReplicatedEntity)(Entity* entity, bool received) = nullptr;
-    // GameDelegate::OnReplicatedProperty.
-    void (*gameOnReplicatedProperty)(Entity* entity) = nullptr;
-    // Game::AddMeshToFinishList / RemoveMeshFromFinishList (the replicated-animation list).
-    void (*gameSetMeshFinishList)(Entity* mesh, bool add) = nullptr;
     // MeshEntity::SetAnimationReplication (false: not a mesh).
     bool (*meshSetAnimationReplication)(Entity* entity, bool enable, uint32_t animProperty, uint32_t progressProperty) = nullptr;
-    // The script scheduler chosen by flags & 12 (4 gameplay, 8 engine, else game time)
-    // with its clock's present time; null when it does not exist.
-    ScriptScheduler* (*scriptScheduler)(uint32_t selection, int64_t* now) = nullptr;
-    // GameDelegate::InitEntity for a newly created entity (the delegate runs its "OnInit"
-    // passes through EntityInitBatch::InitEntity). Empty: the passes run directly.
-    void (*gameInitEntity)(Entity* entity) = nullptr;
-    // The Game's ticked-frame count (empty: 0).
-    uint32_t (*gameTickedFrame)() = nullptr;
-    // The Game's smooth game timer in counter ticks (empty: the counter).
-    int64_t (*gameSmoothTime)() = nullptr;
 
     // ---- Scene content: scene parameters (empty: nothing starts) ----
     // SceneParametersTemplate::StartTransition of a scene-parameter entity's template.
@@ -325,13 +302,6 @@ struct EngineServices {
                                            Vector* out) = nullptr;
     // ---- end of the configuration helper and Game script API ----
     // ---- Navigation ----
-    // The Game's smooth game timer: its last frame delta in seconds (empty: 0, so no path
-    // is walked and nothing falls).
-    float (*gameSmoothFrameDelta)() = nullptr;
-    // The Game's smooth gameplay timer in counter ticks (empty: the counter), and whether
-    // gameplay time is paused (empty: it runs).
-    int64_t (*gameSmoothGameplayTime)() = nullptr;
-    bool (*gameGameplayPaused)() = nullptr;
     // The "Player collision type" of a mesh entity's template (PLAYER_COLLISION_*; empty:
     // "None") and, for "Face", the mesh's main-memory vertices and triangles (false: none).
     uint32_t (*meshPlayerCollisionType)(Entity* mesh) = nullptr;
@@ -354,8 +324,6 @@ struct EngineServices {
     bool (*videoIsFullScreen)() = nullptr;
     void (*videoUpdateFrame)() = nullptr;
     void (*videoDrawFrame)() = nullptr;
-    // Cursor picking of the scene's entities at the normalised cursor position.
-    void (*pickCursorEntity)(const Vector& cursor) = nullptr;
 };
 
 extern EngineServices gEngineServices;

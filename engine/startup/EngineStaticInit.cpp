@@ -13,9 +13,7 @@
 #include "engine/entity/SceneParametersEntity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
-#include "engine/game/Game.h"
-#include "engine/game/LUAConfigHelper.h"
-#include "engine/game/SceneRenderList.h"
+#include "engine/SceneRenderList.h"
 #include "engine/services/EngineServices.h"
 #include "render/scene/DebugPathList.h"
 #include "render/resources/ResourceList.h"
@@ -91,7 +89,6 @@ using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
     {1, K::GlobalObject, "gGameClock", &StaticInitCreateGlobal<GameClock, gGameClock>, 0, 0},
-    {1, K::GlobalObject, "gGame", &StaticInitCreateGlobal<Game, gGame>, 0, 0},
     {1, K::GlobalObject, "gVornexEngine", &CreateEngineObject, 0, 0},
     {1, K::GlobalObject, "gSceneRenderList", &CreateSceneRenderList, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
@@ -113,7 +110,6 @@ const StaticInitRow kEngineRows[] = {
     {9, K::GlobalObject, "gLua", &CreateScriptHost, 0, 0},
     {10, K::ClassRegistration, "EntityTemplateStub", &StaticInitRegister<EntityTemplateStub>, 0, 0},
     {10, K::ClassRegistration, "EntitySet", &StaticInitRegister<EntitySet>, 0, 0},
-    {12, K::GlobalObject, "gConfigHelper", &StaticInitCreateGlobal<LUAConfigHelper, gConfigHelper>, 0, 0},
 };
 
 }  // namespace

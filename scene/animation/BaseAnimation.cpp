@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/game/Game.h"
+#include "engine/services/GameServices.h"
 
 AnimationPoseWorkspace* gMeshAnimationWorkspace = nullptr;
 AnimationPoseWorkspace* gSFXMeshAnimationWorkspace = nullptr;
@@ -26,12 +26,12 @@ BaseAnimation::BaseAnimation(uint64_t thread, const AnimationParams& startParams
 const GameTimer* BaseAnimation::Clock() const { return customClock ? customClock : SelectAnimationClock(params.Flags); }
 
 const GameTimer* SelectAnimationClock(uint32_t flags) {
-    if (!gGame) return nullptr;
+    GameServices& game = GetGameServices();
     switch (flags & kAnimFlagClockMask) {
-    case ANIMFLAG_GAMEPLAYTIME: return &gGame->GetGameplayTimer();
-    case ANIMFLAG_SMOOTHGAMEPLAYTIME: return &gGame->GetSmoothGameplayTimer();
-    case ANIMFLAG_SMOOTHGAMETIME: return &gGame->GetSmoothGameTimer();
-    default: return &gGame->GetGameTimer();
+    case ANIMFLAG_GAMEPLAYTIME: return game.GetGameplayTimer();
+    case ANIMFLAG_SMOOTHGAMEPLAYTIME: return game.GetSmoothGameplayTimer();
+    case ANIMFLAG_SMOOTHGAMETIME: return game.GetSmoothGameTimer();
+    default: return game.GetGameTimer();
     }
 }
 

@@ -14,7 +14,7 @@
 #include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
 #include "core/rtti/SafePointer.h"
-#include "engine/game/GameTimer.h"
+#include "engine/services/GameTimer.h"
 #include "engine/tween/Fade.h"
 #include "scene/animation/AnimationParams.h"
 

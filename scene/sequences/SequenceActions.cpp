@@ -5,8 +5,8 @@
 
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
+#include "engine/services/GameServices.h"
 #include "scene/sequences/LuaSequenceAction.h"
 
 SequenceActionFactory* gSequenceActionFactory = nullptr;
@@ -116,7 +116,7 @@ int32_t SequenceActionWaitForGlobalCountingSemaphoreToReach::Update(Sequence*, f
 
 void StartSequenceFromAction(const NameString& name, bool gameplayTime, bool delegateFlag) {
     if (name.IsEmpty() || !gSequenceSystem) return;
-    GameDelegate* delegate = gGame ? gGame->GetDelegate() : nullptr;
+    GameDelegate* delegate = GetGameServices().GetDelegate();
     if (delegate && delegate->OverrideStartSequence(name.CStr(), delegateFlag)) return;
     gSequenceSystem->StartSequence(name.CStr(), gameplayTime, true);
 }

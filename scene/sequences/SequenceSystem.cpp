@@ -17,8 +17,8 @@
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameTimer.h"
+#include "engine/services/GameServices.h"
+#include "engine/services/GameTimer.h"
 #include "platform/os/Clock.h"
 
 SequenceSystem* gSequenceSystem = nullptr;
@@ -137,9 +137,19 @@ bool ReadSequenceBlock(BoundedReader& in) {
     return !in.Failed();
 }
 
+namespace {
+
+// Adds (or removes) one pause of the Game's gameplay and smooth gameplay timers.
+void PauseGameplayTimers(bool pause) {
+    GameServices& game = GetGameServices();
+    if (GameTimer* t = game.GetGameplayTimer()) t->Pause(pause);
+    if (GameTimer* t = game.GetSmoothGameplayTimer()) t->Pause(pause);
+}
+
+}  // namespace
+
 GameTimer* SequenceTimer(bool gameplayTime) {
-    if (!gGame) return nullptr;
-    return gameplayTime ? &gGame->GetGameplayTimer() : &gGame->GetGameTimer();
+    return gameplayTime ? GetGameServices().GetGameplayTimer() : GetGameServices().GetGameTimer();
 }
 
 // ---------------------------------------------------------------------------------
@@ -340,9 +350,7 @@ void SequenceSystem::StopAllSequences(bool clearSemaphores, bool deferred, const
     // started after this stop is appended behind the walk and still ticked in the pass.
     if (!ticking) running.Clear();
     for (; gameplayPauseCount > 0; --gameplayPauseCount) {
-        if (!gGame) continue;
-        gGame->GetGameplayTimer().Pause(false);
-        gGame->GetSmoothGameplayTimer().Pause(false);
+        PauseGameplayTimers(false);
     }
     if (clearSemaphores) {
         globalSemaphores.Clear();
@@ -352,9 +360,7 @@ void SequenceSystem::StopAllSequences(bool clearSemaphores, bool deferred, const
 
 void SequenceSystem::AddGameplayPause() {
     ++gameplayPauseCount;
-    if (!gGame) return;
-    gGame->GetGameplayTimer().Pause(true);
-    gGame->GetSmoothGameplayTimer().Pause(true);
+    PauseGameplayTimers(true);
 }
 
 void SequenceSystem::Tick() {

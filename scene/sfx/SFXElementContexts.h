@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "core/rtti/SafePointer.h"
-#include "engine/game/GameTimer.h"
+#include "engine/services/GameTimer.h"
 #include "scene/sfx/SFXContext.h"
 
 class EntityTemplate;

@@ -12,7 +12,7 @@ set(cases
   "up from the root|render/Stream.cpp|#include \"render/scene/Light.h\"|FAIL"
   "up one place|render/scene/Light.cpp|#  include \"render/frame/Draw.h\"|FAIL"
   "a file outside the order|render/extra/Tool.cpp|#include \"render/Stream.h\"|FAIL"
-  "a library not linked|render/frame/Draw.cpp|#include \"engine/game/Game.h\"|FAIL"
+  "a library not linked|render/frame/Draw.cpp|#include \"game/Game.h\"|FAIL"
   "system headers are not checked|render/Stream.cpp|#include <vector>|PASS")
 set(failures "")
 foreach(c IN LISTS cases)

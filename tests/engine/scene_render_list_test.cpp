@@ -12,7 +12,7 @@
 #include "entity/EntityTestSupport.h"
 #include "core/profiler/Profiler.h"
 #include "engine/entity/EntityLayers.h"
-#include "engine/game/SceneRenderList.h"
+#include "engine/SceneRenderList.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 
@@ -202,7 +202,10 @@ size_t SubmittedIn(const std::vector<Entity*>& entities, uint32_t frame) {
 }
 
 TEST_F(SceneSubmissionTest, MainAndLatePassesPostTheirTasks) {
-    gEngineServices.gameTickedFrame = [] { return gFrame; };
+    static struct : GameServices {
+        uint32_t TickedFrameCount() const override { return gFrame; }
+    } game;
+    SetGameServices(&game);
     std::mt19937 rng(48);
     const auto all = Scene(rng, 300);
     RandomCamera(rng);

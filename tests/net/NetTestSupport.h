@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/game/GameDelegate.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/MPMethodCall.h"
 
 namespace nettest {

@@ -10,17 +10,18 @@
 #include "core/config/GameConfig.h"
 #include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
-#include "engine/game/Game.h"
+#include "engine/services/GameServices.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "net/LoopbackNetDriver.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
 
-struct GameEntityListsTestAccess {
-    static void SetArguments(Game& game, char** argv, int argc) {
-        game.argv = argv;
-        game.argc = argc;
-    }
+// The running Game's command line.
+struct ArgumentsGame : GameServices {
+    int GetArgumentCount() const override { return argc; }
+    const char* GetArgument(int index) const override { return index >= 0 && index < argc ? argv[index] : nullptr; }
+    char** argv = nullptr;
+    int argc = 0;
 };
 
 namespace {
@@ -169,10 +170,12 @@ TEST_F(MainThreadTest, ConnectLobbyArgument) {
         {{"prog", "+connect_lobby", "99999999999999999999"}, 0},
         {{"prog", "-connect_lobby", "5"}, 0},
     };
+    ArgumentsGame game;
     for (const Row& r : rows) {
         std::vector<char*> argv;
         for (const std::string& a : r.args) argv.push_back(const_cast<char*>(a.c_str()));
-        GameEntityListsTestAccess::SetArguments(*gGame, argv.data(), int(argv.size()));
+        game.argv = argv.data(), game.argc = int(argv.size());
+        SetGameServices(&game);
         engine->OnMainMenuShowForTheFirstTime();
         Record rec;
         if (r.lobby == 0) {
@@ -183,7 +186,7 @@ TEST_F(MainThreadTest, ConnectLobbyArgument) {
             EXPECT_EQ(rec.payload, Bytes(r.lobby));
         }
     }
-    GameEntityListsTestAccess::SetArguments(*gGame, nullptr, 0);
+    SetGameServices(nullptr);
 }
 
 TEST_F(MainThreadTest, ChatEchoesLocally) {

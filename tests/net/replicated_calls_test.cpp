@@ -1,3 +1,4 @@
+// test-link: game
 // Replicated method calls end to end: the Game's engine hosts over the in-memory driver
 // pair, a second engine joins, and a script method decorated toClient, called on the
 // host, runs on the client through the game delegate and the script bridge.
@@ -8,7 +9,7 @@
 #include "NetMatch.h"
 #include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ReplicationBridge.h"
 
@@ -37,6 +38,7 @@ protected:
         match = std::make_unique<Match>();
         ASSERT_TRUE(match->Connect());
         GameEntityListsTestAccess::SetMultiplayerEngine(*gGame, match->host.engine.get());
+        SetGameServices(&GetRunningGameServices());
     }
     void TearDown() override {
         GameEntityListsTestAccess::SetMultiplayerEngine(*gGame, nullptr);

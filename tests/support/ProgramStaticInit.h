@@ -12,9 +12,10 @@ extern const StaticInitTable kSceneStaticInit __attribute__((weak));
 extern const StaticInitTable kSoundStaticInit __attribute__((weak));
 extern const StaticInitTable kUIStaticInit __attribute__((weak));
 extern const StaticInitTable kNetStaticInit __attribute__((weak));
+extern const StaticInitTable kGameStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
-                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit};
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }

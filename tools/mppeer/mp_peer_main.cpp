@@ -99,12 +99,13 @@
 #include "engine/services/EngineCore.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "game/Game.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"
 #include "engine/startup/EngineStaticInit.h"
+#include "game/GameStaticInit.h"
 #include "net/MultiplayerEngine.h"
 #include "net/NetStaticInit.h"
 #include "net/Player.h"
@@ -941,7 +942,7 @@ int main(int argc, char** argv) {
     // The program's start-up, on the recording device.
     gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit, &kSoundStaticInit,
-                                       &kNetStaticInit};
+                                       &kNetStaticInit,  &kGameStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
     if (!plan.data.empty()) {
         const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");

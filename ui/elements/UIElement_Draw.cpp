@@ -8,7 +8,7 @@
 // Render thread only.
 #include <algorithm>
 
-#include "engine/game/Game.h"
+#include "engine/input/TapPositions.h"
 #include "render/VornexRenderer.h"
 #include "render/shaders/ShaderManager.h"
 #include "ui/elements/UIClipStack.h"

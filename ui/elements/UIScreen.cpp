@@ -7,7 +7,7 @@
 #include <cfloat>
 
 #include "core/config/ProjectConfig.h"
-#include "engine/game/Game.h"
+#include "engine/services/GameServices.h"
 #include "ui/elements/UIIdTable.h"
 
 namespace {
@@ -77,9 +77,9 @@ void UIScreen::SlotChanged(bool) {
 
 void UIScreen::Release() {
     // The Game keeps plain pointers: empty every slot still naming this screen first.
-    if (gGame)
-        for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s)
-            if (gGame->GetScreen(GameScreenSlot(s)) == this) gGame->SetScreen(GameScreenSlot(s), nullptr);
+    GameServices& game = GetGameServices();
+    for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s)
+        if (game.GetScreen(GameScreenSlot(s)) == this) game.SetScreen(GameScreenSlot(s), nullptr);
     UIElement::Release();
 }
 

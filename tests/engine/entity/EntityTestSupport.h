@@ -6,6 +6,7 @@
 
 #include "CaptureLogSink.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
@@ -21,6 +22,7 @@ protected:
     void TearDown() override {
         gEntityManager->NewScene();
         gEngineServices = EngineServices();
+        SetGameServices(nullptr);
         log.Detach();
     }
     // A template of the given type that lives for the test.

@@ -41,7 +41,14 @@ TEST_F(ManagerTest, DestroyedRootIsForgotten) {
 TEST_F(ManagerTest, AuthorityCreationRules) {
     static std::vector<std::pair<Entity*, uint32_t>> delayed;
     delayed.clear();
-    gEngineServices.gameAddDelayedEntity = [](Entity* e, uint32_t kind) { delayed.push_back({e, kind}); };
+    static struct : GameServices {
+        bool TakesDelayedEntities() const override { return true; }
+        bool AddServerDelayedEntity(Entity* e, DelayedEntityKind kind) override {
+            delayed.push_back({e, kind});
+            return true;
+        }
+    } game;
+    SetGameServices(&game);
     gEngineServices.multiplayerOnEntityCreated = [](Entity* e) {
         if (e->GetMultiplayerRole() == MPROLE_AUTHORITY)
             e->SetMultiplayerId(e->IsStaticMultiplayer() ? gEntityManager->AllocateStaticMID()

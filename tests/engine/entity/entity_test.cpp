@@ -297,12 +297,15 @@ TEST_F(EntityCoreTest, BlockRenderingMaskFollowsEntityAndTemplateViews) {
 TEST_F(EntityCoreTest, SchedulingPicksTheSchedulerByFlags) {
     static ScriptScheduler game, gameplay, engine;
     static bool gameRunning;
-    gEngineServices.scriptScheduler = [](uint32_t selection, int64_t* now) -> ScriptScheduler* {
-        *now = 100;
-        if (selection == SCRIPTCALL_SYSTEMTIME) return &engine;
-        if (!gameRunning) return nullptr;
-        return selection == SCRIPTCALL_GAMEPLAYTIME ? &gameplay : &game;
-    };
+    static struct : GameServices {
+        ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) override {
+            *now = 100;
+            if (selection == SCRIPTCALL_SYSTEMTIME) return &engine;
+            if (!gameRunning) return nullptr;
+            return selection == SCRIPTCALL_GAMEPLAYTIME ? &gameplay : &game;
+        }
+    } schedulers;
+    SetGameServices(&schedulers);
     Entity* e = Make();
     gameRunning = true;
     const struct {
@@ -387,19 +390,22 @@ TEST_F(EntityCoreTest, APropertyCallbackMayDestroyTheTickingEntity) {
             gCallbackNested = Make();
             received(gCallbackNested);
         }
-        gEngineServices.gameOnReplicatedProperty = [](Entity* e) {
-            if (e == gCallbackVictim && gCallbackNested) {
-                Entity* other = gCallbackNested;
-                gCallbackNested = nullptr;
-                other->MPPropTick(2);
-            } else {
-                gEntityManager->DestroyEntity(gCallbackVictim);
+        static struct : GameServices {
+            void OnReplicatedProperty(Entity* e) override {
+                if (e == gCallbackVictim && gCallbackNested) {
+                    Entity* other = gCallbackNested;
+                    gCallbackNested = nullptr;
+                    other->MPPropTick(2);
+                } else {
+                    gEntityManager->DestroyEntity(gCallbackVictim);
+                }
             }
-        };
+        } game;
+        SetGameServices(&game);
         SafePointer<Entity> alive(victim);
         EXPECT_FALSE(victim->MPPropTick(2)) << row.name;
         EXPECT_EQ(alive.Get(), nullptr) << row.name;
-        gEngineServices.gameOnReplicatedProperty = nullptr;
+        SetGameServices(nullptr);
     }
 }
 

@@ -479,10 +479,13 @@ TEST_F(MPPropTest, ClientOwnedValuesAreNotMovedForTheirOwner) {
 TEST_F(MPPropTest, CallbacksOncePerChangingTickAndNotWhileDisabled) {
     static int calls = 0;
     calls = 0;
-    gEngineServices.gameOnReplicatedProperty = [](Entity* e) {
-        ++calls;
-        EXPECT_TRUE(e->GetMPProperties()->InCallback());
-    };
+    static struct : GameServices {
+        void OnReplicatedProperty(Entity* e) override {
+            ++calls;
+            EXPECT_TRUE(e->GetMPProperties()->InCallback());
+        }
+    } game;
+    SetGameServices(&game);
     struct Row {
         const char* name;
         bool disabled;
@@ -504,7 +507,7 @@ TEST_F(MPPropTest, CallbacksOncePerChangingTickAndNotWhileDisabled) {
         e->MPPropTick(Now() + 2000);
         EXPECT_EQ(calls, r.expected) << r.name << ": a change without CALLBACK calls nothing";
     }
-    gEngineServices.gameOnReplicatedProperty = nullptr;
+    SetGameServices(nullptr);
 }
 
 TEST_F(MPPropTest, TheStandardPropertiesPlaceTheProxy) {

@@ -11,6 +11,7 @@
 #include "engine/NumpyReference.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"
+#include "engine/input/TapPositions.h"
 #include "engine/services/EngineServices.h"
 #include "platform/input/Input.h"
 #include "platform/input/Keys.h"
@@ -695,3 +696,18 @@ TEST_F(ControllerTest, ReleaseAndReconnectAroundADeviceReset) {
 }
 
 }  // namespace
+
+TEST(TapPositionsTest, AreFoundByTheirObject) {
+    int element = 0, other = 0;
+    const Vector at(0.5f, 0.25f, 0.0f, 0.0f);
+    SetTapPosition(&element, &at);
+    ASSERT_NE(FindTapPosition(&element), nullptr);
+    EXPECT_EQ(FindTapPosition(&element)->y, 0.25f);
+    EXPECT_EQ(FindTapPosition(&other), nullptr);
+    Vector copied;
+    EXPECT_TRUE(FindTapPosition(&element, &copied));
+    EXPECT_EQ(copied.y, 0.25f);
+    EXPECT_FALSE(FindTapPosition(&other, &copied));
+    SetTapPosition(&element, nullptr);
+    EXPECT_EQ(FindTapPosition(&element), nullptr);
+}

@@ -25,6 +25,12 @@ std::map<Entity*, MeshCollisionData> gFaces;  // meshes not listed collide as "B
 float gFrameDelta = 0.1f;
 bool gPaused = false;
 
+// The Game's smooth frame delta and gameplay pause.
+struct ControllerClockGame : GameServices {
+    float SmoothFrameDelta() const override { return gFrameDelta; }
+    bool IsGameplayPaused() const override { return gPaused; }
+};
+
 class CharacterControllerTest : public EntityTest {
 protected:
     void SetUp() override {
@@ -36,8 +42,7 @@ protected:
             return uint32_t(gFaces.count(e) ? PLAYER_COLLISION_FACE : PLAYER_COLLISION_BOX);
         };
         gEngineServices.meshCollisionData = [](Entity* e, MeshCollisionData* out) { return *out = gFaces[e], true; };
-        gEngineServices.gameSmoothFrameDelta = [] { return gFrameDelta; };
-        gEngineServices.gameGameplayPaused = [] { return gPaused; };
+        SetGameServices(&game);
         clock.Install();
         mesh = Template(ENTITY_MESH, "mesh");
     }
@@ -70,6 +75,7 @@ protected:
 
     os::ManualClock clock{1000};
     EntityTemplate* mesh = nullptr;
+    ControllerClockGame game;
 };
 
 TEST_F(CharacterControllerTest, MovesAmongBoxesAgreeWithSubSteppedReference) {

@@ -1,3 +1,4 @@
+// test-link: game
 // test-sanitize: thread address
 // The Game starts the server-request worker and analytics only when its delegate asks for
 // them, through the entries the multiplayer layer's start-up table installs, and stops
@@ -5,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "core/Time.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "game/Game.h"
+#include "engine/delegate/GameDelegate.h"
 #include "engine/services/EngineServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/online/ServerRequestThread.h"

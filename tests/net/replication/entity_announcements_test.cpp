@@ -1,3 +1,4 @@
+// test-link: game
 // The host's entity announcements on the main thread (the records it posts as command
 // 13 for created, changed, destroyed and torn-off authority entities) and the client's
 // first checks of received records.
@@ -14,7 +15,7 @@
 #include "core/Time.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityTestSupport.h"
-#include "engine/game/Game.h"
+#include "game/Game.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/GameClock.h"
 #include "net/LoopbackNetDriver.h"
@@ -441,6 +442,7 @@ TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
     Game game;
     Game* saved = std::exchange(gGame, &game);
     GameEntityListsTestAccess::SetClientEngine(game);
+    SetGameServices(&GetRunningGameServices());
     gLua.Init();
     gLua.RegisterClass("NetProbe", "");
     lua_register(gLua.GetState(), "NetInitNote", &LuaNetInitNote);
@@ -489,6 +491,7 @@ TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
     for (Entity* e : made) EXPECT_FALSE(e->CheckFlag(ENTITYFLAG_DISABLE_UPDATE)) << e->GetName();
 
     gEntityManager->NewScene();
+    SetGameServices(nullptr);
     gGame = saved;
     gLua.Close();
     clock.Uninstall(), Time::InitTimer();

@@ -30,7 +30,7 @@
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/fs/FileSystem.h"
-#include "engine/game/Game.h"
+#include "engine/TestGameServices.h"
 #include "render/resources/ResourceAnimation.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "render/resources/ResourceTestSupport.h"
@@ -715,31 +715,28 @@ TEST_F(XSIAnimationTest, TheAnimationHoldsAUseOfItsResource) {
 }
 
 TEST(AnimationClock, TheTimeBitsPickTheGameClocksAndOtherCombinationsTheGameClock) {
-    Game* const saved = gGame;
-    auto game = std::make_unique<Game>();
-    gGame = game.get();
+    TestGameServices game;
     struct Row {
         uint32_t flags;
         const GameTimer* clock;
     } const rows[] = {
-        {ANIMFLAG_GAMETIME, &game->GetGameTimer()},
-        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_LOOP, &game->GetGameplayTimer()},
-        {ANIMFLAG_SMOOTHGAMEPLAYTIME | ANIMFLAG_AUTOFINISH, &game->GetSmoothGameplayTimer()},
-        {ANIMFLAG_SMOOTHGAMETIME | ANIMFLAG_PROCCALLBACKS, &game->GetSmoothGameTimer()},
-        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_SMOOTHGAMETIME, &game->GetGameTimer()},
-        {0xF0, &game->GetGameTimer()},
-        {ANIMFLAG_SYSTEMTIME, &game->GetGameTimer()},  // the Game keeps no system clock
+        {ANIMFLAG_GAMETIME, &game.gameTimer},
+        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_LOOP, &game.gameplayTimer},
+        {ANIMFLAG_SMOOTHGAMEPLAYTIME | ANIMFLAG_AUTOFINISH, &game.smoothGameplayTimer},
+        {ANIMFLAG_SMOOTHGAMETIME | ANIMFLAG_PROCCALLBACKS, &game.smoothGameTimer},
+        {ANIMFLAG_GAMEPLAYTIME | ANIMFLAG_SMOOTHGAMETIME, &game.gameTimer},
+        {0xF0, &game.gameTimer},
+        {ANIMFLAG_SYSTEMTIME, &game.gameTimer},  // the Game keeps no system clock
     };
     for (const Row& row : rows) EXPECT_EQ(SelectAnimationClock(row.flags), row.clock) << row.flags;
     // The custom clock comes first.
     AnimationParams params;
     params.Flags = ANIMFLAG_GAMEPLAYTIME;
     XSIAnimation a(1, nullptr, params, 1.0f);
-    EXPECT_EQ(a.Clock(), &game->GetGameplayTimer());
+    EXPECT_EQ(a.Clock(), &game.gameplayTimer);
     GameTimer custom;
     a.SetCustomClock(&custom);
     EXPECT_EQ(a.Clock(), &custom);
-    gGame = saved;
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "core/Memory.h"
 #include "engine/entity/MPProperty.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/MeshEntityAnimation.h"
 #include "scene/animation/XSIAnimation.h"
@@ -191,10 +192,15 @@ TEST_F(MeshAnimationTest, OnlyChildrenMountAndParentChangesUnmountAndRemount) {
 // ReplicateAnimEnable reaches the mesh's own replication and the Game's finish list; a
 // plain entity does nothing.
 TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
-    static std::vector<std::pair<Entity*, bool>> finishList;
-    finishList.clear();
+    // The Game's finish list, recorded.
+    struct FinishListGame : GameServices {
+        std::vector<std::pair<Entity*, bool>> finishList;
+        void AddMeshToFinishList(Entity* e) override { finishList.push_back({e, true}); }
+        void RemoveMeshFromFinishList(Entity* e) override { finishList.push_back({e, false}); }
+    } game;
+    std::vector<std::pair<Entity*, bool>>& finishList = game.finishList;
     InstallMeshAnimationHooks();
-    gEngineServices.gameSetMeshFinishList = [](Entity* e, bool add) { finishList.push_back({e, add}); };
+    SetGameServices(&game);
     MeshEntity* m = Make(Arm());
     DeclareAnimation(m, 3);
     static EntityTemplate plainTemplate;
@@ -213,7 +219,7 @@ TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
     Play(m, 9);
     m->UpdateReplicatedAnimData();
     EXPECT_EQ(m->MPPropGetAnim(3).index, 6) << "disabled: copies nothing";
-    gEngineServices.gameSetMeshFinishList = nullptr;
+    SetGameServices(nullptr);
 }
 
 TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {

@@ -1,6 +1,6 @@
 #pragma once
 // Sequences built in code for the sequence tests, a recording action and the Game's
-// timers driven by hand.
+// timers (a stand-in Game) driven by hand.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,16 +9,11 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
-#include "engine/game/Game.h"
-#include "engine/game/GameDelegate.h"
+#include "engine/TestGameServices.h"
+#include "engine/delegate/GameDelegate.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
 #include "scene/sequences/SequenceSystem.h"
-
-// The Game's delegate is private; this access is granted for the tests.
-struct GameEntityListsTestAccess {
-    static void SetDelegate(Game& game, GameDelegate* d) { game.delegate = d; }
-};
 
 namespace seqtest {
 
@@ -91,20 +86,20 @@ protected:
         gEvents.clear();
         log.Attach();
         gSequenceSystem->Init(nullptr, true);
-        GameEntityListsTestAccess::SetDelegate(*gGame, &delegate);
-        gGame->GetGameTimer().ResetTime(1000);
-        gGame->GetGameplayTimer().ResetTime(5000);
+        gameServices.delegate = &delegate;
+        gameServices.gameTimer.ResetTime(1000);
+        gameServices.gameplayTimer.ResetTime(5000);
         log.Clear();
     }
     void TearDown() override {
         gSequenceSystem->Clear();
-        GameEntityListsTestAccess::SetDelegate(*gGame, nullptr);
+        gameServices.delegate = nullptr;
         log.Detach();
     }
     // Advances both clocks, then runs one sequence tick.
     void Frame(float seconds = 0.1f) {
-        gGame->GetGameTimer().Tick(seconds);
-        gGame->GetGameplayTimer().Tick(seconds);
+        gameServices.gameTimer.Tick(seconds);
+        gameServices.gameplayTimer.Tick(seconds);
         gSequenceSystem->Tick();
     }
     std::vector<std::string> Lines() {
@@ -114,6 +109,7 @@ protected:
     }
 
     CaptureLogSink log;
+    TestGameServices gameServices;  // the Game's clocks and delegate
     RecordingDelegate delegate;
 };
 

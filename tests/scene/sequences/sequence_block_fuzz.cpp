@@ -6,7 +6,7 @@
 
 #include "ProgramStaticInit.h"
 #include "core/BoundedReader.h"
-#include "engine/game/Game.h"
+#include "engine/TestGameServices.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
 #include "scene/sequences/SequenceSystem.h"
@@ -72,6 +72,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static TestGameServices game;  // the Game's clocks
     BoundedReader in(data, size);
     ReadSequenceBlock(in);
     SequenceSystem& system = *gSequenceSystem;
@@ -80,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < system.Running().Count(); ++i)
         if (system.Running()[i]) const_cast<Sequence*>(system.Running()[i])->RequestSkip();
     for (int frame = 0; frame < 10; ++frame) {
-        gGame->GetGameTimer().Tick(0.1f);
-        gGame->GetGameplayTimer().Tick(0.1f);
+        game.gameTimer.Tick(0.1f);
+        game.gameplayTimer.Tick(0.1f);
         system.Tick();
     }
     system.Clear();

@@ -89,8 +89,8 @@ TEST_F(SequenceTest, SequencesFollowTheirOwnTimer) {
     gSequenceSystem->StartSequence("G", false, true);
     gSequenceSystem->StartSequence("P", true, true);
     Frame(0.0f);
-    gGame->GetGameTimer().Tick(0.25f);
-    gGame->GetGameplayTimer().Tick(0.75f);
+    gameServices.gameTimer.Tick(0.25f);
+    gameServices.gameplayTimer.Tick(0.75f);
     gSequenceSystem->Tick();
     EXPECT_NEAR(game->lastElapsed, 0.25f, 1e-5f);
     EXPECT_NEAR(gameplay->lastElapsed, 0.75f, 1e-5f);
@@ -172,13 +172,13 @@ TEST_F(SequenceTest, DeferredStopWaitsForTheNextTickWhichDoesNothingElse) {
 TEST_F(SequenceTest, StopAllReleasesHeldPausesOnBothGameplayTimers) {
     gSequenceSystem->AddGameplayPause();
     gSequenceSystem->AddGameplayPause();
-    EXPECT_EQ(gGame->GetGameplayTimer().PauseCount(), 2u);
-    EXPECT_EQ(gGame->GetSmoothGameplayTimer().PauseCount(), 2u);
+    EXPECT_EQ(gameServices.gameplayTimer.PauseCount(), 2u);
+    EXPECT_EQ(gameServices.smoothGameplayTimer.PauseCount(), 2u);
     gSequenceSystem->StopAllSequences(false, false, "");
     EXPECT_EQ(gSequenceSystem->GetGameplayPauseCount(), 0u);
-    EXPECT_EQ(gGame->GetGameplayTimer().PauseCount(), 0u);
-    EXPECT_EQ(gGame->GetSmoothGameplayTimer().PauseCount(), 0u);
-    EXPECT_EQ(gGame->GetGameTimer().PauseCount(), 0u);
+    EXPECT_EQ(gameServices.gameplayTimer.PauseCount(), 0u);
+    EXPECT_EQ(gameServices.smoothGameplayTimer.PauseCount(), 0u);
+    EXPECT_EQ(gameServices.gameTimer.PauseCount(), 0u);
 }
 
 TEST_F(SequenceTest, SequenceStartedDuringThePassIsTickedInItInOrder) {
@@ -665,7 +665,7 @@ struct StoppingDelegate : RecordingDelegate {
 
 TEST_F(SequenceTest, StopAllFromTheDelegateDuringThePass) {
     StoppingDelegate stopping;
-    GameEntityListsTestAccess::SetDelegate(*gGame, &stopping);
+    gameServices.delegate = &stopping;
     auto* start = Act<SequenceActionStartSequence>();
     start->sequenceName = "Target";
     AddSequence("A", {{Rec("a", 5.0f)}});
@@ -682,7 +682,7 @@ TEST_F(SequenceTest, StopAllFromTheDelegateDuringThePass) {
     EXPECT_EQ(gEvents, (Events{"a:Start", "a:Stop", "t:Start"}));
     Frame();
     EXPECT_TRUE(Running("Target"));
-    GameEntityListsTestAccess::SetDelegate(*gGame, &delegate);
+    gameServices.delegate = &delegate;
 }
 
 // ---- Script-declared actions and the spawner ----

@@ -44,6 +44,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "render/scene/RendererLight.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneCommand.h"
@@ -809,15 +810,20 @@ struct Schedulers {
     }
 };
 
+// The Game's schedulers: the global one for system time, the game one otherwise.
+struct SchedulerGame : GameServices {
+    ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) override {
+        *now = Schedulers::Now();
+        return selection == SCRIPTCALL_SYSTEMTIME ? &Schedulers::Global() : &Schedulers::Game();
+    }
+};
+
 struct SFXEntityTest : RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
         ASSERT_TRUE(created);
         Schedulers::Now() = kTicksPerSecond;
-        gEngineServices.scriptScheduler = [](uint32_t selection, int64_t* now) -> ScriptScheduler* {
-            *now = Schedulers::Now();
-            return selection == SCRIPTCALL_SYSTEMTIME ? &Schedulers::Global() : &Schedulers::Game();
-        };
+        SetGameServices(&game);
         gEntityManager->Init(BoundingBox4(Vector(-40, -5, -30, 1), Vector(40, 50, 30, 1)), 10.0f);
         SFXSeedEntityDelays(7);
     }
@@ -826,7 +832,7 @@ struct SFXEntityTest : RendererFixture {
         gVornexRenderer.FlushCommands(true);
         Schedulers::Game().Clear();
         Schedulers::Global().Clear();
-        gEngineServices.scriptScheduler = nullptr;
+        SetGameServices(nullptr);
         templates.clear();
         RendererFixture::TearDown();
     }
@@ -871,6 +877,7 @@ struct SFXEntityTest : RendererFixture {
     static float Left(SFXEntity* e, uint32_t id, uint32_t flags = 0) { return e->GetScheduledCallbackTimeLeft(id, flags); }
 
     std::vector<std::unique_ptr<SFXTemplate>> templates;
+    SchedulerGame game;
 };
 
 TEST_F(SFXEntityTest, StartsOnGameEntryOrAfterTheDelay) {

@@ -4,7 +4,7 @@
 // conversions against the camera the screen posts.
 #include "DrawTestSupport.h"
 #include "engine/entity/Entity.h"
-#include "engine/game/Game.h"
+#include "engine/TestGameServices.h"
 #include "render/scene/RendererScene.h"
 #include "scene/entities/InGameUIEntity.h"
 #include "ui/elements/UIScreen.h"
@@ -318,21 +318,18 @@ TEST_F(ScreenTest, InGameElementTreesLandInTheEntitysBox) {
 
 // A screen's release empties the Game slots still naming it before it goes.
 TEST_F(ScreenTest, ReleasedScreensLeaveNoSlotBehind) {
-    Game* saved = gGame;
-    Game* game = gGame = new Game();
+    TestGameServices game;
     UIScreen* other = new UIScreen;
-    game->SetActiveUIScreen(screen);
-    game->SetScreen(GAMESCREEN_MODAL, screen);
-    game->SetScreen(GAMESCREEN_OVERLAY, other);
+    game.SetScreen(GAMESCREEN_ACTIVE, screen);
+    game.SetScreen(GAMESCREEN_MODAL, screen);
+    game.SetScreen(GAMESCREEN_OVERLAY, other);
     screen->Release();
     screen = nullptr;
-    EXPECT_EQ(game->GetScreen(GAMESCREEN_ACTIVE), nullptr);
-    EXPECT_EQ(game->GetScreen(GAMESCREEN_MODAL), nullptr);
-    EXPECT_EQ(game->GetScreen(GAMESCREEN_OVERLAY), other);
+    EXPECT_EQ(game.GetScreen(GAMESCREEN_ACTIVE), nullptr);
+    EXPECT_EQ(game.GetScreen(GAMESCREEN_MODAL), nullptr);
+    EXPECT_EQ(game.GetScreen(GAMESCREEN_OVERLAY), other);
     other->Release();
-    EXPECT_EQ(game->GetScreen(GAMESCREEN_OVERLAY), nullptr);
-    gGame = saved;
-    delete game;
+    EXPECT_EQ(game.GetScreen(GAMESCREEN_OVERLAY), nullptr);
 }
 
 // Render posts, in order: the scene's preview op 4, the viewport, the camera, op 25 with

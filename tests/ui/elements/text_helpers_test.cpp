@@ -1,3 +1,4 @@
+// test-link: game
 // test-sources: ../../engine/NumpyReference.cpp
 // test-depends: shader_data
 // test-sanitize: thread
@@ -6,7 +7,7 @@
 // line-by-line partitioner and the credits tokenizer.
 #include "TextTestSupport.h"
 #include "core/config/GameConfig.h"
-#include "engine/game/LUAConfigHelper.h"
+#include "game/LUAConfigHelper.h"
 #include "core/config/ConfigEnums.h"
 #include "ui/localisation/GameStringPartitioner.h"
 #include "ui/localisation/StringManager.h"

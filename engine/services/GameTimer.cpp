@@ -1,0 +1,33 @@
+#include "engine/services/GameTimer.h"
+
+#include "core/Time.h"
+#include "platform/os/Clock.h"
+
+void GameTimer::Reset() {
+    time = os::ReadCounter();
+    lastDelta = 0.0f;
+    tickCount = reserved = pauseCount = 0;
+    pauseDisabled = false;
+}
+
+void GameTimer::ResetTime(int64_t ticks) {
+    time = ticks;
+    lastDelta = 0.0f;
+}
+
+void GameTimer::Pause(bool pause) {
+    if (pause)
+        ++pauseCount;
+    else if (pauseCount > 0)
+        --pauseCount;
+}
+
+void GameTimer::Tick(float seconds) {
+    ++tickCount;
+    if (IsPaused()) {
+        lastDelta = 0.0f;
+        return;
+    }
+    time += Time::FromFloatSeconds(seconds).ticks;
+    lastDelta = seconds;
+}

@@ -1,0 +1,182 @@
+// The Game's methods for scripts: the user pause, scheduled script calls, the screen
+// slots scripts fill, point conversions between the UI, the screen and the world, the
+// controller gates and the plain forwards to the input manager.
+//
+// Normalised screen points run from (0, 0) at the client area's top left to (1, 1) at
+// its bottom right, as the input manager reports the cursor.
+//
+// Threads: main thread only.
+#include "game/Game.h"
+
+#include "core/config/ProjectConfig.h"
+#include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
+#include "engine/camera/GameCameraController.h"
+#include "engine/input/InputManager.h"
+#include "engine/entity/ScriptScheduler.h"
+#include "platform/window/Window.h"
+#include "render/resources/ResourceManager.h"
+
+namespace {
+
+// The ResourceManager eviction of the temporary loading-screen resources: every type,
+// queued, resources whose flag 256 is set.
+constexpr uint32_t kEvictAllTypes = 0xFFFFFFFFu;
+constexpr uint32_t kTemporaryLoadingScreenFlag = 256;
+
+// Scheduler selections (flags & 12) of the engine and game-time clocks.
+constexpr uint32_t kEngineClockSelection = 8;
+constexpr uint32_t kGameClockSelection = 0;
+
+ScriptScheduler* SelectedScheduler(uint32_t flags, int64_t* now) {
+    return GetGameServices().SelectScheduler(flags, now);
+}
+
+bool ControllersEnabled() { return gProjectConfig && gProjectConfig->enableController; }
+
+}  // namespace
+
+void Game::SetUserPause(bool pause) {
+    if (pause == userPaused) return;
+    userPaused = pause;
+    for (GameTimer* timer : {&gameTimer, &gameplayTimer, &smoothGameTimer, &smoothGameplayTimer}) timer->Pause(pause);
+}
+
+void Game::EvictTemporaryLoadingScreenResources() {
+    gResourceManager.PostEvictResources(kEvictAllTypes, false, kTemporaryLoadingScreenFlag,
+                                        kTemporaryLoadingScreenFlag);
+}
+
+void Game::ScheduleScriptCall(const char* text, float delay, uint32_t flags) {
+    int64_t now = 0;
+    if (ScriptScheduler* scheduler = SelectedScheduler(flags, &now))
+        scheduler->ScheduleString(nullptr, text, now, delay, flags);
+}
+
+void Game::DeleteScriptCalls(const char* text) {
+    int64_t now = 0;
+    for (uint32_t selection : {kEngineClockSelection, kGameClockSelection})
+        if (ScriptScheduler* scheduler = SelectedScheduler(selection, &now))
+            scheduler->CancelScriptCalls(nullptr, text);
+}
+
+float Game::GetMouseDoubleClickTime() { return static_cast<float>(wnd::GetDoubleClickTime()) * 0.001f; }
+
+bool Game::IsXControllerPresent(uint32_t index) const {
+    return ControllersEnabled() && inputManager->IsXControllerPresent(index);
+}
+
+bool Game::IsXControllerKeyPressed(uint32_t key, uint32_t index) const {
+    return ControllersEnabled() && inputManager->IsXControllerKeyPressed(key, index);
+}
+
+void Game::ReplaceScreen(GameScreenSlot slot, UIScreen* screen) {
+    UIScreen* old = screens[slot];
+    screens[slot] = screen;
+    if (!gEngineServices.uiScreenSlotChanged) return;
+    if (old) gEngineServices.uiScreenSlotChanged(old, false);
+    if (screen) gEngineServices.uiScreenSlotChanged(screen, true);
+}
+
+void Game::SetActiveUIScreen(UIScreen* screen) { ReplaceScreen(GAMESCREEN_ACTIVE, screen); }
+
+void Game::SetPreFSEUIScreen(UIScreen* screen) { ReplaceScreen(GAMESCREEN_PRE_FSE, screen); }
+
+void Game::SetLoadingUIScreen(UIScreen* screen, bool show, bool, uint8_t setting) {
+    loadingScreenSetting = setting;
+    screens[GAMESCREEN_LOADING] = screen;
+    if (screen && gEngineServices.uiScreenPrepareLoading) gEngineServices.uiScreenPrepareLoading(screen);
+    if (show) ShowLoadingScreen();
+}
+
+bool Game::UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const {
+    const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
+    return screen && gEngineServices.uiScreenUIPointToScreenPoint &&
+           gEngineServices.uiScreenUIPointToScreenPoint(screen, uiPoint, clientWidth, clientHeight, screenPoint);
+}
+
+bool Game::ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const {
+    const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
+    return screen && gEngineServices.uiScreenScreenPointToUIPoint &&
+           gEngineServices.uiScreenScreenPointToUIPoint(screen, screenPoint, clientWidth, clientHeight, uiPoint);
+}
+
+bool Game::WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const {
+    const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
+    if (!screen || !cameraController || !gEngineServices.uiScreenWorldPositionToUIPoint) return false;
+    return gEngineServices.uiScreenWorldPositionToUIPoint(screen, position, clientWidth, clientHeight,
+                                                          cameraController->GetCameraViewMatrix(),
+                                                          cameraController->GetCameraProjectionMatrix(), uiPoint);
+}
+
+// The ray runs from the point on the near plane towards the one on the far plane, both
+// unprojected through the camera's inverse view-projection.
+void Game::ScreenPointToWorld(const Vector& point, Vector* origin, Vector* direction) const {
+    if (!cameraController) {
+        *origin = Vector(0.0f, 0.0f, 0.0f, 1.0f);
+        *direction = Vector(0.0f, 0.0f, 1.0f, 0.0f);
+        return;
+    }
+    const Matrix& inverse = cameraController->GetCameraInvViewProjectionMatrix();
+    const float x = point.x * 2.0f - 1.0f;
+    const float y = 1.0f - point.y * 2.0f;
+    Vector nearPoint, farPoint;
+    nearPoint.TransformHomogen(inverse, Vector(x, y, 0.0f, 1.0f));
+    farPoint.TransformHomogen(inverse, Vector(x, y, 1.0f, 1.0f));
+    *origin = Vector(nearPoint.x, nearPoint.y, nearPoint.z, 1.0f);
+    Vector d = farPoint - nearPoint;
+    d.w = 0.0f;
+    d.NormalizeXYZ();
+    *direction = d;
+}
+
+bool Game::LoadScreenPointProjectedOnWorldPlane(const Vector& point, const Vector& plane, Vector* result) const {
+    Vector origin, direction;
+    ScreenPointToWorld(point, &origin, &direction);
+    return result->ProjectForwardOntoPlane(plane, origin, direction, nullptr);
+}
+
+// ---------------------------------------------------------------------------------------
+// Plain forwards to the input manager
+
+bool Game::IsKeyPressed(uint32_t key) const { return inputManager->IsKeyPressed(key); }
+bool Game::IsKeyPressedForTheFirstTime(uint32_t key) const { return inputManager->IsKeyPressedForTheFirstTime(key); }
+const Vector& Game::GetCursorPosition() const { return inputManager->GetCursorPosition(); }
+bool Game::IsCursorOnGameWindow() const { return inputManager->IsCursorOnGameWindow(); }
+float Game::GetMouseWheel() const { return inputManager->GetMouseWheel(); }
+Vector Game::GetXControllerAnalogInput(uint32_t index) const { return inputManager->GetXControllerAnalogInput(index); }
+float Game::GetXControllerLeftTriggerInput(uint32_t index) const {
+    return inputManager->GetXControllerLeftTriggerInput(index);
+}
+float Game::GetXControllerRightTriggerInput(uint32_t index) const {
+    return inputManager->GetXControllerRightTriggerInput(index);
+}
+bool Game::IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const {
+    return inputManager->IsXControllerKeyPressedForTheFirstTime(key, index);
+}
+void Game::EnableControllerInput(bool enable, uint32_t index) { inputManager->EnableControllerInput(enable, index); }
+bool Game::IsDIControllerPresent() const { return inputManager->IsDIControllerPresent(); }
+void Game::AppendDIDeviceName(UITextBase* text, bool clear) const { inputManager->AppendDIDeviceName(text, clear); }
+void Game::AppendDIKeyName(UITextBase* text, uint32_t button, bool clear) const {
+    inputManager->AppendDIKeyName(text, button, clear);
+}
+Vector Game::GetDIControllerAnalogInput() const { return inputManager->GetDIControllerAnalogInput(); }
+bool Game::IsMouseButtonPressed(uint32_t button) const { return inputManager->IsKeyPressed(button); }
+bool Game::IsMouseButtonPressedForTheFirstTime(uint32_t button) const {
+    return inputManager->IsKeyPressedForTheFirstTime(button);
+}
+bool Game::IsMouseButtonReleasedForTheFirstTime(uint32_t button) const {
+    return inputManager->IsKeyReleasedForTheFirstTime(button);
+}
+uint32_t Game::GetNewTap() { return inputManager->GetNewTap(); }
+uint32_t Game::GetNewTapForUIElement(UIScreen* screen, UIElement* element) {
+    return inputManager->GetNewTapForUIElement(screen, element);
+}
+bool Game::IsTapWithinUIElement(uint32_t tap, UIScreen* screen, UIElement* element) const {
+    return inputManager->IsTapWithinUIElement(tap, screen, element);
+}
+uint32_t Game::GetNextReleasedTap() { return inputManager->GetNextReleasedTap(); }
+bool Game::IsTapStillActive(uint32_t tap) const { return inputManager->IsTapStillActive(tap); }
+bool Game::GetTapPosition(uint32_t tap, Vector* position) const { return inputManager->GetTapPosition(tap, position); }
+void Game::CancelTapAsClick(uint32_t tap) { inputManager->CancelTapAsClick(tap); }
+void Game::MarkTapRetrieved(uint32_t tap) { inputManager->MarkTapRetrieved(tap); }
