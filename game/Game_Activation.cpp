@@ -8,13 +8,14 @@
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
+#include "sound/SoundEngine.h"
 
 namespace {
 
 // The resources evicted on deactivation (textures).
 constexpr uint32_t kEvictedTypes = 1;
 
-bool SoundRunning() { return gEngineServices.soundEngineRunning && gEngineServices.soundEngineRunning(); }
+bool SoundRunning() { return gSoundEngine && gSoundEngine->IsRunning(); }
 
 }  // namespace
 
@@ -36,11 +37,10 @@ void Game::Deactivate(bool suspend) {
         if (!deactivated) {
             deactivated = true;
             gLog.Print(LogSeverity::Information, LogCategory::Engine, "Deactivating the app");
-            if (gEngineServices.soundSetAppActive) gEngineServices.soundSetAppActive(false);
+            if (gSoundEngine) gSoundEngine->SetAppActive(false);
             if (SoundRunning()) {
-                if (gEngineServices.soundFadeMasterVolume) gEngineServices.soundFadeMasterVolume(0.0f, 1.0f, 0);
-                if (CanSleepInBackground() && gEngineServices.soundSetTimeoutMode)
-                    gEngineServices.soundSetTimeoutMode(true);
+                gSoundEngine->FadeMasterVolume(0.0f, 1.0f, 0);
+                if (CanSleepInBackground()) gSoundEngine->SetTimeoutMode(1);
             }
             inputManager->ReleaseActiveTaps();
             if (delegate) delegate->OnAppDeactivate(false);
@@ -87,10 +87,10 @@ void Game::Activate(bool suspend) {
     deactivated = false;
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Activating the app");
     if (SoundRunning()) {
-        if (gEngineServices.soundFadeMasterVolume) gEngineServices.soundFadeMasterVolume(1.0f, 1.0f, 0);
-        if (gEngineServices.soundSetTimeoutMode) gEngineServices.soundSetTimeoutMode(false);
+        gSoundEngine->FadeMasterVolume(1.0f, 1.0f, 0);
+        gSoundEngine->SetTimeoutMode(0);
     }
     if (!suspended) ReloadEvictedResources();
-    if (gEngineServices.soundSetAppActive) gEngineServices.soundSetAppActive(true);
+    if (gSoundEngine) gSoundEngine->SetAppActive(true);
     if (delegate) delegate->OnAppActivate(false);
 }

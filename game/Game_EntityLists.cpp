@@ -20,12 +20,12 @@
 
 #include "core/Log.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
+#include "scene/mesh/MeshEntity.h"
 
 namespace {
 
@@ -83,6 +83,13 @@ void WalkAndCompact(EntityList& list, Fn fn) {
     for (uint32_t i = 0; i < count && i < list.Count(); ++i)
         if (Entity* e = list[i].Get()) fn(e);
     Compact(list);
+}
+
+// The entity as a mesh (by its class), or null.
+MeshEntity* MeshOf(Entity* e) {
+    for (const RTTIClass* c = e ? e->GetRTTIClass() : nullptr; c; c = c->Base())
+        if (c == MeshEntity::RegisterClass()) return static_cast<MeshEntity*>(e);
+    return nullptr;
 }
 
 bool IsTearOffOf(const DelayedEntityRecord& r, const Entity* entity) {
@@ -318,14 +325,14 @@ void Game::AddMeshToFinishList(Entity* mesh) { AddUnique(meshFinishList, mesh); 
 void Game::RemoveMeshFromFinishList(Entity* mesh) { Forget(meshFinishList, mesh); }
 
 void Game::StepMeshAnimations() {
-    WalkAndCompact(animatedMeshes, [](Entity* mesh) {
-        if (gEngineServices.meshAnimate) gEngineServices.meshAnimate(mesh, 0);
+    WalkAndCompact(animatedMeshes, [](Entity* e) {
+        if (MeshEntity* mesh = MeshOf(e)) mesh->Animate(0);
     });
 }
 
 void Game::FinishMeshAnimations() {
-    WalkAndCompact(meshFinishList, [](Entity* mesh) {
-        if (gEngineServices.meshUpdateReplicatedAnimData) gEngineServices.meshUpdateReplicatedAnimData(mesh);
+    WalkAndCompact(meshFinishList, [](Entity* e) {
+        if (MeshEntity* mesh = MeshOf(e)) mesh->UpdateReplicatedAnimData();
     });
 }
 

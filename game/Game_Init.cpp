@@ -15,6 +15,8 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/online/ServerRequestThread.h"
+#include "net/online/VornexAnalytics.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/online/Online.h"
 #include "platform/os/Clock.h"
@@ -22,6 +24,13 @@
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/RendererScene.h"
+#include "scene/entities/TriggerEntity.h"
+#include "scene/sequences/SequenceSystem.h"
+#include "sound/SoundEngine.h"
+#include "ui/elements/UIElement.h"
+#include "ui/elements/UITextBase.h"
+#include "ui/localisation/StringReplacementContainer.h"
+#include "ui/video/VideoEngine.h"
 
 namespace {
 
@@ -77,8 +86,8 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     gVornexRenderer.SetSecondaryOutlineParams(gProjectConfig->uiOutline);
     // 7. Server requests and analytics when the delegate wants them.
     if (delegate && delegate->UseServerRequestThread()) {
-        if (gEngineServices.serverRequestThreadStart) gEngineServices.serverRequestThreadStart();
-        if (gEngineServices.analyticsInit) gEngineServices.analyticsInit();
+        StartServerRequestThread();
+        gVornexAnalytics.Init();
         serverRequestThreadStarted = true;
     }
     // 8-9. Outlines, no blocked rendering, the in-game profilers and the log forwarded.
@@ -89,7 +98,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     // 10-11. The client size, for the text too; the input on the window.
     clientWidth = width;
     clientHeight = height;
-    if (gEngineServices.uiTextSetScreenResolution) gEngineServices.uiTextSetScreenResolution(width, height, 1, 1);
+    UITextBase::SetScreenResolution(width, height, true, true);
     initialised = true;
     quitting = false;
     inputManager->Init(window);
@@ -103,13 +112,13 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     if (gEngineServices.consoleScreenCreate) console = gEngineServices.consoleScreenCreate();
     gameScheduler = new ScriptScheduler();
     gameplayScheduler = new ScriptScheduler();
-    if (gEngineServices.triggerEnableChecks) gEngineServices.triggerEnableChecks();
+    TriggerEntity::EnableChecks();
     const char* storeDefinitions = gProjectConfig->storeDefinitionFile;
     if (storeDefinitions && *storeDefinitions && gEngineServices.createInGameStore)
         store = gEngineServices.createInGameStore(storeDefinitions);
     // 13. The delegate's init around the sequences and the entities; the camera settles.
     if (delegate) delegate->OnPreInit();
-    if (gEntityManager && gEngineServices.sequenceSystemInit) gEngineServices.sequenceSystemInit(gEntityManager, true);
+    if (gEntityManager && gSequenceSystem) gSequenceSystem->Init(gEntityManager, true);
     if (delegate) delegate->OnInit();
     InitEntities();
     if (delegate) delegate->OnAfterInit();
@@ -126,7 +135,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
 void Game::Close() {
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closing...");
     // 1. The default string replacements, the loading screen and the renderer's scene go.
-    if (gEngineServices.clearDefaultReplacementContainer) gEngineServices.clearDefaultReplacementContainer();
+    if (gDefaultReplacementContainer) gDefaultReplacementContainer->Clear();
     TurnLoadingScreenOff();
     gVornexRenderer.PostGameDelegate(nullptr);
     gVornexRenderer.FlushCommands(false);
@@ -162,7 +171,7 @@ void Game::WaitUntilDelegateCanClose() {
 uint32_t Game::StopGameplayForClose() {
     // 3-4. Sequences stop; an initialised game tells its delegate and gets fresh input
     // (the old input manager releases its devices).
-    if (gEngineServices.sequenceSystemStopAllSequences) gEngineServices.sequenceSystemStopAllSequences(true, false, "");
+    if (gSequenceSystem) gSequenceSystem->StopAllSequences(true, false, "");
     if (initialised) {
         if (delegate) delegate->OnClose();
         CreateInputManager();
@@ -174,8 +183,8 @@ uint32_t Game::StopGameplayForClose() {
     window = 0;
     // 6. Sound and video.
     if (gEngineServices.soundStopSound) gEngineServices.soundStopSound(-1, 0.8f, 0);
-    if (gEngineServices.soundSetChannelFrequencyRatio) gEngineServices.soundSetChannelFrequencyRatio(-1, 1.0f, 3.0f, 0);
-    if (gEngineServices.videoStop) gEngineServices.videoStop();
+    if (gSoundEngine) gSoundEngine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
+    if (gVideoEngine) gVideoEngine->Stop();
     return closedWindow;
 }
 
@@ -188,8 +197,8 @@ void Game::ReleaseSessionForClose() {
     }
     // 8. The scene's entities, pending trigger checks and the UI's memory guard.
     if (gEntityManager) gEntityManager->NewScene();
-    if (gEngineServices.triggerClearPendingChecks) gEngineServices.triggerClearPendingChecks();
-    if (gEngineServices.uiDisableMemoryGuard) gEngineServices.uiDisableMemoryGuard();
+    TriggerEntity::ClearPendingChecks();
+    DisableUIMemoryGuard();
     // 9. The delegate's after-close; the game is no longer initialised.
     if (initialised) {
         if (delegate) delegate->OnAfterClose();
@@ -228,8 +237,8 @@ void Game::ReleaseGameObjects() {
     delete gameplayScheduler;
     gameplayScheduler = nullptr;
     if (serverRequestThreadStarted) {
-        if (gEngineServices.analyticsShutdown) gEngineServices.analyticsShutdown();
-        if (gEngineServices.serverRequestThreadStop) gEngineServices.serverRequestThreadStop();
+        gVornexAnalytics.Shutdown();
+        StopServerRequestThread();
         serverRequestThreadStarted = false;
     }
     gProfiler.BindEnabledMask(gGameConfig->editorProfilers);

@@ -9,6 +9,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "render/resources/ResourceManager.h"
+#include "ui/elements/UITextBase.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ void Game::OnResolutionChanged(uint32_t width, uint32_t height, bool skipNotify)
     clientWidth = width;
     clientHeight = height;
     if (!skipNotify) {
-        if (gEngineServices.uiTextSetScreenResolution) gEngineServices.uiTextSetScreenResolution(width, height, 1, 1);
+        UITextBase::SetScreenResolution(width, height, true, true);
         gResourceManager.PostEvictResources(kFontTypeMask, false, 0, 0);
     }
     if (delegate) delegate->OnScreenResolutionChanged();

@@ -28,6 +28,7 @@
 #include "engine/entity/SceneGrid.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
+#include "scene/entities/TriggerEntity.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ void Game::GameStep() {
         if (delegate) delegate->OnAfterTick();
     }
     Section s(SECTION_TRIGGERS);
-    if (gEngineServices.triggerProcessPendingChecks) gEngineServices.triggerProcessPendingChecks();
+    TriggerEntity::ProcessPendingChecks();
 }
 
 // Entity blenders, the camera controller and the scene grid.

@@ -23,6 +23,7 @@
 #include "engine/input/KeyboardDevice.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "render/VornexRenderer.h"
+#include "ui/elements/UITextBase.h"
 
 LUAConfigHelper* gConfigHelper = nullptr;
 
@@ -345,7 +346,7 @@ uint32_t LUAConfigHelper::GetLanguage() const { return gGameConfig ? gGameConfig
 void LUAConfigHelper::SetLanguage(uint32_t index) {
     if (!gGameConfig) return;
     gGameConfig->textLanguage = index;
-    if (gEngineServices.reloadLanguage) gEngineServices.reloadLanguage();
+    UITextBase::ReloadAllFonts();
 }
 
 uint32_t LUAConfigHelper::GetSubtitles() const { return gGameConfig ? gGameConfig->subtitleMode : 0; }
