@@ -17,7 +17,7 @@
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/online/Online.h"
@@ -99,7 +99,7 @@ void VornexEngine::Update(int64_t smoothGameTime, float smoothGameDelta, int64_t
 
     if (scheduler) scheduler->Run(frameTimer.Time());
     gLua.StepGarbageCollector();
-    if (gEngineServices.sequenceSystemTick) gEngineServices.sequenceSystemTick();
+    GetSceneContentServices().TickSequenceSystem();
     SteamAPI_RunCallbacks();
 }
 

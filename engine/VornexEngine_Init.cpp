@@ -8,7 +8,10 @@
 #include "core/math/BoundingBox4.h"
 #include "core/profiler/Profiler.h"
 #include "engine/services/EngineCore.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
+#include "engine/services/SceneContentServices.h"
+#include "engine/services/SoundServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
@@ -75,7 +78,7 @@ bool VornexEngine::StartCore(const char* titleText, bool* savedConfigLoaded) {
     if (!title) return false;
     // 4-7. Banner, online services, the container reader, user folders.
     LogBanner();
-    if (!gEngineServices.initSteam || !gEngineServices.initSteam()) return false;
+    if (!GetMultiplayerServices().StartOnlineServices()) return false;
     fileReaderStarted = gPhysicalFileReader.Start();
     MountUserFolders();
     // 8. Saved and optimal settings; the log's frame numbers follow the configuration.
@@ -115,10 +118,10 @@ bool VornexEngine::StartRenderingAndLoading(uint32_t window, bool runStartupScri
     // 19. Shaders, then the services that use them.
     if (!gShaderManager || !gShaderManager->LoadDefinitions()) return false;
     gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
-    if (gEngineServices.videoEngineInit) gEngineServices.videoEngineInit();
+    GetUIServices().InitVideoEngine();
     if (gRendererScene) gRendererScene->PostInit();
-    if (gEngineServices.soundEngineStart) gEngineServices.soundEngineStart();
-    if (gEngineServices.soundEngineFlush) gEngineServices.soundEngineFlush();
+    GetSoundServices().StartEngine();
+    GetSoundServices().FlushEngine();
     return true;
 }
 
@@ -136,19 +139,18 @@ void VornexEngine::InitWorldAndText() {
         systemFont = gResourceManager.GetResource(RESOURCE_FONT, kSystemFontName, 0, true, 0);
         if (systemFont) systemFont->Load(true);
     }
-    if (gEngineServices.stringManagerCreate) {
-        gEngineServices.stringManagerCreate();
+    UIServices& ui = GetUIServices();
+    if (ui.CreateStringManager()) {
         stringsCreated = true;
-        if (gEngineServices.stringManagerLoadCompiledStrings)
-            gEngineServices.stringManagerLoadCompiledStrings(kCompiledStringsFile);
+        ui.LoadCompiledStrings(kCompiledStringsFile);
     }
-    if (gEngineServices.uiFontTableLoad) gEngineServices.uiFontTableLoad();
+    ui.LoadFontTable();
     gResourceManager.SetFlagsOnPools(kAllResourceTypes, RESOURCE_FLAG_STARTUP);
     // 26. No exception filter: a fault ends the process with the system's report.
     // 27. The UI scene parameters start settled.
     if (!project.uiSceneParamTemplate.IsNull()) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByGUID(project.uiSceneParamTemplate, true);
-        if (t && t->GetTypeId() == kSceneParametersTemplateType && gEngineServices.sceneParametersStopTransition)
-            gEngineServices.sceneParametersStopTransition(t);
+        if (t && t->GetTypeId() == kSceneParametersTemplateType)
+            GetSceneContentServices().StopSceneParametersTransition(t);
     }
 }

@@ -7,7 +7,10 @@
 #include "core/fs/PhysicalFileReader.h"
 #include "core/profiler/Profiler.h"
 #include "engine/services/EngineCore.h"
-#include "engine/services/EngineServices.h"
+#include "engine/SceneRenderList.h"
+#include "engine/services/SceneContentServices.h"
+#include "engine/services/SoundServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
@@ -29,12 +32,12 @@ void VornexEngine::Shutdown() {
     if (!shutdownPending) return;
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "VornexEngine closing...");
     // 2-3. What the last frames used: the scene list, strings, fonts, owned objects.
-    if (initialized && gEngineServices.releaseSceneRenderList) gEngineServices.releaseSceneRenderList();
-    if (stringsCreated && gEngineServices.stringManagerDelete) gEngineServices.stringManagerDelete();
+    if (initialized && gSceneRenderList) gSceneRenderList->PostRelease();
+    if (stringsCreated) GetUIServices().DeleteStringManager();
     stringsCreated = false;
     if (systemFont) systemFont->Release();
     systemFont = nullptr;
-    if (gEngineServices.uiFontTableFree) gEngineServices.uiFontTableFree();
+    GetUIServices().FreeFontTable();
     for (uint32_t i = 0; i < ownedObjects.Count(); ++i) delete ownedObjects[i];
     ownedObjects.Clear();
     // 4. Entities and templates, with the render thread done with them.
@@ -45,14 +48,14 @@ void VornexEngine::Shutdown() {
     // 5. Main-thread services.
     delete scheduler;
     scheduler = nullptr;
-    if (gEngineServices.sequenceSystemClear) gEngineServices.sequenceSystemClear();
-    if (gEngineServices.sequenceActionFactoryClear) gEngineServices.sequenceActionFactoryClear();
-    if (gEngineServices.soundRemoveAllSoundEntries) gEngineServices.soundRemoveAllSoundEntries();
+    GetSceneContentServices().ClearSequenceSystem();
+    GetSceneContentServices().ClearSequenceActionFactory();
+    GetSoundServices().RemoveAllSoundEntries();
     gScratchAllocator.Release();
     gLua.Close();
     gProfiler.Release();
-    if (gEngineServices.videoEngineClose) gEngineServices.videoEngineClose();
-    if (gEngineServices.soundEngineStop) gEngineServices.soundEngineStop();
+    GetUIServices().CloseVideoEngine();
+    GetSoundServices().StopEngine();
     if (gRendererScene && gVornexRenderer.IsRendererRunning()) gRendererScene->PostShutdown();
     gVornexRenderer.PostProcess().ReleaseShaders();
     // 6. Every resource but shaders.

@@ -1,14 +1,15 @@
-// Start-up table of the multiplayer layer: fills the engine's multiplayer entries.
+// Start-up table of the multiplayer layer: installs the engine's MultiplayerServices and
+// fills the Game's multiplayer entries.
 #include "net/NetStaticInit.h"
 
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/Player.h"
 #include "net/online/GamerProfile.h"
 #include "net/online/GamerProfileData.h"
 #include "net/online/InGameStore.h"
-#include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
 #include "net/steam/SteamNetDriver.h"
 
@@ -48,33 +49,45 @@ void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time)
 void UpdateMainThread(MultiplayerEngine* engine) { engine->UpdateMainThread(); }
 void Dispatch(MultiplayerEngine* engine, bool force) { engine->DispatchReplicatedMethodCalls(force); }
 
-MultiplayerEngine* Current() { return GetGameServices().GetMultiplayerEngine(); }
-bool IsMultiplayerGame() {
-    MultiplayerEngine* e = Current();
-    return e && e->IsMultiplayerGame();
-}
-bool IsServer() {
-    MultiplayerEngine* e = Current();
-    return e && e->IsServer();
-}
-void EntityCreated(Entity* e) {
-    if (MultiplayerEngine* m = Current()) m->OnEntityCreated(e);
-}
-void EntityDestroyed(Entity* e) {
-    if (MultiplayerEngine* m = Current()) m->OnEntityDestroyed(e);
-}
-void EntityTornOff(Entity* e) {
-    if (MultiplayerEngine* m = Current()) m->OnEntityTornOff(e);
-}
-void EntityDirty(Entity* e) {
-    if (MultiplayerEngine* m = Current()) m->MarkEntityDirty(e);
-}
-void Replicate(Player* owner, const MPMethodCall& call, bool reliable) {
-    if (MultiplayerEngine* e = Current()) e->ReplicateMethodCall(owner, call, reliable);
-}
+// The engine's multiplayer services: entity and method-call replication through the
+// Game's multiplayer engine (nothing while it has none), and the in-game store.
+class NetMultiplayerServices final : public MultiplayerServices {
+public:
+    void OnEntityCreated(Entity* e) override {
+        if (MultiplayerEngine* m = Current()) m->OnEntityCreated(e);
+    }
+    void OnEntityDestroyed(Entity* e) override {
+        if (MultiplayerEngine* m = Current()) m->OnEntityDestroyed(e);
+    }
+    void OnEntityTornOff(Entity* e) override {
+        if (MultiplayerEngine* m = Current()) m->OnEntityTornOff(e);
+    }
+    void MarkEntityDirty(Entity* e) override {
+        if (MultiplayerEngine* m = Current()) m->MarkEntityDirty(e);
+    }
+    bool IsMultiplayerGame() const override {
+        MultiplayerEngine* e = Current();
+        return e && e->IsMultiplayerGame();
+    }
+    bool IsServer() const override {
+        MultiplayerEngine* e = Current();
+        return e && e->IsServer();
+    }
+    void ReplicateMethodCall(Player* owner, const MPMethodCall& call, bool reliable) override {
+        if (MultiplayerEngine* e = Current()) e->ReplicateMethodCall(owner, call, reliable);
+    }
+    InGameStore* CreateInGameStore(const char* definitionFile) override { return new InGameStore(definitionFile); }
+    void DeleteInGameStore(InGameStore* store) override { delete store; }
+    void GetInGameStoreItemImageFiles(InGameStore* store, uint32_t word, DynarraySafe<NameString>& files) override {
+        if (store) store->GetItemImageFiles(word, files);
+    }
 
-void AnalyticsInit() { gVornexAnalytics.Init(); }
-void AnalyticsShutdown() { gVornexAnalytics.Shutdown(); }
+private:
+    static MultiplayerEngine* Current() { return GetGameServices().GetMultiplayerEngine(); }
+};
+
+NetMultiplayerServices gNetMultiplayerServices;
+
 void AnalyticsBegin(const char* name) { gVornexAnalytics.Begin(name); }
 void AnalyticsEnd() { gVornexAnalytics.End(true); }
 void AnalyticsAddInt(const char* key, int32_t value) { gVornexAnalytics.AddInt(key, value); }
@@ -83,9 +96,6 @@ void AnalyticsAddString(const char* key, const char* value) { gVornexAnalytics.A
 
 InGameStore* CreateStore(const char* definitionFile) { return new InGameStore(definitionFile); }
 void DeleteStore(InGameStore* store) { delete store; }
-void StoreImageFiles(InGameStore* store, uint32_t word, DynarraySafe<NameString>& files) {
-    if (store) store->GetItemImageFiles(word, files);
-}
 
 void InstallRow() {
     InstallNetHooks();
@@ -121,6 +131,7 @@ const StaticInitRow kNetRows[] = {
 const StaticInitTable kNetStaticInit = {kNetRows, sizeof kNetRows / sizeof kNetRows[0]};
 
 void InstallNetHooks() {
+    SetMultiplayerServices(&gNetMultiplayerServices);
     EngineServices& s = gEngineServices;
     s.multiplayerCreate = &Create;
     s.multiplayerDelete = &Delete;
@@ -129,17 +140,6 @@ void InstallNetHooks() {
     s.multiplayerEndFrame = &EndFrame;
     s.multiplayerUpdateMainThread = &UpdateMainThread;
     s.multiplayerDispatchReplicatedMethodCalls = &Dispatch;
-    s.multiplayerIsMultiplayerGame = &IsMultiplayerGame;
-    s.multiplayerIsServer = &IsServer;
-    s.multiplayerReplicateMethodCall = &Replicate;
-    s.multiplayerOnEntityCreated = &EntityCreated;
-    s.multiplayerOnEntityDestroyed = &EntityDestroyed;
-    s.multiplayerOnEntityTornOff = &EntityTornOff;
-    s.multiplayerMarkEntityDirty = &EntityDirty;
-    s.serverRequestThreadStart = &StartServerRequestThread;
-    s.serverRequestThreadStop = &StopServerRequestThread;
-    s.analyticsInit = &AnalyticsInit;
-    s.analyticsShutdown = &AnalyticsShutdown;
     s.analyticsBegin = &AnalyticsBegin;
     s.analyticsEnd = &AnalyticsEnd;
     s.analyticsAddInt = &AnalyticsAddInt;
@@ -147,10 +147,10 @@ void InstallNetHooks() {
     s.analyticsAddString = &AnalyticsAddString;
     s.createInGameStore = &CreateStore;
     s.deleteInGameStore = &DeleteStore;
-    s.getInGameStoreItemImageFiles = &StoreImageFiles;
 }
 
 void RemoveNetHooks() {
+    SetMultiplayerServices(nullptr);
     EngineServices& s = gEngineServices;
     s.multiplayerCreate = nullptr;
     s.multiplayerDelete = nullptr;
@@ -159,17 +159,6 @@ void RemoveNetHooks() {
     s.multiplayerEndFrame = nullptr;
     s.multiplayerUpdateMainThread = nullptr;
     s.multiplayerDispatchReplicatedMethodCalls = nullptr;
-    s.multiplayerIsMultiplayerGame = nullptr;
-    s.multiplayerIsServer = nullptr;
-    s.multiplayerReplicateMethodCall = nullptr;
-    s.multiplayerOnEntityCreated = nullptr;
-    s.multiplayerOnEntityDestroyed = nullptr;
-    s.multiplayerOnEntityTornOff = nullptr;
-    s.multiplayerMarkEntityDirty = nullptr;
-    s.serverRequestThreadStart = nullptr;
-    s.serverRequestThreadStop = nullptr;
-    s.analyticsInit = nullptr;
-    s.analyticsShutdown = nullptr;
     s.analyticsBegin = nullptr;
     s.analyticsEnd = nullptr;
     s.analyticsAddInt = nullptr;
@@ -177,5 +166,4 @@ void RemoveNetHooks() {
     s.analyticsAddString = nullptr;
     s.createInGameStore = nullptr;
     s.deleteInGameStore = nullptr;
-    s.getInGameStoreItemImageFiles = nullptr;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The sound library's entries of gEngineServices (sound/SoundServices.cpp). The start-up
-// row fills them and pushes their clearing; tests may empty and refill them.
+// The sound library's implementation of the engine's SoundServices and its scene entries
+// (sound/SoundServices.cpp). The start-up row installs them and pushes their removal;
+// tests may remove and reinstall them.
 void FillSoundServices();
 void ClearSoundServices();
-// The start-up row's work: fill, then push the clearing onto the exit stack.
+// The start-up row's work: install, then push the removal onto the exit stack.
 void FillSoundServicesRow();

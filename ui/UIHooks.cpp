@@ -4,6 +4,7 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "render/RenderHooks.h"
 #include "render/resources/ResourceFont.h"
 #include "scene/SceneServices.h"
@@ -12,6 +13,7 @@
 #include "ui/UIStaticInit.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
+#include "ui/elements/UIScreen.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/elements/UITextBase.h"
 #include "ui/localisation/StringManager.h"
@@ -26,28 +28,61 @@ namespace {
 
 UIElement* Element(void* e) { return static_cast<UIElement*>(e); }
 
-// The engine's entries of the localised strings and the default replacement container.
+// The engine's UI services: tracked elements and text fields for the input manager, the
+// string manager, font table and video engine for the engine's start-up and shutdown.
 // Each does nothing (or answers empty) while its object does not exist.
-void InstallStringServices(EngineServices& e) {
-    e.stringManagerCreate = [] {
+class UILibraryServices final : public UIServices {
+public:
+    int32_t FindTrackedEntitySlot(UIScreen* screen, UIElement* element) override {
+        return element ? screen->FindHitCandidate(element->GetId()) : -1;
+    }
+    bool HitTestTrackedEntity(UIScreen* screen, int32_t slot, const Vector& position) override {
+        return screen->HitTestCandidate(slot, position);
+    }
+    void SetText(UITextBase* text, const char16_t* characters) override {
+        if (text) text->SetTextUnicharPtr(characters);
+    }
+    void AppendText(UITextBase* text, const char16_t* characters) override {
+        if (text) text->AppendText(characters);
+    }
+
+    bool CreateStringManager() override {
         if (!gStringManager) gStringManager = new StringManager();
-    };
-    e.stringManagerLoadCompiledStrings = [](const char* fileName) {
+        return true;
+    }
+    bool LoadCompiledStrings(const char* fileName) override {
         return gStringManager && gStringManager->LoadCompiledStrings(fileName);
-    };
-    e.stringManagerDelete = [] {
+    }
+    void DeleteStringManager() override {
         delete gStringManager;
         gStringManager = nullptr;
-    };
+    }
+    bool LoadFontTable() override { return UIFontTable::Load(); }
+    void FreeFontTable() override {
+        if (gUIFontTable) gUIFontTable->Free();
+    }
+    void InitVideoEngine() override {
+        if (gVideoEngine) gVideoEngine->Init();
+    }
+    void CloseVideoEngine() override {
+        if (gVideoEngine) gVideoEngine->Close();
+    }
+
+    StringReplacementContainer* GetDefaultReplacementContainer() const override {
+        return gDefaultReplacementContainer;
+    }
+    VideoEngine* GetVideoEngine() const override { return gVideoEngine; }
+};
+
+UILibraryServices gUILibraryServices;
+
+// The Game's entries of the localised strings.
+void InstallStringServices(EngineServices& e) {
     e.stringManagerLookup = [](const char* id) -> const char16_t* {
         return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
     };
     e.stringManagerCurrentLanguage = [] {
         return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
-    };
-    e.defaultReplacementContainer = [] { return gDefaultReplacementContainer; };
-    e.clearDefaultReplacementContainer = [] {
-        if (gDefaultReplacementContainer) gDefaultReplacementContainer->Clear();
     };
     // A change of the project's "Default language" chooses the text language again.
     SetLanguageSelectionHook([] {
@@ -56,13 +91,8 @@ void InstallStringServices(EngineServices& e) {
 }
 
 void ClearStringServices(EngineServices& e) {
-    e.stringManagerCreate = nullptr;
-    e.stringManagerLoadCompiledStrings = nullptr;
-    e.stringManagerDelete = nullptr;
     e.stringManagerLookup = nullptr;
     e.stringManagerCurrentLanguage = nullptr;
-    e.defaultReplacementContainer = nullptr;
-    e.clearDefaultReplacementContainer = nullptr;
     SetLanguageSelectionHook(nullptr);
 }
 // The render library's fonts are resources handed over as void*.
@@ -91,20 +121,10 @@ void InstallUIHooks() {
     r.uiElementProcessPendingDeletion = &UIElement::ProcessPendingDeletion;
     r.uiElementFinishPendingDeletion = &UIElement::FinishPendingDeletion;
     r.uiElementLiveCount = &UIElement::LiveCount;
-    gEngineServices.uiDisableMemoryGuard = &DisableUIMemoryGuard;
-    // The video engine: start-up and shutdown, the Game's stop and the render frame's
-    // questions and posts. Each does nothing while the engine does not exist.
+    SetUIServices(&gUILibraryServices);
+    // The video engine: the render frame's questions and posts. Each does nothing while
+    // the engine does not exist.
     EngineServices& e = gEngineServices;
-    e.videoEngine = [] { return gVideoEngine; };
-    e.videoEngineInit = [] {
-        if (gVideoEngine) gVideoEngine->Init();
-    };
-    e.videoEngineClose = [] {
-        if (gVideoEngine) gVideoEngine->Close();
-    };
-    e.videoStop = [] {
-        if (gVideoEngine) gVideoEngine->Stop();
-    };
     e.videoIsPlaying = [] { return gVideoEngine && gVideoEngine->IsPlaying(); };
     e.videoIsFullScreen = [] { return gVideoEngine && gVideoEngine->IsFullScreen(); };
     e.videoUpdateFrame = [] {
@@ -149,23 +169,7 @@ void InstallUIHooks() {
     r.resourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
     r.resourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
     r.resourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
-    e.uiFontTableLoad = &UIFontTable::Load;
-    e.uiFontTableFree = [] {
-        if (gUIFontTable) gUIFontTable->Free();
-    };
     fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
-    // Text elements: the resolution change of the Game, the input manager's device and
-    // key names, the configuration helper's language change.
-    e.uiTextSetScreenResolution = [](uint32_t width, uint32_t height, uint32_t release, uint32_t reload) {
-        UITextBase::SetScreenResolution(width, height, release != 0, reload != 0);
-    };
-    e.uiTextSetTextUnicharPtr = [](UITextBase* t, const char16_t* text) {
-        if (t) t->SetTextUnicharPtr(text);
-    };
-    e.uiTextAppendText = [](UITextBase* t, const char16_t* text) {
-        if (t) t->AppendText(text);
-    };
-    e.reloadLanguage = &UITextBase::ReloadAllFonts;
     // The console screen the Game makes, feeds, reads and draws.
     e.consoleScreenCreate = []() -> UIGameConsoleScreen* { return new UIGameConsoleScreen; };
     e.consoleScreenRelease = [](UIGameConsoleScreen* c) {
@@ -196,10 +200,8 @@ void ClearUIHooks() {
     r.uiElementProcessPendingDeletion = nullptr;
     r.uiElementFinishPendingDeletion = nullptr;
     r.uiElementLiveCount = nullptr;
-    gEngineServices.uiDisableMemoryGuard = nullptr;
+    SetUIServices(nullptr);
     EngineServices& e = gEngineServices;
-    e.videoEngine = nullptr;
-    e.videoEngineInit = e.videoEngineClose = e.videoStop = nullptr;
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
     ClearStringServices(e);
@@ -209,12 +211,6 @@ void ClearUIHooks() {
     r.resourceFontDrawText = nullptr;
     r.resourceFontMeasureText = nullptr;
     r.resourceFontCreateSharedIndexBuffer = r.resourceFontReleaseSharedIndexBuffer = nullptr;
-    e.uiFontTableLoad = nullptr;
-    e.uiFontTableFree = nullptr;
-    e.uiTextSetScreenResolution = nullptr;
-    e.uiTextSetTextUnicharPtr = nullptr;
-    e.uiTextAppendText = nullptr;
-    e.reloadLanguage = nullptr;
     e.consoleScreenCreate = nullptr;
     e.consoleScreenRelease = nullptr;
     e.consoleScreenIsShown = nullptr;

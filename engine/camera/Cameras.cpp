@@ -6,7 +6,7 @@
 
 #include "core/StaticInit.h"
 #include "core/rtti/DirectProperty.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SoundServices.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ Matrix RendererCameraMatrix() {
 }
 
 void PostListener(const Matrix& listener) {
-    if (gEngineServices.soundEngineSetListener) gEngineServices.soundEngineSetListener(listener);
+    GetSoundServices().SetListener(listener);
 }
 
 }  // namespace

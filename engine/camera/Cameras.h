@@ -16,7 +16,7 @@
 // never reaches the renderer, and the projections then use aspect 1.
 //
 // Threads: main thread; the renderer and the clocks are reached through
-// CameraServices, the sound listener through EngineServices.
+// CameraServices, the sound listener through SoundServices.
 #include <cstdint>
 
 #include "core/math/BoundingBox4.h"

@@ -2,7 +2,7 @@
 
 #include "core/CrtRand.h"
 #include "core/config/ProjectConfig.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "engine/delegate/LeaderboardViewer.h"
 
 namespace {
@@ -18,11 +18,12 @@ void GameDelegate::OnInit() {
 
 void GameDelegate::HandleStoreRequest(uint32_t request, DynarraySafe<NameString>& result) {
     const char* definitions = gProjectConfig ? gProjectConfig->storeDefinitionFile : nullptr;
-    if (!definitions || !*definitions || !gEngineServices.createInGameStore) return;
-    InGameStore* store = gEngineServices.createInGameStore(definitions);
+    if (!definitions || !*definitions) return;
+    MultiplayerServices& online = GetMultiplayerServices();
+    InGameStore* store = online.CreateInGameStore(definitions);
     if (!store) return;
-    if (gEngineServices.getInGameStoreItemImageFiles) gEngineServices.getInGameStoreItemImageFiles(store, request, result);
-    if (gEngineServices.deleteInGameStore) gEngineServices.deleteInGameStore(store);
+    online.GetInGameStoreItemImageFiles(store, request, result);
+    online.DeleteInGameStore(store);
 }
 
 uint32_t* GameDelegate::LookupValueInto(uint32_t, uint32_t, uint32_t* result) {

@@ -7,7 +7,7 @@
 #include "core/fs/WholeFile.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntitySet.h"
@@ -135,9 +135,8 @@ private:
     bool ReadSequences() {
         uint32_t present = 0;
         if (!in.ReadU32(present)) return false;
-        if (!present || !(parseFlags & SCENEPARSE_SEQUENCES) || !gEngineServices.sequenceSystemReadProperties)
-            return true;
-        return gEngineServices.sequenceSystemReadProperties(in) && !in.Failed();
+        if (!present || !(parseFlags & SCENEPARSE_SEQUENCES)) return true;
+        return GetSceneContentServices().ReadSequenceProperties(in) && !in.Failed();
     }
 
     void Finish() {

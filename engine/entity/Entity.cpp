@@ -14,8 +14,9 @@
 #include "core/rtti/RTTIEntityPointer.h"
 #include "core/rtti/RTTIProperty.h"
 #include "platform/os/Clock.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
+#include "engine/services/MultiplayerServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
@@ -229,7 +230,7 @@ void Entity::Destroy() {
     destroyCalled = true;
     EndReplication();
     if (triggerActivator) {
-        if (gEngineServices.destroyTriggerTracker) gEngineServices.destroyTriggerTracker(this, triggerActivator);
+        GetSceneContentServices().DestroyTriggerTracker(this, triggerActivator);
         triggerActivator = nullptr;
     }
     ClearSafePointers();
@@ -431,8 +432,8 @@ void Entity::SetParentCore(Entity* newParent, bool keepGlobal, bool fromInit) {
         }
     }
     if (newParent == parent) return;
-    if (parent && (mountFlags & ENTITY_MOUNTED_TO_BONE) && parent->IsMesh() && gEngineServices.meshUnmountEntity)
-        gEngineServices.meshUnmountEntity(parent, this);
+    if (parent && (mountFlags & ENTITY_MOUNTED_TO_BONE) && parent->IsMesh())
+        GetSceneContentServices().UnmountFromMesh(parent, this);
     if (parent) parent->RemoveChild(this);
     parent = newParent;
     if (parent) parent->AddChild(this);
@@ -623,8 +624,8 @@ void Entity::DrawBoundingBox(const BoundingBox4& box, const HDRColor& color) {
 }
 
 void Entity::InitTriggerActivation() {
-    if (entityTemplate && entityTemplate->activatesTriggers && !triggerActivator && gEngineServices.createTriggerTracker)
-        triggerActivator = gEngineServices.createTriggerTracker(this);
+    if (entityTemplate && entityTemplate->activatesTriggers && !triggerActivator)
+        triggerActivator = GetSceneContentServices().CreateTriggerTracker(this);
 }
 
 void Entity::SetPickHandler(EntityPickHandler* handler) {
@@ -651,8 +652,7 @@ void Entity::OnLoaded(uint32_t options) {
 // Scripts.
 
 void Entity::ExecuteScript(const char* functionName) {
-    if (!functionName || !gEngineServices.entityListenerAllowsScripts || !gEngineServices.entityListenerAllowsScripts())
-        return;
+    if (!functionName || !GetGameServices().ListenerAllowsScripts()) return;
     gLua.CallObjectMethod(this, functionName);
 }
 
@@ -736,7 +736,7 @@ void Entity::SetMultiplayerId(uint16_t id) {
 
 void Entity::RegisterForReplication() {
     if (multiplayerRole != MPROLE_AUTHORITY || registeredForReplication) return;
-    if (gEngineServices.multiplayerMarkEntityDirty) gEngineServices.multiplayerMarkEntityDirty(this);
+    GetMultiplayerServices().MarkEntityDirty(this);
     registeredForReplication = 1;
 }
 
@@ -769,7 +769,7 @@ void Entity::SetTornOff() {
     for (uint32_t i = 0; i < children.Count(); ++i)
         if (children[i]->multiplayerRole != MPROLE_NONE) children[i]->SetTornOff();
     tornOff = 1;
-    if (gEngineServices.multiplayerOnEntityTornOff) gEngineServices.multiplayerOnEntityTornOff(this);
+    GetMultiplayerServices().OnEntityTornOff(this);
     if (multiplayerRole == MPROLE_AUTHORITY) GetGameServices().AddServerDelayedEntity(this, DELAYED_ENTITY_TEAROFF);
 }
 

@@ -17,7 +17,7 @@
 #include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "core/rtti/RTTIEntityPointer.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityTemplate.h"
@@ -244,7 +244,7 @@ Entity* EntityManager::CreateEntityFromTemplate(EntityTemplate* t, Entity* paren
     e->SetPlayerOwner(owner);
     e->SetLocalLocationMatrix(local);
     e->SetParentCore(parent, false, true);
-    if (gEngineServices.multiplayerOnEntityCreated) gEngineServices.multiplayerOnEntityCreated(e);
+    GetMultiplayerServices().OnEntityCreated(e);
     if (authority) {
         e->RaiseFlag(ENTITYFLAG_DISABLE_UPDATE, true);
         GetGameServices().AddServerDelayedEntity(e, DELAYED_ENTITY_INIT);
@@ -302,7 +302,7 @@ void EntityManager::FinishEntityCreation(Entity* entity) {
     std::snprintf(buffer, sizeof(buffer), "%s*%d", entity->GetTemplateName(), int(creationCount));
     entity->SetName(buffer);
     entity->InitTriggerActivation();
-    if (gEngineServices.entityCreationListener) gEngineServices.entityCreationListener(entity);
+    GetGameServices().OnEntityCreatedByListener(entity);
     if (alive.Get()) {
         if (!GetGameServices().InitEntity(entity)) EntityInitBatch::InitEntity(entity);
     }
@@ -312,7 +312,7 @@ void EntityManager::FinishEntityCreation(Entity* entity) {
 void EntityManager::DestroyEntity(Entity* entity) {
     if (!entity) return;
     if (entity->GetMultiplayerRole() == MPROLE_AUTHORITY) {
-        if (gEngineServices.multiplayerOnEntityDestroyed) gEngineServices.multiplayerOnEntityDestroyed(entity);
+        GetMultiplayerServices().OnEntityDestroyed(entity);
         if (GetGameServices().AddServerDelayedEntity(entity, DELAYED_ENTITY_DESTROY)) return;
     }
     entity->Destroy();
@@ -346,7 +346,7 @@ void EntityManager::DestroyRoot() {
     sceneRoot = nullptr;
     if (!root) return;
     if (root->GetMultiplayerRole() == MPROLE_AUTHORITY && GetGameServices().TakesDelayedEntities()) {
-        if (gEngineServices.multiplayerOnEntityDestroyed) gEngineServices.multiplayerOnEntityDestroyed(root);
+        GetMultiplayerServices().OnEntityDestroyed(root);
         GetGameServices().AddServerDelayedEntity(root, DELAYED_ENTITY_DESTROY);
         return;
     }

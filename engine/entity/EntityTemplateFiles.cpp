@@ -17,7 +17,7 @@
 #include "core/fs/FileReader.h"
 #include "core/fs/FileSystem.h"
 #include "core/fs/WholeFile.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "platform/os/Clock.h"
@@ -464,5 +464,5 @@ void EntityTemplateRegistry::Init() {
     if (gGameConfig && gGameConfig->IsStandaloneBuild()) ReadTemplateInfoFile(*this);
     else ScanTemplates();
     initialised = true;
-    if (gEngineServices.setMeshShaderPreset) gEngineServices.setMeshShaderPreset("Default");
+    GetSceneContentServices().SetMeshShaderPreset("Default");
 }

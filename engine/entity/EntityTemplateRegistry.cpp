@@ -10,7 +10,7 @@
 #include "core/Time.h"
 #include "core/fs/FsUtil.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/EntityTemplate.h"
 #include "platform/os/Clock.h"
 #include "render/VornexRenderer.h"
@@ -330,7 +330,7 @@ void EntityTemplateRegistry::DropOptimizedStubs() {
 void EntityTemplateRegistry::Shutdown() {
     if (!initialised) return;
     UnloadUnusedTemplates();
-    if (gEngineServices.setMeshShaderPreset) gEngineServices.setMeshShaderPreset(nullptr);
+    GetSceneContentServices().SetMeshShaderPreset(nullptr);
     Clear();
     initialised = false;
 }

@@ -9,7 +9,7 @@
 #include "core/math/Matrix.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/MPProperty.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/services/GameServices.h"
 
 namespace {
@@ -253,12 +253,12 @@ void Entity::ReplicateAnimEnable(uint32_t animIndex, uint32_t progressIndex) {
     // property its low byte would name.
     animIndex = std::min<uint32_t>(animIndex, kNoMPProperty);
     progressIndex = std::min<uint32_t>(progressIndex, kNoMPProperty);
-    if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, true, animIndex, progressIndex)) return;
+    if (!GetSceneContentServices().SetAnimationReplication(this, true, animIndex, progressIndex)) return;
     GetGameServices().AddMeshToFinishList(this);
 }
 
 void Entity::ReplicateAnimDisable() {
-    if (!gEngineServices.meshSetAnimationReplication || !gEngineServices.meshSetAnimationReplication(this, false, 255, 255)) return;
+    if (!GetSceneContentServices().SetAnimationReplication(this, false, 255, 255)) return;
     GetGameServices().RemoveMeshFromFinishList(this);
 }
 

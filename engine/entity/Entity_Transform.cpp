@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 
@@ -232,7 +232,7 @@ void Entity::UpdateGlobalLocation() {
     else enforcedRenderingFlags &= ~ENFORCED_MIRRORED;
     PostTransformToContext();
     if (soundEmitter) UpdateSoundEmitter();
-    if (triggerActivator && gEngineServices.queueTriggerCheck) gEngineServices.queueTriggerCheck(this);
+    if (triggerActivator) GetSceneContentServices().QueueTriggerCheck(this);
     BoundingBox4 world = GetGlobalBoundingBox();
     OnGlobalLocationChanged(world);
     UpdateSpatialRegistration(world);
@@ -347,8 +347,8 @@ void Entity::SetMountScale(const Vector& s) {
 }
 
 void Entity::ReapplyMount() {
-    if (mount && !mount->bone.IsEmpty() && parent && parent->IsMesh() && gEngineServices.meshMountEntity)
-        gEngineServices.meshMountEntity(parent, this);
+    if (mount && !mount->bone.IsEmpty() && parent && parent->IsMesh())
+        GetSceneContentServices().RemountOnMesh(parent, this);
 }
 
 void Entity::UpdateMountToParentBone() { ReapplyMount(); }

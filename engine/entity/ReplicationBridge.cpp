@@ -5,7 +5,7 @@
 #include <tolua++.h>
 
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/LuaEntityPointer.h"
 #include "engine/script/LuaNumber.h"
@@ -111,11 +111,9 @@ int ReplicatedProxy(lua_State* L) {
         return 0;
     }
 
-    const EngineServices& s = gEngineServices;
-    const bool noEngine = !s.multiplayerReplicateMethodCall;
-    const bool inGame = s.multiplayerIsMultiplayerGame && s.multiplayerIsMultiplayerGame();
-    const bool server = s.multiplayerIsServer && s.multiplayerIsServer();
-    if (toServer && (self ? self->GetMultiplayerRole() == MPROLE_AUTHORITY : noEngine || !inGame || server)) {
+    MultiplayerServices& mp = GetMultiplayerServices();
+    // Without a multiplayer engine this is no multiplayer game: the call runs here.
+    if (toServer && (self ? self->GetMultiplayerRole() == MPROLE_AUTHORITY : !mp.IsMultiplayerGame() || mp.IsServer())) {
         if (!quiet) gLog.Print(LogSeverity::ScriptConsole, LogCategory::Multiplayer, "Calling replicated method %s:%s locally", className, methodName);
         lua_pushvalue(L, lua_upvalueindex(UP_FUNCTION));
         lua_insert(L, 1);
@@ -134,7 +132,7 @@ int ReplicatedProxy(lua_State* L) {
         return 0;
     }
     if (!quiet) gLog.Print(LogSeverity::ScriptConsole, LogCategory::Multiplayer, "Calling replicated method %s:%s remotely", className, methodName);
-    if (s.multiplayerReplicateMethodCall) s.multiplayerReplicateMethodCall(owner, call, reliable);
+    mp.ReplicateMethodCall(owner, call, reliable);
     return 0;
 }
 

@@ -2,7 +2,7 @@
 #include "core/StaticInit.h"
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/RTTIProperty.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/SceneParametersEntity.h"
@@ -89,15 +89,13 @@ void SceneParametersEntity::Activate(uint32_t flags, float blendTime) {
     if (!(flags & kKeepActiveGuid))
         if (SceneEntity* root = SceneRoot()) root->activeSceneParamBox = GetGUID();
     if (flags & kResetOverride) PostNoParameters(kModeDropOverride);
-    if (gEngineServices.sceneParametersStartTransition && GetTemplate())
-        gEngineServices.sceneParametersStartTransition(GetTemplate(), flags, blendTime);
+    if (GetTemplate()) GetSceneContentServices().StartSceneParametersTransition(GetTemplate(), flags, blendTime);
 }
 
 void SceneParametersEntity::ChangeTemplate(EntityTemplate* t) {
     Entity::ChangeTemplate(t);
-    if (gEntityManager && gEntityManager->GetActiveSceneParamsEntity() == this && GetTemplate() &&
-        gEngineServices.sceneParametersStartTransition)
-        gEngineServices.sceneParametersStartTransition(GetTemplate(), 0, 0.0f);
+    if (gEntityManager && gEntityManager->GetActiveSceneParamsEntity() == this && GetTemplate())
+        GetSceneContentServices().StartSceneParametersTransition(GetTemplate(), 0, 0.0f);
 }
 
 void SceneParametersEntity::DeactivateOverrideParams() { PostNoParameters(kModeOverrideOff); }

@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "core/Time.h"
 #include "core/text/TextConversion.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/input/KeyboardDevice.h"
 
 namespace {
@@ -21,10 +21,10 @@ bool KeyDown(const uint8_t* keys, const uint8_t* mouse, uint32_t key) {
 
 void AppendToText(UITextBase* text, const char* utf8, bool clear) {
     if (!text) return;
-    if (clear && gEngineServices.uiTextSetTextUnicharPtr) gEngineServices.uiTextSetTextUnicharPtr(text, nullptr);
-    if (!utf8 || !utf8[0] || !gEngineServices.uiTextAppendText) return;
+    if (clear) GetUIServices().SetText(text, nullptr);
+    if (!utf8 || !utf8[0]) return;
     char16_t wide[128];
-    if (MultiByteToWide(wide, 128, utf8, -1, kCodePageUTF8)) gEngineServices.uiTextAppendText(text, wide);
+    if (MultiByteToWide(wide, 128, utf8, -1, kCodePageUTF8)) GetUIServices().AppendText(text, wide);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/Time.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/input/InputManager.h"
 
 namespace {
@@ -16,9 +16,9 @@ uint32_t gTapCounter = 0;
 constexpr uint32_t kMouseTouchIdBase = 0xFFFFFF00u;
 
 bool HitsElement(UIScreen* screen, UIElement* element, const Vector& position) {
-    if (!gEngineServices.uiScreenFindTrackedEntitySlot || !gEngineServices.uiScreenHitTestTrackedEntity) return false;
-    const int32_t slot = gEngineServices.uiScreenFindTrackedEntitySlot(screen, element);
-    return slot >= 0 && gEngineServices.uiScreenHitTestTrackedEntity(screen, slot, position);
+    UIServices& ui = GetUIServices();
+    const int32_t slot = ui.FindTrackedEntitySlot(screen, element);
+    return slot >= 0 && ui.HitTestTrackedEntity(screen, slot, position);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "core/Time.h"
 #include "core/config/GameConfig.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
@@ -129,8 +129,7 @@ uint32_t VerySimpleCharacterController::GatherGeometry(const BoundingBox4& box) 
 }
 
 void VerySimpleCharacterController::AddMeshTriangles(Entity* mesh, const BoundingBox4& box) {
-    const uint32_t type =
-        gEngineServices.meshPlayerCollisionType ? gEngineServices.meshPlayerCollisionType(mesh) : PLAYER_COLLISION_NONE;
+    const uint32_t type = GetSceneContentServices().MeshPlayerCollisionType(mesh);
     if (type == PLAYER_COLLISION_BOX) {
         const BoundingBox4& local = mesh->GetLocalBoundingBox();
         Vector corners[8];
@@ -146,7 +145,7 @@ void VerySimpleCharacterController::AddMeshTriangles(Entity* mesh, const Boundin
         triangles.Resize(kept);
     } else if (type == PLAYER_COLLISION_FACE) {
         MeshCollisionData data;
-        if (gEngineServices.meshCollisionData && gEngineServices.meshCollisionData(mesh, &data))
+        if (GetSceneContentServices().GetMeshCollisionData(mesh, &data))
             AppendMeshTriangles(data, mesh->GetGlobalLocationMatrix(), box, triangles);
     }
 }
@@ -278,12 +277,12 @@ void VerySimpleCharacterController::ClearPath() {
     path.Clear();
     pathIndex = 0;
     segmentRemaining = 0.0f;
-    if (gEngineServices.debugPathSetPoints) gEngineServices.debugPathSetPoints(nullptr, 0);
+    GetSceneContentServices().SetDebugPathPoints(nullptr, 0);
 }
 
 void VerySimpleCharacterController::ShowPath() const {
-    if (gGameConfig && gGameConfig->renderPathfinderDebug && gEngineServices.debugPathSetPoints)
-        gEngineServices.debugPathSetPoints(path.data, path.Count());
+    if (gGameConfig && gGameConfig->renderPathfinderDebug)
+        GetSceneContentServices().SetDebugPathPoints(path.data, path.Count());
 }
 
 void VerySimpleCharacterController::Stop(bool resetSearch) {

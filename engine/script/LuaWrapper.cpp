@@ -12,7 +12,9 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
+#include "engine/services/SoundServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaNumber.h"
@@ -89,11 +91,16 @@ LuaWrapper::SingletonSource gEngineTimerSource = nullptr;
 void* EngineObject() { return gEngineObjectSource ? gEngineObjectSource() : nullptr; }
 void* EngineTimer() { return gEngineTimerSource ? gEngineTimerSource() : nullptr; }
 
-template <auto Hook>
-void* FromServices() {
-    const auto hook = gEngineServices.*Hook;
-    return hook ? static_cast<void*>(hook()) : nullptr;
-}
+// The singletons of the libraries above the engine, through their services (null, which
+// scripts see as nil, while a library is not installed).
+void* ShaderManagerObject() { return GetSceneContentServices().GetShaderManager(); }
+void* SoundEngineObject() { return GetSoundServices().GetSoundEngine(); }
+void* SoundEntriesObject() { return GetSoundServices().GetSoundEntriesContainer(); }
+void* DefaultReplacementObject() { return GetUIServices().GetDefaultReplacementContainer(); }
+void* SequenceSystemObject() { return GetSceneContentServices().GetSequenceSystem(); }
+void* SequenceSpawnerObject() { return GetSceneContentServices().GetSequenceSpawner(); }
+void* SequenceActionFactoryObject() { return GetSceneContentServices().GetSequenceActionFactory(); }
+void* VideoEngineObject() { return GetUIServices().GetVideoEngine(); }
 
 struct ScriptSingleton {
     const char* global;
@@ -108,17 +115,17 @@ const ScriptSingleton kSingletons[] = {
     {"gGame", "Game", &NotYetBuilt},
     {"gEntityManager", "EntityManager", &NotYetBuilt},
     {"gProfiler", "Profiler", &ProfilerObject},
-    {"gShaderManager", "ShaderManager", &FromServices<&EngineServices::shaderManager>},
+    {"gShaderManager", "ShaderManager", &ShaderManagerObject},
     {"gEngineTimer", "EngineTimer", &EngineTimer},
-    {"gSoundEngine", "SoundEngine", &FromServices<&EngineServices::soundEngine>},
-    {"gSoundEntriesContainer", "SoundEntriesContainer", &FromServices<&EngineServices::soundEntriesContainer>},
+    {"gSoundEngine", "SoundEngine", &SoundEngineObject},
+    {"gSoundEntriesContainer", "SoundEntriesContainer", &SoundEntriesObject},
     {"gDefaultReplacementContainer", "StringReplacementContainer",
-     &FromServices<&EngineServices::defaultReplacementContainer>},
+     &DefaultReplacementObject},
     {"gConfigHelper", "LUAConfigHelper", &NotYetBuilt},
-    {"gSequenceSystem", "SequenceSystem", &FromServices<&EngineServices::sequenceSystem>},
-    {"gSequenceSpawner", "SequenceSpawner", &FromServices<&EngineServices::sequenceSpawner>},
-    {"gSequenceActionFactory", "SequenceActionFactory", &FromServices<&EngineServices::sequenceActionFactory>},
-    {"gVideoEngine", "VideoEngine", &FromServices<&EngineServices::videoEngine>},
+    {"gSequenceSystem", "SequenceSystem", &SequenceSystemObject},
+    {"gSequenceSpawner", "SequenceSpawner", &SequenceSpawnerObject},
+    {"gSequenceActionFactory", "SequenceActionFactory", &SequenceActionFactoryObject},
+    {"gVideoEngine", "VideoEngine", &VideoEngineObject},
 };
 static_assert(sizeof(kSingletons) / sizeof(kSingletons[0]) == 16);
 

@@ -8,7 +8,7 @@
 // clocks, schedulers, screens, delegate or multiplayer engine (null), no arguments, the
 // smooth clocks read the counter, the frame delta is 0, gameplay runs, nothing is on a
 // delayed list, and the list operations do nothing (the ones that return a bool answer
-// false: the caller does the work itself).
+// false: the caller does the work itself); there is no entity-creation listener.
 //
 // Threads: main thread.
 #include <cstdint>
@@ -82,6 +82,12 @@ public:
     // Runs the "OnInit" passes of a newly created entity through the delegate; false
     // when there is no delegate (the caller runs them itself).
     virtual bool InitEntity(Entity* entity) { return false; }
+    // The entity-creation listener: whether there is one, told at the end of every
+    // creation, and asked whether script execution may run (false without a listener,
+    // which forbids ExecuteScript).
+    virtual bool HasEntityCreationListener() const { return false; }
+    virtual void OnEntityCreatedByListener(Entity* entity) {}
+    virtual bool ListenerAllowsScripts() const { return false; }
 
     // ---- Delayed entity operations ----
     // Whether the Game queues the server's entity operations (DelayedEntityKind) for its

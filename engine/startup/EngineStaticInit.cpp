@@ -14,7 +14,6 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/SceneRenderList.h"
-#include "engine/services/EngineServices.h"
 #include "render/scene/DebugPathList.h"
 #include "render/resources/ResourceList.h"
 #include "render/resources/ResourceTemplatePool.h"
@@ -67,30 +66,13 @@ void CreateEngineObject() {
     PushExitHandler([](void*) { DestroyGlobalVornexEngine(); }, nullptr);
 }
 
-// The scene render list, and the engine entries that reach it: the shutdown's release of
-// its debug paths and the character controller's debug path points.
-void CreateSceneRenderList() {
-    StaticInitCreateGlobal<SceneRenderList, gSceneRenderList>();
-    gEngineServices.releaseSceneRenderList = [] {
-        if (gSceneRenderList) gSceneRenderList->PostRelease();
-    };
-    gEngineServices.debugPathSetPoints = [](const Vector* points, uint32_t count) {
-        if (gSceneRenderList) gSceneRenderList->DebugPaths().SetPoints(points, count);
-    };
-    PushExitHandler(
-        [](void*) {
-            gEngineServices.releaseSceneRenderList = nullptr;
-            gEngineServices.debugPathSetPoints = nullptr;
-        },
-        nullptr);
-}
 
 using K = StaticInitKind;
 
 const StaticInitRow kEngineRows[] = {
     {1, K::GlobalObject, "gGameClock", &StaticInitCreateGlobal<GameClock, gGameClock>, 0, 0},
     {1, K::GlobalObject, "gVornexEngine", &CreateEngineObject, 0, 0},
-    {1, K::GlobalObject, "gSceneRenderList", &CreateSceneRenderList, 0, 0},
+    {1, K::GlobalObject, "gSceneRenderList", &StaticInitCreateGlobal<SceneRenderList, gSceneRenderList>, 0, 0},
     {2, K::BareClassRegistration, "LCBaseCameraSubcontroller", nullptr, 0, 0},
     {5, K::BareClassRegistration, "BaseCamera", nullptr, 0, 0},
     {5, K::ClassRegistration, "YawPitchCamera", &StaticInitRegister<YawPitchCamera>, 0, 0},

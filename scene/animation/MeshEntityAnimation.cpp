@@ -3,7 +3,6 @@
 #include "scene/animation/MeshEntityAnimation.h"
 
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
 #include "platform/os/Thread.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/ProceduralTargetingAnimation.h"
@@ -262,7 +261,7 @@ void MeshEntity::OnReplicatedAnim(uint32_t property) {
 
 void MeshEntity::OnReplicatedAnimProgress(uint32_t property) { SetRootAnimProgress(MPPropGetFloat(property)); }
 
-// ---- The engine's entries ----------------------------------------------------------
+// ---- What the engine's entities ask of a mesh parent ----------------------------------------------------------
 
 namespace {
 
@@ -274,39 +273,20 @@ MeshEntity* AnimatedMeshOf(Entity* e) {
 
 }  // namespace
 
-void InstallMeshAnimationHooks() {
-    EngineServices& s = gEngineServices;
-    s.meshAnimate = [](Entity* mesh, uint32_t renderFlags) {
-        if (MeshEntity* m = AnimatedMeshOf(mesh)) m->Animate(renderFlags);
-    };
-    s.meshUpdateReplicatedAnimData = [](Entity* mesh) {
-        if (MeshEntity* m = AnimatedMeshOf(mesh)) m->UpdateReplicatedAnimData();
-    };
-    // ReplicateAnimEnable / Disable: the mesh copies its root animation into two of its
-    // own replicated properties each frame (or stops).
-    s.meshSetAnimationReplication = [](Entity* e, bool enable, uint32_t animation, uint32_t progress) {
-        MeshEntity* m = AnimatedMeshOf(e);
-        if (!m) return false;
-        m->SetAnimationReplication(enable ? e : nullptr, uint8_t(animation), uint8_t(progress));
-        return true;
-    };
-    s.meshUnmountEntity = [](Entity* parent, Entity* child) {
-        if (MeshEntity* m = AnimatedMeshOf(parent)) m->UnmountEntity(child);
-    };
-    s.meshMountEntity = [](Entity* parent, Entity* child) {
-        // The re-mount: the child's record (bone name, offset) replaces any mount it had here.
-        MeshEntity* m = AnimatedMeshOf(parent);
-        if (!m || !child || !*child->GetMountBone()) return;
-        m->UnmountEntity(child);
-        m->MountEntity(child->GetMountBone(), child, child->GetMountLocation());
-    };
+bool SetMeshAnimationReplication(Entity* e, bool enable, uint32_t animation, uint32_t progress) {
+    MeshEntity* m = AnimatedMeshOf(e);
+    if (!m) return false;
+    m->SetAnimationReplication(enable ? e : nullptr, uint8_t(animation), uint8_t(progress));
+    return true;
 }
 
-void ClearMeshAnimationHooks() {
-    EngineServices& s = gEngineServices;
-    s.meshAnimate = nullptr;
-    s.meshUpdateReplicatedAnimData = nullptr;
-    s.meshSetAnimationReplication = nullptr;
-    s.meshUnmountEntity = nullptr;
-    s.meshMountEntity = nullptr;
+void UnmountFromMesh(Entity* parent, Entity* child) {
+    if (MeshEntity* m = AnimatedMeshOf(parent)) m->UnmountEntity(child);
+}
+
+void RemountOnMesh(Entity* parent, Entity* child) {
+    MeshEntity* m = AnimatedMeshOf(parent);
+    if (!m || !child || !*child->GetMountBone()) return;
+    m->UnmountEntity(child);
+    m->MountEntity(child->GetMountBone(), child, child->GetMountLocation());
 }

@@ -15,7 +15,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "render/VornexRenderer.h"
 #include "scene/mesh/MeshEntity.h"
 #include "scene/mesh/MeshTemplate.h"
@@ -344,9 +344,8 @@ void CompoundEntity::InitTriggerActivation() {
     Entity::InitTriggerActivation();
     ForEachElementDescendant([](Entity* e) { e->InitTriggerActivation(); });
     const EntityTemplate* t = GetTemplate();
-    const EngineServices& s = gEngineServices;
-    if (t && t->initPassCount > 0 && s.entityCreationListener && s.entityListenerAllowsScripts &&
-        s.entityListenerAllowsScripts())
+    const GameServices& game = GetGameServices();
+    if (t && t->initPassCount > 0 && game.HasEntityCreationListener() && game.ListenerAllowsScripts())
         gLua.CallObjectMethod(this, "InitCompoundEntity");
 }
 

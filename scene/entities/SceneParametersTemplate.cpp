@@ -10,7 +10,6 @@
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/SceneParametersEntity.h"
-#include "engine/services/EngineServices.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourceTexture.h"
 #include "render/scene/RendererScene.h"
@@ -306,16 +305,10 @@ void SceneParametersTemplate::FillValues(SceneParameterValues& out) const {
            [&](uint32_t j, const Vector& v) { out.rgbShiftScaleCurve[j] = v.x; });
 }
 
-void InstallSceneParametersHooks() {
-    gEngineServices.sceneParametersStartTransition = [](EntityTemplate* t, uint32_t flags, float blendTime) {
-        if (auto* s = dynamic_cast<SceneParametersTemplate*>(t)) s->StartTransition(flags, blendTime);
-    };
-    gEngineServices.sceneParametersStopTransition = [](EntityTemplate* t) {
-        if (auto* s = dynamic_cast<SceneParametersTemplate*>(t)) s->ApplyAsUISceneParameters();
-    };
+void StartSceneParametersTransition(EntityTemplate* t, uint32_t flags, float blendTime) {
+    if (auto* s = dynamic_cast<SceneParametersTemplate*>(t)) s->StartTransition(flags, blendTime);
 }
 
-void ClearSceneParametersHooks() {
-    gEngineServices.sceneParametersStartTransition = nullptr;
-    gEngineServices.sceneParametersStopTransition = nullptr;
+void StopSceneParametersTransition(EntityTemplate* t) {
+    if (auto* s = dynamic_cast<SceneParametersTemplate*>(t)) s->ApplyAsUISceneParameters();
 }

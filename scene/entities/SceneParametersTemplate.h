@@ -67,6 +67,7 @@ private:
     ResourceTexture* layerTexture = nullptr;
 };
 
-// Fills and clears the engine's two scene-parameter entries.
-void InstallSceneParametersHooks();
-void ClearSceneParametersHooks();
+// SceneParametersTemplate::StartTransition of a scene-parameter template, and the settle
+// of the UI scene parameters (ApplyAsUISceneParameters); other templates are ignored.
+void StartSceneParametersTransition(EntityTemplate* t, uint32_t flags, float blendTime);
+void StopSceneParametersTransition(EntityTemplate* t);

@@ -20,7 +20,6 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntitySpatialGrid.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/services/EngineServices.h"
 #include "render/VornexRenderer.h"
 
 namespace {
@@ -553,27 +552,4 @@ void TriggerEntity::ClearAllTriggers() {
 void TriggerEntity::RecheckAllTriggers() {
     for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
         if (TriggerEntity* t = AsTrigger(e)) t->CheckInside();
-}
-
-// ---------------------------------------------------------------------------------
-// Engine hooks
-
-void InstallTriggerHooks() {
-    EngineServices& s = gEngineServices;
-    s.createTriggerTracker = &TriggerEntity::CreateTriggerTracker;
-    s.queueTriggerCheck = &TriggerEntity::QueueTriggerCheck;
-    s.destroyTriggerTracker = &TriggerEntity::DestroyTriggerTracker;
-    s.triggerEnableChecks = &TriggerEntity::EnableChecks;
-    s.triggerProcessPendingChecks = &TriggerEntity::ProcessPendingChecks;
-    s.triggerClearPendingChecks = &TriggerEntity::ClearPendingChecks;
-}
-
-void ClearTriggerHooks() {
-    EngineServices& s = gEngineServices;
-    s.createTriggerTracker = nullptr;
-    s.queueTriggerCheck = nullptr;
-    s.destroyTriggerTracker = nullptr;
-    s.triggerEnableChecks = nullptr;
-    s.triggerProcessPendingChecks = nullptr;
-    s.triggerClearPendingChecks = nullptr;
 }

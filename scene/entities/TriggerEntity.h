@@ -131,6 +131,3 @@ private:
     bool destroyRunning = false;
 };
 
-// Fills and clears the engine hooks the triggers serve.
-void InstallTriggerHooks();
-void ClearTriggerHooks();

@@ -9,7 +9,6 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/SceneGrid.h"
-#include "engine/services/EngineServices.h"
 #include "engine/navigation/CharacterCollision.h"
 #include "engine/navigation/WalkMap.h"
 #include "render/VornexRenderer.h"
@@ -212,7 +211,7 @@ void MeshEntity::DrawBoundingBox(const BoundingBox4& box, const HDRColor& color)
 
 void MeshEntity::RemoveChild(Entity* child) {
     if (child && (child->GetMountFlags() & ENTITY_MOUNTED_TO_BONE)) {
-        if (gEngineServices.meshUnmountEntity) gEngineServices.meshUnmountEntity(this, child);
+        UnmountEntity(child);
         child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
     }
     Entity::RemoveChild(child);

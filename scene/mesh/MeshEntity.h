@@ -219,7 +219,7 @@ private:
     LightmapMapping lightmap;
 };
 
-// The navigation entries (gEngineServices): a mesh entity's "Player collision type" and,
+// What navigation asks of a mesh (through SceneContentServices): a mesh entity's "Player collision type" and,
 // for "Face", its main-memory vertices and 16-bit triangles.
 uint32_t MeshPlayerCollisionType(Entity* mesh);
 bool MeshCollisionDataOf(Entity* mesh, struct MeshCollisionData* out);

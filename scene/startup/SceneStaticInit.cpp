@@ -2,7 +2,9 @@
 #include "scene/startup/SceneStaticInit.h"
 
 #include "core/Sync.h"
-#include "engine/services/EngineServices.h"
+#include "engine/SceneRenderList.h"
+#include "render/scene/DebugPathList.h"
+#include "engine/services/SceneContentServices.h"
 #include "scene/animation/BaseAnimation.h"
 #include "scene/animation/MeshEntityAnimation.h"
 #include "scene/entities/CompoundEntity.h"
@@ -27,6 +29,55 @@
 
 namespace {
 
+// The engine's scene-content services: mounts on meshes, triggers, scene parameters,
+// sequences, the navigation's mesh collision and the path display.
+class SceneLibraryServices final : public SceneContentServices {
+public:
+    void UnmountFromMesh(Entity* meshParent, Entity* child) override { ::UnmountFromMesh(meshParent, child); }
+    void RemountOnMesh(Entity* meshParent, Entity* child) override { ::RemountOnMesh(meshParent, child); }
+    bool SetAnimationReplication(Entity* entity, bool enable, uint32_t animProperty,
+                                 uint32_t progressProperty) override {
+        return SetMeshAnimationReplication(entity, enable, animProperty, progressProperty);
+    }
+    void SetMeshShaderPreset(const char* presetName) override { MeshTemplate::SetFallbackShaderPreset(presetName); }
+
+    TriggerActivator* CreateTriggerTracker(Entity* entity) override {
+        return TriggerEntity::CreateTriggerTracker(entity);
+    }
+    void QueueTriggerCheck(Entity* entity) override { TriggerEntity::QueueTriggerCheck(entity); }
+    void DestroyTriggerTracker(Entity* entity, TriggerActivator* record) override {
+        TriggerEntity::DestroyTriggerTracker(entity, record);
+    }
+
+    void StartSceneParametersTransition(EntityTemplate* t, uint32_t flags, float blendTime) override {
+        ::StartSceneParametersTransition(t, flags, blendTime);
+    }
+    void StopSceneParametersTransition(EntityTemplate* t) override { ::StopSceneParametersTransition(t); }
+
+    bool ReadSequenceProperties(BoundedReader& in) override { return ReadSequenceBlock(in); }
+    void TickSequenceSystem() override {
+        if (gSequenceSystem) gSequenceSystem->Tick();
+    }
+    void ClearSequenceSystem() override {
+        if (gSequenceSystem) gSequenceSystem->Clear();
+    }
+    void ClearSequenceActionFactory() override {
+        if (gSequenceActionFactory) gSequenceActionFactory->Clear();
+    }
+
+    uint32_t MeshPlayerCollisionType(Entity* mesh) override { return ::MeshPlayerCollisionType(mesh); }
+    bool GetMeshCollisionData(Entity* mesh, MeshCollisionData* out) override { return MeshCollisionDataOf(mesh, out); }
+    void SetDebugPathPoints(const Vector* points, uint32_t count) override {
+        if (gSceneRenderList) gSceneRenderList->DebugPaths().SetPoints(points, count);
+    }
+
+    SequenceSystem* GetSequenceSystem() const override { return gSequenceSystem; }
+    SequenceSpawner* GetSequenceSpawner() const override { return gSequenceSpawner; }
+    SequenceActionFactory* GetSequenceActionFactory() const override { return gSequenceActionFactory; }
+};
+
+SceneLibraryServices gSceneLibraryContentServices;
+
 void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
 
 // The twelve built-in entries, after every action class is registered.
@@ -41,7 +92,7 @@ void InstallSceneHooksRow() {
 
 using K = StaticInitKind;
 const StaticInitRow kSceneRows[] = {
-    {4, K::Constants, "gEngineServices (scene)", &InstallSceneHooksRow, 0, 0},
+    {4, K::Constants, "SceneContentServices and gRenderHooks (scene)", &InstallSceneHooksRow, 0, 0},
     {5, K::ClassRegistration, "EnvelopeLoop", &StaticInitRegister<EnvelopeLoop>, 0, 0},
     {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
@@ -113,58 +164,20 @@ const StaticInitRow kSceneRows[] = {
 }  // namespace
 
 void InstallSceneHooks() {
-    EngineServices& s = gEngineServices;
-    s.setMeshShaderPreset = &MeshTemplate::SetFallbackShaderPreset;
-    s.meshPlayerCollisionType = &MeshPlayerCollisionType;
-    s.meshCollisionData = &MeshCollisionDataOf;
+    SetSceneContentServices(&gSceneLibraryContentServices);
     InstallMeshRenderHooks();
-    InstallMeshAnimationHooks();
     InstallParticleRenderHooks();
     InstallSFXHooks();
-    s.sequenceSystem = [] { return gSequenceSystem; };
-    s.sequenceSpawner = [] { return gSequenceSpawner; };
-    s.sequenceActionFactory = [] { return gSequenceActionFactory; };
-    s.sequenceSystemInit = [](EntityManager* m, bool enable) {
-        if (gSequenceSystem) gSequenceSystem->Init(m, enable);
-    };
-    s.sequenceSystemTick = [] {
-        if (gSequenceSystem) gSequenceSystem->Tick();
-    };
-    s.sequenceSystemStopAllSequences = [](bool clearSemaphores, bool deferred, const char* next) {
-        if (gSequenceSystem) gSequenceSystem->StopAllSequences(clearSemaphores, deferred, next);
-    };
-    s.sequenceSystemClear = [] {
-        if (gSequenceSystem) gSequenceSystem->Clear();
-    };
-    s.sequenceActionFactoryClear = [] {
-        if (gSequenceActionFactory) gSequenceActionFactory->Clear();
-    };
-    s.sequenceSystemReadProperties = [](BoundedReader& in) { return ReadSequenceBlock(in); };
-    InstallTriggerHooks();
-    InstallSceneParametersHooks();
 }
 
 void ClearSceneHooks() {
-    EngineServices& s = gEngineServices;
     ClearMeshRenderHooks();
-    ClearMeshAnimationHooks();
     ClearParticleRenderHooks();
     ClearSFXHooks();
-    s.meshPlayerCollisionType = nullptr;
-    s.meshCollisionData = nullptr;
-    s.setMeshShaderPreset = nullptr;
+    SetSceneContentServices(nullptr);
     MeshTemplate::SetFallbackShaderPreset(nullptr);
-    s.sequenceSystem = nullptr;
-    s.sequenceSpawner = nullptr;
-    s.sequenceActionFactory = nullptr;
-    s.sequenceSystemInit = nullptr;
-    s.sequenceSystemTick = nullptr;
-    s.sequenceSystemStopAllSequences = nullptr;
-    s.sequenceSystemClear = nullptr;
-    s.sequenceActionFactoryClear = nullptr;
-    s.sequenceSystemReadProperties = nullptr;
-    ClearTriggerHooks();
-    ClearSceneParametersHooks();
 }
+
+SceneContentServices& SceneLibraryContentServices() { return gSceneLibraryContentServices; }
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};

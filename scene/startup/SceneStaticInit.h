@@ -4,9 +4,13 @@
 
 extern const StaticInitTable kSceneStaticInit;
 
-// Fills every entry of gEngineServices and gRenderHooks that the scene serves. The start-up
-// row runs it and pushes the clearing onto the exit stack; tests that reset those tables
-// call it again.
+class SceneContentServices;
+
+// Installs the scene's SceneContentServices and fills every entry of gRenderHooks that the
+// scene serves. The start-up row runs it and pushes the removal onto the exit stack; tests
+// that reset those tables call it again.
 void InstallSceneHooks();
-// Empties the entries InstallSceneHooks fills.
+// Removes what InstallSceneHooks installs.
 void ClearSceneHooks();
+// The scene's implementation of SceneContentServices (what InstallSceneHooks installs).
+SceneContentServices& SceneLibraryContentServices();

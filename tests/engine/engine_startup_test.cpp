@@ -24,7 +24,7 @@
 #include "core/fs/FileSystem.h"
 #include "core/fs/PhysicalFileReader.h"
 #include "engine/services/EngineCore.h"
-#include "engine/services/EngineServices.h"
+#include "engine/EngineSeamsTestSupport.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
@@ -54,24 +54,40 @@ void Record(const char* name) {
     gEvents.push_back(text);
 }
 
+// The services above the engine, each recording when the engine calls it.
+struct RecordingOnline : MultiplayerServices {
+    bool StartOnlineServices() override { return Record("steam"), InitSteam(); }
+};
+struct RecordingUI : UIServices {
+    void InitVideoEngine() override { Record("video-init"); }
+    bool CreateStringManager() override { return Record("strings"), true; }
+    bool LoadCompiledStrings(const char* file) override { return Record(file), true; }
+    bool LoadFontTable() override { return Record("font-table"), true; }
+    void DeleteStringManager() override { Record("strings-delete"); }
+    void FreeFontTable() override { Record("font-table-free"); }
+    void CloseVideoEngine() override { Record("video-close"); }
+};
+struct RecordingSound : SoundServices {
+    void StartEngine() override { Record("sound-start"); }
+    void FlushEngine() override { Record("sound-flush"); }
+    void RemoveAllSoundEntries() override { Record("sound-entries"); }
+    void StopEngine() override { Record("sound-stop"); }
+};
+struct RecordingScene : SceneContentServices {
+    void TickSequenceSystem() override { Record("sequence-tick"); }
+    void ClearSequenceSystem() override { Record("sequences-clear"); }
+    void ClearSequenceActionFactory() override { Record("actions-clear"); }
+};
+RecordingOnline gRecordingOnline;
+RecordingUI gRecordingUI;
+RecordingSound gRecordingSound;
+RecordingScene gRecordingScene;
+
 void InstallRecordingHooks() {
-    EngineServices& s = gEngineServices = EngineServices{};
-    s.initSteam = [] { return Record("steam"), InitSteam(); };
-    s.videoEngineInit = [] { Record("video-init"); };
-    s.soundEngineStart = [] { Record("sound-start"); };
-    s.soundEngineFlush = [] { Record("sound-flush"); };
-    s.stringManagerCreate = [] { Record("strings"); };
-    s.stringManagerLoadCompiledStrings = [](const char* file) { return Record(file), true; };
-    s.uiFontTableLoad = [] { return Record("font-table"), true; };
-    s.sequenceSystemTick = [] { Record("sequence-tick"); };
-    s.releaseSceneRenderList = [] { Record("scene-list"); };
-    s.stringManagerDelete = [] { Record("strings-delete"); };
-    s.uiFontTableFree = [] { Record("font-table-free"); };
-    s.sequenceSystemClear = [] { Record("sequences-clear"); };
-    s.sequenceActionFactoryClear = [] { Record("actions-clear"); };
-    s.soundRemoveAllSoundEntries = [] { Record("sound-entries"); };
-    s.videoEngineClose = [] { Record("video-close"); };
-    s.soundEngineStop = [] { Record("sound-stop"); };
+    SetMultiplayerServices(&gRecordingOnline);
+    SetUIServices(&gRecordingUI);
+    SetSoundServices(&gRecordingSound);
+    SetSceneContentServices(&gRecordingScene);
 }
 
 // The calling thread's processors as the system lists them ("0-7").
@@ -95,7 +111,7 @@ struct EngineStartupTest : ::testing::Test {
     void TearDown() override {
         gVornexEngine.Shutdown();
         gVornexEngine.SetConfiguration(nullptr);
-        gEngineServices = EngineServices{};
+        ResetEngineSeams();
         Log::SetFrameInfoMode(0);
         gFileSystem.UnmountAll();
         log.Detach();
@@ -142,10 +158,10 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
     // Only Steam runs before the services; the video and sound stops come after the scripts.
     std::vector<std::string> expected;
     for (const char* hook : {"steam", "video-init", "sound-start", "sound-flush", "strings", "L01n.bin", "font-table",
-                             "sequence-tick", "scene-list", "strings-delete", "font-table-free", "sequences-clear",
+                             "sequence-tick", "strings-delete", "font-table-free", "sequences-clear",
                              "actions-clear", "sound-entries", "video-close", "sound-stop"}) {
         const char* state = expected.empty() ? "0 renderer=0 loader=0 shaders=0 lua=0"
-                            : expected.size() < 14 ? "1 renderer=1 loader=1 shaders=1 lua=1"
+                            : expected.size() < 13 ? "1 renderer=1 loader=1 shaders=1 lua=1"
                                                    : "1 renderer=1 loader=1 shaders=1 lua=0";
         expected.push_back(std::string(hook) + " reader=" + state);
     }

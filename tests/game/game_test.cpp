@@ -37,6 +37,7 @@
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 #include "render/RenderHooks.h"
@@ -770,16 +771,17 @@ TEST_F(GameDelegateTest, StoreRequestsUseATemporaryStoreOnlyWithStoreDefinitions
     static std::vector<std::string> events;
     static bool createFails = false;
     static InGameStore* const kStore = reinterpret_cast<InGameStore*>(&events);
-    EngineServices recording;
-    recording.createInGameStore = [](const char* file) {
-        events.push_back(std::string("create ") + file);
-        return createFails ? nullptr : kStore;
-    };
-    recording.getInGameStoreItemImageFiles = [](InGameStore* store, uint32_t word, DynarraySafe<NameString>& files) {
-        events.push_back("images " + std::to_string(word) + (store == kStore ? "" : "?"));
-        files.Add(NameString("Store/Item.dds"));
-    };
-    recording.deleteInGameStore = [](InGameStore* store) { events.push_back(store == kStore ? "delete" : "delete?"); };
+    static struct : MultiplayerServices {
+        InGameStore* CreateInGameStore(const char* file) override {
+            events.push_back(std::string("create ") + file);
+            return createFails ? nullptr : kStore;
+        }
+        void GetInGameStoreItemImageFiles(InGameStore* store, uint32_t word, DynarraySafe<NameString>& files) override {
+            events.push_back("images " + std::to_string(word) + (store == kStore ? "" : "?"));
+            files.Add(NameString("Store/Item.dds"));
+        }
+        void DeleteInGameStore(InGameStore* store) override { events.push_back(store == kStore ? "delete" : "delete?"); }
+    } recording;
     const struct {
         const char* definitions;
         bool services, fails;
@@ -796,12 +798,13 @@ TEST_F(GameDelegateTest, StoreRequestsUseATemporaryStoreOnlyWithStoreDefinitions
         events.clear();
         createFails = c.fails;
         ASSERT_TRUE(gProjectConfig->SetPropertyFromString("Store definition file", c.definitions));
-        gEngineServices = c.services ? recording : EngineServices{};
+        SetMultiplayerServices(c.services ? &recording : nullptr);
         DynarraySafe<NameString> files;
         delegate.HandleStoreRequest(5, files);
         EXPECT_EQ(events, c.events);
         EXPECT_EQ(files.Count(), c.events.size() > 1 ? 1u : 0u);
     }
+    SetMultiplayerServices(nullptr);
 }
 
 constexpr uint32_t kWidth = 37, kHeight = 19;

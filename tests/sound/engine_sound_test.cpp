@@ -24,6 +24,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/SoundServices.h"
 #include "scene/SceneServices.h"
 #include "sound/EntitySoundEmitter.h"
 #include "sound/SoundEntries.h"
@@ -59,47 +60,45 @@ struct EngineSound : InlineEngineFixture {
         clock.AdvanceSeconds(seconds);
         engine->RunWake();
     }
+    // The engine's sound services as installed now.
+    static SoundServices& Services() { return GetSoundServices(); }
     EngineServices& s = gEngineServices;
 };
 
-// Filling sets every engine and scene entry; clearing (the library's shut-down) empties
-// every one again, so nothing calls into a sound engine that is gone.
+// Filling installs the engine's sound services and sets every Game and scene entry;
+// clearing (the library's shut-down) removes them again, so nothing calls into a sound
+// engine that is gone.
 TEST_F(EngineSound, EveryEntryIsFilledAndClearedAgain) {
     const SceneServices& scene = gSceneServices;
     auto filled = [&] {
         auto count = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
-        return count(s.soundEngine, s.soundEntriesContainer, s.soundEngineSetListener, s.soundEngineRunning,
-                     s.soundSetAppActive, s.soundFadeMasterVolume, s.soundSetTimeoutMode, s.soundStopSound,
-                     s.soundSetChannelFrequencyRatio, s.soundEngineStart, s.soundEngineFlush, s.soundEngineStop,
-                     s.soundRemoveAllSoundEntries, s.soundRefreshVolumes, s.entityGetSoundEmitter, s.entityPlaySound,
-                     s.entityStopSound, s.entityExitLoop, s.entityPauseSound, s.entityResumeSound,
-                     s.entitySetSoundVolume, s.entitySetVelocityForDopplerEffect, s.entitySetSoundAltitudeOverride,
-                     s.entityUpdateSoundEmitter, s.entityReleaseSoundEmitter, scene.playSound,
-                     scene.soundEmitterCreate, scene.soundEmitterPostTransform, scene.soundEmitterRelease,
-                     scene.soundEntryPlay, scene.soundEntryPreload, scene.soundSetVolume, scene.soundExitLoop);
+        return count(s.soundStopSound, s.soundRefreshVolumes, scene.playSound, scene.soundEmitterCreate,
+                     scene.soundEmitterPostTransform, scene.soundEmitterRelease, scene.soundEntryPlay,
+                     scene.soundEntryPreload, scene.soundSetVolume, scene.soundExitLoop);
     };
-    EXPECT_EQ(filled(), 33);
-    EXPECT_EQ(s.soundEngine(), engine);
-    EXPECT_EQ(s.soundEntriesContainer(), gSoundEntriesContainer);
+    EXPECT_EQ(filled(), 10);
+    EXPECT_EQ(Services().GetSoundEngine(), engine);
+    EXPECT_EQ(Services().GetSoundEntriesContainer(), gSoundEntriesContainer);
     ClearSoundServices();
     EXPECT_EQ(filled(), 0);
-    EXPECT_EQ(s.soundFadeMasterVolume, nullptr);
+    EXPECT_EQ(Services().GetSoundEngine(), nullptr);
+    EXPECT_EQ(Services().GetSoundEntriesContainer(), nullptr);
     FillSoundServices();
 }
 
 TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
-    s.soundEngineStart();
+    Services().StartEngine();
     started = true;
     options = audio::EngineOptions{audio::OutputKind::kManual, 22050, 2, nullptr};
     engine->SetEngineOptions(&options);
     engine->RunWake();
     ASSERT_NE(engine->GetAudioEngine(), nullptr);
-    EXPECT_FALSE(s.soundEngineRunning());  // stepped by the test, not a thread
+    EXPECT_FALSE(engine->IsRunning());  // stepped by the test, not a thread
 
     // The cameras' listener: command 10.
     Matrix listener = Matrix::IDENTITY;
     listener.r[3] = Vector(1, 2, 3, 1);
-    s.soundEngineSetListener(listener);
+    Services().SetListener(listener);
     engine->RunWake();
     EXPECT_EQ(engine->GetListener().position.z, 3.0f);
 
@@ -128,16 +127,16 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
 
     // Focus lost: the master fades (completed at once) and the thread waits forever;
     // regained: the time-out and the volume come back.
-    s.soundSetAppActive(false);
-    s.soundFadeMasterVolume(0.0f, 1.0f, 0);
-    s.soundSetTimeoutMode(true);
+    engine->SetAppActive(false);
+    engine->FadeMasterVolume(0.0f, 1.0f, 0);
+    engine->SetTimeoutMode(1);
     engine->RunWake();
     EXPECT_FALSE(engine->IsAppActive());
     EXPECT_EQ(engine->CurrentTimeout(), BaseThread::kWaitForever);
     EXPECT_EQ(VoiceStates()[0].volume, 0.0f);
-    s.soundFadeMasterVolume(1.0f, 1.0f, 0);
-    s.soundSetTimeoutMode(false);
-    s.soundSetAppActive(true);
+    engine->FadeMasterVolume(1.0f, 1.0f, 0);
+    engine->SetTimeoutMode(0);
+    engine->SetAppActive(true);
     After(0.03);
     EXPECT_TRUE(engine->IsAppActive());
     EXPECT_NE(engine->CurrentTimeout(), BaseThread::kWaitForever);
@@ -148,7 +147,7 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
     // over 3 s.
     engine->SetChannelFrequencyRatio(kSoundAllChannels, 0.5f, 0.0f, 0);
     s.soundStopSound(-1, 0.8f, 0);
-    s.soundSetChannelFrequencyRatio(-1, 1.0f, 3.0f, 0);
+    engine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
     engine->RunWake();
     const SoundInstanceBase* i = SoundInstanceBase::First();
     ASSERT_NE(i, nullptr);
@@ -176,28 +175,28 @@ TEST_F(EngineSound, ShutdownDestroysEveryVoiceFirstAndNoEmitterLeaks) {
     // The real thread on the null output, started and stopped through the entries.
     engine->SetRunWithoutThread(false);
     engine->SetEngineFactory(&CreateForwardingEngine<WatchingEngine>);
-    s.soundEngineStart();
-    s.soundEngineFlush();
-    EXPECT_TRUE(s.soundEngineRunning());
+    Services().StartEngine();
+    Services().FlushEngine();
+    EXPECT_TRUE(engine->IsRunning());
     EntitySoundEmitter* emitter = nullptr;
     SoundParamWrapper endless = Params(SOUNDSTARTFLAG_IMPORTANT, 0);
-    EXPECT_NE(s.entityPlaySound(emitter, Matrix::IDENTITY, "hum.wav", &endless), 0u);
+    EXPECT_NE(Services().PlaySound(emitter, Matrix::IDENTITY, "hum.wav", &endless), 0u);
     engine->PlaySystemSound("hum.wav", &endless);
     EXPECT_TRUE(WaitUntil([&] {
         clock.Advance(kWake);
-        s.soundEngineFlush();
+        Services().FlushEngine();
         uint32_t voiced = 0;
         engine->PostJob([](void* n, const uint8_t*, uint32_t) {
             for (const SoundInstanceBase* i = SoundInstanceBase::First(); i; i = i->Next())
                 if (i->Voice()) ++*static_cast<uint32_t*>(n);
         }, &voiced, nullptr, 0);
-        s.soundEngineFlush();
+        Services().FlushEngine();
         return voiced == 2;
     }));
-    s.soundEngineStop();
-    EXPECT_FALSE(s.soundEngineRunning());
+    Services().StopEngine();
+    EXPECT_FALSE(engine->IsRunning());
     EXPECT_EQ(gVoicesAtRelease, 0u);
-    s.entityReleaseSoundEmitter(emitter);  // after the stop: freed on the caller
+    Services().ReleaseSoundEmitter(emitter);  // after the stop: freed on the caller
 }
 
 struct EffectSounds : InlineEngineFixture {
@@ -393,9 +392,13 @@ int gEntryCalls = 0;
 
 TEST_F(Emitters, WithTheEntriesEmptyEntitiesMakeNoSound) {
     StartEngine();
-    gEngineServices = EngineServices();
-    gEngineServices.entityUpdateSoundEmitter = [](EntitySoundEmitter*, const Matrix&) { ++gEntryCalls; };
-    gEngineServices.entityReleaseSoundEmitter = [](EntitySoundEmitter*) { ++gEntryCalls; };
+    // Without the sound library's services; stand-ins count whether the entity reaches
+    // for an emitter it never got.
+    static struct : SoundServices {
+        void UpdateSoundEmitter(EntitySoundEmitter*, const Matrix&) override { ++gEntryCalls; }
+        void ReleaseSoundEmitter(EntitySoundEmitter*) override { ++gEntryCalls; }
+    } noSound;
+    SetSoundServices(&noSound);
     Entity* entity = Make();
     EXPECT_EQ(entity->PlaySound("mono.wav", nullptr), 0u);
     EXPECT_EQ(entity->GetSoundEmitter(), nullptr);

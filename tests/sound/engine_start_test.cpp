@@ -8,7 +8,7 @@
 
 #include "../engine/EngineDataSet.h"
 #include "engine/VornexEngine.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SoundServices.h"
 #include "platform/window/Window.h"
 #include "sound/SoundEngine.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 TEST(EngineStart, StartsTheSoundThreadAndStopsItAtShutdown) {
     ASSERT_NE(gSoundEngine, nullptr);
-    ASSERT_NE(gEngineServices.soundEngineStart, nullptr);
+    ASSERT_EQ(GetSoundServices().GetSoundEngine(), gSoundEngine);  // the sound library's services
     enginetest::EngineDataSet set;
     set.WriteProjectConfig();
     const uint32_t window = enginetest::MakeWindow();
@@ -24,7 +24,6 @@ TEST(EngineStart, StartsTheSoundThreadAndStopsItAtShutdown) {
     ASSERT_TRUE(gVornexEngine.Init(window, "Engine Test", gGameConfig, true));
     // The start-up flushed the thread: its initialisation has run.
     EXPECT_TRUE(gSoundEngine->IsRunning());
-    EXPECT_TRUE(gEngineServices.soundEngineRunning());
     EXPECT_TRUE(gSoundEngine->HasAudioEngine());
     gVornexEngine.Shutdown();
     EXPECT_FALSE(gSoundEngine->IsRunning());

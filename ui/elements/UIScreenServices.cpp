@@ -54,12 +54,6 @@ void InstallUIScreenServices() {
     e.uiScreenRender = [](UIScreen* s, uint32_t w, uint32_t h, int64_t game, int64_t gameplay, const Vector& cursor) {
         s->Render(w, h, game, gameplay, cursor);
     };
-    e.uiScreenFindTrackedEntitySlot = [](UIScreen* s, UIElement* element) {
-        return element ? s->FindHitCandidate(element->GetId()) : -1;
-    };
-    e.uiScreenHitTestTrackedEntity = [](UIScreen* s, int32_t slot, const Vector& p) {
-        return s->HitTestCandidate(slot, p);
-    };
 
     RenderHooks& r = gRenderHooks;
     r.uiElementHasFadeIn = [](const void* s) {
@@ -100,8 +94,6 @@ void ClearUIScreenServices() {
     e.uiScreenWorldPositionToUIPoint = nullptr;
     e.uiScreenBlocksSceneRendering = nullptr;
     e.uiScreenRender = nullptr;
-    e.uiScreenFindTrackedEntitySlot = nullptr;
-    e.uiScreenHitTestTrackedEntity = nullptr;
     gRenderHooks.uiElementHasFadeIn = nullptr;
     gRenderHooks.uiElementDraw = nullptr;
     gRenderHooks.uiGetVirtualSize = nullptr;

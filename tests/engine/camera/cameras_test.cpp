@@ -14,25 +14,30 @@
 #include "engine/camera/CameraTestServices.h"
 #include "engine/camera/Cameras.h"
 #include "engine/camera/GameCameraController.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SoundServices.h"
 
 namespace {
 
 std::vector<Matrix> gListeners;
 
+// The sound listener of the cameras, recorded.
+struct ListenerRecorder : SoundServices {
+    void SetListener(const Matrix& m) override { gListeners.push_back(m); }
+};
+
 class CameraTest : public testing::Test {
 protected:
     void SetUp() override {
         SetCameraServices(&services);
-        gEngineServices = EngineServices();
-        gEngineServices.soundEngineSetListener = [](const Matrix& m) { gListeners.push_back(m); };
+        SetSoundServices(&listener);
         gListeners.clear();
     }
     void TearDown() override {
         SetCameraServices(nullptr);
-        gEngineServices = EngineServices();
+        SetSoundServices(nullptr);
     }
     TestCameraServices services;
+    ListenerRecorder listener;
 };
 
 std::vector<std::string> Reference(const std::string& input) {

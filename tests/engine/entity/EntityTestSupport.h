@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
+#include "engine/EngineSeamsTestSupport.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/entity/Entity.h"
@@ -14,14 +15,14 @@
 class EntityTest : public testing::Test {
 protected:
     void SetUp() override {
-        gEngineServices = EngineServices();
+        ResetEngineSeams();
         log.Attach();
         gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
         log.Clear();
     }
     void TearDown() override {
         gEntityManager->NewScene();
-        gEngineServices = EngineServices();
+        ResetEngineSeams();
         SetGameServices(nullptr);
         log.Detach();
     }

@@ -49,11 +49,14 @@ TEST_F(ManagerTest, AuthorityCreationRules) {
         }
     } game;
     SetGameServices(&game);
-    gEngineServices.multiplayerOnEntityCreated = [](Entity* e) {
-        if (e->GetMultiplayerRole() == MPROLE_AUTHORITY)
-            e->SetMultiplayerId(e->IsStaticMultiplayer() ? gEntityManager->AllocateStaticMID()
-                                                         : gEntityManager->AllocateDynamicMID());
-    };
+    static struct : MultiplayerServices {
+        void OnEntityCreated(Entity* e) override {
+            if (e->GetMultiplayerRole() == MPROLE_AUTHORITY)
+                e->SetMultiplayerId(e->IsStaticMultiplayer() ? gEntityManager->AllocateStaticMID()
+                                                             : gEntityManager->AllocateDynamicMID());
+        }
+    } multiplayer;
+    SetMultiplayerServices(&multiplayer);
     Entity* plain = Make();
     const uint32_t live = gEntityManager->GetLiveEntityCount();
     EXPECT_EQ(Make(plain, ENTITYCREATION_MULTIPLAYER_AUTHORITY), nullptr);

@@ -54,11 +54,14 @@ TEST_F(EntityCoreTest, SetParentRefusalsAndRoot) {
 TEST_F(EntityCoreTest, BoneMountsFollowParentChanges) {
     static std::vector<std::pair<std::string, Entity*>> calls;
     calls.clear();
-    gEngineServices.meshMountEntity = [](Entity* mesh, Entity*) { calls.push_back({"mount", mesh}); };
-    gEngineServices.meshUnmountEntity = [](Entity* mesh, Entity* child) {
-        calls.push_back({"unmount", mesh});
-        child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
-    };
+    static struct : SceneContentServices {
+        void RemountOnMesh(Entity* mesh, Entity*) override { calls.push_back({"mount", mesh}); }
+        void UnmountFromMesh(Entity* mesh, Entity* child) override {
+            calls.push_back({"unmount", mesh});
+            child->SetMountFlags(ENTITY_MOUNTED_TO_BONE, false);
+        }
+    } scene;
+    SetSceneContentServices(&scene);
     EntityTemplate* mesh = Template(ENTITY_MESH, "mesh");
     Entity* plain = Make(nullptr, 0, Template(0, "plain"));
     Entity* m1 = Make(nullptr, 0, mesh);
@@ -414,11 +417,14 @@ TEST_F(EntityCoreTest, APropertyCallbackMayDestroyTheTickingEntity) {
 uint32_t gAnimReplication[2];
 
 TEST_F(EntityCoreTest, ReplicatedAnimationIndicesPastAByteNameNoProperty) {
-    gEngineServices.meshSetAnimationReplication = [](Entity*, bool, uint32_t animation, uint32_t progress) {
-        gAnimReplication[0] = animation;
-        gAnimReplication[1] = progress;
-        return true;
-    };
+    static struct : SceneContentServices {
+        bool SetAnimationReplication(Entity*, bool, uint32_t animation, uint32_t progress) override {
+            gAnimReplication[0] = animation;
+            gAnimReplication[1] = progress;
+            return true;
+        }
+    } scene;
+    SetSceneContentServices(&scene);
     struct Row {
         uint32_t animation, progress, expectedAnimation, expectedProgress;
     };
@@ -427,7 +433,7 @@ TEST_F(EntityCoreTest, ReplicatedAnimationIndicesPastAByteNameNoProperty) {
         EXPECT_EQ(gAnimReplication[0], row.expectedAnimation) << row.animation;
         EXPECT_EQ(gAnimReplication[1], row.expectedProgress) << row.progress;
     }
-    gEngineServices.meshSetAnimationReplication = nullptr;
+    SetSceneContentServices(nullptr);
 }
 
 }  // namespace

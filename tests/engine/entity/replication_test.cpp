@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/script/LuaTestSupport.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/LuaEntityPointer.h"
@@ -17,14 +17,19 @@ std::vector<MPMethodCall> gSent;
 bool gInGame = true;
 bool gServer = false;
 
+// A multiplayer engine whose game and server state the test sets and whose sent method
+// calls it records.
+struct RecordingMultiplayer : MultiplayerServices {
+    bool IsMultiplayerGame() const override { return gInGame; }
+    bool IsServer() const override { return gServer; }
+    void ReplicateMethodCall(Player*, const MPMethodCall& c, bool) override { gSent.push_back(c); }
+};
+
 class ReplicationTest : public LuaHostTest {
 protected:
     void SetUp() override {
         LuaHostTest::SetUp();
-        gEngineServices = EngineServices();
-        gEngineServices.multiplayerIsMultiplayerGame = [] { return gInGame; };
-        gEngineServices.multiplayerIsServer = [] { return gServer; };
-        gEngineServices.multiplayerReplicateMethodCall = [](Player*, const MPMethodCall& c, bool) { gSent.push_back(c); };
+        SetMultiplayerServices(&multiplayer);
         gSent.clear();
         gInGame = true;
         gServer = false;
@@ -45,7 +50,7 @@ protected:
     void TearDown() override {
         gEntityManager->NewScene();
         tower.luaClass = nullptr;
-        gEngineServices = EngineServices();
+        SetMultiplayerServices(nullptr);
         LuaHostTest::TearDown();
     }
     Entity* MakeTower(uint32_t flags, uint16_t id) {
@@ -56,6 +61,7 @@ protected:
     }
     void SetGlobal(const char* name, void* object, const char* type) { gLua.SetGlobalObject(object, type, name); }
 
+    RecordingMultiplayer multiplayer;
     EntityTemplate tower;
     int playerStorage = 0;
     Player* player = reinterpret_cast<Player*>(&playerStorage);

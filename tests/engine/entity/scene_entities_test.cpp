@@ -102,9 +102,12 @@ TEST_F(SceneEntitiesTest, BlendersShowHideAndLeaveTheList) {
 TEST_F(SceneEntitiesTest, SceneParametersFollowTheRootsActiveEntity) {
     static std::vector<std::pair<uint32_t, float>> started;
     started.clear();
-    gEngineServices.sceneParametersStartTransition = [](EntityTemplate*, uint32_t flags, float seconds) {
-        started.push_back({flags, seconds});
-    };
+    static struct : SceneContentServices {
+        void StartSceneParametersTransition(EntityTemplate*, uint32_t flags, float seconds) override {
+            started.push_back({flags, seconds});
+        }
+    } scene;
+    SetSceneContentServices(&scene);
     auto* params = new scenefiles::ParamsTemplate();
     templates.emplace_back(params);
     params->SetName("params");

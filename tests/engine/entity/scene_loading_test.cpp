@@ -56,6 +56,17 @@ const std::string kGrid = ",\"grid\":{\"width\":4,\"height\":3,\"origin\":[10,0,
 
 class SceneLoadingTest : public EntityTest {
 protected:
+    // Scene content that records transitions and reads a two-byte sequence block.
+    struct RecordingScene : SceneContentServices {
+        void StartSceneParametersTransition(EntityTemplate*, uint32_t flags, float) override {
+            gTransitions.push_back(flags);
+        }
+        bool ReadSequenceProperties(BoundedReader& in) override {
+            ++gSequenceReads;
+            return in.Read(nullptr, 2);
+        }
+    } scene;
+
     void SetUp() override {
         EntityTest::SetUp();
         gPostLoaded.clear();
@@ -63,13 +74,7 @@ protected:
         gSequenceReads = 0;
         plainTemplate.SetName("plain");
         paramsTemplate.SetName("params");
-        gEngineServices.sceneParametersStartTransition = [](EntityTemplate*, uint32_t flags, float) {
-            gTransitions.push_back(flags);
-        };
-        gEngineServices.sequenceSystemReadProperties = [](BoundedReader& in) {
-            ++gSequenceReads;
-            return in.Read(nullptr, 2);
-        };
+        SetSceneContentServices(&scene);
     }
     void TearDown() override {
         gEntityManager->NewScene();

@@ -12,7 +12,7 @@
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"
 #include "engine/input/TapPositions.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "platform/input/Input.h"
 #include "platform/input/Keys.h"
 #include "platform/os/Clock.h"
@@ -27,10 +27,10 @@ protected:
         hid::ResetInputLayer();
         clock.Install();
         Time::InitTimer(0, os::kCounterFrequency);
-        gEngineServices = EngineServices();
+        SetUIServices(nullptr);
     }
     void TearDown() override {
-        gEngineServices = EngineServices();
+        SetUIServices(nullptr);
         clock.Uninstall();
         Time::InitTimer();
         hid::ResetInputLayer();
@@ -282,8 +282,12 @@ TEST_F(InputManagerTest, MouseTapEmulationMakesOneTapPerPress) {
 }
 
 // A screen (any pointer) tracking one element at slot 3 whose area is x < 0.5.
-int32_t FindSlot(UIScreen*, UIElement* element) { return element == reinterpret_cast<UIElement*>(0x10) ? 3 : -1; }
-bool HitTest(UIScreen*, int32_t slot, const Vector& p) { return slot == 3 && p.x < 0.5f; }
+struct TrackingUI : UIServices {
+    int32_t FindTrackedEntitySlot(UIScreen*, UIElement* element) override {
+        return element == reinterpret_cast<UIElement*>(0x10) ? 3 : -1;
+    }
+    bool HitTestTrackedEntity(UIScreen*, int32_t slot, const Vector& p) override { return slot == 3 && p.x < 0.5f; }
+};
 
 TEST_F(InputManagerTest, TapsOverAnElement) {
     InputManager im;
@@ -292,8 +296,8 @@ TEST_F(InputManagerTest, TapsOverAnElement) {
     im.TouchDown(1, 0.7f, 0.5f);
     im.TouchDown(2, 0.2f, 0.5f);
     EXPECT_EQ(im.GetNewTapForUIElement(screen, element), 0u) << "no UI: nothing is hit";
-    gEngineServices.uiScreenFindTrackedEntitySlot = FindSlot;
-    gEngineServices.uiScreenHitTestTrackedEntity = HitTest;
+    TrackingUI ui;
+    SetUIServices(&ui);
     const uint32_t second = im.Taps()[1].id;
     EXPECT_EQ(im.GetNewTapForUIElement(screen, reinterpret_cast<UIElement*>(0x30)), 0u) << "an untracked element";
     EXPECT_EQ(im.GetNewTapForUIElement(screen, element), second);
@@ -372,13 +376,19 @@ TEST_F(InputManagerTest, FailuresLeaveInputReadingAsNothing) {
 std::u16string gText;
 UITextBase* gTextTarget = nullptr;
 
+// Text fields that record what the input manager writes into them.
+struct RecordingTextUI : UIServices {
+    void SetText(UITextBase* t, const char16_t* s) override { gTextTarget = t, gText = s ? s : u""; }
+    void AppendText(UITextBase* t, const char16_t* s) override { gTextTarget = t, gText += s; }
+};
+
 TEST_F(InputManagerTest, ControllerNamesGoToUIText) {
     auto* text = reinterpret_cast<UITextBase*>(0x40);
     hid::ConnectGameDevice({.instanceName = "Flight Stick \xC3\x9C"});
     auto im = Started();
     im->AppendDIDeviceName(text, true);  // no UI yet: nothing written, no crash
-    gEngineServices.uiTextSetTextUnicharPtr = [](UITextBase* t, const char16_t* s) { gTextTarget = t, gText = s ? s : u""; };
-    gEngineServices.uiTextAppendText = [](UITextBase* t, const char16_t* s) { gTextTarget = t, gText += s; };
+    RecordingTextUI ui;
+    SetUIServices(&ui);
     gText = u"old ";
     im->AppendDIDeviceName(text, false);
     EXPECT_EQ(std::make_tuple(gText, gTextTarget), std::make_tuple(u"old Flight Stick \u00dc", text));

@@ -31,17 +31,23 @@ struct ControllerClockGame : GameServices {
     bool IsGameplayPaused() const override { return gPaused; }
 };
 
+// Meshes collide by their box, or by the faces the test gives them.
+struct FaceCollision : SceneContentServices {
+    uint32_t MeshPlayerCollisionType(Entity* e) override {
+        return uint32_t(gFaces.count(e) ? PLAYER_COLLISION_FACE : PLAYER_COLLISION_BOX);
+    }
+    bool GetMeshCollisionData(Entity* e, MeshCollisionData* out) override { return *out = gFaces[e], true; }
+};
+
 class CharacterControllerTest : public EntityTest {
 protected:
+    FaceCollision collision;
     void SetUp() override {
         EntityTest::SetUp();
         gFaces.clear();
         gFrameDelta = 0.1f;
         gPaused = false;
-        gEngineServices.meshPlayerCollisionType = [](Entity* e) {
-            return uint32_t(gFaces.count(e) ? PLAYER_COLLISION_FACE : PLAYER_COLLISION_BOX);
-        };
-        gEngineServices.meshCollisionData = [](Entity* e, MeshCollisionData* out) { return *out = gFaces[e], true; };
+        SetSceneContentServices(&collision);
         SetGameServices(&game);
         clock.Install();
         mesh = Template(ENTITY_MESH, "mesh");

@@ -15,7 +15,7 @@
 #include "ScriptTestPackage.h"
 #include "core/StaticInit.h"
 #include "core/config/ConfigFolder.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/script/LuaBindings.h"
 
 int tolua_ScriptTestPackage_open(lua_State* state);
@@ -101,10 +101,15 @@ TEST_F(LuaBindingsTest, SingletonsArePublishedUnderRegisteredTypes) {
     EXPECT_EQ(Eval("type(gLua) .. type(gConsole) .. type(gProfiler)"), "userdatauserdatauserdata");
     EXPECT_EQ(Eval("type(gDefaultReplacementContainer)"), "nil");  // the UI supplies no container
     static int container;
-    gEngineServices.defaultReplacementContainer = [] { return reinterpret_cast<StringReplacementContainer*>(&container); };
+    static struct : UIServices {
+        StringReplacementContainer* GetDefaultReplacementContainer() const override {
+            return reinterpret_cast<StringReplacementContainer*>(&container);
+        }
+    } ui;
+    SetUIServices(&ui);
     gLua.Close();
     gLua.Init();
-    gEngineServices = EngineServices{};
+    SetUIServices(nullptr);
     lua_getglobal(L(), "gDefaultReplacementContainer");
     EXPECT_EQ(tolua_tousertype(L(), -1, nullptr), &container);
     lua_getglobal(L(), "gLua");

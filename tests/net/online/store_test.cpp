@@ -15,7 +15,7 @@
 #include "StoreTestSupport.h"
 #include "core/config/GameConfig.h"
 #include "core/fs/FileSystem.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/MultiplayerServices.h"
 
 namespace {
 
@@ -68,8 +68,7 @@ TEST_F(StoreTest, WrittenStoreLoadsBackEqualThroughTheEngineEntries) {
     Fill(written);
     WriteFile("Store.bin", Written(written));
     // The Game's own way in: the entries the start-up table installs.
-    ASSERT_NE(gEngineServices.createInGameStore, nullptr);
-    InGameStore* store = gEngineServices.createInGameStore("Store");
+    InGameStore* store = GetMultiplayerServices().CreateInGameStore("Store");
     ASSERT_NE(store, nullptr);
     ASSERT_EQ(store->items.Count(), 3u);
     EXPECT_STREQ(store->items[0]->GetRTTIClass()->Name(), "InGameStoreItem");
@@ -77,12 +76,12 @@ TEST_F(StoreTest, WrittenStoreLoadsBackEqualThroughTheEngineEntries) {
     EXPECT_EQ(static_cast<TestStoreItem*>(store->items[1])->rarity, 7u);
     EXPECT_TRUE(InGameStore::RegisterClass()->PropertiesEqual(store, &written));
     DynarraySafe<NameString> files;
-    gEngineServices.getInGameStoreItemImageFiles(store, 0, files);
+    GetMultiplayerServices().GetInGameStoreItemImageFiles(store, 0, files);
     ASSERT_EQ(files.Count(), 3u);
     EXPECT_STREQ(files[0].CStr(), "sheet.dds");
     EXPECT_STREQ(files[1].CStr(), "other.dds");
     EXPECT_STREQ(files[2].CStr(), "");  // an item without an image file adds an empty name
-    gEngineServices.deleteInGameStore(store);
+    GetMultiplayerServices().DeleteInGameStore(store);
 }
 
 TEST_F(StoreTest, BackpackRoundTripsAndDefaultsHold) {

@@ -38,6 +38,14 @@ using nettest::RecordingDelegate;
 
 MultiplayerEngine* gEngine = nullptr;
 
+// The engine's entity events reach the test's multiplayer engine.
+struct AnnouncingMultiplayer : MultiplayerServices {
+    void OnEntityCreated(Entity* e) override { gEngine->OnEntityCreated(e); }
+    void OnEntityDestroyed(Entity* e) override { gEngine->OnEntityDestroyed(e); }
+    void OnEntityTornOff(Entity* e) override { gEngine->OnEntityTornOff(e); }
+    void MarkEntityDirty(Entity* e) override { gEngine->MarkEntityDirty(e); }
+};
+
 class AnnouncementTest : public EntityTest {
 protected:
     void SetUp() override {
@@ -49,10 +57,7 @@ protected:
         engine = std::make_unique<MultiplayerEngine>(o);
         engine->InitRemotePlayers(1);
         gEngine = engine.get();
-        gEngineServices.multiplayerOnEntityCreated = [](Entity* e) { gEngine->OnEntityCreated(e); };
-        gEngineServices.multiplayerOnEntityDestroyed = [](Entity* e) { gEngine->OnEntityDestroyed(e); };
-        gEngineServices.multiplayerOnEntityTornOff = [](Entity* e) { gEngine->OnEntityTornOff(e); };
-        gEngineServices.multiplayerMarkEntityDirty = [](Entity* e) { gEngine->MarkEntityDirty(e); };
+        SetMultiplayerServices(&announcing);
     }
     void TearDown() override {
         gEntityManager->NewScene();
@@ -60,6 +65,7 @@ protected:
         gEngine = nullptr;
         EntityTest::TearDown();
     }
+    AnnouncingMultiplayer announcing;
     // Returns the entity records the callback's handling posted.
     std::vector<EntityRecord> Become(uint32_t callback) {
         CommandRingBuffer& q = engine->CallbackQueue();

@@ -10,7 +10,6 @@
 
 #include "AnimationTestSupport.h"
 #include "MeshEntityFixture.h"
-#include "engine/services/EngineServices.h"
 #include "scene/animation/MeshAnimationController.h"
 
 using namespace animtest;
@@ -54,7 +53,6 @@ TEST_F(AnimatedSceneTest, PalettesReachTheProxiesAndChildrenFollowTheirHands) {
         meshes.push_back(m);
         guns.push_back(gun);
     }
-    ASSERT_NE(gEngineServices.meshAnimate, nullptr);
     for (int tick = 0; tick < 1000; ++tick) {
         clock.Tick(1.0f / 30);
         SetLogFrameNumbers(tick + 1, tick + 1);
@@ -71,7 +69,7 @@ TEST_F(AnimatedSceneTest, PalettesReachTheProxiesAndChildrenFollowTheirHands) {
                     if (channel[a].Get()) channel[a].Get()->SetCustomClock(&clock);
             }
         }
-        for (MeshEntity* m : meshes) gEngineServices.meshAnimate(m, 0);
+        for (MeshEntity* m : meshes) m->Animate(0);
         if (tick % 100 == 0) gVornexRenderer.FlushCommands(false);
     }
     gVornexRenderer.FlushCommands(true);

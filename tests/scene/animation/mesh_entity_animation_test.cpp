@@ -21,7 +21,8 @@
 #include "MeshEntityFixture.h"
 #include "core/Memory.h"
 #include "engine/entity/MPProperty.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
+#include "scene/startup/SceneStaticInit.h"
 #include "engine/services/GameServices.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/MeshEntityAnimation.h"
@@ -199,7 +200,7 @@ TEST_F(MeshAnimationTest, ReplicateAnimEnableReachesTheMeshOnly) {
         void RemoveMeshFromFinishList(Entity* e) override { finishList.push_back({e, false}); }
     } game;
     std::vector<std::pair<Entity*, bool>>& finishList = game.finishList;
-    InstallMeshAnimationHooks();
+    SetSceneContentServices(&SceneLibraryContentServices());
     SetGameServices(&game);
     MeshEntity* m = Make(Arm());
     DeclareAnimation(m, 3);

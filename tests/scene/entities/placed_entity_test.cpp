@@ -30,7 +30,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/GameServices.h"
 #include "render/RenderTestSupport.h"
 #include "scene/SceneServices.h"
 #include "scene/entities/CompoundEntity.h"
@@ -108,8 +108,7 @@ struct CompoundTest : sceneframe::SceneEntityFixture<RendererFixture> {
         compounds.clear();
         templates.clear();
         gVornexRenderer.FlushCommands(true);
-        gEngineServices.entityCreationListener = nullptr;
-        gEngineServices.entityListenerAllowsScripts = nullptr;
+        SetGameServices(nullptr);
         SceneEntityFixture::TearDown();
     }
     template <class T>
@@ -325,7 +324,13 @@ TEST_F(CompoundTest, InitCompoundEntityScriptCall) {
     gLua.Init();
     gLua.RegisterClass("CompoundEntity", "");
     ASSERT_TRUE(gLua.ExecuteString("Calls = 0\nfunction CompoundEntity:InitCompoundEntity() Calls = Calls + 1 end\n"));
-    static bool allow = false;
+    // A Game with or without an entity-creation listener, which may or may not allow scripts.
+    static struct : GameServices {
+        bool listener = false, allow = false;
+        bool HasEntityCreationListener() const override { return listener; }
+        bool ListenerAllowsScripts() const override { return allow; }
+    } game;
+    SetGameServices(&game);
     const auto calls = [] {
         lua_getglobal(gLua.GetState(), "Calls");
         const int n = int(lua_tonumber(gLua.GetState(), -1));
@@ -341,9 +346,8 @@ TEST_F(CompoundTest, InitCompoundEntityScriptCall) {
         CompoundTemplate* t = Compound({Element("A", "crate", Matrix::IDENTITY)});
         t->initPassCount = k.passes;
         CompoundEntity* c = Make(t);
-        gEngineServices.entityCreationListener = k.listener ? +[](Entity*) {} : nullptr;
-        gEngineServices.entityListenerAllowsScripts = [] { return allow; };
-        allow = k.agrees;
+        game.listener = k.listener;
+        game.allow = k.agrees;
         const int before = calls();
         c->InitTriggerActivation();
         EXPECT_EQ(calls() - before, k.expected) << k.passes << k.listener << k.agrees;

@@ -27,7 +27,7 @@
 #include "core/rtti/RTTIClass.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "platform/os/Clock.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/RenderHooks.h"
@@ -406,7 +406,6 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
     void SetUp() override {
         ResourceFixture::SetUp();
         ASSERT_TRUE(created);
-        gEngineServices = EngineServices();
         InstallSceneHooks();
         gRendererScene->SetParameterSetFactory([]() -> SceneParametersWrapper* { return new RecordingSet; });
         gRendererScene->PostInit();
@@ -421,7 +420,6 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
         gRendererScene->SetParameterSetFactory(nullptr);
         gProjectConfig = savedConfig;
         ClearSceneHooks();
-        gEngineServices = EngineServices();
         ResourceFixture::TearDown();
     }
     SceneParametersTemplate* Make() {
@@ -454,8 +452,9 @@ TEST_F(SceneParametersRenderTest, TransitionWaitsForTheLoadAndTakesTheAttackTime
 
     t->OnLoaded(4);
     ASSERT_NE(t->Wrapper(), nullptr);
-    // Through the engine's entry, as scene-parameter entities reach it; linear easing.
-    gEngineServices.sceneParametersStartTransition(t, 48, -1.0f);
+    // Through the engine's scene-content services, as scene-parameter entities reach it;
+    // linear easing.
+    GetSceneContentServices().StartSceneParametersTransition(t, 48, -1.0f);
     gVornexRenderer.FlushCommands(true);
     InForce()->factors.clear();
     Frame(11.0);

@@ -21,7 +21,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/SceneGrid.h"
 #include "engine/navigation/CharacterCollision.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 #include "render/RenderTestSupport.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
@@ -600,17 +600,18 @@ TEST_F(MeshEntityTest, WalkMapAndNavigationEntries) {
     other->SetGlobalPosition3(2, 0, 0);
     EXPECT_FALSE(grid.IsDirty());
 
-    ASSERT_NE(gEngineServices.meshPlayerCollisionType, nullptr);
-    EXPECT_EQ(gEngineServices.meshPlayerCollisionType(obstacle), uint32_t(PLAYER_COLLISION_FACE));
-    EXPECT_EQ(gEngineServices.meshPlayerCollisionType(other), uint32_t(PLAYER_COLLISION_NONE));
+    SceneContentServices& scene = GetSceneContentServices();
+    ASSERT_EQ(&scene, &SceneLibraryContentServices());
+    EXPECT_EQ(scene.MeshPlayerCollisionType(obstacle), uint32_t(PLAYER_COLLISION_FACE));
+    EXPECT_EQ(scene.MeshPlayerCollisionType(other), uint32_t(PLAYER_COLLISION_NONE));
     MeshCollisionData data;
-    ASSERT_TRUE(gEngineServices.meshCollisionData(obstacle, &data));
+    ASSERT_TRUE(scene.GetMeshCollisionData(obstacle, &data));
     EXPECT_EQ(data.vertexCount, 8u);
     EXPECT_EQ(data.vertexSize, 12u);
     EXPECT_EQ(data.triangleCount, 12u);
     EXPECT_EQ(data.indices[0], 0);
     EXPECT_EQ(data.indices[1], 2);
-    EXPECT_FALSE(gEngineServices.meshCollisionData(other, &data));
+    EXPECT_FALSE(scene.GetMeshCollisionData(other, &data));
 
     grid.ClearDirty();
     obstacle->DeleteMe();

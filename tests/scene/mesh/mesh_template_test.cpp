@@ -21,7 +21,7 @@
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/SceneContentServices.h"
 
 namespace {
 
@@ -186,15 +186,15 @@ TEST(MeshTemplateQueries, BoneChoicesEndWithAnEmptyName) {
 }
 
 TEST(MeshTemplateQueries, RegistrySetsTheFallbackPresetThroughTheEngineServices) {
-    gEngineServices = EngineServices();
+    SetSceneContentServices(nullptr);
     InstallSceneHooks();
-    ASSERT_NE(gEngineServices.setMeshShaderPreset, nullptr);
-    gEngineServices.setMeshShaderPreset("Default");
+    ASSERT_EQ(&GetSceneContentServices(), &SceneLibraryContentServices());
+    GetSceneContentServices().SetMeshShaderPreset("Default");
     EXPECT_STREQ(MeshTemplate::GetFallbackShaderPreset().CStr(), "Default");
-    gEngineServices.setMeshShaderPreset(nullptr);
+    GetSceneContentServices().SetMeshShaderPreset(nullptr);
     EXPECT_TRUE(MeshTemplate::GetFallbackShaderPreset().IsEmpty());
     ClearSceneHooks();
-    EXPECT_EQ(gEngineServices.setMeshShaderPreset, nullptr);
+    EXPECT_NE(&GetSceneContentServices(), &SceneLibraryContentServices());
 }
 
 // Templates through the files and the loader thread.

@@ -43,7 +43,6 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/entity/ScriptScheduler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "render/scene/RendererLight.h"
 #include "render/scene/RendererScene.h"

@@ -12,7 +12,7 @@
 #include <strings.h>
 
 #include "TextTestSupport.h"
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "render/resources/ResourceManager.h"
 #include "render/resources/ResourcePool.h"
 #include "ui/elements/UITextActions.h"
@@ -293,12 +293,13 @@ TEST_F(TextTest, TextOpsCarryTheirBytesAndCutOnCharacterBoundaries) {
     FrameAt(1);
     OnRender([&] { shown = t->Text(); });
     EXPECT_EQ(shown, std::u16string(2046, u'B'));
-    // The engine's entries (the input manager's device and key names): set, append, clear.
-    gEngineServices.uiTextSetTextUnicharPtr(t, u"AB");
-    gEngineServices.uiTextAppendText(t, u" A");
+    // The engine's UI services (the input manager's device and key names): set, append,
+    // clear.
+    GetUIServices().SetText(t, u"AB");
+    GetUIServices().AppendText(t, u" A");
     OnRender([&] { shown = t->Text(); });
     EXPECT_EQ(shown, u"AB A");
-    gEngineServices.uiTextSetTextUnicharPtr(t, nullptr);
+    GetUIServices().SetText(t, nullptr);
     const char16_t* cleared = u"x";
     OnRender([&] { cleared = t->Text(); });
     EXPECT_EQ(cleared, nullptr);

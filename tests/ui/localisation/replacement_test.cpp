@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "ui/localisation/StringReplacementContainer.h"
 
 namespace {
@@ -53,9 +53,9 @@ TEST(ReplacementTest, HandlesShareOneBody) {
     EXPECT_EQ(b.GetReferenceCount(), 1u);
     EXPECT_EQ(Expand(u"^tag^", b), u"");
     // The default container is emptied when the Game closes.
-    ASSERT_EQ(gEngineServices.defaultReplacementContainer(), gDefaultReplacementContainer);
+    ASSERT_EQ(GetUIServices().GetDefaultReplacementContainer(), gDefaultReplacementContainer);
     gDefaultReplacementContainer->Add("player", "P1");
-    gEngineServices.clearDefaultReplacementContainer();
+    gDefaultReplacementContainer->Clear();
     EXPECT_EQ(gDefaultReplacementContainer->GetEntryCount(), 0u);
 }
 

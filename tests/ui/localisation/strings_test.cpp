@@ -15,6 +15,7 @@
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 #include "platform/online/Online.h"
 #include "tests/core/config/ConfigFolder.h"
 #include "ui/localisation/StringManager.h"
@@ -61,8 +62,8 @@ TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
     common.Write("L01n.bin", L01nFile(kStrings));
     LanguageSettings keep;
     gGameConfig->textLanguage = kLanguageDefault;
-    gEngineServices.stringManagerCreate();
-    ASSERT_TRUE(gEngineServices.stringManagerLoadCompiledStrings("L01n.bin"));
+    GetUIServices().CreateStringManager();
+    ASSERT_TRUE(GetUIServices().LoadCompiledStrings("L01n.bin"));
     StringManager& m = *gStringManager;
     struct Case {
         const char* id;
@@ -107,7 +108,7 @@ TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
     std::filesystem::remove(common.File("L01n.bin"));
     EXPECT_FALSE(m.LoadCompiledStrings());
     EXPECT_NE(m.GetString("Menu/Title", 1, nullptr, true, false), nullptr);
-    gEngineServices.stringManagerDelete();
+    GetUIServices().DeleteStringManager();
     EXPECT_EQ(gEngineServices.stringManagerLookup("Menu/Title"), nullptr);
 }
 
@@ -139,13 +140,13 @@ TEST(StringsTest, LanguageChoice) {
     // The configuration asks for a new choice when "Default language" changes, which
     // the engine entry's manager follows.
     gProjectConfig->defaultLanguage = 12, gProjectConfig->languageMask = 0xFFFFFFFF;
-    gEngineServices.stringManagerCreate();
+    GetUIServices().CreateStringManager();
     gProjectConfig->defaultLanguage = 4;
     gProjectConfig->OnPropertyChanged("Default language");
     EXPECT_EQ(gStringManager->GetChosenLanguage(), 4u);
     gGameConfig->textLanguage = kLanguageDefault;
     EXPECT_EQ(gEngineServices.stringManagerCurrentLanguage(), 4u);
-    gEngineServices.stringManagerDelete();
+    GetUIServices().DeleteStringManager();
     EXPECT_EQ(gStringManager, nullptr);
 }
 

@@ -12,6 +12,7 @@
 #include "VideoTestSupport.h"
 #include "core/Memory.h"
 #include "engine/services/EngineServices.h"
+#include "engine/services/UIServices.h"
 
 using namespace videotest;
 
@@ -252,9 +253,8 @@ TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
     Mount({"silent"});
     StartEngine();
     const EngineServices& e = gEngineServices;
-    ASSERT_TRUE(e.videoEngine && e.videoIsPlaying && e.videoIsFullScreen && e.videoStop && e.videoUpdateFrame &&
-                e.videoDrawFrame && e.videoEngineInit && e.videoEngineClose);
-    EXPECT_EQ(e.videoEngine(), gVideoEngine);
+    ASSERT_TRUE(e.videoIsPlaying && e.videoIsFullScreen && e.videoUpdateFrame && e.videoDrawFrame);
+    EXPECT_EQ(GetUIServices().GetVideoEngine(), gVideoEngine);
     for (bool fullScreen : {true, false}) {
         gVideoEngine->Play("silent", nullptr, fullScreen, false, 1.0f);
         EXPECT_TRUE(e.videoIsPlaying());
@@ -264,7 +264,7 @@ TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
         clock.AdvanceSeconds(0.1);
         e.videoUpdateFrame();
         EXPECT_GT(CurrentPlayer()->FrameCounter(), frames);
-        e.videoStop();
+        gVideoEngine->Stop();
         EXPECT_FALSE(e.videoIsPlaying());
     }
 }
