@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "CaptureLogSink.h"
 #include "NetMatch.h"
@@ -240,6 +242,88 @@ TEST(GamePackets, EarlierFrameTimesAreSkipped) {
     EXPECT_TRUE(log.Contains("Skipping packet:51"));
     m.client.engine->DispatchReplicatedMethodCalls(true);
     EXPECT_EQ(m.client.delegate.calls.size(), 1u);
+}
+
+// ---------------------------------------------------------------------------------
+// Call items at the edge of a packet
+
+bool SameCall(const MPMethodCall& a, const MPMethodCall& b) {
+    if (a.methodId != b.methodId || a.argCount != b.argCount || a.dataSize != b.dataSize) return false;
+    for (uint32_t i = 0; i < a.argCount; ++i)
+        if (a.GetArgType(i) != b.GetArgType(i) || a.args[i].offset != b.args[i].offset) return false;
+    return std::memcmp(a.data, b.data, a.dataSize) == 0;
+}
+
+// Calls whose items end in each kind of field.
+std::vector<MPMethodCall> EdgeCalls() {
+    std::vector<MPMethodCall> calls(6);
+    calls[0].methodId = 1;  // no arguments
+    calls[1].methodId = 2;
+    calls[1].AddNilArg();
+    calls[1].AddNilArg();
+    calls[1].AddNilArg();
+    calls[2].methodId = 3;
+    calls[2].AddBoolArg(true);
+    calls[2].AddNumberArg(-2.5f);
+    calls[2].AddEntityArg(4094);
+    calls[2].AddVectorArg(Vector(1.0f, 2.0f, 3.0f, 4.0f));
+    calls[3].methodId = 4;
+    calls[3].AddStringArg("", 0);
+    calls[3].AddNilArg();
+    calls[4].methodId = 5;
+    const std::string longest(MPMethodCall::kMaxStringLength, 'q');
+    calls[4].AddStringArg(longest.c_str(), uint32_t(longest.size()));
+    calls[5].methodId = 6;
+    for (int i = 0; i < 8; ++i) i % 2 ? calls[5].AddEntityArg(uint16_t(i)) : calls[5].AddNilArg();
+    return calls;
+}
+
+TEST(CallItems, ACallCutAnywhereIsRefusedNotShortened) {
+    for (const MPMethodCall& call : EdgeCalls()) {
+        SCOPED_TRACE(int(call.methodId));
+        static GamePacket p;
+        p.Reset();
+        AddCall(p, 77, call);
+        const uint32_t end = kPacketHeaderBits + p.SectionBits(SECTION_CALLS);
+        std::vector<uint8_t> bytes(kMaxPacketBytes + BitWriter::kSlackBytes);
+        bytes.resize(p.Build(bytes.data()));
+        for (uint32_t cut = kPacketHeaderBits; cut < end; ++cut) {
+            BitReader in(bytes.data(), cut, kPacketHeaderBits);
+            uint32_t sequence = 0;
+            MPMethodCall back;
+            ASSERT_FALSE(ReadCallItem(in, sequence, back)) << "cut at bit " << cut - kPacketHeaderBits << " of " << end - kPacketHeaderBits;
+        }
+        BitReader in(bytes.data(), end, kPacketHeaderBits);
+        uint32_t sequence = 0;
+        MPMethodCall back;
+        ASSERT_TRUE(ReadCallItem(in, sequence, back));
+        EXPECT_EQ(sequence, 77u);
+        EXPECT_TRUE(SameCall(back, call));
+    }
+}
+
+TEST(CallItems, WritingACallThatDoesNotFitReportsFailure) {
+    // The packet is filled so that room bits are left: every room short of the item
+    // fails at whichever field it runs out in, and leaves the overflow flag set.
+    for (const MPMethodCall& call : EdgeCalls()) {
+        SCOPED_TRACE(int(call.methodId));
+        static GamePacket p;
+        p.Reset();
+        AddCall(p, 1, call);
+        const uint32_t bits = p.SectionBits(SECTION_CALLS);
+        for (uint32_t room = 0; room <= bits; ++room) {
+            p.Reset();
+            p.BeginSection(SECTION_TEXTS);
+            for (uint32_t fill = kMaxPacketBits - kPacketHeaderBits - room; fill; fill -= fill < 64 ? fill : 64)
+                ASSERT_TRUE(p.WriteValue(0, fill < 64 ? fill : 64));
+            p.EndSection();
+            p.BeginSection(SECTION_CALLS);
+            const bool written = WriteCallItem(p, 1, call);
+            p.EndSection();
+            ASSERT_EQ(written, room == bits) << "room " << room << " of " << bits;
+            ASSERT_EQ(p.Overflowed(), room < bits) << "room " << room;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------

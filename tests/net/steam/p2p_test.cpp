@@ -158,6 +158,28 @@ TEST_F(P2P, AnUnansweredClientRetriesFiveTimesASecond) {
     EXPECT_LE(retries + 1, 51u);
 }
 
+// A client that connects again, straight from a stalled session, starts with a fresh
+// host peer: no authorisation, ticket or silence watch carries over.
+TEST_F(P2P, AReconnectForgetsThePreviousSessionsPeer) {
+    Active();
+    clock.Set(b.D().Peer(1).lastReceive + 5001 * (os::kCounterFrequency / 1000));
+    b.D().Tick();
+    ASSERT_TRUE(b.rec.Has("stall 1"));
+    ASSERT_EQ(a.D().Listen(0), 0u);
+    b.rec.events.clear();
+    ASSERT_EQ(b.D().Connect("", 0, 0), 0u);
+    const DriverPeer& host = b.D().Peer(1);
+    EXPECT_EQ(host.state, uint32_t(DriverPeer::REQUESTED));
+    EXPECT_EQ(host.authorised, 0) << "the new session's ticket is still to be validated";
+    EXPECT_EQ(host.stalled, 0);
+    EXPECT_EQ(host.ticketLength, 0u);
+    EXPECT_EQ(host.lastReceive, Network::kNoTime);
+    ASSERT_TRUE(StepUntil([&] { return a.rec.CountOf("peer connecting 1") == 2; }));
+    a.D().AnswerPeer(1, true);
+    ASSERT_TRUE(StepUntil([&] { return b.D().GetDriverState() == Network::GAME_ACTIVE; }));
+    EXPECT_FALSE(b.rec.Has("resume 1")) << "the new session never stalled";
+}
+
 TEST_F(P2P, StrangersAndMalformedTicketsReachNothing) {
     Active();
     std::unique_ptr<online::OnlineContext> mallory = broker->CreateClient(onlinetest::Config(3, "Mallory"));
