@@ -23,7 +23,7 @@
 #include "platform/online/Online.h"
 #include "platform/os/Paths.h"
 #include "platform/os/System.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/VornexRenderer.h"
 
 #ifndef VORNEX_BUILD_TIME

@@ -26,7 +26,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
-#include "render/RenderHooks.h"
+#include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"
 
 Game* gGame = nullptr;
@@ -138,9 +138,22 @@ public:
 
 RunningGameServices gRunningGameServices;
 
+// What the renderer calls of the running Game: the delegate's scene hook and the game
+// controllers around a device reset.
+class RunningGameRenderServices final : public GameRenderServices {
+public:
+    void RenderScenePass(GameDelegate* delegate) override { delegate->OnRenderScenePass(); }
+    void ReleaseGameControllers() override { gGame->GetInputManager()->ReleaseGameControllers(); }
+    void ReconnectGameControllers() override { gGame->GetInputManager()->ReconnectGameControllers(); }
+};
+
+RunningGameRenderServices gRunningGameRenderServices;
+
 }  // namespace
 
 GameServices& GetRunningGameServices() { return gRunningGameServices; }
+
+GameRenderServices& GetRunningGameRenderServices() { return gRunningGameRenderServices; }
 
 Game::Game() { CreateInputManager(); }
 
@@ -163,17 +176,13 @@ Game::~Game() {
 void Game::InstallHooks() {
     SetGameServices(&gRunningGameServices);
     SetCameraServices(&gGameCameraServices);
-    gRenderHooks.gameControllersRelease = [] { gGame->GetInputManager()->ReleaseGameControllers(); };
-    gRenderHooks.gameControllersReconnect = [] { gGame->GetInputManager()->ReconnectGameControllers(); };
-    gRenderHooks.gameDelegateRenderScenePass = [](void* d) { static_cast<GameDelegate*>(d)->OnRenderScenePass(); };
+    SetGameRenderServices(&gRunningGameRenderServices);
 }
 
 void Game::RemoveHooks() {
     if (&GetGameServices() == &gRunningGameServices) SetGameServices(nullptr);
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
-    gRenderHooks.gameControllersRelease = nullptr;
-    gRenderHooks.gameControllersReconnect = nullptr;
-    gRenderHooks.gameDelegateRenderScenePass = nullptr;
+    if (&GetGameRenderServices() == &gRunningGameRenderServices) SetGameRenderServices(nullptr);
 }
 
 bool Game::HasMultiplayerAuthority() const {

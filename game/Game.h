@@ -25,6 +25,7 @@ struct GameFrameView;
 class Entity;
 class GameCameraController;
 class GameDelegate;
+class GameRenderServices;
 class InGameStore;
 class InputManager;
 class MultiplayerEngine;
@@ -65,7 +66,7 @@ public:
     // ---- Start, close, activation, scenes, console and input ----
     // Start (Game_Init.cpp). The window is a window-layer handle; the delegate is not
     // owned and may be null. While the Game runs it answers the layers below through
-    // GameServices, the camera services and the renderer's controller hooks.
+    // GameServices, the camera services and GameRenderServices.
     void Init(uint32_t window, uint32_t width, uint32_t height, GameDelegate* delegate, char** argv, int argc);
     // Waits at most 10 s for the delegate to allow it, pumping the online callbacks.
     void Close();
@@ -457,8 +458,9 @@ private:
     bool userPaused = false;
 };
 
-// The Game's answers to the layers below (GameServices forwarding to gGame), which Init
-// installs and Close removes.
+// The Game's answers to the layers below (GameServices and GameRenderServices forwarding
+// to gGame), which Init installs and Close removes.
 GameServices& GetRunningGameServices();
+GameRenderServices& GetRunningGameRenderServices();
 
 extern Game* gGame;

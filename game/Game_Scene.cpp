@@ -18,7 +18,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "render/scene/RendererScene.h"

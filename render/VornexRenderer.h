@@ -19,7 +19,8 @@
 //    cache, targets, geometry, the debug draws). Only Start (device creation) and Reset
 //    touch the device from the main thread, with the render thread drained.
 //  - Any thread: the atomic counts and flags.
-// Device-object owners and the hooks (RenderHooks.h) are set at start-up, before Start.
+// Device-object owners and the draw seams (SceneDrawServices, UIDrawServices,
+// GameRenderServices) are installed at start-up, before Start.
 #include <atomic>
 #include <bit>
 #include <cstdint>

@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
 
@@ -264,9 +264,8 @@ bool VornexRenderer::TaskDebugMesh(CommandRingBuffer& r) {
     MeshFields f;
     if (!ReadMeshFields(r, &f)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.meshTemplateRenderingDataDraw)
-        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
-                                                   nullptr, 0);
+    GetSceneDrawServices().DrawMesh(static_cast<const MeshTemplateRenderingData*>(f.meshData), f.world, f.previous, f.box,
+                                    f.colour, f.value, f.flag, nullptr, 0);
     return true;
 }
 
@@ -277,9 +276,8 @@ bool VornexRenderer::TaskDebugMeshRecords(CommandRingBuffer& r) {
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.meshTemplateRenderingDataDraw)
-        gRenderHooks.meshTemplateRenderingDataDraw(f.meshData, f.world, f.previous, f.box, f.colour, f.value, f.flag,
-                                                   records, count);
+    GetSceneDrawServices().DrawMesh(static_cast<const MeshTemplateRenderingData*>(f.meshData), f.world, f.previous, f.box,
+                                    f.colour, f.value, f.flag, static_cast<const float*>(records), count);
     return true;
 }
 
@@ -288,8 +286,8 @@ bool VornexRenderer::TaskDebugMeshParts(CommandRingBuffer& r) {
     Matrix world;
     Vector colour;
     if (!Read(r, meshData, world, colour)) return false;
-    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, nullptr, 0);
+    GetSceneDrawServices().DrawSkinnedMesh(static_cast<const MeshTemplateRenderingData*>(meshData), world, colour, nullptr,
+                                           0);
     return true;
 }
 
@@ -301,8 +299,8 @@ bool VornexRenderer::TaskDebugMeshPartsRecords(CommandRingBuffer& r) {
     if (!Read(r, meshData, world, colour)) return false;
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
-    if (gRenderHooks.meshTemplateRenderingDataDrawSkinned)
-        gRenderHooks.meshTemplateRenderingDataDrawSkinned(meshData, world, colour, records, count);
+    GetSceneDrawServices().DrawSkinnedMesh(static_cast<const MeshTemplateRenderingData*>(meshData), world, colour,
+                                           static_cast<const float*>(records), count);
     return true;
 }
 
@@ -313,6 +311,6 @@ bool VornexRenderer::TaskDebugParticles(CommandRingBuffer& r) {
     Vector colour;
     if (!Read(r, system, world, box, colour)) return false;
     SetSceneConstants(0);
-    if (gRenderHooks.particleSystemInstanceDraw) gRenderHooks.particleSystemInstanceDraw(system, world, box, colour);
+    GetSceneDrawServices().DrawParticleSystem(static_cast<ParticleSystemInstance*>(system), world, box, colour);
     return true;
 }

@@ -13,7 +13,9 @@
 #include "platform/os/Thread.h"
 #include "platform/window/Window.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/RenderHooks.h"
+#include "render/GameRenderServices.h"
+#include "render/SceneDrawServices.h"
+#include "render/UIDrawServices.h"
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
@@ -207,8 +209,8 @@ bool VornexRenderer::CreateDevice(uint32_t windowHandle, uint8_t flags) {
     deferredMeshes.assign(kFrameDeferredMeshes, {});
     outlinedEntities.assign(kFrameOutlinedEntities, {});
     lights.assign(kFrameLights, nullptr);
-    if (gRenderHooks.particleSystemInstanceInitGlobals) gRenderHooks.particleSystemInstanceInitGlobals();
-    if (gRenderHooks.resourceFontCreateSharedIndexBuffer) gRenderHooks.resourceFontCreateSharedIndexBuffer();
+    GetSceneDrawServices().InitParticleGlobals();
+    GetUIDrawServices().CreateFontSharedIndexBuffer();
     CreateGlobalVertexDeclaration();
     deviceCreated = true;
     startTime = os::ReadCounter();
@@ -309,7 +311,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
     depthInForce = nullptr;
     bool reset = true;
     if (resetDevice) {
-        if (gRenderHooks.gameControllersRelease) gRenderHooks.gameControllersRelease();
+        GetGameRenderServices().ReleaseGameControllers();
         Result r = device->Reset(&presentParams);
         // A lost device is retried for a bounded time; the frame loop resets again later.
         for (uint32_t tries = 1; r == ERR_DEVICELOST && tries < kResetRetries; ++tries) {
@@ -320,7 +322,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
             LogResetFailure(r, presentParams);
             reset = false;
         }
-        if (gRenderHooks.gameControllersReconnect) gRenderHooks.gameControllersReconnect();
+        GetGameRenderServices().ReconnectGameControllers();
         inScene = false;  // a reset ends any scene
     }
     device->SetRenderState(RS_LIGHTING, 0);
@@ -336,7 +338,7 @@ void VornexRenderer::DeviceReset(bool resetDevice) {
 void VornexRenderer::ReleaseDeviceResources() {
     RunResourceJobs(0, 0.0f);
     ReleaseGlobalVertexDeclaration();
-    if (gRenderHooks.resourceFontReleaseSharedIndexBuffer) gRenderHooks.resourceFontReleaseSharedIndexBuffer();
+    GetUIDrawServices().ReleaseFontSharedIndexBuffer();
     ReleaseRenderTargets();
     ReleaseOutputSurfaces();
     if (device) device->SetDepthStencilSurface(nullptr);
@@ -472,7 +474,7 @@ bool VornexRenderer::TaskDepthStencil(CommandRingBuffer& r) {
 void VornexRenderer::SetUICamera() {
     ASSERT_ON_THREAD(ThreadId(), "render thread");
     float a = static_cast<float>(renderWidth), b = static_cast<float>(renderHeight);
-    if (gRenderHooks.uiGetVirtualSize) gRenderHooks.uiGetVirtualSize(&a, &b);
+    GetUIDrawServices().GetVirtualSize(&a, &b);
     if (!(a > 0.0f) || !(b > 0.0f)) return;
     Matrix perspective, fit, projectionMatrix, viewMatrix;
     perspective.LoadPerspectiveOffCenterLH(-a / 2, a / 2, b / 2, -b / 2, a, 10 * a);
@@ -493,7 +495,8 @@ void VornexRenderer::LoadingScreenPresent() {
     lastLoadingPresent = os::ReadCounter();
     BindOutput(nullptr, 0, 1);
     ApplyFullViewport();
-    const Vector colour = gRenderHooks.uiElementGetColor ? gRenderHooks.uiElementGetColor(loadingScreen) : Vector(0, 0, 0, 1);
+    UIElement* screen = static_cast<UIElement*>(loadingScreen);
+    const Vector colour = GetUIDrawServices().GetColor(screen);
     ClearTarget(CLEAR_TARGET | (depthInForce ? CLEAR_ZBUFFER : 0), colour, 1.0f, 0);
     if (!loadingScreenOverScene) {
         PostProcessTargetMode(0);
@@ -501,7 +504,7 @@ void VornexRenderer::LoadingScreenPresent() {
     }
     SetUICamera();
     colorFactor = Vector(1, 1, 1, 1);
-    if (gRenderHooks.uiElementDraw) gRenderHooks.uiElementDraw(loadingScreen);
+    GetUIDrawServices().Draw(screen);
     colorFactor = Vector(1, 1, 1, 1);
     if (loadingScreenOverScene) {
         PostProcessTargetMode(1);

@@ -11,7 +11,7 @@
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
 #include "platform/window/Window.h"
-#include "render/RenderHooks.h"
+#include "render/UIDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
 
@@ -408,7 +408,7 @@ void VornexRenderer::UpdateFrameStatistics() {
         gProfiler.SetValue(PROFILE_DRAW_CALLS, static_cast<float>(drawCalls), PROFILER_THREAD_RENDER);
         gProfiler.SetValue(PROFILE_TRIANGLES, static_cast<float>(primitives), PROFILER_THREAD_RENDER);
         // Live UI elements: created minus destroyed.
-        const uint32_t uiElements = gRenderHooks.uiElementLiveCount ? gRenderHooks.uiElementLiveCount() : 0;
+        const uint32_t uiElements = GetUIDrawServices().LiveElementCount();
         gProfiler.SetValue(PROFILE_UI_INST, static_cast<float>(uiElements), PROFILER_THREAD_RENDER);
     }
     lastStatistics = now;

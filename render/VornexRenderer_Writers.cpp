@@ -4,7 +4,8 @@
 
 #include "core/Log.h"
 #include "core/math/HDRColor.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
+#include "render/UIDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
 
@@ -73,7 +74,7 @@ void VornexRenderer::SetSRGBWrite(uint8_t enable) { Post(TASK_SRGB_WRITE, enable
 
 void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
                                      const RenderFrameClock& gameplay, uint32_t flags) {
-    if (gRenderHooks.uiElementFinishPendingDeletion) gRenderHooks.uiElementFinishPendingDeletion();
+    GetUIDrawServices().FinishPendingDeletion();
     postedClockTicks[0] = engine.ticks, postedClockTicks[1] = game.ticks, postedClockTicks[2] = gameplay.ticks;
     Post(TASK_FRAME_PARAMS, engine.ticks, engine.frameTime, game.ticks, game.frameTime, gameplay.ticks,
          gameplay.frameTime, flags);

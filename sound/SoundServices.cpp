@@ -1,6 +1,6 @@
 // The sound library's side of the engine's SoundServices (engine/services/SoundServices.h):
 // the sound thread's start, flush and stop, the listener, the sound entries and the
-// entity's sound methods; and the scene's effect sounds. Installed by a start-up row of
+// entity's sound methods; and the scene's SceneSoundServices (animation and effect sounds). Installed by a start-up row of
 // kSoundStaticInit and removed again at shutdown. Every operation tolerates a missing
 // gSoundEngine or gSoundEntriesContainer.
 #include "sound/SoundServices.h"
@@ -9,41 +9,13 @@
 #include "engine/entity/Entity.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/SoundServices.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "sound/EntitySoundEmitter.h"
 #include "sound/SoundEngine.h"
 #include "sound/SoundEntries.h"
 
 namespace {
 
-// ---- The effects' sound elements (render thread) ----
-void* EffectEmitterCreate(const Matrix& m) { return new EntitySoundEmitter(m); }
-
-void EffectEmitterPostTransform(void* emitter, const Matrix& m) {
-    if (emitter) static_cast<EntitySoundEmitter*>(emitter)->PostTransform(m);
-}
-
-void EffectEmitterRelease(void* emitter) {
-    if (emitter) static_cast<EntitySoundEmitter*>(emitter)->PostRelease();
-}
-
-unsigned EffectEntryPlay(const char* name, void* emitter, unsigned channel, float volume, float* entryVolume) {
-    SoundEntryParams params;
-    const uint32_t id = SoundEntriesContainer::PlaySoundEntryForEntity(
-        gSoundEntriesContainer, name, static_cast<EntitySoundEmitter*>(emitter), channel, 0.0f, volume, &params);
-    if (entryVolume) *entryVolume = id ? params.volume : 1.0f;
-    return id;
-}
-
-void EffectEntryPreload(const char* name) { SoundEntriesContainer::PreloadSoundEntry(gSoundEntriesContainer, name); }
-
-void EffectSetVolume(unsigned id, float target, float seconds, unsigned curve, void* owner) {
-    if (gSoundEngine) gSoundEngine->SetVolume(id, target, seconds, curve, static_cast<EntitySoundEmitter*>(owner));
-}
-
-void EffectExitLoop(unsigned id, void* owner) {
-    if (gSoundEngine) gSoundEngine->ExitLoop(id, static_cast<EntitySoundEmitter*>(owner));
-}
 // The engine's sound services: the sound thread, the listener, the entities' emitters.
 // Every operation tolerates a missing gSoundEngine or gSoundEntriesContainer.
 class SoundLibraryServices final : public SoundServices {
@@ -116,16 +88,48 @@ void RefreshVolumes() {
 
 void Clear(void*) { ClearSoundServices(); }
 
-unsigned PlaySceneSound(Entity* owner, const char* name, float volume, float fullRange, float zeroRange, int channel) {
-    SoundParamWrapper p;
-    p.LoadDefaults();
-    p.Volume = volume;
-    p.FullVolumeRange = fullRange;
-    p.ZeroVolumeRange = zeroRange;
-    p.Channel = uint32_t(channel);
-    if (owner) return owner->PlaySound(name, &p);
-    return gSoundEngine ? gSoundEngine->PlaySystemSound(name, &p) : 0;
-}
+// The scene's sounds: animation events (main thread) and the effects' sound elements
+// (render thread).
+class SoundLibrarySceneServices final : public SceneSoundServices {
+public:
+    unsigned PlaySound(Entity* owner, const char* name, float volume, float fullRange, float zeroRange,
+                       int channel) override {
+        SoundParamWrapper p;
+        p.LoadDefaults();
+        p.Volume = volume;
+        p.FullVolumeRange = fullRange;
+        p.ZeroVolumeRange = zeroRange;
+        p.Channel = uint32_t(channel);
+        if (owner) return owner->PlaySound(name, &p);
+        return gSoundEngine ? gSoundEngine->PlaySystemSound(name, &p) : 0;
+    }
+    EntitySoundEmitter* CreateEmitter(const Matrix& m) override { return new EntitySoundEmitter(m); }
+    void PostEmitterTransform(EntitySoundEmitter* emitter, const Matrix& m) override {
+        if (emitter) emitter->PostTransform(m);
+    }
+    void ReleaseEmitter(EntitySoundEmitter* emitter) override {
+        if (emitter) emitter->PostRelease();
+    }
+    unsigned PlayEntry(const char* name, EntitySoundEmitter* emitter, unsigned channel, float volume,
+                       float* entryVolume) override {
+        SoundEntryParams params;
+        const uint32_t id = SoundEntriesContainer::PlaySoundEntryForEntity(gSoundEntriesContainer, name, emitter,
+                                                                           channel, 0.0f, volume, &params);
+        if (entryVolume) *entryVolume = id ? params.volume : 1.0f;
+        return id;
+    }
+    void PreloadEntry(const char* name) override {
+        SoundEntriesContainer::PreloadSoundEntry(gSoundEntriesContainer, name);
+    }
+    void SetVolume(unsigned id, float target, float seconds, unsigned curve, EntitySoundEmitter* owner) override {
+        if (gSoundEngine) gSoundEngine->SetVolume(id, target, seconds, curve, owner);
+    }
+    void ExitLoop(unsigned id, EntitySoundEmitter* owner) override {
+        if (gSoundEngine) gSoundEngine->ExitLoop(id, owner);
+    }
+};
+
+SoundLibrarySceneServices gSoundLibrarySceneServices;
 
 }  // namespace
 
@@ -133,29 +137,17 @@ void FillSoundServices() {
     SetSoundServices(&gSoundLibraryServices);
     gEngineServices.soundStopSound = &StopAll;
     gEngineServices.soundRefreshVolumes = &RefreshVolumes;
-    gSceneServices.playSound = &PlaySceneSound;
-    gSceneServices.soundEmitterCreate = &EffectEmitterCreate;
-    gSceneServices.soundEmitterPostTransform = &EffectEmitterPostTransform;
-    gSceneServices.soundEmitterRelease = &EffectEmitterRelease;
-    gSceneServices.soundEntryPlay = &EffectEntryPlay;
-    gSceneServices.soundEntryPreload = &EffectEntryPreload;
-    gSceneServices.soundSetVolume = &EffectSetVolume;
-    gSceneServices.soundExitLoop = &EffectExitLoop;
+    SetSceneSoundServices(&gSoundLibrarySceneServices);
 }
 
 void ClearSoundServices() {
     SetSoundServices(nullptr);
     gEngineServices.soundStopSound = nullptr;
     gEngineServices.soundRefreshVolumes = nullptr;
-    gSceneServices.playSound = nullptr;
-    gSceneServices.soundEmitterCreate = nullptr;
-    gSceneServices.soundEmitterPostTransform = nullptr;
-    gSceneServices.soundEmitterRelease = nullptr;
-    gSceneServices.soundEntryPlay = nullptr;
-    gSceneServices.soundEntryPreload = nullptr;
-    gSceneServices.soundSetVolume = nullptr;
-    gSceneServices.soundExitLoop = nullptr;
+    SetSceneSoundServices(nullptr);
 }
+
+SceneSoundServices& SoundLibrarySceneServices() { return gSoundLibrarySceneServices; }
 
 void FillSoundServicesRow() {
     FillSoundServices();

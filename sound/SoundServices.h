@@ -6,3 +6,7 @@ void FillSoundServices();
 void ClearSoundServices();
 // The start-up row's work: install, then push the removal onto the exit stack.
 void FillSoundServicesRow();
+
+class SceneSoundServices;
+// The sound library's implementation of the scene's SceneSoundServices.
+SceneSoundServices& SoundLibrarySceneServices();

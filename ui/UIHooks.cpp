@@ -1,13 +1,11 @@
-// The UI's entries in the tables of the libraries below it.
+// The UI's seams and entries for the libraries below it.
 #include <memory>
 
 #include "core/config/ConfigEnums.h"
 #include "core/config/ProjectConfig.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/UIServices.h"
-#include "render/RenderHooks.h"
 #include "render/resources/ResourceFont.h"
-#include "scene/SceneServices.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXEntity.h"
 #include "ui/UIStaticInit.h"
@@ -24,9 +22,10 @@
 #include "ui/video/VideoEngine.h"
 #include "ui/widgets/UIGameConsoleScreen.h"
 
-namespace {
+void InstallUIElementDraws();  // ui/elements/UIScreenServices.cpp
+void ClearUIElementDraws();
 
-UIElement* Element(void* e) { return static_cast<UIElement*>(e); }
+namespace {
 
 // The engine's UI services: tracked elements and text fields for the input manager, the
 // string manager, font table and video engine for the engine's start-up and shutdown.
@@ -95,9 +94,6 @@ void ClearStringServices(EngineServices& e) {
     e.stringManagerCurrentLanguage = nullptr;
     SetLanguageSelectionHook(nullptr);
 }
-// The render library's fonts are resources handed over as void*.
-const ResourceFont* Font(void* f) { return static_cast<const ResourceFont*>(static_cast<Resource*>(f)); }
-
 // The font builder's character set: the strings' bits (in 32-bit words) ORed into its
 // 65,536-bit byte set; false without a string table.
 bool CollectUsedCharacters(uint32_t language, uint8_t* bits) {
@@ -111,16 +107,7 @@ bool CollectUsedCharacters(uint32_t language, uint8_t* bits) {
 }  // namespace
 
 void InstallUIHooks() {
-    RenderHooks& r = gRenderHooks;
-    r.uiElementRemoveActions = [](void* e, int32_t channel) { Element(e)->RemoveActions(channel); };
-    r.uiElementAddColorAction = [](void* e, float seconds, const Vector& colour, uint32_t flags, uint32_t channel) {
-        Element(e)->AddAction(new UIActionColor(seconds, colour, flags, channel));
-    };
-    r.uiElementSetColor = [](void* e, const Vector& colour) { Element(e)->RenderMutable().color = colour; };
-    r.uiElementGetColor = [](const void* e) { return static_cast<const UIElement*>(e)->Render().color; };
-    r.uiElementProcessPendingDeletion = &UIElement::ProcessPendingDeletion;
-    r.uiElementFinishPendingDeletion = &UIElement::FinishPendingDeletion;
-    r.uiElementLiveCount = &UIElement::LiveCount;
+    InstallUIElementDraws();
     SetUIServices(&gUILibraryServices);
     // The video engine: the render frame's questions and posts. Each does nothing while
     // the engine does not exist.
@@ -134,10 +121,6 @@ void InstallUIHooks() {
         if (gVideoEngine) gVideoEngine->DrawFrame();
     };
     InstallStringServices(e);
-    // The in-game UI entity holds its element through the element's safe-pointer root.
-    gSceneServices.uiElementRelease = [](SafePointerRoot* e) {
-        if (e) static_cast<UIElement*>(e)->Release();
-    };
     // Template views play an effect template through a context of no entity, set up at
     // the identity matrix and restarted at once, as the template's preview is.
     UITemplateEffectSeam& fx = gUITemplateEffects;
@@ -157,18 +140,8 @@ void InstallUIHooks() {
     fx.draw = [](void* c, const Matrix& world) {
         static_cast<SFXContext*>(c)->Draw(nullptr, world, RenderTaskArguments{});
     };
-    // Fonts: the binary font files, text through a font (render task 45 and the
-    // profiler overlay), the shared glyph buffers and the font table.
+    // Fonts: the binary font files (text through a font goes with the element draws).
     ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, &CollectUsedCharacters});
-    r.resourceFontDrawText = [](void* f, const char* text, uint32_t bytes, const Matrix& matrix, const Vector& colour,
-                                uint32_t blendMode, uint8_t mirrored, uint32_t depthState) {
-        if (!f) return;
-        const int32_t n = bytes > kMaxSingleByteText ? int32_t(kMaxSingleByteText + 1) : int32_t(bytes);
-        DrawText(*Font(f), text, n, matrix, colour, colour, colour, 0, blendMode, mirrored != 0, depthState);
-    };
-    r.resourceFontMeasureText = [](void* f, const char* text) { return f ? MeasureText(*Font(f), text).x : 0.0f; };
-    r.resourceFontCreateSharedIndexBuffer = &CreateFontSharedBuffers;
-    r.resourceFontReleaseSharedIndexBuffer = &ReleaseFontSharedBuffers;
     fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
     // The console screen the Game makes, feeds, reads and draws.
     e.consoleScreenCreate = []() -> UIGameConsoleScreen* { return new UIGameConsoleScreen; };
@@ -192,25 +165,14 @@ void InstallUIHooks() {
 }
 
 void ClearUIHooks() {
-    RenderHooks& r = gRenderHooks;
-    r.uiElementRemoveActions = nullptr;
-    r.uiElementAddColorAction = nullptr;
-    r.uiElementSetColor = nullptr;
-    r.uiElementGetColor = nullptr;
-    r.uiElementProcessPendingDeletion = nullptr;
-    r.uiElementFinishPendingDeletion = nullptr;
-    r.uiElementLiveCount = nullptr;
+    ClearUIElementDraws();
     SetUIServices(nullptr);
     EngineServices& e = gEngineServices;
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
     ClearStringServices(e);
-    gSceneServices.uiElementRelease = nullptr;
     gUITemplateEffects = UITemplateEffectSeam{};
     ResourceFont::SetHooks({});
-    r.resourceFontDrawText = nullptr;
-    r.resourceFontMeasureText = nullptr;
-    r.resourceFontCreateSharedIndexBuffer = r.resourceFontReleaseSharedIndexBuffer = nullptr;
     e.consoleScreenCreate = nullptr;
     e.consoleScreenRelease = nullptr;
     e.consoleScreenIsShown = nullptr;

@@ -8,8 +8,8 @@
 
 extern const StaticInitTable kUIStaticInit;
 
-// Fills every entry of gRenderHooks, gEngineServices and gSceneServices that the UI
-// serves. The start-up row runs it and pushes the clearing onto the exit stack; tests
+// Installs the UI's seams (UIServices, UIDrawServices, SceneUIServices) and fills the
+// Game's entries of gEngineServices that the UI serves. The start-up row runs it and pushes the clearing onto the exit stack; tests
 // that reset those tables call it again.
 void InstallUIHooks();
 // Empties the entries InstallUIHooks fills.

@@ -5,7 +5,7 @@
 #include "core/BaseThread.h"
 #include "core/math/Matrix.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/RenderHooks.h"
+#include "render/UIDrawServices.h"
 #include "render/VertexDeclarationCache.h"
 #include "render/VornexRenderer.h"
 #include "render/shaders/ResourceShader.h"
@@ -95,13 +95,14 @@ void RendererProfilerDrawer::DrawLines(const float* xyz, uint32_t lineCount, con
 }
 
 float RendererProfilerDrawer::MeasureText(void* font, const char* text) {
-    return gRenderHooks.resourceFontMeasureText ? gRenderHooks.resourceFontMeasureText(font, text) : 0.0f;
+    return GetUIDrawServices().MeasureText(static_cast<::Resource*>(font), text);
 }
 
 void RendererProfilerDrawer::DrawText(void* font, const char* text, float x, float y, const Vector& colour) {
-    if (!gRenderHooks.resourceFontDrawText || !text) return;
+    if (!text) return;
     Matrix place;
     place.LoadTranslation(x, y, 0.0f);
     // Blended glyphs (blend mode 1), not mirrored, over everything (depth function 8).
-    gRenderHooks.resourceFontDrawText(font, text, static_cast<uint32_t>(std::strlen(text)), place, colour, 1, 0, 8);
+    GetUIDrawServices().DrawText(static_cast<::Resource*>(font), text, static_cast<uint32_t>(std::strlen(text)), place,
+                                 colour, 1, 0, 8);
 }

@@ -23,9 +23,9 @@
 // _State (the device layer and state cache), _Targets (render targets), _Device (device
 // creation, reset, present parameters, display modes, output binding, presenter
 // hand-off), _Geometry (built-in meshes, declarations, batch meshes), _Debug (debug draws
-// 54-68), frame/_AmbientCube. Later subsystems are reached through RenderHooks.h; the
-// passes of later issues plug into the declared seams (RunScenePasses, RunShadowMapPass,
-// PostProcessChain, ...).
+// 54-68), frame/_AmbientCube. Later subsystems are reached through the seams
+// SceneDrawServices, UIDrawServices and GameRenderServices; the passes of later issues
+// plug into the declared seams (RunScenePasses, RunShadowMapPass, PostProcessChain, ...).
 #include "render/VornexRenderer.h"
 
 #include <cassert>
@@ -38,7 +38,7 @@
 #include "core/profiler/Profiler.h"
 #include "platform/os/Thread.h"
 #include "platform/window/Window.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/VornexRenderer_Local.h"
 #include "render/shaders/PostProcessChain.h"
 #include "render/frame/RendererProfilerDrawer.h"

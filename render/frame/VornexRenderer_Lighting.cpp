@@ -27,7 +27,7 @@
 // zero vectors, without a parameter set or without the texture).
 #include <cmath>
 
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"

@@ -19,7 +19,8 @@
 
 #include "core/Log.h"
 #include "core/ThreadCheck.h"
-#include "render/RenderHooks.h"
+#include "render/GameRenderServices.h"
+#include "render/SceneDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
 #include "render/scene/EntityRenderingContext.h"
@@ -235,7 +236,7 @@ void VornexRenderer::RenderDeferredPrePass(uint32_t passFlags) {
     RenderTaskArguments arguments;
     arguments.vector = SceneDrawVector(true);
     auto drawMeshes = [&](uint32_t kind, uint32_t pass, uint32_t mode) {
-        if (gRenderHooks.meshTemplateRenderingDataBeginDrawBatch) gRenderHooks.meshTemplateRenderingDataBeginDrawBatch(pass, mode);
+        GetSceneDrawServices().BeginMeshDrawBatch(pass, mode);
         arguments.pass = pass;
         arguments.mode = mode;
         for (uint32_t i = 0; i < deferredCount; ++i) {
@@ -243,7 +244,7 @@ void VornexRenderer::RenderDeferredPrePass(uint32_t passFlags) {
             arguments.flags = deferredMeshes[i].flags;
             deferredMeshes[i].context->Render(nullptr, arguments);
         }
-        if (gRenderHooks.meshTemplateRenderingDataFlushDrawBatch) gRenderHooks.meshTemplateRenderingDataFlushDrawBatch(passFlags);
+        GetSceneDrawServices().FlushMeshDrawBatch(passFlags);
     };
     drawMeshes(RENDER_FLAG_DEFERRED, 2, 3);
 
@@ -292,7 +293,7 @@ void VornexRenderer::RenderScene(const Vector& clearColour, uint32_t passFlags, 
         ClearTarget(CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, clearColour, 1.0f, 0);
     }
     SetSceneConstants(static_cast<uint8_t>(passFlags & 0xFFu));
-    if (gameDelegate && gRenderHooks.gameDelegateRenderScenePass) gRenderHooks.gameDelegateRenderScenePass(gameDelegate);
+    if (gameDelegate) GetGameRenderServices().RenderScenePass(static_cast<GameDelegate*>(gameDelegate));
     if (!(passFlags & RENDER_PASS_SKIP_DEFERRED)) RenderDeferredPrePass(passFlags);
     SetStencilOps(STENCILOP_REPLACE, STENCILOP_REPLACE, STENCILOP_REPLACE);
     SetStencilFunc(CMP_ALWAYS, 255, 0, 0);

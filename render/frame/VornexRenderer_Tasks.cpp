@@ -11,7 +11,8 @@
 #include "core/Time.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Thread.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
+#include "render/UIDrawServices.h"
 #include "render/VornexRenderer.h"
 #include "render/VornexRenderer_Local.h"
 #include "render/shaders/PostProcessChain.h"
@@ -87,12 +88,13 @@ bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
     loadingScreenOverScene = overScene;
     if (screen && screen != loadingScreen) {
         loadingScreen = screen;
-        if (gRenderHooks.uiElementRemoveActions) gRenderHooks.uiElementRemoveActions(screen, -1);
+        UIDrawServices& ui = GetUIDrawServices();
+        UIElement* element = static_cast<UIElement*>(screen);
+        ui.RemoveActions(element, -1);
         const Vector opaqueWhite(1, 1, 1, 1);
-        const bool fadeIn = gRenderHooks.uiElementHasFadeIn && gRenderHooks.uiElementHasFadeIn(screen);
-        if (gRenderHooks.uiElementSetColor) gRenderHooks.uiElementSetColor(screen, fadeIn ? Vector(1, 1, 1, 0) : opaqueWhite);
-        if (fadeIn && gRenderHooks.uiElementAddColorAction)
-            gRenderHooks.uiElementAddColorAction(screen, 0.3f, opaqueWhite, kLoadingScreenFadeClock, 0);
+        const bool fadeIn = ui.HasFadeIn(element);
+        ui.SetColor(element, fadeIn ? Vector(1, 1, 1, 0) : opaqueWhite);
+        if (fadeIn) ui.AddColorAction(element, 0.3f, opaqueWhite, kLoadingScreenFadeClock, 0);
         CriticalSectionGuard guard(&rendererLock);
         LoadingScreenPresent();
     }
@@ -240,12 +242,11 @@ bool VornexRenderer::TaskFrameParams(CommandRingBuffer& r) {
         frameSeconds[i] = Time(clocks[i].ticks).ToSeconds();
     }
     if (!(flags & 1u)) {
-        if (gRenderHooks.particleSystemInstanceUpdateAll)
-            gRenderHooks.particleSystemInstanceUpdateAll(clocks[0].frameTime, clocks[1].frameTime, clocks[2].frameTime);
-        if (gRenderHooks.sfxContextUpdateAll) gRenderHooks.sfxContextUpdateAll(clocks);
+        GetSceneDrawServices().UpdateParticleSystems(clocks[0].frameTime, clocks[1].frameTime, clocks[2].frameTime);
+        GetSceneDrawServices().UpdateEffects(clocks);
     }
     UpdateSceneLighting(clocks);
-    if (gRenderHooks.uiElementProcessPendingDeletion) gRenderHooks.uiElementProcessPendingDeletion();
+    GetUIDrawServices().ProcessPendingDeletion();
     return true;
 }
 
@@ -280,8 +281,8 @@ bool VornexRenderer::TaskText(CommandRingBuffer& r) {
     uint32_t valueA = 0, valueB = 0, textBytes = 0;
     uint8_t flag = 0;
     if (!Read(r, font, matrix, rgba, valueA, valueB, textBytes, flag) || textBytes > r.ReadLeft()) return false;
-    if (gRenderHooks.resourceFontDrawText)
-        gRenderHooks.resourceFontDrawText(font, reinterpret_cast<const char*>(r.ReadCursor()), textBytes, matrix,
+    GetUIDrawServices().DrawText(static_cast<Resource*>(font), reinterpret_cast<const char*>(r.ReadCursor()), textBytes,
+                                 matrix,
                                           Vector(rgba[0], rgba[1], rgba[2], rgba[3]), valueA, flag, valueB);
     r.SkipRead(textBytes);
     return true;

@@ -23,7 +23,7 @@
 #include <cstdint>
 
 #include "core/math/Vector.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/scene/LightProbeMap.h"
 
 class CommandRingBuffer;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 
 namespace {
 uint32_t SyncPosition(float fraction) {
@@ -33,9 +33,9 @@ void AnimationSoundSyncObject::Update(float progress, float weight, bool forward
             bool fire;
             if (!updated || wrapped) fire = e.time <= now;
             else fire = e.time > last && e.time <= now;
-            if (!fire || !gSceneServices.playSound) continue;
-            gSceneServices.playSound(e.fullVolumeRange <= 0.0f ? nullptr : entity, e.sound.c_str(), weight,
-                                     e.fullVolumeRange, e.zeroVolumeRange, e.channel);
+            if (!fire) continue;
+            GetSceneSoundServices().PlaySound(e.fullVolumeRange <= 0.0f ? nullptr : entity, e.sound.c_str(), weight,
+                                              e.fullVolumeRange, e.zeroVolumeRange, e.channel);
         }
     }
     updated = true;

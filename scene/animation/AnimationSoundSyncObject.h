@@ -6,7 +6,7 @@
 // passed since the last position, and after a wrap those up to the new position.
 // Backwards-playing animations fire nothing.
 //
-// Main thread. Sounds go through gSceneServices.playSound: a full-volume range not above
+// Main thread. Sounds go through SceneSoundServices::PlaySound: a full-volume range not above
 // 0 plays a system sound, else a sound on the owner.
 #include <cstdint>
 #include <string>

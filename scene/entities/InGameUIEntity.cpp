@@ -4,7 +4,7 @@
 #include "core/Log.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIClass.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneUIServices.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ const RTTIClass* InGameUIEntity::GetRTTIClass() const { return RegisterClass(); 
 void InGameUIEntity::ReleaseElement() {
     SafePointerRoot* old = element.Get();
     element.Assign(nullptr);
-    if (old && gSceneServices.uiElementRelease) gSceneServices.uiElementRelease(old);
+    if (old) GetSceneUIServices().ReleaseElement(old);
 }
 
 void InGameUIEntity::SetUIElement(SafePointerRoot* e) {
@@ -92,7 +92,7 @@ Matrix InGameUIEntityRenderingContext::UITransform(const Matrix& world, const Ve
 }
 
 void InGameUIEntityRenderingContext::Draw(void*, const Matrix& world, const RenderTaskArguments& arguments) {
-    if (!drawable || !element || !gSceneServices.uiDrawElementTree) return;
-    gSceneServices.uiDrawElementTree(element, UITransform(world, scale),
-                                     (arguments.flags & kInGameUINoInteraction) == 0);
+    if (!drawable || !element) return;
+    GetSceneUIServices().DrawElementTree(element, UITransform(world, scale),
+                                         (arguments.flags & kInGameUINoInteraction) == 0);
 }

@@ -3,7 +3,7 @@
 // element's area of Size.x by Size.y UI units covers the entity's local square from -1 to
 // +1 on X and from +1 down to -1 on Z, on the plane Y = +1 (UI x to local +X, UI y to
 // local -Z). The UI library is linked above the scene, so the entity holds the element
-// by its SafePointerRoot base and reaches it only through gSceneServices.
+// by its SafePointerRoot base and reaches it only through SceneUIServices.
 //
 // The entity (main thread) has a rendering context exactly while it shows an element; the
 // context draws on the render thread.

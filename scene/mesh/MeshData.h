@@ -416,7 +416,14 @@ private:
     std::vector<uint16_t> sortedIndices;
 };
 
-// Fills (and empties) the renderer's mesh hooks and the device owner of the shared
-// declaration (main thread, while the renderer does not run).
+// Sets (and clears) the device owner of the shared declaration (main thread, while the
+// renderer does not run).
 void InstallMeshRenderHooks();
 void ClearMeshRenderHooks();
+// The renderer's debug mesh tasks (render thread): one mesh with the 32-byte bounding box
+// image of the command stream and optional 48-byte records; one mesh part.
+void DrawStreamedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
+                      const void* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                      uint32_t recordCount);
+void DrawStreamedSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Vector& colour,
+                             const float* records, uint32_t recordCount);

@@ -17,7 +17,6 @@
 #include "core/Sync.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "render/shaders/ResourceShader.h"
@@ -942,33 +941,24 @@ void MeshTemplateRenderingData::DrawSkinned(const Matrix& world, const Vector& c
     DrawParts(0, kMeshPassAll, &record, 1, bones, boneCount);
 }
 
-// ---- Render hooks ---------------------------------------------------------------------
+// ---- The renderer's debug mesh tasks and device owner ---------------------------------
 
-namespace {
-
-void HookDraw(const void* meshData, const Matrix& world, const Matrix& previous, const void* box, const Vector& colour,
-              uint32_t value, uint8_t flag, const void* records, uint32_t recordCount) {
+void DrawStreamedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
+                      const void* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                      uint32_t recordCount) {
     BoundingBox4 local;
     std::memcpy(static_cast<void*>(&local), box, sizeof local);
-    MeshTemplateRenderingData::Draw(static_cast<MeshTemplateRenderingData*>(const_cast<void*>(meshData)), world,
-                                    previous, local, colour, 1.0f, flag != 0, value,
-                                    static_cast<const float*>(records), records ? recordCount : 0, kMeshPassAll);
+    MeshTemplateRenderingData::Draw(const_cast<MeshTemplateRenderingData*>(mesh), world, previous, local, colour, 1.0f,
+                                    flag != 0, value, records, records ? recordCount : 0, kMeshPassAll);
 }
 
-void HookDrawSkinned(const void* meshData, const Matrix& world, const Vector& colour, const void* records,
-                     uint32_t recordCount) {
-    if (!meshData) return;
-    static_cast<MeshTemplateRenderingData*>(const_cast<void*>(meshData))
-        ->DrawSkinned(world, colour, static_cast<const float*>(records), records ? recordCount : 0);
+void DrawStreamedSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Vector& colour,
+                             const float* records, uint32_t recordCount) {
+    if (!mesh) return;
+    const_cast<MeshTemplateRenderingData*>(mesh)->DrawSkinned(world, colour, records, records ? recordCount : 0);
 }
-
-}  // namespace
 
 void InstallMeshRenderHooks() {
-    gRenderHooks.meshTemplateRenderingDataDraw = &HookDraw;
-    gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = &MeshTemplateRenderingData::BeginDrawBatch;
-    gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = &MeshTemplateRenderingData::FlushDrawBatch;
-    gRenderHooks.meshTemplateRenderingDataDrawSkinned = &HookDrawSkinned;
     DeviceObjectOwner owner;
     owner.release = [](void*) { MeshTemplateRenderingData::ReleaseVertexDeclaration(); };
     owner.create = [](void*) {
@@ -979,9 +969,5 @@ void InstallMeshRenderHooks() {
 }
 
 void ClearMeshRenderHooks() {
-    gRenderHooks.meshTemplateRenderingDataDraw = nullptr;
-    gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = nullptr;
-    gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = nullptr;
-    gRenderHooks.meshTemplateRenderingDataDrawSkinned = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_MESH_DECLARATION, DeviceObjectOwner{});
 }

@@ -15,7 +15,7 @@
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneEffectServices.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshEntity.h"
 
@@ -249,9 +249,10 @@ void MeshTemplate::NotifyEntitiesOfChange() {
     }
     UpdateCollisionBox();
     // Effects whose mesh elements draw this template refresh them.
-    if (gSceneServices.sfxRefreshMeshTemplate)
+    SceneEffectServices& effects = GetSceneEffectServices();
+    if (effects.RefreshesMeshTemplates())
         for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
-            if (e->IsSFX()) gSceneServices.sfxRefreshMeshTemplate(e, this);
+            if (e->IsSFX()) effects.RefreshMeshTemplate(e, this);
 }
 
 void MeshTemplate::RefreshEntities() {

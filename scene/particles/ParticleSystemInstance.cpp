@@ -10,7 +10,6 @@
 #include "core/config/ProjectConfig.h"
 #include "core/math/HDRColor.h"
 #include "core/profiler/Profiler.h"
-#include "render/RenderHooks.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/Resource.h"
 #include "render/shaders/ResourceShader.h"
@@ -614,14 +613,9 @@ uint32_t ParticleSystemInstance::WriteInstanceData(void* out, uint32_t n) const 
 }
 
 // ---------------------------------------------------------------------------------------
-// Render hooks
+// The device owner of the particle buffers
 
 void InstallParticleRenderHooks() {
-    gRenderHooks.particleSystemInstanceUpdateAll = [](float engineTime, float gameTime, float gameplayTime) {
-        ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
-    };
-    gRenderHooks.particleSystemInstanceInitGlobals = [] { ParticleSystemInstance::InitGlobals(); };
-    gRenderHooks.particleSystemInstanceDraw = &ParticleSystemInstance::DrawHook;
     DeviceObjectOwner owner;
     owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
     owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
@@ -629,9 +623,6 @@ void InstallParticleRenderHooks() {
 }
 
 void ClearParticleRenderHooks() {
-    gRenderHooks.particleSystemInstanceUpdateAll = nullptr;
-    gRenderHooks.particleSystemInstanceInitGlobals = nullptr;
-    gRenderHooks.particleSystemInstanceDraw = nullptr;
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();

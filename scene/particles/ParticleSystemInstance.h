@@ -286,7 +286,7 @@ private:
     std::atomic<bool> referencesHeld{false};
 };
 
-// Fill and empty the particle entries of the render hooks; emptying also releases the
+// Set and clear the device owner of the particle buffers; clearing also releases the
 // runtime's globals (the renderer has stopped by then).
 void InstallParticleRenderHooks();
 void ClearParticleRenderHooks();

@@ -15,7 +15,7 @@
 #include "core/Sync.h"
 #include "core/math/BoundingBox4.h"
 #include "core/math/Matrix.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/scene/EntityRenderingContext.h"
 #include "scene/sfx/SFXDefinition.h"
 

@@ -18,7 +18,7 @@
 #include "render/resources/ResourceTexture.h"
 #include "render/shaders/ResourceShader.h"
 #include "render/shaders/ShaderManager.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
@@ -450,8 +450,7 @@ const RTTIClass* SFXSoundElementDefinition::RegisterClass() {
 }
 
 void SFXSoundElementDefinition::Preload() {
-    if (!soundEntryName.IsEmpty() && gSceneServices.soundEntryPreload)
-        gSceneServices.soundEntryPreload(soundEntryName.CStr());
+    if (!soundEntryName.IsEmpty()) GetSceneSoundServices().PreloadEntry(soundEntryName.CStr());
 }
 
 void SFXSoundElementDefinition::Resolve(bool load) {

@@ -8,6 +8,7 @@
 #include "engine/services/GameTimer.h"
 #include "scene/sfx/SFXContext.h"
 
+class EntitySoundEmitter;
 class EntityTemplate;
 class MeshAnimationController;
 class MeshTemplateRenderingData;
@@ -110,7 +111,7 @@ public:
     float baseVolume = 1.0f;
     uint8_t skipNextStart = 0;
     uint8_t muted = 0;
-    void* emitter = nullptr;
+    EntitySoundEmitter* emitter = nullptr;
 
 private:
     bool HasSound() const { return soundId != kNoSound && soundId != 0; }

@@ -11,7 +11,7 @@
 #include "render/shaders/ResourceShader.h"
 #include "platform/os/Thread.h"
 #include "render/resources/ResourceAnimation.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/XSIAnimation.h"
 #include "scene/mesh/MeshData.h"
@@ -439,7 +439,7 @@ void SFXLightElementDefinition::Render(SFXElementContext* context, const Matrix&
 SFXSoundElementContext::~SFXSoundElementContext() {
     // Stopped without a fade; only a sound of its own.
     FadeOut(0.0f);
-    if (emitter && gSceneServices.soundEmitterRelease) gSceneServices.soundEmitterRelease(emitter);
+    if (emitter) GetSceneSoundServices().ReleaseEmitter(emitter);
 }
 
 void SFXSoundElementContext::Start(const SFXElementDefinition& base, const Matrix& parent, uint32_t flags,
@@ -449,8 +449,8 @@ void SFXSoundElementContext::Start(const SFXElementDefinition& base, const Matri
 
 void SFXSoundElementContext::FadeOut(float seconds) {
     if (HasSound()) {
-        if (gSceneServices.soundSetVolume) gSceneServices.soundSetVolume(soundId, 0.0f, seconds, 0, emitter);
-        if (gSceneServices.soundExitLoop) gSceneServices.soundExitLoop(soundId, emitter);
+        GetSceneSoundServices().SetVolume(soundId, 0.0f, seconds, 0, emitter);
+        GetSceneSoundServices().ExitLoop(soundId, emitter);
     }
     soundId = kNoSound;
 }
@@ -484,15 +484,12 @@ void SFXSoundElementContext::Update(const RenderFrameClock& clock, float dt, con
             soundId = 0;
         } else {
             lastVolume = SampleVector(d.volume, states[SFX_STATE_KIND_SECOND]).x;
-            if (!emitter && gSceneServices.soundEmitterCreate) emitter = gSceneServices.soundEmitterCreate(world);
-            else if (emitter && gSceneServices.soundEmitterPostTransform)
-                gSceneServices.soundEmitterPostTransform(emitter, world);
+            SceneSoundServices& sound = GetSceneSoundServices();
+            if (!emitter) emitter = sound.CreateEmitter(world);
+            else sound.PostEmitterTransform(emitter, world);
             emitterMatrix = world;
             float entryVolume = 1.0f;
-            soundId = gSceneServices.soundEntryPlay
-                          ? gSceneServices.soundEntryPlay(d.soundEntryName.CStr(), emitter, d.soundChannel, lastVolume,
-                                                          &entryVolume)
-                          : 0u;
+            soundId = sound.PlayEntry(d.soundEntryName.CStr(), emitter, d.soundChannel, lastVolume, &entryVolume);
             baseVolume = entryVolume;
         }
     }
@@ -500,10 +497,10 @@ void SFXSoundElementContext::Update(const RenderFrameClock& clock, float dt, con
     const float v = SampleVector(d.volume, states[SFX_STATE_KIND_SECOND]).x;
     if (v != lastVolume) {
         lastVolume = v;
-        if (gSceneServices.soundSetVolume) gSceneServices.soundSetVolume(soundId, baseVolume * v, 0.0f, 0, emitter);
+        GetSceneSoundServices().SetVolume(soundId, baseVolume * v, 0.0f, 0, emitter);
     }
     if (!(world == emitterMatrix)) {
         emitterMatrix = world;
-        if (emitter && gSceneServices.soundEmitterPostTransform) gSceneServices.soundEmitterPostTransform(emitter, world);
+        if (emitter) GetSceneSoundServices().PostEmitterTransform(emitter, world);
     }
 }

@@ -1,18 +1,24 @@
-// The effect layer's hook entries (see scene/sfx/SFXHooks.h).
+// The effect layer's seams (see scene/sfx/SFXHooks.h).
 #include "scene/sfx/SFXHooks.h"
 
-#include "render/RenderHooks.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneEffectServices.h"
 
-void InstallSFXHooks() {
-    gRenderHooks.sfxContextUpdateAll = &SFXContext::UpdateAll;
-    gSceneServices.sfxRefreshMeshTemplate = [](Entity* e, void* meshTemplate) {
+namespace {
+
+// Effect entities refresh their mesh elements from a changed mesh template.
+class EffectMeshRefresh final : public SceneEffectServices {
+public:
+    bool RefreshesMeshTemplates() const override { return true; }
+    void RefreshMeshTemplate(Entity* e, EntityTemplate* meshTemplate) override {
         auto* sfx = dynamic_cast<SFXEntity*>(e);
-        if (SFXContext* c = sfx ? sfx->Context() : nullptr) c->RefreshMeshTemplate(static_cast<EntityTemplate*>(meshTemplate));
-    };
-}
+        if (SFXContext* c = sfx ? sfx->Context() : nullptr) c->RefreshMeshTemplate(meshTemplate);
+    }
+};
 
-void ClearSFXHooks() {
-    gRenderHooks.sfxContextUpdateAll = nullptr;
-    gSceneServices.sfxRefreshMeshTemplate = nullptr;
-}
+EffectMeshRefresh gEffectMeshRefresh;
+
+}  // namespace
+
+void InstallSFXHooks() { SetSceneEffectServices(&gEffectMeshRefresh); }
+
+void ClearSFXHooks() { SetSceneEffectServices(nullptr); }

@@ -1,6 +1,6 @@
 #pragma once
-// The effect layer's entries in gRenderHooks (the per-frame update) and gSceneServices
-// (the mesh-template refresh of effect entities).
+// The effect layer's SceneEffectServices (the mesh-template refresh of effect entities),
+// installed and removed with the scene's start-up row.
 #include "scene/sfx/SFXEntity.h"
 
 void InstallSFXHooks();

@@ -3,6 +3,7 @@
 
 #include "core/Sync.h"
 #include "engine/SceneRenderList.h"
+#include "render/SceneDrawServices.h"
 #include "render/scene/DebugPathList.h"
 #include "engine/services/SceneContentServices.h"
 #include "scene/animation/BaseAnimation.h"
@@ -22,6 +23,7 @@
 #include "scene/particles/ParticleEntity.h"
 #include "scene/particles/ParticleSystem.h"
 #include "scene/particles/ParticleSystemInstance.h"
+#include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXHooks.h"
 #include "scene/sequences/LuaSequenceAction.h"
 #include "scene/sequences/SequenceActions.h"
@@ -78,6 +80,35 @@ public:
 
 SceneLibraryServices gSceneLibraryContentServices;
 
+// The renderer's scene-content draws: particle systems, effect contexts, meshes.
+class SceneLibraryDrawServices final : public SceneDrawServices {
+public:
+    void UpdateParticleSystems(float engineTime, float gameTime, float gameplayTime) override {
+        ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
+    }
+    void UpdateEffects(const RenderFrameClock clocks[3]) override { SFXContext::UpdateAll(clocks); }
+    void DrawParticleSystem(ParticleSystemInstance* system, const Matrix& world, const void* box,
+                            const Vector& colour) override {
+        ParticleSystemInstance::DrawHook(system, world, box, colour);
+    }
+    void InitParticleGlobals() override { ParticleSystemInstance::InitGlobals(); }
+    void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous, const void* box,
+                  const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                  uint32_t recordCount) override {
+        DrawStreamedMesh(mesh, world, previous, box, colour, value, flag, records, recordCount);
+    }
+    void BeginMeshDrawBatch(uint32_t pass, uint32_t mode) override {
+        MeshTemplateRenderingData::BeginDrawBatch(pass, mode);
+    }
+    void FlushMeshDrawBatch(uint32_t passFlags) override { MeshTemplateRenderingData::FlushDrawBatch(passFlags); }
+    void DrawSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Vector& colour,
+                         const float* records, uint32_t recordCount) override {
+        DrawStreamedSkinnedMesh(mesh, world, colour, records, recordCount);
+    }
+};
+
+SceneLibraryDrawServices gSceneLibraryDrawServices;
+
 void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
 
 // The twelve built-in entries, after every action class is registered.
@@ -92,7 +123,7 @@ void InstallSceneHooksRow() {
 
 using K = StaticInitKind;
 const StaticInitRow kSceneRows[] = {
-    {4, K::Constants, "SceneContentServices and gRenderHooks (scene)", &InstallSceneHooksRow, 0, 0},
+    {4, K::Constants, "SceneContentServices, SceneDrawServices and SceneEffectServices (scene)", &InstallSceneHooksRow, 0, 0},
     {5, K::ClassRegistration, "EnvelopeLoop", &StaticInitRegister<EnvelopeLoop>, 0, 0},
     {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
@@ -165,6 +196,7 @@ const StaticInitRow kSceneRows[] = {
 
 void InstallSceneHooks() {
     SetSceneContentServices(&gSceneLibraryContentServices);
+    SetSceneDrawServices(&gSceneLibraryDrawServices);
     InstallMeshRenderHooks();
     InstallParticleRenderHooks();
     InstallSFXHooks();
@@ -175,9 +207,12 @@ void ClearSceneHooks() {
     ClearParticleRenderHooks();
     ClearSFXHooks();
     SetSceneContentServices(nullptr);
+    SetSceneDrawServices(nullptr);
     MeshTemplate::SetFallbackShaderPreset(nullptr);
 }
 
 SceneContentServices& SceneLibraryContentServices() { return gSceneLibraryContentServices; }
+
+SceneDrawServices& SceneLibraryDrawServices() { return gSceneLibraryDrawServices; }
 
 const StaticInitTable kSceneStaticInit = {kSceneRows, sizeof(kSceneRows) / sizeof(kSceneRows[0])};

@@ -5,12 +5,16 @@
 extern const StaticInitTable kSceneStaticInit;
 
 class SceneContentServices;
+class SceneDrawServices;
 
-// Installs the scene's SceneContentServices and fills every entry of gRenderHooks that the
-// scene serves. The start-up row runs it and pushes the removal onto the exit stack; tests
-// that reset those tables call it again.
+// Installs the scene's SceneContentServices (for the engine), SceneDrawServices (for the
+// renderer) and SceneEffectServices, and the device owners of the mesh and particle
+// buffers. The start-up row runs it and pushes the removal onto the exit stack; tests that
+// reset those seams call it again.
 void InstallSceneHooks();
 // Removes what InstallSceneHooks installs.
 void ClearSceneHooks();
 // The scene's implementation of SceneContentServices (what InstallSceneHooks installs).
 SceneContentServices& SceneLibraryContentServices();
+// The scene's implementation of the renderer's SceneDrawServices.
+SceneDrawServices& SceneLibraryDrawServices();

@@ -40,7 +40,7 @@
 #include "engine/services/MultiplayerServices.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
-#include "render/RenderHooks.h"
+#include "render/GameRenderServices.h"
 #include "render/resources/TGAImage.h"
 
 namespace {
@@ -185,7 +185,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     int64_t now = -1;  // the game's selections are checked through the scripts' calls
     EXPECT_EQ(GetGameServices().SelectScheduler(8, &now), gVornexEngine.Scheduler());
     EXPECT_EQ(now, gVornexEngine.Timer().Time());
-    EXPECT_TRUE(gRenderHooks.gameControllersRelease && GetGameServices().TakesDelayedEntities());
+    EXPECT_TRUE(&GetGameRenderServices() == &GetRunningGameRenderServices() && GetGameServices().TakesDelayedEntities());
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
@@ -194,7 +194,7 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
     EXPECT_NE(&GetGameServices(), &GetRunningGameServices());
-    EXPECT_FALSE(GetGameServices().SelectScheduler(8, &now) || gRenderHooks.gameControllersRelease ||
+    EXPECT_FALSE(GetGameServices().SelectScheduler(8, &now) || &GetGameRenderServices() == &GetRunningGameRenderServices() ||
                  GetGameServices().TakesDelayedEntities());
     gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);

@@ -17,12 +17,22 @@
 #include "ShellCommand.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
-#include "render/RenderHooks.h"
+#include "render/GameRenderServices.h"
+#include "render/SceneDrawServices.h"
+#include "render/UIDrawServices.h"
 #include "render/VornexRenderer.h"
 
 namespace rendertest {
 
 // Posts a task-47 record that runs *f when the render thread reaches it.
+// The renderer's seams to the libraries above it back at their defaults (no scene content,
+// UI or Game), as a renderer test starts and ends.
+inline void ResetRenderSeams() {
+    SetSceneDrawServices(nullptr);
+    SetUIDrawServices(nullptr);
+    SetGameRenderServices(nullptr);
+}
+
 inline void PostCall(const std::function<void()>* f) {
     RenderCallFunction call = [](uint32_t, CommandRingBuffer& r) {
         const std::function<void()>* target = nullptr;
@@ -94,7 +104,7 @@ struct RendererFixture : ::testing::Test {
     void SetUp() override {
         wnd::ResetWindowLayer();
         gfx::SetCapabilityFaults({});
-        gRenderHooks = RenderHooks{};
+        ResetRenderSeams();
         gVornexRenderer.Settings() = RendererSettings{};
         gVornexRenderer.Settings().gfxQualityLevel = 2;
         Configure(gVornexRenderer.Settings());
@@ -122,7 +132,7 @@ struct RendererFixture : ::testing::Test {
         }
         gVornexRenderer.Stop();
         gfx::SetCapabilityFaults({});
-        gRenderHooks = RenderHooks{};
+        ResetRenderSeams();
         log.Detach();
         wnd::ResetWindowLayer();
     }

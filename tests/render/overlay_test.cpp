@@ -44,11 +44,15 @@ struct OverlayTest : RendererFixture {
         clientHeight = 400;
         RendererFixture::SetUp();
         gTexts.clear();
-        gRenderHooks.resourceFontDrawText = [](void*, const char* text, uint32_t bytes, const Matrix& m, const Vector&,
-                                               uint32_t, uint8_t, uint32_t) {
-            gTexts.push_back({std::string(text, bytes), m.r[3].x, m.r[3].y});
-        };
-        gRenderHooks.resourceFontMeasureText = [](void*, const char*) { return 10.0f; };
+        // Text through a font, recorded; every text 10 pixels wide.
+        static struct : UIDrawServices {
+            void DrawText(::Resource*, const char* text, uint32_t bytes, const Matrix& m, const Vector&, uint32_t,
+                          uint8_t, uint32_t) override {
+                gTexts.push_back({std::string(text, bytes), m.r[3].x, m.r[3].y});
+            }
+            float MeasureText(::Resource*, const char*) const override { return 10.0f; }
+        } fonts;
+        SetUIDrawServices(&fonts);
         drawer.SetFontLookup([](const char* name) -> void* { return std::strcmp(name, kProfilerFontName) ? nullptr : &gFont; },
                              [](void*) {});
         // The recording drawer takes over the overlay, graph buffer included.

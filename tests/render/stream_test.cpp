@@ -34,13 +34,16 @@ struct StreamTest : RendererFixture {
 
 // Text records of a chosen payload size, seen by the font hook.
 std::vector<uint32_t> gTextLengths;
-void RecordText(void*, const char*, uint32_t bytes, const Matrix&, const Vector&, uint32_t, uint8_t, uint32_t) {
-    gTextLengths.push_back(bytes);
-}
+struct TextLengthRecorder : UIDrawServices {
+    void DrawText(Resource*, const char*, uint32_t bytes, const Matrix&, const Vector&, uint32_t, uint8_t,
+                  uint32_t) override {
+        gTextLengths.push_back(bytes);
+    }
+} gTextRecorder;
 constexpr uint32_t kTextFixed = P + sizeof(Matrix) + 16 + 12 + 1;
 
 TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
-    gRenderHooks.resourceFontDrawText = &RecordText;
+    SetUIDrawServices(&gTextRecorder);
     gTextLengths.clear();
     std::vector<char> text(kRenderMaxPayload, 'x');
     uint8_t* start = EmptyBlockCursor();
@@ -61,7 +64,7 @@ TEST_F(StreamTest, LargestPayloadFitsAnEmptyBlockAndOneMoreIsRefused) {
 }
 
 TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
-    gRenderHooks.resourceFontDrawText = &RecordText;
+    SetUIDrawServices(&gTextRecorder);
     gTextLengths.clear();
     std::vector<char> text(4000, 'y');
     struct Case { uint32_t first, second; bool newBlock; };
@@ -127,8 +130,11 @@ std::atomic<int> gParticleUpdates{0}, gEffectUpdates{0};
 // refused with a line: no clock moves and nothing is updated. Whole, it moves the clocks
 // and runs the updates unless flag bit 0 says to skip them.
 TEST_F(StreamTest, FrameParametersCutShortAreRefused) {
-    gRenderHooks.particleSystemInstanceUpdateAll = [](float, float, float) { ++gParticleUpdates; };
-    gRenderHooks.sfxContextUpdateAll = [](const RenderFrameClock*) { ++gEffectUpdates; };
+    static struct : SceneDrawServices {
+        void UpdateParticleSystems(float, float, float) override { ++gParticleUpdates; }
+        void UpdateEffects(const RenderFrameClock*) override { ++gEffectUpdates; }
+    } updates;
+    SetSceneDrawServices(&updates);
     const struct {
         const char* name;
         uint32_t bytes, flags;
@@ -234,20 +240,25 @@ TEST_F(StreamTest, DebugTasksWithoutAShapeDrawNothing) {
 // Records handed to the mesh hooks: their address and bytes.
 struct SeenRecords { const void* records; uint32_t count; std::vector<uint8_t> bytes; };
 std::vector<SeenRecords> gSeen;
-void SeeMesh(const void*, const Matrix&, const Matrix&, const void*, const Vector&, uint32_t, uint8_t,
-             const void* records, uint32_t count) {
+void SeeRecords(const void* records, uint32_t count) {
     gSeen.push_back({records, count, {}});
     if (records)
         gSeen.back().bytes.assign(static_cast<const uint8_t*>(records),
                                   static_cast<const uint8_t*>(records) + count * kMeshRecordBytes);
 }
-void SeeSkinned(const void* mesh, const Matrix& m, const Vector& c, const void* records, uint32_t count) {
-    SeeMesh(mesh, m, m, nullptr, c, 0, 0, records, count);
-}
+struct MeshRecordsSeen : SceneDrawServices {
+    void DrawMesh(const MeshTemplateRenderingData*, const Matrix&, const Matrix&, const void*, const Vector&, uint32_t,
+                  uint8_t, const float* records, uint32_t count) override {
+        SeeRecords(records, count);
+    }
+    void DrawSkinnedMesh(const MeshTemplateRenderingData*, const Matrix&, const Vector&, const float* records,
+                         uint32_t count) override {
+        SeeRecords(records, count);
+    }
+} gMeshRecordsSeen;
 
 TEST_F(StreamTest, MeshRecordsAreUsedInPlaceAtSixteenByteAlignment) {
-    gRenderHooks.meshTemplateRenderingDataDraw = &SeeMesh;
-    gRenderHooks.meshTemplateRenderingDataDrawSkinned = &SeeSkinned;
+    SetSceneDrawServices(&gMeshRecordsSeen);
     uint8_t records[3 * kMeshRecordBytes];
     for (uint32_t i = 0; i < sizeof records; ++i) records[i] = static_cast<uint8_t>(i * 7 + 1);
     // Shift the records' start through every 4-byte phase of the 16-byte boundary.
@@ -347,7 +358,10 @@ TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) 
     static os::ManualClock clock(1'000'000'000);  // the render thread may read it after the test
     clock.Install();
     gScreenDraws = 0;
-    gRenderHooks.uiElementDraw = [](void*) { ++gScreenDraws; };
+    static struct : UIDrawServices {
+        void Draw(UIElement*) override { ++gScreenDraws; }
+    } screens;
+    SetUIDrawServices(&screens);
     static int screen;
     gVornexRenderer.SetSceneLoading(1);
     gVornexRenderer.SetLoadingScreen(&screen, 0, 0);

@@ -25,7 +25,7 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/SoundServices.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "sound/EntitySoundEmitter.h"
 #include "sound/SoundEntries.h"
 #include "sound/SoundServices.h"
@@ -69,18 +69,18 @@ struct EngineSound : InlineEngineFixture {
 // clearing (the library's shut-down) removes them again, so nothing calls into a sound
 // engine that is gone.
 TEST_F(EngineSound, EveryEntryIsFilledAndClearedAgain) {
-    const SceneServices& scene = gSceneServices;
     auto filled = [&] {
         auto count = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
-        return count(s.soundStopSound, s.soundRefreshVolumes, scene.playSound, scene.soundEmitterCreate,
-                     scene.soundEmitterPostTransform, scene.soundEmitterRelease, scene.soundEntryPlay,
-                     scene.soundEntryPreload, scene.soundSetVolume, scene.soundExitLoop);
+        return count(s.soundStopSound, s.soundRefreshVolumes);
     };
-    EXPECT_EQ(filled(), 10);
+    const auto sceneSoundStarts = [] { return &GetSceneSoundServices() == &SoundLibrarySceneServices(); };
+    EXPECT_EQ(filled(), 2);
+    EXPECT_TRUE(sceneSoundStarts());
     EXPECT_EQ(Services().GetSoundEngine(), engine);
     EXPECT_EQ(Services().GetSoundEntriesContainer(), gSoundEntriesContainer);
     ClearSoundServices();
     EXPECT_EQ(filled(), 0);
+    EXPECT_FALSE(sceneSoundStarts());
     EXPECT_EQ(Services().GetSoundEngine(), nullptr);
     EXPECT_EQ(Services().GetSoundEntriesContainer(), nullptr);
     FillSoundServices();
@@ -223,41 +223,40 @@ struct EffectSounds : InlineEngineFixture {
 
 TEST_F(EffectSounds, EmitterPlayVolumeLoopAndRelease) {
     StartEngine();
-    const SceneServices& s = gSceneServices;
-    ASSERT_TRUE(s.soundEmitterCreate && s.soundEmitterPostTransform && s.soundEmitterRelease && s.soundEntryPlay &&
-                s.soundEntryPreload && s.soundSetVolume && s.soundExitLoop);
-    void* emitter = s.soundEmitterCreate(At(1, 2, 3));
+    SceneSoundServices& s = GetSceneSoundServices();
+    EntitySoundEmitter* emitter = s.CreateEmitter(At(1, 2, 3));
     ASSERT_NE(emitter, nullptr);
     float entryVolume = 0.0f;
-    EXPECT_EQ(s.soundEntryPlay("Missing", emitter, 0, 1.0f, &entryVolume), 0u);
+    EXPECT_EQ(s.PlayEntry("Missing", emitter, 0, 1.0f, &entryVolume), 0u);
     EXPECT_EQ(entryVolume, 1.0f);
-    const unsigned id = s.soundEntryPlay("Hum", emitter, 0, 1.0f, &entryVolume);
+    const unsigned id = s.PlayEntry("Hum", emitter, 0, 1.0f, &entryVolume);
     ASSERT_NE(id, 0u);
     EXPECT_EQ(entryVolume, 0.5f);
     ASSERT_TRUE(RunUntilVoiced());
     const SoundInstanceBase* i = SoundInstanceBase::First();
     ASSERT_NE(i, nullptr);
     EXPECT_EQ(i->OwnerTransform().r[3].x, 1.0f);
-    s.soundEmitterPostTransform(emitter, At(4, 5, 6));
+    s.PostEmitterTransform(emitter, At(4, 5, 6));
     Step();
     EXPECT_EQ(i->OwnerTransform().r[3].x, 4.0f);
     // Another owner's calls leave the instance alone; its own fade it out.
     int other = 0;
-    s.soundSetVolume(id, 0.0f, 0.0f, 0, &other);
-    s.soundExitLoop(id, &other);
+    EntitySoundEmitter* otherOwner = reinterpret_cast<EntitySoundEmitter*>(&other);
+    s.SetVolume(id, 0.0f, 0.0f, 0, otherOwner);
+    s.ExitLoop(id, otherOwner);
     Step();
     ASSERT_NE(SoundInstanceBase::First(), nullptr);
     EXPECT_FALSE(SoundInstanceBase::First()->StateFlags() & SOUNDINSTANCE_STOPPING);
-    s.soundSetVolume(id, 0.0f, 0.3f, 0, emitter);
-    s.soundExitLoop(id, emitter);
+    s.SetVolume(id, 0.0f, 0.3f, 0, emitter);
+    s.ExitLoop(id, emitter);
     int steps = 0;
     while (SoundInstanceBase::First() && steps < 100) {
         Step();
         ++steps;
     }
     EXPECT_EQ(SoundInstanceBase::First(), nullptr);
-    s.soundEntryPreload("Hum");
-    s.soundEmitterRelease(emitter);
+    s.PreloadEntry("Hum");
+    s.ReleaseEmitter(emitter);
     Step();
 }
 

@@ -31,16 +31,19 @@ struct PassesTest : RendererFixture {
         gHooks = HookLog{};
         RendererFixture::SetUp();
         ASSERT_TRUE(created);
-        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
-            gHooks.batches.push_back({pass, mode});
-        };
-        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) {
-            gHooks.batches.push_back({flags, ~0u});
-        };
-        gRenderHooks.gameDelegateRenderScenePass = [](void* d) {
-            ++gHooks.delegateCalls;
-            gHooks.delegate = d;
-        };
+        // The mesh draw batches and the delegate's scene hook, recorded.
+        static struct : SceneDrawServices {
+            void BeginMeshDrawBatch(uint32_t pass, uint32_t mode) override { gHooks.batches.push_back({pass, mode}); }
+            void FlushMeshDrawBatch(uint32_t flags) override { gHooks.batches.push_back({flags, ~0u}); }
+        } batches;
+        static struct : GameRenderServices {
+            void RenderScenePass(GameDelegate* d) override {
+                ++gHooks.delegateCalls;
+                gHooks.delegate = d;
+            }
+        } game;
+        SetSceneDrawServices(&batches);
+        SetGameRenderServices(&game);
         Matrix projection;
         projection.LoadPerspectiveFovLH(1.0f, 16.0f / 9.0f, 1.0f, 1000.0f);
         gVornexRenderer.SetCamera(Matrix::IDENTITY, projection, Matrix::IDENTITY);

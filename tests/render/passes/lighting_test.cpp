@@ -641,10 +641,12 @@ struct PrePassTest : DeferredFixture, ::testing::WithParamInterface<Case> {
         gBatches.clear();
         DeferredFixture::SetUp();
         if (HasFatalFailure()) return;
-        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch = [](uint32_t pass, uint32_t mode) {
-            gBatches.push_back({pass, mode});
-        };
-        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch = [](uint32_t flags) { gBatches.push_back({flags, ~0u}); };
+        // The mesh draw batches of the passes, recorded.
+        static struct : SceneDrawServices {
+            void BeginMeshDrawBatch(uint32_t pass, uint32_t mode) override { gBatches.push_back({pass, mode}); }
+            void FlushMeshDrawBatch(uint32_t flags) override { gBatches.push_back({flags, ~0u}); }
+        } batches;
+        SetSceneDrawServices(&batches);
         Camera(Vector(0, 50, -80, 1), 16.0f / 9.0f);
         Edit([](SceneParameterBlock& p) {
             p.rest.ssaoIntensity = 1.5f;

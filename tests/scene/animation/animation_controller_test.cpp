@@ -9,7 +9,7 @@
 // index: the parameter defaults, Id -1 becoming the index, ANIMFLAG_IGNORESAME restarting
 // instead of adding, and every refusal with its message and severity (clips from
 // tests/support/anim_file.py through the resource manager). AnimationSoundSyncObject with
-// a recording gSceneServices.playSound: the event at 0 once (also while the position stays
+// a recording SceneSoundServices::PlaySound: the event at 0 once (also while the position stays
 // at 0), events passed since the last update, the wrap, backwards play, system sounds for a
 // range not above 0, and the firing through an XSIAnimation's evaluation with its weight
 // as the volume. XSIAnimation against tests/scene/animation/anim_reference.py: binding by
@@ -34,7 +34,7 @@
 #include "render/resources/ResourceAnimation.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "render/resources/ResourceTestSupport.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "scene/animation/AnimationSoundSyncObject.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/animation/XSIAnimation.h"
@@ -384,17 +384,19 @@ struct Played {
 };
 std::vector<Played> gPlayed;
 
-unsigned Record(Entity* owner, const char* name, float volume, float full, float zero, int channel) {
-    gPlayed.push_back({owner, name, volume, full, zero, channel});
-    return unsigned(gPlayed.size());
-}
+struct PlayRecorder : SceneSoundServices {
+    unsigned PlaySound(Entity* owner, const char* name, float volume, float full, float zero, int channel) override {
+        gPlayed.push_back({owner, name, volume, full, zero, channel});
+        return unsigned(gPlayed.size());
+    }
+};
 
 struct SoundSyncTest : EntityTest {
     void SetUp() override {
         EntityTest::SetUp();
         gPlayed.clear();
-        saved = gSceneServices.playSound;
-        gSceneServices.playSound = &Record;
+        saved = &GetSceneSoundServices();
+        SetSceneSoundServices(&recorder);
         owner = Make();
         sync.SetOwner(owner);
         sync.AddSoundEvent(0.0f, "start", 10, 20, 3);
@@ -402,7 +404,7 @@ struct SoundSyncTest : EntityTest {
         sync.AddSoundEvent(0.8f, "late", 2, 8, 0);
     }
     void TearDown() override {
-        gSceneServices.playSound = saved;
+        SetSceneSoundServices(saved);
         EntityTest::TearDown();
     }
     std::string Names() {
@@ -411,7 +413,8 @@ struct SoundSyncTest : EntityTest {
         gPlayed.clear();
         return out;
     }
-    decltype(gSceneServices.playSound) saved = nullptr;
+    SceneSoundServices* saved = nullptr;
+    PlayRecorder recorder;
     Entity* owner = nullptr;
     AnimationSoundSyncObject sync;
 };

@@ -32,7 +32,7 @@
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/GameServices.h"
 #include "render/RenderTestSupport.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneUIServices.h"
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/FlagEntity.h"
@@ -374,17 +374,20 @@ struct EnvelopeUITest : sceneframe::SceneEntityFixture<RendererFixture> {
         if (HasFatalFailure()) return;
         gReleased.clear();
         gDraws.clear();
-        gSceneServices.uiElementRelease = [](SafePointerRoot* e) { gReleased.push_back(e); };
-        gSceneServices.uiDrawElementTree = [](SafePointerRoot* e, const Matrix& m, bool interaction) {
-            gDraws.push_back({e, m, interaction});
-        };
+        // The UI's releases and tree draws, recorded.
+        static struct : SceneUIServices {
+            void ReleaseElement(SafePointerRoot* e) override { gReleased.push_back(e); }
+            void DrawElementTree(SafePointerRoot* e, const Matrix& m, bool interaction) override {
+                gDraws.push_back({e, m, interaction});
+            }
+        } ui;
+        SetSceneUIServices(&ui);
         colorTemplate.SetName("colour");
         uiTemplate.SetName("panel");
     }
     void TearDown() override {
         EndScene();
-        gSceneServices.uiElementRelease = nullptr;
-        gSceneServices.uiDrawElementTree = nullptr;
+        SetSceneUIServices(nullptr);
         SetRenderVisualizationMode(0);
         SceneEntityFixture::TearDown();
     }

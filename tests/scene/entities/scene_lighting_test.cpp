@@ -30,7 +30,7 @@
 #include "engine/services/SceneContentServices.h"
 #include "platform/os/Clock.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
 #include "render/RenderTestSupport.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceTestSupport.h"

@@ -359,22 +359,24 @@ struct DrawnMesh {
 DrawnMesh gDrawn;
 
 TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
-    gRenderHooks.meshTemplateRenderingDataDraw = [](const void* mesh, const Matrix&, const Matrix&, const void* box,
-                                                    const Vector& colour, uint32_t value, uint8_t flag, const void*,
-                                                    uint32_t) {
-        gDrawn.meshData = mesh;
-        gDrawn.value = value;
-        gDrawn.flag = flag;
-        std::memcpy(&gDrawn.box, box, 32);
-        gDrawn.colour = colour;
-        ++gDrawn.calls;
-    };
-    gRenderHooks.meshTemplateRenderingDataDrawSkinned = [](const void* mesh, const Matrix&, const Vector& colour,
-                                                           const void*, uint32_t) {
-        gDrawn.meshData = mesh;
-        gDrawn.colour = colour;
-        ++gDrawn.calls;
-    };
+    static struct : SceneDrawServices {
+        void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix&, const Matrix&, const void* box,
+                      const Vector& colour, uint32_t value, uint8_t flag, const float*, uint32_t) override {
+            gDrawn.meshData = mesh;
+            gDrawn.value = value;
+            gDrawn.flag = flag;
+            std::memcpy(&gDrawn.box, box, 32);
+            gDrawn.colour = colour;
+            ++gDrawn.calls;
+        }
+        void DrawSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix&, const Vector& colour,
+                             const float*, uint32_t) override {
+            gDrawn.meshData = mesh;
+            gDrawn.colour = colour;
+            ++gDrawn.calls;
+        }
+    } drawn;
+    SetSceneDrawServices(&drawn);
     MeshTemplate empty;
     EXPECT_FALSE(empty.DrawHelper(Matrix::IDENTITY, Vector(1, 0, 0, 1), 4, nullptr));
     EXPECT_FALSE(empty.DrawHelperParts(Matrix::IDENTITY, 0));

@@ -18,7 +18,8 @@
 #include "engine/entity/EntityManager.h"
 #include "platform/gfx/ShaderCompiler.h"
 #include "render/DeviceObjectHandle.h"
-#include "render/RenderHooks.h"
+#include "render/SceneDrawServices.h"
+#include "scene/startup/SceneStaticInit.h"
 #include "render/scene/RendererScene.h"
 #include "render/scene/SceneParametersWrapper.h"
 #include "scene/mesh/MeshEntity.h"
@@ -724,16 +725,16 @@ TEST_F(MeshBatchTest, DestroyedDataLeaveTheBatchAndTheLiveList) {
 }
 
 TEST_F(MeshBatchTest, HooksReachTheBatch) {
-    ASSERT_NE(gRenderHooks.meshTemplateRenderingDataBeginDrawBatch, nullptr);
+    SceneDrawServices& scene = GetSceneDrawServices();
+    ASSERT_EQ(&scene, &SceneLibraryDrawServices());
     const BoundingBox4 box(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));
     const auto draws = DrawsOf([&] {
-        gRenderHooks.meshTemplateRenderingDataBeginDrawBatch(1, 0);
+        scene.BeginMeshDrawBatch(1, 0);
         for (int i = 0; i < 3; ++i)
-            gRenderHooks.meshTemplateRenderingDataDraw(data[0], Matrix::IDENTITY, Matrix::IDENTITY, &box,
-                                                       Vector(1, 1, 1, 1), 0, 0, nullptr, 0);
+            scene.DrawMesh(data[0], Matrix::IDENTITY, Matrix::IDENTITY, &box, Vector(1, 1, 1, 1), 0, 0, nullptr, 0);
         EXPECT_EQ(MeshTemplateRenderingData::BatchedRecords(), 3u);
-        gRenderHooks.meshTemplateRenderingDataFlushDrawBatch(0);
-        gRenderHooks.meshTemplateRenderingDataDrawSkinned(data[1], Matrix::IDENTITY, Vector(1, 1, 1, 1), nullptr, 0);
+        scene.FlushMeshDrawBatch(0);
+        scene.DrawSkinnedMesh(data[1], Matrix::IDENTITY, Vector(1, 1, 1, 1), nullptr, 0);
     });
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].streams[0].frequency, gfx::STREAMSOURCE_INDEXEDDATA | 3u);

@@ -7,7 +7,7 @@
 
 #include "render/RenderTestSupport.h"
 #include "core/rtti/RTTIProperty.h"
-#include "scene/SceneServices.h"
+#include "scene/SceneSoundServices.h"
 #include "scene/sfx/SFXContext.h"
 #include "scene/sfx/SFXElementContexts.h"
 
@@ -83,39 +83,37 @@ struct SoundRecorder {
     static void Install() {
         Calls().clear();
         NextId() = 100;
-        SceneServices& s = gSceneServices;
-        s.soundEmitterCreate = [](const Matrix&) -> void* {
+        static Recorder recorder;
+        SetSceneSoundServices(&recorder);
+    }
+    static void Remove() { SetSceneSoundServices(nullptr); }
+
+    // The effect sounds, recorded; emitters are a stand-in address.
+    struct Recorder : SceneSoundServices {
+        EntitySoundEmitter* CreateEmitter(const Matrix&) override {
             Calls().push_back("create");
-            return reinterpret_cast<void*>(uintptr_t(0xE1));
-        };
-        s.soundEmitterPostTransform = [](void*, const Matrix& m) {
+            return reinterpret_cast<EntitySoundEmitter*>(uintptr_t(0xE1));
+        }
+        void PostEmitterTransform(EntitySoundEmitter*, const Matrix& m) override {
             Calls().push_back("move " + std::to_string(int(m.r[3].x)));
-        };
-        s.soundEmitterRelease = [](void*) { Calls().push_back("release"); };
-        s.soundEntryPlay = [](const char* name, void*, unsigned channel, float volume, float* entry) -> unsigned {
+        }
+        void ReleaseEmitter(EntitySoundEmitter*) override { Calls().push_back("release"); }
+        unsigned PlayEntry(const char* name, EntitySoundEmitter*, unsigned channel, float volume,
+                           float* entry) override {
             Calls().push_back(std::string("play ") + name);
             *entry = EntryVolume();
             return NextId() ? NextId()++ : 0u;
-        };
-        s.soundSetVolume = [](unsigned id, float target, float seconds, unsigned curve, void* owner) {
+        }
+        void SetVolume(unsigned id, float target, float seconds, unsigned curve, EntitySoundEmitter* owner) override {
             char text[96];
             std::snprintf(text, sizeof text, "volume %u %.3f %.2f %u %s", id, target, seconds, curve,
                           owner ? "own" : "none");
             Calls().push_back(text);
-        };
-        s.soundExitLoop = [](unsigned id, void* owner) {
+        }
+        void ExitLoop(unsigned id, EntitySoundEmitter* owner) override {
             Calls().push_back("exit " + std::to_string(id) + (owner ? " own" : " none"));
-        };
-    }
-    static void Remove() {
-        SceneServices& s = gSceneServices;
-        s.soundEmitterCreate = nullptr;
-        s.soundEmitterPostTransform = nullptr;
-        s.soundEmitterRelease = nullptr;
-        s.soundEntryPlay = nullptr;
-        s.soundSetVolume = nullptr;
-        s.soundExitLoop = nullptr;
-    }
+        }
+    };
 };
 
 }  // namespace sfxtest

@@ -225,7 +225,22 @@ TEST_F(OpStreamTest, RecordsRunInPostingOrder) {
 
 TEST_F(OpStreamTest, TheLoadingScreenFadesInOnSystemTime) {
     UIElement* screen = new UIElement();
-    gRenderHooks.uiElementHasFadeIn = [](const void*) { return true; };
+    // The UI's element draws, with every element fading in.
+    struct FadingIn : UIDrawServices {
+        UIDrawServices& ui = GetUIDrawServices();
+        void RemoveActions(UIElement* e, int32_t channel) override { ui.RemoveActions(e, channel); }
+        void AddColorAction(UIElement* e, float seconds, const Vector& colour, uint32_t flags,
+                            uint32_t channel) override {
+            ui.AddColorAction(e, seconds, colour, flags, channel);
+        }
+        void SetColor(UIElement* e, const Vector& colour) override { ui.SetColor(e, colour); }
+        Vector GetColor(const UIElement* e) const override { return ui.GetColor(e); }
+        bool HasFadeIn(const UIElement*) const override { return true; }
+        void Draw(UIElement* e) override { ui.Draw(e); }
+        void GetVirtualSize(float* w, float* h) const override { ui.GetVirtualSize(w, h); }
+    };
+    static FadingIn fading;
+    SetUIDrawServices(&fading);
     gVornexRenderer.SetLoadingScreen(screen, 0, 0);
     gVornexRenderer.FlushCommands(true);
     Vector colour;

@@ -168,7 +168,7 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     EndFrame();
     ASSERT_EQ(draws.size(), 1u);
     EXPECT_EQ(draws[0].primitiveCount, 6u);  // "ABA"
-    EXPECT_EQ(gRenderHooks.resourceFontMeasureText(static_cast<Resource*>(&font), "AB"), 9.0f + 6.0f);
+    EXPECT_EQ(GetUIDrawServices().MeasureText(static_cast<Resource*>(&font), "AB"), 9.0f + 6.0f);
 
     // The profiler overlay's text: blended, over everything.
     RendererProfilerDrawer overlay;

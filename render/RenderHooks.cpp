@@ -1,3 +1,0 @@
-#include "render/RenderHooks.h"
-
-RenderHooks gRenderHooks = {};

@@ -1,3 +1,0 @@
-#include "scene/SceneServices.h"
-
-SceneServices gSceneServices;
