@@ -69,11 +69,6 @@ public:
     // The path display of the scene render list (0 points clear it).
     virtual void SetDebugPathPoints(const Vector* points, uint32_t count) {}
 
-    // ---- Render resources ----
-    // Rebuilds the post-processing, shadow and outline render resources after the graphics
-    // settings changed.
-    virtual void RebuildRenderResources() {}
-
     // ---- Singletons published to scripts ----
     virtual ShaderManager* GetShaderManager() const { return nullptr; }
     virtual SequenceSystem* GetSequenceSystem() const { return nullptr; }

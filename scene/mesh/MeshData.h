@@ -418,8 +418,8 @@ private:
 
 // Sets (and clears) the device owner of the shared declaration (main thread, while the
 // renderer does not run).
-void InstallMeshRenderHooks();
-void ClearMeshRenderHooks();
+void InstallMeshDeviceOwner();
+void ClearMeshDeviceOwner();
 // The renderer's debug mesh tasks (render thread): one mesh with the 32-byte bounding box
 // image of the command stream and optional 48-byte records; one mesh part.
 void DrawStreamedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,

@@ -958,7 +958,7 @@ void DrawStreamedSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix
     const_cast<MeshTemplateRenderingData*>(mesh)->DrawSkinned(world, colour, records, records ? recordCount : 0);
 }
 
-void InstallMeshRenderHooks() {
+void InstallMeshDeviceOwner() {
     DeviceObjectOwner owner;
     owner.release = [](void*) { MeshTemplateRenderingData::ReleaseVertexDeclaration(); };
     owner.create = [](void*) {
@@ -968,6 +968,6 @@ void InstallMeshRenderHooks() {
     gVornexRenderer.SetDeviceObjectOwner(OWNER_MESH_DECLARATION, owner);
 }
 
-void ClearMeshRenderHooks() {
+void ClearMeshDeviceOwner() {
     gVornexRenderer.SetDeviceObjectOwner(OWNER_MESH_DECLARATION, DeviceObjectOwner{});
 }

@@ -615,14 +615,14 @@ uint32_t ParticleSystemInstance::WriteInstanceData(void* out, uint32_t n) const 
 // ---------------------------------------------------------------------------------------
 // The device owner of the particle buffers
 
-void InstallParticleRenderHooks() {
+void InstallParticleDeviceOwner() {
     DeviceObjectOwner owner;
     owner.release = [](void*) { ParticleSystemInstance::ReleaseDeviceBuffers(); };
     owner.create = [](void*) { ParticleSystemInstance::CreateDeviceBuffers(); };
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, owner);
 }
 
-void ClearParticleRenderHooks() {
+void ClearParticleDeviceOwner() {
     gVornexRenderer.SetDeviceObjectOwner(OWNER_PARTICLE_BUFFERS, DeviceObjectOwner{});
     // The renderer has stopped: nothing reads the rings any more.
     ParticleSystemInstance::ReleaseGlobals();

@@ -288,5 +288,5 @@ private:
 
 // Set and clear the device owner of the particle buffers; clearing also releases the
 // runtime's globals (the renderer has stopped by then).
-void InstallParticleRenderHooks();
-void ClearParticleRenderHooks();
+void InstallParticleDeviceOwner();
+void ClearParticleDeviceOwner();

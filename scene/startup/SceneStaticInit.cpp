@@ -197,14 +197,14 @@ const StaticInitRow kSceneRows[] = {
 void InstallSceneHooks() {
     SetSceneContentServices(&gSceneLibraryContentServices);
     SetSceneDrawServices(&gSceneLibraryDrawServices);
-    InstallMeshRenderHooks();
-    InstallParticleRenderHooks();
+    InstallMeshDeviceOwner();
+    InstallParticleDeviceOwner();
     InstallSFXHooks();
 }
 
 void ClearSceneHooks() {
-    ClearMeshRenderHooks();
-    ClearParticleRenderHooks();
+    ClearMeshDeviceOwner();
+    ClearParticleDeviceOwner();
     ClearSFXHooks();
     SetSceneContentServices(nullptr);
     SetSceneDrawServices(nullptr);
