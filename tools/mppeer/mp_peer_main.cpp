@@ -911,7 +911,9 @@ int main(int argc, char** argv) {
             const char* v = value(a.c_str());
             char* end = nullptr;
             const unsigned long n = v ? std::strtoul(v, &end, 10) : 0;
-            if (!v || !*v || *end || n > 4000) return Usage((a + " wants a count up to 4000").c_str());
+            // A count up to 4,000 entities; a seed is any 32-bit number.
+            if (!v || !*v || *end || n > (a == "--seed" ? 0xFFFFFFFFul : 4000ul))
+                return Usage((a == "--seed" ? std::string("--seed wants a number up to 4294967295") : a + " wants a count up to 4000").c_str());
             (a == "--entities" ? plan.entities : plan.seed) = uint32_t(n);
         } else if (a == "--schedule" || a == "--write-schedule") {
             const char* v = value(a.c_str());
