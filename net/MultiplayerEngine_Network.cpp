@@ -135,7 +135,8 @@ void MultiplayerEngine::OnPeerConnected(int32_t peer) {
         PushPeerConnected(static_cast<uint32_t>(peer));
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "MultiplayerEngine::OnPeerConnected - peer connected %d", int(peer));
     } else {
-        // The host numbers its dictionary slots afresh for each game it hosts.
+        // A client starts each game with no template slots: the host numbers them afresh
+        // for each game it hosts.
         replication.Reset();
         SetState(NETSTATE_IN_GAME);
         PushJoinResult(NETERROR_OK);

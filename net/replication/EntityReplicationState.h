@@ -152,11 +152,11 @@ public:
     bool NeedsCreation(uint16_t id) const;
 
 private:
-    // One mark set since the save: which bit (or the sent slot it replaced).
+    // One mark set since the save: a bit, or an entity's sent slot and the one it replaced.
     struct Undo {
-        uint64_t* word;
+        uint64_t* word;  // the bit's word; null for a sent slot
         uint64_t bit;
-        uint16_t id;  // kNoMultiplayerId: a bit; else the entity whose slotSent changed
+        uint16_t id;
         uint8_t slotSent;
     };
     bool InPacket(uint16_t id) const { return (marks.entitiesInPacket[id / 64] >> (id % 64)) & 1; }

@@ -93,7 +93,7 @@ void EntityPassWriter::Mark(uint64_t* words, uint32_t index) {
     const uint64_t bit = uint64_t(1) << (index % 64);
     if (words[index / 64] & bit) return;
     words[index / 64] |= bit;
-    undo.push_back({&words[index / 64], bit, kNoMultiplayerId, 0});
+    undo.push_back({&words[index / 64], bit, 0, 0});
 }
 
 void EntityPassWriter::Save() {
