@@ -84,9 +84,29 @@ bool EntityPassWriter::WriteEntityRecords(FlushFunction flush, void* context) {
         if (!flush(context)) return false;
         Save();
         WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
-        if (packet.Overflowed()) Restore();  // larger than an empty packet: stays unsent
+        if (!packet.Overflowed()) continue;
+        // Larger than an empty packet: it stays unsent, but what it waits for goes.
+        Restore();
+        WriteDependenciesThatFit(c.id, 0);
     }
     return true;
+}
+
+void EntityPassWriter::WriteDependenciesThatFit(uint16_t id, uint32_t level) {
+    if (level >= kMaxDependencyDepth) return;
+    const EntityReplicationState& s = states[id];
+    const uint32_t a = peer.entities[id].acknowledgedVersion;
+    const auto tryOne = [&](uint16_t other) {
+        if (other >= kNoMultiplayerId || other == id || !NeedsCreation(other) || InPacket(other)) return;
+        Save();
+        WriteEntityWithDependencies(other, peer.entities[other].acknowledgedVersion);
+        if (!packet.Overflowed()) return;
+        Restore();
+        WriteDependenciesThatFit(other, level + 1);
+    };
+    if (s.NeedsCreation(a)) tryOne(s.parentId);
+    for (uint32_t i = 0; i < kMaxMPProperties; ++i)
+        if (s.fieldVersions[i] > a) tryOne(s.fields.referencedIds[i]);
 }
 
 void EntityPassWriter::Mark(uint64_t* words, uint32_t index) {
