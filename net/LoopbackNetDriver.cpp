@@ -31,6 +31,11 @@ void LoopbackLink::SetPartition(int direction, int64_t fromUs, int64_t untilUs) 
     partitionUntil[direction & 1] = untilUs;
 }
 
+void LoopbackLink::SetDelayRule(int direction, DelayRule rule) {
+    std::lock_guard<std::mutex> lock(mutex);
+    delayRules[direction & 1] = std::move(rule);
+}
+
 LoopbackNetDriver& LoopbackNetDriver::Other() { return index == 0 ? link->b : link->a; }
 
 void LoopbackNetDriver::RaiseLocal(std::function<void(Network::NetDriverObserver&)> event) { localEvents.push_back(std::move(event)); }
@@ -104,6 +109,7 @@ void LoopbackNetDriver::Send(int32_t p, const uint8_t* data, uint32_t length, ui
     if (c.loss > 0.0 && double(link->Random() % 1000000) < c.loss * 1000000.0) return;
     int64_t delay = c.delayUs;
     if (c.jitterUs > 0) delay += int64_t(link->Random() % uint32_t(2 * c.jitterUs + 1)) - c.jitterUs;
+    if (link->delayRules[index]) delay += link->delayRules[index](data, length, kind);
     if (delay < 0) delay = 0;
     Frame f;
     f.deliverAt = now + delay;

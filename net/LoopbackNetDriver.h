@@ -95,6 +95,11 @@ public:
     void SetConditions(int direction, const LoopbackConditions& conditions);
     // Frames sent in [fromUs, untilUs) of counter time are lost in that direction.
     void SetPartition(int direction, int64_t fromUs, int64_t untilUs);
+    // Chosen frames held back: the rule sees each frame that survives loss (its bytes,
+    // length and kind) and returns microseconds added to its delay, so later frames
+    // overtake it (null: none). Called on the sending thread under the link's lock.
+    using DelayRule = std::function<int64_t(const uint8_t* data, uint32_t length, uint32_t kind)>;
+    void SetDelayRule(int direction, DelayRule rule);
 
 private:
     friend class LoopbackNetDriver;
@@ -107,5 +112,6 @@ private:
     LoopbackConditions conditions[2];
     int64_t partitionFrom[2] = {0, 0};
     int64_t partitionUntil[2] = {0, 0};
+    DelayRule delayRules[2];
     uint64_t rng;
 };

@@ -135,6 +135,9 @@ void MultiplayerEngine::OnPeerConnected(int32_t peer) {
         PushPeerConnected(static_cast<uint32_t>(peer));
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "MultiplayerEngine::OnPeerConnected - peer connected %d", int(peer));
     } else {
+        // A client starts each game with no template slots: the host numbers them afresh
+        // for each game it hosts.
+        replication.Reset();
         SetState(NETSTATE_IN_GAME);
         PushJoinResult(NETERROR_OK);
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "MultiplayerEngine::OnPeerConnected - connected %d", int(peer));

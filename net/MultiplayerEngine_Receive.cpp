@@ -128,14 +128,24 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
         PushFrameTimes(peer.previousFrameLocalTime, peer.latestFrameLocalTime);
     }
 
-    // 7-9. The dictionary (client), entity records (entity replication), acknowledgements (host).
+    // 7-9. The dictionary (client), entity records (entity replication), acknowledgements
+    // (host). The host takes an acknowledged packet's records as applied: a packet with a
+    // create whose template slot has not arrived yet goes unacknowledged (its other
+    // records are applied), so the create comes again with the slot.
+    bool acknowledge = true;
     if (netMode == NETMODE_CLIENT) {
         for (const auto& [slot, guid] : received.dictionary) {
             SimpleGUID g;
             std::memcpy(g.bytes, guid.data(), 16);
             replication.WriteDictionaryEntry(slot, g);
         }
-        for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
+        uint32_t awaiting = 0;
+        for (EntityRecord& r : received.entities) awaiting += ReceiveEntityRecord(peer, r, local) ? 0 : 1;
+        if (awaiting) {
+            acknowledge = false;
+            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
+                       "Packet:%d not acknowledged: %u creates wait for their template slot", int(packet.packetId), unsigned(awaiting));
+        }
     }
     if (netMode == NETMODE_HOST)
         for (uint16_t id : received.acks) HandleAcknowledgement(peer, id);
@@ -163,7 +173,7 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
 
     // 12. Acknowledge this packet in the next passes (a client's list holds the newest
     // 256; a host keeps none, as it sends none).
-    if (netMode == NETMODE_CLIENT) {
+    if (netMode == NETMODE_CLIENT && acknowledge) {
         peer.acks.push_back({packet.packetId, static_cast<int32_t>(kAckRepeats)});
         if (peer.acks.size() > kMaxClientAcks) peer.acks.erase(peer.acks.begin(), peer.acks.end() - kMaxClientAcks);
     }

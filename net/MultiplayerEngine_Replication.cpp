@@ -28,16 +28,19 @@ void MultiplayerEngine::PushEntityRecord(const EntityRecord& record) {
     EndCallback();
 }
 
-void MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime) {
-    if (netMode != NETMODE_CLIENT) return;
+bool MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime) {
+    if (netMode != NETMODE_CLIENT) return true;
     if (record.multiplayerId >= kNoMultiplayerId) {
         gLog.Warning(LogCategory::Multiplayer, "ReceiveEntityRecord - dropping record for id %u", unsigned(record.multiplayerId));
-        return;
+        return true;
     }
-    if (!FilterReceivedEntityRecord(peer.entities[record.multiplayerId], record, replication)) return;
+    PeerEntityEntry& entry = peer.entities[record.multiplayerId];
+    if (CreateAwaitsDictionary(entry, record, replication)) return false;
+    if (!FilterReceivedEntityRecord(entry, record, replication)) return true;
     record.localTime = static_cast<uint64_t>(localTime);
     if (record.flags & ENTITYRECORD_DESTROY) ScrubEntityArgs(record.multiplayerId);
     PushEntityRecord(record);
+    return true;
 }
 
 void MultiplayerEngine::ScrubEntityArgs(uint16_t id) {

@@ -97,12 +97,12 @@ bool MultiplayerEngine::WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pa
 bool MultiplayerEngine::WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& c) {
     if (!entities) return WriteWithFallOver(peer, pass, SECTION_CALLS, &WriteCallAt, &c);
     const auto attempt = [&] {
-        packet.Save();
+        entities->Save();
         entities->WriteCallEntities(c.call);
         packet.BeginSection(SECTION_CALLS);
         const bool ok = WriteCallItem(packet, c.sequence, c.call) && !packet.Overflowed();
         packet.EndSection();
-        if (!ok) packet.Restore();
+        if (!ok) entities->Restore();
         return ok;
     };
     if (attempt()) return true;

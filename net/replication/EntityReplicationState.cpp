@@ -13,6 +13,8 @@ void EntityReplicationStates::Reset() {
         states[i].nextVersion = 1;
     }
     for (SimpleGUID& g : dictionary) g.Clear();
+    for (uint64_t& w : slotsWritten) w = 0;
+    slotsWritten[0] = 1;
     dictionaryCount = 1;
 }
 

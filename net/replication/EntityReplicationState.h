@@ -10,6 +10,7 @@
 // Network thread only.
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "net/base/NetConstants.h"
 #include "net/replication/EntityRecord.h"
@@ -69,7 +70,12 @@ public:
     // (and one error line) when all 256 slots are taken by other GUIDs.
     uint32_t AddTemplateGUID(const SimpleGUID& guid);
     const SimpleGUID& DictionaryEntry(uint8_t slot) const { return dictionary[slot]; }
-    void WriteDictionaryEntry(uint8_t slot, const SimpleGUID& guid) { dictionary[slot] = guid; }
+    // Client: a slot received from the host (slot 0, the all-zero GUID, is always known).
+    void WriteDictionaryEntry(uint8_t slot, const SimpleGUID& guid) {
+        dictionary[slot] = guid;
+        slotsWritten[slot / 64] |= uint64_t(1) << (slot % 64);
+    }
+    bool HasDictionaryEntry(uint8_t slot) const { return (slotsWritten[slot / 64] >> (slot % 64)) & 1; }
     uint32_t DictionaryCount() const { return dictionaryCount; }
 
     // A main-thread record (command 13) folded into its state; false when the record was
@@ -83,6 +89,7 @@ public:
 private:
     std::unique_ptr<EntityReplicationState[]> states;
     SimpleGUID dictionary[kDictionarySlots];
+    uint64_t slotsWritten[kDictionarySlots / 64] = {};
     uint32_t dictionaryCount = 1;
 };
 
@@ -127,6 +134,13 @@ public:
     EntityPassWriter(EntityReplicationStates& states, PeerEntityView& peer, EntityPassMarks& marks, GamePacket& packet)
         : states(states), peer(peer), marks(marks), packet(packet) {}
 
+    // The packet's save point, and with it every mark this writer sets after it (the
+    // pass's and packet's entity and slot marks, the peer's pending entities and sent
+    // slots): Restore rolls the packet back and clears those marks, so what a rolled-back
+    // attempt named is written again, with its dictionary entry, by the next attempt.
+    void Save();
+    void Restore();
+
     // The entity with the parent and every new entity its changed fields name before
     // it, each not yet in this packet; nothing when the packet has overflowed.
     void WriteEntityWithDependencies(uint16_t id, uint32_t acknowledged);
@@ -138,12 +152,24 @@ public:
     bool NeedsCreation(uint16_t id) const;
 
 private:
+    // One mark set since the save: a bit, or an entity's sent slot and the one it replaced.
+    struct Undo {
+        uint64_t* word;  // the bit's word; null for a sent slot
+        uint64_t bit;
+        uint16_t id;
+        uint8_t slotSent;
+    };
     bool InPacket(uint16_t id) const { return (marks.entitiesInPacket[id / 64] >> (id % 64)) & 1; }
+    void Mark(uint64_t* words, uint32_t index);
+    // An entity that with what must go before it does not fit an empty packet: as much of
+    // what must go before it as fits, so that acknowledgements shrink what it waits for.
+    void WriteDependenciesThatFit(uint16_t id, uint32_t depth);
     EntityReplicationStates& states;
     PeerEntityView& peer;
     EntityPassMarks& marks;
     GamePacket& packet;
     uint32_t depth = 0;
+    std::vector<Undo> undo;
 };
 
 // ---- Client side ----
@@ -151,3 +177,7 @@ private:
 // create loses its create bit, late data after a destroy loses everything. True when
 // anything remains to hand to the main thread. `dictionary` names the create's GUID.
 bool FilterReceivedEntityRecord(PeerEntityEntry& entry, EntityRecord& record, const EntityReplicationStates& dictionary);
+// True for a first create whose template slot has not arrived (its packet overtook the
+// one carrying the slot): the record must be left as if never received, and its packet
+// unacknowledged, so that the host sends the create again with its slot.
+bool CreateAwaitsDictionary(const PeerEntityEntry& entry, const EntityRecord& record, const EntityReplicationStates& dictionary);

@@ -21,3 +21,10 @@ bool FilterReceivedEntityRecord(PeerEntityEntry& entry, EntityRecord& r, const E
     if (r.flags & ENTITYRECORD_CREATE) r.templateGuid = dictionary.DictionaryEntry(r.dictionarySlot);
     return true;
 }
+
+bool CreateAwaitsDictionary(const PeerEntityEntry& entry, const EntityRecord& r, const EntityReplicationStates& dictionary) {
+    if (!(r.flags & ENTITYRECORD_CREATE)) return false;
+    // The same creation again loses its create bit in the filter: no template is looked up.
+    if (entry.createReceived && r.creationCounter == entry.lastReceivedCounter) return false;
+    return !dictionary.HasDictionaryEntry(r.dictionarySlot);
+}

@@ -33,16 +33,19 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     }
     --depth;
     if (packet.Overflowed()) return;
-    marks.entitiesInPass[id / 64] |= uint64_t(1) << (id % 64);
-    marks.entitiesInPacket[id / 64] |= uint64_t(1) << (id % 64);
+    Mark(marks.entitiesInPass, id);
+    Mark(marks.entitiesInPacket, id);
     // The template's slot, once per packet, until the peer acknowledged one that held it.
     if (s.NeedsCreation(a)) {
         const uint8_t slot = s.dictionarySlot;
-        peer.entities[id].slotSent = slot;
+        if (peer.entities[id].slotSent != slot) {
+            undo.push_back({nullptr, 0, id, peer.entities[id].slotSent});
+            peer.entities[id].slotSent = slot;
+        }
         const bool inPacket = (marks.slotsInPacket[slot / 64] >> (slot % 64)) & 1;
         const bool known = (peer.knownSlots[slot / 64] >> (slot % 64)) & 1;
         if (!inPacket && !known) {
-            marks.slotsInPacket[slot / 64] |= uint64_t(1) << (slot % 64);
+            Mark(marks.slotsInPacket, slot);
             packet.BeginSection(SECTION_DICTIONARY);
             WriteDictionaryItem(packet, slot, states.DictionaryEntry(slot).bytes);
             packet.EndSection();
@@ -50,7 +53,7 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
     }
     EntityRecord record;
     states.BuildRecord(s, a, peer.playerId, record);
-    if (peer.syncState == PLAYERSYNCSTATE_READY_TO_SYNC) peer.pendingEntities[id / 64] |= uint64_t(1) << (id % 64);
+    if (peer.syncState == PLAYERSYNCSTATE_READY_TO_SYNC) Mark(peer.pendingEntities, id);
     if (PacketHistoryEntry* sent = packet.SentEntities()) sent->entities.push_back({record.version, record.multiplayerId});
     packet.BeginSection(SECTION_ENTITIES);
     WriteEntityRecordWire(packet, record);
@@ -74,15 +77,59 @@ bool EntityPassWriter::WriteEntityRecords(FlushFunction flush, void* context) {
               [](const Candidate& x, const Candidate& y) { return x.lastSent != y.lastSent ? x.lastSent < y.lastSent : x.id < y.id; });
     for (const Candidate& c : candidates) {
         if ((marks.entitiesInPass[c.id / 64] >> (c.id % 64)) & 1) continue;
-        packet.Save();
+        Save();
         WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
         if (!packet.Overflowed()) continue;
-        packet.Restore();
+        Restore();
         if (!flush(context)) return false;
+        Save();
         WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
-        if (packet.Overflowed()) packet.Restore();  // larger than an empty packet: stays unsent
+        if (!packet.Overflowed()) continue;
+        // Larger than an empty packet: it stays unsent, but what it waits for goes.
+        Restore();
+        WriteDependenciesThatFit(c.id, 0);
     }
     return true;
+}
+
+void EntityPassWriter::WriteDependenciesThatFit(uint16_t id, uint32_t level) {
+    if (level >= kMaxDependencyDepth) return;
+    const EntityReplicationState& s = states[id];
+    const uint32_t a = peer.entities[id].acknowledgedVersion;
+    const auto tryOne = [&](uint16_t other) {
+        if (other >= kNoMultiplayerId || other == id || !NeedsCreation(other) || InPacket(other)) return;
+        Save();
+        WriteEntityWithDependencies(other, peer.entities[other].acknowledgedVersion);
+        if (!packet.Overflowed()) return;
+        Restore();
+        WriteDependenciesThatFit(other, level + 1);
+    };
+    if (s.NeedsCreation(a)) tryOne(s.parentId);
+    for (uint32_t i = 0; i < kMaxMPProperties; ++i)
+        if (s.fieldVersions[i] > a) tryOne(s.fields.referencedIds[i]);
+}
+
+void EntityPassWriter::Mark(uint64_t* words, uint32_t index) {
+    const uint64_t bit = uint64_t(1) << (index % 64);
+    if (words[index / 64] & bit) return;
+    words[index / 64] |= bit;
+    undo.push_back({&words[index / 64], bit, 0, 0});
+}
+
+void EntityPassWriter::Save() {
+    packet.Save();
+    undo.clear();
+}
+
+void EntityPassWriter::Restore() {
+    packet.Restore();
+    for (auto u = undo.rbegin(); u != undo.rend(); ++u) {
+        if (u->word)
+            *u->word &= ~u->bit;
+        else
+            peer.entities[u->id].slotSent = u->slotSent;
+    }
+    undo.clear();
 }
 
 void EntityPassWriter::WriteCallEntities(const MPMethodCall& call) {

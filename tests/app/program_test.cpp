@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -659,6 +660,17 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
     const UIScreen* menu = delegate.MenuScreen();
     const Vector at = menu->UIPointToScreenPoint(Vector(middle.x, middle.y, 0, 0), uint32_t(client.Width()),
                                                  uint32_t(client.Height()));
+    const auto passUntil = [](const std::function<bool()>& done, int seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            if (!app::RunMainLoopPass()) return false;
+        return done();
+    };
+    // What the pointer can press is published by the render thread once it drew the shown
+    // menu: the button must be among it before the press, however slow the frames are.
+    // Each event is taken in by the Game's next ticks; the menu blends out over game time
+    // before it hides.
+    ASSERT_TRUE(passUntil([&] { return menu->FindHitCandidate(button->GetId()) >= 0; }, 30)) << "the button never became pressable";
     for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
         wnd::Event e;
         e.kind = kind;
@@ -666,10 +678,11 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
         e.x = int32_t(at.x * float(client.Width()));
         e.y = int32_t(at.y * float(client.Height()));
         ASSERT_TRUE(wnd::PostEvent(e));
-        for (int i = 0; i < 3; ++i) ASSERT_TRUE(app::RunMainLoopPass());
+        const uint32_t ticked = gGame->GetTickedFrameCount();
+        ASSERT_TRUE(passUntil([&] { return gGame->GetTickedFrameCount() >= ticked + 3; }, 30));
     }
     EXPECT_TRUE(log.Contains("Sample: Start pressed"));
-    EXPECT_FALSE(menu->IsVisible());
+    EXPECT_TRUE(passUntil([&] { return !menu->IsVisible(); }, 30)) << "the menu still shows";
     log.Detach();
     gGame->Quit();
     EXPECT_FALSE(app::RunMainLoopPass());

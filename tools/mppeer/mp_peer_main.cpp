@@ -223,7 +223,8 @@ struct EntityPlanTemplates {
             EntityTemplate& t = i < 4 ? templates[i] : *mesh;
             t.guid = guids[i];
             t.SetName(("mp_peer_" + std::to_string(i)).c_str());
-            t.luaClass = const_cast<char*>(kPlanClasses[i]);
+            // The template owns (and frees) its class name: a copy, never the literal.
+            RTTIValueStore<char*>::Assign(t.luaClass, const_cast<char*>(kPlanClasses[i]));
         }
         count = ReadMesh(data) ? 5 : 4;
         for (uint32_t i = 0; i < count; ++i) {
@@ -246,6 +247,8 @@ struct EntityPlanTemplates {
             stubs[i] = nullptr;
         }
         mesh.reset();
+        // The plain templates are static and outlive the engine's allocator.
+        for (EntityTemplate& t : templates) RTTIFreeString(t.luaClass);
     }
     bool IsMesh(const Entity* e) const { return count > 4 && e && e->GetTemplate() == mesh.get(); }
 
@@ -811,6 +814,9 @@ public:
         Event("replicated_property");
         SetEntityReplicatedProperty(entity);
     }
+    // The Game has released its entities and is about to close the engine: the plan's
+    // templates go now, while the shaders and resources their mesh holds still exist.
+    void OnAfterClose() override { gPlanTemplates().Unregister(); }
     // The scripts: the class of the players, then the data's main script when present.
     void OnPreInit() override {
         gLua.RegisterClass("Player", "");
@@ -905,7 +911,9 @@ int main(int argc, char** argv) {
             const char* v = value(a.c_str());
             char* end = nullptr;
             const unsigned long n = v ? std::strtoul(v, &end, 10) : 0;
-            if (!v || !*v || *end || n > 4000) return Usage((a + " wants a count up to 4000").c_str());
+            // A count up to 4,000 entities; a seed is any 32-bit number.
+            if (!v || !*v || *end || n > (a == "--seed" ? 0xFFFFFFFFul : 4000ul))
+                return Usage((a == "--seed" ? std::string("--seed wants a number up to 4294967295") : a + " wants a count up to 4000").c_str());
             (a == "--entities" ? plan.entities : plan.seed) = uint32_t(n);
         } else if (a == "--schedule" || a == "--write-schedule") {
             const char* v = value(a.c_str());
@@ -1116,9 +1124,15 @@ int main(int argc, char** argv) {
         // Hosting again: the game left (its players are gone), the lobby left, a new one made
         // and the plan's lobby steps run once more; the entities stay.
         if (h.rehostStep == 1) {
-            engine->Disconnect(0);
-            h.rehostStep = 2;
             Event("rehosting");
+            // A host that left by itself (--stay) may have seen its game end already: a
+            // second disconnect would find no game and report nothing.
+            if (engine->GetMainThreadMode() == NETMODE_NONE) {
+                h.rehostStep = 3;
+            } else {
+                if (!h.left) engine->Disconnect(0);
+                h.rehostStep = 2;
+            }
         }
         if (h.rehostStep == 3) {
             engine->LobbyLeave();
@@ -1162,7 +1176,7 @@ int main(int argc, char** argv) {
         while (app::RunMainLoopPass()) {
         }
     }
-    gPlanTemplates().Unregister();
+    gPlanTemplates().Unregister();  // a Game that never initialised had no after-close
     endLog();
     RunStaticShutdown();
     return status;

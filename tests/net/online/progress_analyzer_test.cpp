@@ -85,7 +85,7 @@ std::string BruteForce(const std::vector<Player>& board, int areas) {
     if (FILE* f = ::popen(command.c_str(), "r")) {
         char buffer[256];
         while (std::fgets(buffer, sizeof buffer, f)) result += buffer;
-        ::pclose(f);
+        if (::pclose(f) != 0) result.clear();  // a reference that crashed or failed gives nothing
     }
     std::remove(path.c_str());
     return result;

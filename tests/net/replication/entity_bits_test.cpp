@@ -31,7 +31,7 @@ std::vector<std::string> Netbits(const std::string& arguments) {
             line.clear();
         }
     }
-    pclose(p);
+    if (pclose(p) != 0) lines.clear();  // a reference that crashed or failed gives nothing
     return lines;
 }
 

@@ -660,4 +660,126 @@ TEST(Replication, HostileRecordsAtTheClient) {
     }
 }
 
+// ---------------------------------------------------------------------------------
+// Packets out of order
+
+// An entity naming thirty others through its fields, every record large, so that it
+// and the creates it needs first overflow an empty packet: the pass tries it twice and
+// rolls it back, and whatever it marked then must not keep the records written after it
+// from their template slot (or from the pass).
+std::vector<uint16_t> PostFan(ReplicationMatch& rm, uint16_t first, uint16_t count) {
+    std::vector<uint16_t> ids = {first};
+    EntityRecord hub = Create(first, 1, std::vector<uint8_t>(count, 1));
+    for (uint16_t k = 0; k < count; ++k) {
+        const uint16_t id = uint16_t(first + 1 + k);
+        hub.fields.referencedIds[k] = id;
+        rm.Post(Create(id, 1, std::vector<uint8_t>(60, uint8_t(id))));
+        ids.push_back(id);
+    }
+    rm.Post(hub);
+    return ids;
+}
+
+// A chain of new entities, each naming the next through its first field, every record
+// large: every one but the last few needs more creates before it than a packet holds.
+// Each pass sends what fits of the chain's far end, and the whole chain arrives.
+TEST(Replication, AChainOfCreatesLongerThanAPacketStillArrives) {
+    ReplicationMatch rm;
+    std::vector<uint16_t> ids;
+    for (uint16_t k = 0; k < 45; ++k) {
+        const uint16_t id = uint16_t(300 + k);
+        EntityRecord r = Create(id, 2, std::vector<uint8_t>(60, uint8_t(k)));
+        if (k + 1 < 45) r.fields.referencedIds[0] = uint16_t(id + 1);
+        rm.Post(r);
+        ids.push_back(id);
+    }
+    for (int i = 0; i < 30; ++i) rm.Frame();
+    for (uint16_t id : ids) {
+        EXPECT_TRUE(rm.view.entities[id].alive) << id;
+        EXPECT_EQ(rm.HostPeerEntry(id).acknowledgedVersion, rm.State(id).currentVersion) << id;
+    }
+    // Each arrived after the one it names.
+    for (uint16_t k = 0; k + 1 < 45; ++k) EXPECT_GT(rm.view.FirstOf(uint16_t(300 + k)), rm.view.FirstOf(uint16_t(301 + k))) << k;
+}
+
+// Game packets that carry dictionary items.
+bool CarriesSlots(const uint8_t* data, uint32_t length, uint32_t kind) {
+    return kind == NETFRAME_GAME_PACKET && length >= kPacketHeaderBytes && (data[16] | data[17] << 8) != 0;
+}
+
+TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
+    struct Row {
+        const char* name;
+        // Packets with dictionary items held back this long: the pass's other packet
+        // overtakes them (a packet of an earlier frame than one received is dropped).
+        int64_t slotPacketDelayUs;
+        double loss;
+    };
+    const Row rows[] = {{"in order", 0, 0.0}, {"slot packets overtaken", 5000, 0.0}, {"slot packets overtaken, lossy", 5000, 0.1}};
+    for (const Row& row : rows) {
+        ReplicationMatch rm;
+        const int64_t delay = row.slotPacketDelayUs;
+        rm.m->link.SetDelayRule(0, [delay](const uint8_t* data, uint32_t length, uint32_t kind) {
+            return CarriesSlots(data, length, kind) ? delay : 0;
+        });
+        LoopbackConditions lossy;
+        lossy.loss = row.loss;
+        rm.m->link.SetConditions(0, lossy);
+        rm.m->link.SetConditions(1, lossy);
+        const std::vector<uint16_t> ids = PostFan(rm, 100, 30);
+        for (int i = 0; i < 60; ++i) rm.Frame();
+        rm.m->link.SetConditions(0, LoopbackConditions());
+        rm.m->link.SetConditions(1, LoopbackConditions());
+        for (int i = 0; i < 10; ++i) rm.Frame();
+        for (const EntityRecord& r : rm.view.records)
+            if (r.flags & ENTITYRECORD_CREATE) {
+                EXPECT_EQ(r.templateGuid, Guid(1)) << row.name << ": a create of " << r.multiplayerId << " without its template";
+            }
+        for (uint16_t id : ids) {
+            EXPECT_TRUE(rm.view.entities[id].alive) << row.name << ": " << id;
+            EXPECT_EQ(rm.view.entities[id].guid, Guid(1)) << row.name << ": " << id;
+            EXPECT_EQ(rm.HostPeerEntry(id).acknowledgedVersion, rm.State(id).currentVersion) << row.name << ": " << id;
+        }
+    }
+}
+
+// A create whose template slot the client has not received (its packet overtook the
+// slot's) is neither applied nor acknowledged; the same create with its slot is applied
+// as a first creation.
+TEST(Replication, ACreateBeforeItsTemplateSlotIsNotAcknowledged) {
+    ReplicationMatch rm;
+    EntityRecord early = Create(60, 3, {7});
+    early.dictionarySlot = 3;
+    early.creationCounter = 9;
+    EntityRecord known = Create(61, 0, {8});  // slot 0: the all-zero GUID, always known
+    const auto first = CraftEntities(900, {early, known});
+    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, first.data(), uint32_t(first.size()));
+    rm.m->Step();
+    ASSERT_EQ(rm.view.records.size(), 1u) << "the other record of the packet is applied";
+    EXPECT_EQ(rm.view.records[0].multiplayerId, 61);
+    for (const AckEntry& a : rm.m->client.Peer()->acks) EXPECT_NE(a.packetId, 900) << "acknowledged without the slot";
+
+    static GamePacket p;
+    p.Reset();
+    p.packetId = 901;
+    p.frameTime = 2000000;
+    p.packetCount = 1;
+    p.BeginSection(SECTION_DICTIONARY);
+    WriteDictionaryItem(p, 3, Guid(3).bytes);
+    p.EndSection();
+    p.BeginSection(SECTION_ENTITIES);
+    WriteEntityRecordWire(p, early);
+    p.EndSection();
+    std::vector<uint8_t> second(kMaxPacketBytes + BitWriter::kSlackBytes);
+    second.resize(p.Build(second.data()));
+    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, second.data(), uint32_t(second.size()));
+    rm.m->Step();
+    ASSERT_EQ(rm.view.records.size(), 2u);
+    EXPECT_EQ(rm.view.records[1].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
+    EXPECT_EQ(rm.view.entities[60].guid, Guid(3));
+    bool acknowledged = false;
+    for (const AckEntry& a : rm.m->client.Peer()->acks) acknowledged |= a.packetId == 901;
+    EXPECT_TRUE(acknowledged);
+}
+
 }  // namespace
