@@ -263,7 +263,8 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         const std::string secret = (other.path / "secret").string();
         if (c.secret != "-") std::ofstream(secret, std::ios::binary) << c.secret;
         const auto start = std::chrono::steady_clock::now();
-        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --listen " + c.listen +
+        // A broker that starts all the same ends when idle, and fails the case.
+        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --idle-exit 1 --listen " + c.listen +
                                               (c.secret != "-" ? " --secret-file " + secret : ""),
                                           true);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0) << c.listen;
