@@ -89,8 +89,15 @@ int ConnectWithin(const addrinfo* ai, int64_t deadline) {
     const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-        if (errno != EINPROGRESS || !WaitFor(fd, POLLOUT, deadline)) {
+        if (errno != EINPROGRESS) {
+            const int err = errno;
             ::close(fd);
+            errno = err;
+            return -1;
+        }
+        if (!WaitFor(fd, POLLOUT, deadline)) {
+            ::close(fd);
+            errno = ETIMEDOUT;
             return -1;
         }
         int err = 0;

@@ -237,8 +237,9 @@ TEST_F(BrokerTcp, NetworkAndUnixClientsShareALobbyChatAndOrderedPackets) {
     }));
     for (uint32_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], i);
 
-    // A second network hello for a signed-in account is refused; over Unix it is not.
+    // A second network hello for a signed-in account is refused, at once; over Unix it is not.
     EXPECT_FALSE(OnlineContext::Connect(Tcp(2, "Tess"), &error));
+    EXPECT_EQ(error, "the broker refused the sign-in");
     EXPECT_TRUE(b->Connected());
 }
 
