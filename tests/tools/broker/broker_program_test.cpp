@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -417,14 +418,18 @@ private:
                     pairs.emplace_back(c, b);
                 }
             }
-            for (size_t i = 0; i < pairs.size(); ++i) {
+            // The pairs polled (a pair accepted just now is not): relay, or end both ends.
+            for (size_t i = 0; i < (fds.size() - 1) / 2; ++i) {
                 const auto [c, b] = pairs[i];
-                for (int side = 0; side < 2; ++side) {
+                for (int side = 0; side < 2 && c >= 0; ++side) {
                     if (!fds[1 + 2 * i + side].revents) continue;
                     const ssize_t n = recv(side ? b : c, buf, sizeof buf, 0);
-                    if (n <= 0 || !SocketSendAll(side ? c : b, buf, size_t(n))) shutdown(side ? c : b, SHUT_RDWR);
+                    if (n > 0 && SocketSendAll(side ? c : b, buf, size_t(n))) continue;
+                    close(c), close(b);
+                    pairs[i] = {-1, -1};
                 }
             }
+            pairs.erase(std::remove(pairs.begin(), pairs.end(), std::pair<int, int>(-1, -1)), pairs.end());
         }
         for (auto [c, b] : pairs) close(c), close(b);
     }
