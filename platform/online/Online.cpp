@@ -7,7 +7,9 @@
 #include "platform/os/Clock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace online {
 
@@ -61,17 +63,42 @@ std::unique_ptr<OnlineContext> OnlineContext::Connect(const ClientConfig& config
         if (ctx) ctx->core->keepAlive = broker;
         return ctx;
     }
+    if (!config.brokerAddress.empty()) return ConnectOverNetwork(config, error);
     auto core = std::make_unique<ClientCore>(config);
-    std::unique_ptr<Transport> transport;
-    if (!config.brokerAddress.empty()) {
-        if (!config.brokerDir.empty())
-            core->Warn(1, "Online broker: both a broker address and a broker folder are set; using the address %s", config.brokerAddress.c_str());
-        transport = ConnectTcpTransport(config.brokerAddress, config.brokerSecretFile, core.get(), error);
-    } else {
-        transport = ConnectSocketTransport(config.brokerDir, core.get(), error);
-    }
+    std::unique_ptr<Transport> transport = ConnectSocketTransport(config.brokerDir, core.get(), error);
     if (!transport || !core->Start(std::move(transport), error)) return nullptr;
     return std::unique_ptr<OnlineContext>(new OnlineContext(std::move(core)));
+}
+
+// A broker on the network may drop a connection before its handshake is read (it drops
+// the oldest handshakes first when strangers flood it): such a try is repeated with
+// back-off, each on a fresh client, until kTcpSignInMs have passed.
+std::unique_ptr<OnlineContext> OnlineContext::ConnectOverNetwork(const ClientConfig& config, std::string* error) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::milliseconds(kTcpSignInMs);
+    int delayMs = kTcpRetryFirstMs;
+    std::string why;
+    for (int attempt = 1;; ++attempt) {
+        auto core = std::make_unique<ClientCore>(config);
+        if (attempt == 1 && !config.brokerDir.empty())
+            core->Warn(1, "Online broker: both a broker address and a broker folder are set; using the address %s", config.brokerAddress.c_str());
+        bool again = false;
+        std::unique_ptr<Transport> transport = ConnectTcpTransport(config.brokerAddress, config.brokerSecretFile, core.get(), &why, &again);
+        if (transport && core->Start(std::move(transport), &why, &again))
+            return std::unique_ptr<OnlineContext>(new OnlineContext(std::move(core)));
+        uint16_t random = 0;
+        SystemRandom(&random, sizeof random);
+        const auto pause = std::chrono::milliseconds(delayMs - static_cast<int>(random % (delayMs / 2 + 1)));
+        if (!again || std::chrono::steady_clock::now() + pause >= end) {
+            if (error) {
+                *error = why;
+                if (attempt > 1) *error += " (" + std::to_string(attempt) + " tries)";
+            }
+            return nullptr;
+        }
+        std::this_thread::sleep_for(pause);
+        delayMs = std::min(delayMs * 2, kTcpRetryMostMs);
+    }
 }
 
 void OnlineContext::RunCallbacks() { core->RunCallbacks(); }

@@ -205,8 +205,10 @@ public:
     OnlineContext(const OnlineContext&) = delete;
     OnlineContext& operator=(const OnlineContext&) = delete;
 
-    // Connects to the broker named by config.brokerDir (or, offline, starts a private
-    // in-process one). Null, with the reason in *error, when no broker answers.
+    // Connects to the broker named by config.brokerAddress or config.brokerDir (or,
+    // offline, starts a private in-process one). Null, with the reason in *error, when no
+    // broker answers; a broker on the network that drops the connection during the
+    // handshake is tried again with back-off for up to kTcpSignInMs (OnlineSocket.h).
     static std::unique_ptr<OnlineContext> Connect(const ClientConfig& config, std::string* error);
 
     OnlineMatchmaking* Matchmaking() { return &matchmaking; }
@@ -234,6 +236,7 @@ private:
     friend class ClientCore;
     friend class LocalBroker;
     explicit OnlineContext(std::unique_ptr<ClientCore> core);
+    static std::unique_ptr<OnlineContext> ConnectOverNetwork(const ClientConfig& config, std::string* error);
 
     std::unique_ptr<ClientCore> core;
     OnlineMatchmaking matchmaking;

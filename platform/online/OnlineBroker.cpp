@@ -264,7 +264,14 @@ bool BrokerCore::Impl::HandleHello(Session& s, Reader& r) {
     const uint32_t appId = r.U32();
     std::string language = r.Text(64);
     if (r.Failed() || !r.AtEnd() || account == 0 || s.hello) return false;
-    if (s.network && SessionOf(account)) return false;  // signed in already: refused
+    if (s.network && SessionOf(account)) {
+        // Signed in already: refused with an answer, so that the client reports it at
+        // once instead of taking the silence for a busy broker and trying again.
+        Writer w(kReply, r.Sequence());
+        w.U8(0).U32(0);
+        Send(s.id, w);
+        return true;
+    }
     s.hello = true;
     s.user = MakeUserId(account);
     s.persona = persona;

@@ -71,7 +71,8 @@ public:
     bool Open(const std::string& dataDir, const StatsSchema& schema, std::string* error);
 
     // network: the session came over TCP; its hello may not name an account that is
-    // signed in already (a player on the network cannot take over another's packets).
+    // signed in already (a player on the network cannot take over another's packets):
+    // such a hello is answered with a refusal and the session stays without identity.
     uint32_t AddSession(bool network = false);
     // One frame body from a session. False: the message was malformed or oversized and
     // nothing of it was applied; the caller closes the session. Control messages are the

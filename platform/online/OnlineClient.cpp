@@ -70,7 +70,8 @@ uint32_t ClientCore::Random(uint32_t below) {
     return below ? static_cast<uint32_t>(rng >> 33) % below : 0;
 }
 
-bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error) {
+bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* unanswered) {
+    if (unanswered) *unanswered = false;
     transport = std::move(t);
     connected = true;
     Writer hello(kHello, NextSequence());
@@ -78,6 +79,7 @@ bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error) {
     std::vector<uint8_t> reply;
     if (!Call(hello, &reply)) {
         if (error) *error = "the broker did not answer";
+        if (unanswered) *unanswered = true;
         Stop();
         return false;
     }

@@ -37,8 +37,9 @@ public:
     void OnFrame(const uint8_t* body, size_t size);
     void OnDisconnected();
 
-    // Hello exchange; false when the broker does not answer.
-    bool Start(std::unique_ptr<Transport> transport, std::string* error);
+    // Hello exchange; false when the broker does not answer (*unanswered set) or refuses
+    // the sign-in.
+    bool Start(std::unique_ptr<Transport> transport, std::string* error, bool* unanswered = nullptr);
     void Stop();
 
     // Request/reply: false when the broker is gone or does not answer in time.

@@ -39,14 +39,20 @@ constexpr size_t kMinSecretBytes = 16;
 constexpr size_t kMaxSecretBytes = 4096;
 constexpr const char* kHandshakeLabel = "online-broker-tcp-1";
 constexpr int kTcpConnectMs = 5000;  // connecting and the handshake, each
+// Signing in over TCP tries again, after kTcpRetryFirstMs doubling up to kTcpRetryMostMs
+// (each less up to a half at random), while a try fails in a way a busy broker can cause,
+// until kTcpSignInMs have passed.
+constexpr int kTcpSignInMs = 10000;
+constexpr int kTcpRetryFirstMs = 50;
+constexpr int kTcpRetryMostMs = 1000;
 
 // HMAC-SHA-256(secret, challenge || kHandshakeLabel).
 std::array<uint8_t, kAnswerBytes> HandshakeAnswer(const std::string& secret, const uint8_t* challenge);
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size);
 // Bytes from the system's random source; false when it cannot give them.
 bool SystemRandom(void* out, size_t size);
-// The secret of a file: false (with the reason) when it cannot be read or its size is
-// outside kMinSecretBytes..kMaxSecretBytes.
+// The secret of a file: false (with the reason) when it cannot be read, its size is
+// outside kMinSecretBytes..kMaxSecretBytes, or it is one byte repeated.
 bool ReadSecretFile(const std::string& path, std::string* secret, std::string* error);
 
 // A listening address: a numeric IPv4 address or a bracketed IPv6 one, and a port.
@@ -63,9 +69,11 @@ bool ParseListenAddress(const std::string& text, TcpEndpoint* out);
 bool ParseBrokerAddress(const std::string& text, std::string* host, uint16_t* port);
 
 // Connects to a broker's TCP listener within kTcpConnectMs, answers its challenge with
-// the secret of secretFile, then runs like the Unix transport. Null with the reason.
+// the secret of secretFile, then runs like the Unix transport. Null with the reason;
+// *worthRetrying tells whether the failure may pass (the broker dropped the connection
+// or did not take it in time) or not (a malformed address, no secret, nobody listening).
 std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const std::string& secretFile, ClientCore* core,
-                                               std::string* error);
+                                               std::string* error, bool* worthRetrying = nullptr);
 
 // ---- Server side and short control exchanges ----
 

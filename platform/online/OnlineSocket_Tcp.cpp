@@ -89,8 +89,15 @@ int ConnectWithin(const addrinfo* ai, int64_t deadline) {
     const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-        if (errno != EINPROGRESS || !WaitFor(fd, POLLOUT, deadline)) {
+        if (errno != EINPROGRESS) {
+            const int err = errno;
             ::close(fd);
+            errno = err;
+            return -1;
+        }
+        if (!WaitFor(fd, POLLOUT, deadline)) {
+            ::close(fd);
+            errno = ETIMEDOUT;
             return -1;
         }
         int err = 0;
@@ -163,6 +170,12 @@ bool ReadSecretFile(const std::string& path, std::string* secret, std::string* e
                      " bytes";
         return false;
     }
+    // Zero bytes make the same HMAC key as no key at all, and any one byte repeated is
+    // guessed at once.
+    if (text.find_first_not_of(text[0]) == std::string::npos) {
+        if (error) *error = "the secret in " + path + " is one byte repeated; make one of random bytes (head -c 32 /dev/urandom)";
+        return false;
+    }
     *secret = std::move(text);
     return true;
 }
@@ -214,7 +227,8 @@ bool ParseBrokerAddress(const std::string& text, std::string* host, uint16_t* po
 }
 
 std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const std::string& secretFile, ClientCore* core,
-                                               std::string* error) {
+                                               std::string* error, bool* worthRetrying) {
+    if (worthRetrying) *worthRetrying = false;
     std::string host;
     uint16_t port = 0;
     if (!ParseBrokerAddress(address, &host, &port)) {
@@ -241,6 +255,9 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
     ::freeaddrinfo(found);
     if (fd < 0) {
         if (error) *error = "no broker at " + address + ": " + std::strerror(lastError);
+        // A refusal means nobody listens there; a connection not taken in time may be one
+        // that waited behind a flood.
+        if (worthRetrying) *worthRetrying = lastError == ETIMEDOUT;
         return nullptr;
     }
     TuneConnection(fd);
@@ -254,6 +271,7 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
     }
     if (length != sizeof frame - 4 || frame[4] != wire::kChallenge || n != kChallengeBytes) {
         if (error) *error = "the broker at " + address + " sent no challenge";
+        if (worthRetrying) *worthRetrying = true;
         ::close(fd);
         return nullptr;
     }
@@ -265,6 +283,7 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!SocketSendAll(fd, out.data(), out.size())) {
         if (error) *error = "the broker at " + address + " closed the connection";
+        if (worthRetrying) *worthRetrying = true;
         ::close(fd);
         return nullptr;
     }
@@ -294,7 +313,7 @@ bool TcpListener::Open(const TcpEndpoint& endpoint, std::string* error) {
     fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int one = 1;
     if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 || ::listen(fd, 64) != 0) {
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 || ::listen(fd, SOMAXCONN) != 0) {
         if (error) *error = "cannot listen on " + endpoint.Text() + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd);
         fd = -1;

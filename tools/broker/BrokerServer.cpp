@@ -29,6 +29,12 @@ namespace {
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kReadsPerRound = 16;  // per connection, so one client cannot starve the rest
 constexpr int kAcceptsPerRound = 16;
+// Network connections accepted in one round. A handshake survives at least
+// maxUnauthenticatedPerAddress / kNetworkAcceptsPerRound rounds of newer connections from
+// its address, and each round reads the answers that came before it accepts, so a
+// player's prompt answer is read even while a flood of connections drops the handshakes
+// in turn. The listener's queue holds the connections not yet taken.
+constexpr int kNetworkAcceptsPerRound = 32;
 constexpr int kPollMs = 200;
 // A frame larger than this is large: large frames leave a reserve of the input budget to
 // the rest, and a read of not yet announced frames takes at most kHeadRead of it, so
@@ -47,10 +53,14 @@ struct Connection {
     SocketHandle socket = -1;
     uint32_t session = 0;
     bool dead = false;
-    // Network connections: the peer's address, and the handshake until it is passed.
+    // Network connections: the peer's address, and the handshake until it is passed, with
+    // its places in the server's lists of handshakes under way.
     bool network = false;
-    std::string peer;
+    bool pastHandshake = false;
+    std::string peer;     // address and port
+    std::string address;  // without the port
     std::unique_ptr<BrokerHandshake> handshake;
+    std::list<Connection*>::iterator pendingAt, pendingAtAddress;
     int64_t acceptedAt = 0;
     // Input.
     wire::FrameSplitter splitter;
@@ -94,6 +104,9 @@ private:
     void AcceptNetwork(int64_t now);
     void ReadHandshake(Connection& c);
     void Refuse(Connection& c, const char* why);
+    void EndHandshake(Connection& c);
+    void DropOldestHandshake(const std::list<Connection*>& from);
+    void LogDrops(int64_t now);
     bool EnsureCredit(Connection& c);
     void TrimCredit(Connection& c);
     void Read(Connection& c);
@@ -108,9 +121,14 @@ private:
     BrokerCore core;
     BrokerListener listener;
     TcpListener tcpListener;
-    size_t networkConnections = 0;
-    size_t unauthenticated = 0;
+    size_t networkPlayers = 0;  // network connections past the handshake
+    // Handshakes under way, oldest first: all of them, and by address.
+    std::list<Connection*> pending;
+    std::map<std::string, std::list<Connection*>> pendingByAddress;
     int64_t lastRefusalLog = 0;
+    size_t unloggedRefusals = 0;  // refusals not logged since lastRefusalLog
+    size_t dropped = 0;           // handshakes dropped since the last log line about it
+    int64_t lastDropLog = 0;
     std::map<SocketHandle, std::unique_ptr<Connection>> connections;
     std::map<uint32_t, Connection*> bySession;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
@@ -184,8 +202,14 @@ void Server::Accept(int64_t now) {
     }
 }
 
+// The peer's address without its port ("[::1]:5" gives "[::1]").
+std::string AddressOf(const std::string& peer) {
+    const size_t colon = peer.rfind(':');
+    return colon == std::string::npos ? peer : peer.substr(0, colon);
+}
+
 void Server::AcceptNetwork(int64_t now) {
-    for (int i = 0; i < kAcceptsPerRound; ++i) {
+    for (int i = 0; i < kNetworkAcceptsPerRound; ++i) {
         SocketHandle socket = -1;
         std::string peer;
         const BrokerListener::Accept result = tcpListener.AcceptOne(&socket, &peer);
@@ -194,7 +218,7 @@ void Server::AcceptNetwork(int64_t now) {
             return;
         }
         if (result != BrokerListener::Accept::Connection) return;
-        if (networkConnections >= options.maxNetworkConnections || unauthenticated >= options.maxUnauthenticated) {
+        if (networkPlayers >= options.maxNetworkConnections) {
             if (now - lastRefusalLog >= Ticks(1)) {
                 std::fprintf(stderr, "online_broker: too many network connections; closing %s\n", peer.c_str());
                 lastRefusalLog = now;
@@ -208,15 +232,23 @@ void Server::AcceptNetwork(int64_t now) {
             SocketClose(socket);
             continue;
         }
+        std::string address = AddressOf(peer);
+        auto same = pendingByAddress.find(address);
+        if (same != pendingByAddress.end() && same->second.size() >= std::max<size_t>(options.maxUnauthenticatedPerAddress, 1))
+            DropOldestHandshake(same->second);
+        else if (pending.size() >= std::max<size_t>(options.maxUnauthenticated, 1))
+            DropOldestHandshake(pending);
         auto c = std::make_unique<Connection>();
         c->socket = socket;
         c->network = true;
-        c->peer = peer;
+        c->peer = std::move(peer);
+        c->address = std::move(address);
         c->acceptedAt = now;
         c->handshake = std::make_unique<BrokerHandshake>(options.secret, challenge);
         c->session = core.AddSession(true);
-        ++networkConnections;
-        ++unauthenticated;
+        c->pendingAt = pending.insert(pending.end(), c.get());
+        std::list<Connection*>& ofAddress = pendingByAddress[c->address];
+        c->pendingAtAddress = ofAddress.insert(ofAddress.end(), c.get());
         bySession[c->session] = c.get();
         Connection& ref = *c;
         connections[socket] = std::move(c);
@@ -224,9 +256,46 @@ void Server::AcceptNetwork(int64_t now) {
     }
 }
 
+// Ends the handshake's time in the lists of handshakes under way.
+void Server::EndHandshake(Connection& c) {
+    if (!c.handshake) return;
+    c.handshake.reset();
+    pending.erase(c.pendingAt);
+    auto list = pendingByAddress.find(c.address);
+    list->second.erase(c.pendingAtAddress);
+    if (list->second.empty()) pendingByAddress.erase(list);
+}
+
+void Server::DropOldestHandshake(const std::list<Connection*>& from) {
+    Connection& oldest = *from.front();
+    EndHandshake(oldest);  // may erase `from`
+    oldest.dead = true;
+    ++dropped;
+}
+
+// A flood drops handshakes by the thousand: one line a second says how many.
+void Server::LogDrops(int64_t now) {
+    if (!dropped || now - lastDropLog < Ticks(1)) return;
+    std::fprintf(stderr, "online_broker: %zu unanswered handshakes dropped, oldest first, for newer connections\n", dropped);
+    dropped = 0;
+    lastDropLog = now;
+}
+
 void Server::Refuse(Connection& c, const char* why) {
-    std::fprintf(stderr, "online_broker: closing %s: %s\n", c.peer.c_str(), why);
+    // At most one line a second: strangers can be refused as fast as they connect.
+    const int64_t now = os::ReadCounter();
     c.dead = true;
+    EndHandshake(c);
+    if (now - lastRefusalLog < Ticks(1)) {
+        ++unloggedRefusals;
+        return;
+    }
+    if (unloggedRefusals)
+        std::fprintf(stderr, "online_broker: closing %s: %s (%zu more refused since the last line)\n", c.peer.c_str(), why, unloggedRefusals);
+    else
+        std::fprintf(stderr, "online_broker: closing %s: %s\n", c.peer.c_str(), why);
+    unloggedRefusals = 0;
+    lastRefusalLog = now;
 }
 
 // The handshake reads at most one small frame's worth at a time.
@@ -246,8 +315,13 @@ void Server::ReadHandshake(Connection& c) {
         return;
     case BrokerHandshake::State::Accepted: {
         const std::vector<uint8_t> rest = c.handshake->TakeLeftover();
-        c.handshake.reset();
-        --unauthenticated;
+        EndHandshake(c);
+        if (networkPlayers >= options.maxNetworkConnections) {
+            Refuse(c, "too many network connections");
+            return;
+        }
+        c.pastHandshake = true;
+        ++networkPlayers;
         if (!rest.empty()) {
             // Within the input budget's rules: the leftover is at most one small read.
             committed += rest.size();
@@ -297,6 +371,7 @@ void Server::TrimCredit(Connection& c) {
 }
 
 void Server::Read(Connection& c) {
+    if (c.dead) return;  // a dropped handshake, too: it must not reach the core
     if (c.handshake) {
         ReadHandshake(c);
         return;
@@ -396,9 +471,9 @@ void Server::CheckTimes(Connection& c, int64_t now) {
 void Server::Close(Connection& c) {
     c.dead = true;
     if (c.network) {
-        --networkConnections;
-        if (c.handshake) --unauthenticated;
-        c.handshake.reset();
+        EndHandshake(c);
+        if (c.pastHandshake) --networkPlayers;
+        c.pastHandshake = false;
         c.network = false;
     }
     core.RemoveSession(c.session);  // may deliver to others: written next round
@@ -459,16 +534,19 @@ int Server::Run() {
         }
         if (!PollSockets(items, kPollMs)) break;
         now = os::ReadCounter();
-        size_t i = 0;
-        if (accepting && items[i++].readable) Accept(now);
-        if (accepting && options.listenTcp && items[i++].readable) AcceptNetwork(now);
-        for (; i < items.size(); ++i) {
+        // Reading before accepting: answers that came are read before newer connections
+        // can drop their handshakes.
+        const size_t listeners = accepting ? (options.listenTcp ? 2 : 1) : 0;
+        for (size_t i = listeners; i < items.size(); ++i) {
             auto it = connections.find(items[i].handle);
             if (it == connections.end()) continue;
             Connection& c = *it->second;
             if (items[i].wantRead && items[i].readable) Read(c);
             else if (items[i].readable) c.dead = true;  // hung up while it was not being read
         }
+        if (accepting && items[0].readable) Accept(now);
+        if (accepting && options.listenTcp && items[1].readable) AcceptNetwork(now);
+        LogDrops(now);
         for (auto& [socket, c] : connections) {
             Write(*c, now);
             HandleFrames(*c);  // frames held back by a pause that writing has lifted

@@ -22,10 +22,15 @@
 // - Work. Each round reads at most a bounded amount from each connection, in turn.
 // - Accepting. At the open-file limit, accepting pauses for acceptPauseMs.
 // - Network (a TCP listener, optional). A connection first answers the challenge of
-//   BrokerTcp.h within handshakeSeconds; until then nothing reaches the core. At most
-//   maxNetworkConnections such connections, of which maxUnauthenticated still in their
-//   handshake; further ones are closed at once. A control frame closes a network
-//   connection: control stays on the Unix socket.
+//   BrokerTcp.h within handshakeSeconds; until then nothing reaches the core. A stranger
+//   without the secret must not keep players out, so a new connection is never turned
+//   away for the handshakes under way: at most maxUnauthenticatedPerAddress of them per
+//   peer address and maxUnauthenticated in all, and a new connection beyond either
+//   drops the oldest handshake (of its own address first). A player answers within a
+//   round trip, while the handshake is young; the client tries again, with back-off,
+//   when it is dropped all the same. Past the handshake, at most maxNetworkConnections
+//   network connections; a new one beyond them is closed at once. A control frame
+//   closes a network connection: control stays on the Unix socket.
 #include <cstddef>
 #include <string>
 
@@ -52,8 +57,11 @@ struct BrokerServerOptions {
     TcpEndpoint tcpEndpoint;
     std::string secret;  // the handshake's shared secret
     double handshakeSeconds = 5;
-    size_t maxNetworkConnections = 64;
-    size_t maxUnauthenticated = 16;
+    size_t maxNetworkConnections = 64;  // past the handshake
+    // Handshakes under way. Each holds a descriptor: the total stays well below the usual
+    // open-file limit of 1,024.
+    size_t maxUnauthenticated = 512;
+    size_t maxUnauthenticatedPerAddress = 256;
 };
 
 // Serves until a "stop" control command, SIGTERM/SIGINT, or the idle time-out.

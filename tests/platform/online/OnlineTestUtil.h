@@ -114,6 +114,10 @@ inline online::ClientConfig Config(uint32_t account, const char* persona) {
     return c;
 }
 
+// True for the status of a process that ended by itself with exit code 0 (a process
+// killed by a signal has an exit code of 0 too).
+inline bool ExitedNormally(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
 // The exit status of a child within the given seconds; -1 when it had to be killed.
 inline int WaitOrKill(pid_t pid, int seconds) {
     int status = 0;
@@ -131,7 +135,12 @@ inline int WaitOrKill(pid_t pid, int seconds) {
 class BrokerProcess {
 public:
     explicit BrokerProcess(const std::string& folder) : folder(folder) {}
-    ~BrokerProcess() { Stop(); }
+    // A broker still running is asked to stop and must end normally.
+    ~BrokerProcess() {
+        if (pid <= 0) return;
+        const int status = Stop();
+        EXPECT_TRUE(ExitedNormally(status)) << "the broker ended with status " << status;
+    }
 
     bool Start(rlim_t openFiles = 0, std::vector<std::string> more = {}) {
         if (!Spawn(more, openFiles, -1, "")) return false;

@@ -186,7 +186,7 @@ TEST(BrokerProcess, TwoProcessesMeetInALobbyAndPlay) {
     const int ownerStatus = WaitOrKill(owner, kChildSeconds + 10);
     const int guestStatus = WaitOrKill(guest, kChildSeconds + 10);
     EXPECT_TRUE(WIFSIGNALED(ownerStatus) && WTERMSIG(ownerStatus) == SIGKILL) << ownerStatus;
-    EXPECT_TRUE(WIFEXITED(guestStatus) && WEXITSTATUS(guestStatus) == 0) << guestStatus;
+    EXPECT_TRUE(ExitedNormally(guestStatus)) << guestStatus;
     close(gGuestReady[0]);
     close(gGuestReady[1]);
 }
@@ -206,7 +206,7 @@ TEST(BrokerProcess, AcknowledgedWritesSurviveRestartsAndAKilledBroker) {
         EXPECT_TRUE(ctx->UserStats()->SetStat("CTowersDestroyed", 12));
         EXPECT_TRUE(ctx->UserStats()->SetAchievement("DESTROY_10_TOWERS"));
         EXPECT_TRUE(ctx->UserStats()->StoreStats());
-        broker.Stop();
+        EXPECT_TRUE(ExitedNormally(broker.Stop()));
         EXPECT_TRUE(PumpUntil({ctx.get()}, [&] { return !ctx->Connected(); }, kStepMs));
         EXPECT_FALSE(ctx->RemoteStorage()->FileWrite("late", "x", 1));
     }

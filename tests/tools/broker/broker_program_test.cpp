@@ -1,7 +1,8 @@
 // The broker program's command line and control commands (options, usage errors, seeding,
 // the answers of stats, leaderboard and file), and its TCP listener on 127.0.0.1: a network
 // client and a Unix client in one lobby, the listener's start-up rules, the handshake's
-// refusals, the connection limits and the network hello rule.
+// refusals, the connection limits, the client's retries, the secret rules and the network
+// hello rule.
 // test-depends: online_broker
 // test-link: broker_server
 // test-sanitize: thread address
@@ -19,10 +20,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 using namespace online;
 using namespace onlinetest;
@@ -233,8 +238,9 @@ TEST_F(BrokerTcp, NetworkAndUnixClientsShareALobbyChatAndOrderedPackets) {
     }));
     for (uint32_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], i);
 
-    // A second network hello for a signed-in account is refused; over Unix it is not.
+    // A second network hello for a signed-in account is refused, at once; over Unix it is not.
     EXPECT_FALSE(OnlineContext::Connect(Tcp(2, "Tess"), &error));
+    EXPECT_EQ(error, "the broker refused the sign-in");
     EXPECT_TRUE(b->Connected());
 }
 
@@ -250,14 +256,17 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         {"127.0.0.1:0", "-", "online_broker: --listen needs --secret-file"},
         {"127.0.0.1:0", "fifteen bytes!!", "must hold 16 to 4096 bytes"},
         {"127.0.0.1:0", std::string(4097, 's'), "must hold 16 to 4096 bytes"},
+        {"127.0.0.1:0", std::string(32, '\0'), "is one byte repeated"},
+        {"127.0.0.1:0", std::string(4096, 's'), "is one byte repeated"},
         {"localhost:0", kSecret, "is not [ADDRESS:]PORT"},
     };
     for (const Case& c : cases) {
         TempDir other;
         const std::string secret = (other.path / "secret").string();
-        if (c.secret != "-") std::ofstream(secret) << c.secret;
+        if (c.secret != "-") std::ofstream(secret, std::ios::binary) << c.secret;
         const auto start = std::chrono::steady_clock::now();
-        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --listen " + c.listen +
+        // A broker that starts all the same ends when idle, and fails the case.
+        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --idle-exit 1 --listen " + c.listen +
                                               (c.secret != "-" ? " --secret-file " + secret : ""),
                                           true);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0) << c.listen;
@@ -324,15 +333,175 @@ TEST_F(BrokerTcp, TheSixtyFifthConnectionIsClosedAtOnce) {
         EXPECT_EQ(SecondsUntilClosed(fd, 0.05), -1);
         close(fd);
     }
-    // Sixteen waiting handshakes are the most.
-    std::vector<int> waiting;
-    for (int i = 0; i < 16; ++i) waiting.push_back(Raw());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const int seventeenth = Raw();
-    EXPECT_GE(SecondsUntilClosed(seventeenth, 2), 0.0);
-    close(seventeenth);
-    for (int fd : waiting) close(fd);
     EXPECT_TRUE(ControlWorks());
+}
+
+TEST_F(BrokerTcp, StrangersHoldingHandshakesMakeRoomForNewConnectionsOldestFirst) {
+    // As many unanswered handshakes as one address may hold (BrokerServerOptions).
+    std::vector<int> waiting;
+    for (int i = 0; i < 256; ++i) {
+        waiting.push_back(Raw());
+        ASSERT_GE(waiting.back(), 0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // One more drops the oldest, not itself.
+    const int newest = Raw();
+    EXPECT_GE(SecondsUntilClosed(waiting[0], 5), 0.0);
+    EXPECT_EQ(SecondsUntilClosed(newest, 0.2), -1);
+    EXPECT_EQ(SecondsUntilClosed(waiting[2], 0.05), -1);
+    // A player signs in: the next oldest makes room.
+    std::string error;
+    auto player = OnlineContext::Connect(Tcp(1, "Una"), &error);
+    ASSERT_TRUE(player) << error;
+    EXPECT_GE(SecondsUntilClosed(waiting[1], 5), 0.0);
+    EXPECT_EQ(SecondsUntilClosed(waiting[2], 0.05), -1);
+    close(newest);
+    for (int fd : waiting) close(fd);
+    EXPECT_TRUE(player->Connected());
+    EXPECT_TRUE(ControlWorks());
+}
+
+// A relay to the broker on 127.0.0.1 that closes the first `drops` connections at once
+// (every one when drops < 0) and relays the rest; it notes when each came.
+class DroppingRelay {
+public:
+    DroppingRelay(uint16_t brokerPort, int drops) : brokerPort(brokerPort), drops(drops) {
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        socklen_t size = sizeof a;
+        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(listener, 16), 0);
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+        port = ntohs(a.sin_port);
+        thread = std::thread([this] { Run(); });
+    }
+    ~DroppingRelay() {
+        stop = true;
+        thread.join();
+        close(listener);
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port); }
+    // Milliseconds from the relay's start to each connection.
+    std::vector<double> Arrivals() {
+        std::lock_guard<std::mutex> lock(m);
+        return arrivals;
+    }
+
+private:
+    void Run() {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::pair<int, int>> pairs;  // (client, broker)
+        int dropped = 0;
+        char buf[4096];
+        while (!stop) {
+            std::vector<pollfd> fds{{listener, POLLIN, 0}};
+            for (auto [c, b] : pairs) fds.insert(fds.end(), {{c, POLLIN, 0}, {b, POLLIN, 0}});
+            if (poll(fds.data(), fds.size(), 10) <= 0) continue;
+            if (fds[0].revents) {
+                const int c = accept(listener, nullptr, nullptr);
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    arrivals.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                }
+                if (drops < 0 || dropped < drops) {
+                    ++dropped;
+                    close(c);
+                } else {
+                    const int b = socket(AF_INET, SOCK_STREAM, 0);
+                    sockaddr_in a{};
+                    a.sin_family = AF_INET;
+                    a.sin_port = htons(brokerPort);
+                    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+                    EXPECT_EQ(connect(b, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+                    pairs.emplace_back(c, b);
+                }
+            }
+            // The pairs polled (a pair accepted just now is not): relay, or end both ends.
+            for (size_t i = 0; i < (fds.size() - 1) / 2; ++i) {
+                const auto [c, b] = pairs[i];
+                for (int side = 0; side < 2 && c >= 0; ++side) {
+                    if (!fds[1 + 2 * i + side].revents) continue;
+                    const ssize_t n = recv(side ? b : c, buf, sizeof buf, 0);
+                    if (n > 0 && SocketSendAll(side ? c : b, buf, size_t(n))) continue;
+                    close(c), close(b);
+                    pairs[i] = {-1, -1};
+                }
+            }
+            pairs.erase(std::remove(pairs.begin(), pairs.end(), std::pair<int, int>(-1, -1)), pairs.end());
+        }
+        for (auto [c, b] : pairs) close(c), close(b);
+    }
+
+    uint16_t brokerPort;
+    int drops;
+    int listener = -1;
+    uint16_t port = 0;
+    std::atomic<bool> stop{false};
+    std::mutex m;
+    std::vector<double> arrivals;
+    std::thread thread;
+};
+
+TEST_F(BrokerTcp, AClientDroppedDuringItsHandshakeTriesAgainWithBackOffForABoundedTime) {
+    std::string error;
+    {
+        DroppingRelay relay(port, 3);
+        ClientConfig c = Tcp(1, "Una");
+        c.brokerAddress = relay.Address();
+        auto player = OnlineContext::Connect(c, &error);
+        ASSERT_TRUE(player) << error;
+        EXPECT_EQ(std::string(player->Friends()->GetFriendPersonaName(MakeUserId(2))), "Tess");
+        const std::vector<double> at = relay.Arrivals();
+        ASSERT_EQ(at.size(), 4u);
+        // Each pause is at least half of the one before doubled: 50, 100 and 200 ms.
+        EXPECT_GE(at[1] - at[0], 25.0);
+        EXPECT_GE(at[2] - at[1], 50.0);
+        EXPECT_GE(at[3] - at[2], 100.0);
+    }
+    // A broker that drops every try: tries at a falling rate, then a clear failure.
+    DroppingRelay relay(port, -1);
+    ClientConfig c = Tcp(1, "Una");
+    c.brokerAddress = relay.Address();
+    EXPECT_FALSE(OnlineContext::Connect(c, &error));
+    EXPECT_EQ(error.rfind("the broker at " + relay.Address() + " sent no challenge (", 0), 0u) << error;
+    EXPECT_NE(error.find(" tries)"), std::string::npos) << error;
+    const std::vector<double> at = relay.Arrivals();
+    EXPECT_GE(at.size(), 5u);
+    EXPECT_LE(at.size(), 40u);
+    EXPECT_LE(at.back() - at.front(), double(kTcpSignInMs));
+    // Nobody listening is no reason to try again.
+    const int status = broker.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(OnlineContext::Connect(Tcp(1, "Una"), &error));
+    EXPECT_EQ(error, "no broker at 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+}
+
+TEST_F(BrokerTcp, ASecretOfOneRepeatedByteIsRefusedAlsoByTheClient) {
+    struct Case {
+        std::string secret;
+        bool usable;
+    } cases[] = {
+        {std::string(32, '\0'), false},
+        {std::string(16, 'k'), false},
+        {std::string(4096, '\xff'), false},
+        {std::string(31, '\0') + '\1', true},
+        {'\1' + std::string(31, '\0'), true},
+    };
+    for (const Case& k : cases) {
+        const std::string file = (dir.path / "other_secret").string();
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << k.secret;
+        std::string secret, error;
+        EXPECT_EQ(ReadSecretFile(file, &secret, &error), k.usable) << error;
+        if (k.usable) continue;
+        EXPECT_EQ(error, "the secret in " + file + " is one byte repeated; make one of random bytes (head -c 32 /dev/urandom)");
+        ClientConfig c = Tcp(1, "Una");
+        c.brokerSecretFile = file;
+        std::string why;
+        EXPECT_FALSE(OnlineContext::Connect(c, &why));
+        EXPECT_EQ(why, error);
+    }
 }
 
 }  // namespace
