@@ -756,7 +756,7 @@ private:
     void RunOwners(bool create);
     void SetUICamera();
 
-    // Render-thread seams for later issues.
+    // Render-thread seams the scene and post-processing passes fill.
     void RebuildSceneGrid(const BoundingBox4& box, float cellSize);
     void SetSceneGridValue(float value);
     void UpdateSceneLighting(const RenderFrameClock clocks[3]);

@@ -24,8 +24,8 @@
 // creation, reset, present parameters, display modes, output binding, presenter
 // hand-off), _Geometry (built-in meshes, declarations, batch meshes), _Debug (debug draws
 // 54-68), frame/_AmbientCube. Later subsystems are reached through the seams
-// SceneDrawServices, UIDrawServices and GameRenderServices; the passes of later issues
-// plug into the declared seams (RunScenePasses, RunShadowMapPass, PostProcessChain, ...).
+// SceneDrawServices, UIDrawServices and GameRenderServices; the scene and post-processing
+// passes plug into the declared seams (RunScenePasses, RunShadowMapPass, PostProcessChain, ...).
 #include "render/VornexRenderer.h"
 
 #include <cassert>
