@@ -329,8 +329,7 @@ private:
 
     // ---- Entity replication (network thread; MultiplayerEngine_Replication.cpp) ----
     void ApplyEntityRecord(const EntityRecord& record);
-    // False when the record is a create waiting for its template slot (not applied).
-    bool ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime);
+    void ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime);
     void ScrubEntityArgs(uint16_t id);
     void TryToReleaseAllEntityStates();
     void PushEntityRecord(const EntityRecord& record);

@@ -130,8 +130,9 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
 
     // 7-9. The dictionary (client), entity records (entity replication), acknowledgements
     // (host). The host takes an acknowledged packet's records as applied: a packet with a
-    // create whose template slot has not arrived yet goes unacknowledged (its other
-    // records are applied), so the create comes again with the slot.
+    // create whose template slot has not arrived yet is neither applied nor acknowledged,
+    // so its records come again with the slot (applying the others alone would, for one,
+    // put a child of the waiting create under the scene root for good).
     bool acknowledge = true;
     if (netMode == NETMODE_CLIENT) {
         for (const auto& [slot, guid] : received.dictionary) {
@@ -140,11 +141,15 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
             replication.WriteDictionaryEntry(slot, g);
         }
         uint32_t awaiting = 0;
-        for (EntityRecord& r : received.entities) awaiting += ReceiveEntityRecord(peer, r, local) ? 0 : 1;
+        for (const EntityRecord& r : received.entities)
+            if (r.multiplayerId < kNoMultiplayerId && CreateAwaitsDictionary(peer.entities[r.multiplayerId], r, replication))
+                ++awaiting;
         if (awaiting) {
             acknowledge = false;
             gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
                        "Packet:%d not acknowledged: %u creates wait for their template slot", int(packet.packetId), unsigned(awaiting));
+        } else {
+            for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
         }
     }
     if (netMode == NETMODE_HOST)

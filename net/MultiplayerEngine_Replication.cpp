@@ -28,19 +28,17 @@ void MultiplayerEngine::PushEntityRecord(const EntityRecord& record) {
     EndCallback();
 }
 
-bool MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime) {
-    if (netMode != NETMODE_CLIENT) return true;
+void MultiplayerEngine::ReceiveEntityRecord(PeerSyncRecord& peer, EntityRecord& record, int64_t localTime) {
+    if (netMode != NETMODE_CLIENT) return;
     if (record.multiplayerId >= kNoMultiplayerId) {
         gLog.Warning(LogCategory::Multiplayer, "ReceiveEntityRecord - dropping record for id %u", unsigned(record.multiplayerId));
-        return true;
+        return;
     }
     PeerEntityEntry& entry = peer.entities[record.multiplayerId];
-    if (CreateAwaitsDictionary(entry, record, replication)) return false;
-    if (!FilterReceivedEntityRecord(entry, record, replication)) return true;
+    if (!FilterReceivedEntityRecord(entry, record, replication)) return;
     record.localTime = static_cast<uint64_t>(localTime);
     if (record.flags & ENTITYRECORD_DESTROY) ScrubEntityArgs(record.multiplayerId);
     PushEntityRecord(record);
-    return true;
 }
 
 void MultiplayerEngine::ScrubEntityArgs(uint16_t id) {

@@ -744,19 +744,19 @@ TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
 }
 
 // A create whose template slot the client has not received (its packet overtook the
-// slot's) is neither applied nor acknowledged; the same create with its slot is applied
-// as a first creation.
-TEST(Replication, ACreateBeforeItsTemplateSlotIsNotAcknowledged) {
+// slot's) holds back its whole packet, unacknowledged: a child in the same packet would
+// otherwise be made under the scene root and keep that parent. The packet sent again
+// with the slot is applied, the create as a first creation and the child under it.
+TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsPacket) {
     ReplicationMatch rm;
     EntityRecord early = Create(60, 3, {7});
     early.dictionarySlot = 3;
     early.creationCounter = 9;
-    EntityRecord known = Create(61, 0, {8});  // slot 0: the all-zero GUID, always known
-    const auto first = CraftEntities(900, {early, known});
+    EntityRecord child = Create(61, 0, {8}, 60);  // slot 0: the all-zero GUID, always known
+    const auto first = CraftEntities(900, {early, child});
     rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, first.data(), uint32_t(first.size()));
     rm.m->Step();
-    ASSERT_EQ(rm.view.records.size(), 1u) << "the other record of the packet is applied";
-    EXPECT_EQ(rm.view.records[0].multiplayerId, 61);
+    EXPECT_TRUE(rm.view.records.empty()) << "no record of the packet is applied";
     for (const AckEntry& a : rm.m->client.Peer()->acks) EXPECT_NE(a.packetId, 900) << "acknowledged without the slot";
 
     static GamePacket p;
@@ -767,16 +767,20 @@ TEST(Replication, ACreateBeforeItsTemplateSlotIsNotAcknowledged) {
     p.BeginSection(SECTION_DICTIONARY);
     WriteDictionaryItem(p, 3, Guid(3).bytes);
     p.EndSection();
-    p.BeginSection(SECTION_ENTITIES);
-    WriteEntityRecordWire(p, early);
-    p.EndSection();
+    for (const EntityRecord& r : {early, child}) {
+        p.BeginSection(SECTION_ENTITIES);
+        WriteEntityRecordWire(p, r);
+        p.EndSection();
+    }
     std::vector<uint8_t> second(kMaxPacketBytes + BitWriter::kSlackBytes);
     second.resize(p.Build(second.data()));
     rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, second.data(), uint32_t(second.size()));
     rm.m->Step();
     ASSERT_EQ(rm.view.records.size(), 2u);
-    EXPECT_EQ(rm.view.records[1].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
+    EXPECT_EQ(rm.view.records[0].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
     EXPECT_EQ(rm.view.entities[60].guid, Guid(3));
+    EXPECT_EQ(rm.view.records[1].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
+    EXPECT_EQ(rm.view.records[1].parentId, 60);
     bool acknowledged = false;
     for (const AckEntry& a : rm.m->client.Peer()->acks) acknowledged |= a.packetId == 901;
     EXPECT_TRUE(acknowledged);
