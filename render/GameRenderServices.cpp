@@ -1,10 +1,14 @@
 #include "render/GameRenderServices.h"
 
+#include <atomic>
+
 namespace {
 GameRenderServices gDefaultGameRenderServices;
-GameRenderServices* gGameRenderServices = &gDefaultGameRenderServices;
+std::atomic<GameRenderServices*> gGameRenderServices{&gDefaultGameRenderServices};
 }  // namespace
 
-GameRenderServices& GetGameRenderServices() { return *gGameRenderServices; }
+GameRenderServices& GetGameRenderServices() { return *gGameRenderServices.load(std::memory_order_acquire); }
 
-void SetGameRenderServices(GameRenderServices* services) { gGameRenderServices = services ? services : &gDefaultGameRenderServices; }
+void SetGameRenderServices(GameRenderServices* services) {
+    gGameRenderServices.store(services ? services : &gDefaultGameRenderServices, std::memory_order_release);
+}

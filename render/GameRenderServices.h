@@ -4,9 +4,10 @@
 // interface. The Game installs its implementation while it runs; until then (and after
 // SetGameRenderServices(nullptr)) the base class does nothing.
 //
-// Threads: installed on the main thread while the render thread does not run;
+// Threads: installed and removed on the main thread while the renderer runs (the Game's
+// start and close), so the render thread reads the installed pointer atomically;
 // RenderScenePass on the render thread, the controller calls on the thread that resets
-// the device.
+// the device. An installed implementation outlives its removal.
 class GameDelegate;
 
 class GameRenderServices {

@@ -19,8 +19,8 @@
 //    cache, targets, geometry, the debug draws). Only Start (device creation) and Reset
 //    touch the device from the main thread, with the render thread drained.
 //  - Any thread: the atomic counts and flags.
-// Device-object owners and the draw seams (SceneDrawServices, UIDrawServices,
-// GameRenderServices) are installed at start-up, before Start.
+// Device-object owners and the draw seams (SceneDrawServices, UIDrawServices) are
+// installed at start-up, before Start; GameRenderServices while the Game runs.
 #include <atomic>
 #include <bit>
 #include <cstdint>

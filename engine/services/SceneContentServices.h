@@ -13,7 +13,6 @@
 
 class BoundedReader;
 class Entity;
-class EntityManager;
 class EntityTemplate;
 class SequenceActionFactory;
 class SequenceSpawner;
@@ -55,8 +54,7 @@ public:
     // ---- Sequences ----
     // The read of a scene's sequence property list (false: corrupt); the default skips it.
     virtual bool ReadSequenceProperties(BoundedReader& in) { return true; }
-    // SequenceSystem::Init (entity manager, enable), Tick and Clear; SequenceActionFactory::Clear.
-    virtual void InitSequenceSystem(EntityManager* entityManager, bool enable) {}
+    // SequenceSystem::Tick and Clear; SequenceActionFactory::Clear.
     virtual void TickSequenceSystem() {}
     virtual void ClearSequenceSystem() {}
     virtual void ClearSequenceActionFactory() {}
