@@ -1,6 +1,7 @@
 #pragma once
 // Shell commands run by tests to make their data and check it with outside tools.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,13 +19,16 @@ namespace shelltest {
 inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 // What a shell command prints, without its trailing line ends (empty when it cannot run).
+// Any exit code is the command's own answer (tools such as `compare` end with 1 on a
+// difference); a shell killed by a signal fails the test.
 inline std::string ShellOutput(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buffer[4096];
         size_t n;
         while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-        pclose(p);
+        const int status = pclose(p);
+        if (status == -1 || !WIFEXITED(status)) ADD_FAILURE() << "the shell of `" << command << "` did not exit normally";
     }
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return out;
