@@ -15,6 +15,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/online/InGameStore.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
 #include "engine/entity/ScriptScheduler.h"
@@ -114,8 +115,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     gameplayScheduler = new ScriptScheduler();
     TriggerEntity::EnableChecks();
     const char* storeDefinitions = gProjectConfig->storeDefinitionFile;
-    if (storeDefinitions && *storeDefinitions && gEngineServices.createInGameStore)
-        store = gEngineServices.createInGameStore(storeDefinitions);
+    if (storeDefinitions && *storeDefinitions) store = new InGameStore(storeDefinitions);
     // 13. The delegate's init around the sequences and the entities; the camera settles.
     if (delegate) delegate->OnPreInit();
     if (gEntityManager && gSequenceSystem) gSequenceSystem->Init(gEntityManager, true);
@@ -182,8 +182,10 @@ uint32_t Game::StopGameplayForClose() {
     const uint32_t closedWindow = window;
     window = 0;
     // 6. Sound and video.
-    if (gEngineServices.soundStopSound) gEngineServices.soundStopSound(-1, 0.8f, 0);
-    if (gSoundEngine) gSoundEngine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
+    if (gSoundEngine) {
+        gSoundEngine->StopSound(kSoundAllInstances, 0.8f);
+        gSoundEngine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
+    }
     if (gVideoEngine) gVideoEngine->Stop();
     return closedWindow;
 }
@@ -216,7 +218,7 @@ void Game::ReleaseGameObjects() {
     meshFinishList.Release();
     delete cameraController;
     cameraController = nullptr;
-    if (store && gEngineServices.deleteInGameStore) gEngineServices.deleteInGameStore(store);
+    delete store;
     store = nullptr;
     for (UIScreen*& screen : screens) {
         if (screen && gEngineServices.uiScreenRelease) gEngineServices.uiScreenRelease(screen);

@@ -10,7 +10,6 @@
 #include "net/online/GamerProfile.h"
 #include "net/online/GamerProfileData.h"
 #include "net/online/InGameStore.h"
-#include "net/online/VornexAnalytics.h"
 #include "net/steam/SteamNetDriver.h"
 
 namespace {
@@ -88,15 +87,6 @@ private:
 
 NetMultiplayerServices gNetMultiplayerServices;
 
-void AnalyticsBegin(const char* name) { gVornexAnalytics.Begin(name); }
-void AnalyticsEnd() { gVornexAnalytics.End(true); }
-void AnalyticsAddInt(const char* key, int32_t value) { gVornexAnalytics.AddInt(key, value); }
-void AnalyticsAddFloat(const char* key, float value) { gVornexAnalytics.AddFloat(key, value); }
-void AnalyticsAddString(const char* key, const char* value) { gVornexAnalytics.AddString(key, value); }
-
-InGameStore* CreateStore(const char* definitionFile) { return new InGameStore(definitionFile); }
-void DeleteStore(InGameStore* store) { delete store; }
-
 void InstallRow() {
     InstallNetHooks();
     PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
@@ -140,13 +130,6 @@ void InstallNetHooks() {
     s.multiplayerEndFrame = &EndFrame;
     s.multiplayerUpdateMainThread = &UpdateMainThread;
     s.multiplayerDispatchReplicatedMethodCalls = &Dispatch;
-    s.analyticsBegin = &AnalyticsBegin;
-    s.analyticsEnd = &AnalyticsEnd;
-    s.analyticsAddInt = &AnalyticsAddInt;
-    s.analyticsAddFloat = &AnalyticsAddFloat;
-    s.analyticsAddString = &AnalyticsAddString;
-    s.createInGameStore = &CreateStore;
-    s.deleteInGameStore = &DeleteStore;
 }
 
 void RemoveNetHooks() {
@@ -159,11 +142,4 @@ void RemoveNetHooks() {
     s.multiplayerEndFrame = nullptr;
     s.multiplayerUpdateMainThread = nullptr;
     s.multiplayerDispatchReplicatedMethodCalls = nullptr;
-    s.analyticsBegin = nullptr;
-    s.analyticsEnd = nullptr;
-    s.analyticsAddInt = nullptr;
-    s.analyticsAddFloat = nullptr;
-    s.analyticsAddString = nullptr;
-    s.createInGameStore = nullptr;
-    s.deleteInGameStore = nullptr;
 }

@@ -80,9 +80,6 @@ void InstallStringServices(EngineServices& e) {
     e.stringManagerLookup = [](const char* id) -> const char16_t* {
         return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
     };
-    e.stringManagerCurrentLanguage = [] {
-        return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
-    };
     // A change of the project's "Default language" chooses the text language again.
     SetLanguageSelectionHook([] {
         if (gStringManager) gStringManager->SelectLanguage();
@@ -91,7 +88,6 @@ void InstallStringServices(EngineServices& e) {
 
 void ClearStringServices(EngineServices& e) {
     e.stringManagerLookup = nullptr;
-    e.stringManagerCurrentLanguage = nullptr;
     SetLanguageSelectionHook(nullptr);
 }
 // The font builder's character set: the strings' bits (in 32-bit words) ORed into its

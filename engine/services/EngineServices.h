@@ -10,7 +10,6 @@
 // Main thread; filled at start-up, read afterwards.
 #include <cstdint>
 
-class InGameStore;
 class Matrix;
 class MultiplayerEngine;
 class UIGameConsoleScreen;
@@ -18,12 +17,6 @@ class UIScreen;
 struct Vector;
 
 struct EngineServices {
-    // ---- Multiplayer and online services ----
-    // InGameStore from the project's store definition file; deleted through
-    // deleteInGameStore.
-    InGameStore* (*createInGameStore)(const char* definitionFile) = nullptr;
-    void (*deleteInGameStore)(InGameStore* store) = nullptr;
-
     // ---- The Game ----
     // What the Game calls of the subsystems above the engine. Empty entries give the
     // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.
@@ -40,9 +33,6 @@ struct EngineServices {
     void (*multiplayerEndFrame)(MultiplayerEngine* engine, uint64_t time) = nullptr;
     void (*multiplayerUpdateMainThread)(MultiplayerEngine* engine) = nullptr;
     void (*multiplayerDispatchReplicatedMethodCalls)(MultiplayerEngine* engine, bool force) = nullptr;
-
-    // Sound: SoundEngine::StopSound (instance, -1 all; fade seconds; flags).
-    void (*soundStopSound)(int32_t instance, float fadeSeconds, uint32_t flags) = nullptr;
 
     // The console screen (UIGameConsoleScreen): made by Game::Init, released by
     // Game::Close. IsShown (empty: false); OnKeyDown true when the key was consumed;
@@ -79,24 +69,9 @@ struct EngineServices {
     // What the configuration helper (gConfigHelper) and the Game's script methods call
     // of the subsystems above the engine.
     //
-    // Sound: re-applies the configuration's music, SFX and voice volumes after a volume
-    // setter. Empty: nothing.
-    void (*soundRefreshVolumes)() = nullptr;
     // StringManager: the text of a string id in the current language (lookup with
-    // language 11 and flags 1, 1), null when there is none; the current text language
-    // (0..10). Empty: no text; English.
+    // language 11 and flags 1, 1), null when there is none. Empty: no text.
     const char16_t* (*stringManagerLookup)(const char* id) = nullptr;
-    uint32_t (*stringManagerCurrentLanguage)() = nullptr;
-    // Analytics records: open one for a table name, add named values, end it (which
-    // hands it over for posting). Empty: nothing is recorded.
-    void (*analyticsBegin)(const char* name) = nullptr;
-    void (*analyticsEnd)() = nullptr;
-    void (*analyticsAddInt)(const char* key, int32_t value) = nullptr;
-    void (*analyticsAddFloat)(const char* key, float value) = nullptr;
-    void (*analyticsAddString)(const char* key, const char* value) = nullptr;
-    // Rendering: rebuilds the post-processing, shadow and outline render resources after
-    // the graphics settings changed. Empty: nothing.
-    void (*rebuildRenderResources)() = nullptr;
     // UIScreen: told when it enters (true) or leaves (false) a Game screen slot;
     // prepared as the loading screen (UI flag 32). Empty: nothing.
     void (*uiScreenSlotChanged)(UIScreen* screen, bool entered) = nullptr;

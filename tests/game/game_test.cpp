@@ -38,6 +38,7 @@
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/EngineServices.h"
 #include "engine/services/MultiplayerServices.h"
+#include "sound/SoundEngine.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 #include "render/GameRenderServices.h"
@@ -189,16 +190,24 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
-    gEngineServices.soundStopSound = [](int32_t i, float fade, uint32_t) { gRecorder->Add(std::to_string(i) + " " + std::to_string(fade)); };
+    struct StopRecordingSound : SoundEngine {
+        StopRecordingSound() { SetRunWithoutThread(true); }
+        void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+            if (id == SOUND_CMD_STOP) gRecorder->Add("stop");
+            SoundEngine::HandleCommand(id, ring);
+        }
+    } sound;
+    SoundEngine* const savedSound = gSoundEngine;
+    gSoundEngine = &sound;
     game->Close();
-    EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
+    sound.RunWake();
+    gSoundEngine = savedSound;
+    EXPECT_EQ(recorder.Joined(), "stop");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
     EXPECT_NE(&GetGameServices(), &GetRunningGameServices());
     EXPECT_FALSE(GetGameServices().SelectScheduler(8, &now) || &GetGameRenderServices() == &GetRunningGameRenderServices() ||
                  GetGameServices().TakesDelayedEntities());
-    gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
-    EXPECT_EQ(recorder.Joined(), "");  // no store definitions: no store
 }
 
 // Focus loss/regain (D/A), suspend/resume (S/R) run once each; eviction on the first, reload on the last.

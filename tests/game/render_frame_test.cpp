@@ -175,7 +175,6 @@ TEST_F(RenderFrameTest, ApplyingTheSettingsRemakesThePostProcessingObjects) {
     const std::vector<uint32_t> before = serials();
     const bool refilled = !chain.ToneCurveDirty() && !chain.ColorLookupDirty();
     const uint32_t textures = gfx::GetRecorder(gVornexRenderer.Device())->LiveObjects(gfx::ObjectKind::Texture);
-    EXPECT_EQ(gEngineServices.rebuildRenderResources, nullptr);
     const bool fullScreen = gGameConfig->fullScreenMode;
     gGameConfig->fullScreenMode = false;
     gConfigHelper->ApplySeriousGFXSettings();
