@@ -26,6 +26,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"
 
@@ -186,8 +187,7 @@ void Game::RemoveHooks() {
 }
 
 bool Game::HasMultiplayerAuthority() const {
-    return !multiplayerEngine || !gEngineServices.multiplayerHasAuthority ||
-           gEngineServices.multiplayerHasAuthority(multiplayerEngine);
+    return !multiplayerEngine || multiplayerEngine->HasAuthority();
 }
 
 bool Game::ScreenShown(GameScreenSlot slot) const {

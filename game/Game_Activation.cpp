@@ -5,6 +5,7 @@
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
+#include "net/MultiplayerEngine.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
@@ -20,8 +21,7 @@ bool SoundRunning() { return gSoundEngine && gSoundEngine->IsRunning(); }
 }  // namespace
 
 bool Game::CanSleepInBackground() const {
-    if (multiplayerEngine && gEngineServices.multiplayerIsIdle && !gEngineServices.multiplayerIsIdle(multiplayerEngine))
-        return false;
+    if (multiplayerEngine && !multiplayerEngine->IsIdle()) return false;
     return delegate ? delegate->CanSleep() : true;
 }
 

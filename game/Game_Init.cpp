@@ -15,6 +15,7 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/NetStaticInit.h"
 #include "net/online/InGameStore.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
@@ -51,7 +52,15 @@ void CentreCursor(uint32_t window) {
     if (wnd::ClientToScreen(window, &point)) wnd::SetCursorPos(point.x, point.y);
 }
 
+const Game::MultiplayerEngineFactory kNetMultiplayerEngineFactory = {&CreateMultiplayerEngine,
+                                                                      &DeleteMultiplayerEngine};
+Game::MultiplayerEngineFactory gMultiplayerEngineFactory = kNetMultiplayerEngineFactory;
+
 }  // namespace
+
+void Game::SetMultiplayerEngineFactory(const MultiplayerEngineFactory* factory) {
+    gMultiplayerEngineFactory = factory ? *factory : kNetMultiplayerEngineFactory;
+}
 
 void Game::CheckCursorCounter(int32_t counter, int32_t expected) {
     if (counter != expected) gLog.Warning(LogCategory::Engine, "Hardware cursor counter invalid: %d (expected %d)", counter, expected);
@@ -68,7 +77,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     // 1-2. Arguments; the multiplayer engine, published to scripts.
     argv = arguments;
     argc = argumentCount;
-    if (gEngineServices.multiplayerCreate) multiplayerEngine = gEngineServices.multiplayerCreate();
+    multiplayerEngine = gMultiplayerEngineFactory.create();
     if (multiplayerEngine) gLua.SetGlobalObject(multiplayerEngine, "MultiplayerEngine", "gMultiplayerEngine");
     // 3. The window, with the cursor in the middle of its client area.
     window = gameWindow;
@@ -194,7 +203,7 @@ void Game::ReleaseSessionForClose() {
     // 7. The multiplayer engine.
     if (multiplayerEngine) {
         gLua.SetGlobalObject(nullptr, "MultiplayerEngine", "gMultiplayerEngine");
-        if (gEngineServices.multiplayerDelete) gEngineServices.multiplayerDelete(multiplayerEngine);
+        gMultiplayerEngineFactory.destroy(multiplayerEngine);
         multiplayerEngine = nullptr;
     }
     // 8. The scene's entities, pending trigger checks and the UI's memory guard.

@@ -1,8 +1,7 @@
-// Start-up table of the multiplayer layer: installs the engine's MultiplayerServices and
-// fills the Game's multiplayer entries.
+// Start-up table of the multiplayer layer: installs the engine's MultiplayerServices; the
+// Game's default multiplayer engine.
 #include "net/NetStaticInit.h"
 
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/services/MultiplayerServices.h"
 #include "net/MultiplayerEngine.h"
@@ -19,7 +18,9 @@ namespace {
 Network::SteamNetDriver* gOnlineDriver = nullptr;
 MultiplayerEngine* gOnlineDriverOwner = nullptr;
 
-MultiplayerEngine* Create() {
+}  // namespace
+
+MultiplayerEngine* CreateMultiplayerEngine() {
     if (gOnlineDriver || !online::GlobalContext()) return new MultiplayerEngine();
     auto* driver = new Network::SteamNetDriver(online::GlobalContext());
     MultiplayerEngine::Options options;
@@ -30,7 +31,8 @@ MultiplayerEngine* Create() {
     driver->SetRouteTarget(engine);
     return engine;
 }
-void Delete(MultiplayerEngine* engine) {
+
+void DeleteMultiplayerEngine(MultiplayerEngine* engine) {
     if (engine && engine == gOnlineDriverOwner) {
         // No routed event reaches an engine being torn down; the driver outlives it.
         gOnlineDriver->SetRouteTarget(nullptr);
@@ -42,11 +44,8 @@ void Delete(MultiplayerEngine* engine) {
     }
     delete engine;
 }
-bool IsIdle(MultiplayerEngine* engine) { return engine->IsIdle(); }
-bool HasAuthority(MultiplayerEngine* engine) { return engine->HasAuthority(); }
-void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time); }
-void UpdateMainThread(MultiplayerEngine* engine) { engine->UpdateMainThread(); }
-void Dispatch(MultiplayerEngine* engine, bool force) { engine->DispatchReplicatedMethodCalls(force); }
+
+namespace {
 
 // The engine's multiplayer services: entity and method-call replication through the
 // Game's multiplayer engine (nothing while it has none), and the in-game store.
@@ -122,24 +121,8 @@ const StaticInitTable kNetStaticInit = {kNetRows, sizeof kNetRows / sizeof kNetR
 
 void InstallNetHooks() {
     SetMultiplayerServices(&gNetMultiplayerServices);
-    EngineServices& s = gEngineServices;
-    s.multiplayerCreate = &Create;
-    s.multiplayerDelete = &Delete;
-    s.multiplayerIsIdle = &IsIdle;
-    s.multiplayerHasAuthority = &HasAuthority;
-    s.multiplayerEndFrame = &EndFrame;
-    s.multiplayerUpdateMainThread = &UpdateMainThread;
-    s.multiplayerDispatchReplicatedMethodCalls = &Dispatch;
 }
 
 void RemoveNetHooks() {
     SetMultiplayerServices(nullptr);
-    EngineServices& s = gEngineServices;
-    s.multiplayerCreate = nullptr;
-    s.multiplayerDelete = nullptr;
-    s.multiplayerIsIdle = nullptr;
-    s.multiplayerHasAuthority = nullptr;
-    s.multiplayerEndFrame = nullptr;
-    s.multiplayerUpdateMainThread = nullptr;
-    s.multiplayerDispatchReplicatedMethodCalls = nullptr;
 }

@@ -21,19 +21,6 @@ struct EngineServices {
     // What the Game calls of the subsystems above the engine. Empty entries give the
     // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.
     //
-    // MultiplayerEngine: made by Game::Init (its thread starts with it) and deleted by
-    // Game::Close. Without one the Game acts as the authority. IsIdle: mode 0 and no
-    // queued callbacks (empty: true); HasAuthority: mode 0 or 1 (empty: true).
-    MultiplayerEngine* (*multiplayerCreate)() = nullptr;
-    void (*multiplayerDelete)(MultiplayerEngine* engine) = nullptr;
-    bool (*multiplayerIsIdle)(MultiplayerEngine* engine) = nullptr;
-    bool (*multiplayerHasAuthority)(MultiplayerEngine* engine) = nullptr;
-    // The end of a simulation step (game-clock time); the per-frame main-thread step;
-    // the due replicated method calls.
-    void (*multiplayerEndFrame)(MultiplayerEngine* engine, uint64_t time) = nullptr;
-    void (*multiplayerUpdateMainThread)(MultiplayerEngine* engine) = nullptr;
-    void (*multiplayerDispatchReplicatedMethodCalls)(MultiplayerEngine* engine, bool force) = nullptr;
-
     // The console screen (UIGameConsoleScreen): made by Game::Init, released by
     // Game::Close. IsShown (empty: false); OnKeyDown true when the key was consumed;
     // GetEnteredCommand copies the entered line (at most size - 1 characters and a

@@ -46,6 +46,20 @@
 
 namespace {
 
+// The Game runs without a multiplayer engine in every test here.
+class NoMultiplayerEngine : public testing::Environment {
+public:
+    void SetUp() override {
+        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
+                                                            [](MultiplayerEngine*) {}};
+        Game::SetMultiplayerEngineFactory(&none);
+    }
+    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
+};
+[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
+    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
+
+
 // What the Game did through its delegate and the UI hooks (shared with a releasing thread).
 struct Recorder {
     std::mutex mutex;

@@ -25,6 +25,20 @@
 
 namespace {
 
+// The Game runs without a multiplayer engine in every test here.
+class NoMultiplayerEngine : public testing::Environment {
+public:
+    void SetUp() override {
+        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
+                                                            [](MultiplayerEngine*) {}};
+        Game::SetMultiplayerEngineFactory(&none);
+    }
+    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
+};
+[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
+    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
+
+
 std::vector<uint32_t> gTasks;
 std::string gCalls;  // the hooks' calls in order, one letter each
 
