@@ -17,7 +17,6 @@
 #include <cstring>
 
 #include "core/Memory.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
@@ -29,6 +28,7 @@
 #include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"
+#include "ui/elements/UIScreen.h"
 
 Game* gGame = nullptr;
 
@@ -191,10 +191,10 @@ bool Game::HasMultiplayerAuthority() const {
 }
 
 bool Game::ScreenShown(GameScreenSlot slot) const {
-    return screens[slot] && gEngineServices.uiScreenIsShown && gEngineServices.uiScreenIsShown(screens[slot]);
+    return screens[slot] && screens[slot]->IsVisible();
 }
 
 void Game::UpdateScreen(GameScreenSlot slot) {
-    if (screens[slot] && gEngineServices.uiScreenUpdate) gEngineServices.uiScreenUpdate(screens[slot]);
+    if (screens[slot]) screens[slot]->Update(screens[slot]->CursorPosition());
 }
 

@@ -331,6 +331,9 @@ private:
     void RemoveHooks();
     // The loading screen's fade (when its flag is set) and the pause that lets it run.
     void FadeOutLoadingScreen();
+    // Starts the loading screen's fade when it asks for one (its actions stop and it turns
+    // transparent white over 0.2 s); false when it does not fade.
+    bool StartLoadingScreenFade();
     void CloseLoadingScreen();
     // The steps of LoadPendingScene (Game_Scene.cpp), in order.
     struct SceneLoad;

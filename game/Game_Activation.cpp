@@ -1,7 +1,6 @@
 // Application activation and deactivation: focus loss and regain, suspend and resume,
 // and the eviction and reload of resources around them.
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
@@ -10,6 +9,7 @@
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "sound/SoundEngine.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
 
@@ -25,11 +25,16 @@ bool Game::CanSleepInBackground() const {
     return delegate ? delegate->CanSleep() : true;
 }
 
-void Game::FadeOutLoadingScreen() {
+bool Game::StartLoadingScreenFade() {
     UIScreen* screen = screens[GAMESCREEN_LOADING];
-    if (!screen || !gEngineServices.uiScreenHasFadeFlag || !gEngineServices.uiScreenHasFadeFlag(screen)) return;
-    if (gEngineServices.uiScreenFadeOut) gEngineServices.uiScreenFadeOut(screen);
-    os::Sleep(kLoadingScreenFadeMs);
+    if (!screen || !screen->BlendingWhenUsedAsLoadingScreen()) return false;
+    screen->RemoveAllActions(uint32_t(-1));
+    screen->ChangeColor(0.2f, 1, 1, 1, 0, 0, 0);
+    return true;
+}
+
+void Game::FadeOutLoadingScreen() {
+    if (StartLoadingScreenFade()) os::Sleep(kLoadingScreenFadeMs);
 }
 
 void Game::Deactivate(bool suspend) {

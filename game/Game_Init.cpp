@@ -7,7 +7,6 @@
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
@@ -33,6 +32,7 @@
 #include "ui/elements/UITextBase.h"
 #include "ui/localisation/StringReplacementContainer.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     gameplayTimer.Reset();
     smoothGameTimer.Reset();
     smoothGameplayTimer.Reset();
-    if (gEngineServices.consoleScreenCreate) console = gEngineServices.consoleScreenCreate();
+    console = new UIGameConsoleScreen;
     gameScheduler = new ScriptScheduler();
     gameplayScheduler = new ScriptScheduler();
     TriggerEntity::EnableChecks();
@@ -230,10 +230,10 @@ void Game::ReleaseGameObjects() {
     delete store;
     store = nullptr;
     for (UIScreen*& screen : screens) {
-        if (screen && gEngineServices.uiScreenRelease) gEngineServices.uiScreenRelease(screen);
+        if (screen) screen->Release();
         screen = nullptr;
     }
-    if (console && gEngineServices.consoleScreenRelease) gEngineServices.consoleScreenRelease(console);
+    if (console) console->Release();
     console = nullptr;
     gLog.SetCallback(nullptr);
     EngineFree(pendingCommand);

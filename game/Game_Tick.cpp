@@ -15,7 +15,6 @@
 #include "core/Log.h"
 #include "core/Time.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/GameCameraController.h"
