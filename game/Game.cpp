@@ -17,7 +17,6 @@
 #include <cstring>
 
 #include "core/Memory.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/CameraServices.h"
@@ -26,8 +25,10 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"
+#include "ui/elements/UIScreen.h"
 
 Game* gGame = nullptr;
 
@@ -186,15 +187,14 @@ void Game::RemoveHooks() {
 }
 
 bool Game::HasMultiplayerAuthority() const {
-    return !multiplayerEngine || !gEngineServices.multiplayerHasAuthority ||
-           gEngineServices.multiplayerHasAuthority(multiplayerEngine);
+    return !multiplayerEngine || multiplayerEngine->HasAuthority();
 }
 
 bool Game::ScreenShown(GameScreenSlot slot) const {
-    return screens[slot] && gEngineServices.uiScreenIsShown && gEngineServices.uiScreenIsShown(screens[slot]);
+    return screens[slot] && screens[slot]->IsVisible();
 }
 
 void Game::UpdateScreen(GameScreenSlot slot) {
-    if (screens[slot] && gEngineServices.uiScreenUpdate) gEngineServices.uiScreenUpdate(screens[slot]);
+    if (screens[slot]) screens[slot]->Update(screens[slot]->CursorPosition());
 }
 

@@ -147,6 +147,15 @@ public:
     GameCameraController* GetCameraController() const { return cameraController; }
     GameDelegate* GetDelegate() const { return delegate; }
     MultiplayerEngine* GetMultiplayerEngine() const { return multiplayerEngine; }
+    // What Init makes the multiplayer engine with and Close deletes it with. The default
+    // is the multiplayer layer's own (CreateMultiplayerEngine, DeleteMultiplayerEngine); a
+    // program that drives its own engine installs another pair, and null restores the
+    // default. A create that returns null leaves the Game without an engine.
+    struct MultiplayerEngineFactory {
+        MultiplayerEngine* (*create)();
+        void (*destroy)(MultiplayerEngine* engine);
+    };
+    static void SetMultiplayerEngineFactory(const MultiplayerEngineFactory* factory);
     // No multiplayer engine, or one that has the authority.
     bool HasMultiplayerAuthority() const;
     uint32_t GetClientWidth() const { return clientWidth; }
@@ -322,6 +331,9 @@ private:
     void RemoveHooks();
     // The loading screen's fade (when its flag is set) and the pause that lets it run.
     void FadeOutLoadingScreen();
+    // Starts the loading screen's fade when it asks for one (its actions stop and it turns
+    // transparent white over 0.2 s); false when it does not fade.
+    bool StartLoadingScreenFade();
     void CloseLoadingScreen();
     // The steps of LoadPendingScene (Game_Scene.cpp), in order.
     struct SceneLoad;

@@ -1,14 +1,15 @@
 // Application activation and deactivation: focus loss and regain, suspend and resume,
 // and the eviction and reload of resources around them.
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
+#include "net/MultiplayerEngine.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "sound/SoundEngine.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
 
@@ -20,16 +21,20 @@ bool SoundRunning() { return gSoundEngine && gSoundEngine->IsRunning(); }
 }  // namespace
 
 bool Game::CanSleepInBackground() const {
-    if (multiplayerEngine && gEngineServices.multiplayerIsIdle && !gEngineServices.multiplayerIsIdle(multiplayerEngine))
-        return false;
+    if (multiplayerEngine && !multiplayerEngine->IsIdle()) return false;
     return delegate ? delegate->CanSleep() : true;
 }
 
-void Game::FadeOutLoadingScreen() {
+bool Game::StartLoadingScreenFade() {
     UIScreen* screen = screens[GAMESCREEN_LOADING];
-    if (!screen || !gEngineServices.uiScreenHasFadeFlag || !gEngineServices.uiScreenHasFadeFlag(screen)) return;
-    if (gEngineServices.uiScreenFadeOut) gEngineServices.uiScreenFadeOut(screen);
-    os::Sleep(kLoadingScreenFadeMs);
+    if (!screen || !screen->BlendingWhenUsedAsLoadingScreen()) return false;
+    screen->RemoveAllActions(uint32_t(-1));
+    screen->ChangeColor(0.2f, 1, 1, 1, 0, 0, 0);
+    return true;
+}
+
+void Game::FadeOutLoadingScreen() {
+    if (StartLoadingScreenFade()) os::Sleep(kLoadingScreenFadeMs);
 }
 
 void Game::Deactivate(bool suspend) {

@@ -6,10 +6,10 @@
 #include "core/config/GameConfig.h"
 #include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
-#include "engine/services/EngineServices.h"
 #include "game/Game.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ const Vector kConsoleYellow(1.0f, 1.0f, 0.0f, 1.0f);
 const Vector kConsoleGrey(0.5f, 0.5f, 0.5f, 1.0f);
 
 bool ConsoleShown(const UIGameConsoleScreen* console) {
-    return console && gEngineServices.consoleScreenIsShown && gEngineServices.consoleScreenIsShown(console);
+    return console && console->IsShown();
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ bool Game::OnKeyDown(uint32_t key) {
             if (!pendingCommand && command && *command) pendingCommand = fs::CopyText(command);
             return true;
         }
-    } else if (gEngineServices.consoleScreenOnKeyDown && gEngineServices.consoleScreenOnKeyDown(console, key)) {
+    } else if (console->OnKeyDown(key)) {
         return true;
     }
     inputManager->PostInputEvent(INPUTEVENT_KEYBOARD_KEYPRESS, key);
@@ -55,9 +55,9 @@ bool Game::OnKeyDown(uint32_t key) {
 
 void Game::OnChar(uint32_t character) {
     if (ConsoleShown(console) && character != kBackQuote && !IsLoadingScreenActive()) {
-        if (gEngineServices.consoleScreenOnChar) gEngineServices.consoleScreenOnChar(console, character);
-    } else if (ScreenShown(GAMESCREEN_MODAL) && gEngineServices.uiScreenOnChar) {
-        gEngineServices.uiScreenOnChar(screens[GAMESCREEN_MODAL], character);
+        console->OnChar(character);
+    } else if (ScreenShown(GAMESCREEN_MODAL)) {
+        screens[GAMESCREEN_MODAL]->OnChar(character);
     }
     inputManager->PostInputEvent(INPUTEVENT_KEYBOARD_CHAR, character);
 }
@@ -79,9 +79,7 @@ void Game::RunConsoleLine(char* line, uint32_t size) {
 
 void Game::ProcessConsoleCommands() {
     char line[kConsoleLineBuffer];
-    if (console && gEngineServices.consoleScreenGetEnteredCommand &&
-        gEngineServices.consoleScreenGetEnteredCommand(console, line, kConsoleLineChars + 1))
-        RunConsoleLine(line, sizeof line);
+    if (console && console->GetEnteredCommand(line, kConsoleLineChars + 1)) RunConsoleLine(line, sizeof line);
     if (pendingCommand) {
         char* command = pendingCommand;
         pendingCommand = nullptr;
@@ -97,14 +95,13 @@ void Game::ProcessConsoleCommands() {
 }
 
 void Game::OnLogMessage(uint32_t severity, uint32_t category, const char* text) {
-    if (!console || severity < consoleLevel || !gEngineServices.consoleScreenAddLine) return;
+    if (!console || severity < consoleLevel) return;
     const Vector& colour = severity >= kConsoleErrorLevel ? kConsoleRed : severity == kConsoleWarningLevel ? kConsoleYellow : kConsoleGrey;
-    gEngineServices.consoleScreenAddLine(console, text, colour);
+    console->AddLine(text, colour);
 }
 
 void Game::AppendGameConsoleLine(const char* text) {
-    if (console && consoleLevel < kConsoleWarningLevel && gEngineServices.consoleScreenAddLine)
-        gEngineServices.consoleScreenAddLine(console, text, kConsoleGrey);
+    if (console && consoleLevel < kConsoleWarningLevel) console->AddLine(text, kConsoleGrey);
 }
 
 void Game::BindKey(uint32_t key, const char* command) { gGameConfig->BindKey(key, command); }

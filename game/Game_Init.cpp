@@ -7,7 +7,6 @@
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
@@ -15,6 +14,8 @@
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/NetStaticInit.h"
+#include "net/online/InGameStore.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
 #include "engine/entity/ScriptScheduler.h"
@@ -31,6 +32,7 @@
 #include "ui/elements/UITextBase.h"
 #include "ui/localisation/StringReplacementContainer.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 namespace {
 
@@ -50,7 +52,15 @@ void CentreCursor(uint32_t window) {
     if (wnd::ClientToScreen(window, &point)) wnd::SetCursorPos(point.x, point.y);
 }
 
+const Game::MultiplayerEngineFactory kNetMultiplayerEngineFactory = {&CreateMultiplayerEngine,
+                                                                      &DeleteMultiplayerEngine};
+Game::MultiplayerEngineFactory gMultiplayerEngineFactory = kNetMultiplayerEngineFactory;
+
 }  // namespace
+
+void Game::SetMultiplayerEngineFactory(const MultiplayerEngineFactory* factory) {
+    gMultiplayerEngineFactory = factory ? *factory : kNetMultiplayerEngineFactory;
+}
 
 void Game::CheckCursorCounter(int32_t counter, int32_t expected) {
     if (counter != expected) gLog.Warning(LogCategory::Engine, "Hardware cursor counter invalid: %d (expected %d)", counter, expected);
@@ -67,7 +77,7 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     // 1-2. Arguments; the multiplayer engine, published to scripts.
     argv = arguments;
     argc = argumentCount;
-    if (gEngineServices.multiplayerCreate) multiplayerEngine = gEngineServices.multiplayerCreate();
+    multiplayerEngine = gMultiplayerEngineFactory.create();
     if (multiplayerEngine) gLua.SetGlobalObject(multiplayerEngine, "MultiplayerEngine", "gMultiplayerEngine");
     // 3. The window, with the cursor in the middle of its client area.
     window = gameWindow;
@@ -109,13 +119,12 @@ void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelega
     gameplayTimer.Reset();
     smoothGameTimer.Reset();
     smoothGameplayTimer.Reset();
-    if (gEngineServices.consoleScreenCreate) console = gEngineServices.consoleScreenCreate();
+    console = new UIGameConsoleScreen;
     gameScheduler = new ScriptScheduler();
     gameplayScheduler = new ScriptScheduler();
     TriggerEntity::EnableChecks();
     const char* storeDefinitions = gProjectConfig->storeDefinitionFile;
-    if (storeDefinitions && *storeDefinitions && gEngineServices.createInGameStore)
-        store = gEngineServices.createInGameStore(storeDefinitions);
+    if (storeDefinitions && *storeDefinitions) store = new InGameStore(storeDefinitions);
     // 13. The delegate's init around the sequences and the entities; the camera settles.
     if (delegate) delegate->OnPreInit();
     if (gEntityManager && gSequenceSystem) gSequenceSystem->Init(gEntityManager, true);
@@ -182,8 +191,10 @@ uint32_t Game::StopGameplayForClose() {
     const uint32_t closedWindow = window;
     window = 0;
     // 6. Sound and video.
-    if (gEngineServices.soundStopSound) gEngineServices.soundStopSound(-1, 0.8f, 0);
-    if (gSoundEngine) gSoundEngine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
+    if (gSoundEngine) {
+        gSoundEngine->StopSound(kSoundAllInstances, 0.8f);
+        gSoundEngine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
+    }
     if (gVideoEngine) gVideoEngine->Stop();
     return closedWindow;
 }
@@ -192,7 +203,7 @@ void Game::ReleaseSessionForClose() {
     // 7. The multiplayer engine.
     if (multiplayerEngine) {
         gLua.SetGlobalObject(nullptr, "MultiplayerEngine", "gMultiplayerEngine");
-        if (gEngineServices.multiplayerDelete) gEngineServices.multiplayerDelete(multiplayerEngine);
+        gMultiplayerEngineFactory.destroy(multiplayerEngine);
         multiplayerEngine = nullptr;
     }
     // 8. The scene's entities, pending trigger checks and the UI's memory guard.
@@ -216,13 +227,13 @@ void Game::ReleaseGameObjects() {
     meshFinishList.Release();
     delete cameraController;
     cameraController = nullptr;
-    if (store && gEngineServices.deleteInGameStore) gEngineServices.deleteInGameStore(store);
+    delete store;
     store = nullptr;
     for (UIScreen*& screen : screens) {
-        if (screen && gEngineServices.uiScreenRelease) gEngineServices.uiScreenRelease(screen);
+        if (screen) screen->Release();
         screen = nullptr;
     }
-    if (console && gEngineServices.consoleScreenRelease) gEngineServices.consoleScreenRelease(console);
+    if (console) console->Release();
     console = nullptr;
     gLog.SetCallback(nullptr);
     EngineFree(pendingCommand);

@@ -4,11 +4,11 @@
 #include <cstdio>
 
 #include "core/config/ProjectConfig.h"
-#include "engine/services/EngineServices.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "render/resources/ResourceManager.h"
+#include "ui/elements/UIScreen.h"
 #include "ui/elements/UITextBase.h"
 
 namespace {
@@ -18,9 +18,10 @@ namespace {
 constexpr float kTouchMoveThreshold = 0.04f;
 constexpr uint32_t kFontTypeMask = 4;
 
-bool ScreenCall(bool (*const& entry)(UIScreen*, const Vector&, uint32_t), UIScreen* screen, const Vector& position,
+// A screen's press, release or move handler; false without a screen.
+bool ScreenCall(bool (UIScreen::*handler)(const Vector&, uint32_t), UIScreen* screen, const Vector& position,
                 uint32_t value) {
-    return screen && entry && entry(screen, position, value);
+    return screen && (screen->*handler)(position, value);
 }
 
 }  // namespace
@@ -44,18 +45,18 @@ void Game::UpdateInput(bool) {
 bool Game::RouteMouseToScreen(UIScreen* screen) {
     if (!screen) return false;
     const Vector& cursor = inputManager->GetCursorPosition();
-    if (gEngineServices.uiScreenSetCursorPosition) gEngineServices.uiScreenSetCursorPosition(screen, cursor);
+    screen->SetCursorPosition(cursor);
     for (uint32_t b = 0; b < kMouseButtonCount; ++b) {
         const uint32_t button = kMouseButtonLeft + b;
         if (inputManager->IsKeyPressedForTheFirstTime(button)) {
             buttonPositions[b] = cursor;
-            ScreenCall(gEngineServices.uiScreenOnMouseButtonDown, screen, cursor, button);
+            ScreenCall(&UIScreen::OnMouseButtonDown, screen, cursor, button);
         } else if (inputManager->IsKeyReleasedForTheFirstTime(button)) {
-            ScreenCall(gEngineServices.uiScreenOnMouseButtonUp, screen, cursor, button);
+            ScreenCall(&UIScreen::OnMouseButtonUp, screen, cursor, button);
         } else if (inputManager->IsKeyPressed(button) &&
                    (cursor.x != buttonPositions[b].x || cursor.y != buttonPositions[b].y)) {
             buttonPositions[b] = cursor;
-            ScreenCall(gEngineServices.uiScreenOnMouseMove, screen, cursor, button);
+            ScreenCall(&UIScreen::OnMouseMove, screen, cursor, button);
         }
     }
     return true;
@@ -67,11 +68,11 @@ bool Game::RouteTouchDownToScreens(uint32_t tap, float x, float y) {
         lastTapPosition = position;
         while (inputManager->GetNewTap() != 0) {
         }
-        return ScreenCall(gEngineServices.uiScreenOnMouseButtonDown, screens[GAMESCREEN_MODAL], position, tap) ||
-               ScreenCall(gEngineServices.uiScreenOnMouseButtonDown, screens[GAMESCREEN_OVERLAY], position, tap);
+        return ScreenCall(&UIScreen::OnMouseButtonDown, screens[GAMESCREEN_MODAL], position, tap) ||
+               ScreenCall(&UIScreen::OnMouseButtonDown, screens[GAMESCREEN_OVERLAY], position, tap);
     }
     return ScreenShown(GAMESCREEN_OVERLAY) &&
-           ScreenCall(gEngineServices.uiScreenOnMouseButtonDown, screens[GAMESCREEN_OVERLAY], position, tap);
+           ScreenCall(&UIScreen::OnMouseButtonDown, screens[GAMESCREEN_OVERLAY], position, tap);
 }
 
 bool Game::RouteTouchMoveToScreens(uint32_t tap, float x, float y) {
@@ -81,7 +82,7 @@ bool Game::RouteTouchMoveToScreens(uint32_t tap, float x, float y) {
         return false;
     lastTapPosition = Vector(x, y, 0.0f, 0.0f);
     tapMoved = true;
-    return ScreenCall(gEngineServices.uiScreenOnMouseMove, screens[GAMESCREEN_MODAL], lastTapPosition, tap);
+    return ScreenCall(&UIScreen::OnMouseMove, screens[GAMESCREEN_MODAL], lastTapPosition, tap);
 }
 
 bool Game::RouteTouchUpToScreens(uint32_t tap, float x, float y) {
@@ -90,10 +91,10 @@ bool Game::RouteTouchUpToScreens(uint32_t tap, float x, float y) {
     while (inputManager->GetNewTap() != 0) {
     }
     if (ScreenShown(GAMESCREEN_MODAL))
-        return ScreenCall(gEngineServices.uiScreenOnMouseButtonUp, screens[GAMESCREEN_MODAL], position, tap) ||
-               ScreenCall(gEngineServices.uiScreenOnMouseButtonUp, screens[GAMESCREEN_OVERLAY], position, tap);
+        return ScreenCall(&UIScreen::OnMouseButtonUp, screens[GAMESCREEN_MODAL], position, tap) ||
+               ScreenCall(&UIScreen::OnMouseButtonUp, screens[GAMESCREEN_OVERLAY], position, tap);
     return ScreenShown(GAMESCREEN_OVERLAY) &&
-           ScreenCall(gEngineServices.uiScreenOnMouseButtonUp, screens[GAMESCREEN_OVERLAY], position, tap);
+           ScreenCall(&UIScreen::OnMouseButtonUp, screens[GAMESCREEN_OVERLAY], position, tap);
 }
 
 void Game::RequestScreenResoultionChange(uint32_t width, uint32_t height) {

@@ -6,7 +6,6 @@
 #include "core/Memory.h"
 #include "core/Sync.h"
 #include "core/Time.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/GameCameraController.h"
@@ -84,9 +83,7 @@ bool Game::IsLastSwitchedSceneEqual(const char* name) const {
 }
 
 void Game::CloseLoadingScreen() {
-    UIScreen* screen = screens[GAMESCREEN_LOADING];
-    const bool fade = screen && gEngineServices.uiScreenHasFadeFlag && gEngineServices.uiScreenHasFadeFlag(screen);
-    if (fade && gEngineServices.uiScreenFadeOut) gEngineServices.uiScreenFadeOut(screen);
+    const bool fade = StartLoadingScreenFade();
     gVornexRenderer.FlushCommands(false);
     if (fade) os::Sleep(kLoadingScreenFadeMs);
     TurnLoadingScreenOff();

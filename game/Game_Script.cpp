@@ -9,13 +9,13 @@
 #include "game/Game.h"
 
 #include "core/config/ProjectConfig.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/input/InputManager.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/window/Window.h"
 #include "render/resources/ResourceManager.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
 
@@ -73,9 +73,8 @@ bool Game::IsXControllerKeyPressed(uint32_t key, uint32_t index) const {
 void Game::ReplaceScreen(GameScreenSlot slot, UIScreen* screen) {
     UIScreen* old = screens[slot];
     screens[slot] = screen;
-    if (!gEngineServices.uiScreenSlotChanged) return;
-    if (old) gEngineServices.uiScreenSlotChanged(old, false);
-    if (screen) gEngineServices.uiScreenSlotChanged(screen, true);
+    if (old) old->SlotChanged(false);
+    if (screen) screen->SlotChanged(true);
 }
 
 void Game::SetActiveUIScreen(UIScreen* screen) { ReplaceScreen(GAMESCREEN_ACTIVE, screen); }
@@ -85,28 +84,29 @@ void Game::SetPreFSEUIScreen(UIScreen* screen) { ReplaceScreen(GAMESCREEN_PRE_FS
 void Game::SetLoadingUIScreen(UIScreen* screen, bool show, bool, uint8_t setting) {
     loadingScreenSetting = setting;
     screens[GAMESCREEN_LOADING] = screen;
-    if (screen && gEngineServices.uiScreenPrepareLoading) gEngineServices.uiScreenPrepareLoading(screen);
+    if (screen) screen->MarkAsTemporaryLoadingScreenUI();
     if (show) ShowLoadingScreen();
 }
 
 bool Game::UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    return screen && gEngineServices.uiScreenUIPointToScreenPoint &&
-           gEngineServices.uiScreenUIPointToScreenPoint(screen, uiPoint, clientWidth, clientHeight, screenPoint);
+    if (!screen) return false;
+    *screenPoint = screen->UIPointToScreenPoint(uiPoint, clientWidth, clientHeight);
+    return true;
 }
 
 bool Game::ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    return screen && gEngineServices.uiScreenScreenPointToUIPoint &&
-           gEngineServices.uiScreenScreenPointToUIPoint(screen, screenPoint, clientWidth, clientHeight, uiPoint);
+    if (!screen) return false;
+    *uiPoint = screen->ScreenPointToUIPoint(screenPoint, clientWidth, clientHeight);
+    return true;
 }
 
 bool Game::WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    if (!screen || !cameraController || !gEngineServices.uiScreenWorldPositionToUIPoint) return false;
-    return gEngineServices.uiScreenWorldPositionToUIPoint(screen, position, clientWidth, clientHeight,
-                                                          cameraController->GetCameraViewMatrix(),
-                                                          cameraController->GetCameraProjectionMatrix(), uiPoint);
+    if (!screen || !cameraController) return false;
+    return screen->WorldPositionToUIPoint(position, clientWidth, clientHeight, cameraController->GetCameraViewMatrix(),
+                                          cameraController->GetCameraProjectionMatrix(), uiPoint);
 }
 
 // The ray runs from the point on the near plane towards the one on the far plane, both

@@ -15,7 +15,6 @@
 #include "core/Log.h"
 #include "core/Time.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "engine/VornexEngine.h"
 #include "engine/camera/GameCameraController.h"
@@ -27,6 +26,7 @@
 #include "engine/navigation/WalkMap.h"
 #include "engine/entity/SceneGrid.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "net/MultiplayerEngine.h"
 #include "platform/os/Clock.h"
 #include "scene/entities/TriggerEntity.h"
 
@@ -158,8 +158,7 @@ void Game::Tick(bool hasFocus) {
         Section s(SECTION_DELAYED);
         TickDelayed(false);
         UpdateEntityLists();
-        if (multiplayerEngine && gEngineServices.multiplayerDispatchReplicatedMethodCalls)
-            gEngineServices.multiplayerDispatchReplicatedMethodCalls(multiplayerEngine, false);
+        if (multiplayerEngine) multiplayerEngine->DispatchReplicatedMethodCalls(false);
         ProcessConsoleCommands();
     }
     ++tickedFrames;
@@ -184,8 +183,7 @@ bool Game::TickInBackground() {
     // Unfocused, with an idle multiplayer engine, a delegate that lets it sleep and no scene
     // waiting: only the engine clock and the console move.
     if (focused) return false;
-    if (multiplayerEngine && gEngineServices.multiplayerIsIdle && !gEngineServices.multiplayerIsIdle(multiplayerEngine))
-        return false;
+    if (multiplayerEngine && !multiplayerEngine->IsIdle()) return false;
     if (delegate && !delegate->CanSleep()) return false;
     if (switchPending) return false;
     gVornexEngine.Timer().Tick(true);
@@ -315,9 +313,9 @@ void Game::MultiplayerStep(uint32_t steps, uint32_t offsetLow, uint32_t offsetHi
         }
     }
     if (k != 0) {
-        if (multiplayerEngine && gEngineServices.multiplayerEndFrame) {
+        if (multiplayerEngine) {
             Section s(SECTION_MULTIPLAYER);
-            gEngineServices.multiplayerEndFrame(multiplayerEngine, time);
+            multiplayerEngine->EndFrame(time);
         }
         if (HasMultiplayerAuthority()) {
             ApplyReplicationChanges(time, replicationTime);
@@ -325,8 +323,8 @@ void Game::MultiplayerStep(uint32_t steps, uint32_t offsetLow, uint32_t offsetHi
         }
         replicationTime = time;
     }
-    if (multiplayerEngine && gEngineServices.multiplayerUpdateMainThread) {
+    if (multiplayerEngine) {
         Section s(SECTION_MULTIPLAYER);
-        gEngineServices.multiplayerUpdateMainThread(multiplayerEngine);
+        multiplayerEngine->UpdateMainThread();
     }
 }

@@ -15,15 +15,17 @@
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileSystem.h"
 #include "core/text/TextConversion.h"
-#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "engine/input/KeyboardDevice.h"
 #include "engine/script/LuaUnicodeString.h"
+#include "net/online/VornexAnalytics.h"
 #include "render/VornexRenderer.h"
+#include "sound/SoundEngine.h"
 #include "ui/elements/UITextBase.h"
+#include "ui/localisation/StringManager.h"
 
 LUAConfigHelper* gConfigHelper = nullptr;
 
@@ -82,8 +84,16 @@ void RequestDeviceResetWithSettings() {
 InputManager* GameInput() { return gGame ? gGame->GetInputManager() : nullptr; }
 
 void RefreshVolumes() {
-    if (gEngineServices.soundRefreshVolumes) gEngineServices.soundRefreshVolumes();
+    if (gSoundEngine) gSoundEngine->ApplyVolumeSettings();
 }
+
+// The text of a string id in the current text language; null without a string table.
+const char16_t* LocalisedText(const char* id) {
+    return id && gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+}
+
+void DoNotRebuildRenderResources() {}
+void (*gRebuildRenderResources)() = &DoNotRebuildRenderResources;
 
 // UTF-16 units of `text` whose UTF-8 form fits `limit` bytes without splitting a
 // character; *bytes receives that form's size. An unpaired surrogate becomes U+FFFD
@@ -124,6 +134,10 @@ void AppendUTF16(LuaUnicodeString* text, const char16_t* characters) {
 }
 
 }  // namespace
+
+void SetRenderResourcesRebuild(void (*rebuild)()) {
+    gRebuildRenderResources = rebuild ? rebuild : &DoNotRebuildRenderResources;
+}
 
 // ---------------------------------------------------------------------------------------
 // Project, saving and files
@@ -296,7 +310,7 @@ void LUAConfigHelper::ApplySeriousGFXSettings() {
     ResetRendererWithSettings();
     gVornexRenderer.RequestDeviceReset();
     gVornexRenderer.FlushCommands(true);
-    if (gEngineServices.rebuildRenderResources) gEngineServices.rebuildRenderResources();
+    gRebuildRenderResources();
     if (!gGame) return;
     gGame->RequestFullScreen(gGameConfig->fullScreenMode);
     gGame->RequestScreenResoultionChange(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());
@@ -360,8 +374,7 @@ bool LUAConfigHelper::ShouldDisplaySubtitles() const {
     case 0: {
         uint32_t language = GetLanguage();
         if (language >= kLanguageNone)
-            language = gEngineServices.stringManagerCurrentLanguage ? gEngineServices.stringManagerCurrentLanguage()
-                                                                    : kLanguageEnglish;
+            language = gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
         return language != kLanguageEnglish;
     }
     case 2:
@@ -385,7 +398,7 @@ void LUAConfigHelper::AppendKeyName(LuaUnicodeString* text, uint32_t keyCode, bo
     if (!text) return;
     if (keyCode >= kMouseButtonLeft && keyCode < kMouseButtonLeft + kMouseButtonCount) {
         const char* id = kMouseButtonStringIds[keyCode - kMouseButtonLeft];
-        const char16_t* name = gEngineServices.stringManagerLookup ? gEngineServices.stringManagerLookup(id) : nullptr;
+        const char16_t* name = LocalisedText(id);
         if (name) AppendUTF16(text, name);
         return;
     }
@@ -495,23 +508,23 @@ const char* LUAConfigHelper::GetActiveConfigurationProfiles() const {
 }
 
 void LUAConfigHelper::AnalyticsBegin(const char* name) {
-    if (gEngineServices.analyticsBegin) gEngineServices.analyticsBegin(name);
+    gVornexAnalytics.Begin(name);
 }
 
 void LUAConfigHelper::AnalyticsEnd() {
-    if (gEngineServices.analyticsEnd) gEngineServices.analyticsEnd();
+    gVornexAnalytics.End(true);
 }
 
 void LUAConfigHelper::AnalyticsAddInt(const char* key, int32_t value) {
-    if (gEngineServices.analyticsAddInt) gEngineServices.analyticsAddInt(key, value);
+    gVornexAnalytics.AddInt(key, value);
 }
 
 void LUAConfigHelper::AnalyticsAddFloat(const char* key, float value) {
-    if (gEngineServices.analyticsAddFloat) gEngineServices.analyticsAddFloat(key, value);
+    gVornexAnalytics.AddFloat(key, value);
 }
 
 void LUAConfigHelper::AnalyticsAddString(const char* key, const char* value) {
-    if (gEngineServices.analyticsAddString) gEngineServices.analyticsAddString(key, value);
+    gVornexAnalytics.AddString(key, value);
 }
 
 bool LUAConfigHelper::GetUserGUIDEstablished() const { return gGameConfig && gGameConfig->userGUIDEstablished; }
@@ -542,7 +555,5 @@ const char* LUAConfigHelper::ToAsciiUnsafe(const LuaUnicodeString* text) {
 }
 
 LuaUnicodeString* LUAConfigHelper::GetLocalizedString(const char* id) const {
-    const char16_t* text =
-        id && gEngineServices.stringManagerLookup ? gEngineServices.stringManagerLookup(id) : nullptr;
-    return new LuaUnicodeString(text);
+    return new LuaUnicodeString(LocalisedText(id));
 }

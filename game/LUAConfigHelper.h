@@ -171,3 +171,8 @@ private:
 
 // Made by the engine's start-up table, destroyed at shutdown.
 extern LUAConfigHelper* gConfigHelper;
+
+// What ApplySeriousGFXSettings calls to rebuild the post-processing, shadow and outline
+// render resources after the graphics settings changed. Null restores the default, which
+// does nothing (no library installs one yet).
+void SetRenderResourcesRebuild(void (*rebuild)());

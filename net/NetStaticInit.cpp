@@ -1,8 +1,7 @@
-// Start-up table of the multiplayer layer: installs the engine's MultiplayerServices and
-// fills the Game's multiplayer entries.
+// Start-up table of the multiplayer layer: installs the engine's MultiplayerServices; the
+// Game's default multiplayer engine.
 #include "net/NetStaticInit.h"
 
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/services/MultiplayerServices.h"
 #include "net/MultiplayerEngine.h"
@@ -10,7 +9,6 @@
 #include "net/online/GamerProfile.h"
 #include "net/online/GamerProfileData.h"
 #include "net/online/InGameStore.h"
-#include "net/online/VornexAnalytics.h"
 #include "net/steam/SteamNetDriver.h"
 
 namespace {
@@ -20,7 +18,9 @@ namespace {
 Network::SteamNetDriver* gOnlineDriver = nullptr;
 MultiplayerEngine* gOnlineDriverOwner = nullptr;
 
-MultiplayerEngine* Create() {
+}  // namespace
+
+MultiplayerEngine* CreateMultiplayerEngine() {
     if (gOnlineDriver || !online::GlobalContext()) return new MultiplayerEngine();
     auto* driver = new Network::SteamNetDriver(online::GlobalContext());
     MultiplayerEngine::Options options;
@@ -31,7 +31,8 @@ MultiplayerEngine* Create() {
     driver->SetRouteTarget(engine);
     return engine;
 }
-void Delete(MultiplayerEngine* engine) {
+
+void DeleteMultiplayerEngine(MultiplayerEngine* engine) {
     if (engine && engine == gOnlineDriverOwner) {
         // No routed event reaches an engine being torn down; the driver outlives it.
         gOnlineDriver->SetRouteTarget(nullptr);
@@ -43,11 +44,8 @@ void Delete(MultiplayerEngine* engine) {
     }
     delete engine;
 }
-bool IsIdle(MultiplayerEngine* engine) { return engine->IsIdle(); }
-bool HasAuthority(MultiplayerEngine* engine) { return engine->HasAuthority(); }
-void EndFrame(MultiplayerEngine* engine, uint64_t time) { engine->EndFrame(time); }
-void UpdateMainThread(MultiplayerEngine* engine) { engine->UpdateMainThread(); }
-void Dispatch(MultiplayerEngine* engine, bool force) { engine->DispatchReplicatedMethodCalls(force); }
+
+namespace {
 
 // The engine's multiplayer services: entity and method-call replication through the
 // Game's multiplayer engine (nothing while it has none), and the in-game store.
@@ -88,15 +86,6 @@ private:
 
 NetMultiplayerServices gNetMultiplayerServices;
 
-void AnalyticsBegin(const char* name) { gVornexAnalytics.Begin(name); }
-void AnalyticsEnd() { gVornexAnalytics.End(true); }
-void AnalyticsAddInt(const char* key, int32_t value) { gVornexAnalytics.AddInt(key, value); }
-void AnalyticsAddFloat(const char* key, float value) { gVornexAnalytics.AddFloat(key, value); }
-void AnalyticsAddString(const char* key, const char* value) { gVornexAnalytics.AddString(key, value); }
-
-InGameStore* CreateStore(const char* definitionFile) { return new InGameStore(definitionFile); }
-void DeleteStore(InGameStore* store) { delete store; }
-
 void InstallRow() {
     InstallNetHooks();
     PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
@@ -132,38 +121,8 @@ const StaticInitTable kNetStaticInit = {kNetRows, sizeof kNetRows / sizeof kNetR
 
 void InstallNetHooks() {
     SetMultiplayerServices(&gNetMultiplayerServices);
-    EngineServices& s = gEngineServices;
-    s.multiplayerCreate = &Create;
-    s.multiplayerDelete = &Delete;
-    s.multiplayerIsIdle = &IsIdle;
-    s.multiplayerHasAuthority = &HasAuthority;
-    s.multiplayerEndFrame = &EndFrame;
-    s.multiplayerUpdateMainThread = &UpdateMainThread;
-    s.multiplayerDispatchReplicatedMethodCalls = &Dispatch;
-    s.analyticsBegin = &AnalyticsBegin;
-    s.analyticsEnd = &AnalyticsEnd;
-    s.analyticsAddInt = &AnalyticsAddInt;
-    s.analyticsAddFloat = &AnalyticsAddFloat;
-    s.analyticsAddString = &AnalyticsAddString;
-    s.createInGameStore = &CreateStore;
-    s.deleteInGameStore = &DeleteStore;
 }
 
 void RemoveNetHooks() {
     SetMultiplayerServices(nullptr);
-    EngineServices& s = gEngineServices;
-    s.multiplayerCreate = nullptr;
-    s.multiplayerDelete = nullptr;
-    s.multiplayerIsIdle = nullptr;
-    s.multiplayerHasAuthority = nullptr;
-    s.multiplayerEndFrame = nullptr;
-    s.multiplayerUpdateMainThread = nullptr;
-    s.multiplayerDispatchReplicatedMethodCalls = nullptr;
-    s.analyticsBegin = nullptr;
-    s.analyticsEnd = nullptr;
-    s.analyticsAddInt = nullptr;
-    s.analyticsAddFloat = nullptr;
-    s.analyticsAddString = nullptr;
-    s.createInGameStore = nullptr;
-    s.deleteInGameStore = nullptr;
 }

@@ -7,7 +7,6 @@
 
 #include "core/StaticInit.h"
 #include "engine/entity/Entity.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/SoundServices.h"
 #include "scene/SceneSoundServices.h"
 #include "sound/EntitySoundEmitter.h"
@@ -78,14 +77,6 @@ public:
 
 SoundLibraryServices gSoundLibraryServices;
 
-// instance -1 is every instance (0xFFFFFFFF); the flags word carries nothing here.
-void StopAll(int32_t instance, float seconds, uint32_t) {
-    if (gSoundEngine) gSoundEngine->StopSound(uint32_t(instance), seconds);
-}
-void RefreshVolumes() {
-    if (gSoundEngine) gSoundEngine->ApplyVolumeSettings();
-}
-
 void Clear(void*) { ClearSoundServices(); }
 
 // The scene's sounds: animation events (main thread) and the effects' sound elements
@@ -135,15 +126,11 @@ SoundLibrarySceneServices gSoundLibrarySceneServices;
 
 void FillSoundServices() {
     SetSoundServices(&gSoundLibraryServices);
-    gEngineServices.soundStopSound = &StopAll;
-    gEngineServices.soundRefreshVolumes = &RefreshVolumes;
     SetSceneSoundServices(&gSoundLibrarySceneServices);
 }
 
 void ClearSoundServices() {
     SetSoundServices(nullptr);
-    gEngineServices.soundStopSound = nullptr;
-    gEngineServices.soundRefreshVolumes = nullptr;
     SetSceneSoundServices(nullptr);
 }
 

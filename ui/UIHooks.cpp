@@ -80,9 +80,6 @@ void InstallStringServices(EngineServices& e) {
     e.stringManagerLookup = [](const char* id) -> const char16_t* {
         return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
     };
-    e.stringManagerCurrentLanguage = [] {
-        return gStringManager ? gStringManager->GetCurrentLanguage() : kLanguageEnglish;
-    };
     // A change of the project's "Default language" chooses the text language again.
     SetLanguageSelectionHook([] {
         if (gStringManager) gStringManager->SelectLanguage();
@@ -91,7 +88,6 @@ void InstallStringServices(EngineServices& e) {
 
 void ClearStringServices(EngineServices& e) {
     e.stringManagerLookup = nullptr;
-    e.stringManagerCurrentLanguage = nullptr;
     SetLanguageSelectionHook(nullptr);
 }
 // The font builder's character set: the strings' bits (in 32-bit words) ORed into its
@@ -143,22 +139,7 @@ void InstallUIHooks() {
     // Fonts: the binary font files (text through a font goes with the element draws).
     ResourceFont::SetHooks({&LoadBinFont, &SaveBinFont, &CollectUsedCharacters});
     fx.breakLoopNow = [](void* c) { static_cast<SFXContext*>(c)->BreakLoopNow(nullptr); };
-    // The console screen the Game makes, feeds, reads and draws.
-    e.consoleScreenCreate = []() -> UIGameConsoleScreen* { return new UIGameConsoleScreen; };
-    e.consoleScreenRelease = [](UIGameConsoleScreen* c) {
-        if (c) c->Release();
-    };
-    e.consoleScreenIsShown = [](const UIGameConsoleScreen* c) { return c && c->IsShown(); };
-    e.consoleScreenOnChar = [](UIGameConsoleScreen* c, uint32_t character) {
-        if (c) c->OnChar(character);
-    };
-    e.consoleScreenOnKeyDown = [](UIGameConsoleScreen* c, uint32_t key) { return c && c->OnKeyDown(key); };
-    e.consoleScreenGetEnteredCommand = [](UIGameConsoleScreen* c, char* buffer, uint32_t size) {
-        return c && c->GetEnteredCommand(buffer, size);
-    };
-    e.consoleScreenAddLine = [](UIGameConsoleScreen* c, const char* text, const Vector& colour) {
-        if (c) c->AddLine(text, colour);
-    };
+    // The console screen's draw in the Game's render frame.
     e.consoleScreenRender = [](UIGameConsoleScreen* c, uint32_t width, uint32_t height) {
         if (c) c->Render(width, height, 0, 0, c->CursorPosition());
     };
@@ -173,12 +154,5 @@ void ClearUIHooks() {
     ClearStringServices(e);
     gUITemplateEffects = UITemplateEffectSeam{};
     ResourceFont::SetHooks({});
-    e.consoleScreenCreate = nullptr;
-    e.consoleScreenRelease = nullptr;
-    e.consoleScreenIsShown = nullptr;
-    e.consoleScreenOnChar = nullptr;
-    e.consoleScreenOnKeyDown = nullptr;
-    e.consoleScreenGetEnteredCommand = nullptr;
-    e.consoleScreenAddLine = nullptr;
     e.consoleScreenRender = nullptr;
 }

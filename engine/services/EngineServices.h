@@ -1,117 +1,20 @@
 #pragma once
-// What the Game still reaches of the subsystems above the engine through function
-// pointers: its multiplayer engine, the console and UI screens, the video frame, the
-// Game's sound calls, the strings and the analytics records. Each library fills its
-// entries from its own start-up rows; an empty entry means the least behaviour, which
-// each caller documents. Everything the engine itself needs of those subsystems goes
-// through the typed seams beside this file (SoundServices, MultiplayerServices,
-// UIServices, SceneContentServices, GameServices).
+// What the Game's render frame still draws through function pointers (the UI screens, the
+// console screen and the video), and the string lookup the multiplayer layer reads for its
+// chat lines. The UI fills the entries from its start-up rows; an empty entry means the
+// least behaviour, given with each.
 //
 // Main thread; filled at start-up, read afterwards.
 #include <cstdint>
 
-class InGameStore;
-class Matrix;
-class MultiplayerEngine;
 class UIGameConsoleScreen;
 class UIScreen;
 struct Vector;
 
 struct EngineServices {
-    // ---- Multiplayer and online services ----
-    // InGameStore from the project's store definition file; deleted through
-    // deleteInGameStore.
-    InGameStore* (*createInGameStore)(const char* definitionFile) = nullptr;
-    void (*deleteInGameStore)(InGameStore* store) = nullptr;
-
-    // ---- The Game ----
-    // What the Game calls of the subsystems above the engine. Empty entries give the
-    // least behaviour: no multiplayer engine, no console, no screen, no sound, no video.
-    //
-    // MultiplayerEngine: made by Game::Init (its thread starts with it) and deleted by
-    // Game::Close. Without one the Game acts as the authority. IsIdle: mode 0 and no
-    // queued callbacks (empty: true); HasAuthority: mode 0 or 1 (empty: true).
-    MultiplayerEngine* (*multiplayerCreate)() = nullptr;
-    void (*multiplayerDelete)(MultiplayerEngine* engine) = nullptr;
-    bool (*multiplayerIsIdle)(MultiplayerEngine* engine) = nullptr;
-    bool (*multiplayerHasAuthority)(MultiplayerEngine* engine) = nullptr;
-    // The end of a simulation step (game-clock time); the per-frame main-thread step;
-    // the due replicated method calls.
-    void (*multiplayerEndFrame)(MultiplayerEngine* engine, uint64_t time) = nullptr;
-    void (*multiplayerUpdateMainThread)(MultiplayerEngine* engine) = nullptr;
-    void (*multiplayerDispatchReplicatedMethodCalls)(MultiplayerEngine* engine, bool force) = nullptr;
-
-    // Sound: SoundEngine::StopSound (instance, -1 all; fade seconds; flags).
-    void (*soundStopSound)(int32_t instance, float fadeSeconds, uint32_t flags) = nullptr;
-
-    // The console screen (UIGameConsoleScreen): made by Game::Init, released by
-    // Game::Close. IsShown (empty: false); OnKeyDown true when the key was consumed;
-    // GetEnteredCommand copies the entered line (at most size - 1 characters and a
-    // terminator) and forgets it, false when there is none; AddLine (text, colour).
-    UIGameConsoleScreen* (*consoleScreenCreate)() = nullptr;
-    void (*consoleScreenRelease)(UIGameConsoleScreen* console) = nullptr;
-    bool (*consoleScreenIsShown)(const UIGameConsoleScreen* console) = nullptr;
-    void (*consoleScreenOnChar)(UIGameConsoleScreen* console, uint32_t character) = nullptr;
-    bool (*consoleScreenOnKeyDown)(UIGameConsoleScreen* console, uint32_t key) = nullptr;
-    bool (*consoleScreenGetEnteredCommand)(UIGameConsoleScreen* console, char* buffer, uint32_t size) = nullptr;
-    void (*consoleScreenAddLine)(UIGameConsoleScreen* console, const char* text, const Vector& colour) = nullptr;
-
-    // UIScreen slots the Game uses. IsShown (empty: false); the cursor position the
-    // screen works with; mouse and touch presses, releases and moves (position, button
-    // code or tap id; true when the screen took it; empty: false); a character; the
-    // per-frame update; Release when the Game drops the screen.
-    bool (*uiScreenIsShown)(const UIScreen* screen) = nullptr;
-    void (*uiScreenSetCursorPosition)(UIScreen* screen, const Vector& position) = nullptr;
-    bool (*uiScreenOnMouseButtonDown)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
-    bool (*uiScreenOnMouseButtonUp)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
-    bool (*uiScreenOnMouseMove)(UIScreen* screen, const Vector& position, uint32_t button) = nullptr;
-    void (*uiScreenOnChar)(UIScreen* screen, uint32_t character) = nullptr;
-    void (*uiScreenUpdate)(UIScreen* screen) = nullptr;
-    void (*uiScreenRelease)(UIScreen* screen) = nullptr;
-    // The loading screen's fade flag (empty: false), and its fade out:
-    // UIElement::RemoveAllActions (-1), then UIElement::ChangeColor towards transparent
-    // white over 0.2 s.
-    bool (*uiScreenHasFadeFlag)(const UIScreen* screen) = nullptr;
-    void (*uiScreenFadeOut)(UIScreen* screen) = nullptr;
-    // ---- end of the Game ----
-
-    // ---- Configuration helper and Game script API ----
-    // What the configuration helper (gConfigHelper) and the Game's script methods call
-    // of the subsystems above the engine.
-    //
-    // Sound: re-applies the configuration's music, SFX and voice volumes after a volume
-    // setter. Empty: nothing.
-    void (*soundRefreshVolumes)() = nullptr;
     // StringManager: the text of a string id in the current language (lookup with
-    // language 11 and flags 1, 1), null when there is none; the current text language
-    // (0..10). Empty: no text; English.
+    // language 11 and flags 1, 1), null when there is none. Empty: no text.
     const char16_t* (*stringManagerLookup)(const char* id) = nullptr;
-    uint32_t (*stringManagerCurrentLanguage)() = nullptr;
-    // Analytics records: open one for a table name, add named values, end it (which
-    // hands it over for posting). Empty: nothing is recorded.
-    void (*analyticsBegin)(const char* name) = nullptr;
-    void (*analyticsEnd)() = nullptr;
-    void (*analyticsAddInt)(const char* key, int32_t value) = nullptr;
-    void (*analyticsAddFloat)(const char* key, float value) = nullptr;
-    void (*analyticsAddString)(const char* key, const char* value) = nullptr;
-    // Rendering: rebuilds the post-processing, shadow and outline render resources after
-    // the graphics settings changed. Empty: nothing.
-    void (*rebuildRenderResources)() = nullptr;
-    // UIScreen: told when it enters (true) or leaves (false) a Game screen slot;
-    // prepared as the loading screen (UI flag 32). Empty: nothing.
-    void (*uiScreenSlotChanged)(UIScreen* screen, bool entered) = nullptr;
-    void (*uiScreenPrepareLoading)(UIScreen* screen) = nullptr;
-    // UIScreen point conversions for a client size: UI point to normalised screen point,
-    // back, and a world position (with the camera's view and projection) to a UI point,
-    // false when it lies behind the camera. Empty: false, the output untouched.
-    bool (*uiScreenUIPointToScreenPoint)(const UIScreen* screen, const Vector& point, uint32_t width, uint32_t height,
-                                         Vector* out) = nullptr;
-    bool (*uiScreenScreenPointToUIPoint)(const UIScreen* screen, const Vector& point, uint32_t width, uint32_t height,
-                                         Vector* out) = nullptr;
-    bool (*uiScreenWorldPositionToUIPoint)(const UIScreen* screen, const Vector& position, uint32_t width,
-                                           uint32_t height, const Matrix& view, const Matrix& projection,
-                                           Vector* out) = nullptr;
-    // ---- end of the configuration helper and Game script API ----
 
     // ---- Render frame ----
     // What Game::RenderFrame draws besides the scene. Empty entries draw nothing.

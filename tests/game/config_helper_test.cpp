@@ -1,6 +1,7 @@
 // The scripts' configuration helper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -11,7 +12,6 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
-#include "engine/services/EngineServices.h"
 #include "game/Game.h"
 #include "game/LUAConfigHelper.h"
 #include "engine/input/InputManager.h"
@@ -19,7 +19,10 @@
 #include "platform/input/Input.h"
 #include "platform/input/Keys.h"
 #include "platform/os/Clock.h"
+#include "net/online/VornexAnalytics.h"
 #include "render/VornexRenderer.h"
+#include "sound/SoundEngine.h"
+#include "ui/localisation/StringManager.h"
 
 namespace {
 
@@ -27,12 +30,10 @@ class ConfigHelperTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(gConfigHelper, nullptr);
-        gEngineServices = EngineServices();
         gConfigHelper->SetFullScreen(false);
         gConfigHelper->AdjustScreenModeTableToDisplayMode();
     }
     void TearDown() override {
-        gEngineServices = EngineServices();
         gProjectConfig->languageMask = 0xFFFFFFFFu;
         for (uint32_t set = 0; set < kControlSetCount; ++set) gGameConfig->RemoveAllControls(set);
         gGameConfig->textLanguage = kLanguageDefault;
@@ -74,14 +75,27 @@ TEST_F(ConfigHelperTest, SettersKeepTheirLimits) {
     h.SetZoom(1.0f), h.SetBrightness(0.5f), h.SetGFXQualityLevel(3), h.SetInputMode(1);
 }
 
-int gVolumeRefreshes = 0;
+// A sound engine stepped on the test thread that counts the commands it is posted.
+struct CountingSoundEngine : SoundEngine {
+    CountingSoundEngine() { SetRunWithoutThread(true); }
+    int Count(uint32_t command) {
+        RunWake();
+        return int(std::count(commands.begin(), commands.end(), command));
+    }
+    void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+        commands.push_back(id);
+        SoundEngine::HandleCommand(id, ring);
+    }
+    std::vector<uint32_t> commands;
+};
 
 // Each volume setter stores its own value only, the three-value setter all three, and
 // every one of them has the sound engine take the volumes again.
 TEST_F(ConfigHelperTest, VolumeSettersStoreTheirValueAndRefreshTheSound) {
     LUAConfigHelper& h = *gConfigHelper;
-    gEngineServices.soundRefreshVolumes = [] { ++gVolumeRefreshes; };
-    gVolumeRefreshes = 0;
+    CountingSoundEngine sound;
+    SoundEngine* const savedSound = gSoundEngine;
+    gSoundEngine = &sound;
     const float saved[3] = {h.GetMusicVolume(), h.GetSFXVolume(), h.GetVoiceVolume()};
     h.SetVolumes(0.1f, 0.2f, 0.3f);
     const auto volumes = [&] { return std::vector<float>{h.GetMusicVolume(), h.GetSFXVolume(), h.GetVoiceVolume()}; };
@@ -92,7 +106,8 @@ TEST_F(ConfigHelperTest, VolumeSettersStoreTheirValueAndRefreshTheSound) {
     EXPECT_EQ(volumes(), (std::vector<float>{0.7f, 0.8f, 0.3f}));
     h.SetVoiceVolume(0.9f);
     EXPECT_EQ(volumes(), (std::vector<float>{0.7f, 0.8f, 0.9f}));
-    EXPECT_EQ(gVolumeRefreshes, 4);
+    EXPECT_EQ(sound.Count(SOUND_CMD_VOLUME_SETTINGS), 4);
+    gSoundEngine = savedSound;
     h.SetVolumes(saved[0], saved[1], saved[2]);
 }
 
@@ -161,8 +176,10 @@ TEST_F(ConfigHelperTest, DeviceResetsTakeTheChangedSettings) {
 }
 
 TEST_F(ConfigHelperTest, SubtitlesFollowModeAndLanguage) {
-    static uint32_t managerLanguage;
-    gEngineServices.stringManagerCurrentLanguage = [] { return managerLanguage; };
+    StringManager* const savedStrings = gStringManager;
+    const uint32_t savedDefault = gProjectConfig->defaultLanguage;
+    StringManager strings;
+    gStringManager = &strings;
     const struct {
         uint32_t mode, language, manager;
         bool shown;
@@ -175,9 +192,12 @@ TEST_F(ConfigHelperTest, SubtitlesFollowModeAndLanguage) {
     for (const auto& c : cases) {
         gConfigHelper->SetSubtitles(c.mode);
         gGameConfig->textLanguage = c.language;
-        managerLanguage = c.manager;
+        gProjectConfig->defaultLanguage = c.manager;  // the manager's own choice
+        strings.SelectLanguage();
         EXPECT_EQ(gConfigHelper->ShouldDisplaySubtitles(), c.shown) << c.mode << " " << c.language << " " << c.manager;
     }
+    gStringManager = savedStrings;
+    gProjectConfig->defaultLanguage = savedDefault;
 }
 
 TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
@@ -191,17 +211,19 @@ TEST_F(ConfigHelperTest, LanguageNamesFollowTheProjectMask) {
 }
 
 TEST_F(ConfigHelperTest, AnalyticsPassThrough) {
-    static std::string calls;
-    calls.clear();
-    gEngineServices.analyticsBegin = [](const char* name) { calls += std::string(name) + ":"; };
-    gEngineServices.analyticsAddInt = [](const char* k, int32_t v) { calls += k + std::to_string(v) + ";"; };
-    gEngineServices.analyticsAddFloat = [](const char* k, float v) { calls += k + std::to_string(v) + ";"; };
-    gEngineServices.analyticsAddString = [](const char* k, const char* v) { calls += k + std::string(v) + ";"; };
-    gEngineServices.analyticsEnd = [] { calls += "end"; };
+    unsetenv("ANALYTICS_HOST");
+    gVornexAnalytics.Init();
     LUAConfigHelper& h = *gConfigHelper;
     h.AnalyticsBegin("level"), h.AnalyticsAddInt("w", -3), h.AnalyticsAddFloat("t", 1.5f), h.AnalyticsAddString("m", "n");
+    const uint32_t record = gVornexAnalytics.CurrentRequest();
+    ASSERT_NE(record, VornexAnalytics::kNoRequest);
+    EXPECT_EQ(gVornexAnalytics.SlotAt(record)->request->Body(),
+              "{\"floatValues\":{\"t\":1.5},\"intValues\":{\"w\":-3},\"stringValues\":{\"m\":\"n\"},"
+              "\"tableName\":\"level\"}\n");
     h.AnalyticsEnd();
-    EXPECT_EQ(calls, "level:w-3;t1.500000;mn;end");
+    EXPECT_EQ(gVornexAnalytics.CurrentRequest(), VornexAnalytics::kNoRequest);
+    EXPECT_EQ(gVornexAnalytics.SlotAt(record)->sending, 1u);  // handed over for posting
+    gVornexAnalytics.Shutdown();
 }
 
 TEST_F(ConfigHelperTest, ToAsciiCutsOnACharacterBoundary) {

@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,22 +15,37 @@
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/MultiplayerEngine.h"
 #include "platform/os/Clock.h"
-
-namespace {
-bool gAuthority = true;  // what the stand-in multiplayer engine answers
-}
 
 struct GameEntityListsTestAccess {
     static void SetDelegate(Game& game, GameDelegate* d) { game.delegate = d; }
     static void SetSwitchFlags(Game& game, uint32_t flags) { game.switchFlags = flags; }
-    // A multiplayer engine that only answers HasAuthority (never dereferenced).
-    static void SetMultiplayerEngine(Game& game) {
-        static int standIn;
-        game.multiplayerEngine = reinterpret_cast<MultiplayerEngine*>(&standIn);
-        gEngineServices.multiplayerHasAuthority = [](MultiplayerEngine*) { return gAuthority; };
-    }
+    static void SetMultiplayerEngine(Game& game, MultiplayerEngine* engine) { game.multiplayerEngine = engine; }
 };
+
+namespace {
+
+// Multiplayer engines stepped on the test thread: one in no session (the authority) and
+// one that joined a session (a client, without the authority).
+struct TestEngines {
+    TestEngines() {
+        MultiplayerEngine::Options o;
+        o.delegate = &delegate;
+        o.startThread = false;
+        alone = std::make_unique<MultiplayerEngine>(o);
+        client = std::make_unique<MultiplayerEngine>(o);
+        const uint32_t ok = NETERROR_OK;
+        CommandRingBuffer& q = client->CallbackQueue();
+        if (q.BeginWrite(NETCB_JOIN_RESULT, 4)) q.Write(&ok, 4), q.EndWrite();
+        client->ProcessMessages();
+    }
+    MultiplayerEngine* With(bool authority) const { return authority ? alone.get() : client.get(); }
+    GameDelegate delegate;
+    std::unique_ptr<MultiplayerEngine> alone, client;
+};
+
+}  // namespace
 
 namespace {
 
@@ -69,11 +85,10 @@ protected:
         EntityTest::SetUp();
         clock.Install(), Time::InitTimer(0, 0);
         SetClockNow(kNow);
-        gAuthority = true;
         gDestroyed.clear(), gCalls.clear();
         savedGame = std::exchange(gGame, &game);
         GameEntityListsTestAccess::SetDelegate(game, &recorder);
-        GameEntityListsTestAccess::SetMultiplayerEngine(game);
+        SetAuthority(true);
         gLua.Init();
         const char* classes[] = {"Probe", "ServerOnly"};  // ServerOnly: not loaded client side
         for (const char* c : classes) {
@@ -94,6 +109,8 @@ protected:
             "function ServerOnly.IsLoadedClientSide() return false end\n"));
     }
     void TearDown() override {
+        GameEntityListsTestAccess::SetMultiplayerEngine(game, nullptr);
+        engines.reset();
         SetGameServices(nullptr);
         gGame = savedGame;
         gLua.Close();
@@ -109,6 +126,11 @@ protected:
         e->SetName(name);
         return e;
     }
+    void SetAuthority(bool authority) {
+        if (!engines) engines = std::make_unique<TestEngines>();
+        GameEntityListsTestAccess::SetMultiplayerEngine(game, engines->With(authority));
+        ASSERT_EQ(game.HasMultiplayerAuthority(), authority);
+    }
     static Names Take(Names& names) { return std::exchange(names, {}); }
     Names Warnings() {
         Names out;
@@ -119,6 +141,7 @@ protected:
     }
 
     os::ManualClock clock;
+    std::unique_ptr<TestEngines> engines;
     Game game;
     Game* savedGame = nullptr;
     RecordingDelegate recorder;
@@ -190,7 +213,7 @@ TEST_F(GameListsTest, ServerDelayedRecordsMoveOnFlushOnlyWithAuthority) {
     SetGameServices(&GetRunningGameServices());
     for (bool authority : {true, false}) {
         SCOPED_TRACE(authority);
-        gAuthority = authority;
+        SetAuthority(authority);
         ProbeEntity *a = Probe("a"), *b = Probe("b");
         a->SetMultiplayerId(5), b->SetMultiplayerId(9);
         EXPECT_TRUE(GetGameServices().AddServerDelayedEntity(a, DELAYED_ENTITY_INIT));
@@ -243,7 +266,7 @@ TEST_F(GameListsTest, ReceivedChangesAreAppliedWithAuthority) {
     } cases[] = {{true, 0x4, true}, {true, 0, false}, {false, 0x4, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.authority << " " << c.mask);
-        gAuthority = c.authority;
+        SetAuthority(c.authority);
         ProbeEntity* e = Probe("e");
         game.RegisterTickEntity(e, true), game.RegisterTickEntity(e, true);  // listed once
         game.UpdateEntityLists();

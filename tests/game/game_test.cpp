@@ -36,14 +36,33 @@
 #include "engine/delegate/LeaderboardViewer.h"
 #include "engine/input/InputManager.h"
 #include "engine/script/LuaWrapper.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/MultiplayerServices.h"
+#include "sound/SoundEngine.h"
 #include "platform/os/Clock.h"
 #include "platform/window/Window.h"
 #include "render/GameRenderServices.h"
 #include "render/resources/TGAImage.h"
+#include "ui/elements/UIOpStream.h"
+#include "ui/elements/UIScreen.h"
+#include "ui/elements/UIText.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
+#include "ui/widgets/UITextInput.h"
 
 namespace {
+
+// The Game runs without a multiplayer engine in every test here.
+class NoMultiplayerEngine : public testing::Environment {
+public:
+    void SetUp() override {
+        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
+                                                            [](MultiplayerEngine*) {}};
+        Game::SetMultiplayerEngineFactory(&none);
+    }
+    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
+};
+[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
+    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
+
 
 // What the Game did through its delegate and the UI hooks (shared with a releasing thread).
 struct Recorder {
@@ -89,88 +108,89 @@ public:
     void OnSceneReady() override { gRecorder->Add("ready"); }
 };
 
-// Stand-ins for the UI layer's objects: only their addresses are used.
-int gScreenObjects[GAMESCREEN_COUNT];
-int gConsoleObject;
-UIScreen* Screen(GameScreenSlot slot) { return reinterpret_cast<UIScreen*>(&gScreenObjects[slot]); }
-UIGameConsoleScreen* const kConsole = reinterpret_cast<UIGameConsoleScreen*>(&gConsoleObject);
-bool gConsoleShown = false;
+// Screens that note what the Game hands them; the modal one takes presses and releases
+// only while gModalTakes is set. Each asks for the loading screen's fade.
 bool gModalTakes = true;
-std::deque<std::string> gEnteredLines;
-std::vector<std::string> gConsoleLines;  // "text r g b a"
-Vector gScreenCursor;  // the cursor as a screen last got it
 
-std::string SlotName(const UIScreen* screen) {
-    for (uint32_t i = 0; i < GAMESCREEN_COUNT; ++i)
-        if (screen == Screen(GameScreenSlot(i))) return i == GAMESCREEN_MODAL ? "modal" : i == GAMESCREEN_OVERLAY ? "overlay" : "screen";
-    return "?";
+struct RecordingScreen : UIScreen {
+    explicit RecordingScreen(std::string name) : name(std::move(name)) { SetBlendingWhenUsedAsLoadingScreen(true); }
+    bool OnMouseButtonDown(const Vector& p, uint32_t b) override { return Event("down", p, b), Takes(); }
+    bool OnMouseButtonUp(const Vector& p, uint32_t b) override { return Event("up", p, b), Takes(); }
+    bool OnMouseMove(const Vector& p, uint32_t b) override { return Event("move", p, b), true; }
+    bool OnChar(uint32_t c) override { return gRecorder->Add(name + "-char:" + std::to_string(c)), true; }
+    void OnTemporaryLoadingScreenMark(uint32_t) override { gRecorder->Add("prepare:" + name); }
+
+    void Event(const char* kind, const Vector& p, uint32_t button) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s:%s:%x@%.2f,%.2f", name.c_str(), kind, button, p.x, p.y);
+        gRecorder->Add(text);
+    }
+    bool Takes() const { return name != "modal" || gModalTakes; }
+    std::string name;
+};
+
+RecordingScreen* gScreens[GAMESCREEN_COUNT] = {};
+UIScreen* Screen(GameScreenSlot slot) { return gScreens[slot]; }
+
+// A screen's fade starts by removing its actions.
+void NoteFades(void*, uint32_t op, const UIElement* element, uint32_t, bool) {
+    if (op == UIOP_REMOVEACTIONS && std::find(std::begin(gScreens), std::end(gScreens), element) != std::end(gScreens))
+        gRecorder->Add("fade");
 }
 
-void ScreenEvent(const char* kind, UIScreen* screen, const Vector& p, uint32_t button) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%s:%s:%x@%.2f,%.2f", SlotName(screen).c_str(), kind, button, p.x, p.y);
-    gRecorder->Add(text);
+}  // namespace
+
+struct GameEntityListsTestAccess {
+    static UIGameConsoleScreen* Console(const Game& game) { return game.console; }
+};
+
+namespace {
+
+// The colour an element shows after SetColor(colour).
+Vector ShownColour(const Vector& colour) {
+    auto* e = new UIElement;
+    e->SetColor(colour);
+    const Vector shown = e->Render().color;
+    e->Release();
+    return shown;
 }
 
-void InstallUIHooks() {
-    gEngineServices = EngineServices{};  // only the recording entries below
-    EngineServices& s = gEngineServices;
-    s.consoleScreenCreate = [] { return kConsole; };
-    s.consoleScreenIsShown = [](const UIGameConsoleScreen*) { return gConsoleShown; };
-    s.consoleScreenOnChar = [](UIGameConsoleScreen*, uint32_t c) { gRecorder->Add("console-char:" + std::to_string(c)); };
-    s.consoleScreenOnKeyDown = [](UIGameConsoleScreen*, uint32_t key) {
-        return gRecorder->Add("console-key:" + std::to_string(key)), key == 1;  // takes key 1 only
-    };
-    s.consoleScreenGetEnteredCommand = [](UIGameConsoleScreen*, char* buffer, uint32_t size) {
-        if (gEnteredLines.empty()) return false;
-        std::snprintf(buffer, size, "%s", gEnteredLines.front().c_str());
-        gEnteredLines.pop_front();
-        return true;
-    };
-    s.consoleScreenAddLine = [](UIGameConsoleScreen*, const char* text, const Vector& c) {
-        char line[128];
-        std::snprintf(line, sizeof line, "%s %g %g %g %g", text, c.x, c.y, c.z, c.w);
-        gConsoleLines.push_back(line);
-    };
-    s.uiScreenIsShown = [](const UIScreen*) { return true; };
-    s.uiScreenSetCursorPosition = [](UIScreen*, const Vector& p) { gScreenCursor = p; };
-    s.uiScreenPrepareLoading = [](UIScreen* screen) { gRecorder->Add("prepare:" + SlotName(screen)); };
-    // The modal screen takes presses and releases only while gModalTakes is set.
-    s.uiScreenOnMouseButtonDown = [](UIScreen* screen, const Vector& p, uint32_t b) {
-        return ScreenEvent("down", screen, p, b), screen != Screen(GAMESCREEN_MODAL) || gModalTakes;
-    };
-    s.uiScreenOnMouseButtonUp = [](UIScreen* screen, const Vector& p, uint32_t b) {
-        return ScreenEvent("up", screen, p, b), screen != Screen(GAMESCREEN_MODAL) || gModalTakes;
-    };
-    s.uiScreenOnMouseMove = [](UIScreen* screen, const Vector& p, uint32_t b) { return ScreenEvent("move", screen, p, b), true; };
-    s.uiScreenOnChar = [](UIScreen* screen, uint32_t c) { gRecorder->Add(SlotName(screen) + "-char:" + std::to_string(c)); };
-    s.uiScreenHasFadeFlag = [](const UIScreen*) { return true; };
-    s.uiScreenFadeOut = [](UIScreen*) { gRecorder->Add("fade"); };
+// The text of the console's newest line.
+std::string NewestLine(const UIGameConsoleScreen* console) {
+    const char16_t* text = console->Line(0)->Text();
+    std::string out;
+    for (; text && *text; ++text) out += char(*text);
+    return out;
 }
 
 class GameTest : public testing::Test {
 protected:
     void SetUp() override {
         gRecorder = &recorder;
-        gConsoleShown = false, gModalTakes = true;
-        gEnteredLines.clear(), gConsoleLines.clear();
-        InstallUIHooks();
+        gModalTakes = true;
+        for (uint32_t i = 0; i < GAMESCREEN_COUNT; ++i)
+            gScreens[i] = new RecordingScreen(i == GAMESCREEN_MODAL ? "modal" : i == GAMESCREEN_OVERLAY ? "overlay" : "screen");
+        SetUIOpObserver(&NoteFades, nullptr);
         saved = gGame;
         gGame = game = new Game();
         game->Init(0, 1280, 720, &delegate, nullptr, 0);
+        console = GameEntityListsTestAccess::Console(*game);
         recorder.events.clear();
     }
     void TearDown() override {
+        for (uint32_t slot = 0; slot < GAMESCREEN_COUNT; ++slot) game->SetScreen(GameScreenSlot(slot), nullptr);
         game->Close();
         delete game;
         gGame = saved;
-        gEngineServices = EngineServices{};
+        SetUIOpObserver(nullptr, nullptr);
+        for (RecordingScreen*& screen : gScreens) std::exchange(screen, nullptr)->Release();
         gRecorder = nullptr;
     }
     Recorder recorder;
     EventDelegate delegate;
     Game* game = nullptr;
     Game* saved = nullptr;
+    UIGameConsoleScreen* console = nullptr;
 };
 
 // While the Game runs the layers below reach it through their hooks; Close takes them away.
@@ -189,16 +209,24 @@ TEST_F(GameTest, HooksReachTheRunningGame) {
     bool full = false;
     game->RequestFullScreen(true);
     EXPECT_TRUE(game->TakeFullScreenRequest(&full) && full && !game->TakeFullScreenRequest(&full));  // taken once
-    gEngineServices.soundStopSound = [](int32_t i, float fade, uint32_t) { gRecorder->Add(std::to_string(i) + " " + std::to_string(fade)); };
+    struct StopRecordingSound : SoundEngine {
+        StopRecordingSound() { SetRunWithoutThread(true); }
+        void HandleCommand(uint32_t id, CommandRingBuffer& ring) override {
+            if (id == SOUND_CMD_STOP) gRecorder->Add("stop");
+            SoundEngine::HandleCommand(id, ring);
+        }
+    } sound;
+    SoundEngine* const savedSound = gSoundEngine;
+    gSoundEngine = &sound;
     game->Close();
-    EXPECT_EQ(recorder.Joined(), "-1 0.800000");  // every sound fades out
+    sound.RunWake();
+    gSoundEngine = savedSound;
+    EXPECT_EQ(recorder.Joined(), "stop");  // every sound fades out
     EXPECT_EQ(GetCameraServices().SmoothGameTime(), 0);
     EXPECT_NE(&GetGameServices(), &GetRunningGameServices());
     EXPECT_FALSE(GetGameServices().SelectScheduler(8, &now) || &GetGameRenderServices() == &GetRunningGameRenderServices() ||
                  GetGameServices().TakesDelayedEntities());
-    gEngineServices.createInGameStore = [](const char*) -> InGameStore* { return gRecorder->Add("store"), nullptr; };
     game->Init(0, 1280, 720, &delegate, nullptr, 0);
-    EXPECT_EQ(recorder.Joined(), "");  // no store definitions: no store
 }
 
 // Focus loss/regain (D/A), suspend/resume (S/R) run once each; eviction on the first, reload on the last.
@@ -349,21 +377,21 @@ protected:
 TEST_F(ConsoleTest, KeysAndKeyBinds) {
     game->BindKey(30, "hits = hits + 1");
     game->BindKey(31, "");
+    constexpr uint32_t kBackspace = 8;  // an editing key of the console
     const struct {
         bool consoleShown;
         uint32_t key;
         bool consumed;
-        const char* events;
         double hits;  // after ProcessConsoleCommands
     } cases[] = {
-        {false, 30, true, "", 1},
-        {false, 31, true, "", 1},
-        {false, 32, false, "", 1},
-        {true, 30, false, "console-key:30", 1},
-        {true, 1, true, "console-key:1", 1},
+        {false, 30, true, 1},
+        {false, 31, true, 1},
+        {false, 32, false, 1},
+        {true, 30, false, 1},  // the shown console has it, not the binds; it ignores it
+        {true, kBackspace, true, 1},
     };
     for (const auto& c : cases) {
-        gConsoleShown = c.consoleShown;
+        console->SetShown(c.consoleShown);
         const size_t inputEvents = game->GetInputManager()->InputEvents().size();
         EXPECT_EQ(game->OnKeyDown(c.key), c.consumed) << c.key;
         if (c.key == 30 && !c.consoleShown) {
@@ -371,14 +399,13 @@ TEST_F(ConsoleTest, KeysAndKeyBinds) {
         }
         EXPECT_EQ(game->GetInputManager()->InputEvents().size() - inputEvents, c.consumed ? 0u : 1u);
         game->ProcessConsoleCommands();
-        EXPECT_EQ(recorder.Joined(), c.events) << c.key;
         EXPECT_EQ(Global("hits"), c.hits) << c.key;
     }
-    gConsoleShown = true;
+    console->SetShown(true);
     game->OnChar('a');
     game->OnChar('`');
-    EXPECT_EQ(recorder.Joined(), "console-char:97");
-    gConsoleShown = false;
+    EXPECT_STREQ(console->Input()->GetText(), "a");
+    console->SetShown(false);
     game->SetScreen(GAMESCREEN_MODAL, Screen(GAMESCREEN_MODAL));
     game->OnChar('`');
     EXPECT_EQ(recorder.Joined(), "modal-char:96");
@@ -388,38 +415,51 @@ TEST_F(ConsoleTest, KeysAndKeyBinds) {
 // An entered bare name is called, other lines run as typed; echoed when the configuration asks.
 TEST_F(ConsoleTest, EnteredLinesRunAsScript) {
     gGameConfig->consoleShowCommands = true;
-    gEnteredLines = {"foo", "a=1", "f(1)"};
-    for (int i = 0; i < 3; ++i) game->ProcessConsoleCommands();
+    for (const char* line : {"foo", "a=1", "f(1)"}) {
+        for (const char* p = line; *p; ++p) console->OnChar(uint8_t(*p));
+        console->OnKeyDown(13);  // Enter
+        game->ProcessConsoleCommands();
+        EXPECT_EQ(console->Line(0)->Render().color, ShownColour(Vector(0.5f, 0.5f, 0.5f, 1.0f))) << line;
+    }
     EXPECT_EQ(Global("calls"), 1.0);
     EXPECT_EQ(Global("a"), 1.0);
     EXPECT_EQ(Global("fx"), 1.0);
-    const std::vector<std::string> echoed = {"foo() 0.5 0.5 0.5 1", "a=1 0.5 0.5 0.5 1", "f(1) 0.5 0.5 0.5 1"};
-    EXPECT_EQ(gConsoleLines, echoed);
-    // A bare name as long as the console's longest line is still called.
+    std::vector<std::string> echoed;  // oldest first
+    for (uint32_t i = 3; i-- > 0;) {
+        const char16_t* text = console->Line(i)->Text();
+        echoed.emplace_back(text ? std::string(text, text + std::char_traits<char16_t>::length(text)) : "");
+    }
+    EXPECT_EQ(echoed, (std::vector<std::string>{"foo()", "a=1", "f(1)"}));
+    // A bare name as long as a bound command may be is still called.
     const std::string longName(1022, 'g');
     gLua.ExecuteString(("function " + longName + "() calls = calls + 1 end").c_str());
-    gEnteredLines = {longName};
+    game->BindKey(30, longName.c_str());
+    game->OnKeyDown(30);
     game->ProcessConsoleCommands();
     EXPECT_EQ(Global("calls"), 2.0);
 }
 
 // Log lines from the console level up: errors red, warnings yellow, the rest grey.
 TEST_F(GameTest, LogLinesInTheConsole) {
+    const Vector grey(0.5f, 0.5f, 0.5f, 1.0f), yellow(1, 1, 0, 1), red(1, 0, 0, 1), none(0, 0, 0, 0);
     const struct {
         uint32_t level, severity;
-        const char* line;  // "" for none
+        Vector colour;  // none: no line
     } cases[] = {
-        {0, 0, "l 0.5 0.5 0.5 1"}, {0, 2, "l 0.5 0.5 0.5 1"}, {0, 3, "l 1 1 0 1"}, {0, 4, "l 1 0 0 1"},
-        {0, 5, "l 1 0 0 1"},       {3, 2, ""},                {3, 3, "l 1 1 0 1"}, {4, 3, ""},
+        {0, 0, grey}, {0, 2, grey}, {0, 3, yellow}, {0, 4, red}, {0, 5, red}, {3, 2, none}, {3, 3, yellow}, {4, 3, none},
     };
     for (const auto& c : cases) {
-        gConsoleLines.clear();
+        const bool expected = c.colour.w != 0;
+        console->AddLine("-", none);
         game->SetConsoleLevel(c.level);
         game->OnLogMessage(c.severity, 4, "l");
-        EXPECT_EQ(gConsoleLines.empty() ? "" : gConsoleLines[0], c.line) << c.level << " " << c.severity;
-        gConsoleLines.clear();
+        EXPECT_EQ(NewestLine(console), expected ? "l" : "-") << c.level << " " << c.severity;
+        if (expected) {
+            EXPECT_EQ(console->Line(0)->Render().color, ShownColour(c.colour)) << c.level << " " << c.severity;
+        }
+        console->AddLine("-", none);
         game->AppendGameConsoleLine("l");
-        EXPECT_EQ(gConsoleLines.size(), c.level < 3 ? 1u : 0u);
+        EXPECT_EQ(NewestLine(console), c.level < 3 ? "l" : "-") << c.level;
     }
 }
 
@@ -449,7 +489,7 @@ TEST_F(GameTest, MouseButtonsReachTheScreen) {
         input.Update();
         EXPECT_TRUE(game->RouteMouseToScreen(screen));
         EXPECT_EQ(recorder.Joined(), s.calls) << s.event << " " << s.x;
-        EXPECT_TRUE(gScreenCursor.x == s.x && gScreenCursor.y == s.y) << s.event << " " << s.x;
+        EXPECT_TRUE(screen->CursorPosition().x == s.x && screen->CursorPosition().y == s.y) << s.event << " " << s.x;
     }
     EXPECT_FALSE(game->RouteMouseToScreen(nullptr));
 }
@@ -493,7 +533,6 @@ class GameScriptTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(gGame, nullptr);
-        gEngineServices = EngineServices();
         gGame->Init(0, 1280, 720, nullptr, nullptr, 0);
         ASSERT_NE(gGame->GetGameScheduler(), nullptr);
         // The engine object (and its scheduler) is not started: the engine clock's selection
@@ -507,7 +546,6 @@ protected:
         SetGameServices(&GetRunningGameServices());
         gGame->Close();
         delete std::exchange(engineScheduler, nullptr);
-        gEngineServices = EngineServices();
     }
 
     // The running Game's answers, except the engine clock's scheduler.
@@ -722,7 +760,6 @@ TEST_F(GamePlatformTest, WindowHelpersActOnlyWhileUnfocusedAndTheCursorIsPlacedI
 class GameDelegateTest : public testing::Test {
 protected:
     void TearDown() override {
-        gEngineServices = EngineServices{};
         gProjectConfig->SetPropertyFromString("Store definition file", "");
         GameDelegate::SetSampleNumber(0);
     }

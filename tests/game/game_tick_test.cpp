@@ -13,12 +13,12 @@
 #include "CaptureLogSink.h"
 #include "core/Log.h"
 #include "core/Time.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/FrameTimer.h"
 #include "engine/services/GameClock.h"
 #include "engine/NumpyReference.h"
 #include "engine/camera/GameCameraController.h"
 #include "game/Game.h"
+#include "net/MultiplayerEngine.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "platform/os/Clock.h"
@@ -26,6 +26,11 @@
 namespace {
 
 constexpr int64_t kSecond = os::kCounterFrequency;
+
+// No multiplayer engine unless a test asks for one.
+MultiplayerEngine* NoEngine() { return nullptr; }
+void DeleteEngine(MultiplayerEngine* engine) { delete engine; }
+const Game::MultiplayerEngineFactory kNoMultiplayerEngine = {&NoEngine, &DeleteEngine};
 
 class TickDelegate : public GameDelegate {
 public:
@@ -47,6 +52,7 @@ protected:
         clock.Install();
         saved = gGame;
         gGame = game = new Game();
+        if (!ownEngine) Game::SetMultiplayerEngineFactory(&kNoMultiplayerEngine);
         game->Init(0, 1280, 720, &delegate, nullptr, 0);
     }
     void TearDown() override {
@@ -54,7 +60,7 @@ protected:
         delete game;
         gGame = saved;
         clock.Uninstall(), Time::InitTimer();
-        gEngineServices = EngineServices{};
+        Game::SetMultiplayerEngineFactory(nullptr);
     }
     void Frame(int64_t ticks, bool focused = true) {
         clock.Advance(ticks);
@@ -66,6 +72,7 @@ protected:
 
     os::ManualClock clock{1'000'000'000};
     TickDelegate delegate;
+    bool ownEngine = false;  // a test's factory is installed
     Game* game = nullptr;
     Game* saved = nullptr;
 };
@@ -258,13 +265,42 @@ TEST_F(TickTest, SwitchFrameAndSkippedFrameCountNoTime) {
 // A clock 5 steps ahead of the last multiplayer step is caught up at once by one step; the
 // multiplayer engine ends each frame that stepped, and a tick hands it the replicated calls unforced.
 TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
-    static int standIn;
-    static std::vector<uint64_t> calls;  // frame ends; then 0 for an unforced dispatch
+    // A client's engine stepped on the test thread; the calls it runs reach its delegate.
+    static struct : GameDelegate {
+        void OnReplicatedMethodCall(Player*, const MPMethodCall* call) override { ran.push_back(call->methodId); }
+        std::vector<uint32_t> ran;
+    } calls;
+    static const Game::MultiplayerEngineFactory threadless = {
+        [] {
+            MultiplayerEngine::Options o;
+            o.delegate = &calls;
+            o.startThread = false;
+            return new MultiplayerEngine(o);
+        },
+        &DeleteEngine};
     TearDown();
-    gEngineServices.multiplayerCreate = [] { return reinterpret_cast<MultiplayerEngine*>(&standIn); };
-    gEngineServices.multiplayerEndFrame = [](MultiplayerEngine*, uint64_t time) { calls.push_back(time); };
-    gEngineServices.multiplayerDispatchReplicatedMethodCalls = [](MultiplayerEngine*, bool force) { calls.push_back(force); };
+    Game::SetMultiplayerEngineFactory(&threadless);
+    ownEngine = true;
     SetUp();
+    MultiplayerEngine& engine = *game->GetMultiplayerEngine();
+    const uint32_t ok = NETERROR_OK;
+    ASSERT_TRUE(engine.CallbackQueue().BeginWrite(NETCB_JOIN_RESULT, 4));
+    engine.CallbackQueue().Write(&ok, 4);
+    engine.CallbackQueue().EndWrite();
+    engine.ProcessMessages();
+    ASSERT_EQ(engine.GetMainThreadState(), uint32_t(NETSTATE_IN_GAME));
+    // The frame ends the engine posts, in order.
+    const auto frameEnds = [&] {
+        std::vector<uint64_t> out;
+        CommandRingBuffer& ring = engine.Ring();
+        while (ring.BeginRead()) {
+            uint64_t time = 0;
+            if (ring.RecordId() == NETCMD_END_FRAME) ring.Read(&time, sizeof time), out.push_back(time);
+            ring.EndRead();
+        }
+        return out;
+    };
+    frameEnds();
     const uint64_t last = game->GetLastMultiplayerStepTime();
     const uint64_t clockTime = uint64_t(gGameClock->GetCurrentTime());
     const uint64_t offset = clockTime - (last + 5 * 66666);  // the clock minus offset is 5 steps on
@@ -276,8 +312,16 @@ TEST_F(TickTest, MultiplayerStepCatchesUpALaggingClock) {
     const uint64_t offset2 = clockTime - (now + 2 * 66666 + 10);
     game->MultiplayerStep(1, uint32_t(offset2), uint32_t(offset2 >> 32));
     EXPECT_EQ(game->GetLastMultiplayerStepTime(), now + 66666);
+    EXPECT_EQ(frameEnds(), (std::vector<uint64_t>{last + 5 * 66666, now + 2 * 66666 + 10}));
+    // A tick runs the due call and keeps the one not due yet (unforced).
+    MPMethodCall due, later;
+    due.methodId = 1, later.methodId = 2;
+    const uint64_t clockNow = uint64_t(gGameClock->GetCurrentTime());
+    engine.OnReceivedMethodCall(kServerCallerId, 0, due);
+    engine.OnReceivedMethodCall(kServerCallerId, clockNow + 1'000'000'000, later);
     Frame(0);
-    EXPECT_EQ(calls, (std::vector<uint64_t>{last + 5 * 66666, now + 2 * 66666 + 10, 0}));
+    EXPECT_EQ(calls.ran, std::vector<uint32_t>{1});
+    EXPECT_EQ(engine.PendingCallCount(), 1u);
 }
 
 class GameClockTest : public testing::Test {

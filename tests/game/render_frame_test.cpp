@@ -22,8 +22,23 @@
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/shaders/PostProcessChain.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
+
+// The Game runs without a multiplayer engine in every test here.
+class NoMultiplayerEngine : public testing::Environment {
+public:
+    void SetUp() override {
+        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
+                                                            [](MultiplayerEngine*) {}};
+        Game::SetMultiplayerEngineFactory(&none);
+    }
+    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
+};
+[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
+    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
+
 
 std::vector<uint32_t> gTasks;
 std::string gCalls;  // the hooks' calls in order, one letter each
@@ -31,6 +46,12 @@ std::string gCalls;  // the hooks' calls in order, one letter each
 void Observe(void*, uint32_t id) {
     if (id > TASK_END_OF_BLOCK_WAIT) gTasks.push_back(id);
 }
+
+// A screen known by one letter in the recorded calls.
+struct LetterScreen : UIScreen {
+    explicit LetterScreen(char letter) : letter(letter) {}
+    char letter;
+};
 
 struct HookDelegate : GameDelegate {
     void OnPreSceneRender() override { gCalls += '['; }
@@ -45,8 +66,6 @@ protected:
         set->WriteProjectConfig();
         window = enginetest::MakeWindow();
         ASSERT_TRUE(gVornexEngine.Init(window, "Render Frame Test", gGameConfig, true));
-        static char console;
-        gEngineServices.consoleScreenCreate = [] { return reinterpret_cast<UIGameConsoleScreen*>(&console); };
         static HookDelegate delegate;
         gGame->Init(window, 256, 144, &delegate, nullptr, 0);
     }
@@ -60,7 +79,7 @@ protected:
     }
     void SetUp() override {
         gEngineServices.uiScreenRender = [](UIScreen* s, uint32_t, uint32_t, int64_t, int64_t, const Vector&) {
-            gCalls += *reinterpret_cast<const char*>(s);
+            gCalls += static_cast<const LetterScreen*>(s)->letter;
         };
         gEngineServices.consoleScreenRender = [](UIGameConsoleScreen*, uint32_t, uint32_t) { gCalls += 'c'; };
         gEngineServices.videoUpdateFrame = [] { gCalls += 'u'; };
@@ -112,12 +131,14 @@ TEST_F(RenderFrameTest, EachPathPostsItsCommandsAndDrawsItsScreens) {
         {kVideoInWindow, scene, "[p]uamoc"},
         {kLoading, {}, ""},
     };
-    static char pre = 'p', active = 'a', modal = 'm', overlay = 'o';
-    gGame->SetScreen(GAMESCREEN_PRE_FSE, reinterpret_cast<UIScreen*>(&pre));
-    gGame->SetScreen(GAMESCREEN_ACTIVE, reinterpret_cast<UIScreen*>(&active));
-    gGame->SetScreen(GAMESCREEN_MODAL, reinterpret_cast<UIScreen*>(&modal));
-    gGame->SetScreen(GAMESCREEN_OVERLAY, reinterpret_cast<UIScreen*>(&overlay));
-    gEngineServices.uiScreenIsShown = &Yes<const UIScreen*>;
+    LetterScreen* const pre = new LetterScreen('p');
+    LetterScreen* const active = new LetterScreen('a');
+    LetterScreen* const modal = new LetterScreen('m');
+    LetterScreen* const overlay = new LetterScreen('o');
+    gGame->SetScreen(GAMESCREEN_PRE_FSE, pre);
+    gGame->SetScreen(GAMESCREEN_ACTIVE, active);
+    gGame->SetScreen(GAMESCREEN_MODAL, modal);
+    gGame->SetScreen(GAMESCREEN_OVERLAY, overlay);
     for (const Case& c : cases) {
         SCOPED_TRACE(int(c.setup));
         gGameConfig->rendererConfig.enableShadowMap = c.setup != kShadowsOff;
@@ -139,7 +160,8 @@ TEST_F(RenderFrameTest, EachPathPostsItsCommandsAndDrawsItsScreens) {
     }
     gGameConfig->rendererConfig.enableShadowMap = true;
     gVornexRenderer.ApplyConfig(gGameConfig->rendererConfig);
-    gEngineServices.uiScreenIsShown = nullptr;
+    for (uint32_t slot = 0; slot < GAMESCREEN_COUNT; ++slot) gGame->SetScreen(GameScreenSlot(slot), nullptr);
+    for (LetterScreen* s : {pre, active, modal, overlay}) s->Release();
 }
 
 TEST_F(RenderFrameTest, PostProcessBitsFollowTheSwitches) {
@@ -175,7 +197,6 @@ TEST_F(RenderFrameTest, ApplyingTheSettingsRemakesThePostProcessingObjects) {
     const std::vector<uint32_t> before = serials();
     const bool refilled = !chain.ToneCurveDirty() && !chain.ColorLookupDirty();
     const uint32_t textures = gfx::GetRecorder(gVornexRenderer.Device())->LiveObjects(gfx::ObjectKind::Texture);
-    EXPECT_EQ(gEngineServices.rebuildRenderResources, nullptr);
     const bool fullScreen = gGameConfig->fullScreenMode;
     gGameConfig->fullScreenMode = false;
     gConfigHelper->ApplySeriousGFXSettings();

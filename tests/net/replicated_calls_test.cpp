@@ -7,7 +7,6 @@
 #include <lua.hpp>
 
 #include "NetMatch.h"
-#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "game/Game.h"
 #include "engine/script/LuaWrapper.h"

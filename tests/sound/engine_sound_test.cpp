@@ -23,7 +23,6 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/SoundServices.h"
 #include "scene/SceneSoundServices.h"
 #include "sound/EntitySoundEmitter.h"
@@ -62,24 +61,16 @@ struct EngineSound : InlineEngineFixture {
     }
     // The engine's sound services as installed now.
     static SoundServices& Services() { return GetSoundServices(); }
-    EngineServices& s = gEngineServices;
 };
 
-// Filling installs the engine's sound services and sets every Game and scene entry;
-// clearing (the library's shut-down) removes them again, so nothing calls into a sound
-// engine that is gone.
+// Filling installs the engine's and the scene's sound services; clearing (the library's
+// shut-down) removes them again, so nothing calls into a sound engine that is gone.
 TEST_F(EngineSound, EveryEntryIsFilledAndClearedAgain) {
-    auto filled = [&] {
-        auto count = [](auto... entries) { return (0 + ... + (entries != nullptr)); };
-        return count(s.soundStopSound, s.soundRefreshVolumes);
-    };
     const auto sceneSoundStarts = [] { return &GetSceneSoundServices() == &SoundLibrarySceneServices(); };
-    EXPECT_EQ(filled(), 2);
     EXPECT_TRUE(sceneSoundStarts());
     EXPECT_EQ(Services().GetSoundEngine(), engine);
     EXPECT_EQ(Services().GetSoundEntriesContainer(), gSoundEntriesContainer);
     ClearSoundServices();
-    EXPECT_EQ(filled(), 0);
     EXPECT_FALSE(sceneSoundStarts());
     EXPECT_EQ(Services().GetSoundEngine(), nullptr);
     EXPECT_EQ(Services().GetSoundEntriesContainer(), nullptr);
@@ -115,11 +106,11 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
     // A volume setter of the configuration helper: command 11.
     ASSERT_NE(gGameConfig, nullptr);
     gGameConfig->sfxVolume = 0.25f;
-    s.soundRefreshVolumes();
+    engine->ApplyVolumeSettings();
     engine->RunWake();
     EXPECT_EQ(engine->ClassVolume(SOUNDCLASS_SFX), 0.25f);
     gGameConfig->sfxVolume = 1.0f;
-    s.soundRefreshVolumes();
+    engine->ApplyVolumeSettings();
 
     const SoundParamWrapper endless = Params(0, 0);
     engine->PlaySystemSound("hum.wav", &endless);
@@ -146,7 +137,7 @@ TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
     // Game::Close: every sound fades out over 0.8 s, every channel's ratio goes to 1.0
     // over 3 s.
     engine->SetChannelFrequencyRatio(kSoundAllChannels, 0.5f, 0.0f, 0);
-    s.soundStopSound(-1, 0.8f, 0);
+    engine->StopSound(kSoundAllInstances, 0.8f);
     engine->SetChannelFrequencyRatio(kSoundAllChannels, 1.0f, 3.0f, 0);
     engine->RunWake();
     const SoundInstanceBase* i = SoundInstanceBase::First();

@@ -97,7 +97,6 @@
 #include "engine/entity/MPProperty.h"
 #include "engine/entity/ReplicationBridge.h"
 #include "engine/services/EngineCore.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameClock.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
@@ -1008,9 +1007,9 @@ int main(int argc, char** argv) {
     // and the Game with the harness as its delegate; no start scene.
     gTimeOffsetUs = plan.timeOffsetUs;
     gHostileClientSeconds = plan.hostileClient;
-    gEngineServices.multiplayerCreate = &CreateEngine;
+    static const Game::MultiplayerEngineFactory kPeerEngines = {&CreateEngine, &DeleteEngine};
+    Game::SetMultiplayerEngineFactory(&kPeerEngines);
     RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_MPPeerPackage_open);
-    gEngineServices.multiplayerDelete = &DeleteEngine;
     if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
         endLog();
         RunStaticShutdown();

@@ -1,5 +1,5 @@
 // The UI's seams for the libraries below it that draw (UIDrawServices for the renderer,
-// SceneUIServices for in-game UI entities), the screens' entries of the Game's table
+// SceneUIServices for in-game UI entities), the screens' draw in the Game's render frame
 // (gEngineServices) and the render-thread drawing objects (the quad batches and the clip
 // stack), installed and removed by the UI's start-up table. The element and font draws are
 // installed with the UI's hooks (InstallUIElementDraws); the loading screen's and the
@@ -22,8 +22,6 @@ void InstallUIElementDraws();
 void ClearUIElementDraws();
 
 namespace {
-UIScreen* S(UIScreen* s) { return s; }
-
 // The render library's fonts are resources.
 const ResourceFont* Font(Resource* f) { return static_cast<const ResourceFont*>(f); }
 
@@ -106,33 +104,6 @@ void InstallUIScreenServices() {
     SetUIRenderTreeFunction(&UIScreenRenderTree);
 
     EngineServices& e = gEngineServices;
-    e.uiScreenIsShown = [](const UIScreen* s) { return s && s->IsVisible(); };
-    e.uiScreenSetCursorPosition = [](UIScreen* s, const Vector& p) { s->SetCursorPosition(p); };
-    e.uiScreenOnMouseButtonDown = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseButtonDown(p, b); };
-    e.uiScreenOnMouseButtonUp = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseButtonUp(p, b); };
-    e.uiScreenOnMouseMove = [](UIScreen* s, const Vector& p, uint32_t b) { return S(s)->OnMouseMove(p, b); };
-    e.uiScreenOnChar = [](UIScreen* s, uint32_t c) { S(s)->OnChar(c); };
-    e.uiScreenUpdate = [](UIScreen* s) { s->Update(s->CursorPosition()); };
-    e.uiScreenRelease = [](UIScreen* s) { S(s)->Release(); };
-    e.uiScreenHasFadeFlag = [](const UIScreen* s) { return s->BlendingWhenUsedAsLoadingScreen(); };
-    e.uiScreenFadeOut = [](UIScreen* s) {
-        s->RemoveAllActions(uint32_t(-1));
-        s->ChangeColor(0.2f, 1, 1, 1, 0, 0, 0);
-    };
-    e.uiScreenSlotChanged = [](UIScreen* s, bool entered) { s->SlotChanged(entered); };
-    e.uiScreenPrepareLoading = [](UIScreen* s) { s->MarkAsTemporaryLoadingScreenUI(); };
-    e.uiScreenUIPointToScreenPoint = [](const UIScreen* s, const Vector& p, uint32_t w, uint32_t h, Vector* out) {
-        *out = s->UIPointToScreenPoint(p, w, h);
-        return true;
-    };
-    e.uiScreenScreenPointToUIPoint = [](const UIScreen* s, const Vector& p, uint32_t w, uint32_t h, Vector* out) {
-        *out = s->ScreenPointToUIPoint(p, w, h);
-        return true;
-    };
-    e.uiScreenWorldPositionToUIPoint = [](const UIScreen* s, const Vector& p, uint32_t w, uint32_t h,
-                                          const Matrix& view, const Matrix& projection, Vector* out) {
-        return s->WorldPositionToUIPoint(p, w, h, view, projection, out);
-    };
     e.uiScreenBlocksSceneRendering = [](const UIScreen* s) { return s->BlocksSceneRendering(); };
     e.uiScreenRender = [](UIScreen* s, uint32_t w, uint32_t h, int64_t game, int64_t gameplay, const Vector& cursor) {
         s->Render(w, h, game, gameplay, cursor);
@@ -143,21 +114,6 @@ void InstallUIScreenServices() {
 
 void ClearUIScreenServices() {
     EngineServices& e = gEngineServices;
-    e.uiScreenIsShown = nullptr;
-    e.uiScreenSetCursorPosition = nullptr;
-    e.uiScreenOnMouseButtonDown = nullptr;
-    e.uiScreenOnMouseButtonUp = nullptr;
-    e.uiScreenOnMouseMove = nullptr;
-    e.uiScreenOnChar = nullptr;
-    e.uiScreenUpdate = nullptr;
-    e.uiScreenRelease = nullptr;
-    e.uiScreenHasFadeFlag = nullptr;
-    e.uiScreenFadeOut = nullptr;
-    e.uiScreenSlotChanged = nullptr;
-    e.uiScreenPrepareLoading = nullptr;
-    e.uiScreenUIPointToScreenPoint = nullptr;
-    e.uiScreenScreenPointToUIPoint = nullptr;
-    e.uiScreenWorldPositionToUIPoint = nullptr;
     e.uiScreenBlocksSceneRendering = nullptr;
     e.uiScreenRender = nullptr;
     gUIDraw.screens = gUIScene.screens = false;

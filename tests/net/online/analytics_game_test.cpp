@@ -8,7 +8,6 @@
 #include "core/Time.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
-#include "engine/services/EngineServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
@@ -39,11 +38,11 @@ TEST(AnalyticsGameTest, WorkerRunsFromInitToCloseOnlyWhenTheDelegateAsks) {
         EXPECT_EQ(gVornexAnalytics.IsInitialised(), ask);
         if (ask) {
             EXPECT_TRUE(gServerRequestThread->IsRunning());
-            // A script's record goes through the entries to the worker (no host: it fails
-            // there at once) and leaves its slot idle again.
-            gEngineServices.analyticsBegin("Table");
-            gEngineServices.analyticsAddInt("v", 1);
-            gEngineServices.analyticsEnd();
+            // A script's record goes to the worker (no host: it fails there at once) and
+            // leaves its slot idle again.
+            gVornexAnalytics.Begin("Table");
+            gVornexAnalytics.AddInt("v", 1);
+            gVornexAnalytics.End(true);
             gServerRequestThread->Flush();
             ASSERT_EQ(gVornexAnalytics.SlotCount(), 8u);
             EXPECT_EQ(gVornexAnalytics.SlotAt(0)->request->done.load(), 1);
@@ -56,7 +55,7 @@ TEST(AnalyticsGameTest, WorkerRunsFromInitToCloseOnlyWhenTheDelegateAsks) {
         gGame = saved;
         clock.Uninstall();
         Time::InitTimer();
-        gEngineServices = EngineServices{};
+        RemoveNetHooks();
     }
 }
 

@@ -23,13 +23,9 @@
 #include "net/Player.h"
 #include "platform/os/Clock.h"
 
-// A Game whose multiplayer engine answers that it has no authority (a client's).
+// The Game's multiplayer engine is the test's own.
 struct GameEntityListsTestAccess {
-    static void SetClientEngine(Game& game) {
-        static int standIn;
-        game.multiplayerEngine = reinterpret_cast<MultiplayerEngine*>(&standIn);
-        gEngineServices.multiplayerHasAuthority = [](MultiplayerEngine*) { return false; };
-    }
+    static void SetMultiplayerEngine(Game& game, MultiplayerEngine* engine) { game.multiplayerEngine = engine; }
 };
 
 namespace {
@@ -447,7 +443,7 @@ TEST_F(AnnouncementTest, AProxysNetInitWaitsForItsPacketsTime) {
     setNow(kNow);
     Game game;
     Game* saved = std::exchange(gGame, &game);
-    GameEntityListsTestAccess::SetClientEngine(game);
+    GameEntityListsTestAccess::SetMultiplayerEngine(game, engine.get());  // a client after the join below
     SetGameServices(&GetRunningGameServices());
     gLua.Init();
     gLua.RegisterClass("NetProbe", "");

@@ -145,7 +145,7 @@ TEST(StringsTest, LanguageChoice) {
     gProjectConfig->OnPropertyChanged("Default language");
     EXPECT_EQ(gStringManager->GetChosenLanguage(), 4u);
     gGameConfig->textLanguage = kLanguageDefault;
-    EXPECT_EQ(gEngineServices.stringManagerCurrentLanguage(), 4u);
+    EXPECT_EQ(gStringManager->GetCurrentLanguage(), 4u);
     GetUIServices().DeleteStringManager();
     EXPECT_EQ(gStringManager, nullptr);
 }

@@ -326,28 +326,26 @@ TEST_F(TextInputTest, ConsoleEditingKeys) {
     c->Release();
 }
 
-TEST_F(TextInputTest, ConsoleLinesAndTheEnteredCommandThroughTheEngineEntries) {
-    EngineServices& e = gEngineServices;
-    UIGameConsoleScreen* c = e.consoleScreenCreate();
-    ASSERT_NE(c, nullptr);
-    EXPECT_FALSE(e.consoleScreenIsShown(c));
-    for (int i = 0; i < 12; ++i) e.consoleScreenAddLine(c, ("L" + std::to_string(i)).c_str(), Vector(1, 0, 0, 1));
+TEST_F(TextInputTest, ConsoleLinesAndTheEnteredCommand) {
+    auto* c = new UIGameConsoleScreen;
+    EXPECT_FALSE(c->IsShown());
+    for (int i = 0; i < 12; ++i) c->AddLine(("L" + std::to_string(i)).c_str(), Vector(1, 0, 0, 1));
     EXPECT_EQ(Shown(c->Line(0)), u"L11");
     EXPECT_EQ(Shown(c->Line(10)), u"L1");  // the twelfth line dropped L0
-    e.consoleScreenAddLine(c, nullptr, Vector(1, 1, 1, 1));
+    c->AddLine(nullptr, Vector(1, 1, 1, 1));
     EXPECT_EQ(Shown(c->Line(0)), u"");
-    for (const char* p = "print(12345)"; *p; ++p) e.consoleScreenOnChar(c, uint8_t(*p));
-    EXPECT_TRUE(e.consoleScreenOnKeyDown(c, 13));
+    for (const char* p = "print(12345)"; *p; ++p) c->OnChar(uint8_t(*p));
+    EXPECT_TRUE(c->OnKeyDown(13));
     char small[6] = "#####";
-    EXPECT_FALSE(e.consoleScreenGetEnteredCommand(c, small, 0));  // size 0: nothing copied
+    EXPECT_FALSE(c->GetEnteredCommand(small, 0));  // size 0: nothing copied
     EXPECT_EQ(small[0], '#');
-    EXPECT_TRUE(e.consoleScreenGetEnteredCommand(c, small, sizeof small));
+    EXPECT_TRUE(c->GetEnteredCommand(small, sizeof small));
     EXPECT_STREQ(small, "print");
-    EXPECT_FALSE(e.consoleScreenGetEnteredCommand(c, small, sizeof small));  // taken
+    EXPECT_FALSE(c->GetEnteredCommand(small, sizeof small));  // taken
     c->SetShown(true);
-    EXPECT_TRUE(e.consoleScreenIsShown(c));
+    EXPECT_TRUE(c->IsShown());
     BeginFrame();
-    e.consoleScreenRender(c, uint32_t(clientWidth), uint32_t(clientHeight));
+    gEngineServices.consoleScreenRender(c, uint32_t(clientWidth), uint32_t(clientHeight));
     EndFrame();
-    e.consoleScreenRelease(c);
+    c->Release();
 }
