@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
-#include "engine/entity/EntityManager.h"
 #include "engine/delegate/GameDelegate.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/services/UIServices.h"
 #include "net/MultiplayerEngine.h"
 #include "net/MultiplayerEngine_Local.h"
 #include "net/Player.h"
@@ -267,7 +267,7 @@ void MultiplayerEngine::OnTextMessage(CommandRingBuffer& queue) {
         at += take;
     };
     auto localised = [](const char* id) -> const char16_t* {
-        const char16_t* s = gEngineServices.stringManagerLookup ? gEngineServices.stringManagerLookup(id) : nullptr;
+        const char16_t* s = GetUIServices().LookupString(id);
         return s && *s ? s : nullptr;
     };
     const char16_t* nameText = a ? name : nullptr;

@@ -44,6 +44,9 @@ public:
     void AppendText(UITextBase* text, const char16_t* characters) override {
         if (text) text->AppendText(characters);
     }
+    const char16_t* LookupString(const char* id) const override {
+        return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
+    }
 
     bool CreateStringManager() override {
         if (!gStringManager) gStringManager = new StringManager();
@@ -75,19 +78,15 @@ public:
 
 UILibraryServices gUILibraryServices;
 
-// The Game's entries of the localised strings.
-void InstallStringServices(EngineServices& e) {
-    e.stringManagerLookup = [](const char* id) -> const char16_t* {
-        return gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
-    };
+// The language choice of the localised strings.
+void InstallStringServices() {
     // A change of the project's "Default language" chooses the text language again.
     SetLanguageSelectionHook([] {
         if (gStringManager) gStringManager->SelectLanguage();
     });
 }
 
-void ClearStringServices(EngineServices& e) {
-    e.stringManagerLookup = nullptr;
+void ClearStringServices() {
     SetLanguageSelectionHook(nullptr);
 }
 // The font builder's character set: the strings' bits (in 32-bit words) ORed into its
@@ -116,7 +115,7 @@ void InstallUIHooks() {
     e.videoDrawFrame = [] {
         if (gVideoEngine) gVideoEngine->DrawFrame();
     };
-    InstallStringServices(e);
+    InstallStringServices();
     // Template views play an effect template through a context of no entity, set up at
     // the identity matrix and restarted at once, as the template's preview is.
     UITemplateEffectSeam& fx = gUITemplateEffects;
@@ -151,7 +150,7 @@ void ClearUIHooks() {
     EngineServices& e = gEngineServices;
     e.videoIsPlaying = e.videoIsFullScreen = nullptr;
     e.videoUpdateFrame = e.videoDrawFrame = nullptr;
-    ClearStringServices(e);
+    ClearStringServices();
     gUITemplateEffects = UITemplateEffectSeam{};
     ResourceFont::SetHooks({});
     e.consoleScreenRender = nullptr;

@@ -1,7 +1,6 @@
 #pragma once
 // What the Game's render frame still draws through function pointers (the UI screens, the
-// console screen and the video), and the string lookup the multiplayer layer reads for its
-// chat lines. The UI fills the entries from its start-up rows; an empty entry means the
+// console screen and the video). The UI fills the entries from its start-up rows; an empty entry means the
 // least behaviour, given with each.
 //
 // Main thread; filled at start-up, read afterwards.
@@ -12,10 +11,6 @@ class UIScreen;
 struct Vector;
 
 struct EngineServices {
-    // StringManager: the text of a string id in the current language (lookup with
-    // language 11 and flags 1, 1), null when there is none. Empty: no text.
-    const char16_t* (*stringManagerLookup)(const char* id) = nullptr;
-
     // ---- Render frame ----
     // What Game::RenderFrame draws besides the scene. Empty entries draw nothing.
     // UIScreen: whether it blocks the scene behind it (its "SetBlocksSceneRendering"

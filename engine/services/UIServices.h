@@ -31,6 +31,9 @@ public:
     // UITextBase::SetTextUnicharPtr (null clears the text) and UITextBase::AppendText.
     virtual void SetText(UITextBase* text, const char16_t* characters) {}
     virtual void AppendText(UITextBase* text, const char16_t* characters) {}
+    // The text of a string id in the current language, null when there is none (the
+    // default: no text).
+    virtual const char16_t* LookupString(const char* id) const { return nullptr; }
 
     // ---- Engine start-up and shutdown ----
     // Creates the StringManager; false when there is none to create.

@@ -8,9 +8,9 @@
 #include "CaptureLogSink.h"
 #include "NetTestSupport.h"
 #include "core/config/GameConfig.h"
-#include "engine/services/EngineServices.h"
 #include "engine/entity/EntityTestSupport.h"
 #include "engine/services/GameServices.h"
+#include "engine/services/UIServices.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "net/LoopbackNetDriver.h"
 #include "net/MultiplayerEngine.h"
@@ -201,13 +201,18 @@ TEST_F(MainThreadTest, ChatEchoesLocally) {
 }
 
 TEST_F(MainThreadTest, CallbackHandlers) {
-    const auto joinsText = [](const char* id) -> const char16_t* {
-        const std::string s = id;
-        if (s == "QV/System/UI/Menu/Multiplayer/PlayerJoins") return u"joins";
-        if (s == "QV/System/UI/Menu/Multiplayer/TeamsSwitched") return u"switched";
-        return nullptr;
-    };
-    gEngineServices.stringManagerLookup = joinsText;
+    struct JoinsText : UIServices {
+        const char16_t* LookupString(const char* id) const override {
+            const std::string s = id;
+            if (s == "QV/System/UI/Menu/Multiplayer/PlayerJoins") return u"joins";
+            if (s == "QV/System/UI/Menu/Multiplayer/TeamsSwitched") return u"switched";
+            return nullptr;
+        }
+    } joinsText;
+    SetUIServices(&joinsText);
+    struct Uninstall {
+        ~Uninstall() { SetUIServices(nullptr); }
+    } uninstall;
     auto text = [&](uint32_t kind, const std::u16string& name, const std::u16string& body) {
         std::vector<uint8_t> b = Bytes(kind, uint32_t(name.size() * 2 + 2), uint32_t(body.size() * 2 + 2));
         auto add = [&](const std::u16string& s) {

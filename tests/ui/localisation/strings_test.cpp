@@ -14,7 +14,6 @@
 #include "core/config/ConfigEnums.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/UIServices.h"
 #include "platform/online/Online.h"
 #include "tests/core/config/ConfigFolder.h"
@@ -96,7 +95,7 @@ TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
     EXPECT_STREQ(speaker, "untouched");
     // "Text language" overrides lookups with the current language.
     gGameConfig->textLanguage = 2;
-    EXPECT_EQ(Narrow(gEngineServices.stringManagerLookup("Menu/Title")), "Beispiel");
+    EXPECT_EQ(Narrow(GetUIServices().LookupString("Menu/Title")), "Beispiel");
 
     CaptureLogSink sink;
     sink.Attach();
@@ -109,7 +108,7 @@ TEST(StringsTest, CompiledLookupsThroughTheEngineEntries) {
     EXPECT_FALSE(m.LoadCompiledStrings());
     EXPECT_NE(m.GetString("Menu/Title", 1, nullptr, true, false), nullptr);
     GetUIServices().DeleteStringManager();
-    EXPECT_EQ(gEngineServices.stringManagerLookup("Menu/Title"), nullptr);
+    EXPECT_EQ(GetUIServices().LookupString("Menu/Title"), nullptr);
 }
 
 TEST(StringsTest, LanguageChoice) {
