@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "CaptureLogSink.h"
+#include "NoMultiplayerEngine.h"
 #include "core/CrtRand.h"
 #include "core/Sync.h"
 #include "core/config/GameConfig.h"
@@ -49,19 +50,6 @@
 #include "ui/widgets/UITextInput.h"
 
 namespace {
-
-// The Game runs without a multiplayer engine in every test here.
-class NoMultiplayerEngine : public testing::Environment {
-public:
-    void SetUp() override {
-        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
-                                                            [](MultiplayerEngine*) {}};
-        Game::SetMultiplayerEngineFactory(&none);
-    }
-    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
-};
-[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
-    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
 
 
 // What the Game did through its delegate and the UI hooks (shared with a releasing thread).

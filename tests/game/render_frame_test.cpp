@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "NoMultiplayerEngine.h"
 #include "engine/EngineDataSet.h"
 #include "core/config/GameConfig.h"
 #include "engine/services/EngineServices.h"
@@ -25,19 +26,6 @@
 #include "ui/elements/UIScreen.h"
 
 namespace {
-
-// The Game runs without a multiplayer engine in every test here.
-class NoMultiplayerEngine : public testing::Environment {
-public:
-    void SetUp() override {
-        static const Game::MultiplayerEngineFactory none = {[]() -> MultiplayerEngine* { return nullptr; },
-                                                            [](MultiplayerEngine*) {}};
-        Game::SetMultiplayerEngineFactory(&none);
-    }
-    void TearDown() override { Game::SetMultiplayerEngineFactory(nullptr); }
-};
-[[maybe_unused]] testing::Environment* const kNoMultiplayerEngine =
-    testing::AddGlobalTestEnvironment(new NoMultiplayerEngine);
 
 
 std::vector<uint32_t> gTasks;
