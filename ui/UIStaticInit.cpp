@@ -9,6 +9,7 @@
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 #include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
 

@@ -47,7 +47,7 @@
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UIText.h"
 #include "ui/widgets/UIGameConsoleScreen.h"
-#include "ui/widgets/UITextInput.h"
+#include "ui/elements/UITextInput.h"
 
 namespace {
 

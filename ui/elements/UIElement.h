@@ -170,7 +170,7 @@ public:
     void SetRecipe(UIElementRecipe* recipe, EntityTemplate* owner);
     UIElementRecipe* GetRecipe() const { return recipe; }
     EntityTemplate* GetRecipeOwner() const { return recipeOwner; }
-    // The recipe half (UIElement_Recipe.cpp). Builds the tree of the named UI recipe
+    // The recipe half (ui/recipes/UIElement_Recipe.cpp). Builds the tree of the named UI recipe
     // template (or of its named sub-recipe); null with one error line when the template
     // is missing or no UI recipe, or the sub-recipe is missing.
     static UIElement* CreateFromRecipe(const char* templateName, const char* subRecipeName);

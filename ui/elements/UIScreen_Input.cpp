@@ -4,7 +4,7 @@
 // pressed element.
 #include "ui/elements/UIIdTable.h"
 #include "ui/elements/UIScreen.h"
-#include "ui/widgets/UIUniTextInput.h"
+#include "ui/elements/UIUniTextInput.h"
 
 namespace {
 constexpr uint32_t kEnterKey = 13;

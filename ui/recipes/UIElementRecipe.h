@@ -145,3 +145,9 @@ template <class T>
 RTTIPolyBaseClass* CreateUIRecipeObject(int32_t) {
     return new T();
 }
+
+// Registers a recipe class without properties of its own.
+template <class T>
+RTTIClass* RegisterPlainRecipeClass(RTTIClass*& slot, const char* name, const char* base) {
+    return CreateRegisteredClass(slot, name, base, &CreateUIRecipeObject<T>);
+}

@@ -13,7 +13,7 @@
 #include "core/rtti/RTTIClass.h"
 #include "platform/window/Window.h"
 #include "ui/elements/UIText.h"
-#include "ui/widgets/UITextInput.h"
+#include "ui/elements/UITextInput.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "core/config/GameConfig.h"
 #include "game/LUAConfigHelper.h"
 #include "core/config/ConfigEnums.h"
-#include "ui/localisation/GameStringPartitioner.h"
+#include "ui/elements/GameStringPartitioner.h"
 #include "ui/localisation/StringManager.h"
 #include "ui/localisation/StringReplacementContainer.h"
-#include "ui/localisation/UICreditsHelper.h"
+#include "ui/elements/UICreditsHelper.h"
 
 using namespace texttest;
 

@@ -24,6 +24,7 @@
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 
 using namespace kindstest;
 

@@ -17,6 +17,7 @@
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 
 namespace {
 

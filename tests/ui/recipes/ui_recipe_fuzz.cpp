@@ -16,6 +16,7 @@
 #include "ui/elements/UIElement.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
-#include "ui/widgets/UITextInput.h"
-#include "ui/widgets/UIUniTextInput.h"
+#include "ui/elements/UITextInput.h"
+#include "ui/elements/UIUniTextInput.h"
 
 using namespace uitest;
 

@@ -19,6 +19,7 @@
 #include "ui/recipes/UIElementRecipe.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/widgets/UIList.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "platform/window/Window.h"
 #include "ui/elements/UIAction.h"
 #include "ui/widgets/UIGameConsoleScreen.h"
-#include "ui/widgets/UITextInput.h"
-#include "ui/widgets/UIUniTextInput.h"
+#include "ui/elements/UITextInput.h"
+#include "ui/elements/UIUniTextInput.h"
 
 using namespace texttest;
 

@@ -1,5 +1,5 @@
 // UITextInput: the single-byte editor of the console's input line.
-#include "ui/widgets/UITextInput.h"
+#include "ui/elements/UITextInput.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // GameStringPartitioner: line-by-line showing of a localised string.
-#include "ui/localisation/GameStringPartitioner.h"
+#include "ui/elements/GameStringPartitioner.h"
 
 #include <algorithm>
 #include <cmath>

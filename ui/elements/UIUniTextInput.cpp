@@ -1,5 +1,5 @@
 // UIUniTextInput: the UTF-16 buffer, its editing keys, the caret and the selection.
-#include "ui/widgets/UIUniTextInput.h"
+#include "ui/elements/UIUniTextInput.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // UICreditsHelper: the credits tokenizer.
-#include "ui/localisation/UICreditsHelper.h"
+#include "ui/elements/UICreditsHelper.h"
 
 #include <cstring>
 #include <utility>
