@@ -9,9 +9,9 @@
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIRecipeClasses.h"
 #include "ui/recipes/UIRecipeTemplate.h"
-#include "ui/widgets/UIWidgetRecipes.h"
 #include "ui/text/UIFontTable.h"
 #include "ui/video/VideoEngine.h"
+#include "ui/widgets/UIWidgetRecipes.h"
 
 void ResetUIPendingDeletion();  // ui/elements/UIElement_Deletion.cpp
 void InstallUIScreenServices();  // ui/elements/UIScreenServices.cpp

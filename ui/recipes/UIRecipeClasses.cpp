@@ -6,8 +6,8 @@
 #include "ui/elements/UIRoundedRect.h"
 #include "ui/elements/UIScreen.h"
 #include "ui/elements/UITemplateView.h"
-#include "ui/recipes/UIElementPreset.h"
 #include "ui/elements/UIUniTextInput.h"
+#include "ui/recipes/UIElementPreset.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 
 #include "../elements/UIElementTestSupport.h"
 #include "ui/elements/UIAction.h"
+#include "ui/elements/UITextInput.h"
+#include "ui/elements/UIUniTextInput.h"
 #include "ui/recipes/UIElementPreset.h"
 #include "ui/recipes/UIElementRecipe.h"
 #include "ui/widgets/UIButton.h"
 #include "ui/widgets/UIList.h"
 #include "ui/widgets/UIRadioButtonContainer.h"
-#include "ui/elements/UITextInput.h"
-#include "ui/elements/UIUniTextInput.h"
 
 using namespace uitest;
 

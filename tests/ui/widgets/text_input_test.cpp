@@ -13,9 +13,9 @@
 #include "engine/services/EngineServices.h"
 #include "platform/window/Window.h"
 #include "ui/elements/UIAction.h"
-#include "ui/widgets/UIGameConsoleScreen.h"
 #include "ui/elements/UITextInput.h"
 #include "ui/elements/UIUniTextInput.h"
+#include "ui/widgets/UIGameConsoleScreen.h"
 
 using namespace texttest;
 
