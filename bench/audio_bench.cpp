@@ -8,7 +8,7 @@
 // Each benchmark iteration mixes one second of audio on the calling thread, so the
 // time per iteration is the cost as a fraction of one core in real time. A summary
 // with both fractions and their ratio is printed at exit: with
-// --benchmark_repetitions, the median of the repetitions.
+// --benchmark_repetitions, the medians of the repetitions' fractions and of their ratios.
 #include <benchmark/benchmark.h>
 
 #include <AL/al.h>
@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/Panner3D.h"
 #include "platform/os/SharedLibrary.h"
@@ -258,57 +259,21 @@ void BM_OpenAlSoft(benchmark::State& state) {
 BENCHMARK(BM_OurMixer)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenAlSoft)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Collects every repetition's "core_fraction" (aggregate rows and failed runs left
-// out) and prints the medians with their ratio after the runs.
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            const auto it = r.counters.find("core_fraction");
-            if (r.run_type != Run::RT_Iteration || r.error_occurred || it == r.counters.end()) continue;
-            auto& costs = r.run_name.function_name == "BM_OurMixer" ? ours : openal;
-            costs[std::atoi(r.run_name.args.c_str())].push_back(it->second.value);
-        }
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        if (ours.empty()) return;
-        std::printf("\nMixing cost as a fraction of one core in real time (48 kHz stereo), median of %zu run(s):\n",
-                    ours.begin()->second.size());
-        std::printf("%8s %12s %12s %14s\n", "voices", "ours", "OpenAL Soft", "ours/OpenAL");
-        for (auto& [voices, costs] : ours) {
-            const double cost = Median(costs);
-            const auto it = openal.find(voices);
-            if (it != openal.end()) {
-                const double other = Median(it->second);
-                std::printf("%8d %11.3f%% %11.3f%% %14.3f\n", voices, 100 * cost, 100 * other, cost / other);
-            } else {
-                std::printf("%8d %11.3f%% %12s %14s\n", voices, 100 * cost, "n/a", "n/a");
-            }
-        }
-    }
-
-private:
-    // The middle value; the mean of the two middle values for an even count.
-    static double Median(std::vector<double>& v) {
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    }
-
-    std::map<int, std::vector<double>> ours, openal;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    benchsupport::RateReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nMixing cost as a fraction of one core in real time (48 kHz stereo), medians:\n");
+    for (const char* voices : {"64", "256"}) {
+        const std::string ours = std::string("BM_OurMixer/") + voices, openal = std::string("BM_OpenAlSoft/") + voices;
+        if (reporter.Values(ours, "core_fraction").empty()) continue;
+        std::printf("%s voices: ours %.3f %%, OpenAL Soft %.3f %%\n", voices,
+                    100 * reporter.Median(ours, "core_fraction"), 100 * reporter.Median(openal, "core_fraction"));
+        benchsupport::PrintFigure((std::string(voices) + " voices: ours / OpenAL Soft, cost").c_str(),
+                                  reporter.Ratio(ours, "core_fraction", openal, "core_fraction"), nullptr, 3);
+    }
     benchmark::Shutdown();
     return 0;
 }

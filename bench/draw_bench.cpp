@@ -1,24 +1,31 @@
 // The drawing device against the same OpenGL calls made directly, in one run:
-//  (a) 10,000 small indexed draws per iteration with state changes between them (blend
-//      on and off, a vertex constant, one of two textures), through gfx::Device on the
-//      drawing device, against the same draws and state as direct GL calls;
-//  (b) 1,000 draws per iteration, each from a dynamic vertex buffer locked with discard,
-//      against the same vertices written into persistently mapped storage.
-// Both sides end every iteration waiting for the GPU (the device at EndScene, the
-// direct side with glFinish). Ratios are printed at the end (goals: (a) the device adds
-// at most 30 %, (b) at least 0.8 of the direct rate). Run on the software rasteriser
-// (GALLIUM_DRIVER=llvmpipe, EGL_PLATFORM=surfaceless) unless a GPU is wanted.
+//  (a) 10,000 small indexed draws with state changes between them (blend on and off, a
+//      vertex constant, one of two textures), through gfx::Device on the drawing device,
+//      against the same draws and state as direct GL calls;
+//  (b) 1,000 draws, each from a dynamic vertex buffer locked with discard, against the
+//      same vertices written into persistently mapped storage.
+// Every iteration runs both sides, one after the other, so that whatever else loads the
+// machine falls on both alike; each side has a device (and GL context) of its own, and
+// ends waiting for the GPU (the device at EndScene, the direct side with glFinish). Each
+// side's wall time and the process's CPU time (the software rasteriser's threads
+// included) are counted. Ratios are printed at the end, the medians of the repetitions,
+// by wall time and by CPU time (goals: (a) the device adds at most 30 %, (b) at least
+// 0.8 of the direct rate). Run on the software rasteriser (GALLIUM_DRIVER=llvmpipe,
+// EGL_PLATFORM=surfaceless) unless a GPU is wanted.
+// bench-link: EGL
+#include <EGL/egl.h>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "bench/DrawingDeviceBench.h"
+#include "bench/RateReporter.h"
 #include "platform/gfx/GfxDevice.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/gfx/GlFunctions.h"
@@ -53,15 +60,37 @@ layout(location = 0) out vec4 colour;
 void main() { colour = vColour * texture(T, vUv); }
 )";
 
-// Draws per second of each side, for the ratios printed at the end.
-std::map<std::string, double>& Rates() {
-    static std::map<std::string, double> rates;
-    return rates;
+// The CPU time of the whole process so far, in seconds: the software rasteriser draws on
+// threads of its own.
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+// Wall and CPU seconds of the two sides of one benchmark, summed over its iterations.
+struct SideTimes {
+    double wall[2] = {}, cpu[2] = {};
+    // Runs one side, timed.
+    template <class F>
+    void Run(int side, F&& f) {
+        const auto w0 = std::chrono::steady_clock::now();
+        const double c0 = ProcessCpuSeconds();
+        f();
+        cpu[side] += ProcessCpuSeconds() - c0;
+        wall[side] += benchsupport::Seconds(w0, std::chrono::steady_clock::now());
+    }
+    // Counters: each side's times per iteration in ms, and device over direct time.
+    void Report(benchmark::State& state) const {
+        const double n = static_cast<double>(state.iterations());
+        state.counters["device_ms"] = 1e3 * wall[0] / n;
+        state.counters["direct_ms"] = 1e3 * wall[1] / n;
+        state.counters["device_cpu_ms"] = 1e3 * cpu[0] / n;
+        state.counters["direct_cpu_ms"] = 1e3 * cpu[1] / n;
+        state.counters["device/direct"] = wall[1] > 0 ? wall[0] / wall[1] : 0.0;
+        state.counters["device/direct_cpu"] = cpu[1] > 0 ? cpu[0] / cpu[1] : 0.0;
+    }
+};
 
 // A drawing device with a 256 x 256 back buffer, the shaders, two textures and a quad.
 struct Scene {
@@ -111,36 +140,18 @@ struct Scene {
 float OffsetX(int i) { return static_cast<float>(i % 19) * 0.1f - 0.9f; }
 float OffsetY(int i) { return static_cast<float>(i % 17) * 0.1f - 0.8f; }
 
-void BM_DeviceIndexedDraws(benchmark::State& state) {
-    Scene scene;
-    if (!scene.ok) {
-        state.SkipWithError("no drawing device");
-        return;
-    }
-    Device* d = scene.device;
-    d->SetStreamSource(0, scene.vb, 0, sizeof(Vertex));
-    d->SetIndices(scene.ib);
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        d->BeginScene();
-        for (int i = 0; i < kDraws; ++i) {
-            d->SetRenderState(RS_ALPHABLENDENABLE, i & 1);
-            const float offset[4] = {OffsetX(i), OffsetY(i), 0, 0};
-            d->SetVertexShaderConstantF(0, offset, 1);
-            d->SetTexture(0, scene.textures[(i >> 1) & 1]);
-            d->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, 4, 0, 2);
-        }
-        d->EndScene();  // waits for the GPU
-    }
-    state.SetItemsProcessed(state.iterations() * kDraws);
-    Rates()["a_device"] = static_cast<double>(state.iterations()) * kDraws / Seconds(start);
-}
-
-// Direct GL on the context of a drawing device (made current by one draw through it).
+// Direct GL on the context of a drawing device (made current by one draw through it; the
+// context is kept so that the direct side can make it current again after the other side).
 struct DirectGl {
     const detail::GlFunctions* gl = nullptr;
     GLuint program = 0, vao = 0, vbo = 0, ibo = 0, fbo = 0, target = 0, textures[2] = {};
     GLint offset = -1;
+    EGLDisplay display = EGL_NO_DISPLAY;
+    EGLContext context = EGL_NO_CONTEXT;
+
+    void MakeCurrent() const {
+        if (eglGetCurrentContext() != context) eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context);
+    }
 
     explicit DirectGl(Scene& scene) {
         scene.device->SetStreamSource(0, scene.vb, 0, sizeof(Vertex));
@@ -148,6 +159,8 @@ struct DirectGl {
         scene.device->BeginScene();
         scene.device->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, 4, 0, 2);
         scene.device->EndScene();
+        display = eglGetCurrentDisplay();
+        context = eglGetCurrentContext();
         gl = detail::LoadGlFunctions(nullptr);
         if (!gl) return;
         auto stage = [this](GLenum kind, const char* text) {
@@ -216,77 +229,70 @@ struct DirectGl {
     }
 };
 
-void BM_DirectIndexedDraws(benchmark::State& state) {
-    Scene scene;
-    if (!scene.ok) {
+// (a) Indexed draws with state changes, both sides in every iteration.
+void BM_IndexedDraws(benchmark::State& state) {
+    Scene device, other;
+    if (!device.ok || !other.ok) {
         state.SkipWithError("no drawing device");
         return;
     }
-    DirectGl direct(scene);
+    DirectGl direct(other);
     const detail::GlFunctions* gl = direct.gl;
     if (!gl) {
         state.SkipWithError("no GL table");
         return;
     }
-    const auto start = std::chrono::steady_clock::now();
+    Device* d = device.device;
+    d->SetStreamSource(0, device.vb, 0, sizeof(Vertex));
+    d->SetIndices(device.ib);
+    SideTimes times;
     for (auto _ : state) {
-        for (int i = 0; i < kDraws; ++i) {
-            (i & 1) ? gl->glEnable(GL_BLEND) : gl->glDisable(GL_BLEND);
-            gl->glUniform2f(direct.offset, OffsetX(i), OffsetY(i));
-            gl->glBindTexture(GL_TEXTURE_2D, direct.textures[(i >> 1) & 1]);
-            gl->glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, nullptr);
-        }
-        gl->glFinish();
+        times.Run(0, [&] {
+            d->BeginScene();
+            for (int i = 0; i < kDraws; ++i) {
+                d->SetRenderState(RS_ALPHABLENDENABLE, i & 1);
+                const float offset[4] = {OffsetX(i), OffsetY(i), 0, 0};
+                d->SetVertexShaderConstantF(0, offset, 1);
+                d->SetTexture(0, device.textures[(i >> 1) & 1]);
+                d->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 0, 4, 0, 2);
+            }
+            d->EndScene();  // waits for the GPU
+        });
+        direct.MakeCurrent();
+        times.Run(1, [&] {
+            for (int i = 0; i < kDraws; ++i) {
+                (i & 1) ? gl->glEnable(GL_BLEND) : gl->glDisable(GL_BLEND);
+                gl->glUniform2f(direct.offset, OffsetX(i), OffsetY(i));
+                gl->glBindTexture(GL_TEXTURE_2D, direct.textures[(i >> 1) & 1]);
+                gl->glDrawElements(GL_TRIANGLES, 6, GL_UNSIGNED_SHORT, nullptr);
+            }
+            gl->glFinish();
+        });
     }
-    state.SetItemsProcessed(state.iterations() * kDraws);
-    Rates()["a_direct"] = static_cast<double>(state.iterations()) * kDraws / Seconds(start);
+    state.SetItemsProcessed(state.iterations() * 2 * kDraws);
+    times.Report(state);
 }
 
-void BM_DeviceDiscardLocks(benchmark::State& state) {
-    Scene scene;
-    if (!scene.ok) {
+// (b) Dynamic vertices: discard locks against persistently mapped storage, both sides in
+// every iteration.
+void BM_DynamicVertices(benchmark::State& state) {
+    Scene device, other;
+    if (!device.ok || !other.ok) {
         state.SkipWithError("no drawing device");
         return;
     }
-    Device* d = scene.device;
+    DirectGl direct(other);
+    const detail::GlFunctions* gl = direct.gl;
+    if (!gl) {
+        state.SkipWithError("no GL table");
+        return;
+    }
+    Device* d = device.device;
     VertexBuffer* dynamic = nullptr;
     d->CreateVertexBuffer(4 * sizeof(Vertex), USAGE_DYNAMIC | USAGE_WRITEONLY, kFvf, POOL_DEFAULT, &dynamic, nullptr);
     d->SetStreamSource(0, dynamic, 0, sizeof(Vertex));
-    d->SetTexture(0, scene.textures[0]);
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        d->BeginScene();
-        for (int i = 0; i < kLockedDraws; ++i) {
-            void* p = nullptr;
-            dynamic->Lock(0, 0, &p, LOCK_DISCARD);
-            auto* v = static_cast<Vertex*>(p);
-            const float x = OffsetX(i), y = OffsetY(i);
-            v[0] = {x - 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 0, 1};
-            v[1] = {x - 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 0, 0};
-            v[2] = {x + 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 1, 1};
-            v[3] = {x + 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 1, 0};
-            dynamic->Unlock();
-            d->DrawPrimitive(PT_TRIANGLESTRIP, 0, 2);
-        }
-        d->EndScene();
-    }
-    dynamic->Release();
-    state.SetItemsProcessed(state.iterations() * kLockedDraws);
-    Rates()["b_device"] = static_cast<double>(state.iterations()) * kLockedDraws / Seconds(start);
-}
-
-void BM_DirectPersistentBuffer(benchmark::State& state) {
-    Scene scene;
-    if (!scene.ok) {
-        state.SkipWithError("no drawing device");
-        return;
-    }
-    DirectGl direct(scene);
-    const detail::GlFunctions* gl = direct.gl;
-    if (!gl) {
-        state.SkipWithError("no GL table");
-        return;
-    }
+    d->SetTexture(0, device.textures[0]);
+    direct.MakeCurrent();
     const GLsizeiptr bytes = static_cast<GLsizeiptr>(kLockedDraws) * 4 * sizeof(Vertex);
     GLuint buffer = 0;
     gl->glGenBuffers(1, &buffer);
@@ -297,40 +303,66 @@ void BM_DirectPersistentBuffer(benchmark::State& state) {
     direct.Attributes(0);
     gl->glUniform2f(direct.offset, 0, 0);
     gl->glBindTexture(GL_TEXTURE_2D, direct.textures[0]);
-    const auto start = std::chrono::steady_clock::now();
+    SideTimes times;
     for (auto _ : state) {
-        for (int i = 0; i < kLockedDraws; ++i) {
-            Vertex* v = mapped + i * 4;
-            const float x = OffsetX(i), y = OffsetY(i);
-            v[0] = {x - 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 0, 1};
-            v[1] = {x - 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 0, 0};
-            v[2] = {x + 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 1, 1};
-            v[3] = {x + 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 1, 0};
-            gl->glDrawArrays(GL_TRIANGLE_STRIP, i * 4, 4);
-        }
-        gl->glFinish();  // the storage is written again next iteration
+        times.Run(0, [&] {
+            d->BeginScene();
+            for (int i = 0; i < kLockedDraws; ++i) {
+                void* p = nullptr;
+                dynamic->Lock(0, 0, &p, LOCK_DISCARD);
+                auto* v = static_cast<Vertex*>(p);
+                const float x = OffsetX(i), y = OffsetY(i);
+                v[0] = {x - 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 0, 1};
+                v[1] = {x - 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 0, 0};
+                v[2] = {x + 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 1, 1};
+                v[3] = {x + 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 1, 0};
+                dynamic->Unlock();
+                d->DrawPrimitive(PT_TRIANGLESTRIP, 0, 2);
+            }
+            d->EndScene();
+        });
+        direct.MakeCurrent();
+        times.Run(1, [&] {
+            for (int i = 0; i < kLockedDraws; ++i) {
+                Vertex* v = mapped + i * 4;
+                const float x = OffsetX(i), y = OffsetY(i);
+                v[0] = {x - 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 0, 1};
+                v[1] = {x - 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 0, 0};
+                v[2] = {x + 0.05f, y - 0.05f, 0.5f, 0xFFFFFFFF, 1, 1};
+                v[3] = {x + 0.05f, y + 0.05f, 0.5f, 0xFFFFFFFF, 1, 0};
+                gl->glDrawArrays(GL_TRIANGLE_STRIP, i * 4, 4);
+            }
+            gl->glFinish();  // the storage is written again next iteration
+        });
     }
+    direct.MakeCurrent();
     gl->glUnmapBuffer(GL_ARRAY_BUFFER);
     gl->glDeleteBuffers(1, &buffer);
-    state.SetItemsProcessed(state.iterations() * kLockedDraws);
-    Rates()["b_direct"] = static_cast<double>(state.iterations()) * kLockedDraws / Seconds(start);
+    dynamic->Release();
+    state.SetItemsProcessed(state.iterations() * 2 * kLockedDraws);
+    times.Report(state);
 }
 
-BENCHMARK(BM_DeviceIndexedDraws)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DirectIndexedDraws)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DeviceDiscardLocks)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DirectPersistentBuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IndexedDraws)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DynamicVertices)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchsupport::PrintFigure("(a) device time / direct GL time per draw, wall",
+                              reporter.Of("BM_IndexedDraws", "device/direct"), "at most 1.30");
+    benchsupport::PrintFigure("(a) device time / direct GL time per draw, CPU",
+                              reporter.Of("BM_IndexedDraws", "device/direct_cpu"));
+    // The rate ratio is the inverse of the time ratio, repetition by repetition.
+    const std::vector<double> ones(reporter.Values("BM_DynamicVertices", "device/direct").size(), 1.0);
+    benchsupport::PrintFigure("(b) device rate / direct persistent-buffer rate, wall",
+                              benchsupport::RatioSpread(ones, reporter.Values("BM_DynamicVertices", "device/direct")),
+                              "at least 0.80");
+    benchsupport::PrintFigure("(b) device rate / direct persistent-buffer rate, CPU",
+                              benchsupport::RatioSpread(ones, reporter.Values("BM_DynamicVertices", "device/direct_cpu")));
     benchmark::Shutdown();
-    std::map<std::string, double>& r = Rates();
-    if (r["a_device"] > 0 && r["a_direct"] > 0)
-        std::printf("(a) device time / direct GL time per draw: %.2f (goal: at most 1.30)\n", r["a_direct"] / r["a_device"]);
-    if (r["b_device"] > 0 && r["b_direct"] > 0)
-        std::printf("(b) device rate / direct persistent-buffer rate: %.2f (goal: at least 0.80)\n", r["b_device"] / r["b_direct"]);
     return 0;
 }

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "bench/BenchSupport.h"
+#include "bench/RateReporter.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
@@ -87,29 +87,16 @@ void BM_MovesWithAndWithoutRegistration(benchmark::State& state) {
 }
 BENCHMARK(BM_MovesWithAndWithoutRegistration)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto r = run.counters.find("registered/bare");
-            if (r == run.counters.end()) continue;
-            ratio = r->second;
-            registered = run.counters.at("registered_moves_per_s");
-            bare = run.counters.at("bare_moves_per_s");
-        }
-    }
-    double ratio = 0, registered = 0, bare = 0;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("moves with registration: %.0f/s, without: %.0f/s, rate: %.2f (goal: at least 0.5)\n",
-                reporter.registered, reporter.bare, reporter.ratio);
+    const std::string name = "BM_MovesWithAndWithoutRegistration";
+    std::printf("moves with registration: %.0f/s, without: %.0f/s (medians)\n",
+                reporter.Median(name, "registered_moves_per_s"), reporter.Median(name, "bare_moves_per_s"));
+    benchsupport::PrintFigure("with registration / bare, rate", reporter.Of(name, "registered/bare"), "at least 0.5");
     benchmark::Shutdown();
     return 0;
 }

@@ -18,10 +18,13 @@
 // cost). There one frame of the empty and of the 10,000-entity scene is captured by the
 // device's call log and replayed straight on a fresh recording device: the device calls
 // the frame's draws make, with no engine in between (BM_DrawCost, in rounds alternating
-// the two scenes). Printed at the end: main-thread cost per entity at 10,000 over that at
-// 1,000 (goal: at most 1.25) and, on the recording device, the render thread's time per
+// the two scenes). Printed at the end, for each device, the medians of the repetitions
+// with their range: the cost per entity at 10,000 over that at 1,000 (each over the empty
+// scene), on the main thread and on the render thread, which is most of the frame (goal
+// for both: at most 1.25) and, on the recording device, the render thread's time per
 // added draw over the replayed calls' time per added draw (goal: at most 2), beside one
-// bare draw call.
+// bare draw call. With --benchmark_out the recording run's rows (labelled "recording
+// device") are added to the same file after the drawing run's.
 //
 // The meshes come from tests/support/mesh_block.py (run with python3), so the program is
 // run from a build folder inside the source tree (build-release/bench/frame_bench).
@@ -29,6 +32,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -44,6 +48,7 @@
 
 #include "app/MainWindow.h"
 #include "bench/BenchSupport.h"
+#include "bench/RateReporter.h"
 #include "core/BoundedReader.h"
 #include "core/config/GameConfig.h"
 #include "core/config/ProjectConfig.h"
@@ -247,10 +252,6 @@ Scene& TheScene() {
     return *scene;
 }
 
-struct Figures {
-    double mainSeconds = 0, renderSeconds = 0, busySeconds = 0, draws = 0, primitives = 0, deviceDraws = 0, rssPerEntityKb = 0;
-};
-
 // Every draw call the recording device took (the shadow pass's depth draws included,
 // which the renderer's own count leaves out); 0 on the drawing device.
 uint64_t DeviceDraws() {
@@ -262,7 +263,6 @@ uint64_t DeviceDraws() {
         n += recorder->CallCount(kind);
     return n;
 }
-std::map<int, Figures> gFigures;
 
 
 void BM_Frame(benchmark::State& state) {
@@ -296,30 +296,20 @@ void BM_Frame(benchmark::State& state) {
         state.SetIterationTime(Seconds(t0, t2));
     }
     const double n = static_cast<double>(state.iterations());
-    Figures f;
-    f.mainSeconds = mainTime / n;
-    f.renderSeconds = LowerDecile(renderTimes);
-    f.busySeconds = busyTime / n;
-    f.draws = draws / n;
-    f.primitives = primitives / n;
-    f.deviceDraws = double(DeviceDraws() - deviceDraws0) / n;
-    f.rssPerEntityKb = count ? (resident - scene.emptyResidentKb) / count : 0;
-    gFigures[count] = f;
-    state.counters["main_ms"] = f.mainSeconds * 1e3;
-    state.counters["render_ms"] = f.renderSeconds * 1e3;
-    state.counters["render_busy_ms"] = f.busySeconds * 1e3;
-    state.counters["draws"] = f.draws;
-    state.counters["primitives"] = f.primitives;
-    if (gRecording) state.counters["device_draws"] = f.deviceDraws;
-    state.counters["rss_kb_per_entity"] = f.rssPerEntityKb;
+    state.SetLabel(gRecording ? "recording device" : "drawing device");
+    state.counters["main_ms"] = mainTime / n * 1e3;
+    state.counters["render_ms"] = LowerDecile(renderTimes) * 1e3;
+    state.counters["render_busy_ms"] = busyTime / n * 1e3;
+    state.counters["draws"] = draws / n;
+    state.counters["primitives"] = primitives / n;
+    if (gRecording) state.counters["device_draws"] = double(DeviceDraws() - deviceDraws0) / n;
+    state.counters["rss_kb_per_entity"] = count ? (resident - scene.emptyResidentKb) / count : 0;
     scene.Clear();
 }
 BENCHMARK(BM_Frame)->Arg(0)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // One recording-device draw call alone, on the render thread (draw records off), with
 // the state of a mesh draw in place: the floor of the render thread's cost per draw.
-double gDrawCallSeconds = 0;
-
 void BM_RecordingDrawCall(benchmark::State& state) {
     Scene& scene = TheScene();
     if (!scene.ready || !gRecording) {
@@ -355,8 +345,7 @@ void BM_RecordingDrawCall(benchmark::State& state) {
         seconds += job.seconds;
         state.SetIterationTime(job.seconds);
     }
-    gDrawCallSeconds = seconds / (double(state.iterations()) * kCalls);
-    state.counters["draw_call_ns"] = gDrawCallSeconds * 1e9;
+    state.counters["draw_call_ns"] = seconds / (double(state.iterations()) * kCalls) * 1e9;
 }
 BENCHMARK(BM_RecordingDrawCall)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -646,11 +635,6 @@ std::unique_ptr<FrameReplay> CaptureFrame() {
 // else the machine runs moves all four together. Per round: the render thread's CPU time
 // and the replay's, each the lower tenth of the phase's frames, and per added draw their
 // differences between the two scenes; reported: the median round.
-struct DrawCost {
-    double renderPerDraw = 0, replayPerDraw = 0, ratio = 0;
-    double addedDraws = 0, calls = 0, repeatedSets = 0;
-};
-DrawCost gDrawCost;
 
 void BM_DrawCost(benchmark::State& state) {
     Scene& scene = TheScene();
@@ -699,54 +683,107 @@ void BM_DrawCost(benchmark::State& state) {
         state.SetIterationTime(Seconds(start, Clock::now()));
     }
     scene.Clear();
-    gDrawCost = {Median(render), Median(replay), Median(ratio), addedDraws,
-                 double(replays[1]->Calls()), double(replays[1]->RepeatedSets())};
-    state.counters["render_ns_per_draw"] = gDrawCost.renderPerDraw * 1e9;
-    state.counters["calls_alone_ns_per_draw"] = gDrawCost.replayPerDraw * 1e9;
-    state.counters["ratio"] = gDrawCost.ratio;
-    state.counters["calls"] = gDrawCost.calls;
-    state.counters["repeated_sets"] = gDrawCost.repeatedSets;
+    state.counters["render_ns_per_draw"] = Median(render) * 1e9;
+    state.counters["calls_alone_ns_per_draw"] = Median(replay) * 1e9;
+    state.counters["ratio"] = Median(ratio);
+    state.counters["calls"] = double(replays[1]->Calls());
+    state.counters["repeated_sets"] = double(replays[1]->RepeatedSets());
 }
 BENCHMARK(BM_DrawCost)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 
-void PrintSummary() {
-    const char* device = gRecording ? "recording" : "drawing";
-    if (gDrawCost.addedDraws > 0) {
+// The cost per entity at 10,000 over that at 1,000, each over the empty scene, of one
+// per-frame counter: one ratio per repetition.
+benchsupport::Spread Scaling(const benchsupport::RateReporter& r, const char* counter) {
+    const std::vector<double> empty = r.Values("BM_Frame/0", counter), k1 = r.Values("BM_Frame/1000", counter),
+                              k10 = r.Values("BM_Frame/10000", counter);
+    std::vector<double> per1, per10;
+    for (size_t i = 0; i < empty.size() && i < k1.size() && i < k10.size(); ++i) {
+        per1.push_back((k1[i] - empty[i]) / 1000.0);
+        per10.push_back((k10[i] - empty[i]) / 10000.0);
+    }
+    return benchsupport::RatioSpread(per10, per1);
+}
+
+void PrintSummary(const benchsupport::RateReporter& r) {
+    const std::string device = gRecording ? "recording" : "drawing";
+    if (!r.Values("BM_DrawCost", "ratio").empty()) {
         std::printf("frame_bench (recording device): render thread %.0f ns per added draw, the frame's device calls "
-                    "alone %.0f ns (%.0f calls at 10,000, %.0f of them repeating the state of the draw before): "
-                    "ratio %.2f (goal: at most 2)\n",
-                    gDrawCost.renderPerDraw * 1e9, gDrawCost.replayPerDraw * 1e9, gDrawCost.calls,
-                    gDrawCost.repeatedSets, gDrawCost.ratio);
-        if (gDrawCallSeconds > 0)
+                    "alone %.0f ns (%.0f calls at 10,000, %.0f of them repeating the state of the draw before), "
+                    "medians\n",
+                    r.Median("BM_DrawCost", "render_ns_per_draw"), r.Median("BM_DrawCost", "calls_alone_ns_per_draw"),
+                    r.Median("BM_DrawCost", "calls"), r.Median("BM_DrawCost", "repeated_sets"));
+        benchsupport::PrintFigure("frame_bench (recording device): render thread per added draw / the calls alone",
+                                  r.Of("BM_DrawCost", "ratio"), "at most 2");
+        const double bare = r.Median("BM_RecordingDrawCall", "draw_call_ns");
+        if (bare > 0)
             std::printf("frame_bench (recording device): one bare draw call %.0f ns; render thread per draw over it "
-                        "%.2f\n",
-                        gDrawCallSeconds * 1e9, gDrawCost.renderPerDraw / gDrawCallSeconds);
+                        "%.2f (medians)\n",
+                        bare, r.Median("BM_DrawCost", "render_ns_per_draw") / bare);
     }
-    for (const auto& [count, f] : gFigures)
+    for (int count : {0, 1000, 10000}) {
+        const std::string name = "BM_Frame/" + std::to_string(count);
+        if (r.Values(name, "main_ms").empty()) continue;
         std::printf("frame_bench (%s device, %d entities): main %.3f ms, render %.3f ms, %.0f draws, %.0f primitives, "
-                    "%.2f kB resident per entity\n",
-                    device, count, f.mainSeconds * 1e3, f.renderSeconds * 1e3, f.draws, f.primitives, f.rssPerEntityKb);
-    const auto empty = gFigures.find(0), k1 = gFigures.find(1000), k10 = gFigures.find(10000);
-    if (empty != gFigures.end() && k10 != gFigures.end()) {
-        if (k1 != gFigures.end()) {
-            const double per1 = (k1->second.mainSeconds - empty->second.mainSeconds) / 1000.0;
-            const double per10 = (k10->second.mainSeconds - empty->second.mainSeconds) / 10000.0;
-            std::printf("frame_bench (%s device): main-thread cost per entity %.2f us at 1,000, %.2f us at 10,000, "
-                        "ratio %.2f (goal: at most 1.25)\n",
-                        device, per1 * 1e6, per10 * 1e6, per1 > 0 ? per10 / per1 : 0.0);
-        }
-        // What the 10,000-entity frame adds over the empty one on the render thread,
-        // per device draw it adds (the empty frame's clears and copies of full-size
-        // targets are the device's own work).
-        const double added = k10->second.deviceDraws - empty->second.deviceDraws;
-        if (gRecording && added > 0) {
-            const double perDraw = (k10->second.renderSeconds - empty->second.renderSeconds) / added;
-            std::printf("frame_bench (recording device): %.0f device draws per frame at 10,000 (%.0f empty); "
-                        "render-thread time per added draw %.0f ns\n",
-                        k10->second.deviceDraws, empty->second.deviceDraws, perDraw * 1e9);
-        }
+                    "%.2f kB resident per entity (medians)\n",
+                    device.c_str(), count, r.Median(name, "main_ms"), r.Median(name, "render_ms"),
+                    r.Median(name, "draws"), r.Median(name, "primitives"), r.Median(name, "rss_kb_per_entity"));
     }
+    if (r.Values("BM_Frame/0", "main_ms").empty() || r.Values("BM_Frame/10000", "main_ms").empty()) return;
+    if (!r.Values("BM_Frame/1000", "main_ms").empty()) {
+        benchsupport::PrintFigure(
+            ("frame_bench (" + device + " device): main-thread cost per entity at 10,000 / at 1,000").c_str(),
+            Scaling(r, "main_ms"), "at most 1.25");
+        benchsupport::PrintFigure(
+            ("frame_bench (" + device + " device): render-thread cost per entity at 10,000 / at 1,000").c_str(),
+            Scaling(r, "render_ms"), "at most 1.25");
+    }
+    // What the 10,000-entity frame adds over the empty one on the render thread, per
+    // device draw it adds (the empty frame's clears and copies of full-size targets are
+    // the device's own work).
+    const double added = r.Median("BM_Frame/10000", "device_draws") - r.Median("BM_Frame/0", "device_draws");
+    if (gRecording && added > 0) {
+        const double perDraw = (r.Median("BM_Frame/10000", "render_ms") - r.Median("BM_Frame/0", "render_ms")) / added;
+        std::printf("frame_bench (recording device): %.0f device draws per frame at 10,000 (%.0f empty); "
+                    "render-thread time per added draw %.0f ns (medians)\n",
+                    r.Median("BM_Frame/10000", "device_draws"), r.Median("BM_Frame/0", "device_draws"), perDraw * 1e6);
+    }
+}
+
+// The recording run writes its rows to a file of its own (named after the drawing run's
+// --benchmark_out), which are then added to the drawing run's file: JSON rows join its
+// "benchmarks" array, CSV rows follow its rows (the header once), console text follows.
+void AppendRows(const std::string& to, const std::string& from, const std::string& format) {
+    std::ifstream in(from, std::ios::binary);
+    std::string rows((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ifstream own(to, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(own)), std::istreambuf_iterator<char>());
+    own.close();
+    if (format == "json") {
+        const size_t open = rows.find("\"benchmarks\": [");
+        const size_t close = rows.rfind(']');
+        const size_t end = text.rfind(']');
+        if (open == std::string::npos || close == std::string::npos || end == std::string::npos || close < open) {
+            std::fprintf(stderr, "frame_bench: the recording run's rows were not found in %s\n", from.c_str());
+            return;
+        }
+        std::string added = rows.substr(open + 15, close - open - 15);
+        while (!added.empty() && std::isspace(static_cast<unsigned char>(added.back()))) added.pop_back();
+        if (added.find('{') == std::string::npos) return;
+        const bool hadRows = text.substr(0, end).find('{', text.find("\"benchmarks\": [")) != std::string::npos;
+        size_t at = end;
+        while (at > 0 && std::isspace(static_cast<unsigned char>(text[at - 1]))) --at;
+        text.insert(at, (hadRows ? "," : "") + added);
+    } else if (format == "csv") {
+        // The header is every line before the first row (its first line names the fields).
+        const size_t header = rows.find("\nname,");
+        const size_t first = header == std::string::npos ? 0 : rows.find('\n', header + 1) + 1;
+        text += rows.substr(first);
+    } else {
+        text += rows;
+    }
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << text;
 }
 
 }  // namespace
@@ -757,10 +794,17 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], kRecordingFlag) == 0) gRecording = true;
         else args.push_back(argv[i]);
     }
+    // Read before Initialize, which takes the benchmark flags out of the list.
+    std::string out, format = "json";
+    for (char* a : args) {
+        if (std::strncmp(a, "--benchmark_out=", 16) == 0) out = a + 16;
+        if (std::strncmp(a, "--benchmark_out_format=", 23) == 0) format = a + 23;
+    }
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
-    benchmark::RunSpecifiedBenchmarks();
-    PrintSummary();
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintSummary(reporter);
     std::fflush(stdout);
     // Shutting the program down the way its loop does.
     if (TheScene().ready) {
@@ -774,9 +818,18 @@ int main(int argc, char** argv) {
     // The same run on the recording device, in a process of its own (the device kind is
     // chosen once, before the renderer starts).
     if (!gRecording) {
+        const std::string recordingOut = out + ".recording";
         std::string command = "'" + sfs::canonical("/proc/self/exe").string() + "' " + kRecordingFlag;
-        for (int i = 1; i < argc; ++i) command += std::string(" '") + argv[i] + "'";
-        return std::system(command.c_str()) == 0 ? 0 : 1;
+        for (int i = 1; i < argc; ++i) {
+            const bool isOut = !out.empty() && std::strncmp(argv[i], "--benchmark_out=", 16) == 0;
+            command += " '" + (isOut ? "--benchmark_out=" + recordingOut : std::string(argv[i])) + "'";
+        }
+        const bool ran = std::system(command.c_str()) == 0;
+        if (!out.empty()) {
+            AppendRows(out, recordingOut, format);
+            sfs::remove(recordingOut, failed);
+        }
+        return ran ? 0 : 1;
     }
     return 0;
 }

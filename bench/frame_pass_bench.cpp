@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/RateReporter.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
@@ -78,11 +79,9 @@ std::unique_ptr<BenchContext> MakeContext(std::mt19937& rng, bool grid, float sp
     return std::make_unique<BenchContext>(s);
 }
 
-double gDriverSeconds = 0, gLoopSeconds = 0, gGridSeconds = 0, gEverySeconds = 0;
-double gCoverage = 0;
-
 void BM_DriverAgainstHandLoop(benchmark::State& state) {
     StartOnce();
+    double driverSeconds = 0, loopSeconds = 0;
     std::mt19937 rng(7);
     std::vector<std::unique_ptr<BenchContext>> forward, deferred;
     std::vector<std::unique_ptr<RendererLight>> lights(64);
@@ -133,9 +132,10 @@ void BM_DriverAgainstHandLoop(benchmark::State& state) {
             const auto t2 = Clock::now();
             driver = Seconds(t0, t1), loop = Seconds(t1, t2);
         });
-        gDriverSeconds += driver, gLoopSeconds += loop;
+        driverSeconds += driver, loopSeconds += loop;
         state.SetIterationTime(driver);
     }
+    state.counters["driver/loop"] = loopSeconds > 0 ? driverSeconds / loopSeconds : 0.0;
     gVornexRenderer.PostUpscaleFinal();
     gVornexRenderer.EndFrame();
     gVornexRenderer.FlushCommands(true);
@@ -145,6 +145,7 @@ BENCHMARK(BM_DriverAgainstHandLoop)->UseManualTime()->Unit(benchmark::kMicroseco
 
 void BM_ShadowGatheringAgainstEveryContext(benchmark::State& state) {
     StartOnce();
+    double gridSeconds = 0, everySeconds = 0, coverage = 0;
     gVornexRenderer.PostNewScene(BoundingBox4(Vector(-1000, 0, -1000, 1), Vector(1000, 50, 1000, 1)), 50.0f);
     RunOnRenderThread([] {
         SceneParametersWrapper* set = gRendererScene->GetCurrentParameters();
@@ -183,10 +184,12 @@ void BM_ShadowGatheringAgainstEveryContext(benchmark::State& state) {
             const auto t2 = Clock::now();
             grid = Seconds(t0, t1), every = Seconds(t1, t2);
         });
-        gGridSeconds += grid, gEverySeconds += every;
-        gCoverage = static_cast<double>(drawn) / contexts.size();
+        gridSeconds += grid, everySeconds += every;
+        coverage = static_cast<double>(drawn) / contexts.size();
         state.SetIterationTime(grid);
     }
+    state.counters["every/grid"] = gridSeconds > 0 ? everySeconds / gridSeconds : 0.0;
+    state.counters["cast_share"] = coverage;
     gVornexRenderer.PostUpscaleFinal();
     gVornexRenderer.EndFrame();
     gVornexRenderer.FlushCommands(true);
@@ -194,14 +197,18 @@ void BM_ShadowGatheringAgainstEveryContext(benchmark::State& state) {
 }
 BENCHMARK(BM_ShadowGatheringAgainstEveryContext)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-struct Report {
-    ~Report() {
-        if (gLoopSeconds > 0)
-            std::printf("frame_pass: driver / hand loop = %.2f (goal at most 1.5)\n", gDriverSeconds / gLoopSeconds);
-        if (gGridSeconds > 0)
-            std::printf("frame_pass: every context / grid gathering = %.2f (goal at least 3), %.1f %% of contexts cast\n",
-                        gEverySeconds / gGridSeconds, gCoverage * 100.0);
-    }
-} gReport;
-
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchsupport::PrintFigure("frame_pass: driver / hand loop, time", reporter.Of("BM_DriverAgainstHandLoop", "driver/loop"),
+                              "at most 1.5");
+    benchsupport::PrintFigure("frame_pass: every context / grid gathering, time",
+                              reporter.Of("BM_ShadowGatheringAgainstEveryContext", "every/grid"), "at least 3");
+    std::printf("frame_pass: %.1f %% of contexts cast (median)\n",
+                100.0 * reporter.Median("BM_ShadowGatheringAgainstEveryContext", "cast_share"));
+    benchmark::Shutdown();
+    return 0;
+}

@@ -118,11 +118,12 @@ BENCHMARK(BM_EveryBox)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("queries_per_s");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double los = reporter.Rate("BM_LOS"), brute = reporter.Rate("BM_EveryBox/iterations:1");
-    std::printf("LOS %.0f queries/s, every box %.0f queries/s, ratio %.1f (goal: at least 10)\n", los, brute,
-                brute > 0 ? los / brute : 0.0);
+    std::printf("LOS %.0f queries/s, every box %.0f queries/s (medians)\n", reporter.Median("BM_LOS", "queries_per_s"),
+                reporter.Median("BM_EveryBox", "queries_per_s"));
+    benchsupport::PrintFigure("LOS / every box, rate",
+                              reporter.Ratio("BM_LOS", "queries_per_s", "BM_EveryBox", "queries_per_s"), "at least 10", 1);
     benchmark::Shutdown();
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "core/fs/LzxFrameDecoder.h"
 #include "tests/core/fs/support/LzxTestEncoder.h"
 
@@ -93,3 +94,12 @@ BENCHMARK(BM_LzxLibmspack)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LzxOursVsLibmspack)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchsupport::PrintFigure("ours / libmspack, rate", reporter.Of("BM_LzxOursVsLibmspack", "ours_over_libmspack"));
+    benchmark::Shutdown();
+    return 0;
+}

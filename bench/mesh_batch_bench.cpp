@@ -162,8 +162,6 @@ struct Scene {
     gfx::VertexBuffer* replayBuffer = nullptr;
 };
 
-double gBatchRate = 0, gReplayRate = 0;
-
 void StartOnce() {
     static const bool started = benchsupport::StartLoader("mesh_batch_bench", &gFolder, [](const std::string& folder) {
         const sfs::path data = sfs::canonical("/proc/self/exe").parent_path().parent_path() / "data";
@@ -209,8 +207,6 @@ void BM_BatchAgainstReplay(benchmark::State& state) {
     state.counters["batch_instances_per_s"] = instances / batchTime;
     state.counters["replay_instances_per_s"] = instances / replayTime;
     state.counters["batch/replay"] = replayTime / batchTime;
-    gBatchRate = instances / batchTime;
-    gReplayRate = instances / replayTime;
 }
 BENCHMARK(BM_BatchAgainstReplay)->UseRealTime()->MinTime(2.0);
 
@@ -218,11 +214,12 @@ BENCHMARK(BM_BatchAgainstReplay)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("batch/replay");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const std::string name = "BM_BatchAgainstReplay/min_time:2.000/real_time";
-    std::printf("batch %.0f instances/s, replay %.0f instances/s (last run); batch/replay %.3f (goal: at least 0.5)\n",
-                gBatchRate, gReplayRate, reporter.Rate(name));
+    const std::string name = "BM_BatchAgainstReplay";
+    std::printf("batch %.0f instances/s, replay %.0f instances/s (medians)\n",
+                reporter.Median(name, "batch_instances_per_s"), reporter.Median(name, "replay_instances_per_s"));
+    benchsupport::PrintFigure("batch / replay, rate", reporter.Of(name, "batch/replay"), "at least 0.5", 3);
     benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;

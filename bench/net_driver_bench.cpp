@@ -22,6 +22,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "bench/RateReporter.h"
 #include "core/BaseThread.h"
 #include "net/steam/SteamNetDriver.h"
 #include "platform/online/OnlineBroker.h"
@@ -248,3 +249,18 @@ BENCHMARK(BareRead)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BrokerRoundTrip)->Arg(1)->Arg(0)->ArgName("tcp")->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchsupport::PrintFigure("DriverTick / BareRead, rate",
+                              reporter.Ratio("DriverTick", "items_per_second", "BareRead", "items_per_second"),
+                              "at least 0.8");
+    for (const char* kind : {"tcp:1", "tcp:0"})
+        if (!reporter.Values(std::string("BrokerRoundTrip/") + kind, "real_s").empty())
+            std::printf("broker round trip over %s: %.1f us (median)\n", kind[4] == '1' ? "TCP" : "the Unix socket",
+                        reporter.Median(std::string("BrokerRoundTrip/") + kind, "real_s") * 1e6);
+    benchmark::Shutdown();
+    return 0;
+}

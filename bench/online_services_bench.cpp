@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/RateReporter.h"
 #include "core/math/MathHelpers.h"
 #include "net/online/PCMacProgressAnalyzer.h"
 #include "net/online/PCMacProgressData.h"
@@ -97,8 +98,6 @@ Board& TheBoard() {
     return *b;
 }
 
-double gAnalyzeSeconds = 0, gWholeSeconds = 0, gShare = 0;
-
 void BM_AnalyzeProgress(benchmark::State& state) {
     Board& b = TheBoard();
     int64_t asked = 0, downloads = 0, runs = 0;
@@ -114,10 +113,9 @@ void BM_AnalyzeProgress(benchmark::State& state) {
         downloads += b.manager->downloads;
         ++runs;
     }
-    gShare = static_cast<double>(asked) / static_cast<double>(runs) / kPlayers;
     state.counters["entries"] = static_cast<double>(asked) / static_cast<double>(runs);
     state.counters["downloads"] = static_cast<double>(downloads) / static_cast<double>(runs);
-    state.counters["share"] = gShare;
+    state.counters["share"] = static_cast<double>(asked) / static_cast<double>(runs) / kPlayers;
 }
 
 void BM_DownloadWholeBoard(benchmark::State& state) {
@@ -208,8 +206,6 @@ void Record() {
     gVornexAnalytics.End(true);
 }
 
-double gRecordSeconds = 0, gPostSeconds = 0;
-
 // Eight records an iteration (the pool's size, so every Begin finds an idle slot); the
 // worker's posts are waited for outside the timing.
 void BM_AnalyticsRecordMainThread(benchmark::State& state) {
@@ -252,36 +248,30 @@ void BM_AnalyticsSynchronousPost(benchmark::State& state) {
 BENCHMARK(BM_AnalyticsRecordMainThread)->Unit(benchmark::kMicrosecond)->Iterations(250);
 BENCHMARK(BM_AnalyticsSynchronousPost)->Unit(benchmark::kMicrosecond);
 
-// Records the mean time per iteration of the runs above for the closing figures.
-class Reporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-            const double seconds = r.real_accumulated_time / static_cast<double>(r.iterations);
-            if (r.benchmark_name().find("AnalyzeProgress") != std::string::npos) gAnalyzeSeconds = seconds;
-            if (r.benchmark_name().find("DownloadWholeBoard") != std::string::npos) gWholeSeconds = seconds;
-            if (r.benchmark_name().find("RecordMainThread") != std::string::npos) gRecordSeconds = seconds / 8;
-            if (r.benchmark_name().find("SynchronousPost") != std::string::npos) gPostSeconds = seconds;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    Reporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     delete gAnalytics;
-    if (gAnalyzeSeconds > 0)
-        std::printf("progress analysis: %.4f of the board's entries downloaded (goal <= 0.1), %.2f ms against %.2f ms for "
-                    "the whole board\n",
-                    gShare, gAnalyzeSeconds * 1e3, gWholeSeconds * 1e3);
-    if (gRecordSeconds > 0 && gPostSeconds > 0)
-        std::printf("analytics: main thread %.2f us a record against %.1f us for a synchronous post: %.4f (goal <= 0.05)\n",
-                    gRecordSeconds * 1e6, gPostSeconds * 1e6, gRecordSeconds / gPostSeconds);
+    if (!reporter.Values("BM_AnalyzeProgress", "share").empty()) {
+        benchsupport::PrintFigure("progress analysis: share of the board's entries downloaded",
+                                  reporter.Of("BM_AnalyzeProgress", "share"), "at most 0.1", 4);
+        std::printf("progress analysis: %.2f ms against %.2f ms for the whole board (medians)\n",
+                    reporter.Median("BM_AnalyzeProgress", "real_s") * 1e3,
+                    reporter.Median("BM_DownloadWholeBoard", "real_s") * 1e3);
+    }
+    // Eight records an iteration.
+    std::vector<double> record = reporter.Values("BM_AnalyticsRecordMainThread", "real_s");
+    for (double& seconds : record) seconds /= 8;
+    const std::vector<double> post = reporter.Values("BM_AnalyticsSynchronousPost", "real_s");
+    if (!record.empty() && !post.empty()) {
+        std::printf("analytics: main thread %.2f us a record against %.1f us for a synchronous post (medians)\n",
+                    benchsupport::SpreadOf(record).median * 1e6, benchsupport::SpreadOf(post).median * 1e6);
+        benchsupport::PrintFigure("analytics: a record / a synchronous post, time",
+                                  benchsupport::RatioSpread(record, post), "at most 0.05", 4);
+    }
     return 0;
 }

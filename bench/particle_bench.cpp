@@ -20,9 +20,6 @@ constexpr uint32_t kInstances = 100;
 constexpr uint32_t kRing = 131072;
 constexpr float kStep = 1.0f / 60.0f;
 
-double gUpdateRate = 0.0;
-double gPlainRate = 0.0;
-
 // Every instance on screen (no off-screen fade of the spawn rate).
 void MarkAllDrawn() {
     for (ParticleSystemInstance* i = ParticleSystemInstance::FirstLive(); i; i = i->NextLive()) i->MarkDrawn();
@@ -88,8 +85,6 @@ void BM_UpdateAllAgainstPlainLoop(benchmark::State& state) {
     state.counters["update_particles_per_s"] = updated / updateTime;
     state.counters["plain_particles_per_s"] = integrated / plainTime;
     state.counters["update/plain"] = (updated / updateTime) / (integrated / plainTime);
-    gUpdateRate = updated / updateTime;
-    gPlainRate = integrated / plainTime;
 }
 BENCHMARK(BM_UpdateAllAgainstPlainLoop)->UseRealTime()->MinTime(2.0);
 
@@ -97,11 +92,12 @@ BENCHMARK(BM_UpdateAllAgainstPlainLoop)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("update/plain");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const std::string name = "BM_UpdateAllAgainstPlainLoop/min_time:2.000/real_time";
-    std::printf("UpdateAll %.0f particles/s, plain loop %.0f particles/s (last run); update/plain %.3f (goal: at least 0.7)\n",
-                gUpdateRate, gPlainRate, reporter.Rate(name));
+    const std::string name = "BM_UpdateAllAgainstPlainLoop";
+    std::printf("UpdateAll %.0f particles/s, plain loop %.0f particles/s (medians)\n",
+                reporter.Median(name, "update_particles_per_s"), reporter.Median(name, "plain_particles_per_s"));
+    benchsupport::PrintFigure("UpdateAll / plain loop, rate", reporter.Of(name, "update/plain"), "at least 0.7", 3);
     ParticleSystemInstance::ReleaseGlobals();
     benchmark::Shutdown();
     return 0;

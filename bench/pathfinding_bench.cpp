@@ -178,7 +178,7 @@ BENCHMARK(BM_ReferenceAStar)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     RunProgramStaticInit();
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("queries_per_s");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const char* names[2] = {"30 % obstacles", "maze"};
     for (int kind = 0; kind < 2; ++kind) {
@@ -191,11 +191,14 @@ int main(int argc, char** argv) {
             const float a = PathfinderCost(finder, *s.grid, q, path), b = reference.Cost(*s.grid, q);
             agree += (a < 0 && b < 0) || (a >= 0 && b >= 0 && std::fabs(a - b) <= 0.01f * std::max(b, 1.0f));
         }
-        const double mine = reporter.Rate("BM_Pathfinder/" + std::to_string(kind));
-        const double plain = reporter.Rate("BM_ReferenceAStar/" + std::to_string(kind));
-        std::printf("%s: Pathfinder %.0f queries/s, plain A* %.0f queries/s, ratio %.2f (goal: at least 1), "
-                    "costs agreeing within 1 %%: %.1f %%\n",
-                    names[kind], mine, plain, plain > 0 ? mine / plain : 0.0, 100.0 * agree / kQueries);
+        const std::string mine = "BM_Pathfinder/" + std::to_string(kind);
+        const std::string plain = "BM_ReferenceAStar/" + std::to_string(kind);
+        std::printf("%s: Pathfinder %.0f queries/s, plain A* %.0f queries/s (medians), costs agreeing within 1 %%: "
+                    "%.1f %%\n",
+                    names[kind], reporter.Median(mine, "queries_per_s"), reporter.Median(plain, "queries_per_s"),
+                    100.0 * agree / kQueries);
+        benchsupport::PrintFigure((std::string(names[kind]) + ": Pathfinder / plain A*, rate").c_str(),
+                                  reporter.Ratio(mine, "queries_per_s", plain, "queries_per_s"), "at least 1");
     }
     benchmark::Shutdown();
     return 0;

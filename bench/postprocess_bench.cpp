@@ -19,6 +19,7 @@
 #include <string>
 
 #include "bench/BenchSupport.h"
+#include "bench/RateReporter.h"
 #include "core/fs/FileSystem.h"
 #include "platform/gfx/GfxRecorder.h"
 #include "platform/window/Window.h"
@@ -203,7 +204,12 @@ BENCHMARK(BM_ChainCpuTime)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const std::string name = "BM_LongestChainAgainstPlainComposite";
+    std::printf("longest chain %.2f ms, plain composite %.2f ms (medians)\n", reporter.Median(name, "chain_ms"),
+                reporter.Median(name, "plain_ms"));
+    benchsupport::PrintFigure("longest chain / plain composite, time", reporter.Of(name, "chain/plain"), "at most 8");
     gRendererScene->PostShutdown();
     gVornexRenderer.PostProcess().ReleaseShaders();
     gShaderManager->Close();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "net/online/PCMacGamerProfile.h"
 #include "platform/online/OnlineBroker.h"
 #include "render/resources/ResourceManager.h"
@@ -97,39 +98,26 @@ BENCHMARK(BM_StoreProgressAndResults)->Unit(benchmark::kMicrosecond)->UseRealTim
 BENCHMARK(BM_SynchronousFileWrite)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_LoadAllData)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Keeps each benchmark's time per iteration and prints the stores' share after the runs.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    using ConsoleReporter::ConsoleReporter;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations)
-                perIteration[r.run_name.function_name] = r.real_accumulated_time / static_cast<double>(r.iterations);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto stores = perIteration.find("BM_StoreProgressAndResults");
-        const auto writes = perIteration.find("BM_SynchronousFileWrite");
-        if (stores == perIteration.end() || writes == perIteration.end() || writes->second <= 0) return;
-        std::printf("\nMain-thread cost of StoreProgress + StoreResults: %.1f us; synchronous FileWrite of the same "
-                    "bytes: %.1f us; ratio %.3f (goal at most 0.2)\n",
-                    stores->second * 1e6, writes->second * 1e6, stores->second / writes->second);
-        const auto load = perIteration.find("BM_LoadAllData");
-        if (load != perIteration.end()) std::printf("LoadAllData: %.1f us\n", load->second * 1e6);
-    }
-
-private:
-    std::map<std::string, double> perIteration;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 0) gProgramFolder = std::filesystem::absolute(argv[0]).parent_path();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    benchsupport::RateReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    const double stores = reporter.Median("BM_StoreProgressAndResults", "real_s");
+    const double writes = reporter.Median("BM_SynchronousFileWrite", "real_s");
+    if (stores > 0 && writes > 0) {
+        std::printf("\nMain-thread cost of StoreProgress + StoreResults: %.1f us; synchronous FileWrite of the same "
+                    "bytes: %.1f us (medians)\n",
+                    stores * 1e6, writes * 1e6);
+        benchsupport::PrintFigure("stores / synchronous writes, time",
+                                  reporter.Ratio("BM_StoreProgressAndResults", "real_s", "BM_SynchronousFileWrite",
+                                                 "real_s"),
+                                  "at most 0.2", 3);
+    }
+    const double load = reporter.Median("BM_LoadAllData", "real_s");
+    if (load > 0) std::printf("LoadAllData: %.1f us (median)\n", load * 1e6);
     benchmark::Shutdown();
     gResourceManager.Stop();
     return 0;

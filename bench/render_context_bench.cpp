@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/RateReporter.h"
 #include "platform/window/Window.h"
 #include "render/VornexRenderer.h"
 #include "render/scene/EntityRenderingContext.h"
@@ -116,34 +117,19 @@ void BM_StreamedMovesAgainstDirectRefreshes(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamedMovesAgainstDirectRefreshes)->Arg(1)->Arg(4)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            const auto c = run.counters.find("stream/direct");
-            if (c == run.counters.end()) continue;
-            const double stream = run.counters.at("stream_moves_per_s"), direct = run.counters.at("direct_moves_per_s");
-            results.push_back({stream, direct, c->second});
-        }
-    }
-    struct Result {
-        double stream, direct, ratio;
-    };
-    std::vector<Result> results;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const char* labels[] = {"one flush per frame", "four waited slices per frame"};
-    for (size_t i = 0; i < reporter.results.size() && i < 2; ++i) {
-        const RatioReporter::Result& r = reporter.results[i];
-        std::printf("%s: streamed %.0f moves/s, direct %.0f refreshes/s, ratio %.2f (goal: at least 0.5)\n",
-                    labels[i], r.stream, r.direct, r.ratio);
+    for (const auto& [slices, label] : {std::pair{1, "one flush per frame"}, {4, "four waited slices per frame"}}) {
+        const std::string name = "BM_StreamedMovesAgainstDirectRefreshes/" + std::to_string(slices);
+        if (reporter.Values(name, "stream/direct").empty()) continue;
+        std::printf("%s: streamed %.0f moves/s, direct %.0f refreshes/s (medians)\n", label,
+                    reporter.Median(name, "stream_moves_per_s"), reporter.Median(name, "direct_moves_per_s"));
+        benchsupport::PrintFigure((std::string(label) + ": stream / direct, rate").c_str(),
+                                  reporter.Of(name, "stream/direct"), "at least 0.5");
     }
     gVornexRenderer.Stop();
     benchmark::Shutdown();

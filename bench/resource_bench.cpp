@@ -29,6 +29,7 @@
 
 #include "bench/BenchSupport.h"
 #include "bench/LoaderBench.h"
+#include "bench/RateReporter.h"
 #include "core/Memory.h"
 #include "core/fs/FileReader.h"
 #include "platform/os/Thread.h"
@@ -193,41 +194,28 @@ void BM_ThreadRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_ThreadRoundTrip)->UseRealTime()->MinTime(0.5);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            for (const char* name : {"manager_per_s", "direct_per_s", "manager/direct", "manager_cpus", "round_trip_us"}) {
-                const auto c = run.counters.find(name);
-                if (c != run.counters.end()) values[run.report_label + ":" + name] = c->second;
-            }
-        }
-    }
-    std::map<std::string, double> values;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* set : kSetName) {
-        const std::string key = std::string(set) + ":";
-        const double manager = reporter.values[key + "manager_per_s"], direct = reporter.values[key + "direct_per_s"];
+    for (int i = 0; i < 2; ++i) {
+        const char* set = kSetName[i];
+        const std::string name = "BM_ManagerAgainstDirectLoads/" + std::to_string(i);
+        const double manager = reporter.Median(name, "manager_per_s"), direct = reporter.Median(name, "direct_per_s");
         if (manager <= 0 || direct <= 0) continue;
-        std::printf("%s set: textures through the manager: %.0f/s, directly on one thread: %.0f/s\n", set, manager,
-                    direct);
-        std::printf("%s set: manager / direct, rate: %.2f (goal: at least 0.8)\n", set,
-                    reporter.values[key + "manager/direct"]);
+        std::printf("%s set: textures through the manager: %.0f/s, directly on one thread: %.0f/s (medians)\n", set,
+                    manager, direct);
+        benchsupport::PrintFigure((std::string(set) + " set: manager / direct, rate").c_str(),
+                                  reporter.Of(name, "manager/direct"), "at least 0.8");
         std::printf("%s set: manager above direct: %.2f us per texture\n", set, 1e6 / manager - 1e6 / direct);
         // Near 1: the loader and the render thread took turns on one core (the cores of the
         // run were busy with other work), so the read-ahead could not overlap the creation.
         std::printf("%s set: cores busy while loading through the manager: %.2f\n", set,
-                    reporter.values[key + "manager_cpus"]);
+                    reporter.Median(name, "manager_cpus"));
     }
-    std::printf("one bare thread round trip: %.2f us\n", reporter.values[":round_trip_us"]);
+    std::printf("one bare thread round trip: %.2f us\n", reporter.Median("BM_ThreadRoundTrip", "round_trip_us"));
     benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;

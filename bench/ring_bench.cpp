@@ -231,15 +231,17 @@ BENCHMARK(BM_Memcpy)->Arg(16)->Arg(256)->UseRealTime();
 // Prints the ring's rate against each baseline after the runs.
 class RatioReporter : public benchsupport::RateReporter {
 public:
-    RatioReporter() : RateReporter("items_per_second", OO_Tabular) {}
+    RatioReporter() : RateReporter(OO_Tabular) {}
     void Finalize() override {
         ConsoleReporter::Finalize();
         for (const char* size : {"16", "256"}) {
-            const double ring = Rate(std::string("BM_CommandRing/") + size + "/real_time");
-            std::printf("%3s-byte payloads: ring %6.2f M/s", size, ring / 1e6);
+            const std::string ring = std::string("BM_CommandRing/") + size;
+            std::printf("%3s-byte payloads: ring %6.2f M/s (median); ring / other, rate:", size,
+                        Median(ring, "items_per_second") / 1e6);
             for (const char* base : {"BM_MutexDeque", "BM_MutexSwapVector", "BM_Memcpy"}) {
-                const double other = Rate(std::string(base) + "/" + size + "/real_time");
-                std::printf("  %s %.2fx", base + 3, other > 0 ? ring / other : 0.0);
+                const std::string other = std::string(base) + "/" + size;
+                std::printf("  %s %s", base + 3,
+                            benchsupport::Describe(Ratio(ring, "items_per_second", other, "items_per_second")).c_str());
             }
             std::printf("\n");
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "tests/core/rtti/RichTestClass.h"
 
 using namespace richtest;
@@ -65,3 +66,15 @@ void BM_PlainCopy(benchmark::State& state) {
 BENCHMARK(BM_PlainCopy);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const char* walk : {"BM_PropertyWrite", "BM_PropertyRead"})
+        benchsupport::PrintFigure((std::string(walk) + " / BM_PlainCopy, rate").c_str(),
+                                  reporter.Ratio(walk, "bytes_per_second", "BM_PlainCopy", "bytes_per_second"), nullptr,
+                                  3);
+    benchmark::Shutdown();
+    return 0;
+}

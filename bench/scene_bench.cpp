@@ -145,39 +145,20 @@ BENCHMARK(BM_SceneLoadAgainstBareReads)->Arg(1000)->Arg(10000)->Arg(30000)->UseR
 
 // Keeps the load rate of every run (the median of repetitions when there are some)
 // beside the ratio the base class keeps.
-class SceneReporter : public benchsupport::RateReporter {
-public:
-    SceneReporter() : RateReporter("scene/bare") {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        RateReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            const auto it = r.counters.find("scene_entities_per_s");
-            if (it == r.counters.end()) continue;
-            if (r.run_type != Run::RT_Aggregate || r.aggregate_name == "median")
-                loadRates[r.run_name.str()] = it->second.value;
-        }
-    }
-    double LoadRate(const std::string& name) const {
-        const auto it = loadRates.find(name);
-        return it != loadRates.end() ? it->second : 0.0;
-    }
-
-private:
-    std::map<std::string, double> loadRates;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    SceneReporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (int n : {1000, 10000, 30000}) {
-        const std::string run = "BM_SceneLoadAgainstBareReads/" + std::to_string(n) + "/real_time";
-        std::printf("scene load at %5d entities: %.0f entities/s\n", n, reporter.LoadRate(run));
+        const std::string run = "BM_SceneLoadAgainstBareReads/" + std::to_string(n);
+        std::printf("scene load at %5d entities: %.0f entities/s (median)\n", n,
+                    reporter.Median(run, "scene_entities_per_s"));
     }
-    std::printf("scene load rate over bare property reads at 10,000 entities: %.2f (goal: at least 0.5)\n",
-                reporter.Rate("BM_SceneLoadAgainstBareReads/10000/real_time"));
+    benchsupport::PrintFigure("scene load / bare property reads at 10,000 entities, rate",
+                              reporter.Of("BM_SceneLoadAgainstBareReads/10000", "scene/bare"), "at least 0.5");
     benchmark::Shutdown();
     return 0;
 }

@@ -89,11 +89,12 @@ BENCHMARK(BM_EveryBox)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("builds_per_s");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double build = reporter.Rate("BM_Build"), brute = reporter.Rate("BM_EveryBox");
-    std::printf("Build %.0f builds/s, every box %.0f builds/s, ratio %.1f (goal: at least 3)\n", build, brute,
-                brute > 0 ? build / brute : 0.0);
+    std::printf("Build %.0f builds/s, every box %.0f builds/s (medians)\n", reporter.Median("BM_Build", "builds_per_s"),
+                reporter.Median("BM_EveryBox", "builds_per_s"));
+    benchsupport::PrintFigure("Build / every box, rate",
+                              reporter.Ratio("BM_Build", "builds_per_s", "BM_EveryBox", "builds_per_s"), "at least 3", 1);
     benchmark::Shutdown();
     return 0;
 }

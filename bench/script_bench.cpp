@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "bench/RateReporter.h"
 #include "engine/script/LuaWrapper.h"
 #include "tests/support/ProgramStaticInit.h"
 
@@ -175,31 +176,19 @@ void BM_Allocators(benchmark::State& state) {
 BENCHMARK(BM_Allocators);
 
 // Prints the ratios after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            for (const auto& [name, counter] : run.counters) ratios[name] = counter.value;
-    }
-    double Ratio(const char* name) const {
-        const auto it = ratios.find(name);
-        return it == ratios.end() ? 0 : it->second;
-    }
-
-private:
-    std::map<std::string, double> ratios;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("CallMethod / plain lua_pcall: %.2f (goal: at most 3)\n", reporter.Ratio("host/plain"));
-    std::printf("CallMethod / lua_pcall of a resolved function: %.2f\n", reporter.Ratio("host/resolved"));
-    std::printf("default allocator / pool allocator: %.2f (goal: at least 1)\n", reporter.Ratio("default/pool"));
+    benchsupport::PrintFigure("CallMethod / plain lua_pcall, time", reporter.Of("BM_MethodCalls", "host/plain"),
+                              "at most 3");
+    benchsupport::PrintFigure("CallMethod / lua_pcall of a resolved function, time",
+                              reporter.Of("BM_MethodCalls", "host/resolved"));
+    benchsupport::PrintFigure("default allocator / pool allocator, time", reporter.Of("BM_Allocators", "default/pool"),
+                              "at least 1", 3);
     benchmark::Shutdown();
     return 0;
 }

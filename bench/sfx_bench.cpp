@@ -23,9 +23,6 @@ constexpr int kContexts = 2000;
 constexpr int kElements = 6;
 constexpr float kStep = 1.0f / 60.0f;
 
-double gUpdateRate = 0.0;
-double gPlainRate = 0.0;
-
 void Keys(TEnvelope<Vector>& e, float scale) {
     for (int k = 0; k < 8; ++k) {
         e.keyTimes.Add(EnvelopeKeyTime(float(k) * 0.5f));
@@ -140,8 +137,6 @@ void BM_UpdateAllAgainstPlainLoop(benchmark::State& state) {
     state.counters["update_elements_per_s"] = elements / updateTime;
     state.counters["plain_elements_per_s"] = elements / plainTime;
     state.counters["update/plain"] = (elements / updateTime) / (elements / plainTime);
-    gUpdateRate = elements / updateTime;
-    gPlainRate = elements / plainTime;
 }
 BENCHMARK(BM_UpdateAllAgainstPlainLoop)->UseRealTime()->MinTime(2.0);
 
@@ -149,11 +144,12 @@ BENCHMARK(BM_UpdateAllAgainstPlainLoop)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("update/plain");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const std::string name = "BM_UpdateAllAgainstPlainLoop/min_time:2.000/real_time";
-    std::printf("UpdateAll %.0f elements/s, plain loop %.0f elements/s (last run); update/plain %.3f (goal: at least 0.7)\n",
-                gUpdateRate, gPlainRate, reporter.Rate(name));
+    const std::string name = "BM_UpdateAllAgainstPlainLoop";
+    std::printf("UpdateAll %.0f elements/s, plain loop %.0f elements/s (medians)\n",
+                reporter.Median(name, "update_elements_per_s"), reporter.Median(name, "plain_elements_per_s"));
+    benchsupport::PrintFigure("UpdateAll / plain loop, rate", reporter.Of(name, "update/plain"), "at least 0.7", 3);
     for (SFXContext* c : StartOnce()) c->Release();
     gVornexRenderer.FlushCommands(true);
     gVornexRenderer.Stop();

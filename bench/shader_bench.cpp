@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench/LoaderBench.h"
+#include "bench/RateReporter.h"
 #include "render/shaders/PostProcessChain.h"
 #include "render/shaders/ShaderManager.h"
 
@@ -72,7 +73,12 @@ BENCHMARK(BM_WarmCacheAgainstCompiling)->UseRealTime()->MinTime(3.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("cold %.1f ms, warm %.1f ms (medians)\n", reporter.Median("BM_WarmCacheAgainstCompiling", "cold_ms"),
+                reporter.Median("BM_WarmCacheAgainstCompiling", "warm_ms"));
+    benchsupport::PrintFigure("cold / warm, time", reporter.Of("BM_WarmCacheAgainstCompiling", "cold/warm"),
+                              "at least 2");
     benchsupport::StopLoader(gFolder);
     benchmark::Shutdown();
     return 0;

@@ -131,14 +131,16 @@ BENCHMARK(BM_Voiced)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(1.0)
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("updates_per_s");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double placeholders = reporter.Rate("BM_Placeholders/min_time:1.000/real_time");
-    const double voiced = reporter.Rate("BM_Voiced/min_time:1.000/real_time");
+    const double placeholders = reporter.Median("BM_Placeholders", "updates_per_s");
+    const double voiced = reporter.Median("BM_Voiced", "updates_per_s");
     if (placeholders > 0 && voiced > 0) {
-        std::printf("update with 230 placeholders: %.2f us; all 256 voiced: %.2f us\n", 1e6 / placeholders,
+        std::printf("update with 230 placeholders: %.2f us; all 256 voiced: %.2f us (medians)\n", 1e6 / placeholders,
                     1e6 / voiced);
-        std::printf("placeholders / voiced: %.3f (goal: at most 0.25)\n", voiced / placeholders);
+        benchsupport::PrintFigure("placeholders / voiced, time",
+                                  reporter.Ratio("BM_Voiced", "updates_per_s", "BM_Placeholders", "updates_per_s"),
+                                  "at most 0.25", 3);
     }
     gResourceManager.Stop();
     gFileSystem.UnmountAll();

@@ -142,17 +142,20 @@ BENCHMARK(BM_Static)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0)
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("bytes_per_s");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double plain = reporter.Rate("BM_Plain/min_time:2.000/real_time");
-    const double streamed = reporter.Rate("BM_Streamed/min_time:2.000/real_time");
-    const double statics = reporter.Rate("BM_Static/min_time:2.000/real_time");
+    const double plain = reporter.Median("BM_Plain", "bytes_per_s");
+    const double streamed = reporter.Median("BM_Streamed", "bytes_per_s");
+    const double statics = reporter.Median("BM_Static", "bytes_per_s");
     std::printf("decoded PCM per pass: %llu bytes\n", static_cast<unsigned long long>(gPcmBytes));
-    std::printf("plain vorbisfile: %.1f MB/s; streamed sound: %.1f MB/s; static sound: %.1f MB/s\n", plain / 1e6,
-                streamed / 1e6, statics / 1e6);
+    std::printf("plain vorbisfile: %.1f MB/s; streamed sound: %.1f MB/s; static sound: %.1f MB/s (medians)\n",
+                plain / 1e6, streamed / 1e6, statics / 1e6);
     if (plain > 0) {
-        std::printf("streamed / plain: %.3f (goal: at least 0.9)\n", streamed / plain);
-        std::printf("static / plain: %.3f (goal: at least 0.95)\n", statics / plain);
+        benchsupport::PrintFigure("streamed / plain",
+                                  reporter.Ratio("BM_Streamed", "bytes_per_s", "BM_Plain", "bytes_per_s"),
+                                  "at least 0.9", 3);
+        benchsupport::PrintFigure("static / plain", reporter.Ratio("BM_Static", "bytes_per_s", "BM_Plain", "bytes_per_s"),
+                                  "at least 0.95", 3);
     }
     gResourceManager.Stop();
     gFileSystem.UnmountAll();

@@ -12,6 +12,7 @@
 #include <lua.hpp>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "core/Time.h"
 #include "core/math/BoundingBox4.h"
 #include "core/rtti/RTTIProperty.h"
@@ -135,3 +136,14 @@ void BM_TickStep(benchmark::State& state) {
 BENCHMARK(BM_TickStep);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchsupport::RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("tick %.1f us per step (median; goal: under 1000)\n", reporter.Median("BM_TickStep", "tick_us"));
+    benchsupport::PrintFigure("tick / plain calls, time", reporter.Of("BM_TickStep", "tick/plain"), "at most 3");
+    benchsupport::PrintFigure("tick / calls of functions in hand, time", reporter.Of("BM_TickStep", "tick/resolved"));
+    benchmark::Shutdown();
+    return 0;
+}

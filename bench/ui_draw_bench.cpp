@@ -144,8 +144,6 @@ void DrawDirect(Scene& s, DirectBatch (&batches)[UIQuadBatch::kChannels]) {
     for (DirectBatch& b : batches) b.Draw();
 }
 
-double gTreeMs = 0, gDirectMs = 0;
-
 void BM_TreeDrawAgainstDirectQuads(benchmark::State& state) {
     static Scene* scene = Build();
     static DirectBatch batches[UIQuadBatch::kChannels];
@@ -173,8 +171,6 @@ void BM_TreeDrawAgainstDirectQuads(benchmark::State& state) {
     state.counters["tree_ms"] = 1000.0 * treeTime / frames;
     state.counters["direct_ms"] = 1000.0 * directTime / frames;
     state.counters["tree/direct"] = directTime / treeTime;
-    gTreeMs = 1000.0 * treeTime / frames;
-    gDirectMs = 1000.0 * directTime / frames;
 }
 BENCHMARK(BM_TreeDrawAgainstDirectQuads)->UseRealTime()->MinTime(2.0);
 
@@ -182,11 +178,12 @@ BENCHMARK(BM_TreeDrawAgainstDirectQuads)->UseRealTime()->MinTime(2.0);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("tree/direct");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const std::string name = "BM_TreeDrawAgainstDirectQuads/min_time:2.000/real_time";
-    std::printf("tree %.3f ms/frame, direct %.3f ms/frame (last run); tree/direct %.3f (goal: at least 0.5)\n", gTreeMs,
-                gDirectMs, reporter.Rate(name));
+    const std::string name = "BM_TreeDrawAgainstDirectQuads";
+    std::printf("tree %.3f ms/frame, direct %.3f ms/frame (medians)\n", reporter.Median(name, "tree_ms"),
+                reporter.Median(name, "direct_ms"));
+    benchsupport::PrintFigure("tree / direct, rate", reporter.Of(name, "tree/direct"), "at least 0.5", 3);
     benchmark::Shutdown();
     return 0;
 }

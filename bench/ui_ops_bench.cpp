@@ -149,12 +149,12 @@ BENCHMARK(BM_MoveActionsTicked)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("ratio");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("setters through the op stream / direct, rate: %.2f (goal: at least 0.5)\n",
-                reporter.Rate("BM_SettersThroughTheStream/real_time"));
-    std::printf("ticked Move actions / direct, rate: %.2f (goal: at least 0.7)\n",
-                reporter.Rate("BM_MoveActionsTicked/real_time"));
+    benchsupport::PrintFigure("(a) setters through the op stream / direct, rate",
+                              reporter.Of("BM_SettersThroughTheStream", "ratio"), "at least 0.5", 3);
+    benchsupport::PrintFigure("(b) ticked Move actions / direct, rate", reporter.Of("BM_MoveActionsTicked", "ratio"),
+                              "at least 0.7", 3);
     gVornexRenderer.Stop();
     benchmark::Shutdown();
     return 0;

@@ -191,10 +191,10 @@ BENCHMARK(BM_RecipeTreeAgainstCode)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("ratio");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("recipe tree / the same tree in code, rate: %.2f (goal: at least 0.6)\n",
-                reporter.Rate("BM_RecipeTreeAgainstCode/real_time"));
+    benchsupport::PrintFigure("recipe tree / the same tree in code, rate",
+                              reporter.Of("BM_RecipeTreeAgainstCode", "ratio"), "at least 0.6");
     gVornexRenderer.Stop();
     benchmark::Shutdown();
     return 0;

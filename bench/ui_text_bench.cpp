@@ -155,8 +155,6 @@ void DrawDirect(const TextScene& s) {
     flush();
 }
 
-double gLayoutMs = 0, gDirectMs = 0;
-
 void BM_TextBoxLayoutAndDraw(benchmark::State& state) {
     static TextScene* scene = BuildText();
     if (!scene) {
@@ -186,8 +184,6 @@ void BM_TextBoxLayoutAndDraw(benchmark::State& state) {
     state.counters["layout_ms"] = 1000.0 * layoutTime / frames;
     state.counters["direct_ms"] = 1000.0 * directTime / frames;
     state.counters["ratio"] = directTime / layoutTime;  // layout rate / direct rate
-    gLayoutMs = 1000.0 * layoutTime / frames;
-    gDirectMs = 1000.0 * directTime / frames;
 }
 BENCHMARK(BM_TextBoxLayoutAndDraw)->UseRealTime()->MinTime(2.0);
 
@@ -277,13 +273,15 @@ BENCHMARK(BM_StringLookups)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchsupport::RateReporter reporter("ratio");
+    benchsupport::RateReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("(a) text box %.3f ms/frame, direct glyph loop %.3f ms/frame (last run); rate: %.2f (goal: at least "
-                "0.5)\n",
-                gLayoutMs, gDirectMs, reporter.Rate("BM_TextBoxLayoutAndDraw/min_time:2.000/real_time"));
-    std::printf("(b) GetString lookups / std::lower_bound, rate: %.2f (goal: at least 0.8)\n",
-                reporter.Rate("BM_StringLookups/real_time"));
+    std::printf("(a) text box %.3f ms/frame, direct glyph loop %.3f ms/frame (medians)\n",
+                reporter.Median("BM_TextBoxLayoutAndDraw", "layout_ms"),
+                reporter.Median("BM_TextBoxLayoutAndDraw", "direct_ms"));
+    benchsupport::PrintFigure("(a) text box / direct glyph loop, rate", reporter.Of("BM_TextBoxLayoutAndDraw", "ratio"),
+                              "at least 0.5");
+    benchsupport::PrintFigure("(b) GetString lookups / std::lower_bound, rate",
+                              reporter.Of("BM_StringLookups", "ratio"), "at least 0.8", 3);
     delete Table().manager;
     benchmark::Shutdown();
     return 0;

@@ -90,6 +90,9 @@ bool BrokerStore::Open(const std::string& path, std::string* error) {
                     Exec("CREATE TABLE IF NOT EXISTS boards(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT UNIQUE, sort INTEGER)") &&
                     Exec("CREATE TABLE IF NOT EXISTS scores(board INTEGER, account INTEGER, score INTEGER, details BLOB, "
                          "seq INTEGER, PRIMARY KEY(board, account))") &&
+                    // Every stored score takes the next sequence number: found through this
+                    // index, a board of n scores is written in n log n, not n squared.
+                    Exec("CREATE INDEX IF NOT EXISTS scores_seq ON scores(seq)") &&
                     Exec("CREATE TABLE IF NOT EXISTS files(account INTEGER, name TEXT, data BLOB, PRIMARY KEY(account, name))");
     if (!ok && error) *error = std::string("cannot prepare ") + path + ": " + sqlite3_errmsg(db);
     return ok;
