@@ -581,8 +581,13 @@ bool MPPropertyContainer::Tick(uint64_t t) {
     if (anyChanged) {
         SafePointer<Entity> alive(owner);
         if (location) owner->MPPropApplyLocation();
-        if (animIndex != kNoMPProperty && properties[animIndex].changed && alive.Get()) owner->OnReplicatedAnim(animIndex);
-        if (progressIndex != kNoMPProperty && properties[progressIndex].changed && alive.Get()) owner->OnReplicatedAnimProgress(progressIndex);
+        // The animation state goes to a proxy's mesh only: on the authority the properties
+        // are a copy of its mesh's own animation, which taking the copy back would restart
+        // from a frame-old state.
+        const bool proxy = owner->GetMultiplayerRole() == MPROLE_PROXY;
+        if (proxy && animIndex != kNoMPProperty && properties[animIndex].changed && alive.Get()) owner->OnReplicatedAnim(animIndex);
+        if (proxy && progressIndex != kNoMPProperty && properties[progressIndex].changed && alive.Get())
+            owner->OnReplicatedAnimProgress(progressIndex);
         if (callback && alive.Get() && !(owner->GetFlags() & ENTITYFLAG_DISABLE_UPDATE)) {
             inCallback = 1;
             gProfiler.StartTimer(PROFILE_TEST_K, PROFILER_THREAD_MAIN);

@@ -283,6 +283,7 @@ private:
 
     // ---- Peer-to-peer (_P2P.cpp) ----
     void ClearPeers();
+    void ClearPeersForNewSession();
     void MakeOwnTicket();
     void SendConnRequest();
     bool TickP2PNetworking();

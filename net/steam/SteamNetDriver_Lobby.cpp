@@ -355,7 +355,17 @@ void SteamNetDriver::PickTeamAndMap() {
 
 void SteamNetDriver::StartGame(bool owner) {
     SetDriverState(IN_LOBBY_STARTING_GAME);
-    const bool host = team == 0;
+    bool host = team == 0;
+    // The owner decides and publishes the squad player's id with the start: a non-owner
+    // takes its part from that id. Its own team mirrors the owner's only as far as the
+    // member data it has seen, and two decisions from two views could have both players
+    // join (or both host).
+    uint64_t server = 0;
+    if (!owner && mm && user && ValidLobby() && steamdetail::ParseHex64(mm->GetLobbyData(lobbyId, lk::kServerId), &server) &&
+        online::IsValidUserId(server)) {
+        host = server == user->GetSteamID();
+        team = host ? 0 : 1;
+    }
     autoMatching = 0;
     if (owner) LobbySetGameStarting(host);
     UpdateGameServerSteamID(host);

@@ -52,6 +52,15 @@ void SteamNetDriver::ClearPeers() {
     for (DriverPeer& p : peers) p = DriverPeer();
 }
 
+// A Listen or Connect without a Disconnect before it replaces an earlier session's peer:
+// its ticket's session ends with it, or the service would refuse that player's next
+// ticket as a duplicate and the new session would never be validated.
+void SteamNetDriver::ClearPeersForNewSession() {
+    const DriverPeer& earlier = peers[1];
+    if (user && earlier.state != DriverPeer::FREE && online::IsValidUserId(earlier.steamId)) user->EndAuthSession(earlier.steamId);
+    ClearPeers();
+}
+
 void SteamNetDriver::MakeOwnTicket() {
     if (!user) return;
     if (ticketHandle) user->CancelAuthTicket(ticketHandle);
@@ -73,7 +82,7 @@ uint32_t SteamNetDriver::Listen(uint32_t) {
     gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "SteamNetDriver::Listen %s", steamdetail::DateText().c_str());
     gameServerId = 0;
     acceptConnections = 1;
-    ClearPeers();
+    ClearPeersForNewSession();
     peers[0].steamId = user ? user->GetSteamID() : 0;
     peers[0].state = DriverPeer::CONNECTED;
     peers[0].authorised = 1;
@@ -91,7 +100,7 @@ uint32_t SteamNetDriver::Connect(const char*, uint32_t, uint32_t) {
         return NETERROR_INVALID_ADDRESS;
     }
     acceptConnections = 0;
-    ClearPeers();
+    ClearPeersForNewSession();
     peers[0].steamId = user ? user->GetSteamID() : 0;
     peers[0].state = DriverPeer::CONNECTED;
     peers[0].authorised = 1;

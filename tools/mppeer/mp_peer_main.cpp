@@ -56,8 +56,11 @@
 // twentieth torn off and a tenth more made and given. When the data folder holds
 // "mp_peer_mesh.bin" (a mesh block whose hierarchy has a "root" animation tree) and the
 // animations "clip0" to "clip3", every fifth entity is a mesh whose root animation is
-// replicated through its first two properties. --dump FILE writes, --dump-after seconds after connecting,
-// one line per replicated entity: id, template GUID, parent id, 1 when the other player
+// replicated through its first two properties. --dump FILE writes, --dump-after seconds
+// after connecting and, on a host, not before two seconds after its schedule's last step,
+// on a client not before two seconds after the host's line of game chat saying it dumped
+// (so that both dump the final state, whatever the machine's speed), one line per
+// replicated entity: id, template GUID, parent id, 1 when the other player
 // owns it on the host or this one on the client (else 0), and kind:quantised value of
 // every property (an entity reference as its multiplayer id), then "torn N", the live
 // torn-off entities of the plan; a mesh's line ends with m: and the index and loop bit of
@@ -66,6 +69,8 @@
 // and time-sync frames, 200 a second in all. --rehost makes a host whose player left (or
 // was dropped) leave the game and its lobby, make a new lobby and run its lobby steps
 // once more, keeping its entities; its dump after the second connection goes to FILE.2.
+// A peer that dumps leaves by --stay only once it dumped, a host five seconds later, so
+// that its client dumps first.
 // Status 0 when the plan
 // ran, 2 on a bad command line, when the engine or the sign-in failed or the engine
 // ended on its own, 3 at the deadline (default 60 s).
@@ -204,6 +209,14 @@ const char* const kPlanScript =
 // animations.
 const char* const kPlanMeshFile = "mp_peer_mesh.bin";
 constexpr uint32_t kPlanClips = 4;
+
+// Dumps wait this long (seconds) after the state they show was made: the host's after its
+// schedule's last step, the client's after the host's notice, which is this line of chat.
+constexpr double kDumpSettleSeconds = 2.0;
+const char* const kDumpNotice = "entities dumped";
+// A dumping host leaves by --stay no sooner than this (seconds) after its dump, which its
+// client's dump waits for.
+constexpr double kHostLeaveAfterDumpSeconds = 5.0;
 
 struct EntityPlanTemplates {
     EntityTemplate templates[4];
@@ -729,6 +742,7 @@ public:
     MultiplayerEngine* engine = nullptr;
     bool members2 = false, readied = false, started = false, host = false, connected = false, peerReady = false;
     bool chatSent = false, chatHeard = false, left = false, done = false, joinedLobby = false, joinPending = false;
+    bool dumpNoticeHeard = false;  // client: the host's line saying it dumped
     // --rehost: 1 the player left, 2 the game is being left, 3 it ended, 4 hosting again.
     int rehostStep = 0;
     int64_t leftAt = 0;
@@ -740,8 +754,15 @@ public:
         // The other left the lobby before the game started: invite again, ready again.
         if (lobby && kind == 3 && !started) members2 = readied = false;
         // The game echoes a player's own line; the other's is the one that counts.
-        const std::string line = Utf8(text), own = ": " + plan.chat;
-        if (!lobby && (line.size() < own.size() || line.compare(line.size() - own.size(), own.size(), own) != 0)) chatHeard = true;
+        const std::string line = Utf8(text), own = ": " + plan.chat, notice = std::string(": ") + kDumpNotice;
+        const auto endsWith = [&](const std::string& tail) {
+            return line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+        };
+        if (!lobby && endsWith(notice)) {
+            if (!host) dumpNoticeHeard = true;
+            return;
+        }
+        if (!lobby && !endsWith(own)) chatHeard = true;
     }
     void OnLobbyUpdated() override {
         Event("lobby_updated");
@@ -1036,6 +1057,7 @@ int main(int argc, char** argv) {
     uint32_t callSteps = 0;
     bool hostileDone = false;
     bool dumped = false;
+    double lastStepAt = -1, dumpedAt = -1, dumpNoticeAt = -1;
     // The clock and the counter read together: the counter halfway between two reads that
     // lie within a millisecond of each other, so a pre-emption between them cannot skew the pair.
     int64_t counter = 0, clock = 0;
@@ -1098,6 +1120,7 @@ int main(int argc, char** argv) {
         // timing, so a seed gives one host dump.
         while (planAt >= 0 && nextStep < schedule.size() && seconds() >= planAt + double(schedule[nextStep].ms) / 1000.0) {
             const ScheduleStep& st = schedule[nextStep++];
+            lastStepAt = seconds();
             if (st.event == "create" && !st.give) {
                 std::vector<SafePointer<Entity>> more;
                 CreatePlanEntities(st.count, more, h.guest);
@@ -1140,15 +1163,25 @@ int main(int argc, char** argv) {
             h.guest = nullptr;
             connectedAt = chatHeardAt = -1;
             dumped = false;
+            dumpedAt = -1;
             nextInvite = seconds() + 0.5;
             h.rehostStep = 4;
         }
-        if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter) {
+        // The final state only: a host's once its schedule ran, a client's once the host's
+        // notice came.
+        if (h.dumpNoticeHeard && dumpNoticeAt < 0) dumpNoticeAt = seconds();
+        const bool planSettled = schedule.empty() || (nextStep == schedule.size() && seconds() >= lastStepAt + kDumpSettleSeconds);
+        const bool stateFinal = h.host ? planSettled : dumpNoticeAt >= 0 && seconds() >= dumpNoticeAt + kDumpSettleSeconds;
+        if (!plan.dump.empty() && !dumped && connectedAt >= 0 && seconds() >= connectedAt + plan.dumpAfter && stateFinal) {
             DumpEntities(h.rehostStep == 4 ? plan.dump + ".2" : plan.dump);
             dumped = true;
+            dumpedAt = seconds();
             Event("dumped");
+            if (h.host) engine->SendChatMessage(0, Utf16(kDumpNotice).c_str());
         }
-        const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay;
+        const bool dumpOver =
+            plan.dump.empty() || (dumped && seconds() >= dumpedAt + (h.host ? kHostLeaveAfterDumpSeconds : 0.0));
+        const bool stayOver = plan.stay > 0 && connectedAt >= 0 && seconds() >= connectedAt + plan.stay && dumpOver;
         // Leaving half a second after the other's line arrived lets the own line's
         // reliable packet reach the other first.
         if (h.chatHeard && chatHeardAt < 0) chatHeardAt = seconds();

@@ -124,6 +124,26 @@ TEST_F(Lobby, ChatIsCutBothWaysAndALeavingMemberIsNamed) {
     EXPECT_EQ(a.D().GetLobbyMember(1).steamId, 0u);
 }
 
+// The non-owner takes its part from the player the owner's start names, whatever team
+// its own view of the owner's member data left it on: exactly one of the two hosts.
+TEST_F(Lobby, TheNonOwnerHostsOrJoinsAsTheOwnersStartSays) {
+    MeetInLobby();
+    ASSERT_TRUE(StepUntil([&] { return b.D().Team() == 1; }));
+    // The owner turns to towers, so the joiner is the squad player; the joiner's view of
+    // the owner's team lags (it still reads squad) and leaves it on towers too.
+    a.D().LobbySwitchSides();
+    a.ctx->Matchmaking()->SetLobbyMemberData(a.D().CurrentLobby(), lk::kTeam, "0");
+    Settle();
+    ASSERT_EQ(a.D().Team(), 1);
+    ASSERT_EQ(b.D().Team(), 1);
+    StartGame();
+    EXPECT_TRUE(a.rec.Has("start 0 0 0"));
+    EXPECT_TRUE(b.rec.Has("start 0 1 0")) << "the player the start names hosts";
+    EXPECT_EQ(b.D().Team(), 0);
+    EXPECT_EQ(b.D().GameServerId(), 0u);
+    EXPECT_EQ(a.D().GameServerId(), b.Id());
+}
+
 // Hostile member and lobby data: values out of range count as absent, a "serverID"
 // that is not a user leaves the client without a server and Connect refuses.
 TEST_F(Lobby, UntrustedDataCountsAsAbsent) {

@@ -158,8 +158,9 @@ TEST_F(P2P, AnUnansweredClientRetriesFiveTimesASecond) {
     EXPECT_LE(retries + 1, 51u);
 }
 
-// A client that connects again, straight from a stalled session, starts with a fresh
-// host peer: no authorisation, ticket or silence watch carries over.
+// A client that connects again, straight from a stalled session, to a host that listens
+// again, starts with a fresh host peer: no authorisation, ticket or silence watch carries
+// over, and the new session is validated.
 TEST_F(P2P, AReconnectForgetsThePreviousSessionsPeer) {
     Active();
     clock.Set(b.D().Peer(1).lastReceive + 5001 * (os::kCounterFrequency / 1000));
@@ -178,6 +179,8 @@ TEST_F(P2P, AReconnectForgetsThePreviousSessionsPeer) {
     a.D().AnswerPeer(1, true);
     ASSERT_TRUE(StepUntil([&] { return b.D().GetDriverState() == Network::GAME_ACTIVE; }));
     EXPECT_FALSE(b.rec.Has("resume 1")) << "the new session never stalled";
+    // Neither side's earlier session outlives it: each validates the other's new ticket.
+    EXPECT_TRUE(StepUntil([&] { return a.D().Peer(1).authorised && b.D().Peer(1).authorised; }));
 }
 
 TEST_F(P2P, StrangersAndMalformedTicketsReachNothing) {

@@ -47,6 +47,23 @@ void DeclareAnimation(Entity* e, uint32_t animIndex) {
 
 struct MeshAnimationTest : MeshFixture {
     MeshTemplate* Arm() { return Template(ChainHierarchy({"upper", "fore", "hand"}, {-1, 0, 1}, {0, 1, 1}, kTree), "arm"); }
+    // The arm with two clips: "Idle" (index 0, one second) and "Walk" (index 1, two).
+    MeshTemplate* ArmWithClips() {
+        for (const char* clip : {"idle", "walk"})
+            EXPECT_TRUE(shelltest::Shell("echo '{\"length\": 1.0, \"tracks\": [{\"name\": \"fore\", \"rotation\": [[0,0,0,0]]}]}' | "
+                                         "python3 " PROJECT_SOURCE_ROOT "/tests/support/anim_file.py write " +
+                                         Path("animations", std::string(clip) + ".bin")));
+        MeshTemplate* arm = Arm();
+        arm->animations.Resize(2);
+        arm->animations[0].name = "Idle";
+        arm->animations[0].fileName = "idle";
+        arm->animations[0].time = 1.0f;
+        arm->animations[1].name = "Walk";
+        arm->animations[1].fileName = "walk";
+        arm->animations[1].time = 2.0f;
+        arm->LoadAnimations();
+        return arm;
+    }
     // A clip-less animation on channel 0 standing for the definition index.
     XSIAnimation* Play(MeshEntity* m, int32_t index, uint32_t flags = 0) {
         AnimationParams p;
@@ -256,20 +273,7 @@ TEST_F(MeshAnimationTest, TheRootAnimationIsReplicatedToTheTarget) {
 }
 
 TEST_F(MeshAnimationTest, ReceivedStatesStartTheAnimationOnTheRootOnce) {
-    for (const char* clip : {"idle", "walk"})
-        ASSERT_TRUE(shelltest::Shell("echo '{\"length\": 1.0, \"tracks\": [{\"name\": \"fore\", \"rotation\": [[0,0,0,0]]}]}' | "
-                          "python3 " PROJECT_SOURCE_ROOT "/tests/support/anim_file.py write " +
-                          Path("animations", std::string(clip) + ".bin")));
-    MeshTemplate* arm = Arm();
-    arm->animations.Resize(2);
-    arm->animations[0].name = "Idle";
-    arm->animations[0].fileName = "idle";
-    arm->animations[0].time = 1.0f;
-    arm->animations[1].name = "Walk";
-    arm->animations[1].fileName = "walk";
-    arm->animations[1].time = 2.0f;
-    arm->LoadAnimations();
-    MeshEntity* m = Make(arm);
+    MeshEntity* m = Make(ArmWithClips());
     DeclareAnimation(m, 7);
     m->SetRootAnimProgress(0.4f);
     m->MPPropSetAnim(7, {0.5f, 1, 1});
@@ -297,6 +301,49 @@ TEST_F(MeshAnimationTest, ReceivedStatesStartTheAnimationOnTheRootOnce) {
     m->OnReplicatedAnim(7);
     EXPECT_EQ(root.Count(), 2u);
     EXPECT_TRUE(root[0].Get()->IsStopping());
+}
+
+// The property tick hands a changed animation state to a proxy's mesh only. The
+// authority's mesh, whose own clip the properties copy, keeps that clip: taking the copy
+// back would restart it unpinned or pinned to a frame-old progress, so that what it
+// replicates would hang on frame times.
+TEST_F(MeshAnimationTest, OnlyAProxyTakesUpTheAnimationStateItsPropertiesReport) {
+    MeshTemplate* arm = ArmWithClips();
+    const auto make = [&](uint32_t role) {
+        auto* m = dynamic_cast<MeshEntity*>(gEntityManager->CreateEntityFromTemplate(arm, nullptr, Matrix::IDENTITY, role, nullptr));
+        EXPECT_NE(m, nullptr);
+        if (m) DeclareAnimation(m, 3);
+        return m;
+    };
+    MeshEntity* host = make(ENTITYCREATION_MULTIPLAYER_AUTHORITY);
+    ASSERT_NE(host, nullptr);
+    host->SetAnimationReplication(host, 3, 4);
+    AnimationParams params;
+    params.Flags = ANIMFLAG_LOOP;
+    params.OverrideProgress = 0.6f;
+    ASSERT_TRUE(host->StartAnimationByIndex("root", 1, &params));
+    const AnimationChannelList& hostRoot = host->GetAnimationController()->Channel(0);
+    for (int frame = 0; frame < 3; ++frame) {
+        host->UpdateReplicatedAnimData();
+        host->MPPropTick(0);
+    }
+    ASSERT_EQ(hostRoot.Count(), 1u) << "no clip started from the copy";
+    EXPECT_EQ(hostRoot[0].Get()->params.Flags, uint32_t(ANIMFLAG_LOOP));
+    EXPECT_EQ(hostRoot[0].Get()->params.OverrideProgress, 0.6f);
+    EXPECT_EQ(host->MPPropGetAnim(3).index, 1);
+    EXPECT_EQ(host->MPPropGetFloat(4), 153 / 255.0f);
+
+    // A proxy that receives the same state starts the clip, pinned to the progress.
+    MeshEntity* proxy = make(ENTITYCREATION_MULTIPLAYER_PROXY);
+    ASSERT_NE(proxy, nullptr);
+    proxy->MPPropSetAnim(3, host->MPPropGetAnim(3));
+    proxy->MPPropSetFloat(4, host->MPPropGetFloat(4), 0);
+    proxy->MPPropTick(0);
+    const AnimationChannelList& proxyRoot = proxy->GetAnimationController()->Channel(0);
+    ASSERT_EQ(proxyRoot.Count(), 1u);
+    EXPECT_EQ(proxyRoot[0].Get()->params.AnimIndex, 1);
+    EXPECT_EQ(proxyRoot[0].Get()->params.Flags, uint32_t(ANIMFLAG_SMOOTHGAMEPLAYTIME | ANIMFLAG_LOOP));
+    EXPECT_EQ(proxyRoot[0].Get()->params.OverrideProgress, 153 / 255.0f);
 }
 
 TEST(EncodeMPAnimData, PacksIndexLoopAndTwoFractions) {
