@@ -543,5 +543,38 @@ TEST_F(DrawFixture, RefusedDrawsDrawNothingAndResetKeepsDrawing) {
     ExpectPicture("after_reset", backBuffer, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0x00FF00u : 0x0000FFu; }, 0);
 }
 
+// Repeated sets between draws are dropped at the device; the draws still see every value
+// that changed, and a second thread's context gets the state it needs.
+TEST_F(DrawFixture, RepeatedSetsAreDroppedWithoutChangingThePicture) {
+    UseShaders(kPassVertex, "float4 Tint : register(c3);\nfloat4 pixel(float4 c : COLOR0) : COLOR0 { return c * Tint; }\n");
+    const float full[4] = {1, 1, 1, 1}, half[4] = {0.5f, 0.5f, 0.5f, 1};
+    const std::vector<Vertex> left = Rectangle(-1, -1, 0, 1, 0xFFFFFFFFu), right = Rectangle(0, -1, 1, 1, 0xFFFFFFFFu);
+    device->SetFVF(kVertexFvf);
+    ASSERT_EQ(device->BeginScene(), OK);
+    Clear(0);
+    device->SetPixelShaderConstantF(3, full, 1);
+    device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+    const uint64_t dropped = recorder->DroppedCalls();
+    device->SetPixelShaderConstantF(3, full, 1);
+    device->SetRenderState(RS_CULLMODE, CULL_NONE);
+    device->SetFVF(kVertexFvf);
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 3);
+    device->SetPixelShaderConstantF(3, half, 1);
+    device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, right.data(), sizeof(Vertex));
+    ASSERT_EQ(device->EndScene(), OK);
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 3);
+    ExpectPicture("repeated_sets", backBuffer, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0xFFFFFFu : 0x808080u; }, 1);
+
+    // Another thread draws with the state this one left (its own context starts empty).
+    std::thread([&] {
+        device->SetPixelShaderConstantF(3, half, 1);  // dropped: the device holds it
+        ASSERT_EQ(device->BeginScene(), OK);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+        ASSERT_EQ(device->EndScene(), OK);
+    }).join();
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 4);
+    ExpectPicture("repeated_sets_other_thread", backBuffer, [](uint32_t, uint32_t) { return 0x808080u; }, 1);
+}
+
 }  // namespace
 }  // namespace gfx
