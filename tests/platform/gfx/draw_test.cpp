@@ -209,6 +209,29 @@ TEST_F(DrawFixture, AlphaTestComparesTheOutputAlphaWithTheReference) {
                           [&](uint32_t, uint32_t) { return pass ? white : 0u; }, 0);
         }
     }
+    // Draws with and without a test that can fail use the same shaders within one scene:
+    // each half shows what its own draw's test says (the left draw's test rejects alpha 128).
+    struct Case {
+        uint32_t enable, func;
+        bool leftDrawn;
+    };
+    const Case cases[] = {{1, CMP_LESS, false}, {1, CMP_NEVER, false}, {0, CMP_NEVER, true},
+                          {1, CMP_ALWAYS, true}, {1, CMP_LESSEQUAL, true}};
+    const std::vector<Vertex> left = Rectangle(-1, -1, 0, 1, 0x80000000u | white);
+    const std::vector<Vertex> right = Rectangle(0, -1, 1, 1, 0x80000000u | white);
+    for (const Case& c : cases) {
+        device->SetFVF(kVertexFvf);
+        ASSERT_EQ(device->BeginScene(), OK);
+        Clear(0);
+        device->SetRenderState(RS_ALPHATESTENABLE, c.enable);
+        device->SetRenderState(RS_ALPHAFUNC, c.func);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+        device->SetRenderState(RS_ALPHATESTENABLE, 0);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, right.data(), sizeof(Vertex));
+        ASSERT_EQ(device->EndScene(), OK);
+        ExpectPicture("alpha_test_toggled_" + std::to_string(c.enable) + "_" + std::to_string(c.func), backBuffer,
+                      [&](uint32_t x, uint32_t) { return x >= kSize / 2 || c.leftDrawn ? white : 0u; }, 0);
+    }
 }
 
 TEST_F(DrawFixture, DepthFunctionsWritesAndBias) {
