@@ -621,10 +621,14 @@ std::unique_ptr<FrameReplay> CaptureFrame() {
     if (!recorder) return nullptr;
     gVornexRenderer.FlushCommands(true);
     recorder->SetCallLogging(true);
+    const uint64_t dropped = recorder->DroppedCalls();
     app::RunMainLoopPass();
     gVornexRenderer.FlushCommands(true);
     auto replay = std::make_unique<FrameReplay>();
     const bool ready = replay->Prepare(engine, recorder->CallLog());
+    std::printf("frame_bench (recording device): a captured frame of %zu device calls, %llu of them dropped by the "
+                "device as repeats of the state it held\n",
+                replay->Calls(), static_cast<unsigned long long>(recorder->DroppedCalls() - dropped));
     recorder->SetCallLogging(false);
     return ready ? std::move(replay) : nullptr;
 }

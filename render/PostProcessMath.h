@@ -16,20 +16,21 @@ inline Vector OutlineSoftnessPair(float softness) {
 }
 
 // ---- Composite options ----
-constexpr uint32_t kCompositeOptionBits = 5;
+constexpr uint32_t kCompositeOptionBits = 6;
 enum : uint32_t {
     COMPOSITE_ENABLED = 1,
     COMPOSITE_OUTLINES = 2,
     COMPOSITE_LOCAL_CONTRAST = 4,
     COMPOSITE_LOW_SPEC_MODE = 8,
     COMPOSITE_LUM_IN_ALPHA = 16,
+    COMPOSITE_SHARPEN = 32,
 };
-// The option text of the composite variant of a 5-bit mask: the words of its set bits in
+// The option text of the composite variant of a 6-bit mask: the words of its set bits in
 // bit order, each followed by one blank; empty for a mask without "ENABLED" (all those
 // masks draw the plain copy).
 inline std::string CompositeOptionString(uint32_t mask) {
     static const char* const kWords[kCompositeOptionBits] = {"ENABLED", "OUTLINES", "LOCAL_CONTRAST",
-                                                             "LOW_SPEC_MODE", "LUM_IN_ALPHA"};
+                                                             "LOW_SPEC_MODE", "LUM_IN_ALPHA", "SHARPEN"};
     std::string text;
     if (!(mask & COMPOSITE_ENABLED)) return text;
     for (uint32_t b = 0; b < kCompositeOptionBits; ++b)

@@ -498,9 +498,15 @@ std::vector<ThreadCalls> DeviceImpl::CallsByThread() {
     return out;
 }
 
+uint64_t DeviceImpl::DroppedCalls() {
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    return droppedCalls;
+}
+
 void DeviceImpl::ResetCallCounts() {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     calls.fill(0);
+    droppedCalls = 0;
     threads.clear();
 }
 

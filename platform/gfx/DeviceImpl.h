@@ -353,6 +353,7 @@ public:
     std::vector<CallRecord> CallLog() override;
     void ClearCallLog() override;
     uint64_t CallCount(CallKind kind) override;
+    uint64_t DroppedCalls() override;
     uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) override;
     std::vector<ThreadCalls> CallsByThread() override;
     void ResetCallCounts() override;
@@ -414,6 +415,11 @@ private:
     std::shared_ptr<const std::vector<uint8_t>> CopyUserVertices(const void* data, uint32_t count,
                                                                  uint32_t stride) const;
     void StatesChanged() { stateSnapshot.reset(); }
+    // A set call that leaves its state as it is: counted, and nothing else is done.
+    Result Dropped() {
+        ++droppedCalls;
+        return OK;
+    }
     // The binders of the device state. Own: the device's own object behind a pointer
     // (null for null); false, reported as "foreign-object", for an object of another
     // device, of another kind or already released. Rebind: points a slot at an object,
@@ -472,6 +478,7 @@ private:
     std::shared_ptr<const StateBlock> stateSnapshot;
     std::shared_ptr<const ConstantBlock> vertexSnapshot, pixelSnapshot;
     std::array<uint64_t, static_cast<size_t>(CallKind::Count)> calls{};
+    uint64_t droppedCalls = 0;  // see Recorder::DroppedCalls
     std::vector<ThreadRecord> threads;
 };
 

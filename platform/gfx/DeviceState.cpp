@@ -168,10 +168,9 @@ Result DeviceImpl::SetRenderState(RenderStateType s, uint32_t value) {
     LogCall(CallKind::SetRenderState, {s, value});
     if (s >= kRenderStateCount || !KnownRenderState(s))
         return Report(true, CallKind::SetRenderState, "render-state-unknown", "state %u", s);
-    if (state.states.renderStates[s] != value) {
-        state.states.renderStates[s] = value;
-        StatesChanged();
-    }
+    if (state.states.renderStates[s] == value) return Dropped();
+    state.states.renderStates[s] = value;
+    StatesChanged();
     return OK;
 }
 
@@ -187,10 +186,9 @@ Result DeviceImpl::SetSamplerState(uint32_t sampler, SamplerStateType type, uint
     LogCall(CallKind::SetSamplerState, {sampler, type, value});
     if (sampler >= kSamplerStageCount || type == 0 || type >= kSamplerStateCount)
         return Report(true, CallKind::SetSamplerState, "sampler-state-unknown", "sampler %u state %u", sampler, type);
-    if (state.states.samplerStates[sampler][type] != value) {
-        state.states.samplerStates[sampler][type] = value;
-        StatesChanged();
-    }
+    if (state.states.samplerStates[sampler][type] == value) return Dropped();
+    state.states.samplerStates[sampler][type] = value;
+    StatesChanged();
     return OK;
 }
 
@@ -210,6 +208,7 @@ Result DeviceImpl::SetTexture(uint32_t stage, BaseTexture* texture) {
     LogCall(CallKind::SetTexture, {stage}, core);
     if (core && (core->pool == POOL_SYSTEMMEM || core->pool == POOL_SCRATCH))
         return Report(true, CallKind::SetTexture, "texture-pool", "SYSTEMMEM and SCRATCH textures cannot be bound");
+    if (state.textures[stage] == core) return Dropped();
     Rebind(state.textures[stage], core);
     return OK;
 }
@@ -225,6 +224,7 @@ Result DeviceImpl::SetVertexShader(VertexShader* shader) {
     VertexShaderImpl* impl;
     if (!Own(shader, &impl, CallKind::SetVertexShader, "shader")) return ERR_INVALIDCALL;
     LogCall(CallKind::SetVertexShader, {}, impl);
+    if (state.vertexShader == impl) return Dropped();
     Rebind(state.vertexShader, impl);
     return OK;
 }
@@ -239,6 +239,7 @@ Result DeviceImpl::SetPixelShader(PixelShader* shader) {
     PixelShaderImpl* impl;
     if (!Own(shader, &impl, CallKind::SetPixelShader, "shader")) return ERR_INVALIDCALL;
     LogCall(CallKind::SetPixelShader, {}, impl);
+    if (state.pixelShader == impl) return Dropped();
     Rebind(state.pixelShader, impl);
     return OK;
 }
@@ -261,6 +262,7 @@ Result DeviceImpl::SetConstants(bool pixel, uint32_t start, const float* data, u
                static_cast<unsigned long long>(end) - 1);
     if (count == 0) return OK;  // nothing to copy; data may be null
     ConstantBlock& block = pixel ? state.pixelConstants : state.vertexConstants;
+    if (std::memcmp(block.floats[start].data(), data, static_cast<size_t>(count) * 16) == 0) return Dropped();
     std::memcpy(block.floats[start].data(), data, static_cast<size_t>(count) * 16);
     (pixel ? pixelSnapshot : vertexSnapshot).reset();
     return OK;
@@ -292,14 +294,15 @@ Result DeviceImpl::GetPixelShaderConstantF(uint32_t start, float* data, uint32_t
 
 namespace {
 
+// OK_FALSE when the registers already held the values.
 Result CopyInts(ConstantBlock& block, uint32_t start, const int32_t* data, uint32_t count, bool bools) {
     const uint32_t limit = bools ? kBoolConstants : kIntConstants;
     if ((!data && count) || static_cast<uint64_t>(start) + count > limit) return ERR_INVALIDCALL;
     if (count == 0) return OK;
-    if (bools)
-        std::memcpy(&block.bools[start], data, static_cast<size_t>(count) * 4);
-    else
-        std::memcpy(block.ints[start].data(), data, static_cast<size_t>(count) * 16);
+    void* to = bools ? static_cast<void*>(&block.bools[start]) : static_cast<void*>(block.ints[start].data());
+    const size_t bytes = static_cast<size_t>(count) * (bools ? 4 : 16);
+    if (std::memcmp(to, data, bytes) == 0) return OK_FALSE;
+    std::memcpy(to, data, bytes);
     return OK;
 }
 
@@ -309,36 +312,44 @@ Result DeviceImpl::SetVertexShaderConstantI(uint32_t start, const int32_t* data,
     CallScope scope(this, CallKind::SetVertexShaderConstant);
     LogCall(CallKind::SetVertexShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Int), 0}, nullptr, nullptr, data,
             data ? static_cast<size_t>(count) * 16 : 0);
-    vertexSnapshot.reset();
     const Result r = CopyInts(state.vertexConstants, start, data, count, false);
-    return Failed(r) ? Report(true, CallKind::SetVertexShaderConstant, "constant-range", "int registers") : r;
+    if (Failed(r)) return Report(true, CallKind::SetVertexShaderConstant, "constant-range", "int registers");
+    if (r == OK_FALSE) return Dropped();
+    vertexSnapshot.reset();
+    return OK;
 }
 
 Result DeviceImpl::SetPixelShaderConstantI(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetPixelShaderConstant);
     LogCall(CallKind::SetPixelShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Int), 1}, nullptr, nullptr, data,
             data ? static_cast<size_t>(count) * 16 : 0);
-    pixelSnapshot.reset();
     const Result r = CopyInts(state.pixelConstants, start, data, count, false);
-    return Failed(r) ? Report(true, CallKind::SetPixelShaderConstant, "constant-range", "int registers") : r;
+    if (Failed(r)) return Report(true, CallKind::SetPixelShaderConstant, "constant-range", "int registers");
+    if (r == OK_FALSE) return Dropped();
+    pixelSnapshot.reset();
+    return OK;
 }
 
 Result DeviceImpl::SetVertexShaderConstantB(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetVertexShaderConstant);
     LogCall(CallKind::SetVertexShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Bool), 0}, nullptr, nullptr, data,
             data ? static_cast<size_t>(count) * 4 : 0);
-    vertexSnapshot.reset();
     const Result r = CopyInts(state.vertexConstants, start, data, count, true);
-    return Failed(r) ? Report(true, CallKind::SetVertexShaderConstant, "constant-range", "bool registers") : r;
+    if (Failed(r)) return Report(true, CallKind::SetVertexShaderConstant, "constant-range", "bool registers");
+    if (r == OK_FALSE) return Dropped();
+    vertexSnapshot.reset();
+    return OK;
 }
 
 Result DeviceImpl::SetPixelShaderConstantB(uint32_t start, const int32_t* data, uint32_t count) {
     CallScope scope(this, CallKind::SetPixelShaderConstant);
     LogCall(CallKind::SetPixelShaderConstant, {start, count, static_cast<uint32_t>(ConstantKind::Bool), 1}, nullptr, nullptr, data,
             data ? static_cast<size_t>(count) * 4 : 0);
-    pixelSnapshot.reset();
     const Result r = CopyInts(state.pixelConstants, start, data, count, true);
-    return Failed(r) ? Report(true, CallKind::SetPixelShaderConstant, "constant-range", "bool registers") : r;
+    if (Failed(r)) return Report(true, CallKind::SetPixelShaderConstant, "constant-range", "bool registers");
+    if (r == OK_FALSE) return Dropped();
+    pixelSnapshot.reset();
+    return OK;
 }
 
 // ---------------------------------------------------------------- input
@@ -346,6 +357,7 @@ Result DeviceImpl::SetPixelShaderConstantB(uint32_t start, const int32_t* data, 
 Result DeviceImpl::SetFVF(uint32_t fvf) {
     CallScope scope(this, CallKind::SetFVF);
     LogCall(CallKind::SetFVF, {fvf});
+    if (!state.declaration && state.fvf == fvf) return Dropped();
     // An FVF replaces the declaration, as in the original.
     Rebind<DeclarationImpl>(state.declaration, nullptr);
     state.fvf = fvf;
@@ -364,6 +376,7 @@ Result DeviceImpl::SetVertexDeclaration(VertexDeclaration* declaration) {
     DeclarationImpl* impl;
     if (!Own(declaration, &impl, CallKind::SetVertexDeclaration, "declaration")) return ERR_INVALIDCALL;
     LogCall(CallKind::SetVertexDeclaration, {}, impl);
+    if (state.declaration == impl) return Dropped();  // a bound declaration has already cleared the FVF
     Rebind(state.declaration, impl);
     if (impl) state.fvf = 0;
     return OK;
@@ -383,6 +396,8 @@ Result DeviceImpl::SetStreamSource(uint32_t stream, VertexBuffer* buffer, uint32
     if (impl && offset >= impl->bytes.size())
         return Report(true, CallKind::SetStreamSource, "stream-offset", "offset %u beyond buffer of %zu bytes", offset,
                       impl->bytes.size());
+    StreamSlot& slot = state.streams[stream];
+    if (slot.buffer == impl && slot.offset == offset && slot.stride == stride) return Dropped();
     Rebind(state.streams[stream].buffer, impl);
     state.streams[stream].offset = offset;
     state.streams[stream].stride = stride;
@@ -398,6 +413,7 @@ Result DeviceImpl::SetStreamSourceFreq(uint32_t stream, uint32_t setting) {
         (stream == 0 && (setting & STREAMSOURCE_INSTANCEDATA)) || (flags != 0 && (setting & 0x3FFFFFFFu) == 0))
         return Report(true, CallKind::SetStreamSourceFreq, "stream-frequency", "stream %u setting 0x%08X", stream,
                       setting);
+    if (state.streams[stream].frequency == setting) return Dropped();
     state.streams[stream].frequency = setting;
     return OK;
 }
@@ -407,6 +423,7 @@ Result DeviceImpl::SetIndices(IndexBuffer* buffer) {
     IndexBufferImpl* impl;
     if (!Own(buffer, &impl, CallKind::SetIndices, "buffer")) return ERR_INVALIDCALL;
     LogCall(CallKind::SetIndices, {}, impl);
+    if (state.indices == impl) return Dropped();
     Rebind(state.indices, impl);
     return OK;
 }

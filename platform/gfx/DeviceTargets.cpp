@@ -385,6 +385,7 @@ Result DeviceImpl::SetViewport(const Viewport* v) {
         return Report(true, CallKind::SetViewport, "viewport-outside-target",
                       "viewport (%u, %u, %u, %u) outside the %ux%u target", v->x, v->y, v->width, v->height,
                       rt0->width, rt0->height);
+    if (std::memcmp(&state.viewport, v, sizeof *v) == 0) return Dropped();
     state.viewport = *v;
     return OK;
 }
@@ -401,6 +402,7 @@ Result DeviceImpl::SetScissorRect(const Rect* r) {
     if (r) LogCall(CallKind::SetScissorRect, {}, nullptr, nullptr, r, sizeof *r);
     if (!r || r->left > r->right || r->top > r->bottom)
         return Report(true, CallKind::SetScissorRect, "scissor-rect", "empty or inverted rectangle");
+    if (std::memcmp(&state.scissor, r, sizeof *r) == 0) return Dropped();
     state.scissor = *r;
     return OK;
 }

@@ -189,6 +189,10 @@ public:
     virtual void ClearCallLog() = 0;
 
     virtual uint64_t CallCount(CallKind kind) = 0;
+    // Set calls (states, textures, shaders, constants, input layout, streams, indices,
+    // viewport, scissor) that left the device state as it was: counted above too, but the
+    // device did no work for them. ResetCallCounts clears it.
+    virtual uint64_t DroppedCalls() = 0;
     virtual uint64_t CallCountOnThread(os::ThreadId thread, CallKind kind) = 0;
     virtual std::vector<ThreadCalls> CallsByThread() = 0;
     virtual void ResetCallCounts() = 0;

@@ -35,6 +35,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 
 #include "platform/gfx/GlFunctions.h"
@@ -366,10 +367,12 @@ struct BufMirror {
 constexpr uint32_t kRingedBufferBytes = 1u << 20;  // the most a dynamic buffer's copies take together
 constexpr uint32_t kRingSlots = 64;
 
+// A pixel stage is compiled up to twice: without the alpha test, and with it
+// (kAlphaTestDefine) for draws whose alpha test can fail.
 struct ShaderMirror {
     GlslStage glsl;
-    GLuint shader = 0;
-    bool failed = false;
+    GLuint shader = 0, alphaShader = 0;
+    bool failed = false, alphaFailed = false;
     bool pixel = false;
 };
 
@@ -472,8 +475,8 @@ private:
     GLuint Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* color1, SurfaceImpl* depth);
     void Attach(GLenum fboTarget, GLenum attachment, SurfaceImpl* surface);
     GLenum AttachmentOf(SurfaceImpl* surface);
-    Program* GetProgram(ShaderCore* vs, ShaderCore* ps);
-    GLuint CompileStage(ShaderMirror& m);
+    Program* GetProgram(ShaderCore* vs, ShaderCore* ps, bool alphaTest);
+    GLuint CompileStage(ShaderMirror& m, bool alphaTest);
     void ApplyRaster(Context& c, const BoundState& state);
     void ApplySamplers(const BoundState& state, const Program& p);
     uint32_t RingWrite(const void* data, uint32_t bytes, uint32_t align);
@@ -488,7 +491,7 @@ private:
     std::unordered_map<ObjectCore*, SurfaceLocation> locations;
     std::unordered_map<ObjectCore*, BufMirror> buffers;
     std::unordered_map<ObjectCore*, std::unique_ptr<ShaderMirror>> shaders;
-    std::map<std::pair<ObjectCore*, ObjectCore*>, Program> programs;
+    std::map<std::tuple<ObjectCore*, ObjectCore*, bool>, Program> programs;  // vertex, pixel, alpha test
     GLuint samplers[kSamplerStageCount] = {};
     std::array<std::array<uint32_t, kSamplerStateCount>, kSamplerStageCount> samplerStates{};
     bool samplerStatesValid[kSamplerStageCount] = {};
@@ -513,8 +516,10 @@ GlBackendImpl::~GlBackendImpl() {
     Context& c = Current();
     for (auto& [k, t] : textures) gl->glDeleteTextures(1, &t.name);
     for (auto& [k, b] : buffers) gl->glDeleteBuffers(1, &b.name);
-    for (auto& [k, s] : shaders)
+    for (auto& [k, s] : shaders) {
         if (s->shader) gl->glDeleteShader(s->shader);
+        if (s->alphaShader) gl->glDeleteShader(s->alphaShader);
+    }
     for (auto& [k, p] : programs)
         if (p.name) gl->glDeleteProgram(p.name);
     gl->glDeleteSamplers(kSamplerStageCount, samplers);
@@ -834,11 +839,26 @@ GLuint GlBackendImpl::Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* 
     return fbo;
 }
 
-GLuint GlBackendImpl::CompileStage(ShaderMirror& m) {
-    if (m.shader || m.failed) return m.shader;
+GLuint GlBackendImpl::CompileStage(ShaderMirror& m, bool alphaTest) {
+    alphaTest = alphaTest && m.pixel;
+    GLuint& compiled = alphaTest ? m.alphaShader : m.shader;
+    bool& failed = alphaTest ? m.alphaFailed : m.failed;
+    if (compiled || failed) return compiled;
     const GLuint s = gl->glCreateShader(m.pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER);
-    const char* text = m.glsl.source.c_str();
-    gl->glShaderSource(s, 1, &text, nullptr);
+    // The define goes right after the version line, which comes first.
+    const std::string& source = m.glsl.source;
+    const size_t versionEnd = source.rfind("#version", 0) == 0 ? source.find('\n') : std::string::npos;
+    const std::string define = alphaTest && versionEnd != std::string::npos
+                                   ? "#define " + std::string(kAlphaTestDefine) + "\n"
+                                   : std::string();
+    const char* texts[3] = {source.c_str(), define.c_str(), ""};
+    GLint lengths[3] = {static_cast<GLint>(source.size()), static_cast<GLint>(define.size()), 0};
+    if (!define.empty()) {
+        lengths[0] = static_cast<GLint>(versionEnd + 1);
+        texts[2] = source.c_str() + versionEnd + 1;
+        lengths[2] = static_cast<GLint>(source.size() - versionEnd - 1);
+    }
+    gl->glShaderSource(s, 3, texts, lengths);
     gl->glCompileShader(s);
     GLint ok = 0;
     gl->glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
@@ -847,25 +867,25 @@ GLuint GlBackendImpl::CompileStage(ShaderMirror& m) {
         gl->glGetShaderInfoLog(s, sizeof log, nullptr, log);
         if (owner) owner->Report(false, CallKind::Other, "shader-gl-compile", "GL refuses a shader: %s", log);
         gl->glDeleteShader(s);
-        m.failed = true;
+        failed = true;
         return 0;
     }
-    m.shader = s;
+    compiled = s;
     return s;
 }
 
-Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps) {
-    const auto key = std::make_pair(static_cast<ObjectCore*>(vs), static_cast<ObjectCore*>(ps));
+Program* GlBackendImpl::GetProgram(ShaderCore* vs, ShaderCore* ps, bool alphaTest) {
+    const auto key = std::make_tuple(static_cast<ObjectCore*>(vs), static_cast<ObjectCore*>(ps), alphaTest);
     auto it = programs.find(key);
     if (it != programs.end()) return it->second.failed ? nullptr : &it->second;
     Program& p = programs[key];
-    auto v = shaders.find(key.first);
-    auto f = shaders.find(key.second);
+    auto v = shaders.find(std::get<0>(key));
+    auto f = shaders.find(std::get<1>(key));
     if (v == shaders.end() || f == shaders.end()) {
         p.failed = true;
         return nullptr;
     }
-    const GLuint a = CompileStage(*v->second), b = CompileStage(*f->second);
+    const GLuint a = CompileStage(*v->second, false), b = CompileStage(*f->second, alphaTest);
     if (!a || !b) {
         p.failed = true;
         return nullptr;
@@ -1091,7 +1111,12 @@ void GlBackendImpl::ApplySamplers(const BoundState& state, const Program& p) {
 void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
     if (!state.vertexShader || !state.pixelShader || !state.renderTargets[0]) return;
     Context& c = Current();
-    Program* p = GetProgram(state.vertexShader, state.pixelShader);
+    // The alpha test, as gfx_AlphaFunc: 0 or ALWAYS pass everything and draw with the
+    // program that has no test.
+    const auto& rs = state.states.renderStates;
+    const GLint alphaFunc = rs[RS_ALPHATESTENABLE] ? static_cast<GLint>(rs[RS_ALPHAFUNC]) : 0;
+    const bool alphaTest = alphaFunc >= static_cast<GLint>(CMP_NEVER) && alphaFunc < static_cast<GLint>(CMP_ALWAYS);
+    Program* p = GetProgram(state.vertexShader, state.pixelShader, alphaTest);
     if (!p) return;
     SurfaceImpl* rt0 = state.renderTargets[0];
     SurfaceImpl* rt1 = state.renderTargets[1];
@@ -1115,8 +1140,7 @@ void GlBackendImpl::Draw(const BoundState& state, const DrawCall& call) {
         p->halfPixel[1] = y;
     }
     if (p->alphaFunc >= 0) {
-        const auto& rs = state.states.renderStates;
-        const GLint func = rs[RS_ALPHATESTENABLE] ? static_cast<GLint>(rs[RS_ALPHAFUNC]) : 0;
+        const GLint func = alphaFunc;
         const float ref = static_cast<float>(rs[RS_ALPHAREF] & 0xFF);
         if (func != p->sentAlphaFunc) gl->glUniform1i(p->alphaFunc, func);
         if (ref != p->sentAlphaRef) gl->glUniform1f(p->alphaRef, ref);
@@ -1404,7 +1428,7 @@ void GlBackendImpl::Forget(ObjectCore* object) {
         buffers.erase(m);
     }
     for (auto it = programs.begin(); it != programs.end();) {
-        if (it->first.first == object || it->first.second == object) {
+        if (std::get<0>(it->first) == object || std::get<1>(it->first) == object) {
             if (it->second.name) deadPrograms.push_back(it->second.name);
             for (auto& c : contexts)
                 if (c->program == it->second.name) c->program = 0;
@@ -1415,6 +1439,7 @@ void GlBackendImpl::Forget(ObjectCore* object) {
     }
     if (auto m = shaders.find(object); m != shaders.end()) {
         if (m->second->shader) deadShaders.push_back(m->second->shader);
+        if (m->second->alphaShader) deadShaders.push_back(m->second->alphaShader);
         shaders.erase(m);
     }
     if (auto t = textures.find(object); t != textures.end()) {

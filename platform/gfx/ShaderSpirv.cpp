@@ -216,11 +216,16 @@ void AppendWrapper(bool pixel, const std::string& colorOutput, std::string* sour
     }
     // Alpha test (RS_ALPHATESTENABLE, RS_ALPHAFUNC, RS_ALPHAREF): the reference byte is
     // compared with the output alpha quantised to a byte, as the original's blend unit
-    // sees it. gfx_AlphaFunc 0 (or ALWAYS) passes everything.
-    source->insert(insert, "uniform int gfx_AlphaFunc;\nuniform float gfx_AlphaRef;\n");
+    // sees it. gfx_AlphaFunc 0 (or ALWAYS) passes everything. The test is compiled in
+    // only with kAlphaTestDefine: a discard anywhere in a pixel shader makes the software
+    // rasteriser test depth and stencil after shading instead of before, so pixels the
+    // stencil or depth test rejects would be shaded all the same.
+    source->insert(insert, "#ifdef " + std::string(kAlphaTestDefine) +
+                               "\nuniform int gfx_AlphaFunc;\nuniform float gfx_AlphaRef;\n#endif\n");
     std::string body = "void main()\n{\n    gfx_main();\n";
     if (!colorOutput.empty()) {
-        body += "    float a = floor(clamp(" + colorOutput + ".a, 0.0, 1.0) * 255.0 + 0.5);\n"
+        body += "#ifdef " + std::string(kAlphaTestDefine) + "\n"
+                "    float a = floor(clamp(" + colorOutput + ".a, 0.0, 1.0) * 255.0 + 0.5);\n"
                 "    bool pass = true;\n"
                 "    switch (gfx_AlphaFunc) {\n"
                 "    case 1: pass = false; break;\n"
@@ -232,7 +237,8 @@ void AppendWrapper(bool pixel, const std::string& colorOutput, std::string* sour
                 "    case 7: pass = a >= gfx_AlphaRef; break;\n"
                 "    default: break;\n"
                 "    }\n"
-                "    if (!pass) discard;\n";
+                "    if (!pass) discard;\n"
+                "#endif\n";
     }
     body += "}\n";
     *source += body;

@@ -43,6 +43,11 @@ struct GlslSampler {
     bool cube;
 };
 
+// Defined (after the version line) in a pixel stage's source, it compiles the original
+// device's alpha test in (uniforms gfx_AlphaFunc and gfx_AlphaRef); without it the stage
+// has no discard of its own.
+constexpr const char* kAlphaTestDefine = "GFX_ALPHA_TEST";
+
 struct GlslStage {
     std::string source;              // GLSL 450 core
     std::vector<GlslInput> inputs;   // vertex stage only

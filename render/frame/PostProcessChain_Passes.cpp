@@ -160,6 +160,7 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
         if (std::fabs(rest.imageLocalContrast - 1.0f) > 0.0001f) mask |= COMPOSITE_LOCAL_CONTRAST;
         if (fxaaFollows) mask |= COMPOSITE_LUM_IN_ALPHA;
         if (r.BlockInForce().quality < 2) mask |= COMPOSITE_LOW_SPEC_MODE;
+        if (rest.sharpenStrength != 0.0f) mask |= COMPOSITE_SHARPEN;
     }
     const ShaderPair& pair = compositeShaders[mask];
     float sw, sh, w, h;

@@ -32,7 +32,7 @@ class Surface;
 
 class PostProcessChain {
 public:
-    static constexpr uint32_t kCompositeShaderCount = 32;  // by the 5-bit option mask
+    static constexpr uint32_t kCompositeShaderCount = 64;  // by the 6-bit option mask
     enum PassShader : uint32_t {
         PASS_GLOW_SOURCE, PASS_GAUSS_BLUR, PASS_ZOOM_BLUR, PASS_DILATE, PASS_DOWNSCALE_LUMINANCE, PASS_FXAA,
         PASS_RGB_SHIFT, PASS_OUTLINES, PASS_OUTLINES_LOW_SPEC, PASS_SSAO_PREPARE, PASS_SSAO_PREPARE_NORMAL_MAPS,

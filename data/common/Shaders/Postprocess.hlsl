@@ -2,6 +2,8 @@
 // colour. With it: glow, local contrast, exposition and sharpening in linear space, the
 // tone curve and the colour lookup, saturation and contrast, the exclude colours, the
 // top and bottom gradient, the cloud layer, the vignette, outlines and the colour factor.
+// Sharpening is a variant of its own ("SHARPEN", chosen when its strength is not 0): a
+// branch on a constant does not spare a software rasteriser the taps inside it.
 //
 // One block for both stages (their registers overlap).
 // Vertex: c0 (W / w, H / h, 0.5 / w, 0.5 / h); c1 (quarter W / W, quarter H / H, 0.125 / w,
@@ -82,15 +84,13 @@ float4 pixel(VertexOut i) : COLOR0
     return scene;
 #else
     float3 colour = scene.rgb;
-    // Sharpening against the four diagonal neighbours (c7.z is minus the strength); the
-    // taps only when it is on.
-    if (Constants[7].z != 0.0)
-    {
-        float3 around = tex2D(SceneTexture, i.uv + Constants[7].xy).rgb + tex2D(SceneTexture, i.uv - Constants[7].xy).rgb +
-                        tex2D(SceneTexture, i.uv + float2(Constants[7].x, -Constants[7].y)).rgb +
-                        tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
-        colour += (around * 0.25 - colour) * Constants[7].z;
-    }
+#ifdef SHARPEN
+    // Sharpening against the four diagonal neighbours (c7.z is minus the strength).
+    float3 around = tex2D(SceneTexture, i.uv + Constants[7].xy).rgb + tex2D(SceneTexture, i.uv - Constants[7].xy).rgb +
+                    tex2D(SceneTexture, i.uv + float2(Constants[7].x, -Constants[7].y)).rgb +
+                    tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
+    colour += (around * 0.25 - colour) * Constants[7].z;
+#endif
     colour += tex2D(GlowTexture, i.glowUv).rgb * Constants[0].rgb;
     colour *= Constants[7].w;
 #ifdef LOCAL_CONTRAST

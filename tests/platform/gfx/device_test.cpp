@@ -6,6 +6,8 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -521,6 +523,101 @@ TEST_F(Fixture, CallLogHoldsArgumentsBytesAndObjects) {
     EXPECT_TRUE(recorder->CallLog().empty());
     device->SetRenderState(RS_CULLMODE, CULL_NONE);
     EXPECT_TRUE(recorder->CallLog().empty());
+}
+
+// Every kind of set call, each as the same value twice and then a new one: the repeat is
+// dropped (counted as a call, no work), the new value is not and reaches the next draw.
+TEST_F(Fixture, RepeatedSetsAreDroppedAndChangedOnesReachTheDraw) {
+    VertexBuffer* vb = Quad();
+    VertexBuffer* other = Quad();
+    IndexBuffer* ib = nullptr;
+    ASSERT_EQ(device->CreateIndexBuffer(12, USAGE_WRITEONLY, FMT_INDEX16, POOL_MANAGED, &ib, nullptr), OK);
+    Texture* tex = nullptr;
+    ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, FMT_A8R8G8B8, POOL_MANAGED, &tex, nullptr), OK);
+    const VertexElement elements[] = {{0, 0, DECLTYPE_FLOAT3, 0, DECLUSAGE_POSITION, 0}, kDeclEnd};
+    VertexDeclaration* decl = nullptr;
+    ASSERT_EQ(device->CreateVertexDeclaration(elements, &decl), OK);
+    Blob* code = Compile("float4 pixel() : COLOR { return 1; }\n", "pixel", "ps_3_0");
+    ASSERT_NE(code, nullptr);
+    PixelShader* ps = nullptr;
+    ASSERT_EQ(device->CreatePixelShader(Code(code), code->GetBufferSize(), &ps), OK);
+    code->Release();
+    const float one[8] = {1, 2, 3, 4, 5, 6, 7, 8}, two[8] = {1, 2, 3, 4, 5, 6, 7, 9};
+    const int32_t ints[4] = {1, 2, 3, 4}, ints2[4] = {1, 2, 3, 5};
+    const Viewport port{0, 0, 32, 16, 0, 1}, port2{0, 0, 32, 16, 0, 0.5f};
+    const Rect cut{1, 2, 3, 4}, cut2{1, 2, 3, 5};
+
+    struct Case {
+        const char* name;
+        std::function<Result(bool second)> set;  // the first value, or the new one
+    };
+    const std::vector<Case> cases = {
+        {"render state", [&](bool b) { return device->SetRenderState(RS_STENCILREF, b ? 7 : 3); }},
+        {"sampler state", [&](bool b) { return device->SetSamplerState(1, SAMP_ADDRESSU, b ? TADDRESS_MIRROR : TADDRESS_CLAMP); }},
+        {"texture", [&](bool b) { return device->SetTexture(3, b ? nullptr : tex); }},
+        {"pixel shader", [&](bool b) { return device->SetPixelShader(b ? nullptr : ps); }},
+        {"vertex constants", [&](bool b) { return device->SetVertexShaderConstantF(10, b ? two : one, 2); }},
+        {"pixel constants", [&](bool b) { return device->SetPixelShaderConstantF(20, b ? two : one, 2); }},
+        {"int constants", [&](bool b) { return device->SetPixelShaderConstantI(2, b ? ints2 : ints, 1); }},
+        {"bool constants", [&](bool b) { return device->SetVertexShaderConstantB(5, b ? ints2 + 3 : ints, 1); }},
+        {"declaration", [&](bool b) { return device->SetVertexDeclaration(b ? nullptr : decl); }},
+        {"fvf", [&](bool b) { return device->SetFVF(b ? FVF_XYZ | FVF_TEX1 : FVF_XYZ); }},
+        {"stream", [&](bool b) { return device->SetStreamSource(0, b ? other : vb, 0, b ? 20 : 12); }},
+        {"stream offset", [&](bool b) { return device->SetStreamSource(1, vb, b ? 4 : 0, 12); }},
+        {"stream frequency", [&](bool b) { return device->SetStreamSourceFreq(1, b ? (STREAMSOURCE_INSTANCEDATA | 1) : 1); }},
+        {"indices", [&](bool b) { return device->SetIndices(b ? nullptr : ib); }},
+        {"viewport", [&](bool b) { return device->SetViewport(b ? &port2 : &port); }},
+        {"scissor", [&](bool b) { return device->SetScissorRect(b ? &cut2 : &cut); }},
+    };
+    // The first value differs from what the device holds (its defaults and nulls) except
+    // where noted by the count: stream frequency 1 is the default.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint64_t before = recorder->DroppedCalls();
+        EXPECT_EQ(c.set(false), OK);
+        const uint64_t afterFirst = recorder->DroppedCalls();
+        EXPECT_EQ(c.set(false), OK);
+        EXPECT_EQ(recorder->DroppedCalls(), afterFirst + 1) << "the repeat was not dropped";
+        EXPECT_EQ(c.set(true), OK);
+        EXPECT_EQ(recorder->DroppedCalls(), afterFirst + 1) << "a changed value was dropped";
+        EXPECT_EQ(afterFirst - before, std::string(c.name) == "stream frequency" ? 1u : 0u);
+    }
+    // Dropped calls still count as calls; a refused call is not a dropped one.
+    EXPECT_EQ(recorder->CallCount(CallKind::SetRenderState), 3u);
+    const uint64_t dropped = recorder->DroppedCalls();
+    EXPECT_EQ(device->SetRenderState(static_cast<RenderStateType>(kRenderStateCount + 1), 0), ERR_INVALIDCALL);
+    EXPECT_EQ(device->SetStreamSource(0, vb, 4096, 12), ERR_INVALIDCALL);
+    EXPECT_EQ(recorder->DroppedCalls(), dropped);
+
+    // What the changed calls left is what a draw records.
+    device->SetFVF(FVF_XYZ);
+    device->SetStreamSource(0, vb, 0, 12);
+    device->SetStreamSourceFreq(1, 1);
+    ASSERT_EQ(device->BeginScene(), OK);
+    ASSERT_EQ(device->DrawPrimitive(PT_TRIANGLELIST, 0, 1), OK);
+    ASSERT_EQ(device->EndScene(), OK);
+    const auto records = recorder->DrawRecords();
+    ASSERT_EQ(records.size(), 1u);
+    const DrawRecord& r = records[0];
+    EXPECT_EQ(std::make_tuple(r.RenderState(RS_STENCILREF), r.textures[3].serial, r.pixelShader.serial, r.indices),
+              std::make_tuple(7u, 0u, 0u, 0u));
+    EXPECT_EQ(std::make_tuple(r.VertexConstant(11)[3], r.PixelConstant(21)[3], r.streams[1].offset, r.viewport.maxZ,
+                              r.scissor.bottom),
+              std::make_tuple(9.0f, 9.0f, 4u, 0.5f, 5));
+
+    // Reset puts the defaults back: the default value is dropped, the value held before is not.
+    recorder->ResetCallCounts();
+    EXPECT_EQ(recorder->DroppedCalls(), 0u);
+    device->SetStreamSource(0, nullptr, 0, 0);
+    device->SetStreamSource(1, nullptr, 0, 0);
+    PresentParameters p = params;
+    ASSERT_EQ(device->Reset(&p), OK);
+    EXPECT_EQ(device->SetRenderState(RS_STENCILREF, 0), OK);
+    EXPECT_EQ(recorder->DroppedCalls(), 1u);
+    EXPECT_EQ(device->SetRenderState(RS_STENCILREF, 7), OK);
+    EXPECT_EQ(recorder->DroppedCalls(), 1u);
+
+    for (Unknown* u : std::initializer_list<Unknown*>{vb, other, ib, tex, decl, ps}) u->Release();
 }
 
 }  // namespace

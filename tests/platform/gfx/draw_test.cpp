@@ -209,6 +209,29 @@ TEST_F(DrawFixture, AlphaTestComparesTheOutputAlphaWithTheReference) {
                           [&](uint32_t, uint32_t) { return pass ? white : 0u; }, 0);
         }
     }
+    // Draws with and without a test that can fail use the same shaders within one scene:
+    // each half shows what its own draw's test says (the left draw's test rejects alpha 128).
+    struct Case {
+        uint32_t enable, func;
+        bool leftDrawn;
+    };
+    const Case cases[] = {{1, CMP_LESS, false}, {1, CMP_NEVER, false}, {0, CMP_NEVER, true},
+                          {1, CMP_ALWAYS, true}, {1, CMP_LESSEQUAL, true}};
+    const std::vector<Vertex> left = Rectangle(-1, -1, 0, 1, 0x80000000u | white);
+    const std::vector<Vertex> right = Rectangle(0, -1, 1, 1, 0x80000000u | white);
+    for (const Case& c : cases) {
+        device->SetFVF(kVertexFvf);
+        ASSERT_EQ(device->BeginScene(), OK);
+        Clear(0);
+        device->SetRenderState(RS_ALPHATESTENABLE, c.enable);
+        device->SetRenderState(RS_ALPHAFUNC, c.func);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+        device->SetRenderState(RS_ALPHATESTENABLE, 0);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, right.data(), sizeof(Vertex));
+        ASSERT_EQ(device->EndScene(), OK);
+        ExpectPicture("alpha_test_toggled_" + std::to_string(c.enable) + "_" + std::to_string(c.func), backBuffer,
+                      [&](uint32_t x, uint32_t) { return x >= kSize / 2 || c.leftDrawn ? white : 0u; }, 0);
+    }
 }
 
 TEST_F(DrawFixture, DepthFunctionsWritesAndBias) {
@@ -541,6 +564,39 @@ TEST_F(DrawFixture, RefusedDrawsDrawNothingAndResetKeepsDrawing) {
     Clear(Argb(255, 0, 0, 255));
     Draw(PT_TRIANGLELIST, Rectangle(-1, -1, 0, 1, Argb(255, 0, 255, 0)), 2);
     ExpectPicture("after_reset", backBuffer, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0x00FF00u : 0x0000FFu; }, 0);
+}
+
+// Repeated sets between draws are dropped at the device; the draws still see every value
+// that changed, and a second thread's context gets the state it needs.
+TEST_F(DrawFixture, RepeatedSetsAreDroppedWithoutChangingThePicture) {
+    UseShaders(kPassVertex, "float4 Tint : register(c3);\nfloat4 pixel(float4 c : COLOR0) : COLOR0 { return c * Tint; }\n");
+    const float full[4] = {1, 1, 1, 1}, half[4] = {0.5f, 0.5f, 0.5f, 1};
+    const std::vector<Vertex> left = Rectangle(-1, -1, 0, 1, 0xFFFFFFFFu), right = Rectangle(0, -1, 1, 1, 0xFFFFFFFFu);
+    device->SetFVF(kVertexFvf);
+    ASSERT_EQ(device->BeginScene(), OK);
+    Clear(0);
+    device->SetPixelShaderConstantF(3, full, 1);
+    device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+    const uint64_t dropped = recorder->DroppedCalls();
+    device->SetPixelShaderConstantF(3, full, 1);
+    device->SetRenderState(RS_CULLMODE, CULL_NONE);
+    device->SetFVF(kVertexFvf);
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 3);
+    device->SetPixelShaderConstantF(3, half, 1);
+    device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, right.data(), sizeof(Vertex));
+    ASSERT_EQ(device->EndScene(), OK);
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 3);
+    ExpectPicture("repeated_sets", backBuffer, [](uint32_t x, uint32_t) { return x < kSize / 2 ? 0xFFFFFFu : 0x808080u; }, 1);
+
+    // Another thread draws with the state this one left (its own context starts empty).
+    std::thread([&] {
+        device->SetPixelShaderConstantF(3, half, 1);  // dropped: the device holds it
+        ASSERT_EQ(device->BeginScene(), OK);
+        device->DrawPrimitiveUP(PT_TRIANGLELIST, 2, left.data(), sizeof(Vertex));
+        ASSERT_EQ(device->EndScene(), OK);
+    }).join();
+    EXPECT_EQ(recorder->DroppedCalls(), dropped + 4);
+    ExpectPicture("repeated_sets_other_thread", backBuffer, [](uint32_t, uint32_t) { return 0x808080u; }, 1);
 }
 
 }  // namespace

@@ -119,12 +119,12 @@ TEST(PostHelpers, CompositeOptionStringsFollowTheirMask) {
     std::istringstream lines(Reference("options"));
     uint32_t mask = 0, empty = 0;
     for (std::string line; std::getline(lines, line); ++mask) {
-        ASSERT_LT(mask, 32u);
+        ASSERT_LT(mask, 64u);
         EXPECT_EQ("[" + CompositeOptionString(mask) + "]", line) << mask;
         empty += CompositeOptionString(mask).empty() ? 1 : 0;
     }
-    EXPECT_EQ(mask, 32u);
-    EXPECT_EQ(empty, 16u);
+    EXPECT_EQ(mask, 64u);
+    EXPECT_EQ(empty, 32u);
 }
 
 
@@ -284,6 +284,32 @@ struct CompositeTest : PostFixture {
         return nullptr;
     }
 };
+
+// Sharpening's taps are a variant of their own: chosen exactly when the strength is not 0,
+// with the rest of the option mask unchanged.
+TEST_F(CompositeTest, SharpeningIsAVariantChosenOnlyWhenOn) {
+    auto maskOf = [&](const DrawRecord* d) {
+        for (uint32_t m = 0; m < PostProcessChain::kCompositeShaderCount; ++m) {
+            const ShaderPair& p = Chain().compositeShaders[m];
+            if (p.IsValid() && d->pixelShader.serial == PixelSerial(p) && (m & COMPOSITE_ENABLED)) return m;
+        }
+        return ~0u;
+    };
+    uint32_t masks[3] = {};
+    const float strengths[3] = {0.0f, 0.25f, -0.5f};
+    for (uint32_t i = 0; i < 3; ++i) {
+        Edit([&](SceneParameterBlock& p) { p.rest.sharpenStrength = strengths[i]; });
+        const std::vector<DrawRecord> draws = Frame(1);
+        const DrawRecord* d = Composite(draws);
+        ASSERT_NE(d, nullptr);
+        masks[i] = maskOf(d);
+        ASSERT_NE(masks[i], ~0u);
+        EXPECT_EQ((masks[i] & COMPOSITE_SHARPEN) != 0, strengths[i] != 0.0f) << strengths[i];
+        EXPECT_FLOAT_EQ(d->PixelConstant(7)[2], -strengths[i]);
+    }
+    EXPECT_EQ(masks[0] | COMPOSITE_SHARPEN, masks[1]);
+    EXPECT_EQ(masks[1], masks[2]);
+}
 
 TEST_F(CompositeTest, ConstantsComeFromTheParametersAndTheSceneCamera) {
     const HDRColor correction{128, 255, 64, 255, 1.0f}, top{10, 20, 30, 40, 1.0f}, glow{200, 100, 50, 255, 2.0f};

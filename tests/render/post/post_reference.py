@@ -27,7 +27,7 @@ independently of the renderer's code (single precision through numpy.float32).
       zoom-blur pass on a W x H render, one a line: the pass, vs or ps, the register and
       its four values ("any" where the register's component is not read)
   options
-      the 32 composite option strings, one a line, in brackets
+      the 64 composite option strings, one a line, in brackets
   passes MODE QUALITY FXAA ZOOM SHIFT CONTRAST OUTLINES SCALED W H
       the chain's draws in order on a W x H render, one a line: the shader, the option
       mask or -, the target (A, B or S for the bound target), the sRGB write, the
@@ -185,13 +185,13 @@ def uiblur(a):
             float(f(f(left - f(x0)) * sx)), float(f(f(top - f(y0)) * sy))]
 
 
-WORDS = ["ENABLED", "OUTLINES", "LOCAL_CONTRAST", "LOW_SPEC_MODE", "LUM_IN_ALPHA"]
+WORDS = ["ENABLED", "OUTLINES", "LOCAL_CONTRAST", "LOW_SPEC_MODE", "LUM_IN_ALPHA", "SHARPEN"]
 
 
 def option(mask):
     if not mask & 1:
         return ""
-    return "".join(WORDS[b] + " " for b in range(5) if mask & (1 << b))
+    return "".join(WORDS[b] + " " for b in range(6) if mask & (1 << b))
 
 
 def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H):
@@ -264,7 +264,7 @@ def main(argv):
         for name, stage, reg, v in passconst([float(x) for x in argv[2:17]]):
             print(name, stage, reg, *(x if isinstance(x, str) else "%.9g" % float(x) for x in v))
     elif cmd == "options":
-        for m in range(32):
+        for m in range(64):
             print("[%s]" % option(m))
     elif cmd == "passes":
         a = argv[2:]

@@ -53,7 +53,7 @@ TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAn
     valid = 0;
     for (const ShaderPair& p : chain.compositeShaders) count(p);
     for (const ShaderPair& p : chain.passShaders) count(p);
-    EXPECT_EQ(valid, 32u + PostProcessChain::PASS_SHADER_COUNT);
+    EXPECT_EQ(valid, PostProcessChain::kCompositeShaderCount + PostProcessChain::PASS_SHADER_COUNT);
     // Exactly the requested variants exist, and none failed to compile.
     EXPECT_EQ(PooledShaders().size(), held.size());
     EXPECT_TRUE(Lines("HLSL error").empty());
