@@ -267,13 +267,18 @@ TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
     }
     gGameConfig->useContainerFiles = true;
     static bool texturesAtApply = true, commonAtApply = false;
-    SetRendererConfigApplyHook([](const RendererConfigContainer& c) {
-        texturesAtApply = Mounted("textures");
-        commonAtApply = Mounted("common");
-        gVornexRenderer.ApplyConfig(c);
-    });
+    // Notes the mounts at the apply, then applies as the renderer does.
+    struct MountsAtApply : RendererConfigServices {
+        void ApplyRendererConfig(const RendererConfigContainer& c) override {
+            texturesAtApply = Mounted("textures");
+            commonAtApply = Mounted("common");
+            renderer->ApplyRendererConfig(c);
+        }
+        RendererConfigServices* renderer = &GetRendererConfigServices();
+    } noting;
+    SetRendererConfigServices(&noting);
     const bool started = gVornexEngine.Init(window, kTitle, gGameConfig, true);
-    SetRendererConfigApplyHook([](const RendererConfigContainer& c) { gVornexRenderer.ApplyConfig(c); });
+    SetRendererConfigServices(noting.renderer);
     ASSERT_TRUE(started);
     EXPECT_FALSE(texturesAtApply);
     EXPECT_TRUE(commonAtApply);
