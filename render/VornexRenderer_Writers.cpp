@@ -13,9 +13,9 @@ void VornexRenderer::PostReleaseDeviceResources() { Post(TASK_RELEASE_DEVICE_RES
 void VornexRenderer::PostNewScene(const BoundingBox4& box, float cellSize) { Post(TASK_NEW_SCENE, box, cellSize); }
 void VornexRenderer::PostSceneGridValue(float value) { Post(TASK_SCENE_GRID_VALUE, value); }
 void VornexRenderer::RequestDeviceReset() { Post(TASK_REQUEST_DEVICE_RESET); }
-void VornexRenderer::PostGameDelegate(void* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
+void VornexRenderer::PostGameDelegate(GameDelegate* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
 void VornexRenderer::PostNop() { Post(TASK_NOP); }
-void VornexRenderer::SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene) {
+void VornexRenderer::SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t overScene) {
     Post(TASK_LOADING_SCREEN, screen, unused, overScene);
 }
 void VornexRenderer::PostResetOverride() { Post(TASK_RESET_OVERRIDE); }

@@ -70,8 +70,8 @@ public:
     // reported with one line and succeeds with the values unchanged (the defaults).
     bool Load();
 
-    // Runs the language hook when the name is null or "Default language", then every
-    // listener with the name.
+    // Selects the language (LanguageSelectionServices) when the name is null or "Default
+    // language", then runs every listener with the name.
     void OnPropertyChanged(const char* propertyName) override;
     void AddListener(ProjectConfigListener listener, void* context);
     void RemoveListener(ProjectConfigListener listener, void* context);

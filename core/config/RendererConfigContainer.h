@@ -39,8 +39,8 @@ public:
     static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
-    // Calls the apply hook when the name is null (everything changed) or
-    // "GFX quality level".
+    // Applies the settings through RendererConfigServices when the name is null
+    // (everything changed) or "GFX quality level".
     void OnPropertyChanged(const char* propertyName) override;
 
     uint32_t msaaMode = 0;

@@ -293,7 +293,7 @@ void VornexRenderer::RenderScene(const Vector& clearColour, uint32_t passFlags, 
         ClearTarget(CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, clearColour, 1.0f, 0);
     }
     SetSceneConstants(static_cast<uint8_t>(passFlags & 0xFFu));
-    if (gameDelegate) GetGameRenderServices().RenderScenePass(static_cast<GameDelegate*>(gameDelegate));
+    if (gameDelegate) GetGameRenderServices().RenderScenePass(gameDelegate);
     if (!(passFlags & RENDER_PASS_SKIP_DEFERRED)) RenderDeferredPrePass(passFlags);
     SetStencilOps(STENCILOP_REPLACE, STENCILOP_REPLACE, STENCILOP_REPLACE);
     SetStencilFunc(CMP_ALWAYS, 255, 0, 0);
