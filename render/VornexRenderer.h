@@ -361,10 +361,10 @@ public:
     // timer, the smooth game timer and the smooth gameplay timer, in that order.
     void PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
                          const RenderFrameClock& gameplay, uint32_t flags);
-    void PostRegisterLight(void* light);
+    void PostRegisterLight(RendererLight* light);
     void PostResetFrameGather();
     void PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
-    void SubmitRenderTask(void* renderingContext, uint32_t renderFlags);
+    void SubmitRenderTask(EntityRenderingContext* renderingContext, uint32_t renderFlags);
     // Task 45: text bytes (not terminated) through the font; refused when they do not
     // fit one block.
     bool PostDrawText(void* font, const Matrix& matrix, const Vector& colour, uint32_t valueA, uint32_t valueB,
@@ -785,7 +785,7 @@ private:
     // Outline gathering of the frame's outlined entities under the category mask.
     void GatherOutlines(uint32_t mask);
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
-    void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
+    void SubmitRenderTaskOnRenderThread(EntityRenderingContext* context, uint32_t flags);
     // A notification of a renderer object that no renderer object takes yet.
     void NotifyRendererObject(void* object, uint32_t value) {}
     // An object query no renderer object answers yet (0; task 43 writes it to its result).

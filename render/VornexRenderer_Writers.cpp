@@ -80,7 +80,7 @@ void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const Rende
          gameplay.frameTime, flags);
 }
 
-void VornexRenderer::PostRegisterLight(void* light) { Post(TASK_REGISTER_LIGHT, light); }
+void VornexRenderer::PostRegisterLight(RendererLight* light) { Post(TASK_REGISTER_LIGHT, light); }
 void VornexRenderer::PostResetFrameGather() { Post(TASK_RESET_FRAME_GATHER); }
 
 void VornexRenderer::PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear) {
@@ -88,7 +88,7 @@ void VornexRenderer::PostRenderPassFlags(const Vector& clearColour, uint32_t pas
     Post(TASK_RENDER_PASSES, rgba, passFlags, clear);
 }
 
-void VornexRenderer::SubmitRenderTask(void* renderingContext, uint32_t renderFlags) {
+void VornexRenderer::SubmitRenderTask(EntityRenderingContext* renderingContext, uint32_t renderFlags) {
     Post(TASK_SUBMIT_RENDER_TASK, renderingContext, renderFlags);
 }
 

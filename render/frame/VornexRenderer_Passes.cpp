@@ -112,9 +112,9 @@ void VornexRenderer::ForgetLight(const RendererLight* light) {
 }
 
 bool VornexRenderer::TaskRegisterLight(CommandRingBuffer& r) {
-    void* light = nullptr;
+    RendererLight* light = nullptr;
     if (!Read(r, light)) return false;
-    if (gathering) AddLight(static_cast<RendererLight*>(light));
+    if (gathering) AddLight(light);
     return true;
 }
 
@@ -127,8 +127,7 @@ void VornexRenderer::ComputeSortKey(uint32_t index, const EntityRenderingContext
     sortKeys[index] = {key > 0.0f && std::isfinite(key) ? std::bit_cast<uint32_t>(key) : 0u, index};
 }
 
-void VornexRenderer::SubmitRenderTaskOnRenderThread(void* contextPointer, uint32_t flags) {
-    auto* context = static_cast<EntityRenderingContext*>(contextPointer);
+void VornexRenderer::SubmitRenderTaskOnRenderThread(EntityRenderingContext* context, uint32_t flags) {
     if (!context) return;
     if (!gathering) {
         RenderTaskArguments arguments;
