@@ -11,7 +11,6 @@
 
 #include "bench/RateReporter.h"
 #include "engine/entity/EntityManager.h"
-#include "engine/services/EngineServices.h"
 #include "scene/entities/TriggerEntity.h"
 #include "scene/startup/SceneStaticInit.h"
 #include "tests/support/ProgramStaticInit.h"

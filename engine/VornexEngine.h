@@ -149,6 +149,6 @@ void DestroyGlobalVornexEngine();
 // The name of the system font (a font resource, kind 2) the engine keeps loaded.
 constexpr const char* kSystemFontName = "_system.ttf~020";
 
-// Online-services start-up during engine start-up (the default of its EngineServices
-// entry): offline with local data when no broker is configured; false ends start-up.
+// Online-services start-up during engine start-up (what MultiplayerServices calls):
+// offline with local data when no broker is configured; false ends start-up.
 bool InitSteam();

@@ -3,16 +3,17 @@
 // here only posts commands to the renderer thread, which draws them.
 #include "core/Time.h"
 #include "core/profiler/Profiler.h"
-#include "engine/services/EngineServices.h"
 #include "engine/SceneRenderList.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityLayers.h"
 #include "engine/entity/EntityManager.h"
 #include "game/Game.h"
+#include "game/GameFrameUI.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
 #include "platform/os/Thread.h"
 #include "render/VornexRenderer.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
 
@@ -44,8 +45,8 @@ struct GameFrameView {
 namespace {
 
 void RenderScreen(UIScreen* screen, const GameFrameView& view) {
-    if (screen && gEngineServices.uiScreenRender)
-        gEngineServices.uiScreenRender(screen, view.width, view.height, view.gameTime, view.gameplayTime, view.cursor);
+    if (screen)
+        GetGameFrameUI().RenderScreen(screen, view.width, view.height, view.gameTime, view.gameplayTime, view.cursor);
 }
 
 // Cursor picking: the entities the frame's list gathered become the entity manager's
@@ -97,11 +98,11 @@ bool Game::RenderFrame() {
 
 void Game::DrawFrameContent(uint32_t width, uint32_t height) {
     // 4. What to draw.
-    const bool videoPlaying = gEngineServices.videoIsPlaying && gEngineServices.videoIsPlaying();
-    const bool fullScreenVideo = videoPlaying && gEngineServices.videoIsFullScreen && gEngineServices.videoIsFullScreen();
+    GameFrameUI& ui = GetGameFrameUI();
+    const bool videoPlaying = ui.VideoPlaying();
+    const bool fullScreenVideo = videoPlaying && ui.VideoFullScreen();
     UIScreen* active = screens[GAMESCREEN_ACTIVE];
-    const bool blocked =
-        active && gEngineServices.uiScreenBlocksSceneRendering && gEngineServices.uiScreenBlocksSceneRendering(active);
+    const bool blocked = active && active->BlocksSceneRendering();
     const bool scene = !blocked && !fullScreenVideo;
     // 5. Visible layers and the output.
     if (scene) {
@@ -126,8 +127,8 @@ void Game::DrawFrameContent(uint32_t width, uint32_t height) {
         gVornexRenderer.SetViewport(0, 0, width, height, 0.0f, 1.0f);
         gVornexRenderer.SetSRGBWrite(1);
         gVornexRenderer.Clear(kClearTarget, Vector(0.0f, 0.0f, 0.0f, 0.0f), 1.0f, 0);
-        if (gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
-        if (gEngineServices.videoDrawFrame) gEngineServices.videoDrawFrame();
+        ui.UpdateVideoFrame();
+        ui.DrawVideoFrame();
         gVornexRenderer.WaitForFrameLatency(kFrameLatency);
         gVornexRenderer.PostNop();
     } else if (scene) {
@@ -136,14 +137,13 @@ void Game::DrawFrameContent(uint32_t width, uint32_t height) {
         gVornexRenderer.WaitForFrameLatency(kFrameLatency);
         gVornexRenderer.PostNop();
     }
-    if (videoPlaying && !fullScreenVideo && gEngineServices.videoUpdateFrame) gEngineServices.videoUpdateFrame();
+    if (videoPlaying && !fullScreenVideo) ui.UpdateVideoFrame();
     gVornexRenderer.PostBeginOutlineGather();
     RenderScreen(active, view);
     RenderScreen(screens[GAMESCREEN_MODAL], view);
     if (ScreenShown(GAMESCREEN_OVERLAY)) RenderScreen(screens[GAMESCREEN_OVERLAY], view);
     gVornexRenderer.PostRenderOutlines();
-    if (console && !gVornexRenderer.SceneLoading() && gEngineServices.consoleScreenRender)
-        gEngineServices.consoleScreenRender(console, width, height);
+    if (console && !gVornexRenderer.SceneLoading()) ui.RenderConsole(console, width, height);
     gProfiler.Draw(width, height);
 }
 

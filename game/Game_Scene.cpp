@@ -21,6 +21,7 @@
 #include "render/VornexRenderer.h"
 #include "render/resources/ResourceManager.h"
 #include "render/scene/RendererScene.h"
+#include "ui/elements/UIScreen.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The scripts' configuration helper. See LUAConfigHelper.h.
 //
 // The renderer keeps its own copy of the renderer configuration (filled by the
-// configuration's apply hook), and a device reset builds its present parameters from
+// configuration's RendererConfigServices), and a device reset builds its present parameters from
 // that copy. Every function here that resets the device or asks for a reset first hands
 // the configuration over, so the changed setting is the one the reset applies.
 #include "game/LUAConfigHelper.h"

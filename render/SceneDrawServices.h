@@ -9,6 +9,7 @@
 // method is called on the render thread except InitParticleGlobals (device creation).
 #include <cstdint>
 
+struct BoundingBox4;
 class Matrix;
 class MeshTemplateRenderingData;
 class ParticleSystemInstance;
@@ -29,17 +30,16 @@ public:
     // Advances every live effect context with the three clocks of the frame (engine,
     // smooth game, smooth gameplay).
     virtual void UpdateEffects(const RenderFrameClock clocks[3]) {}
-    // Draws one particle system (world matrix, the 32-byte bounding box image as it lies in
-    // the command stream, colour).
-    virtual void DrawParticleSystem(ParticleSystemInstance* system, const Matrix& world, const void* box,
+    // Draws one particle system (world matrix, bounding box, colour).
+    virtual void DrawParticleSystem(ParticleSystemInstance* system, const Matrix& world, const BoundingBox4* box,
                                     const Vector& colour) {}
     // Allocates the shared particle arrays (device creation).
     virtual void InitParticleGlobals() {}
-    // Draws one mesh (two matrices, the 32-byte bounding box image, colour, value, flag
-    // byte; records: the recordCount 48-byte records of the debug task, read in place from
-    // the command stream at 16-byte alignment, or null).
+    // Draws one mesh (two matrices, the bounding box, colour, value, flag byte; records: the
+    // recordCount 48-byte records of the debug task, read in place from the command stream
+    // at 16-byte alignment, or null).
     virtual void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
-                          const void* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                          const BoundingBox4* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
                           uint32_t recordCount) {}
     // The mesh draw batch of the deferred pre-pass: Begin empties the batch and turns
     // batching on for the pass number and mode ((2, 3) geometry, (4, 0) compose, (8, 1) the

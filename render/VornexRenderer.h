@@ -37,6 +37,10 @@
 #include "render/RendererPresenterThread.h"
 
 class EntityRenderingContext;
+class GameDelegate;
+class MeshTemplateRenderingData;
+class ParticleSystemInstance;
+class UIElement;
 class PostProcessChain;
 struct RendererLight;
 class RendererProfilerDrawer;
@@ -109,8 +113,8 @@ struct PresentParameterBlock {
 };
 static_assert(sizeof(PresentParameterBlock) == 64, "the present-parameter block is 64 bytes");
 
-// The renderer's own copy of the renderer configuration (main thread; the apply hook
-// fills it).
+// The renderer's own copy of the renderer configuration (main thread; the renderer's
+// RendererConfigServices fills it).
 struct RendererSettings {
     uint32_t msaaMode = 0;
     uint32_t gfxQualityLevel = 3;
@@ -322,9 +326,9 @@ public:
     void PostNewScene(const BoundingBox4& box, float cellSize);
     void PostSceneGridValue(float value);
     void RequestDeviceReset();
-    void PostGameDelegate(void* gameDelegate);  // hands the render thread the game delegate it calls back
+    void PostGameDelegate(GameDelegate* gameDelegate);  // hands the render thread the game delegate it calls back
     void PostNop();
-    void SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene);
+    void SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t overScene);
     void PostResetOverride();
     // Stores the frame's visible-layer mask (32 bytes; null: all 0xFF) and block-rendering
     // mask on the render thread (the mask also keys the ambient cube's refresh).
@@ -357,10 +361,10 @@ public:
     // timer, the smooth game timer and the smooth gameplay timer, in that order.
     void PostFrameParams(const RenderFrameClock& engine, const RenderFrameClock& game,
                          const RenderFrameClock& gameplay, uint32_t flags);
-    void PostRegisterLight(void* light);
+    void PostRegisterLight(RendererLight* light);
     void PostResetFrameGather();
     void PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
-    void SubmitRenderTask(void* renderingContext, uint32_t renderFlags);
+    void SubmitRenderTask(EntityRenderingContext* renderingContext, uint32_t renderFlags);
     // Task 45: text bytes (not terminated) through the font; refused when they do not
     // fit one block.
     bool PostDrawText(void* font, const Matrix& matrix, const Vector& colour, uint32_t valueA, uint32_t valueB,
@@ -381,12 +385,14 @@ public:
     // Records: recordCount 48-byte records (tasks 65 / 67, which carry the count and the
     // records 16-byte aligned in place), or none (64 / 66). False when they do not fit
     // one block.
-    bool DebugDrawMeshTemplate(const void* meshData, const Matrix& world, const Matrix& previous, const void* box32,
-                               const Vector& colour, uint32_t value, uint8_t flag, const void* records,
-                               uint32_t recordCount);
-    bool DebugDrawMeshTemplateParts(const void* meshData, const Matrix& world, const Vector& colour,
+    // A null box goes as zeros.
+    bool DebugDrawMeshTemplate(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
+                               const BoundingBox4* box, const Vector& colour, uint32_t value, uint8_t flag,
+                               const void* records, uint32_t recordCount);
+    bool DebugDrawMeshTemplateParts(const MeshTemplateRenderingData* mesh, const Matrix& world, const Vector& colour,
                                     const void* records, uint32_t recordCount);
-    void DebugDrawParticleTemplate(void* particleSystem, const Matrix& world, const void* box32, const Vector& colour);
+    void DebugDrawParticleTemplate(ParticleSystemInstance* system, const Matrix& world, const BoundingBox4* box,
+                                   const Vector& colour);
 
     // Configuration and present parameters (main thread).
     void ApplyConfig(const RendererConfigContainer& config);
@@ -779,7 +785,7 @@ private:
     // Outline gathering of the frame's outlined entities under the category mask.
     void GatherOutlines(uint32_t mask);
     void RunScenePasses(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
-    void SubmitRenderTaskOnRenderThread(void* context, uint32_t flags);
+    void SubmitRenderTaskOnRenderThread(EntityRenderingContext* context, uint32_t flags);
     // A notification of a renderer object that no renderer object takes yet.
     void NotifyRendererObject(void* object, uint32_t value) {}
     // An object query no renderer object answers yet (0; task 43 writes it to its result).
@@ -895,7 +901,7 @@ private:
     alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
     uint32_t idleTicks = 0;
-    void* loadingScreen = nullptr;
+    UIElement* loadingScreen = nullptr;
     uint8_t loadingScreenOverScene = 0;
     uint8_t blankFrameMode = 0;
     float loadingPresentInterval = 0.016f;
@@ -906,7 +912,7 @@ private:
     uint32_t bucketEnableMask = 0xFFFFFFFFu;
     uint32_t outlineTypeMask = 0;
     uint32_t visualizationMode = 0;
-    void* gameDelegate = nullptr;
+    GameDelegate* gameDelegate = nullptr;
     int32_t overrideIndex = -1;
     uint8_t frameVisibleLayers[32];
     uint32_t frameBlockRenderingMask = 0;

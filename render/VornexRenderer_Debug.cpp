@@ -94,10 +94,11 @@ uint32_t RecordsBytes(const void* records, uint32_t count) {
 }
 }  // namespace
 
-bool VornexRenderer::DebugDrawMeshTemplate(const void* meshData, const Matrix& world, const Matrix& previous,
-                                           const void* box32, const Vector& colour, uint32_t value, uint8_t flag,
-                                           const void* records, uint32_t recordCount) {
-    const uint32_t fixed = sizeof meshData + 2 * sizeof(Matrix) + 32 + sizeof colour + sizeof value + sizeof flag;
+bool VornexRenderer::DebugDrawMeshTemplate(const MeshTemplateRenderingData* mesh, const Matrix& world,
+                                           const Matrix& previous, const BoundingBox4* box, const Vector& colour,
+                                           uint32_t value, uint8_t flag, const void* records, uint32_t recordCount) {
+    const uint32_t fixed = sizeof mesh + 2 * sizeof(Matrix) + sizeof(BoundingBox4) + sizeof colour + sizeof value +
+                           sizeof flag;
     if (records && recordCount > (kRenderMaxPayload - fixed - 20) / kMeshRecordBytes) {
         gLog.Error(LogCategory::RenderDevice, "VornexRenderer::DebugDrawMeshTemplate - %u records do not fit a block",
                    recordCount);
@@ -106,21 +107,19 @@ bool VornexRenderer::DebugDrawMeshTemplate(const void* meshData, const Matrix& w
     if (!BeginCommand(records ? TASK_DEBUG_MESH_RECORDS : TASK_DEBUG_MESH, fixed + RecordsBytes(records, recordCount)))
         return false;
     CommandRingBuffer& ring = Ring();
-    uint8_t box[32] = {};
-    if (box32) std::memcpy(box, box32, sizeof box);
-    ring.WriteValue(meshData);
+    ring.WriteValue(mesh);
     ring.WriteValue(world);
     ring.WriteValue(previous);
-    ring.WriteValue(box);
+    ring.WriteValue(box ? *box : BoundingBox4::ZERO4);
     ring.WriteValue(colour);
     ring.WriteValue(value);
     ring.WriteValue(flag);
     return !records || WriteRecords(ring, records, recordCount);
 }
 
-bool VornexRenderer::DebugDrawMeshTemplateParts(const void* meshData, const Matrix& world, const Vector& colour,
-                                                const void* records, uint32_t recordCount) {
-    const uint32_t fixed = sizeof meshData + sizeof(Matrix) + sizeof colour;
+bool VornexRenderer::DebugDrawMeshTemplateParts(const MeshTemplateRenderingData* mesh, const Matrix& world,
+                                                const Vector& colour, const void* records, uint32_t recordCount) {
+    const uint32_t fixed = sizeof mesh + sizeof(Matrix) + sizeof colour;
     if (records && recordCount > (kRenderMaxPayload - fixed - 20) / kMeshRecordBytes) {
         gLog.Error(LogCategory::RenderDevice,
                    "VornexRenderer::DebugDrawMeshTemplateParts - %u records do not fit a block", recordCount);
@@ -130,17 +129,15 @@ bool VornexRenderer::DebugDrawMeshTemplateParts(const void* meshData, const Matr
                       fixed + RecordsBytes(records, recordCount)))
         return false;
     CommandRingBuffer& ring = Ring();
-    ring.WriteValue(meshData);
+    ring.WriteValue(mesh);
     ring.WriteValue(world);
     ring.WriteValue(colour);
     return !records || WriteRecords(ring, records, recordCount);
 }
 
-void VornexRenderer::DebugDrawParticleTemplate(void* particleSystem, const Matrix& world, const void* box32,
-                                               const Vector& colour) {
-    uint8_t box[32] = {};
-    if (box32) std::memcpy(box, box32, sizeof box);
-    Post(TASK_DEBUG_PARTICLES, particleSystem, world, box, colour);
+void VornexRenderer::DebugDrawParticleTemplate(ParticleSystemInstance* system, const Matrix& world,
+                                               const BoundingBox4* box, const Vector& colour) {
+    Post(TASK_DEBUG_PARTICLES, system, world, box ? *box : BoundingBox4::ZERO4, colour);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -248,15 +245,15 @@ bool VornexRenderer::TaskDebugFlag(CommandRingBuffer& r) {
 
 namespace {
 struct MeshFields {
-    const void* meshData;
+    const MeshTemplateRenderingData* mesh;
     Matrix world, previous;
-    uint8_t box[32];
+    BoundingBox4 box;
     Vector colour;
     uint32_t value;
     uint8_t flag;
 };
 bool ReadMeshFields(CommandRingBuffer& r, MeshFields* f) {
-    return Read(r, f->meshData, f->world, f->previous, f->box, f->colour, f->value, f->flag);
+    return Read(r, f->mesh, f->world, f->previous, f->box, f->colour, f->value, f->flag);
 }
 }  // namespace
 
@@ -264,7 +261,7 @@ bool VornexRenderer::TaskDebugMesh(CommandRingBuffer& r) {
     MeshFields f;
     if (!ReadMeshFields(r, &f)) return false;
     SetSceneConstants(0);
-    GetSceneDrawServices().DrawMesh(static_cast<const MeshTemplateRenderingData*>(f.meshData), f.world, f.previous, f.box,
+    GetSceneDrawServices().DrawMesh(f.mesh, f.world, f.previous, &f.box,
                                     f.colour, f.value, f.flag, nullptr, 0);
     return true;
 }
@@ -276,41 +273,41 @@ bool VornexRenderer::TaskDebugMeshRecords(CommandRingBuffer& r) {
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
     SetSceneConstants(0);
-    GetSceneDrawServices().DrawMesh(static_cast<const MeshTemplateRenderingData*>(f.meshData), f.world, f.previous, f.box,
+    GetSceneDrawServices().DrawMesh(f.mesh, f.world, f.previous, &f.box,
                                     f.colour, f.value, f.flag, static_cast<const float*>(records), count);
     return true;
 }
 
 bool VornexRenderer::TaskDebugMeshParts(CommandRingBuffer& r) {
-    const void* meshData = nullptr;
+    const MeshTemplateRenderingData* mesh = nullptr;
     Matrix world;
     Vector colour;
-    if (!Read(r, meshData, world, colour)) return false;
-    GetSceneDrawServices().DrawSkinnedMesh(static_cast<const MeshTemplateRenderingData*>(meshData), world, colour, nullptr,
+    if (!Read(r, mesh, world, colour)) return false;
+    GetSceneDrawServices().DrawSkinnedMesh(mesh, world, colour, nullptr,
                                            0);
     return true;
 }
 
 bool VornexRenderer::TaskDebugMeshPartsRecords(CommandRingBuffer& r) {
-    const void* meshData = nullptr;
+    const MeshTemplateRenderingData* mesh = nullptr;
     Matrix world;
     Vector colour;
     uint32_t count = 0;
-    if (!Read(r, meshData, world, colour)) return false;
+    if (!Read(r, mesh, world, colour)) return false;
     const void* records = ReadRecords(r, &count);
     if (!records) return false;
-    GetSceneDrawServices().DrawSkinnedMesh(static_cast<const MeshTemplateRenderingData*>(meshData), world, colour,
+    GetSceneDrawServices().DrawSkinnedMesh(mesh, world, colour,
                                            static_cast<const float*>(records), count);
     return true;
 }
 
 bool VornexRenderer::TaskDebugParticles(CommandRingBuffer& r) {
-    void* system = nullptr;
+    ParticleSystemInstance* system = nullptr;
     Matrix world;
-    uint8_t box[32];
+    BoundingBox4 box;
     Vector colour;
     if (!Read(r, system, world, box, colour)) return false;
     SetSceneConstants(0);
-    GetSceneDrawServices().DrawParticleSystem(static_cast<ParticleSystemInstance*>(system), world, box, colour);
+    GetSceneDrawServices().DrawParticleSystem(system, world, &box, colour);
     return true;
 }

@@ -495,7 +495,7 @@ void VornexRenderer::LoadingScreenPresent() {
     lastLoadingPresent = os::ReadCounter();
     BindOutput(nullptr, 0, 1);
     ApplyFullViewport();
-    UIElement* screen = static_cast<UIElement*>(loadingScreen);
+    UIElement* screen = loadingScreen;
     const Vector colour = GetUIDrawServices().GetColor(screen);
     ClearTarget(CLEAR_TARGET | (depthInForce ? CLEAR_ZBUFFER : 0), colour, 1.0f, 0);
     if (!loadingScreenOverScene) {

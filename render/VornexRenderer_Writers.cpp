@@ -13,9 +13,9 @@ void VornexRenderer::PostReleaseDeviceResources() { Post(TASK_RELEASE_DEVICE_RES
 void VornexRenderer::PostNewScene(const BoundingBox4& box, float cellSize) { Post(TASK_NEW_SCENE, box, cellSize); }
 void VornexRenderer::PostSceneGridValue(float value) { Post(TASK_SCENE_GRID_VALUE, value); }
 void VornexRenderer::RequestDeviceReset() { Post(TASK_REQUEST_DEVICE_RESET); }
-void VornexRenderer::PostGameDelegate(void* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
+void VornexRenderer::PostGameDelegate(GameDelegate* delegate) { Post(TASK_GAME_DELEGATE, delegate); }
 void VornexRenderer::PostNop() { Post(TASK_NOP); }
-void VornexRenderer::SetLoadingScreen(void* screen, uint8_t unused, uint8_t overScene) {
+void VornexRenderer::SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t overScene) {
     Post(TASK_LOADING_SCREEN, screen, unused, overScene);
 }
 void VornexRenderer::PostResetOverride() { Post(TASK_RESET_OVERRIDE); }
@@ -80,7 +80,7 @@ void VornexRenderer::PostFrameParams(const RenderFrameClock& engine, const Rende
          gameplay.frameTime, flags);
 }
 
-void VornexRenderer::PostRegisterLight(void* light) { Post(TASK_REGISTER_LIGHT, light); }
+void VornexRenderer::PostRegisterLight(RendererLight* light) { Post(TASK_REGISTER_LIGHT, light); }
 void VornexRenderer::PostResetFrameGather() { Post(TASK_RESET_FRAME_GATHER); }
 
 void VornexRenderer::PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear) {
@@ -88,7 +88,7 @@ void VornexRenderer::PostRenderPassFlags(const Vector& clearColour, uint32_t pas
     Post(TASK_RENDER_PASSES, rgba, passFlags, clear);
 }
 
-void VornexRenderer::SubmitRenderTask(void* renderingContext, uint32_t renderFlags) {
+void VornexRenderer::SubmitRenderTask(EntityRenderingContext* renderingContext, uint32_t renderFlags) {
     Post(TASK_SUBMIT_RENDER_TASK, renderingContext, renderFlags);
 }
 

@@ -124,7 +124,7 @@ SoundLibrarySceneServices gSoundLibrarySceneServices;
 
 }  // namespace
 
-void FillSoundServices() {
+void InstallSoundServices() {
     SetSoundServices(&gSoundLibraryServices);
     SetSceneSoundServices(&gSoundLibrarySceneServices);
 }
@@ -136,7 +136,7 @@ void ClearSoundServices() {
 
 SceneSoundServices& SoundLibrarySceneServices() { return gSoundLibrarySceneServices; }
 
-void FillSoundServicesRow() {
-    FillSoundServices();
+void InstallSoundServicesRow() {
+    InstallSoundServices();
     PushExitHandler(&Clear, nullptr);
 }

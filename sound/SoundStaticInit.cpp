@@ -13,7 +13,7 @@ using K = StaticInitKind;
 const StaticInitRow kSoundRows[] = {
     {4, K::GlobalObject, "gSoundEngine", &StaticInitCreateGlobal<SoundEngine, gSoundEngine>, 0, 0},
     {4, K::Constants, "SoundParamWrapper::DEFAULT", &LoadDefaultSoundParams, 0, 0},
-    {4, K::Constants, "SoundServices and SceneSoundServices (sound)", &FillSoundServicesRow, 0, 0},
+    {4, K::Constants, "SoundServices and SceneSoundServices (sound)", &InstallSoundServicesRow, 0, 0},
     // With the fonts and the shaders.
     {6, K::ClassRegistration, "SoundEntryParams", &StaticInitRegister<SoundEntryParams>, 0, 0},
     {6, K::ClassRegistration, "SoundEntry", &StaticInitRegister<SoundEntry>, 0, 0},

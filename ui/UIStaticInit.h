@@ -8,9 +8,9 @@
 
 extern const StaticInitTable kUIStaticInit;
 
-// Installs the UI's seams (UIServices, UIDrawServices, SceneUIServices) and fills the
-// entries of gEngineServices that the UI serves. The start-up row runs it and pushes the
-// clearing onto the exit stack; tests that reset those tables call it again.
+// Installs the UI's seams (UIServices, UIDrawServices, SceneUIServices and the hooks of
+// the libraries below). The start-up row runs it and pushes the clearing onto the exit
+// stack; tests that reset those seams call it again.
 void InstallUIHooks();
 // Empties the entries InstallUIHooks fills.
 void ClearUIHooks();

@@ -51,7 +51,8 @@ public:
     // Keeps "Key binds" sorted after a load (a hand-edited file may not be).
     void OnLoaded(uint32_t options) override;
 
-    // Hands "Renderer config" to the renderer's apply hook (nothing while none is set).
+    // Hands "Renderer config" to the renderer (RendererConfigServices; nothing while none
+    // is installed).
     void FillRendererParams() { rendererConfig.OnPropertyChanged(nullptr); }
 
     // Virtual operations after those of RTTIPolyBaseClass, in this order.

@@ -15,10 +15,15 @@ ProjectConfig* gProjectConfig = nullptr;
 
 namespace {
 RTTIClass* gProjectConfigClass = nullptr;
-std::atomic<LanguageSelectionHook> gLanguageHook{nullptr};
+LanguageSelectionServices gDefaultLanguageServices;
+std::atomic<LanguageSelectionServices*> gLanguageServices{&gDefaultLanguageServices};
 }  // namespace
 
-void SetLanguageSelectionHook(LanguageSelectionHook hook) { gLanguageHook.store(hook); }
+LanguageSelectionServices& GetLanguageSelectionServices() { return *gLanguageServices.load(); }
+
+void SetLanguageSelectionServices(LanguageSelectionServices* services) {
+    gLanguageServices.store(services ? services : &gDefaultLanguageServices);
+}
 
 ProjectConfig::ProjectConfig() { RTTIValueStore<char*>::Assign(executableFileName, const_cast<char*>("Default")); }
 
@@ -52,7 +57,7 @@ bool ProjectConfig::Load() {
 
 void ProjectConfig::OnPropertyChanged(const char* propertyName) {
     if (!propertyName || RTTIStricmp(propertyName, "Default language") == 0)
-        if (LanguageSelectionHook hook = gLanguageHook.load()) hook();
+        GetLanguageSelectionServices().SelectLanguage();
     // A listener may remove itself: walk a copy.
     const Dynarray<Listener> current = listeners;
     for (const Listener& l : current) l.function(propertyName, l.context);

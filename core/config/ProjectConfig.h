@@ -26,7 +26,7 @@
 //   rate multiplier" float 1.0; "Particle pausing", "Collision vertices" bool true;
 //   "PC uses mobile settings" bool false.
 //
-// Threads: main thread. The language hook and the listeners run on the thread that
+// Threads: main thread. The language services and the listeners run on the thread that
 // reports the change.
 #include <cstdint>
 
@@ -37,10 +37,19 @@
 #include "core/rtti/SimpleGUID.h"
 #include "core/text/NameString.h"
 
-// Re-selects the string language from the project configuration; set by the string
-// manager, null until then.
-using LanguageSelectionHook = void (*)();
-void SetLanguageSelectionHook(LanguageSelectionHook hook);
+// LanguageSelectionServices: what a change of the project's "Default language" asks of
+// the localised strings. The UI installs the implementation that makes the string
+// manager choose its text language again; until then (and after
+// SetLanguageSelectionServices(nullptr)) the change selects nothing.
+class LanguageSelectionServices {
+public:
+    virtual ~LanguageSelectionServices() = default;
+    virtual void SelectLanguage() {}
+};
+
+LanguageSelectionServices& GetLanguageSelectionServices();
+// Not owned; null restores the default. Any thread.
+void SetLanguageSelectionServices(LanguageSelectionServices* services);
 
 // A listener of property changes (the name, or null for "all changed").
 using ProjectConfigListener = void (*)(const char* propertyName, void* context);
@@ -61,8 +70,8 @@ public:
     // reported with one line and succeeds with the values unchanged (the defaults).
     bool Load();
 
-    // Runs the language hook when the name is null or "Default language", then every
-    // listener with the name.
+    // Selects the language (LanguageSelectionServices) when the name is null or "Default
+    // language", then runs every listener with the name.
     void OnPropertyChanged(const char* propertyName) override;
     void AddListener(ProjectConfigListener listener, void* context);
     void RemoveListener(ProjectConfigListener listener, void* context);

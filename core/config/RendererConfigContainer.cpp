@@ -8,14 +8,19 @@
 
 namespace {
 RTTIClass* gRendererConfigClass = nullptr;
-std::atomic<RendererConfigApplyHook> gApplyHook{nullptr};
+RendererConfigServices gDefaultRendererConfigServices;
+std::atomic<RendererConfigServices*> gRendererConfigServices{&gDefaultRendererConfigServices};
 }  // namespace
 
-void SetRendererConfigApplyHook(RendererConfigApplyHook hook) { gApplyHook.store(hook); }
+RendererConfigServices& GetRendererConfigServices() { return *gRendererConfigServices.load(); }
+
+void SetRendererConfigServices(RendererConfigServices* services) {
+    gRendererConfigServices.store(services ? services : &gDefaultRendererConfigServices);
+}
 
 void RendererConfigContainer::OnPropertyChanged(const char* propertyName) {
     if (propertyName && RTTIStricmp(propertyName, "GFX quality level") != 0) return;
-    if (RendererConfigApplyHook hook = gApplyHook.load()) hook(*this);
+    GetRendererConfigServices().ApplyRendererConfig(*this);
 }
 
 const RTTIClass* RendererConfigContainer::RegisterClass(const char* nameOverride) {

@@ -10,16 +10,25 @@
 // refraction", "Enable outlines" bool true; "Display shadow debug info", "Display
 // entity names" bool false.
 //
-// Threads: main thread; the renderer receives copies through its apply hook.
+// Threads: main thread; the renderer receives copies through RendererConfigServices.
 #include <cstdint>
 
 #include "core/rtti/RTTIClass.h"
 
 class RendererConfigContainer;
 
-// Re-applies the renderer settings; set by the renderer, null until then.
-using RendererConfigApplyHook = void (*)(const RendererConfigContainer& config);
-void SetRendererConfigApplyHook(RendererConfigApplyHook hook);
+// RendererConfigServices: what a change of the "GFX quality level" asks of the renderer.
+// The renderer installs the implementation that applies the settings while it exists;
+// until then (and after SetRendererConfigServices(nullptr)) nothing is applied.
+class RendererConfigServices {
+public:
+    virtual ~RendererConfigServices() = default;
+    virtual void ApplyRendererConfig(const RendererConfigContainer& config) {}
+};
+
+RendererConfigServices& GetRendererConfigServices();
+// Not owned; null restores the default. Any thread.
+void SetRendererConfigServices(RendererConfigServices* services);
 
 class RendererConfigContainer : public RTTIPolyBaseClass {
 public:
@@ -30,8 +39,8 @@ public:
     static const RTTIClass* RegisterClass(const char* nameOverride = nullptr);
     const RTTIClass* GetRTTIClass() const override { return RegisterClass(); }
 
-    // Calls the apply hook when the name is null (everything changed) or
-    // "GFX quality level".
+    // Applies the settings through RendererConfigServices when the name is null
+    // (everything changed) or "GFX quality level".
     void OnPropertyChanged(const char* propertyName) override;
 
     uint32_t msaaMode = 0;

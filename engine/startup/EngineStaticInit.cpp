@@ -15,8 +15,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/SceneRenderList.h"
 #include "render/scene/DebugPathList.h"
-#include "render/resources/ResourceList.h"
-#include "render/resources/ResourceTemplatePool.h"
+#include "render/resources/TemplateResourceServices.h"
 #include "engine/script/LuaBitLibrary.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/entity/ReplicationBridge.h"
@@ -43,21 +42,24 @@ void CreateScriptHost() {
         nullptr);
 }
 
-// The entity manager object and the render-side hooks that reach templates: the
-// resource part of a template made by class name, and the resource lists' "Templates"
-// entries (acquire by name, then drop the use: the list only wants it loaded).
+// What the resource manager asks of the templates: the resource part of a template made
+// by class name, and the resource lists' "Templates" entries (acquire by name, then drop
+// the use: the list only wants it loaded).
+class EntityTemplateResources final : public TemplateResourceServices {
+public:
+    bool HasTemplateRegistry() const override { return true; }
+    Resource* ResourcePart(RTTIPolyBaseClass* object) override { return TemplateResourcePart(object); }
+    void PreloadTemplate(const char* templateName) override {
+        if (EntityTemplate* t = gEntityTemplateRegistry.AcquireTemplateByName(templateName, 0)) t->Release();
+    }
+};
+EntityTemplateResources gEntityTemplateResources;
+
+// The entity manager object and the template services of the resource manager.
 void CreateEntityManager() {
     StaticInitCreateGlobal<EntityManager, gEntityManager>();
-    ResourceTemplatePool::SetResourcePartHook(&TemplateResourcePart);
-    ResourceList::SetTemplatePreloadHook([](const char* templateName) {
-        if (EntityTemplate* t = gEntityTemplateRegistry.AcquireTemplateByName(templateName, 0)) t->Release();
-    });
-    PushExitHandler(
-        [](void*) {
-            ResourceTemplatePool::SetResourcePartHook(nullptr);
-            ResourceList::SetTemplatePreloadHook(nullptr);
-        },
-        nullptr);
+    SetTemplateResourceServices(&gEntityTemplateResources);
+    PushExitHandler([](void*) { SetTemplateResourceServices(nullptr); }, nullptr);
 }
 
 // The engine object in its static storage; destroyed after a shutdown that its owner ran.

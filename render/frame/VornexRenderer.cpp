@@ -57,7 +57,12 @@ namespace {
 alignas(VornexRenderer) unsigned char gRendererStorage[sizeof(VornexRenderer)];
 alignas(VornexRendererPresenterThread) unsigned char gPresenterStorage[sizeof(VornexRendererPresenterThread)];
 
-void ApplyRendererConfig(const RendererConfigContainer& config) { gVornexRenderer.ApplyConfig(config); }
+// A change of the configuration's quality level applies the settings to the renderer.
+class RendererConfigApply final : public RendererConfigServices {
+public:
+    void ApplyRendererConfig(const RendererConfigContainer& config) override { gVornexRenderer.ApplyConfig(config); }
+};
+RendererConfigApply gRendererConfigApply;
 
 }  // namespace
 
@@ -70,11 +75,11 @@ void DestroyGlobalPresenter() { gVornexRendererPresenter.~VornexRendererPresente
 
 void CreateGlobalRenderer() {
     new (gRendererStorage) VornexRenderer;
-    SetRendererConfigApplyHook(&ApplyRendererConfig);
+    SetRendererConfigServices(&gRendererConfigApply);
 }
 
 void DestroyGlobalRenderer() {
-    SetRendererConfigApplyHook(nullptr);
+    SetRendererConfigServices(nullptr);
     gVornexRenderer.~VornexRenderer();
 }
 

@@ -112,9 +112,9 @@ void VornexRenderer::ForgetLight(const RendererLight* light) {
 }
 
 bool VornexRenderer::TaskRegisterLight(CommandRingBuffer& r) {
-    void* light = nullptr;
+    RendererLight* light = nullptr;
     if (!Read(r, light)) return false;
-    if (gathering) AddLight(static_cast<RendererLight*>(light));
+    if (gathering) AddLight(light);
     return true;
 }
 
@@ -127,8 +127,7 @@ void VornexRenderer::ComputeSortKey(uint32_t index, const EntityRenderingContext
     sortKeys[index] = {key > 0.0f && std::isfinite(key) ? std::bit_cast<uint32_t>(key) : 0u, index};
 }
 
-void VornexRenderer::SubmitRenderTaskOnRenderThread(void* contextPointer, uint32_t flags) {
-    auto* context = static_cast<EntityRenderingContext*>(contextPointer);
+void VornexRenderer::SubmitRenderTaskOnRenderThread(EntityRenderingContext* context, uint32_t flags) {
     if (!context) return;
     if (!gathering) {
         RenderTaskArguments arguments;
@@ -293,7 +292,7 @@ void VornexRenderer::RenderScene(const Vector& clearColour, uint32_t passFlags, 
         ClearTarget(CLEAR_TARGET | CLEAR_ZBUFFER | CLEAR_STENCIL, clearColour, 1.0f, 0);
     }
     SetSceneConstants(static_cast<uint8_t>(passFlags & 0xFFu));
-    if (gameDelegate) GetGameRenderServices().RenderScenePass(static_cast<GameDelegate*>(gameDelegate));
+    if (gameDelegate) GetGameRenderServices().RenderScenePass(gameDelegate);
     if (!(passFlags & RENDER_PASS_SKIP_DEFERRED)) RenderDeferredPrePass(passFlags);
     SetStencilOps(STENCILOP_REPLACE, STENCILOP_REPLACE, STENCILOP_REPLACE);
     SetStencilFunc(CMP_ALWAYS, 255, 0, 0);

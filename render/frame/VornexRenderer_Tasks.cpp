@@ -81,7 +81,7 @@ bool VornexRenderer::TaskGameDelegate(CommandRingBuffer& r) { return Read(r, gam
 constexpr uint32_t kLoadingScreenFadeClock = 32;
 
 bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
-    void* screen = nullptr;
+    UIElement* screen = nullptr;
     uint8_t unused = 0, overScene = 0;
     if (!Read(r, screen, unused, overScene)) return false;
     if (presenter->IsRunning()) presenter->Flush();
@@ -89,7 +89,7 @@ bool VornexRenderer::TaskLoadingScreen(CommandRingBuffer& r) {
     if (screen && screen != loadingScreen) {
         loadingScreen = screen;
         UIDrawServices& ui = GetUIDrawServices();
-        UIElement* element = static_cast<UIElement*>(screen);
+        UIElement* element = screen;
         ui.RemoveActions(element, -1);
         const Vector opaqueWhite(1, 1, 1, 1);
         const bool fadeIn = ui.HasFadeIn(element);

@@ -1,5 +1,6 @@
 #include "render/resources/ResourceFont.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -16,7 +17,8 @@ constexpr const char* kFontDirectory = "Common/Fonts";
 constexpr uint32_t kLanguageCount = 11;
 constexpr uint32_t kCharacterSetBytes = 65536 / 8;
 
-ResourceFont::Hooks gFontHooks{};
+FontFileServices gDefaultFontFileServices;
+std::atomic<FontFileServices*> gFontFileServices{&gDefaultFontFileServices};
 
 // Decimal digits from p (saturating); p is left after them.
 uint32_t ReadDecimal(const char*& p) {
@@ -29,7 +31,11 @@ uint32_t ReadDecimal(const char*& p) {
 }
 }  // namespace
 
-void ResourceFont::SetHooks(const Hooks& hooks) { gFontHooks = hooks; }
+FontFileServices& GetFontFileServices() { return *gFontFileServices.load(); }
+
+void SetFontFileServices(FontFileServices* services) {
+    gFontFileServices.store(services ? services : &gDefaultFontFileServices);
+}
 
 ResourceFont::ResourceFont(const char* name) : Resource(name) {
     const char* n = GetName() ? GetName() : "";
@@ -91,14 +97,15 @@ bool ResourceFont::LoadResource() {
                    GetName() ? GetName() : "", kMaxFontBaseName);
         return false;
     }
-    const bool binary = gFontHooks.LoadBinFont && gFontHooks.LoadBinFont(*this);
+    FontFileServices& files = GetFontFileServices();
+    const bool binary = files.LoadBinFont(*this);
     if (!binary) {
         gLog.Print(LogSeverity::Progress, LogCategory::Engine,
                    "Unable to load binary font file. Reading the source TTF (%s)", GetName() ? GetName() : "");
         ReadSourceFont();
     }
     if (pages.empty() || !CreatePageTextures()) return false;
-    if (!binary && gFontHooks.SaveBinFont) gFontHooks.SaveBinFont(*this);
+    if (!binary) files.SaveBinFont(*this);
     return true;
 }
 
@@ -106,13 +113,13 @@ void ResourceFont::ReadSourceFont() {
     FileReader reader(baseName, nullptr, kFontDirectory);
     if (!reader.IsOpen()) return;
     gResourceManager.PreheatReadAheadResource();
-    if (!gFontHooks.CollectUsedCharacters) return;
+    FontFileServices& files = GetFontFileServices();
     // The set to build: codes 0-255 and every character the strings use. Rasterising
     // the face into pages is not part of this engine, so the set goes no further.
     std::unique_ptr<uint8_t[]> characters(new uint8_t[kCharacterSetBytes]());
     std::memset(characters.get(), 0xFF, 256 / 8);
     for (uint32_t language = 0; language < kLanguageCount; ++language)
-        if (!gFontHooks.CollectUsedCharacters(language, characters.get())) break;
+        if (!files.CollectUsedCharacters(language, characters.get())) break;
 }
 
 bool ResourceFont::CreatePageTextures() {

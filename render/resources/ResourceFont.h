@@ -15,8 +15,7 @@
 // texel byte), managed; all jobs are submitted first and then waited for.
 //
 // The binary font reader and writer and the string table's character gathering belong
-// to the user interface; they reach this class through the hooks below (none set: the
-// binary font is missing and no characters are gathered).
+// to the user interface; they reach this class through FontFileServices below.
 #include <cstdint>
 #include <vector>
 
@@ -24,23 +23,35 @@
 #include "render/resources/ResourcePool.h"
 
 class DeviceObjectHandle;
+class ResourceFont;
+
+// FontFileServices: what a font load needs of the user interface. The UI installs the
+// implementation at start-up; until then (and after SetFontFileServices(nullptr)) the
+// binary font is missing, nothing is written and no characters are gathered.
+//
+// Threads: called on the resource loader's thread; installed on the main thread.
+class FontFileServices {
+public:
+    virtual ~FontFileServices() = default;
+    // Reads the font's binary file into its pages and tables; false when it is missing or
+    // does not match.
+    virtual bool LoadBinFont(ResourceFont& font) { return false; }
+    // Writes the binary file after a font was built from its TTF.
+    virtual bool SaveBinFont(const ResourceFont& font) { return false; }
+    // Sets the bit of every UTF-16 code the strings of a language (0-10) use, in a
+    // 65,536-bit set; false when there is no string table.
+    virtual bool CollectUsedCharacters(uint32_t language, uint8_t* bits) { return false; }
+};
+
+FontFileServices& GetFontFileServices();
+// Not owned; null restores the default.
+void SetFontFileServices(FontFileServices* services);
 
 constexpr uint32_t kFontPageWidth = 1024;
 constexpr uint32_t kMaxFontBaseName = 127;
 
 class ResourceFont : public Resource {
 public:
-    struct Hooks {
-        // Reads the font's binary file into its pages and tables; false when it is
-        // missing or does not match.
-        bool (*LoadBinFont)(ResourceFont& font);
-        // Writes the binary file after a font was built from its TTF.
-        bool (*SaveBinFont)(const ResourceFont& font);
-        // Sets the bit of every UTF-16 code the strings of a language (0-10) use, in a
-        // 65,536-bit set; false when there is no string table.
-        bool (*CollectUsedCharacters)(uint32_t language, uint8_t* bits);
-    };
-    static void SetHooks(const Hooks& hooks);
 
     // Parses the name (see above).
     explicit ResourceFont(const char* name);

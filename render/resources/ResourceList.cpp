@@ -13,12 +13,12 @@
 #include "core/rtti/SolidFile.h"
 #include "render/resources/Resource.h"
 #include "render/resources/ResourceManager.h"
+#include "render/resources/TemplateResourceServices.h"
 
 namespace {
 
 RTTIClass* gEntryClass = nullptr;
 RTTIClass* gListClass = nullptr;
-std::atomic<ResourceList::TemplatePreloadHook> gTemplateHook{nullptr};
 std::atomic<ResourceList::ShaderNameHook> gShaderNameHook{nullptr};
 
 constexpr const char* kKindNames[ResourceList::KIND_COUNT] = {
@@ -53,9 +53,7 @@ const RTTIClass* ResourceList::RegisterClass() {
     return c;
 }
 
-void ResourceList::SetTemplatePreloadHook(TemplatePreloadHook hook) { gTemplateHook.store(hook); }
 void ResourceList::SetShaderNameHook(ShaderNameHook hook) { gShaderNameHook.store(hook); }
-ResourceList::TemplatePreloadHook ResourceList::GetTemplatePreloadHook() { return gTemplateHook.load(); }
 
 // ---------------------------------------------------------------------------------------
 // The preload (ResourceManager's loader thread)
@@ -121,14 +119,14 @@ void ResourceManager::PreloadResources(const ResourceList& list) {
     }
 
     const DynarraySafe<ResourceEntry>& templates = list.entries[ResourceList::TEMPLATES];
-    const ResourceList::TemplatePreloadHook hook = ResourceList::GetTemplatePreloadHook();
-    if (templates.Count() && !hook)
+    TemplateResourceServices& registry = GetTemplateResourceServices();
+    const bool hasRegistry = registry.HasTemplateRegistry();
+    if (templates.Count() && !hasRegistry)
         gLog.Warning(LogCategory::RenderDevice, "PreloadResources - no template registry: %u templates skipped",
                      templates.Count());
     for (const ResourceEntry& e : templates) {
         const char* n = e.name.CStr();
-        if (hook && HasTemplatePrefix(n))
-            hook(n + sizeof kTemplatePrefix - 1);
+        if (hasRegistry && HasTemplatePrefix(n)) registry.PreloadTemplate(n + sizeof kTemplatePrefix - 1);
         PumpStreams();
     }
 

@@ -39,12 +39,10 @@ public:
     // The arrays in property order.
     DynarraySafe<ResourceEntry> entries[KIND_COUNT];
 
-    // Templates are preloaded through the entity library: the hook acquires the named
-    // template from its registry (which loads it) and releases its resource part. Set
-    // at start-up; without it template entries are skipped with one line per list.
-    using TemplatePreloadHook = void (*)(const char* templateName);
-    static void SetTemplatePreloadHook(TemplatePreloadHook hook);
-    static TemplatePreloadHook GetTemplatePreloadHook();
+    // Templates are preloaded through the entity library (TemplateResourceServices: it
+    // acquires the named template from its registry, which loads it, and releases its
+    // resource part); without a registry template entries are skipped with one line per
+    // list.
 
     // Shaders in a list are named for the device that wrote it: the shader library's hook
     // makes a name's hardware-depth bits this device's (in place; the name keeps its

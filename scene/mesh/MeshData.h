@@ -420,10 +420,10 @@ private:
 // renderer does not run).
 void InstallMeshDeviceOwner();
 void ClearMeshDeviceOwner();
-// The renderer's debug mesh tasks (render thread): one mesh with the 32-byte bounding box
-// image of the command stream and optional 48-byte records; one mesh part.
+// The renderer's debug mesh tasks (render thread): one mesh with its bounding box and
+// optional 48-byte records; one mesh part.
 void DrawStreamedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
-                      const void* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                      const BoundingBox4* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
                       uint32_t recordCount);
 void DrawStreamedSkinnedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Vector& colour,
                              const float* records, uint32_t recordCount);

@@ -944,11 +944,9 @@ void MeshTemplateRenderingData::DrawSkinned(const Matrix& world, const Vector& c
 // ---- The renderer's debug mesh tasks and device owner ---------------------------------
 
 void DrawStreamedMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
-                      const void* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
+                      const BoundingBox4* box, const Vector& colour, uint32_t value, uint8_t flag, const float* records,
                       uint32_t recordCount) {
-    BoundingBox4 local;
-    std::memcpy(static_cast<void*>(&local), box, sizeof local);
-    MeshTemplateRenderingData::Draw(const_cast<MeshTemplateRenderingData*>(mesh), world, previous, local, colour, 1.0f,
+    MeshTemplateRenderingData::Draw(const_cast<MeshTemplateRenderingData*>(mesh), world, previous, *box, colour, 1.0f,
                                     flag != 0, value, records, records ? recordCount : 0, kMeshPassAll);
 }
 

@@ -343,6 +343,3 @@ void ParticleSystemInstance::DrawMeshParticles(const Vector& colour, uint32_t me
     }
 }
 
-void ParticleSystemInstance::DrawHook(void* system, const Matrix& world, const void* box, const Vector& colour) {
-    if (system) static_cast<ParticleSystemInstance*>(system)->Draw(colour);
-}

@@ -128,7 +128,8 @@ void ParticleTemplate::DrawPreviewObject(void* object, const Matrix& m) {
             if (r.ReadValue(i) && r.ReadValue(world) && i) i->ExecuteCommand(PARTICLE_CMD_SET_MATRIX, &world);
         },
         PARTICLE_CMD_SET_MATRIX, object, m);
-    gVornexRenderer.DebugDrawParticleTemplate(object, m, &staticBoundingBox, Vector(1, 1, 1, 1));
+    gVornexRenderer.DebugDrawParticleTemplate(static_cast<ParticleSystemInstance*>(object), m, &staticBoundingBox,
+                                              Vector(1, 1, 1, 1));
     DrawHelper(m, wireframeColor.ToLinearVector(), 0, nullptr);
 }
 

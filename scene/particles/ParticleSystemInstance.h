@@ -111,8 +111,6 @@ public:
     // quad, or the mesh template's parts of the mesh pass (0: every pass) with one
     // instance a particle. Nothing without particles, shaders or instance data.
     void Draw(const Vector& colour, uint32_t meshPass = 0);
-    // The draw hook of the renderer's particle task: system is the instance.
-    static void DrawHook(void* system, const Matrix& world, const void* box, const Vector& colour);
     // The vertex constants of the quad draw (tests read them).
     void QuadConstants(float out[kParticleVertexRegisters][4]) const;
 

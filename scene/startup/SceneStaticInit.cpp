@@ -87,12 +87,13 @@ public:
         ParticleSystemInstance::UpdateAll(engineTime, gameTime, gameplayTime);
     }
     void UpdateEffects(const RenderFrameClock clocks[3]) override { SFXContext::UpdateAll(clocks); }
-    void DrawParticleSystem(ParticleSystemInstance* system, const Matrix& world, const void* box,
+    void DrawParticleSystem(ParticleSystemInstance* system, const Matrix&, const BoundingBox4*,
                             const Vector& colour) override {
-        ParticleSystemInstance::DrawHook(system, world, box, colour);
+        if (system) system->Draw(colour);
     }
     void InitParticleGlobals() override { ParticleSystemInstance::InitGlobals(); }
-    void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous, const void* box,
+    void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix& world, const Matrix& previous,
+                  const BoundingBox4* box,
                   const Vector& colour, uint32_t value, uint8_t flag, const float* records,
                   uint32_t recordCount) override {
         DrawStreamedMesh(mesh, world, previous, box, colour, value, flag, records, recordCount);

@@ -15,7 +15,6 @@
 #include "../engine/EngineDataSet.h"
 #include "CaptureLogSink.h"
 #include "app/MainWindow.h"
-#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
@@ -74,7 +73,6 @@ protected:
             app::RunMainLoopPass();
         }
         gVornexEngine.SetConfiguration(nullptr);
-        gEngineServices = EngineServices{};
         app::ResetMainWindowState();
         wnd::ResetWindowLayer();
         clock.Uninstall();

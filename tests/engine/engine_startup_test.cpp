@@ -151,17 +151,26 @@ TEST_F(EngineStartupTest, ServicesStartInOrderStopInReverseAndASecondShutdownDoe
               std::vector<float>({-2400.0f, -25.0f, -2400.0f, 2400.0f, 200.0f, 2400.0f}));
     EXPECT_EQ(gEntityManager->GetCellSize(), 40.0f);
     gVornexEngine.Update(0, 0.0f, 0, 0.0f, 0);
+    // The scene list's release is the first render call the shutdown posts.
+    static bool sceneListReleased;
+    sceneListReleased = false;
+    gVornexRenderer.SetTaskObserver(
+        [](void*, uint32_t id) {
+            if (id == TASK_CALL && !sceneListReleased) sceneListReleased = true, Record("scene-list");
+        },
+        nullptr);
     gVornexEngine.Shutdown();
+    gVornexRenderer.SetTaskObserver(nullptr, nullptr);
     EXPECT_EQ(online::GlobalContext(), nullptr);
     EXPECT_FALSE(gVornexRenderer.IsRendererRunning() || gResourceManager.IsRunning() || gShaderManager->IsLoaded());
 
     // Only Steam runs before the services; the video and sound stops come after the scripts.
     std::vector<std::string> expected;
     for (const char* hook : {"steam", "video-init", "sound-start", "sound-flush", "strings", "L01n.bin", "font-table",
-                             "sequence-tick", "strings-delete", "font-table-free", "sequences-clear",
+                             "sequence-tick", "scene-list", "strings-delete", "font-table-free", "sequences-clear",
                              "actions-clear", "sound-entries", "video-close", "sound-stop"}) {
         const char* state = expected.empty() ? "0 renderer=0 loader=0 shaders=0 lua=0"
-                            : expected.size() < 13 ? "1 renderer=1 loader=1 shaders=1 lua=1"
+                            : expected.size() < 14 ? "1 renderer=1 loader=1 shaders=1 lua=1"
                                                    : "1 renderer=1 loader=1 shaders=1 lua=0";
         expected.push_back(std::string(hook) + " reader=" + state);
     }
@@ -267,13 +276,18 @@ TEST_F(EngineStartupTest, ContainerSetsMountTexturesInTheSecondPass) {
     }
     gGameConfig->useContainerFiles = true;
     static bool texturesAtApply = true, commonAtApply = false;
-    SetRendererConfigApplyHook([](const RendererConfigContainer& c) {
-        texturesAtApply = Mounted("textures");
-        commonAtApply = Mounted("common");
-        gVornexRenderer.ApplyConfig(c);
-    });
+    // Notes the mounts at the apply, then applies as the renderer does.
+    struct MountsAtApply : RendererConfigServices {
+        void ApplyRendererConfig(const RendererConfigContainer& c) override {
+            texturesAtApply = Mounted("textures");
+            commonAtApply = Mounted("common");
+            renderer->ApplyRendererConfig(c);
+        }
+        RendererConfigServices* renderer = &GetRendererConfigServices();
+    } noting;
+    SetRendererConfigServices(&noting);
     const bool started = gVornexEngine.Init(window, kTitle, gGameConfig, true);
-    SetRendererConfigApplyHook([](const RendererConfigContainer& c) { gVornexRenderer.ApplyConfig(c); });
+    SetRendererConfigServices(noting.renderer);
     ASSERT_TRUE(started);
     EXPECT_FALSE(texturesAtApply);
     EXPECT_TRUE(commonAtApply);

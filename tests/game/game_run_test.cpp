@@ -10,7 +10,6 @@
 #include "engine/EngineDataSet.h"
 #include "engine/entity/SceneFiles.h"
 #include "CaptureLogSink.h"
-#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
@@ -67,7 +66,6 @@ TEST(GameRunTest, EngineStartsSwitchesToASceneTicksAndCloses) {
     gVornexEngine.Shutdown();
     gVornexEngine.SetConfiguration(nullptr);
     clock.Uninstall();
-    gEngineServices = EngineServices{};
     wnd::ResetWindowLayer();
 }
 
@@ -143,7 +141,6 @@ TEST(GameRunTest, ScenesLoadThroughTheLoaderAndFailedOnesAreReported) {
     gGame->Close();
     gVornexEngine.Shutdown();
     gVornexEngine.SetConfiguration(nullptr);
-    gEngineServices = EngineServices{};
     wnd::ResetWindowLayer();
 }
 

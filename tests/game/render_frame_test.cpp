@@ -9,9 +9,9 @@
 #include "NoMultiplayerEngine.h"
 #include "engine/EngineDataSet.h"
 #include "core/config/GameConfig.h"
-#include "engine/services/EngineServices.h"
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
+#include "game/GameFrameUI.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
@@ -29,7 +29,7 @@ namespace {
 
 
 std::vector<uint32_t> gTasks;
-std::string gCalls;  // the hooks' calls in order, one letter each
+std::string gCalls;  // the frame's UI calls and delegate calls in order, one letter each
 
 void Observe(void*, uint32_t id) {
     if (id > TASK_END_OF_BLOCK_WAIT) gTasks.push_back(id);
@@ -41,6 +41,20 @@ struct LetterScreen : UIScreen {
     char letter;
 };
 
+// Records the frame's draws of the UI instead of posting them; the video answers as set.
+struct RecordingFrameUI : GameFrameUI {
+    void RenderScreen(UIScreen* s, uint32_t, uint32_t, int64_t, int64_t, const Vector&) override {
+        gCalls += static_cast<const LetterScreen*>(s)->letter;
+    }
+    void RenderConsole(UIGameConsoleScreen*, uint32_t, uint32_t) override { gCalls += 'c'; }
+    bool VideoPlaying() const override { return videoPlaying; }
+    bool VideoFullScreen() const override { return videoFullScreen; }
+    void UpdateVideoFrame() override { gCalls += 'u'; }
+    void DrawVideoFrame() override { gCalls += 'd'; }
+    bool videoPlaying = false, videoFullScreen = false;
+};
+RecordingFrameUI gFrameUI;
+
 struct HookDelegate : GameDelegate {
     void OnPreSceneRender() override { gCalls += '['; }
     void OnPostSceneRender() override { gCalls += ']'; }
@@ -49,7 +63,6 @@ struct HookDelegate : GameDelegate {
 class RenderFrameTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        gEngineServices = EngineServices{};  // the engine alone, with the tests' recording entries
         set = new enginetest::EngineDataSet();
         set->WriteProjectConfig();
         window = enginetest::MakeWindow();
@@ -61,25 +74,19 @@ protected:
         gGame->Close();
         gVornexEngine.Shutdown();
         gVornexEngine.SetConfiguration(nullptr);
-        gEngineServices = EngineServices{};
         wnd::ResetWindowLayer();
         delete set;
     }
     void SetUp() override {
-        gEngineServices.uiScreenRender = [](UIScreen* s, uint32_t, uint32_t, int64_t, int64_t, const Vector&) {
-            gCalls += static_cast<const LetterScreen*>(s)->letter;
-        };
-        gEngineServices.consoleScreenRender = [](UIGameConsoleScreen*, uint32_t, uint32_t) { gCalls += 'c'; };
-        gEngineServices.videoUpdateFrame = [] { gCalls += 'u'; };
-        gEngineServices.videoDrawFrame = [] { gCalls += 'd'; };
+        gFrameUI = RecordingFrameUI{};
+        SetGameFrameUI(&gFrameUI);
     }
     void TearDown() override {
         for (uint32_t slot = 0; slot < GAMESCREEN_COUNT; ++slot) gGame->SetScreen(GameScreenSlot(slot), nullptr);
-        gEngineServices.uiScreenBlocksSceneRendering = nullptr;
-        gEngineServices.videoIsPlaying = gEngineServices.videoIsFullScreen = nullptr;
+        SetGameFrameUI(nullptr);
         gGame->SetBlockRenderingMask(0);
     }
-    static bool Frame() {  // records the frame's task ids and hook calls
+    static bool Frame() {  // records the frame's task ids and UI calls
         gTasks.clear(), gCalls.clear();
         gVornexRenderer.SetTaskObserver(&Observe, nullptr);
         const bool result = gGame->RenderFrame();
@@ -93,9 +100,6 @@ protected:
 };
 enginetest::EngineDataSet* RenderFrameTest::set;
 uint32_t RenderFrameTest::window;
-
-template <class... Args>
-bool Yes(Args...) { return true; }
 
 std::vector<uint32_t> Head(size_t n) { return std::vector<uint32_t>(gTasks.begin(), gTasks.begin() + std::min(n, gTasks.size())); }
 
@@ -132,10 +136,9 @@ TEST_F(RenderFrameTest, EachPathPostsItsCommandsAndDrawsItsScreens) {
         gGameConfig->rendererConfig.enableShadowMap = c.setup != kShadowsOff;
         gVornexRenderer.ApplyConfig(gGameConfig->rendererConfig);
         gGame->SetBlockRenderingMask(c.setup == kShadowMask ? 2 : 0);
-        gEngineServices.uiScreenBlocksSceneRendering = c.setup == kBlocked ? &Yes<const UIScreen*> : nullptr;
-        const bool video = c.setup == kVideoFullScreen || c.setup == kVideoInWindow;
-        gEngineServices.videoIsPlaying = video ? &Yes<> : nullptr;
-        gEngineServices.videoIsFullScreen = c.setup == kVideoFullScreen ? &Yes<> : nullptr;
+        active->SetBlocksSceneRendering(c.setup == kBlocked);
+        gFrameUI.videoPlaying = c.setup == kVideoFullScreen || c.setup == kVideoInWindow;
+        gFrameUI.videoFullScreen = c.setup == kVideoFullScreen;
         gVornexRenderer.SetSceneLoading(c.setup == kLoading);
         EXPECT_TRUE(Frame());
         gVornexRenderer.SetSceneLoading(0);

@@ -247,8 +247,8 @@ void SeeRecords(const void* records, uint32_t count) {
                                   static_cast<const uint8_t*>(records) + count * kMeshRecordBytes);
 }
 struct MeshRecordsSeen : SceneDrawServices {
-    void DrawMesh(const MeshTemplateRenderingData*, const Matrix&, const Matrix&, const void*, const Vector&, uint32_t,
-                  uint8_t, const float* records, uint32_t count) override {
+    void DrawMesh(const MeshTemplateRenderingData*, const Matrix&, const Matrix&, const BoundingBox4*, const Vector&,
+                  uint32_t, uint8_t, const float* records, uint32_t count) override {
         SeeRecords(records, count);
     }
     void DrawSkinnedMesh(const MeshTemplateRenderingData*, const Matrix&, const Vector&, const float* records,
@@ -297,7 +297,7 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
     const RenderFrameClock clock{0, 0.0f};
     RendererProfilerDrawer& drawer = gVornexRenderer.ProfilerOverlay();
     const Case cases[] = {
-        {"PostGameDelegate", [] { gVornexRenderer.PostGameDelegate(&object); }, P},
+        {"PostGameDelegate", [] { gVornexRenderer.PostGameDelegate(nullptr); }, P},
         {"SetLoadingScreen", [] { gVornexRenderer.SetLoadingScreen(nullptr, 0, 0); }, P + 2},
         {"PostLayerMasks", [] { gVornexRenderer.PostLayerMasks(nullptr, 1); }, 36},
         {"SetOutlineParams", [] { gVornexRenderer.SetOutlineParams(OutlineParams{}); }, 40},
@@ -315,13 +315,13 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
         {"DebugDrawSFX", [&] { gVornexRenderer.DebugDrawSFX(m, 0); }, 65},
         {"DebugDrawFlag", [&] { gVornexRenderer.DebugDrawFlag(m, c, 0); }, 81},
         {"DebugDrawMeshTemplate",
-         [&] { gVornexRenderer.DebugDrawMeshTemplate(&object, m, m, nullptr, c, 0, 0, nullptr, 0); }, P + 181},
+         [&] { gVornexRenderer.DebugDrawMeshTemplate(nullptr, m, m, nullptr, c, 0, 0, nullptr, 0); }, P + 181},
         {"DebugDrawMeshTemplate/records",
-         [&] { gVornexRenderer.DebugDrawMeshTemplate(&object, m, m, nullptr, c, 0, 0, record, 2); },
+         [&] { gVornexRenderer.DebugDrawMeshTemplate(nullptr, m, m, nullptr, c, 0, 0, record, 2); },
          P + 181 + 4 + 16 + 96},
-        {"DebugDrawMeshTemplateParts", [&] { gVornexRenderer.DebugDrawMeshTemplateParts(&object, m, c, nullptr, 0); },
+        {"DebugDrawMeshTemplateParts", [&] { gVornexRenderer.DebugDrawMeshTemplateParts(nullptr, m, c, nullptr, 0); },
          P + 80},
-        {"DebugDrawParticleTemplate", [&] { gVornexRenderer.DebugDrawParticleTemplate(&object, m, nullptr, c); },
+        {"DebugDrawParticleTemplate", [&] { gVornexRenderer.DebugDrawParticleTemplate(nullptr, m, nullptr, c); },
          P + 112},
         {"PostDrawText", [&] { gVornexRenderer.PostDrawText(&object, m, c, 0, 0, 0, "hello", 5); }, kTextFixed + 5},
         {"BeginRenderCall", [&] { drawer.BeginRenderCall(&SkipEight, 0, 8)->Skip(8); }, 2 * P + 8},
@@ -362,9 +362,9 @@ TEST_F(StreamTest, LoadingScreenPresentsAtMostEveryIntervalAndOnlyWhileLoading) 
         void Draw(UIElement*) override { ++gScreenDraws; }
     } screens;
     SetUIDrawServices(&screens);
-    static int screen;
+    static int screen;  // a stand-in address: only the recording draws above see it
     gVornexRenderer.SetSceneLoading(1);
-    gVornexRenderer.SetLoadingScreen(&screen, 0, 0);
+    gVornexRenderer.SetLoadingScreen(reinterpret_cast<UIElement*>(&screen), 0, 0);
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(gScreenDraws.load(), 1u);  // drawn at once
     const uint32_t first = gVornexRenderer.LoadingScreenPresents();

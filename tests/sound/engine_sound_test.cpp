@@ -52,7 +52,7 @@ struct FixedCamera : BaseCamera {
 struct EngineSound : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
-        FillSoundServices();
+        InstallSoundServices();
         ASSERT_TRUE(MakeTone(Sound("hum.wav"), "-r 22050 -c 1 -b 16", 0.5));
     }
     void After(double seconds) {
@@ -74,7 +74,7 @@ TEST_F(EngineSound, EveryEntryIsFilledAndClearedAgain) {
     EXPECT_FALSE(sceneSoundStarts());
     EXPECT_EQ(Services().GetSoundEngine(), nullptr);
     EXPECT_EQ(Services().GetSoundEntriesContainer(), nullptr);
-    FillSoundServices();
+    InstallSoundServices();
 }
 
 TEST_F(EngineSound, TheEntriesReachTheSoundThread) {
@@ -193,7 +193,7 @@ TEST_F(EngineSound, ShutdownDestroysEveryVoiceFirstAndNoEmitterLeaks) {
 struct EffectSounds : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
-        FillSoundServices();
+        InstallSoundServices();
         ASSERT_TRUE(MakeTone(Sound("hum.wav"), "-r 48000 -c 1 -b 16", 1.0));
         SoundEntryParams hum;
         hum.AddSound("hum.wav");
@@ -254,7 +254,7 @@ TEST_F(EffectSounds, EmitterPlayVolumeLoopAndRelease) {
 struct Emitters : InlineEngineFixture {
     void SetUp() override {
         InlineEngineFixture::SetUp();
-        FillSoundServices();
+        InstallSoundServices();
         ASSERT_TRUE(MakeTone(Sound("mono.wav"), "-r 48000 -c 1 -b 16", 1.0));
         gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
         tpl.typeId = 0;
@@ -262,7 +262,7 @@ struct Emitters : InlineEngineFixture {
     }
     void TearDown() override {
         gEntityManager->NewScene();
-        FillSoundServices();
+        InstallSoundServices();
         InlineEngineFixture::TearDown();
     }
     Entity* Make() { return gEntityManager->CreateEntityFromTemplate(&tpl, nullptr, Matrix::IDENTITY, 0, nullptr); }

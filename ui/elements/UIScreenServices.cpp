@@ -1,11 +1,9 @@
 // The UI's seams for the libraries below it that draw (UIDrawServices for the renderer,
-// SceneUIServices for in-game UI entities), the screens' draw in the Game's render frame
-// (gEngineServices) and the render-thread drawing objects (the quad batches and the clip
-// stack), installed and removed by the UI's start-up table. The element and font draws are
+// SceneUIServices for in-game UI entities) and the render-thread drawing objects (the quad
+// batches and the clip stack), installed and removed by the UI's start-up table. The element and font draws are
 // installed with the UI's hooks (InstallUIElementDraws); the loading screen's and the
 // in-game trees' draws join them with the screen services.
 #include "core/Time.h"
-#include "engine/services/EngineServices.h"
 #include "render/UIDrawServices.h"
 #include "render/resources/ResourceFont.h"
 #include "scene/SceneUIServices.h"
@@ -103,19 +101,10 @@ void InstallUIScreenServices() {
     CreateUIClipStack();
     SetUIRenderTreeFunction(&UIScreenRenderTree);
 
-    EngineServices& e = gEngineServices;
-    e.uiScreenBlocksSceneRendering = [](const UIScreen* s) { return s->BlocksSceneRendering(); };
-    e.uiScreenRender = [](UIScreen* s, uint32_t w, uint32_t h, int64_t game, int64_t gameplay, const Vector& cursor) {
-        s->Render(w, h, game, gameplay, cursor);
-    };
-
     gUIDraw.screens = gUIScene.screens = true;
 }
 
 void ClearUIScreenServices() {
-    EngineServices& e = gEngineServices;
-    e.uiScreenBlocksSceneRendering = nullptr;
-    e.uiScreenRender = nullptr;
     gUIDraw.screens = gUIScene.screens = false;
     SetUIRenderTreeFunction(nullptr);
     DestroyUIClipStack();

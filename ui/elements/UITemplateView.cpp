@@ -8,8 +8,8 @@
 #include "render/shaders/PostProcessChain.h"
 #include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
-
-UITemplateEffectSeam gUITemplateEffects;
+#include "scene/sfx/SFXContext.h"
+#include "scene/sfx/SFXEntity.h"
 
 namespace {
 
@@ -23,6 +23,17 @@ constexpr uint32_t kOutlineStencilBit = 1;
 
 }  // namespace
 
+SFXContext* CreateTemplateViewEffect(EntityTemplate* t, uint32_t flags) {
+    auto* effect = dynamic_cast<SFXTemplate*>(t);
+    if (!effect) return nullptr;
+    EntityRenderingContextSetup setup;
+    setup.color = Vector(1.0f, 1.0f, 1.0f, 1.0f);
+    auto* c = new SFXContext(setup, nullptr, t, flags);
+    c->Setup(effect->definition, Matrix::IDENTITY, false, 1);
+    c->Restart(1, 0);
+    return c;
+}
+
 UITemplateView::UITemplateView() { SetLuaClass("UITemplateView"); }
 
 UITemplateView::UITemplateView(const char* templateName) : UITemplateView() {
@@ -33,7 +44,7 @@ UITemplateView::UITemplateView(const char* templateName) : UITemplateView() {
 // ---- Main thread ----
 
 void UITemplateView::ReleaseTemplate() {
-    if (effect && gUITemplateEffects.release) gUITemplateEffects.release(effect);
+    if (effect) effect->Release();
     effect = nullptr;
     if (heldTemplate) heldTemplate->ReleaseInstanceRef();
     heldTemplate = nullptr;
@@ -42,7 +53,7 @@ void UITemplateView::ReleaseTemplate() {
 void UITemplateView::SetTemplate(const char* name) {
     EntityTemplate* previous = heldTemplate;
     heldTemplate = nullptr;
-    if (effect && gUITemplateEffects.release) gUITemplateEffects.release(effect);
+    if (effect) effect->Release();
     effect = nullptr;
     EntityTemplate* t = name && *name ? gEntityTemplateRegistry.FindTemplateByName(name, true) : nullptr;
     if (t) t->AddInstanceRef();
@@ -74,15 +85,15 @@ void UITemplateView::SetShaderPreset(uint32_t index) {
 }
 
 void UITemplateView::Restart() {
-    if (effect && gUITemplateEffects.release) gUITemplateEffects.release(effect);
+    if (effect) effect->Release();
     effect = nullptr;
-    if (!heldTemplate || heldTemplate->GetTypeId() != kSFXTemplateTypeId || !gUITemplateEffects.create) return;
-    effect = gUITemplateEffects.create(heldTemplate, GetFlags() | 1);
+    if (!heldTemplate || heldTemplate->GetTypeId() != kSFXTemplateTypeId) return;
+    effect = CreateTemplateViewEffect(heldTemplate, GetFlags() | 1);
     if (effect) PostUIOpValues(kUITemplateViewFamily, UIOP_TEMPLATE_EFFECT, this, effect);
 }
 
 void UITemplateView::BreakLoop(const char* loopName) {
-    if (effect && gUITemplateEffects.breakLoop) gUITemplateEffects.breakLoop(effect, loopName);
+    if (effect) effect->BreakLoop(loopName);
 }
 
 void UITemplateView::SetLocalMatrix(const Matrix& m) {
@@ -155,9 +166,8 @@ void UITemplateView::Draw(const Matrix& world, const Vector& colour, bool mirror
         if (outlined) r.DisableStencil();
     }
     if (renderEffect) {
-        if (restartPending && gUITemplateEffects.restart) gUITemplateEffects.restart(renderEffect);
-        restartPending = false;
-        if (gUITemplateEffects.draw) gUITemplateEffects.draw(renderEffect, model);
+        restartPending = false;  // the context restarted when it was made
+        renderEffect->Draw(nullptr, model, RenderTaskArguments{});
     }
     if (templateCamera) r.SetUITemplateCamera(savedView);
 }

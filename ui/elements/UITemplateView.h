@@ -5,16 +5,13 @@
 // Main thread: SetTemplate holds the template (an instance reference) and posts its
 // rendering data and box (op 63); SetShaderPreset (64), Restart (65, effect templates),
 // SetLocalMatrix (66). Render thread: the ops and the draw.
-//
-// Effect templates reach the effects library through UITemplateEffectSeam, which
-// InstallUIHooks fills; with its entries empty an effect template view posts and draws
-// nothing.
 #include "core/math/BoundingBox4.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIElement.h"
 
 class EntityTemplate;
 class MeshTemplateRenderingData;
+class SFXContext;
 
 enum : uint32_t {
     UIOP_TEMPLATE_SET = 63,
@@ -23,23 +20,10 @@ enum : uint32_t {
     UIOP_TEMPLATE_LOCALMATRIX = 66,
 };
 
-// The effects library's side of a template view (null entries: no effects).
-struct UITemplateEffectSeam {
-    // Main thread: a new effect context for the template with the flags, set up with the
-    // template's effect definition and an identity matrix (SFXContext::Setup); null when
-    // none can be made.
-    void* (*create)(EntityTemplate* effectTemplate, uint32_t flags) = nullptr;
-    // Main thread: releases a context made by create.
-    void (*release)(void* context) = nullptr;
-    // Main thread: SFXContext::BreakLoop.
-    void (*breakLoop)(void* context, const char* loopName) = nullptr;
-    // Render thread: SFXContext::Restart (a pending restart) and the context's draw.
-    void (*restart)(void* context) = nullptr;
-    void (*draw)(void* context, const Matrix& world) = nullptr;
-    // Render thread: SFXContext::BreakLoopNow with no loop name (every loop).
-    void (*breakLoopNow)(void* context) = nullptr;
-};
-extern UITemplateEffectSeam gUITemplateEffects;
+// Main thread: a template view's effect context: no entity, white, the template's effect
+// definition set up at the identity matrix and restarted at once, as the template's
+// preview is. Null when the template is not an effect template. Released by the caller.
+SFXContext* CreateTemplateViewEffect(EntityTemplate* effectTemplate, uint32_t flags);
 
 // The template type ids a view tells apart.
 constexpr uint32_t kMeshTemplateTypeId = 1;
@@ -70,7 +54,7 @@ public:
     void OnBeforeDelete() override;
     void OnTemporaryLoadingScreenMark(uint32_t mark) override;
     EntityTemplate* Template() const { return heldTemplate; }
-    void* EffectContext() const { return effect; }
+    SFXContext* EffectContext() const { return effect; }
 
     // ======== Render thread ========
     static void HandleTemplateOp(uint32_t op, UIElement* element, UIOpReader& payload);
@@ -78,7 +62,7 @@ public:
     Matrix& LocalTemplateMatrix() { return local; }
     MeshTemplateRenderingData* RenderData() const { return renderData; }
     uint32_t Preset() const { return preset; }
-    void* RenderEffect() const { return renderEffect; }
+    SFXContext* RenderEffect() const { return renderEffect; }
     bool RestartPending() const { return restartPending; }
 
 private:
@@ -86,12 +70,12 @@ private:
 
     // ---- Main thread ----
     EntityTemplate* heldTemplate = nullptr;
-    void* effect = nullptr;  // the seam's effect context
+    SFXContext* effect = nullptr;
 
     // ---- Render thread ----
     MeshTemplateRenderingData* renderData = nullptr;
     BoundingBox4 box;
-    void* renderEffect = nullptr;
+    SFXContext* renderEffect = nullptr;
     uint32_t preset = 0;
     bool restartPending = false;
     Matrix local = Matrix::IDENTITY;

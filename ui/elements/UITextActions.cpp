@@ -6,6 +6,7 @@
 
 #include "core/Memory.h"
 #include "core/text/TextConversion.h"
+#include "scene/sfx/SFXContext.h"
 #include "ui/elements/UIElement.h"
 #include "ui/elements/UITemplateView.h"
 #include "ui/elements/UITextBase.h"
@@ -88,8 +89,8 @@ void UIActionTextPerCharBlendIn::Apply(float e) {
     if (!follower) return;
     const uint32_t at = uint32_t(float(characters) * e);
     follower->DoSetPosition(box->GetCharacterPosition(at));
-    if (e >= 1.0f && follower->IsUITemplateView() && gUITemplateEffects.breakLoopNow) {
-        void* effect = static_cast<UITemplateView*>(follower)->RenderEffect();
-        if (effect) gUITemplateEffects.breakLoopNow(effect);
+    if (e >= 1.0f && follower->IsUITemplateView()) {
+        SFXContext* effect = static_cast<UITemplateView*>(follower)->RenderEffect();
+        if (effect) effect->BreakLoopNow(nullptr);
     }
 }

@@ -167,15 +167,18 @@ TEST(StringHistoryTest, AddUniqueMovesRepeatsToTheFrontAndDropsTheOldest) {
 
 int gApplyCount = 0;
 uint32_t gAppliedQuality = 0;
-void CountApply(const RendererConfigContainer& c) {
-    ++gApplyCount;
-    gAppliedQuality = c.gfxQualityLevel;
-}
+struct CountApply : RendererConfigServices {
+    void ApplyRendererConfig(const RendererConfigContainer& c) override {
+        ++gApplyCount;
+        gAppliedQuality = c.gfxQualityLevel;
+    }
+};
 
-TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
+TEST(RendererConfigTest, ApplyFiresForAllChangesAndForTheQualityLevel) {
     RendererConfigContainer r;
-    r.OnPropertyChanged(nullptr);  // no hook yet: nothing happens
-    SetRendererConfigApplyHook(&CountApply);
+    r.OnPropertyChanged(nullptr);  // no renderer yet: nothing happens
+    CountApply counter;
+    SetRendererConfigServices(&counter);
     gApplyCount = 0;
     r.gfxQualityLevel = 4;
     r.OnPropertyChanged(nullptr);
@@ -184,7 +187,9 @@ TEST(RendererConfigTest, ApplyHookFiresForAllChangesAndForTheQualityLevel) {
     EXPECT_EQ(gApplyCount, 2);
     r.OnPropertyChanged("VSync");
     EXPECT_EQ(gApplyCount, 2);
-    SetRendererConfigApplyHook(nullptr);
+    SetRendererConfigServices(nullptr);
+    r.OnPropertyChanged(nullptr);
+    EXPECT_EQ(gApplyCount, 2);
 }
 
 // A blob whose check value and CRC pass but whose payload stops parsing half-way.
@@ -396,7 +401,9 @@ TEST(ProjectConfigTest, FindFontReplacementTakesTheFirstMatchOrTheNameItself) {
 }
 
 int gLanguageSelections = 0;
-void CountSelection() { ++gLanguageSelections; }
+struct CountSelection : LanguageSelectionServices {
+    void SelectLanguage() override { ++gLanguageSelections; }
+};
 std::vector<std::string> gHeard;
 void Listen(const char* name, void* context) {
     gHeard.push_back(std::string(static_cast<const char*>(context)) + ":" + (name ? name : "(all)"));
@@ -408,7 +415,8 @@ void ListenOnce(const char* name, void* context) {
 
 TEST(ProjectConfigTest, PropertyChangeSelectsTheLanguageThenCallsListeners) {
     ProjectConfig c;
-    SetLanguageSelectionHook(&CountSelection);
+    CountSelection counter;
+    SetLanguageSelectionServices(&counter);
     gLanguageSelections = 0;
     gHeard.clear();
     static char a[] = "a";
@@ -430,7 +438,7 @@ TEST(ProjectConfigTest, PropertyChangeSelectsTheLanguageThenCallsListeners) {
     gHeard.clear();
     c.OnPropertyChanged("Outlines");
     EXPECT_EQ(gHeard, std::vector<std::string>{"b:Outlines"});
-    SetLanguageSelectionHook(nullptr);
+    SetLanguageSelectionServices(nullptr);
 }
 
 TEST(ProjectConfigTest, ReleaseDataFreesStringsAndFonts) {

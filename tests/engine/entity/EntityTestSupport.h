@@ -6,7 +6,6 @@
 
 #include "CaptureLogSink.h"
 #include "engine/EngineSeamsTestSupport.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/GameServices.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"

@@ -21,7 +21,6 @@
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/Log.h"
-#include "engine/services/EngineServices.h"
 #include "net/online/ServerRequestThread.h"
 #include "net/online/VornexAnalytics.h"
 #include "platform/online/HttpPost.h"

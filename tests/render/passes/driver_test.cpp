@@ -21,7 +21,7 @@ constexpr uint32_t K = STENCILOP_KEEP, R = STENCILOP_REPLACE;
 struct HookLog {
     std::vector<std::pair<uint32_t, uint32_t>> batches;  // (pass, mode) begun; (flags, ~0u) flushed
     uint32_t delegateCalls = 0;
-    void* delegate = nullptr;
+    GameDelegate* delegate = nullptr;
 };
 HookLog gHooks;
 
@@ -193,8 +193,10 @@ TEST_F(PassesTest, AnEmptyForwardPassDrawsNothingAndLeavesStencilOff) {
 TEST_F(PassesTest, PassFlagsAndTheDelegateHook) {
     RecordingContext* forward = Add(Vector(0, 0, 10, 1), 3);
     RecordingContext* deferred = Add(Vector(0, 0, 10, 1), 3);
+    // A stand-in address: the renderer only hands the delegate to the recording services.
     int delegateObject = 0;
-    gVornexRenderer.PostGameDelegate(&delegateObject);
+    GameDelegate* const delegate = reinterpret_cast<GameDelegate*>(&delegateObject);
+    gVornexRenderer.PostGameDelegate(delegate);
     struct Case { uint32_t flags; bool prePass; };
     for (const Case& c : {Case{0, true}, Case{RENDER_PASS_SKIP_DEFERRED, false},
                           Case{RENDER_PASS_SKIP_OUTLINES | 0x3, true}}) {
@@ -206,7 +208,7 @@ TEST_F(PassesTest, PassFlagsAndTheDelegateHook) {
         EXPECT_EQ(DrawOrder(2).size(), c.prePass ? 1u : 0u);
         EXPECT_EQ(gHooks.batches.empty(), !c.prePass);
         EXPECT_EQ(gHooks.delegateCalls, 1u);
-        EXPECT_EQ(gHooks.delegate, &delegateObject);
+        EXPECT_EQ(gHooks.delegate, delegate);
     }
     gVornexRenderer.PostGameDelegate(nullptr);
     gHooks = HookLog{};

@@ -187,7 +187,10 @@ TEST_F(KindsTest, MalformedSoundsAndAFullPoolFail) {
 }
 
 // The binary font reader's stand-in: pages of heights 16 and 32, texel bytes counting up.
-bool TwoPages(ResourceFont& font) {
+struct TwoPages : FontFileServices {
+    bool LoadBinFont(ResourceFont& font) override;
+};
+bool TwoPages::LoadBinFont(ResourceFont& font) {
     const uint32_t texel = font.Outlined() ? 2 : 1;
     font.SetTexelBytes(texel);
     for (uint32_t height : {16u, 32u}) {
@@ -202,7 +205,10 @@ TEST_F(KindsTest, FontNamesAndPageTextures) {
     WriteBytes(Path("common", "Fonts/face.ttf"), {0, 1, 0, 0});
     static uint32_t languages;  // asked for the characters the strings use, until a language has none
     languages = 0;
-    ResourceFont::SetHooks({nullptr, nullptr, [](uint32_t, uint8_t*) { return ++languages < 3; }});
+    struct CountLanguages : FontFileServices {
+        bool CollectUsedCharacters(uint32_t, uint8_t*) override { return ++languages < 3; }
+    } counting;
+    SetFontFileServices(&counting);
     Resource* face = Load<Resource>(RESOURCE_FONT, "Face.ttf~20");  // no binary font: fails
     EXPECT_EQ(languages, 3u);
     EXPECT_TRUE(Logged("Unable to load binary font file. Reading the source TTF (Face.ttf~20)"));
@@ -213,7 +219,8 @@ TEST_F(KindsTest, FontNamesAndPageTextures) {
     Load<Resource>(RESOURCE_FONT, (std::string(128, 'f') + "~10").c_str());
     EXPECT_TRUE(Logged("longer than 127 characters"));
 
-    ResourceFont::SetHooks({&TwoPages, nullptr, nullptr});
+    TwoPages pages;
+    SetFontFileServices(&pages);
     const std::tuple<const char*, const char*, uint32_t, uint32_t, gfx::Format> cases[] = {
         {"_system.ttf~012", "_system.ttf", 12, 0, gfx::FMT_A8},
         {"A.TTF~10#2", "a.ttf", 10, 2, gfx::FMT_A8L8},
@@ -244,7 +251,7 @@ TEST_F(KindsTest, FontNamesAndPageTextures) {
     void* overlayFont = gVornexRenderer.ProfilerOverlay().AcquireFont("_system.ttf~012");
     EXPECT_NE(overlayFont, nullptr);
     gVornexRenderer.ProfilerOverlay().ReleaseFont(overlayFont);
-    ResourceFont::SetHooks({});
+    SetFontFileServices(nullptr);
 }
 
 }  // namespace

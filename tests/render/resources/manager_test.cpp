@@ -31,6 +31,7 @@
 #include "render/resources/ResourcePool.h"
 #include "render/resources/ResourceTemplatePool.h"
 #include "render/resources/ResourceTexture.h"
+#include "render/resources/TemplateResourceServices.h"
 
 using namespace resourcetest;
 
@@ -126,7 +127,10 @@ struct HoldingTemplate : RTTIPolyBaseClass, Resource {
 TEST_F(ManagerTest, EvictionFreesWhatDeletedResourcesReleased) {
     NameRegistry::Register("HoldingTemplate", [](int32_t) -> RTTIPolyBaseClass* { return new HoldingTemplate; });
     TemplateTypeTable::Get()[300] = {TemplateTypeTable::kRows, "HoldingTemplate"};
-    ResourceTemplatePool::SetResourcePartHook([](RTTIPolyBaseClass* o) -> Resource* { return static_cast<HoldingTemplate*>(o); });
+    struct HoldingTemplates : TemplateResourceServices {
+        Resource* ResourcePart(RTTIPolyBaseClass* o) override { return static_cast<HoldingTemplate*>(o); }
+    } templates;
+    SetTemplateResourceServices(&templates);
     Resource* part = gResourceManager.GetResource(RESOURCE_TEMPLATE, "Templates/holder", 300, true, 0);
     ASSERT_NE(part, nullptr);
     EXPECT_STREQ(part->GetName(), "Templates/holder");
@@ -143,7 +147,7 @@ TEST_F(ManagerTest, EvictionFreesWhatDeletedResourcesReleased) {
     EXPECT_EQ(gResourceManager.GetResource(RESOURCE_TEMPLATE, "Templates/x", 301, true, 0), nullptr);
     EXPECT_EQ(gResourceManager.GetResource(RESOURCE_TEMPLATE, "Templates/y", 5000, true, 0), nullptr);
     EXPECT_EQ(Lines("Resource of name Templates/").size(), 2u);
-    ResourceTemplatePool::SetResourcePartHook(nullptr);
+    SetTemplateResourceServices(nullptr);
     TemplateTypeTable::Get()[300] = {};
 }
 

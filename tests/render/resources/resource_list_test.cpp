@@ -6,6 +6,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "render/resources/ResourceAnimation.h"
 #include "render/resources/ResourceList.h"
+#include "render/resources/TemplateResourceServices.h"
 
 using namespace resourcetest;
 using namespace shadertest;
@@ -14,15 +15,21 @@ namespace {
 
 std::vector<std::string> gTemplates;
 
+// A registry that notes each template it is asked to load.
+struct RecordingTemplates : TemplateResourceServices {
+    bool HasTemplateRegistry() const override { return true; }
+    void PreloadTemplate(const char* name) override {
+        gTemplates.push_back(name);
+        gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Loading template: %s", name);
+    }
+} recordingTemplates;
+
 struct ListTest : ShaderFixture {
     void SetUp() override {
         ShaderFixture::SetUp();
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
         gTemplates.clear();
-        ResourceList::SetTemplatePreloadHook([](const char* name) {
-            gTemplates.push_back(name);
-            gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Loading template: %s", name);
-        });
+        SetTemplateResourceServices(&recordingTemplates);
         std::vector<uint8_t> animation(16 + 108, 0);  // the header, then an empty clip
         std::memcpy(animation.data(), &kAnimationFileMagic, 4);
         std::memcpy(animation.data() + 4, &kAnimationFileVersion, 4);
@@ -30,7 +37,7 @@ struct ListTest : ShaderFixture {
         for (const char* name : {"A", "B"}) WriteBytes(Path("textures", std::string("Plain/") + name + ".dds"), SmallDds(1));
     }
     void TearDown() override {
-        ResourceList::SetTemplatePreloadHook(nullptr);
+        SetTemplateResourceServices(nullptr);
         ShaderFixture::TearDown();
     }
     // The two names of a variant made with an explicit option text (as on another device).
@@ -93,8 +100,8 @@ TEST_F(ListTest, ListsOfBothWritersPreloadKindByKindInTheirOrder) {
         EXPECT_LT(gResourceManager.Pool(RESOURCE_FONT)->Find("Default"), 0);
     }
 
-    // Without the registry hook, template entries are skipped with one line.
-    ResourceList::SetTemplatePreloadHook(nullptr);
+    // Without a template registry, template entries are skipped with one line.
+    SetTemplateResourceServices(nullptr);
     Preload("Engine");
     EXPECT_EQ(Lines("PreloadResources - no template registry").size(), 1u);
 

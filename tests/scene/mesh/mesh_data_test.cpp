@@ -360,12 +360,12 @@ DrawnMesh gDrawn;
 
 TEST_F(MeshDataTest, HelperDrawsReachTheMeshHooks) {
     static struct : SceneDrawServices {
-        void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix&, const Matrix&, const void* box,
+        void DrawMesh(const MeshTemplateRenderingData* mesh, const Matrix&, const Matrix&, const BoundingBox4* box,
                       const Vector& colour, uint32_t value, uint8_t flag, const float*, uint32_t) override {
             gDrawn.meshData = mesh;
             gDrawn.value = value;
             gDrawn.flag = flag;
-            std::memcpy(&gDrawn.box, box, 32);
+            gDrawn.box = *box;
             gDrawn.colour = colour;
             ++gDrawn.calls;
         }

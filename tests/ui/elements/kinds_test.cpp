@@ -322,13 +322,13 @@ TEST_F(KindsTest, TemplateViewRenderHalfAndItsRotationAction) {
 TEST_F(KindsTest, TemplateViewsPlayEffectTemplatesThroughAnEffectContext) {
     SFXTemplate effect;
     MeshTemplate mesh;
-    EXPECT_EQ(gUITemplateEffects.create(&mesh, 0x21), nullptr);  // not an effect template
-    void* c = gUITemplateEffects.create(&effect, 0x21);
+    EXPECT_EQ(CreateTemplateViewEffect(&mesh, 0x21), nullptr);  // not an effect template
+    SFXContext* c = CreateTemplateViewEffect(&effect, 0x21);
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(static_cast<SFXContext*>(c)->Definition(), effect.definition);
-    gUITemplateEffects.breakLoop(c, nullptr);
+    EXPECT_EQ(c->Definition(), effect.definition);
+    c->BreakLoop(nullptr);
     gVornexRenderer.FlushCommands(true);
-    RunOnRenderThread([&] { gUITemplateEffects.draw(c, Matrix::IDENTITY); });
-    gUITemplateEffects.release(c);
+    RunOnRenderThread([&] { c->Draw(nullptr, Matrix::IDENTITY, RenderTaskArguments{}); });
+    c->Release();
     gVornexRenderer.FlushCommands(true);
 }

@@ -11,7 +11,6 @@
 #include "../../sound/SoundTestSupport.h"
 #include "VideoTestSupport.h"
 #include "core/Memory.h"
-#include "engine/services/EngineServices.h"
 #include "engine/services/UIServices.h"
 
 using namespace videotest;
@@ -248,24 +247,23 @@ TEST_F(PlaybackTest, AFolderAtTheLengthLimitIsTried) {
     EXPECT_EQ(Count("Video error - name or directory longer than 259 characters"), 1u);
 }
 
-// The engine's entries in the tables the Game and the engine start-up call through.
-TEST_F(PlaybackTest, TheEngineServicesReachTheVideoEngine) {
+// The engine's UI seam hands out the video engine; what the Game's render frame asks of
+// it (playing, full screen, the frame update) follows the play.
+TEST_F(PlaybackTest, TheUIServicesReachTheVideoEngine) {
     Mount({"silent"});
     StartEngine();
-    const EngineServices& e = gEngineServices;
-    ASSERT_TRUE(e.videoIsPlaying && e.videoIsFullScreen && e.videoUpdateFrame && e.videoDrawFrame);
     EXPECT_EQ(GetUIServices().GetVideoEngine(), gVideoEngine);
     for (bool fullScreen : {true, false}) {
         gVideoEngine->Play("silent", nullptr, fullScreen, false, 1.0f);
-        EXPECT_TRUE(e.videoIsPlaying());
-        EXPECT_EQ(e.videoIsFullScreen(), fullScreen);
+        EXPECT_TRUE(gVideoEngine->IsPlaying());
+        EXPECT_EQ(gVideoEngine->IsFullScreen(), fullScreen);
         const uint32_t frames = CurrentPlayer() ? CurrentPlayer()->FrameCounter() : 0;
         ASSERT_TRUE(WaitForHeaders());
         clock.AdvanceSeconds(0.1);
-        e.videoUpdateFrame();
+        gVideoEngine->UpdateFrame();
         EXPECT_GT(CurrentPlayer()->FrameCounter(), frames);
         gVideoEngine->Stop();
-        EXPECT_FALSE(e.videoIsPlaying());
+        EXPECT_FALSE(gVideoEngine->IsPlaying());
     }
 }
 

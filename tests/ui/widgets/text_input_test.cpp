@@ -10,7 +10,6 @@
 
 #include "../elements/TextTestSupport.h"
 #include "core/config/GameConfig.h"
-#include "engine/services/EngineServices.h"
 #include "platform/window/Window.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UITextInput.h"
@@ -345,7 +344,7 @@ TEST_F(TextInputTest, ConsoleLinesAndTheEnteredCommand) {
     c->SetShown(true);
     EXPECT_TRUE(c->IsShown());
     BeginFrame();
-    gEngineServices.consoleScreenRender(c, uint32_t(clientWidth), uint32_t(clientHeight));
+    c->Render(uint32_t(clientWidth), uint32_t(clientHeight), 0, 0, c->CursorPosition());
     EndFrame();
     c->Release();
 }

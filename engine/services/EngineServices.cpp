@@ -1,3 +1,0 @@
-#include "engine/services/EngineServices.h"
-
-EngineServices gEngineServices;
