@@ -91,7 +91,8 @@ void SmallObjectPools::Free(void* block) {
         if (p < c.end) {
             // A pointer inside a block or a second free would push past the class's
             // stack into the next class's list.
-            if ((p - c.first) % c.blockSize != 0 || c.freeCount >= c.capacity) {
+            // Block sizes are powers of two: a mask, not a division, finds the offset.
+            if ((static_cast<size_t>(p - c.first) & (c.blockSize - 1)) != 0 || c.freeCount >= c.capacity) {
                 gLog.Error(LogCategory::Engine, "SmallObjectPools::Free - %p is not an allocated %u-byte block", block, c.blockSize);
                 return;
             }

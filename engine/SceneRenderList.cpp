@@ -68,7 +68,7 @@ void SceneRenderList::Build(uint32_t options, uint32_t excludeMask) {
     for (int32_t z = range.z0; z < range.z1; ++z) {
         for (int32_t x = range.x0; x < range.x1; ++x) {
             const EntityGridCell* cell = grid.Cell(x, z);
-            if (!cell->box.IntersectsFrustum(frustum)) continue;
+            if (!grid.CellBox(x, z).IntersectsFrustum(frustum)) continue;
             const EntityGridList& list = cell->lists[kRenderableList];
             for (uint32_t i = 0; i < list.count; ++i) {
                 const EntityGridEntry& entry = list.entries[i];

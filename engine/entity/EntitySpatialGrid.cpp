@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/Dynarray.h"
 #include "core/Log.h"
+#include "platform/os/Memory.h"
 
 namespace {
 
@@ -40,8 +42,10 @@ void ListInsert(EntityGridList& l, const EntityGridEntry& e) {
     if (found) return;
     if (l.count == l.capacity) {
         const uint32_t grown = DynarrayGrownCapacity(l.capacity, l.count + 1);
-        void* p = DynarrayReallocate(l.entries, l.count, grown, sizeof(EntityGridEntry));
+        void* p = DynarrayAllocate(uint64_t(grown) * sizeof(EntityGridEntry));
         if (!p) return;
+        std::memcpy(p, l.entries, l.count * sizeof(EntityGridEntry));
+        if (l.OnHeap()) DynarrayFree(l.entries);
         l.entries = static_cast<EntityGridEntry*>(p);
         l.capacity = grown;
     }
@@ -60,6 +64,10 @@ void ListRemove(EntityGridList& l, uint32_t key) {
 }
 
 }  // namespace
+
+EntityGridList::~EntityGridList() {
+    if (OnHeap()) DynarrayFree(entries);
+}
 
 uint32_t EntityGridList::Find(uint32_t key, bool* found) const {
     const EntityGridEntry* at = std::lower_bound(entries, entries + count, key,
@@ -93,31 +101,28 @@ float EntitySpatialGrid::Build(const BoundingBox4& worldBounds, float size) {
     }
     const uint32_t n = countX * countZ;
     if (n) {
-        cells = static_cast<EntityGridCell*>(DynarrayAllocate(uint64_t(n) * sizeof(EntityGridCell)));
+        cells = static_cast<EntityGridCell*>(os::AlignedAlloc(size_t(n) * sizeof(EntityGridCell), alignof(EntityGridCell)));
         if (!cells) {
             countX = countZ = 0;
             return size;
         }
-        for (uint32_t z = 0; z < countZ; ++z) {
-            for (uint32_t x = 0; x < countX; ++x) {
-                EntityGridCell* c = new (&cells[z * countX + x]) EntityGridCell();
-                c->box.min = Vector(bounds.min.x + float(x) * size, bounds.min.y, bounds.min.z + float(z) * size, 1);
-                c->box.max = Vector(c->box.min.x + size, bounds.max.y, c->box.min.z + size, 1);
-            }
-        }
+        for (uint32_t i = 0; i < n; ++i) new (&cells[i]) EntityGridCell();
     }
     return size;
 }
 
 void EntitySpatialGrid::Free() {
     const uint32_t n = countX * countZ;
-    for (uint32_t i = 0; i < n; ++i) {
-        DynarrayFree(cells[i].lists[0].entries);
-        DynarrayFree(cells[i].lists[1].entries);
-    }
-    DynarrayFree(cells);
+    for (uint32_t i = 0; i < n; ++i) cells[i].~EntityGridCell();
+    os::AlignedFree(cells);
     cells = nullptr;
     countX = countZ = 0;
+}
+
+BoundingBox4 EntitySpatialGrid::CellBox(int32_t x, int32_t z) const {
+    const float size = cellSize.x;
+    const Vector min(bounds.min.x + float(x) * size, bounds.min.y, bounds.min.z + float(z) * size, 1);
+    return BoundingBox4(min, Vector(min.x + size, bounds.max.y, min.z + size, 1));
 }
 
 EntityCellRange EntitySpatialGrid::GetCellRange(const BoundingBox4& box) const {
@@ -171,6 +176,13 @@ void EntitySpatialGrid::Move(uint32_t list, const EntityCellRange& from, const E
 
 void EntitySpatialGrid::MoveBoth(const EntityCellRange& from, const EntityCellRange& to,
                                  const EntityGridEntry& entry) {
+    // The cells lie far apart in memory: ask for all of them first so that their misses
+    // overlap instead of following one another.
+    const auto fetch = [](EntityGridCell& c) {
+        __builtin_prefetch(&c.lists[0], 1);
+        __builtin_prefetch(&c.lists[1], 1);
+    };
+    WalkChange(from, to, fetch, fetch);
     WalkChange(
         from, to,
         [&](EntityGridCell& c) {
@@ -183,8 +195,4 @@ void EntitySpatialGrid::MoveBoth(const EntityCellRange& from, const EntityCellRa
         });
 }
 
-void EntitySpatialGrid::SetMinY(float y) {
-    bounds.min.y = y;
-    const uint32_t n = countX * countZ;
-    for (uint32_t i = 0; i < n; ++i) cells[i].box.min.y = y;
-}
+void EntitySpatialGrid::SetMinY(float y) { bounds.min.y = y; }

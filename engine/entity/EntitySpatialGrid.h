@@ -18,19 +18,33 @@ struct EntityGridEntry {
     Entity* entity;
 };
 
+// A cell's list keeps its first kInlineEntries entries inside itself and moves to a heap
+// block once it outgrows them: a move that changes cells then touches the cells' own
+// cache lines only, instead of a heap block per list somewhere else.
 struct EntityGridList {
+    static constexpr uint32_t kInlineEntries = 3;
+
     uint32_t count = 0;
-    uint32_t capacity = 0;
-    EntityGridEntry* entries = nullptr;
+    uint32_t capacity = kInlineEntries;
+    EntityGridEntry* entries = inlineEntries;  // inlineEntries or an owned heap block
+    EntityGridEntry inlineEntries[kInlineEntries];
+
+    EntityGridList() = default;
+    EntityGridList(const EntityGridList&) = delete;
+    EntityGridList& operator=(const EntityGridList&) = delete;
+    ~EntityGridList();
+    bool OnHeap() const { return entries != inlineEntries; }
     // Binary search by key: the index, or the insertion point with found false.
     uint32_t Find(uint32_t key, bool* found) const;
 };
+static_assert(sizeof(EntityGridList) == 64, "a grid list with its inline entries fills one cache line");
 
-struct EntityGridCell {
-    BoundingBox4 box;
+// One cache line per list. The cell's box is not stored: EntitySpatialGrid::CellBox
+// derives it from the cell's indices.
+struct alignas(64) EntityGridCell {
     EntityGridList lists[2];
 };
-static_assert(sizeof(EntityGridCell) == 64, "a grid cell is 64 bytes");
+static_assert(sizeof(EntityGridCell) == 128, "a grid cell is two cache lines");
 
 class EntitySpatialGrid {
 public:
@@ -60,6 +74,8 @@ public:
     // The same move in both lists at once (one walk over the cells).
     void MoveBoth(const EntityCellRange& from, const EntityCellRange& to, const EntityGridEntry& entry);
     void SetMinY(float y);
+    // Cell (x, z)'s box: x and z over the cell, y over the world bounds.
+    BoundingBox4 CellBox(int32_t x, int32_t z) const;
 
     uint32_t CountX() const { return countX; }
     uint32_t CountZ() const { return countZ; }

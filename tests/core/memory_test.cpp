@@ -82,6 +82,25 @@ TEST(SmallObjectPools, BadFreesAreRefusedWithoutCorruptingTheLists) {
     pools.Free(x);
 }
 
+TEST(SmallObjectPools, APointerInsideABlockIsRefusedInEveryClass) {
+    CaptureLogSink sink;
+    sink.Attach();
+    SmallObjectPools pools(2, 2, 2, 2, 2);
+    for (int i = 0; i < SmallObjectPools::kClassCount; ++i) {
+        const uint32_t size = 16u << i;
+        uint8_t* block = static_cast<uint8_t*>(pools.Alloc(size));
+        for (uint32_t inside : {8u, size / 2, size - 16}) {
+            if (inside == 0) continue;
+            sink.Clear();
+            pools.Free(block + inside);
+            EXPECT_TRUE(sink.Contains("is not an allocated " + std::to_string(size) + "-byte block")) << size << "+" << inside;
+            EXPECT_EQ(pools.Class(i).freeCount, 1u) << size << "+" << inside;
+        }
+        pools.Free(block);
+        EXPECT_EQ(pools.Class(i).freeCount, 2u) << size;
+    }
+}
+
 TEST(SmallObjectPools, SystemInstanceSizesAndPercentagesPastFortyMillion) {
     CaptureLogSink sink;
     sink.Attach();

@@ -15,6 +15,10 @@ namespace {
 UIQuadBatch* gBatches[UIQuadBatch::kChannels] = {};
 
 constexpr float kCorners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+// The texture scale and offset registers (adjacent) of a mapping that changes nothing,
+// written in one device call.
+static_assert(kUITexOffsetRegister == kUITexScaleRegister + 1, "scale and offset registers are adjacent");
+constexpr float kIdentityTexMapping[8] = {1, 1, 1, 1, 0, 0, 0, 0};
 // Corner order of a mirrored element: keeps the winding front-facing.
 constexpr uint32_t kMirroredOrder[4] = {3, 2, 1, 0};
 
@@ -101,8 +105,7 @@ void UIQuadBatch::Flush() {
     }
     // The vertices carry final texture coordinates: an identity mapping for the shaders
     // that also serve immediate draws, and a band that fades nothing without a record.
-    r.SetVertexShaderConstants(kUITexScaleRegister, &kUIIdentityTexScale.x, 1);
-    r.SetVertexShaderConstants(kUITexOffsetRegister, &kUIZeroVector.x, 1);
+    r.SetVertexShaderConstants(kUITexScaleRegister, kIdentityTexMapping, 2);
     const UIFadeRecord& fade = hasConstants ? constants : kUINoFade;
     r.SetVertexShaderConstants(kUIFadeVertexRegister, &fade.rows[0].x, 2);
     r.SetPixelShaderConstants(kUIFadePixelRegister, &fade.band.x, 1);

@@ -35,8 +35,6 @@ struct UIFadeRecord {
 
 // The fade record that fades nothing (alpha factor saturate(0 + 1)).
 inline constexpr UIFadeRecord kUINoFade{{Vector(1, 0, 0, 0), Vector(0, 1, 0, 0)}, Vector(0, 0, 1, 0)};
-inline constexpr Vector kUIIdentityTexScale{1, 1, 1, 1};
-inline constexpr Vector kUIZeroVector{0, 0, 0, 0};
 
 // Vertex and pixel registers the UI writes.
 enum : uint32_t {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/SortedSearch.h"
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIArrayProperty.h"
 
@@ -63,23 +64,36 @@ const RTTIClass* CompiledGameStringCollection::RegisterClass(const char* nameOve
     return c;
 }
 
-bool CompiledGameStringCollection::Validate() const {
+bool CompiledGameStringCollection::Validate() {
+    distinctPaths = false;
     const uint32_t n = paths.Count();
     // The last NUL of Paths: every path must start before it to end inside the array.
     uint32_t lastNul = n;
     while (lastNul > 0 && paths[lastNul - 1] != 0) --lastNul;
     if (entries.Count() > 0 && lastNul == 0) return false;
+    bool distinct = true;
     for (uint32_t i = 0; i < entries.Count(); ++i) {
         const CompiledGameStringCollectionEntry& e = entries[i];
         if (e.stringIndex < 0 || static_cast<uint32_t>(e.stringIndex) >= strings.Count()) return false;
         if (e.pathStartOffset < 0 || static_cast<uint32_t>(e.pathStartOffset) >= lastNul) return false;
-        if (i > 0 && ComparePath(PathOf(i - 1), PathOf(i)) > 0) return false;
+        if (i > 0) {
+            const int order = ComparePath(PathOf(i - 1), PathOf(i));
+            if (order > 0) return false;
+            distinct = distinct && order != 0;
+        }
     }
+    distinctPaths = distinct;
     return true;
 }
 
 GameString* CompiledGameStringCollection::Find(const char* id) const {
     if (!id || paths.Count() == 0) return nullptr;
+    if (distinctPaths) {
+        // Every path appears once, so the first equal path probed is the lower bound.
+        const SortedSearchResult r =
+            FindSortedEqual(entries.Count(), [&](uint32_t i) { return ComparePath(id, PathOf(i)); });
+        return r.found ? const_cast<GameString*>(&strings[static_cast<uint32_t>(entries[r.index].stringIndex)]) : nullptr;
+    }
     const auto before = [this](const CompiledGameStringCollectionEntry& e, const char* key) {
         return ComparePath(paths.data + e.pathStartOffset, key) < 0;
     };

@@ -35,7 +35,7 @@ public:
     // True when every StringIndex is in range, every PathStartOffset lies in [0, N) of
     // the N bytes of Paths with a NUL before their end, and the entries are sorted by
     // path (unsigned bytes, ascending).
-    bool Validate() const;
+    bool Validate();
 
     // The lower bound of id among the entries' paths in unsigned byte order; the string
     // when that path equals id exactly, else null. Null when Paths is empty. Only for a
@@ -54,4 +54,6 @@ private:
     Dynarray<char> paths;
     Dynarray<CompiledGameStringCollectionEntry> entries;
     DynarraySafe<GameString> strings;
+    // Validate found no path twice: a lookup may stop at the first equal path it probes.
+    bool distinctPaths = false;
 };

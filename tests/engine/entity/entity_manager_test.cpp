@@ -211,7 +211,7 @@ TEST_F(NewSceneTest, ResetsTheSceneAndTellsTheRenderer) {
     EXPECT_EQ(grid.RowCount(), 6u);
     EXPECT_EQ(grid.CellSize(), 10.0f);
     EXPECT_EQ(grid.Cell(2, 3).value, -12.0f);  // task 7's value in every cell
-    EXPECT_EQ(gEntityManager->GetSpatialGrid().Cell(0, 0)->box.min.y, -12.0f);
+    EXPECT_EQ(gEntityManager->GetSpatialGrid().CellBox(0, 0).min.y, -12.0f);
     EXPECT_EQ(gEntityManager->GetCreationCount(), 0u);
     EXPECT_EQ(gEntityManager->GetSceneFileName(), nullptr);
     EXPECT_STREQ(gEntityManager->GetRootEntity()->GetName(), "SCENE ROOT");

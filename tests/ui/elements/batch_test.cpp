@@ -130,6 +130,24 @@ TEST_F(BatchTest, StateChangesSplitTheDraw) {
     }
 }
 
+TEST_F(BatchTest, BatchedDrawsCarryAnIdentityTextureMappingWhateverCameBefore) {
+    // An immediate picture leaves its own scale and offset in the registers; the
+    // batch's vertices already hold final coordinates, so its draw must undo them.
+    const float scale[4] = {3, 2, 5, 7}, offset[4] = {0.25f, 0.5f, 9, 11};
+    const auto draws = Run([&] {
+        gVornexRenderer.SetVertexShaderConstants(kUITexScaleRegister, scale, 1);
+        gVornexRenderer.SetVertexShaderConstants(kUITexOffsetRegister, offset, 1);
+        UIQuadBatch& b = GetUIQuadBatch(0);
+        b.SetState(BLEND_ALPHA, textures[0], kUISamplerClampSRGB, nullptr, 0, nullptr, nullptr, nullptr);
+        b.AddQuad(Placed(0, 0, 10, 10), Vector(1, 1, 1, 1), false, Vector(), Vector(1, 1, 0, 0), Vector());
+    });
+    ASSERT_EQ(draws.size(), 1u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(draws[0].VertexConstant(kUITexScaleRegister)[i], 1.0f) << i;
+        EXPECT_EQ(draws[0].VertexConstant(kUITexOffsetRegister)[i], 0.0f) << i;
+    }
+}
+
 TEST_F(BatchTest, TheSixtyFifthQuadFlushesTheFirstSixtyFour) {
     const auto draws = Run([&] {
         UIQuadBatch& b = GetUIQuadBatch(2);

@@ -192,6 +192,18 @@ TEST(StringsTest, DamagedFilesAreRefused) {
     EXPECT_EQ(Narrow(m.GetString("A", 1, nullptr, true, false)), "a");
 }
 
+TEST(StringsTest, APathListedTwiceFindsItsFirstEntry) {
+    // Both entries name "A": the lookup answers with the first (string "a"), wherever a
+    // search happens to probe first.
+    ConfigFolder common("Common");
+    common.Write("L01n.bin", L01nFile(R"({"strings": [{"path": "A", "texts": {"English": "a"}}, {"path": "B"}], )"
+                                      R"("entries": [[0, 0], [1, 0]]})"));
+    StringManager m;
+    ASSERT_TRUE(m.LoadCompiledStrings());
+    EXPECT_EQ(Narrow(m.GetString("A", 1, nullptr, true, false)), "a");
+    EXPECT_EQ(m.FindGameString("B"), nullptr);
+}
+
 GameStringGroup* Group(const char* id, std::initializer_list<GameStringGroup*> groups,
                        std::initializer_list<std::pair<const char*, const char16_t*>> strings) {
     auto* g = new GameStringGroup();
