@@ -2,10 +2,14 @@
 
 #include "engine/script/LuaBindings.h"
 
+// The generated open functions (bindings/pkg/*.pkg).
+int tolua_Math_open(lua_State* L);
+
 namespace {
 
 // One line per package; the host opens them by order, whatever the order here.
 void RegisterPackages() {
+    RegisterLuaBindingPackage(LUA_PACKAGE_MATH, &tolua_Math_open);
 }
 
 const StaticInitRow kBindingsRows[] = {

@@ -1,0 +1,121 @@
+// test-sanitize: address
+// Vector through the maths package: the forms of each name, the binding arithmetic, the
+// constants as copies, the index rule and the float boundary.
+#include <gtest/gtest.h>
+
+#include <lua.hpp>
+#include <string>
+
+#include "core/math/Vector.h"
+#include "engine/script/LuaWrapper.h"
+#include "support/CaptureLogSink.h"
+
+namespace {
+
+class MathPackageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        sink.Attach();
+        gLua.Init();
+        ASSERT_NE(gLua.GetState(), nullptr);
+    }
+    void TearDown() override {
+        gLua.Close();
+        sink.Detach();
+    }
+    lua_State* L() const { return gLua.GetState(); }
+    // The values the chunk returns, as "%.9g" numbers (other values by tostring), joined
+    // by blanks; "<error: message>" when it fails.
+    std::string Values(const std::string& chunk) {
+        const std::string code = "local r = {(function() " + chunk +
+                                 " end)()} for i, v in ipairs(r) do r[i] = type(v) == 'number' and "
+                                 "string.format('%.9g', v) or tostring(v) end return table.concat(r, ' ')";
+        if (luaL_loadstring(L(), code.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
+            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
+            lua_pop(L(), 1);
+            return message;
+        }
+        std::string value = lua_tostring(L(), -1);
+        lua_pop(L(), 1);
+        return value;
+    }
+
+    CaptureLogSink sink;
+};
+
+constexpr const char* kXYZW = " return v.x, v.y, v.z, v.w";
+
+TEST_F(MathPackageTest, VectorFormsAndArithmetic) {
+    struct Case {
+        const char* chunk;
+        const char* values;
+    };
+    const Case kCases[] = {
+        {"local v = Vector:Instance()", "0 0 0 0"},  // zeroed
+        {"local v = Vector:Instance(1, 2, 3)", "1 2 3 1"},
+        {"local v = Vector:Instance(1, 2, 3, 4)", "1 2 3 4"},
+        {"local v = Vector:Instance(Vector:Instance(5, 6, 7, 8))", "5 6 7 8"},
+        {"local v = Vector:Instance(9, 9, 9, 9) v:Set3(1, 2, 3)", "1 2 3 1"},
+        {"local v = Vector:Instance() v:Set(Vector.UNITZW)", "0 0 1 1"},
+        {"local v = Vector:Instance(1, 2, 3, 4) v:Mul(2)", "2 4 6 8"},
+        {"local v = Vector:Instance(1, 2, 3, 4) v:Mul('x')", "0 0 0 0"},  // a non-number reads as 0
+        {"local v = Vector:Instance(1, 2, 3, 4) v:Mul(Vector:Instance(2, 2, 0.5, -1))", "2 4 1.5 -4"},
+        {"local v = Vector:Instance() v:Mul(Vector.HALF, 4)", "2 2 2 2"},
+        {"local v = Vector:Instance() v:Mul(Vector:Instance(1, 2, 3, 4), Vector:Instance(2, 3, 4, 5))", "2 6 12 20"},
+        {"local v = Vector:Instance(2, 4, 6, 8) v:Div(2)", "1 2 3 4"},
+        {"local v = Vector:Instance(2, 4, 6, 8) v:Div(Vector:Instance(2, 4, 3, 8))", "1 1 2 1"},
+        {"local v = Vector:Instance(1, 1, 1, 1) v:MulAdd(Vector:Instance(1, 2, 3, 4), 2)", "3 5 7 9"},
+        {"local v = Vector:Instance() v:MulAdd(Vector.ONE, Vector:Instance(1, 2, 3, 4), 2)", "3 5 7 9"},
+        {"local v = Vector:Instance(1, 1, 1, 1) v:MulAdd(Vector:Instance(1, 2, 3, 4), Vector:Instance(2, 2, 2, 2))",
+         "3 5 7 9"},
+        {"local v = Vector:Instance() v:MulAdd(Vector.ONE, Vector:Instance(1, 2, 3, 4), Vector.HALF)", "1.5 2 2.5 3"},
+        {"local v = Vector:Instance() v:Lerp(Vector.ZERO4, Vector:Instance(2, 4, 6, 8), Vector:Instance(0.5, 1, 0, 0.25))",
+         "1 4 0 2"},
+        {"local v = Vector:Instance(1, -2, 3, -4) v:NegateXYZ()", "-1 2 -3 -4"},
+        {"local v = Vector:Instance(1, -2, 3, -4) v:Negate()", "-1 2 -3 4"},
+        {"local v = Vector:Instance(5, -5, 0, 9) v:Clamp(Vector:Instance(-1, -1, -1, -1), Vector.ONE)", "1 -1 0 1"},
+        {"local v = Vector:Instance(1, -2, 3, -4) v:Min(Vector.ZERO4)", "0 -2 0 -4"},
+        {"local v = Vector:Instance(1, 0, 0, 0) v:Cross(Vector.UNITY)", "0 0 1 0"},
+        {"local v = Vector:Instance(3, 4, 0, 9) return v:Length(), v:Length2(), v:Dot4(Vector.ONE)", "5 25 16"},
+        {"return Vector:Instance(0, 5, 0, 0):DistanceXZ(Vector:Instance(3, 0, 4, 0)), "
+         "Vector:Instance(0, 5, 0, 0):Distance2XZ(Vector:Instance(3, 0, 4, 0))",
+         "5 25"},
+        {"return Vector:Instance(1, 2, 3, 4):Equal(Vector:Instance(1, 2, 3, 5)), "
+         "Vector:Instance(1, 2, 3, 4):Equal(Vector:Instance(1, 2, 3, 4))",
+         "false true"},
+        // Normalize divides all four by the 3-D length; a zero 3-D length stays as it is.
+        {"local v = Vector:Instance(3, 0, 4, 10) v:Normalize()", "0.600000024 0 0.800000012 2"},
+        {"local v = Vector:Instance(0, 0, 0, 7) v:Normalize()", "0 0 0 7"},
+        {"local v = Vector:Instance(0, 0, 0, 7) v:NormalizeEst()", "0 0 0 7"},
+        {"local v = Vector:Instance(3, 0, 4, 10) v:NormalizeEst()", "0.600000024 0 0.800000012 2"},
+        // The index reads and writes components 0..3 and nothing else.
+        {"local v = Vector:Instance(1, 2, 3, 4) return v[0], v[3], tostring(v[4]), tostring(v[-1]), tostring(v[1e30])", "1 4 nil nil nil"},
+        {"local v = Vector:Instance(1, 2, 3, 4) v[1] = 9 v[4] = 7 v[-1] = 7", "1 9 3 4"},
+        // Numbers cross as floats.
+        {"local v = Vector:Instance(16777217, 0.1, 0, 0)", "16777216 0.100000001 0 0"},
+    };
+    for (const Case& c : kCases) {
+        std::string chunk = c.chunk;
+        if (chunk.find("return") == std::string::npos) chunk += kXYZW;
+        EXPECT_EQ(Values(chunk), c.values) << c.chunk;
+    }
+}
+
+TEST_F(MathPackageTest, ConstantsAreCopiesThatScriptsCannotReplace) {
+    EXPECT_EQ(Values("local v = Vector.ZERO4 v:Set(1, 2, 3, 4)" + std::string(kXYZW)), "1 2 3 4");
+    EXPECT_EQ(Values("local v = Vector.ZERO4" + std::string(kXYZW)), "0 0 0 0") << "the next read is zero again";
+    EXPECT_EQ(Vector::ZERO4, Vector(0, 0, 0, 0));
+    EXPECT_NE(Values("Vector.ONE = Vector.ZERO4").find("attempt to assign to read-only variable 'ONE'"), std::string::npos);
+    EXPECT_EQ(Values("local v = Vector.ONE" + std::string(kXYZW)), "1 1 1 1");
+    EXPECT_EQ(Values("local v = Vector.RAD2DEG return v.x"), "57.2957802");
+}
+
+TEST_F(MathPackageTest, CallsWithoutAVectorWhereOneIsNeededDoNothing) {
+    const char* const kCalls[] = {
+        "Vector.Length(nil)", "Vector.Dot3(Vector.ONE, nil)", "Vector.Set3(5, 1, 2, 3)",
+        "Vector.Mul(nil, 2)", "Vector.Equal(Vector.ONE, 'x')", "Vector.Cross(Vector:Instance(), gLua)",
+    };
+    for (const char* call : kCalls) EXPECT_EQ(Values(std::string("return select('#', ") + call + ")"), "0") << call;
+}
+
+}  // namespace
