@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/math/Matrix.h"
+#include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
 
 Vector VectorInstance() { return Vector(0, 0, 0, 0); }
@@ -97,3 +98,15 @@ void VectorCrossWith(Vector* self, const Vector& v) {
 }
 
 bool VectorEqual(const Vector* self, const Vector& v) { return *self == v; }
+
+Quaternion QuaternionInstance() { return Quaternion(0, 0, 0, 0); }
+Quaternion QuaternionInstance(float x, float y, float z, float w) { return Quaternion(x, y, z, w); }
+Quaternion QuaternionInstance(const Quaternion& q) { return q; }
+
+void QuaternionSetAxisAlpha(Quaternion* self, const Vector& axis, float degrees) {
+    if (!(axis.Length3Squared() > 0.0f)) {
+        *self = Quaternion::ZERO;
+        return;
+    }
+    self->SetAxisAlpha(axis, degrees);
+}

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 struct Vector;
+struct Quaternion;
 class Matrix;
 
 // ---- Vector ----
@@ -58,3 +59,11 @@ void VectorNormalize(Vector* self);
 void VectorNormalizeEst(Vector* self);
 void VectorCrossWith(Vector* self, const Vector& v);  // self = self x v, w = 0
 bool VectorEqual(const Vector* self, const Vector& v);
+
+// ---- Quaternion ----
+Quaternion QuaternionInstance();  // zeroed
+Quaternion QuaternionInstance(float x, float y, float z, float w);
+Quaternion QuaternionInstance(const Quaternion& q);
+// The native's rotation, except that an axis of zero length gives the identity (the
+// native would normalise it into NaN).
+void QuaternionSetAxisAlpha(Quaternion* self, const Vector& axis, float degrees);

@@ -118,3 +118,36 @@ function classClass:register(pre)
   end
   base_class_register(self, pre)
 end
+
+-- The type names each package declares, in its order, before its classes (a name may
+-- belong to another package; declaring it twice is harmless). Names a package's
+-- bindings mention beyond its list follow in alphabetical order, so the generated
+-- declarations never depend on the generator's table order.
+local type_names = {
+  Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
+}
+
+local base_preamble = classPackage.preamble
+function classPackage:preamble()
+  local listed = type_names[flags.n] or {}
+  local base_foreach = foreach
+  foreach = function(t, f)
+    if t ~= _usertype then return base_foreach(t, f) end
+    local seen = {}
+    for _, name in ipairs(listed) do
+      seen[name] = true
+      f(name, name)
+    end
+    local rest = {}
+    for _, name in pairs(t) do
+      if not seen[name] then
+        seen[name] = true
+        table.insert(rest, name)
+      end
+    end
+    table.sort(rest)
+    for _, name in ipairs(rest) do f(name, name) end
+  end
+  base_preamble(self)
+  foreach = base_foreach
+end

@@ -3,9 +3,12 @@
 // constants as copies, the index rule and the float boundary.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
 #include <lua.hpp>
 #include <string>
 
+#include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/CaptureLogSink.h"
@@ -40,8 +43,28 @@ protected:
         return value;
     }
 
+    // The Quaternion the expression gives (scripts see no components), or NaNs.
+    Quaternion QuaternionOf(const std::string& expression) {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        Quaternion q(nan, nan, nan, nan);
+        const std::string code = "return " + expression;
+        if (luaL_loadstring(L(), code.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
+            ADD_FAILURE() << expression << ": " << lua_tostring(L(), -1);
+        } else if (lua_type(L(), -1) == LUA_TUSERDATA) {
+            q = **static_cast<Quaternion**>(lua_touserdata(L(), -1));
+        }
+        lua_pop(L(), 1);
+        return q;
+    }
+
     CaptureLogSink sink;
 };
+
+std::string Text(const Quaternion& q) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.6g %.6g %.6g %.6g", q.x, q.y, q.z, q.w);
+    return text;
+}
 
 constexpr const char* kXYZW = " return v.x, v.y, v.z, v.w";
 
@@ -116,6 +139,35 @@ TEST_F(MathPackageTest, CallsWithoutAVectorWhereOneIsNeededDoNothing) {
         "Vector.Mul(nil, 2)", "Vector.Equal(Vector.ONE, 'x')", "Vector.Cross(Vector:Instance(), gLua)",
     };
     for (const char* call : kCalls) EXPECT_EQ(Values(std::string("return select('#', ") + call + ")"), "0") << call;
+}
+
+TEST_F(MathPackageTest, QuaternionFormsAndTheZeroAxisRule) {
+    struct Case {
+        const char* expression;
+        const char* value;
+    };
+    const Case kCases[] = {
+        {"Quaternion:Instance()", "0 0 0 0"},  // zeroed
+        {"Quaternion:Instance(1, 2, 3, 4)", "1 2 3 4"},
+        {"Quaternion:Instance(Quaternion:Instance(1, 2, 3, 4))", "1 2 3 4"},
+        {"Quaternion.ZERO", "0 0 0 1"},
+        {"Quaternion.MAX", "3.40282e+38 3.40282e+38 3.40282e+38 3.40282e+38"},
+        // A zero axis gives the identity, never NaN.
+        {"(function() local q = Quaternion:Instance() q:SetAxisAlpha(Vector.ZERO4, 90) return q end)()", "0 0 0 1"},
+        {"(function() local q = Quaternion:Instance() q:SetAxisAlpha(Vector:Instance(0, 0, 2, 0), 180) return q end)()",
+         "0 0 1 -4.37114e-08"},
+        {"(function() local q = Quaternion:Instance() q:LoadZRotation(180) q:Conjugate() return q end)()",
+         "-0 -0 -1 -4.37114e-08"},
+        {"(function() local q = Quaternion:Instance(1, 2, 3, 4) q:Mul(Quaternion.ZERO) return q end)()", "1 2 3 4"},
+        // Opposite signs take the short arc: halfway between q and -q is q again.
+        {"(function() local q = Quaternion:Instance() "
+         "q:Slerp(Quaternion:Instance(0, 0, 0, 1), Quaternion:Instance(0, 0, 0, -1), 0.5) return q end)()",
+         "0 0 0 1"},
+    };
+    for (const Case& c : kCases) EXPECT_EQ(Text(QuaternionOf(c.expression)), c.value) << c.expression;
+    EXPECT_EQ(Values("local q = Quaternion.ZERO q:Conjugate() q:Mul(Quaternion.MAX) return Quaternion.ZERO == q"),
+              "false");
+    EXPECT_EQ(Text(Quaternion::ZERO), "0 0 0 1") << "the constant itself never changes";
 }
 
 }  // namespace
