@@ -99,6 +99,14 @@ void VectorCrossWith(Vector* self, const Vector& v) {
 
 bool VectorEqual(const Vector* self, const Vector& v) { return *self == v; }
 
+Matrix MatrixInstance() { return Matrix::ZERO; }
+Matrix MatrixInstance(const Vector& r0, const Vector& r1, const Vector& r2, const Vector& r3) {
+    return Matrix(r0, r1, r2, r3);
+}
+Matrix MatrixInstance(const Matrix& m) { return m; }
+void MatrixLoadScale3(Matrix* self, float x, float y, float z) { self->LoadScale(Vector(x, y, z, 1.0f)); }
+Vector* MatrixRow(Matrix* self, int32_t index) { return index >= 0 && index <= 3 ? &self->r[index] : nullptr; }
+
 Quaternion QuaternionInstance() { return Quaternion(0, 0, 0, 0); }
 Quaternion QuaternionInstance(float x, float y, float z, float w) { return Quaternion(x, y, z, w); }
 Quaternion QuaternionInstance(const Quaternion& q) { return q; }

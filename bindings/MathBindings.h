@@ -60,6 +60,14 @@ void VectorNormalizeEst(Vector* self);
 void VectorCrossWith(Vector* self, const Vector& v);  // self = self x v, w = 0
 bool VectorEqual(const Vector* self, const Vector& v);
 
+// ---- Matrix ----
+Matrix MatrixInstance();  // zeroed
+Matrix MatrixInstance(const Vector& r0, const Vector& r1, const Vector& r2, const Vector& r3);
+Matrix MatrixInstance(const Matrix& m);
+void MatrixLoadScale3(Matrix* self, float x, float y, float z);
+// Row i (0..3) of the matrix, null outside.
+Vector* MatrixRow(Matrix* self, int32_t index);
+
 // ---- Quaternion ----
 Quaternion QuaternionInstance();  // zeroed
 Quaternion QuaternionInstance(float x, float y, float z, float w);

@@ -12,6 +12,9 @@
 
 namespace {
 
+// Registry key of the weak-keyed table view -> owner.
+char gViewOwnersKey;
+
 // Set by the reader when it meets a dead handle; read and cleared by the call's check.
 bool gDeadArgument = false;
 
@@ -140,6 +143,29 @@ void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
 void LuaBindingRegisterGc(lua_State* L, int index) {
     if (lua_type(L, index) != LUA_TUSERDATA || !*static_cast<void**>(lua_touserdata(L, index))) return;
     tolua_register_gc(L, index < 0 ? lua_gettop(L) + index + 1 : index);
+}
+
+void LuaBindingKeepOwner(lua_State* L, int index, int ownerIndex) {
+    if (lua_type(L, ownerIndex) != LUA_TUSERDATA || lua_type(L, index) != LUA_TUSERDATA) return;
+    if (index < 0) index = lua_gettop(L) + index + 1;
+    if (ownerIndex < 0) ownerIndex = lua_gettop(L) + ownerIndex + 1;
+    lua_pushlightuserdata(L, &gViewOwnersKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_createtable(L, 0, 0);
+        lua_createtable(L, 0, 1);
+        lua_pushliteral(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        lua_pushlightuserdata(L, &gViewOwnersKey);
+        lua_pushvalue(L, -2);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
+    lua_pushvalue(L, index);
+    lua_pushvalue(L, ownerIndex);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
 }
 
 void LuaBindingDelete(lua_State* L, const char* functionName) {

@@ -93,6 +93,11 @@ void LuaBindingPushCopy(lua_State* L, void* source, const char* type) {
     LuaBindingRegisterGc(L, -1);
 }
 
+// A view into an object (a row of a matrix, a field of a value) keeps that object alive
+// while the view lives: the userdata at index refers to the owner at ownerIndex (nothing
+// when the owner is not a userdata).
+void LuaBindingKeepOwner(lua_State* L, int index, int ownerIndex);
+
 // `delete`: runs the collector of the object at position 1 now and kills its handle.
 void LuaBindingDelete(lua_State* L, const char* functionName);
 

@@ -13,6 +13,7 @@
 --     default free().
 
 local function strip_const(t)
+  if type(t) ~= 'string' then return '' end
   return (string.gsub(t, '^%s*const%s+', ''))
 end
 
@@ -28,6 +29,7 @@ end
 local current_function = nil
 
 function get_push_function(t)
+  if type(t) ~= 'string' then return 'LuaBindingPushObject' end
   local f = current_function
   if f and f.ptr == '' and strip_const(f.type) == strip_const(t) then
     return 'LuaBindingPushOwned'  -- a value return, already copied by the binding

@@ -9,6 +9,7 @@
 #include "bindings/MathBindings.h"
 #include "bindings/frame/LuaBindingSupport.h"
 #include "core/math/Vector.h"
+#include "engine/script/LuaHandleGuards.h"
 #include "engine/script/LuaNumber.h"
 
 namespace math_manual {
@@ -48,5 +49,62 @@ static int tolua_Math_Vector__seti00(lua_State* L) {
     const float value = ScriptNumber(lua_tonumber(L, 3)).Float();
     if (LuaBindingRejected(L, !self, "Vector..seti")) return 0;
     VectorSetComponent(self, index, value);
+    return 0;
+}
+
+// Matrix.v: row i (0..3) as a Vector that points into the matrix and keeps it alive
+// while the row lives; a row outside 0..3 reads as nil and is never written. Assigning
+// a Vector to a row copies it.
+#include "core/math/Matrix.h"
+
+namespace math_manual {
+
+// The matrix of the array proxy at position 1, with its userdata pushed on the stack (nil
+// when it has none). tolua++ keeps only the matrix's address in the proxy (".self"); the
+// userdata is the one its class's handle cache holds for that address.
+inline Matrix* ArrayOwner(lua_State* L) {
+    lua_pushliteral(L, ".self");
+    lua_rawget(L, 1);
+    void* address = lua_touserdata(L, -1);
+    lua_pop(L, 1);
+    luaL_getmetatable(L, "Matrix");
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    if (!address || !lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushnil(L);
+        return nullptr;
+    }
+    lua_pushlightuserdata(L, address);
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    // The object the cached handle holds now: null for a dead or deleted one.
+    return static_cast<Matrix*>(LuaBindingReader{"Matrix"}(L, lua_gettop(L), nullptr));
+}
+
+}  // namespace math_manual
+
+#define TOLUA_DISABLE_tolua_get_Math_Matrix_v
+static int tolua_get_Math_Matrix_v(lua_State* L) {
+    Matrix* self = math_manual::ArrayOwner(L);  // pushes the owner
+    const int owner = lua_gettop(L);
+    if (LuaBindingRejected(L, !self, "Matrix.v")) return 0;
+    Vector* row = MatrixRow(self, ScriptNumber(lua_tonumber(L, 2)));
+    if (!row) {
+        lua_pushnil(L);
+        return 1;
+    }
+    tolua_pushusertype(L, row, "Vector");
+    LuaBindingKeepOwner(L, -1, owner);
+    return 1;
+}
+
+#define TOLUA_DISABLE_tolua_set_Math_Matrix_v
+static int tolua_set_Math_Matrix_v(lua_State* L) {
+    Matrix* self = math_manual::ArrayOwner(L);
+    const Vector* value = static_cast<const Vector*>(LuaBindingReader{"Vector"}(L, 3, nullptr));
+    if (LuaBindingRejected(L, !self || !value, "Matrix.v")) return 0;
+    if (Vector* row = MatrixRow(self, ScriptNumber(lua_tonumber(L, 2)))) *row = *value;
     return 0;
 }
