@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/math/BoundingBox4.h"
 #include "core/math/Matrix.h"
 #include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
@@ -117,4 +118,54 @@ void QuaternionSetAxisAlpha(Quaternion* self, const Vector& axis, float degrees)
         return;
     }
     self->SetAxisAlpha(axis, degrees);
+}
+
+BoundingBox4 BoxInstance() { return BoundingBox4(Vector(0, 0, 0, 0), Vector(0, 0, 0, 0)); }
+BoundingBox4 BoxInstance(const Vector& min, const Vector& max) { return BoundingBox4(min, max); }
+BoundingBox4 BoxInstance(const BoundingBox4& b) { return b; }
+void BoxSet(BoundingBox4* self, const Vector& min, const Vector& max) { *self = BoundingBox4(min, max); }
+void BoxSetFrom(BoundingBox4* self, const BoundingBox4& b) { *self = b; }
+const Vector& BoxGetMin(const BoundingBox4* self) { return self->min; }
+const Vector& BoxGetMax(const BoundingBox4* self) { return self->max; }
+
+void BoxGetCenter(const BoundingBox4* self, Vector* out) {
+    if (out) *out = self->GetCenter();
+}
+
+void BoxGetVertex(const BoundingBox4* self, Vector* out, int32_t index) {
+    if (out && index >= 0 && index <= 7) *out = self->GetVertex(static_cast<uint32_t>(index));
+}
+
+void BoxGetNearestPoint(const BoundingBox4* self, const Vector& point, Vector* out) {
+    if (out) *out = self->GetNearestPoint(point);
+}
+
+OBBox4 OrientedBoxInstance() {
+    OBBox4 b;
+    b.center = b.xextent = b.yextent = b.zextent = Vector(0, 0, 0, 0);
+    return b;
+}
+OBBox4 OrientedBoxInstance(const OBBox4& b) { return b; }
+
+Vector* OrientedBoxExtent(OBBox4* self, int32_t index) {
+    switch (index) {
+    case 0:
+        return &self->xextent;
+    case 1:
+        return &self->yextent;
+    case 2:
+        return &self->zextent;
+    default:
+        return nullptr;
+    }
+}
+
+void OrientedBoxSetCenter(OBBox4* self, const Vector& v) { self->center = v; }
+
+void OrientedBoxSetExtent(OBBox4* self, int32_t index, const Vector& v) {
+    if (Vector* extent = OrientedBoxExtent(self, index)) *extent = v;
+}
+
+void OrientedBoxGetClosestPoint(const OBBox4* self, const Vector& point, Vector* out) {
+    if (out) *out = self->GetClosestPoint(point);
 }

@@ -9,6 +9,8 @@
 
 struct Vector;
 struct Quaternion;
+struct BoundingBox4;
+struct OBBox4;
 class Matrix;
 
 // ---- Vector ----
@@ -75,3 +77,26 @@ Quaternion QuaternionInstance(const Quaternion& q);
 // The native's rotation, except that an axis of zero length gives the identity (the
 // native would normalise it into NaN).
 void QuaternionSetAxisAlpha(Quaternion* self, const Vector& axis, float degrees);
+
+// ---- BoundingBox4 ----
+BoundingBox4 BoxInstance();  // zeroed
+BoundingBox4 BoxInstance(const Vector& min, const Vector& max);
+BoundingBox4 BoxInstance(const BoundingBox4& b);
+void BoxSet(BoundingBox4* self, const Vector& min, const Vector& max);
+void BoxSetFrom(BoundingBox4* self, const BoundingBox4& b);
+const Vector& BoxGetMin(const BoundingBox4* self);
+const Vector& BoxGetMax(const BoundingBox4* self);
+// The writers below write nothing into a null output; GetVertex nothing for an index
+// outside 0..7.
+void BoxGetCenter(const BoundingBox4* self, Vector* out);
+void BoxGetVertex(const BoundingBox4* self, Vector* out, int32_t index);
+void BoxGetNearestPoint(const BoundingBox4* self, const Vector& point, Vector* out);
+
+// ---- OBBox4 ----
+OBBox4 OrientedBoxInstance();  // zeroed
+OBBox4 OrientedBoxInstance(const OBBox4& b);
+// Half axis i (0..2), null outside.
+Vector* OrientedBoxExtent(OBBox4* self, int32_t index);
+void OrientedBoxSetCenter(OBBox4* self, const Vector& v);
+void OrientedBoxSetExtent(OBBox4* self, int32_t index, const Vector& v);  // nothing outside 0..2
+void OrientedBoxGetClosestPoint(const OBBox4* self, const Vector& point, Vector* out);

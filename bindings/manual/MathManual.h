@@ -108,3 +108,65 @@ static int tolua_set_Math_Matrix_v(lua_State* L) {
     if (Vector* row = MatrixRow(self, ScriptNumber(lua_tonumber(L, 2)))) *row = *value;
     return 0;
 }
+
+// OBBox4.Center and OBBox4.Extent[i] (0..2): views into the box that keep it alive; an
+// axis outside 0..2 reads as nil and is never written.
+#include "core/math/BoundingBox4.h"
+
+namespace math_manual {
+
+// The box of the array proxy at position 1 and its userdata pushed (see ArrayOwner).
+inline OBBox4* ExtentOwner(lua_State* L) {
+    lua_pushliteral(L, ".self");
+    lua_rawget(L, 1);
+    void* address = lua_touserdata(L, -1);
+    lua_pop(L, 1);
+    luaL_getmetatable(L, "OBBox4");
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    if (!address || !lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushnil(L);
+        return nullptr;
+    }
+    lua_pushlightuserdata(L, address);
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    return static_cast<OBBox4*>(LuaBindingReader{"OBBox4"}(L, lua_gettop(L), nullptr));
+}
+
+}  // namespace math_manual
+
+#define TOLUA_DISABLE_tolua_get_OBBox4_Center
+static int tolua_get_OBBox4_Center(lua_State* L) {
+    OBBox4* self = static_cast<OBBox4*>(LuaBindingReader{"OBBox4"}(L, 1, nullptr));
+    if (LuaBindingRejected(L, !self, "OBBox4.Center")) return 0;
+    tolua_pushusertype(L, &self->center, "Vector");
+    LuaBindingKeepOwner(L, -1, 1);
+    return 1;
+}
+
+#define TOLUA_DISABLE_tolua_get_Math_OBBox4_Extent
+static int tolua_get_Math_OBBox4_Extent(lua_State* L) {
+    OBBox4* self = math_manual::ExtentOwner(L);
+    const int owner = lua_gettop(L);
+    if (LuaBindingRejected(L, !self, "OBBox4.Extent")) return 0;
+    Vector* extent = OrientedBoxExtent(self, ScriptNumber(lua_tonumber(L, 2)));
+    if (!extent) {
+        lua_pushnil(L);
+        return 1;
+    }
+    tolua_pushusertype(L, extent, "Vector");
+    LuaBindingKeepOwner(L, -1, owner);
+    return 1;
+}
+
+#define TOLUA_DISABLE_tolua_set_Math_OBBox4_Extent
+static int tolua_set_Math_OBBox4_Extent(lua_State* L) {
+    OBBox4* self = math_manual::ExtentOwner(L);
+    const Vector* value = static_cast<const Vector*>(LuaBindingReader{"Vector"}(L, 3, nullptr));
+    if (LuaBindingRejected(L, !self || !value, "OBBox4.Extent")) return 0;
+    OrientedBoxSetExtent(self, ScriptNumber(lua_tonumber(L, 2)), *value);
+    return 0;
+}

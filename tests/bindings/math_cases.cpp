@@ -162,6 +162,51 @@ TEST_F(MathPackageTest, MatrixRowsAreViewsThatKeepTheirMatrixAlive) {
     EXPECT_EQ(Values("row = nil collectgarbage() return 0"), "0");
 }
 
+TEST_F(MathPackageTest, BoxesAndTheirViews) {
+    struct Case {
+        const char* chunk;
+        const char* values;
+    };
+    const Case kCases[] = {
+        {"local b = BoundingBox4:Instance(BoundingBox4.INVALID) b:Expand(Vector:Instance(1, 2, 3, 4)) "
+         "local mn, mx = b:GetMin(), b:GetMax() return mn.x, mn.y, mn.z, mn.w, mx.x, mx.y, mx.z, mx.w",
+         "1 2 3 4 1 2 3 4"},
+        {"local v = Vector:Instance(9, 9, 9, 9) BoundingBox4.UNITCUBE3D:GetVertex(v, 5) return v.x, v.y, v.z, v.w",
+         "1 -1 1 1"},
+        {"local v = Vector:Instance(9, 9, 9, 9) BoundingBox4.UNITCUBE3D:GetVertex(v, 8) "
+         "BoundingBox4.UNITCUBE3D:GetVertex(v, -1) return v.x, v.y, v.z, v.w",
+         "9 9 9 9"},
+        {"local v = Vector:Instance() BoundingBox4.UNITCUBE3D:GetCenter(v) return v.x, v.y, v.z, v.w", "0 0 0 1"},
+        {"local v = Vector:Instance() BoundingBox4.UNITCUBE3D:GetNearestPoint(Vector:Instance(5, 0, -5, 1), v) "
+         "return v.x, v.y, v.z",
+         "1 0 -1"},
+        {"local b = BoundingBox4.UNITCUBE3D local m = b:GetMin() m.x = 7 return b:GetMin().x, "
+         "BoundingBox4.UNITCUBE3D:GetMin().x",
+         "-1 -1"},
+        {"local h = Vector:Instance() return BoundingBox4.UNITCUBE3D:CollidesWithSegment3D("
+         "Vector:Instance(-5, 0, 0, 1), Vector:Instance(5, 0, 0, 1), h), h.x",
+         "true -1"},
+        {"return BoundingBox4.UNITCUBE3D:Inside3D(Vector:Instance(1, 1, 1, 0)), "
+         "BoundingBox4.UNITCUBE3D:Inside4D(Vector:Instance(1, 1, 1, 0))",
+         "true false"},
+        {"local o = OBBox4:Instance(OBBox4.ONE) o.Center.y = 5 o.Extent[2].z = 3 "
+         "return o.Center.x, o.Center.y, o.Extent[2].z, tostring(o.Extent[3]), tostring(o:GetExtent(3))",
+         "1 5 3 nil nil"},
+        {"local o = OBBox4:Instance() o:SetExtent(1, Vector.ONE) o:SetExtent(3, Vector.ONE) o.Extent[-1] = Vector.ONE "
+         "local e = o:GetExtent(1) e.x = 4 return o.Extent[1].x, o.Extent[0].x, o.Extent[2].x",
+         "1 0 0"},
+        {"local o = OBBox4:Instance() o:SetCenter(Vector:Instance(1, 2, 3, 4)) o.Center = Vector.HALF "
+         "o.Extent[0] = Vector.ONE return o.Center.x, o.Extent[0].y",
+         "0.5 1"},
+        // Views keep their box alive after every other reference is gone.
+        {"local o = OBBox4:Instance(OBBox4.ONE) local c, e = o.Center, o.Extent[1] o = nil collectgarbage() "
+         "for i = 1, 200 do local x = OBBox4:Instance() x:SetCenter(Vector:Instance(-1, -1, -1, -1)) "
+         "x:SetExtent(1, Vector:Instance(-1, -1, -1, -1)) end return c.x, c.w, e.y",
+         "1 0 1"},
+    };
+    for (const Case& c : kCases) EXPECT_EQ(Values(c.chunk), c.values) << c.chunk;
+}
+
 TEST_F(MathPackageTest, QuaternionFormsAndTheZeroAxisRule) {
     struct Case {
         const char* expression;
