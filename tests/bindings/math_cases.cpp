@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <limits>
+#include <cmath>
 #include <lua.hpp>
+#include <random>
+#include <sstream>
+#include <vector>
 #include <string>
 
 #include "core/math/Quaternion.h"
@@ -55,6 +60,12 @@ protected:
         }
         lua_pop(L(), 1);
         return q;
+    }
+
+    void Run(const std::string& chunk) {
+        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
+        ADD_FAILURE() << lua_tostring(L(), -1);
+        lua_pop(L(), 1);
     }
 
     CaptureLogSink sink;
@@ -205,6 +216,102 @@ TEST_F(MathPackageTest, BoxesAndTheirViews) {
          "1 0 1"},
     };
     for (const Case& c : kCases) EXPECT_EQ(Values(c.chunk), c.values) << c.chunk;
+}
+
+// Debian's interpreter, which python3-numpy installs into.
+std::vector<std::string> NumpyAnswers(const std::string& input) {
+    const std::string file = testing::TempDir() + "math_reference_input.txt";
+    std::ofstream(file) << input;
+    const std::string command =
+        std::string("/usr/bin/python3 " PROJECT_SOURCE_ROOT "/tests/bindings/math_reference.py < ") + file + " 2>&1";
+    std::vector<std::string> lines;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return lines;
+    char buffer[4096];
+    std::string all;
+    while (std::fgets(buffer, sizeof buffer, p)) all += buffer;
+    EXPECT_EQ(pclose(p), 0) << all;
+    std::istringstream s(all);
+    for (std::string line; std::getline(s, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<double> Numbers(const std::string& line) {
+    std::vector<double> out;
+    std::istringstream s(line);
+    for (double d; s >> d;) out.push_back(d);
+    return out;
+}
+
+// 1,000 seeded cases of the matrix operations, through the package and through numpy.
+TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    auto number = [](float f) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.9g", f);
+        return std::string(text);
+    };
+    const char* const kKinds[] = {"inverse", "det", "transform", "lookat", "inverselookat", "perspective"};
+    std::string input;
+    std::vector<std::string> kinds;
+    std::vector<std::string> lua;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string kind = kKinds[i % 6];
+        std::vector<float> n;
+        if (kind == "inverse" || kind == "det" || kind == "transform") {
+            for (int k = 0; k < 16; ++k) n.push_back(unit(random) + (k % 5 == 0 ? 3.0f : 0.0f));  // well conditioned
+            if (kind == "transform")
+                for (int k = 0; k < 4; ++k) n.push_back(unit(random) * 10);
+        } else if (kind == "perspective") {
+            n = {1 + std::abs(unit(random)), 1 + std::abs(unit(random)), 0.1f + std::abs(unit(random)),
+                 10 + 100 * std::abs(unit(random))};
+        } else {
+            for (int k = 0; k < 6; ++k) n.push_back(unit(random) * 20);
+            n[3] += 30;  // the target never coincides with the eye
+            for (int k = 0; k < 3; ++k) n.push_back(unit(random) * 0.1f);
+            n[7] += 1;  // up stays away from the view direction
+        }
+        std::string args, words = kind;
+        for (size_t k = 0; k < n.size(); ++k) {
+            args += (k ? ", " : "") + number(n[k]);
+            words += " " + number(n[k]);
+        }
+        input += words + "\n";
+        kinds.push_back(kind);
+        lua.push_back(args);
+    }
+    const std::vector<std::string> expected = NumpyAnswers(input);
+    ASSERT_EQ(expected.size(), kinds.size());
+
+    Run("function Rows(m) local r = {} for i = 0, 3 do local v = m.v[i] "
+        "r[#r + 1] = string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end return table.concat(r, ' ') end "
+        "function M(...) local a = {...} return Matrix:Instance(Vector:Instance(a[1], a[2], a[3], a[4]), "
+        "Vector:Instance(a[5], a[6], a[7], a[8]), Vector:Instance(a[9], a[10], a[11], a[12]), "
+        "Vector:Instance(a[13], a[14], a[15], a[16])) end "
+        "function inverse(...) local m = M(...) m:Inverse() return Rows(m) end "
+        "function det(...) return string.format('%.9g', M(...):Det()) end "
+        "function transform(...) local a = {...} local v = Vector:Instance(a[17], a[18], a[19], a[20]) "
+        "v:Transform(M(...)) return string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end "
+        "local function V(a, i) return Vector:Instance(a[i], a[i + 1], a[i + 2], 0) end "
+        "function lookat(...) local a = {...} local m = Matrix:Instance() m:LoadLookAtLH(V(a, 1), V(a, 4), V(a, 7)) "
+        "return Rows(m) end "
+        "function inverselookat(...) local a = {...} local m = Matrix:Instance() "
+        "m:LoadInverseLookAtLH(V(a, 1), V(a, 4), V(a, 7)) return Rows(m) end "
+        "function perspective(w, h, n, f) local m = Matrix:Instance() m:LoadPerspectiveLH(w, h, n, f) return Rows(m) end");
+    int failures = 0;
+    for (size_t i = 0; i < kinds.size() && failures < 5; ++i) {
+        const std::vector<double> got = Numbers(Values("return " + kinds[i] + "(" + lua[i] + ")"));
+        const std::vector<double> want = Numbers(expected[i]);
+        bool close = got.size() == want.size();
+        for (size_t k = 0; close && k < got.size(); ++k)
+            close = std::abs(got[k] - want[k]) <= 2e-4 * std::max(1.0, std::abs(want[k]));
+        if (!close) {
+            ++failures;
+            ADD_FAILURE() << kinds[i] << "(" << lua[i] << ")\n package: " << Values("return " + kinds[i] + "(" + lua[i] + ")")
+                          << "\n numpy:   " << expected[i];
+        }
+    }
 }
 
 TEST_F(MathPackageTest, QuaternionFormsAndTheZeroAxisRule) {
