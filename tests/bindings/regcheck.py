@@ -14,7 +14,7 @@ Manifest lines (blank lines and '#' comments ignored):
     function NAME
     variable NAME rw|ro
     array NAME rw|ro
-    constant NAME VALUE
+    constant NAME VALUE   (NAME alone when the generated value is a name, not a literal)
 usage: regcheck.py GENERATED.cpp MANIFEST.txt
 """
 import re
@@ -88,7 +88,10 @@ def registrations(source):
             lines.append('%s %s %s' % (kind[len('tolua_'):], name(args[0]),
                                        'ro' if args[2] in ('NULL', '0') else 'rw'))
         elif kind == 'tolua_constant':
-            lines.append('constant %s %s' % (name(args[0]), args[1]))
+            # A value the generator wrote as a name is the header's; only literals compare.
+            value = args[1]
+            lines.append('constant %s' % name(args[0]) if re.match(r'^[A-Za-z_]\w*$', value)
+                         else 'constant %s %s' % (name(args[0]), value))
     return lines
 
 
