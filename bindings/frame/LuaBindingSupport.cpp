@@ -7,6 +7,7 @@
 
 #include "core/Log.h"
 #include "engine/script/LuaHandleGuards.h"
+#include "engine/script/LuaUnicodeRegistry.h"
 
 #undef tolua_register_gc
 
@@ -98,6 +99,12 @@ void* LuaBindingRawObject(lua_State* L) {
 
 void* LuaBindingReader::operator()(lua_State* L, int index, const void* fallback) const {
     if (lua_gettop(L) < index) return const_cast<void*>(fallback);
+    if (std::strcmp(PlainType(type), kLuaBindingUnicharType) == 0) {
+        // A UTF-16 pointer is a light userdata; it reaches a native only as the start of
+        // a live buffer of the host's registry.
+        if (lua_type(L, index) != LUA_TLIGHTUSERDATA) return nullptr;
+        return const_cast<char16_t*>(CheckedLuaUnicodeBuffer(lua_touserdata(L, index)));
+    }
     if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
     if (LuaIsDeadHandle(L, index)) {
         gDeadArgument = true;
@@ -128,6 +135,10 @@ void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
     type = PlainType(type);
     if (!object) {
         lua_pushnil(L);
+        return;
+    }
+    if (std::strcmp(type, kLuaBindingUnicharType) == 0) {
+        lua_pushlightuserdata(L, object);
         return;
     }
     luaL_getmetatable(L, type);

@@ -63,6 +63,12 @@ int LuaBindingCollect(lua_State* L) {
 
 // ---- Reading arguments ----
 
+// The type name of UTF-16 text pointers (char16_t). Such a pointer crosses as a light
+// userdata; read back, it is checked against the host's registry of live buffers
+// (LuaUnicodeRegistry.h): anything but the start of a live buffer reads as null.
+constexpr const char* kLuaBindingUnicharType = "unichar";
+using unichar = char16_t;
+
 // Reads the argument at index as an object of the class `type` (see above). fallback is
 // returned only when the argument is absent.
 struct LuaBindingReader {

@@ -9,6 +9,8 @@
 --     script-owned copies, never as pointers into engine objects or static storage;
 --     values returned by value are already fresh copies and are pushed as they are;
 --   * `delete` runs the class collector once and kills the handle;
+--   * UTF-16 text pointers ("unichar") cross as light userdata and are read back only
+--     as the start of a live buffer of the host's registry;
 --   * every class gets a collector, so no script-owned object reaches tolua++'s
 --     default free().
 
@@ -30,6 +32,8 @@ local current_function = nil
 
 function get_push_function(t)
   if type(t) ~= 'string' then return 'LuaBindingPushObject' end
+  -- UTF-16 text pointers cross as light userdata, never as copies.
+  if strip_const(t) == 'unichar' then return 'LuaBindingPushObject' end
   local f = current_function
   if f and f.ptr == '' and strip_const(f.type) == strip_const(t) then
     return 'LuaBindingPushOwned'  -- a value return, already copied by the binding

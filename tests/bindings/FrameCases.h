@@ -60,6 +60,13 @@ public:
     const char* GetScriptClassName() const override { return "FrameChild"; }
 };
 
+// The characters of a UTF-16 text up to its end in the registry; -1 for null.
+int32_t CountUnichars(const char16_t* text);
+class LuaUnicodeString;
+// A script-owned text "abc" and its characters' pointer.
+LuaUnicodeString* MakeFrameText();
+const char16_t* FrameTextPointer(LuaUnicodeString* text);
+
 // The objects the test sets; a script-owned FrameObject made by the engine allocator.
 FrameObject* GetFrameObject();
 FrameChild* GetFrameChild();

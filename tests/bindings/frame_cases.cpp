@@ -9,6 +9,8 @@
 
 #include "FrameCases.h"
 #include "engine/script/LuaBindings.h"
+#include "engine/script/LuaUnicodeRegistry.h"
+#include "engine/script/LuaUnicodeString.h"
 #include "engine/script/LuaWrapper.h"
 #include "bindings/frame/LuaBindingSupport.h"
 #include "support/CaptureLogSink.h"
@@ -27,6 +29,16 @@ FrameChild* gChild = nullptr;
 FrameObject* GetFrameObject() { return gObject; }
 FrameChild* GetFrameChild() { return gChild; }
 FrameObject* MakeOwnedFrameObject() { return new (LuaBindingAllocTag{}) FrameObject(); }
+
+int32_t CountUnichars(const char16_t* text) {
+    if (!text) return -1;
+    const uint32_t count = LuaUnicodeBufferCount(text);
+    int32_t n = 0;
+    while (static_cast<uint32_t>(n) < count && text[n]) ++n;
+    return n;
+}
+LuaUnicodeString* MakeFrameText() { return new (LuaBindingAllocTag{}) LuaUnicodeString(u"abc"); }
+const char16_t* FrameTextPointer(LuaUnicodeString* text) { return text ? text->GetUnicharPtr() : nullptr; }
 
 namespace {
 
@@ -155,6 +167,16 @@ TEST_F(BindingFrameTest, ScriptOwnedValuesGoOnlyThroughTheirCollectorOnce) {
     Run("for i = 1, 500 do local v = FrameValue:Instance(i, i) v:Self():Scale(2) local w = FrameValue:new() w:delete() end");
     lua_gc(L(), LUA_GCCOLLECT, 0);
     EXPECT_EQ(FrameValue::live, start);
+}
+
+TEST_F(BindingFrameTest, TextPointersReachANativeOnlyWhileTheirBufferLives) {
+    Run("text = MakeFrameText() p = FrameTextPointer(text)");
+    EXPECT_EQ(Eval("type(p) .. ' ' .. CountUnichars(p)"), "userdata 3");
+    EXPECT_EQ(Eval("CountUnichars(nil) .. ' ' .. CountUnichars(text) .. ' ' .. CountUnichars(GetFrameObject())"),
+              "-1 -1 -1");
+    Run("text = nil");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(Eval("CountUnichars(p)"), "-1") << "the pointer of a collected string reads as null";
 }
 
 TEST_F(BindingFrameTest, ConstResultsAreCopiesAndConstantsCannotBeAssigned) {
