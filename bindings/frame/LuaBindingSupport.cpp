@@ -106,12 +106,10 @@ void* LuaBindingReader::operator()(lua_State* L, int index, const void* fallback
         return const_cast<char16_t*>(CheckedLuaUnicodeBuffer(lua_touserdata(L, index)));
     }
     if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
-    if (LuaIsDeadHandle(L, index)) {
-        gDeadArgument = true;
-        return nullptr;
-    }
-    if (!IsOfClass(L, index, PlainType(type))) return nullptr;
-    return *static_cast<void**>(lua_touserdata(L, index));
+    // A live object of the class is the common case; a dead handle has no class.
+    if (IsOfClass(L, index, PlainType(type))) return *static_cast<void**>(lua_touserdata(L, index));
+    if (LuaIsDeadHandle(L, index)) gDeadArgument = true;
+    return nullptr;
 }
 
 bool LuaBindingRejected(lua_State* L, bool null, const char* functionName) {
