@@ -243,7 +243,8 @@ std::vector<double> Numbers(const std::string& line) {
     return out;
 }
 
-// 1,000 seeded cases of the matrix operations, through the package and through numpy.
+// 1,000 seeded cases of the matrix, plane and box operations, through the package and
+// through numpy.
 TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
     std::mt19937 random(20261209);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -252,17 +253,27 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
         std::snprintf(text, sizeof text, "%.9g", f);
         return std::string(text);
     };
-    const char* const kKinds[] = {"inverse", "det", "transform", "lookat", "inverselookat", "perspective"};
+    const char* const kKinds[] = {"inverse",     "det",     "transform", "lookat",      "inverselookat",
+                                  "perspective", "project", "reflect",   "boxtransform"};
     std::string input;
     std::vector<std::string> kinds;
     std::vector<std::string> lua;
     for (int i = 0; i < 1000; ++i) {
-        const std::string kind = kKinds[i % 6];
+        const std::string kind = kKinds[i % 9];
         std::vector<float> n;
         if (kind == "inverse" || kind == "det" || kind == "transform") {
             for (int k = 0; k < 16; ++k) n.push_back(unit(random) + (k % 5 == 0 ? 3.0f : 0.0f));  // well conditioned
             if (kind == "transform")
                 for (int k = 0; k < 4; ++k) n.push_back(unit(random) * 10);
+        } else if (kind == "project" || kind == "reflect") {
+            for (int k = 0; k < 4; ++k) n.push_back(unit(random) * 10);
+            Vector normal(unit(random), unit(random), unit(random) + 2, 0);
+            normal = normal * (1.0f / normal.Length3());
+            n.insert(n.end(), {normal.x, normal.y, normal.z, 0});
+        } else if (kind == "boxtransform") {
+            for (int k = 0; k < 3; ++k) n.push_back(unit(random) * 5 - 6);
+            for (int k = 0; k < 3; ++k) n.push_back(unit(random) * 5 + 6);
+            for (int k = 0; k < 16; ++k) n.push_back(k == 15 ? 1.0f : (k % 4 == 3 ? 0.0f : unit(random) * 3));
         } else if (kind == "perspective") {
             n = {1 + std::abs(unit(random)), 1 + std::abs(unit(random)), 0.1f + std::abs(unit(random)),
                  10 + 100 * std::abs(unit(random))};
@@ -298,7 +309,17 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
         "return Rows(m) end "
         "function inverselookat(...) local a = {...} local m = Matrix:Instance() "
         "m:LoadInverseLookAtLH(V(a, 1), V(a, 4), V(a, 7)) return Rows(m) end "
-        "function perspective(w, h, n, f) local m = Matrix:Instance() m:LoadPerspectiveLH(w, h, n, f) return Rows(m) end");
+        "function perspective(w, h, n, f) local m = Matrix:Instance() m:LoadPerspectiveLH(w, h, n, f) return Rows(m) end "
+        "local function Four(v) return string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end "
+        "function project(...) local a = {...} local v = Vector:Instance() "
+        "v:ProjectOntoPlane(Vector:Instance(a[1], a[2], a[3], a[4]), Vector:Instance(a[5], a[6], a[7], a[8])) "
+        "return Four(v) end "
+        "function reflect(...) local a = {...} local v = Vector:Instance(a[1], a[2], a[3], a[4]) "
+        "v:Reflect(Vector:Instance(a[5], a[6], a[7], a[8])) return Four(v) end "
+        "function boxtransform(...) local a = {...} local m = M(select(7, ...)) "
+        "local b = BoundingBox4:Instance(Vector:Instance(a[1], a[2], a[3], 1), Vector:Instance(a[4], a[5], a[6], 1)) "
+        "b:Transform3D(m) local mn, mx = b:GetMin(), b:GetMax() "
+        "return string.format('%.9g %.9g %.9g %.9g %.9g %.9g', mn.x, mn.y, mn.z, mx.x, mx.y, mx.z) end");
     int failures = 0;
     for (size_t i = 0; i < kinds.size() && failures < 5; ++i) {
         const std::vector<double> got = Numbers(Values("return " + kinds[i] + "(" + lua[i] + ")"));

@@ -40,6 +40,20 @@ def answer(kind, n):
     if kind == 'perspective':
         w, h, zn, zf = p
         return [2 * zn / w, 0, 0, 0, 0, 2 * zn / h, 0, 0, 0, 0, zf / (zf - zn), 1, 0, 0, zn * zf / (zn - zf), 0]
+    if kind == 'project':  # v minus its component along the normal, over x, y, z
+        v, n = p[0:4], p[4:8]
+        d = v[0:3].dot(n[0:3])
+        return [v[0] - d * n[0], v[1] - d * n[1], v[2] - d * n[2], v[3]]
+    if kind == 'reflect':  # v - 2 (v.n) n over x, y, z
+        v, n = p[0:4], p[4:8]
+        d = v[0:3].dot(n[0:3])
+        return [v[0] - 2 * d * n[0], v[1] - 2 * d * n[1], v[2] - 2 * d * n[2], v[3]]
+    if kind == 'boxtransform':  # the axis-aligned box around a box placed by a matrix
+        mn, mx = p[0:3], p[3:6]
+        m = p[6:22].reshape(4, 4)
+        corners = [np.array([x, y, z, 1.0]).dot(m)[0:3] for x in (mn[0], mx[0]) for y in (mn[1], mx[1])
+                   for z in (mn[2], mx[2])]
+        return list(np.min(corners, axis=0)) + list(np.max(corners, axis=0))
     raise ValueError(kind)
 
 
