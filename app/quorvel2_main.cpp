@@ -10,6 +10,7 @@
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "app/SampleDelegate.h"
+#include "bindings/BindingsStaticInit.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/CoreStaticInit.h"
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     app::gMainWindow.paced = app::IsPaced(line);
     app::ApplyBrokerOption(line);
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
-                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit};
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit, &kBindingsStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;

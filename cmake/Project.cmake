@@ -67,12 +67,17 @@ function(project_umbrella name)
   set_property(GLOBAL PROPERTY PROJECT_FOLDERS_${name} ${folders})
 endfunction()
 
-# project_lua_package(TARGET PACKAGE): runs tolua++5.1 on a binding package file at build
-# time and compiles the generated C++ into TARGET, with the script number shim
-# (engine/script/LuaPackageShim.h) included first, so every number crossing the package's
-# bindings follows the engine's float rule. The open function is tolua_<name>_open, <name>
-# being the package file's name without its extension. The generated code is never edited.
+# project_lua_package(TARGET PACKAGE [HOOKS FILE]): runs tolua++5.1 on a binding package
+# file at build time and compiles the generated C++ into TARGET, with the script number
+# shim (engine/script/LuaPackageShim.h) included first, so every number crossing the
+# package's bindings follows the engine's float rule. HOOKS names a Lua file the generator
+# loads first (tolua++5.1 -L: the binding frame's hooks, bindings/frame/tolua_hooks.lua).
+# The generated unit compiles with TOLUA_RELEASE: single forms read their arguments
+# untested and overloads hand over to their earlier form. The open function is
+# tolua_<name>_open, <name> being the package file's name without its extension. The
+# generated code is never edited and never committed; one unit per package.
 function(project_lua_package target package)
+  cmake_parse_arguments(LP "" "HOOKS" "" ${ARGN})
   find_program(TOLUA_PROGRAM tolua++5.1 REQUIRED)
   get_filename_component(pkg ${package} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   get_filename_component(name ${pkg} NAME_WE)
@@ -80,17 +85,26 @@ function(project_lua_package target package)
   set(outdir ${CMAKE_CURRENT_BINARY_DIR}/lua_packages/${target})
   set(out ${outdir}/${name}.cpp)
   file(GLOB pkg_parts CONFIGURE_DEPENDS ${dir}/*.pkg)  # files the package may $pfile
+  set(hook_args "")
+  set(hook_depends "")
+  if(LP_HOOKS)
+    get_filename_component(hooks ${LP_HOOKS} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    set(hook_args -L ${hooks})
+    set(hook_depends ${hooks})
+  endif()
   add_custom_command(OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${outdir}
-    COMMAND ${TOLUA_PROGRAM} -n ${name} -o ${out} ${pkg}
+    COMMAND ${TOLUA_PROGRAM} ${hook_args} -n ${name} -o ${out} ${pkg}
     WORKING_DIRECTORY ${dir}
-    DEPENDS ${pkg} ${pkg_parts}
+    DEPENDS ${pkg} ${pkg_parts} ${hook_depends}
     COMMENT "Generating the ${name} script bindings"
     VERBATIM)
   target_sources(${target} PRIVATE ${out})
   # Generated code: its own includes resolve beside the package file; its warnings are
-  # not ours to fix.
+  # not ours to fix. A generated unit never joins a unity source (its statics would clash).
   set_source_files_properties(${out} PROPERTIES
     INCLUDE_DIRECTORIES ${dir}
+    COMPILE_DEFINITIONS TOLUA_RELEASE
+    SKIP_UNITY_BUILD_INCLUSION ON
     COMPILE_OPTIONS "-include;${CMAKE_SOURCE_DIR}/engine/script/LuaPackageShim.h;-w")
 endfunction()

@@ -5,6 +5,7 @@
 
 #include "core/Log.h"
 #include "core/StaticInit.h"
+#include "engine/script/LuaHandleGuards.h"
 
 namespace {
 
@@ -24,8 +25,50 @@ void Unregister(void* context) {
     gPackageCount = kept;
 }
 
-// The assignment event of a class metatable. Upvalue 1: tolua++'s own event.
+// Stack: t key value. True when the string key names a bound variable that has a getter
+// and no setter, looked up as tolua++ does: in t itself when t is a table (a class or
+// module), then along the metatable chain.
+bool IsReadOnlyVariable(lua_State* L) {
+    if (lua_type(L, 2) != LUA_TSTRING) return false;
+    const int top = lua_gettop(L);
+    if (lua_istable(L, 1))
+        lua_pushvalue(L, 1);
+    else if (!lua_getmetatable(L, 1))
+        return false;
+    bool readOnly = false;
+    for (int depth = 0; depth < 64 && lua_istable(L, -1); ++depth) {
+        lua_pushliteral(L, ".set");
+        lua_rawget(L, -2);
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, 2);
+            lua_rawget(L, -2);
+            const bool settable = !lua_isnil(L, -1);
+            lua_pop(L, 1);
+            if (settable) break;
+        }
+        lua_pop(L, 1);
+        lua_pushliteral(L, ".get");
+        lua_rawget(L, -2);
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, 2);
+            lua_rawget(L, -2);
+            readOnly = !lua_isnil(L, -1);
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+        if (readOnly) break;
+        if (!lua_getmetatable(L, -1)) break;
+        lua_remove(L, -2);
+    }
+    lua_settop(L, top);
+    return readOnly;
+}
+
+// The assignment event of a class metatable (and of the global table's). Upvalue 1:
+// tolua++'s own event. A read-only variable (a class constant, a variable without a
+// setter) raises an error instead of being shadowed by a plain field.
 int ClassFieldAssignment(lua_State* L) {
+    if (IsReadOnlyVariable(L)) return LuaReadOnlyAssignmentError(L, lua_tostring(L, 2));
     if (lua_type(L, 1) != LUA_TTABLE) {
         lua_pushvalue(L, lua_upvalueindex(1));
         lua_insert(L, 1);
@@ -47,6 +90,33 @@ int ClassFieldAssignment(lua_State* L) {
     lua_settop(L, 3);
     lua_rawset(L, 1);
     return 0;
+}
+
+// The assignment event of the global table once a package bound global variables.
+// Upvalue 1: tolua++'s module event, which stores anything without a setter as a plain
+// global and so would shadow a read-only variable silently.
+int GlobalAssignment(lua_State* L) {
+    if (IsReadOnlyVariable(L)) return LuaReadOnlyAssignmentError(L, lua_tostring(L, 2));
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, 3, 0);
+    return 0;
+}
+
+void GuardGlobalAssignment(lua_State* L) {
+    if (!lua_getmetatable(L, LUA_GLOBALSINDEX)) return;
+    lua_pushliteral(L, "__newindex");
+    lua_rawget(L, -2);
+    const lua_CFunction event = lua_tocfunction(L, -1);
+    if (!event || event == &GlobalAssignment) {
+        lua_pop(L, 2);
+        return;
+    }
+    lua_pushcclosure(L, &GlobalAssignment, 1);
+    lua_pushliteral(L, "__newindex");
+    lua_insert(L, -2);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
 }
 
 // Stack: ... class metatable. Wraps its tolua++ assignment event once.
@@ -128,4 +198,5 @@ void OpenAllLuaBindings(lua_State* state) {
         lua_settop(state, top);
     }
     RepairClassFieldAssignment(state);
+    GuardGlobalAssignment(state);
 }

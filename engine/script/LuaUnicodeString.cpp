@@ -3,13 +3,26 @@
 #include <cstring>
 
 #include "core/Memory.h"
+#include "engine/script/LuaUnicodeRegistry.h"
 
 LuaUnicodeString& LuaUnicodeString::operator=(const LuaUnicodeString& other) {
     if (this != &other) Set(other.GetUnicharPtr());
     return *this;
 }
 
-LuaUnicodeString::~LuaUnicodeString() { EngineFree(buffer); }
+LuaUnicodeString::~LuaUnicodeString() {
+    UnregisterLuaUnicodeBuffer(buffer);
+    EngineFree(buffer);
+}
+
+const char16_t* LuaUnicodeString::GetUnicharPtr() const { return count ? buffer : kEmptyLuaUnicodeText; }
+
+void LuaUnicodeString::Publish() const {
+    if (count)
+        RegisterLuaUnicodeBuffer(buffer, count);
+    else
+        UnregisterLuaUnicodeBuffer(buffer);
+}
 
 bool LuaUnicodeString::Reserve(uint32_t elements) {
     if (elements <= capacity) return true;
@@ -18,6 +31,7 @@ bool LuaUnicodeString::Reserve(uint32_t elements) {
     if (!grown) return false;
     std::memset(grown, 0, size_t(elements) * sizeof(char16_t));
     if (buffer) std::memcpy(grown, buffer, size_t(count) * sizeof(char16_t));
+    UnregisterLuaUnicodeBuffer(buffer);
     EngineFree(buffer);
     buffer = grown;
     capacity = elements;
@@ -35,6 +49,7 @@ void LuaUnicodeString::Set(const char16_t* text) {
     std::memcpy(buffer, text, size_t(n) * sizeof(char16_t));
     buffer[n] = 0;
     count = n + 1;
+    Publish();
 }
 
 void LuaUnicodeString::Resize(uint32_t newCount) {
@@ -46,11 +61,13 @@ void LuaUnicodeString::Resize(uint32_t newCount) {
     }
     count = newCount;
     if (count) buffer[count - 1] = 0;
+    Publish();
 }
 
 void LuaUnicodeString::Clear() {
     if (buffer) std::memset(buffer, 0, size_t(capacity) * sizeof(char16_t));
     count = 0;
+    Publish();
 }
 
 void LuaUnicodeString::AppendChar(char16_t c) {
@@ -59,10 +76,12 @@ void LuaUnicodeString::AppendChar(char16_t c) {
     buffer[newCount - 2] = c;
     buffer[newCount - 1] = 0;
     count = newCount;
+    Publish();
 }
 
 void LuaUnicodeString::RemoveLastChar() {
     if (count <= 1) return;
     --count;
     buffer[count - 1] = 0;
+    Publish();
 }

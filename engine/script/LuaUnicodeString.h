@@ -27,14 +27,15 @@ public:
     // the terminator.
     void RemoveLastChar();
 
-    // The characters; u"" when there are none (never null).
-    const char16_t* GetUnicharPtr() const { return count ? buffer : u""; }
+    // The characters; the shared empty text when there are none (never null).
+    const char16_t* GetUnicharPtr() const;
     // Characters without the terminator.
     uint32_t GetLength() const { return count ? count - 1 : 0; }
     uint32_t GetCount() const { return count; }
 
 private:
     bool Reserve(uint32_t elements);
+    void Publish() const;  // registers the buffer and count (or unregisters when empty)
 
     char16_t* buffer = nullptr;
     uint32_t count = 0;

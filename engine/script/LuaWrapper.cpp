@@ -18,6 +18,7 @@
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaNumber.h"
+#include "engine/script/LuaSandbox.h"
 
 namespace {
 
@@ -64,18 +65,6 @@ int CreateHashTable(lua_State* L) {
 int CreateArrayTable(lua_State* L) {
     lua_createtable(L, TableSize(L), 0);
     return 1;
-}
-
-void OpenStandardLibraries(lua_State* L) {
-    static const luaL_Reg kLibraries[] = {
-        {"", luaopen_base}, {LUA_TABLIBNAME, luaopen_table}, {LUA_STRLIBNAME, luaopen_string},
-        {LUA_MATHLIBNAME, luaopen_math}, {LUA_DBLIBNAME, luaopen_debug},
-    };
-    for (const luaL_Reg& library : kLibraries) {
-        lua_pushcfunction(L, library.func);
-        lua_pushstring(L, library.name);
-        lua_call(L, 1, 0);
-    }
 }
 
 // ---- The singletons published at start-up ----
@@ -172,7 +161,7 @@ void LuaWrapper::Init() {
         names.methodRef = luaL_ref(L, LUA_REGISTRYINDEX);
     }
 
-    OpenStandardLibraries(L);
+    OpenScriptLibraries(L);
     lua_pushboolean(L, 1);
     lua_setglobal(L, "_LUA5");
     lua_pushstring(L, kLuaClassKey);

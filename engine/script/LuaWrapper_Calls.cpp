@@ -20,6 +20,7 @@
 #include "core/profiler/Profiler.h"
 #include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaBindings.h"
+#include "engine/script/LuaHandleGuards.h"
 #include "engine/script/LuaWrapper.h"
 
 struct LuaWrapper::HostRequest {
@@ -105,8 +106,9 @@ int RegisterClassBody(lua_State* L, R* r) {
 }
 
 // The handle of an object lives in the ubox table of its class hierarchy, keyed by the
-// object's address (tolua++'s layout). The handle keeps no metatable and a null object,
-// so neither a script nor a binding can reach the freed object through it.
+// object's address (tolua++'s layout). The handle keeps a null object and becomes a dead
+// handle (LuaHandleGuards.h), so neither a script nor a binding can reach the freed
+// object through it, and the cache forgets the address for an object made there later.
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
     if (!KnownClass(L, r->className)) return 0;
@@ -123,8 +125,7 @@ int InvalidateBody(lua_State* L, R* r) {
     lua_rawget(L, -2);
     if (lua_type(L, -1) != LUA_TUSERDATA) return 0;
     *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
-    lua_pushnil(L);
-    lua_setmetatable(L, -2);
+    MarkDeadLuaHandle(L, -1, r->className);
     lua_pop(L, 1);
     lua_pushlightuserdata(L, r->object);
     lua_pushnil(L);

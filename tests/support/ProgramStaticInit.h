@@ -13,9 +13,10 @@ extern const StaticInitTable kSoundStaticInit __attribute__((weak));
 extern const StaticInitTable kUIStaticInit __attribute__((weak));
 extern const StaticInitTable kNetStaticInit __attribute__((weak));
 extern const StaticInitTable kGameStaticInit __attribute__((weak));
+extern const StaticInitTable kBindingsStaticInit __attribute__((weak));
 
 inline bool RunProgramStaticInit() {
     const StaticInitTable* tables[] = {&kCoreStaticInit,  &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit,
-                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit};
+                                       &kSoundStaticInit, &kUIStaticInit,     &kNetStaticInit,    &kGameStaticInit, &kBindingsStaticInit};
     return RunStaticInit(tables, sizeof(tables) / sizeof(tables[0]));
 }

@@ -87,6 +87,7 @@
 #include <thread>
 
 #include "app/MainWindow.h"
+#include "bindings/BindingsStaticInit.h"
 #include "core/BoundedReader.h"
 #include "core/CrtRand.h"
 #include "core/Log.h"
@@ -970,7 +971,7 @@ int main(int argc, char** argv) {
     // The program's start-up, on the recording device.
     gfx::SelectDeviceKind(gfx::DeviceKind::Recording);
     const StaticInitTable* tables[] = {&kCoreStaticInit, &kRenderStaticInit, &kEngineStaticInit, &kSceneStaticInit, &kSoundStaticInit,
-                                       &kNetStaticInit,  &kGameStaticInit};
+                                       &kNetStaticInit,  &kGameStaticInit, &kBindingsStaticInit};
     if (!RunStaticInit(tables, sizeof tables / sizeof tables[0])) return Usage("start-up failed");
     if (!plan.data.empty()) {
         const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");

@@ -1,0 +1,23 @@
+#include "bindings/BindingsStaticInit.h"
+
+#include "engine/script/LuaBindings.h"
+
+// The generated open functions (bindings/pkg/*.pkg).
+int tolua_Math_open(lua_State* L);
+int tolua_InputConstants_open(lua_State* L);
+
+namespace {
+
+// One line per package; the host opens them by order, whatever the order here.
+void RegisterPackages() {
+    RegisterLuaBindingPackage(LUA_PACKAGE_MATH, &tolua_Math_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_INPUT_CONSTANTS, &tolua_InputConstants_open);
+}
+
+const StaticInitRow kBindingsRows[] = {
+    {13, StaticInitKind::GlobalObject, "ScriptBindingPackages", &RegisterPackages, 0, 0},
+};
+
+}  // namespace
+
+const StaticInitTable kBindingsStaticInit = {kBindingsRows, sizeof kBindingsRows / sizeof kBindingsRows[0]};

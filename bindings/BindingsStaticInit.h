@@ -1,0 +1,7 @@
+#pragma once
+// Start-up table of the script bindings: registers each binding package's open function
+// with the script host (RegisterLuaBindingPackage) under its order. Every program that
+// links bindings runs RunStaticInit with kBindingsStaticInit after the other tables.
+#include "core/StaticInit.h"
+
+extern const StaticInitTable kBindingsStaticInit;

@@ -1,0 +1,207 @@
+#include "bindings/frame/LuaBindingSupport.h"
+
+#include <cstring>
+#include <lua.hpp>
+#include <string>
+#include <unordered_set>
+
+#include "core/Log.h"
+#include "engine/script/LuaHandleGuards.h"
+#include "engine/script/LuaUnicodeRegistry.h"
+
+#undef tolua_register_gc
+
+namespace {
+
+// Registry key of the weak-keyed table view -> owner.
+char gViewOwnersKey;
+
+// Set by the reader when it meets a dead handle; read and cleared by the call's check.
+bool gDeadArgument = false;
+
+// Function names already warned about (one warning each).
+std::unordered_set<std::string>& WarnedFunctions() {
+    static auto* names = new std::unordered_set<std::string>();
+    return *names;
+}
+
+// "const T" -> "T" (a pointer into the name; the rest is the class name).
+const char* PlainType(const char* type) {
+    if (type && std::strncmp(type, "const ", 6) == 0) return type + 6;
+    return type;
+}
+
+// True when the class of the userdata at index is `type` or one of its registered
+// subclasses (tolua++'s tolua_super table maps a class name to its bases).
+bool IsOfClass(lua_State* L, int index, const char* type) {
+    if (!lua_getmetatable(L, index)) return false;
+    lua_rawget(L, LUA_REGISTRYINDEX);  // the class name
+    const char* name = lua_tostring(L, -1);
+    if (!name) {
+        lua_pop(L, 1);
+        return false;
+    }
+    if (std::strcmp(PlainType(name), type) == 0) {
+        lua_pop(L, 1);
+        return true;
+    }
+    lua_pushliteral(L, "tolua_super");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    bool found = false;
+    if (lua_istable(L, -1)) {
+        lua_getmetatable(L, index);
+        lua_rawget(L, -2);  // the bases of the class
+        if (lua_istable(L, -1)) {
+            lua_getfield(L, -1, type);
+            found = lua_toboolean(L, -1) != 0;
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 2);
+    return found;
+}
+
+// Removes the handle of object from the cache of its class, so an object made later at
+// the same address gets a handle of its own. Stack: ... userdata (at index).
+void ForgetHandle(lua_State* L, int index, void* object) {
+    if (!lua_getmetatable(L, index)) return;
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, -2);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "tolua_ubox");
+        lua_rawget(L, LUA_REGISTRYINDEX);
+    }
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, object);
+        lua_rawget(L, -2);
+        const bool same = lua_rawequal(L, -1, index) != 0;
+        lua_pop(L, 1);
+        if (same) {
+            lua_pushlightuserdata(L, object);
+            lua_pushnil(L);
+            lua_rawset(L, -3);
+        }
+    }
+    lua_pop(L, 2);
+}
+
+}  // namespace
+
+void* operator new(size_t size, LuaBindingAllocTag) noexcept { return EngineAlloc(size); }
+void operator delete(void* block, LuaBindingAllocTag) noexcept { EngineFree(block); }
+
+void* LuaBindingRawObject(lua_State* L) {
+    if (lua_type(L, 1) != LUA_TUSERDATA) return nullptr;
+    return *static_cast<void**>(lua_touserdata(L, 1));
+}
+
+void* LuaBindingReader::operator()(lua_State* L, int index, const void* fallback) const {
+    if (lua_gettop(L) < index) return const_cast<void*>(fallback);
+    if (std::strcmp(PlainType(type), kLuaBindingUnicharType) == 0) {
+        // A UTF-16 pointer is a light userdata; it reaches a native only as the start of
+        // a live buffer of the host's registry.
+        if (lua_type(L, index) != LUA_TLIGHTUSERDATA) return nullptr;
+        return const_cast<char16_t*>(CheckedLuaUnicodeBuffer(lua_touserdata(L, index)));
+    }
+    if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
+    // A live object of the class is the common case; a dead handle has no class.
+    if (IsOfClass(L, index, PlainType(type))) return *static_cast<void**>(lua_touserdata(L, index));
+    if (LuaIsDeadHandle(L, index)) gDeadArgument = true;
+    return nullptr;
+}
+
+bool LuaBindingRejected(lua_State* L, bool null, const char* functionName) {
+    const bool rejected = null || gDeadArgument;
+    gDeadArgument = false;
+    if (rejected && WarnedFunctions().insert(functionName).second)
+        gLog.Warning(LogCategory::Script, "%s - called without a live object where one is needed; call ignored",
+                     functionName);
+    return rejected;
+}
+
+void LuaBindingPushOwned(lua_State* L, void* object, const char* type) {
+    if (!object) {
+        lua_pushnil(L);
+        return;
+    }
+    tolua_pushusertype(L, object, PlainType(type));
+}
+
+void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
+    type = PlainType(type);
+    if (!object) {
+        lua_pushnil(L);
+        return;
+    }
+    if (std::strcmp(type, kLuaBindingUnicharType) == 0) {
+        lua_pushlightuserdata(L, object);
+        return;
+    }
+    luaL_getmetatable(L, type);
+    const bool known = lua_istable(L, -1);
+    lua_pop(L, 1);
+    if (!known) {
+        lua_pushnil(L);  // tolua++ would push nothing and unbalance the results
+        return;
+    }
+    tolua_pushusertype(L, object, type);
+}
+
+void LuaBindingRegisterGc(lua_State* L, int index) {
+    if (lua_type(L, index) != LUA_TUSERDATA || !*static_cast<void**>(lua_touserdata(L, index))) return;
+    tolua_register_gc(L, index < 0 ? lua_gettop(L) + index + 1 : index);
+}
+
+void LuaBindingKeepOwner(lua_State* L, int index, int ownerIndex) {
+    if (lua_type(L, ownerIndex) != LUA_TUSERDATA || lua_type(L, index) != LUA_TUSERDATA) return;
+    if (index < 0) index = lua_gettop(L) + index + 1;
+    if (ownerIndex < 0) ownerIndex = lua_gettop(L) + ownerIndex + 1;
+    lua_pushlightuserdata(L, &gViewOwnersKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_createtable(L, 0, 0);
+        lua_createtable(L, 0, 1);
+        lua_pushliteral(L, "k");
+        lua_setfield(L, -2, "__mode");
+        lua_setmetatable(L, -2);
+        lua_pushlightuserdata(L, &gViewOwnersKey);
+        lua_pushvalue(L, -2);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
+    lua_pushvalue(L, index);
+    lua_pushvalue(L, ownerIndex);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+void LuaBindingDelete(lua_State* L, const char* functionName) {
+    if (lua_type(L, 1) != LUA_TUSERDATA || LuaIsDeadHandle(L, 1)) return;
+    void* object = *static_cast<void**>(lua_touserdata(L, 1));
+    if (!object) return;  // deleted already
+    // Off the collector's list first, so the collection of the handle frees nothing.
+    lua_pushliteral(L, "tolua_gc");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, object);
+        lua_pushnil(L);
+        lua_rawset(L, -3);
+    }
+    lua_pop(L, 1);
+    lua_getmetatable(L, 1);
+    lua_pushliteral(L, ".collector");
+    lua_rawget(L, -2);
+    if (lua_isfunction(L, -1)) {
+        lua_pushvalue(L, 1);
+        lua_call(L, 1, 0);
+    } else {
+        lua_pop(L, 2);
+        gLog.Warning(LogCategory::Script, "%s - the class has no collector; object kept", functionName);
+        return;
+    }
+    lua_pop(L, 1);
+    ForgetHandle(L, 1, object);
+    *static_cast<void**>(lua_touserdata(L, 1)) = nullptr;
+}

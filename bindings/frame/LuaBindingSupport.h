@@ -1,0 +1,111 @@
+#pragma once
+// The binding frame: the prelude every generated package pulls in ($#include), with the
+// generator's hooks (tolua_hooks.lua) that route the generated code through it.
+//
+// How a script call crosses it:
+//   * objects are read by LuaBindingReader: a live userdata of the declared class or one
+//     of its registered subclasses reads as its object; another class's object, a
+//     non-userdata value, a light userdata or an absent argument reads as null; a dead
+//     handle (LuaHandleGuards.h) reads as null and marks the call rejected;
+//   * LuaBindingRejected, run before every native call, rejects a call with a null self,
+//     a null where the native takes a reference, or a dead handle among its arguments:
+//     no native runs and no result is pushed; the first rejection of each function name
+//     logs one warning (category Script);
+//   * script-owned objects come from the engine allocator (Mtolua_new) and go back only
+//     through their class collector; `delete` runs the collector at once and kills the
+//     handle, so a second delete, a later collection or a later call does nothing;
+//   * results typed "const T" by pointer or reference are pushed as script-owned copies
+//     (LuaBindingPushCopy), nil when the allocation fails.
+//
+// Threads: main thread only, like every script.
+#include <cstddef>
+#include <new>
+#include <tolua++.h>
+#include <type_traits>
+
+#include "core/Memory.h"
+
+// ---- Engine allocation of script-owned objects ----
+
+struct LuaBindingAllocTag {};
+
+// An engine block (16-byte aligned) for a script-owned object; null when the allocator
+// is exhausted, in which case the new-expression yields null and runs no constructor.
+void* operator new(size_t size, LuaBindingAllocTag) noexcept;
+void operator delete(void* block, LuaBindingAllocTag) noexcept;
+
+// Runs the destructor (where the class has an accessible one) and frees the block.
+template <class T>
+void LuaBindingDestroy(T* object) {
+    if (!object) return;
+    using Plain = std::remove_cv_t<T>;
+    Plain* p = const_cast<Plain*>(object);
+    if constexpr (std::is_destructible_v<Plain>) p->~Plain();
+    EngineFree(p);
+}
+
+// tolua++.h defines its own (plain new and delete) when nothing came first.
+#undef Mtolua_new
+#undef Mtolua_delete
+#define Mtolua_new(EXP) new (LuaBindingAllocTag{}) EXP
+#define Mtolua_delete(EXP) LuaBindingDestroy(EXP)
+
+// The object of the userdata at position 1, unchecked (collectors: the collection event
+// has checked the class already); null for anything else.
+void* LuaBindingRawObject(lua_State* L);
+
+// The collector of a class the generator made none for.
+template <class T>
+int LuaBindingCollect(lua_State* L) {
+    LuaBindingDestroy(static_cast<T*>(LuaBindingRawObject(L)));
+    return 0;
+}
+
+// ---- Reading arguments ----
+
+// The type name of UTF-16 text pointers (char16_t). Such a pointer crosses as a light
+// userdata; read back, it is checked against the host's registry of live buffers
+// (LuaUnicodeRegistry.h): anything but the start of a live buffer reads as null.
+constexpr const char* kLuaBindingUnicharType = "unichar";
+using unichar = char16_t;
+
+// Reads the argument at index as an object of the class `type` (see above). fallback is
+// returned only when the argument is absent.
+struct LuaBindingReader {
+    const char* type;
+    void* operator()(lua_State* L, int index, const void* fallback) const;
+};
+
+// True (and the call must return 0) when null is set or a dead handle was read since the
+// last check; clears the dead-handle mark either way.
+bool LuaBindingRejected(lua_State* L, bool null, const char* functionName);
+
+// ---- Pushing results ----
+
+// A script-owned value the binding just allocated (nil for null), under the class name
+// without "const". The generator registers it with the collector next.
+void LuaBindingPushOwned(lua_State* L, void* object, const char* type);
+// An engine-owned object (nil for null); a type no package declared pushes nil.
+void LuaBindingPushObject(lua_State* L, void* object, const char* type);
+// Registers the userdata at index with its collector; nothing for nil (a failed
+// allocation) or a null object.
+void LuaBindingRegisterGc(lua_State* L, int index);
+
+// A script-owned copy of *source (nil for null or when the allocation fails).
+template <class T>
+void LuaBindingPushCopy(lua_State* L, void* source, const char* type) {
+    T* copy = source ? Mtolua_new((T)(*static_cast<const T*>(source))) : nullptr;
+    LuaBindingPushOwned(L, copy, type);
+    LuaBindingRegisterGc(L, -1);
+}
+
+// A view into an object (a row of a matrix, a field of a value) keeps that object alive
+// while the view lives: the userdata at index refers to the owner at ownerIndex (nothing
+// when the owner is not a userdata).
+void LuaBindingKeepOwner(lua_State* L, int index, int ownerIndex);
+
+// `delete`: runs the collector of the object at position 1 now and kills its handle.
+void LuaBindingDelete(lua_State* L, const char* functionName);
+
+// The generated code registers owned values through the guarded form.
+#define tolua_register_gc LuaBindingRegisterGc

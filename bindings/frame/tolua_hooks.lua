@@ -1,0 +1,159 @@
+-- Hooks of the binding generator (tolua++5.1 -L), loaded before every package of the
+-- bindings library. They bend the generated code to the binding frame
+-- (LuaBindingSupport.h) without editing any generated file:
+--   * every object argument (self included) is read by the checked reader, which
+--     accepts only live objects of the declared class or its subclasses;
+--   * a null self, a null where the native takes a reference, or a dead handle anywhere
+--     among the arguments rejects the call: nothing runs and nothing is returned;
+--   * results and variables typed "const T" by pointer or reference are pushed as
+--     script-owned copies, never as pointers into engine objects or static storage;
+--     values returned by value are already fresh copies and are pushed as they are;
+--   * `delete` runs the class collector once and kills the handle;
+--   * UTF-16 text pointers ("unichar") cross as light userdata and are read back only
+--     as the start of a live buffer of the host's registry;
+--   * every class gets a collector, so no script-owned object reaches tolua++'s
+--     default free().
+
+local function strip_const(t)
+  if type(t) ~= 'string' then return '' end
+  return (string.gsub(t, '^%s*const%s+', ''))
+end
+
+local function reader(t)
+  return 'LuaBindingReader{"' .. strip_const(t) .. '"}'
+end
+
+function get_to_function(t)
+  return reader(t)
+end
+
+-- The function whose code is being written, while classFunction.supcode runs.
+local current_function = nil
+
+function get_push_function(t)
+  if type(t) ~= 'string' then return 'LuaBindingPushObject' end
+  -- UTF-16 text pointers cross as light userdata, never as copies.
+  if strip_const(t) == 'unichar' then return 'LuaBindingPushObject' end
+  local f = current_function
+  if f and f.ptr == '' and strip_const(f.type) == strip_const(t) then
+    return 'LuaBindingPushOwned'  -- a value return, already copied by the binding
+  end
+  if string.find(t, '^%s*const%s') then
+    return 'LuaBindingPushCopy<' .. strip_const(t) .. '>'
+  end
+  return 'LuaBindingPushObject'
+end
+
+local function script_name(f)
+  local class = f:inclass()
+  return (class and (class .. '.') or '') .. (f.lname or f.name)
+end
+
+local function is_object(arg)
+  return arg.type ~= '' and arg.type ~= 'void' and not isbasic(arg.type)
+end
+
+local base_function_supcode = classFunction.supcode
+function classFunction:supcode(local_constructor)
+  local previous = current_function
+  current_function = self
+  self.frame_static = string.find(self.mod, '^%s*static') ~= nil
+  base_function_supcode(self, local_constructor)
+  current_function = previous
+end
+
+-- Runs after the arguments are read, before the native is called.
+function pre_call_hook(f)
+  local class = f:inclass()
+  local name = script_name(f)
+  if class and f.name == 'delete' then
+    output('  LuaBindingDelete(tolua_S, "' .. name .. '");')
+    output('  return 0;')
+    return
+  end
+  local nulls = {}
+  if class and f.name ~= 'new' and not f.frame_static then
+    table.insert(nulls, '!self')
+  end
+  local i = 1
+  while f.args[i] do
+    local a = f.args[i]
+    if is_object(a) and a.ptr == '&' and a.name ~= '' then
+      table.insert(nulls, '!' .. a.name)
+    end
+    i = i + 1
+  end
+  local cond = #nulls > 0 and table.concat(nulls, ' || ') or 'false'
+  output('  if (LuaBindingRejected(tolua_S, ' .. cond .. ', "' .. name .. '")) return 0;')
+end
+
+-- Variables: a getter or setter rejects a null self, and a setter of an object value
+-- rejects a missing or dead value. The guard goes right after self is read.
+local base_variable_supcode = classVariable.supcode
+function classVariable:supcode()
+  local class = self:inclass()
+  local static = string.find(self.mod, '^%s*static') ~= nil
+  local name = (class and (class .. '.') or '') .. (self.lname or self.name)
+  local value_object = is_object(self) and self.ptr == ''
+  local base_output = output
+  local in_setter = false
+  output = function(...)
+    local args = {...}
+    for _, a in ipairs(args) do
+      if type(a) == 'string' and string.find(a, 'tolua_set') then in_setter = true end
+    end
+    base_output(...)
+    if class and not static and args[#args] == '(tolua_S,1,0);' then
+      local cond = '!self'
+      if in_setter and value_object then
+        cond = cond .. ' || !' .. reader(self.type) .. '(tolua_S,2,0)'
+      end
+      base_output('\n  if (LuaBindingRejected(tolua_S, ' .. cond .. ', "' .. name .. '")) return 0;')
+    end
+  end
+  base_variable_supcode(self)
+  output = base_output
+end
+
+-- Every class gets a collector: the generator's own one (destructor and engine free)
+-- where it made one, otherwise the frame's.
+local base_class_register = classClass.register
+function classClass:register(pre)
+  if not _collect[self.type] then
+    _collect[self.type] = 'LuaBindingCollect<' .. self.type .. '>'
+  end
+  base_class_register(self, pre)
+end
+
+-- The type names each package declares, in its order, before its classes (a name may
+-- belong to another package; declaring it twice is harmless). Names a package's
+-- bindings mention beyond its list follow in alphabetical order, so the generated
+-- declarations never depend on the generator's table order.
+local type_names = {
+  Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
+}
+
+local base_preamble = classPackage.preamble
+function classPackage:preamble()
+  local listed = type_names[flags.n] or {}
+  local base_foreach = foreach
+  foreach = function(t, f)
+    if t ~= _usertype then return base_foreach(t, f) end
+    local seen = {}
+    for _, name in ipairs(listed) do
+      seen[name] = true
+      f(name, name)
+    end
+    local rest = {}
+    for _, name in pairs(t) do
+      if not seen[name] then
+        seen[name] = true
+        table.insert(rest, name)
+      end
+    end
+    table.sort(rest)
+    for _, name in ipairs(rest) do f(name, name) end
+  end
+  base_preamble(self)
+  foreach = base_foreach
+end

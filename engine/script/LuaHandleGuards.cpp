@@ -1,0 +1,91 @@
+#include "engine/script/LuaHandleGuards.h"
+
+#include <initializer_list>
+#include <lua.hpp>
+
+namespace {
+
+// Registry keys: the shared metatable of dead handles, and the weak-keyed table mapping
+// each dead handle to its class name. Their addresses are the keys.
+char gDeadMetatableKey;
+char gDeadNamesKey;
+
+// Pushes the class name of the dead handle at index (a string, or nil).
+void PushDeadName(lua_State* L, int index) {
+    lua_pushlightuserdata(L, &gDeadNamesKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, -1)) return;  // nil on the top
+    lua_pushvalue(L, index);
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+}
+
+int DeadHandleEvent(lua_State* L) {
+    PushDeadName(L, 1);
+    const char* name = lua_tostring(L, -1);
+    return luaL_error(L, "attempt to use a dead %s object", name ? name : "?");
+}
+
+// Pushes the metatable of dead handles, made on first use in the state.
+void PushDeadMetatable(lua_State* L) {
+    lua_pushlightuserdata(L, &gDeadMetatableKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) return;
+    lua_pop(L, 1);
+    lua_createtable(L, 0, 4);
+    for (const char* event : {"__index", "__newindex", "__call", "__len"}) {
+        lua_pushcfunction(L, &DeadHandleEvent);
+        lua_setfield(L, -2, event);
+    }
+    // A dead handle's metatable is not a script's to read or replace.
+    lua_pushboolean(L, 0);
+    lua_setfield(L, -2, "__metatable");
+    lua_pushlightuserdata(L, &gDeadMetatableKey);
+    lua_pushvalue(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+
+    lua_pushlightuserdata(L, &gDeadNamesKey);
+    lua_createtable(L, 0, 0);
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "k");
+    lua_setfield(L, -2, "__mode");
+    lua_setmetatable(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+}
+
+}  // namespace
+
+void MarkDeadLuaHandle(lua_State* L, int index, const char* className) {
+    if (lua_type(L, index) != LUA_TUSERDATA) return;
+    if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
+    PushDeadMetatable(L);
+    lua_setmetatable(L, index);
+    lua_pushlightuserdata(L, &gDeadNamesKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    lua_pushvalue(L, index);
+    lua_pushstring(L, className ? className : "?");
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+bool LuaIsDeadHandle(lua_State* L, int index) {
+    if (lua_type(L, index) != LUA_TUSERDATA || !lua_getmetatable(L, index)) return false;
+    lua_pushlightuserdata(L, &gDeadMetatableKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const bool dead = lua_rawequal(L, -1, -2) != 0;
+    lua_pop(L, 2);
+    return dead;
+}
+
+const char* LuaDeadHandleClass(lua_State* L, int index) {
+    if (!LuaIsDeadHandle(L, index)) return nullptr;
+    if (index < 0 && index > LUA_REGISTRYINDEX) index = lua_gettop(L) + index + 1;
+    PushDeadName(L, index);
+    const char* name = lua_tostring(L, -1);  // the weak table keeps the string alive
+    lua_pop(L, 1);
+    return name;
+}
+
+int LuaReadOnlyAssignmentError(lua_State* L, const char* name) {
+    return luaL_error(L, "attempt to assign to read-only variable '%s'", name ? name : "?");
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Guards of the script boundary that every binding package relies on: handles of dead
+// engine objects and assignments to read-only bound variables.
+//
+// A dead handle is the userdata that once held an engine object the engine has since
+// destroyed (LuaWrapper::InvalidateObject). It keeps no object (its pointer is null) and
+// carries one shared metatable whose events raise "attempt to use a dead <class>
+// object", so a script that indexes, assigns to or calls it gets a script error (counted
+// by the host's protected call) instead of reaching freed memory. A binding that receives
+// a dead handle as an argument rejects the call (LuaIsDeadHandle); it never takes it for
+// nil.
+//
+// Threads: main thread, like the state.
+struct lua_State;
+
+// Makes the userdata at index a dead handle of the named class (the name is copied). A
+// non-userdata value is left alone.
+void MarkDeadLuaHandle(lua_State* L, int index, const char* className);
+// True when the value at index is a dead handle.
+bool LuaIsDeadHandle(lua_State* L, int index);
+// The class name a dead handle was made with; null for anything else.
+const char* LuaDeadHandleClass(lua_State* L, int index);
+
+// Raises the script error "attempt to assign to read-only variable '<name>'" (does not
+// return).
+int LuaReadOnlyAssignmentError(lua_State* L, const char* name);

@@ -1,0 +1,207 @@
+// test-sanitize: address
+// The binding frame through a generated test package (frame_cases.pkg): argument
+// reading, rejected calls, ownership of script-owned values and their collectors, copies
+// of const results, reference results and overloads.
+#include <gtest/gtest.h>
+
+#include <lua.hpp>
+#include <string>
+
+#include "FrameCases.h"
+#include "engine/script/LuaBindings.h"
+#include "engine/script/LuaUnicodeRegistry.h"
+#include "engine/script/LuaUnicodeString.h"
+#include "engine/script/LuaWrapper.h"
+#include "bindings/frame/LuaBindingSupport.h"
+#include "support/CaptureLogSink.h"
+
+int tolua_frame_cases_open(lua_State* L);
+
+const FrameValue FrameValue::ORIGIN;
+int FrameValue::live = 0;
+int FrameObject::live = 0;
+
+namespace {
+FrameObject* gObject = nullptr;
+FrameChild* gChild = nullptr;
+}  // namespace
+
+FrameObject* GetFrameObject() { return gObject; }
+FrameChild* GetFrameChild() { return gChild; }
+FrameObject* MakeOwnedFrameObject() { return new (LuaBindingAllocTag{}) FrameObject(); }
+
+int32_t CountUnichars(const char16_t* text) {
+    if (!text) return -1;
+    const uint32_t count = LuaUnicodeBufferCount(text);
+    int32_t n = 0;
+    while (static_cast<uint32_t>(n) < count && text[n]) ++n;
+    return n;
+}
+LuaUnicodeString* MakeFrameText() { return new (LuaBindingAllocTag{}) LuaUnicodeString(u"abc"); }
+const char16_t* FrameTextPointer(LuaUnicodeString* text) { return text ? text->GetUnicharPtr() : nullptr; }
+
+namespace {
+
+class BindingFrameTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_frame_cases_open); }
+    void SetUp() override {
+        sink.Attach();
+        gObject = new FrameObject();
+        gObject->tag = 7;
+        gChild = new FrameChild();
+        gChild->tag = 9;
+        gLua.Init();
+        ASSERT_NE(gLua.GetState(), nullptr);
+        LuaWrapper::ResetErrorCounter();
+        valuesAtStart = FrameValue::live;
+    }
+    void TearDown() override {
+        gLua.Close();
+        if (gObject) gObject->Destroy();
+        if (gChild) gChild->Destroy();
+        gObject = nullptr;
+        gChild = nullptr;
+        EXPECT_EQ(FrameValue::live, valuesAtStart) << "every script-owned value went through its collector";
+        EXPECT_EQ(FrameObject::live, 0);
+        sink.Detach();
+    }
+    lua_State* L() const { return gLua.GetState(); }
+    // tostring of the expression, or "<error: message>".
+    std::string Eval(const std::string& expression) {
+        const std::string chunk = "return tostring(" + expression + ")";
+        if (luaL_loadstring(L(), chunk.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
+            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
+            lua_pop(L(), 1);
+            return message;
+        }
+        std::string value = lua_tostring(L(), -1);
+        lua_pop(L(), 1);
+        return value;
+    }
+    void Run(const std::string& chunk) {
+        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
+        ADD_FAILURE() << chunk << ": " << lua_tostring(L(), -1);
+        lua_pop(L(), 1);
+    }
+    int Count(const std::string& fragment) {
+        int n = 0;
+        for (const auto& m : sink.Messages()) n += m.text.find(fragment) != std::string::npos;
+        return n;
+    }
+
+    CaptureLogSink sink;
+    int valuesAtStart = 0;
+};
+
+TEST_F(BindingFrameTest, CallsWithoutALiveObjectWhereOneIsNeededAreRejectedWithoutResults) {
+    Run("v = FrameValue(3, 4) o = GetFrameObject() c = GetFrameChild()");
+    struct Case {
+        const char* call;
+        const char* results;  // select('#', ...) and the first result
+    };
+    const Case kCases[] = {
+        {"FrameValue.Sum(v)", "1 0"},  // Instance-less constructor: zeroed fields
+        {"FrameValue.Sum(nil)", "0 nil"},
+        {"FrameValue.Sum()", "0 nil"},
+        {"FrameValue.Sum(5)", "0 nil"},
+        {"FrameValue.Sum('x')", "0 nil"},
+        {"FrameValue.Sum(o)", "0 nil"},  // another class's object
+        {"FrameValue.Sum(newproxy())", "0 nil"},
+        {"FrameValue.Dot(v, nil)", "0 nil"},  // null where the native takes a reference
+        {"FrameValue.Dot(v, o)", "0 nil"},
+        {"o:Link(nil)", "1 -1"},  // an explicit nil passes null to a pointer
+        {"o:Link()", "1 -1"},
+        {"o:Link(c)", "1 9"},  // a registered subclass is accepted
+        {"c:Link(o)", "1 7"},
+        {"o:Link(v)", "1 -1"},
+        {"FrameObject.Link(v, o)", "0 nil"},
+    };
+    for (const Case& c : kCases)
+        EXPECT_EQ(Eval("(function(...) return select('#', ...) .. ' ' .. tostring((...)) end)(" + std::string(c.call) + ")"),
+                  c.results)
+            << c.call;
+    // One warning per function name, however often it is rejected.
+    EXPECT_EQ(Count("FrameValue.Sum - called without a live object"), 1);
+    EXPECT_EQ(Count("FrameValue.Dot - called without a live object"), 1);
+    EXPECT_EQ(LuaWrapper::GetErrorCount(), 0u);
+}
+
+TEST_F(BindingFrameTest, DeadHandlesRaiseWhenUsedAndRejectCallsWhenPassed) {
+    Run("o = GetFrameObject() c = GetFrameChild()");
+    gChild->Destroy();
+    gChild = nullptr;
+    EXPECT_NE(Eval("c:Link(o)").find("attempt to use a dead FrameChild object"), std::string::npos)
+        << "indexing a dead handle";
+    const int calls = gObject->calls;
+    EXPECT_EQ(Eval("select('#', o:Link(c))"), "0") << "a dead handle is never taken for nil";
+    EXPECT_EQ(Eval("select('#', FrameObject.Link(c, o))"), "0");
+    EXPECT_EQ(gObject->calls, calls) << "no native ran";
+    EXPECT_EQ(Eval("o:Link(nil)"), "-1") << "the next call is not rejected";
+}
+
+TEST_F(BindingFrameTest, ScriptOwnedValuesGoOnlyThroughTheirCollectorOnce) {
+    const int start = FrameValue::live;
+    Run("local a = FrameValue() local b = FrameValue:new_local() local c = FrameValue:Instance(1, 2)");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(FrameValue::live, start) << "called class, new_local and Instance values are collected";
+
+    Run("kept = FrameValue:new()");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(FrameValue::live, start + 1) << "new lives until delete";
+    Run("kept:delete() kept:delete() FrameValue.delete(kept)");
+    EXPECT_EQ(FrameValue::live, start);
+    EXPECT_EQ(Eval("select('#', kept:Sum())"), "0") << "a later call does nothing";
+    Run("kept = nil owned = FrameValue() owned:delete()");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(FrameValue::live, start) << "delete, then the collection, frees once";
+    Run("owned = nil");
+
+    // A class the package gives no collector of its own: the frame's runs the destructor.
+    Run("local x = MakeOwnedFrameObject()");
+    EXPECT_EQ(FrameObject::live, 3);
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(FrameObject::live, 2);
+
+    // A churn of values leaves the counts where they started.
+    Run("for i = 1, 500 do local v = FrameValue:Instance(i, i) v:Self():Scale(2) local w = FrameValue:new() w:delete() end");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(FrameValue::live, start);
+}
+
+TEST_F(BindingFrameTest, TextPointersReachANativeOnlyWhileTheirBufferLives) {
+    Run("text = MakeFrameText() p = FrameTextPointer(text)");
+    EXPECT_EQ(Eval("type(p) .. ' ' .. CountUnichars(p)"), "userdata 3");
+    EXPECT_EQ(Eval("CountUnichars(nil) .. ' ' .. CountUnichars(text) .. ' ' .. CountUnichars(GetFrameObject())"),
+              "-1 -1 -1");
+    Run("text = nil");
+    lua_gc(L(), LUA_GCCOLLECT, 0);
+    EXPECT_EQ(Eval("CountUnichars(p)"), "-1") << "the pointer of a collected string reads as null";
+}
+
+TEST_F(BindingFrameTest, ConstResultsAreCopiesAndConstantsCannotBeAssigned) {
+    Run("local z = FrameValue.ORIGIN z.a = 5 z:Scale(3)");
+    EXPECT_EQ(FrameValue::ORIGIN.a, 0.0f) << "a class constant is pushed as a copy";
+    EXPECT_EQ(Eval("FrameValue.ORIGIN.a"), "0");
+    Run("v = FrameValue:Instance(1, 2) s = v:Self() s.a = 10");
+    EXPECT_EQ(Eval("v.a .. ' ' .. s.a"), "1 10") << "a const reference result is a copy";
+    EXPECT_EQ(Eval("rawequal(FrameValue.ORIGIN, FrameValue.ORIGIN)"), "false");
+    EXPECT_NE(Eval("(function() FrameValue.ORIGIN = v end)()").find("attempt to assign to read-only variable 'ORIGIN'"),
+              std::string::npos);
+    EXPECT_EQ(Eval("FrameValue.ORIGIN.b"), "0");
+}
+
+TEST_F(BindingFrameTest, ReferenceResultsOverloadsAndNumbers) {
+    Run("v = FrameValue:Instance(1.5, -2)");
+    EXPECT_EQ(Eval("table.concat({v:Split(0, 0)}, ' ')"), "1.5 -2") << "filled references, in argument order";
+    EXPECT_EQ(Eval("FrameValue:Instance():Sum()"), "0") << "the argument-less form";
+    // Arguments that match neither form run the first-registered one, untested.
+    EXPECT_EQ(Eval("FrameValue:Instance('x', {}):Sum()"), "0");
+    EXPECT_EQ(Eval("FrameValue:Instance(2, 3):Dot(FrameValue:Instance(4, 5))"), "23");
+    EXPECT_EQ(Eval("v:TakeInt(16777217)"), "16777216") << "an integer passes through a float";
+    EXPECT_EQ(Eval("v:TakeInt(-7.9)"), "-7");
+    EXPECT_EQ(Eval("select('#', v:Scale('x'))"), "0");
+    EXPECT_EQ(Eval("v.a .. ' ' .. v.b"), "0 -0") << "a string for a number reads as 0";
+}
+
+}  // namespace
