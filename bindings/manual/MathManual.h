@@ -59,15 +59,16 @@ static int tolua_Math_Vector__seti00(lua_State* L) {
 
 namespace math_manual {
 
-// The matrix of the array proxy at position 1, with its userdata pushed on the stack (nil
-// when it has none). tolua++ keeps only the matrix's address in the proxy (".self"); the
-// userdata is the one its class's handle cache holds for that address.
-inline Matrix* ArrayOwner(lua_State* L) {
+// The object of the array proxy at position 1, an instance of the script class className,
+// with its userdata pushed on the stack (nil when it has none). tolua++ keeps only the
+// object's address in the proxy (".self"); the userdata is the one its class's handle
+// cache holds for that address. Null for a dead or deleted object.
+inline void* ArrayOwner(lua_State* L, const char* className) {
     lua_pushliteral(L, ".self");
     lua_rawget(L, 1);
     void* address = lua_touserdata(L, -1);
     lua_pop(L, 1);
-    luaL_getmetatable(L, "Matrix");
+    luaL_getmetatable(L, className);
     lua_pushliteral(L, "tolua_ubox");
     lua_rawget(L, -2);
     lua_remove(L, -2);
@@ -79,15 +80,14 @@ inline Matrix* ArrayOwner(lua_State* L) {
     lua_pushlightuserdata(L, address);
     lua_rawget(L, -2);
     lua_remove(L, -2);
-    // The object the cached handle holds now: null for a dead or deleted one.
-    return static_cast<Matrix*>(LuaBindingReader{"Matrix"}(L, lua_gettop(L), nullptr));
+    return LuaBindingReader{className}(L, lua_gettop(L), nullptr);
 }
 
 }  // namespace math_manual
 
 #define TOLUA_DISABLE_tolua_get_Math_Matrix_v
 static int tolua_get_Math_Matrix_v(lua_State* L) {
-    Matrix* self = math_manual::ArrayOwner(L);  // pushes the owner
+    Matrix* self = static_cast<Matrix*>(math_manual::ArrayOwner(L, "Matrix"));  // pushes the owner
     const int owner = lua_gettop(L);
     if (LuaBindingRejected(L, !self, "Matrix.v")) return 0;
     Vector* row = MatrixRow(self, ScriptNumber(lua_tonumber(L, 2)));
@@ -102,7 +102,7 @@ static int tolua_get_Math_Matrix_v(lua_State* L) {
 
 #define TOLUA_DISABLE_tolua_set_Math_Matrix_v
 static int tolua_set_Math_Matrix_v(lua_State* L) {
-    Matrix* self = math_manual::ArrayOwner(L);
+    Matrix* self = static_cast<Matrix*>(math_manual::ArrayOwner(L, "Matrix"));
     const Vector* value = static_cast<const Vector*>(LuaBindingReader{"Vector"}(L, 3, nullptr));
     if (LuaBindingRejected(L, !self || !value, "Matrix.v")) return 0;
     if (Vector* row = MatrixRow(self, ScriptNumber(lua_tonumber(L, 2)))) *row = *value;
@@ -113,30 +113,6 @@ static int tolua_set_Math_Matrix_v(lua_State* L) {
 // axis outside 0..2 reads as nil and is never written.
 #include "core/math/BoundingBox4.h"
 
-namespace math_manual {
-
-// The box of the array proxy at position 1 and its userdata pushed (see ArrayOwner).
-inline OBBox4* ExtentOwner(lua_State* L) {
-    lua_pushliteral(L, ".self");
-    lua_rawget(L, 1);
-    void* address = lua_touserdata(L, -1);
-    lua_pop(L, 1);
-    luaL_getmetatable(L, "OBBox4");
-    lua_pushliteral(L, "tolua_ubox");
-    lua_rawget(L, -2);
-    lua_remove(L, -2);
-    if (!address || !lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushnil(L);
-        return nullptr;
-    }
-    lua_pushlightuserdata(L, address);
-    lua_rawget(L, -2);
-    lua_remove(L, -2);
-    return static_cast<OBBox4*>(LuaBindingReader{"OBBox4"}(L, lua_gettop(L), nullptr));
-}
-
-}  // namespace math_manual
 
 #define TOLUA_DISABLE_tolua_get_OBBox4_Center
 static int tolua_get_OBBox4_Center(lua_State* L) {
@@ -149,7 +125,7 @@ static int tolua_get_OBBox4_Center(lua_State* L) {
 
 #define TOLUA_DISABLE_tolua_get_Math_OBBox4_Extent
 static int tolua_get_Math_OBBox4_Extent(lua_State* L) {
-    OBBox4* self = math_manual::ExtentOwner(L);
+    OBBox4* self = static_cast<OBBox4*>(math_manual::ArrayOwner(L, "OBBox4"));
     const int owner = lua_gettop(L);
     if (LuaBindingRejected(L, !self, "OBBox4.Extent")) return 0;
     Vector* extent = OrientedBoxExtent(self, ScriptNumber(lua_tonumber(L, 2)));
@@ -164,7 +140,7 @@ static int tolua_get_Math_OBBox4_Extent(lua_State* L) {
 
 #define TOLUA_DISABLE_tolua_set_Math_OBBox4_Extent
 static int tolua_set_Math_OBBox4_Extent(lua_State* L) {
-    OBBox4* self = math_manual::ExtentOwner(L);
+    OBBox4* self = static_cast<OBBox4*>(math_manual::ArrayOwner(L, "OBBox4"));
     const Vector* value = static_cast<const Vector*>(LuaBindingReader{"Vector"}(L, 3, nullptr));
     if (LuaBindingRejected(L, !self || !value, "OBBox4.Extent")) return 0;
     OrientedBoxSetExtent(self, ScriptNumber(lua_tonumber(L, 2)), *value);
