@@ -107,7 +107,7 @@ void SampleDelegate::BuildMenu() {
 
 void SampleDelegate::ConnectStartButton() {
     UIElement* e = menu ? menu->FindElementByName(kSampleStartButton) : nullptr;
-    if (!e || !e->IsUIButton()) return;
+    if (!e || !e->IsUiButton()) return;
     startButton = static_cast<UIButton*>(e);
     startButton->SetCommand(new StartCommand(menu));
 }

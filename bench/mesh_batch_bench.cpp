@@ -170,7 +170,7 @@ void StartOnce() {
         gFileSystem.MountDirectory("textures", (folder + "/textures").c_str());
     });
     if (!started || !gShaderManager->LoadDefinitions()) std::abort();
-    InstallSceneHooks();
+    InstallSceneServices();
     gfx::Recorder* recorder = gfx::GetRecorder(gVornexRenderer.Device());
     recorder->SetDrawRecordMode(gfx::DrawRecordMode::Off);
     recorder->SetValidationMode(gfx::ValidationMode::Warn);

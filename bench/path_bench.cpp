@@ -37,7 +37,7 @@ struct Path {
 
     Path() {
         RunProgramStaticInit();
-        InstallSceneHooks();
+        InstallSceneServices();
         gEntityManager->Init(BoundingBox4(Vector(-500, -50, -500, 1), Vector(500, 50, 500, 1)), 20.0f);
         kind.SetName("flag");
         Matrix m;

@@ -31,7 +31,7 @@ struct Scene {
 
     Scene() {
         RunProgramStaticInit();
-        InstallSceneHooks();
+        InstallSceneServices();
         gEntityManager->Init(BoundingBox4(Vector(-kHalfWorld, -100, -kHalfWorld, 1), Vector(kHalfWorld, 100, kHalfWorld, 1)),
                              40.0f);
         TriggerEntity::EnableChecks();

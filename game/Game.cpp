@@ -2,11 +2,11 @@
 //
 // One Game exists for the whole process (built by the engine's start-up table, module
 // 1). Game::Init makes it run a game: it creates the multiplayer engine, the camera
-// controller, the console screen, the schedulers and the store, and installs the hooks
+// controller, the console screen, the schedulers and the store, and installs the seams
 // through which the layers below reach it (GameServices, the cameras' services, the
-// renderer's controller release and reconnect); Game::Close undoes all of it. Between them the main loop calls Tick once
-// per pass (Game_Tick.cpp) and services the scene switches it requested
-// (Game_Scene.cpp).
+// renderer's controller release and reconnect, the input manager's touch routing);
+// Game::Close undoes all of it. Between them the main loop calls Tick once per pass
+// (Game_Tick.cpp) and services the scene switches it requested (Game_Scene.cpp).
 //
 // Facets: Game_Init.cpp (start and close), Game_Activation.cpp, Game_Scene.cpp,
 // Game_Console.cpp, Game_Input.cpp, Game_Tick.cpp, Game_EntityLists.cpp.
@@ -24,6 +24,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
+#include "engine/input/TouchRoutingServices.h"
 #include "engine/entity/ScriptScheduler.h"
 #include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
@@ -64,15 +65,15 @@ public:
 
 GameCameraServices gGameCameraServices;
 
-bool RouteTouchDown(void* game, uint32_t tap, float x, float y) {
-    return static_cast<Game*>(game)->RouteTouchDownToScreens(tap, x, y);
-}
-bool RouteTouchMove(void* game, uint32_t tap, float x, float y) {
-    return static_cast<Game*>(game)->RouteTouchMoveToScreens(tap, x, y);
-}
-bool RouteTouchUp(void* game, uint32_t tap, float x, float y) {
-    return static_cast<Game*>(game)->RouteTouchUpToScreens(tap, x, y);
-}
+// The input manager's touches, offered to the running Game's screens.
+class GameTouchRoutingServices final : public TouchRoutingServices {
+public:
+    bool RouteTouchDown(uint32_t tap, float x, float y) override { return gGame->RouteTouchDownToScreens(tap, x, y); }
+    bool RouteTouchMove(uint32_t tap, float x, float y) override { return gGame->RouteTouchMoveToScreens(tap, x, y); }
+    bool RouteTouchUp(uint32_t tap, float x, float y) override { return gGame->RouteTouchUpToScreens(tap, x, y); }
+};
+
+GameTouchRoutingServices gGameTouchRoutingServices;
 
 // What the layers below read of the running Game.
 class RunningGameServices : public GameServices {
@@ -87,17 +88,7 @@ public:
     bool IsGameplayPaused() const override { return gGame->IsGameplayPaused(); }
     uint32_t TickedFrameCount() const override { return gGame->GetTickedFrameCount(); }
     ScriptScheduler* SelectScheduler(uint32_t selection, int64_t* now) override {
-        switch (selection & SCRIPTSCHEDULER_SELECTION) {
-            case 4:
-                *now = gGame->GetGameplayTimer().Time();
-                return gGame->GetGameplayScheduler();
-            case 8:
-                *now = gVornexEngine.Timer().Time();
-                return gVornexEngine.Scheduler();
-            default:
-                *now = gGame->GetGameTimer().Time();
-                return gGame->GetGameScheduler();
-        }
+        return gGame->SelectScheduler(selection, now);
     }
 
     UIScreen* GetScreen(GameScreenSlot slot) const override { return gGame->GetScreen(slot); }
@@ -161,11 +152,10 @@ Game::Game() { CreateInputManager(); }
 void Game::CreateInputManager() {
     delete inputManager;
     inputManager = new InputManager();
-    inputManager->SetTouchRouting({&RouteTouchDown, &RouteTouchMove, &RouteTouchUp, this});
 }
 
 Game::~Game() {
-    RemoveHooks();
+    ClearGameServices();
     EngineFree(pendingCommand);
     EngineFree(pendingSceneName);
     delete cameraController;
@@ -174,16 +164,32 @@ Game::~Game() {
     delete inputManager;
 }
 
-void Game::InstallHooks() {
+void Game::InstallGameServices() {
     SetGameServices(&gRunningGameServices);
     SetCameraServices(&gGameCameraServices);
     SetGameRenderServices(&gRunningGameRenderServices);
+    SetTouchRoutingServices(&gGameTouchRoutingServices);
 }
 
-void Game::RemoveHooks() {
+void Game::ClearGameServices() {
     if (&GetGameServices() == &gRunningGameServices) SetGameServices(nullptr);
     if (&GetCameraServices() == &gGameCameraServices) SetCameraServices(nullptr);
     if (&GetGameRenderServices() == &gRunningGameRenderServices) SetGameRenderServices(nullptr);
+    if (&GetTouchRoutingServices() == &gGameTouchRoutingServices) SetTouchRoutingServices(nullptr);
+}
+
+ScriptScheduler* Game::SelectScheduler(uint32_t selection, int64_t* now) {
+    switch (selection & SCRIPTSCHEDULER_SELECTION) {
+        case 4:
+            *now = gameplayTimer.Time();
+            return gameplayScheduler;
+        case 8:
+            *now = gVornexEngine.Timer().Time();
+            return gVornexEngine.Scheduler();
+        default:
+            *now = gameTimer.Time();
+            return gameScheduler;
+    }
 }
 
 bool Game::HasMultiplayerAuthority() const {

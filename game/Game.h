@@ -228,6 +228,9 @@ public:
     // A Lua text run after delay seconds on the clock flags & 12 select: 4 gameplay, 8
     // engine, otherwise game time.
     void ScheduleScriptCall(const char* text, float delay, uint32_t flags);
+    // The scheduler of the clock flags & 12 select (null when it does not exist) and that
+    // clock's time through now.
+    ScriptScheduler* SelectScheduler(uint32_t flags, int64_t* now);
     // Removes the text's calls from the engine and game-time schedulers; the
     // gameplay-time scheduler keeps its own.
     void DeleteScriptCalls(const char* text);
@@ -327,8 +330,8 @@ public:
 private:
     // ---- Fields of start, close, activation, scenes, console and input ----
     void CreateInputManager();
-    void InstallHooks();
-    void RemoveHooks();
+    void InstallGameServices();
+    void ClearGameServices();
     // The loading screen's fade (when its flag is set) and the pause that lets it run.
     void FadeOutLoadingScreen();
     // Starts the loading screen's fade when it asks for one (its actions stop and it turns

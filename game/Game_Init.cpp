@@ -38,7 +38,7 @@ namespace {
 
 // Close waits this long for the delegate to allow closing, pumping the online
 // callbacks at this interval.
-constexpr int64_t kCloseWaitTicks = 10 * os::kCounterFrequency;
+constexpr double kCloseWaitSeconds = 10.0;
 constexpr uint32_t kClosePumpMs = 10;
 
 void ForwardLogMessage(uint32_t severity, uint32_t category, const char* text) {
@@ -73,7 +73,7 @@ void Game::ResetFrameStamps() {
 
 void Game::Init(uint32_t gameWindow, uint32_t width, uint32_t height, GameDelegate* gameDelegate, char** arguments,
                 int argumentCount) {
-    InstallHooks();
+    InstallGameServices();
     // 1-2. Arguments; the multiplayer engine, published to scripts.
     argv = arguments;
     argc = argumentCount;
@@ -163,15 +163,16 @@ void Game::Close() {
         CheckCursorCounter(wnd::ShowCursor(true), 0);
         CentreCursor(closedWindow);
     }
-    RemoveHooks();
+    ClearGameServices();
     // 12. Done.
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closed");
 }
 
 void Game::WaitUntilDelegateCanClose() {
     const int64_t waitStart = os::ReadRealCounter();
+    const int64_t waitTicks = Time::FromSeconds(kCloseWaitSeconds).ticks;
     while (delegate && !delegate->CanClose()) {
-        if (os::ReadRealCounter() - waitStart >= kCloseWaitTicks) break;
+        if (os::ReadRealCounter() - waitStart >= waitTicks) break;
         SteamAPI_RunCallbacks();
         os::Sleep(kClosePumpMs);
     }

@@ -28,10 +28,6 @@ constexpr uint32_t kTemporaryLoadingScreenFlag = 256;
 constexpr uint32_t kEngineClockSelection = 8;
 constexpr uint32_t kGameClockSelection = 0;
 
-ScriptScheduler* SelectedScheduler(uint32_t flags, int64_t* now) {
-    return GetGameServices().SelectScheduler(flags, now);
-}
-
 bool ControllersEnabled() { return gProjectConfig && gProjectConfig->enableController; }
 
 }  // namespace
@@ -49,14 +45,14 @@ void Game::EvictTemporaryLoadingScreenResources() {
 
 void Game::ScheduleScriptCall(const char* text, float delay, uint32_t flags) {
     int64_t now = 0;
-    if (ScriptScheduler* scheduler = SelectedScheduler(flags, &now))
+    if (ScriptScheduler* scheduler = SelectScheduler(flags, &now))
         scheduler->ScheduleString(nullptr, text, now, delay, flags);
 }
 
 void Game::DeleteScriptCalls(const char* text) {
     int64_t now = 0;
     for (uint32_t selection : {kEngineClockSelection, kGameClockSelection})
-        if (ScriptScheduler* scheduler = SelectedScheduler(selection, &now))
+        if (ScriptScheduler* scheduler = SelectScheduler(selection, &now))
             scheduler->CancelScriptCalls(nullptr, text);
 }
 

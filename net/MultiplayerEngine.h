@@ -408,6 +408,8 @@ private:
     uint8_t packetBytes[kMaxPacketBytes + BitWriter::kSlackBytes] = {};
 };
 
-// The multiplayer layer's start-up: fills the engine's multiplayer entries.
-void InstallNetHooks();
-void RemoveNetHooks();
+// Installs the multiplayer layer's MultiplayerServices (for the engine); its start-up row
+// runs it and pushes the clearing onto the exit stack.
+void InstallNetServices();
+// Restores the default MultiplayerServices.
+void ClearNetServices();

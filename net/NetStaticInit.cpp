@@ -87,8 +87,8 @@ private:
 NetMultiplayerServices gNetMultiplayerServices;
 
 void InstallRow() {
-    InstallNetHooks();
-    PushExitHandler([](void*) { RemoveNetHooks(); }, nullptr);
+    InstallNetServices();
+    PushExitHandler([](void*) { ClearNetServices(); }, nullptr);
 }
 
 using namespace ZKRGamerProfileData;
@@ -112,17 +112,17 @@ const StaticInitRow kNetRows[] = {
     {13, K::ClassRegistration, "InGameBackpack", &StaticInitRegister<InGameBackpack>, 0, 0},
     {13, K::ClassRegistration, "InGameBackpackItem", &StaticInitRegister<InGameBackpackItem>, 0, 0},
     {13, K::ClassRegistration, "InGameStoreItemImage", &StaticInitRegister<InGameStoreItemImage>, 0, 0},
-    {13, StaticInitKind::GlobalObject, "MultiplayerEngineHooks", &InstallRow, 0, 0},
+    {13, StaticInitKind::GlobalObject, "MultiplayerServices (net)", &InstallRow, 0, 0},
 };
 
 }  // namespace
 
 const StaticInitTable kNetStaticInit = {kNetRows, sizeof kNetRows / sizeof kNetRows[0]};
 
-void InstallNetHooks() {
+void InstallNetServices() {
     SetMultiplayerServices(&gNetMultiplayerServices);
 }
 
-void RemoveNetHooks() {
+void ClearNetServices() {
     SetMultiplayerServices(nullptr);
 }

@@ -102,14 +102,14 @@ UIFontFiles gUIFontFiles;
 
 }  // namespace
 
-void InstallUIHooks() {
+void InstallUIServices() {
     InstallUIElementDraws();
     SetUIServices(&gUILibraryServices);
     SetLanguageSelectionServices(&gStringLanguageSelection);
     SetFontFileServices(&gUIFontFiles);
 }
 
-void ClearUIHooks() {
+void ClearUIServices() {
     ClearUIElementDraws();
     SetUIServices(nullptr);
     SetLanguageSelectionServices(nullptr);

@@ -29,9 +29,9 @@ void UIScreenServicesRow() {
     PushExitHandler([](void*) { ClearUIScreenServices(); }, nullptr);
 }
 
-void InstallUIHooksRow() {
-    InstallUIHooks();
-    PushExitHandler([](void*) { ClearUIHooks(); }, nullptr);
+void InstallUIServicesRow() {
+    InstallUIServices();
+    PushExitHandler([](void*) { ClearUIServices(); }, nullptr);
 }
 
 using K = StaticInitKind;
@@ -54,7 +54,7 @@ const StaticInitRow kUIRows[] = {
     {4, K::BareClassRegistration, "UIGameConsoleScreen", nullptr, 0, 0},
     {4, K::GlobalObject, "VideoEngine", &StaticInitCreateGlobal<VideoEngine, gVideoEngine>, 0, 0},
     {4, K::GlobalObject, "UI pending-deletion list", &PendingDeletionRow, 0, 0},
-    {4, K::Constants, "UI seams (ui)", &InstallUIHooksRow, 0, 0},
+    {4, K::Constants, "UI seams (ui)", &InstallUIServicesRow, 0, 0},
     {4, K::GlobalObject, "UI quad batches, clip stack and screen services", &UIScreenServicesRow, 0, 0},
     // Localised strings and string replacement.
     {6, K::ClassRegistration, "GameString", &StaticInitRegister<GameString>, 0, 0},

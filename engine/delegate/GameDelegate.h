@@ -16,6 +16,7 @@ class Entity;
 class LeaderboardViewer;  // engine/delegate/LeaderboardViewer.h; created at init, owned by the delegate
 struct MPMethodCall;
 class Player;
+class Sequence;
 
 class GameDelegate {
 public:
@@ -24,8 +25,9 @@ public:
     GameDelegate(const GameDelegate&) = delete;
     GameDelegate& operator=(const GameDelegate&) = delete;
 
-    // False here; the game's delegate answers true.
-    virtual bool IsGameDelegate() { return false; }
+    // The first of two yes/no queries without arguments: false here; the game's delegate
+    // answers true.
+    virtual bool QueryFirstFlag() { return false; }
     virtual bool IsXBoxLiveEnabled() { return false; }
     virtual bool IsXBoxLiveSignedIn() { return false; }
     virtual bool IsXBoxLiveAgeRestricted() { return false; }
@@ -66,7 +68,8 @@ public:
     virtual void OnPreSceneRender() {}
     virtual void OnPostSceneRender() {}
     virtual void SaveConfig() {}
-    // SaveConfig's partner: the game's delegate passes it to the profile's LoadConfig.
+    // The operation after SaveConfig: the game's delegate forwards it to the profile's
+    // operation of the same name (which does nothing); nothing here.
     virtual void LoadConfig() {}
     // The game's delegate forgets that its script bindings are registered, so the next
     // OnPreInit or OnDistributionInit registers them again.
@@ -90,8 +93,9 @@ public:
     virtual void HandleStoreRequest(uint32_t request, DynarraySafe<NameString>& result);
     // A word for a pair of words; 0 here and in the game's delegate.
     virtual uint32_t MapPair(uint32_t, uint32_t) { return 0; }
-    // A yes/no question without arguments: false here; the game's delegate answers true.
-    virtual bool QueryFlag() { return false; }
+    // The second yes/no query without arguments: false here; the game's delegate answers
+    // true.
+    virtual bool QuerySecondFlag() { return false; }
     // The value of a pair of words through result (when given), which it returns; the
     // value is 0 here and in the game's delegate.
     virtual uint32_t* LookupValueInto(uint32_t, uint32_t, uint32_t* result);
@@ -116,8 +120,9 @@ public:
     virtual void OnRenderScenePass() {}  // render thread, at the start of each scene pass
     virtual LeaderboardViewer* CreateLeaderboardViewer() { return nullptr; }
 
-    // Asked before an action starts a sequence; non-null means the delegate handled it.
-    virtual void* OverrideStartSequence(const char* sequenceName, bool gameplayTime) { return nullptr; }
+    // Asked before an action starts a sequence; the sequence the delegate started in its
+    // place, or null to let the action start it.
+    virtual Sequence* OverrideStartSequence(const char* sequenceName, bool gameplayTime) { return nullptr; }
     // Adds files of a kind to a packaging list.
     virtual void FileListHook(uint32_t kind, DynarraySafe<NameString>& files) {}
 

@@ -47,9 +47,9 @@ public:
     virtual Entity* CreateEntity();
     // The class name of the entities it makes.
     virtual const char* GetEntityClassName() const { return "Entity"; }
-    // Readies the template after loading: preloads what it refers to (compound templates
+    // After loading: preloads what the template refers to (compound templates
     // pass it to their elements).
-    virtual void Prepare() {}
+    virtual void PreloadReferencedResources() {}
     // Posts the resource part to the ResourceManager's request queue.
     virtual void QueueRequest(uint32_t argument);
     // Draws the kind's helper shape at m in the colour (linear), with the kind's

@@ -100,7 +100,7 @@ EntityTemplate* EntityTemplateStub::LinkTemplate(bool load, bool acquire, bool* 
         }
         SetTemplate(t);
         t->Load(false);
-        t->Prepare();
+        t->PreloadReferencedResources();
     }
     if (acquire) t->AddRef();
     *loading = t->GetState() == RESOURCE_LOADING;

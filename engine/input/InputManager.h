@@ -15,7 +15,8 @@
 // Taps: each touch (or, with mouse tap emulation, each mouse press) makes a tap with a
 // process-wide increasing id. States: 0 new (down, not retrieved), 1 retrieved and
 // down, 2 released before being retrieved, 3 released and retrieved, 4 reported as
-// released. EndFrame removes taps in states 2 to 4.
+// released. EndFrame removes taps in states 2 to 4. A touch is first offered to the
+// Game's screens through TouchRoutingServices; one a screen takes makes no tap.
 //
 // Input events: key-down (0, virtual key), character (1, UTF-16 unit), tap begin (2),
 // tap end (3) and tap move (4) with the tap id, queued for the Game to hand to its
@@ -82,15 +83,6 @@ struct TapRecord {
 struct InputEvent {
     int32_t kind;
     uint32_t value;
-};
-
-// The Game's routing of touches to its UI screens; each returns true when a screen
-// took the touch. Until the Game installs it no screen takes any.
-struct TouchRouting {
-    bool (*down)(void* context, uint32_t tap, float x, float y) = nullptr;
-    bool (*move)(void* context, uint32_t tap, float x, float y) = nullptr;
-    bool (*up)(void* context, uint32_t tap, float x, float y) = nullptr;
-    void* context = nullptr;
 };
 
 class InputManager {
@@ -169,7 +161,6 @@ public:
     void TouchDown(uint32_t touchId, float x, float y);
     void TouchMove(uint32_t touchId, float x, float y);
     void TouchUp(uint32_t touchId, float x, float y);
-    void SetTouchRouting(const TouchRouting& routing) { touchRouting = routing; }
     void EnableMouseTapEmulation(bool enable) { mouseTapEmulation = enable; }
     // Deactivation: every tap still down is released.
     void ReleaseActiveTaps();
@@ -241,7 +232,6 @@ private:
     uint32_t window = 0;
     uint32_t tapCounter = 0;
     bool mouseTapEmulation = false;
-    TouchRouting touchRouting;
     // Touches a screen took at their press: no tap, but their moves and release still
     // go to the screens under the id the press was offered with. At most kMaxTaps.
     struct ScreenTouch {

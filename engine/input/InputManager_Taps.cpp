@@ -6,6 +6,7 @@
 #include "core/Time.h"
 #include "engine/services/UIServices.h"
 #include "engine/input/InputManager.h"
+#include "engine/input/TouchRoutingServices.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ void InputManager::TouchDown(uint32_t touchId, float x, float y) {
     const uint32_t id = AddTap(touchId, x, y);
     if (!id) return;
     TakeScreenTouch(touchId);  // a touch id seen again starts a new touch
-    if (touchRouting.down && touchRouting.down(touchRouting.context, id, x, y)) {
+    if (GetTouchRoutingServices().RouteTouchDown(id, x, y)) {
         RemoveTap(id);
         if (screenTouches.size() >= kMaxTaps) screenTouches.erase(screenTouches.begin());
         screenTouches.push_back({touchId, id});
@@ -93,27 +94,25 @@ uint32_t InputManager::TakeScreenTouch(uint32_t touchId, bool keep) {
 void InputManager::TouchMove(uint32_t touchId, float x, float y) {
     TapRecord* tap = FindDownTap(touchId);
     if (!tap) {
-        if (const uint32_t held = TakeScreenTouch(touchId, true); held && touchRouting.move)
-            touchRouting.move(touchRouting.context, held, x, y);
+        if (const uint32_t held = TakeScreenTouch(touchId, true)) GetTouchRoutingServices().RouteTouchMove(held, x, y);
         return;
     }
     MoveTap(*tap, x, y);
     const uint32_t id = tap->id;
-    if (touchRouting.move && touchRouting.move(touchRouting.context, id, x, y)) return;
+    if (GetTouchRoutingServices().RouteTouchMove(id, x, y)) return;
     PostInputEvent(INPUTEVENT_TOUCH_TAPMOVE, id);
 }
 
 void InputManager::TouchUp(uint32_t touchId, float x, float y) {
     TapRecord* tap = FindDownTap(touchId);
     if (!tap) {
-        if (const uint32_t held = TakeScreenTouch(touchId); held && touchRouting.up)
-            touchRouting.up(touchRouting.context, held, x, y);
+        if (const uint32_t held = TakeScreenTouch(touchId)) GetTouchRoutingServices().RouteTouchUp(held, x, y);
         return;
     }
     tap->state = tap->state == TAP_RETRIEVED ? TAP_RELEASED_RETRIEVED : TAP_RELEASED;
     MoveTap(*tap, x, y);
     const uint32_t id = tap->id;
-    if (touchRouting.up && touchRouting.up(touchRouting.context, id, x, y)) return;
+    if (GetTouchRoutingServices().RouteTouchUp(id, x, y)) return;
     PostInputEvent(INPUTEVENT_TOUCH_TAPEND, id);
 }
 

@@ -147,7 +147,7 @@ void CompoundTemplate::PropagateToElementTemplates() {
         std::vector<EntityTemplate*> found;
         CollectElementTemplates(e, found);
         for (EntityTemplate* t : found)
-            if (t) t->Prepare();
+            if (t) t->PreloadReferencedResources();
     }
 }
 

@@ -63,7 +63,7 @@ public:
     Entity* CreateEntity() override;
     const char* GetEntityClassName() const override { return "CompoundEntity"; }
     // PropagateToElementTemplates.
-    void Prepare() override { PropagateToElementTemplates(); }
+    void PreloadReferencedResources() override { PropagateToElementTemplates(); }
     void QueueRequest(uint32_t argument) override;
     // Each element depth first with its matrix composed onto the incoming one; true when
     // any element template drew.

@@ -19,6 +19,6 @@ EffectMeshRefresh gEffectMeshRefresh;
 
 }  // namespace
 
-void InstallSFXHooks() { SetSceneEffectServices(&gEffectMeshRefresh); }
+void InstallSFXServices() { SetSceneEffectServices(&gEffectMeshRefresh); }
 
-void ClearSFXHooks() { SetSceneEffectServices(nullptr); }
+void ClearSFXServices() { SetSceneEffectServices(nullptr); }

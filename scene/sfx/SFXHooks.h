@@ -3,5 +3,5 @@
 // installed and removed with the scene's start-up row.
 #include "scene/sfx/SFXEntity.h"
 
-void InstallSFXHooks();
-void ClearSFXHooks();
+void InstallSFXServices();
+void ClearSFXServices();

@@ -110,21 +110,21 @@ public:
 
 SceneLibraryDrawServices gSceneLibraryDrawServices;
 
-void ClearSceneHooksHandler(void*) { ClearSceneHooks(); }
+void ClearSceneServicesHandler(void*) { ClearSceneServices(); }
 
 // The twelve built-in entries, after every action class is registered.
 void RegisterBuiltInActionsRow() {
     if (gSequenceActionFactory) RegisterBuiltInSequenceActions(*gSequenceActionFactory);
 }
 
-void InstallSceneHooksRow() {
-    InstallSceneHooks();
-    PushExitHandler(&ClearSceneHooksHandler, nullptr);
+void InstallSceneServicesRow() {
+    InstallSceneServices();
+    PushExitHandler(&ClearSceneServicesHandler, nullptr);
 }
 
 using K = StaticInitKind;
 const StaticInitRow kSceneRows[] = {
-    {4, K::Constants, "SceneContentServices, SceneDrawServices and SceneEffectServices (scene)", &InstallSceneHooksRow, 0, 0},
+    {4, K::Constants, "SceneContentServices, SceneDrawServices and SceneEffectServices (scene)", &InstallSceneServicesRow, 0, 0},
     {5, K::ClassRegistration, "EnvelopeLoop", &StaticInitRegister<EnvelopeLoop>, 0, 0},
     {5, K::ClassRegistration, "Envelope", &StaticInitRegister<Envelope>, 0, 0},
     {5, K::ClassRegistration, "TEnvelopeVector", &StaticInitRegister<TEnvelope<Vector>>, 0, 0},
@@ -195,18 +195,18 @@ const StaticInitRow kSceneRows[] = {
 
 }  // namespace
 
-void InstallSceneHooks() {
+void InstallSceneServices() {
     SetSceneContentServices(&gSceneLibraryContentServices);
     SetSceneDrawServices(&gSceneLibraryDrawServices);
     InstallMeshDeviceOwner();
     InstallParticleDeviceOwner();
-    InstallSFXHooks();
+    InstallSFXServices();
 }
 
-void ClearSceneHooks() {
+void ClearSceneServices() {
     ClearMeshDeviceOwner();
     ClearParticleDeviceOwner();
-    ClearSFXHooks();
+    ClearSFXServices();
     SetSceneContentServices(nullptr);
     SetSceneDrawServices(nullptr);
     MeshTemplate::SetFallbackShaderPreset(nullptr);

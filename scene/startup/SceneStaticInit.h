@@ -11,10 +11,10 @@ class SceneDrawServices;
 // renderer) and SceneEffectServices, and the device owners of the mesh and particle
 // buffers. The start-up row runs it and pushes the removal onto the exit stack; tests that
 // reset those seams call it again.
-void InstallSceneHooks();
-// Removes what InstallSceneHooks installs.
-void ClearSceneHooks();
-// The scene's implementation of SceneContentServices (what InstallSceneHooks installs).
+void InstallSceneServices();
+// Removes what InstallSceneServices installs.
+void ClearSceneServices();
+// The scene's implementation of SceneContentServices (what InstallSceneServices installs).
 SceneContentServices& SceneLibraryContentServices();
 // The scene's implementation of the renderer's SceneDrawServices.
 SceneDrawServices& SceneLibraryDrawServices();

@@ -32,7 +32,7 @@ class ReplicatedCallsTest : public EntityTest {
 protected:
     void SetUp() override {
         EntityTest::SetUp();
-        InstallNetHooks();
+        InstallNetServices();
         gLua.Init();
         match = std::make_unique<Match>();
         ASSERT_TRUE(match->Connect());
@@ -44,7 +44,7 @@ protected:
         match.reset();
         gGame->ClearDelayedEntityLists();
         gLua.Close();
-        RemoveNetHooks();
+        ClearNetServices();
         EntityTest::TearDown();
     }
     MultiplayerEngine& Client() { return *match->client.engine; }

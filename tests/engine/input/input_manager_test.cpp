@@ -10,6 +10,7 @@
 #include "core/Time.h"
 #include "engine/NumpyReference.h"
 #include "engine/input/InputManager.h"
+#include "engine/input/TouchRoutingServices.h"
 #include "engine/input/KeyboardDevice.h"
 #include "engine/input/TapPositions.h"
 #include "engine/services/UIServices.h"
@@ -197,21 +198,23 @@ TEST_F(InputManagerTest, TapStatesFromTouchToRemoval) {
     EXPECT_EQ(other.Taps().size(), InputManager::kMaxTaps);
 }
 
-struct RoutingRecorder {
+struct RoutingRecorder final : TouchRoutingServices {
     std::vector<std::string> calls;
     bool take[3] = {};  // down, move, up
-    template <int Which>
-    static bool Route(void* c, uint32_t tap, float, float) {
-        auto* self = static_cast<RoutingRecorder*>(c);
-        self->calls.push_back(std::string(&"dmu"[Which], 1) + std::to_string(tap));
-        return self->take[Which];
+    RoutingRecorder() { SetTouchRoutingServices(this); }
+    ~RoutingRecorder() override { SetTouchRoutingServices(nullptr); }
+    bool Route(int which, uint32_t tap) {
+        calls.push_back(std::string(&"dmu"[which], 1) + std::to_string(tap));
+        return take[which];
     }
+    bool RouteTouchDown(uint32_t tap, float, float) override { return Route(0, tap); }
+    bool RouteTouchMove(uint32_t tap, float, float) override { return Route(1, tap); }
+    bool RouteTouchUp(uint32_t tap, float, float) override { return Route(2, tap); }
 };
 
 TEST_F(InputManagerTest, TouchesTakenByAScreenMakeNoTapAndNoEvent) {
     InputManager im;
     RoutingRecorder r;
-    im.SetTouchRouting({&RoutingRecorder::Route<0>, &RoutingRecorder::Route<1>, &RoutingRecorder::Route<2>, &r});
     // The screen that took the press still gets the touch's moves and release, under
     // the id it was offered; an unknown touch reaches no screen.
     r.take[0] = true;

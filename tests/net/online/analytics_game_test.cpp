@@ -28,7 +28,7 @@ TEST(AnalyticsGameTest, WorkerRunsFromInitToCloseOnlyWhenTheDelegateAsks) {
         os::ManualClock clock{1'000'000'000};
         Time::InitTimer(0, os::kCounterFrequency);
         clock.Install();
-        InstallNetHooks();
+        InstallNetServices();
         unsetenv("ANALYTICS_HOST");
         AskingDelegate delegate(ask);
         Game* saved = gGame;
@@ -55,7 +55,7 @@ TEST(AnalyticsGameTest, WorkerRunsFromInitToCloseOnlyWhenTheDelegateAsks) {
         gGame = saved;
         clock.Uninstall();
         Time::InitTimer();
-        RemoveNetHooks();
+        ClearNetServices();
     }
 }
 

@@ -94,7 +94,7 @@ E* MakeEntity(EntityTemplate* t, Entity* parent = nullptr) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     RunProgramStaticInit();
-    InstallSceneHooks();
+    InstallSceneServices();
     gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
     gFlagKind = new FlagTemplate();
     gFlagKind->SetName("flag");

@@ -406,7 +406,7 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
     void SetUp() override {
         ResourceFixture::SetUp();
         ASSERT_TRUE(created);
-        InstallSceneHooks();
+        InstallSceneServices();
         gRendererScene->SetParameterSetFactory([]() -> SceneParametersWrapper* { return new RecordingSet; });
         gRendererScene->PostInit();
         gVornexRenderer.FlushCommands(true);
@@ -419,7 +419,7 @@ struct SceneParametersRenderTest : resourcetest::ResourceFixture {
         gRendererScene->PostShutdown();
         gRendererScene->SetParameterSetFactory(nullptr);
         gProjectConfig = savedConfig;
-        ClearSceneHooks();
+        ClearSceneServices();
         ResourceFixture::TearDown();
     }
     SceneParametersTemplate* Make() {

@@ -52,7 +52,7 @@ class TriggerTest : public EntityTest {
 protected:
     void SetUp() override {
         EntityTest::SetUp();
-        InstallSceneHooks();
+        InstallSceneServices();
         TriggerEntity::EnableChecks();
         activator.activatesTriggers = true;
         activator.SetName("act");

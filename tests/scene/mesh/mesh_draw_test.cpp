@@ -64,7 +64,7 @@ struct MeshDrawTest : shadertest::ShaderFixture {
         ShaderFixture::SetUp();
         ASSERT_TRUE(created);
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
-        InstallSceneHooks();
+        InstallSceneServices();
         liveBaseline = MeshTemplateRenderingData::LiveCount();
         Matrix view, projection;
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
@@ -724,7 +724,7 @@ TEST_F(MeshBatchTest, DestroyedDataLeaveTheBatchAndTheLiveList) {
     EXPECT_EQ(Order(draws), (std::vector<int>{0}));
 }
 
-TEST_F(MeshBatchTest, HooksReachTheBatch) {
+TEST_F(MeshBatchTest, DrawServicesReachTheBatch) {
     SceneDrawServices& scene = GetSceneDrawServices();
     ASSERT_EQ(&scene, &SceneLibraryDrawServices());
     const BoundingBox4 box(Vector(-1, -1, -1, 1), Vector(1, 1, 1, 1));

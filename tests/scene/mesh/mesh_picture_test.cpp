@@ -36,7 +36,7 @@ struct MeshPictureTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
         DrawingShaderFixture::SetUp();
         if (HasFatalFailure()) return;
-        InstallSceneHooks();
+        InstallSceneServices();
         view.LoadLookAtLH(Vector(0, 0, -10, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 1.0f, 1.0f, 100.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);

@@ -185,15 +185,15 @@ TEST(MeshTemplateQueries, BoneChoicesEndWithAnEmptyName) {
     EXPECT_EQ(t.fakeShadow.headABone, -1);
 }
 
-TEST(MeshTemplateQueries, RegistrySetsTheFallbackPresetThroughTheEngineServices) {
+TEST(MeshTemplateQueries, InstalledContentServicesSetTheFallbackPreset) {
     SetSceneContentServices(nullptr);
-    InstallSceneHooks();
+    InstallSceneServices();
     ASSERT_EQ(&GetSceneContentServices(), &SceneLibraryContentServices());
     GetSceneContentServices().SetMeshShaderPreset("Default");
     EXPECT_STREQ(MeshTemplate::GetFallbackShaderPreset().CStr(), "Default");
     GetSceneContentServices().SetMeshShaderPreset(nullptr);
     EXPECT_TRUE(MeshTemplate::GetFallbackShaderPreset().IsEmpty());
-    ClearSceneHooks();
+    ClearSceneServices();
     EXPECT_NE(&GetSceneContentServices(), &SceneLibraryContentServices());
 }
 

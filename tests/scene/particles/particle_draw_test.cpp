@@ -243,7 +243,7 @@ std::vector<float> Named(const gfx::DrawRecord& d, const char* name) {
 struct ParticleEntityDrawTest : ParticleDrawTest {
     void SetUp() override {
         ParticleDrawTest::SetUp();
-        InstallSceneHooks();
+        InstallSceneServices();
         gEntityManager->Init(BoundingBox4(Vector(-100, -10, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
         owned = std::make_unique<ParticleTemplate>();
         ParticleTemplate& kind = *owned;

@@ -73,8 +73,8 @@ inline Sequence* AddSequence(const char* name, std::initializer_list<std::vector
 
 struct RecordingDelegate : GameDelegate {
     std::vector<std::string> asked;
-    void* answer = nullptr;
-    void* OverrideStartSequence(const char* name, bool gameplayTime) override {
+    Sequence* answer = nullptr;
+    Sequence* OverrideStartSequence(const char* name, bool gameplayTime) override {
         asked.push_back(std::string(name) + (gameplayTime ? "/gameplay" : "/game"));
         return answer;
     }

@@ -602,12 +602,11 @@ TEST_F(SequenceTest, StartActionsAskTheDelegateFirst) {
 }
 
 TEST_F(SequenceTest, HandledOverrideStartsNothing) {
-    static int handled;
-    delegate.answer = &handled;
     auto* start = Act<SequenceActionStartSequence>();
     start->sequenceName = "Target";
     AddSequence("Main", {{start}});
     AddSequence("Target", {{Rec("t", 5.0f)}});
+    delegate.answer = AddSequence("StartedInstead", {{Rec("i", 5.0f)}});
     gSequenceSystem->StartSequence("Main", false, true);
     Frame();
     EXPECT_EQ(delegate.asked.size(), 1u);
@@ -656,7 +655,7 @@ TEST(SequenceActionDefaultsTest, PropertiesAndDefaults) {
 // A delegate that stops every sequence from its start hook, reached from a start action in
 // the middle of the pass.
 struct StoppingDelegate : RecordingDelegate {
-    void* OverrideStartSequence(const char* name, bool gameplayTime) override {
+    Sequence* OverrideStartSequence(const char* name, bool gameplayTime) override {
         RecordingDelegate::OverrideStartSequence(name, gameplayTime);
         gSequenceSystem->StopAllSequences(true, false, "");
         return nullptr;
@@ -988,7 +987,7 @@ protected:
     static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_ENGINE_CORE, &tolua_SequenceTestPackage_open); }
     void SetUp() override {
         SequenceTest::SetUp();
-        InstallSceneHooks();
+        InstallSceneServices();
         gLua.Init();
     }
     void TearDown() override {

@@ -46,12 +46,12 @@ inline std::vector<gfx::DrawRecord> IndexedUPDraws(const std::vector<gfx::DrawRe
 struct UIDrawFixture : rendertest::RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
-        InstallUIHooks();
+        InstallUIServices();
         InstallUIScreenServices();
     }
     void TearDown() override {
         RendererFixture::TearDown();
-        InstallUIHooks();
+        InstallUIServices();
         InstallUIScreenServices();
     }
     // Render thread: an orthographic UI camera mapping (0, 0)-(w, h) onto the viewport,

@@ -28,7 +28,7 @@ struct KindsFixtureOf : Base {
             ASSERT_TRUE(gShaderManager->LoadDefinitions());
         }
         gVornexRenderer.WaitForResourceJobs(1);
-        InstallUIHooks();
+        InstallUIServices();
         InstallUIScreenServices();
         SetUISizeOverride(float(this->clientWidth), float(this->clientHeight));
         screen = new UIScreen;
@@ -40,7 +40,7 @@ struct KindsFixtureOf : Base {
         UIElement::FinishPendingDeletion();
         gVornexRenderer.FlushCommands(true);
         Base::TearDown();
-        InstallUIHooks();
+        InstallUIServices();
         InstallUIScreenServices();
     }
     // An uncompressed A8R8G8B8 DDS made by ImageMagick under textures/UI/<name>.dds.

@@ -40,7 +40,7 @@ constexpr UIOpFamily kProbeFamily = MakeUIOpFamily<&ProbeHandler>();
 struct OpStreamTest : rendertest::RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
-        InstallUIHooks();  // the fixture empties the render hooks
+        InstallUIServices();  // the fixture restores the renderer's seams to their defaults
         gOrder.clear();
         gWordSum = 0;
         gWordCount = 0;
@@ -49,7 +49,7 @@ struct OpStreamTest : rendertest::RendererFixture {
     void TearDown() override {
         EXPECT_EQ(UIOpPayloadMismatches(), mismatches);
         RendererFixture::TearDown();
-        InstallUIHooks();
+        InstallUIServices();
     }
     uint32_t mismatches = 0;
 };

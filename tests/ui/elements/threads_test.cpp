@@ -33,11 +33,11 @@ constexpr UIOpFamily kHandOverFamily = MakeUIOpFamily<&HandOverHandler>();
 struct ThreadsTest : rendertest::RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
-        InstallUIHooks();
+        InstallUIServices();
     }
     void TearDown() override {
         RendererFixture::TearDown();
-        InstallUIHooks();
+        InstallUIServices();
     }
 };
 

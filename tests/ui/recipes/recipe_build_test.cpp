@@ -101,7 +101,7 @@ TEST_F(RecipeBuildTest, CreateFromRecipeBuildsTheTree) {
     EXPECT_EQ(root->GetFlags() & (UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS),
               UIFLAG_TRANSPARENT | UIFLAG_DRAWPENDINGUIELEMENTS);
     EXPECT_EQ(ChildCount(root), 4u);
-    EXPECT_TRUE(root->FindElementByName(NameString("Start"))->IsUIButton());
+    EXPECT_TRUE(root->FindElementByName(NameString("Start"))->IsUiButton());
     auto* back = dynamic_cast<UIPicture*>(root->FindElementByName(NameString("Back")));
     ASSERT_NE(back, nullptr);
     ASSERT_NE(back->TextureResource(0), nullptr);
@@ -393,7 +393,7 @@ TEST_F(RecipeBuildTest, TemplateReadOptionsAndResourceFlags) {
     Settle();
     const uint32_t live = UIElement::LiveCount();
     const uint32_t created = UIElement::CreatedCount();
-    menu->Prepare();
+    menu->PreloadReferencedResources();
     EXPECT_GT(UIElement::CreatedCount(), created);
     Settle();
     UIElement::FinishPendingDeletion();

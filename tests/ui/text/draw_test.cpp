@@ -152,7 +152,7 @@ TEST_F(FontDrawTest, LongTextsGoOutIn512QuadBatches) {
 }
 
 TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
-    InstallUIHooks();
+    InstallUIServices();
     BeginFrame();
     gVornexRenderer.FlushCommands(true);
     recorder->ClearDrawRecords();

@@ -22,7 +22,7 @@ struct FontPicturesTest : shadertest::DrawingShaderFixture {
     void SetUp() override {
         DrawingShaderFixture::SetUp();
         if (HasFatalFailure()) return;
-        InstallUIHooks();
+        InstallUIServices();
         RunOnRenderThread([] { CreateFontSharedBuffers(); });
     }
     void TearDown() override {

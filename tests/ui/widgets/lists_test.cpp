@@ -36,7 +36,7 @@ UIElementRecipe* Recipe(const char* name, float height) {
 struct ListsTest : rendertest::RendererFixture {
     void SetUp() override {
         RendererFixture::SetUp();
-        InstallUIHooks();
+        InstallUIServices();
         SetUISizeOverride(256, kUIHeight);
         clock.Install();
         clock.Set(Time::Base().frequency);  // one second in
@@ -50,7 +50,7 @@ struct ListsTest : rendertest::RendererFixture {
         clock.Uninstall();
         SetUISizeOverride(0, 0);
         RendererFixture::TearDown();
-        InstallUIHooks();
+        InstallUIServices();
     }
     // A render frame dt seconds after the last: the frame clocks, then the list's update.
     void Frame(double dt, bool update = true) {
