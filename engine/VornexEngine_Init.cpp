@@ -59,7 +59,7 @@ bool VornexEngine::RunInit(uint32_t window, const char* titleText, bool runStart
     if (!LoadProjectData()) return false;
     if (!StartRenderingAndLoading(window, runStartupScripts, savedConfigLoaded)) return false;
     InitWorldAndText();
-    // 28. Done.
+    // The engine is up.
     initialized = true;
     gLog.Print(LogSeverity::Progress, LogCategory::Engine, "Engine successfully initialized");
     return true;

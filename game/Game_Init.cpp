@@ -164,7 +164,7 @@ void Game::Close() {
         CentreCursor(closedWindow);
     }
     ClearGameServices();
-    // 12. Done.
+    // The Game is closed.
     gLog.Print(LogSeverity::Information, LogCategory::Engine, "Game closed");
 }
 
