@@ -117,9 +117,12 @@ std::string OptionsFromBits(const char* leading, const char* const (&bits)[N], u
     return text;
 }
 
+// Waits until the queued shader loads are done, their device shaders included: the
+// loader hands each compiled shader to the render thread as a resource job.
 void DrainLoader() {
     gVornexRenderer.FlushCommands(false);
     gResourceManager.Flush();
+    gVornexRenderer.WaitForResourceJobs(1);
 }
 
 }  // namespace
