@@ -740,7 +740,9 @@ private:
     void PostPresentToPresenter(float interval, gfx::Device* presentDevice, gfx::Query* query) {
         presenter->PostPresent(interval, presentDevice, query);
     }
-    void RunResourceJobs(uint32_t budgetUnits, float seconds);  // when jobs are pending
+    // Runs pending jobs within the budget; true when runnable work is left (the budget
+    // ran out), false when the queue is empty or waits for a frame end.
+    bool RunResourceJobs(uint32_t budgetUnits, float seconds);
 
     // Device management.
     bool CreateDevice(uint32_t window, uint8_t flags);
@@ -900,7 +902,6 @@ private:
     // ---- Render thread ----
     alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
-    uint32_t idleTicks = 0;
     UIElement* loadingScreen = nullptr;
     uint8_t loadingScreenOverScene = 0;
     uint8_t blankFrameMode = 0;

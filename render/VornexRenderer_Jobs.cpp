@@ -24,7 +24,6 @@ enum : uint32_t { RECORD_FILLER = 0, RECORD_JOB = 1, RECORD_CALL = 2 };
 constexpr uint32_t kDefaultQueueBytes = 0x10000;
 constexpr uint32_t kFullWarningEvery = 10;
 constexpr uint32_t kFullWaitMs = 10;
-constexpr int64_t kBusyAfterJobTicks = os::kCounterFrequency / 1000;  // 1 ms
 
 void DefaultFullWait() {
     PumpResourceStreams();
@@ -38,7 +37,6 @@ struct ResourceJobQueue {
     std::atomic<uint32_t> posted{0};
     std::atomic<uint32_t> done{0};
     VornexRendererResourceAccessJob* current = nullptr;  // render thread
-    int64_t lastFinished = 0;  // render thread: real-clock time a job last finished, 0 none
     void (*fullWait)() = &DefaultFullWait;
 };
 
@@ -120,6 +118,7 @@ void VornexRenderer::EndResourceJobWrite() {
     jobQueue->posted.fetch_add(1, std::memory_order_acq_rel);
     jobLock.Leave();
     commitSignal.Release();
+    Wake();  // a render thread asleep in its idle tick
 }
 
 void VornexRenderer::WaitForResourceJobs(uint32_t stepMs) {
@@ -129,22 +128,13 @@ void VornexRenderer::WaitForResourceJobs(uint32_t stepMs) {
 // ---------------------------------------------------------------------------------------
 // Render thread
 
-void VornexRenderer::RunResourceJobs(uint32_t budgetUnits, float seconds) {
-    ResourceJobQueue& queue = *jobQueue;
-    const uint32_t before = DoneResourceJobs();
-    if (before != PostedResourceJobs()) {
-        ProcessResourceJobs(budgetUnits, seconds);
-        if (DoneResourceJobs() != before) queue.lastFinished = os::ReadRealCounter();
-    }
-    // A loader hands its jobs over one after another, each a few microseconds after the
-    // previous one finished: for a short while after a job the thread is not idle, so it
-    // does not block and need a wake-up for every job.
-    if (queue.lastFinished != 0) {
-        if (os::ReadRealCounter() - queue.lastFinished < kBusyAfterJobTicks)
-            idleTicks = 0;
-        else
-            queue.lastFinished = 0;
-    }
+bool VornexRenderer::RunResourceJobs(uint32_t budgetUnits, float seconds) {
+    if (DoneResourceJobs() == PostedResourceJobs()) return false;
+    if (!ProcessResourceJobs(budgetUnits, seconds)) return false;
+    // A job stamped with a frame not yet completed waits for that frame's end, which
+    // comes as a command and wakes the thread; only a spent budget leaves work to run now.
+    const VornexRendererResourceAccessJob* job = jobQueue->current;
+    return !job || job->frameStamp <= completedFrames.load(std::memory_order_acquire);
 }
 
 bool VornexRenderer::ProcessResourceJobs(uint32_t budgetUnits, float seconds) {

@@ -1,6 +1,7 @@
 // The command stream: the main thread's front end (blocks, records, flushes, start,
 // stop, reset, frame end and pacing), the render thread's task loop and its idle tick.
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <tuple>
 #include <type_traits>
@@ -16,11 +17,20 @@
 #include "render/VornexRenderer_Local.h"
 
 namespace {
-// Idle ticks before the render thread blocks on the commit signal.
-constexpr uint32_t kIdleTicksBeforeBlocking = 16;
 constexpr float kFrameJobSeconds = 0.005f;
 constexpr float kIdleJobSeconds = 0.01f;
 constexpr uint32_t kJobBudgetUnits = 1000;
+// The shortest sleep of the loading screen's idle tick, in ms: a present held back by
+// the presenter or the GPU is looked at again after it.
+constexpr uint32_t kLoadingRecheckMs = 1;
+
+// Whole milliseconds to sleep for the seconds left, rounded up so that the thread does
+// not wake a moment early and poll.
+uint32_t LoadingWaitMs(double seconds) {
+    const double ms = std::ceil(seconds * 1000.0);
+    if (!(ms > kLoadingRecheckMs)) return kLoadingRecheckMs;
+    return ms < 1000.0 * 60.0 ? static_cast<uint32_t>(ms) : 60000u;
+}
 // How long the frame wait sleeps before it checks whether the render thread still
 // has a frame end to run.
 constexpr float kFrameWaitStepSeconds = 0.05f;
@@ -314,40 +324,37 @@ bool VornexRenderer::TaskEndOfBlockWait(CommandRingBuffer&) {
 // Idle tick (render thread)
 
 void VornexRenderer::Tick() {
-    // Any command run (a block, a flush, the stop) makes this tick a busy one, so the
-    // thread never blocks right after taking its stop command.
-    const uint32_t before = Ring().ReadOffset();
     BaseThread::Tick();
-    if (Ring().ReadOffset() != before) idleTicks = 0;
     IdleTick();
 }
 
+// Between ticks the thread sleeps on its wake event for the time-out this tick leaves:
+// every commit to the ring and every resource job posted sets the event, so posted work
+// wakes it at once, and a commit that lands while it is still busy leaves the event set
+// and the next wait returns at once. Nothing here spins.
 void VornexRenderer::IdleTick() {
-    ++idleTicks;
+    uint32_t sleepMs = kWaitForever;
     if (blankFrameMode) {
         // Under the lock, like every other device use that may meet a main-thread reset.
         if (rendererLock.Enter(false)) {
             PresentBlankFrame();
             rendererLock.Leave();
         }
+        sleepMs = 0;
     } else if (loadingScreen && !deviceResetPending.load(std::memory_order_acquire) && rendererLock.Enter(false)) {
-        const int64_t now = os::ReadCounter();
-        const double left = loadingPresentInterval - Time(now - lastLoadingPresent).ToSeconds();
-        if (left > 0.0 && commitSignal.WaitSeconds(static_cast<float>(left))) {
-            commitSignal.Release();  // the count belongs to the block that arrived
-        } else if (LoadingScreenDue()) {
+        const double left = loadingPresentInterval - Time(os::ReadCounter() - lastLoadingPresent).ToSeconds();
+        if (left <= 0.0 && LoadingScreenDue()) {
             LoadingScreenPresent();
+            sleepMs = LoadingWaitMs(loadingPresentInterval);
+        } else {
+            // Not yet due, or due but held back by a present or query still in flight:
+            // look again when the interval ends, or a moment later.
+            sleepMs = LoadingWaitMs(left);
         }
         rendererLock.Leave();
-    } else if (idleTicks > kIdleTicksBeforeBlocking) {
-        commitSignal.Wait();
-        commitSignal.Release();
-    } else {
-        // A writer in the middle of a block usually commits within the next few ticks;
-        // yielding spreads them over that time instead of sleeping on the signal.
-        os::YieldThread();
     }
-    RunResourceJobs(kJobBudgetUnits, kIdleJobSeconds);
+    if (RunResourceJobs(kJobBudgetUnits, kIdleJobSeconds)) sleepMs = 0;
+    currentTimeout.store(sleepMs, std::memory_order_relaxed);
 }
 
 // The present conditions shared by the task loop and the idle tick (both hold the

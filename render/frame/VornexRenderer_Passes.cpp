@@ -226,6 +226,27 @@ void VornexRenderer::RenderDeferredPrePass(uint32_t passFlags) {
         ClearTarget(CLEAR_TARGET | CLEAR_STENCIL, Vector(0, 0, 0, 0), 1.0f, 0);
     }
     SetRenderTargets(normal, linearDepth, 0);
+    if (deferredCount == 0 && !needsResolve) {
+        // Nothing to light or compose. The targets above keep their empty contents for
+        // the passes that read them later (depth of the forward pass and the chain, the
+        // outline band over the normal target), but the full-screen lighting, whose
+        // stencil test would reject every pixel, is not drawn at all. The light buffers
+        // are only meaningful under deferred meshes; A is marked for its clear as the
+        // global light marks it. The states the forward pass meets are those the
+        // compose leaves.
+        lightBufferClearMark = true;
+        SetCullMode(CULL_NONE);
+        SetAlphaTest(0, 0);
+        SetTexture(2, nullptr, 0);
+        SetTexture(6, nullptr, 0);
+        SetTexture(7, nullptr, 0);
+        SetRenderTargets(outputSurface, nullptr, outputFlags);
+        ApplyFullViewport();
+        SetBlendMode(0);
+        SetDepthState(CMP_LESSEQUAL, 1, 0, 0);
+        DisableStencil();
+        return;
+    }
 
     // Geometry: every drawn pixel gets stencil bit 0.
     SetBlendMode(0);

@@ -22,11 +22,15 @@ struct DeferredFixture : shadertest::ShaderFixture {
         ASSERT_TRUE(gShaderManager->LoadDefinitions());
         gShaderManager->InitPostProcessShaders(gVornexRenderer.PostProcess());
         gRendererScene->PostInit();
+        EntityRenderingContextSetup s;
+        s.creationFlags = ERC_FLAG_NO_GRID;
+        mesh = std::make_unique<SilentMesh>(s);
     }
     void TearDown() override {
         rendertest::RunOnRenderThread([&] { lights.clear(); });
         gRendererScene->PostShutdown();
         gVornexRenderer.FlushCommands(true);
+        mesh.reset();
         gVornexRenderer.PostProcess().ReleaseShaders();
         ShaderFixture::TearDown();
     }
@@ -38,12 +42,14 @@ struct DeferredFixture : shadertest::ShaderFixture {
     static void Edit(const std::function<void(SceneParameterBlock&)>& f) {
         rendertest::RunOnRenderThread([&] { f(gRendererScene->GetCurrentParameters()->Values()); });
     }
-    // One frame of the deferred pre-pass (a forward-free frame) with the pass flags; the
-    // draws it made.
+    // One frame of the deferred pre-pass (a forward-free frame with one deferred mesh that
+    // draws nothing: without a deferred mesh there is nothing to light) with the pass
+    // flags; the draws it made.
     std::vector<DrawRecord> Frame(uint32_t passFlags) {
         recorder->ClearDrawRecords();
         BeginFrame();
         gVornexRenderer.PostResetFrameGather();
+        gVornexRenderer.SubmitRenderTask(mesh.get(), RENDER_FLAG_DEFERRED);
         for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
         gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), passFlags, 1);
         EndFrame();
@@ -77,8 +83,14 @@ struct DeferredFixture : shadertest::ShaderFixture {
         });
         return made;
     }
+    struct SilentMesh : EntityRenderingContext {
+        using EntityRenderingContext::EntityRenderingContext;
+        void Draw(void*, const Matrix&, const RenderTaskArguments&) override {}
+    };
+
     Matrix view, projection;
     std::vector<std::unique_ptr<RendererLight>> lights;
+    std::unique_ptr<SilentMesh> mesh;
 };
 
 }  // namespace passtest

@@ -198,6 +198,7 @@ TEST_P(LightingTest, ALightForgottenAfterItsRegistrationIsNeverRead) {
     recorder->ClearDrawRecords();
     BeginFrame();
     gVornexRenderer.PostResetFrameGather();
+    gVornexRenderer.SubmitRenderTask(mesh.get(), RENDER_FLAG_DEFERRED);
     for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
     // Destroyed between its registration and the scene pass: its slot is cleared.
     RunOnRenderThread([&] {

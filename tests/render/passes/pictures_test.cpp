@@ -261,7 +261,8 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
         BeginFrame();
         if (shadowPass) gVornexRenderer.PostShadowMapPass(0, 0);
         gVornexRenderer.PostResetFrameGather();
-        for (auto& c : contexts) gVornexRenderer.SubmitRenderTask(c.get(), RENDER_FLAG_DEFERRED);
+        if (submitMeshes)
+            for (auto& c : contexts) gVornexRenderer.SubmitRenderTask(c.get(), RENDER_FLAG_DEFERRED);
         if (useLights)
             for (auto& l : lights) gVornexRenderer.PostRegisterLight(l.get());
         gVornexRenderer.PostRenderPassFlags(Vector(0, 0, 0, 1), passFlags, 1);
@@ -345,6 +346,7 @@ struct PicturesTest : shadertest::DrawingShaderFixture, ::testing::WithParamInte
     std::vector<std::unique_ptr<GBufferContext>> contexts;
     std::vector<std::unique_ptr<RendererLight>> lights;
     bool shadowPass = false;
+    bool submitMeshes = true;
 };
 
 int Sum(const std::array<uint8_t, 3>& c) { return c[0] + c[1] + c[2]; }
@@ -654,6 +656,56 @@ TEST_P(PicturesTest, AnOutlinedSquareGetsAHostileBandAroundIt) {
     EXPECT_GE(ringLeastRed[1], 0.15f) << "a pixel next to the square is not tinted red enough";
     EXPECT_TRUE(last >= 2 && last <= 6) << "the band ends " << last << " pixels out";
     for (int k = 8; k <= kRings; ++k) EXPECT_LE(ringChange[k], 2.0f / 255.0f) << "ring " << k << " changed";
+}
+
+// A frame with no deferred mesh after one with a sphere: the targets later passes read
+// (the normal target, and the linear depth of sampler 10 where the renderer keeps one)
+// hold nothing of the sphere, and no lighting is drawn when there is nothing to light.
+TEST_P(PicturesTest, AFrameWithoutDeferredMeshesLeavesNoStaleNormalOrDepthAndDrawsNoLighting) {
+    Camera(Vector(0, 0, -5, 1), Vector(0, 0, 0, 1));
+    Add(MESH_UNIT_SPHERE, Vector(0, 0, 0, 1), Vector(1.5f, 1.5f, 1.5f, 0), false);
+    AddPointLight(Vector(0, 0, -2, 1), 1.0f, 3.0f);
+    // Pixels of the linear depth other than its cleared value, 1.0.
+    auto nearDepthPixels = [&] {
+        size_t count = 0;
+        RunOnRenderThread([&] {
+            Surface* depth = gVornexRenderer.Target(TARGET_LINEAR_DEPTH).surface;
+            std::vector<uint8_t> bytes;
+            if (!depth || !Succeeded(recorder->ReadSurface(depth, &bytes))) return;
+            for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+                float d;
+                std::memcpy(&d, &bytes[i], 4);
+                count += d != 1.0f;
+            }
+        });
+        return count;
+    };
+    auto drawnNormals = [](const Picture& p) {
+        return std::count_if(p.normal.begin(), p.normal.end(), [](const Vector& n) { return n.Length3() > 0.0f; });
+    };
+    auto drawsOf = [&](const std::function<void()>& frame) {
+        const uint64_t before = recorder->CallCount(CallKind::DrawPrimitive) + recorder->CallCount(CallKind::DrawIndexedPrimitive);
+        frame();
+        return recorder->CallCount(CallKind::DrawPrimitive) + recorder->CallCount(CallKind::DrawIndexedPrimitive) - before;
+    };
+    const bool linearDepth = GetParam() == Depth::Linear;
+
+    Picture with;
+    EXPECT_GE(drawsOf([&] { with = Frame(0, "deferred-then-none-first"); }), 3u);  // sphere, sun, light
+    ASSERT_FALSE(with.Empty());
+    ASSERT_GT(drawnNormals(with), 500);
+    if (linearDepth) {
+        ASSERT_GT(nearDepthPixels(), 500u);
+    }
+
+    submitMeshes = false;
+    Picture without;
+    EXPECT_EQ(drawsOf([&] { without = Frame(0, "deferred-then-none-second"); }), 0u);
+    ASSERT_FALSE(without.Empty());
+    EXPECT_EQ(drawnNormals(without), 0) << "the normal target kept the sphere of the frame before";
+    if (linearDepth) {
+        EXPECT_EQ(nearDepthPixels(), 0u) << "the linear depth kept the sphere of the frame before";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, PicturesTest, ::testing::Values(Depth::Linear, Depth::Intz),
