@@ -744,46 +744,83 @@ TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
 }
 
 // A create whose template slot the client has not received (its packet overtook the
-// slot's) holds back its whole packet, unacknowledged: a child in the same packet would
-// otherwise be made under the scene root and keep that parent. The packet sent again
-// with the slot is applied, the create as a first creation and the child under it.
-TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsPacket) {
+// slot's) holds back its whole packet, unacknowledged, as if it were lost: a child in the
+// same packet would otherwise be made under the scene root and keep that parent, and a
+// reliable call sent with the create would run before its entity exists and never come
+// again. The packet sent again with the slot is applied whole, once.
+std::vector<uint8_t> CraftWithCallAndText(uint16_t packetId, bool withSlot, const std::vector<EntityRecord>& records) {
+    static GamePacket p;
+    p.Reset();
+    p.packetId = packetId;
+    p.frameTime = 2000000;
+    p.packetCount = 1;
+    p.ackedReliable = 0;
+    if (withSlot) {
+        p.BeginSection(SECTION_DICTIONARY);
+        WriteDictionaryItem(p, 3, Guid(3).bytes);
+        p.EndSection();
+    }
+    for (const EntityRecord& r : records) {
+        p.BeginSection(SECTION_ENTITIES);
+        WriteEntityRecordWire(p, r);
+        p.EndSection();
+    }
+    MPMethodCall call;
+    call.methodId = 12;
+    call.AddEntityArg(60);
+    p.BeginSection(SECTION_CALLS);
+    WriteCallItem(p, 1, call);
+    p.EndSection();
+    const char16_t text[] = u"hi";
+    p.BeginSection(SECTION_TEXTS);
+    WriteTextItem(p, 1, text, 2);
+    p.EndSection();
+    std::vector<uint8_t> out(kMaxPacketBytes + BitWriter::kSlackBytes);
+    out.resize(p.Build(out.data()));
+    return out;
+}
+
+TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsWholePacket) {
     ReplicationMatch rm;
     EntityRecord early = Create(60, 3, {7});
     early.dictionarySlot = 3;
     early.creationCounter = 9;
     EntityRecord child = Create(61, 0, {8}, 60);  // slot 0: the all-zero GUID, always known
-    const auto first = CraftEntities(900, {early, child});
-    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, first.data(), uint32_t(first.size()));
-    rm.m->Step();
+    auto acknowledged = [&](uint16_t id) {
+        bool found = false;
+        for (const AckEntry& a : rm.m->client.Peer()->acks) found |= a.packetId == id;
+        return found;
+    };
+    auto deliver = [&](const std::vector<uint8_t>& bytes) {
+        rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, bytes.data(), uint32_t(bytes.size()));
+        for (int i = 0; i < 3; ++i) rm.m->Step();
+        rm.m->client.engine->DispatchReplicatedMethodCalls(true);
+    };
+    deliver(CraftWithCallAndText(900, false, {early, child}));
     EXPECT_TRUE(rm.view.records.empty()) << "no record of the packet is applied";
-    for (const AckEntry& a : rm.m->client.Peer()->acks) EXPECT_NE(a.packetId, 900) << "acknowledged without the slot";
+    EXPECT_TRUE(rm.m->client.delegate.calls.empty()) << "the call waits with its entity";
+    EXPECT_TRUE(rm.m->client.delegate.chat.empty()) << "nothing of the packet is applied";
+    EXPECT_EQ(rm.m->client.Peer()->lastReliableReceived, 0u);
+    EXPECT_EQ(rm.m->client.Peer()->lastTextReceived, 0u);
+    EXPECT_FALSE(acknowledged(900)) << "acknowledged without the slot";
 
-    static GamePacket p;
-    p.Reset();
-    p.packetId = 901;
-    p.frameTime = 2000000;
-    p.packetCount = 1;
-    p.BeginSection(SECTION_DICTIONARY);
-    WriteDictionaryItem(p, 3, Guid(3).bytes);
-    p.EndSection();
-    for (const EntityRecord& r : {early, child}) {
-        p.BeginSection(SECTION_ENTITIES);
-        WriteEntityRecordWire(p, r);
-        p.EndSection();
+    // Sent again with the slot, then once more (as when its acknowledgement is lost).
+    for (uint16_t id : {uint16_t(901), uint16_t(902)}) {
+        deliver(CraftWithCallAndText(id, true, {early, child}));
+        EXPECT_TRUE(acknowledged(id)) << id;
     }
-    std::vector<uint8_t> second(kMaxPacketBytes + BitWriter::kSlackBytes);
-    second.resize(p.Build(second.data()));
-    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, second.data(), uint32_t(second.size()));
-    rm.m->Step();
-    ASSERT_EQ(rm.view.records.size(), 2u);
+    // The copy after the first applied one comes as updates only.
+    ASSERT_EQ(rm.view.records.size(), 4u);
     EXPECT_EQ(rm.view.records[0].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
     EXPECT_EQ(rm.view.entities[60].guid, Guid(3));
     EXPECT_EQ(rm.view.records[1].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
     EXPECT_EQ(rm.view.records[1].parentId, 60);
-    bool acknowledged = false;
-    for (const AckEntry& a : rm.m->client.Peer()->acks) acknowledged |= a.packetId == 901;
-    EXPECT_TRUE(acknowledged);
+    EXPECT_EQ(rm.view.records[2].flags & ENTITYRECORD_CREATE, 0);
+    EXPECT_EQ(rm.view.records[3].flags & ENTITYRECORD_CREATE, 0);
+    ASSERT_EQ(rm.m->client.delegate.calls.size(), 1u);
+    EXPECT_EQ(rm.m->client.delegate.calls[0].GetEntityArg(0), 60);
+    ASSERT_EQ(rm.m->client.delegate.chat.size(), 1u);
+    EXPECT_EQ(rm.m->client.delegate.chat[0].substr(rm.m->client.delegate.chat[0].size() - 2), u"hi");
 }
 
 }  // namespace
