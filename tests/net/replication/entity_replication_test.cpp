@@ -702,6 +702,71 @@ TEST(Replication, AChainOfCreatesLongerThanAPacketStillArrives) {
     for (uint16_t k = 0; k + 1 < 45; ++k) EXPECT_GT(rm.view.FirstOf(uint16_t(300 + k)), rm.view.FirstOf(uint16_t(301 + k))) << k;
 }
 
+// A web of new entities, each naming the next three through its fields (so a great many
+// paths lead from the first to the last), far more than a packet holds: the creates the
+// first ones need do not fit an empty packet.
+std::vector<EntityRecord> Web(uint16_t first, uint16_t count) {
+    std::vector<EntityRecord> web;
+    for (uint16_t k = 0; k < count; ++k) {
+        EntityRecord r = Create(uint16_t(first + k), 1, std::vector<uint8_t>(24, uint8_t(k)));
+        for (uint16_t j = 0; j < 3; ++j)
+            if (k + 1 + j < count) r.fields.referencedIds[j] = uint16_t(first + k + 1 + j);
+        web.push_back(r);
+    }
+    return web;
+}
+
+TEST(Replication, AWebOfNewEntitiesNamingEachOtherIsWrittenInBoundedWork) {
+    constexpr uint16_t kCount = 90;
+    {
+        // One pass of the host's writer: its work grows with the entities, not with the
+        // paths through the web.
+        EntityReplicationStates states;
+        for (const EntityRecord& r : Web(100, kCount)) ASSERT_TRUE(states.Apply(r));
+        std::vector<PeerEntityEntry> entries(kMultiplayerIdCount);
+        uint64_t pending[kMultiplayerIdCount / 64] = {};
+        uint64_t known[kDictionarySlots / 64] = {1};
+        PeerEntityView view;
+        view.playerId = kClientPlayer;
+        view.syncState = PLAYERSYNCSTATE_READY;
+        view.pass = 1;
+        view.entities = entries.data();
+        view.pendingEntities = pending;
+        view.knownSlots = known;
+        EntityPassMarks marks;
+        static GamePacket packet;
+        packet.Reset();
+        struct Flush {
+            EntityPassMarks* marks;
+            uint32_t packets = 0;
+            static bool Run(void* self) {
+                Flush& f = *static_cast<Flush*>(self);
+                if (f.packets + 1 >= kMaxPacketsPerPass) return false;
+                ++f.packets;
+                packet.Reset();
+                for (uint64_t& w : f.marks->entitiesInPacket) w = 0;
+                for (uint64_t& w : f.marks->slotsInPacket) w = 0;
+                return true;
+            }
+        } flush{&marks};
+        EntityPassWriter writer(states, view, marks, packet);
+        writer.WriteEntityRecords(&Flush::Run, &flush);
+        // Each entity is tried once or twice (from its referrers, or as a candidate), and
+        // a try looks at each entity at most once per reference to it; the walk without a
+        // memory of its tries grows as three to the power of the chain's length.
+        EXPECT_LT(writer.EntityWriteCalls(), uint32_t(kCount) * kCount * 4);
+    }
+    // Between two engines every entity arrives.
+    ReplicationMatch rm;
+    for (const EntityRecord& r : Web(100, kCount)) rm.Post(r);
+    for (int i = 0; i < 40; ++i) rm.Frame();
+    for (uint16_t k = 0; k < kCount; ++k) {
+        const uint16_t id = uint16_t(100 + k);
+        EXPECT_TRUE(rm.view.entities[id].alive) << id;
+        EXPECT_EQ(rm.HostPeerEntry(id).acknowledgedVersion, rm.State(id).currentVersion) << id;
+    }
+}
+
 // Game packets that carry dictionary items.
 bool CarriesSlots(const uint8_t* data, uint32_t length, uint32_t kind) {
     return kind == NETFRAME_GAME_PACKET && length >= kPacketHeaderBytes && (data[16] | data[17] << 8) != 0;
