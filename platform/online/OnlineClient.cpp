@@ -70,14 +70,14 @@ uint32_t ClientCore::Random(uint32_t below) {
     return below ? static_cast<uint32_t>(rng >> 33) % below : 0;
 }
 
-bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* unanswered) {
+bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* unanswered, std::chrono::milliseconds replyLimit) {
     if (unanswered) *unanswered = false;
     transport = std::move(t);
     connected = true;
     Writer hello(kHello, NextSequence());
     hello.U32(config.account).Text(config.persona).U32(config.appId).Text(config.language);
     std::vector<uint8_t> reply;
-    if (!Call(hello, &reply)) {
+    if (!Call(hello, &reply, replyLimit)) {
         if (error) *error = "the broker did not answer";
         if (unanswered) *unanswered = true;
         Stop();
@@ -112,7 +112,7 @@ bool ClientCore::Post(Writer& message) {
     return transport->Send(message.Frame());
 }
 
-bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply) {
+bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply, std::chrono::milliseconds limit) {
     const std::vector<uint8_t>& frame = request.Frame();
     uint32_t sequence = 0;
     for (int i = 0; i < 4; ++i) sequence |= static_cast<uint32_t>(frame[5 + i]) << (8 * i);
@@ -124,7 +124,7 @@ bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply) {
     const bool sent = transport->Send(frame);
     std::unique_lock<std::mutex> lock(state);
     if (sent)
-        replied.wait_for(lock, kReplyTimeout, [&] { return replies.count(sequence) || !connected; });
+        replied.wait_for(lock, limit.count() > 0 ? std::min<std::chrono::milliseconds>(limit, kReplyTimeout) : kReplyTimeout, [&] { return replies.count(sequence) || !connected; });
     awaiting.erase(sequence);
     auto it = replies.find(sequence);
     if (it == replies.end()) return false;
