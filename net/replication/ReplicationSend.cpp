@@ -83,12 +83,15 @@ bool EntityPassWriter::WriteEntityRecords(FlushFunction flush, void* context) {
         WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
         if (!packet.Overflowed()) continue;
         Restore();
-        if (!flush(context)) return false;
-        Save();
-        WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
-        if (!packet.Overflowed()) continue;
+        // An empty packet is not sent for a try that cannot fit any packet.
+        if (!packet.Empty()) {
+            if (!flush(context)) return false;
+            Save();
+            WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
+            if (!packet.Overflowed()) continue;
+            Restore();
+        }
         // Larger than an empty packet: it stays unsent, but what it waits for goes.
-        Restore();
         WriteDependenciesThatFit(c.id, 0);
     }
     return true;

@@ -767,6 +767,27 @@ TEST(Replication, AWebOfNewEntitiesNamingEachOtherIsWrittenInBoundedWork) {
     }
 }
 
+// A hub whose creates do not fit an empty packet, tried first: the pass sends no packet
+// that carries nothing.
+TEST(Replication, ACandidateLargerThanAPacketSendsNoEmptyPacket) {
+    ReplicationMatch rm;
+    uint32_t packets = 0, empty = 0;
+    rm.m->host.driver->SetSendTap([&](const uint8_t* data, uint32_t length, uint32_t kind) {
+        if (kind != NETFRAME_GAME_PACKET || length < kPacketHeaderBytes) return;
+        ++packets;
+        uint32_t items = 0;
+        for (uint32_t s = 0; s < kPacketSectionCount; ++s) items += uint32_t(data[16 + 2 * s] | data[17 + 2 * s] << 8);
+        empty += items == 0;
+    });
+    const std::vector<uint16_t> ids = PostFan(rm, 100, 30);
+    rm.Frame();
+    rm.m->host.driver->SetSendTap(nullptr);
+    EXPECT_EQ(packets, kMaxPacketsPerPass);
+    EXPECT_EQ(empty, 0u);
+    for (int i = 0; i < 10; ++i) rm.Frame();
+    for (uint16_t id : ids) EXPECT_TRUE(rm.view.entities[id].alive) << id;
+}
+
 // Game packets that carry dictionary items.
 bool CarriesSlots(const uint8_t* data, uint32_t length, uint32_t kind) {
     return kind == NETFRAME_GAME_PACKET && length >= kPacketHeaderBytes && (data[16] | data[17] << 8) != 0;
@@ -774,8 +795,8 @@ bool CarriesSlots(const uint8_t* data, uint32_t length, uint32_t kind) {
 
 // The host writes a create's dictionary entry into every packet with the create until
 // the peer acknowledged one, so reordering alone never brings a create before its slot.
-// The rows that need it take the first packet that carries entries off the link and hand
-// the client a copy without them (its creates ahead of their slot, as a packet that
+// The rows that need it take the first pass's packets that carry entries off the link and
+// hand the client copies without them (their creates ahead of their slot, as packets that
 // overtook the one with the slot): the client withholds its acknowledgement and the host
 // sends those creates again, with their slot.
 std::vector<uint8_t> WithoutSlots(const uint8_t* data, uint32_t length) {
@@ -797,15 +818,14 @@ TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
         CaptureLogSink log;
         log.Attach();
         ReplicationMatch rm;
-        std::vector<uint8_t> held;
-        bool taken = false;
-        if (row.createsBeforeTheirSlot)
-            rm.m->link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
-                if (taken || !CarriesSlots(data, length, kind)) return 0;
-                taken = true;
-                held = WithoutSlots(data, length);
-                return int64_t(600) * 1000000;  // past the end of the test
-            });
+        std::vector<std::vector<uint8_t>> held;
+        bool taking = row.createsBeforeTheirSlot, taken = false;
+        rm.m->link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
+            if (!taking || !CarriesSlots(data, length, kind)) return 0;
+            taken = true;
+            held.push_back(WithoutSlots(data, length));
+            return int64_t(600) * 1000000;  // past the end of the test
+        });
         LoopbackConditions lossy;
         lossy.loss = row.loss;
         rm.m->link.SetConditions(0, lossy);
@@ -814,11 +834,12 @@ TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
         for (int i = 0; i < 60; ++i) {
             rm.Host().EndFrame(rm.frame);
             rm.m->Step(30000);
-            if (!held.empty()) {
-                rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, held.data(), uint32_t(held.size()));
-                held.clear();
+            taking = false;
+            for (const std::vector<uint8_t>& copy : held) {
+                rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, copy.data(), uint32_t(copy.size()));
                 rm.m->Step(1000);
             }
+            held.clear();
             rm.m->client.engine->EndFrame(rm.frame);
             rm.m->Step(30000);
             rm.m->Step(5666);
