@@ -942,4 +942,24 @@ TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsWholePacket) {
     EXPECT_EQ(rm.m->client.delegate.chat[0].substr(rm.m->client.delegate.chat[0].size() - 2), u"hi");
 }
 
+// A client that leaves and joins again starts with no template slots: the slots it learnt
+// in its first game name nothing in the next, which numbers its own.
+TEST(Replication, AClientJoiningAgainForgetsTheSlotsOfItsLastGame) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1}));
+    rm.Frame();
+    ASSERT_EQ(rm.view.entities[5].guid, Guid(1));
+    rm.m->client.engine->Disconnect(0);
+    for (int i = 0; i < 4; ++i) rm.m->Step();
+    rm.m->client.engine->Join("loopback", 0, 0);
+    for (int i = 0; i < 20 && rm.m->client.engine->GetMainThreadState() != NETSTATE_IN_GAME; ++i) rm.m->Step();
+    ASSERT_EQ(rm.m->client.engine->GetMainThreadState(), uint32_t(NETSTATE_IN_GAME));
+    EntityRecord create = Create(7, 9, {1});
+    create.dictionarySlot = 1;  // without its entry: the last game's slot 1 must not serve
+    const auto bytes = CraftEntities(900, {create});
+    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, bytes.data(), uint32_t(bytes.size()));
+    rm.m->Step();
+    EXPECT_EQ(rm.view.FirstOf(7), -1) << "created with the last game's template";
+}
+
 }  // namespace
