@@ -78,8 +78,12 @@ bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* u
     hello.U32(config.account).Text(config.persona).U32(config.appId).Text(config.language);
     std::vector<uint8_t> reply;
     if (!Call(hello, &reply, replyLimit)) {
-        if (error) *error = "the broker did not answer";
-        if (unanswered) *unanswered = true;
+        // A refused answer comes again with the same secret: no reason to try again.
+        const bool refused = answerRefused;
+        if (error)
+            *error = refused ? "the broker at " + config.brokerAddress + " refused our answer to its challenge: its secret is another"
+                             : "the broker did not answer";
+        if (unanswered) *unanswered = !refused;
         Stop();
         return false;
     }
@@ -244,6 +248,9 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
     Reader r(body, size);
     std::unique_lock<std::mutex> lock(state);
     switch (r.MessageKind()) {
+    case kAuthRefused:
+        answerRefused = true;
+        return;
     case kReply:
         if (awaiting.count(r.Sequence())) {
             replies[r.Sequence()].assign(body + 5, body + size);

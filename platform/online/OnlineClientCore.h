@@ -162,6 +162,7 @@ public:
     std::deque<Pending> unclaimed;
 
     std::atomic<bool> connected{false};
+    std::atomic<bool> answerRefused{false};  // network: the broker refused our answer to its challenge
     std::atomic<uint32_t> nextSequence{1};
     std::atomic<uint64_t> nextCall{1};
     std::mutex transportLock;  // guards the transport pointer's lifetime, not sends

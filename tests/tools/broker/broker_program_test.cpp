@@ -520,6 +520,22 @@ TEST_F(BrokerTcp, SigningInEndsWithinItsLimitWhateverATryWaitsFor) {
     EXPECT_NE(error.find(" tries)"), std::string::npos) << error;
 }
 
+// A client whose secret is not the broker's hears so and stops at its first try.
+TEST_F(BrokerTcp, AClientWithAnotherSecretIsToldSoAtOnce) {
+    const std::string other = (dir.path / "other-secret").string();
+    std::ofstream(other) << "not the secret of the broker";
+    ClientConfig c = Tcp(1, "Una");
+    c.brokerSecretFile = other;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OnlineContext::Connect(c, &error));
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(error, "the broker at " + c.brokerAddress + " refused our answer to its challenge: its secret is another");
+    EXPECT_LT(ms, 2000.0);
+    // The right secret still signs in.
+    EXPECT_TRUE(OnlineContext::Connect(Tcp(1, "Una"), &error)) << error;
+}
+
 TEST_F(BrokerTcp, ASecretOfOneRepeatedByteIsRefusedAlsoByTheClient) {
     struct Case {
         std::string secret;
