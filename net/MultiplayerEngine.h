@@ -324,6 +324,8 @@ private:
     bool WriteWithFallOver(PeerSyncRecord& peer, PeerSendPass& pass, uint32_t section,
                            bool (*write)(GamePacket& packet, const void* item), const void* item);
     void HandleAcknowledgement(PeerSyncRecord& peer, uint16_t packetId);
+    // Client: the received packet's creates whose template slot neither we nor the packet hold.
+    uint32_t CreatesAwaitingTheirSlot(const PeerSyncRecord& peer) const;
     void BindHistoryHead(PeerSyncRecord& peer);
     bool WriteCall(PeerSyncRecord& peer, PeerSendPass& pass, EntityPassWriter* entities, const OutgoingCall& call);
 

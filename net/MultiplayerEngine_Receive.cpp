@@ -79,6 +79,19 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
         gLog.Warning(LogCategory::Multiplayer, "Dropping malformed packet:%d from peer %d", int(packet.packetId), int(peer.peerId));
         return;
     }
+    // A create whose template slot neither we nor this packet hold: the packet is taken
+    // as lost, before any part of it is applied (its header time, acknowledgements, calls
+    // and texts included) and unacknowledged, so the host sends all of it again, the
+    // slot with it. Applying the rest would, for one, run a reliable call sent with the
+    // create before its entity exists here, and that call never comes again.
+    if (netMode == NETMODE_CLIENT) {
+        const uint32_t awaiting = CreatesAwaitingTheirSlot(peer);
+        if (awaiting) {
+            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
+                       "Packet:%d not acknowledged: %u creates wait for their template slot", int(packet.packetId), unsigned(awaiting));
+            return;
+        }
+    }
     const int64_t now = NetworkNow();
     int64_t local = 0;
     if (!peer.timeSync.MapPacketTime(packet.frameTime, packet.packetId, now, &local)) {
@@ -129,28 +142,14 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
     }
 
     // 7-9. The dictionary (client), entity records (entity replication), acknowledgements
-    // (host). The host takes an acknowledged packet's records as applied: a packet with a
-    // create whose template slot has not arrived yet is neither applied nor acknowledged,
-    // so its records come again with the slot (applying the others alone would, for one,
-    // put a child of the waiting create under the scene root for good).
-    bool acknowledge = true;
+    // (host). Every create's slot is known by now (see above).
     if (netMode == NETMODE_CLIENT) {
         for (const auto& [slot, guid] : received.dictionary) {
             SimpleGUID g;
             std::memcpy(g.bytes, guid.data(), 16);
             replication.WriteDictionaryEntry(slot, g);
         }
-        uint32_t awaiting = 0;
-        for (const EntityRecord& r : received.entities)
-            if (r.multiplayerId < kNoMultiplayerId && CreateAwaitsDictionary(peer.entities[r.multiplayerId], r, replication))
-                ++awaiting;
-        if (awaiting) {
-            acknowledge = false;
-            gLog.Print(LogSeverity::Information, LogCategory::Multiplayer,
-                       "Packet:%d not acknowledged: %u creates wait for their template slot", int(packet.packetId), unsigned(awaiting));
-        } else {
-            for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
-        }
+        for (EntityRecord& r : received.entities) ReceiveEntityRecord(peer, r, local);
     }
     if (netMode == NETMODE_HOST)
         for (uint16_t id : received.acks) HandleAcknowledgement(peer, id);
@@ -178,7 +177,7 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
 
     // 12. Acknowledge this packet in the next passes (a client's list holds the newest
     // 256; a host keeps none, as it sends none).
-    if (netMode == NETMODE_CLIENT && acknowledge) {
+    if (netMode == NETMODE_CLIENT) {
         peer.acks.push_back({packet.packetId, static_cast<int32_t>(kAckRepeats)});
         if (peer.acks.size() > kMaxClientAcks) peer.acks.erase(peer.acks.begin(), peer.acks.end() - kMaxClientAcks);
     }
@@ -190,6 +189,17 @@ void MultiplayerEngine::ReceivePacket(PeerSyncRecord* peerRecord, const uint8_t*
         gLog.Print(LogSeverity::Information, LogCategory::Multiplayer, "Peer %d PLAYERSYNCSTATE_READY in %fs", int(peer.peerId), seconds);
         PushPeerReady(peer.peerId);
     }
+}
+
+uint32_t MultiplayerEngine::CreatesAwaitingTheirSlot(const PeerSyncRecord& peer) const {
+    uint64_t inPacket[kDictionarySlots / 64] = {};
+    for (const auto& entry : received.dictionary) inPacket[entry.first / 64] |= uint64_t(1) << (entry.first % 64);
+    uint32_t awaiting = 0;
+    for (const EntityRecord& r : received.entities) {
+        if (r.multiplayerId >= kNoMultiplayerId || ((inPacket[r.dictionarySlot / 64] >> (r.dictionarySlot % 64)) & 1)) continue;
+        if (CreateAwaitsDictionary(peer.entities[r.multiplayerId], r, replication)) ++awaiting;
+    }
+    return awaiting;
 }
 
 void MultiplayerEngine::HandleAcknowledgement(PeerSyncRecord& peer, uint16_t packetId) {

@@ -97,6 +97,8 @@ public:
     // The list the entity writers append to (null: none kept).
     void BindSentEntities(PacketHistoryEntry* entry);
     PacketHistoryEntry* SentEntities() const { return sentEntities; }
+    // Nothing written but the header.
+    bool Empty() const { return totalBits == kPacketHeaderBits; }
 
     // ---- Reading ----
     // False for fewer than 26 bytes. A datagram longer than a packet is read bounded by

@@ -150,6 +150,8 @@ public:
     // Before a call: its entity arguments the peer still needs created.
     void WriteCallEntities(const MPMethodCall& call);
     bool NeedsCreation(uint16_t id) const;
+    // Calls of WriteEntityWithDependencies in this pass, the recursive ones included.
+    uint32_t EntityWriteCalls() const { return entityWriteCalls; }
 
 private:
     // One mark set since the save: a bit, or an entity's sent slot and the one it replaced.
@@ -169,6 +171,8 @@ private:
     EntityPassMarks& marks;
     GamePacket& packet;
     uint32_t depth = 0;
+    uint32_t entityWriteCalls = 0;
+    uint64_t dependenciesWalked[kMultiplayerIdCount / 64] = {};  // by WriteDependenciesThatFit
     std::vector<Undo> undo;
 };
 

@@ -20,6 +20,7 @@ bool EntityPassWriter::NeedsCreation(uint16_t id) const {
 }
 
 void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
+    ++entityWriteCalls;
     if (packet.Overflowed() || id >= kNoMultiplayerId || depth >= kMaxDependencyDepth) return;
     EntityReplicationState& s = states[id];
     ++depth;
@@ -32,7 +33,8 @@ void EntityPassWriter::WriteEntityWithDependencies(uint16_t id, uint32_t a) {
             WriteEntityWithDependencies(ref, peer.entities[ref].acknowledgedVersion);
     }
     --depth;
-    if (packet.Overflowed()) return;
+    // In a loop of references a deeper step may have written this entity already.
+    if (packet.Overflowed() || InPacket(id)) return;
     Mark(marks.entitiesInPass, id);
     Mark(marks.entitiesInPacket, id);
     // The template's slot, once per packet, until the peer acknowledged one that held it.
@@ -81,23 +83,31 @@ bool EntityPassWriter::WriteEntityRecords(FlushFunction flush, void* context) {
         WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
         if (!packet.Overflowed()) continue;
         Restore();
-        if (!flush(context)) return false;
-        Save();
-        WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
-        if (!packet.Overflowed()) continue;
+        // An empty packet is not sent for a try that cannot fit any packet.
+        if (!packet.Empty()) {
+            if (!flush(context)) return false;
+            Save();
+            WriteEntityWithDependencies(c.id, peer.entities[c.id].acknowledgedVersion);
+            if (!packet.Overflowed()) continue;
+            Restore();
+        }
         // Larger than an empty packet: it stays unsent, but what it waits for goes.
-        Restore();
         WriteDependenciesThatFit(c.id, 0);
     }
     return true;
 }
 
 void EntityPassWriter::WriteDependenciesThatFit(uint16_t id, uint32_t level) {
-    if (level >= kMaxDependencyDepth) return;
+    // Each entity's dependencies are walked once a pass: among new entities that name each
+    // other, walking them again on every path would grow with the paths, not the entities.
+    // One whose own write failed is not tried again in the pass either.
+    const auto walked = [&](uint16_t e) { return (dependenciesWalked[e / 64] >> (e % 64)) & 1; };
+    if (level >= kMaxDependencyDepth || walked(id)) return;
+    dependenciesWalked[id / 64] |= uint64_t(1) << (id % 64);
     const EntityReplicationState& s = states[id];
     const uint32_t a = peer.entities[id].acknowledgedVersion;
     const auto tryOne = [&](uint16_t other) {
-        if (other >= kNoMultiplayerId || other == id || !NeedsCreation(other) || InPacket(other)) return;
+        if (other >= kNoMultiplayerId || other == id || walked(other) || !NeedsCreation(other) || InPacket(other)) return;
         Save();
         WriteEntityWithDependencies(other, peer.entities[other].acknowledgedVersion);
         if (!packet.Overflowed()) return;

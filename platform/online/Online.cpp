@@ -72,7 +72,8 @@ std::unique_ptr<OnlineContext> OnlineContext::Connect(const ClientConfig& config
 
 // A broker on the network may drop a connection before its handshake is read (it drops
 // the oldest handshakes first when strangers flood it): such a try is repeated with
-// back-off, each on a fresh client, until kTcpSignInMs have passed.
+// back-off, each on a fresh client, until kTcpSignInMs have passed; a try's own waits
+// (connecting, the challenge, the answer to the sign-in) end there too.
 std::unique_ptr<OnlineContext> OnlineContext::ConnectOverNetwork(const ClientConfig& config, std::string* error) {
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::milliseconds(kTcpSignInMs);
@@ -83,8 +84,13 @@ std::unique_ptr<OnlineContext> OnlineContext::ConnectOverNetwork(const ClientCon
         if (attempt == 1 && !config.brokerDir.empty())
             core->Warn(1, "Online broker: both a broker address and a broker folder are set; using the address %s", config.brokerAddress.c_str());
         bool again = false;
-        std::unique_ptr<Transport> transport = ConnectTcpTransport(config.brokerAddress, config.brokerSecretFile, core.get(), &why, &again);
-        if (transport && core->Start(std::move(transport), &why, &again))
+        const auto left = [&] {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            return std::max(ms, std::chrono::milliseconds(1));
+        };
+        std::unique_ptr<Transport> transport =
+            ConnectTcpTransport(config.brokerAddress, config.brokerSecretFile, core.get(), &why, &again, left().count());
+        if (transport && core->Start(std::move(transport), &why, &again, left()))
             return std::unique_ptr<OnlineContext>(new OnlineContext(std::move(core)));
         uint16_t random = 0;
         SystemRandom(&random, sizeof random);

@@ -70,16 +70,20 @@ uint32_t ClientCore::Random(uint32_t below) {
     return below ? static_cast<uint32_t>(rng >> 33) % below : 0;
 }
 
-bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* unanswered) {
+bool ClientCore::Start(std::unique_ptr<Transport> t, std::string* error, bool* unanswered, std::chrono::milliseconds replyLimit) {
     if (unanswered) *unanswered = false;
     transport = std::move(t);
     connected = true;
     Writer hello(kHello, NextSequence());
     hello.U32(config.account).Text(config.persona).U32(config.appId).Text(config.language);
     std::vector<uint8_t> reply;
-    if (!Call(hello, &reply)) {
-        if (error) *error = "the broker did not answer";
-        if (unanswered) *unanswered = true;
+    if (!Call(hello, &reply, replyLimit)) {
+        // A refused answer comes again with the same secret: no reason to try again.
+        const bool refused = answerRefused;
+        if (error)
+            *error = refused ? "the broker at " + config.brokerAddress + " refused our answer to its challenge: its secret is another"
+                             : "the broker did not answer";
+        if (unanswered) *unanswered = !refused;
         Stop();
         return false;
     }
@@ -112,7 +116,7 @@ bool ClientCore::Post(Writer& message) {
     return transport->Send(message.Frame());
 }
 
-bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply) {
+bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply, std::chrono::milliseconds limit) {
     const std::vector<uint8_t>& frame = request.Frame();
     uint32_t sequence = 0;
     for (int i = 0; i < 4; ++i) sequence |= static_cast<uint32_t>(frame[5 + i]) << (8 * i);
@@ -124,7 +128,7 @@ bool ClientCore::Call(Writer& request, std::vector<uint8_t>* reply) {
     const bool sent = transport->Send(frame);
     std::unique_lock<std::mutex> lock(state);
     if (sent)
-        replied.wait_for(lock, kReplyTimeout, [&] { return replies.count(sequence) || !connected; });
+        replied.wait_for(lock, limit.count() > 0 ? std::min<std::chrono::milliseconds>(limit, kReplyTimeout) : kReplyTimeout, [&] { return replies.count(sequence) || !connected; });
     awaiting.erase(sequence);
     auto it = replies.find(sequence);
     if (it == replies.end()) return false;
@@ -244,6 +248,9 @@ void ClientCore::OnFrame(const uint8_t* body, size_t size) {
     Reader r(body, size);
     std::unique_lock<std::mutex> lock(state);
     switch (r.MessageKind()) {
+    case kAuthRefused:
+        answerRefused = true;
+        return;
     case kReply:
         if (awaiting.count(r.Sequence())) {
             replies[r.Sequence()].assign(body + 5, body + size);

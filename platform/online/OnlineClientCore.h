@@ -10,6 +10,7 @@
 #include "platform/online/OnlineWire.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -39,11 +40,13 @@ public:
 
     // Hello exchange; false when the broker does not answer (*unanswered set) or refuses
     // the sign-in.
-    bool Start(std::unique_ptr<Transport> transport, std::string* error, bool* unanswered = nullptr);
+    // replyLimit caps the wait for the broker's answer to the sign-in (0: the usual wait).
+    bool Start(std::unique_ptr<Transport> transport, std::string* error, bool* unanswered = nullptr,
+               std::chrono::milliseconds replyLimit = std::chrono::milliseconds(0));
     void Stop();
 
     // Request/reply: false when the broker is gone or does not answer in time.
-    bool Call(wire::Writer& request, std::vector<uint8_t>* reply);
+    bool Call(wire::Writer& request, std::vector<uint8_t>* reply, std::chrono::milliseconds limit = std::chrono::milliseconds(0));
     bool Post(wire::Writer& message);
     uint32_t NextSequence() { return nextSequence.fetch_add(1); }
     CallHandle NewCall(int callbackId);
@@ -159,6 +162,7 @@ public:
     std::deque<Pending> unclaimed;
 
     std::atomic<bool> connected{false};
+    std::atomic<bool> answerRefused{false};  // network: the broker refused our answer to its challenge
     std::atomic<uint32_t> nextSequence{1};
     std::atomic<uint64_t> nextCall{1};
     std::mutex transportLock;  // guards the transport pointer's lifetime, not sends

@@ -68,12 +68,13 @@ bool ParseListenAddress(const std::string& text, TcpEndpoint* out);
 // false when malformed.
 bool ParseBrokerAddress(const std::string& text, std::string* host, uint16_t* port);
 
-// Connects to a broker's TCP listener within kTcpConnectMs, answers its challenge with
+// Connects to a broker's TCP listener within kTcpConnectMs (and limitMs when not 0),
+// waits as long for its challenge, answers it with
 // the secret of secretFile, then runs like the Unix transport. Null with the reason;
 // *worthRetrying tells whether the failure may pass (the broker dropped the connection
 // or did not take it in time) or not (a malformed address, no secret, nobody listening).
 std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const std::string& secretFile, ClientCore* core,
-                                               std::string* error, bool* worthRetrying = nullptr);
+                                               std::string* error, bool* worthRetrying = nullptr, int64_t limitMs = 0);
 
 // ---- Server side and short control exchanges ----
 

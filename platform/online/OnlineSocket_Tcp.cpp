@@ -6,7 +6,9 @@
 #include "platform/online/OnlineWire.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -227,7 +229,7 @@ bool ParseBrokerAddress(const std::string& text, std::string* host, uint16_t* po
 }
 
 std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const std::string& secretFile, ClientCore* core,
-                                               std::string* error, bool* worthRetrying) {
+                                               std::string* error, bool* worthRetrying, int64_t limitMs) {
     if (worthRetrying) *worthRetrying = false;
     std::string host;
     uint16_t port = 0;
@@ -245,7 +247,8 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
         if (error) *error = "cannot resolve " + host + ": " + ::gai_strerror(rc);
         return nullptr;
     }
-    const int64_t deadline = NowMs() + kTcpConnectMs;
+    const int64_t end = limitMs > 0 ? NowMs() + limitMs : INT64_MAX;  // the caller's limit
+    const int64_t deadline = std::min(NowMs() + kTcpConnectMs, end);
     int fd = -1;
     int lastError = ETIMEDOUT;
     for (const addrinfo* ai = found; ai && fd < 0; ai = ai->ai_next) {
@@ -263,7 +266,7 @@ std::unique_ptr<Transport> ConnectTcpTransport(const std::string& address, const
     TuneConnection(fd);
     // The challenge: one frame {u32 length, u8 kChallenge, u32 sequence, u32 n, n bytes}.
     uint8_t frame[4 + 1 + 4 + 4 + kChallengeBytes];
-    const int64_t handshakeDeadline = NowMs() + kTcpConnectMs;
+    const int64_t handshakeDeadline = std::min(NowMs() + kTcpConnectMs, end);
     uint32_t length = 0, n = 0;
     if (ReadExactly(fd, frame, sizeof frame, handshakeDeadline)) {
         std::memcpy(&length, frame, 4);

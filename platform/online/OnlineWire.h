@@ -58,6 +58,7 @@ enum Kind : uint8_t {
     kEntries,             // u64 call, u64 board, i32 entry count, u32 n, n entries
     kScoreUploaded,       // u64 call, u8 success, u64 board, i32 score, u8 changed, i32 new, i32 prev, i32 count
     kChallenge,           // network connections only, first frame: bytes challenge
+    kAuthRefused,         // network connections only, after an answer of the right form that is wrong; then the close
 };
 
 class Writer {

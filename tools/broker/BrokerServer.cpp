@@ -311,6 +311,11 @@ void Server::ReadHandshake(Connection& c) {
     case BrokerHandshake::State::Waiting:
         return;
     case BrokerHandshake::State::Rejected:
+        if (c.handshake->AnswerWasWrong()) {
+            // Best effort: a client that reads it stops trying with its secret.
+            const std::vector<uint8_t> refused = wire::Writer(wire::kAuthRefused).TakeFrame();
+            SocketSend(c.socket, refused.data(), refused.size());
+        }
         Refuse(c, c.handshake->Reason());
         return;
     case BrokerHandshake::State::Accepted: {

@@ -46,6 +46,7 @@ BrokerHandshake::State BrokerHandshake::Feed(const uint8_t* data, size_t size) {
     }
     if (!ConstantTimeEqual(answer, expected.data(), kAnswerBytes)) {
         reason = "a wrong answer";
+        wrongAnswer = true;
         return state = State::Rejected;
     }
     // What followed the answer in this read and the bytes not yet taken.

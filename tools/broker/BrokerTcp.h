@@ -27,6 +27,9 @@ public:
     State Current() const { return state; }
     // Why it was rejected (for the log line).
     const char* Reason() const { return reason; }
+    // Rejected for an answer of the right form made with another secret: the peer may be
+    // told so (it learns nothing it did not know from the close).
+    bool AnswerWasWrong() const { return wrongAnswer; }
     // Accepted: the bytes that followed the answer.
     std::vector<uint8_t> TakeLeftover();
 
@@ -36,6 +39,7 @@ private:
     std::vector<uint8_t> pending;
     State state = State::Waiting;
     const char* reason = "";
+    bool wrongAnswer = false;
 };
 
 }  // namespace online

@@ -105,7 +105,8 @@ TEST_F(SaveJobTest, AKilledBrokerLosesNoAcknowledgedCopy) {
     EXPECT_EQ(Profile().GetUnsignedLocalDataValue("n", 0), loaded);
     module.reset();
     ctx.reset();
-    program.Stop();
+    const int status = program.Stop();
+    EXPECT_TRUE(onlinetest::ExitedNormally(status)) << "the broker ended with status " << status;
 }
 
 }  // namespace

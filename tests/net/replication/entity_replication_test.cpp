@@ -702,35 +702,154 @@ TEST(Replication, AChainOfCreatesLongerThanAPacketStillArrives) {
     for (uint16_t k = 0; k + 1 < 45; ++k) EXPECT_GT(rm.view.FirstOf(uint16_t(300 + k)), rm.view.FirstOf(uint16_t(301 + k))) << k;
 }
 
+// A web of new entities, each naming the next three through its fields (so a great many
+// paths lead from the first to the last), far more than a packet holds: the creates the
+// first ones need do not fit an empty packet.
+std::vector<EntityRecord> Web(uint16_t first, uint16_t count) {
+    std::vector<EntityRecord> web;
+    for (uint16_t k = 0; k < count; ++k) {
+        EntityRecord r = Create(uint16_t(first + k), 1, std::vector<uint8_t>(24, uint8_t(k)));
+        for (uint16_t j = 0; j < 3; ++j)
+            if (k + 1 + j < count) r.fields.referencedIds[j] = uint16_t(first + k + 1 + j);
+        web.push_back(r);
+    }
+    return web;
+}
+
+TEST(Replication, AWebOfNewEntitiesNamingEachOtherIsWrittenInBoundedWork) {
+    constexpr uint16_t kCount = 90;
+    {
+        // One pass of the host's writer: its work grows with the entities, not with the
+        // paths through the web.
+        EntityReplicationStates states;
+        for (const EntityRecord& r : Web(100, kCount)) ASSERT_TRUE(states.Apply(r));
+        std::vector<PeerEntityEntry> entries(kMultiplayerIdCount);
+        uint64_t pending[kMultiplayerIdCount / 64] = {};
+        uint64_t known[kDictionarySlots / 64] = {1};
+        PeerEntityView view;
+        view.playerId = kClientPlayer;
+        view.syncState = PLAYERSYNCSTATE_READY;
+        view.pass = 1;
+        view.entities = entries.data();
+        view.pendingEntities = pending;
+        view.knownSlots = known;
+        EntityPassMarks marks;
+        static GamePacket packet;
+        packet.Reset();
+        struct Flush {
+            EntityPassMarks* marks;
+            uint32_t packets = 0;
+            static bool Run(void* self) {
+                Flush& f = *static_cast<Flush*>(self);
+                if (f.packets + 1 >= kMaxPacketsPerPass) return false;
+                ++f.packets;
+                packet.Reset();
+                for (uint64_t& w : f.marks->entitiesInPacket) w = 0;
+                for (uint64_t& w : f.marks->slotsInPacket) w = 0;
+                return true;
+            }
+        } flush{&marks};
+        EntityPassWriter writer(states, view, marks, packet);
+        writer.WriteEntityRecords(&Flush::Run, &flush);
+        // Each entity is tried once or twice (from its referrers, or as a candidate), and
+        // a try looks at each entity at most once per reference to it; the walk without a
+        // memory of its tries grows as three to the power of the chain's length.
+        EXPECT_LT(writer.EntityWriteCalls(), uint32_t(kCount) * kCount * 4);
+    }
+    // Between two engines every entity arrives.
+    ReplicationMatch rm;
+    for (const EntityRecord& r : Web(100, kCount)) rm.Post(r);
+    for (int i = 0; i < 40; ++i) rm.Frame();
+    for (uint16_t k = 0; k < kCount; ++k) {
+        const uint16_t id = uint16_t(100 + k);
+        EXPECT_TRUE(rm.view.entities[id].alive) << id;
+        EXPECT_EQ(rm.HostPeerEntry(id).acknowledgedVersion, rm.State(id).currentVersion) << id;
+    }
+}
+
+// A hub whose creates do not fit an empty packet, tried first: the pass sends no packet
+// that carries nothing.
+TEST(Replication, ACandidateLargerThanAPacketSendsNoEmptyPacket) {
+    ReplicationMatch rm;
+    uint32_t packets = 0, empty = 0;
+    rm.m->host.driver->SetSendTap([&](const uint8_t* data, uint32_t length, uint32_t kind) {
+        if (kind != NETFRAME_GAME_PACKET || length < kPacketHeaderBytes) return;
+        ++packets;
+        uint32_t items = 0;
+        for (uint32_t s = 0; s < kPacketSectionCount; ++s) items += uint32_t(data[16 + 2 * s] | data[17 + 2 * s] << 8);
+        empty += items == 0;
+    });
+    const std::vector<uint16_t> ids = PostFan(rm, 100, 30);
+    rm.Frame();
+    rm.m->host.driver->SetSendTap(nullptr);
+    EXPECT_EQ(packets, kMaxPacketsPerPass);
+    EXPECT_EQ(empty, 0u);
+    for (int i = 0; i < 10; ++i) rm.Frame();
+    for (uint16_t id : ids) EXPECT_TRUE(rm.view.entities[id].alive) << id;
+}
+
 // Game packets that carry dictionary items.
 bool CarriesSlots(const uint8_t* data, uint32_t length, uint32_t kind) {
     return kind == NETFRAME_GAME_PACKET && length >= kPacketHeaderBytes && (data[16] | data[17] << 8) != 0;
 }
 
+// The host writes a create's dictionary entry into every packet with the create until
+// the peer acknowledged one, so reordering alone never brings a create before its slot.
+// The rows that need it take the first pass's packets that carry entries off the link and
+// hand the client copies without them (their creates ahead of their slot, as packets that
+// overtook the one with the slot): the client withholds its acknowledgement and the host
+// sends those creates again, with their slot.
+std::vector<uint8_t> WithoutSlots(const uint8_t* data, uint32_t length) {
+    const uint32_t entries = uint32_t(data[16] | data[17] << 8);
+    std::vector<uint8_t> out(data, data + kPacketHeaderBytes);
+    out[16] = out[17] = 0;
+    out.insert(out.end(), data + kPacketHeaderBytes + entries * 17, data + length);  // 8 + 128 bits an entry
+    return out;
+}
+
 TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
     struct Row {
         const char* name;
-        // Packets with dictionary items held back this long: the pass's other packet
-        // overtakes them (a packet of an earlier frame than one received is dropped).
-        int64_t slotPacketDelayUs;
+        bool createsBeforeTheirSlot;
         double loss;
     };
-    const Row rows[] = {{"in order", 0, 0.0}, {"slot packets overtaken", 5000, 0.0}, {"slot packets overtaken, lossy", 5000, 0.1}};
+    const Row rows[] = {{"in order", false, 0.0}, {"creates before their slot", true, 0.0}, {"creates before their slot, lossy", true, 0.1}};
     for (const Row& row : rows) {
+        CaptureLogSink log;
+        log.Attach();
         ReplicationMatch rm;
-        const int64_t delay = row.slotPacketDelayUs;
-        rm.m->link.SetDelayRule(0, [delay](const uint8_t* data, uint32_t length, uint32_t kind) {
-            return CarriesSlots(data, length, kind) ? delay : 0;
+        std::vector<std::vector<uint8_t>> held;
+        bool taking = row.createsBeforeTheirSlot, taken = false;
+        rm.m->link.SetDelayRule(0, [&](const uint8_t* data, uint32_t length, uint32_t kind) -> int64_t {
+            if (!taking || !CarriesSlots(data, length, kind)) return 0;
+            taken = true;
+            held.push_back(WithoutSlots(data, length));
+            return int64_t(600) * 1000000;  // past the end of the test
         });
         LoopbackConditions lossy;
         lossy.loss = row.loss;
         rm.m->link.SetConditions(0, lossy);
         rm.m->link.SetConditions(1, lossy);
         const std::vector<uint16_t> ids = PostFan(rm, 100, 30);
-        for (int i = 0; i < 60; ++i) rm.Frame();
+        for (int i = 0; i < 60; ++i) {
+            rm.Host().EndFrame(rm.frame);
+            rm.m->Step(30000);
+            taking = false;
+            for (const std::vector<uint8_t>& copy : held) {
+                rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, copy.data(), uint32_t(copy.size()));
+                rm.m->Step(1000);
+            }
+            held.clear();
+            rm.m->client.engine->EndFrame(rm.frame);
+            rm.m->Step(30000);
+            rm.m->Step(5666);
+            rm.frame += 66666;
+        }
         rm.m->link.SetConditions(0, LoopbackConditions());
         rm.m->link.SetConditions(1, LoopbackConditions());
         for (int i = 0; i < 10; ++i) rm.Frame();
+        EXPECT_EQ(taken, row.createsBeforeTheirSlot) << row.name;
+        EXPECT_EQ(log.Contains("creates wait for their template slot"), row.createsBeforeTheirSlot) << row.name;
         for (const EntityRecord& r : rm.view.records)
             if (r.flags & ENTITYRECORD_CREATE) {
                 EXPECT_EQ(r.templateGuid, Guid(1)) << row.name << ": a create of " << r.multiplayerId << " without its template";
@@ -744,46 +863,103 @@ TEST(Replication, EveryCreateArrivesWithItsTemplateWhateverOrderPacketsTake) {
 }
 
 // A create whose template slot the client has not received (its packet overtook the
-// slot's) holds back its whole packet, unacknowledged: a child in the same packet would
-// otherwise be made under the scene root and keep that parent. The packet sent again
-// with the slot is applied, the create as a first creation and the child under it.
-TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsPacket) {
+// slot's) holds back its whole packet, unacknowledged, as if it were lost: a child in the
+// same packet would otherwise be made under the scene root and keep that parent, and a
+// reliable call sent with the create would run before its entity exists and never come
+// again. The packet sent again with the slot is applied whole, once.
+std::vector<uint8_t> CraftWithCallAndText(uint16_t packetId, bool withSlot, const std::vector<EntityRecord>& records) {
+    static GamePacket p;
+    p.Reset();
+    p.packetId = packetId;
+    p.frameTime = 2000000;
+    p.packetCount = 1;
+    p.ackedReliable = 0;
+    if (withSlot) {
+        p.BeginSection(SECTION_DICTIONARY);
+        WriteDictionaryItem(p, 3, Guid(3).bytes);
+        p.EndSection();
+    }
+    for (const EntityRecord& r : records) {
+        p.BeginSection(SECTION_ENTITIES);
+        WriteEntityRecordWire(p, r);
+        p.EndSection();
+    }
+    MPMethodCall call;
+    call.methodId = 12;
+    call.AddEntityArg(60);
+    p.BeginSection(SECTION_CALLS);
+    WriteCallItem(p, 1, call);
+    p.EndSection();
+    const char16_t text[] = u"hi";
+    p.BeginSection(SECTION_TEXTS);
+    WriteTextItem(p, 1, text, 2);
+    p.EndSection();
+    std::vector<uint8_t> out(kMaxPacketBytes + BitWriter::kSlackBytes);
+    out.resize(p.Build(out.data()));
+    return out;
+}
+
+TEST(Replication, ACreateBeforeItsTemplateSlotHoldsBackItsWholePacket) {
     ReplicationMatch rm;
     EntityRecord early = Create(60, 3, {7});
     early.dictionarySlot = 3;
     early.creationCounter = 9;
     EntityRecord child = Create(61, 0, {8}, 60);  // slot 0: the all-zero GUID, always known
-    const auto first = CraftEntities(900, {early, child});
-    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, first.data(), uint32_t(first.size()));
-    rm.m->Step();
+    auto acknowledged = [&](uint16_t id) {
+        bool found = false;
+        for (const AckEntry& a : rm.m->client.Peer()->acks) found |= a.packetId == id;
+        return found;
+    };
+    auto deliver = [&](const std::vector<uint8_t>& bytes) {
+        rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, bytes.data(), uint32_t(bytes.size()));
+        for (int i = 0; i < 3; ++i) rm.m->Step();
+        rm.m->client.engine->DispatchReplicatedMethodCalls(true);
+    };
+    deliver(CraftWithCallAndText(900, false, {early, child}));
     EXPECT_TRUE(rm.view.records.empty()) << "no record of the packet is applied";
-    for (const AckEntry& a : rm.m->client.Peer()->acks) EXPECT_NE(a.packetId, 900) << "acknowledged without the slot";
+    EXPECT_TRUE(rm.m->client.delegate.calls.empty()) << "the call waits with its entity";
+    EXPECT_TRUE(rm.m->client.delegate.chat.empty()) << "nothing of the packet is applied";
+    EXPECT_EQ(rm.m->client.Peer()->lastReliableReceived, 0u);
+    EXPECT_EQ(rm.m->client.Peer()->lastTextReceived, 0u);
+    EXPECT_FALSE(acknowledged(900)) << "acknowledged without the slot";
 
-    static GamePacket p;
-    p.Reset();
-    p.packetId = 901;
-    p.frameTime = 2000000;
-    p.packetCount = 1;
-    p.BeginSection(SECTION_DICTIONARY);
-    WriteDictionaryItem(p, 3, Guid(3).bytes);
-    p.EndSection();
-    for (const EntityRecord& r : {early, child}) {
-        p.BeginSection(SECTION_ENTITIES);
-        WriteEntityRecordWire(p, r);
-        p.EndSection();
+    // Sent again with the slot, then once more (as when its acknowledgement is lost).
+    for (uint16_t id : {uint16_t(901), uint16_t(902)}) {
+        deliver(CraftWithCallAndText(id, true, {early, child}));
+        EXPECT_TRUE(acknowledged(id)) << id;
     }
-    std::vector<uint8_t> second(kMaxPacketBytes + BitWriter::kSlackBytes);
-    second.resize(p.Build(second.data()));
-    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, second.data(), uint32_t(second.size()));
-    rm.m->Step();
-    ASSERT_EQ(rm.view.records.size(), 2u);
+    // The copy after the first applied one comes as updates only.
+    ASSERT_EQ(rm.view.records.size(), 4u);
     EXPECT_EQ(rm.view.records[0].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
     EXPECT_EQ(rm.view.entities[60].guid, Guid(3));
     EXPECT_EQ(rm.view.records[1].flags & ENTITYRECORD_CREATE, ENTITYRECORD_CREATE);
     EXPECT_EQ(rm.view.records[1].parentId, 60);
-    bool acknowledged = false;
-    for (const AckEntry& a : rm.m->client.Peer()->acks) acknowledged |= a.packetId == 901;
-    EXPECT_TRUE(acknowledged);
+    EXPECT_EQ(rm.view.records[2].flags & ENTITYRECORD_CREATE, 0);
+    EXPECT_EQ(rm.view.records[3].flags & ENTITYRECORD_CREATE, 0);
+    ASSERT_EQ(rm.m->client.delegate.calls.size(), 1u);
+    EXPECT_EQ(rm.m->client.delegate.calls[0].GetEntityArg(0), 60);
+    ASSERT_EQ(rm.m->client.delegate.chat.size(), 1u);
+    EXPECT_EQ(rm.m->client.delegate.chat[0].substr(rm.m->client.delegate.chat[0].size() - 2), u"hi");
+}
+
+// A client that leaves and joins again starts with no template slots: the slots it learnt
+// in its first game name nothing in the next, which numbers its own.
+TEST(Replication, AClientJoiningAgainForgetsTheSlotsOfItsLastGame) {
+    ReplicationMatch rm;
+    rm.Post(Create(5, 1, {1}));
+    rm.Frame();
+    ASSERT_EQ(rm.view.entities[5].guid, Guid(1));
+    rm.m->client.engine->Disconnect(0);
+    for (int i = 0; i < 4; ++i) rm.m->Step();
+    rm.m->client.engine->Join("loopback", 0, 0);
+    for (int i = 0; i < 20 && rm.m->client.engine->GetMainThreadState() != NETSTATE_IN_GAME; ++i) rm.m->Step();
+    ASSERT_EQ(rm.m->client.engine->GetMainThreadState(), uint32_t(NETSTATE_IN_GAME));
+    EntityRecord create = Create(7, 9, {1});
+    create.dictionarySlot = 1;  // without its entry: the last game's slot 1 must not serve
+    const auto bytes = CraftEntities(900, {create});
+    rm.m->client.driver->Inject(NETFRAME_GAME_PACKET, bytes.data(), uint32_t(bytes.size()));
+    rm.m->Step();
+    EXPECT_EQ(rm.view.FirstOf(7), -1) << "created with the last game's template";
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "core/config/ProjectConfig.h"
 #include "core/rtti/SolidBlob.h"
@@ -72,13 +73,16 @@ void MakeDataFolder(const std::filesystem::path& data) {
                                      support + "/anim_file.py write " + (data / ("animations/clip" + std::to_string(i) + ".bin")).string()));
 }
 
-// The entity story's link conditions and the plan's size and seed.
+// The entity story's link conditions, the plan's size and seed, and the pair that plays it
+// (its processes' names; each plays under its persona's name, Host or Guest).
 struct Link {
     const char* loss = "10";
     const char* latencyMs = "40";
     const char* jitterMs = "30";
     uint32_t entities = 200;
     uint32_t seed = 53;
+    std::string host = "Host", guest = "Guest";
+    uint32_t hostAccount = 1, guestAccount = 2;
 };
 
 class TwoProcesses : public ::testing::Test {
@@ -332,17 +336,37 @@ TEST_F(TwoProcesses, EntitiesConvergeOverTcp) {
 TEST_F(TwoProcesses, EntitiesConvergeAfterTheClientWasStopped) { EntityStory({"ONLINE_BROKER_DIR=" + dir.path.string()}, true); }
 
 // A thousand entities over TCP, 5 % loss and 60 +- 40 ms: a pass cannot hold what the
-// client lacks, and a packet may overtake the one with the template slots it needs. The
-// seed comes from MP_PEER_LARGE_SEED when set (other seeds by hand), else 2999.
+// client lacks, and a packet may overtake the one with the template slots it needs. Three
+// seeds play at once, each pair under accounts of its own; MP_PEER_LARGE_SEED, when set,
+// plays that seed alone (other seeds by hand).
 TEST_F(TwoProcesses, AThousandEntitiesConvergeOverALossyJitteryLink) {
-    Link link;
-    link.loss = "5";
-    link.latencyMs = "60";
-    link.jitterMs = "40";
-    link.entities = 1000;
-    const char* seed = std::getenv("MP_PEER_LARGE_SEED");
-    link.seed = seed ? uint32_t(std::strtoul(seed, nullptr, 10)) : 2999;
-    EntityStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile}, false, link);
+    std::vector<uint32_t> seeds = {7, 4099, 31337};
+    if (const char* seed = std::getenv("MP_PEER_LARGE_SEED")) seeds = {uint32_t(std::strtoul(seed, nullptr, 10))};
+    std::string answer, error, users;
+    for (size_t k = 1; k < seeds.size(); ++k)
+        users += "user " + std::to_string(2 * k + 1) + " Host\nuser " + std::to_string(2 * k + 2) + " Guest\nfriends " +
+                 std::to_string(2 * k + 1) + " " + std::to_string(2 * k + 2) + "\n";
+    if (!users.empty()) {
+        ASSERT_TRUE(online::ControlBroker(dir.path.string(), "seed", users, &answer, &error)) << error;
+    }
+    std::vector<std::thread> runs;
+    for (size_t k = 0; k < seeds.size(); ++k) {
+        Link link;
+        link.loss = "5";
+        link.latencyMs = "60";
+        link.jitterMs = "40";
+        link.entities = 1000;
+        link.seed = seeds[k];
+        link.host = "Host" + std::to_string(seeds[k]);
+        link.guest = "Guest" + std::to_string(seeds[k]);
+        link.hostAccount = uint32_t(2 * k + 1);
+        link.guestAccount = uint32_t(2 * k + 2);
+        runs.emplace_back([this, link] {
+            SCOPED_TRACE("seed " + std::to_string(link.seed));
+            EntityStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile}, false, link);
+        });
+    }
+    for (std::thread& r : runs) r.join();
 }
 
 // A host that left its game by itself (its stay over) and hosts again: after "rehosting"
@@ -539,34 +563,38 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
     env.push_back(std::string("ONLINE_PACKET_LATENCY_MS=") + link.latencyMs);
     env.push_back(std::string("ONLINE_PACKET_JITTER_MS=") + link.jitterMs);
     std::vector<std::string> hostEnv = env;
-    hostEnv.push_back("ONLINE_AUTO_INVITE=2");
+    hostEnv.push_back("ONLINE_AUTO_INVITE=" + std::to_string(link.guestAccount));
+    hostEnv.push_back("ONLINE_PERSONA=Host");
+    std::vector<std::string> guestEnv = env;
+    guestEnv.push_back("ONLINE_PERSONA=Guest");
     // The client stopped after joining may dump up to the seven seconds later; a larger
     // plan takes longer to reach it.
     const bool large = link.entities > 200;
     const std::string dumpAfter = stopClient ? "14" : large ? "12" : "8", stay = stopClient ? "24" : large ? "14" : "10";
     const std::string entities = std::to_string(link.entities), seed = std::to_string(link.seed);
-    const std::string hostDump = (t.dir.path / "host.dump").string(), guestDump = (t.dir.path / "guest.dump").string();
+    const std::string hostDump = (t.dir.path / (link.host + ".dump")).string(),
+                      guestDump = (t.dir.path / (link.guest + ".dump")).string();
     // The host's schedule: the default one for its entities and a line of chat after it.
-    const std::string schedule = (t.dir.path / "schedule.json").string();
+    const std::string schedule = (t.dir.path / (link.host + "-schedule.json")).string();
     ASSERT_TRUE(shelltest::Shell(std::string(PROJECT_BINARY_ROOT) + "/tools/mp_peer --entities " + entities + " --write-schedule " + schedule));
     // Its text escaped as JSON: quotes, a pair of surrogates, a tab.
     std::ofstream(schedule, std::ios::app) << "{\"t\":3000,\"event\":\"chat\",\"text\":\"steps \\\"done\\\" \\ud83d\\ude00\\t\"}\n";
-    const pid_t host = t.Peer("Host", 1, hostEnv,
+    const pid_t host = t.Peer(link.host, link.hostAccount, hostEnv,
                               {"--create", "--invite", "--ready", "--schedule", schedule, "--seed", seed, "--dump", hostDump, "--dump-after",
                                dumpAfter, "--stay", stay, "--chat", "hello", "--deadline", "50"});
     const pid_t guest =
-        t.Peer("Guest", 2, env, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--chat", "hi", "--deadline", "50"});
+        t.Peer(link.guest, link.guestAccount, guestEnv, {"--accept", "--ready", "--dump", guestDump, "--dump-after", dumpAfter, "--chat", "hi", "--deadline", "50"});
     if (stopClient) {
-        ASSERT_TRUE(AwaitEvent([&] { return t.Events("Guest"); }, "\"joined\",\"result\":0", 20));
+        ASSERT_TRUE(AwaitEvent([&] { return t.Events(link.guest); }, "\"joined\",\"result\":0", 20));
         kill(guest, SIGSTOP);
         std::this_thread::sleep_for(std::chrono::seconds(7));
         kill(guest, SIGCONT);
     }
-    EXPECT_EQ(Ending(WaitOrKill(guest, 60)), "exit 0") << t.Joined(t.Events("Guest"));
-    EXPECT_EQ(Ending(WaitOrKill(host, 10)), "exit 0") << t.Joined(t.Events("Host"));
-    const DumpComparison d = CompareDumps(hostDump, guestDump, t.NetLog("Host") + t.NetLog("Guest"), true, link.entities);
+    EXPECT_EQ(Ending(WaitOrKill(guest, 60)), "exit 0") << t.Joined(t.Events(link.guest));
+    EXPECT_EQ(Ending(WaitOrKill(host, 10)), "exit 0") << t.Joined(t.Events(link.host));
+    const DumpComparison d = CompareDumps(hostDump, guestDump, t.NetLog(link.host) + t.NetLog(link.guest), true, link.entities);
     if (::testing::Test::HasFatalFailure()) return;
-    EXPECT_TRUE(InOrder(t.Events("Host"), {"entities_created", "entities_replaced", "dumped"})) << t.Joined(t.Events("Host"));
+    EXPECT_TRUE(InOrder(t.Events(link.host), {"entities_created", "entities_replaced", "dumped"})) << t.Joined(t.Events(link.host));
     // Every reliable call ran once on the client, in order, with the entity it names.
     const auto marks = [&](const std::string& name, const char* event) {
         std::vector<std::string> out;
@@ -574,14 +602,14 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
             if (e.rfind(std::string("\"event\":\"") + event + "\"", 0) == 0) out.push_back(e.substr(e.find(",\"n\"")));
         return out;
     };
-    const std::vector<std::string> sent = marks("Host", "mark_sent"), ran = marks("Guest", "mark");
+    const std::vector<std::string> sent = marks(link.host, "mark_sent"), ran = marks(link.guest, "mark");
     EXPECT_EQ(sent.size(), link.entities / 10 - 1);
-    EXPECT_EQ(ran, sent) << t.Joined(t.Events("Guest"));
+    EXPECT_EQ(ran, sent) << t.Joined(t.Events(link.guest));
     // Unreliable calls may be lost, and as they carry no sequence the link may deliver the
     // packets that hold them out of order (a pass that fills one packet goes on in a
     // second; a stopped client takes what waited in any order): none runs twice or with
     // other arguments.
-    const std::vector<std::string> pings = marks("Host", "ping_sent"), pinged = marks("Guest", "ping");
+    const std::vector<std::string> pings = marks(link.host, "ping_sent"), pinged = marks(link.guest, "ping");
     EXPECT_EQ(pings.size(), 40u);
     const std::set<std::string> sentPings(pings.begin(), pings.end());
     std::set<int64_t> ranPings;
@@ -596,9 +624,9 @@ void TwoProcesses::EntityStory(const std::vector<std::string>& transport, bool s
         EXPECT_FALSE(pinged.empty()) << "no unreliable call arrived";
     }
     std::printf("%zu of %zu unreliable calls ran\n", pinged.size(), pings.size());
-    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events("Guest"));
-    EXPECT_TRUE(InOrder(t.Events("Guest"), {"\"text\":\"Host: steps \\\"done\\\" \U0001F600\\u0009\""})) << "the schedule's chat step";
-    EXPECT_TRUE(InOrder(t.Events("Host"), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events("Host"));
+    EXPECT_TRUE(InOrder(t.Events(link.guest), {"\"text\":\"Host: hello\""})) << t.Joined(t.Events(link.guest));
+    EXPECT_TRUE(InOrder(t.Events(link.guest), {"\"text\":\"Host: steps \\\"done\\\" \U0001F600\\u0009\""})) << "the schedule's chat step";
+    EXPECT_TRUE(InOrder(t.Events(link.host), {"\"text\":\"Guest: hi\""})) << t.Joined(t.Events(link.host));
     std::printf("%zu entities, %u owned by the client, %u references, client's %s\n", d.entities, d.owned, d.references, d.torn.c_str());
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sys/wait.h>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ TEST(PixelFormatTest, HalfFloatsAgreeWithPython) {
     }
     const int status = pclose(p);
     if (halves == 0 && status != 0) GTEST_SKIP() << "python3 not available";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the table's generator ended with status " << status;
     EXPECT_EQ(halves, 0x10000);
     EXPECT_EQ(floats, 6018);
 }

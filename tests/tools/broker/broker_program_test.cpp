@@ -13,11 +13,13 @@
 #include "platform/online/OnlineStore.h"
 #include "platform/online/OnlineWire.h"
 #include "tools/broker/BrokerControl.h"
+#include "tools/broker/BrokerTcp.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -476,6 +478,62 @@ TEST_F(BrokerTcp, AClientDroppedDuringItsHandshakeTriesAgainWithBackOffForABound
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_FALSE(OnlineContext::Connect(Tcp(1, "Una"), &error));
     EXPECT_EQ(error, "no broker at 127.0.0.1:" + std::to_string(port) + ": Connection refused");
+}
+
+// A listener that takes connections and answers none in time: the first gets nothing, the
+// next a challenge and then nothing (as a broker that stops answering after it). A try
+// started late must not wait its own full time past the sign-in's limit.
+TEST_F(BrokerTcp, SigningInEndsWithinItsLimitWhateverATryWaitsFor) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 16), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size);
+    std::atomic<bool> stop{false};
+    std::thread silent([&] {
+        std::vector<int> held;
+        const uint8_t challenge[kChallengeBytes] = {7};
+        const std::vector<uint8_t> frame = BrokerHandshake(kSecret, challenge).ChallengeFrame();
+        while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (poll(&p, 1, 10) <= 0) continue;
+            const int c = accept(listener, nullptr, nullptr);
+            if (c < 0) continue;
+            if (!held.empty()) SocketSendAll(c, frame.data(), frame.size());
+            held.push_back(c);
+        }
+        for (int c : held) close(c);
+    });
+    ClientConfig c = Tcp(1, "Una");
+    c.brokerAddress = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OnlineContext::Connect(c, &error));
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    stop = true;
+    silent.join();
+    close(listener);
+    EXPECT_LE(ms, kTcpSignInMs + 300.0) << error;
+    EXPECT_NE(error.find(" tries)"), std::string::npos) << error;
+}
+
+// A client whose secret is not the broker's hears so and stops at its first try.
+TEST_F(BrokerTcp, AClientWithAnotherSecretIsToldSoAtOnce) {
+    const std::string other = (dir.path / "other-secret").string();
+    std::ofstream(other) << "not the secret of the broker";
+    ClientConfig c = Tcp(1, "Una");
+    c.brokerSecretFile = other;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OnlineContext::Connect(c, &error));
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(error, "the broker at " + c.brokerAddress + " refused our answer to its challenge: its secret is another");
+    EXPECT_LT(ms, 2000.0);
+    // The right secret still signs in.
+    EXPECT_TRUE(OnlineContext::Connect(Tcp(1, "Una"), &error)) << error;
 }
 
 TEST_F(BrokerTcp, ASecretOfOneRepeatedByteIsRefusedAlsoByTheClient) {
