@@ -181,7 +181,7 @@ def function_cases(owner, block, forms, functions, out):
                 expression = call(owner, name, form.static, 'Fresh("%s")' % owner, arguments)
                 if expression not in seen:
                     seen.add(expression)
-                    out.append('    NoError(%s)' % lua_string(expression))
+                    out.append('    NoError(%s)' % lua_string('return ' + expression))
     for array, _ in block['arrays']:
         for index in SPECIALS + ['"x"', 'nil']:
             out.append('    NoError(%s)' % lua_string('local _ = Fresh("%s").%s[%s]' % (owner, array, index)))
@@ -250,8 +250,8 @@ local function run(code)
     return select("#", unpack(results)) - 1, results[2]
 end
 
-function NoError(expression)
-    run("return " .. expression:gsub("^local _ = ", ""))
+function NoError(chunk)
+    run(chunk)
 end
 
 function CheckKind(expression, kinds)

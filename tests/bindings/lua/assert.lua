@@ -3,13 +3,14 @@
 -- the counts passed and failed and a list of "name: message" lines.
 
 local cases = {}
+local find, format, concat = string.find, string.format, table.concat
 
 function Test(name, body)
     cases[#cases + 1] = {name = name, body = body}
 end
 
 local function describe(value)
-    if type(value) == "string" then return string.format("%q", value) end
+    if type(value) == "string" then return format("%q", value) end
     return tostring(value)
 end
 
@@ -43,7 +44,7 @@ end
 function AssertRaises(text, f, ...)
     local ok, message = pcall(f, ...)
     if ok then fail("no error, expected one with " .. describe(text)) end
-    if not string.find(tostring(message), text, 1, true) then
+    if not find(tostring(message), text, 1, true) then
         fail("error " .. describe(message) .. ", expected one with " .. describe(text))
     end
 end
@@ -52,7 +53,7 @@ end
 function Results(...)
     local parts = {tostring(select("#", ...))}
     for i = 1, select("#", ...) do parts[#parts + 1] = type((select(i, ...))) end
-    return table.concat(parts, " ")
+    return concat(parts, " ")
 end
 
 function RunTests()
