@@ -7,7 +7,7 @@ reference results). For every class the script
   * calls each function with valid arguments of its forms' kinds and checks the kind of
     the first result (one of its forms' kinds; no result for void);
   * calls it again with no arguments, and with strings for numbers and numbers for
-    objects;
+    objects (rejected, with no results, where its one form takes an object by reference);
   * calls each method with nil, another class's object, a number and a dead engine object
     as self: each is rejected and returns nothing;
   * calls each function whose arguments include numbers with NaN, +-infinity, 1e30,
@@ -177,6 +177,13 @@ def function_cases(owner, block, forms, functions, out):
             if any(p.kind == 'number' for p in form.params):
                 for special in SPECIALS:
                     variants.append([special if p.kind == 'number' else sample(p.kind) for p in form.params])
+            # A number where the only form takes an object by reference reads as null:
+            # the call is rejected.
+            references = [p for p in form.params if p.kind not in ('number', 'boolean', 'string') and not p.pointer]
+            if len(forms[name]) == 1 and references:
+                expression = call(owner, name, form.static, 'Fresh("%s")' % owner, variants[2])
+                seen.add(expression)
+                out.append('    Rejected(%s)' % lua_string(expression))
             for arguments in variants:
                 expression = call(owner, name, form.static, 'Fresh("%s")' % owner, arguments)
                 if expression not in seen:
