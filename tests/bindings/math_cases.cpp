@@ -152,27 +152,6 @@ TEST_F(MathPackageTest, CallsWithoutAVectorWhereOneIsNeededDoNothing) {
     for (const char* call : kCalls) EXPECT_EQ(Values(std::string("return select('#', ") + call + ")"), "0") << call;
 }
 
-TEST_F(MathPackageTest, MatrixRowsAreViewsThatKeepTheirMatrixAlive) {
-    const std::string kRow = " return r.x, r.y, r.z, r.w";
-    EXPECT_EQ(Values("local r = Matrix.ONE.v[3]" + kRow), "0 0 0 1");
-    EXPECT_EQ(Values("local m = Matrix:Instance(Matrix.ONE) m.v[1].y = 5 m.v[2] = Vector:Instance(1, 2, 3, 4) "
-                     "return m.v[1].y, m.v[2].z, m:Det()"),
-              "5 3 15");
-    // The row outlives every other reference to its matrix.
-    EXPECT_EQ(Values("local m = Matrix:Instance() m:LoadTranslation(7, 8, 9) row = m.v[3] m = nil "
-                     "collectgarbage() collectgarbage() "
-                     "for i = 1, 200 do local x = Matrix:Instance() x:LoadTranslation(-1, -1, -1) end "
-                     "local r = row" + kRow),
-              "7 8 9 1");
-    EXPECT_EQ(Values("local m = Matrix:Instance(Matrix.ONE) m.v[4] = Vector.ONE m.v[-1] = Vector.ONE "
-                     "return tostring(m.v[4]), tostring(m.v[-1]), m:Det()"),
-              "nil nil 1");
-    EXPECT_EQ(Values("local m = Matrix:Instance() m:LoadScale3(2, 3, 4) return m:Det()"), "24");
-    EXPECT_EQ(Values("Matrix.ONE.v[0].x = 9 return Matrix.ONE.v[0].x"), "1") << "constants are copies";
-    EXPECT_EQ(Values("local m = Matrix:Instance() return select('#', m:Mul(nil))"), "0");
-    EXPECT_EQ(Values("row = nil collectgarbage() return 0"), "0");
-}
-
 TEST_F(MathPackageTest, BoxesAndTheirViews) {
     struct Case {
         const char* chunk;

@@ -1,0 +1,93 @@
+// test-sources: RunnerNatives.cpp
+// Arbitrary script text run in the host with every binding package open, under
+// instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
+// table, so that inputs grown from the seeds (the package cases and the call scripts of
+// each package) reach the bindings through engine objects that live and die. Taken away,
+// as in the host's own target, is what would let a script outlast the budgets: the hook
+// and the registry, finalisers, and the string loops the hook cannot interrupt.
+#include <lua.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "RunnerNatives.h"
+#include "engine/script/LuaWrapper.h"
+#include "support/ProgramStaticInit.h"
+
+namespace {
+
+constexpr int kInstructionBudget = 200000;
+constexpr size_t kByteBudget = 8u << 20;
+
+constexpr const char* kRestrict =
+    "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n";
+
+std::string gPrelude;
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void BudgetHook(lua_State* L, lua_Debug*) {
+    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, 1);
+    luaL_error(L, "instruction budget exhausted");
+}
+
+}  // namespace
+
+extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
+    const std::filesystem::path folders[] = {std::filesystem::path(PROJECT_SOURCE_ROOT) / "tests/bindings/lua",
+                                             std::filesystem::path(PROJECT_BINARY_ROOT) / "tests/bindings/calls"};
+    for (const auto& folder : folders) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            if (entry.path().extension() != ".lua" || entry.path().filename() == "assert.lua") continue;
+            const std::string text = ReadFile(entry.path());
+            add(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        }
+    }
+    static const char* const kSnippets[] = {
+        "local p = Runner.Spawn() Runner.KillAll() return p:Name(), Vector.Dot3(p, p)",
+        "local v = Vector:Instance(1, 2, 3) for i = -2, 5 do v[i] = v[i] end return v:Length()",
+        "local m = Matrix:Instance(Matrix.ONE) local r = m.v[1] m = nil collectgarbage() return r.x",
+        "Vector.ZERO4 = 1 return Vector.ZERO4.x",
+        "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
+    };
+    for (const char* snippet : kSnippets)
+        add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    RunProgramStaticInit();
+    gPrelude = ReadFile(std::filesystem::path(PROJECT_SOURCE_ROOT) / "tests/bindings/lua/assert.lua");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string script(reinterpret_cast<const char*>(data), size);
+    gLua.Init();
+    lua_State* L = gLua.GetState();
+    OpenRunnerNatives(L, nullptr);
+    gLua.ExecuteString(gPrelude.c_str());
+    luaL_dostring(L, kRestrict);
+
+    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
+    LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);
+    gLua.ExecuteString(script.c_str());
+    // The cases the input declared run under a fresh budget of their own.
+    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
+    gLua.ExecuteString("RunTests()");
+    LuaWrapper::SetAllocationBudget(SIZE_MAX);
+    lua_sethook(L, nullptr, 0, 0);
+
+    DestroyRunnerProbes();
+    gLua.ExecuteString("collectgarbage()");
+    gLua.Close();
+    return 0;
+}
