@@ -202,6 +202,10 @@ void SocketClose(SocketHandle socket) {
     if (socket >= 0) ::close(socket);
 }
 
+void SocketShutdownSend(SocketHandle socket) {
+    if (socket >= 0) ::shutdown(socket, SHUT_WR);
+}
+
 bool PollSockets(std::vector<PollItem>& items, int timeoutMs) {
     std::vector<pollfd> fds(items.size());
     for (size_t i = 0; i < items.size(); ++i) {

@@ -128,6 +128,8 @@ private:
 long SocketReceive(SocketHandle socket, void* buffer, size_t size);
 long SocketSend(SocketHandle socket, const void* data, size_t size);
 void SocketClose(SocketHandle socket);
+// Ends the sending half: what was sent still arrives, followed by the end of the stream.
+void SocketShutdownSend(SocketHandle socket);
 
 struct PollItem {
     SocketHandle handle = -1;

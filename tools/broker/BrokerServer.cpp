@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
@@ -27,6 +28,9 @@ namespace online {
 namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
+// Refused connections whose close lingers, and for how long at most.
+constexpr size_t kMaxLingering = 64;
+constexpr double kLingerSeconds = 2;
 constexpr int kReadsPerRound = 16;  // per connection, so one client cannot starve the rest
 constexpr int kAcceptsPerRound = 16;
 // Network connections accepted in one round. A handshake survives at least
@@ -53,6 +57,8 @@ struct Connection {
     SocketHandle socket = -1;
     uint32_t session = 0;
     bool dead = false;
+    // Closed with a refusal the peer must read: the close lingers (see Server::lingering).
+    bool lingerOnClose = false;
     // Network connections: the peer's address, and the handshake until it is passed, with
     // its places in the server's lists of handshakes under way.
     bool network = false;
@@ -116,6 +122,7 @@ private:
     void CheckTimes(Connection& c, int64_t now);
     void SetQueued(Connection& c, size_t bytes);
     void Close(Connection& c);
+    void DrainLingering(const std::vector<PollItem>& items, size_t from, int64_t now);
 
     BrokerServerOptions options;
     BrokerCore core;
@@ -131,6 +138,11 @@ private:
     int64_t lastDropLog = 0;
     std::map<SocketHandle, std::unique_ptr<Connection>> connections;
     std::map<uint32_t, Connection*> bySession;
+    // Sockets closed after a refusal, with their deadline: their sending half is shut and
+    // what the peer still sends is read and dropped until it closes or the deadline passes.
+    // Closing at once with the peer's next frame unread would reset the connection, and the
+    // peer could lose the refusal before reading it. Oldest first, at most kMaxLingering.
+    std::deque<std::pair<SocketHandle, int64_t>> lingering;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
     std::vector<uint8_t> body;
     size_t committed = 0;    // sum of the connections' input credit
@@ -315,6 +327,7 @@ void Server::ReadHandshake(Connection& c) {
             // Best effort: a client that reads it stops trying with its secret.
             const std::vector<uint8_t> refused = wire::Writer(wire::kAuthRefused).TakeFrame();
             SocketSend(c.socket, refused.data(), refused.size());
+            c.lingerOnClose = true;
         }
         Refuse(c, c.handshake->Reason());
         return;
@@ -486,7 +499,16 @@ void Server::Close(Connection& c) {
     committed -= c.credit;
     c.credit = 0;
     SetQueued(c, 0);
-    SocketClose(c.socket);
+    if (!c.lingerOnClose) {
+        SocketClose(c.socket);
+        return;
+    }
+    SocketShutdownSend(c.socket);
+    if (lingering.size() >= kMaxLingering) {
+        SocketClose(lingering.front().first);
+        lingering.pop_front();
+    }
+    lingering.emplace_back(c.socket, os::ReadCounter() + Ticks(kLingerSeconds));
 }
 
 int Server::Run() {
@@ -537,12 +559,15 @@ int Server::Run() {
             item.wantRead = c->handshake ? true : !c->waitingTurn && !Held(*c) && !WholeFrameHeld(*c);
             items.push_back(item);
         }
+        const size_t lingeringFrom = items.size();
+        for (const auto& [socket, deadline] : lingering) items.push_back(PollItem{socket, true, false});
         if (!PollSockets(items, kPollMs)) break;
         now = os::ReadCounter();
         // Reading before accepting: answers that came are read before newer connections
         // can drop their handshakes.
         const size_t listeners = accepting ? (options.listenTcp ? 2 : 1) : 0;
-        for (size_t i = listeners; i < items.size(); ++i) {
+        DrainLingering(items, lingeringFrom, now);
+        for (size_t i = listeners; i < lingeringFrom; ++i) {
             auto it = connections.find(items[i].handle);
             if (it == connections.end()) continue;
             Connection& c = *it->second;
@@ -577,7 +602,27 @@ int Server::Run() {
         Write(*c, now);
         Close(*c);
     }
+    for (const auto& [socket, deadline] : lingering) SocketClose(socket);
+    lingering.clear();
     return 0;
+}
+
+// Reads and drops what lingering sockets received; closes those whose peer closed or
+// whose deadline passed. items[from…] are the lingering sockets, in the deque's order.
+void Server::DrainLingering(const std::vector<PollItem>& items, size_t from, int64_t now) {
+    std::deque<std::pair<SocketHandle, int64_t>> kept;
+    for (size_t i = 0; i < lingering.size(); ++i) {
+        const auto [socket, deadline] = lingering[i];
+        bool open = now < deadline;
+        if (open && from + i < items.size() && items[from + i].readable) {
+            long n = 1;
+            for (int reads = 0; reads < 4 && n > 0; ++reads) n = SocketReceive(socket, buffer.data(), buffer.size());
+            open = n >= 0;
+        }
+        if (open) kept.emplace_back(socket, deadline);
+        else SocketClose(socket);
+    }
+    lingering.swap(kept);
 }
 
 }  // namespace
