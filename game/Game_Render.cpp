@@ -17,6 +17,9 @@
 
 namespace {
 
+// The entity layers' mask goes to the renderer word for word.
+static_assert(kLayerMaskWords == kRenderLayerMaskWords);
+
 // A frame while the loading screen is up only lets the renderer's idle tick present it.
 constexpr uint32_t kLoadingScreenSleepMs = 12;
 // How many frames the main thread may post ahead of the renderer.
@@ -43,6 +46,9 @@ struct GameFrameView {
 };
 
 namespace {
+
+// The entity layers' mask goes to the renderer word for word.
+static_assert(kLayerMaskWords == kRenderLayerMaskWords);
 
 void RenderScreen(UIScreen* screen, const GameFrameView& view) {
     if (screen)

@@ -47,6 +47,7 @@ class RendererProfilerDrawer;
 class DeviceObjectHandle;
 class RenderSceneGrid;
 class RendererConfigContainer;
+class Resource;
 class VertexDeclarationCache;
 class VornexRendererResourceAccessJob;
 struct RenderFrameClock;
@@ -60,6 +61,8 @@ constexpr uint32_t kRenderBlockBytes = 4096;
 constexpr uint32_t kRenderMaxPayload = kRenderBlockBytes - 8;  // id and terminator
 constexpr uint32_t kRenderCommandBlock = 8;                    // the BaseThread command carrying a block
 constexpr uint32_t kRenderTaskCount = 70;
+// A visible-layer mask: 256 layers, layer i at bit i % 32 of word i / 32.
+constexpr uint32_t kRenderLayerMaskWords = 8;
 
 enum RenderTask : uint32_t {
     TASK_END_OF_BLOCK = 0, TASK_END_OF_BLOCK_WAIT = 1, TASK_CREATE_DEVICE = 2, TASK_RELEASE_DEVICE_RESOURCES = 3,
@@ -330,9 +333,10 @@ public:
     void PostNop();
     void SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t overScene);
     void PostResetOverride();
-    // Stores the frame's visible-layer mask (32 bytes; null: all 0xFF) and block-rendering
-    // mask on the render thread (the mask also keys the ambient cube's refresh).
-    void PostLayerMasks(const void* visibleLayers32, uint32_t blockRenderingMask);
+    // Stores the frame's visible-layer mask (kRenderLayerMaskWords words, copied; null:
+    // every layer visible) and block-rendering mask on the render thread (the mask also
+    // keys the ambient cube's refresh).
+    void PostLayerMasks(const uint32_t* visibleLayers, uint32_t blockRenderingMask);
     void SetOutputSwapChain(gfx::SwapChain* swapChain, uint8_t multisample, uint8_t mode);
     void PostUpscaleFinal();
     void SetOutlineParams(const OutlineParams& params);
@@ -365,9 +369,10 @@ public:
     void PostResetFrameGather();
     void PostRenderPassFlags(const Vector& clearColour, uint32_t passFlags, uint8_t clear);
     void SubmitRenderTask(EntityRenderingContext* renderingContext, uint32_t renderFlags);
-    // Task 45: text bytes (not terminated) through the font; refused when they do not
+    // Task 45: text bytes (not terminated) through the font (a font resource the render
+    // thread draws with; it must live until the frame has run); refused when they do not
     // fit one block.
-    bool PostDrawText(void* font, const Matrix& matrix, const Vector& colour, uint32_t valueA, uint32_t valueB,
+    bool PostDrawText(Resource* font, const Matrix& matrix, const Vector& colour, uint32_t valueA, uint32_t valueB,
                       uint8_t flag, const char* text, uint32_t textBytes);
 
     // Debug draws (tasks 54-68).

@@ -20,10 +20,11 @@ void VornexRenderer::SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t
 }
 void VornexRenderer::PostResetOverride() { Post(TASK_RESET_OVERRIDE); }
 
-void VornexRenderer::PostLayerMasks(const void* visibleLayers32, uint32_t blockRenderingMask) {
-    uint8_t visible[32];
-    if (visibleLayers32)
-        std::memcpy(visible, visibleLayers32, sizeof visible);
+void VornexRenderer::PostLayerMasks(const uint32_t* visibleLayers, uint32_t blockRenderingMask) {
+    uint32_t visible[kRenderLayerMaskWords];
+    static_assert(sizeof visible == sizeof frameVisibleLayers);
+    if (visibleLayers)
+        std::memcpy(visible, visibleLayers, sizeof visible);
     else
         std::memset(visible, 0xFF, sizeof visible);
     Post(TASK_LAYER_MASKS, visible, blockRenderingMask);
@@ -92,7 +93,7 @@ void VornexRenderer::SubmitRenderTask(EntityRenderingContext* renderingContext, 
     Post(TASK_SUBMIT_RENDER_TASK, renderingContext, renderFlags);
 }
 
-bool VornexRenderer::PostDrawText(void* font, const Matrix& matrix, const Vector& colour, uint32_t valueA,
+bool VornexRenderer::PostDrawText(Resource* font, const Matrix& matrix, const Vector& colour, uint32_t valueA,
                                   uint32_t valueB, uint8_t flag, const char* text, uint32_t textBytes) {
     const float rgba[4] = {colour.x, colour.y, colour.z, colour.w};
     const uint32_t fixed = sizeof font + sizeof matrix + sizeof rgba + 3 * sizeof(uint32_t) + sizeof flag;

@@ -290,7 +290,6 @@ void SkipEight(uint32_t, CommandRingBuffer& r) { r.SkipRead(8); }
 
 TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
     static uint8_t record[2 * kMeshRecordBytes];
-    static int object;
     struct Case { const char* writer; std::function<void()> post; uint32_t bytes; };
     const Matrix m = Matrix::IDENTITY;
     const Vector c(0.5f, 0.5f, 0.5f, 1);
@@ -323,7 +322,7 @@ TEST_F(StreamTest, PayloadsCarryPointersAtNativeSize) {
          P + 80},
         {"DebugDrawParticleTemplate", [&] { gVornexRenderer.DebugDrawParticleTemplate(nullptr, m, nullptr, c); },
          P + 112},
-        {"PostDrawText", [&] { gVornexRenderer.PostDrawText(&object, m, c, 0, 0, 0, "hello", 5); }, kTextFixed + 5},
+        {"PostDrawText", [&] { gVornexRenderer.PostDrawText(nullptr, m, c, 0, 0, 0, "hello", 5); }, kTextFixed + 5},
         {"BeginRenderCall", [&] { drawer.BeginRenderCall(&SkipEight, 0, 8)->Skip(8); }, 2 * P + 8},
     };
     BeginFrame();

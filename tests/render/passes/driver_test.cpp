@@ -4,6 +4,7 @@
 // The sun's shadow map: the fit against the ground-clipped frustum, texel snapping, the
 // bias scale, the caster filters, one draw per caster, and what the pass restores.
 // test-sanitize: thread address
+#include <algorithm>
 #include <bit>
 
 #include "PassesTestSupport.h"
@@ -468,9 +469,9 @@ TEST_P(ShadowTest, EdgesParallelToTheGroundReachOneThousandUnits) {
 }
 
 TEST_P(ShadowTest, EachFilterExcludesExactlyItsCasterAndEachCasterDrawsOnce) {
-    uint8_t layers[32];
-    std::memset(layers, 0xFF, sizeof layers);
-    layers[1] &= ~uint8_t(1u << 1);  // layer 9 hidden
+    uint32_t layers[kRenderLayerMaskWords];
+    std::fill(std::begin(layers), std::end(layers), 0xFFFFFFFFu);
+    layers[0] &= ~(1u << 9);  // layer 9 hidden
     gVornexRenderer.PostLayerMasks(layers, 4);
     RecordingContext* plain = Caster(Vector(0, 2, 0, 1));
     RecordingContext* wide = Caster(Vector(20, 2, 20, 1), 60.0f);  // many cells

@@ -159,8 +159,7 @@ TEST_F(FontDrawTest, Task45DrawsItsUnterminatedBytesThroughTheHook) {
     Matrix place;
     place.LoadTranslation(5, 7, 0);
     const char text[] = "ABAB";
-    ASSERT_TRUE(
-        gVornexRenderer.PostDrawText(static_cast<Resource*>(&font), place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
+    ASSERT_TRUE(gVornexRenderer.PostDrawText(&font, place, Vector(1, 0, 0, 1), 1, 8, 0, text, 3));
     gVornexRenderer.FlushCommands(true);
     std::vector<gfx::DrawRecord> draws;
     for (const gfx::DrawRecord& d : recorder->DrawRecords())
