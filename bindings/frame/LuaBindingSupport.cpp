@@ -62,31 +62,6 @@ bool IsOfClass(lua_State* L, int index, const char* type) {
     return found;
 }
 
-// Removes the handle of object from the cache of its class, so an object made later at
-// the same address gets a handle of its own. Stack: ... userdata (at index).
-void ForgetHandle(lua_State* L, int index, void* object) {
-    if (!lua_getmetatable(L, index)) return;
-    lua_pushliteral(L, "tolua_ubox");
-    lua_rawget(L, -2);
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushliteral(L, "tolua_ubox");
-        lua_rawget(L, LUA_REGISTRYINDEX);
-    }
-    if (lua_istable(L, -1)) {
-        lua_pushlightuserdata(L, object);
-        lua_rawget(L, -2);
-        const bool same = lua_rawequal(L, -1, index) != 0;
-        lua_pop(L, 1);
-        if (same) {
-            lua_pushlightuserdata(L, object);
-            lua_pushnil(L);
-            lua_rawset(L, -3);
-        }
-    }
-    lua_pop(L, 2);
-}
-
 }  // namespace
 
 void* operator new(size_t size, LuaBindingAllocTag) noexcept { return EngineAlloc(size); }
@@ -201,7 +176,8 @@ void LuaBindingDelete(lua_State* L, const char* functionName) {
         gLog.Warning(LogCategory::Script, "%s - the class has no collector; object kept", functionName);
         return;
     }
+    // The metatable is still on the stack.
+    if (TakeCachedLuaHandle(L, -1, object, 1)) lua_pop(L, 1);
     lua_pop(L, 1);
-    ForgetHandle(L, 1, object);
     *static_cast<void**>(lua_touserdata(L, 1)) = nullptr;
 }

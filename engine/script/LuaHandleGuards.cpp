@@ -86,6 +86,35 @@ const char* LuaDeadHandleClass(lua_State* L, int index) {
     return name;
 }
 
+bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex) {
+    if (!lua_istable(L, metatableIndex)) return false;
+    if (metatableIndex < 0 && metatableIndex > LUA_REGISTRYINDEX) metatableIndex = lua_gettop(L) + metatableIndex + 1;
+    if (handleIndex < 0 && handleIndex > LUA_REGISTRYINDEX) handleIndex = lua_gettop(L) + handleIndex + 1;
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, metatableIndex);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "tolua_ubox");
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        if (!lua_istable(L, -1)) {
+            lua_pop(L, 1);
+            return false;
+        }
+    }
+    lua_pushlightuserdata(L, object);
+    lua_rawget(L, -2);  // cache handle
+    const bool take = lua_type(L, -1) == LUA_TUSERDATA && (handleIndex == 0 || lua_rawequal(L, -1, handleIndex));
+    if (!take) {
+        lua_pop(L, 2);
+        return false;
+    }
+    lua_pushlightuserdata(L, object);
+    lua_pushnil(L);
+    lua_rawset(L, -4);
+    lua_remove(L, -2);  // handle
+    return true;
+}
+
 int LuaReadOnlyAssignmentError(lua_State* L, const char* name) {
     return luaL_error(L, "attempt to assign to read-only variable '%s'", name ? name : "?");
 }

@@ -21,6 +21,14 @@ bool LuaIsDeadHandle(lua_State* L, int index);
 // The class name a dead handle was made with; null for anything else.
 const char* LuaDeadHandleClass(lua_State* L, int index);
 
+// tolua++ caches each object's handle in a table keyed by the object's address
+// ("tolua_ubox": the one of the class hierarchy, held in its metatable, else the
+// state's). Takes the handle of object out of the cache of the class whose metatable is
+// at metatableIndex, so an object later made at the same address gets a handle of its
+// own; with handleIndex nonzero, only when the cached handle is the value at that index.
+// Pushes the handle taken and returns true; pushes nothing and returns false otherwise.
+bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex = 0);
+
 // Raises the script error "attempt to assign to read-only variable '<name>'" (does not
 // return).
 int LuaReadOnlyAssignmentError(lua_State* L, const char* name);

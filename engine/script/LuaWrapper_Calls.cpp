@@ -105,31 +105,16 @@ int RegisterClassBody(lua_State* L, R* r) {
     return 0;
 }
 
-// The handle of an object lives in the ubox table of its class hierarchy, keyed by the
-// object's address (tolua++'s layout). The handle keeps a null object and becomes a dead
-// handle (LuaHandleGuards.h), so neither a script nor a binding can reach the freed
-// object through it, and the cache forgets the address for an object made there later.
+// The handle keeps a null object and becomes a dead handle (LuaHandleGuards.h), so
+// neither a script nor a binding can reach the freed object through it, and tolua++'s
+// cache forgets the address for an object made there later.
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
     if (!KnownClass(L, r->className)) return 0;
     luaL_getmetatable(L, r->className);
-    lua_pushliteral(L, "tolua_ubox");
-    lua_rawget(L, -2);
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushliteral(L, "tolua_ubox");
-        lua_rawget(L, LUA_REGISTRYINDEX);
-        if (!lua_istable(L, -1)) return 0;
-    }
-    lua_pushlightuserdata(L, r->object);
-    lua_rawget(L, -2);
-    if (lua_type(L, -1) != LUA_TUSERDATA) return 0;
+    if (!TakeCachedLuaHandle(L, -1, r->object)) return 0;
     *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
     MarkDeadLuaHandle(L, -1, r->className);
-    lua_pop(L, 1);
-    lua_pushlightuserdata(L, r->object);
-    lua_pushnil(L);
-    lua_rawset(L, -3);
     return 0;
 }
 
