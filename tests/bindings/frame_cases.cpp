@@ -2,18 +2,12 @@
 // The binding frame through a generated test package (frame_cases.pkg): argument
 // reading, rejected calls, ownership of script-owned values and their collectors, copies
 // of const results, reference results and overloads.
-#include <gtest/gtest.h>
-
-#include <lua.hpp>
-#include <string>
-
+#include "BindingsFixture.h"
 #include "FrameCases.h"
+#include "bindings/frame/LuaBindingSupport.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaUnicodeRegistry.h"
 #include "engine/script/LuaUnicodeString.h"
-#include "engine/script/LuaWrapper.h"
-#include "bindings/frame/LuaBindingSupport.h"
-#include "support/CaptureLogSink.h"
 
 int tolua_frame_cases_open(lua_State* L);
 
@@ -42,47 +36,25 @@ const char16_t* FrameTextPointer(LuaUnicodeString* text) { return text ? text->G
 
 namespace {
 
-class BindingFrameTest : public testing::Test {
+class BindingFrameTest : public BindingsTest {
 protected:
     static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_frame_cases_open); }
     void SetUp() override {
-        sink.Attach();
         gObject = new FrameObject();
         gObject->tag = 7;
         gChild = new FrameChild();
         gChild->tag = 9;
-        gLua.Init();
-        ASSERT_NE(gLua.GetState(), nullptr);
-        LuaWrapper::ResetErrorCounter();
+        BindingsTest::SetUp();
         valuesAtStart = FrameValue::live;
     }
     void TearDown() override {
-        gLua.Close();
+        BindingsTest::TearDown();
         if (gObject) gObject->Destroy();
         if (gChild) gChild->Destroy();
         gObject = nullptr;
         gChild = nullptr;
         EXPECT_EQ(FrameValue::live, valuesAtStart) << "every script-owned value went through its collector";
         EXPECT_EQ(FrameObject::live, 0);
-        sink.Detach();
-    }
-    lua_State* L() const { return gLua.GetState(); }
-    // tostring of the expression, or "<error: message>".
-    std::string Eval(const std::string& expression) {
-        const std::string chunk = "return tostring(" + expression + ")";
-        if (luaL_loadstring(L(), chunk.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
-            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
-            lua_pop(L(), 1);
-            return message;
-        }
-        std::string value = lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-        return value;
-    }
-    void Run(const std::string& chunk) {
-        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
-        ADD_FAILURE() << chunk << ": " << lua_tostring(L(), -1);
-        lua_pop(L(), 1);
     }
     int Count(const std::string& fragment) {
         int n = 0;
@@ -90,7 +62,6 @@ protected:
         return n;
     }
 
-    CaptureLogSink sink;
     int valuesAtStart = 0;
 };
 

@@ -1,53 +1,22 @@
 // test-sanitize: address
 // Vector through the maths package: the forms of each name, the binding arithmetic, the
 // constants as copies, the index rule and the float boundary.
-#include <gtest/gtest.h>
-
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <cmath>
-#include <lua.hpp>
 #include <random>
 #include <sstream>
 #include <vector>
-#include <string>
 
+#include "BindingsFixture.h"
 #include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
-#include "engine/script/LuaWrapper.h"
-#include "support/CaptureLogSink.h"
 
 namespace {
 
-class MathPackageTest : public testing::Test {
+class MathPackageTest : public BindingsTest {
 protected:
-    void SetUp() override {
-        sink.Attach();
-        gLua.Init();
-        ASSERT_NE(gLua.GetState(), nullptr);
-    }
-    void TearDown() override {
-        gLua.Close();
-        sink.Detach();
-    }
-    lua_State* L() const { return gLua.GetState(); }
-    // The values the chunk returns, as "%.9g" numbers (other values by tostring), joined
-    // by blanks; "<error: message>" when it fails.
-    std::string Values(const std::string& chunk) {
-        const std::string code = "local r = {(function() " + chunk +
-                                 " end)()} for i, v in ipairs(r) do r[i] = type(v) == 'number' and "
-                                 "string.format('%.9g', v) or tostring(v) end return table.concat(r, ' ')";
-        if (luaL_loadstring(L(), code.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
-            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
-            lua_pop(L(), 1);
-            return message;
-        }
-        std::string value = lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-        return value;
-    }
-
     // The Quaternion the expression gives (scripts see no components), or NaNs.
     Quaternion QuaternionOf(const std::string& expression) {
         const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -61,14 +30,6 @@ protected:
         lua_pop(L(), 1);
         return q;
     }
-
-    void Run(const std::string& chunk) {
-        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
-        ADD_FAILURE() << lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-    }
-
-    CaptureLogSink sink;
 };
 
 std::string Text(const Quaternion& q) {
