@@ -310,8 +310,8 @@ LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const
 
 // The common case without a protected host call: the names were met before, the object
 // already has its handle under exactly this class, with no fields of its own, the
-// class's lookup event is tolua++'s, and the class table itself holds the method as a
-// function. Only raw reads of existing values, so no script code runs and nothing is
+// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent), and the class
+// table itself holds the method as a function. Only raw reads of existing values, so no script code runs and nothing is
 // allocated; the result is what the protected lookup would find. Otherwise the stack is
 // left as it was and false is returned.
 bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
@@ -341,7 +341,8 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
             direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
             lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
             lua_rawget(L, table);
-            direct = direct && lua_tocfunction(L, -1) == classIndexEvent;
+            const lua_CFunction event = lua_tocfunction(L, -1);
+            direct = direct && (event == classIndexEvent || event == &LuaClassIndexEvent);
             lua_pop(L, 3);
         }
     }

@@ -176,3 +176,39 @@ TEST_F(BindingFrameTest, ReferenceResultsOverloadsAndNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The classes' lookup event against tolua++'s own (the one every class had before), over
+// objects with and without peers, inherited names, variables, constants and names that
+// read as numbers.
+TEST_F(BindingFrameTest, LookupsOnObjectsAnswerAsToluasOwnEvent) {
+    luaL_getmetatable(L(), "tolua_commonclass");
+    lua_getfield(L(), -1, "__index");
+    lua_setglobal(L(), "ToluaIndex");
+    lua_pop(L(), 1);
+    Run("v = FrameValue:Instance(1, 2) o = GetFrameObject() c = GetFrameChild() p = FrameValue:Instance(3, 4) "
+        "tolua.setpeer(p, {Sum = 'peer', extra = 5}) "
+        "function Same(x, k) local a, b = x[k], ToluaIndex(x, k) "
+        "  if type(a) == 'userdata' and type(b) == 'userdata' then return a.a == b.a and a.b == b.b end "
+        "  return rawequal(a, b) end");
+    EXPECT_NE(Eval("getmetatable(v).__index"), Eval("ToluaIndex")) << "the classes have the bindings' event";
+    const char* const kLookups[] = {
+        "v, 'Sum'", "v, 'a'", "v, 'b'", "v, 'ORIGIN'", "v, 'Nothing'", "v, '_x'", "v, 'new'", "v, 1", "v, '1'",
+        "v, 'inf'", "v, 'nan'", "v, ' 2'", "v, '0x10'", "p, 'Sum'", "p, 'extra'", "p, 'Scale'", "o, 'Link'",
+        "c, 'Link'", "c, 'Nothing'",
+    };
+    for (const char* lookup : kLookups) EXPECT_EQ(Eval(std::string("Same(") + lookup + ")"), "true") << lookup;
+    EXPECT_EQ(Eval("p.Sum .. ' ' .. v:Sum() .. ' ' .. c:Link(o)"), "peer 3 7");
+}
+
+// A script's table can carry a class's metatable (the class table is that metatable);
+// it is not an object of the class, and reading it must not take it for one.
+TEST_F(BindingFrameTest, TablesWithAClassMetatableAreNoObjects) {
+    Run("t = setmetatable({}, FrameValue) u = setmetatable({}, FrameObject) o = GetFrameObject()");
+    for (const char* call : {"FrameValue.Sum(t)", "FrameValue.Dot(FrameValue(), t)", "FrameObject.Link(u, o)"})
+        EXPECT_EQ(Eval(std::string("select('#', ") + call + ")"), "0") << call;
+    EXPECT_EQ(Eval("o:Link(u)"), "-1");
+}
+
+}  // namespace
