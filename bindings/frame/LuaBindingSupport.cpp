@@ -10,14 +10,13 @@
 #include "engine/script/LuaUnicodeRegistry.h"
 
 #undef tolua_register_gc
+#undef tolua_cclass
+#undef tolua_function
 
 namespace {
 
 // Registry key of the weak-keyed table view -> owner.
 char gViewOwnersKey;
-
-// Set by the reader when it meets a dead handle; read and cleared by the call's check.
-bool gDeadArgument = false;
 
 // Function names already warned about (one warning each).
 std::unordered_set<std::string>& WarnedFunctions() {
@@ -27,8 +26,22 @@ std::unordered_set<std::string>& WarnedFunctions() {
 
 // "const T" -> "T" (a pointer into the name; the rest is the class name).
 const char* PlainType(const char* type) {
-    if (type && std::strncmp(type, "const ", 6) == 0) return type + 6;
+    if (type && type[0] == 'c' && std::strncmp(type, "const ", 6) == 0) return type + 6;
     return type;
+}
+
+bool IsUnicharType(const char* type) { return type[0] == 'u' && std::strcmp(type, kLuaBindingUnicharType) == 0; }
+
+// Whether tolua++'s name of a class (n characters, "T" or "const T") names the class
+// `type`. Compared in line: this runs for every object argument of every call.
+bool NamesClass(const char* name, size_t n, const char* type) {
+    if (n > 6 && std::memcmp(name, "const ", 6) == 0) {
+        name += 6;
+        n -= 6;
+    }
+    for (size_t i = 0; i < n; ++i)
+        if (type[i] != name[i]) return false;  // also stops at the end of a shorter type
+    return type[n] == 0;
 }
 
 // True when the class of the userdata at index is `type` or one of its registered
@@ -36,12 +49,13 @@ const char* PlainType(const char* type) {
 bool IsOfClass(lua_State* L, int index, const char* type) {
     if (!lua_getmetatable(L, index)) return false;
     lua_rawget(L, LUA_REGISTRYINDEX);  // the class name
-    const char* name = lua_tostring(L, -1);
+    size_t n = 0;
+    const char* name = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &n) : nullptr;
     if (!name) {
         lua_pop(L, 1);
         return false;
     }
-    if (std::strcmp(PlainType(name), type) == 0) {
+    if (NamesClass(name, n, type)) {
         lua_pop(L, 1);
         return true;
     }
@@ -62,32 +76,9 @@ bool IsOfClass(lua_State* L, int index, const char* type) {
     return found;
 }
 
-// Removes the handle of object from the cache of its class, so an object made later at
-// the same address gets a handle of its own. Stack: ... userdata (at index).
-void ForgetHandle(lua_State* L, int index, void* object) {
-    if (!lua_getmetatable(L, index)) return;
-    lua_pushliteral(L, "tolua_ubox");
-    lua_rawget(L, -2);
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushliteral(L, "tolua_ubox");
-        lua_rawget(L, LUA_REGISTRYINDEX);
-    }
-    if (lua_istable(L, -1)) {
-        lua_pushlightuserdata(L, object);
-        lua_rawget(L, -2);
-        const bool same = lua_rawequal(L, -1, index) != 0;
-        lua_pop(L, 1);
-        if (same) {
-            lua_pushlightuserdata(L, object);
-            lua_pushnil(L);
-            lua_rawset(L, -3);
-        }
-    }
-    lua_pop(L, 2);
-}
-
 }  // namespace
+
+bool gLuaBindingDeadArgument = false;
 
 void* operator new(size_t size, LuaBindingAllocTag) noexcept { return EngineAlloc(size); }
 void operator delete(void* block, LuaBindingAllocTag) noexcept { EngineFree(block); }
@@ -97,28 +88,31 @@ void* LuaBindingRawObject(lua_State* L) {
     return *static_cast<void**>(lua_touserdata(L, 1));
 }
 
-void* LuaBindingReader::operator()(lua_State* L, int index, const void* fallback) const {
-    if (lua_gettop(L) < index) return const_cast<void*>(fallback);
-    if (std::strcmp(PlainType(type), kLuaBindingUnicharType) == 0) {
+void* LuaBindingReader::Read(lua_State* L, int index, const void* fallback) const {
+    const char* plain = PlainType(type);
+    switch (lua_type(L, index)) {
+    case LUA_TUSERDATA:
+        // A live object of the class is the common case; a dead handle has no class.
+        if (IsOfClass(L, index, plain)) return *static_cast<void**>(lua_touserdata(L, index));
+        if (!IsUnicharType(plain) && LuaIsDeadHandle(L, index)) gLuaBindingDeadArgument = true;
+        return nullptr;
+    case LUA_TLIGHTUSERDATA:
         // A UTF-16 pointer is a light userdata; it reaches a native only as the start of
         // a live buffer of the host's registry.
-        if (lua_type(L, index) != LUA_TLIGHTUSERDATA) return nullptr;
+        if (!IsUnicharType(plain)) return nullptr;
         return const_cast<char16_t*>(CheckedLuaUnicodeBuffer(lua_touserdata(L, index)));
+    case LUA_TNONE:  // past the last argument
+        return const_cast<void*>(fallback);
+    default:
+        return nullptr;
     }
-    if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
-    // A live object of the class is the common case; a dead handle has no class.
-    if (IsOfClass(L, index, PlainType(type))) return *static_cast<void**>(lua_touserdata(L, index));
-    if (LuaIsDeadHandle(L, index)) gDeadArgument = true;
-    return nullptr;
 }
 
-bool LuaBindingRejected(lua_State* L, bool null, const char* functionName) {
-    const bool rejected = null || gDeadArgument;
-    gDeadArgument = false;
-    if (rejected && WarnedFunctions().insert(functionName).second)
+bool LuaBindingReject(const char* functionName) {
+    if (WarnedFunctions().insert(functionName).second)
         gLog.Warning(LogCategory::Script, "%s - called without a live object where one is needed; call ignored",
                      functionName);
-    return rejected;
+    return true;
 }
 
 void LuaBindingPushOwned(lua_State* L, void* object, const char* type) {
@@ -201,7 +195,28 @@ void LuaBindingDelete(lua_State* L, const char* functionName) {
         gLog.Warning(LogCategory::Script, "%s - the class has no collector; object kept", functionName);
         return;
     }
+    // The metatable is still on the stack.
+    if (TakeCachedLuaHandle(L, -1, object, 1)) lua_pop(L, 1);
     lua_pop(L, 1);
-    ForgetHandle(L, 1, object);
     *static_cast<void**>(lua_touserdata(L, 1)) = nullptr;
+}
+
+void LuaBindingClass(lua_State* L, const char* lname, const char* name, const char* base, lua_CFunction collector) {
+    tolua_cclass(L, lname, name, base, collector);
+    luaL_getmetatable(L, name);
+    InstallLuaClassIndexEvent(L, -1);
+    lua_pop(L, 1);
+    lua_pushliteral(L, "const ");
+    lua_pushstring(L, name);
+    lua_concat(L, 2);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    InstallLuaClassIndexEvent(L, -1);
+    lua_pop(L, 1);
+}
+
+void LuaBindingFunction(lua_State* L, const char* name, lua_CFunction function) {
+    lua_pushstring(L, name);
+    lua_pushvalue(L, -2);
+    lua_pushcclosure(L, function, 1);
+    lua_rawset(L, -3);
 }

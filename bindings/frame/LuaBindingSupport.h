@@ -17,6 +17,11 @@
 //   * results typed "const T" by pointer or reference are pushed as script-owned copies
 //     (LuaBindingPushCopy), nil when the allocation fails.
 //
+// The frame also keeps the bound call short: each registered function carries the table
+// of the class it belongs to, so an argument of exactly that class is recognised by its
+// metatable alone, and each class's lookup event finds a method with one raw read
+// (LuaClassIndexEvent).
+//
 // Threads: main thread only, like every script.
 #include <cstddef>
 #include <new>
@@ -24,6 +29,7 @@
 #include <type_traits>
 
 #include "core/Memory.h"
+#include "engine/script/LuaNumber.h"
 
 // ---- Engine allocation of script-owned objects ----
 
@@ -70,15 +76,43 @@ constexpr const char* kLuaBindingUnicharType = "unichar";
 using unichar = char16_t;
 
 // Reads the argument at index as an object of the class `type` (see above). fallback is
-// returned only when the argument is absent.
+// returned only when the argument is absent. With ownClass, `type` is the class of the
+// running function, registered through LuaBindingFunction: an object of exactly that
+// class is then recognised by its metatable alone, the function's first upvalue.
 struct LuaBindingReader {
     const char* type;
-    void* operator()(lua_State* L, int index, const void* fallback) const;
+    bool ownClass = false;
+
+    // In line: this runs for every object argument of every call.
+    void* operator()(lua_State* L, int index, const void* fallback) const {
+        if (ownClass && lua_getmetatable(L, index)) {
+            // A function without upvalues (a variable's getter) reads its first one as
+            // none, which equals no table. A script's table can carry a class's
+            // metatable too; it has no block.
+            const bool same = lua_rawequal(L, -1, lua_upvalueindex(1)) != 0;
+            lua_pop(L, 1);
+            void* block = same ? lua_touserdata(L, index) : nullptr;
+            if (block) return *static_cast<void**>(block);
+        }
+        return Read(L, index, fallback);
+    }
+    // Every other case: the class and its subclasses by name, dead handles, text pointers.
+    void* Read(lua_State* L, int index, const void* fallback) const;
 };
+
+// Set by the reader when it meets a dead handle; read and cleared by the call's check.
+extern bool gLuaBindingDeadArgument;
+
+// Rejects (see LuaBindingRejected) with its one warning per function name.
+bool LuaBindingReject(const char* functionName);
 
 // True (and the call must return 0) when null is set or a dead handle was read since the
 // last check; clears the dead-handle mark either way.
-bool LuaBindingRejected(lua_State* L, bool null, const char* functionName);
+inline bool LuaBindingRejected(lua_State*, bool null, const char* functionName) {
+    if (!null && !gLuaBindingDeadArgument) return false;
+    gLuaBindingDeadArgument = false;
+    return LuaBindingReject(functionName);
+}
 
 // ---- Pushing results ----
 
@@ -107,5 +141,22 @@ void LuaBindingKeepOwner(lua_State* L, int index, int ownerIndex);
 // `delete`: runs the collector of the object at position 1 now and kills its handle.
 void LuaBindingDelete(lua_State* L, const char* functionName);
 
-// The generated code registers owned values through the guarded form.
+// A function registration (tolua_function) into the table on the top of the stack (a
+// class's metatable or a module), which the function keeps as its first upvalue.
+void LuaBindingFunction(lua_State* L, const char* name, lua_CFunction function);
+
+// A class registration (tolua_cclass) that also gives the class and its "const" form the
+// bindings' lookup event (LuaHandleGuards.h).
+void LuaBindingClass(lua_State* L, const char* lname, const char* name, const char* base, lua_CFunction collector);
+
+// The generated code registers owned values through the guarded form, and its classes
+// and functions through LuaBindingClass and LuaBindingFunction.
 #define tolua_register_gc LuaBindingRegisterGc
+#define tolua_cclass LuaBindingClass
+#define tolua_function LuaBindingFunction
+
+// The number push of the package shim (LuaPackageShim.h), with its float rule, in line:
+// every number result of every call goes through it.
+inline void LuaBindingPushNumber(lua_State* L, lua_Number value) { lua_pushnumber(L, ScriptPushValue(value)); }
+#undef tolua_pushnumber
+#define tolua_pushnumber LuaBindingPushNumber

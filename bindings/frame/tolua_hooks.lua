@@ -23,12 +23,20 @@ local function reader(t)
   return 'LuaBindingReader{"' .. strip_const(t) .. '"}'
 end
 
-function get_to_function(t)
-  return reader(t)
-end
-
 -- The function whose code is being written, while classFunction.supcode runs.
 local current_function = nil
+
+-- An argument of the class the function is registered in (self, most often) is first
+-- tested against that class's table, which the registered function carries
+-- (LuaBindingFunction).
+function get_to_function(t)
+  local f = current_function
+  local class = f and f.parent and f.parent.classtype == 'class' and f.parent.type
+  if class and strip_const(t) == class then
+    return 'LuaBindingReader{"' .. class .. '", true}'
+  end
+  return reader(t)
+end
 
 function get_push_function(t)
   if type(t) ~= 'string' then return 'LuaBindingPushObject' end

@@ -10,6 +10,20 @@ namespace {
 char gDeadMetatableKey;
 char gDeadNamesKey;
 
+// tolua++'s own lookup event of class metatables (a static function of its library, the
+// same for every state).
+lua_CFunction gToluaClassIndex = nullptr;
+
+// True when Lua's conversion of a string to a number (strtod after blanks, which also
+// reads "inf", "nan" and signs) certainly fails: the name starts with a letter that
+// begins no number word, or with an underscore.
+bool CannotBeNumber(const char* name) {
+    const char c = name[0];
+    if (c == '_') return true;
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+    return c != 'i' && c != 'I' && c != 'n' && c != 'N';
+}
+
 // Pushes the class name of the dead handle at index (a string, or nil).
 void PushDeadName(lua_State* L, int index) {
     lua_pushlightuserdata(L, &gDeadNamesKey);
@@ -84,6 +98,70 @@ const char* LuaDeadHandleClass(lua_State* L, int index) {
     const char* name = lua_tostring(L, -1);  // the weak table keeps the string alive
     lua_pop(L, 1);
     return name;
+}
+
+bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex) {
+    if (!lua_istable(L, metatableIndex)) return false;
+    if (metatableIndex < 0 && metatableIndex > LUA_REGISTRYINDEX) metatableIndex = lua_gettop(L) + metatableIndex + 1;
+    if (handleIndex < 0 && handleIndex > LUA_REGISTRYINDEX) handleIndex = lua_gettop(L) + handleIndex + 1;
+    lua_pushliteral(L, "tolua_ubox");
+    lua_rawget(L, metatableIndex);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_pushliteral(L, "tolua_ubox");
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        if (!lua_istable(L, -1)) {
+            lua_pop(L, 1);
+            return false;
+        }
+    }
+    lua_pushlightuserdata(L, object);
+    lua_rawget(L, -2);  // cache handle
+    const bool take = lua_type(L, -1) == LUA_TUSERDATA && (handleIndex == 0 || lua_rawequal(L, -1, handleIndex));
+    if (!take) {
+        lua_pop(L, 2);
+        return false;
+    }
+    lua_pushlightuserdata(L, object);
+    lua_pushnil(L);
+    lua_rawset(L, -4);
+    lua_remove(L, -2);  // handle
+    return true;
+}
+
+int LuaClassIndexEvent(lua_State* L) {
+    // Stack: object key; the first upvalue is the class metatable. Every API call counts
+    // here: this runs for every method call.
+    if (lua_type(L, 2) == LUA_TSTRING && CannotBeNumber(lua_tostring(L, 2))) {
+        lua_getfenv(L, 1);  // only a userdata without a peer has the registry here
+        if (lua_rawequal(L, -1, LUA_REGISTRYINDEX)) {
+            lua_pushvalue(L, 2);
+            lua_rawget(L, lua_upvalueindex(1));
+            if (!lua_isnil(L, -1)) return 1;
+        }
+        lua_settop(L, 2);
+    }
+    if (!gToluaClassIndex) {
+        lua_pushnil(L);
+        return 1;
+    }
+    return gToluaClassIndex(L);
+}
+
+void InstallLuaClassIndexEvent(lua_State* L, int metatableIndex) {
+    if (!lua_istable(L, metatableIndex)) return;
+    if (metatableIndex < 0 && metatableIndex > LUA_REGISTRYINDEX) metatableIndex = lua_gettop(L) + metatableIndex + 1;
+    lua_pushliteral(L, "__index");
+    lua_rawget(L, metatableIndex);
+    const lua_CFunction current = lua_tocfunction(L, -1);
+    lua_pop(L, 1);
+    if (!current || current == &LuaClassIndexEvent) return;
+    if (!gToluaClassIndex) gToluaClassIndex = current;
+    if (current != gToluaClassIndex) return;  // a class with a lookup of its own
+    lua_pushliteral(L, "__index");
+    lua_pushvalue(L, metatableIndex);
+    lua_pushcclosure(L, &LuaClassIndexEvent, 1);
+    lua_rawset(L, metatableIndex);
 }
 
 int LuaReadOnlyAssignmentError(lua_State* L, const char* name) {

@@ -1,6 +1,7 @@
 #pragma once
 // Guards of the script boundary that every binding package relies on: handles of dead
-// engine objects and assignments to read-only bound variables.
+// engine objects and assignments to read-only bound variables; and the lookup event of
+// bound classes.
 //
 // A dead handle is the userdata that once held an engine object the engine has since
 // destroyed (LuaWrapper::InvalidateObject). It keeps no object (its pointer is null) and
@@ -20,6 +21,25 @@ void MarkDeadLuaHandle(lua_State* L, int index, const char* className);
 bool LuaIsDeadHandle(lua_State* L, int index);
 // The class name a dead handle was made with; null for anything else.
 const char* LuaDeadHandleClass(lua_State* L, int index);
+
+// tolua++ caches each object's handle in a table keyed by the object's address
+// ("tolua_ubox": the one of the class hierarchy, held in its metatable, else the
+// state's). Takes the handle of object out of the cache of the class whose metatable is
+// at metatableIndex, so an object later made at the same address gets a handle of its
+// own; with handleIndex nonzero, only when the cached handle is the value at that index.
+// Pushes the handle taken and returns true; pushes nothing and returns false otherwise.
+bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex = 0);
+
+// The lookup event (__index) the binding packages give their classes in place of
+// tolua++'s. A name that cannot read as a number, looked up on an object without a peer
+// table, is first read raw from the class table (the event's upvalue), where tolua++
+// finds methods and constants too; anything else, or a name the class table lacks, goes
+// to tolua++'s event, which also tries each name as a number first (a strtod per call)
+// and then walks the bases. So both give the same answer for an object of the class.
+// InstallLuaClassIndexEvent puts it on the class metatable at index when that one has
+// tolua++'s event.
+int LuaClassIndexEvent(lua_State* L);
+void InstallLuaClassIndexEvent(lua_State* L, int metatableIndex);
 
 // Raises the script error "attempt to assign to read-only variable '<name>'" (does not
 // return).

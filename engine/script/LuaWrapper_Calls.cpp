@@ -105,31 +105,16 @@ int RegisterClassBody(lua_State* L, R* r) {
     return 0;
 }
 
-// The handle of an object lives in the ubox table of its class hierarchy, keyed by the
-// object's address (tolua++'s layout). The handle keeps a null object and becomes a dead
-// handle (LuaHandleGuards.h), so neither a script nor a binding can reach the freed
-// object through it, and the cache forgets the address for an object made there later.
+// The handle keeps a null object and becomes a dead handle (LuaHandleGuards.h), so
+// neither a script nor a binding can reach the freed object through it, and tolua++'s
+// cache forgets the address for an object made there later.
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
     if (!KnownClass(L, r->className)) return 0;
     luaL_getmetatable(L, r->className);
-    lua_pushliteral(L, "tolua_ubox");
-    lua_rawget(L, -2);
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        lua_pushliteral(L, "tolua_ubox");
-        lua_rawget(L, LUA_REGISTRYINDEX);
-        if (!lua_istable(L, -1)) return 0;
-    }
-    lua_pushlightuserdata(L, r->object);
-    lua_rawget(L, -2);
-    if (lua_type(L, -1) != LUA_TUSERDATA) return 0;
+    if (!TakeCachedLuaHandle(L, -1, r->object)) return 0;
     *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
     MarkDeadLuaHandle(L, -1, r->className);
-    lua_pop(L, 1);
-    lua_pushlightuserdata(L, r->object);
-    lua_pushnil(L);
-    lua_rawset(L, -3);
     return 0;
 }
 
@@ -325,8 +310,8 @@ LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const
 
 // The common case without a protected host call: the names were met before, the object
 // already has its handle under exactly this class, with no fields of its own, the
-// class's lookup event is tolua++'s, and the class table itself holds the method as a
-// function. Only raw reads of existing values, so no script code runs and nothing is
+// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent), and the class
+// table itself holds the method as a function. Only raw reads of existing values, so no script code runs and nothing is
 // allocated; the result is what the protected lookup would find. Otherwise the stack is
 // left as it was and false is returned.
 bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
@@ -356,7 +341,8 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
             direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
             lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
             lua_rawget(L, table);
-            direct = direct && lua_tocfunction(L, -1) == classIndexEvent;
+            const lua_CFunction event = lua_tocfunction(L, -1);
+            direct = direct && (event == classIndexEvent || event == &LuaClassIndexEvent);
             lua_pop(L, 3);
         }
     }

@@ -2,18 +2,12 @@
 // The binding frame through a generated test package (frame_cases.pkg): argument
 // reading, rejected calls, ownership of script-owned values and their collectors, copies
 // of const results, reference results and overloads.
-#include <gtest/gtest.h>
-
-#include <lua.hpp>
-#include <string>
-
+#include "BindingsFixture.h"
 #include "FrameCases.h"
+#include "bindings/frame/LuaBindingSupport.h"
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaUnicodeRegistry.h"
 #include "engine/script/LuaUnicodeString.h"
-#include "engine/script/LuaWrapper.h"
-#include "bindings/frame/LuaBindingSupport.h"
-#include "support/CaptureLogSink.h"
 
 int tolua_frame_cases_open(lua_State* L);
 
@@ -42,47 +36,25 @@ const char16_t* FrameTextPointer(LuaUnicodeString* text) { return text ? text->G
 
 namespace {
 
-class BindingFrameTest : public testing::Test {
+class BindingFrameTest : public BindingsTest {
 protected:
     static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_frame_cases_open); }
     void SetUp() override {
-        sink.Attach();
         gObject = new FrameObject();
         gObject->tag = 7;
         gChild = new FrameChild();
         gChild->tag = 9;
-        gLua.Init();
-        ASSERT_NE(gLua.GetState(), nullptr);
-        LuaWrapper::ResetErrorCounter();
+        BindingsTest::SetUp();
         valuesAtStart = FrameValue::live;
     }
     void TearDown() override {
-        gLua.Close();
+        BindingsTest::TearDown();
         if (gObject) gObject->Destroy();
         if (gChild) gChild->Destroy();
         gObject = nullptr;
         gChild = nullptr;
         EXPECT_EQ(FrameValue::live, valuesAtStart) << "every script-owned value went through its collector";
         EXPECT_EQ(FrameObject::live, 0);
-        sink.Detach();
-    }
-    lua_State* L() const { return gLua.GetState(); }
-    // tostring of the expression, or "<error: message>".
-    std::string Eval(const std::string& expression) {
-        const std::string chunk = "return tostring(" + expression + ")";
-        if (luaL_loadstring(L(), chunk.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
-            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
-            lua_pop(L(), 1);
-            return message;
-        }
-        std::string value = lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-        return value;
-    }
-    void Run(const std::string& chunk) {
-        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
-        ADD_FAILURE() << chunk << ": " << lua_tostring(L(), -1);
-        lua_pop(L(), 1);
     }
     int Count(const std::string& fragment) {
         int n = 0;
@@ -90,7 +62,6 @@ protected:
         return n;
     }
 
-    CaptureLogSink sink;
     int valuesAtStart = 0;
 };
 
@@ -202,6 +173,42 @@ TEST_F(BindingFrameTest, ReferenceResultsOverloadsAndNumbers) {
     EXPECT_EQ(Eval("v:TakeInt(-7.9)"), "-7");
     EXPECT_EQ(Eval("select('#', v:Scale('x'))"), "0");
     EXPECT_EQ(Eval("v.a .. ' ' .. v.b"), "0 -0") << "a string for a number reads as 0";
+}
+
+}  // namespace
+
+namespace {
+
+// The classes' lookup event against tolua++'s own (the one every class had before), over
+// objects with and without peers, inherited names, variables, constants and names that
+// read as numbers.
+TEST_F(BindingFrameTest, LookupsOnObjectsAnswerAsToluasOwnEvent) {
+    luaL_getmetatable(L(), "tolua_commonclass");
+    lua_getfield(L(), -1, "__index");
+    lua_setglobal(L(), "ToluaIndex");
+    lua_pop(L(), 1);
+    Run("v = FrameValue:Instance(1, 2) o = GetFrameObject() c = GetFrameChild() p = FrameValue:Instance(3, 4) "
+        "tolua.setpeer(p, {Sum = 'peer', extra = 5}) "
+        "function Same(x, k) local a, b = x[k], ToluaIndex(x, k) "
+        "  if type(a) == 'userdata' and type(b) == 'userdata' then return a.a == b.a and a.b == b.b end "
+        "  return rawequal(a, b) end");
+    EXPECT_NE(Eval("getmetatable(v).__index"), Eval("ToluaIndex")) << "the classes have the bindings' event";
+    const char* const kLookups[] = {
+        "v, 'Sum'", "v, 'a'", "v, 'b'", "v, 'ORIGIN'", "v, 'Nothing'", "v, '_x'", "v, 'new'", "v, 1", "v, '1'",
+        "v, 'inf'", "v, 'nan'", "v, ' 2'", "v, '0x10'", "p, 'Sum'", "p, 'extra'", "p, 'Scale'", "o, 'Link'",
+        "c, 'Link'", "c, 'Nothing'",
+    };
+    for (const char* lookup : kLookups) EXPECT_EQ(Eval(std::string("Same(") + lookup + ")"), "true") << lookup;
+    EXPECT_EQ(Eval("p.Sum .. ' ' .. v:Sum() .. ' ' .. c:Link(o)"), "peer 3 7");
+}
+
+// A script's table can carry a class's metatable (the class table is that metatable);
+// it is not an object of the class, and reading it must not take it for one.
+TEST_F(BindingFrameTest, TablesWithAClassMetatableAreNoObjects) {
+    Run("t = setmetatable({}, FrameValue) u = setmetatable({}, FrameObject) o = GetFrameObject()");
+    for (const char* call : {"FrameValue.Sum(t)", "FrameValue.Dot(FrameValue(), t)", "FrameObject.Link(u, o)"})
+        EXPECT_EQ(Eval(std::string("select('#', ") + call + ")"), "0") << call;
+    EXPECT_EQ(Eval("o:Link(u)"), "-1");
 }
 
 }  // namespace

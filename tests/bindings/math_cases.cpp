@@ -1,53 +1,22 @@
 // test-sanitize: address
 // Vector through the maths package: the forms of each name, the binding arithmetic, the
 // constants as copies, the index rule and the float boundary.
-#include <gtest/gtest.h>
-
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <limits>
-#include <cmath>
-#include <lua.hpp>
 #include <random>
 #include <sstream>
 #include <vector>
-#include <string>
 
+#include "BindingsFixture.h"
 #include "core/math/Quaternion.h"
 #include "core/math/Vector.h"
-#include "engine/script/LuaWrapper.h"
-#include "support/CaptureLogSink.h"
 
 namespace {
 
-class MathPackageTest : public testing::Test {
+class MathPackageTest : public BindingsTest {
 protected:
-    void SetUp() override {
-        sink.Attach();
-        gLua.Init();
-        ASSERT_NE(gLua.GetState(), nullptr);
-    }
-    void TearDown() override {
-        gLua.Close();
-        sink.Detach();
-    }
-    lua_State* L() const { return gLua.GetState(); }
-    // The values the chunk returns, as "%.9g" numbers (other values by tostring), joined
-    // by blanks; "<error: message>" when it fails.
-    std::string Values(const std::string& chunk) {
-        const std::string code = "local r = {(function() " + chunk +
-                                 " end)()} for i, v in ipairs(r) do r[i] = type(v) == 'number' and "
-                                 "string.format('%.9g', v) or tostring(v) end return table.concat(r, ' ')";
-        if (luaL_loadstring(L(), code.c_str()) != 0 || lua_pcall(L(), 0, 1, 0) != 0) {
-            std::string message = std::string("<error: ") + lua_tostring(L(), -1) + ">";
-            lua_pop(L(), 1);
-            return message;
-        }
-        std::string value = lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-        return value;
-    }
-
     // The Quaternion the expression gives (scripts see no components), or NaNs.
     Quaternion QuaternionOf(const std::string& expression) {
         const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -61,14 +30,6 @@ protected:
         lua_pop(L(), 1);
         return q;
     }
-
-    void Run(const std::string& chunk) {
-        if (luaL_loadstring(L(), chunk.c_str()) == 0 && lua_pcall(L(), 0, 0, 0) == 0) return;
-        ADD_FAILURE() << lua_tostring(L(), -1);
-        lua_pop(L(), 1);
-    }
-
-    CaptureLogSink sink;
 };
 
 std::string Text(const Quaternion& q) {
@@ -222,27 +183,45 @@ std::vector<double> Numbers(const std::string& line) {
     return out;
 }
 
+// M(...): the matrix of 16 numbers, row by row.
+constexpr const char* kMatrixOfNumbers =
+    "function M(...) local a = {...} return Matrix:Instance(Vector:Instance(a[1], a[2], a[3], a[4]), "
+    "Vector:Instance(a[5], a[6], a[7], a[8]), Vector:Instance(a[9], a[10], a[11], a[12]), "
+    "Vector:Instance(a[13], a[14], a[15], a[16])) end ";
+
+std::string Number(float f) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", f);
+    return text;
+}
+
+// Equal within float tolerance, relative to the larger of 1 and the expected value.
+bool Close(const std::vector<double>& got, const std::vector<double>& want) {
+    bool close = got.size() == want.size();
+    for (size_t k = 0; close && k < got.size(); ++k)
+        close = std::abs(got[k] - want[k]) <= 2e-4 * std::max(1.0, std::abs(want[k]));
+    return close;
+}
+
 // 1,000 seeded cases of the matrix, plane and box operations, through the package and
 // through numpy.
 TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
     std::mt19937 random(20261209);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    auto number = [](float f) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.9g", f);
-        return std::string(text);
-    };
-    const char* const kKinds[] = {"inverse",     "det",     "transform", "lookat",      "inverselookat",
-                                  "perspective", "project", "reflect",   "boxtransform"};
+    const char* const kKinds[] = {"inverse",       "det",         "transform", "homogen", "transform3d", "lookat",
+                                  "inverselookat", "perspective", "project",   "reflect", "boxtransform"};
+    constexpr int kKindCount = sizeof kKinds / sizeof kKinds[0];
     std::string input;
     std::vector<std::string> kinds;
     std::vector<std::string> lua;
     for (int i = 0; i < 1000; ++i) {
-        const std::string kind = kKinds[i % 9];
+        const std::string kind = kKinds[i % kKindCount];
         std::vector<float> n;
-        if (kind == "inverse" || kind == "det" || kind == "transform") {
+        if (kind == "inverse" || kind == "det" || kind.find("transform") == 0 || kind == "homogen") {
             for (int k = 0; k < 16; ++k) n.push_back(unit(random) + (k % 5 == 0 ? 3.0f : 0.0f));  // well conditioned
-            if (kind == "transform")
+            if (kind == "homogen")  // w stays well away from 0 after the transform
+                n.insert(n.end(), {unit(random), unit(random), unit(random), 5 + unit(random)});
+            else if (kind != "inverse" && kind != "det")
                 for (int k = 0; k < 4; ++k) n.push_back(unit(random) * 10);
         } else if (kind == "project" || kind == "reflect") {
             for (int k = 0; k < 4; ++k) n.push_back(unit(random) * 10);
@@ -264,8 +243,8 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
         }
         std::string args, words = kind;
         for (size_t k = 0; k < n.size(); ++k) {
-            args += (k ? ", " : "") + number(n[k]);
-            words += " " + number(n[k]);
+            args += (k ? ", " : "") + Number(n[k]);
+            words += " " + Number(n[k]);
         }
         input += words + "\n";
         kinds.push_back(kind);
@@ -276,13 +255,15 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
 
     Run("function Rows(m) local r = {} for i = 0, 3 do local v = m.v[i] "
         "r[#r + 1] = string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end return table.concat(r, ' ') end "
-        "function M(...) local a = {...} return Matrix:Instance(Vector:Instance(a[1], a[2], a[3], a[4]), "
-        "Vector:Instance(a[5], a[6], a[7], a[8]), Vector:Instance(a[9], a[10], a[11], a[12]), "
-        "Vector:Instance(a[13], a[14], a[15], a[16])) end "
+        + std::string(kMatrixOfNumbers) +
         "function inverse(...) local m = M(...) m:Inverse() return Rows(m) end "
         "function det(...) return string.format('%.9g', M(...):Det()) end "
         "function transform(...) local a = {...} local v = Vector:Instance(a[17], a[18], a[19], a[20]) "
         "v:Transform(M(...)) return string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end "
+        "function homogen(...) local a = {...} local v = Vector:Instance(a[17], a[18], a[19], a[20]) "
+        "v:TransformHomogen(M(...)) return string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end "
+        "function transform3d(...) local a = {...} local v = Vector:Instance(a[17], a[18], a[19], a[20]) "
+        "v:Transform3D(M(...)) return string.format('%.9g %.9g %.9g %.9g', v.x, v.y, v.z, v.w) end "
         "local function V(a, i) return Vector:Instance(a[i], a[i + 1], a[i + 2], 0) end "
         "function lookat(...) local a = {...} local m = Matrix:Instance() m:LoadLookAtLH(V(a, 1), V(a, 4), V(a, 7)) "
         "return Rows(m) end "
@@ -302,14 +283,90 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
     int failures = 0;
     for (size_t i = 0; i < kinds.size() && failures < 5; ++i) {
         const std::vector<double> got = Numbers(Values("return " + kinds[i] + "(" + lua[i] + ")"));
-        const std::vector<double> want = Numbers(expected[i]);
-        bool close = got.size() == want.size();
-        for (size_t k = 0; close && k < got.size(); ++k)
-            close = std::abs(got[k] - want[k]) <= 2e-4 * std::max(1.0, std::abs(want[k]));
-        if (!close) {
+        if (!Close(got, Numbers(expected[i]))) {
             ++failures;
             ADD_FAILURE() << kinds[i] << "(" << lua[i] << ")\n package: " << Values("return " + kinds[i] + "(" + lua[i] + ")")
                           << "\n numpy:   " << expected[i];
+        }
+    }
+}
+
+// 1,000 seeded cases each of Slerp (arbitrary pairs, pairs of opposite sign, near and
+// exactly parallel pairs) and of Decompose (matrices numpy composes from a scale, with a
+// mirrored z in a quarter of the cases, three rotations and a translation), through the
+// package and through numpy.
+TEST_F(MathPackageTest, SlerpAndDecomposeAgreeWithNumpy) {
+    std::mt19937 random(20261210);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
+    auto unitQuaternion = [&](const float* near, float spread) {
+        float q[4], length = 0;
+        for (int k = 0; k < 4; ++k) {
+            q[k] = (near ? near[k] : 0.0f) + spread * unit(random);
+            length += q[k] * q[k];
+        }
+        const float scale = 1.0f / std::sqrt(length);
+        return std::vector<float>{q[0] * scale, q[1] * scale, q[2] * scale, q[3] * scale};
+    };
+    std::string input;
+    std::vector<std::vector<float>> cases;
+    for (int i = 0; i < 2000; ++i) {
+        std::vector<float> n;
+        if (i % 2 == 0) {
+            const int mode = i / 2 % 4;  // arbitrary, opposite sign, near parallel, near opposite
+            const std::vector<float> a = unitQuaternion(nullptr, 1);
+            std::vector<float> b = mode < 2 ? unitQuaternion(nullptr, 1)
+                                            : unitQuaternion(a.data(), i / 8 % 5 == 0 ? 0.0f : 0.01f * fraction(random));
+            const float dot = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
+            if ((mode == 1 && dot > 0) || mode == 3)
+                for (float& c : b) c = -c;
+            n = a;
+            n.insert(n.end(), b.begin(), b.end());
+            n.push_back(fraction(random));
+            input += "slerp";
+        } else {
+            for (int k = 0; k < 3; ++k) n.push_back(50 * unit(random));
+            n.push_back(1 + 358 * fraction(random));
+            n.push_back((1 + 79 * fraction(random)) * (unit(random) < 0 ? -1 : 1));  // away from the poles
+            n.push_back(1 + 358 * fraction(random));
+            for (int k = 0; k < 3; ++k) n.push_back(0.3f + 2.7f * fraction(random));
+            if (i % 8 == 1) n.back() = -n.back();
+            input += "decompose";
+        }
+        for (float f : n) input += " " + Number(f);
+        input += "\n";
+        cases.push_back(n);
+    }
+    const std::vector<std::string> expected = NumpyAnswers(input);
+    ASSERT_EQ(expected.size(), cases.size());
+
+    Run(std::string(kMatrixOfNumbers) +
+        "function decompose(...) local t, r, s = Vector:Instance(), Vector:Instance(), Vector:Instance() "
+        "M(...):Decompose(t, r, s) "
+        "return string.format(string.rep('%.9g ', 9), t.x, t.y, t.z, r.x, r.y, r.z, s.x, s.y, s.z) end "
+        "function slerp(ax, ay, az, aw, bx, by, bz, bw, t) local q = Quaternion:Instance() "
+        "q:Slerp(Quaternion:Instance(ax, ay, az, aw), Quaternion:Instance(bx, by, bz, bw), t) return q end");
+    int failures = 0;
+    for (size_t i = 0; i < cases.size() && failures < 5; ++i) {
+        std::vector<double> want = Numbers(expected[i]);
+        std::string call;
+        for (float f : cases[i]) call += (call.empty() ? "" : ", ") + Number(f);
+        std::string got;
+        if (i % 2 == 0) {
+            call = "slerp(" + call + ")";
+            const Quaternion q = QuaternionOf(call);
+            got = Number(q.x) + " " + Number(q.y) + " " + Number(q.z) + " " + Number(q.w);
+        } else {
+            // The package is given the matrix numpy composed.
+            call.clear();
+            for (size_t k = 0; k < 16 && k < want.size(); ++k) call += (k ? ", " : "") + Number(float(want[k]));
+            call = "decompose(" + call + ")";
+            want.erase(want.begin(), want.begin() + std::min<size_t>(16, want.size()));
+            got = Values("return " + call);
+        }
+        if (!Close(Numbers(got), want)) {
+            ++failures;
+            ADD_FAILURE() << call << "\n package: " << got << "\n numpy:   " << expected[i];
         }
     }
 }

@@ -23,15 +23,39 @@ def look_at(eye, target, up):
     return m
 
 
+def rotation(axis, degrees):
+    """The left-handed rotation of row vectors about one axis (0 x, 1 y, 2 z)."""
+    a = np.radians(degrees)
+    c, s = np.cos(a), np.sin(a)
+    i, j = [(1, 2), (2, 0), (0, 1)][axis]
+    m = np.identity(3)
+    m[i, i], m[i, j], m[j, i], m[j, j] = c, s, -s, c
+    return m
+
+
+def slerp(a, b, t):
+    """Spherical interpolation along the shorter arc between the rotations a and b."""
+    d = a.dot(b)
+    if d < 0:
+        b, d = -b, -d
+    theta = np.arccos(min(d, 1.0))
+    if theta < 1e-6:  # the limit of the weights below as theta goes to 0
+        return (1 - t) * a + t * b
+    return (np.sin((1 - t) * theta) * a + np.sin(t * theta) * b) / np.sin(theta)
+
+
 def answer(kind, n):
-    if kind in ('inverse', 'det', 'transform'):
+    if kind in ('inverse', 'det', 'transform', 'homogen', 'transform3d'):
         m = np.array(n[:16], dtype=np.float32).astype(np.float64).reshape(4, 4)
         if kind == 'inverse':
             return np.linalg.inv(m).flatten()
         if kind == 'det':
             return [np.linalg.det(m)]
         v = np.array(n[16:20], dtype=np.float32).astype(np.float64)
-        return v.dot(m)  # a row vector times the matrix
+        if kind == 'transform3d':  # a point: w taken as 1
+            v[3] = 1
+        r = v.dot(m)  # a row vector times the matrix
+        return r / r[3] if kind == 'homogen' else r
     p = np.array(n, dtype=np.float32).astype(np.float64)
     if kind == 'lookat':
         return look_at(p[0:3], p[3:6], p[6:9]).flatten()
@@ -54,6 +78,15 @@ def answer(kind, n):
         corners = [np.array([x, y, z, 1.0]).dot(m)[0:3] for x in (mn[0], mx[0]) for y in (mn[1], mx[1])
                    for z in (mn[2], mx[2])]
         return list(np.min(corners, axis=0)) + list(np.max(corners, axis=0))
+    if kind == 'slerp':
+        return slerp(p[0:4], p[4:8], p[8])
+    if kind == 'decompose':  # the matrix of scale, then x, y, z rotations, then translation,
+        # followed by what taking it apart gives back: translation, angles in 0..360, scale
+        t, angles, scale = p[0:3], p[3:6], p[6:9]
+        m = np.identity(4)
+        m[0:3, 0:3] = np.diag(scale) @ rotation(0, angles[0]) @ rotation(1, angles[1]) @ rotation(2, angles[2])
+        m[3, 0:3] = t
+        return list(m.flatten()) + list(t) + [a % 360 for a in angles] + list(scale)
     raise ValueError(kind)
 
 
