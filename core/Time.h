@@ -41,6 +41,8 @@ public:
     static Time FromSeconds(double seconds);
     static Time FromFloatSeconds(float seconds);
     double ToSeconds() const;
+    // (this - other) in seconds.
+    double ElapsedTime(const Time& other) const { return Time(ticks - other.ticks).ToSeconds(); }
     double ToMilliseconds() const;
     int64_t ToMicroseconds() const;
     // One message through Log::Print: "%s %.6f" with a label, "%.6f" without.

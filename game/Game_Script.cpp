@@ -38,6 +38,37 @@ void Game::SetUserPause(bool pause) {
     for (GameTimer* timer : {&gameTimer, &gameplayTimer, &smoothGameTimer, &smoothGameplayTimer}) timer->Pause(pause);
 }
 
+bool Game::IsFinalBuild() {
+#ifdef NDEBUG
+    return true;
+#else
+    return false;
+#endif
+}
+
+void Game::Pause(bool pause) {
+    gameTimer.Pause(pause);
+    smoothGameTimer.Pause(pause);
+}
+
+void Game::PauseGameplay(bool pause) {
+    gameplayTimer.Pause(pause);
+    smoothGameplayTimer.Pause(pause);
+}
+
+void Game::DisablePause(bool disable) {
+    for (GameTimer* timer : {&gameTimer, &gameplayTimer, &smoothGameTimer, &smoothGameplayTimer})
+        timer->DisablePause(disable);
+}
+
+float Game::GetScreenAspect() const {
+    return clientHeight ? static_cast<float>(clientWidth) / static_cast<float>(clientHeight) : 1.0f;
+}
+
+void Game::EnableMouseTapEmulation(bool enable) {
+    if (inputManager) inputManager->EnableMouseTapEmulation(enable);
+}
+
 void Game::EvictTemporaryLoadingScreenResources() {
     gResourceManager.PostEvictResources(kEvictAllTypes, false, kTemporaryLoadingScreenFlag,
                                         kTemporaryLoadingScreenFlag);

@@ -88,6 +88,9 @@ public:
     // element's corners (transformed by the matrix) into A at half size, blurs it the
     // given number of times (at most 64) and returns A's texture with the
     // texture-coordinate scale and offset (x, y) under which the element reads it.
+    // Whether a frame copies again is asked of gPostprocessManager at the frame's first
+    // blur (a frame being one PostProcess run); a frame that does not copy returns A with
+    // the last copy's scale and offset.
     const DeviceObjectHandle* BlurScreenQuad(Vector* scale, Vector* offset, const Matrix& transform,
                                              const Vector corners[4], float sigma, uint32_t iterations);
 
@@ -140,4 +143,9 @@ private:
     Matrix cameraInverse = Matrix::IDENTITY;
     Vector cameraPosition{0, 0, 0, 1};
     RenderTargetId outputTarget = TARGET_LIGHT_1;
+    // The UI blur's frame (the PostProcess count it was decided for), its decision and
+    // the last copy's texture-coordinate scale and offset.
+    uint32_t blurFrame = 0;
+    bool blurDecided = false, blurRedo = true, blurCopied = false;
+    Vector blurScale{1, 1, 0, 0}, blurOffset{0, 0, 0, 0};
 };

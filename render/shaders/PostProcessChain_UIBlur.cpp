@@ -7,12 +7,16 @@
 // texture-coordinate scale and offset: u across the panel's own (unclamped) rectangle
 // then lands on the copied part of A. The bound target, its flags and viewport are bound
 // again before returning, so the panel draws where it was meant to.
+//
+// Scripts may switch the per-frame copy off (PostprocessManager); the frames that do not
+// copy hand back A with the scale and offset of the last copy.
 #include <algorithm>
 #include <cmath>
 
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/shaders/PostProcessChain.h"
+#include "render/shaders/PostprocessManager.h"
 
 using namespace gfx;
 
@@ -37,6 +41,16 @@ const DeviceObjectHandle* PostProcessChain::BlurScreenQuad(Vector* scale, Vector
     Device* device = r.Device();
     if (!device || !a.surface || !b.surface) return a.texture;
     Surface* bound = nullptr;
+    if (!blurDecided || blurFrame != postProcessCount) {
+        blurDecided = true;
+        blurFrame = postProcessCount;
+        blurRedo = gPostprocessManager.TakeBlurRefresh();
+    }
+    if (!blurRedo && blurCopied) {
+        if (scale) *scale = blurScale;
+        if (offset) *offset = blurOffset;
+        return a.texture;
+    }
     if (Failed(device->GetRenderTarget(0, &bound)) || !bound) return a.texture;
     SurfaceDesc boundDesc{}, aDesc{};
     bound->GetDesc(&boundDesc);
@@ -90,9 +104,11 @@ const DeviceObjectHandle* PostProcessChain::BlurScreenQuad(Vector* scale, Vector
             for (uint32_t i = 0; i < n; ++i) GaussBlur(a.surface, a.texture, b.surface, b.texture, cw, ch, sigma, 1.0f);
             const float sx = static_cast<float>(cw) / (static_cast<float>(x1 - x0) * static_cast<float>(aDesc.width));
             const float sy = static_cast<float>(ch) / (static_cast<float>(y1 - y0) * static_cast<float>(aDesc.height));
-            if (scale) *scale = Vector((right - left) * sx, (bottom - top) * sy, 0.0f, 0.0f);
-            if (offset)
-                *offset = Vector((left - static_cast<float>(x0)) * sx, (top - static_cast<float>(y0)) * sy, 0.0f, 0.0f);
+            blurScale = Vector((right - left) * sx, (bottom - top) * sy, 0.0f, 0.0f);
+            blurOffset = Vector((left - static_cast<float>(x0)) * sx, (top - static_cast<float>(y0)) * sy, 0.0f, 0.0f);
+            blurCopied = true;
+            if (scale) *scale = blurScale;
+            if (offset) *offset = blurOffset;
             r.SetRenderTargets(bound, nullptr, flags);
             r.ApplyViewport(viewport.x, viewport.y, viewport.width, viewport.height, viewport.minZ, viewport.maxZ);
         }
