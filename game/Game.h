@@ -292,7 +292,8 @@ public:
     void SetLoadingUIScreen(UIScreen* screen) { SetLoadingUIScreen(screen, false, false, 0); }
     UIScreen* GetActiveUIScreen() const { return screens[GAMESCREEN_ACTIVE]; }
     UIScreen* GetPreFSEUIScreen() const { return screens[GAMESCREEN_PRE_FSE]; }
-    // Through the active screen with the client size; false without one.
+    // Through the active screen with the client size; false without one. The point and
+    // ray results below may be null (nothing is written; false where a bool answers).
     bool UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const;
     bool ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const;
     bool WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const;
