@@ -71,14 +71,14 @@ void TimeSet(Time* self, const Time& t) { *self = t; }
 void TimeLog(const Time* self, uint32_t severity, uint32_t category) {
     self->Log(static_cast<LogSeverity>(severity), static_cast<LogCategory>(category), nullptr);
 }
-void TimeAdd(Time* self, const Time& t) { *self += t; }
-void TimeAddSeconds(Time* self, float seconds) { *self += SecondsToTicks(seconds); }
-void TimeAddOf(Time* self, const Time& a, const Time& b) { *self = a + b; }
-void TimeAddSecondsTo(Time* self, const Time& a, float seconds) { *self = a + SecondsToTicks(seconds); }
-void TimeSub(Time* self, const Time& t) { *self -= t; }
-void TimeSubSeconds(Time* self, float seconds) { *self -= SecondsToTicks(seconds); }
-void TimeSubOf(Time* self, const Time& a, const Time& b) { *self = a - b; }
-void TimeSubSecondsFrom(Time* self, const Time& a, float seconds) { *self = a - SecondsToTicks(seconds); }
+void TimeAdd(Time* self, const Time& t) { *self = Time::Sum(*self, t); }
+void TimeAddSeconds(Time* self, float seconds) { *self = Time::Sum(*self, SecondsToTicks(seconds)); }
+void TimeAddOf(Time* self, const Time& a, const Time& b) { *self = Time::Sum(a, b); }
+void TimeAddSecondsTo(Time* self, const Time& a, float seconds) { *self = Time::Sum(a, SecondsToTicks(seconds)); }
+void TimeSub(Time* self, const Time& t) { *self = Time::Difference(*self, t); }
+void TimeSubSeconds(Time* self, float seconds) { *self = Time::Difference(*self, SecondsToTicks(seconds)); }
+void TimeSubOf(Time* self, const Time& a, const Time& b) { *self = Time::Difference(a, b); }
+void TimeSubSecondsFrom(Time* self, const Time& a, float seconds) { *self = Time::Difference(a, SecondsToTicks(seconds)); }
 
 // ---- GameTimer ----
 

@@ -29,6 +29,6 @@ void GameTimer::Tick(float seconds) {
         return;
     }
     ++nonPausedTicks;
-    time += Time::FromFloatSeconds(seconds).ticks;
+    time = ::Time::Sum(::Time(time), ::Time::FromFloatSeconds(seconds)).ticks;
     lastDelta = seconds;
 }

@@ -21,7 +21,8 @@ public:
     void Pause(bool pause);
     void DisablePause(bool disable) { pauseDisabled = disable; }
     // Counts the tick; while paused the last delta becomes 0 and nothing else changes,
-    // otherwise the time grows by trunc(seconds x frequency), computed in float.
+    // otherwise the time grows by trunc(seconds x frequency), computed in float (held
+    // at the int64 range).
     void Tick(float seconds);
 
     bool IsPaused() const { return !pauseDisabled && pauseCount > 0; }
@@ -34,7 +35,7 @@ public:
     // `since` (seconds), the ticks seen and the ticks that advanced the time.
     ::Time GetGameTime() const { return ::Time(time); }
     float GetElapsedGameTime() const { return lastDelta; }
-    double GetElapsedGameTime(const ::Time& since) const { return ::Time(time - since.ticks).ToSeconds(); }
+    double GetElapsedGameTime(const ::Time& since) const { return ::Time(time).ElapsedTime(since); }
     uint32_t GetCurrentFrame() const { return tickCount; }
     uint32_t GetNonPausedFrame() const { return nonPausedTicks; }
     bool IsPauseDisabled() const { return pauseDisabled; }

@@ -145,7 +145,9 @@ def call(owner, name, static, self_expression, arguments):
         return '%s(%s)' % (name, ', '.join(arguments))
     target = '%s.%s' % (owner, name)
     first = [owner if static else self_expression] if self_expression is not None else []
-    return '%s(%s)' % (target, ', '.join(first + arguments))
+    expression = '%s(%s)' % (target, ', '.join(first + arguments))
+    # What new makes lives until delete: the script keeps it and deletes it at the end.
+    return 'Keep(%s)' % expression if name == 'new' else expression
 
 
 def lua_string(text):
@@ -259,6 +261,18 @@ function Other(name)
     return Runner.Spawn()
 end
 
+-- The objects new made (Keep passes its results on), deleted by the last case.
+local kept = {}
+function Keep(...)
+    local v = ...
+    if type(v) == "userdata" then kept[#kept + 1] = v end
+    return ...
+end
+function DeleteKept()
+    for _, v in ipairs(kept) do v:delete() end
+    kept = {}
+end
+
 local dead
 -- A handle whose engine object is gone.
 function Dead()
@@ -313,6 +327,8 @@ def main():
     out = [PRELUDE % ', '.join(lua_string(c) for c in classes)]
     for owner, block in blocks:
         class_cases(owner, block, forms.get(owner, {}), out)
+    if any('new' in f for f in forms.values()):
+        out.append('Test("delete what new made", DeleteKept)')
     with open(output, 'w', encoding='utf-8') as f:
         f.write('\n'.join(out) + '\n')
 
