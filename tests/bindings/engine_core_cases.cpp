@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "core/Time.h"
+#include "core/config/ProjectConfig.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/script/LuaWrapper.h"
 #include "game/Game.h"
 #include "game/LUAConfigHelper.h"
+#include "platform/input/Input.h"
 #include "render/shaders/PostprocessManager.h"
 #include "render/shaders/ShaderManager.h"
 #include "support/CaptureLogSink.h"
@@ -109,6 +111,26 @@ TEST_F(EngineCoreTest, TimeArithmeticCountsTicksAtTheCounterFrequency) {
     EXPECT_FLOAT_EQ(float(NumberOf("local t = Time:Instance() t:Add(2) return t:ElapsedTime(three)")),
                     float(double(2 * kTicksPerSecond - 3) / kTicksPerSecond));
     EXPECT_EQ(three.ticks, 3);
+}
+
+// Without an index the controller functions reach every pad: one pad, in the third slot.
+TEST_F(EngineCoreTest, ControllerIndexDefaultsToAnyPad) {
+    ASSERT_NE(gProjectConfig, nullptr);
+    const bool enabled = gProjectConfig->enableController;
+    gProjectConfig->enableController = true;
+    hid::ConnectPad(2);
+    Run("gGame:EnableControllerInput(true)");  // every pad
+    gGame->UpdateInput(true);
+    const struct {
+        const char* chunk;
+        bool present;
+    } cases[] = {{"return gGame:IsXControllerPresent()", true},
+                 {"return gGame:IsXControllerPresent(CONTROLLERINDEX_ANY)", true},
+                 {"return gGame:IsXControllerPresent(2)", true},
+                 {"return gGame:IsXControllerPresent(0)", false}};
+    for (const auto& c : cases) EXPECT_EQ(BooleanOf(c.chunk), c.present) << c.chunk;
+    hid::DisconnectPad(2);
+    gProjectConfig->enableController = enabled;
 }
 
 TEST_F(EngineCoreTest, RowsWithoutEffectReturnNothingAndLogNothing) {
