@@ -152,6 +152,18 @@ TEST_F(EngineCoreTest, RowsWithoutEffectReturnNothingAndLogNothing) {
     EXPECT_FALSE(lua_toboolean(L(), -1));
 }
 
+TEST_F(EngineCoreTest, ExecuteFileLooksInTheScriptFolderByDefault) {
+    const struct {
+        const char* chunk;
+        const char* path;
+    } cases[] = {{"gLua:ExecuteFile('absent_script')", "common/scripts/absent_script.lua"},
+                 {"gLua:ExecuteFile('absent_script', 'levels')", "levels/absent_script.lua"}};
+    for (const auto& c : cases) {
+        Run(c.chunk);
+        EXPECT_TRUE(sink.Contains(std::string("Cannot load script file: ") + c.path)) << c.chunk;
+    }
+}
+
 TEST_F(EngineCoreTest, PauseRowsReachTheirTimers) {
     GameTimer* timers[] = {&gGame->GetGameTimer(), &gGame->GetGameplayTimer(), &gGame->GetSmoothGameTimer(),
                            &gGame->GetSmoothGameplayTimer()};
