@@ -1,7 +1,8 @@
 // test-depends: shader_data
 // Which frames copy the screen again for UI blur panels (recording device): every frame
-// by default; with refreshing off only the frames a refresh was asked for, the others
-// handing back the last copy's mapping.
+// by default; with refreshing off only the frames a refresh was asked for (each copy then
+// kept apart from light buffer A, which the chain rewrites), the others handing back the
+// kept copy with the last copy's mapping.
 #include "PostTestSupport.h"
 #include "render/shaders/PostprocessManager.h"
 
@@ -18,8 +19,9 @@ struct UIBlurRefreshTest : PostFixture {
         PostFixture::TearDown();
     }
     // One frame in which two panels blur what lies under them after the post-process; the
-    // screen copies they made and the mapping the second one got.
-    uint64_t FrameCopies(Vector* scale = nullptr) {
+    // copies they made (into A and into the kept copy), the mapping and the texture the
+    // second one got.
+    uint64_t FrameCopies(Vector* scale = nullptr, const DeviceObjectHandle** texture = nullptr) {
         uint64_t copies = 0;
         Frame(0, [&] {
             VornexRenderer& r = gVornexRenderer;
@@ -36,9 +38,11 @@ struct UIBlurRefreshTest : PostFixture {
                                        Vector(10, 50, 0, 1)};
             const uint64_t before = recorder->CallCount(CallKind::StretchRect);
             Vector s, o;
-            for (int panel = 0; panel < 2; ++panel) Chain().BlurScreenQuad(&s, &o, m, corners, 1.0f, 1);
+            const DeviceObjectHandle* t = nullptr;
+            for (int panel = 0; panel < 2; ++panel) t = Chain().BlurScreenQuad(&s, &o, m, corners, 1.0f, 1);
             copies = recorder->CallCount(CallKind::StretchRect) - before;
             if (scale) *scale = s;
+            if (texture) *texture = t;
             backBuffer->Release();
         });
         return copies;
@@ -46,19 +50,32 @@ struct UIBlurRefreshTest : PostFixture {
 };
 
 TEST_F(UIBlurRefreshTest, RequestedFramesCopyWhileRefreshingIsOff) {
+    const DeviceObjectHandle* lightA = gVornexRenderer.Target(TARGET_LIGHT_0).texture;
+    const DeviceObjectHandle* texture = nullptr;
     Vector copied;
-    EXPECT_EQ(FrameCopies(&copied), 2u);  // refreshing is on at start: every panel copies
+    // Refreshing is on at start: every panel copies into A.
+    EXPECT_EQ(FrameCopies(&copied, &texture), 2u);
+    EXPECT_EQ(texture, lightA);
     EXPECT_EQ(FrameCopies(), 2u);
     gPostprocessManager.EnableBlurredImageRefreshing(false);
+    // Nothing kept yet: the first panel copies and keeps, the second reuses.
+    EXPECT_EQ(FrameCopies(nullptr, &texture), 2u);
+    const DeviceObjectHandle* kept = texture;
+    EXPECT_NE(kept, lightA);
     Vector reused;
-    EXPECT_EQ(FrameCopies(&reused), 0u);
+    EXPECT_EQ(FrameCopies(&reused, &texture), 0u);
+    EXPECT_EQ(texture, kept);
     EXPECT_EQ(reused.x, copied.x);
     EXPECT_EQ(reused.y, copied.y);
     gPostprocessManager.RequestBlurredImageRefresh(2);
-    const uint64_t expected[] = {2, 2, 0, 0};
-    for (uint64_t copies : expected) EXPECT_EQ(FrameCopies(), copies);
+    const uint64_t expected[] = {4, 4, 0, 0};  // each panel copies and keeps on a requested frame
+    for (uint64_t copies : expected) {
+        EXPECT_EQ(FrameCopies(nullptr, &texture), copies);
+        EXPECT_EQ(texture, kept);
+    }
     gPostprocessManager.EnableBlurredImageRefreshing(true);
-    EXPECT_EQ(FrameCopies(), 2u);
+    EXPECT_EQ(FrameCopies(nullptr, &texture), 2u);
+    EXPECT_EQ(texture, lightA);
 }
 
 }  // namespace
