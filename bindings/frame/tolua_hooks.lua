@@ -124,10 +124,17 @@ function classVariable:supcode()
 end
 
 -- Every class gets a collector: the generator's own one (destructor and engine free)
--- where it made one, otherwise the frame's.
+-- where it made one, otherwise the frame's. The engine's singletons, which a script can
+-- never own (no constructor, no value of theirs is ever returned), are registered
+-- without one.
+local singletons = {
+  EngineCore = {VornexEngine = true, LuaWrapper = true, Game = true, SequenceSystem = true,
+                SequenceActionFactory = true, SequenceSpawner = true, GameConsole = true, EngineTimer = true,
+                Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
+}
 local base_class_register = classClass.register
 function classClass:register(pre)
-  if not _collect[self.type] then
+  if not _collect[self.type] and not (singletons[flags.n] or {})[self.type] then
     _collect[self.type] = 'LuaBindingCollect<' .. self.type .. '>'
   end
   base_class_register(self, pre)
@@ -138,6 +145,10 @@ end
 -- bindings mention beyond its list follow in alphabetical order, so the generated
 -- declarations never depend on the generator's table order.
 local type_names = {
+  EngineCore = {'LuaUnicodeString', 'VornexEngine', 'Profiler', 'GameTimer', 'OutlineParams', 'LuaWrapper',
+                'GameCameraController', 'Vector', 'PostprocessManager', 'SimpleGUID', 'RTTIPropertiesBase',
+                'UITextBase', 'unichar', 'SequenceActionFactory', 'LUAConfigHelper', 'SequenceSystem', 'GameConsole',
+                'EngineTimer', 'Time', 'UIScreen', 'Game', 'SequenceSpawner', 'ShaderManager'},
   Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
 }
 

@@ -4,7 +4,9 @@
 // table, so that inputs grown from the seeds (the package cases and the call scripts of
 // each package) reach the bindings through engine objects that live and die. Taken away,
 // as in the host's own target, is what would let a script outlast the budgets: the hook
-// and the registry, finalisers, and the string loops the hook cannot interrupt.
+// and the registry, finalisers, and the string loops the hook cannot interrupt; and the
+// `new` forms, whose objects live until the script deletes them, so that an input cut
+// short by a budget (or one that never deletes) leaks by contract.
 #include <lua.hpp>
 
 #include <cstdint>
@@ -23,7 +25,8 @@ constexpr int kInstructionBudget = 200000;
 constexpr size_t kByteBudget = 8u << 20;
 
 constexpr const char* kRestrict =
-    "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n";
+    "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
+    "OutlineParams.new, LuaUnicodeString.new = nil\n";
 
 std::string gPrelude;
 
