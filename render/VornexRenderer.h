@@ -912,6 +912,7 @@ private:
     // ---- Render thread ----
     alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
+    uint32_t jobsDoneAtSleep = 0;  // the resource jobs done when the idle tick last slept
     UIElement* loadingScreen = nullptr;
     uint8_t loadingScreenOverScene = 0;
     uint8_t blankFrameMode = 0;
