@@ -126,3 +126,42 @@ inline uint32_t LookupChannel(float v) {
 inline uint32_t PackLookupTexel(const Vector& v) {
     return LookupChannel(v.w) << 24 | LookupChannel(v.x) << 16 | LookupChannel(v.y) << 8 | LookupChannel(v.z);
 }
+
+// The tone curve and the colour lookup folded into one table of the tone curve's size
+// and gamma mapping, so the composite reads each channel once. Both source tables are
+// read through sRGB conversion with linear filtering; per channel, texel i of the fold
+// holds, sRGB-encoded and rounded to a byte, what the lookup's filtered read gives for
+// the decoded value of tone texel i (its position in the 64 texels is value x 63). The
+// fold's alpha is 255 (not read). Inputs and output are 0xAARRGGBB texels.
+inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, const uint32_t* lookup,
+                                   uint32_t lookupTexels, uint32_t* fold) {
+    static const auto decoded = [] {
+        struct Table {
+            float v[256];
+        } t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            t.v[i] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return t;
+    }();
+    auto encode = [](float v) -> uint32_t {
+        const double c = v <= 0.0031308f ? v * 12.92 : 1.055 * std::pow(static_cast<double>(v), 1.0 / 2.4) - 0.055;
+        const double b = c * 255.0 + 0.5;
+        return b <= 0.0 ? 0u : b >= 255.0 ? 255u : static_cast<uint32_t>(b);
+    };
+    const float last = static_cast<float>(lookupTexels - 1);
+    for (uint32_t i = 0; i < toneTexels; ++i) {
+        uint32_t texel = 0xFF000000u;
+        for (uint32_t shift = 0; shift <= 16; shift += 8) {
+            const float x = decoded.v[(tone[i] >> shift) & 0xFF] * last;
+            uint32_t j = static_cast<uint32_t>(x);
+            if (j >= lookupTexels - 1) j = lookupTexels > 1 ? lookupTexels - 2 : 0;
+            const float t = x - static_cast<float>(j);
+            const float a = decoded.v[(lookup[j] >> shift) & 0xFF];
+            const float b = decoded.v[(lookup[lookupTexels > 1 ? j + 1 : j] >> shift) & 0xFF];
+            texel |= encode(a + (b - a) * t) << shift;
+        }
+        fold[i] = texel;
+    }
+}

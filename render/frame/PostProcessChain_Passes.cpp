@@ -176,7 +176,7 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
     if (enabled) {
         r.SetTexture(1, glow, kSrgbClampedLinear);
         r.SetTexture(2, outline, kClampedLinear);
-        r.SetTexture(3, colorLookup, kSrgbClampedLinear);
+        r.SetTexture(3, toneLookup, kSrgbClampedLinear);
         r.SetTexture(4, toneCurve, kSrgbClampedLinear);
         r.SetTexture(5, p->cloudTexture, kSrgbWrappedLinear);
     }

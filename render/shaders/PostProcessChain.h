@@ -94,10 +94,12 @@ public:
     // Lookup textures (PostProcessChain_Lookup.cpp).
     const DeviceObjectHandle* ToneCurveTexture() const { return toneCurve; }
     const DeviceObjectHandle* ColorLookupTexture() const { return colorLookup; }
+    // The tone curve and the colour lookup folded (the tone curve's size and mapping).
+    const DeviceObjectHandle* ToneLookupTexture() const { return toneLookup; }
     bool ToneCurveDirty() const { return toneCurveDirty; }
     bool ColorLookupDirty() const { return colorLookupDirty; }
-    // Refills both textures from the set's curves and clears their dirty flags (a texture
-    // that cannot be locked keeps its bytes and is clean all the same).
+    // Refills the three textures from the set's curves and clears the dirty flags (a
+    // texture that cannot be locked keeps its bytes and is clean all the same).
     void FillLookupTextures(const SceneParameterBlock& p);
 
     const Matrix& CameraInverse() const { return cameraInverse; }
@@ -136,6 +138,7 @@ private:
     OutlineRenderer outlines;
     DeviceObjectHandle* toneCurve = nullptr;
     DeviceObjectHandle* colorLookup = nullptr;
+    DeviceObjectHandle* toneLookup = nullptr;
     bool toneCurveDirty = true, colorLookupDirty = true;
     Matrix cameraInverse = Matrix::IDENTITY;
     Vector cameraPosition{0, 0, 0, 1};

@@ -466,17 +466,19 @@ TEST_F(LookupTest, TexturesHoldTheCurvesPackedAndRefillOnlyWhenAsked) {
     gVornexRenderer.FlushCommands(true);
     RunOnRenderThread([&] { EXPECT_TRUE(gRendererScene->LightingChanged()); });
     Frame(1);
-    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 2u);
+    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 3u);
     RunOnRenderThread([&] { EXPECT_FALSE(gRendererScene->LightingChanged()); });
 
     // Refused locks: nothing written, both textures clean all the same.
     RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
     RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
     const std::vector<uint8_t> blank = Bytes(Chain().ToneCurveTexture());
-    recorder->FailLocks(2);
+    const std::vector<uint8_t> blankFold = Bytes(Chain().ToneLookupTexture());
+    recorder->FailLocks(3);
     Frame(1);
     RunOnRenderThread([] { EXPECT_FALSE(Chain().ToneCurveDirty() || Chain().ColorLookupDirty()); });
     EXPECT_EQ(Bytes(Chain().ToneCurveTexture()), blank);
+    EXPECT_EQ(Bytes(Chain().ToneLookupTexture()), blankFold);
     for (const ValidationReport& r : recorder->Reports()) EXPECT_FALSE(r.violation) << r.rule << ": " << r.message;
 }
 
@@ -492,7 +494,7 @@ TEST_F(LookupTest, ALostDeviceRecreatesBothTexturesDirtyAndTheyAreRefilled) {
     RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
     recorder->ResetCallCounts();
     Frame(1);
-    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 2u);
+    EXPECT_EQ(recorder->CallCount(CallKind::Lock), 3u);
     RunOnRenderThread([] { EXPECT_FALSE(Chain().ToneCurveDirty() || Chain().ColorLookupDirty()); });
 }
 
@@ -601,7 +603,7 @@ TEST_F(CompositeTest, DeviceObjectsAndShaderUsesReturnToTheirStart) {
     Frame(1);
     uint32_t textures = recorder->LiveObjects(ObjectKind::Texture);
     RunOnRenderThread([] { Chain().ReleaseDeviceObjects(); });
-    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures - 2);
+    EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures - 3);
     RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
     EXPECT_EQ(recorder->LiveObjects(ObjectKind::Texture), textures);
     for (uint32_t i = 0; i < 50; ++i) ResetRenderer(0, 0);
