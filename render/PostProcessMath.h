@@ -89,6 +89,21 @@ inline Ramp ComputeRamp(float start, float end) {
     return Ramp{s, -start * s};
 }
 
+// ---- Zoom blur ----
+// One application of the zoom blur mixes the source (ratio s) with the mean of eight
+// samples at 0..7 steps towards the centre (ratio b). Applied twice, sample n of 0..14
+// steps weighs b^2 x (ways to write n as a sum of two of 0..7) / 64, plus b s / 4 for n
+// up to 7, plus s^2 for n = 0. weights[15] is 0.
+inline void ZoomBlurTwiceWeights(float blurred, float source, float weights[16]) {
+    for (uint32_t n = 0; n < 16; ++n) {
+        const float ways = n < 8 ? static_cast<float>(n + 1) : n < 15 ? static_cast<float>(15 - n) : 0.0f;
+        float w = blurred * blurred * ways / 64.0f;
+        if (n < 8) w += blurred * source / 4.0f;
+        if (n == 0) w += source * source;
+        weights[n] = w;
+    }
+}
+
 // ---- RGB shift ----
 constexpr uint32_t kRgbShiftCurvePoints = 64;
 // The shift amount at elapsedTicks of the renderer clock (10 MHz ticks since the device

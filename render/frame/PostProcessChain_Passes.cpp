@@ -277,8 +277,9 @@ void PostProcessChain::ZoomBlur(const DeviceObjectHandle* source, Surface* targe
     const Vector vc[2] = {Vector(sw / w, sh / h, 0.5f / w, 0.5f / h),
                           Vector(p->rest.zoomBlurStrength * scale * -0.005f, 0.0f, 0.0f, 0.0f)};
     pair.SetVertexConstants(0, &vc[0].x, 2);
-    const Vector pc(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, 0.0f, 0.0f);
-    pair.SetPixelConstants(0, &pc.x, 1);
+    float weights[16];
+    ZoomBlurTwiceWeights(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, weights);
+    pair.SetPixelConstants(0, weights, 4);
     DrawQuad();
     r.SetTexture(0, nullptr, kClampedLinear);
 }

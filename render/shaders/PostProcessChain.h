@@ -4,8 +4,8 @@
 // (bright pass and Gaussian blur at quarter size in the corner of light buffer A), an
 // optional downscaled luminance beside it, the composite ("Postprocess": tone curve,
 // colour lookup, contrast, vignette, outlines, colour factor), then FXAA (mode bit 2),
-// an RGB shift and a two-pass zoom blur, each only when switched on. Without bit 0 the
-// composite is a plain copy. The same object blurs the screen behind UI blur panels,
+// an RGB shift and a zoom blur (applied twice, in one draw), each only when switched
+// on. Without bit 0 the composite is a plain copy. The same object blurs the screen behind UI blur panels,
 // runs the deferred lighting's ambient occlusion and holds the outline renderer.
 //
 // Targets: light buffers A (TARGET_LIGHT_0) and B (TARGET_LIGHT_1) are the chain's
@@ -79,6 +79,7 @@ public:
                  uint32_t width, uint32_t height, const Vector& colourFactor, bool fxaaFollows);
     void FXAA(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height);
     void RGBShift(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height, float amount);
+    // The zoom blur applied twice, as one draw.
     void ZoomBlur(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height, float scale);
     // The RGB-shift amount now: the parameter set's curve over the renderer clock plus
     // the task-34 offset.

@@ -1,7 +1,7 @@
 // Pictures of the post-processing passes on the drawing device (software rasteriser),
 // 160 x 120: the plain composite's copy with and without sRGB writes, its tone curve
 // and colour lookup, the Gaussian
-// blur's profile, FXAA on a hard edge, the RGB shift of a bar, and the upscale of the
+// blur's profile, FXAA on a hard edge, the RGB shift of a bar, the zoom blur, and the upscale of the
 // last pass at half render size. Checks use tolerances; a failed check (or
 // RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
 // test-depends: shader_data
@@ -320,6 +320,87 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
     EXPECT_LE(on.largestStep, 2.0f / 3.0f + 1e-6f);
     EXPECT_EQ(on.farBad, 0u) << "of " << on.far;
     if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "fxaa", true); });
+}
+
+// The zoom blur's one draw against the blur applied twice as the design states it: each
+// application mixes the pixel (source ratio) with the mean of eight samples 0..7 steps
+// towards the centre (blurred ratio), each step (pixel - centre) x strength x -0.005,
+// the first result written to an 8-bit buffer. Smooth waves, so the draw's sum of steps
+// in place of their product (a fraction of a pixel here) stays within the tolerance.
+TEST_F(PicturesTest, ZoomBlurDrawIsTheBlurAppliedTwice) {
+    constexpr float kStrength = 2.0f, kBlurred = 0.7f, kSource = 0.3f;
+    Edit([&](SceneParameterBlock& p) {
+        p.rest.zoomBlurStrength = kStrength;
+        p.rest.zoomBlurBlurredRatio = kBlurred;
+        p.rest.zoomBlurSourceRatio = kSource;
+    });
+    constexpr float kTwoPi = 6.2831853f;
+    auto waves = [&](uint32_t x, uint32_t y) {
+        const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+        return Vector(0.5f + 0.5f * std::sin(kTwoPi * fx / 32.0f), 0.5f + 0.5f * std::sin(kTwoPi * fy / 24.0f),
+                      0.5f + 0.5f * std::sin(kTwoPi * (fx + fy) / 40.0f), 1.0f);
+    };
+    Picture got;
+    BeginFrame();
+    RunOnRenderThread([&] {
+        VornexRenderer& r = gVornexRenderer;
+        Upload(r.Target(TARGET_LIGHT_1).surface, waves);
+        BindFullScreenQuad();
+        Chain().ZoomBlur(r.Target(TARGET_LIGHT_1).texture, r.Target(TARGET_LIGHT_0).surface, W, H, 1.0f);
+        got = Read(r.Target(TARGET_LIGHT_0).surface, "zoomblur");
+    });
+    EndFrame();
+    ASSERT_EQ(got.argb.size(), size_t(W * H));
+
+    // Pictures as W x H x 3 floats; texel centres at whole coordinates, clamped reads.
+    using Image = std::vector<float>;
+    Image source(W * H * 3);
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const Vector c = waves(x, y);
+            const float v[3] = {c.x, c.y, c.z};
+            for (uint32_t k = 0; k < 3; ++k) source[(y * W + x) * 3 + k] = std::lround(v[k] * 255.0f) / 255.0f;
+        }
+    auto sample = [](const Image& img, float tx, float ty, uint32_t k) {
+        tx = std::fmin(std::fmax(tx, 0.0f), W - 1.0f), ty = std::fmin(std::fmax(ty, 0.0f), H - 1.0f);
+        const uint32_t x0 = std::min(static_cast<uint32_t>(tx), W - 2u), y0 = std::min(static_cast<uint32_t>(ty), H - 2u);
+        const float fx = tx - x0, fy = ty - y0;
+        auto at = [&](uint32_t x, uint32_t y) { return img[(y * W + x) * 3 + k]; };
+        const float top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
+        const float bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+        return top + (bottom - top) * fy;
+    };
+    const float step = kStrength * -0.005f;
+    auto once = [&](const Image& in, bool toBytes) {
+        Image out(in.size());
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) {
+                const float dx = (x - W / 2.0f) * step, dy = (y - H / 2.0f) * step;
+                for (uint32_t k = 0; k < 3; ++k) {
+                    float sum = 0.0f;
+                    for (uint32_t n = 0; n < 8; ++n) sum += sample(in, x + dx * n, y + dy * n, k);
+                    float v = std::fmin(std::fmax(sum * kBlurred / 8.0f + in[(y * W + x) * 3 + k] * kSource, 0.0f), 1.0f);
+                    if (toBytes) v = std::lround(v * 255.0f) / 255.0f;
+                    out[(y * W + x) * 3 + k] = v;
+                }
+            }
+        return out;
+    };
+    const Image want = once(once(source, true), false);
+    uint32_t bad = 0;
+    float largest = 0.0f;
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const uint32_t p = got.At(x, y);
+            const float have[3] = {Red(p), Green(p), Blue(p)};
+            for (uint32_t k = 0; k < 3; ++k) {
+                const float e = std::fabs(have[k] - want[(y * W + x) * 3 + k]);
+                largest = std::fmax(largest, e);
+                if (e > 4.0f / 255.0f) ++bad;
+            }
+        }
+    EXPECT_EQ(bad, 0u) << "largest difference " << largest;
+    if (bad) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "zoomblur", true); });
 }
 
 TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
