@@ -142,14 +142,18 @@ inline uint32_t PackLookupTexel(const Vector& v) {
     return LookupChannel(v.w) << 24 | LookupChannel(v.x) << 16 | LookupChannel(v.y) << 8 | LookupChannel(v.z);
 }
 
-// The tone curve and the colour lookup folded into one table of the tone curve's size
-// and gamma mapping, so the composite reads each channel once. Both source tables are
-// read through sRGB conversion with linear filtering; per channel, texel i of the fold
-// holds, sRGB-encoded and rounded to a byte, what the lookup's filtered read gives for
-// the decoded value of tone texel i (its position in the 64 texels is value x 63). The
-// fold's alpha is 255 (not read). Inputs and output are 0xAARRGGBB texels.
+// The tone curve and the colour lookup folded into one table, so the composite reads
+// each channel once. The two source tables are read as the composite once read them:
+// through sRGB conversion with linear filtering, the tone curve at the gamma-mapped
+// input x^2.2 / 4 (clamped to 0..4) and the lookup at the tone value (its position in
+// the 64 texels is value x 63). The fold's texel j stands for the input
+// j / (n - 1) x kToneLookupTop, spaced evenly (the composite reaches it without a power;
+// beyond the top the tone curve's read stays on its last texel), and holds, per
+// channel, that input's result sRGB-encoded and rounded to a byte; its alpha is 255
+// (not read). Inputs and output are 0xAARRGGBB texels.
+constexpr float kToneLookupTop = 1.8778618f;  // 4^(1 / 2.2); the composite's shader has it too
 inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, const uint32_t* lookup,
-                                   uint32_t lookupTexels, uint32_t* fold) {
+                                   uint32_t lookupTexels, uint32_t* fold, uint32_t foldTexels) {
     static const auto decoded = [] {
         struct Table {
             float v[256];
@@ -165,18 +169,26 @@ inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, co
         const double b = c * 255.0 + 0.5;
         return b <= 0.0 ? 0u : b >= 255.0 ? 255u : static_cast<uint32_t>(b);
     };
-    const float last = static_cast<float>(lookupTexels - 1);
-    for (uint32_t i = 0; i < toneTexels; ++i) {
+    // A clamped, linearly filtered read of channel `shift` of an n-texel table at x texels.
+    auto read = [&](const uint32_t* table, uint32_t n, float x, uint32_t shift) {
+        const float last = static_cast<float>(n - 1);
+        x = x > 0.0f ? (x < last ? x : last) : 0.0f;
+        uint32_t i = static_cast<uint32_t>(x);
+        if (i + 1 >= n) i = n > 1 ? n - 2 : 0;
+        const float a = decoded.v[(table[i] >> shift) & 0xFF];
+        const float b = decoded.v[(table[n > 1 ? i + 1 : i] >> shift) & 0xFF];
+        return a + (b - a) * (x - static_cast<float>(i));
+    };
+    const float step = foldTexels > 1 ? kToneLookupTop / static_cast<float>(foldTexels - 1) : 0.0f;
+    for (uint32_t j = 0; j < foldTexels; ++j) {
+        const float input = static_cast<float>(j) * step;
+        const float u = std::pow(input, 2.2f) * 0.25f;
         uint32_t texel = 0xFF000000u;
         for (uint32_t shift = 0; shift <= 16; shift += 8) {
-            const float x = decoded.v[(tone[i] >> shift) & 0xFF] * last;
-            uint32_t j = static_cast<uint32_t>(x);
-            if (j >= lookupTexels - 1) j = lookupTexels > 1 ? lookupTexels - 2 : 0;
-            const float t = x - static_cast<float>(j);
-            const float a = decoded.v[(lookup[j] >> shift) & 0xFF];
-            const float b = decoded.v[(lookup[lookupTexels > 1 ? j + 1 : j] >> shift) & 0xFF];
-            texel |= encode(a + (b - a) * t) << shift;
+            const float toned = read(tone, toneTexels, u * static_cast<float>(toneTexels) - 0.5f, shift);
+            const float looked = read(lookup, lookupTexels, toned * static_cast<float>(lookupTexels - 1), shift);
+            texel |= encode(looked) << shift;
         }
-        fold[i] = texel;
+        fold[j] = texel;
     }
 }

@@ -42,7 +42,7 @@ void PostProcessChain::FillLookupTextures(const SceneParameterBlock& p) {
     for (uint32_t i = 0; i < kToneCurveTexels; ++i)
         tone[i] = PackLookupTexel(p.toneMappingCurve[LookupIndex(i, kToneCurveTexels, true)]);
     for (uint32_t i = 0; i < kColorLookupTexels; ++i) lookup[i] = PackLookupTexel(p.colorLookupCurve[i].ToVector());
-    FoldToneCurveAndLookup(tone, kToneCurveTexels, lookup, kColorLookupTexels, fold);
+    FoldToneCurveAndLookup(tone, kToneCurveTexels, lookup, kColorLookupTexels, fold, kToneCurveTexels);
     Fill(toneCurve, tone, kToneCurveTexels);
     Fill(colorLookup, lookup, kColorLookupTexels);
     Fill(toneLookup, fold, kToneCurveTexels);

@@ -62,11 +62,11 @@ float Luminance(float3 c)
     return dot(c, float3(0.2126, 0.7152, 0.0722));
 }
 
-// The tone curve followed by the colour lookup, one table: its texels are gamma-mapped
-// over inputs 0..4, as the tone curve's.
+// The tone curve followed by the colour lookup, one table of 1024 texels: texel j for
+// the input j / 1023 x 4^(1 / 2.2) (1.8778618, where the tone curve's read ends).
 float3 ToneCurveAndLookup(float3 c)
 {
-    float3 u = pow(clamp(c, 0.0, 4.0), 2.2) * 0.25;
+    float3 u = saturate(c * (1.0 / 1.8778618)) * (1023.0 / 1024.0) + 0.5 / 1024.0;
     return float3(tex2D(ToneLookupTexture, float2(u.r, 0.5)).r, tex2D(ToneLookupTexture, float2(u.g, 0.5)).g,
                   tex2D(ToneLookupTexture, float2(u.b, 0.5)).b);
 }
