@@ -1,7 +1,8 @@
 // The final composite of the frame. Without "ENABLED" it is a plain copy of the scene
 // colour. With it: glow, local contrast, exposition and sharpening in linear space, the
-// tone curve and the colour lookup (one table made on the CPU), saturation and contrast, the exclude colours, the
-// top and bottom gradient, the cloud layer, the vignette, outlines and the colour factor.
+// tone curve and the colour lookup (one table the CPU makes of the two), saturation and
+// contrast, the exclude colours, the top and bottom gradient, the cloud layer, the
+// vignette, outlines and the colour factor.
 // Sharpening is a variant of its own ("SHARPEN", chosen when its strength is not 0): a
 // branch on a constant does not spare a software rasteriser the taps inside it.
 //
