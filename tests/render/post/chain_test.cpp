@@ -469,7 +469,7 @@ TEST_F(LookupTest, TexturesHoldTheCurvesPackedAndRefillOnlyWhenAsked) {
     EXPECT_EQ(recorder->CallCount(CallKind::Lock), 3u);
     RunOnRenderThread([&] { EXPECT_FALSE(gRendererScene->LightingChanged()); });
 
-    // Refused locks: nothing written, both textures clean all the same.
+    // Refused locks: nothing written, the textures clean all the same.
     RunOnRenderThread([] { Chain().CreateDeviceObjects(); });
     RunOnRenderThread([] { EXPECT_TRUE(Chain().ToneCurveDirty() && Chain().ColorLookupDirty()); });
     const std::vector<uint8_t> blank = Bytes(Chain().ToneCurveTexture());
