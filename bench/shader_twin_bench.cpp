@@ -6,7 +6,7 @@
 // SHADOWMAP SHADOWMAP_FILTERING), at the sample's render size of 800 x 500.
 //
 // The inputs are the sample's: the composite reads the half-float scene colour, sRGB
-// glow, curve, lookup and cloud textures and the 10-bit outline target; the sun pass
+// glow, folded curve-and-lookup and cloud textures and the 10-bit outline target; the sun pass
 // reads the depth-stencil target as depth, the 10-bit normals, a 2048 x 2048 16-bit
 // shadow map and the ambient cube, and runs on the pixels the stencil marks as deferred
 // geometry (a third of the screen here) with the stencil test on, as in the frame.
@@ -132,8 +132,7 @@ const char* kCompositeTwin = R"(#version 450
 layout(binding = 0) uniform sampler2D SceneTexture;
 layout(binding = 1) uniform sampler2D GlowTexture;
 layout(binding = 2) uniform sampler2D OutlineTexture;
-layout(binding = 3) uniform sampler2D ColorLookupTexture;
-layout(binding = 4) uniform sampler2D ToneCurveTexture;
+layout(binding = 3) uniform sampler2D ToneLookupTexture;
 layout(binding = 5) uniform sampler2D CloudTexture;
 uniform vec4 GlowColor;      // c0
 uniform vec4 Grading;        // c1: vignette ramp, saturation, contrast
@@ -157,12 +156,9 @@ void main() {
     vec4 scene = texture(SceneTexture, uv);
     vec3 colour = (scene.rgb + texture(GlowTexture, glowUv).rgb * GlowColor.rgb) * Exposition.w;
     vec3 original = colour;
-    vec3 t = pow(clamp(colour, 0.0, 4.0), vec3(2.2)) * 0.25;
-    vec3 toned = vec3(texture(ToneCurveTexture, vec2(t.r, 0.5)).r, texture(ToneCurveTexture, vec2(t.g, 0.5)).g,
-                      texture(ToneCurveTexture, vec2(t.b, 0.5)).b);
-    vec3 l = clamp(toned, 0.0, 1.0) * (63.0 / 64.0) + 0.5 / 64.0;
-    colour = vec3(texture(ColorLookupTexture, vec2(l.r, 0.5)).r, texture(ColorLookupTexture, vec2(l.g, 0.5)).g,
-                  texture(ColorLookupTexture, vec2(l.b, 0.5)).b);
+    vec3 t = clamp(colour * (1.0 / 1.8778618), 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0;
+    colour = vec3(texture(ToneLookupTexture, vec2(t.r, 0.5)).r, texture(ToneLookupTexture, vec2(t.g, 0.5)).g,
+                  texture(ToneLookupTexture, vec2(t.b, 0.5)).b);
     colour = mix(vec3(Luminance(colour)), colour, Grading.z);
     colour = clamp((colour - 0.5) * Grading.w + 0.5, 0.0, 1.0);
     float keep0 = clamp(length(original - Exclude0.rgb) * ExcludeRamps.x + ExcludeRamps.z, 0.0, 1.0);
@@ -385,7 +381,6 @@ Scene& TheScene() {
     const GLuint scene = Texture2D(GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT, kWidth, kHeight, half.data());
     const GLuint glow = Texture2D(GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, kWidth, kHeight, noise.data());
     const GLuint outline = Texture2D(GL_RGB10_A2, GL_RGBA, GL_UNSIGNED_INT_2_10_10_10_REV, kWidth, kHeight, noise.data());
-    const GLuint lookup = Texture2D(GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, 64, 1, noise.data());
     const GLuint curve = Texture2D(GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, 1024, 1, noise.data());
     const GLuint cloud = Texture2D(GL_SRGB8_ALPHA8, GL_RGBA, GL_UNSIGNED_BYTE, 256, 256, noise.data());
     const GLuint plain = Sampler(false), decoded = Sampler(true), point = Sampler(false, false);
@@ -443,8 +438,7 @@ Scene& TheScene() {
              Bind(0, GL_TEXTURE_2D, scene, plain);
              Bind(1, GL_TEXTURE_2D, glow, decoded);
              Bind(2, GL_TEXTURE_2D, outline, plain);
-             Bind(3, GL_TEXTURE_2D, lookup, decoded);
-             Bind(4, GL_TEXTURE_2D, curve, decoded);
+             Bind(3, GL_TEXTURE_2D, curve, decoded);
              Bind(5, GL_TEXTURE_2D, cloud, decoded);
          }},
         {"sun", "LightFinalComponents", {"HARDWARE_DEPTH", "SHADOWMAP", "SHADOWMAP_FILTERING"}, kSunTwin, &sunRegisters,

@@ -89,6 +89,21 @@ inline Ramp ComputeRamp(float start, float end) {
     return Ramp{s, -start * s};
 }
 
+// ---- Zoom blur ----
+// One application of the zoom blur mixes the source (ratio s) with the mean of eight
+// samples at 0..7 steps towards the centre (ratio b). Applied twice, sample n of 0..14
+// steps weighs b^2 x (ways to write n as a sum of two of 0..7) / 64, plus b s / 4 for n
+// up to 7, plus s^2 for n = 0. weights[15] is 0.
+inline void ZoomBlurTwiceWeights(float blurred, float source, float weights[16]) {
+    for (uint32_t n = 0; n < 16; ++n) {
+        const float ways = n < 8 ? static_cast<float>(n + 1) : n < 15 ? static_cast<float>(15 - n) : 0.0f;
+        float w = blurred * blurred * ways / 64.0f;
+        if (n < 8) w += blurred * source / 4.0f;
+        if (n == 0) w += source * source;
+        weights[n] = w;
+    }
+}
+
 // ---- RGB shift ----
 constexpr uint32_t kRgbShiftCurvePoints = 64;
 // The shift amount at elapsedTicks of the renderer clock (10 MHz ticks since the device
@@ -125,4 +140,55 @@ inline uint32_t LookupChannel(float v) {
 // Four floats (R, G, B, A) as 0xAARRGGBB.
 inline uint32_t PackLookupTexel(const Vector& v) {
     return LookupChannel(v.w) << 24 | LookupChannel(v.x) << 16 | LookupChannel(v.y) << 8 | LookupChannel(v.z);
+}
+
+// The tone curve and the colour lookup folded into one table, so the composite reads
+// each channel once. The two source tables are read as the composite once read them:
+// through sRGB conversion with linear filtering, the tone curve at the gamma-mapped
+// input x^2.2 / 4 (clamped to 0..4) and the lookup at the tone value (its position in
+// the 64 texels is value x 63). The fold's texel j stands for the input
+// j / (n - 1) x kToneLookupTop, spaced evenly (the composite reaches it without a power;
+// beyond the top the tone curve's read stays on its last texel), and holds, per
+// channel, that input's result sRGB-encoded and rounded to a byte; its alpha is 255
+// (not read). Inputs and output are 0xAARRGGBB texels.
+constexpr float kToneLookupTop = 1.8778618f;  // 4^(1 / 2.2); the composite's shader has it too
+inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, const uint32_t* lookup,
+                                   uint32_t lookupTexels, uint32_t* fold, uint32_t foldTexels) {
+    static const auto decoded = [] {
+        struct Table {
+            float v[256];
+        } t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            t.v[i] = static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return t;
+    }();
+    auto encode = [](float v) -> uint32_t {
+        const double c = v <= 0.0031308f ? v * 12.92 : 1.055 * std::pow(static_cast<double>(v), 1.0 / 2.4) - 0.055;
+        const double b = c * 255.0 + 0.5;
+        return b <= 0.0 ? 0u : b >= 255.0 ? 255u : static_cast<uint32_t>(b);
+    };
+    // A clamped, linearly filtered read of channel `shift` of an n-texel table at x texels.
+    auto read = [&](const uint32_t* table, uint32_t n, float x, uint32_t shift) {
+        const float last = static_cast<float>(n - 1);
+        x = x > 0.0f ? (x < last ? x : last) : 0.0f;
+        uint32_t i = static_cast<uint32_t>(x);
+        if (i + 1 >= n) i = n > 1 ? n - 2 : 0;
+        const float a = decoded.v[(table[i] >> shift) & 0xFF];
+        const float b = decoded.v[(table[n > 1 ? i + 1 : i] >> shift) & 0xFF];
+        return a + (b - a) * (x - static_cast<float>(i));
+    };
+    const float step = foldTexels > 1 ? kToneLookupTop / static_cast<float>(foldTexels - 1) : 0.0f;
+    for (uint32_t j = 0; j < foldTexels; ++j) {
+        const float input = static_cast<float>(j) * step;
+        const float u = std::pow(input, 2.2f) * 0.25f;
+        uint32_t texel = 0xFF000000u;
+        for (uint32_t shift = 0; shift <= 16; shift += 8) {
+            const float toned = read(tone, toneTexels, u * static_cast<float>(toneTexels) - 0.5f, shift);
+            const float looked = read(lookup, lookupTexels, toned * static_cast<float>(lookupTexels - 1), shift);
+            texel |= encode(looked) << shift;
+        }
+        fold[j] = texel;
+    }
 }

@@ -176,7 +176,7 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
     if (enabled) {
         r.SetTexture(1, glow, kSrgbClampedLinear);
         r.SetTexture(2, outline, kClampedLinear);
-        r.SetTexture(3, colorLookup, kSrgbClampedLinear);
+        r.SetTexture(3, toneLookup, kSrgbClampedLinear);
         r.SetTexture(4, toneCurve, kSrgbClampedLinear);
         r.SetTexture(5, p->cloudTexture, kSrgbWrappedLinear);
     }
@@ -277,8 +277,9 @@ void PostProcessChain::ZoomBlur(const DeviceObjectHandle* source, Surface* targe
     const Vector vc[2] = {Vector(sw / w, sh / h, 0.5f / w, 0.5f / h),
                           Vector(p->rest.zoomBlurStrength * scale * -0.005f, 0.0f, 0.0f, 0.0f)};
     pair.SetVertexConstants(0, &vc[0].x, 2);
-    const Vector pc(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, 0.0f, 0.0f);
-    pair.SetPixelConstants(0, &pc.x, 1);
+    float weights[16];
+    ZoomBlurTwiceWeights(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, weights);
+    pair.SetPixelConstants(0, weights, 4);
     DrawQuad();
     r.SetTexture(0, nullptr, kClampedLinear);
 }

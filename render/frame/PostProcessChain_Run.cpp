@@ -118,7 +118,7 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
 
         // The optional passes: read `source`, write the other buffer, then swap; the last
         // one writes the saved target at the back buffer's size.
-        const uint32_t passCount = (fxaa ? 1 : 0) + (rgbShift ? 1 : 0) + (zoomBlur ? 2 : 0);
+        const uint32_t passCount = (fxaa ? 1 : 0) + (rgbShift ? 1 : 0) + (zoomBlur ? 1 : 0);
         uint32_t done = 0;
         auto destination = [&](RenderTargetId dest) -> Surface* {
             return ++done == passCount && !scaled ? saved : r.Target(dest).surface;
@@ -133,10 +133,8 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
             swap();
         }
         if (zoomBlur) {
-            for (uint32_t pass = 0; pass < 2; ++pass) {
-                ZoomBlur(r.Target(source).texture, destination(OtherLightBuffer(source)), W, H, 1.0f);
-                swap();
-            }
+            ZoomBlur(r.Target(source).texture, destination(OtherLightBuffer(source)), W, H, 1.0f);
+            swap();
         }
         outputTarget = source;
     }

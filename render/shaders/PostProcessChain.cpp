@@ -27,6 +27,7 @@ PostProcessChain::~PostProcessChain() {
     // The device objects are gone with the device by now; the holders only.
     if (toneCurve) toneCurve->Unref();
     if (colorLookup) colorLookup->Unref();
+    if (toneLookup) toneLookup->Unref();
     ReleaseUIBlurCopy(true);
 }
 
@@ -36,8 +37,10 @@ void PostProcessChain::CreateDeviceObjects() {
     if (!r.Device()) return;
     if (!toneCurve) toneCurve = new DeviceObjectHandle;
     if (!colorLookup) colorLookup = new DeviceObjectHandle;
+    if (!toneLookup) toneLookup = new DeviceObjectHandle;
     toneCurve->CreateTexture(kToneCurveTexels, 1, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT);
     colorLookup->CreateTexture(kColorLookupTexels, 1, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT);
+    toneLookup->CreateTexture(kToneCurveTexels, 1, 1, USAGE_DYNAMIC, FMT_A8R8G8B8, POOL_DEFAULT);
     toneCurveDirty = colorLookupDirty = true;
 }
 
@@ -45,6 +48,7 @@ void PostProcessChain::ReleaseDeviceObjects() {
     outlines.ReleaseDeviceObjects();
     if (toneCurve) toneCurve->ReleaseInterface();
     if (colorLookup) colorLookup->ReleaseInterface();
+    if (toneLookup) toneLookup->ReleaseInterface();
     ReleaseUIBlurCopy(false);
 }
 

@@ -4,8 +4,8 @@
 // (bright pass and Gaussian blur at quarter size in the corner of light buffer A), an
 // optional downscaled luminance beside it, the composite ("Postprocess": tone curve,
 // colour lookup, contrast, vignette, outlines, colour factor), then FXAA (mode bit 2),
-// an RGB shift and a two-pass zoom blur, each only when switched on. Without bit 0 the
-// composite is a plain copy. The same object blurs the screen behind UI blur panels,
+// an RGB shift and a zoom blur (applied twice, in one draw), each only when switched
+// on. Without bit 0 the composite is a plain copy. The same object blurs the screen behind UI blur panels,
 // runs the deferred lighting's ambient occlusion and holds the outline renderer.
 //
 // Targets: light buffers A (TARGET_LIGHT_0) and B (TARGET_LIGHT_1) are the chain's
@@ -81,6 +81,7 @@ public:
                  uint32_t width, uint32_t height, const Vector& colourFactor, bool fxaaFollows);
     void FXAA(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height);
     void RGBShift(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height, float amount);
+    // The zoom blur applied twice, as one draw.
     void ZoomBlur(const DeviceObjectHandle* source, gfx::Surface* target, uint32_t width, uint32_t height, float scale);
     // The RGB-shift amount now: the parameter set's curve over the renderer clock plus
     // the task-34 offset.
@@ -102,10 +103,12 @@ public:
     // Lookup textures (PostProcessChain_Lookup.cpp).
     const DeviceObjectHandle* ToneCurveTexture() const { return toneCurve; }
     const DeviceObjectHandle* ColorLookupTexture() const { return colorLookup; }
+    // The tone curve and the colour lookup folded (the tone curve's size and mapping).
+    const DeviceObjectHandle* ToneLookupTexture() const { return toneLookup; }
     bool ToneCurveDirty() const { return toneCurveDirty; }
     bool ColorLookupDirty() const { return colorLookupDirty; }
-    // Refills both textures from the set's curves and clears their dirty flags (a texture
-    // that cannot be locked keeps its bytes and is clean all the same).
+    // Refills the three textures from the set's curves and clears the dirty flags (a
+    // texture that cannot be locked keeps its bytes and is clean all the same).
     void FillLookupTextures(const SceneParameterBlock& p);
 
     const Matrix& CameraInverse() const { return cameraInverse; }
@@ -147,6 +150,7 @@ private:
     OutlineRenderer outlines;
     DeviceObjectHandle* toneCurve = nullptr;
     DeviceObjectHandle* colorLookup = nullptr;
+    DeviceObjectHandle* toneLookup = nullptr;
     bool toneCurveDirty = true, colorLookupDirty = true;
     Matrix cameraInverse = Matrix::IDENTITY;
     Vector cameraPosition{0, 0, 0, 1};

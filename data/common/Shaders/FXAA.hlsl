@@ -1,7 +1,7 @@
 // Edge anti-aliasing of the final picture (gamma space), the console variant of FXAA
 // 3.11: the luminance comes from the alpha channel (the composite's "LUM_IN_ALPHA"),
 // the edge direction from four diagonal taps, and the pixel is replaced by a blend along
-// the edge.
+// the edge where the local contrast reaches the threshold.
 //
 // One block for both stages (their registers overlap). Vertex: c0 (W / w, H / h,
 // 0.5 / w, 0.5 / h). Pixel, in FXAA 3.11's parameter layout: c0 (1 / w, 1 / h, 0, 0);
@@ -41,8 +41,6 @@ float4 pixel(VertexOut i) : COLOR0
     float lumaMaxM = max(lumaMax, lumaM);
     float lumaMinM = min(lumaMin, lumaM);
     float threshold = max(Constants[6].z, lumaMax * Constants[6].y);
-    if (lumaMaxM - lumaMinM < threshold)
-        return rgbyM;
 
     float dirSwMinusNe = lumaSw - lumaNe;
     float dirSeMinusNw = lumaSe - lumaNw;
@@ -58,7 +56,8 @@ float4 pixel(VertexOut i) : COLOR0
 
     float4 rgbyA = rgbyN1 + rgbyP1;
     float4 rgbyB = (rgbyN2 + rgbyP2) * 0.25 + rgbyA * 0.25;
-    if (rgbyB.a < lumaMin || rgbyB.a > lumaMax)
-        rgbyB.rgb = rgbyA.rgb * 0.5;
-    return float4(rgbyB.rgb, lumaM);
+    float3 blended = (rgbyB.a < lumaMin || rgbyB.a > lumaMax) ? rgbyA.rgb * 0.5 : rgbyB.rgb;
+    // Below the threshold the pixel stays. Chosen, not branched: a software rasteriser
+    // runs both sides of a branch anyway and pays for the branch besides.
+    return lumaMaxM - lumaMinM < threshold ? rgbyM : float4(blended, lumaM);
 }

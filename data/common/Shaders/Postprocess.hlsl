@@ -1,7 +1,8 @@
 // The final composite of the frame. Without "ENABLED" it is a plain copy of the scene
 // colour. With it: glow, local contrast, exposition and sharpening in linear space, the
-// tone curve and the colour lookup, saturation and contrast, the exclude colours, the
-// top and bottom gradient, the cloud layer, the vignette, outlines and the colour factor.
+// tone curve and the colour lookup (one table the CPU makes of the two), saturation and
+// contrast, the exclude colours, the top and bottom gradient, the cloud layer, the
+// vignette, outlines and the colour factor.
 // Sharpening is a variant of its own ("SHARPEN", chosen when its strength is not 0): a
 // branch on a constant does not spare a software rasteriser the taps inside it.
 //
@@ -21,7 +22,7 @@ float4 Constants[15] : register(c0);
 sampler2D SceneTexture : register(s0);
 sampler2D GlowTexture : register(s1);
 sampler2D OutlineTexture : register(s2);
-sampler2D ColorLookupTexture : register(s3);
+sampler2D ToneLookupTexture : register(s3);
 sampler2D ToneCurveTexture : register(s4);
 sampler2D CloudTexture : register(s5);
 
@@ -62,19 +63,13 @@ float Luminance(float3 c)
     return dot(c, float3(0.2126, 0.7152, 0.0722));
 }
 
-float3 ToneCurve(float3 c)
+// The tone curve followed by the colour lookup, one table of 1024 texels: texel j for
+// the input j / 1023 x 4^(1 / 2.2) (1.8778618, where the tone curve's read ends).
+float3 ToneCurveAndLookup(float3 c)
 {
-    // The curve's texels are gamma-mapped over inputs 0..4.
-    float3 u = pow(clamp(c, 0.0, 4.0), 2.2) * 0.25;
-    return float3(tex2D(ToneCurveTexture, float2(u.r, 0.5)).r, tex2D(ToneCurveTexture, float2(u.g, 0.5)).g,
-                  tex2D(ToneCurveTexture, float2(u.b, 0.5)).b);
-}
-
-float3 ColorLookup(float3 c)
-{
-    float3 u = saturate(c) * (63.0 / 64.0) + 0.5 / 64.0;
-    return float3(tex2D(ColorLookupTexture, float2(u.r, 0.5)).r, tex2D(ColorLookupTexture, float2(u.g, 0.5)).g,
-                  tex2D(ColorLookupTexture, float2(u.b, 0.5)).b);
+    float3 u = saturate(c * (1.0 / 1.8778618)) * (1023.0 / 1024.0) + 0.5 / 1024.0;
+    return float3(tex2D(ToneLookupTexture, float2(u.r, 0.5)).r, tex2D(ToneLookupTexture, float2(u.g, 0.5)).g,
+                  tex2D(ToneLookupTexture, float2(u.b, 0.5)).b);
 }
 
 float4 pixel(VertexOut i) : COLOR0
@@ -102,7 +97,7 @@ float4 pixel(VertexOut i) : COLOR0
     colour *= pow(ratio, Constants[2].x - 1.0);
 #endif
     float3 original = colour;
-    colour = ColorLookup(ToneCurve(colour));
+    colour = ToneCurveAndLookup(colour);
     float grey = Luminance(colour);
     colour = lerp(float3(grey, grey, grey), colour, Constants[1].z);
     colour = saturate((colour - 0.5) * Constants[1].w + 0.5);

@@ -1,16 +1,19 @@
 // Pictures of the post-processing passes on the drawing device (software rasteriser),
-// 160 x 120: the plain composite's copy with and without sRGB writes, the Gaussian
-// blur's profile, FXAA on a hard edge, the RGB shift of a bar, and the upscale of the
+// 160 x 120: the plain composite's copy with and without sRGB writes, its tone curve
+// and colour lookup, the Gaussian
+// blur's profile, FXAA on a hard edge, the RGB shift of a bar, the zoom blur, and the upscale of the
 // last pass at half render size. Checks use tolerances; a failed check (or
 // RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
 // test-depends: shader_data
 // test-timeout: 900
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include "PostTestSupport.h"
 #include "platform/gfx/ImageWriter.h"
 #include "platform/gfx/PixelFormat.h"
+#include "render/PostProcessMath.h"
 
 using namespace rendertest;
 using namespace posttest;
@@ -101,6 +104,13 @@ struct PictureFixtureOf : PostFixtureOf<Base> {
 struct PicturesTest : PictureFixtureOf<shadertest::DrawingShaderFixture> {
     void Configure(RendererSettings& s) override { s.gfxQualityLevel = 3; }
 };
+// The same without outlines, whose composite step would cover the picture.
+struct NoOutlinePicturesTest : PicturesTest {
+    void Configure(RendererSettings& s) override {
+        PicturesTest::Configure(s);
+        s.enableOutlines = false;
+    }
+};
 
 TEST_F(PicturesTest, PlainCompositeCopiesTheSceneColour) {
     ASSERT_EQ(gVornexRenderer.SceneColorFormat(), FMT_A16B16G16R16F);
@@ -134,6 +144,84 @@ TEST_F(PicturesTest, PlainCompositeCopiesTheSceneColour) {
         EXPECT_EQ(bad, 0u);
         if (bad) RunOnRenderThread([&] { Read(BackBuffer(), srgb ? "copy-srgb" : "copy-plain", true); });
     }
+}
+
+// The composite with every other step neutral: each channel goes through the tone curve
+// and then the colour lookup, as two filtered reads of the two tables would give. The
+// curves differ per channel and the lookup falls in red, so a swapped channel, a table
+// read without its sRGB conversion or a lookup read at the wrong place shows.
+TEST_F(NoOutlinePicturesTest, CompositeReadsEachChannelThroughTheToneCurveThenTheLookup) {
+    auto tone = [](float x) { return Vector(x / (1.0f + x), std::fmin(x * 0.5f, 1.0f), 1.0f - std::exp(-2.0f * x), 1.0f); };
+    auto lookup = [](float v) { return Vector(1.0f - v, v * v, std::sqrt(v), 1.0f); };
+    Edit([&](SceneParameterBlock& p) {
+        for (uint32_t k = 0; k < kToneCurveEntries; ++k) p.toneMappingCurve[k] = tone(static_cast<float>(k) / 256.0f);
+        for (uint32_t k = 0; k < kColorLookupEntries; ++k) {
+            const Vector v = lookup(static_cast<float>(k) / 63.0f);
+            p.colorLookupCurve[k] = HDRColor(uint8_t(v.x * 255.0f + 0.5f), uint8_t(v.y * 255.0f + 0.5f),
+                                             uint8_t(v.z * 255.0f + 0.5f), 255, 1.0f);
+        }
+        p.rest.srgb = false;
+        p.rest.glowColor = HDRColor(0, 0, 0, 0, 1.0f);
+        p.rest.exposition = 1.0f;
+        p.rest.imageSaturation = p.rest.imageContrast = p.rest.imageLocalContrast = 1.0f;
+        p.rest.sharpenStrength = 0.0f;
+        p.rest.excludeColor0 = p.rest.excludeColor1 = HDRColor(0, 0, 0, 0, 1.0f);
+        p.rest.topColor = p.rest.bottomColor = HDRColor(0, 0, 0, 0, 1.0f);
+        p.rest.vignetteStart = p.rest.vignetteEnd = 0.0f;
+        p.layerColor = Vector(0, 0, 0, 0);
+    });
+    // Scene values that half floats hold exactly: 0..2.5 in 64ths across, three slopes.
+    auto scene = [](uint32_t x, uint32_t y) {
+        const float s = static_cast<float>(x + W * (y / 40)) / 64.0f;
+        return Vector(std::fmin(s, 2.5f), std::fmin(s * 0.5f, 2.5f), std::fmin(s * 0.25f, 2.5f), 1.0f);
+    };
+    uint32_t toneTexels[PostProcessChain::kToneCurveTexels], lookupTexels[PostProcessChain::kColorLookupTexels];
+    Picture got;
+    gVornexRenderer.FlushCommands(true);
+    BeginFrame();
+    RunOnRenderThread([&] {
+        const SceneParameterBlock& p = gRendererScene->GetCurrentParameters()->Values();
+        for (uint32_t i = 0; i < PostProcessChain::kToneCurveTexels; ++i)
+            toneTexels[i] = PackLookupTexel(p.toneMappingCurve[LookupIndex(i, PostProcessChain::kToneCurveTexels, true)]);
+        for (uint32_t i = 0; i < PostProcessChain::kColorLookupTexels; ++i)
+            lookupTexels[i] = PackLookupTexel(p.colorLookupCurve[i].ToVector());
+        VornexRenderer& r = gVornexRenderer;
+        Upload(r.Target(TARGET_SCENE_COLOR).surface, scene);
+        BindFullScreenQuad();
+        Chain().FillLookupTextures(p);
+        Chain().Tonemap(true, r.Target(TARGET_LIGHT_0).texture, nullptr, r.Target(TARGET_LIGHT_1).surface, W, H,
+                        Vector(1, 1, 1, 1), false);
+        got = Read(r.Target(TARGET_LIGHT_1).surface, "tone-lookup");
+    });
+    EndFrame();
+    ASSERT_EQ(got.argb.size(), size_t(W * H));
+    // A linearly filtered, clamped read of an sRGB table of n texels at coordinate u.
+    auto read = [](const uint32_t* table, uint32_t n, float u, uint32_t shift) {
+        const float x = std::fmin(std::fmax(u * static_cast<float>(n) - 0.5f, 0.0f), static_cast<float>(n - 1));
+        const uint32_t i = std::min(static_cast<uint32_t>(x), n - 2);
+        const float a = SrgbDecode(Channel(table[i], shift)), b = SrgbDecode(Channel(table[i + 1], shift));
+        return a + (b - a) * (x - static_cast<float>(i));
+    };
+    uint32_t bad = 0;
+    for (uint32_t y = 0; y < H; y += 7)
+        for (uint32_t x = 0; x < W; x += 3) {
+            const Vector c = scene(x, y);
+            const float in[3] = {c.x, c.y, c.z};
+            const uint32_t shifts[3] = {16, 8, 0};
+            const uint32_t p = got.At(x, y);
+            const float have[3] = {Red(p), Green(p), Blue(p)};
+            for (uint32_t k = 0; k < 3; ++k) {
+                const float u = std::pow(std::fmin(in[k], 4.0f), 2.2f) * 0.25f;
+                const float toned = read(toneTexels, PostProcessChain::kToneCurveTexels, u, shifts[k]);
+                const float want = read(lookupTexels, PostProcessChain::kColorLookupTexels,
+                                        toned * (63.0f / 64.0f) + 0.5f / 64.0f, shifts[k]);
+                if (std::fabs(have[k] - want) > 3.0f / 255.0f) {
+                    if (bad++ < 5) ADD_FAILURE() << "(" << x << ", " << y << ") channel " << k << ": " << have[k] << " for " << want;
+                }
+            }
+        }
+    EXPECT_EQ(bad, 0u);
+    if (bad) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_1).surface, "tone-lookup", true); });
 }
 
 TEST_F(PicturesTest, BlurSpreadsALineByTheKernel) {
@@ -232,6 +320,87 @@ TEST_F(PicturesTest, FxaaSoftensAHardEdge) {
     EXPECT_LE(on.largestStep, 2.0f / 3.0f + 1e-6f);
     EXPECT_EQ(on.farBad, 0u) << "of " << on.far;
     if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "fxaa", true); });
+}
+
+// The zoom blur's one draw against the blur applied twice as the design states it: each
+// application mixes the pixel (source ratio) with the mean of eight samples 0..7 steps
+// towards the centre (blurred ratio), each step (pixel - centre) x strength x -0.005,
+// the first result written to an 8-bit buffer. Smooth waves, so the draw's sum of steps
+// in place of their product (a fraction of a pixel here) stays within the tolerance.
+TEST_F(PicturesTest, ZoomBlurDrawIsTheBlurAppliedTwice) {
+    constexpr float kStrength = 2.0f, kBlurred = 0.7f, kSource = 0.3f;
+    Edit([&](SceneParameterBlock& p) {
+        p.rest.zoomBlurStrength = kStrength;
+        p.rest.zoomBlurBlurredRatio = kBlurred;
+        p.rest.zoomBlurSourceRatio = kSource;
+    });
+    constexpr float kTwoPi = 6.2831853f;
+    auto waves = [&](uint32_t x, uint32_t y) {
+        const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+        return Vector(0.5f + 0.5f * std::sin(kTwoPi * fx / 32.0f), 0.5f + 0.5f * std::sin(kTwoPi * fy / 24.0f),
+                      0.5f + 0.5f * std::sin(kTwoPi * (fx + fy) / 40.0f), 1.0f);
+    };
+    Picture got;
+    BeginFrame();
+    RunOnRenderThread([&] {
+        VornexRenderer& r = gVornexRenderer;
+        Upload(r.Target(TARGET_LIGHT_1).surface, waves);
+        BindFullScreenQuad();
+        Chain().ZoomBlur(r.Target(TARGET_LIGHT_1).texture, r.Target(TARGET_LIGHT_0).surface, W, H, 1.0f);
+        got = Read(r.Target(TARGET_LIGHT_0).surface, "zoomblur");
+    });
+    EndFrame();
+    ASSERT_EQ(got.argb.size(), size_t(W * H));
+
+    // Pictures as W x H x 3 floats; texel centres at whole coordinates, clamped reads.
+    using Image = std::vector<float>;
+    Image source(W * H * 3);
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const Vector c = waves(x, y);
+            const float v[3] = {c.x, c.y, c.z};
+            for (uint32_t k = 0; k < 3; ++k) source[(y * W + x) * 3 + k] = std::lround(v[k] * 255.0f) / 255.0f;
+        }
+    auto sample = [](const Image& img, float tx, float ty, uint32_t k) {
+        tx = std::fmin(std::fmax(tx, 0.0f), W - 1.0f), ty = std::fmin(std::fmax(ty, 0.0f), H - 1.0f);
+        const uint32_t x0 = std::min(static_cast<uint32_t>(tx), W - 2u), y0 = std::min(static_cast<uint32_t>(ty), H - 2u);
+        const float fx = tx - x0, fy = ty - y0;
+        auto at = [&](uint32_t x, uint32_t y) { return img[(y * W + x) * 3 + k]; };
+        const float top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
+        const float bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+        return top + (bottom - top) * fy;
+    };
+    const float step = kStrength * -0.005f;
+    auto once = [&](const Image& in, bool toBytes) {
+        Image out(in.size());
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) {
+                const float dx = (x - W / 2.0f) * step, dy = (y - H / 2.0f) * step;
+                for (uint32_t k = 0; k < 3; ++k) {
+                    float sum = 0.0f;
+                    for (uint32_t n = 0; n < 8; ++n) sum += sample(in, x + dx * n, y + dy * n, k);
+                    float v = std::fmin(std::fmax(sum * kBlurred / 8.0f + in[(y * W + x) * 3 + k] * kSource, 0.0f), 1.0f);
+                    if (toBytes) v = std::lround(v * 255.0f) / 255.0f;
+                    out[(y * W + x) * 3 + k] = v;
+                }
+            }
+        return out;
+    };
+    const Image want = once(once(source, true), false);
+    uint32_t bad = 0;
+    float largest = 0.0f;
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const uint32_t p = got.At(x, y);
+            const float have[3] = {Red(p), Green(p), Blue(p)};
+            for (uint32_t k = 0; k < 3; ++k) {
+                const float e = std::fabs(have[k] - want[(y * W + x) * 3 + k]);
+                largest = std::fmax(largest, e);
+                if (e > 4.0f / 255.0f) ++bad;
+            }
+        }
+    EXPECT_EQ(bad, 0u) << "largest difference " << largest;
+    if (bad) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "zoomblur", true); });
 }
 
 TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {

@@ -23,8 +23,8 @@ independently of the renderer's code (single precision through numpy.float32).
       x y; "empty" when nothing is copied
   passconst W H THRESHOLD EXPOSITION SUBPIX EDGE EDGEMIN CSUBPIX CEDGE CEDGEMIN ZOOM BLURRED SOURCE AMOUNT SIGMA
       the registers of the glow source, the first (vertical) blur pass of step scale 1
-      at quarter size, the downscaled luminance, FXAA, the RGB shift and the first
-      zoom-blur pass on a W x H render, one a line: the pass, vs or ps, the register and
+      at quarter size, the downscaled luminance, FXAA, the RGB shift and the zoom blur
+      (applied twice in one draw) on a W x H render, one a line: the pass, vs or ps, the register and
       its four values ("any" where the register's component is not read)
   options
       the 64 composite option strings, one a line, in brackets
@@ -107,7 +107,17 @@ def passconst(a):
     d = f(f(f(h * f(2)) / f(1080)) * amount)
     out.append(("RGBShift", "ps", 0, (d / w, d / h, f(0), f(0))))
     out.append(("ZoomBlur", "vs", 1, (f(f(zoom * one) * f(-0.005)), f(0), f(0), f(0))))
-    out.append(("ZoomBlur", "ps", 0, (blurred, source, f(0), f(0))))
+    # The zoom blur applied twice: one application mixes the source (ratio source) with
+    # the mean of samples 0..7 steps towards the centre (ratio blurred); composing two,
+    # with a sample of a sample taken at the sum of their steps, weighs each of 0..14.
+    b, s = float(blurred), float(source)
+    once = [b / 8 + (s if k == 0 else 0.0) for k in range(8)]
+    twice = [0.0] * 16
+    for k in range(8):
+        for j in range(8):
+            twice[k + j] += once[k] * once[j]
+    for r in range(4):
+        out.append(("ZoomBlur", "ps", r, tuple(twice[4 * r:4 * r + 4])))
     return out
 
 
@@ -231,9 +241,9 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
     into_b = optional or scaled
     comp_samplers = samplers(s0=6, s1=7, s2=6, s3=7, s4=7, s5=1) if chain else samplers(s0=6)
     draws.append(("Postprocess", mask, 'B' if into_b else 'S', 1, (0, 0, W, H), comp_samplers, full_c0))
-    count = (1 if fxaa else 0) + (1 if shift_on else 0) + (2 if zoom_on else 0)
+    count = (1 if fxaa else 0) + (1 if shift_on else 0) + (1 if zoom_on else 0)
     source, done = 'B', 0
-    names = (["FXAA"] if fxaa else []) + (["RGBShift"] if shift_on else []) + (["ZoomBlur"] * 2 if zoom_on else [])
+    names = (["FXAA"] if fxaa else []) + (["RGBShift"] if shift_on else []) + (["ZoomBlur"] if zoom_on else [])
     for name in names:
         done += 1
         dest = 'A' if source == 'B' else 'B'
