@@ -298,24 +298,27 @@ public:
 #ifndef NDEBUG
         AssertMainThread();
 #endif
+        const int pad = InPlaceRecordPad(payloadBytes);
+        if (pad < 0) return BeginCommandInBlock(id, payloadBytes);
+        // Eight bytes always fit here (the terminator's room at the least): one fixed-size
+        // store, of which the padding and the id are kept. The eight bytes are made in a
+        // register: assembled in memory, a narrow store followed by a wide load of the same
+        // bytes stalls.
         CommandRingBuffer& ring = Ring();
-        if (blockOpen && !taskObserver && ring.Cursor() == recordEnd) {
-            const uint32_t used = static_cast<uint32_t>(recordEnd - blockStart);
-            const uint32_t pad = (4 - (used & 3)) & 3;
-            if (uint64_t(used) + pad + 8 + payloadBytes <= kRenderBlockBytes) {
-                // Eight bytes always fit here (the terminator's room at the least): one
-                // fixed-size store, of which the padding and the id are kept. The eight
-                // bytes are made in a register: assembled in memory, a narrow store
-                // followed by a wide load of the same bytes stalls.
-                const uint64_t head = RecordHead(id, pad);
-                std::memcpy(ring.Cursor(), &head, sizeof head);
-                ring.Skip(pad + sizeof id);
-                recordEnd = ring.Cursor() + payloadBytes;
-                ++postedRecords;
-                return true;
-            }
-        }
-        return BeginCommandInBlock(id, payloadBytes);
+        const uint64_t head = RecordHead(id, uint32_t(pad));
+        std::memcpy(ring.Cursor(), &head, sizeof head);
+        ring.Skip(uint32_t(pad) + sizeof id);
+        recordEnd = ring.Cursor() + payloadBytes;
+        ++postedRecords;
+        return true;
+    }
+    // The common case of a record: the block is open with room for one of payloadBytes
+    // and no observer watches. The padding before the record then, -1 otherwise.
+    int InPlaceRecordPad(uint32_t payloadBytes) {
+        if (!blockOpen || taskObserver || Ring().Cursor() != recordEnd) return -1;
+        const uint32_t used = static_cast<uint32_t>(recordEnd - blockStart);
+        const uint32_t pad = (4 - (used & 3)) & 3;
+        return uint64_t(used) + pad + 8 + payloadBytes <= kRenderBlockBytes ? int(pad) : -1;
     }
     void FlushCommands(bool wait);
     // Ends the frame (task 39 with the swap chain or null); false while a device reset

@@ -46,27 +46,24 @@ bool VornexRenderer::Post(uint32_t id, const T&... fields) {
 #ifndef NDEBUG
     AssertMainThread();
 #endif
-    CommandRingBuffer& ring = Ring();
-    // BeginCommand's common case (an open block with room, no observer), with the record's
-    // size known here: the head and then each field stored straight to its place, and the
-    // ring's cursor moved once over the whole record. (Moved once for the head and once
-    // for the payload, each move waited for the previous one's store of the cursor.)
-    if (blockOpen && !taskObserver && ring.Cursor() == recordEnd) {
-        const uint32_t used = static_cast<uint32_t>(recordEnd - blockStart);
-        const uint32_t pad = PadTo4(used);
-        if (uint64_t(used) + pad + 8 + size <= kRenderBlockBytes) {
-            // The bookkeeping first: byte stores into the block may alias any field, and
-            // after them every field would be loaded again.
-            uint8_t* p = ring.Cursor();
-            ring.Skip(pad + sizeof id + size);
-            recordEnd = ring.Cursor();
-            ++postedRecords;
-            const uint64_t head = RecordHead(id, pad);  // eight bytes always fit (the terminator's room)
-            std::memcpy(p, &head, sizeof head);
-            p += pad + sizeof id;
-            ((std::memcpy(p, &fields, sizeof(T)), p += sizeof(T)), ...);
-            return true;
-        }
+    // The common case (see InPlaceRecordPad), with the record's size known here: the head
+    // and then each field stored straight to its place, and the ring's cursor moved once
+    // over the whole record. (Moved once for the head and once for the payload, each move
+    // waited for the previous one's store of the cursor.)
+    const int pad = InPlaceRecordPad(size);
+    if (pad >= 0) {
+        // The bookkeeping first: byte stores into the block may alias any field, and after
+        // them every field would be loaded again.
+        CommandRingBuffer& ring = Ring();
+        uint8_t* p = ring.Cursor();
+        ring.Skip(uint32_t(pad) + sizeof id + size);
+        recordEnd = ring.Cursor();
+        ++postedRecords;
+        const uint64_t head = RecordHead(id, uint32_t(pad));  // eight bytes always fit (the terminator's room)
+        std::memcpy(p, &head, sizeof head);
+        p += uint32_t(pad) + sizeof id;
+        ((std::memcpy(p, &fields, sizeof(T)), p += sizeof(T)), ...);
+        return true;
     }
     return PostThroughBeginCommand(*this, id, fields...);
 }
