@@ -124,10 +124,15 @@ function classVariable:supcode()
 end
 
 -- Every class gets a collector: the generator's own one (destructor and engine free)
--- where it made one, otherwise the frame's.
+-- where it made one, otherwise the frame's. Classes whose objects only the engine makes
+-- and destroys (no value of theirs is ever script-owned) are registered without one.
+local engine_owned = {
+  Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
+            LCRTSCameraSubcontroller = true, GameCameraController = true},
+}
 local base_class_register = classClass.register
 function classClass:register(pre)
-  if not _collect[self.type] then
+  if not _collect[self.type] and not (engine_owned[flags.n] or {})[self.type] then
     _collect[self.type] = 'LuaBindingCollect<' .. self.type .. '>'
   end
   base_class_register(self, pre)
@@ -139,6 +144,9 @@ end
 -- declarations never depend on the generator's table order.
 local type_names = {
   Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
+  Camera = {'Matrix', 'YawPitchCamera', 'PerspectiveCamera', 'TargetViewCamera', 'GameCameraController', 'Vector',
+            'LCRTSCameraSubcontroller', 'LCBaseCameraSubcontroller', 'Quaternion', 'BoundingBox4', 'BaseCamera'},
+  CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
 
 local base_preamble = classPackage.preamble
