@@ -1,10 +1,31 @@
 #include "bindings/EntityBindings.h"
 
+#include <vector>
+
+#include "bindings/frame/LuaBindingSupport.h"
 #include "core/math/BoundingBox4.h"
 #include "core/math/Matrix.h"
 #include "engine/camera/CameraSubcontrollers.h"
 #include "engine/camera/Cameras.h"
 #include "engine/navigation/VerySimpleCharacterController.h"
+
+namespace {
+
+class LastingCameras {
+public:
+    ~LastingCameras() {
+        for (BaseCamera* camera : cameras) LuaBindingDestroy(camera);
+    }
+    std::vector<BaseCamera*> cameras;
+};
+
+LastingCameras gLastingCameras;
+
+}  // namespace
+
+void KeepCameraUntilExit(BaseCamera* camera) {
+    if (camera) gLastingCameras.cameras.push_back(camera);
+}
 
 void CameraSetBackgroundColor(BaseCamera* self, const Vector& color) {
     if (self) self->SetBackgroundColor(color.x, color.y, color.z, color.w);

@@ -17,6 +17,9 @@ class VerySimpleCharacterController;
 // ---- Cameras ----
 // The colour's four components, in order.
 void CameraSetBackgroundColor(BaseCamera* self, const Vector& color);
+// Cameras a script made with `new` live until the program ends: they are destroyed and
+// released then, after every script has gone.
+void KeepCameraUntilExit(BaseCamera* camera);
 // The second Vector cannot describe the native's bounding box (min and max), so the
 // acceleration is applied without bounds whatever it holds.
 void RTSCameraApplyAcceleration(LCRTSCameraSubcontroller* self, const Vector& acceleration, const Vector* unused);
