@@ -113,3 +113,20 @@ Test("script-owned cameras are collected; new ones live on", function()
     kept:SetViewDistance(3)
     AssertEqual(Results(kept.delete), "1 nil", "no delete")
 end)
+
+Test("a shake starts only with a duration and while none runs", function()
+    local c = Controller()
+    c:ResetCameraShakeEffect()
+    local cases = {
+        {{}, false, "all seven default to 0: no duration"},
+        {{-1, 1, 1, 1, 1, 1, GCCF_SYSTEMTIME}, false, "a negative duration"},
+        {{2, 1, 1, 1, 1, 1, GCCF_SYSTEMTIME}, true, "started"},
+        {{2}, false, "one runs already"},
+    }
+    for _, case in ipairs(cases) do
+        AssertEqual(c:StartCameraShakeEffect(unpack(case[1])), case[2], case[3])
+    end
+    c:ResetCameraShakeEffect()
+    AssertEqual(c:StartCameraShakeEffect(1), true, "after a reset")
+    c:ResetCameraShakeEffect()
+end)
