@@ -3,6 +3,7 @@
 #include "engine/script/LuaBindings.h"
 
 // The generated open functions (bindings/pkg/*.pkg).
+int tolua_EngineCore_open(lua_State* L);
 int tolua_Math_open(lua_State* L);
 int tolua_InputConstants_open(lua_State* L);
 int tolua_Camera_open(lua_State* L);
@@ -12,6 +13,7 @@ namespace {
 
 // One line per package; the host opens them by order, whatever the order here.
 void RegisterPackages() {
+    RegisterLuaBindingPackage(LUA_PACKAGE_ENGINE_CORE, &tolua_EngineCore_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_MATH, &tolua_Math_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_INPUT_CONSTANTS, &tolua_InputConstants_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_CAMERA, &tolua_Camera_open);

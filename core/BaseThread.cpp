@@ -80,8 +80,7 @@ bool CommandRingBuffer::BeginWrite(uint32_t id, uint32_t size) {
     writeRecord = buffer + w;
     StoreU32(writeRecord, id);
     writeCursor = writeRecord + kHeader;
-    written = 0;
-    reserved = size;
+    writeEnd = writeCursor + size;
     return true;
 }
 
@@ -93,12 +92,12 @@ uint32_t CommandRingBuffer::Align16() {
 
 void CommandRingBuffer::EndWrite() {
     assert(writeRecord);
+    const uint32_t written = static_cast<uint32_t>(writeCursor - (writeRecord + kHeader));
     StoreU32(writeRecord + 4, written);
     const uint32_t w = static_cast<uint32_t>(writeRecord - buffer);
     uint32_t next = (w + written + 11) & ~3u;
     if (uint64_t(next) + kHeader > capacity) next = 0;
-    writeRecord = writeCursor = nullptr;
-    written = reserved = 0;
+    writeRecord = writeCursor = writeEnd = nullptr;
     // Release: the record's bytes are visible to a reader that sees the new offset.
     // (The wake event's Set is a read-modify-write, which orders this store before it.)
     writeOffset.store(next, std::memory_order_release);

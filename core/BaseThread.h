@@ -44,22 +44,27 @@ public:
 
     // Writer side.
     bool BeginWrite(uint32_t id, uint32_t size);
-    // Inline, like the reads: a record written field by field costs plain moves.
+    // Inline, like the reads: a record written field by field costs plain moves. Within
+    // the reservation a fixed-size write is one fixed-size copy; past it the write is cut
+    // to what is left.
     void Write(const void* source, uint32_t n) {
-        assert(n <= reserved && "payload larger than its reservation");
-        if (n > reserved) n = reserved;
-        if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
-        Skip(n);
+        assert(n <= WriteLeft() && "payload larger than its reservation");
+        if (n <= WriteLeft()) {
+            if (n) std::memcpy(writeCursor, source, n);  // an empty write may pass a null source
+            writeCursor += n;
+        } else {
+            if (WriteLeft()) std::memcpy(writeCursor, source, WriteLeft());
+            writeCursor = writeEnd;
+        }
     }
     void Skip(uint32_t n) {
-        assert(n <= reserved && "payload larger than its reservation");
-        if (n > reserved) n = reserved;
-        writeCursor += n;
-        written += n;
-        reserved -= n;
+        assert(n <= WriteLeft() && "payload larger than its reservation");
+        writeCursor = n <= WriteLeft() ? writeCursor + n : writeEnd;
     }
     uint32_t Align16();
     uint8_t* Cursor() const { return writeCursor; }
+    // Bytes of the reservation not yet written.
+    uint32_t WriteLeft() const { return static_cast<uint32_t>(writeEnd - writeCursor); }
     void EndWrite();
     template <class T>
     void WriteValue(const T& v) { Write(&v, sizeof v); }
@@ -111,8 +116,7 @@ private:
     uint32_t fillerId;
     uint8_t* writeRecord = nullptr;
     uint8_t* writeCursor = nullptr;
-    uint32_t written = 0;
-    uint32_t reserved = 0;
+    uint8_t* writeEnd = nullptr;  // the end of the reserved payload: what is written is writeCursor - payload start
     uint32_t cachedReadOffset = 0;  // the writer's last copy of readOffset
     alignas(kLine) std::atomic<uint32_t> writeOffset{0};
     alignas(kLine) std::atomic<uint32_t> readOffset{0};

@@ -6,17 +6,14 @@ using bitstream_detail::Load64;
 using bitstream_detail::Mask;
 using bitstream_detail::Store64;
 
-bool BitWriter::WriteBits(const void* source, uint32_t n) {
-    if (n > capacity - cursor) return false;
-    const uint8_t* s = static_cast<const uint8_t*>(source);
-    uint8_t* p = buffer + (cursor >> 3);
-    const uint32_t shift = cursor & 7;
-    cursor += n;
+void BitWriter::CopyBits(uint8_t* buffer, uint32_t at, const uint8_t* s, uint32_t n) {
+    uint8_t* p = buffer + (at >> 3);
+    const uint32_t shift = at & 7;
     if (shift == 0) {
         // Byte-aligned: the buffer is zero from here on, so a copy is the same as OR.
         std::memcpy(p, s, n >> 3);
         if (n & 7) p[n >> 3] = static_cast<uint8_t>(s[n >> 3] & Mask(n & 7));
-        return true;
+        return;
     }
     // Whole 64-bit source words, each ORed into the word at p and the byte after it
     // (still zero); then the rest, at most 63 bits.
@@ -32,7 +29,6 @@ bool BitWriter::WriteBits(const void* source, uint32_t n) {
         Store64(p, Load64(p) | (v << shift));
         if (shift + n > 64) p[8] |= static_cast<uint8_t>(v >> (64 - shift));
     }
-    return true;
 }
 
 void BitWriter::Truncate(uint32_t bits) {
@@ -80,21 +76,5 @@ bool BitReader::ReadValueNearEnd(uint64_t& value, uint32_t n) {
     }
     value = n ? Peek(n) : 0;
     cursor += n;
-    return true;
-}
-
-bool BitReader::ReadBits(void* destination, uint32_t n) {
-    if (!Check(n)) return false;
-    uint8_t* d = static_cast<uint8_t*>(destination);
-    for (; n >= 64; n -= 64, d += 8) {
-        uint64_t v = 0;
-        ReadValue(v, 64);
-        std::memcpy(d, &v, 8);
-    }
-    if (n) {
-        uint64_t v = 0;
-        ReadValue(v, n);  // masked: the high bits of the last byte are clear
-        for (uint32_t k = 0; k < (n + 7) / 8; ++k) d[k] = static_cast<uint8_t>(v >> (8 * k));
-    }
     return true;
 }

@@ -20,6 +20,15 @@
 
 namespace bitstream_detail {
 inline uint64_t Mask(uint32_t n) { return n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
+// kLowBits[n] = Mask(n) for n = 0..64: one load where a variable shift takes several
+// micro-operations on x86-64 without BMI2.
+struct LowBitsTable {
+    uint64_t mask[65];
+    constexpr LowBitsTable() : mask() {
+        for (uint32_t n = 0; n <= 64; ++n) mask[n] = n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    }
+};
+inline constexpr LowBitsTable kLowBits{};
 inline uint64_t Load64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
@@ -38,22 +47,30 @@ public:
 
     // False (nothing written) when n bits do not fit. n <= 64.
     bool WriteValue(uint64_t value, uint32_t n) {
-        using namespace bitstream_detail;
         if (n > 64 || n > capacity - cursor) return false;
-        if (n == 0) return true;
-        value &= Mask(n);
-        uint8_t* p = buffer + (cursor >> 3);
-        const uint32_t shift = cursor & 7;
-        // Only the byte at the cursor holds bits already; the rest is zero. Loading that
-        // one byte, not the word, lets the load take its value from the previous write's
-        // store instead of waiting for it to reach the cache.
-        Store64(p, uint64_t(p[0]) | (value << shift));
-        if (shift + n > 64) p[8] = static_cast<uint8_t>(value >> (64 - shift));
-        cursor += n;
+        Put(value & bitstream_detail::kLowBits.mask[n], n);  // 0 bits write nothing
         return true;
     }
-    // The first n bits of the source bytes (LSB first).
-    bool WriteBits(const void* source, uint32_t n);
+    // The first n bits of the source bytes (LSB first). Up to two whole words go inline,
+    // word by word; longer runs go to one out-of-line copy that takes the buffer and the
+    // cursor by value, so a writer the caller keeps in registers stays there.
+    bool WriteBits(const void* source, uint32_t n) {
+        using namespace bitstream_detail;
+        if (n > capacity - cursor) return false;
+        const uint8_t* s = static_cast<const uint8_t*>(source);
+        if (n > 128) {
+            CopyBits(buffer, cursor, s, n);
+            cursor += n;
+            return true;
+        }
+        for (; n >= 64; n -= 64, s += 8) Put(Load64(s), 64);
+        if (n) {
+            uint64_t v = 0;
+            for (uint32_t k = 0; k < (n + 7) / 8; ++k) v |= uint64_t(s[k]) << (8 * k);
+            Put(v & Mask(n), n);
+        }
+        return true;
+    }
     // n bits held LSB first in (n + 63) / 64 whole words whose bits above n are zero: one
     // bounds test, then one store per word and one for the byte the last word spills into.
     bool WriteWords(const uint64_t* words, uint32_t n) {
@@ -80,6 +97,21 @@ public:
     void Reset() { Truncate(0); }
 
 private:
+    // n bits (0 to 64) of a value with no bits above n, unchecked. Only the byte at the
+    // cursor holds bits already; the rest is zero. Loading that one byte, not the word,
+    // lets the load take its value from the previous write's store instead of waiting for
+    // it to reach the cache.
+    void Put(uint64_t value, uint32_t n) {
+        using namespace bitstream_detail;
+        uint8_t* p = buffer + (cursor >> 3);
+        const uint32_t shift = cursor & 7;
+        Store64(p, uint64_t(p[0]) | (value << shift));
+        if (shift + n > 64) p[8] = static_cast<uint8_t>(value >> (64 - shift));
+        cursor += n;
+    }
+    // n bits of source ORed in at bit `at` of buffer (zero from there on).
+    static void CopyBits(uint8_t* buffer, uint32_t at, const uint8_t* source, uint32_t n);
+
     uint8_t* buffer = nullptr;
     uint32_t capacity = 0;
     uint32_t cursor = 0;
@@ -104,14 +136,14 @@ public:
     // n <= 64. False (value untouched) past the end.
     bool ReadValue(uint64_t& value, uint32_t n) {
         using namespace bitstream_detail;
-        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist. Reads of 0
-        // bits take the checked path.
-        if (uint64_t(cursor) + n < wordLimit && n - 1 < 64) {
+        // Ending before wordLimit: bytes cursor / 8 .. cursor / 8 + 8 all exist. A read of 0
+        // bits masks the word to 0.
+        if (uint64_t(cursor) + n < wordLimit && n <= 64) {
             const uint8_t* p = data + (cursor >> 3);
             const uint32_t shift = cursor & 7;
             uint64_t v = Load64(p) >> shift;
             if (shift + n > 64) v |= uint64_t(p[8]) << (64 - shift);  // a read that crosses into byte 8
-            value = v & (~uint64_t(0) >> (64 - n));
+            value = v & kLowBits.mask[n];
             cursor += n;
             return true;
         }
@@ -142,8 +174,25 @@ public:
         return true;
     }
     // n bits into (n + 7) / 8 bytes of the destination; the high bits of the last byte
-    // beyond the n bits are cleared.
-    bool ReadBits(void* destination, uint32_t n);
+    // beyond the n bits are cleared. One bounds test, then whole-word reads.
+    bool ReadBits(void* destination, uint32_t n) {
+        if (failed || n > total - cursor) {
+            Fail();
+            return false;
+        }
+        uint8_t* d = static_cast<uint8_t*>(destination);
+        for (; n >= 64; n -= 64, d += 8) {
+            uint64_t v = 0;
+            ReadValue(v, 64);
+            bitstream_detail::Store64(d, v);
+        }
+        if (n) {
+            uint64_t v = 0;
+            ReadValue(v, n);  // masked: the high bits of the last byte are clear
+            for (uint32_t k = 0; k < (n + 7) / 8; ++k) d[k] = static_cast<uint8_t>(v >> (8 * k));
+        }
+        return true;
+    }
     bool Skip(uint32_t n) {
         if (failed || n > total - cursor) {
             Fail();

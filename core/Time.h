@@ -41,6 +41,18 @@ public:
     static Time FromSeconds(double seconds);
     static Time FromFloatSeconds(float seconds);
     double ToSeconds() const;
+    // (this - other) in seconds.
+    double ElapsedTime(const Time& other) const { return Difference(*this, other).ToSeconds(); }
+    // a + b and a - b, held at the int64 range where they would leave it (script
+    // arithmetic takes any tick count).
+    static Time Sum(const Time& a, const Time& b) {
+        int64_t r;
+        return Time(__builtin_add_overflow(a.ticks, b.ticks, &r) ? (b.ticks < 0 ? INT64_MIN : INT64_MAX) : r);
+    }
+    static Time Difference(const Time& a, const Time& b) {
+        int64_t r;
+        return Time(__builtin_sub_overflow(a.ticks, b.ticks, &r) ? (b.ticks > 0 ? INT64_MIN : INT64_MAX) : r);
+    }
     double ToMilliseconds() const;
     int64_t ToMicroseconds() const;
     // One message through Log::Print: "%s %.6f" with a label, "%.6f" without.

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "core/Dynarray.h"
+#include "core/Time.h"
 #include "core/config/OutlineParams.h"
 #include "core/fs/FsUtil.h"
 #include "core/math/Vector.h"
@@ -220,6 +221,47 @@ public:
     void InitEntities();
 
     // ---- Script API (Game_Script.cpp) ----
+    // Whether this program is a shipping build (no debug checks compiled in).
+    static bool IsFinalBuild();
+    // The window neither lost its focus nor was suspended.
+    bool IsActive() const { return !deactivated && !suspended; }
+    void SetOutlineParams(const OutlineParams& params) { outlineParams = params; }
+    void SetOutlineMask(uint32_t mask) { outlineMask = mask; }
+    // Pause requests (GameTimer::Pause) of the game and smooth game timers, of the
+    // gameplay and smooth gameplay timers; DisablePause reaches all four.
+    void Pause(bool pause);
+    void PauseGameplay(bool pause);
+    void DisablePause(bool disable);
+    // The timers' reads: times, last deltas (seconds) and frame counts.
+    Time GetGameTime() const { return gameTimer.GetGameTime(); }
+    Time GetSmoothGameTime() const { return smoothGameTimer.GetGameTime(); }
+    Time GetGameplayTime() const { return gameplayTimer.GetGameTime(); }
+    Time GetSmoothGameplayTime() const { return smoothGameplayTimer.GetGameTime(); }
+    float GetElapsedGameTime() const { return gameTimer.GetElapsedGameTime(); }
+    float GetSmoothElapsedGameTime() const { return smoothGameTimer.GetElapsedGameTime(); }
+    float GetElapsedGameplayTime() const { return gameplayTimer.GetElapsedGameTime(); }
+    float GetSmoothElapsedGameplayTime() const { return smoothGameplayTimer.GetElapsedGameTime(); }
+    uint32_t GetNonPausedGameFrame() const { return gameTimer.GetNonPausedFrame(); }
+    uint32_t GetNonPausedGameplayFrame() const { return gameplayTimer.GetNonPausedFrame(); }
+    uint32_t GetCurrentFrame() const { return gameTimer.GetCurrentFrame(); }
+    // The frames the tick counted (skipped ones included).
+    uint32_t GetBigFrameIndex() const { return frameCount; }
+    // GameTimer::ResetTime of one timer.
+    void ResetGameTime(const Time& time) { gameTimer.ResetTime(time.ticks); }
+    void ResetSmoothGameTime(const Time& time) { smoothGameTimer.ResetTime(time.ticks); }
+    void ResetGameplayTime(const Time& time) { gameplayTimer.ResetTime(time.ticks); }
+    void ResetSmoothGameplayTime(const Time& time) { smoothGameplayTimer.ResetTime(time.ticks); }
+    // The scene running now is no gameplay scene (a menu); the next switch clears it.
+    void MarkCurrentSceneAsNonGameplay() { currentSceneNonGameplay = true; }
+    bool IsCurrentSceneNonGameplay() const { return currentSceneNonGameplay; }
+    bool IsHardwareCursorEnabled() const { return hardwareCursorShown; }
+    // Client width / client height; 1 while the height is 0.
+    float GetScreenAspect() const;
+    void EnableMouseTapEmulation(bool enable);
+    // The console screen from scripts: shown flag and lines; nothing without a console.
+    void ToggleConsole();
+    void ShowConsole(bool show);
+    void ClearConsole();
     // The user pause: a change pauses (or resumes) all four timers once each.
     void SetUserPause(bool pause);
     bool IsUserPaused() const { return userPaused; }
@@ -246,7 +288,12 @@ public:
     // Keeps the setting, makes the screen the loading screen and prepares it; shown at
     // once when asked. The flag has no effect.
     void SetLoadingUIScreen(UIScreen* screen, bool show, bool flag, uint8_t setting);
-    // Through the active screen with the client size; false without one.
+    // The scripts' form: not shown, setting 0.
+    void SetLoadingUIScreen(UIScreen* screen) { SetLoadingUIScreen(screen, false, false, 0); }
+    UIScreen* GetActiveUIScreen() const { return screens[GAMESCREEN_ACTIVE]; }
+    UIScreen* GetPreFSEUIScreen() const { return screens[GAMESCREEN_PRE_FSE]; }
+    // Through the active screen with the client size; false without one. The point and
+    // ray results below may be null (nothing is written; false where a bool answers).
     bool UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const;
     bool ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const;
     bool WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const;
@@ -471,6 +518,7 @@ private:
     // ---- Script API, private part (Game_Script.cpp) ----
     void ReplaceScreen(GameScreenSlot slot, UIScreen* screen);
     bool userPaused = false;
+    bool currentSceneNonGameplay = false;
 };
 
 // The Game's answers to the layers below (GameServices and GameRenderServices forwarding

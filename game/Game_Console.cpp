@@ -104,6 +104,19 @@ void Game::AppendGameConsoleLine(const char* text) {
     if (console && consoleLevel < kConsoleWarningLevel) console->AddLine(text, kConsoleGrey);
 }
 
+void Game::ToggleConsole() {
+    if (console) console->SetShown(!console->IsShown());
+}
+
+void Game::ShowConsole(bool show) {
+    if (console) console->SetShown(show);
+}
+
+void Game::ClearConsole() {
+    if (!console) return;
+    for (uint32_t i = 0; i < UIGameConsoleScreen::kOutputLines; ++i) console->AddLine(nullptr, kConsoleGrey);
+}
+
 void Game::BindKey(uint32_t key, const char* command) { gGameConfig->BindKey(key, command); }
 
 void Game::RemoveAllKeyBinds() { gGameConfig->RemoveAllKeyBinds(); }

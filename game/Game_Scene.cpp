@@ -123,6 +123,7 @@ void Game::LoadPendingScene() {
 // 1-3. The delegate hears of the switch, networked entities go, the loading screen shows.
 void Game::BeginSceneSwitch(const SceneLoad& load) {
     sceneLoadedOnce = true;
+    currentSceneNonGameplay = false;
     if (delegate) delegate->OnSwitchScene(load.name);
     TickDelayed(true);
     DestroyNetworkedEntities();

@@ -28,6 +28,8 @@ constexpr uint32_t kTemporaryLoadingScreenFlag = 256;
 constexpr uint32_t kEngineClockSelection = 8;
 constexpr uint32_t kGameClockSelection = 0;
 
+const Vector kNoCursor(0.0f, 0.0f, 0.0f, 0.0f);
+
 bool ControllersEnabled() { return gProjectConfig && gProjectConfig->enableController; }
 
 }  // namespace
@@ -36,6 +38,37 @@ void Game::SetUserPause(bool pause) {
     if (pause == userPaused) return;
     userPaused = pause;
     for (GameTimer* timer : {&gameTimer, &gameplayTimer, &smoothGameTimer, &smoothGameplayTimer}) timer->Pause(pause);
+}
+
+bool Game::IsFinalBuild() {
+#ifdef NDEBUG
+    return true;
+#else
+    return false;
+#endif
+}
+
+void Game::Pause(bool pause) {
+    gameTimer.Pause(pause);
+    smoothGameTimer.Pause(pause);
+}
+
+void Game::PauseGameplay(bool pause) {
+    gameplayTimer.Pause(pause);
+    smoothGameplayTimer.Pause(pause);
+}
+
+void Game::DisablePause(bool disable) {
+    for (GameTimer* timer : {&gameTimer, &gameplayTimer, &smoothGameTimer, &smoothGameplayTimer})
+        timer->DisablePause(disable);
+}
+
+float Game::GetScreenAspect() const {
+    return clientHeight ? static_cast<float>(clientWidth) / static_cast<float>(clientHeight) : 1.0f;
+}
+
+void Game::EnableMouseTapEmulation(bool enable) {
+    if (inputManager) inputManager->EnableMouseTapEmulation(enable);
 }
 
 void Game::EvictTemporaryLoadingScreenResources() {
@@ -59,11 +92,11 @@ void Game::DeleteScriptCalls(const char* text) {
 float Game::GetMouseDoubleClickTime() { return static_cast<float>(wnd::GetDoubleClickTime()) * 0.001f; }
 
 bool Game::IsXControllerPresent(uint32_t index) const {
-    return ControllersEnabled() && inputManager->IsXControllerPresent(index);
+    return ControllersEnabled() && inputManager && inputManager->IsXControllerPresent(index);
 }
 
 bool Game::IsXControllerKeyPressed(uint32_t key, uint32_t index) const {
-    return ControllersEnabled() && inputManager->IsXControllerKeyPressed(key, index);
+    return ControllersEnabled() && inputManager && inputManager->IsXControllerKeyPressed(key, index);
 }
 
 void Game::ReplaceScreen(GameScreenSlot slot, UIScreen* screen) {
@@ -86,21 +119,21 @@ void Game::SetLoadingUIScreen(UIScreen* screen, bool show, bool, uint8_t setting
 
 bool Game::UIPointToScreenPoint(const Vector& uiPoint, Vector* screenPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    if (!screen) return false;
+    if (!screen || !screenPoint) return false;
     *screenPoint = screen->UIPointToScreenPoint(uiPoint, clientWidth, clientHeight);
     return true;
 }
 
 bool Game::ScreenPointToUIPoint(const Vector& screenPoint, Vector* uiPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    if (!screen) return false;
+    if (!screen || !uiPoint) return false;
     *uiPoint = screen->ScreenPointToUIPoint(screenPoint, clientWidth, clientHeight);
     return true;
 }
 
 bool Game::WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const {
     const UIScreen* screen = screens[GAMESCREEN_ACTIVE];
-    if (!screen || !cameraController) return false;
+    if (!screen || !cameraController || !uiPoint) return false;
     return screen->WorldPositionToUIPoint(position, clientWidth, clientHeight, cameraController->GetCameraViewMatrix(),
                                           cameraController->GetCameraProjectionMatrix(), uiPoint);
 }
@@ -108,6 +141,9 @@ bool Game::WorldPositionToUIPoint(const Vector& position, Vector* uiPoint) const
 // The ray runs from the point on the near plane towards the one on the far plane, both
 // unprojected through the camera's inverse view-projection.
 void Game::ScreenPointToWorld(const Vector& point, Vector* origin, Vector* direction) const {
+    Vector unusedOrigin, unusedDirection;
+    if (!origin) origin = &unusedOrigin;
+    if (!direction) direction = &unusedDirection;
     if (!cameraController) {
         *origin = Vector(0.0f, 0.0f, 0.0f, 1.0f);
         *direction = Vector(0.0f, 0.0f, 1.0f, 0.0f);
@@ -127,52 +163,87 @@ void Game::ScreenPointToWorld(const Vector& point, Vector* origin, Vector* direc
 }
 
 bool Game::LoadScreenPointProjectedOnWorldPlane(const Vector& point, const Vector& plane, Vector* result) const {
+    if (!result) return false;
     Vector origin, direction;
     ScreenPointToWorld(point, &origin, &direction);
     return result->ProjectForwardOntoPlane(plane, origin, direction, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
-// Plain forwards to the input manager
+// Plain forwards to the input manager (the least answer while the Game has none)
 
-bool Game::IsKeyPressed(uint32_t key) const { return inputManager->IsKeyPressed(key); }
-bool Game::IsKeyPressedForTheFirstTime(uint32_t key) const { return inputManager->IsKeyPressedForTheFirstTime(key); }
-const Vector& Game::GetCursorPosition() const { return inputManager->GetCursorPosition(); }
-bool Game::IsCursorOnGameWindow() const { return inputManager->IsCursorOnGameWindow(); }
-float Game::GetMouseWheel() const { return inputManager->GetMouseWheel(); }
-Vector Game::GetXControllerAnalogInput(uint32_t index) const { return inputManager->GetXControllerAnalogInput(index); }
+bool Game::IsKeyPressed(uint32_t key) const {
+    return inputManager ? inputManager->IsKeyPressed(key) : false;
+}
+bool Game::IsKeyPressedForTheFirstTime(uint32_t key) const {
+    return inputManager ? inputManager->IsKeyPressedForTheFirstTime(key) : false;
+}
+const Vector& Game::GetCursorPosition() const {
+    return inputManager ? inputManager->GetCursorPosition() : kNoCursor;
+}
+bool Game::IsCursorOnGameWindow() const {
+    return inputManager ? inputManager->IsCursorOnGameWindow() : false;
+}
+float Game::GetMouseWheel() const {
+    return inputManager ? inputManager->GetMouseWheel() : 0.0f;
+}
+Vector Game::GetXControllerAnalogInput(uint32_t index) const {
+    return inputManager ? inputManager->GetXControllerAnalogInput(index) : Vector();
+}
 float Game::GetXControllerLeftTriggerInput(uint32_t index) const {
-    return inputManager->GetXControllerLeftTriggerInput(index);
+    return inputManager ? inputManager->GetXControllerLeftTriggerInput(index) : 0.0f;
 }
 float Game::GetXControllerRightTriggerInput(uint32_t index) const {
-    return inputManager->GetXControllerRightTriggerInput(index);
+    return inputManager ? inputManager->GetXControllerRightTriggerInput(index) : 0.0f;
 }
 bool Game::IsXControllerKeyPressedForTheFirstTime(uint32_t key, uint32_t index) const {
-    return inputManager->IsXControllerKeyPressedForTheFirstTime(key, index);
+    return inputManager ? inputManager->IsXControllerKeyPressedForTheFirstTime(key, index) : false;
 }
-void Game::EnableControllerInput(bool enable, uint32_t index) { inputManager->EnableControllerInput(enable, index); }
-bool Game::IsDIControllerPresent() const { return inputManager->IsDIControllerPresent(); }
-void Game::AppendDIDeviceName(UITextBase* text, bool clear) const { inputManager->AppendDIDeviceName(text, clear); }
+void Game::EnableControllerInput(bool enable, uint32_t index) {
+    if (inputManager) inputManager->EnableControllerInput(enable, index);
+}
+bool Game::IsDIControllerPresent() const {
+    return inputManager ? inputManager->IsDIControllerPresent() : false;
+}
+void Game::AppendDIDeviceName(UITextBase* text, bool clear) const {
+    if (inputManager && text) inputManager->AppendDIDeviceName(text, clear);
+}
 void Game::AppendDIKeyName(UITextBase* text, uint32_t button, bool clear) const {
-    inputManager->AppendDIKeyName(text, button, clear);
+    if (inputManager && text) inputManager->AppendDIKeyName(text, button, clear);
 }
-Vector Game::GetDIControllerAnalogInput() const { return inputManager->GetDIControllerAnalogInput(); }
-bool Game::IsMouseButtonPressed(uint32_t button) const { return inputManager->IsKeyPressed(button); }
+Vector Game::GetDIControllerAnalogInput() const {
+    return inputManager ? inputManager->GetDIControllerAnalogInput() : Vector();
+}
+bool Game::IsMouseButtonPressed(uint32_t button) const {
+    return inputManager ? inputManager->IsKeyPressed(button) : false;
+}
 bool Game::IsMouseButtonPressedForTheFirstTime(uint32_t button) const {
-    return inputManager->IsKeyPressedForTheFirstTime(button);
+    return inputManager ? inputManager->IsKeyPressedForTheFirstTime(button) : false;
 }
 bool Game::IsMouseButtonReleasedForTheFirstTime(uint32_t button) const {
-    return inputManager->IsKeyReleasedForTheFirstTime(button);
+    return inputManager ? inputManager->IsKeyReleasedForTheFirstTime(button) : false;
 }
-uint32_t Game::GetNewTap() { return inputManager->GetNewTap(); }
+uint32_t Game::GetNewTap() {
+    return inputManager ? inputManager->GetNewTap() : 0;
+}
 uint32_t Game::GetNewTapForUIElement(UIScreen* screen, UIElement* element) {
-    return inputManager->GetNewTapForUIElement(screen, element);
+    return inputManager ? inputManager->GetNewTapForUIElement(screen, element) : 0;
 }
 bool Game::IsTapWithinUIElement(uint32_t tap, UIScreen* screen, UIElement* element) const {
-    return inputManager->IsTapWithinUIElement(tap, screen, element);
+    return inputManager ? inputManager->IsTapWithinUIElement(tap, screen, element) : false;
 }
-uint32_t Game::GetNextReleasedTap() { return inputManager->GetNextReleasedTap(); }
-bool Game::IsTapStillActive(uint32_t tap) const { return inputManager->IsTapStillActive(tap); }
-bool Game::GetTapPosition(uint32_t tap, Vector* position) const { return inputManager->GetTapPosition(tap, position); }
-void Game::CancelTapAsClick(uint32_t tap) { inputManager->CancelTapAsClick(tap); }
-void Game::MarkTapRetrieved(uint32_t tap) { inputManager->MarkTapRetrieved(tap); }
+uint32_t Game::GetNextReleasedTap() {
+    return inputManager ? inputManager->GetNextReleasedTap() : 0;
+}
+bool Game::IsTapStillActive(uint32_t tap) const {
+    return inputManager ? inputManager->IsTapStillActive(tap) : false;
+}
+bool Game::GetTapPosition(uint32_t tap, Vector* position) const {
+    return position && inputManager ? inputManager->GetTapPosition(tap, position) : false;
+}
+void Game::CancelTapAsClick(uint32_t tap) {
+    if (inputManager) inputManager->CancelTapAsClick(tap);
+}
+void Game::MarkTapRetrieved(uint32_t tap) {
+    if (inputManager) inputManager->MarkTapRetrieved(tap);
+}

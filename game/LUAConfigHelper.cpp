@@ -92,9 +92,6 @@ const char16_t* LocalisedText(const char* id) {
     return id && gStringManager ? gStringManager->GetString(id, kCurrentTextLanguage, nullptr, true, true) : nullptr;
 }
 
-void DoNotRebuildRenderResources() {}
-void (*gRebuildRenderResources)() = &DoNotRebuildRenderResources;
-
 // UTF-16 units of `text` whose UTF-8 form fits `limit` bytes without splitting a
 // character; *bytes receives that form's size. An unpaired surrogate becomes U+FFFD
 // (3 bytes), as the conversion writes it.
@@ -134,10 +131,6 @@ void AppendUTF16(LuaUnicodeString* text, const char16_t* characters) {
 }
 
 }  // namespace
-
-void SetRenderResourcesRebuild(void (*rebuild)()) {
-    gRebuildRenderResources = rebuild ? rebuild : &DoNotRebuildRenderResources;
-}
 
 // ---------------------------------------------------------------------------------------
 // Project, saving and files
@@ -310,7 +303,7 @@ void LUAConfigHelper::ApplySeriousGFXSettings() {
     ResetRendererWithSettings();
     gVornexRenderer.RequestDeviceReset();
     gVornexRenderer.FlushCommands(true);
-    gRebuildRenderResources();
+    gVornexRenderer.RebuildSettingResources();
     if (!gGame) return;
     gGame->RequestFullScreen(gGameConfig->fullScreenMode);
     gGame->RequestScreenResoultionChange(gVornexRenderer.ScreenWidth(), gVornexRenderer.ScreenHeight());

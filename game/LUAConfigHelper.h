@@ -45,6 +45,9 @@ public:
     LUAConfigHelper& operator=(const LUAConfigHelper&) = delete;
 
     // ---- Project, saving and files ----
+    // This build's program magic ("": it carries none) and the platform's name ("PC").
+    const char* GetProgramMagic() const { return ""; }
+    const char* GetPlatformString() const { return "PC"; }
     // The project's distribution tag ("" when it has none).
     const char* GetDistroTag() const;
     // The game delegate's SaveConfig, then the engine's.
@@ -172,7 +175,3 @@ private:
 // Made by the engine's start-up table, destroyed at shutdown.
 extern LUAConfigHelper* gConfigHelper;
 
-// What ApplySeriousGFXSettings calls to rebuild the post-processing, shadow and outline
-// render resources after the graphics settings changed. Null restores the default, which
-// does nothing (no library installs one yet).
-void SetRenderResourcesRebuild(void (*rebuild)());

@@ -329,6 +329,11 @@ public:
     void PostNewScene(const BoundingBox4& box, float cellSize);
     void PostSceneGridValue(float value);
     void RequestDeviceReset();
+    // Main thread, with the render thread drained (after FlushCommands with wait): makes
+    // the resources that follow the graphics settings again: the render targets (the
+    // shadow, outline and light buffers among them) and the post-processing chain's
+    // device objects. Nothing without a device.
+    void RebuildSettingResources();
     void PostGameDelegate(GameDelegate* gameDelegate);  // hands the render thread the game delegate it calls back
     void PostNop();
     void SetLoadingScreen(UIElement* screen, uint8_t unused, uint8_t overScene);
@@ -907,6 +912,7 @@ private:
     // ---- Render thread ----
     alignas(128) uint32_t previousTaskId = 0;
     uint32_t currentTask = 0;  // the id whose handler runs (handlers shared by several ids)
+    uint32_t jobsDoneAtSleep = 0;  // the resource jobs done when the idle tick last slept
     UIElement* loadingScreen = nullptr;
     uint8_t loadingScreenOverScene = 0;
     uint8_t blankFrameMode = 0;

@@ -22,20 +22,53 @@ bool Read(CommandRingBuffer& r, T&... fields) {
     return true;
 }
 
-// One record whose payload is the fields, packed in order.
+// Post's general case, out of line so that the common case needs no stack frame.
 template <class... T>
-bool VornexRenderer::Post(uint32_t id, const T&... fields) {
+[[gnu::noinline]] bool PostThroughBeginCommand(VornexRenderer& renderer, uint32_t id, const T&... fields) {
     constexpr uint32_t size = (0u + ... + static_cast<uint32_t>(sizeof(T)));
-    if (!BeginCommand(id, size)) return false;
+    if (!renderer.BeginCommand(id, size)) return false;
     if constexpr (size > 0) {
         // Each field straight to its place: the open block holds room for the whole
         // payload. (Packed on the stack first, the fields' narrow stores and the copy's
         // wide loads of the same bytes stalled.)
-        uint8_t* p = Ring().Cursor();
+        CommandRingBuffer& ring = renderer.Ring();
+        uint8_t* p = ring.Cursor();
         ((std::memcpy(p, &fields, sizeof(T)), p += sizeof(T)), ...);
-        Ring().Skip(size);
+        ring.Skip(size);
     }
     return true;
+}
+
+// One record whose payload is the fields, packed in order.
+template <class... T>
+bool VornexRenderer::Post(uint32_t id, const T&... fields) {
+    constexpr uint32_t size = (0u + ... + static_cast<uint32_t>(sizeof(T)));
+#ifndef NDEBUG
+    AssertMainThread();
+#endif
+    CommandRingBuffer& ring = Ring();
+    // BeginCommand's common case (an open block with room, no observer), with the record's
+    // size known here: the head and then each field stored straight to its place, and the
+    // ring's cursor moved once over the whole record. (Moved once for the head and once
+    // for the payload, each move waited for the previous one's store of the cursor.)
+    if (blockOpen && !taskObserver && ring.Cursor() == recordEnd) {
+        const uint32_t used = static_cast<uint32_t>(recordEnd - blockStart);
+        const uint32_t pad = PadTo4(used);
+        if (uint64_t(used) + pad + 8 + size <= kRenderBlockBytes) {
+            // The bookkeeping first: byte stores into the block may alias any field, and
+            // after them every field would be loaded again.
+            uint8_t* p = ring.Cursor();
+            ring.Skip(pad + sizeof id + size);
+            recordEnd = ring.Cursor();
+            ++postedRecords;
+            const uint64_t head = RecordHead(id, pad);  // eight bytes always fit (the terminator's room)
+            std::memcpy(p, &head, sizeof head);
+            p += pad + sizeof id;
+            ((std::memcpy(p, &fields, sizeof(T)), p += sizeof(T)), ...);
+            return true;
+        }
+    }
+    return PostThroughBeginCommand(*this, id, fields...);
 }
 
 // The device's validation reports, as warnings of the rendering-device category. Each

@@ -124,9 +124,13 @@ function classVariable:supcode()
 end
 
 -- Every class gets a collector: the generator's own one (destructor and engine free)
--- where it made one, otherwise the frame's. Classes whose objects only the engine makes
--- and destroys (no value of theirs is ever script-owned) are registered without one.
+-- where it made one, otherwise the frame's. The engine's own objects, which a script can
+-- never own (its singletons, and classes of which no script-owned value is ever made),
+-- are registered without one.
 local engine_owned = {
+  EngineCore = {VornexEngine = true, LuaWrapper = true, Game = true, SequenceSystem = true,
+                SequenceActionFactory = true, SequenceSpawner = true, GameConsole = true, EngineTimer = true,
+                Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
   Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
             LCRTSCameraSubcontroller = true, GameCameraController = true},
 }
@@ -143,6 +147,10 @@ end
 -- bindings mention beyond its list follow in alphabetical order, so the generated
 -- declarations never depend on the generator's table order.
 local type_names = {
+  EngineCore = {'LuaUnicodeString', 'VornexEngine', 'Profiler', 'GameTimer', 'OutlineParams', 'LuaWrapper',
+                'GameCameraController', 'Vector', 'PostprocessManager', 'SimpleGUID', 'RTTIPropertiesBase',
+                'UITextBase', 'unichar', 'SequenceActionFactory', 'LUAConfigHelper', 'SequenceSystem', 'GameConsole',
+                'EngineTimer', 'Time', 'UIScreen', 'Game', 'SequenceSpawner', 'ShaderManager'},
   Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
   Camera = {'Matrix', 'YawPitchCamera', 'PerspectiveCamera', 'TargetViewCamera', 'GameCameraController', 'Vector',
             'LCRTSCameraSubcontroller', 'LCBaseCameraSubcontroller', 'Quaternion', 'BoundingBox4', 'BaseCamera'},

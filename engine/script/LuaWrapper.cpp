@@ -19,6 +19,8 @@
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaNumber.h"
 #include "engine/script/LuaSandbox.h"
+#include "render/shaders/PostprocessManager.h"
+#include "render/shaders/ShaderManager.h"
 
 namespace {
 
@@ -69,20 +71,27 @@ int CreateArrayTable(lua_State* L) {
 
 // ---- The singletons published at start-up ----
 
-void* NotYetBuilt() { return nullptr; }
 void* ScriptHost() { return &gLua; }
 void* Console() { return &gLog; }
 void* ProfilerObject() { return &gProfiler; }
-// The engine object and its timer live above the script host: the engine's start-up
-// registers where they are (LuaWrapper::SetEngineSingletons).
+// The engine object, its timer, the entity manager, the Game and the configuration
+// helper live above the script host: their start-up registers where they are
+// (LuaWrapper::SetEngineSingletons, SetEntityManagerSingleton, SetGameSingletons).
 LuaWrapper::SingletonSource gEngineObjectSource = nullptr;
 LuaWrapper::SingletonSource gEngineTimerSource = nullptr;
-void* EngineObject() { return gEngineObjectSource ? gEngineObjectSource() : nullptr; }
-void* EngineTimer() { return gEngineTimerSource ? gEngineTimerSource() : nullptr; }
+LuaWrapper::SingletonSource gEntityManagerSource = nullptr;
+LuaWrapper::SingletonSource gGameSource = nullptr;
+LuaWrapper::SingletonSource gConfigHelperSource = nullptr;
+void* FromSource(LuaWrapper::SingletonSource source) { return source ? source() : nullptr; }
+void* EngineObject() { return FromSource(gEngineObjectSource); }
+void* EngineTimer() { return FromSource(gEngineTimerSource); }
+void* EntityManagerObject() { return FromSource(gEntityManagerSource); }
+void* GameObject() { return FromSource(gGameSource); }
+void* ConfigHelperObject() { return FromSource(gConfigHelperSource); }
+void* ShaderManagerObject() { return gShaderManager; }
 
 // The singletons of the libraries above the engine, through their services (null, which
 // scripts see as nil, while a library is not installed).
-void* ShaderManagerObject() { return GetSceneContentServices().GetShaderManager(); }
 void* SoundEngineObject() { return GetSoundServices().GetSoundEngine(); }
 void* SoundEntriesObject() { return GetSoundServices().GetSoundEntriesContainer(); }
 void* DefaultReplacementObject() { return GetUIServices().GetDefaultReplacementContainer(); }
@@ -101,8 +110,8 @@ const ScriptSingleton kSingletons[] = {
     {"gVornexEngine", "VornexEngine", &EngineObject},
     {"gLua", "LuaWrapper", &ScriptHost},
     {"gConsole", "GameConsole", &Console},
-    {"gGame", "Game", &NotYetBuilt},
-    {"gEntityManager", "EntityManager", &NotYetBuilt},
+    {"gGame", "Game", &GameObject},
+    {"gEntityManager", "EntityManager", &EntityManagerObject},
     {"gProfiler", "Profiler", &ProfilerObject},
     {"gShaderManager", "ShaderManager", &ShaderManagerObject},
     {"gEngineTimer", "EngineTimer", &EngineTimer},
@@ -110,7 +119,7 @@ const ScriptSingleton kSingletons[] = {
     {"gSoundEntriesContainer", "SoundEntriesContainer", &SoundEntriesObject},
     {"gDefaultReplacementContainer", "StringReplacementContainer",
      &DefaultReplacementObject},
-    {"gConfigHelper", "LUAConfigHelper", &NotYetBuilt},
+    {"gConfigHelper", "LUAConfigHelper", &ConfigHelperObject},
     {"gSequenceSystem", "SequenceSystem", &SequenceSystemObject},
     {"gSequenceSpawner", "SequenceSpawner", &SequenceSpawnerObject},
     {"gSequenceActionFactory", "SequenceActionFactory", &SequenceActionFactoryObject},
@@ -197,8 +206,16 @@ void LuaWrapper::SetEngineSingletons(SingletonSource engine, SingletonSource tim
     gEngineTimerSource = timer;
 }
 
+void LuaWrapper::SetEntityManagerSingleton(SingletonSource entityManager) { gEntityManagerSource = entityManager; }
+
+void LuaWrapper::SetGameSingletons(SingletonSource game, SingletonSource configHelper) {
+    gGameSource = game;
+    gConfigHelperSource = configHelper;
+}
+
 void LuaWrapper::PublishSingletons() {
     for (const ScriptSingleton& s : kSingletons) SetGlobalObject(s.object(), s.type, s.global);
+    SetGlobalObject(&gPostprocessManager, "PostprocessManager", "gPostprocessManager");
 }
 
 void LuaWrapper::SetInitHooks(StateHook openBitLibrary, StateHook resetReplication) {

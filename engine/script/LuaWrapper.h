@@ -143,6 +143,10 @@ public:
     // publishes the singletons (unregistered: published as nil).
     using SingletonSource = void* (*)();
     static void SetEngineSingletons(SingletonSource engine, SingletonSource timer);
+    // The same for "gEntityManager" (the engine's start-up) and for "gGame" and
+    // "gConfigHelper" (the Game's).
+    static void SetEntityManagerSingleton(SingletonSource entityManager);
+    static void SetGameSingletons(SingletonSource game, SingletonSource configHelper);
 
     // The state's allocation function (Lua's lua_Alloc). Every block comes from the
     // pools and every resize moves. A growth that cannot be served returns null (Lua

@@ -7,6 +7,8 @@
 // os::ReadCounter(), so a manual clock drives whole frame sequences. Main thread only.
 #include <cstdint>
 
+#include "core/Time.h"
+
 class FrameTimer {
 public:
     // Last stamp and accumulated time take the present counter; the delta becomes 0.
@@ -21,6 +23,10 @@ public:
     int64_t Time() const { return accumulated; }
     float Delta() const { return delta; }
     uint32_t FrameCount() const { return frameCount; }
+    // The script class's reads (EngineTimer).
+    ::Time GetSystemTime() const { return ::Time(accumulated); }
+    float GetElapsedSystemTime() const { return delta; }
+    uint32_t GetSystemFrame() const { return frameCount; }
 
 private:
     int64_t lastStamp = 0;

@@ -6,7 +6,7 @@
 void GameTimer::Reset() {
     time = os::ReadCounter();
     lastDelta = 0.0f;
-    tickCount = reserved = pauseCount = 0;
+    tickCount = nonPausedTicks = pauseCount = 0;
     pauseDisabled = false;
 }
 
@@ -28,6 +28,7 @@ void GameTimer::Tick(float seconds) {
         lastDelta = 0.0f;
         return;
     }
-    time += Time::FromFloatSeconds(seconds).ticks;
+    ++nonPausedTicks;
+    time = ::Time::Sum(::Time(time), ::Time::FromFloatSeconds(seconds)).ticks;
     lastDelta = seconds;
 }

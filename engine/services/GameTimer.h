@@ -3,10 +3,13 @@
 // gameplay; also the script class "GameTimer"). Its time is a signed 64-bit count of
 // counter ticks (os::kCounterFrequency per second) that only Tick advances, by the
 // seconds it is given, and only while the timer is not paused. Pauses nest; a timer
-// with pausing disabled ignores them.
+// with pausing disabled ignores them. Besides the ticks it sees, it counts the ticks that
+// found it running.
 //
 // Main thread only.
 #include <cstdint>
+
+#include "core/Time.h"
 
 class GameTimer {
 public:
@@ -18,7 +21,8 @@ public:
     void Pause(bool pause);
     void DisablePause(bool disable) { pauseDisabled = disable; }
     // Counts the tick; while paused the last delta becomes 0 and nothing else changes,
-    // otherwise the time grows by trunc(seconds x frequency), computed in float.
+    // otherwise the time grows by trunc(seconds x frequency), computed in float (held
+    // at the int64 range).
     void Tick(float seconds);
 
     bool IsPaused() const { return !pauseDisabled && pauseCount > 0; }
@@ -27,11 +31,20 @@ public:
     uint32_t TickCount() const { return tickCount; }
     uint32_t PauseCount() const { return pauseCount; }
 
+    // Script reads: the time as a Time, the last delta (seconds), the game time since
+    // `since` (seconds), the ticks seen and the ticks that advanced the time.
+    ::Time GetGameTime() const { return ::Time(time); }
+    float GetElapsedGameTime() const { return lastDelta; }
+    double GetElapsedGameTime(const ::Time& since) const { return ::Time(time).ElapsedTime(since); }
+    uint32_t GetCurrentFrame() const { return tickCount; }
+    uint32_t GetNonPausedFrame() const { return nonPausedTicks; }
+    bool IsPauseDisabled() const { return pauseDisabled; }
+
 private:
     int64_t time = 0;
     float lastDelta = 0.0f;
     uint32_t tickCount = 0;
-    uint32_t reserved = 0;  // zeroed by Reset, otherwise unused
+    uint32_t nonPausedTicks = 0;
     bool pauseDisabled = false;
     uint32_t pauseCount = 0;
 };

@@ -17,7 +17,6 @@ class EntityTemplate;
 class SequenceActionFactory;
 class SequenceSpawner;
 class SequenceSystem;
-class ShaderManager;
 struct MeshCollisionData;
 struct Vector;
 struct TriggerActivator;
@@ -68,7 +67,6 @@ public:
     virtual void SetDebugPathPoints(const Vector* points, uint32_t count) {}
 
     // ---- Singletons published to scripts ----
-    virtual ShaderManager* GetShaderManager() const { return nullptr; }
     virtual SequenceSystem* GetSequenceSystem() const { return nullptr; }
     virtual SequenceSpawner* GetSequenceSpawner() const { return nullptr; }
     virtual SequenceActionFactory* GetSequenceActionFactory() const { return nullptr; }

@@ -58,6 +58,7 @@ EntityTemplateResources gEntityTemplateResources;
 // The entity manager object and the template services of the resource manager.
 void CreateEntityManager() {
     StaticInitCreateGlobal<EntityManager, gEntityManager>();
+    LuaWrapper::SetEntityManagerSingleton([]() -> void* { return gEntityManager; });
     SetTemplateResourceServices(&gEntityTemplateResources);
     PushExitHandler([](void*) { SetTemplateResourceServices(nullptr); }, nullptr);
 }

@@ -154,6 +154,13 @@ VornexRenderer::~VornexRenderer() {
     delete profilerDrawer;
 }
 
+void VornexRenderer::RebuildSettingResources() {
+    if (!device) return;
+    postProcess->ReleaseDeviceObjects();
+    CreateRenderTargets();
+    postProcess->CreateDeviceObjects();
+}
+
 void VornexRenderer::SetProfilerFontLookup(void* (*acquire)(const char* name), void (*release)(void* font)) {
     profilerDrawer->SetFontLookup(acquire, release);
 }

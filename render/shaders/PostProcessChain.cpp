@@ -27,6 +27,7 @@ PostProcessChain::~PostProcessChain() {
     // The device objects are gone with the device by now; the holders only.
     if (toneCurve) toneCurve->Unref();
     if (colorLookup) colorLookup->Unref();
+    ReleaseUIBlurCopy(true);
 }
 
 void PostProcessChain::CreateDeviceObjects() {
@@ -44,6 +45,7 @@ void PostProcessChain::ReleaseDeviceObjects() {
     outlines.ReleaseDeviceObjects();
     if (toneCurve) toneCurve->ReleaseInterface();
     if (colorLookup) colorLookup->ReleaseInterface();
+    ReleaseUIBlurCopy(false);
 }
 
 void PostProcessChain::ReleaseShaders() {

@@ -28,6 +28,8 @@ class DeviceObjectHandle;
 struct SceneParameterBlock;
 namespace gfx {
 class Surface;
+struct SurfaceDesc;
+struct Rect;
 }
 
 class PostProcessChain {
@@ -88,8 +90,14 @@ public:
     // element's corners (transformed by the matrix) into A at half size, blurs it the
     // given number of times (at most 64) and returns A's texture with the
     // texture-coordinate scale and offset (x, y) under which the element reads it.
+    // Whether a frame copies again is asked of gPostprocessManager at the frame's first
+    // blur (a frame being one PostProcess run). While refreshing is off every copy is also
+    // kept in a texture of its own (A is the chain's intermediate), and a frame that does
+    // not copy returns that texture with the last copy's scale and offset.
     const DeviceObjectHandle* BlurScreenQuad(Vector* scale, Vector* offset, const Matrix& transform,
                                              const Vector corners[4], float sigma, uint32_t iterations);
+    // The kept copy goes with the other device objects (and the holder with the chain).
+    void ReleaseUIBlurCopy(bool holderToo);
 
     // Lookup textures (PostProcessChain_Lookup.cpp).
     const DeviceObjectHandle* ToneCurveTexture() const { return toneCurve; }
@@ -129,6 +137,9 @@ private:
     // one with a target, else the back buffer's). False when the pair is not valid.
     bool BeginPass(const ShaderPair& pair, gfx::Surface* target, uint32_t targetFlags, uint32_t width,
                    uint32_t height, float* sizeW, float* sizeH) const;
+    // The UI blur: copies the area of A into the kept copy (made at A's size on first
+    // use); the kept copy's holder, or A's when it cannot be made.
+    const DeviceObjectHandle* KeepCopy(gfx::Surface* source, const gfx::SurfaceDesc& desc, const gfx::Rect& area);
 
     OutlineParams primaryOutline;
     OutlineParams secondaryOutline;
@@ -140,4 +151,10 @@ private:
     Matrix cameraInverse = Matrix::IDENTITY;
     Vector cameraPosition{0, 0, 0, 1};
     RenderTargetId outputTarget = TARGET_LIGHT_1;
+    // The UI blur's frame (the PostProcess count it was decided for), its decision, the
+    // kept copy and the last copy's texture-coordinate scale and offset.
+    uint32_t blurFrame = 0;
+    bool blurDecided = false, blurRedo = true, blurKeptValid = false;
+    DeviceObjectHandle* blurKept = nullptr;
+    Vector blurScale{1, 1, 0, 0}, blurOffset{0, 0, 0, 0};
 };

@@ -7,12 +7,18 @@
 // texture-coordinate scale and offset: u across the panel's own (unclamped) rectangle
 // then lands on the copied part of A. The bound target, its flags and viewport are bound
 // again before returning, so the panel draws where it was meant to.
+//
+// Scripts may switch the per-frame copy off (PostprocessManager). Each copy made while it
+// is off is also kept, blurred, in a texture of A's size (A itself is rewritten by the
+// chain every frame), and the frames that do not copy hand back that texture with the
+// scale and offset of the last copy.
 #include <algorithm>
 #include <cmath>
 
 #include "render/DeviceObjectHandle.h"
 #include "render/VornexRenderer.h"
 #include "render/shaders/PostProcessChain.h"
+#include "render/shaders/PostprocessManager.h"
 
 using namespace gfx;
 
@@ -36,7 +42,18 @@ const DeviceObjectHandle* PostProcessChain::BlurScreenQuad(Vector* scale, Vector
     if (offset) *offset = Vector(0, 0, 0, 0);
     Device* device = r.Device();
     if (!device || !a.surface || !b.surface) return a.texture;
+    const DeviceObjectHandle* result = a.texture;
     Surface* bound = nullptr;
+    if (!blurDecided || blurFrame != postProcessCount) {
+        blurDecided = true;
+        blurFrame = postProcessCount;
+        blurRedo = gPostprocessManager.TakeBlurRefresh();
+    }
+    if (!blurRedo && blurKeptValid) {
+        if (scale) *scale = blurScale;
+        if (offset) *offset = blurOffset;
+        return blurKept;
+    }
     if (Failed(device->GetRenderTarget(0, &bound)) || !bound) return a.texture;
     SurfaceDesc boundDesc{}, aDesc{};
     bound->GetDesc(&boundDesc);
@@ -90,13 +107,40 @@ const DeviceObjectHandle* PostProcessChain::BlurScreenQuad(Vector* scale, Vector
             for (uint32_t i = 0; i < n; ++i) GaussBlur(a.surface, a.texture, b.surface, b.texture, cw, ch, sigma, 1.0f);
             const float sx = static_cast<float>(cw) / (static_cast<float>(x1 - x0) * static_cast<float>(aDesc.width));
             const float sy = static_cast<float>(ch) / (static_cast<float>(y1 - y0) * static_cast<float>(aDesc.height));
-            if (scale) *scale = Vector((right - left) * sx, (bottom - top) * sy, 0.0f, 0.0f);
-            if (offset)
-                *offset = Vector((left - static_cast<float>(x0)) * sx, (top - static_cast<float>(y0)) * sy, 0.0f, 0.0f);
+            blurScale = Vector((right - left) * sx, (bottom - top) * sy, 0.0f, 0.0f);
+            blurOffset = Vector((left - static_cast<float>(x0)) * sx, (top - static_cast<float>(y0)) * sy, 0.0f, 0.0f);
+            if (scale) *scale = blurScale;
+            if (offset) *offset = blurOffset;
+            if (!gPostprocessManager.IsBlurredImageRefreshing()) result = KeepCopy(a.surface, aDesc, dest);
             r.SetRenderTargets(bound, nullptr, flags);
             r.ApplyViewport(viewport.x, viewport.y, viewport.width, viewport.height, viewport.minZ, viewport.maxZ);
         }
     }
     bound->Release();
-    return a.texture;
+    return result;
+}
+
+const DeviceObjectHandle* PostProcessChain::KeepCopy(Surface* source, const SurfaceDesc& desc, const Rect& area) {
+    const RenderTarget& a = gVornexRenderer.Target(TARGET_LIGHT_0);
+    if (!blurKept) blurKept = new DeviceObjectHandle;
+    if (!blurKept->Texture2D() &&
+        !blurKept->CreateTexture(desc.width, desc.height, 1, USAGE_RENDERTARGET, desc.format, POOL_DEFAULT))
+        return a.texture;
+    Surface* kept = nullptr;
+    if (Failed(blurKept->Texture2D()->GetSurfaceLevel(0, &kept)) || !kept) return a.texture;
+    const bool copied = Succeeded(gVornexRenderer.Device()->StretchRect(source, &area, kept, &area, TEXF_POINT));
+    kept->Release();
+    blurKeptValid = copied;
+    return copied ? blurKept : a.texture;
+}
+
+void PostProcessChain::ReleaseUIBlurCopy(bool holderToo) {
+    blurKeptValid = false;
+    if (!blurKept) return;
+    if (holderToo) {
+        blurKept->Unref();
+        blurKept = nullptr;
+    } else {
+        blurKept->ReleaseInterface();
+    }
 }

@@ -6,7 +6,9 @@
 // (entities on a walk map, the camera controller and its subcontrollers). Taken away,
 // as in the host's own target, is what would let a script outlast the budgets: the hook
 // and the registry, finalisers, and the string loops the hook cannot interrupt; and the
-// free cameras' `new`, whose cameras live until the program ends.
+// `new` forms, whose objects live until the script deletes them (the free cameras' until
+// the program ends), so that an input cut short by a budget (or one that never deletes)
+// leaks by contract.
 #include <lua.hpp>
 
 #include <cstdint>
@@ -27,7 +29,7 @@ constexpr size_t kByteBudget = 8u << 20;
 
 constexpr const char* kRestrict =
     "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
-    "PerspectiveCamera.new, TargetViewCamera.new = nil\n";
+    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n";
 
 std::string gPrelude;
 

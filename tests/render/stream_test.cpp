@@ -85,6 +85,60 @@ TEST_F(StreamTest, RecordThatDoesNotFitClosesTheBlockWithTerminatorZero) {
     }
 }
 
+// Records of 1, 4, 0 and 5 payload bytes in a row, through the writers and by hand: each
+// id at the next multiple of 4 after the previous record's end with the fields packed
+// after it, and over several blocks every record runs (the last bucket record of each
+// bucket decides its bit).
+TEST_F(StreamTest, RecordsInARowEachStartAtTheNextWordAfterThePreviousOne) {
+    struct Case {
+        const char* writer;
+        std::function<void(uint32_t round)> post;
+        uint32_t id;
+        std::vector<uint8_t> payload;  // as posted in round 1
+    };
+    const Case cases[] = {
+        {"SetSRGBWrite", [](uint32_t) { gVornexRenderer.SetSRGBWrite(1); }, TASK_SRGB_WRITE, {1}},
+        {"PostOutlineTypeMask", [](uint32_t) { gVornexRenderer.PostOutlineTypeMask(0xA1B2C3D4u); },
+         TASK_OUTLINE_TYPE_MASK, {0xD4, 0xC3, 0xB2, 0xA1}},
+        {"PostNop", [](uint32_t) { gVornexRenderer.PostNop(); }, TASK_NOP, {}},
+        {"bucket by hand",
+         [](uint32_t round) {
+             ASSERT_TRUE(gVornexRenderer.BeginCommand(TASK_BUCKET_ENABLE, 5));
+             gVornexRenderer.Ring().WriteValue(uint32_t(round % 32));
+             gVornexRenderer.Ring().WriteValue(uint8_t(round / 32 % 2));
+         },
+         TASK_BUCKET_ENABLE, {1, 0, 0, 0, 0}},
+    };
+    gVornexRenderer.FlushCommands(true);
+    uint8_t* start = EmptyBlockCursor();
+    const uint32_t posted = gVornexRenderer.PostedRecords(), consumed = gVornexRenderer.ConsumedTasks();
+    uint32_t at = 0;
+    for (const Case& c : cases) {
+        c.post(1);
+        at = (at + 3) & ~3u;
+        uint32_t id = 0;
+        std::memcpy(&id, start + at, 4);
+        EXPECT_EQ(id, c.id) << c.writer;
+        EXPECT_EQ(std::vector<uint8_t>(start + at + 4, start + at + 4 + c.payload.size()), c.payload) << c.writer;
+        at += 4 + uint32_t(c.payload.size());
+        EXPECT_EQ(gVornexRenderer.Ring().Cursor(), start + at) << c.writer;
+    }
+    // Rounds 2 to 199: some 7,000 bytes, two blocks and part of a third. Bucket b's last
+    // record is in the last round r with r % 32 == b; it enables the bucket when r / 32 is odd.
+    constexpr uint32_t kRounds = 200;
+    for (uint32_t round = 2; round < kRounds; ++round)
+        for (const Case& c : cases) c.post(round);
+    gVornexRenderer.FlushCommands(true);
+    uint32_t mask = 0;
+    for (uint32_t b = 0; b < 32; ++b) {
+        const uint32_t last = b + (kRounds - 1 - b) / 32 * 32;
+        if (last / 32 % 2) mask |= 1u << b;
+    }
+    EXPECT_EQ(BucketMask(), mask);
+    EXPECT_EQ(gVornexRenderer.ConsumedTasks() - consumed, gVornexRenderer.PostedRecords() - posted);
+    EXPECT_FALSE(Logged("cut short"));
+}
+
 std::atomic<int> gCalls{0};
 void CountCall(uint32_t, CommandRingBuffer&) { ++gCalls; }
 

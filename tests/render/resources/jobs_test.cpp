@@ -127,6 +127,20 @@ TEST_F(JobsTest, BudgetsBoundOnePassAndLaterFramesWait) {
     EXPECT_EQ(job.executions.load(), 1u);
 }
 
+// After a run of waited jobs (each spending a whole pass's budget) the render thread may
+// look for the next one for a moment, but then sleeps: its ticks stop.
+TEST_F(JobsTest, AfterItsJobsTheRenderThreadSleepsAgain) {
+    for (uint32_t flags : {0u, uint32_t(JOB_WANTS_EVENT)})
+        for (int i = 0; i < 20; ++i) {
+            CountingJob job(1000, flags);
+            SubmitResourceJob(&job, true);
+        }
+    os::Sleep(20);
+    const uint32_t ticks = gVornexRenderer.TickCount();
+    os::Sleep(100);
+    EXPECT_LE(gVornexRenderer.TickCount(), ticks + 2);
+}
+
 TEST_F(JobsTest, WaitedInStreamAndFireAndForgetJobs) {
     // An in-stream job runs between the render commands around it, never in the queue.
     const uint32_t queued = gVornexRenderer.PostedResourceJobs();

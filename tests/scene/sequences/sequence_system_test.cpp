@@ -1,4 +1,4 @@
-// test-lua-package: SequenceTestPackage.pkg
+// test-link: bindings
 // test-sanitize: address
 // The sequence tick: tracks, action statuses, skipping, deferred stops, pauses, starts and
 // stops from inside the pass, the messages, progress records and the scene block; the
@@ -21,11 +21,8 @@
 #include "SequenceTestSupport.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
-#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "scene/startup/SceneStaticInit.h"
-
-int tolua_SequenceTestPackage_open(lua_State* state);
 
 using namespace seqtest;
 using Events = std::vector<std::string>;
@@ -984,7 +981,6 @@ namespace {
 
 class SequenceLuaTest : public SequenceTest {
 protected:
-    static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_ENGINE_CORE, &tolua_SequenceTestPackage_open); }
     void SetUp() override {
         SequenceTest::SetUp();
         InstallSceneServices();
