@@ -6,6 +6,8 @@
 int tolua_EngineCore_open(lua_State* L);
 int tolua_Math_open(lua_State* L);
 int tolua_InputConstants_open(lua_State* L);
+int tolua_Camera_open(lua_State* L);
+int tolua_CharacterController_open(lua_State* L);
 
 namespace {
 
@@ -14,6 +16,8 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_ENGINE_CORE, &tolua_EngineCore_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_MATH, &tolua_Math_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_INPUT_CONSTANTS, &tolua_InputConstants_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_CAMERA, &tolua_Camera_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_CHARACTER_CONTROLLER, &tolua_CharacterController_open);
 }
 
 const StaticInitRow kBindingsRows[] = {

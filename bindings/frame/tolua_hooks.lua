@@ -124,17 +124,19 @@ function classVariable:supcode()
 end
 
 -- Every class gets a collector: the generator's own one (destructor and engine free)
--- where it made one, otherwise the frame's. The engine's singletons, which a script can
--- never own (no constructor, no value of theirs is ever returned), are registered
--- without one.
-local singletons = {
+-- where it made one, otherwise the frame's. The engine's own objects, which a script can
+-- never own (its singletons, and classes of which no script-owned value is ever made),
+-- are registered without one.
+local engine_owned = {
   EngineCore = {VornexEngine = true, LuaWrapper = true, Game = true, SequenceSystem = true,
                 SequenceActionFactory = true, SequenceSpawner = true, GameConsole = true, EngineTimer = true,
                 Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
+  Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
+            LCRTSCameraSubcontroller = true, GameCameraController = true},
 }
 local base_class_register = classClass.register
 function classClass:register(pre)
-  if not _collect[self.type] and not (singletons[flags.n] or {})[self.type] then
+  if not _collect[self.type] and not (engine_owned[flags.n] or {})[self.type] then
     _collect[self.type] = 'LuaBindingCollect<' .. self.type .. '>'
   end
   base_class_register(self, pre)
@@ -150,6 +152,9 @@ local type_names = {
                 'UITextBase', 'unichar', 'SequenceActionFactory', 'LUAConfigHelper', 'SequenceSystem', 'GameConsole',
                 'EngineTimer', 'Time', 'UIScreen', 'Game', 'SequenceSpawner', 'ShaderManager'},
   Math = {'Quaternion', 'Vector', 'BoundingBox4', 'OBBox4', 'Matrix'},
+  Camera = {'Matrix', 'YawPitchCamera', 'PerspectiveCamera', 'TargetViewCamera', 'GameCameraController', 'Vector',
+            'LCRTSCameraSubcontroller', 'LCBaseCameraSubcontroller', 'Quaternion', 'BoundingBox4', 'BaseCamera'},
+  CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
 
 local base_preamble = classPackage.preamble

@@ -50,6 +50,10 @@ public:
     // whether the viewport reached the renderer.
     bool SetupFrame(bool listener, uint32_t clearFlags, const Vector* clearColor);
     void SetBackgroundColor(float r, float g, float b, float a) { backgroundColor = Vector(r, g, b, a); }
+    const Matrix& GetViewMatrix() const { return view; }
+    const Matrix& GetProjectionMatrix() const { return projection; }
+    const Matrix& GetInvViewMatrix() const { return invView; }
+    const Matrix& GetInvViewProjectionMatrix() const { return invViewProjection; }
     // ComputeMatrices into the camera's own matrices, then their inverses.
     void RebuildMatrices();
     // Width / height of the viewport, 1 when either is 0.
@@ -97,6 +101,7 @@ public:
     void SetPosition(const Vector& eye, float newYaw, float newPitch);
     // Moves the eye by the offset turned into the camera's frame.
     void MoveLocal(const Vector& offset);
+    const Vector& GetEyePosition() const { return eyePosition; }
 
     Vector eyePosition{0.0f, 0.0f, 0.0f, 1.0f};
 };
@@ -123,6 +128,8 @@ public:
     void Focus(const BoundingBox4& box, const Matrix& transform);
     void SetFov(float degrees) { fov = degrees; }
     void SetViewDistance(float distance) { viewDistance = distance; }
+    void SetTargetPosition(const Vector& position) { targetPosition = position; }
+    const Vector& GetTargetPosition() const { return targetPosition; }
 
     Vector targetPosition;
     float viewDistance = 1.0f;

@@ -245,6 +245,7 @@ public:
     void Hide() { RaiseFlag(ENTITYFLAG_HIDDEN, true); }
     void Show() { ClearFlag(ENTITYFLAG_HIDDEN, true); }
     bool IsHidden() const { return CheckFlag(ENTITYFLAG_HIDDEN); }
+    bool IsGhostMode() const { return CheckFlag(ENTITYFLAG_GHOSTMODE); }
     uint32_t GetFlags() const { return flags; }
 
     // ---- Tree ----
@@ -444,6 +445,9 @@ public:
     void SetMultiplayerId(uint16_t id);
     uint8_t GetMultiplayerRole() const { return multiplayerRole; }
     bool IsMultiplayerAuthority() const { return multiplayerRole == MPROLE_AUTHORITY; }
+    bool IsMultiplayerProxy() const { return multiplayerRole == MPROLE_PROXY; }
+    // Authority or proxy: an entity that takes part in replication.
+    bool IsMultiplayerEntity() const { return multiplayerRole != MPROLE_NONE; }
     bool IsStaticMultiplayer() const { return staticMultiplayer != 0; }
     void RegisterForReplication();
     bool IsRegisteredForReplication() const { return registeredForReplication != 0; }
@@ -505,6 +509,8 @@ public:
     void RaiseReplicationFlag(uint8_t bits, bool recursive);
     void ClearReplicationFlag(uint8_t bits, bool recursive);
     uint8_t GetReplicationFlags() const { return replicationFlags; }
+    // The replication flags (ENTITYREPLICATION_*) the mask selects; 0 when none is set.
+    uint32_t CheckReplicationFlag(uint32_t mask) const { return replicationFlags & mask; }
     void SetTornOff();
     void SetTornOffReceived() { tornOffReceived = 1; }
     bool IsTornOffReceived() const { return tornOffReceived != 0; }

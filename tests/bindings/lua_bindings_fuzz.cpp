@@ -1,12 +1,14 @@
-// test-sources: RunnerNatives.cpp
+// test-sources: RunnerNatives.cpp EntityFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
-// table, so that inputs grown from the seeds (the package cases and the call scripts of
-// each package) reach the bindings through engine objects that live and die. Taken away,
+// and Fixture tables, so that inputs grown from the seeds (the package cases and the call
+// scripts of each package) reach the bindings through engine objects that live and die
+// (entities on a walk map, the camera controller and its subcontrollers). Taken away,
 // as in the host's own target, is what would let a script outlast the budgets: the hook
 // and the registry, finalisers, and the string loops the hook cannot interrupt; and the
-// `new` forms, whose objects live until the script deletes them, so that an input cut
-// short by a budget (or one that never deletes) leaks by contract.
+// `new` forms, whose objects live until the script deletes them (the free cameras' until
+// the program ends), so that an input cut short by a budget (or one that never deletes)
+// leaks by contract.
 #include <lua.hpp>
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "EntityFixture.h"
 #include "RunnerNatives.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
@@ -26,7 +29,7 @@ constexpr size_t kByteBudget = 8u << 20;
 
 constexpr const char* kRestrict =
     "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
-    "OutlineParams.new, LuaUnicodeString.new = nil\n";
+    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n";
 
 std::string gPrelude;
 
@@ -61,6 +64,8 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "local m = Matrix:Instance(Matrix.ONE) local r = m.v[1] m = nil collectgarbage() return r.x",
         "Vector.ZERO4 = 1 return Vector.ZERO4.x",
         "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
+        "local c = Fixture.GameCameraController() local s = c:AddNewSubcontroller(1) c:DeleteSubcontroller(s) return s:GetFOV()",
+        "local e = Fixture.Entity(1, 0, 1) local c = VerySimpleCharacterController.Instance(e) Fixture.Destroy(e) c:Move(Vector:Instance(1, 0, 0, 0)) c:delete() return c:IsIdle()",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -77,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gLua.Init();
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
+    OpenEntityFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
 
@@ -90,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_sethook(L, nullptr, 0, 0);
 
     DestroyRunnerProbes();
+    CloseEntityFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     return 0;

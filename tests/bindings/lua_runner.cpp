@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 
+#include "EntityFixture.h"
 #include "RunnerNatives.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
@@ -50,6 +51,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
         return 2;
     }
     OpenRunnerNatives(L, gSink);
+    OpenEntityFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
@@ -86,6 +88,7 @@ int main(int argc, char** argv) {
         result = Run(std::filesystem::absolute(argv[1]), std::filesystem::absolute(argv[2]));
         gLua.Close();
         DestroyRunnerProbes();
+        CloseEntityFixture();
         gSink = nullptr;
         sink.Detach();
     }

@@ -1,0 +1,9 @@
+#pragma once
+// The engine objects the entity, camera and character-controller cases work on, as the
+// table Fixture of the script state: entities of a scene on a walk map, and a camera
+// controller, made on demand and destroyed by the cases or at the end.
+struct lua_State;
+
+void OpenEntityFixture(lua_State* L);
+// Destroys what the fixture made (after the state is closed, or before).
+void CloseEntityFixture();
