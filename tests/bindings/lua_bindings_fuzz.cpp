@@ -1,4 +1,4 @@
-// test-sources: RunnerNatives.cpp EntityFixture.cpp
+// test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
@@ -19,6 +19,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "SoundFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -83,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
+    OpenSoundFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
 
@@ -97,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DestroyRunnerProbes();
     CloseEntityFixture();
+    CloseSoundFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     return 0;

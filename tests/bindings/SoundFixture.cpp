@@ -1,0 +1,227 @@
+#include "SoundFixture.h"
+
+#include <lua.hpp>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "core/fs/FileSystem.h"
+#include "engine/script/LuaWrapper.h"
+#include "platform/audio/AudioEngine.h"
+#include "platform/os/Clock.h"
+#include "render/resources/ResourceManager.h"
+#include "sound/SoundEngine.h"
+#include "ui/video/VideoEngine.h"
+#include "ui/video/VideoPlayer.h"
+
+namespace {
+
+constexpr uint32_t kOutputRate = 48000;
+constexpr uint32_t kOutputChannels = 2;
+constexpr int64_t kStepTicks = os::kCounterFrequency * 30 / 1000;  // 30 ms
+constexpr uint32_t kStepFrames = kOutputRate * 30 / 1000;
+
+audio::EngineOptions gOptions;
+bool gSoundStarted = false;
+bool gLoaderStarted = false;
+os::ManualClock* gClock = nullptr;
+bool gMounted = false;  // for the rest of the program
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+void EnsureSound() {
+    if (gSoundStarted || !gSoundEngine) return;
+    gOptions = audio::EngineOptions{audio::OutputKind::kManual, kOutputRate, kOutputChannels, nullptr};
+    gSoundEngine->SetRunWithoutThread(true);
+    gSoundEngine->SetEngineOptions(&gOptions);
+    gSoundEngine->Start();
+    gSoundStarted = true;
+}
+
+// The folder of the clip, made once per build folder (tests run in parallel: written
+// aside, renamed); empty when ffmpeg could not make it.
+std::string ClipFolder() {
+    const std::string folder = PROJECT_BINARY_ROOT "/bindings_media";
+    const std::string path = folder + "/clip.ogv";
+    if (std::filesystem::exists(path)) return folder;
+    std::filesystem::create_directories(folder);
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    if (!Shell("ffmpeg -y -v error -f lavfi -i testsrc2=s=160x120:r=25:d=1 -f lavfi -i sine=f=440:r=44100:d=1 "
+               "-c:v libtheora -q:v 5 -c:a libvorbis -ac 2 -f ogg '" + temp + "'"))
+        return "";
+    std::filesystem::rename(temp, path);
+    return folder;
+}
+
+void EnsureVideo() {
+    EnsureSound();
+    if (!gClock) {
+        gClock = new os::ManualClock(1'000'000'000);
+        gClock->Install();
+    }
+    if (!gMounted) {
+        const std::string folder = ClipFolder();
+        gMounted = !folder.empty() && gFileSystem.MountDirectory("videos", folder.c_str());
+    }
+    if (!gLoaderStarted) gLoaderStarted = gResourceManager.Start();
+}
+
+// One wake of the sound engine 30 ms later, then 30 ms of output.
+void Step() {
+    if (gClock) gClock->Advance(kStepTicks);
+    gSoundEngine->RunWake();
+    audio::AudioEngine* a = gSoundEngine->GetAudioEngine();
+    if (!a) return;
+    std::vector<float> out(size_t(kStepFrames) * kOutputChannels);
+    a->Render(kStepFrames, out.data());
+}
+
+int SoundEngineObject(lua_State*) {
+    EnsureSound();
+    if (gSoundStarted) gSoundEngine->RunWake();
+    gLua.PushUserType(gSoundEngine, "SoundEngine");
+    return 1;
+}
+
+void PushRecords(lua_State* L, CommandRingBuffer& ring, bool words) {
+    lua_newtable(L);
+    int n = 0;
+    while (ring.BeginRead()) {
+        const uint32_t id = ring.RecordId(), size = ring.RecordSize();
+        std::vector<uint8_t> payload(size);
+        ring.Read(payload.data(), size);
+        ring.EndRead();
+        if (id == BaseThread::CMD_NOP) continue;
+        if (!words) {
+            lua_pushnumber(L, id);
+            lua_rawseti(L, -2, ++n);
+            continue;
+        }
+        lua_newtable(L);
+        lua_pushnumber(L, id);
+        lua_setfield(L, -2, "id");
+        lua_pushnumber(L, size);
+        lua_setfield(L, -2, "size");
+        lua_newtable(L);
+        lua_newtable(L);
+        for (uint32_t i = 0; i + 4 <= size; i += 4) {
+            uint32_t u;
+            float f;
+            std::memcpy(&u, &payload[i], 4);
+            std::memcpy(&f, &payload[i], 4);
+            lua_pushnumber(L, u);
+            lua_rawseti(L, -3, int(i / 4 + 1));
+            lua_pushnumber(L, f);
+            lua_rawseti(L, -2, int(i / 4 + 1));
+        }
+        lua_setfield(L, -3, "f32");
+        lua_setfield(L, -2, "u32");
+        lua_rawseti(L, -2, ++n);
+    }
+}
+
+int SoundCommands(lua_State* L) {
+    PushRecords(L, gSoundEngine->Ring(), true);
+    return 1;
+}
+
+int LoaderCommands(lua_State* L) {
+    if (gResourceManager.IsRunning()) {
+        lua_newtable(L);
+        return 1;
+    }
+    PushRecords(L, gResourceManager.Ring(), false);
+    return 1;
+}
+
+int ChannelTargets(lua_State* L) {
+    const ::SoundChannel& c = gSoundEngine->Channel(uint32_t(luaL_checknumber(L, 1)));
+    lua_pushnumber(L, c.volumeFade.active ? c.volumeFade.to : c.volumeFade.current);
+    lua_pushnumber(L, c.frequencyRatioFade.active ? c.frequencyRatioFade.to : c.frequencyRatioFade.current);
+    return 2;
+}
+
+int VideoEngineObject(lua_State*) {
+    EnsureVideo();
+    gVideoEngine->UpdateFrame();
+    gLua.PushUserType(gVideoEngine, "VideoEngine");
+    return 1;
+}
+
+int PlayVideo(lua_State* L) {
+    constexpr lua_Number kMostSteps = 400;  // 12 s of clock
+    const lua_Number asked = luaL_optnumber(L, 1, kMostSteps);
+    const int limit = int(asked >= 0 && asked < kMostSteps ? asked : kMostSteps);
+    EnsureVideo();
+    // The loader opens the file on its own thread: wait for the headers in real time.
+    for (int i = 0; i < 20000; ++i) {
+        gVideoEngine->UpdateFrame();
+        const VideoPlayer* p = gVideoEngine->Player();
+        if (!p || p->HeadersParsed()) break;
+        usleep(1000);
+    }
+    int steps = 0;
+    while (steps < limit && gVideoEngine->IsPlaying()) {
+        Step();
+        gVideoEngine->UpdateFrame();
+        ++steps;
+    }
+    lua_pushnumber(L, steps);
+    return 1;
+}
+
+int VideoFullScreen(lua_State* L) {
+    lua_pushboolean(L, gVideoEngine->IsFullScreen());
+    return 1;
+}
+
+int VideoVoices(lua_State* L) {
+    lua_newtable(L);
+    audio::AudioEngine* a = gSoundStarted ? gSoundEngine->GetAudioEngine() : nullptr;
+    if (!a) return 1;
+    std::vector<audio::VoiceDebugState> states(16);
+    const uint32_t n = a->GetVoiceDebugStates(states.data(), uint32_t(states.size()));
+    for (uint32_t i = 0; i < n && i < states.size(); ++i) {
+        lua_pushnumber(L, states[i].volume);
+        lua_rawseti(L, -2, int(i + 1));
+    }
+    return 1;
+}
+
+}  // namespace
+
+void OpenSoundFixture(lua_State* L) {
+    static const luaL_Reg kFunctions[] = {{"SoundEngine", &SoundEngineObject},
+                                          {"SoundCommands", &SoundCommands},
+                                          {"LoaderCommands", &LoaderCommands},
+                                          {"SoundChannel", &ChannelTargets},
+                                          {"VideoEngine", &VideoEngineObject},
+                                          {"PlayVideo", &PlayVideo},
+                                          {"VideoFullScreen", &VideoFullScreen},
+                                          {"VideoVoices", &VideoVoices},
+                                          {nullptr, nullptr}};
+    luaL_register(L, "Fixture", kFunctions);
+    lua_pop(L, 1);
+}
+
+void CloseSoundFixture() {
+    if (gClock && gVideoEngine) gVideoEngine->Stop();
+    if (gSoundStarted) {
+        gSoundEngine->Stop();
+        gSoundEngine->SetRunWithoutThread(false);
+        gSoundStarted = false;
+    }
+    if (gLoaderStarted) {
+        gResourceManager.Stop();
+        gLoaderStarted = false;
+    }
+    if (gClock) {
+        gClock->Uninstall();
+        delete gClock;
+        gClock = nullptr;
+    }
+}
