@@ -214,6 +214,19 @@ TEST_F(EngineCoreTest, LoadingScreenFromScriptsIsNotShown) {
     screen->Release();
 }
 
+TEST_F(EngineCoreTest, ScreenArrivesUnderItsScriptClass) {
+    // The engine pushes nothing first: the binding itself must pick the script class.
+    gLua.RegisterClass("MenuScreen", "UIScreen");
+    Run("function MenuScreen:Kind() return 'menu' end");
+    UIScreen* screen = new UIScreen;
+    gGame->SetScreen(GAMESCREEN_ACTIVE, screen);
+    EXPECT_FALSE(BooleanOf("return gGame:GetActiveUIScreen().Kind ~= nil"));
+    screen->SetLuaClass("MenuScreen");
+    EXPECT_TRUE(BooleanOf("return gGame:GetActiveUIScreen():Kind() == 'menu'"));
+    gGame->SetScreen(GAMESCREEN_ACTIVE, nullptr);
+    screen->Release();
+}
+
 TEST_F(EngineCoreTest, ScreenAspectIsOneWithoutHeight) {
     const struct {
         uint32_t width, height;
