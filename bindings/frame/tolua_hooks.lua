@@ -49,7 +49,7 @@ function get_push_function(t)
   if string.find(t, '^%s*const%s') then
     return 'LuaBindingPushCopy<' .. strip_const(t) .. '>'
   end
-  return 'LuaBindingPushObject'
+  return 'LuaBindingPushTyped<' .. strip_const(t) .. '>'
 end
 
 local function script_name(f)
