@@ -81,22 +81,26 @@ void Step() {
 }
 
 int SoundEngineObject(lua_State*) {
+    if (!gSoundEngine) return 0;
     EnsureSound();
     if (gSoundStarted) gSoundEngine->RunWake();
     gLua.PushUserType(gSoundEngine, "SoundEngine");
     return 1;
 }
 
+// Read straight from the ring, word by word: no C++ object lives across the Lua calls,
+// which may raise (a script's byte budget) past any destructor.
 void PushRecords(lua_State* L, CommandRingBuffer& ring, bool words) {
     lua_newtable(L);
     int n = 0;
     while (ring.BeginRead()) {
         const uint32_t id = ring.RecordId(), size = ring.RecordSize();
-        std::vector<uint8_t> payload(size);
-        ring.Read(payload.data(), size);
-        ring.EndRead();
-        if (id == BaseThread::CMD_NOP) continue;
+        if (id == BaseThread::CMD_NOP) {
+            ring.EndRead();
+            continue;
+        }
         if (!words) {
+            ring.EndRead();
             lua_pushnumber(L, id);
             lua_rawseti(L, -2, ++n);
             continue;
@@ -108,16 +112,17 @@ void PushRecords(lua_State* L, CommandRingBuffer& ring, bool words) {
         lua_setfield(L, -2, "size");
         lua_newtable(L);
         lua_newtable(L);
-        for (uint32_t i = 0; i + 4 <= size; i += 4) {
+        for (int i = 1; ring.ReadLeft() >= 4; ++i) {
             uint32_t u;
             float f;
-            std::memcpy(&u, &payload[i], 4);
-            std::memcpy(&f, &payload[i], 4);
+            ring.Read(&u, 4);
+            std::memcpy(&f, &u, 4);
             lua_pushnumber(L, u);
-            lua_rawseti(L, -3, int(i / 4 + 1));
+            lua_rawseti(L, -3, i);
             lua_pushnumber(L, f);
-            lua_rawseti(L, -2, int(i / 4 + 1));
+            lua_rawseti(L, -2, i);
         }
+        ring.EndRead();
         lua_setfield(L, -3, "f32");
         lua_setfield(L, -2, "u32");
         lua_rawseti(L, -2, ++n);
@@ -125,6 +130,7 @@ void PushRecords(lua_State* L, CommandRingBuffer& ring, bool words) {
 }
 
 int SoundCommands(lua_State* L) {
+    if (!gSoundEngine) return 0;
     PushRecords(L, gSoundEngine->Ring(), true);
     return 1;
 }
@@ -139,6 +145,7 @@ int LoaderCommands(lua_State* L) {
 }
 
 int ChannelTargets(lua_State* L) {
+    if (!gSoundEngine) return 0;
     const ::SoundChannel& c = gSoundEngine->Channel(uint32_t(luaL_checknumber(L, 1)));
     lua_pushnumber(L, c.volumeFade.active ? c.volumeFade.to : c.volumeFade.current);
     lua_pushnumber(L, c.frequencyRatioFade.active ? c.frequencyRatioFade.to : c.frequencyRatioFade.current);
@@ -146,6 +153,7 @@ int ChannelTargets(lua_State* L) {
 }
 
 int VideoEngineObject(lua_State*) {
+    if (!gVideoEngine || !gSoundEngine) return 0;
     EnsureVideo();
     gVideoEngine->UpdateFrame();
     gLua.PushUserType(gVideoEngine, "VideoEngine");
@@ -156,6 +164,7 @@ int PlayVideo(lua_State* L) {
     constexpr lua_Number kMostSteps = 400;  // 12 s of clock
     const lua_Number asked = luaL_optnumber(L, 1, kMostSteps);
     const int limit = int(asked >= 0 && asked < kMostSteps ? asked : kMostSteps);
+    if (!gVideoEngine || !gSoundEngine) return 0;
     EnsureVideo();
     // The loader opens the file on its own thread: wait for the headers in real time.
     for (int i = 0; i < 20000; ++i) {
@@ -175,7 +184,7 @@ int PlayVideo(lua_State* L) {
 }
 
 int VideoFullScreen(lua_State* L) {
-    lua_pushboolean(L, gVideoEngine->IsFullScreen());
+    lua_pushboolean(L, gVideoEngine && gVideoEngine->IsFullScreen());
     return 1;
 }
 
@@ -183,9 +192,9 @@ int VideoVoices(lua_State* L) {
     lua_newtable(L);
     audio::AudioEngine* a = gSoundStarted ? gSoundEngine->GetAudioEngine() : nullptr;
     if (!a) return 1;
-    std::vector<audio::VoiceDebugState> states(16);
-    const uint32_t n = a->GetVoiceDebugStates(states.data(), uint32_t(states.size()));
-    for (uint32_t i = 0; i < n && i < states.size(); ++i) {
+    audio::VoiceDebugState states[16];  // on the stack: see PushRecords
+    const uint32_t n = a->GetVoiceDebugStates(states, 16);
+    for (uint32_t i = 0; i < n && i < 16; ++i) {
         lua_pushnumber(L, states[i].volume);
         lua_rawseti(L, -2, int(i + 1));
     }
