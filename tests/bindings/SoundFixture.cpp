@@ -15,6 +15,7 @@
 #include "platform/os/Clock.h"
 #include "render/resources/ResourceManager.h"
 #include "sound/SoundEngine.h"
+#include "sound/SoundInstance.h"
 #include "ui/video/VideoEngine.h"
 #include "ui/video/VideoPlayer.h"
 
@@ -42,19 +43,38 @@ void EnsureSound() {
     gSoundStarted = true;
 }
 
-// The folder of the clip, made once per build folder (tests run in parallel: written
-// aside, renamed); empty when ffmpeg could not make it.
-std::string ClipFolder() {
-    const std::string folder = PROJECT_BINARY_ROOT "/bindings_media";
-    const std::string path = folder + "/clip.ogv";
-    if (std::filesystem::exists(path)) return folder;
-    std::filesystem::create_directories(folder);
+// The media of the cases, made once per build folder by the outside tools (tests run in
+// parallel: each file is written aside and renamed); false when a tool failed.
+const std::string kMediaFolder = PROJECT_BINARY_ROOT "/bindings_media";
+
+bool MakeOnce(const std::string& name, const std::string& commandWithOut) {
+    const std::string path = kMediaFolder + "/" + name;
+    if (std::filesystem::exists(path)) return true;
+    std::filesystem::create_directories(kMediaFolder);
     const std::string temp = path + ".tmp" + std::to_string(getpid());
-    if (!Shell("ffmpeg -y -v error -f lavfi -i testsrc2=s=160x120:r=25:d=1 -f lavfi -i sine=f=440:r=44100:d=1 "
-               "-c:v libtheora -q:v 5 -c:a libvorbis -ac 2 -f ogg '" + temp + "'"))
-        return "";
+    std::string command = commandWithOut;
+    command.replace(command.find("{out}"), 5, "'" + temp + "'");
+    if (!Shell(command)) return false;
     std::filesystem::rename(temp, path);
-    return folder;
+    return true;
+}
+
+// A one-second clip with sound; a 0.3 s tone as WAV (sox) and as Ogg Vorbis (oggenc).
+bool MakeMedia() {
+    return MakeOnce("clip.ogv", "ffmpeg -y -v error -f lavfi -i testsrc2=s=160x120:r=25:d=1 -f lavfi -i "
+                                "sine=f=440:r=44100:d=1 -c:v libtheora -q:v 5 -c:a libvorbis -ac 2 -f ogg {out}") &&
+           MakeOnce("tone.wav", "sox -n -r 44100 -c 1 -b 16 -t wav {out} synth 0.3 sine 440 vol 0.5") &&
+           MakeOnce("tone.ogg", "oggenc -Q -o {out} '" + kMediaFolder + "/tone.wav'");
+}
+
+// The media folder mounted as "sounds" and "videos", and the loader started (it opens
+// the files).
+void EnsureMedia() {
+    if (!gMounted) {
+        gMounted = MakeMedia() && gFileSystem.MountDirectory("videos", kMediaFolder.c_str()) &&
+                   gFileSystem.MountDirectory("sounds", kMediaFolder.c_str());
+    }
+    if (!gLoaderStarted) gLoaderStarted = gResourceManager.Start();
 }
 
 void EnsureVideo() {
@@ -63,11 +83,7 @@ void EnsureVideo() {
         gClock = new os::ManualClock(1'000'000'000);
         gClock->Install();
     }
-    if (!gMounted) {
-        const std::string folder = ClipFolder();
-        gMounted = !folder.empty() && gFileSystem.MountDirectory("videos", folder.c_str());
-    }
-    if (!gLoaderStarted) gLoaderStarted = gResourceManager.Start();
+    EnsureMedia();
 }
 
 // One wake of the sound engine 30 ms later, then 30 ms of output.
@@ -183,12 +199,39 @@ int PlayVideo(lua_State* L) {
     return 1;
 }
 
+int Sounds(lua_State*) {
+    if (!gSoundEngine) return 0;
+    EnsureSound();
+    EnsureMedia();
+    return 0;
+}
+
+// Steps n times, leaving the loader a millisecond after each.
+int StepSound(lua_State* L) {
+    constexpr lua_Number kMostSteps = 400;
+    const lua_Number asked = luaL_optnumber(L, 1, 1);
+    const int n = int(asked >= 0 && asked < kMostSteps ? asked : kMostSteps);
+    if (!gSoundStarted) return 0;
+    for (int i = 0; i < n; ++i) {
+        Step();
+        usleep(1000);
+    }
+    return 0;
+}
+
+int SoundInstances(lua_State* L) {
+    int n = 0;
+    for (const SoundInstanceBase* i = SoundInstanceBase::First(); i; i = i->Next()) ++n;
+    lua_pushnumber(L, n);
+    return 1;
+}
+
 int VideoFullScreen(lua_State* L) {
     lua_pushboolean(L, gVideoEngine && gVideoEngine->IsFullScreen());
     return 1;
 }
 
-int VideoVoices(lua_State* L) {
+int Voices(lua_State* L) {
     lua_newtable(L);
     audio::AudioEngine* a = gSoundStarted ? gSoundEngine->GetAudioEngine() : nullptr;
     if (!a) return 1;
@@ -211,7 +254,10 @@ void OpenSoundFixture(lua_State* L) {
                                           {"VideoEngine", &VideoEngineObject},
                                           {"PlayVideo", &PlayVideo},
                                           {"VideoFullScreen", &VideoFullScreen},
-                                          {"VideoVoices", &VideoVoices},
+                                          {"Voices", &Voices},
+                                          {"Sounds", &Sounds},
+                                          {"StepSound", &StepSound},
+                                          {"SoundInstances", &SoundInstances},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
     lua_pop(L, 1);

@@ -18,7 +18,11 @@
 //                              sound and video while a video plays, at most steps times;
 //                              the steps taken
 //   Fixture.VideoFullScreen()  the engine's full-screen flag
-//   Fixture.VideoVoices()      the volumes of the audio engine's voices, in a list
+//   Fixture.Voices()           the volumes of the audio engine's voices, in a list
+//   Fixture.Sounds()           the loader started over the "sounds" folder, which holds
+//                              "tone.wav" (sox) and "tone.ogg" (oggenc), 0.3 s each
+//   Fixture.StepSound(n)       n steps of 30 ms of sound (1 when not given)
+//   Fixture.SoundInstances()   how many sound instances the sound thread keeps
 struct lua_State;
 
 void OpenSoundFixture(lua_State* L);

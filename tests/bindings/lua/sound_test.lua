@@ -246,3 +246,35 @@ Test("PlaySoundEntry: nil plays without an emitter; a dead or foreign object rej
     c:EnableSoundsPlay(false)
     c:RemoveAllSoundEntries()
 end)
+
+-- Last: from here on the loader runs, so its ring can no longer be read.
+Test("real sounds: a single pass plays and ends; StopSound() stops every endless one", function()
+    Fixture.Sounds()
+    local function Until(condition)
+        for _ = 1, 3000 do
+            if condition() then return true end
+            Fixture.StepSound(1)
+        end
+        return false
+    end
+    local function Playing() return #Fixture.Voices() > 0 end
+    local function Silent() return Fixture.SoundInstances() == 0 end
+    local cases = {{"tone.wav", 0}, {"tone.ogg", SOUNDSTARTFLAG_STREAMED}}
+    for _, c in ipairs(cases) do
+        local p = SoundParamWrapper:Instance()
+        p.Flags, p.LoopCount = c[2], 1
+        AssertTrue(gSoundEngine:PlaySystemSound(c[1], p) > 0, c[1] .. ": an id")
+        AssertTrue(Until(Playing), c[1] .. ": a voice plays")
+        AssertTrue(Until(Silent), c[1] .. ": ended after one pass")
+    end
+    for _, c in ipairs(cases) do
+        local p = SoundParamWrapper:Instance()
+        p.Flags, p.LoopCount = c[2], 0
+        gSoundEngine:PlaySystemSound(c[1], p)
+    end
+    AssertTrue(Until(function() return #Fixture.Voices() == 2 end), "both endless sounds play")
+    Fixture.StepSound(40)
+    AssertEqual(Fixture.SoundInstances(), 2, "still playing after 1.2 s")
+    gSoundEngine:StopSound()
+    AssertTrue(Until(Silent), "every instance stopped")
+end)

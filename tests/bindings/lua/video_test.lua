@@ -33,7 +33,7 @@ Test("Play(name) plays from \"videos\", full screen, once, at volume 1", functio
         AssertEqual(Fixture.VideoFullScreen(), c[3], c[1] .. ": full screen")
         local steps = Fixture.PlayVideo(3)
         AssertEqual(steps > 0 and v:IsPlaying(), c[4], c[1] .. ": opened")
-        AssertEqual(Fixture.VideoVoices()[1], c[5], c[1] .. ": voice volume")
+        AssertEqual(Fixture.Voices()[1], c[5], c[1] .. ": voice volume")
         local limit = math.ceil(STEPS_PER_SECOND * 3)
         steps = Fixture.PlayVideo(limit)
         AssertEqual(v:IsPlaying(), c[6] == "loops", c[1] .. ": playing after 3 s")
