@@ -129,8 +129,8 @@ void PushRecords(lua_State* L, CommandRingBuffer& ring, bool words) {
         lua_newtable(L);
         lua_newtable(L);
         for (int i = 1; ring.ReadLeft() >= 4; ++i) {
-            uint32_t u;
-            float f;
+            uint32_t u = 0;
+            float f = 0.0f;
             ring.Read(&u, 4);
             std::memcpy(&f, &u, 4);
             lua_pushnumber(L, u);
