@@ -1,8 +1,8 @@
 #pragma once
 // The sound package's script forms (bindings/pkg/Sound.pkg): the argument lists the
-// natives do not have (the owner and channel a script cannot give), the values made
-// from the defaults, and the bindings the generator cannot express, each swapped in for
-// the generated one of the same name (TOLUA_DISABLE_<function>).
+// natives do not have (pause and resume address any channel; a script names none), the
+// values made from the defaults, and the bindings the generator cannot express, each
+// swapped in for the generated one of the same name (TOLUA_DISABLE_<function>).
 //
 // Threads: main thread, like every script; the sound calls only post commands.
 #include <cstdint>

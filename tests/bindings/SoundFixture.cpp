@@ -31,6 +31,10 @@ bool gSoundStarted = false;
 bool gLoaderStarted = false;
 os::ManualClock* gClock = nullptr;
 bool gMounted = false;  // for the rest of the program
+// Steps a script may still take: a script (a fuzzed one above all) cannot stall its
+// program in the fixture's own loops, which no instruction budget interrupts.
+constexpr int kStepsPerState = 5000;
+int gStepsLeft = 0;
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -45,10 +49,10 @@ void EnsureSound() {
 
 // The media of the cases, made once per build folder by the outside tools (tests run in
 // parallel: each file is written aside and renamed); false when a tool failed.
-const std::string kMediaFolder = PROJECT_BINARY_ROOT "/bindings_media";
+constexpr const char* kMediaFolder = PROJECT_BINARY_ROOT "/bindings_media";
 
 bool MakeOnce(const std::string& name, const std::string& commandWithOut) {
-    const std::string path = kMediaFolder + "/" + name;
+    const std::string path = std::string(kMediaFolder) + "/" + name;
     if (std::filesystem::exists(path)) return true;
     std::filesystem::create_directories(kMediaFolder);
     const std::string temp = path + ".tmp" + std::to_string(getpid());
@@ -64,15 +68,15 @@ bool MakeMedia() {
     return MakeOnce("clip.ogv", "ffmpeg -y -v error -f lavfi -i testsrc2=s=160x120:r=25:d=1 -f lavfi -i "
                                 "sine=f=440:r=44100:d=1 -c:v libtheora -q:v 5 -c:a libvorbis -ac 2 -f ogg {out}") &&
            MakeOnce("tone.wav", "sox -n -r 44100 -c 1 -b 16 -t wav {out} synth 0.3 sine 440 vol 0.5") &&
-           MakeOnce("tone.ogg", "oggenc -Q -o {out} '" + kMediaFolder + "/tone.wav'");
+           MakeOnce("tone.ogg", std::string("oggenc -Q -o {out} '") + kMediaFolder + "/tone.wav'");
 }
 
 // The media folder mounted as "sounds" and "videos", and the loader started (it opens
 // the files).
 void EnsureMedia() {
     if (!gMounted) {
-        gMounted = MakeMedia() && gFileSystem.MountDirectory("videos", kMediaFolder.c_str()) &&
-                   gFileSystem.MountDirectory("sounds", kMediaFolder.c_str());
+        gMounted = MakeMedia() && gFileSystem.MountDirectory("videos", kMediaFolder) &&
+                   gFileSystem.MountDirectory("sounds", kMediaFolder);
     }
     if (!gLoaderStarted) gLoaderStarted = gResourceManager.Start();
 }
@@ -86,14 +90,18 @@ void EnsureVideo() {
     EnsureMedia();
 }
 
-// One wake of the sound engine 30 ms later, then 30 ms of output.
-void Step() {
+// One wake of the sound engine 30 ms later, then 30 ms of output; false (nothing done)
+// once the state's steps are spent.
+bool Step() {
+    if (gStepsLeft <= 0) return false;
+    --gStepsLeft;
     if (gClock) gClock->Advance(kStepTicks);
     gSoundEngine->RunWake();
     audio::AudioEngine* a = gSoundEngine->GetAudioEngine();
-    if (!a) return;
+    if (!a) return true;
     std::vector<float> out(size_t(kStepFrames) * kOutputChannels);
     a->Render(kStepFrames, out.data());
+    return true;
 }
 
 int SoundEngineObject(lua_State*) {
@@ -183,15 +191,14 @@ int PlayVideo(lua_State* L) {
     if (!gVideoEngine || !gSoundEngine) return 0;
     EnsureVideo();
     // The loader opens the file on its own thread: wait for the headers in real time.
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 20000 && gStepsLeft > 0; ++i) {
         gVideoEngine->UpdateFrame();
         const VideoPlayer* p = gVideoEngine->Player();
         if (!p || p->HeadersParsed()) break;
         usleep(1000);
     }
     int steps = 0;
-    while (steps < limit && gVideoEngine->IsPlaying()) {
-        Step();
+    while (steps < limit && gVideoEngine->IsPlaying() && Step()) {
         gVideoEngine->UpdateFrame();
         ++steps;
     }
@@ -212,10 +219,7 @@ int StepSound(lua_State* L) {
     const lua_Number asked = luaL_optnumber(L, 1, 1);
     const int n = int(asked >= 0 && asked < kMostSteps ? asked : kMostSteps);
     if (!gSoundStarted) return 0;
-    for (int i = 0; i < n; ++i) {
-        Step();
-        usleep(1000);
-    }
+    for (int i = 0; i < n && Step(); ++i) usleep(1000);
     return 0;
 }
 
@@ -247,6 +251,7 @@ int Voices(lua_State* L) {
 }  // namespace
 
 void OpenSoundFixture(lua_State* L) {
+    gStepsLeft = kStepsPerState;
     static const luaL_Reg kFunctions[] = {{"SoundEngine", &SoundEngineObject},
                                           {"SoundCommands", &SoundCommands},
                                           {"LoaderCommands", &LoaderCommands},

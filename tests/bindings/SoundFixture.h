@@ -23,6 +23,7 @@
 //                              "tone.wav" (sox) and "tone.ogg" (oggenc), 0.3 s each
 //   Fixture.StepSound(n)       n steps of 30 ms of sound (1 when not given)
 //   Fixture.SoundInstances()   how many sound instances the sound thread keeps
+// A state may take 5,000 steps in all (StepSound and PlayVideo); past them they do nothing.
 struct lua_State;
 
 void OpenSoundFixture(lua_State* L);
