@@ -4,7 +4,6 @@
 
 #include "bindings/frame/LuaBindingSupport.h"
 #include "core/text/NameString.h"
-#include "engine/entity/Entity.h"
 
 namespace {
 
