@@ -133,6 +133,8 @@ local engine_owned = {
                 Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
   Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
             LCRTSCameraSubcontroller = true, GameCameraController = true},
+  Sound = {SoundEngine = true, SoundEntriesContainer = true},
+  Video = {VideoEngine = true},
 }
 local base_class_register = classClass.register
 function classClass:register(pre)

@@ -1,4 +1,4 @@
-// test-sources: RunnerNatives.cpp EntityFixture.cpp
+// test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
@@ -19,6 +19,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "SoundFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -66,6 +67,9 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
         "local c = Fixture.GameCameraController() local s = c:AddNewSubcontroller(1) c:DeleteSubcontroller(s) return s:GetFOV()",
         "local e = Fixture.Entity(1, 0, 1) local c = VerySimpleCharacterController.Instance(e) Fixture.Destroy(e) c:Move(Vector:Instance(1, 0, 0, 0)) c:delete() return c:IsIdle()",
+        "local e = Fixture.Entity(0, 0, 0) Fixture.Destroy(e) local c = gSoundEntriesContainer c:EnableSoundsPlay(true) return c:PlaySoundEntry('x', e), c:GetSoundEntryRandomTimeValues('x', 0/0, 1/0)",
+        "local p = SoundParamWrapper.DEFAULT p.Channel = -1 p.Volume = 0/0 return Fixture.SoundEngine():PlaySystemSound('a.wav', p), Fixture.SoundCommands()",
+        "local v = Fixture.VideoEngine() v:Play('clip', 'videos', true, true, 1/0) return Fixture.PlayVideo(5), v:IsPlaying()",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -83,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
+    OpenSoundFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
 
@@ -97,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DestroyRunnerProbes();
     CloseEntityFixture();
+    CloseSoundFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     return 0;
