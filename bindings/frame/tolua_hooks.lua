@@ -134,6 +134,13 @@ local engine_owned = {
   Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
             LCRTSCameraSubcontroller = true, GameCameraController = true},
 }
+-- The entity package's engine objects: the manager, the layer system, every entity kind
+-- and the aiming animations that meshes own.
+engine_owned.Entity = {EntityManager = true, EntityLayerSystem = true, Entity = true, LightEntity = true,
+                       MeshEntity = true, ProceduralTargetingAnimation = true, FlagEntity = true,
+                       GraphEntity = true, TriggerEntity = true, CompoundEntity = true, ParticleEntity = true,
+                       SFXEntity = true, SceneParametersEntity = true, InGameUIEntity = true,
+                       ColorEnvelopeEntity = true}
 local base_class_register = classClass.register
 function classClass:register(pre)
   if not _collect[self.type] and not (engine_owned[flags.n] or {})[self.type] then
@@ -180,4 +187,17 @@ function classPackage:preamble()
   end
   base_preamble(self)
   foreach = base_foreach
+end
+
+-- The entity package pushes entities under their own script class (the class their
+-- template names), whatever kind the native declares (EntityBindings.h).
+local entity_kinds = {Entity = true, LightEntity = true, MeshEntity = true, FlagEntity = true, GraphEntity = true,
+                      TriggerEntity = true, CompoundEntity = true, ParticleEntity = true, SFXEntity = true,
+                      SceneParametersEntity = true, InGameUIEntity = true, ColorEnvelopeEntity = true}
+local base_get_push_function = get_push_function
+function get_push_function(t)
+  if flags.n == 'Entity' and type(t) == 'string' and not string.find(t, '^%s*const%s') and entity_kinds[t] then
+    return 'EntityBindingPushEntity'
+  end
+  return base_get_push_function(t)
 end

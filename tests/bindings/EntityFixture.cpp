@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,19 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "platform/os/Thread.h"
+#include "scene/animation/ProceduralTargetingAnimation.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/EnvelopeEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
+#include "scene/entities/InGameUIEntity.h"
+#include "scene/entities/LightEntity.h"
+#include "scene/entities/SceneParametersTemplate.h"
+#include "scene/entities/TriggerEntity.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
+#include "scene/sfx/SFXEntity.h"
 
 namespace {
 
@@ -19,6 +33,33 @@ constexpr uint32_t kGridSize = 20;  // cells a side, 1 unit each, centred on the
 
 std::unique_ptr<EntityTemplate> gTemplate;
 GameCameraController* gCameraController = nullptr;
+
+// One template of each bound scene kind, by the kind's script class; made with the scene.
+struct KindTemplate {
+    const char* kind;
+    std::unique_ptr<EntityTemplate> (*make)();
+    std::unique_ptr<EntityTemplate> made;
+};
+template <class T>
+std::unique_ptr<EntityTemplate> MakeTemplate() {
+    return std::make_unique<T>();
+}
+KindTemplate gKinds[] = {
+    {"LightEntity", &MakeTemplate<LightTemplate>, nullptr},
+    {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr},
+    {"FlagEntity", &MakeTemplate<FlagTemplate>, nullptr},
+    {"GraphEntity", &MakeTemplate<GraphTemplate>, nullptr},
+    {"TriggerEntity", &MakeTemplate<TriggerTemplate>, nullptr},
+    {"CompoundEntity", &MakeTemplate<CompoundTemplate>, nullptr},
+    {"ParticleEntity", &MakeTemplate<ParticleTemplate>, nullptr},
+    {"SFXEntity", &MakeTemplate<SFXTemplate>, nullptr},
+    {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr},
+    {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr},
+    {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr},
+};
+
+// Aiming animations without a mesh, destroyed by the fixture.
+std::vector<ProceduralTargetingAnimation*> gAnimations;
 
 // A scene of 200 units a side whose centre 20 x 20 is walkable.
 void EnsureScene() {
@@ -28,6 +69,46 @@ void EnsureScene() {
                                               std::vector<uint8_t>(kGridSize * kGridSize, 1)));
     gTemplate = std::make_unique<EntityTemplate>();
     gTemplate->SetName("fixture");
+    for (KindTemplate& k : gKinds) {
+        k.made = k.make();
+        k.made->SetName(k.kind);
+    }
+}
+
+// Fixture.Kind(name [, x, y, z]): a new entity of the scene kind whose script class is
+// name, at the point; nil for another name.
+int NewKind(lua_State* L) {
+    EnsureScene();
+    const char* kind = luaL_checkstring(L, 1);
+    for (KindTemplate& k : gKinds) {
+        if (std::strcmp(k.kind, kind) != 0) continue;
+        Entity* e = gEntityManager->CreateEntityFromTemplate(k.made.get(), nullptr, Matrix::IDENTITY, 0, nullptr);
+        if (e) e->SetGlobalPosition3(float(lua_tonumber(L, 2)), float(lua_tonumber(L, 3)), float(lua_tonumber(L, 4)));
+        gLua.PushObject(e);
+        return 1;
+    }
+    lua_pushnil(L);
+    return 1;
+}
+
+// Fixture.ProceduralTargetingAnimation(): an aiming animation of no mesh.
+int NewAnimation(lua_State* L) {
+    gAnimations.push_back(new ProceduralTargetingAnimation(os::CurrentThreadId(), AnimationParams()));
+    gLua.PushUserType(gAnimations.back(), "ProceduralTargetingAnimation");
+    return 1;
+}
+
+// Fixture.DestroyAnimation(animation): destroys an animation Fixture made.
+int DestroyAnimation(lua_State* L) {
+    void* a = LuaBindingReader{"ProceduralTargetingAnimation"}(L, 1, nullptr);
+    gLuaBindingDeadArgument = false;
+    for (size_t i = 0; i < gAnimations.size(); ++i)
+        if (gAnimations[i] == a) {
+            delete gAnimations[i];
+            gAnimations.erase(gAnimations.begin() + std::ptrdiff_t(i));
+            break;
+        }
+    return 0;
 }
 
 // Fixture.Entity([x, y, z]): a new entity of the scene root at the point.
@@ -66,6 +147,12 @@ end
 Fixture.LCRTSCameraSubcontroller = function()
     return Fixture.GameCameraController():AddNewSubcontroller(CAMERASUBCONTROLLER_RTS)
 end
+for _, kind in ipairs({"LightEntity", "MeshEntity", "FlagEntity", "GraphEntity", "TriggerEntity", "CompoundEntity",
+                       "ParticleEntity", "SFXEntity", "SceneParametersEntity", "InGameUIEntity",
+                       "ColorEnvelopeEntity"}) do
+    Fixture[kind] = function(...) return Fixture.Kind(kind, ...) end
+end
+Fixture.EntityLayerSystem = function() return gEntityManager:GetLayerSystem() end
 Fixture.VerySimpleCharacterController = function()
     return VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0))
 end
@@ -77,6 +164,9 @@ void OpenEntityFixture(lua_State* L) {
     static const luaL_Reg kFunctions[] = {{"Entity", &NewEntity},
                                           {"Destroy", &DestroyEntity},
                                           {"GameCameraController", &CameraController},
+                                          {"Kind", &NewKind},
+                                          {"ProceduralTargetingAnimation", &NewAnimation},
+                                          {"DestroyAnimation", &DestroyAnimation},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
     lua_pop(L, 1);
@@ -85,7 +175,10 @@ void OpenEntityFixture(lua_State* L) {
 
 void CloseEntityFixture() {
     delete gCameraController;
+    for (ProceduralTargetingAnimation* a : gAnimations) delete a;
+    gAnimations.clear();
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
     gTemplate.reset();
+    for (KindTemplate& k : gKinds) k.made.reset();
 }
