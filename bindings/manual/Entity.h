@@ -90,12 +90,13 @@ static int tolua_Entity_AnimationSoundSyncObject_Instance00(lua_State* L) {
     return 1;
 }
 
-// AnimationParams.Id is unsigned to scripts (all bits set for "the animation's own").
+// AnimationParams.Id is unsigned to scripts, and read exactly: all bits set (the
+// animation's own id) reads 4294967295, which a script compares ids with.
 #define TOLUA_DISABLE_tolua_get_AnimationParams_unsigned_Id
 static int tolua_get_AnimationParams_unsigned_Id(lua_State* L) {
     auto* self = static_cast<AnimationParams*>(LuaBindingReader{"AnimationParams"}(L, 1, nullptr));
     if (LuaBindingRejected(L, !self, "AnimationParams.Id")) return 0;
-    tolua_pushnumber(L, static_cast<lua_Number>(static_cast<uint32_t>(self->Id)));
+    lua_pushnumber(L, static_cast<lua_Number>(static_cast<uint32_t>(self->Id)));
     return 1;
 }
 

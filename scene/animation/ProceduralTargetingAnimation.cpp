@@ -5,6 +5,7 @@
 
 #include "platform/os/Clock.h"
 #include "engine/entity/Entity.h"
+#include "engine/script/LuaWrapper.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/mesh/MeshData.h"
 
@@ -75,6 +76,10 @@ void ProceduralTargetingAnimation::SetRotationLimits(const Vector& low, const Ve
 void ProceduralTargetingAnimation::SetRotationLimits2(float minPitch, float maxPitch, float minYaw, float maxYaw) {
     minimum = Vector(minPitch, minYaw, 0, 0);
     maximum = Vector(maxPitch, maxYaw, 0, 0);
+}
+
+ProceduralTargetingAnimation::~ProceduralTargetingAnimation() {
+    gLua.InvalidateUserType(this, "ProceduralTargetingAnimation");
 }
 
 void ProceduralTargetingAnimation::SetRotationCallbackSpeed(float start, float stop) {

@@ -11,6 +11,7 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Thread.h"
@@ -35,27 +36,30 @@ std::unique_ptr<EntityTemplate> gTemplate;
 GameCameraController* gCameraController = nullptr;
 
 // One template of each bound scene kind, by the kind's script class; made with the scene.
+// Each is in the registry's GUID index (GUID ...-0000000000NN, N its place in the list)
+// while the scene lives.
 struct KindTemplate {
     const char* kind;
     std::unique_ptr<EntityTemplate> (*make)();
     std::unique_ptr<EntityTemplate> made;
+    std::unique_ptr<EntityTemplateStub> stub;
 };
 template <class T>
 std::unique_ptr<EntityTemplate> MakeTemplate() {
     return std::make_unique<T>();
 }
 KindTemplate gKinds[] = {
-    {"LightEntity", &MakeTemplate<LightTemplate>, nullptr},
-    {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr},
-    {"FlagEntity", &MakeTemplate<FlagTemplate>, nullptr},
-    {"GraphEntity", &MakeTemplate<GraphTemplate>, nullptr},
-    {"TriggerEntity", &MakeTemplate<TriggerTemplate>, nullptr},
-    {"CompoundEntity", &MakeTemplate<CompoundTemplate>, nullptr},
-    {"ParticleEntity", &MakeTemplate<ParticleTemplate>, nullptr},
-    {"SFXEntity", &MakeTemplate<SFXTemplate>, nullptr},
-    {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr},
-    {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr},
-    {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr},
+    {"LightEntity", &MakeTemplate<LightTemplate>, nullptr, nullptr},
+    {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr, nullptr},
+    {"FlagEntity", &MakeTemplate<FlagTemplate>, nullptr, nullptr},
+    {"GraphEntity", &MakeTemplate<GraphTemplate>, nullptr, nullptr},
+    {"TriggerEntity", &MakeTemplate<TriggerTemplate>, nullptr, nullptr},
+    {"CompoundEntity", &MakeTemplate<CompoundTemplate>, nullptr, nullptr},
+    {"ParticleEntity", &MakeTemplate<ParticleTemplate>, nullptr, nullptr},
+    {"SFXEntity", &MakeTemplate<SFXTemplate>, nullptr, nullptr},
+    {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr, nullptr},
+    {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr, nullptr},
+    {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr, nullptr},
 };
 
 // Aiming animations without a mesh, destroyed by the fixture.
@@ -72,7 +76,28 @@ void EnsureScene() {
     for (KindTemplate& k : gKinds) {
         k.made = k.make();
         k.made->SetName(k.kind);
+        k.stub = std::make_unique<EntityTemplateStub>();
+        k.stub->guid.bytes[0] = static_cast<uint8_t>(&k - gKinds + 1);
+        k.stub->typeId = k.made->typeId;
+        k.stub->SetFileName(k.kind);
+        k.made->guid = k.stub->guid;
+        k.stub->SetTemplate(k.made.get());
+        gEntityTemplateRegistry.InsertStub(k.stub.get());
     }
+}
+
+// Fixture.TemplateGUID(name): the GUID of the template of the scene kind whose script
+// class is name (nil for another name).
+int TemplateGUID(lua_State* L) {
+    EnsureScene();
+    const char* kind = luaL_checkstring(L, 1);
+    for (KindTemplate& k : gKinds)
+        if (std::strcmp(k.kind, kind) == 0) {
+            LuaBindingPushCopy<SimpleGUID>(L, &k.stub->guid, "SimpleGUID");
+            return 1;
+        }
+    lua_pushnil(L);
+    return 1;
 }
 
 // Fixture.Kind(name [, x, y, z]): a new entity of the scene kind whose script class is
@@ -128,6 +153,23 @@ int DestroyEntity(lua_State* L) {
     return 0;
 }
 
+// Fixture.Address(entity): where the entity lives, as a number (nil for none).
+int Address(lua_State* L) {
+    void* e = LuaBindingReader{"Entity"}(L, 1, nullptr);
+    gLuaBindingDeadArgument = false;
+    if (e) lua_pushnumber(L, static_cast<lua_Number>(reinterpret_cast<uintptr_t>(e)));
+    else lua_pushnil(L);
+    return 1;
+}
+
+// Fixture.CreateMPProperties(entity): gives a live entity its replicated properties.
+int CreateMPProperties(lua_State* L) {
+    auto* e = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (e) e->CreateMPProperties();
+    return 0;
+}
+
 // Fixture.GameCameraController(): the one controller of the run.
 int CameraController(lua_State*) {
     if (!gCameraController) gCameraController = new GameCameraController();
@@ -165,10 +207,20 @@ void OpenEntityFixture(lua_State* L) {
                                           {"Destroy", &DestroyEntity},
                                           {"GameCameraController", &CameraController},
                                           {"Kind", &NewKind},
+                                          {"Address", &Address},
+                                          {"CreateMPProperties", &CreateMPProperties},
+                                          {"TemplateGUID", &TemplateGUID},
                                           {"ProceduralTargetingAnimation", &NewAnimation},
                                           {"DestroyAnimation", &DestroyAnimation},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
+    // Fixture.Sanitized: the allocator keeps freed blocks back (AddressSanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+    lua_pushboolean(L, 1);
+#else
+    lua_pushboolean(L, 0);
+#endif
+    lua_setfield(L, -2, "Sanitized");
     lua_pop(L, 1);
     if (luaL_dostring(L, kFixtureScript) != 0) lua_pop(L, 1);
 }
@@ -180,5 +232,9 @@ void CloseEntityFixture() {
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
     gTemplate.reset();
-    for (KindTemplate& k : gKinds) k.made.reset();
+    for (KindTemplate& k : gKinds) {
+        if (k.stub) gEntityTemplateRegistry.RemoveStub(k.stub.get());
+        k.stub.reset();
+        k.made.reset();
+    }
 }
