@@ -32,6 +32,16 @@ public:
 
 LastingCameras gLastingCameras;
 
+class LastingIterators {
+public:
+    ~LastingIterators() {
+        for (EntitySetIterator* iterator : iterators) LuaBindingDestroy(iterator);
+    }
+    std::vector<EntitySetIterator*> iterators;
+};
+
+LastingIterators gLastingIterators;
+
 }  // namespace
 
 void KeepCameraUntilExit(BaseCamera* camera) {
@@ -76,6 +86,11 @@ void EntityBindingPushEntity(lua_State* L, void* object, const char* declaredTyp
     const bool known = lua_istable(L, -1);
     lua_pop(L, 1);
     LuaBindingPushObject(L, entity, known ? type : declaredType);
+}
+
+void EntityBindingPushLastingIterator(lua_State* L, void* iterator, const char* type) {
+    if (iterator) gLastingIterators.iterators.push_back(static_cast<EntitySetIterator*>(iterator));
+    LuaBindingPushObject(L, iterator, type);
 }
 
 LOSResult LOSResultInstance() { return LOSResult(); }

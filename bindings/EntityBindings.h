@@ -86,6 +86,11 @@ using ReplicatedAnim = MPAnimValue;
 // derived from it) seen as void*.
 void EntityBindingPushEntity(lua_State* L, void* object, const char* declaredType);
 
+// EntitySetIterator's `new` (which has no delete): the iterator lives until the program
+// ends, when it is destroyed and released, after every script has gone; pushed without
+// a collector.
+void EntityBindingPushLastingIterator(lua_State* L, void* iterator, const char* type);
+
 // Values a script owns, made zeroed or empty.
 LOSResult LOSResultInstance();
 SimpleGUID SimpleGUIDInstance();

@@ -190,14 +190,26 @@ function classPackage:preamble()
 end
 
 -- The entity package pushes entities under their own script class (the class their
--- template names), whatever kind the native declares (EntityBindings.h).
+-- template names), whatever kind the native declares (EntityBindings.h), and keeps the
+-- set iterators that `new` makes until the program ends.
 local entity_kinds = {Entity = true, LightEntity = true, MeshEntity = true, FlagEntity = true, GraphEntity = true,
                       TriggerEntity = true, CompoundEntity = true, ParticleEntity = true, SFXEntity = true,
                       SceneParametersEntity = true, InGameUIEntity = true, ColorEnvelopeEntity = true}
+-- Set iterators made by `new` (which has no delete) live until the program ends.
+local lasting_new = false
+local entity_supcode = classFunction.supcode
+function classFunction:supcode(local_constructor)
+  local previous = lasting_new
+  lasting_new = flags.n == 'Entity' and self.name == 'new' and not local_constructor and
+                self.parent and self.parent.type == 'EntitySetIterator'
+  entity_supcode(self, local_constructor)
+  lasting_new = previous
+end
 local base_get_push_function = get_push_function
 function get_push_function(t)
   if flags.n == 'Entity' and type(t) == 'string' and not string.find(t, '^%s*const%s') and entity_kinds[t] then
     return 'EntityBindingPushEntity'
   end
+  if lasting_new and strip_const(t) == 'EntitySetIterator' then return 'EntityBindingPushLastingIterator' end
   return base_get_push_function(t)
 end

@@ -107,8 +107,13 @@ int NewKind(lua_State* L) {
     const char* kind = luaL_checkstring(L, 1);
     for (KindTemplate& k : gKinds) {
         if (std::strcmp(k.kind, kind) != 0) continue;
-        Entity* e = gEntityManager->CreateEntityFromTemplate(k.made.get(), nullptr, Matrix::IDENTITY, 0, nullptr);
-        if (e) e->SetGlobalPosition3(float(lua_tonumber(L, 2)), float(lua_tonumber(L, 3)), float(lua_tonumber(L, 4)));
+        // Without a rendering context, now or later: no renderer runs to release one.
+        Entity* e = gEntityManager->CreateEntityFromTemplate(k.made.get(), nullptr, Matrix::IDENTITY,
+                                                             ENTITYCREATION_DONOTCREATERENDERINGCONTEXT, nullptr);
+        if (e) {
+            e->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
+            e->SetGlobalPosition3(float(lua_tonumber(L, 2)), float(lua_tonumber(L, 3)), float(lua_tonumber(L, 4)));
+        }
         gLua.PushObject(e);
         return 1;
     }
