@@ -111,3 +111,28 @@ static int tolua_set_AnimationParams_SyncObject_ptr(lua_State* L) {
     if (sync) LuaBindingKeepOwner(L, 1, 2);
     return 0;
 }
+
+// Entity.SetLocalRotation and SetGlobalRotation: the rotation as a Quaternion, or as a
+// Vector holding one's x, y, z and w (the form the rotation getters give).
+namespace entity_manual {
+
+inline int SetRotation(lua_State* L, void (*set)(Entity*, const Vector&), const char* name) {
+    auto* self = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 1, nullptr));
+    const auto* q = static_cast<const Quaternion*>(LuaBindingReader{"Quaternion"}(L, 2, nullptr));
+    const auto* v = q ? nullptr : static_cast<const Vector*>(LuaBindingReader{"Vector"}(L, 2, nullptr));
+    if (LuaBindingRejected(L, !self || (!q && !v), name)) return 0;
+    set(self, q ? Vector(q->x, q->y, q->z, q->w) : *v);
+    return 0;
+}
+
+}  // namespace entity_manual
+
+#define TOLUA_DISABLE_tolua_Entity_Entity_SetLocalRotation00
+static int tolua_Entity_Entity_SetLocalRotation00(lua_State* L) {
+    return entity_manual::SetRotation(L, &EntitySetLocalRotation, "Entity.SetLocalRotation");
+}
+
+#define TOLUA_DISABLE_tolua_Entity_Entity_SetGlobalRotation00
+static int tolua_Entity_Entity_SetGlobalRotation00(lua_State* L) {
+    return entity_manual::SetRotation(L, &EntitySetGlobalRotation, "Entity.SetGlobalRotation");
+}
