@@ -175,6 +175,12 @@ int CreateMPProperties(lua_State* L) {
     return 0;
 }
 
+// Fixture.RegisterClass(name, base): registers a script class as the game does.
+int RegisterClass(lua_State* L) {
+    gLua.RegisterClass(luaL_checkstring(L, 1), luaL_checkstring(L, 2));
+    return 0;
+}
+
 // Fixture.GameCameraController(): the one controller of the run.
 int CameraController(lua_State*) {
     if (!gCameraController) gCameraController = new GameCameraController();
@@ -213,6 +219,7 @@ void OpenEntityFixture(lua_State* L) {
                                           {"GameCameraController", &CameraController},
                                           {"Kind", &NewKind},
                                           {"Address", &Address},
+                                          {"RegisterClass", &RegisterClass},
                                           {"CreateMPProperties", &CreateMPProperties},
                                           {"TemplateGUID", &TemplateGUID},
                                           {"ProceduralTargetingAnimation", &NewAnimation},

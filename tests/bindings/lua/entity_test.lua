@@ -69,6 +69,19 @@ Test("an entity made where a dead one was has a live handle of its own", functio
     AssertRaises(DeadError("Entity"), function() return old:GetType() end)
 end)
 
+Test("an entity whose template names a script class arrives under that class", function()
+    local parent, child = Fixture.Entity(), Fixture.Entity()
+    child:SetParent(parent)
+    Fixture.RegisterClass("FixtureTower", "Entity")
+    function FixtureTower:Height() return 12 end
+    AssertTrue(parent:SetTemplatePropertyFromString("Lua class", "FixtureTower"), "the template names it")
+    local found = child:GetParent()
+    parent:SetTemplatePropertyFromString("Lua class", "")
+    AssertEqual(tolua.type(found), "FixtureTower", "class")
+    AssertEqual(found:Height(), 12, "the script's method")
+    AssertEqual(found:GetChildrenCount(), 1, "the entity's function")
+end)
+
 Test("LuaEntityPointer: null after the target dies; Set with its target keeps it; Set(nil) clears", function()
     local e, other = Fixture.Entity(), Fixture.Entity()
     local p = LuaEntityPointer:Instance(e)
