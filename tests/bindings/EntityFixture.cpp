@@ -205,7 +205,10 @@ for _, kind in ipairs({"LightEntity", "MeshEntity", "FlagEntity", "GraphEntity",
                        "ColorEnvelopeEntity"}) do
     Fixture[kind] = function(...) return Fixture.Kind(kind, ...) end
 end
-Fixture.EntityLayerSystem = function() return gEntityManager:GetLayerSystem() end
+Fixture.EntityLayerSystem = function()
+    Fixture.Entity()  -- the scene, with its layer system
+    return gEntityManager:GetLayerSystem()
+end
 Fixture.VerySimpleCharacterController = function()
     return VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0))
 end

@@ -48,7 +48,6 @@ protected:
     void SetUp() override {
         BindingsTest::SetUp();
         gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
-        SetMPReplicationBox(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1));
         entityTemplate.SetName("replicated");
         for (const char* name : {"host", "proxy"}) {
             Entity* e = gEntityManager->CreateEntityFromTemplate(&entityTemplate, nullptr, Matrix::IDENTITY, 0, nullptr);
