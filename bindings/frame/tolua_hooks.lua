@@ -190,8 +190,7 @@ function classPackage:preamble()
 end
 
 -- The entity package pushes entities under their own script class (the class their
--- template names), whatever kind the native declares (EntityBindings.h), and keeps the
--- set iterators that `new` makes until the program ends.
+-- template names), whatever kind the native declares (EntityBindings.h).
 local entity_kinds = {Entity = true, LightEntity = true, MeshEntity = true, FlagEntity = true, GraphEntity = true,
                       TriggerEntity = true, CompoundEntity = true, ParticleEntity = true, SFXEntity = true,
                       SceneParametersEntity = true, InGameUIEntity = true, ColorEnvelopeEntity = true}

@@ -36,6 +36,10 @@ ProceduralAnimation::ProceduralAnimation(uint64_t thread, const AnimationParams&
 ProceduralTargetingAnimation::ProceduralTargetingAnimation(uint64_t thread, const AnimationParams& startParams)
     : ProceduralAnimation(thread, startParams) {}
 
+ProceduralTargetingAnimation::~ProceduralTargetingAnimation() {
+    gLua.InvalidateUserType(this, "ProceduralTargetingAnimation");
+}
+
 void ProceduralTargetingAnimation::Bind(const MeshHierarchy& hierarchy, uint32_t, uint32_t firstNode) {
     std::fill(std::begin(trackToNode), std::end(trackToNode), kAnimationNoIndex);
     std::fill(std::begin(nodeToTrack), std::end(nodeToTrack), kAnimationNoIndex);
@@ -76,10 +80,6 @@ void ProceduralTargetingAnimation::SetRotationLimits(const Vector& low, const Ve
 void ProceduralTargetingAnimation::SetRotationLimits2(float minPitch, float maxPitch, float minYaw, float maxYaw) {
     minimum = Vector(minPitch, minYaw, 0, 0);
     maximum = Vector(maxPitch, maxYaw, 0, 0);
-}
-
-ProceduralTargetingAnimation::~ProceduralTargetingAnimation() {
-    gLua.InvalidateUserType(this, "ProceduralTargetingAnimation");
 }
 
 void ProceduralTargetingAnimation::SetRotationCallbackSpeed(float start, float stop) {
