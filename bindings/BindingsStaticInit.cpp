@@ -10,6 +10,7 @@ int tolua_Camera_open(lua_State* L);
 int tolua_CharacterController_open(lua_State* L);
 int tolua_Sound_open(lua_State* L);
 int tolua_Video_open(lua_State* L);
+int tolua_Entity_open(lua_State* L);
 
 namespace {
 
@@ -22,6 +23,7 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_CHARACTER_CONTROLLER, &tolua_CharacterController_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_SOUND, &tolua_Sound_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_Video_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_Entity_open);
 }
 
 const StaticInitRow kBindingsRows[] = {

@@ -128,10 +128,18 @@ const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, cons
 
 // An engine-owned object under its static type, or under its own script class when it has
 // one, so a script's methods come with an object found through a binding.
+// (A class a package only declares is pushed under its static type.)
+template <class T, class = void>
+struct LuaBindingCompleteType : std::false_type {};
+template <class T>
+struct LuaBindingCompleteType<T, std::void_t<decltype(sizeof(T))>> : std::true_type {};
+
 template <class T>
 void LuaBindingPushTyped(lua_State* L, void* object, const char* type) {
-    if constexpr (std::is_base_of_v<LuaBaseClass, T>) {
-        if (object) type = LuaBindingScriptClass(L, static_cast<const T*>(object), type);
+    if constexpr (LuaBindingCompleteType<T>::value) {
+        if constexpr (std::is_base_of_v<LuaBaseClass, T>) {
+            if (object) type = LuaBindingScriptClass(L, static_cast<const T*>(object), type);
+        }
     }
     LuaBindingPushObject(L, object, type);
 }
