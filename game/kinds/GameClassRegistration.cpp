@@ -12,7 +12,12 @@
 #include "game/Game.h"
 #include "game/LUAConfigHelper.h"
 #include "game/kinds/GameTypes.h"
+#include "game/kinds/ZKREffect.h"
+#include "game/kinds/ZKRLevelParams.h"
 #include "game/kinds/ZKRMarkers.h"
+#include "game/kinds/ZKRRemoteConnectorArray.h"
+#include "game/kinds/ZKRSmallKinds.h"
+#include "game/kinds/ZKRTriggers.h"
 
 namespace {
 
@@ -52,10 +57,63 @@ constexpr StaticInitRow kGameRows[] = {
     ClassRow<ZKRPickupMarkerTemplate>("ZKRPickupMarkerTemplate"),
     TypeRow(ENTITY_ZKR_PICKUPMARKER),
     ClassRow<ZKRPickupMarkerEntity>("ZKRPickupMarkerEntity"),
-
-    // The path renderer's rows go here, after the phone-trigger template: its template
-    // (type 261, base 0), then the remote connector array template, then
-    // ZKRPathRendererEntity, then the remote connector array entity.
+    ClassRow<ZKRTriggerTemplate>("ZKRTriggerTemplate"),
+    TypeRow(ENTITY_ZKR_TRIGGER),
+    ClassRow<ZKRTriggerEntity>("ZKRTriggerEntity"),
+    ClassRow<ZKRScriptTriggerTemplate>("ZKRScriptTriggerTemplate"),
+    TypeRow(ENTITY_ZKR_SCRIPTTRIGGER),
+    ClassRow<ZKRScriptTriggerEntity>("ZKRScriptTriggerEntity"),
+    ClassRow<ZKRSquadScriptTriggerTemplate>("ZKRSquadScriptTriggerTemplate"),
+    TypeRow(kSquadScriptTriggerType),
+    ClassRow<ZKRSquadScriptTriggerEntity>("ZKRSquadScriptTriggerEntity"),
+    ClassRow<ZKRSquadZDirTriggerTemplate>("ZKRSquadZDirTriggerTemplate"),
+    TypeRow(ENTITY_ZKR_SQUAD_TRIGGER),
+    ClassRow<ZKRSquadZDirTriggerEntity>("ZKRSquadZDirTriggerEntity"),
+    ClassRow<ZKREffectTemplate>("ZKREffectTemplate"),
+    TypeRow(ENTITY_ZKR_EFFECT),
+    ClassRow<ZKREffectEntity>("ZKREffectEntity"),
+    ClassRow<ZKRDamageSurfaceTemplate>("ZKRDamageSurfaceTemplate"),
+    TypeRow(ENTITY_ZKR_DAMAGESURFACE),
+    ClassRow<ZKRDamageSurfaceEntity>("ZKRDamageSurfaceEntity"),
+    ClassRow<ZKRUsableTemplate>("ZKRUsableTemplate"),
+    TypeRow(ENTITY_ZKR_USABLE),
+    ClassRow<ZKRUsableEntity>("ZKRUsableEntity"),
+    ClassRow<ZKRGameEntity>("ZKRGameEntity"),
+    ClassRow<ZKRTowerTemplate>("ZKRTowerTemplate"),
+    TypeRow(ENTITY_ZKR_TOWER),
+    ClassRow<ZKRTowerEntity>("ZKRTowerEntity"),
+    ClassRow<ZKRObstacleMarkerTemplate>("ZKRObstacleMarkerTemplate"),
+    TypeRow(ENTITY_ZKR_OBSTACLEMARKER),
+    ClassRow<ZKRObstacleMarkerEntity>("ZKRObstacleMarkerEntity"),
+    ClassRow<ZKRHelicopterPathFlagTemplate>("ZKRHelicopterPathFlagTemplate"),
+    TypeRow(ENTITY_ZKR_HELIPATHFLAG),
+    ClassRow<ZKRHelicopterPathFlagEntity>("ZKRHelicopterPathFlagEntity"),
+    ClassRow<ZKRAmbientSoundTemplate>("ZKRAmbientSoundTemplate"),
+    TypeRow(ENTITY_ZKR_AMBIENTSOUND),
+    ClassRow<ZKRAmbientSoundEntity>("ZKRAmbientSoundEntity"),
+    ClassRow<ZKRCheckpointTemplate>("ZKRCheckpointTemplate"),
+    TypeRow(ENTITY_ZKR_CHECKPOINT),
+    ClassRow<ZKRCheckpointEntity>("ZKRCheckpointEntity"),
+    ClassRow<ZKRProgressAreaTriggerTemplate>("ZKRProgressAreaTriggerTemplate"),
+    TypeRow(ENTITY_ZKR_PROGRESSAREATRIGGER),
+    ClassRow<ZKRProgressAreaTriggerEntity>("ZKRProgressAreaTriggerEntity"),
+    // The level parameters' entity goes before its template.
+    ClassRow<ZKRLevelParamsEntity>("ZKRLevelParamsEntity"),
+    ClassRow<ZKRLevelParamsTemplate>("ZKRLevelParamsTemplate"),
+    TypeRow(ENTITY_ZKR_LEVELPARAMS),
+    // The phone-trigger entities, then their template.
+    ClassRow<ZKRiPhoneDialogTriggerEntity>("ZKRiPhoneDialogTriggerEntity"),
+    ClassRow<ZKRiPhoneTriggerEntity>("ZKRiPhoneTriggerEntity"),
+    ClassRow<ZKRiPhoneChatBoxTriggerEntity>("ZKRiPhoneChatBoxTriggerEntity"),
+    ClassRow<ZKRiPhoneDamageAreaEntity>("ZKRiPhoneDamageAreaEntity"),
+    ClassRow<ZKRiPhoneBurnAreaEntity>("ZKRiPhoneBurnAreaEntity"),
+    ClassRow<ZKRiPhoneTriggerTemplate>("ZKRiPhoneTriggerTemplate"),
+    TypeRow(ENTITY_ZKR_IPHONETRIGGER),
+    // The path renderer's template (type 261, base 0) goes here.
+    ClassRow<ZKRRemoteConnectorArrayTemplate>("ZKRRemoteConnectorArrayTemplate"),
+    TypeRow(ENTITY_ZKR_REMOTECONNECTORARRAY),
+    // ZKRPathRendererEntity goes here.
+    ClassRow<ZKRRemoteConnectorArrayEntity>("ZKRRemoteConnectorArrayEntity"),
 };
 
 }  // namespace

@@ -10,6 +10,14 @@
 
 class Entity;
 
+// The registration and descriptor members every game class declares: RegisterRTTIClass
+// (name: the registered class name, null for the class's own), RegisterClass for the
+// start-up rows, and the class descriptor.
+#define ZKR_GAME_CLASS_BOILERPLATE()                                           \
+    static const RTTIClass* RegisterRTTIClass(const char* name = nullptr);      \
+    static const RTTIClass* RegisterClass() { return RegisterRTTIClass(); }     \
+    const RTTIClass* GetRTTIClass() const override;
+
 // The factory a template class registers with the class-name registry.
 template <class T>
 RTTIPolyBaseClass* CreateGameObject(int32_t) {
