@@ -26,8 +26,9 @@ RTTIClass* gObstacleMarkerEntityClass = nullptr;
 const char kEmergenceEffectNames[] = "Default\0Sand\0Concrete\0Water\0";
 
 // The compound load, then the named template taken (which loads it and marks it used)
-// and given back at once. An unset or empty name looks nothing up.
-bool LoadMarkerTemplate(CompoundTemplate* marker, const char* referencedName) {
+// and given back at once. An unset or empty name looks nothing up. The name is the
+// template's member, read after the load has filled it.
+bool LoadMarkerTemplate(CompoundTemplate* marker, char* const& referencedName) {
     const bool loaded = marker->CompoundTemplate::LoadResource();
     if (!loaded) return loaded;
     if (referencedName && referencedName[0]) {
