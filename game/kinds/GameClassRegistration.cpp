@@ -37,8 +37,8 @@ constexpr StaticInitRow ClassRow(const char* name) {
 
 // The template-type row of a game type, from the game's row list.
 constexpr StaticInitRow TypeRow(uint32_t type) {
-    const GameTypeRow* r = FindGameTypeRow(type);
-    return {kGameModule, K::TemplateTypeRow, r->templateClass, nullptr, r->type, r->base};
+    const GameTypeRow& r = kGameTypeRows[GameTypeRowIndex(type)];
+    return {kGameModule, K::TemplateTypeRow, r.templateClass, nullptr, r.type, r.base};
 }
 
 constexpr StaticInitRow kGameRows[] = {

@@ -75,17 +75,18 @@ inline constexpr GameTypeRow kGameTypeRows[] = {
     {ENTITY_ZKR_VERSUSPLAYERMARKER, ENTITY_ZKR_PLAYERMARKER, "ZKRVersusPlayerMarkerTemplate"},
 };
 
-// The row of a game type, or null (273, and types outside the game's range).
-constexpr const GameTypeRow* FindGameTypeRow(uint32_t type) {
-    for (const GameTypeRow& r : kGameTypeRows)
-        if (r.type == type) return &r;
-    return nullptr;
+// The index of a game type's row in kGameTypeRows, or -1 (273, and types outside the
+// game's range).
+constexpr int GameTypeRowIndex(uint32_t type) {
+    for (size_t i = 0; i < sizeof(kGameTypeRows) / sizeof(kGameTypeRows[0]); ++i)
+        if (kGameTypeRows[i].type == type) return int(i);
+    return -1;
 }
 
 // The base row of a game type; kNoBaseRow + 1 when the type has no row.
 constexpr uint32_t GameTypeBase(uint32_t type) {
-    const GameTypeRow* r = FindGameTypeRow(type);
-    return r ? r->base : kNoBaseRow + 1;
+    const int i = GameTypeRowIndex(type);
+    return i < 0 ? kNoBaseRow + 1 : kGameTypeRows[i].base;
 }
 
 constexpr bool GameTypeRowsAscend() {
