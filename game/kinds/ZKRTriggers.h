@@ -53,7 +53,6 @@ public:
     bool IsFirstUnitReaction() const { return reactions.firstUnit; }
     bool IsLastUnitReaction() const { return reactions.lastUnit; }
     bool IsAnyUnitReaction() const { return reactions.anyUnit; }
-    bool IsMultipleActivation() const { return reactions.multipleActivation; }
 
     ZKRTriggerReactions reactions;  // "ReactToHero" ... "MultipleActivation"
 };

@@ -18,6 +18,7 @@
 #include "game/kinds/GameTypes.h"
 #include "game/kinds/ZKREffect.h"
 #include "game/kinds/ZKRMarkers.h"
+#include "game/kinds/ZKRSmallKinds.h"
 #include "game/kinds/ZKRTriggers.h"
 #include "render/RenderTestSupport.h"
 #include "render/resources/ResourceManager.h"
@@ -187,6 +188,18 @@ TEST_F(GameKindsTest, MarkerEntitiesReadTheirTemplates) {
     auto* pickup = Own(std::make_unique<ZKRPickupMarkerTemplate>());
     SetOwnedText(pickup->abilityName, "Airstrike");
     EXPECT_STREQ(Make<ZKRPickupMarkerEntity>(pickup)->GetAbilityName(), "Airstrike");
+
+    // An ambient sound reads its entry and switches from its template.
+    auto* ambient = Own(std::make_unique<ZKRAmbientSoundTemplate>());
+    ambient->soundEntryName = NameString("Wind");
+    auto* sound = Make<ZKRAmbientSoundEntity>(ambient);
+    EXPECT_STREQ(sound->GetSoundEntryName(), "Wind");
+    EXPECT_TRUE(sound->ShouldDropVolumeDuringSpeech());
+    EXPECT_FALSE(sound->IsActiveDuringGameplayPause());
+    ambient->keepVolumeDuringSpeech = true;
+    ambient->activeDuringGameplayPause = true;
+    EXPECT_FALSE(sound->ShouldDropVolumeDuringSpeech());
+    EXPECT_TRUE(sound->IsActiveDuringGameplayPause());
 }
 
 // ---- Triggers ----
@@ -199,7 +212,7 @@ TEST_F(GameKindsTest, TriggerReactionDefaults) {
     auto* plain = Make<ZKRTriggerEntity>(zkr);
     EXPECT_TRUE(plain->ReactsToHero());
     EXPECT_FALSE(plain->IsFirstUnitReaction());
-    EXPECT_TRUE(plain->IsMultipleActivation());
+    EXPECT_TRUE(plain->reactions.multipleActivation);
     EXPECT_FALSE(plain->ReactsToUnits());
 
     // A script trigger keeps its constructor defaults whatever its template says.
