@@ -31,6 +31,7 @@ Commands:
   proplist.py ingameuitemplate <out> <json> an in-game UI template's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
   proplist.py gameclass <out> <json>        a game class's part of its object's property list
+  proplist.py gameclassinfo <out> <json>    a game class's own properties as text lines
 The JSON forms are described with the template writers below.
 """
 import json
@@ -982,6 +983,23 @@ GAME_CLASSES = {
 }
 
 
+# Property flags other than the enumeration's (128).
+GAME_PROPERTY_FLAGS = {("ZKREffectEntity", "Started"): 2}
+GAME_TYPE_IDS = {"bool": 19, "u32": 10, "enum": 10, "i32": 9, "f32": 8, "cstr": 12, "name": 21, "group": 0}
+
+
+def game_class_info(desc):
+    """{"class": name}: one line per own property in declaration order: name, type id, flags
+    and, for enumerations, the value names joined by "|", separated by tabs."""
+    cls = desc["class"]
+    lines = []
+    for prop, kind, default in GAME_CLASSES[cls][1]:
+        flags = 128 if kind == "enum" else GAME_PROPERTY_FLAGS.get((cls, prop), 0)
+        extra = "|".join(default) if kind == "enum" else ""
+        lines.append("%s\t%d\t%d\t%s\n" % (prop, GAME_TYPE_IDS[kind], flags, extra))
+    return "".join(lines).encode()
+
+
 # Defaults a class's constructor sets on an inherited property.
 GAME_DEFAULT_OVERRIDES = {"ZKRProgressAreaTriggerEntity": {"ReactToUnits": True}}
 
@@ -1045,7 +1063,7 @@ TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_temp
                     "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
                     "graphtemplate": graph_template, "graphentity": graph_entity,
                     "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template,
-                    "gameclass": game_class}
+                    "gameclass": game_class, "gameclassinfo": game_class_info}
 
 
 def main(argv):

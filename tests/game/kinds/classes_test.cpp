@@ -244,6 +244,37 @@ TEST(GameKindProperties, ListsAgainstTheIndependentWriter) {
     }
 }
 
+// Whether a class is an entity or template class.
+bool IsEntityKind(const RTTIClass* k) {
+    for (; k; k = k->Base())
+        if (std::strcmp(k->Name(), "Entity") == 0 || std::strcmp(k->Name(), "EntityTemplate") == 0) return true;
+    return false;
+}
+
+// Every registered game class's own properties as the independent writer lists them: names,
+// kinds, groups, flags and enumeration names, in declaration order.
+TEST(GameKindProperties, DescriptorsAgainstTheIndependentWriter) {
+    uint32_t classes = 0;
+    for (uint32_t c = 0; c < RTTIClassRegistry::Count(); ++c) {
+        const RTTIClass* k = RTTIClassRegistry::At(c);
+        if (std::strncmp(k->Name(), "ZKR", 3) != 0 || !IsEntityKind(k)) continue;
+        ++classes;
+        std::string own;
+        for (uint32_t i = 0; i < k->PropertyCount(); ++i) {
+            const RTTIProperty* p = k->PropertyAt(i);
+            std::string names;
+            if (p->Flags() & kPropertyFlagEnum)
+                for (const char* n = static_cast<const char*>(p->Extra()); *n; n += std::strlen(n) + 1)
+                    names += (names.empty() ? "" : "|") + std::string(n);
+            own += std::string(p->Name()) + "\t" + std::to_string(p->TypeId()) + "\t" + std::to_string(p->Flags()) +
+                   "\t" + names + "\n";
+        }
+        const std::vector<uint8_t> listed = shelltest::PropList("gameclassinfo", Json(k->Name()));
+        EXPECT_EQ(own, std::string(listed.begin(), listed.end())) << k->Name();
+    }
+    EXPECT_GE(classes, 45u);
+}
+
 // A stored enumeration value outside its list is kept (a round trip writes it again) and
 // read as the list's default.
 TEST(GameKindProperties, EnumerationOutsideItsListReadsAsDefault) {
