@@ -2,14 +2,16 @@
 // What the game's kinds do on the entity manager: the marker template load (the named
 // template looked up, left loaded and in use, no reference kept), the referenced names
 // with and without the bare-name flag, the trigger reaction defaults copied or not, the
-// phone-trigger classes by type and the preload hooks, the damage accessors, and the
-// effect's state machine over effect (SFX), particle and plain elements.
+// phone-trigger classes by type, the preload hooks (templates and sound entries), the
+// damage accessors, and what marker, versus and ambient sound entities read from their
+// templates.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
 #include "engine/entity/EntityManager.h"
@@ -24,6 +26,7 @@
 #include "render/resources/ResourceManager.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sfx/SFXEntity.h"
+#include "sound/SoundEntries.h"
 #include "../../scene/SceneFrameTestSupport.h"
 
 using namespace rendertest;
@@ -284,6 +287,25 @@ TEST_F(GameKindsTest, PreloadHooks) {
     SetOwnedText(surface.effectTemplate, "sparks");
     surface.PreloadReferencedResources();
     EXPECT_NE(effect->GetLoadedTemplate(), nullptr);
+}
+
+// The ambient sound template preloads its entry's sounds by the entry's name (an entry
+// whose only sound has a name too long to load says so when it is reached), and nothing
+// without a name.
+TEST_F(GameKindsTest, AmbientSoundPreloadsItsEntry) {
+    ASSERT_NE(gSoundEntriesContainer, nullptr);
+    SoundEntryParams entry;
+    entry.AddSound(std::string(300, 'w').c_str());
+    ASSERT_TRUE(gSoundEntriesContainer->AddSoundEntry("Wind", entry));
+    CaptureLogSink log;
+    log.Attach();
+    ZKRAmbientSoundTemplate ambient;
+    ambient.PreloadReferencedResources();
+    EXPECT_FALSE(log.Contains("not preloaded"));
+    ambient.soundEntryName = NameString("Wind");
+    ambient.PreloadReferencedResources();
+    EXPECT_TRUE(log.Contains("entry Wind over"));
+    gSoundEntriesContainer->RemoveAllSoundEntries();
 }
 
 TEST_F(GameKindsTest, DamageSurfaceAccessors) {
