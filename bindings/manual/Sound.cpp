@@ -17,8 +17,12 @@ SoundEntriesContainer* Container(lua_State* L) {
 // As the generated bindings read text: a number reads as its text, anything else as null.
 const char* TextArgument(lua_State* L, int index) { return lua_tostring(L, index); }
 
+// An absent name (no suffix set, no such entry or sound) reaches scripts as nil.
 void PushName(lua_State* L, const NameString& name) {
-    lua_pushstring(L, name.CStr());
+    if (name.IsEmpty())
+        lua_pushnil(L);
+    else
+        lua_pushstring(L, name.CStr());
 }
 
 }  // namespace
@@ -47,7 +51,8 @@ int SoundBindingPlaySoundEntry(lua_State* L) {
     SoundEntriesContainer* self = Container(L);
     const char* name = TextArgument(L, 2);
     auto* entity = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 3, nullptr));
-    const bool notAnEntity = !entity && !lua_isnoneornil(L, 3);
+    // Another class's object rejects the call; a number or a text reads as no emitter.
+    const bool notAnEntity = !entity && lua_type(L, 3) == LUA_TUSERDATA;
     const uint32_t channel = ScriptNumber(lua_tonumber(L, 4));
     const float startDelay = ScriptNumber(lua_tonumber(L, 5));
     if (LuaBindingRejected(L, !self || notAnEntity, "SoundEntriesContainer.PlaySoundEntry")) return 0;

@@ -188,8 +188,8 @@ Test("entries: added once by name, read back, suffixed", function()
     AssertEqual(Results(c:AddSoundEntry("other", nil)), "0", "no settings: rejected")
     AssertEqual(c:GetSoundEntrySoundsNumber("step"), 2, "sounds")
     AssertEqual(c:GetSoundEntrySound("step", 1), "b.wav", "second sound")
-    AssertEqual(c:GetSoundEntrySound("step", 2), "", "past the end")
-    AssertEqual(c:GetSoundEntrySound("none", 0), "", "missing entry")
+    AssertEqual(c:GetSoundEntrySound("step", 2), nil, "past the end")
+    AssertEqual(c:GetSoundEntrySound("none", 0), nil, "missing entry")
     AssertTrue(c:IsSoundEntryLooped("loop"), "looped")
     AssertFalse(c:IsSoundEntryLooped("step"), "not looped")
     local function Values(...)
@@ -205,7 +205,7 @@ Test("entries: added once by name, read back, suffixed", function()
     AssertTrue(c:AddSoundEntry("empty", p), "added")
     AssertEqual(c:GetSoundEntrySoundsNumber("empty"), 0, "no sounds")
 
-    AssertEqual(c:GetSoundEntriesNameSuffix(), "", "no suffix")
+    AssertEqual(c:GetSoundEntriesNameSuffix(), nil, "no suffix")
     c:SetSoundEntriesNameSuffix("_night")
     AssertEqual(c:GetSoundEntriesNameSuffix(), "_night", "suffix")
     AssertTrue(c:AddSoundEntry("step_night", Entry({"n.wav"})), "added")
@@ -214,7 +214,7 @@ Test("entries: added once by name, read back, suffixed", function()
     c:RemoveAllSoundEntries()
 end)
 
-Test("PlaySoundEntry: nil plays without an emitter; a dead or foreign object rejects the call", function()
+Test("PlaySoundEntry: nil or a number plays without an emitter, an entity on its own; a dead or foreign object rejects the call", function()
     local c = gSoundEntriesContainer
     c:RemoveAllSoundEntries()
     c:EnableSoundsPlay(true)
@@ -227,7 +227,7 @@ Test("PlaySoundEntry: nil plays without an emitter; a dead or foreign object rej
         {"nil", nil, 1},
         {"dead entity", dead, 0},
         {"another class", SoundParamWrapper:Instance(), 0},
-        {"a number", 5, 0},
+        {"a number", 5, 1},
     }
     for _, case in ipairs(cases) do
         local results
@@ -241,6 +241,7 @@ Test("PlaySoundEntry: nil plays without an emitter; a dead or foreign object rej
             AssertEqual(records[1].f32[12], 0.5, "start delay")
         end
     end
+    AssertTrue(c:PlaySoundEntry("ui", Fixture.Entity(1, 0, 1), 2, 0.5) > 0, "a live entity plays on its emitter")
     AssertEqual(Results(c:PlaySoundEntry("missing", nil)), "1 number", "a missing entry plays nothing")
     AssertEqual(c:PlaySoundEntry("missing", nil), 0, "id 0")
     c:EnableSoundsPlay(false)
