@@ -152,11 +152,12 @@ void Worker::Add(uint32_t index) {
     p.account = plan.firstAccount + index;
     p.random.state = (static_cast<uint64_t>(plan.seed) << 32) ^ index;
     p.random.Next();
-    p.host = p.random.Below(100) < kHostsPerHundred;
+    // Exact shares of hosts and of players who drop; their skills and times are seeded.
+    p.host = index % 100 < kHostsPerHundred;
     p.skill = static_cast<int>(p.random.Below(1000));
     const int64_t ramp = std::min<int64_t>(10 * kSecond, (end - start) / 6);
     p.nextTry = start + ramp * static_cast<int64_t>(index) / std::max(plan.players, 1);
-    if (p.random.Below(100) < kDropsPerHundred) p.dropAt = start + ramp + p.random.Below((end - start) * 8 / 10 - ramp);
+    if (index % 100 >= 100 - kDropsPerHundred) p.dropAt = start + ramp + p.random.Below((end - start) * 8 / 10 - ramp);
     players.push_back(std::move(p));
 }
 

@@ -95,8 +95,6 @@ int ConnectError(int socket) {
     return err;
 }
 
-bool ConnectionRefused(int error) { return error == ECONNREFUSED || error == ETIMEDOUT || error == ECONNRESET; }
-
 namespace {
 
 // "4-5,7" into a CPU set; false when malformed.

@@ -40,7 +40,6 @@ private:
 // connection is made when the socket turns writable: ConnectError then tells how it went.
 int ConnectTcp(const std::string& address, uint16_t port);
 int ConnectError(int socket);  // 0: connected
-bool ConnectionRefused(int error);  // nobody listens or the listener's queue is full
 
 struct Usage {
     double cpuSeconds = 0;   // user and system time

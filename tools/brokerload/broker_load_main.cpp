@@ -213,6 +213,9 @@ int main(int argc, char** argv) {
         }
         const StepRow row = MakeRow(players, o.seconds, result, peakSignedIn, peakPaired / 2, figures);
         std::printf("%s\n", TableLine(row.cells).c_str());
+        std::printf("  %llu dropped without a goodbye and came back; frames sent %llu, received %llu\n",
+                    static_cast<unsigned long long>(result.drops), static_cast<unsigned long long>(result.framesSent),
+                    static_cast<unsigned long long>(result.framesReceived));
         for (int k = 0; k < kErrorKinds; ++k)
             if (result.errors[k]) std::printf("  %llu x %s\n", static_cast<unsigned long long>(result.errors[k]), ErrorName(ErrorKind(k)));
         if (!figures.ended.empty()) std::printf("  broker: %s\n", figures.ended.c_str());

@@ -69,11 +69,14 @@ TEST(BrokerLoad, HundredPlayersForFifteenSecondsRunWithoutAFault) {
     // The header and one row per step, cell for cell.
     std::istringstream lines(run.output);
     std::vector<std::string> header, cells;
+    int dropped = -1;
     for (std::string line; std::getline(lines, line);) {
         const std::vector<std::string> words = Words(line);
         if (!words.empty() && words[0] == "players") header = words;
         else if (!header.empty() && words.size() == header.size()) cells = words;
+        else if (words.size() > 1 && words[1] == "dropped") dropped = std::atoi(words[0].c_str());
     }
+    EXPECT_EQ(dropped, 1) << "one player in a hundred drops and comes back:\n" << run.output;
     ASSERT_EQ(header, Columns()) << run.output;
     ASSERT_EQ(cells.size(), header.size()) << run.output;
     std::map<std::string, std::string> row;
