@@ -104,6 +104,8 @@ struct OwnBroker {
     std::string folder;
 };
 
+// The broker serves a quarter more network players than the step has: a player who
+// dropped comes back while the broker may not have seen its old connection end.
 bool StartBroker(const Options& o, int players, OwnBroker* b, LoadPlan* plan, std::string* error) {
     uint8_t secret[32];
     if (!online::SystemRandom(secret, sizeof secret)) {
@@ -118,7 +120,7 @@ bool StartBroker(const Options& o, int players, OwnBroker* b, LoadPlan* plan, st
     }
     const std::vector<std::string> argv = {online::ExecutableFolder() + "/online_broker", "serve", "--dir", b->folder,
                                            "--listen", "127.0.0.1:0", "--secret-file", secretPath,
-                                           "--max-network-players", std::to_string(players)};
+                                           "--max-network-players", std::to_string(players + players / 4 + 16)};
     if (!b->process.Start(argv, b->folder + "/broker.log", o.cpus, error)) return false;
     std::string line;
     const std::string prefix = "online_broker: listening on ";
