@@ -1,12 +1,12 @@
 // online_broker: the local stand-in for the online services.
 //
 //   online_broker serve [--dir FOLDER] [--data FOLDER] [--schema FILE] [--idle-exit SECONDS]
-//                       [--listen [ADDRESS:]PORT --secret-file FILE]
+//                       [--listen [ADDRESS:]PORT --secret-file FILE [--max-network-players N]]
 //       Listens on FOLDER/broker.sock (default: $ONLINE_BROKER_DIR); durable state in
 //       --data (default FOLDER/data); the schema defaults to online_schema.txt beside
 //       the program. --listen also accepts players over TCP (ADDRESS 127.0.0.1 when
 //       omitted, 0.0.0.0 for every interface, port 0 for the system's choice) who know
-//       the secret of FILE (16 to 4,096 bytes).
+//       the secret of FILE (16 to 4,096 bytes), at most N of them at once (default 64).
 //   online_broker ctl [--dir FOLDER] seed FILE | stats ACCOUNT | leaderboard NAME |
 //       file ACCOUNT/NAME | stop
 //       Sends one control command to a running broker and prints its answer.
@@ -25,7 +25,7 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: online_broker serve [--dir D] [--data D] [--schema F] [--idle-exit S] [--listen [ADDRESS:]PORT --secret-file F]\n"
+                 "usage: online_broker serve [--dir D] [--data D] [--schema F] [--idle-exit S] [--listen [ADDRESS:]PORT --secret-file F [--max-network-players N]]\n"
                  "       online_broker ctl [--dir D] seed FILE|stats ACCOUNT|leaderboard NAME|file ACCOUNT/NAME|stop\n");
     return 2;
 }
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     std::string dir = env ? env : "";
     online::BrokerServerOptions options;
     options.schemaPath = online::ExecutableFolder() + "/online_schema.txt";
-    std::string listen, secretFile;
+    std::string listen, secretFile, maxPlayers;
     int i = 2;
     for (; i + 1 < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
         const std::string opt = argv[i];
@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
         else if (opt == "--idle-exit") options.idleExitSeconds = std::atoi(argv[i + 1]);
         else if (opt == "--listen") listen = argv[i + 1];
         else if (opt == "--secret-file") secretFile = argv[i + 1];
+        else if (opt == "--max-network-players") maxPlayers = argv[i + 1];
         else return Usage();
     }
     if (dir.empty()) return Usage();
@@ -66,6 +67,15 @@ int main(int argc, char** argv) {
             if (!online::ReadSecretFile(secretFile, &options.secret, &error)) {
                 std::fprintf(stderr, "online_broker: %s\n", error.c_str());
                 return 2;
+            }
+            if (!maxPlayers.empty()) {
+                char* end = nullptr;
+                const unsigned long n = std::strtoul(maxPlayers.c_str(), &end, 10);
+                if (*end || maxPlayers[0] == '-' || n < 1 || n > 1000000) {
+                    std::fprintf(stderr, "online_broker: --max-network-players %s is not a number from 1 to 1000000\n", maxPlayers.c_str());
+                    return 2;
+                }
+                options.maxNetworkConnections = n;
             }
             options.listenTcp = true;
         }
