@@ -10,6 +10,15 @@ namespace {
 
 float Distance3(const Vector& a, const Vector& b) { return (b - a).Length3(); }
 
+bool Finite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.w); }
+
+// Moves p sideways by its (smoothed) w, unless that leaves the float range, and gives it
+// the script's signed w.
+void Offset(Vector& p, const Vector& side, float signedW) {
+    const Vector moved(p.x + p.w * side.x, p.y + p.w * side.y, p.z + p.w * side.z, signedW);
+    p = std::isfinite(moved.x) && std::isfinite(moved.y) && std::isfinite(moved.z) ? moved : Vector(p.x, p.y, p.z, signedW);
+}
+
 }  // namespace
 
 uint32_t PathSampleDistances(float length, uint32_t room, float* out) {
@@ -44,13 +53,14 @@ void SmoothAndOffsetPath(const Vector* in, uint32_t n, float smoothness, Vector*
         std::copy(in, in + n, out);
         return;
     }
-    // Kernel weights g(0..9); the identity kernel when the deviation cannot make one.
+    // Kernel weights g(0..9) relative to g(0): the Gaussian's factor 1 / (sqrt(2 pi) s)
+    // cancels between the weighted sum and the sum of weights, and leaving it out keeps a
+    // tiny deviation from overflowing the sums. A deviation that cannot make a kernel
+    // gives the identity (its pairs still count for the fade).
     float g[kPathSmoothingReach + 1] = {1.0f};
     const float s = smoothness;
-    const float norm = 1.0f / (std::sqrt(2.0f * 3.14159265f) * s);
-    if (s > 0.0f && std::isfinite(s) && std::isfinite(norm) && norm > 0.0f)
-        for (uint32_t k = 0; k <= kPathSmoothingReach; ++k)
-            g[k] = k == 0 ? norm : std::exp(-float(k * k) / (2.0f * s * s)) * norm;
+    if (s > 0.0f && std::isfinite(s))
+        for (uint32_t k = 1; k <= kPathSmoothingReach; ++k) g[k] = std::exp(-float(k * k) / (2.0f * s * s));
 
     const bool closed = PathIsClosed(in, n);
     // The window reads the points with every offset made positive.
@@ -76,6 +86,9 @@ void SmoothAndOffsetPath(const Vector* in, uint32_t n, float smoothness, Vector*
             ++used;
         }
         out[i] = sum * (1.0f / weight);
+        // Sums of coordinates near the float range can overflow: such a point stays
+        // where it was, so the route is always finite.
+        if (!Finite(out[i])) out[i] = centre;
         out[i].w *= std::min(1.0f, float(used) / 3.0f);
     }
 
@@ -84,16 +97,12 @@ void SmoothAndOffsetPath(const Vector* in, uint32_t n, float smoothness, Vector*
     Vector side(0, 0, 0, 0);
     for (uint32_t i = 0; i + 1 < n; ++i) {
         side = PathSideVector(out[i + 1] - out[i]);
-        const float w = out[i].w;
-        out[i].x += w * side.x, out[i].y += w * side.y, out[i].z += w * side.z;
-        out[i].w = in[i].w;
+        Offset(out[i], side, in[i].w);
     }
     if (closed) {
         out[n - 1] = out[0];
     } else {
-        const float w = out[n - 1].w;
-        out[n - 1].x += w * side.x, out[n - 1].y += w * side.y, out[n - 1].z += w * side.z;
-        out[n - 1].w = in[n - 1].w;
+        Offset(out[n - 1], side, in[n - 1].w);
     }
 }
 

@@ -18,6 +18,11 @@ RTTIClass* gPathRendererEntityClass = nullptr;
 
 bool Finite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
+// A route near the float range can overflow the box's centre and extents in the
+// transform: such components are held to the float range (NaN to 0).
+float InRange(float v) { return v != v ? 0.0f : std::clamp(v, -kFloatMax, kFloatMax); }
+Vector InRange(const Vector& v) { return Vector(InRange(v.x), InRange(v.y), InRange(v.z), InRange(v.w)); }
+
 }  // namespace
 
 ZKRPathRendererEntity::ZKRPathRendererEntity() { SetEnforcedRenderingBits(0, kPathRendererRenderBit); }
@@ -116,6 +121,8 @@ void ZKRPathRendererEntity::FinishPath() {
     box.min.w = box.max.w = 1.0f;
     BoundingBox4 local;
     local.Transform3D(box, GetInversedGlobalLocationMatrix());
+    local.min = InRange(local.min);
+    local.max = InRange(local.max);
     SetLocalBoundingBox(local);
     PropagateGlobalLocation();
 
