@@ -28,6 +28,8 @@ constexpr float kPathClosedDistanceSquared = 0.01f;
 // `room` of them, written to out (room entries). trunc(length x 0.4) samples 2.5 apart,
 // the remainder length - 2.5 n inserted once after the first floor(n / 2). The count.
 uint32_t PathSampleDistances(float length, uint32_t room, float* out);
+// The count PathSampleDistances gives.
+uint32_t PathSampleCount(float length, uint32_t room);
 
 // True when the first and last of the n points are within 0.1 of each other (n >= 2).
 bool PathIsClosed(const Vector* points, uint32_t n);

@@ -71,7 +71,7 @@ void ZKRPathRendererEntity::AddGraphSegment(FlagEntity* a, FlagEntity* b, float 
     if (squadHere) squadPointIndex = std::min<uint32_t>(squadPointIndex, uint32_t(points.size()));
 
     const uint32_t room = kPathMaxPoints - std::min<uint32_t>(uint32_t(points.size()), kPathMaxPoints);
-    std::vector<float> distances(std::min<uint32_t>(room, kPathMaxPoints));
+    std::vector<float> distances(PathSampleCount(length, room));
     const uint32_t n = PathSampleDistances(length, room, distances.data());
     points.reserve(points.size() + n);
     const size_t first = points.size();
@@ -108,17 +108,19 @@ void ZKRPathRendererEntity::FinishPath() {
 
     const uint32_t n = uint32_t(points.size());
     closed = PathIsClosed(points.data(), n);
-    std::vector<Vector> smoothed(n);
-    SmoothAndOffsetPath(points.data(), n, Smoothness(), smoothed.data());
-    points.swap(smoothed);
+    spare.resize(n);
+    SmoothAndOffsetPath(points.data(), n, Smoothness(), spare.data());
+    points.swap(spare);
 
     squadLimit = PathLengthTo(points.data(), n, std::min(squadPointIndex, n - 1));
 
     // The local box holds the route raised by 1000 (the ribbon is looked down on).
-    BoundingBox4 box = BoundingBox4::INVALID;
-    for (const Vector& p : points) box.Expand(Vector(p.x, p.y, p.z, 1.0f));
-    box.max.y += 1000.0f;
-    box.min.w = box.max.w = 1.0f;
+    Vector low = points[0], high = points[0];
+    for (const Vector& p : points) {
+        low.x = std::min(low.x, p.x), low.y = std::min(low.y, p.y), low.z = std::min(low.z, p.z);
+        high.x = std::max(high.x, p.x), high.y = std::max(high.y, p.y), high.z = std::max(high.z, p.z);
+    }
+    BoundingBox4 box(Vector(low.x, low.y, low.z, 1.0f), Vector(high.x, high.y + 1000.0f, high.z, 1.0f));
     BoundingBox4 local;
     local.Transform3D(box, GetInversedGlobalLocationMatrix());
     local.min = InRange(local.min);

@@ -67,6 +67,7 @@ private:
     Vector ConnectionPoint(const void* connection, const FlagEntity* a, const FlagEntity* b, float d) const;
 
     std::vector<Vector> points;
+    std::vector<Vector> spare;  // the smoothing's output, kept between routes
     Vector endPoint{0, 0, 0, 0};
     float squadDistance = 0.0f;
     float squadRawDistance = 0.0f;
