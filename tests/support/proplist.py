@@ -29,6 +29,8 @@ Commands:
   proplist.py graphtemplate <out> <json>    a graph template's own property list
   proplist.py graphentity <out> <json>      a graph entity's own property list
   proplist.py ingameuitemplate <out> <json> an in-game UI template's own property list
+  proplist.py pathrenderertemplate <out> <json>  the route ribbon template's own property list
+  proplist.py pathrendererentity <out> <json>    the route ribbon entity's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
 The JSON forms are described with the template writers below.
 """
@@ -786,6 +788,35 @@ def ingame_ui_template(desc):
     return property_table(INGAME_UI_TEMPLATE_PROPERTIES, desc)
 
 
+# --- the route ribbon -------------------------------------------------------------------
+# The path renderer template's own properties in declaration order; the two group
+# separators ("Tactical mode", "Battlefield mode") write nothing. Colours are [r, g, b, a,
+# intensity]; "Blend mode" values 0 to 8 name None, Alpha, Add, Add+Alpha, Inv alpha,
+# Subtract, Modulate, Modulate inv, Min. Its list follows "EntityTemplate"'s in the walk.
+# The entity registers no properties of its own.
+
+PATH_RENDERER_TEMPLATE_PROPERTIES = [
+    ("Smoothness", "f32", 3.2),
+    ("Texture file name", "name", ""), ("Blend mode", "u32", 1), ("Width", "f32", 4.0), ("Level", "f32", 0.5),
+    ("Depth offset", "f32", 0.0), ("Color", "color", [255, 255, 255, 255, 1.0]),
+    ("Signal color", "color", [255, 255, 255, 255, 4.0]), ("Signal timeout", "f32", 4.0),
+    ("Signal velocity", "f32", 200.0), ("Mapping scale", "f32", 1.0),
+    ("Battlefield texture file name", "name", ""), ("Battlefield Blend mode", "u32", 1),
+    ("Battlefield width", "f32", 4.0), ("Battlefield level", "f32", 0.5), ("Battlefield depth offset", "f32", 0.0),
+    ("Battlefield color", "color", [255, 255, 255, 255, 1.0]),
+    ("Battlefield signal color", "color", [255, 255, 255, 255, 4.0]),
+    ("Battlefield signal timeout", "f32", 4.0), ("Battlefield signal velocity", "f32", 200.0),
+]
+
+
+def path_renderer_template(desc):
+    return property_table(PATH_RENDERER_TEMPLATE_PROPERTIES, desc)
+
+
+def path_renderer_entity(desc):
+    return property_table([], desc)
+
+
 # --- effect templates -------------------------------------------------------------------
 # {"template": EntityTemplate values as template_properties takes them, "own": SFXTemplate's
 #  values by property name, "definition": {"Delete timeout", "Scale for all elements",
@@ -895,6 +926,7 @@ TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_temp
                     "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
                     "graphtemplate": graph_template, "graphentity": graph_entity,
                     "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template}
+TEMPLATE_WRITERS.update({"pathrenderertemplate": path_renderer_template, "pathrendererentity": path_renderer_entity})
 
 
 def main(argv):
