@@ -55,6 +55,8 @@ public:
     // The tactical or battlefield set (the battlefield one has no shaders of its own and
     // no mapping scale: it takes the tactical ones). Resources are not referenced.
     PathRendererLook Look(bool battlefield) const;
+    // Releases the six resources (in one hold of the resource lock) and clears them.
+    void ReleaseHeldResources();
 
     // ---- Properties, in declaration order ----
     float smoothness = 3.2f;  // "Smoothness": the smoothing kernel's standard deviation
@@ -88,7 +90,4 @@ public:
     // Nothing fills these; the battlefield set falls back to the pair above.
     ResourceShader* battlefieldVertexShader = nullptr;
     ResourceShader* battlefieldPixelShader = nullptr;
-
-private:
-    void ReleaseHeldResources();
 };

@@ -46,6 +46,8 @@ struct PathFixture : sceneframe::SceneEntityFixture<Base> {
     }
     void TearDown() override {
         this->EndScene();
+        // Before the resource pools go with the base's TearDown.
+        pathTemplate.ReleaseHeldResources();
         sceneframe::SceneEntityFixture<Base>::TearDown();
     }
     GraphEntity* Graph(const Matrix& m) {
