@@ -5,7 +5,7 @@
 // unit cases, random lengths, the point cap), segments that add nothing, marks, the
 // smoothed and offset route of random flag graphs through a moved graph, the squad's
 // place from scratch and moving forward, closed loops, the squad limit, the route's end,
-// and degenerate routes that must stay finite.
+// and degenerate routes (samples beyond the float range among them) that must stay finite.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -276,6 +276,20 @@ TEST_F(RouteTest, DegenerateRoutesStayFinite) {
         EXPECT_TRUE(std::isfinite(path->GetLocalBoundingBox().max.x));
     }
     pathTemplate.smoothness = 3.2f;
+    // A graph scaled beyond the float range: the samples that leave it are left out,
+    // with one warning for the entity however many there are.
+    Matrix huge;
+    huge.LoadScale(1e38f, 1e38f, 1e38f);
+    GraphEntity* far = Graph(huge);
+    std::vector<FlagEntity*> out = Chain({Vector(0, 0, 0, 1), Vector(10, 0, 0, 1)}, far);
+    log.Clear();
+    path->BeginPath();
+    path->AddGraphSegment(out[0], out[1], 1.0f, false, false, false);
+    path->AddGraphSegment(out[0], out[1], 1.0f, false, false, false);
+    EXPECT_EQ(path->Points().size(), 4u);  // 0 and 1e38 x 2.5 of each; 5 and 7.5 x 1e38 overflow
+    EXPECT_EQ(Lines("Path renderer").size(), 1u);
+    path->FinishPath();
+    EXPECT_TRUE(Finite(path->Points()));
     std::vector<FlagEntity*> longRoute = Chain({Vector(-1000, 0, 0, 1), Vector(1000, 0, 0, 1)});
     path->BeginPath();
     for (int i = 0; i < 200; ++i) path->AddGraphSegment(longRoute[0], longRoute[1], 1.0f, false, false, false);
