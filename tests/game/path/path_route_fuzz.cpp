@@ -102,7 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!gPathKind) LLVMFuzzerInitialize(nullptr, nullptr);
     Input in{data, size};
     gPathKind->smoothness = in.Float();
-    Entity* graph = gEntityManager->CreateEntityFromTemplate(gGraphKind, nullptr, Matrix::IDENTITY, 0, nullptr);
+    // No rendering contexts: without a running renderer nothing would ever destroy one.
+    Entity* graph = gEntityManager->CreateEntityFromTemplate(gGraphKind, nullptr, Matrix::IDENTITY,
+                                                             ENTITYCREATION_DONOTCREATERENDERINGCONTEXT, nullptr);
+    graph->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
     const uint32_t flagCount = 2 + in.Byte() % 7;
     std::vector<FlagEntity*> flags;
     for (uint32_t i = 0; i < flagCount; ++i) {
@@ -114,8 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i + 1 < flagCount; ++i) flags[i]->AddConnection(flags[i + 1]);
     for (FlagEntity* f : flags) f->RecomputeConnections();
 
-    auto* path = static_cast<ZKRPathRendererEntity*>(
-        gEntityManager->CreateEntityFromTemplate(gPathKind, nullptr, Matrix::IDENTITY, 0, nullptr));
+    auto* path = static_cast<ZKRPathRendererEntity*>(gEntityManager->CreateEntityFromTemplate(
+        gPathKind, nullptr, Matrix::IDENTITY, ENTITYCREATION_DONOTCREATERENDERINGCONTEXT, nullptr));
+    path->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
     path->BeginPath();
     const uint32_t segments = in.Byte() % 12;
     for (uint32_t s = 0; s < segments; ++s) {
