@@ -49,7 +49,7 @@ function get_push_function(t)
   if string.find(t, '^%s*const%s') then
     return 'LuaBindingPushCopy<' .. strip_const(t) .. '>'
   end
-  return 'LuaBindingPushObject'
+  return 'LuaBindingPushTyped<' .. strip_const(t) .. '>'
 end
 
 local function script_name(f)
@@ -133,7 +133,16 @@ local engine_owned = {
                 Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
   Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
             LCRTSCameraSubcontroller = true, GameCameraController = true},
+  Sound = {SoundEngine = true, SoundEntriesContainer = true},
+  Video = {VideoEngine = true},
 }
+-- The entity package's engine objects: the manager, the layer system, every entity kind
+-- and the aiming animations that meshes own.
+engine_owned.Entity = {EntityManager = true, EntityLayerSystem = true, Entity = true, LightEntity = true,
+                       MeshEntity = true, ProceduralTargetingAnimation = true, FlagEntity = true,
+                       GraphEntity = true, TriggerEntity = true, CompoundEntity = true, ParticleEntity = true,
+                       SFXEntity = true, SceneParametersEntity = true, InGameUIEntity = true,
+                       ColorEnvelopeEntity = true}
 local base_class_register = classClass.register
 function classClass:register(pre)
   if not _collect[self.type] and not (engine_owned[flags.n] or {})[self.type] then
@@ -180,4 +189,20 @@ function classPackage:preamble()
   end
   base_preamble(self)
   foreach = base_foreach
+end
+
+-- Set iterators made by `new` (which has no delete) live until the program ends.
+local lasting_new = false
+local entity_supcode = classFunction.supcode
+function classFunction:supcode(local_constructor)
+  local previous = lasting_new
+  lasting_new = flags.n == 'Entity' and self.name == 'new' and not local_constructor and
+                self.parent and self.parent.type == 'EntitySetIterator'
+  entity_supcode(self, local_constructor)
+  lasting_new = previous
+end
+local base_get_push_function = get_push_function
+function get_push_function(t)
+  if lasting_new and strip_const(t) == 'EntitySetIterator' then return 'EntityBindingPushLastingIterator' end
+  return base_get_push_function(t)
 end

@@ -324,6 +324,18 @@ void Entity::SetVisibleInTacticalView(bool visible) {
     else blockRenderingMask |= ENTITYBLOCKRENDERINGMASK_TACTICALVIEW;
 }
 
+void Entity::SetVisibleInCombatViewMode(uint32_t mode) {
+    if (mode > VISIBILITY_FALSE) return;
+    combatView = static_cast<uint8_t>(mode);
+    UpdateBlockRenderingMask();
+}
+
+void Entity::SetVisibleInTacticalViewMode(uint32_t mode) {
+    if (mode > VISIBILITY_FALSE) return;
+    tacticalView = static_cast<uint8_t>(mode);
+    UpdateBlockRenderingMask();
+}
+
 const char* Entity::GetTemplateName() const {
     if (entityTemplate && entityTemplate->stub) return entityTemplate->stub->FileName();
     return GetTemplateFullName();

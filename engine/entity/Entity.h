@@ -420,6 +420,10 @@ public:
     bool IsVisibleInTacticalView() const { return !(blockRenderingMask & ENTITYBLOCKRENDERINGMASK_TACTICALVIEW); }
     void SetVisibleInCombatView(bool visible);
     void SetVisibleInTacticalView(bool visible);
+    // The "visible in ... view" settings by value (VISIBILITY_*): the template's default,
+    // visible or hidden; other values leave them unchanged.
+    void SetVisibleInCombatViewMode(uint32_t mode);
+    void SetVisibleInTacticalViewMode(uint32_t mode);
     uint32_t GetLastSubmittedFrame() const { return submittedFrame; }
     uint32_t GetMinimumQualityLevel() const { return minimumQualityLevel; }
 
@@ -512,6 +516,9 @@ public:
     // The replication flags (ENTITYREPLICATION_*) the mask selects; 0 when none is set.
     uint32_t CheckReplicationFlag(uint32_t mask) const { return replicationFlags & mask; }
     void SetTornOff();
+    // The mesh an avatar shows in a match. Avatars show their own meshes here, so there
+    // is nothing to record.
+    void SetMPAvatarMesh(Entity* mesh) {}
     void SetTornOffReceived() { tornOffReceived = 1; }
     bool IsTornOffReceived() const { return tornOffReceived != 0; }
     bool IsTornOff() const { return tornOff != 0; }

@@ -39,6 +39,9 @@ void ForEachEntityInBox(const BoundingBox4& box, Visit visit) {
 // Walks the members of an entity set, or of every set an entity belongs to.
 class EntitySetIterator {
 public:
+    EntitySetIterator() = default;
+    explicit EntitySetIterator(const char* setName) { Init(setName); }
+    explicit EntitySetIterator(Entity* entity) { Init(entity); }
     // The members of the named set (none when there is no such set).
     void Init(const char* setName);
     // The union of the entity's sets, each member once, without the entity itself.

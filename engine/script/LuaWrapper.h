@@ -89,6 +89,9 @@ public:
     // Kills the object's script handle (the handle stays, with no type and no object),
     // for an object being destroyed.
     void InvalidateObject(LuaBaseClass* object);
+    // The same for an engine object pushed as a user type of that class that is not a
+    // LuaBaseClass.
+    void InvalidateUserType(void* object, const char* typeName);
 
     // ---- Arguments and results ----
     void PushBool(bool value);

@@ -417,8 +417,12 @@ void LuaWrapper::RegisterClass(const char* name, const char* baseName) {
 }
 
 void LuaWrapper::InvalidateObject(LuaBaseClass* object) {
-    if (!state || !object) return;
-    HostRequest r{HostRequest::Op::Invalidate, 0, 0, object, object->GetScriptClassName(), nullptr};
+    if (object) InvalidateUserType(object, object->GetScriptClassName());
+}
+
+void LuaWrapper::InvalidateUserType(void* object, const char* typeName) {
+    if (!state || !object || !typeName) return;
+    HostRequest r{HostRequest::Op::Invalidate, 0, 0, object, typeName, nullptr};
     RunHostRequest(r, "InvalidateObject");
 }
 

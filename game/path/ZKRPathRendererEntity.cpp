@@ -27,13 +27,13 @@ Vector InRange(const Vector& v) { return Vector(InRange(v.x), InRange(v.y), InRa
 
 ZKRPathRendererEntity::ZKRPathRendererEntity() { SetEnforcedRenderingBits(0, kPathRendererRenderBit); }
 
-const RTTIClass* ZKRPathRendererEntity::RegisterClass() {
+const RTTIClass* ZKRPathRendererEntity::RegisterRTTIClass(const char* name) {
     if (gPathRendererEntityClass) return gPathRendererEntityClass;
     Entity::RegisterClass();
-    return CreateRegisteredClass(gPathRendererEntityClass, "ZKRPathRendererEntity", "Entity");
+    return CreateRegisteredClass(gPathRendererEntityClass, name ? name : "ZKRPathRendererEntity", "Entity");
 }
 
-const RTTIClass* ZKRPathRendererEntity::GetRTTIClass() const { return RegisterClass(); }
+const RTTIClass* ZKRPathRendererEntity::GetRTTIClass() const { return RegisterRTTIClass(); }
 
 float ZKRPathRendererEntity::Smoothness() const {
     const auto* t = dynamic_cast<const ZKRPathRendererTemplate*>(GetTemplate());

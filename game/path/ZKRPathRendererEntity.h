@@ -15,11 +15,10 @@
 
 #include "core/math/Vector.h"
 #include "engine/entity/Entity.h"
+#include "game/kinds/GameKindSupport.h"
 
 class FlagEntity;
 
-// The template type row of the path renderer.
-constexpr uint32_t kPathRendererTypeId = 261;
 // The render-state bit every path renderer carries.
 constexpr uint32_t kPathRendererRenderBit = 0x20;
 // Squad point index while the script has placed none.
@@ -29,8 +28,7 @@ class ZKRPathRendererEntity : public Entity {
 public:
     ZKRPathRendererEntity();
 
-    static const RTTIClass* RegisterClass();
-    const RTTIClass* GetRTTIClass() const override;
+    ZKR_GAME_CLASS_BOILERPLATE()
     EntityRenderingContext* CreateRenderingContext() override;
 
     // ---- Script methods ----

@@ -4,6 +4,7 @@
 #include "core/rtti/DirectProperty.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
+#include "game/kinds/GameTypes.h"
 #include "game/path/ZKRPathRendererEntity.h"
 #include "render/resources/ResourceManager.h"
 #include "render/shaders/ResourceShader.h"
@@ -27,15 +28,15 @@ Resource* LoadedTexture(const NameString& name, bool wait) {
 
 }  // namespace
 
-ZKRPathRendererTemplate::ZKRPathRendererTemplate() { typeId = kPathRendererTypeId; }
+ZKRPathRendererTemplate::ZKRPathRendererTemplate() { typeId = ENTITY_ZKR_PATHRENDERER; }
 
 ZKRPathRendererTemplate::~ZKRPathRendererTemplate() { ReleaseHeldResources(); }
 
-const RTTIClass* ZKRPathRendererTemplate::RegisterClass() {
+const RTTIClass* ZKRPathRendererTemplate::RegisterRTTIClass(const char* name) {
     if (gPathRendererTemplateClass) return gPathRendererTemplateClass;
     EntityTemplate::RegisterClass();
-    RTTIClass* c = CreateRegisteredClass(gPathRendererTemplateClass, "ZKRPathRendererTemplate", "EntityTemplate",
-                                         [](int32_t) -> RTTIPolyBaseClass* { return new ZKRPathRendererTemplate(); });
+    RTTIClass* c = CreateRegisteredClass(gPathRendererTemplateClass, name ? name : "ZKRPathRendererTemplate",
+                                         "EntityTemplate", &CreateGameObject<ZKRPathRendererTemplate>);
     using T = ZKRPathRendererTemplate;
     AddDirect<float>(c, "Smoothness", RTTI_OFFSETOF(T, smoothness));
     c->AddProperty(new RTTIPropertyGroup("Tactical mode"));
@@ -65,9 +66,9 @@ const RTTIClass* ZKRPathRendererTemplate::RegisterClass() {
     return c;
 }
 
-const RTTIClass* ZKRPathRendererTemplate::GetRTTIClass() const { return RegisterClass(); }
+const RTTIClass* ZKRPathRendererTemplate::GetRTTIClass() const { return RegisterRTTIClass(); }
 
-Entity* ZKRPathRendererTemplate::CreateEntity() { return new ZKRPathRendererEntity(); }
+Entity* ZKRPathRendererTemplate::CreateEntity() { return NewGameEntity<ZKRPathRendererEntity>(); }
 
 bool ZKRPathRendererTemplate::LoadResource() {
     const bool loaded = EntityTemplate::LoadResource();

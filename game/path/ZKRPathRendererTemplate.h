@@ -11,6 +11,7 @@
 #include "core/math/HDRColor.h"
 #include "core/text/NameString.h"
 #include "engine/entity/EntityTemplate.h"
+#include "game/kinds/GameKindSupport.h"
 
 class Resource;
 class ResourceShader;
@@ -37,8 +38,7 @@ public:
     // Releases the six held resources.
     ~ZKRPathRendererTemplate() override;
 
-    static const RTTIClass* RegisterClass();
-    const RTTIClass* GetRTTIClass() const override;
+    ZKR_GAME_CLASS_BOILERPLATE()
     // The entities are notified, then the resources are set up again with waiting, so
     // that a new texture is in place when the ribbon is made again.
     void OnPropertyChanged(const char* propertyName) override;

@@ -5,6 +5,7 @@
 
 #include "platform/os/Clock.h"
 #include "engine/entity/Entity.h"
+#include "engine/script/LuaWrapper.h"
 #include "scene/animation/MeshAnimationController.h"
 #include "scene/mesh/MeshData.h"
 
@@ -34,6 +35,10 @@ ProceduralAnimation::ProceduralAnimation(uint64_t thread, const AnimationParams&
 
 ProceduralTargetingAnimation::ProceduralTargetingAnimation(uint64_t thread, const AnimationParams& startParams)
     : ProceduralAnimation(thread, startParams) {}
+
+ProceduralTargetingAnimation::~ProceduralTargetingAnimation() {
+    gLua.InvalidateUserType(this, "ProceduralTargetingAnimation");
+}
 
 void ProceduralTargetingAnimation::Bind(const MeshHierarchy& hierarchy, uint32_t, uint32_t firstNode) {
     std::fill(std::begin(trackToNode), std::end(trackToNode), kAnimationNoIndex);

@@ -25,6 +25,8 @@ public:
     enum : uint32_t { kStarting = 0, kRotating = 1, kStopping = 2, kStill = 3 };
 
     ProceduralTargetingAnimation(uint64_t ownerThread, const AnimationParams& params);
+    // Kills the script's handle of the animation.
+    ~ProceduralTargetingAnimation() override;
 
     void Bind(const MeshHierarchy& hierarchy, uint32_t treeNode, uint32_t firstNode) override;
     void Evaluate(AnimationPoseWorkspace& workspace, const MeshHierarchy& hierarchy) override;

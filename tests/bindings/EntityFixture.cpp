@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -10,8 +11,22 @@
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "platform/os/Thread.h"
+#include "scene/animation/ProceduralTargetingAnimation.h"
+#include "scene/entities/CompoundEntity.h"
+#include "scene/entities/EnvelopeEntity.h"
+#include "scene/entities/FlagEntity.h"
+#include "scene/entities/GraphEntity.h"
+#include "scene/entities/InGameUIEntity.h"
+#include "scene/entities/LightEntity.h"
+#include "scene/entities/SceneParametersTemplate.h"
+#include "scene/entities/TriggerEntity.h"
+#include "scene/mesh/MeshTemplate.h"
+#include "scene/particles/ParticleEntity.h"
+#include "scene/sfx/SFXEntity.h"
 
 namespace {
 
@@ -19,6 +34,36 @@ constexpr uint32_t kGridSize = 20;  // cells a side, 1 unit each, centred on the
 
 std::unique_ptr<EntityTemplate> gTemplate;
 GameCameraController* gCameraController = nullptr;
+
+// One template of each bound scene kind, by the kind's script class; made with the scene.
+// Each is in the registry's GUID index (GUID ...-0000000000NN, N its place in the list)
+// while the scene lives.
+struct KindTemplate {
+    const char* kind;
+    std::unique_ptr<EntityTemplate> (*make)();
+    std::unique_ptr<EntityTemplate> made;
+    std::unique_ptr<EntityTemplateStub> stub;
+};
+template <class T>
+std::unique_ptr<EntityTemplate> MakeTemplate() {
+    return std::make_unique<T>();
+}
+KindTemplate gKinds[] = {
+    {"LightEntity", &MakeTemplate<LightTemplate>, nullptr, nullptr},
+    {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr, nullptr},
+    {"FlagEntity", &MakeTemplate<FlagTemplate>, nullptr, nullptr},
+    {"GraphEntity", &MakeTemplate<GraphTemplate>, nullptr, nullptr},
+    {"TriggerEntity", &MakeTemplate<TriggerTemplate>, nullptr, nullptr},
+    {"CompoundEntity", &MakeTemplate<CompoundTemplate>, nullptr, nullptr},
+    {"ParticleEntity", &MakeTemplate<ParticleTemplate>, nullptr, nullptr},
+    {"SFXEntity", &MakeTemplate<SFXTemplate>, nullptr, nullptr},
+    {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr, nullptr},
+    {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr, nullptr},
+    {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr, nullptr},
+};
+
+// Aiming animations without a mesh, destroyed by the fixture.
+std::vector<ProceduralTargetingAnimation*> gAnimations;
 
 // A scene of 200 units a side whose centre 20 x 20 is walkable.
 void EnsureScene() {
@@ -28,6 +73,72 @@ void EnsureScene() {
                                               std::vector<uint8_t>(kGridSize * kGridSize, 1)));
     gTemplate = std::make_unique<EntityTemplate>();
     gTemplate->SetName("fixture");
+    for (KindTemplate& k : gKinds) {
+        k.made = k.make();
+        k.made->SetName(k.kind);
+        k.stub = std::make_unique<EntityTemplateStub>();
+        k.stub->guid.bytes[0] = static_cast<uint8_t>(&k - gKinds + 1);
+        k.stub->typeId = k.made->typeId;
+        k.stub->SetFileName(k.kind);
+        k.made->guid = k.stub->guid;
+        k.stub->SetTemplate(k.made.get());
+        gEntityTemplateRegistry.InsertStub(k.stub.get());
+    }
+}
+
+// Fixture.TemplateGUID(name): the GUID of the template of the scene kind whose script
+// class is name (nil for another name).
+int TemplateGUID(lua_State* L) {
+    EnsureScene();
+    const char* kind = luaL_checkstring(L, 1);
+    for (KindTemplate& k : gKinds)
+        if (std::strcmp(k.kind, kind) == 0) {
+            LuaBindingPushCopy<SimpleGUID>(L, &k.stub->guid, "SimpleGUID");
+            return 1;
+        }
+    lua_pushnil(L);
+    return 1;
+}
+
+// Fixture.Kind(name [, x, y, z]): a new entity of the scene kind whose script class is
+// name, at the point; nil for another name.
+int NewKind(lua_State* L) {
+    EnsureScene();
+    const char* kind = luaL_checkstring(L, 1);
+    for (KindTemplate& k : gKinds) {
+        if (std::strcmp(k.kind, kind) != 0) continue;
+        // Without a rendering context, now or later: no renderer runs to release one.
+        Entity* e = gEntityManager->CreateEntityFromTemplate(k.made.get(), nullptr, Matrix::IDENTITY,
+                                                             ENTITYCREATION_DONOTCREATERENDERINGCONTEXT, nullptr);
+        if (e) {
+            e->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
+            e->SetGlobalPosition3(float(lua_tonumber(L, 2)), float(lua_tonumber(L, 3)), float(lua_tonumber(L, 4)));
+        }
+        gLua.PushObject(e);
+        return 1;
+    }
+    lua_pushnil(L);
+    return 1;
+}
+
+// Fixture.ProceduralTargetingAnimation(): an aiming animation of no mesh.
+int NewAnimation(lua_State* L) {
+    gAnimations.push_back(new ProceduralTargetingAnimation(os::CurrentThreadId(), AnimationParams()));
+    gLua.PushUserType(gAnimations.back(), "ProceduralTargetingAnimation");
+    return 1;
+}
+
+// Fixture.DestroyAnimation(animation): destroys an animation Fixture made.
+int DestroyAnimation(lua_State* L) {
+    void* a = LuaBindingReader{"ProceduralTargetingAnimation"}(L, 1, nullptr);
+    gLuaBindingDeadArgument = false;
+    for (size_t i = 0; i < gAnimations.size(); ++i)
+        if (gAnimations[i] == a) {
+            delete gAnimations[i];
+            gAnimations.erase(gAnimations.begin() + std::ptrdiff_t(i));
+            break;
+        }
+    return 0;
 }
 
 // Fixture.Entity([x, y, z]): a new entity of the scene root at the point.
@@ -44,6 +155,29 @@ int DestroyEntity(lua_State* L) {
     auto* e = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 1, nullptr));
     gLuaBindingDeadArgument = false;
     if (e) gEntityManager->DestroyEntity(e);
+    return 0;
+}
+
+// Fixture.Address(entity): where the entity lives, as a number (nil for none).
+int Address(lua_State* L) {
+    void* e = LuaBindingReader{"Entity"}(L, 1, nullptr);
+    gLuaBindingDeadArgument = false;
+    if (e) lua_pushnumber(L, static_cast<lua_Number>(reinterpret_cast<uintptr_t>(e)));
+    else lua_pushnil(L);
+    return 1;
+}
+
+// Fixture.CreateMPProperties(entity): gives a live entity its replicated properties.
+int CreateMPProperties(lua_State* L) {
+    auto* e = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (e) e->CreateMPProperties();
+    return 0;
+}
+
+// Fixture.RegisterClass(name, base): registers a script class as the game does.
+int RegisterClass(lua_State* L) {
+    gLua.RegisterClass(luaL_checkstring(L, 1), luaL_checkstring(L, 2));
     return 0;
 }
 
@@ -66,6 +200,15 @@ end
 Fixture.LCRTSCameraSubcontroller = function()
     return Fixture.GameCameraController():AddNewSubcontroller(CAMERASUBCONTROLLER_RTS)
 end
+for _, kind in ipairs({"LightEntity", "MeshEntity", "FlagEntity", "GraphEntity", "TriggerEntity", "CompoundEntity",
+                       "ParticleEntity", "SFXEntity", "SceneParametersEntity", "InGameUIEntity",
+                       "ColorEnvelopeEntity"}) do
+    Fixture[kind] = function(...) return Fixture.Kind(kind, ...) end
+end
+Fixture.EntityLayerSystem = function()
+    Fixture.Entity()  -- the scene, with its layer system
+    return gEntityManager:GetLayerSystem()
+end
 Fixture.VerySimpleCharacterController = function()
     return VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0))
 end
@@ -77,15 +220,36 @@ void OpenEntityFixture(lua_State* L) {
     static const luaL_Reg kFunctions[] = {{"Entity", &NewEntity},
                                           {"Destroy", &DestroyEntity},
                                           {"GameCameraController", &CameraController},
+                                          {"Kind", &NewKind},
+                                          {"Address", &Address},
+                                          {"RegisterClass", &RegisterClass},
+                                          {"CreateMPProperties", &CreateMPProperties},
+                                          {"TemplateGUID", &TemplateGUID},
+                                          {"ProceduralTargetingAnimation", &NewAnimation},
+                                          {"DestroyAnimation", &DestroyAnimation},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
+    // Fixture.Sanitized: the allocator keeps freed blocks back (AddressSanitizer).
+#if defined(__SANITIZE_ADDRESS__)
+    lua_pushboolean(L, 1);
+#else
+    lua_pushboolean(L, 0);
+#endif
+    lua_setfield(L, -2, "Sanitized");
     lua_pop(L, 1);
     if (luaL_dostring(L, kFixtureScript) != 0) lua_pop(L, 1);
 }
 
 void CloseEntityFixture() {
     delete gCameraController;
+    for (ProceduralTargetingAnimation* a : gAnimations) delete a;
+    gAnimations.clear();
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
     gTemplate.reset();
+    for (KindTemplate& k : gKinds) {
+        if (k.stub) gEntityTemplateRegistry.RemoveStub(k.stub.get());
+        k.stub.reset();
+        k.made.reset();
+    }
 }

@@ -90,12 +90,13 @@ def read_package(path):
         if re.match(r'^\s*};', line):
             owner = '-'
             continue
-        special = re.match(r'^\s*(~?)(\w+)\s*\(\s*\)\s*;', line)
+        special = re.match(r'^\s*(~?)(\w+)\s*\((?P<params>[^)]*)\)\s*;', line)
         if special and special.group(2) == owner:
             # A constructor registers new and new_local (static, a value of the class);
             # a destructor registers delete (a method without results).
             for name in (['delete'] if special.group(1) else ['new', 'new_local']):
-                form = Form(DECLARATION.match('%svoid f();' % ('' if special.group(1) else 'static ')))
+                form = Form(DECLARATION.match('%svoid f(%s);' % ('' if special.group(1) else 'static ',
+                                                                  special.group('params'))))
                 form.result = 'void' if special.group(1) else owner
                 forms[owner].setdefault(name, []).append(form)
             continue

@@ -1,4 +1,4 @@
-// test-sources: RunnerNatives.cpp EntityFixture.cpp
+// test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
@@ -19,6 +19,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "SoundFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -29,7 +30,8 @@ constexpr size_t kByteBudget = 8u << 20;
 
 constexpr const char* kRestrict =
     "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
-    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n";
+    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n"
+    "EntityBlender.new, EntitySetIterator.new = nil\n";
 
 std::string gPrelude;
 
@@ -66,6 +68,13 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
         "local c = Fixture.GameCameraController() local s = c:AddNewSubcontroller(1) c:DeleteSubcontroller(s) return s:GetFOV()",
         "local e = Fixture.Entity(1, 0, 1) local c = VerySimpleCharacterController.Instance(e) Fixture.Destroy(e) c:Move(Vector:Instance(1, 0, 0, 0)) c:delete() return c:IsIdle()",
+        "local e = Fixture.Entity(0, 0, 0) Fixture.Destroy(e) local c = gSoundEntriesContainer c:EnableSoundsPlay(true) return c:PlaySoundEntry('x', e), c:GetSoundEntryRandomTimeValues('x', 0/0, 1/0)",
+        "local p = SoundParamWrapper.DEFAULT p.Channel = -1 p.Volume = 0/0 return Fixture.SoundEngine():PlaySystemSound('a.wav', p), Fixture.SoundCommands()",
+        "local v = Fixture.VideoEngine() v:Play('clip', 'videos', true, true, 1/0) return Fixture.PlayVideo(5), v:IsPlaying()",
+        "local e, k = Fixture.Entity(1, 0, 1), Fixture.MeshEntity(2, 0, 2) k:SetParent(e) local p = LuaEntityPointer:Instance(k) Fixture.Destroy(e) return p:IsNull(), k:GetName()",
+        "local r = LOSResult:Instance() r.Entity = Fixture.FlagEntity() Fixture.Destroy(r.Entity) local v = r.Point r = nil collectgarbage() return v.x",
+        "local a = Fixture.ProceduralTargetingAnimation() local p = LuaProcTgtAnimPointer:Instance(a) Fixture.DestroyAnimation(a) return p:Get(), a:GetRotationVector()",
+        "local p = AnimationParams:Instance() p.SyncObject = AnimationSoundSyncObject:Instance(nil) p.Id = -1 collectgarbage() return p.SyncObject, NULL_ENTITY_MULTIPLAYER_ID",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -83,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
+    OpenSoundFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
 
@@ -97,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DestroyRunnerProbes();
     CloseEntityFixture();
+    CloseSoundFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     return 0;

@@ -29,9 +29,9 @@ Commands:
   proplist.py graphtemplate <out> <json>    a graph template's own property list
   proplist.py graphentity <out> <json>      a graph entity's own property list
   proplist.py ingameuitemplate <out> <json> an in-game UI template's own property list
-  proplist.py pathrenderertemplate <out> <json>  the route ribbon template's own property list
-  proplist.py pathrendererentity <out> <json>    the route ribbon entity's own property list
   proplist.py sequence <out> <json>         a scene's sequence block
+  proplist.py gameclass <out> <json>        a game class's part of its object's property list
+  proplist.py gameclassinfo <out> <json>    a game class's own properties as text lines
 The JSON forms are described with the template writers below.
 """
 import json
@@ -788,35 +788,6 @@ def ingame_ui_template(desc):
     return property_table(INGAME_UI_TEMPLATE_PROPERTIES, desc)
 
 
-# --- the route ribbon -------------------------------------------------------------------
-# The path renderer template's own properties in declaration order; the two group
-# separators ("Tactical mode", "Battlefield mode") write nothing. Colours are [r, g, b, a,
-# intensity]; "Blend mode" values 0 to 8 name None, Alpha, Add, Add+Alpha, Inv alpha,
-# Subtract, Modulate, Modulate inv, Min. Its list follows "EntityTemplate"'s in the walk.
-# The entity registers no properties of its own.
-
-PATH_RENDERER_TEMPLATE_PROPERTIES = [
-    ("Smoothness", "f32", 3.2),
-    ("Texture file name", "name", ""), ("Blend mode", "u32", 1), ("Width", "f32", 4.0), ("Level", "f32", 0.5),
-    ("Depth offset", "f32", 0.0), ("Color", "color", [255, 255, 255, 255, 1.0]),
-    ("Signal color", "color", [255, 255, 255, 255, 4.0]), ("Signal timeout", "f32", 4.0),
-    ("Signal velocity", "f32", 200.0), ("Mapping scale", "f32", 1.0),
-    ("Battlefield texture file name", "name", ""), ("Battlefield Blend mode", "u32", 1),
-    ("Battlefield width", "f32", 4.0), ("Battlefield level", "f32", 0.5), ("Battlefield depth offset", "f32", 0.0),
-    ("Battlefield color", "color", [255, 255, 255, 255, 1.0]),
-    ("Battlefield signal color", "color", [255, 255, 255, 255, 4.0]),
-    ("Battlefield signal timeout", "f32", 4.0), ("Battlefield signal velocity", "f32", 200.0),
-]
-
-
-def path_renderer_template(desc):
-    return property_table(PATH_RENDERER_TEMPLATE_PROPERTIES, desc)
-
-
-def path_renderer_entity(desc):
-    return property_table([], desc)
-
-
 # --- effect templates -------------------------------------------------------------------
 # {"template": EntityTemplate values as template_properties takes them, "own": SFXTemplate's
 #  values by property name, "definition": {"Delete timeout", "Scale for all elements",
@@ -918,6 +889,199 @@ def sfx_template(desc):
             sfx_definition(desc.get("definition", {})))
 
 
+# --- the game's classes --------------------------------------------------------------
+# Each game class with its base and its own properties in declaration order (name, kind,
+# default); "group" entries are named separators and write nothing. Kinds: "bool" one
+# byte, "u32" / "i32" / "f32" four bytes, "enum" a u32 index (the names listed), "cstr" an
+# owned text (null writes one 0 byte), "name" a NameString. Every game class name starts
+# with "ZKR", so in the walk the game classes of an object's chain come after every engine
+# class, sorted by name case-insensitively, each with its own list.
+
+DIFFICULTY_GROUP = [("Difficulty level", "group", None), ("VisibleInCasual", "bool", True),
+                    ("VisibleInAdvanced", "bool", True), ("VisibleInHardcore", "bool", True)]
+REACTIONS = ["ReactToHero", "ReactToUnits", "FirstUnit", "LastUnit", "AnyUnit", "MultipleActivation"]
+REACTION_DEFAULTS = [False, False, True, False, False, False]
+
+GAME_CLASSES = {
+    "ZKRPlayerMarkerTemplate": ("CompoundTemplate", [("HeroTemplateName", "cstr", None), ("TeamIndex", "u32", 1)]),
+    "ZKRPlayerMarkerEntity": ("CompoundEntity", [("PlayerIndex", "u32", 1), ("ActivateAtStart", "bool", True)]),
+    "ZKRVersusPlayerMarkerTemplate": ("ZKRPlayerMarkerTemplate", []),
+    "ZKRVersusPlayerMarkerEntity": ("ZKRPlayerMarkerEntity", [
+        ("LocalizedName", "cstr", None), ("SquadSkill", "f32", 1200.0), ("TowersSkill", "f32", 1200.0),
+        ("RankedSquadSkill", "f32", 1200.0), ("RankedTowersSkill", "f32", 1200.0), ("Grade", "i32", 1)]),
+    "ZKRTowerMarkerTemplate": ("CompoundTemplate", [("TowerTemplateName", "cstr", None)]),
+    "ZKRTowerMarkerEntity": ("CompoundEntity", [
+        ("Active", "bool", True), ("InitialSpawnDelay", "f32", 0.0), ("RespawnTimeOverride", "f32", 0.0),
+        ("NeededForVictory", "bool", False), ("HeroTargeted", "bool", True), ("Respawnable", "bool", True),
+        ("Preset", "name", ""), ("EmergenceEffectType", "enum", ["Default", "Sand", "Concrete", "Water"])]
+        + DIFFICULTY_GROUP),
+    "ZKRPickupMarkerTemplate": ("CompoundTemplate", [("AbilityName", "cstr", None)]),
+    "ZKRPickupMarkerEntity": ("CompoundEntity", [
+        ("Active", "bool", True), ("InitialSpawnDelay", "f32", 0.0), ("RespawnTime", "f32", 0.0)] + DIFFICULTY_GROUP),
+    "ZKRObstacleMarkerTemplate": ("CompoundTemplate", [("ObstacleTemplateName", "cstr", None)]),
+    "ZKRObstacleMarkerEntity": ("CompoundEntity", [("ObstacleHP", "f32", 10.0)]),
+    "ZKRTriggerTemplate": ("TriggerTemplate",
+                           [("Default" + n, "bool", d) for n, d in zip(REACTIONS, REACTION_DEFAULTS)]),
+    "ZKRTriggerEntity": ("TriggerEntity", [(n, "bool", d) for n, d in zip(REACTIONS, REACTION_DEFAULTS)]),
+    "ZKRScriptTriggerTemplate": ("ZKRTriggerTemplate", []),
+    "ZKRScriptTriggerEntity": ("ZKRTriggerEntity", [("ScriptName", "cstr", None),
+                                                    ("ScriptActiveDuringPause", "bool", False)]),
+    "ZKRProgressAreaTriggerTemplate": ("ZKRTriggerTemplate", []),
+    "ZKRProgressAreaTriggerEntity": ("ZKRTriggerEntity", [("AreaIndex", "u32", 0)]),
+    "ZKRiPhoneTriggerTemplate": ("ZKRTriggerTemplate", [("TriggerType", "u32", 0), ("ActivationMask", "u32", 4),
+                                                        ("Param", "name", "")]),
+    "ZKRiPhoneTriggerEntity": ("ZKRTriggerEntity", [("iPhoneMode", "enum", ["Anything", "First unit"])]),
+    "ZKRiPhoneChatBoxTriggerEntity": ("ZKRiPhoneTriggerEntity", [
+        ("DisplayText", "name", ""), ("ShouldStopGamePlay", "bool", False), ("EndOnTouch", "bool", False),
+        ("DisplayTime", "f32", 1.0)]),
+    "ZKRiPhoneDialogTriggerEntity": ("ZKRiPhoneTriggerEntity", [("Lang_Path", "name", "")]),
+    "ZKRiPhoneDamageAreaEntity": ("ZKRiPhoneTriggerEntity", [("Damage Per Second", "f32", 50.0)]),
+    "ZKRiPhoneBurnAreaEntity": ("ZKRiPhoneDamageAreaEntity", [("Burn time after leave", "f32", 0.0),
+                                                             ("Burn damage per second", "f32", 0.0)]),
+    "ZKRSquadScriptTriggerTemplate": ("TriggerTemplate", []),
+    "ZKRSquadScriptTriggerEntity": ("TriggerEntity", [
+        ("OnEnterScript", "cstr", None), ("OnExitScript", "cstr", None), ("MultipleActivation", "bool", False),
+        ("ScriptActiveDuringPause", "bool", False)]),
+    "ZKRSquadZDirTriggerTemplate": ("TriggerTemplate", []),
+    "ZKRSquadZDirTriggerEntity": ("TriggerEntity", [("ZDirPositive", "cstr", None), ("ZDirNegative", "cstr", None),
+                                                    ("MultipleActivation", "bool", False)]),
+    "ZKRCheckpointTemplate": ("TriggerTemplate", []),
+    "ZKRCheckpointEntity": ("TriggerEntity", [("TowerAwarenessType", "enum",
+                                               ["Standard", "IgnoreHackers", "IgnoreTowers"])]),
+    "ZKRDamageSurfaceTemplate": ("TriggerTemplate", [("DamagePerSec", "f32", 5.0), ("DamageType", "cstr", "Normal"),
+                                                     ("EffectTemplate", "cstr", None)]),
+    "ZKRDamageSurfaceEntity": ("TriggerEntity", [("DamagePerSec", "f32", -1.0), ("DamageType", "cstr", None),
+                                                 ("StartAtInit", "bool", False)]),
+    "ZKREffectTemplate": ("CompoundTemplate", []),
+    "ZKREffectEntity": ("CompoundEntity", [("Started", "i32", 0)]),
+    "ZKRUsableTemplate": ("CompoundTemplate", []),
+    "ZKRUsableEntity": ("CompoundEntity", [("ActiveAtStart", "bool", True), ("OnUseSeqName", "cstr", None)]),
+    "ZKRAmbientSoundTemplate": ("CompoundTemplate", [
+        ("SoundEntryName", "name", ""), ("ActiveDuringGameplayPause", "bool", False),
+        ("KeepVolumeDuringSpeech", "bool", False)]),
+    "ZKRAmbientSoundEntity": ("CompoundEntity", [("ActiveAtStart", "bool", True)]),
+    "ZKRTowerTemplate": ("CompoundTemplate", []),
+    "ZKRGameEntity": ("CompoundEntity", []),
+    "ZKRTowerEntity": ("ZKRGameEntity", []),
+    "ZKRHelicopterPathFlagTemplate": ("FlagTemplate", []),
+    "ZKRHelicopterPathFlagEntity": ("FlagEntity", [
+        ("Speed", "f32", 40.0), ("WaitTime", "f32", 0.0), ("Pitch", "f32", 0.0),
+        ("IgnorePathOrientation", "bool", False)]),
+    "ZKRLevelParamsTemplate": ("EntityTemplate", []),
+    "ZKRLevelParamsEntity": ("Entity", [
+        ("Count_Resources", "u32", 250), ("Count_Repair", "u32", 1), ("Count_Decoy", "u32", 1),
+        ("Count_Smoke", "u32", 1), ("Count_Cloak", "u32", 0), ("Count_Boost", "u32", 0),
+        ("Count_Airstrike", "u32", 1), ("Count_EMP", "u32", 0), ("Count_Slowdown", "u32", 0),
+        ("isAvailable_APC", "bool", False), ("isAvailable_Tank", "bool", False),
+        ("isAvailable_Crawler", "bool", False), ("isAvailable_Shielder", "bool", False),
+        ("TimeLimit", "f32", -1.0), ("isEndless", "bool", False), ("isUnitsSetBeforeStart", "bool", False),
+        ("UnitsQue", "name", ""), ("BlockSell", "bool", False), ("DebugUnitsAttack", "bool", False),
+        ("DebugTowersAttack", "bool", False), ("Sound track", "name", ""), ("isAvailable_Supply", "bool", False),
+        ("isAvailable_Flamer", "bool", False), ("ETAMarkersVisible", "bool", False)]),
+    "ZKRRemoteConnectorArrayTemplate": ("EntityTemplate", []),
+    "ZKRRemoteConnectorArrayEntity": ("Entity", []),
+}
+
+
+# Property flags other than the enumeration's (128).
+GAME_PROPERTY_FLAGS = {("ZKREffectEntity", "Started"): 2}
+GAME_TYPE_IDS = {"bool": 19, "u32": 10, "enum": 10, "i32": 9, "f32": 8, "cstr": 12, "name": 21, "group": 0,
+                 "color": 22}
+
+
+def game_class_info(desc):
+    """{"class": name}: one line per own property in declaration order: name, type id, flags
+    and, for enumerations, the value names joined by "|", separated by tabs."""
+    cls = desc["class"]
+    lines = []
+    for prop, kind, default in GAME_CLASSES[cls][1]:
+        flags = 128 if kind == "enum" else GAME_PROPERTY_FLAGS.get((cls, prop), 0)
+        extra = "|".join(default) if kind == "enum" else ""
+        lines.append("%s\t%d\t%d\t%s\n" % (prop, GAME_TYPE_IDS[kind], flags, extra))
+    return "".join(lines).encode()
+
+
+# Defaults a class's constructor sets on an inherited property.
+GAME_DEFAULT_OVERRIDES = {"ZKRProgressAreaTriggerEntity": {"ReactToUnits": True}}
+
+
+# --- the route ribbon's classes --------------------------------------------------------
+# The path renderer template's own properties (colours [r, g, b, a, intensity], "color" an
+# HDRColor of 8 bytes); its texture names are file names in "Textures" (flag 2048) and its
+# two blend modes default to "Alpha". The entity registers no properties of its own.
+PATH_BLEND_MODES = ["None", "Alpha", "Add", "Add+Alpha", "Inv alpha", "Subtract", "Modulate", "Modulate inv", "Min"]
+GAME_CLASSES.update({
+    "ZKRPathRendererTemplate": ("EntityTemplate", [
+        ("Smoothness", "f32", 3.2), ("Tactical mode", "group", None),
+        ("Texture file name", "name", ""), ("Blend mode", "enum", PATH_BLEND_MODES), ("Width", "f32", 4.0),
+        ("Level", "f32", 0.5), ("Depth offset", "f32", 0.0), ("Color", "color", [255, 255, 255, 255, 1.0]),
+        ("Signal color", "color", [255, 255, 255, 255, 4.0]), ("Signal timeout", "f32", 4.0),
+        ("Signal velocity", "f32", 200.0), ("Mapping scale", "f32", 1.0), ("Battlefield mode", "group", None),
+        ("Battlefield texture file name", "name", ""), ("Battlefield Blend mode", "enum", PATH_BLEND_MODES),
+        ("Battlefield width", "f32", 4.0), ("Battlefield level", "f32", 0.5),
+        ("Battlefield depth offset", "f32", 0.0), ("Battlefield color", "color", [255, 255, 255, 255, 1.0]),
+        ("Battlefield signal color", "color", [255, 255, 255, 255, 4.0]),
+        ("Battlefield signal timeout", "f32", 4.0), ("Battlefield signal velocity", "f32", 200.0)]),
+    "ZKRPathRendererEntity": ("Entity", []),
+})
+GAME_PROPERTY_FLAGS.update({("ZKRPathRendererTemplate", "Texture file name"): 2048,
+                            ("ZKRPathRendererTemplate", "Battlefield texture file name"): 2048})
+GAME_DEFAULT_OVERRIDES.update({"ZKRPathRendererTemplate": {"Blend mode": 1, "Battlefield Blend mode": 1}})
+
+
+def game_default(kind, default):
+    return 0 if kind == "enum" else default
+
+
+def game_other(kind, prop, default):
+    """A value other than the default, for round trips of every property."""
+    if kind == "bool":
+        return not default
+    if kind in ("u32", "i32"):
+        return default + 7
+    if kind == "f32":
+        return default + 2.5
+    if kind == "enum":
+        return len(default) - 1
+    if kind == "color":
+        return [(v + 7) % 256 for v in default[:4]] + [default[4] + 2.5]
+    return "other/" + prop.replace(" ", "_")
+
+
+def game_class(desc):
+    """{"class": name, "values": {property: value}, "other": true for a value other than the
+    default in every property not given}"""
+    cls = desc["class"]
+    chain = []
+    while cls in GAME_CLASSES:
+        chain.append(cls)
+        cls = GAME_CLASSES[cls][0]
+    if not chain:
+        raise ValueError("not a game class: %s" % desc["class"])
+    values = dict(desc.get("values", {}))
+    known = {p for c in chain for p, kind, _ in GAME_CLASSES[c][1] if kind != "group"}
+    if set(values) - known:
+        raise ValueError("unknown properties: %s" % sorted(set(values) - known))
+    writers = {"bool": boolean, "u32": u32, "enum": u32, "i32": i32, "f32": f32, "name": name,
+               "cstr": lambda v: cstr(v or ""), "color": lambda v: bytes(v[:4]) + f32(v[4])}
+    defaults = {}
+    for c in reversed(chain):
+        defaults.update(GAME_DEFAULT_OVERRIDES.get(c, {}))
+    out = b""
+    for c in sorted(chain, key=str.lower):
+        for prop, kind, default in GAME_CLASSES[c][1]:
+            if kind == "group":
+                continue
+            if prop in values:
+                v = values[prop]
+            elif desc.get("other"):
+                v = game_other(kind, prop, default if kind == "enum" else defaults.get(prop, default))
+            else:
+                v = defaults.get(prop, game_default(kind, default))
+            out += writers[kind](v)
+    return out
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,
@@ -925,8 +1089,8 @@ TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_temp
                     "lightentity": light_entity, "compoundtemplate": compound_template,
                     "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
                     "graphtemplate": graph_template, "graphentity": graph_entity,
-                    "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template}
-TEMPLATE_WRITERS.update({"pathrenderertemplate": path_renderer_template, "pathrendererentity": path_renderer_entity})
+                    "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template,
+                    "gameclass": game_class, "gameclassinfo": game_class_info}
 
 
 def main(argv):
