@@ -18,6 +18,8 @@
 #include "game/kinds/ZKRRemoteConnectorArray.h"
 #include "game/kinds/ZKRSmallKinds.h"
 #include "game/kinds/ZKRTriggers.h"
+#include "game/path/ZKRPathRendererEntity.h"
+#include "game/path/ZKRPathRendererTemplate.h"
 
 namespace {
 
@@ -109,10 +111,11 @@ constexpr StaticInitRow kGameRows[] = {
     ClassRow<ZKRiPhoneBurnAreaEntity>("ZKRiPhoneBurnAreaEntity"),
     ClassRow<ZKRiPhoneTriggerTemplate>("ZKRiPhoneTriggerTemplate"),
     TypeRow(ENTITY_ZKR_IPHONETRIGGER),
-    // The path renderer's template (type 261, base 0) goes here.
+    ClassRow<ZKRPathRendererTemplate>("ZKRPathRendererTemplate"),
+    TypeRow(ENTITY_ZKR_PATHRENDERER),
     ClassRow<ZKRRemoteConnectorArrayTemplate>("ZKRRemoteConnectorArrayTemplate"),
     TypeRow(ENTITY_ZKR_REMOTECONNECTORARRAY),
-    // ZKRPathRendererEntity goes here.
+    ClassRow<ZKRPathRendererEntity>("ZKRPathRendererEntity"),
     ClassRow<ZKRRemoteConnectorArrayEntity>("ZKRRemoteConnectorArrayEntity"),
 };
 

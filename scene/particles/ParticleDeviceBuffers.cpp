@@ -16,6 +16,7 @@
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleSystem.h"
 #include "scene/particles/ParticleSystemInstance.h"
+#include "scene/particles/SharedQuad.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ void ReleaseParticleObject(T*& object) {
 }
 
 }  // namespace
+
+gfx::VertexBuffer* SharedQuadVertices() { return gParticleQuadVertices; }
+gfx::IndexBuffer* SharedQuadIndices() { return gParticleQuadIndices; }
 
 void ParticleSystemInstance::CreateDeviceBuffers() {
     ReleaseDeviceBuffers();

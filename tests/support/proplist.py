@@ -985,7 +985,8 @@ GAME_CLASSES = {
 
 # Property flags other than the enumeration's (128).
 GAME_PROPERTY_FLAGS = {("ZKREffectEntity", "Started"): 2}
-GAME_TYPE_IDS = {"bool": 19, "u32": 10, "enum": 10, "i32": 9, "f32": 8, "cstr": 12, "name": 21, "group": 0}
+GAME_TYPE_IDS = {"bool": 19, "u32": 10, "enum": 10, "i32": 9, "f32": 8, "cstr": 12, "name": 21, "group": 0,
+                 "color": 22}
 
 
 def game_class_info(desc):
@@ -1004,6 +1005,30 @@ def game_class_info(desc):
 GAME_DEFAULT_OVERRIDES = {"ZKRProgressAreaTriggerEntity": {"ReactToUnits": True}}
 
 
+# --- the route ribbon's classes --------------------------------------------------------
+# The path renderer template's own properties (colours [r, g, b, a, intensity], "color" an
+# HDRColor of 8 bytes); its texture names are file names in "Textures" (flag 2048) and its
+# two blend modes default to "Alpha". The entity registers no properties of its own.
+PATH_BLEND_MODES = ["None", "Alpha", "Add", "Add+Alpha", "Inv alpha", "Subtract", "Modulate", "Modulate inv", "Min"]
+GAME_CLASSES.update({
+    "ZKRPathRendererTemplate": ("EntityTemplate", [
+        ("Smoothness", "f32", 3.2), ("Tactical mode", "group", None),
+        ("Texture file name", "name", ""), ("Blend mode", "enum", PATH_BLEND_MODES), ("Width", "f32", 4.0),
+        ("Level", "f32", 0.5), ("Depth offset", "f32", 0.0), ("Color", "color", [255, 255, 255, 255, 1.0]),
+        ("Signal color", "color", [255, 255, 255, 255, 4.0]), ("Signal timeout", "f32", 4.0),
+        ("Signal velocity", "f32", 200.0), ("Mapping scale", "f32", 1.0), ("Battlefield mode", "group", None),
+        ("Battlefield texture file name", "name", ""), ("Battlefield Blend mode", "enum", PATH_BLEND_MODES),
+        ("Battlefield width", "f32", 4.0), ("Battlefield level", "f32", 0.5),
+        ("Battlefield depth offset", "f32", 0.0), ("Battlefield color", "color", [255, 255, 255, 255, 1.0]),
+        ("Battlefield signal color", "color", [255, 255, 255, 255, 4.0]),
+        ("Battlefield signal timeout", "f32", 4.0), ("Battlefield signal velocity", "f32", 200.0)]),
+    "ZKRPathRendererEntity": ("Entity", []),
+})
+GAME_PROPERTY_FLAGS.update({("ZKRPathRendererTemplate", "Texture file name"): 2048,
+                            ("ZKRPathRendererTemplate", "Battlefield texture file name"): 2048})
+GAME_DEFAULT_OVERRIDES.update({"ZKRPathRendererTemplate": {"Blend mode": 1, "Battlefield Blend mode": 1}})
+
+
 def game_default(kind, default):
     return 0 if kind == "enum" else default
 
@@ -1018,6 +1043,8 @@ def game_other(kind, prop, default):
         return default + 2.5
     if kind == "enum":
         return len(default) - 1
+    if kind == "color":
+        return [(v + 7) % 256 for v in default[:4]] + [default[4] + 2.5]
     return "other/" + prop.replace(" ", "_")
 
 
@@ -1036,7 +1063,7 @@ def game_class(desc):
     if set(values) - known:
         raise ValueError("unknown properties: %s" % sorted(set(values) - known))
     writers = {"bool": boolean, "u32": u32, "enum": u32, "i32": i32, "f32": f32, "name": name,
-               "cstr": lambda v: cstr(v or "")}
+               "cstr": lambda v: cstr(v or ""), "color": lambda v: bytes(v[:4]) + f32(v[4])}
     defaults = {}
     for c in reversed(chain):
         defaults.update(GAME_DEFAULT_OVERRIDES.get(c, {}))
@@ -1048,7 +1075,7 @@ def game_class(desc):
             if prop in values:
                 v = values[prop]
             elif desc.get("other"):
-                v = game_other(kind, prop, defaults.get(prop, default))
+                v = game_other(kind, prop, default if kind == "enum" else defaults.get(prop, default))
             else:
                 v = defaults.get(prop, game_default(kind, default))
             out += writers[kind](v)

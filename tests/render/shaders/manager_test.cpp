@@ -25,7 +25,7 @@ struct ManagerTest : ShaderFixture {};
 
 TEST_F(ManagerTest, BuiltInAndPostProcessingVariantsAreRequestedCompileAndPassAnHlslFrontEnd) {
     ASSERT_TRUE(gShaderManager->LoadDefinitions());
-    EXPECT_EQ(gShaderManager->FamilyCount(), 23u);
+    EXPECT_EQ(gShaderManager->FamilyCount(), 24u);
     std::set<Resource*> held;
     uint32_t valid = 0;
     auto count = [&](const ShaderPair& p) {
@@ -132,7 +132,7 @@ TEST_F(ManagerTest, ReloadKeepsTheFamiliesAndCloseLeavesNothingBehind) {
     EXPECT_EQ(names, (std::vector<std::string>{"DENORMALIZATION", "TEXTURE"}));
     log.Clear();
     gShaderManager->ReloadShaders();
-    EXPECT_EQ(gShaderManager->FamilyCount(), 23u);
+    EXPECT_EQ(gShaderManager->FamilyCount(), 24u);
     EXPECT_EQ(gShaderManager->GetDefinitionStamp(), stamp);
     EXPECT_EQ(Lines("Reloading shaders - ").size(), 2u);
     EXPECT_TRUE(Lines("Compiling shader").empty());  // nothing changed
