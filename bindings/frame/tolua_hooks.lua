@@ -181,3 +181,27 @@ function classPackage:preamble()
   base_preamble(self)
   foreach = base_foreach
 end
+
+-- The UI package. Its type names, in its order. Its element classes are released through
+-- their own Release when a script-owned one is collected (LuaUIElementCollect, never a
+-- memory release; bindings/manual/UI.h), and an element result is pushed under the
+-- script class the element reports (SetLuaClass), not under the declared one.
+type_names.UI = {'LuaUnicodeString', 'Quaternion', 'StringReplacementContainer', 'UIVideo', 'UITextBox',
+                 'UIPictureAtlas', 'Vector', 'Entity', 'UIPicture', 'Matrix', 'UIBlur', 'UICreditsHelper',
+                 'GameStringPartitioner', 'UITemplateView', 'UIScreen', 'UIText', 'LuaUIPointer', 'UIElement',
+                 'UIRoundedRect', 'UIUniTextInput', 'UIList', 'UITextBase'}
+local ui_elements = {UIElement = true, UIPicture = true, UIList = true, UIPictureAtlas = true, UIBlur = true,
+                     UIVideo = true, UITextBase = true, UIText = true, UITextBox = true, UIUniTextInput = true,
+                     UITemplateView = true, UIRoundedRect = true, UIScreen = true}
+local frame_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'UI' and ui_elements[self.type] then _collect[self.type] = 'LuaUIElementCollect' end
+  frame_class_register(self, pre)
+end
+local frame_push_function = get_push_function
+function get_push_function(t)
+  if flags.n == 'UI' and type(t) == 'string' and not string.find(t, '^%s*const%s') and ui_elements[strip_const(t)] then
+    return 'LuaUIPushElement'
+  end
+  return frame_push_function(t)
+end

@@ -19,6 +19,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "UIFixture.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/CaptureLogSink.h"
@@ -52,6 +53,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     }
     OpenRunnerNatives(L, gSink);
     OpenEntityFixture(L);
+    OpenUIFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
         gLua.Close();
         DestroyRunnerProbes();
         CloseEntityFixture();
+        CloseUIFixture();
         gSink = nullptr;
         sink.Detach();
     }
