@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "bindings/frame/LuaBindingSupport.h"
 #include "bindings/manual/UI.h"
@@ -198,6 +199,25 @@ int FadeTime(lua_State* L) {
     return 1;
 }
 
+int Entry(lua_State* L) {
+    auto* c = static_cast<StringReplacementContainer*>(LuaBindingReader{"StringReplacementContainer"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    const uint32_t i = uint32_t(lua_tonumber(L, 2));
+    if (!c || i >= c->GetEntryCount()) return 0;
+    lua_pushstring(L, c->GetEntry(i)->tag.CStr());
+    lua_pushstring(L, c->GetEntry(i)->text.CStr());
+    return 2;
+}
+
+int TextLength(lua_State* L) {
+    auto* t = static_cast<UIText*>(LuaBindingReader{"UIText"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!t) return 0;
+    const char16_t* text = t->Text();
+    lua_pushnumber(L, text ? std::char_traits<char16_t>::length(text) : 0);
+    return 1;
+}
+
 int RegisterClass(lua_State* L) {
     gLua.RegisterClass(lua_tostring(L, 1), lua_tostring(L, 2));
     return 0;
@@ -234,7 +254,8 @@ void OpenUIFixture(lua_State* L) {
                                         {"Actions", &Actions},     {"RecordOps", &RecordOps},
                                         {"OpsPosted", &OpsPosted}, {"FontSize", &FontSize},
                                         {"FadeTime", &FadeTime},   {"RegisterClass", &RegisterClass},
-                                        {"Owned", &Owned},         {nullptr, nullptr}};
+                                        {"Owned", &Owned},         {"Entry", &Entry},
+                                        {"TextLength", &TextLength}, {nullptr, nullptr}};
     luaL_register(L, "UIFixture", kNatives);
     lua_pop(L, 1);
 }

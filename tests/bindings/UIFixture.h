@@ -18,6 +18,8 @@
 //   UIFixture.FadeTime(p)        a string partitioner's fade time
 //   UIFixture.RegisterClass(name, base)   a script class of the host
 //   UIFixture.Owned(e)           whether the script owns the element now
+//   UIFixture.Entry(container, i)   the tag and text of a replacement entry (from 0)
+//   UIFixture.TextLength(e)      the characters a text element shows (render copy)
 struct lua_State;
 
 void OpenUIFixture(lua_State* L);
