@@ -1,21 +1,17 @@
-// test-lua-package: UITestPackage.pkg
+// test-link: bindings
 // test-sanitize: address
-// Elements seen from scripts: pushed under their script class, and dead to the script
-// once released.
+// Elements seen from scripts through the UI package: pushed under their script class,
+// and dead to the script once released.
 #include <gtest/gtest.h>
 
 #include <lua.hpp>
 
-#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "ui/elements/UIElement.h"
-
-int tolua_UITestPackage_open(lua_State* state);
 
 namespace {
 
 struct UILuaTest : ::testing::Test {
-    static void SetUpTestSuite() { RegisterLuaBindingPackage(LUA_PACKAGE_ENGINE_CORE, &tolua_UITestPackage_open); }
     void SetUp() override { gLua.Init(); }
     void TearDown() override { gLua.Close(); }
     void SetGlobal(const char* name, UIElement* e) {
