@@ -8,13 +8,15 @@
 
 #include "bindings/frame/LuaBindingSupport.h"
 #include "bindings/manual/UI.h"
+#include "core/rtti/SafePointer.h"
 #include "engine/script/LuaWrapper.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIOpStream.h"
 
 namespace {
 
-UIElement* gRoot = nullptr;
+// The root of the fresh elements; a script may release it (or an ancestor) itself.
+SafePointer<UIElement> gRoot;
 uint32_t gTeardowns = 0;
 uint32_t gFrees = 0;
 uint32_t gOps = 0;
@@ -56,49 +58,45 @@ UIElement* Element(lua_State* L, int index) {
     return e;
 }
 
-void EnsureRoot() {
-    if (!gRoot) gRoot = new UIElement();
+UIElement* Root() {
+    if (!gRoot.Get()) gRoot = new UIElement();
+    return gRoot.Get();
 }
 
 // Fixture.<class>(): a fresh element of the class in the fixture's tree.
 template <class T>
 int Fresh(lua_State* L) {
-    EnsureRoot();
     T* e = new T();
-    gRoot->AddChild(e);
+    Root()->AddChild(e);
     gLua.PushObject(e);
     return 1;
 }
 
 int FreshText(lua_State* L) {
-    EnsureRoot();
     UIText* e = new UIText("text", "text", 10, true);
-    gRoot->AddChild(e);
+    Root()->AddChild(e);
     gLua.PushObject(e);
     return 1;
 }
 
 int FreshTextBox(lua_State* L) {
-    EnsureRoot();
     UITextBox* e = new UITextBox("text", "text", 10, true);
-    gRoot->AddChild(e);
+    Root()->AddChild(e);
     gLua.PushObject(e);
     return 1;
 }
 
 int FreshTextInput(lua_State* L) {
-    EnsureRoot();
     UIUniTextInput* e = new UIUniTextInput(nullptr, "text", 10, true, 255);
-    gRoot->AddChild(e);
+    Root()->AddChild(e);
     gLua.PushObject(e);
     return 1;
 }
 
 int FreshVideo(lua_State* L) {
-    EnsureRoot();
     UIVideo* e = new UIVideo();
     e->SetLuaClass("UIVideo");
-    gRoot->AddChild(e);
+    Root()->AddChild(e);
     gLua.PushObject(e);
     return 1;
 }
@@ -219,7 +217,7 @@ int TextLength(lua_State* L) {
 }
 
 int RegisterClass(lua_State* L) {
-    gLua.RegisterClass(lua_tostring(L, 1), lua_tostring(L, 2));
+    if (lua_isstring(L, 1) && lua_isstring(L, 2)) gLua.RegisterClass(lua_tostring(L, 1), lua_tostring(L, 2));
     return 0;
 }
 
@@ -262,7 +260,8 @@ void OpenUIFixture(lua_State* L) {
 
 void CloseUIFixture() {
     SetUIOpObserver(nullptr, nullptr);
-    if (gRoot) gRoot->Release();
-    gRoot = nullptr;
+    // A script may have left the memory guard on: what it holds goes with it.
+    DisableUIMemoryGuard();
+    if (UIElement* root = gRoot.Get()) root->Release();
     UIElement::FinishPendingDeletion();
 }

@@ -23,5 +23,6 @@
 struct lua_State;
 
 void OpenUIFixture(lua_State* L);
-// Releases what the fixture made (after the state is closed).
+// Releases what the fixture made, and what a script left under the memory guard (after
+// the state is closed).
 void CloseUIFixture();

@@ -20,6 +20,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "UIFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -31,6 +32,14 @@ constexpr size_t kByteBudget = 8u << 20;
 constexpr const char* kRestrict =
     "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
     "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n";
+
+// The UI elements made by `new` are the engine's until released; only script-owned
+// elements (released when collected) and the fixture's tree (released after each input)
+// are in reach.
+constexpr const char* kRestrictUI =
+    "for _, c in ipairs({UIElement, UIPicture, UIList, UIPictureAtlas, UIBlur, UIVideo, UIText, UITextBox,\n"
+    "                    UIUniTextInput, UITemplateView, UIRoundedRect, UIScreen, UICreditsHelper}) do c.new = nil end\n"
+    "local recording = UIFixture.Recording\nUIFixture.Recording = function() return recording(true) end\n";
 
 std::string gPrelude;
 
@@ -67,6 +76,8 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
         "local c = Fixture.GameCameraController() local s = c:AddNewSubcontroller(1) c:DeleteSubcontroller(s) return s:GetFOV()",
         "local e = Fixture.Entity(1, 0, 1) local c = VerySimpleCharacterController.Instance(e) Fixture.Destroy(e) c:Move(Vector:Instance(1, 0, 0, 0)) c:delete() return c:IsIdle()",
+        "local s = Fixture.UIScreen() local t = UIUniTextInput:new_local('font', 10, true, 4) s:AddChild(t) t:ProcessKeyCharEvent(65) local p = t:GetInputStringUnicharPtr() s:Release() t:PasteString(p) return LuaUnicodeString:Instance(p):GetLength()",
+        "local s = Fixture.UIScreen() local e = UIElement:new_local() s:AddChild(e) s:RemoveChild(e) e:Delete(0, 0) UIFixture.Fire(e) return LuaUIPointer:Instance(e):IsNull(), e:GetId()",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -84,8 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
+    OpenUIFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
+    luaL_dostring(L, kRestrictUI);
 
     lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
     LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);
@@ -100,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CloseEntityFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
+    CloseUIFixture();
     return 0;
 }
