@@ -10,6 +10,8 @@
 #include "bindings/manual/UI.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/script/LuaWrapper.h"
+#include "engine/services/GameServices.h"
+#include "game/Game.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIOpStream.h"
 
@@ -51,6 +53,18 @@ private:
     alignas(64) static inline unsigned char slot[2048];
     static inline bool slotUsed = false;
 };
+
+// The Game's screen slots as the running program reaches them (the Game is built but not
+// started here): a screen's teardown empties the slots naming it. Everything else answers
+// as with no game running, as before.
+class ScreenSlots : public GameServices {
+public:
+    UIScreen* GetScreen(GameScreenSlot slot) const override { return gGame ? gGame->GetScreen(slot) : nullptr; }
+    void SetScreen(GameScreenSlot slot, UIScreen* screen) override {
+        if (gGame) gGame->SetScreen(slot, screen);
+    }
+};
+ScreenSlots gScreenSlots;
 
 UIElement* Element(lua_State* L, int index) {
     auto* e = static_cast<UIElement*>(LuaBindingReader{"UIElement"}(L, index, nullptr));
@@ -229,6 +243,7 @@ int Owned(lua_State* L) {
 }  // namespace
 
 void OpenUIFixture(lua_State* L) {
+    if (!GetGameServices().GetGameTimer()) SetGameServices(&gScreenSlots);  // no running game
     static const luaL_Reg kFresh[] = {{"UIElement", &Fresh<UIElement>},
                                       {"UIPicture", &Fresh<UIPicture>},
                                       {"UIList", &Fresh<UIList>},
@@ -263,5 +278,6 @@ void CloseUIFixture() {
     // A script may have left the memory guard on: what it holds goes with it.
     DisableUIMemoryGuard();
     if (UIElement* root = gRoot.Get()) root->Release();
+    if (&GetGameServices() == &gScreenSlots) SetGameServices(nullptr);
     UIElement::FinishPendingDeletion();
 }
