@@ -3,17 +3,20 @@
 #include <lua.hpp>
 
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <string>
 
 #include "bindings/frame/LuaBindingSupport.h"
 #include "bindings/manual/UI.h"
+#include "core/fs/FileSystem.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/GameServices.h"
 #include "game/Game.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UIOpStream.h"
+#include "ui/localisation/StringManager.h"
 
 namespace {
 
@@ -53,6 +56,22 @@ private:
     alignas(64) static inline unsigned char slot[2048];
     static inline bool slotUsed = false;
 };
+
+// The strings of tests/bindings/ui_data.py, written by the build.
+const std::filesystem::path kDataFolder = std::filesystem::path(PROJECT_BINARY_ROOT) / "tests/bindings/ui_data";
+bool gOwnStringManager = false;  // made here: the engine's start-up, which makes it, did not run
+
+// Mounts the data (once) and loads its strings into the string manager.
+void LoadStrings() {
+    static const bool mounted = std::filesystem::exists(kDataFolder / "Common/L01n.bin") &&
+                                gFileSystem.MountDirectory("common", (kDataFolder / "Common").c_str());
+    if (!mounted) return;
+    if (!gStringManager) {
+        gStringManager = new StringManager();
+        gOwnStringManager = true;
+    }
+    gStringManager->LoadCompiledStrings();
+}
 
 // The Game's screen slots as the running program reaches them (the Game is built but not
 // started here): a screen's teardown empties the slots naming it. Everything else answers
@@ -244,6 +263,7 @@ int Owned(lua_State* L) {
 
 void OpenUIFixture(lua_State* L) {
     if (!GetGameServices().GetGameTimer()) SetGameServices(&gScreenSlots);  // no running game
+    LoadStrings();
     static const luaL_Reg kFresh[] = {{"UIElement", &Fresh<UIElement>},
                                       {"UIPicture", &Fresh<UIPicture>},
                                       {"UIList", &Fresh<UIList>},
@@ -279,5 +299,10 @@ void CloseUIFixture() {
     DisableUIMemoryGuard();
     if (UIElement* root = gRoot.Get()) root->Release();
     if (&GetGameServices() == &gScreenSlots) SetGameServices(nullptr);
+    if (gOwnStringManager) {
+        delete gStringManager;
+        gStringManager = nullptr;
+        gOwnStringManager = false;
+    }
     UIElement::FinishPendingDeletion();
 }

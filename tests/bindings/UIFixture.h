@@ -20,6 +20,8 @@
 //   UIFixture.Owned(e)           whether the script owns the element now
 //   UIFixture.Entry(container, i)   the tag and text of a replacement entry (from 0)
 //   UIFixture.TextLength(e)      the characters a text element shows (render copy)
+// The strings the build writes with tests/bindings/ui_data.py are loaded at open (into a
+// string manager of the fixture's own when the engine's start-up made none).
 // While no game runs, the fixture reaches the Game's screen slots as a running game does,
 // so a screen's teardown empties the slots naming it.
 struct lua_State;

@@ -130,3 +130,33 @@ Test("the credits reader without a text is at its end", function()
     kept:delete()
     AssertEqual(Results(UICreditsHelper.IsEof(kept)), "0", "deleted")
 end)
+
+Test("the credits reader walks the tags and strings of a localised text", function()
+    local reader = UICreditsHelper:Instance()
+    reader:Open("Credits")
+    local seen = {}
+    while not reader:IsEof() and #seen < 10 do
+        if reader:IsTag() then seen[#seen + 1] = "<" .. reader:GetTag() .. ">" end
+        if reader:IsString() then
+            local text = UIText:new_local(nil, "font")
+            reader:TransferText(text, nil)
+            seen[#seen + 1] = UIFixture.TextLength(text)
+        end
+        reader:SkipToken()
+    end
+    AssertEqual(table.concat(seen, " "), "<title> 8 <name> 13", "tokens")
+    AssertTrue(reader:IsEof(), "at the end")
+end)
+
+Test("the string partitioner shows a localised string on a text element", function()
+    WithScreen(function(screen)
+        local text = UIText:new(nil, "font")
+        screen:AddChild(text)
+        local p = GameStringPartitioner:Instance()
+        local missing = Runner.Warnings("is empty!")
+        AssertTrue(p:StartGameStringPartitioning("Lines", text, 2), "started")
+        AssertEqual(Runner.Warnings("is empty!"), missing, "the string found")
+        AssertTrue(p:StartGameStringPartitioning("NoSuchString", text, 2), "started without a string")
+        AssertEqual(Runner.Warnings("stringId NoSuchString is empty!"), 1, "its line")
+    end)
+end)
