@@ -1,11 +1,21 @@
 // test-link: bindings
+// test-sources: ../../engine/NumpyReference.cpp
+// test-depends: shader_data
 // test-sanitize: address
 // Elements seen from scripts through the UI package: pushed under their script class,
-// and dead to the script once released.
+// dead to the script once released; and the package over real data on the recording
+// device: a screen built from a recipe template written by tests/support/recipes.py, text
+// in a BinFont from binfont.py, a DDS picture made by ImageMagick.
 #include <gtest/gtest.h>
 
 #include <lua.hpp>
+#include <string>
 
+#include "core/fs/FileSystem.h"
+
+#include "TextTestSupport.h"
+#include "engine/entity/EntityTemplateFiles.h"
+#include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
 #include "ui/elements/UIElement.h"
 
@@ -49,4 +59,140 @@ TEST_F(UILuaTest, SetLuaClassRenamesTheScriptClass) {
     ASSERT_TRUE(gLua.ExecuteString("IsNil = tostring(F == nil)"));
     EXPECT_EQ(Global("IsNil"), "true");
     e->Release();
+}
+
+namespace {
+
+const char* const kScreenGuid = "00000000-0000-0000-0000-0000000000C1";
+const char* const kPlainGuid = "00000000-0000-0000-0000-0000000000C2";
+
+// A screen: a picture with the DDS, a text in the box font, and a group with a child.
+const char* const kScreen = R"({"Name": "Screen", "Children": [
+  {"class": "UIPictureRecipe", "Name": "Back", "Texture": "UI/Back.dds", "Size": [200, 100, 0, 0]},
+  {"class": "UIElementRecipe", "Name": "Group", "Children": [{"Name": "Inner"}]}]})";
+
+struct UIPackageDataTest : texttest::TextFixtureOf<shadertest::ShaderFixture> {
+    void SetUp() override {
+        TextFixtureOf::SetUp();
+        if (HasFatalFailure()) return;
+        std::filesystem::create_directories(root + "/templates/UI");
+        gFileSystem.MountDirectory("templates", (root + "/templates").c_str());
+        gEntityTemplateRegistry.Clear();
+        ASSERT_TRUE(MakeTexture("Back", "#ff8000"));
+        Tool("recipes.py", "binarytemplate", "UI/Screen.BinaryTemplate",
+             std::string(R"({"guid": ")") + kScreenGuid + R"(", "recipe": )" + kScreen + "}");
+        Tool("proplist.py", "binarytemplate", "UI/Plain.BinaryTemplate",
+             std::string(R"({"guid": ")") + kPlainGuid + R"(", "type": 0})");
+        Tool("proplist.py", "templateinfo", "TemplateInfo.Bin",
+             std::string(R"({"stubs": [{"file": "Screen", "guid": ")") + kScreenGuid +
+                 R"(", "type": 10}, {"file": "Plain", "guid": ")" + kPlainGuid +
+                 R"(", "type": 0}], "root": {"name": "templates", "folders": [{"name": "UI", "guids": [")" +
+                 kScreenGuid + R"(", ")" + kPlainGuid + R"("]}]}})");
+        ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
+        gLua.Init();
+        ASSERT_NE(gLua.GetState(), nullptr);
+        log.Clear();
+    }
+    void TearDown() override {
+        gLua.Close();
+        gEntityTemplateRegistry.SetInitialised(true);
+        gEntityTemplateRegistry.Shutdown();
+        TextFixtureOf::TearDown();
+    }
+    void Tool(const char* tool, const char* command, const std::string& file, const std::string& json) {
+        std::string quoted;
+        for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        ASSERT_TRUE(rendertest::Shell(std::string("python3 " PROJECT_SOURCE_ROOT "/tests/support/") + tool + " " +
+                                      command + " " + root + "/templates/" + file + " '" + quoted + "'"))
+            << tool << " " << command;
+    }
+    // tostring of what the chunk returns, or "<error: message>".
+    std::string Run(const std::string& chunk) {
+        lua_State* L = gLua.GetState();
+        if (luaL_loadstring(L, chunk.c_str()) != 0 || lua_pcall(L, 0, 1, 0) != 0) {
+            std::string message = std::string("<error: ") + lua_tostring(L, -1) + ">";
+            lua_pop(L, 1);
+            return message;
+        }
+        lua_getglobal(L, "tostring");
+        lua_insert(L, -2);
+        lua_call(L, 1, 1);
+        std::string value = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return value;
+    }
+    bool Logged(const std::string& text) {
+        for (const auto& m : log.Messages())
+            if (m.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A tree from a recipe template seen from a script: found by name, its sub-recipes, its
+// picture's texture, and the lines of the failures.
+TEST_F(UIPackageDataTest, ScriptsBuildTreesFromRecipes) {
+    ASSERT_EQ(Run("Tree = UIElement:CreateFromRecipe('UI/Screen', nil) return tolua.type(Tree)"), "UIElement") << [&] {
+        std::string all;
+        for (const auto& m : log.Messages()) all += m.text + "\n";
+        return all;
+    }();
+    gVornexRenderer.FlushCommands(true);
+    const struct {
+        const char* chunk;
+        const char* expected;
+    } cases[] = {
+        {"return tolua.type(Tree:FindElementByName('Back'))", "UIPicture"},
+        {"return Tree:FindElementByName('Inner'):GetParent():GetName()", "Group"},
+        {"return Tree:FindElementByName('Back'):IsUIPicture()", "true"},
+        {"local g = UIElement:CreateFromRecipe('UI/Screen', 'Group') local n = g:GetFirstChild():GetName() "
+         "g:Release() return n",
+         "Inner"},
+        {"return UIElement:CreateFromRecipe('UI/Plain', nil)", "nil"},
+        {"return UIElement:CreateFromRecipe('UI/Screen', 'Nothing')", "nil"},
+        {"return UIElement:CreateFromRecipe('UI/None', nil)", "nil"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Run(c.chunk), c.expected) << c.chunk;
+    for (const char* line : {"Template [UI/Plain] is not a UI recipe!", "Subrecipe [Nothing] not found",
+                             "Recipe [UI/None] not found!"})
+        EXPECT_TRUE(Logged(line)) << line;
+    // The recipe's picture shows the DDS; one a script makes takes it by name too.
+    ASSERT_EQ(Run("Made = UIPicture:new() Tree:AddChild(Made) Made:SetTexture('UI/Back.dds', 0) "
+                  "return Tree:FindElementByName('Back') ~= nil"),
+              "true");
+    gVornexRenderer.FlushCommands(true);
+    gVornexRenderer.WaitForResourceJobs(1);
+    for (const char* name : {"Back", "Made"}) {
+        lua_State* L = gLua.GetState();
+        luaL_loadstring(L, name == std::string("Back") ? "return Tree:FindElementByName('Back')" : "return Made");
+        lua_call(L, 0, 1);
+        auto* picture = static_cast<UIPicture*>(*static_cast<void**>(lua_touserdata(L, -1)));
+        lua_pop(L, 1);
+        ASSERT_NE(picture, nullptr) << name;
+        EXPECT_NE(picture->TextureResource(0), nullptr) << name;
+    }
+    EXPECT_EQ(Run("local b = Tree:FindElementByName('Back') Tree:Release() return (pcall(function() return b.GetId end))"),
+              "false");
+}
+
+// Text in a BinFont measured from a script: the font of the constructor's size, and the
+// widths of the box font's glyphs.
+TEST_F(UIPackageDataTest, ScriptsMeasureTextInItsFont) {
+    const struct {
+        const char* chunk;
+        float expected;
+    } cases[] = {
+        {"return T:GetTextWidth('AB')", texttest::BoxWidth(u"AB", false)},
+        {"return T:GetTextWidth('A')", texttest::BoxWidth(u"A", false)},
+        {"return T:GetFontHeight()", texttest::kBoxLine},
+        {"local v = Vector:Instance() T:GetTextSize('AB', v) return v.x", texttest::BoxWidth(u"AB", false)},
+    };
+    ASSERT_EQ(Run("S = UIScreen:new() T = UIText:new('AB', 'boxes.ttf', 20) S:AddChild(T) return T:IsUITextBase()"),
+              "true");
+    for (const auto& c : cases) {
+        const std::string got = Run(c.chunk);
+        EXPECT_FLOAT_EQ(std::stof(got.c_str()[0] == '<' ? "-1" : got), c.expected) << c.chunk << " " << got;
+    }
+    Run("S:Release()");
 }
