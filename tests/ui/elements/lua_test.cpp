@@ -1,11 +1,12 @@
 // test-link: bindings
-// test-sources: ../../engine/NumpyReference.cpp
-// test-depends: shader_data
+// test-sources: ../../engine/NumpyReference.cpp ../../bindings/RunnerNatives.cpp ../../bindings/UIFixture.cpp
+// test-depends: shader_data bindings_call_scripts
 // test-sanitize: address
 // Elements seen from scripts through the UI package: pushed under their script class,
 // dead to the script once released; and the package over real data on the recording
 // device: a screen built from a recipe template written by tests/support/recipes.py, text
-// in a BinFont from binfont.py, a DDS picture made by ImageMagick.
+// in a BinFont from binfont.py, a DDS picture made by ImageMagick, strings from l01n.py;
+// the package's generated call script runs over them.
 #include <gtest/gtest.h>
 
 #include <lua.hpp>
@@ -14,10 +15,13 @@
 #include "core/fs/FileSystem.h"
 
 #include "TextTestSupport.h"
+#include "bindings/RunnerNatives.h"
+#include "bindings/UIFixture.h"
 #include "engine/entity/EntityTemplateFiles.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
 #include "ui/elements/UIElement.h"
+#include "ui/localisation/StringManager.h"
 
 namespace {
 
@@ -195,4 +199,58 @@ TEST_F(UIPackageDataTest, ScriptsMeasureTextInItsFont) {
         EXPECT_FLOAT_EQ(std::stof(got.c_str()[0] == '<' ? "-1" : got), c.expected) << c.chunk << " " << got;
     }
     Run("S:Release()");
+}
+
+// The package's call script (tests/bindings/gen_calls.py), its fresh objects made over the
+// data: screens holding the recipe's tree, text in the box font, pictures with the DDS.
+TEST_F(UIPackageDataTest, TheCallScriptRunsOverRealData) {
+    ASSERT_TRUE(rendertest::Shell("python3 " PROJECT_SOURCE_ROOT "/tests/support/l01n.py " + root +
+                                  "/common/L01n.bin '{\"strings\": [{\"path\": \"text\", \"texts\": "
+                                  "{\"English\": \"Hello\"}}]}'"));
+    const bool ownStrings = !gStringManager;
+    if (ownStrings) gStringManager = new StringManager();
+    EXPECT_TRUE(gStringManager->LoadCompiledStrings());
+    lua_State* L = gLua.GetState();
+    OpenRunnerNatives(L, &log);
+    OpenUIFixture(L);
+    ASSERT_EQ(Run(R"(
+        Holder = UIElement:new()
+        local function Held(e) Holder:AddChild(e) return e end
+        Fixture.UIScreen = function()
+            local s = Held(UIScreen:new())
+            s:AddChild(UIElement:CreateFromRecipe('UI/Screen', nil))
+            return s
+        end
+        Fixture.UIText = function() return Held(UIText:new('AB', 'boxes.ttf', 20)) end
+        Fixture.UITextBase = Fixture.UIText
+        Fixture.UIPicture = function()
+            local p = Held(UIPicture:new())
+            p:SetTexture('UI/Back.dds', 0)
+            return p
+        end
+        return Fixture.UIScreen():FindElementByName('Back') ~= nil)"),
+              "true");
+    for (const char* file : {PROJECT_SOURCE_ROOT "/tests/bindings/lua/assert.lua",
+                             PROJECT_BINARY_ROOT "/tests/bindings/calls/UI_calls.lua"}) {
+        ASSERT_EQ(luaL_loadfile(L, file), 0) << file;
+        ASSERT_EQ(lua_pcall(L, 0, 0, 0), 0) << lua_tostring(L, -1);
+    }
+    lua_getglobal(L, "RunTests");
+    ASSERT_EQ(lua_pcall(L, 0, 3, 0), 0) << lua_tostring(L, -1);
+    EXPECT_GT(lua_tonumber(L, -3), 0);
+    EXPECT_EQ(lua_tonumber(L, -2), 0);
+    for (int i = 1; i <= int(lua_objlen(L, -1)); ++i) {
+        lua_rawgeti(L, -1, i);
+        ADD_FAILURE() << lua_tostring(L, -1);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 3);
+    Run("Holder:Release()");
+    gLua.Close();
+    DestroyRunnerProbes();
+    CloseUIFixture();
+    if (ownStrings) {
+        delete gStringManager;
+        gStringManager = nullptr;
+    }
 }
