@@ -8,6 +8,8 @@ int tolua_Math_open(lua_State* L);
 int tolua_InputConstants_open(lua_State* L);
 int tolua_Camera_open(lua_State* L);
 int tolua_CharacterController_open(lua_State* L);
+int tolua_Sound_open(lua_State* L);
+int tolua_Video_open(lua_State* L);
 int tolua_UI_open(lua_State* L);
 
 namespace {
@@ -19,6 +21,8 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_INPUT_CONSTANTS, &tolua_InputConstants_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_CAMERA, &tolua_Camera_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_CHARACTER_CONTROLLER, &tolua_CharacterController_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_SOUND, &tolua_Sound_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_Video_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_USER_INTERFACE, &tolua_UI_open);
 }
 

@@ -143,6 +143,14 @@ void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
     tolua_pushusertype(L, object, type);
 }
 
+const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, const char* type) {
+    const char* own = object->GetScriptClassName();
+    luaL_getmetatable(L, own);
+    const bool known = lua_istable(L, -1);
+    lua_pop(L, 1);
+    return known ? own : type;
+}
+
 void LuaBindingRegisterGc(lua_State* L, int index) {
     if (lua_type(L, index) != LUA_TUSERDATA || !*static_cast<void**>(lua_touserdata(L, index))) return;
     tolua_register_gc(L, index < 0 ? lua_gettop(L) + index + 1 : index);

@@ -29,6 +29,7 @@
 #include <type_traits>
 
 #include "core/Memory.h"
+#include "engine/script/LuaBaseClass.h"
 #include "engine/script/LuaNumber.h"
 
 // ---- Engine allocation of script-owned objects ----
@@ -121,6 +122,19 @@ inline bool LuaBindingRejected(lua_State*, bool null, const char* functionName) 
 void LuaBindingPushOwned(lua_State* L, void* object, const char* type);
 // An engine-owned object (nil for null); a type no package declared pushes nil.
 void LuaBindingPushObject(lua_State* L, void* object, const char* type);
+// The class an engine object that names its own script class (entities, UI elements) is
+// pushed under: its own when a script or package registered that class, else type.
+const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, const char* type);
+
+// An engine-owned object under its static type, or under its own script class when it has
+// one, so a script's methods come with an object found through a binding.
+template <class T>
+void LuaBindingPushTyped(lua_State* L, void* object, const char* type) {
+    if constexpr (std::is_base_of_v<LuaBaseClass, T>) {
+        if (object) type = LuaBindingScriptClass(L, static_cast<const T*>(object), type);
+    }
+    LuaBindingPushObject(L, object, type);
+}
 // Registers the userdata at index with its collector; nothing for nil (a failed
 // allocation) or a null object.
 void LuaBindingRegisterGc(lua_State* L, int index);

@@ -49,7 +49,7 @@ function get_push_function(t)
   if string.find(t, '^%s*const%s') then
     return 'LuaBindingPushCopy<' .. strip_const(t) .. '>'
   end
-  return 'LuaBindingPushObject'
+  return 'LuaBindingPushTyped<' .. strip_const(t) .. '>'
 end
 
 local function script_name(f)
@@ -133,6 +133,8 @@ local engine_owned = {
                 Profiler = true, ShaderManager = true, LUAConfigHelper = true, PostprocessManager = true},
   Camera = {BaseCamera = true, YawPitchCamera = true, LCBaseCameraSubcontroller = true,
             LCRTSCameraSubcontroller = true, GameCameraController = true},
+  Sound = {SoundEngine = true, SoundEntriesContainer = true},
+  Video = {VideoEngine = true},
 }
 local base_class_register = classClass.register
 function classClass:register(pre)
@@ -184,8 +186,7 @@ end
 
 -- The UI package. Its type names, in its order. Its element classes are released through
 -- their own Release when a script-owned one is collected (LuaUIElementCollect, never a
--- memory release; bindings/manual/UI.h), and an element result is pushed under the
--- script class the element reports (SetLuaClass), not under the declared one.
+-- memory release; bindings/manual/UI.h).
 type_names.UI = {'LuaUnicodeString', 'Quaternion', 'StringReplacementContainer', 'UIVideo', 'UITextBox',
                  'UIPictureAtlas', 'Vector', 'Entity', 'UIPicture', 'Matrix', 'UIBlur', 'UICreditsHelper',
                  'GameStringPartitioner', 'UITemplateView', 'UIScreen', 'UIText', 'LuaUIPointer', 'UIElement',
@@ -197,11 +198,4 @@ local frame_class_register = classClass.register
 function classClass:register(pre)
   if flags.n == 'UI' and ui_elements[self.type] then _collect[self.type] = 'LuaUIElementCollect' end
   frame_class_register(self, pre)
-end
-local frame_push_function = get_push_function
-function get_push_function(t)
-  if flags.n == 'UI' and type(t) == 'string' and not string.find(t, '^%s*const%s') and ui_elements[strip_const(t)] then
-    return 'LuaUIPushElement'
-  end
-  return frame_push_function(t)
 end

@@ -64,18 +64,9 @@ int LuaUIElementCollect(lua_State* L) {
     return 0;
 }
 
-void LuaUIPushElement(lua_State* L, void* element, const char* type) {
-    (void)type;  // the element's own script class (SetLuaClass) wins over the declared one
-    if (!element) {
-        lua_pushnil(L);
-        return;
-    }
-    gLua.PushObject(static_cast<UIElement*>(element));
-}
-
 int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool local) {
     if (!local) {
-        gLua.PushObject(element);
+        LuaBindingPushTyped<UIElement>(L, element, type);
         return 1;
     }
     LuaUIAdoptElement(element);

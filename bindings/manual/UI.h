@@ -50,11 +50,9 @@ bool LuaUIIsScriptOwned(const UIElement* element);
 uint32_t LuaUIAdoptedCount();
 // The collector of every element class: releases a script-owned element, nothing else.
 int LuaUIElementCollect(lua_State* L);
-// Pushes an element under the script class it reports (nil for null or an unknown class).
-void LuaUIPushElement(lua_State* L, void* element, const char* type);
 
-// `new`, `new_local` and ".call": the element under its reported class (new) or under
-// `type`, owned by the script (the other two).
+// `new`, `new_local` and ".call": the element under the script class it reports when that
+// class is registered (new), or under `type`, owned by the script (the other two).
 int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool local);
 // AddChild and RemoveChild with the ownership hand-over; SetAtlasData reading position 5.
 int LuaUIAddChild(lua_State* L);

@@ -472,6 +472,10 @@ private:
     // target; *base receives the byte offset of the copy in use.
     GLuint Buffer(BufferCore* buffer, GLenum target, uint32_t* base = nullptr);
     void NewStorage(BufMirror& m, BufferCore* b, GLenum target);
+    // GL may hand a deleted name to the next new object: no context may then skip a bind
+    // because its cache still holds the name.
+    void DeleteTextureNames(const GLuint* names, size_t count);
+    void DeleteBufferNames(const GLuint* names, size_t count);
     GLuint Framebuffer(Context& c, SurfaceImpl* color0, SurfaceImpl* color1, SurfaceImpl* depth);
     void Attach(GLenum fboTarget, GLenum attachment, SurfaceImpl* surface);
     GLenum AttachmentOf(SurfaceImpl* surface);
@@ -602,8 +606,8 @@ Context& GlBackendImpl::Current() {
         gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
         gl->glEnable(GL_TEXTURE_CUBE_MAP_SEAMLESS);
     }
-    if (!deadTextures.empty()) gl->glDeleteTextures(static_cast<GLsizei>(deadTextures.size()), deadTextures.data());
-    if (!deadBuffers.empty()) gl->glDeleteBuffers(static_cast<GLsizei>(deadBuffers.size()), deadBuffers.data());
+    if (!deadTextures.empty()) DeleteTextureNames(deadTextures.data(), deadTextures.size());
+    if (!deadBuffers.empty()) DeleteBufferNames(deadBuffers.data(), deadBuffers.size());
     for (const GLuint p : deadPrograms) gl->glDeleteProgram(p);
     for (const GLuint sh : deadShaders) gl->glDeleteShader(sh);
     deadTextures.clear();
@@ -744,6 +748,20 @@ void GlBackendImpl::UploadTexture(ObjectCore* texture) {
 
 // New GL storage for a buffer: a dynamic one persistently mapped with room for its
 // copies, the first of them holding the bytes; a static one with the bytes.
+void GlBackendImpl::DeleteTextureNames(const GLuint* names, size_t count) {
+    gl->glDeleteTextures(static_cast<GLsizei>(count), names);
+    for (auto& c : contexts)
+        for (GLuint& bound : c->unitTexture)
+            if (std::find(names, names + count, bound) != names + count) bound = ~0u;
+}
+
+void GlBackendImpl::DeleteBufferNames(const GLuint* names, size_t count) {
+    gl->glDeleteBuffers(static_cast<GLsizei>(count), names);
+    for (auto& c : contexts)
+        for (uint32_t i = 0; i < c->attribs.count && c->attribsValid; ++i)
+            if (std::find(names, names + count, c->attribs.list[i].buffer) != names + count) c->attribsValid = false;
+}
+
 void GlBackendImpl::NewStorage(BufMirror& m, BufferCore* b, GLenum target) {
     const auto size = static_cast<uint32_t>(b->bytes.size());
     gl->glGenBuffers(1, &m.name);
@@ -761,7 +779,7 @@ void GlBackendImpl::NewStorage(BufMirror& m, BufferCore* b, GLenum target) {
             return;
         }
         // Without a mapping: one copy, written with glBufferSubData below.
-        gl->glDeleteBuffers(1, &m.name);
+        DeleteBufferNames(&m.name, 1);
         gl->glGenBuffers(1, &m.name);
         gl->glBindBuffer(target, m.name);
     }
@@ -790,7 +808,7 @@ GLuint GlBackendImpl::Buffer(BufferCore* b, GLenum target, uint32_t* base) {
                 begin = 0;
                 end = size;
                 if (++m.slot == m.slots) {
-                    gl->glDeleteBuffers(1, &m.name);
+                    DeleteBufferNames(&m.name, 1);
                     NewStorage(m, b, target);
                 }
             }

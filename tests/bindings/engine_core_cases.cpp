@@ -23,7 +23,8 @@
 #include "ui/widgets/UIGameConsoleScreen.h"
 
 struct GameEntityListsTestAccess {
-    static UIGameConsoleScreen* Console(const Game& game) { return game.console; }
+    static UIGameConsoleScreen*& Console(Game& game) { return game.console; }
+    static int LoadingSetting(const Game& game) { return game.loadingScreenSetting; }
 };
 
 namespace {
@@ -207,10 +208,25 @@ TEST_F(EngineCoreTest, ResetRowsSetOnlyTheirTimer) {
 TEST_F(EngineCoreTest, LoadingScreenFromScriptsIsNotShown) {
     UIScreen* screen = new UIScreen;
     gLua.SetGlobalObject(screen, "UIScreen", "screen");
+    gGame->SetLoadingUIScreen(nullptr, false, false, 5);
     Run("gGame:SetLoadingUIScreen(screen)");
     EXPECT_EQ(gGame->GetScreen(GAMESCREEN_LOADING), screen);
     EXPECT_FALSE(gGame->IsLoadingScreenActive());
+    EXPECT_EQ(GameEntityListsTestAccess::LoadingSetting(*gGame), 0);
     gGame->SetScreen(GAMESCREEN_LOADING, nullptr);
+    screen->Release();
+}
+
+TEST_F(EngineCoreTest, ScreenArrivesUnderItsScriptClass) {
+    // The engine pushes nothing first: the binding itself must pick the script class.
+    gLua.RegisterClass("MenuScreen", "UIScreen");
+    Run("function MenuScreen:Kind() return 'menu' end");
+    UIScreen* screen = new UIScreen;
+    gGame->SetScreen(GAMESCREEN_ACTIVE, screen);
+    EXPECT_FALSE(BooleanOf("return gGame:GetActiveUIScreen().Kind ~= nil"));
+    screen->SetLuaClass("MenuScreen");
+    EXPECT_TRUE(BooleanOf("return gGame:GetActiveUIScreen():Kind() == 'menu'"));
+    gGame->SetScreen(GAMESCREEN_ACTIVE, nullptr);
     screen->Release();
 }
 
@@ -264,6 +280,18 @@ TEST_F(EngineCoreTest, ConsoleCallsReachTheConsoleScreen) {
         const char16_t* text = console->Line(i)->Text();
         EXPECT_TRUE(!text || !*text) << i;
     }
+    // Without a console screen (a build without one) every call does nothing.
+    GameEntityListsTestAccess::Console(*gGame) = nullptr;
+    EXPECT_TRUE(BooleanOf("gConsole:Toggle() gConsole:Show() gConsole:Hide() gConsole:Cls() return true"));
+    GameEntityListsTestAccess::Console(*gGame) = console;
+}
+
+TEST_F(EngineCoreTest, BlurRefreshFromScriptsDefaultsToTwoFrames) {
+    Run("gPostprocessManager:EnableBlurredImageRefreshing(false) gPostprocessManager:RequestBlurredImageRefresh()");
+    EXPECT_TRUE(gPostprocessManager.TakeBlurRefresh());
+    EXPECT_TRUE(gPostprocessManager.TakeBlurRefresh());
+    EXPECT_FALSE(gPostprocessManager.TakeBlurRefresh());
+    gPostprocessManager.EnableBlurredImageRefreshing(true);
 }
 
 }  // namespace

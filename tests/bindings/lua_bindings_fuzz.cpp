@@ -1,4 +1,4 @@
-// test-sources: RunnerNatives.cpp EntityFixture.cpp
+// test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // test-sources: UIFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
@@ -20,6 +20,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "SoundFixture.h"
 #include "UIFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
@@ -76,6 +77,9 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "return DIK_ESCAPE + XINPUT_GAMEPAD_RIGHT_TRIGGER",
         "local c = Fixture.GameCameraController() local s = c:AddNewSubcontroller(1) c:DeleteSubcontroller(s) return s:GetFOV()",
         "local e = Fixture.Entity(1, 0, 1) local c = VerySimpleCharacterController.Instance(e) Fixture.Destroy(e) c:Move(Vector:Instance(1, 0, 0, 0)) c:delete() return c:IsIdle()",
+        "local e = Fixture.Entity(0, 0, 0) Fixture.Destroy(e) local c = gSoundEntriesContainer c:EnableSoundsPlay(true) return c:PlaySoundEntry('x', e), c:GetSoundEntryRandomTimeValues('x', 0/0, 1/0)",
+        "local p = SoundParamWrapper.DEFAULT p.Channel = -1 p.Volume = 0/0 return Fixture.SoundEngine():PlaySystemSound('a.wav', p), Fixture.SoundCommands()",
+        "local v = Fixture.VideoEngine() v:Play('clip', 'videos', true, true, 1/0) return Fixture.PlayVideo(5), v:IsPlaying()",
         "local s = Fixture.UIScreen() local t = UIUniTextInput:new_local('font', 10, true, 4) s:AddChild(t) t:ProcessKeyCharEvent(65) local p = t:GetInputStringUnicharPtr() s:Release() t:PasteString(p) return LuaUnicodeString:Instance(p):GetLength()",
         "local s = Fixture.UIScreen() local e = UIElement:new_local() s:AddChild(e) s:RemoveChild(e) e:Delete(0, 0) UIFixture.Fire(e) return LuaUIPointer:Instance(e):IsNull(), e:GetId()",
     };
@@ -95,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lua_State* L = gLua.GetState();
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
+    OpenSoundFixture(L);
     OpenUIFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
@@ -111,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     DestroyRunnerProbes();
     CloseEntityFixture();
+    CloseSoundFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     CloseUIFixture();

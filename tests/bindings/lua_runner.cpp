@@ -19,6 +19,7 @@
 
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
+#include "SoundFixture.h"
 #include "UIFixture.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
@@ -53,6 +54,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     }
     OpenRunnerNatives(L, gSink);
     OpenEntityFixture(L);
+    OpenSoundFixture(L);
     OpenUIFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
@@ -91,6 +93,7 @@ int main(int argc, char** argv) {
         gLua.Close();
         DestroyRunnerProbes();
         CloseEntityFixture();
+        CloseSoundFixture();
         CloseUIFixture();
         gSink = nullptr;
         sink.Detach();

@@ -154,6 +154,19 @@ TEST_F(MathPackageTest, BoxesAndTheirViews) {
          "for i = 1, 200 do local x = OBBox4:Instance() x:SetCenter(Vector:Instance(-1, -1, -1, -1)) "
          "x:SetExtent(1, Vector:Instance(-1, -1, -1, -1)) end return c.x, c.w, e.y",
          "1 0 1"},
+        // Instance() is zeroed even where the allocator hands back a freed, filled block.
+        {"for i = 1, 50 do BoundingBox4:Instance(Vector.ONE, Vector.ONE) end collectgarbage() "
+         "local b = BoundingBox4:Instance() local mn, mx = b:GetMin(), b:GetMax() "
+         "return mn.x, mn.y, mn.z, mn.w, mx.x, mx.y, mx.z, mx.w",
+         "0 0 0 0 0 0 0 0"},
+        {"for i = 1, 50 do OBBox4:Instance(OBBox4.ONE) end collectgarbage() local o = OBBox4:Instance() "
+         "local s = 0 for i = 0, 2 do local e = o.Extent[i] s = s + math.abs(e.x) + math.abs(e.y) + math.abs(e.z) "
+         "+ math.abs(e.w) end local c = o.Center return s + math.abs(c.x) + math.abs(c.y) + math.abs(c.z) + math.abs(c.w)",
+         "0"},
+        {"for i = 1, 50 do Matrix:Instance(Vector.ONE, Vector.ONE, Vector.ONE, Vector.ONE) end collectgarbage() "
+         "local m = Matrix:Instance() local s = 0 for i = 0, 3 do local r = m.v[i] "
+         "s = s + math.abs(r.x) + math.abs(r.y) + math.abs(r.z) + math.abs(r.w) end return s",
+         "0"},
     };
     for (const Case& c : kCases) EXPECT_EQ(Values(c.chunk), c.values) << c.chunk;
 }
