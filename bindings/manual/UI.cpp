@@ -39,6 +39,10 @@ AdoptedElement* FindAdopted(const UIElement* e) {
     return it == Adopted().end() ? nullptr : it->second;
 }
 
+// self is read through the class table the registered function carries (an element of
+// exactly UIElement by its metatable alone); the child by name.
+UIElement* ReadSelf(lua_State* L) { return static_cast<UIElement*>(LuaBindingReader{"UIElement", true}(L, 1, nullptr)); }
+
 UIElement* ReadElement(lua_State* L, int index) {
     return static_cast<UIElement*>(LuaBindingReader{"UIElement"}(L, index, nullptr));
 }
@@ -76,7 +80,7 @@ int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool loc
 }
 
 int LuaUIAddChild(lua_State* L) {
-    UIElement* self = ReadElement(L, 1);
+    UIElement* self = ReadSelf(L);
     UIElement* child = ReadElement(L, 2);
     if (LuaBindingRejected(L, !self, "UIElement.AddChild")) return 0;
     self->AddChild(child);
@@ -86,7 +90,7 @@ int LuaUIAddChild(lua_State* L) {
 }
 
 int LuaUIRemoveChild(lua_State* L) {
-    UIElement* self = ReadElement(L, 1);
+    UIElement* self = ReadSelf(L);
     UIElement* child = ReadElement(L, 2);
     if (LuaBindingRejected(L, !self, "UIElement.RemoveChild")) return 0;
     const bool wasChild = child && child->GetParent() == self;
