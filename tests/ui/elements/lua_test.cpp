@@ -21,6 +21,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/script/LuaWrapper.h"
 #include "ui/elements/UIElement.h"
+#include "ui/elements/UIRoundedRect.h"
 #include "ui/localisation/StringManager.h"
 
 namespace {
@@ -252,5 +253,37 @@ TEST_F(UIPackageDataTest, TheCallScriptRunsOverRealData) {
     if (ownStrings) {
         delete gStringManager;
         gStringManager = nullptr;
+    }
+}
+
+// A rounded rectangle made by a script: its last picture's shader flag is the first
+// constructor argument, true unless given, with the shader of the empty option string.
+TEST_F(UIPackageDataTest, RoundedRectanglesTakeTheirDefaults) {
+    const struct {
+        const char* chunk;
+        bool flushAfter;
+    } cases[] = {
+        {"return UIRoundedRect:new()", true},
+        {"return UIRoundedRect:new(false)", false},
+        {"return UIRoundedRect:new(true, '')", true},
+    };
+    for (const auto& c : cases) {
+        lua_State* L = gLua.GetState();
+        ASSERT_EQ(luaL_loadstring(L, c.chunk), 0);
+        lua_call(L, 0, 1);
+        auto* rect = static_cast<UIRoundedRect*>(*static_cast<void**>(lua_touserdata(L, -1)));
+        lua_pop(L, 1);
+        ASSERT_NE(rect, nullptr) << c.chunk;
+        screen->AddChild(rect);
+        gVornexRenderer.FlushCommands(true);
+        const UIPicture* last = rect->Picture(UIRoundedRect::kPictures - 1);
+        bool flushAfter = !c.flushAfter;
+        bool shaded = false;
+        OnRender([&] {
+            flushAfter = last->PictureRender().flushAfter;
+            shaded = last->PictureRender().pixelShader != nullptr;
+        });
+        EXPECT_EQ(flushAfter, c.flushAfter) << c.chunk;
+        EXPECT_TRUE(shaded) << c.chunk;
     }
 }
