@@ -11,6 +11,7 @@ int tolua_CharacterController_open(lua_State* L);
 int tolua_Sound_open(lua_State* L);
 int tolua_Video_open(lua_State* L);
 int tolua_Entity_open(lua_State* L);
+int tolua_UI_open(lua_State* L);
 
 namespace {
 
@@ -24,6 +25,7 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_SOUND, &tolua_Sound_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_Video_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_Entity_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_USER_INTERFACE, &tolua_UI_open);
 }
 
 const StaticInitRow kBindingsRows[] = {

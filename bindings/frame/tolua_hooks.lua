@@ -206,3 +206,19 @@ function get_push_function(t)
   if lasting_new and strip_const(t) == 'EntitySetIterator' then return 'EntityBindingPushLastingIterator' end
   return base_get_push_function(t)
 end
+
+-- The UI package. Its type names, in its order. Its element classes are released through
+-- their own Release when a script-owned one is collected (LuaUIElementCollect, never a
+-- memory release; bindings/manual/UI.h).
+type_names.UI = {'LuaUnicodeString', 'Quaternion', 'StringReplacementContainer', 'UIVideo', 'UITextBox',
+                 'UIPictureAtlas', 'Vector', 'Entity', 'UIPicture', 'Matrix', 'UIBlur', 'UICreditsHelper',
+                 'GameStringPartitioner', 'UITemplateView', 'UIScreen', 'UIText', 'LuaUIPointer', 'UIElement',
+                 'UIRoundedRect', 'UIUniTextInput', 'UIList', 'UITextBase'}
+local ui_elements = {UIElement = true, UIPicture = true, UIList = true, UIPictureAtlas = true, UIBlur = true,
+                     UIVideo = true, UITextBase = true, UIText = true, UITextBox = true, UIUniTextInput = true,
+                     UITemplateView = true, UIRoundedRect = true, UIScreen = true}
+local frame_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'UI' and ui_elements[self.type] then _collect[self.type] = 'LuaUIElementCollect' end
+  frame_class_register(self, pre)
+end

@@ -100,6 +100,14 @@ def read_package(path):
                 form.result = 'void' if special.group(1) else owner
                 forms[owner].setdefault(name, []).append(form)
             continue
+        # A constructor with arguments registers new and new_local the same way.
+        constructor = re.match(r'^\s*(\w+)\s*\((?P<params>[^)]+)\)\s*;', line)
+        if constructor and constructor.group(1) == owner:
+            for name in ('new', 'new_local'):
+                form = Form(DECLARATION.match('static void f(%s);' % constructor.group('params')))
+                form.result = owner
+                forms[owner].setdefault(name, []).append(form)
+            continue
         match = DECLARATION.match(line)
         if match and not match.group('native').startswith('operator'):
             name = match.group('name') or match.group('native')
@@ -286,9 +294,11 @@ function Keep(...)
     return ...
 end
 function DeleteKept()
-    -- Classes without a delete (the free cameras) live until exit.
+    -- Classes without a delete (the free cameras) live until exit; elements are released
+    -- (one that a call released already has a dead handle, which raises when indexed).
     for _, v in ipairs(kept) do
-        if v.delete then v:delete() end
+        local ok, release = pcall(function() return v.delete or v.Release end)
+        if ok and release then release(v) end
     end
     kept = {}
 end

@@ -1,4 +1,5 @@
 // test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
+// test-sources: UIFixture.cpp
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
@@ -20,6 +21,7 @@
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
+#include "UIFixture.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -32,6 +34,14 @@ constexpr const char* kRestrict =
     "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
     "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n"
     "EntityBlender.new, EntitySetIterator.new = nil\n";
+
+// The UI elements made by `new` are the engine's until released; only script-owned
+// elements (released when collected) and the fixture's tree (released after each input)
+// are in reach.
+constexpr const char* kRestrictUI =
+    "for _, c in ipairs({UIElement, UIPicture, UIList, UIPictureAtlas, UIBlur, UIVideo, UIText, UITextBox,\n"
+    "                    UIUniTextInput, UITemplateView, UIRoundedRect, UIScreen, UICreditsHelper}) do c.new = nil end\n"
+    "local recording = UIFixture.Recording\nUIFixture.Recording = function() return recording(true) end\n";
 
 std::string gPrelude;
 
@@ -75,6 +85,8 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "local r = LOSResult:Instance() r.Entity = Fixture.FlagEntity() Fixture.Destroy(r.Entity) local v = r.Point r = nil collectgarbage() return v.x",
         "local a = Fixture.ProceduralTargetingAnimation() local p = LuaProcTgtAnimPointer:Instance(a) Fixture.DestroyAnimation(a) return p:Get(), a:GetRotationVector()",
         "local p = AnimationParams:Instance() p.SyncObject = AnimationSoundSyncObject:Instance(nil) p.Id = -1 collectgarbage() return p.SyncObject, NULL_ENTITY_MULTIPLAYER_ID",
+        "local s = Fixture.UIScreen() local t = UIUniTextInput:new_local('font', 10, true, 4) s:AddChild(t) t:ProcessKeyCharEvent(65) local p = t:GetInputStringUnicharPtr() s:Release() t:PasteString(p) return LuaUnicodeString:Instance(p):GetLength()",
+        "local s = Fixture.UIScreen() local e = UIElement:new_local() s:AddChild(e) s:RemoveChild(e) e:Delete(0, 0) UIFixture.Fire(e) return LuaUIPointer:Instance(e):IsNull(), e:GetId()",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -93,8 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenRunnerNatives(L, nullptr);
     OpenEntityFixture(L);
     OpenSoundFixture(L);
+    OpenUIFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
+    luaL_dostring(L, kRestrictUI);
 
     lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
     LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);
@@ -110,5 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CloseSoundFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
+    CloseUIFixture();
     return 0;
 }

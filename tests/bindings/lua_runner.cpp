@@ -20,6 +20,7 @@
 #include "EntityFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
+#include "UIFixture.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/CaptureLogSink.h"
@@ -54,6 +55,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenRunnerNatives(L, gSink);
     OpenEntityFixture(L);
     OpenSoundFixture(L);
+    OpenUIFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
         DestroyRunnerProbes();
         CloseEntityFixture();
         CloseSoundFixture();
+        CloseUIFixture();
         gSink = nullptr;
         sink.Detach();
     }

@@ -41,6 +41,7 @@ public:
 
     void SetTextFadeTime(float seconds) { fadeTime = seconds; }
     void SetTextFadeFlags(uint32_t flags) { fadeFlags = flags; }
+    float GetTextFadeTime() const { return fadeTime; }
     // The speaker the lookup named ("" for none).
     const char* GetSpeaker() const { return speaker.CStr(); }
 

@@ -66,21 +66,18 @@ UIScreen::~UIScreen() {
 }
 
 void UIScreen::OnBeforeDelete() {
+    // The Game keeps plain pointers: every teardown (the screen's own release, an
+    // ancestor's, cleared children, a deletion action) empties the slots still naming it.
+    GameServices& game = GetGameServices();
+    for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s)
+        if (game.GetScreen(GameScreenSlot(s)) == this) game.SetScreen(GameScreenSlot(s), nullptr);
     for (UITrackedEntity* t : tracked) delete t;
     tracked.clear();
     UIElement::OnBeforeDelete();
 }
 
 void UIScreen::SlotChanged(bool) {
-    // The Game's slots are the record of where the screen is: Release looks them up.
-}
-
-void UIScreen::Release() {
-    // The Game keeps plain pointers: empty every slot still naming this screen first.
-    GameServices& game = GetGameServices();
-    for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s)
-        if (game.GetScreen(GameScreenSlot(s)) == this) game.SetScreen(GameScreenSlot(s), nullptr);
-    UIElement::Release();
+    // The Game's slots are the record of where the screen is: the teardown looks them up.
 }
 
 // ---- Conversions ----

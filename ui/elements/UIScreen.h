@@ -121,10 +121,9 @@ public:
     bool KeyboardShifted() const { return keyboardShift != 0; }
     bool Dragging() const { return dragging; }
 
-    // Told when the screen enters or leaves a Game slot; Release empties every slot still
-    // naming the screen before it goes.
+    // Told when the screen enters or leaves a Game slot; the screen's teardown (however it
+    // comes) empties every slot still naming it before it goes.
     void SlotChanged(bool entered);
-    void Release() override;
 
     // ======== Render thread ========
     // Op 26: draws the tree, collects and publishes the candidates, flushes the batches.

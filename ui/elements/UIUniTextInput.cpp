@@ -6,23 +6,38 @@
 #include "core/Log.h"
 #include "core/Memory.h"
 #include "core/rtti/RTTIClass.h"
+#include "engine/script/LuaUnicodeRegistry.h"
 #include "ui/elements/UITextFont.h"
 
 UIUniTextInput::UIUniTextInput(const char* text, const char* fontName, uint32_t fontSize, bool pixelPerfect,
                                uint32_t maxLength)
-    : UIText(text, fontName, fontSize, pixelPerfect), maxLength(std::min(maxLength, kMaxInputLength)) {
+    : UIText(text, fontName, fontSize, pixelPerfect),
+      maxLength(std::clamp(maxLength, kMinInputLength, kMaxInputLength)) {
     SetLuaClass("UIUniTextInput");
-    // A stored maximum beyond any field's need (a damaged recipe) is cut, never allocated.
+    // A maximum outside any field's need (a damaged recipe, a script's stray number) is
+    // clamped, never allocated as asked.
+    if (this->maxLength != maxLength)
+        gLog.Warning(LogCategory::UI, "UIUniTextInput - maximum length %u clamped to %u", maxLength, this->maxLength);
     buffer = static_cast<char16_t*>(EngineAlloc((uint64_t(this->maxLength) + 1) * sizeof(char16_t)));
     if (!buffer) this->maxLength = 0;
-    if (buffer) buffer[0] = 0;
+    if (buffer) {
+        buffer[0] = 0;
+        // Scripts hold the buffer as a text pointer; it reaches natives while it is live.
+        RegisterLuaUnicodeBuffer(buffer, this->maxLength + 1);
+    }
 }
 
-UIUniTextInput::~UIUniTextInput() { EngineFree(buffer); }
+UIUniTextInput::~UIUniTextInput() { FreeBuffer(); }
 
-void UIUniTextInput::OnBeforeDelete() {
+void UIUniTextInput::FreeBuffer() {
+    if (!buffer) return;
+    UnregisterLuaUnicodeBuffer(buffer);
     EngineFree(buffer);
     buffer = nullptr;
+}
+
+void UIUniTextInput::OnBeforeDelete() {
+    FreeBuffer();
     length = maxLength = caret = 0;
     caretElement = nullptr;
     selectionElement = nullptr;

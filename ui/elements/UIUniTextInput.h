@@ -35,7 +35,10 @@ public:
     LuaUnicodeString GetInputStringLuaUnichar() const { return LuaUnicodeString(buffer ? buffer : u""); }
     uint32_t GetCurrentLength() const { return length; }
     uint32_t GetMaxLength() const { return maxLength; }
-    // The longest field: a larger stored maximum is cut to it.
+    // The shortest and the longest field: a maximum outside is clamped, with a warning.
+    // The buffer (maximum + 1 characters) is in the host's registry of live UTF-16
+    // buffers while the element lives, so scripts may pass it back to natives.
+    static constexpr uint32_t kMinInputLength = 1;
     static constexpr uint32_t kMaxInputLength = 65535;
     // Releases the old caret element, adds the new one (null: none) and puts the caret at
     // the end. The present element given again is kept; the field or one of its ancestors
@@ -65,6 +68,7 @@ protected:
     ~UIUniTextInput() override;
 
 private:
+    void FreeBuffer();
     void Show16();
     void InsertChar(char16_t c);
     void MoveCaretTo(int64_t position);

@@ -330,6 +330,23 @@ TEST_F(ScreenTest, ReleasedScreensLeaveNoSlotBehind) {
     EXPECT_EQ(game.GetScreen(GAMESCREEN_OVERLAY), other);
     other->Release();
     EXPECT_EQ(game.GetScreen(GAMESCREEN_OVERLAY), nullptr);
+    // So does every other teardown: a screen inside a released tree, or under cleared
+    // children, is torn down without its own Release.
+    const std::pair<const char*, void (*)(UIElement*)> teardowns[] = {
+        {"an ancestor's release", [](UIElement* root) { root->Release(); }},
+        {"DeleteChildren", [](UIElement* root) {
+             root->DeleteChildren();
+             root->Release();
+         }},
+    };
+    for (const auto& [what, teardown] : teardowns) {
+        UIElement* root = new UIElement;
+        UIScreen* inner = new UIScreen;
+        root->AddChild(inner);
+        game.SetScreen(GAMESCREEN_LOADING, inner);
+        teardown(root);
+        EXPECT_EQ(game.GetScreen(GAMESCREEN_LOADING), nullptr) << what;
+    }
 }
 
 // Render posts, in order: the scene's preview op 4, the viewport, the camera, op 25 with

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../elements/TextTestSupport.h"
 #include "core/config/GameConfig.h"
+#include "engine/script/LuaUnicodeRegistry.h"
 #include "platform/window/Window.h"
 #include "ui/elements/UIAction.h"
 #include "ui/elements/UITextInput.h"
@@ -113,10 +115,16 @@ TEST_F(TextInputTest, WideTextInputEdits) {
     EXPECT_EQ(t->GetCaret(), 0u);
     EXPECT_EQ(Shown(t), u"");
     t->Release();
-    // A damaged recipe's huge maximum is cut, not allocated.
-    t = new UIUniTextInput(nullptr, nullptr, 0, false, 0xFFFFFFFFu);
-    EXPECT_EQ(t->GetMaxLength(), UIUniTextInput::kMaxInputLength);
-    t->Release();
+    // A maximum outside 1 ... 65535 is clamped, never allocated as asked; the buffer is a
+    // live text buffer of the script host (maximum + 1 characters) until the field goes.
+    for (const auto& [asked, kept] : {std::pair{0xFFFFFFFFu, UIUniTextInput::kMaxInputLength}, std::pair{0u, 1u}}) {
+        t = new UIUniTextInput(nullptr, nullptr, 0, false, asked);
+        EXPECT_EQ(t->GetMaxLength(), kept);
+        const char16_t* buffer = t->GetInputStringUnicharPtr();
+        EXPECT_EQ(LuaUnicodeBufferCount(buffer), kept + 1);
+        t->Release();
+        EXPECT_EQ(LuaUnicodeBufferCount(buffer), 0u);
+    }
 }
 
 TEST_F(TextInputTest, TheCaretSitsAtTheMeasuredWidthTimesTheTextScale) {
