@@ -216,21 +216,274 @@ bool Close(const std::vector<double>& got, const std::vector<double>& want) {
     return close;
 }
 
-// 1,000 seeded cases of the matrix, plane and box operations, through the package and
+// Inputs of the plane and box kinds; `variant` counts the cases of one kind and picks
+// the boundary cases among them.
+std::vector<float> PlaneOrBoxCase(const std::string& kind, int variant, std::mt19937& random) {
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> whole(-5, 5);
+    auto four = [&](float scale) {
+        std::vector<float> v(4);
+        for (float& c : v) c = scale * unit(random);
+        return v;
+    };
+    auto wholeFour = [&]() {
+        return std::vector<float>{float(whole(random)), float(whole(random)), float(whole(random)), unit(random)};
+    };
+    auto direction = [&]() {  // a unit vector with w = 0
+        for (;;) {
+            Vector d(unit(random), unit(random), unit(random), 0);
+            if (d.Length3() > 0.3f) return d * (1.0f / d.Length3());
+        }
+    };
+    // Rows 0-2: a rotation with each row scaled by `lo`..`hi`; row 3: the translation.
+    auto placement = [&](float lo, float hi, float spread) {
+        float q[4], length = 0;
+        for (float& c : q) {
+            c = unit(random);
+            length += c * c;
+        }
+        const float s = 1.0f / std::sqrt(std::max(length, 1e-6f));
+        const float x = q[0] * s, y = q[1] * s, z = q[2] * s, w = q[3] * s;
+        const float r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y + w * z), 2 * (x * z - w * y)},
+                               {2 * (x * y - w * z), 1 - 2 * (x * x + z * z), 2 * (y * z + w * x)},
+                               {2 * (x * z + w * y), 2 * (y * z - w * x), 1 - 2 * (x * x + y * y)}};
+        std::vector<float> m;
+        for (int row = 0; row < 3; ++row) {
+            const float scale = lo + (hi - lo) * (unit(random) + 1) / 2;
+            m.insert(m.end(), {r[row][0] * scale, r[row][1] * scale, r[row][2] * scale, 0});
+        }
+        m.insert(m.end(), {spread * unit(random), spread * unit(random), spread * unit(random), 1});
+        return m;
+    };
+    auto identityAt = [](float x, float y, float z) {
+        return std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1};
+    };
+    auto join = [](std::initializer_list<std::vector<float>> parts) {
+        std::vector<float> all;
+        for (const std::vector<float>& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    if (kind == "projectalong" || kind == "projectforward") {
+        // direction, point, plane (the forward kind passes them as plane, origin, direction)
+        const Vector normal = direction();
+        std::vector<float> dir = four(2), point = four(10), plane = {normal.x, normal.y, normal.z, 5 * unit(random)};
+        switch (variant % 6) {
+        case 0:  // parallel
+            plane = {0, 1, 0, plane[3]};
+            dir[1] = 0;
+            break;
+        case 1:  // exactly at the parallel threshold
+            plane = {0, 0, 1, plane[3]};
+            dir[2] = 0.001f;
+            break;
+        case 2:  // just past it
+            plane = {0, 0, -1, plane[3]};
+            dir[2] = 0.002f;
+            break;
+        case 3: {  // the four-component dot product of direction and plane is zero
+            const float d3 = dir[0] * plane[0] + dir[1] * plane[1] + dir[2] * plane[2];
+            if (std::abs(d3) < 0.1f) dir[2] += 0.5f;
+            plane[3] = 2 + std::abs(plane[3]);
+            dir[3] = -(dir[0] * plane[0] + dir[1] * plane[1] + dir[2] * plane[2]) / plane[3];
+            break;
+        }
+        case 4:  // the point on the plane
+            plane = {1, 0, 0, -point[0]};
+            break;
+        default:
+            break;
+        }
+        return kind == "projectalong" ? join({dir, point, plane}) : join({plane, point, dir});
+    }
+    if (kind == "transformplane") {
+        std::vector<float> n = four(1);
+        n[3] *= 10;
+        for (int k = 0; k < 16; ++k) n.push_back(unit(random) + (k % 5 == 0 ? 3.0f : 0.0f));
+        return n;
+    }
+    if (kind == "planefrompoints") {
+        std::vector<float> a = four(5), b = four(5), c = four(5);
+        switch (variant % 6) {
+        case 0: {  // collinear
+            a = wholeFour();
+            const std::vector<float> d = wholeFour();
+            for (int k = 0; k < 3; ++k) b[k] = a[k] + d[k], c[k] = a[k] + 2 * d[k];
+            break;
+        }
+        case 1:  // two points coincide
+            b = variant % 12 == 1 ? a : c;
+            break;
+        case 2:    // a triangle too small to give a normal: (0.01 x 0.01)^2 is below 0.000001
+        case 3: {  // one just large enough: (0.04 x 0.04)^2 is above it
+            const float leg = variant % 6 == 2 ? 0.01f : 0.04f;
+            a = wholeFour();
+            b = a, c = a;
+            b[variant % 3] += leg;
+            c[(variant + 1) % 3] += leg;
+            break;
+        }
+        default:
+            break;
+        }
+        return join({a, b, c});
+    }
+    if (kind == "expand3d") {  // empty?, own min and max, box min and max, matrix
+        std::vector<float> n = {variant % 3 == 0 ? 1.0f : 0.0f};
+        const float reach = variant % 3 == 2 ? 100.0f : 4.0f;  // 100: the own box already holds the other
+        for (int k = 0; k < 3; ++k) n.push_back(-reach + unit(random));
+        for (int k = 0; k < 3; ++k) n.push_back(reach + unit(random));
+        for (int k = 0; k < 3; ++k) n.push_back(unit(random) * 5 - 6);
+        for (int k = 0; k < 3; ++k) n.push_back(unit(random) * 5 + 6);
+        for (int k = 0; k < 16; ++k) n.push_back(k == 15 ? 1.0f : (k % 4 == 3 ? 0.0f : unit(random) * 3));
+        return n;
+    }
+    if (kind == "boxcollide") {  // box min and max, its matrix, other min and max, its matrix
+        if (variant % 4 >= 2) {
+            // Axis-aligned unit-spaced boxes side by side on one axis: sharing a face, or a
+            // quarter apart.
+            const int axis = variant % 3;
+            std::vector<float> box = {0, 0, 0, float(1 + variant % 3), 2, 3}, other = {0, 0, 0, 2, 1, 1};
+            std::vector<float> at = {float(whole(random)), float(whole(random)), float(whole(random))};
+            std::vector<float> otherAt = at;
+            otherAt[axis] += box[3 + axis] + (variant % 4 == 3 ? 0.25f : 0.0f);
+            return join({box, identityAt(at[0], at[1], at[2]), other, identityAt(otherAt[0], otherAt[1], otherAt[2])});
+        }
+        std::vector<float> n;
+        for (int box = 0; box < 2; ++box) {
+            for (int k = 0; k < 3; ++k) n.push_back(unit(random) - 1.5f);
+            for (int k = 0; k < 3; ++k) n.push_back(unit(random) + 1.5f);
+            const std::vector<float> m = placement(0.5f, 1.5f, box == 0 ? 1.0f : 4.5f);
+            n.insert(n.end(), m.begin(), m.end());
+        }
+        return n;
+    }
+    // The remaining kinds start with a box: min then max, w included.
+    std::vector<float> mn = four(3), mx = mn;
+    for (int k = 0; k < 4; ++k) mx[k] = mn[k] + 0.5f + 2 * (unit(random) + 1);
+    if (kind == "segment") {  // box, a, b
+        std::vector<float> a = four(6), b = four(6);
+        switch (variant % 6) {
+        case 0:
+        case 1: {  // through the corner (max or min on each axis) that a sign picks; or missing it
+            mn = wholeFour(), mx = mn;
+            for (int k = 0; k < 3; ++k) mx[k] += float(1 + (variant + k) % 3);
+            mx[3] += 1;
+            float corner[3], sign[3];
+            for (int k = 0; k < 3; ++k) {
+                sign[k] = ((variant >> k) & 1) ? 1.0f : -1.0f;
+                corner[k] = sign[k] > 0 ? mx[k] : mn[k];
+            }
+            const float miss = variant % 6 == 1 ? 0.05f : 0.0f;
+            // Outside on x and z before the corner, outside on y after it.
+            a = {corner[0] + sign[0] + miss * sign[0], corner[1] - sign[1], corner[2] + sign[2], 20};
+            b = {corner[0] - sign[0] + miss * sign[0], corner[1] + sign[1], corner[2] - sign[2], -20};
+            break;
+        }
+        case 2:  // a point
+            b = a = four(4);
+            break;
+        case 3:  // from inside the box
+            for (int k = 0; k < 3; ++k) a[k] = (mn[k] + mx[k]) / 2 + unit(random) * (mx[k] - mn[k]) / 4;
+            break;
+        case 4: {  // ending on a face
+            mn = wholeFour(), mx = mn;
+            for (int k = 0; k < 4; ++k) mx[k] += 2;
+            const int axis = variant % 3;
+            for (int k = 0; k < 3; ++k) b[k] = mn[k] + 1 + unit(random) / 2;
+            b[axis] = mx[axis];
+            a = b;
+            a[axis] += 3;
+            a[(axis + 1) % 3] += unit(random) / 4;
+            break;
+        }
+        default:
+            break;
+        }
+        return join({mn, mx, a, b});
+    }
+    if (kind == "inside") {  // box, point, other box
+        std::vector<float> p(4), omn = mn, omx = mx;
+        for (int k = 0; k < 4; ++k) p[k] = mn[k] + (mx[k] - mn[k]) * (0.5f + 0.4f * unit(random));
+        const int axis = variant % 3;
+        switch (variant % 4) {
+        case 0:  // anywhere near
+            for (int k = 0; k < 4; ++k) p[k] = mn[k] + (mx[k] - mn[k]) * (0.5f + 0.8f * unit(random));
+            break;
+        case 1:  // on a face
+            p[axis] = variant % 8 < 4 ? mn[axis] : mx[axis];
+            break;
+        case 2:  // inside but for w
+            p[3] = variant % 8 < 4 ? mn[3] - 0.5f : mx[3] + 0.5f;
+            break;
+        default:  // on the corner
+            p = variant % 8 < 4 ? mn : mx;
+            break;
+        }
+        switch (variant / 4 % 4) {
+        case 0:  // the same box
+            break;
+        case 1:  // sticking out of one face
+            omn[axis] += 0.25f, omx[axis] += 0.25f;
+            break;
+        case 2:  // sticking out in w only
+            omx[3] += 0.25f;
+            break;
+        default:  // anywhere near
+            for (int k = 0; k < 4; ++k) {
+                omn[k] = mn[k] + (mx[k] - mn[k]) * (0.4f + 0.6f * unit(random));
+                omx[k] = omn[k] + (mx[k] - mn[k]) * 0.5f * (unit(random) + 1);
+            }
+            break;
+        }
+        return join({mn, mx, p, omn, omx});
+    }
+    if (kind == "nearest") {  // box, point
+        std::vector<float> p(4);
+        const float spread = variant % 3 == 0 ? 0.4f : 1.5f;  // inside, or anywhere near
+        for (int k = 0; k < 4; ++k) p[k] = mn[k] + (mx[k] - mn[k]) * (0.5f + spread * unit(random));
+        return join({mn, mx, p});
+    }
+    // obb: centre, three half-axes, point
+    if (variant % 4 >= 2) {
+        // Axis-aligned half-axes 2, 1, 3 around a whole-numbered centre; the point on the
+        // face at +x, or half a unit beyond it.
+        const std::vector<float> c = wholeFour();
+        const float w = unit(random);
+        const float beyond = variant % 4 == 3 ? 0.5f : 0.0f;
+        return join({c, {2, 0, 0, w}, {0, 1, 0, w}, {0, 0, 3, w},
+                     {c[0] + 2 + beyond, c[1] + unit(random) / 2, c[2] - 1, 0}});
+    }
+    const std::vector<float> m = placement(0.3f, 2.0f, 5.0f);
+    std::vector<float> n(m.begin() + 12, m.begin() + 16);
+    n[3] = variant % 3 == 0 ? 0.0f : unit(random);
+    for (int row = 0; row < 3; ++row)
+        n.insert(n.end(), {m[4 * row], m[4 * row + 1], m[4 * row + 2], float(variant % 2)});
+    for (int k = 0; k < 4; ++k) n.push_back(n[k] + 3 * unit(random));
+    return n;
+}
+
+// 1,890 seeded cases of the matrix, plane and box operations, through the package and
 // through numpy.
 TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
     std::mt19937 random(20261209);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    const char* const kKinds[] = {"inverse",       "det",         "transform", "homogen", "transform3d", "lookat",
-                                  "inverselookat", "perspective", "project",   "reflect", "boxtransform"};
+    // The last ten kinds take their inputs from PlaneOrBoxCase.
+    const char* const kKinds[] = {"inverse",        "det",            "transform",       "homogen",  "transform3d",
+                                  "lookat",         "inverselookat",  "perspective",     "project",  "reflect",
+                                  "boxtransform",   "projectalong",   "projectforward",  "transformplane",
+                                  "planefrompoints", "expand3d",      "boxcollide",      "segment",  "inside",
+                                  "nearest",        "obb"};
     constexpr int kKindCount = sizeof kKinds / sizeof kKinds[0];
+    constexpr int kFirstPlaneOrBoxKind = kKindCount - 10;
     std::string input;
     std::vector<std::string> kinds;
     std::vector<std::string> lua;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 90 * kKindCount; ++i) {
         const std::string kind = kKinds[i % kKindCount];
         std::vector<float> n;
-        if (kind == "inverse" || kind == "det" || kind.find("transform") == 0 || kind == "homogen") {
+        if (i % kKindCount >= kFirstPlaneOrBoxKind) {
+            n = PlaneOrBoxCase(kind, i / kKindCount, random);
+        } else if (kind == "inverse" || kind == "det" || kind.find("transform") == 0 || kind == "homogen") {
             for (int k = 0; k < 16; ++k) n.push_back(unit(random) + (k % 5 == 0 ? 3.0f : 0.0f));  // well conditioned
             if (kind == "homogen")  // w stays well away from 0 after the transform
                 n.insert(n.end(), {unit(random), unit(random), unit(random), 5 + unit(random)});
@@ -292,9 +545,48 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
         "function boxtransform(...) local a = {...} local m = M(select(7, ...)) "
         "local b = BoundingBox4:Instance(Vector:Instance(a[1], a[2], a[3], 1), Vector:Instance(a[4], a[5], a[6], 1)) "
         "b:Transform3D(m) local mn, mx = b:GetMin(), b:GetMax() "
-        "return string.format('%.9g %.9g %.9g %.9g %.9g %.9g', mn.x, mn.y, mn.z, mx.x, mx.y, mx.z) end");
+        "return string.format('%.9g %.9g %.9g %.9g %.9g %.9g', mn.x, mn.y, mn.z, mx.x, mx.y, mx.z) end "
+        // Booleans as 1 and 0; the Vectors written to start as (7, 7, 7, 7).
+        "local function B(x) return x and 1 or 0 end "
+        "local function V4(a, i) return Vector:Instance(a[i], a[i + 1], a[i + 2], a[i + 3]) end "
+        "local function Seven() return Vector:Instance(7, 7, 7, 7) end "
+        "local function Three(v) return string.format('%.9g %.9g %.9g', v.x, v.y, v.z) end "
+        "local function Box(a, i) return BoundingBox4:Instance(Vector:Instance(a[i], a[i + 1], a[i + 2], 1), "
+        "Vector:Instance(a[i + 3], a[i + 4], a[i + 5], 1)) end "
+        "function projectalong(...) local a, v = {...}, Seven() "
+        "return B(v:ProjectOntoPlane(V4(a, 1), V4(a, 5), V4(a, 9))) .. ' ' .. Three(v) end "
+        "function projectforward(...) local a, v = {...}, Seven() "
+        "return B(v:ProjectForwardOntoPlane(V4(a, 1), V4(a, 5), V4(a, 9))) .. ' ' .. Three(v) end "
+        "function transformplane(...) local a, v = {...}, Vector:Instance() "
+        "v:TransformPlane(V4(a, 1), M(select(5, ...))) return Four(v) end "
+        "function planefrompoints(...) local a, v = {...}, Seven() "
+        "if v:BuildPlaneFromPoints(V4(a, 1), V4(a, 5), V4(a, 9)) then return '1 ' .. Four(v) end return '0' end "
+        "function expand3d(empty, ...) local a = {...} "
+        "local b = empty == 1 and BoundingBox4:Instance(BoundingBox4.INVALID) or Box(a, 1) "
+        "b:Expand3D(Box(a, 7), M(select(13, ...))) local mn, mx = b:GetMin(), b:GetMax() "
+        "return Three(mn) .. ' ' .. Three(mx) end "
+        "function boxcollide(...) local a = {...} "
+        "return B(Box(a, 1):CollidesWithOtherBox3D(M(select(7, ...)), Box(a, 23), M(select(29, ...)))) end "
+        "function segment(...) local a, h = {...}, Seven() local box = BoundingBox4:Instance(V4(a, 1), V4(a, 5)) "
+        "local plain, hit = box:CollidesWithSegment3D(V4(a, 9), V4(a, 13)), "
+        "box:CollidesWithSegment3D(V4(a, 9), V4(a, 13), h) "
+        "return B(plain) .. ' ' .. B(hit) .. (hit and ' ' .. Three(h) or '') end "
+        "function inside(...) local a = {...} local box, p = BoundingBox4:Instance(V4(a, 1), V4(a, 5)), V4(a, 9) "
+        "local other = BoundingBox4:Instance(V4(a, 13), V4(a, 17)) "
+        "return string.format('%d %d %d %d', B(box:Inside3D(p)), B(box:Inside4D(p)), B(box:Inside3D(other)), "
+        "B(box:Inside4D(other))) end "
+        "function nearest(...) local a, v = {...}, Seven() "
+        "BoundingBox4:Instance(V4(a, 1), V4(a, 5)):GetNearestPoint(V4(a, 9), v) return Three(v) end "
+        "function obb(...) local a, v, o = {...}, Seven(), OBBox4:Instance() o:SetCenter(V4(a, 1)) "
+        "for i = 0, 2 do o:SetExtent(i, V4(a, 5 + 4 * i)) end o:GetClosestPoint(V4(a, 17), v) "
+        "return B(o:Inside3D(V4(a, 17))) .. ' ' .. Three(v) end");
     int failures = 0;
+    std::vector<int> skipped(kKindCount);
     for (size_t i = 0; i < kinds.size() && failures < 5; ++i) {
+        if (expected[i] == "skip") {  // within rounding of a boundary
+            ++skipped[i % kKindCount];
+            continue;
+        }
         const std::vector<double> got = Numbers(Values("return " + kinds[i] + "(" + lua[i] + ")"));
         if (!Close(got, Numbers(expected[i]))) {
             ++failures;
@@ -302,6 +594,7 @@ TEST_F(MathPackageTest, MatrixOperationsAgreeWithNumpy) {
                           << "\n numpy:   " << expected[i];
         }
     }
+    for (int k = 0; k < kKindCount; ++k) EXPECT_LE(skipped[k], 4) << kKinds[k] << " cases left to rounding";
 }
 
 // 1,000 seeded cases each of Slerp (arbitrary pairs, pairs of opposite sign, near and
