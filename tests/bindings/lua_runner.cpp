@@ -21,6 +21,7 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
+#include "bindings/game/ScriptFunctions.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/CaptureLogSink.h"
@@ -56,6 +57,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenEntityFixture(L);
     OpenSoundFixture(L);
     OpenUIFixture(L);
+    RegisterGameScriptFunctions(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
