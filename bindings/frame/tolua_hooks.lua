@@ -166,6 +166,15 @@ local type_names = {
   CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
 
+-- The entity package's type names, in its order.
+type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity', 'Vector', 'Entity', 'Vector3',
+                     'SimpleGUID', 'AnimationParams', 'OBBox4', 'LOSResult', 'EntityLayerSystem',
+                     'LuaEntityPointer', 'ProceduralTargetingAnimation', 'UIElement', 'GameTimer', 'MeshEntity',
+                     'EntityBlender', 'ReplicatedAnim', 'GraphEntity', 'AnimationSoundSyncObject', 'LightEntity',
+                     'ParticleEntity', 'EntityManager', 'Matrix', 'EntitiesVicinityMonitor', 'InGameUIEntity',
+                     'SceneParametersEntity', 'SoundParamWrapper', 'Player', 'EntitySetIterator',
+                     'TriggerEntity', 'LuaProcTgtAnimPointer', 'CompoundEntity', 'FlagEntity', 'BoundingBox4'}
+
 local base_preamble = classPackage.preamble
 function classPackage:preamble()
   local listed = type_names[flags.n] or {}
