@@ -218,6 +218,16 @@ Test("rows that differ from the natives", function()
     local copy = Fixture.Entity()
     copy:SetLocalRotation(e:GetLocalRotation())
     AssertEqual(Rotation(copy), Rotation(e), "from a Vector")
+    -- The three-number setters take the same four numbers as the Vector form, w = 0.
+    local threes = {{0, 0.6, 0}, {0.3, -0.4, 0.5}, {0, 0, 0}}
+    for _, t in ipairs(threes) do
+        for _, scope in ipairs({"Local", "Global"}) do
+            local byNumbers, byVector = Fixture.Entity(), Fixture.Entity()
+            byNumbers["Set" .. scope .. "Rotation3"](byNumbers, t[1], t[2], t[3])
+            byVector["Set" .. scope .. "Rotation"](byVector, Vector:Instance(t[1], t[2], t[3], 0))
+            AssertEqual(Rotation(byNumbers), Rotation(byVector), "Set" .. scope .. "Rotation3 " .. table.concat(t, " "))
+        end
+    end
     e:SetLocalUScale(2)
     AssertEqual(Xyz(e:GetLocalScale()), "2.000 2.000 2.000", "uniform scale")
     e:RaiseFlag(ENTITYFLAG_SELECTED + ENTITYFLAG_POSTFSE, false)
