@@ -151,6 +151,23 @@ Test("an aiming animation destroyed under the script is dead; its pointer reads 
     AssertEqual(Results(p:Set(a)), "0", "a dead argument rejects the call")
 end)
 
+Test("an aiming animation runs on its own copy of a script's timer", function()
+    local timers = {
+        {"a new timer", function() return GameTimer:Instance() end},
+        {"the gameplay timer", function() return gGame:GetGameplayTimer() end},
+        {"none", function() return nil end},
+    }
+    for _, t in ipairs(timers) do
+        local a = Fixture.ProceduralTargetingAnimation()
+        a:SetTimer(t[2]())
+        collectgarbage()
+        collectgarbage()
+        -- Stopping reads the clock: the script's timer is gone by now.
+        AssertEqual(Results(a:Stop(1)), "0", t[1])
+        Fixture.DestroyAnimation(a)
+    end
+end)
+
 Test("CreateEntityInGame and CreateEntity by GUID and name, with parent, transform and flags", function()
     local parent = Fixture.Entity(0, 0, 0)
     local m = Matrix:Instance()
