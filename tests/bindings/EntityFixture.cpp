@@ -16,6 +16,7 @@
 #include "engine/script/LuaWrapper.h"
 #include "platform/os/Thread.h"
 #include "scene/animation/ProceduralTargetingAnimation.h"
+#include "scene/animation/XSIAnimation.h"
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/FlagEntity.h"
@@ -24,6 +25,7 @@
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
+#include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sfx/SFXEntity.h"
@@ -141,6 +143,36 @@ int DestroyAnimation(lua_State* L) {
     return 0;
 }
 
+// Clip-less animations started with a script's parameters, run on their own clock.
+std::vector<std::unique_ptr<XSIAnimation>> gPlaying;
+GameTimer gPlayingClock;
+
+// Fixture.StartAnimation(params): starts an animation of one second with the parameters.
+int StartAnimation(lua_State* L) {
+    auto* params = static_cast<AnimationParams*>(LuaBindingReader{"AnimationParams"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!params) return 0;
+    gPlaying.push_back(std::make_unique<XSIAnimation>(os::CurrentThreadId(), nullptr, *params, 1.0f));
+    gPlaying.back()->SetCustomClock(&gPlayingClock);
+    gPlaying.back()->weight.current = 1.0f;
+    return 0;
+}
+
+// Fixture.TickAnimations(seconds): advances the started animations (their sync objects too).
+int TickAnimations(lua_State* L) {
+    gPlayingClock.Tick(float(lua_tonumber(L, 1)));
+    auto workspace = std::make_unique<AnimationPoseWorkspace>();
+    const MeshHierarchy hierarchy;
+    for (auto& a : gPlaying) a->Evaluate(*workspace, hierarchy);
+    return 0;
+}
+
+// Fixture.EndAnimations(): ends the started animations.
+int EndAnimations(lua_State*) {
+    gPlaying.clear();
+    return 0;
+}
+
 // Fixture.Entity([x, y, z]): a new entity of the scene root at the point.
 int NewEntity(lua_State* L) {
     EnsureScene();
@@ -227,6 +259,9 @@ void OpenEntityFixture(lua_State* L) {
                                           {"TemplateGUID", &TemplateGUID},
                                           {"ProceduralTargetingAnimation", &NewAnimation},
                                           {"DestroyAnimation", &DestroyAnimation},
+                                          {"StartAnimation", &StartAnimation},
+                                          {"TickAnimations", &TickAnimations},
+                                          {"EndAnimations", &EndAnimations},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
     // Fixture.Sanitized: the allocator keeps freed blocks back (AddressSanitizer).
@@ -244,6 +279,7 @@ void CloseEntityFixture() {
     delete gCameraController;
     for (ProceduralTargetingAnimation* a : gAnimations) delete a;
     gAnimations.clear();
+    gPlaying.clear();
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
     gTemplate.reset();

@@ -326,6 +326,31 @@ Test("AnimationParams: defaults, the number rule for Id, and a sync object kept 
     AssertEqual(p.Id, 4294967295, "LoadDefaults")
 end)
 
+Test("a sync object lives while an animation started with it runs", function()
+    local owner = Fixture.MeshEntity()
+    -- In a function of its own, so that no register of this one still holds them.
+    local function Start()
+        local p = AnimationParams:Instance()
+        p.Flags = ANIMFLAG_LOOP
+        p.SyncObject = AnimationSoundSyncObject:Instance(owner)
+        p.SyncObject:AddSoundEvent(0.5, "step", 10, 20, -1)
+        Fixture.StartAnimation(p)
+        Fixture.StartAnimation(p)
+    end
+    Start()
+    -- The params go first; the sync object they kept goes in a later cycle.
+    for _ = 1, 4 do collectgarbage() end
+    -- The script's hold is gone; both animations still update the object.
+    for _ = 1, 3 do Fixture.TickAnimations(0.4) end
+    Fixture.EndAnimations()
+    local kept = AnimationParams:Instance()
+    kept.SyncObject = AnimationSoundSyncObject:Instance(owner)
+    Fixture.StartAnimation(kept)
+    Fixture.EndAnimations()
+    -- The animation's end leaves the script's object alone.
+    AssertEqual(Results(kept.SyncObject:AddSoundEvent(0.1, "step", 10, 20, -1)), "0", "still the script's")
+end)
+
 Test("NULL_ENTITY_MULTIPLAYER_ID cannot be assigned", function()
     AssertEqual(NULL_ENTITY_MULTIPLAYER_ID, 4095)
     AssertRaises("attempt to assign to read-only variable 'NULL_ENTITY_MULTIPLAYER_ID'",
