@@ -14,6 +14,7 @@
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "net/Player.h"
 #include "platform/os/Thread.h"
 #include "scene/animation/ProceduralTargetingAnimation.h"
 #include "scene/animation/XSIAnimation.h"
@@ -173,6 +174,14 @@ int EndAnimations(lua_State*) {
     return 0;
 }
 
+// Fixture.Player(): the match's local player (no package makes one).
+Player* gPlayer = nullptr;
+int LocalPlayer(lua_State*) {
+    if (!gPlayer) gPlayer = new Player(true, 0xFFFFFFFFu);
+    gLua.PushObject(gPlayer);
+    return 1;
+}
+
 // Fixture.Entity([x, y, z]): a new entity of the scene root at the point.
 int NewEntity(lua_State* L) {
     EnsureScene();
@@ -259,6 +268,7 @@ void OpenEntityFixture(lua_State* L) {
                                           {"TemplateGUID", &TemplateGUID},
                                           {"ProceduralTargetingAnimation", &NewAnimation},
                                           {"DestroyAnimation", &DestroyAnimation},
+                                          {"Player", &LocalPlayer},
                                           {"StartAnimation", &StartAnimation},
                                           {"TickAnimations", &TickAnimations},
                                           {"EndAnimations", &EndAnimations},
@@ -282,6 +292,8 @@ void CloseEntityFixture() {
     gPlaying.clear();
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
+    if (gPlayer) Player::Delete(gPlayer);
+    gPlayer = nullptr;
     gTemplate.reset();
     for (KindTemplate& k : gKinds) {
         if (k.stub) gEntityTemplateRegistry.RemoveStub(k.stub.get());

@@ -187,6 +187,22 @@ Test("CreateEntityInGame and CreateEntity by GUID and name, with parent, transfo
         AssertEqual(e:GetTemplateName(), "FlagEntity", c[1] .. ": template")
         AssertEqual(e:CheckFlag(ENTITYFLAG_SELECTED), 0, c[1] .. ": creation flags are not entity flags")
     end
+    -- The owner and the creation flags of the long form.
+    local player = Fixture.Player()
+    local owned = {
+        {0, false, false},
+        {ENTITYCREATION_MULTIPLAYER_AUTHORITY, true, false},
+        {ENTITYCREATION_MULTIPLAYER_PROXY, false, true},
+    }
+    for _, c in ipairs(owned) do
+        local what = "flags " .. c[1]
+        local e = gEntityManager:CreateEntityInGame(guid, nil, m, c[1], player)
+        AssertEqual(e:GetPlayerOwner(), player, what .. ": owner")
+        AssertEqual(e:IsMultiplayerAuthority(), c[2], what .. ": authority")
+        AssertEqual(e:IsMultiplayerProxy(), c[3], what .. ": proxy")
+        AssertEqual(Xyz(e:GetLocalPosition()), "4.000 0.000 6.000", what .. ": transform")
+    end
+    AssertEqual(Results(gEntityManager:CreateEntityInGame(guid, nil, m):GetPlayerOwner()), "1 nil", "no owner")
     AssertEqual(gEntityManager:CreateEntityInGame(guid, parent):GetParent(), parent, "parent")
     AssertEqual(gEntityManager:CreateEntityInGame(guid, nil, m):GetParent(), gEntityManager:GetRootEntity(), "nil parent")
     AssertEqual(Results(gEntityManager:CreateEntityInGame(SimpleGUID:Instance(), parent)), "1 nil", "unknown GUID")
