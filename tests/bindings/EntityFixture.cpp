@@ -51,6 +51,12 @@ template <class T>
 std::unique_ptr<EntityTemplate> MakeTemplate() {
     return std::make_unique<T>();
 }
+// A mesh whose line-of-sight box (the unit cube) blocks rough queries.
+std::unique_ptr<EntityTemplate> MakeBlockingMesh() {
+    auto t = std::make_unique<MeshTemplate>();
+    t->roughLosType = MESH_COLLISION_BOX;
+    return t;
+}
 KindTemplate gKinds[] = {
     {"LightEntity", &MakeTemplate<LightTemplate>, nullptr, nullptr},
     {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr, nullptr},
@@ -63,6 +69,7 @@ KindTemplate gKinds[] = {
     {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr, nullptr},
     {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr, nullptr},
     {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr, nullptr},
+    {"BlockingMesh", &MakeBlockingMesh, nullptr, nullptr},
 };
 
 // Aiming animations without a mesh, destroyed by the fixture.
@@ -174,6 +181,24 @@ int EndAnimations(lua_State*) {
     return 0;
 }
 
+// Fixture.ConnectFlags(from, to): a path connection between two live flags.
+int ConnectFlags(lua_State* L) {
+    auto* from = static_cast<FlagEntity*>(LuaBindingReader{"FlagEntity"}(L, 1, nullptr));
+    auto* to = static_cast<FlagEntity*>(LuaBindingReader{"FlagEntity"}(L, 2, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (from && to) from->AddConnection(to);
+    return 0;
+}
+
+// Fixture.EnterTrigger(trigger, entity): the entity enters the live trigger.
+int EnterTrigger(lua_State* L) {
+    auto* trigger = static_cast<TriggerEntity*>(LuaBindingReader{"TriggerEntity"}(L, 1, nullptr));
+    auto* e = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 2, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (trigger && e) TriggerEntity::HandleEnter(trigger, e);
+    return 0;
+}
+
 // Fixture.Player(): the match's local player (no package makes one).
 Player* gPlayer = nullptr;
 int LocalPlayer(lua_State*) {
@@ -269,6 +294,8 @@ void OpenEntityFixture(lua_State* L) {
                                           {"ProceduralTargetingAnimation", &NewAnimation},
                                           {"DestroyAnimation", &DestroyAnimation},
                                           {"Player", &LocalPlayer},
+                                          {"ConnectFlags", &ConnectFlags},
+                                          {"EnterTrigger", &EnterTrigger},
                                           {"StartAnimation", &StartAnimation},
                                           {"TickAnimations", &TickAnimations},
                                           {"EndAnimations", &EndAnimations},

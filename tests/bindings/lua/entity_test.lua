@@ -319,6 +319,62 @@ Test("rows that differ from the natives", function()
     AssertEqual(Results(TriggerEntity.GetEntityInside(Fixture.TriggerEntity(), 0)), "1 nil", "empty trigger")
 end)
 
+Test("indexed getters read nil for an entry whose entity has died", function()
+    local function Monitor(x)
+        local m = EntitiesVicinityMonitor:Instance()
+        m:Init(4)
+        m:AddTestPosition(V(x, 0, -30), 3)
+        return m
+    end
+    local function Near()
+        local e = Fixture.Entity(50, 0, -30)
+        e:SetGroup(4)
+        local m = Monitor(50)
+        m:CalculateEntitiesVicinityChange()
+        AssertEqual(m:GetEntityChangedToNear(0), e, "near before the death")
+        return e, function() return m:GetEntityChangedToNear(0) end
+    end
+    local function Far()
+        local e = Fixture.Entity(60, 0, -30)
+        e:SetGroup(4)
+        local m = Monitor(60)
+        m:CalculateEntitiesVicinityChange()
+        e:SetGlobalPosition3(70, 0, -30)
+        m:CalculateEntitiesVicinityChange()
+        AssertEqual(m:GetEntityChangedToFar(0), e, "far before the death")
+        return e, function() return m:GetEntityChangedToFar(0) end
+    end
+    local function Neighbour()
+        local a, b = Fixture.FlagEntity(40, 0, 40), Fixture.FlagEntity(42, 0, 40)
+        Fixture.ConnectFlags(a, b)
+        AssertEqual(a:GetNeighbour(0), b, "neighbour before the death")
+        return b, function() return a:GetNeighbour(0) end
+    end
+    local function Inside()
+        local t, e = Fixture.TriggerEntity(45, 0, 45), Fixture.Entity(45, 0, 45)
+        Fixture.EnterTrigger(t, e)
+        AssertEqual(t:GetEntityInside(0), e, "inside before the death")
+        return e, function() return t:GetEntityInside(0) end
+    end
+    for name, make in pairs({GetEntityChangedToNear = Near, GetEntityChangedToFar = Far, GetNeighbour = Neighbour,
+                             GetEntityInside = Inside}) do
+        local e, read = make()
+        Fixture.Destroy(e)
+        AssertEqual(Results(read()), "1 nil", name)
+    end
+end)
+
+Test("an LOSResult of a query that hit an entity reads nil once the entity has died", function()
+    local wall = Fixture.Kind("BlockingMesh", 3, 0, -45)
+    local r = LOSResult:Instance()
+    AssertFalse(gEntityManager:LOS(V(-5, 0.5, -45), V(8, 0.5, -45), 0, r, 4294967295, nil, nil), "blocked")
+    AssertEqual(r.Result, LOSRESULT_ENTITY, "an entity was hit")
+    AssertEqual(r.Entity, wall, "the wall")
+    Fixture.Destroy(wall)
+    AssertEqual(Results(r.Entity), "1 nil", "after the wall died")
+    AssertEqual(r.Result, LOSRESULT_ENTITY, "the rest of the result stays")
+end)
+
 Test("AnimationParams: defaults, the number rule for Id, and a sync object kept reachable", function()
     local p = AnimationParams:Instance()
     local defaults = {
