@@ -7,13 +7,18 @@
 #include <vector>
 
 #include "bindings/frame/LuaBindingSupport.h"
+#include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/navigation/Pathfinder.h"
+#include "engine/navigation/VerySimpleCharacterController.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "engine/services/GameServices.h"
+#include "platform/os/Clock.h"
 #include "net/Player.h"
 #include "platform/os/Thread.h"
 #include "scene/animation/ProceduralTargetingAnimation.h"
@@ -247,11 +252,91 @@ int RegisterClass(lua_State* L) {
     return 0;
 }
 
+// Clocks the cases set: the smooth gameplay time the controllers read, and the camera
+// clock (smooth game time and the frame's step). Installed while a case sets them.
+struct FixtureGameServices : GameServices {
+    int64_t SmoothGameplayTime() const override { return now; }
+    int64_t now = 0;
+};
+struct FixtureCameraServices : CameraServices {
+    int64_t SmoothGameTime() const override { return now; }
+    float FrameGameDelta() const override { return delta; }
+    int64_t now = 0;
+    float delta = 0.0f;
+};
+FixtureGameServices gGameClock;
+GameServices* gSavedGameServices = nullptr;
+FixtureCameraServices gCameraClock;
+CameraServices* gSavedCameraServices = nullptr;
+
+int64_t Ticks(lua_State* L, int index) { return int64_t(lua_tonumber(L, index) * double(os::kCounterFrequency)); }
+
+// Fixture.GameplayClock(seconds): the smooth gameplay time; no argument: the game's again.
+int GameplayClock(lua_State* L) {
+    if (lua_isnoneornil(L, 1)) {
+        if (gSavedGameServices) SetGameServices(gSavedGameServices);
+        gSavedGameServices = nullptr;
+        return 0;
+    }
+    if (!gSavedGameServices) gSavedGameServices = &GetGameServices();
+    gGameClock.now = Ticks(L, 1);
+    SetGameServices(&gGameClock);
+    return 0;
+}
+
+// Fixture.CameraClock(seconds, step): the camera clock; no argument: the game's again.
+int CameraClock(lua_State* L) {
+    if (lua_isnoneornil(L, 1)) {
+        if (gSavedCameraServices) SetCameraServices(gSavedCameraServices);
+        gSavedCameraServices = nullptr;
+        return 0;
+    }
+    if (!gSavedCameraServices) gSavedCameraServices = &GetCameraServices();
+    gCameraClock.now = Ticks(L, 1);
+    gCameraClock.delta = float(lua_tonumber(L, 2));
+    SetCameraServices(&gCameraClock);
+    return 0;
+}
+
+// Fixture.ControllerSpy(controller): its radius and the cost limit its pathfinder holds
+// (nil without one).
+int ControllerSpy(lua_State* L) {
+    auto* c = static_cast<VerySimpleCharacterController*>(LuaBindingReader{"VerySimpleCharacterController"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!c) return 0;
+    lua_pushnumber(L, c->GetRadius());
+    if (c->GetPathfinder()) lua_pushnumber(L, c->GetPathfinder()->MaxCost());
+    else lua_pushnil(L);
+    return 2;
+}
+
+// Fixture.RebuildCamera(camera): the camera's matrices from its present state.
+int RebuildCamera(lua_State* L) {
+    auto* camera = static_cast<BaseCamera*>(LuaBindingReader{"BaseCamera"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (camera) camera->RebuildMatrices();
+    return 0;
+}
+
 // Fixture.GameCameraController(): the one controller of the run.
 int CameraController(lua_State*) {
     if (!gCameraController) gCameraController = new GameCameraController();
     gLua.PushUserType(gCameraController, "GameCameraController");
     return 1;
+}
+
+// Fixture.OtherCameraController(): a second controller, with lists of its own.
+GameCameraController* gOtherCameraController = nullptr;
+int OtherCameraController(lua_State*) {
+    if (!gOtherCameraController) gOtherCameraController = new GameCameraController();
+    gLua.PushUserType(gOtherCameraController, "GameCameraController");
+    return 1;
+}
+
+// Fixture.UpdateCameraController(): one frame of the controller of the run.
+int UpdateCameraController(lua_State*) {
+    if (gCameraController) gCameraController->Update();
+    return 0;
 }
 
 // The classes without values of their own, made from the ones above.
@@ -276,7 +361,7 @@ Fixture.EntityLayerSystem = function()
     return gEntityManager:GetLayerSystem()
 end
 Fixture.VerySimpleCharacterController = function()
-    return VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0))
+    return VerySimpleCharacterController:Instance(Fixture.Entity(0, 0, 0))
 end
 )";
 
@@ -295,6 +380,12 @@ void OpenEntityFixture(lua_State* L) {
                                           {"DestroyAnimation", &DestroyAnimation},
                                           {"Player", &LocalPlayer},
                                           {"ConnectFlags", &ConnectFlags},
+                                          {"GameplayClock", &GameplayClock},
+                                          {"CameraClock", &CameraClock},
+                                          {"ControllerSpy", &ControllerSpy},
+                                          {"RebuildCamera", &RebuildCamera},
+                                          {"OtherCameraController", &OtherCameraController},
+                                          {"UpdateCameraController", &UpdateCameraController},
                                           {"EnterTrigger", &EnterTrigger},
                                           {"StartAnimation", &StartAnimation},
                                           {"TickAnimations", &TickAnimations},
@@ -314,6 +405,12 @@ void OpenEntityFixture(lua_State* L) {
 
 void CloseEntityFixture() {
     delete gCameraController;
+    delete gOtherCameraController;
+    gOtherCameraController = nullptr;
+    if (gSavedGameServices) SetGameServices(gSavedGameServices);
+    if (gSavedCameraServices) SetCameraServices(gSavedCameraServices);
+    gSavedGameServices = nullptr;
+    gSavedCameraServices = nullptr;
     for (ProceduralTargetingAnimation* a : gAnimations) delete a;
     gAnimations.clear();
     gPlaying.clear();
