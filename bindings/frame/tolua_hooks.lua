@@ -200,6 +200,16 @@ function classPackage:preamble()
   foreach = base_foreach
 end
 
+-- A sync object may outlive the script's hold on it (the animations started with it keep
+-- it): its collector gives back the script's use instead of freeing it.
+local entity_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'Entity' and self.type == 'AnimationSoundSyncObject' then
+    _collect[self.type] = 'EntityBindingReleaseSyncObject'
+  end
+  entity_class_register(self, pre)
+end
+
 -- Set iterators made by `new` (which has no delete) live until the program ends.
 local lasting_new = false
 local entity_supcode = classFunction.supcode
@@ -214,14 +224,4 @@ local base_get_push_function = get_push_function
 function get_push_function(t)
   if lasting_new and strip_const(t) == 'EntitySetIterator' then return 'EntityBindingPushLastingIterator' end
   return base_get_push_function(t)
-end
-
--- A sync object may outlive the script's hold on it (the animations started with it keep
--- it): its collector gives back the script's use instead of freeing it.
-local entity_class_register = classClass.register
-function classClass:register(pre)
-  if flags.n == 'Entity' and self.type == 'AnimationSoundSyncObject' then
-    _collect[self.type] = 'EntityBindingReleaseSyncObject'
-  end
-  entity_class_register(self, pre)
 end
