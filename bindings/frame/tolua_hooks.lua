@@ -166,6 +166,15 @@ local type_names = {
   CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
 
+-- The entity package's type names, in its order.
+type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity', 'Vector', 'Entity', 'Vector3',
+                     'SimpleGUID', 'AnimationParams', 'OBBox4', 'LOSResult', 'EntityLayerSystem',
+                     'LuaEntityPointer', 'ProceduralTargetingAnimation', 'UIElement', 'GameTimer', 'MeshEntity',
+                     'EntityBlender', 'ReplicatedAnim', 'GraphEntity', 'AnimationSoundSyncObject', 'LightEntity',
+                     'ParticleEntity', 'EntityManager', 'Matrix', 'EntitiesVicinityMonitor', 'InGameUIEntity',
+                     'SceneParametersEntity', 'SoundParamWrapper', 'Player', 'EntitySetIterator',
+                     'TriggerEntity', 'LuaProcTgtAnimPointer', 'CompoundEntity', 'FlagEntity', 'BoundingBox4'}
+
 local base_preamble = classPackage.preamble
 function classPackage:preamble()
   local listed = type_names[flags.n] or {}
@@ -189,6 +198,16 @@ function classPackage:preamble()
   end
   base_preamble(self)
   foreach = base_foreach
+end
+
+-- A sync object may outlive the script's hold on it (the animations started with it keep
+-- it): its collector gives back the script's use instead of freeing it.
+local entity_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'Entity' and self.type == 'AnimationSoundSyncObject' then
+    _collect[self.type] = 'EntityBindingReleaseSyncObject'
+  end
+  entity_class_register(self, pre)
 end
 
 -- Set iterators made by `new` (which has no delete) live until the program ends.
