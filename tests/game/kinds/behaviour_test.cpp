@@ -322,6 +322,8 @@ TEST_F(GameKindsTest, DamageSurfaceAccessors) {
     e->SetDamageType("Fire");
     EXPECT_STREQ(e->GetDamageType(), "Fire");
     EXPECT_STREQ(t->damageType, "Normal");
+    e->SetDamageType("");
+    EXPECT_STREQ(e->GetDamageType(), "");
     e->SetDamageType(nullptr);
     EXPECT_STREQ(e->GetDamageType(), "Normal");
     SetOwnedText(t->damageType, "Acid");
