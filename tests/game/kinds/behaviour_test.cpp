@@ -2,7 +2,7 @@
 // What the game's kinds do on the entity manager: the marker template load (the named
 // template looked up, left loaded and in use, no reference kept), the referenced names
 // with and without the bare-name flag, the trigger reaction defaults copied or not, the
-// phone-trigger classes by type, the preload hooks (templates and sound entries), the
+// phone-trigger classes by type (a scene losing what one makes nothing of), the preload hooks (templates and sound entries), the
 // damage accessors, and what marker, versus and ambient sound entities read from their
 // templates.
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
+#include "engine/entity/BinaryScene.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "game/kinds/GameKindSupport.h"
@@ -27,6 +28,7 @@
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sfx/SFXEntity.h"
 #include "sound/SoundEntries.h"
+#include "../../engine/entity/SceneFiles.h"
 #include "../../scene/SceneFrameTestSupport.h"
 
 using namespace rendertest;
@@ -260,6 +262,30 @@ TEST(GameKindTriggers, PhoneTriggerClassByType) {
     }
     t.triggerType = 0xFFFFFFFFu;
     EXPECT_EQ(std::unique_ptr<Entity>(t.CreateEntity()), nullptr);
+}
+
+// A phone-trigger template that makes nothing loses its scene entity with one line; the
+// scene loads the rest.
+TEST_F(GameKindsTest, APhoneTriggerMakingNothingIsDroppedFromItsScene) {
+    ZKRiPhoneTriggerTemplate phone;
+    phone.SetName("silent");
+    phone.triggerType = 1;
+    EntityTemplate plain;
+    scenefiles::RegisteredTemplate phoneStub{&phone, "00000000-0000-0000-0000-0000000000B1", ENTITY_ZKR_IPHONETRIGGER};
+    scenefiles::RegisteredTemplate plainStub{&plain, scenefiles::kPlainTemplate, 0};
+    const std::vector<uint8_t> bytes = scenefiles::Write(
+        R"({"entities": [{"template": "00000000-0000-0000-0000-0000000000B1", "name": "lost"},)"
+        R"( {"template": ")" + std::string(scenefiles::kPlainTemplate) + R"(", "name": "kept"}]})",
+        "phone");
+    ASSERT_FALSE(bytes.empty());
+    CaptureLogSink log;
+    log.Attach();
+    gEntityManager->NewScene();
+    EXPECT_TRUE(ParseBinaryScene(bytes.data(), bytes.size(), 0, 0));
+    EXPECT_TRUE(log.Contains("Scene entity 0 of template silent makes no entity and is dropped"));
+    EXPECT_EQ(gEntityManager->FindEntityByName("lost"), nullptr);
+    EXPECT_NE(gEntityManager->FindEntityByName("kept"), nullptr);
+    gEntityManager->NewScene();
 }
 
 // The preload hooks load the template they name, and only that; the phone trigger only
