@@ -2,9 +2,9 @@
 // What the game's kinds do on the entity manager: the marker template load (the named
 // template looked up, left loaded and in use, no reference kept), the referenced names
 // with and without the bare-name flag, the trigger reaction defaults copied or not, the
-// phone-trigger classes by type (a scene losing what one makes nothing of), the preload hooks (templates and sound entries), the
-// damage accessors, and what marker, versus and ambient sound entities read from their
-// templates.
+// phone-trigger classes by type (and a scene losing the record of one that makes
+// nothing), the preload hooks (templates and sound entries), the damage accessors, and
+// what marker, versus and ambient sound entities read from their templates.
 #include <gtest/gtest.h>
 
 #include <memory>
