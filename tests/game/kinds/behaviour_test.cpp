@@ -315,9 +315,9 @@ TEST_F(GameKindsTest, PreloadHooks) {
     EXPECT_NE(effect->GetLoadedTemplate(), nullptr);
 }
 
-// The ambient sound template preloads its entry's sounds by the entry's name (an entry
-// whose only sound has a name too long to load says so when it is reached), and nothing
-// without a name.
+// The ambient sound template preloads its element templates' resources, then its entry's
+// sounds by the entry's name (an entry whose only sound has a name too long to load says
+// so when it is reached), and no entry without a name.
 TEST_F(GameKindsTest, AmbientSoundPreloadsItsEntry) {
     ASSERT_NE(gSoundEntriesContainer, nullptr);
     SoundEntryParams entry;
@@ -325,9 +325,16 @@ TEST_F(GameKindsTest, AmbientSoundPreloadsItsEntry) {
     ASSERT_TRUE(gSoundEntriesContainer->AddSoundEntry("Wind", entry));
     CaptureLogSink log;
     log.Attach();
+    EntityTemplateStub* sparks = Stub("sparks");
+    ZKRDamageSurfaceTemplate surface;
+    SetOwnedText(surface.effectTemplate, "sparks");
     ZKRAmbientSoundTemplate ambient;
+    ambient.elements.Add(CompoundTemplateElement());
+    ambient.elements[0].SetTemplate(&surface);
     ambient.PreloadReferencedResources();
+    EXPECT_NE(sparks->GetLoadedTemplate(), nullptr);
     EXPECT_FALSE(log.Contains("not preloaded"));
+    ambient.ClearElements();
     ambient.soundEntryName = NameString("Wind");
     ambient.PreloadReferencedResources();
     EXPECT_TRUE(log.Contains("entry Wind over"));
