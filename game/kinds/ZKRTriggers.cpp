@@ -409,8 +409,6 @@ const char* ZKRDamageSurfaceEntity::GetDamageType() const {
     return t ? t->damageType : nullptr;
 }
 
-// Any text, the empty one too, becomes the entity's own type; only null hands the choice
-// back to the template (the property reader, unlike this setter, keeps empty as unset).
 void ZKRDamageSurfaceEntity::SetDamageType(const char* text) {
     char* copy = nullptr;
     if (text) {
