@@ -1,5 +1,7 @@
 // test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // test-sources: UIFixture.cpp
+// test-sources: MultiplayerFixture.cpp
+// test-link: broker_server
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
