@@ -62,6 +62,10 @@ struct State {
     bool scenesMounted = false;
 };
 State* gState = nullptr;
+// Pumps a state may still run: a script (a fuzzed one above all) cannot stall its program
+// in the fixture's own waits, which no instruction budget interrupts.
+constexpr int kPumpsPerState = 50;
+int gPumpsLeft = 0;
 
 State& S() {
     if (!gState) gState = new State;
@@ -240,7 +244,8 @@ int Leaderboards(lua_State* L) {
 int PumpLeaderboards(lua_State* L) {
     State& s = S();
     bool settled = false;
-    if (OpenBroker()) {
+    if (gPumpsLeft > 0 && OpenBroker()) {
+        --gPumpsLeft;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!(settled = s.leaderboards->RequestCount() == 0 && !s.leaderboards->InFlight()) &&
                std::chrono::steady_clock::now() < until) {
@@ -291,7 +296,9 @@ int Scene(lua_State* L) {
         std::filesystem::create_directories(Folder() / "scenes");
         s.scenesMounted = gFileSystem.MountDirectory("scenes", (Folder() / "scenes").string().c_str());
     }
-    if (name && text) {
+    // Plain names only: the file stays in the scenes folder.
+    if (name && std::strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::strlen(name)) return 0;
+    if (name && *name && text) {
         std::ofstream(Folder() / "scenes" / (std::string(name) + ".lua")) << text;
     }
     if (gEntityManager) gEntityManager->SetSceneFileName(name);
@@ -301,6 +308,7 @@ int Scene(lua_State* L) {
 }  // namespace
 
 void OpenMultiplayerFixture(lua_State* L) {
+    gPumpsLeft = kPumpsPerState;
     static const luaL_Reg kFunctions[] = {{"MultiplayerEngine", &EngineObject},
                                           {"Player", &LocalPlayer},
                                           {"MultiplayerCommands", &Commands},
@@ -323,6 +331,7 @@ void OpenMultiplayerFixture(lua_State* L) {
 
 void CloseMultiplayerFixture() {
     if (!gState) return;
+    if (gState->engine && gLua.GetState()) gLua.SetGlobalObject(nullptr, "MultiplayerEngine", "gMultiplayerEngine");
     if (gEntityManager) gEntityManager->SetSceneFileName(nullptr);
     gState->profile.reset();
     gState->leaderboards.reset();

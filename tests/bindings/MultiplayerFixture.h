@@ -17,7 +17,8 @@
 //   Fixture.SteamLeaderboardsManager()  a manager signed in to an in-process broker whose
 //                                  board "M01" (descending) holds ten scores
 //   Fixture.PumpLeaderboards()     runs the services' callbacks until the manager's queue
-//                                  is empty (about five seconds at most); true when it is
+//                                  is empty (about five seconds at most); true when it is;
+//                                  50 pumps a state, past them it answers false at once
 //   Fixture.GamerProfile()         a profile logged in over the same services
 //   Fixture.GameDelegate(), Fixture.LuaGameDelegate()   base delegates
 //   Fixture.AnsweringDelegate()    a LuaGameDelegate whose Steam, Xbox and Game Center
@@ -26,6 +27,7 @@
 //                                  answering delegate received
 //   Fixture.Scene(name, text)      sets the entity manager's scene name (nil: none) and,
 //                                  with text, writes "scenes/<name>.lua" of a mounted folder
+//                                  (names of letters, digits and '_' only; others do nothing)
 struct lua_State;
 
 void OpenMultiplayerFixture(lua_State* L);
