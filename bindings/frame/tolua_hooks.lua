@@ -136,6 +136,9 @@ local engine_owned = {
   Sound = {SoundEngine = true, SoundEntriesContainer = true},
   Video = {VideoEngine = true},
 }
+engine_owned.Multiplayer = {Player = true, MultiplayerEngine = true}
+engine_owned.GameDelegate = {GamerProfile = true, GameDelegate = true, LuaGameDelegate = true,
+                             SteamLeaderboardsManager = true}
 -- The entity package's engine objects: the manager, the layer system, every entity kind
 -- and the aiming animations that meshes own.
 engine_owned.Entity = {EntityManager = true, EntityLayerSystem = true, Entity = true, LightEntity = true,
@@ -165,6 +168,9 @@ local type_names = {
             'LCRTSCameraSubcontroller', 'LCBaseCameraSubcontroller', 'Quaternion', 'BoundingBox4', 'BaseCamera'},
   CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
+type_names.Multiplayer = {'Entity', 'Player', 'MultiplayerEngine', 'LuaUnicodeString'}
+type_names.GameDelegate = {'LeaderboardViewer', 'LuaGameDelegate', 'SteamLeaderboardsManager', 'GameDelegate',
+                           'GamerProfile'}
 
 -- The entity package's type names, in its order.
 type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity', 'Vector', 'Entity', 'Vector3',

@@ -357,7 +357,9 @@ def main():
     manifest, package, output = sys.argv[1:]
     forms = read_package(package)
     blocks = read_manifest(manifest)
-    classes = [name for name, _ in blocks if name != '-']
+    # Modules (a 'begin' without a 'class' line) hold no objects.
+    declared = {line.split()[1] for line in open(manifest, encoding='utf-8') if line.startswith('class ')}
+    classes = [name for name, _ in blocks if name in declared]
     out = [PRELUDE % ', '.join(lua_string(c) for c in classes)]
     for owner, block in blocks:
         class_cases(owner, block, forms.get(owner, {}), out)

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
@@ -56,6 +57,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenEntityFixture(L);
     OpenSoundFixture(L);
     OpenUIFixture(L);
+    OpenMultiplayerFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
@@ -95,6 +97,7 @@ int main(int argc, char** argv) {
         CloseEntityFixture();
         CloseSoundFixture();
         CloseUIFixture();
+        CloseMultiplayerFixture();
         gSink = nullptr;
         sink.Detach();
     }
