@@ -12,6 +12,8 @@ int tolua_Sound_open(lua_State* L);
 int tolua_Video_open(lua_State* L);
 int tolua_Entity_open(lua_State* L);
 int tolua_UI_open(lua_State* L);
+int tolua_Multiplayer_open(lua_State* L);
+int tolua_GameDelegate_open(lua_State* L);
 
 namespace {
 
@@ -26,6 +28,8 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_VIDEO, &tolua_Video_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_Entity_open);
     RegisterLuaBindingPackage(LUA_PACKAGE_USER_INTERFACE, &tolua_UI_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_MULTIPLAYER, &tolua_Multiplayer_open);
+    RegisterLuaBindingPackage(LUA_PACKAGE_GAME_DELEGATE, &tolua_GameDelegate_open);
 }
 
 const StaticInitRow kBindingsRows[] = {

@@ -181,6 +181,14 @@ void EntitySetGlobalRotation(Entity* self, const Vector& r) {
     if (self) self->SetGlobalRotation(Quaternion(r.x, r.y, r.z, r.w));
 }
 
+void EntitySetLocalRotation3(Entity* self, float x, float y, float z) {
+    EntitySetLocalRotation(self, Vector(x, y, z, 0.0f));
+}
+
+void EntitySetGlobalRotation3(Entity* self, float x, float y, float z) {
+    EntitySetGlobalRotation(self, Vector(x, y, z, 0.0f));
+}
+
 Vector EntityGetLocalRotation(Entity* self) {
     const Quaternion q = self ? self->GetLocalRotation() : Quaternion::ZERO;
     return Vector(q.x, q.y, q.z, q.w);

@@ -136,6 +136,9 @@ const char* EntitySetName(Entity* self, const char* name);
 // Rotations cross as vectors holding the quaternion's x, y, z, w.
 void EntitySetLocalRotation(Entity* self, const Vector& rotation);
 void EntitySetGlobalRotation(Entity* self, const Vector& rotation);
+// The three-number forms: the Vector (x, y, z, 0) through the Vector form.
+void EntitySetLocalRotation3(Entity* self, float x, float y, float z);
+void EntitySetGlobalRotation3(Entity* self, float x, float y, float z);
 Vector EntityGetLocalRotation(Entity* self);
 Vector EntityGetGlobalRotation(Entity* self);
 // The entity's flags the mask selects.

@@ -136,6 +136,9 @@ local engine_owned = {
   Sound = {SoundEngine = true, SoundEntriesContainer = true},
   Video = {VideoEngine = true},
 }
+engine_owned.Multiplayer = {Player = true, MultiplayerEngine = true}
+engine_owned.GameDelegate = {GamerProfile = true, GameDelegate = true, LuaGameDelegate = true,
+                             SteamLeaderboardsManager = true}
 -- The entity package's engine objects: the manager, the layer system, every entity kind
 -- and the aiming animations that meshes own.
 engine_owned.Entity = {EntityManager = true, EntityLayerSystem = true, Entity = true, LightEntity = true,
@@ -165,6 +168,18 @@ local type_names = {
             'LCRTSCameraSubcontroller', 'LCBaseCameraSubcontroller', 'Quaternion', 'BoundingBox4', 'BaseCamera'},
   CharacterController = {'Entity', 'VerySimpleCharacterController', 'Vector', 'Matrix'},
 }
+type_names.Multiplayer = {'Entity', 'Player', 'MultiplayerEngine', 'LuaUnicodeString'}
+type_names.GameDelegate = {'LeaderboardViewer', 'LuaGameDelegate', 'SteamLeaderboardsManager', 'GameDelegate',
+                           'GamerProfile'}
+
+-- The entity package's type names, in its order.
+type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity', 'Vector', 'Entity', 'Vector3',
+                     'SimpleGUID', 'AnimationParams', 'OBBox4', 'LOSResult', 'EntityLayerSystem',
+                     'LuaEntityPointer', 'ProceduralTargetingAnimation', 'UIElement', 'GameTimer', 'MeshEntity',
+                     'EntityBlender', 'ReplicatedAnim', 'GraphEntity', 'AnimationSoundSyncObject', 'LightEntity',
+                     'ParticleEntity', 'EntityManager', 'Matrix', 'EntitiesVicinityMonitor', 'InGameUIEntity',
+                     'SceneParametersEntity', 'SoundParamWrapper', 'Player', 'EntitySetIterator',
+                     'TriggerEntity', 'LuaProcTgtAnimPointer', 'CompoundEntity', 'FlagEntity', 'BoundingBox4'}
 
 local base_preamble = classPackage.preamble
 function classPackage:preamble()
@@ -189,6 +204,16 @@ function classPackage:preamble()
   end
   base_preamble(self)
   foreach = base_foreach
+end
+
+-- A sync object may outlive the script's hold on it (the animations started with it keep
+-- it): its collector gives back the script's use instead of freeing it.
+local entity_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'Entity' and self.type == 'AnimationSoundSyncObject' then
+    _collect[self.type] = 'EntityBindingReleaseSyncObject'
+  end
+  entity_class_register(self, pre)
 end
 
 -- Set iterators made by `new` (which has no delete) live until the program ends.

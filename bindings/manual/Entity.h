@@ -78,16 +78,27 @@ static int tolua_get_SimpleGUID_ZERO(lua_State* L) {
     return 1;
 }
 
-// AnimationSoundSyncObject.Instance(owner): a new script-owned list of the owner.
+// AnimationSoundSyncObject.Instance(owner): a new script-owned list of the owner. The
+// script holds the maker's use; the animations started with it hold theirs, so the last
+// of them (or the collector) frees it.
 #define TOLUA_DISABLE_tolua_Entity_AnimationSoundSyncObject_Instance00
 static int tolua_Entity_AnimationSoundSyncObject_Instance00(lua_State* L) {
     auto* owner = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 2, nullptr));
     if (LuaBindingRejected(L, false, "AnimationSoundSyncObject.Instance")) return 0;
     auto* sync = Mtolua_new((AnimationSoundSyncObject)());
-    if (sync) sync->SetOwner(owner);
+    if (sync) {
+        sync->SetOwner(owner);
+        sync->SetDisposer(&LuaBindingDestroy<AnimationSoundSyncObject>);
+    }
     LuaBindingPushOwned(L, sync, "AnimationSoundSyncObject");
     LuaBindingRegisterGc(L, lua_gettop(L));
     return 1;
+}
+
+// The collector of AnimationSoundSyncObject: gives back the script's use.
+static int EntityBindingReleaseSyncObject(lua_State* L) {
+    if (auto* sync = static_cast<AnimationSoundSyncObject*>(LuaBindingRawObject(L))) sync->ReleaseUse();
+    return 0;
 }
 
 // AnimationParams.Id is unsigned to scripts, and read exactly: all bits set (the

@@ -119,6 +119,9 @@ public:
     virtual void OnTornOff(Entity* entity) {}
     virtual void OnRenderScenePass() {}  // render thread, at the start of each scene pass
     virtual LeaderboardViewer* CreateLeaderboardViewer() { return nullptr; }
+    // The Game Center queries: not enabled here, and the matchmaking screen opens nothing.
+    virtual bool IsGameCenterEnabled() { return false; }
+    virtual void OpenGameCenterMatchmakingUI() {}
 
     // Asked before an action starts a sequence; the sequence the delegate started in its
     // place, or null to let the action start it.

@@ -63,7 +63,11 @@ private:
         Entity* e = gEntityManager->CreateEntityFromTemplate(
             t, nullptr, Matrix::IDENTITY, ENTITYCREATION_DONOTCREATERENDERINGCONTEXT | ENTITYCREATION_NOGUIDGENERATION,
             nullptr);
-        if (!e) return true;
+        if (!e) {
+            gLog.Print(LogSeverity::Error, LogCategory::Engine,
+                       "Scene entity %u of template %s makes no entity and is dropped", index, t->GetName());
+            return true;
+        }
         BoundedReader record(properties, size);
         e->SolidDeserialize(record, propertyFlags);
         if (record.Failed()) {

@@ -57,6 +57,8 @@ public:
     uint32_t EndTile() const { return endTile; }
     // Nodes pushed since the last reset.
     uint32_t Pushes() const { return pushes; }
+    // The cost limit of the last search started (0 after a reset).
+    float MaxCost() const { return maxCost; }
     uint32_t OpenCount() const { return openList.Count(); }
     const SceneGrid* Grid() const { return grid; }
 

@@ -83,6 +83,8 @@ public:
     const Vector& GetReachablePoint() const { return reachablePoint; }
     const Dynarray<Vector>& GetPath() const { return path; }
     float GetRadius() const { return radius; }
+    // Null before InitPathfinder.
+    const Pathfinder* GetPathfinder() const { return pathfinder.Get(); }
 
 private:
     // Owns a pathfinder; copies own a copy of it.

@@ -2,6 +2,9 @@
 // ZKR trigger and phone-trigger templates, the preload hooks and the damage accessors.
 #include "game/kinds/ZKRTriggers.h"
 
+#include <cstring>
+
+#include "core/Memory.h"
 #include "core/rtti/DirectProperty.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "game/kinds/GameTypes.h"
@@ -406,7 +409,16 @@ const char* ZKRDamageSurfaceEntity::GetDamageType() const {
     return t ? t->damageType : nullptr;
 }
 
-void ZKRDamageSurfaceEntity::SetDamageType(const char* text) { SetOwnedText(damageType, text); }
+void ZKRDamageSurfaceEntity::SetDamageType(const char* text) {
+    char* copy = nullptr;
+    if (text) {
+        const size_t size = std::strlen(text) + 1;
+        copy = static_cast<char*>(EngineAlloc(size));
+        std::memcpy(copy, text, size);
+    }
+    RTTIFreeString(damageType);  // after the copy: text may be the member itself
+    damageType = copy;
+}
 
 const char* ZKRDamageSurfaceEntity::GetEffectTemplate() const {
     const auto* t = dynamic_cast<const ZKRDamageSurfaceTemplate*>(GetTemplate());

@@ -276,7 +276,8 @@ public:
     float GetDamagePerSec() const;
     void SetDamagePerSec(float value) { damagePerSec = value; }
     const char* GetDamageType() const;
-    // Keeps a copy; null (or empty) gives the template's type back.
+    // Keeps a copy of any text, the empty one too; only null gives the template's type
+    // back. (A loaded empty text reads as unset.)
     void SetDamageType(const char* text);
     const char* GetEffectTemplate() const;
     bool GetStartAtInit() const { return startAtInit; }

@@ -24,6 +24,12 @@ void AnimationSoundSyncObject::AddSoundEvent(float time, const char* sound, floa
 
 void AnimationSoundSyncObject::Clear() { events.clear(); }
 
+void AnimationSoundSyncObject::ReleaseUse() {
+    if (uses == 0 || --uses != 0) return;
+    if (disposer) disposer(this);
+    else delete this;
+}
+
 void AnimationSoundSyncObject::Update(float progress, float weight, bool forward) {
     const uint32_t now = SyncPosition(progress);
     Entity* entity = owner.Get();

@@ -36,9 +36,21 @@ public:
     uint32_t EventCount() const { return uint32_t(events.size()); }
     uint32_t LastPosition() const { return last; }
 
+    // Uses: one for its maker, and one for every animation running with it (taken when
+    // the animation gets it in its parameters, given back when the animation ends or its
+    // parameters are replaced). The last use given back destroys the object through its
+    // disposer (plain delete unless the maker sets another), so a maker that lets go of
+    // the object never frees it under a running animation.
+    using Disposer = void (*)(AnimationSoundSyncObject*);
+    void SetDisposer(Disposer d) { disposer = d; }
+    void AddUse() { ++uses; }
+    void ReleaseUse();
+
 private:
     SafePointer<Entity> owner;
     std::vector<Event> events;
     uint32_t last = 0;
     bool updated = false;
+    uint32_t uses = 1;
+    Disposer disposer = nullptr;
 };

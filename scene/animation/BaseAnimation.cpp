@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/services/GameServices.h"
+#include "scene/animation/AnimationSoundSyncObject.h"
 
 AnimationPoseWorkspace* gMeshAnimationWorkspace = nullptr;
 AnimationPoseWorkspace* gSFXMeshAnimationWorkspace = nullptr;
@@ -21,6 +22,18 @@ BaseAnimation::BaseAnimation(uint64_t thread, const AnimationParams& startParams
     weight.current = 0.0f;  // a new animation fades in from nothing
     std::memset(trackToNode, kAnimationNoIndex, sizeof trackToNode);
     std::memset(nodeToTrack, kAnimationNoIndex, sizeof nodeToTrack);
+    if (params.SyncObject) params.SyncObject->AddUse();
+}
+
+BaseAnimation::~BaseAnimation() {
+    if (params.SyncObject) params.SyncObject->ReleaseUse();
+}
+
+void BaseAnimation::ReplaceParams(const AnimationParams& replacement) {
+    AnimationSoundSyncObject* previous = params.SyncObject;
+    if (replacement.SyncObject) replacement.SyncObject->AddUse();
+    params = replacement;
+    if (previous) previous->ReleaseUse();
 }
 
 const GameTimer* BaseAnimation::Clock() const { return customClock ? customClock : SelectAnimationClock(params.Flags); }

@@ -74,8 +74,11 @@ enum : uint32_t {
 
 class BaseAnimation : public SafePointerRoot {
 public:
+    // The animation holds a use of its parameters' sync object while it lives.
     BaseAnimation(uint64_t ownerThread, const AnimationParams& params);
-    ~BaseAnimation() override = default;
+    ~BaseAnimation() override;
+    BaseAnimation(const BaseAnimation&) = delete;
+    BaseAnimation& operator=(const BaseAnimation&) = delete;
 
     // Matches tracks to the nodes of the hierarchy (the tree node and its first node are
     // for animations that act on one node).
@@ -87,6 +90,8 @@ public:
     // bits (null without a Game).
     const GameTimer* Clock() const;
     void SetCustomClock(const GameTimer* clock) { customClock = clock; }
+    // Replaces the parameters, moving the use of the sync object to the new one.
+    void ReplaceParams(const AnimationParams& replacement);
 
     uint64_t OwnerThread() const { return ownerThread; }
     uint32_t state = 0;

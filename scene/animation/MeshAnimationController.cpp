@@ -86,7 +86,7 @@ bool MeshAnimationController::RestartSame(uint32_t treeNode, const AnimationPara
             a.weight.Update(Now(a));
             FadeWeight(a, 1.0f, (1.0f - a.weight.current) * params.AttackTime);
         }
-        a.params = params;
+        a.ReplaceParams(params);
         found = true;
     });
     if (found && !(params.Flags & ANIMFLAG_KEEPOTHERS)) {

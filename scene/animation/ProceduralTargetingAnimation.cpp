@@ -102,6 +102,11 @@ void ProceduralTargetingAnimation::SetTimer(const GameTimer* clock) {
     params.Flags &= ~kAnimFlagClockMask;
 }
 
+void ProceduralTargetingAnimation::SetTimerCopy(const GameTimer* clock) {
+    if (clock) ownClock = *clock;
+    SetTimer(clock ? &ownClock : nullptr);
+}
+
 void ProceduralTargetingAnimation::Stop(float fade) { MeshAnimationController::Stop(*this, fade); }
 
 Vector ProceduralTargetingAnimation::TargetAngles(const Matrix& frame, const Vector& p) const {

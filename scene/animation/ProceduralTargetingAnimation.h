@@ -48,6 +48,9 @@ public:
     void EnableStabilizer(bool on);
     // A custom clock for fades, steps and the callback timer; the time bits are cleared.
     void SetTimer(const GameTimer* clock);
+    // SetTimer with a copy of clock that the animation keeps (null: the Game clock), for
+    // callers whose clock may go before the animation does.
+    void SetTimerCopy(const GameTimer* clock);
     void Stop(float fade);
 
     uint32_t CallbackState() const { return callbackState; }
@@ -68,6 +71,7 @@ private:
     Vector TargetAngles(const Matrix& frame, const Vector& p) const;
     void RunCallbacks(int64_t now);
 
+    GameTimer ownClock;  // SetTimerCopy's
     Vector speed{90, 90, 0, 0};
     Vector slowDownZone{15, 15, 0, 0};
     Vector minimum{-180, -180, -180, -180};

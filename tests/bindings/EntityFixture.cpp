@@ -7,15 +7,22 @@
 #include <vector>
 
 #include "bindings/frame/LuaBindingSupport.h"
+#include "engine/camera/CameraServices.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/entity/EntityTemplateRegistry.h"
+#include "engine/navigation/Pathfinder.h"
+#include "engine/navigation/VerySimpleCharacterController.h"
 #include "engine/navigation/WalkGridSupport.h"
 #include "engine/script/LuaWrapper.h"
+#include "engine/services/GameServices.h"
+#include "platform/os/Clock.h"
+#include "net/Player.h"
 #include "platform/os/Thread.h"
 #include "scene/animation/ProceduralTargetingAnimation.h"
+#include "scene/animation/XSIAnimation.h"
 #include "scene/entities/CompoundEntity.h"
 #include "scene/entities/EnvelopeEntity.h"
 #include "scene/entities/FlagEntity.h"
@@ -24,6 +31,7 @@
 #include "scene/entities/LightEntity.h"
 #include "scene/entities/SceneParametersTemplate.h"
 #include "scene/entities/TriggerEntity.h"
+#include "scene/mesh/MeshData.h"
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sfx/SFXEntity.h"
@@ -48,6 +56,12 @@ template <class T>
 std::unique_ptr<EntityTemplate> MakeTemplate() {
     return std::make_unique<T>();
 }
+// A mesh whose line-of-sight box (the unit cube) blocks rough queries.
+std::unique_ptr<EntityTemplate> MakeBlockingMesh() {
+    auto t = std::make_unique<MeshTemplate>();
+    t->roughLosType = MESH_COLLISION_BOX;
+    return t;
+}
 KindTemplate gKinds[] = {
     {"LightEntity", &MakeTemplate<LightTemplate>, nullptr, nullptr},
     {"MeshEntity", &MakeTemplate<MeshTemplate>, nullptr, nullptr},
@@ -60,6 +74,7 @@ KindTemplate gKinds[] = {
     {"SceneParametersEntity", &MakeTemplate<SceneParametersTemplate>, nullptr, nullptr},
     {"InGameUIEntity", &MakeTemplate<InGameUITemplate>, nullptr, nullptr},
     {"ColorEnvelopeEntity", &MakeTemplate<ColorEnvelopeTemplate>, nullptr, nullptr},
+    {"BlockingMesh", &MakeBlockingMesh, nullptr, nullptr},
 };
 
 // Aiming animations without a mesh, destroyed by the fixture.
@@ -141,6 +156,62 @@ int DestroyAnimation(lua_State* L) {
     return 0;
 }
 
+// Clip-less animations started with a script's parameters, run on their own clock.
+std::vector<std::unique_ptr<XSIAnimation>> gPlaying;
+GameTimer gPlayingClock;
+
+// Fixture.StartAnimation(params): starts an animation of one second with the parameters.
+int StartAnimation(lua_State* L) {
+    auto* params = static_cast<AnimationParams*>(LuaBindingReader{"AnimationParams"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!params) return 0;
+    gPlaying.push_back(std::make_unique<XSIAnimation>(os::CurrentThreadId(), nullptr, *params, 1.0f));
+    gPlaying.back()->SetCustomClock(&gPlayingClock);
+    gPlaying.back()->weight.current = 1.0f;
+    return 0;
+}
+
+// Fixture.TickAnimations(seconds): advances the started animations (their sync objects too).
+int TickAnimations(lua_State* L) {
+    gPlayingClock.Tick(float(lua_tonumber(L, 1)));
+    auto workspace = std::make_unique<AnimationPoseWorkspace>();
+    const MeshHierarchy hierarchy;
+    for (auto& a : gPlaying) a->Evaluate(*workspace, hierarchy);
+    return 0;
+}
+
+// Fixture.EndAnimations(): ends the started animations.
+int EndAnimations(lua_State*) {
+    gPlaying.clear();
+    return 0;
+}
+
+// Fixture.ConnectFlags(from, to): a path connection between two live flags.
+int ConnectFlags(lua_State* L) {
+    auto* from = static_cast<FlagEntity*>(LuaBindingReader{"FlagEntity"}(L, 1, nullptr));
+    auto* to = static_cast<FlagEntity*>(LuaBindingReader{"FlagEntity"}(L, 2, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (from && to) from->AddConnection(to);
+    return 0;
+}
+
+// Fixture.EnterTrigger(trigger, entity): the entity enters the live trigger.
+int EnterTrigger(lua_State* L) {
+    auto* trigger = static_cast<TriggerEntity*>(LuaBindingReader{"TriggerEntity"}(L, 1, nullptr));
+    auto* e = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 2, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (trigger && e) TriggerEntity::HandleEnter(trigger, e);
+    return 0;
+}
+
+// Fixture.Player(): the match's local player (no package makes one).
+Player* gPlayer = nullptr;
+int LocalPlayer(lua_State*) {
+    if (!gPlayer) gPlayer = new Player(true, 0xFFFFFFFFu);
+    gLua.PushObject(gPlayer);
+    return 1;
+}
+
 // Fixture.Entity([x, y, z]): a new entity of the scene root at the point.
 int NewEntity(lua_State* L) {
     EnsureScene();
@@ -181,11 +252,91 @@ int RegisterClass(lua_State* L) {
     return 0;
 }
 
+// Clocks the cases set: the smooth gameplay time the controllers read, and the camera
+// clock (smooth game time and the frame's step). Installed while a case sets them.
+struct FixtureGameServices : GameServices {
+    int64_t SmoothGameplayTime() const override { return now; }
+    int64_t now = 0;
+};
+struct FixtureCameraServices : CameraServices {
+    int64_t SmoothGameTime() const override { return now; }
+    float FrameGameDelta() const override { return delta; }
+    int64_t now = 0;
+    float delta = 0.0f;
+};
+FixtureGameServices gGameClock;
+GameServices* gSavedGameServices = nullptr;
+FixtureCameraServices gCameraClock;
+CameraServices* gSavedCameraServices = nullptr;
+
+int64_t Ticks(lua_State* L, int index) { return int64_t(lua_tonumber(L, index) * double(os::kCounterFrequency)); }
+
+// Fixture.GameplayClock(seconds): the smooth gameplay time; no argument: the game's again.
+int GameplayClock(lua_State* L) {
+    if (lua_isnoneornil(L, 1)) {
+        if (gSavedGameServices) SetGameServices(gSavedGameServices);
+        gSavedGameServices = nullptr;
+        return 0;
+    }
+    if (!gSavedGameServices) gSavedGameServices = &GetGameServices();
+    gGameClock.now = Ticks(L, 1);
+    SetGameServices(&gGameClock);
+    return 0;
+}
+
+// Fixture.CameraClock(seconds, step): the camera clock; no argument: the game's again.
+int CameraClock(lua_State* L) {
+    if (lua_isnoneornil(L, 1)) {
+        if (gSavedCameraServices) SetCameraServices(gSavedCameraServices);
+        gSavedCameraServices = nullptr;
+        return 0;
+    }
+    if (!gSavedCameraServices) gSavedCameraServices = &GetCameraServices();
+    gCameraClock.now = Ticks(L, 1);
+    gCameraClock.delta = float(lua_tonumber(L, 2));
+    SetCameraServices(&gCameraClock);
+    return 0;
+}
+
+// Fixture.ControllerSpy(controller): its radius and the cost limit its pathfinder holds
+// (nil without one).
+int ControllerSpy(lua_State* L) {
+    auto* c = static_cast<VerySimpleCharacterController*>(LuaBindingReader{"VerySimpleCharacterController"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!c) return 0;
+    lua_pushnumber(L, c->GetRadius());
+    if (c->GetPathfinder()) lua_pushnumber(L, c->GetPathfinder()->MaxCost());
+    else lua_pushnil(L);
+    return 2;
+}
+
+// Fixture.RebuildCamera(camera): the camera's matrices from its present state.
+int RebuildCamera(lua_State* L) {
+    auto* camera = static_cast<BaseCamera*>(LuaBindingReader{"BaseCamera"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (camera) camera->RebuildMatrices();
+    return 0;
+}
+
 // Fixture.GameCameraController(): the one controller of the run.
 int CameraController(lua_State*) {
     if (!gCameraController) gCameraController = new GameCameraController();
     gLua.PushUserType(gCameraController, "GameCameraController");
     return 1;
+}
+
+// Fixture.OtherCameraController(): a second controller, with lists of its own.
+GameCameraController* gOtherCameraController = nullptr;
+int OtherCameraController(lua_State*) {
+    if (!gOtherCameraController) gOtherCameraController = new GameCameraController();
+    gLua.PushUserType(gOtherCameraController, "GameCameraController");
+    return 1;
+}
+
+// Fixture.UpdateCameraController(): one frame of the controller of the run.
+int UpdateCameraController(lua_State*) {
+    if (gCameraController) gCameraController->Update();
+    return 0;
 }
 
 // The classes without values of their own, made from the ones above.
@@ -210,7 +361,7 @@ Fixture.EntityLayerSystem = function()
     return gEntityManager:GetLayerSystem()
 end
 Fixture.VerySimpleCharacterController = function()
-    return VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0))
+    return VerySimpleCharacterController:Instance(Fixture.Entity(0, 0, 0))
 end
 )";
 
@@ -227,6 +378,18 @@ void OpenEntityFixture(lua_State* L) {
                                           {"TemplateGUID", &TemplateGUID},
                                           {"ProceduralTargetingAnimation", &NewAnimation},
                                           {"DestroyAnimation", &DestroyAnimation},
+                                          {"Player", &LocalPlayer},
+                                          {"ConnectFlags", &ConnectFlags},
+                                          {"GameplayClock", &GameplayClock},
+                                          {"CameraClock", &CameraClock},
+                                          {"ControllerSpy", &ControllerSpy},
+                                          {"RebuildCamera", &RebuildCamera},
+                                          {"OtherCameraController", &OtherCameraController},
+                                          {"UpdateCameraController", &UpdateCameraController},
+                                          {"EnterTrigger", &EnterTrigger},
+                                          {"StartAnimation", &StartAnimation},
+                                          {"TickAnimations", &TickAnimations},
+                                          {"EndAnimations", &EndAnimations},
                                           {nullptr, nullptr}};
     luaL_register(L, "Fixture", kFunctions);
     // Fixture.Sanitized: the allocator keeps freed blocks back (AddressSanitizer).
@@ -242,10 +405,19 @@ void OpenEntityFixture(lua_State* L) {
 
 void CloseEntityFixture() {
     delete gCameraController;
+    delete gOtherCameraController;
+    gOtherCameraController = nullptr;
+    if (gSavedGameServices) SetGameServices(gSavedGameServices);
+    if (gSavedCameraServices) SetCameraServices(gSavedCameraServices);
+    gSavedGameServices = nullptr;
+    gSavedCameraServices = nullptr;
     for (ProceduralTargetingAnimation* a : gAnimations) delete a;
     gAnimations.clear();
+    gPlaying.clear();
     gCameraController = nullptr;
     if (gTemplate) gEntityManager->NewScene();
+    if (gPlayer) Player::Delete(gPlayer);
+    gPlayer = nullptr;
     gTemplate.reset();
     for (KindTemplate& k : gKinds) {
         if (k.stub) gEntityTemplateRegistry.RemoveStub(k.stub.get());

@@ -16,7 +16,8 @@ reference results). For every class the script
   * reads every variable, and assigning a read-only one raises the read-only error;
 and reads every constant of the global module as a number. No call may raise an error
 (the read-only assignment and the use of a dead object are the only errors a script
-may see), and nothing may crash.
+may see), and nothing may crash. A constant whose manifest line gives a value must read
+that value.
 
 usage: gen_calls.py MANIFEST.txt PACKAGE.pkg OUTPUT.lua
 The script runs under bindings_lua_runner (lua/assert.lua, the Runner table).
@@ -241,6 +242,9 @@ def variable_cases(owner, block, out):
                 out.append('    ReadOnly(%s, %s)' % (scope, lua_string(variable)))
         for constant, _ in block['constants']:
             out.append('    AssertEqual(type(%s.%s), "number", %s)' % (scope, constant, lua_string(constant)))
+        for constant, value in block['constants']:
+            if value:
+                out.append('    AssertEqual(%s.%s, %s, %s)' % (scope, constant, value, lua_string(constant + ' value')))
         out.append('end)')
 
 
@@ -353,7 +357,9 @@ def main():
     manifest, package, output = sys.argv[1:]
     forms = read_package(package)
     blocks = read_manifest(manifest)
-    classes = [name for name, _ in blocks if name != '-']
+    # Modules (a 'begin' without a 'class' line) hold no objects.
+    declared = {line.split()[1] for line in open(manifest, encoding='utf-8') if line.startswith('class ')}
+    classes = [name for name, _ in blocks if name in declared]
     out = [PRELUDE % ', '.join(lua_string(c) for c in classes)]
     for owner, block in blocks:
         class_cases(owner, block, forms.get(owner, {}), out)

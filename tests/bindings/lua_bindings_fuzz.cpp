@@ -1,5 +1,7 @@
 // test-sources: RunnerNatives.cpp EntityFixture.cpp SoundFixture.cpp
 // test-sources: UIFixture.cpp
+// test-sources: MultiplayerFixture.cpp
+// test-link: broker_server
 // Arbitrary script text run in the host with every binding package open, under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
@@ -87,6 +90,10 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "local p = AnimationParams:Instance() p.SyncObject = AnimationSoundSyncObject:Instance(nil) p.Id = -1 collectgarbage() return p.SyncObject, NULL_ENTITY_MULTIPLAYER_ID",
         "local s = Fixture.UIScreen() local t = UIUniTextInput:new_local('font', 10, true, 4) s:AddChild(t) t:ProcessKeyCharEvent(65) local p = t:GetInputStringUnicharPtr() s:Release() t:PasteString(p) return LuaUnicodeString:Instance(p):GetLength()",
         "local s = Fixture.UIScreen() local e = UIElement:new_local() s:AddChild(e) s:RemoveChild(e) e:Delete(0, 0) UIFixture.Fire(e) return LuaUIPointer:Instance(e):IsNull(), e:GetId()",
+        "local mp = Fixture.MultiplayerEngine() local r = mp:GetRemotePlayer(0) mp:InitRemotePlayers(1) mp:SynchronizePlayer(r) return r:IsLocal(), mp:LobbyGetMemberNameLuaUnichar(-1):GetLength(), Fixture.MultiplayerCommands()",
+        "local mp, p = Fixture.MultiplayerEngine(), Fixture.Player() local e = Fixture.Entity(0, 0, 0) p:SetPlayerControllerRaw(e) Fixture.Destroy(e) mp:SendChatMessageUnicharPtr(true, Fixture.Unicode('x'):GetUnicharPtr()) return p:GetPlayerController(), mp:LobbyAutoMatch(0/0, 1/0, -1, 2^53, 1, 1, 1, 1, 1, nil)",
+        "local lb = Fixture.SteamLeaderboardsManager() lb:UpdateAndRetrieveLeaderboard('M01', 1/0, 0/0, 0, 1e30, -5) Fixture.PumpLeaderboards() return lb:GetLeaderboardRetrievedEntry('M01', 0/0, -1, nil, 2^53, 5), lb:GetLeaderboardRetrievedEntriesNumber('M01')",
+        "local d = Fixture.AnsweringDelegate() Fixture.Scene('fz', 'return 1') d:RunSceneLocalLuaFiles() return d:IsGameCenterEnabled(), GameDelegate.GetLeaderboardViewer(Fixture.GamerProfile())",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -106,6 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenEntityFixture(L);
     OpenSoundFixture(L);
     OpenUIFixture(L);
+    OpenMultiplayerFixture(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);
@@ -122,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DestroyRunnerProbes();
     CloseEntityFixture();
     CloseSoundFixture();
+    CloseMultiplayerFixture();
     gLua.ExecuteString("collectgarbage()");
     gLua.Close();
     CloseUIFixture();

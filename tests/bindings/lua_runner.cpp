@@ -18,6 +18,7 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
@@ -57,6 +58,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenEntityFixture(L);
     OpenSoundFixture(L);
     OpenUIFixture(L);
+    OpenMultiplayerFixture(L);
     RegisterGameScriptFunctions(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
@@ -97,6 +99,7 @@ int main(int argc, char** argv) {
         CloseEntityFixture();
         CloseSoundFixture();
         CloseUIFixture();
+        CloseMultiplayerFixture();
         gSink = nullptr;
         sink.Detach();
     }

@@ -32,6 +32,7 @@ Commands:
   proplist.py sequence <out> <json>         a scene's sequence block
   proplist.py gameclass <out> <json>        a game class's part of its object's property list
   proplist.py gameclassinfo <out> <json>    a game class's own properties as text lines
+  proplist.py gameclassorder <out> {}       the game classes in start-up order, one a line
 The JSON forms are described with the template writers below.
 """
 import json
@@ -982,7 +983,6 @@ GAME_CLASSES = {
     "ZKRRemoteConnectorArrayEntity": ("Entity", []),
 }
 
-
 # Property flags other than the enumeration's (128).
 GAME_PROPERTY_FLAGS = {("ZKREffectEntity", "Started"): 2}
 GAME_TYPE_IDS = {"bool": 19, "u32": 10, "enum": 10, "i32": 9, "f32": 8, "cstr": 12, "name": 21, "group": 0,
@@ -1027,6 +1027,32 @@ GAME_CLASSES.update({
 GAME_PROPERTY_FLAGS.update({("ZKRPathRendererTemplate", "Texture file name"): 2048,
                             ("ZKRPathRendererTemplate", "Battlefield texture file name"): 2048})
 GAME_DEFAULT_OVERRIDES.update({"ZKRPathRendererTemplate": {"Blend mode": 1, "Battlefield Blend mode": 1}})
+
+# The order in which start-up registers the game classes: mostly each template class and
+# then its entity class; the level parameters' entity before its template, the five phone
+# triggers' entities before theirs, the route ribbon's entity after the connector array's
+# template.
+GAME_REGISTRATION_ORDER = [
+    "ZKRPlayerMarkerTemplate", "ZKRPlayerMarkerEntity", "ZKRVersusPlayerMarkerTemplate",
+    "ZKRVersusPlayerMarkerEntity", "ZKRTowerMarkerTemplate", "ZKRTowerMarkerEntity", "ZKRPickupMarkerTemplate",
+    "ZKRPickupMarkerEntity", "ZKRTriggerTemplate", "ZKRTriggerEntity", "ZKRScriptTriggerTemplate",
+    "ZKRScriptTriggerEntity", "ZKRSquadScriptTriggerTemplate", "ZKRSquadScriptTriggerEntity",
+    "ZKRSquadZDirTriggerTemplate", "ZKRSquadZDirTriggerEntity", "ZKREffectTemplate", "ZKREffectEntity",
+    "ZKRDamageSurfaceTemplate", "ZKRDamageSurfaceEntity", "ZKRUsableTemplate", "ZKRUsableEntity", "ZKRGameEntity",
+    "ZKRTowerTemplate", "ZKRTowerEntity", "ZKRObstacleMarkerTemplate", "ZKRObstacleMarkerEntity",
+    "ZKRHelicopterPathFlagTemplate", "ZKRHelicopterPathFlagEntity", "ZKRAmbientSoundTemplate",
+    "ZKRAmbientSoundEntity", "ZKRCheckpointTemplate", "ZKRCheckpointEntity", "ZKRProgressAreaTriggerTemplate",
+    "ZKRProgressAreaTriggerEntity", "ZKRLevelParamsEntity", "ZKRLevelParamsTemplate",
+    "ZKRiPhoneDialogTriggerEntity", "ZKRiPhoneTriggerEntity", "ZKRiPhoneChatBoxTriggerEntity",
+    "ZKRiPhoneDamageAreaEntity", "ZKRiPhoneBurnAreaEntity", "ZKRiPhoneTriggerTemplate", "ZKRPathRendererTemplate",
+    "ZKRRemoteConnectorArrayTemplate", "ZKRPathRendererEntity", "ZKRRemoteConnectorArrayEntity",
+]
+
+
+def game_class_order(desc):
+    if sorted(GAME_REGISTRATION_ORDER) != sorted(GAME_CLASSES):
+        raise ValueError("the registration order and the class list differ")
+    return "".join(n + "\n" for n in GAME_REGISTRATION_ORDER).encode()
 
 
 def game_default(kind, default):
@@ -1090,7 +1116,8 @@ TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_temp
                     "compoundentity": compound_entity, "flagtemplate": flag_template, "flagentity": flag_entity,
                     "graphtemplate": graph_template, "graphentity": graph_entity,
                     "ingameuitemplate": ingame_ui_template, "sfxtemplate": sfx_template,
-                    "gameclass": game_class, "gameclassinfo": game_class_info}
+                    "gameclass": game_class, "gameclassinfo": game_class_info,
+                    "gameclassorder": game_class_order}
 
 
 def main(argv):

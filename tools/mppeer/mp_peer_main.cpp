@@ -106,7 +106,6 @@
 #include "engine/services/GameClock.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
-#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/script/MPMethodCall.h"
 #include "engine/startup/EngineStaticInit.h"
@@ -125,8 +124,6 @@
 #include "scene/mesh/MeshTemplate.h"
 #include "scene/startup/SceneStaticInit.h"
 #include "sound/SoundStaticInit.h"
-
-int tolua_MPPeerPackage_open(lua_State* state);
 
 namespace {
 
@@ -165,24 +162,24 @@ const char* const kPlanScript =
     "  self:MPPropAddBool(false, MPPROPTYPE_BOOL, MPPROPFLAG_NULL, 'Active')\n"
     "end\n"
     "function MPPeer1:InitMPProperties()\n"
-    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Target')\n"
-    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddEntity(NULL_ENTITY_MULTIPLAYER_ID, MPPROPFLAG_NULL, 'Target')\n"
+    "  self:MPPropAddAnim(255, MPPROPFLAG_NULL, 'Anim')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
     "end\n"
     "function MPPeer2:InitMPProperties()\n"
-    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_ANGLEXY, MPPROPFLAG_NULL, 'Aim')\n"
-    "  MPPeerAddVec(self, 1, 1, 1, MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
-    "  MPPeerAddVec(self, 0, 0, 0, MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
+    "  self:MPPropAddVec(Vector.Instance(0, 0, 0), MPPROPTYPE_VEC_ANGLEXY, MPPROPFLAG_NULL, 'Aim')\n"
+    "  self:MPPropAddVec(Vector.Instance(1, 1, 1), MPPROPTYPE_VEC_SCALE, MPPROPFLAG_NULL, 'Size')\n"
+    "  self:MPPropAddVec(Vector.Instance(0, 0, 0), MPPROPTYPE_VEC_POS, MPPROPFLAG_DISABLELERP, 'Goal')\n"
     "end\n"
     // The mesh: its root animation replicated through the first two.
     "function MPPeer4:InitMPProperties()\n"
-    "  MPPeerAddAnim(self, MPPROPFLAG_NULL, 'Anim')\n"
+    "  self:MPPropAddAnim(255, MPPROPFLAG_NULL, 'Anim')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT_ANIM_PROGRESS, MPPROPFLAG_NULL, 0, 1, 0, 'Progress')\n"
     "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 255, 'Level')\n"
     "end\n"
     "function MPPeer3:InitMPProperties()\n"
     "  self:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, -50, 50, 'Score')\n"
-    "  self:MPPropAddEntity(nil, MPPROPFLAG_NULL, 'Friend')\n"
+    "  self:MPPropAddEntity(NULL_ENTITY_MULTIPLAYER_ID, MPPROPFLAG_NULL, 'Friend')\n"
     "  self:MPPropAddFloat(0, MPPROPTYPE_FLOAT, MPPROPFLAG_NULL, 0, 10, 0.5, 'Speed')\n"
     "end\n"
     // A reliable call on a new entity naming the one made before it, and an unreliable one
@@ -838,9 +835,9 @@ public:
     // The Game has released its entities and is about to close the engine: the plan's
     // templates go now, while the shaders and resources their mesh holds still exist.
     void OnAfterClose() override { gPlanTemplates().Unregister(); }
-    // The scripts: the class of the players, then the data's main script when present.
+    // The scripts: the data's main script when present (the players' class is the
+    // multiplayer package's).
     void OnPreInit() override {
-        gLua.RegisterClass("Player", "");
         gLua.ExecuteFile("Main", kScriptFolder, false);
         // After the main script, so its replicated methods keep the first ids.
         for (const char* c : kPlanClasses) gLua.RegisterClass(c, "Entity");
@@ -1031,7 +1028,6 @@ int main(int argc, char** argv) {
     gHostileClientSeconds = plan.hostileClient;
     static const Game::MultiplayerEngineFactory kPeerEngines = {&CreateEngine, &DeleteEngine};
     Game::SetMultiplayerEngineFactory(&kPeerEngines);
-    RegisterLuaBindingPackage(LUA_PACKAGE_ENTITY, &tolua_MPPeerPackage_open);
     if (!app::CreateMainWindow(wnd::kShowNormal, "mp_peer")) {
         endLog();
         RunStaticShutdown();

@@ -80,6 +80,88 @@ Test("the strategy drive's defaults: a timed lerp of no time arrives at once", f
     AssertEqual(Row(sub:GetPosition()), "4 5 6 1", "at the target")
 end)
 
+Test("the strategy drive's lerps take their defaults", function()
+    local c = Controller()
+    local sub = c:AddNewSubcontroller(CAMERASUBCONTROLLER_RTS)
+    c:SetCurrentSubcontroller(sub)
+    -- One frame of 0.01 s for the exponential lerp; a quarter of the timed one.
+    local function Lerp(...)
+        Fixture.CameraClock(0, 0.01)
+        sub:SetPosition(Vector:Instance(0, 0, 0))
+        sub:GoToPositionLerp(Vector:Instance(10, 0, 0), ...)
+        Fixture.UpdateCameraController()
+        Fixture.CameraClock()
+        return Row(sub:GetPosition())
+    end
+    local function TimedLerp(...)
+        Fixture.CameraClock(0, 0)
+        sub:SetPosition(Vector:Instance(0, 0, 0))
+        sub:GoToPositionTimeLerp(Vector:Instance(10, 0, 0), 1, ...)
+        Fixture.CameraClock(0.25, 0)
+        Fixture.UpdateCameraController()
+        Fixture.CameraClock()
+        return Row(sub:GetPosition())
+    end
+    local cases = {
+        {"GoToPositionLerp", Lerp, {1000}, {1}},
+        {"GoToPositionTimeLerp", TimedLerp, {GCCF_SINE}, {GCCF_LINEAR}},
+    }
+    for _, case in ipairs(cases) do
+        local default = case[2]()
+        AssertEqual(default, case[2](unpack(case[3])), case[1] .. ": the default")
+        AssertTrue(default ~= case[2](unpack(case[4])), case[1] .. ": another value differs")
+    end
+end)
+
+Test("a subcontroller of another controller is not made current, yet the answer is true", function()
+    local c = Controller()
+    local own = c:AddNewSubcontroller(CAMERASUBCONTROLLER_BASE)
+    own:SetPosition(Vector:Instance(1, 2, 3))
+    c:SetCurrentSubcontroller(own)
+    local foreign = Fixture.OtherCameraController():AddNewSubcontroller(CAMERASUBCONTROLLER_BASE)
+    foreign:SetPosition(Vector:Instance(7, 8, 9))
+    for _, blend in ipairs({0, 2}) do
+        AssertEqual(c:SetCurrentSubcontroller(foreign, blend), true, "blend " .. blend)
+        Fixture.UpdateCameraController()
+        AssertEqual(Row(c:GetCameraPosition()), "1 2 3 1", "blend " .. blend .. ": the own one stays")
+    end
+end)
+
+Test("the controller's matrices are those of the camera it rebuilt", function()
+    local c = Controller()
+    local sub = c:AddNewSubcontroller(CAMERASUBCONTROLLER_BASE)
+    sub:SetPosition(Vector:Instance(4, 5, 6))
+    sub:SetRotation(30, 10, 0)
+    c:SetCurrentSubcontroller(sub)
+    Fixture.UpdateCameraController()
+    local inv = c:GetCameraInvViewMatrix()
+    AssertEqual(Row(inv.v[3]), "4 5 6 1", "the eye")
+    local product = Matrix:Instance()
+    product:Mul(c:GetCameraViewMatrix(), inv)
+    for i = 0, 3 do
+        local want = {0, 0, 0, 0}
+        want[i + 1] = 1
+        local row = product.v[i]
+        AssertNear(row.x, want[1], "row " .. i .. " x")
+        AssertNear(row.y, want[2], "row " .. i .. " y")
+        AssertNear(row.z, want[3], "row " .. i .. " z")
+        AssertNear(row.w, want[4], "row " .. i .. " w")
+    end
+end)
+
+Test("AlterViewDistance never takes the distance below 0", function()
+    local cases = {{3, -5, 0}, {3, -2, 1}, {1, 0.5, 1.5}}
+    for _, c in ipairs(cases) do
+        local camera = TargetViewCamera()
+        camera:SetTargetPosition(Vector:Instance(0, 0, 0))
+        camera:SetViewDistance(c[1])
+        camera:AlterViewDistance(c[2])
+        Fixture.RebuildCamera(camera)
+        local eye = camera:GetInvViewMatrix().v[3]
+        AssertNear(math.sqrt(eye.x * eye.x + eye.y * eye.y + eye.z * eye.z), c[3], c[1] .. " " .. c[2])
+    end
+end)
+
 Test("matrices and positions are the script's copies", function()
     local c = Controller()
     local cases = {"GetCameraViewMatrix", "GetCameraProjectionMatrix", "GetCameraInvViewMatrix",

@@ -19,7 +19,7 @@ Test("the defaults reach the controller", function()
     local cases = {{{}, true}, {{1}, false}}
     for _, case in ipairs(cases) do
         local unit = Fixture.Entity(-8, 0, -8)
-        local c = VerySimpleCharacterController.Instance(unit)
+        local c = VerySimpleCharacterController:Instance(unit)
         c:InitPathfinder()
         c:SetPosition(Vector:Instance(-8, 0, -8))
         c:TestReachability(goal, unpack(case[1]))
@@ -36,8 +36,49 @@ Test("the defaults reach the controller", function()
     end
 end)
 
+Test("omitted numbers reach the controller as their defaults", function()
+    Fixture.GameplayClock(10)
+    local unit = Fixture.Entity(-8, 0, -8)
+    local made = VerySimpleCharacterController:Instance(unit)
+    local sized = VerySimpleCharacterController:Instance(unit, 0.5)
+    Fixture.GameplayClock(10.25)
+    local recent = {{{}, true}, {{0.3}, true}}
+    local later = {{{}, false}, {{0.3}, false}, {{0.5}, true}}
+    for _, c in ipairs(recent) do
+        AssertEqual(made:HasBeenFollowingPathRecently(unpack(c[1])), c[2], "0.25 s later, " .. #c[1] .. " numbers")
+    end
+    Fixture.GameplayClock(10.35)
+    for _, c in ipairs(later) do
+        AssertEqual(made:HasBeenFollowingPathRecently(unpack(c[1])), c[2], "0.35 s later, " .. #c[1] .. " numbers")
+    end
+    Fixture.GameplayClock()
+    AssertEqual(Fixture.ControllerSpy(made), 0.25, "radius")
+    AssertEqual(Fixture.ControllerSpy(sized), 0.5, "radius given")
+
+    local goal = Vector:Instance(6, 0, 5)
+    made:InitPathfinder()
+    made:SetPosition(Vector:Instance(-8, 0, -8))
+    local costs = {
+        {"MoveToPoint", {}, 400}, {"MoveToPoint", {7}, 7}, {"TestReachability", {}, 400},
+        {"TestReachability", {9}, 9},
+    }
+    for _, c in ipairs(costs) do
+        made[c[1]](made, goal, unpack(c[2]))
+        AssertEqual(select(2, Fixture.ControllerSpy(made)), c[3], c[1] .. " with " .. #c[2] .. " numbers")
+        made:Stop(false)
+    end
+    -- Stop resets the search unless told not to.
+    local stops = {{{false}, 400}, {{}, 0}}
+    for _, c in ipairs(stops) do
+        made:MoveToPoint(goal)
+        made:Stop(unpack(c[1]))
+        AssertEqual(select(2, Fixture.ControllerSpy(made)), c[2], "Stop with " .. #c[1] .. " arguments")
+    end
+    Fixture.Destroy(unit)
+end)
+
 Test("move constraints read the matrix as a box: centre, then half axes", function()
-    local c = VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0), 0.25)
+    local c = VerySimpleCharacterController:Instance(Fixture.Entity(0, 0, 0), 0.25)
     c:SetPosition(Vector:Instance(0, 0, 0))
     local box = Matrix:Instance()
     box.v[0] = Vector:Instance(0, 0, 0, 1)
@@ -56,7 +97,7 @@ end)
 
 Test("a controller outlives its owner; delete frees it once", function()
     local unit = Fixture.Entity(1, 0, 1)
-    local c = VerySimpleCharacterController.Instance(unit)
+    local c = VerySimpleCharacterController:Instance(unit)
     Fixture.Destroy(unit)
     c:Move(Vector:Instance(1, 0, 0, 0))
     c:SetPosition(Vector:Instance(2, 0, 2))
@@ -65,6 +106,6 @@ Test("a controller outlives its owner; delete frees it once", function()
     c:delete()
     c:delete()
     AssertEqual(Results(c:IsIdle()), "0", "a deleted controller answers nothing")
-    for i = 1, 100 do VerySimpleCharacterController.Instance(Fixture.Entity(0, 0, 0)):InitPathfinder() end
+    for i = 1, 100 do VerySimpleCharacterController:Instance(Fixture.Entity(0, 0, 0)):InitPathfinder() end
     collectgarbage()
 end)

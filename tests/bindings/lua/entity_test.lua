@@ -151,6 +151,23 @@ Test("an aiming animation destroyed under the script is dead; its pointer reads 
     AssertEqual(Results(p:Set(a)), "0", "a dead argument rejects the call")
 end)
 
+Test("an aiming animation runs on its own copy of a script's timer", function()
+    local timers = {
+        {"a new timer", function() return GameTimer:Instance() end},
+        {"the gameplay timer", function() return gGame:GetGameplayTimer() end},
+        {"none", function() return nil end},
+    }
+    for _, t in ipairs(timers) do
+        local a = Fixture.ProceduralTargetingAnimation()
+        a:SetTimer(t[2]())
+        collectgarbage()
+        collectgarbage()
+        -- Stopping reads the clock: the script's timer is gone by now.
+        AssertEqual(Results(a:Stop(1)), "0", t[1])
+        Fixture.DestroyAnimation(a)
+    end
+end)
+
 Test("CreateEntityInGame and CreateEntity by GUID and name, with parent, transform and flags", function()
     local parent = Fixture.Entity(0, 0, 0)
     local m = Matrix:Instance()
@@ -170,6 +187,22 @@ Test("CreateEntityInGame and CreateEntity by GUID and name, with parent, transfo
         AssertEqual(e:GetTemplateName(), "FlagEntity", c[1] .. ": template")
         AssertEqual(e:CheckFlag(ENTITYFLAG_SELECTED), 0, c[1] .. ": creation flags are not entity flags")
     end
+    -- The owner and the creation flags of the long form.
+    local player = Fixture.Player()
+    local owned = {
+        {0, false, false},
+        {ENTITYCREATION_MULTIPLAYER_AUTHORITY, true, false},
+        {ENTITYCREATION_MULTIPLAYER_PROXY, false, true},
+    }
+    for _, c in ipairs(owned) do
+        local what = "flags " .. c[1]
+        local e = gEntityManager:CreateEntityInGame(guid, nil, m, c[1], player)
+        AssertEqual(e:GetPlayerOwner(), player, what .. ": owner")
+        AssertEqual(e:IsMultiplayerAuthority(), c[2], what .. ": authority")
+        AssertEqual(e:IsMultiplayerProxy(), c[3], what .. ": proxy")
+        AssertEqual(Xyz(e:GetLocalPosition()), "4.000 0.000 6.000", what .. ": transform")
+    end
+    AssertEqual(Results(gEntityManager:CreateEntityInGame(guid, nil, m):GetPlayerOwner()), "1 nil", "no owner")
     AssertEqual(gEntityManager:CreateEntityInGame(guid, parent):GetParent(), parent, "parent")
     AssertEqual(gEntityManager:CreateEntityInGame(guid, nil, m):GetParent(), gEntityManager:GetRootEntity(), "nil parent")
     AssertEqual(Results(gEntityManager:CreateEntityInGame(SimpleGUID:Instance(), parent)), "1 nil", "unknown GUID")
@@ -218,6 +251,16 @@ Test("rows that differ from the natives", function()
     local copy = Fixture.Entity()
     copy:SetLocalRotation(e:GetLocalRotation())
     AssertEqual(Rotation(copy), Rotation(e), "from a Vector")
+    -- The three-number setters take the same four numbers as the Vector form, w = 0.
+    local threes = {{0, 0.6, 0}, {0.3, -0.4, 0.5}, {0, 0, 0}}
+    for _, t in ipairs(threes) do
+        for _, scope in ipairs({"Local", "Global"}) do
+            local byNumbers, byVector = Fixture.Entity(), Fixture.Entity()
+            byNumbers["Set" .. scope .. "Rotation3"](byNumbers, t[1], t[2], t[3])
+            byVector["Set" .. scope .. "Rotation"](byVector, Vector:Instance(t[1], t[2], t[3], 0))
+            AssertEqual(Rotation(byNumbers), Rotation(byVector), "Set" .. scope .. "Rotation3 " .. table.concat(t, " "))
+        end
+    end
     e:SetLocalUScale(2)
     AssertEqual(Xyz(e:GetLocalScale()), "2.000 2.000 2.000", "uniform scale")
     e:RaiseFlag(ENTITYFLAG_SELECTED + ENTITYFLAG_POSTFSE, false)
@@ -276,6 +319,62 @@ Test("rows that differ from the natives", function()
     AssertEqual(Results(TriggerEntity.GetEntityInside(Fixture.TriggerEntity(), 0)), "1 nil", "empty trigger")
 end)
 
+Test("indexed getters read nil for an entry whose entity has died", function()
+    local function Monitor(x)
+        local m = EntitiesVicinityMonitor:Instance()
+        m:Init(4)
+        m:AddTestPosition(V(x, 0, -30), 3)
+        return m
+    end
+    local function Near()
+        local e = Fixture.Entity(50, 0, -30)
+        e:SetGroup(4)
+        local m = Monitor(50)
+        m:CalculateEntitiesVicinityChange()
+        AssertEqual(m:GetEntityChangedToNear(0), e, "near before the death")
+        return e, function() return m:GetEntityChangedToNear(0) end
+    end
+    local function Far()
+        local e = Fixture.Entity(60, 0, -30)
+        e:SetGroup(4)
+        local m = Monitor(60)
+        m:CalculateEntitiesVicinityChange()
+        e:SetGlobalPosition3(70, 0, -30)
+        m:CalculateEntitiesVicinityChange()
+        AssertEqual(m:GetEntityChangedToFar(0), e, "far before the death")
+        return e, function() return m:GetEntityChangedToFar(0) end
+    end
+    local function Neighbour()
+        local a, b = Fixture.FlagEntity(40, 0, 40), Fixture.FlagEntity(42, 0, 40)
+        Fixture.ConnectFlags(a, b)
+        AssertEqual(a:GetNeighbour(0), b, "neighbour before the death")
+        return b, function() return a:GetNeighbour(0) end
+    end
+    local function Inside()
+        local t, e = Fixture.TriggerEntity(45, 0, 45), Fixture.Entity(45, 0, 45)
+        Fixture.EnterTrigger(t, e)
+        AssertEqual(t:GetEntityInside(0), e, "inside before the death")
+        return e, function() return t:GetEntityInside(0) end
+    end
+    for name, make in pairs({GetEntityChangedToNear = Near, GetEntityChangedToFar = Far, GetNeighbour = Neighbour,
+                             GetEntityInside = Inside}) do
+        local e, read = make()
+        Fixture.Destroy(e)
+        AssertEqual(Results(read()), "1 nil", name)
+    end
+end)
+
+Test("an LOSResult of a query that hit an entity reads nil once the entity has died", function()
+    local wall = Fixture.Kind("BlockingMesh", 3, 0, -45)
+    local r = LOSResult:Instance()
+    AssertFalse(gEntityManager:LOS(V(-5, 0.5, -45), V(8, 0.5, -45), 0, r, 4294967295, nil, nil), "blocked")
+    AssertEqual(r.Result, LOSRESULT_ENTITY, "an entity was hit")
+    AssertEqual(r.Entity, wall, "the wall")
+    Fixture.Destroy(wall)
+    AssertEqual(Results(r.Entity), "1 nil", "after the wall died")
+    AssertEqual(r.Result, LOSRESULT_ENTITY, "the rest of the result stays")
+end)
+
 Test("AnimationParams: defaults, the number rule for Id, and a sync object kept reachable", function()
     local p = AnimationParams:Instance()
     local defaults = {
@@ -297,6 +396,31 @@ Test("AnimationParams: defaults, the number rule for Id, and a sync object kept 
     p.SyncObject:Clear()
     p:LoadDefaults()
     AssertEqual(p.Id, 4294967295, "LoadDefaults")
+end)
+
+Test("a sync object lives while an animation started with it runs", function()
+    local owner = Fixture.MeshEntity()
+    -- In a function of its own, so that no register of this one still holds them.
+    local function Start()
+        local p = AnimationParams:Instance()
+        p.Flags = ANIMFLAG_LOOP
+        p.SyncObject = AnimationSoundSyncObject:Instance(owner)
+        p.SyncObject:AddSoundEvent(0.5, "step", 10, 20, -1)
+        Fixture.StartAnimation(p)
+        Fixture.StartAnimation(p)
+    end
+    Start()
+    -- The params go first; the sync object they kept goes in a later cycle.
+    for _ = 1, 4 do collectgarbage() end
+    -- The script's hold is gone; both animations still update the object.
+    for _ = 1, 3 do Fixture.TickAnimations(0.4) end
+    Fixture.EndAnimations()
+    local kept = AnimationParams:Instance()
+    kept.SyncObject = AnimationSoundSyncObject:Instance(owner)
+    Fixture.StartAnimation(kept)
+    Fixture.EndAnimations()
+    -- The animation's end leaves the script's object alone.
+    AssertEqual(Results(kept.SyncObject:AddSoundEvent(0.1, "step", 10, 20, -1)), "0", "still the script's")
 end)
 
 Test("NULL_ENTITY_MULTIPLAYER_ID cannot be assigned", function()

@@ -2,9 +2,9 @@
 // What the game's kinds do on the entity manager: the marker template load (the named
 // template looked up, left loaded and in use, no reference kept), the referenced names
 // with and without the bare-name flag, the trigger reaction defaults copied or not, the
-// phone-trigger classes by type, the preload hooks (templates and sound entries), the
-// damage accessors, and what marker, versus and ambient sound entities read from their
-// templates.
+// phone-trigger classes by type (and a scene losing the record of one that makes
+// nothing), the preload hooks (templates and sound entries), the damage accessors, and
+// what marker, versus and ambient sound entities read from their templates.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +14,7 @@
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
+#include "engine/entity/BinaryScene.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplateRegistry.h"
 #include "game/kinds/GameKindSupport.h"
@@ -27,6 +28,7 @@
 #include "scene/particles/ParticleEntity.h"
 #include "scene/sfx/SFXEntity.h"
 #include "sound/SoundEntries.h"
+#include "../../engine/entity/SceneFiles.h"
 #include "../../scene/SceneFrameTestSupport.h"
 
 using namespace rendertest;
@@ -262,6 +264,30 @@ TEST(GameKindTriggers, PhoneTriggerClassByType) {
     EXPECT_EQ(std::unique_ptr<Entity>(t.CreateEntity()), nullptr);
 }
 
+// A phone-trigger template that makes nothing loses its scene entity with one line; the
+// scene loads the rest.
+TEST_F(GameKindsTest, APhoneTriggerMakingNothingIsDroppedFromItsScene) {
+    ZKRiPhoneTriggerTemplate phone;
+    phone.SetName("silent");
+    phone.triggerType = 1;
+    EntityTemplate plain;
+    scenefiles::RegisteredTemplate phoneStub{&phone, "00000000-0000-0000-0000-0000000000B1", ENTITY_ZKR_IPHONETRIGGER};
+    scenefiles::RegisteredTemplate plainStub{&plain, scenefiles::kPlainTemplate, 0};
+    const std::vector<uint8_t> bytes = scenefiles::Write(
+        R"({"entities": [{"template": "00000000-0000-0000-0000-0000000000B1", "name": "lost"},)"
+        R"( {"template": ")" + std::string(scenefiles::kPlainTemplate) + R"(", "name": "kept"}]})",
+        "phone");
+    ASSERT_FALSE(bytes.empty());
+    CaptureLogSink log;
+    log.Attach();
+    gEntityManager->NewScene();
+    EXPECT_TRUE(ParseBinaryScene(bytes.data(), bytes.size(), 0, 0));
+    EXPECT_TRUE(log.Contains("Scene entity 0 of template silent makes no entity and is dropped"));
+    EXPECT_EQ(gEntityManager->FindEntityByName("lost"), nullptr);
+    EXPECT_NE(gEntityManager->FindEntityByName("kept"), nullptr);
+    gEntityManager->NewScene();
+}
+
 // The preload hooks load the template they name, and only that; the phone trigger only
 // for the damage and burn areas.
 TEST_F(GameKindsTest, PreloadHooks) {
@@ -289,9 +315,9 @@ TEST_F(GameKindsTest, PreloadHooks) {
     EXPECT_NE(effect->GetLoadedTemplate(), nullptr);
 }
 
-// The ambient sound template preloads its entry's sounds by the entry's name (an entry
-// whose only sound has a name too long to load says so when it is reached), and nothing
-// without a name.
+// The ambient sound template preloads its element templates' resources, then its entry's
+// sounds by the entry's name (an entry whose only sound has a name too long to load says
+// so when it is reached), and no entry without a name.
 TEST_F(GameKindsTest, AmbientSoundPreloadsItsEntry) {
     ASSERT_NE(gSoundEntriesContainer, nullptr);
     SoundEntryParams entry;
@@ -299,9 +325,16 @@ TEST_F(GameKindsTest, AmbientSoundPreloadsItsEntry) {
     ASSERT_TRUE(gSoundEntriesContainer->AddSoundEntry("Wind", entry));
     CaptureLogSink log;
     log.Attach();
+    EntityTemplateStub* sparks = Stub("sparks");
+    ZKRDamageSurfaceTemplate surface;
+    SetOwnedText(surface.effectTemplate, "sparks");
     ZKRAmbientSoundTemplate ambient;
+    ambient.elements.Add(CompoundTemplateElement());
+    ambient.elements[0].SetTemplate(&surface);
     ambient.PreloadReferencedResources();
+    EXPECT_NE(sparks->GetLoadedTemplate(), nullptr);
     EXPECT_FALSE(log.Contains("not preloaded"));
+    ambient.ClearElements();
     ambient.soundEntryName = NameString("Wind");
     ambient.PreloadReferencedResources();
     EXPECT_TRUE(log.Contains("entry Wind over"));
@@ -322,6 +355,8 @@ TEST_F(GameKindsTest, DamageSurfaceAccessors) {
     e->SetDamageType("Fire");
     EXPECT_STREQ(e->GetDamageType(), "Fire");
     EXPECT_STREQ(t->damageType, "Normal");
+    e->SetDamageType("");
+    EXPECT_STREQ(e->GetDamageType(), "");
     e->SetDamageType(nullptr);
     EXPECT_STREQ(e->GetDamageType(), "Normal");
     SetOwnedText(t->damageType, "Acid");

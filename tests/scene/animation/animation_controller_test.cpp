@@ -337,6 +337,39 @@ TEST_F(AnimationStartTest, IgnoreSameRestartsTheAnimationOfThatIdAndReturnsFalse
     EXPECT_EQ(controller->Channel(0).Count(), 2u);
 }
 
+// A sync object lives while an animation runs with it, even after its maker let it go;
+// replacing a running animation's parameters hands its use over to the new object.
+int gDisposedSyncObjects = 0;
+void CountDisposal(AnimationSoundSyncObject* sync) {
+    ++gDisposedSyncObjects;
+    delete sync;
+}
+
+TEST_F(AnimationStartTest, ARunningAnimationKeepsItsSyncObjectUntilItEnds) {
+    gDisposedSyncObjects = 0;
+    auto* first = new AnimationSoundSyncObject();
+    auto* second = new AnimationSoundSyncObject();
+    for (AnimationSoundSyncObject* sync : {first, second}) sync->SetDisposer(&CountDisposal);
+    AnimationParams p;
+    p.Id = 4;
+    p.Flags = ANIMFLAG_LOOP;
+    p.SyncObject = first;
+    ASSERT_TRUE(controller->StartAnimationByIndex(*meshTemplate, "root", 0, &p));
+    first->ReleaseUse();  // the maker drops it; the animation still runs with it
+    EXPECT_EQ(gDisposedSyncObjects, 0);
+    EXPECT_EQ(Last()->params.SyncObject, first);
+    first->AddSoundEvent(0.5f, "step", 1, 2, 0);  // still a live object
+
+    p.Flags |= ANIMFLAG_IGNORESAME;
+    p.SyncObject = second;
+    EXPECT_FALSE(controller->StartAnimationByIndex(*meshTemplate, "root", 0, &p));
+    EXPECT_EQ(gDisposedSyncObjects, 1);  // the first one's last use went with the old parameters
+    second->ReleaseUse();
+    EXPECT_EQ(gDisposedSyncObjects, 1);
+    controller.reset();  // the animation ends
+    EXPECT_EQ(gDisposedSyncObjects, 2);
+}
+
 TEST_F(AnimationStartTest, RefusalsChangeNothingAndLogTheirMessages) {
     struct Case {
         const char* node;
