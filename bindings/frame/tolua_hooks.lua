@@ -181,6 +181,12 @@ type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity',
                      'SceneParametersEntity', 'SoundParamWrapper', 'Player', 'EntitySetIterator',
                      'TriggerEntity', 'LuaProcTgtAnimPointer', 'CompoundEntity', 'FlagEntity', 'BoundingBox4'}
 
+-- The game's packages: their type names in order, and the engine's objects among their
+-- classes (the delegate, the profile, the walk-map namespace).
+type_names.GameProfileCamera = {'ZKRGameDelegate', 'LuaGameDelegate', 'LCZKRGamerProfile', 'GamerProfile',
+                                'ZKRCameraHelper', 'ZKRWalkMapUtils', 'Vector', 'Quaternion'}
+engine_owned.GameProfileCamera = {ZKRGameDelegate = true, LCZKRGamerProfile = true, ZKRWalkMapUtils = true}
+
 local base_preamble = classPackage.preamble
 function classPackage:preamble()
   local listed = type_names[flags.n] or {}

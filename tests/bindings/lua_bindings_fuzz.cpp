@@ -25,6 +25,7 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
+#include "bindings/game/GamePackages.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -114,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
+    OpenGamePackages(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);

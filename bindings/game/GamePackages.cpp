@@ -1,0 +1,9 @@
+#include "bindings/game/GamePackages.h"
+
+#include "bindings/game/ScriptFunctions.h"
+
+void OpenGamePackages(lua_State* L) {
+    tolua_GameProfileCamera_open(L);
+    tolua_GameTest_open(L);
+    RegisterGameScriptFunctions(L);
+}
