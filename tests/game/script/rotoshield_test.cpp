@@ -24,7 +24,7 @@ float Best(float angle, const std::vector<float>& bearings, const std::vector<in
 
 TEST(RotoShield, MatchesTheReferenceOnRandomInputs) {
     std::mt19937 rng(76);
-    std::uniform_real_distribution<float> angle(0.0f, 360.0f), offset(-50.0f, 50.0f);
+    std::uniform_real_distribution<float> angle(0.0f, 360.0f), offset(-50.0f, 50.0f), wide(-20000.0f, 20000.0f);
     std::ostringstream input;
     struct Case {
         float angle, sector;
@@ -43,7 +43,10 @@ TEST(RotoShield, MatchesTheReferenceOnRandomInputs) {
         c.sector = i % 5 == 0 ? exact * 0.7f : (i % 7 == 0 ? exact * 1.3f : exact);
         for (uint32_t j = 0; j < sectors; ++j) c.mask.push_back(std::uniform_int_distribution<int32_t>(-1, 3)(rng));
         const uint32_t n = std::uniform_int_distribution<uint32_t>(0, 12)(rng);
-        for (uint32_t j = 0; j < n; ++j) c.bearings.push_back(i % 3 == 0 ? std::round(angle(rng)) : angle(rng));
+        for (uint32_t j = 0; j < n; ++j)
+            c.bearings.push_back(i % 11 == 0  ? wide(rng)  // far outside the circle, either sign
+                                 : i % 3 == 0 ? std::round(angle(rng))
+                                              : angle(rng));
         input << "best " << FloatBits(c.angle) << ' ' << FloatBits(c.sector) << ' ' << n;
         for (float b : c.bearings) input << ' ' << FloatBits(b);
         input << ' ' << c.mask.size();
