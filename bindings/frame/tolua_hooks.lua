@@ -186,6 +186,37 @@ type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity',
 type_names.GameProfileCamera = {'ZKRGameDelegate', 'LuaGameDelegate', 'LCZKRGamerProfile', 'GamerProfile',
                                 'ZKRCameraHelper', 'ZKRWalkMapUtils', 'Vector', 'Quaternion'}
 engine_owned.GameProfileCamera = {ZKRGameDelegate = true, LCZKRGamerProfile = true, ZKRWalkMapUtils = true}
+type_names.GameEntities = {'ZKRPlayerMarkerEntity', 'ZKRVersusPlayerMarkerEntity',
+                            'ZKRTowerMarkerEntity', 'ZKRPickupMarkerEntity', 'ZKRTriggerEntity',
+                            'ZKRScriptTriggerEntity', 'ZKRSquadScriptTriggerEntity',
+                            'ZKRSquadZDirTriggerEntity', 'ZKREffectEntity',
+                            'ZKRDamageSurfaceEntity', 'ZKRUsableEntity', 'ZKRGameEntity',
+                            'ZKRTowerEntity', 'ZKRObstacleMarkerEntity',
+                            'ZKRHelicopterPathFlagEntity', 'ZKRPathRendererEntity',
+                            'ZKRMissionSelectorPathRenderer', 'ZKRAmbientSoundEntity',
+                            'ZKRCheckpointEntity', 'ZKRProgressAreaTriggerEntity',
+                            'ZKRRemoteConnectorArrayEntity', 'Entity', 'CompoundEntity',
+                            'TriggerEntity', 'FlagEntity', 'UIElement', 'UIText', 'UITextBox',
+                            'Vector'}
+engine_owned.GameEntities = {}
+for _, name in ipairs({'ZKRPlayerMarkerEntity', 'ZKRVersusPlayerMarkerEntity',
+                       'ZKRTowerMarkerEntity', 'ZKRPickupMarkerEntity', 'ZKRTriggerEntity',
+                       'ZKRScriptTriggerEntity', 'ZKRSquadScriptTriggerEntity',
+                       'ZKRSquadZDirTriggerEntity', 'ZKREffectEntity', 'ZKRDamageSurfaceEntity',
+                       'ZKRUsableEntity', 'ZKRGameEntity', 'ZKRTowerEntity',
+                       'ZKRObstacleMarkerEntity', 'ZKRHelicopterPathFlagEntity',
+                       'ZKRPathRendererEntity', 'ZKRAmbientSoundEntity', 'ZKRCheckpointEntity',
+                       'ZKRProgressAreaTriggerEntity', 'ZKRRemoteConnectorArrayEntity'}) do
+  engine_owned.GameEntities[name] = true
+end
+-- The mission selector's route element follows the UI release rule.
+local game_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'GameEntities' and self.type == 'ZKRMissionSelectorPathRenderer' then
+    _collect[self.type] = 'LuaUIElementCollect'
+  end
+  game_class_register(self, pre)
+end
 
 local base_preamble = classPackage.preamble
 function classPackage:preamble()

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "GameFixture.h"
 #include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
@@ -34,14 +35,6 @@ CaptureLogSink* gSink = nullptr;
 
 // Runs "stem.lua" of the mounted folder; false when it raised an error. (A missing file
 // is reported but not counted: its cases are then missing, and the run fails for that.)
-// The game packages' engine objects over the multiplayer fixture's: its logged-in
-// profile as the game's profile class, its script delegate as the game's delegate.
-void OpenGameFixture() {
-    gLua.ExecuteString(
-        "function Fixture.LCZKRGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'LCZKRGamerProfile') end\n"
-        "function Fixture.ZKRGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'ZKRGameDelegate') end\n");
-}
-
 bool RunFile(const std::filesystem::path& file, const char* mount) {
     const uint32_t errors = LuaWrapper::GetErrorCount();
     const size_t before = gSink->Messages().size();
@@ -68,7 +61,7 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
     OpenGamePackages(L);
-    OpenGameFixture();
+    OpenGameFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");
