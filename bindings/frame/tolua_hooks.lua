@@ -209,6 +209,10 @@ for _, name in ipairs({'ZKRPlayerMarkerEntity', 'ZKRVersusPlayerMarkerEntity',
                        'ZKRProgressAreaTriggerEntity', 'ZKRRemoteConnectorArrayEntity'}) do
   engine_owned.GameEntities[name] = true
 end
+type_names.GameDesktop = {'PCMacProgressData', 'ZKRGameDelegate', 'LCZKRGamerProfile', 'PCMacGameDelegate',
+                          'PCMacGamerProfile', 'PCMacAreaProgressData', 'SteamLeaderboardsManager',
+                          'PCMacProgressAnalyzer'}
+engine_owned.GameDesktop = {PCMacGamerProfile = true, PCMacGameDelegate = true, PCMacAreaProgressData = true}
 -- The mission selector's route element follows the UI release rule.
 local game_class_register = classClass.register
 function classClass:register(pre)

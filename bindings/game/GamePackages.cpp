@@ -6,5 +6,6 @@ void OpenGamePackages(lua_State* L) {
     tolua_GameEntities_open(L);
     tolua_GameProfileCamera_open(L);
     tolua_GameTest_open(L);
+    tolua_GameDesktop_open(L);
     RegisterGameScriptFunctions(L);
 }

@@ -13,6 +13,8 @@
 #include "engine/entity/EntityTemplate.h"
 #include "engine/script/LuaWrapper.h"
 #include "game/kinds/ZKRMarkers.h"
+#include "net/online/PCMacProgressAnalyzer.h"
+#include "net/online/PCMacProgressData.h"
 #include "ui/elements/UIText.h"
 
 namespace {
@@ -57,6 +59,38 @@ int TextOf(lua_State* L) {
     return 1;
 }
 
+// A progress result of two areas: the first with 3 deaths and a friend "Ann" at 12, the
+// user "Me" in the second at 40; and an analyzer without leaderboards.
+PCMacProgressData& Progress() {
+    static PCMacProgressData data = [] {
+        PCMacProgressData d;
+        d.Reset(2);
+        d.areas[0]->deathsNumber = 3;
+        d.areas[0]->friendEntries.push_back(std::make_unique<PCMacProgressEntry>(PCMacProgressEntry{"Ann", 12}));
+        d.userAreaIndex = 1;
+        d.userName = "Me";
+        d.userValue = 40;
+        return d;
+    }();
+    return data;
+}
+
+int ProgressData(lua_State* L) {
+    LuaBindingPushObject(L, &Progress(), "PCMacProgressData");
+    return 1;
+}
+
+int AreaData(lua_State* L) {
+    LuaBindingPushObject(L, Progress().GetArea(0), "PCMacAreaProgressData");
+    return 1;
+}
+
+int Analyzer(lua_State* L) {
+    static PCMacProgressAnalyzer analyzer(nullptr);
+    LuaBindingPushObject(L, &analyzer, "PCMacProgressAnalyzer");
+    return 1;
+}
+
 }  // namespace
 
 void OpenGameFixture(lua_State* L) {
@@ -71,6 +105,12 @@ void OpenGameFixture(lua_State* L) {
     lua_setfield(L, -2, "SetEmergence");
     lua_pushcfunction(L, &TextOf);
     lua_setfield(L, -2, "TextOf");
+    lua_pushcfunction(L, &ProgressData);
+    lua_setfield(L, -2, "PCMacProgressData");
+    lua_pushcfunction(L, &AreaData);
+    lua_setfield(L, -2, "PCMacAreaProgressData");
+    lua_pushcfunction(L, &Analyzer);
+    lua_setfield(L, -2, "PCMacProgressAnalyzer");
     lua_pop(L, 1);
     // One entity of each game kind for the call scripts, through the scene the entity
     // fixture makes on its first entity.
@@ -99,5 +139,7 @@ void OpenGameFixture(lua_State* L) {
         "function Fixture.ZKRMissionSelectorPathRenderer() return ZKRMissionSelectorPathRenderer:new_local() end\n");
     gLua.ExecuteString(
         "function Fixture.LCZKRGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'LCZKRGamerProfile') end\n"
-        "function Fixture.ZKRGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'ZKRGameDelegate') end\n");
+        "function Fixture.ZKRGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'ZKRGameDelegate') end\n"
+        "function Fixture.PCMacGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'PCMacGamerProfile') end\n"
+        "function Fixture.PCMacGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'PCMacGameDelegate') end\n");
 }

@@ -6,6 +6,8 @@
 //   Fixture.TextOf(text)                a text element's text
 //   Fixture.LCZKRGamerProfile()          the multiplayer fixture's logged-in profile
 //   Fixture.ZKRGameDelegate()           the multiplayer fixture's script delegate
+//   Fixture.PCMacProgressData() ...      a progress result of two areas, its first area,
+//                                       and an analyzer without leaderboards
 struct lua_State;
 
 void OpenGameFixture(lua_State* L);
