@@ -279,7 +279,17 @@ void PostProcessChain::ZoomBlur(const DeviceObjectHandle* source, Surface* targe
     pair.SetVertexConstants(0, &vc[0].x, 2);
     float weights[16];
     ZoomBlurTwiceWeights(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, weights);
-    pair.SetPixelConstants(0, weights, 4);
+    // Offset 0 alone, then offsets 2k - 1 and 2k as one read at their weighted place
+    // (between the two; halfway when their weights cancel).
+    float pc[16] = {};
+    pc[8] = weights[0];
+    for (uint32_t k = 1; k < 8; ++k) {
+        const float a = weights[2 * k - 1], b = weights[2 * k], sum = a + b;
+        const float t = sum != 0.0f ? std::fmin(std::fmax(b / sum, 0.0f), 1.0f) : 0.5f;
+        pc[k] = static_cast<float>(2 * k - 1) + t;
+        pc[8 + k] = sum;
+    }
+    pair.SetPixelConstants(0, pc, 4);
     DrawQuad();
     r.SetTexture(0, nullptr, kClampedLinear);
 }

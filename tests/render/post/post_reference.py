@@ -116,8 +116,16 @@ def passconst(a):
     for k in range(8):
         for j in range(8):
             twice[k + j] += once[k] * once[j]
+    # Drawn as eight reads: offset 0, then each pair (2k - 1, 2k) read once at the place
+    # its two weights balance.
+    places, weights = [0.0], [twice[0]]
+    for k in range(1, 8):
+        a, c = twice[2 * k - 1], twice[2 * k]
+        places.append(2 * k - 1 + c / (a + c))
+        weights.append(a + c)
+    reads = places + weights
     for r in range(4):
-        out.append(("ZoomBlur", "ps", r, tuple(twice[4 * r:4 * r + 4])))
+        out.append(("ZoomBlur", "ps", r, tuple(reads[4 * r:4 * r + 4])))
     return out
 
 
