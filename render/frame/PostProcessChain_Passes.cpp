@@ -135,7 +135,8 @@ void PostProcessChain::DownscaleLuminance(uint32_t width, uint32_t height) {
     pair.Bind();
     r.SetRenderTargets(target, nullptr, 1);
     const uint32_t rw = r.RenderWidth(), rh = r.RenderHeight();
-    r.ApplyViewport(rw >> 1, 0, (rw + 3) >> 2, (rh + 3) >> 2, 0.0f, 1.0f);
+    // The alpha of the glow's cell (whose colour the blurs have finished).
+    r.ApplyViewport(0, 0, (rw + 3) >> 2, (rh + 3) >> 2, 0.0f, 1.0f);
     float w, h;
     TargetSize(&w, &h);
     r.SetTexture(0, r.Target(TARGET_SCENE_COLOR).texture, kClampedLinear);
@@ -144,7 +145,9 @@ void PostProcessChain::DownscaleLuminance(uint32_t width, uint32_t height) {
     pair.SetVertexConstants(0, &vc[0].x, 2);
     const Vector pc = Splat(p->rest.exposition);
     pair.SetPixelConstants(0, &pc.x, 1);
+    r.SetColorWriteMask(8);
     DrawQuad();
+    r.SetColorWriteMask(15);
 }
 
 void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, const DeviceObjectHandle* outline,

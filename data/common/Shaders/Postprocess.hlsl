@@ -100,11 +100,12 @@ float4 pixel(VertexOut i) : COLOR0
                     tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
     colour += (around * 0.25 - colour) * Constants[7].z;
 #endif
-    colour += tex2D(GlowTexture, i.glowUv).rgb * Constants[0].rgb;
+    float4 glow = tex2D(GlowTexture, i.glowUv);
+    colour += glow.rgb * Constants[0].rgb;
     colour *= Constants[7].w;
 #ifdef LOCAL_CONTRAST
-    // The local average sits in the cell to the right of the glow.
-    float local = tex2D(GlowTexture, i.glowUv + float2(0.5, 0.0)).r;
+    // The local average is the glow cell's alpha.
+    float local = glow.a;
     float y = Luminance(colour);
     float here = SrgbDecode(tex2D(ToneCurveTexture, float2(pow(clamp(y, 0.0, 4.0), 2.2) * 0.25, 0.5)).g);
     float ratio = clamp(here / max(local, 1e-4), Constants[2].y * 2.0, Constants[2].z * 2.0);

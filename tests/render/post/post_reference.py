@@ -236,7 +236,7 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
             draws.append(("GaussBlur", '-', 'B', 1, (0, 0) + q, samplers(s0=7), blur_c0))
             draws.append(("GaussBlur", '-', 'A', 1, (0, 0) + q, samplers(s0=7), blur_c0))
         if abs(contrast - 1.0) > 0.0001:
-            draws.append(("DownscaleLuminance", '-', 'A', 1, (W >> 1, 0, (W + 3) >> 2, (H + 3) >> 2),
+            draws.append(("DownscaleLuminance", '-', 'A', 1, (0, 0, (W + 3) >> 2, (H + 3) >> 2),
                           samplers(s0=6, s1=7), glow_c0))
     zoom_on = chain and zoom > 0.0001 and quality >= 2
     shift_on = chain and shift and quality >= 2
