@@ -7,7 +7,7 @@
 //
 // Sampler flags: 1 sRGB read, 2 and 4 clamped, 8 point filtering. The glow and the blurs
 // work in linear space (sRGB write and read), the composite writes with the parameter
-// set's sRGB switch (and converts the lookup tables it reads itself), and every pass
+// set's sRGB switch (and converts the lookup table it reads itself), and every pass
 // after it works on the gamma-encoded picture.
 #include <cmath>
 
@@ -181,7 +181,6 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
         r.SetTexture(1, glow, kSrgbClampedLinear);
         r.SetTexture(2, outline, kClampedLinear);
         r.SetTexture(3, toneLookup, kClampedLinear);  // sRGB bytes, converted by the shader
-        r.SetTexture(4, toneCurve, kClampedLinear);
         r.SetTexture(5, p->cloudTexture, kSrgbWrappedLinear);
     }
 

@@ -436,11 +436,13 @@ TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
 // its pass must write only the cell's alpha and leave the next pass every channel (the
 // composite's target is filled with magenta first).
 TEST_F(NoOutlinePicturesTest, LocalContrastLeavesAnEvenPictureAsItIs) {
-    // Both tables hold sRGB-encoded values: the identity through the composite's reads.
+    // Both tables hold sRGB-encoded values: through the composite's reads the lookup is
+    // the identity and so is the tone curve's green, which local contrast reads; its red
+    // and blue halve.
     Edit([](SceneParameterBlock& p) {
         for (uint32_t k = 0; k < kToneCurveEntries; ++k) {
-            const float v = SrgbEncode(std::fmin(static_cast<float>(k) / 256.0f, 1.0f));
-            p.toneMappingCurve[k] = Vector(v, v, v, 1.0f);
+            const float v = std::fmin(static_cast<float>(k) / 256.0f, 1.0f);
+            p.toneMappingCurve[k] = Vector(SrgbEncode(v * 0.5f), SrgbEncode(v), SrgbEncode(v * 0.5f), 1.0f);
         }
         for (uint32_t k = 0; k < kColorLookupEntries; ++k) {
             const float e = SrgbEncode(static_cast<float>(k) / (kColorLookupEntries - 1));
@@ -499,7 +501,7 @@ TEST_F(NoOutlinePicturesTest, LocalContrastLeavesAnEvenPictureAsItIs) {
                                   << " for " << Channel(a, shift);
         }
     EXPECT_EQ(bad, 0u);
-    EXPECT_NEAR(Red(got[0].At(W / 2, H / 2)), 0.3f, 0.02f);  // two black pictures would agree too
+    EXPECT_NEAR(Green(got[0].At(W / 2, H / 2)), 0.2f, 0.02f);  // two black pictures would agree too
 }
 
 struct HalfSizePicturesTest : PictureFixtureOf<shadertest::DrawingShaderFixture> {

@@ -247,7 +247,7 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
         mask = 1 | (2 if outlines else 0) | (4 if abs(contrast - 1.0) > 0.0001 else 0) | \
                (16 if fxaa else 0) | (8 if quality < 2 else 0)
     into_b = optional or scaled
-    comp_samplers = samplers(s0=6, s1=7, s2=6, s3=6, s4=6, s5=1) if chain else samplers(s0=6)
+    comp_samplers = samplers(s0=6, s1=7, s2=6, s3=6, s5=1) if chain else samplers(s0=6)
     draws.append(("Postprocess", mask, 'B' if into_b else 'S', 1, (0, 0, W, H), comp_samplers, full_c0))
     count = (1 if fxaa else 0) + (1 if shift_on else 0) + (1 if zoom_on else 0)
     source, done = 'B', 0
