@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "PathTestSupport.h"
 #include "game/path/PathInstanceRecords.h"
 #include "game/path/ZKRPathRendererEntityRenderingContext.h"
@@ -90,16 +91,6 @@ struct PathDrawTest : PathFixture<shadertest::ShaderFixture> {
     std::vector<ZKRPathRendererEntityRenderingContext*> contexts;
 };
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string s;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02x", b);
-        s += two;
-    }
-    return s;
-}
-
 TEST_F(PathDrawTest, InstanceRecordsMatchTheStructDecoder) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> coord(-50.0f, 50.0f);
@@ -124,7 +115,7 @@ TEST_F(PathDrawTest, InstanceRecordsMatchTheStructDecoder) {
         ZKRPathRendererEntityRenderingContext* c = Context(r);
         std::vector<uint8_t> bytes = InstanceBytes(c);
         ASSERT_EQ(bytes.size(), (r.size() - 1) * kPathRecordBytes);
-        input << "records" << PointWords(r) << " " << Hex(bytes) << "\n";
+        input << "records" << PointWords(r) << " " << HexText(bytes) << "\n";
         buffers.push_back(bytes);
         EXPECT_FALSE(c->HoldsPointCopy());
     }
