@@ -10,7 +10,8 @@
 // declaration, vertex constants 128 to 130, pixel constant 0, the depth bias, two
 // primitives and the counter; the signal run on a replaceable clock (shown, hidden,
 // restarted); the slowest velocity; two points build and draw nothing; a context released
-// before its build frees its copy once; the template's resources and their use counts.
+// before its build frees its copy once; the template's resources and their use counts, and
+// a live ribbon taking them again after a property change.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -25,6 +26,7 @@
 #include "game/path/PathInstanceRecords.h"
 #include "game/path/ZKRPathRendererEntityRenderingContext.h"
 #include "platform/os/Clock.h"
+#include "render/resources/ResourceTexture.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/particles/ParticleSystemInstance.h"
 #include "scene/particles/SharedQuad.h"
@@ -280,6 +282,29 @@ TEST_F(PathDrawTest, AContextReleasedBeforeItsBuildFreesItsCopyOnce) {
     built->Release();
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(recorder->LiveObjects(gfx::ObjectKind::VertexBuffer), buffers);
+}
+
+// A property change reaches a ribbon already on screen: its context is made again after
+// the template reloaded, so it draws with the new texture and look.
+TEST_F(PathDrawTest, ALiveRibbonTakesTheTemplatesReloadedResources) {
+    Route(Chain({Vector(0, 0, 0, 1), Vector(40, 0, 0, 1)}), 1.0f);
+    gVornexRenderer.FlushCommands(true);
+    ASSERT_NE(path->GetRenderingContext(), nullptr);
+    pathTemplate.textureFileName = NameString(kWhite);
+    pathTemplate.width = 9.0f;
+    pathTemplate.OnPropertyChanged("Texture file name");
+    gVornexRenderer.FlushCommands(true);
+    auto* c = static_cast<ZKRPathRendererEntityRenderingContext*>(path->GetRenderingContext());
+    ASSERT_NE(c, nullptr);
+    auto* white = dynamic_cast<ResourceTexture*>(pathTemplate.texture);
+    ASSERT_NE(white, nullptr);
+    uint32_t serial = 0;
+    RunOnRenderThread([&] { serial = gfx::SerialOf(white->Handle() ? white->Handle()->Texture() : nullptr); });
+    ASSERT_NE(serial, 0u);
+    const std::vector<gfx::DrawRecord> draws = Draw(c);
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].textures[0].serial, serial);
+    EXPECT_EQ(draws[0].VertexConstant(kPathRibbonRegister)[0], 9.0f);
 }
 
 TEST_F(PathDrawTest, TheTemplateHoldsAndReturnsItsResources) {
