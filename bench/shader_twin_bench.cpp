@@ -151,14 +151,17 @@ layout(location = 5) in vec4 factor;
 layout(location = 0) out vec4 result;
 
 float Luminance(vec3 c) { return dot(c, vec3(0.2126, 0.7152, 0.0722)); }
+vec3 SrgbDecode(vec3 c) {
+    return mix(pow(c * (1.0 / 1.055) + 0.055 / 1.055, vec3(2.4)), c * (1.0 / 12.92), lessThanEqual(c, vec3(0.04045)));
+}
 
 void main() {
     vec4 scene = texture(SceneTexture, uv);
     vec3 colour = (scene.rgb + texture(GlowTexture, glowUv).rgb * GlowColor.rgb) * Exposition.w;
     vec3 original = colour;
     vec3 t = clamp(colour * (1.0 / 1.8778618), 0.0, 1.0) * (1023.0 / 1024.0) + 0.5 / 1024.0;
-    colour = vec3(texture(ToneLookupTexture, vec2(t.r, 0.5)).r, texture(ToneLookupTexture, vec2(t.g, 0.5)).g,
-                  texture(ToneLookupTexture, vec2(t.b, 0.5)).b);
+    colour = SrgbDecode(vec3(texture(ToneLookupTexture, vec2(t.r, 0.5)).r, texture(ToneLookupTexture, vec2(t.g, 0.5)).g,
+                             texture(ToneLookupTexture, vec2(t.b, 0.5)).b));
     colour = mix(vec3(Luminance(colour)), colour, Grading.z);
     colour = clamp((colour - 0.5) * Grading.w + 0.5, 0.0, 1.0);
     float keep0 = clamp(length(original - Exclude0.rgb) * ExcludeRamps.x + ExcludeRamps.z, 0.0, 1.0);
@@ -438,7 +441,7 @@ Scene& TheScene() {
              Bind(0, GL_TEXTURE_2D, scene, plain);
              Bind(1, GL_TEXTURE_2D, glow, decoded);
              Bind(2, GL_TEXTURE_2D, outline, plain);
-             Bind(3, GL_TEXTURE_2D, curve, decoded);
+             Bind(3, GL_TEXTURE_2D, curve, plain);  // the table is read as stored and converted in the shader
              Bind(5, GL_TEXTURE_2D, cloud, decoded);
          }},
         {"sun", "LightFinalComponents", {"HARDWARE_DEPTH", "SHADOWMAP", "SHADOWMAP_FILTERING"}, kSunTwin, &sunRegisters,

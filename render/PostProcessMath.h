@@ -149,8 +149,9 @@ inline uint32_t PackLookupTexel(const Vector& v) {
 // the 64 texels is value x 63). The fold's texel j stands for the input
 // j / (n - 1) x kToneLookupTop, spaced evenly (the composite reaches it without a power;
 // beyond the top the tone curve's read stays on its last texel), and holds, per
-// channel, that input's result sRGB-encoded and rounded to a byte; its alpha is 255
-// (not read). Inputs and output are 0xAARRGGBB texels.
+// channel, that input's result sRGB-encoded and rounded to a byte; its alpha holds the
+// square root of the tone curve's green there, rounded to a byte (the composite's local
+// contrast squares it). Inputs and output are 0xAARRGGBB texels.
 constexpr float kToneLookupTop = 1.8778618f;  // 4^(1 / 2.2); the composite's shader has it too
 inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, const uint32_t* lookup,
                                    uint32_t lookupTexels, uint32_t* fold, uint32_t foldTexels) {
@@ -183,11 +184,12 @@ inline void FoldToneCurveAndLookup(const uint32_t* tone, uint32_t toneTexels, co
     for (uint32_t j = 0; j < foldTexels; ++j) {
         const float input = static_cast<float>(j) * step;
         const float u = std::pow(input, 2.2f) * 0.25f;
-        uint32_t texel = 0xFF000000u;
+        uint32_t texel = 0;
         for (uint32_t shift = 0; shift <= 16; shift += 8) {
             const float toned = read(tone, toneTexels, u * static_cast<float>(toneTexels) - 0.5f, shift);
             const float looked = read(lookup, lookupTexels, toned * static_cast<float>(lookupTexels - 1), shift);
             texel |= encode(looked) << shift;
+            if (shift == 8) texel |= static_cast<uint32_t>(std::sqrt(toned) * 255.0f + 0.5f) << 24;
         }
         fold[j] = texel;
     }

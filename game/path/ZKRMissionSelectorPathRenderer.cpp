@@ -12,10 +12,12 @@ namespace {
 // Height of a segment per unit of its indicator's scale.
 constexpr float kSegmentThickness = 74.0f;
 
-// The render-side child of the element with that name, or null.
+// The render-side child of the element with that name, or null. Names are read from the
+// render half's copy: the main thread may rename an element (and free its old name) while
+// this runs.
 UIElement* RenderChildNamed(const UIElement* parent, const char* name) {
     for (UIElement* c = parent->Render().firstChild; c; c = c->Render().nextSibling)
-        if (std::strcmp(c->GetName().CStr(), name) == 0) return c;
+        if (std::strcmp(c->Render().name.CStr(), name) == 0) return c;
     return nullptr;
 }
 

@@ -6,7 +6,8 @@
 // the length, green times red times the indicator's scale is the gap left at each end.
 //
 // Threads: constructed on the main thread like every element; Draw on the render thread,
-// where it moves the segments with the render-side setters.
+// where it finds the two lists by the render half's copy of their names and moves the
+// segments with the render-side setters.
 #include "ui/elements/UIElement.h"
 
 class ZKRMissionSelectorPathRenderer : public UIElement {

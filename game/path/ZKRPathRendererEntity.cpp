@@ -155,6 +155,10 @@ void ZKRPathRendererEntity::UpdateSquadPosition(const Vector& position) {
     SetSquadDistance(distance);
 }
 
+void ZKRPathRendererEntity::OnTemplateResourcesChanged() {
+    if (GetRenderingContext()) RecreateRenderingContext(true);
+}
+
 EntityRenderingContext* ZKRPathRendererEntity::CreateRenderingContext() {
     const auto* t = dynamic_cast<const ZKRPathRendererTemplate*>(GetTemplate());
     if (!t) return nullptr;

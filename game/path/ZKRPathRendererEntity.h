@@ -44,6 +44,10 @@ public:
     void ResetSquadPosition(const Vector& position, const Vector& direction);
     void UpdateSquadPosition(const Vector& position);
 
+    // After the template set up its resources again: a live rendering context is made
+    // again, so that it draws with the new resources and look.
+    void OnTemplateResourcesChanged();
+
     // ---- State (tests, the rendering context) ----
     const std::vector<Vector>& Points() const { return points; }
     const Vector& EndPoint() const { return endPoint; }

@@ -98,12 +98,9 @@ ZKRPathRendererEntityRenderingContext::ZKRPathRendererEntityRenderingContext(
         pointCount = count;
     }
     // The copy goes with the operation; the context keeps owning it until the build takes
-    // it, so a context gone first still frees it (once).
-    if (!PostPathOp(PATH_OP_BUILD, this, pointCount, pointCopy)) {
-        delete[] pointCopy;
-        pointCopy = nullptr;
-        pointCount = 0;
-    }
+    // it, so a context destroyed without its build (the operation refused by a stream that
+    // is not running) frees it in its destructor, once.
+    PostPathOp(PATH_OP_BUILD, this, pointCount, pointCopy);
 }
 
 ZKRPathRendererEntityRenderingContext::~ZKRPathRendererEntityRenderingContext() {

@@ -79,6 +79,9 @@ bool ZKRPathRendererTemplate::LoadResource() {
 void ZKRPathRendererTemplate::OnPropertyChanged(const char* propertyName) {
     EntityTemplate::OnPropertyChanged(propertyName);
     SetupResources(true);
+    for (Entity* e = Entity::FirstLive(); e; e = e->NextLive())
+        if (e->GetTemplate() == this)
+            if (auto* path = dynamic_cast<ZKRPathRendererEntity*>(e)) path->OnTemplateResourcesChanged();
 }
 
 void ZKRPathRendererTemplate::ReleaseHeldResources() {

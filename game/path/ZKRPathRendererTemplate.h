@@ -39,8 +39,9 @@ public:
     ~ZKRPathRendererTemplate() override;
 
     ZKR_GAME_CLASS_BOILERPLATE()
-    // The entities are notified, then the resources are set up again with waiting, so
-    // that a new texture is in place when the ribbon is made again.
+    // The entities are notified, then the resources are set up again with waiting; the
+    // live routes then remake their rendering contexts, which hold the resources (and
+    // the look) they were made with.
     void OnPropertyChanged(const char* propertyName) override;
     const char* GetClassName() const override { return "ZKRPathRendererTemplate"; }
     Entity* CreateEntity() override;

@@ -7,7 +7,8 @@
 //
 // Sampler flags: 1 sRGB read, 2 and 4 clamped, 8 point filtering. The glow and the blurs
 // work in linear space (sRGB write and read), the composite writes with the parameter
-// set's sRGB switch, and every pass after it works on the gamma-encoded picture.
+// set's sRGB switch (and converts the lookup table it reads itself), and every pass
+// after it works on the gamma-encoded picture.
 #include <cmath>
 
 #include "render/DeviceObjectHandle.h"
@@ -134,7 +135,8 @@ void PostProcessChain::DownscaleLuminance(uint32_t width, uint32_t height) {
     pair.Bind();
     r.SetRenderTargets(target, nullptr, 1);
     const uint32_t rw = r.RenderWidth(), rh = r.RenderHeight();
-    r.ApplyViewport(rw >> 1, 0, (rw + 3) >> 2, (rh + 3) >> 2, 0.0f, 1.0f);
+    // The alpha of the glow's cell (whose colour the blurs have finished).
+    r.ApplyViewport(0, 0, (rw + 3) >> 2, (rh + 3) >> 2, 0.0f, 1.0f);
     float w, h;
     TargetSize(&w, &h);
     r.SetTexture(0, r.Target(TARGET_SCENE_COLOR).texture, kClampedLinear);
@@ -143,7 +145,9 @@ void PostProcessChain::DownscaleLuminance(uint32_t width, uint32_t height) {
     pair.SetVertexConstants(0, &vc[0].x, 2);
     const Vector pc = Splat(p->rest.exposition);
     pair.SetPixelConstants(0, &pc.x, 1);
+    r.SetColorWriteMask(8);
     DrawQuad();
+    r.SetColorWriteMask(15);
 }
 
 void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, const DeviceObjectHandle* outline,
@@ -176,8 +180,7 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
     if (enabled) {
         r.SetTexture(1, glow, kSrgbClampedLinear);
         r.SetTexture(2, outline, kClampedLinear);
-        r.SetTexture(3, toneLookup, kSrgbClampedLinear);
-        r.SetTexture(4, toneCurve, kSrgbClampedLinear);
+        r.SetTexture(3, toneLookup, kClampedLinear);  // sRGB bytes, converted by the shader
         r.SetTexture(5, p->cloudTexture, kSrgbWrappedLinear);
     }
 
@@ -279,7 +282,17 @@ void PostProcessChain::ZoomBlur(const DeviceObjectHandle* source, Surface* targe
     pair.SetVertexConstants(0, &vc[0].x, 2);
     float weights[16];
     ZoomBlurTwiceWeights(p->rest.zoomBlurBlurredRatio, p->rest.zoomBlurSourceRatio, weights);
-    pair.SetPixelConstants(0, weights, 4);
+    // Offset 0 alone, then offsets 2k - 1 and 2k as one read at their weighted place
+    // (between the two; halfway when their weights cancel).
+    float pc[16] = {};
+    pc[8] = weights[0];
+    for (uint32_t k = 1; k < 8; ++k) {
+        const float a = weights[2 * k - 1], b = weights[2 * k], sum = a + b;
+        const float t = sum != 0.0f ? std::fmin(std::fmax(b / sum, 0.0f), 1.0f) : 0.5f;
+        pc[k] = static_cast<float>(2 * k - 1) + t;
+        pc[8 + k] = sum;
+    }
+    pair.SetPixelConstants(0, pc, 4);
     DrawQuad();
     r.SetTexture(0, nullptr, kClampedLinear);
 }

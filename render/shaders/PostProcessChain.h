@@ -2,7 +2,7 @@
 // PostProcessChain: turns the linear HDR scene colour into the picture on screen, on the
 // render thread (render task 22). Bit 0 of the mode bits runs the whole chain: a glow
 // (bright pass and Gaussian blur at quarter size in the corner of light buffer A), an
-// optional downscaled luminance beside it, the composite ("Postprocess": tone curve,
+// optional downscaled luminance in that cell's alpha, the composite ("Postprocess": tone curve,
 // colour lookup, contrast, vignette, outlines, colour factor), then FXAA (mode bit 2),
 // an RGB shift and a zoom blur (applied twice, in one draw), each only when switched
 // on. Without bit 0 the composite is a plain copy. The same object blurs the screen behind UI blur panels,

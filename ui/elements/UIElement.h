@@ -28,6 +28,7 @@ struct UIFadeRecord;
 // The render half. Render thread only once the element is published.
 struct UIElementRenderHalf {
     NameString tag;
+    NameString name;  // the main half's name as of the last op 21 (SetName)
     uint32_t flags = 0;  // UIFLAG_* plus the render-only UIRENDERFLAG_* bits
     uint32_t windowAlignment = UIWINDOWALIGNMENT_NONE;
     uint32_t aspectScaling = 0;
@@ -119,7 +120,8 @@ public:
     UIElement* GetNextSibling() const { return nextSibling; }
     uint32_t GetId() const { return id; }
     const NameString& GetName() const { return name; }
-    void SetName(const char* text) { name = text; }
+    // Also posts op 21, so the render side reads its own copy (never the main half's).
+    void SetName(const char* text);
     uint32_t GetFlags() const { return flags; }
     bool IsVisible() const { return (flags & UIFLAG_HIDDEN) == 0; }
     uint32_t GetDefaultActionFlags() const { return defaultActionFlags; }

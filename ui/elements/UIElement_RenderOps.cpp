@@ -8,10 +8,10 @@
 
 namespace {
 
-// Reads a tag of `count` bytes (terminator included) into the element's tag.
-void ReadTag(UIElement* e, UIOpReader& payload, uint32_t count) {
+// Reads a text of `count` bytes (terminator included) into a name of the render half.
+void ReadName(NameString& into, UIOpReader& payload, uint32_t count) {
     if (count == 0) {
-        e->RenderMutable().tag.Clear();
+        into.Clear();
         return;
     }
     char small[256];
@@ -20,7 +20,7 @@ void ReadTag(UIElement* e, UIOpReader& payload, uint32_t count) {
         payload.Skip(count);
         return;
     }
-    if (payload.Read(text, count)) e->RenderMutable().tag.Set(text, strnlen(text, count));
+    if (payload.Read(text, count)) into.Set(text, strnlen(text, count));
     if (text != small) EngineFree(text);
 }
 
@@ -103,7 +103,10 @@ void UIElement::HandleElementOp(uint32_t op, UIElement* e, UIOpReader& payload) 
         if (payload.ReadValue(u)) r.outlineMask = u == 0 ? 0 : 1u << (u % 32);
         break;
     case UIOP_TAG:
-        if (payload.ReadValue(u)) ReadTag(e, payload, u);
+        if (payload.ReadValue(u)) ReadName(r.tag, payload, u);
+        break;
+    case UIOP_NAME:
+        if (payload.ReadValue(u)) ReadName(r.name, payload, u);
         break;
     case UIOP_EXTRAPARAM:
         payload.ReadValue(r.extraParam);

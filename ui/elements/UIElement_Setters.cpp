@@ -83,6 +83,14 @@ void UIElement::SetOutline(uint32_t index) {
     PostUIOpValues(kUIElementFamily, UIOP_OUTLINE, this, index);
 }
 
+void UIElement::SetName(const char* text) {
+    ASSERT_MAIN_THREAD();
+    name = text;
+    const uint32_t count = name.IsEmpty() ? 0 : name.Length() + 1;
+    const UIOpPart parts[] = {{&count, sizeof count}, {name.CStr(), count}};
+    PostUIOpParts(kUIElementFamily, UIOP_NAME, this, parts, 2);
+}
+
 void UIElement::SetTag(const char* text) {
     ASSERT_MAIN_THREAD();
     const uint32_t count = text ? uint32_t(std::strlen(text) + 1) : 0;

@@ -49,6 +49,7 @@ enum UIOp : uint32_t {
     UIOP_OUTLINE = 18,
     UIOP_TAG = 19,
     UIOP_EXTRAPARAM = 20,
+    UIOP_NAME = 21,  // the render half's copy of the name
     UIOP_REMOVEACTIONS = 22,
     UIOP_ADDACTION = 23,
     UIOP_ENTITYTRACKING = 24,

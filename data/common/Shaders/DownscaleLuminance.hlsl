@@ -1,5 +1,6 @@
 // The scene's luminance at quarter size (four taps), exposed and through the tone curve:
-// the local average the composite's local contrast compares each pixel with.
+// the local average the composite's local contrast compares each pixel with. Only alpha
+// is written, into the glow's cell, so the composite reads both with one filtered read.
 //
 // One block for both stages (their registers overlap). Vertex: c0 (1, 1, 2 / w, 2 / h),
 // c1 (1 / w, 1 / h, -1 / w, 1 / h), as the glow source. Pixel: c0 the exposition in every
@@ -37,5 +38,5 @@ float4 pixel(VertexOut i) : COLOR0
     float y = max(dot(colour, luma) * Constants[0].x, 0.0);
     // The tone curve's texel of y (its texels are gamma-mapped over 0..4).
     float toned = tex2D(ToneCurveTexture, float2(pow(y, 2.2) * 0.25, 0.5)).g;
-    return float4(toned, toned, toned, 1.0);
+    return float4(toned, toned, toned, toned);
 }

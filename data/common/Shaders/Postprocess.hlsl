@@ -23,7 +23,6 @@ sampler2D SceneTexture : register(s0);
 sampler2D GlowTexture : register(s1);
 sampler2D OutlineTexture : register(s2);
 sampler2D ToneLookupTexture : register(s3);
-sampler2D ToneCurveTexture : register(s4);
 sampler2D CloudTexture : register(s5);
 
 struct VertexOut
@@ -63,13 +62,23 @@ float Luminance(float3 c)
     return dot(c, float3(0.2126, 0.7152, 0.0722));
 }
 
+// The lookup table is read as stored (sRGB bytes) and converted here: a software
+// rasteriser filters plain 8-bit texels far faster than converted ones, and neighbouring
+// texels of the table are so close that converting after the filter differs by about one
+// step of the stored bytes.
+float3 SrgbDecode(float3 c)
+{
+    return c <= 0.04045 ? c * (1.0 / 12.92) : pow(c * (1.0 / 1.055) + 0.055 / 1.055, 2.4);
+}
+
 // The tone curve followed by the colour lookup, one table of 1024 texels: texel j for
 // the input j / 1023 x 4^(1 / 2.2) (1.8778618, where the tone curve's read ends).
+// Beyond either end the clamped read stays on the end texel.
 float3 ToneCurveAndLookup(float3 c)
 {
-    float3 u = saturate(c * (1.0 / 1.8778618)) * (1023.0 / 1024.0) + 0.5 / 1024.0;
-    return float3(tex2D(ToneLookupTexture, float2(u.r, 0.5)).r, tex2D(ToneLookupTexture, float2(u.g, 0.5)).g,
-                  tex2D(ToneLookupTexture, float2(u.b, 0.5)).b);
+    float3 u = c * (1023.0 / 1024.0 / 1.8778618) + 0.5 / 1024.0;
+    return SrgbDecode(float3(tex2D(ToneLookupTexture, float2(u.r, 0.5)).r, tex2D(ToneLookupTexture, float2(u.g, 0.5)).g,
+                             tex2D(ToneLookupTexture, float2(u.b, 0.5)).b));
 }
 
 float4 pixel(VertexOut i) : COLOR0
@@ -86,13 +95,16 @@ float4 pixel(VertexOut i) : COLOR0
                     tex2D(SceneTexture, i.uv - float2(Constants[7].x, -Constants[7].y)).rgb;
     colour += (around * 0.25 - colour) * Constants[7].z;
 #endif
-    colour += tex2D(GlowTexture, i.glowUv).rgb * Constants[0].rgb;
+    float4 glow = tex2D(GlowTexture, i.glowUv);
+    colour += glow.rgb * Constants[0].rgb;
     colour *= Constants[7].w;
 #ifdef LOCAL_CONTRAST
-    // The local average sits in the cell to the right of the glow.
-    float local = tex2D(GlowTexture, i.glowUv + float2(0.5, 0.0)).r;
-    float y = Luminance(colour);
-    float here = tex2D(ToneCurveTexture, float2(pow(clamp(y, 0.0, 4.0), 2.2) * 0.25, 0.5)).g;
+    // The local average is the glow cell's alpha.
+    float local = glow.a;
+    // The tone curve's green at the pixel's luminance: the table's alpha holds its square
+    // root.
+    float root = tex2D(ToneLookupTexture, float2(Luminance(colour) * (1023.0 / 1024.0 / 1.8778618) + 0.5 / 1024.0, 0.5)).a;
+    float here = root * root;
     float ratio = clamp(here / max(local, 1e-4), Constants[2].y * 2.0, Constants[2].z * 2.0);
     colour *= pow(ratio, Constants[2].x - 1.0);
 #endif

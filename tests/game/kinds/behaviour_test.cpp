@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "CaptureLogSink.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
@@ -34,16 +35,6 @@
 using namespace rendertest;
 
 namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string hex;
-    char h[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(h, sizeof h, "%02x", b);
-        hex += h;
-    }
-    return hex;
-}
 
 struct GameKindsTest : sceneframe::SceneEntityFixture<RendererFixture> {
     void SetUp() override {
@@ -148,14 +139,14 @@ TEST_F(GameKindsTest, MarkerLoadMarksTheNamedTemplate) {
         {R"({"class": "ZKRTowerMarkerTemplate", "values": {"TowerTemplateName": ""}})", "empty", 256, false},
         {R"({"class": "ZKRTowerMarkerTemplate"})", "unset", 256, false},
     };
-    const std::string compound = Hex(shelltest::PropList("compoundtemplate", "{}"));
+    const std::string compound = HexText(shelltest::PropList("compoundtemplate", "{}"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
         EntityTemplateStub* crate = Stub("crate");
         const std::vector<uint8_t> bytes = shelltest::PropList(
             "binarytemplate", "{\"guid\": \"00112233-4455-6677-8899-AABBCCDDEEFF\", \"type\": " +
                                   std::to_string(c.type) + ", \"head_props\": \"" + compound +
-                                  "\", \"class_props\": \"" + Hex(shelltest::PropList("gameclass", c.json)) + "\"}");
+                                  "\", \"class_props\": \"" + HexText(shelltest::PropList("gameclass", c.json)) + "\"}");
         std::unique_ptr<EntityTemplate> marker(
             dynamic_cast<EntityTemplate*>(NameRegistry::CreateObject(TemplateTypeTable::Get()[c.type].name)));
         ASSERT_NE(marker, nullptr);

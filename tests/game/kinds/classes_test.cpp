@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "ProgramStaticInit.h"
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
@@ -46,16 +47,6 @@ std::vector<uint8_t> WithTail(std::vector<uint8_t> bytes, size_t tailSize, const
 bool Read(RTTIPolyBaseClass& object, const std::vector<uint8_t>& bytes) {
     BoundedReader in(bytes.data(), bytes.size());
     return object.GetRTTIClass()->DeserializeProperties(in, &object, 0) == bytes.size() && !in.Failed();
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string hex;
-    char h[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(h, sizeof h, "%02x", b);
-        hex += h;
-    }
-    return hex;
 }
 
 std::string Json(const std::string& cls, const std::string& more = "") {
@@ -140,9 +131,9 @@ TEST(GameKindTypes, FactoriesNamesAndCreatedClasses) {
 // A stored type chooses the class a template is rebuilt from: a versus template stays a
 // versus template, and its entities carry the skills.
 TEST(GameKindTypes, VersusTemplateReloadsAsItself) {
-    const std::string props = Hex(shelltest::PropList("compoundtemplate", "{}"));
+    const std::string props = HexText(shelltest::PropList("compoundtemplate", "{}"));
     const std::string own =
-        Hex(shelltest::PropList("gameclass", Json("ZKRVersusPlayerMarkerTemplate", ", \"values\": {\"TeamIndex\": 2}")));
+        HexText(shelltest::PropList("gameclass", Json("ZKRVersusPlayerMarkerTemplate", ", \"values\": {\"TeamIndex\": 2}")));
     const std::vector<uint8_t> bytes = shelltest::PropList(
         "binarytemplate", "{\"guid\": \"00112233-4455-6677-8899-AABBCCDDEEFF\", \"type\": 277, \"head_props\": \"" +
                               props + "\", \"class_props\": \"" + own + "\"}");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "game/path/ZKRMissionSelectorPathRenderer.h"
@@ -118,6 +119,35 @@ TEST_F(MissionSelectorTest, NothingIsPlacedWithoutSegmentsOrASecondIndicator) {
     selector->PlaceSegments();  // one indicator: no gap to fill
     EXPECT_EQ(piece->Render().position.x, 9.0f);
     EXPECT_EQ(piece->Render().scale.x, 1.0f);
+}
+
+// The lists are found by the names the render side holds: a rename reaches the placement
+// through the op stream, and a name the main side holds alone (its op not yet run) is not
+// looked at on the render side.
+TEST_F(MissionSelectorTest, TheListsAreFoundByTheirRenderSideNames) {
+    UIElement* first = Child(indicators);
+    UIElement* second = Child(indicators);
+    second->SetPosition(Vector(100, 0, 0, 0));
+    UIElement* piece = Child(segments);
+    const struct {
+        const char* mainName;    // set with SetName
+        const char* renderName;  // then put into the render half alone; null: as posted
+        bool placed;
+    } cases[] = {
+        {"Segments", nullptr, true},
+        {"Pieces", nullptr, false},
+        {"Pieces", "Segments", true},
+        {"Segments", "Pieces", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mainName) + " / " + (c.renderName ? c.renderName : "posted"));
+        piece->SetPosition(Vector(9, 9, 9, 0));
+        segments->SetName(c.mainName);
+        if (c.renderName) segments->RenderMutable().name = c.renderName;
+        selector->PlaceSegments();
+        EXPECT_EQ(piece->Render().position.x != 9.0f, c.placed);
+    }
+    EXPECT_EQ(first->Render().position.x, 0.0f);
 }
 
 }  // namespace

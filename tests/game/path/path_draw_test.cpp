@@ -10,7 +10,10 @@
 // declaration, vertex constants 128 to 130, pixel constant 0, the depth bias, two
 // primitives and the counter; the signal run on a replaceable clock (shown, hidden,
 // restarted); the slowest velocity; two points build and draw nothing; a context released
-// before its build frees its copy once; the template's resources and their use counts.
+// before its build frees its copy once, and one whose build never runs frees it itself;
+// the draw's model matrix, model colour, texture and blend states; the template's
+// resources and their use counts, and a live ribbon taking them again after a property
+// change.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -21,10 +24,12 @@
 #include <string>
 #include <vector>
 
+#include "HexText.h"
 #include "PathTestSupport.h"
 #include "game/path/PathInstanceRecords.h"
 #include "game/path/ZKRPathRendererEntityRenderingContext.h"
 #include "platform/os/Clock.h"
+#include "render/resources/ResourceTexture.h"
 #include "render/shaders/ShaderTestSupport.h"
 #include "scene/particles/ParticleSystemInstance.h"
 #include "scene/particles/SharedQuad.h"
@@ -90,16 +95,6 @@ struct PathDrawTest : PathFixture<shadertest::ShaderFixture> {
     std::vector<ZKRPathRendererEntityRenderingContext*> contexts;
 };
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string s;
-    char two[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02x", b);
-        s += two;
-    }
-    return s;
-}
-
 TEST_F(PathDrawTest, InstanceRecordsMatchTheStructDecoder) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> coord(-50.0f, 50.0f);
@@ -124,7 +119,7 @@ TEST_F(PathDrawTest, InstanceRecordsMatchTheStructDecoder) {
         ZKRPathRendererEntityRenderingContext* c = Context(r);
         std::vector<uint8_t> bytes = InstanceBytes(c);
         ASSERT_EQ(bytes.size(), (r.size() - 1) * kPathRecordBytes);
-        input << "records" << PointWords(r) << " " << Hex(bytes) << "\n";
+        input << "records" << PointWords(r) << " " << HexText(bytes) << "\n";
         buffers.push_back(bytes);
         EXPECT_FALSE(c->HoldsPointCopy());
     }
@@ -151,17 +146,28 @@ TEST_F(PathDrawTest, OneInstancedDrawOfTheSharedQuad) {
     pathTemplate.depthOffset = 3.0f;
     pathTemplate.level = 2.0f;
     pathTemplate.signalColor = HDRColor(255, 0, 0, 255, 2.0f);
+    pathTemplate.color = HDRColor(255, 128, 0, 255, 1.5f);
+    pathTemplate.blendMode = 2;  // "Add"
+    pathTemplate.textureFileName = NameString(kWhite);
+    pathTemplate.SetupResources(true);
     Route(Chain({Vector(0, 0, 0, 1), Vector(40, 0, 0, 1), Vector(40, 0, 40, 1)}), 1.0f);
     path->ResetSquadPosition(Vector(10, 0, -1, 1), Vector(1, 0, 0, 0));
     gVornexRenderer.FlushCommands(true);
     auto* c = static_cast<ZKRPathRendererEntityRenderingContext*>(path->GetRenderingContext());
     ASSERT_NE(c, nullptr);
     const uint32_t segments = uint32_t(path->Points().size() - 1);
-    uint32_t primitives = 0, quadBuffer = 0, quadIndices = 0;
+    uint32_t primitives = 0, quadBuffer = 0, quadIndices = 0, texture = 0;
+    Vector colourFactor;
     RunOnRenderThread([&] {
         quadBuffer = gfx::SerialOf(SharedQuadVertices());
         quadIndices = gfx::SerialOf(SharedQuadIndices());
+        auto* white = dynamic_cast<ResourceTexture*>(pathTemplate.texture);
+        texture = gfx::SerialOf(white && white->Handle() ? white->Handle()->Texture() : nullptr);
+        colourFactor = gVornexRenderer.ColorFactor();
     });
+    ASSERT_NE(texture, 0u);
+    // Under an identity camera the model-view-projection constant is the model matrix.
+    gVornexRenderer.SetCamera(Matrix::IDENTITY, Matrix::IDENTITY, Matrix::IDENTITY);
     recorder->ResetCallCounts();
     const std::vector<gfx::DrawRecord> draws = DrawsOf([&] {
         const uint32_t before = gVornexRenderer.Primitives();
@@ -214,6 +220,21 @@ TEST_F(PathDrawTest, OneInstancedDrawOfTheSharedQuad) {
     EXPECT_EQ(d.RenderState(gfx::RS_ZWRITEENABLE), 0u);
     EXPECT_EQ(d.RenderState(gfx::RS_ZFUNC), uint32_t(gfx::CMP_LESSEQUAL));
     EXPECT_EQ(d.RenderState(gfx::RS_CULLMODE), uint32_t(gfx::CULL_NONE));
+    // "Add": source plus destination.
+    EXPECT_EQ(d.RenderState(gfx::RS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(d.RenderState(gfx::RS_SRCBLEND), uint32_t(gfx::BLEND_ONE));
+    EXPECT_EQ(d.RenderState(gfx::RS_DESTBLEND), uint32_t(gfx::BLEND_ONE));
+    EXPECT_EQ(d.textures[0].serial, texture);
+    // The model matrix lifts the ribbon to its level; the model colour is the ribbon's.
+    const VertexShaderObject* vs = pathTemplate.vertexShader->GetVertexShaderObject();
+    const int32_t mvp = vs->ConstantRegister(VSC_MODEL_VIEW_PROJ).index;
+    const int32_t colourRegister = vs->ConstantRegister(VSC_CONSTANT_COLOR).index;
+    ASSERT_GE(mvp, 0);
+    ASSERT_GE(colourRegister, 0);
+    const std::vector<float> rows[4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 2.0f, 0, 1}};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Reg(d.VertexConstant(uint32_t(mvp + i))), rows[i]) << "row " << i;
+    const Vector colour = pathTemplate.color.ToLinearVector() * colourFactor;
+    EXPECT_EQ(Reg(d.VertexConstant(uint32_t(colourRegister))), Reg(&colour.x));
     EXPECT_EQ(recorder->ViolationCount(), 0u);
 }
 
@@ -280,6 +301,42 @@ TEST_F(PathDrawTest, AContextReleasedBeforeItsBuildFreesItsCopyOnce) {
     built->Release();
     gVornexRenderer.FlushCommands(true);
     EXPECT_EQ(recorder->LiveObjects(gfx::ObjectKind::VertexBuffer), buffers);
+}
+
+// A property change reaches a ribbon already on screen: its context is made again after
+// the template reloaded, so it draws with the new texture and look.
+TEST_F(PathDrawTest, ALiveRibbonTakesTheTemplatesReloadedResources) {
+    Route(Chain({Vector(0, 0, 0, 1), Vector(40, 0, 0, 1)}), 1.0f);
+    gVornexRenderer.FlushCommands(true);
+    ASSERT_NE(path->GetRenderingContext(), nullptr);
+    pathTemplate.textureFileName = NameString(kWhite);
+    pathTemplate.width = 9.0f;
+    pathTemplate.OnPropertyChanged("Texture file name");
+    gVornexRenderer.FlushCommands(true);
+    auto* c = static_cast<ZKRPathRendererEntityRenderingContext*>(path->GetRenderingContext());
+    ASSERT_NE(c, nullptr);
+    auto* white = dynamic_cast<ResourceTexture*>(pathTemplate.texture);
+    ASSERT_NE(white, nullptr);
+    uint32_t serial = 0;
+    RunOnRenderThread([&] { serial = gfx::SerialOf(white->Handle() ? white->Handle()->Texture() : nullptr); });
+    ASSERT_NE(serial, 0u);
+    const std::vector<gfx::DrawRecord> draws = Draw(c);
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].textures[0].serial, serial);
+    EXPECT_EQ(draws[0].VertexConstant(kPathRibbonRegister)[0], 9.0f);
+}
+
+// Made while the renderer takes no commands, a context's build never runs: the context
+// keeps its copy and its destruction frees it (AddressSanitizer reports the leak).
+TEST(PathContextTest, AContextDestroyedWithoutItsBuildFreesItsCopy) {
+    ASSERT_FALSE(gVornexRenderer.IsRunning()) << "the renderer must not be running here";
+    ZKRPathRendererTemplate t;
+    std::vector<Vector> r;
+    for (int i = 0; i < 10; ++i) r.push_back(Vector(float(i) * 3.0f, 0, 0, 1));
+    auto* c = new ZKRPathRendererEntityRenderingContext(EntityRenderingContextSetup{}, t, uint32_t(r.size()), r.data(),
+                                                        0.0f, 0.0f, false);
+    EXPECT_TRUE(c->HoldsPointCopy());
+    c->Destroy();  // no render thread: the caller stands in for it
 }
 
 TEST_F(PathDrawTest, TheTemplateHoldsAndReturnsItsResources) {

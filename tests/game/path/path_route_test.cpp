@@ -259,6 +259,30 @@ TEST_F(RouteTest, TheSquadIsClampedToItsLimitAndExtrapolatesPastTheEnd) {
     EXPECT_EQ(path->SquadRawDistance(), 0.0f);
 }
 
+// The squad's place from scratch on a route with a repeated point: the nearer neighbour's
+// segment is taken, and where both ends of that segment are the squad's position (a + b
+// = 0) no fraction is added.
+TEST_F(RouteTest, TheSquadPlaceFromScratchOnARepeatedPoint) {
+    const Vector route[] = {Vector(0, 0, 0, 1), Vector(10, 0, 0, 1), Vector(10, 0, 0, 1), Vector(20, 0, 0, 1)};
+    const struct {
+        Vector position;
+        uint32_t segment;
+        float start, distance;
+    } cases[] = {
+        {Vector(10, 0, 0, 1), 1, 10.0f, 10.0f},  // p[k-1] = p[k] = position
+        {Vector(4, 0, 0, 1), 0, 0.0f, 4.0f},     // a fraction of the first segment
+        {Vector(17, 0, 0, 1), 2, 10.0f, 17.0f},  // past the repeated point
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.position.x);
+        PathSquadPlace place;
+        const float d = PathResetSquad(route, 4, false, c.position, Vector(1, 0, 0, 0), place);
+        EXPECT_EQ(place.segment, c.segment);
+        EXPECT_EQ(place.segmentStart, c.start);
+        EXPECT_FLOAT_EQ(d, c.distance);
+    }
+}
+
 TEST_F(RouteTest, DegenerateRoutesStayFinite) {
     // Duplicate flags (a zero-length connection adds nothing), a vertical connection, a
     // flag below and above its neighbour, no smoothing, and the point cap.

@@ -3,8 +3,9 @@
 // (tests/support/proplist.py "gameclass"): the template's defaults, a list with every
 // property set read into the template and written back unchanged (order, kinds and the two
 // group separators that write nothing), and the entity's own list, which is empty. A
-// "Blend mode" read from data outside the nine names draws as "Alpha". The two classes in
-// their places of the start-up order, with the template's type row.
+// "Blend mode" read from data outside the nine names draws as "Alpha"; the texture names
+// pick from "Textures". The two classes in their places of the start-up order, with the
+// template's type row; the entity's render bit.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "ShellCommand.h"
 #include "core/BoundedReader.h"
 #include "core/rtti/RTTIClass.h"
+#include "core/rtti/RTTIProperty.h"
 #include "game/GameStaticInit.h"
 #include "game/kinds/GameTypes.h"
 #include "game/path/ZKRPathRendererEntityRenderingContext.h"
@@ -68,6 +70,15 @@ TEST_F(PathTemplateTest, PropertyListsMatchTheIndependentWriter) {
     c->Release();
     gVornexRenderer.FlushCommands(true);
 
+    // Both texture names are file names picked from the "Textures" folder.
+    for (const char* name : {"Texture file name", "Battlefield texture file name"}) {
+        const RTTIProperty* p = t.GetRTTIClass()->FindProperty(name);
+        ASSERT_NE(p, nullptr) << name;
+        EXPECT_EQ(p->Flags() & 2048u, 2048u) << name;
+        ASSERT_NE(p->Extra(), nullptr) << name;
+        EXPECT_STREQ(static_cast<const char*>(p->Extra()), "Textures") << name;
+    }
+
     // The entity adds no list of its own to its base's.
     EXPECT_TRUE(shelltest::PropList("gameclass", R"({"class": "ZKRPathRendererEntity"})").empty());
     Entity plain;
@@ -107,6 +118,7 @@ TEST_F(PathTemplateTest, TheClassesTakeTheirPlacesInTheStartUpOrder) {
     EXPECT_EQ(t->typeId, uint32_t(ENTITY_ZKR_PATHRENDERER));
     Entity* e = t->CreateEntity();
     EXPECT_NE(dynamic_cast<ZKRPathRendererEntity*>(e), nullptr);
+    EXPECT_EQ(e->GetEnforcedRenderingFlags() & 0x20u, 0x20u);  // every route carries render bit 0x20
     delete e;
     delete t;
 }

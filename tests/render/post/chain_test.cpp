@@ -664,7 +664,7 @@ TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
         }
         for (const ShaderPair& p : Chain().compositeShaders)
             if (d.pixelShader.serial == PixelSerial(p)) {
-                EXPECT_EQ(Declared(d.pixelShader), std::make_pair(15u, 63u)) << "composite";
+                EXPECT_EQ(Declared(d.pixelShader), std::make_pair(15u, 47u)) << "composite";
                 ++checked;
                 break;
             }

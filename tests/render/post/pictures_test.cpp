@@ -161,7 +161,6 @@ TEST_F(NoOutlinePicturesTest, CompositeReadsEachChannelThroughTheToneCurveThenTh
                                              uint8_t(v.z * 255.0f + 0.5f), 255, 1.0f);
         }
         p.rest.srgb = false;
-        p.rest.glowColor = HDRColor(0, 0, 0, 0, 1.0f);
         p.rest.exposition = 1.0f;
         p.rest.imageSaturation = p.rest.imageContrast = p.rest.imageLocalContrast = 1.0f;
         p.rest.sharpenStrength = 0.0f;
@@ -430,6 +429,79 @@ TEST_F(PicturesTest, RgbShiftPullsRedAndBlueApart) {
     EXPECT_NEAR(blue - red, 2 * d, 1.0);
     EXPECT_LT(red, green);
     if (HasFailure()) RunOnRenderThread([&] { Read(gVornexRenderer.Target(TARGET_LIGHT_0).surface, "rgbshift", true); });
+}
+
+// On an even picture every pixel matches its local average, so the composite with local
+// contrast draws what it draws without. The average shares the glow's cell (black here):
+// its pass must write only the cell's alpha and leave the next pass every channel (the
+// composite's target is filled with magenta first).
+TEST_F(NoOutlinePicturesTest, LocalContrastLeavesAnEvenPictureAsItIs) {
+    // Both tables hold sRGB-encoded values: through the composite's reads the lookup is
+    // the identity and so is the tone curve's green, which local contrast reads; its red
+    // and blue halve.
+    Edit([](SceneParameterBlock& p) {
+        for (uint32_t k = 0; k < kToneCurveEntries; ++k) {
+            const float v = std::fmin(static_cast<float>(k) / 256.0f, 1.0f);
+            p.toneMappingCurve[k] = Vector(SrgbEncode(v * 0.5f), SrgbEncode(v), SrgbEncode(v * 0.5f), 1.0f);
+        }
+        for (uint32_t k = 0; k < kColorLookupEntries; ++k) {
+            const float e = SrgbEncode(static_cast<float>(k) / (kColorLookupEntries - 1));
+            const uint8_t v = static_cast<uint8_t>(std::lround(e * 255.0f));
+            p.colorLookupCurve[k] = HDRColor(v, v, v, 255, 1.0f);
+        }
+        p.rest.srgb = false;
+        p.rest.exposition = 1.0f;
+        p.rest.imageSaturation = p.rest.imageContrast = 1.0f;
+        p.rest.imageLocalContrastVariation = 1.0f;
+        p.rest.sharpenStrength = 0.0f;
+        p.rest.excludeColor0 = p.rest.excludeColor1 = HDRColor(0, 0, 0, 0, 1.0f);
+        p.rest.topColor = p.rest.bottomColor = HDRColor(0, 0, 0, 0, 1.0f);
+        p.rest.vignetteStart = p.rest.vignetteEnd = 0.0f;
+        p.layerColor = Vector(0, 0, 0, 0);
+    });
+    const uint32_t qw = (W + 3) / 4, qh = (H + 3) / 4;
+    Picture got[2], cell;
+    for (uint32_t i = 0; i < 2; ++i) {
+        Edit([&](SceneParameterBlock& p) { p.rest.imageLocalContrast = i ? 1.5f : 1.0f; });
+        BeginFrame();
+        RunOnRenderThread([&] {
+            VornexRenderer& r = gVornexRenderer;
+            const RenderTarget& a = r.Target(TARGET_LIGHT_0);
+            const RenderTarget& b = r.Target(TARGET_LIGHT_1);
+            Upload(r.Target(TARGET_SCENE_COLOR).surface, [](uint32_t, uint32_t) { return Vector(0.3f, 0.2f, 0.15f, 1.0f); });
+            Upload(a.surface, [](uint32_t, uint32_t) { return Vector(0, 0, 0, 1); });
+            r.Device()->ColorFill(b.surface, nullptr, 0xFFFF00FF);
+            BindFullScreenQuad();
+            Chain().FillLookupTextures(gRendererScene->GetCurrentParameters()->Values());
+            if (i) {
+                Chain().DownscaleLuminance(W, H);
+                cell = Read(a.surface, "local-contrast-cell");
+            }
+            Chain().Tonemap(true, a.texture, nullptr, b.surface, W, H, Vector(1, 1, 1, 1), false);
+            got[i] = Read(b.surface, i ? "local-contrast" : "no-local-contrast");
+        });
+        EndFrame();
+        ASSERT_EQ(got[i].argb.size(), size_t(W * H));
+    }
+    ASSERT_EQ(cell.argb.size(), size_t(W * H));
+    uint32_t bad = 0;
+    for (uint32_t y = 0; y < qh; ++y)
+        for (uint32_t x = 0; x < qw; ++x)
+            if ((cell.At(x, y) & 0xFFFFFF) != 0 && bad++ < 5) ADD_FAILURE() << "glow cell (" << x << ", " << y << ") written";
+    EXPECT_EQ(bad, 0u);
+    // The last two rows and columns are left out: their filtered reads of the quarter-size
+    // cell take half a texel from beyond it.
+    bad = 0;
+    for (uint32_t y = 0; y < H - 2; ++y)
+        for (uint32_t x = 0; x < W - 2; ++x) {
+            const uint32_t a = got[0].At(x, y), b = got[1].At(x, y);
+            for (uint32_t shift : {16u, 8u, 0u})
+                if (std::fabs(Channel(a, shift) - Channel(b, shift)) > 2.0f / 255.0f && bad++ < 5)
+                    ADD_FAILURE() << "(" << x << ", " << y << ") shift " << shift << ": " << Channel(b, shift)
+                                  << " for " << Channel(a, shift);
+        }
+    EXPECT_EQ(bad, 0u);
+    EXPECT_NEAR(Green(got[0].At(W / 2, H / 2)), 0.2f, 0.02f);  // two black pictures would agree too
 }
 
 struct HalfSizePicturesTest : PictureFixtureOf<shadertest::DrawingShaderFixture> {

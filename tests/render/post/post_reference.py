@@ -116,8 +116,16 @@ def passconst(a):
     for k in range(8):
         for j in range(8):
             twice[k + j] += once[k] * once[j]
+    # Drawn as eight reads: offset 0, then each pair (2k - 1, 2k) read once at the place
+    # its two weights balance.
+    places, weights = [0.0], [twice[0]]
+    for k in range(1, 8):
+        a, c = twice[2 * k - 1], twice[2 * k]
+        places.append(2 * k - 1 + c / (a + c))
+        weights.append(a + c)
+    reads = places + weights
     for r in range(4):
-        out.append(("ZoomBlur", "ps", r, tuple(twice[4 * r:4 * r + 4])))
+        out.append(("ZoomBlur", "ps", r, tuple(reads[4 * r:4 * r + 4])))
     return out
 
 
@@ -228,7 +236,7 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
             draws.append(("GaussBlur", '-', 'B', 1, (0, 0) + q, samplers(s0=7), blur_c0))
             draws.append(("GaussBlur", '-', 'A', 1, (0, 0) + q, samplers(s0=7), blur_c0))
         if abs(contrast - 1.0) > 0.0001:
-            draws.append(("DownscaleLuminance", '-', 'A', 1, (W >> 1, 0, (W + 3) >> 2, (H + 3) >> 2),
+            draws.append(("DownscaleLuminance", '-', 'A', 1, (0, 0, (W + 3) >> 2, (H + 3) >> 2),
                           samplers(s0=6, s1=7), glow_c0))
     zoom_on = chain and zoom > 0.0001 and quality >= 2
     shift_on = chain and shift and quality >= 2
@@ -239,7 +247,7 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
         mask = 1 | (2 if outlines else 0) | (4 if abs(contrast - 1.0) > 0.0001 else 0) | \
                (16 if fxaa else 0) | (8 if quality < 2 else 0)
     into_b = optional or scaled
-    comp_samplers = samplers(s0=6, s1=7, s2=6, s3=7, s4=7, s5=1) if chain else samplers(s0=6)
+    comp_samplers = samplers(s0=6, s1=7, s2=6, s3=6, s5=1) if chain else samplers(s0=6)
     draws.append(("Postprocess", mask, 'B' if into_b else 'S', 1, (0, 0, W, H), comp_samplers, full_c0))
     count = (1 if fxaa else 0) + (1 if shift_on else 0) + (1 if zoom_on else 0)
     source, done = 'B', 0

@@ -69,6 +69,30 @@ struct KindsFixtureOf : Base {
 
 using KindsFixture = KindsFixtureOf<shadertest::ShaderFixture>;
 
+// Runs a writer of tests/support (recipes.py, proplist.py) on json, into root/templates/<file>.
+inline bool RunTemplateWriter(const std::string& root, const char* tool, const char* command, const std::string& file,
+                              const std::string& json) {
+    std::string quoted;
+    for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return rendertest::Shell(std::string("python3 " PROJECT_SOURCE_ROOT "/tests/support/") + tool + " " + command +
+                             " " + root + "/templates/" + file + " '" + quoted + "'");
+}
+
+// Under root/templates: the recipe template UI/<name> (recipe json) and a plain template
+// UI/Plain, with the template info that names both.
+inline bool WriteRecipeTemplates(const std::string& root, const std::string& name, const std::string& guid,
+                                 const std::string& recipe, const std::string& plainGuid) {
+    return RunTemplateWriter(root, "recipes.py", "binarytemplate", "UI/" + name + ".BinaryTemplate",
+                             R"({"guid": ")" + guid + R"(", "recipe": )" + recipe + "}") &&
+           RunTemplateWriter(root, "proplist.py", "binarytemplate", "UI/Plain.BinaryTemplate",
+                             R"({"guid": ")" + plainGuid + R"(", "type": 0})") &&
+           RunTemplateWriter(root, "proplist.py", "templateinfo", "TemplateInfo.Bin",
+                             R"({"stubs": [{"file": ")" + name + R"(", "guid": ")" + guid +
+                                 R"(", "type": 10}, {"file": "Plain", "guid": ")" + plainGuid +
+                                 R"(", "type": 0}], "root": {"name": "templates", "folders": [{"name": "UI", "guids": [")" +
+                                 guid + R"(", ")" + plainGuid + R"("]}]}})");
+}
+
 // The screen drawn into a fresh side x side target as a frame draws the tree (camera, viewport,
 // UI view transform); before and after run on the render thread around the tree's draw.
 // Pixels 0xRRGGBB.

@@ -85,15 +85,7 @@ struct UIPackageDataTest : texttest::TextFixtureOf<shadertest::ShaderFixture> {
         gFileSystem.MountDirectory("templates", (root + "/templates").c_str());
         gEntityTemplateRegistry.Clear();
         ASSERT_TRUE(MakeTexture("Back", "#ff8000"));
-        Tool("recipes.py", "binarytemplate", "UI/Screen.BinaryTemplate",
-             std::string(R"({"guid": ")") + kScreenGuid + R"(", "recipe": )" + kScreen + "}");
-        Tool("proplist.py", "binarytemplate", "UI/Plain.BinaryTemplate",
-             std::string(R"({"guid": ")") + kPlainGuid + R"(", "type": 0})");
-        Tool("proplist.py", "templateinfo", "TemplateInfo.Bin",
-             std::string(R"({"stubs": [{"file": "Screen", "guid": ")") + kScreenGuid +
-                 R"(", "type": 10}, {"file": "Plain", "guid": ")" + kPlainGuid +
-                 R"(", "type": 0}], "root": {"name": "templates", "folders": [{"name": "UI", "guids": [")" +
-                 kScreenGuid + R"(", ")" + kPlainGuid + R"("]}]}})");
+        ASSERT_TRUE(kindstest::WriteRecipeTemplates(root, "Screen", kScreenGuid, kScreen, kPlainGuid));
         ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
         gLua.Init();
         ASSERT_NE(gLua.GetState(), nullptr);
@@ -104,13 +96,6 @@ struct UIPackageDataTest : texttest::TextFixtureOf<shadertest::ShaderFixture> {
         gEntityTemplateRegistry.SetInitialised(true);
         gEntityTemplateRegistry.Shutdown();
         TextFixtureOf::TearDown();
-    }
-    void Tool(const char* tool, const char* command, const std::string& file, const std::string& json) {
-        std::string quoted;
-        for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        ASSERT_TRUE(rendertest::Shell(std::string("python3 " PROJECT_SOURCE_ROOT "/tests/support/") + tool + " " +
-                                      command + " " + root + "/templates/" + file + " '" + quoted + "'"))
-            << tool << " " << command;
     }
     // tostring of what the chunk returns, or "<error: message>".
     std::string Run(const std::string& chunk) {

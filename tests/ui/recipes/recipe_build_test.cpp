@@ -54,15 +54,7 @@ struct RecipeBuildTest : KindsFixture {
         gFileSystem.MountDirectory("templates", (root + "/templates").c_str());
         gEntityTemplateRegistry.Clear();
         ASSERT_TRUE(MakeTexture("Back", "#ff8000"));
-        Tool("recipes.py", "binarytemplate", "UI/Menu.BinaryTemplate",
-             std::string(R"({"guid": ")") + kMenuGuid + R"(", "recipe": )" + kMenu + "}");
-        Tool("proplist.py", "binarytemplate", "UI/Plain.BinaryTemplate",
-             std::string(R"({"guid": ")") + kPlainGuid + R"(", "type": 0})");
-        Tool("proplist.py", "templateinfo", "TemplateInfo.Bin",
-             std::string(R"({"stubs": [{"file": "Menu", "guid": ")") + kMenuGuid +
-                 R"(", "type": 10}, {"file": "Plain", "guid": ")" + kPlainGuid +
-                 R"(", "type": 0}], "root": {"name": "templates", "folders": [{"name": "UI", "guids": [")" +
-                 kMenuGuid + R"(", ")" + kPlainGuid + R"("]}]}})");
+        ASSERT_TRUE(kindstest::WriteRecipeTemplates(root, "Menu", kMenuGuid, kMenu, kPlainGuid));
         ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
         log.Clear();
     }
@@ -70,13 +62,6 @@ struct RecipeBuildTest : KindsFixture {
         gEntityTemplateRegistry.SetInitialised(true);
         gEntityTemplateRegistry.Shutdown();
         KindsFixture::TearDown();
-    }
-    void Tool(const char* tool, const char* command, const std::string& file, const std::string& json) {
-        std::string quoted;
-        for (char c : json) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        ASSERT_TRUE(rendertest::Shell(std::string("python3 " PROJECT_SOURCE_ROOT "/tests/support/") + tool + " " +
-                                      command + " " + root + "/templates/" + file + " '" + quoted + "'"))
-            << tool << " " << command;
     }
     void Settle() { gVornexRenderer.FlushCommands(true); }
     // An error line of the recipe failures (severity 4, category 3).
