@@ -119,6 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);
+    // The game's route element is a UI element: the same rule.
+    luaL_dostring(L, "ZKRMissionSelectorPathRenderer.new = nil");
 
     lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
     LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);
