@@ -181,6 +181,47 @@ type_names.Entity = {'NearEntitiesGatherer', 'ColorEnvelopeEntity', 'SFXEntity',
                      'SceneParametersEntity', 'SoundParamWrapper', 'Player', 'EntitySetIterator',
                      'TriggerEntity', 'LuaProcTgtAnimPointer', 'CompoundEntity', 'FlagEntity', 'BoundingBox4'}
 
+-- The game's packages: their type names in order, and the engine's objects among their
+-- classes (the delegate, the profile, the walk-map namespace).
+type_names.GameProfileCamera = {'ZKRGameDelegate', 'LuaGameDelegate', 'LCZKRGamerProfile', 'GamerProfile',
+                                'ZKRCameraHelper', 'ZKRWalkMapUtils', 'Vector', 'Quaternion'}
+engine_owned.GameProfileCamera = {ZKRGameDelegate = true, LCZKRGamerProfile = true, ZKRWalkMapUtils = true}
+type_names.GameEntities = {'ZKRPlayerMarkerEntity', 'ZKRVersusPlayerMarkerEntity',
+                            'ZKRTowerMarkerEntity', 'ZKRPickupMarkerEntity', 'ZKRTriggerEntity',
+                            'ZKRScriptTriggerEntity', 'ZKRSquadScriptTriggerEntity',
+                            'ZKRSquadZDirTriggerEntity', 'ZKREffectEntity',
+                            'ZKRDamageSurfaceEntity', 'ZKRUsableEntity', 'ZKRGameEntity',
+                            'ZKRTowerEntity', 'ZKRObstacleMarkerEntity',
+                            'ZKRHelicopterPathFlagEntity', 'ZKRPathRendererEntity',
+                            'ZKRMissionSelectorPathRenderer', 'ZKRAmbientSoundEntity',
+                            'ZKRCheckpointEntity', 'ZKRProgressAreaTriggerEntity',
+                            'ZKRRemoteConnectorArrayEntity', 'Entity', 'CompoundEntity',
+                            'TriggerEntity', 'FlagEntity', 'UIElement', 'UIText', 'UITextBox',
+                            'Vector'}
+engine_owned.GameEntities = {}
+for _, name in ipairs({'ZKRPlayerMarkerEntity', 'ZKRVersusPlayerMarkerEntity',
+                       'ZKRTowerMarkerEntity', 'ZKRPickupMarkerEntity', 'ZKRTriggerEntity',
+                       'ZKRScriptTriggerEntity', 'ZKRSquadScriptTriggerEntity',
+                       'ZKRSquadZDirTriggerEntity', 'ZKREffectEntity', 'ZKRDamageSurfaceEntity',
+                       'ZKRUsableEntity', 'ZKRGameEntity', 'ZKRTowerEntity',
+                       'ZKRObstacleMarkerEntity', 'ZKRHelicopterPathFlagEntity',
+                       'ZKRPathRendererEntity', 'ZKRAmbientSoundEntity', 'ZKRCheckpointEntity',
+                       'ZKRProgressAreaTriggerEntity', 'ZKRRemoteConnectorArrayEntity'}) do
+  engine_owned.GameEntities[name] = true
+end
+type_names.GameDesktop = {'PCMacProgressData', 'ZKRGameDelegate', 'LCZKRGamerProfile', 'PCMacGameDelegate',
+                          'PCMacGamerProfile', 'PCMacAreaProgressData', 'SteamLeaderboardsManager',
+                          'PCMacProgressAnalyzer'}
+engine_owned.GameDesktop = {PCMacGamerProfile = true, PCMacGameDelegate = true, PCMacAreaProgressData = true}
+-- The mission selector's route element follows the UI release rule.
+local game_class_register = classClass.register
+function classClass:register(pre)
+  if flags.n == 'GameEntities' and self.type == 'ZKRMissionSelectorPathRenderer' then
+    _collect[self.type] = 'LuaUIElementCollect'
+  end
+  game_class_register(self, pre)
+end
+
 local base_preamble = classPackage.preamble
 function classPackage:preamble()
   local listed = type_names[flags.n] or {}

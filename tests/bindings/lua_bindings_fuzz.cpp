@@ -25,6 +25,7 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
+#include "bindings/game/GamePackages.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/ProgramStaticInit.h"
 
@@ -114,9 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
+    OpenGamePackages(L);
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);
+    // The game's route element is a UI element: the same rule.
+    luaL_dostring(L, "ZKRMissionSelectorPathRenderer.new = nil");
 
     lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
     LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);

@@ -18,10 +18,12 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "GameFixture.h"
 #include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
+#include "bindings/game/GamePackages.h"
 #include "core/fs/FileSystem.h"
 #include "engine/script/LuaWrapper.h"
 #include "support/CaptureLogSink.h"
@@ -58,6 +60,8 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
+    OpenGamePackages(L);
+    OpenGameFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
     lua_getglobal(L, "RunTests");

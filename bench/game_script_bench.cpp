@@ -1,0 +1,135 @@
+// The rotating shield's aiming from entities, in the same run:
+//  - zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget with 32 targets and a 12-sector
+//    mask, the native search;
+//  - the same search written in Lua: the bearings from the entities' global positions,
+//    then every (target, covering sector) candidate scored against every target.
+// Goal: the native at least 10 times faster than the Lua search. Both ways run as script
+// loops, interleaved within one benchmark, so the load of a shared machine falls on both
+// alike. Prints the time per search of each and the ratio.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <lua.hpp>
+
+#include "bindings/game/ScriptFunctions.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/script/LuaWrapper.h"
+#include "tests/support/ProgramStaticInit.h"
+
+namespace {
+
+constexpr int kLoop = 20;
+constexpr int kTargets = 32;
+
+const char* const kLuaSearch = R"(
+function LuaMaxCoverAngleForTarget(tower, targets, current, mask, size)
+    local fmod, atan2, abs, floor = math.fmod, math.atan2, math.abs, math.floor
+    local t = tower:GetGlobalPosition()
+    local bearings = {}
+    for i = 1, #targets do
+        local p = targets[i]:GetGlobalPosition()
+        bearings[i] = fmod(atan2(p.x - t.x, p.z - t.z) * 57.29578 + 3600, 360)
+    end
+    local best, bestScore = current, 0
+    for i = 1, #bearings do
+        for j = 1, #mask do
+            if mask[j] ~= 0 then
+                local c = fmod(bearings[i] - (j - 0.5) * size + 3600, 360)
+                local cover = 0
+                for k = 1, #bearings do
+                    local m = mask[floor(fmod(bearings[k] - c + 3600, 360) / size) + 1]
+                    if m then cover = cover + m end
+                end
+                local d = c - current
+                if d > 180 then d = d - 360 elseif d < -180 then d = d + 360 end
+                local score = 0.5 - abs(d) * 0.0027777778 + cover
+                if score > bestScore then best, bestScore = c, score end
+            end
+        end
+    end
+    return best
+end
+)";
+
+void Start() {
+    static const bool started = [] {
+        RunProgramStaticInit();
+        gLua.Init();
+        return true;
+    }();
+    (void)started;
+}
+
+// Globals "tower" and "targets" (32 entities around it) and "mask" (12 sectors).
+void PublishScene(lua_State* L) {
+    static EntityTemplate entityTemplate;
+    static Entity* entities[kTargets + 1] = {};
+    if (!entities[0]) {
+        entityTemplate.SetName("bench");
+        gEntityManager->Init(BoundingBox4(Vector(-100, -50, -100, 1), Vector(100, 50, 100, 1)), 10.0f);
+        for (int i = 0; i <= kTargets; ++i) {
+            entities[i] =
+                gEntityManager->CreateEntityFromTemplate(&entityTemplate, nullptr, Matrix::IDENTITY, 0, nullptr);
+            if (entities[i] && i > 0)
+                entities[i]->SetGlobalPosition3(float((i * 37) % 61 - 30), 0, float((i * 53) % 47 - 23));
+        }
+    }
+    gLua.PushObject(entities[0]);
+    lua_setglobal(L, "tower");
+    lua_createtable(L, kTargets, 0);
+    for (int i = 1; i <= kTargets; ++i) {
+        gLua.PushObject(entities[i]);
+        lua_rawseti(L, -2, i);
+    }
+    lua_setglobal(L, "targets");
+    gLua.ExecuteString("mask = {1, 1, 0, 2, 0, 0, 1, 0, 3, 0, 1, 0}");
+}
+
+int Compile(lua_State* L, const char* loop) {
+    if (luaL_loadstring(L, loop) != 0) return LUA_NOREF;
+    return luaL_ref(L, LUA_REGISTRYINDEX);
+}
+
+double RunLoop(lua_State* L, int ref, bool* ok) {
+    const auto start = std::chrono::steady_clock::now();
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
+    *ok = lua_pcall(L, 0, 0, 0) == 0 && *ok;
+    if (!*ok) lua_settop(L, 0);
+    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_RotoShieldSearch(benchmark::State& state) {
+    Start();
+    lua_State* L = gLua.GetState();
+    RegisterGameScriptFunctions(L);
+    PublishScene(L);
+    gLua.ExecuteString(kLuaSearch);
+    const int refs[2] = {
+        Compile(L,
+                "local s = 0 for i = 1, 20 do "
+                "s = s + zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(tower, targets, i, mask, 30) end "
+                "check = s"),
+        Compile(L,
+                "local s = 0 for i = 1, 20 do s = s + LuaMaxCoverAngleForTarget(tower, targets, i, mask, 30) end "
+                "check_lua = s")};
+    if (refs[0] == LUA_NOREF || refs[1] == LUA_NOREF) {
+        state.SkipWithError("the loops do not compile");
+        return;
+    }
+    double ns[2] = {0, 0};
+    bool ok = true;
+    for (auto _ : state)
+        for (int way = 0; way < 2; ++way) ns[way] += RunLoop(L, refs[way], &ok);
+    if (!ok) state.SkipWithError("a loop failed");
+    for (int ref : refs) luaL_unref(L, LUA_REGISTRYINDEX, ref);
+    const double searches = static_cast<double>(state.iterations()) * kLoop;
+    state.counters["native_us"] = ns[0] / searches / 1000.0;
+    state.counters["lua_us"] = ns[1] / searches / 1000.0;
+    state.counters["lua/native"] = ns[0] > 0 ? ns[1] / ns[0] : 0;
+    state.SetItemsProcessed(state.iterations() * 2 * kLoop);
+}
+BENCHMARK(BM_RotoShieldSearch)->Unit(benchmark::kMillisecond);
+
+}  // namespace

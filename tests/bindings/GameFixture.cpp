@@ -1,0 +1,145 @@
+#include "GameFixture.h"
+
+#include <lua.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bindings/frame/LuaBindingSupport.h"
+#include "core/rtti/RTTIClass.h"
+#include "engine/entity/Entity.h"
+#include "engine/entity/EntityManager.h"
+#include "engine/entity/EntityTemplate.h"
+#include "engine/script/LuaWrapper.h"
+#include "game/kinds/ZKRMarkers.h"
+#include "net/online/PCMacProgressAnalyzer.h"
+#include "net/online/PCMacProgressData.h"
+#include "ui/elements/UIText.h"
+
+namespace {
+
+// Kept to the end of the program: the entities made from them live until the scene goes.
+std::vector<std::unique_ptr<EntityTemplate>>& Templates() {
+    static std::vector<std::unique_ptr<EntityTemplate>> templates;
+    return templates;
+}
+
+int GameKind(lua_State* L) {
+    std::unique_ptr<EntityTemplate> t(
+        dynamic_cast<EntityTemplate*>(NameRegistry::CreateObject(luaL_checkstring(L, 1))));
+    if (!t) {
+        lua_pushnil(L);
+        return 1;
+    }
+    t->SetName(lua_tostring(L, 1));
+    Entity* e = gEntityManager->CreateEntityFromTemplate(t.get(), nullptr, Matrix::IDENTITY,
+                                                         ENTITYCREATION_DONOTCREATERENDERINGCONTEXT, nullptr);
+    if (e) e->RaiseFlag(ENTITYFLAG_NORENDERINGCONTEXT, false);
+    Templates().push_back(std::move(t));
+    gLua.PushObject(e);
+    return 1;
+}
+
+int SetEmergence(lua_State* L) {
+    auto* marker = static_cast<ZKRTowerMarkerEntity*>(LuaBindingReader{"ZKRTowerMarkerEntity"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (marker) marker->emergenceEffectType = static_cast<uint32_t>(lua_tonumber(L, 2));
+    return 0;
+}
+
+// The text of a text element as single-byte characters; nil for anything else.
+int TextOf(lua_State* L) {
+    auto* t = static_cast<UIText*>(LuaBindingReader{"UIText"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    if (!t || !t->Text()) return 0;
+    std::string text;
+    for (const char16_t* c = t->Text(); *c; ++c) text += static_cast<char>(*c);
+    lua_pushstring(L, text.c_str());
+    return 1;
+}
+
+// A progress result of two areas: the first with 3 deaths and a friend "Ann" at 12, the
+// user "Me" in the second at 40; and an analyzer without leaderboards.
+PCMacProgressData& Progress() {
+    static PCMacProgressData data = [] {
+        PCMacProgressData d;
+        d.Reset(2);
+        d.areas[0]->deathsNumber = 3;
+        d.areas[0]->friendEntries.push_back(std::make_unique<PCMacProgressEntry>(PCMacProgressEntry{"Ann", 12}));
+        d.userAreaIndex = 1;
+        d.userName = "Me";
+        d.userValue = 40;
+        return d;
+    }();
+    return data;
+}
+
+int ProgressData(lua_State* L) {
+    LuaBindingPushObject(L, &Progress(), "PCMacProgressData");
+    return 1;
+}
+
+int AreaData(lua_State* L) {
+    LuaBindingPushObject(L, Progress().GetArea(0), "PCMacAreaProgressData");
+    return 1;
+}
+
+int Analyzer(lua_State* L) {
+    static PCMacProgressAnalyzer analyzer(nullptr);
+    LuaBindingPushObject(L, &analyzer, "PCMacProgressAnalyzer");
+    return 1;
+}
+
+}  // namespace
+
+void OpenGameFixture(lua_State* L) {
+    lua_getglobal(L, "Fixture");
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return;
+    }
+    lua_pushcfunction(L, &GameKind);
+    lua_setfield(L, -2, "GameKind");
+    lua_pushcfunction(L, &SetEmergence);
+    lua_setfield(L, -2, "SetEmergence");
+    lua_pushcfunction(L, &TextOf);
+    lua_setfield(L, -2, "TextOf");
+    lua_pushcfunction(L, &ProgressData);
+    lua_setfield(L, -2, "PCMacProgressData");
+    lua_pushcfunction(L, &AreaData);
+    lua_setfield(L, -2, "PCMacAreaProgressData");
+    lua_pushcfunction(L, &Analyzer);
+    lua_setfield(L, -2, "PCMacProgressAnalyzer");
+    lua_pop(L, 1);
+    // One entity of each game kind for the call scripts, through the scene the entity
+    // fixture makes on its first entity.
+    gLua.ExecuteString(
+        "local scene = false\n"
+        "local function Kind(template) return function()\n"
+        "  if not scene then Fixture.Destroy(Fixture.Entity()) scene = true end\n"
+        "  return Fixture.GameKind(template) end end\n"
+        "for class, template in pairs({ZKRPlayerMarkerEntity = 'ZKRPlayerMarkerTemplate',\n"
+        "    ZKRVersusPlayerMarkerEntity = 'ZKRVersusPlayerMarkerTemplate', ZKRTowerMarkerEntity = "
+        "'ZKRTowerMarkerTemplate',\n"
+        "    ZKRPickupMarkerEntity = 'ZKRPickupMarkerTemplate', ZKRTriggerEntity = 'ZKRTriggerTemplate',\n"
+        "    ZKRScriptTriggerEntity = 'ZKRScriptTriggerTemplate', ZKRSquadScriptTriggerEntity = "
+        "'ZKRSquadScriptTriggerTemplate',\n"
+        "    ZKRSquadZDirTriggerEntity = 'ZKRSquadZDirTriggerTemplate', ZKREffectEntity = 'ZKREffectTemplate',\n"
+        "    ZKRDamageSurfaceEntity = 'ZKRDamageSurfaceTemplate', ZKRUsableEntity = 'ZKRUsableTemplate',\n"
+        "    ZKRGameEntity = 'ZKRTowerTemplate', ZKRTowerEntity = 'ZKRTowerTemplate',\n"
+        "    ZKRObstacleMarkerEntity = 'ZKRObstacleMarkerTemplate', ZKRHelicopterPathFlagEntity = "
+        "'ZKRHelicopterPathFlagTemplate',\n"
+        "    ZKRPathRendererEntity = 'ZKRPathRendererTemplate', ZKRAmbientSoundEntity = 'ZKRAmbientSoundTemplate',\n"
+        "    ZKRCheckpointEntity = 'ZKRCheckpointTemplate', ZKRProgressAreaTriggerEntity = "
+        "'ZKRProgressAreaTriggerTemplate',\n"
+        "    ZKRRemoteConnectorArrayEntity = 'ZKRRemoteConnectorArrayTemplate'}) do\n"
+        "  Fixture[class] = Kind(template)\n"
+        "end\n"
+        "function Fixture.ZKRMissionSelectorPathRenderer() return ZKRMissionSelectorPathRenderer:new_local() end\n");
+    gLua.ExecuteString(
+        "function Fixture.LCZKRGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'LCZKRGamerProfile') end\n"
+        "function Fixture.ZKRGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'ZKRGameDelegate') end\n"
+        "function Fixture.PCMacGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'PCMacGamerProfile') end\n"
+        "function Fixture.PCMacGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'PCMacGameDelegate') end\n");
+}

@@ -1,0 +1,42 @@
+-- The game's desktop package over the fixture's progress result: the constants, the
+-- entries with their two results, the user's three, the area views that keep their
+-- result alive and nil past the last area, and the profile's own calls.
+
+Test("the progress constants", function()
+    AssertEqual(PROGRESS_FINISHED_INDEX, 100, "finished")
+    AssertEqual(PROGRESS_INVALID_INDEX, 101, "invalid")
+end)
+
+Test("entries come back as a name and a number", function()
+    local area = Fixture.PCMacProgressData():GetArea(0)
+    AssertEqual(area:GetDeathsNumber(), 3, "deaths")
+    AssertEqual(area:GetFriendsEntriesNumber(), 1, "friends")
+    AssertEqual(Results(area:GetFriendEntry(0, "", 0)), "2 string number", "two results")
+    local name, value = area:GetFriendEntry(0, "", 0)
+    AssertEqual(name .. " " .. value, "Ann 12", "the friend")
+    name, value = area:GetOtherEntry(5, "none", -1)
+    AssertEqual(name .. " " .. value, "none -1", "no such entry keeps the given ones")
+end)
+
+Test("the user's data and the areas", function()
+    local data = Fixture.PCMacProgressData()
+    AssertEqual(data:GetUserAreaIndex(), 1, "the user's area")
+    AssertEqual(Results(data:GetUserData("", 0)), "3 boolean string number", "three results")
+    local found, name, value = data:GetUserData("", 0)
+    AssertTrue(found, "found")
+    AssertEqual(name .. " " .. value, "Me 40", "the user")
+    AssertEqual(data:GetAreasNumber(), 2, "areas")
+    AssertEqual(tolua.type(data:GetArea(1)), "PCMacAreaProgressData", "an area")
+    AssertEqual(data:GetArea(2), nil, "past the last area")
+end)
+
+Test("the analyzer refuses without leaderboards; the profile's own calls", function()
+    local analyzer = Fixture.PCMacProgressAnalyzer()
+    AssertFalse(analyzer:StartAnalyze("Progress", Fixture.PCMacProgressData(), 2), "no leaderboards")
+    AssertFalse(analyzer:IsAreaAnalyzed(0), "nothing analysed")
+    local p = Fixture.PCMacGamerProfile()
+    AssertEqual(tolua.type(p), "PCMacGamerProfile", "the profile's class")
+    AssertEqual(type(p:GetSteamAppId()), "number", "the application id")
+    AssertEqual(type(p:AreStatsRetrieved()), "boolean", "stats")
+    AssertTrue(p:StoreMissionScore("M02", 5), "a base forward through the subclass")
+end)
