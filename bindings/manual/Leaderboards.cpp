@@ -35,7 +35,8 @@ int LeaderboardBindingEntry(lua_State* L) {
     const int32_t row = IntArgument(L, 3);
     uint32_t rank = ScriptNumber(lua_tonumber(L, 4));
     const char* persona = TextArgument(L, 5);
-    int32_t score = IntArgument(L, 6);
+    // Scores cross as unsigned 32-bit values, like the rank.
+    int32_t score = static_cast<int32_t>(static_cast<uint32_t>(ScriptNumber(lua_tonumber(L, 6))));
     bool isFriend = lua_toboolean(L, 7) != 0;
     if (LuaBindingRejected(L, !self, "SteamLeaderboardsManager.GetLeaderboardRetrievedEntry")) return 0;
     const bool found = self->GetLeaderboardRetrievedEntry(name, row, &rank, &persona, &score, &isFriend);
@@ -44,7 +45,7 @@ int LeaderboardBindingEntry(lua_State* L) {
     // Copied now: the services may reuse the name's buffer for their next answer.
     if (persona) lua_pushstring(L, persona);
     else lua_pushnil(L);
-    LuaBindingPushNumber(L, score);
+    LuaBindingPushNumber(L, static_cast<uint32_t>(score));
     lua_pushboolean(L, isFriend);
     return 5;
 }

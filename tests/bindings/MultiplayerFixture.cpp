@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,7 +60,6 @@ struct State {
     GameDelegate baseDelegate;
     LuaGameDelegate luaDelegate;
     AnsweringDelegate answering;
-    bool scenesMounted = false;
 };
 State* gState = nullptr;
 // Pumps a state may still run: a script (a fuzzed one above all) cannot stall its program
@@ -289,17 +289,22 @@ int Actions(lua_State* L) {
 }
 
 int Scene(lua_State* L) {
-    State& s = S();
     const char* name = lua_tostring(L, 1);
     const char* text = lua_tostring(L, 2);
-    if (!s.scenesMounted) {
-        std::filesystem::create_directories(Folder() / "scenes");
-        s.scenesMounted = gFileSystem.MountDirectory("scenes", (Folder() / "scenes").string().c_str());
-    }
+    // The file system cannot unmount one folder, so "scenes" is mounted once for the
+    // process, on a folder of its own that outlives every fixture state.
+    static const std::filesystem::path scenes = [] {
+        std::filesystem::path p = std::filesystem::temp_directory_path() /
+                                  ("multiplayer_fixture_scenes_" + std::to_string(std::random_device()()));
+        std::filesystem::create_directories(p);
+        return p;
+    }();
+    static const bool mounted = gFileSystem.MountDirectory("scenes", scenes.string().c_str());
+    if (!mounted) return 0;
     // Plain names only: the file stays in the scenes folder.
     if (name && std::strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::strlen(name)) return 0;
     if (name && *name && text) {
-        std::ofstream(Folder() / "scenes" / (std::string(name) + ".lua")) << text;
+        std::ofstream(scenes / (std::string(name) + ".lua")) << text;
     }
     if (gEntityManager) gEntityManager->SetSceneFileName(name);
     return 0;

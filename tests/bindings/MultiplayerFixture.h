@@ -23,7 +23,7 @@
 //   Fixture.GameDelegate(), Fixture.LuaGameDelegate()   base delegates
 //   Fixture.AnsweringDelegate()    a LuaGameDelegate whose Steam, Xbox and Game Center
 //                                  queries answer true
-//   Fixture.LoggedIn()             XBoxLiveLogin and OpenGameCenterMatchmakingUI calls the
+//   Fixture.Actions()              XBoxLiveLogin and OpenGameCenterMatchmakingUI calls the
 //                                  answering delegate received
 //   Fixture.Scene(name, text)      sets the entity manager's scene name (nil: none) and,
 //                                  with text, writes "scenes/<name>.lua" of a mounted folder

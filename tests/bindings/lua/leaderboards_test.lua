@@ -56,8 +56,9 @@ Test("retrieve: unknown names fail, a request under way waits, rows come back in
     end
     AssertEqual(Results(lb:GetLeaderboardRetrievedEntry("M01", 10, 7, "in", 8, true)),
                 "5 boolean number string number boolean")
-    local ok, rank, persona, score, isFriend = lb:GetLeaderboardRetrievedEntry("M01", 10, 7, "in", 8, true)
-    AssertEqual(table.concat({tostring(ok), rank, persona, score, tostring(isFriend)}, " "), "false 7 in 8 true",
+    local ok, rank, persona, score, isFriend = lb:GetLeaderboardRetrievedEntry("M01", 10, 7, "in", 3000000000, true)
+    AssertEqual(table.concat({tostring(ok), rank, persona, string.format("%.0f", score), tostring(isFriend)}, " "),
+                "false 7 in 3000000000 true",
                 "past the rows: false, then the inputs")
     local found, detail = lb:GetLeaderboardRetrievedEntryDetail("M01", 99, 5)
     AssertEqual(tostring(found) .. " " .. detail, "false 5")

@@ -98,6 +98,8 @@ Test("the controller: nil once its entity is gone; only entities or nil are take
     AssertEqual(Results(p:GetPlayerController()), "1 nil")
     local f = Fixture.Entity(1, 0, 1)
     p:SetPlayerControllerRaw(f)
+    AssertEqual(Results(p:SetPlayerControllerRaw(e)), "0")
+    AssertEqual(p:GetPlayerController(), f, "a dead entity is rejected and keeps the controller")
     p:SetPlayerControllerRaw(nil)
     AssertEqual(p:GetPlayerController(), nil)
 end)
