@@ -160,7 +160,7 @@ void PostProcessChain::Tonemap(bool enabled, const DeviceObjectHandle* glow, con
     uint32_t mask = 0;
     if (enabled) {
         mask = COMPOSITE_ENABLED;
-        if (r.BlockInForce().outlines) mask |= COMPOSITE_OUTLINES;
+        if (OutlinesDrawn()) mask |= COMPOSITE_OUTLINES;
         if (std::fabs(rest.imageLocalContrast - 1.0f) > 0.0001f) mask |= COMPOSITE_LOCAL_CONTRAST;
         if (fxaaFollows) mask |= COMPOSITE_LUM_IN_ALPHA;
         if (r.BlockInForce().quality < 2) mask |= COMPOSITE_LOW_SPEC_MODE;

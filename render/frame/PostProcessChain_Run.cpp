@@ -70,7 +70,16 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
         cameraPosition = r.CameraWorldMatrix().r[3];
 
         if (chain) {
-            if (r.BlockInForce().outlines) outlines.ReconstructOutlines(primaryOutline, false);
+            if (OutlinesDrawn()) {
+                outlines.ReconstructOutlines(primaryOutline, false);
+            } else if (r.BlockInForce().outlines && a.surface) {
+                // Nothing to outline: no coverage, no dilation. A still starts the glow
+                // cleared, as the reconstruction leaves it: the glow's filtered reads
+                // reach past its quarter of A.
+                r.SetColorWriteMask(15);
+                r.SetRenderTargets(a.surface, nullptr, 2);
+                r.ClearTarget(CLEAR_TARGET, Vector(0, 0, 0, 0), 1.0f, 0);
+            }
             const bool changed = gRendererScene->LightingChanged();
             if (changed || toneCurveDirty || colorLookupDirty) {
                 FillLookupTextures(p);
@@ -147,6 +156,11 @@ void PostProcessChain::RunPasses(uint32_t modeBits) {
     if (swapDepth) device->SetDepthStencilSurface(savedDepth);
     if (savedDepth) savedDepth->Release();
     device->SetStreamSource(0, nullptr, 0, 0);
+}
+
+bool PostProcessChain::OutlinesDrawn() const {
+    if (!gVornexRenderer.BlockInForce().outlines) return false;
+    return outlines.AllBits() != 0 || OutlineSoftnessPair(primaryOutline.softness).y < 0.0f;
 }
 
 float PostProcessChain::CurrentRgbShiftAmount() const {

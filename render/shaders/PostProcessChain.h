@@ -140,6 +140,10 @@ private:
     // one with a target, else the back buffer's). False when the pair is not valid.
     bool BeginPass(const ShaderPair& pair, gfx::Surface* target, uint32_t targetFlags, uint32_t width,
                    uint32_t height, float* sizeW, float* sizeH) const;
+    // Whether the chain reconstructs and composes the outlines this frame: outlines on
+    // and something gathered, or a softness whose blend covers even pixels no outline
+    // reaches (the outline image, cleared, then darkens the whole picture).
+    bool OutlinesDrawn() const;
     // The UI blur: copies the area of A into the kept copy (made at A's size on first
     // use); the kept copy's holder, or A's when it cannot be made.
     const DeviceObjectHandle* KeepCopy(gfx::Surface* source, const gfx::SurfaceDesc& desc, const gfx::Rect& area);

@@ -59,6 +59,11 @@ struct PostFixtureOf : Base {
         }
         gShaderManager->InitPostProcessShaders(Chain());
         gRendererScene->PostInit();
+        // The chain outlives a test: each starts with nothing outlined and the default outline.
+        RunOnRenderThread([] {
+            Chain().Outlines().Clear();
+            Chain().SetOutlineParams(OutlineParams(), false);
+        });
         view.LoadLookAtLH(Vector(0, 50, -80, 1), Vector(0, 0, 0, 1), Vector(0, 1, 0, 0));
         projection.LoadPerspectiveFovLH(60.0f, 16.0f / 9.0f, 1.0f, 500.0f);
         gVornexRenderer.SetCamera(view, projection, Matrix::IDENTITY);

@@ -4,7 +4,7 @@
 // bytes, the output target the upscale copies, and the device objects' lifetime; and the
 // chain's small formulas against the reference: the blur kernel, ramps, the RGB-shift
 // amount over the renderer clock, the lookup textures' entry index and texel packing,
-// and the composite option strings.
+// and the composite option strings; and when the outline passes run.
 // test-depends: shader_data
 // test-sanitize: thread
 #include <algorithm>
@@ -128,6 +128,14 @@ TEST(PostHelpers, CompositeOptionStringsFollowTheirMask) {
 }
 
 
+// The frame's outline gathering on the render thread: `count` objects of category bit 2
+// (0 or 1), each a box around the camera, so it covers the whole grid under any camera.
+void GatherOutlined(uint32_t count) {
+    static const BoundingBox4 box(Vector(-1000, -1000, -1000, 1), Vector(1000, 1000, 1000, 1));
+    const OutlineCandidate candidate{&box, &Matrix::IDENTITY, 2};
+    RunOnRenderThread([&] { Chain().Outlines().GatherEntities(OutlineRenderer::kAllCategories, count, &candidate); });
+}
+
 struct Config {
     uint32_t quality;
     bool outlines;
@@ -153,6 +161,7 @@ struct ChainTest : PostFixture, ::testing::WithParamInterface<Config> {
                                     "RGBShift"};
         for (uint32_t i = 0; i < 7; ++i) names[PixelSerial(Chain().passShaders[i])] = pass[i];
         for (uint32_t m = 32; m-- > 0;) names[PixelSerial(Chain().compositeShaders[m])] = "Postprocess " + std::to_string(m);
+        names[PixelSerial(gShaderManager->Fixed(0))] = "Coverage";
         return names;
     }
     static std::string SamplerFlags(const DrawRecord& d, uint32_t stage) {
@@ -171,7 +180,9 @@ struct ChainTest : PostFixture, ::testing::WithParamInterface<Config> {
         if (name.rfind("Postprocess ", 0) == 0) mask = name.substr(12), name = "Postprocess";
         const uint32_t a = Serial(gVornexRenderer.Target(TARGET_LIGHT_0).surface);
         const uint32_t b = Serial(gVornexRenderer.Target(TARGET_LIGHT_1).surface);
-        const char* target = d.renderTargets[0] == a ? "A" : d.renderTargets[0] == b ? "B" : "S";
+        const uint32_t n = Serial(gVornexRenderer.Target(TARGET_NORMAL).surface);
+        const uint32_t t = d.renderTargets[0];
+        const char* target = t == a ? "A" : t == b ? "B" : t == n ? "N" : "S";
         out << name << ' ' << mask << ' ' << target << ' ' << d.RenderState(RS_SRGBWRITEENABLE) << ' '
             << d.viewport.x << ' ' << d.viewport.y << ' ' << d.viewport.width << ' ' << d.viewport.height;
         for (uint32_t s = 0; s < 6; ++s) out << ' ' << (stages[s] == "-" ? "-" : SamplerFlags(d, s));
@@ -207,6 +218,8 @@ TEST_P(ChainTest, PassesFollowTheReference) {
                             for (float& v : p.rgbShiftScaleCurve) v = shift ? 0.5f : 0.0f;
                             p.rest.imageLocalContrast = contrast;
                         });
+                        // With outlines on, one object covering the whole grid is outlined.
+                        if (cfg.outlines) GatherOutlined(1);
                         const uint64_t locks = recorder->CallCount(CallKind::Lock);
                         const std::vector<DrawRecord> draws = Frame(mode);
                         std::istringstream want(Reference("passes " + args.str() + " " + std::to_string(w) + " " +
@@ -226,14 +239,22 @@ TEST_P(ChainTest, PassesFollowTheReference) {
                             for (size_t k = 0; k < 14; ++k) expected += (k ? " " : "") + f[k];
                             EXPECT_EQ(got, expected) << "draw " << i;
                             const DrawRecord& d = draws[i];
-                            ExpectVector(d.VertexConstant(0),
-                                         Vector(std::stof(f[14]), std::stof(f[15]), std::stof(f[16]), std::stof(f[17])),
-                                         1e-6f, "vertex c0 of draw " + std::to_string(i));
+                            // The coverage draw's fixed shader reads no c0 of the chain's.
+                            if (f[0] != "Coverage")
+                                ExpectVector(d.VertexConstant(0),
+                                             Vector(std::stof(f[14]), std::stof(f[15]), std::stof(f[16]), std::stof(f[17])),
+                                             1e-6f, "vertex c0 of draw " + std::to_string(i));
                             EXPECT_EQ(d.RenderState(RS_CULLMODE), uint32_t(CULL_NONE));
                             EXPECT_EQ(d.RenderState(RS_ALPHATESTENABLE), 0u);
                             EXPECT_EQ(d.RenderState(RS_ALPHABLENDENABLE), 0u);
                             EXPECT_EQ(d.RenderState(RS_ZFUNC), uint32_t(CMP_ALWAYS));
                             EXPECT_EQ(d.RenderState(RS_ZWRITEENABLE), 0u);
+                            if (f[0] == "Coverage" || f[0] == "Dilate") {
+                                // The outline grid's cells, as indexed triangles.
+                                EXPECT_EQ(d.call, CallKind::DrawIndexedPrimitive);
+                                EXPECT_EQ(d.primitiveType, PT_TRIANGLELIST);
+                                continue;
+                            }
                             EXPECT_EQ(d.fvf, FVF_XYZ | FVF_TEX1);
                             if (f[0] == "GaussBlur") {
                                 // From memory: four 20-byte vertices, their texture coordinates
@@ -309,6 +330,46 @@ TEST_F(CompositeTest, SharpeningIsAVariantChosenOnlyWhenOn) {
     }
     EXPECT_EQ(masks[0] | COMPOSITE_SHARPEN, masks[1]);
     EXPECT_EQ(masks[1], masks[2]);
+}
+
+// With outlines on, the chain reconstructs and composes outlines only when the frame
+// outlined something, or when the softness makes the blend cover pixels no outline reaches
+// (the cleared outline image then darkens the picture, so it must still be made).
+TEST_F(CompositeTest, OutlinePassesRunOnlyWhenTheyChangeThePicture) {
+    struct Case {
+        uint32_t outlined;
+        float softness;
+        bool drawn;
+    };
+    const Case cases[] = {{0, 0.0f, false},  {0, 0.5f, false},  {0, -0.1f, true}, {0, -0.25f, false},
+                          {0, NAN, false},   {1, 0.0f, true},   {1, 0.5f, true},  {1, -0.1f, true}};
+    const uint32_t dilate = PixelSerial(Chain().passShaders[PostProcessChain::PASS_DILATE]);
+    const uint32_t normal = Serial(gVornexRenderer.Target(TARGET_NORMAL).surface);
+    Frame(1);  // the first frame's own clears
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.outlined) + " outlined, softness " + Text(c.softness));
+        OutlineParams params;
+        params.SetSoftness(c.softness);
+        RunOnRenderThread([&] { Chain().SetOutlineParams(params, false); });
+        GatherOutlined(c.outlined);
+        const uint64_t before = recorder->CallCount(CallKind::Clear);
+        const std::vector<DrawRecord> draws = Frame(1);
+        const uint64_t clears = recorder->CallCount(CallKind::Clear) - before;
+        const DrawRecord* d = Composite(draws);
+        ASSERT_NE(d, nullptr);
+        bool outlinesVariant = false;
+        for (uint32_t m = 0; m < PostProcessChain::kCompositeShaderCount; ++m)
+            if ((m & COMPOSITE_ENABLED) && d->pixelShader.serial == PixelSerial(Chain().compositeShaders[m]))
+                outlinesVariant = (m & COMPOSITE_OUTLINES) != 0;
+        EXPECT_EQ(outlinesVariant, c.drawn);
+        const auto intoOutlineTarget = std::count_if(draws.begin(), draws.end(), [&](const DrawRecord& r) {
+            return r.pixelShader.serial == dilate || r.renderTargets[0] == normal;
+        });
+        EXPECT_EQ(intoOutlineTarget, c.outlined);  // an empty grid draws no cells
+        // A (the coverage buffer) is cleared either way, the outline target only for a
+        // reconstruction.
+        EXPECT_EQ(clears, c.drawn ? 2u : 1u);
+    }
 }
 
 TEST_F(CompositeTest, ConstantsComeFromTheParametersAndTheSceneCamera) {
@@ -645,6 +706,11 @@ std::pair<uint32_t, uint32_t> Declared(const ShaderBinding& shader) {
 
 TEST_F(CompositeTest, EachFamilyDeclaresExactlyTheRegistersItIsGiven) {
     EveryOptionalPass();
+    // The composite's outline variant without the outline renderer's own draws: nothing
+    // outlined, a softness whose blend covers every pixel.
+    OutlineParams params;
+    params.SetSoftness(-0.1f);
+    RunOnRenderThread([&] { Chain().SetOutlineParams(params, false); });
     struct Want {
         uint32_t slot;
         uint32_t floats, samplers;  // the larger of the vertex and pixel register counts

@@ -2,7 +2,8 @@
 // 160 x 120: the plain composite's copy with and without sRGB writes, its tone curve
 // and colour lookup, the Gaussian
 // blur's profile, FXAA on a hard edge, the RGB shift of a bar, the zoom blur, and the upscale of the
-// last pass at half render size. Checks use tolerances; a failed check (or
+// last pass at half render size, and a frame whose outline passes are skipped. Checks use
+// tolerances (that frame is compared exactly); a failed check (or
 // RENDER_PICTURES=<folder>) saves the picture as PNG and names it.
 // test-depends: shader_data
 // test-timeout: 900
@@ -144,6 +145,51 @@ TEST_F(PicturesTest, PlainCompositeCopiesTheSceneColour) {
         EXPECT_EQ(bad, 0u);
         if (bad) RunOnRenderThread([&] { Read(BackBuffer(), srgb ? "copy-srgb" : "copy-plain", true); });
     }
+}
+
+// Outlines on with nothing outlined: the outline passes are skipped, and the picture is
+// the one the outline path gives for an outlined object covering no cell of the grid (an
+// empty outline image blended with no cover), bit for bit, whatever the light buffer and
+// the outline target held before the frame.
+TEST_F(PicturesTest, SkippedOutlinePassesLeaveThePictureAsItWas) {
+    auto scene = [](uint32_t x, uint32_t y) {
+        return Vector(2.0f * static_cast<float>(x) / (W - 1), static_cast<float>(y) / (H - 1), 0.25f, 1.0f);
+    };
+    auto stale = [](uint32_t x, uint32_t y) { return Vector(((x ^ y) & 1) ? 1.0f : 0.0f, 0.5f, 0.75f, 1.0f); };
+    auto uploadStale = [&](Surface* s) {
+        SurfaceDesc desc{};
+        s->GetDesc(&desc);
+        if (desc.format == FMT_A16B16G16R16F || desc.format == FMT_A8R8G8B8 || desc.format == FMT_X8R8G8B8)
+            Upload(s, stale);
+    };
+    // Far right of the view under the fixture's camera and under the identity one the
+    // outline pass leaves: its rectangle is clamped to the screen's edge, so no cell.
+    static const BoundingBox4 box(Vector(9000, 0, 0, 1), Vector(10000, 10, 10, 1));
+    const OutlineCandidate offScreen{&box, &Matrix::IDENTITY, 2};
+    Picture pictures[2];
+    for (uint32_t outlined = 0; outlined < 2; ++outlined) {
+        const char* name = outlined ? "outline-path-empty" : "outline-path-skipped";
+        gVornexRenderer.FlushCommands(true);
+        BeginFrame();
+        RunOnRenderThread([&] {
+            VornexRenderer& r = gVornexRenderer;
+            Chain().Outlines().GatherEntities(OutlineRenderer::kAllCategories, outlined, &offScreen);
+            EXPECT_EQ(Chain().Outlines().AllBits() != 0, outlined != 0);
+            EXPECT_EQ(Chain().Outlines().ListCount(0), 0u);
+            Upload(r.Target(TARGET_SCENE_COLOR).surface, scene);
+            uploadStale(r.Target(TARGET_LIGHT_0).surface);
+            uploadStale(r.Target(TARGET_NORMAL).surface);
+        });
+        gVornexRenderer.SetViewport(0, 0, W, H, 0.0f, 1.0f);
+        gVornexRenderer.SetPostProcessTargetMode(1);
+        gVornexRenderer.PostUpscale();
+        RunOnRenderThread([&] { pictures[outlined] = Read(BackBuffer(), name); });
+        EndFrame();
+    }
+    ASSERT_EQ(pictures[0].argb.size(), size_t(W * H));
+    uint32_t differ = 0;
+    for (size_t i = 0; i < pictures[0].argb.size(); ++i) differ += pictures[0].argb[i] != pictures[1].argb[i] ? 1 : 0;
+    EXPECT_EQ(differ, 0u) << "pixels differ (RENDER_PICTURES=<folder> saves both pictures)";
 }
 
 // The composite with every other step neutral: each channel goes through the tone curve

@@ -30,9 +30,13 @@ independently of the renderer's code (single precision through numpy.float32).
       the 64 composite option strings, one a line, in brackets
   passes MODE QUALITY FXAA ZOOM SHIFT CONTRAST OUTLINES SCALED W H
       the chain's draws in order on a W x H render, one a line: the shader, the option
-      mask or -, the target (A, B or S for the bound target), the sRGB write, the
+      mask or -, the target (A, B, N the outline target or S the bound one), the sRGB write, the
       viewport x y w h, the sampler flags of stages 0-5 (- when not bound by the pass)
-      and vertex c0; then "output" and the light buffer holding the last image
+      and vertex c0; then "output" and the light buffer holding the last image.
+      OUTLINES 1: outlines on with one outlined object of category bit 2 covering the
+      whole grid (the coverage draw into A and the dilation into the outline target N
+      come first); 0: outlines off, or on with nothing outlined and a softness of 0 or
+      more, which draws no outline pass
 """
 import math
 import sys
@@ -40,6 +44,7 @@ import sys
 import numpy as np
 
 f = np.float32
+COVERAGE_C0 = (0, 0, 0, 0)  # not read: the coverage draw's fixed shader has its own constants
 
 
 def kernel(sigma):
@@ -230,6 +235,10 @@ def passes(mode, quality, fxaa_on, zoom, shift, contrast, outlines, scaled, W, H
     glow_c0 = (1.0, 1.0, f(2) / w, f(2) / h)
     blur_c0 = (f(q[0]) / w, f(q[1]) / h, f(0.5) / w, f(0.5) / h)
     full_c0 = (f(W) / w, f(H) / h, f(0.5) / w, f(0.5) / h)
+    if chain and outlines:
+        draws.append(("Coverage", '-', 'A', 0, (0, 0, W, H), none, COVERAGE_C0))
+        draws.append(("Dilate", '-', 'N', 0, (0, 0, W, H), samplers(s0=6),
+                      (0.5, -0.5, 0.5 + f(0.5) / w, 0.5 + f(0.5) / h)))
     if chain:
         draws.append(("GlowSource", '-', 'A', 1, (0, 0) + q, samplers(s0=6), glow_c0))
         for _ in range(2):
