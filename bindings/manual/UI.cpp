@@ -112,7 +112,15 @@ int LuaUISetAtlasData(lua_State* L) {
     if (LuaBindingRejected(L, !self, "UIPictureAtlas.SetAtlasData")) return 0;
     // Only a table of numbers reaches the native; anything else posts nothing.
     if (!lua_istable(L, 5)) return 0;
-    const Dynarray<float>& numbers = gLua.GetFloatArray(5);
+    // Read from the calling thread's stack: a coroutine's arguments are not on the host's.
+    Dynarray<float> numbers;
+    for (int i = 1; i > 0; ++i) {
+        lua_rawgeti(L, 5, i);
+        const bool end = lua_isnil(L, -1);
+        const float value = end ? 0.0f : ScriptNumber(lua_tonumber(L, -1)).Float();
+        lua_pop(L, 1);
+        if (end || numbers.Add(value) == kDynarrayNone) break;
+    }
     self->SetAtlasData(kind, first, count, numbers.Count() ? &numbers[0] : nullptr, numbers.Count());
     return 0;
 }

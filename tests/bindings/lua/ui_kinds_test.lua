@@ -106,6 +106,11 @@ Test("atlas data is posted only from a table", function()
             atlas:SetAtlasData(PICTUREATLAS_POSITION3, 0, 4, c[1])
             AssertEqual(UIFixture.OpsPosted(), c[2], "ops posted, case " .. i)
         end
+        -- The table is read from the caller's own stack, also inside a coroutine.
+        UIFixture.RecordOps()
+        local co = coroutine.create(function(t) atlas:SetAtlasData(PICTUREATLAS_POSITION3, 0, 4, t) end)
+        assert(coroutine.resume(co, {1, 2, 3}))
+        AssertEqual(UIFixture.OpsPosted(), 1, "ops posted from a coroutine")
     end)
 end)
 
