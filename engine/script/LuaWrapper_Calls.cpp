@@ -108,13 +108,33 @@ int RegisterClassBody(lua_State* L, R* r) {
 // The handle keeps a null object and becomes a dead handle (LuaHandleGuards.h), so
 // neither a script nor a binding can reach the freed object through it, and tolua++'s
 // cache forgets the address for an object made there later.
+// The handle is looked up under the reported class first; an object pushed under another
+// class (its reported one unknown or from another line) is found by its address in every
+// class's cache.
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
-    if (!KnownClass(L, r->className)) return 0;
-    luaL_getmetatable(L, r->className);
-    if (!TakeCachedLuaHandle(L, -1, r->object)) return 0;
+    bool taken = false;
+    if (KnownClass(L, r->className)) {
+        luaL_getmetatable(L, r->className);
+        taken = TakeCachedLuaHandle(L, -1, r->object);
+    }
+    for (lua_pushnil(L); !taken && lua_next(L, LUA_REGISTRYINDEX);) {
+        if (lua_istable(L, -1) && TakeCachedLuaHandle(L, -1, r->object)) {
+            taken = true;
+            lua_insert(L, -3);  // handle, key, metatable
+            lua_pop(L, 2);
+            break;
+        }
+        lua_pop(L, 1);
+    }
+    if (!taken) return 0;
+    // The class the handle was pushed under names it in the dead-handle message.
+    lua_getmetatable(L, -1);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const char* pushedAs = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : r->className;
+    lua_pushvalue(L, -2);
     *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
-    MarkDeadLuaHandle(L, -1, r->className);
+    MarkDeadLuaHandle(L, -1, pushedAs);
     return 0;
 }
 

@@ -110,6 +110,20 @@ Test("found elements arrive under the script class they were given", function()
     end)
 end)
 
+Test("a script class outside the element's line is not used, and its handle still dies", function()
+    WithScreen(function(screen)
+        local cases = {{"NoSuchClass", "UIElement"}, {"Vector", "UIElement"}}
+        for _, c in ipairs(cases) do
+            local e = UIElement.new()
+            e:SetLuaClass(c[1])
+            screen:AddChild(e)
+            AssertEqual(tolua.type(screen:GetFirstChild()), c[2], c[1] .. ": found as")
+            e:Release()
+            AssertTrue(Dead(e), c[1] .. ": dead handle")
+        end
+    end)
+end)
+
 Test("an unknown recipe gives nil and logs its line", function()
     local before = Runner.Warnings("Recipe [NoSuchRecipe] not found!")
     AssertEqual(Results(UIElement:CreateFromRecipe("NoSuchRecipe", "")), "1 nil", "one nil result")
