@@ -3,8 +3,10 @@
 #include "bindings/manual/UI.h"
 
 #include <unordered_map>
+#include <vector>
 
 #include "core/rtti/SafePointer.h"
+#include "engine/script/LuaHandleGuards.h"
 #include "ui/elements/UIAction.h"
 
 namespace {
@@ -19,7 +21,8 @@ public:
     void OnTargetDestroyed() override;
 
     UIElement* element;
-    bool owned = true;  // false while in a tree
+    bool owned = true;      // false while in a tree
+    bool collected = false;  // its handle went: released at the host's next collection step
 };
 
 std::unordered_map<const UIElement*, AdoptedElement*>& Adopted() {
@@ -61,10 +64,25 @@ bool LuaUIIsScriptOwned(const UIElement* element) {
 
 uint32_t LuaUIAdoptedCount() { return uint32_t(Adopted().size()); }
 
+// Releases the script-owned elements whose handles were collected. A release frees the
+// element's subtree, so it never runs inside the collection itself: that may have started
+// in the middle of a bound call still using one of those elements.
+static void ReleaseCollectedElements() {
+    std::vector<UIElement*> collected;
+    for (const auto& [element, adopted] : Adopted())
+        if (adopted->collected && adopted->owned) collected.push_back(adopted->element);
+    for (UIElement* e : collected) {
+        // An earlier release may have taken this one too.
+        if (AdoptedElement* a = FindAdopted(e); a && a->collected && a->owned) e->Release();
+    }
+}
+
 int LuaUIElementCollect(lua_State* L) {
     auto* e = static_cast<UIElement*>(LuaBindingRawObject(L));
-    // The teardown unlinks the node and kills the handle being collected.
-    if (LuaUIIsScriptOwned(e)) e->Release();
+    if (AdoptedElement* a = FindAdopted(e); a && a->owned) {
+        a->collected = true;
+        SetLuaDeferredWork(&ReleaseCollectedElements);
+    }
     return 0;
 }
 

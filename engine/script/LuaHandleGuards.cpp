@@ -100,6 +100,16 @@ const char* LuaDeadHandleClass(lua_State* L, int index) {
     return name;
 }
 
+namespace {
+LuaDeferredWork gDeferredWork = nullptr;
+}  // namespace
+
+void SetLuaDeferredWork(LuaDeferredWork work) { gDeferredWork = work; }
+
+void RunLuaDeferredWork() {
+    if (gDeferredWork) gDeferredWork();
+}
+
 bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex) {
     if (!lua_istable(L, metatableIndex)) return false;
     if (metatableIndex < 0 && metatableIndex > LUA_REGISTRYINDEX) metatableIndex = lua_gettop(L) + metatableIndex + 1;

@@ -22,6 +22,14 @@ bool LuaIsDeadHandle(lua_State* L, int index);
 // The class name a dead handle was made with; null for anything else.
 const char* LuaDeadHandleClass(lua_State* L, int index);
 
+// Work a collector must not do in place: a collection can start in the middle of any
+// bound call, while the call still holds the objects it read. A binding's collector
+// queues such work, and the host runs it at its collection step, outside every script
+// call (LuaWrapper::StepGarbageCollector). One slot; null empties it.
+using LuaDeferredWork = void (*)();
+void SetLuaDeferredWork(LuaDeferredWork work);
+void RunLuaDeferredWork();
+
 // tolua++ caches each object's handle in a table keyed by the object's address
 // ("tolua_ubox": the one of the class hierarchy, held in its metatable, else the
 // state's). Takes the handle of object out of the cache of the class whose metatable is

@@ -41,6 +41,9 @@ struct LuaWrapper::HostRequest {
 
 namespace {
 
+// How many protected runs of the host are under way (a script may call back into the host).
+int protectedCallDepth = 0;
+
 const char* Text(const char* s) { return s ? s : ""; }
 
 bool KnownClass(lua_State* L, const char* className) {
@@ -233,7 +236,9 @@ bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCo
     } else {
         lua_pop(L, 1);
     }
+    ++protectedCallDepth;
     const int status = lua_pcall(L, argCount, resultCount, handlerIndex);
+    --protectedCallDepth;
     if (handlerIndex) lua_remove(L, handlerIndex);
     if (status == 0) return true;
     ReportError(chunkName, status, handlerIndex == 0);
@@ -454,6 +459,9 @@ void LuaWrapper::StepGarbageCollector() {
     r.stepSize = gcStepSize;
     // Protected: the step may run a script's finaliser.
     RunHostRequest(r, "StepGarbageCollector");
+    // Outside every script call (the step is never taken from inside one): what the
+    // collectors queued runs now.
+    if (protectedCallDepth == 0) RunLuaDeferredWork();
     const int after = lua_gc(state, LUA_GCCOUNT, 0);
     gProfiler.AddValue(PROFILE_LUA_GC_MEM, static_cast<float>(before - after), PROFILER_THREAD_MAIN);
     gProfiler.StopTimer(PROFILE_LUA_GC_TIME, PROFILER_THREAD_MAIN);

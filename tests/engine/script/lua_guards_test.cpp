@@ -138,6 +138,24 @@ TEST_F(LuaGuardsTest, ToluaModuleKeepsOwnershipAndCastsAlongTheClassLine) {
     }
 }
 
+int gDeferredRuns = 0;
+
+TEST_F(LuaGuardsTest, DeferredWorkRunsAtTheCollectionStepOutsideScriptCalls) {
+    gDeferredRuns = 0;
+    SetLuaDeferredWork([] { ++gDeferredRuns; });
+    lua_register(L(), "StepFromScript", [](lua_State*) {
+        gLua.StepGarbageCollector();
+        return 0;
+    });
+    EXPECT_TRUE(gLua.ExecuteString("StepFromScript()"));
+    EXPECT_EQ(gDeferredRuns, 0) << "not inside a script call";
+    gLua.StepGarbageCollector();
+    EXPECT_EQ(gDeferredRuns, 1) << "at the host's own step";
+    SetLuaDeferredWork(nullptr);
+    gLua.StepGarbageCollector();
+    EXPECT_EQ(gDeferredRuns, 1);
+}
+
 TEST_F(LuaGuardsTest, ScriptRandomFollowsTheFifteenBitRuleWhateverTheEngineDraws) {
     for (const uint32_t seed : {0u, 1u, 12345u}) {
         const std::string expected = PythonDraws(seed, 8);
