@@ -116,6 +116,15 @@ int RegisterClassBody(lua_State* L, R* r) {
 // class's cache.
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
+    // Its collector entry goes too: an object made later at the address may be collected.
+    lua_pushliteral(L, "tolua_gc");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, r->object);
+        lua_pushnil(L);
+        lua_rawset(L, -3);
+    }
+    lua_pop(L, 1);
     bool taken = false;
     if (KnownClass(L, r->className)) {
         luaL_getmetatable(L, r->className);

@@ -138,6 +138,26 @@ TEST_F(LuaGuardsTest, ToluaModuleKeepsOwnershipAndCastsAlongTheClassLine) {
     }
 }
 
+TEST_F(LuaGuardsTest, DestroyedObjectLeavesNoCollectorEntry) {
+    gLua.RegisterClass("GuardObject", "");
+    const auto collectorEntry = [this](void* object) {
+        lua_getfield(L(), LUA_REGISTRYINDEX, "tolua_gc");
+        lua_pushlightuserdata(L(), object);
+        lua_rawget(L(), -2);
+        const bool found = !lua_isnil(L(), -1);
+        lua_pop(L(), 2);
+        return found;
+    };
+    auto* object = new GuardObject();
+    gLua.PushCollectedUserType(object, "GuardObject");
+    lua_setglobal(L(), "held");
+    EXPECT_TRUE(collectorEntry(object));
+    object->Destroy();
+    EXPECT_FALSE(collectorEntry(object)) << "a later object at the address would never be collected";
+    lua_pushnil(L());
+    lua_setglobal(L(), "held");
+}
+
 int gDeferredRuns = 0;
 
 TEST_F(LuaGuardsTest, DeferredWorkRunsAtTheCollectionStepOutsideScriptCalls) {
