@@ -5,8 +5,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bindings/EntityBindings.h"
 #include "core/rtti/SafePointer.h"
 #include "engine/script/LuaHandleGuards.h"
+#include "game/Game.h"
+#include "scene/entities/InGameUIEntity.h"
 #include "ui/elements/UIAction.h"
 
 namespace {
@@ -84,6 +87,35 @@ int LuaUIElementCollect(lua_State* L) {
         SetLuaDeferredWork(&ReleaseCollectedElements);
     }
     return 0;
+}
+
+void LuaUIHandOver(UIElement* element) {
+    if (AdoptedElement* a = FindAdopted(element)) a->owned = false;
+}
+
+void TextInputSetCursorElement(UIUniTextInput* self, UIElement* element) {
+    self->SetCursorElement(element);
+    LuaUIHandOver(element);
+}
+
+void GameSetActiveUIScreen(Game* self, UIScreen* screen) {
+    self->SetActiveUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void GameSetPreFSEUIScreen(Game* self, UIScreen* screen) {
+    self->SetPreFSEUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void GameSetLoadingUIScreen(Game* self, UIScreen* screen) {
+    self->SetLoadingUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void InGameUISetHandedUIElement(InGameUIEntity* self, UIElement* element) {
+    InGameUISetUIElement(self, element);
+    if (self) LuaUIHandOver(element);
 }
 
 int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool local) {

@@ -39,6 +39,8 @@
 #include "ui/widgets/UIList.h"
 
 class Entity;
+class Game;
+class InGameUIEntity;
 
 // ---- Script ownership of elements ----
 
@@ -58,6 +60,16 @@ int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool loc
 int LuaUIAddChild(lua_State* L);
 int LuaUIRemoveChild(lua_State* L);
 int LuaUISetAtlasData(lua_State* L);
+
+// The natives that keep an element shown (a text input's cursor, the game's screens, an
+// in-game UI entity): a script-owned element given to one of them is the engine's from
+// then on, as with AddChild, so it does not vanish when the script's handle is collected.
+void LuaUIHandOver(UIElement* element);
+void TextInputSetCursorElement(UIUniTextInput* self, UIElement* element);
+void GameSetActiveUIScreen(Game* self, UIScreen* screen);
+void GameSetPreFSEUIScreen(Game* self, UIScreen* screen);
+void GameSetLoadingUIScreen(Game* self, UIScreen* screen);
+void InGameUISetHandedUIElement(InGameUIEntity* self, UIElement* element);
 
 // ---- Helpers the package's rows name ----
 

@@ -188,6 +188,36 @@ Test("a collection inside a call releases nothing before the host's collection s
     AssertEqual(UIFixture.Teardowns(), teardowns + 2, "released once")
 end)
 
+Test("a script-owned element a native keeps shown is the engine's from then on", function()
+    WithScreen(function(screen)
+        local input = UIUniTextInput:new("font")
+        screen:AddChild(input)
+        local shown = {
+            {"cursor", UIElement.new_local(), function(e) input:SetCursorElement(e) end},
+            {"active screen", UIScreen.new_local(), function(e) gGame:SetActiveUIScreen(e) end},
+            {"pre-FSE screen", UIScreen.new_local(), function(e) gGame:SetPreFSEUIScreen(e) end},
+            {"loading screen", UIScreen.new_local(), function(e) gGame:SetLoadingUIScreen(e) end},
+        }
+        for _, c in ipairs(shown) do
+            AssertTrue(UIFixture.Owned(c[2]), c[1] .. ": the script's before")
+            c[3](c[2])
+            AssertFalse(UIFixture.Owned(c[2]), c[1] .. ": the engine's after")
+        end
+        local screens = {}
+        for i = 2, 4 do screens[#screens + 1] = LuaUIPointer:Instance(shown[i][2]) end
+        shown = nil
+        collectgarbage()
+        collectgarbage()
+        UIFixture.CollectionStep()
+        for i, p in ipairs(screens) do AssertFalse(p:IsNull(), "screen " .. i .. " survives its handle") end
+        AssertEqual(gGame:GetActiveUIScreen(), screens[1]:Get(), "the active one is still shown")
+        gGame:SetActiveUIScreen(nil)
+        gGame:SetPreFSEUIScreen(nil)
+        gGame:SetLoadingUIScreen(nil)
+        for _, p in ipairs(screens) do p:Get():Release() end
+    end)
+end)
+
 Test("an element taken out of its tree is the script's again", function()
     WithScreen(function(screen)
         local teardowns = UIFixture.Teardowns()
