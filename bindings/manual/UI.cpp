@@ -175,6 +175,18 @@ int LuaUISetAtlasData(lua_State* L) {
     return 0;
 }
 
+int LuaUIPhysicalScreenResolution(lua_State* L) {
+    const int first = lua_type(L, 1);
+    const bool isStatic = first == LUA_TNONE || (first == LUA_TTABLE && lua_isnone(L, 2));
+    if (!isStatic) {
+        auto* self = static_cast<UIScreen*>(LuaBindingReader{"UIScreen"}(L, 1, nullptr));
+        if (LuaBindingRejected(L, !self || !lua_isnone(L, 2), "UIScreen.GetPhysicalScreenResolution")) return 0;
+    }
+    LuaBindingPushOwned(L, Mtolua_new((Vector)(PhysicalScreenResolution())), "Vector");
+    tolua_register_gc(L, lua_gettop(L));
+    return 1;
+}
+
 StringReplacementContainer ReplacementContainerInstance() { return StringReplacementContainer(); }
 
 const char* UIElementGetName(UIElement* self) { return self->GetName().CStr(); }

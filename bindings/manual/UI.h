@@ -60,6 +60,9 @@ int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool loc
 int LuaUIAddChild(lua_State* L);
 int LuaUIRemoveChild(lua_State* L);
 int LuaUISetAtlasData(lua_State* L);
+// GetPhysicalScreenResolution through the class table, with a dot and no arguments, or on a
+// screen: the static form answers the first two.
+int LuaUIPhysicalScreenResolution(lua_State* L);
 
 // The natives that keep an element shown (a text input's cursor, the game's screens, an
 // in-game UI entity): a script-owned element given to one of them is the engine's from
@@ -128,6 +131,8 @@ static_assert(PICTUREATLAS_POSITION3 == 0 && PICTUREATLAS_MAPPING2 == 1 && PICTU
 #define TOLUA_DISABLE_tolua_UI_UIPictureAtlas_SetAtlasData00
 #define tolua_UI_UIPictureAtlas_SetAtlasData00 LuaUISetAtlasData
 // One binding under two names.
+#define TOLUA_DISABLE_tolua_UI_UIScreen_GetPhysicalScreenResolution01
+#define tolua_UI_UIScreen_GetPhysicalScreenResolution01 LuaUIPhysicalScreenResolution
 #define TOLUA_DISABLE_tolua_UI_UIText_GetLocallizedTextSize00
 #define tolua_UI_UIText_GetLocallizedTextSize00 tolua_UI_UIText_GetLocalizedTextSize00
 

@@ -66,6 +66,9 @@ Test("screens: both forms of the resolution agree; a hit test gives three result
         AssertEqual(string.format("%g %g", static.x, static.y), string.format("%g %g", member.x, member.y), "agree")
         static.x = static.x + 1
         AssertEqual(UIScreen:GetPhysicalScreenResolution().x, member.x, "a copy each time")
+        local dotted = UIScreen.GetPhysicalScreenResolution()
+        AssertEqual(tolua.type(dotted), "Vector", "with a dot and no arguments")
+        AssertEqual(string.format("%g %g", dotted.x, dotted.y), string.format("%g %g", member.x, member.y), "dot agrees")
         AssertEqual(Results(screen:GetElementAt(Vector:Instance(0.5, 0.5, 0, 0), false, 7)), "3 number boolean number",
                     "three results")
         AssertEqual(select(3, screen:GetElementAt(Vector:Instance(5, 5, 0, 0), true, 7)), 7, "nothing hit: kept")
