@@ -139,18 +139,33 @@ int LuaUIAddChild(lua_State* L) {
     return 0;
 }
 
+// A script-made element the call took out of its tree (it was in one, now in none) is the
+// script's again, collected with its handle at index.
+static void HandBack(lua_State* L, int index, UIElement* element, bool wasInTree) {
+    AdoptedElement* a = FindAdopted(element);
+    if (a && wasInTree && !element->GetParent()) {
+        a->owned = true;
+        a->collected = false;
+        LuaBindingRegisterGc(L, index);
+    }
+}
+
 int LuaUIRemoveChild(lua_State* L) {
     UIElement* self = ReadSelf(L);
     UIElement* child = ReadElement(L, 2);
     if (LuaBindingRejected(L, !self, "UIElement.RemoveChild")) return 0;
     const bool wasChild = child && child->GetParent() == self;
     self->RemoveChild(child);
-    AdoptedElement* a = FindAdopted(child);
-    if (a && wasChild && !child->GetParent()) {
-        // Out of the tree: the script's again, collected with its handle.
-        a->owned = true;
-        LuaBindingRegisterGc(L, 2);
-    }
+    HandBack(L, 2, child, wasChild);
+    return 0;
+}
+
+int LuaUIMemoryGuardReportElement(lua_State* L) {
+    UIElement* element = ReadElement(L, 2);
+    if (LuaBindingRejected(L, false, "UIElement.UIMemoryGuardReportElement")) return 0;
+    const bool inTree = element && element->GetParent();
+    UIMemoryGuardReportElement(element);
+    HandBack(L, 2, element, inTree);
     return 0;
 }
 

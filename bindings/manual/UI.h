@@ -60,6 +60,8 @@ int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool loc
 int LuaUIAddChild(lua_State* L);
 int LuaUIRemoveChild(lua_State* L);
 int LuaUISetAtlasData(lua_State* L);
+// The memory guard's report, with RemoveChild's hand-back of a script-made element.
+int LuaUIMemoryGuardReportElement(lua_State* L);
 // GetPhysicalScreenResolution through the class table, with a dot and no arguments, or on a
 // screen: the static form answers the first two.
 int LuaUIPhysicalScreenResolution(lua_State* L);
@@ -131,6 +133,8 @@ static_assert(PICTUREATLAS_POSITION3 == 0 && PICTUREATLAS_MAPPING2 == 1 && PICTU
 #define TOLUA_DISABLE_tolua_UI_UIPictureAtlas_SetAtlasData00
 #define tolua_UI_UIPictureAtlas_SetAtlasData00 LuaUISetAtlasData
 // One binding under two names.
+#define TOLUA_DISABLE_tolua_UI_UIElement_UIMemoryGuardReportElement00
+#define tolua_UI_UIElement_UIMemoryGuardReportElement00 LuaUIMemoryGuardReportElement
 #define TOLUA_DISABLE_tolua_UI_UIScreen_GetPhysicalScreenResolution01
 #define tolua_UI_UIScreen_GetPhysicalScreenResolution01 LuaUIPhysicalScreenResolution
 #define TOLUA_DISABLE_tolua_UI_UIText_GetLocallizedTextSize00
