@@ -148,7 +148,10 @@ const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, cons
     // from elsewhere (or unknown) would let methods of another class run on the object.
     const char* own = object->GetScriptClassName();
     if (!own || !type) return type;
-    if (std::strcmp(own, type) == 0) return own;
+    if (std::strcmp(own, type) == 0) {
+        NoteLuaHandleClass(L, object, own);
+        return own;
+    }
     luaL_getmetatable(L, own);
     bool fits = false;
     if (lua_istable(L, -1)) {
@@ -167,6 +170,8 @@ const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, cons
         lua_pop(L, 1);
     }
     lua_pop(L, 1);
+    // Noted, as the object may report another class by the time it is destroyed.
+    NoteLuaHandleClass(L, object, fits ? own : type);
     return fits ? own : type;
 }
 

@@ -38,6 +38,13 @@ void RunLuaDeferredWork();
 // Pushes the handle taken and returns true; pushes nothing and returns false otherwise.
 bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex = 0);
 
+// A binding that pushes an object under a class other than the one the object reports
+// (LuaBaseClass::GetScriptClassName) notes that class, so the host finds the handle when
+// the object is destroyed. Take pushes the noted name and forgets it; it pushes nothing
+// and returns false when there is none.
+void NoteLuaHandleClass(lua_State* L, const void* object, const char* className);
+bool TakeNotedLuaHandleClass(lua_State* L, const void* object);
+
 // The lookup event (__index) the binding packages give their classes in place of
 // tolua++'s. A name that cannot read as a number, looked up on an object without a peer
 // table, is first read raw from the class table (the event's upvalue), where tolua++

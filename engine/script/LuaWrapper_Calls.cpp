@@ -111,9 +111,8 @@ int RegisterClassBody(lua_State* L, R* r) {
 // The handle keeps a null object and becomes a dead handle (LuaHandleGuards.h), so
 // neither a script nor a binding can reach the freed object through it, and tolua++'s
 // cache forgets the address for an object made there later.
-// The handle is looked up under the reported class first; an object pushed under another
-// class (its reported one unknown or from another line) is found by its address in every
-// class's cache.
+// The handle is looked up under the reported class, then under the class a binding noted
+// it was pushed under (the reported one unknown or from another class line).
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
     // Its collector entry goes too: an object made later at the address may be collected.
@@ -125,19 +124,16 @@ int InvalidateBody(lua_State* L, R* r) {
         lua_rawset(L, -3);
     }
     lua_pop(L, 1);
+    const bool noted = TakeNotedLuaHandleClass(L, r->object);
+    const char* notedClass = noted ? lua_tostring(L, -1) : nullptr;
     bool taken = false;
     if (KnownClass(L, r->className)) {
         luaL_getmetatable(L, r->className);
         taken = TakeCachedLuaHandle(L, -1, r->object);
     }
-    for (lua_pushnil(L); !taken && lua_next(L, LUA_REGISTRYINDEX);) {
-        if (lua_istable(L, -1) && TakeCachedLuaHandle(L, -1, r->object)) {
-            taken = true;
-            lua_insert(L, -3);  // handle, key, metatable
-            lua_pop(L, 2);
-            break;
-        }
-        lua_pop(L, 1);
+    if (!taken && notedClass && KnownClass(L, notedClass)) {
+        luaL_getmetatable(L, notedClass);
+        taken = TakeCachedLuaHandle(L, -1, r->object);
     }
     if (!taken) return 0;
     // The class the handle was pushed under names it in the dead-handle message.
