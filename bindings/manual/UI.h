@@ -50,7 +50,8 @@ void LuaUIAdoptElement(UIElement* element);
 bool LuaUIIsScriptOwned(const UIElement* element);
 // Number of elements the script owns or has handed to a tree (for tests).
 uint32_t LuaUIAdoptedCount();
-// The collector of every element class: releases a script-owned element, nothing else.
+// The collector of every element class: a script-owned element is released at the host's
+// next collection step (never inside the collection); nothing else is touched.
 int LuaUIElementCollect(lua_State* L);
 
 // `new`, `new_local` and ".call": the element under the script class it reports when that
