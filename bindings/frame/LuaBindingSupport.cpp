@@ -144,11 +144,35 @@ void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
 }
 
 const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, const char* type) {
+    // The object's own class only when it is the static type or derives from it: a name
+    // from elsewhere (or unknown) would let methods of another class run on the object.
     const char* own = object->GetScriptClassName();
+    if (!own || !type) return type;
+    if (std::strcmp(own, type) == 0) {
+        NoteLuaHandleClass(L, object, own);
+        return own;
+    }
     luaL_getmetatable(L, own);
-    const bool known = lua_istable(L, -1);
+    bool fits = false;
+    if (lua_istable(L, -1)) {
+        lua_pushliteral(L, "tolua_super");
+        lua_rawget(L, LUA_REGISTRYINDEX);
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, -2);
+            lua_rawget(L, -2);  // the names of own's ancestors
+            if (lua_istable(L, -1)) {
+                lua_getfield(L, -1, type);
+                fits = lua_toboolean(L, -1);
+                lua_pop(L, 1);
+            }
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+    }
     lua_pop(L, 1);
-    return known ? own : type;
+    // Noted, as the object may report another class by the time it is destroyed.
+    NoteLuaHandleClass(L, object, fits ? own : type);
+    return fits ? own : type;
 }
 
 void LuaBindingRegisterGc(lua_State* L, int index) {

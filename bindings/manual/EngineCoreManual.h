@@ -5,6 +5,7 @@
 
 #include "bindings/EngineBindings.h"
 #include "bindings/frame/LuaBindingSupport.h"
+#include "bindings/manual/UI.h"
 #include "engine/script/LuaUnicodeString.h"
 
 // Rows that are one binding under two names: the second name registers the first's

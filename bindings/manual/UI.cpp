@@ -3,8 +3,13 @@
 #include "bindings/manual/UI.h"
 
 #include <unordered_map>
+#include <vector>
 
+#include "bindings/EntityBindings.h"
 #include "core/rtti/SafePointer.h"
+#include "engine/script/LuaHandleGuards.h"
+#include "game/Game.h"
+#include "scene/entities/InGameUIEntity.h"
 #include "ui/elements/UIAction.h"
 
 namespace {
@@ -19,7 +24,8 @@ public:
     void OnTargetDestroyed() override;
 
     UIElement* element;
-    bool owned = true;  // false while in a tree
+    bool owned = true;      // false while in a tree
+    bool collected = false;  // its handle went: released at the host's next collection step
 };
 
 std::unordered_map<const UIElement*, AdoptedElement*>& Adopted() {
@@ -61,11 +67,55 @@ bool LuaUIIsScriptOwned(const UIElement* element) {
 
 uint32_t LuaUIAdoptedCount() { return uint32_t(Adopted().size()); }
 
+// Releases the script-owned elements whose handles were collected. A release frees the
+// element's subtree, so it never runs inside the collection itself: that may have started
+// in the middle of a bound call still using one of those elements.
+static void ReleaseCollectedElements() {
+    std::vector<UIElement*> collected;
+    for (const auto& [element, adopted] : Adopted())
+        if (adopted->collected && adopted->owned) collected.push_back(adopted->element);
+    for (UIElement* e : collected) {
+        // An earlier release may have taken this one too.
+        if (AdoptedElement* a = FindAdopted(e); a && a->collected && a->owned) e->Release();
+    }
+}
+
 int LuaUIElementCollect(lua_State* L) {
     auto* e = static_cast<UIElement*>(LuaBindingRawObject(L));
-    // The teardown unlinks the node and kills the handle being collected.
-    if (LuaUIIsScriptOwned(e)) e->Release();
+    if (AdoptedElement* a = FindAdopted(e); a && a->owned) {
+        a->collected = true;
+        SetLuaDeferredWork(&ReleaseCollectedElements);
+    }
     return 0;
+}
+
+void LuaUIHandOver(UIElement* element) {
+    if (AdoptedElement* a = FindAdopted(element)) a->owned = false;
+}
+
+void TextInputSetCursorElement(UIUniTextInput* self, UIElement* element) {
+    self->SetCursorElement(element);
+    LuaUIHandOver(element);
+}
+
+void GameSetActiveUIScreen(Game* self, UIScreen* screen) {
+    self->SetActiveUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void GameSetPreFSEUIScreen(Game* self, UIScreen* screen) {
+    self->SetPreFSEUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void GameSetLoadingUIScreen(Game* self, UIScreen* screen) {
+    self->SetLoadingUIScreen(screen);
+    LuaUIHandOver(screen);
+}
+
+void InGameUISetHandedUIElement(InGameUIEntity* self, UIElement* element) {
+    InGameUISetUIElement(self, element);
+    if (self) LuaUIHandOver(element);
 }
 
 int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool local) {
@@ -89,18 +139,33 @@ int LuaUIAddChild(lua_State* L) {
     return 0;
 }
 
+// A script-made element the call took out of its tree (it was in one, now in none) is the
+// script's again, collected with its handle at index.
+static void HandBack(lua_State* L, int index, UIElement* element, bool wasInTree) {
+    AdoptedElement* a = FindAdopted(element);
+    if (a && wasInTree && !element->GetParent()) {
+        a->owned = true;
+        a->collected = false;
+        LuaBindingRegisterGc(L, index);
+    }
+}
+
 int LuaUIRemoveChild(lua_State* L) {
     UIElement* self = ReadSelf(L);
     UIElement* child = ReadElement(L, 2);
     if (LuaBindingRejected(L, !self, "UIElement.RemoveChild")) return 0;
     const bool wasChild = child && child->GetParent() == self;
     self->RemoveChild(child);
-    AdoptedElement* a = FindAdopted(child);
-    if (a && wasChild && !child->GetParent()) {
-        // Out of the tree: the script's again, collected with its handle.
-        a->owned = true;
-        LuaBindingRegisterGc(L, 2);
-    }
+    HandBack(L, 2, child, wasChild);
+    return 0;
+}
+
+int LuaUIMemoryGuardReportElement(lua_State* L) {
+    UIElement* element = ReadElement(L, 2);
+    if (LuaBindingRejected(L, false, "UIElement.UIMemoryGuardReportElement")) return 0;
+    const bool inTree = element && element->GetParent();
+    UIMemoryGuardReportElement(element);
+    HandBack(L, 2, element, inTree);
     return 0;
 }
 
@@ -112,9 +177,29 @@ int LuaUISetAtlasData(lua_State* L) {
     if (LuaBindingRejected(L, !self, "UIPictureAtlas.SetAtlasData")) return 0;
     // Only a table of numbers reaches the native; anything else posts nothing.
     if (!lua_istable(L, 5)) return 0;
-    const Dynarray<float>& numbers = gLua.GetFloatArray(5);
+    // Read from the calling thread's stack: a coroutine's arguments are not on the host's.
+    Dynarray<float> numbers;
+    for (int i = 1; i > 0; ++i) {
+        lua_rawgeti(L, 5, i);
+        const bool end = lua_isnil(L, -1);
+        const float value = end ? 0.0f : ScriptNumber(lua_tonumber(L, -1)).Float();
+        lua_pop(L, 1);
+        if (end || numbers.Add(value) == kDynarrayNone) break;
+    }
     self->SetAtlasData(kind, first, count, numbers.Count() ? &numbers[0] : nullptr, numbers.Count());
     return 0;
+}
+
+int LuaUIPhysicalScreenResolution(lua_State* L) {
+    const int first = lua_type(L, 1);
+    const bool isStatic = first == LUA_TNONE || (first == LUA_TTABLE && lua_isnone(L, 2));
+    if (!isStatic) {
+        auto* self = static_cast<UIScreen*>(LuaBindingReader{"UIScreen"}(L, 1, nullptr));
+        if (LuaBindingRejected(L, !self || !lua_isnone(L, 2), "UIScreen.GetPhysicalScreenResolution")) return 0;
+    }
+    LuaBindingPushOwned(L, Mtolua_new((Vector)(PhysicalScreenResolution())), "Vector");
+    tolua_register_gc(L, lua_gettop(L));
+    return 1;
 }
 
 StringReplacementContainer ReplacementContainerInstance() { return StringReplacementContainer(); }

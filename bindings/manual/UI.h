@@ -39,6 +39,8 @@
 #include "ui/widgets/UIList.h"
 
 class Entity;
+class Game;
+class InGameUIEntity;
 
 // ---- Script ownership of elements ----
 
@@ -48,7 +50,8 @@ void LuaUIAdoptElement(UIElement* element);
 bool LuaUIIsScriptOwned(const UIElement* element);
 // Number of elements the script owns or has handed to a tree (for tests).
 uint32_t LuaUIAdoptedCount();
-// The collector of every element class: releases a script-owned element, nothing else.
+// The collector of every element class: a script-owned element is released at the host's
+// next collection step (never inside the collection); nothing else is touched.
 int LuaUIElementCollect(lua_State* L);
 
 // `new`, `new_local` and ".call": the element under the script class it reports when that
@@ -58,6 +61,21 @@ int LuaUINewElement(lua_State* L, UIElement* element, const char* type, bool loc
 int LuaUIAddChild(lua_State* L);
 int LuaUIRemoveChild(lua_State* L);
 int LuaUISetAtlasData(lua_State* L);
+// The memory guard's report, with RemoveChild's hand-back of a script-made element.
+int LuaUIMemoryGuardReportElement(lua_State* L);
+// GetPhysicalScreenResolution through the class table, with a dot and no arguments, or on a
+// screen: the static form answers the first two.
+int LuaUIPhysicalScreenResolution(lua_State* L);
+
+// The natives that keep an element shown (a text input's cursor, the game's screens, an
+// in-game UI entity): a script-owned element given to one of them is the engine's from
+// then on, as with AddChild, so it does not vanish when the script's handle is collected.
+void LuaUIHandOver(UIElement* element);
+void TextInputSetCursorElement(UIUniTextInput* self, UIElement* element);
+void GameSetActiveUIScreen(Game* self, UIScreen* screen);
+void GameSetPreFSEUIScreen(Game* self, UIScreen* screen);
+void GameSetLoadingUIScreen(Game* self, UIScreen* screen);
+void InGameUISetHandedUIElement(InGameUIEntity* self, UIElement* element);
 
 // ---- Helpers the package's rows name ----
 
@@ -116,6 +134,10 @@ static_assert(PICTUREATLAS_POSITION3 == 0 && PICTUREATLAS_MAPPING2 == 1 && PICTU
 #define TOLUA_DISABLE_tolua_UI_UIPictureAtlas_SetAtlasData00
 #define tolua_UI_UIPictureAtlas_SetAtlasData00 LuaUISetAtlasData
 // One binding under two names.
+#define TOLUA_DISABLE_tolua_UI_UIElement_UIMemoryGuardReportElement00
+#define tolua_UI_UIElement_UIMemoryGuardReportElement00 LuaUIMemoryGuardReportElement
+#define TOLUA_DISABLE_tolua_UI_UIScreen_GetPhysicalScreenResolution01
+#define tolua_UI_UIScreen_GetPhysicalScreenResolution01 LuaUIPhysicalScreenResolution
 #define TOLUA_DISABLE_tolua_UI_UIText_GetLocallizedTextSize00
 #define tolua_UI_UIText_GetLocallizedTextSize00 tolua_UI_UIText_GetLocalizedTextSize00
 

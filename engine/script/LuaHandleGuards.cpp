@@ -100,6 +100,58 @@ const char* LuaDeadHandleClass(lua_State* L, int index) {
     return name;
 }
 
+namespace {
+LuaDeferredWork gDeferredWork = nullptr;
+}  // namespace
+
+void SetLuaDeferredWork(LuaDeferredWork work) { gDeferredWork = work; }
+
+void RunLuaDeferredWork() {
+    if (gDeferredWork) gDeferredWork();
+}
+
+namespace {
+char gNotedClassesKey;  // registry: object address -> class name it was pushed under
+
+// Pushes the table of noted classes (made when create is set); false, pushing nothing,
+// when there is none.
+bool PushNotedClasses(lua_State* L, bool create) {
+    lua_pushlightuserdata(L, &gNotedClassesKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) return true;
+    lua_pop(L, 1);
+    if (!create) return false;
+    lua_newtable(L);
+    lua_pushlightuserdata(L, &gNotedClassesKey);
+    lua_pushvalue(L, -2);
+    lua_rawset(L, LUA_REGISTRYINDEX);
+    return true;
+}
+}  // namespace
+
+void NoteLuaHandleClass(lua_State* L, const void* object, const char* className) {
+    if (!object || !className || !PushNotedClasses(L, true)) return;
+    lua_pushlightuserdata(L, const_cast<void*>(object));
+    lua_pushstring(L, className);
+    lua_rawset(L, -3);
+    lua_pop(L, 1);
+}
+
+bool TakeNotedLuaHandleClass(lua_State* L, const void* object) {
+    if (!object || !PushNotedClasses(L, false)) return false;
+    lua_pushlightuserdata(L, const_cast<void*>(object));
+    lua_rawget(L, -2);
+    if (lua_type(L, -1) != LUA_TSTRING) {
+        lua_pop(L, 2);
+        return false;
+    }
+    lua_pushlightuserdata(L, const_cast<void*>(object));
+    lua_pushnil(L);
+    lua_rawset(L, -4);
+    lua_remove(L, -2);  // the table
+    return true;
+}
+
 bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex) {
     if (!lua_istable(L, metatableIndex)) return false;
     if (metatableIndex < 0 && metatableIndex > LUA_REGISTRYINDEX) metatableIndex = lua_gettop(L) + metatableIndex + 1;

@@ -22,6 +22,14 @@ bool LuaIsDeadHandle(lua_State* L, int index);
 // The class name a dead handle was made with; null for anything else.
 const char* LuaDeadHandleClass(lua_State* L, int index);
 
+// Work a collector must not do in place: a collection can start in the middle of any
+// bound call, while the call still holds the objects it read. A binding's collector
+// queues such work, and the host runs it at its collection step, outside every script
+// call (LuaWrapper::StepGarbageCollector). One slot; null empties it.
+using LuaDeferredWork = void (*)();
+void SetLuaDeferredWork(LuaDeferredWork work);
+void RunLuaDeferredWork();
+
 // tolua++ caches each object's handle in a table keyed by the object's address
 // ("tolua_ubox": the one of the class hierarchy, held in its metatable, else the
 // state's). Takes the handle of object out of the cache of the class whose metatable is
@@ -29,6 +37,13 @@ const char* LuaDeadHandleClass(lua_State* L, int index);
 // own; with handleIndex nonzero, only when the cached handle is the value at that index.
 // Pushes the handle taken and returns true; pushes nothing and returns false otherwise.
 bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int handleIndex = 0);
+
+// A binding that pushes an object under a class other than the one the object reports
+// (LuaBaseClass::GetScriptClassName) notes that class, so the host finds the handle when
+// the object is destroyed. Take pushes the noted name and forgets it; it pushes nothing
+// and returns false when there is none.
+void NoteLuaHandleClass(lua_State* L, const void* object, const char* className);
+bool TakeNotedLuaHandleClass(lua_State* L, const void* object);
 
 // The lookup event (__index) the binding packages give their classes in place of
 // tolua++'s. A name that cannot read as a number, looked up on an object without a peer

@@ -1,8 +1,10 @@
 #include "engine/script/LuaSandbox.h"
 
 #include <cmath>
+#include <cstring>
 #include <initializer_list>
 #include <lua.hpp>
+#include <tolua++.h>
 
 #include "core/math/MathHelpers.h"
 #include "engine/script/LuaNumber.h"
@@ -123,6 +125,52 @@ void SetField(lua_State* L, const char* table, const char* name, lua_CFunction f
     lua_pop(L, 1);
 }
 
+// Whether tolua++ records `ancestor` among the ancestors of the class whose metatable is
+// at classTable (tolua_super[metatable] is a set of class names).
+bool DerivesFrom(lua_State* L, int classTable, const char* ancestor) {
+    lua_pushliteral(L, "tolua_super");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    bool found = false;
+    if (lua_istable(L, -1)) {
+        lua_pushvalue(L, classTable);
+        lua_rawget(L, -2);
+        if (lua_istable(L, -1)) {
+            lua_getfield(L, -1, ancestor);
+            found = lua_toboolean(L, -1);
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    return found;
+}
+
+// tolua.cast(value, class): the same object under a class of its own line (an ancestor or
+// a descendant of the class it was pushed under); anything else gives nil.
+int CheckedCast(lua_State* L) {
+    const char* target = lua_tostring(L, 2);
+    const bool typed = lua_type(L, 1) == LUA_TUSERDATA && lua_getmetatable(L, 1);
+    void* object = typed ? *static_cast<void**>(lua_touserdata(L, 1)) : nullptr;
+    if (!object || !target) {
+        lua_pushnil(L);
+        return 1;
+    }
+    const int currentTable = lua_gettop(L);
+    lua_pushvalue(L, currentTable);
+    lua_rawget(L, LUA_REGISTRYINDEX);  // the name of the class it was pushed under
+    const char* current = lua_tostring(L, -1);
+    luaL_getmetatable(L, target);
+    const int targetTable = lua_gettop(L);
+    const bool related = current && lua_istable(L, targetTable) &&
+                         (std::strcmp(current, target) == 0 || DerivesFrom(L, currentTable, target) ||
+                          DerivesFrom(L, targetTable, current));
+    if (related)
+        tolua_pushusertype(L, object, target);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
 }  // namespace
 
 void OpenScriptLibraries(lua_State* L) {
@@ -153,6 +201,17 @@ void OpenScriptLibraries(lua_State* L) {
     lua_getglobal(L, LUA_DBLIBNAME);
     lua_setfield(L, -2, LUA_DBLIBNAME);
     lua_pop(L, 1);
+
+    // tolua++'s module: no hand-over of an object's memory to the collector (or back), no
+    // table posing as an object, and casts only along the object's class line.
+    tolua_open(L);
+    lua_getglobal(L, "tolua");
+    for (const char* absent : {"takeownership", "releaseownership", "inherit"}) {
+        lua_pushnil(L);
+        lua_setfield(L, -2, absent);
+    }
+    lua_pop(L, 1);
+    SetField(L, "tolua", "cast", &CheckedCast);
 
     SetField(L, LUA_MATHLIBNAME, "random", &Random);
     SetField(L, LUA_MATHLIBNAME, "randomseed", &RandomSeed);

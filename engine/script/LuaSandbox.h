@@ -9,6 +9,9 @@
 //     which reads through the engine's file system;
 //   - the debug library keeps traceback, getinfo, getlocal and getupvalue; the rest
 //     would let a script forge a userdata's class or tolua++'s tables;
+//   - tolua++'s module loses takeownership, releaseownership and inherit (a script could
+//     hand an engine object's memory to the collector, or pass a table as an object), and
+//     its cast gives nil unless the class is on the object's own class line;
 //   - math.random and math.randomseed draw from the host's own generator, so the engine's
 //     draws never disturb a script's sequence: random() is (next & 0x7FFF) / 32768,
 //     random(m) and random(m, n) scale it as Lua's own does, randomseed(s) sets the

@@ -41,6 +41,9 @@ struct LuaWrapper::HostRequest {
 
 namespace {
 
+// How many protected runs of the host are under way (a script may call back into the host).
+int protectedCallDepth = 0;
+
 const char* Text(const char* s) { return s ? s : ""; }
 
 bool KnownClass(lua_State* L, const char* className) {
@@ -108,13 +111,38 @@ int RegisterClassBody(lua_State* L, R* r) {
 // The handle keeps a null object and becomes a dead handle (LuaHandleGuards.h), so
 // neither a script nor a binding can reach the freed object through it, and tolua++'s
 // cache forgets the address for an object made there later.
+// The handle is looked up under the reported class, then under the class a binding noted
+// it was pushed under (the reported one unknown or from another class line).
 template <class R>
 int InvalidateBody(lua_State* L, R* r) {
-    if (!KnownClass(L, r->className)) return 0;
-    luaL_getmetatable(L, r->className);
-    if (!TakeCachedLuaHandle(L, -1, r->object)) return 0;
+    // Its collector entry goes too: an object made later at the address may be collected.
+    lua_pushliteral(L, "tolua_gc");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, r->object);
+        lua_pushnil(L);
+        lua_rawset(L, -3);
+    }
+    lua_pop(L, 1);
+    const bool noted = TakeNotedLuaHandleClass(L, r->object);
+    const char* notedClass = noted ? lua_tostring(L, -1) : nullptr;
+    bool taken = false;
+    if (KnownClass(L, r->className)) {
+        luaL_getmetatable(L, r->className);
+        taken = TakeCachedLuaHandle(L, -1, r->object);
+    }
+    if (!taken && notedClass && KnownClass(L, notedClass)) {
+        luaL_getmetatable(L, notedClass);
+        taken = TakeCachedLuaHandle(L, -1, r->object);
+    }
+    if (!taken) return 0;
+    // The class the handle was pushed under names it in the dead-handle message.
+    lua_getmetatable(L, -1);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    const char* pushedAs = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : r->className;
+    lua_pushvalue(L, -2);
     *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
-    MarkDeadLuaHandle(L, -1, r->className);
+    MarkDeadLuaHandle(L, -1, pushedAs);
     return 0;
 }
 
@@ -213,7 +241,9 @@ bool LuaWrapper::ProtectedCall(const char* chunkName, int argCount, int resultCo
     } else {
         lua_pop(L, 1);
     }
+    ++protectedCallDepth;
     const int status = lua_pcall(L, argCount, resultCount, handlerIndex);
+    --protectedCallDepth;
     if (handlerIndex) lua_remove(L, handlerIndex);
     if (status == 0) return true;
     ReportError(chunkName, status, handlerIndex == 0);
@@ -434,6 +464,9 @@ void LuaWrapper::StepGarbageCollector() {
     r.stepSize = gcStepSize;
     // Protected: the step may run a script's finaliser.
     RunHostRequest(r, "StepGarbageCollector");
+    // Outside every script call (the step is never taken from inside one): what the
+    // collectors queued runs now.
+    if (protectedCallDepth == 0) RunLuaDeferredWork();
     const int after = lua_gc(state, LUA_GCCOUNT, 0);
     gProfiler.AddValue(PROFILE_LUA_GC_MEM, static_cast<float>(before - after), PROFILER_THREAD_MAIN);
     gProfiler.StopTimer(PROFILE_LUA_GC_TIME, PROFILER_THREAD_MAIN);

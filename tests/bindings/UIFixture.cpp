@@ -11,6 +11,7 @@
 #include "bindings/manual/UI.h"
 #include "core/fs/FileSystem.h"
 #include "core/rtti/SafePointer.h"
+#include "engine/script/LuaHandleGuards.h"
 #include "engine/script/LuaWrapper.h"
 #include "engine/services/GameServices.h"
 #include "game/Game.h"
@@ -254,6 +255,12 @@ int RegisterClass(lua_State* L) {
     return 0;
 }
 
+// What the host's collection step does after collecting, outside every script call.
+int CollectionStep(lua_State*) {
+    RunLuaDeferredWork();
+    return 0;
+}
+
 int Owned(lua_State* L) {
     lua_pushboolean(L, LuaUIIsScriptOwned(Element(L, 1)));
     return 1;
@@ -288,7 +295,8 @@ void OpenUIFixture(lua_State* L) {
                                         {"OpsPosted", &OpsPosted}, {"FontSize", &FontSize},
                                         {"FadeTime", &FadeTime},   {"RegisterClass", &RegisterClass},
                                         {"Owned", &Owned},         {"Entry", &Entry},
-                                        {"TextLength", &TextLength}, {nullptr, nullptr}};
+                                        {"TextLength", &TextLength}, {"CollectionStep", &CollectionStep},
+                                        {nullptr, nullptr}};
     luaL_register(L, "UIFixture", kNatives);
     lua_pop(L, 1);
 }

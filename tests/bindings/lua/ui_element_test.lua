@@ -110,6 +110,20 @@ Test("found elements arrive under the script class they were given", function()
     end)
 end)
 
+Test("a script class outside the element's line is not used, and its handle still dies", function()
+    WithScreen(function(screen)
+        local cases = {{"NoSuchClass", "UIElement"}, {"Vector", "UIElement"}}
+        for _, c in ipairs(cases) do
+            local e = UIElement.new()
+            e:SetLuaClass(c[1])
+            screen:AddChild(e)
+            AssertEqual(tolua.type(screen:GetFirstChild()), c[2], c[1] .. ": found as")
+            e:Release()
+            AssertTrue(Dead(e), c[1] .. ": dead handle")
+        end
+    end)
+end)
+
 Test("an unknown recipe gives nil and logs its line", function()
     local before = Runner.Warnings("Recipe [NoSuchRecipe] not found!")
     AssertEqual(Results(UIElement:CreateFromRecipe("NoSuchRecipe", "")), "1 nil", "one nil result")
@@ -123,6 +137,7 @@ Test("a script-owned element dropped unattached is released once", function()
     e = nil
     collectgarbage()
     collectgarbage()
+    UIFixture.CollectionStep()
     AssertEqual(UIFixture.Teardowns(), teardowns + 1, "released")
     AssertEqual(UIFixture.Frees(), frees + 1, "freed")
 end)
@@ -139,6 +154,7 @@ Test("a script-owned element in a tree lives while the tree does, and is release
     end
     collectgarbage()
     collectgarbage()
+    UIFixture.CollectionStep()
     AssertEqual(UIFixture.Teardowns(), teardowns, "kept by the tree")
     AssertFalse(pointer:IsNull(), "still shown")
     local child = pointer:Get()
@@ -153,6 +169,73 @@ Test("a script-owned element in a tree lives while the tree does, and is release
     AssertEqual(UIFixture.Teardowns(), teardowns + 1, "released once")
 end)
 
+Test("a collection inside a call releases nothing before the host's collection step", function()
+    local teardowns = UIFixture.Teardowns()
+    local root = UIFixture.Recording(true)
+    local child = UIFixture.Recording(false)
+    root:AddChild(child)
+    root = nil
+    collectgarbage()
+    collectgarbage()
+    AssertEqual(UIFixture.Teardowns(), teardowns, "nothing released by the collection")
+    AssertFalse(Dead(child), "the child's handle lives")
+    child:SetName("still here")
+    AssertEqual(child:GetName(), "still here", "the child is usable")
+    UIFixture.CollectionStep()
+    AssertEqual(UIFixture.Teardowns(), teardowns + 2, "the root released with its child")
+    AssertTrue(Dead(child), "then the child's handle is dead")
+    UIFixture.CollectionStep()
+    AssertEqual(UIFixture.Teardowns(), teardowns + 2, "released once")
+end)
+
+Test("a script-owned element a native keeps shown is the engine's from then on", function()
+    WithScreen(function(screen)
+        local input = UIUniTextInput:new("font")
+        screen:AddChild(input)
+        local shown = {
+            {"cursor", UIElement.new_local(), function(e) input:SetCursorElement(e) end},
+            {"active screen", UIScreen.new_local(), function(e) gGame:SetActiveUIScreen(e) end},
+            {"pre-FSE screen", UIScreen.new_local(), function(e) gGame:SetPreFSEUIScreen(e) end},
+            {"loading screen", UIScreen.new_local(), function(e) gGame:SetLoadingUIScreen(e) end},
+        }
+        for _, c in ipairs(shown) do
+            AssertTrue(UIFixture.Owned(c[2]), c[1] .. ": the script's before")
+            c[3](c[2])
+            AssertFalse(UIFixture.Owned(c[2]), c[1] .. ": the engine's after")
+        end
+        local screens = {}
+        for i = 2, 4 do screens[#screens + 1] = LuaUIPointer:Instance(shown[i][2]) end
+        shown = nil
+        collectgarbage()
+        collectgarbage()
+        UIFixture.CollectionStep()
+        for i, p in ipairs(screens) do AssertFalse(p:IsNull(), "screen " .. i .. " survives its handle") end
+        AssertEqual(gGame:GetActiveUIScreen(), screens[1]:Get(), "the active one is still shown")
+        gGame:SetActiveUIScreen(nil)
+        gGame:SetPreFSEUIScreen(nil)
+        gGame:SetLoadingUIScreen(nil)
+        for _, p in ipairs(screens) do p:Get():Release() end
+    end)
+end)
+
+Test("a script-made element the memory guard lets go of is the script's again", function()
+    UIElement:EnableUIMemoryGuard()
+    local e = UIElement.new_local()
+    local guard = e:GetParent()
+    guard:AddChild(e)
+    AssertFalse(UIFixture.Owned(e), "in the guard's tree")
+    UIElement:UIMemoryGuardReportElement(e)
+    AssertEqual(e:GetParent(), nil, "out of every tree")
+    AssertTrue(UIFixture.Owned(e), "handed back")
+    local pointer = LuaUIPointer:Instance(e)
+    e = nil
+    collectgarbage()
+    collectgarbage()
+    UIFixture.CollectionStep()
+    AssertTrue(pointer:IsNull(), "released by its collection")
+    UIElement:DisableUIMemoryGuard()
+end)
+
 Test("an element taken out of its tree is the script's again", function()
     WithScreen(function(screen)
         local teardowns = UIFixture.Teardowns()
@@ -163,6 +246,7 @@ Test("an element taken out of its tree is the script's again", function()
         e = nil
         collectgarbage()
         collectgarbage()
+        UIFixture.CollectionStep()
         AssertEqual(UIFixture.Teardowns(), teardowns + 1, "released by its collection")
         -- One the engine made stays the engine's.
         local engine = UIFixture.Recording(false)

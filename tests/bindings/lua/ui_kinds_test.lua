@@ -66,6 +66,9 @@ Test("screens: both forms of the resolution agree; a hit test gives three result
         AssertEqual(string.format("%g %g", static.x, static.y), string.format("%g %g", member.x, member.y), "agree")
         static.x = static.x + 1
         AssertEqual(UIScreen:GetPhysicalScreenResolution().x, member.x, "a copy each time")
+        local dotted = UIScreen.GetPhysicalScreenResolution()
+        AssertEqual(tolua.type(dotted), "Vector", "with a dot and no arguments")
+        AssertEqual(string.format("%g %g", dotted.x, dotted.y), string.format("%g %g", member.x, member.y), "dot agrees")
         AssertEqual(Results(screen:GetElementAt(Vector:Instance(0.5, 0.5, 0, 0), false, 7)), "3 number boolean number",
                     "three results")
         AssertEqual(select(3, screen:GetElementAt(Vector:Instance(5, 5, 0, 0), true, 7)), 7, "nothing hit: kept")
@@ -106,6 +109,11 @@ Test("atlas data is posted only from a table", function()
             atlas:SetAtlasData(PICTUREATLAS_POSITION3, 0, 4, c[1])
             AssertEqual(UIFixture.OpsPosted(), c[2], "ops posted, case " .. i)
         end
+        -- The table is read from the caller's own stack, also inside a coroutine.
+        UIFixture.RecordOps()
+        local co = coroutine.create(function(t) atlas:SetAtlasData(PICTUREATLAS_POSITION3, 0, 4, t) end)
+        assert(coroutine.resume(co, {1, 2, 3}))
+        AssertEqual(UIFixture.OpsPosted(), 1, "ops posted from a coroutine")
     end)
 end)
 

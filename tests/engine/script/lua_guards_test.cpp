@@ -43,6 +43,7 @@ int OpenGuardPackage(lua_State* L) {
     tolua_open(L);
     tolua_usertype(L, "GuardBase");
     tolua_usertype(L, "GuardProbe");
+    tolua_usertype(L, "GuardOther");
     tolua_module(L, nullptr, 1);
     tolua_beginmodule(L, nullptr);
     tolua_cclass(L, "GuardBase", "GuardBase", "", nullptr);
@@ -50,6 +51,7 @@ int OpenGuardPackage(lua_State* L) {
     tolua_variable(L, "LIMIT", &GetConstant, nullptr);
     tolua_endmodule(L);
     tolua_cclass(L, "GuardProbe", "GuardProbe", "GuardBase", nullptr);
+    tolua_cclass(L, "GuardOther", "GuardOther", "", nullptr);
     tolua_beginmodule(L, "GuardProbe");
     tolua_variable(L, "ZERO", &GetConstant, nullptr);
     tolua_variable(L, "setting", &GetSetting, &SetSetting);
@@ -111,6 +113,67 @@ TEST_F(LuaGuardsTest, SandboxRefusesBytecodeAndKeepsOnlyTheReadingDebugFunctions
         {"(function() local n = 0 for _ in pairs(debug) do n = n + 1 end return n end)()", "4"},
     };
     for (const auto& [expression, value] : kCases) EXPECT_EQ(Eval(expression), value) << expression;
+}
+
+TEST_F(LuaGuardsTest, ToluaModuleKeepsOwnershipAndCastsAlongTheClassLine) {
+    GuardProbe probe, other;
+    gLua.PushUserType(&probe, "GuardProbe");
+    lua_setglobal(L(), "probe");
+    gLua.PushUserType(&other, "GuardBase");
+    lua_setglobal(L(), "base");
+    const std::pair<const char*, const char*> kCases[] = {
+        {"type(tolua.takeownership) .. type(tolua.releaseownership) .. type(tolua.inherit)", "nilnilnil"},
+        {"tostring(tolua.cast(probe, 'GuardBase') == probe)", "true"},
+        {"tolua.type(tolua.cast(base, 'GuardProbe'))", "GuardProbe"},
+        {"tostring(tolua.cast(probe, 'GuardOther'))", "nil"},
+        {"tostring(tolua.cast(probe, 'NoSuchClass'))", "nil"},
+        {"tostring(tolua.cast({}, 'GuardProbe'))", "nil"},
+        {"tostring(tolua.cast(5, 'GuardProbe'))", "nil"},
+        {"tostring(tolua.cast(probe))", "nil"},
+    };
+    for (const auto& [expression, value] : kCases) EXPECT_EQ(Eval(expression), value) << expression;
+    for (const char* name : {"probe", "base"}) {
+        lua_pushnil(L());
+        lua_setglobal(L(), name);
+    }
+}
+
+TEST_F(LuaGuardsTest, DestroyedObjectLeavesNoCollectorEntry) {
+    gLua.RegisterClass("GuardObject", "");
+    const auto collectorEntry = [this](void* object) {
+        lua_getfield(L(), LUA_REGISTRYINDEX, "tolua_gc");
+        lua_pushlightuserdata(L(), object);
+        lua_rawget(L(), -2);
+        const bool found = !lua_isnil(L(), -1);
+        lua_pop(L(), 2);
+        return found;
+    };
+    auto* object = new GuardObject();
+    gLua.PushCollectedUserType(object, "GuardObject");
+    lua_setglobal(L(), "held");
+    EXPECT_TRUE(collectorEntry(object));
+    object->Destroy();
+    EXPECT_FALSE(collectorEntry(object)) << "a later object at the address would never be collected";
+    lua_pushnil(L());
+    lua_setglobal(L(), "held");
+}
+
+int gDeferredRuns = 0;
+
+TEST_F(LuaGuardsTest, DeferredWorkRunsAtTheCollectionStepOutsideScriptCalls) {
+    gDeferredRuns = 0;
+    SetLuaDeferredWork([] { ++gDeferredRuns; });
+    lua_register(L(), "StepFromScript", [](lua_State*) {
+        gLua.StepGarbageCollector();
+        return 0;
+    });
+    EXPECT_TRUE(gLua.ExecuteString("StepFromScript()"));
+    EXPECT_EQ(gDeferredRuns, 0) << "not inside a script call";
+    gLua.StepGarbageCollector();
+    EXPECT_EQ(gDeferredRuns, 1) << "at the host's own step";
+    SetLuaDeferredWork(nullptr);
+    gLua.StepGarbageCollector();
+    EXPECT_EQ(gDeferredRuns, 1);
 }
 
 TEST_F(LuaGuardsTest, ScriptRandomFollowsTheFifteenBitRuleWhateverTheEngineDraws) {
