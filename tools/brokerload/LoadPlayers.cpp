@@ -312,7 +312,8 @@ void Worker::SignedIn(Player& p, int64_t now) {
     // The first writes come at a random time of the minute, then every minute.
     if (!p.nextWrite) {
         p.nextWrite = now + p.random.Below(kWriteEvery);
-        p.nextScore = p.nextWrite + kWriteEvery / 2;
+        const int64_t half = kWriteEvery / 2;
+        p.nextScore = p.nextWrite - now < half ? p.nextWrite + half : p.nextWrite - half;
     }
     p.nextSearch = now + p.random.Below(kSearchEvery);
 }
