@@ -3,6 +3,7 @@
 
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineClientCore.h"
+#include "platform/online/OnlineMessages.h"
 #include "platform/online/OnlineSocket.h"
 #include "platform/os/Clock.h"
 
@@ -121,8 +122,7 @@ OnlineContext* GlobalContext() { return gContext.get(); }
 CallHandle OnlineMatchmaking::CreateLobby(int32_t lobbyType, int32_t maxMembers) {
     if (!core->connected) return 0;
     const CallHandle call = core->NewCall(LobbyCreated::kCallbackId);
-    Writer w(kCreateLobby);
-    w.U64(call).I32(lobbyType).I32(maxMembers);
+    Writer w = EncodeCreateLobby({call, lobbyType, maxMembers});
     core->Post(w);
     return call;
 }
@@ -130,8 +130,7 @@ CallHandle OnlineMatchmaking::CreateLobby(int32_t lobbyType, int32_t maxMembers)
 CallHandle OnlineMatchmaking::JoinLobby(OnlineId lobby) {
     if (!core->connected) return 0;
     const CallHandle call = core->NewCall(LobbyEnter::kCallbackId);
-    Writer w(kJoinLobby);
-    w.U64(call).U64(lobby);
+    Writer w = EncodeJoinLobby({call, lobby});
     core->Post(w);
     return call;
 }
@@ -141,8 +140,7 @@ void OnlineMatchmaking::LeaveLobby(OnlineId lobby) {
         std::lock_guard<std::mutex> lock(core->state);
         core->lobbies.erase(lobby);
     }
-    Writer w(kLeaveLobby);
-    w.U64(lobby);
+    Writer w = EncodeLobbyId(kLeaveLobby, lobby);
     core->Post(w);
 }
 
@@ -197,8 +195,7 @@ bool OnlineMatchmaking::SetLobbyData(OnlineId lobby, const char* key, const char
         auto it = core->lobbies.find(lobby);
         if (it == core->lobbies.end() || it->second.owner != core->self) return false;
     }
-    Writer w(kSetLobbyData);
-    w.U64(lobby).Text(key).Text(value);
+    Writer w = EncodeLobbyData(kSetLobbyData, {lobby, key, value});
     return core->Post(w);
 }
 
@@ -218,8 +215,7 @@ const char* OnlineMatchmaking::GetLobbyMemberData(OnlineId lobby, OnlineId membe
 
 void OnlineMatchmaking::SetLobbyMemberData(OnlineId lobby, const char* key, const char* value) {
     if (!ValidText(key, kMaxKey) || !*key || !ValidText(value, kMaxValue)) return;
-    Writer w(kSetMemberData);
-    w.U64(lobby).Text(key).Text(value);
+    Writer w = EncodeLobbyData(kSetMemberData, {lobby, key, value});
     core->Post(w);
 }
 
@@ -290,14 +286,13 @@ CallHandle OnlineMatchmaking::RequestLobbyList() {
     }
     if (!core->connected) return 0;
     const CallHandle call = core->NewCall(LobbyMatchList::kCallbackId);
-    Writer w(kLobbyList);
-    w.U64(call).U32(static_cast<uint32_t>(f.strings.size()));
-    for (auto& [k, v, c] : f.strings) w.Text(k).Text(v).I32(c);
-    w.U32(static_cast<uint32_t>(f.numbers.size()));
-    for (auto& [k, v, c] : f.numbers) w.Text(k).I32(v).I32(c);
-    w.U32(static_cast<uint32_t>(f.near.size()));
-    for (auto& [k, v] : f.near) w.Text(k).I32(v);
-    w.I32(f.count);
+    LobbyListRequest request;
+    request.call = call;
+    for (auto& [k, v, c] : f.strings) request.strings.push_back({k, v, c});
+    for (auto& [k, v, c] : f.numbers) request.numbers.push_back({k, v, c});
+    for (auto& [k, v] : f.near) request.near.push_back({k, v});
+    request.resultCount = f.count;
+    Writer w = EncodeLobbyList(request);
     core->Post(w);
     return call;
 }
@@ -318,8 +313,7 @@ bool OnlineNetworking::SendP2PPacket(OnlineId remote, const void* data, uint32_t
         std::lock_guard<std::mutex> lock(core->state);
         core->OpenSession(remote);  // sending opens our side, so replies are accepted
     }
-    Writer w(kP2PSend);
-    w.U64(remote).U8(reliable ? 1 : 0).I32(channel).Bytes(data, size);
+    Writer w = EncodePeerFrame(kP2PSend, {remote, reliable, channel, static_cast<const uint8_t*>(data), size});
     return core->Post(w);
 }
 

@@ -8,6 +8,7 @@
 // one shared frame.
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
+#include "platform/online/OnlineMessages.h"
 
 #include <algorithm>
 #include <cassert>
@@ -124,15 +125,10 @@ void BrokerCore::Impl::SendEvent(uint32_t session, int callbackId, CallHandle ca
 }
 
 void BrokerCore::Impl::WriteSnapshot(Writer& w, const Lobby& lobby) {
-    w.U64(lobby.id).I32(lobby.type).I32(lobby.maxMembers).U8(lobby.joinable).U64(lobby.owner);
-    w.U32(static_cast<uint32_t>(lobby.data.size()));
-    for (const auto& [k, v] : lobby.data) w.Text(k).Text(v);
-    w.U32(static_cast<uint32_t>(lobby.members.size()));
-    for (const Member& m : lobby.members) {
-        w.U64(m.id).Text(PersonaOf(AccountOf(m.id)));
-        w.U32(static_cast<uint32_t>(m.data.size()));
-        for (const auto& [k, v] : m.data) w.Text(k).Text(v);
-    }
+    WriteSnapshotHead(w, lobby.id, lobby.type, lobby.maxMembers, lobby.joinable, lobby.owner);
+    WriteSnapshotData(w, lobby.data);
+    WriteSnapshotMemberCount(w, static_cast<uint32_t>(lobby.members.size()));
+    for (const Member& m : lobby.members) WriteSnapshotMember(w, m.id, PersonaOf(AccountOf(m.id)), m.data);
 }
 
 std::string BrokerCore::Impl::PersonaOf(uint32_t account) {

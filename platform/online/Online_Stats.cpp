@@ -1,6 +1,7 @@
 // Online interfaces: user stats, achievements, leaderboards and cloud files.
 #include "platform/online/Online.h"
 #include "platform/online/OnlineClientCore.h"
+#include "platform/online/OnlineMessages.h"
 
 #include <cmath>
 #include <cstring>
@@ -161,8 +162,7 @@ bool OnlineUserStats::StoreStats() {
 CallHandle OnlineUserStats::FindLeaderboard(const char* name) {
     if (!name || !*name || std::strlen(name) > kMaxName || !core->connected) return 0;
     const CallHandle call = core->NewCall(LeaderboardFindResult::kCallbackId);
-    Writer w(kFindLeaderboard);
-    w.U64(call).Text(name);
+    Writer w = EncodeFindLeaderboard({call, name});
     core->Post(w);
     return call;
 }
@@ -187,8 +187,7 @@ int OnlineUserStats::GetLeaderboardEntryCount(LeaderboardHandle leaderboard) {
 CallHandle OnlineUserStats::DownloadLeaderboardEntries(LeaderboardHandle leaderboard, int32_t request, int start, int end) {
     if (!leaderboard || request < kLeaderboardGlobal || request > kLeaderboardFriends || !core->connected) return 0;
     const CallHandle call = core->NewCall(LeaderboardScoresDownloaded::kCallbackId);
-    Writer w(kDownloadEntries);
-    w.U64(call).U64(leaderboard).I32(request).I32(start).I32(end);
+    Writer w = EncodeDownloadEntries({call, leaderboard, request, start, end});
     core->Post(w);
     return call;
 }
@@ -211,9 +210,7 @@ CallHandle OnlineUserStats::UploadLeaderboardScore(LeaderboardHandle leaderboard
         !core->connected)
         return 0;
     const CallHandle call = core->NewCall(LeaderboardScoreUploaded::kCallbackId);
-    Writer w(kUploadScore);
-    w.U64(call).U64(leaderboard).I32(method).I32(score).U32(static_cast<uint32_t>(detailCount));
-    for (int i = 0; i < detailCount; ++i) w.I32(details[i]);
+    Writer w = EncodeUploadScore({call, leaderboard, method, score, std::vector<int32_t>(details, details + detailCount)});
     core->Post(w);
     return call;
 }

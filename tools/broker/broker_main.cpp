@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
     }
     if (dir.empty()) return Usage();
     if (mode == "serve") {
+        if (!maxPlayers.empty() && listen.empty()) {
+            std::fprintf(stderr, "online_broker: --max-network-players limits the TCP listener: it needs --listen\n");
+            return 2;
+        }
         if (!listen.empty()) {
             if (!online::ParseListenAddress(listen, &options.tcpEndpoint)) {
                 std::fprintf(stderr, "online_broker: --listen %s is not [ADDRESS:]PORT with a numeric address\n", listen.c_str());

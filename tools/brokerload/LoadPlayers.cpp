@@ -1,14 +1,14 @@
 // Simulated players (see LoadPlayers.h). Every player belongs to one thread, which waits
 // on all its sockets with one poller and, every couple of milliseconds, runs each
 // player's timers (connecting, searching, frames, writes, the drop). Messages are built
-// and read with the online layer's wire writer and reader; records of callbacks are the
-// online layer's own structures.
+// and read with the online layer's message encoders; records of callbacks are the online
+// layer's own structures. A latency runs from the moment its request was handed to the
+// socket to the moment its answer was read, each read from the clock there and then.
 #include "tools/brokerload/LoadPlayers.h"
 
+#include "platform/online/OnlineMessages.h"
 #include "platform/online/OnlineSocket.h"
 #include "platform/online/OnlineTypes.h"
-#include "platform/online/OnlineWire.h"
-#include "tools/brokerload/LoadSystem.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +35,7 @@ constexpr int64_t kTickEvery = 2 * kMs;
 constexpr uint32_t kFrameBytes = 200;
 constexpr int kHostsPerHundred = 10;
 constexpr int kDropsPerHundred = 1;
+constexpr int64_t kExcuseWindow = kSecond;  // see LoadResult::framesExcused
 // All players come from 127.0.0.1, and the broker keeps at most 256 handshakes of one
 // address: more sign-ins at once would drop each other's handshakes, which players on
 // many machines would not.
@@ -95,6 +96,9 @@ struct Player {
     OnlineId joiningOwner = 0;
     int64_t pairedUntil = 0;
     int64_t nextFrame = 0;
+    // Frames sent in the current and the previous window of kExcuseWindow.
+    int64_t frameWindowStart = 0;
+    uint32_t framesThisWindow = 0, framesLastWindow = 0;
     int64_t nextSearch = 0;
     int64_t searchSent = 0;
     int64_t joinSent = 0;
@@ -104,6 +108,7 @@ struct Player {
     uint64_t board = 0;
     int64_t boardSent = 0;
     int64_t nextWrite = 0;
+    int64_t nextScore = 0;  // half a minute after the stats, so each is timed on its own
     int64_t statsSent = 0;
     int64_t scoreSent = 0;
     int64_t pageSent = 0;
@@ -113,7 +118,7 @@ struct Player {
 class Worker {
 public:
     Worker(const LoadPlan& plan, LoadGauges& gauges, int64_t start, int64_t end) : plan(plan), gauges(gauges), start(start), end(end) {}
-    void Add(uint32_t index);
+    void Add(uint32_t index, PlayerRole role);
     void Run();
     LoadResult result;
 
@@ -125,7 +130,9 @@ private:
     void Handle(uint32_t tag, const std::vector<uint8_t>& body, int64_t now);
     void HandleEvent(Player& p, Reader& r, int64_t now);
     void SignedIn(Player& p, int64_t now);
-    void Send(uint32_t tag, Writer& w);
+    // Queues the frame and writes what the socket takes; the time it was handed over.
+    int64_t Send(uint32_t tag, Writer w);
+    void ExcuseRecentFrames(Player& p);
     void Flush(uint32_t tag);
     void Close(Player& p);
     void Lost(uint32_t tag, int64_t now);
@@ -139,7 +146,7 @@ private:
     const LoadPlan& plan;
     LoadGauges& gauges;
     int64_t start, end;
-    Poller poller;
+    SocketPoller poller;
     std::vector<Player> players;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(64 * 1024);
     std::vector<uint8_t> body;
@@ -147,30 +154,36 @@ private:
     int inFlightLimit = 1;
 };
 
-void Worker::Add(uint32_t index) {
+void Worker::Add(uint32_t index, PlayerRole role) {
     Player p;
     p.account = plan.firstAccount + index;
     p.random.state = (static_cast<uint64_t>(plan.seed) << 32) ^ index;
     p.random.Next();
-    // Exact shares of hosts and of players who drop; their skills and times are seeded.
-    p.host = index % 100 < kHostsPerHundred;
+    p.host = role.host;
     p.skill = static_cast<int>(p.random.Below(1000));
     const int64_t ramp = std::min<int64_t>(10 * kSecond, (end - start) / 6);
     p.nextTry = start + ramp * static_cast<int64_t>(index) / std::max(plan.players, 1);
-    if (index % 100 >= 100 - kDropsPerHundred) p.dropAt = start + ramp + p.random.Below((end - start) * 8 / 10 - ramp);
+    if (role.drops) p.dropAt = start + ramp + p.random.Below((end - start) * 8 / 10 - ramp);
     players.push_back(std::move(p));
 }
 
-void Worker::Send(uint32_t tag, Writer& w) {
+int64_t Worker::Send(uint32_t tag, Writer w) {
     Player& p = players[tag];
-    if (p.socket < 0) return;
+    if (p.socket < 0) return Now();
     const std::vector<uint8_t>& frame = w.Frame();
     if (p.outAt == p.out.size()) {
         p.out.clear();
         p.outAt = 0;
     }
     p.out.insert(p.out.end(), frame.begin(), frame.end());
+    const int64_t handed = Now();
     Flush(tag);
+    return handed;
+}
+
+void Worker::ExcuseRecentFrames(Player& p) {
+    result.framesExcused += p.framesThisWindow + p.framesLastWindow;
+    p.framesThisWindow = p.framesLastWindow = 0;
 }
 
 void Worker::Flush(uint32_t tag) {
@@ -243,7 +256,7 @@ void Worker::Lost(uint32_t tag, int64_t now) {
 void Worker::Connect(uint32_t tag, int64_t now) {
     Player& p = players[tag];
     if (!p.firstTry) p.firstTry = now;
-    p.socket = ConnectTcp(plan.address, plan.port);
+    p.socket = ConnectTcpNonBlocking(plan.broker);
     if (p.socket < 0) {
         RetrySignIn(p, now, true);
         return;
@@ -260,7 +273,7 @@ void Worker::OnWritable(uint32_t tag, int64_t now) {
         Flush(tag);
         return;
     }
-    if (ConnectError(p.socket) != 0) {
+    if (ConnectionError(p.socket) != 0) {
         RetrySignIn(p, now, true);
         return;
     }
@@ -283,7 +296,8 @@ void Worker::OnReadable(uint32_t tag, int64_t now) {
             Lost(tag, now);
             return;
         }
-        while (p.socket >= 0 && p.splitter.Next(body)) Handle(tag, body, now);
+        // Each message's own receipt time: a batch of them may take a while to handle.
+        while (p.socket >= 0 && p.splitter.Next(body)) Handle(tag, body, Now());
     }
 }
 
@@ -296,7 +310,11 @@ void Worker::SignedIn(Player& p, int64_t now) {
     --inFlight;
     gauges.signedIn.fetch_add(1, std::memory_order_relaxed);
     // The first writes come at a random time of the minute, then every minute.
-    if (!p.nextWrite) p.nextWrite = now + p.random.Below(kWriteEvery);
+    if (!p.nextWrite) {
+        p.nextWrite = now + p.random.Below(kWriteEvery);
+        const int64_t half = kWriteEvery / 2;
+        p.nextScore = p.nextWrite - now < half ? p.nextWrite + half : p.nextWrite - half;
+    }
     p.nextSearch = now + p.random.Below(kSearchEvery);
 }
 
@@ -305,14 +323,14 @@ void Worker::StartPair(Player& p, OnlineId other, int64_t now) {
     p.partner = other;
     p.pairedUntil = now + kPairFor;
     p.nextFrame = now + p.random.Below(kFrameEvery);
+    p.frameWindowStart = now;
+    p.framesThisWindow = p.framesLastWindow = 0;
     gauges.paired.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Worker::EndPair(uint32_t tag, int64_t now) {
     Player& p = players[tag];
-    Writer leave(kLeaveLobby);
-    leave.U64(p.lobby);
-    Send(tag, leave);
+    Send(tag, EncodeLobbyId(kLeaveLobby, p.lobby));
     ResetMatch(p);
     p.nextSearch = now + kSearchEvery;
 }
@@ -322,22 +340,21 @@ void Worker::Handle(uint32_t tag, const std::vector<uint8_t>& frame, int64_t now
     Reader r(frame.data(), frame.size());
     switch (r.MessageKind()) {
     case kChallenge: {
-        uint32_t n = 0;
-        const uint8_t* challenge = r.Bytes(kChallengeBytes, &n);
-        if (p.link != Link::Challenge || r.Failed() || n != kChallengeBytes) {
+        const uint8_t* challenge = nullptr;
+        if (p.link != Link::Challenge || !ReadChallenge(r, &challenge)) {
             Error(kMalformed);
             Lost(tag, now);
             return;
         }
         const auto answer = HandshakeAnswer(plan.secret, challenge);
-        Writer w(kAuthAnswer);
-        w.Bytes(answer.data(), answer.size());
-        Send(tag, w);
+        Send(tag, EncodeAuthAnswer(answer.data(), static_cast<uint32_t>(answer.size())));
         p.helloSequence = p.nextSequence++;
-        const std::string persona = "Player " + std::to_string(p.account);
-        Writer hello(kHello, p.helloSequence);
-        hello.U32(p.account).Text(persona).U32(480).Text("english");
-        Send(tag, hello);
+        Hello hello;
+        hello.account = p.account;
+        hello.persona = "Player " + std::to_string(p.account);
+        hello.appId = 480;
+        hello.language = "english";
+        Send(tag, EncodeHello(p.helloSequence, hello));
         p.link = Link::SigningIn;
         return;
     }
@@ -348,12 +365,20 @@ void Worker::Handle(uint32_t tag, const std::vector<uint8_t>& frame, int64_t now
         return;
     case kReply: {
         if (r.Sequence() == p.helloSequence && p.link == Link::SigningIn) {
-            // Refused while the broker still holds this account's dropped connection.
-            if (!r.U8()) RetrySignIn(p, now, true);
-            else SignedIn(p, now);
+            HelloReply reply;
+            if (!ReadHelloReply(r, &reply)) {
+                Error(kMalformed);
+                RetrySignIn(p, now, false);
+            } else if (!reply.signedIn) {
+                // Refused while the broker still holds this account's dropped connection.
+                RetrySignIn(p, now, true);
+            } else {
+                SignedIn(p, now);
+            }
         } else if (r.Sequence() == p.statsSequence && p.statsSent) {
-            const uint32_t stored = r.U32();
-            if (r.Failed() || stored != kResultOK) Error(kRequestFailed);
+            StoreStatsReply reply;
+            if (!ReadStoreStatsReply(r, &reply)) Error(kMalformed);
+            else if (reply.result != kResultOK) Error(kRequestFailed);
             else result.stats.push_back(Micros(now - p.statsSent));
             p.statsSent = 0;
         }
@@ -365,89 +390,86 @@ void Worker::Handle(uint32_t tag, const std::vector<uint8_t>& frame, int64_t now
         return;
     case kLobbyState: {
         // The snapshot that comes before the joiner's entry names the owner.
-        const OnlineId id = r.U64();
-        r.I32();
-        r.I32();
-        r.U8();
-        const OnlineId owner = r.U64();
-        if (!r.Failed() && id == p.joining) p.joiningOwner = owner;
+        if (p.match != Match::Joining) return;
+        LobbySnapshot lobby;
+        if (!ReadLobbySnapshot(r, &lobby) || !r.AtEnd()) Error(kMalformed);
+        else if (lobby.id == p.joining) p.joiningOwner = lobby.owner;
         return;
     }
     case kLobbyListResult: {
-        r.U64();
-        const uint32_t n = r.U32();
-        const OnlineId first = n ? r.U64() : 0;
-        if (r.Failed() || p.match != Match::Searching) {
-            if (r.Failed()) Error(kMalformed);
+        LobbyListResult list;
+        if (!ReadLobbyListResult(r, &list)) {
+            Error(kMalformed);
             return;
         }
+        if (p.match != Match::Searching) return;
         result.search.push_back(Micros(now - p.searchSent));
         p.searchSent = 0;
-        if (!first) {
+        if (list.lobbies.empty()) {
             p.match = Match::Idle;
             return;
         }
         p.match = Match::Joining;
-        p.joining = first;
-        p.joinSent = now;
-        Writer join(kJoinLobby);
-        join.U64(p.nextCall++).U64(first);
-        Send(tag, join);
+        p.joining = list.lobbies.front().id;
+        p.joinSent = Send(tag, EncodeJoinLobby({p.nextCall++, p.joining}));
         return;
     }
     case kP2PPacket: {
-        r.U64();
-        r.U8();
-        r.I32();
-        uint32_t n = 0;
-        const uint8_t* data = r.Bytes(kMaxUnreliablePacket, &n);
-        if (r.Failed() || n != kFrameBytes) {
+        PeerFrame packet;
+        if (!ReadPeerFrame(r, &packet) || packet.size != kFrameBytes) {
             Error(kMalformed);
             return;
         }
         int64_t sent = 0;
-        std::memcpy(&sent, data, sizeof sent);
+        std::memcpy(&sent, packet.data, sizeof sent);
         result.frame.push_back(Micros(now - sent));
         ++result.framesReceived;
         return;
     }
     case kLeaderboardInfo: {
-        r.U64();
-        const uint64_t board = r.U64();
-        if (r.Failed() || !board) Error(kRequestFailed);
-        p.board = board;
+        LeaderboardInfo info;
+        if (!ReadLeaderboardInfo(r, &info)) Error(kMalformed);
+        else if (!info.found || !info.board) Error(kRequestFailed);
+        else p.board = info.board;
         p.boardSent = 0;
         return;
     }
     case kScoreUploaded: {
-        r.U64();
-        const uint8_t success = r.U8();
+        ScoreUploaded uploaded;
+        const bool read = ReadScoreUploaded(r, &uploaded);
         if (!p.scoreSent) return;
-        if (r.Failed() || !success) Error(kRequestFailed);
+        if (!read) Error(kMalformed);
+        else if (!uploaded.success) Error(kRequestFailed);
         else result.score.push_back(Micros(now - p.scoreSent));
         p.scoreSent = 0;
         return;
     }
-    case kEntries:
-        if (p.pageSent) result.page.push_back(Micros(now - p.pageSent));
+    case kEntries: {
+        Entries entries;
+        if (!ReadEntries(r, &entries)) Error(kMalformed);
+        else if (p.pageSent) result.page.push_back(Micros(now - p.pageSent));
         p.pageSent = 0;
         return;
+    }
     default:
         return;  // lobby updates, user info and the like: nothing to do
     }
 }
 
 void Worker::HandleEvent(Player& p, Reader& r, int64_t now) {
-    const int32_t callback = r.I32();
-    r.U64();
-    uint32_t size = 0;
-    const uint8_t* record = r.Bytes(kMaxFrame, &size);
-    if (r.Failed() || size != CallbackRecordSize(callback)) {
-        if (r.Failed() || CallbackRecordSize(callback)) Error(kMalformed);
+    EventMessage event;
+    if (!ReadEvent(r, &event)) {
+        Error(kMalformed);
         return;
     }
+    const uint32_t expected = CallbackRecordSize(event.callbackId);
+    if (event.size != expected) {
+        if (expected) Error(kMalformed);
+        return;
+    }
+    const uint8_t* record = event.record;
     const uint32_t tag = static_cast<uint32_t>(&p - players.data());
-    switch (callback) {
+    switch (event.callbackId) {
     case LobbyCreated::kCallbackId: {
         LobbyCreated created;
         std::memcpy(&created, record, sizeof created);
@@ -460,12 +482,8 @@ void Worker::HandleEvent(Player& p, Reader& r, int64_t now) {
         }
         p.lobby = created.lobby;
         p.match = Match::Open;
-        Writer mode(kSetLobbyData);
-        mode.U64(p.lobby).Text("mode").Text("versus");
-        Send(tag, mode);
-        Writer skill(kSetLobbyData);
-        skill.U64(p.lobby).Text("skill").Text(std::to_string(p.skill));
-        Send(tag, skill);
+        Send(tag, EncodeLobbyData(kSetLobbyData, {p.lobby, "mode", "versus"}));
+        Send(tag, EncodeLobbyData(kSetLobbyData, {p.lobby, "skill", std::to_string(p.skill)}));
         return;
     }
     case LobbyEnter::kCallbackId: {
@@ -485,9 +503,14 @@ void Worker::HandleEvent(Player& p, Reader& r, int64_t now) {
         LobbyChatUpdate update;
         std::memcpy(&update, record, sizeof update);
         if (update.lobby != p.lobby) return;
-        if (p.match == Match::Open && (update.changeFlags & kMemberEntered)) StartPair(p, update.userChanged, now);
-        else if (p.match == Match::Paired && update.userChanged == p.partner && (update.changeFlags & (kMemberLeft | kMemberDisconnected)))
+        if (p.match == Match::Open && (update.changeFlags & kMemberEntered)) {
+            StartPair(p, update.userChanged, now);
+        } else if (p.match == Match::Paired && update.userChanged == p.partner &&
+                   (update.changeFlags & (kMemberLeft | kMemberDisconnected))) {
+            // Frames on their way to a partner that dropped are lost with its connection.
+            if (update.changeFlags & kMemberDisconnected) ExcuseRecentFrames(p);
             p.partnerLeft = true;  // the caller leaves too
+        }
         return;
     }
     default:
@@ -515,50 +538,45 @@ void Worker::Tick(uint32_t tag, int64_t now) {
         // Gone without a goodbye; back a second later.
         p.dropAt = 0;
         ++result.drops;
+        ExcuseRecentFrames(p);  // they may still sit in this side's socket
         Close(p);
         p.link = Link::Waiting;
         p.nextTry = now + kSecond;
         return;
     }
-    if (!p.board && !p.boardSent) {
-        p.boardSent = now;
-        Writer find(kFindLeaderboard);
-        find.U64(p.nextCall++).Text(kBoard);
-        Send(tag, find);
-    }
+    if (!p.board && !p.boardSent) p.boardSent = Send(tag, EncodeFindLeaderboard({p.nextCall++, kBoard}));
     if (p.host && p.match == Match::Idle) {
         p.match = Match::Creating;
-        p.createSent = now;
-        Writer create(kCreateLobby);
-        create.U64(p.nextCall++).I32(kLobbyPublic).I32(2);
-        Send(tag, create);
+        p.createSent = Send(tag, EncodeCreateLobby({p.nextCall++, kLobbyPublic, 2}));
     } else if (!p.host && p.match == Match::Idle && now >= p.nextSearch) {
         p.match = Match::Searching;
-        p.searchSent = now;
         p.nextSearch = now + kSearchEvery;
-        Writer search(kLobbyList);
-        search.U64(p.nextCall++);
-        search.U32(1).Text("mode").Text("versus").I32(kCompareEqual);
-        search.U32(0);
-        search.U32(1).Text("skill").I32(p.skill);
-        search.I32(1);
-        Send(tag, search);
+        LobbyListRequest search;
+        search.call = p.nextCall++;
+        search.strings.push_back({"mode", "versus", kCompareEqual});
+        search.near.push_back({"skill", p.skill});
+        search.resultCount = 1;
+        p.searchSent = Send(tag, EncodeLobbyList(search));
     }
     if (p.match == Match::Paired) {
         if (now >= p.pairedUntil) {
             EndPair(tag, now);
         } else {
             if (p.nextFrame < now - kFrameEvery) p.nextFrame = now;  // a late thread does not burst
+            if (now - p.frameWindowStart >= kExcuseWindow) {
+                p.framesLastWindow = p.framesThisWindow;
+                p.framesThisWindow = 0;
+                p.frameWindowStart = now;
+            }
             while (p.nextFrame <= now) {
                 uint8_t data[kFrameBytes];
                 std::memset(data, static_cast<int>(p.account), sizeof data);
                 const int64_t stamp = Now();
                 std::memcpy(data, &stamp, sizeof stamp);
-                Writer frame(kP2PSend);
-                frame.Reserve(32 + kFrameBytes);
-                frame.U64(p.partner).U8(0).I32(0).Bytes(data, sizeof data);
-                Send(tag, frame);
+                Send(tag, EncodePeerFrame(kP2PSend, {p.partner, false, 0, data, kFrameBytes}));
                 ++result.framesSent;
+                if (end - now <= kExcuseWindow) ++result.framesExcused;
+                else ++p.framesThisWindow;
                 p.nextFrame += kFrameEvery;
             }
         }
@@ -567,25 +585,19 @@ void Worker::Tick(uint32_t tag, int64_t now) {
         p.nextWrite += kWriteEvery;
         if (!p.statsSent) {
             p.statsSequence = p.nextSequence++;
-            p.statsSent = now;
-            Writer stats(kStoreStats, p.statsSequence);
-            stats.U32(2);
-            for (const char* name : kStats) stats.Text(name).U8(0).U32(static_cast<uint32_t>(p.random.Below(1000)));
-            stats.U32(0);
-            Send(tag, stats);
+            StoreStats stats;
+            for (const char* name : kStats) stats.stats.push_back({name, 0, static_cast<uint32_t>(p.random.Below(1000))});
+            p.statsSent = Send(tag, EncodeStoreStats(p.statsSequence, stats));
         }
+    }
+    if (now >= p.nextScore) {
+        p.nextScore += kWriteEvery;
         if (p.board && !p.scoreSent) {
-            p.scoreSent = now;
-            Writer score(kUploadScore);
-            score.U64(p.nextCall++).U64(p.board).I32(kUploadKeepBest).I32(static_cast<int32_t>(p.random.Below(100000))).U32(0);
-            Send(tag, score);
+            // Forced, so that every upload is a write (keeping the best writes only the better).
+            UploadScore score{p.nextCall++, p.board, kUploadForceUpdate, static_cast<int32_t>(p.random.Below(100000)), {}};
+            p.scoreSent = Send(tag, EncodeUploadScore(score));
         }
-        if (p.board && !p.pageSent) {
-            p.pageSent = now;
-            Writer page(kDownloadEntries);
-            page.U64(p.nextCall++).U64(p.board).I32(kLeaderboardGlobal).I32(1).I32(10);
-            Send(tag, page);
-        }
+        if (p.board && !p.pageSent) p.pageSent = Send(tag, EncodeDownloadEntries({p.nextCall++, p.board, kLeaderboardGlobal, 1, 10}));
     }
     // Answers that never came.
     int64_t* waits[] = {&p.statsSent, &p.scoreSent, &p.pageSent, &p.boardSent, &p.searchSent, &p.joinSent, &p.createSent};
@@ -599,7 +611,7 @@ void Worker::Tick(uint32_t tag, int64_t now) {
 
 void Worker::Run() {
     inFlightLimit = std::max(1, kSignInsInFlight / std::max(plan.threads, 1));
-    std::vector<Poller::Event> events(512);
+    std::vector<SocketPoller::Event> events(SocketPoller::kMaxEventsPerWait);
     int64_t nextTick = 0;
     for (int64_t now = Now(); now < end; now = Now()) {
         const size_t n = poller.Wait(events, 1);
@@ -625,6 +637,30 @@ void Worker::Run() {
 
 const char* ErrorName(ErrorKind kind) { return kErrorNames[kind]; }
 
+std::vector<PlayerRole> DrawRoles(int players, uint32_t seed) {
+    const size_t n = static_cast<size_t>(std::max(players, 0));
+    std::vector<PlayerRole> roles(n);
+    if (n == 0) return roles;
+    Random random{(static_cast<uint64_t>(seed) << 32) ^ 0x726F6C65u};
+    // The first `count` of a seeded shuffle of the players, drawn anew for each role so
+    // that a host may drop too.
+    const auto draw = [&](size_t count, bool PlayerRole::*role) {
+        std::vector<uint32_t> order(n);
+        for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
+        for (size_t i = 0; i < count; ++i) {
+            std::swap(order[i], order[i + static_cast<size_t>(random.Below(static_cast<int64_t>(n - i)))]);
+            roles[order[i]].*role = true;
+        }
+    };
+    if (n == 1) {
+        roles[0].host = true;  // nobody to search for its lobby either way
+        return roles;
+    }
+    draw(std::clamp<size_t>((n * kHostsPerHundred + 50) / 100, 1, n - 1), &PlayerRole::host);
+    draw(std::max<size_t>(n * kDropsPerHundred / 100, 1), &PlayerRole::drops);
+    return roles;
+}
+
 uint64_t LoadResult::Errors() const {
     uint64_t n = 0;
     for (uint64_t e : errors) n += e;
@@ -641,6 +677,7 @@ void LoadResult::Merge(LoadResult&& other) {
     append(page, other.page);
     framesSent += other.framesSent;
     framesReceived += other.framesReceived;
+    framesExcused += other.framesExcused;
     refused += other.refused;
     drops += other.drops;
     for (int k = 0; k < kErrorKinds; ++k) errors[k] += other.errors[k];
@@ -652,7 +689,8 @@ LoadResult RunPlayers(const LoadPlan& plan, LoadGauges& gauges, const std::funct
     const int64_t end = start + static_cast<int64_t>(plan.seconds * kSecond);
     std::vector<std::unique_ptr<Worker>> workers;
     for (int t = 0; t < threads; ++t) workers.push_back(std::make_unique<Worker>(plan, gauges, start, end));
-    for (int i = 0; i < plan.players; ++i) workers[i % threads]->Add(static_cast<uint32_t>(i));
+    const std::vector<PlayerRole> roles = DrawRoles(plan.players, plan.seed);
+    for (int i = 0; i < plan.players; ++i) workers[i % threads]->Add(static_cast<uint32_t>(i), roles[i]);
     std::vector<std::thread> running;
     for (auto& w : workers) running.emplace_back([&w] { w->Run(); });
     while (Now() < end) {

@@ -1,6 +1,9 @@
 #pragma once
 // One row of broker_load's table per step: what the players measured, what the broker
 // used, and whether the step met the goals (the first step that misses them ends the run).
+// A step fails on any error, on a broker that did not end cleanly, on a sign-in or frame
+// p99 above its goal or not measured at all, on more frames lost than the drops and the
+// step's end explain, and on more broker memory per connection than the goal.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +21,7 @@ struct BrokerFigures {
     bool known = false;       // false: a broker of someone else's, not measured
     double cpuShare = 0;      // of one core, over the step
     double residentMb = 0;    // the most during the step
-    double kbPerConnection = 0;  // resident growth over the idle broker, per player
+    double kbPerConnection = 0;  // resident growth over the idle broker, per connection held at the peak
     double databaseMb = 0;    // database and its write-ahead log at the end
     std::string ended;        // how the broker ended when it was not cleanly: "" when it was
 };
@@ -28,7 +31,8 @@ struct StepRow {
     bool passed = false;
 };
 
-// The q-quantile (0..1) of latencies in microseconds, in milliseconds; NaN when empty.
+// The q-quantile (0..1] of latencies in microseconds by nearest rank, in milliseconds;
+// NaN when empty.
 double QuantileMs(std::vector<uint32_t> samples, double q);
 
 const std::vector<std::string>& Columns();

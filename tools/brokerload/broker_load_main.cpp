@@ -11,10 +11,12 @@
 // --broker-cpus when given, measures its CPU time, resident memory and database, and
 // stops it: a broker that does not end cleanly fails the step. The table also goes to
 // FOLDER/table.csv, and load_chart.py (beside this program) draws FOLDER/chart.png.
+#include "platform/online/OnlinePoller.h"
 #include "platform/online/OnlineSocket.h"
+#include "platform/os/ChildProcess.h"
+#include "platform/os/File.h"
 #include "tools/brokerload/LoadPlayers.h"
 #include "tools/brokerload/LoadReport.h"
-#include "tools/brokerload/LoadSystem.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,7 +47,8 @@ int PrintUsage() {
                  "usage: broker_load [--steps N,N,...] [--seconds S] [--threads T] [--seed S] [--work FOLDER]\n"
                  "                   [--broker-cpus LIST] [--broker ADDRESS:PORT --secret-file FILE]\n"
                  "A step fails on any error, a broker that does not end cleanly, a sign-in p99 above %.0f ms,\n"
-                 "a frame relay p99 above %.0f ms or more than %.0f KB of broker memory per player.\n",
+                 "a frame relay p99 above %.0f ms, frames lost beyond what the drops explain, or more than\n"
+                 "%.0f KB of broker memory per connection.\n",
                  kGoalSignInP99Ms, kGoalFrameP99Ms, kGoalKbPerConnection);
     return 2;
 }
@@ -99,10 +102,32 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 
 // A broker started for one step.
 struct OwnBroker {
-    ChildProcess process;
-    Usage idle;
+    os::ChildProcess process;
+    os::ProcessUsage idle;
     std::string folder;
 };
+
+uint64_t FileSize(const std::string& path) {
+    std::FILE* f = os::OpenFile(path.c_str(), "rb");
+    if (!f) return 0;
+    const int64_t size = os::GetOpenFileSize(f);
+    os::CloseFile(f);
+    return size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
+// Into a folder only its owner reads.
+bool WriteSecret(const std::string& path, const void* data, size_t size) {
+    std::FILE* f = os::OpenFile(path.c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(data, 1, size, f) == size && os::FlushFileToDisk(f);
+    os::CloseFile(f);
+    return written;
+}
+
+bool MakeFolder(const std::string& path) {
+    online::MakePrivateFolder(path);
+    return os::IsDirectory(path.c_str());
+}
 
 // The broker serves a quarter more network players than the step has: a player who
 // dropped comes back while the broker may not have seen its old connection end.
@@ -114,7 +139,7 @@ bool StartBroker(const Options& o, int players, OwnBroker* b, LoadPlan* plan, st
     }
     plan->secret.assign(reinterpret_cast<const char*>(secret), sizeof secret);
     const std::string secretPath = b->folder + "/secret";
-    if (!WriteFileBytes(secretPath, secret, sizeof secret)) {
+    if (!WriteSecret(secretPath, secret, sizeof secret)) {
         *error = "cannot write " + secretPath;
         return false;
     }
@@ -122,16 +147,17 @@ bool StartBroker(const Options& o, int players, OwnBroker* b, LoadPlan* plan, st
                                            "--listen", "127.0.0.1:0", "--secret-file", secretPath,
                                            "--max-network-players", std::to_string(players + players / 4 + 16)};
     if (!b->process.Start(argv, b->folder + "/broker.log", o.cpus, error)) return false;
-    std::string line;
+    std::string line, host;
+    uint16_t port = 0;
     const std::string prefix = "online_broker: listening on ";
     if (!b->process.ReadLine(&line, 10000) || line.rfind(prefix, 0) != 0 ||
-        !online::ParseBrokerAddress(line.substr(prefix.size()), &plan->address, &plan->port)) {
+        !online::ParseBrokerAddress(line.substr(prefix.size()), &host, &port) ||
+        !online::ResolveTcpAddress(host, port, &plan->broker, error)) {
         *error = "the broker did not start (see " + b->folder + "/broker.log)";
         return false;
     }
     b->process.ReadUsage(&b->idle);
-    std::fprintf(stderr, "broker_load: %d players; broker pid %d on %s:%u\n", players, b->process.Pid(), plan->address.c_str(),
-                 plan->port);
+    std::fprintf(stderr, "broker_load: %d players; broker pid %d on %s:%u\n", players, b->process.Pid(), host.c_str(), port);
     return true;
 }
 
@@ -140,29 +166,38 @@ bool StartBroker(const Options& o, int players, OwnBroker* b, LoadPlan* plan, st
 int main(int argc, char** argv) {
     Options o;
     if (!ParseOptions(argc, argv, &o)) return PrintUsage();
+    LoadPlan external;
+    if (!o.broker.empty()) {
+        std::string error;
+        std::string host;
+        uint16_t port = 0;
+        if (!online::ParseBrokerAddress(o.broker, &host, &port)) {
+            std::fprintf(stderr, "broker_load: --broker %s is not HOST:PORT\n", o.broker.c_str());
+            return 2;
+        }
+        if (!online::ResolveTcpAddress(host, port, &external.broker, &error) ||
+            !online::ReadSecretFile(o.secretFile, &external.secret, &error)) {
+            std::fprintf(stderr, "broker_load: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     if (o.work.empty()) o.work = "/tmp/broker_load." + std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
     if (!MakeFolder(o.work)) {
         std::fprintf(stderr, "broker_load: cannot make %s\n", o.work.c_str());
         return 2;
     }
     uint64_t before = 0, after = 0;
-    if (!RaiseFileLimit(&before, &after)) std::fprintf(stderr, "broker_load: cannot raise the open-file limit\n");
-    std::printf("broker_load: open-file limit raised to the hard limit, %llu (it was %llu), for the players and the broker\n",
-                static_cast<unsigned long long>(after), static_cast<unsigned long long>(before));
+    if (os::RaiseOpenFileLimit(&before, &after))
+        std::printf("broker_load: open-file limit raised to the hard limit, %llu (it was %llu), for the players and the broker\n",
+                    static_cast<unsigned long long>(after), static_cast<unsigned long long>(before));
+    else
+        std::printf("broker_load: open-file limit stays %llu (the hard limit allows no more)\n",
+                    static_cast<unsigned long long>(after));
     const int largest = *std::max_element(o.steps.begin(), o.steps.end());
     if (static_cast<uint64_t>(largest) + 64 > after)
         std::printf("broker_load: %d players need more than the %llu open files allowed\n", largest,
                     static_cast<unsigned long long>(after));
-
-    LoadPlan external;
-    if (!o.broker.empty()) {
-        std::string error;
-        if (!online::ParseBrokerAddress(o.broker, &external.address, &external.port) ||
-            !online::ReadSecretFile(o.secretFile, &external.secret, &error)) {
-            std::fprintf(stderr, "broker_load: %s\n", error.empty() ? "--broker is not ADDRESS:PORT" : error.c_str());
-            return 2;
-        }
-    }
 
     const std::string csvPath = o.work + "/table.csv";
     std::ofstream csv(csvPath);
@@ -197,27 +232,32 @@ int main(int argc, char** argv) {
         LoadResult result = RunPlayers(plan, gauges, [&] {
             peakSignedIn = std::max(peakSignedIn, gauges.signedIn.load());
             peakPaired = std::max(peakPaired, gauges.paired.load());
-            Usage now;
+            os::ProcessUsage now;
             if (figures.known && own.process.ReadUsage(&now)) peakResident = std::max(peakResident, now.residentBytes);
         });
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (figures.known) {
-            Usage end;
+            os::ProcessUsage end;
             if (own.process.ReadUsage(&end)) {
                 figures.cpuShare = (end.cpuSeconds - own.idle.cpuSeconds) / wall;
                 peakResident = std::max(peakResident, end.residentBytes);
             }
             figures.residentMb = static_cast<double>(peakResident) / (1 << 20);
-            figures.kbPerConnection = static_cast<double>(peakResident - own.idle.residentBytes) / 1024.0 / players;
+            // Per connection the broker held at the peak (none held: as if one).
+            figures.kbPerConnection = static_cast<double>(peakResident - own.idle.residentBytes) / 1024.0 /
+                                      std::max(peakSignedIn, 1);
             const std::string db = own.folder + "/data/broker.db";
             figures.databaseMb = static_cast<double>(FileSize(db) + FileSize(db + "-wal")) / (1 << 20);
             figures.ended = own.process.Stop(30000);
         }
         const StepRow row = MakeRow(players, o.seconds, result, peakSignedIn, peakPaired / 2, figures);
         std::printf("%s\n", TableLine(row.cells).c_str());
-        std::printf("  %llu dropped without a goodbye and came back; frames sent %llu, received %llu\n",
+        std::printf("  %llu dropped without a goodbye and came back; frames sent %llu, received %llu, lost %llu "
+                    "(%llu may be lost: sent in the last second, or around a drop)\n",
                     static_cast<unsigned long long>(result.drops), static_cast<unsigned long long>(result.framesSent),
-                    static_cast<unsigned long long>(result.framesReceived));
+                    static_cast<unsigned long long>(result.framesReceived),
+                    static_cast<unsigned long long>(result.framesSent - std::min(result.framesSent, result.framesReceived)),
+                    static_cast<unsigned long long>(result.framesExcused));
         for (int k = 0; k < kErrorKinds; ++k)
             if (result.errors[k]) std::printf("  %llu x %s\n", static_cast<unsigned long long>(result.errors[k]), ErrorName(ErrorKind(k)));
         if (!figures.ended.empty()) std::printf("  broker: %s\n", figures.ended.c_str());

@@ -248,9 +248,10 @@ TEST_F(BrokerTcp, NetworkAndUnixClientsShareALobbyChatAndOrderedPackets) {
 
 TEST_F(BrokerTcp, StartUpRefusals) {
     struct Case {
-        std::string listen;
+        std::string listen;  // "-": no --listen
         std::string secret;  // "-": no secret file argument
         std::string line;
+        std::string limit = "";  // --max-network-players, when not empty
     };
     const std::string taken = "127.0.0.1:" + std::to_string(port);
     const Case cases[] = {
@@ -261,6 +262,11 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         {"127.0.0.1:0", std::string(32, '\0'), "is one byte repeated"},
         {"127.0.0.1:0", std::string(4096, 's'), "is one byte repeated"},
         {"localhost:0", kSecret, "is not [ADDRESS:]PORT"},
+        {"-", kSecret, "--max-network-players limits the TCP listener: it needs --listen", "10"},
+        {"127.0.0.1:0", kSecret, "--max-network-players 0 is not a number from 1 to 1000000", "0"},
+        {"127.0.0.1:0", kSecret, "--max-network-players -5 is not a number from 1 to 1000000", "-5"},
+        {"127.0.0.1:0", kSecret, "--max-network-players 12x is not a number from 1 to 1000000", "12x"},
+        {"127.0.0.1:0", kSecret, "--max-network-players 1000001 is not a number from 1 to 1000000", "1000001"},
     };
     for (const Case& c : cases) {
         TempDir other;
@@ -268,8 +274,10 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         if (c.secret != "-") std::ofstream(secret, std::ios::binary) << c.secret;
         const auto start = std::chrono::steady_clock::now();
         // A broker that starts all the same ends when idle, and fails the case.
-        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --idle-exit 1 --listen " + c.listen +
-                                              (c.secret != "-" ? " --secret-file " + secret : ""),
+        const auto [status, out] = Broker("serve --dir " + other.path.string() + " --idle-exit 1" +
+                                              (c.listen != "-" ? " --listen " + c.listen : "") +
+                                              (c.secret != "-" ? " --secret-file " + secret : "") +
+                                              (c.limit.empty() ? "" : " --max-network-players " + c.limit),
                                           true);
         EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0) << c.listen;
         EXPECT_EQ(status, 2) << out;
