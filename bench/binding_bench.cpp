@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <lua.hpp>
 
+#include "bench/ScriptBench.h"
 #include "core/math/Vector.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
@@ -26,15 +27,6 @@
 namespace {
 
 constexpr int kLoop = 1000;
-
-void StartOnce() {
-    static const bool started = [] {
-        RunProgramStaticInit();
-        gLua.Init();
-        return true;
-    }();
-    (void)started;
-}
 
 // The plain baseline of v:Dot3(w): the two objects straight from their userdata.
 int PlainDot3(lua_State* L) {
@@ -91,7 +83,7 @@ double RunLoop(lua_State* L, int ref, bool* ok) {
 
 void Compare(benchmark::State& state, const char* bound, const char* plain, const char* boundName,
              const char* plainName, const char* ratioName) {
-    StartOnce();
+    benchsupport::StartScriptHost();
     lua_State* L = gLua.GetState();
     lua_register(L, "PlainDot3", &PlainDot3);
     lua_register(L, "PlainTriple", &PlainTriple);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <lua.hpp>
 
+#include "bench/ScriptBench.h"
 #include "bindings/game/ScriptFunctions.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
@@ -53,15 +54,6 @@ function LuaMaxCoverAngleForTarget(tower, targets, current, mask, size)
 end
 )";
 
-void Start() {
-    static const bool started = [] {
-        RunProgramStaticInit();
-        gLua.Init();
-        return true;
-    }();
-    (void)started;
-}
-
 // Globals "tower" and "targets" (32 entities around it) and "mask" (12 sectors).
 void PublishScene(lua_State* L) {
     static EntityTemplate entityTemplate;
@@ -101,7 +93,7 @@ double RunLoop(lua_State* L, int ref, bool* ok) {
 }
 
 void BM_RotoShieldSearch(benchmark::State& state) {
-    Start();
+    benchsupport::StartScriptHost();
     lua_State* L = gLua.GetState();
     RegisterGameScriptFunctions(L);
     PublishScene(L);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <lua.hpp>
 
+#include "bench/ScriptBench.h"
 #include "BenchSupport.h"
 #include "RateReporter.h"
 #include "engine/script/LuaWrapper.h"
@@ -47,21 +48,12 @@ void NativeBuild() {
     root->Release();
 }
 
-void StartOnce() {
-    static const bool started = [] {
-        RunProgramStaticInit();
-        gLua.Init();
-        return true;
-    }();
-    (void)started;
-}
-
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void BM_UITree(benchmark::State& state) {
-    StartOnce();
+    benchsupport::StartScriptHost();
     lua_State* L = gLua.GetState();
     if (!L || luaL_loadstring(L, kScriptBuild) != 0) {
         state.SkipWithError("the script does not compile");
