@@ -12,15 +12,13 @@ SteamLeaderboardsManager* Manager(lua_State* L) {
 }
 
 // As the generated bindings read text: a number reads as its text, anything else as null.
-const char* TextArgument(lua_State* L, int index) { return lua_tostring(L, index); }
-
 int32_t IntArgument(lua_State* L, int index) { return ScriptNumber(lua_tonumber(L, index)); }
 
 }  // namespace
 
 int LeaderboardBindingEntriesNumber(lua_State* L) {
     SteamLeaderboardsManager* self = Manager(L);
-    const char* name = TextArgument(L, 2);
+    const char* name = lua_tostring(L, 2);
     int32_t row = IntArgument(L, 3);
     if (LuaBindingRejected(L, !self, "SteamLeaderboardsManager.GetLeaderboardRetrievedEntriesNumber")) return 0;
     const int32_t count = self->GetLeaderboardRetrievedEntriesNumber(name, &row);
@@ -31,10 +29,10 @@ int LeaderboardBindingEntriesNumber(lua_State* L) {
 
 int LeaderboardBindingEntry(lua_State* L) {
     SteamLeaderboardsManager* self = Manager(L);
-    const char* name = TextArgument(L, 2);
+    const char* name = lua_tostring(L, 2);
     const int32_t row = IntArgument(L, 3);
     uint32_t rank = ScriptNumber(lua_tonumber(L, 4));
-    const char* persona = TextArgument(L, 5);
+    const char* persona = lua_tostring(L, 5);
     // Scores cross as unsigned 32-bit values, like the rank.
     int32_t score = static_cast<int32_t>(static_cast<uint32_t>(ScriptNumber(lua_tonumber(L, 6))));
     bool isFriend = lua_toboolean(L, 7) != 0;
@@ -52,7 +50,7 @@ int LeaderboardBindingEntry(lua_State* L) {
 
 int LeaderboardBindingEntryDetail(lua_State* L) {
     SteamLeaderboardsManager* self = Manager(L);
-    const char* name = TextArgument(L, 2);
+    const char* name = lua_tostring(L, 2);
     const int32_t row = IntArgument(L, 3);
     int32_t detail = IntArgument(L, 4);
     if (LuaBindingRejected(L, !self, "SteamLeaderboardsManager.GetLeaderboardRetrievedEntryDetail")) return 0;

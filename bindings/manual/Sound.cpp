@@ -15,8 +15,6 @@ SoundEntriesContainer* Container(lua_State* L) {
 }
 
 // As the generated bindings read text: a number reads as its text, anything else as null.
-const char* TextArgument(lua_State* L, int index) { return lua_tostring(L, index); }
-
 // An absent name (no suffix set, no such entry or sound) reaches scripts as nil.
 void PushName(lua_State* L, const NameString& name) {
     if (name.IsEmpty())
@@ -49,7 +47,7 @@ bool SoundEntriesRandomTimeValues(SoundEntriesContainer* self, const char* name,
 
 int SoundBindingPlaySoundEntry(lua_State* L) {
     SoundEntriesContainer* self = Container(L);
-    const char* name = TextArgument(L, 2);
+    const char* name = lua_tostring(L, 2);
     auto* entity = static_cast<Entity*>(LuaBindingReader{"Entity"}(L, 3, nullptr));
     // Another class's object rejects the call; a number or a text reads as no emitter.
     const bool notAnEntity = !entity && lua_type(L, 3) == LUA_TUSERDATA;
@@ -69,7 +67,7 @@ int SoundBindingGetNameSuffix(lua_State* L) {
 
 int SoundBindingGetEntrySound(lua_State* L) {
     SoundEntriesContainer* self = Container(L);
-    const char* name = TextArgument(L, 2);
+    const char* name = lua_tostring(L, 2);
     const int32_t index = ScriptNumber(lua_tonumber(L, 3));
     if (LuaBindingRejected(L, !self, "SoundEntriesContainer.GetSoundEntrySound")) return 0;
     PushName(L, self->GetSoundEntrySound(name, index));

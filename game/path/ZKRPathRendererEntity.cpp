@@ -16,7 +16,7 @@ namespace {
 
 RTTIClass* gPathRendererEntityClass = nullptr;
 
-bool Finite(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool Finite3(const Vector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // A route near the float range can overflow the box's centre and extents in the
 // transform: such components are held to the float range (NaN to 0).
@@ -77,7 +77,7 @@ void ZKRPathRendererEntity::AddGraphSegment(FlagEntity* a, FlagEntity* b, float 
     const size_t first = points.size();
     for (uint32_t j = 0; j < n; ++j) {
         Vector p = ConnectionPoint(c, a, b, distances[j]);
-        if (!Finite(p)) {
+        if (!Finite3(p)) {
             // A sample that is not a place is left out, so the route stays finite.
             if (!warnedNonFinite)
                 gLog.Warning(LogCategory::Engine, "Path renderer %s: a route sample is not finite and is left out",
@@ -91,7 +91,7 @@ void ZKRPathRendererEntity::AddGraphSegment(FlagEntity* a, FlagEntity* b, float 
     if (markStart && points.size() > first) points[first].w = -points[first].w;
 
     Vector end = ConnectionPoint(c, a, b, length);
-    if (Finite(end)) {
+    if (Finite3(end)) {
         end.w = markEnd ? -w : w;
         endPoint = end;
     }

@@ -25,7 +25,7 @@ namespace {
 
 // The ribbon's length unit: route length x 2.5 / 32767, as the records store it.
 constexpr float kPathLengthUnit = 2.5f / 32767.0f;
-constexpr uint32_t kPathBlendModes = 9;
+constexpr uint32_t kPathBlendModeCount = 9;
 constexpr uint32_t kPathBlendAlpha = 1;
 enum : uint32_t { PATH_OP_BUILD = 0, PATH_OP_SQUAD = 1 };
 
@@ -85,7 +85,7 @@ ZKRPathRendererEntityRenderingContext::ZKRPathRendererEntityRenderingContext(
     signalColour = look.signalColor.ToLinearVector();
     signalTimeout = look.signalTimeout > 0.0f ? look.signalTimeout : 0.0f;
     signalVelocity = look.signalVelocity >= kPathMinSignalVelocity ? look.signalVelocity : kPathMinSignalVelocity;
-    blendMode = look.blendMode < kPathBlendModes ? look.blendMode : kPathBlendAlpha;
+    blendMode = look.blendMode < kPathBlendModeCount ? look.blendMode : kPathBlendAlpha;
     level = look.level;
     depthBias = look.depthOffset * kPathDepthBiasScale;
     squadDistance = squad;

@@ -2,6 +2,7 @@
 // Every change is committed before it is answered.
 #include "platform/online/OnlineBroker.h"
 #include "platform/online/OnlineBrokerImpl.h"
+#include "platform/online/OnlineMessages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +19,6 @@ using namespace wire;
 namespace {
 
 constexpr size_t kMaxSchemaBytes = 1 << 20;
-constexpr size_t kMaxSchemaEntries = 4096;
-constexpr size_t kMaxStatName = 127;
 constexpr int32_t kMaxDownload = 5000;
 // Every answer fits one frame.
 static_assert(5 + 4 + 4 + 4 + kMaxSchemaEntries * (4 + kMaxStatName + 1 + 4) <= kMaxFrame, "stats answer");

@@ -7,14 +7,14 @@
 
 namespace {
 
-const char* TextArgument(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : ""; }
+const char* TextOrEmpty(lua_State* L, int index) { return lua_isstring(L, index) ? lua_tostring(L, index) : ""; }
 
 int AreaEntry(lua_State* L, bool friends, const char* functionName) {
     const auto* self =
         static_cast<const PCMacAreaProgressData*>(LuaBindingReader{"PCMacAreaProgressData"}(L, 1, nullptr));
     if (LuaBindingRejected(L, !self, functionName)) return 0;
     const uint32_t index = ScriptNumber(lua_tonumber(L, 2));
-    NameString name(TextArgument(L, 3));
+    NameString name(TextOrEmpty(L, 3));
     int32_t value = ScriptNumber(lua_tonumber(L, 4));
     if (friends) {
         self->GetFriendEntry(index, &name, &value);
@@ -38,7 +38,7 @@ int ProgressBindingUserData(lua_State* L) {
     int32_t value = ScriptNumber(lua_tonumber(L, 3));
     const bool found = self->GetUserData(&area, &value);
     lua_pushboolean(L, found);
-    lua_pushstring(L, found ? self->userName.CStr() : TextArgument(L, 2));
+    lua_pushstring(L, found ? self->userName.CStr() : TextOrEmpty(L, 2));
     LuaBindingPushNumber(L, value);
     return 3;
 }
