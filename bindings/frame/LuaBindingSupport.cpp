@@ -143,33 +143,73 @@ void LuaBindingPushObject(lua_State* L, void* object, const char* type) {
     tolua_pushusertype(L, object, type);
 }
 
-const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, const char* type) {
-    // The object's own class only when it is the static type or derives from it: a name
-    // from elsewhere (or unknown) would let methods of another class run on the object.
-    const char* own = object->GetScriptClassName();
-    if (!own || !type) return type;
-    if (std::strcmp(own, type) == 0) {
-        NoteLuaHandleClass(L, object, own);
-        return own;
-    }
-    luaL_getmetatable(L, own);
-    bool fits = false;
+namespace {
+
+// Whether `name` is `native` or one of its ancestors in the classes' Lua chains.
+bool IsClassOrAncestor(lua_State* L, int super, const char* name, const char* native) {
+    if (std::strcmp(name, native) == 0) return true;
+    luaL_getmetatable(L, native);
+    lua_rawget(L, super);  // native's ancestors
+    bool found = false;
     if (lua_istable(L, -1)) {
-        lua_pushliteral(L, "tolua_super");
-        lua_rawget(L, LUA_REGISTRYINDEX);
-        if (lua_istable(L, -1)) {
-            lua_pushvalue(L, -2);
-            lua_rawget(L, -2);  // the names of own's ancestors
-            if (lua_istable(L, -1)) {
-                lua_getfield(L, -1, type);
-                fits = lua_toboolean(L, -1);
-                lua_pop(L, 1);
-            }
-            lua_pop(L, 1);
-        }
+        lua_getfield(L, -1, name);
+        found = lua_toboolean(L, -1);
         lua_pop(L, 1);
     }
     lua_pop(L, 1);
+    return found;
+}
+
+// Whether an object that natively is `native` may be pushed as `own`: own is registered,
+// derives from type, and every bound (not script) class among own and its ancestors is
+// native or one of native's ancestors, so no bound function of a class the object is not
+// can run on it.
+bool FitsObject(lua_State* L, const char* own, const char* type, const char* native) {
+    const int top = lua_gettop(L);
+    luaL_getmetatable(L, own);
+    lua_pushliteral(L, "tolua_super");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, top + 1) || !lua_istable(L, top + 2)) {
+        lua_settop(L, top);
+        return false;
+    }
+    const int super = top + 2;
+    lua_pushvalue(L, top + 1);
+    lua_rawget(L, super);  // own's ancestors
+    bool fits = lua_istable(L, -1);
+    if (fits) {
+        lua_getfield(L, -1, type);
+        fits = lua_toboolean(L, -1) && (IsScriptClass(L, own) || IsClassOrAncestor(L, super, own, native));
+        lua_pop(L, 1);
+    }
+    if (fits) {
+        for (lua_pushnil(L); lua_next(L, top + 3);) {
+            lua_pop(L, 1);  // the value; the key stays for the next step
+            // tolua++ also lists each class's "const" twin, and an empty name.
+            const char* ancestor = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+            if (!*ancestor || std::strncmp(ancestor, "const ", 6) == 0) continue;
+            if (!IsScriptClass(L, ancestor) && !IsClassOrAncestor(L, super, ancestor, native)) {
+                fits = false;
+                break;
+            }
+        }
+    }
+    lua_settop(L, top);
+    return fits;
+}
+
+}  // namespace
+
+const char* LuaBindingScriptClass(lua_State* L, const LuaBaseClass* object, const char* type) {
+    // The object's own class only where it fits what the object natively is: a name from
+    // elsewhere (or unknown), or a bound class the object is not, would let methods of
+    // another class run on the object.
+    const char* own = object->GetScriptClassName();
+    if (!own || !type) return type;
+    const char* native = object->GetNativeScriptClassName();
+    if (!native || !*native) native = type;
+    // The static type is what the native code holds, so the object is one.
+    const bool fits = std::strcmp(own, type) == 0 || FitsObject(L, own, type, native);
     // Noted, as the object may report another class by the time it is destroyed.
     NoteLuaHandleClass(L, object, fits ? own : type);
     return fits ? own : type;

@@ -12,4 +12,7 @@ public:
     virtual void Destroy();
     // The script class the object is pushed as; never null.
     virtual const char* GetScriptClassName() const = 0;
+    // The class of what the object natively is (its constructor's): the object is pushed
+    // under the class it reports only where that class's bound bases are this one's.
+    virtual const char* GetNativeScriptClassName() const { return GetScriptClassName(); }
 };

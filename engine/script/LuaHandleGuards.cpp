@@ -219,3 +219,37 @@ void InstallLuaClassIndexEvent(lua_State* L, int metatableIndex) {
 int LuaReadOnlyAssignmentError(lua_State* L, const char* name) {
     return luaL_error(L, "attempt to assign to read-only variable '%s'", name ? name : "?");
 }
+
+namespace {
+char gScriptClassesKey;
+}  // namespace
+
+void NoteScriptClass(lua_State* L, const char* className) {
+    if (!className) return;
+    lua_pushlightuserdata(L, &gScriptClassesKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        lua_newtable(L);
+        lua_pushlightuserdata(L, &gScriptClassesKey);
+        lua_pushvalue(L, -2);
+        lua_rawset(L, LUA_REGISTRYINDEX);
+    }
+    lua_pushboolean(L, 1);
+    lua_setfield(L, -2, className);
+    lua_pop(L, 1);
+}
+
+bool IsScriptClass(lua_State* L, const char* className) {
+    if (!className) return false;
+    lua_pushlightuserdata(L, &gScriptClassesKey);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    bool script = false;
+    if (lua_istable(L, -1)) {
+        lua_getfield(L, -1, className);
+        script = lua_toboolean(L, -1);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    return script;
+}

@@ -45,6 +45,12 @@ bool TakeCachedLuaHandle(lua_State* L, int metatableIndex, void* object, int han
 void NoteLuaHandleClass(lua_State* L, const void* object, const char* className);
 bool TakeNotedLuaHandleClass(lua_State* L, const void* object);
 
+// The classes scripts registered (LuaWrapper::RegisterClass), as against the packages'
+// bound ones: a script class adds script functions only, so an object may be pushed under
+// it wherever it could be pushed under the class's bound bases.
+void NoteScriptClass(lua_State* L, const char* className);
+bool IsScriptClass(lua_State* L, const char* className);
+
 // The lookup event (__index) the binding packages give their classes in place of
 // tolua++'s. A name that cannot read as a number, looked up on an object without a peer
 // table, is first read raw from the class table (the event's upvalue), where tolua++

@@ -14,7 +14,13 @@ public:
     // The stored name ("" while none is set, which the script host pushes as nil).
     const char* GetScriptClassName() const override { return luaClassName.CStr(); }
     void SetLuaClass(const char* className);
+    // A script's choice of class: the class the object had until then stays its native one.
+    void SetLuaClassFromScript(const char* className);
+    const char* GetNativeScriptClassName() const override {
+        return nativeClassName.IsEmpty() ? luaClassName.CStr() : nativeClassName.CStr();
+    }
 
 private:
     NameString luaClassName;
+    NameString nativeClassName;  // set when a script first renames the class
 };

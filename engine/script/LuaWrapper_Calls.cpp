@@ -104,6 +104,7 @@ int RegisterClassBody(lua_State* L, R* r) {
     tolua_beginmodule(L, nullptr);
     tolua_cclass(L, r->className, r->className, Text(r->name), nullptr);
     tolua_endmodule(L);
+    NoteScriptClass(L, r->className);
     RepairClassFieldAssignment(L, r->className);
     return 0;
 }

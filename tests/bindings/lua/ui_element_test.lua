@@ -110,9 +110,12 @@ Test("found elements arrive under the script class they were given", function()
     end)
 end)
 
-Test("a script class outside the element's line is not used, and its handle still dies", function()
+Test("a script class outside the element's line or kind is not used, and its handle still dies", function()
     WithScreen(function(screen)
-        local cases = {{"NoSuchClass", "UIElement"}, {"Vector", "UIElement"}}
+        -- A bound class the element is not, directly or as a script class's base, is not used.
+        UIFixture.RegisterClass("FakeInput", "UIUniTextInput")
+        local cases = {{"NoSuchClass", "UIElement"}, {"Vector", "UIElement"}, {"UIUniTextInput", "UIElement"},
+                       {"FakeInput", "UIElement"}, {"TestPanel", "TestPanel"}}
         for _, c in ipairs(cases) do
             local e = UIElement.new()
             e:SetLuaClass(c[1])
