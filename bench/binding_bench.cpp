@@ -67,20 +67,6 @@ void PublishEntity(lua_State* L) {
     lua_setglobal(L, "e");
 }
 
-// Compiles a loop once; each call runs it and answers its nanoseconds.
-int Compile(lua_State* L, const char* loop) {
-    if (luaL_loadstring(L, loop) != 0) return LUA_NOREF;
-    return luaL_ref(L, LUA_REGISTRYINDEX);
-}
-
-double RunLoop(lua_State* L, int ref, bool* ok) {
-    const auto start = std::chrono::steady_clock::now();
-    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
-    *ok = lua_pcall(L, 0, 0, 0) == 0 && *ok;
-    if (!*ok) lua_settop(L, 0);
-    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-}
-
 void Compare(benchmark::State& state, const char* bound, const char* plain, const char* boundName,
              const char* plainName, const char* ratioName) {
     benchsupport::StartScriptHost();
@@ -89,7 +75,7 @@ void Compare(benchmark::State& state, const char* bound, const char* plain, cons
     lua_register(L, "PlainTriple", &PlainTriple);
     lua_register(L, "PlainGetName", &PlainGetName);
     PublishEntity(L);
-    const int refs[2] = {Compile(L, bound), Compile(L, plain)};
+    const int refs[2] = {benchsupport::CompileLoop(L, bound), benchsupport::CompileLoop(L, plain)};
     if (refs[0] == LUA_NOREF || refs[1] == LUA_NOREF) {
         state.SkipWithError("the loops do not compile");
         return;
@@ -97,7 +83,7 @@ void Compare(benchmark::State& state, const char* bound, const char* plain, cons
     double ns[2] = {0, 0};
     bool ok = true;
     for (auto _ : state)
-        for (int way = 0; way < 2; ++way) ns[way] += RunLoop(L, refs[way], &ok);
+        for (int way = 0; way < 2; ++way) ns[way] += benchsupport::RunLoop(L, refs[way], &ok);
     if (!ok) state.SkipWithError("a loop failed");
     for (int ref : refs) luaL_unref(L, LUA_REGISTRYINDEX, ref);
     lua_gc(L, LUA_GCCOLLECT, 0);

@@ -79,19 +79,6 @@ void PublishScene(lua_State* L) {
     gLua.ExecuteString("mask = {1, 1, 0, 2, 0, 0, 1, 0, 3, 0, 1, 0}");
 }
 
-int Compile(lua_State* L, const char* loop) {
-    if (luaL_loadstring(L, loop) != 0) return LUA_NOREF;
-    return luaL_ref(L, LUA_REGISTRYINDEX);
-}
-
-double RunLoop(lua_State* L, int ref, bool* ok) {
-    const auto start = std::chrono::steady_clock::now();
-    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
-    *ok = lua_pcall(L, 0, 0, 0) == 0 && *ok;
-    if (!*ok) lua_settop(L, 0);
-    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
-}
-
 void BM_RotoShieldSearch(benchmark::State& state) {
     benchsupport::StartScriptHost();
     lua_State* L = gLua.GetState();
@@ -99,11 +86,11 @@ void BM_RotoShieldSearch(benchmark::State& state) {
     PublishScene(L);
     gLua.ExecuteString(kLuaSearch);
     const int refs[2] = {
-        Compile(L,
+        benchsupport::CompileLoop(L,
                 "local s = 0 for i = 1, 20 do "
                 "s = s + zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(tower, targets, i, mask, 30) end "
                 "check = s"),
-        Compile(L,
+        benchsupport::CompileLoop(L,
                 "local s = 0 for i = 1, 20 do s = s + LuaMaxCoverAngleForTarget(tower, targets, i, mask, 30) end "
                 "check_lua = s")};
     if (refs[0] == LUA_NOREF || refs[1] == LUA_NOREF) {
@@ -113,7 +100,7 @@ void BM_RotoShieldSearch(benchmark::State& state) {
     double ns[2] = {0, 0};
     bool ok = true;
     for (auto _ : state)
-        for (int way = 0; way < 2; ++way) ns[way] += RunLoop(L, refs[way], &ok);
+        for (int way = 0; way < 2; ++way) ns[way] += benchsupport::RunLoop(L, refs[way], &ok);
     if (!ok) state.SkipWithError("a loop failed");
     for (int ref : refs) luaL_unref(L, LUA_REGISTRYINDEX, ref);
     const double searches = static_cast<double>(state.iterations()) * kLoop;
