@@ -111,7 +111,8 @@ SOUND_SYNTH = {
     "Lost": chord([261.63, 311.13, 392.00], 0.6),
 }
 
-# The strings the mission, the result screen and the lobby show.
+# The strings the mission, the result screen and the lobby show: the HUD's counters, the
+# results, the mission's title and its three distinctions, the lobby's and the sides' names.
 STRINGS = [{"path": p, "texts": t} for p, t in [
     ("Hud/Survivors", {"English": "Survivors", "German": "Überlebende"}),
     ("Hud/Towers", {"English": "Towers", "German": "Türme"}),
@@ -121,6 +122,10 @@ STRINGS = [{"path": p, "texts": t} for p, t in [
     ("Result/Lost", {"English": "Mission failed", "German": "Mission gescheitert"}),
     ("Result/Abandoned", {"English": "Mission abandoned", "German": "Mission abgebrochen"}),
     ("Result/Score", {"English": "Score", "German": "Punkte"}),
+    ("Mission/M01", {"English": "Outpost", "German": "Außenposten"}),
+    ("Medal/Celerity", {"English": "Celerity", "German": "Schnelligkeit"}),
+    ("Medal/Ruthlessness", {"English": "Ruthlessness", "German": "Unerbittlichkeit"}),
+    ("Medal/Efficiency", {"English": "Efficiency", "German": "Effizienz"}),
     ("Lobby/Title", {"English": "Versus match", "German": "Duell"}),
     ("Lobby/Waiting", {"English": "Waiting", "German": "Wartet"}),
     ("Lobby/Ready", {"English": "Ready", "German": "Bereit"}),
@@ -222,12 +227,12 @@ def element(name, template, at=(0, 0, 0)):
 def templates(statements):
     """{file name in FOLDER: template bytes}"""
     bodies = {name: fields for name, fields in level_items(statements, "towerbody")}
-    ground_name, ground = level_item(statements, "ground")
+    _, ground = level_item(statements, "ground")
     _, sun = level_item(statements, "sun")
     _, ribbon = level_item(statements, "ribbon")
     _, ambient = level_item(statements, "ambient")
     _, minefield = level_item(statements, "minefield")
-    player_name, player = level_item(statements, "player")
+    _, player = level_item(statements, "player")
     w, d = ground["size"]
     trigger = proplist.trigger_template_props(0, 0)
     out = {
@@ -278,7 +283,6 @@ def templates(statements):
                 "Fog color": list(ground["color"]) + [255, 1.0], "Fog start": 400.0, "Fog end": 900.0}).hex()}),
         "Camera": proplist.binary_template({"guid": GUIDS["Camera"], "type": 0}),
     }
-    del ground_name, player_name
     assert sorted(out) == sorted(GUIDS)
     return out
 
@@ -392,9 +396,8 @@ def scene_entities(statements):
         add("Flag", name, pos=ground_point(fields["at"]), parent=graph["guid"],
             class_props=proplist.flag_entity({"connections": outgoing.get(name, [])}))
 
-    _, level = level_item(statements, "params")
-    add("LevelParams", level_item(statements, "params")[0], pos=[0.0, 0.0, 0.0],
-        class_props=game("ZKRLevelParamsEntity", level_values(level)))
+    name, level = level_item(statements, "params")
+    add("LevelParams", name, pos=[0.0, 0.0, 0.0], class_props=game("ZKRLevelParamsEntity", level_values(level)))
     name, player = level_item(statements, "player")
     add("PlayerMarker", name, pos=ground_point(player["at"]), head_props=compound,
         class_props=game("ZKRPlayerMarkerEntity", {"PlayerIndex": int(player["player"])}))

@@ -104,20 +104,21 @@ def main(argv):
     check(len(game) == 14, "%d game templates" % len(game))
     named = {"Outpost/" + stubs[g]["file"] for g in folders.get("Outpost", [])}
 
-    def mesh_colour(name):
+    def entity_template(name):
         return proplist.read_template_properties(proplist.ListReader(proplist.read_binary_template(
-            read(os.path.join(stage, "templates", name + ".BinaryTemplate")))["props"]))["color"]
+            read(os.path.join(stage, "templates", name + ".BinaryTemplate")))["props"]))
 
-    for kind, colour in (("gun", "GunTower"), ("shield", "ShieldTower")):
-        _, cls, props, compound, _ = game[colour]
+    # The gun tower's body red, the shield tower's blue, as the source says.
+    for kind, tower, channel in (("gun", "GunTower", 0), ("shield", "ShieldTower", 2)):
+        _, cls, props, compound, _ = game[tower]
         body = compound["elements"][0]["template"]
-        check(props["lua_class"] == colour and body in named, colour + ": script class or body")
-        check(mesh_colour(body)[:3] == list(items[kind][1]["color"]), colour + ": body colour")
-        marker = game[colour + "Marker"][4]
-        check(marker["TowerTemplateName"] == "Outpost/" + colour, colour + "Marker: tower template")
+        check(props["lua_class"] == tower and body in named, tower + ": script class or body")
+        colour = entity_template(body)["color"][:3]
+        check(colour == list(items[kind][1]["color"]) and max(colour) == colour[channel], tower + ": body colour")
+        marker = game[tower + "Marker"][4]
+        check(marker["TowerTemplateName"] == "Outpost/" + tower, tower + "Marker: tower template")
     hero = game["PlayerMarker"][4]["HeroTemplateName"]
-    walker = proplist.read_template_properties(proplist.ListReader(proplist.read_binary_template(
-        read(os.path.join(stage, "templates", hero + ".BinaryTemplate")))["props"]))
+    walker = entity_template(hero)
     check(hero == items["SquadStart"][1]["hero"] and walker["lua_class"] == "SquadUnit" and
           walker["activates_triggers"], "the walker template " + hero)
     ribbon = game["Ribbon"][4]
@@ -219,8 +220,10 @@ def main(argv):
                 "Result": ["ResultPanel", "ResultText", "ScoreText"],
                 "Lobby": ["Member1Name", "Member1Avatar", "Member2Name", "Member2Avatar"]}[ui]
         check(set(want) <= names, "%s lacks %s" % (ui, sorted(set(want) - names)))
-    for versus in ("Versus/Squad", "Versus/Towers"):
-        check(versus in paths, "no string " + versus)
+    # The mission's title and the profile's three distinction types.
+    for string in ("Versus/Squad", "Versus/Towers", "Mission/M01", "Medal/Celerity", "Medal/Ruthlessness",
+                   "Medal/Efficiency"):
+        check(string in paths, "no string " + string)
 
     # Sounds, by sox: 48 kHz mono, the lengths and pitches asked for, never full scale; the
     # wind's energy inside its band.
