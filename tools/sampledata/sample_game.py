@@ -11,7 +11,8 @@ versus markers, the triggers, the route ribbon, the ambient sound, the wreck eff
 smoke, the level parameters, the route's flag and graph, the ground and the scene
 parameters) and the recipe templates "UI/Hud", "UI/Result" and "UI/Lobby". sample_scene.py
 enters them in the catalogue from STUBS and UI_STUBS below; sample_ui.py adds STRINGS to
-the strings file.
+the strings file. The walker, the towers and the two script triggers name the script classes
+of LUA_CLASSES.
 scenes: "Outpost.BinaryScene", every placement of the level source (see its head for the
 format), and "Outpost.ResList" (the system textures, the game's textures, the shader
 variants of the meshes and of the ribbon, and the sounds).
