@@ -21,7 +21,7 @@ public:
     // 1/15 s in counter ticks, to the nearest tick.
     static constexpr int64_t kStepTicks = (os::kCounterFrequency + 7) / 15;
 
-    // Last stamp and accumulated time take the present counter; the delta becomes 0.
+    // Last stamp and accumulated time take the clock's present reading; the delta becomes 0.
     void Reset();
     // Measures the time since the last stamp and moves the stamp to now. With zeroDelta
     // the elapsed time is dropped: the delta is 0 and nothing else advances. Otherwise
@@ -30,7 +30,6 @@ public:
     void Tick(bool zeroDelta);
     // Off by default; set before the engine starts (the Game's stamps follow the clock).
     void SetStepTime(bool on);
-    bool StepTime() const { return stepTime; }
     // The timer's clock now: the counter, or under step time the last stamp.
     int64_t Now() const;
 
