@@ -1,0 +1,328 @@
+// The game's delegate against a recording script: every forwarded event reaches its
+// function on "Game" or on the delegate's class line with its arguments; the answers
+// when a call does not run; the start-up flags; the profile's part; the store request's
+// images; the chat text a script keeps; the replication and tear-off events; entity
+// scripts through the game's entity-creation listener.
+// test-link: bindings broker_server
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <lua.hpp>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "bindings/game/GamePackages.h"
+#include "core/config/ProjectConfig.h"
+#include "core/fs/FileSystem.h"
+#include "engine/entity/EntityTestSupport.h"
+#include "engine/script/LuaUnicodeRegistry.h"
+#include "engine/script/LuaWrapper.h"
+#include "engine/script/MPMethodCall.h"
+#include "engine/services/MultiplayerServices.h"
+#include "game/Game.h"
+#include "game/delegate/GameBindingPackages.h"
+#include "game/delegate/PCMacGameDelegate.h"
+#include "net/online/GamerProfile.h"
+#include "net/online/ProfileTestSupport.h"  // tests/net/online: the in-process broker
+
+namespace {
+
+std::filesystem::path gDelegateRoot;
+int gPackageOpens = 0;
+
+int OpenCountedGamePackages(lua_State* L) {
+    ++gPackageOpens;
+    OpenGamePackages(L);
+    return 0;
+}
+
+// Each run of a main script counts itself; the recorders log "<self's type>:<name>" and
+// "<type>=<value>" of every argument ("<type>" alone for user types).
+const char* const kMainScript = R"(
+mainRuns = (mainRuns or 0) + 1
+calls = calls or {}
+local function describe(v)
+    local t = tolua.type(v)
+    if t == 'number' or t == 'string' or t == 'boolean' then return t .. '=' .. tostring(v) end
+    return t
+end
+function Record(class, name, answer)
+    class[name] = function(self, ...)
+        local line = {describe(self) .. ':' .. name}
+        for i = 1, select('#', ...) do line[#line + 1] = describe((select(i, ...))) end
+        calls[#calls + 1] = table.concat(line, ' ')
+        if name == 'OnChatMessage' then keptChat = select(3, ...) end
+        return answer
+    end
+end
+)";
+
+// A profile whose frame hook and pending work the test sets.
+class ScriptedProfile : public GamerProfile {
+public:
+    ScriptedProfile() : GamerProfile(nullptr) {}
+    bool HasPendingWork() const override { return pending; }
+    bool OnBigFrameTick() override { return frameAnswer; }
+    void ResetData() override {}
+    void LoadAllData() override {}
+    bool pending = false;
+    bool frameAnswer = true;
+};
+
+class ScriptedProfileDelegate : public PCMacGameDelegate {
+public:
+    GamerProfile* CreateProfile() override { return new ScriptedProfile; }
+    ScriptedProfile* Profile() { return static_cast<ScriptedProfile*>(GetLoggedInProfile()); }
+};
+
+// A store whose item images are one "item.png".
+class ImageStoreServices : public MultiplayerServices {
+public:
+    InGameStore* CreateInGameStore(const char*) override { return reinterpret_cast<InGameStore*>(this); }
+    void GetInGameStoreItemImageFiles(InGameStore*, uint32_t, DynarraySafe<NameString>& files) override {
+        files.Add(NameString("item.png"));
+    }
+};
+
+class GameDelegateTest : public EntityTest {
+protected:
+    static void SetUpTestSuite() {
+        gDelegateRoot = std::filesystem::temp_directory_path() / ("game_delegate_" + std::to_string(getpid()));
+        std::filesystem::create_directories(gDelegateRoot / "common/scripts");
+        std::ofstream(gDelegateRoot / "common/scripts/Main.lua") << kMainScript;
+        std::ofstream(gDelegateRoot / "common/scripts/DistributionMain.lua") << "distributionRuns = (distributionRuns or 0) + 1";
+        ASSERT_TRUE(gFileSystem.MountDirectory("common", (gDelegateRoot / "common").string().c_str()));
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(gDelegateRoot); }
+
+    void SetUp() override {
+        EntityTest::SetUp();
+        ZKRLuaGameDelegate::ResetProcessFlags();
+        ClearGameBindingPackages();
+        RegisterGameBindingPackage(1, &OpenCountedGamePackages);
+        gPackageOpens = 0;
+        gLua.Init();
+        delegate = std::make_unique<ScriptedProfileDelegate>();
+        delegate->OnPreInit();
+        Lua("calls = {}");
+    }
+    void TearDown() override {
+        delegate.reset();
+        EntityTest::TearDown();
+        gLua.Close();
+        ClearGameBindingPackages();
+    }
+    void Lua(const std::string& code) { ASSERT_TRUE(gLua.ExecuteString(code.c_str())) << code; }
+    std::string Text(const char* expression) {
+        Lua(std::string("result_ = tostring(") + expression + ")");
+        lua_State* L = gLua.GetState();
+        lua_getglobal(L, "result_");
+        std::string value = lua_tostring(L, -1);
+        lua_pop(L, 1);
+        return value;
+    }
+    // The recorded calls since the last look, one per line.
+    std::string TakeCalls() {
+        const std::string text = Text("table.concat(calls, '\\n')");
+        Lua("calls = {}");
+        return text;
+    }
+
+    std::unique_ptr<ScriptedProfileDelegate> delegate;
+};
+
+TEST_F(GameDelegateTest, EveryForwardedEventReachesItsFunctionWithItsArguments) {
+    alignas(16) static char playerBytes[64];
+    Player* player = reinterpret_cast<Player*>(playerBytes);
+    const std::u16string chat = u"hi";
+    struct Case {
+        std::function<void(PCMacGameDelegate&)> call;
+        const char* cls;  // where the script defines the function
+        const char* expected;
+    };
+    const Case cases[] = {
+        {[](PCMacGameDelegate& d) { d.CanSleep(); }, "ZKRGameDelegate", "PCMacGameDelegate:CanSleep"},
+        {[](PCMacGameDelegate& d) { d.OnAfterInit(); }, "Game", "Game:OnAfterInit"},
+        {[](PCMacGameDelegate& d) { d.OnQuit(); }, "LuaGameDelegate", "PCMacGameDelegate:OnQuit"},
+        {[](PCMacGameDelegate& d) { d.OnAfterClose(); }, "Game", "Game:OnAfterClose"},
+        {[](PCMacGameDelegate& d) { d.OnSwitchScene("Level1"); }, "Game", "Game:OnSwitchScene string=Level1"},
+        {[](PCMacGameDelegate& d) { d.OnSwitchSceneAfterNetEntitiesDestroyed(); }, "Game",
+         "Game:OnSwitchSceneAfterNetEntitiesDestroyed"},
+        {[](PCMacGameDelegate& d) { d.OnDuringSwitchScene(); }, "Game", "Game:OnDuringSwitchScene"},
+        {[](PCMacGameDelegate& d) { d.OnAfterSwitchScene(); }, "Game", "Game:OnAfterSwitchScene"},
+        {[](PCMacGameDelegate& d) { d.OnAppActivate(true); }, "Game", "Game:OnAppActivate"},
+        {[](PCMacGameDelegate& d) { d.OnAppDeactivate(false); }, "Game", "Game:OnAppDeactivate"},
+        {[](PCMacGameDelegate& d) { d.OnCancelCurrentGame(); }, "GameDelegate", "PCMacGameDelegate:OnCancelCurrentGame"},
+        {[](PCMacGameDelegate& d) { d.OnGameCenterMatchingCompleted(true); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnGameCenterMatchingCompleted boolean=true"},
+        {[](PCMacGameDelegate& d) { d.OnBigFrameTick(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnBigFrameTick"},
+        {[](PCMacGameDelegate& d) { d.OnTick(); }, "PCMacGameDelegate", "PCMacGameDelegate:OnTick"},
+        {[](PCMacGameDelegate& d) { d.OnSmoothTick(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnSmoothTick"},
+        {[](PCMacGameDelegate& d) { d.OnAfterTick(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnAfterTick"},
+        {[](PCMacGameDelegate& d) { d.OnPauseTick(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnPauseTick"},
+        {[](PCMacGameDelegate& d) { d.OnTickInput(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnTickInput"},
+        {[](PCMacGameDelegate& d) { d.OnInputEvent(-3, 4000000000u); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnInputEvent number=-3 number=4000000000"},
+        {[](PCMacGameDelegate& d) { d.OnInputConfigChanged(); }, "Game", "Game:OnInputConfigChanged"},
+        {[](PCMacGameDelegate& d) { d.OnScreenResolutionChanged(); }, "Game", "Game:OnScreenResolutionChanged"},
+        {[](PCMacGameDelegate& d) { d.OnXBoxLiveLoginFinished(); }, "Game", "Game:OnXBoxLiveLoginFinished"},
+        {[&](PCMacGameDelegate& d) { d.OnChatMessage(true, -2, chat.c_str()); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnChatMessage boolean=true number=-2 LuaUnicodeString"},
+        {[](PCMacGameDelegate& d) { d.OnLobbyUpdated(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnLobbyUpdated"},
+        {[](PCMacGameDelegate& d) { d.OnLobbyJoinRequested(); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnLobbyJoinRequested"},
+        {[](PCMacGameDelegate& d) { d.OnLobbyGameStartRequest(7, false, true); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnLobbyGameStartRequest number=7 boolean=false boolean=true"},
+        {[](PCMacGameDelegate& d) { d.OnLobbyError(-5); }, "ZKRGameDelegate", "PCMacGameDelegate:OnLobbyError number=-5"},
+        {[](PCMacGameDelegate& d) { d.OnDistributionClose(); }, "Game", "Game:OnClose"},
+        {[](PCMacGameDelegate& d) { d.OnGameHosted(1); }, "ZKRGameDelegate", "PCMacGameDelegate:OnGameHosted number=1"},
+        {[](PCMacGameDelegate& d) { d.OnGameJoined(-1); }, "ZKRGameDelegate", "PCMacGameDelegate:OnGameJoined number=-1"},
+        {[](PCMacGameDelegate& d) { d.OnGameDisconnected(3); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnGameDisconnected number=3"},
+        {[](PCMacGameDelegate& d) { d.OnPlayerConnecting(); }, "ZKRGameDelegate", "PCMacGameDelegate:OnPlayerConnecting"},
+        {[=](PCMacGameDelegate& d) { d.OnPlayerConnected(player); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnPlayerConnected Player"},
+        {[=](PCMacGameDelegate& d) { d.OnPlayerReady(player); }, "ZKRGameDelegate", "PCMacGameDelegate:OnPlayerReady Player"},
+        {[=](PCMacGameDelegate& d) { d.OnPlayerDisconnected(player, 9); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnPlayerDisconnected Player number=9"},
+        {[=](PCMacGameDelegate& d) { d.OnPlayerConnectionStall(player); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnPlayerConnectionStall Player"},
+        {[=](PCMacGameDelegate& d) { d.OnPlayerConnectionResume(player); }, "ZKRGameDelegate",
+         "PCMacGameDelegate:OnPlayerConnectionResume Player"},
+    };
+    for (const Case& c : cases) {
+        std::string name = c.expected;
+        name = name.substr(name.find(':') + 1);
+        name = name.substr(0, name.find(' '));
+        Lua(std::string("Record(") + c.cls + ", '" + name + "')");
+        c.call(*delegate);
+        EXPECT_EQ(TakeCalls(), c.expected);
+        Lua(std::string(c.cls) + "." + name + " = nil");
+    }
+}
+
+TEST_F(GameDelegateTest, AnswersWhenTheCallDoesNotRunAndTheScriptsOwn) {
+    EXPECT_TRUE(delegate->CanSleep());
+    EXPECT_FALSE(delegate->OnPlayerConnecting());
+    EXPECT_TRUE(delegate->OnBigFrameTick());
+    Lua("Record(ZKRGameDelegate, 'CanSleep', false) Record(ZKRGameDelegate, 'OnPlayerConnecting', true)"
+        "Record(ZKRGameDelegate, 'OnBigFrameTick', false)");
+    EXPECT_FALSE(delegate->CanSleep());
+    EXPECT_TRUE(delegate->OnPlayerConnecting());
+    EXPECT_TRUE(delegate->OnBigFrameTick());  // no profile: the script's false is not heard
+    // With a profile its own answer counts, whatever the script says.
+    delegate->LogInDefaultUser();
+    ASSERT_NE(delegate->Profile(), nullptr);
+    delegate->Profile()->frameAnswer = false;
+    EXPECT_FALSE(delegate->OnBigFrameTick());
+    Lua("Record(ZKRGameDelegate, 'OnBigFrameTick', true)");
+    EXPECT_FALSE(delegate->OnBigFrameTick());
+    EXPECT_TRUE(delegate->CanClose());
+    delegate->Profile()->pending = true;
+    EXPECT_FALSE(delegate->CanClose());
+}
+
+TEST_F(GameDelegateTest, StartUpRegistersOnceAndRunsTheMainScriptEachTime) {
+    EXPECT_EQ(gPackageOpens, 1);
+    EXPECT_TRUE(ZKRLuaGameDelegate::IsPreInitDone());
+    EXPECT_EQ(Text("tolua.type(gGameDelegate)"), "PCMacGameDelegate");
+    delegate->OnPreInit();
+    EXPECT_EQ(gPackageOpens, 1);
+    EXPECT_EQ(Text("mainRuns"), "2");
+    delegate->ResetBindingsRegistration();
+    delegate->OnPreInit();
+    EXPECT_EQ(gPackageOpens, 2);
+    EXPECT_EQ(Text("mainRuns"), "3");
+    // The distribution start registers again after a reset, then runs its script and the
+    // Game's init.
+    Lua("Record(Game, 'OnInit')");
+    delegate->OnDistributionInit(0);
+    EXPECT_EQ(gPackageOpens, 2);
+    delegate->ResetBindingsRegistration();
+    delegate->OnDistributionInit(0);
+    EXPECT_EQ(gPackageOpens, 3);
+    EXPECT_EQ(Text("distributionRuns"), "2");
+    EXPECT_EQ(TakeCalls(), "Game:OnInit\nGame:OnInit");
+    // The ordinary init: the profile logs in first, the base makes nothing, then the Game.
+    delegate->OnInit();
+    EXPECT_NE(delegate->GetLoggedInProfile(), nullptr);
+    EXPECT_EQ(TakeCalls(), "Game:OnInit");
+    Lua("Record(Game, 'OnClose')");
+    delegate->OnClose();
+    EXPECT_EQ(delegate->GetLoggedInProfile(), nullptr);
+    EXPECT_EQ(TakeCalls(), "Game:OnClose");
+}
+
+TEST_F(GameDelegateTest, StoreRequestFiveListsTheSaveImagesBeforeTheStoresOwn) {
+    ImageStoreServices store;
+    SetMultiplayerServices(&store);
+    char definitions[] = "store.xml";
+    char* previous = gProjectConfig->storeDefinitionFile;
+    gProjectConfig->storeDefinitionFile = definitions;
+    for (uint32_t request : {4u, 5u}) {
+        DynarraySafe<NameString> files;
+        delegate->HandleStoreRequest(request, files);
+        std::string names;
+        for (const NameString& f : files) names += std::string(f.CStr()) + ";";
+        EXPECT_EQ(names, request == 5 ? "PS3/SaveInfo_ICON0.PNG;PS3/SaveInfo_PIC1.PNG;item.png;" : "item.png;");
+    }
+    gProjectConfig->storeDefinitionFile = previous;
+    SetMultiplayerServices(nullptr);
+}
+
+TEST_F(GameDelegateTest, ChatTextKeptByTheScriptOutlivesTheCallUntilCollected) {
+    Lua("Record(ZKRGameDelegate, 'OnChatMessage')");
+    Lua("collectgarbage('collect')");
+    const uint32_t before = LuaUnicodeBufferRegistrySize();
+    {
+        std::u16string text = u"hello";
+        delegate->OnChatMessage(false, 1, text.c_str());
+        text.assign(u"XXXXX");
+    }
+    Lua("collectgarbage('collect')");
+    EXPECT_EQ(Text("keptChat:GetLength()"), "5");
+    EXPECT_EQ(LuaUnicodeBufferRegistrySize(), before + 1);
+    Lua("keptChat = nil collectgarbage('collect')");
+    EXPECT_EQ(LuaUnicodeBufferRegistrySize(), before);
+}
+
+TEST_F(GameDelegateTest, EntityEventsReachTheBridgeTheEntityAndItsScripts) {
+    SetGameServices(&GetRunningGameServices());
+    Entity* entity = Make();
+    ASSERT_NE(entity, nullptr);
+    const std::string cls = entity->GetScriptClassName();
+    Lua("Record(" + cls + ", 'OnPropertiesReplicated') Record(" + cls + ", 'OnTornOff') Record(" + cls + ", 'F')");
+    delegate->OnReplicatedProperty(entity);
+    delegate->OnTornOff(entity);
+    entity->ExecuteScript("F");
+    EXPECT_EQ(TakeCalls(), cls + ":OnPropertiesReplicated\n" + cls + ":OnTornOff\n" + cls + ":F");
+    // A received call of a method nothing decorated is refused by the bridge.
+    MPMethodCall call{};
+    call.methodId = 77;
+    log.Clear();
+    delegate->OnReplicatedMethodCall(nullptr, &call);
+    bool refused = false;
+    for (const auto& m : log.Messages()) refused = refused || m.text.find("with id 77") != std::string::npos;
+    EXPECT_TRUE(refused);
+}
+
+// A score upload in flight holds the close back until the services answer it.
+class GameDelegateUploadTest : public profiletest::BrokerTest {};
+
+TEST_F(GameDelegateUploadTest, CanCloseWaitsForAPendingUpload) {
+    Control("seed", "user 1 Me\nleaderboard M01 descending\n");
+    std::unique_ptr<online::OnlineContext> services = Client(1, "Me");
+    ASSERT_TRUE(services);
+    PCMacGameDelegate delegate(services.get());
+    delegate.GameDelegateProfilesModuleSteam::OnInit();
+    ASSERT_NE(delegate.GetLoggedInProfile(), nullptr);
+    EXPECT_TRUE(delegate.GetLeaderboardsManager().UpdateLeaderboard("M01", 10, true));
+    EXPECT_FALSE(delegate.CanClose());
+    EXPECT_TRUE(onlinetest::PumpUntil({services.get()}, [&] { return delegate.CanClose(); }));
+}
+
+}  // namespace
