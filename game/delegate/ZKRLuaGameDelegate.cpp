@@ -8,6 +8,7 @@
 
 #include "engine/entity/Entity.h"
 #include "engine/entity/ReplicationBridge.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaUnicodeString.h"
 #include "engine/script/LuaWrapper.h"
 #include "game/Game.h"
@@ -198,6 +199,7 @@ void ZKRLuaGameDelegate::RegisterBindings() {
     lua_State* L = gLua.GetState();
     if (!L) return;
     OpenGameBindingPackages(L);
+    RepairClassFieldAssignment(L);  // classes opened after the host's packages
     gLua.SetGlobalObject(this, GetScriptClassName(), "gGameDelegate");
 }
 

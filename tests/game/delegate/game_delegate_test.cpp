@@ -15,7 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "bindings/game/GamePackages.h"
 #include "core/config/ProjectConfig.h"
 #include "core/fs/FileSystem.h"
 #include "engine/entity/EntityTestSupport.h"
@@ -24,7 +23,6 @@
 #include "engine/script/MPMethodCall.h"
 #include "engine/services/MultiplayerServices.h"
 #include "game/Game.h"
-#include "game/delegate/GameBindingPackages.h"
 #include "game/delegate/PCMacGameDelegate.h"
 #include "net/online/GamerProfile.h"
 #include "net/online/ProfileTestSupport.h"  // tests/net/online: the in-process broker
@@ -32,13 +30,6 @@
 namespace {
 
 std::filesystem::path gDelegateRoot;
-int gPackageOpens = 0;
-
-int OpenCountedGamePackages(lua_State* L) {
-    ++gPackageOpens;
-    OpenGamePackages(L);
-    return 0;
-}
 
 // Each run of a main script counts itself; the recorders log "<self's type>:<name>" and
 // "<type>=<value>" of every argument ("<type>" alone for user types).
@@ -102,9 +93,6 @@ protected:
     void SetUp() override {
         EntityTest::SetUp();
         ZKRLuaGameDelegate::ResetProcessFlags();
-        ClearGameBindingPackages();
-        RegisterGameBindingPackage(1, &OpenCountedGamePackages);
-        gPackageOpens = 0;
         gLua.Init();
         delegate = std::make_unique<ScriptedProfileDelegate>();
         delegate->OnPreInit();
@@ -114,7 +102,6 @@ protected:
         delegate.reset();
         EntityTest::TearDown();
         gLua.Close();
-        ClearGameBindingPackages();
     }
     void Lua(const std::string& code) { ASSERT_TRUE(gLua.ExecuteString(code.c_str())) << code; }
     std::string Text(const char* expression) {
@@ -124,6 +111,13 @@ protected:
         std::string value = lua_tostring(L, -1);
         lua_pop(L, 1);
         return value;
+    }
+    // Whether the game's packages were opened since the last look (the test package's
+    // global function comes back).
+    bool PackagesOpened() {
+        const bool opened = Text("zkr2_sumtest ~= nil") == "true";
+        Lua("zkr2_sumtest = nil");
+        return opened;
     }
     // The recorded calls since the last look, one per line.
     std::string TakeCalls() {
@@ -227,24 +221,24 @@ TEST_F(GameDelegateTest, AnswersWhenTheCallDoesNotRunAndTheScriptsOwn) {
 }
 
 TEST_F(GameDelegateTest, StartUpRegistersOnceAndRunsTheMainScriptEachTime) {
-    EXPECT_EQ(gPackageOpens, 1);
+    EXPECT_TRUE(PackagesOpened());
     EXPECT_TRUE(ZKRLuaGameDelegate::IsPreInitDone());
     EXPECT_EQ(Text("tolua.type(gGameDelegate)"), "PCMacGameDelegate");
     delegate->OnPreInit();
-    EXPECT_EQ(gPackageOpens, 1);
+    EXPECT_FALSE(PackagesOpened());
     EXPECT_EQ(Text("mainRuns"), "2");
     delegate->ResetBindingsRegistration();
     delegate->OnPreInit();
-    EXPECT_EQ(gPackageOpens, 2);
+    EXPECT_TRUE(PackagesOpened());
     EXPECT_EQ(Text("mainRuns"), "3");
     // The distribution start registers again after a reset, then runs its script and the
     // Game's init.
     Lua("Record(Game, 'OnInit')");
     delegate->OnDistributionInit(0);
-    EXPECT_EQ(gPackageOpens, 2);
+    EXPECT_FALSE(PackagesOpened());
     delegate->ResetBindingsRegistration();
     delegate->OnDistributionInit(0);
-    EXPECT_EQ(gPackageOpens, 3);
+    EXPECT_TRUE(PackagesOpened());
     EXPECT_EQ(Text("distributionRuns"), "2");
     EXPECT_EQ(TakeCalls(), "Game:OnInit\nGame:OnInit");
     // The ordinary init: the profile logs in first, the base makes nothing, then the Game.
