@@ -15,6 +15,9 @@
 // The module takes the process-wide online services when its init runs, since the
 // delegate is made before the engine starts them (services null), or the given ones.
 //
+// ZKRLuaGameDelegate stays the first base: the delegate reaches scripts (its events,
+// gGameDelegate) at the address of that part, which must be the object's own.
+//
 // Main thread only.
 #include "game/delegate/ZKRLuaGameDelegate.h"
 #include "net/online/GameDelegateProfilesModuleSteam.h"
