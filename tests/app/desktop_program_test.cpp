@@ -2,9 +2,9 @@
 // test-timeout: 300
 // The built program on a desktop (a virtual X server driven by xdotool): its window
 // opens titled "Quorvel 2" and shows the back buffer, Ctrl+Enter and a resize reach the
-// renderer's reset, the close button ends the program with status 0; without a display
-// or with --headless it stays headless and says so. Skipped when Xvfb or xdotool is
-// missing.
+// renderer's reset, a click on the menu's start button reaches the main script, the close
+// button ends the program with status 0; without a display or with --headless it stays
+// headless and says so. Skipped when Xvfb or xdotool is missing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -166,6 +166,14 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     if (magick) ComparePicture();
     else std::printf("ImageMagick is not installed: the window's picture is not compared\n");
 
+    // A left press in the middle of the window, where the menu's start button is once the
+    // menu shows: the main script sees it through the Game.
+    if (magick) {
+        ASSERT_TRUE(server.Run("xdotool windowfocus --sync " + window + " mousemove --window " + window +
+                               " 512 288 mousedown 1 sleep 0.3 mouseup 1"));
+        EXPECT_TRUE(LogHas("Sample: Start pressed", 30)) << Log();
+    }
+
     // Covered by a white window that takes the focus, then uncovered: the X server keeps
     // no picture of the window, so the unfocused window's paint must draw a frame and
     // show it.
@@ -178,6 +186,9 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
     EXPECT_EQ(Status(), 0) << Log();
     EXPECT_NE(Log().find("VornexEngine closed"), std::string::npos);
+    // Focus changes, resizes and key presses reach the main script, which answers each.
+    EXPECT_NE(Log().find("Loading script file: Main.lua"), std::string::npos);
+    EXPECT_EQ(Log().find("is not function"), std::string::npos) << Log();
     // --audio-out: a WAV file that sox reads at the mastering voice's rate and channels.
     if (!shelltest::Shell("command -v soxi")) {
         std::printf("sox is not installed: the WAV file is not read\n");
