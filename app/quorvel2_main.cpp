@@ -1,7 +1,9 @@
 // The program: parses the command line, runs the ordered start-up of every library,
 // attaches the --log sink (handed to the engine, which destroys it at its shutdown),
-// runs the main window and loop with the sample delegate (the sample's menu and loading
-// screens), and shuts down.
+// builds the game's delegate (PCMacGameDelegate, which hands the engine's events to the
+// game's scripts, starting with the main script "common/scripts/Main"), runs the main
+// window and loop with it, and shuts down: the engine first, then the delegate, then
+// the libraries.
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -9,7 +11,6 @@
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
-#include "app/SampleDelegate.h"
 #include "bindings/BindingsStaticInit.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
@@ -17,6 +18,7 @@
 #include "engine/services/EngineCore.h"
 #include "engine/startup/EngineStaticInit.h"
 #include "game/GameStaticInit.h"
+#include "app/TempScriptDelegate.h"
 #include "net/NetStaticInit.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
@@ -70,11 +72,12 @@ int main(int argc, char** argv) {
     if (!app::StartDesktop(line) && line.frames == 0)
         std::fprintf(stderr,
                      "quorvel2: running without a window (no display); --log FILE shows its log, Ctrl-C ends it\n");
-    app::SampleDelegate delegate;
+    auto* delegate = new app::TempScriptDelegate;
     line.gameArguments.push_back(nullptr);
-    exitCode = app::AppMain(&delegate, kTitle, line.gameArguments.data(),
+    exitCode = app::AppMain(delegate, kTitle, line.gameArguments.data(),
                             static_cast<int>(line.gameArguments.size() - 1), line.frames);
     app::StopDesktop();
+    delete delegate;
     // The engine destroyed the sink at its shutdown unless it never started.
     if (sink && gLog.Sink() == sink) {
         EngineCore::AdoptLogSink(nullptr);

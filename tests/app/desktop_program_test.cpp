@@ -2,9 +2,9 @@
 // test-timeout: 300
 // The built program on a desktop (a virtual X server driven by xdotool): its window
 // opens titled "Quorvel 2" and shows the back buffer, Ctrl+Enter and a resize reach the
-// renderer's reset, the close button ends the program with status 0; without a display
-// or with --headless it stays headless and says so. Skipped when Xvfb or xdotool is
-// missing.
+// renderer's reset, a click on the menu's start button reaches the main script, the close
+// button ends the program with status 0; without a display or with --headless it stays
+// headless and says so. Skipped when Xvfb or xdotool is missing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -122,6 +122,12 @@ protected:
         return std::sscanf(rgb.c_str(), "%d %d %d", &r, &g, &b) == 3 && r >= 240 && g <= 15 && b >= 240;
     }
 
+    size_t SavedFrames() const {
+        std::error_code error;
+        const std::filesystem::directory_iterator shots(root + "/shots", error);
+        return error ? 0 : size_t(std::distance(begin(shots), end(shots)));
+    }
+
     bool LogHas(const std::string& line, int seconds = 60) const {
         return WaitFor([&] { return Log().find(line) != std::string::npos; }, seconds);
     }
@@ -166,6 +172,17 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     if (magick) ComparePicture();
     else std::printf("ImageMagick is not installed: the window's picture is not compared\n");
 
+    // A left press in the middle of the window, where the menu's start button is: the main
+    // script sees it through the Game, logs its line and blends the menu out. The pictures
+    // below are compared once three more frames have been saved without the menu.
+    if (magick) {
+        ASSERT_TRUE(server.Run("xdotool mousemove --window " + window + " 512 288 mousedown 1 sleep 0.3 mouseup 1"));
+        EXPECT_TRUE(LogHas("Sample: Start pressed", 30)) << Log();
+        EXPECT_TRUE(WaitFor([&] { return !MenuShown(); }, 60)) << "the menu still shows";
+        const size_t saved = SavedFrames();
+        EXPECT_TRUE(WaitFor([&] { return SavedFrames() >= saved + 3; }, 60));
+    }
+
     // Covered by a white window that takes the focus, then uncovered: the X server keeps
     // no picture of the window, so the unfocused window's paint must draw a frame and
     // show it.
@@ -178,6 +195,9 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));
     EXPECT_EQ(Status(), 0) << Log();
     EXPECT_NE(Log().find("VornexEngine closed"), std::string::npos);
+    // Focus changes, resizes and key presses reach the main script, which answers each.
+    EXPECT_NE(Log().find("Loading script file: Main.lua"), std::string::npos);
+    EXPECT_EQ(Log().find("is not function"), std::string::npos) << Log();
     // --audio-out: a WAV file that sox reads at the mastering voice's rate and channels.
     if (!shelltest::Shell("command -v soxi")) {
         std::printf("sox is not installed: the WAV file is not read\n");

@@ -12,22 +12,23 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "app/MainWindow.h"
-#include "app/SampleDelegate.h"
 #include "core/config/GameConfig.h"
 #include "core/rtti/RTTIClass.h"
 #include "core/rtti/RTTIProperty.h"
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
+#include "app/TempScriptDelegate.h"
 #include "engine/delegate/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
-#include "ui/widgets/UIButton.h"
+#include "ui/video/VideoEngine.h"
 #include "platform/window/Window.h"
 #include "../platform/online/OnlineTestUtil.h"
 #include "CaptureLogSink.h"
@@ -163,11 +164,13 @@ TEST_F(ProgramTest, RunsTheSampleDataAndClosesCleanly) {
     const Outcome run = Start(kProgramFolder + "/quorvel2", "--log - --frames 300");
     EXPECT_EQ(run.status, 0) << run.err;
     for (const char* line : {"Caps - RAWZ:", "Render target size:", "PreloadResources begin", "PreloadResources end",
-                             "Scene switched in", "Ran 300 frames (300 ticks) in", "Game closed",
-                             "VornexEngine closed"})
+                             "Loading script file: Main.lua", "Scene switched in", "Ran 300 frames (300 ticks) in",
+                             "Game closed", "VornexEngine closed"})
         EXPECT_NE(run.err.find(line), std::string::npos) << line;
-    // Headless there is no screen to switch, and every script singleton has its type.
-    for (const char* line : {"Switching screen resolution", "unknown type", "[3:2] Cannot load PCTouchHelper.dll"})
+    // Headless there is no screen to switch, every script singleton has its type, and the
+    // main script answers every event the game's delegate forwards to it.
+    for (const char* line : {"Switching screen resolution", "unknown type", "[3:2] Cannot load PCTouchHelper.dll",
+                             "is not function", "LUA: error"})
         EXPECT_EQ(run.err.find(line), std::string::npos) << line;
     EXPECT_TRUE(std::filesystem::is_regular_file(root + "/home/Brintavolque/Quorvel 2/config.bin"));
     for (const std::filesystem::directory_entry& e : std::filesystem::directory_iterator(root))
@@ -292,11 +295,34 @@ TEST_F(SampleRunTest, TheIntroPlaysFullScreenThenTheMenuShows) {
     EXPECT_EQ(err.find("Video error"), std::string::npos) << err;
 }
 
+// The sample camera as the main script sets it: where it stands, the point it looks at
+// (its CAMERA_EYE and CAMERA_TARGET) and its vertical field of view in degrees (CAMERA_FOV).
+struct SampleCamera {
+    double eye[3] = {}, target[3] = {}, fov = 0;
+};
+
+SampleCamera ReadSampleCamera() {
+    std::ifstream in(PROJECT_SOURCE_ROOT "/data/common/scripts/Main.lua");
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    SampleCamera c;
+    const auto read = [&](const char* name, const char* format, double* a, double* b, double* d) {
+        const size_t at = text.find(std::string("local ") + name + " = ");
+        return at != std::string::npos &&
+               std::sscanf(text.c_str() + at + std::strlen(name) + 9, format, a, b, d) == (b ? 3 : 1);
+    };
+    const bool found = read("CAMERA_EYE", "{%lf, %lf, %lf}", &c.eye[0], &c.eye[1], &c.eye[2]) &&
+                       read("CAMERA_TARGET", "{%lf, %lf, %lf}", &c.target[0], &c.target[1], &c.target[2]) &&
+                       read("CAMERA_FOV", "%lf", &c.fov, nullptr, nullptr);
+    EXPECT_TRUE(found) << "the camera of Main.lua";
+    return c;
+}
+
 // Where a world point lands in a picture of the given size, seen by the sample camera: a
 // left-handed look-at with y up and the vertical field of view, computed here in doubles.
 bool Project(const double p[3], unsigned width, unsigned height, double* x, double* y) {
-    const Vector& e = app::kSampleCameraEye;
-    const Vector& t = app::kSampleCameraTarget;
+    static const SampleCamera camera = ReadSampleCamera();
+    const struct { double x, y, z; } e{camera.eye[0], camera.eye[1], camera.eye[2]},
+        t{camera.target[0], camera.target[1], camera.target[2]};
     auto normalise = [](std::array<double, 3> v) {
         const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
         return std::array<double, 3>{v[0] / n, v[1] / n, v[2] / n};
@@ -309,7 +335,7 @@ bool Project(const double p[3], unsigned width, unsigned height, double* x, doub
     const std::array<double, 3> d{p[0] - e.x, p[1] - e.y, p[2] - e.z};
     const double depth = dot(d, forward);
     if (depth <= 0) return false;
-    const double h = std::tan(app::kSampleCameraFov * 3.14159265358979 / 360.0), aspect = double(width) / height;
+    const double h = std::tan(camera.fov * 3.14159265358979 / 360.0), aspect = double(width) / height;
     *x = (0.5 + 0.5 * dot(d, right) / depth / (h * aspect)) * width;
     *y = (0.5 - 0.5 * dot(d, up) / depth / h) * height;
     return true;
@@ -617,34 +643,42 @@ uint64_t ResidentKiB() {
     return 0;
 }
 
-TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStartButtonClicks) {
+// The game's delegate runs the sample's main script, which builds the menu (the active
+// screen) and the loading screen, which the Game presents; once the intro has ended the
+// menu shows, and a left press on its start button logs its line and hides the menu.
+TEST_F(ProgramTest, InProcessTheMainScriptPresentsItsScreensAndItsStartButtonClicks) {
     setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
     const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
     ASSERT_NE(repository, nullptr);
     ASSERT_TRUE(repository->FromString(gGameConfig, kProgramFolder.c_str()));
     wnd::ResetWindowLayer();
     app::ResetMainWindowState();
-    app::SampleDelegate delegate;
+    app::TempScriptDelegate delegate;
+    CaptureLogSink log;
+    log.Attach();
     ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Quorvel 2"));
     app::StartGame(&delegate, nullptr, 0);
-    ASSERT_NE(delegate.MenuScreen(), nullptr);
-    EXPECT_EQ(gGame->GetScreen(GAMESCREEN_ACTIVE), delegate.MenuScreen());
-    EXPECT_EQ(gGame->GetScreen(GAMESCREEN_LOADING), delegate.LoadingScreen());
+    UIScreen* menu = gGame->GetScreen(GAMESCREEN_ACTIVE);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_NE(gGame->GetScreen(GAMESCREEN_LOADING), nullptr);
+    const auto passUntil = [](const std::function<bool()>& done, int seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            if (!app::RunMainLoopPass()) return false;
+        return done();
+    };
     while (app::gMainWindow.renderedFrames < 30) ASSERT_TRUE(app::RunMainLoopPass());
     EXPECT_GE(gVornexRenderer.LoadingScreenPresents(), 1u);
     // The intro hides the menu while it plays (2 s of clip on the timer's clock).
-    if (delegate.IntroRunning()) {
-        EXPECT_FALSE(delegate.MenuScreen()->IsVisible());
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (delegate.IntroRunning() && std::chrono::steady_clock::now() < deadline)
-            ASSERT_TRUE(app::RunMainLoopPass());
-        EXPECT_FALSE(delegate.IntroRunning()) << "the intro did not end within 60 s";
+    if (gVideoEngine->IsPlaying()) {
+        EXPECT_FALSE(menu->IsVisible());
+        EXPECT_TRUE(passUntil([] { return !gVideoEngine->IsPlaying(); }, 60)) << "the intro did not end within 60 s";
     }
-    EXPECT_TRUE(delegate.MenuScreen()->IsVisible());
-    // A press and a release at the start button's screen point: its command logs its line
-    // and hides the menu. The point is the middle of the button's rectangle as its recipe
-    // lays it out (from position + anchor, size wide).
-    UIButton* button = delegate.StartButton();
+    EXPECT_TRUE(passUntil([&] { return menu->IsVisible(); }, 30)) << "the menu does not show";
+    // A move, a press and a release at the start button's screen point: the press logs the
+    // line and hides the menu. The point is the middle of the button's rectangle as its
+    // recipe lays it out (from position + anchor, size wide).
+    const UIElement* button = menu->FindElementByName("StartButton");
     ASSERT_NE(button, nullptr);
     Vector position, anchor, size;
     button->LoadRecipeVectorProperty(position, "Position", nullptr);
@@ -653,24 +687,13 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
     const Vector middle = position + anchor + size * 0.5f;
     EXPECT_FLOAT_EQ(middle.x, kButtonMiddleX);
     EXPECT_FLOAT_EQ(middle.y, kButtonMiddleY);
-    CaptureLogSink log;
-    log.Attach();
     wnd::Rect client;
     ASSERT_TRUE(wnd::GetClientRect(app::gMainWindow.window, &client));
-    const UIScreen* menu = delegate.MenuScreen();
     const Vector at = menu->UIPointToScreenPoint(Vector(middle.x, middle.y, 0, 0), uint32_t(client.Width()),
                                                  uint32_t(client.Height()));
-    const auto passUntil = [](const std::function<bool()>& done, int seconds) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            if (!app::RunMainLoopPass()) return false;
-        return done();
-    };
-    // What the pointer can press is published by the render thread once it drew the shown
-    // menu: the button must be among it before the press, however slow the frames are.
+    EXPECT_FALSE(log.Contains("Sample: Start pressed"));
     // Each event is taken in by the Game's next ticks; the menu blends out over game time
     // before it hides.
-    ASSERT_TRUE(passUntil([&] { return menu->FindHitCandidate(button->GetId()) >= 0; }, 30)) << "the button never became pressable";
     for (wnd::EventKind kind : {wnd::EventKind::MouseMove, wnd::EventKind::ButtonDown, wnd::EventKind::ButtonUp}) {
         wnd::Event e;
         e.kind = kind;
@@ -683,9 +706,11 @@ TEST_F(ProgramTest, InProcessTheSampleDelegatePresentsItsLoadingScreenAndItsStar
     }
     EXPECT_TRUE(log.Contains("Sample: Start pressed"));
     EXPECT_TRUE(passUntil([&] { return !menu->IsVisible(); }, 30)) << "the menu still shows";
-    log.Detach();
     gGame->Quit();
     EXPECT_FALSE(app::RunMainLoopPass());
+    log.Detach();
+    EXPECT_TRUE(log.Contains("Loading script file: Main.lua"));
+    EXPECT_FALSE(log.Contains("is not function"));
     // The screens emptied their slots when the Game released them.
     for (uint32_t s = 0; s < GAMESCREEN_COUNT; ++s) EXPECT_EQ(gGame ? gGame->GetScreen(GameScreenSlot(s)) : nullptr, nullptr);
     repository->FromString(gGameConfig, "");

@@ -21,7 +21,7 @@ animations: the clips of the "Soldier" template, "Soldier_Idle.bin" and "Soldier
 The "Beacon" effect (a flare quad over a generated 2 x 2 frame atlas, "SFX/BeaconFlare.dds",
 a "Sparks" particle element, a point light, and a "Soldier" walking on the spot) stands in
 front of the first row, clear of its entities, between a crate with its smoke and a rock,
-and starts when the game does; the sample delegate's camera looks at them.
+and starts when the game does; the camera of the sample's main script looks at them.
 
 The files are written with the property-list writer of the tests (proplist.py), which
 follows the file formats independently of the engine's code.

@@ -1,0 +1,198 @@
+-- The sample's main script. The game's delegate runs it at pre-init, once its packages are
+-- open; the functions below answer the events the delegate forwards: Game:<event> for the
+-- Game's events and ZKRGameDelegate:<event> (found from the delegate's own class) for the
+-- frame's. The script host logs each call of an event that no function answers, so each
+-- event the delegate forwards in a run has its function here, empty where the sample does
+-- nothing.
+--
+-- At the Game's init the script builds the sample's two screens from the UI recipe
+-- templates: "UI/MainMenu" (a panel, a localised title and the "StartButton", over the
+-- scene) as the active screen, and "UI/LoadingScreen" (a full-screen picture that fades in)
+-- for scene switches; and it makes the camera look at the sample scene. Once the first
+-- scene has loaded it plays the intro video full screen and keeps the menu hidden until
+-- the video has ended. A left press on the start button logs "Sample: Start pressed" and
+-- blends the menu out.
+
+local MENU_RECIPE = "UI/MainMenu"
+local LOADING_RECIPE = "UI/LoadingScreen"
+local START_BUTTON = "StartButton"
+-- The loading screen's picture, transparent in its recipe: it fades in when shown.
+local LOADING_PICTURE = "Background"
+local LOADING_FADE_SECONDS = 0.5
+local MENU_HIDE_SECONDS = 0.3
+-- The scene camera (world units, y up): it stands at EYE and looks along +z at TARGET, the
+-- front of the sample scene: the "Beacon" effect at (0, 0, -60) on its right, a crate at
+-- (-12, 0, -56) and the smoke beside it on its left, all clear of the menu's panel in the
+-- middle. FOV: the vertical field of view in degrees.
+local CAMERA_EYE = {-6, 6, -72}
+local CAMERA_TARGET = {-6, 4, -58}
+local CAMERA_FOV = 50
+local INTRO_VIDEO = "Intro"
+local INTRO_FOLDER = "videos"
+
+-- Weak references: the engine releases the screens at the Game's close.
+local menu = LuaUIPointer:Instance()
+local startButton = LuaUIPointer:Instance()
+-- The start button's rectangle in UI units (its recipe's layout under the menu's root).
+local buttonLow, buttonHigh
+local sceneLoaded = false
+local introChecked = false
+local introRunning = false
+
+-- A screen holding the element tree of a UI recipe template; nil when the template cannot
+-- be built (CreateFromRecipe has logged why).
+local function ScreenFromRecipe(templateName)
+    local tree = UIElement:CreateFromRecipe(templateName, nil)
+    if tree == nil then
+        return nil
+    end
+    local screen = UIScreen:new()
+    screen:AddChild(tree)
+    return screen
+end
+
+local function RecipeVector(element, propertyName)
+    local v = Vector:Instance(0, 0, 0, 0)
+    element:LoadRecipeVectorProperty(v, propertyName, nil)
+    return v
+end
+
+local function BuildMenu()
+    local screen = ScreenFromRecipe(MENU_RECIPE)
+    if screen == nil then
+        return
+    end
+    -- The scene shows around the menu's panel, and through it.
+    screen:SetBlocksSceneRendering(false)
+    gGame:SetActiveUIScreen(screen)
+    menu:Set(screen)
+    local button = screen:FindElementByName(START_BUTTON)
+    if button == nil then
+        return
+    end
+    startButton:Set(button)
+    local position, anchor, size = RecipeVector(button, "Position"), RecipeVector(button, "Anchor"),
+        RecipeVector(button, "Size")
+    buttonLow = {position.x + anchor.x, position.y + anchor.y}
+    buttonHigh = {buttonLow[1] + size.x, buttonLow[2] + size.y}
+end
+
+local function BuildLoadingScreen()
+    local screen = ScreenFromRecipe(LOADING_RECIPE)
+    if screen == nil then
+        return
+    end
+    screen:SetBlendingWhenUsedAsLoadingScreen(true)
+    local picture = screen:FindElementByName(LOADING_PICTURE)
+    if picture ~= nil then
+        picture:ChangeLinearColor(LOADING_FADE_SECONDS, 1, 1, 1, 1, UIACTIONFLAG_SYSTEMTIME, 0)
+    end
+    gGame:SetLoadingUIScreen(screen)
+end
+
+local function SetSceneCamera()
+    local controller = gGame:GetCameraController()
+    if controller == nil then
+        return
+    end
+    local camera = controller:AddNewSubcontroller(CAMERASUBCONTROLLER_BASE)
+    -- Turned about y towards the target, then pitched down to it.
+    local dx = CAMERA_TARGET[1] - CAMERA_EYE[1]
+    local dy = CAMERA_TARGET[2] - CAMERA_EYE[2]
+    local dz = CAMERA_TARGET[3] - CAMERA_EYE[3]
+    local yaw = math.deg(math.atan2(dx, dz))
+    local pitch = math.deg(math.atan2(-dy, math.sqrt(dx * dx + dz * dz)))
+    camera:SetPosition(Vector:Instance(CAMERA_EYE[1], CAMERA_EYE[2], CAMERA_EYE[3], 1))
+    camera:SetRotation(pitch, 0, yaw)
+    camera:SetFOV(CAMERA_FOV)
+    controller:SetCurrentSubcontroller(camera, 0, 0)
+end
+
+-- The intro hides the menu while it plays; without its file the menu shows at once (a
+-- missing file would only end the play with an error line).
+local function StartIntro()
+    local screen = menu:Get()
+    if screen == nil or gVideoEngine == nil or not gConfigHelper:CheckIfFileExists(INTRO_VIDEO, "ogv", INTRO_FOLDER) then
+        return
+    end
+    screen:Hide()
+    gVideoEngine:Play(INTRO_VIDEO, INTRO_FOLDER, true, false, 1)
+    introRunning = true
+end
+
+-- Whether the pointer is over the start button of the shown menu. The Game takes the hit
+-- candidates of its modal and overlay screens only, so the menu, the active screen, is
+-- hit-tested here against the button's rectangle.
+local function PointerOnStartButton(screen)
+    if buttonLow == nil or startButton:Get() == nil or not screen:IsVisible() then
+        return false
+    end
+    local at = Vector:Instance(0, 0, 0, 0)
+    if not gGame:ScreenPointToUIPoint(gGame:GetCursorPosition(), at) then
+        return false
+    end
+    return at.x >= buttonLow[1] and at.x < buttonHigh[1] and at.y >= buttonLow[2] and at.y < buttonHigh[2]
+end
+
+-- ---- The Game's events ----
+
+function Game:OnInit()
+    BuildMenu()
+    BuildLoadingScreen()
+    SetSceneCamera()
+end
+
+-- Noticed by the next smooth tick, once the loading screen has gone.
+function Game:OnAfterSwitchScene()
+    sceneLoaded = true
+end
+
+function Game:OnAfterInit() end
+function Game:OnClose() end
+function Game:OnAfterClose() end
+function Game:OnSwitchScene(sceneName) end
+function Game:OnSwitchSceneAfterNetEntitiesDestroyed() end
+function Game:OnDuringSwitchScene() end
+function Game:OnAppActivate() end
+function Game:OnAppDeactivate() end
+function Game:OnInputConfigChanged() end
+function Game:OnScreenResolutionChanged() end
+
+-- ---- The delegate's frame events ----
+
+function ZKRGameDelegate:OnSmoothTick()
+    if sceneLoaded and not introChecked then
+        introChecked = true
+        StartIntro()
+    end
+    local screen = menu:Get()
+    if screen == nil then
+        return
+    end
+    if introRunning then
+        if gVideoEngine:IsPlaying() then
+            return
+        end
+        introRunning = false
+        screen:Show()
+    end
+    if gGame:IsMouseButtonPressedForTheFirstTime(LEMB_LEFT) and PointerOnStartButton(screen) then
+        gConsole:Print("Sample: Start pressed")
+        screen:BlendOutAndHide(MENU_HIDE_SECONDS, UIACTIONFLAG_SYSTEMTIME, 0)
+    end
+end
+
+function ZKRGameDelegate:CanSleep()
+    return true
+end
+
+function ZKRGameDelegate:OnBigFrameTick()
+    return true
+end
+
+function ZKRGameDelegate:OnTick() end
+function ZKRGameDelegate:OnAfterTick() end
+function ZKRGameDelegate:OnPauseTick() end
+function ZKRGameDelegate:OnTickInput() end
+function ZKRGameDelegate:OnInputEvent(kind, value) end
+function ZKRGameDelegate:OnQuit() end
