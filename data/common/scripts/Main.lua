@@ -196,3 +196,12 @@ function ZKRGameDelegate:OnPauseTick() end
 function ZKRGameDelegate:OnTickInput() end
 function ZKRGameDelegate:OnInputEvent(kind, value) end
 function ZKRGameDelegate:OnQuit() end
+
+-- ---- The gamer profile's events ----
+-- The profile the delegate logs in at init tells its script class of its life; the sample
+-- keeps no profile data of its own.
+
+function LCZKRGamerProfile:OnInit() end
+function LCZKRGamerProfile:OnDataRetrieved() end
+function LCZKRGamerProfile:OnRelease() end
+function LCZKRGamerProfile:OnGameOverlayActivated(active) end
