@@ -209,6 +209,7 @@ void OpenGameFixture(lua_State* L) {
     gLua.ExecuteString(
         "function Fixture.ZKRGameDelegate() return gGameDelegate end\n"
         "function Fixture.PCMacGameDelegate() return gGameDelegate end\n"
-        "function Fixture.PCMacGamerProfile() Fixture.LogIn(gGameDelegate) return gGameDelegate:GetLoggedInProfile() end\n"
+        "function Fixture.PCMacGamerProfile()\n"
+        "  Fixture.LogIn(gGameDelegate) return gGameDelegate:GetLoggedInProfile() end\n"
         "Fixture.LCZKRGamerProfile = Fixture.PCMacGamerProfile\n");
 }

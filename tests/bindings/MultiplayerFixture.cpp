@@ -246,7 +246,8 @@ int PumpLeaderboards(lua_State* L) {
     bool settled = false;
     if (gPumpsLeft > 0 && OpenBroker()) {
         --gPumpsLeft;
-        auto* given = static_cast<SteamLeaderboardsManager*>(LuaBindingReader{"SteamLeaderboardsManager"}(L, 1, nullptr));
+        auto* given =
+            static_cast<SteamLeaderboardsManager*>(LuaBindingReader{"SteamLeaderboardsManager"}(L, 1, nullptr));
         gLuaBindingDeadArgument = false;
         SteamLeaderboardsManager& manager = given ? *given : *s.leaderboards;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
