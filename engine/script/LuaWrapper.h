@@ -176,6 +176,9 @@ private:
         bool numeric = false;  // the method name reads as a number: looked up another way
     };
     static constexpr uint32_t kMethodNameSlots = 32;
+    // The longest class line the direct method lookup walks; a longer one takes the
+    // protected lookup.
+    static constexpr int kMethodLineDepth = 32;
     MethodNames& MethodNameSlot(const char* className, const char* methodName);
     static int HostCall(lua_State* L);  // the protected body of every HostRequest
     bool RunHostRequest(HostRequest& request, const char* chunkName);
@@ -196,6 +199,7 @@ private:
     int refusedChunkMessageRef = 0;
     int uboxNameRef = 0;
     int indexNameRef = 0;
+    int getterTableNameRef = 0;  // ".get", where tolua++ keeps a class's getters
     int (*classIndexEvent)(lua_State*) = nullptr;  // tolua++'s lookup event of class metatables
     MethodNames methodNames[kMethodNameSlots];
     LuaWrapperFileExecutionCallbackObject* fileCallback = nullptr;

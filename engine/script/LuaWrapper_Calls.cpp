@@ -184,6 +184,12 @@ bool IsText(lua_State* L, const char* text) {
     return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
 }
 
+// The stack back to top; false, for the direct method lookup that gives up.
+bool Restore(lua_State* L, int top) {
+    lua_settop(L, top);
+    return false;
+}
+
 }  // namespace
 
 int LuaWrapper::HostCall(lua_State* L) {
@@ -341,55 +347,75 @@ LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const
 
 // The common case without a protected host call: the names were met before, the object
 // already has its handle under exactly this class, with no fields of its own, the
-// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent), and the class
-// table itself holds the method as a function. Only raw reads of existing values, so no script code runs and nothing is
-// allocated; the result is what the protected lookup would find. Otherwise the stack is
-// left as it was and false is returned.
+// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent on this very
+// class), and a walk of the class line finds the method as a function. The walk reads
+// what tolua++'s class lookup reads, in its order: each class table raw, then the next
+// class up (the table's metatable). Anything that lookup would treat another way - a
+// numeric name, a getter (".get") for the name in a class passed on the way, a value
+// that is not a function, a line longer than kMethodLineDepth - leaves the call to the
+// protected lookup, so its answer and its report stay the only ones. Only raw reads of
+// existing values, so no script code runs and nothing is allocated; nothing found is
+// kept from one call to the next (scripts may replace methods at any time). Otherwise the
+// stack is left as it was and false is returned.
 bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
     if (!object || !className || !methodName || !classIndexEvent) return false;
     const MethodNames& names = MethodNameSlot(className, methodName);
+    if (names.numeric) return false;  // tolua++ looks numeric keys up another way
     lua_State* L = state;
     const int top = lua_gettop(L);
-    const int table = top + 1;
+    const int table = top + 1, handle = top + 3, name = top + 4, level = top + 5;
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
-    bool direct = IsText(L, className);
-    if (direct) {
-        lua_rawget(L, LUA_REGISTRYINDEX);
-        direct = lua_istable(L, table);
+    if (!IsText(L, className)) return Restore(L, top);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, table)) return Restore(L, top);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
+    lua_rawget(L, table);
+    if (!lua_istable(L, -1)) return Restore(L, top);
+    lua_pushlightuserdata(L, object);
+    lua_rawget(L, -2);  // table ubox handle
+    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return Restore(L, top);
+    bool direct = lua_rawequal(L, -1, table);
+    lua_getfenv(L, handle);
+    direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);  // no peer table
+    lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
+    lua_rawget(L, table);
+    const lua_CFunction event = lua_tocfunction(L, -1);
+    if (direct && event == &LuaClassIndexEvent) {
+        // Its first read is of the class it was made for.
+        direct = lua_getupvalue(L, -1, 1) && lua_rawequal(L, -1, table);
+    } else {
+        direct = direct && event == classIndexEvent;
     }
-    if (direct) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
-        lua_rawget(L, table);
-        direct = lua_istable(L, -1);
-    }
-    if (direct) {
-        lua_pushlightuserdata(L, object);
-        lua_rawget(L, -2);  // table ubox handle
-        direct = lua_type(L, -1) == LUA_TUSERDATA && lua_getmetatable(L, -1);
-        if (direct) {
-            direct = lua_rawequal(L, -1, table);
-            lua_getfenv(L, -2);
-            direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
-            lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
-            lua_rawget(L, table);
-            const lua_CFunction event = lua_tocfunction(L, -1);
-            direct = direct && (event == classIndexEvent || event == &LuaClassIndexEvent);
-            lua_pop(L, 3);
+    lua_settop(L, handle);
+    if (!direct) return Restore(L, top);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
+    if (!IsText(L, methodName)) return Restore(L, top);
+    lua_pushvalue(L, table);  // table ubox handle name level
+    for (int depth = 0;; ++depth) {
+        lua_pushvalue(L, name);
+        lua_rawget(L, level);
+        if (!lua_isnil(L, -1)) break;
+        lua_rawgeti(L, LUA_REGISTRYINDEX, getterTableNameRef);
+        lua_rawget(L, level);
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, name);
+            lua_rawget(L, -2);
+            if (!lua_isnil(L, -1)) return Restore(L, top);  // a getter answers first
         }
+        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return Restore(L, top);
+        lua_replace(L, level);
+        lua_settop(L, level);
     }
-    if (direct) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
-        direct = !names.numeric && IsText(L, methodName);  // numeric keys take another way
-        lua_rawget(L, table);
-        direct = direct && lua_isfunction(L, -1);  // table ubox handle function
-    }
-    if (!direct) {
-        lua_settop(L, top);
-        return false;
-    }
-    lua_insert(L, top - argCount + 1);  // function, arguments, table, ubox, handle
-    lua_insert(L, top - argCount + 2);  // function, handle, arguments, table, ubox
+    if (!lua_isfunction(L, -1)) return Restore(L, top);
+    // table ubox handle name level function -> function handle, then under the arguments.
+    lua_replace(L, table);
+    lua_pushvalue(L, handle);
+    lua_replace(L, top + 2);
     lua_settop(L, top + 2);
+    if (argCount > 0) {
+        lua_insert(L, top - argCount + 1);
+        lua_insert(L, top - argCount + 1);
+    }
     return true;
 }
 
