@@ -184,7 +184,8 @@ private:
     bool RunHostRequest(HostRequest& request, const char* chunkName);
     // False, with an error line, unless argCount values are on the stack.
     bool ArgumentsPresent(int argCount) const;
-    bool PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName);
+    // top: the stack's top, above the caller's arguments.
+    bool PushMethodDirectly(int top, int argCount, void* object, const char* className, const char* methodName);
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();
     void PushUserTypeAs(void* object, const char* typeName, bool collected);

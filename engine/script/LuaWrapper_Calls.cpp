@@ -177,15 +177,20 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     return buffer;
 }
 
-// Whether the value on the top is a string of exactly these characters.
-bool IsText(lua_State* L, const char* text) {
+// Whether the value at index, a name slot's string or false, holds exactly the characters
+// of text. The slots' strings come from C strings, so they hold no zero byte and the
+// comparison never reads past the end of text.
+bool SameText(lua_State* L, int index, const char* text) {
     size_t length = 0;
-    const char* value = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
-    return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
+    const char* value = lua_tolstring(L, index, &length);  // never a number here: nothing converts
+    if (!value) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (value[i] != text[i]) return false;
+    return text[length] == 0;
 }
 
 // The stack back to top; false, for the direct method lookup that gives up.
-bool Restore(lua_State* L, int top) {
+bool RestoreStack(lua_State* L, int top) {
     lua_settop(L, top);
     return false;
 }
@@ -357,40 +362,40 @@ LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const
 // existing values, so no script code runs and nothing is allocated; nothing found is
 // kept from one call to the next (scripts may replace methods at any time). Otherwise the
 // stack is left as it was and false is returned.
-bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
+bool LuaWrapper::PushMethodDirectly(int top, int argCount, void* object, const char* className,
+                                    const char* methodName) {
     if (!object || !className || !methodName || !classIndexEvent) return false;
     const MethodNames& names = MethodNameSlot(className, methodName);
     if (names.numeric) return false;  // tolua++ looks numeric keys up another way
     lua_State* L = state;
-    const int top = lua_gettop(L);
-    const int table = top + 1, handle = top + 3, name = top + 4, level = top + 5;
+    // Above the arguments: the class (then each class up the line), the handle, the
+    // method name, and what is read.
+    const int level = top + 1, handle = top + 2, name = top + 3;
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
-    if (!IsText(L, className)) return Restore(L, top);
+    if (!SameText(L, level, className)) return RestoreStack(L, top);
     lua_rawget(L, LUA_REGISTRYINDEX);
-    if (!lua_istable(L, table)) return Restore(L, top);
+    if (!lua_istable(L, level)) return RestoreStack(L, top);
     lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
-    lua_rawget(L, table);
-    if (!lua_istable(L, -1)) return Restore(L, top);
+    lua_rawget(L, level);
+    if (!lua_istable(L, handle)) return RestoreStack(L, top);
     lua_pushlightuserdata(L, object);
-    lua_rawget(L, -2);  // table ubox handle
-    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return Restore(L, top);
-    bool direct = lua_rawequal(L, -1, table);
+    lua_rawget(L, handle);
+    lua_replace(L, handle);
+    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return RestoreStack(L, top);
+    bool direct = lua_rawequal(L, -1, level);
     lua_getfenv(L, handle);
     direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);  // no peer table
     lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
-    lua_rawget(L, table);
+    lua_rawget(L, level);
     const lua_CFunction event = lua_tocfunction(L, -1);
-    if (direct && event == &LuaClassIndexEvent) {
-        // Its first read is of the class it was made for.
-        direct = lua_getupvalue(L, -1, 1) && lua_rawequal(L, -1, table);
-    } else {
+    if (direct && event == &LuaClassIndexEvent)
+        direct = lua_getupvalue(L, -1, 1) && lua_rawequal(L, -1, level);  // its first read is this class
+    else
         direct = direct && event == classIndexEvent;
-    }
+    if (!direct) return RestoreStack(L, top);
     lua_settop(L, handle);
-    if (!direct) return Restore(L, top);
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
-    if (!IsText(L, methodName)) return Restore(L, top);
-    lua_pushvalue(L, table);  // table ubox handle name level
+    if (!SameText(L, name, methodName)) return RestoreStack(L, top);
     for (int depth = 0;; ++depth) {
         lua_pushvalue(L, name);
         lua_rawget(L, level);
@@ -400,18 +405,15 @@ bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* clas
         if (lua_istable(L, -1)) {
             lua_pushvalue(L, name);
             lua_rawget(L, -2);
-            if (!lua_isnil(L, -1)) return Restore(L, top);  // a getter answers first
+            if (!lua_isnil(L, -1)) return RestoreStack(L, top);  // a getter answers first
         }
-        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return Restore(L, top);
+        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return RestoreStack(L, top);
         lua_replace(L, level);
-        lua_settop(L, level);
+        lua_settop(L, name);
     }
-    if (!lua_isfunction(L, -1)) return Restore(L, top);
-    // table ubox handle name level function -> function handle, then under the arguments.
-    lua_replace(L, table);
-    lua_pushvalue(L, handle);
-    lua_replace(L, top + 2);
-    lua_settop(L, top + 2);
+    if (!lua_isfunction(L, -1)) return RestoreStack(L, top);
+    lua_replace(L, level);  // function handle
+    lua_settop(L, handle);
     if (argCount > 0) {
         lua_insert(L, top - argCount + 1);
         lua_insert(L, top - argCount + 1);
@@ -429,7 +431,8 @@ bool LuaWrapper::ArgumentsPresent(int argCount) const {
 bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
                             const char* methodName) {
     if (!state || !ArgumentsPresent(argCount)) return false;
-    if (PushMethodDirectly(argCount, object, className, methodName))
+    const int top = lua_gettop(state);
+    if (PushMethodDirectly(top, argCount, object, className, methodName))
         return ProtectedCall(methodName, argCount + 1, resultCount);
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
     if (className && methodName) r.names = &MethodNameSlot(className, methodName);
