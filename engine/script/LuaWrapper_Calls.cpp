@@ -180,7 +180,7 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
 // Whether the value at index, a name slot's string or false, holds exactly the characters
 // of text. The slots' strings come from C strings, so they hold no zero byte and the
 // comparison never reads past the end of text.
-bool SameText(lua_State* L, int index, const char* text) {
+bool SlotTextIs(lua_State* L, int index, const char* text) {
     size_t length = 0;
     const char* value = lua_tolstring(L, index, &length);  // never a number here: nothing converts
     if (!value) return false;
@@ -190,7 +190,7 @@ bool SameText(lua_State* L, int index, const char* text) {
 }
 
 // The stack back to top; false, for the direct method lookup that gives up.
-bool RestoreStack(lua_State* L, int top) {
+bool RestoreDirectCallStack(lua_State* L, int top) {
     lua_settop(L, top);
     return false;
 }
@@ -372,16 +372,16 @@ bool LuaWrapper::PushMethodDirectly(int top, int argCount, void* object, const c
     // method name, and what is read.
     const int level = top + 1, handle = top + 2, name = top + 3;
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
-    if (!SameText(L, level, className)) return RestoreStack(L, top);
+    if (!SlotTextIs(L, level, className)) return RestoreDirectCallStack(L, top);
     lua_rawget(L, LUA_REGISTRYINDEX);
-    if (!lua_istable(L, level)) return RestoreStack(L, top);
+    if (!lua_istable(L, level)) return RestoreDirectCallStack(L, top);
     lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
     lua_rawget(L, level);
-    if (!lua_istable(L, handle)) return RestoreStack(L, top);
+    if (!lua_istable(L, handle)) return RestoreDirectCallStack(L, top);
     lua_pushlightuserdata(L, object);
     lua_rawget(L, handle);
     lua_replace(L, handle);
-    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return RestoreStack(L, top);
+    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return RestoreDirectCallStack(L, top);
     bool direct = lua_rawequal(L, -1, level);
     lua_getfenv(L, handle);
     direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);  // no peer table
@@ -392,10 +392,10 @@ bool LuaWrapper::PushMethodDirectly(int top, int argCount, void* object, const c
         direct = lua_getupvalue(L, -1, 1) && lua_rawequal(L, -1, level);  // its first read is this class
     else
         direct = direct && event == classIndexEvent;
-    if (!direct) return RestoreStack(L, top);
+    if (!direct) return RestoreDirectCallStack(L, top);
     lua_settop(L, handle);
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
-    if (!SameText(L, name, methodName)) return RestoreStack(L, top);
+    if (!SlotTextIs(L, name, methodName)) return RestoreDirectCallStack(L, top);
     for (int depth = 0;; ++depth) {
         lua_pushvalue(L, name);
         lua_rawget(L, level);
@@ -405,13 +405,13 @@ bool LuaWrapper::PushMethodDirectly(int top, int argCount, void* object, const c
         if (lua_istable(L, -1)) {
             lua_pushvalue(L, name);
             lua_rawget(L, -2);
-            if (!lua_isnil(L, -1)) return RestoreStack(L, top);  // a getter answers first
+            if (!lua_isnil(L, -1)) return RestoreDirectCallStack(L, top);  // a getter answers first
         }
-        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return RestoreStack(L, top);
+        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return RestoreDirectCallStack(L, top);
         lua_replace(L, level);
         lua_settop(L, name);
     }
-    if (!lua_isfunction(L, -1)) return RestoreStack(L, top);
+    if (!lua_isfunction(L, -1)) return RestoreDirectCallStack(L, top);
     lua_replace(L, level);  // function handle
     lua_settop(L, handle);
     if (argCount > 0) {
