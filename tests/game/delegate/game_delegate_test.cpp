@@ -297,6 +297,35 @@ TEST_F(GameDelegateTest, EntityEventsReachTheBridgeTheEntityAndItsScripts) {
     EXPECT_TRUE(refused);
 }
 
+// The rotating shield's searches from a tower that is nil or already destroyed: no
+// search, the answer of one without targets, one warning per function however often.
+TEST_F(GameDelegateTest, ShieldSearchesFromADeadTowerAnswerAsWithoutTargets) {
+    Entity* tower = Make();
+    ASSERT_NE(tower, nullptr);
+    gLua.PushObject(tower);
+    lua_setglobal(gLua.GetState(), "deadTower");
+    gEntityManager->DestroyEntity(tower);
+    const struct {
+        const char* expression;
+        const char* expected;
+    } cases[] = {
+        {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(deadTower, {}, 33, {1}, 360)", "33"},
+        {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(nil, {}, 42, {1}, 360)", "42"},
+        {"type(zkr2_towerRotoShield_ComputeAttackAngles(deadTower, {}))", "table"},
+        {"next(zkr2_towerRotoShield_ComputeAttackAngles(nil, {}))", "nil"},
+    };
+    log.Clear();
+    for (int round = 0; round < 2; ++round)
+        for (const auto& c : cases) EXPECT_EQ(Text(c.expression), c.expected) << c.expression;
+    for (const char* name : {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget",
+                             "zkr2_towerRotoShield_ComputeAttackAngles"}) {
+        int warnings = 0;
+        for (const auto& m : log.Messages())
+            warnings += m.text.find(std::string(name) + " - called without a live object") != std::string::npos;
+        EXPECT_EQ(warnings, 1) << name;
+    }
+}
+
 // A score upload in flight holds the close back until the services answer it.
 class GameDelegateUploadTest : public profiletest::BrokerTest {};
 
