@@ -244,6 +244,19 @@ TEST_F(GameDelegateTest, StartUpRegistersOnceAndRunsTheMainScriptEachTime) {
     EXPECT_EQ(TakeCalls(), "Game:OnClose");
 }
 
+// A start-up before the script host has a state registers nothing, so the next one with
+// a state still opens the packages.
+TEST_F(GameDelegateTest, BindingsCountAsRegisteredOnlyWhenAStateTookThem) {
+    delegate->ResetBindingsRegistration();
+    gLua.Close();
+    delegate->OnPreInit();
+    EXPECT_FALSE(ZKRLuaGameDelegate::AreBindingsRegistered());
+    gLua.Init();
+    delegate->OnPreInit();
+    EXPECT_TRUE(ZKRLuaGameDelegate::AreBindingsRegistered());
+    EXPECT_TRUE(PackagesOpened());
+}
+
 TEST_F(GameDelegateTest, StoreRequestFiveListsTheSaveImagesBeforeTheStoresOwn) {
     ImageStoreServices store;
     SetMultiplayerServices(&store);
