@@ -11,7 +11,7 @@
 #include "app/CommandLine.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
-#include "bindings/BindingsStaticInit.h"
+#include "bindings/startup/BindingsStaticInit.h"
 #include "core/Log.h"
 #include "core/StaticInit.h"
 #include "core/config/CoreStaticInit.h"

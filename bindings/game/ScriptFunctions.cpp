@@ -6,6 +6,7 @@
 #include "bindings/frame/LuaBindingSupport.h"
 #include "core/Log.h"
 #include "engine/entity/Entity.h"
+#include "engine/script/LuaHandleGuards.h"
 #include "game/script/RotoShield.h"
 
 namespace {
@@ -14,7 +15,11 @@ namespace {
 // destructor may be alive in a function before they pass.
 bool IsTable(lua_State* L, int index, tolua_Error* err) { return tolua_istable(L, index, 0, err) != 0; }
 bool IsNumber(lua_State* L, int index, tolua_Error* err) { return tolua_isnumber(L, index, 0, err) != 0; }
-bool IsEntity(lua_State* L, int index, tolua_Error* err) { return tolua_isusertype(L, index, "Entity", 0, err) != 0; }
+// A dead handle has lost its class; it passes here so that the call is rejected the
+// frame's way (ReadTower) rather than raising a type error.
+bool IsEntity(lua_State* L, int index, tolua_Error* err) {
+    return LuaIsDeadHandle(L, index) || tolua_isusertype(L, index, "Entity", 0, err) != 0;
+}
 
 float ReadFloat(lua_State* L, int index) { return ScriptNumber(lua_tonumber(L, index)).Float(); }
 
@@ -88,11 +93,11 @@ std::vector<float> Bearings(const Entity& tower, const std::vector<Entity*>& tar
     return bearings;
 }
 
-// The tower at position 1; null (and the call does nothing) for a dead handle.
-Entity* ReadTower(lua_State* L) {
+// The tower at position 1; null for nil or a dead handle, which rejects the search
+// with the frame's one warning per function (the caller then answers as for no targets).
+const Entity* ReadTower(lua_State* L, const char* functionName) {
     auto* tower = static_cast<Entity*>(LuaBindingReader{"Entity"}.Read(L, 1, nullptr));
-    gLuaBindingDeadArgument = false;
-    return tower;
+    return LuaBindingRejected(L, !tower, functionName) ? nullptr : tower;
 }
 
 int PushBest(lua_State* L, float angle, const std::vector<float>& bearings, const std::vector<int32_t>& mask,
@@ -137,9 +142,9 @@ int zkr2_towerRotoShield_ComputeAttackAngles(lua_State* L) {
         tolua_error(L, "#ferror in function 'zkr2_towerRotoShield_ComputeAttackAngles'.", &err);
         return 0;
     }
-    const Entity* tower = ReadTower(L);
-    if (!tower) return 0;
-    const std::vector<float> bearings = Bearings(*tower, ReadTargets(L, 2, "zkr2_towerRotoShield_ComputeAttackAngles"));
+    const char* name = "zkr2_towerRotoShield_ComputeAttackAngles";
+    const Entity* tower = ReadTower(L, name);
+    const std::vector<float> bearings = tower ? Bearings(*tower, ReadTargets(L, 2, name)) : std::vector<float>();
     lua_createtable(L, static_cast<int>(bearings.size()), 0);
     for (size_t i = 0; i < bearings.size(); ++i) {
         lua_pushnumber(L, ScriptPushValue(bearings[i]));
@@ -159,10 +164,9 @@ int zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(lua_State* L) {
         return 0;
     }
     const char* name = "zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget";
-    const Entity* tower = ReadTower(L);
-    if (!tower) return 0;
-    return PushBest(L, ReadFloat(L, 3), Bearings(*tower, ReadTargets(L, 2, name)), ReadMask(L, 4, name),
-                    ReadFloat(L, 5));
+    const Entity* tower = ReadTower(L, name);
+    return PushBest(L, ReadFloat(L, 3), tower ? Bearings(*tower, ReadTargets(L, 2, name)) : std::vector<float>(),
+                    ReadMask(L, 4, name), ReadFloat(L, 5));
 }
 
 int RegisterGameScriptFunctions(lua_State* L) {

@@ -12,7 +12,9 @@
 // Arguments are type-tested (table, number, "Entity"); a failed test raises
 // "error in function '<name>'." with tolua++'s argument line and returns nothing. Tables
 // are read as arrays from key 1 up to the first nil, through the host's float boundary;
-// see game/script/RotoShield.h for the search and its limits.
+// see game/script/RotoShield.h for the search and its limits. A nil or dead tower is
+// rejected like a dead object of any binding (one warning per function) and answers as a
+// tower without targets: no attack angles (an empty table), the current angle as the best.
 //
 // Threads: main thread only, like every script.
 struct lua_State;

@@ -204,7 +204,8 @@ void ZKRLuaGameDelegate::RegisterBindings() {
 }
 
 void ZKRLuaGameDelegate::RegisterBindingsOnce() {
-    if (gZKRBindingsRegistered) return;
+    // Without a script state nothing opens, so nothing counts as registered yet.
+    if (gZKRBindingsRegistered || !gLua.GetState()) return;
     RegisterBindings();
     gZKRBindingsRegistered = true;
 }

@@ -69,8 +69,11 @@ float ZKRWalkMapUtils::GetExtrudeLength(const SceneGrid& grid, const Vector& pos
 
     Tile tileA, tileB, tileE;
     if (!ToTile(grid, a, &tileA) || !ToTile(grid, b, &tileB)) return 0.0f;
+    // Row mapSide lies off the map whatever the start tile, so it is the last one tested
+    // and it fails: a walk never needs more rows than that.
     const int64_t mapSide = std::max<int64_t>(grid.Width(), grid.Height());
-    const int64_t steps = ToTile(grid, e, &tileE) ? std::min(Chebyshev(tileB, tileE), mapSide) : mapSide;
+    const int64_t rowCap = mapSide + 1;
+    const int64_t steps = ToTile(grid, e, &tileE) ? std::min(Chebyshev(tileB, tileE), rowCap) : rowCap;
     const int64_t across = Chebyshev(tileB, tileA);
 
     const int dx = Step(direction.x), dy = Step(direction.z);

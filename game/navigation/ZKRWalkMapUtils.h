@@ -9,9 +9,9 @@
 // whole length when every row passes.
 //
 // Tile counts are Chebyshev counts (the larger of the column and row differences), so a
-// diagonal corridor is as wide and as long in tiles as its corners say. The walk is never
-// longer than the map's larger side (it has left the map by then), and a direction that
-// steps along neither axis tests its first row only.
+// diagonal corridor is as wide and as long in tiles as its corners say. The walk tests at
+// most the map's larger side plus one rows (that last row lies off the map and fails), and
+// a direction that steps along neither axis tests its first row only.
 //
 // Threads: main thread (the walk map is the main thread's).
 #include <cstdint>

@@ -25,7 +25,6 @@
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
 #include "game/delegate/PCMacGameDelegate.h"
-#include "engine/delegate/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
 #include "ui/video/VideoEngine.h"
@@ -720,6 +719,8 @@ TEST_F(ProgramTest, InProcessTheMainScriptPresentsItsScreensAndItsStartButtonCli
     unsetenv("XDG_DATA_HOME");
 }
 
+// The program's own delegate, so every frame's events also pass through the script
+// forwarding (and the sample's main script), where a per-frame leak would show.
 TEST_F(ProgramTest, InProcessThreeThousandFramesKeepResidentMemory) {
     setenv("XDG_DATA_HOME", (root + "/home").c_str(), 1);
     const RTTIProperty* repository = EngineConfig::RegisterClass()->FindProperty("Repository path");
@@ -727,7 +728,7 @@ TEST_F(ProgramTest, InProcessThreeThousandFramesKeepResidentMemory) {
     ASSERT_TRUE(repository->FromString(gGameConfig, kProgramFolder.c_str()));
     wnd::ResetWindowLayer();
     app::ResetMainWindowState();
-    GameDelegate delegate;
+    PCMacGameDelegate delegate;
     ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Quorvel 2"));
     app::StartGame(&delegate, nullptr, 0);
     uint64_t atFrame100 = 0;

@@ -87,7 +87,7 @@
 #include <thread>
 
 #include "app/MainWindow.h"
-#include "bindings/BindingsStaticInit.h"
+#include "bindings/startup/BindingsStaticInit.h"
 #include "core/BoundedReader.h"
 #include "core/CrtRand.h"
 #include "core/Log.h"

@@ -1,8 +1,10 @@
 // The game's delegate against a recording script: every forwarded event reaches its
 // function on "Game" or on the delegate's class line with its arguments; the answers
-// when a call does not run; the start-up flags; the profile's part; the store request's
+// when a call does not run; the start-up flags; the profile's part (its order around the
+// Game's init and close, the desktop forwards to its operations); the store request's
 // images; the chat text a script keeps; the replication and tear-off events; entity
-// scripts through the game's entity-creation listener.
+// init passes, the scene's local script and entity scripts through the game's
+// entity-creation listener; the rotating shield's searches from a dead tower.
 // test-link: bindings broker_server
 #include <gtest/gtest.h>
 
@@ -52,7 +54,8 @@ function Record(class, name, answer)
 end
 )";
 
-// A profile whose frame hook and pending work the test sets.
+// A profile whose frame hook and pending work the test sets, and which records the
+// operations the delegate hands it ("<name>;" each; its queries answer true).
 class ScriptedProfile : public GamerProfile {
 public:
     ScriptedProfile() : GamerProfile(nullptr) {}
@@ -60,8 +63,19 @@ public:
     bool OnBigFrameTick() override { return frameAnswer; }
     void ResetData() override {}
     void LoadAllData() override {}
+    void SaveConfig() override { Reach("SaveConfig"); }
+    void LoadConfig() override { Reach("LoadConfig"); }
+    bool IsXBoxLiveEnabled() override { return Reach("IsXBoxLiveEnabled"); }
+    bool IsXBoxLiveSignedIn() override { return Reach("IsXBoxLiveSignedIn"); }
+    bool IsXBoxLiveAgeRestricted() override { return Reach("IsXBoxLiveAgeRestricted"); }
+    void XBoxLiveLogin() override { Reach("XBoxLiveLogin"); }
+    bool Reach(const char* operation) {
+        reached += std::string(operation) + ";";
+        return true;
+    }
     bool pending = false;
     bool frameAnswer = true;
+    std::string reached;
 };
 
 class ScriptedProfileDelegate : public PCMacGameDelegate {
@@ -79,14 +93,26 @@ public:
     }
 };
 
+// The delegate of the running test, for the script's ProfileLoggedIn(): whether the
+// delegate has a logged-in profile at that moment.
+ScriptedProfileDelegate* gDelegateUnderTest = nullptr;
+
+int ProfileLoggedIn(lua_State* L) {
+    lua_pushboolean(L, gDelegateUnderTest && gDelegateUnderTest->GetLoggedInProfile());
+    return 1;
+}
+
 class GameDelegateTest : public EntityTest {
 protected:
     static void SetUpTestSuite() {
         gDelegateRoot = std::filesystem::temp_directory_path() / ("game_delegate_" + std::to_string(getpid()));
         std::filesystem::create_directories(gDelegateRoot / "common/scripts");
+        std::filesystem::create_directories(gDelegateRoot / "scenes");
+        std::ofstream(gDelegateRoot / "scenes/Level1.lua") << "calls[#calls + 1] = 'scene Level1'";
         std::ofstream(gDelegateRoot / "common/scripts/Main.lua") << kMainScript;
         std::ofstream(gDelegateRoot / "common/scripts/DistributionMain.lua") << "distributionRuns = (distributionRuns or 0) + 1";
         ASSERT_TRUE(gFileSystem.MountDirectory("common", (gDelegateRoot / "common").string().c_str()));
+        ASSERT_TRUE(gFileSystem.MountDirectory("scenes", (gDelegateRoot / "scenes").string().c_str()));
     }
     static void TearDownTestSuite() { std::filesystem::remove_all(gDelegateRoot); }
 
@@ -95,10 +121,13 @@ protected:
         ZKRLuaGameDelegate::ResetProcessFlags();
         gLua.Init();
         delegate = std::make_unique<ScriptedProfileDelegate>();
+        gDelegateUnderTest = delegate.get();
+        lua_register(gLua.GetState(), "ProfileLoggedIn", &ProfileLoggedIn);
         delegate->OnPreInit();
         Lua("calls = {}");
     }
     void TearDown() override {
+        gDelegateUnderTest = nullptr;
         delegate.reset();
         EntityTest::TearDown();
         gLua.Close();
@@ -234,14 +263,79 @@ TEST_F(GameDelegateTest, StartUpRegistersOnceAndRunsTheMainScriptEachTime) {
     EXPECT_TRUE(PackagesOpened());
     EXPECT_EQ(Text("distributionRuns"), "2");
     EXPECT_EQ(TakeCalls(), "Game:OnInit\nGame:OnInit");
-    // The ordinary init: the profile logs in first, the base makes nothing, then the Game.
+    // The ordinary init: the profile logs in first, the base makes nothing, then the Game;
+    // the close runs the Game's while the profile is still there.
+    Lua("for _, name in ipairs({'OnInit', 'OnClose'}) do Game[name] = function()"
+        " calls[#calls + 1] = 'Game:' .. name .. ' profile=' .. tostring(ProfileLoggedIn()) end end");
     delegate->OnInit();
     EXPECT_NE(delegate->GetLoggedInProfile(), nullptr);
-    EXPECT_EQ(TakeCalls(), "Game:OnInit");
-    Lua("Record(Game, 'OnClose')");
+    EXPECT_EQ(TakeCalls(), "Game:OnInit profile=true");
     delegate->OnClose();
     EXPECT_EQ(delegate->GetLoggedInProfile(), nullptr);
-    EXPECT_EQ(TakeCalls(), "Game:OnClose");
+    EXPECT_EQ(TakeCalls(), "Game:OnClose profile=true");
+}
+
+// The desktop delegate's own forwards: each reaches its operation of the profile (and
+// a query answers the profile's answer), and without a profile the queries answer false.
+TEST_F(GameDelegateTest, DesktopForwardsReachTheProfilesOperations) {
+    using D = PCMacGameDelegate&;
+    const struct {
+        const char* operation;
+        bool query;
+        std::function<bool(D)> call;
+    } cases[] = {
+        {"IsXBoxLiveEnabled", true, [](D d) { return d.IsXBoxLiveEnabled(); }},
+        {"IsXBoxLiveSignedIn", true, [](D d) { return d.IsXBoxLiveSignedIn(); }},
+        {"IsXBoxLiveAgeRestricted", true, [](D d) { return d.IsXBoxLiveAgeRestricted(); }},
+        {"XBoxLiveLogin", false, [](D d) { return d.XBoxLiveLogin(), true; }},
+        {"SaveConfig", false, [](D d) { return d.SaveConfig(), true; }},
+        {"LoadConfig", false, [](D d) { return d.LoadConfig(), true; }},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.call(*delegate), !c.query) << c.operation << " without a profile";
+    delegate->LogInDefaultUser();
+    ASSERT_NE(delegate->Profile(), nullptr);
+    for (const auto& c : cases) {
+        delegate->Profile()->reached.clear();
+        EXPECT_TRUE(c.call(*delegate)) << c.operation;
+        EXPECT_EQ(delegate->Profile()->reached, std::string(c.operation) + ";");
+    }
+}
+
+// The delegate's work with entities and scenes: an entity's init passes run its script's
+// OnInit, and the current scene's local script runs.
+TEST_F(GameDelegateTest, EntityInitAndTheSceneScriptRunThroughTheDelegate) {
+    Template()->initPassCount = 2;
+    Entity* entity = Make();
+    ASSERT_NE(entity, nullptr);
+    const std::string cls = entity->GetScriptClassName();
+    Lua("Record(" + cls + ", 'OnInit')");
+    gEntityManager->SetSceneFileName("Level1");
+    const struct {
+        const char* what;
+        std::function<void()> call;
+        std::string expected;
+    } cases[] = {
+        {"InitEntity", [&] { delegate->InitEntity(entity); }, cls + ":OnInit number=0\n" + cls + ":OnInit number=1"},
+        {"RunSceneLocalLuaFiles", [&] { delegate->RunSceneLocalLuaFiles(); }, "scene Level1"},
+    };
+    for (const auto& c : cases) {
+        TakeCalls();
+        c.call();
+        EXPECT_EQ(TakeCalls(), c.expected) << c.what;
+    }
+}
+
+// A start-up before the script host has a state registers nothing, so the next one with
+// a state still opens the packages.
+TEST_F(GameDelegateTest, BindingsCountAsRegisteredOnlyWhenAStateTookThem) {
+    delegate->ResetBindingsRegistration();
+    gLua.Close();
+    delegate->OnPreInit();
+    EXPECT_FALSE(ZKRLuaGameDelegate::AreBindingsRegistered());
+    gLua.Init();
+    delegate->OnPreInit();
+    EXPECT_TRUE(ZKRLuaGameDelegate::AreBindingsRegistered());
+    EXPECT_TRUE(PackagesOpened());
 }
 
 TEST_F(GameDelegateTest, StoreRequestFiveListsTheSaveImagesBeforeTheStoresOwn) {
@@ -295,6 +389,35 @@ TEST_F(GameDelegateTest, EntityEventsReachTheBridgeTheEntityAndItsScripts) {
     bool refused = false;
     for (const auto& m : log.Messages()) refused = refused || m.text.find("with id 77") != std::string::npos;
     EXPECT_TRUE(refused);
+}
+
+// The rotating shield's searches from a tower that is nil or already destroyed: no
+// search, the answer of one without targets, one warning per function however often.
+TEST_F(GameDelegateTest, ShieldSearchesFromADeadTowerAnswerAsWithoutTargets) {
+    Entity* tower = Make();
+    ASSERT_NE(tower, nullptr);
+    gLua.PushObject(tower);
+    lua_setglobal(gLua.GetState(), "deadTower");
+    gEntityManager->DestroyEntity(tower);
+    const struct {
+        const char* expression;
+        const char* expected;
+    } cases[] = {
+        {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(deadTower, {}, 33, {1}, 360)", "33"},
+        {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(nil, {}, 42, {1}, 360)", "42"},
+        {"type(zkr2_towerRotoShield_ComputeAttackAngles(deadTower, {}))", "table"},
+        {"next(zkr2_towerRotoShield_ComputeAttackAngles(nil, {}))", "nil"},
+    };
+    log.Clear();
+    for (int round = 0; round < 2; ++round)
+        for (const auto& c : cases) EXPECT_EQ(Text(c.expression), c.expected) << c.expression;
+    for (const char* name : {"zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget",
+                             "zkr2_towerRotoShield_ComputeAttackAngles"}) {
+        int warnings = 0;
+        for (const auto& m : log.Messages())
+            warnings += m.text.find(std::string(name) + " - called without a live object") != std::string::npos;
+        EXPECT_EQ(warnings, 1) << name;
+    }
 }
 
 // A score upload in flight holds the close back until the services answer it.

@@ -29,7 +29,7 @@ std::unique_ptr<SceneGrid> Map(std::initializer_list<std::pair<int, int>> blocke
 }
 
 TEST(WalkMapCorridor, HandWorkedCases) {
-    const Vector east(1, 0, 0, 0), north(0, 0, 1, 0);
+    const Vector east(1, 0, 0, 0), west(-1, 0, 0, 0), north(0, 0, 1, 0);
     const Vector diagonal(0.70710678f, 0, 0.70710678f, 0);
     const struct {
         const char* what;
@@ -59,6 +59,16 @@ TEST(WalkMapCorridor, HandWorkedCases) {
         {"northward", {{5, 3}}, {5, 0, 1, 1}, north, 4, 6, false, 2},
         // The end point off the map: the walk stops where it leaves the map.
         {"the end off the map", {}, {2, 0, 5, 1}, east, 4, 1e6f, false, 8},
+        // From the map's first or last column or row the walk leaves it after its
+        // whole side: rows x = 0..9 (east), x = 9..0 (west), z = 0..9 (north).
+        {"east from the first column", {}, {0, 0, 5, 1}, east, 4, 1e6f, false, 10},
+        {"east from the last column", {}, {9, 0, 5, 1}, east, 4, 1e6f, false, 1},
+        {"west from the last column", {}, {9, 0, 5, 1}, west, 4, 1e6f, false, 10},
+        {"north from the first row", {}, {5, 0, 0, 1}, north, 4, 1e6f, false, 10},
+        // Diagonally from beside a corner, rows (1 + i, i) and (i, 1 + i): the side corner
+        // keeps the start a tile away from the corner, so the walk leaves after 9 rows.
+        {"a diagonal from beside a corner", {}, {0.5f, 0, 0.5f, 1}, diagonal, 1.4142f, 1e6f, false, 9},
+        {"back along the diagonal", {}, {8.5f, 0, 8.5f, 1}, -diagonal, 1.4142f, 1e6f, false, 9},
         // Diagonally the corridor is as many tiles across as its corners say: from the
         // corner tile (4, 2) the rows are (4 + i, 2 + i) and (3 + i, 3 + i).
         {"a clear diagonal", {}, {3, 0, 3, 1}, diagonal, 2.83f, 4, false, 4},

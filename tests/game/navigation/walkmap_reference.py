@@ -6,6 +6,7 @@
 # One case per line:
 #   W H CELLSIZE OX OZ CELLS(W x H, decimal bytes, row by row) PX PY PZ DX DY DZ WIDTH LENGTH WIDE
 # Answer: the corridor length.
+import itertools
 import struct
 import sys
 
@@ -66,14 +67,18 @@ def extrude(grid, p, d, width, length, wide):
     ta, tb, te = cell(grid, *a), cell(grid, *b), cell(grid, *e)
     if ta is None or tb is None:
         return F(0)
-    side_max = max(grid[0], grid[1])
-    steps = side_max if te is None else min(side_max, max(abs(te[0] - tb[0]), abs(te[1] - tb[1])))
     across = max(abs(ta[0] - tb[0]), abs(ta[1] - tb[1]))
     dx, dy = sign_step(d[0]), sign_step(d[2])
     sx, sy = sign_step(side[0]), sign_step(side[2])
     if dx == 0 and dy == 0:
-        steps = 1
-    for i in range(steps):
+        rows = range(1)
+    elif te is not None:
+        rows = range(max(abs(te[0] - tb[0]), abs(te[1] - tb[1])))
+    elif across == 0:
+        return length  # rows without tiles never fail
+    else:
+        rows = itertools.count()  # until a row fails, at the latest where it leaves the map
+    for i in rows:
         row = [(tb[0] + i * dx + j * sx, tb[1] + i * dy + j * sy) for j in range(across)]
         if not all(near(grid, x, y, wide) for x, y in row):
             return F(F(i) * grid[2])

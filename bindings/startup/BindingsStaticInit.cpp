@@ -1,5 +1,6 @@
-#include "bindings/BindingsStaticInit.h"
+#include "bindings/startup/BindingsStaticInit.h"
 
+#include "bindings/game/ScriptFunctions.h"
 #include "engine/script/LuaBindings.h"
 #include "game/delegate/GameBindingPackages.h"
 
@@ -15,13 +16,11 @@ int tolua_Entity_open(lua_State* L);
 int tolua_UI_open(lua_State* L);
 int tolua_Multiplayer_open(lua_State* L);
 int tolua_GameDelegate_open(lua_State* L);
-// The game's packages (bindings/pkg/game/*.pkg) and its native script functions
-// (bindings/game/ScriptFunctions.h, a layer above this table).
+// The game's packages (bindings/pkg/game/*.pkg).
 int tolua_GameEntities_open(lua_State* L);
 int tolua_GameProfileCamera_open(lua_State* L);
 int tolua_GameTest_open(lua_State* L);
 int tolua_GameDesktop_open(lua_State* L);
-int RegisterGameScriptFunctions(lua_State* L);
 
 namespace {
 
