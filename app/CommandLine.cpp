@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "engine/VornexEngine.h"
 #include "platform/online/Online.h"
 #include "platform/online/OnlineSocket.h"
 
@@ -68,6 +69,10 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
             line->paced = true;
             continue;
         }
+        if (std::strcmp(arg, "--step-time") == 0) {
+            line->stepTime = true;
+            continue;
+        }
         const bool isLog = std::strcmp(arg, "--log") == 0;
         const bool isFrames = std::strcmp(arg, "--frames") == 0;
         const bool isShot = std::strcmp(arg, "--screenshot") == 0;
@@ -129,11 +134,13 @@ bool ParseCommandLine(int argc, char* const* argv, CommandLine* line, std::strin
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: %s [--log FILE] [--frames N] [--paced] [--screenshot FILE] [--screenshot-every N DIR] [--no-draw]\n"
-                 "       [--broker HOST:PORT] [--headless] [--no-sound] [--audio-out FILE] [--help] [ARGUMENT...]\n"
+                 "Usage: %s [--log FILE] [--frames N] [--paced] [--step-time] [--screenshot FILE] [--screenshot-every N DIR]\n"
+                 "       [--no-draw] [--broker HOST:PORT] [--headless] [--no-sound] [--audio-out FILE] [--help] [ARGUMENT...]\n"
                  "  --log FILE   write the log to FILE (\"-\" for standard error)\n"
                  "  --frames N   quit after N rendered frames (1 to 2147483647), as fast as they run\n"
                  "  --paced      with --frames, present at most one frame per 16 ms, as a run without it does\n"
+                 "  --step-time  count every frame as exactly 1/15 s of game time (one game step), however\n"
+                 "               long it takes, so that a run plays the same steps at any speed\n"
                  "  --screenshot FILE\n"
                  "               save the picture of the last frame as a PNG file\n"
                  "  --screenshot-every N DIR\n"
@@ -158,6 +165,8 @@ int ReportBadCommandLine(const std::string& error, std::FILE* err) {
 void ApplyBrokerOption(const CommandLine& line) {
     if (line.brokerAddress) online::SetBrokerAddressOverride(line.brokerAddress);
 }
+
+void ApplyStepTimeOption(const CommandLine& line) { gVornexEngine.Timer().SetStepTime(line.stepTime); }
 
 LogSink* StartLogSink(const CommandLine& line, std::FILE* err, int* exitCode) {
     *exitCode = kExitSuccess;

@@ -3,6 +3,8 @@
 //   --log FILE   attach a log sink writing to FILE ("-": standard error)
 //   --frames N   quit after N rendered frames, 1 to 2^31 - 1; such a run is not paced
 //   --paced      pace a --frames run too (a run without --frames always is)
+//   --step-time  every frame lasts exactly one game step (1/15 s) on the frame timer's
+//                clock, however long it really takes
 //   --screenshot FILE          save the back buffer after the last frame as a PNG
 //   --screenshot-every N DIR   save every Nth frame's back buffer as DIR/frame-NNNNNN.png
 //   --no-draw    use the recording graphics device (draws nothing, writes no picture)
@@ -36,6 +38,7 @@ struct CommandLine {
     const char* logPath = nullptr;  // null: no --log
     uint32_t frames = 0;            // 0: run until the Game quits
     bool paced = false;             // --paced
+    bool stepTime = false;          // --step-time
     const char* screenshotPath = nullptr;  // null: no --screenshot
     uint32_t screenshotEvery = 0;          // 0: no --screenshot-every
     const char* screenshotFolder = nullptr;
@@ -62,6 +65,8 @@ int ReportBadCommandLine(const std::string& error, std::FILE* err);
 
 // Applies --broker to the online services' configuration (before the engine starts).
 void ApplyBrokerOption(const CommandLine& line);
+// Applies --step-time to the engine's frame timer (after start-up, before the engine starts).
+void ApplyStepTimeOption(const CommandLine& line);
 
 // The started --log sink (null without --log). A file that cannot be opened is a bad
 // command line: reported on err, *exitCode set to kExitBadArguments, null returned.

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvel2: start-up failed\n");
         return app::kExitStartFailed;
     }
+    app::ApplyStepTimeOption(line);
     int exitCode = app::kExitSuccess;
     LogSink* sink = app::StartLogSink(line, stderr, &exitCode);
     if (exitCode != app::kExitSuccess) {

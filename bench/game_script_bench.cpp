@@ -12,11 +12,12 @@
 #include <lua.hpp>
 
 #include "bench/ScriptBench.h"
-#include "bindings/game/ScriptFunctions.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
+#include "game/delegate/GameBindingPackages.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
@@ -82,7 +83,8 @@ void PublishScene(lua_State* L) {
 void BM_RotoShieldSearch(benchmark::State& state) {
     benchsupport::StartScriptHost();
     lua_State* L = gLua.GetState();
-    RegisterGameScriptFunctions(L);
+    OpenGameBindingPackages(L);
+    RepairClassFieldAssignment(L);  // classes opened after the host's packages
     PublishScene(L);
     gLua.ExecuteString(kLuaSearch);
     const int refs[2] = {

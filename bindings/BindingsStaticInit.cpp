@@ -1,6 +1,7 @@
 #include "bindings/BindingsStaticInit.h"
 
 #include "engine/script/LuaBindings.h"
+#include "game/delegate/GameBindingPackages.h"
 
 // The generated open functions (bindings/pkg/*.pkg).
 int tolua_EngineCore_open(lua_State* L);
@@ -14,6 +15,13 @@ int tolua_Entity_open(lua_State* L);
 int tolua_UI_open(lua_State* L);
 int tolua_Multiplayer_open(lua_State* L);
 int tolua_GameDelegate_open(lua_State* L);
+// The game's packages (bindings/pkg/game/*.pkg) and its native script functions
+// (bindings/game/ScriptFunctions.h, a layer above this table).
+int tolua_GameEntities_open(lua_State* L);
+int tolua_GameProfileCamera_open(lua_State* L);
+int tolua_GameTest_open(lua_State* L);
+int tolua_GameDesktop_open(lua_State* L);
+int RegisterGameScriptFunctions(lua_State* L);
 
 namespace {
 
@@ -32,8 +40,20 @@ void RegisterPackages() {
     RegisterLuaBindingPackage(LUA_PACKAGE_GAME_DELEGATE, &tolua_GameDelegate_open);
 }
 
+// The game's packages go to the game's list, not the host's: the game's delegate opens
+// them when it registers its bindings, after the engine's packages, in this order.
+void RegisterGamePackages() {
+    RegisterGameBindingPackage(1, &tolua_GameEntities_open);
+    RegisterGameBindingPackage(2, &tolua_GameProfileCamera_open);
+    RegisterGameBindingPackage(3, &tolua_GameTest_open);
+    RegisterGameBindingPackage(4, &tolua_GameDesktop_open);
+    RegisterGameBindingPackage(5, &RegisterGameScriptFunctions);
+    PushExitHandler([](void*) { ClearGameBindingPackages(); }, nullptr);
+}
+
 const StaticInitRow kBindingsRows[] = {
     {13, StaticInitKind::GlobalObject, "ScriptBindingPackages", &RegisterPackages, 0, 0},
+    {13, StaticInitKind::GlobalObject, "GameBindingPackages", &RegisterGamePackages, 0, 0},
 };
 
 }  // namespace

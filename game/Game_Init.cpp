@@ -10,6 +10,7 @@
 #include "engine/services/GameClock.h"
 #include "engine/camera/GameCameraController.h"
 #include "engine/entity/EntityManager.h"
+#include "engine/VornexEngine.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
@@ -67,7 +68,7 @@ void Game::CheckCursorCounter(int32_t counter, int32_t expected) {
 }
 
 void Game::ResetFrameStamps() {
-    lastFrameStamp = fixedStepStamp = os::ReadCounter();
+    lastFrameStamp = fixedStepStamp = gVornexEngine.Timer().Now();
     lastMultiplayerStep = static_cast<uint64_t>(gGameClock->GetCurrentTime());
 }
 

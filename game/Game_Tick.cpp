@@ -1,9 +1,10 @@
 // The Game tick: frame timing, the fixed and variable simulation steps, and the order in
 // which every per-frame and per-step service runs.
 //
-// Time model. The frame delta is the counter time since the last frame stamp, capped at
-// one step (1/15 s; the excess is dropped from both stamps, so a hitch is never caught
-// up) and averaged over the last four frames. Fixed mode (the delegate's OnBeforeTick)
+// Time model. The frame delta is the time on the frame timer's clock (the counter, or one
+// step a frame under step time) since the last frame stamp, capped at one step (1/15 s;
+// the excess is dropped from both stamps, so a hitch is never caught up) and averaged
+// over the last four frames. Fixed mode (the delegate's OnBeforeTick)
 // runs trunc(e x multiplier x 14.999999) steps of 1/15 s, e being the time since the
 // fixed-step stamp, and moves that stamp by the steps it ran (a frame at multiplier 0
 // runs none and moves it to the frame stamp, so that time is never caught up later);
@@ -152,7 +153,8 @@ void Game::Tick(bool hasFocus) {
     gProfiler.StartTimer(SECTION_TICK, PROFILER_THREAD_MAIN);
     {
         Section s(SECTION_GAME_CLOCK);
-        gGameClock->Tick(fixedMode ? static_cast<int32_t>(steps.fixed) : -1, timeMultiplier);
+        gGameClock->Tick(fixedMode ? static_cast<int32_t>(steps.fixed) : -1, timeMultiplier,
+                         Time(engineTimer.Now() - Time::Base().start));
     }
     {
         Section s(SECTION_DELAYED);
@@ -196,7 +198,7 @@ bool Game::TickInBackground() {
 void Game::MeasureFrameDelta() {
     // 7-8. The frame delta, capped at one step (the excess dropped from both stamps), then
     // averaged over the last four frames.
-    const int64_t now = os::ReadCounter();
+    const int64_t now = gVornexEngine.Timer().Now();
     float delta = static_cast<float>(now - lastFrameStamp) / kFrequency;
     if (delta < 0.0f) delta = 0.0f;
     if (delta > kStepSeconds) {

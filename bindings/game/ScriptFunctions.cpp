@@ -165,7 +165,7 @@ int zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(lua_State* L) {
                     ReadFloat(L, 5));
 }
 
-void RegisterGameScriptFunctions(lua_State* L) {
+int RegisterGameScriptFunctions(lua_State* L) {
     const struct {
         const char* name;
         lua_CFunction function;
@@ -179,4 +179,5 @@ void RegisterGameScriptFunctions(lua_State* L) {
         lua_pushcclosure(L, f.function, 0);
         lua_setfield(L, LUA_GLOBALSINDEX, f.name);
     }
+    return 0;
 }

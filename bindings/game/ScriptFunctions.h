@@ -22,5 +22,6 @@ int zkr2_towerRotoShield_ComputeMaxCoverAngle(lua_State* L);
 int zkr2_towerRotoShield_ComputeAttackAngles(lua_State* L);
 int zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(lua_State* L);
 
-// Stores the four functions as globals, in the order above.
-void RegisterGameScriptFunctions(lua_State* L);
+// Stores the four functions as globals, in the order above; returns 0 (it is the open
+// function of the game's list, game/delegate/GameBindingPackages.h).
+int RegisterGameScriptFunctions(lua_State* L);

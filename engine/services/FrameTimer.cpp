@@ -4,12 +4,19 @@
 #include "platform/os/Clock.h"
 
 void FrameTimer::Reset() {
-    lastStamp = accumulated = os::ReadCounter();
+    lastStamp = accumulated = Now();
     delta = 0.0f;
 }
 
+void FrameTimer::SetStepTime(bool on) {
+    if (on && !stepTime) lastStamp = os::ReadCounter();
+    stepTime = on;
+}
+
+int64_t FrameTimer::Now() const { return stepTime ? lastStamp : os::ReadCounter(); }
+
 void FrameTimer::Tick(bool zeroDelta) {
-    const int64_t now = os::ReadCounter();
+    const int64_t now = stepTime ? lastStamp + (zeroDelta ? 0 : kStepTicks) : os::ReadCounter();
     const int64_t elapsed = now - lastStamp;
     lastStamp = now;
     if (zeroDelta) {

@@ -22,8 +22,14 @@ constexpr float kMaxAdvance = 1152921504606846976.0f;  // 2^60
 int64_t GetNetworkTime() { return RealMicroseconds() + kNetworkTimeOffset; }
 
 void GameClock::Tick(int32_t steps, float divisor) {
+    Time now;
+    now.LoadHardwareTime();
+    Tick(steps, divisor, now);
+}
+
+void GameClock::Tick(int32_t steps, float divisor, Time now) {
     previous = current;
-    real = RealMicroseconds();
+    real = now.ToMicroseconds();
     const int64_t network = real + kNetworkTimeOffset;
     if (steps < 0) {
         current = network;

@@ -3,7 +3,7 @@
 // so that two machines stamp the same step with the same time.
 //
 // The clock reads the high-resolution timer (os::ReadCounter through Time), so a test's
-// os::ManualClock drives it. Network time is the real time plus a fixed offset; the
+// os::ManualClock drives it, or the time its caller gives. Network time is the real time plus a fixed offset; the
 // current time follows the accumulated step time while that stays within one step
 // behind network time, and snaps to network time (with a log line) otherwise.
 //
@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "core/StaticInit.h"
+#include "core/Time.h"
 
 // Added to the real time to give network time (0.2 s). Fixed for the process.
 constexpr int64_t kNetworkTimeOffset = 200000;
@@ -34,6 +35,9 @@ public:
     // 0 - and the current time takes it while network time is 0 to one step ahead of it;
     // any other difference is logged and both snap to network time.
     void Tick(int32_t steps, float divisor);
+    // The same against the given hardware time (Time::LoadHardwareTime's form): the Game
+    // passes its frame timer's clock, which under step time moves one step per frame.
+    void Tick(int32_t steps, float divisor, Time now);
 
     int64_t GetCurrentTime() const { return current; }
     // The current time before the last Tick.

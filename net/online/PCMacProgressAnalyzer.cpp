@@ -24,6 +24,8 @@ uint32_t StepShared() {
 
 }  // namespace
 
+PCMacProgressAnalyzer gPCMacProgressAnalyzer(nullptr);
+
 bool PCMacProgressAnalyzer::StartAnalyze(const char* name, PCMacProgressData* data, uint32_t areaCount) {
     if (state != kIdle || !name || !name[0] || !data || areaCount < 1 || areaCount > kMaxAreas || !leaderboards)
         return false;

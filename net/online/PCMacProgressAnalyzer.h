@@ -82,3 +82,8 @@ private:
     uint8_t topSeen = 0;
     uint8_t endSeen = 0;
 };
+
+// The analyzer scripts copy (PCMacProgressAnalyzer.Instance). It has no leaderboards, so
+// every copy refuses to start, until its owner assigns it one made over a manager (the
+// game's delegate, over its profile module's manager, while that manager lives).
+extern PCMacProgressAnalyzer gPCMacProgressAnalyzer;

@@ -12,6 +12,13 @@ bool ReadEntry(const std::vector<std::unique_ptr<PCMacProgressEntry>>& entries, 
 
 }  // namespace
 
+PCMacProgressData gPCMacProgressData;
+
+PCMacAreaProgressData::PCMacAreaProgressData(const PCMacAreaProgressData& other) : deathsNumber(other.deathsNumber) {
+    for (const auto& entry : other.friendEntries) friendEntries.push_back(std::make_unique<PCMacProgressEntry>(*entry));
+    for (const auto& entry : other.otherEntries) otherEntries.push_back(std::make_unique<PCMacProgressEntry>(*entry));
+}
+
 bool PCMacAreaProgressData::GetFriendEntry(uint32_t index, NameString* name, int32_t* value) const {
     return ReadEntry(friendEntries, index, name, value);
 }
@@ -25,6 +32,11 @@ bool PCMacProgressData::GetUserData(uint32_t* areaIndex, int32_t* value) const {
     if (areaIndex) *areaIndex = userAreaIndex;
     if (value) *value = userValue;
     return true;
+}
+
+PCMacProgressData::PCMacProgressData(const PCMacProgressData& other)
+    : userAreaIndex(other.userAreaIndex), userName(other.userName), userValue(other.userValue) {
+    for (const auto& area : other.areas) areas.push_back(std::make_unique<PCMacAreaProgressData>(*area));
 }
 
 PCMacAreaProgressData* PCMacProgressData::GetArea(uint32_t index) const {

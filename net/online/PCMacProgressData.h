@@ -23,6 +23,10 @@ class PCMacAreaProgressData {
 public:
     static constexpr uint32_t kMaxOtherEntries = 10;
 
+    PCMacAreaProgressData() = default;
+    // A copy holds copies of the entries.
+    PCMacAreaProgressData(const PCMacAreaProgressData& other);
+
     uint32_t GetDeathsNumber() const { return deathsNumber; }
     uint32_t GetFriendsEntriesNumber() const { return static_cast<uint32_t>(friendEntries.size()); }
     bool GetFriendEntry(uint32_t index, NameString* name, int32_t* value) const;
@@ -36,6 +40,10 @@ public:
 
 class PCMacProgressData {
 public:
+    PCMacProgressData() = default;
+    // A copy holds copies of the areas and their entries.
+    PCMacProgressData(const PCMacProgressData& other);
+
     uint32_t GetUserAreaIndex() const { return userAreaIndex; }
     // False (outputs untouched) when the user has no entry.
     bool GetUserData(uint32_t* areaIndex, int32_t* value) const;
@@ -51,3 +59,7 @@ public:
     NameString userName;
     int32_t userValue = 0;
 };
+
+// The progress data scripts copy (PCMacProgressData.Instance): an empty result, which
+// nothing analyses.
+extern PCMacProgressData gPCMacProgressData;

@@ -14,7 +14,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     const std::vector<std::vector<std::string>> seeds = {
         {"q", "--log", "-", "--frames", "300"}, {"q", "+connect_lobby", "1", "--help"}, {"q", "--frames"},
         {"q", "--screenshot", "a.png", "--screenshot-every", "5", "d", "--no-draw", "x"},
-        {"q", "--broker", "127.0.0.1:4000", "y"}};
+        {"q", "--broker", "127.0.0.1:4000", "y"}, {"q", "--step-time", "z", "--frames", "9"}};
     for (const auto& words : seeds) {
         std::string joined;
         for (const std::string& w : words) joined += (joined.empty() ? "" : std::string(1, '\0')) + w;
@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else if (!std::strcmp(argv[i], "--screenshot-every"))
             i += 2;
         else if (!std::strcmp(argv[i], "--no-draw") || !std::strcmp(argv[i], "--headless") ||
-                 !std::strcmp(argv[i], "--no-sound") || !std::strcmp(argv[i], "--paced"))
+                 !std::strcmp(argv[i], "--no-sound") || !std::strcmp(argv[i], "--paced") ||
+                 !std::strcmp(argv[i], "--step-time"))
             continue;
         else if (kept >= line.gameArguments.size() || line.gameArguments[kept++] != argv[i])
             std::abort();

@@ -36,20 +36,23 @@ TEST(CommandLine, AcceptedFormsKeepTheGameArgumentsInOrder) {
         std::vector<std::string> argv;
         const char* log;
         uint32_t frames;
+        bool stepTime;
         bool help;
         std::vector<std::string> game;
     } cases[] = {
-        {{"q"}, nullptr, 0, false, {"q"}},
-        {{"q", "--log", "-", "--frames", "300"}, "-", 300, false, {"q"}},
-        {{"q", "+connect_lobby", "42", "--frames", "1", "-x"}, nullptr, 1, false, {"q", "+connect_lobby", "42", "-x"}},
-        {{"q", "--frames", "2147483647", "--log", "a", "--frames", "007"}, "file", 7, false, {"q"}},
-        {{"q", "--frames", "5", "--help", "--bogus"}, nullptr, 5, true, {"q"}},  // --help ends the parse
+        {{"q"}, nullptr, 0, false, false, {"q"}},
+        {{"q", "--log", "-", "--frames", "300"}, "-", 300, false, false, {"q"}},
+        {{"q", "+connect_lobby", "42", "--frames", "1", "-x"}, nullptr, 1, false, false, {"q", "+connect_lobby", "42", "-x"}},
+        {{"q", "--frames", "2147483647", "--log", "a", "--frames", "007"}, "file", 7, false, false, {"q"}},
+        {{"q", "--step-time", "a", "--frames", "9"}, nullptr, 9, true, false, {"q", "a"}},
+        {{"q", "--frames", "5", "--help", "--bogus"}, nullptr, 5, false, true, {"q"}},  // --help ends the parse
     };
     for (const Case& c : cases) {
         const Parsed p = Parse(c.argv);
         ASSERT_TRUE(p.ok) << p.error;
         EXPECT_STREQ(p.line.logPath, c.log);
         EXPECT_EQ(p.line.frames, c.frames);
+        EXPECT_EQ(p.line.stepTime, c.stepTime);
         EXPECT_EQ(p.line.help, c.help);
         EXPECT_EQ(p.game, c.game);
     }
@@ -122,8 +125,8 @@ TEST(CommandLine, BadFormsGiveOneLineThenTheUsage) {
     std::FILE* usage = std::tmpfile();
     app::PrintUsage(usage);
     const std::string usageText = ReadAll(usage);
-    for (const char* option : {"--log FILE", "--frames N", "--paced", "--screenshot FILE", "--screenshot-every N DIR", "--no-draw",
-                               "--headless", "--no-sound", "--audio-out FILE", "--help"})
+    for (const char* option : {"--log FILE", "--frames N", "--paced", "--step-time", "--screenshot FILE", "--screenshot-every N DIR",
+                               "--no-draw", "--headless", "--no-sound", "--audio-out FILE", "--help"})
         EXPECT_NE(usageText.find(option), std::string::npos);
     for (const Case& c : cases) {
         const Parsed p = Parse(c.argv);

@@ -16,6 +16,7 @@
 #include "CaptureLogSink.h"
 #include "app/MainWindow.h"
 #include "engine/VornexEngine.h"
+#include "engine/services/GameClock.h"
 #include "game/Game.h"
 #include "engine/delegate/GameDelegate.h"
 #include "engine/input/InputManager.h"
@@ -403,6 +404,32 @@ TEST_F(MainLoopTest, ALostDeviceResetsTheRenderer) {
     }
     EXPECT_TRUE(log.Contains("Render target size"));
     EXPECT_FALSE(gVornexRenderer.DeviceResetPending());
+}
+
+// Under step time each frame is one fixed step whatever the counter does between frames
+// (nothing, a hitch, a short frame), and the game clock follows the steps, not the counter.
+TEST_F(MainLoopTest, StepTimeMakesEveryFrameOneFixedStep) {
+    FrameTimer& timer = gVornexEngine.Timer();
+    wnd::SetFocus(window);
+    timer.SetStepTime(true);
+    Pass();  // measured from the last stamps the counter gave
+    const uint32_t steps = gGame->GetFixedStepCount(), frames = gGame->GetTickedFrameCount();
+    const int64_t gameTime = gGameClock->GetCurrentTime();
+    const int64_t advances[] = {0, 2 * kSecond, kSecond / 1000, 0, kSecond / 15, 5 * kSecond, 0, 1};
+    for (const int64_t advance : advances) {
+        clock.Advance(advance);
+        Pass();
+    }
+    const uint32_t n = uint32_t(std::size(advances));
+    EXPECT_EQ(gGame->GetFixedStepCount() - steps, n);
+    EXPECT_EQ(gGame->GetTickedFrameCount() - frames, n);
+    // A stepped frame is 2/3 us longer than a game-clock step: one correction of one step
+    // may fall in these frames, the counter's seven seconds may not.
+    EXPECT_NEAR(double(gGameClock->GetCurrentTime() - gameTime), double(n * kGameClockStep), double(kGameClockStep + 1));
+    // Back on the counter, which must not stand behind the stepped clock's stamps.
+    clock.Set(std::max(clock.Now(), timer.Now()));
+    timer.SetStepTime(false);
+    Pass();
 }
 
 // Foreign datagrams are the lock's own tests' concern; here the raise reaches the window.

@@ -15,6 +15,7 @@
 #include "game/kinds/ZKRMarkers.h"
 #include "net/online/PCMacProgressAnalyzer.h"
 #include "net/online/PCMacProgressData.h"
+#include "net/online/SteamLeaderboardsManager.h"
 #include "ui/elements/UIText.h"
 
 namespace {
@@ -91,6 +92,46 @@ int Analyzer(lua_State* L) {
     return 1;
 }
 
+// The shared analyzer made over the given manager (none for nil), as its owner makes it.
+int ShareProgressAnalyzer(lua_State* L) {
+    auto* manager = static_cast<SteamLeaderboardsManager*>(LuaBindingReader{"SteamLeaderboardsManager"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    gPCMacProgressAnalyzer = PCMacProgressAnalyzer(manager);
+    return 0;
+}
+
+// The collector of a class, counting its runs. Upvalues: the class's own collector and the
+// count (a userdata holding a number).
+int CountingCollector(lua_State* L) {
+    ++*static_cast<lua_Number*>(lua_touserdata(L, lua_upvalueindex(2)));
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 0);
+    return 0;
+}
+
+int CollectionCount(lua_State* L) {
+    lua_pushnumber(L, *static_cast<lua_Number*>(lua_touserdata(L, lua_upvalueindex(1))));
+    return 1;
+}
+
+int CountCollections(lua_State* L) {
+    luaL_getmetatable(L, luaL_checkstring(L, 1));
+    if (!lua_istable(L, -1)) return 0;
+    lua_pushliteral(L, ".collector");
+    lua_rawget(L, -2);
+    if (!lua_isfunction(L, -1)) return 0;
+    *static_cast<lua_Number*>(lua_newuserdata(L, sizeof(lua_Number))) = 0;
+    lua_pushvalue(L, -1);
+    lua_insert(L, -3);  // metatable, count, collector, count
+    lua_pushcclosure(L, &CountingCollector, 2);
+    lua_pushliteral(L, ".collector");
+    lua_insert(L, -2);
+    lua_rawset(L, -4);
+    lua_pushcclosure(L, &CollectionCount, 1);
+    return 1;
+}
+
 }  // namespace
 
 void OpenGameFixture(lua_State* L) {
@@ -111,6 +152,10 @@ void OpenGameFixture(lua_State* L) {
     lua_setfield(L, -2, "PCMacAreaProgressData");
     lua_pushcfunction(L, &Analyzer);
     lua_setfield(L, -2, "PCMacProgressAnalyzer");
+    lua_pushcfunction(L, &ShareProgressAnalyzer);
+    lua_setfield(L, -2, "ShareProgressAnalyzer");
+    lua_pushcfunction(L, &CountCollections);
+    lua_setfield(L, -2, "CountCollections");
     lua_pop(L, 1);
     // One entity of each game kind for the call scripts, through the scene the entity
     // fixture makes on its first entity.

@@ -7,7 +7,11 @@
 //   Fixture.LCZKRGamerProfile()          the multiplayer fixture's logged-in profile
 //   Fixture.ZKRGameDelegate()           the multiplayer fixture's script delegate
 //   Fixture.PCMacProgressData() ...      a progress result of two areas, its first area,
-//                                       and an analyzer without leaderboards
+//                                       and an analyzer without leaderboards (the engine's)
+//   Fixture.ShareProgressAnalyzer(m)    the shared analyzer made over leaderboards manager m
+//                                       (nil: none)
+//   Fixture.CountCollections(class)     counts the runs of the class's collector from now
+//                                       on: a function answering the count
 struct lua_State;
 
 void OpenGameFixture(lua_State* L);

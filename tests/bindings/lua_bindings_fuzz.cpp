@@ -2,7 +2,8 @@
 // test-sources: UIFixture.cpp
 // test-sources: MultiplayerFixture.cpp
 // test-link: broker_server
-// Arbitrary script text run in the host with every binding package open, under
+// Arbitrary script text run in the host with every binding package open (the game's too,
+// with its script functions, from the game's list as its delegate opens them), under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
 // scripts of each package) reach the bindings through engine objects that live and die
@@ -25,8 +26,9 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
-#include "bindings/game/GamePackages.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
+#include "game/delegate/GameBindingPackages.h"
 #include "support/ProgramStaticInit.h"
 
 namespace {
@@ -115,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
-    OpenGamePackages(L);
+    OpenGameBindingPackages(L);
+    RepairClassFieldAssignment(L);  // classes opened after the host's packages
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);

@@ -1,5 +1,6 @@
 // test-sanitize: address
-// Runs one script of binding cases in the script host with every binding package open.
+// Runs one script of binding cases in the script host with every binding package open,
+// the game's opened from the game's list as its delegate opens them.
 //
 //   bindings_lua_runner ASSERT_FOLDER SCRIPT.lua
 //
@@ -23,9 +24,10 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
-#include "bindings/game/GamePackages.h"
 #include "core/fs/FileSystem.h"
+#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
+#include "game/delegate/GameBindingPackages.h"
 #include "support/CaptureLogSink.h"
 #include "support/ProgramStaticInit.h"
 
@@ -60,7 +62,8 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
-    OpenGamePackages(L);
+    OpenGameBindingPackages(L);
+    RepairClassFieldAssignment(L);  // classes opened after the host's packages
     OpenGameFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 

@@ -1108,6 +1108,195 @@ def game_class(desc):
     return out
 
 
+# The game's template classes by their template type (the game's rows of the template-type
+# table that have a class).
+GAME_TEMPLATE_CLASSES = {
+    256: "ZKRTowerMarkerTemplate", 257: "ZKRPickupMarkerTemplate", 258: "ZKRScriptTriggerTemplate",
+    259: "ZKREffectTemplate", 260: "ZKRDamageSurfaceTemplate", 261: "ZKRPathRendererTemplate",
+    262: "ZKRPlayerMarkerTemplate", 263: "ZKRUsableTemplate", 264: "ZKRObstacleMarkerTemplate",
+    265: "ZKRHelicopterPathFlagTemplate", 266: "ZKRTriggerTemplate", 267: "ZKRAmbientSoundTemplate",
+    268: "ZKRLevelParamsTemplate", 269: "ZKRiPhoneTriggerTemplate", 270: "ZKRCheckpointTemplate",
+    271: "ZKRProgressAreaTriggerTemplate", 272: "ZKRTowerTemplate", 274: "ZKRRemoteConnectorArrayTemplate",
+    275: "ZKRSquadZDirTriggerTemplate", 276: "ZKRSquadScriptTriggerTemplate", 277: "ZKRVersusPlayerMarkerTemplate",
+}
+
+
+# --- reading back ------------------------------------------------------------------------
+# The inverse of the writers above, for checks of written data: the same tables read the
+# same layouts. Each reader takes a ListReader and returns plain values.
+
+class ListReader:
+    def __init__(self, data, pos=0):
+        self.data, self.pos = data, pos
+
+    def take(self, n):
+        if n < 0 or self.pos + n > len(self.data):
+            raise ValueError("truncated at %d" % self.pos)
+        b = self.data[self.pos:self.pos + n]
+        self.pos += n
+        return b
+
+    def unpack(self, fmt):
+        return struct.unpack(fmt, self.take(struct.calcsize(fmt)))
+
+    def u8(self):
+        return self.unpack("<B")[0]
+
+    def u32(self):
+        return self.unpack("<I")[0]
+
+    def i32(self):
+        return self.unpack("<i")[0]
+
+    def f32(self):
+        return self.unpack("<f")[0]
+
+    def floats(self, n):
+        return list(self.unpack("<%df" % n))
+
+    def boolean(self):
+        return self.u8() != 0
+
+    def cstr(self):
+        end = self.data.index(b"\x00", self.pos)
+        text = self.data[self.pos:end].decode()
+        self.pos = end + 1
+        return text
+
+    def name(self):
+        return self.cstr() if self.u8() else ""
+
+    def guid(self):
+        raw = self.take(16)[::-1].hex().upper()
+        return "%s-%s-%s-%s-%s" % (raw[0:8], raw[8:12], raw[12:16], raw[16:20], raw[20:32])
+
+    def color(self):
+        return list(self.take(4)) + [self.f32()]
+
+    def left(self):
+        return len(self.data) - self.pos
+
+
+def read_template_info(data):
+    """{"stubs": [{"file", "guid", "type"}], "root": folder}"""
+    r = ListReader(data)
+    stubs = []
+    for _ in range(r.u32()):
+        body = ListReader(r.take(r.u32()))
+        stubs.append({"file": body.cstr(), "guid": body.guid(), "type": body.u32()})
+
+    def folder():
+        raw = r.take(r.u32())
+        out = {"name": raw.rstrip(b"\x00").decode(), "guids": [r.guid() for _ in range(r.u32())]}
+        out["folders"] = [folder() for _ in range(r.u32())]
+        return out
+    return {"stubs": stubs, "root": folder()}
+
+
+def read_template_properties(r):
+    """EntityTemplate's list, by the keys template_properties takes."""
+    return {"lua_class": r.cstr(), "passes": r.u32(), "activates_triggers": r.boolean(), "face_camera_mode": r.u32(),
+            "face_camera_offset": r.f32(), "color": r.color(), "box": r.floats(8), "sort_offset": r.f32(),
+            "quality": r.u8(), "combat": r.boolean(), "tactical": r.boolean(), "tactical_extended": r.u8()}
+
+
+def read_compound_element(r):
+    return {"name": r.name(), "template": r.name(), "matrix": [r.floats(4) for _ in range(4)], "preset": r.name(),
+            "children": [read_compound_element(r) for _ in range(r.u32())]}
+
+
+def read_compound_template(r):
+    return {"definition": r.cstr(), "elements": [read_compound_element(r) for _ in range(r.u32())]}
+
+
+def read_compound_entity(r):
+    return {"color": r.color(), "box": r.floats(8),
+            "lightmaps": [r.floats(4) + [r.u32()] for _ in range(r.u32())]}
+
+
+GAME_READERS = {"bool": ListReader.boolean, "u32": ListReader.u32, "enum": ListReader.u32, "i32": ListReader.i32,
+                "f32": ListReader.f32, "name": ListReader.name, "cstr": ListReader.cstr, "color": ListReader.color}
+
+
+def read_game_class(r, cls):
+    """The game classes' part of an object's list (what game_class writes), by property name."""
+    chain = []
+    while cls in GAME_CLASSES:
+        chain.append(cls)
+        cls = GAME_CLASSES[cls][0]
+    out = {}
+    for c in sorted(chain, key=str.lower):
+        for prop, kind, _ in GAME_CLASSES[c][1]:
+            if kind != "group":
+                out[prop] = GAME_READERS[kind](r)
+    return out
+
+
+def read_flag_entity(r):
+    """FlagEntity's list: its connections, each {"destination", "points", "length"}."""
+    return [{"destination": r.guid(), "points": [r.floats(4) for _ in range(r.u32())], "length": r.f32()}
+            for _ in range(r.u32())]
+
+
+def read_resource_list(data):
+    """[(kind, name, parameter, flags)] of a resource list blob."""
+    r = ListReader(data)
+    body = ListReader(r.take(r.u32()))
+    return [(kind, body.name(), body.u32(), body.u32()) for kind in LIST_KINDS for _ in range(body.u32())]
+
+
+def read_binary_template(data):
+    """{"guid", "type", "props": the property list's bytes, "extra": what follows it}"""
+    r = ListReader(data)
+    out = {"guid": r.guid(), "type": r.u32()}
+    out["props"] = r.take(r.u32())
+    out["extra"] = data[r.pos:]
+    return out
+
+
+def read_entity_properties(r):
+    """Entity's list: flags, name, GUID, parent GUID and the local placement."""
+    out = {"flags": r.u32(), "name": r.name(), "guid": r.guid(), "parent": r.guid()}
+    r.take(1 + 4 + 1 + 64)
+    out["pos"], out["rot"], out["scale"] = r.floats(4)[:3], r.floats(4), r.floats(4)[:3]
+    r.take(48 + 4 + 4 + 1)
+    r.name()
+    r.take(64 + 48 + 2)
+    return out
+
+
+def read_binary_scene(data):
+    """{"root": {"active"}, "entities": [{"template", "props": bytes}], "grid": {...} or None}"""
+    r = ListReader(data)
+    r.u32()
+    root = {"active": r.guid()}
+    r.take(1 + 1 + 4)
+    r.name()
+    r.take(4 + 48)
+    entities = []
+    for _ in range(r.u32()):
+        template = r.guid()
+        entities.append({"template": template, "props": r.take(r.u32())})
+    for _ in range(r.u32()):
+        r.take(r.u32())
+    r.u32()
+    r.cstr()
+    r.take(4 + 4 + 1 + 1)
+    r.u32()
+    for _ in range(r.u32()):
+        r.take(1)
+        r.cstr()
+        r.take(16 + 6 + 4 + 4 + 1 + 4 + 4 + 2)
+    r.u8()
+    grid = None
+    if r.u8():
+        r.take(8)
+        width, height = r.u32(), r.u32()
+        grid = {"width": width, "height": height, "origin": r.floats(4), "cell": r.f32(),
+                "cells": r.take(width * height)}
+    return {"root": root, "entities": entities, "grid": grid}
+
+
 TEMPLATE_WRITERS = {"templateinfo": template_info, "binarytemplate": binary_template, "opt": optimized,
                     "scene": binary_scene, "envelope": envelope,
                     "particlesystem": particle_system, "sequence": sequence_block,

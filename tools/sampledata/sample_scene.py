@@ -4,8 +4,9 @@
   sample_scene.py <Shaders.def> <textures folder> <templates out> <scenes out> <animations out>
 
 templates: "TemplateInfo.Bin" (the catalogue: every sample template in the folder
-"Sample", a colour envelope among them, and the menu's recipe templates of sample_ui.py in
-the folder "UI") and one binary template per template,
+"Sample", a colour envelope among them, the menu's recipe templates of sample_ui.py and the
+game's of sample_game.py in the folder "UI", and the game's templates of sample_game.py in
+the folder "Outpost") and one binary template per template,
 "Sample/<Name>.BinaryTemplate".
 scenes: "Sample.BinaryScene" (the scene root, a few hundred entities of the sample
 templates laid out on a grid, a trigger in the middle, a point and a spot light, a
@@ -34,6 +35,7 @@ import mesh_block  # noqa: E402
 import proplist  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sample_game  # noqa: E402
 import sample_ui  # noqa: E402
 
 FOLDER = "Sample"
@@ -444,10 +446,14 @@ def main(argv):
               {"file": PULSE[0], "guid": PULSE[1], "type": COLOR_ENVELOPE_TYPE},
               {"file": BEACON[0], "guid": BEACON[1], "type": SFX_TYPE}]
     guids += [SCENE_PARAMS[1], PULSE[1], BEACON[1]]
-    # The menu's recipe templates (written by sample_ui.py).
-    stubs += [{"file": name, "guid": guid, "type": kind} for name, guid, kind in sample_ui.STUBS]
+    # The menu's recipe templates (written by sample_ui.py), the game's templates and its
+    # recipe templates (written by sample_game.py).
+    ui_stubs = sample_ui.STUBS + sample_game.UI_STUBS
+    stubs += [{"file": name, "guid": guid, "type": kind} for name, guid, kind in ui_stubs + sample_game.STUBS]
     root = {"name": "templates", "folders": [{"name": FOLDER, "guids": guids},
-                                             {"name": sample_ui.FOLDER, "guids": [g for _, g, _ in sample_ui.STUBS]}]}
+                                             {"name": sample_ui.FOLDER, "guids": [g for _, g, _ in ui_stubs]},
+                                             {"name": sample_game.FOLDER,
+                                              "guids": [g for _, g, _ in sample_game.STUBS]}]}
     write(os.path.join(templates_out, "TemplateInfo.Bin"), proplist.template_info({"stubs": stubs, "root": root}))
     for name, guid, box, colour in TEMPLATES:
         write(os.path.join(templates_out, FOLDER, name + ".BinaryTemplate"), template_file(guid, box, colour))

@@ -15,7 +15,8 @@ G 0x0000FF00, B 0x000000FF, A 0xFF000000), caps "texture", then the texels row b
 each as the bytes B, G, R, A.
 
 "L01n.bin" in the common folder: the menu's strings, "Menu/Title" (English "Sample", German
-"Beispiel") and "Menu/Start" ("Start", "Starten"), written by the tests' writer l01n.py.
+"Beispiel") and "Menu/Start" ("Start", "Starten"), and the game's (sample_game.py STRINGS),
+written by the tests' writer l01n.py.
 
 Recipe templates in the templates folder (written by the tests' writer recipes.py;
 sample_scene.py enters them in the catalogue from STUBS below): "UI/MainMenu", a screen
@@ -30,6 +31,9 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
 import l01n  # noqa: E402
 import recipes  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sample_game  # noqa: E402
 
 MENU_STRINGS = [
     {"path": "Menu/Title", "texts": {"English": "Sample", "German": "Beispiel"}},
@@ -134,7 +138,7 @@ def main(argv):
         common = argv[2]
         os.makedirs(common, exist_ok=True)
         with open(os.path.join(common, "L01n.bin"), "wb") as f:
-            f.write(l01n.l01n(MENU_STRINGS))
+            f.write(l01n.l01n(MENU_STRINGS + sample_game.STRINGS))
     if len(argv) == 4:
         write_templates(argv[3])
     return 0

@@ -1,8 +1,13 @@
 #include "bindings/manual/game/GameDesktop.h"
 
 #include <cstdint>
+#include <lua.hpp>
+#include <vector>
 
 #include "bindings/frame/LuaBindingSupport.h"
+#include "core/Log.h"
+#include "engine/script/LuaHandleGuards.h"
+#include "net/online/PCMacProgressAnalyzer.h"
 #include "net/online/PCMacProgressData.h"
 
 namespace {
@@ -24,6 +29,50 @@ int AreaEntry(lua_State* L, bool friends, const char* functionName) {
     lua_pushstring(L, name.CStr());
     LuaBindingPushNumber(L, value);
     return 2;
+}
+
+constexpr const char* kProgressAreaClass = "PCMacAreaProgressData";
+
+std::vector<const PCMacAreaProgressData*> ProgressAreasOf(const PCMacProgressData& data) {
+    std::vector<const PCMacAreaProgressData*> areas;
+    areas.reserve(data.areas.size());
+    for (const auto& area : data.areas) areas.push_back(area.get());
+    return areas;
+}
+
+// Kills the script handles of these areas (their addresses only: the areas may be gone),
+// so a view kept by a script reads nothing at that address again, whatever lives there
+// later.
+void KillProgressAreaViews(lua_State* L, const std::vector<const PCMacAreaProgressData*>& areas) {
+    if (areas.empty()) return;
+    luaL_getmetatable(L, kProgressAreaClass);
+    if (!lua_istable(L, -1)) {
+        lua_pop(L, 1);
+        return;
+    }
+    const int metatable = lua_gettop(L);
+    for (const PCMacAreaProgressData* area : areas) {
+        if (!TakeCachedLuaHandle(L, metatable, const_cast<PCMacAreaProgressData*>(area))) continue;
+        *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
+        MarkDeadLuaHandle(L, -1, kProgressAreaClass);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+}
+
+// Whether the object waits for the collector: the script owns it (Instance made it).
+bool IsCollectedProgressObject(lua_State* L, const void* object) {
+    lua_pushliteral(L, "tolua_gc");
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    bool owned = false;
+    if (lua_istable(L, -1)) {
+        lua_pushlightuserdata(L, const_cast<void*>(object));
+        lua_rawget(L, -2);
+        owned = !lua_isnil(L, -1);
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    return owned;
 }
 
 }  // namespace
@@ -53,5 +102,35 @@ int ProgressBindingArea(lua_State* L) {
     }
     LuaBindingPushObject(L, area, "PCMacAreaProgressData");
     LuaBindingKeepOwner(L, -1, 1);
+    return 1;
+}
+
+int ProgressBindingDelete(lua_State* L) {
+    const auto* self = static_cast<const PCMacProgressData*>(LuaBindingReader{"PCMacProgressData"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    // Deleted already, a dead handle or another class's object: nothing to free.
+    if (!self) return 0;
+    if (!IsCollectedProgressObject(L, self)) {
+        gLog.Warning(LogCategory::Script, "PCMacProgressData.delete - not an object the script owns; kept");
+        return 0;
+    }
+    KillProgressAreaViews(L, ProgressAreasOf(*self));
+    LuaBindingDelete(L, "PCMacProgressData.delete");
+    return 0;
+}
+
+int ProgressBindingStartAnalyze(lua_State* L) {
+    auto* self = static_cast<PCMacProgressAnalyzer*>(LuaBindingReader{"PCMacProgressAnalyzer"}(L, 1, nullptr));
+    const char* name = tolua_tostring(L, 2, nullptr);
+    auto* data = static_cast<PCMacProgressData*>(LuaBindingReader{"PCMacProgressData"}(L, 3, nullptr));
+    const uint32_t areaCount = ScriptNumber(tolua_tonumber(L, 4, 0));
+    if (LuaBindingRejected(L, !self, "PCMacProgressAnalyzer.StartAnalyze")) return 0;
+    std::vector<const PCMacAreaProgressData*> before;
+    if (data) before = ProgressAreasOf(*data);
+    const bool started = self->StartAnalyze(name, data, areaCount);
+    // A start rebuilds the data's areas. Where every new area took the address of the old
+    // one at its index, a kept view still reads the area at its index of the same data.
+    if (data && ProgressAreasOf(*data) != before) KillProgressAreaViews(L, before);
+    lua_pushboolean(L, started);
     return 1;
 }

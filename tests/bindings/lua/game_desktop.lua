@@ -1,6 +1,8 @@
 -- The game's desktop package over the fixture's progress result: the constants, the
 -- entries with their two results, the user's three, the area views that keep their
--- result alive and nil past the last area, and the profile's own calls.
+-- result alive and nil past the last area, and the profile's own calls. Then the
+-- script's own progress objects: copies of the shared ones, area views that die with
+-- their areas, and copies freed once, by delete or the collector.
 
 Test("the progress constants", function()
     AssertEqual(PROGRESS_FINISHED_INDEX, 100, "finished")
@@ -39,4 +41,75 @@ Test("the analyzer refuses without leaderboards; the profile's own calls", funct
     AssertEqual(type(p:GetSteamAppId()), "number", "the application id")
     AssertEqual(type(p:AreStatsRetrieved()), "boolean", "stats")
     AssertTrue(p:StoreMissionScore("M02", 5), "a base forward through the subclass")
+end)
+
+-- A result of areaCount areas, made by an analysis over the fixture's board.
+local function AnalysedData(areaCount)
+    local data = PCMacProgressData:Instance()
+    AssertTrue(PCMacProgressAnalyzer:Instance():StartAnalyze("M01", data, areaCount), "an analysis starts")
+    return data
+end
+
+Test("Instance gives the script copies of the shared progress objects", function()
+    Fixture.ShareProgressAnalyzer(Fixture.SteamLeaderboardsManager())
+    local analyzer, data = PCMacProgressAnalyzer:Instance(), PCMacProgressData:Instance()
+    AssertEqual(data:GetAreasNumber() .. " " .. data:GetUserAreaIndex(), "0 101", "a new result is empty")
+    AssertTrue(analyzer:StartAnalyze("M01", data, 3), "a copy has the shared one's leaderboards")
+    AssertFalse(analyzer:StartAnalyze("M01", data, 3), "the copy is busy")
+    AssertEqual(data:GetAreasNumber(), 3, "the copy's result")
+    AssertTrue(PCMacProgressAnalyzer:Instance():StartAnalyze("M01", PCMacProgressData:Instance(), 2),
+               "the shared analyzer stayed idle")
+    AssertEqual(PCMacProgressData:Instance():GetAreasNumber(), 0, "the shared result stayed empty")
+    Fixture.ShareProgressAnalyzer(nil)
+    AssertFalse(PCMacProgressAnalyzer:Instance():StartAnalyze("M01", PCMacProgressData:Instance(), 2),
+                "copies of an analyzer without leaderboards")
+    Fixture.PumpLeaderboards()
+end)
+
+Test("a kept area view lives with its data and dies with its areas", function()
+    Fixture.ShareProgressAnalyzer(Fixture.SteamLeaderboardsManager())
+    local view
+    do view = AnalysedData(2):GetArea(1) end
+    collectgarbage()
+    collectgarbage()
+    AssertEqual(view:GetDeathsNumber(), 0, "the view keeps its data")
+    local dead = "attempt to use a dead PCMacAreaProgressData object"
+    local data = AnalysedData(2)
+    view = data:GetArea(1)
+    AssertTrue(PCMacProgressAnalyzer:Instance():StartAnalyze("M01", data, 1), "a new analysis of the data")
+    AssertRaises(dead, function() return view:GetDeathsNumber() end)
+    view = data:GetArea(0)
+    data:delete()
+    AssertRaises(dead, function() return view:GetFriendEntry(0, "", 0) end)
+    AssertEqual(Results(data:GetAreasNumber()), "0", "a deleted result answers nothing")
+    data:delete()
+    Fixture.ShareProgressAnalyzer(nil)
+    Fixture.PumpLeaderboards()
+end)
+
+Test("copies are freed once, by delete or the collector; other objects are kept", function()
+    -- A result kept by a dropped view goes a collection or two after the view.
+    for _ = 1, 4 do collectgarbage() end
+    local dataFreed = Fixture.CountCollections("PCMacProgressData")
+    local analyzersFreed = Fixture.CountCollections("PCMacProgressAnalyzer")
+    for _ = 1, 10 do
+        PCMacProgressData:Instance()
+        PCMacProgressAnalyzer:Instance()
+    end
+    collectgarbage()
+    collectgarbage()
+    AssertEqual(dataFreed() .. " " .. analyzersFreed(), "10 10", "dropped copies collected")
+    local data = PCMacProgressData:Instance()
+    data:delete()
+    AssertEqual(dataFreed(), 11, "delete frees at once")
+    data:delete()
+    data = nil
+    collectgarbage()
+    collectgarbage()
+    AssertEqual(dataFreed(), 11, "a deleted copy is not freed again")
+    local engines = Fixture.PCMacProgressData()
+    engines:delete()
+    AssertEqual(dataFreed(), 11, "the engine's result is not the script's")
+    AssertEqual(Runner.Warnings("not an object the script owns"), 1, "reported")
+    AssertEqual(engines:GetAreasNumber(), 2, "and kept")
 end)

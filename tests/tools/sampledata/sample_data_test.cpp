@@ -65,8 +65,8 @@ const std::string kStage = PROJECT_BINARY_ROOT "/sample_data";
 const struct { const char* kind; std::vector<std::string> required; } kKinds[] = {
     {"animations", {"Soldier_Idle.bin", "Soldier_Walk.bin"}},
     {"common", {"Project.ConfigBin", "Shaders/Shaders.DefBin", "Shaders/Light.hlsl", "Shaders/Globals.hlsli"}},
-    {"scenes", {"Sample.BinaryScene", "Sample.ResList"}},
-    {"sounds", {}},
+    {"scenes", {"Sample.BinaryScene", "Sample.ResList", "Outpost.BinaryScene", "Outpost.ResList"}},
+    {"sounds", {"Wind.ogg", "Shot.ogg", "Explosion.ogg", "Won.ogg", "Lost.ogg"}},  // sox and oggenc
     {"templates", {"TemplateInfo.Bin", "Sample/Crate.BinaryTemplate"}},
     {"voices", {}},
     {"videos", {"Intro.ogv"}},  // made by ffmpeg, which the set-up installs
@@ -177,7 +177,8 @@ TEST_F(SampleSceneTest, ConfigurationTemplatesResourcesAndSceneLoad) {
     EXPECT_TRUE(ProjectConfig::RegisterClass()->PropertiesEqual(&expected, &loaded));
 
     ASSERT_TRUE(ReadTemplateInfoFile(gEntityTemplateRegistry));
-    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 18u);  // with the menu's two recipe templates
+    // With the menu's two recipe templates, the game's 23 templates and its three recipes.
+    EXPECT_EQ(gEntityTemplateRegistry.GUIDIndexCount(), 44u);
     EXPECT_EQ(gEntityTemplateRegistry.FindStubByName("UI/MainMenu")->typeId, 10u);
     for (const char* name : {"Sample/Crate", "Sample/Tree", "Sample/Rock", "Sample/Marker"}) {
         EntityTemplate* t = gEntityTemplateRegistry.FindTemplateByName(name, true);
