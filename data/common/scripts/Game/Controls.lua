@@ -6,7 +6,17 @@
 Controls = {}
 
 local GROUND_PLANE = Vector:Instance(0, 1, 0, 0)  -- y = 0
+-- The game's pointer: a 32 x 32 arrow of the "textures" set, its tip at the top left.
+local CURSOR = "Outpost/Cursor.tga"
+local CURSOR_HOTSPOT = {0, 0}
 local armed = false
+
+-- At the mission's start: the game's pointer over the window.
+function Controls.Begin()
+    armed = false
+    gGame:SetHardwareCursor(CURSOR, CURSOR_HOTSPOT[1], CURSOR_HOTSPOT[2])
+    gGame:EnableHardwareCursor(true, false)
+end
 
 local function Pressed(key)
     return gGame:IsKeyPressedForTheFirstTime(key)

@@ -5,7 +5,8 @@
 -- towers shoot at them and they fire back; the minefield hurts those inside it. The
 -- mission is won when every walker alive has reached the route's end ("MissionEnd"), lost
 -- when none is left or at the time limit, and abandoned with Escape. The score is
--- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10 (0 when abandoned).
+-- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10, where only a won
+-- mission has seconds left (a lost one ran out of walkers or of time), and 0 when abandoned.
 -- Only game time and math.random (seeded from the scenario) drive the rules, and every
 -- walk over entities takes an order the engine or the level fixes, so a run without input
 -- plays the same on every run.
@@ -138,6 +139,7 @@ function Mission.Begin(scenario)
     Audio.StartAmbient()
     PlaceCamera()
     Hud.Show()
+    Controls.Begin()
     steps, resultSteps, nextSpawn, spawnTimer = 0, 0, 1, 0
     airstrikesLeft, repairsLeft = level.airstrikes, level.repairs
     deathsByArea = {}
@@ -237,8 +239,7 @@ function Mission.OnWalkerDied(unit)
 end
 
 local function Finish(result)
-    local alive = Squad.Counts()
-    local survivors = result == "won" and alive or 0
+    local survivors = Squad.Counts()
     local r = {result = result, survivors = survivors, towers = Towers.destroyed, steps = steps,
                secondsLeft = result == "won" and SecondsLeft() or 0}
     r.score = result == "abandoned" and 0 or r.survivors * 1000 + r.towers * 250 + r.secondsLeft * 10
