@@ -191,6 +191,7 @@ function Game:OnXBoxLiveLoginFinished() end
 -- ---- The delegate's frame events ----
 
 function ZKRGameDelegate:OnSmoothTick()
+    Flow.OnFrame()
     if sceneLoaded and not introChecked then
         introChecked = true
         StartIntro()
@@ -236,7 +237,7 @@ function ZKRGameDelegate:OnTick()
 end
 
 function ZKRGameDelegate:OnPauseTick()
-    Flow.OnPauseTick()
+    Flow.OnFrame()
 end
 
 function ZKRGameDelegate:OnAfterTick() end

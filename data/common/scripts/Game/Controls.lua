@@ -36,7 +36,22 @@ local function DropAirstrike()
     end
 end
 
+-- Keys count once a frame: a frame may run several fixed steps on one reading of the
+-- input. Answers whether this frame's keys are still to be read.
+local keysFrame = -1
+local function KeysOfNewFrame()
+    local frame = gGame:GetCurrentFrame()
+    if frame == keysFrame then
+        return false
+    end
+    keysFrame = frame
+    return true
+end
+
 function Controls.OnTick()
+    if not KeysOfNewFrame() then
+        return
+    end
     if Pressed(DIK_GRAVE) then
         gConsole:Toggle()
     end
@@ -46,6 +61,7 @@ function Controls.OnTick()
     end
     if Pressed(DIK_P) then
         TogglePause()
+        return
     end
     if Pressed(DIK_ESCAPE) then
         Mission.Abandon()
@@ -60,19 +76,28 @@ function Controls.OnTick()
     if Pressed(DIK_R) then
         Mission.Repair()
     end
-    local wheel = gGame:GetMouseWheel()
-    if wheel ~= 0 then
-        -- Away from the player (positive) moves the camera in.
-        Mission.Zoom(wheel > 0 and -1 or 1)
-    end
 end
 
--- While paused only P (resume), the console and Escape count.
-function Controls.OnPauseTick()
+-- Once a frame, ticked or not: the wheel's turn (the frame's) and, while paused, P
+-- (resume) and the console, since the frames of a paused game run no fixed step.
+local wheelFrame = -1
+function Controls.OnFrame()
+    local frame = gGame:GetCurrentFrame()
+    if frame ~= wheelFrame then
+        wheelFrame = frame
+        local wheel = gGame:GetMouseWheel()
+        if wheel ~= 0 and Mission.IsRunning() then
+            -- Away from the player (positive) moves the camera in.
+            Mission.Zoom(wheel > 0 and -1 or 1)
+        end
+    end
+    if not gGame:IsUserPaused() or not KeysOfNewFrame() then
+        return
+    end
     if Pressed(DIK_GRAVE) then
         gConsole:Toggle()
     end
-    if gGame:IsUserPaused() and Pressed(DIK_P) then
+    if Pressed(DIK_P) then
         TogglePause()
     end
 end

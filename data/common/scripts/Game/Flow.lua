@@ -108,7 +108,7 @@ function Flow.OnTick()
     Mission.OnTick()
 end
 
--- A frame with the game timer paused.
-function Flow.OnPauseTick()
-    Controls.OnPauseTick()
+-- A frame, ticked or not (the delegate's OnSmoothTick and OnPauseTick).
+function Flow.OnFrame()
+    Controls.OnFrame()
 end
