@@ -18,7 +18,7 @@
 #include "engine/services/EngineCore.h"
 #include "engine/startup/EngineStaticInit.h"
 #include "game/GameStaticInit.h"
-#include "app/TempScriptDelegate.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "net/NetStaticInit.h"
 #include "platform/gfx/GfxDevice.h"
 #include "render/frame/RenderStaticInit.h"
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     if (!app::StartDesktop(line) && line.frames == 0)
         std::fprintf(stderr,
                      "quorvel2: running without a window (no display); --log FILE shows its log, Ctrl-C ends it\n");
-    auto* delegate = new app::TempScriptDelegate;
+    auto* delegate = new PCMacGameDelegate;
     line.gameArguments.push_back(nullptr);
     exitCode = app::AppMain(delegate, kTitle, line.gameArguments.data(),
                             static_cast<int>(line.gameArguments.size() - 1), line.frames);

@@ -1,11 +1,20 @@
-// The rotating shield's aiming from entities, in the same run:
+// Two pairs, each measured in the same run, its two ways interleaved within one
+// benchmark so the load of a shared machine falls on both alike.
+//
+// The rotating shield's aiming from entities:
 //  - zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget with 32 targets and a 12-sector
 //    mask, the native search;
 //  - the same search written in Lua: the bearings from the entities' global positions,
 //    then every (target, covering sector) candidate scored against every target.
 // Goal: the native at least 10 times faster than the Lua search. Both ways run as script
-// loops, interleaved within one benchmark, so the load of a shared machine falls on both
-// alike. Prints the time per search of each and the ratio.
+// loops. Prints the time per search of each and the ratio.
+//
+// The game's delegate event "OnTick", defined by the script on "ZKRGameDelegate":
+//  - forwarded by the desktop delegate, found through its script class line
+//    ("PCMacGameDelegate", then "ZKRGameDelegate");
+//  - the same Lua function run by a plain lua_pcall on the delegate's handle.
+// Goal: the delegate event at most 3 times the plain call. Prints the rate of each and the
+// ratio.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -18,6 +27,7 @@
 #include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
 #include "game/delegate/GameBindingPackages.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "tests/support/ProgramStaticInit.h"
 
 namespace {
@@ -112,5 +122,54 @@ void BM_RotoShieldSearch(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 2 * kLoop);
 }
 BENCHMARK(BM_RotoShieldSearch)->Unit(benchmark::kMillisecond);
+
+constexpr int kTicks = 1000;
+
+void BM_DelegateTick(benchmark::State& state) {
+    benchsupport::StartScriptHost();
+    lua_State* L = gLua.GetState();
+    // Made once and kept to the end of the process, like the program's delegate; it opens
+    // the game's packages.
+    static PCMacGameDelegate* delegate = [] {
+        auto* d = new PCMacGameDelegate();
+        d->RegisterBindings();
+        return d;
+    }();
+    gLua.ExecuteString("ticks = 0 function ZKRGameDelegate:OnTick() ticks = ticks + 1 end");
+    // The plain way's function and self, as the delegate's call finds them.
+    lua_getglobal(L, "ZKRGameDelegate");
+    lua_getfield(L, -1, "OnTick");
+    const int function = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pop(L, 1);
+    gLua.PushUserType(delegate, delegate->GetScriptClassName());
+    const int self = luaL_ref(L, LUA_REGISTRYINDEX);
+    double ns[2] = {0, 0};
+    bool ok = true;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kTicks; ++i) delegate->OnTick();
+        ns[0] += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+        start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kTicks; ++i) {
+            lua_rawgeti(L, LUA_REGISTRYINDEX, function);
+            lua_rawgeti(L, LUA_REGISTRYINDEX, self);
+            ok = lua_pcall(L, 1, 0, 0) == 0 && ok;
+        }
+        ns[1] += std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    }
+    lua_settop(L, 0);
+    luaL_unref(L, LUA_REGISTRYINDEX, function);
+    luaL_unref(L, LUA_REGISTRYINDEX, self);
+    lua_getglobal(L, "ticks");
+    const double ticks = lua_tonumber(L, -1);
+    lua_pop(L, 1);
+    const double calls = static_cast<double>(state.iterations()) * kTicks;
+    if (!ok || ticks != 2 * calls) state.SkipWithError("a call failed");
+    state.counters["delegate_per_s"] = ns[0] > 0 ? calls / ns[0] * 1e9 : 0;
+    state.counters["pcall_per_s"] = ns[1] > 0 ? calls / ns[1] * 1e9 : 0;
+    state.counters["delegate/pcall"] = ns[1] > 0 ? ns[0] / ns[1] : 0;
+    state.SetItemsProcessed(state.iterations() * 2 * kTicks);
+}
+BENCHMARK(BM_DelegateTick)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "engine/input/InputManager.h"
 #include "engine/input/TouchRoutingServices.h"
 #include "engine/entity/ScriptScheduler.h"
+#include "game/delegate/GameEntityListener.h"
 #include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"
@@ -113,6 +114,11 @@ public:
         if (d) d->InitEntity(entity);
         return d != nullptr;
     }
+    bool HasEntityCreationListener() const override { return gGameEntityListener != nullptr; }
+    void OnEntityCreatedByListener(Entity* entity) override {
+        if (gGameEntityListener) gGameEntityListener->OnEntityCreated(entity);
+    }
+    bool ListenerAllowsScripts() const override { return gGameEntityListener && gGameEntityListener->AllowsScripts(); }
 
     bool TakesDelayedEntities() const override { return true; }
     bool AddServerDelayedEntity(Entity* entity, DelayedEntityKind kind) override {

@@ -1,5 +1,6 @@
-// The game library's start-up table: the Game and its configuration helper, then the
-// game's entity and template classes with their template-type rows.
+// The game library's start-up table: the Game, its configuration helper and the game's
+// entity-creation listener, then the game's entity and template classes with their
+// template-type rows.
 //
 // The class rows run in one fixed order, which is the order of the class-name registry
 // and of the template-type rows: each template class is registered (base first, then its
@@ -11,6 +12,7 @@
 #include "engine/script/LuaWrapper.h"
 #include "game/Game.h"
 #include "game/LUAConfigHelper.h"
+#include "game/delegate/GameEntityListener.h"
 #include "game/kinds/GameTypes.h"
 #include "game/kinds/ZKREffect.h"
 #include "game/kinds/ZKRLevelParams.h"
@@ -46,6 +48,8 @@ constexpr StaticInitRow TypeRow(uint32_t type) {
 constexpr StaticInitRow kGameRows[] = {
     {1, K::GlobalObject, "gGame", &CreateGame, 0, 0},
     {kGameModule, K::GlobalObject, "gConfigHelper", &StaticInitCreateGlobal<LUAConfigHelper, gConfigHelper>, 0, 0},
+    {kGameModule, K::GlobalObject, "gGameEntityListener",
+     &StaticInitCreateGlobal<GameEntityListener, gGameEntityListener>, 0, 0},
 
     ClassRow<ZKRPlayerMarkerTemplate>("ZKRPlayerMarkerTemplate"),
     TypeRow(ENTITY_ZKR_PLAYERMARKER),

@@ -1,7 +1,10 @@
 // The profile module: log-in and log-out of the default user, and the may-close test.
 #include "net/online/GameDelegateProfilesModuleSteam.h"
 
+#include <new>
+
 #include "net/online/PCMacGamerProfile.h"
+#include "platform/online/Online.h"
 
 GameDelegateProfilesModule::~GameDelegateProfilesModule() {
     if (profile) profile->Destroy();
@@ -21,6 +24,19 @@ GameDelegateProfilesModuleSteam::~GameDelegateProfilesModuleSteam() {
 
 bool GameDelegateProfilesModuleSteam::MayClose() {
     return GameDelegateProfilesModule::MayClose() && !leaderboards.HasPendingUploads();
+}
+
+void GameDelegateProfilesModuleSteam::OnInit() {
+    online::OnlineContext* global = services ? nullptr : online::GlobalContext();
+    if (global) {
+        // The manager is remade in place on the services (it holds nothing yet: without
+        // services every request failed at once), so whoever holds it keeps a valid one.
+        if (profile) LogOut();
+        leaderboards.~SteamLeaderboardsManager();
+        new (&leaderboards) SteamLeaderboardsManager(global);
+        services = global;
+    }
+    LogInDefaultUser();
 }
 
 GamerProfile* GameDelegateProfilesModuleSteam::CreateProfile() { return new PCMacGamerProfile(services, &leaderboards); }

@@ -34,7 +34,9 @@ protected:
 
 class GameDelegateProfilesModuleSteam : public GameDelegateProfilesModule {
 public:
-    // services: the signed-in user's online services (null: none).
+    // services: the signed-in user's online services; null: the process-wide services
+    // (online::GlobalContext()) as they are when OnInit runs, for a module made before
+    // the engine starts its online services.
     explicit GameDelegateProfilesModuleSteam(online::OnlineContext* services);
     ~GameDelegateProfilesModuleSteam() override;
 
@@ -42,8 +44,9 @@ public:
     bool MayClose() override;
     // Builds a PCMacGamerProfile on the module's services and leaderboards.
     GamerProfile* CreateProfile() override;
-    // Logs the default user in at start-up, out at close.
-    void OnInit() override { LogInDefaultUser(); }
+    // Logs the default user in at start-up (on the process-wide services when the module
+    // was made without any), out at close.
+    void OnInit() override;
     void OnClose() override { LogOut(); }
 
     // Creates the profile (dropping any previous one) and logs it in with no name.

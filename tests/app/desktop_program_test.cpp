@@ -1,5 +1,5 @@
 // test-depends: quorvel2 sample_data
-// test-timeout: 300
+// test-timeout: 900
 // The built program on a desktop (a virtual X server driven by xdotool): its window
 // opens titled "Quorvel 2" and shows the back buffer, Ctrl+Enter and a resize reach the
 // renderer's reset, a click on the menu's start button reaches the main script, the close
@@ -98,7 +98,7 @@ protected:
     }
 
     int Status() {
-        if (!WaitFor([&] { return std::filesystem::exists(root + "/status"); }, 60)) return -1;
+        if (!WaitFor([&] { return std::filesystem::exists(root + "/status"); }, 180)) return -1;
         return std::atoi(Read(root + "/status").c_str());
     }
 

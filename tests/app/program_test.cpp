@@ -24,7 +24,7 @@
 #include "core/rtti/RTTIProperty.h"
 #include "engine/VornexEngine.h"
 #include "game/Game.h"
-#include "app/TempScriptDelegate.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "engine/delegate/GameDelegate.h"
 #include "render/VornexRenderer.h"
 #include "ui/elements/UIScreen.h"
@@ -653,7 +653,7 @@ TEST_F(ProgramTest, InProcessTheMainScriptPresentsItsScreensAndItsStartButtonCli
     ASSERT_TRUE(repository->FromString(gGameConfig, kProgramFolder.c_str()));
     wnd::ResetWindowLayer();
     app::ResetMainWindowState();
-    app::TempScriptDelegate delegate;
+    PCMacGameDelegate delegate;
     CaptureLogSink log;
     log.Attach();
     ASSERT_TRUE(app::CreateMainWindow(wnd::kShowNormal, "Quorvel 2"));

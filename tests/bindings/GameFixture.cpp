@@ -12,6 +12,7 @@
 #include "engine/entity/EntityManager.h"
 #include "engine/entity/EntityTemplate.h"
 #include "engine/script/LuaWrapper.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "game/kinds/ZKRMarkers.h"
 #include "net/online/PCMacProgressAnalyzer.h"
 #include "net/online/PCMacProgressData.h"
@@ -132,6 +133,24 @@ int CountCollections(lua_State* L) {
     return 1;
 }
 
+PCMacGameDelegate* GameFixtureDelegate(lua_State* L) {
+    auto* delegate = static_cast<PCMacGameDelegate*>(LuaBindingReader{"PCMacGameDelegate"}(L, 1, nullptr));
+    gLuaBindingDeadArgument = false;
+    return delegate;
+}
+
+// The delegate's default user, logged in unless a profile is.
+int LogInDelegateUser(lua_State* L) {
+    PCMacGameDelegate* delegate = GameFixtureDelegate(L);
+    if (delegate && !delegate->GetLoggedInProfile()) delegate->LogInDefaultUser();
+    return 0;
+}
+
+int LogOutDelegateUser(lua_State* L) {
+    if (PCMacGameDelegate* delegate = GameFixtureDelegate(L)) delegate->LogOut();
+    return 0;
+}
+
 }  // namespace
 
 void OpenGameFixture(lua_State* L) {
@@ -156,6 +175,10 @@ void OpenGameFixture(lua_State* L) {
     lua_setfield(L, -2, "ShareProgressAnalyzer");
     lua_pushcfunction(L, &CountCollections);
     lua_setfield(L, -2, "CountCollections");
+    lua_pushcfunction(L, &LogInDelegateUser);
+    lua_setfield(L, -2, "LogIn");
+    lua_pushcfunction(L, &LogOutDelegateUser);
+    lua_setfield(L, -2, "LogOut");
     lua_pop(L, 1);
     // One entity of each game kind for the call scripts, through the scene the entity
     // fixture makes on its first entity.
@@ -182,9 +205,11 @@ void OpenGameFixture(lua_State* L) {
         "  Fixture[class] = Kind(template)\n"
         "end\n"
         "function Fixture.ZKRMissionSelectorPathRenderer() return ZKRMissionSelectorPathRenderer:new_local() end\n");
+    // The game's delegate and the profile it logs in, as the program's scripts find them.
     gLua.ExecuteString(
-        "function Fixture.LCZKRGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'LCZKRGamerProfile') end\n"
-        "function Fixture.ZKRGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'ZKRGameDelegate') end\n"
-        "function Fixture.PCMacGamerProfile() return tolua.cast(Fixture.GamerProfile(), 'PCMacGamerProfile') end\n"
-        "function Fixture.PCMacGameDelegate() return tolua.cast(Fixture.LuaGameDelegate(), 'PCMacGameDelegate') end\n");
+        "function Fixture.ZKRGameDelegate() return gGameDelegate end\n"
+        "function Fixture.PCMacGameDelegate() return gGameDelegate end\n"
+        "function Fixture.PCMacGamerProfile()\n"
+        "  Fixture.LogIn(gGameDelegate) return gGameDelegate:GetLoggedInProfile() end\n"
+        "Fixture.LCZKRGamerProfile = Fixture.PCMacGamerProfile\n");
 }

@@ -4,8 +4,11 @@
 //   Fixture.GameKind(templateClass)     a new entity of that game template class
 //   Fixture.SetEmergence(marker, value) stores a tower marker's emergence type
 //   Fixture.TextOf(text)                a text element's text
-//   Fixture.LCZKRGamerProfile()          the multiplayer fixture's logged-in profile
-//   Fixture.ZKRGameDelegate()           the multiplayer fixture's script delegate
+//   Fixture.ZKRGameDelegate(), Fixture.PCMacGameDelegate()   the game's delegate (gGameDelegate)
+//   Fixture.LogIn(d), Fixture.LogOut(d)  the delegate's default user logged in (unless a
+//                                       profile is) or out
+//   Fixture.PCMacGamerProfile(), Fixture.LCZKRGamerProfile()   the delegate's profile,
+//                                       its default user logged in first
 //   Fixture.PCMacProgressData() ...      a progress result of two areas, its first area,
 //                                       and an analyzer without leaderboards (the engine's)
 //   Fixture.ShareProgressAnalyzer(m)    the shared analyzer made over leaderboards manager m

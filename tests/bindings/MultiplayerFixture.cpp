@@ -246,8 +246,12 @@ int PumpLeaderboards(lua_State* L) {
     bool settled = false;
     if (gPumpsLeft > 0 && OpenBroker()) {
         --gPumpsLeft;
+        auto* given =
+            static_cast<SteamLeaderboardsManager*>(LuaBindingReader{"SteamLeaderboardsManager"}(L, 1, nullptr));
+        gLuaBindingDeadArgument = false;
+        SteamLeaderboardsManager& manager = given ? *given : *s.leaderboards;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!(settled = s.leaderboards->RequestCount() == 0 && !s.leaderboards->InFlight()) &&
+        while (!(settled = manager.RequestCount() == 0 && !manager.InFlight()) &&
                std::chrono::steady_clock::now() < until) {
             s.services->RunCallbacks();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -333,6 +337,8 @@ void OpenMultiplayerFixture(lua_State* L) {
     luaL_register(L, "Fixture", kFunctions);
     lua_pop(L, 1);
 }
+
+online::OnlineContext* MultiplayerFixtureServices() { return OpenBroker() ? S().services.get() : nullptr; }
 
 void CloseMultiplayerFixture() {
     if (!gState) return;

@@ -16,9 +16,10 @@
 //   Fixture.Unicode(text)          a new LuaUnicodeString of UTF-8 text
 //   Fixture.SteamLeaderboardsManager()  a manager signed in to an in-process broker whose
 //                                  board "M01" (descending) holds ten scores
-//   Fixture.PumpLeaderboards()     runs the services' callbacks until the manager's queue
-//                                  is empty (about five seconds at most); true when it is;
-//                                  50 pumps a state, past them it answers false at once
+//   Fixture.PumpLeaderboards(m)    runs the services' callbacks until the queue of manager m
+//                                  (nil: the fixture's) is empty (about five seconds at
+//                                  most); true when it is; 50 pumps a state, past them it
+//                                  answers false at once
 //   Fixture.GamerProfile()         a profile logged in over the same services
 //   Fixture.GameDelegate(), Fixture.LuaGameDelegate()   base delegates
 //   Fixture.AnsweringDelegate()    a LuaGameDelegate whose Steam, Xbox and Game Center
@@ -29,7 +30,14 @@
 //                                  with text, writes "scenes/<name>.lua" of a mounted folder
 //                                  (names of letters, digits and '_' only; others do nothing)
 struct lua_State;
+namespace online {
+class OnlineContext;
+}
 
 void OpenMultiplayerFixture(lua_State* L);
+// The services signed in to the fixture's broker (opened on first use), for the game's
+// delegate of the cases; null when the broker did not open. They live until
+// CloseMultiplayerFixture, so whatever uses them goes first.
+online::OnlineContext* MultiplayerFixtureServices();
 // Destroys what the fixture made (after the state is closed).
 void CloseMultiplayerFixture();

@@ -3,7 +3,9 @@
 // test-sources: MultiplayerFixture.cpp
 // test-link: broker_server
 // Arbitrary script text run in the host with every binding package open (the game's too,
-// with its script functions, from the game's list as its delegate opens them), under
+// with its script functions, opened by a desktop delegate of the input's own as the
+// program's delegate opens them, which publishes it as gGameDelegate; it has no online
+// services, so no profile and a leaderboards manager whose requests fail), under
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
 // scripts of each package) reach the bindings through engine objects that live and die
@@ -26,9 +28,8 @@
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
 #include "UIFixture.h"
-#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
-#include "game/delegate/GameBindingPackages.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "support/ProgramStaticInit.h"
 
 namespace {
@@ -97,6 +98,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         "local mp, p = Fixture.MultiplayerEngine(), Fixture.Player() local e = Fixture.Entity(0, 0, 0) p:SetPlayerControllerRaw(e) Fixture.Destroy(e) mp:SendChatMessageUnicharPtr(true, Fixture.Unicode('x'):GetUnicharPtr()) return p:GetPlayerController(), mp:LobbyAutoMatch(0/0, 1/0, -1, 2^53, 1, 1, 1, 1, 1, nil)",
         "local lb = Fixture.SteamLeaderboardsManager() lb:UpdateAndRetrieveLeaderboard('M01', 1/0, 0/0, 0, 1e30, -5) Fixture.PumpLeaderboards() return lb:GetLeaderboardRetrievedEntry('M01', 0/0, -1, nil, 2^53, 5), lb:GetLeaderboardRetrievedEntriesNumber('M01')",
         "local d = Fixture.AnsweringDelegate() Fixture.Scene('fz', 'return 1') d:RunSceneLocalLuaFiles() return d:IsGameCenterEnabled(), GameDelegate.GetLeaderboardViewer(Fixture.GamerProfile())",
+        "local d = gGameDelegate local lb = d:GetLeaderboardsManager() lb:RetrieveLeaderboard('M01', 0/0, -1, 2^53) Fixture.PumpLeaderboards(lb) return d:GetLoggedInProfile(), lb:GetLeaderboardRetrieveStatus('M01'), PCMacGameDelegate.GetLoggedInProfile(Fixture.LuaGameDelegate())",
     };
     for (const char* snippet : kSnippets)
         add(reinterpret_cast<const uint8_t*>(snippet), std::char_traits<char>::length(snippet));
@@ -117,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
-    OpenGameBindingPackages(L);
-    RepairClassFieldAssignment(L);  // classes opened after the host's packages
+    PCMacGameDelegate delegate(nullptr);
+    delegate.RegisterBindings();
     gLua.ExecuteString(gPrelude.c_str());
     luaL_dostring(L, kRestrict);
     luaL_dostring(L, kRestrictUI);

@@ -1,6 +1,8 @@
 // test-sanitize: address
 // Runs one script of binding cases in the script host with every binding package open,
-// the game's opened from the game's list as its delegate opens them.
+// the game's opened by the game's delegate as the program opens them (its bindings'
+// registration, which also publishes it as gGameDelegate). The delegate is the desktop
+// one over the multiplayer fixture's broker, with no profile until a case logs one in.
 //
 //   bindings_lua_runner ASSERT_FOLDER SCRIPT.lua
 //
@@ -16,6 +18,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "EntityFixture.h"
@@ -25,15 +28,17 @@
 #include "SoundFixture.h"
 #include "UIFixture.h"
 #include "core/fs/FileSystem.h"
-#include "engine/script/LuaBindings.h"
 #include "engine/script/LuaWrapper.h"
-#include "game/delegate/GameBindingPackages.h"
+#include "game/delegate/PCMacGameDelegate.h"
 #include "support/CaptureLogSink.h"
 #include "support/ProgramStaticInit.h"
 
 namespace {
 
 CaptureLogSink* gSink = nullptr;
+// Made once the fixture's broker is up, destroyed after the state closes and before the
+// fixture's services go.
+std::unique_ptr<PCMacGameDelegate> gRunnerDelegate;
 
 // Runs "stem.lua" of the mounted folder; false when it raised an error. (A missing file
 // is reported but not counted: its cases are then missing, and the run fails for that.)
@@ -62,8 +67,8 @@ int Run(const std::filesystem::path& assertFolder, const std::filesystem::path& 
     OpenSoundFixture(L);
     OpenUIFixture(L);
     OpenMultiplayerFixture(L);
-    OpenGameBindingPackages(L);
-    RepairClassFieldAssignment(L);  // classes opened after the host's packages
+    gRunnerDelegate = std::make_unique<PCMacGameDelegate>(MultiplayerFixtureServices());
+    gRunnerDelegate->RegisterBindings();
     OpenGameFixture(L);
     if (!RunFile(assertFolder / "assert.lua", "runner") || !RunFile(script, "cases")) return 1;
 
@@ -100,6 +105,7 @@ int main(int argc, char** argv) {
         gSink = &sink;
         result = Run(std::filesystem::absolute(argv[1]), std::filesystem::absolute(argv[2]));
         gLua.Close();
+        gRunnerDelegate.reset();
         DestroyRunnerProbes();
         CloseEntityFixture();
         CloseSoundFixture();

@@ -48,7 +48,7 @@ StepRow MakeRow(int players, double seconds, const LoadResult& result, int peakS
     if (result.framesSent > result.framesReceived + result.framesExcused) missed.push_back("frames");
     if (broker.known && broker.kbPerConnection > kGoalKbPerConnection) missed.push_back("memory");
     std::string verdict = missed.empty() ? "ok" : "fail:";
-    for (size_t i = 0; i < missed.size(); ++i) verdict += (i ? "," : "") + missed[i];
+    for (size_t i = 0; i < missed.size(); ++i) verdict += (i ? "+" : "") + missed[i];  // no comma: a CSV cell
     const auto figure = [&](double v, int decimals) { return broker.known ? Number(v, decimals) : std::string("-"); };
     StepRow row;
     row.passed = missed.empty();

@@ -7,6 +7,8 @@
 #include "bindings/frame/LuaBindingSupport.h"
 #include "core/Log.h"
 #include "engine/script/LuaHandleGuards.h"
+#include "game/delegate/PCMacGameDelegate.h"
+#include "net/online/GamerProfile.h"
 #include "net/online/PCMacProgressAnalyzer.h"
 #include "net/online/PCMacProgressData.h"
 
@@ -76,6 +78,14 @@ bool IsCollectedProgressObject(lua_State* L, const void* object) {
 }
 
 }  // namespace
+
+int DelegateBindingLoggedInProfile(lua_State* L) {
+    auto* self = static_cast<PCMacGameDelegate*>(LuaBindingReader{"PCMacGameDelegate"}(L, 1, nullptr));
+    if (LuaBindingRejected(L, !self, "PCMacGameDelegate.GetLoggedInProfile")) return 0;
+    GamerProfile* profile = self->GetLoggedInProfile();
+    LuaBindingPushObject(L, profile, profile ? LuaBindingScriptClass(L, profile, "GamerProfile") : "LCZKRGamerProfile");
+    return 1;
+}
 
 int ProgressBindingFriendEntry(lua_State* L) { return AreaEntry(L, true, "GetFriendEntry"); }
 int ProgressBindingOtherEntry(lua_State* L) { return AreaEntry(L, false, "GetOtherEntry"); }

@@ -1,6 +1,7 @@
 #pragma once
-// Hand-written parts of the game's desktop package: the progress data's calls that give
-// several results, its area views, and the lives of the progress objects a script holds.
+// Hand-written parts of the game's desktop package: the delegate's logged-in profile, the
+// progress data's calls that give several results, its area views, and the lives of the
+// progress objects a script holds.
 //
 // Lifetimes. Instance gives the script a copy of the shared progress data or analyzer
 // (net/online), owned by the script and freed by the collector. An area view (GetArea)
@@ -14,6 +15,13 @@
 #include "net/online/PCMacProgressData.h"
 
 struct lua_State;
+
+// GetLoggedInProfile(): the delegate's profile under its own script class ("PCMacGamerProfile"
+// for the desktop profile), or nil. The delegate holds it as a GamerProfile: a class its
+// object is not never names it, and the static fallback is GamerProfile itself.
+int DelegateBindingLoggedInProfile(lua_State* L);
+#define TOLUA_DISABLE_tolua_GameDesktop_PCMacGameDelegate_GetLoggedInProfile00
+#define tolua_GameDesktop_PCMacGameDelegate_GetLoggedInProfile00 DelegateBindingLoggedInProfile
 
 // Copies of the shared objects; the package moves them into script-owned blocks.
 inline PCMacProgressData ProgressDataInstance() { return gPCMacProgressData; }

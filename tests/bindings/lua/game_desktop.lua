@@ -2,7 +2,8 @@
 -- entries with their two results, the user's three, the area views that keep their
 -- result alive and nil past the last area, and the profile's own calls. Then the
 -- script's own progress objects: copies of the shared ones, area views that die with
--- their areas, and copies freed once, by delete or the collector.
+-- their areas, and copies freed once, by delete or the collector. Last, the game's
+-- delegate as scripts find it (gGameDelegate), its logged-in profile and its leaderboards.
 
 Test("the progress constants", function()
     AssertEqual(PROGRESS_FINISHED_INDEX, 100, "finished")
@@ -112,4 +113,43 @@ Test("copies are freed once, by delete or the collector; other objects are kept"
     AssertEqual(dataFreed(), 11, "the engine's result is not the script's")
     AssertEqual(Runner.Warnings("not an object the script owns"), 1, "reported")
     AssertEqual(engines:GetAreasNumber(), 2, "and kept")
+end)
+
+Test("gGameDelegate is the desktop delegate, with its script bases' methods", function()
+    AssertEqual(tolua.type(gGameDelegate), "PCMacGameDelegate", "its own class")
+    function ZKRGameDelegate:DesktopCaseAnswer(x) return "game " .. x end
+    AssertEqual(gGameDelegate:DesktopCaseAnswer(1), "game 1", "a method the script defined on the game's class")
+    ZKRGameDelegate.DesktopCaseAnswer = nil
+    AssertTrue(gGameDelegate:IsSteamEnabled(), "a base binding reaches the desktop delegate's answer")
+end)
+
+Test("GetLoggedInProfile: nil without a profile, the desktop profile once its user logs in", function()
+    Fixture.LogOut(gGameDelegate)
+    AssertEqual(Results(gGameDelegate:GetLoggedInProfile()), "1 nil", "no profile")
+    Fixture.LogIn(gGameDelegate)
+    local p = gGameDelegate:GetLoggedInProfile()
+    AssertEqual(tolua.type(p), "PCMacGamerProfile", "the profile's own class")
+    -- The fixture's application id, read back through the float.
+    AssertNear(p:GetSteamAppId(), 0x1234567, "on the broker's services", 2)
+    AssertTrue(rawequal(p, gGameDelegate:GetLoggedInProfile()), "the same object each time")
+    Fixture.LogOut(gGameDelegate)
+    AssertRaises("attempt to use a dead PCMacGamerProfile object", function() return p:IsProgessDirty() end)
+    AssertEqual(gGameDelegate:GetLoggedInProfile(), nil, "logged out")
+end)
+
+Test("GetLeaderboardsManager: the delegate's manager, where its profile posts scores", function()
+    local lb = gGameDelegate:GetLeaderboardsManager()
+    AssertEqual(tolua.type(lb), "SteamLeaderboardsManager", "the manager's class")
+    AssertTrue(lb:RetrieveLeaderboard("M01", RETREQ_GLOBAL, 3, 0), "a request")
+    AssertTrue(Fixture.PumpLeaderboards(lb), "settles")
+    AssertEqual(lb:GetLeaderboardRetrieveStatus("M01"), RETSTATUS_RETRIEVED, "retrieved")
+    AssertEqual(lb:GetLeaderboardRetrievedEntriesNumber("M01", 0), 3, "the rows asked for")
+    AssertEqual(select(4, lb:GetLeaderboardRetrievedEntry("M01", 0, 0, "", 0, false)), 1000, "the best score")
+    AssertTrue(Fixture.PCMacGamerProfile():StoreMissionScore("M01", 1200), "the profile stores a score")
+    AssertTrue(Fixture.PumpLeaderboards(lb), "the upload settles")
+    AssertTrue(lb:RetrieveLeaderboard("M01", RETREQ_GLOBAL, 1, 0), "read again")
+    AssertTrue(Fixture.PumpLeaderboards(lb), "settles again")
+    AssertEqual(select(4, lb:GetLeaderboardRetrievedEntry("M01", 0, 0, "", 0, false)), 1200,
+                "the profile's score on the delegate's board")
+    Fixture.LogOut(gGameDelegate)
 end)

@@ -1,6 +1,7 @@
 -- The game's profile and camera package and its test package: the camera helper's copies
--- and two-result fit, the walk-map measure, the profile's forwards to a profile logged in
--- through the in-process broker, and the two test functions.
+-- and two-result fit, the walk-map measure, the profile's forwards to the game delegate's
+-- profile (its default user logged in through the in-process broker), and the two test
+-- functions.
 
 local function V(x, y, z, w) return Vector:Instance(x, y, z, w or 1) end
 
@@ -69,4 +70,39 @@ Test("the profile's forwards reach a logged-in profile", function()
     AssertEqual(Results(p:RaiseMissionFlag("M01", "done")), "0", "a flag without result")
     AssertTrue(p:CheckMissionFlag("M01", "done"), "the mission flag")
     AssertTrue(p:IsProgessDirty(), "progress dirty")
+end)
+
+-- Each forward against its partner on the same profile: a write, then the read that sees
+-- it; and the resets and stores, seen through the reads and the dirty flags.
+Test("every forward reaches the profile's own operation", function()
+    local p = Fixture.LCZKRGamerProfile()
+    local otherScores = p:GetTotalScoreForAllMissions() - p:GetMissionScore("M04")
+    -- The desktop profile keeps no awards: UnlockAward leaves IsAwardUnlocked false.
+    local rows = {
+        {"SetLastFinishedMissionNumericalId", {7, 1}, "GetLastFinishedMissionNumericalId", {1}, 7},
+        {"SetLastPresentedMissionNumericalId", {9, 2}, "GetLastPresentedMissionNumericalId", {2}, 9},
+        {"UnlockEndlessMode", {"E1"}, "IsEndlessModeUnlocked", {"E1"}, true},
+        {"StoreMissionScore", {"M04", 300}, "GetTotalScoreForAllMissions", {}, otherScores + 300},
+        {"StoreMissionDistinctionLevel", {"M01", "Celerity", 2}, "GetMissionDistinctionLevel", {"M01", "Celerity"}, 2},
+        {"UpdateUnsignedLocalDataValue", {"laps", 4}, "GetUnsignedLocalDataValue", {"laps", 0}, 4},
+        {"UpdateFloatLocalDataValue", {"ratio", 0.5}, "GetFloatLocalDataValue", {"ratio", 0}, 0.5},
+        {"UpdateUnsignedStatValue", {"MPSquadWinsNum", 6}, "GetUnsignedStatValue", {"MPSquadWinsNum"}, 6},
+        {"UpdateFloatStatValue", {"MPRankedGamesAverageTime", 1.5},
+         "GetFloatStatValue", {"MPRankedGamesAverageTime"}, 1.5},
+        {"UnlockAchievement", {"M10"}, "IsAchievementUnlocked", {"M10"}, true},
+        {"DebugLockAchievement", {"M10"}, "IsAchievementUnlocked", {"M10"}, false},
+        {"UnlockAward", {"A1"}, "IsAwardUnlocked", {"A1"}, false},
+        {"StoreProgress", {}, "IsProgessDirty", {}, false},
+        {"StoreResults", {}, "IsResultsDirty", {}, false},
+        {"DebugResetProgress", {}, "GetLastFinishedMissionNumericalId", {1}, 0},
+        {"DebugResetResults", {}, "GetMissionScore", {"M01"}, 0},
+        {"DebugResetStats", {}, "GetUnsignedStatValue", {"MPSquadWinsNum"}, 0},
+    }
+    for _, row in ipairs(rows) do
+        local write, writeArgs, read, readArgs, expected = unpack(row)
+        p[write](p, unpack(writeArgs))
+        AssertEqual(p[read](p, unpack(readArgs)), expected, write .. " then " .. read)
+    end
+    AssertEqual(type(p:StoreStats()), "boolean", "StoreStats answers")
+    AssertEqual(type(p:IsStatsDirty()), "boolean", "IsStatsDirty answers")
 end)

@@ -272,14 +272,12 @@ TEST_F(BrokerTcp, StartUpRefusals) {
         TempDir other;
         const std::string secret = (other.path / "secret").string();
         if (c.secret != "-") std::ofstream(secret, std::ios::binary) << c.secret;
-        const auto start = std::chrono::steady_clock::now();
-        // A broker that starts all the same ends when idle, and fails the case.
+        // A broker that starts all the same ends when idle with status 0, and fails the case.
         const auto [status, out] = Broker("serve --dir " + other.path.string() + " --idle-exit 1" +
                                               (c.listen != "-" ? " --listen " + c.listen : "") +
                                               (c.secret != "-" ? " --secret-file " + secret : "") +
                                               (c.limit.empty() ? "" : " --max-network-players " + c.limit),
                                           true);
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0) << c.listen;
         EXPECT_EQ(status, 2) << out;
         EXPECT_NE(out.find(c.line), std::string::npos) << out;
         EXPECT_FALSE(std::filesystem::exists(BrokerSocketPath(other.path.string()))) << c.listen;

@@ -178,7 +178,7 @@ TEST(BrokerLoad, AStepFailsOnEveryMissedGoalAndOnlyThen) {
         {"a frame at the goal", 0, 50000, 0, 20, true, "", "ok"},
         {"memory", 0, 0, 0, 120, true, "", "fail:memory"},
         {"memory of a broker not measured", 0, 0, 0, 120, false, "", "ok"},
-        {"several", 600000, 60000, 2, 20, true, "", "fail:errors,signin,frame"},
+        {"several", 600000, 60000, 2, 20, true, "", "fail:errors+signin+frame"},
         {"nobody signed in", 1, 0, 0, 20, true, "", "fail:signin"},
         {"no frame relayed", 0, 1, 0, 20, true, "", "fail:frame"},
         {"frames lost beyond the excused", 0, 0, 0, 20, true, "", "fail:frames"},

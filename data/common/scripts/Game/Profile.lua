@@ -3,38 +3,38 @@
 
 Profile = {}
 
--- The profile between its "OnInit" and its "OnRelease"; nil without one.
-local current = nil
 local dataRetrieved = false
 Profile.errors = 0
 
-gLua:RegisterClass("PCMacGamerProfile", "LCZKRGamerProfile")
-
-function PCMacGamerProfile:OnInit()
-    current = self
+-- The profile's events: the engine calls them on the logged-in profile (the script class
+-- of the desktop's profile, found through its base).
+function LCZKRGamerProfile:OnInit()
+    dataRetrieved = false
     gConsole:Print("Profile: logged in")
 end
 
-function PCMacGamerProfile:OnDataRetrieved()
+function LCZKRGamerProfile:OnDataRetrieved()
     dataRetrieved = true
     gConsole:Print(string.format("Profile: data retrieved, last finished mission %d",
         self:GetLastFinishedMissionNumericalId(0)))
 end
 
-function PCMacGamerProfile:OnRelease()
-    current = nil
+function LCZKRGamerProfile:OnRelease()
     dataRetrieved = false
 end
 
-function PCMacGamerProfile:OnGameOverlayActivated(active) end
+function LCZKRGamerProfile:OnGameOverlayActivated(active) end
 
--- The profile while logged in, else nil.
+-- The logged-in profile, found again on each call; nil without one.
 function Profile.Get()
-    return current
+    if gGameDelegate == nil or gGameDelegate.GetLoggedInProfile == nil then
+        return nil
+    end
+    return gGameDelegate:GetLoggedInProfile()
 end
 
 function Profile.IsReady()
-    return current ~= nil and dataRetrieved
+    return dataRetrieved and Profile.Get() ~= nil
 end
 
 -- Every failed script run reports here (the host calls it with the error's message).

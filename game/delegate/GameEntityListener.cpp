@@ -1,0 +1,3 @@
+#include "game/delegate/GameEntityListener.h"
+
+GameEntityListener* gGameEntityListener = nullptr;
