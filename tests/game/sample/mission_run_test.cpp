@@ -2,12 +2,13 @@
 // test-timeout: 600
 // The sample mission played by the real program, headless and one fixed step a frame,
 // against a broker seeded with the mission's boards: it plays from the scenario to its
-// result line and ends the program by itself; a second run with the same seed plays the
-// same mission.
+// result line, records it in the profile and ends the program by itself; a second run with
+// the same seed plays the same mission.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,18 @@ protected:
     }
     void TearDown() override { broker.reset(); }
 
+    // The output of `online_broker ctl` with the arguments.
+    std::string Ctl(const std::string& arguments) const {
+        const std::string command = "'" + kBrokerTool + "' ctl --dir '" + brokerDir.path.string() + "' " + arguments;
+        std::string out;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+            pclose(pipe);
+        }
+        return out;
+    }
+
     // Plays the mission with a scenario of the seed in a user folder of its own, the
     // safety cap 20,000 frames and at most 180 s.
     Outcome Play(const std::string& name, int seed) {
@@ -94,6 +107,16 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreAndTheSameOnEveryRun) {
     EXPECT_LT(first.log.find("Mission M01 started"), size_t(result.position(0)));
     EXPECT_EQ(CountOf(first.log, " destroyed at step "), std::stoul(result[4].str()));
     EXPECT_NE(result[1].str(), "abandoned") << "no one pressed a key";
+
+    // The profile's record: the score on both boards (rank, account, score), the towers in
+    // the stats, the mission's achievement for a win only.
+    for (const char* board : {"M01", "GlobalScore"})
+        EXPECT_NE(("\n" + Ctl(std::string("leaderboard ") + board)).find("\n1 1 " + result[2].str() + "\n"),
+                  std::string::npos)
+            << board;
+    const std::string stats = Ctl("stats 1");
+    EXPECT_NE(stats.find("\"CTowersDestroyed\":" + result[4].str() + ","), std::string::npos) << stats;
+    EXPECT_NE(stats.find(std::string("\"M01\":") + (result[1].str() == "won" ? "1" : "0")), std::string::npos);
 
     const Outcome second = Play("second", 7);
     ASSERT_EQ(second.status, 0);
