@@ -163,6 +163,8 @@ void LuaWrapper::Init() {
     uboxNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     lua_pushliteral(L, "__index");
     indexNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    lua_pushliteral(L, ".get");
+    getterTableNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
     for (MethodNames& names : methodNames) {
         lua_pushboolean(L, 0);
         names.classRef = luaL_ref(L, LUA_REGISTRYINDEX);

@@ -176,12 +176,16 @@ private:
         bool numeric = false;  // the method name reads as a number: looked up another way
     };
     static constexpr uint32_t kMethodNameSlots = 32;
+    // The longest class line the direct method lookup walks; a longer one takes the
+    // protected lookup.
+    static constexpr int kMethodLineDepth = 32;
     MethodNames& MethodNameSlot(const char* className, const char* methodName);
     static int HostCall(lua_State* L);  // the protected body of every HostRequest
     bool RunHostRequest(HostRequest& request, const char* chunkName);
     // False, with an error line, unless argCount values are on the stack.
     bool ArgumentsPresent(int argCount) const;
-    bool PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName);
+    // top: the stack's top, above the caller's arguments.
+    bool PushMethodDirectly(int top, int argCount, void* object, const char* className, const char* methodName);
     bool Compile(const char* buffer, size_t size, const char* chunkName);
     void PushErrorHandler();
     void PushUserTypeAs(void* object, const char* typeName, bool collected);
@@ -196,6 +200,7 @@ private:
     int refusedChunkMessageRef = 0;
     int uboxNameRef = 0;
     int indexNameRef = 0;
+    int getterTableNameRef = 0;  // ".get", where tolua++ keeps a class's getters
     int (*classIndexEvent)(lua_State*) = nullptr;  // tolua++'s lookup event of class metatables
     MethodNames methodNames[kMethodNameSlots];
     LuaWrapperFileExecutionCallbackObject* fileCallback = nullptr;

@@ -177,11 +177,22 @@ char* ReadScriptFile(const char* name, const char* directory, uint32_t* size) {
     return buffer;
 }
 
-// Whether the value on the top is a string of exactly these characters.
-bool IsText(lua_State* L, const char* text) {
+// Whether the value at index, a name slot's string or false, holds exactly the characters
+// of text. The slots' strings come from C strings, so they hold no zero byte and the
+// comparison never reads past the end of text.
+bool SlotTextIs(lua_State* L, int index, const char* text) {
     size_t length = 0;
-    const char* value = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
-    return value && length == std::strlen(text) && std::memcmp(value, text, length) == 0;
+    const char* value = lua_tolstring(L, index, &length);  // never a number here: nothing converts
+    if (!value) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (value[i] != text[i]) return false;
+    return text[length] == 0;
+}
+
+// The stack back to top; false, for the direct method lookup that gives up.
+bool RestoreDirectCallStack(lua_State* L, int top) {
+    lua_settop(L, top);
+    return false;
 }
 
 }  // namespace
@@ -341,55 +352,72 @@ LuaWrapper::MethodNames& LuaWrapper::MethodNameSlot(const char* className, const
 
 // The common case without a protected host call: the names were met before, the object
 // already has its handle under exactly this class, with no fields of its own, the
-// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent), and the class
-// table itself holds the method as a function. Only raw reads of existing values, so no script code runs and nothing is
-// allocated; the result is what the protected lookup would find. Otherwise the stack is
-// left as it was and false is returned.
-bool LuaWrapper::PushMethodDirectly(int argCount, void* object, const char* className, const char* methodName) {
+// class's lookup event is tolua++'s or the bindings' (LuaClassIndexEvent on this very
+// class), and a walk of the class line finds the method as a function. The walk reads
+// what tolua++'s class lookup reads, in its order: each class table raw, then the next
+// class up (the table's metatable). Anything that lookup would treat another way - a
+// numeric name, a getter (".get") for the name in a class passed on the way, a value
+// that is not a function, a line longer than kMethodLineDepth - leaves the call to the
+// protected lookup, so its answer and its report stay the only ones. Only raw reads of
+// existing values, so no script code runs and nothing is allocated; nothing found is
+// kept from one call to the next (scripts may replace methods at any time). Otherwise the
+// stack is left as it was and false is returned.
+bool LuaWrapper::PushMethodDirectly(int top, int argCount, void* object, const char* className,
+                                    const char* methodName) {
     if (!object || !className || !methodName || !classIndexEvent) return false;
     const MethodNames& names = MethodNameSlot(className, methodName);
+    if (names.numeric) return false;  // tolua++ looks numeric keys up another way
     lua_State* L = state;
-    const int top = lua_gettop(L);
-    const int table = top + 1;
+    // Above the arguments: the class (then each class up the line), the handle, the
+    // method name, and what is read.
+    const int level = top + 1, handle = top + 2, name = top + 3;
     lua_rawgeti(L, LUA_REGISTRYINDEX, names.classRef);
-    bool direct = IsText(L, className);
-    if (direct) {
-        lua_rawget(L, LUA_REGISTRYINDEX);
-        direct = lua_istable(L, table);
-    }
-    if (direct) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
-        lua_rawget(L, table);
-        direct = lua_istable(L, -1);
-    }
-    if (direct) {
-        lua_pushlightuserdata(L, object);
-        lua_rawget(L, -2);  // table ubox handle
-        direct = lua_type(L, -1) == LUA_TUSERDATA && lua_getmetatable(L, -1);
-        if (direct) {
-            direct = lua_rawequal(L, -1, table);
-            lua_getfenv(L, -2);
-            direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);
-            lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
-            lua_rawget(L, table);
-            const lua_CFunction event = lua_tocfunction(L, -1);
-            direct = direct && (event == classIndexEvent || event == &LuaClassIndexEvent);
-            lua_pop(L, 3);
+    if (!SlotTextIs(L, level, className)) return RestoreDirectCallStack(L, top);
+    lua_rawget(L, LUA_REGISTRYINDEX);
+    if (!lua_istable(L, level)) return RestoreDirectCallStack(L, top);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, uboxNameRef);
+    lua_rawget(L, level);
+    if (!lua_istable(L, handle)) return RestoreDirectCallStack(L, top);
+    lua_pushlightuserdata(L, object);
+    lua_rawget(L, handle);
+    lua_replace(L, handle);
+    if (lua_type(L, handle) != LUA_TUSERDATA || !lua_getmetatable(L, handle)) return RestoreDirectCallStack(L, top);
+    bool direct = lua_rawequal(L, -1, level);
+    lua_getfenv(L, handle);
+    direct = direct && lua_rawequal(L, -1, LUA_REGISTRYINDEX);  // no peer table
+    lua_rawgeti(L, LUA_REGISTRYINDEX, indexNameRef);
+    lua_rawget(L, level);
+    const lua_CFunction event = lua_tocfunction(L, -1);
+    if (direct && event == &LuaClassIndexEvent)
+        direct = lua_getupvalue(L, -1, 1) && lua_rawequal(L, -1, level);  // its first read is this class
+    else
+        direct = direct && event == classIndexEvent;
+    if (!direct) return RestoreDirectCallStack(L, top);
+    lua_settop(L, handle);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
+    if (!SlotTextIs(L, name, methodName)) return RestoreDirectCallStack(L, top);
+    for (int depth = 0;; ++depth) {
+        lua_pushvalue(L, name);
+        lua_rawget(L, level);
+        if (!lua_isnil(L, -1)) break;
+        lua_rawgeti(L, LUA_REGISTRYINDEX, getterTableNameRef);
+        lua_rawget(L, level);
+        if (lua_istable(L, -1)) {
+            lua_pushvalue(L, name);
+            lua_rawget(L, -2);
+            if (!lua_isnil(L, -1)) return RestoreDirectCallStack(L, top);  // a getter answers first
         }
+        if (depth + 1 == kMethodLineDepth || !lua_getmetatable(L, level)) return RestoreDirectCallStack(L, top);
+        lua_replace(L, level);
+        lua_settop(L, name);
     }
-    if (direct) {
-        lua_rawgeti(L, LUA_REGISTRYINDEX, names.methodRef);
-        direct = !names.numeric && IsText(L, methodName);  // numeric keys take another way
-        lua_rawget(L, table);
-        direct = direct && lua_isfunction(L, -1);  // table ubox handle function
+    if (!lua_isfunction(L, -1)) return RestoreDirectCallStack(L, top);
+    lua_replace(L, level);  // function handle
+    lua_settop(L, handle);
+    if (argCount > 0) {
+        lua_insert(L, top - argCount + 1);
+        lua_insert(L, top - argCount + 1);
     }
-    if (!direct) {
-        lua_settop(L, top);
-        return false;
-    }
-    lua_insert(L, top - argCount + 1);  // function, arguments, table, ubox, handle
-    lua_insert(L, top - argCount + 2);  // function, handle, arguments, table, ubox
-    lua_settop(L, top + 2);
     return true;
 }
 
@@ -403,7 +431,8 @@ bool LuaWrapper::ArgumentsPresent(int argCount) const {
 bool LuaWrapper::CallMethod(int argCount, int resultCount, void* object, const char* className,
                             const char* methodName) {
     if (!state || !ArgumentsPresent(argCount)) return false;
-    if (PushMethodDirectly(argCount, object, className, methodName))
+    const int top = lua_gettop(state);
+    if (PushMethodDirectly(top, argCount, object, className, methodName))
         return ProtectedCall(methodName, argCount + 1, resultCount);
     HostRequest r{HostRequest::Op::CallMethod, argCount, resultCount, object, className, methodName};
     if (className && methodName) r.names = &MethodNameSlot(className, methodName);

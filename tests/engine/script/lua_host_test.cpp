@@ -266,38 +266,109 @@ TEST_F(LuaHostTest, ObjectMethodsUseTheScriptClassAndDeadHandlesStayDead) {
 }
 
 // The host finds a method as the script's own obj:Method() would, whatever the object
-// holds itself and however its class looks methods up.
+// holds itself, however its class looks methods up and wherever on the class line
+// (C, Base, Root) the method is. A value that is no function is reported as before.
 TEST_F(LuaHostTest, MethodLookupMatchesTheScriptsOwnLookup) {
-    // The set-up runs with `held` the object's handle, `C` its class.
-    const struct { const char *name, *setup; } kCases[] = {
-        {"ClassMethod", "function C:Which() return 'class' end"},
-        {"OwnField", "function C:Which() return 'class' end held.Which = function() return 'own' end"},
+    // The set-up runs with `held` the object's handle, `C` its class; notFunction: the
+    // type reported instead of a call.
+    const struct { const char *name, *setup, *notFunction; } kCases[] = {
+        {"ClassMethod", "function C:Which() return 'class' end", nullptr},
+        {"OwnField", "function C:Which() return 'class' end held.Which = function() return 'own' end", nullptr},
+        {"OwnOtherField", "function Base:Which() return 'base' end held.other = 1", nullptr},
         {"ReplacedLookup",
          "function C:Which() return 'class' end\n"
-         "getmetatable(held).__index = function(t, k) return function() return 'custom ' .. k end end"},
-        {"BaseMethod", "function Base:Which() return 'base' end"},
+         "getmetatable(held).__index = function(t, k) return function() return 'custom ' .. k end end",
+         nullptr},
+        {"ForeignLookup", "function C:Which() return 'class' end C.__index = Root.__index", nullptr},
+        {"BaseMethod", "function Base:Which() return 'base' end", nullptr},
+        {"RootMethod", "function Root:Which() return 'root' end", nullptr},
+        {"NearerGetter", "function Root:Which() return 'root' end rawset(Base, '.get', {Which = tostring})", "string"},
+        {"OtherGetter", "function Root:Which() return 'root' end rawset(Base, '.get', {Other = tostring})", nullptr},
+        {"NearerLuaGetter",
+         "function Root:Which() return 'root' end rawset(C, '.get', {Which = function() return 'getter' end})", nullptr},
+        {"NearerNumber", "function Root:Which() return 'root' end rawset(Base, 'Which', 5)", "number"},
+        {"NearerTable", "function Base:Which() return 'base' end rawset(C, 'Which', {})", "table"},
+        {"Nowhere", "", "nil"},
     };
-    gLua.RegisterClass("Base", "");
+    gLua.RegisterClass("Root", "");
+    gLua.RegisterClass("Base", "Root");
     HostTestObject objects[sizeof(kCases) / sizeof(kCases[0])];  // one address, one handle each
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         gLua.RegisterClass(c.name, "Base");
         HostTestObject& object = objects[&c - kCases];
-        for (int pass = 0; pass < 2; ++pass) {  // the first call makes the handle
+        for (int pass = 0; pass < 3; ++pass) {  // the first call makes the handle
             gLua.PushUserType(&object, c.name);
             lua_setglobal(L(), "held");
             lua_getglobal(L(), c.name);
             lua_setglobal(L(), "C");
             if (pass == 1) Run(c.setup);
             const std::string expected = Eval("select(2, pcall(function() return held:Which() end))");
+            sink.Clear();
+            LuaWrapper::ResetErrorCounter();
             const bool ran = gLua.CallMethod(0, 1, &object, c.name, "Which");
             const std::string got = ran ? lua_tostring(L(), -1) : "<not run>";
             lua_settop(L(), 0);
-            if (pass == 1) {
+            if (pass == 0) continue;
+            if (c.notFunction) {
+                EXPECT_FALSE(ran);
+                EXPECT_EQ(CountLogged("Variable \"Which\" is not function but " + std::string(c.notFunction) + " in " +
+                                      c.name + " class"),
+                          1);
+            } else {
                 EXPECT_EQ(got, expected);
             }
+            EXPECT_EQ(LuaWrapper::GetErrorCount(), 0u);
         }
-        Run("held = nil C = nil");
+        Run("held = nil C = nil rawset(Base, '.get', nil) Base.Which = nil Root.Which = nil");
+    }
+}
+
+// Nothing found is kept from one call to the next: what the script changes on the class
+// line (Leaf, Mid, Root) between two calls is what the next call finds.
+TEST_F(LuaHostTest, EachCallFindsTheMethodTheClassLineHoldsNow) {
+    gLua.RegisterClass("Root", "");
+    gLua.RegisterClass("Mid", "Root");
+    gLua.RegisterClass("Leaf", "Mid");
+    // answer: what the call returns; null: not run, with notFunction the type reported.
+    const struct { const char *change, *answer, *notFunction; } kSteps[] = {
+        {"function Root:Which() return 'root' end", "root", nullptr},
+        {"function Root:Which() return 'root 2' end", "root 2", nullptr},
+        {"function Mid:Which() return 'mid' end", "mid", nullptr},
+        {"function Leaf:Which() return 'leaf' end", "leaf", nullptr},
+        {"Leaf.Which = nil", "mid", nullptr},
+        {"rawset(Leaf, '.get', {Which = tostring})", nullptr, "string"},
+        {"rawset(Leaf, '.get', nil)", "mid", nullptr},
+        {"Mid.Which = 7", nullptr, "number"},
+        {"Mid.Which = nil Root.Which = nil", nullptr, "nil"},
+        {"function Root:Which() error('root fails') end", nullptr, nullptr},
+    };
+    HostTestObject object;
+    gLua.PushUserType(&object, "Leaf");
+    lua_setglobal(L(), "held");  // one handle for every call
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.change);
+        Run(step.change);
+        for (int call = 0; call < 2; ++call) {
+            sink.Clear();
+            LuaWrapper::ResetErrorCounter();
+            const bool ran = gLua.CallMethod(0, 1, &object, "Leaf", "Which");
+            EXPECT_EQ(ran, step.answer != nullptr);
+            if (ran) {
+                EXPECT_STREQ(lua_tostring(L(), -1), step.answer);
+            }
+            lua_settop(L(), 0);
+            if (step.notFunction) {
+                EXPECT_EQ(CountLogged("Variable \"Which\" is not function but " + std::string(step.notFunction) +
+                                      " in Leaf class"),
+                          1);
+            }
+            const bool failed = !step.answer && !step.notFunction;
+            EXPECT_EQ(LuaWrapper::GetErrorCount(), failed ? 1u : 0u);
+            if (failed) {
+                EXPECT_TRUE(Logged("root fails"));
+            }
+        }
     }
 }
 
