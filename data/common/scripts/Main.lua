@@ -27,6 +27,7 @@ local START_BUTTON = "StartButton"
 local LOADING_PICTURE = "Background"
 local LOADING_FADE_SECONDS = 0.5
 local MENU_HIDE_SECONDS = 0.3
+local START_AFTER_HIDDEN_FRAMES = 10
 -- The scene camera (world units, y up): it stands at EYE and looks along +z at TARGET, the
 -- front of the sample scene: the "Beacon" effect at (0, 0, -60) on its right, a crate at
 -- (-12, 0, -56) and the smoke beside it on its left, all clear of the menu's panel in the
@@ -47,6 +48,7 @@ local introChecked = false
 local introRunning = false
 local buttonLogged = false
 local startPressed = false
+local hiddenFrames = 0
 
 -- A screen holding the element tree of a UI recipe template; nil when the template cannot
 -- be built (CreateFromRecipe has logged why).
@@ -208,10 +210,14 @@ function ZKRGameDelegate:OnSmoothTick()
         screen:Show()
     end
     if startPressed then
-        -- The mission starts once the menu has blended out.
+        -- The mission starts a few frames after the menu has blended out, so that the
+        -- menu's last frame shows before the loading screen.
         if not screen:IsVisible() then
-            startPressed = false
-            Flow.StartMission()
+            hiddenFrames = hiddenFrames + 1
+            if hiddenFrames >= START_AFTER_HIDDEN_FRAMES then
+                startPressed = false
+                Flow.StartMission()
+            end
         end
         return
     end
