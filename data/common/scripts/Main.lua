@@ -1,17 +1,24 @@
--- The sample's main script. The game's delegate runs it at pre-init, once its packages are
--- open; the functions below answer the events the delegate forwards: Game:<event> for the
--- Game's events and ZKRGameDelegate:<event> (found from the delegate's own class) for the
--- frame's. The script host logs each call of an event that no function answers, so each
--- event the delegate forwards in a run has its function here, empty where the sample does
--- nothing.
+-- The sample game's main script. The game's delegate runs it at pre-init, once its
+-- packages are open; it loads the game's scripts (Game/*.lua) and answers the events the
+-- delegate forwards: Game:<event> for the Game's events and ZKRGameDelegate:<event> (found
+-- from the delegate's own class) for the frame's and the network's. The script host logs
+-- each call of an event that no function answers, so every event has its function here,
+-- empty where the game does nothing.
 --
--- At the Game's init the script builds the sample's two screens from the UI recipe
--- templates: "UI/MainMenu" (a panel, a localised title and the "StartButton", over the
--- scene) as the active screen, and "UI/LoadingScreen" (a full-screen picture that fades in)
--- for scene switches; and it makes the camera look at the sample scene. Once the first
--- scene has loaded it plays the intro video full screen and keeps the menu hidden until
--- the video has ended. A left press on the start button logs "Sample: Start pressed" and
--- blends the menu out.
+-- At the Game's init the script reads the scenario (Game/Flow.lua), adds the sound
+-- entries and builds the sample's two screens from the UI recipe templates: "UI/MainMenu"
+-- (a panel, a localised title and the "StartButton", over the scene) as the active screen,
+-- and "UI/LoadingScreen" (a full-screen picture that fades in) for scene switches; and it
+-- makes the camera look at the sample scene. Once the first scene has loaded it plays the
+-- intro video full screen and keeps the menu hidden until the video has ended. A left
+-- press on the start button, or Enter, logs "Sample: Start pressed", blends the menu out
+-- and, once it has gone, starts the mission. A scenario that plays the mission unattended
+-- shows neither the intro nor the menu.
+
+local GAME_SCRIPTS = {"Flow", "Profile", "Audio", "Hud", "Squad", "Towers", "Mission", "Controls"}
+for _, name in ipairs(GAME_SCRIPTS) do
+    gLua:ExecuteFile("Game/" .. name, "common/scripts")
+end
 
 local MENU_RECIPE = "UI/MainMenu"
 local LOADING_RECIPE = "UI/LoadingScreen"
@@ -20,6 +27,7 @@ local START_BUTTON = "StartButton"
 local LOADING_PICTURE = "Background"
 local LOADING_FADE_SECONDS = 0.5
 local MENU_HIDE_SECONDS = 0.3
+local START_AFTER_HIDDEN_FRAMES = 10
 -- The scene camera (world units, y up): it stands at EYE and looks along +z at TARGET, the
 -- front of the sample scene: the "Beacon" effect at (0, 0, -60) on its right, a crate at
 -- (-12, 0, -56) and the smoke beside it on its left, all clear of the menu's panel in the
@@ -38,6 +46,9 @@ local buttonLow, buttonHigh
 local sceneLoaded = false
 local introChecked = false
 local introRunning = false
+local buttonLogged = false
+local startPressed = false
+local hiddenFrames = 0
 
 -- A screen holding the element tree of a UI recipe template; nil when the template cannot
 -- be built (CreateFromRecipe has logged why).
@@ -112,7 +123,7 @@ end
 -- missing file would only end the play with an error line).
 local function StartIntro()
     local screen = menu:Get()
-    if screen == nil or gVideoEngine == nil or not gConfigHelper:CheckIfFileExists(INTRO_VIDEO, "ogv", INTRO_FOLDER) then
+    if screen == nil or not Flow.ShowsMenu() or gVideoEngine == nil or not gConfigHelper:CheckIfFileExists(INTRO_VIDEO, "ogv", INTRO_FOLDER) then
         return
     end
     screen:Hide()
@@ -134,17 +145,37 @@ local function PointerOnStartButton(screen)
     return at.x >= buttonLow[1] and at.x < buttonHigh[1] and at.y >= buttonLow[2] and at.y < buttonHigh[2]
 end
 
+-- Logs the start button's rectangle in window pixels once the menu shows.
+local function LogStartButton(screen)
+    if buttonLogged or buttonLow == nil or not screen:IsVisible() then
+        return
+    end
+    local low, high = Vector:Instance(0, 0, 0, 0), Vector:Instance(0, 0, 0, 0)
+    if gGame:UIPointToScreenPoint(Vector:Instance(buttonLow[1], buttonLow[2], 0, 0), low) and
+        gGame:UIPointToScreenPoint(Vector:Instance(buttonHigh[1], buttonHigh[2], 0, 0), high) then
+        buttonLogged = true
+        local x0, y0 = Flow.WindowPixels(low)
+        local x1, y1 = Flow.WindowPixels(high)
+        gConsole:Print(string.format("Menu: StartButton at %d %d %d %d", x0, y0, x1, y1))
+    end
+end
+
 -- ---- The Game's events ----
 
 function Game:OnInit()
-    BuildMenu()
+    Flow.Init()
+    Audio.Init()
+    if Flow.ShowsMenu() then
+        BuildMenu()
+    end
     BuildLoadingScreen()
     SetSceneCamera()
 end
 
--- Noticed by the next smooth tick, once the loading screen has gone.
+-- The intro is noticed by the next smooth tick, once the loading screen has gone.
 function Game:OnAfterSwitchScene()
     sceneLoaded = true
+    Flow.OnAfterSwitchScene()
 end
 
 function Game:OnAfterInit() end
@@ -157,10 +188,12 @@ function Game:OnAppActivate() end
 function Game:OnAppDeactivate() end
 function Game:OnInputConfigChanged() end
 function Game:OnScreenResolutionChanged() end
+function Game:OnXBoxLiveLoginFinished() end
 
 -- ---- The delegate's frame events ----
 
 function ZKRGameDelegate:OnSmoothTick()
+    Flow.OnFrame()
     if sceneLoaded and not introChecked then
         introChecked = true
         StartIntro()
@@ -176,9 +209,24 @@ function ZKRGameDelegate:OnSmoothTick()
         introRunning = false
         screen:Show()
     end
-    if gGame:IsMouseButtonPressedForTheFirstTime(LEMB_LEFT) and PointerOnStartButton(screen) then
+    if startPressed then
+        -- The mission starts a few frames after the menu has blended out, so that the
+        -- menu's last frame shows before the loading screen.
+        if not screen:IsVisible() then
+            hiddenFrames = hiddenFrames + 1
+            if hiddenFrames >= START_AFTER_HIDDEN_FRAMES then
+                startPressed = false
+                Flow.StartMission()
+            end
+        end
+        return
+    end
+    LogStartButton(screen)
+    local clicked = gGame:IsMouseButtonPressedForTheFirstTime(LEMB_LEFT) and PointerOnStartButton(screen)
+    if clicked or (screen:IsVisible() and gGame:IsKeyPressedForTheFirstTime(DIK_RETURN)) then
         gConsole:Print("Sample: Start pressed")
         screen:BlendOutAndHide(MENU_HIDE_SECONDS, UIACTIONFLAG_SYSTEMTIME, 0)
+        startPressed = true
     end
 end
 
@@ -190,18 +238,49 @@ function ZKRGameDelegate:OnBigFrameTick()
     return true
 end
 
-function ZKRGameDelegate:OnTick() end
+function ZKRGameDelegate:OnTick()
+    Flow.OnTick()
+end
+
+function ZKRGameDelegate:OnPauseTick()
+    Flow.OnFrame()
+end
+
 function ZKRGameDelegate:OnAfterTick() end
-function ZKRGameDelegate:OnPauseTick() end
 function ZKRGameDelegate:OnTickInput() end
 function ZKRGameDelegate:OnInputEvent(kind, value) end
 function ZKRGameDelegate:OnQuit() end
+function ZKRGameDelegate:OnCancelCurrentGame() end
+function ZKRGameDelegate:OnGameCenterMatchingCompleted(success) end
 
--- ---- The gamer profile's events ----
--- The profile the delegate logs in at init tells its script class of its life; the sample
--- keeps no profile data of its own.
+-- ---- The network's events: the sample plays no match, and accepts no player ----
 
-function LCZKRGamerProfile:OnInit() end
-function LCZKRGamerProfile:OnDataRetrieved() end
-function LCZKRGamerProfile:OnRelease() end
-function LCZKRGamerProfile:OnGameOverlayActivated(active) end
+function ZKRGameDelegate:OnChatMessage(lobby, kind, text) end
+function ZKRGameDelegate:OnLobbyUpdated() end
+function ZKRGameDelegate:OnLobbyJoinRequested() end
+function ZKRGameDelegate:OnLobbyGameStartRequest(server, hosted, ranked) end
+function ZKRGameDelegate:OnLobbyError(code) end
+function ZKRGameDelegate:OnGameHosted(result) end
+function ZKRGameDelegate:OnGameJoined(result) end
+function ZKRGameDelegate:OnGameDisconnected(reason) end
+function ZKRGameDelegate:OnPlayerConnecting()
+    return false
+end
+function ZKRGameDelegate:OnPlayerConnected(player) end
+function ZKRGameDelegate:OnPlayerReady(player) end
+function ZKRGameDelegate:OnPlayerDisconnected(player, reason) end
+function ZKRGameDelegate:OnPlayerConnectionStall(player) end
+function ZKRGameDelegate:OnPlayerConnectionResume(player) end
+
+-- ---- The scene listing's functions ----
+-- A distribution package lists the scripts each scene runs: these run them as the mission
+-- does, so that the host records their files. SceneSequences.lua replaces the two
+-- sequence functions with the scene's own.
+
+function ReportLocalSceneLuaFiles()
+    Flow.RunSceneScripts()
+end
+
+function RegisterAllScriptSequences() end
+function UnregisterAllScriptSequences() end
+function ReportLocalSceneResources() end

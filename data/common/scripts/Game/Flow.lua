@@ -1,0 +1,114 @@
+-- The game's flow: the scenario, the fixed-step count and the scene switches between the
+-- sample's first scene (behind the menu) and the mission's scene "Outpost".
+--
+-- A scenario is the file "Scenario.lua" of the user's project folder (the "project"
+-- mount). It sets the global table Scenario: mode ("menu" or "mission"), seed, difficulty
+-- ("casual", "advanced" or "hardcore") and timeMultiplier. Without it the menu shows and a
+-- started mission plays with seed 1.
+
+Flow = {}
+
+local MISSION_SCENE = "Outpost"
+-- The mission scene's scripts in "scenes": the scene's rules and its sequences.
+local SCENE_SCRIPTS = {"Outpost/Outpost", "Outpost/SceneSequences"}
+local DEFAULTS = {mode = "menu", seed = 1, difficulty = "advanced", timeMultiplier = 1}
+
+-- The count of fixed steps run so far (the delegate's OnTick calls): the step numbers of
+-- the log lines.
+Flow.step = 0
+Flow.scenario = {}
+local firstSceneLoaded = false
+local missionRequested = false
+local missionSceneLoading = false
+
+local function ReadScenario()
+    Scenario = nil
+    if gConfigHelper:CheckIfFileExists("Scenario", "lua", "project") then
+        gLua:ExecuteFile("Scenario", "project")
+    end
+    local s = type(Scenario) == "table" and Scenario or {}
+    for key, value in pairs(DEFAULTS) do
+        if s[key] == nil then
+            s[key] = value
+        end
+    end
+    if s.mode ~= "menu" and s.mode ~= "mission" then
+        gConsole:PrintWarning(string.format("Scenario: unknown mode %s; the menu shows", tostring(s.mode)))
+        s.mode = "menu"
+    end
+    Flow.scenario = s
+    gConsole:Print(string.format("Scenario: mode %s seed %d difficulty %s time multiplier %.2f", s.mode, s.seed,
+        s.difficulty, s.timeMultiplier))
+end
+
+function Flow.Init()
+    ReadScenario()
+end
+
+-- Whether the menu is to show at all (a scenario that plays unattended skips it).
+function Flow.ShowsMenu()
+    return Flow.scenario.mode == "menu"
+end
+
+-- Asks for the mission; it starts once the first scene is in (at once when it already is).
+function Flow.StartMission()
+    if missionRequested then
+        return
+    end
+    missionRequested = true
+    if firstSceneLoaded then
+        Flow.SwitchToMission()
+    end
+end
+
+function Flow.SwitchToMission()
+    missionSceneLoading = true
+    if Flow.scenario.timeMultiplier ~= 1 then
+        gGame:SetTimeMultiplier(Flow.scenario.timeMultiplier, 0)
+    end
+    gGame:SwitchScene(MISSION_SCENE, NEWSCENEREQUEST_DISPLAYLOADINGSCREENDURINGINITIALIZATION)
+end
+
+function Flow.RunSceneScripts()
+    for _, name in ipairs(SCENE_SCRIPTS) do
+        gLua:ExecuteFile(name, "scenes")
+    end
+end
+
+-- The Game's OnAfterSwitchScene.
+function Flow.OnAfterSwitchScene()
+    if missionSceneLoading and gGame:IsLastSwitchedSceneEqual(MISSION_SCENE) then
+        missionSceneLoading = false
+        Flow.RunSceneScripts()
+        RegisterAllScriptSequences()
+        Mission.Begin(Flow.scenario)
+        return
+    end
+    if not firstSceneLoaded then
+        firstSceneLoaded = true
+        if Flow.scenario.mode == "mission" then
+            missionRequested = true
+        end
+        if missionRequested then
+            Flow.SwitchToMission()
+        end
+    end
+end
+
+-- A point of the Game's screen space (0 to 1 across the window) in window pixels.
+function Flow.WindowPixels(point)
+    local size = UIScreen:GetPhysicalScreenResolution()
+    return math.floor(point.x * size.x + 0.5), math.floor(point.y * size.y + 0.5)
+end
+
+-- One fixed step (the delegate's OnTick).
+function Flow.OnTick()
+    Flow.step = Flow.step + 1
+    Controls.OnTick()
+    Mission.OnTick()
+end
+
+-- A frame, ticked or not (the delegate's OnSmoothTick and OnPauseTick).
+function Flow.OnFrame()
+    Controls.OnFrame()
+end

@@ -1,0 +1,408 @@
+-- The single-player mission "M01" on the scene "Outpost": its rules, run once per fixed
+-- step from the delegate's OnTick, and its score.
+--
+-- The squad's walkers leave the player marker one after another and walk the route; the
+-- towers shoot at them and they fire back; the minefield hurts those inside it. The
+-- mission is won when every walker alive has reached the route's end ("MissionEnd"), lost
+-- when none is left or at the time limit, and abandoned with Escape. The score is
+-- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10, where only a won
+-- mission has seconds left (a lost one ran out of walkers or of time), and 0 when abandoned.
+-- Only game time and math.random (seeded from the scenario) drive the rules, and every
+-- walk over entities takes an order the engine or the level fixes, so a run without input
+-- plays the same on every run.
+
+Mission = {}
+
+local MISSION_ID = "M01"
+local MISSION_NUMBER = 1
+local STEP = 1 / 15            -- seconds of game time per fixed step
+local SPAWN_PERIOD = 1.0       -- seconds between two walkers leaving the marker
+local RESULT_SECONDS = 2.0
+local AIRSTRIKE_RADIUS = 12.0
+local AIRSTRIKE_DAMAGE = 100
+local ROUTE_SAMPLE = 1.0       -- units between two route samples; every tenth is logged
+local CAMERA_MIN, CAMERA_MAX, CAMERA_STEP = 40.0, 140.0, 10.0
+-- The distinctions' thresholds, lowest level first: a level per threshold reached.
+local DISTINCTIONS = {
+    {"Celerity", function(r) return r.secondsLeft end, {30, 50, 70}},
+    {"Ruthlessness", function(r) return r.towers end, {1, 2, 3}},
+    {"Efficiency", function(r) return r.survivors end, {2, 4, 6}},
+}
+
+local state = "idle"           -- idle, running, result, done
+local level = nil
+local steps = 0                -- fixed steps since the mission started
+local resultSteps = 0
+local nextSpawn = 1
+local spawnTimer = 0
+local airstrikesLeft, repairsLeft = 0, 0
+local outcome = nil
+local camera = nil             -- the mission's camera subcontroller, the Game's while it lives
+local cameraDistance = 0
+local cameraDirection = nil
+local deathsByArea = {}
+local screenLogged = false
+local ribbon = LuaEntityPointer:Instance()
+local minefield = LuaEntityPointer:Instance()
+
+-- ---- the trigger classes of the level ----
+
+gLua:RegisterClass("MissionEnd", "ZKRScriptTriggerEntity")
+gLua:RegisterClass("Minefield", "ZKRDamageSurfaceEntity")
+
+function MissionEnd:OnInit() end
+function MissionEnd:OnEnter(entity)
+    local unit = entity ~= nil and Squad.FindByName(entity:GetName()) or nil
+    if unit ~= nil and unit.alive and not unit.arrived then
+        unit.arrived = true
+        gConsole:Print(string.format("Walker %s reached the end at step %d", unit.name, Flow.step))
+    end
+end
+function MissionEnd:OnExit(entity) end
+function MissionEnd:OnCleared() end
+
+-- The progress areas note which area each walker is in, so that a death is counted in its
+-- area.
+function ZKRProgressAreaTriggerEntity:OnEnter(entity)
+    local unit = entity ~= nil and Squad.FindByName(entity:GetName()) or nil
+    if unit ~= nil then
+        unit.area = self:GetAreaIndex()
+    end
+end
+function ZKRProgressAreaTriggerEntity:OnExit(entity)
+    local unit = entity ~= nil and Squad.FindByName(entity:GetName()) or nil
+    if unit ~= nil and unit.area == self:GetAreaIndex() then
+        unit.area = nil
+    end
+end
+function ZKRProgressAreaTriggerEntity:OnCleared() end
+
+function Minefield:OnInit() end
+function Minefield:OnEnter(entity) end
+function Minefield:OnExit(entity) end
+function Minefield:OnCleared() end
+
+-- ---- start ----
+
+local function Look(eye, target)
+    local dx, dy, dz = target.x - eye.x, target.y - eye.y, target.z - eye.z
+    local horizontal = math.sqrt(dx * dx + dz * dz)
+    camera:SetPosition(Vector:Instance(eye.x, eye.y, eye.z, 1))
+    camera:SetRotation(math.deg(math.atan2(-dy, horizontal)), 0, math.deg(math.atan2(dx, dz)))
+end
+
+local function PlaceCamera()
+    local controller = gGame:GetCameraController()
+    if controller == nil or level.cameraEye == nil then
+        return
+    end
+    camera = controller:AddNewSubcontroller(CAMERASUBCONTROLLER_RTS)
+    local eye, target = level.cameraEye, level.cameraTarget
+    local dx, dy, dz = eye.x - target.x, eye.y - target.y, eye.z - target.z
+    cameraDistance = math.sqrt(dx * dx + dy * dy + dz * dz)
+    cameraDirection = {dx / cameraDistance, dy / cameraDistance, dz / cameraDistance}
+    Look(eye, target)
+    camera:SetFOV(50)
+    controller:SetCurrentSubcontroller(camera, 0, 0)
+end
+
+local function BuildRibbon(route)
+    local path = level.ribbon
+    if path == nil then
+        return
+    end
+    ribbon:Set(path)
+    local flags = Squad.RouteFlags()
+    path:BeginPath()
+    for i = 2, #flags do
+        path:AddGraphSegment(flags[i - 1], flags[i], 0, i == 2, i == 2, i == #flags)
+    end
+    path:FinishPath()
+end
+
+function Mission.Begin(scenario)
+    if math.randomseed ~= nil then
+        math.randomseed(scenario.seed)
+    end
+    level = OutpostScene.Read()
+    if level.start == nil then
+        gConsole:PrintError("Mission: the level has no player marker")
+        return
+    end
+    Squad.Reset()
+    Towers.Reset()
+    local route = Squad.BuildRoute(level.start)
+    Towers.Spawn(level.towerMarkers, scenario.difficulty)
+    BuildRibbon(route)
+    minefield:Set(level.minefield)
+    level.towerMarkers, level.ribbon, level.minefield = nil, nil, nil
+    Audio.StartAmbient()
+    PlaceCamera()
+    Hud.Show()
+    Controls.Begin()
+    steps, resultSteps, nextSpawn, spawnTimer = 0, 0, 1, 0
+    airstrikesLeft, repairsLeft = level.airstrikes, level.repairs
+    deathsByArea = {}
+    screenLogged = false
+    outcome = nil
+    state = "running"
+    gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
+end
+
+function Mission.IsRunning()
+    return state == "running"
+end
+
+-- ---- the picture checks' lines ----
+
+local function ScreenPoint(x, y, z)
+    local ui, screen = Vector:Instance(0, 0, 0, 0), Vector:Instance(0, 0, 0, 0)
+    if not gGame:WorldPositionToUIPoint(Vector:Instance(x, y, z, 1), ui) then
+        return nil
+    end
+    if not gGame:UIPointToScreenPoint(ui, screen) then
+        return nil
+    end
+    return Flow.WindowPixels(screen)
+end
+
+local function LogScreenPlaces()
+    local points = {}
+    local flags = Squad.RouteFlags()
+    local m = Matrix:Instance()
+    local sample = 0
+    for i = 2, #flags do
+        local a, b = flags[i - 1], flags[i]
+        local length = a:GetNeighbourDistance(b)
+        local d = 0
+        while d < length do
+            if sample % 10 == 0 then
+                a:GetGlobalPositionOnPath(b, d, m)
+                local p = m.v[3]
+                local x, y = ScreenPoint(p.x, 0.05, p.z)
+                if x ~= nil then
+                    table.insert(points, string.format("%d,%d", x, y))
+                end
+            end
+            sample = sample + 1
+            d = d + ROUTE_SAMPLE
+        end
+    end
+    gConsole:Print("Route on screen: " .. table.concat(points, " "))
+    for _, tower in ipairs(Towers.list) do
+        local x, y = ScreenPoint(tower.x, 2.5, tower.z)
+        if x ~= nil then
+            gConsole:Print(string.format("Tower %s at screen %d %d", tower.name, x, y))
+        end
+    end
+end
+
+-- ---- each step ----
+
+local function SecondsLeft()
+    return math.max(0, math.floor(level.timeLimit - steps * STEP))
+end
+
+local function SpawnStep()
+    if nextSpawn > #level.units then
+        return
+    end
+    spawnTimer = spawnTimer - STEP
+    if spawnTimer > 0 then
+        return
+    end
+    Squad.Spawn(OutpostScene.UnitTemplate(level, level.units[nextSpawn]), nextSpawn)
+    nextSpawn = nextSpawn + 1
+    spawnTimer = SPAWN_PERIOD
+end
+
+local function MinefieldStep()
+    local mines = minefield:Get()
+    if mines == nil then
+        return
+    end
+    local damage = mines:GetDamagePerSec() * STEP
+    for i = 0, mines:GetEntitiesInsideCount() - 1 do
+        local e = mines:GetEntityInside(i)
+        local unit = e ~= nil and Squad.FindByName(e:GetName()) or nil
+        if unit ~= nil then
+            Squad.TakeDamage(unit, damage)
+        end
+    end
+end
+
+-- Notes a walker's death in the progress area it died in.
+function Mission.OnWalkerDied(unit)
+    if unit.area ~= nil then
+        deathsByArea[unit.area] = (deathsByArea[unit.area] or 0) + 1
+    end
+end
+
+local function Finish(result)
+    local survivors = Squad.Counts()
+    local r = {result = result, survivors = survivors, towers = Towers.destroyed, steps = steps,
+               secondsLeft = result == "won" and SecondsLeft() or 0}
+    r.score = result == "abandoned" and 0 or r.survivors * 1000 + r.towers * 250 + r.secondsLeft * 10
+    r.distinctions = {}
+    for _, d in ipairs(DISTINCTIONS) do
+        local value, levelReached = d[2](r), 0
+        for i, threshold in ipairs(d[3]) do
+            if value >= threshold then
+                levelReached = i
+            end
+        end
+        table.insert(r.distinctions, {d[1], result == "abandoned" and 0 or levelReached})
+    end
+    outcome = r
+    state = "result"
+    resultSteps = 0
+    local areas = {}
+    for index in pairs(deathsByArea) do
+        table.insert(areas, index)
+    end
+    table.sort(areas)
+    for _, index in ipairs(areas) do
+        gConsole:Print(string.format("Progress area %d: %d walkers lost", index, deathsByArea[index]))
+    end
+    Mission.Record(r)
+    Hud.ShowResult(result, r.score)
+    Audio.Play(result == "won" and "Won" or "Lost", nil)
+end
+
+-- The profile's record of a finished mission (only the stats when abandoned).
+function Mission.Record(r)
+    local profile = Profile.Get()
+    if profile == nil then
+        gConsole:PrintWarning("Mission: no profile; the result is not recorded")
+        return
+    end
+    if r.result ~= "abandoned" then
+        profile:StoreMissionScore(MISSION_ID, r.score)
+        for _, d in ipairs(r.distinctions) do
+            profile:StoreMissionDistinctionLevel(MISSION_ID, d[1], d[2])
+        end
+        profile:SetLastFinishedMissionNumericalId(MISSION_NUMBER, 0)
+        profile:RaiseMissionFlag(MISSION_ID, r.result == "won" and "Won" or "Lost")
+        profile:UpdateUnsignedStatValue("CTowersDestroyed", profile:GetUnsignedStatValue("CTowersDestroyed") + r.towers)
+        if r.result == "won" then
+            profile:UnlockAchievement(MISSION_ID)
+        end
+        profile:StoreProgress()
+        profile:StoreResults()
+    end
+    profile:StoreStats()
+end
+
+local function HudStep()
+    local alive = Squad.Counts()
+    Hud.Update({Survivors = alive + #level.units - nextSpawn + 1, Towers = Towers.AliveCount(),
+                Seconds = SecondsLeft(), Airstrikes = airstrikesLeft})
+end
+
+local function RunningStep()
+    steps = steps + 1
+    SpawnStep()
+    for _, unit in ipairs(Squad.units) do
+        Squad.Walk(unit, STEP)
+    end
+    MinefieldStep()
+    Towers.Step(STEP)
+    for _, unit in ipairs(Squad.units) do
+        Squad.FireBack(unit, STEP, Towers.list)
+    end
+    local path = ribbon:Get()
+    local leader = Squad.LeaderPosition()
+    if path ~= nil and leader ~= nil then
+        path:UpdateSquadPosition(leader)
+    end
+    if not screenLogged and steps >= 2 then
+        screenLogged = true
+        LogScreenPlaces()
+    end
+    HudStep()
+    local alive, arrived = Squad.Counts()
+    local allOut = nextSpawn > #level.units
+    if allOut and alive > 0 and arrived == alive then
+        Finish("won")
+    elseif allOut and alive == 0 then
+        Finish("lost")
+    elseif steps * STEP >= level.timeLimit then
+        Finish("lost")
+    end
+end
+
+local function ResultStep()
+    resultSteps = resultSteps + 1
+    if resultSteps * STEP < RESULT_SECONDS then
+        return
+    end
+    state = "done"
+    local r = outcome
+    gConsole:Print(string.format("Mission %s finished: result %s score %d survivors %d towers %d steps %d", MISSION_ID,
+        r.result, r.score, r.survivors, r.towers, r.steps))
+    gConsole:Print(string.format("Script errors: %d", math.max(LuaWrapper:GetErrorCount(), Profile.errors)))
+    gGame:Quit()
+end
+
+function Mission.OnTick()
+    if state == "running" then
+        RunningStep()
+    elseif state == "result" then
+        ResultStep()
+    end
+end
+
+-- ---- the player's actions ----
+
+function Mission.Abandon()
+    if state == "running" then
+        Finish("abandoned")
+    end
+end
+
+function Mission.AirstrikesLeft()
+    return state == "running" and airstrikesLeft or 0
+end
+
+-- Drops an airstrike at a ground point: every tower within reach takes its damage.
+function Mission.Airstrike(x, z)
+    if state ~= "running" or airstrikesLeft <= 0 then
+        return
+    end
+    airstrikesLeft = airstrikesLeft - 1
+    local hit = 0
+    for _, tower in ipairs(Towers.list) do
+        if tower.alive and math.sqrt((tower.x - x) ^ 2 + (tower.z - z) ^ 2) <= AIRSTRIKE_RADIUS then
+            hit = hit + 1
+            Towers.TakeDamage(tower, AIRSTRIKE_DAMAGE, nil)
+        end
+    end
+    gConsole:Print(string.format("Airstrike at %.1f %.1f: %d towers hit", x, z, hit))
+end
+
+function Mission.Repair()
+    if state ~= "running" or repairsLeft <= 0 then
+        return
+    end
+    repairsLeft = repairsLeft - 1
+    local healed = 0
+    for _, unit in ipairs(Squad.units) do
+        if Squad.Heal(unit) then
+            healed = healed + 1
+        end
+    end
+    gConsole:Print(string.format("Repair: %d walkers healed", healed))
+end
+
+-- Moves the camera in (negative notches) or out along its view, within its limits.
+function Mission.Zoom(notches)
+    if camera == nil or state ~= "running" then
+        return
+    end
+    cameraDistance = math.max(CAMERA_MIN, math.min(CAMERA_MAX, cameraDistance + notches * CAMERA_STEP))
+    local t = level.cameraTarget
+    local eye = {x = t.x + cameraDirection[1] * cameraDistance, y = t.y + cameraDirection[2] * cameraDistance,
+                 z = t.z + cameraDirection[3] * cameraDistance}
+    Look(eye, t)
+    gConsole:Print(string.format("Camera distance %.1f", cameraDistance))
+end

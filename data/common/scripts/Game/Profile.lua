@@ -1,0 +1,44 @@
+-- The player's profile: its events (the engine calls them on the profile with the profile
+-- as self) and the game's script errors, which are logged and counted.
+
+Profile = {}
+
+local dataRetrieved = false
+Profile.errors = 0
+
+-- The profile's events: the engine calls them on the logged-in profile (the script class
+-- of the desktop's profile, found through its base).
+function LCZKRGamerProfile:OnInit()
+    dataRetrieved = false
+    gConsole:Print("Profile: logged in")
+end
+
+function LCZKRGamerProfile:OnDataRetrieved()
+    dataRetrieved = true
+    gConsole:Print(string.format("Profile: data retrieved, last finished mission %d",
+        self:GetLastFinishedMissionNumericalId(0)))
+end
+
+function LCZKRGamerProfile:OnRelease()
+    dataRetrieved = false
+end
+
+function LCZKRGamerProfile:OnGameOverlayActivated(active) end
+
+-- The logged-in profile, found again on each call; nil without one.
+function Profile.Get()
+    if gGameDelegate == nil or gGameDelegate.GetLoggedInProfile == nil then
+        return nil
+    end
+    return gGameDelegate:GetLoggedInProfile()
+end
+
+function Profile.IsReady()
+    return dataRetrieved and Profile.Get() ~= nil
+end
+
+-- Every failed script run reports here (the host calls it with the error's message).
+function _ERRORMESSAGE(message)
+    Profile.errors = Profile.errors + 1
+    gConsole:PrintError("Script error: " .. tostring(message))
+end

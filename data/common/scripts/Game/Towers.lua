@@ -1,0 +1,211 @@
+-- The towers (entity script classes "GunTower" and "ShieldTower"), spawned at the level's
+-- tower markers. Gun towers pick the nearest walker they can see and fire with a spread
+-- drawn from math.random; shield towers turn their shield towards the walkers around
+-- them, and shots from the bearings it covers do them no harm. Their records live in
+-- Towers.list in marker-name order.
+
+Towers = {}
+
+local GUN_HEALTH = 120
+local SHIELD_HEALTH = 160
+local GUN_RANGE = 20.0
+local GUN_PERIOD = 1.0         -- seconds between shots
+local GUN_DAMAGE = 20
+local GUN_SPREAD = 1.6         -- the largest miss, in units, of a shot
+local HIT_RADIUS = 0.9         -- a shot this close to the walker hits it
+local MUZZLE_HEIGHT = 4.5
+local SHIELD_RANGE = 24.0
+local SHIELD_SECTOR = 45       -- degrees
+local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}  -- the shield covers two sectors of eight
+local SHIELD_TURN_RATE = 90    -- degrees per second
+local WRECK_EFFECT = "TowerWreck"
+
+gLua:RegisterClass("GunTower", "ZKRTowerEntity")
+gLua:RegisterClass("ShieldTower", "ZKRTowerEntity")
+
+function GunTower:OnInit() end
+function GunTower:InitMPProperties() end
+function GunTower:OnPropertiesReplicated() end
+function GunTower:ScriptSchedulerHelper(text) end
+function ShieldTower:OnInit() end
+function ShieldTower:InitMPProperties() end
+function ShieldTower:OnPropertiesReplicated() end
+function ShieldTower:ScriptSchedulerHelper(text) end
+
+Towers.list = {}
+Towers.destroyed = 0
+local gatherer = NearEntitiesGatherer:Instance()
+local losResult = LOSResult:Instance()
+
+function Towers.Reset()
+    Towers.list = {}
+    Towers.destroyed = 0
+end
+
+local function DifficultyVisible(marker, difficulty)
+    if difficulty == "casual" then
+        return marker:IsVisibleInCasual()
+    elseif difficulty == "hardcore" then
+        return marker:IsVisibleInHardcore()
+    end
+    return marker:IsVisibleInAdvanced()
+end
+
+-- Spawns a tower at every active marker shown in the difficulty; markers in name order.
+function Towers.Spawn(markers, difficulty)
+    for _, marker in ipairs(markers) do
+        if marker:IsActive() and DifficultyVisible(marker, difficulty) then
+            local template = marker:GetTowerTemplateName(false)
+            local entity = gEntityManager:CreateEntityInGame(template, nil, marker:GetGlobalLocationMatrix(), 0, nil)
+            if entity == nil then
+                gConsole:PrintError("Towers: cannot create " .. tostring(template))
+            else
+                local name = marker:GetName()
+                entity:SetName(name)
+                local p = entity:GetGlobalPosition()
+                local gun = string.find(template, "Gun", 1, true) ~= nil
+                table.insert(Towers.list, {
+                    name = name, pointer = LuaEntityPointer:Instance(entity), gun = gun, x = p.x, z = p.z,
+                    health = gun and GUN_HEALTH or SHIELD_HEALTH, alive = true, cooldown = GUN_PERIOD,
+                    angle = 0})
+            end
+        end
+    end
+end
+
+function Towers.Entity(tower)
+    return tower.pointer:Get()
+end
+
+local function Bearing(tower, x, z)
+    return math.fmod(math.deg(math.atan2(x - tower.x, z - tower.z)) + 3600, 360)
+end
+
+-- Whether the tower's shield covers a bearing.
+local function Covers(tower, bearing)
+    local sector = math.floor(math.fmod(bearing - tower.angle + 3600, 360) / SHIELD_SECTOR)
+    return SHIELD_MASK[sector + 1] == 1
+end
+
+-- The walkers alive near a point, in the gatherer's order (by reusable id).
+local function WalkersNear(position, radius)
+    local out = {}
+    gatherer:Init(Squad.GROUP, position, radius)
+    for i = 0, gatherer:GetEntitiesNumber() - 1 do
+        local e = gatherer:GetEntity(i)
+        local unit = e ~= nil and Squad.FindByName(e:GetName()) or nil
+        if unit ~= nil and unit.alive and not unit.arrived then
+            table.insert(out, {unit = unit, entity = e})
+        end
+    end
+    return out
+end
+
+-- A gun tower's step: the nearest visible walker in range, fired at with a spread.
+local function GunStep(tower, entity, dt)
+    tower.cooldown = tower.cooldown - dt
+    if tower.cooldown > 0 then
+        return
+    end
+    local muzzle = Vector:Instance(tower.x, MUZZLE_HEIGHT, tower.z, 1)
+    local target, targetDistance = nil, GUN_RANGE
+    for _, near in ipairs(WalkersNear(muzzle, GUN_RANGE)) do
+        local unit = near.unit
+        local d = math.sqrt((unit.x - tower.x) ^ 2 + (unit.z - tower.z) ^ 2)
+        if d <= targetDistance and gEntityManager:LOS(muzzle, Squad.Position(unit), 0, losResult, 0xFFFFFFFF,
+            entity, near.entity) then
+            target, targetDistance = unit, d
+        end
+    end
+    if target == nil then
+        return
+    end
+    tower.cooldown = GUN_PERIOD
+    Audio.Play("Shot", entity)
+    local miss = math.random() * GUN_SPREAD
+    if miss <= HIT_RADIUS then
+        Squad.TakeDamage(target, GUN_DAMAGE)
+    end
+end
+
+-- A shield tower's step: turns its shield towards the best cover of the walkers around.
+local function ShieldStep(tower, entity, dt)
+    local targets = {}
+    for _, near in ipairs(WalkersNear(entity:GetGlobalPosition(), SHIELD_RANGE)) do
+        table.insert(targets, near.entity)
+    end
+    if #targets == 0 then
+        return
+    end
+    local wanted = zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget(entity, targets, tower.angle, SHIELD_MASK,
+        SHIELD_SECTOR)
+    local d = math.fmod(wanted - tower.angle + 540, 360) - 180
+    local turn = SHIELD_TURN_RATE * dt
+    d = math.max(-turn, math.min(turn, d))
+    tower.angle = math.fmod(tower.angle + d + 360, 360)
+    entity:SetGlobalRotation3(0, tower.angle, 0)
+end
+
+function Towers.Step(dt)
+    for _, tower in ipairs(Towers.list) do
+        local entity = tower.alive and Towers.Entity(tower) or nil
+        if entity ~= nil then
+            if tower.gun then
+                GunStep(tower, entity, dt)
+            else
+                ShieldStep(tower, entity, dt)
+            end
+        end
+    end
+end
+
+local function Destroy(tower)
+    tower.alive = false
+    Towers.destroyed = Towers.destroyed + 1
+    local entity = Towers.Entity(tower)
+    local wreck = gEntityManager:FindEntityByName(WRECK_EFFECT)
+    if wreck ~= nil then
+        wreck:SetGlobalPosition3(tower.x, 0, tower.z)
+        wreck:Start(true)
+    end
+    Audio.Play("Explosion", wreck)
+    if entity ~= nil then
+        entity:DeleteMe()
+    end
+    tower.pointer:SetNull()
+    gConsole:Print(string.format("Tower %s destroyed at step %d", tower.name, Flow.step))
+end
+
+-- Damage to a tower from a walker (nil: from above, which no shield covers).
+function Towers.TakeDamage(tower, amount, fromUnit)
+    if not tower.alive then
+        return false
+    end
+    if fromUnit ~= nil and not tower.gun and Covers(tower, Bearing(tower, fromUnit.x, fromUnit.z)) then
+        return false
+    end
+    tower.health = tower.health - amount
+    if tower.health <= 0 then
+        Destroy(tower)
+    end
+    return true
+end
+
+function Towers.AliveCount()
+    local n = 0
+    for _, tower in ipairs(Towers.list) do
+        if tower.alive then
+            n = n + 1
+        end
+    end
+    return n
+end
+
+function Towers.FindByName(name)
+    for _, tower in ipairs(Towers.list) do
+        if tower.name == name then
+            return tower
+        end
+    end
+    return nil
+end
