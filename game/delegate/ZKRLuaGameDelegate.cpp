@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <new>
 #include <lua.hpp>
 
+#include "core/Memory.h"
 #include "engine/entity/Entity.h"
 #include "engine/entity/ReplicationBridge.h"
 #include "engine/script/LuaBindings.h"
@@ -151,11 +153,14 @@ void ZKRPushEventArg(ZKREventArg kind, const ZKREventValue& value) {
         gLua.PushUserType(value.p, "Player");
         break;
     case ZKREventArg::Unicode:
-        // The collector owns the copy; without the class a copy would never be freed.
-        if (ZKRKnownScriptType("LuaUnicodeString"))
-            gLua.PushCollectedUserType(new LuaUnicodeString(value.w), "LuaUnicodeString");
-        else
+        // The collector owns the copy and frees it as it frees every script-owned object
+        // (destructor, then EngineFree); without the class a copy would never be freed.
+        if (ZKRKnownScriptType("LuaUnicodeString")) {
+            void* block = EngineAlloc(sizeof(LuaUnicodeString));
+            gLua.PushCollectedUserType(block ? new (block) LuaUnicodeString(value.w) : nullptr, "LuaUnicodeString");
+        } else {
             gLua.PushUserType(nullptr, "LuaUnicodeString");
+        }
         break;
     }
 }

@@ -1,3 +1,4 @@
+// test-timeout: 900
 // The post-processing chain on the recording device: every pass of task 22 against the
 // reference (order, shader, target, sRGB write, viewport, samplers, quad constants) over
 // the mode bits and parameter switches, the composite's constants, the lookup textures'
