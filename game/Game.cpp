@@ -26,7 +26,7 @@
 #include "engine/input/InputManager.h"
 #include "engine/input/TouchRoutingServices.h"
 #include "engine/entity/ScriptScheduler.h"
-#include "game/delegate/GameEntityListener.h"
+#include "game/GameEntityListener.h"
 #include "net/MultiplayerEngine.h"
 #include "render/GameRenderServices.h"
 #include "render/VornexRenderer.h"

@@ -12,7 +12,7 @@
 #include "engine/script/LuaWrapper.h"
 #include "game/Game.h"
 #include "game/LUAConfigHelper.h"
-#include "game/delegate/GameEntityListener.h"
+#include "game/GameEntityListener.h"
 #include "game/kinds/GameTypes.h"
 #include "game/kinds/ZKREffect.h"
 #include "game/kinds/ZKRLevelParams.h"

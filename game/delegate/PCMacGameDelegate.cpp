@@ -1,6 +1,7 @@
 #include "game/delegate/PCMacGameDelegate.h"
 
 #include "net/online/GamerProfile.h"
+#include "net/online/PCMacProgressAnalyzer.h"
 
 namespace {
 
@@ -23,11 +24,14 @@ void PCMacGameDelegate::XBoxLiveLogin() {
 
 void PCMacGameDelegate::OnInit() {
     GameDelegateProfilesModuleSteam::OnInit();
+    // The analyzer scripts copy works over the module's leaderboards while they live.
+    gPCMacProgressAnalyzer = PCMacProgressAnalyzer(&GetLeaderboardsManager());
     ZKRLuaGameDelegate::OnInit();
 }
 
 void PCMacGameDelegate::OnClose() {
     ZKRLuaGameDelegate::OnClose();
+    gPCMacProgressAnalyzer = PCMacProgressAnalyzer(nullptr);
     GameDelegateProfilesModuleSteam::OnClose();
 }
 

@@ -1,3 +1,3 @@
-#include "game/delegate/GameEntityListener.h"
+#include "game/GameEntityListener.h"
 
 GameEntityListener* gGameEntityListener = nullptr;
