@@ -1,3 +1,4 @@
+// test-timeout: 900
 // Game packets and time-sync frames from a hostile peer. Each input is a short sequence
 // (up to 16) of records {u8 engine (0 host, 1 client), u8 kind (0 game packet, 1
 // time-sync frame), u16 length, the bytes}, fed in order with a wake between them to a

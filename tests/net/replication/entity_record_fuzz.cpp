@@ -1,3 +1,4 @@
+// test-timeout: 900
 // Entity records from a hostile host into a client's proxies. Each input is a short
 // sequence (up to 16) of items {u8 kind, u16 length, the bytes}: kind 0 sends the bytes
 // as the section-1 bits of a game packet claiming (first byte) that many records; kind 1
