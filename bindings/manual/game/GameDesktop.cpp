@@ -6,7 +6,7 @@
 
 #include "bindings/frame/LuaBindingSupport.h"
 #include "core/Log.h"
-#include "engine/script/LuaHandleGuards.h"
+#include "engine/script/LuaWrapper.h"
 #include "game/delegate/PCMacGameDelegate.h"
 #include "net/online/GamerProfile.h"
 #include "net/online/PCMacProgressAnalyzer.h"
@@ -42,24 +42,11 @@ std::vector<const PCMacAreaProgressData*> ProgressAreasOf(const PCMacProgressDat
     return areas;
 }
 
-// Kills the script handles of these areas (their addresses only: the areas may be gone),
-// so a view kept by a script reads nothing at that address again, whatever lives there
-// later.
-void KillProgressAreaViews(lua_State* L, const std::vector<const PCMacAreaProgressData*>& areas) {
-    if (areas.empty()) return;
-    luaL_getmetatable(L, kProgressAreaClass);
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        return;
-    }
-    const int metatable = lua_gettop(L);
-    for (const PCMacAreaProgressData* area : areas) {
-        if (!TakeCachedLuaHandle(L, metatable, const_cast<PCMacAreaProgressData*>(area))) continue;
-        *static_cast<void**>(lua_touserdata(L, -1)) = nullptr;
-        MarkDeadLuaHandle(L, -1, kProgressAreaClass);
-        lua_pop(L, 1);
-    }
-    lua_pop(L, 1);
+// Kills the script handles of these areas (by address only: the areas may be gone), so a
+// view kept by a script reads nothing at that address again, whatever lives there later.
+void KillProgressAreaViews(const std::vector<const PCMacAreaProgressData*>& areas) {
+    for (const PCMacAreaProgressData* area : areas)
+        gLua.InvalidateUserType(const_cast<PCMacAreaProgressData*>(area), kProgressAreaClass);
 }
 
 // Whether the object waits for the collector: the script owns it (Instance made it).
@@ -124,7 +111,7 @@ int ProgressBindingDelete(lua_State* L) {
         gLog.Warning(LogCategory::Script, "PCMacProgressData.delete - not an object the script owns; kept");
         return 0;
     }
-    KillProgressAreaViews(L, ProgressAreasOf(*self));
+    KillProgressAreaViews(ProgressAreasOf(*self));
     LuaBindingDelete(L, "PCMacProgressData.delete");
     return 0;
 }
@@ -140,7 +127,7 @@ int ProgressBindingStartAnalyze(lua_State* L) {
     const bool started = self->StartAnalyze(name, data, areaCount);
     // A start rebuilds the data's areas. Where every new area took the address of the old
     // one at its index, a kept view still reads the area at its index of the same data.
-    if (data && ProgressAreasOf(*data) != before) KillProgressAreaViews(L, before);
+    if (data && ProgressAreasOf(*data) != before) KillProgressAreaViews(before);
     lua_pushboolean(L, started);
     return 1;
 }

@@ -27,6 +27,8 @@
 #include "game/Game.h"
 #include "game/delegate/PCMacGameDelegate.h"
 #include "net/online/GamerProfile.h"
+#include "net/online/PCMacProgressAnalyzer.h"
+#include "net/online/PCMacProgressData.h"
 #include "net/online/ProfileTestSupport.h"  // tests/net/online: the in-process broker
 
 namespace {
@@ -267,12 +269,23 @@ TEST_F(GameDelegateTest, StartUpRegistersOnceAndRunsTheMainScriptEachTime) {
     // the close runs the Game's while the profile is still there.
     Lua("for _, name in ipairs({'OnInit', 'OnClose'}) do Game[name] = function()"
         " calls[#calls + 1] = 'Game:' .. name .. ' profile=' .. tostring(ProfileLoggedIn()) end end");
+    // The analyzer scripts copy starts its analyses over the delegate's leaderboards from
+    // the init to the close (an analysis that starts sizes the data's areas).
+    const auto copyAnalyzes = [] {
+        PCMacProgressAnalyzer copy = gPCMacProgressAnalyzer;
+        PCMacProgressData data;
+        copy.StartAnalyze("M01", &data, 1);
+        return data.GetAreasNumber() == 1;
+    };
+    EXPECT_FALSE(copyAnalyzes());
     delegate->OnInit();
     EXPECT_NE(delegate->GetLoggedInProfile(), nullptr);
     EXPECT_EQ(TakeCalls(), "Game:OnInit profile=true");
+    EXPECT_TRUE(copyAnalyzes());
     delegate->OnClose();
     EXPECT_EQ(delegate->GetLoggedInProfile(), nullptr);
     EXPECT_EQ(TakeCalls(), "Game:OnClose profile=true");
+    EXPECT_FALSE(copyAnalyzes());
 }
 
 // The desktop delegate's own forwards: each reaches its operation of the profile (and
