@@ -50,18 +50,6 @@ local buttonLogged = false
 local startPressed = false
 local hiddenFrames = 0
 
--- A screen holding the element tree of a UI recipe template; nil when the template cannot
--- be built (CreateFromRecipe has logged why).
-local function ScreenFromRecipe(templateName)
-    local tree = UIElement:CreateFromRecipe(templateName, nil)
-    if tree == nil then
-        return nil
-    end
-    local screen = UIScreen:new()
-    screen:AddChild(tree)
-    return screen
-end
-
 local function RecipeVector(element, propertyName)
     local v = Vector:Instance(0, 0, 0, 0)
     element:LoadRecipeVectorProperty(v, propertyName, nil)
@@ -69,12 +57,11 @@ local function RecipeVector(element, propertyName)
 end
 
 local function BuildMenu()
-    local screen = ScreenFromRecipe(MENU_RECIPE)
+    -- The scene shows around the menu's panel, and through it.
+    local screen = Hud.ScreenFromRecipe(MENU_RECIPE, false)
     if screen == nil then
         return
     end
-    -- The scene shows around the menu's panel, and through it.
-    screen:SetBlocksSceneRendering(false)
     gGame:SetActiveUIScreen(screen)
     menu:Set(screen)
     local button = screen:FindElementByName(START_BUTTON)
@@ -89,7 +76,7 @@ local function BuildMenu()
 end
 
 local function BuildLoadingScreen()
-    local screen = ScreenFromRecipe(LOADING_RECIPE)
+    local screen = Hud.ScreenFromRecipe(LOADING_RECIPE, true)
     if screen == nil then
         return
     end

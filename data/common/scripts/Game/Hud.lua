@@ -1,4 +1,5 @@
--- The mission's screens: the HUD (recipe "UI/Hud": survivors, towers, seconds left and
+-- Screens from UI recipes (ScreenFromRecipe, for the menu and loading screens too) and
+-- the mission's: the HUD (recipe "UI/Hud": survivors, towers, seconds left and
 -- airstrikes) and the result (recipe "UI/Result": the result and the score).
 
 Hud = {}
@@ -12,19 +13,23 @@ local hudScreen = LuaUIPointer:Instance()
 local counters = {}
 local shown = {}
 
-local function Screen(recipe)
-    local tree = UIElement:CreateFromRecipe(recipe, nil)
+-- A screen holding the element tree of a UI recipe template, drawn over the scene unless
+-- blocksScene; nil when the template cannot be built (CreateFromRecipe has logged why).
+function Hud.ScreenFromRecipe(templateName, blocksScene)
+    local tree = UIElement:CreateFromRecipe(templateName, nil)
     if tree == nil then
         return nil
     end
     local screen = UIScreen:new()
     screen:AddChild(tree)
-    screen:SetBlocksSceneRendering(false)
+    if not blocksScene then
+        screen:SetBlocksSceneRendering(false)
+    end
     return screen
 end
 
 function Hud.Show()
-    local screen = Screen(HUD_RECIPE)
+    local screen = Hud.ScreenFromRecipe(HUD_RECIPE, false)
     if screen == nil then
         return
     end
@@ -55,7 +60,7 @@ end
 
 -- The result screen over the scene: the result's text and the score.
 function Hud.ShowResult(result, score)
-    local screen = Screen(RESULT_RECIPE)
+    local screen = Hud.ScreenFromRecipe(RESULT_RECIPE, false)
     if screen == nil then
         return
     end
