@@ -293,7 +293,8 @@ def ribbon_values(ribbon):
     colour so that the ribbon stays one colour throughout."""
     colour = list(ribbon["color"]) + [255, 1.0]
     texture, width = str(ribbon["texture"]), float(ribbon["width"])
-    return {"Texture file name": texture, "Width": width, "Color": colour, "Signal color": colour,
+    return {"Smoothness": float(ribbon["smoothness"]), "Texture file name": texture, "Width": width, "Color": colour,
+            "Signal color": colour,
             "Battlefield texture file name": texture, "Battlefield width": width, "Battlefield color": colour,
             "Battlefield signal color": colour}
 
