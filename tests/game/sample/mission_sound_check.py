@@ -8,9 +8,10 @@ numpy measures the content over 100 ms windows of both channels mixed: the shot'
 (880 +- 10 Hz, at least -30 dBFS) in at least one window, the explosion's (80 +- 5 Hz, at
 least -40 dBFS) in at least one when the log shows a destroyed tower, the wind's band
 (300 to 3,000 Hz, at least -45 dBFS) in at least half the windows after the first that
-sounds, and no sample at full scale. Levels are of a full-scale sine's amplitude (a tone) or of the full scale's
-square (a band's mean power). Only the content is checked: the mixer runs on the real
-clock while the game may run faster, so the sounds' times say nothing.
+sounds, and no sample at full scale. Levels are of a full-scale sine's amplitude (a tone)
+or of the full scale's square (a band's mean power). Only the content is checked: the
+mixer runs on the real clock while the game may run faster, so the sounds' times say
+nothing.
 """
 import re
 import subprocess
