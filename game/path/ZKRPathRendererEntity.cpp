@@ -160,6 +160,10 @@ void ZKRPathRendererEntity::OnTemplateResourcesChanged() {
 }
 
 EntityRenderingContext* ZKRPathRendererEntity::CreateRenderingContext() {
+    // The entity's stored list carries "Enforced rendering flags" and overwrites the bit
+    // the constructor set when a scene loads the entity: without it the ribbon is never
+    // submitted to the forward pass, so every new context raises it again.
+    SetEnforcedRenderingBits(0, kPathRendererRenderBit);
     const auto* t = dynamic_cast<const ZKRPathRendererTemplate*>(GetTemplate());
     if (!t) return nullptr;
     EntityRenderingContextSetup s;

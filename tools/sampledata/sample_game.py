@@ -289,13 +289,16 @@ def templates(statements):
 
 
 def ribbon_values(ribbon):
-    """The path renderer template's values: both looks alike, the signal in the ribbon's own
-    colour so that the ribbon stays one colour throughout."""
+    """The path renderer template's values: both looks alike, the signal black. The
+    signal's colour adds to the ribbon's as it travels on the real clock, so black keeps
+    the ribbon one colour throughout and the same in every picture of a step."""
     colour = list(ribbon["color"]) + [255, 1.0]
+    signal = [0, 0, 0, 255, 1.0]
     texture, width = str(ribbon["texture"]), float(ribbon["width"])
-    return {"Texture file name": texture, "Width": width, "Color": colour, "Signal color": colour,
+    return {"Smoothness": float(ribbon["smoothness"]), "Texture file name": texture, "Width": width, "Color": colour,
+            "Signal color": signal,
             "Battlefield texture file name": texture, "Battlefield width": width, "Battlefield color": colour,
-            "Battlefield signal color": colour}
+            "Battlefield signal color": signal}
 
 
 # --- the scene ------------------------------------------------------------------------------

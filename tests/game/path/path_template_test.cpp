@@ -5,7 +5,7 @@
 // group separators that write nothing), and the entity's own list, which is empty. A
 // "Blend mode" read from data outside the nine names draws as "Alpha"; the texture names
 // pick from "Textures". The two classes in their places of the start-up order, with the
-// template's type row; the entity's render bit.
+// template's type row; the entity's render bit, also when a scene's stored list cleared it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -83,6 +83,15 @@ TEST_F(PathTemplateTest, PropertyListsMatchTheIndependentWriter) {
     EXPECT_TRUE(shelltest::PropList("gameclass", R"({"class": "ZKRPathRendererEntity"})").empty());
     Entity plain;
     EXPECT_EQ(Written(*path).size(), Written(plain).size());
+
+    // A scene stores the base list with its enforced rendering flags clear; the route read
+    // from it still reaches the forward pass once its route makes a context.
+    const std::vector<uint8_t> stored = Written(plain);
+    BoundedReader storedIn(stored.data(), stored.size());
+    ASSERT_EQ(path->GetRTTIClass()->DeserializeProperties(storedIn, path, 0), stored.size());
+    EXPECT_EQ(path->GetEnforcedRenderingFlags() & 0x20u, 0u);
+    Route(Chain({Vector(0, 0, 0, 1), Vector(10, 0, 0, 1), Vector(10, 0, 10, 1)}), 1.0f);
+    EXPECT_EQ(path->GetEnforcedRenderingFlags() & 0x20u, 0x20u);
 }
 
 TEST_F(PathTemplateTest, TheClassesTakeTheirPlacesInTheStartUpOrder) {

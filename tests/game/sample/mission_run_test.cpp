@@ -1,20 +1,26 @@
 // test-depends: quorvel2 sample_data online_broker
-// test-timeout: 600
+// test-timeout: 900
 // The sample mission played by the real program, headless and one fixed step a frame,
 // against a broker seeded with the mission's boards: it plays from the scenario to its
-// result line, records it in the profile and ends the program by itself; a second run with
-// the same seed plays the same mission.
+// result line, records it in the profile and ends the program by itself. Its saved frames
+// and its mixed sound pass the independent checks (mission_pictures_check.py,
+// mission_sound_check.py). The same seed plays the same mission again, without sound: the
+// same result line, the same results file apart from its stamp, the same frames within the
+// picture check's tolerance. On the real clock, eight times as fast, it plays the same
+// mission; another seed plays a mission of its own.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "../../platform/online/OnlineTestUtil.h"
 
@@ -22,6 +28,10 @@ namespace {
 
 const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
 const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
+const std::string kChecks = PROJECT_SOURCE_ROOT "/tests/game/sample/";
+const std::string kCloudFile = PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py";
+// Where a failed picture check leaves its marked pictures.
+const std::string kPictureFailures = PROJECT_BINARY_ROOT "/tests/mission_pictures";
 // The project folder below the user folder, where the program reads its scenario.
 const std::string kProjectFolder = "Brintavolque/Quorvel 2";
 const std::regex kResultLine(
@@ -38,10 +48,42 @@ size_t CountOf(const std::string& text, const std::string& what) {
     return n;
 }
 
+// How a run plays: the scenario's seed and time multiplier, the fixed-step clock, and what
+// it saves besides its log.
+struct Playing {
+    int seed = 7;
+    bool stepTime = true;
+    int timeMultiplier = 1;
+    bool pictures = false;
+    bool sound = true;  // false: --no-sound and no --audio-out
+};
+
 struct Outcome {
     int status = -1;
-    std::string log;
+    std::string log, folder;
+    std::string Frames() const { return folder + "/frames"; }
+    std::string Last() const { return folder + "/last.png"; }
+    std::string Wav() const { return folder + "/mission.wav"; }
+    // The log's end, for a failure's message.
+    std::string Tail() const { return log.substr(log.size() > 6000 ? log.size() - 6000 : 0); }
 };
+
+// The status and the output of a command.
+std::pair<int, std::string> Command(const std::string& command) {
+    std::string out;
+    int status = -1;
+    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        status = pclose(pipe);
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string ResultLine(const std::string& log) {
+    std::smatch m;
+    return std::regex_search(log, m, kResultLine) ? m.str(0) : std::string();
+}
 
 class MissionRunTest : public ::testing::Test {
 protected:
@@ -67,21 +109,43 @@ protected:
         return out;
     }
 
+    // The results file the profile stored for the account: its words tag, layout and
+    // stamp, then the payload and its CRC, which cloudfile.py checks.
+    std::string ResultsFile(const std::string& name) {
+        const std::string data = Ctl("file 1/results");
+        if (data.size() < 16) return {};
+        uint32_t head[3];
+        std::memcpy(head, data.data(), sizeof head);
+        const std::string path = (root.path / (name + "-results.bin")).string();
+        std::ofstream(path, std::ios::binary) << data;
+        const auto [status, out] = Command("python3 '" + kCloudFile + "' check '" + path + "' results " +
+                                           std::to_string(head[1]) + " " + std::to_string(head[2]));
+        EXPECT_EQ(status, 0) << out;
+        return data;
+    }
+
     // Plays the mission with a scenario of the seed in a user folder of its own, the
     // safety cap 20,000 frames and at most 180 s.
-    Outcome Play(const std::string& name, int seed) {
+    Outcome Play(const std::string& name, const Playing& how) {
         const std::filesystem::path folder = root.path / name;
         std::filesystem::create_directories(folder / "home" / kProjectFolder);
+        std::filesystem::create_directories(folder / "frames");
         std::ofstream(folder / "home" / kProjectFolder / "Scenario.lua")
-            << "Scenario = {mode = \"mission\", seed = " << seed << "}\n";
+            << "Scenario = {mode = \"mission\", seed = " << how.seed << ", timeMultiplier = " << how.timeMultiplier
+            << "}\n";
+        Outcome run;
+        run.folder = folder.string();
         const std::string log = (folder / "log.txt").string();
+        std::string options = " --headless --frames 20000";
+        if (how.stepTime) options += " --step-time";
+        if (how.pictures) options += " --screenshot-every 30 '" + run.Frames() + "' --screenshot '" + run.Last() + "'";
+        options += how.sound ? " --audio-out '" + run.Wav() + "'" : std::string(" --no-sound");
         const std::string command = "cd '" + folder.string() + "' && XDG_DATA_HOME='" + folder.string() +
                                     "/home' XDG_RUNTIME_DIR='" + folder.string() + "' ONLINE_BROKER_DIR='" +
                                     brokerDir.path.string() + "' ONLINE_ACCOUNT=1 ONLINE_PERSONA=Tester " +
                                     "EGL_PLATFORM=surfaceless timeout -s KILL 180 '" + kProgram + "' --log '" + log +
-                                    "' --headless --step-time --frames 20000 >/dev/null 2>&1";
+                                    "'" + options + " >/dev/null 2>&1";
         const int status = std::system(command.c_str());
-        Outcome run;
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.log = ReadFile(log);
         return run;
@@ -91,9 +155,9 @@ protected:
     std::unique_ptr<onlinetest::BrokerProcess> broker;
 };
 
-TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreAndTheSameOnEveryRun) {
-    const Outcome first = Play("first", 7);
-    ASSERT_EQ(first.status, 0) << first.log.substr(first.log.size() > 6000 ? first.log.size() - 6000 : 0);
+TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryRun) {
+    const Outcome first = Play("first", Playing{.pictures = true});
+    ASSERT_EQ(first.status, 0) << first.Tail();
     for (const char* line : {"Loading script file: Main.lua", "Scenario: mode mission seed 7",
                              "Mission M01 started at step ", "Script errors: 0", "Game closed", "VornexEngine closed"})
         EXPECT_NE(first.log.find(line), std::string::npos) << line;
@@ -117,12 +181,39 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreAndTheSameOnEveryRun) {
     const std::string stats = Ctl("stats 1");
     EXPECT_NE(stats.find("\"CTowersDestroyed\":" + result[4].str() + ","), std::string::npos) << stats;
     EXPECT_NE(stats.find(std::string("\"M01\":") + (result[1].str() == "won" ? "1" : "0")), std::string::npos);
+    const std::string results = ResultsFile("first");
+    ASSERT_GE(results.size(), 16u);
 
-    const Outcome second = Play("second", 7);
-    ASSERT_EQ(second.status, 0);
-    std::smatch again;
-    ASSERT_TRUE(std::regex_search(second.log, again, kResultLine));
-    EXPECT_EQ(again.str(0), result.str(0)) << "the same seed plays the same mission";
+    // Seen and heard.
+    const auto pictures = Command("python3 '" + kChecks + "mission_pictures_check.py' check '" PROJECT_BINARY_ROOT
+                                  "' '" + first.folder + "/log.txt' '" + first.Frames() + "' '" + first.Last() + "' '" +
+                                  kPictureFailures + "'");
+    EXPECT_EQ(pictures.first, 0) << pictures.second;
+    const auto sound =
+        Command("python3 '" + kChecks + "mission_sound_check.py' '" + first.Wav() + "' '" + first.folder + "/log.txt'");
+    EXPECT_EQ(sound.first, 0) << sound.second;
+
+    // The same seed without sound: the same mission, record and pictures.
+    const Outcome second = Play("second", Playing{.pictures = true, .sound = false});
+    ASSERT_EQ(second.status, 0) << second.Tail();
+    EXPECT_EQ(ResultLine(second.log), result.str(0)) << "the same seed plays the same mission, heard or not";
+    EXPECT_EQ(ResultsFile("second").substr(12), results.substr(12)) << "the results apart from their stamp";
+    const auto same = Command("python3 '" + kChecks + "mission_pictures_check.py' same '" + first.Frames() + "' '" +
+                              second.Frames() + "' '" + kPictureFailures + "'");
+    EXPECT_EQ(same.first, 0) << same.second;
+
+    // On the real clock, eight times as fast: the steps are the same, so is the mission.
+    const Outcome fast = Play("fast", Playing{.stepTime = false, .timeMultiplier = 8});
+    ASSERT_EQ(fast.status, 0) << fast.Tail();
+    EXPECT_NE(fast.log.find("time multiplier 8.00"), std::string::npos);
+    EXPECT_EQ(ResultLine(fast.log), result.str(0)) << "the game's time decides, not the frames";
+
+    // Another seed plays to a result line of its own.
+    const Outcome other = Play("other", Playing{.seed = 8});
+    ASSERT_EQ(other.status, 0) << other.Tail();
+    EXPECT_NE(other.log.find("Scenario: mode mission seed 8"), std::string::npos);
+    EXPECT_EQ(CountOf(other.log, "Mission M01 finished:"), 1u);
+    EXPECT_FALSE(ResultLine(other.log).empty()) << other.Tail();
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ function Audio.Init()
         params.Volume = e[5]
         gSoundEntriesContainer:AddSoundEntry(e[1], params)
     end
+    -- The container starts with plays turned off: nothing would be heard without this.
+    gSoundEntriesContainer:EnableSoundsPlay(true)
 end
 
 -- Plays an entry at an entity (nil: not positioned).

@@ -1,0 +1,241 @@
+#!/usr/bin/env python3
+"""The sample mission's saved frames against the level and the recipes.
+
+  mission_pictures_check.py check <build folder> <log> <frames folder> <last frame> <out folder>
+  mission_pictures_check.py same <frames folder> <frames folder> <out folder>
+
+check: in the first saved frame at least 30 steps after the mission's start, the route
+samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
+80 % of them), each logged tower stands in its body colour (a majority of a 5 x 5 block
+nearer its hue than the ground's) and the HUD's panel holds text (at least 2 % of it brighter
+than 200 in every channel); the last frame shows the result panel in its colour over at
+least 90 % of its rectangle. Colours come from the level source, rectangles from the
+recipe templates the build made; the recipes' screen is fitted into the frame keeping its
+proportions, centred.
+same: the frames both folders hold equal within 8 per channel on at least 99.5 % of their
+pixels.
+A failure writes the picture with the expected places marked to the out folder and names it.
+Pictures are read with ImageMagick's convert.
+"""
+import os
+import re
+import subprocess
+import sys
+
+import numpy as np
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "sampledata"))
+import recipes  # noqa: E402
+import sample_game  # noqa: E402
+
+LEVEL = os.path.join(ROOT, "data", "scenes", "Outpost", "Outpost.level")
+STEPS_AFTER_START = 30
+RIBBON_REACH, RIBBON_TOLERANCE, RIBBON_SHARE = 3, 48, 0.8
+TOWER_BLOCK = 5
+GREY_SPREAD = 16  # pixels whose channels lie closer than this are grey
+TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
+PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
+SAME_TOLERANCE, SAME_SHARE = 8, 0.995
+MARK = np.array([255, 0, 255], np.uint8)
+failures = []
+
+
+def read_png(path):
+    """The picture as a height x width x 3 array of bytes."""
+    size = subprocess.run(["identify", "-format", "%w %h", path], check=True, capture_output=True, text=True)
+    width, height = (int(v) for v in size.stdout.split())
+    raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+    if len(raw) != width * height * 3:
+        raise ValueError("%s: %d bytes for %d x %d" % (path, len(raw), width, height))
+    return np.frombuffer(raw, np.uint8).reshape(height, width, 3)
+
+
+def write_png(pixels, path):
+    h, w, _ = pixels.shape
+    subprocess.run(["convert", "-size", "%dx%d" % (w, h), "-depth", "8", "rgb:-", path], input=pixels.tobytes(),
+                   check=True)
+
+
+def fail(what, pixels, marks, out, name):
+    """Notes a failure; the picture with the marked pixels (ys, xs) goes to out/name."""
+    os.makedirs(out, exist_ok=True)
+    path = os.path.join(out, name)
+    picture = np.array(pixels)
+    ys, xs = marks
+    picture[np.clip(ys, 0, picture.shape[0] - 1), np.clip(xs, 0, picture.shape[1] - 1)] = MARK
+    write_png(picture, path)
+    failures.append("%s (marked picture: %s)" % (what, path))
+
+
+def box_outline(x0, y0, x1, y1):
+    xs = np.arange(x0, x1 + 1)
+    ys = np.arange(y0, y1 + 1)
+    return (np.concatenate([np.full(xs.size, y0), np.full(xs.size, y1), ys, ys]),
+            np.concatenate([xs, xs, np.full(ys.size, x0), np.full(ys.size, x1)]))
+
+
+def level_colours():
+    with open(LEVEL, encoding="utf-8") as f:
+        statements = sample_game.read_level(f.read())
+    _, ground = sample_game.level_item(statements, "ground")
+    _, ribbon = sample_game.level_item(statements, "ribbon")
+    bodies = {name: fields["color"] for name, fields in sample_game.level_items(statements, "towerbody")}
+    kinds = {name: fields["kind"] for name, fields in sample_game.level_items(statements, "tower")}
+    towers = {name: np.array(bodies[kind], float) for name, kind in kinds.items()}
+    return np.array(ground["color"], float), np.array(ribbon["color"], float), towers
+
+
+def recipe_panel(build, screen, panel):
+    """(x, y, width, height, colour) of a named panel of a built recipe template."""
+    path = os.path.join(build, "sample_data", "templates", sample_game.UI_FOLDER, screen + ".BinaryTemplate")
+    with open(path, "rb") as f:
+        root = recipes.decode_template(f.read())["recipe"]
+    found = [c for c in root["Children"] if c["Name"] == panel]
+    if len(found) != 1:
+        raise ValueError("%s: no panel %s" % (path, panel))
+    p = found[0]
+    return p["Position"][0], p["Position"][1], p["Size"][0], p["Size"][1], np.array(p["Color"][:3], float), \
+        root["Size"][:2]
+
+
+def fitted(rect, screen, shape):
+    """The recipe rectangle in frame pixels (x0, y0, x1, y1, inclusive)."""
+    x, y, w, h = rect
+    height, width = shape[:2]
+    scale = min(width / screen[0], height / screen[1])
+    ox, oy = (width - screen[0] * scale) / 2, (height - screen[1] * scale) / 2
+    return (int(round(ox + x * scale)), int(round(oy + y * scale)), int(round(ox + (x + w) * scale)) - 1,
+            int(round(oy + (y + h) * scale)) - 1)
+
+
+def near(pixels, colour, tolerance):
+    return np.all(np.abs(pixels.astype(int) - colour) <= tolerance, axis=-1)
+
+
+def log_places(log):
+    start = re.search(r"Mission M01 started at step (\d+)", log)
+    route = re.search(r"Route on screen:((?: -?\d+,-?\d+)*)", log)
+    towers = [(m.group(1), int(m.group(2)), int(m.group(3)))
+              for m in re.finditer(r"Tower (\w+) at screen (-?\d+) (-?\d+)", log)]
+    if not start or not route:
+        raise ValueError("the log has no mission start or no route line")
+    points = [tuple(int(v) for v in p.split(",")) for p in route.group(1).split()]
+    return int(start.group(1)), points, towers
+
+
+def frame_steps(folder):
+    return sorted(int(m.group(1)) for m in (re.match(r"frame-(\d+)\.png$", f) for f in os.listdir(folder)) if m)
+
+
+def check_ribbon(pixels, points, ribbon, out):
+    cyan = near(pixels, ribbon, RIBBON_TOLERANCE)
+    h, w = cyan.shape
+    r = RIBBON_REACH
+    hits = [bool(cyan[max(0, y - r):y + r + 1, max(0, x - r):x + r + 1].any()) if 0 <= x < w and 0 <= y < h
+            else False for x, y in points]
+    if not points or sum(hits) < RIBBON_SHARE * len(points):
+        outlines = [box_outline(x - r, y - r, x + r, y + r) for (x, y), hit in zip(points, hits) if not hit]
+        marks = (np.concatenate([o[0] for o in outlines]), np.concatenate([o[1] for o in outlines])) \
+            if outlines else (np.zeros(0, int), np.zeros(0, int))
+        fail("the ribbon covers %d of %d route samples" % (sum(hits), len(points)), pixels, marks, out,
+             "ribbon-missed.png")
+
+
+def hue(colours):
+    """Hue in degrees of each colour (rows of r, g, b); NaN for greys, which have none."""
+    c = np.asarray(colours, float).reshape(-1, 3)
+    r, g, b = c[:, 0], c[:, 1], c[:, 2]
+    out = np.degrees(np.arctan2(np.sqrt(3.0) * (g - b), 2 * r - g - b)) % 360
+    out[c.max(axis=1) - c.min(axis=1) < GREY_SPREAD] = np.nan
+    return out
+
+
+def hue_distance(a, b):
+    d = np.abs(a - b) % 360
+    return np.minimum(d, 360 - d)
+
+
+def check_towers(pixels, towers, colours, ground, out):
+    # Compared by hue: the sun's light and the shading of the sides darken both the
+    # ground and the towers far from their colours' values, but keep their hues apart.
+    h = TOWER_BLOCK // 2
+    for name, x, y in towers:
+        block = hue(pixels[max(0, y - h):y + h + 1, max(0, x - h):x + h + 1])
+        body, sand = hue(colours[name])[0], hue(ground)[0]
+        nearer = np.sum(hue_distance(block, body) < hue_distance(block, sand))
+        if block.size == 0 or nearer * 2 <= TOWER_BLOCK * TOWER_BLOCK:
+            fail("tower %s at %d %d: %d of its block in its body colour" % (name, x, y, nearer), pixels,
+                 box_outline(x - h - 1, y - h - 1, x + h + 1, y + h + 1), out, "tower-%s.png" % name)
+
+
+def check_hud(pixels, build, out):
+    x, y, w, h, _, screen = recipe_panel(build, "Hud", "HudPanel")
+    x0, y0, x1, y1 = fitted((x, y, w, h), screen, pixels.shape)
+    area = pixels[y0:y1 + 1, x0:x1 + 1]
+    bright = np.all(area > TEXT_BRIGHTNESS, axis=-1)
+    if bright.size == 0 or bright.mean() < TEXT_SHARE:
+        fail("the HUD panel holds %.1f %% text pixels" % (100 * bright.mean() if bright.size else 0), pixels,
+             box_outline(x0, y0, x1, y1), out, "hud.png")
+
+
+def check_result(pixels, build, out):
+    x, y, w, h, colour, screen = recipe_panel(build, "Result", "ResultPanel")
+    x0, y0, x1, y1 = fitted((x, y, w, h), screen, pixels.shape)
+    area = pixels[y0:y1 + 1, x0:x1 + 1]
+    shown = near(area, colour, PANEL_TOLERANCE)
+    if shown.size == 0 or shown.mean() < PANEL_SHARE:
+        fail("the result panel covers %.1f %% of its rectangle" % (100 * shown.mean() if shown.size else 0), pixels,
+             box_outline(x0, y0, x1, y1), out, "result.png")
+
+
+def check(build, log_path, frames, last, out):
+    with open(log_path, encoding="utf-8", errors="replace") as f:
+        start, points, towers = log_places(f.read())
+    ground, ribbon, colours = level_colours()
+    steps = [s for s in frame_steps(frames) if s >= start + STEPS_AFTER_START]
+    if not steps:
+        failures.append("no frame saved %d steps after the start at step %d" % (STEPS_AFTER_START, start))
+        return
+    pixels = read_png(os.path.join(frames, "frame-%06d.png" % steps[0]))
+    check_ribbon(pixels, points, ribbon, out)
+    if not towers:
+        failures.append("the log places no tower on the screen")
+    check_towers(pixels, towers, colours, ground, out)
+    check_hud(pixels, build, out)
+    check_result(read_png(last), build, out)
+
+
+def same(first, second, out):
+    steps = sorted(set(frame_steps(first)) & set(frame_steps(second)))
+    if not steps:
+        failures.append("no frame in both %s and %s" % (first, second))
+    for step in steps:
+        name = "frame-%06d.png" % step
+        a, b = read_png(os.path.join(first, name)), read_png(os.path.join(second, name))
+        if a.shape != b.shape:
+            failures.append("%s: %s against %s pixels" % (name, a.shape, b.shape))
+            continue
+        differ = np.any(np.abs(a.astype(int) - b.astype(int)) > SAME_TOLERANCE, axis=-1)
+        if differ.mean() > 1 - SAME_SHARE:
+            fail("%s differs on %.2f %% of its pixels" % (name, 100 * differ.mean()), a, np.nonzero(differ), out,
+                 "differs-" + name)
+
+
+def main(argv):
+    if len(argv) == 7 and argv[1] == "check":
+        check(*argv[2:])
+    elif len(argv) == 5 and argv[1] == "same":
+        same(*argv[2:])
+    else:
+        sys.stderr.write(__doc__)
+        return 2
+    for f in failures:
+        print("FAIL:", f)
+    print("%s: %d failures" % (argv[1], len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
