@@ -17,11 +17,11 @@ constexpr size_t kByteBudget = 8u << 20;
 
 // Each chunk runs on its own, so that one whose names are missing leaves the others.
 constexpr const char* kRestrictions[] = {
-    "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
-    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n"
-    "EntityBlender.new, EntitySetIterator.new = nil\n",
-    "for _, c in ipairs({UIElement, UIPicture, UIList, UIPictureAtlas, UIBlur, UIVideo, UIText, UITextBox,\n"
-    "                    UIUniTextInput, UITemplateView, UIRoundedRect, UIScreen, UICreditsHelper}) do c.new = nil end\n",
+    ("print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
+     "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n"
+     "EntityBlender.new, EntitySetIterator.new = nil\n"),
+    ("for _, c in ipairs({UIElement, UIPicture, UIList, UIPictureAtlas, UIBlur, UIVideo, UIText, UITextBox,\n"
+     "                    UIUniTextInput, UITemplateView, UIRoundedRect, UIScreen, UICreditsHelper}) do c.new = nil end\n"),
     "ZKRMissionSelectorPathRenderer.new = nil",
 };
 
