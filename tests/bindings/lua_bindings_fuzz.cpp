@@ -9,12 +9,9 @@
 // instruction and byte budgets, after the cases' prelude (lua/assert.lua) and the Runner
 // and Fixture tables, so that inputs grown from the seeds (the package cases and the call
 // scripts of each package) reach the bindings through engine objects that live and die
-// (entities on a walk map, the camera controller and its subcontrollers). Taken away,
-// as in the host's own target, is what would let a script outlast the budgets: the hook
-// and the registry, finalisers, and the string loops the hook cannot interrupt; and the
-// `new` forms, whose objects live until the script deletes them (the free cameras' until
-// the program ends), so that an input cut short by a budget (or one that never deletes)
-// leaks by contract.
+// (entities on a walk map, the camera controller and its subcontrollers). Taken away, as
+// in the host's own target, is what LuaFuzzSandbox.h lists; the UI elements the fixture
+// records are script-owned.
 #include <lua.hpp>
 
 #include <cstdint>
@@ -24,6 +21,7 @@
 #include <string>
 
 #include "EntityFixture.h"
+#include "LuaFuzzSandbox.h"
 #include "MultiplayerFixture.h"
 #include "RunnerNatives.h"
 #include "SoundFixture.h"
@@ -34,20 +32,8 @@
 
 namespace {
 
-constexpr int kInstructionBudget = 200000;
-constexpr size_t kByteBudget = 8u << 20;
-
-constexpr const char* kRestrict =
-    "print, newproxy = nil\ndebug.debug, debug.sethook, debug.getregistry, debug.setmetatable = nil\nstring.rep, string.find, string.match, string.gmatch, string.gsub = nil\n"
-    "OutlineParams.new, LuaUnicodeString.new, PerspectiveCamera.new, TargetViewCamera.new = nil\n"
-    "EntityBlender.new, EntitySetIterator.new = nil\n";
-
-// The UI elements made by `new` are the engine's until released; only script-owned
-// elements (released when collected) and the fixture's tree (released after each input)
-// are in reach.
-constexpr const char* kRestrictUI =
-    "for _, c in ipairs({UIElement, UIPicture, UIList, UIPictureAtlas, UIBlur, UIVideo, UIText, UITextBox,\n"
-    "                    UIUniTextInput, UITemplateView, UIRoundedRect, UIScreen, UICreditsHelper}) do c.new = nil end\n"
+// The UI elements the fixture records are script-owned.
+constexpr const char* kRecordOwned =
     "local recording = UIFixture.Recording\nUIFixture.Recording = function() return recording(true) end\n";
 
 std::string gPrelude;
@@ -59,10 +45,6 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-void BudgetHook(lua_State* L, lua_Debug*) {
-    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, 1);
-    luaL_error(L, "instruction budget exhausted");
-}
 
 }  // namespace
 
@@ -122,16 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PCMacGameDelegate delegate(nullptr);
     delegate.RegisterBindings();
     gLua.ExecuteString(gPrelude.c_str());
-    luaL_dostring(L, kRestrict);
-    luaL_dostring(L, kRestrictUI);
-    // The game's route element is a UI element: the same rule.
-    luaL_dostring(L, "ZKRMissionSelectorPathRenderer.new = nil");
+    luafuzz::Restrict(L);
+    luaL_dostring(L, kRecordOwned);
 
-    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
-    LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + kByteBudget);
+    lua_sethook(L, &luafuzz::BudgetHook, LUA_MASKCOUNT, luafuzz::kInstructionBudget);
+    LuaWrapper::SetAllocationBudget(LuaWrapper::AllocatedBytes() + luafuzz::kByteBudget);
     gLua.ExecuteString(script.c_str());
     // The cases the input declared run under a fresh budget of their own.
-    lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, kInstructionBudget);
+    lua_sethook(L, &luafuzz::BudgetHook, LUA_MASKCOUNT, luafuzz::kInstructionBudget);
     gLua.ExecuteString("RunTests()");
     LuaWrapper::SetAllocationBudget(SIZE_MAX);
     lua_sethook(L, nullptr, 0, 0);
