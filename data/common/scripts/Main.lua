@@ -279,10 +279,10 @@ function ZKRGameDelegate:OnPlayerDisconnected(player, reason)
     Versus.OnPlayerDisconnected(player, reason)
 end
 function ZKRGameDelegate:OnPlayerConnectionStall(player)
-    gConsole:Print("Versus: connection stalled")
+    Versus.OnConnectionStall(player)
 end
 function ZKRGameDelegate:OnPlayerConnectionResume(player)
-    gConsole:Print("Versus: connection resumed")
+    Versus.OnConnectionResume(player)
 end
 
 -- ---- The scene listing's functions ----

@@ -12,8 +12,9 @@
 -- from the walkers it sees and sends the angles to the host, which turns them.
 --
 -- The match ends when every walker alive has reached the route's end (the squad wins),
--- when none is left or at the time limit (the towers win). The host stops everything,
--- waits two seconds and sends the result to the guest; each side then logs its replicated
+-- when none is left or at the time limit (the towers win); it stands still while the
+-- guest's connection stalls. The host stops everything and tells the guest, which sends
+-- no more orders; it waits two seconds and sends the result; each side then logs its replicated
 -- entities and the result, records the match in its versus stats, leaves and quits. A
 -- player that vanishes before the result ends the match as abandoned: no win or loss is
 -- recorded.
@@ -31,7 +32,7 @@ local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}
 local INVITE_PERIOD = 1.0           -- real seconds between two invitations
 local JOIN_RETRY_SECONDS = 2.0
 local JOIN_ATTEMPTS = 10
-local LEAVE_WAIT_SECONDS = 10.0     -- the host's longest wait for the result's delivery
+local LEAVE_WAIT_SECONDS = 10.0     -- the host's longest wait for the guest to leave
 local SQUAD_SKILL, TOWERS_SKILL, GRADE = 1000, 1000, 1
 local HEALTH_PROPERTY = 3           -- after the standard PosXZ, PosY and Rot
 local ROT_PROPERTY = 2
@@ -59,6 +60,7 @@ local joinAttempts = 0
 local nextJoin = -1
 local guestPlayer = nil             -- the host's remote player while it is connected
 local guestReady = false
+local stalled = false
 local level = nil
 local steps, nextSpawn, spawnTimer, settleSteps, shieldTimer = 0, 1, 0, 0, 0
 local leaveAt = -1
@@ -124,17 +126,29 @@ function Versus.Publish(entity, x, y, z, heading, health)
     end
 end
 
--- The guest's shield order, run by the host on the tower (replicated to the server).
+-- The guest's shield order, run by the host on the tower (replicated to the server); it
+-- turns the shield while the match runs.
 function ShieldTower:TurnShield(angle)
-    local tower = Towers.FindByName(self:GetName())
-    if tower == nil or not tower.alive or state ~= "playing" then
+    if role ~= "host" then
         return
     end
     shieldCalls = shieldCalls + 1
-    Towers.SetShieldAngle(tower, angle)
     gConsole:Print(string.format("Shield call run %d", shieldCalls))
+    local tower = Towers.FindByName(self:GetName())
+    if tower ~= nil and tower.alive and state == "playing" then
+        Towers.SetShieldAngle(tower, angle)
+    end
 end
 ReplicateMethod(ShieldTower, "TurnShield", toServer, reliable)
+
+-- The host's stop, run by the guest: no more orders.
+function Player:VersusStop()
+    if role == "guest" and state == "playing" then
+        state = "settling"
+        gConsole:Print("Versus: stopped by the host")
+    end
+end
+ReplicateMethod(Player, "VersusStop", toClient, reliable)
 
 -- The host's result, run by the guest.
 function Player:VersusResult(winner, score, hostSteps)
@@ -373,6 +387,16 @@ function Versus.OnPlayerDisconnected(player, reason)
     end
 end
 
+function Versus.OnConnectionStall(player)
+    gConsole:Print("Versus: connection stalled")
+    stalled = true
+end
+
+function Versus.OnConnectionResume(player)
+    gConsole:Print("Versus: connection resumed")
+    stalled = false
+end
+
 function Versus.OnGameDisconnected(reason)
     if role ~= "guest" then
         return
@@ -410,6 +434,9 @@ local function Stop(winner)
     state = "settling"
     settleSteps = 0
     gConsole:Print(string.format("Versus: stopped at step %d", steps))
+    if guestPlayer ~= nil then
+        guestPlayer:VersusStop()
+    end
 end
 
 local function HostStep()
@@ -477,6 +504,9 @@ function Versus.OnTick()
     if role == nil then
         return
     end
+    if role == "host" and stalled then
+        return
+    end
     if role == "host" and state == "playing" and guestReady then
         HostStep()
     elseif role == "host" and state == "settling" then
@@ -509,12 +539,8 @@ function Versus.OnFrame()
         joinAttempts = joinAttempts + 1
         mp:Join("", 0, 0)
     end
-    if role == "host" and state == "leaving" then
-        local delivered = guestPlayer == nil or
-            guestPlayer:GetReliableMethodAckID() >= guestPlayer:GetReliableMethodSendID()
-        if (delivered and now >= leaveAt - LEAVE_WAIT_SECONDS + 1) or now >= leaveAt then
-            Versus.Quit()
-        end
+    if role == "host" and state == "leaving" and (guestPlayer == nil or now >= leaveAt) then
+        Versus.Quit()
     end
 end
 
