@@ -154,8 +154,14 @@ protected:
             EXPECT_NE(side->log.find("Script errors: 0"), std::string::npos);
             EXPECT_NE(side->log.find("VornexEngine closed"), std::string::npos);
         }
-        const std::string command = "python3 '" + kConvergenceCheck + "' '" + host.logPath + "' '" + guest.logPath + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_EQ(Converged(host.logPath, guest.logPath), 0);
+    }
+
+    // The convergence check's exit status over two logs.
+    static int Converged(const std::string& hostLog, const std::string& guestLog) {
+        const std::string command = "python3 '" + kConvergenceCheck + "' '" + hostLog + "' '" + guestLog + "'";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     onlinetest::TempDir root;
@@ -171,6 +177,29 @@ TEST_F(VersusTwoProcessTest, TwoProgramsMeetPlayAndAgreeOnTheMatchAndItsRecord) 
     Side host, guest;
     Play(kLink, host, guest);
     ExpectAgreement(host, guest);
+
+    // The check finds a guest whose entity stands elsewhere, turned, hurt or missing.
+    std::smatch entity;
+    const std::regex entityLine("Versus entity (\\d+ \\w+) (-?[\\d.]+) (-?[\\d.]+) (-?[\\d.]+) (\\d+)");
+    ASSERT_TRUE(std::regex_search(guest.log, entity, entityLine)) << Tail(guest.log);
+    const std::string who = entity[1].str(), x = entity[2].str(), z = entity[3].str(), angle = entity[4].str(),
+                      health = entity[5].str();
+    const struct {
+        const char* what;
+        std::string line;
+    } faults[] = {
+        {"moved", who + " " + std::to_string(std::stod(x) + 0.5) + " " + z + " " + angle + " " + health},
+        {"turned", who + " " + x + " " + z + " " + std::to_string(std::stod(angle) + 5) + " " + health},
+        {"hurt", who + " " + x + " " + z + " " + angle + " " + std::to_string(std::stoi(health) + 1)},
+        {"missing", ""},
+    };
+    for (const auto& f : faults) {
+        const std::string tampered = (root.path / "tampered.txt").string();
+        std::string text = guest.log;
+        text.replace(size_t(entity.position(0)), size_t(entity.length(0)), f.line.empty() ? "" : "Versus entity " + f.line);
+        std::ofstream(tampered) << text;
+        EXPECT_EQ(Converged(host.logPath, tampered), 1) << f.what;
+    }
 
     // The lobby: the guest's persona exactly, its readiness.
     EXPECT_NE(host.log.find("Lobby: member 1 " + kGuestPersona + "\n"), std::string::npos) << Tail(host.log);

@@ -134,8 +134,10 @@ function ShieldTower:TurnShield(angle)
     end
     shieldCalls = shieldCalls + 1
     gConsole:Print(string.format("Shield call run %d", shieldCalls))
+    -- An order comes from the other program: only a finite angle turns the shield.
+    local finite = type(angle) == "number" and angle == angle and angle > -math.huge and angle < math.huge
     local tower = Towers.FindByName(self:GetName())
-    if tower ~= nil and tower.alive and state == "playing" then
+    if finite and tower ~= nil and tower.alive and state == "playing" then
         Towers.SetShieldAngle(tower, angle)
     end
 end
@@ -251,6 +253,14 @@ function Versus.OnLobbyGameStartRequest(map, hosted, ranked)
         return
     end
     gameStarted = true
+    -- The lobby starts its game only once both members are ready; a readiness the lobby's
+    -- updates did not show before the start is logged here.
+    for member = 0, 1 do
+        if not loggedReady[member] then
+            loggedReady[member] = true
+            gConsole:Print(string.format("Lobby: member %d ready", member))
+        end
+    end
     gConsole:Print(string.format("Versus: start request, map %d, %s", map, hosted and "hosting" or "joining"))
     if hosted ~= (role == "host") then
         gConsole:PrintWarning("Versus: the lobby chose the other side to host")
