@@ -30,8 +30,7 @@ local SHIELD_RANGE = 24.0
 local SHIELD_SECTOR = 45
 local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}
 local INVITE_PERIOD = 1.0           -- real seconds between two invitations
-local JOIN_RETRY_SECONDS = 2.0
-local JOIN_ATTEMPTS = 10
+local CONNECT_WAIT_SECONDS = 120.0 -- the host's longest wait for its player to join
 local LEAVE_WAIT_SECONDS = 10.0     -- the host's longest wait for the guest to leave
 local SQUAD_SKILL, TOWERS_SKILL, GRADE = 1000, 1000, 1
 local HEALTH_PROPERTY = 3           -- after the standard PosXZ, PosY and Rot
@@ -56,8 +55,7 @@ local loggedReady = {}
 local lobbyScreen = LuaUIPointer:Instance()
 local sceneIn = false
 local gameStarted = false
-local joinAttempts = 0
-local nextJoin = -1
+local connectUntil = -1
 local guestPlayer = nil             -- the host's remote player while it is connected
 local guestReady = false
 local stalled = false
@@ -291,9 +289,9 @@ function Versus.OnSceneLoaded()
     end
     state = "connecting"
     if role == "host" then
+        connectUntil = Seconds() + CONNECT_WAIT_SECONDS
         Engine():Host(0)
     else
-        joinAttempts = 1
         Engine():Join("", 0, 0)
     end
 end
@@ -302,10 +300,21 @@ local function Greet()
     Engine():SendChatMessageUnicharPtr(false, Unicode(GREETING[role]))
 end
 
+-- A player that vanishes before the result ends the match as abandoned.
+local function Abandon(why)
+    gConsole:Print(string.format("Versus: %s", why))
+    gConsole:Print("Versus result: abandoned")
+    local profile = Profile.Get()
+    if profile ~= nil then
+        profile:StoreStats()
+    end
+    Versus.Quit()
+end
+
 function Versus.OnGameHosted(result)
     gConsole:Print(string.format("Versus: hosted, result %d", result))
     if result ~= Network.NETERROR_OK then
-        Versus.Quit()
+        Abandon("the game could not be hosted")
     end
 end
 
@@ -317,10 +326,8 @@ function Versus.OnGameJoined(result)
     if result == Network.NETERROR_OK then
         state = "playing"
         Greet()
-    elseif joinAttempts < JOIN_ATTEMPTS then
-        nextJoin = Seconds() + JOIN_RETRY_SECONDS
     else
-        Versus.Quit()
+        Abandon("the game could not be joined")
     end
 end
 
@@ -371,17 +378,6 @@ function Versus.OnChatMessage(lobby, kind, text)
         return
     end
     gConsole:Print(string.format("Chat: %s", gConfigHelper:ToAsciiUnsafe(text)))
-end
-
--- A player that vanishes before the result ends the match as abandoned.
-local function Abandon(why)
-    gConsole:Print(string.format("Versus: %s", why))
-    gConsole:Print("Versus result: abandoned")
-    local profile = Profile.Get()
-    if profile ~= nil then
-        profile:StoreStats()
-    end
-    Versus.Quit()
 end
 
 function Versus.OnPlayerDisconnected(player, reason)
@@ -532,8 +528,8 @@ function Versus.OnTick()
     end
 end
 
--- Real-clock work of every frame: invitations, join retries, the host's wait for the
--- result's delivery.
+-- Real-clock work of every frame: invitations, and the host's waits for its player to
+-- join and, after the result, to leave.
 function Versus.OnFrame()
     if role == nil then
         return
@@ -544,10 +540,8 @@ function Versus.OnFrame()
         mp:LobbyInviteFriend()
         nextInvite = now + INVITE_PERIOD
     end
-    if nextJoin >= 0 and now >= nextJoin then
-        nextJoin = -1
-        joinAttempts = joinAttempts + 1
-        mp:Join("", 0, 0)
+    if role == "host" and state == "connecting" and not guestReady and now >= connectUntil then
+        Abandon("no player joined")
     end
     if role == "host" and state == "leaving" and (guestPlayer == nil or now >= leaveAt) then
         Versus.Quit()
