@@ -15,7 +15,7 @@
 -- and, once it has gone, starts the mission. A scenario that plays the mission unattended
 -- shows neither the intro nor the menu.
 
-local GAME_SCRIPTS = {"Flow", "Profile", "Audio", "Hud", "Squad", "Towers", "Mission", "Controls"}
+local GAME_SCRIPTS = {"Flow", "Profile", "Audio", "Hud", "Squad", "Towers", "Mission", "Controls", "Versus"}
 for _, name in ipairs(GAME_SCRIPTS) do
     gLua:ExecuteFile("Game/" .. name, "common/scripts")
 end
@@ -240,24 +240,50 @@ function ZKRGameDelegate:OnQuit() end
 function ZKRGameDelegate:OnCancelCurrentGame() end
 function ZKRGameDelegate:OnGameCenterMatchingCompleted(success) end
 
--- ---- The network's events: the sample plays no match, and accepts no player ----
+-- ---- The network's events: the versus match's (Game/Versus.lua) ----
 
-function ZKRGameDelegate:OnChatMessage(lobby, kind, text) end
-function ZKRGameDelegate:OnLobbyUpdated() end
-function ZKRGameDelegate:OnLobbyJoinRequested() end
-function ZKRGameDelegate:OnLobbyGameStartRequest(server, hosted, ranked) end
-function ZKRGameDelegate:OnLobbyError(code) end
-function ZKRGameDelegate:OnGameHosted(result) end
-function ZKRGameDelegate:OnGameJoined(result) end
-function ZKRGameDelegate:OnGameDisconnected(reason) end
-function ZKRGameDelegate:OnPlayerConnecting()
-    return false
+function ZKRGameDelegate:OnChatMessage(lobby, kind, text)
+    Versus.OnChatMessage(lobby, kind, text)
 end
-function ZKRGameDelegate:OnPlayerConnected(player) end
-function ZKRGameDelegate:OnPlayerReady(player) end
-function ZKRGameDelegate:OnPlayerDisconnected(player, reason) end
-function ZKRGameDelegate:OnPlayerConnectionStall(player) end
-function ZKRGameDelegate:OnPlayerConnectionResume(player) end
+function ZKRGameDelegate:OnLobbyUpdated()
+    Versus.OnLobbyUpdated()
+end
+function ZKRGameDelegate:OnLobbyJoinRequested()
+    Versus.OnLobbyJoinRequested()
+end
+function ZKRGameDelegate:OnLobbyGameStartRequest(map, hosted, ranked)
+    Versus.OnLobbyGameStartRequest(map, hosted, ranked)
+end
+function ZKRGameDelegate:OnLobbyError(code)
+    Versus.OnLobbyError(code)
+end
+function ZKRGameDelegate:OnGameHosted(result)
+    Versus.OnGameHosted(result)
+end
+function ZKRGameDelegate:OnGameJoined(result)
+    Versus.OnGameJoined(result)
+end
+function ZKRGameDelegate:OnGameDisconnected(reason)
+    Versus.OnGameDisconnected(reason)
+end
+function ZKRGameDelegate:OnPlayerConnecting()
+    return Versus.OnPlayerConnecting()
+end
+function ZKRGameDelegate:OnPlayerConnected(player)
+    Versus.OnPlayerConnected(player)
+end
+function ZKRGameDelegate:OnPlayerReady(player)
+    Versus.OnPlayerReady(player)
+end
+function ZKRGameDelegate:OnPlayerDisconnected(player, reason)
+    Versus.OnPlayerDisconnected(player, reason)
+end
+function ZKRGameDelegate:OnPlayerConnectionStall(player)
+    Versus.OnConnectionStall(player)
+end
+function ZKRGameDelegate:OnPlayerConnectionResume(player)
+    Versus.OnConnectionResume(player)
+end
 
 -- ---- The scene listing's functions ----
 -- A distribution package lists the scripts each scene runs: these run them as the mission

@@ -2,7 +2,8 @@
 -- sample's first scene (behind the menu) and the mission's scene "Outpost".
 --
 -- A scenario is the file "Scenario.lua" of the user's project folder (the "project"
--- mount). It sets the global table Scenario: mode ("menu" or "mission"), seed, difficulty
+-- mount). It sets the global table Scenario: mode ("menu", "mission", or "versus-host" and
+-- "versus-guest" for the two sides of a versus match), seed, difficulty
 -- ("casual", "advanced" or "hardcore") and timeMultiplier. Without it the menu shows and a
 -- started mission plays with seed 1.
 
@@ -32,7 +33,7 @@ local function ReadScenario()
             s[key] = value
         end
     end
-    if s.mode ~= "menu" and s.mode ~= "mission" then
+    if s.mode ~= "menu" and s.mode ~= "mission" and not Versus.IsMode(s.mode) then
         gConsole:PrintWarning(string.format("Scenario: unknown mode %s; the menu shows", tostring(s.mode)))
         s.mode = "menu"
     end
@@ -69,6 +70,16 @@ function Flow.SwitchToMission()
     gGame:SwitchScene(MISSION_SCENE, NEWSCENEREQUEST_DISPLAYLOADINGSCREENDURINGINITIALIZATION)
 end
 
+-- Loads the mission's scene for a versus match (a client's receives the host's entities).
+function Flow.SwitchToVersus(client)
+    missionSceneLoading = true
+    local flags = NEWSCENEREQUEST_DISPLAYLOADINGSCREENDURINGINITIALIZATION
+    if client then
+        flags = flags + NEWSCENEREQUEST_MULTIPLAYER_CLIENT
+    end
+    gGame:SwitchScene(MISSION_SCENE, flags)
+end
+
 function Flow.RunSceneScripts()
     for _, name in ipairs(SCENE_SCRIPTS) do
         gLua:ExecuteFile(name, "scenes")
@@ -81,11 +92,19 @@ function Flow.OnAfterSwitchScene()
         missionSceneLoading = false
         Flow.RunSceneScripts()
         RegisterAllScriptSequences()
-        Mission.Begin(Flow.scenario)
+        if Versus.Active() then
+            Versus.OnSceneLoaded()
+        else
+            Mission.Begin(Flow.scenario)
+        end
         return
     end
     if not firstSceneLoaded then
         firstSceneLoaded = true
+        if Versus.IsMode(Flow.scenario.mode) then
+            Versus.Begin(Flow.scenario)
+            return
+        end
         if Flow.scenario.mode == "mission" then
             missionRequested = true
         end
@@ -106,9 +125,11 @@ function Flow.OnTick()
     Flow.step = Flow.step + 1
     Controls.OnTick()
     Mission.OnTick()
+    Versus.OnTick()
 end
 
 -- A frame, ticked or not (the delegate's OnSmoothTick and OnPauseTick).
 function Flow.OnFrame()
     Controls.OnFrame()
+    Versus.OnFrame()
 end

@@ -17,12 +17,15 @@ Squad.GROUP = 0x10
 gLua:RegisterClass("SquadUnit", "MeshEntity")
 
 function SquadUnit:OnInit() end
--- The multiplayer properties of a walker (position, rotation, health) are the versus
--- match's; the single-player mission replicates nothing.
-function SquadUnit:InitMPProperties() end
+-- In a versus match a walker replicates its position, rotation and health.
+function SquadUnit:InitMPProperties()
+    Versus.InitEntity(self, "SquadUnit")
+end
 function SquadUnit:OnPropertiesReplicated() end
 function SquadUnit:ScriptSchedulerHelper(text) end
 function SquadUnit:OnTornOff() end
+function SquadUnit:OnNetInit() end
+function SquadUnit:OnNetDestroy() end
 
 -- The route: flags in walking order with their global positions and the distance from
 -- the route's start (the player marker) to each.
@@ -82,12 +85,13 @@ function Squad.Reset()
     Squad.units = {}
 end
 
--- Creates one walker at the start of the route.
-function Squad.Spawn(templateName, index)
+-- Creates one walker at the start of the route (creation flags: a versus match's are
+-- the multiplayer authority's).
+function Squad.Spawn(templateName, index, flags)
     local x, z = PointOnRoute(0)
     local m = Matrix:Instance()
     m:LoadTranslation(x, 0, z)
-    local entity = gEntityManager:CreateEntityInGame(templateName, nil, m, 0, nil)
+    local entity = gEntityManager:CreateEntityInGame(templateName, nil, m, flags or 0, nil)
     if entity == nil then
         gConsole:PrintError("Squad: cannot create " .. templateName)
         return nil
@@ -129,6 +133,9 @@ function Squad.Walk(unit, dt)
                 entity:SetGlobalRotation3(0, math.deg(math.atan2(dx, dz)), 0)
             end
         end
+    end
+    if entity ~= nil and (x ~= unit.x or z ~= unit.z) then
+        Versus.Publish(entity, x, 0, z, math.deg(math.atan2(x - unit.x, z - unit.z)), nil)
     end
     unit.x, unit.z = x, z
     if unit.distance >= route.length then
@@ -173,6 +180,7 @@ function Squad.TakeDamage(unit, amount)
         return
     end
     unit.health = unit.health - amount
+    Versus.Publish(Squad.Entity(unit), unit.x, 0, unit.z, nil, math.max(0, unit.health))
     if unit.health <= 0 then
         unit.health = 0
         unit.alive = false

@@ -24,13 +24,21 @@ gLua:RegisterClass("GunTower", "ZKRTowerEntity")
 gLua:RegisterClass("ShieldTower", "ZKRTowerEntity")
 
 function GunTower:OnInit() end
-function GunTower:InitMPProperties() end
+function GunTower:InitMPProperties()
+    Versus.InitEntity(self, "GunTower")
+end
 function GunTower:OnPropertiesReplicated() end
 function GunTower:ScriptSchedulerHelper(text) end
+function GunTower:OnNetInit() end
+function GunTower:OnNetDestroy() end
 function ShieldTower:OnInit() end
-function ShieldTower:InitMPProperties() end
+function ShieldTower:InitMPProperties()
+    Versus.InitEntity(self, "ShieldTower")
+end
 function ShieldTower:OnPropertiesReplicated() end
 function ShieldTower:ScriptSchedulerHelper(text) end
+function ShieldTower:OnNetInit() end
+function ShieldTower:OnNetDestroy() end
 
 Towers.list = {}
 Towers.destroyed = 0
@@ -38,6 +46,7 @@ local gatherer = NearEntitiesGatherer:Instance()
 local losResult = LOSResult:Instance()
 
 function Towers.Reset()
+    Towers.remoteShields = false
     Towers.list = {}
     Towers.destroyed = 0
 end
@@ -52,11 +61,15 @@ local function DifficultyVisible(marker, difficulty)
 end
 
 -- Spawns a tower at every active marker shown in the difficulty; markers in name order.
-function Towers.Spawn(markers, difficulty)
+-- A versus match's towers are the multiplayer authority's (flags), owned by the towers'
+-- player (owner), whose orders turn the shields.
+function Towers.Spawn(markers, difficulty, flags, owner)
+    Towers.remoteShields = owner ~= nil
     for _, marker in ipairs(markers) do
         if marker:IsActive() and DifficultyVisible(marker, difficulty) then
             local template = marker:GetTowerTemplateName(false)
-            local entity = gEntityManager:CreateEntityInGame(template, nil, marker:GetGlobalLocationMatrix(), 0, nil)
+            local entity = gEntityManager:CreateEntityInGame(template, nil, marker:GetGlobalLocationMatrix(), flags or 0,
+                owner)
             if entity == nil then
                 gConsole:PrintError("Towers: cannot create " .. tostring(template))
             else
@@ -128,8 +141,22 @@ local function GunStep(tower, entity, dt)
     end
 end
 
--- A shield tower's step: turns its shield towards the best cover of the walkers around.
+-- Turns a shield to an angle (degrees about y).
+function Towers.SetShieldAngle(tower, angle)
+    local entity = Towers.Entity(tower)
+    tower.angle = math.fmod(math.fmod(angle, 360) + 360, 360)
+    if entity ~= nil then
+        entity:SetGlobalRotation3(0, tower.angle, 0)
+        Versus.Publish(entity, tower.x, 0, tower.z, tower.angle, nil)
+    end
+end
+
+-- A shield tower's step: turns its shield towards the best cover of the walkers around
+-- (unless its player turns it).
 local function ShieldStep(tower, entity, dt)
+    if Towers.remoteShields then
+        return
+    end
     local targets = {}
     for _, near in ipairs(WalkersNear(entity:GetGlobalPosition(), SHIELD_RANGE)) do
         table.insert(targets, near.entity)
@@ -185,6 +212,7 @@ function Towers.TakeDamage(tower, amount, fromUnit)
         return false
     end
     tower.health = tower.health - amount
+    Versus.Publish(Towers.Entity(tower), tower.x, 0, tower.z, nil, math.max(0, tower.health))
     if tower.health <= 0 then
         Destroy(tower)
     end
