@@ -217,6 +217,23 @@ TEST_F(DesktopWindowTest, ControlStateFollowsTheKeyboard) {
     EXPECT_EQ(keys[0x1D], 0);
 }
 
+// A tap shorter than a frame, down and up again between two reads of the keyboard
+// (xdotool's key), reads as down in the next read and as up in the one after.
+TEST_F(DesktopWindowTest, TapBetweenTwoReadsIsReadOnce) {
+    const char* reason = nullptr;
+    if (!hid::StartDesktopInput(&reason)) GTEST_SKIP() << "no controller system: " << reason;
+    constexpr uint32_t kScanCodeP = 0x19;
+    uint8_t keys[hid::kKeyStateBytes];
+    hid::ReadKeyboardSource(keys);
+    ASSERT_TRUE(server.Run("xdotool key p"));
+    ASSERT_EQ(Await(EventKind::KeyDown, 1).size(), 1u);
+    Settle(300);  // the release too
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[kScanCodeP], hid::kKeyDownBit);
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[kScanCodeP], 0);
+}
+
 TEST_F(DesktopWindowTest, MouseInClientCoordinates) {
     ASSERT_TRUE(server.Run("xdotool mousemove --window " + id + " 50 60 click 1"));
     std::vector<Event> events = Collect([](const std::vector<Event>& e) { return Count(e, EventKind::ButtonUp) > 0; });
