@@ -393,6 +393,24 @@ TEST_F(DesktopWindowTest, FocusFromOutsideActivates) {
               std::make_tuple(window, uint32_t(wnd::kActivateInactive), other, uint32_t(wnd::kActivateActive)));
 }
 
+// A press on a window without the focus, with nothing on the desktop to move it (no
+// window manager), activates the window before the press arrives.
+TEST_F(DesktopWindowTest, PressOnAnUnfocusedWindowActivatesIt) {
+    wnd::SetFocus(0);
+    Settle(300);
+    ASSERT_EQ(wnd::GetFocus(), 0u);
+    ASSERT_TRUE(server.Run("xdotool mousemove --window " + id + " 40 40 click 1"));
+    const std::vector<Event> events = OfKinds(Collect([](const std::vector<Event>& e) {
+                                                  return Count(e, EventKind::ButtonUp) > 0;
+                                              }),
+                                              {EventKind::Activate, EventKind::ButtonDown});
+    EXPECT_EQ(wnd::GetFocus(), window);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(std::make_tuple(events[0].kind, events[0].window, events[0].code),
+              std::make_tuple(EventKind::Activate, window, uint32_t(wnd::kActivateActive)));
+    EXPECT_EQ(events.back().kind, EventKind::ButtonDown);
+}
+
 // What the X server shows as the pointer (XFixes, through libX11 from Python): "width
 // height hotspot-x hotspot-y" and the most opaque pixel as 0xAARRGGBB.
 std::string PointerImage(const xvfbtest::Server& server) {
