@@ -196,7 +196,8 @@ bool IsForeground();
 
 // ---------------------------------------------------------------------------------
 // The desktop back end (SDL2). While it runs, the keyboard source also reads the
-// desktop keyboard, and the pad slots follow the desktop's game controllers: a
+// desktop keyboard (a key pressed since the last read reads as down in that read even
+// when it is already up again: a tap shorter than a frame is not lost), and the pad slots follow the desktop's game controllers: a
 // controller plugged in takes the lowest free slot (ConnectPad), one unplugged frees
 // its slot (DisconnectPad), and every GetPadState first reads what the open controllers
 // report: the pad buttons, both triggers 0..255 and both sticks -32768..32767 with y

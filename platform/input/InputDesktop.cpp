@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct DesktopJoystick {
 
 struct Desktop {
     bool running = false;
+    // The desktop keys pressed since the keyboard was last read, by USB usage (SDL's
+    // scancode), noted as the events arrive: a tap that goes down and up between two
+    // reads, shorter than a frame, still reads as down once.
+    std::bitset<SDL_NUM_SCANCODES> pressedSinceRead;
     SDL_GameController* pads[kMaxPads] = {};
     SDL_JoystickID ids[kMaxPads] = {};
     std::vector<VirtualController*> virtuals;
@@ -93,6 +98,16 @@ void ClosePad(uint32_t slot) {
     DisconnectPad(slot);
 }
 
+// Watches the event queue as events are added (on the thread that pumps the desktop's
+// events, the main thread).
+int SDLCALL NoteDesktopKeyPress(void*, SDL_Event* event) {
+    if (event->type == SDL_KEYDOWN && !event->key.repeat) {
+        const int usage = event->key.keysym.scancode;
+        if (usage > 0 && usage < SDL_NUM_SCANCODES) GetDesktop().pressedSinceRead.set(size_t(usage));
+    }
+    return 1;
+}
+
 }  // namespace
 
 bool StartDesktopInput(const char** reason) {
@@ -112,6 +127,10 @@ bool StartDesktopInput(const char** reason) {
     SDL_JoystickEventState(SDL_IGNORE);
     SDL_EventState(SDL_JOYDEVICEADDED, SDL_ENABLE);
     SDL_EventState(SDL_JOYDEVICEREMOVED, SDL_ENABLE);
+    // The controller system holds the event system, so the watch lasts until the stop,
+    // through any restart of the windows.
+    d.pressedSinceRead.reset();
+    SDL_AddEventWatch(&NoteDesktopKeyPress, nullptr);
     d.running = true;
     if (reason) *reason = "";
     return true;
@@ -127,6 +146,8 @@ void StopDesktopInput() {
     }
     d.joysticks.clear();
     while (!d.virtuals.empty()) DetachVirtualController(d.virtuals.back()->id);
+    SDL_DelEventWatch(&NoteDesktopKeyPress, nullptr);
+    d.pressedSinceRead.reset();
     d.running = false;
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
     if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();  // the last user frees SDL's own state
@@ -227,13 +248,17 @@ bool VirtualControllerRumble(uint32_t id, uint16_t* leftMotor, uint16_t* rightMo
 namespace detail {
 
 void AddDesktopKeys(uint8_t* state) {
+    Desktop& d = GetDesktop();
+    const std::bitset<SDL_NUM_SCANCODES> pressed = d.pressedSinceRead;
+    d.pressedSinceRead.reset();
     if (!SDL_WasInit(SDL_INIT_VIDEO)) return;  // the keyboard is read through the windows
     int count = 0;
     const Uint8* keys = SDL_GetKeyboardState(&count);
     if (!keys) return;
     for (uint32_t i = 0; i < UsbUsageCount(); ++i) {
         const uint32_t usage = UsbUsageAt(i);
-        if (int(usage) < count && keys[usage]) state[ScanCodeFromUsbUsage(usage)] |= kKeyDownBit;
+        const bool down = (int(usage) < count && keys[usage]) || (usage < pressed.size() && pressed[usage]);
+        if (down) state[ScanCodeFromUsbUsage(usage)] |= kKeyDownBit;
     }
 }
 

@@ -63,7 +63,8 @@ struct State {
 State& GetState();
 
 // The desktop back end (InputDesktop.cpp); each does nothing while it is not running.
-// Sets bit 7 of every key the desktop keyboard holds down.
+// Sets bit 7 of every key the desktop keyboard holds down and, while the back end runs,
+// of every key pressed since the last call (released again or not).
 void AddDesktopKeys(uint8_t* state);
 // Follows the desktop's controllers into the pad slots: plugged and unplugged pads
 // connect and disconnect their slots, and every open pad's state is read.

@@ -249,6 +249,9 @@ void OnEvent(const SDL_Event& e) {
             bool known = false;
             const MouseButton button = ButtonOf(e.button.button, &known);
             if (!w || !known) break;
+            // A press on a window without the focus activates it first, as a click does on
+            // the platform (a desktop without a window manager would give it none).
+            if (e.type == SDL_MOUSEBUTTONDOWN && s.focus != w->handle) SetFocus(w->handle);
             Event b;
             b.window = w->handle;
             b.button = button;

@@ -217,6 +217,23 @@ TEST_F(DesktopWindowTest, ControlStateFollowsTheKeyboard) {
     EXPECT_EQ(keys[0x1D], 0);
 }
 
+// A tap shorter than a frame, down and up again between two reads of the keyboard
+// (xdotool's key), reads as down in the next read and as up in the one after.
+TEST_F(DesktopWindowTest, TapBetweenTwoReadsIsReadOnce) {
+    const char* reason = nullptr;
+    if (!hid::StartDesktopInput(&reason)) GTEST_SKIP() << "no controller system: " << reason;
+    constexpr uint32_t kScanCodeP = 0x19;
+    uint8_t keys[hid::kKeyStateBytes];
+    hid::ReadKeyboardSource(keys);
+    ASSERT_TRUE(server.Run("xdotool key p"));
+    ASSERT_EQ(Await(EventKind::KeyDown, 1).size(), 1u);
+    Settle(300);  // the release too
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[kScanCodeP], hid::kKeyDownBit);
+    hid::ReadKeyboardSource(keys);
+    EXPECT_EQ(keys[kScanCodeP], 0);
+}
+
 TEST_F(DesktopWindowTest, MouseInClientCoordinates) {
     ASSERT_TRUE(server.Run("xdotool mousemove --window " + id + " 50 60 click 1"));
     std::vector<Event> events = Collect([](const std::vector<Event>& e) { return Count(e, EventKind::ButtonUp) > 0; });
@@ -374,6 +391,24 @@ TEST_F(DesktopWindowTest, FocusFromOutsideActivates) {
     ASSERT_EQ(activates.size(), 2u);
     EXPECT_EQ(std::make_tuple(activates[0].window, activates[0].code, activates[1].window, activates[1].code),
               std::make_tuple(window, uint32_t(wnd::kActivateInactive), other, uint32_t(wnd::kActivateActive)));
+}
+
+// A press on a window without the focus, with nothing on the desktop to move it (no
+// window manager), activates the window before the press arrives.
+TEST_F(DesktopWindowTest, PressOnAnUnfocusedWindowActivatesIt) {
+    wnd::SetFocus(0);
+    Settle(300);
+    ASSERT_EQ(wnd::GetFocus(), 0u);
+    ASSERT_TRUE(server.Run("xdotool mousemove --window " + id + " 40 40 click 1"));
+    const std::vector<Event> events = OfKinds(Collect([](const std::vector<Event>& e) {
+                                                  return Count(e, EventKind::ButtonUp) > 0;
+                                              }),
+                                              {EventKind::Activate, EventKind::ButtonDown});
+    EXPECT_EQ(wnd::GetFocus(), window);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(std::make_tuple(events[0].kind, events[0].window, events[0].code),
+              std::make_tuple(EventKind::Activate, window, uint32_t(wnd::kActivateActive)));
+    EXPECT_EQ(events.back().kind, EventKind::ButtonDown);
 }
 
 // What the X server shows as the pointer (XFixes, through libX11 from Python): "width
