@@ -13,6 +13,8 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -84,6 +86,21 @@ std::pair<int, std::string> Command(const std::string& command) {
 std::string ResultLine(const std::string& log) {
     std::smatch m;
     return std::regex_search(log, m, kResultLine) ? m.str(0) : std::string();
+}
+
+// A result line's score against its counts: survivors x 1000 + towers x 250 + whole
+// seconds left x 10 (none left at the level's time limit), 0 when abandoned.
+void ExpectScoreOfItsLine(const std::string& line) {
+    std::smatch m, limit;
+    ASSERT_TRUE(std::regex_search(line, m, kResultLine)) << line;
+    const std::string level = ReadFile(PROJECT_SOURCE_ROOT "/data/scenes/Outpost/Outpost.level");
+    ASSERT_TRUE(std::regex_search(level, limit, std::regex(" TimeLimit=(\\d+)")));
+    const long steps = std::stol(m[5].str());
+    const long secondsLeft = std::max(0L, long(std::floor(std::stod(limit[1].str()) - steps * (1.0 / 15))));
+    const long expected = m[1].str() == "abandoned"
+                              ? 0
+                              : std::stol(m[3].str()) * 1000 + std::stol(m[4].str()) * 250 + secondsLeft * 10;
+    EXPECT_EQ(std::stol(m[2].str()), expected) << line;
 }
 
 class MissionRunTest : public ::testing::Test {
@@ -173,6 +190,7 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     EXPECT_LT(first.log.find("Mission M01 started"), size_t(result.position(0)));
     EXPECT_EQ(CountOf(first.log, " destroyed at step "), std::stoul(result[4].str()));
     EXPECT_NE(result[1].str(), "abandoned") << "no one pressed a key";
+    ExpectScoreOfItsLine(result.str(0));
 
     // The profile's record: the score on both boards (rank, account, score), the towers in
     // the stats, the mission's achievement for a win only.
@@ -232,7 +250,8 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     ASSERT_EQ(other.status, 0) << other.Tail();
     EXPECT_NE(other.log.find("Scenario: mode mission seed 8"), std::string::npos);
     EXPECT_EQ(CountOf(other.log, "Mission M01 finished:"), 1u);
-    EXPECT_FALSE(ResultLine(other.log).empty()) << other.Tail();
+    ASSERT_FALSE(ResultLine(other.log).empty()) << other.Tail();
+    ExpectScoreOfItsLine(ResultLine(other.log));
 }
 
 }  // namespace
