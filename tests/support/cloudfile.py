@@ -23,6 +23,12 @@ Commands:
   cloudfile.py check <file> progress|results <layout> <stamp>
                                           exit 0 when tag, layout, stamp and CRC match;
                                           prints "tag layout stamp size crc-ok"
+  cloudfile.py show <file> progress|results
+                                          exit 0 when tag and CRC match and the payload
+                                          decodes whole; prints its values, a line each:
+                                          "finished|unlocked|presented w0 w1 w2 w3",
+                                          "flags ..." (progress); per mission
+                                          "mission <id> score <n> <medal>=<level>... flags ..."
 """
 import os
 import struct
@@ -101,6 +107,84 @@ def check(data, kind, layout, stamp):
     return ok and tag == TAGS[kind] and lay == layout and stp == stamp
 
 
+class Reader:
+    def __init__(self, data):
+        self.data, self.at = data, 0
+
+    def take(self, n):
+        if self.at + n > len(self.data):
+            raise ValueError("payload ends inside a value at %d" % self.at)
+        self.at += n
+        return self.data[self.at - n:self.at]
+
+    def u32(self):
+        return struct.unpack("<I", self.take(4))[0]
+
+    def u8(self):
+        return self.take(1)[0]
+
+    def name(self):
+        if self.u8() == 0:
+            return ""
+        end = self.data.find(b"\0", self.at)
+        if end < 0:
+            raise ValueError("unterminated name at %d" % self.at)
+        value = self.take(end - self.at + 1)[:-1]
+        return value.decode()
+
+    def count(self):
+        n = self.u32()
+        if n > len(self.data) - self.at:
+            raise ValueError("count %d past the payload's end" % n)
+        return n
+
+    def names(self):
+        return [self.name() for _ in range(self.count())]
+
+    def pointers(self, element):
+        return [element(self) if self.u8() else None for _ in range(self.count())]
+
+
+def show_progress(r):
+    lines = ["%s %s" % (kind, " ".join(str(r.u32()) for _ in range(4)))
+             for kind in ("unlocked", "finished", "presented")]
+    r.names()
+    lines.append("flags " + " ".join(r.names()))
+    r.pointers(lambda e: (e.name(), e.u32()))
+    return lines
+
+
+def show_results(r):
+    lines = []
+    for entry in r.pointers(lambda e: (e.name(), e.u32(), e.pointers(lambda d: (d.name(), d.u8())), e.names())):
+        if entry is not None:
+            mid, score, medals, flags = entry
+            lines.append("mission %s score %d %s flags %s" % (
+                mid, score, " ".join("%s=%d" % m for m in medals if m is not None), " ".join(flags)))
+    return lines
+
+
+def show(data, kind):
+    if len(data) < 16 or struct.unpack_from("<I", data, 0)[0] != TAGS[kind]:
+        print("not a %s file" % kind)
+        return False
+    body = data[12:-4]
+    if crc32(body) != struct.unpack_from("<I", data, len(data) - 4)[0]:
+        print("crc-bad")
+        return False
+    r = Reader(body)
+    try:
+        lines = show_progress(r) if kind == "progress" else show_results(r)
+    except (ValueError, UnicodeDecodeError) as e:
+        print("undecodable: %s" % e)
+        return False
+    if r.at != len(body):
+        print("%d bytes after the payload" % (len(body) - r.at))
+        return False
+    print("\n".join(lines))
+    return True
+
+
 def main(argv):
     if len(argv) >= 3 and argv[0] == "payload":
         open(argv[2], "wb").write(payload(argv[1]))
@@ -111,6 +195,8 @@ def main(argv):
         return 0
     if len(argv) == 5 and argv[0] == "check":
         return 0 if check(open(argv[1], "rb").read(), argv[2], int(argv[3], 0), int(argv[4], 0)) else 1
+    if len(argv) == 3 and argv[0] == "show":
+        return 0 if show(open(argv[1], "rb").read(), argv[2]) else 1
     print(__doc__)
     return 2
 

@@ -7,8 +7,8 @@
 check: in the first saved frame at least 30 steps after the mission's start, the route
 samples the log gives lie on the ribbon (a pixel of its colour within 3 pixels of at least
 80 % of them), each logged tower stands in its body colour (a majority of a 5 x 5 block
-nearer its hue than the ground's) and the HUD's panel holds text (at least 2 % of it brighter
-than 200 in every channel); the last frame shows the result panel in its colour over at
+nearer its hue than the ground's) and the HUD's counters hold text (at least 2 % of their
+rectangles brighter than 200 in every channel); the last frame shows the result panel in its colour over at
 least 90 % of its rectangle. Colours come from the level source, rectangles from the
 recipe templates the build made; the recipes' screen is fitted into the frame keeping its
 proportions, centred.
@@ -36,6 +36,7 @@ RIBBON_REACH, RIBBON_TOLERANCE, RIBBON_SHARE = 3, 48, 0.8
 TOWER_BLOCK = 5
 GREY_SPREAD = 16  # pixels whose channels lie closer than this are grey
 TEXT_BRIGHTNESS, TEXT_SHARE = 200, 0.02
+COUNTER_DIGITS = 3
 PANEL_TOLERANCE, PANEL_SHARE = 16, 0.9
 SAME_TOLERANCE, SAME_SHARE = 8, 0.995
 MARK = np.array([255, 0, 255], np.uint8)
@@ -170,14 +171,38 @@ def check_towers(pixels, towers, colours, ground, out):
                  box_outline(x - h - 1, y - h - 1, x + h + 1, y + h + 1), out, "tower-%s.png" % name)
 
 
+def counter_boxes(build):
+    """The HUD counters' rectangles in recipe pixels (x, y, width, height): a counter's text
+    is aligned right and bottom on its anchor, so its box ends there, COUNTER_DIGITS font
+    sizes wide and one high."""
+    path = os.path.join(build, "sample_data", "templates", sample_game.UI_FOLDER, "Hud.BinaryTemplate")
+    with open(path, "rb") as f:
+        root = recipes.decode_template(f.read())["recipe"]
+    boxes = []
+    for p in root["Children"]:
+        for c in p["Children"]:
+            if c["Name"].endswith("Count"):
+                size = c["Font size"]
+                x, y = p["Position"][0] + c["Position"][0], p["Position"][1] + c["Position"][1]
+                boxes.append((c["Name"], (x - COUNTER_DIGITS * size, y - size, COUNTER_DIGITS * size, size)))
+    if not boxes:
+        raise ValueError("%s: no counters" % path)
+    return boxes, root["Size"][:2]
+
+
 def check_hud(pixels, build, out):
-    x, y, w, h, _, screen = recipe_panel(build, "Hud", "HudPanel")
-    x0, y0, x1, y1 = fitted((x, y, w, h), screen, pixels.shape)
-    area = pixels[y0:y1 + 1, x0:x1 + 1]
-    bright = np.all(area > TEXT_BRIGHTNESS, axis=-1)
+    boxes, screen = counter_boxes(build)
+    bright, marks = [], ([], [])
+    for _, rect in boxes:
+        x0, y0, x1, y1 = fitted(rect, screen, pixels.shape)
+        bright.append(np.all(pixels[y0:y1 + 1, x0:x1 + 1] > TEXT_BRIGHTNESS, axis=-1).ravel())
+        ys, xs = box_outline(x0, y0, x1, y1)
+        marks[0].append(ys)
+        marks[1].append(xs)
+    bright = np.concatenate(bright)
     if bright.size == 0 or bright.mean() < TEXT_SHARE:
-        fail("the HUD panel holds %.1f %% text pixels" % (100 * bright.mean() if bright.size else 0), pixels,
-             box_outline(x0, y0, x1, y1), out, "hud.png")
+        fail("the HUD's counters hold %.1f %% text pixels" % (100 * bright.mean() if bright.size else 0), pixels,
+             (np.concatenate(marks[0]), np.concatenate(marks[1])), out, "hud.png")
 
 
 def check_result(pixels, build, out):

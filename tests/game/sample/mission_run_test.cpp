@@ -2,8 +2,9 @@
 // test-timeout: 900
 // The sample mission played by the real program, headless and one fixed step a frame,
 // against a broker seeded with the mission's boards: it plays from the scenario to its
-// result line, records it in the profile and ends the program by itself. Its saved frames
-// and its mixed sound pass the independent checks (mission_pictures_check.py,
+// result line, records it in the profile (its files decoded by cloudfile.py) and ends the
+// program by itself; each run plays as an account of its own. Its saved frames and its
+// mixed sound pass the independent checks (mission_pictures_check.py,
 // mission_sound_check.py). The same seed plays the same mission again, without sound: the
 // same result line, the same results file apart from its stamp, the same frames within the
 // picture check's tolerance. On the real clock, eight times as fast, it plays the same
@@ -12,9 +13,10 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -51,6 +53,7 @@ size_t CountOf(const std::string& text, const std::string& what) {
 // How a run plays: the scenario's seed and time multiplier, the fixed-step clock, and what
 // it saves besides its log.
 struct Playing {
+    int account = 1;  // each run plays as an account of its own, so that its record is its own
     int seed = 7;
     bool stepTime = true;
     int timeMultiplier = 1;
@@ -85,13 +88,31 @@ std::string ResultLine(const std::string& log) {
     return std::regex_search(log, m, kResultLine) ? m.str(0) : std::string();
 }
 
+// A result line's score against its counts: survivors x 1000 + towers x 250 + whole
+// seconds left x 10 (none left at the level's time limit), 0 when abandoned.
+void ExpectScoreOfItsLine(const std::string& line) {
+    std::smatch m, limit;
+    ASSERT_TRUE(std::regex_search(line, m, kResultLine)) << line;
+    const std::string level = ReadFile(PROJECT_SOURCE_ROOT "/data/scenes/Outpost/Outpost.level");
+    ASSERT_TRUE(std::regex_search(level, limit, std::regex(" TimeLimit=(\\d+)")));
+    const long steps = std::stol(m[5].str());
+    const long secondsLeft = std::max(0L, long(std::floor(std::stod(limit[1].str()) - steps * (1.0 / 15))));
+    const long expected = m[1].str() == "abandoned"
+                              ? 0
+                              : std::stol(m[3].str()) * 1000 + std::stol(m[4].str()) * 250 + secondsLeft * 10;
+    EXPECT_EQ(std::stol(m[2].str()), expected) << line;
+}
+
 class MissionRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
         broker = std::make_unique<onlinetest::BrokerProcess>(brokerDir.path.string());
         ASSERT_TRUE(broker->Start());
         const std::string seed = (brokerDir.path / "seed.txt").string();
-        std::ofstream(seed) << "user 1 Tester\nleaderboard M01 descending\nleaderboard GlobalScore descending\n";
+        std::ofstream seeds(seed);
+        for (int account = 1; account <= kAccounts; ++account) seeds << "user " << account << " Tester\n";
+        seeds << "leaderboard M01 descending\nleaderboard GlobalScore descending\n";
+        seeds.close();
         const std::string command = "'" + kBrokerTool + "' ctl --dir '" + brokerDir.path.string() + "' seed '" + seed + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
@@ -109,19 +130,15 @@ protected:
         return out;
     }
 
-    // The results file the profile stored for the account: its words tag, layout and
-    // stamp, then the payload and its CRC, which cloudfile.py checks.
-    std::string ResultsFile(const std::string& name) {
-        const std::string data = Ctl("file 1/results");
-        if (data.size() < 16) return {};
-        uint32_t head[3];
-        std::memcpy(head, data.data(), sizeof head);
-        const std::string path = (root.path / (name + "-results.bin")).string();
+    // A cloud file the profile stored for the account ("progress" or "results"), as it is,
+    // and its values as cloudfile.py decodes them (empty when it does not decode whole).
+    std::pair<std::string, std::string> ProfileFile(int account, const std::string& kind) {
+        const std::string data = Ctl("file " + std::to_string(account) + "/" + kind);
+        const std::string path = (root.path / (std::to_string(account) + "-" + kind + ".bin")).string();
         std::ofstream(path, std::ios::binary) << data;
-        const auto [status, out] = Command("python3 '" + kCloudFile + "' check '" + path + "' results " +
-                                           std::to_string(head[1]) + " " + std::to_string(head[2]));
-        EXPECT_EQ(status, 0) << out;
-        return data;
+        const auto [status, out] = Command("python3 '" + kCloudFile + "' show '" + path + "' " + kind);
+        EXPECT_EQ(status, 0) << kind << " of account " << account << ": " << out;
+        return {data, status == 0 ? out : std::string()};
     }
 
     // Plays the mission with a scenario of the seed in a user folder of its own, the
@@ -142,7 +159,8 @@ protected:
         options += how.sound ? " --audio-out '" + run.Wav() + "'" : std::string(" --no-sound");
         const std::string command = "cd '" + folder.string() + "' && XDG_DATA_HOME='" + folder.string() +
                                     "/home' XDG_RUNTIME_DIR='" + folder.string() + "' ONLINE_BROKER_DIR='" +
-                                    brokerDir.path.string() + "' ONLINE_ACCOUNT=1 ONLINE_PERSONA=Tester " +
+                                    brokerDir.path.string() + "' ONLINE_ACCOUNT=" + std::to_string(how.account) +
+                                    " ONLINE_PERSONA=Tester " +
                                     "EGL_PLATFORM=surfaceless timeout -s KILL 180 '" + kProgram + "' --log '" + log +
                                     "'" + options + " >/dev/null 2>&1";
         const int status = std::system(command.c_str());
@@ -151,6 +169,7 @@ protected:
         return run;
     }
 
+    static constexpr int kAccounts = 4;
     onlinetest::TempDir root, brokerDir;
     std::unique_ptr<onlinetest::BrokerProcess> broker;
 };
@@ -171,6 +190,7 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     EXPECT_LT(first.log.find("Mission M01 started"), size_t(result.position(0)));
     EXPECT_EQ(CountOf(first.log, " destroyed at step "), std::stoul(result[4].str()));
     EXPECT_NE(result[1].str(), "abandoned") << "no one pressed a key";
+    ExpectScoreOfItsLine(result.str(0));
 
     // The profile's record: the score on both boards (rank, account, score), the towers in
     // the stats, the mission's achievement for a win only.
@@ -181,8 +201,22 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     const std::string stats = Ctl("stats 1");
     EXPECT_NE(stats.find("\"CTowersDestroyed\":" + result[4].str() + ","), std::string::npos) << stats;
     EXPECT_NE(stats.find(std::string("\"M01\":") + (result[1].str() == "won" ? "1" : "0")), std::string::npos);
-    const std::string results = ResultsFile("first");
-    ASSERT_GE(results.size(), 16u);
+
+    // The profile's files, decoded: mission M01 holds the score, the distinctions the
+    // script logged and the result's flag; the progress names M01 (1) the last finished.
+    std::smatch distinctions;
+    ASSERT_TRUE(std::regex_search(first.log, distinctions,
+                                  std::regex("Mission M01 distinctions: Celerity (\\d+) Ruthlessness (\\d+) "
+                                             "Efficiency (\\d+)")));
+    const auto [results, resultValues] = ProfileFile(1, "results");
+    const std::string flag = result[1].str() == "won" ? "Won" : "Lost";
+    EXPECT_NE(resultValues.find("mission M01 score " + result[2].str() + " Celerity=" + distinctions[1].str() +
+                                " Ruthlessness=" + distinctions[2].str() + " Efficiency=" + distinctions[3].str() +
+                                " flags " + flag + "\n"),
+              std::string::npos)
+        << resultValues;
+    const auto [progress, progressValues] = ProfileFile(1, "progress");
+    EXPECT_NE(progressValues.find("finished 1 0 0 0\n"), std::string::npos) << progressValues;
 
     // Seen and heard.
     const auto pictures = Command("python3 '" + kChecks + "mission_pictures_check.py' check '" PROJECT_BINARY_ROOT
@@ -194,26 +228,30 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
     EXPECT_EQ(sound.first, 0) << sound.second;
 
     // The same seed without sound: the same mission, record and pictures.
-    const Outcome second = Play("second", Playing{.pictures = true, .sound = false});
+    const Outcome second = Play("second", Playing{.account = 2, .pictures = true, .sound = false});
     ASSERT_EQ(second.status, 0) << second.Tail();
     EXPECT_EQ(ResultLine(second.log), result.str(0)) << "the same seed plays the same mission, heard or not";
-    EXPECT_EQ(ResultsFile("second").substr(12), results.substr(12)) << "the results apart from their stamp";
+    const std::string secondResults = ProfileFile(2, "results").first;
+    ASSERT_GE(secondResults.size(), 16u) << "the second run stored its results";
+    ASSERT_GE(results.size(), 16u);
+    EXPECT_EQ(secondResults.substr(12), results.substr(12)) << "the results apart from their stamp";
     const auto same = Command("python3 '" + kChecks + "mission_pictures_check.py' same '" + first.Frames() + "' '" +
                               second.Frames() + "' '" + kPictureFailures + "'");
     EXPECT_EQ(same.first, 0) << same.second;
 
     // On the real clock, eight times as fast: the steps are the same, so is the mission.
-    const Outcome fast = Play("fast", Playing{.stepTime = false, .timeMultiplier = 8});
+    const Outcome fast = Play("fast", Playing{.account = 3, .stepTime = false, .timeMultiplier = 8});
     ASSERT_EQ(fast.status, 0) << fast.Tail();
     EXPECT_NE(fast.log.find("time multiplier 8.00"), std::string::npos);
     EXPECT_EQ(ResultLine(fast.log), result.str(0)) << "the game's time decides, not the frames";
 
     // Another seed plays to a result line of its own.
-    const Outcome other = Play("other", Playing{.seed = 8});
+    const Outcome other = Play("other", Playing{.account = 4, .seed = 8});
     ASSERT_EQ(other.status, 0) << other.Tail();
     EXPECT_NE(other.log.find("Scenario: mode mission seed 8"), std::string::npos);
     EXPECT_EQ(CountOf(other.log, "Mission M01 finished:"), 1u);
-    EXPECT_FALSE(ResultLine(other.log).empty()) << other.Tail();
+    ASSERT_FALSE(ResultLine(other.log).empty()) << other.Tail();
+    ExpectScoreOfItsLine(ResultLine(other.log));
 }
 
 }  // namespace

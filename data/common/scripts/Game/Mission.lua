@@ -5,8 +5,9 @@
 -- towers shoot at them and they fire back; the minefield hurts those inside it. The
 -- mission is won when every walker alive has reached the route's end ("MissionEnd"), lost
 -- when none is left or at the time limit, and abandoned with Escape. The score is
--- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10, where only a won
--- mission has seconds left (a lost one ran out of walkers or of time), and 0 when abandoned.
+-- survivors x 1000 + towers destroyed x 250 + whole seconds left x 10 (a mission lost at
+-- the time limit has none left), and 0 when abandoned. The profile records a finished
+-- mission once its data has arrived; the program quits after that.
 -- Only game time and math.random (seeded from the scenario) drive the rules, and every
 -- walk over entities takes an order the engine or the level fixes, so a run without input
 -- plays the same on every run.
@@ -18,13 +19,14 @@ local MISSION_NUMBER = 1
 local STEP = 1 / 15            -- seconds of game time per fixed step
 local SPAWN_PERIOD = 1.0       -- seconds between two walkers leaving the marker
 local RESULT_SECONDS = 2.0
+local RECORD_WAIT_SECONDS = 30.0 -- after the result, how long a record waits for the profile's data
 local AIRSTRIKE_RADIUS = 12.0
 local AIRSTRIKE_DAMAGE = 100
 local ROUTE_SAMPLE = 1.0       -- units between two route samples; every tenth is logged
 local CAMERA_MIN, CAMERA_MAX, CAMERA_STEP = 40.0, 140.0, 10.0
 -- The distinctions' thresholds, lowest level first: a level per threshold reached.
 local DISTINCTIONS = {
-    {"Celerity", function(r) return r.secondsLeft end, {30, 50, 70}},
+    {"Celerity", function(r) return r.result == "won" and r.secondsLeft or 0 end, {30, 50, 70}},
     {"Ruthlessness", function(r) return r.towers end, {1, 2, 3}},
     {"Efficiency", function(r) return r.survivors end, {2, 4, 6}},
 }
@@ -37,7 +39,7 @@ local nextSpawn = 1
 local spawnTimer = 0
 local airstrikesLeft, repairsLeft = 0, 0
 local outcome = nil
-local camera = nil             -- the mission's camera subcontroller, the Game's while it lives
+local unrecorded = nil         -- a finished mission's result waiting for the profile's data
 local cameraDistance = 0
 local cameraDirection = nil
 local deathsByArea = {}
@@ -84,26 +86,36 @@ function Minefield:OnCleared() end
 
 -- ---- start ----
 
+-- Shows the view from the eye to the target through a new strategy subcontroller made
+-- current at once. The mission keeps no subcontroller: the view is placed anew from the
+-- target, the direction and the distance, so each placement takes a new one (a zoom that
+-- changes the distance, a few a game).
 local function Look(eye, target)
+    local controller = gGame:GetCameraController()
+    local camera = controller ~= nil and controller:AddNewSubcontroller(CAMERASUBCONTROLLER_RTS) or nil
+    if camera == nil then
+        return false
+    end
     local dx, dy, dz = target.x - eye.x, target.y - eye.y, target.z - eye.z
     local horizontal = math.sqrt(dx * dx + dz * dz)
     camera:SetPosition(Vector:Instance(eye.x, eye.y, eye.z, 1))
     camera:SetRotation(math.deg(math.atan2(-dy, horizontal)), 0, math.deg(math.atan2(dx, dz)))
+    camera:SetFOV(50)
+    controller:SetCurrentSubcontroller(camera, 0, 0)
+    return true
 end
 
 local function PlaceCamera()
-    local controller = gGame:GetCameraController()
-    if controller == nil or level.cameraEye == nil then
+    cameraDirection = nil
+    if level.cameraEye == nil then
         return
     end
-    camera = controller:AddNewSubcontroller(CAMERASUBCONTROLLER_RTS)
     local eye, target = level.cameraEye, level.cameraTarget
     local dx, dy, dz = eye.x - target.x, eye.y - target.y, eye.z - target.z
     cameraDistance = math.sqrt(dx * dx + dy * dy + dz * dz)
-    cameraDirection = {dx / cameraDistance, dy / cameraDistance, dz / cameraDistance}
-    Look(eye, target)
-    camera:SetFOV(50)
-    controller:SetCurrentSubcontroller(camera, 0, 0)
+    if Look(eye, target) then
+        cameraDirection = {dx / cameraDistance, dy / cameraDistance, dz / cameraDistance}
+    end
 end
 
 local function BuildRibbon(route)
@@ -141,6 +153,7 @@ function Mission.Begin(scenario)
     Hud.Show()
     Controls.Begin()
     steps, resultSteps, nextSpawn, spawnTimer = 0, 0, 1, 0
+    unrecorded = nil
     airstrikesLeft, repairsLeft = level.airstrikes, level.repairs
     deathsByArea = {}
     screenLogged = false
@@ -221,13 +234,19 @@ local function MinefieldStep()
     if mines == nil then
         return
     end
-    local damage = mines:GetDamagePerSec() * STEP
+    -- Every walker inside is found first: one that dies of its damage leaves the inside
+    -- list at once, which would move the next one past the walk.
+    local inside = {}
     for i = 0, mines:GetEntitiesInsideCount() - 1 do
         local e = mines:GetEntityInside(i)
         local unit = e ~= nil and Squad.FindByName(e:GetName()) or nil
         if unit ~= nil then
-            Squad.TakeDamage(unit, damage)
+            table.insert(inside, unit)
         end
+    end
+    local damage = mines:GetDamagePerSec() * STEP
+    for _, unit in ipairs(inside) do
+        Squad.TakeDamage(unit, damage)
     end
 end
 
@@ -241,9 +260,10 @@ end
 local function Finish(result)
     local survivors = Squad.Counts()
     local r = {result = result, survivors = survivors, towers = Towers.destroyed, steps = steps,
-               secondsLeft = result == "won" and SecondsLeft() or 0}
+               secondsLeft = result == "abandoned" and 0 or SecondsLeft()}
     r.score = result == "abandoned" and 0 or r.survivors * 1000 + r.towers * 250 + r.secondsLeft * 10
     r.distinctions = {}
+    local levels = {}
     for _, d in ipairs(DISTINCTIONS) do
         local value, levelReached = d[2](r), 0
         for i, threshold in ipairs(d[3]) do
@@ -252,7 +272,9 @@ local function Finish(result)
             end
         end
         table.insert(r.distinctions, {d[1], result == "abandoned" and 0 or levelReached})
+        table.insert(levels, string.format("%s %d", d[1], r.distinctions[#r.distinctions][2]))
     end
+    gConsole:Print(string.format("Mission %s distinctions: %s", MISSION_ID, table.concat(levels, " ")))
     outcome = r
     state = "result"
     resultSteps = 0
@@ -264,18 +286,35 @@ local function Finish(result)
     for _, index in ipairs(areas) do
         gConsole:Print(string.format("Progress area %d: %d walkers lost", index, deathsByArea[index]))
     end
-    Mission.Record(r)
+    unrecorded = r
+    Mission.RecordWhenReady()
     Hud.ShowResult(result, r.score)
     Audio.Play(result == "won" and "Won" or "Lost", nil)
+end
+
+-- Records the finished mission once the profile's data has arrived: writes made before
+-- would be overwritten by the arriving data, and the stats cannot be stored before.
+-- Answers whether nothing is left to record.
+function Mission.RecordWhenReady()
+    if unrecorded == nil then
+        return true
+    end
+    if Profile.Get() == nil then
+        gConsole:PrintWarning("Mission: no profile; the result is not recorded")
+    elseif Profile.IsReady() then
+        Mission.Record(unrecorded)
+    elseif resultSteps * STEP < RESULT_SECONDS + RECORD_WAIT_SECONDS then
+        return false
+    else
+        gConsole:PrintWarning("Mission: the profile's data did not arrive; the result is not recorded")
+    end
+    unrecorded = nil
+    return true
 end
 
 -- The profile's record of a finished mission (only the stats when abandoned).
 function Mission.Record(r)
     local profile = Profile.Get()
-    if profile == nil then
-        gConsole:PrintWarning("Mission: no profile; the result is not recorded")
-        return
-    end
     if r.result ~= "abandoned" then
         profile:StoreMissionScore(MISSION_ID, r.score)
         for _, d in ipairs(r.distinctions) do
@@ -333,7 +372,7 @@ end
 
 local function ResultStep()
     resultSteps = resultSteps + 1
-    if resultSteps * STEP < RESULT_SECONDS then
+    if not Mission.RecordWhenReady() or resultSteps * STEP < RESULT_SECONDS then
         return
     end
     state = "done"
@@ -396,10 +435,15 @@ end
 
 -- Moves the camera in (negative notches) or out along its view, within its limits.
 function Mission.Zoom(notches)
-    if camera == nil or state ~= "running" then
+    if cameraDirection == nil or state ~= "running" then
         return
     end
-    cameraDistance = math.max(CAMERA_MIN, math.min(CAMERA_MAX, cameraDistance + notches * CAMERA_STEP))
+    local distance = math.max(CAMERA_MIN, math.min(CAMERA_MAX, cameraDistance + notches * CAMERA_STEP))
+    if distance == cameraDistance then
+        gConsole:Print(string.format("Camera distance %.1f", cameraDistance))
+        return
+    end
+    cameraDistance = distance
     local t = level.cameraTarget
     local eye = {x = t.x + cameraDirection[1] * cameraDistance, y = t.y + cameraDirection[2] * cameraDistance,
                  z = t.z + cameraDirection[3] * cameraDistance}
