@@ -152,6 +152,7 @@ end
 function Game:OnInit()
     Flow.Init()
     Audio.Init()
+    Controls.ShowPointer()
     if Flow.ShowsMenu() then
         BuildMenu()
     end
