@@ -67,8 +67,10 @@ void ListSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {
     }
     {
         ScopedScriptRecording recording(registry);
-        for (const char* text : {"UnregisterAllScriptSequences()", "ReportLocalSceneLuaFiles()",
-                                 "RegisterAllScriptSequences()", "ReportLocalSceneResources()"}) {
+        // The scene's own scripts are the game's to know: they are asked for by the scene's name.
+        const std::string report = "ReportLocalSceneLuaFiles('" + Quoted(sceneName) + "')";
+        for (const char* text : {"UnregisterAllScriptSequences()", report.c_str(), "RegisterAllScriptSequences()",
+                                 "ReportLocalSceneResources()"}) {
             gLua.ExecuteString(text);
         }
     }

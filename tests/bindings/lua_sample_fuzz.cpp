@@ -53,9 +53,9 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
     static const char* const kSnippets[] = {
         "Game.OnInit(gGame) Game.OnAfterSwitchScene(gGame) for i = 1, 20 do ZKRGameDelegate.OnTick(gGameDelegate) "
         "ZKRGameDelegate.OnSmoothTick(gGameDelegate) ZKRGameDelegate.OnPauseTick(gGameDelegate) end return Flow.step",
-        "ReportLocalSceneLuaFiles() RegisterAllScriptSequences() UnregisterAllScriptSequences() "
+        "ReportLocalSceneLuaFiles('Outpost') RegisterAllScriptSequences() UnregisterAllScriptSequences() "
         "ReportLocalSceneResources() return OutpostScene.UnitTemplate({templateFolder = 'Outpost'}, 'Walker')",
-        "Flow.RunSceneScripts() OutpostScene.Read = function() return {timeLimit = 2, airstrikes = 1, repairs = 1, "
+        "Flow.RunSceneScripts('Outpost') OutpostScene.Read = function() return {timeLimit = 2, airstrikes = 1, repairs = 1, "
         "units = {'A', 'B'}, towerMarkers = {}, start = Vector:Instance(1, 0, 1, 1), templateFolder = ''} end "
         "Mission.Begin({seed = 3, difficulty = 'hardcore'}) for i = 1, 40 do Flow.OnTick() end Mission.Airstrike(0, 0) "
         "Mission.Repair() Mission.Zoom(2) Mission.Abandon() for i = 1, 40 do Flow.OnTick() end return Mission.IsRunning()",

@@ -152,6 +152,7 @@ end
 function Game:OnInit()
     Flow.Init()
     Audio.Init()
+    Controls.ShowPointer()
     if Flow.ShowsMenu() then
         BuildMenu()
     end
@@ -286,12 +287,12 @@ function ZKRGameDelegate:OnPlayerConnectionResume(player)
 end
 
 -- ---- The scene listing's functions ----
--- A distribution package lists the scripts each scene runs: these run them as the mission
--- does, so that the host records their files. SceneSequences.lua replaces the two
--- sequence functions with the scene's own.
+-- A distribution package lists the scripts each scene runs: these run the named scene's
+-- scripts as the game does when it loads that scene, so that the host records their
+-- files. SceneSequences.lua replaces the two sequence functions with the scene's own.
 
-function ReportLocalSceneLuaFiles()
-    Flow.RunSceneScripts()
+function ReportLocalSceneLuaFiles(sceneName)
+    Flow.RunSceneScripts(sceneName)
 end
 
 function RegisterAllScriptSequences() end

@@ -16,12 +16,16 @@ local armed = false
 -- next step. Each entry is {what, x, z}.
 local queued = {}
 
--- At the mission's start: the game's pointer over the window.
+-- At the program's start, once: the game's pointer over the window, from the menu on.
+function Controls.ShowPointer()
+    gGame:SetHardwareCursor(CURSOR, CURSOR_HOTSPOT[1], CURSOR_HOTSPOT[2])
+    gGame:EnableHardwareCursor(true, false)
+end
+
+-- At the mission's start: nothing armed, nothing queued.
 function Controls.Begin()
     armed = false
     queued = {}
-    gGame:SetHardwareCursor(CURSOR, CURSOR_HOTSPOT[1], CURSOR_HOTSPOT[2])
-    gGame:EnableHardwareCursor(true, false)
 end
 
 local function Pressed(key)

@@ -10,8 +10,9 @@
 Flow = {}
 
 local MISSION_SCENE = "Outpost"
--- The mission scene's scripts in "scenes": the scene's rules and its sequences.
-local SCENE_SCRIPTS = {"Outpost/Outpost", "Outpost/SceneSequences"}
+-- The scripts of each scene that has any, in "scenes": the mission scene's rules and its
+-- sequences.
+local SCENE_SCRIPTS = {Outpost = {"Outpost/Outpost", "Outpost/SceneSequences"}}
 local DEFAULTS = {mode = "menu", seed = 1, difficulty = "advanced", timeMultiplier = 1}
 
 -- The count of fixed steps run so far (the delegate's OnTick calls): the step numbers of
@@ -80,8 +81,9 @@ function Flow.SwitchToVersus(client)
     gGame:SwitchScene(MISSION_SCENE, flags)
 end
 
-function Flow.RunSceneScripts()
-    for _, name in ipairs(SCENE_SCRIPTS) do
+-- Runs the scripts of a scene (none for a scene without scripts).
+function Flow.RunSceneScripts(sceneName)
+    for _, name in ipairs(SCENE_SCRIPTS[sceneName] or {}) do
         gLua:ExecuteFile(name, "scenes")
     end
 end
@@ -90,7 +92,7 @@ end
 function Flow.OnAfterSwitchScene()
     if missionSceneLoading and gGame:IsLastSwitchedSceneEqual(MISSION_SCENE) then
         missionSceneLoading = false
-        Flow.RunSceneScripts()
+        Flow.RunSceneScripts(MISSION_SCENE)
         RegisterAllScriptSequences()
         if Versus.Active() then
             Versus.OnSceneLoaded()

@@ -409,14 +409,17 @@ function Mission.Airstrike(x, z)
         return
     end
     airstrikesLeft = airstrikesLeft - 1
-    local hit = 0
+    -- The strike's line comes before the lines of the towers it destroys.
+    local hit = {}
     for _, tower in ipairs(Towers.list) do
         if tower.alive and math.sqrt((tower.x - x) ^ 2 + (tower.z - z) ^ 2) <= AIRSTRIKE_RADIUS then
-            hit = hit + 1
-            Towers.TakeDamage(tower, AIRSTRIKE_DAMAGE, nil)
+            hit[#hit + 1] = tower
         end
     end
-    gConsole:Print(string.format("Airstrike at %.1f %.1f: %d towers hit", x, z, hit))
+    gConsole:Print(string.format("Airstrike at %.1f %.1f: %d towers hit", x, z, #hit))
+    for _, tower in ipairs(hit) do
+        Towers.TakeDamage(tower, AIRSTRIKE_DAMAGE, nil)
+    end
 end
 
 function Mission.Repair()

@@ -109,7 +109,8 @@ function Squad.Entity(unit)
     return unit.pointer:Get()
 end
 
--- Walks one step: the walker stands on the route at its distance, turned along it.
+-- Walks one step: the walker stands on the route at its distance, turned along it; it stays
+-- at the route's end once there. It has arrived only when the end's trigger saw it enter.
 function Squad.Walk(unit, dt)
     if not unit.alive or unit.arrived then
         return
@@ -138,9 +139,6 @@ function Squad.Walk(unit, dt)
         Versus.Publish(entity, x, 0, z, math.deg(math.atan2(x - unit.x, z - unit.z)), nil)
     end
     unit.x, unit.z = x, z
-    if unit.distance >= route.length then
-        unit.arrived = true
-    end
 end
 
 function Squad.Position(unit)

@@ -6,7 +6,7 @@
 
 Towers = {}
 
-local GUN_HEALTH = 120
+local GUN_HEALTH = 100        -- one airstrike destroys a gun tower
 local SHIELD_HEALTH = 160
 local GUN_RANGE = 20.0
 local GUN_PERIOD = 1.0         -- seconds between shots
