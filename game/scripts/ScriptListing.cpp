@@ -67,10 +67,8 @@ void ListSceneScripts(const char* sceneName, DynarraySafe<NameString>& files) {
     }
     {
         ScopedScriptRecording recording(registry);
-        // The scene's own scripts are the game's to know: they are asked for by the scene's name.
-        const std::string report = "ReportLocalSceneLuaFiles('" + Quoted(sceneName) + "')";
-        for (const char* text : {"UnregisterAllScriptSequences()", report.c_str(), "RegisterAllScriptSequences()",
-                                 "ReportLocalSceneResources()"}) {
+        for (const char* text : {"UnregisterAllScriptSequences()", "ReportLocalSceneLuaFiles()",
+                                 "RegisterAllScriptSequences()", "ReportLocalSceneResources()"}) {
             gLua.ExecuteString(text);
         }
     }

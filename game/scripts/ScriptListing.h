@@ -9,7 +9,7 @@
 //
 // ListSceneScripts (sceneName, files): adds "<scene>/SceneSequences.lua" when that file
 // exists under "scenes", then runs "UnregisterAllScriptSequences()",
-// "ReportLocalSceneLuaFiles('<sceneName>')", "RegisterAllScriptSequences()" and
+// "ReportLocalSceneLuaFiles()", "RegisterAllScriptSequences()" and
 // "ReportLocalSceneResources()"; every recorded script under "scenes/" (any case) is added
 // as "<rest>.lua" unless present; any other is logged and left out.
 //

@@ -287,9 +287,10 @@ function ZKRGameDelegate:OnPlayerConnectionResume(player)
 end
 
 -- ---- The scene listing's functions ----
--- A distribution package lists the scripts each scene runs: these run the named scene's
--- scripts as the game does when it loads that scene, so that the host records their
--- files. SceneSequences.lua replaces the two sequence functions with the scene's own.
+-- A distribution package lists the scripts each scene runs: these run the scene's scripts
+-- as the game does when it loads that scene, so that the host records their files. The
+-- listing's call names no scene: the scripted scene is the mission's. SceneSequences.lua
+-- replaces the two sequence functions with the scene's own.
 
 function ReportLocalSceneLuaFiles(sceneName)
     Flow.RunSceneScripts(sceneName)

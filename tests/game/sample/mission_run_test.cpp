@@ -1,3 +1,4 @@
+// test-sanitize: thread address
 // test-depends: quorvel2 sample_data online_broker
 // test-timeout: 900
 // The sample mission played by the real program, headless and one fixed step a frame,
@@ -182,6 +183,12 @@ TEST_F(MissionRunTest, PlaysFromTheScenarioToItsScoreSeenHeardAndTheSameOnEveryR
         EXPECT_NE(first.log.find(line), std::string::npos) << line;
     EXPECT_EQ(first.log.find("is not function"), std::string::npos);
     EXPECT_EQ(first.log.find("LUA_ERROR"), std::string::npos);
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer's run: one mission from start to close with no report (a report
+    // fails the program's exit status); the rest is the same program's logic, checked in
+    // the other builds.
+    return;
+#endif
 
     // One result line, after the start, whose towers are the towers the run destroyed.
     std::smatch result;

@@ -87,9 +87,9 @@ protected:
             function Game:OnClose() Run('FromClose', 'common/scripts') end
             function ReportCommonResources(set) reported = set Run('Resources', 'common/scripts') end
             function UnregisterAllScriptSequences() order[#order + 1] = 'U' end
-            function ReportLocalSceneLuaFiles(asked)
+            function ReportLocalSceneLuaFiles()
                 order[#order + 1] = 'L'
-                Run(asked .. '/Local', 'scenes') Run('Stray', 'other')
+                Run(scene .. '/Local', 'scenes') Run('Stray', 'other')
                 error('a failing scene script')
             end
             function RegisterAllScriptSequences() order[#order + 1] = 'R' Run(scene .. '/Local', 'scenes') end

@@ -81,9 +81,10 @@ function Flow.SwitchToVersus(client)
     gGame:SwitchScene(MISSION_SCENE, flags)
 end
 
--- Runs the scripts of a scene (none for a scene without scripts).
+-- Runs the scripts of a scene (none for a scene without scripts; the mission scene's when
+-- no scene is named).
 function Flow.RunSceneScripts(sceneName)
-    for _, name in ipairs(SCENE_SCRIPTS[sceneName] or {}) do
+    for _, name in ipairs(SCENE_SCRIPTS[sceneName or MISSION_SCENE] or {}) do
         gLua:ExecuteFile(name, "scenes")
     end
 end

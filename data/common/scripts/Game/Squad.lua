@@ -79,10 +79,14 @@ local function PointOnRoute(distance)
 end
 
 Squad.units = {}
+-- The same walkers by name: the towers and triggers find a walker by its entity's name
+-- many times a step.
+local unitsByName = {}
 local pathMatrix = Matrix:Instance()
 
 function Squad.Reset()
     Squad.units = {}
+    unitsByName = {}
 end
 
 -- Creates one walker at the start of the route (creation flags: a versus match's are
@@ -102,6 +106,7 @@ function Squad.Spawn(templateName, index, flags)
     local unit = {name = name, pointer = LuaEntityPointer:Instance(entity), health = HEALTH, distance = 0,
                   x = x, z = z, cooldown = FIRE_PERIOD, alive = true, arrived = false}
     table.insert(Squad.units, unit)
+    unitsByName[name] = unit
     return unit
 end
 
@@ -225,10 +230,5 @@ function Squad.LeaderPosition()
 end
 
 function Squad.FindByName(name)
-    for _, unit in ipairs(Squad.units) do
-        if unit.name == name then
-            return unit
-        end
-    end
-    return nil
+    return unitsByName[name]
 end
