@@ -132,11 +132,13 @@ local function Nothing() return nil end
 -- An engine object whose every call does nothing and answers nil.
 local function Inert() return setmetatable({}, {__index = function() return Nothing end}) end
 for _, name in ipairs({"gGame", "gConsole", "gSoundEntriesContainer", "gConfigHelper", "gVideoEngine",
-                       "LOSResult", "UIScreen", "SoundEntryParams", "LuaWrapper"}) do
+                       "LOSResult", "UIScreen", "SoundEntryParams", "LuaWrapper", "Time"}) do
     _G[name] = Inert()
 end
 UIElement = {CreateFromRecipe = Nothing}
 ZKRHackedSetCounterText = Nothing
+ReplicateMethod = Nothing
+Player = {}
 zkr2_towerRotoShield_ComputeMaxCoverAngleForTarget = function(tower, targets, current) return current end
 gLua = {RegisterClass = function(_, name) _G[name] = _G[name] or {} end, ExecuteFile = Nothing}
 ZKRProgressAreaTriggerEntity = {}
@@ -322,7 +324,8 @@ struct Mission {
         if (luaL_dostring(baseline, kStandIns) != 0) return false;
         for (const char* script : {"common/scripts/Game/Flow.lua", "common/scripts/Game/Audio.lua",
                                    "common/scripts/Game/Hud.lua", "common/scripts/Game/Squad.lua",
-                                   "common/scripts/Game/Towers.lua", "common/scripts/Game/Mission.lua",
+                                   "common/scripts/Game/Towers.lua", "common/scripts/Game/Versus.lua",
+                                   "common/scripts/Game/Mission.lua",
                                    "common/scripts/Game/Controls.lua", "scenes/Outpost/Outpost.lua"}) {
             if (luaL_dofile(baseline, (data / script).c_str()) != 0) {
                 std::fprintf(stderr, "mission_bench: %s\n", lua_tostring(baseline, -1));
