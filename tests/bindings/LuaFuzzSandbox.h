@@ -9,6 +9,10 @@
 #include <lua.hpp>
 
 #include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace luafuzz {
 
@@ -33,6 +37,14 @@ inline void Restrict(lua_State* L) {
 inline void BudgetHook(lua_State* L, lua_Debug*) {
     lua_sethook(L, &BudgetHook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction budget exhausted");
+}
+
+// A seed file's whole text (empty when it cannot be read).
+inline std::string ReadSeedFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace luafuzz

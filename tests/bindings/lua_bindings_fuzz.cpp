@@ -16,8 +16,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "EntityFixture.h"
@@ -38,14 +36,6 @@ constexpr const char* kRecordOwned =
 
 std::string gPrelude;
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-
 }  // namespace
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
@@ -55,7 +45,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
             if (entry.path().extension() != ".lua" || entry.path().filename() == "assert.lua") continue;
-            const std::string text = ReadFile(entry.path());
+            const std::string text = luafuzz::ReadSeedFile(entry.path());
             add(reinterpret_cast<const uint8_t*>(text.data()), text.size());
         }
     }
@@ -88,7 +78,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     RunProgramStaticInit();
-    gPrelude = ReadFile(std::filesystem::path(PROJECT_SOURCE_ROOT) / "tests/bindings/lua/assert.lua");
+    gPrelude = luafuzz::ReadSeedFile(std::filesystem::path(PROJECT_SOURCE_ROOT) / "tests/bindings/lua/assert.lua");
     return 0;
 }
 

@@ -13,8 +13,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,13 +27,6 @@ namespace {
 
 const std::filesystem::path kSampleData = std::filesystem::path(PROJECT_SOURCE_ROOT) / "data";
 
-std::string SampleFuzzRead(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace
 
 extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
@@ -47,7 +38,7 @@ extern "C" void FuzzSeeds(void (*add)(const uint8_t*, size_t)) {
             if (entry.path().extension() == ".lua") scripts.push_back(entry.path());
     std::sort(scripts.begin(), scripts.end());
     for (const auto& path : scripts) {
-        const std::string text = SampleFuzzRead(path);
+        const std::string text = luafuzz::ReadSeedFile(path);
         add(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     }
     static const char* const kSnippets[] = {
