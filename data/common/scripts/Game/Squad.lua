@@ -21,10 +21,14 @@ function SquadUnit:OnInit() end
 function SquadUnit:InitMPProperties()
     Versus.InitEntity(self, "SquadUnit")
 end
-function SquadUnit:OnPropertiesReplicated() end
+function SquadUnit:OnPropertiesReplicated()
+    Versus.OnReplicated(self)
+end
 function SquadUnit:ScriptSchedulerHelper(text) end
 function SquadUnit:OnTornOff() end
-function SquadUnit:OnNetInit() end
+function SquadUnit:OnNetInit()
+    Versus.OnReplicated(self)
+end
 function SquadUnit:OnNetDestroy() end
 
 -- The route: flags in walking order with their global positions and the distance from

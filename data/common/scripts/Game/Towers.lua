@@ -27,17 +27,25 @@ function GunTower:OnInit() end
 function GunTower:InitMPProperties()
     Versus.InitEntity(self, "GunTower")
 end
-function GunTower:OnPropertiesReplicated() end
+function GunTower:OnPropertiesReplicated()
+    Versus.OnReplicated(self)
+end
 function GunTower:ScriptSchedulerHelper(text) end
-function GunTower:OnNetInit() end
+function GunTower:OnNetInit()
+    Versus.OnReplicated(self)
+end
 function GunTower:OnNetDestroy() end
 function ShieldTower:OnInit() end
 function ShieldTower:InitMPProperties()
     Versus.InitEntity(self, "ShieldTower")
 end
-function ShieldTower:OnPropertiesReplicated() end
+function ShieldTower:OnPropertiesReplicated()
+    Versus.OnReplicated(self)
+end
 function ShieldTower:ScriptSchedulerHelper(text) end
-function ShieldTower:OnNetInit() end
+function ShieldTower:OnNetInit()
+    Versus.OnReplicated(self)
+end
 function ShieldTower:OnNetDestroy() end
 
 Towers.list = {}
@@ -134,6 +142,10 @@ local function GunStep(tower, entity, dt)
         return
     end
     tower.cooldown = GUN_PERIOD
+    -- The gun turns to its target.
+    tower.angle = Bearing(tower, target.x, target.z)
+    entity:SetGlobalRotation3(0, tower.angle, 0)
+    Versus.Publish(entity, tower.x, 0, tower.z, tower.angle, nil)
     Audio.Play("Shot", entity)
     local miss = math.random() * GUN_SPREAD
     if miss <= HIT_RADIUS then

@@ -30,7 +30,8 @@ local SHIELD_RANGE = 24.0
 local SHIELD_SECTOR = 45
 local SHIELD_MASK = {1, 1, 0, 0, 0, 0, 0, 0}
 local INVITE_PERIOD = 1.0           -- real seconds between two invitations
-local CONNECT_WAIT_SECONDS = 120.0 -- the host's longest wait for its player to join
+local CONNECT_WAIT_SECONDS = 120.0 -- the longest wait in the lobby and for the game to connect
+local RECORD_WAIT_SECONDS = 10.0    -- the longest wait for the profile's data before recording
 local LEAVE_WAIT_SECONDS = 10.0     -- the host's longest wait for the guest to leave
 local SQUAD_SKILL, TOWERS_SKILL, GRADE = 1000, 1000, 1
 local HEALTH_PROPERTY = 3           -- after the standard PosXZ, PosY and Rot
@@ -55,7 +56,7 @@ local loggedReady = {}
 local lobbyScreen = LuaUIPointer:Instance()
 local sceneIn = false
 local gameStarted = false
-local connectUntil = -1
+local waitUntil = -1                -- the end of the lobby's or the connection's wait (real time)
 local guestPlayer = nil             -- the host's remote player while it is connected
 local guestReady = false
 local stalled = false
@@ -64,6 +65,10 @@ local steps, nextSpawn, spawnTimer, settleSteps, shieldTimer = 0, 1, 0, 0, 0
 local leaveAt = -1
 local shieldCalls = 0
 local outcome = nil
+-- The match's record while it waits for the profile's data: {winner = side or nil}.
+local unrecorded = nil
+local recordUntil = -1
+local quitRequested = false
 -- Every replicated entity either side has seen: {pointer, kind}.
 local entities = {}
 
@@ -95,18 +100,34 @@ end
 -- ---- the entities' multiplayer properties ----
 
 -- Called by the entity classes' InitMPProperties on both sides: the health property
--- after the standard ones, and the entity noted for the final listing.
+-- after the standard ones (a proxy is told of its changes), and the entity noted for the
+-- final listing.
 function Versus.InitEntity(entity, kind)
     if role == nil then
         return
     end
-    local index = entity:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_NULL, 0, 1023, "Health")
+    local index = entity:MPPropAddInt(0, MPPROPTYPE_INT, MPPROPFLAG_CALLBACK, 0, 1023, "Health")
     if index ~= HEALTH_PROPERTY then
         gConsole:PrintError(string.format("Versus: %s health property at %d", kind, index))
     end
-    table.insert(entities, {pointer = LuaEntityPointer:Instance(entity), kind = kind})
+    table.insert(entities, {pointer = LuaEntityPointer:Instance(entity), kind = kind,
+        id = entity:GetMultiplayerId(), health = nil})
     if entity:IsMultiplayerProxy() then
         gConsole:Print(string.format("Proxy %d %s", entity:GetMultiplayerId(), kind))
+    end
+end
+
+-- A proxy takes the replicated health as its own, when it starts and on each change (the
+-- engine places and turns it).
+function Versus.OnReplicated(entity)
+    if role ~= "guest" or entity == nil or not entity:IsMultiplayerProxy() then
+        return
+    end
+    local id = entity:GetMultiplayerId()
+    for _, e in ipairs(entities) do
+        if e.id == id then
+            e.health = entity:MPPropGetInt(HEALTH_PROPERTY)
+        end
     end
 end
 
@@ -169,22 +190,32 @@ local function ShowLobby()
     lobbyScreen:Set(screen)
 end
 
-local function UpdateLobbyScreen()
-    local mp = Engine()
-    local screen = lobbyScreen:Get()
+-- Logs each member's name when it changes and its readiness once, as the lobby's member
+-- data shows them.
+local function LogMembers(mp)
     for member = 0, 1 do
         if mp:LobbyGetMemberPresent(member) then
-            local name = mp:LobbyGetMemberNameLuaUnichar(member)
-            local text = gConfigHelper:ToAsciiUnsafe(name)
+            local text = gConfigHelper:ToAsciiUnsafe(mp:LobbyGetMemberNameLuaUnichar(member))
             if loggedNames[member] ~= text then
                 loggedNames[member] = text
                 gConsole:Print(string.format("Lobby: member %d %s", member, text))
             end
-            local ready = mp:LobbyGetMemberReady(member)
-            if ready and not loggedReady[member] then
+            if mp:LobbyGetMemberReady(member) and not loggedReady[member] then
                 loggedReady[member] = true
                 gConsole:Print(string.format("Lobby: member %d ready", member))
             end
+        end
+    end
+end
+
+local function UpdateLobbyScreen()
+    local mp = Engine()
+    local screen = lobbyScreen:Get()
+    LogMembers(mp)
+    for member = 0, 1 do
+        if mp:LobbyGetMemberPresent(member) then
+            local name = mp:LobbyGetMemberNameLuaUnichar(member)
+            local ready = mp:LobbyGetMemberReady(member)
             if screen ~= nil then
                 local row = "Member" .. (member + 1)
                 local nameText = screen:FindElementByName(row .. "Name")
@@ -222,6 +253,7 @@ function Versus.Begin(scenario)
         return
     end
     state = "lobby"
+    waitUntil = Seconds() + CONNECT_WAIT_SECONDS
     -- The match's one remote player: the guest at the host, the host at the guest.
     mp:InitRemotePlayers(1)
     ShowLobby()
@@ -251,14 +283,9 @@ function Versus.OnLobbyGameStartRequest(map, hosted, ranked)
         return
     end
     gameStarted = true
-    -- The lobby starts its game only once both members are ready; a readiness the lobby's
-    -- updates did not show before the start is logged here.
-    for member = 0, 1 do
-        if not loggedReady[member] then
-            loggedReady[member] = true
-            gConsole:Print(string.format("Lobby: member %d ready", member))
-        end
-    end
+    -- The member data that started the game may not have reached an update yet; the lobby
+    -- clears the readiness only after this call.
+    LogMembers(Engine())
     gConsole:Print(string.format("Versus: start request, map %d, %s", map, hosted and "hosting" or "joining"))
     if hosted ~= (role == "host") then
         gConsole:PrintWarning("Versus: the lobby chose the other side to host")
@@ -288,8 +315,8 @@ function Versus.OnSceneLoaded()
         Squad.BuildRoute(level.start)
     end
     state = "connecting"
+    waitUntil = Seconds() + CONNECT_WAIT_SECONDS
     if role == "host" then
-        connectUntil = Seconds() + CONNECT_WAIT_SECONDS
         Engine():Host(0)
     else
         Engine():Join("", 0, 0)
@@ -304,10 +331,7 @@ end
 local function Abandon(why)
     gConsole:Print(string.format("Versus: %s", why))
     gConsole:Print("Versus result: abandoned")
-    local profile = Profile.Get()
-    if profile ~= nil then
-        profile:StoreStats()
-    end
+    Versus.RecordWhenReady({winner = nil})
     Versus.Quit()
 end
 
@@ -510,6 +534,10 @@ function Versus.OnTick()
     if role == nil then
         return
     end
+    if quitRequested then
+        Versus.Close()
+        return
+    end
     if role == "host" and stalled then
         return
     end
@@ -528,8 +556,8 @@ function Versus.OnTick()
     end
 end
 
--- Real-clock work of every frame: invitations, and the host's waits for its player to
--- join and, after the result, to leave.
+-- Real-clock work of every frame: invitations, the waits in the lobby and for the game to
+-- connect, and the host's wait, after the result, for its player to leave.
 function Versus.OnFrame()
     if role == nil then
         return
@@ -540,8 +568,8 @@ function Versus.OnFrame()
         mp:LobbyInviteFriend()
         nextInvite = now + INVITE_PERIOD
     end
-    if role == "host" and state == "connecting" and not guestReady and now >= connectUntil then
-        Abandon("no player joined")
+    if now >= waitUntil and (state == "lobby" or (state == "connecting" and not guestReady)) then
+        Abandon(state == "lobby" and "no game started from the lobby" or "the game did not connect")
     end
     if role == "host" and state == "leaving" and (guestPlayer == nil or now >= leaveAt) then
         Versus.Quit()
@@ -550,43 +578,82 @@ end
 
 -- ---- the end ----
 
+-- The heading (degrees about y, 0 to 360) the entity is turned to.
+local function Heading(entity)
+    local q = entity:GetGlobalRotation()
+    return math.fmod(math.deg(2 * math.atan2(q.y, q.w)) + 720, 360)
+end
+
 local function LogEntities()
     local list = {}
     for _, e in ipairs(entities) do
         local entity = e.pointer:Get()
         if entity ~= nil then
-            table.insert(list, {entity = entity, kind = e.kind, id = entity:GetMultiplayerId()})
+            table.insert(list, {entity = entity, kind = e.kind, id = entity:GetMultiplayerId(), health = e.health})
         end
     end
     table.sort(list, function(a, b) return a.id < b.id end)
     for _, e in ipairs(list) do
-        local p = e.entity:GetGlobalPosition()
+        local entity = e.entity
+        local health = e.health
+        if role == "host" then
+            -- The host's own rules hold the health of what it owns.
+            local owner = e.kind == "SquadUnit" and Squad.FindByName(entity:GetName()) or
+                Towers.FindByName(entity:GetName())
+            health = owner ~= nil and math.max(0, math.ceil(owner.health)) or nil
+        end
+        local p = entity:GetGlobalPosition()
         gConsole:Print(string.format("Versus entity %d %s %.2f %.2f %.1f %d", e.id, e.kind, p.x, p.z,
-            e.entity:MPPropGetVec(ROT_PROPERTY).y, e.entity:MPPropGetInt(HEALTH_PROPERTY)))
+            Heading(entity), health or -1))
     end
 end
 
-local function Record(winner)
+-- The match in the versus stats (an abandoned one, without a winner, raises none).
+local function Record(r)
     local profile = Profile.Get()
-    if profile == nil then
+    if r.winner ~= nil then
+        local side = role == "host" and "squad" or "towers"
+        local result = r.winner == side and "won" or "lost"
+        local function Raise(stat)
+            profile:UpdateUnsignedStatValue(stat, profile:GetUnsignedStatValue(stat) + 1)
+        end
+        Raise(STATS[side][result])
+        Raise(STATS[side].games)
+        Raise(MAP_STATS[result])
+    end
+    if not profile:StoreStats() then
+        gConsole:PrintWarning("Versus: the stats could not be stored")
+    end
+end
+
+-- Records the match once the profile's data has arrived: values raised before would be
+-- overwritten by the arriving data, and the stats cannot be stored before. Answers
+-- whether nothing is left to record.
+function Versus.RecordWhenReady(r)
+    if r ~= nil then
+        unrecorded = r
+        recordUntil = Seconds() + RECORD_WAIT_SECONDS
+    end
+    if unrecorded == nil then
+        return true
+    end
+    if Profile.Get() == nil then
         gConsole:PrintWarning("Versus: no profile; the result is not recorded")
-        return
+    elseif Profile.IsReady() then
+        Record(unrecorded)
+    elseif Seconds() < recordUntil then
+        return false
+    else
+        gConsole:PrintWarning("Versus: the profile's data did not arrive; the result is not recorded")
     end
-    local side = role == "host" and "squad" or "towers"
-    local result = winner == side and "won" or "lost"
-    local function Raise(stat)
-        profile:UpdateUnsignedStatValue(stat, profile:GetUnsignedStatValue(stat) + 1)
-    end
-    Raise(STATS[side][result])
-    Raise(STATS[side].games)
-    Raise(MAP_STATS[result])
-    profile:StoreStats()
+    unrecorded = nil
+    return true
 end
 
 function Versus.End(winner, score, hostSteps)
     LogEntities()
     gConsole:Print(string.format("Versus result: winner %s score %d steps %d", winner, score, hostSteps))
-    Record(winner)
+    Versus.RecordWhenReady({winner = winner})
     if role == "host" and guestPlayer ~= nil then
         -- The guest leaves once the result is in; the host waits for its delivery.
         state = "leaving"
@@ -596,11 +663,22 @@ function Versus.End(winner, score, hostSteps)
     Versus.Quit()
 end
 
+-- Ends the match; the program closes at the next step, out of the network's callbacks
+-- that may have called this.
 function Versus.Quit()
     if state == "done" then
         return
     end
     state = "done"
+    quitRequested = true
+end
+
+-- Leaves the game and the lobby and quits, once the match is recorded.
+function Versus.Close()
+    if not Versus.RecordWhenReady(nil) then
+        return
+    end
+    quitRequested = false
     local mp = Engine()
     if mp ~= nil then
         if mp:IsMultiplayerGame() then
