@@ -172,24 +172,23 @@ TEST_F(DesktopProgramTest, OpensItsWindowPresentsAndClosesCleanly) {
     if (magick) ComparePicture();
     else std::printf("ImageMagick is not installed: the window's picture is not compared\n");
 
-    // A left press in the middle of the window, where the menu's start button is: the main
-    // script sees it through the Game, logs its line and blends the menu out. The pictures
-    // below are compared once three more frames have been saved without the menu.
-    if (magick) {
-        ASSERT_TRUE(server.Run("xdotool mousemove --window " + window + " 512 288 mousedown 1 sleep 0.3 mouseup 1"));
-        EXPECT_TRUE(LogHas("Sample: Start pressed", 30)) << Log();
-        EXPECT_TRUE(WaitFor([&] { return !MenuShown(); }, 60)) << "the menu still shows";
-        const size_t saved = SavedFrames();
-        EXPECT_TRUE(WaitFor([&] { return SavedFrames() >= saved + 3; }, 60));
-    }
-
     // Covered by a white window that takes the focus, then uncovered: the X server keeps
     // no picture of the window, so the unfocused window's paint must draw a frame and
-    // show it.
+    // show it. The menu still shows, so the scene stands still.
     if (magick) {
         ASSERT_TRUE(server.Run(CoverCommand())) << Log();
         SCOPED_TRACE("uncovered while unfocused");
         ComparePicture();
+    }
+
+    // A left press in the middle of the window, where the menu's start button is: the window
+    // lost the focus to the cover and no window manager gives it back, so the press itself
+    // activates it; the main script sees it through the Game, logs its line and blends the
+    // menu out.
+    if (magick) {
+        ASSERT_TRUE(server.Run("xdotool mousemove --window " + window + " 512 288 mousedown 1 sleep 0.3 mouseup 1"));
+        EXPECT_TRUE(LogHas("Sample: Start pressed", 30)) << Log();
+        EXPECT_TRUE(WaitFor([&] { return !MenuShown(); }, 60)) << "the menu still shows";
     }
 
     ASSERT_TRUE(server.Run(xvfbtest::CloseWindowCommand(std::stoul(window))));

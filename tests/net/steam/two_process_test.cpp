@@ -349,7 +349,8 @@ TEST_F(TwoProcesses, AThousandEntitiesConvergeOverALossyJitteryLink) {
     if (!users.empty()) {
         ASSERT_TRUE(online::ControlBroker(dir.path.string(), "seed", users, &answer, &error)) << error;
     }
-    std::vector<std::thread> runs;
+    // One match at a time: three thousand-entity matches at once starve each other of the
+    // processor on a loaded machine, and a match that falls behind its dump time fails.
     for (size_t k = 0; k < seeds.size(); ++k) {
         Link link;
         link.loss = "5";
@@ -361,12 +362,9 @@ TEST_F(TwoProcesses, AThousandEntitiesConvergeOverALossyJitteryLink) {
         link.guest = "Guest" + std::to_string(seeds[k]);
         link.hostAccount = uint32_t(2 * k + 1);
         link.guestAccount = uint32_t(2 * k + 2);
-        runs.emplace_back([this, link] {
-            SCOPED_TRACE("seed " + std::to_string(link.seed));
-            EntityStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile}, false, link);
-        });
+        SCOPED_TRACE("seed " + std::to_string(link.seed));
+        EntityStory({"ONLINE_BROKER_ADDRESS=127.0.0.1:" + std::to_string(port), "ONLINE_BROKER_SECRET_FILE=" + secretFile}, false, link);
     }
-    for (std::thread& r : runs) r.join();
 }
 
 // A host that left its game by itself (its stay over) and hosts again: after "rehosting"
