@@ -82,7 +82,9 @@ protected:
         std::istringstream in(Log());
         while (std::getline(in, line))
             if (std::regex_search(line, kStory)) story += line + "\n";
-        return story;
+        // What the program wrote on standard error (a sanitizer's report among it).
+        const std::string err = ReadText(root + "/err");
+        return story + err.substr(err.size() > 8000 ? err.size() - 8000 : 0);
     }
 
     // Waits for a line matching the pattern after the log offset `from`; its groups go to
