@@ -23,18 +23,14 @@
 #include <thread>
 #include <vector>
 
+#include "SampleTestSupport.h"
 #include "support/XvfbServer.h"
 
 namespace {
 
-const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
-// The project folder below the user folder, where the program reads its scenario.
-const std::string kProjectFolder = "Brintavolque/Quorvel 2";
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using sampletest::kProgram;
+using sampletest::kProjectFolder;
+using sampletest::ReadFile;
 
 bool WaitUntil(const std::function<bool()>& done, int seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -74,16 +70,13 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
 
-    std::string Log() const { return ReadText(root + "/err"); }
+    std::string Log() const { return ReadFile(root + "/err"); }
     // The log's lines that tell the game's story so far, for failure messages.
     std::string Story() const {
         static const std::regex kStory("Menu:|Sample:|Mission|Tower|Airstrike|Paused|Resumed|Camera|rror|closed");
-        std::string story, line;
-        std::istringstream in(Log());
-        while (std::getline(in, line))
-            if (std::regex_search(line, kStory)) story += line + "\n";
+        const std::string story = sampletest::Story(Log(), kStory);
         // What the program wrote on standard error (a sanitizer's report among it).
-        const std::string err = ReadText(root + "/err");
+        const std::string err = ReadFile(root + "/err");
         return story + err.substr(err.size() > 8000 ? err.size() - 8000 : 0);
     }
 
@@ -215,7 +208,7 @@ TEST_F(MissionDesktopTest, PlayedWithKeyboardAndMouseUntilAbandoned) {
     ASSERT_TRUE(AwaitLine("Mission M01 finished: result (\\w+)", &m, &at)) << Story();
     EXPECT_EQ(m[1], "abandoned");
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(root + "/status"); }, 180)) << Story();
-    EXPECT_EQ(std::atoi(ReadText(root + "/status").c_str()), 0) << Story();
+    EXPECT_EQ(std::atoi(ReadFile(root + "/status").c_str()), 0) << Story();
     const std::string log = Log();
     for (const char* line : {"Game closed", "VornexEngine closed"}) EXPECT_NE(log.find(line), std::string::npos) << line;
     EXPECT_EQ(log.find("is not function"), std::string::npos);

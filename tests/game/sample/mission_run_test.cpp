@@ -26,30 +26,22 @@
 #include <utility>
 
 #include "../../platform/online/OnlineTestUtil.h"
+#include "SampleTestSupport.h"
 
 namespace {
 
-const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
+using sampletest::CountOf;
+using sampletest::kProgram;
+using sampletest::kProjectFolder;
+using sampletest::ReadFile;
+
 const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
 const std::string kChecks = PROJECT_SOURCE_ROOT "/tests/game/sample/";
 const std::string kCloudFile = PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py";
 // Where a failed picture check leaves its marked pictures.
 const std::string kPictureFailures = PROJECT_BINARY_ROOT "/tests/mission_pictures";
-// The project folder below the user folder, where the program reads its scenario.
-const std::string kProjectFolder = "Brintavolque/Quorvel 2";
 const std::regex kResultLine(
     "Mission M01 finished: result (won|lost|abandoned) score (\\d+) survivors (\\d+) towers (\\d+) steps (\\d+)");
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
 
 // How a run plays: the scenario's seed and time multiplier, the fixed-step clock, and what
 // it saves besides its log.

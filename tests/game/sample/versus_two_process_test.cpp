@@ -24,29 +24,22 @@
 #include <vector>
 
 #include "../../platform/online/OnlineTestUtil.h"
+#include "SampleTestSupport.h"
 
 namespace {
 
-const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
+using sampletest::CountOf;
+using sampletest::kProgram;
+using sampletest::kProjectFolder;
+using sampletest::ReadFile;
+
 const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
 const std::string kConvergenceCheck = PROJECT_SOURCE_ROOT "/tests/game/sample/versus_convergence_check.py";
-const std::string kProjectFolder = "Brintavolque/Quorvel 2";
 // Personas beyond ASCII: the lobby shows them and the logs must name them exactly.
 const std::string kHostPersona = "H\u00f4st \u00c6r\u00f8";
 const std::string kGuestPersona = "G\u00e4st \u00d1and\u00fa";
 const int kProgramSeconds = 240;
 const std::regex kResultLine("Versus result: winner (squad|towers) score \\d+ steps \\d+");
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
 
 // The "<prefix> ID CLASS" pairs of a log, e.g. the host's spawns or the guest's proxies,
 // sorted and with every repetition kept.
@@ -65,7 +58,11 @@ long Stat(const std::string& json, const std::string& name) {
     return at == std::string::npos ? -1 : std::strtol(json.c_str() + at + key.size(), nullptr, 10);
 }
 
-std::string Tail(const std::string& log) { return log.substr(log.size() > 5000 ? log.size() - 5000 : 0); }
+// What a side did, for a failure's message.
+std::string Tail(const std::string& log) {
+    static const std::regex kStory("Versus|Lobby|Chat|Shield call|Spawned|Proxy|rror|arning|closed");
+    return sampletest::Story(log, kStory);
+}
 
 struct Side {
     pid_t pid = -1;

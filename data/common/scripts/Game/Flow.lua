@@ -23,6 +23,13 @@ local firstSceneLoaded = false
 local missionRequested = false
 local missionSceneLoading = false
 
+-- Turns an entity to a heading (degrees about y). The rotation setters take the rotation
+-- as a quaternion (x, y, z, w), never as angles.
+function Flow.SetHeading(entity, degrees)
+    local half = math.rad(degrees) / 2
+    entity:SetGlobalRotation(Vector:Instance(0, math.sin(half), 0, math.cos(half)))
+end
+
 local function ReadScenario()
     Scenario = nil
     if gConfigHelper:CheckIfFileExists("Scenario", "lua", "project") then

@@ -140,7 +140,7 @@ function Squad.Walk(unit, dt)
             local dx, dz = x - unit.x, z - unit.z
             entity:SetGlobalPosition3(x, 0, z)
             if dx * dx + dz * dz > 1e-6 then
-                entity:SetGlobalRotation3(0, math.deg(math.atan2(dx, dz)), 0)
+                Flow.SetHeading(entity, math.deg(math.atan2(dx, dz)))
             end
         end
     end

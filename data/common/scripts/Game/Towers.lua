@@ -144,7 +144,7 @@ local function GunStep(tower, entity, dt)
     tower.cooldown = GUN_PERIOD
     -- The gun turns to its target.
     tower.angle = Bearing(tower, target.x, target.z)
-    entity:SetGlobalRotation3(0, tower.angle, 0)
+    Flow.SetHeading(entity, tower.angle)
     Versus.Publish(entity, tower.x, 0, tower.z, tower.angle, nil)
     Audio.Play("Shot", entity)
     local miss = math.random() * GUN_SPREAD
@@ -158,7 +158,7 @@ function Towers.SetShieldAngle(tower, angle)
     local entity = Towers.Entity(tower)
     tower.angle = math.fmod(math.fmod(angle, 360) + 360, 360)
     if entity ~= nil then
-        entity:SetGlobalRotation3(0, tower.angle, 0)
+        Flow.SetHeading(entity, tower.angle)
         Versus.Publish(entity, tower.x, 0, tower.z, tower.angle, nil)
     end
 end
@@ -182,7 +182,7 @@ local function ShieldStep(tower, entity, dt)
     local turn = SHIELD_TURN_RATE * dt
     d = math.max(-turn, math.min(turn, d))
     tower.angle = math.fmod(tower.angle + d + 360, 360)
-    entity:SetGlobalRotation3(0, tower.angle, 0)
+    Flow.SetHeading(entity, tower.angle)
 end
 
 function Towers.Step(dt)

@@ -596,19 +596,15 @@ local function LogEntities()
     for _, e in ipairs(list) do
         local entity = e.entity
         local health = e.health
-        local heading = Heading(entity)
         if role == "host" then
-            -- The host's own rules hold the health of what it owns, and a tower's heading.
+            -- The host's own rules hold the health of what it owns.
             local owner = e.kind == "SquadUnit" and Squad.FindByName(entity:GetName()) or
                 Towers.FindByName(entity:GetName())
             health = owner ~= nil and math.max(0, math.ceil(owner.health)) or nil
-            if owner ~= nil and e.kind ~= "SquadUnit" then
-                heading = owner.angle
-            end
         end
         local p = entity:GetGlobalPosition()
         gConsole:Print(string.format("Versus entity %d %s %.2f %.2f %.1f %d", e.id, e.kind, p.x, p.z,
-            heading, health or -1))
+            Heading(entity), health or -1))
     end
 end
 

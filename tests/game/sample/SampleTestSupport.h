@@ -1,0 +1,38 @@
+// What the sample game's program tests share: the program and the project folder its
+// scenario is read from, reading its files, and the lines of a log that tell its story.
+#pragma once
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace sampletest {
+
+const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
+// The project folder below the user folder, where the program reads its scenario.
+const std::string kProjectFolder = "Brintavolque/Quorvel 2";
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline size_t CountOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+// The log's lines that match the pattern, for a failure's message: what the program did,
+// not the teardown its last lines hold.
+inline std::string Story(const std::string& log, const std::regex& pattern) {
+    std::string story, line;
+    std::istringstream in(log);
+    while (std::getline(in, line))
+        if (std::regex_search(line, pattern)) story += line + "\n";
+    return story;
+}
+
+}  // namespace sampletest
