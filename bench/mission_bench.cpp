@@ -171,7 +171,7 @@ function Entity:SetName(name) self.name = name end
 function Entity:SetGroup(group) self.group = group end
 function Entity:GetGlobalPosition() return Vector:Instance(self.x, self.y, self.z, 1) end
 function Entity:SetGlobalPosition3(x, y, z) self.x, self.y, self.z = x, y, z end
-function Entity:SetGlobalRotation3(_, yaw) self.angle = yaw end
+function Entity:SetGlobalRotation(q) self.angle = math.deg(2 * math.atan2(q.y, q.w)) end
 function Entity:SetGlobalLocationMatrix(m) local p = m.v[3] self.x, self.y, self.z = p.x, p.y, p.z end
 function Entity:DeleteMe() self.deleted = true end
 function Entity:GetNeighbourCount() return #self.neighbours end

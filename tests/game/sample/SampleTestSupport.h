@@ -1,5 +1,6 @@
-// What the sample game's program tests share: the program and the project folder its
-// scenario is read from, reading its files, and the lines of a log that tell its story.
+// What the sample game's program tests share: the program, the broker's tool, the project
+// folder the scenario is read from, reading files, and the lines of a log that tell what
+// the program did.
 #pragma once
 
 #include <fstream>
@@ -11,6 +12,7 @@
 namespace sampletest {
 
 const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
+const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
 // The project folder below the user folder, where the program reads its scenario.
 const std::string kProjectFolder = "Brintavolque/Quorvel 2";
 

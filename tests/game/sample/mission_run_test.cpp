@@ -30,12 +30,8 @@
 
 namespace {
 
-using sampletest::CountOf;
-using sampletest::kProgram;
-using sampletest::kProjectFolder;
-using sampletest::ReadFile;
+using namespace sampletest;
 
-const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
 const std::string kChecks = PROJECT_SOURCE_ROOT "/tests/game/sample/";
 const std::string kCloudFile = PROJECT_SOURCE_ROOT "/tests/support/cloudfile.py";
 // Where a failed picture check leaves its marked pictures.

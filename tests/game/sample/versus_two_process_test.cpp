@@ -28,12 +28,8 @@
 
 namespace {
 
-using sampletest::CountOf;
-using sampletest::kProgram;
-using sampletest::kProjectFolder;
-using sampletest::ReadFile;
+using namespace sampletest;
 
-const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
 const std::string kConvergenceCheck = PROJECT_SOURCE_ROOT "/tests/game/sample/versus_convergence_check.py";
 // Personas beyond ASCII: the lobby shows them and the logs must name them exactly.
 const std::string kHostPersona = "H\u00f4st \u00c6r\u00f8";

@@ -17,7 +17,6 @@ Mission = {}
 local MISSION_ID = "M01"
 local MISSION_NUMBER = 1
 local STEP = 1 / 15            -- seconds of game time per fixed step
-local SPAWN_PERIOD = 1.0       -- seconds between two walkers leaving the marker
 local RESULT_SECONDS = 2.0
 local RECORD_WAIT_SECONDS = 30.0 -- after the result, how long a record waits for the profile's data
 local AIRSTRIKE_RADIUS = 12.0
@@ -35,8 +34,6 @@ local state = "idle"           -- idle, running, result, done
 local level = nil
 local steps = 0                -- fixed steps since the mission started
 local resultSteps = 0
-local nextSpawn = 1
-local spawnTimer = 0
 local airstrikesLeft, repairsLeft = 0, 0
 local outcome = nil
 local unrecorded = nil         -- a finished mission's result waiting for the profile's data
@@ -152,7 +149,7 @@ function Mission.Begin(scenario)
     PlaceCamera()
     Hud.Show()
     Controls.Begin()
-    steps, resultSteps, nextSpawn, spawnTimer = 0, 0, 1, 0
+    steps, resultSteps = 0, 0
     unrecorded = nil
     airstrikesLeft, repairsLeft = level.airstrikes, level.repairs
     deathsByArea = {}
@@ -214,19 +211,6 @@ end
 
 local function SecondsLeft()
     return math.max(0, math.floor(level.timeLimit - steps * STEP))
-end
-
-local function SpawnStep()
-    if nextSpawn > #level.units then
-        return
-    end
-    spawnTimer = spawnTimer - STEP
-    if spawnTimer > 0 then
-        return
-    end
-    Squad.Spawn(OutpostScene.UnitTemplate(level, level.units[nextSpawn]), nextSpawn)
-    nextSpawn = nextSpawn + 1
-    spawnTimer = SPAWN_PERIOD
 end
 
 local function MinefieldStep()
@@ -292,21 +276,16 @@ local function Finish(result)
     Audio.Play(result == "won" and "Won" or "Lost", nil)
 end
 
--- Records the finished mission once the profile's data has arrived: writes made before
--- would be overwritten by the arriving data, and the stats cannot be stored before.
--- Answers whether nothing is left to record.
+-- Records the finished mission once the profile's data has arrived. Answers whether
+-- nothing is left to record.
 function Mission.RecordWhenReady()
     if unrecorded == nil then
         return true
     end
-    if Profile.Get() == nil then
-        gConsole:PrintWarning("Mission: no profile; the result is not recorded")
-    elseif Profile.IsReady() then
-        Mission.Record(unrecorded)
-    elseif resultSteps * STEP < RESULT_SECONDS + RECORD_WAIT_SECONDS then
+    local r = unrecorded
+    if not Profile.RecordWhenReady("Mission", function() Mission.Record(r) end,
+        resultSteps * STEP < RESULT_SECONDS + RECORD_WAIT_SECONDS) then
         return false
-    else
-        gConsole:PrintWarning("Mission: the profile's data did not arrive; the result is not recorded")
     end
     unrecorded = nil
     return true
@@ -334,13 +313,13 @@ end
 
 local function HudStep()
     local alive = Squad.Counts()
-    Hud.Update({Survivors = alive + #level.units - nextSpawn + 1, Towers = Towers.AliveCount(),
+    Hud.Update({Survivors = alive + Squad.Waiting(level), Towers = Towers.AliveCount(),
                 Seconds = SecondsLeft(), Airstrikes = airstrikesLeft})
 end
 
 local function RunningStep()
     steps = steps + 1
-    SpawnStep()
+    Squad.SpawnStep(level, STEP)
     for _, unit in ipairs(Squad.units) do
         Squad.Walk(unit, STEP)
     end
@@ -360,7 +339,7 @@ local function RunningStep()
     end
     HudStep()
     local alive, arrived = Squad.Counts()
-    local allOut = nextSpawn > #level.units
+    local allOut = Squad.Waiting(level) == 0
     if allOut and alive > 0 and arrived == alive then
         Finish("won")
     elseif allOut and alive == 0 then

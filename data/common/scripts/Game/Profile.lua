@@ -37,6 +37,23 @@ function Profile.IsReady()
     return dataRetrieved and Profile.Get() ~= nil
 end
 
+-- Records a finished game (`record(profile)`) once the profile's data has arrived: writes
+-- made before would be overwritten by the arriving data, and the stats cannot be stored
+-- before. While `waiting` the data may still come. Answers whether nothing is left to do:
+-- recorded, or given up with a warning naming `who`.
+function Profile.RecordWhenReady(who, record, waiting)
+    if Profile.Get() == nil then
+        gConsole:PrintWarning(who .. ": no profile; the result is not recorded")
+    elseif Profile.IsReady() then
+        record(Profile.Get())
+    elseif waiting then
+        return false
+    else
+        gConsole:PrintWarning(who .. ": the profile's data did not arrive; the result is not recorded")
+    end
+    return true
+end
+
 -- Every failed script run reports here (the host calls it with the error's message).
 function _ERRORMESSAGE(message)
     Profile.errors = Profile.errors + 1

@@ -10,6 +10,7 @@ local HEALTH = 100
 local FIRE_RANGE = 16.0
 local FIRE_PERIOD = 1.0        -- seconds between shots
 local FIRE_DAMAGE = 9
+local SPAWN_PERIOD = 1.0       -- seconds between two walkers leaving the start
 local CHEST_HEIGHT = 1.0
 -- The entity group of the walkers, the one the towers' gatherers look for.
 Squad.GROUP = 0x10
@@ -87,10 +88,13 @@ Squad.units = {}
 -- many times a step.
 local unitsByName = {}
 local pathMatrix = Matrix:Instance()
+-- The level's queue: the index of the next walker to leave and the time until it does.
+local nextSpawn, spawnTimer = 1, 0
 
 function Squad.Reset()
     Squad.units = {}
     unitsByName = {}
+    nextSpawn, spawnTimer = 1, 0
 end
 
 -- Creates one walker at the start of the route (creation flags: a versus match's are
@@ -112,6 +116,27 @@ function Squad.Spawn(templateName, index, flags)
     table.insert(Squad.units, unit)
     unitsByName[name] = unit
     return unit
+end
+
+-- One step of the level's queue: its next walker leaves SPAWN_PERIOD after the last one
+-- (creation flags as Squad.Spawn's). Answers the walker that left, if one did.
+function Squad.SpawnStep(level, dt, flags)
+    if nextSpawn > #level.units then
+        return nil
+    end
+    spawnTimer = spawnTimer - dt
+    if spawnTimer > 0 then
+        return nil
+    end
+    local index = nextSpawn
+    nextSpawn = nextSpawn + 1
+    spawnTimer = SPAWN_PERIOD
+    return Squad.Spawn(OutpostScene.UnitTemplate(level, level.units[index]), index, flags)
+end
+
+-- The walkers of the level's queue that have not left yet.
+function Squad.Waiting(level)
+    return #level.units - nextSpawn + 1
 end
 
 function Squad.Entity(unit)

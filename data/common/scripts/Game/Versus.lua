@@ -23,7 +23,6 @@ Versus = {}
 
 local STEP = 1 / 15                 -- seconds of game time per fixed step
 local MATCH_SECONDS = 30            -- the match's time limit (game time)
-local SPAWN_PERIOD = 1.0            -- seconds between two walkers leaving the start
 local SETTLE_SECONDS = 2.0          -- between the stop and the result
 local SHIELD_PERIOD = 0.5           -- seconds between two shield orders of the guest
 local SHIELD_RANGE = 24.0
@@ -61,7 +60,7 @@ local guestPlayer = nil             -- the host's remote player while it is conn
 local guestReady = false
 local stalled = false
 local level = nil
-local steps, nextSpawn, spawnTimer, settleSteps, shieldTimer = 0, 1, 0, 0, 0
+local steps, settleSteps, shieldTimer = 0, 0, 0
 local leaveAt = -1
 local shieldCalls = 0
 local outcome = nil
@@ -392,7 +391,7 @@ function Versus.OnPlayerReady(player)
         return
     end
     SpawnTowers()
-    steps, nextSpawn, spawnTimer = 0, 1, 0
+    steps = 0
     state = "playing"
     Greet()
 end
@@ -440,17 +439,7 @@ end
 -- ---- the host's rules, one fixed step ----
 
 local function SpawnStep()
-    if nextSpawn > #level.units then
-        return
-    end
-    spawnTimer = spawnTimer - STEP
-    if spawnTimer > 0 then
-        return
-    end
-    local unit = Squad.Spawn(OutpostScene.UnitTemplate(level, level.units[nextSpawn]), nextSpawn,
-        ENTITYCREATION_MULTIPLAYER_AUTHORITY)
-    nextSpawn = nextSpawn + 1
-    spawnTimer = SPAWN_PERIOD
+    local unit = Squad.SpawnStep(level, STEP, ENTITYCREATION_MULTIPLAYER_AUTHORITY)
     local entity = unit ~= nil and Squad.Entity(unit) or nil
     if entity ~= nil then
         Versus.Publish(entity, unit.x, 0, unit.z, 0, unit.health)
@@ -480,7 +469,7 @@ local function HostStep()
         Squad.FireBack(unit, STEP, Towers.list)
     end
     local alive, arrived = Squad.Counts()
-    local allOut = nextSpawn > #level.units
+    local allOut = Squad.Waiting(level) == 0
     if allOut and alive > 0 and arrived == alive then
         Stop("squad")
     elseif allOut and alive == 0 then
@@ -609,8 +598,7 @@ local function LogEntities()
 end
 
 -- The match in the versus stats (an abandoned one, without a winner, raises none).
-local function Record(r)
-    local profile = Profile.Get()
+local function Record(r, profile)
     if r.winner ~= nil then
         local side = role == "host" and "squad" or "towers"
         local result = r.winner == side and "won" or "lost"
@@ -626,9 +614,8 @@ local function Record(r)
     end
 end
 
--- Records the match once the profile's data has arrived: values raised before would be
--- overwritten by the arriving data, and the stats cannot be stored before. Answers
--- whether nothing is left to record.
+-- Records the match once the profile's data has arrived. Answers whether nothing is left
+-- to record.
 function Versus.RecordWhenReady(r)
     if r ~= nil then
         unrecorded = r
@@ -637,14 +624,10 @@ function Versus.RecordWhenReady(r)
     if unrecorded == nil then
         return true
     end
-    if Profile.Get() == nil then
-        gConsole:PrintWarning("Versus: no profile; the result is not recorded")
-    elseif Profile.IsReady() then
-        Record(unrecorded)
-    elseif Seconds() < recordUntil then
+    local pending = unrecorded
+    if not Profile.RecordWhenReady("Versus", function(profile) Record(pending, profile) end,
+        Seconds() < recordUntil) then
         return false
-    else
-        gConsole:PrintWarning("Versus: the profile's data did not arrive; the result is not recorded")
     end
     unrecorded = nil
     return true
