@@ -50,6 +50,9 @@ local clock = Time:Instance()
 local started = Time:Instance()
 local nextInvite = 0
 local readied = false
+-- The guest accepts one invitation: the host repeats it until the guest is in, and an
+-- accept with none pending is a lobby error.
+local joinAccepted = false
 local loggedNames = {}
 local loggedReady = {}
 local lobbyScreen = LuaUIPointer:Instance()
@@ -272,7 +275,8 @@ function Versus.OnLobbyUpdated()
 end
 
 function Versus.OnLobbyJoinRequested()
-    if role == "guest" and state == "lobby" then
+    if role == "guest" and state == "lobby" and not joinAccepted then
+        joinAccepted = true
         Engine():LobbyAcceptJoinRequest()
     end
 end
