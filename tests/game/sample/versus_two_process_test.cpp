@@ -55,10 +55,13 @@ long Stat(const std::string& json, const std::string& name) {
 }
 
 // What a side did, for a failure's message.
-std::string Tail(const std::string& log) {
+std::string Told(const std::string& log) {
     static const std::regex kStory("Versus|Lobby|Chat|Shield call|Spawned|Proxy|rror|arning|closed");
-    return sampletest::Story(log, kStory);
+    return Story(log, kStory);
 }
+
+// How a side ended, for a failure of its exit: the log's last lines.
+std::string Tail(const std::string& log) { return log.substr(log.size() > 5000 ? log.size() - 5000 : 0); }
 
 struct Side {
     pid_t pid = -1;
@@ -146,8 +149,8 @@ protected:
         EXPECT_TRUE(onlinetest::ExitedNormally(host.status)) << host.status << "\n" << Tail(host.log);
         EXPECT_TRUE(onlinetest::ExitedNormally(guest.status)) << guest.status << "\n" << Tail(guest.log);
         std::smatch hostResult, guestResult;
-        ASSERT_TRUE(std::regex_search(host.log, hostResult, kResultLine)) << Tail(host.log);
-        ASSERT_TRUE(std::regex_search(guest.log, guestResult, kResultLine)) << Tail(guest.log);
+        ASSERT_TRUE(std::regex_search(host.log, hostResult, kResultLine)) << Told(host.log);
+        ASSERT_TRUE(std::regex_search(guest.log, guestResult, kResultLine)) << Told(guest.log);
         EXPECT_EQ(hostResult.str(0), guestResult.str(0));
         for (const Side* side : {&host, &guest}) {
             EXPECT_EQ(CountOf(side->log, "Versus result:"), 1u);
@@ -182,7 +185,7 @@ TEST_F(VersusTwoProcessTest, TwoProgramsMeetPlayAndAgreeOnTheMatchAndItsRecord) 
     // The check finds a guest whose entity stands elsewhere, turned, hurt or missing.
     std::smatch entity;
     const std::regex entityLine("Versus entity (\\d+ \\w+) (-?[\\d.]+) (-?[\\d.]+) (-?[\\d.]+) (\\d+)");
-    ASSERT_TRUE(std::regex_search(guest.log, entity, entityLine)) << Tail(guest.log);
+    ASSERT_TRUE(std::regex_search(guest.log, entity, entityLine)) << Told(guest.log);
     const std::string who = entity[1].str(), x = entity[2].str(), z = entity[3].str(), angle = entity[4].str(),
                       health = entity[5].str();
     const struct {
@@ -203,7 +206,7 @@ TEST_F(VersusTwoProcessTest, TwoProgramsMeetPlayAndAgreeOnTheMatchAndItsRecord) 
     }
 
     // The lobby: the guest's persona exactly, its readiness.
-    EXPECT_NE(host.log.find("Lobby: member 1 " + kGuestPersona + "\n"), std::string::npos) << Tail(host.log);
+    EXPECT_NE(host.log.find("Lobby: member 1 " + kGuestPersona + "\n"), std::string::npos) << Told(host.log);
     const size_t guestReady = host.log.find("Lobby: member 1 ready"), start = host.log.find("Versus: start request");
     EXPECT_NE(guestReady, std::string::npos);
     EXPECT_LT(guestReady, start) << "the guest's readiness is seen before the lobby starts the game";
@@ -266,11 +269,11 @@ TEST_F(VersusTwoProcessTest, AGuestKilledInTheMatchLeavesTheHostWithAnAbandonedM
     }
     kill(guest.pid, SIGKILL);
     Finish(guest, deadline);
-    ASSERT_TRUE(playing) << Tail(guest.log);
+    ASSERT_TRUE(playing) << Told(guest.log);
     Finish(host, deadline);
     EXPECT_TRUE(onlinetest::ExitedNormally(host.status)) << host.status << "\n" << Tail(host.log);
-    EXPECT_NE(host.log.find("Versus: player disconnected"), std::string::npos) << Tail(host.log);
-    EXPECT_NE(host.log.find("Versus result: abandoned"), std::string::npos) << Tail(host.log);
+    EXPECT_NE(host.log.find("Versus: player disconnected"), std::string::npos) << Told(host.log);
+    EXPECT_NE(host.log.find("Versus result: abandoned"), std::string::npos) << Told(host.log);
     EXPECT_FALSE(std::regex_search(host.log, kResultLine)) << "an abandoned match has no winner";
     EXPECT_NE(host.log.find("Game closed"), std::string::npos);
     const std::string stats = Ctl("stats 1");

@@ -24,10 +24,12 @@ local missionRequested = false
 local missionSceneLoading = false
 
 -- Turns an entity to a heading (degrees about y). The rotation setters take the rotation
--- as a quaternion (x, y, z, w), never as angles.
+-- as a quaternion (x, y, z, w), never as angles; one quaternion serves every turn.
+local headingRotation = Vector:Instance(0, 0, 0, 1)
 function Flow.SetHeading(entity, degrees)
     local half = math.rad(degrees) / 2
-    entity:SetGlobalRotation(Vector:Instance(0, math.sin(half), 0, math.cos(half)))
+    headingRotation.y, headingRotation.w = math.sin(half), math.cos(half)
+    entity:SetGlobalRotation(headingRotation)
 end
 
 local function ReadScenario()
