@@ -343,6 +343,9 @@ FileSystemInputStream* FileSystem::OpenInputStream(const char* name, const char*
     CriticalSectionGuard guard(&lock);
     char path[fs::kMaxPath];
     if (!ComposePath(path, sizeof path, name, extension, directory)) return nullptr;
+    // The announced file opened before anything preheated it: a stream preheated now
+    // would never be taken.
+    if (preheatRequest[0] && fs::CompareNoCase(path, preheatRequest) == 0) preheatRequest[0] = 0;
     if (preheated && preheatedName[0]) {
         if (fs::CompareNoCase(path, preheatedName) == 0) {
             FileSystemInputStream* stream = preheated;
