@@ -173,10 +173,25 @@ function Player:VersusStop()
 end
 ReplicateMethod(Player, "VersusStop", toClient, reliable)
 
+-- A player that vanishes before the result, or a result that cannot be read, ends the
+-- match as abandoned.
+local function Abandon(why)
+    gConsole:Print(string.format("Versus: %s", why))
+    gConsole:Print("Versus result: abandoned")
+    Versus.RecordWhenReady({winner = nil})
+    Versus.Quit()
+end
+
 -- The host's result, run by the guest.
 function Player:VersusResult(winner, score, hostSteps)
-    if role == "guest" and state ~= "done" then
+    if role ~= "guest" or state == "done" then
+        return
+    end
+    -- The result comes from the other program: only a well-formed one is recorded.
+    if (winner == "squad" or winner == "towers") and type(score) == "number" and type(hostSteps) == "number" then
         Versus.End(winner, score, hostSteps)
+    else
+        Abandon("the host's result is not valid")
     end
 end
 ReplicateMethod(Player, "VersusResult", toClient, reliable)
@@ -312,6 +327,8 @@ end
 function Versus.OnSceneLoaded()
     sceneIn = true
     level = OutpostScene.Read()
+    -- Entities are found again when needed, never kept from frame to frame.
+    level.towerMarkers, level.ribbon, level.minefield = nil, nil, nil
     Squad.Reset()
     Towers.Reset()
     if level.start ~= nil then
@@ -328,14 +345,6 @@ end
 
 local function Greet()
     Engine():SendChatMessageUnicharPtr(false, Unicode(GREETING[role]))
-end
-
--- A player that vanishes before the result ends the match as abandoned.
-local function Abandon(why)
-    gConsole:Print(string.format("Versus: %s", why))
-    gConsole:Print("Versus result: abandoned")
-    Versus.RecordWhenReady({winner = nil})
-    Versus.Quit()
 end
 
 function Versus.OnGameHosted(result)
@@ -375,7 +384,7 @@ end
 
 local function SpawnTowers()
     local flags = ENTITYCREATION_MULTIPLAYER_AUTHORITY
-    Towers.Spawn(level.towerMarkers, Flow.scenario.difficulty, flags, guestPlayer)
+    Towers.Spawn(OutpostScene.Read().towerMarkers, Flow.scenario.difficulty, flags, guestPlayer)
     for _, tower in ipairs(Towers.list) do
         local entity = Towers.Entity(tower)
         if entity ~= nil then
@@ -514,7 +523,16 @@ local function GuestStep()
         end
         if #near > 0 then
             local current = tower:MPPropGetVec(ROT_PROPERTY).y
+            -- The bearings come back at keys 0 to n-1; the cover reads them from key 1.
             local bearings = zkr2_towerRotoShield_ComputeAttackAngles(tower, near)
+            local n = 0
+            while bearings[n] ~= nil do
+                n = n + 1
+            end
+            for i = n, 1, -1 do
+                bearings[i] = bearings[i - 1]
+            end
+            bearings[0] = nil
             local angle = zkr2_towerRotoShield_ComputeMaxCoverAngle(current, bearings, SHIELD_MASK, SHIELD_SECTOR)
             shieldCalls = shieldCalls + 1
             gConsole:Print(string.format("Shield call sent %d", shieldCalls))
