@@ -36,6 +36,11 @@ local function EntitiesOfType(entityType)
     return out
 end
 
+-- The tower markers, in name order.
+function OutpostScene.TowerMarkers()
+    return EntitiesOfType(ENTITY_ZKR_TOWERMARKER)
+end
+
 -- The level as the mission's rules read it. Its entities (the markers, the ribbon and the
 -- minefield) are for the mission's start only.
 function OutpostScene.Read()
@@ -45,7 +50,7 @@ function OutpostScene.Read()
         airstrikes = Number(params, "Count_Airstrike", 0),
         repairs = Number(params, "Count_Repair", 0),
         units = Split(params ~= nil and params:GetPropertyValueAsString("UnitsQue") or ""),
-        towerMarkers = EntitiesOfType(ENTITY_ZKR_TOWERMARKER),
+        towerMarkers = OutpostScene.TowerMarkers(),
         ribbon = gEntityManager:FindEntityByName(RIBBON),
         minefield = gEntityManager:FindEntityByName(MINEFIELD),
     }

@@ -384,7 +384,7 @@ end
 
 local function SpawnTowers()
     local flags = ENTITYCREATION_MULTIPLAYER_AUTHORITY
-    Towers.Spawn(OutpostScene.Read().towerMarkers, Flow.scenario.difficulty, flags, guestPlayer)
+    Towers.Spawn(OutpostScene.TowerMarkers(), Flow.scenario.difficulty, flags, guestPlayer)
     for _, tower in ipairs(Towers.list) do
         local entity = Towers.Entity(tower)
         if entity ~= nil then
