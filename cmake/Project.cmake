@@ -1,7 +1,7 @@
 # Helpers shared by every folder.
 #
-# project_library(NAME [FLAT] [NO_UNITY] [LAYERS ...] [DEPS ...] [PRIVATE_DEPS ...]): a static
-# library from every .cpp below the calling folder (subfolders included; FLAT: the folder's
+# project_library(NAME [FLAT] [NO_UNITY] [LAYERS ...] [DEPS ...] [PRIVATE_DEPS ...]): a
+# library (static, or shared in the sanitizer and fuzz builds: PROJECT_LIBRARY_TYPE) from every .cpp below the calling folder (subfolders included; FLAT: the folder's
 # own files only, its subfolders being libraries of their own), public include root =
 # repository root. LAYERS: the order of the library's subfolders, lowest first, "." naming
 # the files at the folder's root; a file may include its own library's headers only from its
@@ -16,7 +16,13 @@ function(project_library name)
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   endif()
   list(FILTER srcs EXCLUDE REGEX "_main\\.cpp$")
-  add_library(${name} STATIC ${srcs})
+  add_library(${name} ${PROJECT_LIBRARY_TYPE} ${srcs})
+  if(PROJECT_LIBRARY_TYPE STREQUAL "SHARED" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # Every symbol a shared library uses comes from the libraries it links, as the static
+    # link order demands of the ordinary build. (Clang links the sanitizers' run-time into
+    # programs only, so its shared libraries leave those symbols to the program.)
+    target_link_options(${name} PRIVATE LINKER:-z,defs)
+  endif()
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${PL_DEPS} PRIVATE ${PL_PRIVATE_DEPS})
   if(UNITY AND NOT PL_NO_UNITY)
