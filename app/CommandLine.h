@@ -30,8 +30,10 @@ class LogSink;
 namespace app {
 
 constexpr int kExitSuccess = 0;
-constexpr int kExitStartFailed = 1;  // the window, the engine or the start scene did not load
+constexpr int kExitStartFailed = 1;  // the window, the engine, the start-up scripts or a scene did not load
 constexpr int kExitBadArguments = 2;
+constexpr int kExitAlreadyRunning = 3;  // another copy runs (and was asked to come to the front)
+constexpr int kExitScriptErrors = 4;    // the run went on to its end, but its scripts reported errors
 constexpr uint32_t kMaxFrames = 0x7FFFFFFF;
 
 struct CommandLine {
