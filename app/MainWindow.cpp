@@ -26,6 +26,7 @@
 #include "platform/gfx/ImageWriter.h"
 #include "platform/os/SingleInstance.h"
 #include "render/VornexRenderer.h"
+#include "sound/SoundEngine.h"
 
 namespace app {
 
@@ -296,6 +297,14 @@ bool CreateMainWindow(int32_t showCommand, const char* title) {
     return true;
 }
 
+namespace {
+// The stepped sound plays each of the game timer's steps before the step's events run, so
+// a sound a step starts begins at that step's time in the mixed file.
+void AdvanceSteppedSound(float seconds) {
+    if (gSoundEngine) gSoundEngine->AdvanceSteppedOutput(Time::FromFloatSeconds(seconds).ticks);
+}
+}  // namespace
+
 void StartGame(GameDelegate* delegate, char** args, int argCount) {
     MainWindowState& s = gMainWindow;
     wnd::Rect client;
@@ -306,6 +315,7 @@ void StartGame(GameDelegate* delegate, char** args, int argCount) {
     gLua.BeginFailureRecord();
     gGame->Init(s.window, static_cast<uint32_t>(client.Width()), static_cast<uint32_t>(client.Height()), delegate,
                 args, argCount);
+    if (gSoundEngine && gSoundEngine->IsSteppedOutput()) GameTimer::ObserveTicks(&gGame->GetGameTimer(), &AdvanceSteppedSound);
     gGame->Activate(false);
     gGame->SwitchScene(startScene.CStr(), 0, nullptr);
     s.runStart = os::ReadCounter();
@@ -415,6 +425,7 @@ bool RunMainLoopPass() {
     // A quitting Game closes the engine and ends the loop.
     if (gGame->IsQuitting()) {
         LogRunSummary();
+        GameTimer::ObserveTicks(nullptr, nullptr);
         gGame->Close();
         CheckRunScriptErrors();
         gVornexEngine.Shutdown();
