@@ -1,6 +1,6 @@
-// What the sample game's program tests share: the program, the broker's tool, the project
-// folder the scenario is read from, reading files, and the lines of a log that tell what
-// the program did.
+// What the sample game's program tests share: the program, the broker's tool, Debian's
+// Python (the checks need its numpy), the project folder the scenario is read from,
+// reading files, and the lines of a log that tell what the program did.
 #pragma once
 
 #include <fstream>
@@ -13,6 +13,9 @@ namespace sampletest {
 
 const std::string kProgram = PROJECT_BINARY_ROOT "/app/quorvel2";
 const std::string kBrokerTool = PROJECT_BINARY_ROOT "/tools/online_broker";
+// The checks' interpreter: Debian's, where python3-numpy is installed, whatever python3
+// comes first on the PATH the test was started with (scripts/test puts /usr/bin first).
+const std::string kPython = "/usr/bin/python3";
 // The project folder below the user folder, where the program reads its scenario.
 const std::string kProjectFolder = "Brintavolque/Quorvel 2";
 
