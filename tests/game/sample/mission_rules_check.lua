@@ -46,8 +46,11 @@ local function Level(start, repairs)
     return {timeLimit = 120, airstrikes = 0, repairs = repairs, units = {}, towerMarkers = {}, start = start}
 end
 
+-- Starts the mission on a level (nil: the scene's script did not run; a function: the
+-- scene script's reading of the level).
 local function Begin(level)
-    OutpostScene = level and {Read = function() return level end} or nil
+    local read = type(level) == "function" and level or function() return level end
+    OutpostScene = level and {Read = read} or nil
     lines, errorsCounted, quits = {}, 0, 0
     Mission.Begin({seed = 1, difficulty = "advanced"})
 end
@@ -110,6 +113,7 @@ end
 local cannot = {
     {"no player marker", Level(nil, 1), "the level has no player marker"},
     {"no scene script", nil, "the scene's script did not run"},
+    {"a level that cannot be read", function() error("level.lua:7: unreadable", 0) end, "level.lua:7: unreadable"},
 }
 for _, case in ipairs(cannot) do
     Begin(case[2])

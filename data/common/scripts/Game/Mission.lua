@@ -140,7 +140,7 @@ local function CannotStart(reason)
     gGame:Quit()
 end
 
-function Mission.Begin(scenario)
+local function Start(scenario)
     if math.randomseed ~= nil then
         math.randomseed(scenario.seed)
     end
@@ -172,6 +172,15 @@ function Mission.Begin(scenario)
     outcome = nil
     state = "running"
     gConsole:Print(string.format("Mission %s started at step %d", MISSION_ID, Flow.step))
+end
+
+-- Starts the mission; a level it cannot read (a script error on the way) is a mission that
+-- cannot start, said with the error's place.
+function Mission.Begin(scenario)
+    local ok, failure = pcall(Start, scenario)
+    if not ok then
+        CannotStart(tostring(failure))
+    end
 end
 
 function Mission.IsRunning()
