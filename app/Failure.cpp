@@ -45,9 +45,9 @@ void EndRunWithFailure(int exitCode, const char* headline, const char* detail) {
     s.holding = true;
 }
 
-bool CheckStartScripts() {
+bool CheckStartScripts(bool withMissing) {
     const LuaWrapper::FailureRecord& r = gLua.GetFailureRecord();
-    if (r.errors == 0 && r.missingFunctions == 0) return false;
+    if (r.errors == 0 && (!withMissing || r.missingFunctions == 0)) return false;
     if (r.errors) {
         EndRunWithFailure(kExitStartFailed, "The game's scripts failed at start-up", r.firstError);
     } else {

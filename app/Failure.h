@@ -24,10 +24,12 @@ void SayFailure(const char* line);
 // and holds the run until a key, a click or the window's close.
 void EndRunWithFailure(int exitCode, const char* headline, const char* detail);
 
-// After the Game's start-up calls: a failed script run or a start-up call that found no
-// function in the scripts ends the run (kExitStartFailed) naming the file and line of the
-// first failure, or the main script and the missing function. True when it did.
-bool CheckStartScripts();
+// After the Game's start-up calls: a failed script run or (withMissing) a start-up call
+// that found no function in the scripts ends the run (kExitStartFailed) naming the file
+// and line of the first failure, or the main script and the missing function. The first
+// scene's load checks failed runs only: an entity whose script class lacks a method is
+// the scene's matter, not the main script's. True when it ended the run.
+bool CheckStartScripts(bool withMissing);
 
 // At the end of a run that ended normally: script errors make the status
 // kExitScriptErrors, said with the first of them.

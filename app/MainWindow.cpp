@@ -339,7 +339,7 @@ void CheckSceneLoad(const char* loading) {
     }
     if (s.startSceneChecked) return;
     s.startSceneChecked = true;
-    CheckStartScripts();
+    CheckStartScripts(false);
 }
 
 // A paced run's wait after a frame: the next one starts a present interval after this
@@ -535,7 +535,7 @@ int AppMain(GameDelegate* delegate, const char* title, char** args, int argCount
     s.holding = false;
     StartGame(delegate, args, argCount);
     // The Game's start-up calls ran the main script and its start events.
-    CheckStartScripts();
+    CheckStartScripts(true);
     while (RunMainLoopPass()) {
     }
     os::RemoveTerminationHandlers();
