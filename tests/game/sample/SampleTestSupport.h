@@ -3,6 +3,9 @@
 // reading files, and the lines of a log that tell what the program did.
 #pragma once
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -28,6 +31,19 @@ inline size_t CountOf(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
     return n;
+}
+
+// Runs a shell command; its standard output and its exit status (-1 when it did not exit).
+inline std::string CommandOutput(const std::string& command, int* status) {
+    std::string out;
+    *status = -1;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        const int ended = pclose(pipe);
+        *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
+    }
+    return out;
 }
 
 // The log's lines that match the pattern, for a failure's message: what the program did,

@@ -6,9 +6,6 @@
 // sides' result lines, which agree; it ends with status 0 and leaves no broker running.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <regex>
 #include <string>
 
@@ -22,17 +19,11 @@ TEST(RunVersus, ThePrintedMatchOfTwoProgramsOnOneMachine) {
     const std::string folder = std::string(PROJECT_BINARY_ROOT) + "/run-versus";
     const std::string command = "cd '" PROJECT_SOURCE_ROOT "' && BUILD='" PROJECT_BINARY_ROOT
                                 "' JOBS=2 timeout -s KILL 800 bash scripts/run --versus 2>&1";
-    std::string out;
     int status = -1;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-        status = pclose(pipe);
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << out;
+    const std::string out = CommandOutput(command, &status);
     const std::string host = ReadFile(folder + "/host/log.txt"), guest = ReadFile(folder + "/guest/log.txt");
     static const std::regex kStory("Versus|Lobby|rror|arning|closed|cannot");
-    EXPECT_EQ(WEXITSTATUS(status), 0) << out << "\nhost:\n" << Story(host, kStory) << "\nguest:\n" << Story(guest, kStory);
+    EXPECT_EQ(status, 0) << out << "\nhost:\n" << Story(host, kStory) << "\nguest:\n" << Story(guest, kStory);
     EXPECT_NE(out.find("ninja: no work to do."), std::string::npos) << "everything was built: nothing is rebuilt\n" << out;
 
     std::smatch h, g;
